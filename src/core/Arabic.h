@@ -1,0 +1,249 @@
+#pragma once
+
+// The Arabic text rules shared by the installer, the search engine, the
+// highlighter, the assistant and the tools.
+//
+// The normal form is the matching form of Arabic text: diacritics, Quranic
+// annotation signs and tatweel are dropped; آ أ إ ٱ fold to ا, ة to ه and ى to
+// ي; every run of non-alphanumeric units becomes one space, with no space at
+// either end; and, by default, eight Quranic spellings with waw (الصلوة …) are
+// replaced by their standard spellings ("rasm" folding). Everything works on
+// UTF-16 code units, the unit of every position and length here.
+//
+// The library database stores page text in this form (`content_norm` and the
+// full-text index), so a query term, a verified page, a highlight and a text
+// reuse hash only agree when they are computed by exactly these rules. The
+// rules carry a version number, `normVersion`: a book release states the
+// version it was normalised with, and a release built with other rules is
+// refused. Any change to what `normalize` returns for some input must bump it.
+//
+// All functions are pure (apart from the preferences read by `digits`, `num`
+// and `forCopy`) and safe to call from any thread; the static tables are built
+// once on first use.
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace quorvel::Arabic {
+
+// Version of the normalisation rules; equals the release format's accepted
+// normalisation version.
+inline constexpr int normVersion = 1;
+
+// ---------------------------------------------------------------------------
+// Normal form and tokens
+
+// The normal form of `s`: alphanumeric words joined by single spaces, marks
+// and tatweel dropped, alef forms, ta marbuta and alef maqsura folded; with
+// `rasm`, the Quranic waw spellings folded as well. Lone surrogates, NUL and
+// other controls are separators; text of marks only gives an empty string.
+QString normalize(const QString& s, bool rasm = true);
+
+// The words of `normalize(s, true)`, in order; never an empty word.
+QStringList tokens(const QString& s);
+
+// The rasm folding of one normalised word: الصلوه → الصلاه, للربوا → للربا;
+// any other word is returned unchanged.
+QString rasmWord(const QString& w);
+
+// `s` without marks and tatweel; letters are not folded, nothing else changes.
+QString stripMarks(const QString& s);
+
+// Text for the clipboard: footnote reference numbers removed when the
+// "copyNoFootnoteRefs" preference is on, then marks stripped when
+// "copyNoTashkeel" is on.
+QString forCopy(const QString& s);
+
+// Unit classes. A dropped unit vanishes from the normal form; a mark is what
+// `stripMarks` removes (it also removes tatweel, which is not a mark).
+bool isDrop(char16_t u);
+bool isMark(char16_t u);
+// The folded replacement of an alef form, ة or ى; nothing for any other unit.
+std::optional<char16_t> mapped(char16_t u);
+
+// Whether a code point counts as a letter or digit: assigned in Unicode 13.0
+// or earlier, and a letter (Lu Ll Lt Lm Lo), a number (Nd Nl No) or a code
+// point with a numeric type.
+bool isAlnumScalar(char32_t c);
+
+// The alphanumeric rule applied to every UTF-16 unit value; surrogates false.
+const std::array<bool, 65536>& alnumTable();
+
+struct SurrogatePair {
+    bool isPair = false; // a high surrogate at i followed by a low surrogate
+    bool alnum = false;  // the pair's code point is alphanumeric
+};
+SurrogatePair surrogatePair(QStringView units, qsizetype i);
+
+// The eight waw spellings (normal form) and their standard spellings, and the
+// prefixes under which they are still recognised, in the order tried.
+const QHash<QString, QString>& rasm();
+const QStringList& rasmPrefixes();
+
+// ---------------------------------------------------------------------------
+// Digits: Latin 0-9, Arabic-Indic ٠-٩, Extended Arabic-Indic ۰-۹
+
+// 0-9 for a digit of any of the three families, nothing otherwise.
+std::optional<int> digitValue(char32_t c);
+// Non-empty and digits only (families may be mixed).
+bool isDigits(const QString& s);
+bool hasDigit(const QString& s);
+// The digits of `s` in order, written Latin, Arabic-Indic and Extended; every
+// other code point is left out.
+std::array<QString, 3> digitForms(const QString& s);
+// The Latin form: `digitForms(s)[0]`.
+QString foldDigits(const QString& s);
+// `s` without its trailing digits; nothing when it does not end in a digit or
+// is all digits.
+std::optional<QString> stripTrailingDigits(const QString& s);
+// Display form: Latin digits become Arabic-Indic unless the "indicDigits"
+// preference is off. A digit carrying a combining mark stays as it is.
+QString digits(const QString& s);
+QString num(long long n);
+// Input form: every single-code-point character with a whole-number value
+// becomes U+0030 plus that value (so any script's digits become Latin).
+QString latinDigits(const QString& s);
+
+// ---------------------------------------------------------------------------
+// Affixes, stems and spelling variants (inputs and outputs in normal form)
+
+const QStringList& stemPrefixes();
+const QStringList& stemSuffixes();
+const QStringList& affixPrefixes();
+const QStringList& alPrefixes();
+const QStringList& lamAlPrefixes();
+const QStringList& affixSuffixes();
+struct SpellingPair {
+    QString a;
+    QString b;
+};
+const QList<SpellingPair>& spellingPairs();
+
+// The light stem: one listed prefix and one listed suffix removed while more
+// than two letters remain.
+QString stem(const QString& w);
+// The prefixed forms of `w` used as word beginnings (12 for a word with the
+// article, 27 otherwise), in table order.
+QStringList heads(const QString& w);
+
+using FormSet = QSet<QString>;
+// Every accepted affixed form of `w`. Served from a bounded cache of recent
+// words; the set returned stays valid after it leaves the cache.
+std::shared_ptr<const FormSet> affixForms(const QString& w);
+// Distinct heads of `w` and of its ت and ا variants, in code-point order.
+QStringList affixHeads(const QString& w);
+// `w` first, then its spelling variants, without duplicates.
+QStringList spellings(const QString& w);
+
+// Words the affix cache holds at most, and how many it holds now.
+inline constexpr qsizetype affixCacheCapacity = 2048;
+qsizetype affixCacheSize();
+
+// Orders texts by code point (UTF-16 order differs above U+FFFF).
+bool codePointLess(QStringView a, QStringView b);
+
+// ---------------------------------------------------------------------------
+// Query tokens and diacritic-aware words
+
+enum class TokMode { exact, affix, morph, wild };
+
+// One query word and how a page word matches it.
+struct Tok {
+    QString t;                    // the normalised word or wildcard pattern
+    TokMode mode = TokMode::exact;
+    bool digit = false;           // digits only
+    bool digitsExact = true;      // a digit word must match in its own family
+    bool tHasDigit = false;       // contains a digit
+    std::shared_ptr<const FormSet> forms; // affix mode; never null
+    QStringList heads;            // morph mode: accepted word beginnings
+    QStringList alts;             // the word and its spelling variants
+    QString glob;                 // wild mode: the pattern's units
+
+    Tok(const QString& t, bool affix, bool morph, bool digitsExact, bool variants);
+    // A morph token over the heads of `w` itself (not of its stem).
+    static Tok stemTok(const QString& w);
+
+    // Whether the normalised page word `w` matches; a page word with a number
+    // glued to its end matches as the word without it.
+    bool match(const QString& w) const;
+    bool base(const QString& w) const;
+
+private:
+    Tok() = default;
+};
+
+// `s` contains "*" or "?".
+bool isWild(const QString& s);
+// A wildcard piece with its letters normalised and star runs collapsed;
+// nothing when it has no letters.
+std::optional<QString> pattern(const QString& p);
+// Whole-string match over UTF-16 units: "?" one unit, "*" any run.
+bool globMatch(QStringView pattern, QStringView s);
+
+// A letter of a page or query word with what normalisation throws away: the
+// written alef form and the marks on it.
+struct RichLetter {
+    char16_t norm = 0; // the letter in normal form
+    char16_t alif = 0; // the written alef form, 0 for other letters
+    std::uint64_t m1 = 0; // U+064B..U+0652 bits 0-7, U+0670 bit 8, U+06D6..U+06ED bits 9-32
+    std::uint64_t m2 = 0; // U+08D3..U+08FF bits 0-44
+    bool operator==(const RichLetter&) const = default;
+};
+// Sets the bit of one mark on `letter`; any other unit is ignored.
+void addMark(RichLetter& letter, char16_t mark);
+
+struct RichWord {
+    QString word;               // normalised and rasm-folded
+    QList<RichLetter> letters;  // one per normalised unit, not rasm-folded
+};
+QList<RichWord> richWords(const QString& s);
+
+struct QueryWords {
+    QStringList words;
+    std::optional<QList<RichWord>> rich; // only when asked for
+};
+// The words of a query; pieces with "*", "?" or "؟" inside become wildcard
+// patterns, and a question mark ending a piece is punctuation.
+QueryWords queryWords(const QString& q, bool rich);
+
+// Whether page letters `w` carry the query letters `q` with the required
+// alef forms (`hamza`) and marks (`marks`).
+bool rawOK(const QList<RichLetter>& q, const QList<RichLetter>& w, bool hamza, bool marks);
+
+// ---------------------------------------------------------------------------
+// Highlight index and ranges
+
+// The normal form (without rasm folding) of a stored text, with each unit's
+// offset in the stored text. Unlike `normalize`, a trailing space remains.
+struct Index {
+    QString norm;
+    QList<qsizetype> map; // same length as norm
+    QString origin;
+};
+Index index(const QString& s);
+
+enum class Match { word, affix, stem, prefix, anywhere };
+
+// A span of the stored text in UTF-16 units.
+struct Range {
+    qsizetype location = 0;
+    qsizetype length = 0;
+    bool operator==(const Range&) const = default;
+};
+
+// The stored-text ranges where `term` (normalised; several words match as a
+// phrase in the word modes) matches, in text order, not overlapping, each
+// covering whole words and the marks written on their last letter.
+QList<Range> ranges(const QString& term, const Index& idx, Match mode);
+
+} // namespace quorvel::Arabic
