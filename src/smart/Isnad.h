@@ -1,0 +1,83 @@
+#pragma once
+
+// Chains of narrators (isnad) at the head of hadith reports, and read-only
+// queries over the narrator graph that the book installer stores in the
+// library database (`narrators`, `isnad_edges`).
+//
+// The text side is pure: the installer runs `hasIsnad` on every page it
+// installs and, when it is true, stores `chain` of the same text, each pair of
+// neighbouring names as one edge with the earlier name as student and the
+// later as teacher. The graph side only reads, through the caller's
+// connection, and yields empty results when a query fails.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace quorvel {
+
+class SQLiteDB;
+
+namespace Isnad {
+
+// Names shorter than this many code points are not narrators.
+inline constexpr qsizetype minNameLength = 2;
+// Names of this many code points or more are not narrators.
+inline constexpr qsizetype maxNameLength = 56;
+// Names of this many words or more are not narrators.
+inline constexpr qsizetype maxNameWords = 10;
+
+struct Narrator
+{
+    qint64 id = 0;
+    QString name;
+    bool operator==(const Narrator&) const = default;
+};
+
+struct LinkedNarrator
+{
+    qint64 id = 0;
+    QString name;
+    qint64 count = 0; // edges joining this narrator to the one asked about
+    bool operator==(const LinkedNarrator&) const = default;
+};
+
+struct Links
+{
+    QList<LinkedNarrator> teachers; // narrators this one narrates from
+    QList<LinkedNarrator> students; // narrators who narrate from this one
+};
+
+// `text` without the Arabic vowel marks, shadda, sukun, tanwin, tatweel,
+// superscript alef and Quranic annotation signs.
+QString stripTashkeel(const QString& text);
+
+// Whether a transmission verb that opens a chain occurs in `text` (marks
+// ignored). Cheap: one strip and one search.
+bool hasIsnad(const QString& text);
+
+// One piece of a chain reduced to a bare name: cut at a colon, honorific
+// formulas removed, cut where the report's text begins, non-letters turned
+// into spaces, a trailing lone و dropped, words joined by single spaces. May
+// be empty.
+QString cleanNarrator(const QString& piece);
+
+// The narrator names of the first chain in `text`, nearest to the book's
+// author first; empty when there is no chain. Repeated names are kept.
+QStringList chain(const QString& text);
+
+// The narrators that the page's edges mention, in order of first mention.
+QList<Narrator> narrators(SQLiteDB& db, qint64 pageId);
+
+// One narrator's name; nothing when there is no such narrator or the name is
+// null.
+std::optional<QString> name(SQLiteDB& db, qint64 narratorId);
+
+// The narrator's teachers and students with edge counts, each list ordered by
+// name in SQLite's binary order.
+Links links(SQLiteDB& db, qint64 narratorId);
+
+} // namespace Isnad
+} // namespace quorvel
