@@ -1,0 +1,64 @@
+#pragma once
+
+// The one JSON module. It wraps nlohmann::json, which keeps integers and
+// doubles apart, parses top-level scalars and writes object keys sorted and
+// UTF-8 raw, and adds the few forms the system's exchange formats fix:
+// "\/" escaping where a peer expects it, milliseconds with one decimal, and
+// strict typed reads where a Boolean must not pass for 0/1.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel::Json {
+
+using Value = nlohmann::json;
+
+struct DumpOptions {
+    bool escapeSlash = false; // write "/" as "\/"
+    int indent = -1;          // -1: compact, one line
+};
+
+// Parses a whole document; nothing when it is not valid JSON (never throws).
+std::optional<Value> parse(std::string_view text);
+std::optional<Value> parse(const QByteArray& text);
+inline std::optional<Value> parse(const char* text) { return parse(std::string_view(text)); }
+inline std::optional<Value> parse(const std::string& text) { return parse(std::string_view(text)); }
+
+// Serialises with keys sorted and UTF-8 written raw. Invalid UTF-8 inside
+// strings is replaced by U+FFFD rather than throwing.
+std::string dump(const Value& value, const DumpOptions& options = {});
+QByteArray dumpBytes(const Value& value, const DumpOptions& options = {});
+
+// Rounds an elapsed time in milliseconds to one decimal, as the tools print it.
+double oneDecimal(double milliseconds);
+
+// QString <-> UTF-8 std::string.
+std::string utf8(const QString& text);
+QString qstr(const std::string& text);
+Value toJson(const QString& text);
+Value toJson(const QStringList& texts);
+
+// Strict member reads of an object: nothing when the object lacks the key or
+// the member has another type. An integer must be a JSON integer (not a
+// Boolean, not 1.0); a Boolean must be true/false (not 0/1); a double accepts
+// any number but not a Boolean.
+std::optional<std::int64_t> strictInt(const Value& object, std::string_view key);
+std::optional<bool> strictBool(const Value& object, std::string_view key);
+std::optional<double> strictDouble(const Value& object, std::string_view key);
+std::optional<QString> strictString(const Value& object, std::string_view key);
+
+// The same rules for a bare value.
+std::optional<std::int64_t> asInt(const Value& value);
+std::optional<bool> asBool(const Value& value);
+std::optional<double> asDouble(const Value& value);
+std::optional<QString> asString(const Value& value);
+
+} // namespace quorvel::Json

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+
+namespace quorvel {
+
+// The process's change notices. Posting a notice is emitting its signal on the
+// one shared notifier; observers connect to it. Notices carry no object.
+class Notifier : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char* libraryChangedName = "quorvel.libraryChanged";
+    static constexpr const char* userDataChangedName = "quorvel.userDataChanged";
+    static constexpr const char* readerSettingsChangedName = "quorvel.readerSettingsChanged";
+
+    static Notifier& shared();
+
+    static void postLibraryChanged() { emit shared().libraryChanged(); }
+    static void postUserDataChanged() { emit shared().userDataChanged(); }
+    static void postReaderSettingsChanged() { emit shared().readerSettingsChanged(); }
+
+signals:
+    void libraryChanged();
+    void userDataChanged();
+    void readerSettingsChanged();
+
+private:
+    Notifier() = default;
+};
+
+} // namespace quorvel

@@ -1,0 +1,195 @@
+#include "core/Preferences.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* kFolderName = "quorvel";
+constexpr const char* kFileName = "preferences.json";
+
+// Leading number of a text, as user defaults read "23.5pt" → 23.5 and
+// "abc" → 0.
+double leadingDouble(const QString& text)
+{
+    const QString t = text.trimmed();
+    int end = 0;
+    bool seenDigit = false, seenDot = false, seenExp = false;
+    for (; end < t.size(); ++end) {
+        const QChar c = t[end];
+        if (c.isDigit() && c.unicode() < 128) {
+            seenDigit = true;
+        } else if ((c == '+' || c == '-') && (end == 0 || t[end - 1] == 'e' || t[end - 1] == 'E')) {
+        } else if (c == '.' && !seenDot && !seenExp) {
+            seenDot = true;
+        } else if ((c == 'e' || c == 'E') && seenDigit && !seenExp) {
+            seenExp = true;
+        } else {
+            break;
+        }
+    }
+    while (end > 0) {
+        bool ok = false;
+        const double v = t.left(end).toDouble(&ok);
+        if (ok)
+            return v;
+        --end;
+    }
+    return 0;
+}
+
+} // namespace
+
+Preferences& Preferences::standard()
+{
+    static Preferences store(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + "/" + kFolderName + "/" + kFileName);
+    return store;
+}
+
+Preferences::Preferences(QString filePath) : path_(std::move(filePath)) {}
+
+void Preferences::loadLocked() const
+{
+    if (loaded_)
+        return;
+    loaded_ = true;
+    file_ = Json::Value::object();
+    QFile f(path_);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    auto parsed = Json::parse(f.readAll());
+    if (parsed && parsed->is_object())
+        file_ = std::move(*parsed);
+}
+
+bool Preferences::saveLocked() const
+{
+    QDir().mkpath(QFileInfo(path_).absolutePath());
+    QSaveFile out(path_);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(Json::dumpBytes(file_, {.escapeSlash = false, .indent = 2}));
+    return out.commit();
+}
+
+std::optional<Json::Value> Preferences::object(const QString& key) const
+{
+    const std::string k = key.toStdString();
+    std::lock_guard lock(mutex_);
+    if (auto it = arguments_.find(k); it != arguments_.end())
+        return *it;
+    loadLocked();
+    if (auto it = file_.find(k); it != file_.end())
+        return *it;
+    return std::nullopt;
+}
+
+std::optional<QString> Preferences::string(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v)
+        return std::nullopt;
+    if (v->is_string())
+        return Json::asString(*v);
+    if (v->is_number())
+        return QString::fromStdString(v->dump());
+    return std::nullopt;
+}
+
+double Preferences::doubleValue(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v)
+        return 0;
+    if (v->is_boolean())
+        return v->get<bool>() ? 1 : 0;
+    if (v->is_number())
+        return v->get<double>();
+    if (v->is_string())
+        return leadingDouble(QString::fromStdString(v->get<std::string>()));
+    return 0;
+}
+
+std::int64_t Preferences::integerValue(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v)
+        return 0;
+    if (v->is_number_integer() || v->is_number_unsigned())
+        return Json::asInt(*v).value_or(0);
+    const double d = doubleValue(key);
+    if (!(d == d) || d >= 9.2e18 || d <= -9.2e18)
+        return 0;
+    return static_cast<std::int64_t>(d);
+}
+
+bool Preferences::boolValue(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v)
+        return false;
+    if (v->is_boolean())
+        return v->get<bool>();
+    if (v->is_number())
+        return v->get<double>() != 0;
+    if (v->is_string()) {
+        const QString t = QString::fromStdString(v->get<std::string>()).trimmed();
+        for (const QChar c : t) {
+            if (c == '0' || c == '+' || c == '-')
+                continue;
+            return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+        }
+    }
+    return false;
+}
+
+void Preferences::set(const QString& key, const Json::Value& value)
+{
+    std::lock_guard lock(mutex_);
+    loadLocked();
+    // The argument domain stays in force above the file for this process.
+    file_[key.toStdString()] = value;
+    saveLocked();
+}
+
+void Preferences::remove(const QString& key)
+{
+    std::lock_guard lock(mutex_);
+    loadLocked();
+    if (file_.erase(key.toStdString()) > 0)
+        saveLocked();
+}
+
+void Preferences::registerArguments(const QStringList& arguments)
+{
+    for (int i = 0; i + 1 < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        // "--flag" is a mode switch, not a default; "-" alone is no key.
+        if (a.size() < 2 || a[0] != '-' || a[1] == '-')
+            continue;
+        setArgument(a.mid(1), Json::toJson(arguments[i + 1]));
+        ++i;
+    }
+}
+
+void Preferences::setArgument(const QString& key, const Json::Value& value)
+{
+    std::lock_guard lock(mutex_);
+    arguments_[key.toStdString()] = value;
+}
+
+void Preferences::reload()
+{
+    std::lock_guard lock(mutex_);
+    loaded_ = false;
+    arguments_ = Json::Value::object();
+}
+
+} // namespace quorvel

@@ -1,0 +1,233 @@
+#include "core/Preferences.h"
+#include "core/Settings.h"
+#include "core/Notifier.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QFile::remove(Preferences::standard().filePath());
+        Preferences::standard().reload();
+    }
+    void TearDown() override { SetUp(); }
+
+    static void store(const char* key, const Json::Value& v) { Preferences::standard().set(key, v); }
+
+    static void expectRgb(const QColor& c, int r, int g, int b)
+    {
+        EXPECT_EQ(c.red(), r);
+        EXPECT_EQ(c.green(), g);
+        EXPECT_EQ(c.blue(), b);
+        EXPECT_EQ(c.alpha(), 255);
+    }
+};
+
+} // namespace
+
+TEST_F(SettingsTest, freshStoreGivesDefaults)
+{
+    EXPECT_EQ(Settings::readerFont(), "Amiri");
+    EXPECT_EQ(Settings::readerSize(), 23);
+    EXPECT_EQ(Settings::lineSpacing(), 10);
+    EXPECT_TRUE(Settings::indicDigits());
+    EXPECT_FALSE(Settings::nightReading());
+    EXPECT_TRUE(Settings::quranUthmani());
+    EXPECT_TRUE(Settings::restoreSession());
+    EXPECT_TRUE(Settings::checkUpdates());
+    EXPECT_EQ(Settings::skippedBuild(), 0);
+    EXPECT_FALSE(Settings::copyNoTashkeel());
+    EXPECT_FALSE(Settings::copyNoFootnoteRefs());
+    EXPECT_TRUE(Settings::showTashkeel());
+    expectRgb(Settings::paperColor(), 241, 234, 215);
+    // Reading defaults never writes them.
+    EXPECT_FALSE(QFile::exists(Preferences::standard().filePath()));
+}
+
+TEST_F(SettingsTest, sizesAtOrBelowZeroReadAsDefault)
+{
+    Settings::setReaderSize(0);
+    Settings::setLineSpacing(-4);
+    EXPECT_EQ(Settings::readerSize(), 23);
+    EXPECT_EQ(Settings::lineSpacing(), 10);
+    Settings::setReaderSize(31.5);
+    EXPECT_EQ(Settings::readerSize(), 31.5);
+    Preferences::standard().remove(Settings::readerSizeKey);
+    EXPECT_EQ(Settings::readerSize(), 23);
+}
+
+TEST_F(SettingsTest, defaultTrueGroupOnlyTurnsOffForAStoredBoolean)
+{
+    for (const char* key : {Settings::indicDigitsKey, Settings::quranUthmaniKey,
+                            Settings::restoreSessionKey, Settings::checkUpdatesKey,
+                            Settings::showTashkeelKey}) {
+        SCOPED_TRACE(key);
+        store(key, false);
+        EXPECT_FALSE(Preferences::standard().object(key)->get<bool>());
+        store(key, "no");
+        EXPECT_TRUE(Preferences::standard().object(key)->is_string());
+    }
+    store(Settings::indicDigitsKey, false);
+    EXPECT_FALSE(Settings::indicDigits());
+    store(Settings::indicDigitsKey, "false");
+    EXPECT_TRUE(Settings::indicDigits());
+    store(Settings::showTashkeelKey, 0);
+    EXPECT_TRUE(Settings::showTashkeel());
+    // The false-by-default group follows the store's Boolean reading.
+    store(Settings::nightReadingKey, "YES");
+    EXPECT_TRUE(Settings::nightReading());
+    store(Settings::copyNoTashkeelKey, 1);
+    EXPECT_TRUE(Settings::copyNoTashkeel());
+}
+
+TEST_F(SettingsTest, paperHexParsing)
+{
+    for (const char* text : {"f1ead7", "F1EAD7", "+f1ead7", "fff1ead7"}) {
+        SCOPED_TRACE(text);
+        expectRgb(Settings::parsePaperHex(text), 241, 234, 215);
+    }
+    const QColor fallback = Settings::defaultPaperColor();
+    for (const char* text : {"#f1ead7", "0xf1ead7", "f1eag7", "100000000", "", "+", " f1ead7",
+                             "-1"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(Settings::parsePaperHex(text), fallback);
+    }
+    expectRgb(Settings::parsePaperHex("ff000000"), 0, 0, 0);
+    expectRgb(Settings::parsePaperHex("-0"), 0, 0, 0);
+}
+
+TEST_F(SettingsTest, paperHexWritingRoundTrips)
+{
+    Settings::setPaperColor(QColor::fromRgb(0, 234, 215));
+    EXPECT_EQ(Preferences::standard().string(Settings::paperColorKey), "ead7");
+    expectRgb(Settings::paperColor(), 0, 234, 215);
+    Settings::setPaperColor(QColor::fromRgb(241, 234, 215));
+    EXPECT_EQ(Preferences::standard().string(Settings::paperColorKey), "f1ead7");
+    // Components between two 8-bit steps truncate toward zero.
+    QColor fine;
+    fine.setRgbF(0.5, 0.999, 0.0);
+    Settings::setPaperColor(fine);
+    EXPECT_EQ(Preferences::standard().string(Settings::paperColorKey), "7ffe00");
+}
+
+TEST_F(SettingsTest, settersPostNoNotice)
+{
+    QSignalSpy reader(&Notifier::shared(), &Notifier::readerSettingsChanged);
+    QSignalSpy user(&Notifier::shared(), &Notifier::userDataChanged);
+    Settings::setNightReading(true);
+    Settings::setReaderSize(30);
+    Settings::setPaperColor(Qt::white);
+    EXPECT_EQ(reader.count(), 0);
+    EXPECT_EQ(user.count(), 0);
+}
+
+TEST(PreferencesTest, typesSurviveTheFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("prefs/p.json");
+    {
+        Preferences p(path);
+        p.set("b", true);
+        p.set("i", std::int64_t(7));
+        p.set("d", 2.5);
+        p.set("s", QStringLiteral("نص"));
+        p.set("l", Json::toJson(QStringList{"a", "b"}));
+    }
+    Preferences p(path);
+    EXPECT_TRUE(p.object("b")->is_boolean());
+    EXPECT_TRUE(p.object("i")->is_number_integer());
+    EXPECT_EQ(p.integerValue("i"), 7);
+    EXPECT_EQ(p.doubleValue("d"), 2.5);
+    EXPECT_EQ(p.string("s"), QStringLiteral("نص"));
+    EXPECT_EQ(p.object("l")->size(), 2u);
+}
+
+TEST(PreferencesTest, corruptFileReadsEmptyAndIsKeptUntilAWrite)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.json");
+    for (const QByteArray& bad : {QByteArray("{not json"), QByteArray("[1,2]"), QByteArray("7")}) {
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(bad);
+        }
+        Preferences p(path);
+        EXPECT_FALSE(p.object("x"));
+        EXPECT_EQ(p.doubleValue("x"), 0);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), bad);
+    }
+    Preferences p(path);
+    p.set("x", true);
+    EXPECT_TRUE(Preferences(path).boolValue("x"));
+}
+
+TEST(PreferencesTest, argumentDomainIsReadFirstAndStaysVolatile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.json");
+    Preferences p(path);
+    p.set("readerSize", 20.0);
+    p.registerArguments({"quorvel", "-readerSize", "30", "--mcp", "-nightReading", "YES", "-dangling"});
+    EXPECT_EQ(p.doubleValue("readerSize"), 30);
+    EXPECT_TRUE(p.boolValue("nightReading"));
+    EXPECT_FALSE(p.object("-mcp"));
+    EXPECT_FALSE(p.object("dangling"));
+    EXPECT_EQ(Preferences(path).doubleValue("readerSize"), 20);
+    EXPECT_FALSE(Preferences(path).object("nightReading"));
+}
+
+TEST(PreferencesTest, coercions)
+{
+    QTemporaryDir dir;
+    Preferences p(dir.filePath("p.json"));
+    p.set("t", "12.5pt");
+    EXPECT_EQ(p.doubleValue("t"), 12.5);
+    EXPECT_EQ(p.integerValue("t"), 12);
+    p.set("t", "abc");
+    EXPECT_EQ(p.doubleValue("t"), 0);
+    EXPECT_FALSE(p.boolValue("t"));
+    p.set("t", "0009");
+    EXPECT_TRUE(p.boolValue("t"));
+    p.set("t", true);
+    EXPECT_EQ(p.integerValue("t"), 1);
+}
+
+TEST(JsonTest, strictReadsRefuseLookalikes)
+{
+    const auto v = Json::parse(R"({"i":1,"b":true,"f":1.0,"s":"x","n":null})");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(Json::strictInt(*v, "i"), 1);
+    EXPECT_FALSE(Json::strictInt(*v, "b"));
+    EXPECT_FALSE(Json::strictInt(*v, "f"));
+    EXPECT_FALSE(Json::strictBool(*v, "i"));
+    EXPECT_EQ(Json::strictBool(*v, "b"), true);
+    EXPECT_FALSE(Json::strictDouble(*v, "b"));
+    EXPECT_EQ(Json::strictDouble(*v, "i"), 1.0);
+    EXPECT_FALSE(Json::strictString(*v, "n"));
+    EXPECT_FALSE(Json::strictString(*v, "missing"));
+    EXPECT_FALSE(Json::parse("{\"a\":"));
+    EXPECT_TRUE(Json::parse("42"));
+}
+
+TEST(JsonTest, dumpSortsKeysWritesRawUtf8AndEscapesSlashOnRequest)
+{
+    Json::Value v = {{"z", "a/b"}, {"a", "قال"}, {"m", 1.5}};
+    EXPECT_EQ(Json::dump(v), R"({"a":"قال","m":1.5,"z":"a/b"})");
+    EXPECT_EQ(Json::dump(v, {.escapeSlash = true}), R"({"a":"قال","m":1.5,"z":"a\/b"})");
+    EXPECT_EQ(Json::oneDecimal(12.345), 12.3);
+    EXPECT_EQ(Json::dump(Json::Value(Json::oneDecimal(3.96))), "4.0");
+    // Broken UTF-8 is replaced, not thrown.
+    EXPECT_NO_THROW(Json::dump(Json::Value(std::string("a\xff"))));
+}

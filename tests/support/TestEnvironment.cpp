@@ -1,0 +1,41 @@
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace quorvel::test {
+
+namespace {
+QTemporaryDir& root()
+{
+    static QTemporaryDir dir(QDir::tempPath() + "/quorvel-test-XXXXXX");
+    return dir;
+}
+} // namespace
+
+void isolateUserFiles()
+{
+    const QString base = root().path();
+    for (const char* sub : {"home", "config", "data", "cache", "runtime"})
+        QDir().mkpath(base + "/" + sub);
+    qputenv("HOME", (base + "/home").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (base + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (base + "/data").toUtf8());
+    qputenv("XDG_CACHE_HOME", (base + "/cache").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", (base + "/runtime").toUtf8());
+    qputenv("QUORVEL_USERDB", (base + "/user.db").toUtf8());
+    qputenv("QUORVEL_LIBDB", (base + "/library.db").toUtf8());
+    qunsetenv("QUORVEL_DB");
+    QStandardPaths::setTestModeEnabled(false);
+}
+
+QString scratchRoot() { return root().path(); }
+
+QString dataPath(const QString& relative)
+{
+    const QString base = QStringLiteral(QUORVEL_TEST_DATA);
+    return relative.isEmpty() ? base : base + "/" + relative;
+}
+
+} // namespace quorvel::test
