@@ -1,0 +1,332 @@
+#include "core/Arabic.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <list>
+#include <mutex>
+
+namespace quorvel::Arabic {
+
+namespace {
+
+// Fewest letters a stem may keep: an affix is removed only when more remain.
+constexpr qsizetype minStemLength = 2;
+
+const QString article = QStringLiteral(u"ال");
+const QString lam = QStringLiteral(u"ل");
+const QString tehMarbutaFolded = QStringLiteral(u"ه");
+const QString teh = QStringLiteral(u"ت");
+const QString yeh = QStringLiteral(u"ي");
+const QString alefLetter = QStringLiteral(u"ا");
+
+// Lengths here count user-perceived characters. Normalised Arabic and Latin
+// words have one character per unit; anything else is counted by ICU.
+qsizetype charCount(QStringView w)
+{
+    bool simple = true;
+    for (const QChar c : w)
+        simple = simple && c.unicode() < 0x1100;
+    if (simple)
+        return w.size();
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status))
+        return w.size();
+    const icu::UnicodeString text(false, reinterpret_cast<const UChar*>(w.data()),
+                                  int32_t(w.size()));
+    it->setText(text);
+    qsizetype count = 0;
+    for (int32_t b = it->next(); b != icu::BreakIterator::DONE; b = it->next())
+        ++count;
+    return count;
+}
+
+// The bases of a word for affix forms: the word itself, then, for a word
+// ending in ه, its ت form, and for a word ending in ي, its ا form.
+QStringList affixBases(const QString& w)
+{
+    QStringList bases{w};
+    if (charCount(w) >= 2 && w.endsWith(tehMarbutaFolded))
+        bases.append(w.left(w.size() - tehMarbutaFolded.size()) + teh);
+    if (charCount(w) >= 2 && w.endsWith(yeh))
+        bases.append(w.left(w.size() - yeh.size()) + alefLetter);
+    return bases;
+}
+
+QStringList affixFormsOf(const QString& w)
+{
+    QStringList out;
+    const QStringList bases = affixBases(w);
+    const QStringList& suffixes = affixSuffixes();
+    for (qsizetype b = 0; b < bases.size(); ++b) {
+        // Only the word itself takes the empty suffix: a bare مدرست is no word.
+        const qsizetype firstSuffix = b == 0 ? 0 : 1;
+        for (const QString& head : heads(bases[b]))
+            for (qsizetype k = firstSuffix; k < suffixes.size(); ++k)
+                out.append(head + suffixes[k]);
+    }
+    return out;
+}
+
+// The affix cache: recently asked words and their form sets, least recently
+// used first out. It is bounded because a long session or the tool server
+// would otherwise keep thousands of strings for every word ever searched.
+struct AffixCache {
+    std::mutex affixLock;
+    std::list<QString> recency; // most recent first
+    struct Entry {
+        std::shared_ptr<const FormSet> forms;
+        std::list<QString>::iterator position;
+    };
+    QHash<QString, Entry> entries;
+};
+
+AffixCache& affixCache()
+{
+    static AffixCache cache;
+    return cache;
+}
+
+} // namespace
+
+const QStringList& stemPrefixes()
+{
+    static const QStringList table = {
+        QStringLiteral(u"وال"), QStringLiteral(u"فال"), QStringLiteral(u"بال"), QStringLiteral(u"كال"),
+        QStringLiteral(u"لل"), QStringLiteral(u"ال"), QStringLiteral(u"و"), QStringLiteral(u"ف"),
+        QStringLiteral(u"ب"), QStringLiteral(u"ك"), QStringLiteral(u"ل"), QStringLiteral(u"س"),
+    };
+    return table;
+}
+
+const QStringList& stemSuffixes()
+{
+    static const QStringList table = {
+        QStringLiteral(u"هما"), QStringLiteral(u"كما"), QStringLiteral(u"تما"), QStringLiteral(u"ها"),
+        QStringLiteral(u"هم"), QStringLiteral(u"هن"), QStringLiteral(u"كم"), QStringLiteral(u"كن"),
+        QStringLiteral(u"نا"), QStringLiteral(u"ون"), QStringLiteral(u"ين"), QStringLiteral(u"ان"),
+        QStringLiteral(u"ات"), QStringLiteral(u"وا"), QStringLiteral(u"تم"), QStringLiteral(u"ه"),
+        QStringLiteral(u"ي"), QStringLiteral(u"ك"), QStringLiteral(u"ت"), QStringLiteral(u"ا"),
+    };
+    return table;
+}
+
+const QStringList& affixPrefixes()
+{
+    static const QStringList table = {
+        QString(), QStringLiteral(u"و"), QStringLiteral(u"ف"), QStringLiteral(u"ب"),
+        QStringLiteral(u"ك"), QStringLiteral(u"ل"), QStringLiteral(u"ال"), QStringLiteral(u"وال"),
+        QStringLiteral(u"فال"), QStringLiteral(u"بال"), QStringLiteral(u"كال"), QStringLiteral(u"لل"),
+        QStringLiteral(u"وبال"), QStringLiteral(u"فبال"), QStringLiteral(u"وكال"), QStringLiteral(u"فكال"),
+        QStringLiteral(u"ولل"), QStringLiteral(u"فلل"), QStringLiteral(u"وب"), QStringLiteral(u"فب"),
+        QStringLiteral(u"وك"), QStringLiteral(u"فك"), QStringLiteral(u"ول"), QStringLiteral(u"فل"),
+        QStringLiteral(u"وس"), QStringLiteral(u"فس"), QStringLiteral(u"س"),
+    };
+    return table;
+}
+
+const QStringList& alPrefixes()
+{
+    static const QStringList table = {
+        QString(), QStringLiteral(u"و"), QStringLiteral(u"ف"), QStringLiteral(u"ب"),
+        QStringLiteral(u"ك"), QStringLiteral(u"وب"), QStringLiteral(u"فب"), QStringLiteral(u"وك"),
+        QStringLiteral(u"فك"),
+    };
+    return table;
+}
+
+const QStringList& lamAlPrefixes()
+{
+    static const QStringList table = {
+        QStringLiteral(u"ل"), QStringLiteral(u"ول"), QStringLiteral(u"فل"),
+    };
+    return table;
+}
+
+const QStringList& affixSuffixes()
+{
+    static const QStringList table = [] {
+        QStringList t{QString()};
+        const QStringList pronouns = {
+            QStringLiteral(u"ه"), QStringLiteral(u"ها"), QStringLiteral(u"هما"), QStringLiteral(u"هم"),
+            QStringLiteral(u"هن"), QStringLiteral(u"ك"), QStringLiteral(u"كما"), QStringLiteral(u"كم"),
+            QStringLiteral(u"كن"), QStringLiteral(u"ي"), QStringLiteral(u"ني"), QStringLiteral(u"نا"),
+        };
+        t += pronouns;
+        const QStringList firsts = {
+            QStringLiteral(u"ك"), QStringLiteral(u"كم"), QStringLiteral(u"كما"), QStringLiteral(u"ني"),
+            QStringLiteral(u"نا"),
+        };
+        const QStringList seconds = {
+            QStringLiteral(u"ه"), QStringLiteral(u"ها"), QStringLiteral(u"هم"), QStringLiteral(u"هما"),
+            QStringLiteral(u"هن"),
+        };
+        for (const QString& a : firsts)
+            for (const QString& b : seconds)
+                t.append(a + b);
+        t += QStringList{QStringLiteral(u"كموه"), QStringLiteral(u"كموها"), QStringLiteral(u"تموه"),
+                         QStringLiteral(u"تموها")};
+        return t;
+    }();
+    return table;
+}
+
+const QList<SpellingPair>& spellingPairs()
+{
+    static const QList<SpellingPair> table = {
+        {QStringLiteral(u"اسحاق"), QStringLiteral(u"اسحق")},
+        {QStringLiteral(u"اولئك"), QStringLiteral(u"اولائك")},
+        {QStringLiteral(u"براهيم"), QStringLiteral(u"براهام")},
+        {QStringLiteral(u"داود"), QStringLiteral(u"داوود")},
+        {QStringLiteral(u"رحمن"), QStringLiteral(u"رحمان")},
+        {QStringLiteral(u"سفراين"), QStringLiteral(u"سفرايين")},
+        {QStringLiteral(u"سماعيل"), QStringLiteral(u"سمعيل")},
+        {QStringLiteral(u"سموات"), QStringLiteral(u"سماوات")},
+        {QStringLiteral(u"طاوس"), QStringLiteral(u"طاووس")},
+        {QStringLiteral(u"مئه"), QStringLiteral(u"مائه")},
+        {QStringLiteral(u"مئت"), QStringLiteral(u"مائت")},
+        {QStringLiteral(u"هؤلاء"), QStringLiteral(u"هاؤلاء")},
+        {QStringLiteral(u"هذا"), QStringLiteral(u"هاذا")},
+        {QStringLiteral(u"هذين"), QStringLiteral(u"هاذين")},
+    };
+    return table;
+}
+
+// The word without its first listed prefix and then its first listed suffix,
+// each removed only when more than two letters remain. No check that the
+// result is a real stem: كتابهما gives تاب.
+QString stem(const QString& w)
+{
+    QString word = w;
+    const qsizetype length = charCount(word);
+    for (const QString& prefix : stemPrefixes()) {
+        if (word.startsWith(prefix) && length - charCount(prefix) > minStemLength) {
+            word = word.mid(prefix.size());
+            break;
+        }
+    }
+    const qsizetype remaining = charCount(word);
+    for (const QString& suffix : stemSuffixes()) {
+        if (word.endsWith(suffix) && remaining - charCount(suffix) > minStemLength)
+            return word.left(word.size() - suffix.size());
+    }
+    return word;
+}
+
+// For a word with the article: the article forms with their conjunctions and
+// prepositions, then the ل forms that absorb the article's alef. Otherwise
+// every listed prefix in front of the word, the bare word first.
+QStringList heads(const QString& w)
+{
+    QStringList out;
+    if (w.startsWith(article)) {
+        out.reserve(alPrefixes().size() + lamAlPrefixes().size());
+        for (const QString& p : alPrefixes())
+            out.append(p + w);
+        const QString bare = w.mid(article.size());
+        for (const QString& p : lamAlPrefixes())
+            out.append(p + lam + bare);
+        return out;
+    }
+    out.reserve(affixPrefixes().size());
+    for (const QString& p : affixPrefixes())
+        out.append(p + w);
+    return out;
+}
+
+// Served from the cache when the word was asked recently; otherwise computed
+// under the lock, so racing callers for one word compute it once.
+std::shared_ptr<const FormSet> affixForms(const QString& w)
+{
+    AffixCache& cache = affixCache();
+    std::lock_guard lock(cache.affixLock);
+    if (const auto it = cache.entries.find(w); it != cache.entries.end()) {
+        cache.recency.splice(cache.recency.begin(), cache.recency, it->position);
+        return it->forms;
+    }
+    const QStringList forms = affixFormsOf(w);
+    auto set = std::make_shared<const FormSet>(forms.cbegin(), forms.cend());
+    if (cache.entries.size() >= affixCacheCapacity) {
+        cache.entries.remove(cache.recency.back());
+        cache.recency.pop_back();
+    }
+    cache.recency.push_front(w);
+    cache.entries.insert(w, {set, cache.recency.begin()});
+    return set;
+}
+
+qsizetype affixCacheSize()
+{
+    AffixCache& cache = affixCache();
+    std::lock_guard lock(cache.affixLock);
+    return cache.entries.size();
+}
+
+bool codePointLess(QStringView a, QStringView b)
+{
+    // Moving the surrogates above the rest of the plane turns UTF-16 order
+    // into code-point order.
+    const auto key = [](char16_t u) -> char32_t {
+        if (u >= 0xE000)
+            return u - 0x800;
+        if (u >= 0xD800)
+            return u + 0x2000;
+        return u;
+    };
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t x = a[i].unicode();
+        const char16_t y = b[i].unicode();
+        if (x != y)
+            return key(x) < key(y);
+    }
+    return a.size() < b.size();
+}
+
+QStringList affixHeads(const QString& w)
+{
+    QStringList out;
+    QSet<QString> seen;
+    for (const QString& base : affixBases(w)) {
+        for (const QString& head : heads(base)) {
+            if (!seen.contains(head)) {
+                seen.insert(head);
+                out.append(head);
+            }
+        }
+    }
+    std::sort(out.begin(), out.end(),
+              [](const QString& a, const QString& b) { return codePointLess(a, b); });
+    return out;
+}
+
+// Each pair is applied, both ways, to every spelling found before it, so a
+// word with two listed spellings gets all four combinations.
+QStringList spellings(const QString& w)
+{
+    QStringList out{w};
+    for (const SpellingPair& pair : spellingPairs()) {
+        const qsizetype held = out.size();
+        for (qsizetype i = 0; i < held; ++i) {
+            const QString x = out[i];
+            if (x.contains(pair.a)) {
+                QString y = x;
+                y.replace(pair.a, pair.b);
+                if (!out.contains(y))
+                    out.append(y);
+            }
+            if (x.contains(pair.b)) {
+                QString y = x;
+                y.replace(pair.b, pair.a);
+                if (!out.contains(y))
+                    out.append(y);
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace quorvel::Arabic

@@ -1,0 +1,201 @@
+#include "core/Arabic.h"
+
+#include "core/Settings.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf16.h>
+
+#include <cmath>
+#include <memory>
+
+namespace quorvel::Arabic {
+
+namespace {
+
+// First code points of the Latin, Arabic-Indic and Extended Arabic-Indic
+// digit families, in the order of `digitForms`.
+constexpr std::array<char16_t, 3> familyBases = {0x0030, 0x0660, 0x06F0};
+constexpr char16_t arabicIndicZero = 0x0660;
+
+// The digits are all in the Basic Multilingual Plane, so a surrogate unit is
+// never one and per-unit tests equal per-code-point tests.
+std::optional<int> unitDigitValue(char16_t u)
+{
+    for (const char16_t base : familyBases)
+        if (u >= base && u <= base + 9)
+            return int(u - base);
+    return std::nullopt;
+}
+
+// A character-boundary iterator for this thread; ICU iterators are not
+// shareable between threads and expensive to create.
+icu::BreakIterator* characterIterator()
+{
+    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> it(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status))
+            it.reset();
+        return it;
+    }();
+    return iterator.get();
+}
+
+// Calls `visit(start, end)` for each user-perceived character of `s`.
+template <typename Visit>
+void forEachCharacter(const QString& s, Visit visit)
+{
+    icu::BreakIterator* it = characterIterator();
+    if (!it) {
+        // Without ICU's data every code point is taken as one character.
+        for (qsizetype i = 0; i < s.size();) {
+            const qsizetype step = (s[i].isHighSurrogate() && i + 1 < s.size()
+                                    && s[i + 1].isLowSurrogate()) ? 2 : 1;
+            visit(i, i + step);
+            i += step;
+        }
+        return;
+    }
+    const icu::UnicodeString text(false, reinterpret_cast<const UChar*>(s.constData()),
+                                  int32_t(s.size()));
+    it->setText(text);
+    int32_t start = it->first();
+    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; end = it->next()) {
+        visit(qsizetype(start), qsizetype(end));
+        start = end;
+    }
+    // Do not leave the iterator pointing at text that is about to go away.
+    it->setText(icu::UnicodeString());
+}
+
+// The code point of a character made of exactly one code point, or nothing.
+std::optional<char32_t> singleScalar(const QString& s, qsizetype start, qsizetype end)
+{
+    if (end - start == 1 && !s[start].isSurrogate())
+        return char32_t(s[start].unicode());
+    if (end - start == 2 && s[start].isHighSurrogate() && s[start + 1].isLowSurrogate())
+        return char32_t(QChar::surrogateToUcs4(s[start], s[start + 1]));
+    return std::nullopt;
+}
+
+// The whole-number value of a code point (a numeral of any script), or nothing
+// for a fraction or a code point without a numeric value.
+std::optional<long long> wholeNumberValue(char32_t c)
+{
+    const double value = u_getNumericValue(UChar32(c));
+    if (value == U_NO_NUMERIC_VALUE || value != std::floor(value))
+        return std::nullopt;
+    return static_cast<long long>(value);
+}
+
+} // namespace
+
+std::optional<int> digitValue(char32_t c)
+{
+    return c < 0x10000 ? unitDigitValue(char16_t(c)) : std::nullopt;
+}
+
+bool isDigits(const QString& s)
+{
+    if (s.isEmpty())
+        return false;
+    for (const QChar c : s)
+        if (!unitDigitValue(c.unicode()))
+            return false;
+    return true;
+}
+
+bool hasDigit(const QString& s)
+{
+    for (const QChar c : s)
+        if (unitDigitValue(c.unicode()))
+            return true;
+    return false;
+}
+
+std::array<QString, 3> digitForms(const QString& s)
+{
+    std::array<QString, 3> forms;
+    for (QString& f : forms)
+        f.reserve(s.size());
+    for (const QChar c : s) {
+        if (const auto v = unitDigitValue(c.unicode())) {
+            for (std::size_t k = 0; k < familyBases.size(); ++k)
+                forms[k].append(QChar(char16_t(familyBases[k] + *v)));
+        }
+    }
+    return forms;
+}
+
+QString foldDigits(const QString& s)
+{
+    return digitForms(s)[0];
+}
+
+std::optional<QString> stripTrailingDigits(const QString& s)
+{
+    qsizetype end = s.size();
+    while (end > 0 && unitDigitValue(s[end - 1].unicode()))
+        --end;
+    if (end == s.size() || end == 0)
+        return std::nullopt;
+    return s.left(end);
+}
+
+// Latin digits standing alone as characters become Arabic-Indic; a digit that
+// forms one character with a neighbour (a combining mark after it, an Arabic
+// number sign before it) is left as written.
+QString digits(const QString& s)
+{
+    if (!Settings::indicDigits())
+        return s;
+    bool any = false;
+    for (const QChar c : s)
+        any = any || (c.unicode() >= u'0' && c.unicode() <= u'9');
+    if (!any)
+        return s;
+    QString out = s;
+    forEachCharacter(s, [&](qsizetype start, qsizetype end) {
+        const char16_t u = s[start].unicode();
+        if (end - start == 1 && u >= u'0' && u <= u'9')
+            out[start] = QChar(char16_t(arabicIndicZero + (u - u'0')));
+    });
+    return out;
+}
+
+QString num(long long n)
+{
+    return digits(QString::number(n));
+}
+
+QString latinDigits(const QString& s)
+{
+    bool any = false;
+    for (const QChar c : s)
+        any = any || c.unicode() >= 0x80;
+    if (!any)
+        return s;
+    QString out;
+    out.reserve(s.size());
+    forEachCharacter(s, [&](qsizetype start, qsizetype end) {
+        const QStringView character = QStringView(s).mid(start, end - start);
+        const auto scalar = singleScalar(s, start, end);
+        if (scalar && *scalar >= 0x80) {
+            if (const auto value = wholeNumberValue(*scalar)) {
+                const long long target = 0x30 + *value;
+                if (*value >= 0 && target <= 0x10FFFF && !(target >= 0xD800 && target <= 0xDFFF)) {
+                    const char32_t cp = char32_t(target);
+                    out.append(QString::fromUcs4(&cp, 1));
+                    return;
+                }
+            }
+        }
+        out.append(character);
+    });
+    return out;
+}
+
+} // namespace quorvel::Arabic

@@ -1,0 +1,400 @@
+#include "core/Arabic.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
+
+namespace quorvel::Arabic {
+
+namespace {
+
+constexpr char16_t star = u'*';
+constexpr char16_t question = u'?';
+constexpr char16_t arabicQuestion = 0x061F;
+constexpr char16_t alefUnit = 0x0627;
+constexpr char16_t lamUnit = 0x0644;
+constexpr char16_t wawUnit = 0x0648;
+constexpr char16_t hehUnit = 0x0647;
+constexpr char16_t tatweelUnit = 0x0640;
+
+// How many leading page letters `rawOK` may skip (conjunctions, prepositions,
+// the article), plus one for the unshifted start.
+constexpr qsizetype rawOffsets = 5;
+
+const std::shared_ptr<const FormSet>& noForms()
+{
+    static const auto empty = std::make_shared<const FormSet>();
+    return empty;
+}
+
+// Whether the unit at `i` of `s` is a character of its own: neither joined
+// to what follows (a combining mark, a joiner, a spacing mark) nor to what
+// precedes (a prepended sign such as the Arabic number sign).
+bool standsAlone(QStringView s, qsizetype i)
+{
+    const auto breakClass = [](UChar32 c) {
+        return u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK);
+    };
+    if (i + 1 < s.size()) {
+        UChar32 next = s[i + 1].unicode();
+        if (U16_IS_LEAD(next) && i + 2 < s.size() && s[i + 2].isLowSurrogate())
+            next = U16_GET_SUPPLEMENTARY(next, s[i + 2].unicode());
+        const int b = breakClass(next);
+        if (b == U_GCB_EXTEND || b == U_GCB_ZWJ || b == U_GCB_SPACING_MARK)
+            return false;
+    }
+    if (i > 0) {
+        UChar32 prev = s[i - 1].unicode();
+        if (U16_IS_TRAIL(prev) && i >= 2 && s[i - 2].isHighSurrogate())
+            prev = U16_GET_SUPPLEMENTARY(s[i - 2].unicode(), prev);
+        if (breakClass(prev) == U_GCB_PREPEND)
+            return false;
+    }
+    return true;
+}
+
+bool isWildcardAt(QStringView s, qsizetype i)
+{
+    const char16_t u = s[i].unicode();
+    return (u == star || u == question) && standsAlone(s, i);
+}
+
+// The mark-bit of a unit, as (mask 1 or 2, bit), or nothing for a non-mark.
+std::optional<std::pair<int, int>> markBit(char16_t u)
+{
+    if (u >= 0x064B && u <= 0x0652)
+        return std::pair{1, int(u - 0x064B)};
+    if (u == 0x0670)
+        return std::pair{1, 8};
+    if (u >= 0x06D6 && u <= 0x06ED)
+        return std::pair{1, int(u - 0x06CD)};
+    if (u >= 0x08D3 && u <= 0x08FF)
+        return std::pair{2, int(u - 0x08D3)};
+    return std::nullopt;
+}
+
+bool isWhiteSpace(char16_t u)
+{
+    return u_isUWhiteSpace(UChar32(u));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Tok
+
+Tok::Tok(const QString& word, bool affix, bool morph, bool exactDigits, bool variants)
+    : t(word), digitsExact(exactDigits), tHasDigit(hasDigit(word)), forms(noForms())
+{
+    if (isDigits(word)) {
+        mode = TokMode::exact;
+        digit = true;
+        alts = {word};
+        return;
+    }
+    if (isWild(word)) {
+        mode = TokMode::wild;
+        glob = word;
+        alts = {word};
+        return;
+    }
+    alts = variants ? spellings(word) : QStringList{word};
+    if (morph) {
+        mode = TokMode::morph;
+        for (const QString& alt : alts)
+            for (const QString& head : Arabic::heads(stem(alt)))
+                if (!heads.contains(head))
+                    heads.append(head);
+    } else if (affix) {
+        mode = TokMode::affix;
+        if (alts.size() == 1) {
+            forms = affixForms(alts.front());
+        } else {
+            auto all = std::make_shared<FormSet>();
+            for (const QString& alt : alts)
+                all->unite(*affixForms(alt));
+            forms = std::move(all);
+        }
+    } else {
+        mode = TokMode::exact;
+    }
+}
+
+Tok Tok::stemTok(const QString& w)
+{
+    Tok tok;
+    tok.t = w;
+    tok.mode = TokMode::morph;
+    tok.digit = false;
+    tok.digitsExact = true;
+    tok.tHasDigit = hasDigit(w);
+    tok.forms = noForms();
+    tok.heads = Arabic::heads(w);
+    tok.alts = {w};
+    return tok;
+}
+
+bool Tok::match(const QString& w) const
+{
+    if (digit) {
+        if (digitsExact)
+            return w == t;
+        return isDigits(w) && foldDigits(w) == foldDigits(t);
+    }
+    if (!tHasDigit) {
+        if (const auto stripped = stripTrailingDigits(w); stripped && base(*stripped))
+            return true;
+    }
+    return base(w);
+}
+
+bool Tok::base(const QString& w) const
+{
+    switch (mode) {
+    case TokMode::exact:
+        return w == t || (alts.size() >= 2 && alts.contains(w));
+    case TokMode::affix:
+        return forms->contains(w);
+    case TokMode::morph:
+        for (const QString& head : heads)
+            if (w.startsWith(head))
+                return true;
+        return false;
+    case TokMode::wild:
+        return globMatch(glob, w);
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Wildcards
+
+bool isWild(const QString& s)
+{
+    return s.contains(star) || s.contains(question);
+}
+
+bool globMatch(QStringView p, QStringView s)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    qsizetype starAt = -1;
+    qsizetype mark = 0;
+    while (j < s.size()) {
+        if (i < p.size() && (p[i] == question || p[i] == s[j])) {
+            ++i;
+            ++j;
+        } else if (i < p.size() && p[i] == star) {
+            starAt = i;
+            mark = j;
+            ++i;
+        } else if (starAt >= 0) {
+            i = starAt + 1;
+            ++mark;
+            j = mark;
+        } else {
+            return false;
+        }
+    }
+    while (i < p.size() && p[i] == star)
+        ++i;
+    return i == p.size();
+}
+
+// The literal runs between wildcards are normalised (their spaces removed) and
+// runs of stars collapse to one; a piece of wildcards only is not searchable.
+std::optional<QString> pattern(const QString& p)
+{
+    QString out;
+    QString pending;
+    qsizetype literalUnits = 0;
+    const auto flush = [&] {
+        if (pending.isEmpty())
+            return;
+        QString literal = normalize(pending, true);
+        literal.remove(u' ');
+        literalUnits += literal.size();
+        out += literal;
+        pending.clear();
+    };
+    for (qsizetype i = 0; i < p.size(); ++i) {
+        if (!isWildcardAt(p, i)) {
+            pending.append(p[i]);
+            continue;
+        }
+        flush();
+        if (p[i] == star && out.endsWith(star))
+            continue;
+        out.append(p[i]);
+    }
+    flush();
+    if (literalUnits == 0)
+        return std::nullopt;
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Rich words
+
+void addMark(RichLetter& letter, char16_t mark)
+{
+    const auto bit = markBit(mark);
+    if (!bit)
+        return;
+    const std::uint64_t flag = std::uint64_t(1) << bit->second;
+    if (bit->first == 1)
+        letter.m1 |= flag;
+    else
+        letter.m2 |= flag;
+}
+
+// The words of `s` exactly as `tokens` gives them, each with its letters
+// carrying their written alef form and marks.
+QList<RichWord> richWords(const QString& s)
+{
+    const auto& alnum = alnumTable();
+    QList<RichWord> out;
+    QList<RichLetter> letters;
+    const auto endWord = [&] {
+        if (letters.isEmpty())
+            return;
+        QString word;
+        word.reserve(letters.size());
+        for (const RichLetter& l : letters)
+            word.append(QChar(l.norm));
+        const qsizetype n = word.size();
+        if (n > 2 && word[n - 2].unicode() == wawUnit
+            && (word[n - 1].unicode() == hehUnit || word[n - 1].unicode() == alefUnit))
+            word = rasmWord(word);
+        out.append({word, letters});
+        letters.clear();
+    };
+    const qsizetype n = s.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = s[i].unicode();
+        if (const SurrogatePair pair = surrogatePair(s, i); pair.isPair) {
+            if (pair.alnum) {
+                letters.append({u, 0, 0, 0});
+                letters.append({s[i + 1].unicode(), 0, 0, 0});
+            } else {
+                endWord();
+            }
+            ++i;
+            continue;
+        }
+        if (u == tatweelUnit)
+            continue;
+        if (markBit(u)) {
+            if (!letters.isEmpty())
+                addMark(letters.last(), u);
+            continue;
+        }
+        switch (u) {
+        case 0x0622:
+        case 0x0623:
+        case 0x0625:
+            letters.append({alefUnit, u, 0, 0});
+            continue;
+        case 0x0671:
+        case alefUnit:
+            letters.append({alefUnit, alefUnit, 0, 0});
+            continue;
+        case 0x0629:
+            letters.append({hehUnit, 0, 0, 0});
+            continue;
+        case 0x0649:
+            letters.append({char16_t(0x064A), 0, 0, 0});
+            continue;
+        default:
+            break;
+        }
+        if (alnum[u])
+            letters.append({u, 0, 0, 0});
+        else
+            endWord();
+    }
+    endWord();
+    return out;
+}
+
+QueryWords queryWords(const QString& q, bool rich)
+{
+    QueryWords result;
+    QList<RichWord> richForms;
+    if (!q.contains(star) && !q.contains(question) && !q.contains(QChar(arabicQuestion))) {
+        result.words = tokens(q);
+        if (rich)
+            result.rich = richWords(q);
+        return result;
+    }
+    qsizetype i = 0;
+    while (i < q.size()) {
+        while (i < q.size() && isWhiteSpace(q[i].unicode()))
+            ++i;
+        const qsizetype start = i;
+        while (i < q.size() && !isWhiteSpace(q[i].unicode()))
+            ++i;
+        if (i == start)
+            continue;
+        QString piece = q.mid(start, i - start);
+        piece.replace(QChar(arabicQuestion), QChar(question));
+        while (piece.endsWith(question))
+            piece.chop(1);
+        if (isWild(piece)) {
+            if (const auto p = pattern(piece)) {
+                result.words.append(*p);
+                richForms.append({*p, {}});
+            }
+        } else {
+            result.words += tokens(piece);
+            if (rich)
+                richForms += richWords(piece);
+        }
+    }
+    if (rich)
+        result.rich = std::move(richForms);
+    return result;
+}
+
+// Tries the query letters at each of the first page offsets, and also without
+// the query's article, so a page word with a conjunction or preposition in
+// front still carries them. The last letter may differ or be missing (a
+// suffix or a folded ending), but where letters agree the alef form and the
+// marks asked for must be written on the page.
+bool rawOK(const QList<RichLetter>& q, const QList<RichLetter>& w, bool hamza, bool marks)
+{
+    if (w.isEmpty())
+        return false;
+    QList<QList<RichLetter>> variants{q};
+    if (q.size() >= 3 && q[0].norm == alefUnit && q[1].norm == lamUnit)
+        variants.append(q.mid(2));
+    const qsizetype offsets = std::min(w.size(), rawOffsets);
+    for (const QList<RichLetter>& v : variants) {
+        if (v.isEmpty())
+            return true;
+        for (qsizetype o = 0; o < offsets; ++o) {
+            bool ok = true;
+            for (qsizetype k = 0; k < v.size() && ok; ++k) {
+                const bool last = k == v.size() - 1;
+                if (o + k >= w.size()) {
+                    ok = last;
+                    break;
+                }
+                const RichLetter& a = v[k];
+                const RichLetter& b = w[o + k];
+                if (a.norm != b.norm) {
+                    ok = last;
+                    break;
+                }
+                if (hamza && a.alif != 0 && (b.alif != 0 ? b.alif : b.norm) != a.alif)
+                    ok = false;
+                if (marks && ((a.m1 & b.m1) != a.m1 || (a.m2 & b.m2) != a.m2))
+                    ok = false;
+            }
+            if (ok)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace quorvel::Arabic
