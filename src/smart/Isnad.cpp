@@ -1,0 +1,209 @@
+#include "smart/Isnad.h"
+
+#include "core/SQLiteDB.h"
+#include "core/SmartUtil.h"
+
+#include <sqlite3.h>
+
+#include <QHash>
+#include <QSet>
+
+namespace quorvel::Isnad {
+
+namespace {
+
+struct Patterns
+{
+    // A transmission verb that opens a chain.
+    PyRegex::Regex opener = PyRegex::compile(QStringLiteral(
+        u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|ثنا|سمعت)\\b"));
+    // The link words between two narrators, with the white space after them.
+    PyRegex::Regex link = PyRegex::compile(QStringLiteral(
+        u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]نب[اأ]نا|ثنا|سمعت|عن)\\s+"));
+    // "He said:" / "she said:" ends the chain.
+    PyRegex::Regex qaal = PyRegex::compile(QStringLiteral(u"قال(?:ت)?\\s*:"));
+    PyRegex::Regex colon = PyRegex::compile(QStringLiteral(u"[:؛]"));
+    PyRegex::Regex honor = PyRegex::compile(QStringLiteral(
+        u"رضي\\s+الله\\s+(?:تعالى\\s+)?عنه(?:ما|م|ا)?|رحمه\\s+الله|صلى\\s+الله\\s+عليه\\s+وسلم|عليه\\s+السلام"));
+    // The words that begin the report's text inside a narrator piece.
+    PyRegex::Regex matnCut = PyRegex::compile(QStringLiteral(
+        u"\\b(?:قال(?:ت)?|[أا]نه?|[أا]نها|[أا]نهم)\\b"));
+    // A lone conjunction left at the end of a name.
+    PyRegex::Regex trailingWaw = PyRegex::compile(QStringLiteral(u"\\s+و\\s*$"));
+};
+
+const Patterns& patterns()
+{
+    static const Patterns compiled;
+    return compiled;
+}
+
+// Pieces that clean to one of these are particles, never names.
+const QSet<QString>& fragments()
+{
+    static const QSet<QString> set{QStringLiteral(u"ال"), QStringLiteral(u"و"),
+                                   QStringLiteral(u"ف"), QStringLiteral(u"ب")};
+    return set;
+}
+
+bool isTashkeel(char16_t u)
+{
+    return (u >= 0x064B && u <= 0x0652) || u == 0x0640 || u == 0x0670
+        || (u >= 0x06D6 && u <= 0x06ED);
+}
+
+bool isArabicLetter(char32_t c) { return c >= 0x0621 && c <= 0x064A; }
+
+// Up to the first match of `re`, or the whole text.
+QString before(const PyRegex::Regex& re, const QString& text)
+{
+    const auto match = PyRegex::firstMatch(re, text);
+    return match ? text.left(match->start) : text;
+}
+
+// The most parameters one statement of this connection may bind.
+qsizetype maxParameters(SQLiteDB& db)
+{
+    return qMax(1, sqlite3_limit(db.handle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+}
+
+} // namespace
+
+QString stripTashkeel(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (!isTashkeel(c.unicode()))
+            out.append(c);
+    }
+    return out;
+}
+
+bool hasIsnad(const QString& text)
+{
+    return PyRegex::firstMatch(patterns().opener, stripTashkeel(text)).has_value();
+}
+
+QString cleanNarrator(const QString& piece)
+{
+    const Patterns& p = patterns();
+    QString text = before(p.colon, piece);
+    text = PyRegex::sub(p.honor, QStringLiteral(" "), text);
+    text = before(p.matnCut, text);
+
+    // Only Arabic letters and white space survive; each other code point
+    // (digits, punctuation, Latin, a surviving mark) becomes one space.
+    std::u32string kept;
+    kept.reserve(size_t(text.size()));
+    for (char32_t c : Py::scalars(text))
+        kept.push_back(isArabicLetter(c) || Py::isSpace(c) ? c : U' ');
+
+    // Splitting and joining before the trailing-waw cut, rather than after,
+    // gives the same name (the cut only ever removes the last white-space run
+    // and the و after it) while keeping every white-space run one unit long,
+    // so the pattern's \s+ cannot backtrack quadratically over a long run.
+    const QString joined = Py::split(Py::string(kept)).join(QLatin1Char(' '));
+    return PyRegex::sub(p.trailingWaw, QString(), joined);
+}
+
+QStringList chain(const QString& text)
+{
+    const Patterns& p = patterns();
+    const QString t = stripTashkeel(text);
+    const auto opener = PyRegex::firstMatch(p.opener, t);
+    if (!opener)
+        return {};
+    const QString s = before(p.qaal, t.mid(opener->start));
+
+    QStringList names;
+    for (const QString& piece : PyRegex::split(p.link, s)) {
+        const QString name = cleanNarrator(piece);
+        if (name.isEmpty() || fragments().contains(name))
+            continue;
+        const qsizetype length = Py::len(name);
+        if (length < minNameLength || length >= maxNameLength)
+            continue;
+        if (Py::split(name).size() >= maxNameWords)
+            continue;
+        names.append(name);
+    }
+    return names;
+}
+
+QList<Narrator> narrators(SQLiteDB& db, qint64 pageId)
+{
+    QList<qint64> ids;
+    QSet<qint64> seen;
+    const auto edges = db.rows(
+        QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges WHERE page_id=? ORDER BY rowid"),
+        {pageId});
+    for (const auto& row : edges) {
+        for (int col : {0, 1}) {
+            const auto id = row.integer(col);
+            if (id && !seen.contains(*id)) {
+                seen.insert(*id);
+                ids.append(*id);
+            }
+        }
+    }
+    if (ids.isEmpty())
+        return {};
+
+    // A page with a very long chain may mention more narrators than one
+    // statement can bind, so the names are read in slices.
+    QHash<qint64, QString> names;
+    const qsizetype slice = maxParameters(db);
+    for (qsizetype from = 0; from < ids.size(); from += slice) {
+        const QList<qint64> part = ids.mid(from, slice);
+        SQLArgs args;
+        args.reserve(part.size());
+        for (qint64 id : part)
+            args.append(id);
+        const QString sql = QStringLiteral("SELECT id, name FROM narrators WHERE id IN (")
+            + Py::marks(part.size()) + QStringLiteral(")");
+        for (const auto& row : db.rows(sql, args)) {
+            const auto id = row.integer(0);
+            if (id)
+                names.insert(*id, row.str(1).value_or(QString()));
+        }
+    }
+
+    QList<Narrator> result;
+    for (qint64 id : ids) {
+        const auto found = names.constFind(id);
+        if (found != names.cend())
+            result.append(Narrator{id, *found});
+    }
+    return result;
+}
+
+std::optional<QString> name(SQLiteDB& db, qint64 narratorId)
+{
+    const auto rows = db.rows(QStringLiteral("SELECT name FROM narrators WHERE id=?"), {narratorId});
+    if (rows.isEmpty())
+        return std::nullopt;
+    return rows.first().str(0);
+}
+
+Links links(SQLiteDB& db, qint64 narratorId)
+{
+    // The column names are constants of this function; only the id is bound.
+    const auto query = [&](const char* joinSide, const char* whereSide) {
+        const QString sql =
+            QStringLiteral("SELECT nn.id, nn.name, COUNT(*) FROM isnad_edges e JOIN narrators nn ON nn.id=e.")
+            + QLatin1String(joinSide) + QStringLiteral("id\nWHERE e.") + QLatin1String(whereSide)
+            + QStringLiteral("id=? GROUP BY nn.id ORDER BY nn.name");
+        QList<LinkedNarrator> linked;
+        for (const auto& row : db.rows(sql, {narratorId}))
+            linked.append(LinkedNarrator{row.integer(0).value_or(0), row.str(1).value_or(QString()),
+                                         row.integer(2).value_or(0)});
+        return linked;
+    };
+    Links result;
+    result.teachers = query("teacher_", "student_");
+    result.students = query("student_", "teacher_");
+    return result;
+}
+
+} // namespace quorvel::Isnad

@@ -1,0 +1,378 @@
+#include "smart/TextReuse.h"
+
+#include "core/Arabic.h"
+#include "core/SQLiteDB.h"
+#include "core/SmartUtil.h"
+
+#include <sqlite3.h>
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <algorithm>
+#include <map>
+
+namespace quorvel::TextReuse {
+
+namespace {
+
+// The words of text in the normal form: split on the space character, empty
+// pieces dropped.
+QStringList normalWords(const QString& normalized)
+{
+    return normalized.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// The most parameters one statement of this connection may bind.
+qsizetype maxParameters(SQLiteDB& db)
+{
+    return qMax(1, sqlite3_limit(db.handle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+}
+
+SQLArgs argsOf(const QList<qint64>& values)
+{
+    SQLArgs args;
+    args.reserve(values.size());
+    for (qint64 v : values)
+        args.append(v);
+    return args;
+}
+
+// Integer column 0 of every row, nulls left out.
+QList<qint64> integers(const QList<Statement::Row>& rows)
+{
+    QList<qint64> values;
+    values.reserve(rows.size());
+    for (const auto& row : rows) {
+        if (const auto v = row.integer(0))
+            values.append(*v);
+    }
+    return values;
+}
+
+struct PageCount
+{
+    qint64 pageId = 0;
+    std::optional<qint64> bookId;
+    std::optional<qint64> shared;
+};
+
+// Pages of other books holding at least `minShared` of `rare`, most shared
+// first, at most `limit` (a negative limit is none, as in SQL). One grouped
+// query when the hashes fit in one statement; otherwise the counts of slices
+// of the hash list are added up here, ties then going to the lower page id.
+QList<PageCount> sharingPages(SQLiteDB& db, const QList<qint64>& rare, qint64 bookId,
+                              int minShared, int limit)
+{
+    QList<PageCount> pages;
+    const qsizetype slice = maxParameters(db) - 3;
+    if (rare.size() <= slice) {
+        const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*) AS shared\n"
+                                           "FROM shingles s\n"
+                                           "WHERE s.hash IN (")
+            + Py::marks(rare.size())
+            + QStringLiteral(") AND s.book_id <> ?\n"
+                             "GROUP BY s.page_id\n"
+                             "HAVING shared >= ?\n"
+                             "ORDER BY shared DESC\n"
+                             "LIMIT ?");
+        SQLArgs args = argsOf(rare);
+        args << bookId << minShared << limit;
+        for (const auto& row : db.rows(sql, args)) {
+            const auto pageId = row.integer(0);
+            if (pageId)
+                pages.append(PageCount{*pageId, row.integer(1), row.integer(2)});
+        }
+        return pages;
+    }
+
+    std::map<qint64, PageCount> byPage;
+    for (qsizetype from = 0; from < rare.size(); from += slice) {
+        const QList<qint64> part = rare.mid(from, slice);
+        const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*)\n"
+                                           "FROM shingles s\n"
+                                           "WHERE s.hash IN (")
+            + Py::marks(part.size()) + QStringLiteral(") AND s.book_id <> ?\nGROUP BY s.page_id");
+        SQLArgs args = argsOf(part);
+        args << bookId;
+        for (const auto& row : db.rows(sql, args)) {
+            const auto pageId = row.integer(0);
+            if (!pageId)
+                continue;
+            PageCount& entry = byPage[*pageId];
+            entry.pageId = *pageId;
+            if (!entry.bookId)
+                entry.bookId = row.integer(1);
+            entry.shared = entry.shared.value_or(0) + row.integer(2).value_or(0);
+        }
+    }
+    for (const auto& [pageId, entry] : byPage) {
+        if (entry.shared.value_or(0) >= minShared)
+            pages.append(entry);
+    }
+    pages = Py::stableSorted(pages, [](const PageCount& a, const PageCount& b) {
+        return a.shared.value_or(0) > b.shared.value_or(0);
+    });
+    if (limit >= 0 && pages.size() > limit)
+        pages.resize(limit);
+    return pages;
+}
+
+} // namespace
+
+QList<qint64> windowHashes(const QString& normalized, int n)
+{
+    const QStringList words = normalWords(normalized);
+    if (n <= 0 || words.size() < n)
+        return {};
+    QList<QByteArray> utf8;
+    utf8.reserve(words.size());
+    for (const QString& word : words)
+        utf8.append(word.toUtf8());
+
+    QList<qint64> hashes;
+    hashes.reserve(words.size() - n + 1);
+    QByteArray shingle;
+    for (qsizetype i = 0; i + n <= utf8.size(); ++i) {
+        shingle.clear();
+        for (qsizetype j = i; j < i + n; ++j) {
+            if (j > i)
+                shingle.append(' ');
+            shingle.append(utf8[j]);
+        }
+        hashes.append(CRC32::ofUtf8(shingle.constData(), shingle.size()));
+    }
+    return hashes;
+}
+
+QList<qint64> shingleHashesOfNormalized(const QString& normalized)
+{
+    QList<qint64> distinct;
+    QSet<qint64> seen;
+    for (qint64 hash : windowHashes(normalized, n)) {
+        if (!seen.contains(hash)) {
+            seen.insert(hash);
+            distinct.append(hash);
+        }
+    }
+    return distinct;
+}
+
+QList<qint64> shingleHashes(const QString& pageText)
+{
+    return shingleHashesOfNormalized(Arabic::normalize(pageText, true));
+}
+
+QList<qint64> pageHashes(SQLiteDB& db, qint64 pageId)
+{
+    return integers(db.rows(QStringLiteral("SELECT DISTINCT hash FROM shingles WHERE page_id=?"),
+                            {pageId}));
+}
+
+QSet<qint64> commonHashes(SQLiteDB& db, const QList<qint64>& hashes)
+{
+    QSet<qint64> common;
+    auto statement = db.prepare(QStringLiteral("SELECT book_id FROM shingles WHERE hash=?"));
+    if (!statement)
+        return common;
+    for (qint64 hash : hashes) {
+        statement->bind({hash});
+        QSet<qint64> books;
+        // Counting stops at the first book past the limit: the rest of a very
+        // common hash's rows are never read.
+        while (books.size() <= maxDF && statement->step()) {
+            if (const auto book = statement->integer(0))
+                books.insert(*book);
+        }
+        if (books.size() > maxDF)
+            common.insert(hash);
+    }
+    return common;
+}
+
+QList<ReuseHit> sources(SQLiteDB& db, qint64 pageId, int minShared, int limit)
+{
+    const auto bookId = db.scalarInt(QStringLiteral("SELECT book_id FROM pages WHERE id=?"), {pageId});
+    if (!bookId)
+        return {};
+    const QList<qint64> hashes = pageHashes(db, pageId);
+    if (hashes.isEmpty())
+        return {};
+    const QSet<qint64> common = commonHashes(db, hashes);
+    QList<qint64> rare;
+    for (qint64 hash : hashes) {
+        if (!common.contains(hash))
+            rare.append(hash);
+    }
+    if (rare.isEmpty())
+        return {};
+    const QSet<qint64> rareSet(rare.cbegin(), rare.cend());
+
+    const QList<PageCount> pages = sharingPages(db, rare, *bookId, minShared, limit);
+    auto lookup = db.prepare(QStringLiteral(
+        "SELECT b.title AS book_title, a.name AS author, p.seq, p.vol, p.page_num, p.content\n"
+        "FROM pages p JOIN books b ON b.id=p.book_id\n"
+        "LEFT JOIN authors a ON a.id=b.author_id WHERE p.id=?"));
+    if (!lookup)
+        return {};
+
+    QList<ReuseHit> hits;
+    for (const PageCount& page : pages) {
+        lookup->bind({page.pageId});
+        if (!lookup->step())
+            continue;
+        ReuseHit hit;
+        hit.pageId = page.pageId;
+        hit.bookId = page.bookId.value_or(0);
+        hit.seq = lookup->integer(2).value_or(0);
+        hit.vol = lookup->text(3);
+        hit.pageNum = lookup->integer(4);
+        hit.bookTitle = lookup->text(0).value_or(QString());
+        hit.author = lookup->text(1);
+        hit.shared = page.shared.value_or(0);
+        hit.phrase = sharedPhrase(lookup->text(5).value_or(QString()), rareSet, n);
+        hits.append(hit);
+    }
+    return hits;
+}
+
+QString sharedPhrase(const QString& text, const QSet<qint64>& hashes, int n)
+{
+    const QString normalized = Arabic::normalize(text, true);
+    const QStringList words = normalWords(normalized);
+    if (n <= 0 || words.size() < n)
+        return {};
+    const QList<qint64> windows = windowHashes(normalized, n);
+
+    qsizetype bestStart = 0, bestEnd = 0;
+    qsizetype i = 0;
+    while (i < windows.size()) {
+        if (!hashes.contains(windows[i])) {
+            ++i;
+            continue;
+        }
+        qsizetype j = i + 1;
+        while (j < windows.size() && hashes.contains(windows[j]))
+            ++j;
+        // Windows i..j-1 are shared; the run ends with the last word of j-1.
+        const qsizetype end = j - 1 + n;
+        if (end - i > bestEnd - bestStart) {
+            bestStart = i;
+            bestEnd = end;
+        }
+        i = j;
+    }
+    if (bestEnd == bestStart)
+        return {};
+
+    // The stored words line up with the normal form unless normalisation
+    // split a word (marks between letters, punctuation inside a word); when
+    // the stored text has too few words, the normal form is shown instead.
+    const QStringList display = Py::split(text);
+    const QStringList& source = display.size() >= bestEnd ? display : words;
+    return source.mid(bestStart, bestEnd - bestStart).join(QLatin1Char(' '));
+}
+
+QList<EditionHit> editions(SQLiteDB& db, qint64 bookId, double minFrac, int limit)
+{
+    if (limit <= 0)
+        return {};
+    const QList<qint64> sample = integers(db.rows(
+        QStringLiteral("SELECT DISTINCT hash FROM shingles WHERE book_id=? LIMIT ?"),
+        {bookId, editionSample}));
+    if (sample.isEmpty())
+        return {};
+    const auto need = qint64(minFrac * double(sample.size()));
+
+    auto book = db.prepare(QStringLiteral(
+        "SELECT b.title, a.name AS author FROM books b LEFT JOIN authors a ON a.id=b.author_id WHERE b.id=?"));
+    QList<EditionHit> hits;
+    for (const auto& [otherId, count] : sharedCounts(db, bookId, sample, need)) {
+        EditionHit hit;
+        hit.bookId = otherId;
+        if (book) {
+            book->bind({otherId});
+            if (book->step()) {
+                hit.title = book->text(0).value_or(QString());
+                hit.author = book->text(1);
+            }
+        }
+        hit.pct = Py::round((double(count) / double(sample.size())) * 100.0);
+        hits.append(hit);
+    }
+    hits = Py::stableSorted(hits, [](const EditionHit& a, const EditionHit& b) { return a.pct > b.pct; });
+    if (hits.size() > limit)
+        hits.resize(limit);
+    return hits;
+}
+
+QList<std::pair<qint64, qint64>> sharedCounts(SQLiteDB& db, qint64 bookId,
+                                              const QList<qint64>& sample, qint64 need)
+{
+    // Document frequency of each sampled hash.
+    struct Frequency
+    {
+        qint64 hash;
+        qint64 rows;
+    };
+    QList<Frequency> heavy;
+    if (auto df = db.prepare(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE hash=?"))) {
+        for (qint64 hash : sample) {
+            df->bind({hash});
+            const qint64 rows = df->step() ? df->integer(0).value_or(0) : 0;
+            if (rows > heavyHashRows)
+                heavy.append(Frequency{hash, rows});
+        }
+    }
+    heavy = Py::stableSorted(heavy, [](const Frequency& a, const Frequency& b) { return a.rows > b.rows; });
+
+    // The heaviest hashes, as many as a book could miss and still qualify, are
+    // not read in full; each candidate book is checked for them instead.
+    QSet<qint64> skipped;
+    if (need > 1) {
+        for (qsizetype i = 0; i < heavy.size() && i < need - 1; ++i)
+            skipped.insert(heavy[i].hash);
+    }
+
+    std::map<qint64, qint64> counts;
+    if (auto books = db.prepare(QStringLiteral("SELECT book_id FROM shingles WHERE hash=?"))) {
+        for (qint64 hash : sample) {
+            if (skipped.contains(hash))
+                continue;
+            books->bind({hash});
+            QSet<qint64> seen;
+            while (books->step()) {
+                const auto other = books->integer(0);
+                if (other && *other != bookId && !seen.contains(*other)) {
+                    seen.insert(*other);
+                    ++counts[*other];
+                }
+            }
+        }
+    }
+
+    QList<std::pair<qint64, qint64>> result;
+    std::optional<Statement> bookHashes;
+    if (!skipped.isEmpty())
+        bookHashes = db.prepare(QStringLiteral("SELECT hash FROM shingles WHERE book_id=?"));
+    for (const auto& [otherId, count] : counts) {
+        if (count + skipped.size() < need)
+            continue;
+        qint64 found = 0;
+        if (!skipped.isEmpty() && bookHashes) {
+            QSet<qint64> seen;
+            bookHashes->bind({otherId});
+            while (seen.size() < skipped.size() && bookHashes->step()) {
+                const auto hash = bookHashes->integer(0);
+                if (hash && skipped.contains(*hash))
+                    seen.insert(*hash);
+            }
+            found = seen.size();
+        }
+        if (count + found >= need)
+            result.append({otherId, count + found});
+    }
+    return result;
+}
+
+} // namespace quorvel::TextReuse
