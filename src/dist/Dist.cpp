@@ -1,0 +1,529 @@
+#include "dist/Dist.h"
+
+#include "core/Json.h"
+#include "core/SQLiteDB.h"
+
+#include <QCryptographicHash>
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTime>
+
+#include <sodium.h>
+#include <sqlite3.h>
+
+#ifndef QUORVEL_PUBLIC_KEY
+#define QUORVEL_PUBLIC_KEY ""
+#endif
+
+namespace quorvel::Dist {
+
+namespace {
+
+// A release file that sends nothing for this long is given up.
+constexpr int fetchTimeoutMs = 120 * 1000;
+constexpr int ed25519KeyBytes = 32;
+constexpr int ed25519SignatureBytes = 64;
+// The part of a page's content digest that enters the content root.
+constexpr int pageDigestDigits = 32;
+
+const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
+const QString msgBadSignature = QStringLiteral("توقيع فهرس الإصدار غير صحيح: رُفض المصدر.");
+const QString msgFormatPrefix = QStringLiteral("صيغة الإصدار ");
+const QString msgFormatSuffix = QStringLiteral(" أحدث من هذا التطبيق؛ حدّث التطبيق.");
+const QString msgReleasePrefix = QStringLiteral("الإصدار ");
+const QString msgReleaseMiddle = QStringLiteral(" أقدم من المثبّت (");
+const QString msgReleaseSuffix = QStringLiteral("): رُفض.");
+const QString msgExpired = QStringLiteral("انتهت صلاحية فهرس الإصدار؛ اطلب إصداراً أحدث.");
+const QString msgCatalogDigest = QStringLiteral("بصمة فهرس الكتب لا تطابق.");
+const QString msgNormPrefix = QStringLiteral("قواعد التطبيع ");
+const QString msgNormSuffix = QStringLiteral(" غير معروفة لهذا التطبيق.");
+
+QMutex keyMutex;
+QString keyOverride;
+
+// ---- strict decoding ------------------------------------------------------
+
+[[noreturn]] void missing(const QString& path)
+{
+    throw PlatformError(QStringLiteral("The data couldn’t be read because it is missing. (%1)").arg(path));
+}
+
+[[noreturn]] void wrongType(const QString& path)
+{
+    throw PlatformError(
+        QStringLiteral("The data couldn’t be read because it isn’t in the correct format. (%1)").arg(path));
+}
+
+QString member(const QString& path, const char* key)
+{
+    return path.isEmpty() ? QString::fromLatin1(key) : path + u'.' + QString::fromLatin1(key);
+}
+
+const Json::Value& required(const Json::Value& object, const char* key, const QString& path)
+{
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null())
+        missing(member(path, key));
+    return *it;
+}
+
+const Json::Value* optionalMember(const Json::Value& object, const char* key)
+{
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null())
+        return nullptr;
+    return &*it;
+}
+
+std::int64_t reqInt(const Json::Value& object, const char* key, const QString& path)
+{
+    auto v = Json::asInt(required(object, key, path));
+    if (!v)
+        wrongType(member(path, key));
+    return *v;
+}
+
+QString reqString(const Json::Value& object, const char* key, const QString& path)
+{
+    auto v = Json::asString(required(object, key, path));
+    if (!v)
+        wrongType(member(path, key));
+    return *v;
+}
+
+std::optional<std::int64_t> optInt(const Json::Value& object, const char* key, const QString& path)
+{
+    const Json::Value* value = optionalMember(object, key);
+    if (!value)
+        return std::nullopt;
+    auto v = Json::asInt(*value);
+    if (!v)
+        wrongType(member(path, key));
+    return v;
+}
+
+std::optional<QString> optString(const Json::Value& object, const char* key, const QString& path)
+{
+    const Json::Value* value = optionalMember(object, key);
+    if (!value)
+        return std::nullopt;
+    auto v = Json::asString(*value);
+    if (!v)
+        wrongType(member(path, key));
+    return v;
+}
+
+const Json::Value& reqObject(const Json::Value& object, const char* key, const QString& path)
+{
+    const Json::Value& v = required(object, key, path);
+    if (!v.is_object())
+        wrongType(member(path, key));
+    return v;
+}
+
+const Json::Value& reqArray(const Json::Value& object, const char* key, const QString& path)
+{
+    const Json::Value& v = required(object, key, path);
+    if (!v.is_array())
+        wrongType(member(path, key));
+    return v;
+}
+
+Json::Value parseObject(const QByteArray& json)
+{
+    auto doc = Json::parse(json);
+    if (!doc)
+        throw PlatformError(QStringLiteral("The data couldn’t be read because it isn’t in the correct format."));
+    if (!doc->is_object())
+        wrongType(QStringLiteral("(top level)"));
+    return *doc;
+}
+
+QString element(const QString& path, const char* key, std::size_t i)
+{
+    return member(path, key) + u'[' + QString::number(i) + u']';
+}
+
+void checkObject(const Json::Value& v, const QString& path)
+{
+    if (!v.is_object())
+        wrongType(path);
+}
+
+PackFile decodePackFile(const Json::Value& object, const char* key, const QString& path)
+{
+    const Json::Value& o = reqObject(object, key, path);
+    const QString p = member(path, key);
+    PackFile f;
+    f.file = reqString(o, "file", p);
+    f.sha256 = reqString(o, "sha256", p);
+    f.size = reqInt(o, "size", p);
+    return f;
+}
+
+// ---- bytes and text --------------------------------------------------------
+
+bool ensureSodium()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+// Standard base64 with padding and nothing else inside; nothing unless the
+// whole text decodes to exactly `length` bytes.
+std::optional<QByteArray> strictBase64(const QByteArray& text, std::size_t length)
+{
+    QByteArray out(static_cast<qsizetype>(length), '\0');
+    std::size_t written = 0;
+    const char* end = nullptr;
+    int rc = sodium_base642bin(reinterpret_cast<unsigned char*>(out.data()), length, text.constData(),
+                               static_cast<std::size_t>(text.size()), nullptr, &written, &end,
+                               sodium_base64_VARIANT_ORIGINAL);
+    if (rc != 0 || end != text.constData() + text.size() || written != length)
+        return std::nullopt;
+    return out;
+}
+
+QByteArray columnText(sqlite3_stmt* st, int col)
+{
+    const int type = sqlite3_column_type(st, col);
+    if (type != SQLITE_TEXT && type != SQLITE_BLOB)
+        return {};
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+    return text ? QByteArray(text, sqlite3_column_bytes(st, col)) : QByteArray();
+}
+
+QByteArray columnIntOrEmpty(sqlite3_stmt* st, int col)
+{
+    if (sqlite3_column_type(st, col) != SQLITE_INTEGER)
+        return {};
+    return QByteArray::number(static_cast<qlonglong>(sqlite3_column_int64(st, col)));
+}
+
+QByteArray columnIntOrZero(sqlite3_stmt* st, int col)
+{
+    QByteArray v = columnIntOrEmpty(st, col);
+    return v.isEmpty() ? QByteArrayLiteral("0") : v;
+}
+
+int twoDigits(const QString& s, int at)
+{
+    const QChar a = s[at], b = s[at + 1];
+    if (a < u'0' || a > u'9' || b < u'0' || b > u'9')
+        return -1;
+    return (a.unicode() - u'0') * 10 + (b.unicode() - u'0');
+}
+
+} // namespace
+
+QString publicKeyB64()
+{
+    QMutexLocker lock(&keyMutex);
+    return keyOverride.isEmpty() ? QStringLiteral(QUORVEL_PUBLIC_KEY) : keyOverride;
+}
+
+void overridePublicKey(const QString& b64)
+{
+    QMutexLocker lock(&keyMutex);
+    keyOverride = b64;
+}
+
+QString describe(const std::exception& error)
+{
+    if (auto* d = dynamic_cast<const DistError*>(&error))
+        return d->message();
+    if (auto* p = dynamic_cast<const PlatformError*>(&error))
+        return p->description();
+    return QString::fromUtf8(error.what());
+}
+
+Index decodeIndex(const QByteArray& json)
+{
+    const Json::Value o = parseObject(json);
+    const QString p;
+    Index index;
+    index.format = reqInt(o, "format", p);
+    index.release = reqInt(o, "release", p);
+    index.generated = reqString(o, "generated", p);
+    index.expires = reqString(o, "expires", p);
+    const Json::Value& cat = reqObject(o, "catalog", p);
+    index.catalog.file = reqString(cat, "file", QStringLiteral("catalog"));
+    index.catalog.sha256 = reqString(cat, "sha256", QStringLiteral("catalog"));
+    index.catalog.size = reqInt(cat, "size", QStringLiteral("catalog"));
+    if (const Json::Value* flag = optionalMember(o, "public")) {
+        auto b = Json::asBool(*flag);
+        if (!b)
+            wrongType(QStringLiteral("public"));
+        index.isPublic = *b;
+    }
+    return index;
+}
+
+Catalog decodeCatalog(const QByteArray& json)
+{
+    const Json::Value o = parseObject(json);
+    const QString p;
+    Catalog c;
+    c.format = reqInt(o, "format", p);
+    c.release = reqInt(o, "release", p);
+    c.normVer = reqInt(o, "norm_ver", p);
+
+    const Json::Value& cats = reqArray(o, "categories", p);
+    for (std::size_t i = 0; i < cats.size(); ++i) {
+        const QString e = element(p, "categories", i);
+        checkObject(cats[i], e);
+        CatCategory cat;
+        cat.id = reqInt(cats[i], "id", e);
+        cat.name = reqString(cats[i], "name", e);
+        cat.parentId = optInt(cats[i], "parent_id", e);
+        cat.sort = optInt(cats[i], "sort", e);
+        c.categories.append(cat);
+    }
+
+    const Json::Value& authors = reqArray(o, "authors", p);
+    for (std::size_t i = 0; i < authors.size(); ++i) {
+        const QString e = element(p, "authors", i);
+        checkObject(authors[i], e);
+        CatAuthor a;
+        a.id = reqInt(authors[i], "id", e);
+        a.name = reqString(authors[i], "name", e);
+        a.deathYear = optInt(authors[i], "death_year", e);
+        a.deathText = optString(authors[i], "death_text", e);
+        c.authors.append(a);
+    }
+
+    const Json::Value& books = reqArray(o, "books", p);
+    for (std::size_t i = 0; i < books.size(); ++i) {
+        const QString e = element(p, "books", i);
+        const Json::Value& b = books[i];
+        checkObject(b, e);
+        CatBook book;
+        book.id = reqInt(b, "id", e);
+        book.title = reqString(b, "title", e);
+        book.authorId = optInt(b, "author_id", e);
+        book.categoryId = optInt(b, "category_id", e);
+        book.bookDate = optInt(b, "book_date", e);
+        book.edition = optString(b, "edition", e);
+        book.publisher = optString(b, "publisher", e);
+        book.source = optString(b, "source", e);
+        book.license = optString(b, "license", e);
+        book.pages = reqInt(b, "pages", e);
+        const Json::Value& vols = reqArray(b, "vols", e);
+        for (std::size_t k = 0; k < vols.size(); ++k) {
+            auto label = Json::asString(vols[k]);
+            if (!label)
+                wrongType(element(e, "vols", k));
+            book.vols.append(*label);
+        }
+        book.root = reqString(b, "root", e);
+        book.file = reqString(b, "file", e);
+        book.size = reqInt(b, "size", e);
+        book.usize = reqInt(b, "usize", e);
+        book.sha256 = reqString(b, "sha256", e);
+        c.books.append(book);
+    }
+
+    if (const Json::Value* smart = optionalMember(o, "smart")) {
+        checkObject(*smart, QStringLiteral("smart"));
+        ModelPack pack;
+        pack.wordvec = decodePackFile(*smart, "wordvec", QStringLiteral("smart"));
+        pack.vocab = decodePackFile(*smart, "vocab", QStringLiteral("smart"));
+        c.smart = pack;
+    }
+    return c;
+}
+
+QString hex(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
+
+QString sha256(const QByteArray& bytes)
+{
+    return hex(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
+}
+
+bool verify(const QByteArray& data, const QString& sigB64)
+{
+    if (!ensureSodium())
+        return false;
+    auto key = strictBase64(publicKeyB64().toLatin1(), ed25519KeyBytes);
+    if (!key)
+        return false;
+    // Non-Latin-1 characters cannot be base64; toUtf8 keeps them so decoding fails.
+    auto sig = strictBase64(sigB64.trimmed().toUtf8(), ed25519SignatureBytes);
+    if (!sig)
+        return false;
+    return crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(sig->constData()),
+                                       reinterpret_cast<const unsigned char*>(data.constData()),
+                                       static_cast<unsigned long long>(data.size()),
+                                       reinterpret_cast<const unsigned char*>(key->constData()))
+        == 0;
+}
+
+QUrl fileURL(const QUrl& base, const QString& name)
+{
+    if (base.isLocalFile())
+        return QUrl::fromLocalFile(QDir(base.toLocalFile()).filePath(name));
+    QUrl url = base;
+    QString path = base.path();
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    url.setPath(path + name);
+    return url;
+}
+
+std::optional<QUrl> baseFromText(const QString& text)
+{
+    if (text.startsWith(QStringLiteral("http"))) {
+        QUrl url(text, QUrl::StrictMode);
+        const QString scheme = url.scheme().toLower();
+        if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
+            return std::nullopt;
+        return url;
+    }
+    return QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath());
+}
+
+QByteArray fetch(const QUrl& base, const QString& name)
+{
+    const QUrl url = fileURL(base, name);
+    if (url.isLocalFile()) {
+        QFile file(url.toLocalFile());
+        if (!file.open(QIODevice::ReadOnly))
+            throw PlatformError(file.fileName() + QStringLiteral(": ") + file.errorString());
+        QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            throw PlatformError(file.fileName() + QStringLiteral(": ") + file.errorString());
+        return bytes;
+    }
+
+    // A manager and loop of our own, so this works on any thread with no
+    // running event loop of its own.
+    QNetworkAccessManager manager;
+    QNetworkRequest request(url);
+    request.setTransferTimeout(fetchTimeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    QEventLoop loop;
+    QNetworkReply* reply = manager.get(request);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = reply->error();
+    const QString errorText = reply->errorString();
+    QByteArray body = reply->readAll();
+    reply->deleteLater();
+
+    if (status.isValid()) {
+        if (status.toInt() != 200)
+            throw DistError(msgFetchFailed + name);
+        if (error != QNetworkReply::NoError)
+            throw PlatformError(errorText);
+        return body;
+    }
+    if (error != QNetworkReply::NoError)
+        throw PlatformError(errorText);
+    throw DistError(msgFetchFailed + name); // not an HTTP response
+}
+
+std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease)
+{
+    const QByteArray indexBytes = fetch(base, QStringLiteral("index.json"));
+    const QByteArray sigBytes = fetch(base, QStringLiteral("index.json.sig"));
+    const QString sigText = QString::fromUtf8(sigBytes);
+    if (!verify(indexBytes, sigText))
+        throw DistError(msgBadSignature);
+
+    Index index = decodeIndex(indexBytes);
+    if (index.format != formatVersion)
+        throw DistError(msgFormatPrefix + QString::number(index.format) + msgFormatSuffix);
+    if (index.release < lastRelease)
+        throw DistError(msgReleasePrefix + QString::number(index.release) + msgReleaseMiddle
+                        + QString::number(lastRelease) + msgReleaseSuffix);
+    if (auto expiry = parseInternetDate(index.expires);
+        expiry && *expiry < QDateTime::currentSecsSinceEpoch())
+        throw DistError(msgExpired);
+
+    const QByteArray catalogBytes = fetch(base, index.catalog.file);
+    if (sha256(catalogBytes) != index.catalog.sha256)
+        throw DistError(msgCatalogDigest);
+    Catalog catalog = decodeCatalog(catalogBytes);
+    if (catalog.normVer != normVersion)
+        throw DistError(msgNormPrefix + QString::number(catalog.normVer) + msgNormSuffix);
+    return {std::move(index), std::move(catalog)};
+}
+
+QString root(SQLiteDB& package, std::int64_t bookId, const QString& title)
+{
+    QByteArray text;
+    if (auto st = package.prepare(QStringLiteral("SELECT pid, seq, vol, page_num, content FROM page ORDER BY seq"))) {
+        while (st->step()) {
+            sqlite3_stmt* s = st->st();
+            const QString digest = sha256(columnText(s, 4)).left(pageDigestDigits);
+            text += "P\t" + columnIntOrZero(s, 0) + '\t' + columnIntOrZero(s, 1) + '\t' + columnText(s, 2)
+                + '\t' + columnIntOrEmpty(s, 3) + '\t' + digest.toLatin1() + '\n';
+        }
+    }
+    if (auto st = package.prepare(QStringLiteral("SELECT id, page_seq, parent_id, level, title FROM toc ORDER BY id"))) {
+        while (st->step()) {
+            sqlite3_stmt* s = st->st();
+            text += "T\t" + columnIntOrZero(s, 0) + '\t' + columnIntOrEmpty(s, 1) + '\t' + columnIntOrEmpty(s, 2)
+                + '\t' + columnIntOrEmpty(s, 3) + '\t' + columnText(s, 4) + '\n';
+        }
+    }
+    text += "B\t" + QByteArray::number(static_cast<qlonglong>(bookId)) + '\t' + title.toUtf8() + '\n';
+    return sha256(text);
+}
+
+std::optional<std::int64_t> parseInternetDate(const QString& text)
+{
+    // yyyy-MM-ddTHH:mm:ss then Z, ±HH:MM or ±HHMM; nothing else.
+    const qsizetype n = text.size();
+    if (n < 20)
+        return std::nullopt;
+    for (int i : {4, 7})
+        if (text[i] != u'-')
+            return std::nullopt;
+    if (text[10] != u'T' || text[13] != u':' || text[16] != u':')
+        return std::nullopt;
+    const int c1 = twoDigits(text, 0), c2 = twoDigits(text, 2);
+    const int month = twoDigits(text, 5), day = twoDigits(text, 8);
+    const int hour = twoDigits(text, 11), minute = twoDigits(text, 14), second = twoDigits(text, 17);
+    if (c1 < 0 || c2 < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0)
+        return std::nullopt;
+    const QDate date(c1 * 100 + c2, month, day);
+    const QTime time(hour, minute, second);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+
+    int offsetSeconds = 0;
+    const QString zone = text.mid(19);
+    if (zone == u"Z") {
+        offsetSeconds = 0;
+    } else if ((zone.size() == 6 && zone[3] == u':') || zone.size() == 5) {
+        if (zone[0] != u'+' && zone[0] != u'-')
+            return std::nullopt;
+        const int oh = twoDigits(zone, 1);
+        const int om = twoDigits(zone, zone.size() == 6 ? 4 : 3);
+        if (oh < 0 || om < 0 || oh > 23 || om > 59)
+            return std::nullopt;
+        offsetSeconds = (oh * 3600 + om * 60) * (zone[0] == u'-' ? -1 : 1);
+    } else {
+        return std::nullopt;
+    }
+    const QDateTime utc(date, time, Qt::UTC);
+    return utc.toSecsSinceEpoch() - offsetSeconds;
+}
+
+} // namespace quorvel::Dist

@@ -1,0 +1,85 @@
+#include "dist/RawDeflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace quorvel::RawDeflate {
+
+namespace {
+
+// Negative window bits select a raw stream; 15 is the largest window.
+constexpr int rawWindowBits = -15;
+constexpr int memoryLevel = 8;
+constexpr qsizetype chunkBytes = 256 * 1024;
+
+QString zlibText(const z_stream& zs, int rc)
+{
+    const char* msg = zs.msg ? zs.msg : zError(rc);
+    return QStringLiteral("Decompression failed: %1").arg(QString::fromUtf8(msg));
+}
+
+} // namespace
+
+QByteArray compress(const QByteArray& bytes)
+{
+    z_stream zs{};
+    if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, rawWindowBits, memoryLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out;
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    zs.avail_in = static_cast<uInt>(bytes.size());
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        const qsizetype used = out.size();
+        out.resize(used + chunkBytes);
+        zs.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+        zs.avail_out = static_cast<uInt>(chunkBytes);
+        rc = deflate(&zs, Z_FINISH);
+        out.resize(used + chunkBytes - zs.avail_out);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+            deflateEnd(&zs);
+            return {};
+        }
+    }
+    deflateEnd(&zs);
+    return out;
+}
+
+std::optional<QByteArray> inflate(const QByteArray& stream, QString* error)
+{
+    z_stream zs{};
+    int rc = inflateInit2(&zs, rawWindowBits);
+    if (rc != Z_OK) {
+        if (error)
+            *error = zlibText(zs, rc);
+        return std::nullopt;
+    }
+    QByteArray out;
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.constData()));
+    zs.avail_in = static_cast<uInt>(stream.size());
+    while (true) {
+        const qsizetype used = out.size();
+        out.resize(used + chunkBytes);
+        zs.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+        zs.avail_out = static_cast<uInt>(chunkBytes);
+        rc = ::inflate(&zs, Z_NO_FLUSH);
+        out.resize(used + chunkBytes - zs.avail_out);
+        if (rc == Z_STREAM_END)
+            break;
+        // Z_BUF_ERROR with input left means a full output buffer: go on.
+        const bool progress = rc == Z_OK || (rc == Z_BUF_ERROR && zs.avail_out == 0);
+        if (!progress || (zs.avail_in == 0 && zs.avail_out != 0)) {
+            if (error)
+                *error = rc == Z_OK || rc == Z_BUF_ERROR ? QStringLiteral("Decompression failed: the stream ends early")
+                                                         : zlibText(zs, rc);
+            inflateEnd(&zs);
+            return std::nullopt;
+        }
+    }
+    inflateEnd(&zs);
+    return out;
+}
+
+} // namespace quorvel::RawDeflate

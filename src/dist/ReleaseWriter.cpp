@@ -1,0 +1,223 @@
+#include "dist/ReleaseWriter.h"
+
+#include "core/SQLiteDB.h"
+#include "dist/RawDeflate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <sodium.h>
+#include <sqlite3.h>
+
+namespace quorvel::ReleaseWriter {
+
+namespace {
+
+// Keeps page and heading ids of different books apart.
+constexpr std::int64_t idStride = 100000;
+
+const char* packageSchema =
+    "PRAGMA journal_mode=DELETE;"
+    "CREATE TABLE page(pid INTEGER PRIMARY KEY, seq INTEGER NOT NULL, vol TEXT, page_num INTEGER, content TEXT);"
+    "CREATE TABLE toc(id INTEGER PRIMARY KEY, title TEXT NOT NULL, page_seq INTEGER, parent_id INTEGER, level INTEGER);";
+
+} // namespace
+
+std::optional<KeyPair> generateKeyPair()
+{
+    if (sodium_init() < 0)
+        return std::nullopt;
+    KeyPair pair;
+    pair.publicKey.resize(crypto_sign_PUBLICKEYBYTES);
+    pair.secretKey.resize(crypto_sign_SECRETKEYBYTES);
+    crypto_sign_keypair(reinterpret_cast<unsigned char*>(pair.publicKey.data()),
+                        reinterpret_cast<unsigned char*>(pair.secretKey.data()));
+    return pair;
+}
+
+QString base64(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+QString sign(const QByteArray& data, const QByteArray& secretKey)
+{
+    if (sodium_init() < 0 || secretKey.size() != crypto_sign_SECRETKEYBYTES)
+        return {};
+    QByteArray sig(crypto_sign_BYTES, '\0');
+    crypto_sign_detached(reinterpret_cast<unsigned char*>(sig.data()), nullptr,
+                         reinterpret_cast<const unsigned char*>(data.constData()),
+                         static_cast<unsigned long long>(data.size()),
+                         reinterpret_cast<const unsigned char*>(secretKey.constData()));
+    return base64(sig);
+}
+
+bool writePackage(const QString& path, const Book& book)
+{
+    QFile::remove(path);
+    auto db = SQLiteDB::open(path, false);
+    if (!db)
+        return false;
+    if (!db->exec(QString::fromLatin1(packageSchema))
+        || !db->exec(QStringLiteral("PRAGMA application_id=%1;").arg(book.applicationId)))
+        return false;
+    if (!db->exec(QStringLiteral("BEGIN")))
+        return false;
+    auto page = db->prepare(QStringLiteral("INSERT INTO page(pid, seq, vol, page_num, content) VALUES(?,?,?,?,?)"));
+    auto heading = db->prepare(QStringLiteral("INSERT INTO toc(id, title, page_seq, parent_id, level) VALUES(?,?,?,?,?)"));
+    if (!page || !heading)
+        return false;
+    for (const Page& p : book.pages) {
+        page->bind({p.pid, p.seq, p.vol, p.pageNum, p.content});
+        if (sqlite3_step(page->st()) != SQLITE_DONE)
+            return false;
+    }
+    for (const Heading& h : book.toc) {
+        heading->bind({h.id, h.title, h.pageSeq, h.parentId, h.level});
+        if (sqlite3_step(heading->st()) != SQLITE_DONE)
+            return false;
+    }
+    if (!db->exec(QStringLiteral("COMMIT")))
+        return false;
+    return db->exec(QStringLiteral("VACUUM"));
+}
+
+std::optional<Book> fromCorpus(const Json::Value& bookJson, const Json::Value& meta)
+{
+    if (!bookJson.is_object() || !meta.is_object())
+        return std::nullopt;
+    auto bookId = Json::strictInt(meta, "id");
+    if (!bookId)
+        return std::nullopt;
+    Book book;
+    for (const char* key : {"id", "title", "author_id", "category_id", "book_date", "edition", "publisher",
+                            "source", "license"}) {
+        auto it = meta.find(key);
+        if (it != meta.end() && !it->is_null())
+            book.meta[key] = *it;
+    }
+    const auto pages = bookJson.find("pages");
+    if (pages == bookJson.end() || !pages->is_array())
+        return std::nullopt;
+    for (const Json::Value& p : *pages) {
+        Page page;
+        page.seq = Json::strictInt(p, "seq");
+        if (!page.seq)
+            return std::nullopt;
+        page.pid = *bookId * idStride + *page.seq;
+        page.vol = Json::strictString(p, "vol");
+        page.pageNum = Json::strictInt(p, "page_num");
+        page.content = Json::strictString(p, "content");
+        book.pages.append(page);
+    }
+    const auto toc = bookJson.find("toc");
+    if (toc != bookJson.end() && toc->is_array()) {
+        std::int64_t k = 0;
+        for (const Json::Value& t : *toc) {
+            Heading h;
+            h.id = *bookId * idStride + ++k;
+            h.title = Json::strictString(t, "title");
+            h.pageSeq = Json::strictInt(t, "page_seq");
+            h.level = Json::strictInt(t, "level");
+            if (auto parent = Json::strictInt(t, "parent"))
+                h.parentId = *bookId * idStride + *parent + 1;
+            book.toc.append(h);
+        }
+    }
+    return book;
+}
+
+std::optional<Json::Value> addBook(const QString& dir, const Book& book, const QString& fileName)
+{
+    auto bookId = Json::strictInt(book.meta, "id");
+    auto title = Json::strictString(book.meta, "title");
+    if (!bookId || !title)
+        return std::nullopt;
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return std::nullopt;
+    const QString dbPath = scratch.filePath(QStringLiteral("package.sqlite"));
+    if (!writePackage(dbPath, book))
+        return std::nullopt;
+
+    QString rootHex;
+    {
+        auto db = SQLiteDB::open(dbPath, true);
+        if (!db)
+            return std::nullopt;
+        rootHex = Dist::root(*db, *bookId, *title);
+    }
+    QFile raw(dbPath);
+    if (!raw.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray plain = raw.readAll();
+    const QByteArray packed = RawDeflate::compress(plain);
+    if (packed.isEmpty() || !writeFile(dir, fileName, packed))
+        return std::nullopt;
+
+    QStringList vols;
+    QSet<QString> seen;
+    for (const Page& p : book.pages) {
+        if (p.vol && !p.vol->isEmpty() && !seen.contains(*p.vol)) {
+            seen.insert(*p.vol);
+            vols.append(*p.vol);
+        }
+    }
+    Json::Value entry = book.meta;
+    entry["pages"] = book.pages.size();
+    entry["vols"] = Json::toJson(vols);
+    entry["root"] = Json::utf8(rootHex);
+    entry["file"] = Json::utf8(fileName);
+    entry["size"] = packed.size();
+    entry["usize"] = plain.size();
+    entry["sha256"] = Json::utf8(Dist::sha256(packed));
+    return entry;
+}
+
+bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value& categories,
+                  const Json::Value& authors, const Json::Value& books, const QByteArray& secretKey)
+{
+    Json::Value catalog = Json::Value::object();
+    catalog["format"] = info.format;
+    catalog["release"] = info.release;
+    catalog["norm_ver"] = info.normVer;
+    catalog["categories"] = categories;
+    catalog["authors"] = authors;
+    catalog["books"] = books;
+    const QByteArray catalogBytes = Json::dumpBytes(catalog);
+    if (!writeFile(dir, info.catalogFile, catalogBytes))
+        return false;
+
+    Json::Value index = Json::Value::object();
+    index["format"] = info.format;
+    index["release"] = info.release;
+    index["generated"] = Json::utf8(info.generated);
+    index["expires"] = Json::utf8(info.expires);
+    index["catalog"] = {{"file", Json::utf8(info.catalogFile)},
+                        {"sha256", Json::utf8(Dist::sha256(catalogBytes))},
+                        {"size", catalogBytes.size()}};
+    index["public"] = true;
+    Json::DumpOptions pretty;
+    pretty.indent = 2;
+    const QByteArray indexBytes = Json::dumpBytes(index, pretty) + '\n';
+    const QString signature = sign(indexBytes, secretKey);
+    if (signature.isEmpty())
+        return false;
+    return writeFile(dir, QStringLiteral("index.json"), indexBytes)
+        && writeFile(dir, QStringLiteral("index.json.sig"), signature.toLatin1() + '\n');
+}
+
+bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes)
+{
+    QDir().mkpath(dir);
+    QSaveFile file(QDir(dir).filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(bytes);
+    return file.commit();
+}
+
+} // namespace quorvel::ReleaseWriter
