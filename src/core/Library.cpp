@@ -1,0 +1,415 @@
+#include "core/Library.h"
+
+#include "core/LibrarySchema.h"
+#include "core/Paths.h"
+#include "core/Preferences.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <unicode/normalizer2.h>
+#include <unicode/regex.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* libraryModeKey = "libraryMode";
+constexpr const char* dbPathKey = "dbPath";
+constexpr const char* defaultLibraryMode = "auto";
+constexpr const char* localLibraryMode = "local";
+constexpr const char* masterFileName = "varnoka.db";
+constexpr const char* developerPath = "/projects/varnoka/data/varnoka.db";
+constexpr const char* userFileName = "user.db";
+constexpr const char* localStoreMarker = "library.db";
+constexpr std::int64_t undatedKey = 99999;
+constexpr std::int64_t uncategorisedId = -1;
+const QString uncategorisedName = QStringLiteral(u"غير مصنّف");
+
+std::mutex sharedMutex;
+std::shared_ptr<Library> sharedLibrary;
+
+icu::UnicodeString toIcu(const QString& s)
+{
+    return icu::UnicodeString(reinterpret_cast<const UChar*>(s.utf16()), int32_t(s.size()));
+}
+
+QString fromIcu(const icu::UnicodeString& s)
+{
+    return QString(reinterpret_cast<const QChar*>(s.getBuffer()), s.length());
+}
+
+// A compiled pattern shared by every thread; matchers are made per call.
+const icu::RegexPattern* compile(const char16_t* pattern)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError parseError;
+    icu::RegexPattern* compiled =
+        icu::RegexPattern::compile(icu::UnicodeString(pattern), parseError, status);
+    Q_ASSERT(U_SUCCESS(status));
+    return compiled;
+}
+
+bool isSpaceOrTab(char16_t u)
+{
+    return u == u'\t' || u_charType(u) == U_SPACE_SEPARATOR;
+}
+
+QString trimSpacesAndTabs(const QString& s)
+{
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && isSpaceOrTab(s.at(begin).unicode()))
+        ++begin;
+    while (end > begin && isSpaceOrTab(s.at(end - 1).unicode()))
+        --end;
+    return s.mid(begin, end - begin);
+}
+
+// Canonically composed form, so that canonically equivalent titles compare
+// equal and the rest compare by scalar values.
+std::u32string composedScalars(const QString& s)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    icu::UnicodeString composed = U_SUCCESS(status) ? nfc->normalize(toIcu(s), status) : toIcu(s);
+    if (U_FAILURE(status))
+        composed = toIcu(s);
+    std::u32string out;
+    out.reserve(size_t(composed.length()));
+    for (int32_t i = 0; i < composed.length();) {
+        const UChar32 c = composed.char32At(i);
+        out.push_back(char32_t(c));
+        i += U16_LENGTH(c);
+    }
+    return out;
+}
+
+QString percentEncodeForUri(const QString& path)
+{
+    QString out;
+    out.reserve(path.size());
+    for (const QChar c : path) {
+        switch (c.unicode()) {
+        case u'%': out += QStringLiteral("%25"); break;
+        case u'?': out += QStringLiteral("%3f"); break;
+        case u'#': out += QStringLiteral("%23"); break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
+// The local store is what the locator falls back on; create its file and
+// tables once so that the application can open an empty store and offer
+// downloads.
+void ensureLocalStore(const QString& path)
+{
+    static std::once_flag once;
+    std::call_once(once, [&path] {
+        if (auto db = SQLiteDB::open(path, false))
+            LibrarySchema::create(*db);
+    });
+}
+
+} // namespace
+
+// ---- Locating and opening ---------------------------------------------------
+
+std::shared_ptr<Library> Library::shared()
+{
+    std::lock_guard guard(sharedMutex);
+    return sharedLibrary;
+}
+
+void Library::setShared(std::shared_ptr<Library> library)
+{
+    std::lock_guard guard(sharedMutex);
+    sharedLibrary = std::move(library);
+}
+
+QString Library::supportDir()
+{
+    return Paths::supportDir();
+}
+
+QString Library::libraryMode()
+{
+    return Preferences::standard().string(libraryModeKey).value_or(defaultLibraryMode);
+}
+
+void Library::setLibraryMode(const QString& mode)
+{
+    Preferences::standard().set(libraryModeKey, mode);
+}
+
+std::optional<QString> Library::locateDatabase()
+{
+    const QString localStore = Paths::localStorePath();
+    if (libraryMode() == localLibraryMode) {
+        ensureLocalStore(localStore);
+        return localStore;
+    }
+    QStringList candidates;
+    if (qEnvironmentVariableIsSet("QUORVEL_DB"))
+        candidates << qEnvironmentVariable("QUORVEL_DB");
+    if (auto stored = Preferences::standard().string(dbPathKey))
+        candidates << *stored;
+    candidates << supportDir() + masterFileName << QDir::homePath() + developerPath;
+    for (const QString& candidate : candidates) {
+        if (!candidate.isEmpty() && QFileInfo::exists(candidate))
+            return candidate;
+    }
+    ensureLocalStore(localStore);
+    return localStore;
+}
+
+QString Library::readOnlyUri(const QString& dbPath)
+{
+    return QStringLiteral("file:") + percentEncodeForUri(dbPath) + QStringLiteral("?mode=ro");
+}
+
+const QString& Library::userSchema()
+{
+    static const QString schema = QStringLiteral(
+        "PRAGMA journal_mode=WAL;\n"
+        "CREATE TABLE IF NOT EXISTS last_viewed(book_id INTEGER PRIMARY KEY, seq INTEGER, "
+        "ts INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS folders(id INTEGER PRIMARY KEY, name TEXT, sort INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS favorites(book_id INTEGER, folder_id INTEGER DEFAULT 0, "
+        "ts INTEGER, PRIMARY KEY(book_id, folder_id));\n"
+        "CREATE TABLE IF NOT EXISTS notes(id INTEGER PRIMARY KEY, book_id INTEGER, seq INTEGER, "
+        "text TEXT, ts INTEGER);\n"
+        "CREATE INDEX IF NOT EXISTS idx_notes_book ON notes(book_id, seq);\n"
+        "CREATE TABLE IF NOT EXISTS bookmarks(book_id INTEGER, seq INTEGER, ts INTEGER, "
+        "PRIMARY KEY(book_id, seq));\n"
+        "CREATE TABLE IF NOT EXISTS scopes(id INTEGER PRIMARY KEY, name TEXT, book_ids TEXT, "
+        "ts INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS history(id INTEGER PRIMARY KEY, title TEXT, json TEXT, "
+        "count INTEGER, ts INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS saved_results(id INTEGER PRIMARY KEY, name TEXT, json TEXT, "
+        "page_ids TEXT, ts INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS book_prefs(book_id INTEGER PRIMARY KEY, tashkeel INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS kv(k TEXT PRIMARY KEY, v TEXT);\n"
+        "CREATE TABLE IF NOT EXISTS corrections(id INTEGER PRIMARY KEY, book_id INTEGER, "
+        "seq INTEGER, kind TEXT, note TEXT, ts INTEGER)");
+    return schema;
+}
+
+std::shared_ptr<Library> Library::open(const QString& dbPath)
+{
+    auto main = SQLiteDB::open(readOnlyUri(dbPath), true);
+    if (!main)
+        return nullptr;
+    // SQLite opens lazily: a file that is not a database only shows when it
+    // is first read. Refuse it here rather than hand out an unusable library.
+    if (!main->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+        return nullptr;
+    const QString userPath = qEnvironmentVariableIsSet("QUORVEL_USERDB")
+        ? qEnvironmentVariable("QUORVEL_USERDB")
+        : supportDir() + userFileName;
+    auto user = SQLiteDB::open(userPath, false);
+    if (!user)
+        return nullptr;
+    user->exec(userSchema());
+    std::shared_ptr<Library> library(new Library(dbPath, std::move(main), std::move(user)));
+    library->publish(library->loadCatalog());
+    return library;
+}
+
+Library::Library(QString dbPath, std::shared_ptr<SQLiteDB> main, std::shared_ptr<SQLiteDB> user)
+    : dbPath_(std::move(dbPath)), main_(std::move(main)), user_(std::move(user)),
+      catalog_(std::make_shared<const Catalog>())
+{
+}
+
+Library::~Library() = default;
+
+bool Library::isLocal() const
+{
+    return dbPath_.contains(QLatin1String(localStoreMarker));
+}
+
+std::shared_ptr<SQLiteDB> Library::newSearchConnection() const
+{
+    return SQLiteDB::open(main_->path(), true);
+}
+
+// ---- Catalogue ---------------------------------------------------------------
+
+std::shared_ptr<const Catalog> Library::catalog() const
+{
+    std::lock_guard guard(catalogMutex_);
+    return catalog_;
+}
+
+void Library::publish(std::shared_ptr<const Catalog> catalog)
+{
+    std::lock_guard guard(catalogMutex_);
+    catalog_ = std::move(catalog);
+}
+
+std::optional<Book> Library::book(std::int64_t id) const
+{
+    const auto snapshot = catalog();
+    const auto it = snapshot->bookById.constFind(id);
+    if (it == snapshot->bookById.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+void Library::reloadCatalog()
+{
+    publish(loadCatalog());
+    std::lock_guard guard(lock);
+    seqRanges.clear();
+    tocCache.clear();
+    tocFlat.clear();
+    volsCache.clear();
+}
+
+std::optional<Author> Library::author(const Book& book) const
+{
+    if (!book.authorId)
+        return std::nullopt;
+    const auto snapshot = catalog();
+    const auto it = snapshot->authors.constFind(*book.authorId);
+    if (it == snapshot->authors.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+QString Library::authorName(const Book& book) const
+{
+    const auto found = author(book);
+    return found ? found->display() : QString();
+}
+
+std::optional<std::int64_t> Library::deathYear(const Book& book) const
+{
+    const auto found = author(book);
+    if (found && found->death)
+        return found->death;
+    return book.bookDate;
+}
+
+QString Library::cleanAuthor(const QString& name)
+{
+    static const icu::RegexPattern* deathNote = compile(u"\\s*\\((ال)?متوفى[^)]*\\)");
+    static const icu::RegexPattern* latinOnly = compile(u"^[A-Za-z]+$");
+    static const icu::RegexPattern* caseBoundary = compile(u"([a-z])([A-Z])");
+
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeString text = toIcu(name);
+    {
+        std::unique_ptr<icu::RegexMatcher> m(deathNote->matcher(text, status));
+        if (U_SUCCESS(status))
+            text = m->replaceFirst(icu::UnicodeString(), status);
+    }
+    status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> latin(latinOnly->matcher(text, status));
+    if (U_SUCCESS(status) && latin->find(status)) {
+        std::unique_ptr<icu::RegexMatcher> m(caseBoundary->matcher(text, status));
+        if (U_SUCCESS(status)) {
+            icu::UnicodeString split = m->replaceAll(icu::UnicodeString(u"$1 $2"), status);
+            if (U_SUCCESS(status))
+                text = split;
+        }
+    }
+    return trimSpacesAndTabs(fromIcu(text));
+}
+
+// Reads authors, books and categories, puts the books in display order and
+// files them under their categories. Failing queries give empty lists, so a
+// database without these tables has an empty catalogue.
+std::shared_ptr<Catalog> Library::loadCatalog() const
+{
+    auto cat = std::make_shared<Catalog>();
+    SQLiteDB& db = *main_;
+
+    for (const auto& row : db.rows(QStringLiteral(
+             "SELECT id, name, death_year, death_text FROM authors"))) {
+        const auto id = row.integer(0);
+        if (!id)
+            continue;
+        cat->authors.insert(*id, Author{*id, cleanAuthor(row.str(1).value_or(QString())),
+                                        row.integer(2), row.str(3)});
+    }
+
+    QList<Book> books;
+    for (const auto& row : db.rows(QStringLiteral(
+             "SELECT id, title, author_id, category_id, book_date, edition, publisher, "
+             "source_uri, license FROM books"))) {
+        const auto id = row.integer(0);
+        if (!id)
+            continue;
+        books.append(Book{*id, row.str(1).value_or(QString()), row.integer(2), row.integer(3),
+                          row.integer(4), row.str(5), row.str(6), row.str(7), row.str(8), 0});
+    }
+
+    // Sort keys are computed once: the date, the author's death, or 99999.
+    // A book without an author id falls back on the author stored under -1.
+    struct Keyed {
+        std::int64_t key;
+        std::u32string title;
+        Book book;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(size_t(books.size()));
+    for (const Book& b : std::as_const(books)) {
+        std::int64_t key = undatedKey;
+        if (b.bookDate) {
+            key = *b.bookDate;
+        } else {
+            const auto it = cat->authors.constFind(b.authorId.value_or(-1));
+            if (it != cat->authors.constEnd() && it->death)
+                key = *it->death;
+        }
+        keyed.push_back({key, composedScalars(b.title), b});
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.key != b.key)
+            return a.key < b.key;
+        return a.title < b.title;
+    });
+    cat->books.reserve(qsizetype(keyed.size()));
+    for (auto& k : keyed) {
+        k.book.order = cat->books.size();
+        cat->books.append(k.book);
+        cat->bookById.insert(k.book.id, k.book);
+    }
+
+    QList<Category> all;
+    QHash<std::int64_t, qsizetype> position;
+    for (const auto& row : db.rows(QStringLiteral(
+             "SELECT id, name FROM categories ORDER BY COALESCE(sort, id), id"))) {
+        const auto id = row.integer(0);
+        if (!id)
+            continue;
+        position.insert(*id, all.size());
+        all.append(Category{*id, row.str(1).value_or(QString()), {}});
+    }
+    QList<std::int64_t> uncategorised;
+    for (const Book& b : std::as_const(cat->books)) {
+        const auto it = b.categoryId ? position.constFind(*b.categoryId) : position.constEnd();
+        if (it != position.constEnd())
+            all[*it].bookIds.append(b.id);
+        else
+            uncategorised.append(b.id);
+    }
+    if (!uncategorised.isEmpty())
+        all.append(Category{uncategorisedId, uncategorisedName, uncategorised});
+    for (const Category& c : std::as_const(all)) {
+        if (c.bookIds.isEmpty())
+            continue;
+        cat->categories.append(c);
+        cat->categoryById.insert(c.id, c);
+    }
+    return cat;
+}
+
+} // namespace quorvel

@@ -1,0 +1,265 @@
+#pragma once
+
+// The opened library: one object per process owning a read-only connection
+// to the library database and a read-write connection to the user database.
+// It holds the catalogue in memory, reads pages, volumes and tables of
+// contents, and reads and writes every piece of user data.
+//
+// The catalogue is one immutable snapshot replaced whole by reloadCatalog(),
+// so readers on other threads never see it half loaded; the accessors below
+// hand out cheap implicitly shared copies of it.
+
+#include "core/Author.h"
+#include "core/Book.h"
+#include "core/Category.h"
+#include "core/Note.h"
+#include "core/Page.h"
+#include "core/SQLiteDB.h"
+#include "core/TocNode.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace quorvel {
+
+// The catalogue as loaded from the library database.
+struct Catalog {
+    QList<Book> books;                       // display order; books[i].order == i
+    QHash<std::int64_t, Book> bookById;
+    QHash<std::int64_t, Author> authors;
+    QList<Category> categories;              // non-empty ones, uncategorised last
+    QHash<std::int64_t, Category> categoryById;
+};
+
+class Library {
+public:
+    // ---- Locating and opening ---------------------------------------------
+
+    // The process-wide library, set by the windowed start-up and "--ai".
+    static std::shared_ptr<Library> shared();
+    static void setShared(std::shared_ptr<Library> library);
+
+    // The per-user support folder, with a trailing "/".
+    static QString supportDir();
+    // The "libraryMode" preference, "auto" when absent. The setter only stores.
+    static QString libraryMode();
+    static void setLibraryMode(const QString& mode);
+
+    // The path of the library database to open: the local store in "local"
+    // mode; otherwise the first existing file among $QUORVEL_DB, the "dbPath"
+    // preference, supportDir()+"varnoka.db" and the developer path under the
+    // home folder; else the local store. Before answering with the local
+    // store's path its file and schema are created (once per process).
+    static std::optional<QString> locateDatabase();
+
+    // Opens the library database read-only and the user database read-write
+    // ($QUORVEL_USERDB, else supportDir()+"user.db"), creates the user tables
+    // and loads the catalogue. Nothing when either database cannot be opened.
+    static std::shared_ptr<Library> open(const QString& dbPath);
+
+    // The URI the library connection is opened with: the path with "%", "?"
+    // and "#" percent-encoded, so that any file name opens that very file.
+    static QString readOnlyUri(const QString& dbPath);
+
+    // The user schema, executed at every opening.
+    static const QString& userSchema();
+
+    ~Library();
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    SQLiteDB& main() const { return *main_; }
+    SQLiteDB& user() const { return *user_; }
+    // The library database's path as given to open().
+    const QString& dbPath() const { return dbPath_; }
+
+    // True when the opened library is the local store ("library.db").
+    bool isLocal() const;
+    // A fresh read-only connection to the library database for one search or
+    // long reader, which may be interrupted without disturbing others.
+    std::shared_ptr<SQLiteDB> newSearchConnection() const;
+
+    // ---- Catalogue ----------------------------------------------------------
+
+    std::shared_ptr<const Catalog> catalog() const;
+    QList<Book> books() const { return catalog()->books; }
+    QHash<std::int64_t, Book> bookById() const { return catalog()->bookById; }
+    QHash<std::int64_t, Author> authors() const { return catalog()->authors; }
+    QList<Category> categories() const { return catalog()->categories; }
+    QHash<std::int64_t, Category> categoryById() const { return catalog()->categoryById; }
+    std::optional<Book> book(std::int64_t id) const;
+
+    // Loads the catalogue anew, publishes it as one snapshot, then empties the
+    // per-book caches.
+    void reloadCatalog();
+
+    std::optional<Author> author(const Book& book) const;
+    // The display text of the book's author; empty when unknown.
+    QString authorName(const Book& book) const;
+    // The author's death year when known, else the book's date.
+    std::optional<std::int64_t> deathYear(const Book& book) const;
+
+    // An author name as stored in the catalogue: the first parenthesised
+    // death note ("(المتوفى ...)") removed, a run-together Latin name split
+    // at its lower-to-upper case boundaries, spaces and tabs trimmed.
+    static QString cleanAuthor(const QString& name);
+
+    // ---- Pages, volumes, tables of contents ----------------------------------
+
+    std::optional<Page> page(std::int64_t book, std::int64_t seq) const;
+    std::optional<Page> page(std::int64_t id) const;
+    // (lowest, highest) page sequence; (1, 1) for a book without pages.
+    std::pair<std::int64_t, std::int64_t> seqRange(std::int64_t book);
+    // The book's volume labels in page order.
+    QStringList volumes(std::int64_t book);
+    std::optional<std::int64_t> firstSeq(std::int64_t book, const QString& vol) const;
+    // The first page whose printed number is at least pageNum, within the
+    // volume when one is given and it has such a page, else in the whole book.
+    std::optional<std::int64_t> seqFor(std::int64_t book, const std::optional<QString>& vol,
+                                       std::int64_t pageNum) const;
+    // The roots of the book's table of contents (shared; do not modify).
+    QList<TocNodePtr> toc(std::int64_t book);
+    // Every entry of the book's table of contents ordered by sequence.
+    QList<TocNodePtr> tocEntries(std::int64_t book);
+    // The entry that encloses the page: the deepest entry at the last
+    // sequence not after it; nothing before the first entry.
+    TocNodePtr chapter(std::int64_t book, std::int64_t seq);
+
+    // Whole Unix seconds now; every user-data timestamp.
+    static std::int64_t now();
+    // Main text and footnotes of a page text, split at the first run of ten
+    // underscores; no footnote part when there is none.
+    static std::pair<QString, std::optional<QString>> splitFootnotes(const QString& text);
+    // The 114 sura names in order (index 0 is sura 1).
+    static const QStringList& suras();
+
+    // ---- User data -------------------------------------------------------------
+
+    struct PageStamp {
+        std::int64_t bookId = 0;
+        std::int64_t seq = 1;
+        std::int64_t ts = 0;
+    };
+    struct Folder {
+        std::int64_t id = 0;
+        QString name;
+    };
+    struct Scope {
+        std::int64_t id = 0;
+        QString name;
+        QList<std::int64_t> bookIds;
+    };
+    struct HistoryEntry {
+        std::int64_t id = 0;
+        QString title;
+        QString json;
+        std::int64_t count = 0;
+        std::int64_t ts = 0;
+    };
+    struct SavedResult {
+        std::int64_t id = 0;
+        QString name;
+        QString json;
+        QList<std::int64_t> pageIds;
+    };
+
+    static constexpr std::int64_t favoritesFolderId = 0;
+    static constexpr int defaultRecentLimit = 60;
+    static constexpr int historyLimit = 300;
+
+    void setLastViewed(std::int64_t book, std::int64_t seq);
+    std::optional<std::int64_t> lastViewed(std::int64_t book) const;
+    QList<PageStamp> recentBooks(int limit = defaultRecentLimit) const;
+
+    QList<Folder> folders() const;
+    std::int64_t addFolder(const QString& name);
+    QList<std::int64_t> favorites(std::int64_t folder) const;
+    bool isFavorite(std::int64_t book) const;
+    void setFavorite(std::int64_t book, bool on, std::int64_t folder = favoritesFolderId);
+
+    QList<Note> notes(std::optional<std::int64_t> book) const;
+    std::optional<Note> note(std::int64_t book, std::int64_t seq) const;
+    void saveNote(std::int64_t book, std::int64_t seq, const QString& text);
+
+    QList<PageStamp> bookmarks() const;
+    bool isBookmarked(std::int64_t book, std::int64_t seq) const;
+    void toggleBookmark(std::int64_t book, std::int64_t seq);
+
+    QList<Scope> scopes() const;
+    void saveScope(const QString& name, const QList<std::int64_t>& books);
+    void deleteScope(std::int64_t id);
+
+    void addHistory(const QString& title, const QString& json, std::int64_t count);
+    QList<HistoryEntry> history() const;
+
+    void saveResults(const QString& name, const QString& json, const QList<std::int64_t>& pageIds);
+    QList<SavedResult> savedResults() const;
+
+    bool tashkeel(std::int64_t book) const;
+    void setTashkeel(std::int64_t book, bool on);
+    void addCorrection(std::int64_t book, std::int64_t seq, const QString& kind, const QString& note);
+    std::optional<QString> kv(const QString& key) const;
+    void setKV(const QString& key, const QString& value);
+
+    QSet<std::int64_t> ignoredBooks() const;
+    void setIgnoredBooks(const QSet<std::int64_t>& books);
+
+    // Id lists as stored: decimal ids joined by ",". Reading drops empty
+    // pieces and pieces that are not decimal integers.
+    static QString joinIds(const QList<std::int64_t>& ids);
+    static QList<std::int64_t> parseIds(const QString& text);
+
+    // ---- Notes and bookmarks exchange file ------------------------------------
+
+    struct ImportCounts {
+        int notes = 0;
+        int marks = 0;
+        int skipped = 0;
+    };
+
+    // The exchange file: every note and every bookmark of a catalogue book,
+    // newest first, as pretty-printed JSON with sorted keys.
+    std::optional<QByteArray> exportUserNotes() const;
+    // Merges an exchange file into the user data; nothing when the data is
+    // not such a file (then nothing is written).
+    std::optional<ImportCounts> importUserNotes(const QByteArray& data);
+
+private:
+    Library(QString dbPath, std::shared_ptr<SQLiteDB> main, std::shared_ptr<SQLiteDB> user);
+
+    std::shared_ptr<Catalog> loadCatalog() const;
+    void publish(std::shared_ptr<const Catalog> catalog);
+    static Page pageFromRow(const Statement::Row& row);
+    // A decimal integer: an optional sign, then ASCII digits only, in 64 bits.
+    static std::optional<std::int64_t> parseDecimal(QStringView s);
+    std::optional<Page> firstPage(const QString& sql, const SQLArgs& args) const;
+    Note noteFromRow(const Statement::Row& row) const;
+
+    QString dbPath_;
+    std::shared_ptr<SQLiteDB> main_;
+    std::shared_ptr<SQLiteDB> user_;
+
+    mutable std::mutex catalogMutex_; // guards only the snapshot pointer
+    std::shared_ptr<const Catalog> catalog_;
+
+    // The per-book caches; `lock` guards them and nothing else, and is held
+    // across a miss so that an entry is built once.
+    std::mutex lock;
+    QHash<std::int64_t, std::pair<std::int64_t, std::int64_t>> seqRanges;
+    QHash<std::int64_t, QList<TocNodePtr>> tocCache;
+    QHash<std::int64_t, QList<TocNodePtr>> tocFlat;
+    QHash<std::int64_t, QStringList> volsCache;
+};
+
+} // namespace quorvel

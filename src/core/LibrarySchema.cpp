@@ -1,0 +1,48 @@
+#include "core/LibrarySchema.h"
+
+#include "core/SQLiteDB.h"
+
+namespace quorvel::LibrarySchema {
+
+const QString& text()
+{
+    static const QString schema = QStringLiteral(
+        "PRAGMA journal_mode=WAL;\n"
+        "CREATE TABLE IF NOT EXISTS categories(id INTEGER PRIMARY KEY, name TEXT NOT NULL, "
+        "parent_id INTEGER, sort INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS authors(id INTEGER PRIMARY KEY, name TEXT NOT NULL, "
+        "full_name TEXT, death_year INTEGER, death_text TEXT, bio TEXT);\n"
+        "CREATE TABLE IF NOT EXISTS books(id INTEGER PRIMARY KEY, title TEXT NOT NULL, "
+        "author_id INTEGER, category_id INTEGER, book_date INTEGER, group_id INTEGER, "
+        "edition TEXT, publisher TEXT, source_uri TEXT, license TEXT, cover TEXT);\n"
+        "CREATE TABLE IF NOT EXISTS pages(id INTEGER PRIMARY KEY, book_id INTEGER NOT NULL, "
+        "vol TEXT, page_num INTEGER, seq INTEGER NOT NULL, content TEXT, content_norm TEXT);\n"
+        "CREATE INDEX IF NOT EXISTS idx_pages_book ON pages(book_id, seq);\n"
+        "CREATE TABLE IF NOT EXISTS toc(id INTEGER PRIMARY KEY, book_id INTEGER NOT NULL, "
+        "title TEXT NOT NULL, page_seq INTEGER, parent_id INTEGER, level INTEGER);\n"
+        "CREATE INDEX IF NOT EXISTS idx_toc_book ON toc(book_id);\n"
+        "CREATE VIRTUAL TABLE IF NOT EXISTS pages_fts USING fts5(content_norm, "
+        "page_id UNINDEXED, book_id UNINDEXED, tokenize='unicode61 remove_diacritics 2');\n"
+        "CREATE TABLE IF NOT EXISTS installed(book_id INTEGER PRIMARY KEY, root TEXT, "
+        "release INTEGER, ts INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS narrators(id INTEGER PRIMARY KEY, name TEXT UNIQUE);\n"
+        "CREATE TABLE IF NOT EXISTS isnad_edges(student_id INTEGER, teacher_id INTEGER, "
+        "book_id INTEGER, page_id INTEGER);\n"
+        "CREATE INDEX IF NOT EXISTS idx_edge_student ON isnad_edges(student_id);\n"
+        "CREATE INDEX IF NOT EXISTS idx_edge_teacher ON isnad_edges(teacher_id);\n"
+        "CREATE INDEX IF NOT EXISTS idx_edge_page ON isnad_edges(page_id);\n"
+        "CREATE TABLE IF NOT EXISTS shingles(hash INTEGER NOT NULL, page_id INTEGER NOT NULL, "
+        "book_id INTEGER NOT NULL);\n"
+        "CREATE INDEX IF NOT EXISTS idx_shingles_hash ON shingles(hash);\n"
+        "CREATE INDEX IF NOT EXISTS idx_shingles_page ON shingles(page_id);\n"
+        "CREATE INDEX IF NOT EXISTS idx_shingles_book ON shingles(book_id);\n"
+        "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);\n");
+    return schema;
+}
+
+bool create(SQLiteDB& db)
+{
+    return db.exec(text());
+}
+
+} // namespace quorvel::LibrarySchema

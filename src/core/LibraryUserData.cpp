@@ -1,0 +1,323 @@
+#include "core/Library.h"
+
+#include "core/Notifier.h"
+#include "core/Settings.h"
+
+#include <algorithm>
+
+// Every list ordered by time breaks ties by insertion (id or rowid), newest
+// first: timestamps are whole seconds, and a tie must never put an older
+// entry before a newer one or, in the history, prune a newer one.
+
+namespace quorvel {
+
+namespace {
+const QString favoritesFolderName = QStringLiteral(u"المفضّلة");
+constexpr const char* ignoredKey = "ignored";
+} // namespace
+
+QString Library::joinIds(const QList<std::int64_t>& ids)
+{
+    QStringList parts;
+    parts.reserve(ids.size());
+    for (const std::int64_t id : ids)
+        parts.append(QString::number(id));
+    return parts.join(u',');
+}
+
+QList<std::int64_t> Library::parseIds(const QString& text)
+{
+    QList<std::int64_t> ids;
+    for (const QStringView piece : QStringView(text).split(u',', Qt::SkipEmptyParts)) {
+        if (const auto id = parseDecimal(piece))
+            ids.append(*id);
+    }
+    return ids;
+}
+
+// ---- Last viewed and recent books --------------------------------------------
+
+void Library::setLastViewed(std::int64_t book, std::int64_t seq)
+{
+    user_->run(QStringLiteral("INSERT INTO last_viewed(book_id, seq, ts) VALUES(?,?,?) "
+                              "ON CONFLICT(book_id) DO UPDATE SET seq=excluded.seq, ts=excluded.ts"),
+               {book, seq, now()});
+}
+
+std::optional<std::int64_t> Library::lastViewed(std::int64_t book) const
+{
+    return user_->scalarInt(QStringLiteral("SELECT seq FROM last_viewed WHERE book_id=?"), {book});
+}
+
+QList<Library::PageStamp> Library::recentBooks(int limit) const
+{
+    const auto snapshot = catalog();
+    QList<PageStamp> out;
+    for (const auto& row : user_->rows(QStringLiteral("SELECT book_id, seq, ts FROM last_viewed "
+                                                      "ORDER BY ts DESC, rowid DESC LIMIT ?"),
+                                       {limit})) {
+        const auto book = row.integer(0);
+        if (!book || !snapshot->bookById.contains(*book))
+            continue;
+        out.append({*book, row.integer(1).value_or(1), row.integer(2).value_or(0)});
+    }
+    return out;
+}
+
+// ---- Folders and favourites ------------------------------------------------------
+
+QList<Library::Folder> Library::folders() const
+{
+    QList<Folder> out{{favoritesFolderId, favoritesFolderName}};
+    for (const auto& row :
+         user_->rows(QStringLiteral("SELECT id, name FROM folders ORDER BY sort, id")))
+        out.append({row.integer(0).value_or(0), row.str(1).value_or(QString())});
+    return out;
+}
+
+std::int64_t Library::addFolder(const QString& name)
+{
+    user_->run(QStringLiteral("INSERT INTO folders(name, sort) VALUES(?, ?)"), {name, now()});
+    const std::int64_t id = user_->lastInsertId();
+    Notifier::postUserDataChanged();
+    return id;
+}
+
+QList<std::int64_t> Library::favorites(std::int64_t folder) const
+{
+    const auto snapshot = catalog();
+    QList<std::int64_t> out;
+    for (const auto& row : user_->rows(QStringLiteral("SELECT book_id FROM favorites WHERE "
+                                                      "folder_id=? ORDER BY ts DESC, rowid DESC"),
+                                       {folder})) {
+        const auto book = row.integer(0);
+        if (book && snapshot->bookById.contains(*book))
+            out.append(*book);
+    }
+    return out;
+}
+
+bool Library::isFavorite(std::int64_t book) const
+{
+    return user_->scalarInt(QStringLiteral("SELECT COUNT(*) FROM favorites WHERE book_id=?"), {book})
+               .value_or(0)
+        > 0;
+}
+
+void Library::setFavorite(std::int64_t book, bool on, std::int64_t folder)
+{
+    if (on)
+        user_->run(QStringLiteral(
+                       "INSERT OR IGNORE INTO favorites(book_id, folder_id, ts) VALUES(?,?,?)"),
+                   {book, folder, now()});
+    else
+        user_->run(QStringLiteral("DELETE FROM favorites WHERE book_id=?"), {book});
+    Notifier::postUserDataChanged();
+}
+
+// ---- Notes ---------------------------------------------------------------------------
+
+Note Library::noteFromRow(const Statement::Row& row) const
+{
+    return Note{row.integer(0).value_or(0), row.integer(1).value_or(0), row.integer(2).value_or(0),
+                row.str(3).value_or(QString()), row.integer(4).value_or(0)};
+}
+
+QList<Note> Library::notes(std::optional<std::int64_t> book) const
+{
+    QList<Statement::Row> rows;
+    if (book)
+        rows = user_->rows(QStringLiteral("SELECT id, book_id, seq, text, ts FROM notes "
+                                          "WHERE book_id=? ORDER BY seq, id"),
+                           {*book});
+    else
+        rows = user_->rows(QStringLiteral(
+            "SELECT id, book_id, seq, text, ts FROM notes ORDER BY ts DESC, id DESC"));
+    QList<Note> out;
+    out.reserve(rows.size());
+    for (const auto& row : std::as_const(rows))
+        out.append(noteFromRow(row));
+    return out;
+}
+
+std::optional<Note> Library::note(std::int64_t book, std::int64_t seq) const
+{
+    const auto rows = user_->rows(QStringLiteral("SELECT id, book_id, seq, text, ts FROM notes "
+                                                 "WHERE book_id=? AND seq=? LIMIT 1"),
+                                  {book, seq});
+    if (rows.isEmpty())
+        return std::nullopt;
+    return noteFromRow(rows.first());
+}
+
+void Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (const auto existing = note(book, seq)) {
+        if (trimmed.isEmpty())
+            user_->run(QStringLiteral("DELETE FROM notes WHERE id=?"), {existing->id});
+        else
+            user_->run(QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"),
+                       {trimmed, now(), existing->id});
+    } else if (!trimmed.isEmpty()) {
+        user_->run(QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
+                   {book, seq, trimmed, now()});
+    }
+    Notifier::postUserDataChanged();
+}
+
+// ---- Bookmarks -------------------------------------------------------------------------
+
+QList<Library::PageStamp> Library::bookmarks() const
+{
+    const auto snapshot = catalog();
+    QList<PageStamp> out;
+    for (const auto& row : user_->rows(QStringLiteral(
+             "SELECT book_id, seq, ts FROM bookmarks ORDER BY ts DESC, rowid DESC"))) {
+        const auto book = row.integer(0);
+        if (!book || !snapshot->bookById.contains(*book))
+            continue;
+        out.append({*book, row.integer(1).value_or(1), row.integer(2).value_or(0)});
+    }
+    return out;
+}
+
+bool Library::isBookmarked(std::int64_t book, std::int64_t seq) const
+{
+    return user_->scalarInt(
+                   QStringLiteral("SELECT COUNT(*) FROM bookmarks WHERE book_id=? AND seq=?"),
+                   {book, seq})
+               .value_or(0)
+        > 0;
+}
+
+void Library::toggleBookmark(std::int64_t book, std::int64_t seq)
+{
+    if (isBookmarked(book, seq))
+        user_->run(QStringLiteral("DELETE FROM bookmarks WHERE book_id=? AND seq=?"), {book, seq});
+    else
+        user_->run(QStringLiteral("INSERT INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"),
+                   {book, seq, now()});
+    Notifier::postUserDataChanged();
+}
+
+// ---- Scopes, history, saved results --------------------------------------------------------
+
+QList<Library::Scope> Library::scopes() const
+{
+    QList<Scope> out;
+    for (const auto& row : user_->rows(
+             QStringLiteral("SELECT id, name, book_ids FROM scopes ORDER BY ts DESC, id DESC")))
+        out.append({row.integer(0).value_or(0), row.str(1).value_or(QString()),
+                    parseIds(row.str(2).value_or(QString()))});
+    return out;
+}
+
+void Library::saveScope(const QString& name, const QList<std::int64_t>& books)
+{
+    user_->run(QStringLiteral("INSERT INTO scopes(name, book_ids, ts) VALUES(?,?,?)"),
+               {name, joinIds(books), now()});
+    Notifier::postUserDataChanged();
+}
+
+void Library::deleteScope(std::int64_t id)
+{
+    user_->run(QStringLiteral("DELETE FROM scopes WHERE id=?"), {id});
+    Notifier::postUserDataChanged();
+}
+
+void Library::addHistory(const QString& title, const QString& json, std::int64_t count)
+{
+    user_->run(QStringLiteral("INSERT INTO history(title, json, count, ts) VALUES(?,?,?,?)"),
+               {title, json, count, now()});
+    user_->run(QStringLiteral("DELETE FROM history WHERE id NOT IN "
+                              "(SELECT id FROM history ORDER BY ts DESC, id DESC LIMIT ?)"),
+               {historyLimit});
+    Notifier::postUserDataChanged();
+}
+
+QList<Library::HistoryEntry> Library::history() const
+{
+    QList<HistoryEntry> out;
+    for (const auto& row : user_->rows(QStringLiteral(
+             "SELECT id, title, json, count, ts FROM history ORDER BY ts DESC, id DESC")))
+        out.append({row.integer(0).value_or(0), row.str(1).value_or(QString()),
+                    row.str(2).value_or(QString()), row.integer(3).value_or(0),
+                    row.integer(4).value_or(0)});
+    return out;
+}
+
+void Library::saveResults(const QString& name, const QString& json,
+                          const QList<std::int64_t>& pageIds)
+{
+    user_->run(
+        QStringLiteral("INSERT INTO saved_results(name, json, page_ids, ts) VALUES(?,?,?,?)"),
+        {name, json, joinIds(pageIds), now()});
+    Notifier::postUserDataChanged();
+}
+
+QList<Library::SavedResult> Library::savedResults() const
+{
+    QList<SavedResult> out;
+    for (const auto& row : user_->rows(QStringLiteral(
+             "SELECT id, name, json, page_ids FROM saved_results ORDER BY ts DESC, id DESC")))
+        out.append({row.integer(0).value_or(0), row.str(1).value_or(QString()),
+                    row.str(2).value_or(QString()), parseIds(row.str(3).value_or(QString()))});
+    return out;
+}
+
+// ---- Per-book preference, corrections, key-value store ----------------------------------
+
+bool Library::tashkeel(std::int64_t book) const
+{
+    if (const auto stored =
+            user_->scalarInt(QStringLiteral("SELECT tashkeel FROM book_prefs WHERE book_id=?"), {book}))
+        return *stored != 0;
+    return Settings::showTashkeel();
+}
+
+void Library::setTashkeel(std::int64_t book, bool on)
+{
+    user_->run(QStringLiteral("INSERT INTO book_prefs(book_id, tashkeel) VALUES(?,?) "
+                              "ON CONFLICT(book_id) DO UPDATE SET tashkeel=excluded.tashkeel"),
+               {book, on ? 1 : 0});
+}
+
+void Library::addCorrection(std::int64_t book, std::int64_t seq, const QString& kind,
+                            const QString& note)
+{
+    user_->run(QStringLiteral(
+                   "INSERT INTO corrections(book_id, seq, kind, note, ts) VALUES(?,?,?,?,?)"),
+               {book, seq, kind, note, now()});
+}
+
+std::optional<QString> Library::kv(const QString& key) const
+{
+    const auto rows = user_->rows(QStringLiteral("SELECT v FROM kv WHERE k=?"), {key});
+    if (rows.isEmpty())
+        return std::nullopt;
+    return rows.first().str(0);
+}
+
+void Library::setKV(const QString& key, const QString& value)
+{
+    user_->run(QStringLiteral(
+                   "INSERT INTO kv(k, v) VALUES(?,?) ON CONFLICT(k) DO UPDATE SET v=excluded.v"),
+               {key, value});
+}
+
+QSet<std::int64_t> Library::ignoredBooks() const
+{
+    const QList<std::int64_t> ids = parseIds(kv(ignoredKey).value_or(QString()));
+    return QSet<std::int64_t>(ids.cbegin(), ids.cend());
+}
+
+void Library::setIgnoredBooks(const QSet<std::int64_t>& books)
+{
+    QList<std::int64_t> ids(books.cbegin(), books.cend());
+    std::sort(ids.begin(), ids.end());
+    setKV(ignoredKey, joinIds(ids));
+    Notifier::postUserDataChanged();
+}
+
+} // namespace quorvel

@@ -1,0 +1,38 @@
+#include "core/Paths.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace quorvel::Paths {
+
+namespace {
+constexpr const char* supportFolderName = "QuorvelLibrary";
+constexpr const char* localStoreFileName = "library.db";
+} // namespace
+
+QString supportDir()
+{
+    static const QString dir = [] {
+        // A sandbox home (set by the search tool) stands in for the real one.
+        const QString sandboxHome = qEnvironmentVariable("CFFIXED_USER_HOME");
+        const QString base = sandboxHome.isEmpty()
+            ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+            : sandboxHome + "/.local/share";
+        const QString path = QDir::cleanPath(base + "/" + supportFolderName) + "/";
+        QDir().mkpath(path);
+        return path;
+    }();
+    return dir;
+}
+
+QString localStorePath()
+{
+    static const QString path = [] {
+        if (qEnvironmentVariableIsSet("QUORVEL_LIBDB"))
+            return qEnvironmentVariable("QUORVEL_LIBDB");
+        return supportDir() + localStoreFileName;
+    }();
+    return path;
+}
+
+} // namespace quorvel::Paths

@@ -1,0 +1,20 @@
+#pragma once
+
+// Where the system keeps its per-user files. Core needs the local store's
+// path to locate the library, so it lives here rather than beside the store.
+
+#include <QString>
+
+namespace quorvel::Paths {
+
+// The per-user support folder ".../QuorvelLibrary" under the generic data
+// location (under $CFFIXED_USER_HOME when that sandbox home is set), with a
+// trailing "/". Computed once per process; created with its parents on first
+// use, a failure to create it being ignored.
+QString supportDir();
+
+// The local store's library database: $QUORVEL_LIBDB when set (even empty),
+// else supportDir() + "library.db". Computed once per process.
+QString localStorePath();
+
+} // namespace quorvel::Paths

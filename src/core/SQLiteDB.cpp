@@ -1,0 +1,286 @@
+#include "core/SQLiteDB.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+
+namespace quorvel {
+
+namespace {
+
+constexpr int busyTimeoutMs = 3000;
+constexpr int readOnlyFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX;
+constexpr int readWriteFlags =
+    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX;
+static_assert(readOnlyFlags == 0x10041 && readWriteFlags == 0x10046);
+
+// Reading connections trade memory for speed and refuse writes.
+constexpr const char* readOnlyTuning[] = {
+    "PRAGMA query_only=1",
+    "PRAGMA cache_size=-65536",
+    "PRAGMA mmap_size=1073741824",
+};
+
+void logPrepareFailure(sqlite3* db, const QString& sql)
+{
+    const QByteArray line = QStringLiteral("SQL error: %1 :: %2\n")
+                                .arg(QString::fromUtf8(sqlite3_errmsg(db)), sql)
+                                .toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+}
+
+} // namespace
+
+SQLArg::SQLArg(const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        value_ = std::int64_t(value.toLongLong());
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        value_ = value.toDouble();
+        break;
+    case QMetaType::Bool:
+        value_ = value.toBool();
+        break;
+    case QMetaType::QString:
+        value_ = value.toString();
+        break;
+    default:
+        value_ = value.toString();
+        break;
+    }
+}
+
+// ---- Statement ----------------------------------------------------------
+
+Statement::~Statement()
+{
+    if (st_)
+        sqlite3_finalize(st_);
+}
+
+Statement& Statement::operator=(Statement&& other) noexcept
+{
+    if (this != &other) {
+        if (st_)
+            sqlite3_finalize(st_);
+        st_ = other.st_;
+        other.st_ = nullptr;
+    }
+    return *this;
+}
+
+void Statement::bind(const SQLArgs& values)
+{
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+    // SQLite numbers parameters from 1; columns are read from 0.
+    int index = 1;
+    for (const SQLArg& arg : values) {
+        const auto& v = arg.value();
+        if (std::holds_alternative<std::monostate>(v)) {
+            sqlite3_bind_null(st_, index);
+        } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
+            sqlite3_bind_int64(st_, index, *i);
+        } else if (const auto* d = std::get_if<double>(&v)) {
+            sqlite3_bind_double(st_, index, *d);
+        } else if (const auto* b = std::get_if<bool>(&v)) {
+            sqlite3_bind_int64(st_, index, *b ? 1 : 0);
+        } else if (const auto* s = std::get_if<QString>(&v)) {
+            const QByteArray utf8 = s->toUtf8();
+            sqlite3_bind_text(st_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        }
+        ++index;
+    }
+}
+
+bool Statement::step()
+{
+    return sqlite3_step(st_) == SQLITE_ROW;
+}
+
+Statement::Row Statement::row() const
+{
+    Row r;
+    const int count = sqlite3_column_count(st_);
+    r.vals.reserve(count);
+    for (int c = 0; c < count; ++c) {
+        switch (sqlite3_column_type(st_, c)) {
+        case SQLITE_INTEGER:
+            r.vals.append(std::int64_t(sqlite3_column_int64(st_, c)));
+            break;
+        case SQLITE_FLOAT:
+            r.vals.append(sqlite3_column_double(st_, c));
+            break;
+        case SQLITE_NULL:
+            r.vals.append(std::monostate{});
+            break;
+        default: {
+            // Text and BLOB alike are read as a C string: a BLOB ends at its
+            // first zero byte.
+            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, c));
+            if (p)
+                r.vals.append(QString::fromUtf8(p));
+            else
+                r.vals.append(std::monostate{});
+            break;
+        }
+        }
+    }
+    return r;
+}
+
+std::optional<std::int64_t> Statement::integer(int col) const
+{
+    if (sqlite3_column_type(st_, col) == SQLITE_NULL)
+        return std::nullopt;
+    return std::int64_t(sqlite3_column_int64(st_, col));
+}
+
+std::optional<QString> Statement::text(int col) const
+{
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, col));
+    if (!p)
+        return std::nullopt;
+    return QString::fromUtf8(p);
+}
+
+double Statement::real(int col) const
+{
+    return sqlite3_column_double(st_, col);
+}
+
+std::optional<std::int64_t> Statement::Row::integer(qsizetype i) const
+{
+    if (const auto* v = std::get_if<std::int64_t>(&vals.at(i)))
+        return *v;
+    return std::nullopt;
+}
+
+std::optional<QString> Statement::Row::str(qsizetype i) const
+{
+    if (const auto* v = std::get_if<QString>(&vals.at(i)))
+        return *v;
+    return std::nullopt;
+}
+
+std::optional<double> Statement::Row::dbl(qsizetype i) const
+{
+    const Value& v = vals.at(i);
+    if (const auto* d = std::get_if<double>(&v))
+        return *d;
+    if (const auto* n = std::get_if<std::int64_t>(&v))
+        return double(*n);
+    return std::nullopt;
+}
+
+// ---- SQLiteDB -----------------------------------------------------------
+
+std::shared_ptr<SQLiteDB> SQLiteDB::open(const QString& path, bool readonly)
+{
+    sqlite3* handle = nullptr;
+    const QByteArray name = path.toUtf8();
+    const int rc = sqlite3_open_v2(name.constData(), &handle,
+                                   readonly ? readOnlyFlags : readWriteFlags, nullptr);
+    if (rc != SQLITE_OK) {
+        if (handle)
+            sqlite3_close_v2(handle);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(handle, busyTimeoutMs);
+    if (readonly) {
+        for (const char* pragma : readOnlyTuning)
+            sqlite3_exec(handle, pragma, nullptr, nullptr, nullptr);
+    }
+    return std::shared_ptr<SQLiteDB>(new SQLiteDB(handle, path, readonly));
+}
+
+SQLiteDB::~SQLiteDB()
+{
+    // Deferred close: statements a caller still holds finish the close when
+    // they are finalised.
+    if (handle_)
+        sqlite3_close_v2(handle_);
+}
+
+bool SQLiteDB::exec(const QString& sql)
+{
+    const QByteArray text = sql.toUtf8();
+    return sqlite3_exec(handle_, text.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::optional<Statement> SQLiteDB::prepare(const QString& sql)
+{
+    sqlite3_stmt* st = nullptr;
+    const QByteArray text = sql.toUtf8();
+    const int rc = sqlite3_prepare_v2(handle_, text.constData(), -1, &st, nullptr);
+    if (rc == SQLITE_OK && st)
+        return Statement(st);
+    if (st)
+        sqlite3_finalize(st);
+    logPrepareFailure(handle_, sql);
+    return std::nullopt;
+}
+
+QList<Statement::Row> SQLiteDB::rows(const QString& sql, const SQLArgs& args)
+{
+    QList<Statement::Row> out;
+    auto st = prepare(sql);
+    if (!st)
+        return out;
+    st->bind(args);
+    while (st->step())
+        out.append(st->row());
+    return out;
+}
+
+std::optional<std::int64_t> SQLiteDB::scalarInt(const QString& sql, const SQLArgs& args)
+{
+    auto st = prepare(sql);
+    if (!st)
+        return std::nullopt;
+    st->bind(args);
+    if (!st->step())
+        return std::nullopt;
+    return st->integer(0);
+}
+
+bool SQLiteDB::run(const QString& sql, const SQLArgs& args)
+{
+    auto st = prepare(sql);
+    if (!st)
+        return false;
+    st->bind(args);
+    return sqlite3_step(st->st()) == SQLITE_DONE;
+}
+
+std::int64_t SQLiteDB::lastInsertId() const
+{
+    return sqlite3_last_insert_rowid(handle_);
+}
+
+void SQLiteDB::interrupt()
+{
+    sqlite3_interrupt(handle_);
+}
+
+QString SQLiteDB::lastError() const
+{
+    return QString::fromUtf8(sqlite3_errmsg(handle_));
+}
+
+} // namespace quorvel

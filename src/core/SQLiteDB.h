@@ -1,0 +1,153 @@
+#pragma once
+
+// The one way the system talks to SQLite: a connection (SQLiteDB), a prepared
+// statement (Statement) and a materialised result row (Statement::Row).
+//
+// Failure is quiet everywhere: opening yields nothing, statements report
+// success as a Boolean, queries return empty lists. A statement that fails to
+// prepare writes one "SQL error: <message> :: <sql>" line on stderr.
+//
+// Connections are opened in serialised mode, so one connection may be used
+// from several threads; long work runs on a connection of its own, which
+// another thread stops with interrupt().
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include <concepts>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace quorvel {
+
+// One parameter value for binding. Built implicitly from the kinds callers
+// hold: nothing (std::nullopt / nullptr / an empty optional), any integer,
+// a double, a Boolean (bound as 1 or 0), a text, or any other value held in
+// a QVariant (bound as its textual description).
+class SQLArg {
+public:
+    using Storage = std::variant<std::monostate, std::int64_t, double, bool, QString>;
+
+    SQLArg() = default;
+    SQLArg(std::nullopt_t) {}
+    SQLArg(std::nullptr_t) {}
+    SQLArg(bool value) : value_(value) {}
+    template <std::integral T>
+        requires(!std::same_as<T, bool>)
+    SQLArg(T value) : value_(static_cast<std::int64_t>(value)) {}
+    SQLArg(double value) : value_(value) {}
+    SQLArg(float value) : value_(static_cast<double>(value)) {}
+    SQLArg(const QString& value) : value_(value) {}
+    SQLArg(const char* value) : value_(QString::fromUtf8(value)) {}
+    SQLArg(const std::string& value) : value_(QString::fromStdString(value)) {}
+    SQLArg(const QVariant& value);
+    template <typename T>
+    SQLArg(const std::optional<T>& value)
+    {
+        if (value)
+            *this = SQLArg(*value);
+    }
+
+    const Storage& value() const { return value_; }
+
+private:
+    Storage value_;
+};
+
+using SQLArgs = QList<SQLArg>;
+
+class Statement {
+public:
+    // A column value as read from a row: SQL NULL, an integer, a double or a
+    // text. BLOBs come back as text up to their first zero byte.
+    using Value = std::variant<std::monostate, std::int64_t, double, QString>;
+
+    struct Row {
+        QList<Value> vals;
+
+        // The column when it holds an integer; a double or text is not converted.
+        std::optional<std::int64_t> integer(qsizetype i) const;
+        // The column when it holds text; an integer is not converted.
+        std::optional<QString> str(qsizetype i) const;
+        // The column when it holds a double; an integer is converted.
+        std::optional<double> dbl(qsizetype i) const;
+    };
+
+    explicit Statement(sqlite3_stmt* st) : st_(st) {}
+    ~Statement();
+    Statement(Statement&& other) noexcept : st_(other.st_) { other.st_ = nullptr; }
+    Statement& operator=(Statement&& other) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    sqlite3_stmt* st() const { return st_; }
+
+    // Resets the statement, clears every binding, then binds values[i] to
+    // parameter i + 1. Surplus values fail quietly.
+    void bind(const SQLArgs& values);
+    // True when a row is available.
+    bool step();
+    // The current row, every column read by its storage class.
+    Row row() const;
+
+    // Direct reads of the current row with SQLite's own conversions.
+    std::optional<std::int64_t> integer(int col) const; // nothing for NULL
+    std::optional<QString> text(int col) const;         // nothing for a null pointer
+    double real(int col) const;                         // 0 for NULL
+
+private:
+    sqlite3_stmt* st_ = nullptr;
+};
+
+class SQLiteDB {
+public:
+    // Opens a file name or "file:" URI; nothing when the open fails. A
+    // read-only connection is tuned for reading (query_only, a 64 MiB page
+    // cache, 1 GiB of memory mapping); every connection waits up to 3 s for
+    // a writer.
+    static std::shared_ptr<SQLiteDB> open(const QString& path, bool readonly);
+
+    ~SQLiteDB();
+    SQLiteDB(const SQLiteDB&) = delete;
+    SQLiteDB& operator=(const SQLiteDB&) = delete;
+
+    sqlite3* handle() const { return handle_; }
+    // The text the connection was opened with, so that a second connection
+    // to the same database can be opened the same way.
+    const QString& path() const { return path_; }
+    bool isReadOnly() const { return readonly_; }
+
+    // Runs one or more statements; true when all succeeded.
+    bool exec(const QString& sql);
+    // Compiles one statement; nothing (after logging) on failure.
+    std::optional<Statement> prepare(const QString& sql);
+    // Every row the statement yields; stops quietly at the first error, so
+    // an interrupted or failed statement returns the rows read so far.
+    QList<Statement::Row> rows(const QString& sql, const SQLArgs& args = {});
+    // Column 0 of the first row as an integer; nothing for no row or NULL.
+    std::optional<std::int64_t> scalarInt(const QString& sql, const SQLArgs& args = {});
+    // Steps once; true exactly when the statement completed.
+    bool run(const QString& sql, const SQLArgs& args = {});
+
+    std::int64_t lastInsertId() const;
+    // Stops whatever runs on this connection; safe from any thread.
+    void interrupt();
+    QString lastError() const;
+
+private:
+    SQLiteDB(sqlite3* handle, QString path, bool readonly)
+        : handle_(handle), path_(std::move(path)), readonly_(readonly) {}
+
+    sqlite3* handle_ = nullptr;
+    QString path_;
+    bool readonly_ = false;
+};
+
+} // namespace quorvel
