@@ -1,0 +1,148 @@
+#include "core/SmartUtil.h"
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+QString u(const char16_t* s) { return QString::fromUtf16(s); }
+
+const QString emoji = QString::fromUcs4(U"\U0001F600", 1);
+
+} // namespace
+
+TEST(Py, splitUsesPythonWhiteSpace)
+{
+    // No-break space, ideographic space, information separator and next line
+    // all separate; a zero-width space does not.
+    EXPECT_EQ(Py::split(u(u"قال\u00A0محمد")), QStringList({u(u"قال"), u(u"محمد")}));
+    EXPECT_EQ(Py::split(u(u"a\u3000b")), QStringList({"a", "b"}));
+    EXPECT_EQ(Py::split(u(u"a\u001Cb\u0085c")), QStringList({"a", "b", "c"}));
+    EXPECT_EQ(Py::split(u(u"a\u200Bb")), QStringList({u(u"a\u200Bb")}));
+    EXPECT_EQ(Py::split(u(u"a\u180Eb")), QStringList({u(u"a\u180Eb")}));
+}
+
+TEST(Py, splitDropsEdgeAndRepeatedWhiteSpace)
+{
+    EXPECT_EQ(Py::split("  a \t\n b  "), QStringList({"a", "b"}));
+    EXPECT_TRUE(Py::split(u(u" \u2028\u3000 ")).isEmpty());
+    EXPECT_TRUE(Py::split(QString()).isEmpty());
+    EXPECT_EQ(Py::split(emoji + " " + emoji), QStringList({emoji, emoji}));
+}
+
+TEST(Py, stripRemovesOnlyWhiteSpaceAtTheEnds)
+{
+    EXPECT_EQ(Py::strip(u(u"\u00A0 a b\u2029")), "a b");
+    EXPECT_EQ(Py::strip(u(u"\u200Ba\u200B")), u(u"\u200Ba\u200B"));
+    EXPECT_EQ(Py::strip("   "), "");
+}
+
+TEST(Py, lengthsAndPrefixesWorkOnCodePoints)
+{
+    EXPECT_EQ(Py::len(u(u"e\u0301")), 2);
+    EXPECT_EQ(Py::len(emoji), 1);
+    EXPECT_EQ(Py::len(u(u"حَدَّثَنَا")), 10);
+
+    const std::u32string scalars = Py::scalars("a" + emoji);
+    ASSERT_EQ(scalars.size(), 2u);
+    EXPECT_EQ(scalars[1], U'\U0001F600');
+    EXPECT_EQ(Py::string(scalars), "a" + emoji);
+
+    const auto word = Py::scalars(u(u"وقال"));
+    EXPECT_TRUE(Py::hasPrefix(word, Py::scalars(u(u"و"))));
+    EXPECT_TRUE(Py::hasSuffix(word, Py::scalars(u(u"قال"))));
+    EXPECT_TRUE(Py::hasPrefix(word, {}));
+    EXPECT_TRUE(Py::hasSuffix({}, {}));
+    EXPECT_FALSE(Py::hasPrefix(Py::scalars("ab"), Py::scalars("abc")));
+    // No canonical equivalence: a precomposed é is not e + combining acute.
+    EXPECT_FALSE(Py::hasPrefix(Py::scalars(u(u"\u00E9t")), Py::scalars(u(u"e\u0301"))));
+}
+
+TEST(Py, roundTiesToEven)
+{
+    EXPECT_EQ(Py::round(0.5), 0);
+    EXPECT_EQ(Py::round(1.5), 2);
+    EXPECT_EQ(Py::round(2.5), 2);
+    EXPECT_EQ(Py::round(3.5), 4);
+    EXPECT_EQ(Py::round(-0.5), 0);
+    EXPECT_EQ(Py::round(-2.5), -2);
+    EXPECT_EQ(Py::round(2.4999), 2);
+    // (109 / 200) * 100 is 54.50000000000001, just above the tie.
+    EXPECT_EQ(Py::round((109.0 / 200.0) * 100.0), 55);
+}
+
+TEST(Py, keyOrdersByUtf16Units)
+{
+    // U+FFFD sorts after a character above U+FFFF in UTF-16, unlike code
+    // point order.
+    EXPECT_LT(Py::key(emoji), Py::key(u(u"\uFFFD")));
+    EXPECT_LT(Py::key("ab"), Py::key("abc"));
+    EXPECT_EQ(Py::key(u(u"قال")).size(), 3u);
+}
+
+TEST(Py, stableSortedKeepsInputOrderOfTies)
+{
+    const QList<QString> words{"ccc", "a", "bb", "b", "aaa", "c"};
+    const auto byLength = [](const QString& x, const QString& y) { return x.size() < y.size(); };
+    EXPECT_EQ(Py::stableSorted(words, byLength), QList<QString>({"a", "b", "c", "bb", "ccc", "aaa"}));
+    const auto longestFirst = [](const QString& x, const QString& y) { return x.size() > y.size(); };
+    EXPECT_EQ(Py::stableSorted(words, longestFirst), QList<QString>({"ccc", "aaa", "bb", "a", "b", "c"}));
+    EXPECT_TRUE(Py::stableSorted(QList<int>{}, std::less<int>()).isEmpty());
+}
+
+TEST(Py, marksListsPlaceholders)
+{
+    EXPECT_EQ(Py::marks(0), "");
+    EXPECT_EQ(Py::marks(1), "?");
+    EXPECT_EQ(Py::marks(3), "?,?,?");
+}
+
+TEST(PyRegex, wordBoundaryAndWhiteSpaceFollowPython)
+{
+    const auto re = PyRegex::compile(u(u"\\bقال\\s"));
+    EXPECT_EQ(PyRegex::firstMatch(re, u(u"قال\u00A0محمد")), (PyRegex::Range{0, 4}));
+    EXPECT_EQ(PyRegex::firstMatch(re, u(u"ثم قال\u00A0محمد")), (PyRegex::Range{3, 4}));
+    EXPECT_FALSE(PyRegex::firstMatch(re, u(u"وقال\u00A0محمد")).has_value());
+    // Digits and the underscore are word characters too.
+    EXPECT_FALSE(PyRegex::firstMatch(re, u(u"1قال ")).has_value());
+    EXPECT_FALSE(PyRegex::firstMatch(re, u(u"_قال ")).has_value());
+    // A zero-width space is not white space.
+    EXPECT_FALSE(PyRegex::firstMatch(re, u(u"قال\u200B")).has_value());
+}
+
+TEST(PyRegex, rangesAreUtf16Units)
+{
+    const auto re = PyRegex::compile("b+");
+    EXPECT_EQ(PyRegex::firstMatch(re, emoji + "abbc"), (PyRegex::Range{3, 2}));
+    EXPECT_EQ(PyRegex::matches(re, "ab_bb"), QList<PyRegex::Range>({{1, 1}, {3, 2}}));
+    EXPECT_FALSE(PyRegex::firstMatch(re, QString()).has_value());
+}
+
+TEST(PyRegex, splitKeepsEmptyEdgePieces)
+{
+    const auto re = PyRegex::compile("\\s+");
+    EXPECT_EQ(PyRegex::split(re, " a  b "), QStringList({"", "a", "b", ""}));
+    EXPECT_EQ(PyRegex::split(re, "ab"), QStringList({"ab"}));
+    EXPECT_EQ(PyRegex::split(re, ""), QStringList({""}));
+    const auto comma = PyRegex::compile(",");
+    EXPECT_EQ(PyRegex::split(comma, ",,x"), QStringList({"", "", "x"}));
+}
+
+TEST(PyRegex, subReplacesEveryMatchLiterally)
+{
+    const auto re = PyRegex::compile("(o)");
+    EXPECT_EQ(PyRegex::sub(re, "$1\\", "foo bar"), "f$1\\$1\\ bar");
+    EXPECT_EQ(PyRegex::sub(re, "", "xyz"), "xyz");
+    EXPECT_EQ(PyRegex::sub(PyRegex::compile("\\s+"), " ", u(u"a\u00A0\u3000b\tc")), "a b c");
+}
+
+TEST(CRC32, matchesTheIeeeChecksumOfUtf8)
+{
+    EXPECT_EQ(CRC32::of("abc"), 891568578);
+    EXPECT_EQ(CRC32::of(""), 0);
+    // Above 2^31: the value stays unsigned.
+    EXPECT_EQ(CRC32::of("123456789"), 3421780262);
+    EXPECT_EQ(CRC32::of(u(u"قال")), 3392007242);
+    EXPECT_EQ(CRC32::of(u(u"حدثنا محمد بن بشار")), 1358948037);
+}
