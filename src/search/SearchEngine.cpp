@@ -1,0 +1,313 @@
+#include "search/SearchEngine.h"
+
+#include "core/Library.h"
+#include "core/SQLiteDB.h"
+#include "search/BatchEmitter.h"
+#include "search/PageMap.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace quorvel {
+
+namespace {
+
+// A table-of-contents entry with its title's tokens, read once per data
+// generation and shared by every engine of the process.
+struct TitleRow {
+    std::int64_t book = 0;
+    std::int64_t seq = 0;
+    QString raw;
+    QStringList words;
+};
+using TitleRows = std::vector<TitleRow>;
+
+struct TitleCache {
+    std::int64_t gen = -1;
+    std::shared_ptr<const TitleRows> rows;
+};
+
+std::mutex& titleLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+TitleCache& titleCache()
+{
+    static TitleCache cache;
+    return cache;
+}
+
+std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db)
+{
+    auto rows = std::make_shared<TitleRows>();
+    if (auto st = db.prepare(QStringLiteral("SELECT book_id, page_seq, title FROM toc"))) {
+        while (st->step()) {
+            TitleRow row;
+            row.book = st->integer(0).value_or(0);
+            row.seq = st->integer(1).value_or(0);
+            row.raw = st->text(2).value_or(QString());
+            row.words = Arabic::tokens(row.raw);
+            rows->push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
+bool inScope(const std::optional<QSet<std::int64_t>>& scope, std::int64_t book)
+{
+    return !scope || scope->contains(book);
+}
+
+// The text as words, with rich words when the query compares hamza or marks.
+bool evaluateText(const SearchEngine::Plan& plan, const QString& text, const QStringList* cachedWords)
+{
+    if (plan.q.hamza || plan.q.tashkeel)
+        return SearchEngine::evaluate(plan, text);
+    if (cachedWords)
+        return SearchEngine::evaluate(plan, *cachedWords, nullptr);
+    return SearchEngine::evaluate(plan, Arabic::tokens(text), nullptr);
+}
+
+} // namespace
+
+SearchEngine::SearchEngine(Library& lib) : lib(lib) {}
+
+SearchEngine::~SearchEngine() = default;
+
+QStringList SearchEngine::tooBroad() const
+{
+    return tooBroadList;
+}
+
+void SearchEngine::cancel()
+{
+    cancelled.store(true);
+    // Copied under the lock, so the connection stays alive while it is
+    // interrupted even if the run drops it at this very moment.
+    std::shared_ptr<SQLiteDB> db;
+    {
+        std::lock_guard guard(connLock);
+        db = conn;
+    }
+    if (db)
+        db->interrupt();
+}
+
+void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch)
+{
+    tooBroadList.clear();
+    auto finish = [&] {
+        {
+            std::lock_guard guard(connLock);
+            conn.reset();
+        }
+        onBatch({}, true);
+        // Cleared only now: a cancel made before the run started stopped it.
+        cancelled.store(false);
+    };
+
+    std::shared_ptr<SQLiteDB> db = lib.newSearchConnection();
+    if (!db) {
+        finish();
+        return;
+    }
+    {
+        std::lock_guard guard(connLock);
+        conn = db;
+    }
+
+    const Plan plan = SearchEngine::plan(q);
+    std::optional<QSet<std::int64_t>> scope;
+    if (q.scope)
+        scope = QSet<std::int64_t>(q.scope->begin(), q.scope->end());
+
+    BatchEmitter emitter(onBatch, clock);
+    const PageMap::Current map = PageMap::current(lib.main().path());
+    // Meaning-based search lives above this layer; without its index a
+    // semantic query is searched as full text, as here.
+
+    if ((q.inMatn || q.inHawashi) && plan.valid() && !cancelled.load()) {
+        std::unique_ptr<Vocab> vocab = Vocab::make(db);
+        const QList<FtsPart> parts = ftsParts(plan, vocab.get());
+        if (vocab)
+            for (const QString& word : vocab->tooBroad)
+                if (!tooBroadList.contains(word))
+                    tooBroadList << word;
+
+        const std::shared_ptr<const Catalog> catalog = lib.catalog();
+        std::vector<Candidate> candidates;
+        auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, bool verify) {
+            if (!inScope(scope, bid))
+                return;
+            const auto book = catalog->bookById.constFind(bid);
+            const std::int64_t order = book != catalog->bookById.constEnd()
+                                           ? book->order
+                                           : std::numeric_limits<std::int64_t>::max();
+            candidates.push_back({order, seq, pid, bid, verify});
+        };
+
+        for (const FtsPart& part : parts) {
+            if (cancelled.load())
+                break;
+            std::optional<Statement> byRowid;
+            if (map.snapshot)
+                byRowid = db->prepare(QStringLiteral("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ?"));
+            if (byRowid) {
+                byRowid->bind({part.expr});
+                QList<std::int64_t> misses;
+                while (!cancelled.load() && byRowid->step()) {
+                    const auto rowid = byRowid->integer(0);
+                    if (!rowid)
+                        continue;
+                    if (const auto found = map.snapshot->lookup(*rowid))
+                        add(*rowid, found->first, found->second, part.verify);
+                    else
+                        misses << *rowid;
+                }
+                byRowid.reset();
+                if (!misses.isEmpty()) {
+                    if (auto page = db->prepare(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"))) {
+                        for (std::int64_t id : misses) {
+                            if (cancelled.load())
+                                break;
+                            page->bind({id});
+                            if (!page->step())
+                                continue;
+                            const auto bid = page->integer(0);
+                            if (bid)
+                                add(id, *bid, page->integer(1).value_or(0), part.verify);
+                        }
+                    }
+                }
+            } else {
+                auto rows = db->prepare(QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?"));
+                if (!rows)
+                    continue;
+                auto seqOf = db->prepare(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
+                rows->bind({part.expr});
+                while (!cancelled.load() && rows->step()) {
+                    const auto pid = rows->integer(0);
+                    const auto bid = rows->integer(1);
+                    if (!pid || !bid)
+                        continue;
+                    std::int64_t seq = 0;
+                    if (seqOf) {
+                        seqOf->bind({*pid});
+                        if (seqOf->step())
+                            seq = seqOf->integer(0).value_or(0);
+                    }
+                    add(*pid, *bid, seq, part.verify);
+                }
+            }
+        }
+
+        std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+            if (a.order != b.order)
+                return a.order < b.order;
+            if (a.seq != b.seq)
+                return a.seq < b.seq;
+            return a.pid < b.pid;
+        });
+
+        // content_norm split on spaces serves whenever the query needs neither
+        // a section of the page nor hamza or marks.
+        const bool useNorm = q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel;
+        std::optional<Statement> text;
+        if (std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.verify; }))
+            text = db->prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages WHERE id=?")
+                                       : QStringLiteral("SELECT content FROM pages WHERE id=?"));
+        for (const Candidate& c : candidates) {
+            if (cancelled.load() || emitter.count() >= limit)
+                break;
+            if (c.verify) {
+                if (!text)
+                    break;
+                text->bind({c.pid});
+                if (!text->step())
+                    continue;
+                const QString content = text->text(0).value_or(QString());
+                const bool pass = useNorm
+                                      ? evaluate(plan, content.split(u' ', Qt::SkipEmptyParts), nullptr)
+                                      : evaluate(plan, sectionText(q, content));
+                if (!pass)
+                    continue;
+            }
+            emitter.add(SearchHit(SearchHit::Kind::page, c.pid, c.bid, c.seq));
+        }
+        text.reset();
+        emitter.flush();
+    }
+
+    if (q.inTitles && plan.valid() && !cancelled.load())
+        onBatch(searchTitles(plan, *db, scope, map.dataGeneration), false);
+    if (q.inNotes && plan.valid() && !cancelled.load())
+        onBatch(searchNotes(plan, scope), false);
+    finish();
+}
+
+// Tests every table-of-contents title against the plan. The titles are read
+// once per data generation under the lock and shared; the test runs outside
+// it. Hits come in book display order (a book missing from the catalogue
+// counts as order 0), then sequence, table order kept on ties.
+QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
+                                            const std::optional<QSet<std::int64_t>>& scope,
+                                            std::int64_t generation)
+{
+    std::shared_ptr<const TitleRows> rows;
+    {
+        std::lock_guard guard(titleLock());
+        TitleCache& cache = titleCache();
+        // Without a generation the database's state is unknown: read afresh.
+        if (generation >= 0 && cache.rows && cache.gen == generation) {
+            rows = cache.rows;
+        } else {
+            rows = readTitles(db);
+            if (generation >= 0)
+                cache = TitleCache{generation, rows};
+        }
+    }
+
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    struct Keyed {
+        std::int64_t order;
+        SearchHit hit;
+    };
+    std::vector<Keyed> hits;
+    for (const TitleRow& row : *rows) {
+        if (cancelled.load())
+            continue;
+        if (!inScope(scope, row.book))
+            continue;
+        if (!evaluateText(plan, row.raw, &row.words))
+            continue;
+        const auto book = catalog->bookById.constFind(row.book);
+        const std::int64_t order = book != catalog->bookById.constEnd() ? book->order : 0;
+        hits.push_back({order, SearchHit(SearchHit::Kind::title, 0, row.book, row.seq)});
+    }
+    std::stable_sort(hits.begin(), hits.end(), [](const Keyed& a, const Keyed& b) {
+        return a.order != b.order ? a.order < b.order : a.hit.seq < b.hit.seq;
+    });
+    QList<SearchHit> out;
+    out.reserve(qsizetype(hits.size()));
+    for (const Keyed& k : hits)
+        out << k.hit;
+    return out;
+}
+
+// Tests every user note, newest first, against the plan; a hit carries the
+// note's whole text as its snippet.
+QList<SearchHit> SearchEngine::searchNotes(const Plan& plan, const std::optional<QSet<std::int64_t>>& scope)
+{
+    QList<SearchHit> out;
+    for (const Note& note : lib.notes(std::nullopt)) {
+        if (!inScope(scope, note.bookId))
+            continue;
+        if (evaluateText(plan, note.text, nullptr))
+            out << SearchHit(SearchHit::Kind::note, 0, note.bookId, note.seq, note.text);
+    }
+    return out;
+}
+
+} // namespace quorvel

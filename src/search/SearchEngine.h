@@ -1,0 +1,208 @@
+#pragma once
+
+// The full-text search engine. A `SearchQuery` is planned into FTS5 MATCH
+// expressions over `pages_fts`, each query word expanded through the index's
+// own vocabulary; the candidate pages are mapped to (book, sequence), sorted
+// into reading order, checked exactly where the index cannot decide, and
+// handed to the caller in batches; titles and notes follow.
+//
+// The static parts (planning, verification, snippets) hold no state and may
+// run on any thread. An engine object runs one query at a time on the
+// calling thread, on a read-only connection of its own so that `cancel()`
+// from another thread can interrupt it without disturbing anything else.
+
+#include "core/Arabic.h"
+#include "search/SearchHit.h"
+#include "search/SearchQuery.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace quorvel {
+
+class Library;
+class SQLiteDB;
+class Statement;
+
+class SearchEngine {
+public:
+    // ---- planning ---------------------------------------------------------
+
+    static constexpr int nearDistance = 12; // NEAR distance in tokens, and the verifier's window
+    static constexpr int maxCombos = 256;   // most combinations written out per phrase or NEAR product
+    static constexpr int maxWild = 3000;    // most index terms one wildcard word may expand to
+    static constexpr int minWildLetters = 2; // fewer literal units make a wildcard too broad
+    static constexpr int defaultLimit = 500000;
+
+    struct Phrase {
+        std::vector<Arabic::Tok> toks;
+        std::optional<QList<Arabic::RichWord>> rich; // only when hamza or diacritics are compared
+    };
+
+    struct Plan {
+        SearchQuery q;
+        std::vector<Phrase> ands;
+        std::vector<Phrase> ors;
+        std::vector<Phrase> nots;
+        bool valid() const { return !ands.empty() || !ors.empty(); }
+    };
+
+    // The index terms one query word may match: whole terms or prefixes.
+    struct Alts {
+        enum class Kind { terms, prefixes };
+        Kind kind = Kind::terms;
+        QStringList list;
+        // Each entry quoted, prefixes followed by "*".
+        QStringList fts() const;
+    };
+
+    struct PhraseExpr {
+        std::optional<QString> expr;         // absent when a word has no alternative
+        bool exact = true;                   // a match of expr is a match of the phrase
+        std::optional<QStringList> combos;   // written-out phrase terms, absent past maxCombos
+    };
+
+    struct FtsPlan {
+        std::optional<QString> expr;
+        bool verify = false;
+    };
+
+    struct FtsPart {
+        QString expr;
+        bool verify = false;
+        bool operator==(const FtsPart&) const = default;
+    };
+
+    // The index vocabulary of one search connection, read by range scans of
+    // an fts5vocab table in the connection's temporary schema.
+    class Vocab {
+    public:
+        // Nothing when the vocabulary table or its statement cannot be made.
+        static std::unique_ptr<Vocab> make(std::shared_ptr<SQLiteDB> db);
+        ~Vocab();
+
+        // Terms t with lo <= t < hi, in the index's (code-point) order.
+        QStringList range(const QString& lo, const QString& hi);
+        QStringList terms(const QString& prefix);
+        QStringList all();
+        // Index terms made of `w` followed directly by digits.
+        QStringList glued(const QString& w);
+
+        // Wildcard words too broad to expand, in the order met.
+        QStringList tooBroad;
+
+    private:
+        Vocab() = default;
+        std::shared_ptr<SQLiteDB> db;
+        std::unique_ptr<Statement> st;
+    };
+
+    using Held = QSet<QString>;
+
+    // `text` without double quotes, between double quotes: one FTS5 term.
+    static QString quote(const QString& text);
+    static Plan plan(const SearchQuery& q);
+    static Alts alts(const Arabic::Tok& tok, Vocab* vocab, bool glued, Held& held);
+    static PhraseExpr phraseExpr(const Phrase& phrase, Vocab* vocab, bool glued, Held& held);
+    static std::optional<QStringList> nearCombos(const QList<PhraseExpr>& exprs);
+    static FtsPlan ftsPlan(const Plan& plan, Vocab* vocab, bool glued, Held& held);
+    static QList<FtsPart> ftsParts(const Plan& plan, Vocab* vocab);
+
+    // For callers that run FTS5 themselves: the full expression of a query
+    // (absent when it has nothing to search), and whether its matches still
+    // need the exact page check.
+    std::optional<QString> ftsExpression(const SearchQuery& q) const;
+    bool needsVerify(const SearchQuery& q) const;
+
+    // ---- exact verification -----------------------------------------------
+
+    // Start positions of the phrase in the words (occurrences may overlap).
+    static QList<int> positions(const Phrase& phrase, const QStringList& words,
+                                const QList<Arabic::RichWord>* rich, const SearchQuery& q);
+    // Whether one occurrence per phrase can be chosen in order and/or within
+    // the window of nearDistance words.
+    static bool orderNear(const QList<QList<int>>& occurrences, const QList<int>& lengths,
+                          bool ordered, bool near);
+    static bool evaluate(const Plan& plan, const QStringList& words, const QList<Arabic::RichWord>* rich);
+    static bool evaluate(const Plan& plan, const QString& text);
+    // The part of a stored page text the query searches (main text, footnotes or both).
+    static QString sectionText(const SearchQuery& q, const QString& content);
+
+    // ---- snippets -----------------------------------------------------------
+
+    struct Snippet {
+        QString text;
+        QList<Arabic::Range> ranges; // UTF-16 ranges of the matches inside text
+    };
+    static constexpr int defaultRadius = 11;
+    static constexpr int fallbackCharacters = 160;
+    // An excerpt of a page around the earliest match of any term, with the
+    // matches marked; the start of the text when nothing matches.
+    static Snippet snippet(const QString& content, const QList<SearchQuery::Term>& terms,
+                           int radius = defaultRadius);
+
+    // ---- running ------------------------------------------------------------
+
+    // Receives hits on the run's thread; the last call has an empty list and done = true.
+    using OnBatch = std::function<void(const QList<SearchHit>& hits, bool done)>;
+    // Monotonic nanoseconds; tests inject their own.
+    using Clock = std::function<std::uint64_t()>;
+
+    explicit SearchEngine(Library& lib);
+    ~SearchEngine();
+    SearchEngine(const SearchEngine&) = delete;
+    SearchEngine& operator=(const SearchEngine&) = delete;
+
+    // Runs the query on the calling thread and returns when it is over: page
+    // hits in book display order in batches (at most `limit` of them), then
+    // the title hits in one call, then the note hits in one call, then the
+    // final call. Also a cancelled or failed run ends with the final call.
+    void run(const SearchQuery& q, int limit, const OnBatch& onBatch);
+    void run(const SearchQuery& q, const OnBatch& onBatch) { run(q, defaultLimit, onBatch); }
+
+    // Safe from any thread at any time. Stops the run under way at once; a
+    // cancel that arrives while no run is under way applies to the next run
+    // (a search queued and then abandoned never runs in full). The flag is
+    // cleared when a run ends, so callers that arm a cancel timer should
+    // disarm it when the run has delivered its final call.
+    void cancel();
+    bool isCancelled() const { return cancelled.load(); }
+
+    // The wildcard patterns the last run found too broad; read after run() returns.
+    QStringList tooBroad() const;
+
+    void setClock(Clock clock) { this->clock = std::move(clock); }
+
+    // Title and note search of a run; `scope` absent means every book.
+    QList<SearchHit> searchTitles(const Plan& plan, SQLiteDB& db, const std::optional<QSet<std::int64_t>>& scope,
+                                  std::int64_t generation);
+    QList<SearchHit> searchNotes(const Plan& plan, const std::optional<QSet<std::int64_t>>& scope);
+
+private:
+    struct Candidate {
+        std::int64_t order;
+        std::int64_t seq;
+        std::int64_t pid;
+        std::int64_t bid;
+        bool verify;
+    };
+
+    Library& lib;
+    std::atomic<bool> cancelled{false};
+    mutable std::mutex connLock;              // guards conn against cancel() on another thread
+    std::shared_ptr<SQLiteDB> conn;
+    QStringList tooBroadList;
+    Clock clock;
+};
+
+} // namespace quorvel

@@ -1,0 +1,451 @@
+// Query planning: a SearchQuery becomes FTS5 MATCH expressions over
+// pages_fts, every query word expanded into the index terms it may match.
+
+#include "search/SearchEngine.h"
+
+#include "core/Library.h"
+#include "core/SQLiteDB.h"
+
+#include <algorithm>
+
+namespace quorvel {
+
+namespace {
+
+const QString orJoin = QStringLiteral(" OR ");
+const QString andJoin = QStringLiteral(" AND ");
+
+// The upper bound of every range scan: a text that sorts after any term.
+const QString& topChar()
+{
+    static const QString top = QString::fromUcs4(U"\U0010FFFF", 1);
+    return top;
+}
+
+QString group(const QStringList& items, const QString& joiner)
+{
+    return "(" + items.join(joiner) + ")";
+}
+
+void sortCodePoints(QStringList& list)
+{
+    std::sort(list.begin(), list.end(),
+              [](const QString& a, const QString& b) { return Arabic::codePointLess(a, b); });
+}
+
+} // namespace
+
+QString SearchEngine::quote(const QString& text)
+{
+    QString bare = text;
+    bare.remove(QChar('"'));
+    return "\"" + bare + "\"";
+}
+
+QStringList SearchEngine::Alts::fts() const
+{
+    QStringList out;
+    out.reserve(list.size());
+    for (const QString& term : list)
+        out << (kind == Kind::prefixes ? quote(term) + "*" : quote(term));
+    return out;
+}
+
+SearchEngine::Plan SearchEngine::plan(const SearchQuery& q)
+{
+    const bool rich = q.hamza || q.tashkeel;
+    auto phrases = [&](const QStringList& texts) {
+        std::vector<Phrase> out;
+        for (const QString& text : texts) {
+            Arabic::QueryWords words = Arabic::queryWords(text, rich);
+            if (words.words.isEmpty())
+                continue;
+            Phrase phrase;
+            phrase.toks.reserve(size_t(words.words.size()));
+            for (const QString& word : words.words)
+                phrase.toks.emplace_back(word, q.affix, q.morph, q.digitsExact, !rich);
+            if (rich)
+                phrase.rich = words.rich.value_or(QList<Arabic::RichWord>{});
+            out.push_back(std::move(phrase));
+        }
+        return out;
+    };
+    Plan plan;
+    plan.q = q;
+    plan.ands = phrases(q.andPhrases);
+    plan.ors = phrases(q.orPhrases);
+    plan.nots = phrases(q.notPhrases);
+    return plan;
+}
+
+// ---- vocabulary ---------------------------------------------------------------
+
+SearchEngine::Vocab::~Vocab() = default;
+
+// Creates the connection's fts5vocab table (the connection is query-only, so
+// the switch is lifted for the one statement and always put back) and
+// prepares the one range statement. Nothing when either step fails.
+std::unique_ptr<SearchEngine::Vocab> SearchEngine::Vocab::make(std::shared_ptr<SQLiteDB> db)
+{
+    if (!db)
+        return nullptr;
+    db->exec(QStringLiteral("PRAGMA query_only=0"));
+    const bool created = db->exec(QStringLiteral(
+        "CREATE VIRTUAL TABLE IF NOT EXISTS temp.quorvel_vocab USING fts5vocab(main, 'pages_fts', 'row')"));
+    db->exec(QStringLiteral("PRAGMA query_only=1"));
+    if (!created)
+        return nullptr;
+    auto st = db->prepare(QStringLiteral("SELECT term FROM temp.quorvel_vocab WHERE term >= ? AND term < ?"));
+    if (!st)
+        return nullptr;
+    std::unique_ptr<Vocab> vocab(new Vocab);
+    vocab->db = std::move(db);
+    vocab->st = std::make_unique<Statement>(std::move(*st));
+    return vocab;
+}
+
+QStringList SearchEngine::Vocab::range(const QString& lo, const QString& hi)
+{
+    QStringList out;
+    st->bind({lo, hi});
+    while (st->step())
+        if (auto term = st->text(0))
+            out << *term;
+    // Leave no statement open on the connection between scans.
+    st->bind({});
+    return out;
+}
+
+QStringList SearchEngine::Vocab::terms(const QString& prefix)
+{
+    return range(prefix, prefix + topChar());
+}
+
+QStringList SearchEngine::Vocab::all()
+{
+    return range(QString(), topChar());
+}
+
+QStringList SearchEngine::Vocab::glued(const QString& w)
+{
+    static const char16_t blocks[3][2] = {{0x30, 0x3A}, {0x660, 0x66A}, {0x6F0, 0x6FA}};
+    QStringList out;
+    for (const auto& block : blocks)
+        for (const QString& term : range(w + QChar(block[0]), w + QChar(block[1]))) {
+            const auto stripped = Arabic::stripTrailingDigits(term);
+            if (stripped && *stripped == w)
+                out << term;
+        }
+    return out;
+}
+
+// ---- expansion ------------------------------------------------------------------
+
+// The index terms a query word may match. With `glued` false the terms a word
+// reaches only indirectly (glued digits, affix forms found by matching,
+// wildcard terms accepted only through stripped digits) are moved to `held`.
+SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool glued, Held& held)
+{
+    Alts out;
+    if (tok.digit) {
+        out.list << tok.t;
+        if (!tok.digitsExact)
+            for (const QString& form : Arabic::digitForms(tok.t))
+                if (!out.list.contains(form))
+                    out.list << form;
+        return out;
+    }
+    switch (tok.mode) {
+    case Arabic::TokMode::morph:
+        out.kind = Alts::Kind::prefixes;
+        out.list = tok.heads;
+        return out;
+
+    case Arabic::TokMode::wild: {
+        if (!vocab)
+            return out;
+        qsizetype cut = tok.t.size();
+        qsizetype letters = 0;
+        for (qsizetype i = 0; i < tok.t.size(); ++i) {
+            const QChar c = tok.t[i];
+            if (c == '*' || c == '?')
+                cut = std::min(cut, i);
+            else
+                ++letters;
+        }
+        QStringList candidates;
+        bool tooBroad = letters < minWildLetters;
+        if (!tooBroad) {
+            const QString prefix = tok.t.left(cut);
+            for (const QString& term : prefix.isEmpty() ? vocab->all() : vocab->terms(prefix)) {
+                if (tok.match(term)) {
+                    candidates << term;
+                    if (candidates.size() > maxWild) {
+                        tooBroad = true;
+                        break;
+                    }
+                }
+            }
+        }
+        if (tooBroad) {
+            vocab->tooBroad << tok.t;
+            return out;
+        }
+        if (!glued) {
+            QStringList direct;
+            for (const QString& term : candidates) {
+                if (tok.base(term))
+                    direct << term;
+                else
+                    held.insert(term);
+            }
+            candidates = direct;
+        }
+        sortCodePoints(candidates);
+        out.list = candidates;
+        return out;
+    }
+
+    case Arabic::TokMode::affix: {
+        const Arabic::FormSet& forms = *tok.forms;
+        if (!vocab) {
+            out.list = QStringList(forms.begin(), forms.end());
+            sortCodePoints(out.list);
+            return out;
+        }
+        QStringList heads;
+        for (const QString& alt : tok.alts)
+            heads << Arabic::affixHeads(alt);
+        heads.removeDuplicates();
+        sortCodePoints(heads);
+        QSet<QString> found;
+        for (const QString& head : heads)
+            for (const QString& term : vocab->terms(head))
+                if (tok.match(term))
+                    found.insert(term);
+        if (!glued) {
+            for (auto it = found.begin(); it != found.end();) {
+                if (!forms.contains(*it)) {
+                    held.insert(*it);
+                    it = found.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        out.list = QStringList(found.begin(), found.end());
+        sortCodePoints(out.list);
+        return out;
+    }
+
+    case Arabic::TokMode::exact: {
+        QStringList gluedForms;
+        if (vocab)
+            for (const QString& alt : tok.alts)
+                gluedForms << vocab->glued(alt);
+        out.list = tok.alts;
+        if (glued)
+            out.list << gluedForms;
+        else
+            for (const QString& form : gluedForms)
+                held.insert(form);
+        return out;
+    }
+    }
+    return out;
+}
+
+// The expression of one phrase: its words' alternatives written out as FTS5
+// phrases (adjacent, in order) while at most maxCombos combinations result;
+// beyond that an AND of the words, which no longer proves adjacency.
+SearchEngine::PhraseExpr SearchEngine::phraseExpr(const Phrase& phrase, Vocab* vocab, bool glued, Held& held)
+{
+    // Every word is expanded, also after one without alternatives, so that
+    // each too-broad wildcard is reported.
+    QList<QStringList> lists;
+    bool missing = phrase.toks.empty();
+    for (const Arabic::Tok& tok : phrase.toks) {
+        lists << alts(tok, vocab, glued, held).fts();
+        missing = missing || lists.last().isEmpty();
+    }
+    if (missing)
+        return PhraseExpr{std::nullopt, true, QStringList{}};
+    PhraseExpr out;
+    if (lists.size() == 1) {
+        out.expr = group(lists.first(), orJoin);
+        out.exact = true;
+        if (lists.first().size() <= maxCombos)
+            out.combos = lists.first();
+        return out;
+    }
+    QStringList combos{QString()};
+    for (const QStringList& list : lists) {
+        if (qint64(combos.size()) * list.size() > maxCombos) {
+            QStringList words;
+            for (const QStringList& each : lists)
+                words << group(each, orJoin);
+            return PhraseExpr{group(words, andJoin), false, std::nullopt};
+        }
+        QStringList next;
+        next.reserve(combos.size() * list.size());
+        for (const QString& combo : combos)
+            for (const QString& alt : list)
+                next << (combo.isEmpty() ? alt : combo + " + " + alt);
+        combos = std::move(next);
+    }
+    out.expr = group(combos, orJoin);
+    out.exact = true;
+    out.combos = combos;
+    return out;
+}
+
+// NEAR groups for the exact phrases, one per combination of their written-out
+// forms (earlier phrases varying slowest); nothing when a phrase is not
+// written out or the product passes maxCombos.
+std::optional<QStringList> SearchEngine::nearCombos(const QList<PhraseExpr>& exprs)
+{
+    if (exprs.isEmpty())
+        return QStringList{};
+    QList<QStringList> groups{QStringList{}};
+    for (const PhraseExpr& e : exprs) {
+        if (!e.exact || !e.combos || e.combos->isEmpty())
+            return std::nullopt;
+        if (qint64(groups.size()) * e.combos->size() > maxCombos)
+            return std::nullopt;
+        QList<QStringList> next;
+        for (const QStringList& g : groups)
+            for (const QString& c : *e.combos)
+                next << (QStringList(g) << c);
+        groups = std::move(next);
+    }
+    QStringList out;
+    for (const QStringList& g : groups)
+        out << "NEAR(" + g.join(' ') + ", " + QString::number(nearDistance) + ")";
+    return out;
+}
+
+// The whole query as one expression and whether its matches still need the
+// page check; no expression when a required phrase cannot be expressed.
+SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool glued, Held& held)
+{
+    const SearchQuery& q = plan.q;
+    bool verify = !(q.inMatn && q.inHawashi) || q.hamza || q.tashkeel;
+    QStringList clauses;
+
+    if (!plan.ands.empty()) {
+        QList<PhraseExpr> exprs;
+        for (const Phrase& p : plan.ands)
+            exprs << phraseExpr(p, vocab, glued, held);
+        if (!q.requireAll && !q.ordered && !q.near) {
+            QStringList present;
+            for (const PhraseExpr& e : exprs)
+                if (e.expr)
+                    present << *e.expr;
+            if (present.isEmpty())
+                return {};
+            clauses << group(present, orJoin);
+        } else {
+            QStringList all;
+            for (const PhraseExpr& e : exprs) {
+                if (!e.expr)
+                    return {};
+                all << *e.expr;
+            }
+            if (all.size() == 1) {
+                clauses << "(" + all.first() + ")";
+            } else {
+                if (q.ordered)
+                    verify = true;
+                std::optional<QStringList> near;
+                if (q.near) {
+                    near = nearCombos(exprs);
+                    if (!near)
+                        verify = true;
+                }
+                clauses << (near ? group(*near, orJoin) : group(all, andJoin));
+            }
+        }
+        for (const PhraseExpr& e : exprs)
+            if (!e.exact)
+                verify = true;
+    }
+
+    if (!plan.ors.empty()) {
+        QStringList present;
+        for (const Phrase& p : plan.ors) {
+            const PhraseExpr e = phraseExpr(p, vocab, glued, held);
+            if (!e.expr)
+                continue;
+            present << *e.expr;
+            if (!e.exact)
+                verify = true;
+        }
+        if (present.isEmpty())
+            return {};
+        clauses << group(present, orJoin);
+    }
+
+    if (clauses.isEmpty())
+        return {};
+    QString expr = clauses.join(andJoin);
+    for (const Phrase& p : plan.nots) {
+        const PhraseExpr e = phraseExpr(p, vocab, glued, held);
+        if (!e.expr)
+            continue;
+        if (e.exact)
+            expr += " NOT " + *e.expr;
+        else
+            verify = true; // left to the page check
+    }
+    return {expr, verify};
+}
+
+// The expressions a run collects candidates with. When only indirectly
+// reached terms (`held`) make the query need the page check, the work splits
+// in two disjoint parts: pages without any held term are final matches of
+// the plain expression, and only pages holding one are checked.
+QList<SearchEngine::FtsPart> SearchEngine::ftsParts(const Plan& plan, Vocab* vocab)
+{
+    Held ignored;
+    const FtsPlan full = ftsPlan(plan, vocab, true, ignored);
+    if (!full.expr)
+        return {};
+    if (!full.verify || !vocab)
+        return {FtsPart{*full.expr, full.verify}};
+    Held heldTerms;
+    const FtsPlan plain = ftsPlan(plan, vocab, false, heldTerms);
+    if (plain.verify || heldTerms.isEmpty())
+        return {FtsPart{*full.expr, true}};
+    QStringList heldList(heldTerms.begin(), heldTerms.end());
+    sortCodePoints(heldList);
+    for (QString& term : heldList)
+        term = quote(term);
+    const QString heldClause = group(heldList, orJoin);
+    QList<FtsPart> parts;
+    if (plain.expr)
+        parts << FtsPart{"(" + *plain.expr + ") NOT " + heldClause, false};
+    parts << FtsPart{"(" + *full.expr + ") AND " + heldClause, true};
+    return parts;
+}
+
+std::optional<QString> SearchEngine::ftsExpression(const SearchQuery& q) const
+{
+    const Plan p = plan(q);
+    if (!p.valid())
+        return std::nullopt;
+    std::unique_ptr<Vocab> vocab = Vocab::make(lib.newSearchConnection());
+    Held held;
+    return ftsPlan(p, vocab.get(), true, held).expr;
+}
+
+bool SearchEngine::needsVerify(const SearchQuery& q) const
+{
+    const Plan p = plan(q);
+    if (!p.valid())
+        return false;
+    std::unique_ptr<Vocab> vocab = Vocab::make(lib.newSearchConnection());
+    const QList<FtsPart> parts = ftsParts(p, vocab.get());
+    return !(parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi);
+}
+
+} // namespace quorvel

@@ -1,0 +1,107 @@
+// Snippets: an excerpt of a page around its first match, matches marked.
+
+#include "search/SearchEngine.h"
+
+#include <unicode/ubrk.h>
+#include <unicode/uchar.h>
+
+#include <algorithm>
+
+namespace quorvel {
+
+namespace {
+
+const QString footnoteRule = QStringLiteral("__________");
+const QString leadEllipsis = QStringLiteral("… ");
+const QString trailEllipsis = QStringLiteral(" …");
+
+// The first `count` user-perceived characters of `text`.
+QString leadingCharacters(const QString& text, int count)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator* it = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(text.utf16()),
+                                   int32_t(text.size()), &status);
+    if (U_FAILURE(status))
+        return text.left(count);
+    int32_t end = ubrk_first(it);
+    for (int i = 0; i < count; ++i) {
+        const int32_t next = ubrk_next(it);
+        if (next == UBRK_DONE)
+            break;
+        end = next;
+    }
+    ubrk_close(it);
+    return text.left(end);
+}
+
+bool isTrimmable(QChar c)
+{
+    return c == u'\t' || u_charType(c.unicode()) == U_SPACE_SEPARATOR;
+}
+
+QString trimSpaces(const QString& s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && isTrimmable(s[b]))
+        ++b;
+    while (e > b && isTrimmable(s[e - 1]))
+        --e;
+    return s.mid(b, e - b);
+}
+
+} // namespace
+
+// Cleans the page text (marks stripped, line breaks and the footnote rule
+// made spaces), anchors on the earliest first match of any term and takes
+// a few words before it and more after it. The ranges are found again in
+// the excerpt, term by term; digits are converted for display last, which
+// keeps every range in place.
+SearchEngine::Snippet SearchEngine::snippet(const QString& content, const QList<SearchQuery::Term>& terms,
+                                            int radius)
+{
+    const int before = std::min(radius, 4);
+    const int after = std::max(2 * radius - before, radius);
+
+    QString clean = Arabic::stripMarks(content);
+    clean.replace(QChar('\n'), QChar(' '));
+    clean.replace(footnoteRule, QStringLiteral(" "));
+
+    const Arabic::Index idx = Arabic::index(clean);
+    std::optional<Arabic::Range> anchor;
+    for (const SearchQuery::Term& term : terms) {
+        const QList<Arabic::Range> found = Arabic::ranges(term.first, idx, term.second);
+        if (!found.isEmpty() && (!anchor || found.first().location < anchor->location))
+            anchor = found.first();
+    }
+    if (!anchor)
+        return {Arabic::digits(leadingCharacters(clean, fallbackCharacters)), {}};
+
+    const qsizetype length = clean.size();
+    qsizetype s = anchor->location;
+    qsizetype e = anchor->location + anchor->length;
+    if (s > 0 && radius >= 1) {
+        int spaces = 0;
+        while (s > 0 && spaces < before)
+            if (clean[--s] == u' ')
+                ++spaces;
+    }
+    if (e < length && radius >= 1) {
+        int spaces = 0;
+        while (e < length && spaces < after)
+            if (clean[e++] == u' ')
+                ++spaces;
+    }
+    QString excerpt = trimSpaces(clean.mid(s, e - s));
+    if (s > 0)
+        excerpt = leadEllipsis + excerpt;
+    if (e < length)
+        excerpt += trailEllipsis;
+
+    const Arabic::Index excerptIdx = Arabic::index(excerpt);
+    QList<Arabic::Range> marked;
+    for (const SearchQuery::Term& term : terms)
+        marked << Arabic::ranges(term.first, excerptIdx, term.second);
+    return {Arabic::digits(excerpt), marked};
+}
+
+} // namespace quorvel
