@@ -1,0 +1,257 @@
+#include "core/Arabic.h"
+#include "core/Settings.h"
+#include "support/CorpusText.h"
+#include "ArabicTestUtil.h"
+
+#include <QCryptographicHash>
+
+#include <gtest/gtest.h>
+
+#include <unicode/uchar.h>
+
+#include <cstring>
+
+using namespace quorvel;
+using quorvel::test::quranVerse;
+
+namespace {
+
+// Every text of the test corpus: the Quran's verses, then each book's pages.
+QStringList corpusTexts()
+{
+    QStringList texts;
+    for (const auto& v : test::quranVerses())
+        texts.append(v.text);
+    for (const char* book : {"books/001.json", "books/002.json", "books/003.json"})
+        texts += test::bookPages(QString::fromLatin1(book));
+    return texts;
+}
+
+// The letter/digit rule written independently of the implementation: age from
+// the version string, categories one by one, numeric value instead of type.
+bool referenceAlnum(UChar32 c)
+{
+    UVersionInfo age;
+    u_charAge(c, age);
+    char text[U_MAX_VERSION_STRING_LENGTH];
+    u_versionToString(age, text);
+    const int major = std::atoi(text);
+    if (age[0] == 0 || major > 13)
+        return false;
+    switch (u_charType(c)) {
+    case U_UPPERCASE_LETTER:
+    case U_LOWERCASE_LETTER:
+    case U_TITLECASE_LETTER:
+    case U_MODIFIER_LETTER:
+    case U_OTHER_LETTER:
+    case U_DECIMAL_DIGIT_NUMBER:
+    case U_LETTER_NUMBER:
+    case U_OTHER_NUMBER:
+        return true;
+    default:
+        return u_getNumericValue(c) != U_NO_NUMERIC_VALUE;
+    }
+}
+
+} // namespace
+
+TEST(ArabicAlnum, tableAgreesWithUnicodePropertiesForEveryUnit)
+{
+    const auto& table = Arabic::alnumTable();
+    int mismatches = 0;
+    for (UChar32 u = 0; u < 0x10000; ++u) {
+        const bool expected = !U16_IS_SURROGATE(u) && referenceAlnum(u);
+        if (table[u] != expected && ++mismatches < 10)
+            ADD_FAILURE() << "unit " << std::hex << u;
+    }
+    EXPECT_EQ(mismatches, 0);
+    for (UChar32 c = 0x10000; c <= 0x10FFFF; ++c)
+        if (Arabic::isAlnumScalar(char32_t(c)) != referenceAlnum(c) && ++mismatches < 10)
+            ADD_FAILURE() << "code point " << std::hex << c;
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(ArabicAlnum, ageLimitExcludesNewerCharacters)
+{
+    EXPECT_TRUE(Arabic::isAlnumScalar(0x08C7));   // Arabic letter, Unicode 13.0
+    EXPECT_FALSE(Arabic::isAlnumScalar(0x08C8));  // Arabic letter, Unicode 14.0
+    EXPECT_FALSE(Arabic::isAlnumScalar(0x0870));  // Arabic letter, Unicode 14.0
+    EXPECT_TRUE(Arabic::isAlnumScalar(0x1FBF9));  // segmented digit nine, 13.0
+    EXPECT_FALSE(Arabic::isAlnumScalar(0x1E4F0)); // digit added in 15.0
+    EXPECT_TRUE(Arabic::isAlnumScalar(0x00B2));   // superscript two (other number)
+    EXPECT_TRUE(Arabic::isAlnumScalar(0x2160));   // Roman numeral one (letter number)
+    EXPECT_TRUE(Arabic::isAlnumScalar(0x0661));
+    EXPECT_FALSE(Arabic::isAlnumScalar(0x0653));  // maddah above: a separator
+    EXPECT_FALSE(Arabic::isAlnumScalar(0x061F));
+    EXPECT_FALSE(Arabic::isAlnumScalar(0x110000));
+    EXPECT_FALSE(Arabic::alnumTable()[0xD800]);
+    EXPECT_FALSE(Arabic::alnumTable()[0xDFFF]);
+}
+
+TEST(ArabicAlnum, surrogatePairJudgesTheEncodedCodePoint)
+{
+    const QString mathBoldA = QString::fromUcs4(U"\U0001D400");
+    const QString emoji = QString::fromUcs4(U"\U0001F600");
+    EXPECT_EQ(Arabic::surrogatePair(mathBoldA, 0).isPair, true);
+    EXPECT_EQ(Arabic::surrogatePair(mathBoldA, 0).alnum, true);
+    EXPECT_EQ(Arabic::surrogatePair(emoji, 0).isPair, true);
+    EXPECT_EQ(Arabic::surrogatePair(emoji, 0).alnum, false);
+    EXPECT_FALSE(Arabic::surrogatePair(mathBoldA, 1).isPair); // low half
+    EXPECT_FALSE(Arabic::surrogatePair(test::units({0xD835}), 0).isPair);
+    EXPECT_FALSE(Arabic::surrogatePair(mathBoldA, 5).isPair);
+}
+
+TEST(ArabicNormalize, foldsLettersDropsMarksAndCollapsesSeparators)
+{
+    EXPECT_EQ(Arabic::normalize(u"  قَالَ: «الصَّلَاةُ»  "_qs), u"قال الصلاه"_qs);
+    EXPECT_EQ(Arabic::normalize(u"إِنَّ"_qs), u"ان"_qs);
+    EXPECT_EQ(Arabic::normalize(u"مُوسَى"_qs), u"موسي"_qs);
+    EXPECT_EQ(Arabic::normalize(u"ٱلْحَمْدُ"_qs), u"الحمد"_qs);
+    EXPECT_EQ(Arabic::normalize(u"كـتـاب"_qs), u"كتاب"_qs);
+    EXPECT_EQ(Arabic::normalize(u"ـــــ"_qs), QString());
+    EXPECT_EQ(Arabic::normalize(u"ISBN 978-٣"_qs), u"ISBN 978 ٣"_qs);
+    EXPECT_EQ(Arabic::normalize(u"ءؤئ"_qs), u"ءؤئ"_qs);
+    // Maddah and hamza written as separate marks split a word.
+    EXPECT_EQ(Arabic::normalize(test::units({0x062C, 0x0627, 0x0653, 0x0621})), u"جا ء"_qs);
+    EXPECT_EQ(Arabic::normalize(test::units({0x0633, 0x0654, 0x0644})), u"س ل"_qs);
+    EXPECT_EQ(Arabic::tokens(u"  ، ؛ .. "_qs), QStringList());
+    EXPECT_EQ(Arabic::normalize(QString()), QString());
+}
+
+TEST(ArabicNormalize, rasmFoldsTheEightWawSpellingsUnderListedPrefixes)
+{
+    EXPECT_EQ(Arabic::normalize(u"الصلوة"_qs), Arabic::normalize(u"الصلاة"_qs));
+    EXPECT_NE(Arabic::normalize(u"الصلوة"_qs, false), Arabic::normalize(u"الصلاة"_qs, false));
+    EXPECT_EQ(Arabic::normalize(u"ربوا دعوا"_qs), u"ربا دعوا"_qs);
+    EXPECT_EQ(Arabic::rasmWord(u"فالصلوه"_qs), u"فالصلاه"_qs);
+    EXPECT_EQ(Arabic::rasmWord(u"كالصلوه"_qs), u"كالصلاه"_qs);
+    EXPECT_EQ(Arabic::rasmWord(u"للربوا"_qs), u"للربا"_qs);
+    EXPECT_EQ(Arabic::rasmWord(u"سالصلوه"_qs), u"سالصلوه"_qs);
+    EXPECT_EQ(Arabic::rasmWord(u"وه"_qs), u"وه"_qs);
+    EXPECT_EQ(Arabic::normalize(u"والزكوة الحيوة"_qs), u"والزكاه الحياه"_qs);
+}
+
+TEST(ArabicNormalize, supplementaryLettersStayAndSymbolsSeparate)
+{
+    const QString bold = QString::fromUcs4(U"\U0001D400\U0001D401");
+    EXPECT_EQ(Arabic::normalize(bold + u"كتاب"_qs), bold + u"كتاب"_qs);
+    EXPECT_EQ(Arabic::normalize(u"كتاب"_qs + QString::fromUcs4(U"\U0001F600") + u"قلم"_qs),
+              u"كتاب قلم"_qs);
+}
+
+TEST(ArabicNormalize, malformedAndDegenerateTextHasADefinedForm)
+{
+    // A lone surrogate is a separator wherever it stands.
+    EXPECT_EQ(Arabic::normalize(u"كتب"_qs + test::units({0xD800}) + u"باب"_qs), u"كتب باب"_qs);
+    EXPECT_EQ(Arabic::normalize(test::units({0xDC00}) + u"باب"_qs + test::units({0xD83D})), u"باب"_qs);
+    EXPECT_EQ(Arabic::normalize(test::units({0xDC00, 0xD800})), QString());
+    // NUL and other controls separate words; they never end the text.
+    EXPECT_EQ(Arabic::normalize(u"قال"_qs + QChar(u'\0') + u"الشيخ"_qs), u"قال الشيخ"_qs);
+    EXPECT_EQ(Arabic::normalize(QString(3, QChar(u'\0'))), QString());
+    // Marks with no letter vanish, separators or not around them.
+    EXPECT_EQ(Arabic::normalize(test::units({0x064E, 0x0651, 0x06DE, 0x06E9, 0x08F0})), QString());
+    EXPECT_EQ(Arabic::normalize(u" ً ْ "_qs), QString());
+    EXPECT_TRUE(Arabic::tokens(test::units({0x0670, 0x0640, 0x06D6})).isEmpty());
+}
+
+// Real lines, their normal forms checked by hand letter by letter.
+TEST(ArabicNormalize, goldenCorpusLines)
+{
+    // Pause marks, a rub el hizb sign, small high letters, tatweel with
+    // superscript alef, and U+0653 splitting يضيٓء.
+    const QString light = quranVerse(24, 35);
+    ASSERT_FALSE(light.isEmpty());
+    EXPECT_TRUE(Arabic::normalize(light).startsWith(
+        u"الله نور السموت والارض مثل نوره كمشكاه فيها مصباح المصباح في زجاجه"_qs));
+    EXPECT_TRUE(Arabic::normalize(light).contains(u" يكاد زيتها يضي ء ولو لم تمسسه نار"_qs));
+    EXPECT_TRUE(Arabic::normalize(light, false).contains(u"كمشكوه"_qs));
+
+    EXPECT_EQ(Arabic::normalize(quranVerse(1, 1)), u"بسم الله الرحمن الرحيم"_qs);
+    EXPECT_EQ(Arabic::normalize(quranVerse(2, 3)),
+              u"الذين يؤمنون بالغيب ويقيمون الصلاه ومما رزقنهم ينفقون"_qs);
+    EXPECT_EQ(Arabic::normalize(quranVerse(2, 3), false),
+              u"الذين يؤمنون بالغيب ويقيمون الصلوه ومما رزقنهم ينفقون"_qs);
+    EXPECT_EQ(Arabic::normalize(quranVerse(2, 43)),
+              u"واقيموا الصلاه وءاتوا الزكاه واركعوا مع الركعين"_qs);
+    // The sajdah sign at the end leaves no trailing space.
+    EXPECT_EQ(Arabic::normalize(quranVerse(7, 206)),
+              u"ان الذين عند ربك لا يستكبرون عن عبادته ويسبحونه وله يسجدون"_qs);
+    EXPECT_EQ(Arabic::normalize(quranVerse(2, 10)),
+              u"في قلوبهم مرض فزادهم الله مرضا ولهم عذاب اليم بما كانوا يكذبون"_qs);
+    // Tatweel carrying fatha and a separate hamza above: بِـَٔايَـٰتِى.
+    EXPECT_TRUE(Arabic::normalize(quranVerse(2, 41)).contains(u"ولا تشتروا ب ايتي ثمنا"_qs));
+
+    // A chain of narrators, with its numbering and the text's own asterisk.
+    const QStringList pages = test::bookPages(QStringLiteral("books/002.json"));
+    ASSERT_GT(pages.size(), 5);
+    const QString chain = pages[5].section(u'\n', 0, 0);
+    EXPECT_EQ(Arabic::normalize(chain),
+              u"14 حدثنا ابو مروان محمد بن عثمان العثماني ثنا ابراهيم بن سعد بن ابراهيم بن عبد "
+              u"الرحمن بن عوف عن ابيه عن القاسم بن محمد عن عائشه ان رسول الله صلي الله عليه وسلم "
+              u"قال من احدث في امرنا هذا ما ليس منه فهو رد 14"_qs);
+}
+
+TEST(ArabicNormalize, invariantsHoldOnTheWholeCorpus)
+{
+    const QStringList texts = corpusTexts();
+    ASSERT_GT(texts.size(), 6000);
+    for (const QString& text : texts) {
+        for (const bool rasm : {true, false}) {
+            const QString n = Arabic::normalize(text, rasm);
+            ASSERT_EQ(Arabic::normalize(n, rasm), n) << text.toStdString();
+            ASSERT_FALSE(n.startsWith(u' ') || n.endsWith(u' ') || n.contains(u"  "_qs));
+            for (const QChar c : n) {
+                ASSERT_FALSE(Arabic::isDrop(c.unicode()) || Arabic::mapped(c.unicode()))
+                    << text.toStdString();
+                ASSERT_TRUE(c == u' ' || c.isSurrogate() || Arabic::alnumTable()[c.unicode()]);
+            }
+        }
+        ASSERT_EQ(Arabic::tokens(text).join(u' '), Arabic::normalize(text));
+    }
+}
+
+// The library stores text in this form: a change to any rule that alters the
+// corpus's normal form must come with a new normVersion and a new digest.
+TEST(ArabicNormalize, normalFormOfTheCorpusIsPinnedToItsVersion)
+{
+    ASSERT_EQ(Arabic::normVersion, 1);
+    QStringList withRasm;
+    QStringList withoutRasm;
+    for (const QString& text : corpusTexts()) {
+        withRasm.append(Arabic::normalize(text, true));
+        withoutRasm.append(Arabic::normalize(text, false));
+    }
+    const auto digest = [](const QStringList& lines) {
+        return QCryptographicHash::hash(lines.join(u'\n').toUtf8(), QCryptographicHash::Sha256)
+            .toHex();
+    };
+    EXPECT_EQ(digest(withRasm), "64b6033158a3b7d49636b67ac1377e012d21bdbec0d0175e20fd1167ec95db5a");
+    EXPECT_EQ(digest(withoutRasm), "a8b0ff4739be2aaab767dc2785b563264e3125c17bebd6207bb7c6437f3fdb3a");
+}
+
+TEST(ArabicStripMarks, removesMarksAndTatweelOnly)
+{
+    EXPECT_EQ(Arabic::stripMarks(u"سُورَةُ ٱلْفَاتِحَةِ"_qs), u"سورة ٱلفاتحة"_qs);
+    EXPECT_EQ(Arabic::stripMarks(u"كـتـابٌ، آ"_qs), u"كتاب، آ"_qs);
+    // U+0653..U+065F are marks here although normalize treats them as separators.
+    EXPECT_EQ(Arabic::stripMarks(test::units({0x0645, 0x0627, 0x0653, 0x0621})), test::units({0x0645, 0x0627, 0x0621}));
+}
+
+TEST(ArabicForCopy, appliesTheCopyPreferences)
+{
+    const QString text = u"قال (١٢) الشيخ: العلم٣ نورٌ"_qs;
+    Settings::setCopyNoFootnoteRefs(false);
+    Settings::setCopyNoTashkeel(false);
+    EXPECT_EQ(Arabic::forCopy(text), text);
+
+    Settings::setCopyNoFootnoteRefs(true);
+    EXPECT_EQ(Arabic::forCopy(text), u"قال الشيخ: العلم نورٌ"_qs);
+    EXPECT_EQ(Arabic::forCopy(u"انظر [3] و«45» وسنة 1420"_qs), u"انظر و وسنة 1420"_qs);
+
+    Settings::setCopyNoTashkeel(true);
+    EXPECT_EQ(Arabic::forCopy(text), u"قال الشيخ: العلم نور"_qs);
+
+    Settings::setCopyNoFootnoteRefs(false);
+    EXPECT_EQ(Arabic::forCopy(text), u"قال (١٢) الشيخ: العلم٣ نور"_qs);
+    Settings::setCopyNoTashkeel(false);
+}
