@@ -1,0 +1,109 @@
+#include "support/LoopbackHttpServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QMetaObject>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace quorvel::test {
+
+namespace {
+
+// A request head larger than this is not a test's request.
+constexpr qsizetype maxHeadBytes = 64 * 1024;
+
+QByteArray reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+} // namespace
+
+LoopbackHttpServer::LoopbackHttpServer(const QString& rootDir) : root_(QDir(rootDir).absolutePath())
+{
+    thread_.setObjectName(QStringLiteral("loopback-http"));
+    thread_.start();
+    QSemaphore ready;
+    auto* context = new QObject;
+    context_ = context;
+    context->moveToThread(&thread_);
+    QMetaObject::invokeMethod(context, [this, context, &ready] {
+        server_ = new QTcpServer(context);
+        if (server_->listen(QHostAddress::LocalHost, 0))
+            port_ = server_->serverPort();
+        QObject::connect(server_, &QTcpServer::newConnection, context, [this] {
+            while (QTcpSocket* socket = server_->nextPendingConnection()) {
+                auto buffer = std::make_shared<QByteArray>();
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+                    buffer->append(socket->readAll());
+                    const qsizetype end = buffer->indexOf("\r\n\r\n");
+                    if (end < 0 && buffer->size() < maxHeadBytes)
+                        return;
+                    const QList<QByteArray> line = buffer->left(buffer->indexOf("\r\n")).split(' ');
+                    const QByteArray method = line.value(0);
+                    const QString path = QUrl::fromPercentEncoding(line.value(1).split('?').value(0));
+                    ++requests_;
+                    const Reply reply = answer(method, path);
+                    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status)
+                        + "\r\nContent-Type: application/octet-stream\r\nContent-Length: "
+                        + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+                    socket->write(head + reply.body);
+                    socket->disconnectFromHost();
+                    buffer->clear();
+                });
+            }
+        });
+        ready.release();
+    });
+    ready.acquire();
+}
+
+LoopbackHttpServer::~LoopbackHttpServer()
+{
+    // The sockets and the server belong to the worker thread: end them there.
+    QMetaObject::invokeMethod(context_, [this] { delete context_; }, Qt::BlockingQueuedConnection);
+    thread_.quit();
+    thread_.wait();
+}
+
+QUrl LoopbackHttpServer::url(const QString& path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port_) + path);
+}
+
+void LoopbackHttpServer::forceStatus(const QString& path, int status)
+{
+    QMutexLocker lock(&mutex_);
+    forced_.insert(path, status);
+}
+
+LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, const QString& path)
+{
+    {
+        QMutexLocker lock(&mutex_);
+        if (forced_.contains(path))
+            return {forced_.value(path), {}};
+    }
+    if (method != "GET")
+        return {405, {}};
+    const QString local = QDir::cleanPath(root_ + u'/' + path);
+    if (!local.startsWith(root_ + u'/'))
+        return {404, {}};
+    QFile file(local);
+    if (!QFileInfo(local).isFile() || !file.open(QIODevice::ReadOnly))
+        return {404, {}};
+    return {200, file.readAll()};
+}
+
+} // namespace quorvel::test

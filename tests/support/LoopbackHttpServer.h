@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QHash>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <QUrl>
+
+#include <atomic>
+#include <memory>
+
+class QObject;
+class QTcpServer;
+
+namespace quorvel::test {
+
+// A small HTTP/1.1 file server on 127.0.0.1 for tests that fetch over the
+// network. It serves the files of one folder (GET only, one request per
+// connection) from a thread of its own, so the code under test may block any
+// thread while it waits for an answer. Statuses can be forced per path.
+class LoopbackHttpServer {
+public:
+    // Serves `rootDir`; listens at once on a free loopback port.
+    explicit LoopbackHttpServer(const QString& rootDir);
+    ~LoopbackHttpServer();
+    LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+    LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+    bool isListening() const { return port_ != 0; }
+    quint16 port() const { return port_; }
+    // "http://127.0.0.1:<port>/" + path.
+    QUrl url(const QString& path = {}) const;
+
+    // Answers requests for `path` (for example "/rel/index.json") with this
+    // status and an empty body instead of the file.
+    void forceStatus(const QString& path, int status);
+    // Requests answered so far.
+    int requestCount() const { return requests_.load(); }
+
+    // Worker side; public for the thread's lambdas.
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+    };
+    Reply answer(const QByteArray& method, const QString& path);
+
+private:
+    QString root_;
+    quint16 port_ = 0;
+    QThread thread_;
+    QObject* context_ = nullptr;   // lives in thread_, owns the server
+    QTcpServer* server_ = nullptr; // lives in thread_
+    mutable QMutex mutex_;
+    QHash<QString, int> forced_;
+    std::atomic<int> requests_{0};
+};
+
+} // namespace quorvel::test
