@@ -1,0 +1,158 @@
+// Catalogue load time: Library::reloadCatalog() (reading authors, books and
+// categories, sorting the books into display order, filing them under their
+// categories) beside the bare SELECTs that read the same rows, for the small
+// sample corpus and for a generated catalogue of 20,000 books.
+
+#include "core/Json.h"
+#include "core/Library.h"
+#include "core/LibrarySchema.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <vector>
+
+using namespace quorvel;
+
+namespace {
+
+constexpr int repeats = 15;
+constexpr int generatedBooks = 20000;
+constexpr int generatedAuthors = 2500;
+constexpr int generatedCategories = 40;
+
+double medianMs(const std::function<void()>& work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        QElapsedTimer t;
+        t.start();
+        work();
+        times.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+bool fillFromSample(SQLiteDB& db, const QString& catalogPath)
+{
+    QFile file(catalogPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const auto catalog = Json::parse(file.readAll());
+    if (!catalog || !catalog->is_object())
+        return false;
+    auto text = [](const Json::Value& o, const char* key) -> SQLArg {
+        const auto v = Json::strictString(o, key);
+        return v ? SQLArg(*v) : SQLArg();
+    };
+    auto integer = [](const Json::Value& o, const char* key) -> SQLArg {
+        return SQLArg(Json::strictInt(o, key));
+    };
+    db.exec("BEGIN");
+    for (const auto& c : catalog->value("categories", Json::Value::array()))
+        db.run("INSERT INTO categories(id, name) VALUES(?,?)", {integer(c, "id"), text(c, "name")});
+    for (const auto& a : catalog->value("authors", Json::Value::array()))
+        db.run("INSERT INTO authors(id, name, death_year, death_text) VALUES(?,?,?,?)",
+               {integer(a, "id"), text(a, "name"), integer(a, "death_year"), text(a, "death_text")});
+    for (const auto& b : catalog->value("books", Json::Value::array()))
+        db.run("INSERT INTO books(id, title, author_id, category_id, edition, publisher, license) "
+               "VALUES(?,?,?,?,?,?,?)",
+               {integer(b, "id"), text(b, "title"), integer(b, "author_id"),
+                integer(b, "category_id"), text(b, "edition"), text(b, "publisher"),
+                text(b, "license")});
+    return db.exec("COMMIT");
+}
+
+void fillGenerated(SQLiteDB& db)
+{
+    std::mt19937 rng(7);
+    const QStringList words = QString::fromUtf8(
+        "كتاب شرح مختصر السنن الجامع الصحيح تاريخ طبقات تفسير القرآن الفقه أصول اللغة "
+        "ديوان رسالة المغني الكافي البيان التبيين الأنساب الكامل المعجم")
+                                  .split(u' ');
+    auto title = [&] {
+        QStringList parts;
+        const int n = 2 + int(rng() % 4);
+        for (int i = 0; i < n; ++i)
+            parts << words.at(qsizetype(rng() % words.size()));
+        return parts.join(u' ');
+    };
+    db.exec("BEGIN");
+    for (int c = 1; c <= generatedCategories; ++c)
+        db.run("INSERT INTO categories(id, name, sort) VALUES(?,?,?)",
+               {c, QString::fromUtf8("قسم ") + QString::number(c), int(rng() % 100)});
+    for (int a = 1; a <= generatedAuthors; ++a) {
+        const bool known = rng() % 5 != 0;
+        db.run("INSERT INTO authors(id, name, death_year) VALUES(?,?,?)",
+               {a, title() + QString::fromUtf8(" (المتوفى: ١٠٠هـ)"),
+                known ? SQLArg(int(rng() % 1400)) : SQLArg()});
+    }
+    for (int b = 1; b <= generatedBooks; ++b) {
+        const bool dated = rng() % 4 == 0;
+        db.run("INSERT INTO books(id, title, author_id, category_id, book_date, edition) "
+               "VALUES(?,?,?,?,?,?)",
+               {b, title(), int(1 + rng() % generatedAuthors),
+                int(1 + rng() % (generatedCategories + 2)),
+                dated ? SQLArg(int(rng() % 1400)) : SQLArg(), title()});
+    }
+    db.exec("COMMIT");
+}
+
+void measure(const char* name, const QString& path)
+{
+    auto lib = Library::open(path);
+    if (!lib) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
+        return;
+    }
+    auto bare = SQLiteDB::open(Library::readOnlyUri(path), true);
+    const double load = medianMs([&] { lib->reloadCatalog(); });
+    const double selects = medianMs([&] {
+        bare->rows("SELECT id, name, death_year, death_text FROM authors");
+        bare->rows("SELECT id, title, author_id, category_id, book_date, edition, publisher, "
+                   "source_uri, license FROM books");
+        bare->rows("SELECT id, name FROM categories ORDER BY COALESCE(sort, id), id");
+    });
+    std::printf("%-22s %8lld %12.2f %14.2f %8.2f\n", name, (long long)lib->books().size(), load,
+                selects, selects > 0 ? load / selects : 0.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    qputenv("QUORVEL_USERDB", ":memory:");
+
+    const QString samplePath = dir.filePath("sample.db");
+    {
+        auto db = SQLiteDB::open(samplePath, false);
+        const QString source = QStringLiteral(QUORVEL_SOURCE_DIR) + "/tests/data/catalog.json";
+        if (!db || !LibrarySchema::create(*db) || !fillFromSample(*db, source)) {
+            std::fprintf(stderr, "cannot build the sample catalogue from %s\n", qPrintable(source));
+            return 1;
+        }
+    }
+    const QString generatedPath = dir.filePath("generated.db");
+    {
+        auto db = SQLiteDB::open(generatedPath, false);
+        if (!db || !LibrarySchema::create(*db))
+            return 1;
+        fillGenerated(*db);
+    }
+
+    std::printf("median of %d runs, milliseconds\n", repeats);
+    std::printf("%-22s %8s %12s %14s %8s\n", "catalogue", "books", "reload (ms)", "SELECTs (ms)",
+                "ratio");
+    measure("sample corpus", samplePath);
+    measure("generated 20000 books", generatedPath);
+    return 0;
+}
