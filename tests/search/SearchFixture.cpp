@@ -1,0 +1,92 @@
+#include "SearchFixture.h"
+
+#include "core/Json.h"
+#include "support/FixtureLibrary.h"
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+
+namespace quorvel::test {
+
+namespace {
+
+bool writeJson(const QString& path, const Json::Value& value)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(Json::dumpBytes(value)) >= 0;
+}
+
+SearchLibrary open(std::unique_ptr<QTemporaryDir> dir, const QString& catalog)
+{
+    SearchLibrary out;
+    out.path = FixtureLibrary::build(dir->path(), catalog);
+    if (!out.path.isEmpty())
+        out.lib = Library::open(out.path);
+    out.dir = std::move(dir);
+    return out;
+}
+
+} // namespace
+
+SearchLibrary corpusLibrary(const QString& catalogName)
+{
+    return open(std::make_unique<QTemporaryDir>(), dataPath(catalogName));
+}
+
+SearchLibrary customLibrary(const QList<FixtureBook>& books)
+{
+    auto dir = std::make_unique<QTemporaryDir>();
+    Json::Value catalog = {{"categories", Json::Value::array({{{"id", 1}, {"name", "كتب"}}})},
+                           {"authors", Json::Value::array()},
+                           {"books", Json::Value::array()}};
+    for (const FixtureBook& book : books) {
+        Json::Value pages = Json::Value::array();
+        for (qsizetype i = 0; i < book.pages.size(); ++i)
+            pages.push_back({{"seq", i + 1}, {"page_num", i + 1}, {"vol", "1"},
+                             {"content", Json::utf8(book.pages[i])}});
+        Json::Value toc = Json::Value::array();
+        for (const auto& [title, seq] : book.toc)
+            toc.push_back({{"title", Json::utf8(title)}, {"page_seq", seq}, {"level", 1}});
+        const QString file = QStringLiteral("book%1.json").arg(book.id);
+        writeJson(dir->filePath(file), Json::Value{{"pages", pages}, {"toc", toc}});
+        catalog["books"].push_back({{"id", book.id},
+                                    {"title", Json::utf8(book.title.isEmpty() ? "كتاب" : book.title)},
+                                    {"category_id", 1},
+                                    {"file", Json::utf8(file)}});
+    }
+    const QString catalogPath = dir->filePath("catalog.json");
+    writeJson(catalogPath, catalog);
+    return open(std::move(dir), catalogPath);
+}
+
+RunResult runQuery(SearchEngine& engine, const SearchQuery& q, int limit)
+{
+    RunResult r;
+    engine.run(q, limit, [&](const QList<SearchHit>& hits, bool done) {
+        ++r.calls;
+        if (done) {
+            ++r.doneCalls;
+            r.doneLast = hits.isEmpty();
+            return;
+        }
+        r.doneLast = false;
+        if (!hits.isEmpty() && hits.first().kind == SearchHit::Kind::page) {
+            r.pages << hits;
+            r.batchSizes << int(hits.size());
+        } else {
+            for (const SearchHit& h : hits)
+                (h.kind == SearchHit::Kind::title ? r.titles : r.notes) << h;
+        }
+    });
+    return r;
+}
+
+SearchQuery phrases(const QStringList& ands)
+{
+    SearchQuery q;
+    q.andPhrases = ands;
+    q.inNotes = false;
+    return q;
+}
+
+} // namespace quorvel::test

@@ -1,0 +1,53 @@
+#pragma once
+
+// Libraries for the search tests: the tests/data corpus, or small corpora
+// written on the fly from real text, built through the shared fixture builder.
+
+#include "core/Library.h"
+#include "search/SearchEngine.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace quorvel::test {
+
+struct FixtureBook {
+    std::int64_t id = 0;
+    QString title;
+    QStringList pages;                   // page texts, seq 1..n
+    QList<QPair<QString, int>> toc;      // title, page sequence
+};
+
+// A built library in its own temporary folder.
+struct SearchLibrary {
+    std::unique_ptr<QTemporaryDir> dir;
+    QString path;
+    std::shared_ptr<Library> lib;
+};
+
+// The tests/data corpus (books 1-3; catalogName picks another catalogue
+// under tests/data, such as "reading/catalog.json").
+SearchLibrary corpusLibrary(const QString& catalogName = QStringLiteral("catalog.json"));
+// A library of the given books.
+SearchLibrary customLibrary(const QList<FixtureBook>& books);
+
+// Every hit of a run, and how the run handed them over.
+struct RunResult {
+    QList<SearchHit> pages;
+    QList<SearchHit> titles;
+    QList<SearchHit> notes;
+    QList<int> batchSizes;  // sizes of the page batches
+    int calls = 0;          // every call, the final one included
+    int doneCalls = 0;
+    bool doneLast = false;  // the final call was last and empty
+};
+RunResult runQuery(SearchEngine& engine, const SearchQuery& q, int limit = SearchEngine::defaultLimit);
+
+// A default query of the given and-phrases.
+SearchQuery phrases(const QStringList& ands);
+
+} // namespace quorvel::test
