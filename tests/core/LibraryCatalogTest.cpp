@@ -4,6 +4,7 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "support/FixtureLibrary.h"
+#include "support/ScopedEnv.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,41 +17,14 @@
 #include <thread>
 
 using namespace quorvel;
+using quorvel::test::ScopedEnv;
 using quorvel::test::FixtureLibrary::build;
 
 namespace {
 
-// Sets an environment variable for one scope and restores it afterwards.
-struct ScopedEnv {
-    QByteArray name;
-    std::optional<QByteArray> old;
-    ScopedEnv(const char* n, const std::optional<QString>& value) : name(n)
-    {
-        if (qEnvironmentVariableIsSet(n))
-            old = qgetenv(n);
-        if (value)
-            qputenv(n, value->toUtf8());
-        else
-            qunsetenv(n);
-    }
-    ~ScopedEnv()
-    {
-        if (old)
-            qputenv(name.constData(), *old);
-        else
-            qunsetenv(name.constData());
-    }
-};
-
-// A library database made of the given statements on top of the schema.
 QString makeLibrary(const QTemporaryDir& dir, const QString& name, const QStringList& statements)
 {
-    const QString path = dir.filePath(name);
-    auto db = SQLiteDB::open(path, false);
-    EXPECT_TRUE(db && LibrarySchema::create(*db));
-    for (const QString& sql : statements)
-        EXPECT_TRUE(db->exec(sql)) << sql.toStdString() << ": " << db->lastError().toStdString();
-    return path;
+    return quorvel::test::FixtureLibrary::custom(dir.path(), name, statements);
 }
 
 QList<std::int64_t> ids(const QList<Book>& books)

@@ -138,4 +138,23 @@ QString build(const QString& dir, const QString& catalogPath, const QString& fil
     return path;
 }
 
+QString custom(const QString& dir, const QString& fileName, const QStringList& statements)
+{
+    QDir().mkpath(dir);
+    const QString path = QDir(dir).filePath(fileName);
+    QFile::remove(path);
+    auto db = SQLiteDB::open(path, false);
+    if (!db || !LibrarySchema::create(*db)) {
+        fail("cannot create " + path);
+        return {};
+    }
+    for (const QString& sql : statements) {
+        if (!db->exec(sql)) {
+            fail(db->lastError() + " :: " + sql);
+            return {};
+        }
+    }
+    return path;
+}
+
 } // namespace quorvel::test::FixtureLibrary

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace quorvel::test {
 
@@ -20,6 +21,11 @@ namespace FixtureLibrary {
 // empty) and returns the database's path; an empty text when it failed.
 QString build(const QString& dir, const QString& catalogPath = {},
               const QString& fileName = QStringLiteral("fixture.db"));
+
+// Creates `fileName` in `dir` with the library schema, runs `statements` on
+// it (hand-made rows for a case the corpus lacks) and returns its path; an
+// empty text when a statement failed.
+QString custom(const QString& dir, const QString& fileName, const QStringList& statements);
 
 } // namespace FixtureLibrary
 } // namespace quorvel::test
