@@ -1,0 +1,438 @@
+#include "dist/LocalStore.h"
+
+#include "core/Arabic.h"
+#include "core/Library.h"
+#include "core/LibrarySchema.h"
+#include "core/Paths.h"
+#include "core/Preferences.h"
+#include "core/SQLiteDB.h"
+#include "dist/RawDeflate.h"
+#include "smart/Isnad.h"
+#include "smart/TextReuse.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+
+#include <sqlite3.h>
+#include <unicode/ubrk.h>
+
+#include <map>
+
+namespace quorvel {
+
+namespace {
+
+const QString reusePreference = QStringLiteral("localReuse");
+
+const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
+
+QString msgPackageDigest(const QString& title)
+{
+    return QStringLiteral("بصمة حزمة «") + title + QStringLiteral("» لا تطابق الفهرس.");
+}
+QString msgPackageDamaged(const QString& title)
+{
+    return QStringLiteral("حزمة «") + title + QStringLiteral("» تالفة.");
+}
+QString msgNotAPackage(const QString& title)
+{
+    return QStringLiteral("«") + title + QStringLiteral("» ليست حزمة مكتبة قورفل.");
+}
+QString msgContentRoot(const QString& title)
+{
+    return QStringLiteral("محتوى «") + title + QStringLiteral("» لا يطابق بصمته.");
+}
+// A page or heading id that another installed book already holds: storing the
+// book would silently drop or take over the other book's rows.
+QString msgIdConflict(const QString& title)
+{
+    return QStringLiteral("معرّفات صفحات «") + title + QStringLiteral("» أو عناوينها مستعملة في كتاب آخر.");
+}
+
+// A plain decimal integer: optional sign, ASCII digits only, within 64 bits.
+std::optional<std::int64_t> parseDecimal(const QString& text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    qsizetype i = (text[0] == u'+' || text[0] == u'-') ? 1 : 0;
+    if (i == text.size())
+        return std::nullopt;
+    for (qsizetype k = i; k < text.size(); ++k)
+        if (text[k] < u'0' || text[k] > u'9')
+            return std::nullopt;
+    bool ok = false;
+    const qlonglong v = text.toLongLong(&ok);
+    return ok ? std::optional<std::int64_t>(v) : std::nullopt;
+}
+
+// User-perceived characters (extended grapheme clusters) in the text.
+qsizetype graphemeCount(const QString& text)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator* it = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(text.utf16()),
+                                   static_cast<int32_t>(text.size()), &status);
+    if (U_FAILURE(status))
+        return text.size();
+    qsizetype count = 0;
+    ubrk_first(it);
+    while (ubrk_next(it) != UBRK_DONE)
+        ++count;
+    ubrk_close(it);
+    return count;
+}
+
+// Removes the package's temporary file however the install ends.
+struct TemporaryFile {
+    QString path;
+    ~TemporaryFile()
+    {
+        if (!path.isEmpty())
+            QFile::remove(path);
+    }
+};
+
+// Outcome of one write inside the install transaction: a row that a
+// constraint refuses is only skipped; anything else (disk full, I/O error)
+// means the transaction cannot be trusted.
+enum class Write { Done, Refused, Failed };
+
+Write stepWrite(Statement& st)
+{
+    const int rc = sqlite3_step(st.st());
+    if (rc == SQLITE_DONE || rc == SQLITE_ROW)
+        return Write::Done;
+    return (rc & 0xff) == SQLITE_CONSTRAINT ? Write::Refused : Write::Failed;
+}
+
+std::optional<std::int64_t> typedInt(sqlite3_stmt* st, int col)
+{
+    if (sqlite3_column_type(st, col) != SQLITE_INTEGER)
+        return std::nullopt;
+    return sqlite3_column_int64(st, col);
+}
+
+std::optional<QString> typedText(sqlite3_stmt* st, int col)
+{
+    const int type = sqlite3_column_type(st, col);
+    if (type != SQLITE_TEXT && type != SQLITE_BLOB)
+        return std::nullopt;
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+    return QString::fromUtf8(text, sqlite3_column_bytes(st, col));
+}
+
+// Thrown inside the transaction; the install rolls back and rethrows it.
+struct Abort {
+    QString message;
+};
+
+} // namespace
+
+LocalStore::LocalStore(std::shared_ptr<SQLiteDB> db) : db_(std::move(db)) {}
+
+LocalStore::~LocalStore() = default;
+
+QString LocalStore::path()
+{
+    return Paths::localStorePath();
+}
+
+std::unique_ptr<LocalStore> LocalStore::open()
+{
+    return open(path());
+}
+
+std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
+{
+    auto db = SQLiteDB::open(filePath, false);
+    if (!db)
+        return nullptr;
+    LibrarySchema::create(*db); // a failing statement shows later, statement by statement
+    return std::unique_ptr<LocalStore>(new LocalStore(std::move(db)));
+}
+
+std::int64_t LocalStore::lastRelease() const
+{
+    const auto rows = db_->rows(QStringLiteral("SELECT value FROM meta WHERE key='release'"));
+    if (rows.isEmpty())
+        return 0;
+    const auto text = rows.first().str(0);
+    return text ? parseDecimal(*text).value_or(0) : 0;
+}
+
+void LocalStore::setRelease(std::int64_t release)
+{
+    db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('release', ?)"),
+             {QString::number(release)});
+}
+
+QHash<std::int64_t, QString> LocalStore::installed() const
+{
+    QHash<std::int64_t, QString> result;
+    for (const auto& row : db_->rows(QStringLiteral("SELECT book_id, root FROM installed"))) {
+        const auto id = row.integer(0);
+        if (!id)
+            continue;
+        result.insert(*id, row.str(1).value_or(QString()));
+    }
+    return result;
+}
+
+std::int64_t LocalStore::bookCount() const
+{
+    return db_->scalarInt(QStringLiteral("SELECT COUNT(*) FROM installed")).value_or(0);
+}
+
+bool LocalStore::withReuse()
+{
+    return Preferences::standard().boolValue(reusePreference);
+}
+
+void LocalStore::setWithReuse(bool on)
+{
+    Preferences::standard().set(reusePreference, on);
+}
+
+bool LocalStore::remove(std::int64_t bookId, bool inTransaction)
+{
+    static const char* const deletes[] = {
+        // Full-text rows first, while the pages that name them still exist.
+        "DELETE FROM pages_fts WHERE rowid IN (SELECT id FROM pages WHERE book_id=?)",
+        "DELETE FROM pages WHERE book_id=?",
+        "DELETE FROM toc WHERE book_id=?",
+        "DELETE FROM isnad_edges WHERE book_id=?",
+        "DELETE FROM shingles WHERE book_id=?",
+        "DELETE FROM books WHERE id=?",
+        "DELETE FROM installed WHERE book_id=?",
+    };
+    bool ok = inTransaction || db_->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    for (const char* sql : deletes)
+        ok = db_->run(QString::fromLatin1(sql), {bookId}) && ok;
+    if (!inTransaction)
+        ok = db_->exec(QStringLiteral("COMMIT")) && ok;
+    return ok;
+}
+
+void LocalStore::dedupNarrators()
+{
+    struct Entry {
+        std::int64_t id;
+        QString name;
+    };
+    // Groups in first-seen order; members keep their reading order.
+    QHash<QString, qsizetype> groupOf;
+    QList<QList<Entry>> groups;
+    for (const auto& row : db_->rows(QStringLiteral("SELECT id, name FROM narrators"))) {
+        const auto id = row.integer(0);
+        const auto name = row.str(1);
+        if (!id || !name)
+            continue;
+        const QString key = Arabic::normalize(*name, true);
+        auto it = groupOf.find(key);
+        if (it == groupOf.end()) {
+            it = groupOf.insert(key, groups.size());
+            groups.append(QList<Entry>());
+        }
+        groups[*it].append({*id, *name});
+    }
+
+    db_->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    for (const auto& group : groups) {
+        if (group.size() < 2)
+            continue;
+        qsizetype keeper = 0;
+        qsizetype longest = graphemeCount(group[0].name);
+        for (qsizetype i = 1; i < group.size(); ++i) {
+            const qsizetype length = graphemeCount(group[i].name);
+            if (length > longest) {
+                longest = length;
+                keeper = i;
+            }
+        }
+        const std::int64_t keep = group[keeper].id;
+        for (qsizetype i = 0; i < group.size(); ++i) {
+            if (i == keeper)
+                continue;
+            const std::int64_t gone = group[i].id;
+            db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone});
+            db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone});
+            db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone});
+        }
+    }
+    db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id"));
+    db_->exec(QStringLiteral("COMMIT"));
+}
+
+void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
+                         const QUrl& base)
+{
+    const QByteArray packed = Dist::fetch(base, book.file);
+    // Size first: a wrong length is refused without hashing or inflating.
+    if (packed.size() != book.size || Dist::sha256(packed) != book.sha256)
+        throw Dist::DistError(msgPackageDigest(book.title));
+
+    QString inflateError;
+    const auto plain = RawDeflate::inflate(packed, &inflateError);
+    if (!plain)
+        throw Dist::PlatformError(inflateError);
+
+    const QString tempPath = QDir(QDir::tempPath())
+                                 .filePath(QStringLiteral("qbook-%1-%2.sqlite")
+                                               .arg(book.id)
+                                               .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
+    TemporaryFile temp;
+    {
+        QFile file(tempPath);
+        if (!file.open(QIODevice::WriteOnly))
+            throw Dist::PlatformError(tempPath + QStringLiteral(": ") + file.errorString());
+        temp.path = tempPath;
+        if (file.write(*plain) != plain->size() || !file.flush())
+            throw Dist::PlatformError(tempPath + QStringLiteral(": ") + file.errorString());
+    }
+
+    auto package = SQLiteDB::open(Library::readOnlyUri(tempPath), true);
+    // SQLite opens lazily; a file that is not a database shows on first read.
+    if (!package || !package->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+        throw Dist::DistError(msgPackageDamaged(book.title));
+    if (package->scalarInt(QStringLiteral("PRAGMA application_id")).value_or(0) != Dist::appID)
+        throw Dist::DistError(msgNotAPackage(book.title));
+    if (Dist::root(*package, book.id, book.title) != book.root)
+        throw Dist::DistError(msgContentRoot(book.title));
+
+    if (!db_->exec(QStringLiteral("BEGIN IMMEDIATE")))
+        throw Dist::DistError(msgInstallFailed);
+    try {
+        writeBook(*package, book, catalog, release);
+    } catch (const Abort& abort) {
+        db_->exec(QStringLiteral("ROLLBACK"));
+        throw Dist::DistError(abort.message);
+    } catch (...) {
+        db_->exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+    if (!db_->exec(QStringLiteral("COMMIT"))) {
+        db_->exec(QStringLiteral("ROLLBACK"));
+        throw Dist::DistError(msgInstallFailed);
+    }
+}
+
+// Replaces every row of the book inside the open transaction; throws Abort
+// when the book cannot be stored whole.
+void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const Dist::Catalog& catalog,
+                           std::int64_t release)
+{
+    SQLiteDB& db = *db_;
+    auto must = [](bool ok) {
+        if (!ok)
+            throw Abort{msgInstallFailed};
+    };
+    // One write that may be refused by a constraint but must not fail otherwise.
+    auto write = [](Statement& st, const SQLArgs& args) {
+        st.bind(args);
+        const Write w = stepWrite(st);
+        if (w == Write::Failed)
+            throw Abort{msgInstallFailed};
+        return w;
+    };
+    auto single = [&](const QString& sql, const SQLArgs& args) {
+        auto st = db.prepare(sql);
+        must(st.has_value());
+        return write(*st, args);
+    };
+
+    must(remove(book.id, true));
+
+    if (book.authorId) {
+        for (const auto& a : catalog.authors) {
+            if (a.id != *book.authorId)
+                continue;
+            single(QStringLiteral("INSERT OR REPLACE INTO authors(id, name, death_year, death_text) VALUES(?,?,?,?)"),
+                   {a.id, a.name, a.deathYear, a.deathText});
+            break;
+        }
+    }
+    if (book.categoryId) {
+        for (const auto& c : catalog.categories) {
+            if (c.id != *book.categoryId)
+                continue;
+            single(QStringLiteral("INSERT OR REPLACE INTO categories(id, name, parent_id, sort) VALUES(?,?,?,?)"),
+                   {c.id, c.name, c.parentId, c.sort});
+            break;
+        }
+    }
+    single(QStringLiteral("INSERT OR REPLACE INTO books(id, title, author_id, category_id, book_date, edition, "
+                          "publisher, source_uri, license) VALUES(?,?,?,?,?,?,?,?,?)"),
+           {book.id, book.title, book.authorId, book.categoryId, book.bookDate, book.edition, book.publisher,
+            book.source, book.license});
+
+    const bool reuse = withReuse();
+
+    auto insertPage = db.prepare(QStringLiteral(
+        "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));
+    auto insertFts = db.prepare(
+        QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"));
+    auto insertShingle = db.prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
+    auto pages = package.prepare(QStringLiteral("SELECT pid, seq, vol, page_num, content FROM page ORDER BY seq"));
+    must(insertPage && insertFts && insertShingle && pages);
+    auto addNarrator = db.prepare(QStringLiteral("INSERT OR IGNORE INTO narrators(name) VALUES(?)"));
+    auto narratorId = db.prepare(QStringLiteral("SELECT id FROM narrators WHERE name=?"));
+    auto addEdge = db.prepare(
+        QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
+    must(addNarrator && narratorId && addEdge);
+
+    int rc = SQLITE_DONE;
+    while ((rc = sqlite3_step(pages->st())) == SQLITE_ROW) {
+        const std::int64_t pid = pages->integer(0).value_or(0);
+        const QString content = pages->text(4).value_or(QString());
+        const QString norm = Arabic::normalize(content, true);
+
+        if (write(*insertPage, {pid, book.id, pages->text(2), pages->integer(3), pages->integer(1).value_or(0),
+                                content, norm})
+                == Write::Refused
+            || write(*insertFts, {pid, norm, pid, book.id}) == Write::Refused)
+            throw Abort{msgIdConflict(book.title)};
+
+        if (Isnad::hasIsnad(content)) {
+            QList<std::int64_t> ids;
+            for (const QString& name : Isnad::chain(content)) {
+                write(*addNarrator, {name});
+                narratorId->bind({name});
+                if (narratorId->step())
+                    if (auto id = narratorId->integer(0))
+                        ids.append(*id);
+            }
+            for (qsizetype i = 0; i + 1 < ids.size(); ++i)
+                write(*addEdge, {ids[i], ids[i + 1], book.id, pid});
+        }
+
+        if (reuse)
+            for (const qint64 hash : TextReuse::shingleHashesOfNormalized(norm))
+                write(*insertShingle, {hash, pid, book.id});
+    }
+    // A failure while reading the package is not the end of its pages.
+    must(rc == SQLITE_DONE);
+
+    if (auto headings = package.prepare(
+            QStringLiteral("SELECT id, title, page_seq, parent_id, level FROM toc ORDER BY id"))) {
+        auto owner = db.prepare(QStringLiteral("SELECT book_id FROM toc WHERE id=?"));
+        auto insertHeading = db.prepare(QStringLiteral(
+            "INSERT OR REPLACE INTO toc(id, book_id, title, page_seq, parent_id, level) VALUES(?,?,?,?,?,?)"));
+        must(owner && insertHeading);
+        while (headings->step()) {
+            sqlite3_stmt* h = headings->st();
+            const auto id = typedInt(h, 0);
+            if (id) {
+                owner->bind({*id});
+                if (owner->step() && owner->integer(0) != book.id)
+                    throw Abort{msgIdConflict(book.title)};
+            }
+            // A heading without a title is refused by the schema and simply missing.
+            write(*insertHeading, {id, book.id, typedText(h, 1), typedInt(h, 2), typedInt(h, 3), typedInt(h, 4)});
+        }
+    }
+
+    single(QStringLiteral("INSERT OR REPLACE INTO installed(book_id, root, release, ts) VALUES(?,?,?,?)"),
+           {book.id, book.root, release, Library::now()});
+}
+
+} // namespace quorvel
