@@ -2,6 +2,8 @@
 
 #include "core/Settings.h"
 
+#include <QVarLengthArray>
+
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -32,35 +34,70 @@ bool rasmCandidate(const char16_t* w, qsizetype n)
     return n >= 3 && w[n - 2] == waw && (w[n - 1] == heh || w[n - 1] == alef);
 }
 
-// Appends the rasm folding of each word of `text` (already normalised),
-// rebuilding the text only when some word changes.
-QString foldRasm(QString text)
+// A cheap test that a candidate can end in one of the table's words: the
+// letter before the و must be the one some table word has there. Plural
+// verbs (كانوا, قالوا) are frequent and never fold, so they stop here.
+bool mayEndInRasmWord(const char16_t* w, qsizetype n)
 {
-    const char16_t* u = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype n = text.size();
+    const char16_t before = w[n - 3];
+    if (w[n - 1] == alef)
+        return before == 0x0628; // ربوا
+    switch (before) {
+    case 0x0644: // صلوه
+    case 0x0643: // زكوه, مشكوه
+    case 0x064A: // حيوه
+    case 0x062C: // نجوه
+    case 0x062F: // غدوه
+    case 0x0646: // منوه
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A word of the output buffer, as start and end offsets.
+using WordSpan = std::pair<qsizetype, qsizetype>;
+using RasmSpans = QVarLengthArray<WordSpan, 16>;
+
+// The rasm folding of the listed words of `text` (already normalised); the
+// text is rebuilt only when some word changes.
+QString foldRasm(QString text, const RasmSpans& spans)
+{
     QString out;
     qsizetype copied = 0; // units of `text` already moved to `out`
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= n; ++i) {
-        if (i < n && u[i] != space)
+    for (const auto& [start, end] : spans) {
+        const QString word = text.mid(start, end - start);
+        const QString folded = rasmWord(word);
+        if (folded == word)
             continue;
-        if (rasmCandidate(u + start, i - start)) {
-            const QString word = text.mid(start, i - start);
-            const QString folded = rasmWord(word);
-            if (folded != word) {
-                if (out.isNull())
-                    out.reserve(n);
-                out.append(QStringView(text).mid(copied, start - copied));
-                out.append(folded);
-                copied = i;
-            }
-        }
-        start = i + 1;
+        if (out.isNull())
+            out.reserve(text.size());
+        out.append(QStringView(text).mid(copied, start - copied));
+        out.append(folded);
+        copied = end;
     }
     if (out.isNull())
         return text;
     out.append(QStringView(text).mid(copied));
     return out;
+}
+
+// The folded form of a unit, 0 when it does not fold.
+constexpr char16_t foldedOf(char16_t u)
+{
+    switch (u) {
+    case 0x0622: // آ
+    case 0x0623: // أ
+    case 0x0625: // إ
+    case 0x0671: // ٱ
+        return alef;
+    case 0x0629: // ة
+        return heh;
+    case 0x0649: // ى
+        return char16_t(0x064A);
+    default:
+        return 0;
+    }
 }
 
 } // namespace
@@ -79,19 +116,8 @@ bool isMark(char16_t u)
 
 std::optional<char16_t> mapped(char16_t u)
 {
-    switch (u) {
-    case 0x0622: // آ
-    case 0x0623: // أ
-    case 0x0625: // إ
-    case 0x0671: // ٱ
-        return alef;
-    case 0x0629: // ة
-        return heh;
-    case 0x0649: // ى
-        return char16_t(0x064A);
-    default:
-        return std::nullopt;
-    }
+    const char16_t folded = foldedOf(u);
+    return folded ? std::optional<char16_t>(folded) : std::nullopt;
 }
 
 bool isAlnumScalar(char32_t c)
@@ -161,48 +187,94 @@ const QStringList& rasmPrefixes()
     return prefixes;
 }
 
+namespace {
+
+// What the normal form does with each unit value, so the main loop costs one
+// lookup per unit.
+enum UnitClass : std::uint8_t { separatorUnit, letterUnit, droppedUnit, foldedUnit, surrogateUnit };
+
+const std::array<std::uint8_t, 65536>& unitClasses()
+{
+    static const std::unique_ptr<const std::array<std::uint8_t, 65536>> table = [] {
+        auto t = std::make_unique<std::array<std::uint8_t, 65536>>();
+        const auto& alnum = alnumTable();
+        for (std::uint32_t u = 0; u < 0x10000; ++u) {
+            const char16_t c = char16_t(u);
+            (*t)[u] = U16_IS_SURROGATE(c) ? surrogateUnit
+                : isDrop(c)               ? droppedUnit
+                : mapped(c)               ? foldedUnit
+                : alnum[u]                ? letterUnit
+                                          : separatorUnit;
+        }
+        return t;
+    }();
+    return *table;
+}
+
+} // namespace
+
 // One pass over the units with a table lookup each; only surrogate pairs go
-// to the full property test. See the header for what the result holds.
+// to the full property test. Words that may need rasm folding are noted as
+// they end, so folding needs no second pass. See the header for the result.
 QString normalize(const QString& s, bool rasmFold)
 {
-    const auto& alnum = alnumTable();
+    const auto& classes = unitClasses();
     const char16_t* in = reinterpret_cast<const char16_t*>(s.constData());
     const qsizetype n = s.size();
     QString result(n, Qt::Uninitialized);
     char16_t* out = reinterpret_cast<char16_t*>(result.data());
     qsizetype len = 0;
+    qsizetype wordStart = 0;
+    RasmSpans rasmSpans;
+    const auto endWord = [&] {
+        const qsizetype w = len - wordStart;
+        if (rasmFold && rasmCandidate(out + wordStart, w) && mayEndInRasmWord(out + wordStart, w))
+            rasmSpans.append({wordStart, len});
+    };
     bool atSeparator = true;
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t u = in[i];
-        if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(in[i + 1])) {
-            if (isAlnumScalar(char32_t(U16_GET_SUPPLEMENTARY(u, in[i + 1])))) {
-                out[len++] = u;
-                out[len++] = in[i + 1];
-                atSeparator = false;
-            } else if (!atSeparator) {
-                out[len++] = space;
-                atSeparator = true;
-            }
-            ++i;
-            continue;
-        }
-        if (isDrop(u))
-            continue;
-        if (const auto folded = mapped(u)) {
-            out[len++] = *folded;
-            atSeparator = false;
-        } else if (alnum[u]) {
+        switch (classes[u]) {
+        case letterUnit:
             out[len++] = u;
             atSeparator = false;
-        } else if (!atSeparator) {
-            out[len++] = space;
-            atSeparator = true;
+            break;
+        case droppedUnit:
+            break;
+        case foldedUnit:
+            out[len++] = foldedOf(u);
+            atSeparator = false;
+            break;
+        case surrogateUnit:
+            if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(in[i + 1])) {
+                const char32_t c = U16_GET_SUPPLEMENTARY(u, in[i + 1]);
+                ++i;
+                if (isAlnumScalar(c)) {
+                    out[len++] = u;
+                    out[len++] = in[i];
+                    atSeparator = false;
+                    break;
+                }
+            }
+            [[fallthrough]]; // a symbol pair or a lone surrogate separates words
+        default:
+            if (!atSeparator) {
+                endWord();
+                out[len++] = space;
+                wordStart = len;
+                atSeparator = true;
+            }
+            break;
         }
     }
-    if (len > 0 && out[len - 1] == space)
-        --len;
+    if (!atSeparator)
+        endWord();
+    else if (len > 0)
+        --len; // the trailing space
     result.truncate(len);
-    return rasmFold ? foldRasm(std::move(result)) : result;
+    if (rasmSpans.isEmpty())
+        return result;
+    return foldRasm(std::move(result), rasmSpans);
 }
 
 QStringList tokens(const QString& s)
