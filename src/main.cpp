@@ -1,0 +1,57 @@
+// The one executable: pick the mode from the arguments and run it.
+
+#include "core/ModeDispatch.h"
+#include "core/Preferences.h"
+#include "mcp/MCPServer.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+using quorvel::ModeDispatch;
+
+namespace {
+
+// The whole argument list, program path included, as every mode receives it.
+QStringList argumentList(int argc, char** argv)
+{
+    QStringList arguments;
+    arguments.reserve(argc);
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// A mode whose subsystem this build does not contain: one line naming it, status 2.
+int notAvailable(const QString& mode)
+{
+    std::fprintf(stderr, "quorvel: mode %s is not available in this build\n", qPrintable(mode));
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
+
+    const QStringList arguments = argumentList(argc, argv);
+    // Defaults given on the command line as "-key value" apply in every mode.
+    quorvel::Preferences::standard().registerArguments(arguments);
+    const ModeDispatch choice = ModeDispatch::choose(arguments);
+
+    switch (choice.mode) {
+    case ModeDispatch::Mode::Mcp:
+        quorvel::MCPServer::run();
+        return 0;
+    case ModeDispatch::Mode::Dist:
+    case ModeDispatch::Mode::CheckUpdate:
+    case ModeDispatch::Mode::Ai:
+    case ModeDispatch::Mode::Smart:
+    case ModeDispatch::Mode::SearchCli:
+    case ModeDispatch::Mode::Window:
+        break;
+    }
+    return notAvailable(choice.switchName());
+}

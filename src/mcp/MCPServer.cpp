@@ -1,0 +1,538 @@
+#include "mcp/MCPServer.h"
+
+#include "Build.h"
+#include "core/Library.h"
+
+#include <QChar>
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include <chrono>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace quorvel {
+
+namespace {
+
+constexpr double kDefaultSearchTimeout = 10; // seconds
+constexpr const char* kLogPrefix = "[quorvel-mcp] ";
+constexpr const char* kServerName = "quorvel-library";
+constexpr const char* kServerTitle = "مكتبة قورفل";
+
+// JSON-RPC error codes.
+constexpr int kParseError = -32700;
+constexpr int kInvalidRequest = -32600;
+constexpr int kMethodNotFound = -32601;
+constexpr int kInvalidParams = -32602;
+constexpr int kInternalError = -32603;
+
+const char* const kNoDatabaseLine = "[quorvel-mcp] لم يُعثر على varnoka.db (عيّن QUORVEL_DB)\n";
+const char* const kUnwritableReply = "رسالة غير قابلة للترميز";
+const char* const kArgumentsNotObject = "arguments يجب أن تكون كائن JSON.";
+
+const char* const kInstructionsHead = "مكتبة قورفل: مكتبة تراثية عربية محلية على هذا الجهاز تضم ";
+const char* const kInstructionsBooks = " كتابا في ";
+const char* const kInstructionsTail =
+    " قسما (الفقه وأصوله، الحديث، التفسير، العقيدة، اللغة، السيرة والتاريخ وغيرها)، ونصوصها مرقمة بأجزاء الطبعة المطبوعة وصفحاتها.\n"
+    "\n"
+    "طريقة العمل: ابحث بـ search_library، ثم افتح الصفحة بـ read_page لقراءة السياق كاملا قبل أي نقل، واستعمل get_book لبطاقة الكتاب وأجزائه وفهرسه، وlist_books وlist_categories وfind_author لاستكشاف المكتبة، وcite لتوليد العزو. ولأسئلة الأرقام والجداول (كم كتابا، توزيع حسب القرن أو القسم، عدد ورود لفظ) استعمل library_data، واعرض نتيجته جدولا كما هي.\n"
+    "\n"
+    "قواعد ملزمة:\n"
+    "1. كل ما تنقله من المكتبة تعزوه: اسم الكتاب + المؤلف + الجزء (إن كان الكتاب متعدد الأجزاء) + الصفحة، بصيغة حقل citation كما هو، مثل: «المغني · الفرسوني · ج2 ص45».\n"
+    "2. انقل النص بلفظه ولا تنسب إلى كتاب ما لم تقرأه فيه بهذه الأدوات، وإن لم تجد شيئا فقل ذلك صراحة ولا تخمن.\n"
+    "3. لا تصدر فتوى ولا ترجح حكما في واقعة شخصية: اعرض أقوال العلماء بعزوها، ووجه السائل إلى جهة الإفتاء الرسمية المختصة في بلده.\n"
+    "4. البحث يطبع الهمزات والتاء المربوطة والألف المقصورة والتشكيل تلقائيا. إن قلت النتائج فجرب affix (الكلمة بلواصقها) ثم morph (بحث صرفي)، وإن كثرت فضيق بـ book_ids أو category_id أو all_of.";
+
+std::shared_ptr<Library>& libraryHolder()
+{
+    static std::shared_ptr<Library> library;
+    return library;
+}
+
+// Writes every byte to descriptor 1. A client that has gone away ends the
+// process at once: there is nobody left to answer.
+void writeStdout(const std::string& bytes)
+{
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(1, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            std::_Exit(0);
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+// Whether the line's arrays and objects nest deeper than the reader follows.
+bool nestsTooDeep(std::string_view line)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : line) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > MCPServer::maxDepth)
+                return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+// The code point that starts (or ends) a UTF-8 text, with its length in bytes;
+// nothing for a malformed sequence.
+std::optional<std::pair<char32_t, size_t>> decodeAt(std::string_view s, size_t i)
+{
+    const auto b = static_cast<unsigned char>(s[i]);
+    size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > s.size())
+        return std::nullopt;
+    char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+    for (size_t k = 1; k < len; ++k) {
+        const auto cont = static_cast<unsigned char>(s[i + k]);
+        if ((cont >> 6) != 2)
+            return std::nullopt;
+        c = (c << 6) | (cont & 0x3F);
+    }
+    return std::make_pair(c, len);
+}
+
+bool isTrimmedSpace(char32_t c)
+{
+    return QChar::isSpace(c);
+}
+
+// The line without white space and line breaks at its ends.
+std::string_view trimLine(std::string_view s)
+{
+    for (;;) {
+        if (s.empty())
+            return s;
+        const auto first = decodeAt(s, 0);
+        if (first && isTrimmedSpace(first->first)) {
+            s.remove_prefix(first->second);
+            continue;
+        }
+        // Find the start of the last code point.
+        size_t start = s.size() - 1;
+        while (start > 0 && (static_cast<unsigned char>(s[start]) >> 6) == 2 && s.size() - start < 4)
+            --start;
+        const auto last = decodeAt(s, start);
+        if (last && start + last->second == s.size() && isTrimmedSpace(last->first)) {
+            s.remove_suffix(last->second);
+            continue;
+        }
+        return s;
+    }
+}
+
+QString textForm(const MCPServer::Value& value)
+{
+    if (value.is_string())
+        return Json::qstr(value.get<std::string>());
+    return Json::qstr(Json::dump(value));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Statics
+
+qsizetype MCPServer::graphemes(QStringView text, qsizetype cap)
+{
+    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> it(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        return U_SUCCESS(status) ? std::move(it) : nullptr;
+    }();
+    if (!iterator)
+        return text.size();
+    const icu::UnicodeString alias(false, reinterpret_cast<const UChar*>(text.utf16()),
+                                   static_cast<int32_t>(text.size()));
+    iterator->setText(alias);
+    qsizetype count = 0;
+    iterator->first();
+    while (iterator->next() != icu::BreakIterator::DONE) {
+        if (++count > cap)
+            break;
+    }
+    return count;
+}
+
+const QStringList& MCPServer::supportedVersions()
+{
+    static const QStringList versions = {
+        QStringLiteral("2024-11-05"), QStringLiteral("2025-03-26"),
+        QStringLiteral("2025-06-18"), QStringLiteral("2025-11-25"),
+    };
+    return versions;
+}
+
+QString MCPServer::defaultVersion()
+{
+    return QStringLiteral("2025-06-18");
+}
+
+double MCPServer::parseTimeout(const char* text)
+{
+    if (text == nullptr)
+        return kDefaultSearchTimeout;
+    std::string_view s(text);
+    // A leading "+" is a sign like "-", which the parser below does not take.
+    if (s.size() > 1 && s.front() == '+' && s[1] != '-' && s[1] != '+')
+        s.remove_prefix(1);
+    if (s.empty())
+        return kDefaultSearchTimeout;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size())
+        return kDefaultSearchTimeout;
+    // "nan" and "inf" parse, but no deadline can be computed from them.
+    if (!std::isfinite(value))
+        return kDefaultSearchTimeout;
+    return value;
+}
+
+double MCPServer::searchTimeout()
+{
+    static const double seconds = parseTimeout(std::getenv("QUORVEL_MCP_TIMEOUT"));
+    return seconds;
+}
+
+Library* MCPServer::lib()
+{
+    return libraryHolder().get();
+}
+
+void MCPServer::setLibrary(std::shared_ptr<Library> library)
+{
+    libraryHolder() = std::move(library);
+}
+
+std::function<void(const std::string&)>& MCPServer::output()
+{
+    static std::function<void(const std::string&)> sink = writeStdout;
+    return sink;
+}
+
+// ---------------------------------------------------------------------------
+// The loop
+
+void MCPServer::run()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    ::setenv("QUORVEL_USERDB", ":memory:", 0);
+
+    const std::optional<QString> path = Library::locateDatabase();
+    if (!path) {
+        std::fputs(kNoDatabaseLine, stderr);
+    } else {
+        std::shared_ptr<Library> opened = Library::open(*path);
+        if (opened) {
+            log(QStringLiteral("القاعدة: ") + *path + QStringLiteral(" · ")
+                + QString::number(opened->catalog()->books.size()) + QStringLiteral(" كتاباً"));
+            setLibrary(std::move(opened));
+        } else {
+            log(QStringLiteral("تعذّر فتح القاعدة: ") + *path);
+        }
+    }
+
+    std::ios::sync_with_stdio(false);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        const std::string_view trimmed = trimLine(line);
+        if (!trimmed.empty())
+            handleLine(trimmed);
+        // A long line must not keep its memory for the rest of the session.
+        if (line.capacity() > (1 << 20))
+            std::string().swap(line);
+    }
+}
+
+void MCPServer::handleLine(std::string_view line)
+{
+    if (nestsTooDeep(line)) {
+        send(failure(nullptr, kParseError, QStringLiteral("Parse error")));
+        return;
+    }
+    const std::optional<Value> message = Json::parse(line);
+    if (!message) {
+        send(failure(nullptr, kParseError, QStringLiteral("Parse error")));
+        return;
+    }
+    if (message->is_array()) {
+        if (message->empty()) {
+            send(failure(nullptr, kInvalidRequest, QStringLiteral("Invalid Request")));
+            return;
+        }
+        Value replies = Value::array();
+        for (const Value& element : *message) {
+            if (std::optional<Value> reply = handle(element))
+                replies.push_back(std::move(*reply));
+        }
+        if (!replies.empty())
+            send(replies);
+        return;
+    }
+    if (std::optional<Value> reply = handle(*message))
+        send(*reply);
+}
+
+std::optional<MCPServer::Value> MCPServer::handle(const Value& message)
+{
+    if (!message.is_object())
+        return failure(nullptr, kInvalidRequest, QStringLiteral("Invalid Request"));
+
+    const auto idIt = message.find("id");
+    const bool hasId = idIt != message.end();
+    const Value id = hasId ? *idIt : Value(nullptr);
+
+    const auto methodIt = message.find("method");
+    if (methodIt == message.end() || !methodIt->is_string()) {
+        if (message.contains("result") || message.contains("error"))
+            return std::nullopt; // a response from the client
+        return failure(id, kInvalidRequest, QStringLiteral("Invalid Request"));
+    }
+    if (!hasId)
+        return std::nullopt; // notifications are dropped without a trace
+
+    const std::string& method = methodIt->get_ref<const std::string&>();
+    const auto paramsIt = message.find("params");
+    const Value params = paramsIt != message.end() && paramsIt->is_object() ? *paramsIt
+                                                                           : Value::object();
+    Value reply;
+    if (method == "initialize") {
+        reply = success(id, initialize(params));
+    } else if (method == "ping") {
+        reply = success(id, Value::object());
+    } else if (method == "tools/list") {
+        Value list = Value::array();
+        for (const Tool& tool : tools())
+            list.push_back(describe(tool));
+        reply = success(id, Value{{"tools", std::move(list)}});
+    } else if (method == "tools/call") {
+        reply = callTool(id, params);
+    } else {
+        reply = failure(id, kMethodNotFound,
+                        QStringLiteral("Method not found: ") + Json::qstr(method));
+    }
+    if (!writable(reply))
+        return failure(id, kInternalError, QStringLiteral("Internal error"));
+    return reply;
+}
+
+// ---------------------------------------------------------------------------
+// Methods
+
+MCPServer::Value MCPServer::initialize(const Value& params)
+{
+    const auto requestedIt = params.find("protocolVersion");
+    const QString requested = requestedIt != params.end() && requestedIt->is_string()
+                                  ? Json::qstr(requestedIt->get<std::string>())
+                                  : QString();
+    const QString agreed = supportedVersions().contains(requested) ? requested : defaultVersion();
+
+    const auto clientIt = params.find("clientInfo");
+    if (clientIt != params.end() && clientIt->is_object()) {
+        const auto name = clientIt->find("name");
+        const auto version = clientIt->find("version");
+        log(QStringLiteral("عميل: ")
+            + (name != clientIt->end() ? textForm(*name) : QStringLiteral("?"))
+            + QStringLiteral(" ") + (version != clientIt->end() ? textForm(*version) : QString())
+            + QStringLiteral(" · ") + requested);
+    }
+
+    return Value{
+        {"protocolVersion", Json::utf8(agreed)},
+        {"capabilities", Value{{"tools", Value::object()}}},
+        {"serverInfo", Value{{"name", kServerName}, {"title", kServerTitle},
+                             {"version", build::version}}},
+        {"instructions", Json::utf8(instructions())},
+    };
+}
+
+QString MCPServer::instructions()
+{
+    qsizetype books = 0;
+    qsizetype categories = 0;
+    if (Library* library = lib()) {
+        const auto catalog = library->catalog();
+        books = catalog->books.size();
+        categories = catalog->categories.size();
+    }
+    return QString::fromUtf8(kInstructionsHead) + QString::number(books)
+           + QString::fromUtf8(kInstructionsBooks) + QString::number(categories)
+           + QString::fromUtf8(kInstructionsTail);
+}
+
+MCPServer::Value MCPServer::describe(const Tool& tool)
+{
+    return Value{
+        {"name", tool.name},
+        {"title", tool.title},
+        {"description", tool.description},
+        {"inputSchema", tool.schema},
+        {"annotations", Value{{"title", tool.title},
+                              {"readOnlyHint", true},
+                              {"destructiveHint", false},
+                              {"idempotentHint", true},
+                              {"openWorldHint", false}}},
+    };
+}
+
+MCPServer::Value MCPServer::callTool(const Value& id, const Value& params)
+{
+    const auto nameIt = params.find("name");
+    if (nameIt == params.end() || !nameIt->is_string())
+        return failure(id, kInvalidParams, QStringLiteral("Invalid params: missing tool name"));
+    const std::string& name = nameIt->get_ref<const std::string&>();
+
+    const Tool* tool = nullptr;
+    for (const Tool& candidate : tools()) {
+        if (candidate.name == name) {
+            tool = &candidate;
+            break;
+        }
+    }
+    if (tool == nullptr)
+        return failure(id, kInvalidParams, QStringLiteral("Unknown tool: ") + Json::qstr(name));
+
+    Args args;
+    const auto argumentsIt = params.find("arguments");
+    if (argumentsIt != params.end() && !argumentsIt->is_null()) {
+        if (!argumentsIt->is_object())
+            return success(id, toolError(QString::fromUtf8(kArgumentsNotObject)));
+        args.d = *argumentsIt;
+    }
+
+    if (std::optional<QString> message = validate(args.d, tool->schema))
+        return success(id, toolError(*message));
+
+    Library* library = lib();
+    if (library == nullptr) {
+        QString folder = Library::supportDir();
+        if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+            folder.chop(1);
+        return success(id, toolError(QStringLiteral("لم يُعثر على قاعدة المكتبة varnoka.db. ضعها في ")
+                                     + folder + QStringLiteral(" أو عيّن QUORVEL_DB.")));
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    Value result;
+    try {
+        result = tool->run(args, *library);
+    } catch (const ToolError& error) {
+        return success(id, toolError(error.message));
+    } catch (const std::exception& error) {
+        return success(id, toolError(QString::fromUtf8(error.what())));
+    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const auto ms = static_cast<long long>(elapsed.count() * 1000);
+    log(Json::qstr(name) + QStringLiteral(" · ") + QString::number(ms) + QStringLiteral("ms"));
+
+    return success(id, Value{
+        {"content", Value::array({Value{{"type", "text"}, {"text", compact(result)}}})},
+        {"isError", false},
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Replies
+
+MCPServer::Value MCPServer::success(const Value& id, const Value& result)
+{
+    return Value{{"jsonrpc", "2.0"}, {"id", id}, {"result", result}};
+}
+
+MCPServer::Value MCPServer::failure(const Value& id, int code, const QString& message)
+{
+    return Value{{"jsonrpc", "2.0"},
+                 {"id", id},
+                 {"error", Value{{"code", code}, {"message", Json::utf8(message)}}}};
+}
+
+MCPServer::Value MCPServer::toolError(const QString& message)
+{
+    return Value{
+        {"content", Value::array({Value{{"type", "text"}, {"text", Json::utf8(message)}}})},
+        {"isError", true},
+    };
+}
+
+std::string MCPServer::compact(const Value& result)
+{
+    if (!writable(result))
+        return "{}";
+    return Json::dump(result);
+}
+
+bool MCPServer::writable(const Value& value)
+{
+    // Walked with an explicit stack: a hostile value must not exhaust ours.
+    std::vector<std::pair<const Value*, int>> pending{{&value, 0}};
+    while (!pending.empty()) {
+        const auto [v, depth] = pending.back();
+        pending.pop_back();
+        if (v->is_number_float()) {
+            if (!std::isfinite(v->get<double>()))
+                return false;
+        } else if (v->is_structured()) {
+            if (depth >= maxDepth)
+                return false;
+            for (const Value& child : *v)
+                pending.emplace_back(&child, depth + 1);
+        } else if (v->is_binary() || v->is_discarded()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void MCPServer::send(const Value& reply)
+{
+    if (!writable(reply)) {
+        log(QString::fromUtf8(kUnwritableReply));
+        return;
+    }
+    std::string line = Json::dump(reply);
+    line.push_back('\n');
+    output()(line);
+}
+
+void MCPServer::log(const QString& text)
+{
+    const QByteArray line = QByteArray(kLogPrefix) + text.toUtf8() + '\n';
+    std::fputs(line.constData(), stderr);
+}
+
+} // namespace quorvel

@@ -1,0 +1,195 @@
+// The search tool: tool arguments become one search request, run on the
+// server's thread under a time limit.
+
+#include "mcp/MCPServer.h"
+
+#include "core/Library.h"
+#include "search/SearchEngine.h"
+#include "search/SearchQuery.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace quorvel {
+
+namespace {
+
+constexpr std::int64_t kDefaultLimit = 20;
+// A longer limit waits as good as forever, and keeps the deadline arithmetic finite.
+constexpr double kLongestTimeout = 1e9; // seconds
+
+[[noreturn]] void fail(const QString& message)
+{
+    throw MCPServer::ToolError{message};
+}
+
+// The phrases of a list that hold at least one searchable word.
+QStringList searchable(const QStringList& phrases)
+{
+    QStringList kept;
+    for (const QString& phrase : phrases) {
+        if (!Arabic::tokens(phrase).isEmpty())
+            kept << phrase;
+    }
+    return kept;
+}
+
+// Runs the request, cancelling it once `timeout` seconds have passed.
+// Returns the hits delivered and whether the time limit stopped the search.
+std::pair<QList<SearchHit>, bool> runWithTimeout(SearchEngine& engine, const SearchQuery& query,
+                                                 int limit, double timeout)
+{
+    std::mutex lock; // guards finished and timedOut
+    bool finished = false;
+    bool timedOut = false;
+    QList<SearchHit> hits;
+
+    std::mutex timerMutex;
+    std::condition_variable timerWake;
+    bool disarmed = false;
+    const auto wait = std::chrono::duration<double>(std::clamp(timeout, 0.0, kLongestTimeout));
+    const auto deadline =
+        std::chrono::steady_clock::now()
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(wait);
+    std::thread timer([&] {
+        std::unique_lock<std::mutex> guard(timerMutex);
+        if (timerWake.wait_until(guard, deadline, [&] { return disarmed; }))
+            return;
+        std::lock_guard<std::mutex> flags(lock);
+        if (!finished) {
+            timedOut = true;
+            engine.cancel();
+        }
+    });
+
+    engine.run(query, limit, [&](const QList<SearchHit>& batch, bool done) {
+        hits += batch;
+        if (done) {
+            std::lock_guard<std::mutex> flags(lock);
+            finished = true;
+        }
+    });
+
+    {
+        std::lock_guard<std::mutex> guard(timerMutex);
+        disarmed = true;
+    }
+    timerWake.notify_all();
+    timer.join();
+    std::lock_guard<std::mutex> flags(lock);
+    return {hits, timedOut};
+}
+
+} // namespace
+
+MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
+{
+    const QString text = args.str("query").value_or(QString());
+    if (Arabic::tokens(text).isEmpty())
+        fail(QStringLiteral("الاستعلام «") + text + QStringLiteral("» لا يحوي كلمات قابلة للبحث."));
+
+    SearchQuery query;
+    query.andPhrases = QStringList{text} + searchable(args.strs("all_of"));
+    query.orPhrases = searchable(args.strs("any_of"));
+    query.notPhrases = searchable(args.strs("none_of"));
+    query.inMatn = true;
+    query.inHawashi = args.boolean("in_footnotes").value_or(true);
+    query.inNotes = false;
+    query.inTitles = false;
+    query.morph = args.boolean("morph").value_or(false);
+    query.affix = args.boolean("affix").value_or(false);
+
+    Value result = Value::object();
+    const auto catalog = lib.catalog();
+    std::optional<QSet<std::int64_t>> scope;
+
+    const QList<std::int64_t> ids = args.ints("book_ids");
+    if (!ids.isEmpty()) {
+        QSet<std::int64_t> known;
+        Value unknown = Value::array();
+        for (const std::int64_t id : ids) {
+            if (catalog->bookById.contains(id))
+                known.insert(id);
+            else
+                unknown.push_back(id);
+        }
+        if (known.isEmpty())
+            fail(QStringLiteral("لا يوجد أي كتاب بالمعرفات المعطاة. استعمل list_books أو find_author."));
+        if (!unknown.empty())
+            result["unknown_book_ids"] = std::move(unknown);
+        scope = known;
+    }
+
+    if (const auto categoryId = args.integer("category_id")) {
+        const auto it = catalog->categoryById.constFind(*categoryId);
+        if (it == catalog->categoryById.constEnd())
+            fail(QStringLiteral("لا يوجد قسم بالمعرف ") + QString::number(*categoryId)
+                 + QStringLiteral(". استعمل list_categories."));
+        const QSet<std::int64_t> members(it->bookIds.begin(), it->bookIds.end());
+        scope = scope ? scope->intersect(members) : members;
+    }
+    if (scope) {
+        QList<std::int64_t> list(scope->begin(), scope->end());
+        std::sort(list.begin(), list.end());
+        query.scope = list;
+    }
+
+    const std::int64_t limit = args.integer("limit").value_or(kDefaultLimit);
+    result["query"] = Json::utf8(query.title());
+
+    QList<SearchHit> hits;
+    bool timedOut = false;
+    if (!scope || !scope->isEmpty()) {
+        SearchEngine engine(lib);
+        std::tie(hits, timedOut) =
+            runWithTimeout(engine, query, static_cast<int>(limit), searchTimeout());
+        if (!scope && !timedOut && !engine.needsVerify(query)) {
+            if (const auto expression = engine.ftsExpression(query)) {
+                if (const auto total = lib.main().scalarInt(
+                        QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"),
+                        {*expression}))
+                    result["total_matches"] = *total;
+            }
+        }
+    }
+
+    const QList<Term> terms = query.highlightTerms();
+    Value results = Value::array();
+    const qsizetype take = std::min<qsizetype>(hits.size(), limit);
+    for (qsizetype i = 0; i < take; ++i) {
+        const SearchHit& hit = hits.at(i);
+        const std::optional<Page> page = lib.page(hit.pageId);
+        const auto book = catalog->bookById.constFind(hit.bookId);
+        if (!page || book == catalog->bookById.constEnd())
+            continue;
+        Value ref = pageRef(*page, *book, lib);
+        ref["snippet"] = Json::utf8(marked(page->content, terms));
+        results.push_back(std::move(ref));
+    }
+    const auto count = static_cast<std::int64_t>(results.size());
+    result["count"] = count;
+    result["results"] = std::move(results);
+
+    if (timedOut) {
+        result["timed_out"] = true;
+        result["note"] = Json::utf8(QStringLiteral("توقف البحث بعد ")
+                                    + QString::asprintf("%g", searchTimeout())
+                                    + QStringLiteral(" ثوان؛ النتائج جزئية. ضيق البحث بـ book_ids أو category_id."));
+    } else if (count == 0) {
+        result["note"] = Json::utf8(
+            query.morph || query.affix
+                ? QStringLiteral("لا نتائج. جرب صيغة أخرى للكلمة أو أزل all_of وnone_of.")
+                : QStringLiteral("لا نتائج. جرب affix=true (الكلمة بلواصقها) أو morph=true (بحث صرفي)."));
+    } else if (count >= limit) {
+        result["note"] = Json::utf8(QStringLiteral(
+            "بلغت النتائج الحد limit وقد توجد غيرها؛ ضيق بـ book_ids أو category_id أو all_of، أو زد limit."));
+    }
+    return result;
+}
+
+} // namespace quorvel
