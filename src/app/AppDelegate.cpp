@@ -1,0 +1,206 @@
+#include "app/AppDelegate.h"
+
+#include "app/Dialogs.h"
+#include "app/IconMaker.h"
+#include "app/MainWindowController.h"
+#include "core/Library.h"
+#include "core/Preferences.h"
+#include "core/Settings.h"
+#include "core/Theme.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QPixmap>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include <cstdio>
+
+// The icons travel inside the static window library; its resources must be
+// registered by name from outside any namespace.
+static void initWindowResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace quorvel {
+
+namespace {
+
+constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
+constexpr char kOpenFailedText[] = "لم يُعثر على varnoka.db. ضعها في:";
+constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (varnoka.db)";
+constexpr char kAppDisplayName[] = "مكتبة قورفل";
+constexpr char kIconSwitch[] = "--icon";
+constexpr char kSnapshotSwitch[] = "--snapshot";
+constexpr char kSnapDump[] = "SNAP_DUMP";
+constexpr char kLanguagesKey[] = "AppleLanguages";
+constexpr double kUiFontSize = 13;
+constexpr int kWindowIconPixels = 256;
+// The status of a launch that could not open any library.
+constexpr int kNoLibraryStatus = 1;
+
+QString utf8(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+// A list of texts as ["a", "b"].
+QString listText(const QStringList& items)
+{
+    QStringList quoted;
+    for (const QString& item : items)
+        quoted.append(QLatin1Char('"') + item + QLatin1Char('"'));
+    return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+// The argument that follows the first occurrence of a switch; nothing when the
+// switch is absent or last.
+std::optional<QString> operandOf(const QStringList& arguments, const char* name)
+{
+    const qsizetype at = arguments.indexOf(QString::fromLatin1(name));
+    if (at < 0 || at + 1 >= arguments.size())
+        return std::nullopt;
+    return arguments.at(at + 1);
+}
+
+} // namespace
+
+int AppDelegate::run(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(utf8(kAppDisplayName));
+    prepareApplication();
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(IconMaker::image(kWindowIconPixels))));
+
+    AppDelegate delegate(QApplication::arguments(), QProcessEnvironment::systemEnvironment());
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    if (delegate.applicationDidFinishLaunching() == Outcome::Exit)
+        return delegate.exitStatus();
+    return QApplication::exec();
+}
+
+void AppDelegate::prepareApplication()
+{
+    initWindowResources();
+    // The whole interface is Arabic and laid out right to left.
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::UnitedArabEmirates));
+    Preferences::standard().setArgument(QString::fromLatin1(kLanguagesKey), Json::toJson(QStringList{"ar"}));
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(Theme::palette(Settings::nightReading()));
+    QApplication::setFont(Theme::ui(kUiFontSize));
+    QApplication::setQuitOnLastWindowClosed(true);
+}
+
+AppDelegate::AppDelegate(QStringList arguments, QProcessEnvironment environment, QObject* parent)
+    : QObject(parent), arguments_(std::move(arguments)), environment_(std::move(environment))
+{
+}
+
+AppDelegate::~AppDelegate()
+{
+    delete mainWC_.data();
+}
+
+AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
+{
+    Theme::registerFonts();
+
+    if (environment_.contains(QString::fromLatin1(kSnapDump))) {
+        QStringList languages;
+        if (auto stored = Preferences::standard().object(QString::fromLatin1(kLanguagesKey));
+            stored && stored->is_array()) {
+            for (const auto& item : *stored) {
+                if (auto text = Json::asString(item))
+                    languages.append(*text);
+            }
+        }
+        const QString line = QStringLiteral("dir: %1 %2 %3 %4\n")
+                                 .arg(int(QGuiApplication::layoutDirection()))
+                                 .arg(listText({QStringLiteral("ar")}), listText(languages),
+                                      listText(QLocale::system().uiLanguages()));
+        std::fputs(line.toUtf8().constData(), stdout);
+        std::fflush(stdout);
+    }
+
+    if (auto dir = operandOf(arguments_, kIconSwitch)) {
+        IconMaker::write(*dir);
+        exitStatus_ = 0;
+        return Outcome::Exit;
+    }
+
+    if (!openLibrary()) {
+        exitStatus_ = kNoLibraryStatus;
+        return Outcome::Exit;
+    }
+
+    // The semantic index, the main menu, the snapshot harness, session
+    // restore, update checks and the downloads window join the start-up when
+    // they exist.
+    mainWC_ = new MainWindowController(Library::shared());
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = mainWC_->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        mainWC_->move(frame.topLeft());
+    }
+    mainWC_->show();
+    mainWC_->raise();
+    mainWC_->activateWindow();
+    return Outcome::Running;
+}
+
+bool AppDelegate::openLibrary()
+{
+    bool asked = false;
+    std::optional<QString> path = Library::locateDatabase();
+    if (!path) {
+        path = askForDatabase();
+        asked = true;
+    }
+    std::shared_ptr<Library> lib = path ? Library::open(*path) : nullptr;
+    const QString message = utf8(kOpenFailedText) + QLatin1Char('\n') + Library::supportDir();
+    if (!lib) {
+        Dialogs::alert(utf8(kOpenFailedTitle), message);
+        // A configured file that does not open would otherwise end every
+        // launch the same way: let the user choose another one.
+        if (asked)
+            return false;
+        path = askForDatabase();
+        if (!path)
+            return false;
+        lib = Library::open(*path);
+        if (!lib) {
+            Dialogs::alert(utf8(kOpenFailedTitle), message);
+            return false;
+        }
+    }
+    Library::setShared(std::move(lib));
+    return true;
+}
+
+std::optional<QString> AppDelegate::askForDatabase()
+{
+    std::optional<QString> path = Dialogs::openFile(utf8(kChooseDatabase));
+    if (!path || path->isEmpty())
+        return std::nullopt;
+    // Stored before opening, so the next launch finds it even if it fails now.
+    Preferences::standard().set(QString::fromLatin1(dbPathKey), *path);
+    return path;
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (!Settings::restoreSession())
+        return;
+    // A harness run never overwrites the user's session.
+    if (arguments_.contains(QString::fromLatin1(kSnapshotSwitch)))
+        return;
+    if (mainWC_)
+        mainWC_->saveSession(false);
+}
+
+} // namespace quorvel

@@ -1,0 +1,205 @@
+#include "app/Dialogs.h"
+
+#include "core/Theme.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace quorvel {
+
+namespace Dialogs {
+
+namespace {
+
+constexpr QSize kLineEditorSize(320, 24);
+constexpr QSize kBlockEditorSize(380, 150);
+constexpr double kEditorFontSize = 14;
+
+Responder& responder()
+{
+    static Responder current;
+    return current;
+}
+
+// Without a display nobody could answer a modal dialog, so it is cancelled
+// and reported instead of blocking for ever.
+bool cannotShow(const Request& request)
+{
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        return false;
+    std::fprintf(stderr, "dialog not shown without a display: %s %s\n", qPrintable(request.title),
+                 qPrintable(request.text));
+    return true;
+}
+
+std::optional<QString> answerOrNothing(const Request& request, bool& handled)
+{
+    handled = true;
+    if (responder())
+        return responder()(request);
+    if (cannotShow(request))
+        return std::nullopt;
+    handled = false;
+    return std::nullopt;
+}
+
+} // namespace
+
+Responder setResponder(Responder next)
+{
+    Responder previous = std::move(responder());
+    responder() = std::move(next);
+    return previous;
+}
+
+void alert(const QString& title, const QString& text, QWidget* window)
+{
+    Request request{Kind::Alert, title, text, {}, {}, {}, false, window != nullptr};
+    bool handled = false;
+    answerOrNothing(request, handled);
+    if (handled)
+        return;
+
+    auto* box = new QMessageBox(window);
+    box->setText(title);
+    if (!text.isEmpty())
+        box->setInformativeText(text);
+    box->addButton(QString::fromUtf8(okTitle), QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (window) {
+        box->setWindowModality(Qt::WindowModal);
+        box->open();
+    } else {
+        box->setWindowModality(Qt::ApplicationModal);
+        box->exec();
+    }
+}
+
+std::optional<QString> prompt(const QString& title, const QString& info, const QString& initial, const QString& ok,
+                              bool multiline)
+{
+    Request request{Kind::Prompt, title, info, initial, ok, {}, multiline, false};
+    bool handled = false;
+    auto answer = answerOrNothing(request, handled);
+    if (handled)
+        return answer;
+
+    QDialog dialog;
+    dialog.setWindowModality(Qt::ApplicationModal);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* heading = new QLabel(title);
+    heading->setFont(Theme::ui(13, QFont::Bold));
+    heading->setWordWrap(true);
+    layout->addWidget(heading);
+    if (!info.isEmpty()) {
+        auto* infoLabel = new QLabel(info);
+        infoLabel->setFont(Theme::ui(12));
+        infoLabel->setWordWrap(true);
+        layout->addWidget(infoLabel);
+    }
+    QLineEdit* line = nullptr;
+    QPlainTextEdit* block = nullptr;
+    if (multiline) {
+        block = new QPlainTextEdit(initial);
+        block->setMinimumSize(kBlockEditorSize);
+        block->setFont(Theme::ui(kEditorFontSize));
+        block->setLayoutDirection(Qt::RightToLeft);
+        block->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        QTextOption option = block->document()->defaultTextOption();
+        option.setTextDirection(Qt::RightToLeft);
+        option.setAlignment(Qt::AlignRight | Qt::AlignAbsolute);
+        block->document()->setDefaultTextOption(option);
+        layout->addWidget(block);
+    } else {
+        line = new QLineEdit(initial);
+        line->setMinimumSize(kLineEditorSize);
+        line->setFont(Theme::ui(kEditorFontSize));
+        line->setAlignment(Qt::AlignRight | Qt::AlignAbsolute);
+        layout->addWidget(line);
+    }
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* accept = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromUtf8(cancelTitle), QDialogButtonBox::RejectRole);
+    accept->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (block)
+        block->setFocus();
+    else
+        line->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return block ? block->toPlainText() : line->text();
+}
+
+std::optional<QString> openFile(const QString& message, const QString& filter, QWidget* window)
+{
+    Request request{Kind::OpenFile, message, {}, {}, {}, filter, false, window != nullptr};
+    bool handled = false;
+    auto answer = answerOrNothing(request, handled);
+    if (handled)
+        return answer;
+    const QString path = QFileDialog::getOpenFileName(window, message, QString(), filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter,
+                                QWidget* window)
+{
+    Request request{Kind::SaveFile, message, {}, suggestedName, {}, filter, false, window != nullptr};
+    bool handled = false;
+    auto answer = answerOrNothing(request, handled);
+    if (handled)
+        return answer;
+    const QString path = QFileDialog::getSaveFileName(window, message, suggestedName, filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+} // namespace Dialogs
+
+ScriptedDialogs::ScriptedDialogs()
+{
+    previous_ = Dialogs::setResponder([this](const Dialogs::Request& request) -> std::optional<QString> {
+        requests_.append(request);
+        if (request.kind == Dialogs::Kind::Alert || answers_.isEmpty())
+            return std::nullopt;
+        return answers_.takeFirst();
+    });
+}
+
+ScriptedDialogs::~ScriptedDialogs()
+{
+    Dialogs::setResponder(std::move(previous_));
+}
+
+void ScriptedDialogs::answer(std::optional<QString> reply)
+{
+    answers_.append(std::move(reply));
+}
+
+QList<Dialogs::Request> ScriptedDialogs::requestsOf(Dialogs::Kind kind) const
+{
+    QList<Dialogs::Request> found;
+    for (const auto& request : requests_) {
+        if (request.kind == kind)
+            found.append(request);
+    }
+    return found;
+}
+
+} // namespace quorvel

@@ -1,0 +1,87 @@
+#pragma once
+
+// The standard dialogs: a message, a line or block of text to type, a file to
+// open or save. Every dialog of the application goes through here, so that a
+// responder can answer in place of the user: tests install a ScriptedDialogs,
+// which records each request and hands back scripted answers, and no modal
+// dialog ever opens under it.
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace quorvel {
+
+namespace Dialogs {
+
+enum class Kind { Alert, Prompt, OpenFile, SaveFile };
+
+struct Request {
+    Kind kind = Kind::Alert;
+    QString title;    // the message text (or the panel's message)
+    QString text;     // the informative text (alerts, prompts)
+    QString initial;  // the editor's text (prompts) or the suggested name (save)
+    QString ok;       // the accepting button (prompts)
+    QString filter;   // the file filter (panels)
+    bool multiline = false;
+    bool hasWindow = false; // shown on a window rather than application-modal
+};
+
+// Answers a request in place of the user: the accepted text or path, or
+// nothing for a cancel. The answer to an alert is ignored.
+using Responder = std::function<std::optional<QString>(const Request&)>;
+
+// Installs a responder (an empty one restores the real dialogs); returns the
+// previous one.
+Responder setResponder(Responder responder);
+
+inline constexpr const char* okTitle = "حسناً";
+inline constexpr const char* cancelTitle = "إلغاء";
+inline constexpr const char* saveTitle = "حفظ";
+
+// A message with one button. On a window it is window-modal and the call
+// returns at once; without one it is application-modal and returns when the
+// button is pressed. An empty text shows no informative line.
+void alert(const QString& title, const QString& text, QWidget* window = nullptr);
+
+// Asks for a line (or a block, when multiline) of text. Returns the text
+// exactly as typed when the first button ends the dialog, nothing otherwise.
+std::optional<QString> prompt(const QString& title, const QString& info, const QString& initial,
+                              const QString& ok = QString::fromUtf8(saveTitle), bool multiline = false);
+
+// A file chooser for an existing file; the chosen path or nothing.
+std::optional<QString> openFile(const QString& message, const QString& filter = {}, QWidget* window = nullptr);
+
+// A file chooser for a file to write; the chosen path or nothing.
+std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter = {},
+                                QWidget* window = nullptr);
+
+} // namespace Dialogs
+
+// Answers dialogs from a script while it lives, recording every request.
+// Answers are used in order; once they run out every dialog is cancelled.
+class ScriptedDialogs {
+public:
+    ScriptedDialogs();
+    ~ScriptedDialogs();
+    ScriptedDialogs(const ScriptedDialogs&) = delete;
+    ScriptedDialogs& operator=(const ScriptedDialogs&) = delete;
+
+    // Queues the answer to the next prompt or panel (alerts take none).
+    void answer(std::optional<QString> reply);
+
+    const QList<Dialogs::Request>& requests() const { return requests_; }
+    QList<Dialogs::Request> requestsOf(Dialogs::Kind kind) const;
+    void clear() { requests_.clear(); }
+
+private:
+    QList<Dialogs::Request> requests_;
+    QList<std::optional<QString>> answers_;
+    Dialogs::Responder previous_;
+};
+
+} // namespace quorvel

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <array>
+
+namespace quorvel::IconMaker {
+
+// One image of the application's icon set: a size in points and a scale.
+struct IconSize {
+    int size;
+    int scale;
+};
+
+// The ten images of the set, in writing order.
+inline constexpr std::array<IconSize, 10> sizes{{
+    {16, 1}, {16, 2}, {32, 1}, {32, 2}, {128, 1}, {128, 2}, {256, 1}, {256, 2}, {512, 1}, {512, 2},
+}};
+
+// "icon_<size>x<size>.png", with "@2x" before ".png" at scale 2.
+QString fileName(IconSize entry);
+
+// The icon drawn on a transparent square of that many pixels each way.
+QImage image(double pixels);
+
+// Creates the folder and writes the ten images into it. Failures are silent:
+// every remaining file is still attempted.
+void write(const QString& dir);
+
+} // namespace quorvel::IconMaker

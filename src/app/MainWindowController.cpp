@@ -1,0 +1,466 @@
+#include "app/MainWindowController.h"
+
+#include "app/BarView.h"
+#include "app/Dialogs.h"
+#include "app/PillView.h"
+#include "app/PlaceholderView.h"
+#include "app/TabStrip.h"
+#include "app/WelcomeView.h"
+#include "app/Widgets.h"
+#include "core/Arabic.h"
+#include "core/Json.h"
+#include "core/Library.h"
+#include "core/Notifier.h"
+#include "core/Preferences.h"
+#include "core/Settings.h"
+#include "core/Theme.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPointer>
+#include <QToolButton>
+
+namespace quorvel {
+
+namespace {
+
+constexpr char kWindowTitle[] = "مكتبة قورفل";
+constexpr QSize kWindowSize(1400, 860);
+constexpr QSize kMinimumSize(980, 620);
+constexpr char kFrameKeyPrefix[] = "windowFrame.";
+
+constexpr int kTopBarHeight = 46;
+constexpr int kCommandLeading = 8;
+constexpr int kSearchTrailing = 10;
+constexpr int kGroupGap = 12;
+constexpr int kCommandSpacing = 2;
+constexpr int kSearchSpacing = 8;
+constexpr double kCommandSize = 21;
+constexpr int kSearchFieldWidth = 290;
+constexpr double kSearchFontSize = 13;
+constexpr double kModeFontSize = 12;
+
+constexpr char kPlaceholderClassic[] = "بحث في جميع الكتب";
+constexpr char kPlaceholderSmart[] = "اسأل الكتب سؤالاً…";
+constexpr char kModeClassic[] = "كلاسيكي";
+constexpr char kModeSmart[] = "ذكي";
+constexpr char kModeTip[] = "كلاسيكي: بحث بالكلمات · ذكي: اسأل الكتب واحصل على إجابة معزوّة";
+constexpr char kPillTip[] = "عدد الكتب في المكتبة";
+constexpr char kSourceTip[] = "صورة الأصل / تصدير PDF";
+
+constexpr char kSavedTitle[] = "حفظت الجلسة";
+constexpr char kSavedTextBefore[] = "ستستعاد التبويبات (";
+constexpr char kSavedTextAfter[] = ") عند التشغيل القادم. ولحفظها باسم تعود إليه متى شئت: ملف ← حفظ الجلسة باسم.";
+
+QString utf8(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget* parent)
+    : QMainWindow(parent), lib_(std::move(lib))
+{
+    Q_ASSERT(lib_);
+    onTerminate = [] { QCoreApplication::quit(); };
+
+    topBar_ = new BarView;
+    tabStrip_ = new TabStrip;
+    host_ = new QWidget;
+    welcome_ = new WelcomeView;
+    searchField_ = new QLineEdit;
+    pill_ = new PillView(Arabic::num(lib_->books().size()), Theme::emerald());
+    parking_ = new QWidget(this);
+    parking_->hide();
+
+    setWindowTitle(utf8(kWindowTitle));
+    resize(kWindowSize);
+    setMinimumSize(kMinimumSize);
+    restoreFrame();
+
+    autosave_.setSingleShot(true);
+    autosave_.setInterval(autosaveDelayMs);
+    connect(&autosave_, &QTimer::timeout, this, [this] { storeSession(sessionJSON()); });
+
+    build();
+    showWelcomeIfNeeded();
+    connect(&Notifier::shared(), &Notifier::libraryChanged, this, &MainWindowController::libraryChanged);
+}
+
+MainWindowController::~MainWindowController() = default;
+
+void MainWindowController::build()
+{
+    QPointer<MainWindowController> self(this);
+    buildTopBar();
+
+    tabStrip_->onSelect = [self](int i) {
+        if (self)
+            self->select(i);
+    };
+    tabStrip_->onClose = [self](int i) {
+        if (self)
+            self->close(i);
+    };
+
+    auto* content = vstack({topBar_, tabStrip_, host_}, 0, StackView::Align::Fill);
+    host_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    auto* central = new QWidget;
+    pin(central, content);
+    setCentralWidget(central);
+    pin(host_, welcome_);
+}
+
+QWidget* MainWindowController::buildTopBar()
+{
+    QPointer<MainWindowController> self(this);
+    auto command = [](const char* symbol, const char* tip, QFont::Weight weight, std::function<void()> action) {
+        return iconButton(QString::fromLatin1(symbol), utf8(tip), kCommandSize, {Theme::emerald(), Theme::gold()},
+                          weight, std::move(action));
+    };
+    // The commands whose windows and menus are not part of the application
+    // yet carry no action; they are wired when those exist.
+    auto* commands = hstack(
+        {
+            command("books.vertical.fill", "الكتب", QFont::Normal, nullptr),
+            command("book.fill", "القرآن الكريم", QFont::Normal, nullptr),
+            command("magnifyingglass", "البحث", QFont::DemiBold, nullptr),
+            command("sparkles", "البحث الذكي: اسأل الكتب", QFont::Normal, nullptr),
+            command("square.and.pencil", "التعليقات والعلامات", QFont::Normal, nullptr),
+            command("pencil.and.scribble", "المؤلّفون", QFont::Normal, nullptr),
+            command("square.and.arrow.down.fill", "حفظ الجلسة", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->saveSession(true);
+                    }),
+            command("rectangle.on.rectangle", "النوافذ", QFont::Normal, nullptr),
+            command("gearshape.fill", "الإعدادات", QFont::Normal, nullptr),
+            command("envelope.fill", "الإبلاغ عن خطأ", QFont::Normal, nullptr),
+            command("leaf.fill", "عن مكتبة قورفل", QFont::Normal, nullptr),
+        },
+        kCommandSpacing);
+
+    searchField_->setPlaceholderText(utf8(kPlaceholderClassic));
+    searchField_->setFont(Theme::ui(kSearchFontSize));
+    searchField_->setFixedWidth(kSearchFieldWidth);
+    searchField_->setClearButtonEnabled(true);
+    onAction(searchField_, [self](QObject*) {
+        if (self)
+            self->quickSearch();
+    });
+
+    const QColor hit = Theme::hit();
+    QColor hitFaint = hit;
+    hitFaint.setAlphaF(0.5f);
+    auto* source = iconButton(QStringLiteral("doc.richtext.fill"), utf8(kSourceTip), kCommandSize, {hit, hitFaint},
+                              QFont::Normal, nullptr);
+
+    pill_->setToolTip(utf8(kPillTip));
+    auto* search = hstack({buildModeSwitch(), searchField_, source, pill_}, kSearchSpacing);
+
+    auto* row = new QHBoxLayout(topBar_);
+    const bool rtl = topBar_->layoutDirection() == Qt::RightToLeft || QGuiApplication::isRightToLeft();
+    row->setContentsMargins(rtl ? kSearchTrailing : kCommandLeading, 0, rtl ? kCommandLeading : kSearchTrailing, 0);
+    row->setSpacing(kGroupGap);
+    row->addWidget(commands, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    row->addWidget(search, 0, Qt::AlignVCenter);
+    topBar_->setFixedHeight(kTopBarHeight);
+    return topBar_;
+}
+
+QWidget* MainWindowController::buildModeSwitch()
+{
+    auto* box = new QWidget;
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    modeSwitch_ = new QButtonGroup(box);
+    modeSwitch_->setExclusive(true);
+    const char* titles[] = {kModeClassic, kModeSmart};
+    for (int segment = 0; segment < 2; ++segment) {
+        auto* button = new QToolButton;
+        button->setText(utf8(titles[segment]));
+        button->setCheckable(true);
+        button->setFont(Theme::ui(kModeFontSize, QFont::Medium));
+        button->setFocusPolicy(Qt::NoFocus);
+        modeSwitch_->addButton(button, segment);
+        row->addWidget(button);
+    }
+    box->setToolTip(utf8(kModeTip));
+
+    const int stored = int(Preferences::standard().integerValue(QString::fromLatin1(searchModeKey)));
+    if (QAbstractButton* button = modeSwitch_->button(stored))
+        button->setChecked(true);
+    if (stored == 1)
+        searchField_->setPlaceholderText(utf8(kPlaceholderSmart));
+
+    QPointer<MainWindowController> self(this);
+    connect(modeSwitch_, &QButtonGroup::idClicked, this, [self](int segment) {
+        if (self)
+            self->setSearchMode(segment);
+    });
+    return box;
+}
+
+int MainWindowController::searchMode() const
+{
+    return modeSwitch_->checkedId();
+}
+
+void MainWindowController::setSearchMode(int segment)
+{
+    if (QAbstractButton* button = modeSwitch_->button(segment); button && !button->isChecked())
+        button->setChecked(true);
+    Preferences::standard().set(QString::fromLatin1(searchModeKey), std::int64_t(segment));
+    searchField_->setPlaceholderText(utf8(segment == 1 ? kPlaceholderSmart : kPlaceholderClassic));
+}
+
+void MainWindowController::showWelcomeIfNeeded()
+{
+    if (!tabs_.isEmpty())
+        return;
+    if (welcome_->parentWidget() != host_)
+        pin(host_, welcome_);
+    QPointer<MainWindowController> self(this);
+    const auto bookById = lib_->bookById();
+    QList<WelcomeView::Entry> recent;
+    for (const Library::PageStamp& stamp : lib_->recentBooks(recentLimit)) {
+        const auto found = bookById.constFind(stamp.bookId);
+        if (found == bookById.constEnd())
+            continue;
+        const std::int64_t book = stamp.bookId;
+        const std::int64_t seq = stamp.seq;
+        recent.append({found->title, [self, book, seq] {
+                           if (self)
+                               self->openBook(book, seq);
+                       }});
+    }
+    welcome_->setRecent(recent);
+    refreshStrip();
+}
+
+void MainWindowController::libraryChanged()
+{
+    // Another database than the local store is never changed underneath us.
+    if (!lib_->isLocal())
+        return;
+    lib_->reloadCatalog();
+    pill_->setText(Arabic::num(lib_->books().size()));
+    if (tabs_.isEmpty())
+        showWelcomeIfNeeded();
+}
+
+void MainWindowController::add(std::shared_ptr<TabItem> item)
+{
+    tabs_.append(std::move(item));
+    select(int(tabs_.size()) - 1);
+}
+
+void MainWindowController::select(int index)
+{
+    if (index < 0 || index >= tabs_.size())
+        return;
+    active_ = index;
+    unpinAll(host_, parking_);
+    QWidget* view = tabs_[index]->view();
+    if (view)
+        pin(host_, view);
+    refreshStrip();
+    if (view && view->focusProxy())
+        view->focusProxy()->setFocus();
+    else
+        setFocus();
+    scheduleAutosave();
+}
+
+void MainWindowController::close(int index)
+{
+    if (index < 0 || index >= tabs_.size())
+        return;
+    std::shared_ptr<TabItem> item = tabs_.takeAt(index);
+    if (QWidget* view = item->view()) {
+        view->hide();
+        view->setParent(nullptr);
+        view->deleteLater();
+    }
+    if (tabs_.isEmpty()) {
+        active_ = -1;
+        unpinAll(host_, parking_);
+        showWelcomeIfNeeded();
+        refreshStrip();
+        scheduleAutosave();
+        return;
+    }
+    select(std::min(index, int(tabs_.size()) - 1));
+    scheduleAutosave();
+}
+
+void MainWindowController::closeActive()
+{
+    if (active_ < 0) {
+        QMainWindow::close();
+        return;
+    }
+    close(active_);
+}
+
+void MainWindowController::refreshStrip()
+{
+    QList<QPair<QString, QString>> entries;
+    for (const auto& item : tabs_)
+        entries.append({item->title, item->icon()});
+    tabStrip_->set(entries, active_);
+    tabStrip_->setVisible(!tabs_.isEmpty());
+}
+
+void MainWindowController::scheduleAutosave()
+{
+    autosave_.start();
+}
+
+std::optional<QString> MainWindowController::sessionJSON() const
+{
+    Json::Value tabs = Json::Value::array();
+    for (const auto& item : tabs_) {
+        Json::Value tab = Json::Value::object();
+        auto* placeholder = qobject_cast<PlaceholderView*>(item->view());
+        switch (item->kind()) {
+        case TabItem::Kind::Book:
+            tab["k"] = "book";
+            tab["b"] = placeholder ? placeholder->bookId() : 0;
+            tab["s"] = placeholder ? placeholder->seq() : 0;
+            tab["y"] = 0.0;
+            break;
+        case TabItem::Kind::Search:
+            tab["k"] = "search";
+            tab["q"] = Json::utf8(placeholder ? placeholder->query().json() : SearchQuery().json());
+            tab["row"] = 0;
+            break;
+        case TabItem::Kind::Ai:
+            tab["k"] = "ai";
+            break;
+        case TabItem::Kind::Quran:
+            tab["k"] = "quran";
+            tab["sura"] = 1;
+            tab["ayah"] = 1;
+            break;
+        }
+        tabs.push_back(std::move(tab));
+    }
+    Json::Value document = Json::Value::object();
+    document["tabs"] = std::move(tabs);
+    document["active"] = active_;
+    return QString::fromUtf8(Json::dumpBytes(document));
+}
+
+void MainWindowController::storeSession(const std::optional<QString>& json)
+{
+    if (!json)
+        return;
+    lib_->setKV(QString::fromLatin1(sessionKey), *json);
+    emit sessionStored();
+}
+
+void MainWindowController::saveSession(bool explicitSave)
+{
+    const std::optional<QString> json = sessionJSON();
+    storeSession(json);
+    if (!explicitSave)
+        return;
+    // Only a session that was written is announced as saved.
+    if (!json) {
+        Dialogs::alert(utf8("تعذر حفظ الجلسة"), QString(), this);
+        return;
+    }
+    Dialogs::alert(utf8(kSavedTitle),
+                   utf8(kSavedTextBefore) + Arabic::num(tabs_.size()) + utf8(kSavedTextAfter), this);
+}
+
+void MainWindowController::focusSearch()
+{
+    searchField_->setFocus();
+}
+
+void MainWindowController::openBook(std::int64_t bookId, std::optional<std::int64_t> seq)
+{
+    const std::optional<Book> book = lib_->book(bookId);
+    if (!book)
+        return;
+    for (int i = 0; i < tabs_.size(); ++i) {
+        if (tabs_[i]->kind() != TabItem::Kind::Book)
+            continue;
+        auto* reader = qobject_cast<PlaceholderView*>(tabs_[i]->view());
+        if (!reader || reader->bookId() != bookId)
+            continue;
+        select(i);
+        if (seq)
+            reader->go(*lib_, *seq);
+        return;
+    }
+    auto* reader = new PlaceholderView(*lib_, bookId, seq.value_or(0));
+    add(std::make_shared<TabItem>(TabItem::Kind::Book, reader, book->title));
+}
+
+void MainWindowController::quickSearch()
+{
+    QString text = searchField_->text();
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
+        ++start;
+    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    text = text.mid(start, end - start);
+    if (text.isEmpty())
+        return;
+    // The smart mode hands the question to the assistant, which is not part
+    // of the application yet.
+    if (searchMode() == 1)
+        return;
+    SearchQuery query;
+    if (text.size() >= 3 && text.startsWith(u'"') && text.endsWith(u'"'))
+        query.andPhrases = {text.mid(1, text.size() - 2)};
+    else
+        query.andPhrases = text.split(u' ', Qt::SkipEmptyParts);
+    if (query.isEmpty())
+        return;
+    auto* results = new PlaceholderView(query);
+    add(std::make_shared<TabItem>(TabItem::Kind::Search, results, query.title()));
+}
+
+void MainWindowController::closeEvent(QCloseEvent* event)
+{
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    closing_ = true;
+    if (Settings::restoreSession())
+        storeSession(sessionJSON());
+    saveFrame();
+    event->accept();
+    if (onTerminate)
+        onTerminate();
+}
+
+void MainWindowController::saveFrame()
+{
+    Preferences::standard().set(QString::fromLatin1(kFrameKeyPrefix) + QString::fromLatin1(frameName),
+                                QString::fromLatin1(saveGeometry().toBase64()));
+}
+
+void MainWindowController::restoreFrame()
+{
+    const auto stored =
+        Preferences::standard().string(QString::fromLatin1(kFrameKeyPrefix) + QString::fromLatin1(frameName));
+    if (stored && !stored->isEmpty())
+        restoreGeometry(QByteArray::fromBase64(stored->toLatin1()));
+}
+
+} // namespace quorvel

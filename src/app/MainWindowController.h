@@ -1,0 +1,121 @@
+#pragma once
+
+// The one main window: a top bar of commands with the quick-search field, a
+// strip of tabs and a host area showing the active tab's view, or the welcome
+// view when no tab is open. It owns the tabs for the life of the process and
+// ends the application when it closes.
+
+#include "app/TabItem.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QButtonGroup;
+class QLineEdit;
+
+namespace quorvel {
+
+class BarView;
+class Library;
+class PillView;
+class TabStrip;
+class WelcomeView;
+
+class MainWindowController : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindowController(std::shared_ptr<Library> lib, QWidget* parent = nullptr);
+    ~MainWindowController() override;
+
+    static constexpr int autosaveDelayMs = 800;
+    static constexpr int recentLimit = 5;
+    static constexpr const char* sessionKey = "session";
+    static constexpr const char* searchModeKey = "searchMode";
+    static constexpr const char* frameName = "QuorvelMain";
+
+    Library& library() const { return *lib_; }
+
+    // Shows the welcome view with the recent books when no tab is open.
+    void showWelcomeIfNeeded();
+    // Reloads the catalogue after a change of the local store.
+    void libraryChanged();
+
+    // The tab list: add appends and selects; select and close ignore indices
+    // out of range; closeActive closes the window when no tab is open.
+    void add(std::shared_ptr<TabItem> item);
+    void select(int index);
+    void close(int index);
+    void closeActive();
+    void refreshStrip();
+
+    const QList<std::shared_ptr<TabItem>>& tabs() const { return tabs_; }
+    int active() const { return active_; }
+
+    // Saves the session 0.8 s after the last request.
+    void scheduleAutosave();
+    bool autosavePending() const { return autosave_.isActive(); }
+    // Saves the session now; an explicit save confirms with a message.
+    void saveSession(bool explicitSave = false);
+    // The session document of the open tabs; nothing when it cannot be made.
+    std::optional<QString> sessionJSON() const;
+
+    void focusSearch();
+
+    // Shows a book at a page in a book tab, reusing the tab that shows it.
+    // Does nothing for a book outside the catalogue.
+    void openBook(std::int64_t bookId, std::optional<std::int64_t> seq);
+    // Runs the top bar's search field.
+    void quickSearch();
+
+    // Ends the application; replaceable so that tests can watch for it.
+    std::function<void()> onTerminate;
+
+    // Parts of the window, for the application and its tests.
+    BarView* topBar() const { return topBar_; }
+    TabStrip* tabStrip() const { return tabStrip_; }
+    QWidget* host() const { return host_; }
+    WelcomeView* welcome() const { return welcome_; }
+    QLineEdit* searchField() const { return searchField_; }
+    PillView* pill() const { return pill_; }
+    int searchMode() const;
+    void setSearchMode(int segment);
+
+signals:
+    // The session document was written under "session".
+    void sessionStored();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void build();
+    QWidget* buildTopBar();
+    QWidget* buildModeSwitch();
+    void storeSession(const std::optional<QString>& json);
+    void saveFrame();
+    void restoreFrame();
+
+    std::shared_ptr<Library> lib_;
+    BarView* topBar_ = nullptr;
+    TabStrip* tabStrip_ = nullptr;
+    QWidget* host_ = nullptr;
+    WelcomeView* welcome_ = nullptr;
+    QLineEdit* searchField_ = nullptr;
+    QButtonGroup* modeSwitch_ = nullptr;
+    PillView* pill_ = nullptr;
+    QWidget* parking_ = nullptr; // holds views taken out of the host
+
+    QList<std::shared_ptr<TabItem>> tabs_;
+    int active_ = -1;
+    QTimer autosave_;
+    bool closing_ = false;
+};
+
+} // namespace quorvel

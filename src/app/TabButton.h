@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+namespace quorvel {
+
+class HoverButton;
+class Label;
+
+// One tab of the strip: symbol, title (shortened in the middle past 230
+// pixels) and a close button, on a shape with two rounded top corners. A
+// press anywhere but on the close button selects the tab. Throw-away: the
+// strip makes new buttons on every change, so `active` never changes.
+class TabButton : public QWidget {
+    Q_OBJECT
+public:
+    TabButton(const QString& title, const QString& icon, bool active, std::function<void()> select,
+              std::function<void()> close, QWidget* parent = nullptr);
+
+    static constexpr int maxTitleWidth = 230;
+
+    bool isActive() const { return active_; }
+    Label* titleLabel() const { return title_; }
+    HoverButton* closeButton() const { return close_; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const bool active_;
+    const std::function<void()> select_;
+    Label* title_ = nullptr;
+    HoverButton* close_ = nullptr;
+};
+
+} // namespace quorvel

@@ -1,0 +1,121 @@
+#pragma once
+
+// The palette and the font set of every window. Three kinds of colour exist:
+// fixed brand colours, colours that follow the night-reading preference at the
+// moment they are asked for, and colours that follow the appearance (light or
+// dark) at the moment they are drawn. The appearance is read from the palette
+// in force: a palette whose window colour is dark is the dark appearance, so
+// the application palette chosen at start-up (and any widget's own palette)
+// decides.
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QList>
+#include <QPalette>
+#include <QString>
+
+#include <cstdint>
+
+namespace quorvel {
+
+// A colour that may resolve differently in the light and the dark appearance.
+// A fixed colour resolves to itself in both.
+class ThemeColor {
+public:
+    ThemeColor() = default;
+    ThemeColor(const QColor& fixed) : light_(fixed), dark_(fixed) {} // NOLINT: implicit on purpose
+    ThemeColor(const QColor& light, const QColor& dark) : light_(light), dark_(dark) {}
+
+    // The colour for a palette: the dark value when the palette is dark.
+    QColor resolve(const QPalette& palette) const;
+    // The colour under the application's palette.
+    QColor resolve() const;
+    QColor light() const { return light_; }
+    QColor dark() const { return dark_; }
+    bool isDynamic() const { return light_ != dark_; }
+
+private:
+    QColor light_;
+    QColor dark_;
+};
+
+namespace Theme {
+
+// --- colours ---------------------------------------------------------------
+
+// An sRGB colour from 0xRRGGBB (bits above 23 ignored) and an alpha.
+QColor rgb(std::uint32_t value, double alpha = 1.0);
+// A colour resolved by appearance: the first value when light, the second when dark.
+ThemeColor dynamic(std::uint32_t light, std::uint32_t dark);
+
+// True when the palette is the dark appearance.
+bool isDark(const QPalette& palette);
+bool isDark();
+
+// Fixed colours, created once.
+QColor emerald();
+QColor emeraldDeep();
+QColor gold();
+QColor goldSoft();
+QColor titleRed();
+QColor pageHighlight();
+
+// Night-reading colours, read from the preference on every call.
+QColor parchment();
+QColor ink();
+QColor footnoteInk();
+QColor hit();
+QColor hitMark();
+QColor hitCurrent();
+QColor hitInk();
+
+// Appearance colours.
+ThemeColor barTop();
+ThemeColor barBottom();
+ThemeColor barLine();
+ThemeColor panel();
+ThemeColor tabIdle();
+
+// The Fusion palette of the light or the dark appearance.
+QPalette palette(bool dark);
+
+// --- fonts -----------------------------------------------------------------
+// Sizes are in logical pixels, which play the part of typographic points.
+
+// Registers every .ttf/.otf file of the resources' "Fonts" folder for the
+// process. A missing folder or a file that does not load is skipped silently.
+void registerFonts();
+// Same, for a given folder; returns how many files were registered. Exposed
+// for tests.
+int registerFontsIn(const QString& folder);
+
+// The folder of the application's installed resources (<prefix>/share/quorvel
+// beside the executable), or empty when there is none.
+QString resourcesDir();
+
+// The user's reading font; "Amiri" maps to its regular and bold faces.
+QFont reader(double size, bool bold = false);
+// The Quran font, or the regular reading font when it is not available.
+QFont quran(double size);
+// The interface font at a size and weight.
+QFont ui(double size = 13, QFont::Weight weight = QFont::Normal);
+// The logo font, or the bold reading font.
+QFont logo(double size);
+
+// True when a face of that PostScript name (or family name) is available.
+bool hasFace(const QString& name);
+
+// --- symbols ---------------------------------------------------------------
+
+// A symbol image by name, drawn at a size in a palette of colours (the first
+// for the main strokes, the second for accents) and a weight; a null icon when
+// no symbol of that name exists.
+QIcon symbol(const QString& name, double size = 18, const QList<QColor>& colors = {},
+             QFont::Weight weight = QFont::Normal);
+// The same as a pixmap of size × devicePixelRatio pixels; null when unknown.
+QPixmap symbolPixmap(const QString& name, double size, const QList<QColor>& colors = {},
+                     QFont::Weight weight = QFont::Normal, double devicePixelRatio = 2.0);
+
+} // namespace Theme
+} // namespace quorvel
