@@ -4,6 +4,8 @@
 #include "core/SQLiteDB.h"
 #include "support/CorpusText.h"
 
+#include <sqlite3.h>
+
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -289,11 +291,16 @@ TEST(IsnadGraph, aPageMentioningMoreNarratorsThanOneStatementBinds)
         g.edge(ids[i], ids[i + 1], 5);
     ASSERT_TRUE(g.db->exec(QStringLiteral("COMMIT")));
 
-    const auto listed = Isnad::narrators(*g.db, 5);
-    ASSERT_EQ(listed.size(), count);
-    EXPECT_EQ(listed.first().name, "n0");
-    EXPECT_EQ(listed[32766].name, "n32766");
-    EXPECT_EQ(listed.last().name, QStringLiteral("n%1").arg(count - 1));
+    // With the library's own limit, then with one that forces slices.
+    for (int limit : {-1, 999}) {
+        if (limit > 0)
+            sqlite3_limit(g.db->handle(), SQLITE_LIMIT_VARIABLE_NUMBER, limit);
+        const auto listed = Isnad::narrators(*g.db, 5);
+        ASSERT_EQ(listed.size(), count) << limit;
+        EXPECT_EQ(listed.first().name, "n0");
+        EXPECT_EQ(listed[32766].name, "n32766");
+        EXPECT_EQ(listed.last().name, QStringLiteral("n%1").arg(count - 1));
+    }
 }
 
 TEST(IsnadGraph, aLibraryWithoutNarratorTablesYieldsNothing)
