@@ -1,0 +1,298 @@
+#include "core/Library.h"
+#include "core/Notifier.h"
+#include "core/Settings.h"
+#include "support/FixtureLibrary.h"
+#include "support/ScopedEnv.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace quorvel;
+namespace Fixture = quorvel::test::FixtureLibrary;
+using quorvel::test::ScopedEnv;
+
+namespace {
+
+// A library over the tests/data corpus (books 1, 2, 3) with a user database
+// of its own.
+struct UserData : ::testing::Test {
+    QTemporaryDir dir;
+    std::optional<ScopedEnv> userDb;
+    std::shared_ptr<Library> lib;
+    int notices = 0;
+    QMetaObject::Connection connection;
+
+    void SetUp() override
+    {
+        userDb.emplace("QUORVEL_USERDB", dir.filePath("user.db"));
+        lib = Library::open(Fixture::build(dir.path()));
+        ASSERT_TRUE(lib);
+        connection = QObject::connect(&Notifier::shared(), &Notifier::userDataChanged,
+                                      [this] { ++notices; });
+    }
+    void TearDown() override { QObject::disconnect(connection); }
+
+    // The number of notices the call posted.
+    int posted(const std::function<void()>& call)
+    {
+        const int before = notices;
+        call();
+        return notices - before;
+    }
+};
+
+} // namespace
+
+TEST_F(UserData, noticeIsPostedExactlyByTheListWritingOperations)
+{
+    EXPECT_EQ(posted([&] { lib->addFolder("f"); }), 1);
+    EXPECT_EQ(posted([&] { lib->setFavorite(1, true, 0); }), 1);
+    EXPECT_EQ(posted([&] { lib->setFavorite(1, false, 0); }), 1);
+    EXPECT_EQ(posted([&] { lib->saveNote(1, 2, "n"); }), 1);
+    EXPECT_EQ(posted([&] { lib->saveNote(1, 3, "   \n"); }), 1); // nothing written
+    EXPECT_EQ(posted([&] { lib->toggleBookmark(1, 2); }), 1);
+    EXPECT_EQ(posted([&] { lib->saveScope("s", {1}); }), 1);
+    EXPECT_EQ(posted([&] { lib->deleteScope(1); }), 1);
+    EXPECT_EQ(posted([&] { lib->addHistory("t", "{}", 1); }), 1);
+    EXPECT_EQ(posted([&] { lib->saveResults("r", "{}", {1}); }), 1);
+    EXPECT_EQ(posted([&] { lib->setIgnoredBooks({2}); }), 1);
+
+    EXPECT_EQ(posted([&] { lib->setLastViewed(1, 5); }), 0);
+    EXPECT_EQ(posted([&] { lib->setKV("k", "v"); }), 0);
+    EXPECT_EQ(posted([&] { lib->setTashkeel(1, false); }), 0);
+    EXPECT_EQ(posted([&] { lib->addCorrection(1, 2, "typo", "x"); }), 0);
+    EXPECT_EQ(posted([&] {
+                  lib->notes(std::nullopt);
+                  lib->bookmarks();
+                  lib->history();
+                  lib->ignoredBooks();
+              }),
+              0);
+}
+
+TEST_F(UserData, recentBooksCountRemovedBooksAgainstTheLimit)
+{
+    EXPECT_EQ(Library::defaultRecentLimit, 60);
+    // 70 entries stamped in the same second: the newest (highest row) first.
+    for (int book = 1; book <= 70; ++book)
+        lib->setLastViewed(book, book * 10);
+    lib->setLastViewed(2, 7);
+    EXPECT_EQ(lib->lastViewed(2), 7);
+    EXPECT_FALSE(lib->lastViewed(500));
+    // Books 4..70 are not in the catalogue; ties order by row, so 70..11 fill
+    // the 60 rows and none of the catalogue's books comes back.
+    EXPECT_TRUE(lib->recentBooks().isEmpty());
+    const auto all = lib->recentBooks(70);
+    ASSERT_EQ(all.size(), 3);
+    EXPECT_EQ(all[0].bookId, 3);
+    EXPECT_EQ(all[1].bookId, 2);
+    EXPECT_EQ(all[1].seq, 7);
+
+    // A newer stamp moves a book to the front.
+    lib->user().run("UPDATE last_viewed SET ts = ts - 100 WHERE book_id <> 1");
+    EXPECT_EQ(lib->recentBooks(1).value(0).bookId, 1);
+}
+
+TEST_F(UserData, foldersAndFavourites)
+{
+    ASSERT_EQ(lib->folders().size(), 1);
+    EXPECT_EQ(lib->folders()[0].id, 0);
+    EXPECT_EQ(lib->folders()[0].name, QString::fromUtf8("المفضّلة"));
+    const auto a = lib->addFolder("a");
+    const auto b = lib->addFolder("b");
+    EXPECT_NE(a, b);
+    ASSERT_EQ(lib->folders().size(), 3);
+    EXPECT_EQ(lib->folders()[1].name, "a");
+    EXPECT_EQ(lib->folders()[2].id, b);
+
+    lib->setFavorite(1, true, a);
+    lib->setFavorite(2, true, a);
+    lib->setFavorite(1, true, b);
+    lib->setFavorite(99, true, a); // not in the catalogue: stored, never listed
+    EXPECT_EQ(lib->favorites(a), (QList<std::int64_t>{2, 1}));
+    EXPECT_TRUE(lib->isFavorite(1));
+    // Removing with any folder number removes the book from every folder.
+    lib->setFavorite(1, false, 12345);
+    EXPECT_FALSE(lib->isFavorite(1));
+    EXPECT_EQ(lib->favorites(a), (QList<std::int64_t>{2}));
+    EXPECT_TRUE(lib->favorites(b).isEmpty());
+}
+
+TEST_F(UserData, notesAreTrimmedUpdatedAndDeleted)
+{
+    lib->saveNote(1, 5, "  first\n");
+    auto n = lib->note(1, 5);
+    ASSERT_TRUE(n);
+    EXPECT_EQ(n->text, "first");
+    EXPECT_EQ(n->bookId, 1);
+    EXPECT_EQ(n->seq, 5);
+    EXPECT_FALSE(lib->note(1, 6));
+
+    lib->saveNote(1, 3, "earlier page");
+    lib->saveNote(2, 1, "other book");
+    EXPECT_EQ(lib->notes(1).size(), 2);
+    EXPECT_EQ(lib->notes(1).first().seq, 3);
+
+    // An edit takes the current time, so the edited note lists first.
+    lib->user().run("UPDATE notes SET ts = ts - 1000");
+    lib->saveNote(1, 5, "edited");
+    const auto all = lib->notes(std::nullopt);
+    ASSERT_EQ(all.size(), 3);
+    EXPECT_EQ(all.first().text, "edited");
+    EXPECT_EQ(all.first().id, n->id);
+
+    lib->saveNote(1, 5, " \n\t ");
+    EXPECT_FALSE(lib->note(1, 5));
+    lib->saveNote(1, 9, " \n ");
+    EXPECT_FALSE(lib->note(1, 9));
+    EXPECT_EQ(lib->notes(std::nullopt).size(), 2);
+}
+
+TEST_F(UserData, bookmarksToggleAndSkipRemovedBooks)
+{
+    lib->toggleBookmark(1, 4);
+    lib->toggleBookmark(2, 8);
+    lib->toggleBookmark(77, 1);
+    EXPECT_TRUE(lib->isBookmarked(1, 4));
+    const auto marks = lib->bookmarks();
+    ASSERT_EQ(marks.size(), 2);
+    EXPECT_EQ(marks[0].bookId, 2); // same second: the later insertion first
+    EXPECT_EQ(marks[1].seq, 4);
+    lib->toggleBookmark(1, 4);
+    EXPECT_FALSE(lib->isBookmarked(1, 4));
+    EXPECT_EQ(lib->bookmarks().size(), 1);
+}
+
+TEST_F(UserData, historyKeepsTheNewestEntriesEvenWithinOneSecond)
+{
+    for (int i = 1; i <= 301; ++i)
+        lib->addHistory(QString::number(i), "{\"q\":1}", i);
+    const auto history = lib->history();
+    ASSERT_EQ(history.size(), Library::historyLimit);
+    EXPECT_EQ(history.first().title, "301");
+    EXPECT_EQ(history.last().title, "2");
+    EXPECT_EQ(history.first().json, "{\"q\":1}");
+    EXPECT_EQ(history.first().count, 301);
+}
+
+TEST_F(UserData, scopesSavedResultsAndIdLists)
+{
+    EXPECT_EQ(Library::parseIds(",12,,x,7"), (QList<std::int64_t>{12, 7}));
+    EXPECT_EQ(Library::parseIds("+3,-4, 5,9x"), (QList<std::int64_t>{3, -4}));
+    lib->saveScope("s", {3, 1, 2});
+    lib->saveScope("s", {});
+    const auto scopes = lib->scopes();
+    ASSERT_EQ(scopes.size(), 2);
+    EXPECT_TRUE(scopes[0].bookIds.isEmpty());
+    EXPECT_EQ(scopes[1].bookIds, (QList<std::int64_t>{3, 1, 2}));
+    EXPECT_EQ(lib->user().rows("SELECT book_ids FROM scopes WHERE id=?", {scopes[1].id})
+                  .first()
+                  .str(0),
+              "3,1,2");
+    lib->deleteScope(scopes[1].id);
+    EXPECT_EQ(lib->scopes().size(), 1);
+
+    lib->saveResults("r", "{}", {41, 42});
+    const auto saved = lib->savedResults();
+    ASSERT_EQ(saved.size(), 1);
+    EXPECT_EQ(saved[0].pageIds, (QList<std::int64_t>{41, 42}));
+    EXPECT_EQ(saved[0].json, "{}");
+}
+
+TEST_F(UserData, keyValueStoreIgnoredBooksAndTashkeel)
+{
+    EXPECT_FALSE(lib->kv("missing"));
+    lib->setKV("session", QString::fromUtf8("{\"tabs\":[\"كتاب\"]}"));
+    lib->setKV("session", QString::fromUtf8("{\"tabs\":[]}"));
+    EXPECT_EQ(lib->kv("session"), QString::fromUtf8("{\"tabs\":[]}"));
+
+    EXPECT_TRUE(lib->ignoredBooks().isEmpty());
+    lib->setIgnoredBooks({9, 3, 12});
+    EXPECT_EQ(lib->kv("ignored"), "3,9,12");
+    EXPECT_EQ(lib->ignoredBooks(), (QSet<std::int64_t>{3, 9, 12}));
+
+    const bool global = Settings::showTashkeel();
+    Settings::setShowTashkeel(false);
+    EXPECT_FALSE(lib->tashkeel(1));
+    Settings::setShowTashkeel(true);
+    EXPECT_TRUE(lib->tashkeel(1));
+    lib->setTashkeel(1, false);
+    EXPECT_FALSE(lib->tashkeel(1));
+    lib->setTashkeel(2, true);
+    Settings::setShowTashkeel(false);
+    EXPECT_TRUE(lib->tashkeel(2));
+    Settings::setShowTashkeel(global);
+
+    lib->addCorrection(0, 0, "other", "no page");
+    EXPECT_EQ(lib->user().scalarInt("SELECT COUNT(*) FROM corrections WHERE book_id=0"), 1);
+}
+
+TEST_F(UserData, twoThreadsWritingNotesLoseNothing)
+{
+    constexpr int perThread = 150;
+    auto writer = [&](std::int64_t book) {
+        for (int seq = 1; seq <= perThread; ++seq)
+            lib->saveNote(book, seq, QString("note %1").arg(seq));
+    };
+    std::thread a(writer, 1);
+    std::thread b(writer, 2);
+    a.join();
+    b.join();
+    EXPECT_EQ(lib->notes(1).size(), perThread);
+    EXPECT_EQ(lib->notes(2).size(), perThread);
+    EXPECT_EQ(lib->note(2, perThread)->text, QString("note %1").arg(perThread));
+}
+
+TEST_F(UserData, committedChangesSurviveAKilledWriter)
+{
+    const QString libraryPath = lib->dbPath();
+    lib.reset();
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipeFds[0]);
+        auto writerLib = Library::open(libraryPath);
+        if (!writerLib)
+            _exit(3);
+        for (std::int32_t seq = 1; seq < 1000000; ++seq) {
+            writerLib->saveNote(1, seq, QString("committed %1").arg(seq));
+            writerLib->toggleBookmark(2, seq);
+            // Only a write that returned is reported as committed.
+            if (write(pipeFds[1], &seq, sizeof seq) != sizeof seq)
+                _exit(4);
+        }
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    std::int32_t acknowledged = 0;
+    std::int32_t value = 0;
+    while (acknowledged < 300 && read(pipeFds[0], &value, sizeof value) == sizeof value)
+        acknowledged = value;
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(pipeFds[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself with " << status;
+    ASSERT_GE(acknowledged, 300);
+
+    auto reopened = Library::open(libraryPath);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->user().rows("PRAGMA integrity_check").value(0).str(0), "ok");
+    EXPECT_EQ(reopened->user().rows("PRAGMA journal_mode").value(0).str(0), "wal");
+    const auto notes = reopened->notes(1);
+    EXPECT_GE(notes.size(), acknowledged);
+    for (std::int32_t seq = 1; seq <= acknowledged; ++seq) {
+        const auto n = reopened->note(1, seq);
+        ASSERT_TRUE(n) << "note " << seq << " lost";
+        EXPECT_EQ(n->text, QString("committed %1").arg(seq));
+        EXPECT_TRUE(reopened->isBookmarked(2, seq)) << "bookmark " << seq << " lost";
+    }
+}
