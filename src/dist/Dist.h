@@ -175,6 +175,10 @@ std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease
 // over its pages, headings, the book id and the catalogue title.
 QString root(SQLiteDB& package, std::int64_t bookId, const QString& title);
 
+// A plain decimal integer: an optional "+" or "-", then ASCII digits only,
+// within 64 bits; nothing for anything else.
+std::optional<std::int64_t> parseInteger(const QString& text);
+
 // An ISO 8601 internet date-time ("2025-01-31T12:00:00Z" or with a numeric
 // offset such as "+03:00"), as seconds since 1970; nothing for any other form.
 std::optional<std::int64_t> parseInternetDate(const QString& text);

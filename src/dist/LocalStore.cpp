@@ -50,22 +50,6 @@ QString msgIdConflict(const QString& title)
     return QStringLiteral("معرّفات صفحات «") + title + QStringLiteral("» أو عناوينها مستعملة في كتاب آخر.");
 }
 
-// A plain decimal integer: optional sign, ASCII digits only, within 64 bits.
-std::optional<std::int64_t> parseDecimal(const QString& text)
-{
-    if (text.isEmpty())
-        return std::nullopt;
-    qsizetype i = (text[0] == u'+' || text[0] == u'-') ? 1 : 0;
-    if (i == text.size())
-        return std::nullopt;
-    for (qsizetype k = i; k < text.size(); ++k)
-        if (text[k] < u'0' || text[k] > u'9')
-            return std::nullopt;
-    bool ok = false;
-    const qlonglong v = text.toLongLong(&ok);
-    return ok ? std::optional<std::int64_t>(v) : std::nullopt;
-}
-
 // User-perceived characters (extended grapheme clusters) in the text.
 qsizetype graphemeCount(const QString& text)
 {
@@ -157,7 +141,7 @@ std::int64_t LocalStore::lastRelease() const
     if (rows.isEmpty())
         return 0;
     const auto text = rows.first().str(0);
-    return text ? parseDecimal(*text).value_or(0) : 0;
+    return text ? Dist::parseInteger(*text).value_or(0) : 0;
 }
 
 void LocalStore::setRelease(std::int64_t release)

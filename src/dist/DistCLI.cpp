@@ -1,0 +1,257 @@
+#include "dist/DistCLI.h"
+
+#include "core/Library.h"
+#include "core/SQLiteDB.h"
+#include "dist/Dist.h"
+#include "dist/LocalStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSemaphore>
+#include <QThread>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+namespace quorvel::DistCLI {
+
+namespace {
+
+const QString switchGenKey = QStringLiteral("--gen-signing-key");
+const QString switchSign = QStringLiteral("--sign-index");
+const QString switchVerify = QStringLiteral("--verify-index");
+const QString switchInstall = QStringLiteral("--dist-install");
+const QString switchVectors = QStringLiteral("--build-vectors");
+
+const QString msgSigningNotice =
+    QStringLiteral("التوقيع ليس في نسخة التوزيع. على جهاز التحرير: bash mac/sign-release.sh <مجلد الإصدار>");
+const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
+const QString msgBadSource = QStringLiteral("عنوان المصدر غير صالح: ");
+const QString msgVectorsUnavailable = QStringLiteral("بناء متّجهات البحث بالمعنى غير متاح في هذه النسخة");
+const QString msgCompareWord = QStringLiteral("\"الصلاه\"");
+
+// The editing machine's master database, compared with the local store after
+// an install (a developer aid; absent everywhere else).
+const QString developerDatabase = QStringLiteral("/projects/varnoka/data/varnoka.db");
+
+// Exit statuses.
+constexpr int exitOK = 0;
+constexpr int exitFailed = 1;
+constexpr int exitUsage = 2;
+
+QString seconds(const QElapsedTimer& timer)
+{
+    return QString::asprintf("%.1f", static_cast<double>(timer.elapsed()) / 1000.0) + u's';
+}
+
+// The argument right after the first occurrence of a switch.
+std::optional<QString> operandOf(const QStringList& args, const QString& flag)
+{
+    const qsizetype at = args.indexOf(flag);
+    if (at < 0 || at + 1 >= args.size())
+        return std::nullopt;
+    return args[at + 1];
+}
+
+// Runs work on a thread of its own while the caller blocks, and returns the
+// status it leaves. The work signals exactly once, on every path.
+int runBlocking(const std::function<int()>& work)
+{
+    // Network access needs an application object; a bare call gets a private one.
+    std::unique_ptr<QCoreApplication> app;
+    static int argc = 1;
+    static char name[] = "quorvel";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv);
+
+    QSemaphore done(0);
+    auto status = std::make_shared<int>(exitOK);
+    std::unique_ptr<QThread> thread(QThread::create([&done, status, &work] {
+        *status = work();
+        done.release();
+    }));
+    thread->start();
+    done.acquire();
+    thread->wait();
+    return *status;
+}
+
+// Vectors of the search by meaning over the library at libPath; the number of
+// pages given a vector. Throws when they cannot be built.
+std::int64_t buildVectors(const QString& libPath)
+{
+    Q_UNUSED(libPath);
+    throw Dist::DistError(msgVectorsUnavailable);
+}
+
+int verify(const QString& sourceText, const Output& output)
+{
+    return runBlocking([&]() -> int {
+        try {
+            const auto base = Dist::baseFromText(sourceText);
+            if (!base)
+                throw Dist::DistError(msgBadSource + sourceText);
+            const auto [index, catalog] = Dist::loadCatalog(*base, 0);
+            output.out(QStringLiteral("صحيح: الإصدار ") + QString::number(index.release) + QStringLiteral(" · ")
+                       + QString::number(catalog.books.size()) + QStringLiteral(" كتاباً · موقَّع ومطابق"));
+            return exitOK;
+        } catch (const std::exception& e) {
+            output.out(QStringLiteral("مرفوض: ") + Dist::describe(e));
+            return exitFailed;
+        }
+    });
+}
+
+// The developer comparison with the editing machine's database; false on a
+// difference. Skipped (true) where that database does not exist.
+bool compareWithDeveloperDatabase(SQLiteDB& local, const QList<std::int64_t>& bookIds, const Output& output)
+{
+    auto dev = SQLiteDB::open(Library::readOnlyUri(QDir::homePath() + developerDatabase), true);
+    if (!dev || !dev->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+        return true;
+
+    const auto localPages = local.rows(QStringLiteral("SELECT id, content, content_norm FROM pages"));
+    std::int64_t differences = 0;
+    for (const auto& row : localPages) {
+        const auto id = row.integer(0);
+        const auto theirs = dev->rows(QStringLiteral("SELECT content, content_norm FROM pages WHERE id=?"), {id});
+        const std::optional<QString> content = theirs.isEmpty() ? std::nullopt : theirs.first().str(0);
+        const std::optional<QString> norm = theirs.isEmpty() ? std::nullopt : theirs.first().str(1);
+        if (content != row.str(1) || norm != row.str(2)) {
+            if (differences < 3)
+                output.out(QStringLiteral("اختلاف في الصفحة ") + QString::number(id.value_or(0)));
+            ++differences;
+        }
+    }
+    output.out(QStringLiteral("المطابقة: ") + QString::number(localPages.size()) + QStringLiteral(" صفحة، مختلفة ")
+               + QString::number(differences));
+
+    QStringList ids;
+    for (std::int64_t id : bookIds)
+        ids.append(QString::number(id));
+    const std::int64_t localCount =
+        local.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {msgCompareWord})
+            .value_or(-1);
+    // The ids are integers formatted here, not user text.
+    const std::int64_t devCount =
+        dev->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ? AND book_id IN (")
+                           + ids.join(u',') + u')',
+                       {msgCompareWord})
+            .value_or(-2);
+    output.out(QStringLiteral("بحث «الصلاة»: المحلية ") + QString::number(localCount) + QStringLiteral(" · التحرير ")
+               + QString::number(devCount));
+    return differences == 0 && localCount == devCount;
+}
+
+int install(const QString& sourceText, const std::optional<QString>& idList, const Output& output)
+{
+    return runBlocking([&]() -> int {
+        std::unique_ptr<LocalStore> store;
+        QList<std::int64_t> selectedIds;
+        try {
+            const auto base = Dist::baseFromText(sourceText);
+            if (!base)
+                throw Dist::DistError(msgBadSource + sourceText);
+            store = LocalStore::open();
+            if (!store)
+                throw Dist::DistError(msgStoreUnavailable);
+            const auto [index, catalog] = Dist::loadCatalog(*base, 0);
+
+            QList<Dist::CatBook> selected;
+            const std::optional<QSet<std::int64_t>> wanted =
+                idList ? std::optional<QSet<std::int64_t>>(parseIds(*idList)) : std::nullopt;
+            for (const auto& book : catalog.books)
+                if (!wanted || wanted->contains(book.id))
+                    selected.append(book);
+
+            QElapsedTimer timer;
+            timer.start();
+            for (const auto& book : selected) {
+                store->install(book, catalog, index.release, *base);
+                selectedIds.append(book.id);
+            }
+            store->dedupNarrators();
+            auto total = [&](const char* table) {
+                return QString::number(
+                    store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table)).value_or(0));
+            };
+            output.out(QStringLiteral("ثُبّت ") + QString::number(selected.size()) + QStringLiteral(" كتاباً في ")
+                       + seconds(timer) + QStringLiteral(" · رواة ") + total("narrators")
+                       + QStringLiteral(" · حوافّ ") + total("isnad_edges") + QStringLiteral(" · بصمات ")
+                       + total("shingles"));
+
+            if (catalog.smart) {
+                QElapsedTimer vectorTimer;
+                vectorTimer.start();
+                const std::int64_t pages = buildVectors(LocalStore::path());
+                output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + QString::number(pages)
+                           + QStringLiteral(" صفحة في ") + seconds(vectorTimer));
+            }
+        } catch (const std::exception& e) {
+            output.out(QStringLiteral("فشل: ") + Dist::describe(e));
+            return exitFailed;
+        }
+        return compareWithDeveloperDatabase(store->db(), selectedIds, output) ? exitOK : exitFailed;
+    });
+}
+
+int vectors(const Output& output)
+{
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        const std::int64_t pages = buildVectors(LocalStore::path());
+        output.out(QStringLiteral("متّجهات: ") + QString::number(pages) + QStringLiteral(" صفحة في ") + seconds(timer));
+        return exitOK;
+    } catch (const std::exception& e) {
+        output.err(Dist::describe(e));
+        return exitFailed;
+    }
+}
+
+void writeLine(std::FILE* stream, const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+QSet<std::int64_t> parseIds(const QString& text)
+{
+    QSet<std::int64_t> ids;
+    for (const QString& piece : text.split(u',', Qt::SkipEmptyParts))
+        if (auto id = Dist::parseInteger(piece))
+            ids.insert(*id);
+    return ids;
+}
+
+int run(const QStringList& args)
+{
+    return run(args, {[](const QString& line) { writeLine(stdout, line); },
+                      [](const QString& line) { writeLine(stderr, line); }});
+}
+
+int run(const QStringList& args, const Output& output)
+{
+    if (args.contains(switchGenKey) || args.contains(switchSign)) {
+        output.out(msgSigningNotice);
+        return exitUsage;
+    }
+    if (auto source = operandOf(args, switchVerify))
+        return verify(*source, output);
+    if (const qsizetype at = args.indexOf(switchInstall); at >= 0 && at + 1 < args.size()) {
+        // Whatever follows the source is the id list, even when it names no book.
+        const std::optional<QString> ids = at + 2 < args.size() ? std::optional<QString>(args[at + 2]) : std::nullopt;
+        return install(args[at + 1], ids, output);
+    }
+    if (args.contains(switchVectors))
+        return vectors(output);
+    return exitUsage;
+}
+
+} // namespace quorvel::DistCLI

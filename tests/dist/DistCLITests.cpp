@@ -1,0 +1,120 @@
+#include "ReleaseFixture.h"
+
+#include "core/SQLiteDB.h"
+#include "dist/DistCLI.h"
+#include "dist/LocalStore.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+class DistCLITest : public test::ReleaseFixture {
+protected:
+    void SetUp() override
+    {
+        ReleaseFixture::SetUp();
+        store_ = LocalStore::open();
+        ASSERT_TRUE(store_);
+        for (auto id : store_->installed().keys())
+            store_->remove(id);
+        writeRelease({book(7, QStringLiteral("سابع"), {QStringLiteral("حدثنا مالك عن نافع عن ابن عمر")}),
+                      book(9, QStringLiteral("تاسع"), {QStringLiteral("باب")}),
+                      book(12, QStringLiteral("ثاني عشر"), {QStringLiteral("حدثنا يحيى عن مالك")})});
+    }
+
+    int run(const QStringList& args)
+    {
+        out_.clear();
+        err_.clear();
+        return DistCLI::run(QStringList{QStringLiteral("quorvel")} + args,
+                            {[this](const QString& l) { out_.append(l); }, [this](const QString& l) { err_.append(l); }});
+    }
+
+    QList<std::int64_t> installedIds() const
+    {
+        QList<std::int64_t> ids;
+        for (const auto& row : store_->db().rows(QStringLiteral("SELECT book_id FROM installed ORDER BY ts, rowid")))
+            ids.append(row.integer(0).value_or(0));
+        return ids;
+    }
+
+    std::unique_ptr<LocalStore> store_;
+    QStringList out_;
+    QStringList err_;
+};
+
+} // namespace
+
+TEST_F(DistCLITest, dispatchPrecedenceAndMissingOperands)
+{
+    EXPECT_EQ(run({QStringLiteral("--verify-index"), path(), QStringLiteral("--sign-index")}), 2);
+    EXPECT_EQ(out_, QStringList{QStringLiteral(
+                        "التوقيع ليس في نسخة التوزيع. على جهاز التحرير: bash mac/sign-release.sh <مجلد الإصدار>")});
+    EXPECT_EQ(run({QStringLiteral("--gen-signing-key")}), 2);
+
+    EXPECT_EQ(run({QStringLiteral("--verify-index")}), 2);
+    EXPECT_TRUE(out_.isEmpty() && err_.isEmpty());
+    EXPECT_EQ(run({QStringLiteral("--dist-install")}), 2);
+    EXPECT_TRUE(out_.isEmpty() && err_.isEmpty());
+
+    // The vector build runs when the verification has no source; its failure goes to stderr.
+    EXPECT_EQ(run({QStringLiteral("--build-vectors"), QStringLiteral("--verify-index")}), 1);
+    EXPECT_TRUE(out_.isEmpty());
+    EXPECT_EQ(err_.size(), 1);
+}
+
+TEST_F(DistCLITest, verifyReportsAcceptanceOrTheRefusal)
+{
+    EXPECT_EQ(run({QStringLiteral("--verify-index"), path()}), 0);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("صحيح: الإصدار 1 · 3 كتاباً · موقَّع ومطابق")});
+
+    Json::Value index = readIndex();
+    index["release"] = 2;
+    writeIndex(index, /*sign=*/false);
+    EXPECT_EQ(run({QStringLiteral("--verify-index"), path()}), 1);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("مرفوض: توقيع فهرس الإصدار غير صحيح: رُفض المصدر.")});
+
+    EXPECT_EQ(run({QStringLiteral("--verify-index"), QStringLiteral("http//no-host")}), 1);
+    ASSERT_EQ(out_.size(), 1);
+    EXPECT_TRUE(out_.first().startsWith(QStringLiteral("مرفوض: ")));
+}
+
+TEST_F(DistCLITest, installSelectsBooksInCatalogueOrder)
+{
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("12,,x,7,+99")}), 0);
+    ASSERT_EQ(out_.size(), 1);
+    const QRegularExpression summary(QStringLiteral("^ثُبّت 2 كتاباً في \\d+\\.\\ds · رواة (\\d+) · حوافّ (\\d+) · بصمات 0$"));
+    const auto m = summary.match(out_.first());
+    ASSERT_TRUE(m.hasMatch()) << out_.first().toStdString();
+    EXPECT_EQ(m.captured(1).toLongLong(), store_->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM narrators")));
+    EXPECT_EQ(m.captured(2).toLongLong(), store_->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")));
+    EXPECT_GT(m.captured(2).toLongLong(), 0);
+    EXPECT_EQ(installedIds(), (QList<std::int64_t>{7, 12}));
+    EXPECT_EQ(store_->lastRelease(), 0); // the tool never records the release
+
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("x")}), 0);
+    ASSERT_EQ(out_.size(), 1);
+    EXPECT_TRUE(out_.first().startsWith(QStringLiteral("ثُبّت 0 كتاباً في "))) << out_.first().toStdString();
+
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path()}), 0);
+    EXPECT_EQ(store_->bookCount(), 3);
+}
+
+TEST_F(DistCLITest, aFailingBookEndsTheRunAfterTheBooksBeforeIt)
+{
+    writeFile(QStringLiteral("b9.qbk"), "tampered");
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path()}), 1);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("فشل: بصمة حزمة «تاسع» لا تطابق الفهرس.")});
+    EXPECT_EQ(installedIds(), QList<std::int64_t>{7});
+}
+
+TEST(DistCLIIds, idListsAreReadStrictly)
+{
+    EXPECT_EQ(DistCLI::parseIds(QStringLiteral("12,,x,7")), (QSet<std::int64_t>{12, 7}));
+    EXPECT_EQ(DistCLI::parseIds(QStringLiteral("-3,+4, 5,6 ,٧,99999999999999999999")), (QSet<std::int64_t>{-3, 4}));
+    EXPECT_TRUE(DistCLI::parseIds(QStringLiteral(",,")).isEmpty());
+}
