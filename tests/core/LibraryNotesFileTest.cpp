@@ -1,0 +1,198 @@
+#include "core/Json.h"
+#include "core/Library.h"
+#include "support/FixtureLibrary.h"
+#include "support/ScopedEnv.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+namespace Fixture = quorvel::test::FixtureLibrary;
+using quorvel::test::ScopedEnv;
+
+namespace {
+
+struct NotesFile : ::testing::Test {
+    QTemporaryDir dir;
+    QString libraryPath;
+    std::shared_ptr<Library> lib;
+
+    void SetUp() override
+    {
+        libraryPath = Fixture::build(dir.path());
+        lib = openWithUserDb("user.db");
+        ASSERT_TRUE(lib);
+    }
+
+    std::shared_ptr<Library> openWithUserDb(const QString& name)
+    {
+        ScopedEnv env("QUORVEL_USERDB", dir.filePath(name));
+        return Library::open(libraryPath);
+    }
+
+    static Json::Value parse(const QByteArray& bytes)
+    {
+        auto v = Json::parse(bytes);
+        EXPECT_TRUE(v && v->is_object());
+        return v ? *v : Json::Value();
+    }
+
+    static QByteArray file(const Json::Value& notes, const Json::Value& marks = Json::Value::array())
+    {
+        return Json::dumpBytes(
+            {{"format", "quorvel-notes"}, {"version", 1}, {"notes", notes}, {"bookmarks", marks}});
+    }
+
+    int noteCount() { return int(lib->notes(std::nullopt).size()); }
+};
+
+} // namespace
+
+TEST_F(NotesFile, exportOfAnEmptyUserDatabase)
+{
+    const auto bytes = lib->exportUserNotes();
+    ASSERT_TRUE(bytes);
+    const Json::Value top = parse(*bytes);
+    EXPECT_EQ(top.at("format"), "quorvel-notes");
+    EXPECT_EQ(top.at("version"), 1);
+    EXPECT_TRUE(top.at("notes").is_array() && top.at("notes").empty());
+    EXPECT_TRUE(top.at("bookmarks").is_array() && top.at("bookmarks").empty());
+    EXPECT_EQ(top.size(), 4u);
+}
+
+TEST_F(NotesFile, exportThenImportIntoAFreshDatabaseReproducesEverything)
+{
+    lib->saveNote(1, 2, QString::fromUtf8("تعليق على الصفحة"));
+    lib->saveNote(3, 7, "second\nline");
+    lib->saveNote(42, 1, "book no longer in the library");
+    lib->toggleBookmark(2, 5);
+    lib->toggleBookmark(1, 1);
+    lib->toggleBookmark(42, 3);
+    const auto bytes = lib->exportUserNotes();
+    ASSERT_TRUE(bytes);
+
+    const Json::Value top = parse(*bytes);
+    ASSERT_EQ(top.at("notes").size(), 3u);
+    int withTitle = 0;
+    for (const auto& n : top.at("notes")) {
+        if (n.at("book_id") == 42)
+            EXPECT_FALSE(n.contains("book"));
+        else
+            withTitle += n.contains("book") ? 1 : 0;
+    }
+    EXPECT_EQ(withTitle, 2);
+    EXPECT_EQ(top.at("bookmarks").size(), 2u); // book 42's bookmark is left out
+
+    auto fresh = openWithUserDb("fresh.db");
+    ASSERT_TRUE(fresh);
+    const auto counts = fresh->importUserNotes(*bytes);
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, 3);
+    EXPECT_EQ(counts->marks, 2);
+    EXPECT_EQ(counts->skipped, 0);
+    for (const Note& n : lib->notes(std::nullopt))
+        EXPECT_EQ(fresh->note(n.bookId, n.seq).value_or(Note{}).text, n.text);
+    EXPECT_TRUE(fresh->isBookmarked(2, 5));
+    EXPECT_TRUE(fresh->isBookmarked(1, 1));
+
+    // The same file again adds nothing.
+    const auto again = fresh->importUserNotes(*bytes);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->notes, 0);
+    EXPECT_EQ(again->marks, 0);
+    EXPECT_EQ(again->skipped, 3);
+    EXPECT_EQ(fresh->notes(std::nullopt).size(), 3);
+    EXPECT_EQ(fresh->bookmarks().size(), 2);
+}
+
+TEST_F(NotesFile, filesThatAreNotNotesFilesChangeNothing)
+{
+    const Json::Value goodNote = Json::Value::array({{{"book_id", 1}, {"seq", 1}, {"text", "x"}}});
+    const QList<QByteArray> refused = {
+        "not json",
+        "[]",
+        "{}",
+        Json::dumpBytes({{"notes", goodNote}}),
+        Json::dumpBytes({{"format", "other"}, {"notes", goodNote}}),
+        Json::dumpBytes({{"format", 1}, {"notes", goodNote}}),
+        Json::dumpBytes({{"format", "quorvel-notes"}, {"version", 2}, {"notes", goodNote}}),
+    };
+    for (const QByteArray& data : refused) {
+        EXPECT_FALSE(lib->importUserNotes(data)) << data.toStdString();
+    }
+    EXPECT_EQ(noteCount(), 0);
+    // Without a version the file is read.
+    EXPECT_TRUE(lib->importUserNotes(Json::dumpBytes({{"format", "quorvel-notes"}})));
+}
+
+TEST_F(NotesFile, notesMatchByTitleMergeAndSkip)
+{
+    const QString ibnMajah = QString::fromUtf8("سنن ابن ماجه"); // books 2 and 3
+    lib->saveNote(1, 9, "old text");
+    lib->saveNote(1, 10, "contains imported words");
+    const auto counts = lib->importUserNotes(file(Json::Value::array({
+        // Book 99 is unknown, but its title names book 2 (the first in
+        // display order with that title).
+        {{"book_id", 99}, {"seq", 1}, {"text", "by title"}, {"book", Json::utf8(ibnMajah)}},
+        // A title that names no book keeps the id.
+        {{"book_id", 3}, {"seq", 2}, {"text", "kept id"}, {"book", "no such title"}},
+        {{"book_id", 1}, {"seq", 9}, {"text", "new text"}},
+        {{"book_id", 1}, {"seq", 10}, {"text", "  imported  "}},
+        {{"book_id", 1}, {"seq", 11}, {"text", " \n "}},
+        {{"book_id", 1.0}, {"seq", 12}, {"text", "integral double"}},
+        {{"book_id", 1.5}, {"seq", 13}, {"text", "fraction"}},
+        {{"book_id", "1"}, {"seq", 14}, {"text", "text id"}},
+        {{"book_id", 1}, {"seq", 15}},
+        Json::Value::object(),
+    })));
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, 4);
+    EXPECT_EQ(counts->skipped, 6);
+    EXPECT_EQ(lib->note(2, 1).value_or(Note{}).text, "by title");
+    EXPECT_EQ(lib->note(3, 2).value_or(Note{}).text, "kept id");
+    EXPECT_EQ(lib->note(1, 9).value_or(Note{}).text, "old text\nnew text");
+    EXPECT_EQ(lib->note(1, 10).value_or(Note{}).text, "contains imported words");
+    EXPECT_FALSE(lib->note(1, 11));
+    EXPECT_EQ(lib->note(1, 12).value_or(Note{}).text, "integral double");
+    EXPECT_FALSE(lib->note(1, 13));
+
+    // Untrimmed text imported a second time is found in the stored note.
+    const QByteArray padded =
+        file(Json::Value::array({{{"book_id", 2}, {"seq", 4}, {"text", "  padded text \n"}}}));
+    EXPECT_EQ(lib->importUserNotes(padded)->notes, 1);
+    const auto second = lib->importUserNotes(padded);
+    EXPECT_EQ(second->notes, 0);
+    EXPECT_EQ(second->skipped, 1);
+    EXPECT_EQ(lib->note(2, 4).value_or(Note{}).text, "padded text");
+}
+
+TEST_F(NotesFile, malformedArraysAndBookmarks)
+{
+    // One element that is not an object: no note is imported or counted.
+    const auto mixed = lib->importUserNotes(
+        file(Json::Value::array({{{"book_id", 1}, {"seq", 1}, {"text", "x"}}, 5})));
+    ASSERT_TRUE(mixed);
+    EXPECT_EQ(mixed->notes, 0);
+    EXPECT_EQ(mixed->skipped, 0);
+    EXPECT_EQ(noteCount(), 0);
+
+    lib->toggleBookmark(1, 3);
+    const auto marks = lib->importUserNotes(file(Json::Value::array(), Json::Value::array({
+        {{"book_id", 1}, {"seq", 3}},
+        {{"book_id", 2}, {"seq", 6}},
+        {{"book_id", 2}},
+        {{"seq", 6}},
+    })));
+    ASSERT_TRUE(marks);
+    EXPECT_EQ(marks->marks, 1);
+    EXPECT_EQ(marks->skipped, 0);
+    EXPECT_TRUE(lib->isBookmarked(1, 3)); // importing never removes one
+    EXPECT_TRUE(lib->isBookmarked(2, 6));
+
+    // Bookmarks that are not an array of objects: none.
+    const auto none = lib->importUserNotes(
+        Json::dumpBytes({{"format", "quorvel-notes"}, {"bookmarks", {{"book_id", 3}}}}));
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->marks, 0);
+}
