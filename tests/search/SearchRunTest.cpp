@@ -1,0 +1,415 @@
+#include "SearchFixture.h"
+
+#include "core/SQLiteDB.h"
+#include "search/PageMap.h"
+#include "support/CorpusText.h"
+
+#include <gtest/gtest.h>
+
+#include <QRandomGenerator>
+
+#include <atomic>
+#include <thread>
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+// The whole Quran, one verse per page: thousands of vocalised pages.
+SearchLibrary& quranLibrary()
+{
+    static SearchLibrary lib = [] {
+        FixtureBook book{1, "القرآن الكريم", {}, {}};
+        for (const QuranVerse& v : quranVerses())
+            book.pages << v.text;
+        book.toc = {{QStringLiteral("سُورَةُ ٱلْفَاتِحَةِ"), 1}, {QStringLiteral("سُورَةُ ٱلْبَقَرَةِ"), 8}};
+        return customLibrary({book});
+    }();
+    return lib;
+}
+
+bool inReadingOrder(const Library& lib, const QList<SearchHit>& hits)
+{
+    const auto catalog = lib.catalog();
+    auto key = [&](const SearchHit& h) {
+        const auto it = catalog->bookById.constFind(h.bookId);
+        const std::int64_t order = it == catalog->bookById.constEnd() ? INT64_MAX : it->order;
+        return std::make_tuple(order, h.seq, h.pageId);
+    };
+    for (qsizetype i = 1; i < hits.size(); ++i)
+        if (!(key(hits[i - 1]) < key(hits[i])))
+            return false;
+    return true;
+}
+
+void addPage(const QString& dbPath, std::int64_t id, std::int64_t book, std::int64_t seq, const QString& text)
+{
+    auto db = SQLiteDB::open(dbPath, false);
+    ASSERT_TRUE(db);
+    const QString norm = Arabic::normalize(text);
+    ASSERT_TRUE(db->run("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(?,?,?,?,?)",
+                        {id, book, seq, text, norm}));
+    ASSERT_TRUE(db->run("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)",
+                        {id, norm, id, book}));
+}
+
+} // namespace
+
+TEST(SearchRun, pagesInBookOrderAndChangesSeenByTheNextRun)
+{
+    auto corpus = corpusLibrary();
+    ASSERT_TRUE(corpus.lib);
+    SearchEngine engine(*corpus.lib);
+    const SearchQuery q = phrases({"رسول الله"});
+    const RunResult first = runQuery(engine, q);
+    ASSERT_GT(first.pages.size(), 20);
+    EXPECT_TRUE(first.doneLast);
+    EXPECT_EQ(first.doneCalls, 1);
+    EXPECT_TRUE(inReadingOrder(*corpus.lib, first.pages));
+    QSet<std::int64_t> books;
+    for (const auto& h : first.pages) {
+        books.insert(h.bookId);
+        EXPECT_EQ(h.kind, SearchHit::Kind::page);
+        EXPECT_FALSE(h.snippet);
+    }
+    EXPECT_EQ(books.size(), 3);
+
+    // Written by another connection: a page of a book missing from the
+    // catalogue, one of a catalogued book, and one whose book id the page
+    // map cannot hold (found through the second lookup).
+    addPage(corpus.path, 900, 99, 1, "قال رسول الله صلى الله عليه وسلم");
+    addPage(corpus.path, 901, 1, 0, "عن عائشة أن رسول الله صلى الله عليه وسلم");
+    addPage(corpus.path, 902, -5, 1, "سمعت رسول الله");
+    const RunResult second = runQuery(engine, q);
+    ASSERT_EQ(second.pages.size(), first.pages.size() + 3);
+    EXPECT_TRUE(inReadingOrder(*corpus.lib, second.pages));
+    // Both books are missing from the catalogue: after every other page, by sequence then id.
+    EXPECT_EQ(second.pages[second.pages.size() - 2].pageId, 900);
+    EXPECT_EQ(second.pages[second.pages.size() - 1].pageId, 902);
+    const auto firstOfBook1 = std::find_if(second.pages.begin(), second.pages.end(),
+                                           [](const SearchHit& h) { return h.bookId == 1; });
+    EXPECT_EQ(firstOfBook1->pageId, 901); // sequence 0 comes first in its book
+}
+
+TEST(SearchRun, limitCapsPagesOnly)
+{
+    auto corpus = corpusLibrary();
+    auto& lib = *corpus.lib;
+    lib.saveNote(2, 4, "ملاحظة: رسول الله في حديث الطائفة المنصورة");
+    SearchEngine engine(lib);
+    SearchQuery q = phrases({"رسول الله"});
+    q.inTitles = true;
+    q.inNotes = true;
+    const RunResult r = runQuery(engine, q, 10);
+    EXPECT_EQ(r.pages.size(), 10);
+    EXPECT_GE(r.titles.size(), 1);
+    ASSERT_GE(r.notes.size(), 1);
+    EXPECT_EQ(r.notes.first().snippet, QStringLiteral("ملاحظة: رسول الله في حديث الطائفة المنصورة"));
+    EXPECT_EQ(r.notes.first().pageId, 0);
+    EXPECT_TRUE(r.doneLast);
+
+    // No section of the page: titles and notes only.
+    q.inMatn = q.inHawashi = false;
+    const RunResult noPages = runQuery(engine, q);
+    EXPECT_TRUE(noPages.pages.isEmpty());
+    EXPECT_EQ(noPages.titles.size(), r.titles.size());
+    EXPECT_FALSE(noPages.notes.isEmpty());
+
+    // A semantic query without a loaded index is searched as full text.
+    SearchQuery semantic = phrases({"رسول الله"});
+    semantic.semantic = true;
+    EXPECT_EQ(runQuery(engine, semantic, 10).pages.size(), 10);
+}
+
+TEST(SearchRun, nothingToSearchGivesOnlyTheFinalCall)
+{
+    auto corpus = corpusLibrary();
+    SearchEngine engine(*corpus.lib);
+    SearchQuery onlyNot;
+    onlyNot.notPhrases = {"رسول الله"};
+    onlyNot.inTitles = true;
+    RunResult r = runQuery(engine, onlyNot);
+    EXPECT_EQ(r.calls, 1);
+    EXPECT_TRUE(r.doneLast);
+
+    SearchQuery none = phrases({"رسول الله"});
+    none.scope = QList<std::int64_t>{};
+    none.inTitles = none.inNotes = true;
+    r = runQuery(engine, none);
+    EXPECT_TRUE(r.pages.isEmpty() && r.titles.isEmpty() && r.notes.isEmpty());
+    EXPECT_TRUE(r.doneLast);
+
+    SearchQuery scoped = phrases({"رسول الله"});
+    scoped.scope = QList<std::int64_t>{3};
+    r = runQuery(engine, scoped);
+    ASSERT_FALSE(r.pages.isEmpty());
+    for (const auto& h : r.pages)
+        EXPECT_EQ(h.bookId, 3);
+}
+
+TEST(SearchRun, footnoteOnlyWordNeedsFootnotes)
+{
+    auto reading = corpusLibrary("reading/catalog.json");
+    ASSERT_TRUE(reading.lib);
+    SearchEngine engine(*reading.lib);
+    SearchQuery q = phrases({"المنتظم"});
+    EXPECT_EQ(runQuery(engine, q).pages.size(), 1);
+    q.inHawashi = false;
+    EXPECT_TRUE(runQuery(engine, q).pages.isEmpty());
+    q.inHawashi = true;
+    q.inMatn = false;
+    EXPECT_EQ(runQuery(engine, q).pages.size(), 1);
+    // A word of the main text is not found in the footnotes alone.
+    q.andPhrases = {"بقراءتي"};
+    EXPECT_TRUE(runQuery(engine, q).pages.isEmpty());
+    q.inMatn = true;
+    EXPECT_EQ(runQuery(engine, q).pages.size(), 1);
+}
+
+TEST(SearchRun, hamzaAndMarksOverTheIndex)
+{
+    SearchLibrary& quran = quranLibrary();
+    ASSERT_TRUE(quran.lib);
+    SearchEngine engine(*quran.lib);
+    // "إِنْ أَرَدْنَآ" as the verse spells it.
+    const QStringList words = quranVerse(4, 62).split(u' ');
+    ASSERT_GT(words.size(), 12);
+    const QString phrase = words[11] + " " + words[12];
+    SearchQuery q = phrases({phrase});
+    const int plain = int(runQuery(engine, q).pages.size());
+    q.tashkeel = true;
+    const RunResult marked = runQuery(engine, q);
+    ASSERT_GE(marked.pages.size(), 1);
+    EXPECT_LE(marked.pages.size(), plain);
+    for (const auto& h : marked.pages) {
+        const auto page = quran.lib->page(h.pageId);
+        ASSERT_TRUE(page);
+        EXPECT_TRUE(page->content.contains(phrase)) << page->content.toStdString();
+    }
+    SearchQuery hamza = phrases({"أن"});
+    hamza.hamza = true;
+    SearchQuery anyForm = phrases({"أن"});
+    EXPECT_LT(runQuery(engine, hamza).pages.size(), runQuery(engine, anyForm).pages.size());
+}
+
+TEST(SearchRun, batchesFollowTheClock)
+{
+    SearchLibrary& quran = quranLibrary();
+    SearchEngine engine(*quran.lib);
+    std::uint64_t now = 0;
+    engine.setClock([&] { return now; });
+    const SearchQuery q = phrases({"الله"});
+    RunResult r = runQuery(engine, q);
+    ASSERT_GT(r.pages.size(), 400);
+    ASSERT_EQ(r.batchSizes.size(), 2);
+    EXPECT_EQ(r.batchSizes.first(), 200);
+    EXPECT_TRUE(inReadingOrder(*quran.lib, r.pages));
+
+    r = runQuery(engine, q, 199);
+    EXPECT_EQ(r.batchSizes, QList<int>{199});
+
+    // A clock that jumps a second per reading: a batch at every 64 hits.
+    engine.setClock([&] { return now += 1'000'000'000; });
+    r = runQuery(engine, q, 300);
+    EXPECT_EQ(r.batchSizes, (QList<int>{64, 64, 64, 64, 44}));
+}
+
+TEST(SearchRun, cancelBeforeOrDuringARun)
+{
+    SearchLibrary& quran = quranLibrary();
+    SearchEngine engine(*quran.lib);
+    SearchQuery q = phrases({"الله"});
+    q.inTitles = q.inNotes = true;
+
+    engine.cancel(); // queued, then abandoned before it started
+    RunResult r = runQuery(engine, q);
+    EXPECT_EQ(r.calls, 1);
+    EXPECT_TRUE(r.doneLast);
+    EXPECT_FALSE(engine.isCancelled());
+    EXPECT_GT(runQuery(engine, q).pages.size(), 200); // the next run is whole
+
+    std::uint64_t now = 0;
+    engine.setClock([&] { return now += 1'000'000'000; });
+    for (int stopAfter = 1; stopAfter <= 4; ++stopAfter) {
+        int batches = 0, titles = 0, done = 0, afterDone = 0;
+        engine.run(q, SearchEngine::defaultLimit, [&](const QList<SearchHit>& hits, bool isDone) {
+            afterDone += done;
+            if (isDone) {
+                ++done;
+                return;
+            }
+            if (!hits.isEmpty() && hits.first().kind != SearchHit::Kind::page)
+                ++titles;
+            else if (++batches == stopAfter)
+                engine.cancel();
+        });
+        EXPECT_EQ(batches, stopAfter);
+        EXPECT_EQ(titles, 0);
+        EXPECT_EQ(done, 1);
+        EXPECT_EQ(afterDone, 0);
+    }
+}
+
+TEST(SearchRun, cancelFromAnotherThreadAlwaysEndsCleanly)
+{
+    SearchLibrary& quran = quranLibrary();
+    SearchEngine engine(*quran.lib);
+    SearchQuery q = phrases({"الله"});
+    q.near = true;
+    q.andPhrases << "رب";
+    auto* rng = QRandomGenerator::global();
+    for (int round = 0; round < 40; ++round) {
+        std::atomic<bool> started{false};
+        std::thread canceller([&] {
+            while (!started.load())
+                std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(rng->bounded(20000)));
+            engine.cancel();
+        });
+        int done = 0, lateCalls = 0;
+        engine.run(q, SearchEngine::defaultLimit, [&](const QList<SearchHit>&, bool isDone) {
+            started.store(true);
+            lateCalls += done;
+            done += isDone ? 1 : 0;
+        });
+        started.store(true);
+        canceller.join();
+        EXPECT_EQ(done, 1);
+        EXPECT_EQ(lateCalls, 0);
+        // A cancel that lands after the run ended applies to the next run.
+        if (engine.isCancelled()) {
+            EXPECT_EQ(runQuery(engine, q).calls, 1);
+        }
+    }
+}
+
+TEST(SearchTitles, cachedPerGenerationSortedAndScoped)
+{
+    auto corpus = corpusLibrary();
+    SearchEngine engine(*corpus.lib);
+    auto db = corpus.lib->newSearchConnection();
+    const auto plan = SearchEngine::plan(phrases({"باب"}));
+    const std::int64_t generation = 1'000'000'000;
+    const auto before = engine.searchTitles(plan, *db, std::nullopt, generation);
+    ASSERT_FALSE(before.isEmpty());
+
+    {
+        auto rw = SQLiteDB::open(corpus.path, false);
+        ASSERT_TRUE(rw->run("INSERT INTO toc(id, book_id, title, page_seq, level) VALUES(900, 99, 'باب الغسل', 7, 1)"));
+        ASSERT_TRUE(rw->run("INSERT INTO toc(id, book_id, title, page_seq, level) VALUES(901, 2, 'باب أول', 3, 1)"));
+        ASSERT_TRUE(rw->run("INSERT INTO toc(id, book_id, title, page_seq, level) VALUES(902, 2, 'باب ثان', 3, 1)"));
+    }
+    // Same generation: the rows read first are served again.
+    EXPECT_EQ(engine.searchTitles(plan, *db, std::nullopt, generation).size(), before.size());
+    const auto after = engine.searchTitles(plan, *db, std::nullopt, generation + 1);
+    ASSERT_EQ(after.size(), before.size() + 3);
+    // A book missing from the catalogue sorts as order 0, among the first
+    // book's titles by sequence; equal keys keep the table's order.
+    const auto catalog = corpus.lib->catalog();
+    auto key = [&](const SearchHit& h) {
+        return std::make_pair(catalog->bookById.contains(h.bookId) ? catalog->bookById[h.bookId].order : 0, h.seq);
+    };
+    qsizetype missingAt = -1, sameSeqA = -1, sameSeqB = -1;
+    for (qsizetype i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].kind, SearchHit::Kind::title);
+        if (i > 0) {
+            EXPECT_LE(key(after[i - 1]), key(after[i]));
+        }
+        if (after[i].bookId == 99)
+            missingAt = i;
+        if (after[i].bookId == 2 && after[i].seq == 3)
+            (sameSeqA < 0 ? sameSeqA : sameSeqB) = i;
+    }
+    ASSERT_GE(missingAt, 0);
+    ASSERT_LT(missingAt, after.size() - 1);
+    EXPECT_EQ(catalog->bookById[after[missingAt + 1].bookId].order, 0);
+    ASSERT_GE(sameSeqA, 0);
+    EXPECT_EQ(sameSeqB, sameSeqA + 1);
+
+    const auto scoped = engine.searchTitles(plan, *db, QSet<std::int64_t>{99}, generation + 1);
+    ASSERT_EQ(scoped.size(), 1);
+    EXPECT_EQ(scoped.first().seq, 7);
+    EXPECT_TRUE(engine.searchTitles(plan, *db, QSet<std::int64_t>{}, generation + 1).isEmpty());
+
+    // The run sees the new titles through the page map's generation.
+    SearchQuery q = phrases({"الغسل"});
+    q.inTitles = true;
+    EXPECT_EQ(runQuery(engine, q).titles.size(), 1);
+}
+
+TEST(SearchTitles, marksInTitlesCountUnderTashkeel)
+{
+    FixtureBook book{1, "كتاب", {"حدثنا", "قال"}, {{"كِتَابُ العِلْمِ", 1}, {"كُتَّابُ القَرْيَةِ", 2}}};
+    auto lib = customLibrary({book});
+    SearchEngine engine(*lib.lib);
+    SearchQuery q = phrases({"كِتَاب"});
+    q.inTitles = true;
+    q.inMatn = q.inHawashi = false;
+    EXPECT_EQ(runQuery(engine, q).titles.size(), 2); // no marks compared: both
+    q.tashkeel = true;
+    const auto titles = runQuery(engine, q).titles;
+    ASSERT_EQ(titles.size(), 1);
+    EXPECT_EQ(titles.first().seq, 1);
+}
+
+TEST(SearchNotes, scopeAndMarks)
+{
+    auto corpus = corpusLibrary();
+    auto& lib = *corpus.lib;
+    lib.saveNote(1, 5, "فائدة: متلفعات بمروطهن");
+    lib.saveNote(3, 6, "فائدة أخرى: متلفعات");
+    SearchEngine engine(lib);
+    const auto plan = SearchEngine::plan(phrases({"متلفعات"}));
+    auto notes = engine.searchNotes(plan, std::nullopt);
+    ASSERT_EQ(notes.size(), 2);
+    EXPECT_EQ(notes.first().kind, SearchHit::Kind::note);
+    notes = engine.searchNotes(plan, QSet<std::int64_t>{1});
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_EQ(notes.first().bookId, 1);
+    EXPECT_EQ(notes.first().seq, 5);
+    EXPECT_TRUE(engine.searchNotes(plan, QSet<std::int64_t>{}).isEmpty());
+}
+
+TEST(SearchPageMap, snapshotIsSharedUntilTheDataChanges)
+{
+    auto corpus = corpusLibrary();
+    const QString uri = corpus.lib->main().path();
+    const auto a = PageMap::current(uri);
+    const auto b = PageMap::current(uri);
+    ASSERT_TRUE(a.snapshot);
+    EXPECT_EQ(a.snapshot.get(), b.snapshot.get());
+    EXPECT_EQ(a.dataGeneration, b.dataGeneration);
+    EXPECT_EQ(a.snapshot->lookup(41), (std::make_pair<std::int64_t, std::int64_t>(2, 1)));
+    EXPECT_FALSE(a.snapshot->lookup(0));
+    EXPECT_FALSE(a.snapshot->lookup(122));
+    EXPECT_FALSE(a.snapshot->lookup(INT64_MIN));
+
+    addPage(corpus.path, 130, 3, 50, "حدثنا");
+    const auto c = PageMap::current(uri);
+    ASSERT_TRUE(c.snapshot);
+    EXPECT_NE(c.snapshot.get(), a.snapshot.get());
+    EXPECT_NE(c.dataGeneration, a.dataGeneration);
+    EXPECT_EQ(c.snapshot->lookup(130), (std::make_pair<std::int64_t, std::int64_t>(3, 50)));
+    EXPECT_FALSE(c.snapshot->lookup(125));
+}
+
+TEST(SearchPageMap, mismatchedRowidsGiveNoSnapshotButRunsStillWork)
+{
+    auto corpus = corpusLibrary();
+    {
+        auto rw = SQLiteDB::open(corpus.path, false);
+        // The full-text row of page 1 claims to be another page.
+        ASSERT_TRUE(rw->run("UPDATE pages_fts SET page_id=77 WHERE rowid=1"));
+    }
+    EXPECT_FALSE(PageMap::snapshot(corpus.lib->main().path()));
+    SearchEngine engine(*corpus.lib);
+    const RunResult r = runQuery(engine, phrases({"رسول الله"}));
+    EXPECT_GT(r.pages.size(), 20);
+    EXPECT_TRUE(inReadingOrder(*corpus.lib, r.pages));
+    for (const auto& h : r.pages) {
+        const auto page = corpus.lib->page(h.pageId);
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->seq, h.seq);
+    }
+}

@@ -1,0 +1,173 @@
+#include "SearchFixture.h"
+
+#include "support/CorpusText.h"
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+// Real words of a chain of narrators, used to fill texts to a given length.
+const QStringList filler = Arabic::tokens(
+    "حدثنا أبو بكر بن أبي شيبة ثنا وكيع عن الأعمش عن أبي صالح عن أبي هريرة قال قال "
+    "حدثنا محمد بن عبد الله بن نمير ثنا زكريا بن عدي عن ابن المبارك عن محمد بن سوقة");
+
+// `count` filler words with the given phrases placed at the given positions.
+QStringList textWith(int count, const QList<QPair<int, QString>>& placed)
+{
+    QStringList words;
+    for (int i = 0; i < count; ++i)
+        words << filler[i % filler.size()];
+    for (const auto& [at, phrase] : placed) {
+        const QStringList ws = Arabic::tokens(phrase);
+        for (qsizetype k = 0; k < ws.size(); ++k)
+            words[at + k] = ws[k];
+    }
+    return words;
+}
+
+bool passes(const SearchQuery& q, const QStringList& words)
+{
+    return SearchEngine::evaluate(SearchEngine::plan(q), words, nullptr);
+}
+
+bool passesText(const SearchQuery& q, const QString& text)
+{
+    return SearchEngine::evaluate(SearchEngine::plan(q), text);
+}
+
+} // namespace
+
+TEST(SearchVerify, positionsOfAPhrase)
+{
+    const auto plan = SearchEngine::plan(phrases({"رسول الله صلى"}));
+    EXPECT_TRUE(SearchEngine::positions(plan.ands.front(), {"رسول", "الله"}, nullptr, plan.q).isEmpty());
+    const QStringList words = Arabic::tokens("قال رسول الله صلى الله عليه وسلم ورسول الله صلى رسول2 الله صلى");
+    EXPECT_EQ(SearchEngine::positions(plan.ands.front(), words, nullptr, plan.q), (QList<int>{1, 10}));
+}
+
+TEST(SearchVerify, orderedPhrasesMustNotOverlap)
+{
+    // Two words each: A at 5, B at 2.
+    EXPECT_FALSE(SearchEngine::orderNear({{5}, {2}}, {2, 2}, true, false));
+    EXPECT_TRUE(SearchEngine::orderNear({{5}, {2, 400}}, {2, 2}, true, false));
+    // B starting inside A's span does not count.
+    EXPECT_FALSE(SearchEngine::orderNear({{3}, {4}}, {3, 1}, true, false));
+    EXPECT_TRUE(SearchEngine::orderNear({{3}, {4, 6}}, {3, 1}, true, false));
+
+    SearchQuery q = phrases({"رسول الله", "الصبح"});
+    q.ordered = true;
+    EXPECT_TRUE(passes(q, textWith(30, {{3, "رسول الله"}, {25, "الصبح"}})));
+    EXPECT_FALSE(passes(q, textWith(30, {{25, "رسول الله"}, {3, "الصبح"}})));
+}
+
+TEST(SearchVerify, nearWindowBoundary)
+{
+    SearchQuery q = phrases({"رسول الله", "الصبح"});
+    q.near = true;
+    // A covers words 8-9 and ends at 10; B at 22 is 12 words away.
+    EXPECT_TRUE(passes(q, textWith(40, {{8, "رسول الله"}, {22, "الصبح"}})));
+    EXPECT_FALSE(passes(q, textWith(40, {{8, "رسول الله"}, {23, "الصبح"}})));
+    // Unordered nearness accepts B before A; ordered does not.
+    EXPECT_TRUE(passes(q, textWith(40, {{20, "رسول الله"}, {12, "الصبح"}})));
+    q.ordered = true;
+    EXPECT_FALSE(passes(q, textWith(40, {{20, "رسول الله"}, {12, "الصبح"}})));
+    EXPECT_TRUE(passes(q, textWith(40, {{8, "رسول الله"}, {22, "الصبح"}})));
+    EXPECT_FALSE(passes(q, textWith(40, {{8, "رسول الله"}, {23, "الصبح"}})));
+}
+
+TEST(SearchVerify, nearStrategiesAgree)
+{
+    // 300 × 300 occurrences (past the exhaustive limit) and a 3 × 3 case,
+    // each with one close pair only.
+    QList<int> a, b;
+    for (int i = 0; i < 300; ++i) {
+        a << i * 100;
+        b << i * 100 + 50;
+    }
+    EXPECT_FALSE(SearchEngine::orderNear({a, b}, {1, 1}, false, true));
+    b[150] = a[150] + 13; // starts 12 after A's end
+    EXPECT_TRUE(SearchEngine::orderNear({a, b}, {1, 1}, false, true));
+    b[150] = a[150] + 14;
+    EXPECT_FALSE(SearchEngine::orderNear({a, b}, {1, 1}, false, true));
+
+    EXPECT_FALSE(SearchEngine::orderNear({{0, 100, 200}, {50, 150, 250}, {90, 190, 290}}, {1, 1, 1}, false, true));
+    EXPECT_TRUE(SearchEngine::orderNear({{0, 100, 200}, {50, 150, 205}, {90, 190, 210}}, {1, 1, 1}, false, true));
+    // A phrase without occurrences fails either way.
+    EXPECT_FALSE(SearchEngine::orderNear({{0}, {}}, {1, 1}, false, true));
+    EXPECT_FALSE(SearchEngine::orderNear({a, {}}, {1, 1}, false, true));
+}
+
+TEST(SearchVerify, alternativesOrPhrasesAndExclusions)
+{
+    const QStringList text = textWith(20, {{4, "رسول الله"}});
+    SearchQuery q = phrases({"رسول الله", "الصبح"});
+    EXPECT_FALSE(passes(q, text));
+    q.requireAll = false;
+    EXPECT_TRUE(passes(q, text));
+    q.near = true; // nearness needs both again
+    EXPECT_FALSE(passes(q, text));
+
+    SearchQuery ors;
+    ors.orPhrases = {"الصبح", "رسول الله"};
+    EXPECT_TRUE(passes(ors, text));
+    ors.notPhrases = {"وكيع"};
+    EXPECT_FALSE(passes(ors, text));
+
+    SearchQuery onlyNot;
+    onlyNot.notPhrases = {"الصبح"};
+    EXPECT_FALSE(passes(onlyNot, text));
+}
+
+TEST(SearchVerify, hamzaAndMarksOnVocalisedVerses)
+{
+    const QString inna = quranVerse(2, 6);  // إِنَّ ٱلَّذِينَ …
+    const QString an = quranVerse(2, 27);   // … أَن يُوصَلَ …
+    const QString in = quranVerse(4, 62);   // … إِنْ أَرَدْنَآ …
+    ASSERT_FALSE(inna.isEmpty());
+
+    SearchQuery q = phrases({"إن"});
+    for (const QString& verse : {inna, an, in})
+        EXPECT_TRUE(passesText(q, verse));
+    q.hamza = true;
+    EXPECT_TRUE(passesText(q, inna));
+    EXPECT_FALSE(passesText(q, an));
+    EXPECT_TRUE(passesText(q, in));
+    q.andPhrases = {"أن"};
+    EXPECT_FALSE(passesText(q, inna));
+    EXPECT_TRUE(passesText(q, an));
+
+    SearchQuery marks = phrases({"إِنَّ"});
+    marks.tashkeel = true;
+    EXPECT_TRUE(passesText(marks, inna));
+    EXPECT_FALSE(passesText(marks, an));
+    EXPECT_FALSE(passesText(marks, in));
+    marks.andPhrases = {"إِنْ"};
+    EXPECT_FALSE(passesText(marks, inna));
+    EXPECT_TRUE(passesText(marks, in));
+    // A plain alef in the query accepts the wasla of the page under hamza.
+    SearchQuery wasla = phrases({"الله"});
+    wasla.hamza = true;
+    EXPECT_TRUE(passesText(wasla, inna.isEmpty() ? QString() : quranVerse(2, 7)));
+    // A digit token is compared as a number, whatever the marks.
+    SearchQuery digit = phrases({"إِنَّ 7"});
+    digit.tashkeel = true;
+    EXPECT_TRUE(passesText(digit, QStringLiteral("إِنَّ ٧")));
+}
+
+TEST(SearchVerify, sectionText)
+{
+    const QString page = QStringLiteral("قال أبو يعلى\n__________\n(1) انظر المنتظم");
+    SearchQuery q;
+    EXPECT_EQ(SearchEngine::sectionText(q, page), page);
+    q.inHawashi = false;
+    EXPECT_EQ(SearchEngine::sectionText(q, page), QStringLiteral("قال أبو يعلى"));
+    q.inHawashi = true;
+    q.inMatn = false;
+    EXPECT_EQ(SearchEngine::sectionText(q, page), QStringLiteral("(1) انظر المنتظم"));
+    EXPECT_EQ(SearchEngine::sectionText(q, QStringLiteral("قال أبو يعلى")), QString());
+    q.inHawashi = false;
+    EXPECT_EQ(SearchEngine::sectionText(q, page), QString());
+}
