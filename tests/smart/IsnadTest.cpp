@@ -51,34 +51,20 @@ const QString poetry = QString::fromUtf16(
 
 } // namespace
 
-TEST(IsnadText, marksAreIgnoredWhenFindingAChain)
+TEST(IsnadText, onlyOpeningVerbsOpenAChainAndMarksAreIgnored)
 {
     const QString voweled = u(u"حَدَّثَنَا مُحَمَّدُ بْنُ بَشَّارٍ قَالَ: الحديث");
     EXPECT_TRUE(Isnad::hasIsnad(voweled));
     EXPECT_EQ(Isnad::chain(voweled), names({u"محمد بن بشار"}));
-    EXPECT_EQ(Isnad::stripTashkeel(u(u"حَدَّثَـنَا ٰ\u06D6")), u(u"حدثنا "));
-    // A mark outside the stripped set survives.
-    EXPECT_EQ(Isnad::stripTashkeel(u(u"ا\u0653")), u(u"ا\u0653"));
-}
+    EXPECT_EQ(Isnad::stripTashkeel(u(u"حَدَّثَـنَا ٰ\u06D6ا\u0653")), u(u"حدثنا ا\u0653"));
 
-TEST(IsnadText, onlyTheOpeningVerbsOpenAChain)
-{
-    for (const char16_t* text : {u"عن مالك عن نافع عن ابن عمر", u"أنبأنا مالك عن نافع",
-                                 u"وقال الشافعي في كتابه"}) {
+    // عن and أنبأنا link narrators but do not open a chain; the opener needs a
+    // boundary after it.
+    for (const char16_t* text : {u"عن مالك عن نافع عن ابن عمر", u"أنبأنا مالك عن نافع", u"حدثناه"}) {
         EXPECT_FALSE(Isnad::hasIsnad(u(text))) << qPrintable(u(text));
         EXPECT_TRUE(Isnad::chain(u(text)).isEmpty()) << qPrintable(u(text));
     }
     EXPECT_TRUE(Isnad::hasIsnad(u(u"وأخبرني مالك")));
-    EXPECT_TRUE(Isnad::hasIsnad(u(u"سمعت أبا هريرة")));
-    // The opener needs a word boundary after it.
-    EXPECT_FALSE(Isnad::hasIsnad(u(u"حدثناه")));
-}
-
-TEST(IsnadText, saidWithAColonEndsTheChain)
-{
-    EXPECT_EQ(Isnad::chain(u(u"حدثنا محمد بن بشار قال حدثنا يحيى عن سفيان قال: حدثنا فلان عن فلان")),
-              names({u"محمد بن بشار", u"يحيى", u"سفيان"}));
-    EXPECT_EQ(Isnad::chain(u(u"أخبرنا مالك عن عائشة قالت : كان النبي")), names({u"مالك", u"عائشة"}));
 }
 
 TEST(IsnadText, cleanNarratorStripsFormulasAndParticles)
@@ -93,22 +79,20 @@ TEST(IsnadText, cleanNarratorStripsFormulasAndParticles)
     EXPECT_EQ(Isnad::cleanNarrator(u(u"123 ...")), QString());
 }
 
-TEST(IsnadText, fragmentsAndOverlongPiecesAreNotNarrators)
+TEST(IsnadText, chainRules)
 {
-    const QString tenWords = u(u"ا ب ت ث ج ح خ د ذ ر");
+    // قال with a colon ends the chain; قال without one ends a name.
+    EXPECT_EQ(Isnad::chain(u(u"حدثنا محمد بن بشار قال حدثنا يحيى عن سفيان قال: حدثنا فلان عن فلان")),
+              names({u"محمد بن بشار", u"يحيى", u"سفيان"}));
+    EXPECT_EQ(Isnad::chain(u(u"أخبرنا مالك عن عائشة قالت : كان النبي")), names({u"مالك", u"عائشة"}));
+    // No boundary in front of a link word: معن splits after م. Repeats stay.
+    EXPECT_EQ(Isnad::chain(u(u"حدثنا معن بن عيسى عن مالك عن نافع عن مالك")),
+              names({u"بن عيسى", u"مالك", u"نافع", u"مالك"}));
+    // Particles, single letters, ten words and 56 code points are not names.
     const QString name55 = QString(55, QChar(u'م'));
-    const QString name56 = QString(56, QChar(u'م'));
-    const QString text = u(u"حدثنا ال عن ف عن ب عن م عن ") + tenWords + u(u" عن ") + name56
+    const QString text = u(u"حدثنا ال عن ف عن ب عن م عن ا ب ت ث ج ح خ د ذ ر عن ") + QString(56, QChar(u'م'))
         + u(u" عن ") + name55 + u(u" عن نافع");
     EXPECT_EQ(Isnad::chain(text), QStringList({name55, u(u"نافع")}));
-}
-
-TEST(IsnadText, linkWordsSplitEvenInsideAName)
-{
-    // There is no boundary in front of a link word, so معن splits after م.
-    EXPECT_EQ(Isnad::chain(u(u"حدثنا معن بن عيسى عن مالك")), names({u"بن عيسى", u"مالك"}));
-    // Repeated names are kept.
-    EXPECT_EQ(Isnad::chain(u(u"حدثنا مالك عن نافع عن مالك")), names({u"مالك", u"نافع", u"مالك"}));
 }
 
 TEST(IsnadCorpus, muwattaChainsCheckedByHand)
@@ -214,7 +198,7 @@ namespace {
 struct Graph
 {
     QTemporaryDir dir;
-    std::shared_ptr<SQLiteDB> db;
+    std::shared_ptr<SQLiteDB> db = test::emptyLibrary(dir.path());
 
     qint64 narrator(const QString& name)
     {
@@ -230,57 +214,45 @@ struct Graph
 
 } // namespace
 
-TEST(IsnadGraph, narratorsOfAPageInOrderOfFirstMention)
+TEST(IsnadGraph, narratorsNamesAndLinks)
 {
     Graph g;
-    g.db = test::emptyLibrary(g.dir.path());
     ASSERT_TRUE(g.db);
-    const qint64 c = g.narrator(u(u"سفيان"));
-    const qint64 a = g.narrator(u(u"محمد بن بشار"));
-    const qint64 b = g.narrator(u(u"يحيى"));
-    g.edge(a, b, 7);
-    g.edge(b, c, 7);
-    g.edge(c, 999, 7); // a teacher without a narrators row is left out
-    g.edge(a, c, 8);
-
-    const auto listed = Isnad::narrators(*g.db, 7);
-    EXPECT_EQ(listed, (QList<Isnad::Narrator>{{a, u(u"محمد بن بشار")}, {b, u(u"يحيى")}, {c, u(u"سفيان")}}));
-    EXPECT_TRUE(Isnad::narrators(*g.db, 9).isEmpty());
-
-    EXPECT_EQ(Isnad::name(*g.db, b), u(u"يحيى"));
-    EXPECT_FALSE(Isnad::name(*g.db, 999).has_value());
-}
-
-TEST(IsnadGraph, linksCountEdgesOnBothSides)
-{
-    Graph g;
-    g.db = test::emptyLibrary(g.dir.path());
-    ASSERT_TRUE(g.db);
-    const qint64 malik = g.narrator(u(u"مالك"));
     const qint64 nafi = g.narrator(u(u"نافع"));
+    const qint64 malik = g.narrator(u(u"مالك"));
     const qint64 zuhri = g.narrator(u(u"الزهري"));
     const qint64 yahya = g.narrator(u(u"يحيى"));
     const qint64 alone = g.narrator(u(u"وحيد"));
-    g.edge(malik, nafi, 1);
-    g.edge(malik, nafi, 2);
-    g.edge(malik, zuhri, 2);
-    g.edge(yahya, malik, 3);
+    g.edge(yahya, malik, 7);
+    g.edge(malik, nafi, 7);
+    g.edge(nafi, 999, 7); // a teacher without a narrators row is left out
+    g.edge(malik, nafi, 8);
+    g.edge(malik, zuhri, 8);
 
+    // In order of first mention, each once.
+    EXPECT_EQ(Isnad::narrators(*g.db, 7),
+              (QList<Isnad::Narrator>{{yahya, u(u"يحيى")}, {malik, u(u"مالك")}, {nafi, u(u"نافع")}}));
+    EXPECT_TRUE(Isnad::narrators(*g.db, 9).isEmpty());
+    EXPECT_EQ(Isnad::name(*g.db, malik), u(u"مالك"));
+    EXPECT_FALSE(Isnad::name(*g.db, 999).has_value());
+
+    // Teachers ordered by name: الزهري (U+0627) before نافع (U+0646).
     const Isnad::Links links = Isnad::links(*g.db, malik);
-    // Ordered by name: الزهري (ا U+0627) before نافع (ن U+0646).
-    EXPECT_EQ(links.teachers,
-              (QList<Isnad::LinkedNarrator>{{zuhri, u(u"الزهري"), 1}, {nafi, u(u"نافع"), 2}}));
+    EXPECT_EQ(links.teachers, (QList<Isnad::LinkedNarrator>{{zuhri, u(u"الزهري"), 1}, {nafi, u(u"نافع"), 2}}));
     EXPECT_EQ(links.students, (QList<Isnad::LinkedNarrator>{{yahya, u(u"يحيى"), 1}}));
+    EXPECT_TRUE(Isnad::links(*g.db, alone).teachers.isEmpty());
+    EXPECT_TRUE(Isnad::links(*g.db, alone).students.isEmpty());
 
-    const Isnad::Links none = Isnad::links(*g.db, alone);
-    EXPECT_TRUE(none.teachers.isEmpty());
-    EXPECT_TRUE(none.students.isEmpty());
+    // A library without the narrator tables yields nothing.
+    auto bare = SQLiteDB::open(g.dir.path() + "/bare.db", false);
+    ASSERT_TRUE(bare);
+    EXPECT_TRUE(Isnad::narrators(*bare, 7).isEmpty());
+    EXPECT_FALSE(Isnad::name(*bare, 1).has_value());
 }
 
 TEST(IsnadGraph, aPageMentioningMoreNarratorsThanOneStatementBinds)
 {
     Graph g;
-    g.db = test::emptyLibrary(g.dir.path());
     ASSERT_TRUE(g.db);
     constexpr int count = 40000;
     ASSERT_TRUE(g.db->exec(QStringLiteral("BEGIN")));
@@ -297,20 +269,9 @@ TEST(IsnadGraph, aPageMentioningMoreNarratorsThanOneStatementBinds)
             sqlite3_limit(g.db->handle(), SQLITE_LIMIT_VARIABLE_NUMBER, limit);
         const auto listed = Isnad::narrators(*g.db, 5);
         ASSERT_EQ(listed.size(), count) << limit;
-        EXPECT_EQ(listed.first().name, "n0");
         EXPECT_EQ(listed[32766].name, "n32766");
         EXPECT_EQ(listed.last().name, QStringLiteral("n%1").arg(count - 1));
     }
-}
-
-TEST(IsnadGraph, aLibraryWithoutNarratorTablesYieldsNothing)
-{
-    QTemporaryDir dir;
-    auto db = SQLiteDB::open(dir.path() + "/bare.db", false);
-    ASSERT_TRUE(db);
-    EXPECT_TRUE(Isnad::narrators(*db, 1).isEmpty());
-    EXPECT_FALSE(Isnad::name(*db, 1).has_value());
-    EXPECT_TRUE(Isnad::links(*db, 1).teachers.isEmpty());
 }
 
 TEST(IsnadGraph, corpusEdgesFollowTheChainsOfTheirPages)
@@ -319,9 +280,8 @@ TEST(IsnadGraph, corpusEdgesFollowTheChainsOfTheirPages)
     auto db = test::corpusLibrary(dir.path());
     ASSERT_TRUE(db);
     // Page ids: book 1 is 1-40, book 2 is 41-80, book 3 is 81-121.
-    const qint64 pageId = 80 + 23;
     QStringList listed;
-    for (const auto& narrator : Isnad::narrators(*db, pageId))
+    for (const auto& narrator : Isnad::narrators(*db, 80 + 23))
         listed.append(narrator.name);
     EXPECT_EQ(listed, Isnad::chain(page("books/003.json", 23)));
 
