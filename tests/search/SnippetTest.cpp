@@ -1,0 +1,118 @@
+#include "search/SearchEngine.h"
+
+#include "core/Settings.h"
+#include "support/CorpusText.h"
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+QList<SearchQuery::Term> termsOf(const QStringList& words)
+{
+    SearchQuery q;
+    q.andPhrases = words;
+    return q.highlightTerms();
+}
+
+QString cut(const QString& text, const Arabic::Range& r)
+{
+    return text.mid(r.location, r.length);
+}
+
+// "… وسلم ليصلي الصبح فينصرف …" and the rest of the page's last hadith.
+const QString& page()
+{
+    static const QString text = bookPages("books/001.json").value(3);
+    return text;
+}
+
+struct IndicDigits {
+    explicit IndicDigits(bool on) : was(Settings::indicDigits()) { Settings::setIndicDigits(on); }
+    ~IndicDigits() { Settings::setIndicDigits(was); }
+    bool was;
+};
+
+} // namespace
+
+TEST(Snippet, excerptAroundTheMatchWithDigitsForDisplay)
+{
+    ASSERT_TRUE(page().contains(QStringLiteral("ليصلي الصبح")));
+    IndicDigits indic(true);
+    const auto s = SearchEngine::snippet(page(), termsOf({"الصبح"}));
+    EXPECT_EQ(s.text, QStringLiteral("… عليه وسلم ليصلي الصبح فينصرف النساء متلفعات بمروطهن ما يعرفن من "
+                                     "الغلس س ١ - ٣٨ ت ٣ - ٣٨٥"));
+    ASSERT_EQ(s.ranges.size(), 1);
+    EXPECT_EQ(cut(s.text, s.ranges.first()), QStringLiteral("الصبح"));
+
+    IndicDigits latin(false);
+    EXPECT_TRUE(SearchEngine::snippet(page(), termsOf({"الصبح"})).text.endsWith(QStringLiteral("ت 3 - 385")));
+}
+
+TEST(Snippet, radiusBoundsTheExcerpt)
+{
+    IndicDigits latin(false);
+    auto s = SearchEngine::snippet(page(), termsOf({"الصبح"}), 0);
+    EXPECT_EQ(s.text, QStringLiteral("… الصبح …"));
+    ASSERT_EQ(s.ranges.size(), 1);
+    EXPECT_EQ(cut(s.text, s.ranges.first()), QStringLiteral("الصبح"));
+
+    // Radius 1 reaches one space either way, which holds no whole word;
+    // radius 2 reaches one word either way.
+    s = SearchEngine::snippet(page(), termsOf({"الصبح"}), 1);
+    EXPECT_EQ(s.text, QStringLiteral("… الصبح …"));
+    s = SearchEngine::snippet(page(), termsOf({"الصبح"}), 2);
+    EXPECT_EQ(s.text, QStringLiteral("… ليصلي الصبح فينصرف …"));
+}
+
+TEST(Snippet, earliestTermAnchorsWhileRangesKeepTermOrder)
+{
+    const auto s = SearchEngine::snippet(page(), termsOf({"عائشة", "يحيى"}));
+    EXPECT_FALSE(s.text.startsWith(QStringLiteral("…"))); // the anchor is near the start
+    EXPECT_TRUE(s.text.endsWith(QStringLiteral(" …")));
+    ASSERT_EQ(s.ranges.size(), 3);
+    EXPECT_EQ(cut(s.text, s.ranges[0]), QStringLiteral("عائشة"));
+    EXPECT_EQ(cut(s.text, s.ranges[1]), QStringLiteral("يحيى"));
+    EXPECT_EQ(cut(s.text, s.ranges[2]), QStringLiteral("يحيى"));
+    EXPECT_GT(s.ranges[0].location, s.ranges[2].location);
+}
+
+TEST(Snippet, marksLineBreaksAndTheFootnoteRuleAreCleaned)
+{
+    const QString verse = quranVerse(2, 7); // خَتَمَ ٱللَّهُ عَلَىٰ قُلُوبِهِمْ …
+    auto s = SearchEngine::snippet(verse + "\n__________\n(1) حاشية", termsOf({"قلوبهم"}));
+    EXPECT_TRUE(s.text.startsWith(QStringLiteral("ختم ٱلله علىٰ قلوبهم")) ||
+                s.text.startsWith(QStringLiteral("ختم ٱلله على قلوبهم")))
+        << s.text.toStdString();
+    EXPECT_FALSE(s.text.contains(u'\n'));
+    EXPECT_FALSE(s.text.contains(u'_'));
+    ASSERT_EQ(s.ranges.size(), 1);
+    EXPECT_EQ(cut(s.text, s.ranges.first()), QStringLiteral("قلوبهم"));
+
+    // The line breaks and the rule are three spaces: the fourth space back
+    // stands among them.
+    IndicDigits latin(false);
+    const QString footnotes = QStringLiteral("أبو يعلى\n__________\n(1) انظر المنتظم");
+    s = SearchEngine::snippet(footnotes, termsOf({"المنتظم"}));
+    EXPECT_EQ(s.text, QStringLiteral("… (1) انظر المنتظم"));
+}
+
+TEST(Snippet, noMatchGivesTheStartOfThePage)
+{
+    IndicDigits indic(true);
+    const QString text = bookPages("books/002.json").value(3);
+    ASSERT_GT(text.size(), 200);
+    const auto s = SearchEngine::snippet(text, termsOf({"الزكاة"}));
+    EXPECT_TRUE(s.ranges.isEmpty());
+    EXPECT_EQ(s.text, Arabic::digits(text.left(SearchEngine::fallbackCharacters)));
+    EXPECT_TRUE(s.text.startsWith(QStringLiteral("٧ حدثنا")));
+    EXPECT_EQ(SearchEngine::snippet(text, {}).text, s.text);
+    // Characters, not code units: a letter outside the first plane is one
+    // character of two units.
+    QString wide;
+    for (int i = 0; i < 200; ++i)
+        wide += QString::fromUcs4(U"\U0001D400", 1);
+    EXPECT_EQ(SearchEngine::snippet(wide, {}).text.size(), 2 * SearchEngine::fallbackCharacters);
+}
