@@ -234,13 +234,15 @@ QString sub(const Regex& re, const QString& replacement, const QString& text)
 {
     QString out;
     qsizetype from = 0;
+    bool matched = false;
     forEachMatch(re, text, [&](qsizetype start, qsizetype end) {
         out.append(QStringView(text).mid(from, start - from));
         out.append(replacement);
         from = end;
+        matched = true;
         return true;
     });
-    if (from == 0 && out.isEmpty())
+    if (!matched)
         return text;
     out.append(QStringView(text).mid(from));
     return out;
