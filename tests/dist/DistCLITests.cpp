@@ -118,3 +118,28 @@ TEST(DistCLIIds, idListsAreReadStrictly)
     EXPECT_EQ(DistCLI::parseIds(QStringLiteral("-3,+4, 5,6 ,٧,99999999999999999999")), (QSet<std::int64_t>{-3, 4}));
     EXPECT_TRUE(DistCLI::parseIds(QStringLiteral(",,")).isEmpty());
 }
+
+#ifdef QUORVEL_SAMPLE_RELEASE
+// The bundled sample is signed at build time with the key compiled into Dist.
+TEST(DistSampleRelease, verifiesUnderTheBuiltInKeyAndInstalls)
+{
+    Dist::overridePublicKey({});
+    QStringList out;
+    const DistCLI::Output output{[&](const QString& l) { out.append(l); }, [&](const QString& l) { out.append(l); }};
+    const QString sample = QStringLiteral(QUORVEL_SAMPLE_RELEASE);
+    EXPECT_EQ(DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--verify-index"), sample}, output), 0);
+    EXPECT_EQ(out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 7 كتاباً · موقَّع ومطابق")});
+
+    out.clear();
+    EXPECT_EQ(DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--dist-install"), sample, QStringLiteral("16,14")},
+                           output),
+              0);
+    ASSERT_EQ(out.size(), 1);
+    EXPECT_TRUE(out.first().startsWith(QStringLiteral("ثُبّت 2 كتاباً في "))) << out.first().toStdString();
+    auto store = LocalStore::open();
+    ASSERT_TRUE(store);
+    EXPECT_TRUE(store->installed().contains(16));
+    EXPECT_EQ(store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=16")), 46);
+    EXPECT_EQ(store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM toc WHERE book_id=14")), 13);
+}
+#endif

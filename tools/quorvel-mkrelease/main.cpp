@@ -1,0 +1,116 @@
+// Builds a signed release from books in the corpus layout:
+//
+//   quorvel-mkrelease --source <dir> --out <dir> --key <secret key file>
+//
+// <source>/catalog.json lists categories, authors and books (each book's
+// "file" names its JSON relative to the source); <source>/release.json gives
+// the release number, the generation and expiry times and the catalogue's file
+// name. The output folder receives one compressed package per book
+// ("b<id>.qbk"), the catalogue, "index.json" and "index.json.sig".
+#include "core/Json.h"
+#include "dist/ReleaseWriter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+using namespace quorvel;
+
+namespace {
+
+// Ed25519 secret keys are 64 bytes (seed and public key).
+constexpr qsizetype secretKeyBytes = 64;
+
+int fail(const QString& message)
+{
+    std::fprintf(stderr, "quorvel-mkrelease: %s\n", message.toUtf8().constData());
+    return 1;
+}
+
+std::optional<Json::Value> readJson(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return Json::parse(file.readAll());
+}
+
+// Keeps only the keys a catalogue entry of this kind carries, without nulls.
+Json::Value pick(const Json::Value& from, std::initializer_list<const char*> keys)
+{
+    Json::Value out = Json::Value::object();
+    for (const char* key : keys) {
+        auto it = from.find(key);
+        if (it != from.end() && !it->is_null())
+            out[key] = *it;
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    auto option = [&](const QString& name) {
+        const qsizetype at = args.indexOf(name);
+        return at >= 0 && at + 1 < args.size() ? args[at + 1] : QString();
+    };
+    const QString source = option(QStringLiteral("--source"));
+    const QString out = option(QStringLiteral("--out"));
+    const QString keyPath = option(QStringLiteral("--key"));
+    if (source.isEmpty() || out.isEmpty() || keyPath.isEmpty())
+        return fail(QStringLiteral("usage: quorvel-mkrelease --source <dir> --out <dir> --key <secret key file>"));
+
+    QFile keyFile(keyPath);
+    if (!keyFile.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read the key ") + keyPath);
+    const QByteArray secretKey = keyFile.readAll();
+    if (secretKey.size() != secretKeyBytes)
+        return fail(QStringLiteral("the key file must hold the 64 raw bytes of an Ed25519 secret key"));
+
+    const auto catalog = readJson(QDir(source).filePath(QStringLiteral("catalog.json")));
+    const auto release = readJson(QDir(source).filePath(QStringLiteral("release.json")));
+    if (!catalog || !catalog->is_object() || !release || !release->is_object())
+        return fail(QStringLiteral("catalog.json or release.json is missing or not a JSON object"));
+
+    ReleaseWriter::ReleaseInfo info;
+    info.release = Json::strictInt(*release, "release").value_or(1);
+    info.generated = Json::strictString(*release, "generated").value_or(QString());
+    info.expires = Json::strictString(*release, "expires").value_or(QString());
+    info.catalogFile = Json::strictString(*release, "catalog").value_or(info.catalogFile);
+
+    Json::Value categories = Json::Value::array();
+    for (const auto& c : catalog->value("categories", Json::Value::array()))
+        categories.push_back(pick(c, {"id", "name", "parent_id", "sort"}));
+    Json::Value authors = Json::Value::array();
+    for (const auto& a : catalog->value("authors", Json::Value::array()))
+        authors.push_back(pick(a, {"id", "name", "death_year", "death_text"}));
+
+    Json::Value books = Json::Value::array();
+    for (const auto& meta : catalog->value("books", Json::Value::array())) {
+        const auto id = Json::strictInt(meta, "id");
+        const auto file = Json::strictString(meta, "file");
+        if (!id || !file)
+            return fail(QStringLiteral("a catalogue book lacks its id or file"));
+        const auto bookJson = readJson(QDir(source).filePath(*file));
+        if (!bookJson)
+            return fail(QStringLiteral("cannot read ") + *file);
+        const auto book = ReleaseWriter::fromCorpus(*bookJson, meta);
+        if (!book)
+            return fail(QStringLiteral("not a book in the corpus layout: ") + *file);
+        const auto entry = ReleaseWriter::addBook(out, *book, QStringLiteral("b%1.qbk").arg(*id));
+        if (!entry)
+            return fail(QStringLiteral("cannot write the package of book %1").arg(*id));
+        books.push_back(*entry);
+    }
+
+    if (!ReleaseWriter::writeRelease(out, info, categories, authors, books, secretKey))
+        return fail(QStringLiteral("cannot write the release files into ") + out);
+    std::printf("release %lld: %zu books in %s\n", static_cast<long long>(info.release), books.size(),
+                out.toUtf8().constData());
+    return 0;
+}
