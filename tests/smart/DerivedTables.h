@@ -8,7 +8,7 @@
 
 namespace quorvel::test {
 
-// Fills `narrators`, `isnad_edges` and `shingles` of a library whose pages
+// Refills `narrators`, `isnad_edges` and `shingles` of a library whose pages
 // are stored, page by page in id order, the way the book installer does:
 // each page that has an isnad gets its chain's narrators and one edge per
 // pair of neighbouring names, earlier name as student; every page gets its

@@ -140,8 +140,9 @@ TEST(TextReuseSources, aLibraryWithoutShinglesFindsNothing)
     QTemporaryDir dir;
     const QString path = test::FixtureLibrary::build(dir.path());
     ASSERT_FALSE(path.isEmpty());
-    auto db = SQLiteDB::open(path, true);
+    auto db = SQLiteDB::open(path, false);
     ASSERT_TRUE(db);
+    ASSERT_TRUE(db->exec("DELETE FROM shingles"));
     EXPECT_TRUE(TextReuse::sources(*db, 45, 3, 10).isEmpty());
     EXPECT_TRUE(TextReuse::editions(*db, 2).isEmpty());
 
