@@ -67,8 +67,9 @@ void forEachCharacter(const QString& s, Visit visit)
         visit(qsizetype(start), qsizetype(end));
         start = end;
     }
-    // Do not leave the iterator pointing at text that is about to go away.
-    it->setText(icu::UnicodeString());
+    // The iterator keeps a pointer to its text: leave it on text that outlives it.
+    static const icu::UnicodeString nothing;
+    it->setText(nothing);
 }
 
 // The code point of a character made of exactly one code point, or nothing.
