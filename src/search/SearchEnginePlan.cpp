@@ -388,11 +388,15 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
     if (clauses.isEmpty())
         return {};
     QString expr = clauses.join(andJoin);
+    // The index holds a page's main text and footnotes together, so when the
+    // query searches only one of them an exclusion found in the other must
+    // not drop the page: the page check (already required then) decides.
+    const bool wholePage = q.inMatn && q.inHawashi;
     for (const Phrase& p : plan.nots) {
         const PhraseExpr e = phraseExpr(p, vocab, glued, held);
         if (!e.expr)
             continue;
-        if (e.exact)
+        if (e.exact && wholePage)
             expr += " NOT " + *e.expr;
         else
             verify = true; // left to the page check
