@@ -9,7 +9,6 @@
 
 #include <sqlite3.h>
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -179,15 +178,12 @@ TEST(TextReuseSources, aPageWithMoreShinglesThanOneStatementBinds)
     for (int limit : {-1, 1000}) {
         if (limit > 0)
             sqlite3_limit(s.db->handle(), SQLITE_LIMIT_VARIABLE_NUMBER, limit);
-        QElapsedTimer timer;
-        timer.start();
         const auto hits = TextReuse::sources(*s.db, 1, 3, 10);
         ASSERT_EQ(hits.size(), 1) << limit;
         EXPECT_EQ(hits[0].pageId, 2);
         EXPECT_EQ(hits[0].bookTitle, "borrower");
         EXPECT_EQ(hits[0].shared, 17);
         EXPECT_EQ(hits[0].phrase, words.mid(35000, 20).join(' '));
-        EXPECT_LT(timer.elapsed(), 60000);
     }
 }
 

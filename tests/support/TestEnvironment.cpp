@@ -1,6 +1,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -19,6 +20,9 @@ void isolateUserFiles()
     const QString base = root().path();
     for (const char* sub : {"home", "config", "data", "cache", "runtime"})
         QDir().mkpath(base + "/" + sub);
+    // Qt refuses a runtime folder that others may read.
+    QFile::setPermissions(base + "/runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("HOME", (base + "/home").toUtf8());
     qputenv("XDG_CONFIG_HOME", (base + "/config").toUtf8());
     qputenv("XDG_DATA_HOME", (base + "/data").toUtf8());
