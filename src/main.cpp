@@ -1,7 +1,9 @@
 // The one executable: pick the mode from the arguments and run it.
 
+#include "app/AppDelegate.h"
 #include "core/ModeDispatch.h"
 #include "core/Preferences.h"
+#include "dist/DistCLI.h"
 #include "mcp/MCPServer.h"
 
 #include <QCoreApplication>
@@ -34,6 +36,8 @@ int notAvailable(const QString& mode)
 
 int main(int argc, char** argv)
 {
+    // Headless modes run without an application object; give them the name the
+    // windowed application takes from its executable, so paths agree.
     QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
 
     const QStringList arguments = argumentList(argc, argv);
@@ -46,11 +50,13 @@ int main(int argc, char** argv)
         quorvel::MCPServer::run();
         return 0;
     case ModeDispatch::Mode::Dist:
+        return quorvel::DistCLI::run(arguments);
+    case ModeDispatch::Mode::Window:
+        return quorvel::AppDelegate::run(argc, argv);
     case ModeDispatch::Mode::CheckUpdate:
     case ModeDispatch::Mode::Ai:
     case ModeDispatch::Mode::Smart:
     case ModeDispatch::Mode::SearchCli:
-    case ModeDispatch::Mode::Window:
         break;
     }
     return notAvailable(choice.switchName());
