@@ -79,8 +79,6 @@ TEST(ArabicRanges, wholeWordsWithTheirMarks)
     EXPECT_EQ(covered(u"قرأت كتابهم والتائب"_qs, u"كتا"_qs, Match::prefix), QStringList{u"كتابهم"_qs});
     EXPECT_EQ(covered(u"قرأت كتابهم والتائب"_qs, u"تاب"_qs, Match::anywhere), QStringList{u"كتابهم"_qs});
     EXPECT_TRUE(covered(u"قرأت كتابهم"_qs, u"تاب"_qs, Match::prefix).isEmpty());
-    // Each word once, even when the term occurs in it twice.
-    EXPECT_EQ(covered(u"ببب ب"_qs, u"ب"_qs, Match::anywhere), (QStringList{u"ببب"_qs, u"ب"_qs}));
 }
 
 TEST(ArabicRanges, phrasesSpanTheStoredPunctuationBetweenWords)
@@ -88,9 +86,6 @@ TEST(ArabicRanges, phrasesSpanTheStoredPunctuationBetweenWords)
     const QString text = u"قال رسولُ اللهِ، ثم قال رسول الله."_qs;
     EXPECT_EQ(covered(text, u"رسول الله"_qs, Match::word),
               (QStringList{u"رسولُ اللهِ"_qs, u"رسول الله"_qs}));
-    EXPECT_TRUE(covered(text, u"الله رسول ثم قال قال رسول الله"_qs, Match::word).isEmpty());
-    const QString words = u"قال ثم قال"_qs;
-    EXPECT_TRUE(covered(words, u"قال ثم قال رسول"_qs, Match::word).isEmpty());
 }
 
 TEST(ArabicRanges, wordModesUseVariantsAffixesAndStems)
