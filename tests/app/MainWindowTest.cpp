@@ -1,0 +1,279 @@
+#include "AppTestSupport.h"
+
+#include "app/Dialogs.h"
+#include "app/MainWindowController.h"
+#include "app/PillView.h"
+#include "app/PlaceholderView.h"
+#include "app/TabStrip.h"
+#include "app/WelcomeView.h"
+#include "app/Widgets.h"
+#include "core/Notifier.h"
+#include "core/Preferences.h"
+#include "core/SQLiteDB.h"
+#include "core/Settings.h"
+
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace quorvel;
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::prepareWindows();
+        Preferences::standard().remove(MainWindowController::searchModeKey);
+        Preferences::standard().remove(Settings::restoreSessionKey);
+    }
+
+    // Opens a search tab for a text through the top bar's field.
+    static void search(MainWindowController& w, const QString& text)
+    {
+        w.searchField()->setText(text);
+        w.quickSearch();
+    }
+
+    static QStringList titles(const MainWindowController& w)
+    {
+        QStringList list;
+        for (const auto& tab : w.tabs())
+            list.append(tab->title);
+        return list;
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, startsEmptyWithTheWelcomeViewAndRecentBooks)
+{
+    test::FixtureLib fixture;
+    ASSERT_TRUE(fixture.lib);
+    for (int i = 0; i < 8; ++i)
+        fixture.lib->setLastViewed(1 + i % 3, 2 + i);
+    MainWindowController w(fixture.lib);
+    EXPECT_EQ(w.active(), -1);
+    EXPECT_TRUE(w.tabStrip()->isHidden());
+    EXPECT_EQ(pinnedSubviews(w.host()), QList<QWidget*>{w.welcome()});
+    EXPECT_GE(w.welcome()->recent().size(), 1);
+    EXPECT_LE(w.welcome()->recent().size(), MainWindowController::recentLimit);
+    EXPECT_EQ(w.pill()->text(), QStringLiteral("٣"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("مكتبة قورفل"));
+    EXPECT_EQ(w.minimumSize(), QSize(980, 620));
+
+    // A recent entry opens its book in a tab, which replaces the welcome view.
+    w.welcome()->recent().first().second();
+    ASSERT_EQ(w.tabs().size(), 1);
+    EXPECT_EQ(w.active(), 0);
+    EXPECT_FALSE(w.tabStrip()->isHidden());
+    EXPECT_EQ(pinnedSubviews(w.host()), QList<QWidget*>{w.tabs()[0]->view()});
+    EXPECT_EQ(w.tabStrip()->active(), 0);
+}
+
+TEST_F(MainWindowTest, closingATabActivatesTheOneNowAtItsPlace)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    for (const char* t : {"أ", "ب", "ج", "د"})
+        search(w, QString::fromUtf8(t));
+    w.select(0);
+    w.close(2);
+    EXPECT_EQ(titles(w), (QStringList{"أ", "ب", "د"}));
+    EXPECT_EQ(w.active(), 2);
+    EXPECT_EQ(w.tabStrip()->active(), 2);
+
+    w.close(-1);
+    w.close(3);
+    w.select(7);
+    EXPECT_EQ(w.tabs().size(), 3);
+    EXPECT_EQ(w.active(), 2);
+
+    w.select(1);
+    w.close(2); // the last tab while another is active: the new last becomes active
+    EXPECT_EQ(w.active(), 1);
+
+    w.close(0);
+    w.closeActive();
+    EXPECT_TRUE(w.tabs().isEmpty());
+    EXPECT_EQ(w.active(), -1);
+    EXPECT_TRUE(w.tabStrip()->isHidden());
+    EXPECT_EQ(pinnedSubviews(w.host()), QList<QWidget*>{w.welcome()});
+}
+
+TEST_F(MainWindowTest, openBookReusesItsTabAndIgnoresUnknownBooks)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.openBook(999, 1);
+    EXPECT_TRUE(w.tabs().isEmpty());
+    w.openBook(1, 3);
+    w.openBook(2, std::nullopt);
+    w.openBook(1, 5);
+    ASSERT_EQ(w.tabs().size(), 2);
+    EXPECT_EQ(w.active(), 0);
+    auto* reader = qobject_cast<PlaceholderView*>(w.tabs()[0]->view());
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->seq(), 5);
+    EXPECT_EQ(w.tabs()[0]->title, QStringLiteral("موطأ الإمام مالك"));
+    EXPECT_EQ(w.tabs()[0]->icon(), QStringLiteral("book.closed.fill"));
+}
+
+TEST_F(MainWindowTest, quickSearchTakesQuotedPhrasesWhole)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    search(w, QStringLiteral(" \t "));
+    EXPECT_TRUE(w.tabs().isEmpty());
+
+    search(w, QStringLiteral("\t\"الصلاة الوسطى\" "));
+    search(w, QStringLiteral("الصلاة  الوسطى"));
+    ASSERT_EQ(w.tabs().size(), 2);
+    auto* quoted = qobject_cast<PlaceholderView*>(w.tabs()[0]->view());
+    auto* words = qobject_cast<PlaceholderView*>(w.tabs()[1]->view());
+    EXPECT_EQ(quoted->query().andPhrases, QStringList{QStringLiteral("الصلاة الوسطى")});
+    EXPECT_EQ(words->query().andPhrases, (QStringList{QStringLiteral("الصلاة"), QStringLiteral("الوسطى")}));
+    EXPECT_EQ(w.searchField()->text(), QStringLiteral("الصلاة  الوسطى")); // the field keeps its text
+}
+
+TEST_F(MainWindowTest, tenQuickTabSwitchesWriteTheSessionOnce)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.openBook(1, 2);
+    w.openBook(2, 2);
+    w.openBook(3, 2);
+    ASSERT_TRUE(waitUntil([&] { return !w.autosavePending(); }, 3000));
+    fixture.lib->setKV(MainWindowController::sessionKey, QString());
+
+    QSignalSpy stored(&w, &MainWindowController::sessionStored);
+    for (int i = 0; i < 10; ++i) {
+        w.select(i % 3);
+        QTest::qWait(30);
+    }
+    EXPECT_EQ(stored.count(), 0);
+    EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QString());
+    ASSERT_TRUE(waitUntil([&] { return stored.count() > 0; }, 3000));
+    QTest::qWait(100);
+    EXPECT_EQ(stored.count(), 1);
+
+    const auto session = fixture.lib->kv(MainWindowController::sessionKey);
+    ASSERT_TRUE(session);
+    const auto json = Json::parse(session->toUtf8());
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["active"], 0); // the tenth switch selected tab 0
+    ASSERT_EQ((*json)["tabs"].size(), 3u);
+    EXPECT_EQ((*json)["tabs"][1]["k"], "book");
+    EXPECT_EQ((*json)["tabs"][1]["b"], 2);
+}
+
+TEST_F(MainWindowTest, libraryChangesReloadOnlyTheLocalStore)
+{
+    test::FixtureLib local(QStringLiteral("library.db"));
+    test::FixtureLib other;
+    ASSERT_TRUE(local.lib && other.lib);
+    local.lib->setLastViewed(1, 4);
+    MainWindowController w(local.lib);
+    MainWindowController master(other.lib);
+    auto recentTitles = [&] {
+        QStringList list;
+        for (const auto& entry : w.welcome()->recent())
+            list.append(entry.first);
+        return list;
+    };
+    ASSERT_TRUE(recentTitles().contains(QStringLiteral("موطأ الإمام مالك")));
+
+    // A download run removed book 1 from both files.
+    for (const QString& path : {local.path, other.path}) {
+        auto db = SQLiteDB::open(path, false);
+        ASSERT_TRUE(db);
+        ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM books WHERE id = ?"), {std::int64_t(1)}));
+    }
+    Notifier::postLibraryChanged();
+    EXPECT_EQ(w.pill()->text(), QStringLiteral("٢"));
+    EXPECT_FALSE(recentTitles().contains(QStringLiteral("موطأ الإمام مالك")));
+    EXPECT_EQ(master.pill()->text(), QStringLiteral("٣"));
+    EXPECT_EQ(other.lib->books().size(), 3);
+
+    // With tabs open only the pill follows.
+    w.openBook(2, 1);
+    auto db = SQLiteDB::open(local.path, false);
+    ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM books WHERE id = ?"), {std::int64_t(3)}));
+    Notifier::postLibraryChanged();
+    EXPECT_EQ(w.pill()->text(), QStringLiteral("١"));
+    EXPECT_EQ(w.tabs().size(), 1);
+}
+
+TEST_F(MainWindowTest, storedSmartModeStartsWithTheQuestionPlaceholder)
+{
+    test::FixtureLib fixture;
+    Preferences::standard().set(MainWindowController::searchModeKey, 1);
+    MainWindowController smart(fixture.lib);
+    EXPECT_EQ(smart.searchMode(), 1);
+    EXPECT_EQ(smart.searchField()->placeholderText(), QStringLiteral("اسأل الكتب سؤالاً…"));
+    smart.setSearchMode(0);
+    EXPECT_EQ(Preferences::standard().integerValue(MainWindowController::searchModeKey), 0);
+    EXPECT_EQ(smart.searchField()->placeholderText(), QStringLiteral("بحث في جميع الكتب"));
+    MainWindowController classic(fixture.lib);
+    EXPECT_EQ(classic.searchMode(), 0);
+}
+
+TEST_F(MainWindowTest, closingTheWindowSavesTheSessionAndEndsTheApplication)
+{
+    test::FixtureLib fixture;
+    bool ended = false;
+    {
+        MainWindowController w(fixture.lib);
+        w.onTerminate = [&] { ended = true; };
+        w.openBook(2, 3);
+        fixture.lib->setKV(MainWindowController::sessionKey, QStringLiteral("old"));
+        w.show();
+        w.close(0);
+        w.closeActive(); // no tab left: closes the window
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QStringLiteral("{\"active\":-1,\"tabs\":[]}"));
+    }
+
+    Settings::setRestoreSession(false);
+    ended = false;
+    MainWindowController w(fixture.lib);
+    w.onTerminate = [&] { ended = true; };
+    fixture.lib->setKV(MainWindowController::sessionKey, QStringLiteral("kept"));
+    w.show();
+    w.QMainWindow::close();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QStringLiteral("kept"));
+}
+
+TEST_F(MainWindowTest, explicitSaveConfirmsWithTheTabCount)
+{
+    test::FixtureLib fixture;
+    ScriptedDialogs dialogs;
+    MainWindowController w(fixture.lib);
+    w.openBook(1, 1);
+    w.openBook(2, 1);
+    w.saveSession(true);
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("حفظت الجلسة"));
+    EXPECT_TRUE(dialogs.requests()[0].text.startsWith(QStringLiteral("ستستعاد التبويبات (٢) عند")));
+    EXPECT_TRUE(dialogs.requests()[0].hasWindow);
+    w.saveSession(false);
+    EXPECT_EQ(dialogs.requests().size(), 1);
+}

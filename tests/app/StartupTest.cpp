@@ -1,0 +1,173 @@
+#include "AppTestSupport.h"
+
+#include "app/Dialogs.h"
+#include "app/MainWindowController.h"
+#include "app/PillView.h"
+#include "core/Preferences.h"
+#include "core/Settings.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::prepareWindows();
+        Preferences::standard().remove(AppDelegate::dbPathKey);
+        Preferences::standard().remove(Settings::restoreSessionKey);
+        qunsetenv("QUORVEL_DB");
+    }
+    void TearDown() override { qunsetenv("QUORVEL_DB"); }
+};
+
+std::unique_ptr<AppDelegate> makeDelegate(QStringList extra = {})
+{
+    extra.prepend(QStringLiteral("quorvel"));
+    return std::make_unique<AppDelegate>(extra, QProcessEnvironment());
+}
+
+} // namespace
+
+TEST_F(StartupTest, validDatabaseShowsTheMainWindowInArabicRightToLeft)
+{
+    test::FixtureLib fixture;
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+    ASSERT_NE(app->mainWC(), nullptr);
+    ASSERT_TRUE(Library::shared());
+    EXPECT_EQ(Library::shared()->dbPath(), fixture.path);
+    MainWindowController* w = app->mainWC();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(w->pill()->text(), QStringLiteral("٣"));
+    QTest::qWait(50);
+
+    // The window as the user first sees it, kept beside the test binary.
+    const QImage shot = w->grab().toImage();
+    const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/main-window.png");
+    EXPECT_TRUE(shot.save(file, "PNG"));
+    const QImage back(file);
+    EXPECT_EQ(back.size(), w->size());
+    EXPECT_GE(back.width(), 980);
+    EXPECT_GT(test::colourCount(back), 32);
+}
+
+TEST_F(StartupTest, unreadableDatabaseAlertsThenOffersTheFileChooser)
+{
+    QTemporaryDir dir;
+    const QString broken = dir.filePath(QStringLiteral("broken.db"));
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    qputenv("QUORVEL_DB", broken.toUtf8());
+
+    {
+        ScriptedDialogs dialogs;
+        dialogs.answer(std::nullopt); // the chooser is cancelled
+        auto app = makeDelegate();
+        EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Exit);
+        EXPECT_NE(app->exitStatus(), 0);
+        EXPECT_EQ(app->mainWC(), nullptr);
+        ASSERT_EQ(dialogs.requests().size(), 2);
+        EXPECT_EQ(dialogs.requests()[0].kind, Dialogs::Kind::Alert);
+        EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("تعذّر فتح قاعدة المكتبة"));
+        EXPECT_TRUE(dialogs.requests()[0].text.startsWith(QStringLiteral("لم يُعثر على varnoka.db. ضعها في:\n")));
+        EXPECT_TRUE(dialogs.requests()[0].text.endsWith(Library::supportDir()));
+        EXPECT_FALSE(dialogs.requests()[0].hasWindow);
+        EXPECT_EQ(dialogs.requests()[1].kind, Dialogs::Kind::OpenFile);
+        EXPECT_EQ(dialogs.requests()[1].title, QStringLiteral("اختر ملفّ قاعدة المكتبة (varnoka.db)"));
+        EXPECT_FALSE(Preferences::standard().string(AppDelegate::dbPathKey).has_value());
+    }
+    {
+        // The chosen file is remembered before it is opened, even when it fails.
+        ScriptedDialogs dialogs;
+        dialogs.answer(broken);
+        auto app = makeDelegate();
+        EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Exit);
+        EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).size(), 2);
+        EXPECT_EQ(Preferences::standard().string(AppDelegate::dbPathKey), broken);
+    }
+    {
+        test::FixtureLib fixture;
+        ScriptedDialogs dialogs;
+        dialogs.answer(fixture.path);
+        auto app = makeDelegate();
+        ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+        EXPECT_EQ(Library::shared()->dbPath(), fixture.path);
+        EXPECT_EQ(Preferences::standard().string(AppDelegate::dbPathKey), fixture.path);
+    }
+}
+
+TEST_F(StartupTest, missingDatabaseFallsBackToTheLocalStore)
+{
+    QTemporaryDir dir;
+    qputenv("QUORVEL_DB", dir.filePath(QStringLiteral("absent.db")).toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+    EXPECT_TRUE(Library::shared()->isLocal());
+    EXPECT_EQ(app->mainWC()->pill()->text(), QStringLiteral("٠"));
+}
+
+TEST_F(StartupTest, iconSwitchUsesItsFirstOccurrenceAndIsIgnoredWhenLast)
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("one"));
+    const QString second = dir.filePath(QStringLiteral("two"));
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate({QStringLiteral("--icon"), first, QStringLiteral("--icon"), second});
+    EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Exit);
+    EXPECT_EQ(app->exitStatus(), 0);
+    EXPECT_EQ(QDir(first).entryList(QDir::Files).size(), 10);
+    EXPECT_FALSE(QDir(second).exists());
+    EXPECT_EQ(app->mainWC(), nullptr);
+
+    test::FixtureLib fixture;
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    auto last = makeDelegate({QStringLiteral("--icon")});
+    EXPECT_EQ(last->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+}
+
+TEST_F(StartupTest, terminationSavesTheSessionUnlessDisabledOrAHarnessRun)
+{
+    test::FixtureLib fixture;
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    ScriptedDialogs dialogs;
+
+    auto harness = makeDelegate({QStringLiteral("--snapshot")});
+    ASSERT_EQ(harness->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    harness->mainWC()->openBook(1, 2);
+    Library::shared()->setKV(MainWindowController::sessionKey, QStringLiteral("mine"));
+    harness->applicationWillTerminate();
+    EXPECT_EQ(Library::shared()->kv(MainWindowController::sessionKey), QStringLiteral("mine"));
+
+    Settings::setRestoreSession(false);
+    auto disabled = makeDelegate();
+    ASSERT_EQ(disabled->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    disabled->mainWC()->openBook(1, 2);
+    disabled->applicationWillTerminate();
+    EXPECT_EQ(Library::shared()->kv(MainWindowController::sessionKey), QStringLiteral("mine"));
+
+    Settings::setRestoreSession(true);
+    auto normal = makeDelegate();
+    ASSERT_EQ(normal->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    normal->mainWC()->openBook(3, 2);
+    normal->applicationWillTerminate();
+    const auto session = Library::shared()->kv(MainWindowController::sessionKey);
+    ASSERT_TRUE(session);
+    EXPECT_TRUE(session->contains(QStringLiteral("\"b\":3")));
+}
