@@ -105,6 +105,11 @@ AppDelegate::~AppDelegate()
     delete mainWC_.data();
 }
 
+MainWindowController* AppDelegate::mainWC() const
+{
+    return mainWC_;
+}
+
 AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
 {
     Theme::registerFonts();

@@ -38,7 +38,7 @@ public:
     void applicationWillTerminate();
 
     int exitStatus() const { return exitStatus_; }
-    MainWindowController* mainWC() const { return mainWC_; }
+    MainWindowController* mainWC() const;
 
     // Applies the interface language, direction, style and palette to the
     // application object.
