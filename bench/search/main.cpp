@@ -1,0 +1,250 @@
+// Search run time: SearchEngine::run (planning with vocabulary expansion,
+// candidate collection, page map, ordering, exact checks, batching) beside a
+// plain FTS5 MATCH of the same words over the same database, for a set of
+// query kinds. The library is built from the tests/data corpus, or from the
+// corpus catalogue given with --corpus, repeated --scale times.
+//
+//   bench_search [--corpus catalog.json] [--scale N] [--repeat N]
+
+#include "core/Arabic.h"
+#include "core/Json.h"
+#include "core/Library.h"
+#include "core/LibrarySchema.h"
+#include "search/SearchEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace quorvel;
+
+namespace {
+
+constexpr int defaultScale = 40;
+constexpr int defaultRepeats = 5;
+constexpr std::int64_t bookIdStride = 100000;
+
+std::optional<Json::Value> readJson(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return Json::parse(file.readAll());
+}
+
+// Writes `scale` copies of the corpus into a new library database, each copy
+// under its own book ids, storing pages the way the installer does.
+bool buildLibrary(const QString& catalogPath, int scale, const QString& dbPath, std::int64_t& pageCount)
+{
+    const auto catalog = readJson(catalogPath);
+    if (!catalog || !catalog->is_object())
+        return false;
+    auto db = SQLiteDB::open(dbPath, false);
+    if (!db || !LibrarySchema::create(*db))
+        return false;
+    const QString base = QFileInfo(catalogPath).absolutePath();
+    auto text = [](const Json::Value& o, const char* key) -> SQLArg {
+        const auto v = Json::strictString(o, key);
+        return v ? SQLArg(*v) : SQLArg();
+    };
+    db->exec("BEGIN");
+    for (const auto& a : catalog->value("authors", Json::Value::array()))
+        db->run("INSERT INTO authors(id, name, death_year) VALUES(?,?,?)",
+                {Json::strictInt(a, "id"), text(a, "name"), Json::strictInt(a, "death_year")});
+    std::int64_t pageId = 1;
+    for (int copy = 0; copy < scale; ++copy) {
+        for (const auto& b : catalog->value("books", Json::Value::array())) {
+            const auto id = Json::strictInt(b, "id");
+            const auto file = Json::strictString(b, "file");
+            if (!id || !file)
+                continue;
+            const std::int64_t bookId = copy * bookIdStride + *id;
+            db->run("INSERT INTO books(id, title, author_id) VALUES(?,?,?)",
+                    {bookId, text(b, "title"), Json::strictInt(b, "author_id")});
+            const auto content = readJson(base + "/" + *file);
+            if (!content || !content->is_object())
+                return false;
+            for (const auto& page : content->value("pages", Json::Value::array())) {
+                const QString body = Json::strictString(page, "content").value_or(QString());
+                const QString norm = Arabic::normalize(body, true);
+                db->run("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(?,?,?,?,?)",
+                        {pageId, bookId, Json::strictInt(page, "seq"), body, norm});
+                db->run("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)",
+                        {pageId, norm, pageId, bookId});
+                ++pageId;
+            }
+            for (const auto& entry : content->value("toc", Json::Value::array()))
+                db->run("INSERT INTO toc(book_id, title, page_seq, level) VALUES(?,?,?,1)",
+                        {bookId, text(entry, "title"), Json::strictInt(entry, "page_seq")});
+        }
+    }
+    pageCount = pageId - 1;
+    return db->exec("COMMIT");
+}
+
+struct Case {
+    const char* name;
+    SearchQuery query;
+    QString baseline; // a plain FTS5 expression of the same words
+};
+
+SearchQuery words(const QStringList& ands)
+{
+    SearchQuery q;
+    q.andPhrases = ands;
+    q.inNotes = false;
+    return q;
+}
+
+QList<Case> cases()
+{
+    QList<Case> out;
+    out << Case{"common word", words({"الله"}), "\"الله\""};
+    out << Case{"phrase", words({"رسول الله"}), "\"رسول\" + \"الله\""};
+    SearchQuery near = words({"رسول الله", "عائشة"});
+    near.near = true;
+    out << Case{"near pair", near, "NEAR(\"رسول\" + \"الله\" \"عائشه\", 12)"};
+    SearchQuery ordered = near;
+    ordered.ordered = true;
+    out << Case{"ordered near pair", ordered, "NEAR(\"رسول\" + \"الله\" \"عائشه\", 12)"};
+    SearchQuery affix = words({"صلاة"});
+    affix.affix = true;
+    out << Case{"affix word", affix, "\"صلاه\""};
+    SearchQuery morph = words({"المسلمون"});
+    morph.morph = true;
+    out << Case{"morph word", morph, "\"مسلم\"*"};
+    out << Case{"trailing wildcard", words({"حد*"}), "\"حد\"*"};
+    out << Case{"leading wildcard", words({"*ثنا"}), "\"حدثنا\""};
+    SearchQuery matn = words({"حدثنا"});
+    matn.inHawashi = false;
+    out << Case{"main text only", matn, "\"حدثنا\""};
+    SearchQuery hamza = words({"أبي هريرة"});
+    hamza.hamza = true;
+    out << Case{"hamza phrase", hamza, "\"ابي\" + \"هريره\""};
+    SearchQuery titles = words({"باب"});
+    titles.inTitles = true;
+    out << Case{"with titles", titles, "\"باب\""};
+    return out;
+}
+
+struct Timing {
+    double firstMs = 0;
+    double totalMs = 0;
+    qsizetype hits = 0;
+};
+
+Timing runEngine(SearchEngine& engine, const SearchQuery& q)
+{
+    Timing t;
+    QElapsedTimer timer;
+    timer.start();
+    bool first = true;
+    engine.run(q, [&](const QList<SearchHit>& hits, bool) {
+        if (first && !hits.isEmpty()) {
+            t.firstMs = double(timer.nsecsElapsed()) / 1e6;
+            first = false;
+        }
+        t.hits += hits.size();
+    });
+    t.totalMs = double(timer.nsecsElapsed()) / 1e6;
+    return t;
+}
+
+Timing runBaseline(SQLiteDB& db, const QString& expr)
+{
+    Timing t;
+    QElapsedTimer timer;
+    timer.start();
+    if (auto st = db.prepare("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ?")) {
+        st->bind({expr});
+        while (st->step())
+            ++t.hits;
+    }
+    t.totalMs = double(timer.nsecsElapsed()) / 1e6;
+    return t;
+}
+
+template <typename F>
+Timing median(int repeats, F&& work)
+{
+    std::vector<Timing> all;
+    for (int i = 0; i < repeats; ++i)
+        all.push_back(work());
+    std::sort(all.begin(), all.end(), [](const Timing& a, const Timing& b) { return a.totalMs < b.totalMs; });
+    return all[all.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QString catalogPath = QStringLiteral(QUORVEL_SOURCE_DIR) + "/tests/data/catalog.json";
+    int scale = defaultScale;
+    int repeats = defaultRepeats;
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString value = i + 1 < args.size() ? args[i + 1] : QString();
+        if (args[i] == "--corpus") {
+            catalogPath = QFileInfo(value).isDir() ? value + "/catalog.json" : value;
+            ++i;
+        } else if (args[i] == "--scale") {
+            scale = std::max(1, value.toInt());
+            ++i;
+        } else if (args[i] == "--repeat") {
+            repeats = std::max(1, value.toInt());
+            ++i;
+        } else {
+            std::fprintf(stderr, "usage: bench_search [--corpus catalog.json] [--scale N] [--repeat N]\n");
+            return 2;
+        }
+    }
+
+    // Everything the library touches stays in a scratch folder.
+    QTemporaryDir dir;
+    qputenv("HOME", dir.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+    qputenv("QUORVEL_USERDB", dir.filePath("user.db").toUtf8());
+
+    const QString dbPath = dir.filePath("library.db");
+    std::int64_t pages = 0;
+    QElapsedTimer buildTimer;
+    buildTimer.start();
+    if (!buildLibrary(catalogPath, scale, dbPath, pages)) {
+        std::fprintf(stderr, "cannot build a library from %s\n", qPrintable(catalogPath));
+        return 1;
+    }
+    auto lib = Library::open(dbPath);
+    auto baselineDb = lib ? lib->newSearchConnection() : nullptr;
+    if (!lib || !baselineDb) {
+        std::fprintf(stderr, "cannot open the built library\n");
+        return 1;
+    }
+    std::printf("library: %lld pages (%d copies of %s), built in %.0f ms; median of %d runs\n",
+                (long long)pages, scale, qPrintable(QFileInfo(catalogPath).fileName()),
+                double(buildTimer.elapsed()), repeats);
+
+    SearchEngine engine(*lib);
+    // The first run builds the page map and reads the tables of contents.
+    const Timing cold = runEngine(engine, cases().first().query);
+    std::printf("cold first run (page map, vocabulary table): %.2f ms, %lld hits\n\n", cold.totalMs,
+                (long long)cold.hits);
+
+    std::printf("%-20s %8s %10s %10s %9s %10s %7s\n", "query", "hits", "first ms", "run ms", "fts rows",
+                "fts ms", "ratio");
+    for (const Case& c : cases()) {
+        const Timing run = median(repeats, [&] { return runEngine(engine, c.query); });
+        const Timing plain = median(repeats, [&] { return runBaseline(*baselineDb, c.baseline); });
+        std::printf("%-20s %8lld %10.2f %10.2f %9lld %10.2f %7.1f\n", c.name, (long long)run.hits, run.firstMs,
+                    run.totalMs, (long long)plain.hits, plain.totalMs,
+                    plain.totalMs > 0 ? run.totalMs / plain.totalMs : 0.0);
+    }
+    return 0;
+}
