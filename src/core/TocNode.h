@@ -17,7 +17,6 @@ using TocNodePtr = std::shared_ptr<TocNode>;
 struct TocNode {
     TocNode(std::int64_t id, QString title, std::int64_t seq, std::int64_t level)
         : id(id), title(std::move(title)), seq(seq), level(level) {}
-    virtual ~TocNode() = default;
 
     std::int64_t id = 0;
     QString title;
