@@ -241,9 +241,11 @@ struct Range {
     bool operator==(const Range&) const = default;
 };
 
-// The stored-text ranges where `term` (normalised; several words match as a
-// phrase in the word modes) matches, in text order, not overlapping, each
-// covering whole words and the marks written on their last letter.
+// The stored-text ranges where `term` matches, in text order, not
+// overlapping, each covering whole words and the marks written on their last
+// letter. `term` is in normal form; in the word modes (where several words
+// match as a phrase) the stored words are compared rasm-folded, so the term
+// should come from `normalize(_, true)`.
 QList<Range> ranges(const QString& term, const Index& idx, Match mode);
 
 } // namespace quorvel::Arabic
