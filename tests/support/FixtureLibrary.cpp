@@ -1,14 +1,18 @@
 #include "support/FixtureLibrary.h"
 
-#include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/LibrarySchema.h"
 #include "core/SQLiteDB.h"
+#include "dist/Dist.h"
+#include "dist/LocalStore.h"
+#include "dist/ReleaseWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -45,53 +49,44 @@ bool fail(const QString& why)
     return false;
 }
 
-bool insertBook(SQLiteDB& db, const Json::Value& book, const QString& baseDir,
-                std::int64_t& nextPageId, std::int64_t& nextTocId)
+// The book as a package in the release format, with page and heading ids
+// taken from the running counters so that they stay unique across the library.
+bool packageBook(const Json::Value& book, const QString& baseDir, const QString& releaseDir,
+                 std::int64_t& nextPageId, std::int64_t& nextTocId, Json::Value& entries)
 {
     const std::int64_t bookId = book.at("id").get<std::int64_t>();
-    if (!db.run(QStringLiteral("INSERT INTO books(id, title, author_id, category_id, book_date, "
-                               "edition, publisher, source_uri, license) VALUES(?,?,?,?,?,?,?,?,?)"),
-                {bookId, arg(book, "title"), arg(book, "author_id"), arg(book, "category_id"),
-                 arg(book, "book_date"), arg(book, "edition"), arg(book, "publisher"),
-                 arg(book, "source_uri"), arg(book, "license")}))
-        return fail("book " + QString::number(bookId) + ": " + db.lastError());
-    const auto file = Json::strictString(book, "file");
-    if (!file)
-        return true;
-    const auto content = readJson(baseDir + "/" + *file);
-    if (!content || !content->is_object())
-        return fail("cannot read " + *file);
+    ReleaseWriter::Book package;
+    for (const char* key : {"id", "title", "author_id", "category_id", "book_date", "edition", "publisher",
+                            "license"})
+        if (book.contains(key) && !book.at(key).is_null())
+            package.meta[key] = book.at(key);
+    if (book.contains("source_uri") && book.at("source_uri").is_string())
+        package.meta["source"] = book.at("source_uri");
 
-    for (const auto& page : content->value("pages", Json::Value::array())) {
-        const std::int64_t pageId = nextPageId++;
-        const QString text = Json::strictString(page, "content").value_or(QString());
-        const QString norm = Arabic::normalize(text, true);
-        if (!db.run(QStringLiteral("INSERT INTO pages(id, book_id, vol, page_num, seq, content, "
-                                   "content_norm) VALUES(?,?,?,?,?,?,?)"),
-                    {pageId, bookId, arg(page, "vol"), arg(page, "page_num"), arg(page, "seq"),
-                     text, norm})
-            || !db.run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, "
-                                      "book_id) VALUES(?,?,?,?)"),
-                       {pageId, norm, pageId, bookId}))
-            return fail("page " + QString::number(pageId) + ": " + db.lastError());
+    if (const auto file = Json::strictString(book, "file")) {
+        const auto content = readJson(baseDir + "/" + *file);
+        if (!content || !content->is_object())
+            return fail("cannot read " + *file);
+        for (const auto& page : content->value("pages", Json::Value::array()))
+            package.pages.append({nextPageId++, Json::strictInt(page, "seq"), Json::strictString(page, "vol"),
+                                  Json::strictInt(page, "page_num"), Json::strictString(page, "content")});
+        // "parent" is an index into the book's own toc list.
+        std::vector<std::int64_t> tocIds;
+        for (const auto& entry : content->value("toc", Json::Value::array())) {
+            const std::int64_t id = nextTocId++;
+            std::optional<std::int64_t> parentId;
+            if (const auto parent = Json::strictInt(entry, "parent");
+                parent && *parent >= 0 && size_t(*parent) < tocIds.size())
+                parentId = tocIds[size_t(*parent)];
+            tocIds.push_back(id);
+            package.toc.append({id, Json::strictString(entry, "title"), Json::strictInt(entry, "page_seq"), parentId,
+                                Json::strictInt(entry, "level")});
+        }
     }
-
-    // "parent" is an index into the book's own toc list.
-    const Json::Value toc = content->value("toc", Json::Value::array());
-    std::vector<std::int64_t> tocIds;
-    for (const auto& entry : toc) {
-        const std::int64_t id = nextTocId++;
-        std::optional<std::int64_t> parentId;
-        if (const auto parent = Json::strictInt(entry, "parent");
-            parent && *parent >= 0 && size_t(*parent) < tocIds.size())
-            parentId = tocIds[size_t(*parent)];
-        tocIds.push_back(id);
-        if (!db.run(QStringLiteral("INSERT INTO toc(id, book_id, title, page_seq, parent_id, level) "
-                                   "VALUES(?,?,?,?,?,?)"),
-                    {id, bookId, arg(entry, "title"), arg(entry, "page_seq"), parentId,
-                     arg(entry, "level")}))
-            return fail("toc: " + db.lastError());
-    }
+    const auto entry = ReleaseWriter::addBook(releaseDir, package, QStringLiteral("b%1.qbk").arg(bookId));
+    if (!entry)
+        return fail("cannot package book " + QString::number(bookId));
+    entries.push_back(*entry);
     return true;
 }
 
@@ -108,31 +103,52 @@ QString build(const QString& dir, const QString& catalogPath, const QString& fil
     QDir().mkpath(dir);
     const QString path = QDir(dir).filePath(fileName);
     QFile::remove(path);
-    auto db = SQLiteDB::open(path, false);
-    if (!db || !LibrarySchema::create(*db)) {
-        fail("cannot create " + path);
-        return {};
-    }
-    db->exec(QStringLiteral("BEGIN"));
-    for (const auto& c : catalog->value("categories", Json::Value::array()))
-        db->run(QStringLiteral("INSERT INTO categories(id, name, parent_id, sort) VALUES(?,?,?,?)"),
-                {arg(c, "id"), arg(c, "name"), arg(c, "parent_id"), arg(c, "sort")});
-    for (const auto& a : catalog->value("authors", Json::Value::array()))
-        db->run(QStringLiteral("INSERT INTO authors(id, name, full_name, death_year, death_text, "
-                               "bio) VALUES(?,?,?,?,?,?)"),
-                {arg(a, "id"), arg(a, "name"), arg(a, "full_name"), arg(a, "death_year"),
-                 arg(a, "death_text"), arg(a, "bio")});
+
+    // Books go in as packages through the product's installer, so normal
+    // forms, full-text rows and narrators are exactly what an install makes.
+    QTemporaryDir releaseDir;
     const QString baseDir = QFileInfo(source).absolutePath();
     std::int64_t nextPageId = 1;
     std::int64_t nextTocId = 1;
-    for (const auto& b : catalog->value("books", Json::Value::array())) {
-        if (!insertBook(*db, b, baseDir, nextPageId, nextTocId)) {
-            db->exec(QStringLiteral("ROLLBACK"));
+    Json::Value entries = Json::Value::array();
+    for (const auto& b : catalog->value("books", Json::Value::array()))
+        if (!packageBook(b, baseDir, releaseDir.path(), nextPageId, nextTocId, entries))
             return {};
-        }
+    Json::Value catalogJson = {{"format", 1}, {"release", 1}, {"norm_ver", 1}, {"books", entries},
+                               {"categories", Json::Value::array()}, {"authors", Json::Value::array()}};
+    for (const auto& c : catalog->value("categories", Json::Value::array()))
+        catalogJson["categories"].push_back(c);
+    for (const auto& a : catalog->value("authors", Json::Value::array()))
+        catalogJson["authors"].push_back(a);
+
+    auto store = LocalStore::open(path);
+    if (!store) {
+        fail("cannot create " + path);
+        return {};
     }
-    if (!db->exec(QStringLiteral("COMMIT"))) {
-        fail("commit failed: " + db->lastError());
+    try {
+        const Dist::Catalog decoded = Dist::decodeCatalog(Json::dumpBytes(catalogJson));
+        for (const auto& book : decoded.books)
+            store->install(book, decoded, 1, QUrl::fromLocalFile(releaseDir.path()));
+    } catch (const std::exception& e) {
+        fail(Dist::describe(e));
+        return {};
+    }
+
+    // Every catalogue row, with the fields the installer never writes, for the
+    // corners tests reach (full names, authors and categories without books).
+    SQLiteDB& db = store->db();
+    db.exec(QStringLiteral("BEGIN"));
+    for (const auto& c : catalog->value("categories", Json::Value::array()))
+        db.run(QStringLiteral("INSERT OR REPLACE INTO categories(id, name, parent_id, sort) VALUES(?,?,?,?)"),
+               {arg(c, "id"), arg(c, "name"), arg(c, "parent_id"), arg(c, "sort")});
+    for (const auto& a : catalog->value("authors", Json::Value::array()))
+        db.run(QStringLiteral("INSERT OR REPLACE INTO authors(id, name, full_name, death_year, death_text, "
+                              "bio) VALUES(?,?,?,?,?,?)"),
+               {arg(a, "id"), arg(a, "name"), arg(a, "full_name"), arg(a, "death_year"),
+                arg(a, "death_text"), arg(a, "bio")});
+    if (!db.exec(QStringLiteral("COMMIT"))) {
+        fail("commit failed: " + db.lastError());
         return {};
     }
     return path;
