@@ -135,7 +135,10 @@ int main(int argc, char** argv)
     const QString samplePath = dir.filePath("sample.db");
     {
         auto db = SQLiteDB::open(samplePath, false);
-        const QString source = QStringLiteral(QUORVEL_SOURCE_DIR) + "/tests/data/catalog.json";
+        // The bundled sample release's catalogue; the test corpus when absent.
+        QString source = QStringLiteral(QUORVEL_SOURCE_DIR) + "/samples/catalog.json";
+        if (!QFile::exists(source))
+            source = QStringLiteral(QUORVEL_SOURCE_DIR) + "/tests/data/catalog.json";
         if (!db || !LibrarySchema::create(*db) || !fillFromSample(*db, source)) {
             std::fprintf(stderr, "cannot build the sample catalogue from %s\n", qPrintable(source));
             return 1;
