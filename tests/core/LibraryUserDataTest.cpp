@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <poll.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -274,7 +275,11 @@ TEST_F(UserData, committedChangesSurviveAKilledWriter)
     close(pipeFds[1]);
     std::int32_t acknowledged = 0;
     std::int32_t value = 0;
-    while (acknowledged < 300 && read(pipeFds[0], &value, sizeof value) == sizeof value)
+    // A writer that stops answering fails the test instead of hanging it.
+    constexpr int answerTimeoutMs = 30000;
+    pollfd watch{pipeFds[0], POLLIN, 0};
+    while (acknowledged < 300 && poll(&watch, 1, answerTimeoutMs) == 1
+           && read(pipeFds[0], &value, sizeof value) == sizeof value)
         acknowledged = value;
     kill(child, SIGKILL);
     int status = 0;
