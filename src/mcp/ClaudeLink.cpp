@@ -1,0 +1,188 @@
+#include "mcp/ClaudeLink.h"
+
+#include "core/Json.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace quorvel::ClaudeLink {
+
+namespace {
+
+using Json::Value;
+
+const char* const kConfigFolder = "Claude";
+const char* const kConfigFile = "claude_desktop_config.json";
+const char* const kBackupExtension = ".quorvel-backup";
+const char* const kNotAnObject = "ملف إعداد Claude ليس JSON صالحا، فلم يعدل.";
+
+[[noreturn]] void fail(const QString& message)
+{
+    throw Error{message};
+}
+
+// The file's top-level object: empty when there is no file or it is empty.
+Value readConfig()
+{
+    const QString path = configPath();
+    if (!QFileInfo::exists(path))
+        return Value::object();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(file.errorString());
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        fail(file.errorString());
+    if (data.isEmpty())
+        return Value::object();
+    // Whether it is no JSON at all or JSON of another shape, the user's file
+    // is left alone and the same reason is given.
+    std::optional<Value> config = Json::parse(data);
+    if (!config || !config->is_object())
+        fail(QString::fromUtf8(kNotAnObject));
+    return *config;
+}
+
+} // namespace
+
+QString binary()
+{
+    if (QCoreApplication::instance()) {
+        const QString path = QCoreApplication::applicationFilePath();
+        if (!path.isEmpty())
+            return path;
+    }
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return self.isEmpty() ? QStringLiteral("quorvel") : self;
+}
+
+QString configPath()
+{
+    const QString overridden = qEnvironmentVariable("QUORVEL_CLAUDE_CONFIG");
+    if (qEnvironmentVariableIsSet("QUORVEL_CLAUDE_CONFIG"))
+        return overridden;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/')
+           + QString::fromLatin1(kConfigFolder) + QLatin1Char('/') + QString::fromLatin1(kConfigFile);
+}
+
+QString backupPath()
+{
+    return configPath() + QString::fromLatin1(kBackupExtension);
+}
+
+bool desktopInstalled()
+{
+    return QFileInfo(configPath()).absoluteDir().exists();
+}
+
+bool linked()
+{
+    try {
+        const Value config = readConfig();
+        const auto servers = config.find("mcpServers");
+        if (servers == config.end() || !servers->is_object())
+            return false;
+        const auto entry = servers->find(name);
+        if (entry == servers->end() || !entry->is_object())
+            return false;
+        const auto command = entry->find("command");
+        return command != entry->end() && command->is_string()
+               && Json::qstr(command->get<std::string>()) == binary();
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+void link(bool on)
+{
+    Value config = readConfig();
+    Value servers = Value::object();
+    if (const auto it = config.find("mcpServers"); it != config.end() && it->is_object())
+        servers = *it;
+    if (on)
+        servers[name] = Value{{"command", Json::utf8(binary())}, {"args", Value::array({"--mcp"})}};
+    else
+        servers.erase(name);
+    config["mcpServers"] = std::move(servers);
+
+    const QString path = configPath();
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath()))
+        fail(QStringLiteral("تعذر إنشاء المجلد ") + info.absolutePath());
+
+    if (info.exists()) {
+        QFile::remove(backupPath());
+        QFile original(path);
+        if (!original.copy(backupPath()))
+            fail(original.errorString());
+    }
+
+    const QByteArray bytes = Json::dumpBytes(config, Json::DumpOptions{false, 2});
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        fail(file.errorString());
+}
+
+QString shellQuote(const QString& text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+QString codeCommand()
+{
+    // Quoted for the shell it is pasted into: a path holding "$", "`", "\"
+    // or a quote must stay one word and never run anything.
+    return QStringLiteral("claude mcp add --scope user quorvel-library -- ") + shellQuote(binary())
+           + QStringLiteral(" --mcp");
+}
+
+DialogContent dialogContent(bool isLinked, bool isInstalled)
+{
+    DialogContent content;
+    content.message = QStringLiteral("الربط بـ Claude");
+    content.informative =
+        (isLinked ? QStringLiteral("المكتبة مربوطة بتطبيق Claude الآن.")
+                  : QStringLiteral("المكتبة غير مربوطة بتطبيق Claude."))
+        + QStringLiteral("\n\n")
+        + QStringLiteral("بعد الربط يستطيع Claude البحث في كتب المكتبة وقراءة صفحاتها وحساب جداولها، "
+                         "وينقل بالعزو إلى الكتاب والجزء والصفحة. يعمل الربط على جهازك: Claude "
+                         "يستدعي هذا التطبيق محليا، والكتب لا ترفع إلى أي مكان.")
+        + QStringLiteral("\n\n") + QStringLiteral("أعد تشغيل تطبيق Claude بعد الربط أو إلغائه.");
+    content.firstButton = isLinked ? QStringLiteral("إلغاء الربط") : QStringLiteral("ربط بتطبيق Claude");
+    content.copyButton = QStringLiteral("نسخ أمر Claude Code");
+    content.closeButton = QStringLiteral("إغلاق");
+    if (!isInstalled && !isLinked) {
+        content.firstEnabled = false;
+        content.informative += QStringLiteral("\n") + QStringLiteral("لم يعثر على تطبيق Claude على هذا الجهاز.");
+    }
+    return content;
+}
+
+FollowUp toggle()
+{
+    const bool wasLinked = linked();
+    try {
+        link(!wasLinked);
+    } catch (const Error& error) {
+        return {QStringLiteral("تعذر تعديل إعداد Claude"), error.message};
+    }
+    if (wasLinked)
+        return {QStringLiteral("ألغي الربط"), QStringLiteral("أعد تشغيل تطبيق Claude.")};
+    return {QStringLiteral("تم الربط"),
+            QStringLiteral("أعد تشغيل تطبيق Claude، ثم اسأله مثلا: ابحث في مكتبة قورفل عن شروط وجوب الزكاة.")};
+}
+
+FollowUp copied()
+{
+    return {QStringLiteral("نسخ الأمر"),
+            QStringLiteral("الصقه في الطرفية (Terminal) حيث يعمل Claude Code:") + QStringLiteral("\n\n")
+                + codeCommand()};
+}
+
+} // namespace quorvel::ClaudeLink
