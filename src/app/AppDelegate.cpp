@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QStyleFactory>
 
+#include <algorithm>
 #include <cstdio>
 
 // The icons travel inside the static window library; its resources must be
@@ -70,8 +71,14 @@ std::optional<QString> operandOf(const QStringList& arguments, const char* name)
 
 int AppDelegate::run(int argc, char** argv)
 {
+    // Writing the icon set needs no screen: without one, draw offscreen.
+    const bool iconOnly = std::any_of(argv, argv + argc, [](const char* a) { return qstrcmp(a, kIconSwitch) == 0; });
+    if (iconOnly && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(utf8(kAppDisplayName));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
     prepareApplication();
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(IconMaker::image(kWindowIconPixels))));
 
