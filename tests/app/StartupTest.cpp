@@ -3,11 +3,14 @@
 #include "app/Dialogs.h"
 #include "app/MainWindowController.h"
 #include "app/PillView.h"
+#include "core/Arabic.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -170,4 +173,40 @@ TEST_F(StartupTest, terminationSavesTheSessionUnlessDisabledOrAHarnessRun)
     const auto session = Library::shared()->kv(MainWindowController::sessionKey);
     ASSERT_TRUE(session);
     EXPECT_TRUE(session->contains(QStringLiteral("\"b\":3")));
+}
+
+TEST_F(StartupTest, sampleLibraryOpensInTheMainWindow)
+{
+    const QString binary = QStringLiteral(QUORVEL_BINARY);
+    const QString release = QFileInfo(binary).absolutePath() + QStringLiteral("/sample-release");
+    if (!QFileInfo::exists(release + QStringLiteral("/index.json")))
+        GTEST_SKIP() << "the sample release is not built";
+    QTemporaryDir dir;
+    const QString store = dir.filePath(QStringLiteral("library.db"));
+    QProcess install;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_LIBDB"), store);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    install.setProcessEnvironment(env);
+    install.start(binary, {QStringLiteral("--dist-install"), release});
+    ASSERT_TRUE(install.waitForFinished(120000));
+    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+
+    qputenv("QUORVEL_DB", store.toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+    MainWindowController* w = app->mainWC();
+    const auto books = Library::shared()->books().size();
+    EXPECT_GT(books, 0);
+    EXPECT_EQ(w->pill()->text(), Arabic::num(books));
+    QTest::qWait(50);
+
+    // Kept in the build folder for whoever wants to look at the first window.
+    const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/main-window-sample.png");
+    ASSERT_TRUE(w->grab().toImage().save(file, "PNG"));
+    const QImage back(file);
+    EXPECT_EQ(back.size(), w->size());
+    EXPECT_GT(test::colourCount(back), 32);
 }
