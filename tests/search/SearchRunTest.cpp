@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 
 #include <atomic>
@@ -253,35 +254,49 @@ TEST(SearchRun, cancelBeforeOrDuringARun)
 
 TEST(SearchRun, cancelFromAnotherThreadAlwaysEndsCleanly)
 {
+    // Run under ThreadSanitizer as well: configure a build directory with
+    // -fsanitize=thread in CMAKE_CXX_FLAGS and run this suite.
     SearchLibrary& quran = quranLibrary();
     SearchEngine engine(*quran.lib);
     SearchQuery q = phrases({"الله"});
-    q.near = true;
-    q.andPhrases << "رب";
+    q.hamza = true; // checks every page on its stored text: a long run
+    q.inTitles = true;
+    QElapsedTimer timer;
+    timer.start();
+    const qsizetype full = runQuery(engine, q).pages.size();
+    const qint64 runMicros = std::max<qint64>(timer.nsecsElapsed() / 1000, 1);
+    ASSERT_GT(full, 200);
+
     auto* rng = QRandomGenerator::global();
-    for (int round = 0; round < 40; ++round) {
+    int interrupted = 0;
+    for (int round = 0; round < 30; ++round) {
         std::atomic<bool> started{false};
         std::thread canceller([&] {
             while (!started.load())
                 std::this_thread::yield();
-            std::this_thread::sleep_for(std::chrono::microseconds(rng->bounded(20000)));
+            std::this_thread::sleep_for(std::chrono::microseconds(rng->bounded(runMicros)));
             engine.cancel();
         });
         int done = 0, lateCalls = 0;
-        engine.run(q, SearchEngine::defaultLimit, [&](const QList<SearchHit>&, bool isDone) {
-            started.store(true);
+        qsizetype pages = 0, titles = 0;
+        started.store(true);
+        engine.run(q, SearchEngine::defaultLimit, [&](const QList<SearchHit>& hits, bool isDone) {
             lateCalls += done;
             done += isDone ? 1 : 0;
+            for (const SearchHit& h : hits)
+                (h.kind == SearchHit::Kind::page ? pages : titles) += 1;
         });
-        started.store(true);
         canceller.join();
         EXPECT_EQ(done, 1);
         EXPECT_EQ(lateCalls, 0);
+        EXPECT_LE(pages, full);
+        interrupted += pages < full ? 1 : 0;
         // A cancel that lands after the run ended applies to the next run.
         if (engine.isCancelled()) {
             EXPECT_EQ(runQuery(engine, q).calls, 1);
         }
     }
+    EXPECT_GT(interrupted, 0);
 }
 
 TEST(SearchTitles, cachedPerGenerationSortedAndScoped)
@@ -412,4 +427,15 @@ TEST(SearchPageMap, mismatchedRowidsGiveNoSnapshotButRunsStillWork)
         ASSERT_TRUE(page);
         EXPECT_EQ(page->seq, h.seq);
     }
+
+    // Without a page map the title cache still follows the database.
+    SearchQuery titles = phrases({"الطهارة"});
+    titles.inTitles = true;
+    const qsizetype before = runQuery(engine, titles).titles.size();
+    {
+        auto rw = SQLiteDB::open(corpus.path, false);
+        ASSERT_TRUE(rw->run("INSERT INTO toc(book_id, title, page_seq, level) VALUES(2, 'أبواب الطهارة', 9, 1)"));
+    }
+    EXPECT_FALSE(PageMap::snapshot(corpus.lib->main().path()));
+    EXPECT_EQ(runQuery(engine, titles).titles.size(), before + 1);
 }

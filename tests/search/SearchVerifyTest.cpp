@@ -171,3 +171,27 @@ TEST(SearchVerify, sectionText)
     q.inHawashi = false;
     EXPECT_EQ(SearchEngine::sectionText(q, page), QString());
 }
+
+TEST(SearchVerify, orderAndNearOverTheIndex)
+{
+    FixtureBook book{1, "سنن", {}, {}};
+    book.pages << textWith(40, {{8, "رسول الله"}, {22, "الصبح"}}).join(' ')  // 12 apart
+               << textWith(40, {{8, "رسول الله"}, {23, "الصبح"}}).join(' ')  // 13 apart
+               << textWith(40, {{20, "رسول الله"}, {12, "الصبح"}}).join(' '); // reversed, near
+    auto lib = customLibrary({book});
+    SearchEngine engine(*lib.lib);
+    auto seqs = [&](const SearchQuery& q) {
+        QList<std::int64_t> out;
+        for (const auto& h : runQuery(engine, q).pages)
+            out << h.seq;
+        return out;
+    };
+    SearchQuery q = phrases({"رسول الله", "الصبح"});
+    EXPECT_EQ(seqs(q), (QList<std::int64_t>{1, 2, 3}));
+    q.near = true;
+    EXPECT_EQ(seqs(q), (QList<std::int64_t>{1, 3}));
+    q.ordered = true;
+    EXPECT_EQ(seqs(q), QList<std::int64_t>{1});
+    q.near = false;
+    EXPECT_EQ(seqs(q), (QList<std::int64_t>{1, 2}));
+}
