@@ -5,6 +5,7 @@
 #include "core/Preferences.h"
 #include "dist/DistCLI.h"
 #include "mcp/MCPServer.h"
+#include "search/SearchCLI.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -51,12 +52,13 @@ int main(int argc, char** argv)
         return 0;
     case ModeDispatch::Mode::Dist:
         return quorvel::DistCLI::run(arguments);
+    case ModeDispatch::Mode::SearchCli:
+        return quorvel::SearchCLI::run(arguments);
     case ModeDispatch::Mode::Window:
         return quorvel::AppDelegate::run(argc, argv);
     case ModeDispatch::Mode::CheckUpdate:
     case ModeDispatch::Mode::Ai:
     case ModeDispatch::Mode::Smart:
-    case ModeDispatch::Mode::SearchCli:
         break;
     }
     return notAvailable(choice.switchName());
