@@ -45,6 +45,8 @@ const QString msgExpired = QStringLiteral("انتهت صلاحية فهرس ال
 const QString msgCatalogDigest = QStringLiteral("بصمة فهرس الكتب لا تطابق.");
 const QString msgNormPrefix = QStringLiteral("قواعد التطبيع ");
 const QString msgNormSuffix = QStringLiteral(" غير معروفة لهذا التطبيق.");
+// A release naming a file outside its own base is hostile or broken.
+const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول في الإصدار: ");
 
 QMutex keyMutex;
 QString keyOverride;
@@ -393,8 +395,16 @@ std::optional<QUrl> baseFromText(const QString& text)
     return QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath());
 }
 
+bool isPlainFileName(const QString& name)
+{
+    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') && !name.contains(u'\\')
+        && !name.contains(QChar(0));
+}
+
 QByteArray fetch(const QUrl& base, const QString& name)
 {
+    if (!isPlainFileName(name))
+        throw DistError(msgBadFileName + name);
     const QUrl url = fileURL(base, name);
     if (url.isLocalFile()) {
         QFile file(url.toLocalFile());
@@ -456,11 +466,21 @@ std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease
         throw DistError(msgExpired);
 
     const QByteArray catalogBytes = fetch(base, index.catalog.file);
-    if (sha256(catalogBytes) != index.catalog.sha256)
+    // The signed size is checked too: bytes that disagree with it are not the
+    // catalogue the publisher signed for, whatever their digest.
+    if (sha256(catalogBytes) != index.catalog.sha256 || catalogBytes.size() != index.catalog.size)
         throw DistError(msgCatalogDigest);
     Catalog catalog = decodeCatalog(catalogBytes);
     if (catalog.normVer != normVersion)
         throw DistError(msgNormPrefix + QString::number(catalog.normVer) + msgNormSuffix);
+    // Refuse file names that would leave the release base before any is fetched.
+    for (const CatBook& book : catalog.books)
+        if (!isPlainFileName(book.file))
+            throw DistError(msgBadFileName + book.file);
+    if (catalog.smart)
+        for (const QString& name : {catalog.smart->wordvec.file, catalog.smart->vocab.file})
+            if (!isPlainFileName(name))
+                throw DistError(msgBadFileName + name);
     return {std::move(index), std::move(catalog)};
 }
 

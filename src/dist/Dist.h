@@ -163,8 +163,13 @@ QUrl fileURL(const QUrl& base, const QString& name);
 // directory). Nothing when an "http" text is not a usable URL.
 std::optional<QUrl> baseFromText(const QString& text);
 
+// True for a name that stays inside its release base: not empty, no "/" or
+// "\\", not "." or "..".
+bool isPlainFileName(const QString& name);
+
 // The bytes of a release file: read from disk for a folder base, or fetched
-// with an HTTP GET (120 s limit, status 200 required). Blocks.
+// with an HTTP GET (120 s limit, status 200 required). A name that is not a
+// plain file name is refused unfetched. Blocks.
 QByteArray fetch(const QUrl& base, const QString& name);
 
 // Fetches, verifies and decodes the release at base, refusing it as described

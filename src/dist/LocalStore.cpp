@@ -31,6 +31,11 @@ QString msgPackageDigest(const QString& title)
 {
     return QStringLiteral("بصمة حزمة «") + title + QStringLiteral("» لا تطابق الفهرس.");
 }
+// The package inflates past the size the signed catalogue gives it.
+QString msgPackageTooLarge(const QString& title)
+{
+    return QStringLiteral("حزمة «") + title + QStringLiteral("» أكبر من حجمها المعلن.");
+}
 QString msgPackageDamaged(const QString& title)
 {
     return QStringLiteral("حزمة «") + title + QStringLiteral("» تالفة.");
@@ -256,7 +261,10 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
         throw Dist::DistError(msgPackageDigest(book.title));
 
     QString inflateError;
-    const auto plain = RawDeflate::inflate(packed, &inflateError);
+    bool tooLarge = false;
+    const auto plain = RawDeflate::inflate(packed, &inflateError, book.usize, &tooLarge);
+    if (tooLarge)
+        throw Dist::DistError(msgPackageTooLarge(book.title));
     if (!plain)
         throw Dist::PlatformError(inflateError);
 

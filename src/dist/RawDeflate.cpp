@@ -47,8 +47,10 @@ QByteArray compress(const QByteArray& bytes)
     return out;
 }
 
-std::optional<QByteArray> inflate(const QByteArray& stream, QString* error)
+std::optional<QByteArray> inflate(const QByteArray& stream, QString* error, qint64 limit, bool* tooLarge)
 {
+    if (tooLarge)
+        *tooLarge = false;
     z_stream zs{};
     int rc = inflateInit2(&zs, rawWindowBits);
     if (rc != Z_OK) {
@@ -66,6 +68,14 @@ std::optional<QByteArray> inflate(const QByteArray& stream, QString* error)
         zs.avail_out = static_cast<uInt>(chunkBytes);
         rc = ::inflate(&zs, Z_NO_FLUSH);
         out.resize(used + chunkBytes - zs.avail_out);
+        if (limit >= 0 && out.size() > limit) {
+            if (tooLarge)
+                *tooLarge = true;
+            if (error)
+                *error = QStringLiteral("Decompression stopped: the data is larger than declared");
+            inflateEnd(&zs);
+            return std::nullopt;
+        }
         if (rc == Z_STREAM_END)
             break;
         // Z_BUF_ERROR with input left means a full output buffer: go on.

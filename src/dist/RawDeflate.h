@@ -14,7 +14,9 @@ namespace quorvel::RawDeflate {
 QByteArray compress(const QByteArray& bytes);
 
 // The inflated bytes; nothing when the stream is damaged or cut short, with
-// zlib's description in *error.
-std::optional<QByteArray> inflate(const QByteArray& stream, QString* error = nullptr);
+// zlib's description in *error. With a limit of zero or more, output beyond
+// that many bytes stops the inflation at once and sets *tooLarge.
+std::optional<QByteArray> inflate(const QByteArray& stream, QString* error = nullptr, qint64 limit = -1,
+                                  bool* tooLarge = nullptr);
 
 } // namespace quorvel::RawDeflate

@@ -72,6 +72,18 @@ TEST_F(DistRelease, signatureTextMustBeStrictBase64OverTheExactBytes)
 
     writeFile(QStringLiteral("index.json.sig"), QByteArray(sig).replace("=", ""));
     EXPECT_EQ(refusal(base()), badSignature);
+    writeFile(QStringLiteral("index.json.sig"), sig + "AAAA");
+    EXPECT_EQ(refusal(base()), badSignature);
+    writeFile(QStringLiteral("index.json.sig"), sig + " x");
+    EXPECT_EQ(refusal(base()), badSignature);
+
+    // One byte of the index changed after signing.
+    QByteArray tampered = readFile(QStringLiteral("index.json"));
+    writeFile(QStringLiteral("index.json.sig"), sig);
+    writeFile(QStringLiteral("index.json"), QByteArray(tampered).replace("\"release\": 1", "\"release\": 2"));
+    EXPECT_EQ(refusal(base()), badSignature);
+    writeFile(QStringLiteral("index.json"), tampered);
+    EXPECT_EQ(refusal(base()), QString());
 
     // Same JSON, other bytes: the signature no longer covers them.
     writeFile(QStringLiteral("index.json.sig"), sig);
@@ -126,13 +138,39 @@ TEST_F(DistRelease, catalogueMustMatchItsDigestAndNormVersion)
     writeIndex(index);
     EXPECT_EQ(refusal(base()), QStringLiteral("بصمة فهرس الكتب لا تطابق."));
 
+    index["catalog"]["sha256"] = digest;
+    index["catalog"]["size"] = index["catalog"]["size"].get<std::int64_t>() + 1;
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("بصمة فهرس الكتب لا تطابق."));
+
     Json::Value catalog = *Json::parse(readFile(QStringLiteral("catalog-1.json")));
     catalog["norm_ver"] = 0;
     const QByteArray bytes = Json::dumpBytes(catalog);
     writeFile(QStringLiteral("catalog-1.json"), bytes);
     index["catalog"]["sha256"] = Json::utf8(Dist::sha256(bytes));
+    index["catalog"]["size"] = bytes.size();
     writeIndex(index);
     EXPECT_EQ(refusal(base()), QStringLiteral("قواعد التطبيع 0 غير معروفة لهذا التطبيق."));
+}
+
+TEST_F(DistRelease, fileNamesMustStayInsideTheRelease)
+{
+    Json::Value index = readIndex();
+    for (const char* name : {"../catalog-1.json", "/etc/passwd", "sub/catalog-1.json", "..", "a\\b"}) {
+        index["catalog"]["file"] = name;
+        writeIndex(index);
+        EXPECT_EQ(refusal(base()), QStringLiteral("اسم ملف غير مقبول في الإصدار: ") + QString::fromUtf8(name)) << name;
+    }
+    EXPECT_THROW(Dist::fetch(base(), QStringLiteral("../index.json")), Dist::DistError);
+
+    // A package name in a signed catalogue is refused when the release loads.
+    Json::Value catalog = *Json::parse(readFile(QStringLiteral("catalog-1.json")));
+    catalog["books"][0]["file"] = "../../b7.qbk";
+    const QByteArray bytes = Json::dumpBytes(catalog);
+    writeFile(QStringLiteral("catalog-1.json"), bytes);
+    index["catalog"] = {{"file", "catalog-1.json"}, {"sha256", Json::utf8(Dist::sha256(bytes))}, {"size", bytes.size()}};
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("اسم ملف غير مقبول في الإصدار: ../../b7.qbk"));
 }
 
 TEST_F(DistRelease, missingFilesAndHttpStatuses)
@@ -149,6 +187,9 @@ TEST_F(DistRelease, missingFilesAndHttpStatuses)
     auto [index, catalog] = Dist::loadCatalog(httpBase, 0);
     EXPECT_EQ(catalog.books.size(), 1);
     EXPECT_EQ(Dist::fetch(httpBase, QStringLiteral("b7.qbk")), readFile(QStringLiteral("b7.qbk")));
+
+    server.cutShort(u'/' + folder + QStringLiteral("/catalog-1.json"));
+    EXPECT_TRUE(refusal(httpBase).startsWith(QStringLiteral("platform: "))) << refusal(httpBase).toStdString();
 
     server.forceStatus(u'/' + folder + QStringLiteral("/catalog-1.json"), 404);
     EXPECT_EQ(refusal(httpBase), QStringLiteral("تعذّر جلب catalog-1.json"));
@@ -235,6 +276,31 @@ TEST(DistRoot, followsTheLineRecipe)
         "INSERT INTO toc VALUES(1, NULL, 1, NULL, '1');")));
     EXPECT_EQ(Dist::root(*db, 4, QStringLiteral("كتاب")),
               expected(pages + "T\t1\t1\t\t\t\n" + "T\t2\t2\t1\t2\tفصل\tثان\n" + "B\t4\tكتاب\n"));
+}
+
+TEST(DistRoot, isStableAcrossRebuildsAndFollowsEveryInput)
+{
+    QTemporaryDir dir;
+    ReleaseWriter::Book book = ReleaseFixture::book(3, QStringLiteral("كتاب"), {QStringLiteral("أ"), QStringLiteral("ب")});
+    book.toc.append({31, QStringLiteral("باب"), 1, std::nullopt, 1});
+    auto rootOf = [&](const ReleaseWriter::Book& b, const QString& name) {
+        auto entry = ReleaseWriter::addBook(dir.path(), b, name);
+        return entry ? Json::qstr(entry->at("root").get<std::string>()) : QString();
+    };
+    const QString root = rootOf(book, QStringLiteral("one.qbk"));
+    ASSERT_EQ(root.size(), 64);
+    EXPECT_EQ(rootOf(book, QStringLiteral("two.qbk")), root);
+
+    auto page = book;
+    page.pages[1].content = QStringLiteral("ب ");
+    auto heading = book;
+    heading.toc[0].level = 2;
+    auto title = book;
+    title.meta["title"] = "كتاب آخر";
+    auto vol = book;
+    vol.pages[0].vol = QStringLiteral("2");
+    for (const auto* changed : {&page, &heading, &title, &vol})
+        EXPECT_NE(rootOf(*changed, QStringLiteral("x.qbk")), root);
 }
 
 TEST(DistBytes, hexDigestsAndUrls)

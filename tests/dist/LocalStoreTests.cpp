@@ -49,7 +49,9 @@ protected:
         }
         QFile f(dbPath);
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-        const QByteArray packed = RawDeflate::compress(f.readAll());
+        const QByteArray plain = f.readAll();
+        const QByteArray packed = RawDeflate::compress(plain);
+        book.usize = plain.size();
         book.size = packed.size();
         book.sha256 = Dist::sha256(packed);
         writePackageFile(book.file, packed);
@@ -242,6 +244,12 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
     garbage.size = notDb.size();
     garbage.sha256 = Dist::sha256(notDb);
     EXPECT_EQ(refusal(garbage), QStringLiteral("حزمة «كتاب 4» تالفة."));
+
+    // Inflating past the declared size stops at once.
+    auto tooLarge = pagesPackage(4, {QStringLiteral("النص الأول")});
+    ASSERT_GT(tooLarge.usize, 4096);
+    tooLarge.usize = 4096;
+    EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
 
     auto notDeflate = good;
     const QByteArray raw("\xff\xff\xff\xff not a stream");

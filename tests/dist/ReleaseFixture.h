@@ -15,12 +15,13 @@
 namespace quorvel::test {
 
 class ReleaseFixture : public ::testing::Test {
+public:
+    // A book of plain pages (seq 1..n, pid = id × 1000 + seq) with the given texts.
+    static ReleaseWriter::Book book(std::int64_t id, const QString& title, const QStringList& pages);
+
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // A book of plain pages (seq 1..n, pid = id × 1000 + seq) with the given texts.
-    static ReleaseWriter::Book book(std::int64_t id, const QString& title, const QStringList& pages);
 
     // Writes the packages of `books` and a signed release (release 1, far
     // expiry) into the folder; returns the catalogue's book entries.

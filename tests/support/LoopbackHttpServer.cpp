@@ -57,7 +57,8 @@ LoopbackHttpServer::LoopbackHttpServer(const QString& rootDir) : root_(QDir(root
                     const Reply reply = answer(method, path);
                     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status)
                         + "\r\nContent-Type: application/octet-stream\r\nContent-Length: "
-                        + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+                        + QByteArray::number(reply.announced >= 0 ? reply.announced : reply.body.size())
+                        + "\r\nConnection: close\r\n\r\n";
                     socket->write(head + reply.body);
                     socket->disconnectFromHost();
                     buffer->clear();
@@ -82,6 +83,12 @@ QUrl LoopbackHttpServer::url(const QString& path) const
     return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port_) + path);
 }
 
+void LoopbackHttpServer::cutShort(const QString& path)
+{
+    QMutexLocker lock(&mutex_);
+    cutShort_.insert(path);
+}
+
 void LoopbackHttpServer::forceStatus(const QString& path, int status)
 {
     QMutexLocker lock(&mutex_);
@@ -103,7 +110,11 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
     QFile file(local);
     if (!QFileInfo(local).isFile() || !file.open(QIODevice::ReadOnly))
         return {404, {}};
-    return {200, file.readAll()};
+    const QByteArray body = file.readAll();
+    QMutexLocker lock(&mutex_);
+    if (cutShort_.contains(path))
+        return {200, body.left(body.size() / 2), body.size()};
+    return {200, body};
 }
 
 } // namespace quorvel::test

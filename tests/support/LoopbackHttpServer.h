@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QMutex>
 #include <QString>
 #include <QThread>
@@ -34,6 +35,9 @@ public:
     // Answers requests for `path` (for example "/rel/index.json") with this
     // status and an empty body instead of the file.
     void forceStatus(const QString& path, int status);
+    // Answers requests for `path` with the file's full length announced but
+    // only half of its bytes sent before the connection closes.
+    void cutShort(const QString& path);
     // Requests answered so far.
     int requestCount() const { return requests_.load(); }
 
@@ -41,6 +45,7 @@ public:
     struct Reply {
         int status = 200;
         QByteArray body;
+        qsizetype announced = -1; // Content-Length when it differs from the body
     };
     Reply answer(const QByteArray& method, const QString& path);
 
@@ -52,6 +57,7 @@ private:
     QTcpServer* server_ = nullptr; // lives in thread_
     mutable QMutex mutex_;
     QHash<QString, int> forced_;
+    QSet<QString> cutShort_;
     std::atomic<int> requests_{0};
 };
 
