@@ -104,16 +104,30 @@ std::unique_ptr<SearchEngine::Vocab> SearchEngine::Vocab::make(std::shared_ptr<S
     return vocab;
 }
 
+void SearchEngine::Vocab::scan(const QString& lo, const QString& hi,
+                               const std::function<bool(const QString&)>& visit)
+{
+    st->bind({lo, hi});
+    while (st->step())
+        if (auto term = st->text(0); term && !visit(*term))
+            break;
+    // Leave no statement open on the connection between scans.
+    st->bind({});
+}
+
 QStringList SearchEngine::Vocab::range(const QString& lo, const QString& hi)
 {
     QStringList out;
-    st->bind({lo, hi});
-    while (st->step())
-        if (auto term = st->text(0))
-            out << *term;
-    // Leave no statement open on the connection between scans.
-    st->bind({});
+    scan(lo, hi, [&](const QString& term) {
+        out << term;
+        return true;
+    });
     return out;
+}
+
+const QString& SearchEngine::Vocab::top()
+{
+    return topChar();
 }
 
 QStringList SearchEngine::Vocab::terms(const QString& prefix)
@@ -176,16 +190,15 @@ SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool
         QStringList candidates;
         bool tooBroad = letters < minWildLetters;
         if (!tooBroad) {
+            // Streamed, and stopped at the first term past the cap: a leading
+            // wildcard reads the whole vocabulary otherwise.
             const QString prefix = tok.t.left(cut);
-            for (const QString& term : prefix.isEmpty() ? vocab->all() : vocab->terms(prefix)) {
-                if (tok.match(term)) {
+            vocab->scan(prefix, prefix + topChar(), [&](const QString& term) {
+                if (tok.match(term))
                     candidates << term;
-                    if (candidates.size() > maxWild) {
-                        tooBroad = true;
-                        break;
-                    }
-                }
-            }
+                tooBroad = candidates.size() > maxWild;
+                return !tooBroad;
+            });
         }
         if (tooBroad) {
             vocab->tooBroad << tok.t;
