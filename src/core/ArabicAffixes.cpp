@@ -21,13 +21,24 @@ const QString teh = QStringLiteral(u"ت");
 const QString yeh = QStringLiteral(u"ي");
 const QString alefLetter = QStringLiteral(u"ا");
 
+// Whether a unit is always a character of its own and never joins a
+// neighbour: Latin-1 and Latin Extended (bar CR, which pairs with LF) and the
+// Arabic letters and digits. Some letters elsewhere below U+1100 do join (Thai
+// and Lao sara am, the Malayalam dot reph), so they are not on the fast path.
+bool alwaysOneCharacter(char16_t u)
+{
+    return (u < 0x0300 && u != u'\r') || (u >= 0x0620 && u <= 0x064A)
+        || (u >= 0x0660 && u <= 0x066F) || (u >= 0x0671 && u <= 0x06D5)
+        || (u >= 0x06EE && u <= 0x06FF);
+}
+
 // Lengths here count user-perceived characters. Normalised Arabic and Latin
 // words have one character per unit; anything else is counted by ICU.
 qsizetype charCount(QStringView w)
 {
     bool simple = true;
     for (const QChar c : w)
-        simple = simple && c.unicode() < 0x1100;
+        simple = simple && alwaysOneCharacter(c.unicode());
     if (simple)
         return w.size();
     UErrorCode status = U_ZERO_ERROR;

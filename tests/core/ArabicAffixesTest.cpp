@@ -20,6 +20,10 @@ TEST(ArabicStem, removesOnePrefixAndOneSuffixKeepingThreeLetters)
     EXPECT_EQ(Arabic::stem(QString()), QString());
     // A prefix that would leave two letters is passed over for a shorter one.
     EXPECT_EQ(Arabic::stem(u"والدم"_qs), u"الدم"_qs);
+    // Lengths count characters, not units: Thai sara am joins the letter
+    // before it, so after و only two characters would remain.
+    EXPECT_EQ(Arabic::stem(u"و\u0E01\u0E33\u0E01"_qs), u"و\u0E01\u0E33\u0E01"_qs);
+    EXPECT_EQ(Arabic::stem(u"و\u0E01\u0E33\u0E01\u0E01"_qs), u"\u0E01\u0E33\u0E01\u0E01"_qs);
 }
 
 TEST(ArabicHeads, articleWordsTakeArticleFormsOthersAllPrefixes)
