@@ -346,9 +346,8 @@ std::optional<QString> MainWindowController::sessionJSON() const
             tab["k"] = "ai";
             break;
         case TabItem::Kind::Quran:
+            // The verse position is added by the Quran view's tab.
             tab["k"] = "quran";
-            tab["sura"] = 1;
-            tab["ayah"] = 1;
             break;
         }
         tabs.push_back(std::move(tab));
