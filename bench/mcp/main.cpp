@@ -1,0 +1,252 @@
+// The tool server over one long-running "quorvel --mcp" pipe on a library
+// built from the bundled sample release (or --corpus): the time to the first
+// "initialize" reply, the median and 95th-percentile latency of
+// search_library per request beside the engine's own time for the same
+// request in this process, and the server's resident memory after 100 and
+// after --calls calls (it must stay flat).
+//
+//   bench_mcp [--corpus catalog.json] [--calls N] [--quorvel path]
+
+#include "core/Arabic.h"
+#include "core/Json.h"
+#include "core/Library.h"
+#include "core/LibrarySchema.h"
+#include "search/SearchEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace quorvel;
+using Json::Value;
+
+namespace {
+
+constexpr int kDefaultCalls = 10000;
+constexpr int kEarlyCalls = 100;
+constexpr int kRounds = 15; // latency samples per request
+constexpr int kReplyTimeoutMs = 60000;
+
+struct Request {
+    const char* name;
+    Value arguments;
+};
+
+std::vector<Request> requests()
+{
+    return {
+        {"common word", {{"query", "الله"}}},
+        {"rare word", {{"query", "القزويني"}}},
+        {"phrase", {{"query", "رسول الله"}}},
+        {"affix word", {{"query", "صلاة"}, {"affix", true}}},
+        {"wildcard", {{"query", "حد*"}}},
+        {"pair", {{"query", "رسول الله"}, {"all_of", {"عائشة"}}}},
+        {"main text only", {{"query", "حدثنا"}, {"in_footnotes", false}}},
+    };
+}
+
+// The request the tool builds from its arguments, for the in-process baseline.
+SearchQuery asQuery(const Value& arguments)
+{
+    SearchQuery q;
+    q.andPhrases = {Json::qstr(arguments.at("query"))};
+    for (const auto& extra : arguments.value("all_of", Value::array()))
+        q.andPhrases << Json::qstr(extra);
+    q.inNotes = false;
+    q.inHawashi = arguments.value("in_footnotes", true);
+    q.affix = arguments.value("affix", false);
+    return q;
+}
+
+std::optional<Value> readJson(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return Json::parse(file.readAll());
+}
+
+bool buildLibrary(const QString& catalogPath, const QString& dbPath)
+{
+    const auto catalog = readJson(catalogPath);
+    auto db = catalog ? SQLiteDB::open(dbPath, false) : nullptr;
+    if (!db || !LibrarySchema::create(*db))
+        return false;
+    const QString base = QFileInfo(catalogPath).absolutePath();
+    db->exec(QStringLiteral("BEGIN"));
+    for (const auto& c : catalog->value("categories", Value::array()))
+        db->run(QStringLiteral("INSERT INTO categories(id, name) VALUES(?,?)"),
+                {Json::strictInt(c, "id"), Json::strictString(c, "name")});
+    for (const auto& a : catalog->value("authors", Value::array()))
+        db->run(QStringLiteral("INSERT INTO authors(id, name, death_year) VALUES(?,?,?)"),
+                {Json::strictInt(a, "id"), Json::strictString(a, "name"), Json::strictInt(a, "death_year")});
+    std::int64_t pageId = 1;
+    for (const auto& b : catalog->value("books", Value::array())) {
+        const auto id = Json::strictInt(b, "id");
+        const auto file = Json::strictString(b, "file");
+        const auto content = file ? readJson(base + "/" + *file) : std::nullopt;
+        if (!id || !content)
+            return false;
+        db->run(QStringLiteral("INSERT INTO books(id, title, author_id, category_id) VALUES(?,?,?,?)"),
+                {*id, Json::strictString(b, "title"), Json::strictInt(b, "author_id"), Json::strictInt(b, "category_id")});
+        for (const auto& page : content->value("pages", Value::array())) {
+            const QString body = Json::strictString(page, "content").value_or(QString());
+            const QString norm = Arabic::normalize(body, true);
+            db->run(QStringLiteral("INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) "
+                                   "VALUES(?,?,?,?,?,?,?)"),
+                    {pageId, *id, Json::strictString(page, "vol"), Json::strictInt(page, "page_num"),
+                     Json::strictInt(page, "seq"), body, norm});
+            db->run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"),
+                    {pageId, norm, pageId, *id});
+            ++pageId;
+        }
+    }
+    return db->exec(QStringLiteral("COMMIT"));
+}
+
+// One request and its reply line over the pipe.
+class Pipe {
+public:
+    explicit Pipe(QProcess& process) : process_(process) {}
+
+    std::optional<Value> call(const Value& message)
+    {
+        process_.write(Json::dumpBytes(message) + '\n');
+        while (!process_.canReadLine()) {
+            if (!process_.waitForReadyRead(kReplyTimeoutMs))
+                return std::nullopt;
+        }
+        return Json::parse(process_.readLine());
+    }
+
+    std::optional<Value> tool(int id, const char* name, const Value& arguments)
+    {
+        return call(Value{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"},
+                          {"params", {{"name", name}, {"arguments", arguments}}}});
+    }
+
+private:
+    QProcess& process_;
+};
+
+long residentKilobytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QString catalogPath = QStringLiteral(QUORVEL_SOURCE_DIR "/samples/catalog.json");
+    QString quorvel = QCoreApplication::applicationDirPath() + QStringLiteral("/../quorvel");
+    int calls = kDefaultCalls;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--corpus"))
+            catalogPath = args[i + 1];
+        else if (args[i] == QLatin1String("--calls"))
+            calls = std::max(kEarlyCalls, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--quorvel"))
+            quorvel = args[i + 1];
+    }
+
+    QTemporaryDir dir;
+    const QString dbPath = dir.filePath(QStringLiteral("library.db"));
+    if (!buildLibrary(catalogPath, dbPath)) {
+        std::fprintf(stderr, "cannot build a library from %s\n", qPrintable(catalogPath));
+        return 1;
+    }
+
+    QProcess server;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_DB"), dbPath);
+    server.setProcessEnvironment(env);
+    server.setProcessChannelMode(QProcess::SeparateChannels);
+    server.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer startUp;
+    startUp.start();
+    server.start(quorvel, {QStringLiteral("--mcp")});
+    if (!server.waitForStarted()) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(quorvel));
+        return 1;
+    }
+    Pipe pipe(server);
+    const auto hello = pipe.call(Value{{"jsonrpc", "2.0"}, {"id", 0}, {"method", "initialize"},
+                                       {"params", {{"protocolVersion", "2025-06-18"}}}});
+    const double initializeMs = startUp.nsecsElapsed() / 1e6;
+    if (!hello) {
+        std::fprintf(stderr, "no reply to initialize\n");
+        return 1;
+    }
+    std::printf("first initialize reply: %.1f ms after start\n\n", initializeMs);
+
+    std::shared_ptr<Library> lib = Library::open(dbPath);
+    if (!lib)
+        return 1;
+    std::printf("%-15s %8s %8s %10s %8s\n", "search_library", "p50 ms", "p95 ms", "engine ms", "ratio");
+    int id = 1;
+    for (const Request& request : requests()) {
+        std::vector<double> over;
+        std::vector<double> engine;
+        for (int round = 0; round < kRounds; ++round) {
+            QElapsedTimer timer;
+            timer.start();
+            pipe.tool(id++, "search_library", request.arguments);
+            over.push_back(timer.nsecsElapsed() / 1e6);
+
+            SearchEngine own(*lib);
+            timer.restart();
+            own.run(asQuery(request.arguments), 20, [](const QList<SearchHit>&, bool) {});
+            engine.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        const double p50 = percentile(over, 0.5);
+        const double engineP50 = percentile(engine, 0.5);
+        std::printf("%-15s %8.1f %8.1f %10.1f %8.1f\n", request.name, p50, percentile(over, 0.95), engineP50,
+                    engineP50 > 0 ? p50 / engineP50 : 0.0);
+    }
+
+    // Memory: the same mix of calls, measured early and after many more.
+    const std::vector<Request> mix = requests();
+    long early = -1;
+    for (int n = 1; n <= calls; ++n) {
+        const Request& request = mix[static_cast<std::size_t>(n) % mix.size()];
+        if (n % 3 == 0)
+            pipe.tool(id++, "read_page", Value{{"book_id", 1}, {"seq", 1 + n % 30}});
+        else
+            pipe.tool(id++, "search_library", request.arguments);
+        if (n == kEarlyCalls)
+            early = residentKilobytes(server.processId());
+    }
+    const long late = residentKilobytes(server.processId());
+    std::printf("\nresident memory: %ld KiB after %d calls, %ld KiB after %d calls (%+.1f%%)\n", early, kEarlyCalls,
+                late, calls, early > 0 ? 100.0 * double(late - early) / double(early) : 0.0);
+
+    server.closeWriteChannel();
+    server.waitForFinished(kReplyTimeoutMs);
+    return 0;
+}
