@@ -2,6 +2,7 @@
 #include "dist/Dist.h"
 #include "dist/LocalStore.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -54,6 +55,10 @@ TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
     ASSERT_TRUE(reference);
 
     const QString storePath = dir.filePath(QStringLiteral("library.db"));
+    // Killed children leave their unpacked package behind: keep those here.
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    QDir(dir.path()).mkpath(QStringLiteral("tmp"));
+    qputenv("TMPDIR", dir.filePath(QStringLiteral("tmp")).toUtf8());
     int interrupted = 0;
     for (int delayMs : {30, 120, 350, 700, 1200}) {
         const pid_t child = fork();
@@ -74,8 +79,11 @@ TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
         waitpid(child, &status, 0);
         interrupted += WIFSIGNALED(status) ? 1 : 0;
 
-        auto store = SQLiteDB::open(storePath, false);
-        ASSERT_TRUE(store);
+        // Reopening as the application does: a child killed before its first
+        // statement leaves no schema yet.
+        auto reopened = LocalStore::open(storePath);
+        ASSERT_TRUE(reopened);
+        SQLiteDB* store = &reopened->db();
         EXPECT_EQ(store->rows(QStringLiteral("PRAGMA integrity_check")).first().str(0), QStringLiteral("ok"));
         for (const auto& book : catalog.books) {
             const bool recorded =
@@ -90,6 +98,10 @@ TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
         }
     }
     EXPECT_GT(interrupted, 0);
+    if (savedTmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTmp);
 
     installAll(storePath, base);
     auto store = SQLiteDB::open(storePath, true);

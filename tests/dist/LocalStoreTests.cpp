@@ -21,13 +21,24 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir_.isValid());
+        // Packages are unpacked in the temporary folder: give each test its own.
+        savedTmp_ = qgetenv("TMPDIR");
+        QDir(dir_.path()).mkpath(QStringLiteral("tmp"));
+        qputenv("TMPDIR", dir_.filePath(QStringLiteral("tmp")).toUtf8());
         store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
         ASSERT_TRUE(store_);
         LocalStore::setWithReuse(false);
         catalog_.authors = {{1, QStringLiteral("مالك بن أنس"), 179, QStringLiteral("179 هـ")}};
         catalog_.categories = {{1, QStringLiteral("كتب الحديث"), std::nullopt, 2}};
     }
-    void TearDown() override { LocalStore::setWithReuse(false); }
+    void TearDown() override
+    {
+        LocalStore::setWithReuse(false);
+        if (savedTmp_.isEmpty())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", savedTmp_);
+    }
 
     // Writes a package made by `sql` (run on an empty database) and returns its
     // catalogue entry; `root` replaces the true content root when given.
@@ -104,10 +115,11 @@ protected:
 
     QStringList leftoverTempFiles(std::int64_t id) const
     {
-        return QDir(QDir::tempPath()).entryList({QStringLiteral("qbook-%1-*.sqlite").arg(id)});
+        return QDir(QDir::tempPath()).entryList({QStringLiteral("qbook-%1-*").arg(id)}, QDir::Files);
     }
 
     QTemporaryDir dir_;
+    QByteArray savedTmp_;
     std::unique_ptr<LocalStore> store_;
     Dist::Catalog catalog_;
 };
