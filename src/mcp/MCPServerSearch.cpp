@@ -49,6 +49,14 @@ std::pair<QList<SearchHit>, bool> runWithTimeout(SearchEngine& engine, const Sea
     bool timedOut = false;
     QList<SearchHit> hits;
 
+    // A limit of zero or less has passed before the search starts: cancel it
+    // now rather than race a timer against a fast search.
+    if (!(timeout > 0)) {
+        engine.cancel();
+        engine.run(query, limit, [&](const QList<SearchHit>& batch, bool) { hits += batch; });
+        return {hits, true};
+    }
+
     std::mutex timerMutex;
     std::condition_variable timerWake;
     bool disarmed = false;
