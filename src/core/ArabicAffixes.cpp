@@ -55,14 +55,44 @@ qsizetype charCount(QStringView w)
     return count;
 }
 
+// Whether `at` falls between two characters of `w`: a prefix or suffix that
+// ends inside a character (a letter with a spacing vowel after it) is no
+// prefix or suffix of the word.
+bool characterBoundary(QStringView w, qsizetype at)
+{
+    if (at <= 0 || at >= w.size())
+        return true;
+    if (alwaysOneCharacter(w[at - 1].unicode()) && alwaysOneCharacter(w[at].unicode()))
+        return true;
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status))
+        return true;
+    const icu::UnicodeString text(false, reinterpret_cast<const UChar*>(w.data()),
+                                  int32_t(w.size()));
+    it->setText(text);
+    return it->isBoundary(int32_t(at));
+}
+
+bool startsWithCharacters(QStringView w, QStringView prefix)
+{
+    return w.startsWith(prefix) && characterBoundary(w, prefix.size());
+}
+
+bool endsWithCharacters(QStringView w, QStringView suffix)
+{
+    return w.endsWith(suffix) && characterBoundary(w, w.size() - suffix.size());
+}
+
 // The bases of a word for affix forms: the word itself, then, for a word
 // ending in ه, its ت form, and for a word ending in ي, its ا form.
 QStringList affixBases(const QString& w)
 {
     QStringList bases{w};
-    if (charCount(w) >= 2 && w.endsWith(tehMarbutaFolded))
+    if (charCount(w) >= 2 && endsWithCharacters(w, tehMarbutaFolded))
         bases.append(w.left(w.size() - tehMarbutaFolded.size()) + teh);
-    if (charCount(w) >= 2 && w.endsWith(yeh))
+    if (charCount(w) >= 2 && endsWithCharacters(w, yeh))
         bases.append(w.left(w.size() - yeh.size()) + alefLetter);
     return bases;
 }
@@ -214,14 +244,14 @@ QString stem(const QString& w)
     QString word = w;
     const qsizetype length = charCount(word);
     for (const QString& prefix : stemPrefixes()) {
-        if (word.startsWith(prefix) && length - charCount(prefix) > minStemLength) {
+        if (startsWithCharacters(word, prefix) && length - charCount(prefix) > minStemLength) {
             word = word.mid(prefix.size());
             break;
         }
     }
     const qsizetype remaining = charCount(word);
     for (const QString& suffix : stemSuffixes()) {
-        if (word.endsWith(suffix) && remaining - charCount(suffix) > minStemLength)
+        if (endsWithCharacters(word, suffix) && remaining - charCount(suffix) > minStemLength)
             return word.left(word.size() - suffix.size());
     }
     return word;
@@ -233,7 +263,7 @@ QString stem(const QString& w)
 QStringList heads(const QString& w)
 {
     QStringList out;
-    if (w.startsWith(article)) {
+    if (startsWithCharacters(w, article)) {
         out.reserve(alPrefixes().size() + lamAlPrefixes().size());
         for (const QString& p : alPrefixes())
             out.append(p + w);

@@ -24,6 +24,8 @@ TEST(ArabicStem, removesOnePrefixAndOneSuffixKeepingThreeLetters)
     // before it, so after و only two characters would remain.
     EXPECT_EQ(Arabic::stem(u"و\u0E01\u0E33\u0E01"_qs), u"و\u0E01\u0E33\u0E01"_qs);
     EXPECT_EQ(Arabic::stem(u"و\u0E01\u0E33\u0E01\u0E01"_qs), u"\u0E01\u0E33\u0E01\u0E01"_qs);
+    // Nor is و a prefix when a spacing vowel joins it into one character.
+    EXPECT_EQ(Arabic::stem(u"و\u0E33كتب"_qs), u"و\u0E33كتب"_qs);
 }
 
 TEST(ArabicHeads, articleWordsTakeArticleFormsOthersAllPrefixes)
@@ -60,6 +62,10 @@ TEST(ArabicAffixForms, acceptsThePrefixedAndSuffixedWordsOfTheCorpus)
     EXPECT_TRUE(guidance->contains(u"هداها"_qs));
     EXPECT_TRUE(guidance->contains(u"هديه"_qs));
     EXPECT_FALSE(guidance->contains(u"هدا"_qs));
+
+    // A final ه joined to the sign before it is no ه ending.
+    EXPECT_FALSE(Arabic::affixForms(u"مدرس\u0D4Eه"_qs)->contains(u"مدرس\u0D4Eتها"_qs));
+    EXPECT_TRUE(Arabic::affixForms(u"مدرس\u0D4Eه"_qs)->contains(u"مدرس\u0D4Eهها"_qs));
 
     // One letter is too short for the ت variant.
     EXPECT_FALSE(Arabic::affixForms(u"ه"_qs)->contains(u"تها"_qs));
