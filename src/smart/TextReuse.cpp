@@ -65,8 +65,8 @@ QList<PageCount> sharingPages(SQLiteDB& db, const QList<qint64>& rare, qint64 bo
                               int minShared, int limit)
 {
     QList<PageCount> pages;
-    const qsizetype slice = maxParameters(db) - 3;
-    if (rare.size() <= slice) {
+    const qsizetype parameters = maxParameters(db);
+    if (rare.size() + 3 <= parameters) {
         const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*) AS shared\n"
                                            "FROM shingles s\n"
                                            "WHERE s.hash IN (")
@@ -86,6 +86,9 @@ QList<PageCount> sharingPages(SQLiteDB& db, const QList<qint64>& rare, qint64 bo
         return pages;
     }
 
+    // Each slice binds its hashes and the book id; at least one hash per
+    // slice, so that even an absurdly low limit cannot stall the loop.
+    const qsizetype slice = qMax<qsizetype>(1, parameters - 1);
     std::map<qint64, PageCount> byPage;
     for (qsizetype from = 0; from < rare.size(); from += slice) {
         const QList<qint64> part = rare.mid(from, slice);
