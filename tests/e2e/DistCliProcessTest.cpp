@@ -1,0 +1,121 @@
+// The built executable as the distribution tool, on the bundled sample release.
+
+#include "core/Arabic.h"
+#include "core/Json.h"
+#include "core/SQLiteDB.h"
+#include "smart/Isnad.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#ifdef QUORVEL_SAMPLE_RELEASE
+namespace {
+
+constexpr int kTimeoutMs = 300000;
+
+struct ToolRun {
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+ToolRun runTool(const QStringList& arguments, const QString& libdb)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_LIBDB"), libdb);
+    env.remove(QStringLiteral("QUORVEL_DB"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(QUORVEL_BINARY), arguments);
+    EXPECT_TRUE(process.waitForStarted());
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(kTimeoutMs));
+    ToolRun run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+const QString sample = QStringLiteral(QUORVEL_SAMPLE_RELEASE);
+
+} // namespace
+
+TEST(DistCliProcess, verifiesTheSampleAndRefusesATamperedCopy)
+{
+    QTemporaryDir dir;
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    const ToolRun ok = runTool({QStringLiteral("--verify-index"), sample}, libdb);
+    EXPECT_EQ(ok.exitCode, 0) << ok.err.toStdString();
+    EXPECT_EQ(ok.out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 7 كتاباً · موقَّع ومطابق")});
+
+    const QString copy = dir.filePath(QStringLiteral("copy"));
+    QDir().mkpath(copy);
+    for (const QString& name : QDir(sample).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(QDir(sample).filePath(name), QDir(copy).filePath(name)));
+    QFile index(QDir(copy).filePath(QStringLiteral("index.json")));
+    ASSERT_TRUE(index.open(QIODevice::ReadWrite));
+    QByteArray bytes = index.readAll();
+    bytes.replace("\"public\": true", "\"public\": false");
+    index.seek(0);
+    index.write(bytes);
+    index.close();
+    const ToolRun refused = runTool({QStringLiteral("--verify-index"), copy}, libdb);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.out, QStringList{QStringLiteral("مرفوض: توقيع فهرس الإصدار غير صحيح: رُفض المصدر.")});
+    EXPECT_FALSE(QFile::exists(libdb)); // verification never touches the store
+}
+
+TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
+{
+    QTemporaryDir dir;
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    const ToolRun run = runTool({QStringLiteral("--dist-install"), sample}, libdb);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_EQ(run.out.size(), 1) << run.out.join(u'\n').toStdString();
+    const auto m = QRegularExpression(QStringLiteral("^ثُبّت 7 كتاباً في \\d+\\.\\ds · رواة (\\d+) · حوافّ (\\d+) · بصمات 0$"))
+                       .match(run.out.first());
+    ASSERT_TRUE(m.hasMatch()) << run.out.first().toStdString();
+
+    auto db = quorvel::SQLiteDB::open(libdb, true);
+    ASSERT_TRUE(db);
+    EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM installed")), 7);
+    EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM narrators")), m.captured(1).toLongLong());
+    EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")), m.captured(2).toLongLong());
+
+    // Every narrator of a page's links is a name its chain gives, up to the
+    // spelling that merging duplicates kept.
+    const auto pages = db->rows(QStringLiteral(
+        "SELECT p.content, group_concat(n.name, '|') FROM pages p JOIN isnad_edges e ON e.page_id=p.id "
+        "JOIN narrators n ON n.id IN (e.student_id, e.teacher_id) WHERE p.book_id=1 GROUP BY p.id LIMIT 50"));
+    ASSERT_FALSE(pages.isEmpty());
+    for (const auto& page : pages) {
+        QStringList chain;
+        for (const QString& name : quorvel::Isnad::chain(*page.str(0)))
+            chain.append(quorvel::Arabic::normalize(name, true));
+        for (const QString& name : page.str(1)->split(u'|'))
+            EXPECT_TRUE(chain.contains(quorvel::Arabic::normalize(name, true))) << name.toStdString();
+    }
+
+    // The search tool finds a real phrase of the sample in the installed store.
+    QProcess search;
+    search.start(QStringLiteral(QUORVEL_BINARY),
+                 {QStringLiteral("--search-cli"), QStringLiteral("--db"), libdb, QStringLiteral("--q"),
+                  QStringLiteral(R"({"andPhrases":["وقوت الصلاة"]})")});
+    ASSERT_TRUE(search.waitForFinished(kTimeoutMs));
+    const auto line = quorvel::Json::parse(search.readAllStandardOutput().split('\n').first());
+    ASSERT_TRUE(line && line->contains("count")) << search.readAllStandardError().toStdString();
+    EXPECT_GT(line->at("count").get<int>(), 0);
+
+    // A second run with the same release replaces the books and ends with the same store.
+    const ToolRun again = runTool({QStringLiteral("--dist-install"), sample}, libdb);
+    EXPECT_EQ(again.exitCode, 0);
+    ASSERT_EQ(again.out.size(), 1);
+    EXPECT_TRUE(again.out.first().endsWith(run.out.first().mid(run.out.first().indexOf(QStringLiteral(" · رواة ")))));
+}
+#endif
