@@ -40,8 +40,12 @@ bool buildRelease(const QString& samples, const QString& dir, const ReleaseWrite
     Json::Value books = Json::Value::array();
     for (const auto& meta : catalog->at("books")) {
         const auto file = Json::strictString(meta, "file");
-        const auto json = file ? readJson(QDir(samples).filePath(*file)) : std::nullopt;
-        const auto book = json ? ReleaseWriter::fromCorpus(*json, meta) : std::nullopt;
+        std::optional<ReleaseWriter::Book> book;
+        if (file && file->endsWith(QStringLiteral(".txt"))) {
+            book = ReleaseWriter::fromQuranText(QDir(samples).filePath(*file), meta);
+        } else if (const auto json = file ? readJson(QDir(samples).filePath(*file)) : std::nullopt) {
+            book = ReleaseWriter::fromCorpus(*json, meta);
+        }
         if (!book)
             return false;
         const auto entry = ReleaseWriter::addBook(dir, *book, QStringLiteral("b%1.qbk").arg(meta.at("id").get<int>()));

@@ -1,5 +1,6 @@
 #include "dist/ReleaseWriter.h"
 
+#include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "dist/RawDeflate.h"
 
@@ -126,6 +127,45 @@ std::optional<Book> fromCorpus(const Json::Value& bookJson, const Json::Value& m
                 h.parentId = *bookId * idStride + *parent + 1;
             book.toc.append(h);
         }
+    }
+    return book;
+}
+
+std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta)
+{
+    constexpr int suraCount = 114;
+    constexpr std::int64_t idStride = 100000;
+    QFile file(path);
+    const auto id = Json::strictInt(meta, "id");
+    if (!id || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QStringList header;
+    QList<QStringList> verses(suraCount);
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(u'#')) {
+            header.append(line);
+            continue;
+        }
+        const int sura = line.section(u'|', 0, 0).toInt();
+        if (sura < 1 || sura > suraCount)
+            return std::nullopt;
+        verses[sura - 1].append(line);
+    }
+    Book book;
+    for (const char* key : {"id", "title", "author_id", "category_id", "book_date", "edition", "publisher",
+                            "source", "license"})
+        if (meta.contains(key) && !meta.at(key).is_null())
+            book.meta[key] = meta.at(key);
+    auto addPage = [&](const QString& content, const QString& title) {
+        const std::int64_t seq = book.pages.size() + 1;
+        book.pages.append({*id * idStride + seq, seq, std::nullopt, std::nullopt, content});
+        book.toc.append({*id * idStride + seq, title, seq, std::nullopt, 1});
+    };
+    addPage(header.join(u'\n'), QStringLiteral("حقوق النص"));
+    for (int s = 1; s <= suraCount; ++s) {
+        const QString name = Library::suras().value(s - 1);
+        addPage(QString::number(s) + QStringLiteral(" سورة ") + name + u'\n' + verses[s - 1].join(u'\n'),
+                QStringLiteral("سورة ") + name);
     }
     return book;
 }

@@ -66,6 +66,11 @@ bool writePackage(const QString& path, const Book& book);
 // bookId × 100000 + position, so they stay unique across a library.
 std::optional<Book> fromCorpus(const Json::Value& bookJson, const Json::Value& meta);
 
+// The Quran from a text of "sura|verse|text" lines (lines starting with "#"
+// form its copyright block): the block verbatim on page 1, then one page per
+// sura opened by the heading line "<sura> سورة <name>", one heading each.
+std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta);
+
 // Writes the compressed package of book into dir under fileName and returns
 // its complete catalogue entry (root, sizes, digest, pages, vols).
 std::optional<Json::Value> addBook(const QString& dir, const Book& book, const QString& fileName);

@@ -7,6 +7,10 @@
 // the release number, the generation and expiry times and the catalogue's file
 // name. The output folder receives one compressed package per book
 // ("b<id>.qbk"), the catalogue, "index.json" and "index.json.sig".
+//
+// A book whose file ends in ".txt" is the Quran in the "sura|verse|text" line
+// form: its copyright block becomes the first page and each sura one page
+// opened by a heading line, so the Quran view reads it as a Mushaf text.
 #include "core/Json.h"
 #include "dist/ReleaseWriter.h"
 
@@ -96,10 +100,15 @@ int main(int argc, char** argv)
         const auto file = Json::strictString(meta, "file");
         if (!id || !file)
             return fail(QStringLiteral("a catalogue book lacks its id or file"));
-        const auto bookJson = readJson(QDir(source).filePath(*file));
-        if (!bookJson)
-            return fail(QStringLiteral("cannot read ") + *file);
-        const auto book = ReleaseWriter::fromCorpus(*bookJson, meta);
+        std::optional<ReleaseWriter::Book> book;
+        if (file->endsWith(QStringLiteral(".txt"))) {
+            book = ReleaseWriter::fromQuranText(QDir(source).filePath(*file), meta);
+        } else {
+            const auto bookJson = readJson(QDir(source).filePath(*file));
+            if (!bookJson)
+                return fail(QStringLiteral("cannot read ") + *file);
+            book = ReleaseWriter::fromCorpus(*bookJson, meta);
+        }
         if (!book)
             return fail(QStringLiteral("not a book in the corpus layout: ") + *file);
         const auto entry = ReleaseWriter::addBook(out, *book, QStringLiteral("b%1.qbk").arg(*id));
