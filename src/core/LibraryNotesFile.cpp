@@ -19,6 +19,11 @@ std::optional<std::int64_t> integral(const Json::Value& object, const char* key)
     const auto it = object.find(key);
     if (it == object.end())
         return std::nullopt;
+    // An unsigned value past the signed range would wrap to another id.
+    if (it->is_number_unsigned())
+        return it->get<std::uint64_t>() <= std::uint64_t(std::numeric_limits<std::int64_t>::max())
+            ? std::optional<std::int64_t>(std::int64_t(it->get<std::uint64_t>()))
+            : std::nullopt;
     if (it->is_number_integer())
         return it->get<std::int64_t>();
     if (it->is_number_float()) {

@@ -7,7 +7,9 @@
 
 // Every list ordered by time breaks ties by insertion (id or rowid), newest
 // first: timestamps are whole seconds, and a tie must never put an older
-// entry before a newer one or, in the history, prune a newer one.
+// entry before a newer one or, in the history, prune a newer one. The one
+// exception is last_viewed, whose rowid is the book id: it keeps no order of
+// writing, so its ties fall back on the book id.
 
 namespace quorvel {
 

@@ -101,8 +101,10 @@ void Statement::bind(const SQLArgs& values)
         } else if (const auto* b = std::get_if<bool>(&v)) {
             sqlite3_bind_int64(st_, index, *b ? 1 : 0);
         } else if (const auto* s = std::get_if<QString>(&v)) {
+            // Length -1: the text ends at its first zero character, the same
+            // cut every read of a text column makes.
             const QByteArray utf8 = s->toUtf8();
-            sqlite3_bind_text(st_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(st_, index, utf8.constData(), -1, SQLITE_TRANSIENT);
         }
         ++index;
     }

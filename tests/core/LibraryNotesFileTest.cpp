@@ -143,12 +143,13 @@ TEST_F(NotesFile, notesMatchByTitleMergeAndSkip)
         {{"book_id", 1.0}, {"seq", 12}, {"text", "integral double"}},
         {{"book_id", 1.5}, {"seq", 13}, {"text", "fraction"}},
         {{"book_id", "1"}, {"seq", 14}, {"text", "text id"}},
+        {{"book_id", std::uint64_t(18446744073709551615u)}, {"seq", 16}, {"text", "too large"}},
         {{"book_id", 1}, {"seq", 15}},
         Json::Value::object(),
     })));
     ASSERT_TRUE(counts);
     EXPECT_EQ(counts->notes, 4);
-    EXPECT_EQ(counts->skipped, 6);
+    EXPECT_EQ(counts->skipped, 7);
     EXPECT_EQ(lib->note(2, 1).value_or(Note{}).text, "by title");
     EXPECT_EQ(lib->note(3, 2).value_or(Note{}).text, "kept id");
     EXPECT_EQ(lib->note(1, 9).value_or(Note{}).text, "old text\nnew text");
@@ -156,6 +157,7 @@ TEST_F(NotesFile, notesMatchByTitleMergeAndSkip)
     EXPECT_FALSE(lib->note(1, 11));
     EXPECT_EQ(lib->note(1, 12).value_or(Note{}).text, "integral double");
     EXPECT_FALSE(lib->note(1, 13));
+    EXPECT_FALSE(lib->note(-1, 16));
 
     // Untrimmed text imported a second time is found in the stored note.
     const QByteArray padded =

@@ -99,6 +99,10 @@ TEST_F(SQLiteDBTest, bindsEachKindOfValue)
     EXPECT_EQ(rows[2].dbl(1), 2.5);
     EXPECT_EQ(rows[3].str(0), QString::fromUtf8("نص"));
     EXPECT_EQ(rows[3].str(1), "x");
+
+    // A text is bound up to its first zero character and nothing after it.
+    ASSERT_TRUE(db->run("INSERT INTO t VALUES(?, 9)", {QString("ab") + QChar(0) + "c"}));
+    EXPECT_EQ(db->scalarInt("SELECT length(CAST(a AS BLOB)) FROM t WHERE b=9"), 2);
 }
 
 TEST_F(SQLiteDBTest, rowReadersDoNotConvertAcrossKinds)
