@@ -363,19 +363,34 @@ TEST_F(LocalStoreTest, shinglesOnlyOnRequestAndOncePerPage)
     EXPECT_EQ(count(QStringLiteral("SELECT MIN(hash) >= 0 AND MAX(hash) <= 4294967295 FROM shingles")), 1);
 }
 
-TEST_F(LocalStoreTest, removeDeletesTheBookButKeepsNarrators)
+TEST_F(LocalStoreTest, removeDeletesEveryRowOfTheBookAndNothingElse)
 {
-    const QString text = QStringLiteral("حدثنا يحيى عن مالك عن نافع");
-    install(pagesPackage(11, {text}));
-    install(pagesPackage(12, {QStringLiteral("باب الصلاة")}));
+    LocalStore::setWithReuse(true);
+    const QString chain = QStringLiteral("حدثنا يحيى عن مالك عن نافع عن ابن عمر قال");
+    const QString heading = QStringLiteral("INSERT INTO toc VALUES(%1, 'باب', 1, NULL, 1);");
+    install(pagesPackage(11, {chain, QStringLiteral("باب الصلاة في السفر والحضر")}, heading.arg(11001)));
+    install(pagesPackage(12, {chain, QStringLiteral("باب الزكاة في الذهب والفضة")}, heading.arg(12001)));
     const auto narrators = count(QStringLiteral("SELECT COUNT(*) FROM narrators"));
+    auto rowsOf = [&](std::int64_t id) {
+        QList<std::int64_t> n;
+        for (const char* sql : {"SELECT COUNT(*) FROM pages WHERE book_id=?", "SELECT COUNT(*) FROM pages_fts WHERE book_id=?",
+                                "SELECT COUNT(*) FROM toc WHERE book_id=?", "SELECT COUNT(*) FROM isnad_edges WHERE book_id=?",
+                                "SELECT COUNT(*) FROM shingles WHERE book_id=?", "SELECT COUNT(*) FROM books WHERE id=?",
+                                "SELECT COUNT(*) FROM installed WHERE book_id=?"})
+            n.append(count(QString::fromLatin1(sql), {id}));
+        return n;
+    };
+    const auto kept = rowsOf(12);
+    EXPECT_FALSE(kept.contains(0));
+
     EXPECT_TRUE(store_->remove(99)); // not installed: nothing changes
-    EXPECT_EQ(store_->bookCount(), 2);
+    EXPECT_EQ(rowsOf(11), kept);
 
     EXPECT_TRUE(store_->remove(11));
-    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {QStringLiteral("مالك")}), 0);
-    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages")), 1);
-    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")), 0);
+    EXPECT_EQ(rowsOf(11), QList<std::int64_t>(7, 0));
+    EXPECT_EQ(rowsOf(12), kept);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {QStringLiteral("السفر")}), 0);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {QStringLiteral("الذهب")}), 1);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators")), narrators);
     EXPECT_EQ(store_->installed().keys(), QList<std::int64_t>{12});
 }
