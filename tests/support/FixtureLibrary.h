@@ -10,9 +10,10 @@ namespace quorvel::test {
 // and table of contents in the file its "file" member names, relative to
 // the catalogue).
 //
-// Pages are stored as the installer stores them: `content` as given,
-// `content_norm` = Arabic::normalize(content, true) and one pages_fts row per
-// page whose rowid is the page id. Page ids run from 1 across the books in
+// Books are installed through the local store's installer (each packaged as
+// a release would carry it), so `content_norm`, the pages_fts rows (rowid =
+// page id), the narrators and their links are exactly what an install makes;
+// shingles follow the "localReuse" preference (off unless a test sets it). Page ids run from 1 across the books in
 // catalogue order (tests/data: book 1 has pages 1-40, book 2 41-80, book 3
 // 81-121); table-of-contents ids run from 1 the same way.
 namespace FixtureLibrary {
