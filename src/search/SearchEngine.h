@@ -188,7 +188,9 @@ public:
 
     void setClock(Clock clock) { this->clock = std::move(clock); }
 
-    // Title and note search of a run; `scope` absent means every book.
+    // Title and note search of a run; `scope` absent means every book. The
+    // titles are cached per `generation` (the page map's data generation);
+    // -1 means the database's state is unknown and the table is read afresh.
     QList<SearchHit> searchTitles(const Plan& plan, SQLiteDB& db, const std::optional<QSet<std::int64_t>>& scope,
                                   std::int64_t generation);
     QList<SearchHit> searchNotes(const Plan& plan, const std::optional<QSet<std::int64_t>>& scope);
