@@ -1,5 +1,6 @@
 #include "mcp/MCPServer.h"
 
+#include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Settings.h"
 #include "support/FixtureLibrary.h"
@@ -403,6 +404,39 @@ TEST_F(CorpusTools, searchScopesByBooksAndCategory)
     EXPECT_EQ(category.at("count"), 3);
     EXPECT_EQ(error("search_library", {{"query", "الصلاة"}, {"category_id", 5}}),
               "لا يوجد قسم بالمعرف 5. استعمل list_categories.");
+}
+
+TEST_F(CorpusTools, searchPhrasesMustMayAndMustNotOccur)
+{
+    auto pageText = [](const Value& hit) {
+        const auto page = lib->page(hit.at("book_id").get<std::int64_t>(), hit.at("seq").get<std::int64_t>());
+        EXPECT_TRUE(page);
+        return page ? quorvel::Arabic::normalize(page->content, true) : QString();
+    };
+    const QString phrase = quorvel::Arabic::normalize(QStringLiteral("رسول الله"), true);
+    const Value found = ok("search_library", {{"query", "رسول الله"}, {"limit", 100}});
+    ASSERT_GT(found.at("count").get<int>(), 0);
+    for (const Value& hit : found.at("results")) {
+        EXPECT_TRUE(pageText(hit).contains(phrase));
+        EXPECT_NE(hit.at("snippet").get<std::string>().find("«رسول الله»"), std::string::npos)
+            << hit.at("snippet");
+    }
+
+    const QString aisha = quorvel::Arabic::normalize(QStringLiteral("عائشة"), true);
+    const Value without = ok("search_library", {{"query", "رسول الله"}, {"none_of", {"عائشة"}}, {"limit", 100}});
+    EXPECT_GT(without.at("count").get<int>(), 0);
+    for (const Value& hit : without.at("results"))
+        EXPECT_FALSE(pageText(hit).contains(aisha));
+
+    const Value together = ok("search_library", {{"query", "رسول الله"}, {"all_of", {"عائشة"}}, {"limit", 100}});
+    EXPECT_GT(together.at("count").get<int>(), 0);
+    for (const Value& hit : together.at("results"))
+        EXPECT_TRUE(pageText(hit).contains(aisha) && pageText(hit).contains(phrase));
+    EXPECT_EQ(together.at("query"), "رسول الله عائشة");
+
+    const Value either = ok("search_library", {{"query", "رسول الله"}, {"any_of", {"عائشة", "أنس"}}, {"limit", 100}});
+    EXPECT_GE(either.at("count").get<int>(), together.at("count").get<int>());
+    EXPECT_EQ(either.at("query"), "رسول الله (عائشة أو أنس)");
 }
 
 TEST_F(CorpusTools, searchQueriesWithoutWordsOrHits)
