@@ -4,6 +4,7 @@
 #include "dist/DistCLI.h"
 #include "dist/LocalStore.h"
 
+#include <QDir>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ protected:
         for (auto id : store_->installed().keys())
             store_->remove(id);
         writeRelease({book(7, QStringLiteral("سابع"), {QStringLiteral("حدثنا مالك عن نافع عن ابن عمر")}),
-                      book(9, QStringLiteral("تاسع"), {QStringLiteral("باب")}),
+                      book(9, QStringLiteral("تاسع"), {QStringLiteral("باب الصلاة")}),
                       book(12, QStringLiteral("ثاني عشر"), {QStringLiteral("حدثنا يحيى عن مالك")})});
     }
 
@@ -143,3 +144,40 @@ TEST(DistSampleRelease, verifiesUnderTheBuiltInKeyAndInstalls)
     EXPECT_EQ(store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM toc WHERE book_id=14")), 13);
 }
 #endif
+
+// The developer comparison runs only where the editing machine's database
+// exists under the home folder (here the test's own home).
+TEST_F(DistCLITest, comparesWithTheDeveloperDatabaseWhenPresent)
+{
+    const QString devDir = QDir::homePath() + QStringLiteral("/projects/varnoka/data");
+    ASSERT_TRUE(QDir().mkpath(devDir));
+    struct Cleanup {
+        QString dir;
+        ~Cleanup() { QDir(dir).removeRecursively(); }
+    } cleanup{QDir::homePath() + QStringLiteral("/projects")};
+
+    ASSERT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 0);
+    {
+        auto dev = LocalStore::open(devDir + QStringLiteral("/varnoka.db"));
+        ASSERT_TRUE(dev);
+        for (const auto& row : store_->db().rows(QStringLiteral("SELECT id, book_id, content, content_norm FROM pages"))) {
+            dev->db().run(QStringLiteral("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(?,?,1,?,?)"),
+                          {row.integer(0), row.integer(1), row.str(2), row.str(3)});
+            dev->db().run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"),
+                          {row.integer(0), row.str(3), row.integer(0), row.integer(1)});
+        }
+    }
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 0);
+    ASSERT_EQ(out_.size(), 3) << out_.join(u'\n').toStdString();
+    EXPECT_EQ(out_[1], QStringLiteral("المطابقة: 2 صفحة، مختلفة 0"));
+    EXPECT_EQ(out_[2], QStringLiteral("بحث «الصلاة»: المحلية 1 · التحرير 1"));
+
+    {
+        auto dev = SQLiteDB::open(devDir + QStringLiteral("/varnoka.db"), false);
+        dev->run(QStringLiteral("UPDATE pages SET content_norm='x' WHERE id=9001"));
+    }
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 1);
+    EXPECT_EQ(out_.mid(1), (QStringList{QStringLiteral("اختلاف في الصفحة 9001"),
+                                        QStringLiteral("المطابقة: 2 صفحة، مختلفة 1"),
+                                        QStringLiteral("بحث «الصلاة»: المحلية 1 · التحرير 1")}));
+}
