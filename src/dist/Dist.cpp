@@ -6,14 +6,7 @@
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDateTime>
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTime>
 
 #include <sodium.h>
@@ -27,14 +20,11 @@ namespace quorvel::Dist {
 
 namespace {
 
-// A release file that sends nothing for this long is given up.
-constexpr int fetchTimeoutMs = 120 * 1000;
 constexpr int ed25519KeyBytes = 32;
 constexpr int ed25519SignatureBytes = 64;
 // The part of a page's content digest that enters the content root.
 constexpr int pageDigestDigits = 32;
 
-const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 const QString msgBadSignature = QStringLiteral("توقيع فهرس الإصدار غير صحيح: رُفض المصدر.");
 const QString msgFormatPrefix = QStringLiteral("صيغة الإصدار ");
 const QString msgFormatSuffix = QStringLiteral(" أحدث من هذا التطبيق؛ حدّث التطبيق.");
@@ -45,8 +35,6 @@ const QString msgExpired = QStringLiteral("انتهت صلاحية فهرس ال
 const QString msgCatalogDigest = QStringLiteral("بصمة فهرس الكتب لا تطابق.");
 const QString msgNormPrefix = QStringLiteral("قواعد التطبيع ");
 const QString msgNormSuffix = QStringLiteral(" غير معروفة لهذا التطبيق.");
-// A release naming a file outside its own base is hostile or broken.
-const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول في الإصدار: ");
 
 QMutex keyMutex;
 QString keyOverride;
@@ -238,15 +226,6 @@ void overridePublicKey(const QString& b64)
     keyOverride = b64;
 }
 
-QString describe(const std::exception& error)
-{
-    if (auto* d = dynamic_cast<const DistError*>(&error))
-        return d->message();
-    if (auto* p = dynamic_cast<const PlatformError*>(&error))
-        return p->description();
-    return QString::fromUtf8(error.what());
-}
-
 Index decodeIndex(const QByteArray& json)
 {
     const Json::Value o = parseObject(json);
@@ -343,16 +322,6 @@ Catalog decodeCatalog(const QByteArray& json)
     return c;
 }
 
-QString hex(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
-}
-
-QString sha256(const QByteArray& bytes)
-{
-    return hex(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
-}
-
 bool verify(const QByteArray& data, const QString& sigB64)
 {
     if (!ensureSodium())
@@ -369,82 +338,6 @@ bool verify(const QByteArray& data, const QString& sigB64)
                                        static_cast<unsigned long long>(data.size()),
                                        reinterpret_cast<const unsigned char*>(key->constData()))
         == 0;
-}
-
-QUrl fileURL(const QUrl& base, const QString& name)
-{
-    if (base.isLocalFile())
-        return QUrl::fromLocalFile(QDir(base.toLocalFile()).filePath(name));
-    QUrl url = base;
-    QString path = base.path();
-    if (!path.endsWith(u'/'))
-        path += u'/';
-    url.setPath(path + name);
-    return url;
-}
-
-std::optional<QUrl> baseFromText(const QString& text)
-{
-    if (text.startsWith(QStringLiteral("http"))) {
-        QUrl url(text, QUrl::StrictMode);
-        const QString scheme = url.scheme().toLower();
-        if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
-            return std::nullopt;
-        return url;
-    }
-    return QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath());
-}
-
-bool isPlainFileName(const QString& name)
-{
-    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') && !name.contains(u'\\')
-        && !name.contains(QChar(0));
-}
-
-QByteArray fetch(const QUrl& base, const QString& name)
-{
-    if (!isPlainFileName(name))
-        throw DistError(msgBadFileName + name);
-    const QUrl url = fileURL(base, name);
-    if (url.isLocalFile()) {
-        QFile file(url.toLocalFile());
-        if (!file.open(QIODevice::ReadOnly))
-            throw PlatformError(file.fileName() + QStringLiteral(": ") + file.errorString());
-        QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            throw PlatformError(file.fileName() + QStringLiteral(": ") + file.errorString());
-        return bytes;
-    }
-
-    // A manager and loop of our own, so this works on any thread with no
-    // running event loop of its own.
-    QNetworkAccessManager manager;
-    QNetworkRequest request(url);
-    request.setTransferTimeout(fetchTimeoutMs);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    QEventLoop loop;
-    QNetworkReply* reply = manager.get(request);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QNetworkReply::NetworkError error = reply->error();
-    const QString errorText = reply->errorString();
-    QByteArray body = reply->readAll();
-    reply->deleteLater();
-
-    if (status.isValid()) {
-        if (status.toInt() != 200)
-            throw DistError(msgFetchFailed + name);
-        if (error != QNetworkReply::NoError)
-            throw PlatformError(errorText);
-        return body;
-    }
-    if (error != QNetworkReply::NoError)
-        throw PlatformError(errorText);
-    throw DistError(msgFetchFailed + name); // not an HTTP response
 }
 
 std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease)
@@ -475,12 +368,10 @@ std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease
         throw DistError(msgNormPrefix + QString::number(catalog.normVer) + msgNormSuffix);
     // Refuse file names that would leave the release base before any is fetched.
     for (const CatBook& book : catalog.books)
-        if (!isPlainFileName(book.file))
-            throw DistError(msgBadFileName + book.file);
+        requirePlainFileName(book.file);
     if (catalog.smart)
         for (const QString& name : {catalog.smart->wordvec.file, catalog.smart->vocab.file})
-            if (!isPlainFileName(name))
-                throw DistError(msgBadFileName + name);
+            requirePlainFileName(name);
     return {std::move(index), std::move(catalog)};
 }
 
@@ -504,21 +395,6 @@ QString root(SQLiteDB& package, std::int64_t bookId, const QString& title)
     }
     text += "B\t" + QByteArray::number(static_cast<qlonglong>(bookId)) + '\t' + title.toUtf8() + '\n';
     return sha256(text);
-}
-
-std::optional<std::int64_t> parseInteger(const QString& text)
-{
-    if (text.isEmpty())
-        return std::nullopt;
-    const qsizetype start = (text[0] == u'+' || text[0] == u'-') ? 1 : 0;
-    if (start == text.size())
-        return std::nullopt;
-    for (qsizetype k = start; k < text.size(); ++k)
-        if (text[k] < u'0' || text[k] > u'9')
-            return std::nullopt;
-    bool ok = false;
-    const qlonglong value = text.toLongLong(&ok); // false past 64 bits
-    return ok ? std::optional<std::int64_t>(value) : std::nullopt;
 }
 
 std::optional<std::int64_t> parseInternetDate(const QString& text)

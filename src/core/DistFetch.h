@@ -1,0 +1,76 @@
+#pragma once
+
+// The transfer side of the release format: fetching a file named relative to
+// a release base (a folder or an HTTP(S) URL), its SHA-256, and the errors
+// every release operation throws. It sits in core, below the distribution
+// subsystem, because the word-model download of the scholarly tools fetches
+// and checks its files the same way.
+//
+// Fetching blocks its thread; run it off the GUI thread. Refusals throw
+// DistError with the Arabic sentence shown to the user; network and file
+// failures throw PlatformError with the platform's own description.
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+
+namespace quorvel::Dist {
+
+// A refusal of this subsystem, carrying its Arabic message.
+class DistError : public std::runtime_error {
+public:
+    explicit DistError(const QString& message)
+        : std::runtime_error(message.toStdString()), message_(message) {}
+    const QString& message() const { return message_; }
+
+private:
+    QString message_;
+};
+
+// A failure of the network, the file system, decompression or JSON decoding,
+// passed on with the platform's own description.
+class PlatformError : public std::runtime_error {
+public:
+    explicit PlatformError(const QString& description)
+        : std::runtime_error(description.toStdString()), description_(description) {}
+    const QString& description() const { return description_; }
+
+private:
+    QString description_;
+};
+
+// The user-facing text of any failure thrown through this subsystem.
+QString describe(const std::exception& error);
+
+// Lowercase hexadecimal, two digits per byte.
+QString hex(const QByteArray& bytes);
+// SHA-256 of the bytes as 64 lowercase hexadecimal digits.
+QString sha256(const QByteArray& bytes);
+// The URL of a file named relative to a release base: the name appended as
+// one path component, whether or not the base ends with "/".
+QUrl fileURL(const QUrl& base, const QString& name);
+// A release base from a command-line or settings text: a text starting with
+// "http" is a network URL, anything else a folder (relative to the current
+// directory). Nothing when an "http" text is not a usable URL.
+std::optional<QUrl> baseFromText(const QString& text);
+
+// True for a name that stays inside its release base: not empty, no "/" or
+// "\\", not "." or "..".
+bool isPlainFileName(const QString& name);
+// Throws DistError naming the file unless it is a plain file name.
+void requirePlainFileName(const QString& name);
+
+// The bytes of a release file: read from disk for a folder base, or fetched
+// with an HTTP GET (120 s limit, status 200 required). A name that is not a
+// plain file name is refused unfetched. Blocks.
+QByteArray fetch(const QUrl& base, const QString& name);
+
+// A plain decimal integer: an optional "+" or "-", then ASCII digits only,
+// within 64 bits; nothing for anything else.
+std::optional<std::int64_t> parseInteger(const QString& text);
+
+} // namespace quorvel::Dist
