@@ -3,7 +3,6 @@
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
 
-#include <QCryptographicHash>
 #include <QDate>
 #include <QDateTime>
 #include <QMutex>
