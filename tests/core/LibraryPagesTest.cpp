@@ -224,3 +224,37 @@ TEST(LibraryCorpusToc, pageBeforeTheFirstHeadingHasNoChapter)
     EXPECT_TRUE(lib->toc(3).isEmpty());
     EXPECT_FALSE(lib->chapter(3, 10));
 }
+
+TEST(LibraryCaches, entriesStayUntilReloadEvenWhenEmpty)
+{
+    QTemporaryDir dir;
+    const QString path = Fixture::custom(dir.path(), "c.db", {
+        "INSERT INTO books(id, title) VALUES(1, 'a')",
+        "INSERT INTO pages(id, book_id, vol, page_num, seq, content) VALUES"
+        "(1, 1, NULL, 1, 1, 'x'), (2, 1, '', 2, 2, 'y')"});
+    auto lib = Library::open(path);
+    ASSERT_TRUE(lib);
+    EXPECT_TRUE(lib->volumes(1).isEmpty());
+    EXPECT_EQ(lib->seqRange(1), std::make_pair(std::int64_t(1), std::int64_t(2)));
+    EXPECT_TRUE(lib->toc(1).isEmpty());
+
+    // The store writes behind the reader's back.
+    auto writer = SQLiteDB::open(path, false);
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writer->run("INSERT INTO pages(id, book_id, vol, page_num, seq, content) "
+                            "VALUES(3, 1, 'v2', 1, 5, 'z')"));
+    ASSERT_TRUE(writer->run("INSERT INTO toc(id, book_id, title, page_seq, level) "
+                            "VALUES(1, 1, 'h', 5, 1)"));
+    // Pages are read afresh; the cached lists, empty ones included, are not.
+    EXPECT_EQ(lib->page(1, 5)->vol, "v2");
+    EXPECT_TRUE(lib->volumes(1).isEmpty());
+    EXPECT_EQ(lib->seqRange(1).second, 2);
+    EXPECT_TRUE(lib->toc(1).isEmpty());
+    EXPECT_FALSE(lib->chapter(1, 5));
+
+    lib->reloadCatalog();
+    EXPECT_EQ(lib->volumes(1), QStringList{"v2"});
+    EXPECT_EQ(lib->seqRange(1).second, 5);
+    ASSERT_EQ(lib->toc(1).size(), 1);
+    EXPECT_EQ(lib->chapter(1, 5)->title, "h");
+}
