@@ -36,10 +36,12 @@ QString trimSpacesAndTabs(const QString& text)
     return text.mid(start, end - start);
 }
 
-// The two catalogue caches belong to one library: the server opens its
-// library once, but tests open several in one process.
+// The two catalogue caches describe one loaded catalogue: the server opens
+// its library once, but tests open several in one process, and a new library
+// may well be allocated where an old one was. So the cache remembers the
+// catalogue snapshot itself (weakly) rather than the library's address.
 struct CatalogueCaches {
-    const Library* owner = nullptr;
+    std::weak_ptr<const Catalog> catalog;
     std::optional<std::map<std::int64_t, QString>> fullNames;
     std::optional<QHash<std::int64_t, Category>> bookCategory;
 };
@@ -47,9 +49,10 @@ struct CatalogueCaches {
 CatalogueCaches& caches(const Library& lib)
 {
     static CatalogueCaches cache;
-    if (cache.owner != &lib) {
+    const std::shared_ptr<const Catalog> current = lib.catalog();
+    if (cache.catalog.lock() != current) {
         cache = CatalogueCaches();
-        cache.owner = &lib;
+        cache.catalog = current;
     }
     return cache;
 }
