@@ -3,6 +3,7 @@
 #include "core/SQLiteDB.h"
 #include "dist/DistCLI.h"
 #include "dist/LocalStore.h"
+#include "support/LoopbackHttpServer.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -72,6 +73,13 @@ TEST_F(DistCLITest, verifyReportsAcceptanceOrTheRefusal)
 {
     EXPECT_EQ(run({QStringLiteral("--verify-index"), path()}), 0);
     EXPECT_EQ(out_, QStringList{QStringLiteral("صحيح: الإصدار 1 · 3 كتاباً · موقَّع ومطابق")});
+
+    // The same release over HTTP, fetched from the tool's worker thread.
+    test::LoopbackHttpServer server(path());
+    EXPECT_EQ(run({QStringLiteral("--verify-index"), server.url().toString()}), 0);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("صحيح: الإصدار 1 · 3 كتاباً · موقَّع ومطابق")});
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), server.url().toString(), QStringLiteral("9")}), 0);
+    EXPECT_EQ(store_->installed().keys(), QList<std::int64_t>{9});
 
     Json::Value index = readIndex();
     index["release"] = 2;
