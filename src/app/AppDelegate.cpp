@@ -3,7 +3,10 @@
 #include "app/Dialogs.h"
 #include "app/IconMaker.h"
 #include "app/MainWindowController.h"
+#include "app/PlaceholderView.h"
+#include "app/TabItem.h"
 #include "core/Library.h"
+#include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
@@ -15,6 +18,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +42,12 @@ constexpr char kIconSwitch[] = "--icon";
 constexpr char kSnapshotSwitch[] = "--snapshot";
 constexpr char kSnapDump[] = "SNAP_DUMP";
 constexpr char kLanguagesKey[] = "AppleLanguages";
+constexpr char kAutosaveTest[] = "QUORVEL_AUTOSAVE_TEST";
+// The autosave check opens this book at one page and moves to another shortly after.
+constexpr std::int64_t kAutosaveTestBook = 479;
+constexpr std::int64_t kAutosaveTestFirstSeq = 17;
+constexpr std::int64_t kAutosaveTestNextSeq = 23;
+constexpr int kAutosaveTestDelayMs = 500;
 constexpr double kUiFontSize = 13;
 constexpr int kWindowIconPixels = 256;
 // The status of a launch that could not open any library.
@@ -97,9 +107,21 @@ void AppDelegate::prepareApplication()
     QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::UnitedArabEmirates));
     Preferences::standard().setArgument(QString::fromLatin1(kLanguagesKey), Json::toJson(QStringList{"ar"}));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setPalette(Theme::palette(Settings::nightReading()));
+    applyAppearance();
+    // Night reading is the dark appearance, and it can be switched while the
+    // application runs.
+    QObject::connect(&Notifier::shared(), &Notifier::readerSettingsChanged, QCoreApplication::instance(),
+                     &AppDelegate::applyAppearance);
     QApplication::setFont(Theme::ui(kUiFontSize));
     QApplication::setQuitOnLastWindowClosed(true);
+}
+
+void AppDelegate::applyAppearance()
+{
+    // Other reading preferences post the same notice: repaint only on a change.
+    const QPalette wanted = Theme::palette(Settings::nightReading());
+    if (QApplication::palette() != wanted)
+        QApplication::setPalette(wanted);
 }
 
 AppDelegate::AppDelegate(QStringList arguments, QProcessEnvironment environment, QObject* parent)
@@ -153,6 +175,23 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     // restore, update checks and the downloads window join the start-up when
     // they exist.
     mainWC_ = new MainWindowController(Library::shared());
+
+    // A scripted run that leaves an autosave behind; none of the normal
+    // start's restore, checks or activation.
+    if (environment_.contains(QString::fromLatin1(kAutosaveTest))) {
+        mainWC_->show();
+        mainWC_->openBook(kAutosaveTestBook, kAutosaveTestFirstSeq);
+        QPointer<MainWindowController> main = mainWC_;
+        QTimer::singleShot(kAutosaveTestDelayMs, mainWC_, [main] {
+            if (!main || main->active() < 0)
+                return;
+            // The page view stands in for the reader until it exists; the
+            // reader also takes the half-way scroll position here.
+            if (auto* page = qobject_cast<PlaceholderView*>(main->tabs().at(main->active())->view()))
+                page->go(main->library(), kAutosaveTestNextSeq);
+        });
+        return Outcome::Running;
+    }
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = mainWC_->frameGeometry();

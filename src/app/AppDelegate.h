@@ -43,6 +43,8 @@ public:
     // Applies the interface language, direction, style and palette to the
     // application object.
     static void prepareApplication();
+    // Gives the application the light or, with night reading on, the dark palette.
+    static void applyAppearance();
 
     static constexpr const char* dbPathKey = "dbPath";
 

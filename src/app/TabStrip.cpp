@@ -31,8 +31,7 @@ TabStrip::TabStrip(QWidget* parent) : BarView(parent)
     menuBtn_ = new QToolButton;
     menuBtn_->setAutoRaise(true);
     menuBtn_->setFocusPolicy(Qt::NoFocus);
-    menuBtn_->setIcon(Theme::symbol(QStringLiteral("chevron.down"), kMenuSymbolSize,
-                                    {palette().color(QPalette::WindowText)}, QFont::Bold));
+    tintMenuButton();
     menuBtn_->setIconSize(QSize(int(kMenuSymbolSize), int(kMenuSymbolSize)));
     menuBtn_->setToolTip(QString::fromUtf8(kMenuTip));
     QPointer<TabStrip> self(this);
@@ -58,10 +57,19 @@ void TabStrip::applyMargins()
                                  rtl ? kLeadingMargin : kTrailingMargin, 0);
 }
 
+void TabStrip::tintMenuButton()
+{
+    menuBtn_->setIcon(Theme::symbol(QStringLiteral("chevron.down"), kMenuSymbolSize,
+                                    {palette().color(QPalette::WindowText)}, QFont::Bold));
+}
+
 void TabStrip::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::LayoutDirectionChange && layout())
         applyMargins();
+    // The symbol takes the label colour, which differs between light and dark.
+    if (event->type() == QEvent::PaletteChange && menuBtn_)
+        tintMenuButton();
     BarView::changeEvent(event);
 }
 

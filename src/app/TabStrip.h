@@ -46,6 +46,7 @@ protected:
 
 private:
     void applyMargins();
+    void tintMenuButton();
 
     StackView* stack_ = nullptr;
     QToolButton* menuBtn_ = nullptr;

@@ -11,6 +11,7 @@
 #include "core/Preferences.h"
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
+#include "core/Theme.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -277,3 +278,38 @@ TEST_F(MainWindowTest, explicitSaveConfirmsWithTheTabCount)
     w.saveSession(false);
     EXPECT_EQ(dialogs.requests().size(), 1);
 }
+
+TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
+{
+    test::FixtureLib fixture;
+    fixture.lib->setLastViewed(1, 4);
+    MainWindowController w(fixture.lib);
+    w.resize(1400, 860);
+    w.show();
+    auto stripTop = [&] { return QColor(w.tabStrip()->grab().toImage().pixel(w.tabStrip()->width() / 2, 0)); };
+    auto saveShot = [&](const char* name) {
+        const QString file = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+        EXPECT_TRUE(w.grab().toImage().save(file, "PNG"));
+    };
+
+    Settings::setNightReading(true);
+    Notifier::postReaderSettingsChanged();
+    EXPECT_TRUE(Theme::isDark());
+    QTest::qWait(20);
+    EXPECT_LT(w.welcome()->grab().toImage().pixelColor(10, 10).lightness(), 80);
+    saveShot("main-window-night.png");
+
+    w.openBook(1, 2);
+    w.openBook(2, 1);
+    QTest::qWait(20);
+    EXPECT_LE(std::abs(stripTop().red() - 0x26), 2);
+    saveShot("main-window-night-tabs.png");
+
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+    EXPECT_FALSE(Theme::isDark());
+    QTest::qWait(20);
+    EXPECT_LE(std::abs(stripTop().red() - 0xED), 2);
+    saveShot("main-window-tabs.png");
+}
+

@@ -3,11 +3,13 @@
 #include "app/Dialogs.h"
 #include "app/MainWindowController.h"
 #include "app/PillView.h"
+#include "app/PlaceholderView.h"
 #include "core/Arabic.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -31,10 +33,10 @@ protected:
     void TearDown() override { qunsetenv("QUORVEL_DB"); }
 };
 
-std::unique_ptr<AppDelegate> makeDelegate(QStringList extra = {})
+std::unique_ptr<AppDelegate> makeDelegate(QStringList extra = {}, QProcessEnvironment env = {})
 {
     extra.prepend(QStringLiteral("quorvel"));
-    return std::make_unique<AppDelegate>(extra, QProcessEnvironment());
+    return std::make_unique<AppDelegate>(extra, env);
 }
 
 } // namespace
@@ -173,6 +175,35 @@ TEST_F(StartupTest, terminationSavesTheSessionUnlessDisabledOrAHarnessRun)
     const auto session = Library::shared()->kv(MainWindowController::sessionKey);
     ASSERT_TRUE(session);
     EXPECT_TRUE(session->contains(QStringLiteral("\"b\":3")));
+}
+
+TEST_F(StartupTest, autosaveRunOpensItsBookAndMovesToTheNextPage)
+{
+    QTemporaryDir dir;
+    QStringList rows{QStringLiteral("INSERT INTO books(id, title) VALUES(479, 'كتاب التجربة')")};
+    for (int seq : {1, 17, 23})
+        rows.append(QStringLiteral("INSERT INTO pages(book_id, seq, content) VALUES(479, %1, 'صفحة %1')").arg(seq));
+    const QString path = test::FixtureLibrary::custom(dir.path(), QStringLiteral("autosave.db"), rows);
+    ASSERT_FALSE(path.isEmpty());
+    qputenv("QUORVEL_DB", path.toUtf8());
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QUORVEL_AUTOSAVE_TEST"), QString());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate({}, env);
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    MainWindowController* w = app->mainWC();
+    EXPECT_TRUE(w->isVisible());
+    ASSERT_EQ(w->tabs().size(), 1);
+    auto* page = qobject_cast<PlaceholderView*>(w->tabs()[0]->view());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->bookId(), 479);
+    EXPECT_EQ(page->seq(), 17);
+    QElapsedTimer waited;
+    waited.start();
+    while (page->seq() != 23 && waited.elapsed() < 5000)
+        QTest::qWait(20);
+    EXPECT_EQ(page->seq(), 23);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
 }
 
 TEST_F(StartupTest, sampleLibraryOpensInTheMainWindow)

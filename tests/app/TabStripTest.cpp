@@ -9,6 +9,7 @@
 
 #include <QMenu>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,15 @@ TEST_F(TabStripTest, darkAppearanceUsesTheDarkGradient)
     strip.resize(100, TabStrip::stripHeight);
     const QColor top(strip.grab().toImage().pixel(50, 0));
     EXPECT_LE(std::abs(top.red() - 0x26), 2);
+
+    // The menu button's symbol takes the dark appearance's light label colour.
+    const QImage chevron = strip.menuButton()->icon().pixmap(QSize(12, 12), 1.0).toImage();
+    int lightest = 0;
+    for (int y = 0; y < chevron.height(); ++y)
+        for (int x = 0; x < chevron.width(); ++x)
+            if (qAlpha(chevron.pixel(x, y)) > 200)
+                lightest = std::max(lightest, QColor(chevron.pixel(x, y)).lightness());
+    EXPECT_GT(lightest, 150);
 }
 
 TEST_F(TabStripTest, tabItemsCarryTheSymbolOfTheirKind)

@@ -161,4 +161,11 @@ TEST_F(ThemeTest, everySymbolTheWindowsNameExists)
                              "book.closed.fill", "xmark.square.fill", "book.closed"}) {
         EXPECT_FALSE(Theme::symbol(QString::fromLatin1(name), 16).isNull()) << name;
     }
+    // A book tab's symbol is a solid cover: its lower half away from the spine
+    // is filled, not cut by a stray diagonal.
+    const QImage book = Theme::symbolPixmap(QStringLiteral("book.closed.fill"), 24, {Qt::blue, Qt::red}, QFont::Normal, 1)
+                            .toImage()
+                            .convertToFormat(QImage::Format_ARGB32);
+    for (const QPoint inside : {QPoint(16, 14), QPoint(12, 16), QPoint(17, 5)})
+        EXPECT_EQ(QColor(book.pixel(inside)).rgb(), QColor(Qt::blue).rgb()) << inside.x() << "," << inside.y();
 }
