@@ -30,7 +30,8 @@ const QString msgSigningNotice =
 const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
 const QString msgBadSource = QStringLiteral("عنوان المصدر غير صالح: ");
 const QString msgVectorsUnavailable = QStringLiteral("بناء متّجهات البحث بالمعنى غير متاح في هذه النسخة");
-const QString msgCompareWord = QStringLiteral("\"الصلاه\"");
+// The one FTS5 phrase both databases are searched for in the comparison.
+const QString comparePhrase = QStringLiteral("\"الصلاه\"");
 
 // The editing machine's master database, compared with the local store after
 // an install (a developer aid; absent everywhere else).
@@ -133,13 +134,13 @@ bool compareWithDeveloperDatabase(SQLiteDB& local, const QList<std::int64_t>& bo
     for (std::int64_t id : bookIds)
         ids.append(QString::number(id));
     const std::int64_t localCount =
-        local.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {msgCompareWord})
+        local.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {comparePhrase})
             .value_or(-1);
     // The ids are integers formatted here, not user text.
     const std::int64_t devCount =
         dev->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ? AND book_id IN (")
                            + ids.join(u',') + u')',
-                       {msgCompareWord})
+                       {comparePhrase})
             .value_or(-2);
     output.out(QStringLiteral("بحث «الصلاة»: المحلية ") + QString::number(localCount) + QStringLiteral(" · التحرير ")
                + QString::number(devCount));
