@@ -36,9 +36,9 @@ public:
 
     struct Current {
         std::shared_ptr<const Snapshot> snapshot; // null when none could be built
-        // Changes whenever the database's data version does (and on every
-        // call while no snapshot can be built); -1 when the database cannot
-        // be opened. Caches derived from the database key on it.
+        // Changes whenever the database's data version does, snapshot or
+        // not; -1 when the database cannot be opened. Caches derived from
+        // the database key on it.
         std::int64_t dataGeneration = -1;
     };
 

@@ -5,6 +5,8 @@
 #include "search/BatchEmitter.h"
 #include "search/PageMap.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -39,11 +41,16 @@ TitleCache& titleCache()
     return cache;
 }
 
-std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db)
+// Every table-of-contents row in table order. `complete` is false when the
+// read stopped early (a cancel interrupts the run's connection, or the
+// database was busy): such rows serve this search but must not be cached.
+std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db, bool& complete)
 {
     auto rows = std::make_shared<TitleRows>();
+    complete = false;
     if (auto st = db.prepare(QStringLiteral("SELECT book_id, page_seq, title FROM toc"))) {
-        while (st->step()) {
+        int rc;
+        while ((rc = sqlite3_step(st->st())) == SQLITE_ROW) {
             TitleRow row;
             row.book = st->integer(0).value_or(0);
             row.seq = st->integer(1).value_or(0);
@@ -51,6 +58,7 @@ std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db)
             row.words = Arabic::tokens(row.raw);
             rows->push_back(std::move(row));
         }
+        complete = rc == SQLITE_DONE;
     }
     return rows;
 }
@@ -263,8 +271,9 @@ QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
         if (generation >= 0 && cache.rows && cache.gen == generation) {
             rows = cache.rows;
         } else {
-            rows = readTitles(db);
-            if (generation >= 0)
+            bool complete = false;
+            rows = readTitles(db, complete);
+            if (generation >= 0 && complete)
                 cache = TitleCache{generation, rows};
         }
     }
