@@ -82,7 +82,8 @@ std::optional<QString> operandOf(const QStringList& arguments, const char* name)
 int AppDelegate::run(int argc, char** argv)
 {
     // Writing the icon set needs no screen: without one, draw offscreen.
-    const bool iconOnly = std::any_of(argv, argv + argc, [](const char* a) { return qstrcmp(a, kIconSwitch) == 0; });
+    const char* const* icon = std::find_if(argv, argv + argc, [](const char* a) { return qstrcmp(a, kIconSwitch) == 0; });
+    const bool iconOnly = icon + 1 < argv + argc;
     if (iconOnly && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -102,6 +103,8 @@ int AppDelegate::run(int argc, char** argv)
 void AppDelegate::prepareApplication()
 {
     initWindowResources();
+    // The interface font below may be one of the shipped faces.
+    Theme::registerFonts();
     // The whole interface is Arabic and laid out right to left.
     QApplication::setLayoutDirection(Qt::RightToLeft);
     QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::UnitedArabEmirates));

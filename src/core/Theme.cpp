@@ -10,9 +10,9 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImageReader>
-#include <QPainter>
 #include <QPixmap>
 
+#include <mutex>
 #include <optional>
 
 namespace quorvel {
@@ -323,10 +323,13 @@ int registerFontsIn(const QString& folder)
 
 void registerFonts()
 {
-    const QString base = resourcesDir();
-    if (base.isEmpty())
-        return;
-    registerFontsIn(base + QLatin1Char('/') + QLatin1String(kFontsFolder));
+    // Once per process: registering a file again would only add duplicate faces.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const QString base = resourcesDir();
+        if (!base.isEmpty())
+            registerFontsIn(base + QLatin1Char('/') + QLatin1String(kFontsFolder));
+    });
 }
 
 bool hasFace(const QString& name)
@@ -411,8 +414,20 @@ QPixmap symbolPixmap(const QString& name, double size, const QList<QColor>& colo
 
     const QColor primary = colors.isEmpty() ? emerald() : colors.at(0);
     const QColor accent = colors.isEmpty() ? gold() : colors.value(1, primary);
-    svg.replace(kPrimaryInk, primary.name(QColor::HexRgb).toLatin1());
-    svg.replace(kAccentInk, accent.name(QColor::HexRgb).toLatin1());
+    // Each palette colour keeps its own alpha, so a faded accent fades only
+    // the parts drawn in it.
+    auto paint = [&svg](const char* ink, const QColor& color) {
+        const QByteArray hex = color.name(QColor::HexRgb).toLatin1();
+        for (const char* property : {"fill", "stroke"}) {
+            const QByteArray placeholder = QByteArray(property) + "=\"" + ink + '"';
+            QByteArray painted = QByteArray(property) + "=\"" + hex + '"';
+            if (color.alphaF() < 1)
+                painted += ' ' + QByteArray(property) + "-opacity=\"" + QByteArray::number(color.alphaF()) + '"';
+            svg.replace(placeholder, painted);
+        }
+    };
+    paint(kPrimaryInk, primary);
+    paint(kAccentInk, accent);
     if (weight >= QFont::DemiBold)
         svg.replace(kRegularStroke, kBoldStroke);
 
@@ -421,20 +436,9 @@ QPixmap symbolPixmap(const QString& name, double size, const QList<QColor>& colo
     QImageReader reader(&buffer, "svg");
     const int pixels = qMax(1, qRound(size * devicePixelRatio));
     reader.setScaledSize(QSize(pixels, pixels));
-    QImage image = reader.read();
+    const QImage image = reader.read();
     if (image.isNull())
         return {};
-    // Colours given with an alpha below one fade the whole symbol.
-    const double alpha = qMin(primary.alphaF(), 1.0f);
-    if (alpha < 1.0) {
-        QImage faded(image.size(), QImage::Format_ARGB32_Premultiplied);
-        faded.fill(Qt::transparent);
-        QPainter painter(&faded);
-        painter.setOpacity(alpha);
-        painter.drawImage(0, 0, image);
-        painter.end();
-        image = faded;
-    }
     QPixmap pixmap = QPixmap::fromImage(image);
     pixmap.setDevicePixelRatio(devicePixelRatio);
     return pixmap;

@@ -84,7 +84,8 @@ QPalette palette(bool dark);
 // Sizes are in logical pixels, which play the part of typographic points.
 
 // Registers every .ttf/.otf file of the resources' "Fonts" folder for the
-// process. A missing folder or a file that does not load is skipped silently.
+// process, the first time it is called. A missing folder or a file that does
+// not load is skipped silently.
 void registerFonts();
 // Same, for a given folder; returns how many files were registered. Exposed
 // for tests.

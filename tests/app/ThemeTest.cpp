@@ -151,6 +151,22 @@ TEST_F(ThemeTest, symbolsAreTintedAndUnknownNamesGiveNothing)
     EXPECT_EQ(QColor(image.pixel(4, 10)).rgb(), QColor(Qt::red).rgb());
     EXPECT_EQ(QColor(image.pixel(10, 10)).rgb(), QColor(Qt::white).rgb());
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+
+    // A faded accent fades only the accent's parts.
+    QColor halfRed(Qt::red);
+    halfRed.setAlphaF(0.5);
+    const QImage faded = Theme::symbolPixmap(QStringLiteral("xmark.square.fill"), 20, {Qt::white, halfRed}, QFont::Normal, 1)
+                             .toImage()
+                             .convertToFormat(QImage::Format_ARGB32);
+    EXPECT_NEAR(qAlpha(faded.pixel(4, 10)), 128, 3);
+    EXPECT_EQ(qAlpha(faded.pixel(10, 10)), 255);
+    // The source button's picture, drawn in its faded red, shows through the
+    // page instead of vanishing on top of it.
+    const QImage page = Theme::symbolPixmap(QStringLiteral("doc.richtext.fill"), 24, {Qt::red, halfRed}, QFont::Normal, 1)
+                            .toImage()
+                            .convertToFormat(QImage::Format_ARGB32);
+    EXPECT_NEAR(qAlpha(page.pixel(9, 10)), 128, 3);
+    EXPECT_EQ(qAlpha(page.pixel(6, 6)), 255);
 }
 
 TEST_F(ThemeTest, everySymbolTheWindowsNameExists)
