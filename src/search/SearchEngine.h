@@ -84,7 +84,10 @@ public:
     };
 
     // The index vocabulary of one search connection, read by range scans of
-    // an fts5vocab table in the connection's temporary schema.
+    // an fts5vocab table in the connection's temporary schema. Its terms are
+    // the tokenizer's, so Latin letters come lower-cased while the normal form
+    // keeps them as typed: a wildcard or affix word with Latin capitals finds
+    // no term. Arabic has no case, so only such Latin words are affected.
     class Vocab {
     public:
         // Nothing when the vocabulary table or its statement cannot be made.

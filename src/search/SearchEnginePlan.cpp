@@ -232,10 +232,13 @@ SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool
         heads.removeDuplicates();
         sortCodePoints(heads);
         QSet<QString> found;
+        // Streamed: a short head spans a large part of the vocabulary.
         for (const QString& head : heads)
-            for (const QString& term : vocab->terms(head))
+            vocab->scan(head, head + topChar(), [&](const QString& term) {
                 if (tok.match(term))
                     found.insert(term);
+                return true;
+            });
         if (!glued) {
             for (auto it = found.begin(); it != found.end();) {
                 if (!forms.contains(*it)) {

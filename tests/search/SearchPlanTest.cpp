@@ -86,6 +86,34 @@ TEST(SearchPlanText, expressionsWithoutVocabulary)
               QStringLiteral("((\"الصلاه\")) AND ((\"الصبح\") OR (\"العصر\")) NOT (\"الغلس\")"));
 }
 
+TEST(SearchPlanText, nearGroupsAreCappedAtTheCombinationLimit)
+{
+    auto exprWith = [](int combos) {
+        SearchEngine::PhraseExpr e;
+        QStringList written;
+        for (int i = 0; i < combos; ++i)
+            written << SearchEngine::quote(QString::number(i));
+        e.expr = "(" + written.join(" OR ") + ")";
+        e.combos = written;
+        return e;
+    };
+    // 16 × 16 groups are written, earlier phrases varying slowest.
+    const auto groups = SearchEngine::nearCombos({exprWith(16), exprWith(16)});
+    ASSERT_TRUE(groups);
+    EXPECT_EQ(groups->size(), SearchEngine::maxCombos);
+    EXPECT_EQ(groups->at(1), QStringLiteral("NEAR(\"0\" \"1\", 12)"));
+    EXPECT_EQ(groups->at(16), QStringLiteral("NEAR(\"1\" \"0\", 12)"));
+    // 17 × 16 are too many; an inexact phrase or one without written forms
+    // cannot stand in a NEAR group at all.
+    EXPECT_FALSE(SearchEngine::nearCombos({exprWith(17), exprWith(16)}));
+    SearchEngine::PhraseExpr inexact = exprWith(2);
+    inexact.exact = false;
+    EXPECT_FALSE(SearchEngine::nearCombos({exprWith(2), inexact}));
+    SearchEngine::PhraseExpr unwritten = exprWith(2);
+    unwritten.combos.reset();
+    EXPECT_FALSE(SearchEngine::nearCombos({unwritten, exprWith(2)}));
+}
+
 TEST(SearchPlanText, sectionsAndMarksNeedTheCheck)
 {
     SearchQuery q = phrases({"الصلاة"});

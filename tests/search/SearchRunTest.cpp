@@ -499,6 +499,22 @@ TEST(SearchPageMap, snapshotIsSharedUntilTheDataChanges)
     EXPECT_FALSE(c.snapshot->lookup(125));
 }
 
+TEST(SearchPageMap, tooWideAnIdRangeGivesNoSnapshot)
+{
+    auto corpus = corpusLibrary(); // page ids from 1
+    const QString uri = corpus.lib->main().path();
+    ASSERT_TRUE(PageMap::snapshot(uri));
+    const std::int64_t far = 1 + PageMap::maxSpan + 1;
+    addPage(corpus.path, far, 2, 99, "سمعت رسول الله يقول");
+    EXPECT_FALSE(PageMap::snapshot(uri));
+    SearchEngine engine(*corpus.lib);
+    const RunResult r = runQuery(engine, phrases({"سمعت رسول الله يقول"}));
+    const auto it = std::find_if(r.pages.begin(), r.pages.end(), [&](const SearchHit& h) { return h.pageId == far; });
+    ASSERT_NE(it, r.pages.end());
+    EXPECT_EQ(it->seq, 99);
+    EXPECT_TRUE(inReadingOrder(*corpus.lib, r.pages));
+}
+
 TEST(SearchPageMap, mismatchedRowidsGiveNoSnapshotButRunsStillWork)
 {
     auto corpus = corpusLibrary();
