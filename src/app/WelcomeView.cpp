@@ -28,6 +28,7 @@ constexpr double kButtonFontSize = 13;
 constexpr double kButtonSymbolSize = 13;
 constexpr int kButtonChrome = 40; // icon, gap and padding inside a recent button
 
+constexpr double kBackdropLift = 0.25;
 constexpr double kLatticeStep = 92;
 constexpr double kLatticeRowStep = 79.672;
 constexpr double kLatticeOrigin = -46;
@@ -95,6 +96,27 @@ void WelcomeView::rebuildRecent()
     }
 }
 
+QColor WelcomeView::baseColor(bool dark)
+{
+    return dark ? Theme::rgb(0x1E1B15) : Theme::rgb(0xF6F0E1);
+}
+
+QRadialGradient WelcomeView::backdrop(const QSizeF& size, bool dark)
+{
+    const QColor c1 = baseColor(dark);
+    const QColor c2 = dark ? Theme::rgb(0x2A241A) : Theme::rgb(0xE6D9BA);
+    // Spreads from a point at the middle of the view to a circle centred a
+    // quarter of the half-height above it, just large enough to cover the view.
+    const QPointF middle(size.width() / 2, size.height() / 2);
+    const QPointF centre(middle.x(), middle.y() - kBackdropLift * size.height() / 2);
+    QRadialGradient gradient(centre, std::hypot(size.width() / 2, size.height() / 2 + kBackdropLift * size.height() / 2),
+                             middle);
+    gradient.setColorAt(0, c1);
+    gradient.setColorAt(0.5, c2);
+    gradient.setColorAt(1, blend(c1, c2, 0.4));
+    return gradient;
+}
+
 double WelcomeView::titleSize(double width)
 {
     return std::min(std::max(width * 0.085, 84.0), 150.0);
@@ -131,17 +153,8 @@ void WelcomeView::paintEvent(QPaintEvent*)
     const double w = width();
     const double h = height();
 
-    const QColor c1 = dark ? Theme::rgb(0x1E1B15) : Theme::rgb(0xF6F0E1);
-    const QColor c2 = dark ? Theme::rgb(0x2A241A) : Theme::rgb(0xE6D9BA);
-
-    // Backdrop: centred a quarter of the half-height above the middle,
-    // reaching the corners.
-    const QPointF centre(w / 2, h / 2 - 0.25 * h / 2);
-    QRadialGradient backdrop(centre, std::hypot(w / 2, h / 2 + 0.25 * h / 2));
-    backdrop.setColorAt(0, c1);
-    backdrop.setColorAt(0.5, c2);
-    backdrop.setColorAt(1, blend(c1, c2, 0.4));
-    painter.fillRect(rect(), backdrop);
+    const QColor c1 = baseColor(dark);
+    painter.fillRect(rect(), backdrop(size(), dark));
 
     // Star lattice, laid out from the bottom edge and overflowing every edge.
     painter.save();

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QPainterPath>
+#include <QRadialGradient>
 #include <QPair>
 #include <QString>
 #include <QWidget>
@@ -32,6 +33,10 @@ public:
     StackView* recentStack() const { return recentStack_; }
     Label* recentTitle() const { return recentTitle_; }
 
+    // The background's radial gradient for a view size in either appearance,
+    // and the lightest of its colours.
+    static QRadialGradient backdrop(const QSizeF& size, bool dark);
+    static QColor baseColor(bool dark);
     // Backdrop geometry for a view size: the name's font size and the centre
     // of the glow (the name is centred on it).
     static double titleSize(double width);

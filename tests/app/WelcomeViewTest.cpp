@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace quorvel;
 
 namespace {
@@ -66,6 +68,18 @@ TEST_F(WelcomeViewTest, titleSizeAndGlowAreBounded)
     EXPECT_DOUBLE_EQ(WelcomeView::glowCenter(QSizeF(980, 620)).y(), 620 * 0.34);
     EXPECT_DOUBLE_EQ(WelcomeView::glowCenter(QSizeF(2000, 1400)).y(), 260);
     EXPECT_DOUBLE_EQ(WelcomeView::glowCenter(QSizeF(2000, 1400)).x(), 1000);
+}
+
+TEST_F(WelcomeViewTest, backdropSpreadsFromTheMiddleToACircleAboveItCoveringTheView)
+{
+    const QRadialGradient g = WelcomeView::backdrop(QSizeF(1000, 800), false);
+    EXPECT_EQ(g.focalPoint(), QPointF(500, 400)); // the lightest point: the view's middle
+    EXPECT_EQ(g.center(), QPointF(500, 300));     // a quarter of the half-height higher
+    EXPECT_DOUBLE_EQ(g.radius(), std::hypot(500.0, 500.0)); // reaches the far bottom corners
+    ASSERT_EQ(g.stops().size(), 3);
+    EXPECT_EQ(g.stops()[0].second.rgb(), Theme::rgb(0xF6F0E1).rgb());
+    EXPECT_EQ(g.stops()[1].second.rgb(), Theme::rgb(0xE6D9BA).rgb());
+    EXPECT_EQ(WelcomeView::backdrop(QSizeF(10, 10), true).stops()[1].second.rgb(), Theme::rgb(0x2A241A).rgb());
 }
 
 TEST_F(WelcomeViewTest, starIsFilledWholeAndItsPointsTouchTheCircle)
