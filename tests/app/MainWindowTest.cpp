@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "app/Dialogs.h"
+#include "app/HoverButton.h"
 #include "app/MainWindowController.h"
 #include "app/PillView.h"
 #include "app/PlaceholderView.h"
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace quorvel;
@@ -87,6 +89,32 @@ TEST_F(MainWindowTest, startsEmptyWithTheWelcomeViewAndRecentBooks)
     EXPECT_FALSE(w.tabStrip()->isHidden());
     EXPECT_EQ(pinnedSubviews(w.host()), QList<QWidget*>{w.tabs()[0]->view()});
     EXPECT_EQ(w.tabStrip()->active(), 0);
+}
+
+TEST_F(MainWindowTest, topBarReadsFromTheRightInItsOrder)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.resize(1400, 860);
+    w.show();
+    QCoreApplication::processEvents();
+    auto x = [&](QWidget* child) { return child->mapTo(&w, QPoint(child->width() / 2, 0)).x(); };
+
+    QList<HoverButton*> buttons = w.topBar()->findChildren<HoverButton*>();
+    std::sort(buttons.begin(), buttons.end(), [&](QWidget* a, QWidget* b) { return x(a) > x(b); });
+    QStringList tips;
+    for (HoverButton* b : buttons)
+        tips.append(b->toolTip());
+    EXPECT_EQ(tips, (QStringList{"الكتب", "القرآن الكريم", "البحث", "البحث الذكي: اسأل الكتب", "التعليقات والعلامات",
+                                 "المؤلّفون", "حفظ الجلسة", "النوافذ", "الإعدادات", "الإبلاغ عن خطأ", "عن مكتبة قورفل",
+                                 "صورة الأصل / تصدير PDF"}));
+    // The search group reads mode switch, field, source button, pill; the pill
+    // ends the bar on the left.
+    EXPECT_GT(x(w.searchField()), x(buttons.last()));
+    EXPECT_GT(x(buttons.last()), x(w.pill()));
+    EXPECT_EQ(w.pill()->mapTo(&w, QPoint()).x(), 10);
+    EXPECT_EQ(w.width() - buttons.first()->mapTo(&w, QPoint(buttons.first()->width(), 0)).x(), 8);
+    EXPECT_EQ(w.topBar()->height(), 46);
 }
 
 TEST_F(MainWindowTest, closingATabActivatesTheOneNowAtItsPlace)
