@@ -155,7 +155,9 @@ void onAction(QAbstractSlider* control, std::function<void(QObject*)> fn)
 
 QAction* menuItem(const QString& title, const QString& key, std::function<void()> fn, QObject* parent)
 {
-    auto* action = new QAction(title, parent);
+    // Titles are plain text (book titles among them): a "&" is shown, never
+    // taken as a keyboard mnemonic.
+    auto* action = new QAction(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")), parent);
     if (!key.isEmpty()) {
         const QChar c = key.at(0);
         QKeyCombination combination(Qt::ControlModifier, Qt::Key(QKeySequence(key.toUpper())[0].key()));

@@ -195,7 +195,7 @@ TEST_F(MainWindowTest, tenQuickTabSwitchesWriteTheSessionOnce)
     QSignalSpy stored(&w, &MainWindowController::sessionStored);
     for (int i = 0; i < 10; ++i) {
         w.select(i % 3);
-        QTest::qWait(30);
+        QCoreApplication::processEvents(); // no real-time gap: the debounce is what is tested
     }
     EXPECT_EQ(stored.count(), 0);
     EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QString());

@@ -50,6 +50,12 @@ TEST_F(WidgetsTest, menuItemsTakeControlShortcutsOnlyWhenKeyed)
     save->trigger();
     shifted->trigger(); // an absent closure does nothing
     EXPECT_EQ(fired, 1);
+
+    // A title with "&" (a book called "الأدب & اللغة") keeps its ampersand
+    // and gains no mnemonic.
+    std::unique_ptr<QAction> titled(menuItem(QStringLiteral("الأدب & اللغة"), QString(), nullptr));
+    EXPECT_EQ(titled->iconText(), QStringLiteral("الأدب & اللغة"));
+    EXPECT_EQ(titled->text(), QStringLiteral("الأدب && اللغة"));
 }
 
 TEST_F(WidgetsTest, iconButtonIsSizedAroundItsSymbol)
