@@ -46,10 +46,12 @@ QUrl fileURL(const QUrl& base, const QString& name)
     if (base.isLocalFile())
         return QUrl::fromLocalFile(QDir(base.toLocalFile()).filePath(name));
     QUrl url = base;
-    QString path = base.path();
+    QString path = base.path(QUrl::FullyEncoded);
     if (!path.endsWith(u'/'))
         path += u'/';
-    url.setPath(path + name);
+    // The name is one literal segment: a "%", "?" or "#" in it is part of the
+    // file's name, not URL syntax. The base keeps its own escapes as given.
+    url.setPath(path + QString::fromLatin1(QUrl::toPercentEncoding(name)), QUrl::TolerantMode);
     return url;
 }
 

@@ -181,13 +181,16 @@ std::optional<QByteArray> strictBase64(const QByteArray& text, std::size_t lengt
     return out;
 }
 
+// A text or blob column read as text, the way the installer reads it (up to
+// the first zero byte, broken UTF-8 replaced), so the root covers exactly the
+// text that is installed; empty for other types.
 QByteArray columnText(sqlite3_stmt* st, int col)
 {
     const int type = sqlite3_column_type(st, col);
     if (type != SQLITE_TEXT && type != SQLITE_BLOB)
         return {};
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-    return text ? QByteArray(text, sqlite3_column_bytes(st, col)) : QByteArray();
+    return text ? QString::fromUtf8(text).toUtf8() : QByteArray();
 }
 
 QByteArray columnIntOrEmpty(sqlite3_stmt* st, int col)

@@ -283,9 +283,10 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
     }
 
     auto package = SQLiteDB::open(Library::readOnlyUri(tempPath), true);
-    // SQLite opens lazily; a file that is not a database shows on first read.
-    if (!package || !package->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+    if (!package)
         throw Dist::DistError(msgPackageDamaged(book.title));
+    // SQLite opens lazily: bytes that are no database at all yield no
+    // application id here and are refused as not being a package.
     if (package->scalarInt(QStringLiteral("PRAGMA application_id")).value_or(0) != Dist::appID)
         throw Dist::DistError(msgNotAPackage(book.title));
     if (Dist::root(*package, book.id, book.title) != book.root)

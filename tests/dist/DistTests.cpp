@@ -187,6 +187,8 @@ TEST_F(DistRelease, missingFilesAndHttpStatuses)
     auto [index, catalog] = Dist::loadCatalog(httpBase, 0);
     EXPECT_EQ(catalog.books.size(), 1);
     EXPECT_EQ(Dist::fetch(httpBase, QStringLiteral("b7.qbk")), readFile(QStringLiteral("b7.qbk")));
+    writeFile(QStringLiteral("b%41 ?.qbk"), "odd name");
+    EXPECT_EQ(Dist::fetch(httpBase, QStringLiteral("b%41 ?.qbk")), QByteArray("odd name"));
 
     server.cutShort(u'/' + folder + QStringLiteral("/catalog-1.json"));
     EXPECT_TRUE(refusal(httpBase).startsWith(QStringLiteral("platform: "))) << refusal(httpBase).toStdString();
@@ -259,13 +261,17 @@ TEST(DistRoot, followsTheLineRecipe)
         "CREATE TABLE page(pid INTEGER, seq INTEGER, vol, page_num, content);"
         "INSERT INTO page VALUES(11, 2, 'ج1', 5, 'نص');"
         "INSERT INTO page VALUES(10, 1, 3, '7', NULL);"
-        "INSERT INTO page VALUES(NULL, 3, NULL, NULL, X'6162');")));
+        "INSERT INTO page VALUES(NULL, 3, NULL, NULL, X'6162');"
+        // Blobs are read as text: up to the first zero byte, broken UTF-8 replaced.
+        "INSERT INTO page VALUES(12, 4, X'7600ff', NULL, X'610062');"
+        "INSERT INTO page VALUES(13, 5, X'ff', NULL, X'ff');")));
     auto expected = [](const QByteArray& text) {
         return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
     };
     auto h = [&](const QByteArray& content) { return expected(content).left(32).toLatin1(); };
     const QByteArray pages = "P\t10\t1\t\t\t" + h("") + "\n" + "P\t11\t2\tج1\t5\t" + h("نص") + "\n"
-        + "P\t0\t3\t\t\t" + h("ab") + "\n";
+        + "P\t0\t3\t\t\t" + h("ab") + "\n" + "P\t12\t4\tv\t\t" + h("a") + "\n" + "P\t13\t5\t\xef\xbf\xbd\t\t"
+        + h("\xef\xbf\xbd") + "\n";
     EXPECT_EQ(h(""), "e3b0c44298fc1c149afbf4c8996fb924");
     EXPECT_EQ(Dist::root(*db, 4, QStringLiteral("كتاب")), expected(pages + "B\t4\tكتاب\n"));
     EXPECT_NE(Dist::root(*db, 4, QStringLiteral("كتاب")), Dist::root(*db, 4, QStringLiteral("كتاب ")));
@@ -311,6 +317,10 @@ TEST(DistBytes, hexDigestsAndUrls)
               QStringLiteral("https://h.test/rel/index.json"));
     EXPECT_EQ(Dist::fileURL(QUrl(QStringLiteral("https://h.test/rel/")), QStringLiteral("a b.qbk")).toString(QUrl::FullyEncoded),
               QStringLiteral("https://h.test/rel/a%20b.qbk"));
+    // Escapes in the base stay as given; "%", "?" and "#" in a name are characters of the name.
+    EXPECT_EQ(Dist::fileURL(QUrl(QStringLiteral("https://h.test/a%2Fb?k=1")), QStringLiteral("x%41?#.qbk"))
+                  .toString(QUrl::FullyEncoded),
+              QStringLiteral("https://h.test/a%2Fb/x%2541%3F%23.qbk?k=1"));
     EXPECT_FALSE(Dist::baseFromText(QStringLiteral("http//broken")));
     EXPECT_FALSE(Dist::baseFromText(QStringLiteral("httpx://h.test/")));
     auto folder = Dist::baseFromText(QStringLiteral("rel"));

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 using namespace quorvel;
@@ -255,7 +257,8 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
     writePackageFile(garbage.file, notDb);
     garbage.size = notDb.size();
     garbage.sha256 = Dist::sha256(notDb);
-    EXPECT_EQ(refusal(garbage), QStringLiteral("حزمة «كتاب 4» تالفة."));
+    // Bytes that are no database have no application id either.
+    EXPECT_EQ(refusal(garbage), QStringLiteral("«كتاب 4» ليست حزمة مكتبة قورفل."));
 
     // Inflating past the declared size stops at once.
     auto tooLarge = pagesPackage(4, {QStringLiteral("النص الأول")});
@@ -278,6 +281,42 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
     EXPECT_EQ(store_->db().rows(QStringLiteral("SELECT content FROM pages WHERE book_id=4")).first().str(0),
               QStringLiteral("النص الأول"));
     EXPECT_EQ(leftoverTempFiles(4), QStringList());
+}
+
+// A write that fails for a reason other than a refused row (another writer
+// holding the store, a full disk) rolls the whole book back and is reported.
+TEST_F(LocalStoreTest, busyOrFullStoreFailsTheInstallAndKeepsTheOldVersion)
+{
+    const auto good = pagesPackage(13, {QStringLiteral("النص الأول")});
+    install(good);
+    QStringList texts;
+    for (int i = 0; i < 60; ++i)
+        texts.append(QStringLiteral("باب ما جاء في الصلاة صفحة %1 ").arg(i).repeated(20));
+    const auto bigger = pagesPackage(13, texts);
+    const QString failed = QStringLiteral("تعذّر التثبيت");
+
+    {
+        auto other = SQLiteDB::open(dir_.filePath(QStringLiteral("library.db")), false);
+        ASSERT_TRUE(other && other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+        sqlite3_busy_timeout(store_->db().handle(), 0); // refuse at once instead of waiting
+        EXPECT_EQ(refusal(bigger), failed);
+        other->exec(QStringLiteral("ROLLBACK"));
+    }
+
+    // The store may grow by a few pages only: the new version's pages do not fit.
+    const auto size = count(QStringLiteral("PRAGMA page_count"));
+    ASSERT_TRUE(store_->db().exec(QStringLiteral("PRAGMA max_page_count=%1").arg(size + 8)));
+    EXPECT_EQ(refusal(bigger), failed);
+    EXPECT_NE(sqlite3_get_autocommit(store_->db().handle()), 0); // no transaction left open
+
+    EXPECT_EQ(store_->installed().value(13), good.root);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=13")), 1);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {Arabic::normalize(QStringLiteral("الأول"), true)}), 1);
+    EXPECT_EQ(leftoverTempFiles(13), QStringList());
+
+    ASSERT_TRUE(store_->db().exec(QStringLiteral("PRAGMA max_page_count=1073741823")));
+    install(bigger);
+    EXPECT_EQ(store_->installed().value(13), bigger.root);
 }
 
 TEST_F(LocalStoreTest, idsHeldByAnotherBookRefuseTheWholeBook)
