@@ -17,6 +17,7 @@
 #include <sqlite3.h>
 #include <unicode/ubrk.h>
 
+#include <algorithm>
 #include <map>
 
 namespace quorvel {
@@ -262,7 +263,8 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
 
     QString inflateError;
     bool tooLarge = false;
-    const auto plain = RawDeflate::inflate(packed, &inflateError, book.usize, &tooLarge);
+    // A negative declared size must not lift the cap.
+    const auto plain = RawDeflate::inflate(packed, &inflateError, std::max<std::int64_t>(book.usize, 0), &tooLarge);
     if (tooLarge)
         throw Dist::DistError(msgPackageTooLarge(book.title));
     if (!plain)

@@ -265,6 +265,8 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
     ASSERT_GT(tooLarge.usize, 4096);
     tooLarge.usize = 4096;
     EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
+    tooLarge.usize = -1; // not a way around the cap
+    EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
 
     auto notDeflate = good;
     const QByteArray raw("\xff\xff\xff\xff not a stream");
