@@ -311,8 +311,7 @@ TEST(SearchRun, cancelFromAnotherThreadAtEveryHandOver)
 
 TEST(SearchRun, cancelFromAnotherThreadAtAnyMomentEndsCleanly)
 {
-    // Run under ThreadSanitizer as well: configure a build directory with
-    // -fsanitize=thread in CMAKE_CXX_FLAGS and run this suite.
+    // scripts/test-tsan runs this under ThreadSanitizer as well.
     SearchLibrary& quran = quranLibrary();
     SearchEngine engine(*quran.lib);
     SearchQuery q = phrases({"الله"});
