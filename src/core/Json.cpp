@@ -60,13 +60,16 @@ Value toJson(const QStringList& texts)
 
 std::optional<std::int64_t> asInt(const Value& value)
 {
-    if (value.is_number_integer())
-        return value.get<std::int64_t>();
+    // Unsigned first: is_number_integer() holds for unsigned values too, and
+    // reading one past INT64_MAX as signed would wrap it.
     if (value.is_number_unsigned()) {
         const auto u = value.get<std::uint64_t>();
         if (u <= static_cast<std::uint64_t>(INT64_MAX))
             return static_cast<std::int64_t>(u);
+        return std::nullopt;
     }
+    if (value.is_number_integer())
+        return value.get<std::int64_t>();
     return std::nullopt;
 }
 

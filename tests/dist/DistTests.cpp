@@ -234,6 +234,9 @@ TEST(DistDecode, requiredKeysAndTypesAreStrict)
     EXPECT_THROW(Dist::decodeIndex("{\"format\":1"), Dist::PlatformError);
     EXPECT_THROW(Dist::decodeIndex(R"({"format":1.5,"release":1,"generated":"","expires":"","catalog":{"file":"c","sha256":"s","size":1}})"),
                  Dist::PlatformError);
+    // Past the signed 64-bit range is the wrong type, not a wrapped number.
+    EXPECT_THROW(Dist::decodeIndex(R"({"format":1,"release":18446744073709551615,"generated":"","expires":"","catalog":{"file":"c","sha256":"s","size":1}})"),
+                 Dist::PlatformError);
     auto index = Dist::decodeIndex(R"({"format":1,"release":-3,"generated":"g","expires":"","catalog":{"file":"c","sha256":"s","size":1}})");
     EXPECT_EQ(index.release, -3);
     EXPECT_FALSE(index.isPublic.has_value());
