@@ -350,19 +350,15 @@ TEST_F(McpServerProcess, tableOfContentsPagesThroughOffsets)
 TEST_F(McpServerProcess, officialClientUsesEveryTool)
 {
     const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    const QString npm = QStandardPaths::findExecutable(QStringLiteral("npm"));
-    if (node.isEmpty() || npm.isEmpty())
-        GTEST_SKIP() << "node or npm is not installed: the official MCP client cannot run";
+    if (node.isEmpty())
+        GTEST_SKIP() << "node is not installed: the official MCP client cannot run";
 
-    const QString sdk = QFileInfo(QStringLiteral(QUORVEL_BINARY)).absolutePath() + QStringLiteral("/mcp-sdk");
-    if (!QFile::exists(sdk + QStringLiteral("/node_modules/@modelcontextprotocol/sdk/package.json"))) {
-        QDir().mkpath(sdk);
-        QProcess install;
-        install.start(npm, {QStringLiteral("install"), QStringLiteral("--prefix"), sdk, QStringLiteral("--no-audit"),
-                            QStringLiteral("--no-fund"), QStringLiteral("@modelcontextprotocol/sdk")});
-        ASSERT_TRUE(install.waitForFinished(600000));
-        ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
-    }
+    // Tests never download: the client library is used only where it is
+    // already installed (QUORVEL_MCP_SDK names a folder holding its node_modules).
+    const QString sdk = qEnvironmentVariable("QUORVEL_MCP_SDK");
+    if (sdk.isEmpty()
+        || !QFile::exists(sdk + QStringLiteral("/node_modules/@modelcontextprotocol/sdk/package.json")))
+        GTEST_SKIP() << "QUORVEL_MCP_SDK does not name an installed MCP client library";
 
     const Value calls = Value::array({
         Value{{"name", "search_library"}, {"arguments", {{"query", "الصلاة"}, {"limit", 3}}}},
