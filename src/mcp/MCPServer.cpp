@@ -20,7 +20,10 @@
 #include <utility>
 #include <vector>
 
+#include <cctype>
 #include <cerrno>
+#include <clocale>
+#include <locale.h>
 #include <unistd.h>
 
 namespace quorvel {
@@ -205,17 +208,14 @@ QString MCPServer::defaultVersion()
 
 double MCPServer::parseTimeout(const char* text)
 {
-    if (text == nullptr)
+    // The C library's reading of a number in the C locale, whatever locale the
+    // process runs in; it skips leading white space, which must not pass here.
+    if (text == nullptr || *text == '\0' || std::isspace(static_cast<unsigned char>(*text)))
         return kDefaultSearchTimeout;
-    std::string_view s(text);
-    // A leading "+" is a sign like "-", which the parser below does not take.
-    if (s.size() > 1 && s.front() == '+' && s[1] != '-' && s[1] != '+')
-        s.remove_prefix(1);
-    if (s.empty())
-        return kDefaultSearchTimeout;
-    double value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc() || end != s.data() + s.size())
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    char* end = nullptr;
+    const double value = ::strtod_l(text, &end, cLocale);
+    if (end == text || *end != '\0')
         return kDefaultSearchTimeout;
     // "nan" and "inf" parse, but no deadline can be computed from them.
     if (!std::isfinite(value))

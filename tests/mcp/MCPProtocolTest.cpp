@@ -250,7 +250,10 @@ TEST(MCPServerTimeout, onlyFiniteNumbersWrittenInFull)
     EXPECT_EQ(MCPServer::parseTimeout("0"), 0);
     EXPECT_EQ(MCPServer::parseTimeout("-1"), -1);
     EXPECT_EQ(MCPServer::parseTimeout("1e-3"), 0.001);
-    for (const char* bad : {"abc", " 3", "3 ", "", "nan", "NaN", "inf", "-inf", "infinity", "1e999",
-                            "2,5", "+-1", "++1", "0x10"})
+    EXPECT_EQ(MCPServer::parseTimeout(".5"), 0.5);
+    // The C syntax of a floating-point number includes hexadecimal forms.
+    EXPECT_EQ(MCPServer::parseTimeout("0x10"), 16);
+    for (const char* bad : {"abc", " 3", "\t3", "3 ", "3\n", "", "nan", "NaN", "inf", "-inf", "infinity",
+                            "1e999", "2,5", "+-1", "++1", "0x"})
         EXPECT_EQ(MCPServer::parseTimeout(bad), 10) << bad;
 }
