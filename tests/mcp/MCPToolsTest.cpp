@@ -3,6 +3,8 @@
 #include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Settings.h"
+#include "search/SearchEngine.h"
+#include "search/SearchQuery.h"
 #include "support/FixtureLibrary.h"
 #include "support/ReferenceLibrary.h"
 
@@ -481,4 +483,22 @@ TEST(MCPServerRefs, marksAndNames)
     EXPECT_EQ(MCPServer::cleanTitle(QStringLiteral(" \tباب الطهارة\t")), QStringLiteral("باب الطهارة"));
     EXPECT_EQ(MCPServer::cleanTitle(QStringLiteral("PARATEXT 3")), std::nullopt);
     EXPECT_EQ(MCPServer::cleanTitle(QStringLiteral("  ")), std::nullopt);
+}
+
+TEST(MCPServerRefs, overlappingMatchesMarkOnlyTheLaterOne)
+{
+    auto terms = [](const QStringList& phrases) {
+        quorvel::SearchQuery query;
+        query.andPhrases = phrases;
+        return query.highlightTerms();
+    };
+    const QString text = QStringLiteral("قال في الصلاة الزكاة هنا");
+    EXPECT_EQ(MCPServer::marked(text, terms({QStringLiteral("الزكاة")})),
+              QStringLiteral("قال في الصلاة «الزكاة» هنا"));
+    // The phrase starts first and the word starts inside it: only the word,
+    // which starts later, is wrapped.
+    const auto both = terms({QStringLiteral("الصلاة الزكاة"), QStringLiteral("الزكاة")});
+    ASSERT_EQ(quorvel::SearchEngine::snippet(text, both, 11).ranges.size(), 2);
+    EXPECT_EQ(MCPServer::marked(text, terms({QStringLiteral("الصلاة الزكاة"), QStringLiteral("الزكاة")})),
+              QStringLiteral("قال في الصلاة «الزكاة» هنا"));
 }
