@@ -7,6 +7,7 @@
 //
 //   bench_mcp [--corpus catalog.json] [--calls N] [--quorvel path]
 
+#include "../common/CorpusLibrary.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -65,51 +66,7 @@ SearchQuery asQuery(const Value& arguments)
     return q;
 }
 
-std::optional<Value> readJson(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return Json::parse(file.readAll());
-}
 
-bool buildLibrary(const QString& catalogPath, const QString& dbPath)
-{
-    const auto catalog = readJson(catalogPath);
-    auto db = catalog ? SQLiteDB::open(dbPath, false) : nullptr;
-    if (!db || !LibrarySchema::create(*db))
-        return false;
-    const QString base = QFileInfo(catalogPath).absolutePath();
-    db->exec(QStringLiteral("BEGIN"));
-    for (const auto& c : catalog->value("categories", Value::array()))
-        db->run(QStringLiteral("INSERT INTO categories(id, name) VALUES(?,?)"),
-                {Json::strictInt(c, "id"), Json::strictString(c, "name")});
-    for (const auto& a : catalog->value("authors", Value::array()))
-        db->run(QStringLiteral("INSERT INTO authors(id, name, death_year) VALUES(?,?,?)"),
-                {Json::strictInt(a, "id"), Json::strictString(a, "name"), Json::strictInt(a, "death_year")});
-    std::int64_t pageId = 1;
-    for (const auto& b : catalog->value("books", Value::array())) {
-        const auto id = Json::strictInt(b, "id");
-        const auto file = Json::strictString(b, "file");
-        const auto content = file ? readJson(base + "/" + *file) : std::nullopt;
-        if (!id || !content)
-            return false;
-        db->run(QStringLiteral("INSERT INTO books(id, title, author_id, category_id) VALUES(?,?,?,?)"),
-                {*id, Json::strictString(b, "title"), Json::strictInt(b, "author_id"), Json::strictInt(b, "category_id")});
-        for (const auto& page : content->value("pages", Value::array())) {
-            const QString body = Json::strictString(page, "content").value_or(QString());
-            const QString norm = Arabic::normalize(body, true);
-            db->run(QStringLiteral("INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) "
-                                   "VALUES(?,?,?,?,?,?,?)"),
-                    {pageId, *id, Json::strictString(page, "vol"), Json::strictInt(page, "page_num"),
-                     Json::strictInt(page, "seq"), body, norm});
-            db->run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"),
-                    {pageId, norm, pageId, *id});
-            ++pageId;
-        }
-    }
-    return db->exec(QStringLiteral("COMMIT"));
-}
 
 // One request and its reply line over the pipe.
 class Pipe {
@@ -177,7 +134,7 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     const QString dbPath = dir.filePath(QStringLiteral("library.db"));
-    if (!buildLibrary(catalogPath, dbPath)) {
+    if (!bench::buildCorpusLibrary(catalogPath, 1, dbPath)) {
         std::fprintf(stderr, "cannot build a library from %s\n", qPrintable(catalogPath));
         return 1;
     }

@@ -6,6 +6,7 @@
 //
 //   bench_search [--corpus catalog.json] [--scale N] [--repeat N]
 
+#include "../common/CorpusLibrary.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -28,65 +29,8 @@ namespace {
 
 constexpr int defaultScale = 40;
 constexpr int defaultRepeats = 5;
-constexpr std::int64_t bookIdStride = 100000;
 
-std::optional<Json::Value> readJson(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return Json::parse(file.readAll());
-}
 
-// Writes `scale` copies of the corpus into a new library database, each copy
-// under its own book ids, storing pages the way the installer does.
-bool buildLibrary(const QString& catalogPath, int scale, const QString& dbPath, std::int64_t& pageCount)
-{
-    const auto catalog = readJson(catalogPath);
-    if (!catalog || !catalog->is_object())
-        return false;
-    auto db = SQLiteDB::open(dbPath, false);
-    if (!db || !LibrarySchema::create(*db))
-        return false;
-    const QString base = QFileInfo(catalogPath).absolutePath();
-    auto text = [](const Json::Value& o, const char* key) -> SQLArg {
-        const auto v = Json::strictString(o, key);
-        return v ? SQLArg(*v) : SQLArg();
-    };
-    db->exec("BEGIN");
-    for (const auto& a : catalog->value("authors", Json::Value::array()))
-        db->run("INSERT INTO authors(id, name, death_year) VALUES(?,?,?)",
-                {Json::strictInt(a, "id"), text(a, "name"), Json::strictInt(a, "death_year")});
-    std::int64_t pageId = 1;
-    for (int copy = 0; copy < scale; ++copy) {
-        for (const auto& b : catalog->value("books", Json::Value::array())) {
-            const auto id = Json::strictInt(b, "id");
-            const auto file = Json::strictString(b, "file");
-            if (!id || !file)
-                continue;
-            const std::int64_t bookId = copy * bookIdStride + *id;
-            db->run("INSERT INTO books(id, title, author_id) VALUES(?,?,?)",
-                    {bookId, text(b, "title"), Json::strictInt(b, "author_id")});
-            const auto content = readJson(base + "/" + *file);
-            if (!content || !content->is_object())
-                return false;
-            for (const auto& page : content->value("pages", Json::Value::array())) {
-                const QString body = Json::strictString(page, "content").value_or(QString());
-                const QString norm = Arabic::normalize(body, true);
-                db->run("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(?,?,?,?,?)",
-                        {pageId, bookId, Json::strictInt(page, "seq"), body, norm});
-                db->run("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)",
-                        {pageId, norm, pageId, bookId});
-                ++pageId;
-            }
-            for (const auto& entry : content->value("toc", Json::Value::array()))
-                db->run("INSERT INTO toc(book_id, title, page_seq, level) VALUES(?,?,?,1)",
-                        {bookId, text(entry, "title"), Json::strictInt(entry, "page_seq")});
-        }
-    }
-    pageCount = pageId - 1;
-    return db->exec("COMMIT");
-}
 
 struct Case {
     const char* name;
@@ -214,13 +158,14 @@ int main(int argc, char** argv)
     qputenv("QUORVEL_USERDB", dir.filePath("user.db").toUtf8());
 
     const QString dbPath = dir.filePath("library.db");
-    std::int64_t pages = 0;
     QElapsedTimer buildTimer;
     buildTimer.start();
-    if (!buildLibrary(catalogPath, scale, dbPath, pages)) {
+    const auto built = bench::buildCorpusLibrary(catalogPath, scale, dbPath);
+    if (!built) {
         std::fprintf(stderr, "cannot build a library from %s\n", qPrintable(catalogPath));
         return 1;
     }
+    const std::int64_t pages = *built;
     auto lib = Library::open(dbPath);
     auto baselineDb = lib ? lib->newSearchConnection() : nullptr;
     if (!lib || !baselineDb) {

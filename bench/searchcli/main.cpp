@@ -8,6 +8,7 @@
 //
 //   bench_searchcli [--corpus catalog.json] [--scale N] [--repeat N] [--quorvel path]
 
+#include "../common/CorpusLibrary.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -33,7 +34,6 @@ namespace {
 
 constexpr int kDefaultScale = 10;
 constexpr int kDefaultRepeat = 3;
-constexpr std::int64_t kBookIdStride = 100000;
 constexpr int kProcessTimeoutMs = 30 * 60 * 1000;
 
 const struct {
@@ -50,56 +50,7 @@ const struct {
     {"footnote only", R"({"andPhrases":["الأصل"],"inMatn":false,"inNotes":false})"},
 };
 
-std::optional<Json::Value> readJson(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return Json::parse(file.readAll());
-}
 
-// `scale` copies of the corpus, each under its own book ids, stored the way
-// the installer stores pages.
-bool buildLibrary(const QString& catalogPath, int scale, const QString& dbPath, std::int64_t& pages)
-{
-    const auto catalog = readJson(catalogPath);
-    if (!catalog || !catalog->is_object())
-        return false;
-    auto db = SQLiteDB::open(dbPath, false);
-    if (!db || !LibrarySchema::create(*db))
-        return false;
-    const QString base = QFileInfo(catalogPath).absolutePath();
-    db->exec(QStringLiteral("BEGIN"));
-    for (const auto& a : catalog->value("authors", Json::Value::array()))
-        db->run(QStringLiteral("INSERT INTO authors(id, name, death_year) VALUES(?,?,?)"),
-                {Json::strictInt(a, "id"), Json::strictString(a, "name"), Json::strictInt(a, "death_year")});
-    std::int64_t pageId = 1;
-    for (int copy = 0; copy < scale; ++copy) {
-        for (const auto& b : catalog->value("books", Json::Value::array())) {
-            const auto id = Json::strictInt(b, "id");
-            const auto file = Json::strictString(b, "file");
-            const auto content = file ? readJson(base + "/" + *file) : std::nullopt;
-            if (!id || !content)
-                return false;
-            const std::int64_t bookId = copy * kBookIdStride + *id;
-            db->run(QStringLiteral("INSERT INTO books(id, title, author_id) VALUES(?,?,?)"),
-                    {bookId, Json::strictString(b, "title"), Json::strictInt(b, "author_id")});
-            for (const auto& page : content->value("pages", Json::Value::array())) {
-                const QString body = Json::strictString(page, "content").value_or(QString());
-                const QString norm = Arabic::normalize(body, true);
-                db->run(QStringLiteral("INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) "
-                                       "VALUES(?,?,?,?,?,?,?)"),
-                        {pageId, bookId, Json::strictString(page, "vol"), Json::strictInt(page, "page_num"),
-                         Json::strictInt(page, "seq"), body, norm});
-                db->run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"),
-                        {pageId, norm, pageId, bookId});
-                ++pageId;
-            }
-        }
-    }
-    pages = pageId - 1;
-    return db->exec(QStringLiteral("COMMIT"));
-}
 
 double median(std::vector<double> values)
 {
@@ -205,12 +156,12 @@ int main(int argc, char** argv)
 
     for (const int copies : {1, scale}) {
         const QString dbPath = dir.filePath(QStringLiteral("library-x%1.db").arg(copies));
-        std::int64_t pages = 0;
-        if (!buildLibrary(catalogPath, copies, dbPath, pages)) {
+        const auto pages = bench::buildCorpusLibrary(catalogPath, copies, dbPath);
+        if (!pages) {
             std::fprintf(stderr, "cannot build a library from %s\n", qPrintable(catalogPath));
             return 1;
         }
-        benchLibrary(quorvel, dbPath, requestsPath, pages, copies, repeat);
+        benchLibrary(quorvel, dbPath, requestsPath, *pages, copies, repeat);
     }
     return 0;
 }
