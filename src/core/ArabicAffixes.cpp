@@ -349,22 +349,20 @@ QStringList affixHeads(const QString& w)
 QStringList spellings(const QString& w)
 {
     QStringList out{w};
+    const auto addReplaced = [&out](const QString& x, const QString& from, const QString& to) {
+        if (!x.contains(from))
+            return;
+        QString y = x;
+        y.replace(from, to);
+        if (!out.contains(y))
+            out.append(y);
+    };
     for (const SpellingPair& pair : spellingPairs()) {
         const qsizetype held = out.size();
         for (qsizetype i = 0; i < held; ++i) {
             const QString x = out[i];
-            if (x.contains(pair.a)) {
-                QString y = x;
-                y.replace(pair.a, pair.b);
-                if (!out.contains(y))
-                    out.append(y);
-            }
-            if (x.contains(pair.b)) {
-                QString y = x;
-                y.replace(pair.b, pair.a);
-                if (!out.contains(y))
-                    out.append(y);
-            }
+            addReplaced(x, pair.a, pair.b);
+            addReplaced(x, pair.b, pair.a);
         }
     }
     return out;

@@ -7,9 +7,6 @@ namespace quorvel::Arabic {
 namespace {
 
 constexpr char16_t space = u' ';
-constexpr char16_t wawUnit = 0x0648;
-constexpr char16_t hehUnit = 0x0647;
-constexpr char16_t alefUnit = 0x0627;
 
 struct WordSpan {
     qsizetype start = 0; // in norm
@@ -44,12 +41,7 @@ QList<WordSpan> wordsOf(const QString& norm)
         const qsizetype start = i;
         while (i < n && norm[i] != space)
             ++i;
-        QString text = norm.mid(start, i - start);
-        const qsizetype len = text.size();
-        if (len >= 2 && text[len - 2].unicode() == wawUnit
-            && (text[len - 1].unicode() == hehUnit || text[len - 1].unicode() == alefUnit))
-            text = rasmWord(text);
-        words.append({start, i, std::move(text)});
+        words.append({start, i, rasmWord(norm.mid(start, i - start))});
     }
     return words;
 }

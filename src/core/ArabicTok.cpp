@@ -12,7 +12,6 @@ constexpr char16_t question = u'?';
 constexpr char16_t arabicQuestion = 0x061F;
 constexpr char16_t alefUnit = 0x0627;
 constexpr char16_t lamUnit = 0x0644;
-constexpr char16_t wawUnit = 0x0648;
 constexpr char16_t hehUnit = 0x0647;
 constexpr char16_t tatweelUnit = 0x0640;
 
@@ -261,11 +260,7 @@ QList<RichWord> richWords(const QString& s)
         word.reserve(letters.size());
         for (const RichLetter& l : letters)
             word.append(QChar(l.norm));
-        const qsizetype n = word.size();
-        if (n > 2 && word[n - 2].unicode() == wawUnit
-            && (word[n - 1].unicode() == hehUnit || word[n - 1].unicode() == alefUnit))
-            word = rasmWord(word);
-        out.append({word, letters});
+        out.append({rasmWord(word), letters});
         letters.clear();
     };
     const qsizetype n = s.size();

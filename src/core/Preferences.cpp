@@ -112,8 +112,8 @@ double Preferences::doubleValue(const QString& key) const
         return v->get<bool>() ? 1 : 0;
     if (v->is_number())
         return v->get<double>();
-    if (v->is_string())
-        return leadingDouble(QString::fromStdString(v->get<std::string>()));
+    if (const auto text = Json::asString(*v))
+        return leadingDouble(*text);
     return 0;
 }
 
@@ -139,9 +139,8 @@ bool Preferences::boolValue(const QString& key) const
         return v->get<bool>();
     if (v->is_number())
         return v->get<double>() != 0;
-    if (v->is_string()) {
-        const QString t = QString::fromStdString(v->get<std::string>()).trimmed();
-        for (const QChar c : t) {
+    if (const auto text = Json::asString(*v)) {
+        for (const QChar c : text->trimmed()) {
             if (c == '0' || c == '+' || c == '-')
                 continue;
             return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');

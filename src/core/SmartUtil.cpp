@@ -207,16 +207,6 @@ std::optional<Range> firstMatch(const Regex& re, const QString& text)
     return found;
 }
 
-QList<Range> matches(const Regex& re, const QString& text)
-{
-    QList<Range> all;
-    forEachMatch(re, text, [&](qsizetype start, qsizetype end) {
-        all.append(Range{start, end - start});
-        return true;
-    });
-    return all;
-}
-
 QStringList split(const Regex& re, const QString& text)
 {
     QStringList pieces;

@@ -114,8 +114,6 @@ Regex compile(const QString& pattern);
 // The first match of `re` anywhere in `text`, or nothing.
 std::optional<Range> firstMatch(const Regex& re, const QString& text);
 
-// Every match of `re` in `text`, left to right (an empty match advances by one).
-QList<Range> matches(const Regex& re, const QString& text);
 
 // The pieces between successive matches: n matches give n + 1 pieces, empty
 // ones included (a match at the very start gives an empty first piece).
