@@ -74,12 +74,17 @@ bool familyHasWeight(const QString& family, QFont::Weight weight)
     return false;
 }
 
-QFont makeFont(const QString& family, QFont::Weight weight, double size)
+// The font at a size in logical pixels (at least one) and a weight.
+QFont sized(QFont font, QFont::Weight weight, double size)
 {
-    QFont font(family);
     font.setPixelSize(qMax(1, qRound(size)));
     font.setWeight(weight);
     return font;
+}
+
+QFont makeFont(const QString& family, QFont::Weight weight, double size)
+{
+    return sized(QFont(family), weight, size);
 }
 
 // The font of a PostScript or family name at a size, or nothing.
@@ -98,10 +103,7 @@ std::optional<QFont> namedFont(const QString& name, double size, QFont::Weight w
 
 QFont systemFont(double size, QFont::Weight weight)
 {
-    QFont font = QGuiApplication::font();
-    font.setPixelSize(qMax(1, qRound(size)));
-    font.setWeight(weight);
-    return font;
+    return sized(QGuiApplication::font(), weight, size);
 }
 
 constexpr char kFontsFolder[] = "Fonts";
@@ -142,157 +144,77 @@ bool isDark()
     return isDark(QGuiApplication::palette());
 }
 
-QColor emerald()
-{
-    static const QColor color = rgb(0x0F5A47);
-    return color;
-}
+// Fixed colours are cheap to make, so each call makes its own.
+QColor emerald() { return rgb(0x0F5A47); }
+QColor emeraldDeep() { return rgb(0x0A3F32); }
+QColor gold() { return rgb(0xB8913A); }
+QColor goldSoft() { return rgb(0xD9BE7A); }
+QColor titleRed() { return rgb(0x8A1414); }
+QColor pageHighlight() { return rgb(0xF4D35E, 0.55); }
 
-QColor emeraldDeep()
+namespace {
+// The day colour, or the night colour while night reading is on.
+QColor byNight(const QColor& day, const QColor& night)
 {
-    static const QColor color = rgb(0x0A3F32);
-    return color;
+    return Settings::nightReading() ? night : day;
 }
-
-QColor gold()
-{
-    static const QColor color = rgb(0xB8913A);
-    return color;
-}
-
-QColor goldSoft()
-{
-    static const QColor color = rgb(0xD9BE7A);
-    return color;
-}
-
-QColor titleRed()
-{
-    static const QColor color = rgb(0x8A1414);
-    return color;
-}
-
-QColor pageHighlight()
-{
-    static const QColor color = rgb(0xF4D35E, 0.55);
-    return color;
-}
+} // namespace
 
 QColor parchment()
 {
     return Settings::nightReading() ? rgb(0x1C1B17) : Settings::paperColor();
 }
 
-QColor ink()
-{
-    return Settings::nightReading() ? rgb(0xE6DFCC) : rgb(0x151515);
-}
+QColor ink() { return byNight(rgb(0x151515), rgb(0xE6DFCC)); }
+QColor footnoteInk() { return byNight(rgb(0x3C3C3C), rgb(0xB9B19C)); }
+QColor hit() { return byNight(rgb(0xC00000), rgb(0xFF6B5E)); }
+QColor hitMark() { return byNight(rgb(0xFFE36E, 0.95), rgb(0x7A5A12, 0.9)); }
+QColor hitCurrent() { return byNight(rgb(0xFFA630), rgb(0xC0701A)); }
+QColor hitInk() { return byNight(rgb(0x7A0000), rgb(0xFFFFFF)); }
 
-QColor footnoteInk()
-{
-    return Settings::nightReading() ? rgb(0xB9B19C) : rgb(0x3C3C3C);
-}
-
-QColor hit()
-{
-    return Settings::nightReading() ? rgb(0xFF6B5E) : rgb(0xC00000);
-}
-
-QColor hitMark()
-{
-    return Settings::nightReading() ? rgb(0x7A5A12, 0.9) : rgb(0xFFE36E, 0.95);
-}
-
-QColor hitCurrent()
-{
-    return Settings::nightReading() ? rgb(0xC0701A) : rgb(0xFFA630);
-}
-
-QColor hitInk()
-{
-    return Settings::nightReading() ? rgb(0xFFFFFF) : rgb(0x7A0000);
-}
-
-ThemeColor barTop()
-{
-    static const ThemeColor color = dynamic(0xF4F4F2, 0x2B2B2A);
-    return color;
-}
-
-ThemeColor barBottom()
-{
-    static const ThemeColor color = dynamic(0xE3E3E0, 0x242423);
-    return color;
-}
-
-ThemeColor barLine()
-{
-    static const ThemeColor color = dynamic(0xC9C9C5, 0x151515);
-    return color;
-}
-
-ThemeColor panel()
-{
-    static const ThemeColor color = dynamic(0xFFFFFF, 0x1F1F1F);
-    return color;
-}
-
-ThemeColor tabIdle()
-{
-    static const ThemeColor color = dynamic(0xE6E6E3, 0x2F2F2E);
-    return color;
-}
+ThemeColor barTop() { return dynamic(0xF4F4F2, 0x2B2B2A); }
+ThemeColor barBottom() { return dynamic(0xE3E3E0, 0x242423); }
+ThemeColor barLine() { return dynamic(0xC9C9C5, 0x151515); }
+ThemeColor panel() { return dynamic(0xFFFFFF, 0x1F1F1F); }
+ThemeColor tabIdle() { return dynamic(0xE6E6E3, 0x2F2F2E); }
 
 QPalette palette(bool dark)
 {
+    // Each role with its light and its dark value; the roles drawn in brand
+    // colours follow the table.
+    struct Role {
+        QPalette::ColorGroup group;
+        QPalette::ColorRole role;
+        std::uint32_t light;
+        std::uint32_t dark;
+    };
+    static constexpr Role kRoles[] = {
+        {QPalette::All, QPalette::Window, 0xECECEA, 0x262625},
+        {QPalette::All, QPalette::WindowText, 0x1D1D1B, 0xE8E6E0},
+        {QPalette::All, QPalette::Base, 0xFFFFFF, 0x1C1C1B},
+        {QPalette::All, QPalette::AlternateBase, 0xF4F4F2, 0x2B2B2A},
+        {QPalette::All, QPalette::ToolTipBase, 0xFFFFF0, 0x2F2F2E},
+        {QPalette::All, QPalette::ToolTipText, 0x1D1D1B, 0xE8E6E0},
+        {QPalette::All, QPalette::PlaceholderText, 0x8A8A86, 0x8A8A86},
+        {QPalette::All, QPalette::Text, 0x1D1D1B, 0xE8E6E0},
+        {QPalette::All, QPalette::Button, 0xF4F4F2, 0x2F2F2E},
+        {QPalette::All, QPalette::ButtonText, 0x1D1D1B, 0xE8E6E0},
+        {QPalette::All, QPalette::BrightText, 0xFFFFFF, 0xFFFFFF},
+        {QPalette::All, QPalette::Light, 0xFFFFFF, 0x3A3A38},
+        {QPalette::All, QPalette::Midlight, 0xE3E3E0, 0x333331},
+        {QPalette::All, QPalette::Mid, 0xC9C9C5, 0x242423},
+        {QPalette::All, QPalette::Dark, 0x9E9E9A, 0x151515},
+        {QPalette::All, QPalette::Shadow, 0x5A5A58, 0x000000},
+        {QPalette::All, QPalette::HighlightedText, 0xFFFFFF, 0xFFFFFF},
+        {QPalette::Disabled, QPalette::WindowText, 0x9E9E9A, 0x6E6E6A},
+        {QPalette::Disabled, QPalette::Text, 0x9E9E9A, 0x6E6E6A},
+        {QPalette::Disabled, QPalette::ButtonText, 0x9E9E9A, 0x6E6E6A},
+    };
     QPalette p;
-    if (!dark) {
-        p.setColor(QPalette::Window, rgb(0xECECEA));
-        p.setColor(QPalette::WindowText, rgb(0x1D1D1B));
-        p.setColor(QPalette::Base, rgb(0xFFFFFF));
-        p.setColor(QPalette::AlternateBase, rgb(0xF4F4F2));
-        p.setColor(QPalette::ToolTipBase, rgb(0xFFFFF0));
-        p.setColor(QPalette::ToolTipText, rgb(0x1D1D1B));
-        p.setColor(QPalette::PlaceholderText, rgb(0x8A8A86));
-        p.setColor(QPalette::Text, rgb(0x1D1D1B));
-        p.setColor(QPalette::Button, rgb(0xF4F4F2));
-        p.setColor(QPalette::ButtonText, rgb(0x1D1D1B));
-        p.setColor(QPalette::BrightText, rgb(0xFFFFFF));
-        p.setColor(QPalette::Light, rgb(0xFFFFFF));
-        p.setColor(QPalette::Midlight, rgb(0xE3E3E0));
-        p.setColor(QPalette::Mid, rgb(0xC9C9C5));
-        p.setColor(QPalette::Dark, rgb(0x9E9E9A));
-        p.setColor(QPalette::Shadow, rgb(0x5A5A58));
-        p.setColor(QPalette::Highlight, emerald());
-        p.setColor(QPalette::HighlightedText, rgb(0xFFFFFF));
-        p.setColor(QPalette::Link, emerald());
-        p.setColor(QPalette::Disabled, QPalette::WindowText, rgb(0x9E9E9A));
-        p.setColor(QPalette::Disabled, QPalette::Text, rgb(0x9E9E9A));
-        p.setColor(QPalette::Disabled, QPalette::ButtonText, rgb(0x9E9E9A));
-    } else {
-        p.setColor(QPalette::Window, rgb(0x262625));
-        p.setColor(QPalette::WindowText, rgb(0xE8E6E0));
-        p.setColor(QPalette::Base, rgb(0x1C1C1B));
-        p.setColor(QPalette::AlternateBase, rgb(0x2B2B2A));
-        p.setColor(QPalette::ToolTipBase, rgb(0x2F2F2E));
-        p.setColor(QPalette::ToolTipText, rgb(0xE8E6E0));
-        p.setColor(QPalette::PlaceholderText, rgb(0x8A8A86));
-        p.setColor(QPalette::Text, rgb(0xE8E6E0));
-        p.setColor(QPalette::Button, rgb(0x2F2F2E));
-        p.setColor(QPalette::ButtonText, rgb(0xE8E6E0));
-        p.setColor(QPalette::BrightText, rgb(0xFFFFFF));
-        p.setColor(QPalette::Light, rgb(0x3A3A38));
-        p.setColor(QPalette::Midlight, rgb(0x333331));
-        p.setColor(QPalette::Mid, rgb(0x242423));
-        p.setColor(QPalette::Dark, rgb(0x151515));
-        p.setColor(QPalette::Shadow, rgb(0x000000));
-        p.setColor(QPalette::Highlight, rgb(0x137058));
-        p.setColor(QPalette::HighlightedText, rgb(0xFFFFFF));
-        p.setColor(QPalette::Link, goldSoft());
-        p.setColor(QPalette::Disabled, QPalette::WindowText, rgb(0x6E6E6A));
-        p.setColor(QPalette::Disabled, QPalette::Text, rgb(0x6E6E6A));
-        p.setColor(QPalette::Disabled, QPalette::ButtonText, rgb(0x6E6E6A));
-    }
+    for (const Role& entry : kRoles)
+        p.setColor(entry.group, entry.role, rgb(dark ? entry.dark : entry.light));
+    p.setColor(QPalette::All, QPalette::Highlight, dark ? rgb(0x137058) : emerald());
+    p.setColor(QPalette::All, QPalette::Link, dark ? goldSoft() : emerald());
     return p;
 }
 

@@ -53,7 +53,7 @@ ThemeColor dynamic(std::uint32_t light, std::uint32_t dark);
 bool isDark(const QPalette& palette);
 bool isDark();
 
-// Fixed colours, created once.
+// Fixed colours.
 QColor emerald();
 QColor emeraldDeep();
 QColor gold();
