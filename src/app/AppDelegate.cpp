@@ -53,11 +53,6 @@ constexpr int kWindowIconPixels = 256;
 // The status of a launch that could not open any library.
 constexpr int kNoLibraryStatus = 1;
 
-QString utf8(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
 // A list of texts as ["a", "b"].
 QString listText(const QStringList& items)
 {
@@ -88,7 +83,7 @@ int AppDelegate::run(int argc, char** argv)
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(utf8(kAppDisplayName));
+    QApplication::setApplicationDisplayName(QString::fromUtf8(kAppDisplayName));
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
     prepareApplication();
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(IconMaker::image(kWindowIconPixels))));
@@ -144,8 +139,6 @@ MainWindowController* AppDelegate::mainWC() const
 
 AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
 {
-    Theme::registerFonts();
-
     if (environment_.contains(QString::fromLatin1(kSnapDump))) {
         QStringList languages;
         if (auto stored = Preferences::standard().object(QString::fromLatin1(kLanguagesKey));
@@ -216,9 +209,12 @@ bool AppDelegate::openLibrary()
         asked = true;
     }
     std::shared_ptr<Library> lib = path ? Library::open(*path) : nullptr;
-    const QString message = utf8(kOpenFailedText) + QLatin1Char('\n') + Library::supportDir();
+    const auto alertFailure = [] {
+        Dialogs::alert(QString::fromUtf8(kOpenFailedTitle),
+                       QString::fromUtf8(kOpenFailedText) + QLatin1Char('\n') + Library::supportDir());
+    };
     if (!lib) {
-        Dialogs::alert(utf8(kOpenFailedTitle), message);
+        alertFailure();
         // A configured file that does not open would otherwise end every
         // launch the same way: let the user choose another one.
         if (asked)
@@ -228,7 +224,7 @@ bool AppDelegate::openLibrary()
             return false;
         lib = Library::open(*path);
         if (!lib) {
-            Dialogs::alert(utf8(kOpenFailedTitle), message);
+            alertFailure();
             return false;
         }
     }
@@ -238,7 +234,7 @@ bool AppDelegate::openLibrary()
 
 std::optional<QString> AppDelegate::askForDatabase()
 {
-    std::optional<QString> path = Dialogs::openFile(utf8(kChooseDatabase));
+    std::optional<QString> path = Dialogs::openFile(QString::fromUtf8(kChooseDatabase));
     if (!path || path->isEmpty())
         return std::nullopt;
     // Stored before opening, so the next launch finds it even if it fails now.

@@ -42,14 +42,14 @@ bool cannotShow(const Request& request)
     return true;
 }
 
-std::optional<QString> answerOrNothing(const Request& request, bool& handled)
+// The scripted answer, or the cancellation of a dialog that cannot be shown;
+// nothing when the real dialog is to be shown.
+std::optional<std::optional<QString>> preempted(const Request& request)
 {
-    handled = true;
     if (responder())
-        return responder()(request);
+        return std::optional<std::optional<QString>>(std::in_place, responder()(request));
     if (cannotShow(request))
-        return std::nullopt;
-    handled = false;
+        return std::optional<std::optional<QString>>(std::in_place, std::nullopt);
     return std::nullopt;
 }
 
@@ -65,9 +65,7 @@ Responder setResponder(Responder next)
 void alert(const QString& title, const QString& text, QWidget* window)
 {
     Request request{Kind::Alert, title, text, {}, {}, {}, false, window != nullptr};
-    bool handled = false;
-    answerOrNothing(request, handled);
-    if (handled)
+    if (preempted(request))
         return;
 
     auto* box = new QMessageBox(window);
@@ -89,10 +87,8 @@ std::optional<QString> prompt(const QString& title, const QString& info, const Q
                               bool multiline)
 {
     Request request{Kind::Prompt, title, info, initial, ok, {}, multiline, false};
-    bool handled = false;
-    auto answer = answerOrNothing(request, handled);
-    if (handled)
-        return answer;
+    if (auto answer = preempted(request))
+        return *answer;
 
     QDialog dialog;
     dialog.setWindowModality(Qt::ApplicationModal);
@@ -146,10 +142,8 @@ std::optional<QString> prompt(const QString& title, const QString& info, const Q
 std::optional<QString> openFile(const QString& message, const QString& filter, QWidget* window)
 {
     Request request{Kind::OpenFile, message, {}, {}, {}, filter, false, window != nullptr};
-    bool handled = false;
-    auto answer = answerOrNothing(request, handled);
-    if (handled)
-        return answer;
+    if (auto answer = preempted(request))
+        return *answer;
     const QString path = QFileDialog::getOpenFileName(window, message, QString(), filter);
     if (path.isEmpty())
         return std::nullopt;
@@ -160,10 +154,8 @@ std::optional<QString> saveFile(const QString& message, const QString& suggested
                                 QWidget* window)
 {
     Request request{Kind::SaveFile, message, {}, suggestedName, {}, filter, false, window != nullptr};
-    bool handled = false;
-    auto answer = answerOrNothing(request, handled);
-    if (handled)
-        return answer;
+    if (auto answer = preempted(request))
+        return *answer;
     const QString path = QFileDialog::getSaveFileName(window, message, suggestedName, filter);
     if (path.isEmpty())
         return std::nullopt;

@@ -1,5 +1,6 @@
 #include "app/IconMaker.h"
 
+#include "app/WelcomeView.h"
 #include "core/Theme.h"
 
 #include <QDir>
@@ -99,19 +100,8 @@ QImage image(double pixels)
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(ring);
 
-    const QPointF centre(kCanvas / 2, kCanvas / 2);
-    QPainterPath star;
-    star.setFillRule(Qt::WindingFill);
-    auto corner = [&](double degrees) {
-        const double a = degrees * M_PI / 180;
-        return QPointF(centre.x() + kStarRadius * std::cos(a), centre.y() + kStarRadius * std::sin(a));
-    };
-    for (double start : {45.0, 90.0}) {
-        star.moveTo(corner(start));
-        for (int k = 1; k < 4; ++k)
-            star.lineTo(corner(start + 90 * k));
-        star.closeSubpath();
-    }
+    // The same eight-pointed star as the welcome screen's lattice.
+    const QPainterPath star = WelcomeView::star(QPointF(kCanvas / 2, kCanvas / 2), kStarRadius);
     painter.fillPath(star, Theme::rgb(0x0C4A3B));
     painter.setPen(QPen(Theme::gold(), kStarLine));
     painter.drawPath(star);

@@ -52,13 +52,15 @@ constexpr char kModeTip[] = "كلاسيكي: بحث بالكلمات · ذكي: 
 constexpr char kPillTip[] = "عدد الكتب في المكتبة";
 constexpr char kSourceTip[] = "صورة الأصل / تصدير PDF";
 
+constexpr char kSaveFailedTitle[] = "تعذر حفظ الجلسة";
 constexpr char kSavedTitle[] = "حفظت الجلسة";
 constexpr char kSavedTextBefore[] = "ستستعاد التبويبات (";
 constexpr char kSavedTextAfter[] = ") عند التشغيل القادم. ولحفظها باسم تعود إليه متى شئت: ملف ← حفظ الجلسة باسم.";
 
-QString utf8(const char* text)
+// The preference holding the main window's frame.
+QString frameKey()
 {
-    return QString::fromUtf8(text);
+    return QString::fromLatin1(kFrameKeyPrefix) + QString::fromLatin1(MainWindowController::frameName);
 }
 
 } // namespace
@@ -78,7 +80,7 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
     parking_ = new QWidget(this);
     parking_->hide();
 
-    setWindowTitle(utf8(kWindowTitle));
+    setWindowTitle(QString::fromUtf8(kWindowTitle));
     resize(kWindowSize);
     setMinimumSize(kMinimumSize);
     restoreFrame();
@@ -120,7 +122,7 @@ QWidget* MainWindowController::buildTopBar()
 {
     QPointer<MainWindowController> self(this);
     auto command = [](const char* symbol, const char* tip, QFont::Weight weight, std::function<void()> action) {
-        return iconButton(QString::fromLatin1(symbol), utf8(tip), kCommandSize, {Theme::emerald(), Theme::gold()},
+        return iconButton(QString::fromLatin1(symbol), QString::fromUtf8(tip), kCommandSize, {Theme::emerald(), Theme::gold()},
                           weight, std::move(action));
     };
     // The commands whose windows and menus are not part of the application
@@ -145,7 +147,7 @@ QWidget* MainWindowController::buildTopBar()
         },
         kCommandSpacing);
 
-    searchField_->setPlaceholderText(utf8(kPlaceholderClassic));
+    searchField_->setPlaceholderText(QString::fromUtf8(kPlaceholderClassic));
     searchField_->setFont(Theme::ui(kSearchFontSize));
     searchField_->setFixedWidth(kSearchFieldWidth);
     searchField_->setClearButtonEnabled(true);
@@ -157,10 +159,10 @@ QWidget* MainWindowController::buildTopBar()
     const QColor hit = Theme::hit();
     QColor hitFaint = hit;
     hitFaint.setAlphaF(0.5f);
-    auto* source = iconButton(QStringLiteral("doc.richtext.fill"), utf8(kSourceTip), kCommandSize, {hit, hitFaint},
+    auto* source = iconButton(QStringLiteral("doc.richtext.fill"), QString::fromUtf8(kSourceTip), kCommandSize, {hit, hitFaint},
                               QFont::Normal, nullptr);
 
-    pill_->setToolTip(utf8(kPillTip));
+    pill_->setToolTip(QString::fromUtf8(kPillTip));
     auto* search = hstack({buildModeSwitch(), searchField_, source, pill_}, kSearchSpacing);
 
     auto* row = new QHBoxLayout(topBar_);
@@ -185,20 +187,20 @@ QWidget* MainWindowController::buildModeSwitch()
     const char* titles[] = {kModeClassic, kModeSmart};
     for (int segment = 0; segment < 2; ++segment) {
         auto* button = new QToolButton;
-        button->setText(utf8(titles[segment]));
+        button->setText(QString::fromUtf8(titles[segment]));
         button->setCheckable(true);
         button->setFont(Theme::ui(kModeFontSize, QFont::Medium));
         button->setFocusPolicy(Qt::NoFocus);
         modeSwitch_->addButton(button, segment);
         row->addWidget(button);
     }
-    box->setToolTip(utf8(kModeTip));
+    box->setToolTip(QString::fromUtf8(kModeTip));
 
     const int stored = int(Preferences::standard().integerValue(QString::fromLatin1(searchModeKey)));
     if (QAbstractButton* button = modeSwitch_->button(stored))
         button->setChecked(true);
     if (stored == 1)
-        searchField_->setPlaceholderText(utf8(kPlaceholderSmart));
+        searchField_->setPlaceholderText(QString::fromUtf8(kPlaceholderSmart));
 
     QPointer<MainWindowController> self(this);
     connect(modeSwitch_, &QButtonGroup::idClicked, this, [self](int segment) {
@@ -218,7 +220,7 @@ void MainWindowController::setSearchMode(int segment)
     if (QAbstractButton* button = modeSwitch_->button(segment); button && !button->isChecked())
         button->setChecked(true);
     Preferences::standard().set(QString::fromLatin1(searchModeKey), std::int64_t(segment));
-    searchField_->setPlaceholderText(utf8(segment == 1 ? kPlaceholderSmart : kPlaceholderClassic));
+    searchField_->setPlaceholderText(QString::fromUtf8(segment == 1 ? kPlaceholderSmart : kPlaceholderClassic));
 }
 
 void MainWindowController::showWelcomeIfNeeded()
@@ -289,15 +291,14 @@ void MainWindowController::close(int index)
         view->setParent(nullptr);
         view->deleteLater();
     }
-    if (tabs_.isEmpty()) {
-        active_ = -1;
-        unpinAll(host_, parking_);
-        showWelcomeIfNeeded();
-        refreshStrip();
-        scheduleAutosave();
+    if (!tabs_.isEmpty()) {
+        select(std::min(index, int(tabs_.size()) - 1));
         return;
     }
-    select(std::min(index, int(tabs_.size()) - 1));
+    active_ = -1;
+    unpinAll(host_, parking_);
+    // Refreshes the strip as well.
+    showWelcomeIfNeeded();
     scheduleAutosave();
 }
 
@@ -374,11 +375,11 @@ void MainWindowController::saveSession(bool explicitSave)
         return;
     // Only a session that was written is announced as saved.
     if (!json) {
-        Dialogs::alert(utf8("تعذر حفظ الجلسة"), QString(), this);
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString(), this);
         return;
     }
-    Dialogs::alert(utf8(kSavedTitle),
-                   utf8(kSavedTextBefore) + Arabic::num(tabs_.size()) + utf8(kSavedTextAfter), this);
+    Dialogs::alert(QString::fromUtf8(kSavedTitle),
+                   QString::fromUtf8(kSavedTextBefore) + Arabic::num(tabs_.size()) + QString::fromUtf8(kSavedTextAfter), this);
 }
 
 void MainWindowController::focusSearch()
@@ -450,14 +451,12 @@ void MainWindowController::closeEvent(QCloseEvent* event)
 
 void MainWindowController::saveFrame()
 {
-    Preferences::standard().set(QString::fromLatin1(kFrameKeyPrefix) + QString::fromLatin1(frameName),
-                                QString::fromLatin1(saveGeometry().toBase64()));
+    Preferences::standard().set(frameKey(), QString::fromLatin1(saveGeometry().toBase64()));
 }
 
 void MainWindowController::restoreFrame()
 {
-    const auto stored =
-        Preferences::standard().string(QString::fromLatin1(kFrameKeyPrefix) + QString::fromLatin1(frameName));
+    const auto stored = Preferences::standard().string(frameKey());
     if (stored && !stored->isEmpty())
         restoreGeometry(QByteArray::fromBase64(stored->toLatin1()));
 }

@@ -20,6 +20,15 @@ constexpr int kMenuGap = 8;
 constexpr double kMenuSymbolSize = 12;
 constexpr char kMenuTip[] = "كل التبويبات";
 constexpr char kNoTabs[] = "لا توجد تبويبات";
+
+// A call of one of the strip's handlers for tab i; nothing once the strip is gone.
+std::function<void()> handlerCall(const QPointer<TabStrip>& self, std::function<void(int)> TabStrip::*handler, int i)
+{
+    return [self, handler, i] {
+        if (self && (self.data()->*handler))
+            (self.data()->*handler)(i);
+    };
+}
 } // namespace
 
 TabStrip::TabStrip(QWidget* parent) : BarView(parent)
@@ -80,15 +89,9 @@ void TabStrip::set(const QList<QPair<QString, QString>>& tabs, int active)
     stack_->removeArrangedSubviews();
     QPointer<TabStrip> self(this);
     for (int i = 0; i < tabs.size(); ++i) {
-        auto select = [self, i] {
-            if (self && self->onSelect)
-                self->onSelect(i);
-        };
-        auto close = [self, i] {
-            if (self && self->onClose)
-                self->onClose(i);
-        };
-        stack_->addArrangedSubview(new TabButton(tabs[i].first, tabs[i].second, i == active, select, close));
+        stack_->addArrangedSubview(new TabButton(tabs[i].first, tabs[i].second, i == active,
+                                                 handlerCall(self, &TabStrip::onSelect, i),
+                                                 handlerCall(self, &TabStrip::onClose, i)));
     }
 }
 
@@ -97,10 +100,7 @@ QMenu* TabStrip::buildMenu()
     auto* menu = new QMenu(this);
     QPointer<TabStrip> self(this);
     for (int i = 0; i < tabs_.size(); ++i) {
-        QAction* item = menuItem(tabs_[i].first, QString(), [self, i] {
-            if (self && self->onSelect)
-                self->onSelect(i);
-        }, menu);
+        QAction* item = menuItem(tabs_[i].first, QString(), handlerCall(self, &TabStrip::onSelect, i), menu);
         if (i == active_) {
             item->setCheckable(true);
             item->setChecked(true);

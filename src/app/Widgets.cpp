@@ -23,10 +23,13 @@ constexpr int kIconButtonExtraHeight = 12;
 constexpr double kTextButtonSymbolSize = 15;
 constexpr double kBuilderFontSize = 13;
 
-ClosureTarget* attach(QObject* control, ClosureTarget::Fn fn)
+// Replaces the control's target with one that runs `fn` when `signal` fires.
+template <typename Control, typename Signal>
+void attach(Control* control, Signal signal, ClosureTarget::Fn fn)
 {
     delete ClosureTarget::of(control);
-    return new ClosureTarget(control, std::move(fn));
+    auto* target = new ClosureTarget(control, std::move(fn));
+    QObject::connect(control, signal, target, [target, control] { target->fire(control); });
 }
 
 // Keeps each pinned child on its parent's rectangle less its insets, with the
@@ -125,32 +128,27 @@ ClosureTarget* ClosureTarget::of(QObject* control)
 
 void onAction(QAbstractButton* control, std::function<void(QObject*)> fn)
 {
-    ClosureTarget* target = attach(control, std::move(fn));
-    QObject::connect(control, &QAbstractButton::clicked, target, [target, control] { target->fire(control); });
+    attach(control, &QAbstractButton::clicked, std::move(fn));
 }
 
 void onAction(QAction* control, std::function<void(QObject*)> fn)
 {
-    ClosureTarget* target = attach(control, std::move(fn));
-    QObject::connect(control, &QAction::triggered, target, [target, control] { target->fire(control); });
+    attach(control, &QAction::triggered, std::move(fn));
 }
 
 void onAction(QLineEdit* control, std::function<void(QObject*)> fn)
 {
-    ClosureTarget* target = attach(control, std::move(fn));
-    QObject::connect(control, &QLineEdit::returnPressed, target, [target, control] { target->fire(control); });
+    attach(control, &QLineEdit::returnPressed, std::move(fn));
 }
 
 void onAction(QComboBox* control, std::function<void(QObject*)> fn)
 {
-    ClosureTarget* target = attach(control, std::move(fn));
-    QObject::connect(control, &QComboBox::activated, target, [target, control] { target->fire(control); });
+    attach(control, &QComboBox::activated, std::move(fn));
 }
 
 void onAction(QAbstractSlider* control, std::function<void(QObject*)> fn)
 {
-    ClosureTarget* target = attach(control, std::move(fn));
-    QObject::connect(control, &QAbstractSlider::valueChanged, target, [target, control] { target->fire(control); });
+    attach(control, &QAbstractSlider::valueChanged, std::move(fn));
 }
 
 QAction* menuItem(const QString& title, const QString& key, std::function<void()> fn, QObject* parent)
@@ -364,20 +362,24 @@ QCheckBox* checkbox(const QString& title, bool on)
     return box;
 }
 
-StackView* hstack(const QList<QWidget*>& views, int spacing)
+namespace {
+StackView* stackOf(Qt::Orientation orientation, const QList<QWidget*>& views, int spacing, StackView::Align align)
 {
-    auto* stack = new StackView(Qt::Horizontal, spacing, StackView::Align::Center);
+    auto* stack = new StackView(orientation, spacing, align);
     for (QWidget* view : views)
         stack->addArrangedSubview(view);
     return stack;
 }
+} // namespace
+
+StackView* hstack(const QList<QWidget*>& views, int spacing)
+{
+    return stackOf(Qt::Horizontal, views, spacing, StackView::Align::Center);
+}
 
 StackView* vstack(const QList<QWidget*>& views, int spacing, StackView::Align align)
 {
-    auto* stack = new StackView(Qt::Vertical, spacing, align);
-    for (QWidget* view : views)
-        stack->addArrangedSubview(view);
-    return stack;
+    return stackOf(Qt::Vertical, views, spacing, align);
 }
 
 QWidget* spacer()
