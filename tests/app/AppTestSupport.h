@@ -5,6 +5,7 @@
 
 #include "app/AppDelegate.h"
 #include "core/Library.h"
+#include "core/Preferences.h"
 #include "support/FixtureLibrary.h"
 
 #include <QDir>
@@ -12,7 +13,11 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
+#include <initializer_list>
 #include <memory>
+#include <vector>
 
 namespace quorvel::test {
 
@@ -24,6 +29,29 @@ inline void prepareWindows()
     }();
     (void)ready;
 }
+
+// The base of the window tests: the application prepared, and the given
+// preferences unset, before each test.
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest() = default;
+    WindowTest(std::initializer_list<const char*> keys) : keys_(keys) {}
+
+    void SetUp() override
+    {
+        prepareWindows();
+        clearPreferences();
+    }
+
+    void clearPreferences()
+    {
+        for (const char* key : keys_)
+            Preferences::standard().remove(QString::fromLatin1(key));
+    }
+
+private:
+    std::vector<const char*> keys_;
+};
 
 // A library built from tests/data under a name of its own; "library.db" makes
 // it count as the local store.

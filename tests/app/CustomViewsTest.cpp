@@ -19,10 +19,7 @@
 using namespace quorvel;
 
 namespace {
-class CustomViewsTest : public ::testing::Test {
-protected:
-    void SetUp() override { test::prepareWindows(); }
-};
+class CustomViewsTest : public test::WindowTest {};
 } // namespace
 
 TEST_F(CustomViewsTest, scrollerMarksAreClampedAndNonFiniteOnesSkipped)

@@ -21,32 +21,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 
 using namespace quorvel;
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public test::WindowTest {
 protected:
-    void SetUp() override
-    {
-        test::prepareWindows();
-        Preferences::standard().remove(MainWindowController::searchModeKey);
-        Preferences::standard().remove(Settings::restoreSessionKey);
-    }
+    MainWindowTest() : WindowTest({MainWindowController::searchModeKey, Settings::restoreSessionKey}) {}
 
     // Opens a search tab for a text through the top bar's field.
     static void search(MainWindowController& w, const QString& text)
@@ -189,7 +171,7 @@ TEST_F(MainWindowTest, tenQuickTabSwitchesWriteTheSessionOnce)
     w.openBook(1, 2);
     w.openBook(2, 2);
     w.openBook(3, 2);
-    ASSERT_TRUE(waitUntil([&] { return !w.autosavePending(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.autosavePending(); }, 3000));
     fixture.lib->setKV(MainWindowController::sessionKey, QString());
 
     QSignalSpy stored(&w, &MainWindowController::sessionStored);
@@ -199,7 +181,7 @@ TEST_F(MainWindowTest, tenQuickTabSwitchesWriteTheSessionOnce)
     }
     EXPECT_EQ(stored.count(), 0);
     EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QString());
-    ASSERT_TRUE(waitUntil([&] { return stored.count() > 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored.count() > 0; }, 3000));
     QTest::qWait(100);
     EXPECT_EQ(stored.count(), 1);
 

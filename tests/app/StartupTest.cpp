@@ -21,13 +21,12 @@ using namespace quorvel;
 
 namespace {
 
-class StartupTest : public ::testing::Test {
+class StartupTest : public test::WindowTest {
 protected:
+    StartupTest() : WindowTest({AppDelegate::dbPathKey, Settings::restoreSessionKey}) {}
     void SetUp() override
     {
-        test::prepareWindows();
-        Preferences::standard().remove(AppDelegate::dbPathKey);
-        Preferences::standard().remove(Settings::restoreSessionKey);
+        WindowTest::SetUp();
         qunsetenv("QUORVEL_DB");
     }
     void TearDown() override { qunsetenv("QUORVEL_DB"); }

@@ -17,10 +17,8 @@ using namespace quorvel;
 
 namespace {
 
-class TabStripTest : public ::testing::Test {
+class TabStripTest : public test::WindowTest {
 protected:
-    void SetUp() override { test::prepareWindows(); }
-
     static QList<TabButton*> buttons(TabStrip& strip)
     {
         QList<TabButton*> found;

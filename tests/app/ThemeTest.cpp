@@ -14,16 +14,10 @@ using namespace quorvel;
 
 namespace {
 
-class ThemeTest : public ::testing::Test {
+class ThemeTest : public test::WindowTest {
 protected:
-    void SetUp() override
-    {
-        test::prepareWindows();
-        Preferences::standard().remove(Settings::nightReadingKey);
-        Preferences::standard().remove(Settings::paperColorKey);
-        Preferences::standard().remove(Settings::readerFontKey);
-    }
-    void TearDown() override { SetUp(); }
+    ThemeTest() : WindowTest({Settings::nightReadingKey, Settings::paperColorKey, Settings::readerFontKey}) {}
+    void TearDown() override { clearPreferences(); }
 };
 
 // The file of an installed font family, through the system's font lookup.

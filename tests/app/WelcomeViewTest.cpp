@@ -13,10 +13,7 @@
 using namespace quorvel;
 
 namespace {
-class WelcomeViewTest : public ::testing::Test {
-protected:
-    void SetUp() override { test::prepareWindows(); }
-};
+class WelcomeViewTest : public test::WindowTest {};
 
 QList<WelcomeView::Entry> entries(int n, int* calls)
 {

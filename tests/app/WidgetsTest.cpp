@@ -14,10 +14,7 @@
 using namespace quorvel;
 
 namespace {
-class WidgetsTest : public ::testing::Test {
-protected:
-    void SetUp() override { test::prepareWindows(); }
-};
+class WidgetsTest : public test::WindowTest {};
 } // namespace
 
 TEST_F(WidgetsTest, secondActionReplacesAndReleasesTheFirst)
