@@ -2,8 +2,7 @@
 
 #include "core/SQLiteDB.h"
 #include "core/SmartUtil.h"
-
-#include <sqlite3.h>
+#include "smart/SQLParameters.h"
 
 #include <QHash>
 #include <QSet>
@@ -59,12 +58,6 @@ QString before(const PyRegex::Regex& re, const QString& text)
 {
     const auto match = PyRegex::firstMatch(re, text);
     return match ? text.left(match->start) : text;
-}
-
-// The most parameters one statement of this connection may bind.
-qsizetype maxParameters(SQLiteDB& db)
-{
-    return qMax(1, sqlite3_limit(db.handle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1));
 }
 
 } // namespace
@@ -156,13 +149,9 @@ QList<Narrator> narrators(SQLiteDB& db, qint64 pageId)
     const qsizetype slice = maxParameters(db);
     for (qsizetype from = 0; from < ids.size(); from += slice) {
         const QList<qint64> part = ids.mid(from, slice);
-        SQLArgs args;
-        args.reserve(part.size());
-        for (qint64 id : part)
-            args.append(id);
         const QString sql = QStringLiteral("SELECT id, name FROM narrators WHERE id IN (")
             + Py::marks(part.size()) + QStringLiteral(")");
-        for (const auto& row : db.rows(sql, args)) {
+        for (const auto& row : db.rows(sql, argsOf(part))) {
             const auto id = row.integer(0);
             if (id)
                 names.insert(*id, row.str(1).value_or(QString()));

@@ -3,8 +3,7 @@
 #include "core/Arabic.h"
 #include "core/SQLiteDB.h"
 #include "core/SmartUtil.h"
-
-#include <sqlite3.h>
+#include "smart/SQLParameters.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -21,21 +20,6 @@ namespace {
 QStringList normalWords(const QString& normalized)
 {
     return normalized.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-// The most parameters one statement of this connection may bind.
-qsizetype maxParameters(SQLiteDB& db)
-{
-    return qMax(1, sqlite3_limit(db.handle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1));
-}
-
-SQLArgs argsOf(const QList<qint64>& values)
-{
-    SQLArgs args;
-    args.reserve(values.size());
-    for (qint64 v : values)
-        args.append(v);
-    return args;
 }
 
 // Integer column 0 of every row, nulls left out.

@@ -1,0 +1,31 @@
+#pragma once
+
+// Binding long id lists: the connection's parameter ceiling, for queries that
+// slice such lists into IN (...) groups, and the lists as arguments.
+
+#include "core/SQLiteDB.h"
+
+#include <sqlite3.h>
+
+#include <QList>
+#include <QtGlobal>
+
+namespace quorvel {
+
+// The most parameters one statement of this connection may bind (at least 1).
+inline qsizetype maxParameters(SQLiteDB& db)
+{
+    return qMax(1, sqlite3_limit(db.handle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+}
+
+// The values as statement arguments, in order.
+inline SQLArgs argsOf(const QList<qint64>& values)
+{
+    SQLArgs args;
+    args.reserve(values.size());
+    for (qint64 v : values)
+        args.append(v);
+    return args;
+}
+
+} // namespace quorvel
