@@ -99,10 +99,7 @@ public:
         // The same terms handed one by one to `visit` until it returns false,
         // so that a scan of the whole vocabulary holds no list of it.
         void scan(const QString& lo, const QString& hi, const std::function<bool(const QString&)>& visit);
-        // The upper bound of the whole vocabulary: one character after every term.
-        static const QString& top();
         QStringList terms(const QString& prefix);
-        QStringList all();
         // Index terms made of `w` followed directly by digits.
         QStringList glued(const QString& w);
 

@@ -125,19 +125,9 @@ QStringList SearchEngine::Vocab::range(const QString& lo, const QString& hi)
     return out;
 }
 
-const QString& SearchEngine::Vocab::top()
-{
-    return topChar();
-}
-
 QStringList SearchEngine::Vocab::terms(const QString& prefix)
 {
     return range(prefix, prefix + topChar());
-}
-
-QStringList SearchEngine::Vocab::all()
-{
-    return range(QString(), topChar());
 }
 
 QStringList SearchEngine::Vocab::glued(const QString& w)

@@ -3,18 +3,20 @@
 #include "core/Json.h"
 
 #include <array>
-#include <string_view>
 
 namespace quorvel {
 
 namespace {
 
-// The flags in their field order, so that writing and reading cannot drift apart.
-struct FlagField {
+// The JSON keys beside their members, so that writing and reading cannot drift apart.
+template <typename T>
+struct Field {
     const char* key;
-    bool SearchQuery::*member;
+    T SearchQuery::*member;
 };
-constexpr std::array<FlagField, 13> flagFields{{
+
+// The flags in their field order.
+constexpr std::array<Field<bool>, 13> flagFields{{
     {"requireAll", &SearchQuery::requireAll},
     {"ordered", &SearchQuery::ordered},
     {"near", &SearchQuery::near},
@@ -30,11 +32,7 @@ constexpr std::array<FlagField, 13> flagFields{{
     {"semantic", &SearchQuery::semantic},
 }};
 
-struct ListField {
-    const char* key;
-    QStringList SearchQuery::*member;
-};
-constexpr std::array<ListField, 3> listFields{{
+constexpr std::array<Field<QStringList>, 3> listFields{{
     {"andPhrases", &SearchQuery::andPhrases},
     {"orPhrases", &SearchQuery::orPhrases},
     {"notPhrases", &SearchQuery::notPhrases},
@@ -67,9 +65,9 @@ bool SearchQuery::isEmpty() const
 QString SearchQuery::json() const
 {
     Json::Value object = Json::Value::object();
-    for (const ListField& f : listFields)
+    for (const auto& f : listFields)
         object[f.key] = Json::toJson(this->*f.member);
-    for (const FlagField& f : flagFields)
+    for (const auto& f : flagFields)
         object[f.key] = this->*f.member;
     if (scope) {
         Json::Value ids = Json::Value::array();
@@ -97,7 +95,7 @@ std::optional<SearchQuery> SearchQuery::from(const QString& json, QString* error
 
     // Built aside and returned only whole: a fault anywhere leaves nothing applied.
     SearchQuery q;
-    for (const ListField& f : listFields) {
+    for (const auto& f : listFields) {
         const auto it = object.find(f.key);
         if (it == object.end())
             return fail(QStringLiteral("missing \"%1\"").arg(f.key));
@@ -112,7 +110,7 @@ std::optional<SearchQuery> SearchQuery::from(const QString& json, QString* error
         }
         q.*f.member = list;
     }
-    for (const FlagField& f : flagFields) {
+    for (const auto& f : flagFields) {
         if (object.find(f.key) == object.end())
             return fail(QStringLiteral("missing \"%1\"").arg(f.key));
         const auto value = Json::strictBool(object, f.key);
