@@ -57,10 +57,19 @@ struct Case {
     QStringList b;
 };
 
+bool mainTextOnly(Mode m)
+{
+    return m == Mode::mainOnly || m == Mode::mainWithout;
+}
+
+bool secondExcluded(Mode m)
+{
+    return m == Mode::without || m == Mode::mainWithout;
+}
+
 bool scan(const Case& c, const ScannedPage& page)
 {
-    const bool mainText = c.mode == Mode::mainOnly || c.mode == Mode::mainWithout;
-    const QStringList& words = mainText ? page.mainWords : page.words;
+    const QStringList& words = mainTextOnly(c.mode) ? page.mainWords : page.words;
     const QList<int> oa = occurrences(c.a, words);
     const QList<int> ob = c.b.isEmpty() ? QList<int>{} : occurrences(c.b, words);
     const int la = int(c.a.size()), lb = int(c.b.size());
@@ -97,35 +106,14 @@ SearchQuery queryOf(const Case& c)
 {
     SearchQuery q = phrases({c.a.join(' ')});
     const QString b = c.b.join(' ');
-    switch (c.mode) {
-    case Mode::single:
-        break;
-    case Mode::mainOnly:
-        q.inHawashi = false;
-        break;
-    case Mode::both:
-        q.andPhrases << b;
-        break;
-    case Mode::either:
-        q.andPhrases << b;
-        q.requireAll = false;
-        break;
-    case Mode::ordered:
-        q.andPhrases << b;
-        q.ordered = true;
-        break;
-    case Mode::near:
-        q.andPhrases << b;
-        q.near = true;
-        break;
-    case Mode::without:
+    if (secondExcluded(c.mode))
         q.notPhrases = {b};
-        break;
-    case Mode::mainWithout:
-        q.notPhrases = {b};
-        q.inHawashi = false;
-        break;
-    }
+    else if (c.mode != Mode::single && c.mode != Mode::mainOnly)
+        q.andPhrases << b;
+    q.inHawashi = !mainTextOnly(c.mode);
+    q.requireAll = c.mode != Mode::either;
+    q.ordered = c.mode == Mode::ordered;
+    q.near = c.mode == Mode::near;
     return q;
 }
 

@@ -113,33 +113,38 @@ TEST(SearchVerify, hamzaAndMarksOnVocalisedVerses)
     const QString in = quranVerse(4, 62);   // … إِنْ أَرَدْنَآ …
     ASSERT_FALSE(inna.isEmpty());
 
-    SearchQuery q = phrases({"إن"});
-    for (const QString& verse : {inna, an, in})
-        EXPECT_TRUE(passesText(q, verse));
-    q.hamza = true;
-    EXPECT_TRUE(passesText(q, inna));
-    EXPECT_FALSE(passesText(q, an));
-    EXPECT_TRUE(passesText(q, in));
-    q.andPhrases = {"أن"};
-    EXPECT_FALSE(passesText(q, inna));
-    EXPECT_TRUE(passesText(q, an));
-
-    SearchQuery marks = phrases({"إِنَّ"});
-    marks.tashkeel = true;
-    EXPECT_TRUE(passesText(marks, inna));
-    EXPECT_FALSE(passesText(marks, an));
-    EXPECT_FALSE(passesText(marks, in));
-    marks.andPhrases = {"إِنْ"};
-    EXPECT_FALSE(passesText(marks, inna));
-    EXPECT_TRUE(passesText(marks, in));
-    // A plain alef in the query accepts the wasla of the page under hamza.
-    SearchQuery wasla = phrases({"الله"});
-    wasla.hamza = true;
-    EXPECT_TRUE(passesText(wasla, inna.isEmpty() ? QString() : quranVerse(2, 7)));
-    // A digit token is compared as a number, whatever the marks.
-    SearchQuery digit = phrases({"إِنَّ 7"});
-    digit.tashkeel = true;
-    EXPECT_TRUE(passesText(digit, QStringLiteral("إِنَّ ٧")));
+    struct Row {
+        QString phrase;
+        bool SearchQuery::*flag; // set on top of the default query, if any
+        QString text;
+        bool passes;
+    };
+    const Row rows[] = {
+        {"إن", nullptr, inna, true},
+        {"إن", nullptr, an, true},
+        {"إن", nullptr, in, true},
+        {"إن", &SearchQuery::hamza, inna, true},
+        {"إن", &SearchQuery::hamza, an, false},
+        {"إن", &SearchQuery::hamza, in, true},
+        {"أن", &SearchQuery::hamza, inna, false},
+        {"أن", &SearchQuery::hamza, an, true},
+        {"إِنَّ", &SearchQuery::tashkeel, inna, true},
+        {"إِنَّ", &SearchQuery::tashkeel, an, false},
+        {"إِنَّ", &SearchQuery::tashkeel, in, false},
+        {"إِنْ", &SearchQuery::tashkeel, inna, false},
+        {"إِنْ", &SearchQuery::tashkeel, in, true},
+        // A plain alef in the query accepts the wasla of the page under hamza.
+        {"الله", &SearchQuery::hamza, quranVerse(2, 7), true},
+        // A digit token is compared as a number, whatever the marks.
+        {"إِنَّ 7", &SearchQuery::tashkeel, QStringLiteral("إِنَّ ٧"), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE((row.phrase + " / " + row.text).toStdString());
+        SearchQuery q = phrases({row.phrase});
+        if (row.flag)
+            q.*row.flag = true;
+        EXPECT_EQ(passesText(q, row.text), row.passes);
+    }
 }
 
 TEST(SearchVerify, sectionText)
