@@ -7,15 +7,12 @@
 //   bench_search [--corpus catalog.json] [--scale N] [--repeat N]
 
 #include "../common/CorpusLibrary.h"
-#include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
-#include "core/LibrarySchema.h"
 #include "search/SearchEngine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -30,51 +27,45 @@ namespace {
 constexpr int defaultScale = 40;
 constexpr int defaultRepeats = 5;
 
-
-
 struct Case {
     const char* name;
     SearchQuery query;
     QString baseline; // a plain FTS5 expression of the same words
 };
 
-SearchQuery words(const QStringList& ands)
+// A flag set away from its default.
+struct Flag {
+    bool SearchQuery::*member;
+    bool value = true;
+};
+
+SearchQuery words(const QStringList& ands, std::initializer_list<Flag> flags = {})
 {
     SearchQuery q;
     q.andPhrases = ands;
     q.inNotes = false;
+    for (const Flag& f : flags)
+        q.*f.member = f.value;
     return q;
 }
 
 QList<Case> cases()
 {
-    QList<Case> out;
-    out << Case{"common word", words({"الله"}), "\"الله\""};
-    out << Case{"phrase", words({"رسول الله"}), "\"رسول\" + \"الله\""};
-    SearchQuery near = words({"رسول الله", "عائشة"});
-    near.near = true;
-    out << Case{"near pair", near, "NEAR(\"رسول\" + \"الله\" \"عائشه\", 12)"};
-    SearchQuery ordered = near;
-    ordered.ordered = true;
-    out << Case{"ordered near pair", ordered, "NEAR(\"رسول\" + \"الله\" \"عائشه\", 12)"};
-    SearchQuery affix = words({"صلاة"});
-    affix.affix = true;
-    out << Case{"affix word", affix, "\"صلاه\""};
-    SearchQuery morph = words({"المسلمون"});
-    morph.morph = true;
-    out << Case{"morph word", morph, "\"مسلم\"*"};
-    out << Case{"trailing wildcard", words({"حد*"}), "\"حد\"*"};
-    out << Case{"leading wildcard", words({"*ثنا"}), "\"حدثنا\""};
-    SearchQuery matn = words({"حدثنا"});
-    matn.inHawashi = false;
-    out << Case{"main text only", matn, "\"حدثنا\""};
-    SearchQuery hamza = words({"أبي هريرة"});
-    hamza.hamza = true;
-    out << Case{"hamza phrase", hamza, "\"ابي\" + \"هريره\""};
-    SearchQuery titles = words({"باب"});
-    titles.inTitles = true;
-    out << Case{"with titles", titles, "\"باب\""};
-    return out;
+    const QStringList pair{"رسول الله", "عائشة"};
+    const QString nearBaseline = "NEAR(\"رسول\" + \"الله\" \"عائشه\", 12)";
+    return {
+        {"common word", words({"الله"}), "\"الله\""},
+        {"phrase", words({"رسول الله"}), "\"رسول\" + \"الله\""},
+        {"near pair", words(pair, {{&SearchQuery::near}}), nearBaseline},
+        {"ordered near pair", words(pair, {{&SearchQuery::near}, {&SearchQuery::ordered}}), nearBaseline},
+        {"affix word", words({"صلاة"}, {{&SearchQuery::affix}}), "\"صلاه\""},
+        {"morph word", words({"المسلمون"}, {{&SearchQuery::morph}}), "\"مسلم\"*"},
+        {"trailing wildcard", words({"حد*"}), "\"حد\"*"},
+        {"leading wildcard", words({"*ثنا"}), "\"حدثنا\""},
+        {"main text only", words({"حدثنا"}, {{&SearchQuery::inHawashi, false}}), "\"حدثنا\""},
+        {"hamza phrase", words({"أبي هريرة"}, {{&SearchQuery::hamza}}), "\"ابي\" + \"هريره\""},
+        {"with titles", words({"باب"}, {{&SearchQuery::inTitles}}), "\"باب\""},
+    };
 }
 
 struct Timing {
@@ -177,14 +168,15 @@ int main(int argc, char** argv)
                 double(buildTimer.elapsed()), repeats);
 
     SearchEngine engine(*lib);
+    const QList<Case> all = cases();
     // The first run builds the page map and reads the tables of contents.
-    const Timing cold = runEngine(engine, cases().first().query);
+    const Timing cold = runEngine(engine, all.first().query);
     std::printf("cold first run (page map, vocabulary table): %.2f ms, %lld hits\n\n", cold.totalMs,
                 (long long)cold.hits);
 
     std::printf("%-20s %8s %10s %10s %9s %10s %7s\n", "query", "hits", "first ms", "run ms", "fts rows",
                 "fts ms", "ratio");
-    for (const Case& c : cases()) {
+    for (const Case& c : all) {
         const Timing run = median(repeats, [&] { return runEngine(engine, c.query); });
         const Timing plain = median(repeats, [&] { return runBaseline(*baselineDb, c.baseline); });
         std::printf("%-20s %8lld %10.2f %10.2f %9lld %10.2f %7.1f\n", c.name, (long long)run.hits, run.firstMs,

@@ -8,11 +8,10 @@
 //
 //   bench_searchcli [--corpus catalog.json] [--scale N] [--repeat N] [--quorvel path]
 
+#include "../common/BenchArgs.h"
 #include "../common/CorpusLibrary.h"
-#include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
-#include "core/LibrarySchema.h"
 #include "search/SearchCLI.h"
 #include "search/SearchEngine.h"
 
@@ -49,8 +48,6 @@ const struct {
     {"NEAR pair", R"({"andPhrases":["رسول الله","عائشة"],"near":true,"inNotes":false})"},
     {"footnote only", R"({"andPhrases":["الأصل"],"inMatn":false,"inNotes":false})"},
 };
-
-
 
 double median(std::vector<double> values)
 {
@@ -124,21 +121,11 @@ void benchLibrary(const QString& quorvel, const QString& dbPath, const QString& 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QString catalogPath = QStringLiteral(QUORVEL_SOURCE_DIR "/samples/catalog.json");
-    QString quorvel = QCoreApplication::applicationDirPath() + QStringLiteral("/../quorvel");
-    int scale = kDefaultScale;
-    int repeat = kDefaultRepeat;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--corpus"))
-            catalogPath = args[i + 1];
-        else if (args[i] == QLatin1String("--scale"))
-            scale = std::max(1, args[i + 1].toInt());
-        else if (args[i] == QLatin1String("--repeat"))
-            repeat = std::max(1, args[i + 1].toInt());
-        else if (args[i] == QLatin1String("--quorvel"))
-            quorvel = args[i + 1];
-    }
+    const bench::BenchArgs args(app.arguments());
+    const QString catalogPath = args.text(QStringLiteral("--corpus"), bench::sampleCatalogPath());
+    QString quorvel = args.text(QStringLiteral("--quorvel"), bench::defaultQuorvelPath());
+    const int scale = args.number(QStringLiteral("--scale"), kDefaultScale, 1);
+    const int repeat = args.number(QStringLiteral("--repeat"), kDefaultRepeat, 1);
     if (!QFileInfo(quorvel).isExecutable())
         quorvel = QCoreApplication::applicationDirPath() + QStringLiteral("/quorvel");
 
