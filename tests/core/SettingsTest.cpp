@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 using namespace quorvel;
 
 namespace {
@@ -67,14 +69,21 @@ TEST_F(SettingsTest, sizesAtOrBelowZeroReadAsDefault)
 
 TEST_F(SettingsTest, defaultTrueGroupOnlyTurnsOffForAStoredBoolean)
 {
-    for (const char* key : {Settings::indicDigitsKey, Settings::quranUthmaniKey,
-                            Settings::restoreSessionKey, Settings::checkUpdatesKey,
-                            Settings::showTashkeelKey}) {
+    const std::pair<const char*, bool (*)()> group[] = {
+        {Settings::indicDigitsKey, Settings::indicDigits},
+        {Settings::quranUthmaniKey, Settings::quranUthmani},
+        {Settings::restoreSessionKey, Settings::restoreSession},
+        {Settings::checkUpdatesKey, Settings::checkUpdates},
+        {Settings::showTashkeelKey, Settings::showTashkeel},
+    };
+    for (const auto& [key, read] : group) {
         SCOPED_TRACE(key);
         store(key, false);
         EXPECT_FALSE(Preferences::standard().object(key)->get<bool>());
+        EXPECT_FALSE(read());
         store(key, "no");
         EXPECT_TRUE(Preferences::standard().object(key)->is_string());
+        EXPECT_TRUE(read());
     }
     store(Settings::indicDigitsKey, false);
     EXPECT_FALSE(Settings::indicDigits());
