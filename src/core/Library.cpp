@@ -9,7 +9,6 @@
 
 #include <unicode/normalizer2.h>
 #include <unicode/regex.h>
-#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
@@ -52,22 +51,6 @@ const icu::RegexPattern* compile(const char16_t* pattern)
         icu::RegexPattern::compile(icu::UnicodeString(pattern), parseError, status);
     Q_ASSERT(U_SUCCESS(status));
     return compiled;
-}
-
-bool isSpaceOrTab(char16_t u)
-{
-    return u == u'\t' || u_charType(u) == U_SPACE_SEPARATOR;
-}
-
-QString trimSpacesAndTabs(const QString& s)
-{
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && isSpaceOrTab(s.at(begin).unicode()))
-        ++begin;
-    while (end > begin && isSpaceOrTab(s.at(end - 1).unicode()))
-        --end;
-    return s.mid(begin, end - begin);
 }
 
 // Canonically composed form, so that canonically equivalent titles compare
@@ -320,7 +303,7 @@ QString Library::cleanAuthor(const QString& name)
                 text = split;
         }
     }
-    return trimSpacesAndTabs(fromIcu(text));
+    return trimSpacesAndTabs(fromIcu(text)).toString();
 }
 
 // Reads authors, books and categories, puts the books in display order and

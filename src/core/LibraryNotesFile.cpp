@@ -144,10 +144,7 @@ std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& 
         const auto seq = integral(*entry, "seq");
         if (!bookId || !seq)
             continue;
-        const auto present = user_->scalarInt(
-            QStringLiteral("SELECT COUNT(*) FROM bookmarks WHERE book_id=? AND seq=?"),
-            {*bookId, *seq});
-        if (!present || *present < 1) {
+        if (!isBookmarked(*bookId, *seq)) {
             toggleBookmark(*bookId, *seq);
             ++counts.marks;
         }

@@ -19,7 +19,9 @@ bool isSpaceOrTab(QChar c)
     return c == u'\t' || c.category() == QChar::Separator_Space;
 }
 
-QStringView trimmedSpacesAndTabs(QStringView s)
+} // namespace
+
+QStringView Library::trimSpacesAndTabs(QStringView s)
 {
     qsizetype begin = 0;
     qsizetype end = s.size();
@@ -29,8 +31,6 @@ QStringView trimmedSpacesAndTabs(QStringView s)
         --end;
     return s.sliced(begin, end - begin);
 }
-
-} // namespace
 
 // A decimal integer with an optional sign and ASCII digits only.
 std::optional<std::int64_t> Library::parseDecimal(QStringView s)
@@ -169,7 +169,7 @@ QList<TocNodePtr> Library::toc(std::int64_t book)
                                        {book})) {
         QString title = row.str(1).value_or(QString());
         if (quran) {
-            const auto n = parseDecimal(trimmedSpacesAndTabs(title));
+            const auto n = parseDecimal(trimSpacesAndTabs(title));
             if (n && *n >= 1 && *n <= suraCount)
                 title = suraPrefix + suras().at(*n - 1);
         }

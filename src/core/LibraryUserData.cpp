@@ -16,6 +16,19 @@ namespace quorvel {
 namespace {
 const QString favoritesFolderName = QStringLiteral(u"المفضّلة");
 constexpr const char* ignoredKey = "ignored";
+
+// (book_id, seq, ts) rows as stamps, leaving out books the catalogue no longer holds.
+QList<Library::PageStamp> stampsInCatalog(const QList<Statement::Row>& rows, const Catalog& catalog)
+{
+    QList<Library::PageStamp> out;
+    for (const auto& row : rows) {
+        const auto book = row.integer(0);
+        if (!book || !catalog.bookById.contains(*book))
+            continue;
+        out.append({*book, row.integer(1).value_or(1), row.integer(2).value_or(0)});
+    }
+    return out;
+}
 } // namespace
 
 QString Library::joinIds(const QList<std::int64_t>& ids)
@@ -53,17 +66,10 @@ std::optional<std::int64_t> Library::lastViewed(std::int64_t book) const
 
 QList<Library::PageStamp> Library::recentBooks(int limit) const
 {
-    const auto snapshot = catalog();
-    QList<PageStamp> out;
-    for (const auto& row : user_->rows(QStringLiteral("SELECT book_id, seq, ts FROM last_viewed "
+    return stampsInCatalog(user_->rows(QStringLiteral("SELECT book_id, seq, ts FROM last_viewed "
                                                       "ORDER BY ts DESC, rowid DESC LIMIT ?"),
-                                       {limit})) {
-        const auto book = row.integer(0);
-        if (!book || !snapshot->bookById.contains(*book))
-            continue;
-        out.append({*book, row.integer(1).value_or(1), row.integer(2).value_or(0)});
-    }
-    return out;
+                                       {limit}),
+                           *catalog());
 }
 
 // ---- Folders and favourites ------------------------------------------------------
@@ -172,16 +178,9 @@ void Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text)
 
 QList<Library::PageStamp> Library::bookmarks() const
 {
-    const auto snapshot = catalog();
-    QList<PageStamp> out;
-    for (const auto& row : user_->rows(QStringLiteral(
-             "SELECT book_id, seq, ts FROM bookmarks ORDER BY ts DESC, rowid DESC"))) {
-        const auto book = row.integer(0);
-        if (!book || !snapshot->bookById.contains(*book))
-            continue;
-        out.append({*book, row.integer(1).value_or(1), row.integer(2).value_or(0)});
-    }
-    return out;
+    return stampsInCatalog(user_->rows(QStringLiteral(
+                               "SELECT book_id, seq, ts FROM bookmarks ORDER BY ts DESC, rowid DESC")),
+                           *catalog());
 }
 
 bool Library::isBookmarked(std::int64_t book, std::int64_t seq) const

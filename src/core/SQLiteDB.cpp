@@ -56,9 +56,6 @@ SQLArg::SQLArg(const QVariant& value)
     case QMetaType::Bool:
         value_ = value.toBool();
         break;
-    case QMetaType::QString:
-        value_ = value.toString();
-        break;
     default:
         value_ = value.toString();
         break;
@@ -208,7 +205,7 @@ std::shared_ptr<SQLiteDB> SQLiteDB::open(const QString& path, bool readonly)
         for (const char* pragma : readOnlyTuning)
             sqlite3_exec(handle, pragma, nullptr, nullptr, nullptr);
     }
-    return std::shared_ptr<SQLiteDB>(new SQLiteDB(handle, path, readonly));
+    return std::shared_ptr<SQLiteDB>(new SQLiteDB(handle, path));
 }
 
 SQLiteDB::~SQLiteDB()

@@ -122,7 +122,6 @@ public:
     // The text the connection was opened with, so that a second connection
     // to the same database can be opened the same way.
     const QString& path() const { return path_; }
-    bool isReadOnly() const { return readonly_; }
 
     // Runs one or more statements; true when all succeeded.
     bool exec(const QString& sql);
@@ -142,12 +141,10 @@ public:
     QString lastError() const;
 
 private:
-    SQLiteDB(sqlite3* handle, QString path, bool readonly)
-        : handle_(handle), path_(std::move(path)), readonly_(readonly) {}
+    SQLiteDB(sqlite3* handle, QString path) : handle_(handle), path_(std::move(path)) {}
 
     sqlite3* handle_ = nullptr;
     QString path_;
-    bool readonly_ = false;
 };
 
 } // namespace quorvel
