@@ -159,11 +159,7 @@ TEST(ArabicRanges, bookPageWithFootnoteNumbers)
 // the term it was found for.
 TEST(ArabicRanges, rangesOfRandomRealPhrasesNormaliseToTheirTerms)
 {
-    QStringList texts;
-    for (const auto& v : test::quranVerses())
-        texts.append(v.text);
-    for (const char* book : {"books/001.json", "books/002.json", "books/003.json"})
-        texts += test::bookPages(QString::fromLatin1(book));
+    const QStringList& texts = test::corpusTexts();
     std::mt19937 random(20240607);
     int checked = 0;
     for (int sample = 0; sample < 400; ++sample) {

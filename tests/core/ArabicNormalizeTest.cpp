@@ -16,17 +16,6 @@ using quorvel::test::quranVerse;
 
 namespace {
 
-// Every text of the test corpus: the Quran's verses, then each book's pages.
-QStringList corpusTexts()
-{
-    QStringList texts;
-    for (const auto& v : test::quranVerses())
-        texts.append(v.text);
-    for (const char* book : {"books/001.json", "books/002.json", "books/003.json"})
-        texts += test::bookPages(QString::fromLatin1(book));
-    return texts;
-}
-
 // The letter/digit rule written independently of the implementation: age from
 // the version string, categories one by one, numeric value instead of type.
 bool referenceAlnum(UChar32 c)
@@ -190,7 +179,7 @@ TEST(ArabicNormalize, goldenCorpusLines)
 
 TEST(ArabicNormalize, invariantsHoldOnTheWholeCorpus)
 {
-    const QStringList texts = corpusTexts();
+    const QStringList& texts = test::corpusTexts();
     ASSERT_GT(texts.size(), 6000);
     for (const QString& text : texts) {
         for (const bool rasm : {true, false}) {
@@ -214,7 +203,7 @@ TEST(ArabicNormalize, normalFormOfTheCorpusIsPinnedToItsVersion)
     ASSERT_EQ(Arabic::normVersion, 1);
     QStringList withRasm;
     QStringList withoutRasm;
-    for (const QString& text : corpusTexts()) {
+    for (const QString& text : test::corpusTexts()) {
         withRasm.append(Arabic::normalize(text, true));
         withoutRasm.append(Arabic::normalize(text, false));
     }

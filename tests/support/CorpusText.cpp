@@ -51,4 +51,17 @@ QString quranVerse(int sura, int ayah)
     return {};
 }
 
+const QStringList& corpusTexts()
+{
+    static const QStringList texts = [] {
+        QStringList out;
+        for (const QuranVerse& v : quranVerses())
+            out.append(v.text);
+        for (const char* book : {"books/001.json", "books/002.json", "books/003.json"})
+            out += bookPages(QString::fromLatin1(book));
+        return out;
+    }();
+    return texts;
+}
+
 } // namespace quorvel::test

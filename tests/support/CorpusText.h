@@ -21,4 +21,7 @@ const QList<QuranVerse>& quranVerses();
 // One verse's text; empty when the file lacks it.
 QString quranVerse(int sura, int ayah);
 
+// Every text of the corpus: the Quran's verses, then each book's pages.
+const QStringList& corpusTexts();
+
 } // namespace quorvel::test
