@@ -5,6 +5,7 @@
 //   bench_install [--reuse]
 //
 // The release is built here from samples/ with a key made for the run.
+#include "../common/CorpusLibrary.h"
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
 #include "dist/Dist.h"
@@ -14,22 +15,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 using namespace quorvel;
+using bench::readJson;
 
 namespace {
-
-std::optional<Json::Value> readJson(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return Json::parse(file.readAll());
-}
 
 // Builds the sample release into dir; false on failure.
 bool buildRelease(const QString& samples, const QString& dir, const ReleaseWriter::KeyPair& keys)

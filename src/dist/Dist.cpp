@@ -147,6 +147,19 @@ void checkObject(const Json::Value& v, const QString& path)
         wrongType(path);
 }
 
+// Calls fn(item, itemPath) for each element of the required array `key`,
+// once it is known to be an object.
+template <typename Fn>
+void forEachObject(const Json::Value& object, const char* key, const QString& path, Fn fn)
+{
+    const Json::Value& items = reqArray(object, key, path);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const QString e = element(path, key, i);
+        checkObject(items[i], e);
+        fn(items[i], e);
+    }
+}
+
 PackFile decodePackFile(const Json::Value& object, const char* key, const QString& path)
 {
     const Json::Value& o = reqObject(object, key, path);
@@ -237,10 +250,8 @@ Index decodeIndex(const QByteArray& json)
     index.release = reqInt(o, "release", p);
     index.generated = reqString(o, "generated", p);
     index.expires = reqString(o, "expires", p);
-    const Json::Value& cat = reqObject(o, "catalog", p);
-    index.catalog.file = reqString(cat, "file", QStringLiteral("catalog"));
-    index.catalog.sha256 = reqString(cat, "sha256", QStringLiteral("catalog"));
-    index.catalog.size = reqInt(cat, "size", QStringLiteral("catalog"));
+    const PackFile cat = decodePackFile(o, "catalog", p);
+    index.catalog = IndexCat{cat.file, cat.sha256, cat.size};
     if (const Json::Value* flag = optionalMember(o, "public")) {
         auto b = Json::asBool(*flag);
         if (!b)
@@ -259,35 +270,25 @@ Catalog decodeCatalog(const QByteArray& json)
     c.release = reqInt(o, "release", p);
     c.normVer = reqInt(o, "norm_ver", p);
 
-    const Json::Value& cats = reqArray(o, "categories", p);
-    for (std::size_t i = 0; i < cats.size(); ++i) {
-        const QString e = element(p, "categories", i);
-        checkObject(cats[i], e);
+    forEachObject(o, "categories", p, [&](const Json::Value& item, const QString& e) {
         CatCategory cat;
-        cat.id = reqInt(cats[i], "id", e);
-        cat.name = reqString(cats[i], "name", e);
-        cat.parentId = optInt(cats[i], "parent_id", e);
-        cat.sort = optInt(cats[i], "sort", e);
+        cat.id = reqInt(item, "id", e);
+        cat.name = reqString(item, "name", e);
+        cat.parentId = optInt(item, "parent_id", e);
+        cat.sort = optInt(item, "sort", e);
         c.categories.append(cat);
-    }
+    });
 
-    const Json::Value& authors = reqArray(o, "authors", p);
-    for (std::size_t i = 0; i < authors.size(); ++i) {
-        const QString e = element(p, "authors", i);
-        checkObject(authors[i], e);
+    forEachObject(o, "authors", p, [&](const Json::Value& item, const QString& e) {
         CatAuthor a;
-        a.id = reqInt(authors[i], "id", e);
-        a.name = reqString(authors[i], "name", e);
-        a.deathYear = optInt(authors[i], "death_year", e);
-        a.deathText = optString(authors[i], "death_text", e);
+        a.id = reqInt(item, "id", e);
+        a.name = reqString(item, "name", e);
+        a.deathYear = optInt(item, "death_year", e);
+        a.deathText = optString(item, "death_text", e);
         c.authors.append(a);
-    }
+    });
 
-    const Json::Value& books = reqArray(o, "books", p);
-    for (std::size_t i = 0; i < books.size(); ++i) {
-        const QString e = element(p, "books", i);
-        const Json::Value& b = books[i];
-        checkObject(b, e);
+    forEachObject(o, "books", p, [&](const Json::Value& b, const QString& e) {
         CatBook book;
         book.id = reqInt(b, "id", e);
         book.title = reqString(b, "title", e);
@@ -312,7 +313,7 @@ Catalog decodeCatalog(const QByteArray& json)
         book.usize = reqInt(b, "usize", e);
         book.sha256 = reqString(b, "sha256", e);
         c.books.append(book);
-    }
+    });
 
     if (const Json::Value* smart = optionalMember(o, "smart")) {
         checkObject(*smart, QStringLiteral("smart"));

@@ -28,33 +28,25 @@ const QString reusePreference = QStringLiteral("localReuse");
 
 const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
 
-QString msgPackageDigest(const QString& title)
-{
-    return QStringLiteral("بصمة حزمة «") + title + QStringLiteral("» لا تطابق الفهرس.");
-}
+// A refusal naming the book: the text before the title, the title, the text after.
+struct TitledMessage {
+    const char16_t* before;
+    const char16_t* after;
+    QString operator()(const QString& title) const
+    {
+        return QString::fromUtf16(before) + title + QString::fromUtf16(after);
+    }
+};
+
+constexpr TitledMessage msgPackageDigest{u"بصمة حزمة «", u"» لا تطابق الفهرس."};
 // The package inflates past the size the signed catalogue gives it.
-QString msgPackageTooLarge(const QString& title)
-{
-    return QStringLiteral("حزمة «") + title + QStringLiteral("» أكبر من حجمها المعلن.");
-}
-QString msgPackageDamaged(const QString& title)
-{
-    return QStringLiteral("حزمة «") + title + QStringLiteral("» تالفة.");
-}
-QString msgNotAPackage(const QString& title)
-{
-    return QStringLiteral("«") + title + QStringLiteral("» ليست حزمة مكتبة قورفل.");
-}
-QString msgContentRoot(const QString& title)
-{
-    return QStringLiteral("محتوى «") + title + QStringLiteral("» لا يطابق بصمته.");
-}
+constexpr TitledMessage msgPackageTooLarge{u"حزمة «", u"» أكبر من حجمها المعلن."};
+constexpr TitledMessage msgPackageDamaged{u"حزمة «", u"» تالفة."};
+constexpr TitledMessage msgNotAPackage{u"«", u"» ليست حزمة مكتبة قورفل."};
+constexpr TitledMessage msgContentRoot{u"محتوى «", u"» لا يطابق بصمته."};
 // A page or heading id that another installed book already holds: storing the
 // book would silently drop or take over the other book's rows.
-QString msgIdConflict(const QString& title)
-{
-    return QStringLiteral("معرّفات صفحات «") + title + QStringLiteral("» أو عناوينها مستعملة في كتاب آخر.");
-}
+constexpr TitledMessage msgIdConflict{u"معرّفات صفحات «", u"» أو عناوينها مستعملة في كتاب آخر."};
 
 // User-perceived characters (extended grapheme clusters) in the text.
 qsizetype graphemeCount(const QString& text)

@@ -10,7 +10,6 @@
 #include <unicode/unistr.h>
 
 #include <chrono>
-#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>

@@ -286,6 +286,7 @@ const QList<MCPServer::Tool>& MCPServer::tools()
 {
     static const QList<Tool> table = [] {
         QList<Tool> table;
+        const Value bookId = pInt("معرف الكتاب", 1, {}, {});
     table.append(Tool{
         "search_library",
         "البحث في المكتبة",
@@ -309,7 +310,7 @@ const QList<MCPServer::Tool>& MCPServer::tools()
         "قراءة صفحة",
         "قراءة صفحة كاملة من كتاب: المتن والحواشي منفصلين، والباب وسلسلة أبوابه، والجزء والصفحة المطبوعة، وتسلسل الصفحة السابقة واللاحقة للتنقل (prev_seq وnext_seq)، والعزو citation. حدد الصفحة بـ seq (التسلسل الداخلي كما في نتائج البحث) أو بـ volume وpage (ترقيم الطبعة المطبوعة). بلا تحديد تعاد أول صفحة.",
         object({
-            {"book_id", pInt("معرف الكتاب", 1, {}, {})},
+            {"book_id", bookId},
             {"seq", pInt("التسلسل الداخلي للصفحة داخل الكتاب، ويقدم على page إن اجتمعا", 0, {}, {})},
             {"volume", pStrOrInt("رقم الجزء كما يظهر في get_book، مثل \"2\"")},
             {"page", pInt("رقم الصفحة في الطبعة المطبوعة، تعاد الصفحة نفسها أو أقرب صفحة بعدها", 0, {}, {})}
@@ -321,7 +322,7 @@ const QList<MCPServer::Tool>& MCPServer::tools()
         "بطاقة كتاب",
         "بطاقة كتاب: العنوان والمؤلف ووفاته والقسم ومصدر النص ورخصته، وعدد الصفحات، والأجزاء بمدى تسلسلها وصفحاتها، وفهرس الموضوعات بالترتيب (" + std::to_string(tocPage) + " عنوان في كل طلب مع seq لكل عنوان يفتح بـ read_page، وtoc_offset للمزيد).",
         object({
-            {"book_id", pInt("معرف الكتاب", 1, {}, {})},
+            {"book_id", bookId},
             {"toc_offset", pInt("بداية صفحة الفهرس المطلوبة", 0, {}, 0)}
         }, {"book_id"}),
         &MCPServer::getBook,
@@ -372,7 +373,7 @@ const QList<MCPServer::Tool>& MCPServer::tools()
         "توثيق نقل",
         "عزو معتمد لصفحة: سطر العزو المختصر (الكتاب · المؤلف · ج ص) والعزو الكامل بصيغة المراجع، مع اقتباس قصير بلا تشكيل من الصفحة. مرر around ليكون الاقتباس حول كلمة أو عبارة بعينها.",
         object({
-            {"book_id", pInt("معرف الكتاب", 1, {}, {})},
+            {"book_id", bookId},
             {"seq", pInt("التسلسل الداخلي للصفحة", 0, {}, {})},
             {"around", pStr("كلمة أو عبارة يتمحور حولها الاقتباس", 200)}
         }, {"book_id", "seq"}),

@@ -65,26 +65,25 @@ std::string toolText(const Value& reply)
 
 TEST_F(Captured, framingErrorsCarryNullIds)
 {
-    auto replies = feed("[]");
-    ASSERT_EQ(replies.size(), 1u);
-    expectError(replies[0], -32600, "Invalid Request", nullptr);
-
-    replies = feed("42");
-    ASSERT_EQ(replies.size(), 1u);
-    expectError(replies[0], -32600, "Invalid Request", nullptr);
-
-    replies = feed("{");
-    ASSERT_EQ(replies.size(), 1u);
-    expectError(replies[0], -32700, "Parse error", nullptr);
-
-    replies = feed("1, 2");
-    ASSERT_EQ(replies.size(), 1u);
-    expectError(replies[0], -32700, "Parse error", nullptr);
-
-    // Invalid UTF-8 inside a string is not JSON.
-    replies = feed("{\"id\":1,\"method\":\"\xff\xfe\"}");
-    ASSERT_EQ(replies.size(), 1u);
-    expectError(replies[0], -32700, "Parse error", nullptr);
+    struct Case {
+        std::string line;
+        int code;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"[]", -32600, "Invalid Request"},
+        {"42", -32600, "Invalid Request"},
+        {"{", -32700, "Parse error"},
+        {"1, 2", -32700, "Parse error"},
+        // Invalid UTF-8 inside a string is not JSON.
+        {"{\"id\":1,\"method\":\"\xff\xfe\"}", -32700, "Parse error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const auto replies = feed(c.line);
+        ASSERT_EQ(replies.size(), 1u);
+        expectError(replies[0], c.code, c.message, nullptr);
+    }
 }
 
 TEST_F(Captured, deepNestingIsRefusedWithoutExhaustingTheStack)

@@ -80,12 +80,14 @@ protected:
     void TearDown() override { MCPServer::setLibrary(nullptr); }
 };
 
-class ReferenceTools : public ToolsOn {
+// Builds the reference library (or the tiny corpus) once for all the tests of a suite.
+template <bool reference>
+class SharedLibraryTools : public ToolsOn {
 protected:
     static void SetUpTestSuite()
     {
         dir = std::make_unique<QTemporaryDir>();
-        lib = open(*dir, true);
+        lib = open(*dir, reference);
     }
     static void TearDownTestSuite()
     {
@@ -98,23 +100,8 @@ protected:
     static inline std::shared_ptr<Library> lib;
 };
 
-class CorpusTools : public ToolsOn {
-protected:
-    static void SetUpTestSuite()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        lib = open(*dir, false);
-    }
-    static void TearDownTestSuite()
-    {
-        lib.reset();
-        dir.reset();
-    }
-    void SetUp() override { install(lib); }
-
-    static inline std::unique_ptr<QTemporaryDir> dir;
-    static inline std::shared_ptr<Library> lib;
-};
+class ReferenceTools : public SharedLibraryTools<true> {};
+class CorpusTools : public SharedLibraryTools<false> {};
 
 } // namespace
 

@@ -114,12 +114,10 @@ QString build(const QString& dir, const QString& catalogPath, const QString& fil
     for (const auto& b : catalog->value("books", Json::Value::array()))
         if (!packageBook(b, baseDir, releaseDir.path(), nextPageId, nextTocId, entries))
             return {};
-    Json::Value catalogJson = {{"format", 1}, {"release", 1}, {"norm_ver", 1}, {"books", entries},
-                               {"categories", Json::Value::array()}, {"authors", Json::Value::array()}};
-    for (const auto& c : catalog->value("categories", Json::Value::array()))
-        catalogJson["categories"].push_back(c);
-    for (const auto& a : catalog->value("authors", Json::Value::array()))
-        catalogJson["authors"].push_back(a);
+    const Json::Value categories = catalog->value("categories", Json::Value::array());
+    const Json::Value authors = catalog->value("authors", Json::Value::array());
+    const Json::Value catalogJson = {{"format", 1}, {"release", 1}, {"norm_ver", 1},
+                                     {"books", entries}, {"categories", categories}, {"authors", authors}};
 
     auto store = LocalStore::open(path);
     if (!store) {
@@ -139,10 +137,10 @@ QString build(const QString& dir, const QString& catalogPath, const QString& fil
     // corners tests reach (full names, authors and categories without books).
     SQLiteDB& db = store->db();
     db.exec(QStringLiteral("BEGIN"));
-    for (const auto& c : catalog->value("categories", Json::Value::array()))
+    for (const auto& c : categories)
         db.run(QStringLiteral("INSERT OR REPLACE INTO categories(id, name, parent_id, sort) VALUES(?,?,?,?)"),
                {arg(c, "id"), arg(c, "name"), arg(c, "parent_id"), arg(c, "sort")});
-    for (const auto& a : catalog->value("authors", Json::Value::array()))
+    for (const auto& a : authors)
         db.run(QStringLiteral("INSERT OR REPLACE INTO authors(id, name, full_name, death_year, death_text, "
                               "bio) VALUES(?,?,?,?,?,?)"),
                {arg(a, "id"), arg(a, "name"), arg(a, "full_name"), arg(a, "death_year"),
