@@ -1,5 +1,4 @@
 #include <QGuiApplication>
-#include <gtest/gtest.h>
 
 #include "support/TestEnvironment.h"
 
@@ -7,9 +6,5 @@
 // which needs a GUI application on the offscreen platform.
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    quorvel::test::isolateUserFiles();
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return quorvel::test::runSuite<QGuiApplication>(argc, argv);
 }

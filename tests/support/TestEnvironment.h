@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
+
+#include <gtest/gtest.h>
 
 namespace quorvel::test {
 
@@ -14,5 +17,17 @@ QString scratchRoot();
 
 // tests/data in the source tree.
 QString dataPath(const QString& relative = {});
+
+// A suite's whole main: isolated user files, an application object of type App
+// on the offscreen platform, then every test; returns the tests' exit status.
+template <typename App>
+int runSuite(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    isolateUserFiles();
+    App app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
 
 } // namespace quorvel::test
