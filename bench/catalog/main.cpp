@@ -3,6 +3,8 @@
 // categories) beside the bare SELECTs that read the same rows, for the small
 // sample corpus and for a generated catalogue of 20,000 books.
 
+#include "../common/BenchArgs.h"
+#include "../common/CorpusLibrary.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/LibrarySchema.h"
@@ -42,31 +44,25 @@ double medianMs(const std::function<void()>& work)
 
 bool fillFromSample(SQLiteDB& db, const QString& catalogPath)
 {
-    QFile file(catalogPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const auto catalog = Json::parse(file.readAll());
+    const auto catalog = bench::readJson(catalogPath);
     if (!catalog || !catalog->is_object())
         return false;
-    auto text = [](const Json::Value& o, const char* key) -> SQLArg {
-        const auto v = Json::strictString(o, key);
-        return v ? SQLArg(*v) : SQLArg();
-    };
-    auto integer = [](const Json::Value& o, const char* key) -> SQLArg {
-        return SQLArg(Json::strictInt(o, key));
-    };
+    using Json::strictInt;
+    using Json::strictString;
     db.exec("BEGIN");
     for (const auto& c : catalog->value("categories", Json::Value::array()))
-        db.run("INSERT INTO categories(id, name) VALUES(?,?)", {integer(c, "id"), text(c, "name")});
+        db.run("INSERT INTO categories(id, name) VALUES(?,?)",
+               {strictInt(c, "id"), strictString(c, "name")});
     for (const auto& a : catalog->value("authors", Json::Value::array()))
         db.run("INSERT INTO authors(id, name, death_year, death_text) VALUES(?,?,?,?)",
-               {integer(a, "id"), text(a, "name"), integer(a, "death_year"), text(a, "death_text")});
+               {strictInt(a, "id"), strictString(a, "name"), strictInt(a, "death_year"),
+                strictString(a, "death_text")});
     for (const auto& b : catalog->value("books", Json::Value::array()))
         db.run("INSERT INTO books(id, title, author_id, category_id, edition, publisher, license) "
                "VALUES(?,?,?,?,?,?,?)",
-               {integer(b, "id"), text(b, "title"), integer(b, "author_id"),
-                integer(b, "category_id"), text(b, "edition"), text(b, "publisher"),
-                text(b, "license")});
+               {strictInt(b, "id"), strictString(b, "title"), strictInt(b, "author_id"),
+                strictInt(b, "category_id"), strictString(b, "edition"),
+                strictString(b, "publisher"), strictString(b, "license")});
     return db.exec("COMMIT");
 }
 
@@ -108,11 +104,11 @@ void fillGenerated(SQLiteDB& db)
 void measure(const char* name, const QString& path)
 {
     auto lib = Library::open(path);
-    if (!lib) {
+    auto bare = SQLiteDB::open(Library::readOnlyUri(path), true);
+    if (!lib || !bare) {
         std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
         return;
     }
-    auto bare = SQLiteDB::open(Library::readOnlyUri(path), true);
     const double load = medianMs([&] { lib->reloadCatalog(); });
     const double selects = medianMs([&] {
         bare->rows("SELECT id, name, death_year, death_text FROM authors");
@@ -136,7 +132,7 @@ int main(int argc, char** argv)
     {
         auto db = SQLiteDB::open(samplePath, false);
         // The bundled sample release's catalogue; the test corpus when absent.
-        QString source = QStringLiteral(QUORVEL_SOURCE_DIR) + "/samples/catalog.json";
+        QString source = bench::sampleCatalogPath();
         if (!QFile::exists(source))
             source = QStringLiteral(QUORVEL_SOURCE_DIR) + "/tests/data/catalog.json";
         if (!db || !LibrarySchema::create(*db) || !fillFromSample(*db, source)) {
