@@ -32,14 +32,17 @@ struct Session {
     bool allLinesJson = true;
 };
 
-// Runs "quorvel --mcp" with the given extra environment, writes the lines
-// and closes its input, then collects what it printed.
-Session runServer(const std::vector<std::string>& lines, const QProcessEnvironment& extra = {})
+// Runs "quorvel --mcp" with the given extra environment (less the variables
+// named in `without`), writes the lines and closes its input, then collects
+// what it printed.
+Session runServer(const std::vector<std::string>& lines, const QProcessEnvironment& extra = {},
+                  const QStringList& without = {})
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& key : extra.keys())
-        env.insert(key, extra.value(key));
+    for (const QString& key : without)
+        env.remove(key);
+    env.insert(extra);
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(QUORVEL_BINARY), {QStringLiteral("--mcp")});
     EXPECT_TRUE(process.waitForStarted());
@@ -255,33 +258,23 @@ TEST_F(McpServerProcess, withoutALibraryEveryToolCallSaysSo)
     blocker.close();
     QProcessEnvironment env;
     env.insert(QStringLiteral("QUORVEL_LIBDB"), scratch.filePath("blocker/library.db"));
-    QProcessEnvironment unset = QProcessEnvironment::systemEnvironment();
-    unset.remove(QStringLiteral("QUORVEL_DB"));
-
-    QProcess process;
-    unset.insert(env);
-    process.setProcessEnvironment(unset);
-    process.start(QStringLiteral(QUORVEL_BINARY), {QStringLiteral("--mcp")});
-    ASSERT_TRUE(process.waitForStarted());
-    process.write((request(1, "initialize") + "\n" + toolCall(2, "list_categories", Value::object()) + "\n"
-                   + toolCall(3, "list_categories", Value{{"x", 1}}) + "\n")
-                      .c_str());
-    process.closeWriteChannel();
-    ASSERT_TRUE(process.waitForFinished(kProcessTimeoutMs));
-    EXPECT_EQ(process.exitCode(), 0);
-    const QList<QByteArray> out = process.readAllStandardOutput().trimmed().split('\n');
-    ASSERT_EQ(out.size(), 3);
-    const Value init = *quorvel::Json::parse(out[0]);
+    const Session session = runServer({request(1, "initialize"), toolCall(2, "list_categories", Value::object()),
+                                       toolCall(3, "list_categories", Value{{"x", 1}})},
+                                      env, {QStringLiteral("QUORVEL_DB")});
+    EXPECT_EQ(session.exitCode, 0);
+    EXPECT_TRUE(session.allLinesJson);
+    ASSERT_EQ(session.replies.size(), 3u);
+    const Value& init = session.replies[0];
     EXPECT_NE(init.at("result").at("instructions").get<std::string>().find("تضم 0 كتابا في 0 قسما"),
               std::string::npos);
-    const Value second = *quorvel::Json::parse(out[1]);
-    const Value third = *quorvel::Json::parse(out[2]);
+    const Value& second = session.replies[1];
+    const Value& third = session.replies[2];
     const auto [isError, text] = toolResult(&second);
     EXPECT_TRUE(isError);
     EXPECT_EQ(text.get<std::string>().rfind("لم يُعثر على قاعدة المكتبة varnoka.db. ضعها في ", 0), 0u);
     // Argument checks still come first.
     EXPECT_EQ(toolResult(&third).second, Value("وسيط غير معروف «x». المتاح: لا شيء."));
-    EXPECT_TRUE(QString::fromUtf8(process.readAllStandardError()).contains(QStringLiteral("[quorvel-mcp] تعذّر فتح القاعدة: ")));
+    EXPECT_TRUE(session.diagnostics.contains(QStringLiteral("[quorvel-mcp] تعذّر فتح القاعدة: ")));
 }
 
 TEST_F(McpServerProcess, readingAndCatalogueToolsOverThePipe)

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <utility>
+
 namespace quorvel::ClaudeLink {
 
 namespace {
@@ -39,9 +41,7 @@ Choice ask(const DialogContent& content)
 
 Chooser setChooser(Chooser next)
 {
-    Chooser previous = std::move(chooser());
-    chooser() = std::move(next);
-    return previous;
+    return std::exchange(chooser(), std::move(next));
 }
 
 void showDialog(QWidget* window)
