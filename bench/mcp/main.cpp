@@ -8,16 +8,13 @@
 //   bench_mcp [--corpus catalog.json] [--calls N] [--quorvel path]
 
 #include "../common/CorpusLibrary.h"
-#include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
-#include "core/LibrarySchema.h"
 #include "search/SearchEngine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -65,8 +62,6 @@ SearchQuery asQuery(const Value& arguments)
     q.affix = arguments.value("affix", false);
     return q;
 }
-
-
 
 // One request and its reply line over the pipe.
 class Pipe {
