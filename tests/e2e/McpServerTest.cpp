@@ -339,19 +339,44 @@ TEST_F(McpServerProcess, tableOfContentsPagesThroughOffsets)
     EXPECT_FALSE(rest.contains("toc_next_offset"));
 }
 
+namespace {
+// The official MCP TypeScript client, installed with npm into the build folder
+// on first use (QUORVEL_MCP_SDK may name another folder that already holds it).
+// Returns the folder, or an empty text with npm's complaint in why.
+QString mcpClientLibrary(const QString& npm, QString& why)
+{
+    QString folder = qEnvironmentVariable("QUORVEL_MCP_SDK");
+    if (folder.isEmpty())
+        folder = QStringLiteral(QUORVEL_MCP_SDK_DIR);
+    if (QFile::exists(folder + QStringLiteral("/node_modules/@modelcontextprotocol/sdk/package.json")))
+        return folder;
+    QDir().mkpath(folder);
+    QProcess install;
+    install.start(npm, {QStringLiteral("install"), QStringLiteral("--prefix"), folder,
+                        QStringLiteral("--no-audit"), QStringLiteral("--no-fund"),
+                        QStringLiteral("@modelcontextprotocol/sdk@1")});
+    if (!install.waitForFinished(kProcessTimeoutMs) || install.exitCode() != 0) {
+        why = QStringLiteral("npm could not install @modelcontextprotocol/sdk: ")
+            + QString::fromUtf8(install.readAllStandardError());
+        return {};
+    }
+    return folder;
+}
+}  // namespace
+
 // An independently written client: the official MCP TypeScript SDK.
 TEST_F(McpServerProcess, officialClientUsesEveryTool)
 {
     const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
     if (node.isEmpty())
         GTEST_SKIP() << "node is not installed: the official MCP client cannot run";
+    const QString npm = QStandardPaths::findExecutable(QStringLiteral("npm"));
+    if (npm.isEmpty())
+        GTEST_SKIP() << "npm is not installed: the official MCP client cannot be installed";
 
-    // Tests never download: the client library is used only where it is
-    // already installed (QUORVEL_MCP_SDK names a folder holding its node_modules).
-    const QString sdk = qEnvironmentVariable("QUORVEL_MCP_SDK");
-    if (sdk.isEmpty()
-        || !QFile::exists(sdk + QStringLiteral("/node_modules/@modelcontextprotocol/sdk/package.json")))
-        GTEST_SKIP() << "QUORVEL_MCP_SDK does not name an installed MCP client library";
+    QString why;
+    const QString sdk = mcpClientLibrary(npm, why);
+    ASSERT_FALSE(sdk.isEmpty()) << why.toStdString();
 
     const Value calls = Value::array({
         Value{{"name", "search_library"}, {"arguments", {{"query", "الصلاة"}, {"limit", 3}}}},

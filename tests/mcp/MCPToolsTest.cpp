@@ -372,8 +372,9 @@ TEST_F(CorpusTools, searchReturnsMarkedCitedPagesAndATotal)
     // Hits come in the books' display order, then by sequence.
     const Value& r = found.at("results");
     for (size_t i = 1; i < r.size(); ++i) {
-        if (r[i].at("book_id") == r[i - 1].at("book_id"))
+        if (r[i].at("book_id") == r[i - 1].at("book_id")) {
             EXPECT_GT(r[i].at("seq"), r[i - 1].at("seq"));
+        }
     }
 }
 
