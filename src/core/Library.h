@@ -241,8 +241,6 @@ private:
     std::shared_ptr<Catalog> loadCatalog() const;
     void publish(std::shared_ptr<const Catalog> catalog);
     static Page pageFromRow(const Statement::Row& row);
-    // A decimal integer: an optional sign, then ASCII digits only, in 64 bits.
-    static std::optional<std::int64_t> parseDecimal(QStringView s);
     // The text without leading and trailing spaces (any space separator) and tabs.
     static QStringView trimSpacesAndTabs(QStringView s);
     std::optional<Page> firstPage(const QString& sql, const SQLArgs& args) const;

@@ -1,9 +1,10 @@
 #include "core/Library.h"
 
+#include "core/DistFetch.h"
+
 #include <QDateTime>
 
 #include <algorithm>
-#include <charconv>
 
 namespace quorvel {
 
@@ -30,31 +31,6 @@ QStringView Library::trimSpacesAndTabs(QStringView s)
     while (end > begin && isSpaceOrTab(s[end - 1]))
         --end;
     return s.sliced(begin, end - begin);
-}
-
-// A decimal integer with an optional sign and ASCII digits only.
-std::optional<std::int64_t> Library::parseDecimal(QStringView s)
-{
-    if (s.isEmpty())
-        return std::nullopt;
-    QByteArray ascii;
-    ascii.reserve(s.size());
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const char16_t u = s[i].unicode();
-        const bool sign = i == 0 && (u == u'+' || u == u'-');
-        if (!sign && (u < u'0' || u > u'9'))
-            return std::nullopt;
-        ascii.append(char(u));
-    }
-    const char* begin = ascii.constData();
-    const char* end = begin + ascii.size();
-    if (*begin == '+')
-        ++begin;
-    std::int64_t value = 0;
-    const auto [ptr, ec] = std::from_chars(begin, end, value);
-    if (ec != std::errc() || ptr != end)
-        return std::nullopt;
-    return value;
 }
 
 Page Library::pageFromRow(const Statement::Row& row)
@@ -169,7 +145,7 @@ QList<TocNodePtr> Library::toc(std::int64_t book)
                                        {book})) {
         QString title = row.str(1).value_or(QString());
         if (quran) {
-            const auto n = parseDecimal(trimSpacesAndTabs(title));
+            const auto n = Dist::parseInteger(trimSpacesAndTabs(title).toString());
             if (n && *n >= 1 && *n <= suraCount)
                 title = suraPrefix + suras().at(*n - 1);
         }

@@ -1,5 +1,6 @@
 #include "core/Library.h"
 
+#include "core/DistFetch.h"
 #include "core/Notifier.h"
 #include "core/Settings.h"
 
@@ -43,8 +44,8 @@ QString Library::joinIds(const QList<std::int64_t>& ids)
 QList<std::int64_t> Library::parseIds(const QString& text)
 {
     QList<std::int64_t> ids;
-    for (const QStringView piece : QStringView(text).split(u',', Qt::SkipEmptyParts)) {
-        if (const auto id = parseDecimal(piece))
+    for (const QString& piece : text.split(u',', Qt::SkipEmptyParts)) {
+        if (const auto id = Dist::parseInteger(piece))
             ids.append(*id);
     }
     return ids;

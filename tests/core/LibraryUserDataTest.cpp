@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <limits>
 #include <poll.h>
 #include <sys/wait.h>
 #include <thread>
@@ -188,6 +189,9 @@ TEST_F(UserData, scopesSavedResultsAndIdLists)
 {
     EXPECT_EQ(Library::parseIds(",12,,x,7"), (QList<std::int64_t>{12, 7}));
     EXPECT_EQ(Library::parseIds("+3,-4, 5,9x"), (QList<std::int64_t>{3, -4}));
+    // A piece past 64 bits or in other digits names no id rather than a wrapped one.
+    EXPECT_EQ(Library::parseIds(QString::fromUtf8("99999999999999999999,٧,-9223372036854775808")),
+              (QList<std::int64_t>{std::numeric_limits<std::int64_t>::min()}));
     lib->saveScope("s", {3, 1, 2});
     lib->saveScope("s", {});
     const auto scopes = lib->scopes();
