@@ -43,6 +43,19 @@ double leadingDouble(const QString& text)
     return 0;
 }
 
+// A stored value read as a number: Booleans as 0/1, texts by their leading
+// number, anything else 0.
+double numberOf(const Json::Value& v)
+{
+    if (v.is_boolean())
+        return v.get<bool>() ? 1 : 0;
+    if (v.is_number())
+        return v.get<double>();
+    if (const auto text = Json::asString(v))
+        return leadingDouble(*text);
+    return 0;
+}
+
 } // namespace
 
 Preferences& Preferences::standard()
@@ -106,15 +119,7 @@ std::optional<QString> Preferences::string(const QString& key) const
 double Preferences::doubleValue(const QString& key) const
 {
     const auto v = object(key);
-    if (!v)
-        return 0;
-    if (v->is_boolean())
-        return v->get<bool>() ? 1 : 0;
-    if (v->is_number())
-        return v->get<double>();
-    if (const auto text = Json::asString(*v))
-        return leadingDouble(*text);
-    return 0;
+    return v ? numberOf(*v) : 0;
 }
 
 std::int64_t Preferences::integerValue(const QString& key) const
@@ -124,7 +129,7 @@ std::int64_t Preferences::integerValue(const QString& key) const
         return 0;
     if (v->is_number_integer() || v->is_number_unsigned())
         return Json::asInt(*v).value_or(0);
-    const double d = doubleValue(key);
+    const double d = numberOf(*v);
     if (!(d == d) || d >= 9.2e18 || d <= -9.2e18)
         return 0;
     return static_cast<std::int64_t>(d);
