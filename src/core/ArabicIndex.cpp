@@ -79,19 +79,10 @@ QList<Range> wordRanges(const QString& term, const Index& idx, Match mode)
     QList<Range> out;
     QList<Tok> toks;
     for (const QString& piece : term.split(space, Qt::SkipEmptyParts)) {
-        switch (mode) {
-        case Match::word:
-            toks.append(Tok(piece, false, false, true, true));
-            break;
-        case Match::affix:
-            toks.append(Tok(piece, true, false, true, true));
-            break;
-        default: {
-            Tok word(piece, false, false, true, true);
-            toks.append(word.digit || word.mode == TokMode::wild ? word : Tok::stemTok(piece));
-            break;
-        }
-        }
+        // In stem mode a number or a wildcard pattern still matches as written.
+        const bool asWritten = mode != Match::stem || isDigits(piece) || isWild(piece);
+        toks.append(asWritten ? Tok(piece, mode == Match::affix, false, true, true)
+                              : Tok::stemTok(piece));
     }
     const QList<WordSpan> words = wordsOf(idx.norm);
     const qsizetype n = toks.size();
