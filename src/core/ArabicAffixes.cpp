@@ -90,9 +90,11 @@ bool endsWithCharacters(QStringView w, QStringView suffix)
 QStringList affixBases(const QString& w)
 {
     QStringList bases{w};
-    if (charCount(w) >= 2 && endsWithCharacters(w, tehMarbutaFolded))
+    if (charCount(w) < 2)
+        return bases;
+    if (endsWithCharacters(w, tehMarbutaFolded))
         bases.append(w.left(w.size() - tehMarbutaFolded.size()) + teh);
-    if (charCount(w) >= 2 && endsWithCharacters(w, yeh))
+    if (endsWithCharacters(w, yeh))
         bases.append(w.left(w.size() - yeh.size()) + alefLetter);
     return bases;
 }
