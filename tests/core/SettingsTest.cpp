@@ -226,6 +226,12 @@ TEST(JsonTest, strictReadsRefuseLookalikes)
     EXPECT_EQ(Json::strictDouble(*v, "i"), 1.0);
     EXPECT_FALSE(Json::strictString(*v, "n"));
     EXPECT_FALSE(Json::strictString(*v, "missing"));
+    // The largest signed value passes; an unsigned one above it must not wrap.
+    const auto big = Json::parse(R"({"max":9223372036854775807,"over":9223372036854775808})");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(Json::strictInt(*big, "max"), INT64_MAX);
+    EXPECT_FALSE(Json::strictInt(*big, "over"));
+    EXPECT_EQ(Json::strictDouble(*big, "over"), 9223372036854775808.0);
     EXPECT_FALSE(Json::parse("{\"a\":"));
     EXPECT_TRUE(Json::parse("42"));
 }
