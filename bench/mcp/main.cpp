@@ -7,6 +7,7 @@
 //
 //   bench_mcp [--corpus catalog.json] [--calls N] [--quorvel path]
 
+#include "../common/BenchArgs.h"
 #include "../common/CorpusLibrary.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -114,18 +115,10 @@ double percentile(std::vector<double> values, double p)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QString catalogPath = QStringLiteral(QUORVEL_SOURCE_DIR "/samples/catalog.json");
-    QString quorvel = QCoreApplication::applicationDirPath() + QStringLiteral("/../quorvel");
-    int calls = kDefaultCalls;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--corpus"))
-            catalogPath = args[i + 1];
-        else if (args[i] == QLatin1String("--calls"))
-            calls = std::max(kEarlyCalls, args[i + 1].toInt());
-        else if (args[i] == QLatin1String("--quorvel"))
-            quorvel = args[i + 1];
-    }
+    const bench::BenchArgs args(app.arguments());
+    const QString catalogPath = args.text(QStringLiteral("--corpus"), bench::sampleCatalogPath());
+    const QString quorvel = args.text(QStringLiteral("--quorvel"), bench::defaultQuorvelPath());
+    const int calls = args.number(QStringLiteral("--calls"), kDefaultCalls, kEarlyCalls);
 
     QTemporaryDir dir;
     const QString dbPath = dir.filePath(QStringLiteral("library.db"));
