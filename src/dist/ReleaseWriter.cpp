@@ -25,7 +25,25 @@ const char* packageSchema =
     "CREATE TABLE page(pid INTEGER PRIMARY KEY, seq INTEGER NOT NULL, vol TEXT, page_num INTEGER, content TEXT);"
     "CREATE TABLE toc(id INTEGER PRIMARY KEY, title TEXT NOT NULL, page_seq INTEGER, parent_id INTEGER, level INTEGER);";
 
+// The catalogue fields of a book that its metadata gives rather than its package.
+Json::Value bookMeta(const Json::Value& meta)
+{
+    return pick(meta, {"id", "title", "author_id", "category_id", "book_date", "edition", "publisher", "source",
+                       "license"});
+}
+
 } // namespace
+
+Json::Value pick(const Json::Value& from, std::initializer_list<const char*> keys)
+{
+    Json::Value out = Json::Value::object();
+    for (const char* key : keys) {
+        auto it = from.find(key);
+        if (it != from.end() && !it->is_null())
+            out[key] = *it;
+    }
+    return out;
+}
 
 std::optional<KeyPair> generateKeyPair()
 {
@@ -94,12 +112,7 @@ std::optional<Book> fromCorpus(const Json::Value& bookJson, const Json::Value& m
     if (!bookId)
         return std::nullopt;
     Book book;
-    for (const char* key : {"id", "title", "author_id", "category_id", "book_date", "edition", "publisher",
-                            "source", "license"}) {
-        auto it = meta.find(key);
-        if (it != meta.end() && !it->is_null())
-            book.meta[key] = *it;
-    }
+    book.meta = bookMeta(meta);
     const auto pages = bookJson.find("pages");
     if (pages == bookJson.end() || !pages->is_array())
         return std::nullopt;
@@ -134,7 +147,6 @@ std::optional<Book> fromCorpus(const Json::Value& bookJson, const Json::Value& m
 std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta)
 {
     constexpr int suraCount = 114;
-    constexpr std::int64_t idStride = 100000;
     QFile file(path);
     const auto id = Json::strictInt(meta, "id");
     if (!id || !file.open(QIODevice::ReadOnly))
@@ -152,10 +164,7 @@ std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta)
         verses[sura - 1].append(line);
     }
     Book book;
-    for (const char* key : {"id", "title", "author_id", "category_id", "book_date", "edition", "publisher",
-                            "source", "license"})
-        if (meta.contains(key) && !meta.at(key).is_null())
-            book.meta[key] = meta.at(key);
+    book.meta = bookMeta(meta);
     auto addPage = [&](const QString& content, const QString& title) {
         const std::int64_t seq = book.pages.size() + 1;
         book.pages.append({*id * idStride + seq, seq, std::nullopt, std::nullopt, content});

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 
 namespace quorvel::ReleaseWriter {
@@ -55,6 +56,10 @@ struct Book {
     QList<Heading> toc;
     std::int32_t applicationId = Dist::appID;
 };
+
+// The members of `from` named in `keys` that are present and not null, as a
+// new object: a catalogue entry's fields without the ones it does not carry.
+Json::Value pick(const Json::Value& from, std::initializer_list<const char*> keys);
 
 // Writes an uncompressed package database at path (replacing any file there);
 // false when SQLite fails.

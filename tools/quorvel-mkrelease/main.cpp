@@ -41,18 +41,6 @@ std::optional<Json::Value> readJson(const QString& path)
     return Json::parse(file.readAll());
 }
 
-// Keeps only the keys a catalogue entry of this kind carries, without nulls.
-Json::Value pick(const Json::Value& from, std::initializer_list<const char*> keys)
-{
-    Json::Value out = Json::Value::object();
-    for (const char* key : keys) {
-        auto it = from.find(key);
-        if (it != from.end() && !it->is_null())
-            out[key] = *it;
-    }
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -89,10 +77,10 @@ int main(int argc, char** argv)
 
     Json::Value categories = Json::Value::array();
     for (const auto& c : catalog->value("categories", Json::Value::array()))
-        categories.push_back(pick(c, {"id", "name", "parent_id", "sort"}));
+        categories.push_back(ReleaseWriter::pick(c, {"id", "name", "parent_id", "sort"}));
     Json::Value authors = Json::Value::array();
     for (const auto& a : catalog->value("authors", Json::Value::array()))
-        authors.push_back(pick(a, {"id", "name", "death_year", "death_text"}));
+        authors.push_back(ReleaseWriter::pick(a, {"id", "name", "death_year", "death_text"}));
 
     Json::Value books = Json::Value::array();
     for (const auto& meta : catalog->value("books", Json::Value::array())) {
