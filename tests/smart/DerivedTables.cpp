@@ -1,50 +1,20 @@
 #include "DerivedTables.h"
 
 #include "core/LibrarySchema.h"
-#include "smart/Isnad.h"
-#include "smart/TextReuse.h"
+#include "dist/LocalStore.h"
 #include "support/FixtureLibrary.h"
 
 namespace quorvel::test {
 
-bool fillDerivedTables(SQLiteDB& db)
-{
-    // Start from empty tables, whatever the library builder already derived.
-    bool ok = db.exec(QStringLiteral("BEGIN; DELETE FROM isnad_edges; DELETE FROM narrators; "
-                                     "DELETE FROM shingles;"));
-    const auto pages = db.rows(QStringLiteral("SELECT id, book_id, content FROM pages ORDER BY id"));
-    for (const auto& page : pages) {
-        const qint64 pageId = page.integer(0).value_or(0);
-        const qint64 bookId = page.integer(1).value_or(0);
-        const QString content = page.str(2).value_or(QString());
-        if (Isnad::hasIsnad(content)) {
-            QList<qint64> ids;
-            for (const QString& name : Isnad::chain(content)) {
-                ok &= db.run(QStringLiteral("INSERT OR IGNORE INTO narrators(name) VALUES(?)"), {name});
-                if (const auto id = db.scalarInt(QStringLiteral("SELECT id FROM narrators WHERE name=?"), {name}))
-                    ids.append(*id);
-            }
-            for (qsizetype i = 0; i + 1 < ids.size(); ++i)
-                ok &= db.run(QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) "
-                                            "VALUES(?,?,?,?)"),
-                             {ids[i], ids[i + 1], bookId, pageId});
-        }
-        for (qint64 hash : TextReuse::shingleHashes(content))
-            ok &= db.run(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"),
-                         {hash, pageId, bookId});
-    }
-    return db.exec(QStringLiteral("COMMIT")) && ok;
-}
-
 std::shared_ptr<SQLiteDB> corpusLibrary(const QString& dir)
 {
+    const bool reuse = LocalStore::withReuse();
+    LocalStore::setWithReuse(true);
     const QString path = FixtureLibrary::build(dir);
+    LocalStore::setWithReuse(reuse);
     if (path.isEmpty())
         return nullptr;
-    auto db = SQLiteDB::open(path, false);
-    if (!db || !fillDerivedTables(*db))
-        return nullptr;
-    return db;
+    return SQLiteDB::open(path, false);
 }
 
 std::shared_ptr<SQLiteDB> emptyLibrary(const QString& dir)
