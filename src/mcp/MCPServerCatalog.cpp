@@ -3,12 +3,12 @@
 
 #include "mcp/MCPServer.h"
 
+#include "core/DistFetch.h"
 #include "core/Library.h"
 
 #include <QSet>
 
 #include <algorithm>
-#include <charconv>
 
 namespace quorvel {
 
@@ -22,33 +22,6 @@ constexpr std::int64_t kUnknownYear = 99999; // sorts authors without a usable y
 [[noreturn]] void fail(const QString& message)
 {
     throw MCPServer::ToolError{message};
-}
-
-// A decimal integer: an optional sign, then ASCII digits only.
-std::optional<std::int64_t> decimalInteger(const QString& text)
-{
-    const std::string s = text.toStdString();
-    std::string_view digits(s);
-    bool negative = false;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
-        negative = digits.front() == '-';
-        digits.remove_prefix(1);
-    }
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(),
-                                       [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    std::uint64_t magnitude = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
-    if (ec != std::errc() || end != digits.data() + digits.size())
-        return std::nullopt;
-    if (negative) {
-        if (magnitude > static_cast<std::uint64_t>(INT64_MAX) + 1)
-            return std::nullopt;
-        return static_cast<std::int64_t>(0 - magnitude);
-    }
-    if (magnitude > static_cast<std::uint64_t>(INT64_MAX))
-        return std::nullopt;
-    return static_cast<std::int64_t>(magnitude);
 }
 
 // The author's name and full name in the form names are matched in.
@@ -89,7 +62,7 @@ MCPServer::Value MCPServer::listBooks(const Args& args, Library& lib)
     }
     if (category) {
         QSet<std::int64_t> allowed;
-        if (const auto id = decimalInteger(Arabic::latinDigits(*category))) {
+        if (const auto id = Dist::parseInteger(Arabic::latinDigits(*category))) {
             const auto it = catalog->categoryById.constFind(*id);
             if (it == catalog->categoryById.constEnd())
                 fail(QStringLiteral("لا يوجد قسم بالمعرف ") + QString::number(*id)

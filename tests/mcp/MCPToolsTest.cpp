@@ -303,6 +303,7 @@ TEST_F(ReferenceTools, listBooksFilters)
     EXPECT_EQ(ids(ok("list_books", {{"category", "2"}}).at("books"), "book_id"), (V{10, 15}));
     EXPECT_EQ(ids(ok("list_books", {{"category", "٢"}}).at("books"), "book_id"), (V{10, 15}));
     EXPECT_EQ(ids(ok("list_books", {{"category", 2}}).at("books"), "book_id"), (V{10, 15}));
+    EXPECT_EQ(ids(ok("list_books", {{"category", "+2"}}).at("books"), "book_id"), (V{10, 15}));
     // A name matches every category holding it: الفقه and أصول الفقه.
     EXPECT_EQ(ids(ok("list_books", {{"category", "الفقه"}}).at("books"), "book_id"), (V{10, 11, 15}));
     EXPECT_EQ(ids(ok("list_books", {{"category", "-1"}}).at("books"), "book_id"), (V{12}));
