@@ -18,7 +18,6 @@
 #include <unicode/ubrk.h>
 
 #include <algorithm>
-#include <map>
 
 namespace quorvel {
 

@@ -2,9 +2,6 @@
 
 #include <zlib.h>
 
-#include <algorithm>
-#include <climits>
-
 namespace quorvel::RawDeflate {
 
 namespace {

@@ -8,7 +8,6 @@
 #include <QByteArray>
 #include <QStringList>
 
-#include <algorithm>
 #include <map>
 
 namespace quorvel::TextReuse {
