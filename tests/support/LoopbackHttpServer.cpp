@@ -53,7 +53,6 @@ LoopbackHttpServer::LoopbackHttpServer(const QString& rootDir) : root_(QDir(root
                     const QList<QByteArray> line = buffer->left(buffer->indexOf("\r\n")).split(' ');
                     const QByteArray method = line.value(0);
                     const QString path = QUrl::fromPercentEncoding(line.value(1).split('?').value(0));
-                    ++requests_;
                     const Reply reply = answer(method, path);
                     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status)
                         + "\r\nContent-Type: application/octet-stream\r\nContent-Length: "

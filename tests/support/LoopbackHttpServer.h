@@ -7,7 +7,6 @@
 #include <QThread>
 #include <QUrl>
 
-#include <atomic>
 #include <memory>
 
 class QObject;
@@ -28,7 +27,6 @@ public:
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
     bool isListening() const { return port_ != 0; }
-    quint16 port() const { return port_; }
     // "http://127.0.0.1:<port>/" + path.
     QUrl url(const QString& path = {}) const;
 
@@ -38,8 +36,6 @@ public:
     // Answers requests for `path` with the file's full length announced but
     // only half of its bytes sent before the connection closes.
     void cutShort(const QString& path);
-    // Requests answered so far.
-    int requestCount() const { return requests_.load(); }
 
     // Worker side; public for the thread's lambdas.
     struct Reply {
@@ -58,7 +54,6 @@ private:
     mutable QMutex mutex_;
     QHash<QString, int> forced_;
     QSet<QString> cutShort_;
-    std::atomic<int> requests_{0};
 };
 
 } // namespace quorvel::test

@@ -34,8 +34,6 @@ void isolateUserFiles()
     QStandardPaths::setTestModeEnabled(false);
 }
 
-QString scratchRoot() { return root().path(); }
-
 QString dataPath(const QString& relative)
 {
     const QString base = QStringLiteral(QUORVEL_TEST_DATA);

@@ -12,9 +12,6 @@ namespace quorvel::test {
 // by each suite's main before the application object exists.
 void isolateUserFiles();
 
-// The per-process temporary root created by isolateUserFiles().
-QString scratchRoot();
-
 // tests/data in the source tree.
 QString dataPath(const QString& relative = {});
 
