@@ -1,7 +1,5 @@
 #include "core/Arabic.h"
-
-#include <unicode/brkiter.h>
-#include <unicode/unistr.h>
+#include "core/Characters.h"
 
 #include <algorithm>
 #include <list>
@@ -39,20 +37,7 @@ qsizetype charCount(QStringView w)
     bool simple = true;
     for (const QChar c : w)
         simple = simple && alwaysOneCharacter(c.unicode());
-    if (simple)
-        return w.size();
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status))
-        return w.size();
-    const icu::UnicodeString text(false, reinterpret_cast<const UChar*>(w.data()),
-                                  int32_t(w.size()));
-    it->setText(text);
-    qsizetype count = 0;
-    for (int32_t b = it->next(); b != icu::BreakIterator::DONE; b = it->next())
-        ++count;
-    return count;
+    return simple ? w.size() : Characters::count(w);
 }
 
 // Whether `at` falls between two characters of `w`: a prefix or suffix that
@@ -64,15 +49,7 @@ bool characterBoundary(QStringView w, qsizetype at)
         return true;
     if (alwaysOneCharacter(w[at - 1].unicode()) && alwaysOneCharacter(w[at].unicode()))
         return true;
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status))
-        return true;
-    const icu::UnicodeString text(false, reinterpret_cast<const UChar*>(w.data()),
-                                  int32_t(w.size()));
-    it->setText(text);
-    return it->isBoundary(int32_t(at));
+    return Characters::isBoundary(w, at);
 }
 
 bool startsWithCharacters(QStringView w, QStringView prefix)

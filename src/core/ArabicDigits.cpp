@@ -1,14 +1,11 @@
 #include "core/Arabic.h"
 
+#include "core/Characters.h"
 #include "core/Settings.h"
 
-#include <unicode/brkiter.h>
 #include <unicode/uchar.h>
-#include <unicode/unistr.h>
-#include <unicode/utf16.h>
 
 #include <cmath>
-#include <memory>
 
 namespace quorvel::Arabic {
 
@@ -27,49 +24,6 @@ std::optional<int> unitDigitValue(char16_t u)
         if (u >= base && u <= base + 9)
             return int(u - base);
     return std::nullopt;
-}
-
-// A character-boundary iterator for this thread; ICU iterators are not
-// shareable between threads and expensive to create.
-icu::BreakIterator* characterIterator()
-{
-    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status))
-            it.reset();
-        return it;
-    }();
-    return iterator.get();
-}
-
-// Calls `visit(start, end)` for each user-perceived character of `s`.
-template <typename Visit>
-void forEachCharacter(const QString& s, Visit visit)
-{
-    icu::BreakIterator* it = characterIterator();
-    if (!it) {
-        // Without ICU's data every code point is taken as one character.
-        for (qsizetype i = 0; i < s.size();) {
-            const qsizetype step = (s[i].isHighSurrogate() && i + 1 < s.size()
-                                    && s[i + 1].isLowSurrogate()) ? 2 : 1;
-            visit(i, i + step);
-            i += step;
-        }
-        return;
-    }
-    const icu::UnicodeString text(false, reinterpret_cast<const UChar*>(s.constData()),
-                                  int32_t(s.size()));
-    it->setText(text);
-    int32_t start = it->first();
-    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; end = it->next()) {
-        visit(qsizetype(start), qsizetype(end));
-        start = end;
-    }
-    // The iterator keeps a pointer to its text: leave it on text that outlives it.
-    static const icu::UnicodeString nothing;
-    it->setText(nothing);
 }
 
 // The code point of a character made of exactly one code point, or nothing.
@@ -159,10 +113,11 @@ QString digits(const QString& s)
     if (!any)
         return s;
     QString out = s;
-    forEachCharacter(s, [&](qsizetype start, qsizetype end) {
+    Characters::forEach(s, [&](qsizetype start, qsizetype end) {
         const char16_t u = s[start].unicode();
         if (end - start == 1 && u >= u'0' && u <= u'9')
             out[start] = QChar(char16_t(arabicIndicZero + (u - u'0')));
+        return true;
     });
     return out;
 }
@@ -181,7 +136,7 @@ QString latinDigits(const QString& s)
         return s;
     QString out;
     out.reserve(s.size());
-    forEachCharacter(s, [&](qsizetype start, qsizetype end) {
+    Characters::forEach(s, [&](qsizetype start, qsizetype end) {
         const QStringView character = QStringView(s).mid(start, end - start);
         const auto scalar = singleScalar(s, start, end);
         if (scalar && *scalar >= 0x80) {
@@ -190,11 +145,12 @@ QString latinDigits(const QString& s)
                 if (*value >= 0 && target <= 0x10FFFF && !(target >= 0xD800 && target <= 0xDFFF)) {
                     const char32_t cp = char32_t(target);
                     out.append(QString::fromUcs4(&cp, 1));
-                    return;
+                    return true;
                 }
             }
         }
         out.append(character);
+        return true;
     });
     return out;
 }
