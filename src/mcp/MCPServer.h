@@ -48,6 +48,8 @@ public:
     struct ToolError {
         QString message;
     };
+    // Ends a tool body with that message.
+    [[noreturn]] static void fail(const QString& message) { throw ToolError{message}; }
 
     // The "arguments" of one call, after validation, with typed reads.
     struct Args {

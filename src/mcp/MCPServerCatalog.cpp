@@ -19,11 +19,6 @@ constexpr std::int64_t kDefaultAuthorLimit = 20;
 constexpr qsizetype kBooksPerAuthor = 50;
 constexpr std::int64_t kUnknownYear = 99999; // sorts authors without a usable year last
 
-[[noreturn]] void fail(const QString& message)
-{
-    throw MCPServer::ToolError{message};
-}
-
 // The author's name and full name in the form names are matched in.
 QString authorKey(const Author& author, Library& lib)
 {

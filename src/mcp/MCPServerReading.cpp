@@ -18,11 +18,6 @@ constexpr qsizetype kMaxCitedDetail = 150; // characters of an edition or publis
 
 const QString kListSeparator = QStringLiteral("، ");
 
-[[noreturn]] void fail(const QString& message)
-{
-    throw MCPServer::ToolError{message};
-}
-
 QString inTitle(const Book& book)
 {
     return QStringLiteral(" في «") + book.title + QStringLiteral("»");
@@ -31,9 +26,9 @@ QString inTitle(const Book& book)
 [[noreturn]] void noSuchSeq(const Book& book, std::int64_t seq,
                             std::pair<std::int64_t, std::int64_t> range)
 {
-    fail(QStringLiteral("لا توجد صفحة بالتسلسل ") + QString::number(seq) + inTitle(book)
-         + QStringLiteral(". المدى المتاح: ") + QString::number(range.first)
-         + QStringLiteral(" إلى ") + QString::number(range.second) + QStringLiteral("."));
+    MCPServer::fail(QStringLiteral("لا توجد صفحة بالتسلسل ") + QString::number(seq) + inTitle(book)
+                    + QStringLiteral(". المدى المتاح: ") + QString::number(range.first)
+                    + QStringLiteral(" إلى ") + QString::number(range.second) + QStringLiteral("."));
 }
 
 // A column read as text, an integer column written in decimal.

@@ -23,11 +23,6 @@ constexpr std::int64_t kDefaultLimit = 20;
 // A longer limit waits as good as forever, and keeps the deadline arithmetic finite.
 constexpr double kLongestTimeout = 1e9; // seconds
 
-[[noreturn]] void fail(const QString& message)
-{
-    throw MCPServer::ToolError{message};
-}
-
 // The phrases of a list that hold at least one searchable word.
 QStringList searchable(const QStringList& phrases)
 {
