@@ -1,6 +1,7 @@
 #include "dist/LocalStore.h"
 
 #include "core/Arabic.h"
+#include "core/Characters.h"
 #include "core/Library.h"
 #include "core/LibrarySchema.h"
 #include "core/Paths.h"
@@ -15,7 +16,6 @@
 #include <QUuid>
 
 #include <sqlite3.h>
-#include <unicode/ubrk.h>
 
 #include <algorithm>
 
@@ -46,22 +46,6 @@ constexpr TitledMessage msgContentRoot{u"محتوى «", u"» لا يطابق ب
 // A page or heading id that another installed book already holds: storing the
 // book would silently drop or take over the other book's rows.
 constexpr TitledMessage msgIdConflict{u"معرّفات صفحات «", u"» أو عناوينها مستعملة في كتاب آخر."};
-
-// User-perceived characters (extended grapheme clusters) in the text.
-qsizetype graphemeCount(const QString& text)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    UBreakIterator* it = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(text.utf16()),
-                                   static_cast<int32_t>(text.size()), &status);
-    if (U_FAILURE(status))
-        return text.size();
-    qsizetype count = 0;
-    ubrk_first(it);
-    while (ubrk_next(it) != UBRK_DONE)
-        ++count;
-    ubrk_close(it);
-    return count;
-}
 
 // Removes the package's temporary file however the install ends.
 struct TemporaryFile {
@@ -222,9 +206,9 @@ void LocalStore::dedupNarrators()
         if (group.size() < 2)
             continue;
         qsizetype keeper = 0;
-        qsizetype longest = graphemeCount(group[0].name);
+        qsizetype longest = Characters::count(group[0].name);
         for (qsizetype i = 1; i < group.size(); ++i) {
-            const qsizetype length = graphemeCount(group[i].name);
+            const qsizetype length = Characters::count(group[i].name);
             if (length > longest) {
                 longest = length;
                 keeper = i;
