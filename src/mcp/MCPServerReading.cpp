@@ -41,23 +41,6 @@ std::optional<QString> textColumn(const Statement::Row& row, qsizetype i)
     return std::nullopt;
 }
 
-// The words of a text split at white space, empty pieces dropped.
-QStringList whiteSpaceWords(const QString& text)
-{
-    QStringList words;
-    qsizetype start = -1;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        const bool space = i == text.size() || text.at(i).isSpace();
-        if (space && start >= 0) {
-            words << text.mid(start, i - start);
-            start = -1;
-        } else if (!space && start < 0) {
-            start = i;
-        }
-    }
-    return words;
-}
-
 } // namespace
 
 Book MCPServer::book(const Args& args, Library& lib)
@@ -270,8 +253,9 @@ MCPServer::Value MCPServer::cite(const Args& args, Library& lib)
         result["quote"] = Json::utf8(snippet.text);
         result["quote_found"] = !snippet.ranges.isEmpty();
     } else {
-        const QStringList words =
-            whiteSpaceWords(Arabic::stripMarks(Library::splitFootnotes(page->content).first));
+        const QStringList words = Arabic::stripMarks(Library::splitFootnotes(page->content).first)
+                                      .simplified()
+                                      .split(QLatin1Char(' '), Qt::SkipEmptyParts);
         QString quote = words.mid(0, kQuoteWords).join(QLatin1Char(' '));
         if (words.size() > kQuoteWords)
             quote += QStringLiteral(" …");

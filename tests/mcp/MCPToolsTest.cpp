@@ -286,6 +286,21 @@ TEST_F(ReferenceTools, citeQuotes)
     EXPECT_EQ(missing.at("quote_found"), false);
 }
 
+TEST_F(CorpusTools, citeQuotesTheOpeningWordsOfALongPage)
+{
+    const auto page = lib->page(1, 2);
+    ASSERT_TRUE(page);
+    const QString quote = QString::fromStdString(ok("cite", {{"book_id", 1}, {"seq", 2}}).at("quote"));
+    ASSERT_TRUE(quote.endsWith(QStringLiteral(" …"))) << quote.toStdString();
+    const QString words = quote.chopped(2);
+    // Forty words joined by single spaces, whatever white space stood between them.
+    EXPECT_EQ(words.split(QLatin1Char(' ')).size(), 40);
+    EXPECT_EQ(words.simplified(), words);
+    EXPECT_EQ(quorvel::Arabic::stripMarks(words), words);
+    const QString matn = Library::splitFootnotes(page->content).first;
+    EXPECT_TRUE(quorvel::Arabic::stripMarks(matn).simplified().startsWith(words + QLatin1Char(' ')));
+}
+
 // ---------------------------------------------------------------------------
 // list_books, list_categories, find_author, library_data
 
