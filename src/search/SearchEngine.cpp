@@ -68,16 +68,6 @@ bool inScope(const std::optional<QSet<std::int64_t>>& scope, std::int64_t book)
     return !scope || scope->contains(book);
 }
 
-// The text as words, with rich words when the query compares hamza or marks.
-bool evaluateText(const SearchEngine::Plan& plan, const QString& text, const QStringList* cachedWords)
-{
-    if (plan.q.hamza || plan.q.tashkeel)
-        return SearchEngine::evaluate(plan, text);
-    if (cachedWords)
-        return SearchEngine::evaluate(plan, *cachedWords, nullptr);
-    return SearchEngine::evaluate(plan, Arabic::tokens(text), nullptr);
-}
-
 } // namespace
 
 SearchEngine::SearchEngine(Library& lib) : lib(lib) {}
@@ -289,7 +279,10 @@ QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
             continue;
         if (!inScope(scope, row.book))
             continue;
-        if (!evaluateText(plan, row.raw, &row.words))
+        // The cached words carry no hamza or marks; a query comparing them reads the title again.
+        const bool pass = plan.q.hamza || plan.q.tashkeel ? evaluate(plan, row.raw)
+                                                          : evaluate(plan, row.words, nullptr);
+        if (!pass)
             continue;
         const auto book = catalog->bookById.constFind(row.book);
         const std::int64_t order = book != catalog->bookById.constEnd() ? book->order : 0;
@@ -313,7 +306,7 @@ QList<SearchHit> SearchEngine::searchNotes(const Plan& plan, const std::optional
     for (const Note& note : lib.notes(std::nullopt)) {
         if (!inScope(scope, note.bookId))
             continue;
-        if (evaluateText(plan, note.text, nullptr))
+        if (evaluate(plan, note.text))
             out << SearchHit(SearchHit::Kind::note, 0, note.bookId, note.seq, note.text);
     }
     return out;
