@@ -56,10 +56,9 @@ PageMap::Current PageMap::current(const QString& path)
         maps().insert(path, map);
     }
     const std::optional<std::int64_t> v = map->db->scalarInt(QStringLiteral("PRAGMA data_version"));
-    const bool changed = !map->haveVersion || v != map->version;
+    const bool changed = map->dataGeneration < 0 || v != map->version;
     if (changed) {
         map->version = v;
-        map->haveVersion = true;
         map->dataGeneration = ++dataGenerations;
     }
     if (map->snap && !changed)

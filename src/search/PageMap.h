@@ -51,9 +51,8 @@ public:
 private:
     std::shared_ptr<SQLiteDB> db;
     std::optional<std::int64_t> version;
-    bool haveVersion = false;
     std::shared_ptr<const Snapshot> snap;
-    std::int64_t dataGeneration = -1;
+    std::int64_t dataGeneration = -1; // -1 until the data version is first read
 
     static std::shared_ptr<const Snapshot> build(SQLiteDB& db, std::int64_t generation);
 };
