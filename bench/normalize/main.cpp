@@ -6,6 +6,7 @@
 // The test corpus (its books and the Quran) is always read; a folder given on
 // the command line adds every *.json book in it.
 
+#include "../common/CorpusLibrary.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
 
@@ -27,10 +28,7 @@ constexpr int rounds = 7;
 
 void addBook(const QString& path, QStringList& texts)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const auto doc = Json::parse(file.readAll());
+    const auto doc = bench::readJson(path);
     if (!doc || !doc->is_object() || !doc->contains("pages") || !(*doc)["pages"].is_array())
         return;
     for (const auto& page : (*doc)["pages"])
