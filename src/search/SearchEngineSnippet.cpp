@@ -2,7 +2,8 @@
 
 #include "search/SearchEngine.h"
 
-#include <unicode/ubrk.h>
+#include "core/Characters.h"
+
 #include <unicode/uchar.h>
 
 #include <algorithm>
@@ -14,25 +15,6 @@ namespace {
 const QString footnoteRule = QStringLiteral("__________");
 const QString leadEllipsis = QStringLiteral("… ");
 const QString trailEllipsis = QStringLiteral(" …");
-
-// The first `count` user-perceived characters of `text`.
-QString leadingCharacters(const QString& text, int count)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    UBreakIterator* it = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(text.utf16()),
-                                   int32_t(text.size()), &status);
-    if (U_FAILURE(status))
-        return text.left(count);
-    int32_t end = ubrk_first(it);
-    for (int i = 0; i < count; ++i) {
-        const int32_t next = ubrk_next(it);
-        if (next == UBRK_DONE)
-            break;
-        end = next;
-    }
-    ubrk_close(it);
-    return text.left(end);
-}
 
 bool isTrimmable(QChar c)
 {
@@ -74,7 +56,7 @@ SearchEngine::Snippet SearchEngine::snippet(const QString& content, const QList<
             anchor = found.first();
     }
     if (!anchor)
-        return {Arabic::digits(leadingCharacters(clean, fallbackCharacters)), {}};
+        return {Arabic::digits(clean.left(Characters::endOfFirst(clean, fallbackCharacters))), {}};
 
     const qsizetype length = clean.size();
     qsizetype s = anchor->location;
