@@ -37,7 +37,6 @@ namespace {
 constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
 constexpr char kOpenFailedText[] = "لم يُعثر على varnoka.db. ضعها في:";
 constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (varnoka.db)";
-constexpr char kAppDisplayName[] = "مكتبة قورفل";
 constexpr char kIconSwitch[] = "--icon";
 constexpr char kSnapshotSwitch[] = "--snapshot";
 constexpr char kSnapDump[] = "SNAP_DUMP";
@@ -83,7 +82,7 @@ int AppDelegate::run(int argc, char** argv)
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QString::fromUtf8(kAppDisplayName));
+    QApplication::setApplicationDisplayName(QString::fromUtf8(displayName));
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
     prepareApplication();
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(IconMaker::image(kWindowIconPixels))));

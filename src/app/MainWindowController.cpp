@@ -1,5 +1,6 @@
 #include "app/MainWindowController.h"
 
+#include "app/AppDelegate.h"
 #include "app/BarView.h"
 #include "app/Dialogs.h"
 #include "app/PillView.h"
@@ -28,7 +29,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kWindowTitle[] = "مكتبة قورفل";
 constexpr QSize kWindowSize(1400, 860);
 constexpr QSize kMinimumSize(980, 620);
 constexpr char kFrameKeyPrefix[] = "windowFrame.";
@@ -80,7 +80,7 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
     parking_ = new QWidget(this);
     parking_->hide();
 
-    setWindowTitle(QString::fromUtf8(kWindowTitle));
+    setWindowTitle(QString::fromUtf8(AppDelegate::displayName));
     resize(kWindowSize);
     setMinimumSize(kMinimumSize);
     restoreFrame();

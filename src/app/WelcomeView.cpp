@@ -1,5 +1,6 @@
 #include "app/WelcomeView.h"
 
+#include "app/AppDelegate.h"
 #include "app/Widgets.h"
 #include "core/Theme.h"
 
@@ -18,7 +19,6 @@ namespace quorvel {
 namespace {
 
 constexpr char kRecentHeading[] = "متابعة القراءة";
-constexpr char kTitle[] = "مكتبة قورفل";
 constexpr char kSubtitle[] = "مكتبة رقمية بحثية جامعة";
 
 constexpr int kRowBottomMargin = 40;
@@ -177,7 +177,7 @@ void WelcomeView::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), halo);
 
     // The name, with a soft shadow below it.
-    const QString title = QString::fromUtf8(kTitle);
+    const QString title = QString::fromUtf8(AppDelegate::displayName);
     const QFont titleFont = Theme::logo(titleSize(w));
     const QSizeF titleExtent = QFontMetricsF(titleFont).size(Qt::TextSingleLine, title);
     const QRectF titleRect(glow.x() - titleExtent.width() / 2, glow.y() - titleExtent.height() / 2,
