@@ -10,6 +10,8 @@ namespace quorvel {
 namespace {
 constexpr double kHoverAlpha = 0.12;
 constexpr double kPressedAlpha = 0.22;
+// Room around the symbol, so that the hover tint frames it.
+constexpr QSize kSymbolRoom(16, 12);
 } // namespace
 
 HoverButton::HoverButton(QWidget* parent) : QAbstractButton(parent)
@@ -29,7 +31,7 @@ QColor HoverButton::hoverTint() const
 
 QSize HoverButton::sizeHint() const
 {
-    return iconSize() + QSize(16, 12);
+    return iconSize() + kSymbolRoom;
 }
 
 void HoverButton::enterEvent(QEnterEvent* event)

@@ -17,9 +17,6 @@ namespace {
 
 constexpr char kTargetName[] = "quorvel.closureTarget";
 
-// Extra room around an icon button's symbol.
-constexpr int kIconButtonExtraWidth = 16;
-constexpr int kIconButtonExtraHeight = 12;
 constexpr double kTextButtonSymbolSize = 15;
 constexpr double kBuilderFontSize = 13;
 
@@ -310,7 +307,8 @@ HoverButton* iconButton(const QString& symbol, const QString& tip, double size, 
     button->setIconSize(QSize(qRound(size), qRound(size)));
     button->setToolTip(tip);
     button->setAccessibleName(tip);
-    button->setFixedSize(qRound(size) + kIconButtonExtraWidth, qRound(size) + kIconButtonExtraHeight);
+    // Fixed at the button's own measure, so that no layout stretches its tint.
+    button->setFixedSize(button->sizeHint());
     onAction(button, [action = std::move(action)](QObject*) {
         if (action)
             action();
