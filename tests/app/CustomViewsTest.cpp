@@ -65,7 +65,7 @@ TEST_F(CustomViewsTest, barDrawsItsLineOnlyWhenAsked)
     EXPECT_LE(std::abs(bottom.red() - Theme::barBottom().resolve(Theme::palette(false)).red()), 3);
 }
 
-TEST_F(CustomViewsTest, pillSizesToItsText)
+TEST_F(CustomViewsTest, pillSizesToItsTextAndPaintsItsColour)
 {
     PillView empty(QString(), Theme::emerald());
     EXPECT_EQ(empty.sizeHint(), QSize(26, 24));
@@ -76,6 +76,15 @@ TEST_F(CustomViewsTest, pillSizesToItsText)
     EXPECT_EQ(pill.sizeHint(), QSize(26, 24));
     pill.setColor(Qt::red);
     EXPECT_EQ(pill.color(), QColor(Qt::red));
+
+    // A repaint fills with the stored colour, lightened towards the top.
+    pill.resize(pill.sizeHint());
+    const QImage image = pill.grab().toImage();
+    const QColor top(image.pixel(10, 4));
+    const QColor bottom(image.pixel(10, 20));
+    EXPECT_GT(bottom.red(), 240);
+    EXPECT_LT(bottom.green(), 20);
+    EXPECT_GT(top.green(), bottom.green() + 20);
 }
 
 TEST_F(CustomViewsTest, hoverButtonTintsOnlyWhileThePointerIsOver)
@@ -83,11 +92,16 @@ TEST_F(CustomViewsTest, hoverButtonTintsOnlyWhileThePointerIsOver)
     HoverButton button;
     button.resize(30, 30);
     EXPECT_FALSE(button.hoverTint().isValid());
+    const QImage idle = button.grab().toImage();
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
     QCoreApplication::sendEvent(&button, &enter);
     ASSERT_TRUE(button.hoverTint().isValid());
     EXPECT_NEAR(button.hoverTint().alphaF(), 0.12, 1e-3);
     EXPECT_EQ(button.hoverTint().rgb(), Theme::emerald().rgb());
+    // The tint is painted behind the middle, but not into the rounded corner.
+    const QImage lit = button.grab().toImage();
+    EXPECT_NE(lit.pixel(15, 15), idle.pixel(15, 15));
+    EXPECT_EQ(lit.pixel(0, 0), idle.pixel(0, 0));
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(&button, &leave);
     EXPECT_FALSE(button.hoverTint().isValid());

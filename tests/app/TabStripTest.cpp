@@ -147,6 +147,9 @@ TEST_F(TabStripTest, tabItemsCarryTheSymbolOfTheirKind)
     EXPECT_EQ(TabItem::iconFor(TabItem::Kind::Search), QStringLiteral("magnifyingglass"));
     EXPECT_EQ(TabItem::iconFor(TabItem::Kind::Ai), QStringLiteral("sparkles"));
     EXPECT_EQ(TabItem::iconFor(TabItem::Kind::Quran), QStringLiteral("book.fill"));
+    // Every kind's symbol is one the application carries.
+    for (TabItem::Kind kind : {TabItem::Kind::Book, TabItem::Kind::Search, TabItem::Kind::Ai, TabItem::Kind::Quran})
+        EXPECT_FALSE(Theme::symbol(TabItem::iconFor(kind), 13).isNull()) << TabItem::iconFor(kind).toStdString();
     auto* view = new QWidget;
     TabItem item(TabItem::Kind::Book, view, QStringLiteral("ك"));
     EXPECT_EQ(item.view(), view);
