@@ -137,7 +137,6 @@ public:
                                         const QString& name);
     // A JSON number that is not a Boolean, integral, with magnitude below 9e15.
     static std::optional<std::int64_t> intValue(const Value& value);
-    static bool isBool(const Value& value) { return value.is_boolean(); }
 
     static Value object(const Value& properties, const std::vector<std::string>& required);
     static Value pStr(const char* description, int max);
