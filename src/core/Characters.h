@@ -1,8 +1,8 @@
 #pragma once
 
-// User-perceived characters (extended grapheme clusters), as ICU finds them.
-// Offsets are UTF-16 units of the text given. Where ICU's data is missing,
-// every code point counts as one character.
+// User-perceived characters (extended grapheme clusters), as ICU finds them,
+// and the space-and-tab trim. Offsets are UTF-16 units of the text given.
+// Where ICU's data is missing, every code point counts as one character.
 
 #include <QStringView>
 
@@ -23,5 +23,23 @@ qsizetype endOfFirst(QStringView text, qsizetype n);
 
 // Whether `at` falls between two characters (or at either end).
 bool isBoundary(QStringView text, qsizetype at);
+
+// A space of any width or a tab; line breaks are not.
+inline bool isSpaceOrTab(QChar c)
+{
+    return c == u'\t' || c.category() == QChar::Separator_Space;
+}
+
+// `text` without spaces of any width and tabs at its ends; line breaks stay.
+inline QStringView trimSpacesAndTabs(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isSpaceOrTab(text[begin]))
+        ++begin;
+    while (end > begin && isSpaceOrTab(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
+}
 
 } // namespace quorvel::Characters

@@ -1,5 +1,6 @@
 #include "core/Library.h"
 
+#include "core/Characters.h"
 #include "core/LibrarySchema.h"
 #include "core/Paths.h"
 #include "core/Preferences.h"
@@ -303,7 +304,7 @@ QString Library::cleanAuthor(const QString& name)
                 text = split;
         }
     }
-    return trimSpacesAndTabs(fromIcu(text)).toString();
+    return Characters::trimSpacesAndTabs(fromIcu(text)).toString();
 }
 
 // Reads authors, books and categories, puts the books in display order and

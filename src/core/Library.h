@@ -241,8 +241,6 @@ private:
     std::shared_ptr<Catalog> loadCatalog() const;
     void publish(std::shared_ptr<const Catalog> catalog);
     static Page pageFromRow(const Statement::Row& row);
-    // The text without leading and trailing spaces (any space separator) and tabs.
-    static QStringView trimSpacesAndTabs(QStringView s);
     std::optional<Page> firstPage(const QString& sql, const SQLArgs& args) const;
     Note noteFromRow(const Statement::Row& row) const;
 

@@ -1,5 +1,6 @@
 #include "core/Library.h"
 
+#include "core/Characters.h"
 #include "core/DistFetch.h"
 
 #include <QDateTime>
@@ -15,23 +16,7 @@ constexpr int suraCount = 114;
 const QString quranTitleMark = QStringLiteral(u"القرآن");
 const QString suraPrefix = QStringLiteral(u"سورة ");
 
-bool isSpaceOrTab(QChar c)
-{
-    return c == u'\t' || c.category() == QChar::Separator_Space;
-}
-
 } // namespace
-
-QStringView Library::trimSpacesAndTabs(QStringView s)
-{
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && isSpaceOrTab(s[begin]))
-        ++begin;
-    while (end > begin && isSpaceOrTab(s[end - 1]))
-        --end;
-    return s.sliced(begin, end - begin);
-}
 
 Page Library::pageFromRow(const Statement::Row& row)
 {
@@ -145,7 +130,7 @@ QList<TocNodePtr> Library::toc(std::int64_t book)
                                        {book})) {
         QString title = row.str(1).value_or(QString());
         if (quran) {
-            const auto n = Dist::parseInteger(trimSpacesAndTabs(title).toString());
+            const auto n = Dist::parseInteger(Characters::trimSpacesAndTabs(title).toString());
             if (n && *n >= 1 && *n <= suraCount)
                 title = suraPrefix + suras().at(*n - 1);
         }

@@ -1,6 +1,7 @@
 #include "search/SearchCLI.h"
 
 #include "core/Arabic.h"
+#include "core/Characters.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "search/SearchEngine.h"
@@ -99,9 +100,7 @@ struct Options {
 // Spaces of any width and tabs, but no line breaks.
 bool blankLine(const QString& line)
 {
-    return std::all_of(line.begin(), line.end(), [](QChar c) {
-        return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-    });
+    return std::all_of(line.begin(), line.end(), Characters::isSpaceOrTab);
 }
 
 const char* modeName(Arabic::Match mode)

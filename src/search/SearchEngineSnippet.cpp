@@ -4,8 +4,6 @@
 
 #include "core/Characters.h"
 
-#include <unicode/uchar.h>
-
 #include <algorithm>
 
 namespace quorvel {
@@ -15,21 +13,6 @@ namespace {
 const QString footnoteRule = QStringLiteral("__________");
 const QString leadEllipsis = QStringLiteral("… ");
 const QString trailEllipsis = QStringLiteral(" …");
-
-bool isTrimmable(QChar c)
-{
-    return c == u'\t' || u_charType(c.unicode()) == U_SPACE_SEPARATOR;
-}
-
-QString trimSpaces(const QString& s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && isTrimmable(s[b]))
-        ++b;
-    while (e > b && isTrimmable(s[e - 1]))
-        --e;
-    return s.mid(b, e - b);
-}
 
 } // namespace
 
@@ -73,7 +56,7 @@ SearchEngine::Snippet SearchEngine::snippet(const QString& content, const QList<
             if (clean[e++] == u' ')
                 ++spaces;
     }
-    QString excerpt = trimSpaces(clean.mid(s, e - s));
+    QString excerpt = Characters::trimSpacesAndTabs(QStringView(clean).mid(s, e - s)).toString();
     if (s > 0)
         excerpt = leadEllipsis + excerpt;
     if (e < length)

@@ -66,3 +66,13 @@ TEST(Characters, endsAndBoundariesFallBetweenClusters)
     EXPECT_FALSE(Characters::isBoundary(family, 1)); // inside a surrogate pair
     EXPECT_FALSE(Characters::isBoundary(family, 2)); // before a joiner
 }
+
+TEST(Characters, trimTakesSpacesOfEveryWidthAndTabsButKeepsLineBreaks)
+{
+    // A no-break space, a thin space and an ideographic space are spaces too.
+    const QString padded = QStringLiteral(u"\t\u00A0 الجزء\u2009الأول\u3000 \t");
+    EXPECT_EQ(Characters::trimSpacesAndTabs(padded), QStringLiteral(u"الجزء\u2009الأول"));
+    EXPECT_EQ(Characters::trimSpacesAndTabs(QStringLiteral(u"\nسطر\n ")), QStringLiteral(u"\nسطر\n"));
+    EXPECT_TRUE(Characters::trimSpacesAndTabs(QStringLiteral(u" \t\u00A0")).isEmpty());
+    EXPECT_FALSE(Characters::isSpaceOrTab(QChar(u'\u200F'))); // a direction mark is no space
+}
