@@ -41,7 +41,7 @@ constexpr int kMethodNotFound = -32601;
 constexpr int kInvalidParams = -32602;
 constexpr int kInternalError = -32603;
 
-const char* const kNoDatabaseLine = "[quorvel-mcp] لم يُعثر على varnoka.db (عيّن QUORVEL_DB)\n";
+const char* const kNoDatabase = "لم يُعثر على varnoka.db (عيّن QUORVEL_DB)";
 const char* const kUnwritableReply = "رسالة غير قابلة للترميز";
 const char* const kArgumentsNotObject = "arguments يجب أن تكون كائن JSON.";
 
@@ -254,7 +254,7 @@ void MCPServer::run()
 
     const std::optional<QString> path = Library::locateDatabase();
     if (!path) {
-        std::fputs(kNoDatabaseLine, stderr);
+        log(QString::fromUtf8(kNoDatabase));
     } else {
         std::shared_ptr<Library> opened = Library::open(*path);
         if (opened) {
