@@ -138,8 +138,8 @@ QString codeCommand()
 {
     // Quoted for the shell it is pasted into: a path holding "$", "`", "\"
     // or a quote must stay one word and never run anything.
-    return QStringLiteral("claude mcp add --scope user quorvel-library -- ") + shellQuote(binary())
-           + QStringLiteral(" --mcp");
+    return QStringLiteral("claude mcp add --scope user ") + QLatin1String(name) + QStringLiteral(" -- ")
+           + shellQuote(binary()) + QStringLiteral(" --mcp");
 }
 
 DialogContent dialogContent(bool isLinked, bool isInstalled)
