@@ -44,7 +44,7 @@ double medianMs(const std::function<void()>& work)
 
 bool fillFromSample(SQLiteDB& db, const QString& catalogPath)
 {
-    const auto catalog = bench::readJson(catalogPath);
+    const auto catalog = Json::parseFile(catalogPath);
     if (!catalog || !catalog->is_object())
         return false;
     using Json::strictInt;

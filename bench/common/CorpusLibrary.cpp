@@ -9,18 +9,10 @@
 
 namespace quorvel::bench {
 
-std::optional<Json::Value> readJson(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return Json::parse(file.readAll());
-}
-
 std::optional<std::int64_t> buildCorpusLibrary(const QString& catalogPath, int copies,
                                                const QString& dbPath)
 {
-    const auto catalog = readJson(catalogPath);
+    const auto catalog = Json::parseFile(catalogPath);
     if (!catalog || !catalog->is_object())
         return std::nullopt;
     auto db = SQLiteDB::open(dbPath, false);
@@ -39,7 +31,7 @@ std::optional<std::int64_t> buildCorpusLibrary(const QString& catalogPath, int c
         for (const auto& b : catalog->value("books", Json::Value::array())) {
             const auto id = Json::strictInt(b, "id");
             const auto file = Json::strictString(b, "file");
-            const auto content = file ? readJson(base + "/" + *file) : std::nullopt;
+            const auto content = file ? Json::parseFile(base + "/" + *file) : std::nullopt;
             // Books in another layout (the sample's Quran text file) are left out.
             if (!id || !content || !content->is_object())
                 continue;

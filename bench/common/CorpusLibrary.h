@@ -15,8 +15,6 @@ namespace quorvel::bench {
 // Each copy's books take ids copy × bookIdStride + their own id.
 inline constexpr std::int64_t bookIdStride = 100000;
 
-std::optional<Json::Value> readJson(const QString& path);
-
 // Writes `copies` copies of the corpus into a new library database at dbPath,
 // storing pages, their normal form and FTS rows the way the installer does,
 // with categories, authors and tables of contents. Books whose file is not in

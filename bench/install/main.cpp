@@ -20,14 +20,13 @@
 #include <cstdio>
 
 using namespace quorvel;
-using bench::readJson;
 
 namespace {
 
 // Builds the sample release into dir; false on failure.
 bool buildRelease(const QString& samples, const QString& dir, const ReleaseWriter::KeyPair& keys)
 {
-    const auto catalog = readJson(QDir(samples).filePath(QStringLiteral("catalog.json")));
+    const auto catalog = Json::parseFile(QDir(samples).filePath(QStringLiteral("catalog.json")));
     if (!catalog)
         return false;
     Json::Value books = Json::Value::array();
@@ -36,7 +35,7 @@ bool buildRelease(const QString& samples, const QString& dir, const ReleaseWrite
         std::optional<ReleaseWriter::Book> book;
         if (file && file->endsWith(QStringLiteral(".txt"))) {
             book = ReleaseWriter::fromQuranText(QDir(samples).filePath(*file), meta);
-        } else if (const auto json = file ? readJson(QDir(samples).filePath(*file)) : std::nullopt) {
+        } else if (const auto json = file ? Json::parseFile(QDir(samples).filePath(*file)) : std::nullopt) {
             book = ReleaseWriter::fromCorpus(*json, meta);
         }
         if (!book)

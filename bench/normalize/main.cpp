@@ -28,7 +28,7 @@ constexpr int rounds = 7;
 
 void addBook(const QString& path, QStringList& texts)
 {
-    const auto doc = bench::readJson(path);
+    const auto doc = Json::parseFile(path);
     if (!doc || !doc->is_object() || !doc->contains("pages") || !(*doc)["pages"].is_array())
         return;
     for (const auto& page : (*doc)["pages"])

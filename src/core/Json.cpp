@@ -1,5 +1,7 @@
 #include "core/Json.h"
 
+#include <QFile>
+
 #include <cmath>
 
 namespace quorvel::Json {
@@ -15,6 +17,14 @@ std::optional<Value> parse(std::string_view text)
 std::optional<Value> parse(const QByteArray& text)
 {
     return parse(std::string_view(text.constData(), static_cast<size_t>(text.size())));
+}
+
+std::optional<Value> parseFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return parse(file.readAll());
 }
 
 std::string dump(const Value& value, const DumpOptions& options)

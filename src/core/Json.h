@@ -31,6 +31,8 @@ std::optional<Value> parse(std::string_view text);
 std::optional<Value> parse(const QByteArray& text);
 inline std::optional<Value> parse(const char* text) { return parse(std::string_view(text)); }
 inline std::optional<Value> parse(const std::string& text) { return parse(std::string_view(text)); }
+// Parses a whole file; nothing when it cannot be read or is not valid JSON.
+std::optional<Value> parseFile(const QString& path);
 
 // Serialises with keys sorted and UTF-8 written raw. Invalid UTF-8 inside
 // strings is replaced by U+FFFD rather than throwing.

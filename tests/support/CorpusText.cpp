@@ -10,10 +10,7 @@ namespace quorvel::test {
 QStringList bookPages(const QString& relative)
 {
     QStringList pages;
-    QFile file(dataPath(relative));
-    if (!file.open(QIODevice::ReadOnly))
-        return pages;
-    const auto doc = Json::parse(file.readAll());
+    const auto doc = Json::parseFile(dataPath(relative));
     if (!doc || !doc->is_object() || !doc->contains("pages"))
         return pages;
     for (const auto& page : (*doc)["pages"])

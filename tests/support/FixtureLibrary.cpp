@@ -20,14 +20,6 @@ namespace quorvel::test::FixtureLibrary {
 
 namespace {
 
-std::optional<Json::Value> readJson(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return Json::parse(file.readAll());
-}
-
 // A member as a bindable value: a JSON null or a missing key binds NULL.
 SQLArg arg(const Json::Value& object, const char* key)
 {
@@ -64,7 +56,7 @@ bool packageBook(const Json::Value& book, const QString& baseDir, const QString&
         package.meta["source"] = book.at("source_uri");
 
     if (const auto file = Json::strictString(book, "file")) {
-        const auto content = readJson(baseDir + "/" + *file);
+        const auto content = Json::parseFile(baseDir + "/" + *file);
         if (!content || !content->is_object())
             return fail("cannot read " + *file);
         for (const auto& page : content->value("pages", Json::Value::array()))
@@ -95,7 +87,7 @@ bool packageBook(const Json::Value& book, const QString& baseDir, const QString&
 QString build(const QString& dir, const QString& catalogPath, const QString& fileName)
 {
     const QString source = catalogPath.isEmpty() ? dataPath("catalog.json") : catalogPath;
-    const auto catalog = readJson(source);
+    const auto catalog = Json::parseFile(source);
     if (!catalog || !catalog->is_object()) {
         fail("cannot read " + source);
         return {};

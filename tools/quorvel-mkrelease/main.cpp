@@ -33,14 +33,6 @@ int fail(const QString& message)
     return 1;
 }
 
-std::optional<Json::Value> readJson(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return Json::parse(file.readAll());
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -64,8 +56,8 @@ int main(int argc, char** argv)
     if (secretKey.size() != secretKeyBytes)
         return fail(QStringLiteral("the key file must hold the 64 raw bytes of an Ed25519 secret key"));
 
-    const auto catalog = readJson(QDir(source).filePath(QStringLiteral("catalog.json")));
-    const auto release = readJson(QDir(source).filePath(QStringLiteral("release.json")));
+    const auto catalog = Json::parseFile(QDir(source).filePath(QStringLiteral("catalog.json")));
+    const auto release = Json::parseFile(QDir(source).filePath(QStringLiteral("release.json")));
     if (!catalog || !catalog->is_object() || !release || !release->is_object())
         return fail(QStringLiteral("catalog.json or release.json is missing or not a JSON object"));
 
@@ -92,7 +84,7 @@ int main(int argc, char** argv)
         if (file->endsWith(QStringLiteral(".txt"))) {
             book = ReleaseWriter::fromQuranText(QDir(source).filePath(*file), meta);
         } else {
-            const auto bookJson = readJson(QDir(source).filePath(*file));
+            const auto bookJson = Json::parseFile(QDir(source).filePath(*file));
             if (!bookJson)
                 return fail(QStringLiteral("cannot read ") + *file);
             book = ReleaseWriter::fromCorpus(*bookJson, meta);
