@@ -224,11 +224,8 @@ void writeLine(std::FILE* stream, const QString& line)
 
 QSet<std::int64_t> parseIds(const QString& text)
 {
-    QSet<std::int64_t> ids;
-    for (const QString& piece : text.split(u',', Qt::SkipEmptyParts))
-        if (auto id = Dist::parseInteger(piece))
-            ids.insert(*id);
-    return ids;
+    const QList<std::int64_t> ids = Library::parseIds(text);
+    return {ids.begin(), ids.end()};
 }
 
 int run(const QStringList& args)
