@@ -5,10 +5,6 @@
 
 #include <QChar>
 
-#include <unicode/brkiter.h>
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
-
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -168,28 +164,6 @@ QString textForm(const MCPServer::Value& value)
 
 // ---------------------------------------------------------------------------
 // Statics
-
-qsizetype MCPServer::graphemes(QStringView text, qsizetype cap)
-{
-    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        return U_SUCCESS(status) ? std::move(it) : nullptr;
-    }();
-    if (!iterator)
-        return text.size();
-    const icu::UnicodeString alias(false, reinterpret_cast<const UChar*>(text.utf16()),
-                                   static_cast<int32_t>(text.size()));
-    iterator->setText(alias);
-    qsizetype count = 0;
-    iterator->first();
-    while (iterator->next() != icu::BreakIterator::DONE) {
-        if (++count > cap)
-            break;
-    }
-    return count;
-}
 
 const QStringList& MCPServer::supportedVersions()
 {

@@ -20,7 +20,6 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
-#include <QStringView>
 
 #include <cstdint>
 #include <functional>
@@ -122,9 +121,6 @@ public:
     // Deepest nesting of arrays and objects a message may have; a deeper
     // line is refused as unparsable before it is read.
     static constexpr int maxDepth = 512;
-    // User-perceived characters of a text, counted up to cap + 1 at most, so
-    // that measuring an oversized argument costs no more than its limit.
-    static qsizetype graphemes(QStringView text, qsizetype cap);
 
     // Where send() writes; replaced by tests to capture the replies.
     static std::function<void(const std::string&)>& output();

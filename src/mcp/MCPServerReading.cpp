@@ -3,6 +3,7 @@
 
 #include "mcp/MCPServer.h"
 
+#include "core/Characters.h"
 #include "core/Library.h"
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"
@@ -230,7 +231,7 @@ MCPServer::Value MCPServer::cite(const Args& args, Library& lib)
     parts << book.title;
     for (const std::optional<QString>* detail : {&book.edition, &book.publisher}) {
         if (const auto text = nonEmpty(*detail);
-            text && graphemes(*text, kMaxCitedDetail) <= kMaxCitedDetail)
+            text && Characters::count(*text, kMaxCitedDetail) <= kMaxCitedDetail)
             parts << *text;
     }
     if (const auto volume = volumeLabel(page->vol, book.id, lib))

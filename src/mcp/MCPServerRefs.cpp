@@ -3,6 +3,7 @@
 
 #include "mcp/MCPServer.h"
 
+#include "core/Characters.h"
 #include "core/Library.h"
 #include "search/SearchEngine.h"
 
@@ -20,21 +21,6 @@ constexpr int kMaxChapterPath = 12;
 constexpr int kMarkRadius = 11;
 const QString kParatext = QStringLiteral("PARATEXT");
 const QString kDot = QStringLiteral(" · ");
-
-// A text without spaces and tabs at its ends (line breaks are kept).
-QString trimSpacesAndTabs(const QString& text)
-{
-    auto blank = [](QChar c) {
-        return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-    };
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && blank(text.at(start)))
-        ++start;
-    while (end > start && blank(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
-}
 
 // The two catalogue caches describe one loaded catalogue: the server opens
 // its library once, but tests open several in one process, and a new library
@@ -64,7 +50,7 @@ std::optional<QString> MCPServer::authorName(const Book& book, Library& lib)
     const std::optional<Author> author = lib.author(book);
     if (!author || author->death == 1)
         return std::nullopt;
-    const QString name = trimSpacesAndTabs(author->name);
+    const QString name = Characters::trimSpacesAndTabs(author->name).toString();
     if (name.isEmpty() || name == QStringLiteral("—") || name == QStringLiteral("-"))
         return std::nullopt;
     return name;
@@ -75,8 +61,8 @@ std::optional<QString> MCPServer::volumeLabel(const std::optional<QString>& labe
 {
     if (!label)
         return std::nullopt;
-    const QString trimmed = trimSpacesAndTabs(*label);
-    if (trimmed.isEmpty() || graphemes(trimmed, kMaxVolumeLabel) >= kMaxVolumeLabel)
+    const QString trimmed = Characters::trimSpacesAndTabs(*label).toString();
+    if (trimmed.isEmpty() || Characters::count(trimmed, kMaxVolumeLabel) >= kMaxVolumeLabel)
         return std::nullopt;
     // A book with a single label has no volumes worth naming.
     if (lib.volumes(bookId).size() < 2)
@@ -123,7 +109,7 @@ std::optional<QString> MCPServer::cleanTitle(const std::optional<QString>& title
 {
     if (!title)
         return std::nullopt;
-    const QString trimmed = trimSpacesAndTabs(*title);
+    const QString trimmed = Characters::trimSpacesAndTabs(*title).toString();
     if (trimmed.isEmpty() || trimmed.startsWith(kParatext))
         return std::nullopt;
     return trimmed;

@@ -1,5 +1,7 @@
 #include "mcp/MCPServer.h"
 
+#include "core/Characters.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -179,11 +181,11 @@ std::optional<QString> MCPServer::check(const Value& value, const Value& propert
         if (type == QLatin1String("string") && value.is_string()) {
             const QString s = Json::qstr(value.get<std::string>());
             if (const auto min = integerMember(property, "minLength")) {
-                if (MCPServer::graphemes(s.trimmed(), *min) < *min)
+                if (Characters::count(s.trimmed(), *min) < *min)
                     return quoted(name) + QStringLiteral(" فارغ.");
             }
             if (const auto max = integerMember(property, "maxLength")) {
-                if (MCPServer::graphemes(s, *max) > *max)
+                if (Characters::count(s, *max) > *max)
                     return quoted(name) + QStringLiteral(" أطول من ") + QString::number(*max)
                            + QStringLiteral(" حرفا.");
             }
