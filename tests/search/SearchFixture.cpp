@@ -4,17 +4,9 @@
 #include "support/FixtureLibrary.h"
 #include "support/TestEnvironment.h"
 
-#include <QFile>
-
 namespace quorvel::test {
 
 namespace {
-
-bool writeJson(const QString& path, const Json::Value& value)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(Json::dumpBytes(value)) >= 0;
-}
 
 SearchLibrary open(std::unique_ptr<QTemporaryDir> dir, const QString& catalog)
 {
@@ -48,14 +40,14 @@ SearchLibrary customLibrary(const QList<FixtureBook>& books)
         for (const auto& [title, seq] : book.toc)
             toc.push_back({{"title", Json::utf8(title)}, {"page_seq", seq}, {"level", 1}});
         const QString file = QStringLiteral("book%1.json").arg(book.id);
-        writeJson(dir->filePath(file), Json::Value{{"pages", pages}, {"toc", toc}});
+        FixtureLibrary::writeJson(dir->filePath(file), Json::Value{{"pages", pages}, {"toc", toc}});
         catalog["books"].push_back({{"id", book.id},
                                     {"title", Json::utf8(book.title.isEmpty() ? "كتاب" : book.title)},
                                     {"category_id", 1},
                                     {"file", Json::utf8(file)}});
     }
     const QString catalogPath = dir->filePath("catalog.json");
-    writeJson(catalogPath, catalog);
+    FixtureLibrary::writeJson(catalogPath, catalog);
     return open(std::move(dir), catalogPath);
 }
 

@@ -163,4 +163,10 @@ QString custom(const QString& dir, const QString& fileName, const QStringList& s
     return path;
 }
 
+bool writeJson(const QString& path, const Json::Value& value)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(Json::dumpBytes(value)) >= 0;
+}
+
 } // namespace quorvel::test::FixtureLibrary

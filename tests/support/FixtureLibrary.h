@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Json.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +29,9 @@ QString build(const QString& dir, const QString& catalogPath = {},
 // it (hand-made rows for a case the corpus lacks) and returns its path; an
 // empty text when a statement failed.
 QString custom(const QString& dir, const QString& fileName, const QStringList& statements);
+
+// Writes a catalogue or book file in the corpus format; false when it failed.
+bool writeJson(const QString& path, const Json::Value& value);
 
 } // namespace FixtureLibrary
 } // namespace quorvel::test

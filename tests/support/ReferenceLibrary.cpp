@@ -4,20 +4,12 @@
 #include "support/FixtureLibrary.h"
 
 #include <QDir>
-#include <QFile>
 
 namespace quorvel::test::ReferenceLibrary {
 
 namespace {
 
 using Json::Value;
-
-bool writeJson(const QString& path, const Value& value)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && file.write(Json::dumpBytes(value)) >= 0;
-}
 
 Value page(const char* vol, std::optional<int> num, int seq, const QString& content)
 {
@@ -101,7 +93,7 @@ QString build(const QString& dir)
         {"books/015.json", small(1, QStringLiteral("نص مؤرخ"))},
     };
     for (const auto& book : books) {
-        if (!writeJson(dir + "/" + book.file, book.content))
+        if (!FixtureLibrary::writeJson(dir + "/" + book.file, book.content))
             return {};
     }
 
@@ -139,7 +131,7 @@ QString build(const QString& dir)
          })},
     };
     const QString catalogPath = dir + "/catalog.json";
-    if (!writeJson(catalogPath, catalog))
+    if (!FixtureLibrary::writeJson(catalogPath, catalog))
         return {};
     return FixtureLibrary::build(dir, catalogPath, QStringLiteral("reference.db"));
 }
