@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/DistFetch.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "search/SearchEngine.h"
@@ -415,20 +416,7 @@ QList<std::int64_t> paritySample(std::int64_t lo, std::int64_t hi, std::int64_t 
 
 std::optional<std::int64_t> wholeNumber(const QString& text)
 {
-    std::string s = text.toStdString();
-    std::string_view v(s);
-    if (!v.empty() && v.front() == '+') {
-        v.remove_prefix(1);
-        if (!v.empty() && (v.front() == '-' || v.front() == '+'))
-            return std::nullopt;
-    }
-    if (v.empty() || (v.front() == '-' && v.size() == 1))
-        return std::nullopt;
-    std::int64_t value = 0;
-    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
-    if (ec != std::errc() || end != v.data() + v.size())
-        return std::nullopt;
-    return value;
+    return Dist::parseInteger(text);
 }
 
 std::optional<std::uint64_t> unsignedWholeNumber(const QString& text)
