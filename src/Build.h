@@ -1,7 +1,16 @@
 #pragma once
 
-// Version keys compiled in from the build system.
-namespace quorvel::build {
+// What the application calls itself, and the version keys compiled in from
+// the build system. Every layer may read this header.
+namespace quorvel {
+
+// The application's name: its display name, the main window's title and the
+// welcome view's heading.
+inline constexpr const char* displayName = "مكتبة قورفل";
+
+namespace build {
 inline constexpr const char* version = QUORVEL_VERSION;
 inline constexpr int number = QUORVEL_BUILD;
-}
+} // namespace build
+
+} // namespace quorvel

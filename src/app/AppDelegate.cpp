@@ -1,9 +1,10 @@
 #include "app/AppDelegate.h"
 
-#include "app/Dialogs.h"
-#include "app/IconMaker.h"
+#include "Build.h"
+#include "app/kit/Dialogs.h"
+#include "app/kit/IconMaker.h"
 #include "app/MainWindowController.h"
-#include "app/PlaceholderView.h"
+#include "reader/PlaceholderView.h"
 #include "app/TabItem.h"
 #include "core/Library.h"
 #include "core/Notifier.h"

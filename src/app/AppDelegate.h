@@ -47,9 +47,6 @@ public:
     static void applyAppearance();
 
     static constexpr const char* dbPathKey = "dbPath";
-    // The application's name: its display name, the main window's title and
-    // the welcome view's heading.
-    static constexpr const char* displayName = "مكتبة قورفل";
 
 private:
     std::optional<QString> askForDatabase();

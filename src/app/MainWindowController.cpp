@@ -1,13 +1,13 @@
 #include "app/MainWindowController.h"
 
-#include "app/AppDelegate.h"
-#include "app/BarView.h"
-#include "app/Dialogs.h"
-#include "app/PillView.h"
-#include "app/PlaceholderView.h"
+#include "Build.h"
+#include "app/kit/BarView.h"
+#include "app/kit/Dialogs.h"
+#include "app/kit/PillView.h"
+#include "reader/PlaceholderView.h"
 #include "app/TabStrip.h"
 #include "app/WelcomeView.h"
-#include "app/Widgets.h"
+#include "app/kit/Widgets.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -80,7 +80,7 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
     parking_ = new QWidget(this);
     parking_->hide();
 
-    setWindowTitle(QString::fromUtf8(AppDelegate::displayName));
+    setWindowTitle(QString::fromUtf8(displayName));
     resize(kWindowSize);
     setMinimumSize(kMinimumSize);
     restoreFrame();

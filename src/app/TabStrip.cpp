@@ -1,7 +1,7 @@
 #include "app/TabStrip.h"
 
-#include "app/TabButton.h"
-#include "app/Widgets.h"
+#include "app/kit/TabButton.h"
+#include "app/kit/Widgets.h"
 #include "core/Theme.h"
 
 #include <QEvent>

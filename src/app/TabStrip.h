@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/BarView.h"
+#include "app/kit/BarView.h"
 
 #include <QList>
 #include <QPair>

@@ -1,7 +1,8 @@
 #include "app/WelcomeView.h"
 
-#include "app/AppDelegate.h"
-#include "app/Widgets.h"
+#include "Build.h"
+#include "app/kit/IconMaker.h"
+#include "app/kit/Widgets.h"
 #include "core/Theme.h"
 
 #include <QFontMetricsF>
@@ -127,23 +128,6 @@ QPointF WelcomeView::glowCenter(const QSizeF& size)
     return QPointF(size.width() / 2, std::min(size.height() * 0.34, 260.0));
 }
 
-QPainterPath WelcomeView::star(const QPointF& center, double r)
-{
-    QPainterPath path;
-    path.setFillRule(Qt::WindingFill);
-    auto corner = [&](double degrees) {
-        const double a = degrees * M_PI / 180;
-        return QPointF(center.x() + r * std::cos(a), center.y() + r * std::sin(a));
-    };
-    for (double start : {45.0, 90.0}) {
-        path.moveTo(corner(start));
-        for (int k = 1; k < 4; ++k)
-            path.lineTo(corner(start + 90 * k));
-        path.closeSubpath();
-    }
-    return path;
-}
-
 void WelcomeView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -165,7 +149,7 @@ void WelcomeView::paintEvent(QPaintEvent*)
         if (y >= h + 2 * -kLatticeOrigin)
             break;
         for (double x = row % 2 == 0 ? kLatticeOrigin : 0; x < w + kLatticeStep; x += kLatticeStep)
-            painter.drawPath(star(QPointF(x, h - y), kLatticeStarRadius));
+            painter.drawPath(IconMaker::star(QPointF(x, h - y), kLatticeStarRadius));
     }
     painter.restore();
 
@@ -177,7 +161,7 @@ void WelcomeView::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), halo);
 
     // The name, with a soft shadow below it.
-    const QString title = QString::fromUtf8(AppDelegate::displayName);
+    const QString title = QString::fromUtf8(displayName);
     const QFont titleFont = Theme::logo(titleSize(w));
     const QSizeF titleExtent = QFontMetricsF(titleFont).size(Qt::TextSingleLine, title);
     const QRectF titleRect(glow.x() - titleExtent.width() / 2, glow.y() - titleExtent.height() / 2,
@@ -197,7 +181,7 @@ void WelcomeView::paintEvent(QPaintEvent*)
     painter.setPen(QPen(withAlpha(Theme::gold(), 0.8), 1.2));
     painter.drawLine(QPointF(glow.x() - kOrnamentOuter, y2), QPointF(glow.x() - kOrnamentInner, y2));
     painter.drawLine(QPointF(glow.x() + kOrnamentInner, y2), QPointF(glow.x() + kOrnamentOuter, y2));
-    painter.fillPath(star(QPointF(glow.x(), y2), kOrnamentStarRadius), Theme::gold());
+    painter.fillPath(IconMaker::star(QPointF(glow.x(), y2), kOrnamentStarRadius), Theme::gold());
 
     const QString subtitle = QString::fromUtf8(kSubtitle);
     const QFont subtitleFont = Theme::reader(kSubtitleSize, false);

@@ -41,8 +41,6 @@ public:
     // of the glow (the name is centred on it).
     static double titleSize(double width);
     static QPointF glowCenter(const QSizeF& size);
-    // Two squares in the circle of radius r, together an eight-pointed star.
-    static QPainterPath star(const QPointF& center, double r);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

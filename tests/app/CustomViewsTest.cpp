@@ -1,10 +1,10 @@
 #include "AppTestSupport.h"
 
-#include "app/BarView.h"
-#include "app/ColorView.h"
-#include "app/HoverButton.h"
-#include "app/MarkedScroller.h"
-#include "app/PillView.h"
+#include "app/kit/BarView.h"
+#include "app/kit/ColorView.h"
+#include "app/kit/HoverButton.h"
+#include "app/kit/MarkedScroller.h"
+#include "app/kit/PillView.h"
 #include "core/Theme.h"
 
 #include <QCoreApplication>

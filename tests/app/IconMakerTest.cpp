@@ -1,6 +1,6 @@
 #include "AppTestSupport.h"
 
-#include "app/IconMaker.h"
+#include "app/kit/IconMaker.h"
 
 #include <QDir>
 
@@ -44,4 +44,14 @@ TEST(IconMakerTest, drawsTheTileInsideItsMarginWithTheStarAtTheCentre)
     const QColor tile(image.pixel(512, 180));
     EXPECT_GT(tile.green(), tile.red());
     EXPECT_LT(tile.lightness(), 120);
+}
+
+TEST(IconMakerTest, starIsFilledWholeAndItsPointsTouchTheCircle)
+{
+    const QPainterPath star = IconMaker::star(QPointF(50, 50), 10);
+    EXPECT_TRUE(star.contains(QPointF(50, 50)));  // the overlap of both squares
+    EXPECT_TRUE(star.contains(QPointF(59, 50)));  // near the 0° point of the second square
+    EXPECT_TRUE(star.contains(QPointF(56.5, 56.5))); // near the 45° point of the first
+    EXPECT_FALSE(star.contains(QPointF(59, 55)));  // between two points
+    EXPECT_NEAR(star.boundingRect().width(), 20, 1e-6);
 }

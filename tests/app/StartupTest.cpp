@@ -1,9 +1,9 @@
 #include "AppTestSupport.h"
 
-#include "app/Dialogs.h"
+#include "app/kit/Dialogs.h"
 #include "app/MainWindowController.h"
-#include "app/PillView.h"
-#include "app/PlaceholderView.h"
+#include "app/kit/PillView.h"
+#include "reader/PlaceholderView.h"
 #include "core/Arabic.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"

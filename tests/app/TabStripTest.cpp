@@ -1,10 +1,10 @@
 #include "AppTestSupport.h"
 
-#include "app/HoverButton.h"
-#include "app/TabButton.h"
+#include "app/kit/HoverButton.h"
+#include "app/kit/TabButton.h"
 #include "app/TabItem.h"
 #include "app/TabStrip.h"
-#include "app/Widgets.h"
+#include "app/kit/Widgets.h"
 #include "core/Theme.h"
 
 #include <QMenu>

@@ -1,7 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "app/WelcomeView.h"
-#include "app/Widgets.h"
+#include "app/kit/Widgets.h"
 #include "core/Theme.h"
 
 #include <QPushButton>
@@ -77,16 +77,6 @@ TEST_F(WelcomeViewTest, backdropSpreadsFromTheMiddleToACircleAboveItCoveringTheV
     EXPECT_EQ(g.stops()[0].second.rgb(), Theme::rgb(0xF6F0E1).rgb());
     EXPECT_EQ(g.stops()[1].second.rgb(), Theme::rgb(0xE6D9BA).rgb());
     EXPECT_EQ(WelcomeView::backdrop(QSizeF(10, 10), true).stops()[1].second.rgb(), Theme::rgb(0x2A241A).rgb());
-}
-
-TEST_F(WelcomeViewTest, starIsFilledWholeAndItsPointsTouchTheCircle)
-{
-    const QPainterPath star = WelcomeView::star(QPointF(50, 50), 10);
-    EXPECT_TRUE(star.contains(QPointF(50, 50)));  // the overlap of both squares
-    EXPECT_TRUE(star.contains(QPointF(59, 50)));  // near the 0° point of the second square
-    EXPECT_TRUE(star.contains(QPointF(56.5, 56.5))); // near the 45° point of the first
-    EXPECT_FALSE(star.contains(QPointF(59, 55)));  // between two points
-    EXPECT_NEAR(star.boundingRect().width(), 20, 1e-6);
 }
 
 TEST_F(WelcomeViewTest, darkAndLightAppearancesDrawDifferentBackdrops)

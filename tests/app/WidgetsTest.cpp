@@ -1,7 +1,7 @@
 #include "AppTestSupport.h"
 
-#include "app/Dialogs.h"
-#include "app/Widgets.h"
+#include "app/kit/Dialogs.h"
+#include "app/kit/Widgets.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>

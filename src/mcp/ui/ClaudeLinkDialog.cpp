@@ -1,6 +1,6 @@
 #include "mcp/ui/ClaudeLinkDialog.h"
 
-#include "app/Dialogs.h"
+#include "app/kit/Dialogs.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

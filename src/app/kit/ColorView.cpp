@@ -1,4 +1,4 @@
-#include "app/ColorView.h"
+#include "app/kit/ColorView.h"
 
 #include <QPaintEvent>
 #include <QPainter>

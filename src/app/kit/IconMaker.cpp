@@ -1,6 +1,5 @@
-#include "app/IconMaker.h"
+#include "app/kit/IconMaker.h"
 
-#include "app/WelcomeView.h"
 #include "core/Theme.h"
 
 #include <QDir>
@@ -100,11 +99,10 @@ QImage image(double pixels)
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(ring);
 
-    // The same eight-pointed star as the welcome screen's lattice.
-    const QPainterPath star = WelcomeView::star(QPointF(kCanvas / 2, kCanvas / 2), kStarRadius);
-    painter.fillPath(star, Theme::rgb(0x0C4A3B));
+    const QPainterPath centre = star(QPointF(kCanvas / 2, kCanvas / 2), kStarRadius);
+    painter.fillPath(centre, Theme::rgb(0x0C4A3B));
     painter.setPen(QPen(Theme::gold(), kStarLine));
-    painter.drawPath(star);
+    painter.drawPath(centre);
 
     // The letter is drawn upright: only its position follows the y-up layout.
     painter.resetTransform();
@@ -130,6 +128,23 @@ void write(const QString& dir)
             continue;
         icon.save(QDir(dir).filePath(fileName(entry)), "PNG");
     }
+}
+
+QPainterPath star(const QPointF& center, double r)
+{
+    QPainterPath path;
+    path.setFillRule(Qt::WindingFill);
+    auto corner = [&](double degrees) {
+        const double a = degrees * M_PI / 180;
+        return QPointF(center.x() + r * std::cos(a), center.y() + r * std::sin(a));
+    };
+    for (double start : {45.0, 90.0}) {
+        path.moveTo(corner(start));
+        for (int k = 1; k < 4; ++k)
+            path.lineTo(corner(start + 90 * k));
+        path.closeSubpath();
+    }
+    return path;
 }
 
 } // namespace quorvel::IconMaker

@@ -1,4 +1,4 @@
-#include "app/BarView.h"
+#include "app/kit/BarView.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/MarkedScroller.h"
+#include "app/kit/MarkedScroller.h"
 
 #include "core/Theme.h"
 

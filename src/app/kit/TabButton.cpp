@@ -1,6 +1,6 @@
-#include "app/TabButton.h"
+#include "app/kit/TabButton.h"
 
-#include "app/Widgets.h"
+#include "app/kit/Widgets.h"
 #include "core/Theme.h"
 
 #include <QMouseEvent>

@@ -4,7 +4,7 @@
 // few functions; fonts, colours and symbols come from Theme, never from here.
 // Sizes are logical pixels. All of it runs on the GUI thread.
 
-#include "app/HoverButton.h"
+#include "app/kit/HoverButton.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "app/Widgets.h"
+#include "app/kit/Widgets.h"
 
 #include "core/Theme.h"
 

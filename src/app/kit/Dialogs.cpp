@@ -1,4 +1,4 @@
-#include "app/Dialogs.h"
+#include "app/kit/Dialogs.h"
 
 #include "core/Theme.h"
 

@@ -1,4 +1,4 @@
-#include "app/HoverButton.h"
+#include "app/kit/HoverButton.h"
 
 #include "core/Theme.h"
 

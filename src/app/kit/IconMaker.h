@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QImage>
+#include <QPainterPath>
+#include <QPointF>
 #include <QString>
 
 #include <array>
@@ -23,6 +25,10 @@ QString fileName(IconSize entry);
 
 // The icon drawn on a transparent square of that many pixels each way.
 QImage image(double pixels);
+
+// Two squares in the circle of radius r, together the eight-pointed star of
+// the icon; the welcome view draws its lattice and ornament with it too.
+QPainterPath star(const QPointF& center, double r);
 
 // Creates the folder and writes the ten images into it. Failures are silent:
 // every remaining file is still attempted.

@@ -1,4 +1,4 @@
-#include "app/PillView.h"
+#include "app/kit/PillView.h"
 
 #include "core/Theme.h"
 

@@ -1,6 +1,6 @@
-#include "app/PlaceholderView.h"
+#include "reader/PlaceholderView.h"
 
-#include "app/Widgets.h"
+#include "app/kit/Widgets.h"
 #include "core/Library.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
