@@ -360,7 +360,10 @@ bool rawOK(const QList<RichLetter>& q, const QList<RichLetter>& w, bool hamza, b
     if (w.isEmpty())
         return false;
     QList<QList<RichLetter>> variants{q};
-    if (q.size() >= 3 && q[0].norm == alefUnit && q[1].norm == lamUnit)
+    // The article is written with a plain alef (or a wasla); أ, إ and آ
+    // begin words such as ألا and إله, whose remainder would match almost
+    // anything once its first two letters were dropped.
+    if (q.size() >= 3 && q[0].norm == alefUnit && q[0].alif == alefUnit && q[1].norm == lamUnit)
         variants.append(q.mid(2));
     const qsizetype offsets = std::min(w.size(), rawOffsets);
     for (const QList<RichLetter>& v : variants) {

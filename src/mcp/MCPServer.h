@@ -15,6 +15,7 @@
 
 #include "core/Arabic.h"
 #include "core/Json.h"
+#include "search/SearchEngine.h"
 
 #include <QList>
 #include <QPair>
@@ -157,7 +158,8 @@ public:
     static QStringList chapterPath(std::int64_t bookId, std::int64_t seq, Library& lib);
     static std::optional<QString> cleanTitle(const std::optional<QString>& title);
     static Value pageRef(const Page& page, const Book& book, Library& lib);
-    static QString marked(const QString& text, const QList<Term>& terms);
+    static QString marked(const QString& text, const QList<Term>& terms,
+                          const SearchEngine::Plan* asked = nullptr);
     static QString norm(const QString& text);
     static bool matchesAll(const QString& normalized, const QString& query);
     static std::optional<std::int64_t> death(const Author* author);

@@ -137,9 +137,9 @@ MCPServer::Value MCPServer::pageRef(const Page& page, const Book& book, Library&
     return ref;
 }
 
-QString MCPServer::marked(const QString& text, const QList<Term>& terms)
+QString MCPServer::marked(const QString& text, const QList<Term>& terms, const SearchEngine::Plan* asked)
 {
-    const SearchEngine::Snippet snippet = SearchEngine::snippet(text, terms, kMarkRadius);
+    const SearchEngine::Snippet snippet = SearchEngine::snippet(text, terms, kMarkRadius, asked);
     QList<Arabic::Range> ranges = snippet.ranges;
     std::stable_sort(ranges.begin(), ranges.end(),
                      [](const Arabic::Range& a, const Arabic::Range& b) {

@@ -162,6 +162,10 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
     }
 
     const QList<Term> terms = query.highlightTerms();
+    // Mark only the hamza forms the search counted, not every spelling of the word.
+    std::optional<SearchEngine::Plan> asked;
+    if (query.hamza)
+        asked = SearchEngine::plan(query);
     Value results = Value::array();
     const qsizetype take = std::min<qsizetype>(hits.size(), limit);
     for (qsizetype i = 0; i < take; ++i) {
@@ -171,7 +175,7 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
         if (!page || book == catalog->bookById.constEnd())
             continue;
         Value ref = pageRef(*page, *book, lib);
-        ref["snippet"] = Json::utf8(marked(page->content, terms));
+        ref["snippet"] = Json::utf8(marked(page->content, terms, asked ? &*asked : nullptr));
         results.push_back(std::move(ref));
     }
     const auto count = static_cast<std::int64_t>(results.size());

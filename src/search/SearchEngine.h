@@ -152,9 +152,17 @@ public:
     static constexpr int defaultRadius = 11;
     static constexpr int fallbackCharacters = 160;
     // An excerpt of a page around the earliest match of any term, with the
-    // matches marked; the start of the text when nothing matches.
+    // matches marked; the start of the text when nothing matches. With
+    // `asked`, only matches written with the hamza forms its query asks for
+    // count (marks are stripped from the excerpt, so they are not compared).
     static Snippet snippet(const QString& content, const QList<SearchQuery::Term>& terms,
-                           int radius = defaultRadius);
+                           int radius = defaultRadius, const Plan* asked = nullptr);
+    // Of `ranges` in `text`, those whose words the plan's exact check accepts
+    // with its hamza forms and, when `marks`, its diacritics: a highlight then
+    // marks what the search itself counted. Every range when the query
+    // compares neither.
+    static QList<Arabic::Range> writtenAsAsked(const Plan& plan, const QString& text,
+                                               QList<Arabic::Range> ranges, bool marks);
 
     // ---- running ------------------------------------------------------------
 

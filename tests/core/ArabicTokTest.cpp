@@ -234,3 +234,33 @@ TEST(ArabicRawOK, leadingLettersArticleAndLastLetter)
     EXPECT_FALSE(Arabic::rawOK(letters(u"كتاب"_qs), {}, false, false));
     EXPECT_TRUE(Arabic::rawOK({}, letters(u"كتاب"_qs), true, true));
 }
+
+TEST(ArabicRawOK, onlyAPlainAlefBeginsAnArticle)
+{
+    // With the hamza option: a query that begins with أ, إ or آ keeps its
+    // first two letters; the article of الكتاب (or ٱلكتاب) may still be absent.
+    struct Case {
+        const char16_t* query;
+        const char16_t* page;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {u"ألا", u"ألا", true},        {u"ألا", u"وألا", true},
+        {u"ألا", u"إلا", false},       {u"ألا", u"الا", false},
+        {u"ألا", u"لا", false},        {u"ألا", u"قال", false},
+        {u"إله", u"إله", true},        {u"إله", u"اله", false},
+        {u"إله", u"وإلهكم", true},     {u"إلى", u"الي", false},
+        {u"إلى", u"إلى", true},        {u"آلة", u"الة", false},
+        {u"الكتاب", u"كتاب", true},    {u"الكتاب", u"وبالكتاب", true},
+        {u"الكتاب", u"الكتاب", true},  {u"ٱلكتاب", u"كتاب", true},
+        {u"ٱلكتاب", u"وبالكتاب", true}, {u"ٱلكتاب", u"الكتاب", true},
+    };
+    for (const Case& c : cases) {
+        const QString query = QString::fromUtf16(c.query);
+        const QString page = QString::fromUtf16(c.page);
+        EXPECT_EQ(Arabic::rawOK(Arabic::richWords(query).front().letters,
+                                Arabic::richWords(page).front().letters, true, false),
+                  c.accepted)
+            << query.toStdString() << " against " << page.toStdString();
+    }
+}

@@ -523,3 +523,30 @@ TEST(SearchPageMap, mismatchedRowidsGiveNoSnapshotButRunsStillWork)
     EXPECT_FALSE(PageMap::snapshot(corpus.lib->main().path()));
     EXPECT_EQ(runQuery(engine, titles).titles.size(), before + 1);
 }
+
+TEST(SearchRun, hamzaWordsBeginningLikeTheArticleKeepTheirHamza)
+{
+    SearchLibrary corpus = corpusLibrary();
+    ASSERT_TRUE(corpus.lib);
+    SearchEngine engine(*corpus.lib);
+    for (const QString& word : {QStringLiteral("ألا"), QStringLiteral("إلا")}) {
+        SearchQuery anyForm = phrases({word});
+        SearchQuery hamza = anyForm;
+        hamza.hamza = true;
+        const RunResult asked = runQuery(engine, hamza);
+        const RunResult all = runQuery(engine, anyForm);
+        ASSERT_FALSE(asked.pages.isEmpty()) << word.toStdString();
+        QSet<std::int64_t> allIds;
+        for (const SearchHit& h : all.pages)
+            allIds.insert(h.pageId);
+        for (const SearchHit& h : asked.pages) {
+            const auto page = corpus.lib->page(h.pageId);
+            ASSERT_TRUE(page);
+            EXPECT_TRUE(Arabic::stripMarks(page->content).contains(word))
+                << word.toStdString() << " page " << h.pageId;
+            EXPECT_TRUE(allIds.contains(h.pageId));
+        }
+        // Without the option each also finds the pages holding only the other.
+        EXPECT_GT(all.pages.size(), asked.pages.size()) << word.toStdString();
+    }
+}

@@ -114,3 +114,30 @@ TEST(Snippet, noMatchGivesTheStartOfThePage)
         wide += QString::fromUcs4(U"\U0001D400", 1);
     EXPECT_EQ(SearchEngine::snippet(wide, {}).text.size(), 2 * SearchEngine::fallbackCharacters);
 }
+
+TEST(Snippet, hamzaSearchMarksOnlyTheFormsAskedFor)
+{
+    // A page with one ألا and two إلا, which share a normal form.
+    const QString text = bookPages("books/002.json").value(34);
+    ASSERT_EQ(text.count(QStringLiteral("ألا")), 1);
+    ASSERT_EQ(text.count(QStringLiteral("إلا")), 2);
+    SearchQuery q;
+    q.andPhrases = {QStringLiteral("ألا")};
+    const QList<SearchQuery::Term> terms = q.highlightTerms();
+    const Arabic::Index idx = Arabic::index(text);
+    const QList<Arabic::Range> every = Arabic::ranges(terms.front().first, idx, terms.front().second);
+    ASSERT_EQ(every.size(), 3);
+
+    // Without the option every spelling is marked, and so it stays.
+    EXPECT_EQ(SearchEngine::writtenAsAsked(SearchEngine::plan(q), text, every, true), every);
+
+    q.hamza = true;
+    const SearchEngine::Plan plan = SearchEngine::plan(q);
+    const QList<Arabic::Range> asked = SearchEngine::writtenAsAsked(plan, text, every, true);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(cut(text, asked.front()), QStringLiteral("ألا"));
+
+    const auto s = SearchEngine::snippet(text, terms, SearchEngine::defaultRadius, &plan);
+    ASSERT_EQ(s.ranges.size(), 1);
+    EXPECT_EQ(cut(s.text, s.ranges.front()), QStringLiteral("ألا"));
+}
