@@ -1,16 +1,16 @@
 #include "app/AppDelegate.h"
 
 #include "Build.h"
+#include "app/MainWindowController.h"
+#include "app/TabItem.h"
 #include "app/kit/Dialogs.h"
 #include "app/kit/IconMaker.h"
-#include "app/MainWindowController.h"
-#include "reader/PlaceholderView.h"
-#include "app/TabItem.h"
 #include "core/Library.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
+#include "reader/PlaceholderView.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -184,7 +184,7 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
             // The page view stands in for the reader until it exists; the
             // reader also takes the half-way scroll position here.
             if (auto* page = qobject_cast<PlaceholderView*>(main->tabs().at(main->active())->view()))
-                page->go(main->library(), kAutosaveTestNextSeq);
+                page->go(kAutosaveTestNextSeq);
         });
         return Outcome::Running;
     }

@@ -1,12 +1,11 @@
 #include "app/MainWindowController.h"
 
 #include "Build.h"
+#include "app/TabStrip.h"
+#include "app/WelcomeView.h"
 #include "app/kit/BarView.h"
 #include "app/kit/Dialogs.h"
 #include "app/kit/PillView.h"
-#include "reader/PlaceholderView.h"
-#include "app/TabStrip.h"
-#include "app/WelcomeView.h"
 #include "app/kit/Widgets.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
@@ -15,6 +14,7 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
+#include "reader/PlaceholderView.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -258,9 +258,9 @@ void MainWindowController::libraryChanged()
         showWelcomeIfNeeded();
 }
 
-void MainWindowController::add(std::shared_ptr<TabItem> item)
+void MainWindowController::add(TabContent* content)
 {
-    tabs_.append(std::move(item));
+    tabs_.append(std::make_shared<TabItem>(content));
     select(int(tabs_.size()) - 1);
 }
 
@@ -268,11 +268,18 @@ void MainWindowController::select(int index)
 {
     if (index < 0 || index >= tabs_.size())
         return;
+    const bool changed = index != active_;
+    if (changed && active_ >= 0 && active_ < tabs_.size()) {
+        if (TabContent* previous = tabs_[active_]->content())
+            previous->deactivate();
+    }
     active_ = index;
     unpinAll(host_, parking_);
-    QWidget* view = tabs_[index]->view();
+    TabContent* view = tabs_[index]->content();
     if (view)
         pin(host_, view);
+    if (view && changed)
+        view->activate();
     refreshStrip();
     if (view && view->focusProxy())
         view->focusProxy()->setFocus();
@@ -285,8 +292,16 @@ void MainWindowController::close(int index)
 {
     if (index < 0 || index >= tabs_.size())
         return;
+    if (TabContent* view = tabs_[index]->content(); view && !view->requestClose())
+        return;
     std::shared_ptr<TabItem> item = tabs_.takeAt(index);
-    if (QWidget* view = item->view()) {
+    if (index == active_)
+        active_ = -1;
+    else if (index < active_)
+        --active_;
+    if (TabContent* view = item->content()) {
+        if (active_ < 0)
+            view->deactivate();
         view->hide();
         view->setParent(nullptr);
         view->deleteLater();
@@ -315,7 +330,7 @@ void MainWindowController::refreshStrip()
 {
     QList<QPair<QString, QString>> entries;
     for (const auto& item : tabs_)
-        entries.append({item->title, item->icon()});
+        entries.append({item->title(), item->icon()});
     tabStrip_->set(entries, active_);
     tabStrip_->setVisible(!tabs_.isEmpty());
 }
@@ -325,33 +340,14 @@ void MainWindowController::scheduleAutosave()
     autosave_.start();
 }
 
-std::optional<QString> MainWindowController::sessionJSON() const
+QString MainWindowController::sessionJSON() const
 {
     Json::Value tabs = Json::Value::array();
     for (const auto& item : tabs_) {
-        Json::Value tab = Json::Value::object();
-        auto* placeholder = qobject_cast<PlaceholderView*>(item->view());
-        switch (item->kind()) {
-        case TabItem::Kind::Book:
-            tab["k"] = "book";
-            tab["b"] = placeholder ? placeholder->bookId() : 0;
-            tab["s"] = placeholder ? placeholder->seq() : 0;
-            tab["y"] = 0.0;
-            break;
-        case TabItem::Kind::Search:
-            tab["k"] = "search";
-            tab["q"] = Json::utf8(placeholder ? placeholder->query().json() : SearchQuery().json());
-            tab["row"] = 0;
-            break;
-        case TabItem::Kind::Ai:
-            tab["k"] = "ai";
-            break;
-        case TabItem::Kind::Quran:
-            // The verse position is added by the Quran view's tab.
-            tab["k"] = "quran";
-            break;
-        }
-        tabs.push_back(std::move(tab));
+        // A view destroyed underneath its tab keeps its place, so that the
+        // active index still points at the right entry.
+        TabContent* content = item->content();
+        tabs.push_back(content ? content->sessionJSON() : Json::Value::object());
     }
     Json::Value document = Json::Value::object();
     document["tabs"] = std::move(tabs);
@@ -359,22 +355,57 @@ std::optional<QString> MainWindowController::sessionJSON() const
     return QString::fromUtf8(Json::dumpBytes(document));
 }
 
-void MainWindowController::storeSession(const std::optional<QString>& json)
+bool MainWindowController::restoreSession(const QString& json)
 {
-    if (!json)
-        return;
-    lib_->setKV(QString::fromLatin1(sessionKey), *json);
+    const std::optional<Json::Value> document = Json::parse(json.toUtf8());
+    if (!document || !document->is_object() || !document->contains("tabs") || !(*document)["tabs"].is_array())
+        return false;
+    const std::int64_t active = Json::strictInt(*document, "active").value_or(-1);
+    std::optional<int> select;
+    std::int64_t at = 0;
+    for (const Json::Value& entry : (*document)["tabs"]) {
+        if (TabContent* view = tabFor(entry)) {
+            tabs_.append(std::make_shared<TabItem>(view));
+            if (at == active || !select)
+                select = int(tabs_.size()) - 1;
+        }
+        ++at;
+    }
+    if (select)
+        this->select(*select);
+    return true;
+}
+
+TabContent* MainWindowController::tabFor(const Json::Value& entry)
+{
+    const QString kind = Json::strictString(entry, "k").value_or(QString());
+    TabContent* view = nullptr;
+    if (kind == QLatin1String(PlaceholderView::bookKind))
+        view = new PlaceholderView(*lib_, PlaceholderView::Content::Book);
+    else if (kind == QLatin1String(PlaceholderView::searchKind))
+        view = new PlaceholderView(*lib_, PlaceholderView::Content::Search);
+    if (view && !view->restore(entry)) {
+        delete view;
+        view = nullptr;
+    }
+    return view;
+}
+
+bool MainWindowController::storeSession(const QString& json)
+{
+    if (!lib_->setKV(QString::fromLatin1(sessionKey), json))
+        return false;
     emit sessionStored();
+    return true;
 }
 
 void MainWindowController::saveSession(bool explicitSave)
 {
-    const std::optional<QString> json = sessionJSON();
-    storeSession(json);
+    const bool stored = storeSession(sessionJSON());
     if (!explicitSave)
         return;
     // Only a session that was written is announced as saved.
-    if (!json) {
+    if (!stored) {
         Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString(), this);
         return;
     }
@@ -393,18 +424,15 @@ void MainWindowController::openBook(std::int64_t bookId, std::optional<std::int6
     if (!book)
         return;
     for (int i = 0; i < tabs_.size(); ++i) {
-        if (tabs_[i]->kind() != TabItem::Kind::Book)
-            continue;
         auto* reader = qobject_cast<PlaceholderView*>(tabs_[i]->view());
-        if (!reader || reader->bookId() != bookId)
+        if (!reader || reader->content() != PlaceholderView::Content::Book || reader->bookId() != bookId)
             continue;
         select(i);
         if (seq)
-            reader->go(*lib_, *seq);
+            reader->go(*seq);
         return;
     }
-    auto* reader = new PlaceholderView(*lib_, bookId, seq.value_or(0));
-    add(std::make_shared<TabItem>(TabItem::Kind::Book, reader, book->title));
+    add(new PlaceholderView(*lib_, bookId, seq.value_or(0)));
 }
 
 void MainWindowController::quickSearch()
@@ -430,8 +458,7 @@ void MainWindowController::quickSearch()
         query.andPhrases = text.split(u' ', Qt::SkipEmptyParts);
     if (query.isEmpty())
         return;
-    auto* results = new PlaceholderView(query);
-    add(std::make_shared<TabItem>(TabItem::Kind::Search, results, query.title()));
+    add(new PlaceholderView(*lib_, query));
 }
 
 void MainWindowController::closeEvent(QCloseEvent* event)

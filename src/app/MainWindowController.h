@@ -6,6 +6,7 @@
 // ends the application when it closes.
 
 #include "app/TabItem.h"
+#include "core/Json.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -47,9 +48,11 @@ public:
     // Reloads the catalogue after a change of the local store.
     void libraryChanged();
 
-    // The tab list: add appends and selects; select and close ignore indices
-    // out of range; closeActive closes the window when no tab is open.
-    void add(std::shared_ptr<TabItem> item);
+    // The tab list: add appends a view (the window takes it) and selects it;
+    // select and close ignore indices out of range, and close leaves a tab
+    // whose view refuses to close; closeActive closes the window when no tab
+    // is open.
+    void add(TabContent* content);
     void select(int index);
     void close(int index);
     void closeActive();
@@ -61,10 +64,17 @@ public:
     // Saves the session 0.8 s after the last request.
     void scheduleAutosave();
     bool autosavePending() const { return autosave_.isActive(); }
-    // Saves the session now; an explicit save confirms with a message.
+    // Saves the session now; an explicit save confirms with a message, or
+    // says that the session could not be written.
     void saveSession(bool explicitSave = false);
-    // The session document of the open tabs; nothing when it cannot be made.
-    std::optional<QString> sessionJSON() const;
+    // The session document of the open tabs: each tab's own entry, in order,
+    // and the active index.
+    QString sessionJSON() const;
+    // Opens the tabs of a session document after the open ones and selects
+    // its active tab. Entries that no view takes up (an unknown kind, a book
+    // no longer in the library) are left out. False when the text is not a
+    // session document.
+    bool restoreSession(const QString& json);
 
     void focusSearch();
 
@@ -98,7 +108,11 @@ private:
     void build();
     QWidget* buildTopBar();
     QWidget* buildModeSwitch();
-    void storeSession(const std::optional<QString>& json);
+    // Writes the session document under "session"; false when the write failed.
+    bool storeSession(const QString& json);
+    // A view for a session entry, made by its kind and filled by its restore;
+    // nullptr when no view takes the entry up.
+    TabContent* tabFor(const Json::Value& entry);
     void saveFrame();
     void restoreFrame();
 

@@ -1,33 +1,28 @@
 #pragma once
 
+#include "app/kit/TabContent.h"
+
 #include <QPointer>
 #include <QString>
-#include <QWidget>
 
 namespace quorvel {
 
-// One tab of the main window: its kind of content, the content view and the
-// title shown on the tab. Shared by reference; callbacks that rename a tab
-// hold it weakly.
+// One tab of the main window: its content view, which gives the tab its
+// title and symbol. Shared by reference; callbacks that outlive a tab hold
+// it weakly.
 class TabItem {
 public:
-    enum class Kind { Book, Search, Ai, Quran };
+    explicit TabItem(TabContent* content) : content_(content) {}
 
-    TabItem(Kind kind, QWidget* view, const QString& title) : kind_(kind), view_(view), title(title) {}
-
-    Kind kind() const { return kind_; }
     // The content view; empty once the view has been destroyed.
-    QWidget* view() const { return view_; }
-    // The symbol shown on the tab.
-    QString icon() const { return iconFor(kind_); }
-    static QString iconFor(Kind kind);
+    TabContent* content() const { return content_; }
+    QWidget* view() const { return content_; }
+    // The title and the symbol shown on the tab; empty without a view.
+    QString title() const { return content_ ? content_->title() : QString(); }
+    QString icon() const { return content_ ? content_->symbol() : QString(); }
 
 private:
-    Kind kind_;
-    QPointer<QWidget> view_;
-
-public:
-    QString title;
+    QPointer<TabContent> content_;
 };
 
 } // namespace quorvel

@@ -210,7 +210,8 @@ public:
     void setTashkeel(std::int64_t book, bool on);
     void addCorrection(std::int64_t book, std::int64_t seq, const QString& kind, const QString& note);
     std::optional<QString> kv(const QString& key) const;
-    void setKV(const QString& key, const QString& value);
+    // False when the value could not be written.
+    bool setKV(const QString& key, const QString& value);
 
     QSet<std::int64_t> ignoredBooks() const;
     void setIgnoredBooks(const QSet<std::int64_t>& books);

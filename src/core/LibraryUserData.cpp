@@ -301,9 +301,9 @@ std::optional<QString> Library::kv(const QString& key) const
     return rows.first().str(0);
 }
 
-void Library::setKV(const QString& key, const QString& value)
+bool Library::setKV(const QString& key, const QString& value)
 {
-    user_->run(QStringLiteral(
+    return user_->run(QStringLiteral(
                    "INSERT INTO kv(k, v) VALUES(?,?) ON CONFLICT(k) DO UPDATE SET v=excluded.v"),
                {key, value});
 }

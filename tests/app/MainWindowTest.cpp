@@ -1,18 +1,19 @@
 #include "AppTestSupport.h"
 
-#include "app/kit/Dialogs.h"
-#include "app/kit/HoverButton.h"
 #include "app/MainWindowController.h"
-#include "app/kit/PillView.h"
-#include "reader/PlaceholderView.h"
 #include "app/TabStrip.h"
 #include "app/WelcomeView.h"
+#include "app/kit/Dialogs.h"
+#include "app/kit/HoverButton.h"
+#include "app/kit/PillView.h"
 #include "app/kit/Widgets.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
+#include "reader/PlaceholderView.h"
+#include "support/ScopedEnv.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -41,9 +42,30 @@ protected:
     {
         QStringList list;
         for (const auto& tab : w.tabs())
-            list.append(tab->title);
+            list.append(tab->title());
         return list;
     }
+};
+
+// A tab that records what the window asks of it.
+class FakeTab : public TabContent {
+public:
+    explicit FakeTab(int number) : number(number) {}
+    QString title() const override { return QString::number(number); }
+    QString symbol() const override { return QStringLiteral("sparkles"); }
+    Json::Value sessionJSON() const override { return {{"k", "fake"}, {"n", number}}; }
+    bool restore(const Json::Value&) override { return false; }
+    void activate() override { calls.append(QStringLiteral("activate")); }
+    void deactivate() override { calls.append(QStringLiteral("deactivate")); }
+    bool requestClose() override
+    {
+        calls.append(QStringLiteral("close?"));
+        return mayClose;
+    }
+
+    int number;
+    bool mayClose = false;
+    QStringList calls;
 };
 
 } // namespace
@@ -143,7 +165,7 @@ TEST_F(MainWindowTest, openBookReusesItsTabAndIgnoresUnknownBooks)
     auto* reader = qobject_cast<PlaceholderView*>(w.tabs()[0]->view());
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->seq(), 5);
-    EXPECT_EQ(w.tabs()[0]->title, QStringLiteral("موطأ الإمام مالك"));
+    EXPECT_EQ(w.tabs()[0]->title(), QStringLiteral("موطأ الإمام مالك"));
     EXPECT_EQ(w.tabs()[0]->icon(), QStringLiteral("book.closed.fill"));
 }
 
@@ -287,6 +309,97 @@ TEST_F(MainWindowTest, explicitSaveConfirmsWithTheTabCount)
     EXPECT_TRUE(dialogs.requests()[0].hasWindow);
     w.saveSession(false);
     EXPECT_EQ(dialogs.requests().size(), 1);
+}
+
+TEST_F(MainWindowTest, explicitSaveSaysSoWhenTheSessionCannotBeWritten)
+{
+    // A user database that opens but takes no writes.
+    QTemporaryDir dir;
+    const QString userPath = dir.filePath(QStringLiteral("user.db"));
+    {
+        auto user = SQLiteDB::open(userPath, false);
+        ASSERT_TRUE(user && user->exec(Library::userSchema()));
+    }
+    test::ScopedEnv readOnly("QUORVEL_USERDB", Library::readOnlyUri(userPath));
+    test::FixtureLib fixture;
+    ASSERT_TRUE(fixture.lib);
+    ScriptedDialogs dialogs;
+    MainWindowController w(fixture.lib);
+    QSignalSpy stored(&w, &MainWindowController::sessionStored);
+    w.openBook(1, 1);
+    w.saveSession(true);
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("تعذر حفظ الجلسة"));
+    EXPECT_TRUE(dialogs.requests()[0].hasWindow);
+    EXPECT_EQ(stored.count(), 0);
+    EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), std::nullopt);
+}
+
+TEST_F(MainWindowTest, theWindowTalksToItsTabsThroughTheirInterface)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    auto* first = new FakeTab(1);
+    auto* second = new FakeTab(2);
+    w.add(first);
+    w.add(second);
+    EXPECT_EQ(first->calls, (QStringList{"activate", "deactivate"}));
+    EXPECT_EQ(second->calls, QStringList{"activate"});
+    w.select(1); // already in front: no second activation
+    EXPECT_EQ(second->calls, QStringList{"activate"});
+    EXPECT_EQ(titles(w), (QStringList{"1", "2"}));
+    EXPECT_EQ(w.tabStrip()->tabs()[1].second, QStringLiteral("sparkles"));
+
+    // The session holds each tab's own entry.
+    const auto session = Json::parse(w.sessionJSON().toUtf8());
+    ASSERT_TRUE(session);
+    EXPECT_EQ((*session)["tabs"][1], (Json::Value{{"k", "fake"}, {"n", 2}}));
+    EXPECT_EQ((*session)["active"], 1);
+
+    w.close(1); // refused by the tab
+    EXPECT_EQ(w.tabs().size(), 2);
+    EXPECT_EQ(w.active(), 1);
+    EXPECT_EQ(second->calls.last(), QStringLiteral("close?"));
+
+    second->mayClose = true;
+    w.close(1);
+    EXPECT_EQ(titles(w), QStringList{"1"});
+    EXPECT_EQ(w.active(), 0);
+    EXPECT_EQ(second->calls, (QStringList{"activate", "close?", "close?", "deactivate"}));
+    EXPECT_EQ(first->calls, (QStringList{"activate", "deactivate", "activate"}));
+}
+
+TEST_F(MainWindowTest, aSavedSessionComesBackAsItWas)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.openBook(2, 3);
+    search(w, QStringLiteral("\"الصلاة الوسطى\""));
+    w.openBook(1, 1);
+    w.select(1);
+    const QString saved = w.sessionJSON();
+
+    MainWindowController restored(fixture.lib);
+    ASSERT_TRUE(restored.restoreSession(saved));
+    EXPECT_EQ(titles(restored), titles(w));
+    EXPECT_EQ(restored.active(), 1);
+    EXPECT_EQ(restored.sessionJSON(), saved);
+    auto* quoted = qobject_cast<PlaceholderView*>(restored.tabs()[1]->view());
+    ASSERT_NE(quoted, nullptr);
+    EXPECT_EQ(quoted->query().andPhrases, QStringList{QStringLiteral("الصلاة الوسطى")});
+
+    // Entries no view takes up are left out, and the active one is followed
+    // to its new place.
+    const QString mixed = QStringLiteral(
+        R"({"active":3,"tabs":[{"k":"ai"},{"k":"book","b":999,"s":1,"y":0.0},)"
+        R"({"k":"search","q":"{"},{"k":"book","b":2,"s":3,"y":0.0},{"k":"book","b":1,"s":1,"y":0.0}]})");
+    MainWindowController partial(fixture.lib);
+    ASSERT_TRUE(partial.restoreSession(mixed));
+    EXPECT_EQ(titles(partial), (QStringList{fixture.lib->book(2)->title, fixture.lib->book(1)->title}));
+    EXPECT_EQ(partial.active(), 0);
+    EXPECT_FALSE(partial.restoreSession(QStringLiteral("[]")));
+    EXPECT_FALSE(partial.restoreSession(QStringLiteral("not a session")));
+    EXPECT_EQ(partial.tabs().size(), 2);
 }
 
 TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)

@@ -1,12 +1,12 @@
 #include "AppTestSupport.h"
 
-#include "app/kit/Dialogs.h"
 #include "app/MainWindowController.h"
+#include "app/kit/Dialogs.h"
 #include "app/kit/PillView.h"
-#include "reader/PlaceholderView.h"
 #include "core/Arabic.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
+#include "reader/PlaceholderView.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,11 +1,12 @@
 #include "AppTestSupport.h"
 
-#include "app/kit/HoverButton.h"
-#include "app/kit/TabButton.h"
 #include "app/TabItem.h"
 #include "app/TabStrip.h"
+#include "app/kit/HoverButton.h"
+#include "app/kit/TabButton.h"
 #include "app/kit/Widgets.h"
 #include "core/Theme.h"
+#include "reader/PlaceholderView.h"
 
 #include <QMenu>
 #include <QTest>
@@ -141,18 +142,24 @@ TEST_F(TabStripTest, darkAppearanceUsesTheDarkGradient)
     EXPECT_GT(lightest, 150);
 }
 
-TEST_F(TabStripTest, tabItemsCarryTheSymbolOfTheirKind)
+TEST_F(TabStripTest, tabItemsShowTheTitleAndSymbolOfTheirView)
 {
-    EXPECT_EQ(TabItem::iconFor(TabItem::Kind::Book), QStringLiteral("book.closed.fill"));
-    EXPECT_EQ(TabItem::iconFor(TabItem::Kind::Search), QStringLiteral("magnifyingglass"));
-    EXPECT_EQ(TabItem::iconFor(TabItem::Kind::Ai), QStringLiteral("sparkles"));
-    EXPECT_EQ(TabItem::iconFor(TabItem::Kind::Quran), QStringLiteral("book.fill"));
-    // Every kind's symbol is one the application carries.
-    for (TabItem::Kind kind : {TabItem::Kind::Book, TabItem::Kind::Search, TabItem::Kind::Ai, TabItem::Kind::Quran})
-        EXPECT_FALSE(Theme::symbol(TabItem::iconFor(kind), 13).isNull()) << TabItem::iconFor(kind).toStdString();
-    auto* view = new QWidget;
-    TabItem item(TabItem::Kind::Book, view, QStringLiteral("ك"));
-    EXPECT_EQ(item.view(), view);
-    delete view;
+    test::FixtureLib fixture;
+    ASSERT_TRUE(fixture.lib);
+    auto* book = new PlaceholderView(*fixture.lib, 1, 1);
+    SearchQuery query;
+    query.andPhrases = {QStringLiteral("الصلاة")};
+    PlaceholderView search(*fixture.lib, query);
+    TabItem item(book);
+    EXPECT_EQ(item.title(), QStringLiteral("موطأ الإمام مالك"));
+    EXPECT_EQ(item.icon(), QStringLiteral("book.closed.fill"));
+    EXPECT_EQ(TabItem(&search).icon(), QStringLiteral("magnifyingglass"));
+    // Every tab's symbol is one the application carries.
+    for (const TabItem& tab : {item, TabItem(&search)})
+        EXPECT_FALSE(Theme::symbol(tab.icon(), 13).isNull()) << tab.icon().toStdString();
+    EXPECT_EQ(item.view(), book);
+    delete book;
     EXPECT_EQ(item.view(), nullptr);
+    EXPECT_EQ(item.title(), QString());
+    EXPECT_EQ(item.icon(), QString());
 }
