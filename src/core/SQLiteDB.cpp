@@ -21,12 +21,34 @@ constexpr const char* readOnlyTuning[] = {
     "PRAGMA mmap_size=1073741824",
 };
 
-void logPrepareFailure(sqlite3* db, const QString& sql)
+void logPrepareFailure(const QString& message, const QString& sql)
 {
-    const QByteArray line = QStringLiteral("SQL error: %1 :: %2\n")
-                                .arg(QString::fromUtf8(sqlite3_errmsg(db)), sql)
-                                .toUtf8();
+    const QByteArray line = QStringLiteral("SQL error: %1 :: %2\n").arg(message, sql).toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+}
+
+// The column of the current row as text at its full length; nothing for a
+// null pointer. The length is asked for after the text, as SQLite requires.
+std::optional<QString> columnText(sqlite3_stmt* st, int col)
+{
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+    if (!p)
+        return std::nullopt;
+    return QString::fromUtf8(p, sqlite3_column_bytes(st, col));
+}
+
+// True when the text after a compiled statement holds anything but white
+// space and comments.
+bool holdsStatement(sqlite3* db, const char* tail, const char* end)
+{
+    while (tail < end && (*tail == ' ' || *tail == '\n' || *tail == '\t' || *tail == '\r'))
+        ++tail;
+    if (tail == end)
+        return false;
+    sqlite3_stmt* next = nullptr;
+    const int rc = sqlite3_prepare_v2(db, tail, int(end - tail), &next, nullptr);
+    sqlite3_finalize(next);
+    return rc != SQLITE_OK || next;
 }
 
 } // namespace
@@ -98,18 +120,27 @@ void Statement::bind(const SQLArgs& values)
         } else if (const auto* b = std::get_if<bool>(&v)) {
             sqlite3_bind_int64(st_, index, *b ? 1 : 0);
         } else if (const auto* s = std::get_if<QString>(&v)) {
-            // Length -1: the text ends at its first zero character, the same
-            // cut every read of a text column makes.
+            // The full length, a zero character included, as every read returns it.
             const QByteArray utf8 = s->toUtf8();
-            sqlite3_bind_text(st_, index, utf8.constData(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(st_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
         }
         ++index;
     }
 }
 
+Statement::Step Statement::next()
+{
+    const int rc = sqlite3_step(st_);
+    if (rc == SQLITE_ROW)
+        return Step::Row;
+    if (rc == SQLITE_DONE)
+        return Step::Done;
+    return (rc & 0xff) == SQLITE_CONSTRAINT ? Step::Constraint : Step::Error;
+}
+
 bool Statement::step()
 {
-    return sqlite3_step(st_) == SQLITE_ROW;
+    return next() == Step::Row;
 }
 
 Statement::Row Statement::row() const
@@ -128,16 +159,12 @@ Statement::Row Statement::row() const
         case SQLITE_NULL:
             r.vals.append(std::monostate{});
             break;
-        default: {
-            // Text and BLOB alike are read as a C string: a BLOB ends at its
-            // first zero byte.
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, c));
-            if (p)
-                r.vals.append(QString::fromUtf8(p));
+        default:
+            if (auto text = columnText(st_, c))
+                r.vals.append(std::move(*text));
             else
                 r.vals.append(std::monostate{});
             break;
-        }
         }
     }
     return r;
@@ -152,15 +179,28 @@ std::optional<std::int64_t> Statement::integer(int col) const
 
 std::optional<QString> Statement::text(int col) const
 {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, col));
-    if (!p)
-        return std::nullopt;
-    return QString::fromUtf8(p);
+    return columnText(st_, col);
 }
 
 double Statement::real(int col) const
 {
     return sqlite3_column_double(st_, col);
+}
+
+std::optional<std::int64_t> Statement::typedInteger(int col) const
+{
+    if (sqlite3_column_type(st_, col) != SQLITE_INTEGER)
+        return std::nullopt;
+    return std::int64_t(sqlite3_column_int64(st_, col));
+}
+
+std::optional<QString> Statement::typedText(int col) const
+{
+    const int type = sqlite3_column_type(st_, col);
+    if (type != SQLITE_TEXT && type != SQLITE_BLOB)
+        return std::nullopt;
+    // An empty BLOB has a null pointer but is still an empty text.
+    return columnText(st_, col).value_or(QString());
 }
 
 std::optional<std::int64_t> Statement::Row::integer(qsizetype i) const
@@ -225,13 +265,20 @@ bool SQLiteDB::exec(const QString& sql)
 std::optional<Statement> SQLiteDB::prepare(const QString& sql)
 {
     sqlite3_stmt* st = nullptr;
+    const char* tail = nullptr;
     const QByteArray text = sql.toUtf8();
-    const int rc = sqlite3_prepare_v2(handle_, text.constData(), -1, &st, nullptr);
-    if (rc == SQLITE_OK && st)
-        return Statement(st);
+    const char* end = text.constData() + text.size();
+    const int rc = sqlite3_prepare_v2(handle_, text.constData(), int(text.size()), &st, &tail);
+    if (rc == SQLITE_OK && st) {
+        if (!holdsStatement(handle_, tail, end))
+            return Statement(st);
+        sqlite3_finalize(st);
+        logPrepareFailure(QStringLiteral("more than one statement"), sql);
+        return std::nullopt;
+    }
     if (st)
         sqlite3_finalize(st);
-    logPrepareFailure(handle_, sql);
+    logPrepareFailure(QString::fromUtf8(sqlite3_errmsg(handle_)), sql);
     return std::nullopt;
 }
 
@@ -264,7 +311,7 @@ bool SQLiteDB::run(const QString& sql, const SQLArgs& args)
     if (!st)
         return false;
     st->bind(args);
-    return sqlite3_step(st->st()) == SQLITE_DONE;
+    return st->next() == Statement::Step::Done;
 }
 
 std::int64_t SQLiteDB::lastInsertId() const
@@ -280,6 +327,49 @@ void SQLiteDB::interrupt()
 QString SQLiteDB::lastError() const
 {
     return QString::fromUtf8(sqlite3_errmsg(handle_));
+}
+
+bool SQLiteDB::inTransaction() const
+{
+    return sqlite3_get_autocommit(handle_) == 0;
+}
+
+qsizetype SQLiteDB::maxParameters() const
+{
+    return qMax(1, sqlite3_limit(handle_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+}
+
+// ---- Transaction --------------------------------------------------------
+
+Transaction::Transaction(SQLiteDB& db, Mode mode) : db_(db)
+{
+    open_ = db_.exec(mode == Mode::Immediate ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+}
+
+Transaction::~Transaction()
+{
+    if (open_)
+        rollback();
+}
+
+bool Transaction::commit()
+{
+    if (!open_)
+        return false;
+    if (db_.exec(QStringLiteral("COMMIT"))) {
+        open_ = false;
+        return true;
+    }
+    rollback();
+    return false;
+}
+
+void Transaction::rollback()
+{
+    open_ = false;
+    // A failed COMMIT may already have ended the transaction itself.
+    if (db_.inTransaction())
+        db_.exec(QStringLiteral("ROLLBACK"));
 }
 
 } // namespace quorvel

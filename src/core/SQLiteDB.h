@@ -1,11 +1,17 @@
 #pragma once
 
 // The one way the system talks to SQLite: a connection (SQLiteDB), a prepared
-// statement (Statement) and a materialised result row (Statement::Row).
+// statement (Statement), a materialised result row (Statement::Row) and a
+// transaction that rolls back unless committed (Transaction). No other file
+// calls the SQLite library.
 //
 // Failure is quiet everywhere: opening yields nothing, statements report
 // success as a Boolean, queries return empty lists. A statement that fails to
 // prepare writes one "SQL error: <message> :: <sql>" line on stderr.
+//
+// Text has one rule in both directions: it is bound and read at its full
+// length, a zero character included, and a BLOB reads as text the same way
+// (broken UTF-8 replaced).
 //
 // Connections are opened in serialised mode, so one connection may be used
 // from several threads; long work runs on a connection of its own, which
@@ -66,7 +72,7 @@ using SQLArgs = QList<SQLArg>;
 class Statement {
 public:
     // A column value as read from a row: SQL NULL, an integer, a double or a
-    // text. BLOBs come back as text up to their first zero byte.
+    // text. BLOBs come back as text.
     using Value = std::variant<std::monostate, std::int64_t, double, QString>;
 
     struct Row {
@@ -80,6 +86,11 @@ public:
         std::optional<double> dbl(qsizetype i) const;
     };
 
+    // What one step did. A write that a constraint refuses (a unique key, NOT
+    // NULL, a check) is told apart from every other failure (busy,
+    // interrupted, disk full, I/O), which leaves the transaction untrustworthy.
+    enum class Step { Row, Done, Constraint, Error };
+
     explicit Statement(sqlite3_stmt* st) : st_(st) {}
     ~Statement();
     Statement(Statement&& other) noexcept : st_(other.st_) { other.st_ = nullptr; }
@@ -87,20 +98,27 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    sqlite3_stmt* st() const { return st_; }
-
     // Resets the statement, clears every binding, then binds values[i] to
     // parameter i + 1. Surplus values fail quietly.
     void bind(const SQLArgs& values);
-    // True when a row is available.
+    // Steps once and says what happened.
+    Step next();
+    // True when a row is available: next() == Step::Row, for loops that may
+    // stop quietly at the end and at an error alike.
     bool step();
     // The current row, every column read by its storage class.
     Row row() const;
 
-    // Direct reads of the current row with SQLite's own conversions.
+    // Reads of the current row with SQLite's own conversions ('12' reads as
+    // the integer 12, 7 as the text "7").
     std::optional<std::int64_t> integer(int col) const; // nothing for NULL
-    std::optional<QString> text(int col) const;         // nothing for a null pointer
+    std::optional<QString> text(int col) const;         // nothing for NULL
     double real(int col) const;                         // 0 for NULL
+
+    // Typed reads of the current row: a value only when the column is stored
+    // as an integer, or as text or a BLOB; nothing for any other kind.
+    std::optional<std::int64_t> typedInteger(int col) const;
+    std::optional<QString> typedText(int col) const;
 
 private:
     sqlite3_stmt* st_ = nullptr;
@@ -125,7 +143,9 @@ public:
 
     // Runs one or more statements; true when all succeeded.
     bool exec(const QString& sql);
-    // Compiles one statement; nothing (after logging) on failure.
+    // Compiles one statement; nothing (after logging) on failure, and for a
+    // text holding a second statement after the first, which would otherwise
+    // never run.
     std::optional<Statement> prepare(const QString& sql);
     // Every row the statement yields; stops quietly at the first error, so
     // an interrupted or failed statement returns the rows read so far.
@@ -139,12 +159,42 @@ public:
     // Stops whatever runs on this connection; safe from any thread.
     void interrupt();
     QString lastError() const;
+    // True while a transaction is open on this connection.
+    bool inTransaction() const;
+    // The most parameters one statement of this connection may bind (at
+    // least 1), for queries that slice long id lists into IN (...) groups.
+    qsizetype maxParameters() const;
 
 private:
     SQLiteDB(sqlite3* handle, QString path) : handle_(handle), path_(std::move(path)) {}
 
     sqlite3* handle_ = nullptr;
     QString path_;
+};
+
+// A transaction that ends in a rollback unless commit() succeeds, so leaving
+// its scope early, by a return or an exception, undoes every write made in it.
+class Transaction {
+public:
+    // Immediate takes the write lock at once, waiting for another writer up
+    // to the busy time-out; deferred takes it at the first write.
+    enum class Mode { Deferred, Immediate };
+
+    explicit Transaction(SQLiteDB& db, Mode mode = Mode::Immediate);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // True when BEGIN succeeded; writes made otherwise are not protected.
+    bool begun() const { return open_; }
+    // Commits; false, after rolling back, when BEGIN or COMMIT failed.
+    bool commit();
+
+private:
+    void rollback();
+
+    SQLiteDB& db_;
+    bool open_ = false;
 };
 
 } // namespace quorvel

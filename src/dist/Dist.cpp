@@ -9,7 +9,6 @@
 #include <QTime>
 
 #include <sodium.h>
-#include <sqlite3.h>
 
 #ifndef QUORVEL_PUBLIC_KEY
 #define QUORVEL_PUBLIC_KEY ""
@@ -194,29 +193,23 @@ std::optional<QByteArray> strictBase64(const QByteArray& text, std::size_t lengt
     return out;
 }
 
-// A text or blob column read as text, the way the installer reads it (up to
-// the first zero byte, broken UTF-8 replaced), so the root covers exactly the
-// text that is installed; empty for other types.
-QByteArray columnText(sqlite3_stmt* st, int col)
+// A text or blob column as UTF-8 (broken UTF-8 replaced, so the root covers
+// exactly the text that is installed); empty for other types.
+QByteArray columnText(const Statement& st, int col)
 {
-    const int type = sqlite3_column_type(st, col);
-    if (type != SQLITE_TEXT && type != SQLITE_BLOB)
-        return {};
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-    return text ? QString::fromUtf8(text).toUtf8() : QByteArray();
+    const auto text = st.typedText(col);
+    return text ? text->toUtf8() : QByteArray();
 }
 
-QByteArray columnIntOrEmpty(sqlite3_stmt* st, int col)
+QByteArray columnIntOrEmpty(const Statement& st, int col)
 {
-    if (sqlite3_column_type(st, col) != SQLITE_INTEGER)
-        return {};
-    return QByteArray::number(static_cast<qlonglong>(sqlite3_column_int64(st, col)));
+    const auto value = st.typedInteger(col);
+    return value ? QByteArray::number(*value) : QByteArray();
 }
 
-QByteArray columnIntOrZero(sqlite3_stmt* st, int col)
+QByteArray columnIntOrZero(const Statement& st, int col)
 {
-    QByteArray v = columnIntOrEmpty(st, col);
-    return v.isEmpty() ? QByteArrayLiteral("0") : v;
+    return QByteArray::number(st.typedInteger(col).value_or(0));
 }
 
 int twoDigits(const QString& s, int at)
@@ -383,7 +376,7 @@ QString root(SQLiteDB& package, std::int64_t bookId, const QString& title)
     QByteArray text;
     if (auto st = package.prepare(QStringLiteral("SELECT pid, seq, vol, page_num, content FROM page ORDER BY seq"))) {
         while (st->step()) {
-            sqlite3_stmt* s = st->st();
+            const Statement& s = *st;
             const QString digest = sha256(columnText(s, 4)).left(pageDigestDigits);
             text += "P\t" + columnIntOrZero(s, 0) + '\t' + columnIntOrZero(s, 1) + '\t' + columnText(s, 2)
                 + '\t' + columnIntOrEmpty(s, 3) + '\t' + digest.toLatin1() + '\n';
@@ -391,12 +384,12 @@ QString root(SQLiteDB& package, std::int64_t bookId, const QString& title)
     }
     if (auto st = package.prepare(QStringLiteral("SELECT id, page_seq, parent_id, level, title FROM toc ORDER BY id"))) {
         while (st->step()) {
-            sqlite3_stmt* s = st->st();
+            const Statement& s = *st;
             text += "T\t" + columnIntOrZero(s, 0) + '\t' + columnIntOrEmpty(s, 1) + '\t' + columnIntOrEmpty(s, 2)
                 + '\t' + columnIntOrEmpty(s, 3) + '\t' + columnText(s, 4) + '\n';
         }
     }
-    text += "B\t" + QByteArray::number(static_cast<qlonglong>(bookId)) + '\t' + title.toUtf8() + '\n';
+    text += "B\t" + QByteArray::number(bookId) + '\t' + title.toUtf8() + '\n';
     return sha256(text);
 }
 

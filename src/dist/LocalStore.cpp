@@ -15,8 +15,6 @@
 #include <QFile>
 #include <QUuid>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 namespace quorvel {
@@ -56,35 +54,6 @@ struct TemporaryFile {
             QFile::remove(path);
     }
 };
-
-// Outcome of one write inside the install transaction: a row that a
-// constraint refuses is only skipped; anything else (disk full, I/O error)
-// means the transaction cannot be trusted.
-enum class Write { Done, Refused, Failed };
-
-Write stepWrite(Statement& st)
-{
-    const int rc = sqlite3_step(st.st());
-    if (rc == SQLITE_DONE || rc == SQLITE_ROW)
-        return Write::Done;
-    return (rc & 0xff) == SQLITE_CONSTRAINT ? Write::Refused : Write::Failed;
-}
-
-std::optional<std::int64_t> typedInt(sqlite3_stmt* st, int col)
-{
-    if (sqlite3_column_type(st, col) != SQLITE_INTEGER)
-        return std::nullopt;
-    return sqlite3_column_int64(st, col);
-}
-
-std::optional<QString> typedText(sqlite3_stmt* st, int col)
-{
-    const int type = sqlite3_column_type(st, col);
-    if (type != SQLITE_TEXT && type != SQLITE_BLOB)
-        return std::nullopt;
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-    return QString::fromUtf8(text, sqlite3_column_bytes(st, col));
-}
 
 // Thrown inside the transaction; the install rolls back and rethrows it.
 struct Abort {
@@ -170,15 +139,22 @@ bool LocalStore::remove(std::int64_t bookId, bool inTransaction)
         "DELETE FROM books WHERE id=?",
         "DELETE FROM installed WHERE book_id=?",
     };
-    bool ok = inTransaction || db_->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    // On its own, a removal is one transaction: the book goes whole or stays.
+    std::optional<Transaction> own;
+    if (!inTransaction) {
+        own.emplace(*db_);
+        if (!own->begun())
+            return false;
+    }
+    bool ok = true;
     for (const char* sql : deletes)
         ok = db_->run(QString::fromLatin1(sql), {bookId}) && ok;
-    if (!inTransaction)
-        ok = db_->exec(QStringLiteral("COMMIT")) && ok;
+    if (own && ok)
+        ok = own->commit();
     return ok;
 }
 
-void LocalStore::dedupNarrators()
+bool LocalStore::dedupNarrators()
 {
     struct Entry {
         std::int64_t id;
@@ -201,7 +177,10 @@ void LocalStore::dedupNarrators()
         groups[*it].append({*id, *name});
     }
 
-    db_->exec(QStringLiteral("BEGIN IMMEDIATE"));
+    Transaction transaction(*db_);
+    if (!transaction.begun())
+        return false;
+    bool ok = true;
     for (const auto& group : groups) {
         if (group.size() < 2)
             continue;
@@ -219,13 +198,15 @@ void LocalStore::dedupNarrators()
             if (i == keeper)
                 continue;
             const std::int64_t gone = group[i].id;
-            db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone});
-            db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone});
-            db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone});
+            ok = db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
+                && db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone})
+                && db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone});
+            // A half-made merge would leave edges pointing at a deleted narrator.
+            if (!ok)
+                return false;
         }
     }
-    db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id"));
-    db_->exec(QStringLiteral("COMMIT"));
+    return db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id")) && transaction.commit();
 }
 
 void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
@@ -269,21 +250,17 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
     if (Dist::root(*package, book.id, book.title) != book.root)
         throw Dist::DistError(msgContentRoot(book.title));
 
-    if (!db_->exec(QStringLiteral("BEGIN IMMEDIATE")))
+    // Anything thrown below leaves through the transaction, which rolls back.
+    Transaction transaction(*db_);
+    if (!transaction.begun())
         throw Dist::DistError(msgInstallFailed);
     try {
         writeBook(*package, book, catalog, release);
     } catch (const Abort& abort) {
-        db_->exec(QStringLiteral("ROLLBACK"));
         throw Dist::DistError(abort.message);
-    } catch (...) {
-        db_->exec(QStringLiteral("ROLLBACK"));
-        throw;
     }
-    if (!db_->exec(QStringLiteral("COMMIT"))) {
-        db_->exec(QStringLiteral("ROLLBACK"));
+    if (!transaction.commit())
         throw Dist::DistError(msgInstallFailed);
-    }
 }
 
 // Replaces every row of the book inside the open transaction; throws Abort
@@ -297,12 +274,14 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
             throw Abort{msgInstallFailed};
     };
     // One write that may be refused by a constraint but must not fail otherwise.
+    // A row that a constraint refuses is only skipped; any other failure
+    // (disk full, I/O error) means the transaction cannot be trusted.
     auto write = [](Statement& st, const SQLArgs& args) {
         st.bind(args);
-        const Write w = stepWrite(st);
-        if (w == Write::Failed)
+        const Statement::Step step = st.next();
+        if (step == Statement::Step::Error)
             throw Abort{msgInstallFailed};
-        return w;
+        return step;
     };
     auto single = [&](const QString& sql, const SQLArgs& args) {
         auto st = db.prepare(sql);
@@ -350,16 +329,16 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
     must(addNarrator && narratorId && addEdge);
 
-    int rc = SQLITE_DONE;
-    while ((rc = sqlite3_step(pages->st())) == SQLITE_ROW) {
+    Statement::Step pageStep;
+    while ((pageStep = pages->next()) == Statement::Step::Row) {
         const std::int64_t pid = pages->integer(0).value_or(0);
         const QString content = pages->text(4).value_or(QString());
         const QString norm = Arabic::normalize(content, true);
 
         if (write(*insertPage, {pid, book.id, pages->text(2), pages->integer(3), pages->integer(1).value_or(0),
                                 content, norm})
-                == Write::Refused
-            || write(*insertFts, {pid, norm, pid, book.id}) == Write::Refused)
+                == Statement::Step::Constraint
+            || write(*insertFts, {pid, norm, pid, book.id}) == Statement::Step::Constraint)
             throw Abort{msgIdConflict(book.title)};
 
         if (Isnad::hasIsnad(content)) {
@@ -376,11 +355,11 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         }
 
         if (reuse)
-            for (const qint64 hash : TextReuse::shingleHashesOfNormalized(norm))
+            for (const std::int64_t hash : TextReuse::shingleHashesOfNormalized(norm))
                 write(*insertShingle, {hash, pid, book.id});
     }
     // A failure while reading the package is not the end of its pages.
-    must(rc == SQLITE_DONE);
+    must(pageStep == Statement::Step::Done);
 
     if (auto headings = package.prepare(
             QStringLiteral("SELECT id, title, page_seq, parent_id, level FROM toc ORDER BY id"))) {
@@ -389,15 +368,15 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
             "INSERT OR REPLACE INTO toc(id, book_id, title, page_seq, parent_id, level) VALUES(?,?,?,?,?,?)"));
         must(owner && insertHeading);
         while (headings->step()) {
-            sqlite3_stmt* h = headings->st();
-            const auto id = typedInt(h, 0);
+            const auto id = headings->typedInteger(0);
             if (id) {
                 owner->bind({*id});
                 if (owner->step() && owner->integer(0) != book.id)
                     throw Abort{msgIdConflict(book.title)};
             }
             // A heading without a title is refused by the schema and simply missing.
-            write(*insertHeading, {id, book.id, typedText(h, 1), typedInt(h, 2), typedInt(h, 3), typedInt(h, 4)});
+            write(*insertHeading, {id, book.id, headings->typedText(1), headings->typedInteger(2),
+                                   headings->typedInteger(3), headings->typedInteger(4)});
         }
     }
 

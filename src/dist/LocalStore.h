@@ -51,13 +51,15 @@ public:
     static void setWithReuse(bool on);
 
     // Deletes every row of one book (its narrators, authors and categories
-    // stay). Opens its own transaction unless inTransaction. True when every
-    // statement ran.
+    // stay). Unless inTransaction it runs in a transaction of its own and
+    // removes the book whole or not at all. True when every statement ran
+    // (and, on its own, committed).
     bool remove(std::int64_t bookId, bool inTransaction = false);
 
     // Merges narrators whose names agree after normalisation into the longest
-    // spelling, repoints their edges and drops the loops a merge made.
-    void dedupNarrators();
+    // spelling, repoints their edges and drops the loops a merge made, in
+    // one transaction. False, with nothing changed, when a statement failed.
+    bool dedupNarrators();
 
     // Downloads, verifies and installs one book of an accepted release,
     // replacing any installed version in one transaction. Throws

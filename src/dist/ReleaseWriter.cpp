@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 
 #include <sodium.h>
-#include <sqlite3.h>
 
 namespace quorvel::ReleaseWriter {
 
@@ -83,7 +82,8 @@ bool writePackage(const QString& path, const Book& book)
     if (!db->exec(QString::fromLatin1(packageSchema))
         || !db->exec(QStringLiteral("PRAGMA application_id=%1;").arg(book.applicationId)))
         return false;
-    if (!db->exec(QStringLiteral("BEGIN")))
+    Transaction transaction(*db, Transaction::Mode::Deferred);
+    if (!transaction.begun())
         return false;
     auto page = db->prepare(QStringLiteral("INSERT INTO page(pid, seq, vol, page_num, content) VALUES(?,?,?,?,?)"));
     auto heading = db->prepare(QStringLiteral("INSERT INTO toc(id, title, page_seq, parent_id, level) VALUES(?,?,?,?,?)"));
@@ -91,15 +91,15 @@ bool writePackage(const QString& path, const Book& book)
         return false;
     for (const Page& p : book.pages) {
         page->bind({p.pid, p.seq, p.vol, p.pageNum, p.content});
-        if (sqlite3_step(page->st()) != SQLITE_DONE)
+        if (page->next() != Statement::Step::Done)
             return false;
     }
     for (const Heading& h : book.toc) {
         heading->bind({h.id, h.title, h.pageSeq, h.parentId, h.level});
-        if (sqlite3_step(heading->st()) != SQLITE_DONE)
+        if (heading->next() != Statement::Step::Done)
             return false;
     }
-    if (!db->exec(QStringLiteral("COMMIT")))
+    if (!transaction.commit())
         return false;
     return db->exec(QStringLiteral("VACUUM"));
 }

@@ -5,8 +5,6 @@
 #include "search/BatchEmitter.h"
 #include "search/PageMap.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <limits>
 
@@ -49,8 +47,8 @@ std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db, bool& complete)
     auto rows = std::make_shared<TitleRows>();
     complete = false;
     if (auto st = db.prepare(QStringLiteral("SELECT book_id, page_seq, title FROM toc"))) {
-        int rc;
-        while ((rc = sqlite3_step(st->st())) == SQLITE_ROW) {
+        Statement::Step step;
+        while ((step = st->next()) == Statement::Step::Row) {
             TitleRow row;
             row.book = st->integer(0).value_or(0);
             row.seq = st->integer(1).value_or(0);
@@ -58,7 +56,7 @@ std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db, bool& complete)
             row.words = Arabic::tokens(row.raw);
             rows->push_back(std::move(row));
         }
-        complete = rc == SQLITE_DONE;
+        complete = step == Statement::Step::Done;
     }
     return rows;
 }

@@ -5,8 +5,6 @@
 
 #include "core/SQLiteDB.h"
 
-#include <sqlite3.h>
-
 #include <QList>
 #include <QtGlobal>
 
@@ -15,7 +13,7 @@ namespace quorvel {
 // The most parameters one statement of this connection may bind (at least 1).
 inline qsizetype maxParameters(SQLiteDB& db)
 {
-    return qMax(1, sqlite3_limit(db.handle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+    return db.maxParameters();
 }
 
 // The values as statement arguments, in order.

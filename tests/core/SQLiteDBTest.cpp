@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <thread>
@@ -100,9 +101,15 @@ TEST_F(SQLiteDBTest, bindsEachKindOfValue)
     EXPECT_EQ(rows[3].str(0), QString::fromUtf8("نص"));
     EXPECT_EQ(rows[3].str(1), "x");
 
-    // A text is bound up to its first zero character and nothing after it.
-    ASSERT_TRUE(db->run("INSERT INTO t VALUES(?, 9)", {QString("ab") + QChar(0) + "c"}));
-    EXPECT_EQ(db->scalarInt("SELECT length(CAST(a AS BLOB)) FROM t WHERE b=9"), 2);
+    // A text is bound whole, a zero character included, and read back whole.
+    const QString withZero = QString("ab") + QChar(0) + "c";
+    ASSERT_TRUE(db->run("INSERT INTO t VALUES(?, 9)", {withZero}));
+    EXPECT_EQ(db->scalarInt("SELECT length(CAST(a AS BLOB)) FROM t WHERE b=9"), 4);
+    EXPECT_EQ(db->rows("SELECT a FROM t WHERE b=9").first().str(0), withZero);
+    auto st = db->prepare("SELECT a, a FROM t WHERE b=9");
+    ASSERT_TRUE(st && st->step());
+    EXPECT_EQ(st->text(0), withZero);
+    EXPECT_EQ(st->typedText(1), withZero);
 }
 
 TEST_F(SQLiteDBTest, rowReadersDoNotConvertAcrossKinds)
@@ -115,7 +122,7 @@ TEST_F(SQLiteDBTest, rowReadersDoNotConvertAcrossKinds)
     EXPECT_EQ(r.dbl(1), 3.0);
     EXPECT_FALSE(r.str(1));
     EXPECT_FALSE(r.integer(2));
-    EXPECT_EQ(r.str(3), "AB"); // a BLOB is read as text up to its first zero byte
+    EXPECT_EQ(r.str(3), QString("AB") + QChar(0) + "C"); // a BLOB is read as text, whole
     EXPECT_FALSE(r.integer(4));
     EXPECT_FALSE(r.str(4));
     EXPECT_FALSE(r.dbl(4));
@@ -134,6 +141,130 @@ TEST_F(SQLiteDBTest, statementStepsAndReadsWithSQLiteConversions)
     // Binding again resets the statement, so it can run a second time.
     st->bind({});
     EXPECT_TRUE(st->step());
+}
+
+TEST_F(SQLiteDBTest, typedReadsTakeOnlyTheirOwnKind)
+{
+    auto st = db->prepare("SELECT 7, '7', 7.5, x'ff00', NULL, x''");
+    ASSERT_TRUE(st && st->step());
+    EXPECT_EQ(st->typedInteger(0), 7);
+    EXPECT_FALSE(st->typedInteger(1));
+    EXPECT_FALSE(st->typedInteger(2));
+    EXPECT_FALSE(st->typedText(0));
+    EXPECT_EQ(st->typedText(1), "7");
+    EXPECT_FALSE(st->typedText(2));
+    // Broken UTF-8 is replaced; the zero after it stays.
+    EXPECT_EQ(st->typedText(3), QString(QChar(0xFFFD)) + QChar(0));
+    EXPECT_FALSE(st->typedInteger(4));
+    EXPECT_FALSE(st->typedText(4));
+    EXPECT_EQ(st->typedText(5), QString());
+    // The converting reads of the same row.
+    EXPECT_EQ(st->integer(1), 7);
+    EXPECT_EQ(st->text(0), "7");
+}
+
+TEST_F(SQLiteDBTest, stepTellsARowTheEndAConstraintAndAnyOtherFailure)
+{
+    ASSERT_TRUE(db->exec("CREATE TABLE u(k INTEGER PRIMARY KEY, v NOT NULL)"));
+    auto insert = db->prepare("INSERT INTO u VALUES(?, ?)");
+    ASSERT_TRUE(insert);
+    insert->bind({1, "x"});
+    EXPECT_EQ(insert->next(), Statement::Step::Done);
+    insert->bind({1, "y"});
+    EXPECT_EQ(insert->next(), Statement::Step::Constraint);
+    insert->bind({2, nullptr});
+    EXPECT_EQ(insert->next(), Statement::Step::Constraint);
+
+    auto select = db->prepare("SELECT v FROM u");
+    ASSERT_TRUE(select);
+    EXPECT_EQ(select->next(), Statement::Step::Row);
+    EXPECT_EQ(select->next(), Statement::Step::Done);
+
+    // A write on a read-only connection fails, and not by a constraint.
+    auto ro = SQLiteDB::open(dir.filePath("t.db"), true);
+    ASSERT_TRUE(ro);
+    auto refused = ro->prepare("INSERT INTO u VALUES(3, 'z')");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->next(), Statement::Step::Error);
+}
+
+TEST_F(SQLiteDBTest, rejectsMultipleStatements)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(db->prepare("INSERT INTO t VALUES(1, 1); INSERT INTO t VALUES(2, 2)"));
+    EXPECT_FALSE(db->run("INSERT INTO t VALUES(1, 1); DROP TABLE t"));
+    EXPECT_FALSE(db->prepare("SELECT 1; nonsense"));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(countLines(log, "SQL error: more than one statement :: "), 3);
+    EXPECT_EQ(db->scalarInt("SELECT COUNT(*) FROM t"), 0);
+    // A closing semicolon, white space and comments are not a statement.
+    EXPECT_TRUE(db->prepare("SELECT 1;"));
+    EXPECT_TRUE(db->prepare("SELECT 1; \n -- done\n /* really */ "));
+    EXPECT_TRUE(db->exec("INSERT INTO t VALUES(1, 1); INSERT INTO t VALUES(2, 2)"));
+    EXPECT_EQ(db->scalarInt("SELECT COUNT(*) FROM t"), 2);
+}
+
+TEST_F(SQLiteDBTest, transactionCommitsOnlyWhenAsked)
+{
+    {
+        Transaction kept(*db);
+        ASSERT_TRUE(kept.begun());
+        EXPECT_TRUE(db->inTransaction());
+        ASSERT_TRUE(db->run("INSERT INTO t VALUES(1, 1)"));
+        EXPECT_TRUE(kept.commit());
+        EXPECT_FALSE(db->inTransaction());
+    }
+    {
+        Transaction dropped(*db, Transaction::Mode::Deferred);
+        ASSERT_TRUE(dropped.begun());
+        ASSERT_TRUE(db->run("INSERT INTO t VALUES(2, 2)"));
+    }
+    EXPECT_FALSE(db->inTransaction());
+    auto unwound = [&] {
+        Transaction transaction(*db);
+        db->run("INSERT INTO t VALUES(3, 3)");
+        throw std::runtime_error("stop");
+    };
+    EXPECT_THROW(unwound(), std::runtime_error);
+    EXPECT_FALSE(db->inTransaction());
+    EXPECT_EQ(db->scalarInt("SELECT group_concat(a) FROM t"), 1);
+}
+
+TEST_F(SQLiteDBTest, transactionReportsAFailedBeginAndCommit)
+{
+    auto other = SQLiteDB::open(dir.filePath("t.db"), false);
+    ASSERT_TRUE(other);
+    other->exec("PRAGMA busy_timeout=0");
+    ASSERT_TRUE(db->exec("PRAGMA busy_timeout=0"));
+    {
+        Transaction writer(*db);
+        ASSERT_TRUE(writer.begun());
+        // A second writer cannot take the lock, so its BEGIN IMMEDIATE fails.
+        Transaction blocked(*other);
+        EXPECT_FALSE(blocked.begun());
+        EXPECT_FALSE(blocked.commit());
+        EXPECT_FALSE(other->inTransaction());
+    }
+    {
+        // A reader in the middle of a statement keeps a rollback-journal
+        // database locked, so COMMIT cannot finish: the guard rolls back.
+        ASSERT_TRUE(db->run("INSERT INTO t VALUES(1, 1)"));
+        auto reading = other->prepare("SELECT a FROM t");
+        ASSERT_TRUE(reading && reading->step());
+        Transaction writer(*db);
+        ASSERT_TRUE(writer.begun());
+        ASSERT_TRUE(db->run("INSERT INTO t VALUES(2, 2)"));
+        EXPECT_FALSE(writer.commit());
+        EXPECT_FALSE(db->inTransaction());
+    }
+    EXPECT_EQ(db->scalarInt("SELECT COUNT(*) FROM t"), 1);
+}
+
+TEST_F(SQLiteDBTest, parameterCeilingOfTheConnection)
+{
+    EXPECT_GE(db->maxParameters(), 999);
+    sqlite3_limit(db->handle(), SQLITE_LIMIT_VARIABLE_NUMBER, 0);
+    EXPECT_EQ(db->maxParameters(), 1);
 }
 
 TEST_F(SQLiteDBTest, surplusBindingsAreIgnored)

@@ -265,7 +265,7 @@ TEST(DistRoot, followsTheLineRecipe)
         "INSERT INTO page VALUES(11, 2, 'ج1', 5, 'نص');"
         "INSERT INTO page VALUES(10, 1, 3, '7', NULL);"
         "INSERT INTO page VALUES(NULL, 3, NULL, NULL, X'6162');"
-        // Blobs are read as text: up to the first zero byte, broken UTF-8 replaced.
+        // Blobs are read as text, zero bytes included, broken UTF-8 replaced.
         "INSERT INTO page VALUES(12, 4, X'7600ff', NULL, X'610062');"
         "INSERT INTO page VALUES(13, 5, X'ff', NULL, X'ff');")));
     auto expected = [](const QByteArray& text) {
@@ -273,7 +273,8 @@ TEST(DistRoot, followsTheLineRecipe)
     };
     auto h = [&](const QByteArray& content) { return expected(content).left(32).toLatin1(); };
     const QByteArray pages = "P\t10\t1\t\t\t" + h("") + "\n" + "P\t11\t2\tج1\t5\t" + h("نص") + "\n"
-        + "P\t0\t3\t\t\t" + h("ab") + "\n" + "P\t12\t4\tv\t\t" + h("a") + "\n" + "P\t13\t5\t\xef\xbf\xbd\t\t"
+        + "P\t0\t3\t\t\t" + h("ab") + "\n" + "P\t12\t4\t" + QByteArray("v\0\xef\xbf\xbd", 5) + "\t\t"
+        + h(QByteArray("a\0b", 3)) + "\n" + "P\t13\t5\t\xef\xbf\xbd\t\t"
         + h("\xef\xbf\xbd") + "\n";
     EXPECT_EQ(h(""), "e3b0c44298fc1c149afbf4c8996fb924");
     EXPECT_EQ(Dist::root(*db, 4, QStringLiteral("كتاب")), expected(pages + "B\t4\tكتاب\n"));
@@ -310,6 +311,25 @@ TEST(DistRoot, isStableAcrossRebuildsAndFollowsEveryInput)
     vol.pages[0].vol = QStringLiteral("2");
     for (const auto* changed : {&page, &heading, &title, &vol})
         EXPECT_NE(rootOf(*changed, QStringLiteral("x.qbk")), root);
+}
+
+// Releases already signed keep verifying: the root of a sample book, whose
+// texts hold no zero character, is the one its signed catalogue carries.
+TEST(DistRoot, ofASampleBookIsTheSignedOne)
+{
+    const QDir samples(QStringLiteral(QUORVEL_TEST_DATA "/../../samples"));
+    const auto catalog = Json::parseFile(samples.filePath(QStringLiteral("catalog.json")));
+    ASSERT_TRUE(catalog);
+    const Json::Value& meta = catalog->at("books").at(0);
+    ASSERT_EQ(meta.at("id"), 1);
+    const auto corpus = Json::parseFile(samples.filePath(QStringLiteral("books/001.json")));
+    ASSERT_TRUE(corpus);
+    const auto book = ReleaseWriter::fromCorpus(*corpus, meta);
+    ASSERT_TRUE(book);
+    QTemporaryDir dir;
+    const auto entry = ReleaseWriter::addBook(dir.path(), *book, QStringLiteral("b1.qbk"));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->at("root"), "5201d2be260ff1d1f08843cd8cb5221775bc9ea4c8983a1b124fc071df07820d");
 }
 
 TEST(DistBytes, hexDigestsAndUrls)

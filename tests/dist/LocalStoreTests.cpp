@@ -285,6 +285,30 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
     EXPECT_EQ(leftoverTempFiles(4), QStringList());
 }
 
+// Text after a zero character is covered by the content root and stored
+// whole: a package cannot hide an edit behind a zero byte.
+TEST_F(LocalStoreTest, textAfterAZeroIsCoveredByTheRootAndStoredWhole)
+{
+    const QString schema = QStringLiteral(
+        "CREATE TABLE page(pid, seq, vol, page_num, content);"
+        "CREATE TABLE toc(id, title, page_seq, parent_id, level);"
+        "INSERT INTO toc VALUES(14001, CAST(X'D8A8D8A7D8A80041' AS TEXT), 1, NULL, 1);");
+    const auto good = package(14, schema + QStringLiteral("INSERT INTO page VALUES(14001, 1, '1', 1, "
+                                                          "CAST(X'D986D8B5004142' AS TEXT))"));
+    install(good);
+    const auto stored = store_->db().rows(QStringLiteral("SELECT content, content_norm FROM pages WHERE id=14001"));
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first().str(0), QStringLiteral(u"نص") + QChar(0) + QStringLiteral("AB"));
+    EXPECT_EQ(store_->db().rows(QStringLiteral("SELECT title FROM toc WHERE id=14001")).first().str(0),
+              QStringLiteral(u"باب") + QChar(0) + QStringLiteral("A"));
+
+    auto edited = package(14, schema + QStringLiteral("INSERT INTO page VALUES(14001, 1, '1', 1, "
+                                                      "CAST(X'D986D8B5004143' AS TEXT))"));
+    EXPECT_NE(edited.root, good.root);
+    edited.root = good.root;
+    EXPECT_EQ(refusal(edited), QStringLiteral("محتوى «كتاب 14» لا يطابق بصمته."));
+}
+
 // A write that fails for a reason other than a refused row (another writer
 // holding the store, a full disk) rolls the whole book back and is reported.
 TEST_F(LocalStoreTest, busyOrFullStoreFailsTheInstallAndKeepsTheOldVersion)
@@ -444,7 +468,20 @@ TEST_F(LocalStoreTest, dedupMergesSpellingsIntoTheLongestAndDropsLoops)
         "INSERT INTO narrators(id, name) VALUES(1,'أحمد'),(2,'احمد'),(3,'محمد'),(4,'محمـد'),(5,'نافع');"
         "INSERT INTO isnad_edges VALUES(2,5,1,1),(5,3,1,1),(1,2,1,2),(3,4,1,3),(1,5,1,4);")));
     ASSERT_EQ(Arabic::normalize(QStringLiteral("محمـد"), true), Arabic::normalize(QStringLiteral("محمد"), true));
-    store_->dedupNarrators();
+
+    // While another writer holds the store nothing is merged, and that is reported.
+    {
+        auto other = SQLiteDB::open(dir_.filePath(QStringLiteral("library.db")), false);
+        ASSERT_TRUE(other && other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+        sqlite3_busy_timeout(db.handle(), 0);
+        EXPECT_FALSE(store_->dedupNarrators());
+        other->exec(QStringLiteral("ROLLBACK"));
+        sqlite3_busy_timeout(db.handle(), 3000);
+    }
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators")), 5);
+    EXPECT_FALSE(db.inTransaction());
+
+    EXPECT_TRUE(store_->dedupNarrators());
     const auto names = db.rows(QStringLiteral("SELECT id FROM narrators ORDER BY id"));
     ASSERT_EQ(names.size(), 3);
     EXPECT_EQ(names[0].integer(0), 1);

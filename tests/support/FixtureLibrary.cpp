@@ -128,7 +128,7 @@ QString build(const QString& dir, const QString& catalogPath, const QString& fil
     // Every catalogue row, with the fields the installer never writes, for the
     // corners tests reach (full names, authors and categories without books).
     SQLiteDB& db = store->db();
-    db.exec(QStringLiteral("BEGIN"));
+    Transaction transaction(db, Transaction::Mode::Deferred);
     for (const auto& c : categories)
         db.run(QStringLiteral("INSERT OR REPLACE INTO categories(id, name, parent_id, sort) VALUES(?,?,?,?)"),
                {arg(c, "id"), arg(c, "name"), arg(c, "parent_id"), arg(c, "sort")});
@@ -137,7 +137,7 @@ QString build(const QString& dir, const QString& catalogPath, const QString& fil
                               "bio) VALUES(?,?,?,?,?,?)"),
                {arg(a, "id"), arg(a, "name"), arg(a, "full_name"), arg(a, "death_year"),
                 arg(a, "death_text"), arg(a, "bio")});
-    if (!db.exec(QStringLiteral("COMMIT"))) {
+    if (!transaction.commit()) {
         fail("commit failed: " + db.lastError());
         return {};
     }
