@@ -111,11 +111,11 @@ bool hasSuffix(const std::u32string& a, const std::u32string& b)
     return b.size() <= a.size() && std::equal(b.rbegin(), b.rend(), a.rbegin());
 }
 
-qint64 round(double x)
+std::int64_t round(double x)
 {
     Q_ASSERT(std::isfinite(x));
     // The default floating-point environment rounds to nearest, ties to even.
-    return qint64(std::nearbyint(x));
+    return std::int64_t(std::nearbyint(x));
 }
 
 std::u16string key(const QString& s)
@@ -244,7 +244,7 @@ QString sub(const Regex& re, const QString& replacement, const QString& text)
 
 namespace CRC32 {
 
-qint64 ofUtf8(const char* data, qsizetype size)
+std::int64_t ofUtf8(const char* data, qsizetype size)
 {
     // zlib's crc32 is the same reflected 0xEDB88320 checksum with initial and
     // final inversion; it is fed in pieces because its length is 32-bit.
@@ -256,10 +256,10 @@ qint64 ofUtf8(const char* data, qsizetype size)
         bytes += chunk;
         size -= chunk;
     }
-    return qint64(crc & 0xFFFFFFFFu);
+    return std::int64_t(crc & 0xFFFFFFFFu);
 }
 
-qint64 of(const QString& s)
+std::int64_t of(const QString& s)
 {
     const QByteArray utf8 = s.toUtf8();
     return ofUtf8(utf8.constData(), utf8.size());

@@ -43,7 +43,7 @@ bool hasSuffix(const std::u32string& a, const std::u32string& b);
 
 // Nearest integer, ties to even (2.5 -> 2, 3.5 -> 4). `x` must be finite and
 // within the 64-bit range.
-qint64 round(double x);
+std::int64_t round(double x);
 
 // The UTF-16 units of `s` as a lexicographic sort key.
 std::u16string key(const QString& s);
@@ -128,10 +128,10 @@ namespace CRC32 {
 
 // The IEEE CRC-32 (reflected 0xEDB88320, initial and final inversion) of the
 // UTF-8 bytes of `s`, as an unsigned value 0..4294967295. "" gives 0.
-qint64 of(const QString& s);
+std::int64_t of(const QString& s);
 
 // The same checksum over bytes that are already UTF-8.
-qint64 ofUtf8(const char* data, qsizetype size);
+std::int64_t ofUtf8(const char* data, qsizetype size);
 
 } // namespace CRC32
 

@@ -124,10 +124,10 @@ QStringList chain(const QString& text)
     return names;
 }
 
-QList<Narrator> narrators(SQLiteDB& db, qint64 pageId)
+QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
 {
-    QList<qint64> ids;
-    QSet<qint64> seen;
+    QList<std::int64_t> ids;
+    QSet<std::int64_t> seen;
     const auto edges = db.rows(
         QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges WHERE page_id=? ORDER BY rowid"),
         {pageId});
@@ -145,10 +145,10 @@ QList<Narrator> narrators(SQLiteDB& db, qint64 pageId)
 
     // A page with a very long chain may mention more narrators than one
     // statement can bind, so the names are read in slices.
-    QHash<qint64, QString> names;
+    QHash<std::int64_t, QString> names;
     const qsizetype slice = maxParameters(db);
     for (qsizetype from = 0; from < ids.size(); from += slice) {
-        const QList<qint64> part = ids.mid(from, slice);
+        const QList<std::int64_t> part = ids.mid(from, slice);
         const QString sql = QStringLiteral("SELECT id, name FROM narrators WHERE id IN (")
             + Py::marks(part.size()) + QStringLiteral(")");
         for (const auto& row : db.rows(sql, argsOf(part))) {
@@ -159,7 +159,7 @@ QList<Narrator> narrators(SQLiteDB& db, qint64 pageId)
     }
 
     QList<Narrator> result;
-    for (qint64 id : ids) {
+    for (std::int64_t id : ids) {
         const auto found = names.constFind(id);
         if (found != names.cend())
             result.append(Narrator{id, *found});
@@ -167,7 +167,7 @@ QList<Narrator> narrators(SQLiteDB& db, qint64 pageId)
     return result;
 }
 
-std::optional<QString> name(SQLiteDB& db, qint64 narratorId)
+std::optional<QString> name(SQLiteDB& db, std::int64_t narratorId)
 {
     const auto rows = db.rows(QStringLiteral("SELECT name FROM narrators WHERE id=?"), {narratorId});
     if (rows.isEmpty())
@@ -175,7 +175,7 @@ std::optional<QString> name(SQLiteDB& db, qint64 narratorId)
     return rows.first().str(0);
 }
 
-Links links(SQLiteDB& db, qint64 narratorId)
+Links links(SQLiteDB& db, std::int64_t narratorId)
 {
     // The column names are constants of this function; only the id is bound.
     const auto query = [&](const char* joinSide, const char* whereSide) {

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 
 namespace quorvel {
@@ -31,16 +32,16 @@ inline constexpr qsizetype maxNameWords = 10;
 
 struct Narrator
 {
-    qint64 id = 0;
+    std::int64_t id = 0;
     QString name;
     bool operator==(const Narrator&) const = default;
 };
 
 struct LinkedNarrator
 {
-    qint64 id = 0;
+    std::int64_t id = 0;
     QString name;
-    qint64 count = 0; // edges joining this narrator to the one asked about
+    std::int64_t count = 0; // edges joining this narrator to the one asked about
     bool operator==(const LinkedNarrator&) const = default;
 };
 
@@ -69,15 +70,15 @@ QString cleanNarrator(const QString& piece);
 QStringList chain(const QString& text);
 
 // The narrators that the page's edges mention, in order of first mention.
-QList<Narrator> narrators(SQLiteDB& db, qint64 pageId);
+QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId);
 
 // One narrator's name; nothing when there is no such narrator or the name is
 // null.
-std::optional<QString> name(SQLiteDB& db, qint64 narratorId);
+std::optional<QString> name(SQLiteDB& db, std::int64_t narratorId);
 
 // The narrator's teachers and students with edge counts, each list ordered by
 // name in SQLite's binary order.
-Links links(SQLiteDB& db, qint64 narratorId);
+Links links(SQLiteDB& db, std::int64_t narratorId);
 
 } // namespace Isnad
 } // namespace quorvel

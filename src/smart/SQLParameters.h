@@ -17,11 +17,11 @@ inline qsizetype maxParameters(SQLiteDB& db)
 }
 
 // The values as statement arguments, in order.
-inline SQLArgs argsOf(const QList<qint64>& values)
+inline SQLArgs argsOf(const QList<std::int64_t>& values)
 {
     SQLArgs args;
     args.reserve(values.size());
-    for (qint64 v : values)
+    for (std::int64_t v : values)
         args.append(v);
     return args;
 }

@@ -22,9 +22,9 @@ QStringList normalWords(const QString& normalized)
 }
 
 // Integer column 0 of every row, nulls left out.
-QList<qint64> integers(const QList<Statement::Row>& rows)
+QList<std::int64_t> integers(const QList<Statement::Row>& rows)
 {
-    QList<qint64> values;
+    QList<std::int64_t> values;
     values.reserve(rows.size());
     for (const auto& row : rows) {
         if (const auto v = row.integer(0))
@@ -35,16 +35,16 @@ QList<qint64> integers(const QList<Statement::Row>& rows)
 
 struct PageCount
 {
-    qint64 pageId = 0;
-    std::optional<qint64> bookId;
-    std::optional<qint64> shared;
+    std::int64_t pageId = 0;
+    std::optional<std::int64_t> bookId;
+    std::optional<std::int64_t> shared;
 };
 
 // Pages of other books holding at least `minShared` of `rare`, most shared
 // first, at most `limit` (a negative limit is none, as in SQL). One grouped
 // query when the hashes fit in one statement; otherwise the counts of slices
 // of the hash list are added up here, ties then going to the lower page id.
-QList<PageCount> sharingPages(SQLiteDB& db, const QList<qint64>& rare, qint64 bookId,
+QList<PageCount> sharingPages(SQLiteDB& db, const QList<std::int64_t>& rare, std::int64_t bookId,
                               int minShared, int limit)
 {
     QList<PageCount> pages;
@@ -72,9 +72,9 @@ QList<PageCount> sharingPages(SQLiteDB& db, const QList<qint64>& rare, qint64 bo
     // Each slice binds its hashes and the book id; at least one hash per
     // slice, so that even an absurdly low limit cannot stall the loop.
     const qsizetype slice = qMax<qsizetype>(1, parameters - 1);
-    std::map<qint64, PageCount> byPage;
+    std::map<std::int64_t, PageCount> byPage;
     for (qsizetype from = 0; from < rare.size(); from += slice) {
-        const QList<qint64> part = rare.mid(from, slice);
+        const QList<std::int64_t> part = rare.mid(from, slice);
         const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*)\n"
                                            "FROM shingles s\n"
                                            "WHERE s.hash IN (")
@@ -106,7 +106,7 @@ QList<PageCount> sharingPages(SQLiteDB& db, const QList<qint64>& rare, qint64 bo
 
 } // namespace
 
-QList<qint64> windowHashes(const QString& normalized, int n)
+QList<std::int64_t> windowHashes(const QString& normalized, int n)
 {
     const QStringList words = normalWords(normalized);
     if (n <= 0 || words.size() < n)
@@ -116,7 +116,7 @@ QList<qint64> windowHashes(const QString& normalized, int n)
     for (const QString& word : words)
         utf8.append(word.toUtf8());
 
-    QList<qint64> hashes;
+    QList<std::int64_t> hashes;
     hashes.reserve(words.size() - n + 1);
     QByteArray shingle;
     for (qsizetype i = 0; i + n <= utf8.size(); ++i) {
@@ -131,11 +131,11 @@ QList<qint64> windowHashes(const QString& normalized, int n)
     return hashes;
 }
 
-QList<qint64> shingleHashesOfNormalized(const QString& normalized)
+QList<std::int64_t> shingleHashesOfNormalized(const QString& normalized)
 {
-    QList<qint64> distinct;
-    QSet<qint64> seen;
-    for (qint64 hash : windowHashes(normalized, n)) {
+    QList<std::int64_t> distinct;
+    QSet<std::int64_t> seen;
+    for (std::int64_t hash : windowHashes(normalized, n)) {
         if (!seen.contains(hash)) {
             seen.insert(hash);
             distinct.append(hash);
@@ -144,26 +144,26 @@ QList<qint64> shingleHashesOfNormalized(const QString& normalized)
     return distinct;
 }
 
-QList<qint64> shingleHashes(const QString& pageText)
+QList<std::int64_t> shingleHashes(const QString& pageText)
 {
     return shingleHashesOfNormalized(Arabic::normalize(pageText, true));
 }
 
-QList<qint64> pageHashes(SQLiteDB& db, qint64 pageId)
+QList<std::int64_t> pageHashes(SQLiteDB& db, std::int64_t pageId)
 {
     return integers(db.rows(QStringLiteral("SELECT DISTINCT hash FROM shingles WHERE page_id=?"),
                             {pageId}));
 }
 
-QSet<qint64> commonHashes(SQLiteDB& db, const QList<qint64>& hashes)
+QSet<std::int64_t> commonHashes(SQLiteDB& db, const QList<std::int64_t>& hashes)
 {
-    QSet<qint64> common;
+    QSet<std::int64_t> common;
     auto statement = db.prepare(QStringLiteral("SELECT book_id FROM shingles WHERE hash=?"));
     if (!statement)
         return common;
-    for (qint64 hash : hashes) {
+    for (std::int64_t hash : hashes) {
         statement->bind({hash});
-        QSet<qint64> books;
+        QSet<std::int64_t> books;
         // Counting stops at the first book past the limit: the rest of a very
         // common hash's rows are never read.
         while (books.size() <= maxDF && statement->step()) {
@@ -176,23 +176,23 @@ QSet<qint64> commonHashes(SQLiteDB& db, const QList<qint64>& hashes)
     return common;
 }
 
-QList<ReuseHit> sources(SQLiteDB& db, qint64 pageId, int minShared, int limit)
+QList<ReuseHit> sources(SQLiteDB& db, std::int64_t pageId, int minShared, int limit)
 {
     const auto bookId = db.scalarInt(QStringLiteral("SELECT book_id FROM pages WHERE id=?"), {pageId});
     if (!bookId)
         return {};
-    const QList<qint64> hashes = pageHashes(db, pageId);
+    const QList<std::int64_t> hashes = pageHashes(db, pageId);
     if (hashes.isEmpty())
         return {};
-    const QSet<qint64> common = commonHashes(db, hashes);
-    QList<qint64> rare;
-    for (qint64 hash : hashes) {
+    const QSet<std::int64_t> common = commonHashes(db, hashes);
+    QList<std::int64_t> rare;
+    for (std::int64_t hash : hashes) {
         if (!common.contains(hash))
             rare.append(hash);
     }
     if (rare.isEmpty())
         return {};
-    const QSet<qint64> rareSet(rare.cbegin(), rare.cend());
+    const QSet<std::int64_t> rareSet(rare.cbegin(), rare.cend());
 
     const QList<PageCount> pages = sharingPages(db, rare, *bookId, minShared, limit);
     auto lookup = db.prepare(QStringLiteral(
@@ -222,13 +222,13 @@ QList<ReuseHit> sources(SQLiteDB& db, qint64 pageId, int minShared, int limit)
     return hits;
 }
 
-QString sharedPhrase(const QString& text, const QSet<qint64>& hashes, int n)
+QString sharedPhrase(const QString& text, const QSet<std::int64_t>& hashes, int n)
 {
     const QString normalized = Arabic::normalize(text, true);
     const QStringList words = normalWords(normalized);
     if (n <= 0 || words.size() < n)
         return {};
-    const QList<qint64> windows = windowHashes(normalized, n);
+    const QList<std::int64_t> windows = windowHashes(normalized, n);
 
     qsizetype bestStart = 0, bestEnd = 0;
     qsizetype i = 0;
@@ -259,16 +259,16 @@ QString sharedPhrase(const QString& text, const QSet<qint64>& hashes, int n)
     return source.mid(bestStart, bestEnd - bestStart).join(QLatin1Char(' '));
 }
 
-QList<EditionHit> editions(SQLiteDB& db, qint64 bookId, double minFrac, int limit)
+QList<EditionHit> editions(SQLiteDB& db, std::int64_t bookId, double minFrac, int limit)
 {
     if (limit <= 0)
         return {};
-    const QList<qint64> sample = integers(db.rows(
+    const QList<std::int64_t> sample = integers(db.rows(
         QStringLiteral("SELECT DISTINCT hash FROM shingles WHERE book_id=? LIMIT ?"),
         {bookId, editionSample}));
     if (sample.isEmpty())
         return {};
-    const auto need = qint64(minFrac * double(sample.size()));
+    const auto need = std::int64_t(minFrac * double(sample.size()));
 
     auto book = db.prepare(QStringLiteral(
         "SELECT b.title, a.name AS author FROM books b LEFT JOIN authors a ON a.id=b.author_id WHERE b.id=?"));
@@ -292,20 +292,20 @@ QList<EditionHit> editions(SQLiteDB& db, qint64 bookId, double minFrac, int limi
     return hits;
 }
 
-QList<std::pair<qint64, qint64>> sharedCounts(SQLiteDB& db, qint64 bookId,
-                                              const QList<qint64>& sample, qint64 need)
+QList<std::pair<std::int64_t, std::int64_t>> sharedCounts(SQLiteDB& db, std::int64_t bookId,
+                                              const QList<std::int64_t>& sample, std::int64_t need)
 {
     // Document frequency of each sampled hash.
     struct Frequency
     {
-        qint64 hash;
-        qint64 rows;
+        std::int64_t hash;
+        std::int64_t rows;
     };
     QList<Frequency> heavy;
     if (auto df = db.prepare(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE hash=?"))) {
-        for (qint64 hash : sample) {
+        for (std::int64_t hash : sample) {
             df->bind({hash});
-            const qint64 rows = df->step() ? df->integer(0).value_or(0) : 0;
+            const std::int64_t rows = df->step() ? df->integer(0).value_or(0) : 0;
             if (rows > heavyHashRows)
                 heavy.append(Frequency{hash, rows});
         }
@@ -314,19 +314,19 @@ QList<std::pair<qint64, qint64>> sharedCounts(SQLiteDB& db, qint64 bookId,
 
     // The heaviest hashes, as many as a book could miss and still qualify, are
     // not read in full; each candidate book is checked for them instead.
-    QSet<qint64> skipped;
+    QSet<std::int64_t> skipped;
     if (need > 1) {
         for (qsizetype i = 0; i < heavy.size() && i < need - 1; ++i)
             skipped.insert(heavy[i].hash);
     }
 
-    std::map<qint64, qint64> counts;
+    std::map<std::int64_t, std::int64_t> counts;
     if (auto books = db.prepare(QStringLiteral("SELECT book_id FROM shingles WHERE hash=?"))) {
-        for (qint64 hash : sample) {
+        for (std::int64_t hash : sample) {
             if (skipped.contains(hash))
                 continue;
             books->bind({hash});
-            QSet<qint64> seen;
+            QSet<std::int64_t> seen;
             while (books->step()) {
                 const auto other = books->integer(0);
                 if (other && *other != bookId && !seen.contains(*other)) {
@@ -337,16 +337,16 @@ QList<std::pair<qint64, qint64>> sharedCounts(SQLiteDB& db, qint64 bookId,
         }
     }
 
-    QList<std::pair<qint64, qint64>> result;
+    QList<std::pair<std::int64_t, std::int64_t>> result;
     std::optional<Statement> bookHashes;
     if (!skipped.isEmpty())
         bookHashes = db.prepare(QStringLiteral("SELECT hash FROM shingles WHERE book_id=?"));
     for (const auto& [otherId, count] : counts) {
         if (count + skipped.size() < need)
             continue;
-        qint64 found = 0;
+        std::int64_t found = 0;
         if (!skipped.isEmpty() && bookHashes) {
-            QSet<qint64> seen;
+            QSet<std::int64_t> seen;
             bookHashes->bind({otherId});
             while (seen.size() < skipped.size() && bookHashes->step()) {
                 const auto hash = bookHashes->integer(0);

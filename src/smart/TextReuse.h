@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -32,66 +33,66 @@ inline constexpr int maxDF = 6;
 inline constexpr int editionSample = 200;
 // Hashes with more rows than this are read only for books that may still
 // reach the editions threshold.
-inline constexpr qint64 heavyHashRows = 1000;
+inline constexpr std::int64_t heavyHashRows = 1000;
 
 struct ReuseHit
 {
-    qint64 pageId = 0;
-    qint64 bookId = 0;
-    qint64 seq = 0;
+    std::int64_t pageId = 0;
+    std::int64_t bookId = 0;
+    std::int64_t seq = 0;
     std::optional<QString> vol;
-    std::optional<qint64> pageNum;
+    std::optional<std::int64_t> pageNum;
     QString bookTitle;
     std::optional<QString> author;
-    qint64 shared = 0;  // the queried page's rare shingles this page also has
+    std::int64_t shared = 0;  // the queried page's rare shingles this page also has
     QString phrase;     // the longest shared passage, in this page's own words
 };
 
 struct EditionHit
 {
-    qint64 bookId = 0;
+    std::int64_t bookId = 0;
     QString title;
     std::optional<QString> author;
-    qint64 pct = 0; // share of the queried book's sampled shingles, percent
+    std::int64_t pct = 0; // share of the queried book's sampled shingles, percent
 };
 
 // The hash of every window of `n` words of `normalized` (text already in the
 // normal form, words separated by spaces), one per window position, in order.
 // Fewer than `n` words give none.
-QList<qint64> windowHashes(const QString& normalized, int n = TextReuse::n);
+QList<std::int64_t> windowHashes(const QString& normalized, int n = TextReuse::n);
 
 // The distinct shingle hashes of a page's stored text, in order of first
 // occurrence: what the installer stores for the page. Each lies in
 // 0..4294967295.
-QList<qint64> shingleHashes(const QString& pageText);
+QList<std::int64_t> shingleHashes(const QString& pageText);
 
 // The same for text that is already `Arabic::normalize(text, true)`, so that
 // the installer normalises each page once.
-QList<qint64> shingleHashesOfNormalized(const QString& normalized);
+QList<std::int64_t> shingleHashesOfNormalized(const QString& normalized);
 
 // The distinct hashes stored for one page, in row order.
-QList<qint64> pageHashes(SQLiteDB& db, qint64 pageId);
+QList<std::int64_t> pageHashes(SQLiteDB& db, std::int64_t pageId);
 
 // The hashes among `hashes` that occur in more than `maxDF` distinct books.
-QSet<qint64> commonHashes(SQLiteDB& db, const QList<qint64>& hashes);
+QSet<std::int64_t> commonHashes(SQLiteDB& db, const QList<std::int64_t>& hashes);
 
 // Pages of other books sharing at least `minShared` of the page's rare
 // shingles, most shared first, at most `limit`.
-QList<ReuseHit> sources(SQLiteDB& db, qint64 pageId, int minShared, int limit);
+QList<ReuseHit> sources(SQLiteDB& db, std::int64_t pageId, int minShared, int limit);
 
 // The longest passage of `text` made of consecutive windows whose hashes are
 // in `hashes`, in the text's own words where they line up with the normal
 // form; empty when no window is in the set.
-QString sharedPhrase(const QString& text, const QSet<qint64>& hashes, int n = TextReuse::n);
+QString sharedPhrase(const QString& text, const QSet<std::int64_t>& hashes, int n = TextReuse::n);
 
 // Books sharing at least `minFrac` of a sample of the book's shingles, the
 // largest share first, at most `limit`.
-QList<EditionHit> editions(SQLiteDB& db, qint64 bookId, double minFrac = 0.4, int limit = 5);
+QList<EditionHit> editions(SQLiteDB& db, std::int64_t bookId, double minFrac = 0.4, int limit = 5);
 
 // For each other book sharing at least `need` of the sampled hashes: (book
 // id, shared count), in ascending book id.
-QList<std::pair<qint64, qint64>> sharedCounts(SQLiteDB& db, qint64 bookId,
-                                              const QList<qint64>& sample, qint64 need);
+QList<std::pair<std::int64_t, std::int64_t>> sharedCounts(SQLiteDB& db, std::int64_t bookId,
+                                              const QList<std::int64_t>& sample, std::int64_t need);
 
 } // namespace TextReuse
 } // namespace quorvel

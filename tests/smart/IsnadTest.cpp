@@ -195,12 +195,12 @@ struct Graph
     QTemporaryDir dir;
     std::shared_ptr<SQLiteDB> db = test::emptyLibrary(dir.path());
 
-    qint64 narrator(const QString& name)
+    std::int64_t narrator(const QString& name)
     {
         db->run(QStringLiteral("INSERT INTO narrators(name) VALUES(?)"), {name});
         return db->lastInsertId();
     }
-    void edge(qint64 student, qint64 teacher, qint64 pageId)
+    void edge(std::int64_t student, std::int64_t teacher, std::int64_t pageId)
     {
         db->run(QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,1,?)"),
                 {student, teacher, pageId});
@@ -213,11 +213,11 @@ TEST(IsnadGraph, narratorsNamesAndLinks)
 {
     Graph g;
     ASSERT_TRUE(g.db);
-    const qint64 nafi = g.narrator(u(u"نافع"));
-    const qint64 malik = g.narrator(u(u"مالك"));
-    const qint64 zuhri = g.narrator(u(u"الزهري"));
-    const qint64 yahya = g.narrator(u(u"يحيى"));
-    const qint64 alone = g.narrator(u(u"وحيد"));
+    const std::int64_t nafi = g.narrator(u(u"نافع"));
+    const std::int64_t malik = g.narrator(u(u"مالك"));
+    const std::int64_t zuhri = g.narrator(u(u"الزهري"));
+    const std::int64_t yahya = g.narrator(u(u"يحيى"));
+    const std::int64_t alone = g.narrator(u(u"وحيد"));
     g.edge(yahya, malik, 7);
     g.edge(malik, nafi, 7);
     g.edge(nafi, 999, 7); // a teacher without a narrators row is left out
@@ -251,7 +251,7 @@ TEST(IsnadGraph, aPageMentioningMoreNarratorsThanOneStatementBinds)
     ASSERT_TRUE(g.db);
     constexpr int count = 40000;
     ASSERT_TRUE(g.db->exec(QStringLiteral("BEGIN")));
-    QList<qint64> ids;
+    QList<std::int64_t> ids;
     for (int i = 0; i < count; ++i)
         ids.append(g.narrator(QStringLiteral("n%1").arg(i)));
     for (int i = 0; i + 1 < count; ++i)

@@ -27,24 +27,24 @@ struct Shingles
     QTemporaryDir dir;
     std::shared_ptr<SQLiteDB> db = test::emptyLibrary(dir.path());
 
-    void book(qint64 id, const QString& title = {})
+    void book(std::int64_t id, const QString& title = {})
     {
         db->run(QStringLiteral("INSERT INTO books(id, title) VALUES(?,?)"),
                 {id, title.isEmpty() ? QStringLiteral("book %1").arg(id) : title});
     }
-    void page(qint64 id, qint64 bookId, const QString& content = {})
+    void page(std::int64_t id, std::int64_t bookId, const QString& content = {})
     {
         db->run(QStringLiteral("INSERT INTO pages(id, book_id, seq, content) VALUES(?,?,?,?)"),
                 {id, bookId, id, content});
     }
-    void hashes(qint64 pageId, qint64 bookId, const QList<qint64>& values)
+    void hashes(std::int64_t pageId, std::int64_t bookId, const QList<std::int64_t>& values)
     {
-        for (qint64 hash : values)
+        for (std::int64_t hash : values)
             db->run(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"),
                     {hash, pageId, bookId});
     }
     // A page of its own in a book of its own holding `values`.
-    void bookWith(qint64 bookId, const QList<qint64>& values)
+    void bookWith(std::int64_t bookId, const QList<std::int64_t>& values)
     {
         book(bookId);
         page(bookId * 1000, bookId);
@@ -52,17 +52,17 @@ struct Shingles
     }
 };
 
-QList<qint64> range(qint64 from, qint64 to)
+QList<std::int64_t> range(std::int64_t from, std::int64_t to)
 {
-    QList<qint64> values;
-    for (qint64 v = from; v <= to; ++v)
+    QList<std::int64_t> values;
+    for (std::int64_t v = from; v <= to; ++v)
         values.append(v);
     return values;
 }
 
-QList<std::pair<qint64, qint64>> editionPairs(const QList<TextReuse::EditionHit>& hits)
+QList<std::pair<std::int64_t, std::int64_t>> editionPairs(const QList<TextReuse::EditionHit>& hits)
 {
-    QList<std::pair<qint64, qint64>> pairs;
+    QList<std::pair<std::int64_t, std::int64_t>> pairs;
     for (const auto& hit : hits)
         pairs.append({hit.bookId, hit.pct});
     return pairs;
@@ -74,7 +74,7 @@ TEST(TextReuseRecipe, hashesFourNormalisedWordsOnce)
 {
     // The CRC-32 of the UTF-8 text "حدثنا محمد بن بشار"; marks and the
     // punctuation between words do not change the shingle.
-    const QList<qint64> expected{1358948037};
+    const QList<std::int64_t> expected{1358948037};
     EXPECT_EQ(TextReuse::shingleHashes(u(u"حدثنا محمد بن بشار")), expected);
     EXPECT_EQ(TextReuse::shingleHashes(u(u"حَدَّثَنَا مُحَمَّدُ، بْنُ  بَشَّارٍ.")), expected);
     EXPECT_TRUE(TextReuse::shingleHashes(u(u"حدثنا محمد بن")).isEmpty());
@@ -82,15 +82,15 @@ TEST(TextReuseRecipe, hashesFourNormalisedWordsOnce)
 
     // A repeated window is stored once: a b c d a b c d has 5 windows, 4 distinct.
     EXPECT_EQ(TextReuse::windowHashes("a b c d a b c d").size(), 5);
-    const QList<qint64> distinct = TextReuse::shingleHashes("a b c d a b c d");
+    const QList<std::int64_t> distinct = TextReuse::shingleHashes("a b c d a b c d");
     EXPECT_EQ(distinct, TextReuse::windowHashes("a b c d a b c d").mid(0, 4));
-    EXPECT_EQ(TextReuse::shingleHashesOfNormalized("a b c d"), QList<qint64>{CRC32::of("a b c d")});
+    EXPECT_EQ(TextReuse::shingleHashesOfNormalized("a b c d"), QList<std::int64_t>{CRC32::of("a b c d")});
 }
 
 TEST(TextReuseRecipe, sharedPhrasePicksTheLongestRunOfSharedWindows)
 {
     const QString text = "w0 w1 w2 w3 w4 w5 w6 w7 w8 w9";
-    const QList<qint64> windows = TextReuse::windowHashes(text);
+    const QList<std::int64_t> windows = TextReuse::windowHashes(text);
     ASSERT_EQ(windows.size(), 7);
 
     EXPECT_EQ(TextReuse::sharedPhrase(text, {windows[2], windows[5]}), "w2 w3 w4 w5");
@@ -103,7 +103,7 @@ TEST(TextReuseRecipe, sharedPhrasePicksTheLongestRunOfSharedWindows)
 TEST(TextReuseRecipe, sharedPhraseKeepsThePageWordsWhereTheyLineUp)
 {
     const QString voweled = u(u"ثم حَدَّثَنَا مُحَمَّدُ بْنُ بَشَّارٍ");
-    const QSet<qint64> hashes{TextReuse::windowHashes(u(u"حدثنا محمد بن بشار")).first()};
+    const QSet<std::int64_t> hashes{TextReuse::windowHashes(u(u"حدثنا محمد بن بشار")).first()};
     EXPECT_EQ(TextReuse::sharedPhrase(voweled, hashes), u(u"حَدَّثَنَا مُحَمَّدُ بْنُ بَشَّارٍ"));
 
     // Commas without spaces: one white-space word, five normalised words.
@@ -228,9 +228,9 @@ TEST(TextReuseEditions, thresholdAndHalfToEvenPercentages)
     s.bookWith(6, range(1, 109)); // 54.50000000000001 % -> 55
 
     EXPECT_EQ(editionPairs(TextReuse::editions(*s.db, 1)),
-              (QList<std::pair<qint64, qint64>>{{6, 55}, {5, 42}, {2, 40}, {4, 40}}));
+              (QList<std::pair<std::int64_t, std::int64_t>>{{6, 55}, {5, 42}, {2, 40}, {4, 40}}));
     EXPECT_EQ(editionPairs(TextReuse::editions(*s.db, 1, 0.4, 2)),
-              (QList<std::pair<qint64, qint64>>{{6, 55}, {5, 42}}));
+              (QList<std::pair<std::int64_t, std::int64_t>>{{6, 55}, {5, 42}}));
     EXPECT_TRUE(TextReuse::editions(*s.db, 1, 0.4, 0).isEmpty());
     EXPECT_TRUE(TextReuse::editions(*s.db, 42).isEmpty());
 
@@ -238,7 +238,7 @@ TEST(TextReuseEditions, thresholdAndHalfToEvenPercentages)
     Shingles t;
     t.bookWith(1, range(1, 199));
     t.bookWith(3, range(1, 79));
-    EXPECT_EQ(editionPairs(TextReuse::editions(*t.db, 1)), (QList<std::pair<qint64, qint64>>{{3, 40}}));
+    EXPECT_EQ(editionPairs(TextReuse::editions(*t.db, 1)), (QList<std::pair<std::int64_t, std::int64_t>>{{3, 40}}));
 }
 
 TEST(TextReuseEditions, heavyHashesGiveTheSameCountsAsReadingEveryRow)
@@ -253,7 +253,7 @@ TEST(TextReuseEditions, heavyHashesGiveTheSameCountsAsReadingEveryRow)
     ASSERT_TRUE(s.db->exec("BEGIN"));
     s.book(98);
     s.book(99);
-    for (qint64 p = 0; p < 1001; ++p) {
+    for (std::int64_t p = 0; p < 1001; ++p) {
         s.page(100000 + p, 99);
         s.hashes(100000 + p, 99, {1, 2, 3});
         s.page(200000 + p, 98);
@@ -261,19 +261,19 @@ TEST(TextReuseEditions, heavyHashesGiveTheSameCountsAsReadingEveryRow)
     }
     ASSERT_TRUE(s.db->exec("COMMIT"));
 
-    const QList<qint64> sample = range(1, 10);
-    for (qint64 need = 0; need <= 10; ++need) {
-        std::map<qint64, qint64> naive;
+    const QList<std::int64_t> sample = range(1, 10);
+    for (std::int64_t need = 0; need <= 10; ++need) {
+        std::map<std::int64_t, std::int64_t> naive;
         for (const auto& row : s.db->rows("SELECT book_id, COUNT(DISTINCT hash) FROM shingles "
                                           "WHERE hash BETWEEN 1 AND 10 AND book_id<>1 GROUP BY book_id")) {
             if (row.integer(1).value_or(0) >= need)
                 naive[*row.integer(0)] = *row.integer(1);
         }
-        const QList<std::pair<qint64, qint64>> expected(naive.begin(), naive.end());
+        const QList<std::pair<std::int64_t, std::int64_t>> expected(naive.begin(), naive.end());
         EXPECT_EQ(TextReuse::sharedCounts(*s.db, 1, sample, need), expected) << "need " << need;
     }
     EXPECT_EQ(editionPairs(TextReuse::editions(*s.db, 1, 0.5)),
-              (QList<std::pair<qint64, qint64>>{{2, 50}}));
+              (QList<std::pair<std::int64_t, std::int64_t>>{{2, 50}}));
 }
 
 TEST(TextReuseCorpus, bothIbnMajahTranscriptionsOverlapPageForPage)
@@ -286,8 +286,8 @@ TEST(TextReuseCorpus, bothIbnMajahTranscriptionsOverlapPageForPage)
     // has one more front page, so page seq s of book 2 is page seq s + 1 of
     // book 3. Each hadith page's best source is its twin, sharing at least
     // four tenths of its shingles.
-    for (qint64 seq = 2; seq <= 40; ++seq) {
-        const qint64 pageId = 40 + seq;
+    for (std::int64_t seq = 2; seq <= 40; ++seq) {
+        const std::int64_t pageId = 40 + seq;
         const auto hits = TextReuse::sources(*db, pageId, TextReuse::minShared, 5);
         ASSERT_FALSE(hits.isEmpty()) << "seq " << seq;
         EXPECT_EQ(hits[0].bookId, 3) << "seq " << seq;
@@ -329,16 +329,16 @@ TEST(TextReuseCorpus, poetryAndQuranShareNothingWithTheHadithPages)
     ASSERT_GT(quran.size(), 200);
 
     db->run("INSERT INTO books(id, title) VALUES(20, 'other')");
-    qint64 pageId = 500;
+    std::int64_t pageId = 500;
     for (const QString& text : {poetry, quran}) {
         db->run("INSERT INTO pages(id, book_id, seq, content) VALUES(?, 20, ?, ?)", {pageId, pageId, text});
-        for (qint64 hash : TextReuse::shingleHashes(text))
+        for (std::int64_t hash : TextReuse::shingleHashes(text))
             db->run("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,20)", {hash, pageId});
         EXPECT_FALSE(TextReuse::pageHashes(*db, pageId).isEmpty());
         EXPECT_TRUE(TextReuse::sources(*db, pageId, 1, 10).isEmpty()) << pageId;
         ++pageId;
     }
-    for (qint64 hadithPage : {45, 62, 103})
+    for (std::int64_t hadithPage : {45, 62, 103})
         for (const auto& hit : TextReuse::sources(*db, hadithPage, 1, 100))
             EXPECT_NE(hit.bookId, 20);
 }
