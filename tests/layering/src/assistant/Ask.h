@@ -1,0 +1,3 @@
+#pragma once
+#include "dist/Store.h"
+  #  include "mcp/Server.h" // upward

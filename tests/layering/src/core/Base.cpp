@@ -1,0 +1,3 @@
+#include "core/Base.h"
+#include "search/Engine.h" // upward
+#include "moc_Base.cpp"

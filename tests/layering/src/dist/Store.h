@@ -1,0 +1,3 @@
+#pragma once
+#include "smart/Chains.h"
+#include "search/Engine.h"

@@ -1,0 +1,2 @@
+#include "app/Shell.h"
+#include "dist/Store.h"

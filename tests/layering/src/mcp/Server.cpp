@@ -1,0 +1,2 @@
+#include "mcp/Server.h"
+#include "mcp/ui/LinkDialog.h" // upward

@@ -1,0 +1,2 @@
+#pragma once
+#include "assistant/Ask.h"

@@ -1,0 +1,2 @@
+// no layer: a folder the layer list does not name
+#pragma once

@@ -1,0 +1,3 @@
+#pragma once
+#include "app/kit/Tab.h"
+#include "mcp/ui/LinkDialog.h"

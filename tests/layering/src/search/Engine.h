@@ -1,0 +1,3 @@
+#pragma once
+#include "Build.h"
+#include "core/Base.h"
