@@ -3,6 +3,7 @@
 #include "core/Arabic.h"
 #include "core/SQLiteDB.h"
 #include "core/SmartUtil.h"
+#include "search/SearchEngine.h"
 
 #include <QStringList>
 
@@ -35,15 +36,10 @@ const std::vector<std::u32string>& prefixes()
 
 namespace {
 
-QString quoted(const QString& text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
 // The quoted text, then the text with "*" when it is long enough.
 void addForms(QStringList& alts, const QString& text, qsizetype scalars)
 {
-    alts.append(quoted(text));
+    alts.append(SearchEngine::quote(text));
     if (scalars >= minPrefixMatch)
         alts.append(text + QLatin1Char('*'));
 }
