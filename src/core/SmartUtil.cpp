@@ -182,7 +182,7 @@ void forEachMatch(const Regex& re, const QString& text, F onMatch)
 
 } // namespace
 
-Regex compile(const QString& pattern)
+Regex compile(const QString& pattern, Anchors anchors)
 {
     QString text = pattern;
     text.replace(QLatin1String("\\s"), QString::fromUtf16(s));
@@ -190,7 +190,8 @@ Regex compile(const QString& pattern)
     auto impl = std::make_shared<Regex::Impl>();
     UParseError parseError{};
     UErrorCode status = U_ZERO_ERROR;
-    impl->pattern.reset(icu::RegexPattern::compile(view(text), 0, parseError, status));
+    const uint32_t flags = anchors == Anchors::lines ? UREGEX_MULTILINE : 0;
+    impl->pattern.reset(icu::RegexPattern::compile(view(text), flags, parseError, status));
     if (U_FAILURE(status) || !impl->pattern)
         qFatal("regular expression does not compile (%s): %s", u_errorName(status),
                qPrintable(pattern));
@@ -203,6 +204,16 @@ std::optional<Range> firstMatch(const Regex& re, const QString& text)
     forEachMatch(re, text, [&](qsizetype start, qsizetype end) {
         found = Range{start, end - start};
         return false;
+    });
+    return found;
+}
+
+QList<Range> allMatches(const Regex& re, const QString& text)
+{
+    QList<Range> found;
+    forEachMatch(re, text, [&](qsizetype start, qsizetype end) {
+        found.append(Range{start, end - start});
+        return true;
     });
     return found;
 }

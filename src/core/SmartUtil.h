@@ -106,14 +106,20 @@ struct Range
     bool operator==(const Range&) const = default;
 };
 
+// Where "^" and "$" match: at the ends of the whole text only, or also at
+// every line start and end.
+enum class Anchors { text, lines };
+
 // Compiles `pattern` after replacing every "\s" by `s` and then every "\b" by
 // `b` (plain text replacement; "\w" is left alone). The patterns are constants
 // of the program, so one that does not compile stops the process.
-Regex compile(const QString& pattern);
+Regex compile(const QString& pattern, Anchors anchors = Anchors::text);
 
 // The first match of `re` anywhere in `text`, or nothing.
 std::optional<Range> firstMatch(const Regex& re, const QString& text);
 
+// Every match of `re` in `text`, left to right, not overlapping.
+QList<Range> allMatches(const Regex& re, const QString& text);
 
 // The pieces between successive matches: n matches give n + 1 pieces, empty
 // ones included (a match at the very start gives an empty first piece).

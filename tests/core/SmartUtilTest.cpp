@@ -95,6 +95,17 @@ TEST(PyRegex, subReplacesEveryMatchLiterally)
     EXPECT_EQ(PyRegex::sub(PyRegex::compile("\\s+"), " ", u(u"a\u00A0\u3000b\tc")), "a b c");
 }
 
+TEST(PyRegex, lineAnchorsMatchAtEveryLineStartOnlyWhenAsked)
+{
+    // A verse number in Latin or Arabic-Indic digits at the start of a line.
+    const QString pattern = u(u"^[0-9\u0660-\u0669]+ ");
+    const QString text = u(u"12 بيت\nليس 3 هنا\n٤٥ بيت\n7");
+    EXPECT_EQ(PyRegex::allMatches(PyRegex::compile(pattern), text), QList<PyRegex::Range>({{0, 3}}));
+    EXPECT_EQ(PyRegex::allMatches(PyRegex::compile(pattern, PyRegex::Anchors::lines), text),
+              QList<PyRegex::Range>({{0, 3}, {17, 3}}));
+    EXPECT_TRUE(PyRegex::allMatches(PyRegex::compile("x"), "abc").isEmpty());
+}
+
 TEST(CRC32, matchesTheIeeeChecksumOfUtf8)
 {
     EXPECT_EQ(CRC32::of("abc"), 891568578);

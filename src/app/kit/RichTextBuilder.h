@@ -1,0 +1,99 @@
+#pragma once
+
+// Styled text for every renderer of the windows (the book page, the sura, the
+// answer, the analysis panels): one builder, so that every rendered text is
+// right to left, aligned and spaced alike, and carries its attributes the
+// same way.
+//
+// A paragraph takes the paragraph format of the run that begins it: the
+// builder sets a block's format only while the block is still empty, so a
+// run appended to a started paragraph changes its characters, never the
+// paragraph. Positions in the document equal offsets in text(): every
+// paragraph separator ("\n", "\r", U+2029) is one position.
+
+#include <QRectF>
+#include <QString>
+#include <QTextBlockFormat>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextFormat>
+#include <QVariant>
+
+#include <memory>
+
+class QTextDocument;
+
+namespace quorvel {
+
+// The custom attributes of rendered runs. Every renderer names its
+// attributes here, so that no two share a number.
+namespace TextProperty {
+// int: what a run of a book page is (PageRenderer::Role).
+inline constexpr int pageRole = QTextFormat::UserProperty + 1;
+// int: the index of the hit a run belongs to.
+inline constexpr int hitIndex = QTextFormat::UserProperty + 2;
+} // namespace TextProperty
+
+namespace RichText {
+
+// Right-aligned inside a right-to-left paragraph: plain AlignRight there
+// would align to the left.
+inline constexpr Qt::Alignment right = Qt::AlignRight | Qt::AlignAbsolute;
+
+// A right-to-left paragraph with the given alignment.
+QTextBlockFormat paragraph(Qt::Alignment alignment = right);
+// Extra space between the lines of a paragraph, in pixels.
+void setLineSpacing(QTextBlockFormat& format, double spacing);
+
+// A run in a font and a colour; an invalid colour leaves the text colour
+// to the view.
+QTextCharFormat chars(const QFont& font, const QColor& color = QColor());
+
+// The format of the character at `position`, read from the fragment that
+// holds it (a cursor reports the format before its position instead).
+// An empty format outside the text.
+QTextCharFormat formatAt(const QTextDocument& document, qsizetype position);
+// The link target of the character at `position` exactly as it was given,
+// never re-encoded; empty when it is not part of a link.
+QString hrefAt(const QTextDocument& document, qsizetype position);
+
+// The rectangle, in document coordinates, of the lines that hold the range
+// [start, start + length): from the top of its first line to the bottom of
+// its last. Lays the document out as far as the range first. Empty for a
+// range outside the text.
+QRectF rangeRect(QTextDocument& document, qsizetype start, qsizetype length);
+
+} // namespace RichText
+
+class RichTextBuilder {
+public:
+    RichTextBuilder();
+    ~RichTextBuilder();
+    RichTextBuilder(const RichTextBuilder&) = delete;
+    RichTextBuilder& operator=(const RichTextBuilder&) = delete;
+
+    // Appends `text` in `chars`; each paragraph that this run begins gets
+    // `block`.
+    void append(const QString& text, const QTextCharFormat& chars, const QTextBlockFormat& block);
+    // Appends a link: `href` is kept as given and read back with hrefAt.
+    void appendLink(const QString& text, const QString& href, QTextCharFormat chars,
+                    const QTextBlockFormat& block);
+
+    // Merges `format` into the characters of [start, start + length).
+    void merge(qsizetype start, qsizetype length, const QTextCharFormat& format);
+
+    // Everything appended so far, as plain text.
+    const QString& text() const { return text_; }
+    qsizetype length() const { return text_.size(); }
+
+    QTextDocument* document() const { return document_.get(); }
+    // Hands the document over; the builder is empty afterwards.
+    std::unique_ptr<QTextDocument> take();
+
+private:
+    std::unique_ptr<QTextDocument> document_;
+    QTextCursor cursor_;
+    QString text_;
+};
+
+} // namespace quorvel
