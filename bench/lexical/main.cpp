@@ -54,15 +54,17 @@ const QString bareRanking = QStringLiteral(
     "SELECT rowid, bm25(pages_fts) FROM pages_fts WHERE pages_fts MATCH ? ORDER BY rank LIMIT 20");
 const QString bareCount = QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?");
 
-// Median milliseconds of each piece of work, the pieces taking turns so that
-// a slow moment of the machine falls on all of them alike.
+// Median milliseconds of each piece of work, the pieces taking turns (and
+// each round starting with the next one) so that a slow moment of the machine
+// or the cache left by the previous piece falls on all of them alike.
 std::vector<double> medians(int repeats, const std::vector<std::function<void()>>& work)
 {
     std::vector<std::vector<double>> times(work.size());
     for (const auto& w : work)
         w(); // warm the page cache and the index
     for (int r = 0; r < repeats; ++r) {
-        for (std::size_t i = 0; i < work.size(); ++i) {
+        for (std::size_t k = 0; k < work.size(); ++k) {
+            const std::size_t i = (std::size_t(r) + k) % work.size();
             QElapsedTimer t;
             t.start();
             work[i]();
