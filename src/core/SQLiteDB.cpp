@@ -324,6 +324,18 @@ void SQLiteDB::interrupt()
     sqlite3_interrupt(handle_);
 }
 
+void SQLiteDB::setProgressCheck(int steps, std::function<bool()> check)
+{
+    progressCheck_ = std::move(check);
+    if (!progressCheck_) {
+        sqlite3_progress_handler(handle_, 0, nullptr, nullptr);
+        return;
+    }
+    sqlite3_progress_handler(
+        handle_, steps,
+        [](void* self) { return static_cast<SQLiteDB*>(self)->progressCheck_() ? 1 : 0; }, this);
+}
+
 QString SQLiteDB::lastError() const
 {
     return QString::fromUtf8(sqlite3_errmsg(handle_));

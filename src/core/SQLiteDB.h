@@ -23,6 +23,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -158,6 +159,10 @@ public:
     std::int64_t lastInsertId() const;
     // Stops whatever runs on this connection; safe from any thread.
     void interrupt();
+    // Calls `check` every `steps` virtual-machine steps of the statements
+    // running on this connection, on their thread; a true answer stops the
+    // statement as interrupt() would. An empty function removes the check.
+    void setProgressCheck(int steps, std::function<bool()> check);
     QString lastError() const;
     // True while a transaction is open on this connection.
     bool inTransaction() const;
@@ -170,6 +175,7 @@ private:
 
     sqlite3* handle_ = nullptr;
     QString path_;
+    std::function<bool()> progressCheck_;
 };
 
 // A transaction that ends in a rollback unless commit() succeeds, so leaving

@@ -293,3 +293,27 @@ TEST_F(SQLiteDBTest, interruptFromAnotherThreadEndsALongQuery)
     // The connection stays usable afterwards.
     EXPECT_EQ(db->scalarInt("SELECT 41 + 1"), 42);
 }
+
+TEST_F(SQLiteDBTest, progressCheckStopsAStatementFromInsideAndCanBeRemoved)
+{
+    const QString longQuery = QStringLiteral(
+        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT 100000000000) "
+        "SELECT COUNT(*) FROM c");
+    int calls = 0;
+    db->setProgressCheck(1000, [&] { return ++calls == 50; });
+    EXPECT_FALSE(db->scalarInt(longQuery));
+    EXPECT_EQ(calls, 50);
+
+    // A check that answers false lets the statement finish.
+    calls = 0;
+    db->setProgressCheck(10, [&] { return ++calls < 0; });
+    EXPECT_EQ(db->scalarInt("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT 1000) "
+                            "SELECT SUM(x) FROM c"),
+              500500);
+    EXPECT_GT(calls, 0);
+
+    db->setProgressCheck(1, {});
+    calls = 0;
+    EXPECT_EQ(db->scalarInt("SELECT 41 + 1"), 42);
+    EXPECT_EQ(calls, 0);
+}
