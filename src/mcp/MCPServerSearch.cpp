@@ -1,5 +1,5 @@
 // The search tool: tool arguments become one search request, run on the
-// server's thread under a time limit.
+// server's thread under a time limit that the run itself watches.
 
 #include "mcp/MCPServer.h"
 
@@ -10,18 +10,12 @@
 #include <QSet>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 namespace quorvel {
 
 namespace {
 
 constexpr std::int64_t kDefaultLimit = 20;
-// A longer limit waits as good as forever, and keeps the deadline arithmetic finite.
-constexpr double kLongestTimeout = 1e9; // seconds
 
 // The phrases of a list that hold at least one searchable word.
 QStringList searchable(const QStringList& phrases)
@@ -32,60 +26,6 @@ QStringList searchable(const QStringList& phrases)
             kept << phrase;
     }
     return kept;
-}
-
-// Runs the request, cancelling it once `timeout` seconds have passed.
-// Returns the hits delivered and whether the time limit stopped the search.
-std::pair<QList<SearchHit>, bool> runWithTimeout(SearchEngine& engine, const SearchQuery& query,
-                                                 int limit, double timeout)
-{
-    std::mutex lock; // guards finished and timedOut
-    bool finished = false;
-    bool timedOut = false;
-    QList<SearchHit> hits;
-
-    // A limit of zero or less has passed before the search starts: cancel it
-    // now rather than race a timer against a fast search.
-    if (!(timeout > 0)) {
-        engine.cancel();
-        engine.run(query, limit, [&](const QList<SearchHit>& batch, bool) { hits += batch; });
-        return {hits, true};
-    }
-
-    std::mutex timerMutex;
-    std::condition_variable timerWake;
-    bool disarmed = false;
-    const auto wait = std::chrono::duration<double>(std::clamp(timeout, 0.0, kLongestTimeout));
-    const auto deadline =
-        std::chrono::steady_clock::now()
-        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(wait);
-    std::thread timer([&] {
-        std::unique_lock<std::mutex> guard(timerMutex);
-        if (timerWake.wait_until(guard, deadline, [&] { return disarmed; }))
-            return;
-        std::lock_guard<std::mutex> flags(lock);
-        if (!finished) {
-            timedOut = true;
-            engine.cancel();
-        }
-    });
-
-    engine.run(query, limit, [&](const QList<SearchHit>& batch, bool done) {
-        hits += batch;
-        if (done) {
-            std::lock_guard<std::mutex> flags(lock);
-            finished = true;
-        }
-    });
-
-    {
-        std::lock_guard<std::mutex> guard(timerMutex);
-        disarmed = true;
-    }
-    timerWake.notify_all();
-    timer.join();
-    std::lock_guard<std::mutex> flags(lock);
-    return {hits, timedOut};
 }
 
 } // namespace
@@ -149,8 +89,10 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
     bool timedOut = false;
     if (!scope || !scope->isEmpty()) {
         SearchEngine engine(lib);
-        std::tie(hits, timedOut) =
-            runWithTimeout(engine, query, static_cast<int>(limit), searchTimeout());
+        engine.run(query, static_cast<int>(limit),
+                   [&](const QList<SearchHit>& batch, bool) { hits += batch; },
+                   Deadline::in(searchTimeout()));
+        timedOut = engine.timedOut();
         if (!scope && !timedOut && !engine.needsVerify(query)) {
             if (const auto expression = engine.ftsExpression(query)) {
                 if (const auto total = lib.main().scalarInt(

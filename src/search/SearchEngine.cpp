@@ -91,21 +91,36 @@ void SearchEngine::cancel()
         db->interrupt();
 }
 
-void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch)
+bool SearchEngine::stopRequested()
+{
+    if (!cancelled.load() && deadline && deadline->passed()) {
+        expired = true;
+        cancelled.store(true);
+    }
+    return cancelled.load();
+}
+
+void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, const Deadline& deadline)
 {
     tooBroadList.clear();
+    expired = false;
+    this->deadline = deadline.isSet() ? &deadline : nullptr;
+    std::shared_ptr<SQLiteDB> db;
     auto finish = [&] {
+        if (db && this->deadline)
+            db->setProgressCheck(0, {});
         {
             std::lock_guard guard(connLock);
             conn.reset();
         }
+        this->deadline = nullptr;
         onBatch({}, true);
         // Cleared only now: a cancel made before the run started stopped it.
         cancelled.store(false);
     };
 
-    std::shared_ptr<SQLiteDB> db = lib.newSearchConnection();
-    if (!db) {
+    db = lib.newSearchConnection();
+    if (!db || stopRequested()) {
         finish();
         return;
     }
@@ -113,6 +128,9 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch)
         std::lock_guard guard(connLock);
         conn = db;
     }
+    // The deadline interrupts a long statement from inside, as cancel() would.
+    if (this->deadline)
+        db->setProgressCheck(deadlineCheckSteps, [this] { return stopRequested(); });
 
     const Plan plan = SearchEngine::plan(q);
     std::optional<QSet<std::int64_t>> scope;
@@ -124,123 +142,137 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch)
     // Meaning-based search lives above this layer; without its index a
     // semantic query is searched as full text, as here.
 
-    if ((q.inMatn || q.inHawashi) && plan.valid() && !cancelled.load()) {
+    if ((q.inMatn || q.inHawashi) && plan.valid() && !stopRequested()) {
         std::unique_ptr<Vocab> vocab = Vocab::make(db);
         const QList<FtsPart> parts = ftsParts(plan, vocab.get());
         if (vocab)
             for (const QString& word : vocab->tooBroad)
                 if (!tooBroadList.contains(word))
                     tooBroadList << word;
-
-        const std::shared_ptr<const Catalog> catalog = lib.catalog();
-        std::vector<Candidate> candidates;
-        auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, bool verify) {
-            if (!inScope(scope, bid))
-                return;
-            const auto book = catalog->bookById.constFind(bid);
-            const std::int64_t order = book != catalog->bookById.constEnd()
-                                           ? book->order
-                                           : std::numeric_limits<std::int64_t>::max();
-            candidates.push_back({order, seq, pid, bid, verify});
-        };
-
-        for (const FtsPart& part : parts) {
-            if (cancelled.load())
-                break;
-            std::optional<Statement> byRowid;
-            if (map.snapshot)
-                byRowid = db->prepare(QStringLiteral("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ?"));
-            if (byRowid) {
-                byRowid->bind({part.expr});
-                QList<std::int64_t> misses;
-                while (!cancelled.load() && byRowid->step()) {
-                    const auto rowid = byRowid->integer(0);
-                    if (!rowid)
-                        continue;
-                    if (const auto found = map.snapshot->lookup(*rowid))
-                        add(*rowid, found->first, found->second, part.verify);
-                    else
-                        misses << *rowid;
-                }
-                byRowid.reset();
-                if (!misses.isEmpty()) {
-                    if (auto page = db->prepare(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"))) {
-                        for (std::int64_t id : misses) {
-                            if (cancelled.load())
-                                break;
-                            page->bind({id});
-                            if (!page->step())
-                                continue;
-                            const auto bid = page->integer(0);
-                            if (bid)
-                                add(id, *bid, page->integer(1).value_or(0), part.verify);
-                        }
-                    }
-                }
-            } else {
-                auto rows = db->prepare(QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?"));
-                if (!rows)
-                    continue;
-                auto seqOf = db->prepare(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
-                rows->bind({part.expr});
-                while (!cancelled.load() && rows->step()) {
-                    const auto pid = rows->integer(0);
-                    const auto bid = rows->integer(1);
-                    if (!pid || !bid)
-                        continue;
-                    std::int64_t seq = 0;
-                    if (seqOf) {
-                        seqOf->bind({*pid});
-                        if (seqOf->step())
-                            seq = seqOf->integer(0).value_or(0);
-                    }
-                    add(*pid, *bid, seq, part.verify);
-                }
-            }
-        }
-
-        std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-            if (a.order != b.order)
-                return a.order < b.order;
-            if (a.seq != b.seq)
-                return a.seq < b.seq;
-            return a.pid < b.pid;
-        });
-
-        // content_norm split on spaces serves whenever the query needs neither
-        // a section of the page nor hamza or marks.
-        const bool useNorm = q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel;
-        std::optional<Statement> text;
-        if (std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.verify; }))
-            text = db->prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages WHERE id=?")
-                                       : QStringLiteral("SELECT content FROM pages WHERE id=?"));
-        for (const Candidate& c : candidates) {
-            if (cancelled.load() || emitter.count() >= limit)
-                break;
-            if (c.verify) {
-                if (!text)
-                    break;
-                text->bind({c.pid});
-                if (!text->step())
-                    continue;
-                const QString content = text->text(0).value_or(QString());
-                const bool pass = useNorm
-                                      ? evaluate(plan, content.split(u' ', Qt::SkipEmptyParts), nullptr)
-                                      : evaluate(plan, sectionText(q, content));
-                if (!pass)
-                    continue;
-            }
-            emitter.add(SearchHit(SearchHit::Kind::page, c.pid, c.bid, c.seq));
-        }
-        text.reset();
+        const std::vector<Candidate> candidates = collectCandidates(parts, *db, map.snapshot.get(), scope);
+        verifyAndEmit(plan, *db, candidates, limit, emitter);
         emitter.flush();
     }
 
-    if (q.inTitles && plan.valid() && !cancelled.load())
+    if (q.inTitles && plan.valid() && !stopRequested())
         onBatch(searchTitles(plan, *db, scope, map.dataGeneration), false);
-    if (q.inNotes && plan.valid() && !cancelled.load())
+    if (q.inNotes && plan.valid() && !stopRequested())
         onBatch(searchNotes(plan, scope), false);
     finish();
+}
+
+std::vector<SearchEngine::Candidate> SearchEngine::collectCandidates(
+    const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot* map,
+    const std::optional<QSet<std::int64_t>>& scope)
+{
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    std::vector<Candidate> candidates;
+    auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, bool verify) {
+        if (!inScope(scope, bid))
+            return;
+        const auto book = catalog->bookById.constFind(bid);
+        const std::int64_t order = book != catalog->bookById.constEnd()
+                                       ? book->order
+                                       : std::numeric_limits<std::int64_t>::max();
+        candidates.push_back({order, seq, pid, bid, verify});
+    };
+
+    for (const FtsPart& part : parts) {
+        if (stopRequested())
+            break;
+        std::optional<Statement> byRowid;
+        if (map)
+            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ?"));
+        if (byRowid) {
+            byRowid->bind({part.expr});
+            QList<std::int64_t> misses;
+            while (!cancelled.load() && byRowid->step()) {
+                const auto rowid = byRowid->integer(0);
+                if (!rowid)
+                    continue;
+                if (const auto found = map->lookup(*rowid))
+                    add(*rowid, found->first, found->second, part.verify);
+                else
+                    misses << *rowid;
+            }
+            byRowid.reset();
+            if (!misses.isEmpty()) {
+                if (auto page = db.prepare(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"))) {
+                    for (std::int64_t id : misses) {
+                        if (cancelled.load())
+                            break;
+                        page->bind({id});
+                        if (!page->step())
+                            continue;
+                        const auto bid = page->integer(0);
+                        if (bid)
+                            add(id, *bid, page->integer(1).value_or(0), part.verify);
+                    }
+                }
+            }
+        } else {
+            auto rows = db.prepare(QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?"));
+            if (!rows)
+                continue;
+            auto seqOf = db.prepare(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
+            rows->bind({part.expr});
+            while (!cancelled.load() && rows->step()) {
+                const auto pid = rows->integer(0);
+                const auto bid = rows->integer(1);
+                if (!pid || !bid)
+                    continue;
+                std::int64_t seq = 0;
+                if (seqOf) {
+                    seqOf->bind({*pid});
+                    if (seqOf->step())
+                        seq = seqOf->integer(0).value_or(0);
+                }
+                add(*pid, *bid, seq, part.verify);
+            }
+        }
+    }
+
+    std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+        if (a.order != b.order)
+            return a.order < b.order;
+        if (a.seq != b.seq)
+            return a.seq < b.seq;
+        return a.pid < b.pid;
+    });
+    return candidates;
+}
+
+void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,
+                                 int limit, BatchEmitter& emitter)
+{
+    const SearchQuery& q = plan.q;
+    // content_norm split on spaces serves whenever the query needs neither
+    // a section of the page nor hamza or marks.
+    const bool useNorm = q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel;
+    std::optional<Statement> text;
+    if (std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.verify; }))
+        text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages WHERE id=?")
+                                  : QStringLiteral("SELECT content FROM pages WHERE id=?"));
+    std::size_t seen = 0;
+    for (const Candidate& c : candidates) {
+        if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
+            break;
+        if (emitter.count() >= limit)
+            break;
+        if (c.verify) {
+            if (!text)
+                break;
+            text->bind({c.pid});
+            if (!text->step())
+                continue;
+            const QString content = text->text(0).value_or(QString());
+            const bool pass = useNorm ? evaluate(plan, content.split(u' ', Qt::SkipEmptyParts), nullptr)
+                                      : evaluate(plan, sectionText(q, content));
+            if (!pass)
+                continue;
+        }
+        emitter.add(SearchHit(SearchHit::Kind::page, c.pid, c.bid, c.seq));
+    }
 }
 
 // Tests every table-of-contents title against the plan. The titles are read
@@ -272,8 +304,9 @@ QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
         SearchHit hit;
     };
     std::vector<Keyed> hits;
+    std::size_t seen = 0;
     for (const TitleRow& row : *rows) {
-        if (cancelled.load())
+        if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
             continue;
         if (!inScope(scope, row.book))
             continue;

@@ -12,6 +12,8 @@
 // from another thread can interrupt it without disturbing anything else.
 
 #include "core/Arabic.h"
+#include "search/Deadline.h"
+#include "search/PageMap.h"
 #include "search/SearchHit.h"
 #include "search/SearchQuery.h"
 
@@ -30,6 +32,7 @@
 
 namespace quorvel {
 
+class BatchEmitter;
 class Library;
 class SQLiteDB;
 class Statement;
@@ -180,8 +183,13 @@ public:
     // hits in book display order in batches (at most `limit` of them), then
     // the title hits in one call, then the note hits in one call, then the
     // final call. Also a cancelled or failed run ends with the final call.
-    void run(const SearchQuery& q, int limit, const OnBatch& onBatch);
+    // A run still under way when `deadline` passes stops as if cancelled.
+    void run(const SearchQuery& q, int limit, const OnBatch& onBatch, const Deadline& deadline = {});
     void run(const SearchQuery& q, const OnBatch& onBatch) { run(q, defaultLimit, onBatch); }
+
+    // Whether the deadline stopped the last run before its final call; read
+    // after run() returns.
+    bool timedOut() const { return expired; }
 
     // Safe from any thread at any time. Stops the run under way at once; a
     // cancel that arrives while no run is under way applies to the next run
@@ -212,8 +220,30 @@ private:
         bool verify;
     };
 
+    // How many virtual-machine steps of the run's statements pass between
+    // two readings of the deadline's clock.
+    static constexpr int deadlineCheckSteps = 1000;
+    // How many titles or candidates pass between two readings outside SQL.
+    static constexpr std::size_t deadlineCheckRows = 256;
+
+    // The pages that match the full-text parts, in scope, sorted into
+    // reading order (book display order, sequence, page id).
+    // Without a page map each hit's book and sequence are read from the database.
+    std::vector<Candidate> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
+                                             const PageMap::Snapshot* map,
+                                             const std::optional<QSet<std::int64_t>>& scope);
+    // Checks the candidates that need it against the plan and hands the
+    // passing ones to `emitter`, stopping after `limit` hits.
+    void verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates, int limit,
+                       BatchEmitter& emitter);
+    // True once the run is cancelled or its deadline has passed; a passed
+    // deadline cancels the run and is remembered as a time-out.
+    bool stopRequested();
+
     Library& lib;
     std::atomic<bool> cancelled{false};
+    const Deadline* deadline = nullptr; // the running run's, on its thread only
+    bool expired = false;
     mutable std::mutex connLock;              // guards conn against cancel() on another thread
     std::shared_ptr<SQLiteDB> conn;
     QStringList tooBroadList;

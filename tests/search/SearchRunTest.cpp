@@ -353,6 +353,52 @@ TEST(SearchRun, cancelFromAnotherThreadAtAnyMomentEndsCleanly)
     }
 }
 
+TEST(SearchRun, cancelByADeadlineBeforeOrDuringTheRun)
+{
+    SearchLibrary& quran = quranLibrary();
+    SearchEngine engine(*quran.lib);
+    SearchQuery q = phrases({"الله"});
+    q.hamza = true; // checks every page on its stored text: a long run
+    q.inTitles = true;
+    QElapsedTimer timer;
+    timer.start();
+    const RunResult whole = runQuery(engine, q);
+    const double runSeconds = double(timer.nsecsElapsed()) / 1e9;
+    ASSERT_GT(whole.pages.size(), 200);
+    EXPECT_FALSE(engine.timedOut());
+
+    auto runWith = [&](const Deadline& deadline) {
+        RunResult r;
+        engine.run(q, SearchEngine::defaultLimit, [&](const QList<SearchHit>& hits, bool done) {
+            ++r.calls;
+            r.doneCalls += done ? 1 : 0;
+            for (const SearchHit& h : hits)
+                if (h.kind == SearchHit::Kind::page)
+                    r.pages << h;
+        }, deadline);
+        return r;
+    };
+
+    // Passed before the run: nothing but the final call.
+    RunResult r = runWith(Deadline::in(0));
+    EXPECT_EQ(r.calls, 1);
+    EXPECT_TRUE(engine.timedOut());
+    EXPECT_FALSE(engine.isCancelled());
+
+    // Passing a tenth of the way in: fewer pages, a prefix of the whole list.
+    r = runWith(Deadline::in(runSeconds / 10));
+    EXPECT_TRUE(engine.timedOut());
+    EXPECT_EQ(r.doneCalls, 1);
+    EXPECT_LT(r.pages.size(), whole.pages.size());
+    EXPECT_EQ(r.pages, whole.pages.mid(0, r.pages.size()));
+
+    // A deadline far off changes nothing, and a time-out does not carry over.
+    r = runWith(Deadline::in(1e12));
+    EXPECT_FALSE(engine.timedOut());
+    EXPECT_EQ(r.pages, whole.pages);
+    EXPECT_EQ(runQuery(engine, q).pages, whole.pages);
+}
+
 TEST(SearchTitles, cachedPerGenerationSortedAndScoped)
 {
     auto corpus = corpusLibrary();
