@@ -1,19 +1,32 @@
-// Search run time: SearchEngine::run (planning with vocabulary expansion,
-// candidate collection, page map, ordering, exact checks, batching) beside a
-// plain FTS5 MATCH of the same words over the same database, for a set of
-// query kinds. The library is built from the tests/data corpus, or from the
-// corpus catalogue given with --corpus, repeated --scale times.
+// Search run time on the sample release installed by the product's
+// installer, at its own size and scaled up by copies of every book under
+// spread book ids (up to 100,000), beside the bare FTS5 statement with the
+// engine's own MATCH expression on a warm connection to the same file.
 //
-//   bench_search [--corpus catalog.json] [--scale N] [--repeat N]
+// Two tables per library, ratio last:
+//   all hits     SearchEngine::run to its final call ÷ the bare statement
+//                stepped through all its rowids;
+//   first batch  the time to the run's first batch ÷ the bare statement's
+//                time to all its rowids (the run's reading order needs them
+//                all); the same statement with LIMIT 200 is shown beside it.
+// The page map's resident memory is measured around its first build.
+//
+//   bench_search [--copies N] [--repeat N] [--keep folder]
+//
+// --keep stores the installed libraries in a folder and reuses them on the
+// next run instead of installing again.
 
-#include "../common/CorpusLibrary.h"
-#include "core/Json.h"
+#include "../common/BenchArgs.h"
+#include "../common/SampleStore.h"
 #include "core/Library.h"
+#include "core/SQLiteDB.h"
+#include "search/PageMap.h"
 #include "search/SearchEngine.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -24,13 +37,13 @@ using namespace quorvel;
 
 namespace {
 
-constexpr int defaultScale = 40;
-constexpr int defaultRepeats = 5;
+constexpr int defaultCopies = 10;
+constexpr int defaultRepeats = 15;
+constexpr int firstBatchRows = 200;
 
 struct Case {
     const char* name;
     SearchQuery query;
-    QString baseline; // a plain FTS5 expression of the same words
 };
 
 // A flag set away from its default.
@@ -52,24 +65,24 @@ SearchQuery words(const QStringList& ands, std::initializer_list<Flag> flags = {
 QList<Case> cases()
 {
     const QStringList pair{"رسول الله", "عائشة"};
-    const QString nearBaseline = "NEAR(\"رسول\" + \"الله\" \"عائشه\", 12)";
     return {
-        {"common word", words({"الله"}), "\"الله\""},
-        {"phrase", words({"رسول الله"}), "\"رسول\" + \"الله\""},
-        {"near pair", words(pair, {{&SearchQuery::near}}), nearBaseline},
-        {"ordered near pair", words(pair, {{&SearchQuery::near}, {&SearchQuery::ordered}}), nearBaseline},
-        {"affix word", words({"صلاة"}, {{&SearchQuery::affix}}), "\"صلاه\""},
-        {"morph word", words({"المسلمون"}, {{&SearchQuery::morph}}), "\"مسلم\"*"},
-        {"trailing wildcard", words({"حد*"}), "\"حد\"*"},
-        {"leading wildcard", words({"*ثنا"}), "\"حدثنا\""},
-        {"main text only", words({"حدثنا"}, {{&SearchQuery::inHawashi, false}}), "\"حدثنا\""},
-        {"hamza phrase", words({"أبي هريرة"}, {{&SearchQuery::hamza}}), "\"ابي\" + \"هريره\""},
-        {"with titles", words({"باب"}, {{&SearchQuery::inTitles}}), "\"باب\""},
+        {"common word", words({"الله"})},
+        {"phrase", words({"رسول الله"})},
+        {"prefix", words({"حد*"})},
+        {"near pair", words(pair, {{&SearchQuery::near}})},
+        {"rare word", words({"القزويني"})},
+        {"ordered near pair", words(pair, {{&SearchQuery::near}, {&SearchQuery::ordered}})},
+        {"affix word", words({"صلاة"}, {{&SearchQuery::affix}})},
+        {"morph word", words({"المسلمون"}, {{&SearchQuery::morph}})},
+        {"leading wildcard", words({"*ثنا"})},
+        {"main text only", words({"حدثنا"}, {{&SearchQuery::inHawashi, false}})},
+        {"hamza phrase", words({"أبي هريرة"}, {{&SearchQuery::hamza}})},
+        {"with titles", words({"باب"}, {{&SearchQuery::inTitles}})},
     };
 }
 
 struct Timing {
-    double firstMs = 0;
+    double firstMs = -1; // to the first batch holding hits
     double totalMs = 0;
     qsizetype hits = 0;
 };
@@ -79,24 +92,24 @@ Timing runEngine(SearchEngine& engine, const SearchQuery& q)
     Timing t;
     QElapsedTimer timer;
     timer.start();
-    bool first = true;
     engine.run(q, [&](const QList<SearchHit>& hits, bool) {
-        if (first && !hits.isEmpty()) {
+        if (t.firstMs < 0 && !hits.isEmpty())
             t.firstMs = double(timer.nsecsElapsed()) / 1e6;
-            first = false;
-        }
         t.hits += hits.size();
     });
     t.totalMs = double(timer.nsecsElapsed()) / 1e6;
     return t;
 }
 
-Timing runBaseline(SQLiteDB& db, const QString& expr)
+// The bare statement: every rowid of the expression, or the first `limit`.
+Timing runBare(SQLiteDB& db, const QString& expr, int limit = -1)
 {
     Timing t;
     QElapsedTimer timer;
     timer.start();
-    if (auto st = db.prepare("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ?")) {
+    const QString sql = limit < 0 ? QStringLiteral("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ?")
+                                  : QStringLiteral("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ? LIMIT %1").arg(limit);
+    if (auto st = db.prepare(sql)) {
         st->bind({expr});
         while (st->step())
             ++t.hits;
@@ -105,14 +118,86 @@ Timing runBaseline(SQLiteDB& db, const QString& expr)
     return t;
 }
 
-template <typename F>
-Timing median(int repeats, F&& work)
+double median(std::vector<double> values)
 {
-    std::vector<Timing> all;
-    for (int i = 0; i < repeats; ++i)
-        all.push_back(work());
-    std::sort(all.begin(), all.end(), [](const Timing& a, const Timing& b) { return a.totalMs < b.totalMs; });
-    return all[all.size() / 2];
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+long residentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+void benchLibrary(const bench::InstalledStore& store, const char* label, int repeats)
+{
+    auto lib = Library::open(store.dbPath);
+    auto bare = SQLiteDB::open(store.dbPath, true);
+    if (!lib || !bare) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(store.dbPath));
+        return;
+    }
+    const long before = residentKilobytes();
+    const auto snapshot = PageMap::snapshot(lib->main().path());
+    const long after = residentKilobytes();
+    const auto range = bare->rows(QStringLiteral("SELECT MIN(id), MAX(id) FROM pages"));
+    std::printf("\n== %s: %lld pages, %lld books, page ids %lld … %lld\n", label, (long long)store.pages,
+                (long long)store.books,
+                (long long)(range.isEmpty() ? 0 : range[0].integer(0).value_or(0)),
+                (long long)(range.isEmpty() ? 0 : range[0].integer(1).value_or(0)));
+    std::printf("page map: %s, %.1f MB resident, %.1f bytes per page\n",
+                snapshot ? "built" : "none (fallback path)", double(after - before) / 1024.0,
+                store.pages > 0 ? double(after - before) * 1024.0 / double(store.pages) : 0.0);
+
+    SearchEngine engine(*lib);
+    const QList<Case> all = cases();
+    runEngine(engine, all.first().query); // warms the title cache and the connection pages
+
+    struct Row {
+        const char* name;
+        qsizetype hits, bareRows;
+        double run, first, bareAll, bareFirst;
+    };
+    std::vector<Row> rows;
+    for (const Case& c : all) {
+        const QString expr = engine.ftsExpression(c.query).value_or(QString());
+        std::vector<double> run, first, bareAll, bareFirst;
+        Timing lastRun, lastBare;
+        for (int i = 0; i < repeats; ++i) {
+            lastRun = runEngine(engine, c.query);
+            run.push_back(lastRun.totalMs);
+            first.push_back(lastRun.firstMs);
+            lastBare = runBare(*bare, expr);
+            bareAll.push_back(lastBare.totalMs);
+            bareFirst.push_back(runBare(*bare, expr, firstBatchRows).totalMs);
+        }
+        rows.push_back({c.name, lastRun.hits, lastBare.hits, median(run), median(first), median(bareAll),
+                        median(bareFirst)});
+    }
+
+    std::printf("\nall hits (median of %d)\n", repeats);
+    std::printf("%-18s %8s %10s %9s %10s %7s\n", "query", "hits", "run ms", "fts rows", "fts ms", "ratio");
+    for (const Row& r : rows)
+        std::printf("%-18s %8lld %10.3f %9lld %10.3f %7.2f\n", r.name, (long long)r.hits, r.run,
+                    (long long)r.bareRows, r.bareAll, r.bareAll > 0 ? r.run / r.bareAll : 0.0);
+
+    std::printf("\nfirst batch (median of %d)\n", repeats);
+    std::printf("%-18s %10s %10s %12s %7s\n", "query", "first ms", "fts all ms", "fts 200 ms", "ratio");
+    for (const Row& r : rows) {
+        if (r.first < 0)
+            std::printf("%-18s %10s %10.3f %12.3f %7s\n", r.name, "-", r.bareAll, r.bareFirst, "-");
+        else
+            std::printf("%-18s %10.3f %10.3f %12.3f %7.2f\n", r.name, r.first, r.bareAll, r.bareFirst,
+                        r.bareAll > 0 ? r.first / r.bareAll : 0.0);
+    }
 }
 
 } // namespace
@@ -120,68 +205,24 @@ Timing median(int repeats, F&& work)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QString catalogPath = QStringLiteral(QUORVEL_SOURCE_DIR) + "/tests/data/catalog.json";
-    int scale = defaultScale;
-    int repeats = defaultRepeats;
-    const QStringList args = app.arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString value = i + 1 < args.size() ? args[i + 1] : QString();
-        if (args[i] == "--corpus") {
-            catalogPath = QFileInfo(value).isDir() ? value + "/catalog.json" : value;
-            ++i;
-        } else if (args[i] == "--scale") {
-            scale = std::max(1, value.toInt());
-            ++i;
-        } else if (args[i] == "--repeat") {
-            repeats = std::max(1, value.toInt());
-            ++i;
-        } else {
-            std::fprintf(stderr, "usage: bench_search [--corpus catalog.json] [--scale N] [--repeat N]\n");
-            return 2;
-        }
-    }
+    const bench::BenchArgs args(app.arguments());
+    const int copies = args.number(QStringLiteral("--copies"), defaultCopies, 2);
+    const int repeats = args.number(QStringLiteral("--repeat"), defaultRepeats, 1);
 
     // Everything the library touches stays in a scratch folder.
-    QTemporaryDir dir;
-    qputenv("HOME", dir.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
-    qputenv("QUORVEL_USERDB", dir.filePath("user.db").toUtf8());
+    QTemporaryDir scratch;
+    qputenv("HOME", scratch.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", scratch.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", scratch.filePath("data").toUtf8());
+    qputenv("QUORVEL_USERDB", scratch.filePath("user.db").toUtf8());
+    const QString folder = args.text(QStringLiteral("--keep"), scratch.path());
+    QDir().mkpath(folder);
 
-    const QString dbPath = dir.filePath("library.db");
-    QElapsedTimer buildTimer;
-    buildTimer.start();
-    const auto built = bench::buildCorpusLibrary(catalogPath, scale, dbPath);
-    if (!built) {
-        std::fprintf(stderr, "cannot build a library from %s\n", qPrintable(catalogPath));
+    const auto single = bench::sampleStore(QDir(folder).filePath(QStringLiteral("sample-1x.db")), 1);
+    const auto scaled = bench::sampleStore(QDir(folder).filePath(QStringLiteral("sample-%1x.db").arg(copies)), copies);
+    if (!single || !scaled)
         return 1;
-    }
-    const std::int64_t pages = *built;
-    auto lib = Library::open(dbPath);
-    auto baselineDb = lib ? lib->newSearchConnection() : nullptr;
-    if (!lib || !baselineDb) {
-        std::fprintf(stderr, "cannot open the built library\n");
-        return 1;
-    }
-    std::printf("library: %lld pages (%d copies of %s), built in %.0f ms; median of %d runs\n",
-                (long long)pages, scale, qPrintable(QFileInfo(catalogPath).fileName()),
-                double(buildTimer.elapsed()), repeats);
-
-    SearchEngine engine(*lib);
-    const QList<Case> all = cases();
-    // The first run builds the page map and reads the tables of contents.
-    const Timing cold = runEngine(engine, all.first().query);
-    std::printf("cold first run (page map, vocabulary table): %.2f ms, %lld hits\n\n", cold.totalMs,
-                (long long)cold.hits);
-
-    std::printf("%-20s %8s %10s %10s %9s %10s %7s\n", "query", "hits", "first ms", "run ms", "fts rows",
-                "fts ms", "ratio");
-    for (const Case& c : all) {
-        const Timing run = median(repeats, [&] { return runEngine(engine, c.query); });
-        const Timing plain = median(repeats, [&] { return runBaseline(*baselineDb, c.baseline); });
-        std::printf("%-20s %8lld %10.2f %10.2f %9lld %10.2f %7.1f\n", c.name, (long long)run.hits, run.firstMs,
-                    run.totalMs, (long long)plain.hits, plain.totalMs,
-                    plain.totalMs > 0 ? run.totalMs / plain.totalMs : 0.0);
-    }
+    benchLibrary(*single, "sample release, 1x", repeats);
+    benchLibrary(*scaled, qPrintable(QStringLiteral("sample release, %1x, spread book ids").arg(copies)), repeats);
     return 0;
 }
