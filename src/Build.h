@@ -11,6 +11,8 @@ inline constexpr const char* displayName = "مكتبة قورفل";
 namespace build {
 inline constexpr const char* version = QUORVEL_VERSION;
 inline constexpr int number = QUORVEL_BUILD;
+// The build number as the build system gave it, read strictly by the update check.
+inline constexpr const char* numberText = QUORVEL_BUILD_TEXT;
 } // namespace build
 
 } // namespace quorvel

@@ -4,6 +4,7 @@
 #include "core/ModeDispatch.h"
 #include "core/Preferences.h"
 #include "dist/DistCLI.h"
+#include "dist/Updater.h"
 #include "mcp/MCPServer.h"
 #include "search/SearchCLI.h"
 
@@ -57,6 +58,7 @@ int main(int argc, char** argv)
     case ModeDispatch::Mode::Window:
         return quorvel::AppDelegate::run(argc, argv);
     case ModeDispatch::Mode::CheckUpdate:
+        return quorvel::Updater::runCommandLine(argc, argv);
     case ModeDispatch::Mode::Ai:
     case ModeDispatch::Mode::Smart:
         break;
