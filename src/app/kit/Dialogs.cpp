@@ -2,6 +2,7 @@
 
 #include "core/Theme.h"
 
+#include <QColorDialog>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -160,6 +161,21 @@ std::optional<QString> saveFile(const QString& message, const QString& suggested
     if (path.isEmpty())
         return std::nullopt;
     return path;
+}
+
+std::optional<QColor> chooseColor(const QString& title, const QColor& initial, QWidget* window)
+{
+    Request request{Kind::Color, title, {}, initial.name(), {}, {}, false, window != nullptr};
+    if (auto answer = preempted(request)) {
+        if (!*answer)
+            return std::nullopt;
+        const QColor chosen(**answer);
+        return chosen.isValid() ? std::optional<QColor>(chosen) : std::nullopt;
+    }
+    const QColor chosen = QColorDialog::getColor(initial, window, title);
+    if (!chosen.isValid())
+        return std::nullopt;
+    return chosen;
 }
 
 } // namespace Dialogs

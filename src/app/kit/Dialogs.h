@@ -6,6 +6,7 @@
 // which records each request and hands back scripted answers, and no modal
 // dialog ever opens under it.
 
+#include <QColor>
 #include <QList>
 #include <QString>
 
@@ -18,7 +19,7 @@ namespace quorvel {
 
 namespace Dialogs {
 
-enum class Kind { Alert, Prompt, OpenFile, SaveFile };
+enum class Kind { Alert, Prompt, OpenFile, SaveFile, Color };
 
 struct Request {
     Kind kind = Kind::Alert;
@@ -59,6 +60,10 @@ std::optional<QString> openFile(const QString& message, const QString& filter = 
 // A file chooser for a file to write; the chosen path or nothing.
 std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter = {},
                                 QWidget* window = nullptr);
+
+// A colour chooser opened on `initial`; the chosen colour or nothing. A
+// responder answers with a colour name ("#rrggbb").
+std::optional<QColor> chooseColor(const QString& title, const QColor& initial, QWidget* window = nullptr);
 
 } // namespace Dialogs
 
