@@ -10,6 +10,7 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
+#include "dist/ui/UpdateCheck.h"
 #include "reader/PlaceholderView.h"
 
 #include <QApplication>
@@ -197,6 +198,7 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     mainWC_->show();
     mainWC_->raise();
     mainWC_->activateWindow();
+    Updater::checkOnLaunch();
     return Outcome::Running;
 }
 

@@ -1,6 +1,7 @@
 #include "app/MainWindowController.h"
 
 #include "Build.h"
+#include "app/SettingsWindowController.h"
 #include "app/TabStrip.h"
 #include "app/WelcomeView.h"
 #include "app/kit/BarView.h"
@@ -141,7 +142,8 @@ QWidget* MainWindowController::buildTopBar()
                             self->saveSession(true);
                     }),
             command("rectangle.on.rectangle", "النوافذ", QFont::Normal, nullptr),
-            command("gearshape.fill", "الإعدادات", QFont::Normal, nullptr),
+            command("gearshape.fill", "الإعدادات", QFont::Normal,
+                    [] { SettingsWindowController::show(Library::shared()); }),
             command("envelope.fill", "الإبلاغ عن خطأ", QFont::Normal, nullptr),
             command("leaf.fill", "عن مكتبة قورفل", QFont::Normal, nullptr),
         },

@@ -163,6 +163,30 @@ std::optional<QString> saveFile(const QString& message, const QString& suggested
     return path;
 }
 
+std::optional<int> choose(const QString& title, const QString& text, const QStringList& buttons, QWidget* window)
+{
+    Request request{Kind::Choice, title, text, {}, {}, {}, false, window != nullptr, buttons};
+    if (auto answer = preempted(request)) {
+        if (!*answer)
+            return std::nullopt;
+        const qsizetype index = buttons.indexOf(**answer);
+        return index >= 0 ? std::optional<int>(int(index)) : std::nullopt;
+    }
+    QMessageBox box(window);
+    box.setText(title);
+    if (!text.isEmpty())
+        box.setInformativeText(text);
+    QList<QAbstractButton*> pressed;
+    for (const QString& button : buttons)
+        pressed << box.addButton(button, pressed.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+    if (!pressed.isEmpty())
+        box.setDefaultButton(qobject_cast<QPushButton*>(pressed.first()));
+    box.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box.exec();
+    const qsizetype index = pressed.indexOf(box.clickedButton());
+    return index >= 0 ? std::optional<int>(int(index)) : std::nullopt;
+}
+
 std::optional<QColor> chooseColor(const QString& title, const QColor& initial, QWidget* window)
 {
     Request request{Kind::Color, title, {}, initial.name(), {}, {}, false, window != nullptr};

@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QList>
+#include <QStringList>
 #include <QString>
 
 #include <functional>
@@ -19,7 +20,7 @@ namespace quorvel {
 
 namespace Dialogs {
 
-enum class Kind { Alert, Prompt, OpenFile, SaveFile, Color };
+enum class Kind { Alert, Prompt, OpenFile, SaveFile, Color, Choice };
 
 struct Request {
     Kind kind = Kind::Alert;
@@ -30,6 +31,7 @@ struct Request {
     QString filter;   // the file filter (panels)
     bool multiline = false;
     bool hasWindow = false; // shown on a window rather than application-modal
+    QStringList buttons;    // the buttons of a choice, the default first
 };
 
 // Answers a request in place of the user: the accepted text or path, or
@@ -60,6 +62,13 @@ std::optional<QString> openFile(const QString& message, const QString& filter = 
 // A file chooser for a file to write; the chosen path or nothing.
 std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter = {},
                                 QWidget* window = nullptr);
+
+// A message with several buttons, the first the default, shown modally
+// (application-modal without a window). Returns the index of the button
+// pressed; nothing when the dialog is dismissed otherwise. A responder answers
+// with the button's title.
+std::optional<int> choose(const QString& title, const QString& text, const QStringList& buttons,
+                          QWidget* window = nullptr);
 
 // A colour chooser opened on `initial`; the chosen colour or nothing. A
 // responder answers with a colour name ("#rrggbb").
