@@ -11,7 +11,7 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "dist/ui/UpdateCheck.h"
-#include "reader/PlaceholderView.h"
+#include "reader/ReaderView.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -49,6 +49,7 @@ constexpr std::int64_t kAutosaveTestBook = 479;
 constexpr std::int64_t kAutosaveTestFirstSeq = 17;
 constexpr std::int64_t kAutosaveTestNextSeq = 23;
 constexpr int kAutosaveTestDelayMs = 500;
+constexpr double kAutosaveTestFraction = 0.5;
 constexpr double kUiFontSize = 13;
 constexpr int kWindowIconPixels = 256;
 // The status of a launch that could not open any library.
@@ -182,10 +183,10 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         QTimer::singleShot(kAutosaveTestDelayMs, mainWC_, [main] {
             if (!main || main->active() < 0)
                 return;
-            // The page view stands in for the reader until it exists; the
-            // reader also takes the half-way scroll position here.
-            if (auto* page = qobject_cast<PlaceholderView*>(main->tabs().at(main->active())->view()))
-                page->go(kAutosaveTestNextSeq);
+            if (ReaderView* reader = main->tabs().at(main->active())->reader()) {
+                reader->go(kAutosaveTestNextSeq);
+                reader->setScrollFraction(kAutosaveTestFraction);
+            }
         });
         return Outcome::Running;
     }

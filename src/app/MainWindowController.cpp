@@ -16,6 +16,7 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "reader/PlaceholderView.h"
+#include "reader/ReaderView.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -382,10 +383,10 @@ TabContent* MainWindowController::tabFor(const Json::Value& entry)
 {
     const QString kind = Json::strictString(entry, "k").value_or(QString());
     TabContent* view = nullptr;
-    if (kind == QLatin1String(PlaceholderView::bookKind))
-        view = new PlaceholderView(*lib_, PlaceholderView::Content::Book);
-    else if (kind == QLatin1String(PlaceholderView::searchKind))
-        view = new PlaceholderView(*lib_, PlaceholderView::Content::Search);
+    if (kind == QLatin1String(ReaderView::sessionKind))
+        return wire(ReaderView::fromSession(lib_, entry));
+    if (kind == QLatin1String(PlaceholderView::searchKind))
+        view = new PlaceholderView(*lib_);
     if (view && !view->restore(entry)) {
         delete view;
         view = nullptr;
@@ -420,21 +421,71 @@ void MainWindowController::focusSearch()
     searchField_->setFocus();
 }
 
-void MainWindowController::openBook(std::int64_t bookId, std::optional<std::int64_t> seq)
+void MainWindowController::openBook(std::int64_t bookId, std::optional<std::int64_t> seq,
+                                    const QList<SearchQuery::Term>& highlight, const std::optional<SearchQuery>& query)
 {
     const std::optional<Book> book = lib_->book(bookId);
     if (!book)
         return;
+    // Only book tabs count: a search tab showing the book keeps its reader.
     for (int i = 0; i < tabs_.size(); ++i) {
-        auto* reader = qobject_cast<PlaceholderView*>(tabs_[i]->view());
-        if (!reader || reader->content() != PlaceholderView::Content::Book || reader->bookId() != bookId)
+        ReaderView* reader = tabs_[i]->reader();
+        if (!reader || reader->book().id != bookId)
             continue;
         select(i);
-        if (seq)
-            reader->go(*seq);
+        if (!seq)
+            return;
+        reader->setQuery(query);
+        reader->setHighlight(highlight);
+        reader->go(*seq, true);
         return;
     }
-    add(new PlaceholderView(*lib_, bookId, seq.value_or(0)));
+    auto* reader = new ReaderView(lib_, *book, seq);
+    reader->setQuery(query);
+    if (!highlight.isEmpty())
+        reader->setHighlight(highlight);
+    add(wire(reader));
+}
+
+ReaderView* MainWindowController::wire(ReaderView* reader)
+{
+    if (!reader)
+        return nullptr;
+    QPointer<MainWindowController> self(this);
+    QPointer<ReaderView> view(reader);
+    reader->onOpenBook = [self](std::int64_t book, std::optional<std::int64_t> page) {
+        if (self)
+            self->openBook(book, page);
+    };
+    reader->onSearchInBook = [self, view](const QString& text) {
+        if (!self || !view)
+            return;
+        SearchQuery query;
+        query.andPhrases = {text};
+        query.scope = QList<std::int64_t>{view->book().id};
+        self->runSearch(query);
+    };
+    reader->onScroll = [self] {
+        if (self)
+            self->scheduleAutosave();
+    };
+    reader->onChange = [self, view, shown = reader->title()]() mutable {
+        if (!self || !view)
+            return;
+        if (view->title() != shown) {
+            shown = view->title();
+            self->refreshStrip();
+        }
+        self->scheduleAutosave();
+    };
+    return reader;
+}
+
+void MainWindowController::runSearch(const SearchQuery& query)
+{
+    if (query.isEmpty())
+        return;
+    add(new PlaceholderView(*lib_, query));
 }
 
 void MainWindowController::quickSearch()
@@ -458,9 +509,7 @@ void MainWindowController::quickSearch()
         query.andPhrases = {text.mid(1, text.size() - 2)};
     else
         query.andPhrases = text.split(u' ', Qt::SkipEmptyParts);
-    if (query.isEmpty())
-        return;
-    add(new PlaceholderView(*lib_, query));
+    runSearch(query);
 }
 
 void MainWindowController::closeEvent(QCloseEvent* event)

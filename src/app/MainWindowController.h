@@ -7,6 +7,7 @@
 
 #include "app/TabItem.h"
 #include "core/Json.h"
+#include "search/SearchQuery.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -26,6 +27,7 @@ namespace quorvel {
 class BarView;
 class Library;
 class PillView;
+class ReaderView;
 class TabStrip;
 class WelcomeView;
 
@@ -78,9 +80,14 @@ public:
 
     void focusSearch();
 
-    // Shows a book at a page in a book tab, reusing the tab that shows it.
-    // Does nothing for a book outside the catalogue.
-    void openBook(std::int64_t bookId, std::optional<std::int64_t> seq);
+    // Shows a book in a book tab, reusing the tab that shows it: at `seq`
+    // with the given marks and search, or, without a seq, as the tab left it
+    // (a new tab at the book's last viewed page). Does nothing for a book
+    // outside the catalogue.
+    void openBook(std::int64_t bookId, std::optional<std::int64_t> seq,
+                  const QList<SearchQuery::Term>& highlight = {}, const std::optional<SearchQuery>& query = {});
+    // Opens a search tab for a query that asks for something.
+    void runSearch(const SearchQuery& query);
     // Runs the top bar's search field.
     void quickSearch();
 
@@ -113,6 +120,8 @@ private:
     // A view for a session entry, made by its kind and filled by its restore;
     // nullptr when no view takes the entry up.
     TabContent* tabFor(const Json::Value& entry);
+    // Connects a reader's callbacks to this window; returns the reader.
+    ReaderView* wire(ReaderView* reader);
     void saveFrame();
     void restoreFrame();
 

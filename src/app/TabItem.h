@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/kit/TabContent.h"
+#include "reader/ReaderView.h"
 
 #include <QPointer>
 #include <QString>
@@ -17,6 +18,8 @@ public:
     // The content view; empty once the view has been destroyed.
     TabContent* content() const { return content_; }
     QWidget* view() const { return content_; }
+    // The reader of a book tab; nullptr for any other tab.
+    ReaderView* reader() const { return qobject_cast<ReaderView*>(content_.data()); }
     // The title and the symbol shown on the tab; empty without a view.
     QString title() const { return content_ ? content_->title() : QString(); }
     QString icon() const { return content_ ? content_->symbol() : QString(); }

@@ -13,6 +13,7 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "reader/PlaceholderView.h"
+#include "reader/ReaderView.h"
 #include "support/ScopedEnv.h"
 
 #include <QLineEdit>
@@ -162,7 +163,7 @@ TEST_F(MainWindowTest, openBookReusesItsTabAndIgnoresUnknownBooks)
     w.openBook(1, 5);
     ASSERT_EQ(w.tabs().size(), 2);
     EXPECT_EQ(w.active(), 0);
-    auto* reader = qobject_cast<PlaceholderView*>(w.tabs()[0]->view());
+    ReaderView* reader = w.tabs()[0]->reader();
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->seq(), 5);
     EXPECT_EQ(w.tabs()[0]->title(), QStringLiteral("موطأ الإمام مالك"));

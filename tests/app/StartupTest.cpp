@@ -6,7 +6,7 @@
 #include "core/Arabic.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
-#include "reader/PlaceholderView.h"
+#include "reader/ReaderView.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -193,9 +193,9 @@ TEST_F(StartupTest, autosaveRunOpensItsBookAndMovesToTheNextPage)
     MainWindowController* w = app->mainWC();
     EXPECT_TRUE(w->isVisible());
     ASSERT_EQ(w->tabs().size(), 1);
-    auto* page = qobject_cast<PlaceholderView*>(w->tabs()[0]->view());
+    ReaderView* page = w->tabs()[0]->reader();
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(page->bookId(), 479);
+    EXPECT_EQ(page->book().id, 479);
     EXPECT_EQ(page->seq(), 17);
     QElapsedTimer waited;
     waited.start();

@@ -7,6 +7,7 @@
 #include "app/kit/Widgets.h"
 #include "core/Theme.h"
 #include "reader/PlaceholderView.h"
+#include "reader/ReaderView.h"
 
 #include <QMenu>
 #include <QTest>
@@ -146,7 +147,7 @@ TEST_F(TabStripTest, tabItemsShowTheTitleAndSymbolOfTheirView)
 {
     test::FixtureLib fixture;
     ASSERT_TRUE(fixture.lib);
-    auto* book = new PlaceholderView(*fixture.lib, 1, 1);
+    auto* book = new ReaderView(fixture.lib, *fixture.lib->book(1), 1);
     SearchQuery query;
     query.andPhrases = {QStringLiteral("الصلاة")};
     PlaceholderView search(*fixture.lib, query);

@@ -1,0 +1,760 @@
+#include "reader/ReaderView.h"
+
+#include "app/kit/BarView.h"
+#include "app/kit/MarkedScroller.h"
+#include "app/kit/RichTextBuilder.h"
+#include "app/kit/Widgets.h"
+#include "core/Arabic.h"
+#include "core/Library.h"
+#include "core/Notifier.h"
+#include "core/Theme.h"
+#include "reader/PageRenderer.h"
+#include "reader/TocModel.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSlider>
+#include <QSplitter>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kHeaderHeight = 40;
+constexpr int kFooterHeight = 38;
+constexpr int kHeaderLeading = 6;
+constexpr int kHeaderTrailing = 8;
+constexpr int kTitleGap = 12;
+constexpr int kSecondGroupSpacing = 2;
+constexpr int kFooterSpacing = 6;
+constexpr int kFooterInsetV = 4;
+constexpr int kFooterInsetH = 8;
+constexpr int kSpacerWidth = 10;
+constexpr double kTitleSize = 19;
+constexpr double kFieldFontSize = 13;
+constexpr double kPopupFontSize = 12;
+constexpr double kHitLabelSize = 12;
+constexpr int kHitLabelWidth = 44;
+constexpr int kPageFindWidth = 190;
+constexpr int kBookFindWidth = 200;
+constexpr int kPageFieldWidth = 64;
+constexpr int kOutlineRowHeight = 26;
+constexpr int kOutlineIndent = 14;
+constexpr int kTextInsetH = 34;
+constexpr int kTextInsetV = 22;
+constexpr int kFlashDelayMs = 120;
+constexpr int kFlashLengthMs = 450;
+
+constexpr char kTocTip[] = "إظهار/إخفاء فهرس الكتاب";
+constexpr char kCardTip[] = "بطاقة الكتاب";
+constexpr char kFindInBookTip[] = "البحث في هذا الكتاب";
+constexpr char kAuthorBooksTip[] = "كتب المؤلّف الأخرى";
+constexpr char kAuthorBioTip[] = "ترجمة المؤلّف";
+constexpr char kToolsTip[] = "أدوات ذكية: مصادر النص، الإسناد، الطبعات، شجرة المسألة";
+constexpr char kFavTip[] = "إضافة الكتاب إلى المفضّلة";
+constexpr char kFirstTip[] = "الصفحة الأولى";
+constexpr char kPreviousTip[] = "الصفحة السابقة";
+constexpr char kNextTip[] = "الصفحة التالية";
+constexpr char kLastTip[] = "الصفحة الأخيرة";
+constexpr char kTashkeelTip[] = "إظهار/إخفاء التشكيل";
+constexpr char kNoteTip[] = "تعليق على هذه الصفحة";
+constexpr char kCopyTip[] = "نسخ الصفحة أو المحدَّد مع العزو";
+constexpr char kHitUpTip[] = "التطابق السابق (⇧⌘G)";
+constexpr char kHitDownTip[] = "التطابق التالي (⌘G)";
+constexpr char kPageFindPlaceholder[] = "بحث في الصفحة";
+constexpr char kCollapseTip[] = "إظهار/إخفاء جدول النتائج";
+constexpr char kBookFindPlaceholder[] = "بحث في الكتاب";
+constexpr char kVolumeCaption[] = "الجزء";
+constexpr char kPageCaption[] = "الصفحة";
+constexpr char kBackTip[] = "رجوع";
+constexpr char kForwardTip[] = "تقدّم";
+constexpr char kBookNotesTip[] = "تعليقات هذا الكتاب";
+constexpr char kHitSeparator[] = " / ";
+
+constexpr char kNoteSymbol[] = "note.text";
+constexpr char kNoteBadgeSymbol[] = "note.text.badge.plus";
+constexpr double kNoteSymbolSize = 16;
+
+QColor secondaryLabelColor()
+{
+    return QGuiApplication::palette().color(QPalette::PlaceholderText);
+}
+
+// The page text's inset around the text, as the document's frame margins.
+void setInset(QTextDocument* document)
+{
+    QTextFrameFormat frame = document->rootFrame()->frameFormat();
+    frame.setLeftMargin(kTextInsetH);
+    frame.setRightMargin(kTextInsetH);
+    frame.setTopMargin(kTextInsetV);
+    frame.setBottomMargin(kTextInsetV);
+    document->rootFrame()->setFrameFormat(frame);
+}
+
+// Lays the whole document out, so that its height and positions are final.
+void ensureLayout(QTextDocument* document)
+{
+    document->documentLayout()->blockBoundingRect(document->lastBlock());
+}
+
+} // namespace
+
+ReaderView::ReaderView(std::shared_ptr<Library> lib, const Book& book, std::optional<std::int64_t> seq, QWidget* parent)
+    : TabContent(parent), lib_(std::move(lib)), book_(book)
+{
+    Q_ASSERT(lib_);
+    std::tie(minSeq_, maxSeq_) = lib_->seqRange(book_.id);
+    seq_ = seq ? *seq : lib_->lastViewed(book_.id).value_or(minSeq_);
+    tashkeel_ = lib_->tashkeel(book_.id);
+    build();
+    loadBook();
+    go(seq_, false);
+    connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, &ReaderView::settingsChanged);
+}
+
+ReaderView::~ReaderView() = default;
+
+ReaderView* ReaderView::fromSession(std::shared_ptr<Library> lib, const Json::Value& entry)
+{
+    const std::optional<QString> kind = Json::strictString(entry, "k");
+    const std::optional<std::int64_t> bookId = Json::strictInt(entry, "b");
+    const std::optional<std::int64_t> seq = Json::strictInt(entry, "s");
+    if (kind != QLatin1String(sessionKind) || !bookId || !seq)
+        return nullptr;
+    const std::optional<Book> book = lib->book(*bookId);
+    if (!book)
+        return nullptr;
+    auto* reader = new ReaderView(std::move(lib), *book, *seq);
+    reader->restore(entry);
+    return reader;
+}
+
+// ---- Construction -----------------------------------------------------------
+
+void ReaderView::build()
+{
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    // The contents pane and the page text, the contents first: the right
+    // pane of a right-to-left window.
+    outline_ = new QTreeView;
+    tocModel_ = new TocModel(outline_);
+    outline_->setModel(tocModel_);
+    outline_->setHeaderHidden(true);
+    outline_->setIndentation(kOutlineIndent);
+    outline_->setUniformRowHeights(true);
+    outline_->setFrameShape(QFrame::NoFrame);
+    outline_->setTextElideMode(Qt::ElideRight);
+    outline_->setFont(Theme::ui(kFieldFontSize));
+    outline_->setStyleSheet(QStringLiteral("QTreeView::item { height: %1px; }").arg(kOutlineRowHeight));
+    outline_->setMinimumWidth(tocMinWidth);
+    {
+        QPalette p = outline_->palette();
+        p.setColor(QPalette::Base, Theme::panel().resolve());
+        outline_->setPalette(p);
+    }
+    QPointer<ReaderView> self(this);
+    connect(outline_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [self](const QModelIndex& current) {
+                if (self)
+                    self->outlineClicked(current);
+            });
+
+    textView_ = new QTextBrowser;
+    textView_->setOpenLinks(false);
+    textView_->setReadOnly(true);
+    textView_->setFrameShape(QFrame::NoFrame);
+    textView_->setLayoutDirection(Qt::RightToLeft);
+    scroller_ = new MarkedScroller;
+    textView_->setVerticalScrollBar(scroller_);
+    textView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    textView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(scroller_, &QScrollBar::valueChanged, this, [self] {
+        if (self && self->onScroll)
+            self->onScroll();
+    });
+
+    split_ = new QSplitter(Qt::Horizontal);
+    split_->setHandleWidth(1);
+    split_->setChildrenCollapsible(false);
+    split_->addWidget(outline_);
+    split_->addWidget(textView_);
+    // A change of width goes to the page text.
+    split_->setStretchFactor(0, 0);
+    split_->setStretchFactor(1, 1);
+
+    column->addWidget(buildHeader());
+    column->addWidget(split_, 1);
+    column->addWidget(buildFooter());
+    setFocusProxy(textView_);
+    applyBackground();
+}
+
+QWidget* ReaderView::buildHeader()
+{
+    QPointer<ReaderView> self(this);
+    auto guarded = [self](void (ReaderView::*method)()) {
+        return [self, method] {
+            if (self)
+                (self.data()->*method)();
+        };
+    };
+    auto tool = [](const char* symbol, const char* tip, double size, std::function<void()> action,
+                   const QList<QColor>& colors = {}) {
+        return iconButton(QString::fromLatin1(symbol), QString::fromUtf8(tip), size, colors, QFont::Normal, std::move(action));
+    };
+    // A control whose command comes with a later part of the reader: in
+    // place, but disabled.
+    auto waiting = [this](HoverButton* button) {
+        button->setEnabled(false);
+        waiting_.append(button);
+        return button;
+    };
+
+    header_ = new BarView;
+    header_->setFixedHeight(kHeaderHeight);
+
+    titleLabel_ = new Label(QString());
+    titleLabel_->setFont(Theme::reader(kTitleSize, true));
+    titleLabel_->setElideMode(Qt::ElideMiddle);
+    titleLabel_->setAlignment(Qt::AlignCenter);
+    {
+        QPalette p = titleLabel_->palette();
+        p.setColor(QPalette::WindowText, Theme::titleRed());
+        titleLabel_->setPalette(p);
+    }
+    titleLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    favBtn_ = waiting(tool("star", kFavTip, 16, nullptr, {Theme::gold()}));
+    auto* gap = new QWidget;
+    gap->setFixedWidth(kSpacerWidth);
+    auto* first = hstack(
+        {
+            tool("sidebar.right", kTocTip, 16, guarded(&ReaderView::toggleToc)),
+            waiting(tool("info.circle", kCardTip, 16, nullptr)),
+            tool("doc.text.magnifyingglass", kFindInBookTip, 16,
+                 [self] {
+                     if (self)
+                         self->bookFind_->setFocus();
+                 }),
+            waiting(tool("books.vertical", kAuthorBooksTip, 16, nullptr)),
+            waiting(tool("pencil.and.scribble", kAuthorBioTip, 16, nullptr)),
+            waiting(tool("sparkles", kToolsTip, 16, nullptr)),
+            favBtn_,
+            gap,
+            tool("forward.end.fill", kFirstTip, 14,
+                 [self] {
+                     if (self)
+                         self->go(self->minSeq_, true);
+                 }),
+            waiting(tool("arrowtriangle.right.fill", kPreviousTip, 14, nullptr)),
+            waiting(tool("arrowtriangle.left.fill", kNextTip, 14, nullptr)),
+            tool("backward.end.fill", kLastTip, 14,
+                 [self] {
+                     if (self)
+                         self->go(self->maxSeq_, true);
+                 }),
+        },
+        0);
+
+    tashkeelBtn_ = tool("character.textbox", kTashkeelTip, 16, [self] {
+        if (!self)
+            return;
+        self->tashkeel_ = !self->tashkeel_;
+        self->lib_->setTashkeel(self->book_.id, self->tashkeel_);
+        self->render();
+    });
+    noteBtn_ = waiting(tool(kNoteSymbol, kNoteTip, kNoteSymbolSize, nullptr, {Theme::gold(), Theme::emerald()}));
+
+    pageFind_ = new QLineEdit;
+    pageFind_->setPlaceholderText(QString::fromUtf8(kPageFindPlaceholder));
+    pageFind_->setFont(Theme::ui(kFieldFontSize));
+    pageFind_->setFixedWidth(kPageFindWidth);
+    pageFind_->setClearButtonEnabled(true);
+    connect(pageFind_, &QLineEdit::textChanged, this, [self](const QString& text) {
+        if (!self)
+            return;
+        self->lastFind_ = text;
+        self->hitIndex_ = 0;
+        self->render();
+    });
+
+    hitLabel_ = label(QString(), kHitLabelSize, QFont::Medium, secondaryLabelColor());
+    hitLabel_->setAlignment(Qt::AlignCenter);
+    hitLabel_->setMinimumWidth(kHitLabelWidth);
+
+    auto* second = hstack(
+        {
+            waiting(tool("doc.on.doc", kCopyTip, 16, nullptr)),
+            tashkeelBtn_,
+            noteBtn_,
+            waiting(tool("chevron.up", kHitUpTip, 13, nullptr)),
+            hitLabel_,
+            waiting(tool("chevron.down", kHitDownTip, 13, nullptr)),
+            pageFind_,
+        },
+        kSecondGroupSpacing);
+
+    auto* row = new QHBoxLayout(header_);
+    const bool rtl = QGuiApplication::isRightToLeft();
+    row->setContentsMargins(rtl ? kHeaderTrailing : kHeaderLeading, 0, rtl ? kHeaderLeading : kHeaderTrailing, 0);
+    row->setSpacing(kTitleGap);
+    row->addWidget(first, 0, Qt::AlignVCenter);
+    row->addWidget(titleLabel_, 1, Qt::AlignVCenter);
+    row->addWidget(second, 0, Qt::AlignVCenter);
+    return header_;
+}
+
+QWidget* ReaderView::buildFooter()
+{
+    QPointer<ReaderView> self(this);
+    footer_ = new BarView;
+    footer_->setFixedHeight(kFooterHeight);
+
+    collapseBtn_ = iconButton(QStringLiteral("minus.circle"), QString::fromUtf8(kCollapseTip), 14,
+                              {secondaryLabelColor()}, QFont::Normal, [self] {
+                                  if (self && self->onToggleResults)
+                                      self->onToggleResults();
+                              });
+    collapseBtn_->setVisible(false);
+
+    bookFind_ = new QLineEdit;
+    bookFind_->setPlaceholderText(QString::fromUtf8(kBookFindPlaceholder));
+    bookFind_->setFont(Theme::ui(kFieldFontSize));
+    bookFind_->setFixedWidth(kBookFindWidth);
+    bookFind_->setClearButtonEnabled(true);
+    onAction(bookFind_, [self](QObject*) {
+        if (self)
+            self->searchInBook();
+    });
+    findBtn_ = iconButton(QStringLiteral("magnifyingglass"), QString::fromUtf8(kBookFindPlaceholder), 15, [self] {
+        if (!self)
+            return;
+        if (self->bookFind_->text().isEmpty())
+            self->bookFind_->setFocus();
+        else
+            self->searchInBook();
+    });
+
+    volLabel_ = label(QString::fromUtf8(kVolumeCaption));
+    volPopup_ = new QComboBox;
+    volPopup_->setFont(Theme::ui(kPopupFontSize));
+    onAction(volPopup_, [self](QObject*) {
+        if (!self)
+            return;
+        const QStringList volumes = self->lib_->volumes(self->book_.id);
+        const int index = self->volPopup_->currentIndex();
+        if (index < 0 || index >= volumes.size())
+            return;
+        if (const auto seq = self->lib_->firstSeq(self->book_.id, volumes[index]))
+            self->go(*seq, true);
+    });
+
+    pageField_ = new QLineEdit;
+    pageField_->setFont(Theme::ui(kFieldFontSize, QFont::Medium));
+    pageField_->setAlignment(Qt::AlignCenter);
+    pageField_->setFixedWidth(kPageFieldWidth);
+    pageField_->setEnabled(false);
+    waiting_.append(pageField_);
+
+    slider_ = new QSlider(Qt::Horizontal);
+    // Acts once released, not while dragged.
+    slider_->setTracking(false);
+    slider_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    onAction(slider_, [self](QObject*) {
+        if (self)
+            self->go(self->slider_->value(), true);
+    });
+
+    const QColor secondary = secondaryLabelColor();
+    backBtn_ = iconButton(QStringLiteral("arrow.right.circle.fill"), QString::fromUtf8(kBackTip), 18, {secondary},
+                          QFont::Normal, [self] {
+                              if (self)
+                                  self->goBack();
+                          });
+    forwardBtn_ = iconButton(QStringLiteral("arrow.left.circle.fill"), QString::fromUtf8(kForwardTip), 18, {secondary},
+                             QFont::Normal, [self] {
+                                 if (self)
+                                     self->goForward();
+                             });
+    auto* notes = iconButton(QStringLiteral("bubble.left.fill"), QString::fromUtf8(kBookNotesTip), 18, {Theme::gold()},
+                             QFont::Normal, nullptr);
+    notes->setEnabled(false);
+    waiting_.append(notes);
+
+    auto* row = hstack({collapseBtn_, bookFind_, findBtn_, volLabel_, volPopup_, label(QString::fromUtf8(kPageCaption)),
+                        pageField_, slider_, backBtn_, forwardBtn_, notes},
+                       kFooterSpacing);
+    pin(footer_, row, {kFooterInsetV, kFooterInsetH, kFooterInsetV, kFooterInsetH});
+    return footer_;
+}
+
+// ---- Owner-facing state -------------------------------------------------------
+
+void ReaderView::setHighlight(const QList<Term>& terms)
+{
+    highlight_ = terms;
+    render();
+}
+
+void ReaderView::setQuery(const std::optional<SearchQuery>& query)
+{
+    query_ = query;
+}
+
+void ReaderView::setShowsResultsToggle(bool on)
+{
+    showsResultsToggle_ = on;
+    collapseBtn_->setVisible(on);
+}
+
+void ReaderView::searchInBook()
+{
+    const QString text = bookFind_->text();
+    if (!text.isEmpty() && onSearchInBook)
+        onSearchInBook(text);
+}
+
+QStringList ReaderView::tocTitles(std::int64_t seq) const
+{
+    return PageRenderer::tocTitles(roots_, seq);
+}
+
+// ---- Navigation ----------------------------------------------------------------
+
+void ReaderView::go(std::int64_t seq, bool record)
+{
+    const std::int64_t target = std::min(std::max(seq, minSeq_), maxSeq_);
+    if (record && target != seq_) {
+        back_.append(seq_);
+        fwd_.clear();
+    }
+    seq_ = target;
+    page_ = lib_->page(book_.id, seq_);
+    if (!page_) {
+        // A gap in the book: on to the next page that exists.
+        const std::optional<std::int64_t> next = lib_->main().scalarInt(
+            QStringLiteral("SELECT MIN(seq) FROM pages WHERE book_id=? AND seq>?"), {book_.id, target});
+        if (next) {
+            seq_ = *next;
+            page_ = lib_->page(book_.id, seq_);
+        }
+    }
+    lib_->setLastViewed(book_.id, seq_);
+    if (pendingLastHit_) {
+        pendingLastHit_ = false;
+        hitIndex_ = PageRenderer::lastHit;
+    } else {
+        hitIndex_ = 0;
+    }
+    {
+        const QSignalBlocker quiet(slider_);
+        slider_->setValue(int(seq_));
+    }
+    pageField_->setText(Arabic::num(page_ && page_->num ? *page_->num : seq_));
+    if (page_ && page_->vol) {
+        const int index = int(lib_->volumes(book_.id).indexOf(*page_->vol));
+        if (index >= 0)
+            volPopup_->setCurrentIndex(index);
+    }
+    const bool noted = lib_->note(book_.id, seq_).has_value();
+    noteBtn_->setIcon(Theme::symbol(QString::fromLatin1(noted ? kNoteBadgeSymbol : kNoteSymbol), kNoteSymbolSize,
+                                    {Theme::gold(), Theme::emerald()}));
+    render();
+    syncOutline();
+    if (onChange)
+        onChange();
+}
+
+void ReaderView::loadBook()
+{
+    titleLabel_->setText(book_.title);
+    roots_ = lib_->toc(book_.id);
+    tocModel_->setRoots(roots_);
+    {
+        const QSignalBlocker quiet(slider_);
+        slider_->setRange(int(minSeq_), int(std::max(minSeq_ + 1, maxSeq_)));
+    }
+    const QStringList volumes = lib_->volumes(book_.id);
+    volPopup_->clear();
+    for (const QString& volume : volumes)
+        volPopup_->addItem(Arabic::digits(volume));
+    volPopup_->setVisible(volumes.size() >= 2);
+    volLabel_->setVisible(volumes.size() >= 2);
+}
+
+void ReaderView::goBack()
+{
+    if (back_.isEmpty())
+        return;
+    const std::int64_t seq = back_.takeLast();
+    fwd_.append(seq_);
+    go(seq, false);
+}
+
+void ReaderView::goForward()
+{
+    if (fwd_.isEmpty())
+        return;
+    const std::int64_t seq = fwd_.takeLast();
+    back_.append(seq_);
+    go(seq, false);
+}
+
+// ---- Contents pane -----------------------------------------------------------------
+
+void ReaderView::toggleToc()
+{
+    if (roots_.isEmpty())
+        return;
+    const bool show = outline_->isHidden();
+    outline_->setVisible(show);
+    userHidToc_ = !show;
+    if (show)
+        layoutSplit();
+}
+
+void ReaderView::layoutSplit()
+{
+    if (QLayout* column = layout())
+        column->activate();
+    const int width = split_->width();
+    if (width <= 0)
+        return;
+    if (roots_.isEmpty()) {
+        outline_->hide();
+        split_->setSizes({0, width});
+        return;
+    }
+    const int pane = std::min(int(std::lround(width * tocShare)), tocMaxWidth);
+    split_->setSizes({pane, std::max(width - pane - split_->handleWidth(), 0)});
+}
+
+void ReaderView::syncOutline()
+{
+    if (roots_.isEmpty())
+        return;
+    const TocNodePtr node = lib_->chapter(book_.id, seq_);
+    if (!node)
+        return;
+    syncingOutline_ = true;
+    const QModelIndex index = tocModel_->indexOf(node.get());
+    if (index.isValid()) {
+        for (QModelIndex up = index.parent(); up.isValid(); up = up.parent())
+            outline_->expand(up);
+        outline_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        outline_->scrollTo(index);
+    }
+    syncingOutline_ = false;
+}
+
+void ReaderView::outlineClicked(const QModelIndex& index)
+{
+    if (syncingOutline_)
+        return;
+    if (const TocNode* node = TocModel::node(index))
+        go(node->seq, true);
+}
+
+// ---- Rendering -------------------------------------------------------------------------
+
+void ReaderView::render()
+{
+    PageRenderer::State state;
+    state.page = page_;
+    state.seq = seq_;
+    state.tashkeel = tashkeel_;
+    state.roots = roots_;
+    state.highlight = highlight_;
+    state.hitIndex = hitIndex_;
+    state.findText = pageFind_->text();
+    state.note = lib_->note(book_.id, seq_);
+    PageRenderer::Result result = PageRenderer::render(state);
+
+    QTextDocument* document = result.document.release();
+    setInset(document);
+    document->setParent(textView_);
+    // The view deletes a document of its own when it takes another; the
+    // pages given to it before are this reader's to delete.
+    const QPointer<QTextDocument> old = textView_->document();
+    textView_->setDocument(document);
+    if (old && old != document && old->parent() == textView_)
+        delete old;
+    hitRanges_ = std::move(result.hitRanges);
+    hitIndex_ = result.hitIndex;
+    applyBackground();
+    updateHitUI(true);
+}
+
+void ReaderView::applyBackground()
+{
+    QPalette p = textView_->palette();
+    p.setColor(QPalette::Base, Theme::parchment());
+    p.setColor(QPalette::Text, Theme::ink());
+    textView_->setPalette(p);
+}
+
+void ReaderView::settingsChanged()
+{
+    applyBackground();
+    render();
+}
+
+void ReaderView::setTashkeelVisible(bool on)
+{
+    tashkeel_ = on;
+    render();
+}
+
+void ReaderView::updateHitUI(bool)
+{
+    const int count = int(hitRanges_.size());
+    hitLabel_->setText(count == 0 ? QString()
+                                  : Arabic::num(hitIndex_ + 1) + QString::fromUtf8(kHitSeparator) + Arabic::num(count));
+    QTextDocument* document = textView_->document();
+    if (!document)
+        return;
+    ensureLayout(document);
+    const double height = std::max(document->size().height(), 1.0);
+    QList<double> marks;
+    marks.reserve(count);
+    for (const Arabic::Range& range : hitRanges_)
+        marks.append(RichText::rangeRect(*document, range.location, range.length).center().y() / height);
+    scroller_->setMarks(marks);
+
+    if (count == 0) {
+        scroller_->setValue(0);
+        return;
+    }
+    const Arabic::Range& current = hitRanges_[hitIndex_];
+    const QRectF rect = RichText::rangeRect(*document, current.location, current.length);
+    // Document positions include the inset, so it is not added again.
+    const double clip = textView_->viewport()->height();
+    double y = rect.center().y() - 0.5 * clip;
+    y = std::min(y, document->size().height() - clip);
+    y = std::max(y, 0.0);
+    scroller_->setValue(int(std::lround(y)));
+
+    QPointer<ReaderView> self(this);
+    QTimer::singleShot(kFlashDelayMs, this, [self] {
+        if (self)
+            self->flashCurrentHit();
+    });
+}
+
+void ReaderView::flashCurrentHit()
+{
+    // A short glow over the current hit, where another desktop shows its
+    // find indicator.
+    if (!window() || !window()->isVisible() || hitIndex_ < 0 || hitIndex_ >= hitRanges_.size())
+        return;
+    const Arabic::Range& current = hitRanges_[hitIndex_];
+    QTextEdit::ExtraSelection glow;
+    glow.cursor = QTextCursor(textView_->document());
+    glow.cursor.setPosition(int(current.location));
+    glow.cursor.setPosition(int(current.location + current.length), QTextCursor::KeepAnchor);
+    glow.format.setBackground(Theme::hitCurrent().lighter(125));
+    textView_->setExtraSelections({glow});
+    QPointer<QTextBrowser> view(textView_);
+    QTimer::singleShot(kFlashLengthMs, textView_, [view] {
+        if (view)
+            view->setExtraSelections({});
+    });
+}
+
+double ReaderView::scrollFraction() const
+{
+    const int range = scroller_->maximum();
+    if (range <= 0)
+        return 0;
+    return std::clamp(double(scroller_->value()) / range, 0.0, 1.0);
+}
+
+void ReaderView::setScrollFraction(double fraction)
+{
+    if (!isVisible()) {
+        // Before the first layout the page's height is not known yet.
+        pendingFraction_ = fraction;
+        return;
+    }
+    ensureLayout(textView_->document());
+    const int range = scroller_->maximum();
+    if (range <= 0)
+        return;
+    scroller_->setValue(int(std::lround(std::clamp(fraction, 0.0, 1.0) * range)));
+}
+
+void ReaderView::showEvent(QShowEvent* event)
+{
+    TabContent::showEvent(event);
+    QPointer<ReaderView> self(this);
+    if (!didSetSplit_) {
+        didSetSplit_ = true;
+        QTimer::singleShot(0, this, [self] {
+            if (self)
+                self->layoutSplit();
+        });
+    }
+    if (pendingFraction_) {
+        const double fraction = *pendingFraction_;
+        pendingFraction_.reset();
+        QTimer::singleShot(0, this, [self, fraction] {
+            if (self)
+                self->setScrollFraction(fraction);
+        });
+    }
+}
+
+// ---- Tab content ----------------------------------------------------------------------
+
+QString ReaderView::title() const
+{
+    return book_.title;
+}
+
+QString ReaderView::symbol() const
+{
+    return QStringLiteral("book.closed.fill");
+}
+
+Json::Value ReaderView::sessionJSON() const
+{
+    Json::Value tab = Json::Value::object();
+    tab["k"] = sessionKind;
+    tab["b"] = book_.id;
+    tab["s"] = seq_;
+    tab["y"] = pendingFraction_.value_or(scrollFraction());
+    return tab;
+}
+
+bool ReaderView::restore(const Json::Value& entry)
+{
+    const std::optional<QString> kind = Json::strictString(entry, "k");
+    const std::optional<std::int64_t> bookId = Json::strictInt(entry, "b");
+    const std::optional<std::int64_t> seq = Json::strictInt(entry, "s");
+    if (kind != QLatin1String(sessionKind) || bookId != book_.id || !seq)
+        return false;
+    if (*seq != seq_)
+        go(*seq, false);
+    if (entry.contains("y") && entry["y"].is_number())
+        setScrollFraction(entry["y"].get<double>());
+    return true;
+}
+
+} // namespace quorvel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/TocNode.h"
+
+#include <QAbstractItemModel>
+#include <QList>
+
+namespace quorvel {
+
+// A book's table of contents as a tree of titles for the reader's outline.
+// Each index points at its TocNode; the nodes belong to the tree handed in,
+// which the model keeps alive.
+class TocModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    using QAbstractItemModel::QAbstractItemModel;
+
+    // Replaces the whole tree.
+    void setRoots(const QList<TocNodePtr>& roots);
+    const QList<TocNodePtr>& roots() const { return roots_; }
+
+    // The node of an index; nullptr for the invisible root.
+    static TocNode* node(const QModelIndex& index);
+    // The index of a node of the tree; invalid for a node not in it.
+    QModelIndex indexOf(const TocNode* node) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    // The title for display and as the tool tip of a shortened row.
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    const QList<TocNodePtr>& childrenOf(const TocNode* node) const;
+
+    QList<TocNodePtr> roots_;
+};
+
+} // namespace quorvel
