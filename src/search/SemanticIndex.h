@@ -1,0 +1,129 @@
+#pragma once
+
+// Meaning-based search over the whole library. Every page has a vector (a
+// unit vector, or zeros for a page without a known word) in the memory-mapped
+// page matrix of the smart data directory; a query is embedded as the
+// smooth-inverse-frequency weighted mean of its words' vectors, and pages
+// rank by the dot product with it, all pages at once in one matrix-vector
+// product. The same object finds the vocabulary words nearest to a word.
+//
+// An index is made only by load() and shared as a
+// std::shared_ptr<const SemanticIndex>; every operation may run on any
+// thread at once. The one mutable part is the page-to-book table, built on
+// the first search restricted to books, under `lock`.
+
+#include "search/NpyArray.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace quorvel {
+
+class SQLiteDB;
+
+class SemanticIndex
+{
+public:
+    struct PageScore
+    {
+        std::int64_t pageId = 0;
+        float score = 0;
+        bool operator==(const PageScore&) const = default;
+    };
+    struct WordScore
+    {
+        QString word;
+        float score = 0;
+        bool operator==(const WordScore&) const = default;
+    };
+    struct RowScore
+    {
+        qsizetype row = 0;
+        float score = 0;
+        bool operator==(const RowScore&) const = default;
+    };
+
+    // The smoothing constant of the word weights a / (share + a).
+    static constexpr double sifA = 0.001;
+    static constexpr int defaultK = 60;
+    static constexpr int defaultRelated = 8;
+
+    // The index over the directory's four files, or nothing when one is
+    // missing, unreadable or inconsistent with the others, or when a matrix
+    // is too large for the matrix library's 32-bit sizes.
+    static std::shared_ptr<const SemanticIndex> load(const QString& dataDir);
+
+    // The words `related` never returns, in the vocabulary's normal form.
+    static const std::unordered_set<std::u16string>& stop();
+
+    int dim() const { return m_dim; }
+    const QStringList& words() const { return m_words; }
+    const std::vector<std::int64_t>& ids() const { return m_ids; }
+    qsizetype rows() const { return qsizetype(m_ids.size()); }
+    // The page matrix as mapped, rows × dim.
+    const NpyArray& vecs() const { return m_vecs; }
+
+    // The unit query vector of `text` (dim floats), or nothing when no word
+    // of it is in the vocabulary with a weight.
+    std::optional<std::vector<float>> embed(const QString& text) const;
+
+    // One score per page row: the row's dot product with `query`. All zeros
+    // when the page file holds no readable floats or `query` is not dim long.
+    std::vector<float> similarities(const std::vector<float>& query) const;
+
+    // The best `k` rows, best first (equal scores by ascending row), leaving
+    // out rows `allow` rejects; `allow` is asked only about rows that would
+    // enter the list. Empty for k below 1.
+    static std::vector<RowScore> topK(const std::vector<float>& scores, qsizetype k,
+                                      const std::function<bool(qsizetype)>& allow = {});
+
+    // The best `k` pages for `query`, restricted to the books of `scope` when
+    // given; a scope needs `db`, the library database, and is empty without.
+    std::vector<PageScore> vectorTopK(const std::vector<float>& query, qsizetype k = defaultK,
+                                      const std::optional<QSet<std::int64_t>>& scope = std::nullopt,
+                                      SQLiteDB* db = nullptr) const;
+
+    // vectorTopK of embed(text); empty when the text has no known word.
+    std::vector<PageScore> search(const QString& text, qsizetype k = defaultK,
+                                  const std::optional<QSet<std::int64_t>>& scope = std::nullopt,
+                                  SQLiteDB* db = nullptr) const;
+
+    // The vocabulary words nearest to `word`, at most `k`, nearest first;
+    // never the best-scoring row itself, words under three letters or stop
+    // words. Empty for an unknown word and for k below 1.
+    std::vector<WordScore> related(const QString& word, qsizetype k = defaultRelated) const;
+
+    SemanticIndex(const SemanticIndex&) = delete;
+    SemanticIndex& operator=(const SemanticIndex&) = delete;
+
+private:
+    explicit SemanticIndex(NpyArray vecs) : m_vecs(std::move(vecs)) {}
+
+    // The book of each page row; built once, then only read.
+    std::vector<std::int32_t> rowBookTable(SQLiteDB& db) const;
+
+    int m_dim = 0;
+    QStringList m_words;
+    QHash<QString, qsizetype> m_wordIndex;
+    std::vector<float> m_weights;  // one per "freq" entry, which may be fewer than words
+    std::vector<float> m_wordVecs; // V × dim
+    NpyArray m_vecs;               // N × dim, memory-mapped
+    std::vector<std::int64_t> m_ids;
+
+    mutable std::mutex m_lock; // guards m_rowBook
+    mutable std::optional<std::vector<std::int32_t>> m_rowBook;
+};
+
+} // namespace quorvel
