@@ -55,9 +55,11 @@ LoopbackHttpServer::LoopbackHttpServer(const QString& rootDir) : root_(QDir(root
                     const QString path = QUrl::fromPercentEncoding(line.value(1).split('?').value(0));
                     const Reply reply = answer(method, path);
                     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status)
-                        + "\r\nContent-Type: application/octet-stream\r\nContent-Length: "
-                        + QByteArray::number(reply.announced >= 0 ? reply.announced : reply.body.size())
-                        + "\r\nConnection: close\r\n\r\n";
+                        + "\r\nContent-Type: application/octet-stream\r\n";
+                    if (reply.withLength)
+                        head += "Content-Length: "
+                            + QByteArray::number(reply.announced >= 0 ? reply.announced : reply.body.size()) + "\r\n";
+                    head += "Connection: close\r\n\r\n";
                     socket->write(head + reply.body);
                     socket->disconnectFromHost();
                     buffer->clear();
@@ -88,6 +90,12 @@ void LoopbackHttpServer::cutShort(const QString& path)
     cutShort_.insert(path);
 }
 
+void LoopbackHttpServer::omitLength(const QString& path)
+{
+    QMutexLocker lock(&mutex_);
+    lengthless_.insert(path);
+}
+
 void LoopbackHttpServer::forceStatus(const QString& path, int status)
 {
     QMutexLocker lock(&mutex_);
@@ -113,7 +121,7 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
     QMutexLocker lock(&mutex_);
     if (cutShort_.contains(path))
         return {200, body.left(body.size() / 2), body.size()};
-    return {200, body};
+    return {200, body, -1, !lengthless_.contains(path)};
 }
 
 } // namespace quorvel::test

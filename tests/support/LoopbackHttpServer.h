@@ -36,12 +36,16 @@ public:
     // Answers requests for `path` with the file's full length announced but
     // only half of its bytes sent before the connection closes.
     void cutShort(const QString& path);
+    // Answers requests for `path` without a Content-Length: the body ends
+    // when the connection closes.
+    void omitLength(const QString& path);
 
     // Worker side; public for the thread's lambdas.
     struct Reply {
         int status = 200;
         QByteArray body;
         qsizetype announced = -1; // Content-Length when it differs from the body
+        bool withLength = true;   // false: no Content-Length at all
     };
     Reply answer(const QByteArray& method, const QString& path);
 
@@ -54,6 +58,7 @@ private:
     mutable QMutex mutex_;
     QHash<QString, int> forced_;
     QSet<QString> cutShort_;
+    QSet<QString> lengthless_;
 };
 
 } // namespace quorvel::test
