@@ -1,7 +1,13 @@
 #pragma once
 
-// The local language model: which GGUF file it is and the catalogue model the
-// application offers for download.
+// The local language model: which GGUF file it is, the catalogue model the
+// application offers for download, and the inference server that loads it (a
+// child process on the loopback address).
+//
+// The server functions block their thread and are meant for a
+// worker thread (the GUI thread stays free while a model loads). They keep one
+// child server for the whole process and take no lock of their own: callers
+// ask one question at a time, as the assistant panel and "--ai" do.
 
 #include <QString>
 
@@ -73,5 +79,41 @@ std::optional<QString> sha256(const QString& filePath);
 
 // Bytes available to the user on the volume of the home folder; 0 when unknown.
 std::int64_t freeDiskBytes();
+
+// ---------------------------------------------------------------------------
+// The inference server (one child process for the whole process).
+
+// The server executable: the resources' "llama/llama-server" when executable,
+// else "llama-server" found on PATH; none otherwise.
+std::optional<QString> serverBinary();
+
+// Makes sure a healthy server for the current model runs, launching one when
+// needed (a running, healthy server for the same model is reused). Blocks up
+// to about a minute while a model loads; false when there is no model, no
+// executable, no free port, the launch fails, the child exits, or it never
+// answers its health probe.
+bool ensureServer();
+
+// False at once when there is no model; otherwise ensureServer().
+bool ready();
+
+// Asks the running child to terminate (SIGTERM) and forgets it; returns
+// without waiting. The child is still reaped when it exits. Safe to call when
+// nothing runs, from any thread.
+void stop();
+
+// The port of the most recently launched server; 0 when none was launched.
+int port();
+
+// True when the server on port() answers GET /health with status 200 within
+// 2 seconds.
+bool healthy();
+
+// Hooks for tests.
+namespace Testing {
+// Replaces the executable search: a path is used as the executable, an empty
+// text means no executable; nothing restores the real search.
+void setServerBinary(const std::optional<QString>& path);
+} // namespace Testing
 
 } // namespace quorvel::LocalLLM

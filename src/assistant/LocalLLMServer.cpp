@@ -1,0 +1,331 @@
+#include "assistant/LocalLLM.h"
+#include "assistant/LocalLLMLoopback.h"
+
+#include "core/Theme.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace quorvel::LocalLLM {
+
+namespace {
+
+constexpr int firstPort = 18431;
+constexpr int lastPort = 18499;
+constexpr int healthTimeoutMs = 2000;
+constexpr int readyAttempts = 120;
+constexpr std::chrono::milliseconds attemptPause{500};
+// A child that ignores SIGTERM this long is killed, so that no server outlives
+// its use holding gigabytes of memory.
+constexpr int killGraceMs = 10'000;
+// At exit the application waits this long for a terminated child.
+constexpr int exitGraceMs = 3000;
+
+const QString contextSize = QStringLiteral("8192");
+const QString gpuLayers = QStringLiteral("99");
+
+// One launched server. `running` is cleared by the owner thread when the
+// child has exited (and Qt has reaped it).
+struct Child {
+    std::atomic<bool> running{true};
+    QProcess* process = nullptr; // touched on the owner thread only
+};
+
+// The thread that owns every QProcess of the server: a QProcess must be used
+// on one thread, and that thread's event loop is what notices the child's exit
+// and reaps it, even after stop() has forgotten it.
+class ProcessOwner {
+public:
+    static ProcessOwner& instance()
+    {
+        static ProcessOwner* owner = [] {
+            auto* created = new ProcessOwner;
+            qAddPostRoutine(&ProcessOwner::shutdown);
+            return created;
+        }();
+        return *owner;
+    }
+
+    // Runs `work` on the owner thread and returns when it is done.
+    template <typename F>
+    void run(F&& work)
+    {
+        if (QThread::currentThread() == &thread_)
+            work();
+        else
+            QMetaObject::invokeMethod(context_, std::forward<F>(work), Qt::BlockingQueuedConnection);
+    }
+
+    QObject* context() const { return context_; }
+
+    // Waits up to `pause` or until the child has exited, whichever is first.
+    void waitWhileRunning(const Child& child, std::chrono::milliseconds pause)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        exited_.wait_for(lock, pause, [&] { return !child.running.load(); });
+    }
+
+    void markExited(Child& child)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            child.running = false;
+        }
+        exited_.notify_all();
+    }
+
+private:
+    ProcessOwner()
+    {
+        thread_.setObjectName(QStringLiteral("llama-server owner"));
+        context_ = new QObject;
+        context_->moveToThread(&thread_);
+        thread_.start();
+    }
+
+    // At application exit: end every child still alive, then the thread.
+    static void shutdown()
+    {
+        stop();
+        ProcessOwner& owner = instance();
+        owner.run([&owner] {
+            for (QProcess* process : owner.context_->findChildren<QProcess*>()) {
+                process->disconnect();
+                if (process->state() != QProcess::NotRunning) {
+                    process->terminate();
+                    if (!process->waitForFinished(exitGraceMs)) {
+                        process->kill();
+                        process->waitForFinished(exitGraceMs);
+                    }
+                }
+                delete process;
+            }
+        });
+        owner.thread_.quit();
+        owner.thread_.wait();
+    }
+
+    QThread thread_;
+    QObject* context_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable exited_;
+};
+
+// The one server of the process. Callers ask one question at a time; the
+// atomics only keep stop() from another thread well defined.
+std::atomic<int> currentPort{0};
+std::atomic<std::shared_ptr<Child>> currentChild;
+std::optional<QString> loadedModel;
+
+std::optional<QString> testBinary;
+
+bool bindable(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+// The first port of the range that a plain bind accepts. None when all are
+// taken: whatever answers there is not our server, and asking it would pass
+// a stranger's replies off as the model's.
+std::optional<int> choosePort()
+{
+    for (int port = firstPort; port <= lastPort; ++port) {
+        if (bindable(port))
+            return port;
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<Child> launch(const QString& binary, const QStringList& arguments)
+{
+    auto child = std::make_shared<Child>();
+    ProcessOwner& owner = ProcessOwner::instance();
+    owner.run([&] {
+        auto* process = new QProcess(owner.context());
+        process->setProgram(binary);
+        process->setArguments(arguments);
+        process->setStandardInputFile(QProcess::nullDevice());
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        QObject::connect(process, &QProcess::finished, process, [child, process, &owner] {
+            owner.markExited(*child);
+            process->deleteLater();
+        });
+        process->start();
+        if (!process->waitForStarted(-1)) {
+            delete process;
+            child.reset();
+            return;
+        }
+        child->process = process;
+    });
+    return child;
+}
+
+} // namespace
+
+std::optional<QString> serverBinary()
+{
+    if (testBinary)
+        return testBinary->isEmpty() ? std::nullopt : testBinary;
+    const QString resources = Theme::resourcesDir();
+    if (!resources.isEmpty()) {
+        const QString bundled = resources + QStringLiteral("/llama/llama-server");
+        const QFileInfo info(bundled);
+        if (info.isFile() && info.isExecutable())
+            return bundled;
+    }
+    // Where a Linux user installs the server themselves.
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("llama-server"));
+    if (!onPath.isEmpty())
+        return onPath;
+    return std::nullopt;
+}
+
+int port()
+{
+    return currentPort.load();
+}
+
+std::unique_ptr<QNetworkAccessManager> loopbackManager()
+{
+    auto manager = std::make_unique<QNetworkAccessManager>();
+    manager->setProxy(QNetworkProxy::NoProxy);
+    return manager;
+}
+
+namespace {
+
+bool healthy(QNetworkAccessManager& manager)
+{
+    const int serverPort = currentPort.load();
+    if (serverPort < 1)
+        return false;
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/health").arg(serverPort));
+    if (!url.isValid())
+        return false;
+    QNetworkReply* reply = manager.get(QNetworkRequest(url));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(healthTimeoutMs, reply, &QNetworkReply::abort);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const bool answered = reply->error() == QNetworkReply::NoError && status.isValid() && status.toInt() == 200;
+    delete reply;
+    return answered;
+}
+
+} // namespace
+
+bool healthy()
+{
+    return healthy(*loopbackManager());
+}
+
+bool ensureServer()
+{
+    return ensureServer(*loopbackManager());
+}
+
+bool ensureServer(QNetworkAccessManager& manager)
+{
+    const std::optional<QString> model = modelPath();
+    if (!model)
+        return false;
+    const std::optional<QString> binary = serverBinary();
+    if (!binary)
+        return false;
+
+    const std::shared_ptr<Child> running = currentChild.load();
+    if (running && running->running && loadedModel == *model && healthy(manager))
+        return true;
+    stop();
+
+    const std::optional<int> chosen = choosePort();
+    if (!chosen)
+        return false;
+    currentPort = *chosen;
+
+    const QStringList arguments{QStringLiteral("-m"), *model,
+                                QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+                                QStringLiteral("--port"), QString::number(*chosen),
+                                QStringLiteral("-c"), contextSize,
+                                QStringLiteral("-ngl"), gpuLayers,
+                                QStringLiteral("--no-webui")};
+    const std::shared_ptr<Child> child = launch(*binary, arguments);
+    if (!child)
+        return false;
+    currentChild = child;
+    loadedModel = *model;
+
+    ProcessOwner& owner = ProcessOwner::instance();
+    for (int attempt = 0; attempt < readyAttempts; ++attempt) {
+        owner.waitWhileRunning(*child, attemptPause);
+        if (!child->running)
+            return false;
+        if (healthy(manager))
+            return true;
+    }
+    // Left running: the next call probes it once more before replacing it.
+    return false;
+}
+
+bool ready()
+{
+    if (!modelPath())
+        return false;
+    return ensureServer();
+}
+
+void stop()
+{
+    const std::shared_ptr<Child> child = currentChild.exchange(nullptr);
+    if (!child || !child->running)
+        return;
+    ProcessOwner::instance().run([child] {
+        QProcess* process = child->process;
+        if (!process || process->state() == QProcess::NotRunning)
+            return;
+        process->terminate();
+        QTimer::singleShot(killGraceMs, process, &QProcess::kill);
+    });
+}
+
+namespace Testing {
+void setServerBinary(const std::optional<QString>& path)
+{
+    testBinary = path;
+}
+} // namespace Testing
+
+} // namespace quorvel::LocalLLM
