@@ -17,6 +17,9 @@ namespace {
 
 constexpr double bytesPerGB = 1e9;
 
+// A transfer that ended before the announced length without the network
+// layer calling it an error.
+const QString msgCutShort = QStringLiteral("انقطع تنزيل النموذج قبل اكتماله. أعد المحاولة.");
 const QString msgMismatch = QStringLiteral("ملف النموذج المنزل لا يطابق بصمته المنشورة فحذف. أعد المحاولة.");
 
 QString freeSpaceMessage(std::int64_t free, std::int64_t needed)
@@ -128,6 +131,7 @@ void Downloader::cancel()
 void Downloader::onReadyRead()
 {
     const QByteArray bytes = reply_->readAll();
+    received_ += bytes.size();
     if (temporary_->write(bytes) != bytes.size())
         reply_->abort();
 }
@@ -137,8 +141,11 @@ void Downloader::onFinished()
     QNetworkReply* reply = reply_;
     reply->deleteLater();
     reply_ = nullptr;
-    if (reply->bytesAvailable() > 0)
-        temporary_->write(reply->readAll());
+    if (reply->bytesAvailable() > 0) {
+        const QByteArray rest = reply->readAll();
+        received_ += rest.size();
+        temporary_->write(rest);
+    }
 
     if (cancelled_) {
         finish(failure(std::make_exception_ptr(Dist::PlatformError(reply->errorString())), true));
@@ -150,6 +157,12 @@ void Downloader::onFinished()
     }
     if (brokeOff(reply->error())) {
         finish(failure(std::make_exception_ptr(Dist::PlatformError(reply->errorString()))));
+        return;
+    }
+    // A connection closed early is not always reported as an error.
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    if (announced > 0 && received_ < announced) {
+        finish(failure(std::make_exception_ptr(Dist::PlatformError(msgCutShort))));
         return;
     }
 

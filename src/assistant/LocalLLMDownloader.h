@@ -74,6 +74,7 @@ private:
     QNetworkAccessManager* manager_ = nullptr;
     QPointer<QNetworkReply> reply_;
     std::unique_ptr<QTemporaryFile> temporary_;
+    qint64 received_ = 0;
     bool started_ = false;
     bool cancelled_ = false;
     bool finished_ = false;
