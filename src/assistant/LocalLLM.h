@@ -1,10 +1,11 @@
 #pragma once
 
 // The local language model: which GGUF file it is, the catalogue model the
-// application offers for download, and the inference server that loads it (a
-// child process on the loopback address).
+// application offers for download, the inference server that loads it (a
+// child process on the loopback address) and the streamed chat request that
+// is the only way the application talks to it.
 //
-// The server functions block their thread and are meant for a
+// The server functions and `chat` block their thread and are meant for a
 // worker thread (the GUI thread stays free while a model loads). They keep one
 // child server for the whole process and take no lock of their own: callers
 // ask one question at a time, as the assistant panel and "--ai" do.
@@ -12,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -108,6 +110,22 @@ int port();
 // True when the server on port() answers GET /health with status 200 within
 // 2 seconds.
 bool healthy();
+
+// ---------------------------------------------------------------------------
+// Streamed chat.
+
+using DeltaHandler = std::function<void(const QString& piece)>;
+
+// Sends one prompt to the server as a streamed chat-completions request and
+// returns the whole reply: the text after the first "</think>" when there is
+// one, trimmed of white space and line breaks. `onDelta` receives every
+// non-empty piece as it arrives, on the calling thread, before the next line
+// is read. Throws LLMError::server when no server can be started or the
+// server answers with a status other than 200, and Dist::PlatformError with
+// the network's own description when the connection fails, is reset or stays
+// silent for 900 seconds.
+QString chat(const QString& system, const QString& user, int maxTokens = 1500,
+             const DeltaHandler& onDelta = {});
 
 // Hooks for tests.
 namespace Testing {

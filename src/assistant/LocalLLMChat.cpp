@@ -1,0 +1,271 @@
+#include "assistant/LocalLLM.h"
+#include "assistant/LocalLLMLoopback.h"
+
+#include "core/Characters.h"
+#include "core/DistFetch.h"
+#include "core/Json.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <string>
+#include <vector>
+
+namespace quorvel::LocalLLM {
+
+namespace {
+
+// A slow machine may think for minutes between two tokens; only silence this
+// long ends the request.
+constexpr int chatInactivityMs = 900 * 1000;
+constexpr double temperature = 0.1;
+constexpr double repeatPenalty = 1.1;
+// How much of an error reply's body the user sees.
+constexpr qsizetype errorBodyChars = 200;
+
+const QString msgServerFailed = QStringLiteral("تعذّر تشغيل المحرّك المحلي");
+
+const QByteArray dataPrefix = QByteArrayLiteral("data: ");
+const QByteArray doneMarker = QByteArrayLiteral("[DONE]");
+const QString thinkEnd = QStringLiteral("</think>");
+
+QByteArray requestBody(const QString& system, const QString& user, int maxTokens)
+{
+    Json::Value messages = Json::Value::array();
+    if (!system.isEmpty())
+        messages.push_back({{"role", "system"}, {"content", Json::utf8(system)}});
+    messages.push_back({{"role", "user"}, {"content", Json::utf8(user)}});
+    const Json::Value body = {
+        {"messages", messages},
+        {"stream", true},
+        {"temperature", temperature},
+        {"repeat_penalty", repeatPenalty},
+        {"max_tokens", maxTokens},
+    };
+    return Json::dumpBytes(body);
+}
+
+// Finds choices[0].delta.content of one stream line while the parser checks
+// the whole line, without building the document: a reply is thousands of such
+// lines. Where a member repeats, the last one counts, as in a parsed document.
+class DeltaFinder final : public Json::Value::json_sax_t {
+public:
+    std::optional<std::string> content;
+
+    // Ready for the next line; the buffers keep their room.
+    void reset()
+    {
+        content.reset();
+        frames_.clear();
+    }
+
+    bool null() override { return scalar(); }
+    bool boolean(bool) override { return scalar(); }
+    bool number_integer(number_integer_t) override { return scalar(); }
+    bool number_unsigned(number_unsigned_t) override { return scalar(); }
+    bool number_float(number_float_t, const string_t&) override { return scalar(); }
+    bool binary(binary_t&) override { return scalar(); }
+    bool string(string_t& value) override
+    {
+        const bool isContent = !frames_.empty() && frames_.back().role == Role::delta
+            && frames_.back().key == "content";
+        place(false, false);
+        if (isContent)
+            content = value;
+        return true;
+    }
+    bool start_object(std::size_t) override
+    {
+        frames_.push_back({place(true, false), false, -1, {}});
+        return true;
+    }
+    bool key(string_t& name) override
+    {
+        frames_.back().key = name;
+        return true;
+    }
+    bool end_object() override
+    {
+        frames_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override
+    {
+        frames_.push_back({place(false, true), true, -1, {}});
+        return true;
+    }
+    bool end_array() override
+    {
+        frames_.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override
+    {
+        return false;
+    }
+
+private:
+    // The containers on the way to the content.
+    enum class Role { other, root, choices, choice, delta };
+    struct Frame {
+        Role role;
+        bool array;
+        long index = -1;  // position of the current element, in an array
+        std::string key;  // the current member's name, in an object
+    };
+
+    bool scalar()
+    {
+        place(false, false);
+        return true;
+    }
+
+    // Called before every value: the role of a container opened here. A new
+    // value for a member on the path replaces what an earlier one found.
+    Role place(bool object, bool array)
+    {
+        if (frames_.empty())
+            return object ? Role::root : Role::other;
+        Frame& parent = frames_.back();
+        if (parent.array)
+            ++parent.index;
+        switch (parent.role) {
+        case Role::root:
+            if (parent.key == "choices") {
+                content.reset();
+                return array ? Role::choices : Role::other;
+            }
+            break;
+        case Role::choices:
+            if (parent.index == 0)
+                return object ? Role::choice : Role::other;
+            break;
+        case Role::choice:
+            if (parent.key == "delta") {
+                content.reset();
+                return object ? Role::delta : Role::other;
+            }
+            break;
+        case Role::delta:
+            if (parent.key == "content")
+                content.reset();
+            break;
+        case Role::other:
+            break;
+        }
+        return Role::other;
+    }
+
+    std::vector<Frame> frames_;
+};
+
+// The generated text of one stream line: choices[0].delta.content when every
+// step of that path has the expected type; nothing otherwise.
+std::optional<QString> deltaContent(QByteArrayView payload, DeltaFinder& finder)
+{
+    finder.reset();
+    const bool parsed = Json::Value::sax_parse(payload.begin(), payload.end(), &finder,
+                                               nlohmann::detail::input_format_t::json, true);
+    if (!parsed || !finder.content)
+        return std::nullopt;
+    return QString::fromUtf8(finder.content->data(), qsizetype(finder.content->size()));
+}
+
+QByteArrayView withoutCarriageReturn(QByteArrayView line)
+{
+    return line.endsWith('\r') ? line.chopped(1) : line;
+}
+
+} // namespace
+
+QString chat(const QString& system, const QString& user, int maxTokens, const DeltaHandler& onDelta)
+{
+    // One manager for the health probe and the request: the request then
+    // reuses the probe's connection.
+    const std::unique_ptr<QNetworkAccessManager> manager = loopbackManager();
+    if (!ensureServer(*manager))
+        throw LLMError::server(msgServerFailed);
+
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/chat/completions").arg(port())));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    request.setTransferTimeout(chatInactivityMs);
+    QNetworkReply* reply = manager->post(request, requestBody(system, user, maxTokens));
+
+    QString text;
+    bool ended = false;            // "[DONE]" was read
+    std::exception_ptr failure;    // thrown by onDelta
+    QByteArray errorBody;
+    QByteArray pending;            // received bytes not yet taken as lines
+    DeltaFinder finder;
+    QEventLoop loop;
+
+    auto status = [reply] { return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute); };
+    auto takeLine = [&](QByteArrayView line) {
+        if (!line.startsWith(dataPrefix))
+            return;
+        const QByteArrayView payload = line.sliced(dataPrefix.size());
+        if (payload == doneMarker) {
+            ended = true;
+            return;
+        }
+        const std::optional<QString> piece = deltaContent(payload, finder);
+        if (!piece || piece->isEmpty())
+            return;
+        text += *piece;
+        if (onDelta)
+            onDelta(*piece);
+    };
+    auto drain = [&](bool atEnd) {
+        if (status().isValid() && status().toInt() != 200) {
+            errorBody += reply->readAll();
+            return;
+        }
+        // Whatever has arrived is taken at once and cut into lines here, so
+        // a reply of thousands of lines costs no allocation per line.
+        pending += reply->readAll();
+        qsizetype start = 0;
+        try {
+            for (qsizetype end; !ended && (end = pending.indexOf('\n', start)) >= 0; start = end + 1)
+                takeLine(withoutCarriageReturn(QByteArrayView(pending).sliced(start, end - start)));
+            // A stream closed without a final line break still ends a line.
+            if (atEnd && !ended && start < pending.size()) {
+                takeLine(withoutCarriageReturn(QByteArrayView(pending).sliced(start)));
+                start = pending.size();
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        pending.remove(0, start);
+        if ((ended || failure) && !reply->isFinished()) {
+            reply->abort();
+            loop.quit();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] { drain(false); });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!ended && !failure)
+        drain(true);
+    const std::unique_ptr<QNetworkReply> owned(reply);
+
+    if (failure)
+        std::rethrow_exception(failure);
+    if (status().isValid() && status().toInt() != 200) {
+        QString joined = QString::fromUtf8(errorBody);
+        joined.remove(u'\r').remove(u'\n');
+        joined.truncate(Characters::endOfFirst(joined, errorBodyChars));
+        throw LLMError::server(QString::number(status().toInt()) + u' ' + joined);
+    }
+    if (!ended && reply->error() != QNetworkReply::NoError)
+        throw Dist::PlatformError(reply->errorString());
+
+    const qsizetype think = text.indexOf(thinkEnd);
+    if (think >= 0)
+        text = text.mid(think + thinkEnd.size());
+    return text.trimmed();
+}
+
+} // namespace quorvel::LocalLLM
