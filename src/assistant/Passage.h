@@ -1,0 +1,33 @@
+#pragma once
+
+// One numbered excerpt of a book page, with what is needed to cite it. The
+// number `n` is the one prompts, model quotations ("[n]") and extracted
+// sentences refer to.
+
+#include <QString>
+
+#include <optional>
+
+namespace quorvel {
+
+struct Passage {
+    int n = 0;                      // display number, 1-based
+    long long pageId = 0;
+    long long bookId = 0;
+    long long seq = 0;              // the page's running position in its book
+    std::optional<QString> vol;     // volume label
+    std::optional<long long> pageNum; // printed page number
+    QString bookTitle;
+    QString author;                 // display name; empty when unknown
+    std::optional<QString> edition;
+    QString text;                   // the excerpt itself
+    std::optional<long long> death; // author's death year (Hijri), else the book's date
+
+    // "title · author · جvol · صpage": the author part only when known, the
+    // volume part whenever a label is present (even an empty one), the page
+    // number (or the sequence when there is none) always; digits follow the
+    // user's preference.
+    QString citation() const;
+};
+
+} // namespace quorvel
