@@ -351,6 +351,27 @@ qsizetype SQLiteDB::maxParameters() const
     return qMax(1, sqlite3_limit(handle_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
 }
 
+QString SQLiteDB::marks(qsizetype n)
+{
+    if (n <= 0)
+        return {};
+    QString out;
+    out.reserve(n * 2 - 1);
+    out.append(QLatin1Char('?'));
+    for (qsizetype i = 1; i < n; ++i)
+        out.append(QLatin1String(",?"));
+    return out;
+}
+
+SQLArgs argsOf(const QList<std::int64_t>& values)
+{
+    SQLArgs args;
+    args.reserve(values.size());
+    for (const std::int64_t v : values)
+        args.append(v);
+    return args;
+}
+
 // ---- Transaction --------------------------------------------------------
 
 Transaction::Transaction(SQLiteDB& db, Mode mode) : db_(db)

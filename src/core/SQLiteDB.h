@@ -170,6 +170,9 @@ public:
     // least 1), for queries that slice long id lists into IN (...) groups.
     qsizetype maxParameters() const;
 
+    // n SQL parameter placeholders: "?,?,?" for 3, the empty string for 0.
+    static QString marks(qsizetype n);
+
 private:
     SQLiteDB(sqlite3* handle, QString path) : handle_(handle), path_(std::move(path)) {}
 
@@ -177,6 +180,9 @@ private:
     QString path_;
     std::function<bool()> progressCheck_;
 };
+
+// The values as statement arguments, in order.
+SQLArgs argsOf(const QList<std::int64_t>& values);
 
 // A transaction that ends in a rollback unless commit() succeeds, so leaving
 // its scope early, by a return or an exception, undoes every write made in it.

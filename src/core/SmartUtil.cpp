@@ -123,18 +123,6 @@ std::u16string key(const QString& s)
     return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size()));
 }
 
-QString marks(qsizetype n)
-{
-    if (n <= 0)
-        return {};
-    QString out;
-    out.reserve(n * 2 - 1);
-    out.append(QLatin1Char('?'));
-    for (qsizetype i = 1; i < n; ++i)
-        out.append(QLatin1String(",?"));
-    return out;
-}
-
 } // namespace Py
 
 // ---------------------------------------------------------------- PyRegex

@@ -72,9 +72,6 @@ QList<T> stableSorted(const QList<T>& items, Less less)
     return sorted;
 }
 
-// n SQL placeholders: "?,?,?" for 3, the empty string for 0.
-QString marks(qsizetype n);
-
 } // namespace Py
 
 namespace PyRegex {

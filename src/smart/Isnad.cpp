@@ -2,7 +2,6 @@
 
 #include "core/SQLiteDB.h"
 #include "core/SmartUtil.h"
-#include "smart/SQLParameters.h"
 
 #include <QHash>
 #include <QSet>
@@ -146,11 +145,11 @@ QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
     // A page with a very long chain may mention more narrators than one
     // statement can bind, so the names are read in slices.
     QHash<std::int64_t, QString> names;
-    const qsizetype slice = maxParameters(db);
+    const qsizetype slice = db.maxParameters();
     for (qsizetype from = 0; from < ids.size(); from += slice) {
         const QList<std::int64_t> part = ids.mid(from, slice);
         const QString sql = QStringLiteral("SELECT id, name FROM narrators WHERE id IN (")
-            + Py::marks(part.size()) + QStringLiteral(")");
+            + SQLiteDB::marks(part.size()) + QStringLiteral(")");
         for (const auto& row : db.rows(sql, argsOf(part))) {
             const auto id = row.integer(0);
             if (id)

@@ -3,7 +3,6 @@
 #include "core/Arabic.h"
 #include "core/SQLiteDB.h"
 #include "core/SmartUtil.h"
-#include "smart/SQLParameters.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -48,12 +47,12 @@ QList<PageCount> sharingPages(SQLiteDB& db, const QList<std::int64_t>& rare, std
                               int minShared, int limit)
 {
     QList<PageCount> pages;
-    const qsizetype parameters = maxParameters(db);
+    const qsizetype parameters = db.maxParameters();
     if (rare.size() + 3 <= parameters) {
         const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*) AS shared\n"
                                            "FROM shingles s\n"
                                            "WHERE s.hash IN (")
-            + Py::marks(rare.size())
+            + SQLiteDB::marks(rare.size())
             + QStringLiteral(") AND s.book_id <> ?\n"
                              "GROUP BY s.page_id\n"
                              "HAVING shared >= ?\n"
@@ -78,7 +77,7 @@ QList<PageCount> sharingPages(SQLiteDB& db, const QList<std::int64_t>& rare, std
         const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*)\n"
                                            "FROM shingles s\n"
                                            "WHERE s.hash IN (")
-            + Py::marks(part.size()) + QStringLiteral(") AND s.book_id <> ?\nGROUP BY s.page_id");
+            + SQLiteDB::marks(part.size()) + QStringLiteral(") AND s.book_id <> ?\nGROUP BY s.page_id");
         SQLArgs args = argsOf(part);
         args << bookId;
         for (const auto& row : db.rows(sql, args)) {

@@ -260,8 +260,17 @@ TEST_F(SQLiteDBTest, transactionReportsAFailedBeginAndCommit)
     EXPECT_EQ(db->scalarInt("SELECT COUNT(*) FROM t"), 1);
 }
 
-TEST_F(SQLiteDBTest, parameterCeilingOfTheConnection)
+TEST_F(SQLiteDBTest, idListsBindThroughPlaceholdersUpToTheCeiling)
 {
+    EXPECT_EQ(SQLiteDB::marks(0), "");
+    EXPECT_EQ(SQLiteDB::marks(1), "?");
+    EXPECT_EQ(SQLiteDB::marks(3), "?,?,?");
+    const QList<std::int64_t> ids{5, -1, std::int64_t(1) << 40};
+    const auto rows = db->rows("SELECT " + SQLiteDB::marks(ids.size()), argsOf(ids));
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows.first().integer(2), std::int64_t(1) << 40);
+    EXPECT_EQ(rows.first().integer(1), -1);
+
     EXPECT_GE(db->maxParameters(), 999);
     sqlite3_limit(db->handle(), SQLITE_LIMIT_VARIABLE_NUMBER, 0);
     EXPECT_EQ(db->maxParameters(), 1);
