@@ -15,6 +15,7 @@
 // to the user; network, file and decoding failures throw PlatformError with
 // the platform's own description.
 
+#include "core/Arabic.h"
 #include "core/DistFetch.h"
 
 #include <QByteArray>
@@ -34,7 +35,8 @@ class SQLiteDB;
 namespace Dist {
 
 inline constexpr int formatVersion = 1;
-inline constexpr int normVersion = 1;
+// The normal-form rules a release was built with; they are the core's own.
+inline constexpr int normVersion = Arabic::normVersion;
 // "QRVL" read as a big-endian number: the SQLite application id of every package.
 inline constexpr std::int32_t appID = 0x5152564C;
 
