@@ -23,7 +23,6 @@ constexpr const char* dbPathKey = "dbPath";
 constexpr const char* defaultLibraryMode = "auto";
 constexpr const char* localLibraryMode = "local";
 constexpr const char* masterFileName = "varnoka.db";
-constexpr const char* developerPath = "/projects/varnoka/data/varnoka.db";
 constexpr const char* userFileName = "user.db";
 constexpr const char* localStoreMarker = "library.db";
 constexpr std::int64_t undatedKey = 99999;
@@ -143,7 +142,7 @@ std::optional<QString> Library::locateDatabase()
         candidates << qEnvironmentVariable("QUORVEL_DB");
     if (auto stored = Preferences::standard().string(dbPathKey))
         candidates << *stored;
-    candidates << supportDir() + masterFileName << QDir::homePath() + developerPath;
+    candidates << supportDir() + masterFileName << Paths::developerDatabasePath(QDir::homePath());
     for (const QString& candidate : candidates) {
         if (!candidate.isEmpty() && QFileInfo::exists(candidate))
             return candidate;

@@ -8,6 +8,7 @@ namespace quorvel::Paths {
 namespace {
 constexpr const char* supportFolderName = "QuorvelLibrary";
 constexpr const char* localStoreFileName = "library.db";
+constexpr const char* developerDatabase = "/projects/varnoka/data/varnoka.db";
 } // namespace
 
 QString supportDir()
@@ -33,6 +34,11 @@ QString localStorePath()
         return supportDir() + localStoreFileName;
     }();
     return path;
+}
+
+QString developerDatabasePath(const QString& home)
+{
+    return home + QLatin1String(developerDatabase);
 }
 
 } // namespace quorvel::Paths

@@ -17,4 +17,9 @@ QString supportDir();
 // else supportDir() + "library.db". Computed once per process.
 QString localStorePath();
 
+// The editing machine's master library database under the given home folder:
+// a developer aid that the library locator, the distribution tool's comparison
+// and the search tool look for, absent everywhere else.
+QString developerDatabasePath(const QString& home);
+
 } // namespace quorvel::Paths

@@ -1,6 +1,7 @@
 #include "dist/DistCLI.h"
 
 #include "core/Library.h"
+#include "core/Paths.h"
 #include "core/SQLiteDB.h"
 #include "dist/Dist.h"
 #include "dist/LocalStore.h"
@@ -33,9 +34,6 @@ const QString msgVectorsUnavailable = QStringLiteral("بناء متّجهات ا
 // The one FTS5 phrase both databases are searched for in the comparison.
 const QString comparePhrase = QStringLiteral("\"الصلاه\"");
 
-// The editing machine's master database, compared with the local store after
-// an install (a developer aid; absent everywhere else).
-const QString developerDatabase = QStringLiteral("/projects/varnoka/data/varnoka.db");
 
 // Exit statuses.
 constexpr int exitOK = 0;
@@ -110,7 +108,7 @@ int verify(const QString& sourceText, const Output& output)
 // difference. Skipped (true) where that database does not exist.
 bool compareWithDeveloperDatabase(SQLiteDB& local, const QList<std::int64_t>& bookIds, const Output& output)
 {
-    auto dev = SQLiteDB::open(Library::readOnlyUri(QDir::homePath() + developerDatabase), true);
+    auto dev = SQLiteDB::open(Library::readOnlyUri(Paths::developerDatabasePath(QDir::homePath())), true);
     if (!dev || !dev->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
         return true;
 

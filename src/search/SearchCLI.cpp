@@ -5,6 +5,7 @@
 #include "core/DistFetch.h"
 #include "core/Json.h"
 #include "core/Library.h"
+#include "core/Paths.h"
 #include "search/SearchEngine.h"
 
 #include <QDir>
@@ -37,7 +38,6 @@ constexpr std::uint64_t kDefaultSeed = 7;
 constexpr int kMaxExamples = 12;
 constexpr qsizetype kExampleWindow = 30; // scalars each side of the first difference
 const char* const kSandboxUserDb = "quorvel-search-cli/user.db";
-const char* const kDeveloperDb = "/projects/varnoka/data/varnoka.db";
 const char* const kReaderFootnoteRule = "\n────\n";
 
 // One diagnostic line; standard output carries JSON only.
@@ -484,7 +484,7 @@ int run(const QStringList& arguments)
 
     QString dbPath = options.value("--db").value_or(databaseFromEnvironment);
     if (dbPath.isEmpty())
-        dbPath = home + QString::fromLatin1(kDeveloperDb);
+        dbPath = Paths::developerDatabasePath(home);
     std::shared_ptr<Library> lib = Library::open(dbPath);
     if (!lib) {
         std::fprintf(stderr, "cannot open %s\n", dbPath.toUtf8().constData());
