@@ -69,8 +69,4 @@ void requirePlainFileName(const QString& name);
 // plain file name is refused unfetched. Blocks.
 QByteArray fetch(const QUrl& base, const QString& name);
 
-// A plain decimal integer: an optional "+" or "-", then ASCII digits only,
-// within 64 bits; nothing for anything else.
-std::optional<std::int64_t> parseInteger(const QString& text);
-
 } // namespace quorvel::Dist

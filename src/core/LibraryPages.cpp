@@ -1,7 +1,7 @@
 #include "core/Library.h"
 
 #include "core/Characters.h"
-#include "core/DistFetch.h"
+#include "core/Numbers.h"
 
 #include <QDateTime>
 
@@ -130,7 +130,7 @@ QList<TocNodePtr> Library::toc(std::int64_t book)
                                        {book})) {
         QString title = row.str(1).value_or(QString());
         if (quran) {
-            const auto n = Dist::parseInteger(Characters::trimSpacesAndTabs(title).toString());
+            const auto n = Numbers::parseInteger(Characters::trimSpacesAndTabs(title).toString());
             if (n && *n >= 1 && *n <= suraCount)
                 title = suraPrefix + suras().at(*n - 1);
         }

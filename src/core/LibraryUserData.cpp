@@ -1,7 +1,7 @@
 #include "core/Library.h"
 
-#include "core/DistFetch.h"
 #include "core/Notifier.h"
+#include "core/Numbers.h"
 #include "core/Settings.h"
 
 #include <algorithm>
@@ -45,7 +45,7 @@ QList<std::int64_t> Library::parseIds(const QString& text)
 {
     QList<std::int64_t> ids;
     for (const QString& piece : text.split(u',', Qt::SkipEmptyParts)) {
-        if (const auto id = Dist::parseInteger(piece))
+        if (const auto id = Numbers::parseInteger(piece))
             ids.append(*id);
     }
     return ids;

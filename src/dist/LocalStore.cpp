@@ -4,6 +4,7 @@
 #include "core/Characters.h"
 #include "core/Library.h"
 #include "core/LibrarySchema.h"
+#include "core/Numbers.h"
 #include "core/Paths.h"
 #include "core/Preferences.h"
 #include "core/SQLiteDB.h"
@@ -91,7 +92,7 @@ std::int64_t LocalStore::lastRelease() const
     if (rows.isEmpty())
         return 0;
     const auto text = rows.first().str(0);
-    return text ? Dist::parseInteger(*text).value_or(0) : 0;
+    return text ? Numbers::parseInteger(*text).value_or(0) : 0;
 }
 
 void LocalStore::setRelease(std::int64_t release)

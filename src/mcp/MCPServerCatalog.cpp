@@ -3,8 +3,8 @@
 
 #include "mcp/MCPServer.h"
 
-#include "core/DistFetch.h"
 #include "core/Library.h"
+#include "core/Numbers.h"
 
 #include <QSet>
 
@@ -57,7 +57,7 @@ MCPServer::Value MCPServer::listBooks(const Args& args, Library& lib)
     }
     if (category) {
         QSet<std::int64_t> allowed;
-        if (const auto id = Dist::parseInteger(Arabic::latinDigits(*category))) {
+        if (const auto id = Numbers::parseInteger(Arabic::latinDigits(*category))) {
             const auto it = catalog->categoryById.constFind(*id);
             if (it == catalog->categoryById.constEnd())
                 fail(QStringLiteral("لا يوجد قسم بالمعرف ") + QString::number(*id)

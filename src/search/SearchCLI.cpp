@@ -2,9 +2,9 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
-#include "core/DistFetch.h"
 #include "core/Json.h"
 #include "core/Library.h"
+#include "core/Numbers.h"
 #include "core/Paths.h"
 #include "search/SearchEngine.h"
 
@@ -416,7 +416,7 @@ QList<std::int64_t> paritySample(std::int64_t lo, std::int64_t hi, std::int64_t 
 
 std::optional<std::int64_t> wholeNumber(const QString& text)
 {
-    return Dist::parseInteger(text);
+    return Numbers::parseInteger(text);
 }
 
 std::optional<std::uint64_t> unsignedWholeNumber(const QString& text)
