@@ -5,10 +5,11 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QMutex>
 #include <QTime>
 
 #include <sodium.h>
+
+#include <mutex>
 
 #ifndef QUORVEL_PUBLIC_KEY
 #define QUORVEL_PUBLIC_KEY ""
@@ -34,7 +35,7 @@ const QString msgCatalogDigest = QStringLiteral("بصمة فهرس الكتب ل
 const QString msgNormPrefix = QStringLiteral("قواعد التطبيع ");
 const QString msgNormSuffix = QStringLiteral(" غير معروفة لهذا التطبيق.");
 
-QMutex keyMutex;
+std::mutex keyMutex;
 QString keyOverride;
 
 // ---- strict decoding ------------------------------------------------------
@@ -224,13 +225,13 @@ int twoDigits(const QString& s, int at)
 
 QString publicKeyB64()
 {
-    QMutexLocker lock(&keyMutex);
+    std::lock_guard lock(keyMutex);
     return keyOverride.isEmpty() ? QStringLiteral(QUORVEL_PUBLIC_KEY) : keyOverride;
 }
 
 void overridePublicKey(const QString& b64)
 {
-    QMutexLocker lock(&keyMutex);
+    std::lock_guard lock(keyMutex);
     keyOverride = b64;
 }
 

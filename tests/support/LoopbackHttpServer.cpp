@@ -86,7 +86,7 @@ QUrl LoopbackHttpServer::url(const QString& path) const
 
 void LoopbackHttpServer::cutShort(const QString& path)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     cutShort_.insert(path);
 }
 
@@ -98,14 +98,14 @@ void LoopbackHttpServer::omitLength(const QString& path)
 
 void LoopbackHttpServer::forceStatus(const QString& path, int status)
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     forced_.insert(path, status);
 }
 
 LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, const QString& path)
 {
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         if (forced_.contains(path))
             return {forced_.value(path), {}};
     }
@@ -118,7 +118,7 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
     if (!QFileInfo(local).isFile() || !file.open(QIODevice::ReadOnly))
         return {404, {}};
     const QByteArray body = file.readAll();
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     if (cutShort_.contains(path))
         return {200, body.left(body.size() / 2), body.size()};
     return {200, body, -1, !lengthless_.contains(path)};

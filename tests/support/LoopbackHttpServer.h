@@ -2,12 +2,12 @@
 
 #include <QHash>
 #include <QSet>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QUrl>
 
 #include <memory>
+#include <mutex>
 
 class QObject;
 class QTcpServer;
@@ -55,7 +55,7 @@ private:
     QThread thread_;
     QObject* context_ = nullptr;   // lives in thread_, owns the server
     QTcpServer* server_ = nullptr; // lives in thread_
-    mutable QMutex mutex_;
+    mutable std::mutex mutex_;
     QHash<QString, int> forced_;
     QSet<QString> cutShort_;
     QSet<QString> lengthless_;
