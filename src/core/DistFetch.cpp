@@ -24,7 +24,7 @@ const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول �
 
 QString describe(const std::exception& error)
 {
-    if (auto* d = dynamic_cast<const DistError*>(&error))
+    if (auto* d = dynamic_cast<const UserError*>(&error))
         return d->message();
     if (auto* p = dynamic_cast<const PlatformError*>(&error))
         return p->description();

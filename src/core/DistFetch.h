@@ -10,6 +10,8 @@
 // DistError with the Arabic sentence shown to the user; network and file
 // failures throw PlatformError with the platform's own description.
 
+#include "core/UserError.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
@@ -21,14 +23,9 @@
 namespace quorvel::Dist {
 
 // A refusal of this subsystem, carrying its Arabic message.
-class DistError : public std::runtime_error {
+class DistError : public UserError {
 public:
-    explicit DistError(const QString& message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString& message() const { return message_; }
-
-private:
-    QString message_;
+    using UserError::UserError;
 };
 
 // A failure of the network, the file system, decompression or JSON decoding,

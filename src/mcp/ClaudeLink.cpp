@@ -22,7 +22,7 @@ const char* const kNotAnObject = "ملف إعداد Claude ليس JSON صالح�
 
 [[noreturn]] void fail(const QString& message)
 {
-    throw Error{message};
+    throw Error(message);
 }
 
 // The file's top-level object: empty when there is no file or it is empty.
@@ -170,7 +170,7 @@ FollowUp toggle()
     try {
         link(!wasLinked);
     } catch (const Error& error) {
-        return {QStringLiteral("تعذر تعديل إعداد Claude"), error.message};
+        return {QStringLiteral("تعذر تعديل إعداد Claude"), error.message()};
     }
     if (wasLinked)
         return {QStringLiteral("ألغي الربط"), QStringLiteral("أعد تشغيل تطبيق Claude.")};

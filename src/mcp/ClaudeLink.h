@@ -6,13 +6,15 @@
 // entry "quorvel-library"; everything else in the file is written back as it
 // was read, after a byte copy of the old file is kept beside it.
 
+#include "core/UserError.h"
+
 #include <QString>
 
 namespace quorvel::ClaudeLink {
 
 // A failure of the link, with the text shown to the user.
-struct Error {
-    QString message;
+struct Error : UserError {
+    using UserError::UserError;
 };
 
 // The entry's name, the same as the server name the tool server reports.

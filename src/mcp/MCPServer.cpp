@@ -425,7 +425,7 @@ MCPServer::Value MCPServer::callTool(const Value& id, const Value& params)
     try {
         result = tool->run(args, *library);
     } catch (const ToolError& error) {
-        return success(id, toolError(error.message));
+        return success(id, toolError(error.message()));
     } catch (const std::exception& error) {
         return success(id, toolError(QString::fromUtf8(error.what())));
     }

@@ -15,6 +15,7 @@
 
 #include "core/Arabic.h"
 #include "core/Json.h"
+#include "core/UserError.h"
 #include "search/SearchEngine.h"
 
 #include <QList>
@@ -45,8 +46,8 @@ public:
 
     // The error a tool body throws; its Arabic message reaches the client as
     // a tool result marked "isError".
-    struct ToolError {
-        QString message;
+    struct ToolError : UserError {
+        using UserError::UserError;
     };
     // Ends a tool body with that message.
     [[noreturn]] static void fail(const QString& message) { throw ToolError{message}; }

@@ -137,7 +137,7 @@ TEST_F(ClaudeLinkFile, aFileThatIsNotAJsonObjectIsRefusedUntouched)
             ClaudeLink::link(true);
             ADD_FAILURE() << "linked into " << content.toStdString();
         } catch (const ClaudeLink::Error& error) {
-            EXPECT_EQ(error.message, QStringLiteral("ملف إعداد Claude ليس JSON صالحا، فلم يعدل."));
+            EXPECT_EQ(error.message(), QStringLiteral("ملف إعداد Claude ليس JSON صالحا، فلم يعدل."));
         }
         EXPECT_EQ(readAll(path), content);
         EXPECT_FALSE(ClaudeLink::linked());
