@@ -102,16 +102,32 @@ constexpr char16_t foldedOf(char16_t u)
 
 } // namespace
 
+MarkGroup markGroup(char16_t u)
+{
+    if (u < 0x064B)
+        return MarkGroup::None;
+    if (u <= 0x0652)
+        return MarkGroup::Harakat;
+    if (u <= 0x065F)
+        return MarkGroup::Further;
+    if (u == 0x0670)
+        return MarkGroup::SuperscriptAlef;
+    if (u >= 0x06D6 && u <= 0x06ED)
+        return MarkGroup::Quranic;
+    if (u >= 0x08D3 && u <= 0x08FF)
+        return MarkGroup::Extended;
+    return MarkGroup::None;
+}
+
 bool isDrop(char16_t u)
 {
-    return (u >= 0x064B && u <= 0x0652) || u == 0x0670 || (u >= 0x06D6 && u <= 0x06ED)
-        || u == tatweel || (u >= 0x08D3 && u <= 0x08FF);
+    const MarkGroup group = markGroup(u);
+    return (group != MarkGroup::None && group != MarkGroup::Further) || u == tatweel;
 }
 
 bool isMark(char16_t u)
 {
-    return (u >= 0x064B && u <= 0x065F) || u == 0x0670 || (u >= 0x06D6 && u <= 0x06ED)
-        || (u >= 0x08D3 && u <= 0x08FF);
+    return markGroup(u) != MarkGroup::None;
 }
 
 std::optional<char16_t> mapped(char16_t u)

@@ -64,8 +64,17 @@ QString stripMarks(const QString& s);
 // "copyNoTashkeel" is on.
 QString forCopy(const QString& s);
 
-// Unit classes. A dropped unit vanishes from the normal form; a mark is what
-// `stripMarks` removes (it also removes tatweel, which is not a mark).
+// The Arabic combining marks by group; every mark range of the system is
+// read from here. Harakat: tanwin, the short vowels, shadda and sukun
+// (U+064B..U+0652); Further: the other marks of the Arabic block
+// (U+0653..U+065F); the superscript alef (U+0670); Quranic: the annotation
+// signs (U+06D6..U+06ED); Extended: the extended Arabic marks (U+08D3..U+08FF).
+enum class MarkGroup { None, Harakat, Further, SuperscriptAlef, Quranic, Extended };
+MarkGroup markGroup(char16_t u);
+
+// Unit classes. A dropped unit vanishes from the normal form (every mark
+// group but Further, and tatweel); a mark is what `stripMarks` removes (it
+// also removes tatweel, which is not a mark).
 bool isDrop(char16_t u);
 bool isMark(char16_t u);
 // The folded replacement of an alef form, ة or ى; nothing for any other unit.

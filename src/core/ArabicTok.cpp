@@ -60,14 +60,19 @@ bool isWildcardAt(QStringView s, qsizetype i)
 // The mark-bit of a unit, as (mask 1 or 2, bit), or nothing for a non-mark.
 std::optional<std::pair<int, int>> markBit(char16_t u)
 {
-    if (u >= 0x064B && u <= 0x0652)
+    switch (markGroup(u)) {
+    case MarkGroup::Harakat:
         return std::pair{1, int(u - 0x064B)};
-    if (u == 0x0670)
+    case MarkGroup::SuperscriptAlef:
         return std::pair{1, 8};
-    if (u >= 0x06D6 && u <= 0x06ED)
-        return std::pair{1, int(u - 0x06CD)};
-    if (u >= 0x08D3 && u <= 0x08FF)
+    case MarkGroup::Quranic:
+        return std::pair{1, int(u - 0x06CD)}; // bits 9..32
+    case MarkGroup::Extended:
         return std::pair{2, int(u - 0x08D3)};
+    case MarkGroup::Further:
+    case MarkGroup::None:
+        break;
+    }
     return std::nullopt;
 }
 

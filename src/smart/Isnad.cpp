@@ -1,5 +1,6 @@
 #include "smart/Isnad.h"
 
+#include "core/Arabic.h"
 #include "core/SQLiteDB.h"
 #include "core/SmartUtil.h"
 
@@ -44,10 +45,13 @@ const QSet<QString>& fragments()
     return set;
 }
 
+// Narrower than Arabic::isDrop, the extended marks staying: the chains, and
+// the narrator tables every installed library holds, are defined on this set.
 bool isTashkeel(char16_t u)
 {
-    return (u >= 0x064B && u <= 0x0652) || u == 0x0640 || u == 0x0670
-        || (u >= 0x06D6 && u <= 0x06ED);
+    const Arabic::MarkGroup group = Arabic::markGroup(u);
+    return group == Arabic::MarkGroup::Harakat || group == Arabic::MarkGroup::SuperscriptAlef
+        || group == Arabic::MarkGroup::Quranic || u == 0x0640;
 }
 
 bool isArabicLetter(char32_t c) { return c >= 0x0621 && c <= 0x064A; }
