@@ -248,11 +248,11 @@ std::optional<Book> Library::book(std::int64_t id) const
 void Library::reloadCatalog()
 {
     publish(loadCatalog());
-    std::lock_guard guard(lock);
-    seqRanges.clear();
-    tocCache.clear();
-    tocFlat.clear();
-    volsCache.clear();
+    std::lock_guard guard(cacheMutex_);
+    seqRanges_.clear();
+    tocCache_.clear();
+    tocFlat_.clear();
+    volsCache_.clear();
 }
 
 std::optional<Author> Library::author(const Book& book) const

@@ -252,13 +252,13 @@ private:
     mutable std::mutex catalogMutex_; // guards only the snapshot pointer
     std::shared_ptr<const Catalog> catalog_;
 
-    // The per-book caches; `lock` guards them and nothing else, and is held
-    // across a miss so that an entry is built once.
-    std::mutex lock;
-    QHash<std::int64_t, std::pair<std::int64_t, std::int64_t>> seqRanges;
-    QHash<std::int64_t, QList<TocNodePtr>> tocCache;
-    QHash<std::int64_t, QList<TocNodePtr>> tocFlat;
-    QHash<std::int64_t, QStringList> volsCache;
+    // The per-book caches; `cacheMutex_` guards them and nothing else, and is
+    // held across a miss so that an entry is built once.
+    std::mutex cacheMutex_;
+    QHash<std::int64_t, std::pair<std::int64_t, std::int64_t>> seqRanges_;
+    QHash<std::int64_t, QList<TocNodePtr>> tocCache_;
+    QHash<std::int64_t, QList<TocNodePtr>> tocFlat_;
+    QHash<std::int64_t, QStringList> volsCache_;
 };
 
 } // namespace quorvel

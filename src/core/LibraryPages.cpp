@@ -58,22 +58,22 @@ std::optional<Page> Library::page(std::int64_t id) const
 
 std::pair<std::int64_t, std::int64_t> Library::seqRange(std::int64_t book)
 {
-    std::lock_guard guard(lock);
-    if (const auto it = seqRanges.constFind(book); it != seqRanges.constEnd())
+    std::lock_guard guard(cacheMutex_);
+    if (const auto it = seqRanges_.constFind(book); it != seqRanges_.constEnd())
         return *it;
     std::pair<std::int64_t, std::int64_t> range{1, 1};
     const auto rows =
         main_->rows(QStringLiteral("SELECT MIN(seq), MAX(seq) FROM pages WHERE book_id=?"), {book});
     if (!rows.isEmpty())
         range = {rows.first().integer(0).value_or(1), rows.first().integer(1).value_or(1)};
-    seqRanges.insert(book, range);
+    seqRanges_.insert(book, range);
     return range;
 }
 
 QStringList Library::volumes(std::int64_t book)
 {
-    std::lock_guard guard(lock);
-    if (const auto it = volsCache.constFind(book); it != volsCache.constEnd())
+    std::lock_guard guard(cacheMutex_);
+    if (const auto it = volsCache_.constFind(book); it != volsCache_.constEnd())
         return *it;
     QStringList labels;
     for (const auto& row : main_->rows(QStringLiteral(
@@ -83,7 +83,7 @@ QStringList Library::volumes(std::int64_t book)
         if (auto label = row.str(0))
             labels.append(*label);
     }
-    volsCache.insert(book, labels);
+    volsCache_.insert(book, labels);
     return labels;
 }
 
@@ -114,8 +114,8 @@ std::optional<std::int64_t> Library::seqFor(std::int64_t book, const std::option
 // the storing of the result, so concurrent callers build an entry once.
 QList<TocNodePtr> Library::toc(std::int64_t book)
 {
-    std::lock_guard guard(lock);
-    if (const auto it = tocCache.constFind(book); it != tocCache.constEnd())
+    std::lock_guard guard(cacheMutex_);
+    if (const auto it = tocCache_.constFind(book); it != tocCache_.constEnd())
         return *it;
 
     const auto found = this->book(book);
@@ -164,16 +164,16 @@ QList<TocNodePtr> Library::toc(std::int64_t book)
     }
     std::stable_sort(flat.begin(), flat.end(),
                      [](const TocNodePtr& a, const TocNodePtr& b) { return a->seq < b->seq; });
-    tocCache.insert(book, roots);
-    tocFlat.insert(book, flat);
+    tocCache_.insert(book, roots);
+    tocFlat_.insert(book, flat);
     return roots;
 }
 
 QList<TocNodePtr> Library::tocEntries(std::int64_t book)
 {
     toc(book);
-    std::lock_guard guard(lock);
-    return tocFlat.value(book);
+    std::lock_guard guard(cacheMutex_);
+    return tocFlat_.value(book);
 }
 
 TocNodePtr Library::chapter(std::int64_t book, std::int64_t seq)

@@ -87,11 +87,11 @@ class Regex
 {
 public:
     struct Impl;
-    explicit Regex(std::shared_ptr<const Impl> impl) : m_impl(std::move(impl)) {}
-    const Impl& impl() const { return *m_impl; }
+    explicit Regex(std::shared_ptr<const Impl> impl) : impl_(std::move(impl)) {}
+    const Impl& impl() const { return *impl_; }
 
 private:
-    std::shared_ptr<const Impl> m_impl;
+    std::shared_ptr<const Impl> impl_;
 };
 
 // A match position in UTF-16 units.
