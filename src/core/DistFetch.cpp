@@ -9,6 +9,13 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
 namespace quorvel::Dist {
 
 namespace {
@@ -19,8 +26,103 @@ constexpr int fetchTimeoutMs = 120 * 1000;
 const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 // A name that would leave its release base is hostile or broken.
 const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول في الإصدار: ");
+const QString msgNotRegularFile = QStringLiteral(": ليس ملفاً عادياً.");
+
+// Why a transfer failed, in the user's language rather than the network
+// stack's English.
+QString networkReason(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("رفض الخادم الاتصال");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("أغلق الخادم الاتصال");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("لم يُعثر على الخادم");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("انتهت مهلة الاتصال");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("تعذّر الاتصال الآمن بالخادم");
+    case QNetworkReply::TooManyRedirectsError:
+    case QNetworkReply::InsecureRedirectError:
+        return QStringLiteral("تحويلات غير مقبولة");
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::ProtocolInvalidOperationError:
+        return QStringLiteral("عنوان المصدر غير صالح");
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return QStringLiteral("تعذّر الاتصال عبر الوسيط");
+    default:
+        return QStringLiteral("خطأ في الشبكة");
+    }
+}
+
+// Reads a release file under a folder base: a regular file only, at most
+// want bytes. A pipe is opened without waiting for a writer, so it is refused
+// rather than waited on.
+QByteArray readLocalFile(const QString& path, const QString& name, std::int64_t want)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
+    if (!S_ISREG(info.st_mode))
+        throw DistError(msgFetchFailed + name + msgNotRegularFile);
+
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(std::min<std::int64_t>(want, info.st_size)));
+    char buffer[1 << 16];
+    while (bytes.size() < want) {
+        const auto chunk = static_cast<size_t>(std::min<std::int64_t>(sizeof buffer, want - bytes.size()));
+        const ssize_t n = ::read(fd, buffer, chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
 
 } // namespace
+
+QString fileErrorReason(int errorNumber)
+{
+    switch (errorNumber) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("الملف غير موجود");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("لا إذن بقراءة الملف");
+    case EISDIR:
+        return QStringLiteral("مجلد وليس ملفاً");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("لا مساحة كافية على القرص");
+    case EROFS:
+        return QStringLiteral("القرص للقراءة فقط");
+    case ELOOP:
+        return QStringLiteral("روابط رمزية متداخلة");
+    case ENAMETOOLONG:
+        return QStringLiteral("المسار أطول من المقبول");
+    default:
+        return QStringLiteral("خطأ في نظام الملفات (") + QString::number(errorNumber) + u')';
+    }
+}
 
 QString describe(const std::exception& error)
 {
@@ -79,19 +181,14 @@ void requirePlainFileName(const QString& name)
         throw DistError(msgBadFileName + name);
 }
 
-QByteArray fetch(const QUrl& base, const QString& name)
+QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
 {
     requirePlainFileName(name);
+    // One byte past the limit is enough to tell a larger file apart.
+    const std::int64_t want = std::max<std::int64_t>(maxBytes, 0) + 1;
     const QUrl url = fileURL(base, name);
-    if (url.isLocalFile()) {
-        QFile file(url.toLocalFile());
-        if (!file.open(QIODevice::ReadOnly))
-            throw PlatformError(file.fileName() + QStringLiteral(": ") + file.errorString());
-        QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            throw PlatformError(file.fileName() + QStringLiteral(": ") + file.errorString());
-        return bytes;
-    }
+    if (url.isLocalFile())
+        return readLocalFile(url.toLocalFile(), name, want);
 
     // A manager and loop of our own, so this works on any thread with no
     // running event loop of its own.
@@ -102,26 +199,38 @@ QByteArray fetch(const QUrl& base, const QString& name)
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     QEventLoop loop;
     QNetworkReply* reply = manager.get(request);
+    QByteArray body;
+    bool overLimit = false;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // The body is taken as it arrives, so a server that sends more than the
+    // limit is cut off instead of filling memory.
+    QObject::connect(reply, &QIODevice::readyRead, &loop, [&] {
+        body += reply->readAll();
+        if (body.size() >= want && !overLimit) {
+            overLimit = true;
+            reply->abort();
+        }
+    });
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
-    const QString errorText = reply->errorString();
-    QByteArray body = reply->readAll();
+    if (!overLimit)
+        body += reply->readAll();
     reply->deleteLater();
 
-    if (status.isValid()) {
-        if (status.toInt() != 200)
-            throw DistError(msgFetchFailed + name);
-        if (error != QNetworkReply::NoError)
-            throw PlatformError(errorText);
+    if (status.isValid() && status.toInt() != 200)
+        throw DistError(msgFetchFailed + name);
+    if (overLimit) {
+        body.truncate(static_cast<qsizetype>(want));
         return body;
     }
     if (error != QNetworkReply::NoError)
-        throw PlatformError(errorText);
-    throw DistError(msgFetchFailed + name); // not an HTTP response
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + networkReason(error));
+    if (!status.isValid())
+        throw DistError(msgFetchFailed + name); // not an HTTP response
+    return body;
 }
 
 } // namespace quorvel::Dist

@@ -61,9 +61,21 @@ bool isPlainFileName(const QString& name);
 // Throws DistError naming the file unless it is a plain file name.
 void requirePlainFileName(const QString& name);
 
+// The most a release file whose size nothing declares (the index and its
+// signature) may hold.
+constexpr std::int64_t undeclaredFileLimit = 1 << 20;
+
 // The bytes of a release file: read from disk for a folder base, or fetched
-// with an HTTP GET (120 s limit, status 200 required). A name that is not a
-// plain file name is refused unfetched. Blocks.
-QByteArray fetch(const QUrl& base, const QString& name);
+// with an HTTP GET (120 s limit, status 200 required). At most maxBytes + 1
+// bytes are read, so a caller that compares the length with a declared size
+// sees a larger file as a mismatch without holding it whole. Under a folder
+// base only a regular file is read (no device, pipe or folder, also through a
+// symbolic link). A name that is not a plain file name is refused unfetched.
+// Blocks.
+QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes = undeclaredFileLimit);
+
+// The Arabic reason for a file-system error number, for messages that must
+// not carry the system's English text.
+QString fileErrorReason(int errorNumber);
 
 } // namespace quorvel::Dist

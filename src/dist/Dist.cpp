@@ -42,13 +42,12 @@ QString keyOverride;
 
 [[noreturn]] void missing(const QString& path)
 {
-    throw PlatformError(QStringLiteral("The data couldn’t be read because it is missing. (%1)").arg(path));
+    throw PlatformError(QStringLiteral("تعذّرت قراءة بيانات الإصدار: الحقل «%1» مفقود.").arg(path));
 }
 
 [[noreturn]] void wrongType(const QString& path)
 {
-    throw PlatformError(
-        QStringLiteral("The data couldn’t be read because it isn’t in the correct format. (%1)").arg(path));
+    throw PlatformError(QStringLiteral("تعذّرت قراءة بيانات الإصدار: الحقل «%1» ليس من النوع الصحيح.").arg(path));
 }
 
 QString member(const QString& path, const char* key)
@@ -130,7 +129,7 @@ Json::Value parseObject(const QByteArray& json)
 {
     auto doc = Json::parse(json);
     if (!doc)
-        throw PlatformError(QStringLiteral("The data couldn’t be read because it isn’t in the correct format."));
+        throw PlatformError(QStringLiteral("تعذّرت قراءة بيانات الإصدار: ليست نص JSON صالحاً."));
     if (!doc->is_object())
         wrongType(QStringLiteral("(top level)"));
     return *doc;
@@ -355,7 +354,7 @@ std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease
         expiry && *expiry < QDateTime::currentSecsSinceEpoch())
         throw DistError(msgExpired);
 
-    const QByteArray catalogBytes = fetch(base, index.catalog.file);
+    const QByteArray catalogBytes = fetch(base, index.catalog.file, index.catalog.size);
     // The signed size is checked too: bytes that disagree with it are not the
     // catalogue the publisher signed for, whatever their digest.
     if (sha256(catalogBytes) != index.catalog.sha256 || catalogBytes.size() != index.catalog.size)
@@ -396,14 +395,15 @@ QString root(SQLiteDB& package, std::int64_t bookId, const QString& title)
 
 std::optional<std::int64_t> parseInternetDate(const QString& text)
 {
-    // yyyy-MM-ddTHH:mm:ss then Z, ±HH:MM or ±HHMM; nothing else.
+    // yyyy-MM-ddTHH:mm:ss then Z, ±HH:MM or ±HHMM; nothing else. The "T" and
+    // "Z" may be written in lowercase, as RFC 3339 allows.
     const qsizetype n = text.size();
     if (n < 20)
         return std::nullopt;
     for (int i : {4, 7})
         if (text[i] != u'-')
             return std::nullopt;
-    if (text[10] != u'T' || text[13] != u':' || text[16] != u':')
+    if ((text[10] != u'T' && text[10] != u't') || text[13] != u':' || text[16] != u':')
         return std::nullopt;
     const int c1 = twoDigits(text, 0), c2 = twoDigits(text, 2);
     const int month = twoDigits(text, 5), day = twoDigits(text, 8);
@@ -417,7 +417,7 @@ std::optional<std::int64_t> parseInternetDate(const QString& text)
 
     int offsetSeconds = 0;
     const QString zone = text.mid(19);
-    if (zone == u"Z") {
+    if (zone == u"Z" || zone == u"z") {
         offsetSeconds = 0;
     } else if ((zone.size() == 6 && zone[3] == u':') || zone.size() == 5) {
         if (zone[0] != u'+' && zone[0] != u'-')

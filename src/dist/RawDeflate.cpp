@@ -11,11 +11,11 @@ constexpr int rawWindowBits = -15;
 constexpr int memoryLevel = 8;
 constexpr qsizetype chunkBytes = 256 * 1024;
 
-QString zlibText(const z_stream& zs, int rc)
-{
-    const char* msg = zs.msg ? zs.msg : zError(rc);
-    return QStringLiteral("Decompression failed: %1").arg(QString::fromUtf8(msg));
-}
+// The user reads these inside Arabic lines; zlib's own English adds nothing
+// they could act on.
+const QString msgDamaged = QStringLiteral("تعذّر فكّ ضغط الحزمة: بياناتها تالفة.");
+const QString msgCutShort = QStringLiteral("تعذّر فكّ ضغط الحزمة: بياناتها ناقصة.");
+const QString msgTooLarge = QStringLiteral("توقّف فكّ ضغط الحزمة: بياناتها أكبر من حجمها المعلن.");
 
 } // namespace
 
@@ -52,7 +52,7 @@ std::optional<QByteArray> inflate(const QByteArray& stream, QString* error, qint
     int rc = inflateInit2(&zs, rawWindowBits);
     if (rc != Z_OK) {
         if (error)
-            *error = zlibText(zs, rc);
+            *error = msgDamaged;
         return std::nullopt;
     }
     QByteArray out;
@@ -69,7 +69,7 @@ std::optional<QByteArray> inflate(const QByteArray& stream, QString* error, qint
             if (tooLarge)
                 *tooLarge = true;
             if (error)
-                *error = QStringLiteral("Decompression stopped: the data is larger than declared");
+                *error = msgTooLarge;
             inflateEnd(&zs);
             return std::nullopt;
         }
@@ -79,8 +79,7 @@ std::optional<QByteArray> inflate(const QByteArray& stream, QString* error, qint
         const bool progress = rc == Z_OK || (rc == Z_BUF_ERROR && zs.avail_out == 0);
         if (!progress || (zs.avail_in == 0 && zs.avail_out != 0)) {
             if (error)
-                *error = rc == Z_OK || rc == Z_BUF_ERROR ? QStringLiteral("Decompression failed: the stream ends early")
-                                                         : zlibText(zs, rc);
+                *error = rc == Z_OK || rc == Z_BUF_ERROR ? msgCutShort : msgDamaged;
             inflateEnd(&zs);
             return std::nullopt;
         }

@@ -14,7 +14,7 @@ namespace quorvel::RawDeflate {
 QByteArray compress(const QByteArray& bytes);
 
 // The inflated bytes; nothing when the stream is damaged or cut short, with
-// zlib's description in *error. With a limit of zero or more, output beyond
+// the reason, in Arabic, in *error. With a limit of zero or more, output beyond
 // that many bytes stops the inflation at once and sets *tooLarge.
 std::optional<QByteArray> inflate(const QByteArray& stream, QString* error = nullptr, qint64 limit = -1,
                                   bool* tooLarge = nullptr);

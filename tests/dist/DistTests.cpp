@@ -122,6 +122,9 @@ TEST_F(DistRelease, refusesFormatOlderReleaseAndExpiryInOrder)
     EXPECT_EQ(refusal(base()), QStringLiteral("انتهت صلاحية فهرس الإصدار؛ اطلب إصداراً أحدث."));
     // Release age is judged before expiry.
     EXPECT_EQ(refusal(base(), 9), QStringLiteral("الإصدار 5 أقدم من المثبّت (9): رُفض."));
+    index["expires"] = "2001-02-03t04:05:06z";
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("انتهت صلاحية فهرس الإصدار؛ اطلب إصداراً أحدث."));
 
     for (const char* never : {"", "next year", "2001-02-03T04:05:06.5Z", "2001-02-03 04:05:06Z"}) {
         index["expires"] = never;
@@ -249,9 +252,12 @@ TEST(DistDates, internetDateTimeIsStrict)
     EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("1970-01-01T00:00:00-0130")), 5400);
     EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("2024-02-29T12:00:00Z")),
               QDateTime(QDate(2024, 2, 29), QTime(12, 0), Qt::UTC).toSecsSinceEpoch());
+    // RFC 3339 lets the separator and the zone letter be lowercase.
+    EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("1970-01-01t00:01:00z")), 60);
+    EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("1970-01-01t00:00:00Z")), 0);
     for (const char* bad : {"2023-02-29T12:00:00Z", "2024-13-01T00:00:00Z", "2024-01-01T24:00:00Z",
                             "2024-01-01T00:00:00", "2024-01-01", "2024-01-01T00:00:00.000Z",
-                            "2024-01-01t00:00:00Z", "2024-01-01T00:00:00+3:00", "٢٠٢٤-01-01T00:00:00Z"})
+                            "2024-01-01 00:00:00Z", "2024-01-01T00:00:00+3:00", "٢٠٢٤-01-01T00:00:00Z"})
         EXPECT_FALSE(Dist::parseInternetDate(QString::fromUtf8(bad))) << bad;
 }
 
