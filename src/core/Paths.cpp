@@ -41,4 +41,16 @@ QString developerDatabasePath(const QString& home)
     return home + QLatin1String(developerDatabase);
 }
 
+QString localStorePathProblem()
+{
+    if (!qEnvironmentVariableIsSet("QUORVEL_LIBDB"))
+        return {};
+    const QByteArray raw = qgetenv("QUORVEL_LIBDB");
+    if (raw.isEmpty())
+        return QStringLiteral("متغيّر البيئة QUORVEL_LIBDB فارغ: عيّنه مسار ملف المكتبة المحلية أو احذفه.");
+    if (QString::fromUtf8(raw).toUtf8() != raw)
+        return QStringLiteral("متغيّر البيئة QUORVEL_LIBDB ليس نصاً صالحاً بترميز UTF-8.");
+    return {};
+}
+
 } // namespace quorvel::Paths

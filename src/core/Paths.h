@@ -22,4 +22,10 @@ QString localStorePath();
 // and the search tool look for, absent everywhere else.
 QString developerDatabasePath(const QString& home);
 
+// Why localStorePath() must not be opened, in Arabic; empty when it may.
+// An empty $QUORVEL_LIBDB would give SQLite a private temporary database and
+// a value that is not UTF-8 names another file than the one given, so both
+// are refused rather than written to.
+QString localStorePathProblem();
+
 } // namespace quorvel::Paths

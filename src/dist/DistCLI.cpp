@@ -9,9 +9,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QSemaphore>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -26,8 +29,10 @@ const QString switchVerify = QStringLiteral("--verify-index");
 const QString switchInstall = QStringLiteral("--dist-install");
 const QString switchVectors = QStringLiteral("--build-vectors");
 
-const QString msgSigningNotice =
-    QStringLiteral("التوقيع ليس في نسخة التوزيع. على جهاز التحرير: bash mac/sign-release.sh <مجلد الإصدار>");
+// Releases are built and signed by the project's release builder (tools/).
+const QString msgSigningNotice = QStringLiteral(
+    "التوقيع ليس في نسخة التوزيع. على جهاز التحرير: quorvel-mkrelease --source <مجلد الكتب> --out <مجلد الإصدار> "
+    "--key <ملف المفتاح السري>");
 const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
 const QString msgBadSource = QStringLiteral("عنوان المصدر غير صالح: ");
 const QString msgVectorsUnavailable = QStringLiteral("بناء متّجهات البحث بالمعنى غير متاح في هذه النسخة");
@@ -145,19 +150,49 @@ bool compareWithDeveloperDatabase(SQLiteDB& local, const QList<std::int64_t>& bo
     return differences == 0 && localCount == devCount;
 }
 
+// A book that failed in a run: which one, and how far the run had come.
+struct BookFailure {
+    QString title;
+    qsizetype installedBefore;
+    qsizetype selected;
+    QString reason;
+};
+
+// Removes a store file this run created when nothing ended up in it, so a
+// failed first install leaves no empty library behind.
+void removeNewEmptyStore(std::unique_ptr<LocalStore>& store, const QString& path)
+{
+    if (!store || store->bookCount() != 0)
+        return;
+    store.reset();
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
 int install(const QString& sourceText, const std::optional<QString>& idList, const Output& output)
 {
     return runBlocking([&]() -> int {
         std::unique_ptr<LocalStore> store;
         QList<std::int64_t> selectedIds;
+        const QString storePath = LocalStore::path();
+        bool storeExisted = true;
         try {
             const auto base = Dist::baseFromText(sourceText);
             if (!base)
                 throw Dist::DistError(msgBadSource + sourceText);
+            if (const QString problem = Paths::localStorePathProblem(); !problem.isEmpty())
+                throw Dist::DistError(problem);
+            LocalStore::removeLeftoverPackages();
+            storeExisted = QFileInfo::exists(storePath);
             store = LocalStore::open();
             if (!store)
                 throw Dist::DistError(msgStoreUnavailable);
-            const auto [index, catalog] = Dist::loadCatalog(*base, 0);
+            // Books installed from a release count even where no run recorded
+            // it, so that no older release can replace them.
+            const std::int64_t lastRelease = std::max(
+                store->lastRelease(),
+                store->db().scalarInt(QStringLiteral("SELECT MAX(release) FROM installed")).value_or(0));
+            const auto [index, catalog] = Dist::loadCatalog(*base, lastRelease);
 
             QList<Dist::CatBook> selected;
             const std::optional<QSet<std::int64_t>> wanted =
@@ -169,9 +204,15 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
             QElapsedTimer timer;
             timer.start();
             for (const auto& book : selected) {
-                store->install(book, catalog, index.release, *base);
+                try {
+                    store->install(book, catalog, index.release, *base);
+                } catch (const std::exception& e) {
+                    throw BookFailure{book.title, selectedIds.size(), selected.size(), Dist::describe(e)};
+                }
                 selectedIds.append(book.id);
             }
+            // Every selected book is in: the library is at this release now.
+            store->setRelease(index.release);
             store->dedupNarrators();
             auto total = [&](const char* table) {
                 return QString::number(
@@ -189,8 +230,17 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
                 output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + QString::number(pages)
                            + QStringLiteral(" صفحة في ") + seconds(vectorTimer));
             }
+        } catch (const BookFailure& failure) {
+            output.out(QStringLiteral("فشل في «") + failure.title + QStringLiteral("» بعد تثبيت ")
+                       + QString::number(failure.installedBefore) + QStringLiteral(" من ")
+                       + QString::number(failure.selected) + QStringLiteral(": ") + failure.reason);
+            if (!storeExisted)
+                removeNewEmptyStore(store, storePath);
+            return exitFailed;
         } catch (const std::exception& e) {
             output.out(QStringLiteral("فشل: ") + Dist::describe(e));
+            if (!storeExisted)
+                removeNewEmptyStore(store, storePath);
             return exitFailed;
         }
         return compareWithDeveloperDatabase(store->db(), selectedIds, output) ? exitOK : exitFailed;

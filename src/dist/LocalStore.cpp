@@ -16,7 +16,12 @@
 #include <QFile>
 #include <QUuid>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 namespace quorvel {
 
@@ -46,15 +51,44 @@ constexpr TitledMessage msgContentRoot{u"محتوى «", u"» لا يطابق ب
 // book would silently drop or take over the other book's rows.
 constexpr TitledMessage msgIdConflict{u"معرّفات صفحات «", u"» أو عناوينها مستعملة في كتاب آخر."};
 
-// Removes the package's temporary file however the install ends.
+const QString packagePattern = QStringLiteral("qbook-*.sqlite");
+const QString msgTempWrite = QStringLiteral("تعذّرت كتابة الملف المؤقت ");
+
+// The package's temporary file, removed however the install ends. Its
+// descriptor holds an exclusive lock for the whole install, which tells a
+// live install's file from one a killed install left behind.
 struct TemporaryFile {
     QString path;
+    int fd = -1;
     ~TemporaryFile()
     {
         if (!path.isEmpty())
             QFile::remove(path);
+        if (fd >= 0)
+            ::close(fd);
     }
 };
+
+[[noreturn]] void tempWriteFailed(const QString& path, int errorNumber)
+{
+    throw Dist::PlatformError(msgTempWrite + path + QStringLiteral(": ") + Dist::fileErrorReason(errorNumber));
+}
+
+void writeAll(int fd, const QString& path, const QByteArray& bytes)
+{
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            tempWriteFailed(path, errno);
+        }
+        at += n;
+        left -= n;
+    }
+}
 
 // Thrown inside the transaction; the install rolls back and rethrows it.
 struct Abort {
@@ -74,7 +108,26 @@ QString LocalStore::path()
 
 std::unique_ptr<LocalStore> LocalStore::open()
 {
+    if (!Paths::localStorePathProblem().isEmpty())
+        return nullptr;
     return open(path());
+}
+
+int LocalStore::removeLeftoverPackages()
+{
+    int removed = 0;
+    const QDir temp(QDir::tempPath());
+    for (const QString& name : temp.entryList({packagePattern}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString file = temp.filePath(name);
+        const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // A running install keeps its package locked.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && QFile::remove(file))
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
@@ -213,7 +266,7 @@ bool LocalStore::dedupNarrators()
 void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
                          const QUrl& base)
 {
-    const QByteArray packed = Dist::fetch(base, book.file);
+    const QByteArray packed = Dist::fetch(base, book.file, book.size);
     // Size first: a wrong length is refused without hashing or inflating.
     if (packed.size() != book.size || Dist::sha256(packed) != book.sha256)
         throw Dist::DistError(msgPackageDigest(book.title));
@@ -227,19 +280,19 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
     if (!plain)
         throw Dist::PlatformError(inflateError);
 
+    removeLeftoverPackages();
     const QString tempPath = QDir(QDir::tempPath())
                                  .filePath(QStringLiteral("qbook-%1-%2.sqlite")
                                                .arg(book.id)
                                                .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
     TemporaryFile temp;
-    {
-        QFile file(tempPath);
-        if (!file.open(QIODevice::WriteOnly))
-            throw Dist::PlatformError(tempPath + QStringLiteral(": ") + file.errorString());
-        temp.path = tempPath;
-        if (file.write(*plain) != plain->size() || !file.flush())
-            throw Dist::PlatformError(tempPath + QStringLiteral(": ") + file.errorString());
-    }
+    temp.fd = ::open(QFile::encodeName(tempPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (temp.fd < 0)
+        tempWriteFailed(tempPath, errno);
+    temp.path = tempPath;
+    if (::flock(temp.fd, LOCK_EX) != 0)
+        tempWriteFailed(tempPath, errno);
+    writeAll(temp.fd, tempPath, *plain);
 
     auto package = SQLiteDB::open(Library::readOnlyUri(tempPath), true);
     if (!package)

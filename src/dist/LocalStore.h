@@ -30,7 +30,8 @@ public:
     static QString path();
 
     // Opens (creating when missing) the store at path() or at a given file and
-    // runs the schema; nothing when the file cannot be opened.
+    // runs the schema; nothing when the file cannot be opened, or when path()
+    // is refused (Paths::localStorePathProblem).
     static std::unique_ptr<LocalStore> open();
     static std::unique_ptr<LocalStore> open(const QString& filePath);
 
@@ -60,6 +61,11 @@ public:
     // spelling, repoints their edges and drops the loops a merge made, in
     // one transaction. False, with nothing changed, when a statement failed.
     bool dedupNarrators();
+
+    // Deletes the package files ("qbook-*.sqlite") that killed installs left
+    // in the temporary folder; a package that a running install holds is
+    // kept. Every install starts with it. Returns how many were removed.
+    static int removeLeftoverPackages();
 
     // Downloads, verifies and installs one book of an accepted release,
     // replacing any installed version in one transaction. Throws

@@ -23,6 +23,7 @@ protected:
         ASSERT_TRUE(store_);
         for (auto id : store_->installed().keys())
             store_->remove(id);
+        store_->db().run(QStringLiteral("DELETE FROM meta"));
         writeRelease({book(7, QStringLiteral("سابع"), {QStringLiteral("حدثنا مالك عن نافع عن ابن عمر")}),
                       book(9, QStringLiteral("تاسع"), {QStringLiteral("باب الصلاة")}),
                       book(12, QStringLiteral("ثاني عشر"), {QStringLiteral("حدثنا يحيى عن مالك")})});
@@ -53,8 +54,10 @@ protected:
 
 TEST_F(DistCLITest, dispatchPrecedenceAndMissingOperands)
 {
+    // The notice names the release builder the project actually has.
     const QStringList signingNotice{QStringLiteral(
-        "التوقيع ليس في نسخة التوزيع. على جهاز التحرير: bash mac/sign-release.sh <مجلد الإصدار>")};
+        "التوقيع ليس في نسخة التوزيع. على جهاز التحرير: quorvel-mkrelease --source <مجلد الكتب> --out <مجلد الإصدار> "
+        "--key <ملف المفتاح السري>")};
     EXPECT_EQ(run({QStringLiteral("--verify-index"), path(), QStringLiteral("--sign-index")}), 2);
     EXPECT_EQ(out_, signingNotice);
     // Same status as having nothing to do, so the notice is what tells them apart.
@@ -106,7 +109,7 @@ TEST_F(DistCLITest, installSelectsBooksInCatalogueOrder)
     EXPECT_EQ(m.captured(2).toLongLong(), store_->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")));
     EXPECT_GT(m.captured(2).toLongLong(), 0);
     EXPECT_EQ(installedIds(), (QList<std::int64_t>{7, 12}));
-    EXPECT_EQ(store_->lastRelease(), 0); // the tool never records the release
+    EXPECT_EQ(store_->lastRelease(), 1); // every selected book is in: the release is recorded
 
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("x")}), 0);
     ASSERT_EQ(out_.size(), 1);
@@ -120,8 +123,75 @@ TEST_F(DistCLITest, aFailingBookEndsTheRunAfterTheBooksBeforeIt)
 {
     writeFile(QStringLiteral("b9.qbk"), "tampered");
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path()}), 1);
-    EXPECT_EQ(out_, QStringList{QStringLiteral("فشل: بصمة حزمة «تاسع» لا تطابق الفهرس.")});
+    // The line says which book failed and how far the run had come.
+    EXPECT_EQ(out_, QStringList{QStringLiteral("فشل في «تاسع» بعد تثبيت 1 من 3: بصمة حزمة «تاسع» لا تطابق الفهرس.")});
     EXPECT_EQ(installedIds(), QList<std::int64_t>{7});
+    EXPECT_EQ(store_->lastRelease(), 0); // a run that failed records no release
+}
+
+TEST_F(DistCLITest, anOlderReleaseCannotReplaceNewerBooks)
+{
+    const auto books = {book(7, QStringLiteral("سابع"), {QStringLiteral("الطبعة الثالثة")}),
+                        book(9, QStringLiteral("تاسع"), {QStringLiteral("باب الصلاة")})};
+    writeRelease(books, 3);
+    ASSERT_EQ(run({QStringLiteral("--dist-install"), path()}), 0) << out_.join(u'\n').toStdString();
+    EXPECT_EQ(store_->lastRelease(), 3);
+
+    writeRelease({book(7, QStringLiteral("سابع"), {QStringLiteral("الطبعة الثانية")})}, 2);
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path()}), 1);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("فشل: الإصدار 2 أقدم من المثبّت (3): رُفض.")});
+    EXPECT_EQ(store_->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE content='الطبعة الثالثة'")), 1);
+    EXPECT_EQ(store_->lastRelease(), 3);
+
+    // Books a store holds from a release count even where no run recorded it.
+    store_->db().run(QStringLiteral("DELETE FROM meta"));
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path()}), 1);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("فشل: الإصدار 2 أقدم من المثبّت (3): رُفض.")});
+
+    // The same release again is accepted; a partial selection also records it.
+    writeRelease(books, 3);
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("9")}), 0);
+    EXPECT_EQ(store_->lastRelease(), 3);
+}
+
+TEST_F(DistCLITest, decoderAndNetworkFailuresAreReportedInArabic)
+{
+    // A catalogue entry without a required key, signed as it is.
+    Json::Value catalog = *Json::parse(readFile(QStringLiteral("catalog-1.json")));
+    catalog["books"][1].erase("usize");
+    const QByteArray bytes = Json::dumpBytes(catalog);
+    writeFile(QStringLiteral("catalog-1.json"), bytes);
+    Json::Value index = readIndex();
+    index["catalog"]["sha256"] = Json::utf8(Dist::sha256(bytes));
+    index["catalog"]["size"] = bytes.size();
+    writeIndex(index);
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path()}), 1);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("فشل: تعذّرت قراءة بيانات الإصدار: الحقل «books[1].usize» مفقود.")});
+
+    // A package whose bytes match the catalogue but are no compressed stream.
+    writeRelease({book(7, QStringLiteral("سابع"), {QStringLiteral("نص")})});
+    const QByteArray junk(64, '\xff');
+    catalog = *Json::parse(readFile(QStringLiteral("catalog-1.json")));
+    catalog["books"][0]["size"] = junk.size();
+    catalog["books"][0]["sha256"] = Json::utf8(Dist::sha256(junk));
+    writeFile(QStringLiteral("b7.qbk"), junk);
+    const QByteArray signedCatalog = Json::dumpBytes(catalog);
+    writeFile(QStringLiteral("catalog-1.json"), signedCatalog);
+    index = readIndex();
+    index["catalog"]["sha256"] = Json::utf8(Dist::sha256(signedCatalog));
+    index["catalog"]["size"] = signedCatalog.size();
+    writeIndex(index);
+    EXPECT_EQ(run({QStringLiteral("--dist-install"), path()}), 1);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("فشل في «سابع» بعد تثبيت 0 من 1: تعذّر فكّ ضغط الحزمة: بياناتها تالفة.")});
+
+    // Nothing listens on the port once the server is gone.
+    QUrl closed;
+    {
+        test::LoopbackHttpServer server(path());
+        closed = server.url();
+    }
+    EXPECT_EQ(run({QStringLiteral("--verify-index"), closed.toString()}), 1);
+    EXPECT_EQ(out_, QStringList{QStringLiteral("مرفوض: تعذّر جلب index.json: رفض الخادم الاتصال")});
 }
 
 TEST(DistCLIIds, idListsAreReadStrictly)

@@ -1,0 +1,265 @@
+// The built executable as the distribution tool, fed what a broken mirror, a
+// mistyped environment or an attacker would give it: odd files in place of
+// packages, an empty or undecodable store path, and installs killed midway.
+
+#include "core/SQLiteDB.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#ifdef QUORVEL_SAMPLE_RELEASE
+namespace {
+
+// Long enough for a loaded machine, short enough that a hang fails the test.
+constexpr int kTimeoutMs = 120000;
+// Address space the tool may use when a file tries to make it read too much:
+// ample for its work, far below what reading a hostile file whole would take.
+constexpr rlim_t kAddressSpaceLimit = rlim_t(2) << 30;
+// The smallest book of the sample release: «ديوان الإمام الشافعي».
+constexpr int kSmallBook = 14;
+
+const QString sample = QStringLiteral(QUORVEL_SAMPLE_RELEASE);
+
+struct ToolRun {
+    bool finished = false;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    int exitCode = -1;
+    QStringList out;
+};
+
+QProcessEnvironment toolEnvironment(const QString& libdb, const QString& tmp = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_LIBDB"), libdb);
+    env.remove(QStringLiteral("QUORVEL_DB"));
+    if (!tmp.isEmpty())
+        env.insert(QStringLiteral("TMPDIR"), tmp);
+    return env;
+}
+
+void finish(QProcess& process, ToolRun& run)
+{
+    run.finished = process.waitForFinished(kTimeoutMs);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.exitStatus = process.exitStatus();
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+ToolRun runTool(const QStringList& arguments, const QProcessEnvironment& env, bool limitMemory = false)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    if (limitMemory)
+        process.setChildProcessModifier([] {
+            const rlimit limit{kAddressSpaceLimit, kAddressSpaceLimit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        });
+    process.start(QStringLiteral(QUORVEL_BINARY), arguments);
+    EXPECT_TRUE(process.waitForStarted());
+    process.closeWriteChannel();
+    ToolRun run;
+    finish(process, run);
+    return run;
+}
+
+// A copy of the sample release that a test may tamper with.
+QString copySample(const QTemporaryDir& dir)
+{
+    const QString copy = dir.filePath(QStringLiteral("release"));
+    QDir().mkpath(copy);
+    for (const QString& name : QDir(sample).entryList(QDir::Files))
+        EXPECT_TRUE(QFile::copy(QDir(sample).filePath(name), QDir(copy).filePath(name)));
+    return copy;
+}
+
+QString packageOf(const QString& release, int bookId)
+{
+    return QDir(release).filePath(QStringLiteral("b%1.qbk").arg(bookId));
+}
+
+// The package files in a temporary folder, space-separated.
+std::string leftoverPackages(const QString& tmp)
+{
+    return QDir(tmp).entryList({QStringLiteral("qbook-*.sqlite")}, QDir::Files).join(u' ').toStdString();
+}
+
+} // namespace
+
+// Only the declared size plus one byte is read, and only from a regular file:
+// a huge file, an endless device and a pipe with no writer are all refused
+// promptly, within a small address space, and the store stays empty.
+TEST(DistCliHostile, packageReadsAreBoundedAndRegularFilesOnly)
+{
+    QTemporaryDir dir;
+    const QString release = copySample(dir);
+    const QString package = packageOf(release, kSmallBook);
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    const QStringList install{QStringLiteral("--dist-install"), release, QString::number(kSmallBook)};
+
+    struct Case {
+        const char* name;
+        std::function<bool()> plant;
+        QString expected;
+    };
+    const QString title = QStringLiteral("«ديوان الإمام الشافعي»");
+    const QList<Case> cases{
+        {"3 GiB file",
+         [&] { return QFile::remove(package) && QFile(package).open(QIODevice::WriteOnly) && ::truncate(QFile::encodeName(package).constData(), off_t(3) << 30) == 0; },
+         QStringLiteral("بصمة حزمة ") + title + QStringLiteral(" لا تطابق الفهرس.")},
+        {"link to /dev/zero",
+         [&] { return QFile::remove(package) && QFile::link(QStringLiteral("/dev/zero"), package); },
+         QStringLiteral("تعذّر جلب b14.qbk: ليس ملفاً عادياً.")},
+        {"named pipe",
+         [&] { return QFile::remove(package) && ::mkfifo(QFile::encodeName(package).constData(), 0600) == 0; },
+         QStringLiteral("تعذّر جلب b14.qbk: ليس ملفاً عادياً.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.plant());
+        const ToolRun run = runTool(install, toolEnvironment(libdb), /*limitMemory=*/true);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, QStringList{QStringLiteral("فشل في ") + title + QStringLiteral(" بعد تثبيت 0 من 1: ")
+                                       + c.expected});
+        // The store was made by this run and holds nothing: it is gone again.
+        EXPECT_FALSE(QFile::exists(libdb));
+    }
+}
+
+// A store path that is empty would be a private temporary database, and one
+// that is not UTF-8 would name another file: both are refused before anything
+// is written, as is leaving behind a new store when the release is refused.
+TEST(DistCliHostile, storePathsThatCannotHoldTheLibraryAreRefused)
+{
+    QTemporaryDir dir;
+    const ToolRun empty = runTool({QStringLiteral("--dist-install"), sample}, toolEnvironment(QString()));
+    EXPECT_EQ(empty.exitCode, 1);
+    EXPECT_EQ(empty.out, QStringList{QStringLiteral(
+                             "فشل: متغيّر البيئة QUORVEL_LIBDB فارغ: عيّنه مسار ملف المكتبة المحلية أو احذفه.")});
+
+    // The environment takes raw bytes only through a shell.
+    QProcess shell;
+    QProcessEnvironment env = toolEnvironment(QString());
+    env.insert(QStringLiteral("FOLDER"), dir.path());
+    env.insert(QStringLiteral("TOOL"), QStringLiteral(QUORVEL_BINARY));
+    env.insert(QStringLiteral("SAMPLE"), sample);
+    shell.setProcessEnvironment(env);
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("QUORVEL_LIBDB=\"$FOLDER/lib$(printf '\\377')rary.db\" exec \"$TOOL\" --dist-install \"$SAMPLE\"")});
+    ToolRun latin;
+    finish(shell, latin);
+    EXPECT_EQ(latin.exitCode, 1);
+    EXPECT_EQ(latin.out, QStringList{QStringLiteral("فشل: متغيّر البيئة QUORVEL_LIBDB ليس نصاً صالحاً بترميز UTF-8.")});
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+
+    // A release refused before any book leaves no store behind.
+    const QString release = copySample(dir);
+    QFile sig(QDir(release).filePath(QStringLiteral("index.json.sig")));
+    ASSERT_TRUE(sig.open(QIODevice::WriteOnly));
+    sig.write("AAAA\n");
+    sig.close();
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    const ToolRun refused = runTool({QStringLiteral("--dist-install"), release}, toolEnvironment(libdb));
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.out, QStringList{QStringLiteral("فشل: توقيع فهرس الإصدار غير صحيح: رُفض المصدر.")});
+    EXPECT_FALSE(QFile::exists(libdb));
+}
+
+// An install killed while it holds its unpacked package leaves the file in the
+// temporary folder; the next run removes it, but not the package another
+// install is still working on.
+TEST(DistCliHostile, theNextRunRemovesPackagesThatKilledInstallsLeft)
+{
+    QTemporaryDir dir;
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(tmp));
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    const QStringList install{QStringLiteral("--dist-install"), sample, QString::number(kSmallBook)};
+    ASSERT_EQ(runTool(install, toolEnvironment(libdb, tmp)).exitCode, 0);
+
+    {
+        // Holding the store's write lock keeps the install waiting with its
+        // package unpacked, so the kill lands at that point every time.
+        auto writer = quorvel::SQLiteDB::open(libdb, false);
+        ASSERT_TRUE(writer && writer->exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QProcess killed;
+        killed.setProcessEnvironment(toolEnvironment(libdb, tmp));
+        killed.start(QStringLiteral(QUORVEL_BINARY), install);
+        ASSERT_TRUE(killed.waitForStarted());
+        std::string left;
+        for (int i = 0; i < kTimeoutMs / 5 && left.empty() && killed.state() == QProcess::Running; ++i) {
+            QThread::msleep(5);
+            left = leftoverPackages(tmp);
+        }
+        killed.kill();
+        killed.waitForFinished();
+        ASSERT_FALSE(left.empty()) << "the install never unpacked its package";
+        ASSERT_EQ(leftoverPackages(tmp), left);
+        writer->exec(QStringLiteral("ROLLBACK"));
+    }
+
+    // A package that a running install holds is locked; it must survive.
+    const QString live = QDir(tmp).filePath(QStringLiteral("qbook-1-00000000-0000-0000-0000-000000000000.sqlite"));
+    const int fd = ::open(QFile::encodeName(live).constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+    const ToolRun next = runTool(install, toolEnvironment(libdb, tmp));
+    EXPECT_EQ(next.exitCode, 0);
+    EXPECT_EQ(leftoverPackages(tmp), QFileInfo(live).fileName().toStdString());
+    ::close(fd);
+}
+
+// The start script installs the sample until the release is complete: a first
+// install that stopped after a few books is finished, not taken as done, and
+// a complete library is left alone.
+TEST(DistCliHostile, theStartScriptCompletesAnInterruptedSampleInstall)
+{
+    QTemporaryDir dir;
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    ASSERT_EQ(runTool({QStringLiteral("--dist-install"), sample, QStringLiteral("1,14,16")}, toolEnvironment(libdb))
+                  .exitCode,
+              0);
+    const QString script = QDir(QStringLiteral(QUORVEL_TEST_DATA)).filePath(QStringLiteral("../../scripts/install-sample"));
+    auto runScript = [&] {
+        QProcess process;
+        process.setProcessEnvironment(toolEnvironment(libdb));
+        process.start(QStringLiteral("bash"), {script, QStringLiteral(QUORVEL_BINARY), sample});
+        ToolRun run;
+        finish(process, run);
+        return run;
+    };
+    auto installed = [&] {
+        auto db = quorvel::SQLiteDB::open(libdb, true);
+        return db ? db->rows(QStringLiteral("SELECT book_id, ts FROM installed ORDER BY book_id")).size() : -1;
+    };
+    EXPECT_EQ(installed(), 3);
+    const ToolRun completed = runScript();
+    EXPECT_EQ(completed.exitCode, 0);
+    ASSERT_EQ(completed.out.size(), 1);
+    EXPECT_TRUE(completed.out.first().startsWith(QStringLiteral("ثُبّت 15 كتاباً"))) << completed.out.first().toStdString();
+    EXPECT_EQ(installed(), 18);
+
+    const ToolRun again = runScript();
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_TRUE(again.out.isEmpty());
+}
+#endif
