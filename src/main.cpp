@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 
 using quorvel::ModeDispatch;
 
@@ -32,6 +33,44 @@ int notAvailable(const QString& mode)
 {
     std::fprintf(stderr, "quorvel: mode %s is not available in this build\n", qPrintable(mode));
     return 2;
+}
+
+// Printed instead of the toolkit's abort when the window has no display.
+constexpr const char* noDisplayLine =
+    "quorvel: لا شاشة لعرض النافذة (لا DISPLAY ولا WAYLAND_DISPLAY). الأوضاع التي تعمل دون نوافذ مذكورة في README.\n";
+
+// Whether the window's platform can reach a display. Platforms other than the
+// desktop ones (offscreen, minimal, vnc, …) bring their own.
+bool hasDisplay()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool x11 = !qgetenv("DISPLAY").isEmpty();
+    const bool wayland = !qgetenv("WAYLAND_DISPLAY").isEmpty();
+    if (platform.isEmpty())
+        return x11 || wayland;
+    if (platform.startsWith("xcb"))
+        return x11;
+    if (platform.startsWith("wayland"))
+        return wayland || platform.contains("xcb") && x11;
+    return true;
+}
+
+QtMessageHandler toolkitHandler = nullptr;
+
+// A display that is named but cannot be reached only shows when the toolkit
+// starts, as a warning and then a fatal error: turn both into the one line.
+void displayFailureHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    const bool platformFailure = message.contains(QLatin1String("platform plugin"))
+        || message.contains(QLatin1String("could not connect to display"));
+    if (platformFailure && type == QtFatalMsg) {
+        std::fputs(noDisplayLine, stderr);
+        std::_Exit(1);
+    }
+    if (platformFailure)
+        return;
+    if (toolkitHandler)
+        toolkitHandler(type, context, message);
 }
 
 } // namespace
@@ -56,6 +95,11 @@ int main(int argc, char** argv)
     case ModeDispatch::Mode::SearchCli:
         return quorvel::SearchCLI::run(arguments);
     case ModeDispatch::Mode::Window:
+        if (!hasDisplay()) {
+            std::fputs(noDisplayLine, stderr);
+            return 1;
+        }
+        toolkitHandler = qInstallMessageHandler(displayFailureHandler);
         return quorvel::AppDelegate::run(argc, argv);
     case ModeDispatch::Mode::CheckUpdate:
         return quorvel::Updater::runCommandLine(argc, argv);

@@ -94,6 +94,8 @@ void ensureLocalStore(const QString& path)
 {
     static std::once_flag once;
     std::call_once(once, [&path] {
+        if (!Paths::localStorePathProblem().isEmpty())
+            return;
         if (auto db = SQLiteDB::open(path, false))
             LibrarySchema::create(*db);
     });
@@ -130,25 +132,44 @@ void Library::setLibraryMode(const QString& mode)
     Preferences::standard().set(libraryModeKey, mode);
 }
 
-std::optional<QString> Library::locateDatabase()
+namespace {
+
+// The first existing candidate path, or the local store's path (existing or
+// not) when none exists.
+QString chooseDatabase()
 {
     const QString localStore = Paths::localStorePath();
-    if (libraryMode() == localLibraryMode) {
-        ensureLocalStore(localStore);
+    if (Library::libraryMode() == localLibraryMode)
         return localStore;
-    }
     QStringList candidates;
     if (qEnvironmentVariableIsSet("QUORVEL_DB"))
         candidates << qEnvironmentVariable("QUORVEL_DB");
     if (auto stored = Preferences::standard().string(dbPathKey))
         candidates << *stored;
-    candidates << supportDir() + masterFileName << Paths::developerDatabasePath(QDir::homePath());
+    candidates << Library::supportDir() + masterFileName << Paths::developerDatabasePath(QDir::homePath());
     for (const QString& candidate : candidates) {
         if (!candidate.isEmpty() && QFileInfo::exists(candidate))
             return candidate;
     }
-    ensureLocalStore(localStore);
     return localStore;
+}
+
+} // namespace
+
+std::optional<QString> Library::locateDatabase()
+{
+    const QString path = chooseDatabase();
+    if (path == Paths::localStorePath())
+        ensureLocalStore(path);
+    return path;
+}
+
+std::optional<QString> Library::findExistingDatabase()
+{
+    const QString path = chooseDatabase();
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return std::nullopt;
+    return path;
 }
 
 QString Library::readOnlyUri(const QString& dbPath)
@@ -185,12 +206,18 @@ const QString& Library::userSchema()
 
 std::shared_ptr<Library> Library::open(const QString& dbPath)
 {
-    auto main = SQLiteDB::open(readOnlyUri(dbPath), true);
-    if (!main)
-        return nullptr;
     // SQLite opens lazily: a file that is not a database only shows when it
     // is first read. Refuse it here rather than hand out an unusable library.
-    if (!main->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+    auto readable = [](const QString& uri) {
+        auto db = SQLiteDB::open(uri, true);
+        if (db && !db->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+            db.reset();
+        return db;
+    };
+    auto main = readable(readOnlyUri(dbPath));
+    if (!main && QFileInfo(dbPath).isFile() && !QFileInfo(QFileInfo(dbPath).absolutePath()).isWritable())
+        main = readable(readOnlyUri(dbPath) + QStringLiteral("&immutable=1"));
+    if (!main)
         return nullptr;
     const QString userPath = qEnvironmentVariableIsSet("QUORVEL_USERDB")
         ? qEnvironmentVariable("QUORVEL_USERDB")
@@ -200,7 +227,7 @@ std::shared_ptr<Library> Library::open(const QString& dbPath)
         return nullptr;
     user->exec(userSchema());
     std::shared_ptr<Library> library(new Library(dbPath, std::move(main), std::move(user)));
-    library->publish(library->loadCatalog());
+    library->reloadCatalog();
     return library;
 }
 
@@ -245,8 +272,25 @@ std::optional<Book> Library::book(std::int64_t id) const
     return *it;
 }
 
+bool Library::reloadCatalogIfChanged()
+{
+    const auto version = main_->scalarInt(QStringLiteral("PRAGMA data_version"));
+    {
+        std::lock_guard guard(catalogMutex_);
+        if (version == loadedDataVersion_)
+            return false;
+    }
+    reloadCatalog();
+    return true;
+}
+
 void Library::reloadCatalog()
 {
+    const auto version = main_->scalarInt(QStringLiteral("PRAGMA data_version"));
+    {
+        std::lock_guard guard(catalogMutex_);
+        loadedDataVersion_ = version;
+    }
     publish(loadCatalog());
     std::lock_guard guard(cacheMutex_);
     seqRanges_.clear();

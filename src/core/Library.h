@@ -62,10 +62,16 @@ public:
     // home folder; else the local store. Before answering with the local
     // store's path its file and schema are created (once per process).
     static std::optional<QString> locateDatabase();
+    // The same choice for the headless modes, which never create a library:
+    // the local store only when its file exists, else nothing.
+    static std::optional<QString> findExistingDatabase();
 
     // Opens the library database read-only and the user database read-write
     // ($QUORVEL_USERDB, else supportDir()+"user.db"), creates the user tables
     // and loads the catalogue. Nothing when either database cannot be opened.
+    // A library on read-only media (a read-only file in a read-only folder)
+    // cannot make the shared-memory file its write-ahead log needs; it is then
+    // opened as immutable, which reads the main file alone.
     static std::shared_ptr<Library> open(const QString& dbPath);
 
     // The URI the library connection is opened with: the path with "%", "?"
@@ -103,6 +109,9 @@ public:
     // Loads the catalogue anew, publishes it as one snapshot, then empties the
     // per-book caches.
     void reloadCatalog();
+    // Reloads the catalogue when another connection has committed to the
+    // library database since it was last loaded; true when it did.
+    bool reloadCatalogIfChanged();
 
     std::optional<Author> author(const Book& book) const;
     // The display text of the book's author; empty when unknown.
@@ -250,6 +259,7 @@ private:
     std::shared_ptr<SQLiteDB> user_;
 
     mutable std::mutex catalogMutex_; // guards only the snapshot pointer
+    std::optional<std::int64_t> loadedDataVersion_; // of main_, when the catalogue was loaded
     std::shared_ptr<const Catalog> catalog_;
 
     // The per-book caches; `cacheMutex_` guards them and nothing else, and is

@@ -226,7 +226,9 @@ void MCPServer::run()
     std::signal(SIGPIPE, SIG_IGN);
     ::setenv("QUORVEL_USERDB", ":memory:", 0);
 
-    const std::optional<QString> path = Library::locateDatabase();
+    // A headless mode never creates a library: a mistyped path must not turn
+    // into an empty store that answers every search with "no results".
+    const std::optional<QString> path = Library::findExistingDatabase();
     if (!path) {
         log(QString::fromUtf8(kNoDatabase));
     } else {
@@ -359,6 +361,7 @@ QString MCPServer::instructions()
     qsizetype books = 0;
     qsizetype categories = 0;
     if (Library* library = lib()) {
+        library->reloadCatalogIfChanged();
         const auto catalog = library->catalog();
         books = catalog->books.size();
         categories = catalog->categories.size();
@@ -412,7 +415,12 @@ MCPServer::Value MCPServer::callTool(const Value& id, const Value& params)
         return success(id, toolError(*message));
 
     Library* library = lib();
-    if (library == nullptr) {
+    // Books installed while the server runs are listed and found at once.
+    if (library != nullptr)
+        library->reloadCatalogIfChanged();
+    // An empty library would answer every question with "not found", as if
+    // the books lacked the words: it is reported as missing instead.
+    if (library == nullptr || library->catalog()->books.isEmpty()) {
         QString folder = Library::supportDir();
         if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
             folder.chop(1);
