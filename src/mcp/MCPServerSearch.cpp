@@ -82,6 +82,8 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
         query.scope = list;
     }
 
+    if (const auto refused = SearchEngine::refusal(query))
+        fail(*refused);
     const std::int64_t limit = args.integer("limit").value_or(kDefaultLimit);
     result["query"] = Json::utf8(query.title());
 

@@ -521,6 +521,11 @@ int run(const QStringList& arguments)
         }
         if (!unknown.isEmpty())
             diagnose(QStringLiteral("request %1: unknown keys ignored: %2").arg(i).arg(unknown.join(QStringLiteral(", "))));
+        if (const auto refused = SearchEngine::refusal(*query)) {
+            diagnose(QStringLiteral("request %1: ").arg(i) + *refused);
+            emitLine(Value{{"error", "query too large"}, {"i", i}});
+            continue;
+        }
         emitLine(audit ? highlightAudit(*lib, *query, n, i) : benchmark(*lib, *query, i, repeat, n, ids));
     }
     return 0;

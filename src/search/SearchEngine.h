@@ -46,6 +46,10 @@ public:
     static constexpr int maxWild = 3000;    // most index terms one wildcard word may expand to
     static constexpr int minWildLetters = 2; // fewer literal units make a wildcard too broad
     static constexpr int defaultLimit = 500000;
+    // A request's size bounds: every word is expanded into index terms and
+    // written into the match expression, so the work grows with both.
+    static constexpr int maxQueryChars = 4096; // characters of all phrases together
+    static constexpr int maxQueryWords = 128;  // words of all phrases together
 
     struct Phrase {
         std::vector<Arabic::Tok> toks;
@@ -57,6 +61,7 @@ public:
         std::vector<Phrase> ands;
         std::vector<Phrase> ors;
         std::vector<Phrase> nots;
+        bool tooLarge = false; // past the size bounds: nothing is planned or searched
         bool valid() const { return !ands.empty() || !ors.empty(); }
     };
 
@@ -119,7 +124,12 @@ public:
 
     // `text` without double quotes, between double quotes: one FTS5 term.
     static QString quote(const QString& text);
+    // Past the size bounds the plan is empty and marked tooLarge, so no
+    // caller can make the planner work through a huge request.
     static Plan plan(const SearchQuery& q);
+    // The refusal of a request past the size bounds, in Arabic, for callers
+    // to show; nothing for a request of acceptable size.
+    static std::optional<QString> refusal(const SearchQuery& q);
     static Alts alts(const Arabic::Tok& tok, Vocab* vocab, bool glued, Held& held);
     static PhraseExpr phraseExpr(const Phrase& phrase, Vocab* vocab, bool glued, Held& held);
     static std::optional<QStringList> nearCombos(const QList<PhraseExpr>& exprs);

@@ -51,15 +51,47 @@ QStringList SearchEngine::Alts::fts() const
     return out;
 }
 
+namespace {
+
+qsizetype queryChars(const SearchQuery& q)
+{
+    qsizetype chars = 0;
+    for (const QStringList* list : {&q.andPhrases, &q.orPhrases, &q.notPhrases})
+        for (const QString& text : *list)
+            chars += text.size();
+    return chars;
+}
+
+} // namespace
+
+std::optional<QString> SearchEngine::refusal(const SearchQuery& q)
+{
+    if (!plan(q).tooLarge)
+        return std::nullopt;
+    return QStringLiteral("طلب البحث أطول من المقبول: ") + QString::number(maxQueryWords)
+           + QStringLiteral(" كلمة و") + QString::number(maxQueryChars) + QStringLiteral(" حرف على الأكثر.");
+}
+
 SearchEngine::Plan SearchEngine::plan(const SearchQuery& q)
 {
+    Plan plan;
+    plan.q = q;
+    // Measured before anything is split, so a huge text costs one pass.
+    if (queryChars(q) > maxQueryChars) {
+        plan.tooLarge = true;
+        return plan;
+    }
     const bool rich = q.hamza || q.tashkeel;
+    qsizetype wordCount = 0;
     auto phrases = [&](const QStringList& texts) {
         std::vector<Phrase> out;
         for (const QString& text : texts) {
             Arabic::QueryWords words = Arabic::queryWords(text, rich);
             if (words.words.isEmpty())
                 continue;
+            wordCount += words.words.size();
+            if (wordCount > maxQueryWords)
+                break;
             Phrase phrase;
             phrase.toks.reserve(size_t(words.words.size()));
             for (const QString& word : words.words)
@@ -70,11 +102,11 @@ SearchEngine::Plan SearchEngine::plan(const SearchQuery& q)
         }
         return out;
     };
-    Plan plan;
-    plan.q = q;
     plan.ands = phrases(q.andPhrases);
     plan.ors = phrases(q.orPhrases);
     plan.nots = phrases(q.notPhrases);
+    if (wordCount > maxQueryWords)
+        plan = Plan{q, {}, {}, {}, true};
     return plan;
 }
 

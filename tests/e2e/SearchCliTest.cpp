@@ -298,3 +298,22 @@ TEST_F(SearchCliProcess, badArgumentsGetTheirStatusAndADiagnostic)
     EXPECT_TRUE(parity.lines[0].contains("batches"));
     EXPECT_TRUE(noDb.allJson && notJson.allJson && unknownKey.allJson && parity.allJson);
 }
+
+// A megabyte of query text is refused at once with its own error line instead
+// of being expanded word by word; the requests around it still run.
+TEST_F(SearchCliProcess, anOversizedRequestIsRefusedAndTheOthersRun)
+{
+    QTemporaryDir scratch;
+    QByteArray words;
+    while (words.size() < (1 << 20))
+        words += "الصلاة والزكاة ";
+    const QString file = writeFile(scratch, "requests.jsonl",
+                                   QByteArray(R"({"andPhrases":[")") + words + R"("]})" + "\n"
+                                       + R"({"orPhrases":["الزكاة"],"affix":true})" + "\n");
+    const CliRun run = searchCli({QStringLiteral("--db"), corpus, QStringLiteral("--qfile"), file});
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines[0], (Value{{"error", "query too large"}, {"i", 0}}));
+    EXPECT_TRUE(run.err.contains(QStringLiteral("طلب البحث أطول من المقبول"))) << run.err.toStdString();
+    EXPECT_GT(run.lines[1].at("count").get<int>(), 0);
+}

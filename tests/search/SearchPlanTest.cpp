@@ -125,6 +125,31 @@ TEST(SearchPlanText, sectionsAndMarksNeedTheCheck)
     EXPECT_TRUE(planWithout(q).verify);
 }
 
+// Every caller goes through plan(), so the bounds hold for all of them: past
+// them nothing is split, expanded or searched, and the refusal says why.
+TEST(SearchPlanText, oversizedRequestsArePlannedAsNothing)
+{
+    QStringList words;
+    for (int i = 0; i < SearchEngine::maxQueryWords; ++i)
+        words << QStringLiteral("الصلاة");
+    SearchQuery q;
+    q.andPhrases = {words.join(u' ')};
+    EXPECT_FALSE(SearchEngine::plan(q).tooLarge);
+    EXPECT_FALSE(SearchEngine::refusal(q));
+
+    // One word more, counted across the lists.
+    q.notPhrases = {QStringLiteral("الزكاة")};
+    const SearchEngine::Plan over = SearchEngine::plan(q);
+    EXPECT_TRUE(over.tooLarge);
+    EXPECT_FALSE(over.valid());
+    EXPECT_EQ(exprWithout(q), QStringLiteral("<none>"));
+    EXPECT_EQ(SearchEngine::refusal(q), QStringLiteral("طلب البحث أطول من المقبول: 128 كلمة و4096 حرف على الأكثر."));
+
+    SearchQuery huge;
+    huge.orPhrases = {QString(SearchEngine::maxQueryChars + 1, QChar(u'ب'))};
+    EXPECT_TRUE(SearchEngine::plan(huge).tooLarge);
+}
+
 TEST(SearchPlanText, nothingToSearch)
 {
     SearchQuery onlyNot;
