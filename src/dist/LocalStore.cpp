@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 #include <fcntl.h>
@@ -88,6 +89,40 @@ void writeAll(int fd, const QString& path, const QByteArray& bytes)
         at += n;
         left -= n;
     }
+}
+
+// Creates the package file at `path` holding `bytes`, with its lock taken
+// before the name appears, so that no other install's clean-up can ever see
+// it unlocked. Returns the open, locked descriptor.
+int createLockedFile(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const bool unnamed = fd >= 0;
+    // File systems without unnamed files get the name at once.
+    if (!unnamed)
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        tempWriteFailed(path, errno);
+    struct Guard {
+        int fd;
+        ~Guard()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } guard{fd};
+    if (::flock(fd, LOCK_EX) != 0)
+        tempWriteFailed(path, errno);
+    writeAll(fd, path, bytes);
+    if (unnamed) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) != 0)
+            tempWriteFailed(path, errno);
+    }
+    guard.fd = -1;
+    return fd;
 }
 
 // Thrown inside the transaction; the install rolls back and rethrows it.
@@ -286,13 +321,8 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
                                                .arg(book.id)
                                                .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
     TemporaryFile temp;
-    temp.fd = ::open(QFile::encodeName(tempPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (temp.fd < 0)
-        tempWriteFailed(tempPath, errno);
+    temp.fd = createLockedFile(tempPath, *plain);
     temp.path = tempPath;
-    if (::flock(temp.fd, LOCK_EX) != 0)
-        tempWriteFailed(tempPath, errno);
-    writeAll(temp.fd, tempPath, *plain);
 
     auto package = SQLiteDB::open(Library::readOnlyUri(tempPath), true);
     if (!package)
