@@ -51,7 +51,7 @@ bool hasDisplay()
     if (platform.startsWith("xcb"))
         return x11;
     if (platform.startsWith("wayland"))
-        return wayland || platform.contains("xcb") && x11;
+        return wayland || (platform.contains("xcb") && x11);
     return true;
 }
 
