@@ -16,9 +16,11 @@ BatchEmitter::BatchEmitter(OnBatch onBatch, Clock clock)
     last = this->clock();
 }
 
-void BatchEmitter::add(const SearchHit& hit)
+void BatchEmitter::add(SearchHit hit)
 {
-    batch.append(hit);
+    if (batch.isEmpty() && batch.capacity() < firstBatch)
+        batch.reserve(firstBatch);
+    batch.append(std::move(hit));
     const auto n = batch.size();
     if ((sent == 0 && n >= firstBatch) || n >= maxBatch) {
         flush();

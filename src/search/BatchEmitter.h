@@ -28,7 +28,7 @@ public:
     explicit BatchEmitter(OnBatch onBatch, Clock clock = {});
 
     // Buffers one hit and flushes when a batch is due.
-    void add(const SearchHit& hit);
+    void add(SearchHit hit);
     // Hands the buffered hits over (done = false); nothing when the buffer is empty.
     void flush();
     // Hits handed over plus hits buffered.

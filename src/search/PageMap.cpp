@@ -4,6 +4,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 #include <mutex>
 
 namespace quorvel {
@@ -27,12 +29,39 @@ std::int64_t dataGenerations = 0; // data versions seen, over every path
 
 std::optional<std::pair<std::int64_t, std::int64_t>> PageMap::Snapshot::lookup(std::int64_t id) const
 {
-    if (id < base)
+    const auto it = std::lower_bound(ids.begin(), ids.end(), id);
+    if (it == ids.end() || *it != id)
         return std::nullopt;
-    const std::uint64_t i = std::uint64_t(id) - std::uint64_t(base);
-    if (i >= book.size() || book[i] < 0)
-        return std::nullopt;
+    const auto i = std::size_t(it - ids.begin());
     return std::make_pair(std::int64_t(book[i]), std::int64_t(seq[i]));
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> PageMap::Snapshot::Cursor::lookup(std::int64_t id)
+{
+    const std::vector<std::int64_t>& ids = snap.ids;
+    const std::size_t n = ids.size();
+    if (at >= n || ids[at] > id) {
+        // Not ascending from here: search the whole list again.
+        at = std::size_t(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
+    } else if (ids[at] < id) {
+        // Gallop forward from the last place, then search the bracket found.
+        std::size_t lo = at, step = 1;
+        while (lo + step < n && ids[lo + step] < id) {
+            lo += step;
+            step *= 2;
+        }
+        const std::size_t hi = std::min(n, lo + step + 1);
+        at = std::size_t(std::lower_bound(ids.begin() + std::ptrdiff_t(lo), ids.begin() + std::ptrdiff_t(hi), id)
+                         - ids.begin());
+    }
+    if (at >= n || ids[at] != id)
+        return std::nullopt;
+    return std::make_pair(std::int64_t(snap.book[at]), std::int64_t(snap.seq[at]));
+}
+
+std::size_t PageMap::Snapshot::bytes() const
+{
+    return ids.capacity() * sizeof(std::int64_t) + (book.capacity() + seq.capacity()) * sizeof(std::int32_t);
 }
 
 std::shared_ptr<const PageMap::Snapshot> PageMap::snapshot(const QString& path)
@@ -70,31 +99,23 @@ PageMap::Current PageMap::current(const QString& path)
     return {map->snap, map->dataGeneration};
 }
 
-// Reads every page's book and sequence into arrays indexed by id − min, then
-// samples the full-text table to make sure its rowids are the page ids.
-// Returns null when the table is empty, the id range is too wide, the page
-// query cannot run or a sampled rowid disagrees.
+// Reads every page's id, book and sequence, sorted by id, then samples the
+// full-text table to make sure its rowids are the page ids. Returns null when
+// the table is empty, the page query cannot run or a sampled rowid disagrees.
 std::shared_ptr<const PageMap::Snapshot> PageMap::build(SQLiteDB& db, std::int64_t generation)
 {
-    const auto lo = db.scalarInt(QStringLiteral("SELECT MIN(id) FROM pages"));
-    if (!lo)
-        return nullptr;
-    const auto hi = db.scalarInt(QStringLiteral("SELECT MAX(id) FROM pages"));
-    if (!hi || *hi < *lo)
-        return nullptr;
-    // Ids may sit anywhere in the 64-bit range; subtract without overflowing.
-    if (*lo < 0 && *hi > *lo + maxSpan)
-        return nullptr;
-    const std::int64_t span = *hi - *lo;
-    if (span > maxSpan)
+    const auto count = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages"));
+    if (!count || *count <= 0)
         return nullptr;
 
-    auto snap = std::make_shared<Snapshot>();
-    snap->base = *lo;
-    snap->generation = generation;
-    snap->book.assign(size_t(span + 1), -1);
-    snap->seq.assign(size_t(span + 1), 0);
-
+    struct Row {
+        std::int64_t id;
+        std::int32_t book;
+        std::int32_t seq;
+    };
+    std::vector<Row> rows;
+    rows.reserve(std::size_t(*count));
+    // The index holds every column asked for, so the page texts are never read.
     auto st = db.prepare(QStringLiteral("SELECT id, book_id, seq FROM pages INDEXED BY idx_pages_book"));
     if (!st)
         st = db.prepare(QStringLiteral("SELECT id, book_id, seq FROM pages"));
@@ -103,20 +124,37 @@ std::shared_ptr<const PageMap::Snapshot> PageMap::build(SQLiteDB& db, std::int64
     while (st->step()) {
         const auto id = st->integer(0);
         const auto book = st->integer(1);
-        if (!id || !book || *id < *lo || *id > *hi)
+        if (!id || !book)
             continue;
-        const size_t i = size_t(*id - *lo);
         // Stored as 32-bit values: the low 32 bits of the integer.
-        snap->book[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(*book));
-        snap->seq[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(st->integer(2).value_or(0)));
+        rows.push_back({*id, static_cast<std::int32_t>(static_cast<std::uint32_t>(*book)),
+                        static_cast<std::int32_t>(static_cast<std::uint32_t>(st->integer(2).value_or(0)))});
     }
+    if (rows.empty())
+        return nullptr;
+    // Installed ids are book × 100,000 + sequence, so the index order is
+    // usually the id order already.
+    auto byId = [](const Row& a, const Row& b) { return a.id < b.id; };
+    if (!std::is_sorted(rows.begin(), rows.end(), byId))
+        std::sort(rows.begin(), rows.end(), byId);
+
+    auto snap = std::make_shared<Snapshot>();
+    snap->generation = generation;
+    snap->ids.reserve(rows.size());
+    snap->book.reserve(rows.size());
+    snap->seq.reserve(rows.size());
+    for (const Row& r : rows) {
+        snap->ids.push_back(r.id);
+        snap->book.push_back(r.book);
+        snap->seq.push_back(r.seq);
+    }
+    rows = {};
 
     if (auto check = db.prepare(QStringLiteral("SELECT page_id FROM pages_fts WHERE rowid=?"))) {
-        const std::int64_t step = span > 15 ? span / rowidSamples : 1;
-        for (std::int64_t off = 0; off <= span; off += step) {
-            if (snap->book[size_t(off)] == -1)
-                continue;
-            const std::int64_t id = *lo + off;
+        const std::size_t n = snap->ids.size();
+        const std::size_t step = std::max<std::size_t>(1, n / std::size_t(rowidSamples));
+        for (std::size_t i = 0; i < n; i += step) {
+            const std::int64_t id = snap->ids[i];
             check->bind({id});
             if (!check->step())
                 return nullptr;

@@ -12,26 +12,43 @@ namespace quorvel {
 
 class SQLiteDB;
 
-// Turns full-text rowids (page ids) into (book id, sequence) by two array
-// reads instead of one query per hit. One map per database path lives for the
-// process; its snapshot is rebuilt when the database's data version changes
-// and is shared, immutable, by every run that takes it.
+// Turns full-text rowids (page ids) into (book id, sequence) without one
+// query per hit. One map per database path lives for the process; its
+// snapshot is rebuilt when the database's data version changes and is shared,
+// immutable, by every run that takes it.
+//
+// A snapshot holds the page ids in ascending order beside their book and
+// sequence: 16 bytes per page whatever the spread of the ids, so a library
+// whose ids span billions (book id × 100,000 + sequence) is mapped as cheaply
+// as one numbered from 1.
 class PageMap {
 public:
     struct Snapshot {
-        std::int64_t base = 0;          // smallest page id
-        std::vector<std::int32_t> book; // book id of page base + i, or -1
+        std::vector<std::int64_t> ids;  // every page id, ascending
+        std::vector<std::int32_t> book; // book id of ids[i]
         std::vector<std::int32_t> seq;  // its sequence, 0 when null
         std::int64_t generation = 0;
 
-        // (book id, sequence) of a page id; nothing outside the map or for a gap.
+        // (book id, sequence) of a page id; nothing for an id without a page.
         std::optional<std::pair<std::int64_t, std::int64_t>> lookup(std::int64_t id) const;
+
+        // Looks up ids that come in ascending order (as the full-text index
+        // returns rowids) in amortised constant time: each lookup starts
+        // where the last one ended. Any order still gives the right answer.
+        class Cursor {
+        public:
+            explicit Cursor(const Snapshot& snap) : snap(snap) {}
+            std::optional<std::pair<std::int64_t, std::int64_t>> lookup(std::int64_t id);
+
+        private:
+            const Snapshot& snap;
+            std::size_t at = 0;
+        };
+
+        std::size_t bytes() const;
     };
 
-    // Refused above this many ids between the smallest and largest page id
-    // (8 bytes per id in the range).
-    static constexpr std::int64_t maxSpan = 49'999'999;
-    // Number of slices the rowid check samples across the id range.
+    // Number of ids, spread over the sorted list, whose full-text rowid is checked.
     static constexpr std::int64_t rowidSamples = 16;
 
     struct Current {

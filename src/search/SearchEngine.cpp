@@ -167,14 +167,22 @@ std::vector<SearchEngine::Candidate> SearchEngine::collectCandidates(
 {
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     std::vector<Candidate> candidates;
+    // Hits come grouped by book, so the scope test and the catalogue lookup
+    // are made once per run of the same book.
+    std::int64_t lastBid = 0;
+    std::int64_t lastOrder = 0;
+    bool lastIn = false;
+    bool haveLast = false;
     auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, bool verify) {
-        if (!inScope(scope, bid))
-            return;
-        const auto book = catalog->bookById.constFind(bid);
-        const std::int64_t order = book != catalog->bookById.constEnd()
-                                       ? book->order
-                                       : std::numeric_limits<std::int64_t>::max();
-        candidates.push_back({order, seq, pid, bid, verify});
+        if (!haveLast || bid != lastBid) {
+            haveLast = true;
+            lastBid = bid;
+            lastIn = inScope(scope, bid);
+            const auto book = catalog->bookById.constFind(bid);
+            lastOrder = book != catalog->bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
+        }
+        if (lastIn)
+            candidates.push_back({lastOrder, seq, pid, bid, verify});
     };
 
     for (const FtsPart& part : parts) {
@@ -186,11 +194,12 @@ std::vector<SearchEngine::Candidate> SearchEngine::collectCandidates(
         if (byRowid) {
             byRowid->bind({part.expr});
             QList<std::int64_t> misses;
+            PageMap::Snapshot::Cursor cursor(*map);
             while (!cancelled.load() && byRowid->step()) {
                 const auto rowid = byRowid->integer(0);
                 if (!rowid)
                     continue;
-                if (const auto found = map->lookup(*rowid))
+                if (const auto found = cursor.lookup(*rowid))
                     add(*rowid, found->first, found->second, part.verify);
                 else
                     misses << *rowid;
@@ -232,14 +241,56 @@ std::vector<SearchEngine::Candidate> SearchEngine::collectCandidates(
         }
     }
 
-    std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    sortCandidates(candidates);
+    return candidates;
+}
+
+// Sorts by book order, sequence and page id. Every candidate has its own key
+// (a page id is found by one part only), so any sort gives the stable order.
+// The full-text index returns rowids in ascending order, and an installed
+// page id is its book × 100,000 + sequence, so the list is usually a run of
+// already sorted pages per book: then only the runs are put in order.
+void SearchEngine::sortCandidates(std::vector<Candidate>& candidates)
+{
+    auto less = [](const Candidate& a, const Candidate& b) {
         if (a.order != b.order)
             return a.order < b.order;
         if (a.seq != b.seq)
             return a.seq < b.seq;
         return a.pid < b.pid;
-    });
-    return candidates;
+    };
+    struct Run {
+        std::int64_t order;
+        std::size_t begin, end;
+    };
+    std::vector<Run> runs;
+    QSet<std::int64_t> runBooks;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (i == 0 || candidates[i].bid != candidates[i - 1].bid) {
+            // A book met twice, or a book without a catalogue entry (which
+            // share one order), needs the general sort.
+            if (runBooks.contains(candidates[i].bid)
+                || candidates[i].order == std::numeric_limits<std::int64_t>::max()) {
+                std::sort(candidates.begin(), candidates.end(), less);
+                return;
+            }
+            runBooks.insert(candidates[i].bid);
+            runs.push_back({candidates[i].order, i, i});
+        } else if (!less(candidates[i - 1], candidates[i])) {
+            std::sort(candidates.begin(), candidates.end(), less);
+            return;
+        }
+        runs.back().end = i + 1;
+    }
+    if (std::is_sorted(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.order < b.order; }))
+        return;
+    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.order < b.order; });
+    std::vector<Candidate> sorted;
+    sorted.reserve(candidates.size());
+    for (const Run& r : runs)
+        sorted.insert(sorted.end(), candidates.begin() + std::ptrdiff_t(r.begin),
+                      candidates.begin() + std::ptrdiff_t(r.end));
+    candidates = std::move(sorted);
 }
 
 void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,

@@ -242,6 +242,7 @@ private:
     std::vector<Candidate> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
                                              const PageMap::Snapshot* map,
                                              const std::optional<QSet<std::int64_t>>& scope);
+    static void sortCandidates(std::vector<Candidate>& candidates);
     // Checks the candidates that need it against the plan and hands the
     // passing ones to `emitter`, stopping after `limit` hits.
     void verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates, int limit,

@@ -25,6 +25,28 @@ SearchLibrary corpusLibrary(const QString& catalogName)
     return open(std::make_unique<QTemporaryDir>(), dataPath(catalogName));
 }
 
+SearchLibrary corpusLibraryWithBookIds(const QHash<std::int64_t, std::int64_t>& newIds)
+{
+    auto dir = std::make_unique<QTemporaryDir>();
+    auto catalog = Json::parseFile(dataPath("catalog.json"));
+    if (!catalog)
+        return {};
+    for (auto& book : (*catalog)["books"]) {
+        const std::int64_t id = newIds.value(book.at("id").get<std::int64_t>(), book.at("id").get<std::int64_t>());
+        const QString file = Json::qstr(book.at("file").get<std::string>());
+        const auto content = Json::parseFile(dataPath(file));
+        const QString copy = QStringLiteral("book%1.json").arg(id);
+        if (!content || !FixtureLibrary::writeJson(dir->filePath(copy), *content))
+            return {};
+        book["id"] = id;
+        book["file"] = Json::utf8(copy);
+        book["first_page_id"] = id * 100000 + 1;
+    }
+    const QString catalogPath = dir->filePath("catalog.json");
+    FixtureLibrary::writeJson(catalogPath, *catalog);
+    return open(std::move(dir), catalogPath);
+}
+
 SearchLibrary customLibrary(const QList<FixtureBook>& books)
 {
     auto dir = std::make_unique<QTemporaryDir>();

@@ -6,6 +6,7 @@
 #include "core/Library.h"
 #include "search/SearchEngine.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,9 @@ struct SearchLibrary {
 SearchLibrary corpusLibrary(const QString& catalogName = QStringLiteral("catalog.json"));
 // A library of the given books.
 SearchLibrary customLibrary(const QList<FixtureBook>& books);
+// The tests/data corpus under other book ids (old id → new id), each book's
+// page ids starting at its new id × 100,000 + 1 as a release numbers them.
+SearchLibrary corpusLibraryWithBookIds(const QHash<std::int64_t, std::int64_t>& newIds);
 
 // Every hit of a run, and how the run handed them over.
 struct RunResult {

@@ -523,14 +523,29 @@ TEST(SearchPageMap, snapshotIsSharedUntilTheDataChanges)
     EXPECT_FALSE(c.snapshot->lookup(125));
 }
 
-TEST(SearchPageMap, tooWideAnIdRangeGivesNoSnapshot)
+TEST(SearchPageMap, idsFarApartAreMappedWithoutTheFallback)
 {
     auto corpus = corpusLibrary(); // page ids from 1
     const QString uri = corpus.lib->main().path();
     ASSERT_TRUE(PageMap::snapshot(uri));
-    const std::int64_t far = 1 + PageMap::maxSpan + 1;
+    const std::int64_t far = 9'845'400'562; // a book id near 100,000 as an installed page id
     addPage(corpus.path, far, 2, 99, "سمعت رسول الله يقول");
-    EXPECT_FALSE(PageMap::snapshot(uri));
+    addPage(corpus.path, far - 3'000'000'000, 3, 98, "سمعت رسول الله يقول");
+    const auto snap = PageMap::snapshot(uri);
+    ASSERT_TRUE(snap);
+    EXPECT_EQ(snap->lookup(far), (std::make_pair<std::int64_t, std::int64_t>(2, 99)));
+    EXPECT_FALSE(snap->lookup(far - 1));
+    EXPECT_FALSE(snap->lookup(INT64_MAX));
+    // Memory follows the pages, not the spread of their ids.
+    EXPECT_LE(snap->bytes(), 16 * (121 + 2));
+
+    // A cursor answers like lookup for ascending ids, and after a step back.
+    PageMap::Snapshot::Cursor cursor(*snap);
+    for (const std::int64_t id : {std::int64_t(0), std::int64_t(1), std::int64_t(2), std::int64_t(40),
+                                  std::int64_t(41), std::int64_t(122), far - 3'000'000'000, far - 1, far, far + 1,
+                                  std::int64_t(41), std::int64_t(5)})
+        EXPECT_EQ(cursor.lookup(id), snap->lookup(id)) << id;
+
     SearchEngine engine(*corpus.lib);
     const RunResult r = runQuery(engine, phrases({"سمعت رسول الله يقول"}));
     const auto it = std::find_if(r.pages.begin(), r.pages.end(), [&](const SearchHit& h) { return h.pageId == far; });
@@ -595,4 +610,64 @@ TEST(SearchRun, hamzaWordsBeginningLikeTheArticleKeepTheirHamza)
         // Without the option each also finds the pages holding only the other.
         EXPECT_GT(all.pages.size(), asked.pages.size()) << word.toStdString();
     }
+}
+
+TEST(SearchPageMap, booksWithLargeIdsSearchLikeTheSameBooksWithSmallOnes)
+{
+    // Ids above 1,000 put installed page ids in the billions, far apart.
+    const QHash<std::int64_t, std::int64_t> newIds{{1, 99'991}, {2, 1'009}, {3, 52'017}};
+    SearchLibrary compact = corpusLibrary();
+    SearchLibrary spread = corpusLibraryWithBookIds(newIds);
+    ASSERT_TRUE(compact.lib && spread.lib);
+    const auto snap = PageMap::snapshot(spread.lib->main().path());
+    ASSERT_TRUE(snap);
+    ASSERT_EQ(snap->ids.size(), 121);
+    EXPECT_EQ(snap->ids.front(), std::int64_t(1'009) * 100'000 + 1);
+    EXPECT_EQ(snap->ids.back(), std::int64_t(99'991) * 100'000 + 40);
+
+    QHash<std::int64_t, std::int64_t> oldIds;
+    for (auto it = newIds.begin(); it != newIds.end(); ++it)
+        oldIds.insert(it.value(), it.key());
+    // Each hit as (kind, book in the compact library's ids, sequence).
+    auto keys = [](const RunResult& r, const QHash<std::int64_t, std::int64_t>& bookIds) {
+        QList<std::tuple<int, std::int64_t, std::int64_t>> out;
+        for (const QList<SearchHit>* list : {&r.pages, &r.titles})
+            for (const SearchHit& h : *list)
+                out.append({int(h.kind), bookIds.value(h.bookId, h.bookId), h.seq});
+        return out;
+    };
+
+    const QStringList pair{"رسول الله", "عائشة"};
+    SearchQuery near = phrases(pair);
+    near.near = true;
+    SearchQuery ordered = near;
+    ordered.ordered = true;
+    SearchQuery hamza = phrases({"أبي هريرة"});
+    hamza.hamza = true;
+    SearchQuery mainText = phrases({"حدثنا"});
+    mainText.inHawashi = false;
+    SearchQuery titles = phrases({"باب"});
+    titles.inTitles = true;
+    SearchQuery affix = phrases({"صلاة"});
+    affix.affix = true;
+    SearchQuery scoped = phrases({"الله"});
+    scoped.scope = QList<std::int64_t>{2};
+    SearchQuery scopedSpread = scoped;
+    scopedSpread.scope = QList<std::int64_t>{newIds[2]};
+    const QList<std::pair<SearchQuery, SearchQuery>> queries = {
+        {phrases({"الله"}), phrases({"الله"})},
+        {phrases({"رسول الله"}), phrases({"رسول الله"})},
+        {phrases({"حد*"}), phrases({"حد*"})},
+        {near, near}, {ordered, ordered}, {hamza, hamza}, {mainText, mainText}, {titles, titles},
+        {affix, affix}, {scoped, scopedSpread},
+    };
+    SearchEngine small(*compact.lib), large(*spread.lib);
+    for (const auto& [q, qSpread] : queries) {
+        const RunResult a = runQuery(small, q);
+        const RunResult b = runQuery(large, qSpread);
+        ASSERT_FALSE(a.pages.isEmpty() && a.titles.isEmpty()) << q.title().toStdString();
+        EXPECT_EQ(keys(a, {}), keys(b, oldIds)) << q.title().toStdString();
+    }
+    // A limit cuts the same list at the same place.
+    EXPECT_EQ(keys(runQuery(small, phrases({"الله"}), 57), {}), keys(runQuery(large, phrases({"الله"}), 57), oldIds));
 }

@@ -47,6 +47,8 @@ bool packageBook(const Json::Value& book, const QString& baseDir, const QString&
                  std::int64_t& nextPageId, std::int64_t& nextTocId, Json::Value& entries)
 {
     const std::int64_t bookId = book.at("id").get<std::int64_t>();
+    if (const auto first = Json::strictInt(book, "first_page_id"))
+        nextPageId = *first;
     ReleaseWriter::Book package;
     for (const char* key : {"id", "title", "author_id", "category_id", "book_date", "edition", "publisher",
                             "license"})

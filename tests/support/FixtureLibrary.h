@@ -17,7 +17,8 @@ namespace quorvel::test {
 // page id), the narrators and their links are exactly what an install makes;
 // shingles follow the "localReuse" preference (off unless a test sets it). Page ids run from 1 across the books in
 // catalogue order (tests/data: book 1 has pages 1-40, book 2 41-80, book 3
-// 81-121); table-of-contents ids run from 1 the same way.
+// 81-121), or from a book entry's "first_page_id" on when it has one;
+// table-of-contents ids run from 1 the same way.
 namespace FixtureLibrary {
 
 // Builds `fileName` in `dir` from `catalogPath` (tests/data/catalog.json when
