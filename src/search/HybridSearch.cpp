@@ -71,7 +71,7 @@ QList<HybridHit> hybridSearch(SQLiteDB& db, const SemanticIndex* index, const QS
         args.reserve(part.size());
         for (std::int64_t id : part)
             args.append(id);
-        for (const auto& row : db.rows(pagesSQL + Py::marks(part.size()) + QLatin1Char(')'), args)) {
+        for (const auto& row : db.rows(pagesSQL + SQLiteDB::marks(part.size()) + QLatin1Char(')'), args)) {
             if (const auto id = row.integer(0))
                 rows.insert(*id, row);
         }

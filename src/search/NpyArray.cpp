@@ -1,7 +1,7 @@
 #include "search/NpyArray.h"
 
 #include "core/Characters.h"
-#include "core/DistFetch.h"
+#include "core/Numbers.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -125,7 +125,7 @@ std::optional<NpyArray> NpyArray::open(const QString& path)
     if (!shapeInner)
         return std::nullopt;
     for (const QString& piece : shapeInner->split(u',')) {
-        const auto dim = Dist::parseInteger(Characters::trimSpacesAndTabs(piece).toString());
+        const auto dim = Numbers::parseInteger(Characters::trimSpacesAndTabs(piece).toString());
         if (!dim)
             continue;
         if (*dim < 0)
