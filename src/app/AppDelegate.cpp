@@ -14,6 +14,8 @@
 #include "reader/ReaderView.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QIcon>
 #include <QLocale>
 #include <QPixmap>
@@ -38,6 +40,7 @@ namespace {
 
 constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
 constexpr char kOpenFailedText[] = "لم يُعثر على varnoka.db. ضعها في:";
+constexpr char kChosenFailedText[] = "تعذّر فتح الملفّ المختار قاعدةً للمكتبة:";
 constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (varnoka.db)";
 constexpr char kIconSwitch[] = "--icon";
 constexpr char kSnapshotSwitch[] = "--snapshot";
@@ -105,6 +108,12 @@ void AppDelegate::prepareApplication()
     // The whole interface is Arabic and laid out right to left.
     QApplication::setLayoutDirection(Qt::RightToLeft);
     QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::UnitedArabEmirates));
+    // Qt's own texts (file chooser, colour chooser, standard buttons) in Arabic
+    // too, from the system's Qt catalogue; without it they stay English.
+    static QTranslator qtArabic;
+    if (qtArabic.isEmpty()
+        && qtArabic.load(QStringLiteral("qtbase_ar"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtArabic);
     Preferences::standard().setArgument(QString::fromLatin1(kLanguagesKey), Json::toJson(QStringList{"ar"}));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     applyAppearance();
@@ -212,12 +221,15 @@ bool AppDelegate::openLibrary()
         asked = true;
     }
     std::shared_ptr<Library> lib = path ? Library::open(*path) : nullptr;
-    const auto alertFailure = [] {
+    // A file the user chose is named as chosen; the general message would
+    // send them looking for a file they never picked.
+    const auto alertFailure = [](const std::optional<QString>& chosen) {
         Dialogs::alert(QString::fromUtf8(kOpenFailedTitle),
-                       QString::fromUtf8(kOpenFailedText) + QLatin1Char('\n') + Library::supportDir());
+                       chosen ? QString::fromUtf8(kChosenFailedText) + QLatin1Char('\n') + *chosen
+                              : QString::fromUtf8(kOpenFailedText) + QLatin1Char('\n') + Library::supportDir());
     };
     if (!lib) {
-        alertFailure();
+        alertFailure(asked ? path : std::nullopt);
         // A configured file that does not open would otherwise end every
         // launch the same way: let the user choose another one.
         if (asked)
@@ -227,10 +239,15 @@ bool AppDelegate::openLibrary()
             return false;
         lib = Library::open(*path);
         if (!lib) {
-            alertFailure();
+            alertFailure(path);
             return false;
         }
+        asked = true;
     }
+    // Only a file that opened is remembered: a broken one would lock every
+    // later launch out.
+    if (asked)
+        Preferences::standard().set(QString::fromLatin1(dbPathKey), *path);
     Library::setShared(std::move(lib));
     return true;
 }
@@ -240,8 +257,6 @@ std::optional<QString> AppDelegate::askForDatabase()
     std::optional<QString> path = Dialogs::openFile(QString::fromUtf8(kChooseDatabase));
     if (!path || path->isEmpty())
         return std::nullopt;
-    // Stored before opening, so the next launch finds it even if it fails now.
-    Preferences::standard().set(QString::fromLatin1(dbPathKey), *path);
     return path;
 }
 

@@ -18,6 +18,7 @@
 #include "reader/PlaceholderView.h"
 #include "reader/ReaderView.h"
 
+#include <QEvent>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -120,12 +121,31 @@ void MainWindowController::build()
     pin(host_, welcome_);
 }
 
+QList<QColor> MainWindowController::commandColors() const
+{
+    return {Theme::accent().resolve(), Theme::gold()};
+}
+
+void MainWindowController::changeEvent(QEvent* event)
+{
+    // Night reading switches the palette while the window is open; the
+    // symbols are painted images, so they are tinted again.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+        for (const CommandSymbol& c : std::as_const(commandSymbols_))
+            if (c.button)
+                c.button->setIcon(Theme::symbol(c.symbol, kCommandSize, commandColors(), c.weight));
+    }
+    QMainWindow::changeEvent(event);
+}
+
 QWidget* MainWindowController::buildTopBar()
 {
     QPointer<MainWindowController> self(this);
-    auto command = [](const char* symbol, const char* tip, QFont::Weight weight, std::function<void()> action) {
-        return iconButton(QString::fromLatin1(symbol), QString::fromUtf8(tip), kCommandSize, {Theme::emerald(), Theme::gold()},
-                          weight, std::move(action));
+    auto command = [this](const char* symbol, const char* tip, QFont::Weight weight, std::function<void()> action) {
+        HoverButton* button = iconButton(QString::fromLatin1(symbol), QString::fromUtf8(tip), kCommandSize,
+                                         commandColors(), weight, std::move(action));
+        commandSymbols_.append({button, QString::fromLatin1(symbol), weight});
+        return button;
     };
     // The commands whose windows and menus are not part of the application
     // yet carry no action; they are wired when those exist.

@@ -9,8 +9,10 @@
 #include "core/Json.h"
 #include "search/SearchQuery.h"
 
+#include <QFont>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -30,6 +32,8 @@ class PillView;
 class ReaderView;
 class TabStrip;
 class WelcomeView;
+
+class HoverButton;
 
 class MainWindowController : public QMainWindow {
     Q_OBJECT
@@ -110,8 +114,16 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    struct CommandSymbol {
+        QPointer<HoverButton> button;
+        QString symbol;
+        QFont::Weight weight;
+    };
+    QList<CommandSymbol> commandSymbols_;
+    QList<QColor> commandColors() const;
     void build();
     QWidget* buildTopBar();
     QWidget* buildModeSwitch();

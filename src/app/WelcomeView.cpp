@@ -5,6 +5,7 @@
 #include "app/kit/Widgets.h"
 #include "core/Theme.h"
 
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPointer>
@@ -56,7 +57,7 @@ QColor withAlpha(QColor color, double alpha)
 WelcomeView::WelcomeView(QWidget* parent) : QWidget(parent)
 {
     recentStack_ = new StackView(Qt::Horizontal, kRowSpacing, StackView::Align::Center);
-    recentTitle_ = label(QString::fromUtf8(kRecentHeading), 13, QFont::Medium, Theme::emerald());
+    recentTitle_ = label(QString::fromUtf8(kRecentHeading), 13, QFont::Medium, Theme::accent().resolve());
     recentTitle_->setAlignment(Qt::AlignCenter);
 
     auto* column = new QVBoxLayout(this);
@@ -126,6 +127,16 @@ double WelcomeView::titleSize(double width)
 QPointF WelcomeView::glowCenter(const QSizeF& size)
 {
     return QPointF(size.width() / 2, std::min(size.height() * 0.34, 260.0));
+}
+
+void WelcomeView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+        QPalette p = recentTitle_->palette();
+        p.setColor(QPalette::WindowText, Theme::accent().resolve());
+        recentTitle_->setPalette(p);
+    }
+    QWidget::changeEvent(event);
 }
 
 void WelcomeView::paintEvent(QPaintEvent*)

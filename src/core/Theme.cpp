@@ -149,6 +149,7 @@ QColor emerald() { return rgb(0x0F5A47); }
 QColor emeraldDeep() { return rgb(0x0A3F32); }
 QColor gold() { return rgb(0xB8913A); }
 QColor goldSoft() { return rgb(0xD9BE7A); }
+ThemeColor accent() { return {emerald(), goldSoft()}; }
 QColor titleRed() { return rgb(0x8A1414); }
 QColor pageHighlight() { return rgb(0xF4D35E, 0.55); }
 

@@ -61,6 +61,10 @@ QColor goldSoft();
 QColor titleRed();
 QColor pageHighlight();
 
+// Symbols and small headings on the bars and the welcome view: emerald by
+// day, soft gold on the night palette, where emerald is lost on near black.
+ThemeColor accent();
+
 // Night-reading colours, read from the preference on every call.
 QColor parchment();
 QColor ink();

@@ -20,6 +20,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QAbstractButton>
+#include <QLabel>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -421,6 +424,36 @@ TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
     EXPECT_TRUE(Theme::isDark());
     QTest::qWait(20);
     EXPECT_LT(w.welcome()->grab().toImage().pixelColor(10, 10).lightness(), 80);
+    // The top-bar symbols and the «متابعة القراءة» heading stay readable on
+    // near black: soft gold by night, emerald by day.
+    auto headingColour = [&] {
+        for (QLabel* l : w.welcome()->findChildren<QLabel*>())
+            if (l->text() == QStringLiteral("متابعة القراءة"))
+                return l->palette().color(QPalette::WindowText);
+        ADD_FAILURE() << "no heading";
+        return QColor();
+    };
+    // Opaque pixels of the settings symbol within a small distance of `colour`.
+    auto symbolPixels = [&](const QColor& colour) {
+        for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
+            if (b->toolTip() == QStringLiteral("الإعدادات")) {
+                const QImage icon = b->icon().pixmap(b->iconSize()).toImage();
+                int count = 0;
+                for (int y = 0; y < icon.height(); ++y)
+                    for (int x = 0; x < icon.width(); ++x) {
+                        const QColor c = icon.pixelColor(x, y);
+                        if (c.alpha() > 200 && std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
+                                                       + std::abs(c.blue() - colour.blue()) < 40)
+                            ++count;
+                    }
+                return count;
+            }
+        ADD_FAILURE() << "no settings button";
+        return -1;
+    };
+    EXPECT_EQ(headingColour(), Theme::goldSoft());
+    EXPECT_EQ(symbolPixels(Theme::emerald()), 0);
+    EXPECT_GT(symbolPixels(Theme::goldSoft()), 0);
     saveShot("main-window-night.png");
 
     w.openBook(1, 2);
@@ -434,6 +467,8 @@ TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
     EXPECT_FALSE(Theme::isDark());
     QTest::qWait(20);
     EXPECT_LE(std::abs(stripTop().red() - 0xED), 2);
+    EXPECT_EQ(headingColour(), Theme::emerald());
+    EXPECT_GT(symbolPixels(Theme::emerald()), 0);
     saveShot("main-window-tabs.png");
 }
 

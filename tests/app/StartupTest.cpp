@@ -95,13 +95,16 @@ TEST_F(StartupTest, unreadableDatabaseAlertsThenOffersTheFileChooser)
         EXPECT_FALSE(Preferences::standard().string(AppDelegate::dbPathKey).has_value());
     }
     {
-        // The chosen file is remembered before it is opened, even when it fails.
+        // A chosen file that fails is named in the alert and not remembered,
+        // so the next launch is not locked out by it.
         ScriptedDialogs dialogs;
         dialogs.answer(broken);
         auto app = makeDelegate();
         EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Exit);
-        EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).size(), 2);
-        EXPECT_EQ(Preferences::standard().string(AppDelegate::dbPathKey), broken);
+        const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+        ASSERT_EQ(alerts.size(), 2);
+        EXPECT_EQ(alerts[1].text, QStringLiteral("تعذّر فتح الملفّ المختار قاعدةً للمكتبة:\n") + broken);
+        EXPECT_FALSE(Preferences::standard().string(AppDelegate::dbPathKey).has_value());
     }
     {
         test::FixtureLib fixture;
@@ -239,4 +242,16 @@ TEST_F(StartupTest, sampleLibraryOpensInTheMainWindow)
     const QImage back(file);
     EXPECT_EQ(back.size(), w->size());
     EXPECT_GT(test::colourCount(back), 32);
+}
+
+TEST_F(StartupTest, qtsOwnDialogTextsAreArabic)
+{
+    // The file and colour choosers and the standard buttons take their texts
+    // from Qt's catalogue, which start-up loads for Arabic.
+    for (const auto& [context, text] : {std::pair{"QPlatformTheme", "Cancel"}, std::pair{"QFileDialog", "Look in:"},
+                                        std::pair{"QColorDialog", "Select Color"}}) {
+        const QString shown = QCoreApplication::translate(context, text);
+        ASSERT_FALSE(shown.isEmpty());
+        EXPECT_EQ(shown.front().script(), QChar::Script_Arabic) << text;
+    }
 }
