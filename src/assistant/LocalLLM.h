@@ -10,6 +10,8 @@
 // child server for the whole process and take no lock of their own: callers
 // ask one question at a time, as the assistant panel and "--ai" do.
 
+#include "core/UserError.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -31,7 +33,7 @@ struct ModelInfo {
 
 // A failure of the local model that reaches the user; its description is the
 // Arabic message itself.
-class LLMError : public std::runtime_error {
+class LLMError : public UserError {
 public:
     enum class Kind { server, disk };
 
@@ -39,15 +41,12 @@ public:
     static LLMError disk(const QString& message) { return {Kind::disk, message}; }
 
     Kind kind() const { return kind_; }
-    const QString& message() const { return message_; }
-    QString description() const { return message_; }
+    QString description() const { return message(); }
 
 private:
-    LLMError(Kind kind, const QString& message)
-        : std::runtime_error(message.toStdString()), kind_(kind), message_(message) {}
+    LLMError(Kind kind, const QString& message) : UserError(message), kind_(kind) {}
 
     Kind kind_;
-    QString message_;
 };
 
 // Added to a model's size when checking free space before a download.
