@@ -10,6 +10,7 @@
 //   bench_lexical [--corpus catalog.json] [--scale N] [--repeat N]
 
 #include "../common/BenchArgs.h"
+#include "../common/Medians.h"
 #include "../common/CorpusLibrary.h"
 #include "core/SQLiteDB.h"
 #include "search/Lexical.h"
@@ -54,30 +55,6 @@ const QString bareRanking = QStringLiteral(
     "SELECT rowid, bm25(pages_fts) FROM pages_fts WHERE pages_fts MATCH ? ORDER BY rank LIMIT 20");
 const QString bareCount = QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?");
 
-// Median milliseconds of each piece of work, the pieces taking turns (and
-// each round starting with the next one) so that a slow moment of the machine
-// or the cache left by the previous piece falls on all of them alike.
-std::vector<double> medians(int repeats, const std::vector<std::function<void()>>& work)
-{
-    std::vector<std::vector<double>> times(work.size());
-    for (const auto& w : work)
-        w(); // warm the page cache and the index
-    for (int r = 0; r < repeats; ++r) {
-        for (std::size_t k = 0; k < work.size(); ++k) {
-            const std::size_t i = (std::size_t(r) + k) % work.size();
-            QElapsedTimer t;
-            t.start();
-            work[i]();
-            times[i].push_back(double(t.nsecsElapsed()) / 1e6);
-        }
-    }
-    std::vector<double> out;
-    for (auto& list : times) {
-        std::sort(list.begin(), list.end());
-        out.push_back(list[list.size() / 2]);
-    }
-    return out;
-}
 
 // Total matches of an expression, for the table.
 qint64 matches(SQLiteDB& db, const QString& expr)
@@ -128,7 +105,7 @@ int main(int argc, char** argv)
     for (const Case& c : cases()) {
         const QString expr = Lexical::ftsQuery(c.query, c.op);
         QList<LexicalHit> hits;
-        const auto t = medians(repeats, {
+        const auto t = bench::medians(repeats, {
             [&] { hits = Lexical::search(*db, c.query, limit, 0, c.op); },
             [&] { db->rows(bareRanking, {expr}); },
             [&] { db->rows(Lexical::searchSQL, {expr, limit, 0}); },
@@ -148,7 +125,7 @@ int main(int argc, char** argv)
         const QString word = QString::fromUtf8(phrase);
         const QString expr = Concordance::expression(word).value_or(QString());
         Concordance::Result result;
-        const auto t = medians(repeats, {
+        const auto t = bench::medians(repeats, {
             [&] { result = Concordance::lookup(*db, word, 10); },
             [&] { db->scalarInt(bareCount, {expr}); },
         });

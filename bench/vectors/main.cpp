@@ -10,6 +10,7 @@
 //   bench_vectors [--rows N] [--dim D] [--repeat N]
 
 #include "../common/BenchArgs.h"
+#include "../common/Medians.h"
 #include "core/Json.h"
 #include "search/NpyArray.h"
 #include "search/SemanticIndex.h"
@@ -45,27 +46,6 @@ constexpr std::uint32_t seed = 20240607;
 // Rows generated and written at a time, so the matrix is never held twice.
 constexpr int chunkRows = 4096;
 
-std::vector<double> medians(int repeats, const std::vector<std::function<void()>>& work)
-{
-    std::vector<std::vector<double>> times(work.size());
-    for (const auto& w : work)
-        w();
-    for (int r = 0; r < repeats; ++r) {
-        for (std::size_t k = 0; k < work.size(); ++k) {
-            const std::size_t i = (std::size_t(r) + k) % work.size();
-            QElapsedTimer t;
-            t.start();
-            work[i]();
-            times[i].push_back(double(t.nsecsElapsed()) / 1e6);
-        }
-    }
-    std::vector<double> out;
-    for (auto& list : times) {
-        std::sort(list.begin(), list.end());
-        out.push_back(list[list.size() / 2]);
-    }
-    return out;
-}
 
 void unit(std::vector<float>& v, std::mt19937& rng)
 {
@@ -178,7 +158,7 @@ int main(int argc, char** argv)
     std::vector<float> scores;
     std::vector<SemanticIndex::PageScore> best;
     volatile std::uint64_t sink = 0;
-    const auto t = medians(repeats, {
+    const auto t = bench::medians(repeats, {
         [&] { scores = index->similarities(query); },
         [&] { best = index->vectorTopK(query, topK); },
         [&] {
