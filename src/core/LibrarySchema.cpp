@@ -31,6 +31,7 @@ const QString& text()
         "CREATE INDEX IF NOT EXISTS idx_edge_student ON isnad_edges(student_id);\n"
         "CREATE INDEX IF NOT EXISTS idx_edge_teacher ON isnad_edges(teacher_id);\n"
         "CREATE INDEX IF NOT EXISTS idx_edge_page ON isnad_edges(page_id);\n"
+        "CREATE INDEX IF NOT EXISTS idx_edge_book ON isnad_edges(book_id);\n"
         "CREATE TABLE IF NOT EXISTS shingles(hash INTEGER NOT NULL, page_id INTEGER NOT NULL, "
         "book_id INTEGER NOT NULL);\n"
         "CREATE INDEX IF NOT EXISTS idx_shingles_hash ON shingles(hash);\n"

@@ -373,7 +373,14 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         return write(*st, args);
     };
 
-    must(remove(book.id, true));
+    // A book the store has never held leaves nothing to remove; skipping the
+    // pass keeps a first install from scanning tables that grow with the store.
+    const bool held = db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM books WHERE id=?) "
+                                                  "OR EXISTS(SELECT 1 FROM installed WHERE book_id=?)"),
+                                   {book.id, book.id})
+                          .value_or(1) != 0;
+    if (held)
+        must(remove(book.id, true));
 
     if (book.authorId) {
         for (const auto& a : catalog.authors) {
