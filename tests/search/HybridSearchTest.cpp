@@ -13,6 +13,8 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include "support/CorpusSuite.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -26,22 +28,9 @@ QString u(const char16_t* s) { return QString::fromUtf16(s); }
 constexpr int dim = 4;
 
 // The tests/data library, built once for the suite.
-class HybridCorpus : public ::testing::Test
+class HybridCorpus : public test::CorpusSuite
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        path = test::FixtureLibrary::build(dir->path());
-        if (!path.isEmpty())
-            db = SQLiteDB::open(path, true);
-    }
-    static void TearDownTestSuite()
-    {
-        db.reset();
-        dir.reset();
-    }
-    void SetUp() override { ASSERT_NE(db, nullptr); }
 
     // An index whose vocabulary is the query word alone (vector e1), and
     // whose pages are exactly `pages`, each scoring its given value.
@@ -80,9 +69,6 @@ protected:
         return ids;
     }
 
-    static inline std::unique_ptr<QTemporaryDir> dir;
-    static inline QString path;
-    static inline std::shared_ptr<SQLiteDB> db;
     QTemporaryDir smart;
 };
 

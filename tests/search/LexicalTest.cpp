@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include "support/CorpusSuite.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -19,22 +21,9 @@ namespace {
 QString u(const char16_t* s) { return QString::fromUtf16(s); }
 
 // The tests/data library, built once for the suite through the installer.
-class LexicalCorpus : public ::testing::Test
+class LexicalCorpus : public test::CorpusSuite
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        path = test::FixtureLibrary::build(dir->path());
-        if (!path.isEmpty())
-            db = SQLiteDB::open(path, true);
-    }
-    static void TearDownTestSuite()
-    {
-        db.reset();
-        dir.reset();
-    }
-    void SetUp() override { ASSERT_NE(db, nullptr); }
 
     static QList<std::int64_t> pageIds(const QList<LexicalHit>& hits)
     {
@@ -44,9 +33,6 @@ protected:
         return ids;
     }
 
-    static inline std::unique_ptr<QTemporaryDir> dir;
-    static inline QString path;
-    static inline std::shared_ptr<SQLiteDB> db;
 };
 
 // The texts between « and » in a snippet, in order.

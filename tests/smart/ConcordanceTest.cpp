@@ -7,6 +7,8 @@
 
 #include <QTemporaryDir>
 
+#include "support/CorpusSuite.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -19,22 +21,9 @@ namespace {
 QString u(const char16_t* s) { return QString::fromUtf16(s); }
 
 // The tests/data library, built once for the suite through the installer.
-class ConcordanceCorpus : public ::testing::Test
+class ConcordanceCorpus : public test::CorpusSuite
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        const QString path = test::FixtureLibrary::build(dir->path());
-        if (!path.isEmpty())
-            db = SQLiteDB::open(path, true);
-    }
-    static void TearDownTestSuite()
-    {
-        db.reset();
-        dir.reset();
-    }
-    void SetUp() override { ASSERT_NE(db, nullptr); }
 
     // Pages per book whose normal form holds the words of `phrase` side by
     // side, counted by splitting every page's `content_norm`.
@@ -62,8 +51,6 @@ protected:
         return counts;
     }
 
-    static inline std::unique_ptr<QTemporaryDir> dir;
-    static inline std::shared_ptr<SQLiteDB> db;
 };
 
 // A library of hand-made pages, each holding `word` or not.
