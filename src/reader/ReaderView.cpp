@@ -164,11 +164,6 @@ void ReaderView::build()
     outline_->setFont(Theme::ui(kFieldFontSize));
     outline_->setStyleSheet(QStringLiteral("QTreeView::item { height: %1px; }").arg(kOutlineRowHeight));
     outline_->setMinimumWidth(tocMinWidth);
-    {
-        QPalette p = outline_->palette();
-        p.setColor(QPalette::Base, Theme::panel().resolve());
-        outline_->setPalette(p);
-    }
     QPointer<ReaderView> self(this);
     connect(outline_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [self](const QModelIndex& current) {
@@ -608,6 +603,11 @@ void ReaderView::applyBackground()
     p.setColor(QPalette::Base, Theme::parchment());
     p.setColor(QPalette::Text, Theme::ink());
     textView_->setPalette(p);
+    // An explicit palette no longer follows the application's, so the
+    // contents pane takes the current appearance again with its panel colour.
+    QPalette panel = QGuiApplication::palette();
+    panel.setColor(QPalette::Base, Theme::panel().resolve());
+    outline_->setPalette(panel);
 }
 
 void ReaderView::settingsChanged()

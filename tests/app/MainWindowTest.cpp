@@ -22,6 +22,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -468,6 +469,13 @@ TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
     QTest::qWait(20);
     EXPECT_LE(std::abs(stripTop().red() - 0xED), 2);
     EXPECT_EQ(headingColour(), Theme::emerald());
+    // The readers' contents panes, opened by night, follow the day palette too.
+    const auto panes = w.findChildren<QTreeView*>();
+    ASSERT_FALSE(panes.isEmpty());
+    for (QTreeView* pane : panes) {
+        EXPECT_EQ(pane->palette().color(QPalette::Base), Theme::panel().light());
+        EXPECT_EQ(pane->palette().color(QPalette::Text), QApplication::palette().color(QPalette::Text));
+    }
     EXPECT_GT(symbolPixels(Theme::emerald()), 0);
     saveShot("main-window-tabs.png");
 }
