@@ -501,6 +501,15 @@ ReaderView* MainWindowController::wire(ReaderView* reader)
     return reader;
 }
 
+void MainWindowController::nextHit(int delta)
+{
+    if (active_ < 0 || active_ >= tabs_.size())
+        return;
+    if (TabContent* content = tabs_[active_]->content())
+        if (ReaderView* reader = content->currentReader())
+            reader->nextHit(delta);
+}
+
 void MainWindowController::runSearch(const SearchQuery& query)
 {
     if (query.isEmpty())

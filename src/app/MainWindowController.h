@@ -92,6 +92,9 @@ public:
                   const QList<SearchQuery::Term>& highlight = {}, const std::optional<SearchQuery>& query = {});
     // Opens a search tab for a query that asks for something.
     void runSearch(const SearchQuery& query);
+    // Steps the hits of the active tab's reader (a book tab's, or the one a
+    // results tab shows); nothing when the tab has none.
+    void nextHit(int delta);
     // Runs the top bar's search field.
     void quickSearch();
 

@@ -1,28 +1,35 @@
 #include "reader/ReaderView.h"
 
 #include "app/kit/BarView.h"
+#include "app/kit/Beep.h"
 #include "app/kit/MarkedScroller.h"
 #include "app/kit/RichTextBuilder.h"
 #include "app/kit/Widgets.h"
 #include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Notifier.h"
+#include "core/Numbers.h"
 #include "core/Theme.h"
 #include "reader/PageRenderer.h"
+#include "reader/PageTextView.h"
+#include "search/SearchEngine.h"
 #include "reader/TocModel.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSlider>
+#include <QSet>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTextFrame>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -111,6 +118,17 @@ void ensureLayout(QTextDocument* document)
     document->documentLayout()->blockBoundingRect(document->lastBlock());
 }
 
+// Recolours the background of one range of the page.
+void setBackground(QTextDocument* document, const Arabic::Range& range, const QColor& color)
+{
+    QTextCursor cursor(document);
+    cursor.setPosition(int(range.location));
+    cursor.setPosition(int(range.location + range.length), QTextCursor::KeepAnchor);
+    QTextCharFormat format;
+    format.setBackground(color);
+    cursor.mergeCharFormat(format);
+}
+
 } // namespace
 
 ReaderView::ReaderView(std::shared_ptr<Library> lib, const Book& book, std::optional<std::int64_t> seq, QWidget* parent)
@@ -171,9 +189,11 @@ void ReaderView::build()
                     self->outlineClicked(current);
             });
 
-    textView_ = new QTextBrowser;
-    textView_->setOpenLinks(false);
-    textView_->setReadOnly(true);
+    textView_ = new PageTextView;
+    textView_->onArrow = [self](int delta) {
+        if (self)
+            self->step(delta);
+    };
     textView_->setFrameShape(QFrame::NoFrame);
     textView_->setLayoutDirection(Qt::RightToLeft);
     scroller_ = new MarkedScroller;
@@ -253,18 +273,18 @@ QWidget* ReaderView::buildHeader()
             waiting(tool("sparkles", kToolsTip, 16, nullptr)),
             favBtn_,
             gap,
-            tool("forward.end.fill", kFirstTip, 14,
-                 [self] {
-                     if (self)
-                         self->go(self->minSeq_, true);
-                 }),
-            waiting(tool("arrowtriangle.right.fill", kPreviousTip, 14, nullptr)),
-            waiting(tool("arrowtriangle.left.fill", kNextTip, 14, nullptr)),
-            tool("backward.end.fill", kLastTip, 14,
-                 [self] {
-                     if (self)
-                         self->go(self->maxSeq_, true);
-                 }),
+            tool("forward.end.fill", kFirstTip, 14, guarded(&ReaderView::first)),
+            previousBtn_ = tool("arrowtriangle.right.fill", kPreviousTip, 14,
+                                [self] {
+                                    if (self)
+                                        self->step(-1);
+                                }),
+            nextBtn_ = tool("arrowtriangle.left.fill", kNextTip, 14,
+                            [self] {
+                                if (self)
+                                    self->step(1);
+                            }),
+            tool("backward.end.fill", kLastTip, 14, guarded(&ReaderView::last)),
         },
         0);
 
@@ -289,6 +309,8 @@ QWidget* ReaderView::buildHeader()
         self->hitIndex_ = 0;
         self->render();
     });
+    // Return with the text already marked steps to the next hit.
+    connect(pageFind_, &QLineEdit::returnPressed, this, guarded(&ReaderView::pageFindConfirmed));
 
     hitLabel_ = label(QString(), kHitLabelSize, QFont::Medium, secondaryLabelColor());
     hitLabel_->setAlignment(Qt::AlignCenter);
@@ -299,9 +321,17 @@ QWidget* ReaderView::buildHeader()
             waiting(tool("doc.on.doc", kCopyTip, 16, nullptr)),
             tashkeelBtn_,
             noteBtn_,
-            waiting(tool("chevron.up", kHitUpTip, 13, nullptr)),
+            hitUpBtn_ = tool("chevron.up", kHitUpTip, 13,
+                             [self] {
+                                 if (self)
+                                     self->nextHit(-1);
+                             }),
             hitLabel_,
-            waiting(tool("chevron.down", kHitDownTip, 13, nullptr)),
+            hitDownBtn_ = tool("chevron.down", kHitDownTip, 13,
+                               [self] {
+                                   if (self)
+                                       self->nextHit(1);
+                               }),
             pageFind_,
         },
         kSecondGroupSpacing);
@@ -365,8 +395,10 @@ QWidget* ReaderView::buildFooter()
     pageField_->setFont(Theme::ui(kFieldFontSize, QFont::Medium));
     pageField_->setAlignment(Qt::AlignCenter);
     pageField_->setFixedWidth(kPageFieldWidth);
-    pageField_->setEnabled(false);
-    waiting_.append(pageField_);
+    connect(pageField_, &QLineEdit::returnPressed, this, [self] {
+        if (self)
+            self->gotoPrinted();
+    });
 
     slider_ = new QSlider(Qt::Horizontal);
     // Acts once released, not while dragged.
@@ -405,12 +437,14 @@ QWidget* ReaderView::buildFooter()
 void ReaderView::setHighlight(const QList<Term>& terms)
 {
     highlight_ = terms;
+    bookHitSeqs_.reset();
     render();
 }
 
 void ReaderView::setQuery(const std::optional<SearchQuery>& query)
 {
     query_ = query;
+    bookHitSeqs_.reset();
 }
 
 void ReaderView::setShowsResultsToggle(bool on)
@@ -494,6 +528,72 @@ void ReaderView::loadBook()
     volLabel_->setVisible(volumes.size() >= 2);
 }
 
+void ReaderView::step(int delta)
+{
+    const QString sql = delta < 1 ? QStringLiteral("SELECT MAX(seq) FROM pages WHERE book_id=? AND seq<?")
+                                  : QStringLiteral("SELECT MIN(seq) FROM pages WHERE book_id=? AND seq>?");
+    if (const std::optional<std::int64_t> next = lib_->main().scalarInt(sql, {book_.id, seq_}))
+        go(*next, true);
+}
+
+void ReaderView::first()
+{
+    go(minSeq_, true);
+}
+
+void ReaderView::last()
+{
+    go(maxSeq_, true);
+}
+
+void ReaderView::gotoPrinted()
+{
+    // Spaces around the number are forgiven; line breaks and anything else
+    // make it no number.
+    QString text = Arabic::latinDigits(pageField_->text());
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && text[from] == QLatin1Char(' '))
+        ++from;
+    while (to > from && text[to - 1] == QLatin1Char(' '))
+        --to;
+    text = text.mid(from, to - from);
+    if (text.isEmpty())
+        return;
+    const std::optional<std::int64_t> number = Numbers::parseInteger(text);
+    if (!number)
+        return;
+    std::optional<QString> volume;
+    const QStringList volumes = lib_->volumes(book_.id);
+    const int chosen = volPopup_->currentIndex();
+    if (volumes.size() > 1 && chosen >= 0 && chosen < volumes.size())
+        volume = volumes[chosen];
+    const std::int64_t target = lib_->seqFor(book_.id, volume, *number).value_or(*number);
+    go(target, true);
+}
+
+void ReaderView::open(const Book& book, std::optional<std::int64_t> seq)
+{
+    if (book.id == book_.id) {
+        go(seq.value_or(seq_), true);
+        return;
+    }
+    book_ = book;
+    bookHitSeqs_.reset();
+    std::tie(minSeq_, maxSeq_) = lib_->seqRange(book_.id);
+    tashkeel_ = lib_->tashkeel(book_.id);
+    back_.clear();
+    fwd_.clear();
+    loadBook();
+    if (roots_.isEmpty()) {
+        outline_->hide();
+    } else if (outline_->isHidden() && !userHidToc_) {
+        outline_->show();
+        layoutSplit();
+    }
+    go(seq ? *seq : lib_->lastViewed(book_.id).value_or(minSeq_), false);
+}
+
 void ReaderView::goBack()
 {
     if (back_.isEmpty())
@@ -571,6 +671,7 @@ void ReaderView::outlineClicked(const QModelIndex& index)
 
 void ReaderView::render()
 {
+    ++renderCount_;
     PageRenderer::State state;
     state.page = page_;
     state.seq = seq_;
@@ -631,7 +732,8 @@ void ReaderView::updateHitUI(bool)
     if (!document)
         return;
     ensureLayout(document);
-    const double height = std::max(document->size().height(), 1.0);
+    // A short page still fills the view, so marks are fractions of whichever is taller.
+    const double height = std::max({document->size().height(), double(textView_->viewport()->height()), 1.0});
     QList<double> marks;
     marks.reserve(count);
     for (const Arabic::Range& range : hitRanges_)
@@ -655,6 +757,122 @@ void ReaderView::updateHitUI(bool)
     QTimer::singleShot(kFlashDelayMs, this, [self] {
         if (self)
             self->flashCurrentHit();
+    });
+}
+
+void ReaderView::pageFindConfirmed()
+{
+    const QString text = pageFind_->text();
+    if (text == lastFind_ && !hitRanges_.isEmpty()) {
+        nextHit(1);
+        return;
+    }
+    lastFind_ = text;
+    hitIndex_ = 0;
+    render();
+}
+
+void ReaderView::nextHit(int delta)
+{
+    const int target = hitIndex_ + delta;
+    if (!hitRanges_.isEmpty() && target >= 0 && target < hitRanges_.size()) {
+        // Only the two backgrounds change; the page is not rendered again.
+        setBackground(textView_->document(), hitRanges_[hitIndex_], Theme::hitMark());
+        setBackground(textView_->document(), hitRanges_[target], Theme::hitCurrent());
+        hitIndex_ = target;
+        updateHitUI(true);
+        return;
+    }
+    if (onHitOverflow) {
+        pendingLastHit_ = delta < 0;
+        const QPointer<ReaderView> self(this);
+        onHitOverflow(delta);
+        // An owner that did not move (it beeped at its first or last
+        // result) must not leave the next page change starting at its end.
+        if (self)
+            self->pendingLastHit_ = false;
+        return;
+    }
+    if (highlight_.isEmpty()) {
+        Beep::play();
+        return;
+    }
+    if (bookHitSeqs_)
+        stepToHitPage(delta);
+    else
+        searchBookHits(delta);
+}
+
+void ReaderView::stepToHitPage(int delta)
+{
+    Q_ASSERT(bookHitSeqs_);
+    std::optional<std::int64_t> to;
+    if (delta <= 0) {
+        auto it = std::lower_bound(bookHitSeqs_->begin(), bookHitSeqs_->end(), seq_);
+        if (it != bookHitSeqs_->begin())
+            to = *std::prev(it);
+    } else {
+        auto it = std::upper_bound(bookHitSeqs_->begin(), bookHitSeqs_->end(), seq_);
+        if (it != bookHitSeqs_->end())
+            to = *it;
+    }
+    if (!to) {
+        Beep::play();
+        return;
+    }
+    pendingLastHit_ = delta < 0;
+    go(*to, true);
+}
+
+SearchQuery ReaderView::bookHitQuery() const
+{
+    SearchQuery q;
+    if (query_) {
+        q = *query_;
+    } else {
+        for (const Term& term : highlight_) {
+            q.orPhrases.append(term.first);
+            if (term.second != Arabic::Match::word)
+                q.affix = true;
+        }
+    }
+    q.scope = QList<std::int64_t>{book_.id};
+    q.inNotes = false;
+    q.inTitles = false;
+    q.semantic = false;
+    return q;
+}
+
+void ReaderView::searchBookHits(int delta)
+{
+    ++bookSearchCount_;
+    // The task shares the library, so closing the tab or quitting while it
+    // runs never leaves it reading freed memory.
+    const std::shared_ptr<Library> lib = lib_;
+    const SearchQuery q = bookHitQuery();
+    const std::int64_t bookId = book_.id;
+    const QPointer<ReaderView> self(this);
+    QThreadPool::globalInstance()->start([lib, q, bookId, self, delta] {
+        QSet<std::int64_t> seqs;
+        SearchEngine engine(*lib);
+        engine.run(q, SearchEngine::defaultLimit, [&seqs, bookId](const QList<SearchHit>& hits, bool) {
+            for (const SearchHit& hit : hits)
+                if (hit.bookId == bookId)
+                    seqs.insert(hit.seq);
+        });
+        QList<std::int64_t> sorted(seqs.begin(), seqs.end());
+        std::sort(sorted.begin(), sorted.end());
+        // Handed to the GUI thread, where alone the reader may be looked at.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, bookId, delta, sorted = std::move(sorted)]() mutable {
+                // Dropped when the reader went or shows another book.
+                if (!self || self->book_.id != bookId)
+                    return;
+                self->bookHitSeqs_ = std::move(sorted);
+                self->stepToHitPage(delta);
+            },
+            Qt::QueuedConnection);
     });
 }
 

@@ -11,6 +11,7 @@
 #include "core/Book.h"
 #include "core/Page.h"
 #include "core/TocNode.h"
+#include "reader/PageTextView.h"
 #include "search/SearchQuery.h"
 
 #include <QList>
@@ -97,6 +98,30 @@ public:
     void loadBook();
     void goBack();
     void goForward();
+    // One page forward (delta >= 1) or back (delta < 1) to the neighbouring
+    // page that exists, however far; nothing on the first or last page.
+    void step(int delta);
+    void first();
+    void last();
+    // Goes to the page whose printed number is typed in the page field (in
+    // the chosen volume of a book with several); an unknown number is taken
+    // as a seq. Anything but a whole number does nothing.
+    void gotoPrinted();
+    // Shows another book (a new history, its last viewed page when no seq is
+    // given), or another page of this one.
+    void open(const Book& book, std::optional<std::int64_t> seq);
+
+    // Steps through the hits: inside the page by recolouring two ranges;
+    // past its ends the owner's onHitOverflow decides, else the next or
+    // previous page of the book with hits, else a beep.
+    void nextHit(int delta);
+    // The seqs of the book's pages with hits, once the book search has run.
+    const std::optional<QList<std::int64_t>>& bookHitSeqs() const { return bookHitSeqs_; }
+    // How many whole-book searches and page renders this reader has started.
+    int bookSearchCount() const { return bookSearchCount_; }
+    int renderCount() const { return renderCount_; }
+    bool userHidToc() const { return userHidToc_; }
+
     // Renders the page again from the current state and preferences.
     void render();
     // The vertical scroll position of the page text, 0…1.
@@ -117,6 +142,7 @@ public:
 
     // TabContent.
     QString title() const override;
+    ReaderView* currentReader() override { return this; }
     QString symbol() const override;
     Json::Value sessionJSON() const override;
     // Takes up an entry of this reader's book: its page and scroll position.
@@ -128,7 +154,7 @@ public:
     Label* titleLabel() const { return titleLabel_; }
     QSplitter* split() const { return split_; }
     QTreeView* outline() const { return outline_; }
-    QTextBrowser* textView() const { return textView_; }
+    PageTextView* textView() const { return textView_; }
     MarkedScroller* scroller() const { return scroller_; }
     QLabel* hitLabel() const { return hitLabel_; }
     QLineEdit* pageFind() const { return pageFind_; }
@@ -141,6 +167,10 @@ public:
     HoverButton* collapseButton() const { return collapseBtn_; }
     HoverButton* findButton() const { return findBtn_; }
     HoverButton* backButton() const { return backBtn_; }
+    HoverButton* previousPageButton() const { return previousBtn_; }
+    HoverButton* nextPageButton() const { return nextBtn_; }
+    HoverButton* hitUpButton() const { return hitUpBtn_; }
+    HoverButton* hitDownButton() const { return hitDownBtn_; }
     HoverButton* forwardButton() const { return forwardBtn_; }
     // The controls that stand in place until their commands exist.
     QList<QWidget*> waitingControls() const { return waiting_; }
@@ -158,6 +188,13 @@ private:
     void searchInBook();
     void applyBackground();
     void flashCurrentHit();
+    void pageFindConfirmed();
+    // Moves to the nearest page with hits past the current one in the
+    // direction of delta, or beeps when there is none.
+    void stepToHitPage(int delta);
+    // Runs the query over the whole book on the thread pool, then steps.
+    void searchBookHits(int delta);
+    SearchQuery bookHitQuery() const;
 
     std::shared_ptr<Library> lib_;
     Book book_;
@@ -177,6 +214,9 @@ private:
     QList<TocNodePtr> roots_;
     QString lastFind_;
     bool pendingLastHit_ = false;
+    std::optional<QList<std::int64_t>> bookHitSeqs_;
+    int bookSearchCount_ = 0;
+    int renderCount_ = 0;
     bool userHidToc_ = false;
     bool didSetSplit_ = false;
     std::optional<double> pendingFraction_; // a scroll position waiting for the first layout
@@ -191,7 +231,7 @@ private:
     QSplitter* split_ = nullptr;
     QTreeView* outline_ = nullptr;
     TocModel* tocModel_ = nullptr;
-    QTextBrowser* textView_ = nullptr;
+    PageTextView* textView_ = nullptr;
     MarkedScroller* scroller_ = nullptr;
     BarView* footer_ = nullptr;
     QSlider* slider_ = nullptr;
@@ -202,6 +242,10 @@ private:
     HoverButton* collapseBtn_ = nullptr;
     HoverButton* findBtn_ = nullptr;
     HoverButton* backBtn_ = nullptr;
+    HoverButton* previousBtn_ = nullptr;
+    HoverButton* nextBtn_ = nullptr;
+    HoverButton* hitUpBtn_ = nullptr;
+    HoverButton* hitDownBtn_ = nullptr;
     HoverButton* forwardBtn_ = nullptr;
     QList<QWidget*> waiting_;
 };

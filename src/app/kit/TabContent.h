@@ -12,6 +12,8 @@
 
 namespace quorvel {
 
+class ReaderView;
+
 class TabContent : public QWidget {
     Q_OBJECT
 public:
@@ -32,6 +34,9 @@ public:
     // The tab was brought to the front, or another one replaced it there.
     virtual void activate() {}
     virtual void deactivate() {}
+    // The reader the window's page and hit commands act on: a book tab's
+    // own, or the one a results tab shows; nullptr when there is none.
+    virtual ReaderView* currentReader() { return nullptr; }
     // Asked before the tab closes; false keeps it open (work left to save).
     virtual bool requestClose() { return true; }
 };
