@@ -212,7 +212,8 @@ public:
     void addHistory(const QString& title, const QString& json, std::int64_t count);
     QList<HistoryEntry> history() const;
 
-    void saveResults(const QString& name, const QString& json, const QList<std::int64_t>& pageIds);
+    // False when the set could not be written (then nothing is announced).
+    bool saveResults(const QString& name, const QString& json, const QList<std::int64_t>& pageIds);
     QList<SavedResult> savedResults() const;
 
     bool tashkeel(std::int64_t book) const;

@@ -249,13 +249,14 @@ QList<Library::HistoryEntry> Library::history() const
     return out;
 }
 
-void Library::saveResults(const QString& name, const QString& json,
+bool Library::saveResults(const QString& name, const QString& json,
                           const QList<std::int64_t>& pageIds)
 {
-    user_->run(
-        QStringLiteral("INSERT INTO saved_results(name, json, page_ids, ts) VALUES(?,?,?,?)"),
-        {name, json, joinIds(pageIds), now()});
+    if (!user_->run(QStringLiteral("INSERT INTO saved_results(name, json, page_ids, ts) VALUES(?,?,?,?)"),
+                    {name, json, joinIds(pageIds), now()}))
+        return false;
     Notifier::postUserDataChanged();
+    return true;
 }
 
 QList<Library::SavedResult> Library::savedResults() const
