@@ -15,7 +15,7 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
-#include "reader/PlaceholderView.h"
+#include "panels/SearchTabView.h"
 #include "reader/ReaderView.h"
 
 #include <QEvent>
@@ -405,8 +405,10 @@ TabContent* MainWindowController::tabFor(const Json::Value& entry)
     TabContent* view = nullptr;
     if (kind == QLatin1String(ReaderView::sessionKind))
         return wire(ReaderView::fromSession(lib_, entry));
-    if (kind == QLatin1String(PlaceholderView::searchKind))
-        view = new PlaceholderView(*lib_);
+    if (kind == QLatin1String(SearchTabView::sessionKind)) {
+        const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);
+        return search ? makeSearchTab(search->query, std::nullopt, search->row) : nullptr;
+    }
     if (view && !view->restore(entry)) {
         delete view;
         view = nullptr;
@@ -510,11 +512,56 @@ void MainWindowController::nextHit(int delta)
             reader->nextHit(delta);
 }
 
-void MainWindowController::runSearch(const SearchQuery& query)
+void MainWindowController::runSearch(const SearchQuery& query, const std::optional<QList<SearchHit>>& preset,
+                                     std::optional<int> restoreRow)
 {
-    if (query.isEmpty())
-        return;
-    add(new PlaceholderView(*lib_, query));
+    if (SearchTabView* tab = makeSearchTab(query, preset, restoreRow))
+        add(tab);
+}
+
+SearchTabView* MainWindowController::makeSearchTab(const SearchQuery& query,
+                                                   const std::optional<QList<SearchHit>>& preset,
+                                                   std::optional<int> restoreRow)
+{
+    if (query.isEmpty() && !preset)
+        return nullptr;
+    // The callbacks read the query the tab runs, ignored books left out.
+    auto q = std::make_shared<SearchQuery>(query);
+    const QSet<std::int64_t> ignored = lib_->ignoredBooks();
+    // An explicit single-book scope is the user's own choice and stays.
+    if (!ignored.isEmpty() && !preset && !(q->scope && q->scope->size() < 2)) {
+        QList<std::int64_t> books;
+        if (q->scope) {
+            books = *q->scope;
+        } else {
+            for (const Book& book : lib_->books())
+                books << book.id;
+        }
+        books.removeIf([&](std::int64_t id) { return ignored.contains(id); });
+        q->scope = books;
+    }
+    auto* tab = new SearchTabView(lib_, *q, preset);
+    tab->restoreRow = restoreRow;
+    QPointer<MainWindowController> self(this);
+    tab->onOpenBook = [self, q](std::int64_t book, std::optional<std::int64_t> page) {
+        if (self)
+            self->openBook(book, page, q->highlightTerms(), *q);
+    };
+    tab->onSelection = [self] {
+        if (self)
+            self->scheduleAutosave();
+    };
+    tab->onTitle = [self, shown = tab->title()](const QString& title) mutable {
+        if (!self || title == shown)
+            return;
+        shown = title;
+        self->refreshStrip();
+    };
+    tab->onRunSearch = [self](const SearchQuery& search) {
+        if (self)
+            self->runSearch(search);
+    };
+    return tab;
 }
 
 void MainWindowController::quickSearch()

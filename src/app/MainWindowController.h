@@ -7,6 +7,7 @@
 
 #include "app/TabItem.h"
 #include "core/Json.h"
+#include "search/SearchHit.h"
 #include "search/SearchQuery.h"
 
 #include <QFont>
@@ -30,6 +31,7 @@ class BarView;
 class Library;
 class PillView;
 class ReaderView;
+class SearchTabView;
 class TabStrip;
 class WelcomeView;
 
@@ -90,8 +92,12 @@ public:
     // outside the catalogue.
     void openBook(std::int64_t bookId, std::optional<std::int64_t> seq,
                   const QList<SearchQuery::Term>& highlight = {}, const std::optional<SearchQuery>& query = {});
-    // Opens a search tab for a query that asks for something.
-    void runSearch(const SearchQuery& query);
+    // Opens a new search tab: the query run over every book but the ignored
+    // ones, or the preset hits shown instead; `restoreRow` is selected once
+    // the results are in. A query that asks for nothing opens no tab unless
+    // it comes with a preset.
+    void runSearch(const SearchQuery& query, const std::optional<QList<SearchHit>>& preset = std::nullopt,
+                   std::optional<int> restoreRow = std::nullopt);
     // Steps the hits of the active tab's reader (a book tab's, or the one a
     // results tab shows); nothing when the tab has none.
     void nextHit(int delta);
@@ -137,6 +143,10 @@ private:
     TabContent* tabFor(const Json::Value& entry);
     // Connects a reader's callbacks to this window; returns the reader.
     ReaderView* wire(ReaderView* reader);
+    // A search tab for runSearch and session restore, its callbacks
+    // connected to this window; nullptr for a query that asks for nothing.
+    SearchTabView* makeSearchTab(const SearchQuery& query, const std::optional<QList<SearchHit>>& preset,
+                                 std::optional<int> restoreRow);
     void saveFrame();
     void restoreFrame();
 

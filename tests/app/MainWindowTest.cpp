@@ -12,7 +12,7 @@
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
-#include "reader/PlaceholderView.h"
+#include "panels/SearchTabView.h"
 #include "reader/ReaderView.h"
 #include "support/ScopedEnv.h"
 
@@ -134,7 +134,7 @@ TEST_F(MainWindowTest, closingATabActivatesTheOneNowAtItsPlace)
         search(w, QString::fromUtf8(t));
     w.select(0);
     w.close(2);
-    EXPECT_EQ(titles(w), (QStringList{"أ", "ب", "د"}));
+    EXPECT_EQ(titles(w), (QStringList{"بحث: أ", "بحث: ب", "بحث: د"}));
     EXPECT_EQ(w.active(), 2);
     EXPECT_EQ(w.tabStrip()->active(), 2);
 
@@ -184,8 +184,8 @@ TEST_F(MainWindowTest, quickSearchTakesQuotedPhrasesWhole)
     search(w, QStringLiteral("\t\"الصلاة الوسطى\" "));
     search(w, QStringLiteral("الصلاة  الوسطى"));
     ASSERT_EQ(w.tabs().size(), 2);
-    auto* quoted = qobject_cast<PlaceholderView*>(w.tabs()[0]->view());
-    auto* words = qobject_cast<PlaceholderView*>(w.tabs()[1]->view());
+    auto* quoted = qobject_cast<SearchTabView*>(w.tabs()[0]->view());
+    auto* words = qobject_cast<SearchTabView*>(w.tabs()[1]->view());
     EXPECT_EQ(quoted->query().andPhrases, QStringList{QStringLiteral("الصلاة الوسطى")});
     EXPECT_EQ(words->query().andPhrases, (QStringList{QStringLiteral("الصلاة"), QStringLiteral("الوسطى")}));
     EXPECT_EQ(w.searchField()->text(), QStringLiteral("الصلاة  الوسطى")); // the field keeps its text
@@ -389,7 +389,7 @@ TEST_F(MainWindowTest, aSavedSessionComesBackAsItWas)
     EXPECT_EQ(titles(restored), titles(w));
     EXPECT_EQ(restored.active(), 1);
     EXPECT_EQ(restored.sessionJSON(), saved);
-    auto* quoted = qobject_cast<PlaceholderView*>(restored.tabs()[1]->view());
+    auto* quoted = qobject_cast<SearchTabView*>(restored.tabs()[1]->view());
     ASSERT_NE(quoted, nullptr);
     EXPECT_EQ(quoted->query().andPhrases, QStringList{QStringLiteral("الصلاة الوسطى")});
 

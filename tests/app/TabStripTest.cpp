@@ -6,7 +6,7 @@
 #include "app/kit/TabButton.h"
 #include "app/kit/Widgets.h"
 #include "core/Theme.h"
-#include "reader/PlaceholderView.h"
+#include "panels/SearchTabView.h"
 #include "reader/ReaderView.h"
 
 #include <QMenu>
@@ -150,7 +150,7 @@ TEST_F(TabStripTest, tabItemsShowTheTitleAndSymbolOfTheirView)
     auto* book = new ReaderView(fixture.lib, *fixture.lib->book(1), 1);
     SearchQuery query;
     query.andPhrases = {QStringLiteral("الصلاة")};
-    PlaceholderView search(*fixture.lib, query);
+    SearchTabView search(fixture.lib, query);
     TabItem item(book);
     EXPECT_EQ(item.title(), QStringLiteral("موطأ الإمام مالك"));
     EXPECT_EQ(item.icon(), QStringLiteral("book.closed.fill"));

@@ -13,7 +13,7 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "reader/PageRenderer.h"
-#include "reader/PlaceholderView.h"
+#include "panels/SearchTabView.h"
 #include "reader/ReaderView.h"
 #include "support/FixtureLibrary.h"
 
@@ -380,7 +380,7 @@ TEST_F(ReaderViewTest, openBookReusesTheBookTabAndReplacesMarksAndQuery)
     // A book shown only in a search tab gets a book tab of its own.
     w.runSearch(query);
     ASSERT_EQ(w.tabs().size(), 3);
-    EXPECT_NE(qobject_cast<PlaceholderView*>(w.tabs()[2]->view()), nullptr);
+    EXPECT_NE(qobject_cast<SearchTabView*>(w.tabs()[2]->view()), nullptr);
     EXPECT_EQ(w.tabs()[2]->reader(), nullptr);
     w.openBook(10, 2);
     EXPECT_EQ(w.tabs().size(), 4);
@@ -389,7 +389,7 @@ TEST_F(ReaderViewTest, openBookReusesTheBookTabAndReplacesMarksAndQuery)
     // The find-in-book field opens a search tab over this one book.
     first->onSearchInBook(QStringLiteral("معاوية"));
     ASSERT_EQ(w.tabs().size(), 5);
-    auto* search = qobject_cast<PlaceholderView*>(w.tabs()[4]->view());
+    auto* search = qobject_cast<SearchTabView*>(w.tabs()[4]->view());
     ASSERT_NE(search, nullptr);
     EXPECT_EQ(search->query().andPhrases, QStringList{QStringLiteral("معاوية")});
     EXPECT_EQ(search->query().scope, QList<std::int64_t>{17});
