@@ -218,7 +218,8 @@ public:
 
     bool tashkeel(std::int64_t book) const;
     void setTashkeel(std::int64_t book, bool on);
-    void addCorrection(std::int64_t book, std::int64_t seq, const QString& kind, const QString& note);
+    // Whether the report was written.
+    bool addCorrection(std::int64_t book, std::int64_t seq, const QString& kind, const QString& note);
     std::optional<QString> kv(const QString& key) const;
     // False when the value could not be written.
     bool setKV(const QString& key, const QString& value);

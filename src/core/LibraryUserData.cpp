@@ -286,10 +286,10 @@ void Library::setTashkeel(std::int64_t book, bool on)
                {book, on ? 1 : 0});
 }
 
-void Library::addCorrection(std::int64_t book, std::int64_t seq, const QString& kind,
+bool Library::addCorrection(std::int64_t book, std::int64_t seq, const QString& kind,
                             const QString& note)
 {
-    user_->run(QStringLiteral(
+    return user_->run(QStringLiteral(
                    "INSERT INTO corrections(book_id, seq, kind, note, ts) VALUES(?,?,?,?,?)"),
                {book, seq, kind, note, now()});
 }

@@ -179,6 +179,7 @@ void ReaderView::build()
     outline_->setUniformRowHeights(true);
     outline_->setFrameShape(QFrame::NoFrame);
     outline_->setTextElideMode(Qt::ElideRight);
+    outline_->setIconSize(QSize(int(TocModel::symbolSize), int(TocModel::symbolSize)));
     outline_->setFont(Theme::ui(kFieldFontSize));
     outline_->setStyleSheet(QStringLiteral("QTreeView::item { height: %1px; }").arg(kOutlineRowHeight));
     outline_->setMinimumWidth(tocMinWidth);
@@ -256,13 +257,13 @@ QWidget* ReaderView::buildHeader()
     }
     titleLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
-    favBtn_ = waiting(tool("star", kFavTip, 16, nullptr, {Theme::gold()}));
+    favBtn_ = tool("star", kFavTip, 16, guarded(&ReaderView::toggleFavorite), {Theme::gold()});
     auto* gap = new QWidget;
     gap->setFixedWidth(kSpacerWidth);
     auto* first = hstack(
         {
             tool("sidebar.right", kTocTip, 16, guarded(&ReaderView::toggleToc)),
-            waiting(tool("info.circle", kCardTip, 16, nullptr)),
+            cardBtn_ = tool("info.circle", kCardTip, 16, guarded(&ReaderView::showBookCard)),
             tool("doc.text.magnifyingglass", kFindInBookTip, 16,
                  [self] {
                      if (self)
@@ -295,7 +296,7 @@ QWidget* ReaderView::buildHeader()
         self->lib_->setTashkeel(self->book_.id, self->tashkeel_);
         self->render();
     });
-    noteBtn_ = waiting(tool(kNoteSymbol, kNoteTip, kNoteSymbolSize, nullptr, {Theme::gold(), Theme::emerald()}));
+    noteBtn_ = tool(kNoteSymbol, kNoteTip, kNoteSymbolSize, guarded(&ReaderView::editNote), {Theme::gold(), Theme::emerald()});
 
     pageFind_ = new QLineEdit;
     pageFind_->setPlaceholderText(QString::fromUtf8(kPageFindPlaceholder));
@@ -318,7 +319,7 @@ QWidget* ReaderView::buildHeader()
 
     auto* second = hstack(
         {
-            waiting(tool("doc.on.doc", kCopyTip, 16, nullptr)),
+            copyBtn_ = tool("doc.on.doc", kCopyTip, 16, guarded(&ReaderView::copyCited)),
             tashkeelBtn_,
             noteBtn_,
             hitUpBtn_ = tool("chevron.up", kHitUpTip, 13,
@@ -526,6 +527,7 @@ void ReaderView::loadBook()
         volPopup_->addItem(Arabic::digits(volume));
     volPopup_->setVisible(volumes.size() >= 2);
     volLabel_->setVisible(volumes.size() >= 2);
+    updateFav();
 }
 
 void ReaderView::step(int delta)

@@ -117,6 +117,26 @@ public:
     void nextHit(int delta);
     // The seqs of the book's pages with hits, once the book search has run.
     const std::optional<QList<std::int64_t>>& bookHitSeqs() const { return bookHitSeqs_; }
+    // The page's short reference ("ج٢ ص١٥", or "ص١٥" without a volume) and
+    // its citation ("[title · author · الجزء: v · الصفحة: n]"); the seq
+    // stands in for a missing printed number.
+    QString pageRef() const;
+    QString citation() const;
+    // Puts the selection, or the page's main text without footnotes, on the
+    // clipboard as plain text followed by a line break and the citation.
+    void copyCited();
+    // The book's bibliographic lines, as its card shows them.
+    QString bookCard() const;
+    void showBookCard();
+    // Edits, creates or (emptied) deletes the note of the page shown.
+    void editNote();
+    // The star shows whether the book is a favourite; the toggle flips it.
+    void updateFav();
+    void toggleFavorite();
+    // Asks for a description of an error in the page and keeps it in the
+    // corrections log, saying whether it was kept.
+    void reportError();
+
     // How many whole-book searches and page renders this reader has started.
     int bookSearchCount() const { return bookSearchCount_; }
     int renderCount() const { return renderCount_; }
@@ -164,6 +184,10 @@ public:
     QComboBox* volPopup() const { return volPopup_; }
     QLabel* volLabel() const { return volLabel_; }
     HoverButton* tashkeelButton() const { return tashkeelBtn_; }
+    HoverButton* favButton() const { return favBtn_; }
+    HoverButton* noteButton() const { return noteBtn_; }
+    HoverButton* cardButton() const { return cardBtn_; }
+    HoverButton* copyButton() const { return copyBtn_; }
     HoverButton* collapseButton() const { return collapseBtn_; }
     HoverButton* findButton() const { return findBtn_; }
     HoverButton* backButton() const { return backBtn_; }
@@ -228,6 +252,8 @@ private:
     HoverButton* tashkeelBtn_ = nullptr;
     HoverButton* favBtn_ = nullptr;
     HoverButton* noteBtn_ = nullptr;
+    HoverButton* cardBtn_ = nullptr;
+    HoverButton* copyBtn_ = nullptr;
     QSplitter* split_ = nullptr;
     QTreeView* outline_ = nullptr;
     TocModel* tocModel_ = nullptr;

@@ -1,5 +1,7 @@
 #include "reader/TocModel.h"
 
+#include "core/Theme.h"
+
 namespace quorvel {
 
 void TocModel::setRoots(const QList<TocNodePtr>& roots)
@@ -61,9 +63,18 @@ int TocModel::columnCount(const QModelIndex&) const
 QVariant TocModel::data(const QModelIndex& index, int role) const
 {
     const TocNode* n = node(index);
-    if (!n || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+    if (!n)
         return {};
-    return n->title;
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return n->title;
+    case Qt::DecorationRole:
+        return Theme::symbol(QString::fromLatin1(n->children.isEmpty() ? leafSymbol : branchSymbol), symbolSize,
+                             {Theme::gold()});
+    default:
+        return {};
+    }
 }
 
 } // namespace quorvel

@@ -7,9 +7,12 @@
 
 namespace quorvel {
 
-// A book's table of contents as a tree of titles for the reader's outline.
-// Each index points at its TocNode; the nodes belong to the tree handed in,
-// which the model keeps alive.
+// A book's table of contents as a tree of titles for the reader's outline:
+// each row shows its title beside a page symbol in gold, one with lines for an
+// entry that has entries under it, a plainer one for a leaf, and the whole
+// title as its tool tip for a row cut short. Each index points at its
+// TocNode; the nodes belong to the tree handed in, which the model keeps
+// alive.
 class TocModel : public QAbstractItemModel {
     Q_OBJECT
 public:
@@ -28,7 +31,11 @@ public:
     QModelIndex parent(const QModelIndex& child) const override;
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
-    // The title for display and as the tool tip of a shortened row.
+    static constexpr const char* branchSymbol = "doc.text";
+    static constexpr const char* leafSymbol = "doc.plaintext";
+    static constexpr double symbolSize = 13;
+
+    // The title (display and tool tip) and the symbol (decoration).
     QVariant data(const QModelIndex& index, int role) const override;
 
 private:
