@@ -67,8 +67,11 @@ std::optional<QString> writeSampleRelease(const QString& releaseDir, int copies)
             const std::int64_t id = spreadBookId(copy, index, meta.at("id").get<std::int64_t>());
             copyMeta["id"] = id;
             std::optional<ReleaseWriter::Book> book;
-            if (file && file->endsWith(QStringLiteral(".txt")))
-                book = ReleaseWriter::fromQuranText(QDir(samples).filePath(*file), copyMeta);
+            if (file && file->endsWith(QStringLiteral(".txt"))) {
+                const auto pages = Json::strictString(meta, "mushaf_pages");
+                book = ReleaseWriter::fromQuranText(QDir(samples).filePath(*file), copyMeta,
+                                                    pages ? QDir(samples).filePath(*pages) : QString());
+            }
             else if (json)
                 book = ReleaseWriter::fromCorpus(*json, copyMeta);
             if (!book)

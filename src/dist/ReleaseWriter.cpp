@@ -144,15 +144,48 @@ std::optional<Book> fromCorpus(const Json::Value& bookJson, const Json::Value& m
     return book;
 }
 
-std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta)
+std::optional<QList<std::pair<int, int>>> readMushafPages(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QList<std::pair<int, int>> firsts;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(u'#'))
+            continue;
+        const QStringList parts = line.trimmed().split(u'|');
+        bool ok[3] = {};
+        if (parts.size() != 3)
+            return std::nullopt;
+        const int page = parts[0].toInt(&ok[0]);
+        const std::pair<int, int> first{parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2])};
+        if (!ok[0] || !ok[1] || !ok[2] || page != firsts.size() + 1 || (!firsts.isEmpty() && first <= firsts.last()))
+            return std::nullopt;
+        firsts.append(first);
+    }
+    if (firsts.isEmpty())
+        return std::nullopt;
+    return firsts;
+}
+
+std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta, const QString& mushafPagesPath)
 {
     constexpr int suraCount = 114;
     QFile file(path);
     const auto id = Json::strictInt(meta, "id");
     if (!id || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    std::optional<QList<std::pair<int, int>>> mushaf;
+    if (!mushafPagesPath.isEmpty() && !(mushaf = readMushafPages(mushafPagesPath)))
+        return std::nullopt;
     QStringList header;
     QList<QStringList> verses(suraCount);
+    struct Line {
+        int sura;
+        int verse;
+        QString text;
+    };
+    QList<Line> lines;
     for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
         if (line.startsWith(u'#')) {
             header.append(line);
@@ -162,20 +195,53 @@ std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta)
         if (sura < 1 || sura > suraCount)
             return std::nullopt;
         verses[sura - 1].append(line);
+        lines.append({sura, line.section(u'|', 1, 1).toInt(), line});
     }
     Book book;
     book.meta = bookMeta(meta);
-    auto addPage = [&](const QString& content, const QString& title) {
+    auto addPage = [&](const QString& content, std::optional<std::int64_t> pageNum) {
         const std::int64_t seq = book.pages.size() + 1;
-        book.pages.append({*id * idStride + seq, seq, std::nullopt, std::nullopt, content});
-        book.toc.append({*id * idStride + seq, title, seq, std::nullopt, 1});
+        book.pages.append({*id * idStride + seq, seq, std::nullopt, pageNum, content});
+        return seq;
     };
-    addPage(header.join(u'\n'), QStringLiteral("حقوق النص"));
-    for (int s = 1; s <= suraCount; ++s) {
-        const QString name = Library::suras().value(s - 1);
-        addPage(QString::number(s) + QStringLiteral(" سورة ") + name + u'\n' + verses[s - 1].join(u'\n'),
-                QStringLiteral("سورة ") + name);
+    auto addHeading = [&](const QString& title, std::int64_t seq) {
+        book.toc.append({*id * idStride + book.toc.size() + 1, title, seq, std::nullopt, 1});
+    };
+    auto suraHeading = [](int s) { return QString::number(s) + QStringLiteral(" سورة ") + Library::suras().value(s - 1); };
+    addHeading(QStringLiteral("حقوق النص"), addPage(header.join(u'\n'), std::nullopt));
+    if (!mushaf) {
+        for (int s = 1; s <= suraCount; ++s)
+            addHeading(QStringLiteral("سورة ") + Library::suras().value(s - 1),
+                       addPage(suraHeading(s) + u'\n' + verses[s - 1].join(u'\n'), std::nullopt));
+        return book;
     }
+    // Every verse goes on the last page whose first verse is not after it.
+    qsizetype at = 0;
+    for (qsizetype p = 0; p < mushaf->size(); ++p) {
+        const bool last = p + 1 == mushaf->size();
+        QStringList content;
+        QList<int> starting;
+        while (at < lines.size()) {
+            const std::pair<int, int> key{lines[at].sura, lines[at].verse};
+            if (!last && key >= (*mushaf)[p + 1])
+                break;
+            if (key < (*mushaf)[p])
+                return std::nullopt;
+            if (lines[at].verse == 1) {
+                content.append(suraHeading(lines[at].sura));
+                starting.append(lines[at].sura);
+            }
+            content.append(lines[at].text);
+            ++at;
+        }
+        if (content.isEmpty())
+            return std::nullopt;
+        const std::int64_t seq = addPage(content.join(u'\n'), p + 1);
+        for (const int s : starting)
+            addHeading(QStringLiteral("سورة ") + Library::suras().value(s - 1), seq);
+    }
+    if (at != lines.size())
+        return std::nullopt;
     return book;
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <utility>
 
 namespace quorvel::ReleaseWriter {
 
@@ -74,7 +75,17 @@ std::optional<Book> fromCorpus(const Json::Value& bookJson, const Json::Value& m
 // The Quran from a text of "sura|verse|text" lines (lines starting with "#"
 // form its copyright block): the block verbatim on page 1, then one page per
 // sura opened by the heading line "<sura> سورة <name>", one heading each.
-std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta);
+// With a list of Mushaf pages (see readMushafPages) the verses follow the
+// block on those pages instead, each page numbered as in the Mushaf, a
+// sura's heading line where it starts, and each sura's heading pointing at
+// its page. Nothing when the text or the page list is not complete.
+std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta,
+                                  const QString& mushafPagesPath = {});
+
+// The first verse (sura, verse) of each Mushaf page, in page order, from
+// "page|sura|verse" lines ("#" lines are comments); nothing unless the pages
+// run 1, 2, … without a gap and their first verses ascend.
+std::optional<QList<std::pair<int, int>>> readMushafPages(const QString& path);
 
 // Writes the compressed package of book into dir under fileName and returns
 // its complete catalogue entry (root, sizes, digest, pages, vols).

@@ -57,8 +57,25 @@ bool packageBook(const Json::Value& book, const QString& baseDir, const QString&
     if (book.contains("source_uri") && book.at("source_uri").is_string())
         package.meta["source"] = book.at("source_uri");
 
-    if (const auto file = Json::strictString(book, "file")) {
-        const auto content = Json::parseFile(baseDir + "/" + *file);
+    auto located = [&](const QString& file) { return QDir::isAbsolutePath(file) ? file : baseDir + "/" + file; };
+    const auto file = Json::strictString(book, "file");
+    if (file && file->endsWith(QStringLiteral(".txt"))) {
+        // The Quran as the release builder makes it, with this library's ids.
+        const auto pages = Json::strictString(book, "mushaf_pages");
+        const auto quran = ReleaseWriter::fromQuranText(located(*file), package.meta,
+                                                         pages ? located(*pages) : QString());
+        if (!quran)
+            return fail("cannot read the Quran text " + *file);
+        for (ReleaseWriter::Page page : quran->pages) {
+            page.pid = nextPageId++;
+            package.pages.append(page);
+        }
+        for (ReleaseWriter::Heading heading : quran->toc) {
+            heading.id = nextTocId++;
+            package.toc.append(heading);
+        }
+    } else if (file) {
+        const auto content = Json::parseFile(located(*file));
         if (!content || !content->is_object())
             return fail("cannot read " + *file);
         for (const auto& page : content->value("pages", Json::Value::array()))

@@ -9,8 +9,10 @@
 // ("b<id>.qbk"), the catalogue, "index.json" and "index.json.sig".
 //
 // A book whose file ends in ".txt" is the Quran in the "sura|verse|text" line
-// form: its copyright block becomes the first page and each sura one page
-// opened by a heading line, so the Quran view reads it as a Mushaf text.
+// form: its copyright block becomes the first page, then either one page per
+// sura or, when its entry names a "mushaf_pages" list, the 604 Mushaf pages
+// numbered as printed; sura heading lines open each sura, so the Quran view
+// reads it as its text and as its Mushaf pages at once.
 #include "core/Json.h"
 #include "dist/ReleaseWriter.h"
 
@@ -82,7 +84,9 @@ int main(int argc, char** argv)
             return fail(QStringLiteral("a catalogue book lacks its id or file"));
         std::optional<ReleaseWriter::Book> book;
         if (file->endsWith(QStringLiteral(".txt"))) {
-            book = ReleaseWriter::fromQuranText(QDir(source).filePath(*file), meta);
+            const auto pages = Json::strictString(meta, "mushaf_pages");
+            book = ReleaseWriter::fromQuranText(QDir(source).filePath(*file), meta,
+                                                pages ? QDir(source).filePath(*pages) : QString());
         } else {
             const auto bookJson = Json::parseFile(QDir(source).filePath(*file));
             if (!bookJson)
