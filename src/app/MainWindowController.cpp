@@ -16,6 +16,8 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "panels/SearchTabView.h"
+#include "reader/Quran.h"
+#include "reader/QuranView.h"
 #include "reader/ReaderView.h"
 
 #include <QEvent>
@@ -26,6 +28,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTimer>
 #include <QToolButton>
 
 namespace quorvel {
@@ -54,6 +57,9 @@ constexpr char kModeSmart[] = "ذكي";
 constexpr char kModeTip[] = "كلاسيكي: بحث بالكلمات · ذكي: اسأل الكتب واحصل على إجابة معزوّة";
 constexpr char kPillTip[] = "عدد الكتب في المكتبة";
 constexpr char kSourceTip[] = "صورة الأصل / تصدير PDF";
+
+constexpr char kNoQuranTitle[] = "لا يوجد مصحف في المكتبة";
+constexpr char kNoQuranText[] = "ثبت «القرآن الكريم» من نافذة التنزيلات (Ctrl+D).";
 
 constexpr char kSaveFailedTitle[] = "تعذر حفظ الجلسة";
 constexpr char kSavedTitle[] = "حفظت الجلسة";
@@ -152,7 +158,11 @@ QWidget* MainWindowController::buildTopBar()
     auto* commands = hstack(
         {
             command("books.vertical.fill", "الكتب", QFont::Normal, nullptr),
-            command("book.fill", "القرآن الكريم", QFont::Normal, nullptr),
+            command("book.fill", "القرآن الكريم", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->openQuran();
+                    }),
             command("magnifyingglass", "البحث", QFont::DemiBold, nullptr),
             command("sparkles", "البحث الذكي: اسأل الكتب", QFont::Normal, nullptr),
             command("square.and.pencil", "التعليقات والعلامات", QFont::Normal, nullptr),
@@ -409,6 +419,13 @@ TabContent* MainWindowController::tabFor(const Json::Value& entry)
         const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);
         return search ? makeSearchTab(search->query, std::nullopt, search->row) : nullptr;
     }
+    if (kind == QLatin1String(QuranView::sessionKind)) {
+        // One Quran tab per window: a second entry is not taken up.
+        for (const auto& item : std::as_const(tabs_))
+            if (qobject_cast<QuranView*>(item->content()))
+                return nullptr;
+        view = makeQuran();
+    }
     if (view && !view->restore(entry)) {
         delete view;
         view = nullptr;
@@ -586,6 +603,67 @@ void MainWindowController::quickSearch()
     else
         query.andPhrases = text.split(u' ', Qt::SkipEmptyParts);
     runSearch(query);
+}
+
+QuranView* MainWindowController::makeQuran()
+{
+    if (!quranText_)
+        quranText_ = QuranText::load(*lib_);
+    if (!quranText_)
+        return nullptr;
+    auto* view = new QuranView(lib_, quranText_);
+    QPointer<MainWindowController> self(this);
+    view->onOpenBook = [self](std::int64_t book, std::int64_t seq) {
+        if (self)
+            self->openBook(book, seq);
+    };
+    view->onSearch = [self](const SearchQuery& query) {
+        if (self)
+            self->runSearch(query);
+    };
+    view->onChange = [self] {
+        if (self)
+            self->scheduleAutosave();
+    };
+    return view;
+}
+
+void MainWindowController::openQuran(std::optional<int> sura, std::optional<int> ayah, bool search)
+{
+    for (int i = 0; i < tabs_.size(); ++i) {
+        if (!qobject_cast<QuranView*>(tabs_[i]->content()))
+            continue;
+        select(i);
+        // The view may have gone underneath its tab: then nothing follows.
+        if (auto* view = qobject_cast<QuranView*>(tabs_[i]->content())) {
+            if (sura)
+                view->show(*sura, ayah.value_or(1), true);
+            if (search)
+                view->focusSearch();
+        }
+        return;
+    }
+    QuranView* view = makeQuran();
+    if (!view) {
+        Dialogs::alert(QString::fromUtf8(kNoQuranTitle), QString::fromUtf8(kNoQuranText), this);
+        return;
+    }
+    add(view);
+    if (sura)
+        view->show(*sura, ayah.value_or(1), true);
+    // After the current event, so that the view is in the window by then.
+    QPointer<QuranView> guarded(view);
+    QTimer::singleShot(0, view, [guarded] {
+        if (guarded)
+            guarded->focusSearch();
+    });
+}
+
+QuranView* MainWindowController::activeQuran() const
+{
+    if (active_ < 0 || active_ >= tabs_.size())
+        return nullptr;
+    return qobject_cast<QuranView*>(tabs_[active_]->content());
 }
 
 void MainWindowController::closeEvent(QCloseEvent* event)

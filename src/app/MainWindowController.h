@@ -30,6 +30,8 @@ namespace quorvel {
 class BarView;
 class Library;
 class PillView;
+class QuranText;
+class QuranView;
 class ReaderView;
 class SearchTabView;
 class TabStrip;
@@ -103,6 +105,13 @@ public:
     void nextHit(int delta);
     // Runs the top bar's search field.
     void quickSearch();
+    // Shows the one Quran tab, at verse `ayah` (else 1) of `sura` when a
+    // sura is named; `search` puts the keyboard in its search field. Without
+    // a Quran in the library it says so and opens nothing.
+    void openQuran(std::optional<int> sura = std::nullopt, std::optional<int> ayah = std::nullopt,
+                   bool search = false);
+    // The active tab's Quran view; nullptr when the active tab is another.
+    QuranView* activeQuran() const;
 
     // Ends the application; replaceable so that tests can watch for it.
     std::function<void()> onTerminate;
@@ -147,6 +156,9 @@ private:
     // connected to this window; nullptr for a query that asks for nothing.
     SearchTabView* makeSearchTab(const SearchQuery& query, const std::optional<QList<SearchHit>>& preset,
                                  std::optional<int> restoreRow);
+    // A Quran view wired to this window, loading the Quran on first use;
+    // nullptr when the library has none.
+    QuranView* makeQuran();
     void saveFrame();
     void restoreFrame();
 
@@ -160,6 +172,7 @@ private:
     PillView* pill_ = nullptr;
     QWidget* parking_ = nullptr; // holds views taken out of the host
 
+    std::shared_ptr<const QuranText> quranText_; // loaded on first use, then kept
     QList<std::shared_ptr<TabItem>> tabs_;
     int active_ = -1;
     QTimer autosave_;
