@@ -63,9 +63,13 @@ std::int64_t ResultFilter::key(std::int64_t book, std::int64_t seq)
 
 const ResultFilter::Facts& ResultFilter::facts(std::int64_t book)
 {
+    // Hits come grouped by book: most lookups are of the book just seen.
+    if (last_ && lastBook_ == book)
+        return *last_;
+    lastBook_ = book;
     auto found = facts_.find(book);
     if (found != facts_.end())
-        return *found;
+        return *(last_ = &*found);
     Facts f;
     const auto entry = catalog_->bookById.constFind(book);
     if (entry != catalog_->bookById.constEnd()) {
@@ -73,7 +77,7 @@ const ResultFilter::Facts& ResultFilter::facts(std::int64_t book)
         f.category = entry->categoryId.value_or(noCategory);
         f.century = century(lib_->deathYear(*entry));
     }
-    return *facts_.insert(book, f);
+    return *(last_ = &*facts_.insert(book, f));
 }
 
 QList<ResultFilter::Item> ResultFilter::categoryItems(const QList<SearchHit>& all)

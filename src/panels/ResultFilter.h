@@ -81,6 +81,9 @@ private:
     std::shared_ptr<Library> lib_;
     std::shared_ptr<const Catalog> catalog_;
     QHash<std::int64_t, Facts> facts_;
+    // The entry of the book looked up last; an insert may move the others.
+    const Facts* last_ = nullptr;
+    std::int64_t lastBook_ = 0;
 };
 
 } // namespace quorvel

@@ -4,7 +4,9 @@
 #include "core/Theme.h"
 #include "search/SearchEngine.h"
 
+#include <QGuiApplication>
 #include <QIcon>
+#include <QPalette>
 
 namespace quorvel {
 
@@ -24,6 +26,11 @@ ResultsModel::ResultsModel(std::shared_ptr<Library> lib, QList<SearchQuery::Term
       bookIcon_(Theme::symbol(QStringLiteral("book.closed.fill"), kBookSymbolSize, {Theme::emerald()})),
       terms_(std::move(terms))
 {
+    // A selected row is painted in the highlight colour, which a tinted
+    // emerald symbol would disappear into.
+    const QColor selected = QGuiApplication::palette().color(QPalette::HighlightedText);
+    bookIcon_.addPixmap(Theme::symbolPixmap(QStringLiteral("book.closed.fill"), kBookSymbolSize, {selected}),
+                        QIcon::Selected);
 }
 
 void ResultsModel::count(const SearchHit& hit, int sign)

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -343,12 +344,48 @@ void SearchTabView::start()
                 qApp,
                 [self, hits, done] {
                     if (self)
-                        self->absorb(hits, done);
+                        self->receive(hits, done);
                 },
                 Qt::QueuedConnection);
         });
         (void)lib;
     });
+}
+
+void SearchTabView::receive(const QList<SearchHit>& hits, bool done)
+{
+    pending_.append({hits, done});
+    if (draining_)
+        return;
+    draining_ = true;
+    QTimer::singleShot(0, this, &SearchTabView::drain);
+}
+
+void SearchTabView::drain()
+{
+    draining_ = false;
+    QElapsedTimer spent;
+    spent.start();
+    // The first rows are painted before anything more is taken in.
+    const bool first = model_->all().isEmpty();
+    while (!pending_.isEmpty() && spent.elapsed() < drainBudgetMs && !(first && !model_->all().isEmpty())) {
+        Batch& next = pending_.first();
+        if (next.hits.size() > sliceHits) {
+            const QList<SearchHit> slice = next.hits.first(sliceHits);
+            next.hits.remove(0, sliceHits);
+            absorb(slice, false);
+        } else {
+            const Batch batch = pending_.takeFirst();
+            absorb(batch.hits, batch.done);
+        }
+    }
+    // The first rows go on screen now, not after the next slices.
+    if (first && !model_->all().isEmpty() && isVisible())
+        table_->viewport()->repaint();
+    if (!pending_.isEmpty()) {
+        draining_ = true;
+        QTimer::singleShot(0, this, &SearchTabView::drain);
+    }
 }
 
 void SearchTabView::absorb(const QList<SearchHit>& hits, bool done)

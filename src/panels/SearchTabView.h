@@ -50,6 +50,10 @@ public:
     static constexpr int dividerDelayMs = 50;
     static constexpr int readerMinHeight = 220;
     static constexpr int resultsMinHeight = 230;
+    // Hits absorbed at a time, and how long the tab absorbs before it lets
+    // the window paint and answer.
+    static constexpr int sliceHits = 10000;
+    static constexpr int drainBudgetMs = 15;
 
     // Where the tab's searches run: a job handed to the launcher runs the
     // engine to its end. The product hands it to the global thread pool;
@@ -147,6 +151,12 @@ private:
     // Reads the pop-ups' choices into the filter; true when they changed.
     bool readPopups();
     void start();
+    // Takes a batch of the run into the queue the GUI thread drains.
+    void receive(const QList<SearchHit>& hits, bool done);
+    // Absorbs the queued hits in slices for a short while, then lets the
+    // event loop turn, so that a run handing over many large batches at
+    // once never holds the window still.
+    void drain();
     void absorb(const QList<SearchHit>& hits, bool done);
     void finish();
     // The status line, the owner's title and the selection after the rows changed.
@@ -164,6 +174,12 @@ private:
     std::shared_ptr<SearchEngine> engine_;
     std::shared_ptr<SearchEngine> refineEngine_;
     bool done_ = false;
+    struct Batch {
+        QList<SearchHit> hits;
+        bool done = false;
+    };
+    QList<Batch> pending_;
+    bool draining_ = false;
     bool didSplit_ = false;
     QStringList broad_;
     QPointer<ReaderView> reader_;

@@ -368,9 +368,19 @@ TEST_F(SearchTabViewTest, theReaderFollowsTheSelectionAcrossBooksAndTheTableEnds
     ASSERT_EQ(opened.size(), 2);
     EXPECT_EQ(opened[0], (std::pair<std::int64_t, std::optional<std::int64_t>>{1, 1}));
     EXPECT_EQ(opened[1].first, 2);
+    // A double click below the last row opens the selected row's hit.
+    tab.resize(900, 700);
+    tab.show();
+    QCoreApplication::processEvents();
+    QWidget* rows = tab.table()->viewport();
+    ASSERT_GT(rows->height(), 4 * 30);
+    QTest::mouseDClick(rows, Qt::LeftButton, {}, QPoint(rows->width() / 2, rows->height() - 5));
+    ASSERT_EQ(opened.size(), 3);
+    EXPECT_EQ(opened[2].first, 2);
     tab.table()->clearSelection();
     tab.openInBookTab(-1);
-    EXPECT_EQ(opened.size(), 2);
+    QTest::mouseDClick(rows, Qt::LeftButton, {}, QPoint(rows->width() / 2, rows->height() - 5));
+    EXPECT_EQ(opened.size(), 3);
     // With no selection, +1 reaches the first row and -1 beeps.
     tab.moveResult(-1);
     EXPECT_EQ(beeps, 3);
