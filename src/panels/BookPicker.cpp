@@ -69,6 +69,7 @@ BookPicker::BookPicker(std::shared_ptr<Library> lib) : lib_(std::move(lib))
 void BookPicker::catalogueChanged()
 {
     catalog_ = lib_->catalog();
+    layout_.reset();
     searchText_.clear();
     sortTitle_.clear();
     searchText_.reserve(catalog_->books.size());
@@ -129,11 +130,62 @@ QList<std::int64_t> BookPicker::sorted(const QList<std::int64_t>& ids) const
 
 QList<PickNodePtr> BookPicker::bookNodes(const QList<std::int64_t>& ids, const QStringList& pieces) const
 {
+    return filtered(sorted(ids), pieces);
+}
+
+QList<PickNodePtr> BookPicker::filtered(const QList<std::int64_t>& sortedIds, const QStringList& pieces) const
+{
     QList<PickNodePtr> out;
-    for (std::int64_t id : sorted(ids))
+    for (std::int64_t id : sortedIds)
         if (passes(id, pieces))
             out << PickNode::book(id);
     return out;
+}
+
+const BookPicker::Layout& BookPicker::layout() const
+{
+    if (layout_ && layout_->alpha == sortAlpha)
+        return *layout_;
+    Layout made;
+    made.alpha = sortAlpha;
+    QList<std::int64_t> all;
+    all.reserve(catalog_->books.size());
+    for (const Book& book : catalog_->books)
+        all << book.id;
+    made.books = sorted(all);
+
+    // Authors by death year (unknown last), then name.
+    struct AuthorKey {
+        std::int64_t key;
+        std::int64_t death;
+        QString name;
+        const Author* author;
+    };
+    QHash<std::int64_t, QList<std::int64_t>> byAuthor;
+    std::vector<AuthorKey> keys;
+    for (const Book& book : catalog_->books) {
+        const std::int64_t key = book.authorId.value_or(noAuthor);
+        auto& list = byAuthor[key];
+        if (list.isEmpty()) {
+            const auto found = catalog_->authors.constFind(key);
+            const Author* a = found != catalog_->authors.constEnd() ? &*found : nullptr;
+            keys.push_back({key, a && a->death ? *a->death : unknownDeath, a ? a->name : QString(), a});
+        }
+        list << book.id;
+    }
+    std::stable_sort(keys.begin(), keys.end(), [](const AuthorKey& a, const AuthorKey& b) {
+        return a.death != b.death ? a.death < b.death : a.name < b.name;
+    });
+    for (const AuthorKey& k : keys)
+        made.authors.append({k.author ? k.author->display() : QString::fromUtf8(kUnknownAuthor), sorted(byAuthor.value(k.key))});
+
+    QMap<int, QList<std::int64_t>> byCentury;
+    for (const Book& book : catalog_->books)
+        byCentury[century(lib_->deathYear(book))] << book.id;
+    for (auto it = byCentury.constBegin(); it != byCentury.constEnd(); ++it)
+        made.centuries.append({centuryLabel(it.key()), sorted(it.value())});
+    layout_ = std::move(made);
+    return *layout_;
 }
 
 int BookPicker::century(std::optional<std::int64_t> deathYear)
@@ -227,54 +279,23 @@ QList<PickNodePtr> BookPicker::roots(Page page, const QString& filter) const
             out << PickNode::group(label, QString::fromLatin1(symbol), std::move(books));
     };
     switch (page) {
-    case Page::books: {
-        QList<std::int64_t> ids;
-        for (const Book& book : catalog_->books)
-            ids << book.id;
-        out = bookNodes(ids, words);
+    case Page::books:
+        out = filtered(layout().books, words);
         break;
-    }
     case Page::categories:
         for (const Category& category : catalog_->categories)
             addGroup(category.name, kCategorySymbol, category.bookIds);
         break;
-    case Page::authors: {
-        QHash<std::int64_t, QList<std::int64_t>> byAuthor;
-        QList<std::int64_t> keys;
-        for (const Book& book : catalog_->books) {
-            const std::int64_t key = book.authorId.value_or(noAuthor);
-            auto& list = byAuthor[key];
-            if (list.isEmpty())
-                keys << key;
-            list << book.id;
-        }
-        auto author = [&](std::int64_t key) -> const Author* {
-            const auto found = catalog_->authors.constFind(key);
-            return found != catalog_->authors.constEnd() ? &*found : nullptr;
-        };
-        std::stable_sort(keys.begin(), keys.end(), [&](std::int64_t a, std::int64_t b) {
-            const Author* x = author(a);
-            const Author* y = author(b);
-            const std::int64_t dx = x && x->death ? *x->death : unknownDeath;
-            const std::int64_t dy = y && y->death ? *y->death : unknownDeath;
-            if (dx != dy)
-                return dx < dy;
-            return (x ? x->name : QString()) < (y ? y->name : QString());
-        });
-        for (std::int64_t key : keys) {
-            const Author* a = author(key);
-            addGroup(a ? a->display() : QString::fromUtf8(kUnknownAuthor), kAuthorSymbol, byAuthor.value(key));
+    case Page::authors:
+    case Page::period:
+        for (const Grouped& grouped : page == Page::authors ? layout().authors : layout().centuries) {
+            QList<PickNodePtr> books = filtered(grouped.ids, words);
+            if (!books.isEmpty())
+                out << PickNode::group(grouped.label,
+                                       QString::fromLatin1(page == Page::authors ? kAuthorSymbol : kCenturySymbol),
+                                       std::move(books));
         }
         break;
-    }
-    case Page::period: {
-        QMap<int, QList<std::int64_t>> byCentury;
-        for (const Book& book : catalog_->books)
-            byCentury[century(lib_->deathYear(book))] << book.id;
-        for (auto it = byCentury.constBegin(); it != byCentury.constEnd(); ++it)
-            addGroup(centuryLabel(it.key()), kCenturySymbol, it.value());
-        break;
-    }
     case Page::favorites:
         for (const Library::Folder& folder : lib_->folders())
             out << PickNode::group(folder.name, QString::fromLatin1(kFolderSymbol),

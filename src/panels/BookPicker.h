@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace quorvel {
 
@@ -76,7 +77,22 @@ public:
     const Catalog& catalog() const { return *catalog_; }
 
 private:
+    // A group of books whose members and order do not depend on the filter.
+    struct Grouped {
+        QString label;
+        QList<std::int64_t> ids; // sorted
+    };
+    // The books, authors and centuries pages without filter, made once per
+    // catalogue and book order.
+    struct Layout {
+        bool alpha = false;
+        QList<std::int64_t> books;
+        QList<Grouped> authors;
+        QList<Grouped> centuries;
+    };
+    const Layout& layout() const;
     QList<PickNodePtr> bookNodes(const QList<std::int64_t>& ids, const QStringList& pieces) const;
+    QList<PickNodePtr> filtered(const QList<std::int64_t>& sortedIds, const QStringList& pieces) const;
     bool passes(std::int64_t book, const QStringList& pieces) const;
     static QStringList pieces(const QString& filter);
 
@@ -84,6 +100,7 @@ private:
     std::shared_ptr<const Catalog> catalog_;
     QHash<std::int64_t, QString> searchText_; // normal form of title and author, per book
     QHash<std::int64_t, std::u32string> sortTitle_; // composed title scalars, per book
+    mutable std::optional<Layout> layout_;
 };
 
 } // namespace quorvel
