@@ -5,6 +5,7 @@
 
 #include "../common/BenchArgs.h"
 #include "../common/CorpusLibrary.h"
+#include "../common/GeneratedCatalog.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/LibrarySchema.h"
@@ -17,7 +18,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <random>
 #include <vector>
 
 using namespace quorvel;
@@ -66,41 +66,6 @@ bool fillFromSample(SQLiteDB& db, const QString& catalogPath)
     return db.exec("COMMIT");
 }
 
-void fillGenerated(SQLiteDB& db)
-{
-    std::mt19937 rng(7);
-    const QStringList words = QString::fromUtf8(
-        "كتاب شرح مختصر السنن الجامع الصحيح تاريخ طبقات تفسير القرآن الفقه أصول اللغة "
-        "ديوان رسالة المغني الكافي البيان التبيين الأنساب الكامل المعجم")
-                                  .split(u' ');
-    auto title = [&] {
-        QStringList parts;
-        const int n = 2 + int(rng() % 4);
-        for (int i = 0; i < n; ++i)
-            parts << words.at(qsizetype(rng() % words.size()));
-        return parts.join(u' ');
-    };
-    db.exec("BEGIN");
-    for (int c = 1; c <= generatedCategories; ++c)
-        db.run("INSERT INTO categories(id, name, sort) VALUES(?,?,?)",
-               {c, QString::fromUtf8("قسم ") + QString::number(c), int(rng() % 100)});
-    for (int a = 1; a <= generatedAuthors; ++a) {
-        const bool known = rng() % 5 != 0;
-        db.run("INSERT INTO authors(id, name, death_year) VALUES(?,?,?)",
-               {a, title() + QString::fromUtf8(" (المتوفى: ١٠٠هـ)"),
-                known ? SQLArg(int(rng() % 1400)) : SQLArg()});
-    }
-    for (int b = 1; b <= generatedBooks; ++b) {
-        const bool dated = rng() % 4 == 0;
-        db.run("INSERT INTO books(id, title, author_id, category_id, book_date, edition) "
-               "VALUES(?,?,?,?,?,?)",
-               {b, title(), int(1 + rng() % generatedAuthors),
-                int(1 + rng() % (generatedCategories + 2)),
-                dated ? SQLArg(int(rng() % 1400)) : SQLArg(), title()});
-    }
-    db.exec("COMMIT");
-}
-
 void measure(const char* name, const QString& path)
 {
     auto lib = Library::open(path);
@@ -145,7 +110,7 @@ int main(int argc, char** argv)
         auto db = SQLiteDB::open(generatedPath, false);
         if (!db || !LibrarySchema::create(*db))
             return 1;
-        fillGenerated(*db);
+        bench::fillGeneratedCatalog(*db, generatedBooks, generatedAuthors, generatedCategories);
     }
 
     std::printf("median of %d runs, milliseconds\n", repeats);
