@@ -115,6 +115,8 @@ QString fileErrorReason(int errorNumber)
         return QStringLiteral("لا مساحة كافية على القرص");
     case EROFS:
         return QStringLiteral("القرص للقراءة فقط");
+    case EFBIG:
+        return QStringLiteral("الملف أكبر مما يسمح به النظام");
     case ELOOP:
         return QStringLiteral("روابط رمزية متداخلة");
     case ENAMETOOLONG:

@@ -8,6 +8,7 @@ namespace quorvel::Paths {
 namespace {
 constexpr const char* supportFolderName = "QuorvelLibrary";
 constexpr const char* localStoreFileName = "library.db";
+constexpr const char* smartFolderName = "smart";
 constexpr const char* developerDatabase = "/projects/varnoka/data/varnoka.db";
 } // namespace
 
@@ -34,6 +35,18 @@ QString localStorePath()
         return supportDir() + localStoreFileName;
     }();
     return path;
+}
+
+QString smartDir()
+{
+    static const QString dir = [] {
+        const QString path = qEnvironmentVariableIsSet("QUORVEL_SMARTDIR")
+            ? qEnvironmentVariable("QUORVEL_SMARTDIR")
+            : supportDir() + smartFolderName;
+        QDir().mkpath(path);
+        return path;
+    }();
+    return dir;
 }
 
 QString developerDatabasePath(const QString& home)

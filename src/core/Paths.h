@@ -17,6 +17,11 @@ QString supportDir();
 // else supportDir() + "library.db". Computed once per process.
 QString localStorePath();
 
+// The smart data directory (word model and page vectors) of the local store:
+// $QUORVEL_SMARTDIR when set, else supportDir() + "smart". Computed once per
+// process and created with its parents, a failure to create it being ignored.
+QString smartDir();
+
 // The editing machine's master library database under the given home folder:
 // a developer aid that the library locator, the distribution tool's comparison
 // and the search tool look for, absent everywhere else.

@@ -159,11 +159,11 @@ void forEachObject(const Json::Value& object, const char* key, const QString& pa
     }
 }
 
-PackFile decodePackFile(const Json::Value& object, const char* key, const QString& path)
+SmartBuild::FileRef decodeFileRef(const Json::Value& object, const char* key, const QString& path)
 {
     const Json::Value& o = reqObject(object, key, path);
     const QString p = member(path, key);
-    PackFile f;
+    SmartBuild::FileRef f;
     f.file = reqString(o, "file", p);
     f.sha256 = reqString(o, "sha256", p);
     f.size = reqInt(o, "size", p);
@@ -243,7 +243,7 @@ Index decodeIndex(const QByteArray& json)
     index.release = reqInt(o, "release", p);
     index.generated = reqString(o, "generated", p);
     index.expires = reqString(o, "expires", p);
-    const PackFile cat = decodePackFile(o, "catalog", p);
+    const SmartBuild::FileRef cat = decodeFileRef(o, "catalog", p);
     index.catalog = IndexCat{cat.file, cat.sha256, cat.size};
     if (const Json::Value* flag = optionalMember(o, "public")) {
         auto b = Json::asBool(*flag);
@@ -310,9 +310,9 @@ Catalog decodeCatalog(const QByteArray& json)
 
     if (const Json::Value* smart = optionalMember(o, "smart")) {
         checkObject(*smart, QStringLiteral("smart"));
-        ModelPack pack;
-        pack.wordvec = decodePackFile(*smart, "wordvec", QStringLiteral("smart"));
-        pack.vocab = decodePackFile(*smart, "vocab", QStringLiteral("smart"));
+        SmartBuild::Pack pack;
+        pack.wordvec = decodeFileRef(*smart, "wordvec", QStringLiteral("smart"));
+        pack.vocab = decodeFileRef(*smart, "vocab", QStringLiteral("smart"));
         c.smart = pack;
     }
     return c;

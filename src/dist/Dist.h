@@ -17,6 +17,7 @@
 
 #include "core/Arabic.h"
 #include "core/DistFetch.h"
+#include "smart/SmartBuild.h"
 
 #include <QByteArray>
 #include <QList>
@@ -96,18 +97,6 @@ struct CatBook {
     QString sha256;
 };
 
-// One file of the word-model pack a catalogue may carry.
-struct PackFile {
-    QString file;
-    QString sha256;
-    std::int64_t size = 0;
-};
-
-struct ModelPack {
-    PackFile wordvec;
-    PackFile vocab;
-};
-
 // The content of the catalogue file.
 struct Catalog {
     std::int64_t format = 0;
@@ -116,7 +105,7 @@ struct Catalog {
     QList<CatCategory> categories;
     QList<CatAuthor> authors;
     QList<CatBook> books; // in the publisher's order
-    std::optional<ModelPack> smart;
+    std::optional<SmartBuild::Pack> smart; // the word-model pack
 };
 
 // Strict decoders: every required key present with its type, unknown keys

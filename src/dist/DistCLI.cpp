@@ -5,6 +5,7 @@
 #include "core/SQLiteDB.h"
 #include "dist/Dist.h"
 #include "dist/LocalStore.h"
+#include "smart/SmartBuild.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -35,7 +36,6 @@ const QString msgSigningNotice = QStringLiteral(
     "--key <ملف المفتاح السري>");
 const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
 const QString msgBadSource = QStringLiteral("عنوان المصدر غير صالح: ");
-const QString msgVectorsUnavailable = QStringLiteral("بناء متّجهات البحث بالمعنى غير متاح في هذه النسخة");
 // The one FTS5 phrase both databases are searched for in the comparison.
 const QString comparePhrase = QStringLiteral("\"الصلاه\"");
 
@@ -81,14 +81,6 @@ int runBlocking(const std::function<int()>& work)
     done.acquire();
     thread->wait();
     return *status;
-}
-
-// Vectors of the search by meaning over the library at libPath; the number of
-// pages given a vector. Throws when they cannot be built.
-std::int64_t buildVectors(const QString& libPath)
-{
-    Q_UNUSED(libPath);
-    throw Dist::DistError(msgVectorsUnavailable);
 }
 
 int verify(const QString& sourceText, const Output& output)
@@ -226,7 +218,8 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
             if (catalog.smart) {
                 QElapsedTimer vectorTimer;
                 vectorTimer.start();
-                const std::int64_t pages = buildVectors(LocalStore::path());
+                SmartBuild::fetchModel(*catalog.smart, *base);
+                const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
                 output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + QString::number(pages)
                            + QStringLiteral(" صفحة في ") + seconds(vectorTimer));
             }
@@ -252,7 +245,7 @@ int vectors(const Output& output)
     QElapsedTimer timer;
     timer.start();
     try {
-        const std::int64_t pages = buildVectors(LocalStore::path());
+        const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
         output.out(QStringLiteral("متّجهات: ") + QString::number(pages) + QStringLiteral(" صفحة في ") + seconds(timer));
         return exitOK;
     } catch (const std::exception& e) {

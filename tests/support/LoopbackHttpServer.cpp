@@ -106,6 +106,7 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
 {
     {
         std::lock_guard lock(mutex_);
+        ++requests_[path];
         if (forced_.contains(path))
             return {forced_.value(path), {}};
     }
@@ -122,6 +123,12 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
     if (cutShort_.contains(path))
         return {200, body.left(body.size() / 2), body.size()};
     return {200, body, -1, !lengthless_.contains(path)};
+}
+
+int LoopbackHttpServer::requests(const QString& path) const
+{
+    std::lock_guard lock(mutex_);
+    return requests_.value(path);
 }
 
 } // namespace quorvel::test

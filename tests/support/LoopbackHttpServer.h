@@ -40,6 +40,9 @@ public:
     // when the connection closes.
     void omitLength(const QString& path);
 
+    // How many requests for `path` arrived so far.
+    int requests(const QString& path) const;
+
     // Worker side; public for the thread's lambdas.
     struct Reply {
         int status = 200;
@@ -59,6 +62,7 @@ private:
     QHash<QString, int> forced_;
     QSet<QString> cutShort_;
     QSet<QString> lengthless_;
+    QHash<QString, int> requests_;
 };
 
 } // namespace quorvel::test

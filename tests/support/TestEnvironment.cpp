@@ -30,7 +30,9 @@ void isolateUserFiles()
     qputenv("XDG_RUNTIME_DIR", (base + "/runtime").toUtf8());
     qputenv("QUORVEL_USERDB", (base + "/user.db").toUtf8());
     qputenv("QUORVEL_LIBDB", (base + "/library.db").toUtf8());
+    qputenv("QUORVEL_SMARTDIR", (base + "/smart").toUtf8());
     qunsetenv("QUORVEL_DB");
+    qunsetenv("QUORVEL_NO_SMART");
     QStandardPaths::setTestModeEnabled(false);
 }
 
