@@ -6,6 +6,7 @@
 #include "app/kit/Dialogs.h"
 #include "app/kit/IconMaker.h"
 #include "core/Library.h"
+#include "search/Smart.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
@@ -178,9 +179,12 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         return Outcome::Exit;
     }
 
-    // The semantic index, the main menu, the snapshot harness, session
-    // restore, update checks and the downloads window join the start-up when
-    // they exist.
+    // Mapping the page vectors takes a moment: begun now, the first
+    // meaning-based search finds the index loaded.
+    Smart::preload();
+
+    // The main menu, the snapshot harness, session restore, update checks and
+    // the downloads window join the start-up when they exist.
     mainWC_ = new MainWindowController(Library::shared());
 
     // A scripted run that leaves an autosave behind; none of the normal

@@ -4,6 +4,7 @@
 #include "core/SQLiteDB.h"
 #include "search/BatchEmitter.h"
 #include "search/PageMap.h"
+#include "search/Smart.h"
 
 #include <algorithm>
 #include <limits>
@@ -139,8 +140,18 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
 
     BatchEmitter emitter(onBatch, clock);
     const PageMap::Current map = PageMap::current(lib.main().path());
-    // Meaning-based search lives above this layer; without its index a
-    // semantic query is searched as full text, as here.
+    // A meaning-based query ends here when the shared index is loaded; without
+    // it the query's phrases are searched as full text below.
+    if (q.semantic && !stopRequested()) {
+        if (const auto index = Smart::index()) {
+            QStringList phrases = q.andPhrases;
+            phrases += q.orPhrases;
+            const auto pairs = index->search(phrases.join(u' '), semanticK, scope, db.get());
+            onBatch(semanticHits(pairs, *db, [this] { return stopRequested(); }), false);
+            finish();
+            return;
+        }
+    }
 
     if ((q.inMatn || q.inHawashi) && plan.valid() && !stopRequested()) {
         std::unique_ptr<Vocab> vocab = Vocab::make(db);
@@ -159,6 +170,27 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     if (q.inNotes && plan.valid() && !stopRequested())
         onBatch(searchNotes(plan, scope), false);
     finish();
+}
+
+QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::PageScore>& pairs, SQLiteDB& db,
+                                           const std::function<bool()>& stop)
+{
+    QList<SearchHit> hits;
+    auto page = db.prepare(QStringLiteral("SELECT seq, book_id FROM pages WHERE id=?"));
+    if (!page)
+        return hits;
+    hits.reserve(qsizetype(pairs.size()));
+    for (const SemanticIndex::PageScore& pair : pairs) {
+        if (stop && stop())
+            break;
+        page->bind({pair.pageId});
+        if (!page->step())
+            continue;
+        hits.append(SearchHit(SearchHit::Kind::page, pair.pageId, page->integer(1).value_or(0),
+                              page->integer(0).value_or(0), std::nullopt, std::nullopt, std::nullopt,
+                              double(pair.score)));
+    }
+    return hits;
 }
 
 std::vector<SearchEngine::Candidate> SearchEngine::collectCandidates(

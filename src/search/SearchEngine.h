@@ -15,6 +15,7 @@
 #include "search/Deadline.h"
 #include "search/PageMap.h"
 #include "search/SearchHit.h"
+#include "search/SemanticIndex.h"
 #include "search/SearchQuery.h"
 
 #include <QList>
@@ -220,6 +221,15 @@ public:
     QList<SearchHit> searchTitles(const Plan& plan, SQLiteDB& db, const std::optional<QSet<std::int64_t>>& scope,
                                   std::int64_t generation);
     QList<SearchHit> searchNotes(const Plan& plan, const std::optional<QSet<std::int64_t>>& scope);
+
+    // The most pages a meaning-based run returns.
+    static constexpr int semanticK = 300;
+    // The page hits of a meaning-based run, in the pairs' order with their
+    // scores; a page the library no longer holds is skipped, and the loop
+    // ends early once `stop` answers true (checked before every pair). Empty
+    // when the lookup cannot be prepared.
+    static QList<SearchHit> semanticHits(const std::vector<SemanticIndex::PageScore>& pairs, SQLiteDB& db,
+                                         const std::function<bool()>& stop);
 
 private:
     struct Candidate {
