@@ -293,7 +293,8 @@ std::optional<Json::Value> addBook(const QString& dir, const Book& book, const Q
 }
 
 bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value& categories,
-                  const Json::Value& authors, const Json::Value& books, const QByteArray& secretKey)
+                  const Json::Value& authors, const Json::Value& books, const QByteArray& secretKey,
+                  const Json::Value& smart)
 {
     Json::Value catalog = Json::Value::object();
     catalog["format"] = info.format;
@@ -302,6 +303,8 @@ bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value
     catalog["categories"] = categories;
     catalog["authors"] = authors;
     catalog["books"] = books;
+    if (!smart.is_null())
+        catalog["smart"] = smart;
     const QByteArray catalogBytes = Json::dumpBytes(catalog);
     if (!writeFile(dir, info.catalogFile, catalogBytes))
         return false;
@@ -323,6 +326,21 @@ bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value
         return false;
     return writeFile(dir, QStringLiteral("index.json"), indexBytes)
         && writeFile(dir, QStringLiteral("index.json.sig"), signature.toLatin1() + '\n');
+}
+
+std::optional<Json::Value> addWordModel(const QString& dir, const QString& modelDir)
+{
+    Json::Value smart = Json::Value::object();
+    for (const auto& [key, name] : {std::pair{"wordvec", SmartBuild::wordvecFile}, std::pair{"vocab", SmartBuild::vocabFile}}) {
+        QFile file(QDir(modelDir).filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        const QByteArray bytes = file.readAll();
+        if (!writeFile(dir, name, bytes))
+            return std::nullopt;
+        smart[key] = {{"file", Json::utf8(name)}, {"sha256", Json::utf8(Dist::sha256(bytes))}, {"size", bytes.size()}};
+    }
+    return smart;
 }
 
 bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes)

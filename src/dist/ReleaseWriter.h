@@ -100,10 +100,17 @@ struct ReleaseInfo {
     std::int64_t format = Dist::formatVersion;
 };
 
-// Writes the catalogue (categories, authors, books entries), "index.json"
-// and "index.json.sig" into dir; false on a write failure.
+// Writes the catalogue (categories, authors, books entries and, when not
+// null, the word-model pack as its "smart" member), "index.json" and
+// "index.json.sig" into dir; false on a write failure.
 bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value& categories,
-                  const Json::Value& authors, const Json::Value& books, const QByteArray& secretKey);
+                  const Json::Value& authors, const Json::Value& books, const QByteArray& secretKey,
+                  const Json::Value& smart = nullptr);
+
+// Copies the word-model pack of `modelDir` ("wordvec.npy", "vocab.json")
+// into the release folder and returns the catalogue's "smart" member naming
+// them with their sizes and digests; nothing when a file cannot be copied.
+std::optional<Json::Value> addWordModel(const QString& dir, const QString& modelDir);
 
 // Writes bytes to dir/name; false on failure.
 bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes);

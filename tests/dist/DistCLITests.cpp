@@ -3,6 +3,7 @@
 #include "core/SQLiteDB.h"
 #include "dist/DistCLI.h"
 #include "dist/LocalStore.h"
+#include "smart/SmartBuild.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QDir>
@@ -72,7 +73,7 @@ TEST_F(DistCLITest, dispatchPrecedenceAndMissingOperands)
     // The vector build runs when the verification has no source; its failure goes to stderr.
     EXPECT_EQ(run({QStringLiteral("--build-vectors"), QStringLiteral("--verify-index")}), 1);
     EXPECT_TRUE(out_.isEmpty());
-    EXPECT_EQ(err_.size(), 1);
+    EXPECT_EQ(err_, QStringList{QStringLiteral("نموذج الكلمات غير منزَّل بعد")});
 }
 
 TEST_F(DistCLITest, verifyReportsAcceptanceOrTheRefusal)
@@ -216,10 +217,15 @@ TEST(DistSampleRelease, verifiesUnderTheBuiltInKeyAndInstalls)
     EXPECT_EQ(DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--dist-install"), sample, QStringLiteral("16,14")},
                            output),
               0);
-    ASSERT_EQ(out.size(), 1);
+    ASSERT_EQ(out.size(), 2);
     EXPECT_TRUE(out.first().startsWith(QStringLiteral("ثُبّت 2 كتاباً في "))) << out.first().toStdString();
+    // The sample carries its word model: fetched, then every page of the store embedded.
+    EXPECT_TRUE(SmartBuild::hasModel() && SmartBuild::hasVectors());
     auto store = LocalStore::open();
     ASSERT_TRUE(store);
+    const auto pages = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages"));
+    EXPECT_TRUE(out[1].startsWith(QStringLiteral("متّجهات البحث بالمعنى: %1 صفحة في ").arg(*pages)))
+        << out[1].toStdString();
     EXPECT_TRUE(store->installed().contains(16));
     EXPECT_EQ(store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=16")), 46);
     EXPECT_EQ(store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM toc WHERE book_id=14")), 13);

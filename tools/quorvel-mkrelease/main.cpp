@@ -1,12 +1,13 @@
 // Builds a signed release from books in the corpus layout:
 //
-//   quorvel-mkrelease --source <dir> --out <dir> --key <secret key file>
+//   quorvel-mkrelease --source <dir> --out <dir> --key <secret key file> [--smart <model dir>]
 //
 // <source>/catalog.json lists categories, authors and books (each book's
 // "file" names its JSON relative to the source); <source>/release.json gives
 // the release number, the generation and expiry times and the catalogue's file
 // name. The output folder receives one compressed package per book
-// ("b<id>.qbk"), the catalogue, "index.json" and "index.json.sig".
+// ("b<id>.qbk"), the catalogue, "index.json" and "index.json.sig"; with
+// --smart also the word-model pack of that folder, named in the catalogue.
 //
 // A book whose file ends in ".txt" is the Quran in the "sura|verse|text" line
 // form: its copyright block becomes the first page, then either one page per
@@ -48,6 +49,7 @@ int main(int argc, char** argv)
     const QString source = option(QStringLiteral("--source"));
     const QString out = option(QStringLiteral("--out"));
     const QString keyPath = option(QStringLiteral("--key"));
+    const QString modelDir = option(QStringLiteral("--smart"));
     if (source.isEmpty() || out.isEmpty() || keyPath.isEmpty())
         return fail(QStringLiteral("usage: quorvel-mkrelease --source <dir> --out <dir> --key <secret key file>"));
 
@@ -101,7 +103,14 @@ int main(int argc, char** argv)
         books.push_back(*entry);
     }
 
-    if (!ReleaseWriter::writeRelease(out, info, categories, authors, books, secretKey))
+    Json::Value smart = nullptr;
+    if (!modelDir.isEmpty()) {
+        const auto pack = ReleaseWriter::addWordModel(out, modelDir);
+        if (!pack)
+            return fail(QStringLiteral("cannot copy the word model of ") + modelDir);
+        smart = *pack;
+    }
+    if (!ReleaseWriter::writeRelease(out, info, categories, authors, books, secretKey, smart))
         return fail(QStringLiteral("cannot write the release files into ") + out);
     std::printf("release %lld: %zu books in %s\n", static_cast<long long>(info.release), books.size(),
                 out.toUtf8().constData());
