@@ -83,7 +83,10 @@ std::optional<std::vector<QString>> readPages(const QString& source)
             return std::nullopt;
         std::optional<ReleaseWriter::Book> book;
         if (file->endsWith(QStringLiteral(".txt"))) {
-            book = ReleaseWriter::fromQuranText(QDir(source).filePath(*file), meta);
+            // Paged as the release pages it, so the windows never span other pages.
+            const auto mushafPages = Json::strictString(meta, "mushaf_pages");
+            book = ReleaseWriter::fromQuranText(QDir(source).filePath(*file), meta,
+                                                mushafPages ? QDir(source).filePath(*mushafPages) : QString());
         } else if (const auto json = Json::parseFile(QDir(source).filePath(*file))) {
             book = ReleaseWriter::fromCorpus(*json, meta);
         }
