@@ -7,6 +7,7 @@
 #include "dist/Updater.h"
 #include "mcp/MCPServer.h"
 #include "search/SearchCLI.h"
+#include "smart/SmartCLI.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -103,8 +104,9 @@ int main(int argc, char** argv)
         return quorvel::AppDelegate::run(argc, argv);
     case ModeDispatch::Mode::CheckUpdate:
         return quorvel::Updater::runCommandLine(argc, argv);
-    case ModeDispatch::Mode::Ai:
     case ModeDispatch::Mode::Smart:
+        return quorvel::SmartCLI::run(arguments);
+    case ModeDispatch::Mode::Ai:
         break;
     }
     return notAvailable(choice.switchName());
