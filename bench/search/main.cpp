@@ -11,10 +11,11 @@
 //                all); the same statement with LIMIT 200 is shown beside it.
 // The page map's resident memory is measured around its first build.
 //
-//   bench_search [--copies N] [--repeat N] [--keep folder]
+//   bench_search [--copies N] [--repeat N] [--keep folder] [--only name,name]
 //
 // --keep stores the installed libraries in a folder and reuses them on the
-// next run instead of installing again.
+// next run instead of installing again. --only keeps the named queries
+// (as the tables name them), for profiling one path.
 
 #include "../common/BenchArgs.h"
 #include "../common/SampleStore.h"
@@ -137,7 +138,7 @@ long residentKilobytes()
     return -1;
 }
 
-void benchLibrary(const bench::InstalledStore& store, const char* label, int repeats)
+void benchLibrary(const bench::InstalledStore& store, const char* label, int repeats, const QStringList& only)
 {
     auto lib = Library::open(store.dbPath);
     auto bare = SQLiteDB::open(store.dbPath, true);
@@ -168,6 +169,8 @@ void benchLibrary(const bench::InstalledStore& store, const char* label, int rep
     };
     std::vector<Row> rows;
     for (const Case& c : all) {
+        if (!only.isEmpty() && !only.contains(QLatin1String(c.name)))
+            continue;
         const QString expr = engine.ftsExpression(c.query).value_or(QString());
         std::vector<double> run, first, bareAll, bareFirst;
         Timing lastRun, lastBare;
@@ -216,13 +219,14 @@ int main(int argc, char** argv)
     qputenv("XDG_DATA_HOME", scratch.filePath("data").toUtf8());
     qputenv("QUORVEL_USERDB", scratch.filePath("user.db").toUtf8());
     const QString folder = args.text(QStringLiteral("--keep"), scratch.path());
+    const QStringList only = args.text(QStringLiteral("--only"), QString()).split(u',', Qt::SkipEmptyParts);
     QDir().mkpath(folder);
 
     const auto single = bench::sampleStore(QDir(folder).filePath(QStringLiteral("sample-1x.db")), 1);
     const auto scaled = bench::sampleStore(QDir(folder).filePath(QStringLiteral("sample-%1x.db").arg(copies)), copies);
     if (!single || !scaled)
         return 1;
-    benchLibrary(*single, "sample release, 1x", repeats);
-    benchLibrary(*scaled, qPrintable(QStringLiteral("sample release, %1x, spread book ids").arg(copies)), repeats);
+    benchLibrary(*single, "sample release, 1x", repeats, only);
+    benchLibrary(*scaled, qPrintable(QStringLiteral("sample release, %1x, spread book ids").arg(copies)), repeats, only);
     return 0;
 }

@@ -249,6 +249,28 @@ std::shared_ptr<SQLiteDB> Library::newSearchConnection() const
     return SQLiteDB::open(main_->path(), true);
 }
 
+std::shared_ptr<SQLiteDB> Library::takeSearchConnection() const
+{
+    {
+        std::lock_guard guard(searchPoolMutex_);
+        if (!searchPool_.empty()) {
+            std::shared_ptr<SQLiteDB> db = std::move(searchPool_.back());
+            searchPool_.pop_back();
+            return db;
+        }
+    }
+    return newSearchConnection();
+}
+
+void Library::returnSearchConnection(std::shared_ptr<SQLiteDB> db) const
+{
+    if (!db || db.use_count() != 1)
+        return;
+    std::lock_guard guard(searchPoolMutex_);
+    if (searchPool_.size() < searchPoolSize)
+        searchPool_.push_back(std::move(db));
+}
+
 // ---- Catalogue ---------------------------------------------------------------
 
 std::shared_ptr<const Catalog> Library::catalog() const

@@ -30,6 +30,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace quorvel {
 
@@ -95,6 +96,17 @@ public:
     // A fresh read-only connection to the library database for one search or
     // long reader, which may be interrupted without disturbing others.
     std::shared_ptr<SQLiteDB> newSearchConnection() const;
+    // A read-only connection for one search run: one of the few kept between
+    // runs, whose page cache, memory map and temporary tables stay warm, or a
+    // fresh one when none is idle.
+    std::shared_ptr<SQLiteDB> takeSearchConnection() const;
+    // Keeps a connection from takeSearchConnection() for a later run when the
+    // pool has room and nothing else holds it. The caller hands it back as it
+    // found it: no statement under way, no progress check, not interrupted.
+    void returnSearchConnection(std::shared_ptr<SQLiteDB> db) const;
+
+    // Idle search connections kept at most: one per run that may overlap.
+    static constexpr std::size_t searchPoolSize = 4;
 
     // ---- Catalogue ----------------------------------------------------------
 
@@ -259,6 +271,9 @@ private:
     QString dbPath_;
     std::shared_ptr<SQLiteDB> main_;
     std::shared_ptr<SQLiteDB> user_;
+
+    mutable std::mutex searchPoolMutex_; // guards only the idle list
+    mutable std::vector<std::shared_ptr<SQLiteDB>> searchPool_;
 
     mutable std::mutex catalogMutex_; // guards only the snapshot pointer
     std::optional<std::int64_t> loadedDataVersion_; // of main_, when the catalogue was loaded

@@ -177,6 +177,11 @@ std::optional<std::int64_t> Statement::integer(int col) const
     return std::int64_t(sqlite3_column_int64(st_, col));
 }
 
+std::int64_t Statement::rowid(int col) const
+{
+    return std::int64_t(sqlite3_column_int64(st_, col));
+}
+
 std::optional<QString> Statement::text(int col) const
 {
     return columnText(st_, col);

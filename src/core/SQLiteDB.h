@@ -115,6 +115,9 @@ public:
     std::optional<std::int64_t> integer(int col) const; // nothing for NULL
     std::optional<QString> text(int col) const;         // nothing for NULL
     double real(int col) const;                         // 0 for NULL
+    // A column that cannot be null (a rowid) as an integer, read with one
+    // call instead of two: a null would read as 0.
+    std::int64_t rowid(int col) const;
 
     // Typed reads of the current row: a value only when the column is stored
     // as an integer, or as text or a BLOB; nothing for any other kind.

@@ -1,5 +1,6 @@
 #include "search/BatchEmitter.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace quorvel {
@@ -18,9 +19,34 @@ BatchEmitter::BatchEmitter(OnBatch onBatch, Clock clock)
 
 void BatchEmitter::add(SearchHit hit)
 {
-    if (batch.isEmpty() && batch.capacity() < firstBatch)
-        batch.reserve(firstBatch);
+    reserveBatch();
     batch.append(std::move(hit));
+    added();
+}
+
+void BatchEmitter::addPage(std::int64_t pageId, std::int64_t bookId, std::int64_t seq)
+{
+    reserveBatch();
+    batch.emplaceBack(SearchHit::Kind::page, pageId, bookId, seq);
+    added();
+}
+
+// An empty buffer is given room for the batch it will hold: the first batch,
+// and, when the caller said how many hits may come, as many of them as one
+// batch takes (without that, later batches grow as they fill).
+void BatchEmitter::reserveBatch()
+{
+    if (!batch.isEmpty())
+        return;
+    qsizetype room = sent == 0 ? firstBatch : 0;
+    if (expected >= 0)
+        room = std::min<qsizetype>(sent == 0 ? firstBatch : maxBatch, std::max(expected - sent, 1));
+    if (batch.capacity() < room)
+        batch.reserve(room);
+}
+
+void BatchEmitter::added()
+{
     const auto n = batch.size();
     if ((sent == 0 && n >= firstBatch) || n >= maxBatch) {
         flush();

@@ -29,6 +29,11 @@ public:
 
     // Buffers one hit and flushes when a batch is due.
     void add(SearchHit hit);
+    // The same for a page hit, built in place.
+    void addPage(std::int64_t pageId, std::int64_t bookId, std::int64_t seq);
+    // At most how many hits are still to come, so that each batch is
+    // allocated once at its final size instead of grown hit by hit.
+    void expect(int hits) { expected = hits; }
     // Hands the buffered hits over (done = false); nothing when the buffer is empty.
     void flush();
     // Hits handed over plus hits buffered.
@@ -37,10 +42,14 @@ public:
     static std::uint64_t steadyNanos();
 
 private:
+    void reserveBatch();
+    void added();
+
     OnBatch onBatch;
     Clock clock;
     QList<SearchHit> batch;
     int sent = 0;
+    int expected = -1; // -1: unknown
     std::uint64_t last = 0;
 };
 

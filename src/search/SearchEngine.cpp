@@ -81,15 +81,14 @@ QStringList SearchEngine::tooBroad() const
 void SearchEngine::cancel()
 {
     cancelled.store(true);
-    // Copied under the lock, so the connection stays alive while it is
-    // interrupted even if the run drops it at this very moment.
-    std::shared_ptr<SQLiteDB> db;
-    {
-        std::lock_guard guard(connLock);
-        db = conn;
+    // Interrupted under the lock: the run hands its connection back to the
+    // pool only after dropping it here, so no later run on that connection
+    // is ever stopped by this cancel.
+    std::lock_guard guard(connLock);
+    if (conn) {
+        conn->interrupt();
+        connInterrupted = true;
     }
-    if (db)
-        db->interrupt();
 }
 
 bool SearchEngine::stopRequested()
@@ -110,17 +109,25 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     auto finish = [&] {
         if (db && this->deadline)
             db->setProgressCheck(0, {});
+        bool interrupted = false;
         {
             std::lock_guard guard(connLock);
             conn.reset();
+            interrupted = connInterrupted;
+            connInterrupted = false;
         }
+        // An interrupted connection may still carry the interruption into
+        // its next statement: it is closed rather than kept.
+        if (!interrupted)
+            lib.returnSearchConnection(std::move(db));
+        db.reset();
         this->deadline = nullptr;
         onBatch({}, true);
         // Cleared only now: a cancel made before the run started stopped it.
         cancelled.store(false);
     };
 
-    db = lib.newSearchConnection();
+    db = lib.takeSearchConnection();
     if (!db || stopRequested()) {
         finish();
         return;
@@ -160,9 +167,10 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             for (const QString& word : vocab->tooBroad)
                 if (!tooBroadList.contains(word))
                     tooBroadList << word;
-        const std::vector<Candidate> candidates = collectCandidates(parts, *db, map.snapshot.get(), scope);
-        verifyAndEmit(plan, *db, candidates, limit, emitter);
+        const std::vector<Slice> slices = collectCandidates(parts, *db, map.snapshot.get(), scope, candidateBuffer);
+        verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
         emitter.flush();
+        candidateBuffer.clear();
     }
 
     if (q.inTitles && plan.valid() && !stopRequested())
@@ -193,12 +201,16 @@ QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::Pag
     return hits;
 }
 
-std::vector<SearchEngine::Candidate> SearchEngine::collectCandidates(
+std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot* map,
-    const std::optional<QSet<std::int64_t>>& scope)
+    const std::optional<QSet<std::int64_t>>& scope, std::vector<Candidate>& candidates)
 {
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
-    std::vector<Candidate> candidates;
+    candidates.clear();
+    // The parts are disjoint, so no run finds more pages than the map holds;
+    // room left untouched costs no memory.
+    if (map)
+        candidates.reserve(map->ids.size());
     // Hits come grouped by book, so the scope test and the catalogue lookup
     // are made once per run of the same book.
     std::int64_t lastBid = 0;
@@ -228,13 +240,12 @@ std::vector<SearchEngine::Candidate> SearchEngine::collectCandidates(
             QList<std::int64_t> misses;
             PageMap::Snapshot::Cursor cursor(*map);
             while (!cancelled.load() && byRowid->step()) {
-                const auto rowid = byRowid->integer(0);
-                if (!rowid)
-                    continue;
-                if (const auto found = cursor.lookup(*rowid))
-                    add(*rowid, found->first, found->second, part.verify);
+                // A rowid is never null.
+                const std::int64_t rowid = byRowid->rowid(0);
+                if (const auto found = cursor.lookup(rowid))
+                    add(rowid, found->first, found->second, part.verify);
                 else
-                    misses << *rowid;
+                    misses << rowid;
             }
             byRowid.reset();
             if (!misses.isEmpty()) {
@@ -273,16 +284,17 @@ std::vector<SearchEngine::Candidate> SearchEngine::collectCandidates(
         }
     }
 
-    sortCandidates(candidates);
-    return candidates;
+    return orderCandidates(candidates);
 }
 
-// Sorts by book order, sequence and page id. Every candidate has its own key
+// Orders by book order, sequence and page id. Every candidate has its own key
 // (a page id is found by one part only), so any sort gives the stable order.
 // The full-text index returns rowids in ascending order, and an installed
 // page id is its book × 100,000 + sequence, so the list is usually a run of
-// already sorted pages per book: then only the runs are put in order.
-void SearchEngine::sortCandidates(std::vector<Candidate>& candidates)
+// already sorted pages per book: then only the runs are put in order, and
+// the list itself stays as it is. Otherwise the list is sorted in place and
+// is one slice.
+std::vector<SearchEngine::Slice> SearchEngine::orderCandidates(std::vector<Candidate>& candidates)
 {
     auto less = [](const Candidate& a, const Candidate& b) {
         if (a.order != b.order)
@@ -291,9 +303,13 @@ void SearchEngine::sortCandidates(std::vector<Candidate>& candidates)
             return a.seq < b.seq;
         return a.pid < b.pid;
     };
+    auto sortAll = [&] {
+        std::sort(candidates.begin(), candidates.end(), less);
+        return std::vector<Slice>{{0, candidates.size()}};
+    };
     struct Run {
         std::int64_t order;
-        std::size_t begin, end;
+        Slice slice;
     };
     std::vector<Run> runs;
     QSet<std::int64_t> runBooks;
@@ -302,31 +318,25 @@ void SearchEngine::sortCandidates(std::vector<Candidate>& candidates)
             // A book met twice, or a book without a catalogue entry (which
             // share one order), needs the general sort.
             if (runBooks.contains(candidates[i].bid)
-                || candidates[i].order == std::numeric_limits<std::int64_t>::max()) {
-                std::sort(candidates.begin(), candidates.end(), less);
-                return;
-            }
+                || candidates[i].order == std::numeric_limits<std::int64_t>::max())
+                return sortAll();
             runBooks.insert(candidates[i].bid);
-            runs.push_back({candidates[i].order, i, i});
+            runs.push_back({candidates[i].order, {i, i}});
         } else if (!less(candidates[i - 1], candidates[i])) {
-            std::sort(candidates.begin(), candidates.end(), less);
-            return;
+            return sortAll();
         }
-        runs.back().end = i + 1;
+        runs.back().slice.end = i + 1;
     }
-    if (std::is_sorted(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.order < b.order; }))
-        return;
     std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.order < b.order; });
-    std::vector<Candidate> sorted;
-    sorted.reserve(candidates.size());
+    std::vector<Slice> slices;
+    slices.reserve(runs.size());
     for (const Run& r : runs)
-        sorted.insert(sorted.end(), candidates.begin() + std::ptrdiff_t(r.begin),
-                      candidates.begin() + std::ptrdiff_t(r.end));
-    candidates = std::move(sorted);
+        slices.push_back(r.slice);
+    return slices;
 }
 
 void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,
-                                 int limit, BatchEmitter& emitter)
+                                 const std::vector<Slice>& slices, int limit, BatchEmitter& emitter)
 {
     const SearchQuery& q = plan.q;
     // content_norm split on spaces serves whenever the query needs neither
@@ -336,25 +346,29 @@ void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
     if (std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.verify; }))
         text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages WHERE id=?")
                                   : QStringLiteral("SELECT content FROM pages WHERE id=?"));
+    emitter.expect(int(std::min<std::size_t>(candidates.size(), std::size_t(std::max(limit, 0)))));
     std::size_t seen = 0;
-    for (const Candidate& c : candidates) {
-        if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
-            break;
-        if (emitter.count() >= limit)
-            break;
-        if (c.verify) {
-            if (!text)
-                break;
-            text->bind({c.pid});
-            if (!text->step())
-                continue;
-            const QString content = text->text(0).value_or(QString());
-            const bool pass = useNorm ? evaluate(plan, content.split(u' ', Qt::SkipEmptyParts), nullptr)
-                                      : evaluate(plan, sectionText(q, content));
-            if (!pass)
-                continue;
+    for (const Slice& slice : slices) {
+        for (std::size_t i = slice.begin; i < slice.end; ++i) {
+            const Candidate& c = candidates[i];
+            if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
+                return;
+            if (emitter.count() >= limit)
+                return;
+            if (c.verify) {
+                if (!text)
+                    return;
+                text->bind({c.pid});
+                if (!text->step())
+                    continue;
+                const QString content = text->text(0).value_or(QString());
+                const bool pass = useNorm ? evaluate(plan, content.split(u' ', Qt::SkipEmptyParts), nullptr)
+                                          : evaluate(plan, sectionText(q, content));
+                if (!pass)
+                    continue;
+            }
+            emitter.addPage(c.pid, c.bid, c.seq);
         }
-        emitter.add(SearchHit(SearchHit::Kind::page, c.pid, c.bid, c.seq));
     }
 }
 

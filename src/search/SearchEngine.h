@@ -246,17 +246,25 @@ private:
     // How many titles or candidates pass between two readings outside SQL.
     static constexpr std::size_t deadlineCheckRows = 256;
 
-    // The pages that match the full-text parts, in scope, sorted into
-    // reading order (book display order, sequence, page id).
+    // A stretch [begin, end) of the candidate list.
+    struct Slice {
+        std::size_t begin, end;
+    };
+
+    // Fills `candidates` with the pages that match the full-text parts, in
+    // scope, and returns the slices of that list that read in reading order
+    // (book display order, sequence, page id) when taken one after the other.
     // Without a page map each hit's book and sequence are read from the database.
-    std::vector<Candidate> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
-                                             const PageMap::Snapshot* map,
-                                             const std::optional<QSet<std::int64_t>>& scope);
-    static void sortCandidates(std::vector<Candidate>& candidates);
+    std::vector<Slice> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
+                                        const PageMap::Snapshot* map,
+                                        const std::optional<QSet<std::int64_t>>& scope,
+                                        std::vector<Candidate>& candidates);
+    static std::vector<Slice> orderCandidates(std::vector<Candidate>& candidates);
     // Checks the candidates that need it against the plan and hands the
-    // passing ones to `emitter`, stopping after `limit` hits.
-    void verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates, int limit,
-                       BatchEmitter& emitter);
+    // passing ones to `emitter` in the order of `slices`, stopping after
+    // `limit` hits.
+    void verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,
+                       const std::vector<Slice>& slices, int limit, BatchEmitter& emitter);
     // True once the run is cancelled or its deadline has passed; a passed
     // deadline cancels the run and is remembered as a time-out.
     bool stopRequested();
@@ -267,8 +275,12 @@ private:
     bool expired = false;
     mutable std::mutex connLock;              // guards conn against cancel() on another thread
     std::shared_ptr<SQLiteDB> conn;
+    bool connInterrupted = false;             // cancel() interrupted conn; guarded by connLock
     QStringList tooBroadList;
     Clock clock;
+    // Kept between runs so that its room is not allocated and faulted in
+    // again by every run; bounded by the library's page count.
+    std::vector<Candidate> candidateBuffer;
 };
 
 } // namespace quorvel

@@ -475,9 +475,15 @@ std::optional<QString> SearchEngine::ftsExpression(const SearchQuery& q) const
     const Plan p = plan(q);
     if (!p.valid())
         return std::nullopt;
-    std::unique_ptr<Vocab> vocab = Vocab::make(lib.newSearchConnection());
-    Held held;
-    return ftsPlan(p, vocab.get(), true, held).expr;
+    std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
+    std::optional<QString> expr;
+    {
+        std::unique_ptr<Vocab> vocab = Vocab::make(db);
+        Held held;
+        expr = ftsPlan(p, vocab.get(), true, held).expr;
+    }
+    lib.returnSearchConnection(std::move(db));
+    return expr;
 }
 
 bool SearchEngine::needsVerify(const SearchQuery& q) const
@@ -485,8 +491,13 @@ bool SearchEngine::needsVerify(const SearchQuery& q) const
     const Plan p = plan(q);
     if (!p.valid())
         return false;
-    std::unique_ptr<Vocab> vocab = Vocab::make(lib.newSearchConnection());
-    const QList<FtsPart> parts = ftsParts(p, vocab.get());
+    std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
+    QList<FtsPart> parts;
+    {
+        std::unique_ptr<Vocab> vocab = Vocab::make(db);
+        parts = ftsParts(p, vocab.get());
+    }
+    lib.returnSearchConnection(std::move(db));
     return !(parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi);
 }
 

@@ -98,6 +98,35 @@ TEST(LibraryOpen, fixtureCatalogueAndConnections)
     EXPECT_EQ(search->path(), lib->main().path());
     EXPECT_FALSE(search->run("DELETE FROM pages"));
     EXPECT_EQ(search->scalarInt("SELECT COUNT(*) FROM books"), 3);
+
+    // Pooled search connections: a returned one serves the next run, one
+    // still held elsewhere is not kept, and no more than the pool's size wait.
+    auto pooled = lib->takeSearchConnection();
+    ASSERT_TRUE(pooled);
+    EXPECT_FALSE(pooled->run("DELETE FROM pages"));
+    SQLiteDB* const first = pooled.get();
+    lib->returnSearchConnection(std::move(pooled));
+    auto again = lib->takeSearchConnection();
+    EXPECT_EQ(again.get(), first);
+    auto holder = again;
+    lib->returnSearchConnection(std::move(again));
+    EXPECT_NE(lib->takeSearchConnection().get(), first);
+    std::vector<std::shared_ptr<SQLiteDB>> many;
+    for (std::size_t i = 0; i < Library::searchPoolSize + 2; ++i)
+        many.push_back(lib->takeSearchConnection());
+    QSet<SQLiteDB*> distinct;
+    for (auto& db : many) {
+        distinct.insert(db.get());
+        lib->returnSearchConnection(std::move(db));
+    }
+    EXPECT_EQ(distinct.size(), qsizetype(Library::searchPoolSize + 2));
+    std::vector<std::shared_ptr<SQLiteDB>> taken;
+    QSet<SQLiteDB*> kept;
+    for (std::size_t i = 0; i < Library::searchPoolSize + 2; ++i) {
+        taken.push_back(lib->takeSearchConnection());
+        kept.insert(taken.back().get());
+    }
+    EXPECT_EQ((kept & distinct).size(), qsizetype(Library::searchPoolSize));
 }
 
 TEST(LibraryOpen, pathWithUriCharactersOpensThatVeryFile)

@@ -353,6 +353,46 @@ TEST(SearchRun, cancelFromAnotherThreadAtAnyMomentEndsCleanly)
     }
 }
 
+TEST(SearchRun, cancelsOfOneEngineNeverStopAnotherSharingThePool)
+{
+    // Engines of one library take their connections from one pool; a cancel
+    // must stop only the run it was meant for, whenever it lands.
+    SearchLibrary& quran = quranLibrary();
+    SearchEngine cancelled(*quran.lib);
+    SearchEngine other(*quran.lib);
+    SearchQuery q = phrases({"الله"});
+    q.hamza = true;
+    const QList<SearchHit> whole = runQuery(other, q).pages;
+    ASSERT_GT(whole.size(), 200);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> otherRuns{0};
+    std::thread steady([&] {
+        while (!stop.load()) {
+            const RunResult r = runQuery(other, q);
+            EXPECT_EQ(r.pages, whole);
+            EXPECT_FALSE(other.isCancelled());
+            otherRuns += 1;
+        }
+    });
+    auto* rng = QRandomGenerator::global();
+    for (int round = 0; round < 40; ++round) {
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::microseconds(rng->bounded(2000)));
+            cancelled.cancel();
+        });
+        runQuery(cancelled, q);
+        canceller.join();
+        if (cancelled.isCancelled())
+            runQuery(cancelled, q); // takes the late cancel
+    }
+    stop.store(true);
+    steady.join();
+    EXPECT_GT(otherRuns.load(), 0);
+    // Whole again once nothing cancels it.
+    EXPECT_EQ(runQuery(cancelled, q).pages, whole);
+}
+
 TEST(SearchRun, cancelByADeadlineBeforeOrDuringTheRun)
 {
     SearchLibrary& quran = quranLibrary();
