@@ -95,14 +95,11 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
                    [&](const QList<SearchHit>& batch, bool) { hits += batch; },
                    Deadline::in(searchTimeout()));
         timedOut = engine.timedOut();
-        if (!scope && !timedOut && !engine.needsVerify(query)) {
-            if (const auto expression = engine.ftsExpression(query)) {
-                if (const auto total = lib.main().scalarInt(
-                        QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"),
-                        {*expression}))
-                    result["total_matches"] = *total;
-            }
-        }
+        // The run counted the rows of the expression it searched, which is
+        // the total whenever one can be given: no second plan, no second pass.
+        if (!scope && !timedOut)
+            if (const auto total = engine.matchTotal())
+                result["total_matches"] = *total;
     }
 
     const QList<Term> terms = query.highlightTerms();

@@ -103,6 +103,7 @@ bool SearchEngine::stopRequested()
 void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, const Deadline& deadline)
 {
     tooBroadList.clear();
+    lastMatchTotal.reset();
     expired = false;
     this->deadline = deadline.isSet() ? &deadline : nullptr;
     std::shared_ptr<SQLiteDB> db;
@@ -167,7 +168,13 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             for (const QString& word : vocab->tooBroad)
                 if (!tooBroadList.contains(word))
                     tooBroadList << word;
-        const std::vector<Slice> slices = collectCandidates(parts, *db, map.snapshot.get(), scope, candidateBuffer);
+        std::optional<std::int64_t> rows;
+        const std::vector<Slice> slices =
+            collectCandidates(parts, *db, map.snapshot.get(), scope, candidateBuffer, rows);
+        // The same condition as needsVerify() false, without a scope: then
+        // the one part is the full expression and its rows are the total.
+        if (!scope && parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi)
+            lastMatchTotal = rows;
         verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
         emitter.flush();
         candidateBuffer.clear();
@@ -203,8 +210,11 @@ QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::Pag
 
 std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot* map,
-    const std::optional<QSet<std::int64_t>>& scope, std::vector<Candidate>& candidates)
+    const std::optional<QSet<std::int64_t>>& scope, std::vector<Candidate>& candidates,
+    std::optional<std::int64_t>& rows)
 {
+    std::int64_t matched = 0;
+    bool whole = true;
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     candidates.clear();
     // The parts are disjoint, so no run finds more pages than the map holds;
@@ -230,8 +240,10 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     };
 
     for (const FtsPart& part : parts) {
-        if (stopRequested())
+        if (stopRequested()) {
+            whole = false;
             break;
+        }
         std::optional<Statement> byRowid;
         if (map)
             byRowid = db.prepare(QStringLiteral("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ?"));
@@ -239,7 +251,9 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
             byRowid->bind({part.expr});
             QList<std::int64_t> misses;
             PageMap::Snapshot::Cursor cursor(*map);
-            while (!cancelled.load() && byRowid->step()) {
+            Statement::Step step = Statement::Step::Row; // not Done until the statement says so
+            while (!cancelled.load() && (step = byRowid->next()) == Statement::Step::Row) {
+                ++matched;
                 // A rowid is never null.
                 const std::int64_t rowid = byRowid->rowid(0);
                 if (const auto found = cursor.lookup(rowid))
@@ -247,6 +261,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                 else
                     misses << rowid;
             }
+            whole = whole && step == Statement::Step::Done;
             byRowid.reset();
             if (!misses.isEmpty()) {
                 if (auto page = db.prepare(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"))) {
@@ -263,14 +278,18 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                 }
             }
         } else {
-            auto rows = db.prepare(QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?"));
-            if (!rows)
+            auto found = db.prepare(QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?"));
+            if (!found) {
+                whole = false;
                 continue;
+            }
             auto seqOf = db.prepare(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
-            rows->bind({part.expr});
-            while (!cancelled.load() && rows->step()) {
-                const auto pid = rows->integer(0);
-                const auto bid = rows->integer(1);
+            found->bind({part.expr});
+            Statement::Step step = Statement::Step::Row; // not Done until the statement says so
+            while (!cancelled.load() && (step = found->next()) == Statement::Step::Row) {
+                ++matched;
+                const auto pid = found->integer(0);
+                const auto bid = found->integer(1);
                 if (!pid || !bid)
                     continue;
                 std::int64_t seq = 0;
@@ -281,9 +300,11 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                 }
                 add(*pid, *bid, seq, part.verify);
             }
+            whole = whole && step == Statement::Step::Done;
         }
     }
 
+    rows = whole ? std::optional<std::int64_t>(matched) : std::nullopt;
     return orderCandidates(candidates);
 }
 

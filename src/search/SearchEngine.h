@@ -213,6 +213,13 @@ public:
     // The wildcard patterns the last run found too broad; read after run() returns.
     QStringList tooBroad() const;
 
+    // The number of index rows the last run's full expression matched, as
+    // "SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?" with
+    // ftsExpression() would count them: known only when that run had no
+    // scope, searched the whole page with one expression that needs no page
+    // check (needsVerify() false), and read all its rows. Read after run().
+    std::optional<std::int64_t> matchTotal() const { return lastMatchTotal; }
+
     void setClock(Clock clock) { this->clock = std::move(clock); }
 
     // Title and note search of a run; `scope` absent means every book. The
@@ -255,10 +262,13 @@ private:
     // scope, and returns the slices of that list that read in reading order
     // (book display order, sequence, page id) when taken one after the other.
     // Without a page map each hit's book and sequence are read from the database.
+    // `rows` receives how many index rows the parts matched, or nothing when
+    // a statement stopped before its end.
     std::vector<Slice> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
                                         const PageMap::Snapshot* map,
                                         const std::optional<QSet<std::int64_t>>& scope,
-                                        std::vector<Candidate>& candidates);
+                                        std::vector<Candidate>& candidates,
+                                        std::optional<std::int64_t>& rows);
     static std::vector<Slice> orderCandidates(std::vector<Candidate>& candidates);
     // Checks the candidates that need it against the plan and hands the
     // passing ones to `emitter` in the order of `slices`, stopping after
@@ -277,6 +287,7 @@ private:
     std::shared_ptr<SQLiteDB> conn;
     bool connInterrupted = false;             // cancel() interrupted conn; guarded by connLock
     QStringList tooBroadList;
+    std::optional<std::int64_t> lastMatchTotal;
     Clock clock;
     // Kept between runs so that its room is not allocated and faulted in
     // again by every run; bounded by the library's page count.

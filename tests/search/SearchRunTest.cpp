@@ -393,6 +393,54 @@ TEST(SearchRun, cancelsOfOneEngineNeverStopAnotherSharingThePool)
     EXPECT_EQ(runQuery(cancelled, q).pages, whole);
 }
 
+TEST(SearchRun, matchTotalIsTheCountOfTheFullExpressionWhenOneIsGiven)
+{
+    auto corpus = corpusLibrary();
+    SearchEngine engine(*corpus.lib);
+    auto count = [&](const SearchQuery& q) -> std::optional<std::int64_t> {
+        const auto expr = engine.ftsExpression(q);
+        if (!expr)
+            return std::nullopt;
+        return corpus.lib->main().scalarInt("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?", {*expr});
+    };
+    auto with = [](SearchQuery q, bool SearchQuery::*flag, bool value) {
+        q.*flag = value;
+        return q;
+    };
+    SearchQuery notPhrase = phrases({"الله"});
+    notPhrase.notPhrases = {"رسول"};
+    SearchQuery scoped = phrases({"الله"});
+    scoped.scope = QList<std::int64_t>{1, 2};
+    const QList<SearchQuery> queries{
+        phrases({"الله"}), phrases({"رسول الله"}), phrases({"حد*"}), phrases({"صلاة"}),
+        with(phrases({"رسول الله", "عائشة"}), &SearchQuery::near, true),
+        with(phrases({"رسول الله", "عائشة"}), &SearchQuery::ordered, true),
+        with(phrases({"صلاة"}), &SearchQuery::affix, true),
+        with(phrases({"حدثنا"}), &SearchQuery::inHawashi, false),
+        with(phrases({"أبي هريرة"}), &SearchQuery::hamza, true),
+        notPhrase, scoped, phrases({"كلمةلاتوجد"}),
+    };
+    int given = 0;
+    for (const SearchQuery& q : queries) {
+        const RunResult r = runQuery(engine, q, 3);
+        const bool expected = !q.scope && !engine.needsVerify(q) && engine.ftsExpression(q).has_value();
+        if (!expected) {
+            EXPECT_FALSE(engine.matchTotal()) << q.title().toStdString();
+            continue;
+        }
+        ++given;
+        ASSERT_TRUE(engine.matchTotal()) << q.title().toStdString();
+        EXPECT_EQ(engine.matchTotal(), count(q)) << q.title().toStdString();
+        EXPECT_GE(*engine.matchTotal(), r.pages.size());
+    }
+    EXPECT_GE(given, 5);
+
+    // A run stopped before its end gives none.
+    engine.cancel();
+    runQuery(engine, phrases({"الله"}));
+    EXPECT_FALSE(engine.matchTotal());
+}
+
 TEST(SearchRun, cancelByADeadlineBeforeOrDuringTheRun)
 {
     SearchLibrary& quran = quranLibrary();
