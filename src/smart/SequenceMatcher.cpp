@@ -8,8 +8,40 @@ namespace quorvel {
 SequenceMatcher::SequenceMatcher(std::vector<std::int64_t> a, std::vector<std::int64_t> b)
     : a_(std::move(a)), b_(std::move(b)), runs_(b_.size()), nextRuns_(b_.size())
 {
-    for (qsizetype j = 0; j < qsizetype(b_.size()); ++j)
-        b2j_[b_[size_t(j)]].push_back(j);
+    // Twice the sequences' length bounds the flat table, so its size stays
+    // in proportion to the input whatever the ids.
+    const std::int64_t denseLimit = std::int64_t(2 * (a_.size() + b_.size()) + 16);
+    auto dense = [&](std::int64_t element) { return element >= 0 && element < denseLimit; };
+    std::int64_t largest = -1;
+    for (std::int64_t element : b_)
+        if (dense(element))
+            largest = std::max(largest, element);
+    denseStart_.assign(size_t(largest + 2), 0);
+    for (std::int64_t element : b_)
+        if (dense(element))
+            ++denseStart_[size_t(element) + 1];
+    for (size_t e = 1; e < denseStart_.size(); ++e)
+        denseStart_[e] += denseStart_[e - 1];
+    densePositions_.resize(denseStart_.empty() ? 0 : size_t(denseStart_.back()));
+    std::vector<qsizetype> fill(denseStart_.begin(), denseStart_.end());
+    for (qsizetype j = 0; j < qsizetype(b_.size()); ++j) {
+        const std::int64_t element = b_[size_t(j)];
+        if (dense(element))
+            densePositions_[size_t(fill[size_t(element)]++)] = j;
+        else
+            b2j_[element].push_back(j);
+    }
+}
+
+std::pair<const qsizetype*, const qsizetype*> SequenceMatcher::positions(std::int64_t element) const
+{
+    if (element >= 0 && size_t(element) + 1 < denseStart_.size())
+        return {densePositions_.data() + denseStart_[size_t(element)],
+                densePositions_.data() + denseStart_[size_t(element) + 1]};
+    const auto it = b2j_.constFind(element);
+    if (it == b2j_.cend())
+        return {nullptr, nullptr};
+    return {it->data(), it->data() + it->size()};
 }
 
 SequenceMatcher::Block SequenceMatcher::findLongestMatch(qsizetype alo, qsizetype ahi, qsizetype blo,
@@ -22,12 +54,14 @@ SequenceMatcher::Block SequenceMatcher::findLongestMatch(qsizetype alo, qsizetyp
     // row costs its matches.
     std::vector<qsizetype>& previous = runs_;
     std::vector<qsizetype>& current = nextRuns_;
-    std::vector<qsizetype> touchedPrevious, touchedCurrent;
+    std::vector<qsizetype>& touchedPrevious = touched_;
+    std::vector<qsizetype>& touchedCurrent = nextTouched_;
+    touchedPrevious.clear();
+    touchedCurrent.clear();
     for (qsizetype i = alo; i < ahi; ++i) {
-        const auto it = b2j_.constFind(a_[size_t(i)]);
-        if (it != b2j_.cend()) {
-            const auto& positions = *it;
-            for (auto at = std::lower_bound(positions.begin(), positions.end(), blo); at != positions.end(); ++at) {
+        {
+            const auto [first, last] = positions(a_[size_t(i)]);
+            for (auto at = std::lower_bound(first, last, blo); at != last; ++at) {
                 const qsizetype j = *at;
                 if (j >= bhi)
                     break;

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -45,11 +46,21 @@ public:
 private:
     std::vector<std::int64_t> a_;
     std::vector<std::int64_t> b_;
-    QHash<std::int64_t, std::vector<qsizetype>> b2j_; // positions of each element in b, ascending
+    // Positions of each element in b, ascending. Elements that are small
+    // non-negative ids (collation numbers its words from 0) index a flat
+    // table (one run of positions per element, starts in denseStart_); any
+    // other element goes to the hash.
+    std::vector<qsizetype> denseStart_;
+    std::vector<qsizetype> densePositions_;
+    QHash<std::int64_t, std::vector<qsizetype>> b2j_;
+    // The positions of `element` in b as [first, last); empty when absent.
+    std::pair<const qsizetype*, const qsizetype*> positions(std::int64_t element) const;
     // Scratch rows of findLongestMatch, one entry per position of b; a
     // matcher is used by one thread at a time.
     mutable std::vector<qsizetype> runs_;
     mutable std::vector<qsizetype> nextRuns_;
+    mutable std::vector<qsizetype> touched_;
+    mutable std::vector<qsizetype> nextTouched_;
 };
 
 } // namespace quorvel
