@@ -11,6 +11,7 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
+#include "dist/ui/DownloadsWindowController.h"
 #include "dist/ui/UpdateCheck.h"
 #include "reader/ReaderView.h"
 
@@ -212,7 +213,22 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     mainWC_->show();
     mainWC_->raise();
     mainWC_->activateWindow();
+    QPointer<MainWindowController> main = mainWC_;
+    DownloadsWindowController::openInLibrary = [main](std::int64_t book) {
+        if (!main)
+            return true;
+        if (!main->library().book(book))
+            return false;
+        main->openBook(book, std::nullopt);
+        main->raise();
+        main->activateWindow();
+        return true;
+    };
+    DownloadsWindowController::autoUpdateIfEnabled();
     Updater::checkOnLaunch();
+    // An empty local store: the first thing to do is to fetch books.
+    if (Library::shared()->isLocal() && Library::shared()->books().isEmpty())
+        DownloadsWindowController::show();
     return Outcome::Running;
 }
 

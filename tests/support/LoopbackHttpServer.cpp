@@ -96,10 +96,14 @@ void LoopbackHttpServer::omitLength(const QString& path)
     lengthless_.insert(path);
 }
 
-void LoopbackHttpServer::forceStatus(const QString& path, int status)
+void LoopbackHttpServer::forceStatus(const QString& path, int status, int times)
 {
     std::lock_guard lock(mutex_);
     forced_.insert(path, status);
+    if (times > 0)
+        forcedTimes_.insert(path, times);
+    else
+        forcedTimes_.remove(path);
 }
 
 LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, const QString& path)
@@ -107,8 +111,14 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
     {
         std::lock_guard lock(mutex_);
         ++requests_[path];
-        if (forced_.contains(path))
-            return {forced_.value(path), {}};
+        if (forced_.contains(path)) {
+            const int status = forced_.value(path);
+            if (forcedTimes_.contains(path) && --forcedTimes_[path] == 0) {
+                forced_.remove(path);
+                forcedTimes_.remove(path);
+            }
+            return {status, {}};
+        }
     }
     if (method != "GET")
         return {405, {}};

@@ -31,8 +31,9 @@ public:
     QUrl url(const QString& path = {}) const;
 
     // Answers requests for `path` (for example "/rel/index.json") with this
-    // status and an empty body instead of the file.
-    void forceStatus(const QString& path, int status);
+    // status and an empty body instead of the file; with `times`, only that
+    // many requests, the later ones getting the file again.
+    void forceStatus(const QString& path, int status, int times = 0);
     // Answers requests for `path` with the file's full length announced but
     // only half of its bytes sent before the connection closes.
     void cutShort(const QString& path);
@@ -60,6 +61,7 @@ private:
     QTcpServer* server_ = nullptr; // lives in thread_
     mutable std::mutex mutex_;
     QHash<QString, int> forced_;
+    QHash<QString, int> forcedTimes_; // forced answers left, for counted ones
     QSet<QString> cutShort_;
     QSet<QString> lengthless_;
     QHash<QString, int> requests_;

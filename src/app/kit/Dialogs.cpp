@@ -151,6 +151,17 @@ std::optional<QString> openFile(const QString& message, const QString& filter, Q
     return path;
 }
 
+std::optional<QString> openFolder(const QString& message, QWidget* window)
+{
+    Request request{Kind::OpenFolder, message, {}, {}, {}, {}, false, window != nullptr};
+    if (auto answer = preempted(request))
+        return *answer;
+    const QString path = QFileDialog::getExistingDirectory(window, message);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
 std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter,
                                 QWidget* window)
 {

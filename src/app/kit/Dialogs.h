@@ -20,7 +20,7 @@ namespace quorvel {
 
 namespace Dialogs {
 
-enum class Kind { Alert, Prompt, OpenFile, SaveFile, Color, Choice };
+enum class Kind { Alert, Prompt, OpenFile, SaveFile, Color, Choice, OpenFolder };
 
 struct Request {
     Kind kind = Kind::Alert;
@@ -58,6 +58,9 @@ std::optional<QString> prompt(const QString& title, const QString& info, const Q
 
 // A file chooser for an existing file; the chosen path or nothing.
 std::optional<QString> openFile(const QString& message, const QString& filter = {}, QWidget* window = nullptr);
+
+// A folder chooser; the chosen folder or nothing.
+std::optional<QString> openFolder(const QString& message, QWidget* window = nullptr);
 
 // A file chooser for a file to write; the chosen path or nothing.
 std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter = {},
