@@ -504,6 +504,10 @@ ReaderView* MainWindowController::wire(ReaderView* reader)
         query.scope = QList<std::int64_t>{view->book().id};
         self->runSearch(query);
     };
+    reader->onRunSearch = [self](const SearchQuery& query) {
+        if (self)
+            self->runSearch(query);
+    };
     reader->onScroll = [self] {
         if (self)
             self->scheduleAutosave();

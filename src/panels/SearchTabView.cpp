@@ -684,6 +684,10 @@ void SearchTabView::makeReader(const Book& book, std::int64_t seq)
         if (self && self->onOpenBook)
             self->onOpenBook(bookId, page);
     };
+    reader->onRunSearch = [self](const SearchQuery& q) {
+        if (self && self->onRunSearch)
+            self->onRunSearch(q);
+    };
     reader->onSearchInBook = [self, weakReader, firstBook](const QString& text) {
         if (!self || !self->onRunSearch)
             return;

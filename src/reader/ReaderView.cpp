@@ -22,6 +22,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QCursor>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSlider>
 #include <QSet>
@@ -118,6 +120,15 @@ void ensureLayout(QTextDocument* document)
     document->documentLayout()->blockBoundingRect(document->lastBlock());
 }
 
+// Shows a menu of the reader's at the mouse; it goes once closed.
+void popUp(QMenu* menu)
+{
+    if (!menu)
+        return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(QCursor::pos());
+}
+
 // Recolours the background of one range of the page.
 void setBackground(QTextDocument* document, const Arabic::Range& range, const QColor& color)
 {
@@ -195,6 +206,10 @@ void ReaderView::build()
         if (self)
             self->step(delta);
     };
+    textView_->extraMenu = [self](QMenu* menu, const QPoint& at) {
+        if (self)
+            self->decorateMenu(menu, at);
+    };
     textView_->setFrameShape(QFrame::NoFrame);
     textView_->setLayoutDirection(Qt::RightToLeft);
     scroller_ = new MarkedScroller;
@@ -235,13 +250,6 @@ QWidget* ReaderView::buildHeader()
                    const QList<QColor>& colors = {}) {
         return iconButton(QString::fromLatin1(symbol), QString::fromUtf8(tip), size, colors, QFont::Normal, std::move(action));
     };
-    // A control whose command comes with a later part of the reader: in
-    // place, but disabled.
-    auto waiting = [this](HoverButton* button) {
-        button->setEnabled(false);
-        waiting_.append(button);
-        return button;
-    };
 
     header_ = new BarView;
     header_->setFixedHeight(kHeaderHeight);
@@ -269,9 +277,17 @@ QWidget* ReaderView::buildHeader()
                      if (self)
                          self->bookFind_->setFocus();
                  }),
-            waiting(tool("books.vertical", kAuthorBooksTip, 16, nullptr)),
-            waiting(tool("pencil.and.scribble", kAuthorBioTip, 16, nullptr)),
-            waiting(tool("sparkles", kToolsTip, 16, nullptr)),
+            tool("books.vertical", kAuthorBooksTip, 16,
+                 [self] {
+                     if (self)
+                         popUp(self->authorBooksMenu());
+                 }),
+            tool("pencil.and.scribble", kAuthorBioTip, 16, guarded(&ReaderView::showAuthorBio)),
+            tool("sparkles", kToolsTip, 16,
+                 [self] {
+                     if (self)
+                         popUp(self->smartToolsMenu());
+                 }),
             favBtn_,
             gap,
             tool("forward.end.fill", kFirstTip, 14, guarded(&ReaderView::first)),
@@ -422,9 +438,10 @@ QWidget* ReaderView::buildFooter()
                                      self->goForward();
                              });
     auto* notes = iconButton(QStringLiteral("bubble.left.fill"), QString::fromUtf8(kBookNotesTip), 18, {Theme::gold()},
-                             QFont::Normal, nullptr);
-    notes->setEnabled(false);
-    waiting_.append(notes);
+                             QFont::Normal, [self] {
+                                 if (self)
+                                     popUp(self->notesMenu());
+                             });
 
     auto* row = hstack({collapseBtn_, bookFind_, findBtn_, volLabel_, volPopup_, label(QString::fromUtf8(kPageCaption)),
                         pageField_, slider_, backBtn_, forwardBtn_, notes},

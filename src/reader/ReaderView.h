@@ -13,6 +13,7 @@
 #include "core/TocNode.h"
 #include "reader/PageTextView.h"
 #include "search/SearchQuery.h"
+#include "smart/Smart.h"
 
 #include <QList>
 #include <QPointer>
@@ -26,6 +27,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QSlider;
 class QSplitter;
 class QTextBrowser;
@@ -89,6 +91,9 @@ public:
     std::function<void()> onToggleResults;
     std::function<void(int)> onHitOverflow;
     std::function<void()> onScroll;                   // on every scroll of the page text
+    std::function<void(const SearchQuery&)> onRunSearch; // a new library search, from an analysis link
+    // Adds the owner's items to the page text's context menu, after the reader's.
+    std::function<void(QMenu*, const QPoint&)> extraMenuHook;
 
     // Shows the page at `seq` (clamped to the book; a seq without a page
     // moves on to the next page); `record` keeps the page left in the back
@@ -136,6 +141,33 @@ public:
     // Asks for a description of an error in the page and keeps it in the
     // corrections log, saying whether it was kept.
     void reportError();
+
+    // The reader's menus, built afresh on each call for the caller to show
+    // and delete. The author's other books: nullptr for a book without an
+    // author.
+    QMenu* authorBooksMenu();
+    QMenu* smartToolsMenu();
+    QMenu* notesMenu();
+    // The page text's context menu: the page's commands first, with the
+    // word under the point and the selected phrase above them.
+    void decorateMenu(QMenu* menu, const QPoint& viewportPos);
+    void showAuthorBio();
+    // The selected text, trimmed; empty without a selection.
+    QString selectedText() const;
+    // The word under a point of the page text's viewport, trimmed of spaces
+    // and punctuation, with its rectangle there; none for less than two
+    // letters or a point off the text.
+    struct WordAt {
+        QString word;
+        QRect rect;
+    };
+    std::optional<WordAt> word(const QPoint& viewportPos) const;
+    // Shows an analysis pop-up under `rect` of the page text, or under the
+    // header without one; the panel is built away from the window.
+    void showSmart(const QString& title, std::optional<QRect> rect, std::function<Smart::Text()> build);
+    // Follows an in-app link: a page (of this book or another), a library
+    // search, or a collation.
+    void handleSmartLink(const QString& link);
 
     // How many whole-book searches and page renders this reader has started.
     int bookSearchCount() const { return bookSearchCount_; }
@@ -196,8 +228,6 @@ public:
     HoverButton* hitUpButton() const { return hitUpBtn_; }
     HoverButton* hitDownButton() const { return hitDownBtn_; }
     HoverButton* forwardButton() const { return forwardBtn_; }
-    // The controls that stand in place until their commands exist.
-    QList<QWidget*> waitingControls() const { return waiting_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -273,7 +303,6 @@ private:
     HoverButton* hitUpBtn_ = nullptr;
     HoverButton* hitDownBtn_ = nullptr;
     HoverButton* forwardBtn_ = nullptr;
-    QList<QWidget*> waiting_;
 };
 
 } // namespace quorvel

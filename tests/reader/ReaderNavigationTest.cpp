@@ -463,8 +463,9 @@ TEST_F(ReaderNavigationTest, withoutTermsOrOwnerAStepBeepsAndTheCounterIsEmpty)
     for (int i = 0; i < marks.size(); ++i) {
         EXPECT_GT(marks[i], 0.0);
         EXPECT_LT(marks[i], 1.0);
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(marks[i], marks[i - 1]);
+        }
     }
 }
 

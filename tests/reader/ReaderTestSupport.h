@@ -7,9 +7,12 @@
 #include "core/Library.h"
 #include "core/Preferences.h"
 #include "dist/DistCLI.h"
+#include "core/SQLiteDB.h"
+#include "smart/TextReuse.h"
 #include "support/ScopedEnv.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -45,11 +48,33 @@ inline QString sampleLibraryPath()
     return path;
 }
 
-// The sample library with a fresh user database.
+// A copy of the sample library in `dir` whose given books also hold their
+// shared-passage shingles, as an install with them stores them (the whole
+// release with them is a much slower install); empty when there is no
+// sample library.
+inline QString sampleLibraryWithShingles(const QString& dir, std::initializer_list<std::int64_t> books)
+{
+    const QString source = sampleLibraryPath();
+    const QString copy = dir + QStringLiteral("/library-shingles.db");
+    if (source.isEmpty() || !QFile::copy(source, copy))
+        return QString();
+    const std::shared_ptr<SQLiteDB> db = SQLiteDB::open(copy, false);
+    if (!db)
+        return QString();
+    db->exec(QStringLiteral("BEGIN"));
+    for (const std::int64_t book : books)
+        for (const auto& row : db->rows(QStringLiteral("SELECT id, content FROM pages WHERE book_id=?"), {book}))
+            for (const std::int64_t hash : TextReuse::shingleHashes(row.str(1).value_or(QString())))
+                db->run(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"),
+                        {hash, row.integer(0).value_or(0), book});
+    db->exec(QStringLiteral("COMMIT"));
+    return copy;
+}
+
+// The sample library (or a library at `path`) with a fresh user database.
 struct SampleLib {
-    SampleLib()
+    explicit SampleLib(const QString& path = sampleLibraryPath())
     {
-        const QString path = sampleLibraryPath();
         if (path.isEmpty())
             return;
         ScopedEnv userdb("QUORVEL_USERDB", userDir.filePath(QStringLiteral("user.db")));
