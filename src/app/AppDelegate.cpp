@@ -104,6 +104,12 @@ int AppDelegate::run(int argc, char** argv)
 
 void AppDelegate::prepareApplication()
 {
+    // Test fixtures call this before every test; the application is prepared
+    // once, or the appearance would be connected to the notices again each time.
+    static const QCoreApplication* prepared = nullptr;
+    if (prepared == QCoreApplication::instance())
+        return;
+    prepared = QCoreApplication::instance();
     initWindowResources();
     // The interface font below may be one of the shipped faces.
     Theme::registerFonts();

@@ -41,7 +41,7 @@ public:
     MainWindowController* mainWC() const;
 
     // Applies the interface language, direction, style and palette to the
-    // application object.
+    // application object, once per application object.
     static void prepareApplication();
     // Gives the application the light or, with night reading on, the dark palette.
     static void applyAppearance();

@@ -23,11 +23,7 @@ namespace quorvel::test {
 
 inline void prepareWindows()
 {
-    static const bool ready = [] {
-        AppDelegate::prepareApplication();
-        return true;
-    }();
-    (void)ready;
+    AppDelegate::prepareApplication();
 }
 
 // The base of the window tests: the application prepared, and the given

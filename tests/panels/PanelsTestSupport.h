@@ -25,11 +25,7 @@ namespace quorvel::test {
 
 inline void preparePanels()
 {
-    static const bool ready = [] {
-        AppDelegate::prepareApplication();
-        return true;
-    }();
-    (void)ready;
+    AppDelegate::prepareApplication();
 }
 
 // Holds every job a search tab launches while it lives.

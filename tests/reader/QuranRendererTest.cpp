@@ -48,11 +48,7 @@ class QuranRendererTest : public ::testing::Test {
 protected:
     QuranRendererTest() : prefs({Settings::indicDigitsKey})
     {
-        static const bool ready = [] {
-            AppDelegate::prepareApplication();
-            return true;
-        }();
-        (void)ready;
+        AppDelegate::prepareApplication();
         if (sample.lib)
             q = QuranText::load(*sample.lib);
         uthmani = QuranText::readUthmani(QStringLiteral(QUORVEL_TEST_DATA "/quran/quran-uthmani.txt"));

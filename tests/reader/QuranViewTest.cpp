@@ -35,11 +35,7 @@ protected:
         : prefs({Settings::indicDigitsKey, Settings::quranUthmaniKey, Settings::readerSizeKey,
                  Settings::restoreSessionKey})
     {
-        static const bool ready = [] {
-            AppDelegate::prepareApplication();
-            return true;
-        }();
-        (void)ready;
+        AppDelegate::prepareApplication();
         if (sample.lib)
             q = QuranText::load(*sample.lib);
     }

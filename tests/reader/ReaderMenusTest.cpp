@@ -45,11 +45,7 @@ class ReaderMenusTest : public ::testing::Test {
 protected:
     ReaderMenusTest() : prefs({Settings::indicDigitsKey, Settings::nightReadingKey})
     {
-        static const bool ready = [] {
-            AppDelegate::prepareApplication();
-            return true;
-        }();
-        (void)ready;
+        AppDelegate::prepareApplication();
     }
 
     void TearDown() override

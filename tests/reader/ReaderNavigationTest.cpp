@@ -46,11 +46,7 @@ protected:
         : prefs({Settings::indicDigitsKey, Settings::nightReadingKey, Settings::copyNoTashkeelKey,
                  Settings::copyNoFootnoteRefsKey})
     {
-        static const bool ready = [] {
-            AppDelegate::prepareApplication();
-            return true;
-        }();
-        (void)ready;
+        AppDelegate::prepareApplication();
         previousBeep = Beep::setHook([this] { ++beeps; });
     }
     ~ReaderNavigationTest() override { Beep::setHook(previousBeep); }

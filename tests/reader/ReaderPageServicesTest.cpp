@@ -39,11 +39,7 @@ protected:
         : prefs({Settings::indicDigitsKey, Settings::nightReadingKey, Settings::copyNoTashkeelKey,
                  Settings::copyNoFootnoteRefsKey})
     {
-        static const bool ready = [] {
-            AppDelegate::prepareApplication();
-            return true;
-        }();
-        (void)ready;
+        AppDelegate::prepareApplication();
     }
 
     std::unique_ptr<ReaderView> reader(std::int64_t book, std::optional<std::int64_t> seq,

@@ -44,11 +44,7 @@ protected:
         : prefs({Settings::indicDigitsKey, Settings::nightReadingKey, Settings::readerSizeKey,
                  Settings::restoreSessionKey})
     {
-        static const bool ready = [] {
-            AppDelegate::prepareApplication();
-            return true;
-        }();
-        (void)ready;
+        AppDelegate::prepareApplication();
     }
 
     void TearDown() override
