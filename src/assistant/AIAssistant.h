@@ -1,13 +1,66 @@
 #pragma once
 
-// Question answering over the library.
+// Question answering over the library: passage retrieval, the prompt, and the
+// records every answer is carried in.
 
+#include "assistant/AIAnswer.h"
 #include "assistant/Passage.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+namespace quorvel {
+class Library;
+}
 
 namespace quorvel::AIAssistant {
+
+// The books an answer may draw on; nothing means the whole library, an empty
+// set no book at all.
+using BookScope = std::optional<QSet<std::int64_t>>;
+
+// ---------------------------------------------------------------------------
+// Retrieval
+
+// Question words that carry no content, in normal form. "على" and "الى" are
+// stored with a final ى, which normalised words never hold, so they never
+// match: علي stays a term (it is also a personal name).
+const QSet<QString>& stop();
+// Phrases that make a question a request for a ruling, in the order tried.
+const QStringList& rulingMarks();
+// The window `retrieve` cuts each page to, in characters.
+inline std::atomic<int> windowChars{1500};
+
+// The question's content words: normalised, at least three characters, not
+// stop words, each once, in order of first appearance.
+QStringList terms(const QString& text);
+
+// True when the normalised question contains a normalised ruling mark. The
+// mark "حكم " loses its space to normalisation, so it also matches inside
+// words such as الحكمة.
+bool isRuling(const QString& question);
+
+// `text` itself when it holds at most `max` characters; else about `max`
+// UTF-16 units around the densest cluster of the terms (the text's start when
+// none occurs), widened to whole words, with "… " / " …" where it cuts.
+QString window(const QString& text, const QStringList& terms, int max);
+
+// At most `k` passages for the question, numbered from 1, at most `perBook`
+// from one book, only from scope books: the hybrid hits when the shared
+// semantic index is loaded, then full-text hits requiring every term, then
+// any term, while fewer than `k` pages are found. Nothing when the question
+// has no content words or no search connection opens.
+QList<Passage> retrieve(const Library& lib, const QString& question, int k,
+                        const BookScope& scope = std::nullopt, int perBook = 2);
+
+// ---------------------------------------------------------------------------
+// Prompt
 
 // The context budget of a prompt, in user-perceived characters.
 inline constexpr int promptBudget = 9000;
