@@ -144,11 +144,11 @@ inline icu::UnicodeString view(const QString& text)
                               int32_t(text.size()));
 }
 
-// Runs `onMatch(start, end)` for every match of `re` in `text`, left to right.
-// A matcher error (the backtrack stack or time limit) ends the walk: what was
-// found so far stands.
+// Runs `onMatch(matcher, start, end)` for every match of `re` in `text`, left
+// to right. A matcher error (the backtrack stack or time limit) ends the walk:
+// what was found so far stands.
 template <typename F>
-void forEachMatch(const Regex& re, const QString& text, F onMatch)
+void forEachMatcher(const Regex& re, const QString& text, F onMatch)
 {
     // ICU indexes with 32-bit integers; longer texts are outside its reach.
     if (text.size() > std::numeric_limits<int32_t>::max())
@@ -163,9 +163,18 @@ void forEachMatch(const Regex& re, const QString& text, F onMatch)
         const int32_t end = matcher->end(status);
         if (U_FAILURE(status))
             return;
-        if (!onMatch(qsizetype(start), qsizetype(end)))
+        if (!onMatch(*matcher, qsizetype(start), qsizetype(end)))
             return;
     }
+}
+
+// The same walk with the match's ends only.
+template <typename F>
+void forEachMatch(const Regex& re, const QString& text, F onMatch)
+{
+    forEachMatcher(re, text, [&](icu::RegexMatcher&, qsizetype start, qsizetype end) {
+        return onMatch(start, end);
+    });
 }
 
 } // namespace
@@ -201,6 +210,27 @@ QList<Range> allMatches(const Regex& re, const QString& text)
     QList<Range> found;
     forEachMatch(re, text, [&](qsizetype start, qsizetype end) {
         found.append(Range{start, end - start});
+        return true;
+    });
+    return found;
+}
+
+QList<Match> allMatchesWithGroups(const Regex& re, const QString& text)
+{
+    QList<Match> found;
+    forEachMatcher(re, text, [&](icu::RegexMatcher& matcher, qsizetype start, qsizetype end) {
+        Match match{Range{start, end - start}, {}};
+        const int32_t count = matcher.groupCount();
+        for (int32_t g = 1; g <= count; ++g) {
+            UErrorCode status = U_ZERO_ERROR;
+            const int32_t from = matcher.start(g, status);
+            const int32_t to = matcher.end(g, status);
+            if (U_FAILURE(status) || from < 0)
+                match.groups.append(std::nullopt);
+            else
+                match.groups.append(Range{qsizetype(from), qsizetype(to - from)});
+        }
+        found.append(std::move(match));
         return true;
     });
     return found;

@@ -118,6 +118,17 @@ std::optional<Range> firstMatch(const Regex& re, const QString& text);
 // Every match of `re` in `text`, left to right, not overlapping.
 QList<Range> allMatches(const Regex& re, const QString& text);
 
+// A match with its capture groups: groups[0] is group 1; a group that took
+// no part in the match is nothing.
+struct Match
+{
+    Range whole;
+    QList<std::optional<Range>> groups;
+};
+
+// Every match of `re` in `text` with its groups, left to right, not overlapping.
+QList<Match> allMatchesWithGroups(const Regex& re, const QString& text);
+
 // The pieces between successive matches: n matches give n + 1 pieces, empty
 // ones included (a match at the very start gives an empty first piece).
 QStringList split(const Regex& re, const QString& text);
