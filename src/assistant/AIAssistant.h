@@ -4,6 +4,8 @@
 // records every answer is carried in.
 
 #include "assistant/AIAnswer.h"
+#include "assistant/AIMode.h"
+#include "assistant/LocalLLM.h"
 #include "assistant/Passage.h"
 
 #include <QList>
@@ -58,6 +60,44 @@ QString window(const QString& text, const QStringList& terms, int max);
 // has no content words or no search connection opens.
 QList<Passage> retrieve(const Library& lib, const QString& question, int k,
                         const BookScope& scope = std::nullopt, int perBook = 2);
+
+// ---------------------------------------------------------------------------
+// Extractive sentences
+
+// At most `k` verbatim sentences of the passages that share the most content
+// words with the question, each with its passage's number: sentences of 25
+// to 420 characters, a term counting once when it occurs inside a word;
+// higher scores first, then shorter, then in passage order; a sentence whose
+// normalised start repeats an earlier one is dropped.
+QList<ExtractedSentence> extractive(const QString& question, const QList<Passage>& passages, int k);
+
+// ---------------------------------------------------------------------------
+// Grounding
+
+// Phrases by which a reply says the passages do not hold the answer, looked
+// for normalised in the normalised reply and as written in the lower-cased one.
+const QStringList& notFoundMarks();
+
+// The model's reply checked against the passages it was shown: each
+// quotation found in a passage (every piece of it, split at ellipses) is put
+// on its own line as «…» [n], each other quotation removed, markers of
+// passages that do not exist deleted; with the counts, whether the reply
+// says the answer is not in the context, and whether its own wording is
+// mostly words of the passages it quoted (of all passages when it quoted
+// none).
+Grounded ground(const QString& reply, const QList<Passage>& passages);
+
+// ---------------------------------------------------------------------------
+// Answering
+
+// Turns a question into an answer, never failing: data questions go to the
+// data answers, the six report modes to report answering, the others
+// retrieve passages (8 for a report, else 5), pick sentences, and ask the
+// local model once when it is ready, keeping only what the passages support.
+// A failure becomes the answer's note. Blocks: run it off the GUI thread.
+// `onDelta` receives the model's streamed reply on the calling thread.
+AIAnswer run(const Library& lib, const QString& question, AIMode mode, const BookScope& scope = std::nullopt,
+             const LocalLLM::DeltaHandler& onDelta = {});
 
 // ---------------------------------------------------------------------------
 // Prompt
