@@ -1,0 +1,128 @@
+#include "assistant/AIAssistant.h"
+
+#include "core/Arabic.h"
+#include "core/DistFetch.h"
+#include "core/SmartUtil.h"
+
+namespace quorvel::AIAssistant {
+
+namespace {
+
+// Passages asked of retrieval: more for a research report.
+constexpr int answerPassages = 5;
+constexpr int reportPassages = 8;
+constexpr int passagesPerBook = 2;
+constexpr int extractiveSentences = 4;
+constexpr int replyTokens = 500;
+
+const QString notFoundText = QStringLiteral(
+    "لم أجد في المصادر المتاحة ما يجيب عن هذا السؤال. جرّب صياغة أخرى أو كلمات أوضح.");
+const QString chatFailedNote = QStringLiteral("تعذّر الاتصال بالنموذج: ");
+const QString modelNotFoundNote = QStringLiteral(
+    "لم يجد النموذج جوابا صريحا في المصادر التي راجعها؛ هذه أقرب النصوص إلى سؤالك.");
+const QString removedQuotesBefore = QStringLiteral("حُذف ");
+const QString removedQuotesAfter = QStringLiteral(" اقتباس لم يطابق مصدره.");
+const QString quotesOnlyHeader = QStringLiteral("أقرب ما في المصادر إلى سؤالك:\n");
+const QString unsupportedProseNote = QStringLiteral("حُذف من كلام النموذج ما لا تسنده المصادر.");
+const QString noQuotationNote = QStringLiteral("لم يستشهد النموذج بنص يطابق مصادره، فعرضت النصوص نفسها.");
+const QString notAvailableNote = QStringLiteral("هذا النوع من الإجابة غير متاح بعد في هذه النسخة.");
+
+// A verified quotation line of a grounded text.
+const PyRegex::Regex& quotationLine()
+{
+    static const PyRegex::Regex re = PyRegex::compile(QStringLiteral("«[^»]+» \\[\\d+\\]"));
+    return re;
+}
+
+QString quotationLines(const QString& text)
+{
+    QStringList lines;
+    for (const PyRegex::Range& r : PyRegex::allMatches(quotationLine(), text))
+        lines << text.mid(r.start, r.length);
+    return lines.join(u'\n');
+}
+
+// The description of whatever the chat threw, as the user is shown it.
+QString describeFailure(const std::exception& error)
+{
+    if (const auto* llm = dynamic_cast<const LocalLLM::LLMError*>(&error))
+        return llm->description();
+    return Dist::describe(error);
+}
+
+AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, const BookScope& scope,
+                    const LocalLLM::DeltaHandler& onDelta)
+{
+    const int k = mode == AIMode::report ? reportPassages : answerPassages;
+    AIAnswer answer{mode, question, retrieve(lib, question, k, scope, passagesPerBook)};
+    answer.isRuling = isRuling(question);
+    answer.extractive = extractive(question, answer.passages, extractiveSentences);
+
+    if (answer.passages.isEmpty()) {
+        answer.text = notFoundText;
+        answer.verifiedAll = true;
+        return answer;
+    }
+    if (!LocalLLM::ready())
+        return answer;
+
+    const QString prompt = kashifPrompt(question, answer.passages, promptBudget);
+    QString reply;
+    try {
+        reply = LocalLLM::chat(QString(), prompt, replyTokens, onDelta);
+    } catch (const std::exception& error) {
+        answer.note = chatFailedNote + describeFailure(error);
+        return answer;
+    }
+
+    const Grounded g = ground(reply, answer.passages);
+    answer.rawText = reply;
+    answer.quoteCount = g.quotes;
+    answer.failedQuotes = g.failed;
+    if (g.notFound) {
+        answer.note = modelNotFoundNote;
+    } else if (g.quotes > 0 && g.faithful) {
+        answer.text = g.text;
+        answer.verifiedAll = g.failed == 0;
+        answer.tier = 1;
+        if (g.failed > 0)
+            answer.note = removedQuotesBefore + Arabic::num(g.failed) + removedQuotesAfter;
+    } else if (g.quotes > 0) {
+        answer.text = quotesOnlyHeader + quotationLines(g.text);
+        answer.verifiedAll = true;
+        answer.tier = 1;
+        answer.note = unsupportedProseNote;
+    } else {
+        answer.quoteCount = 0;
+        answer.note = noQuotationNote;
+    }
+    return answer;
+}
+
+} // namespace
+
+AIAnswer run(const Library& lib, const QString& question, AIMode mode, const BookScope& scope,
+             const LocalLLM::DeltaHandler& onDelta)
+{
+    switch (mode) {
+    case AIMode::data:
+    case AIMode::views:
+    case AIMode::biography:
+    case AIMode::term:
+    case AIMode::history:
+    case AIMode::takhrij:
+    case AIMode::sources: {
+        // Data answers and reports are not part of this build yet.
+        AIAnswer answer{mode, question, {}};
+        answer.note = notAvailableNote;
+        return answer;
+    }
+    case AIMode::automatic:
+    case AIMode::answer:
+    case AIMode::report:
+        break;
+    }
+    return answerPath(lib, question, mode, scope, onDelta);
+}
+
+} // namespace quorvel::AIAssistant
