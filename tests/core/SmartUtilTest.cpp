@@ -84,6 +84,20 @@ TEST(PyRegex, splitKeepsEmptyEdgePiecesAndRangesAreUtf16)
     EXPECT_EQ(PyRegex::firstMatch(PyRegex::compile("b+"), emoji + "abbc"), (PyRegex::Range{3, 2}));
 }
 
+TEST(PyRegex, groupsAreUtf16RangesAndAGroupThatTookNoPartIsNothing)
+{
+    const auto matches = PyRegex::allMatchesWithGroups(PyRegex::compile("\\[(\\d+)\\](x)?"), emoji + "[12]x [٣]");
+    ASSERT_EQ(matches.size(), 2);
+    EXPECT_EQ(matches[0].whole, (PyRegex::Range{2, 5}));
+    ASSERT_EQ(matches[0].groups.size(), 2);
+    EXPECT_EQ(matches[0].groups[0], (PyRegex::Range{3, 2}));
+    EXPECT_EQ(matches[0].groups[1], (PyRegex::Range{6, 1}));
+    // \d is any decimal digit.
+    EXPECT_EQ(matches[1].groups[0], (PyRegex::Range{9, 1}));
+    EXPECT_FALSE(matches[1].groups[1]);
+    EXPECT_TRUE(PyRegex::allMatchesWithGroups(PyRegex::compile("(a)"), "bcd").isEmpty());
+}
+
 TEST(PyRegex, subReplacesEveryMatchLiterally)
 {
     const auto re = PyRegex::compile("(o)");
