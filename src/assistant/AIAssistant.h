@@ -53,6 +53,11 @@ bool isRuling(const QString& question);
 // none occurs), widened to whole words, with "… " / " …" where it cuts.
 QString window(const QString& text, const QStringList& terms, int max);
 
+// The full-text group of each term: its stem (without the article when the
+// term is long enough) behind each clitic, as quoted prefix queries joined by
+// OR. The passes join the groups with AND, then with OR.
+QStringList termGroups(const QStringList& terms);
+
 // At most `k` passages for the question, numbered from 1, at most `perBook`
 // from one book, only from scope books: the hybrid hits when the shared
 // semantic index is loaded, then full-text hits requiring every term, then

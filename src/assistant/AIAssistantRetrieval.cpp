@@ -151,6 +151,15 @@ QString window(const QString& text, const QStringList& words, int max)
     return out;
 }
 
+QStringList termGroups(const QStringList& terms)
+{
+    QStringList groups;
+    groups.reserve(terms.size());
+    for (const QString& term : terms)
+        groups << termGroup(term);
+    return groups;
+}
+
 QList<Passage> retrieve(const Library& lib, const QString& question, int k, const BookScope& scope,
                         int perBook)
 {
@@ -161,9 +170,7 @@ QList<Passage> retrieve(const Library& lib, const QString& question, int k, cons
     if (!db)
         return {};
 
-    QStringList groups;
-    for (const QString& term : t)
-        groups << termGroup(term);
+    const QStringList groups = termGroups(t);
     const auto inScope = [&](std::int64_t bookId) { return !scope || scope->contains(bookId); };
 
     QList<std::pair<std::int64_t, std::int64_t>> candidates; // (page id, book id) as found
