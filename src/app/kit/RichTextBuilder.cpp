@@ -105,6 +105,14 @@ RichTextBuilder::RichTextBuilder() : document_(std::make_unique<QTextDocument>()
     cursor_ = QTextCursor(document_.get());
 }
 
+RichTextBuilder::RichTextBuilder(QTextDocument* target) : target_(target)
+{
+    Q_ASSERT(target_);
+    cursor_ = QTextCursor(target_);
+    cursor_.movePosition(QTextCursor::End);
+    start_ = cursor_.position();
+}
+
 RichTextBuilder::~RichTextBuilder() = default;
 
 void RichTextBuilder::append(const QString& text, const QTextCharFormat& chars, const QTextBlockFormat& block)
@@ -128,7 +136,7 @@ void RichTextBuilder::append(const QString& text, const QTextCharFormat& chars, 
         from = to + 1;
     }
     text_ += text;
-    Q_ASSERT(cursor_.position() == text_.size());
+    Q_ASSERT(cursor_.position() == start_ + text_.size());
 }
 
 void RichTextBuilder::appendLink(const QString& text, const QString& href, QTextCharFormat chars,
@@ -143,14 +151,15 @@ void RichTextBuilder::merge(qsizetype start, qsizetype length, const QTextCharFo
 {
     if (length <= 0 || start < 0 || start + length > text_.size())
         return;
-    QTextCursor range(document_.get());
-    range.setPosition(int(start));
-    range.setPosition(int(start + length), QTextCursor::KeepAnchor);
+    QTextCursor range(document());
+    range.setPosition(int(start_ + start));
+    range.setPosition(int(start_ + start + length), QTextCursor::KeepAnchor);
     range.mergeCharFormat(format);
 }
 
 std::unique_ptr<QTextDocument> RichTextBuilder::take()
 {
+    Q_ASSERT(!target_);
     cursor_ = QTextCursor();
     text_.clear();
     auto document = std::move(document_);

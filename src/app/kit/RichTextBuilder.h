@@ -68,6 +68,10 @@ QRectF rangeRect(QTextDocument& document, qsizetype start, qsizetype length);
 class RichTextBuilder {
 public:
     RichTextBuilder();
+    // Appends to the end of a document the builder does not own (a view's
+    // transcript): text(), length() and merge() then count from where the
+    // builder began.
+    explicit RichTextBuilder(QTextDocument* target);
     ~RichTextBuilder();
     RichTextBuilder(const RichTextBuilder&) = delete;
     RichTextBuilder& operator=(const RichTextBuilder&) = delete;
@@ -82,16 +86,21 @@ public:
     // Merges `format` into the characters of [start, start + length).
     void merge(qsizetype start, qsizetype length, const QTextCharFormat& format);
 
+    // Where the builder's text begins in its document.
+    qsizetype start() const { return start_; }
     // Everything appended so far, as plain text.
     const QString& text() const { return text_; }
     qsizetype length() const { return text_.size(); }
 
-    QTextDocument* document() const { return document_.get(); }
-    // Hands the document over; the builder is empty afterwards.
+    QTextDocument* document() const { return target_ ? target_ : document_.get(); }
+    // Hands the document over; the builder is empty afterwards. Not for a
+    // builder over a document it does not own.
     std::unique_ptr<QTextDocument> take();
 
 private:
     std::unique_ptr<QTextDocument> document_;
+    QTextDocument* target_ = nullptr;
+    qsizetype start_ = 0;
     QTextCursor cursor_;
     QString text_;
 };
