@@ -1,0 +1,408 @@
+#include "assistant/DataQA.h"
+
+#include "assistant/Reports.h"
+#include "core/Arabic.h"
+#include "core/Library.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <map>
+
+namespace quorvel::DataQA {
+
+namespace {
+
+constexpr qsizetype maxTerms = 4;
+constexpr int maxCentury = 19;
+constexpr int maxLimit = 500;
+// A word shorter than this is never matched against names.
+constexpr qsizetype minCandidateLength = 3;
+// An article is dropped from a word only when a stem of 3 letters remains.
+constexpr qsizetype minArticleWordLength = 5;
+
+const QString& space()
+{
+    static const QString s = QStringLiteral(" ");
+    return s;
+}
+
+const QStringList& triggerWords()
+{
+    static const QStringList words{QStringLiteral("كلمه"), QStringLiteral("ورود"), QStringLiteral("وردت"),
+                                   QStringLiteral("لفظ"),  QStringLiteral("ذكر"),  QStringLiteral("لفظه")};
+    return words;
+}
+
+const QStringList& followWords()
+{
+    static const QStringList words{QStringLiteral("كلمه"), QStringLiteral("لفظ"), QStringLiteral("لفظه")};
+    return words;
+}
+
+const QStringList& stopWords()
+{
+    static const QStringList words{QStringLiteral("في"),   QStringLiteral("حسب"), QStringLiteral("عبر"),
+                                   QStringLiteral("لكل"),  QStringLiteral("بين"), QStringLiteral("من"),
+                                   QStringLiteral("عند"),  QStringLiteral("داخل"), QStringLiteral("خلال")};
+    return words;
+}
+
+const QStringList& centuryPhrases()
+{
+    static const QStringList p{QStringLiteral("حسب القرن"),  QStringLiteral("لكل قرن"),    QStringLiteral("في كل قرن"),
+                               QStringLiteral("عبر القرون"), QStringLiteral("حسب القرون"), QStringLiteral("على القرون"),
+                               QStringLiteral("القرون")};
+    return p;
+}
+
+const QStringList& categoryPhrases()
+{
+    static const QStringList p{QStringLiteral("حسب القسم"),   QStringLiteral("لكل قسم"),     QStringLiteral("حسب الاقسام"),
+                               QStringLiteral("في كل قسم"),   QStringLiteral("حسب الموضوع"), QStringLiteral("على الاقسام"),
+                               QStringLiteral("الاقسام")};
+    return p;
+}
+
+const QStringList& authorPhrases()
+{
+    static const QStringList p{QStringLiteral("حسب المؤلف"), QStringLiteral("لكل مؤلف"), QStringLiteral("حسب المؤلفين")};
+    return p;
+}
+
+const QStringList& bookPhrases()
+{
+    static const QStringList p{QStringLiteral("حسب الكتاب"), QStringLiteral("في كل كتاب"), QStringLiteral("لكل كتاب"),
+                               QStringLiteral("حسب الكتب")};
+    return p;
+}
+
+const QStringList& statisticsPhrases()
+{
+    static const QStringList p{QStringLiteral("احصاءات المكتبه"), QStringLiteral("احصاء المكتبه"),
+                               QStringLiteral("احصائيات المكتبه"), QStringLiteral("عن المكتبه"),
+                               QStringLiteral("حجم المكتبه")};
+    return p;
+}
+
+const QStringList& authorListWords()
+{
+    static const QStringList p{QStringLiteral("المؤلفين"), QStringLiteral("مؤلفي"), QStringLiteral("العلماء"),
+                               QStringLiteral("مؤلفا"), QStringLiteral("المؤلفون")};
+    return p;
+}
+
+const QHash<QString, int>& numberWords()
+{
+    static const QHash<QString, int> words{
+        {QStringLiteral("عشره"), 10},  {QStringLiteral("عشرين"), 20}, {QStringLiteral("ثلاثين"), 30},
+        {QStringLiteral("خمسين"), 50}, {QStringLiteral("خمسه"), 5},   {QStringLiteral("مئه"), 100}};
+    return words;
+}
+
+bool isDisplaySeparator(QChar c)
+{
+    static const QString marks = QStringLiteral("«»\"“”؟?!.،,:");
+    return c.isSpace() || marks.contains(c);
+}
+
+// The value of a word written as an optionally signed integer in any digits.
+std::optional<std::int64_t> readInteger(const QString& word)
+{
+    const QString latin = Arabic::latinDigits(word);
+    qsizetype i = 0;
+    if (!latin.isEmpty() && (latin[0] == u'+' || latin[0] == u'-'))
+        i = 1;
+    if (i == latin.size())
+        return std::nullopt;
+    for (qsizetype k = i; k < latin.size(); ++k) {
+        if (latin[k] < u'0' || latin[k] > u'9')
+            return std::nullopt;
+    }
+    bool ok = false;
+    const qlonglong v = latin.toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return v;
+}
+
+QStringList wordsOf(const QString& normal)
+{
+    return normal.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+void addQuotedTerms(const QString& question, Request& req)
+{
+    static const std::array<std::pair<QString, QString>, 3> pairs{{
+        {QStringLiteral("«"), QStringLiteral("»")},
+        {QStringLiteral("\""), QStringLiteral("\"")},
+        {QStringLiteral("“"), QStringLiteral("”")},
+    }};
+    // Every pair scans the whole question, so text inside two kinds of
+    // marks is found twice.
+    for (const auto& [open, close] : pairs) {
+        qsizetype from = 0;
+        while (true) {
+            const qsizetype start = question.indexOf(open, from);
+            if (start < 0)
+                break;
+            const qsizetype inner = start + open.size();
+            const qsizetype end = question.indexOf(close, inner);
+            if (end < 0)
+                break;
+            const QString term = Arabic::normalize(question.sliced(inner, end - inner));
+            if (!term.isEmpty())
+                req.terms.append(term);
+            from = end + close.size();
+        }
+    }
+}
+
+void addTriggeredTerms(const QStringList& words, Request& req)
+{
+    const auto trigger = std::find_if(words.begin(), words.end(),
+                                      [](const QString& w) { return triggerWords().contains(w); });
+    if (trigger == words.end())
+        return;
+    qsizetype at = (trigger - words.begin()) + 1;
+    if (at < words.size() && followWords().contains(words[at]))
+        ++at;
+    QStringList phrase;
+    for (; at < words.size(); ++at) {
+        const QString& w = words[at];
+        if (stopWords().contains(w))
+            break;
+        // "الصبر والشكر": a word opening with و starts the next term.
+        if (w.startsWith(u'و') && w.size() >= 4 && !phrase.isEmpty()) {
+            req.terms.append(phrase.join(space()));
+            phrase = {w.sliced(1)};
+            continue;
+        }
+        phrase.append(w);
+    }
+    if (!phrase.isEmpty())
+        req.terms.append(phrase.join(space()));
+}
+
+void addShown(const QString& question, Request& req)
+{
+    QHash<QString, QString> written;
+    QString piece;
+    const auto record = [&] {
+        if (!piece.isEmpty())
+            written.insert(Arabic::normalize(piece), piece);
+        piece.clear();
+    };
+    for (const QChar c : question) {
+        if (isDisplaySeparator(c))
+            record();
+        else
+            piece.append(c);
+    }
+    record();
+    for (const QString& term : req.terms) {
+        QStringList out;
+        for (const QString& w : wordsOf(term)) {
+            if (auto it = written.constFind(w); it != written.cend())
+                out.append(*it);
+            else if (auto with = written.constFind(QStringLiteral("و") + w); with != written.cend())
+                out.append(with->sliced(1));
+            else
+                out.append(w);
+        }
+        req.shown.append(out.join(space()));
+    }
+}
+
+std::optional<int> centuryOf(const QStringList& words)
+{
+    const auto at = std::find_if(words.begin(), words.end(), [](const QString& w) {
+        return w == QStringLiteral("القرن") || w == QStringLiteral("قرن");
+    });
+    if (at == words.end() || at + 1 == words.end())
+        return std::nullopt;
+    const QString& next = *(at + 1);
+    QString key = next;
+    if (at + 2 != words.end() && *(at + 2) == QStringLiteral("عشر"))
+        key += QStringLiteral(" عشر");
+    const auto& ords = ordinals();
+    for (int k = 1; k < int(ords.size()); ++k) {
+        if (key == ords[k])
+            return k;
+    }
+    if (const auto n = readInteger(next); n && *n >= 1 && *n <= maxCentury)
+        return int(*n);
+    return std::nullopt;
+}
+
+void chooseAuthorOrCategories(const Library& library, const QStringList& candidates, Request& req)
+{
+    const auto catalog = library.catalog();
+    if (candidates.size() >= 2) {
+        QHash<std::int64_t, int> bookCount;
+        for (const Book& b : catalog->books) {
+            if (b.authorId)
+                ++bookCount[*b.authorId];
+        }
+        // Visited by ascending id, so that among authors with as many books
+        // the same one is chosen every time.
+        std::map<std::int64_t, const Author*> byId;
+        for (auto it = catalog->authors.cbegin(); it != catalog->authors.cend(); ++it)
+            byId.emplace(it.key(), &it.value());
+        std::optional<std::int64_t> best;
+        int bestBooks = -1;
+        for (const auto& [id, author] : byId) {
+            const QString name = Arabic::normalize(author->name);
+            const bool all = std::all_of(candidates.begin(), candidates.end(),
+                                         [&](const QString& c) { return name.contains(c); });
+            if (!all)
+                continue;
+            const int n = bookCount.value(id);
+            if (n > bestBooks) {
+                best = id;
+                bestBooks = n;
+            }
+        }
+        if (best) {
+            req.authorId = best;
+            return;
+        }
+    }
+    if (candidates.isEmpty())
+        return;
+    QStringList stems;
+    for (const QString& c : candidates) {
+        const bool article = c.startsWith(QStringLiteral("ال")) && c.size() >= minArticleWordLength;
+        stems.append(article ? c.sliced(2) : c);
+    }
+    QSet<std::int64_t> books;
+    bool any = false;
+    for (const Category& cat : catalog->categories) {
+        const QString name = Arabic::normalize(cat.name);
+        const bool hit = std::any_of(stems.begin(), stems.end(), [&](const QString& s) { return name.contains(s); });
+        if (!hit)
+            continue;
+        any = true;
+        for (const std::int64_t id : cat.bookIds)
+            books.insert(id);
+    }
+    if (any)
+        req.categories = books;
+}
+
+} // namespace
+
+const std::array<QString, 16>& ordinals()
+{
+    static const std::array<QString, 16> words{
+        QString(),
+        QStringLiteral("الاول"), QStringLiteral("الثاني"), QStringLiteral("الثالث"), QStringLiteral("الرابع"),
+        QStringLiteral("الخامس"), QStringLiteral("السادس"), QStringLiteral("السابع"), QStringLiteral("الثامن"),
+        QStringLiteral("التاسع"), QStringLiteral("العاشر"), QStringLiteral("الحادي عشر"), QStringLiteral("الثاني عشر"),
+        QStringLiteral("الثالث عشر"), QStringLiteral("الرابع عشر"), QStringLiteral("الخامس عشر")};
+    return words;
+}
+
+const QSet<QString>& commandWords()
+{
+    static const QSet<QString> words = [] {
+        static const char16_t* const raw[] = {
+            u"جدول", u"جدولا", u"بجدول", u"قائمة", u"بقائمة", u"عدد", u"أعداد", u"كم", u"مرة", u"مرات",
+            u"إحصاء", u"إحصاءات", u"إحصائيات", u"توزيع", u"قارن", u"مقارنة", u"رسم", u"بياني", u"أكثر", u"أقل",
+            u"أهم", u"أول", u"ترتيب", u"رتب", u"حسب", u"لكل", u"كل", u"في", u"من", u"على",
+            u"عن", u"إلى", u"الكتب", u"كتب", u"بكتب", u"كتاب", u"الكتاب", u"المؤلفين", u"المؤلفون", u"مؤلفي",
+            u"مؤلفا", u"المؤلف", u"مؤلفات", u"العلماء", u"القرن", u"القرون", u"قرن", u"القسم", u"الأقسام", u"قسم",
+            u"أقسام", u"الموضوع", u"صفحة", u"صفحات", u"الصفحات", u"وردت", u"ورد", u"ورود", u"كلمة", u"لفظ",
+            u"ذكر", u"مكتبة", u"المكتبة", u"اعرض", u"أعطني", u"أريد", u"هات", u"ما", u"هي", u"هو",
+            u"بين", u"عبر", u"مرتبة", u"مرتبين", u"بالوفاة", u"الهجري", u"و", u"عشر"};
+        static_assert(std::size(raw) == 78);
+        QSet<QString> out;
+        for (const char16_t* w : raw)
+            out.insert(Arabic::normalize(QString::fromUtf16(w)));
+        for (const QString& ordinal : ordinals()) {
+            for (const QString& w : ordinal.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                out.insert(Arabic::normalize(w));
+        }
+        return out;
+    }();
+    return words;
+}
+
+bool has(const QString& q, const QStringList& phrases)
+{
+    const QString padded = space() + q + space();
+    return std::any_of(phrases.begin(), phrases.end(), [&](const QString& p) {
+        return padded.contains(space() + Arabic::normalize(p) + space());
+    });
+}
+
+int century(std::optional<std::int64_t> year)
+{
+    if (!year || *year < 2)
+        return 0;
+    return int((*year - 1) / 100 + 1);
+}
+
+int centuryIndex(const QString& label)
+{
+    if (label == QStringLiteral("غير محدد"))
+        return 999;
+    const auto& names = Reports::centuryNames();
+    for (int i = 1; i < int(names.size()); ++i) {
+        if (label == QStringLiteral("القرن ") + names[i])
+            return i;
+    }
+    return 998;
+}
+
+Request parse(const Library& library, const QString& question)
+{
+    Request req;
+    const QString q = Arabic::normalize(question);
+    const QStringList words = wordsOf(q);
+
+    addQuotedTerms(question, req);
+    if (req.terms.isEmpty())
+        addTriggeredTerms(words, req);
+    if (req.terms.size() > maxTerms)
+        req.terms.resize(maxTerms);
+    addShown(question, req);
+
+    if (has(q, centuryPhrases()))
+        req.dim = Dim::century;
+    else if (has(q, categoryPhrases()))
+        req.dim = Dim::category;
+    else if (has(q, authorPhrases()))
+        req.dim = Dim::author;
+    else if (has(q, bookPhrases()))
+        req.dim = Dim::book;
+    req.wantStats = has(q, statisticsPhrases());
+    req.wantAuthors = req.terms.isEmpty() && has(q, authorListWords());
+    req.centuryFilter = centuryOf(words);
+
+    for (const QString& w : words) {
+        if (const auto n = readInteger(w); n && *n >= 1 && *n <= maxLimit && !req.limit
+            && (!req.centuryFilter || *n != *req.centuryFilter)) {
+            req.limit = int(*n);
+        } else if (const auto it = numberWords().constFind(w); it != numberWords().cend()) {
+            // A number written as a word is deliberate and wins.
+            req.limit = *it;
+        }
+    }
+
+    QSet<QString> termWords;
+    for (const QString& t : req.terms) {
+        for (const QString& w : wordsOf(t))
+            termWords.insert(w);
+    }
+    QStringList candidates;
+    for (const QString& w : words) {
+        if (w.size() >= minCandidateLength && !commandWords().contains(w) && !termWords.contains(w)
+            && !readInteger(w))
+            candidates.append(w);
+    }
+    chooseAuthorOrCategories(library, candidates, req);
+    return req;
+}
+
+} // namespace quorvel::DataQA
