@@ -3,6 +3,8 @@
 
 #include "mcp/MCPServer.h"
 
+#include "assistant/DataQA.h"
+#include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Numbers.h"
 
@@ -185,11 +187,41 @@ MCPServer::Value MCPServer::findAuthor(const Args& args, Library& lib)
     return Value{{"total", matches.size()}, {"count", authors.size()}, {"authors", std::move(authors)}};
 }
 
-MCPServer::Value MCPServer::libraryData(const Args&, Library&)
+MCPServer::Value MCPServer::libraryData(const Args& args, Library& lib)
 {
-    // Data questions are answered by the assistant's data tables, which this
-    // build does not contain yet.
-    fail(QStringLiteral("أداة library_data غير متاحة بعد في هذه النسخة."));
+    const QString question = args.str("question").value_or(QString());
+    const AIAnswer answer = DataQA::run(lib, question);
+    if (answer.tables.isEmpty())
+        fail(answer.text.isEmpty() ? QStringLiteral("لم أفهم المطلوب. جرب مثلا: عدد الكتب حسب القرن، أو: كم مرة وردت "
+                                                    "كلمة الزكاة حسب القسم.")
+                                   : answer.text);
+
+    // Cells carry display digits grouped by "٬"; the client gets plain numbers.
+    const auto cell = [](const QString& text) {
+        QString latin = Arabic::latinDigits(text);
+        latin.remove(QChar(0x066C));
+        return Json::utf8(latin);
+    };
+    Value tables = Value::array();
+    for (const DataTable& table : answer.tables) {
+        Value columns = Value::array();
+        for (const QString& c : table.columns)
+            columns.push_back(cell(c));
+        Value rows = Value::array();
+        for (const QStringList& r : table.rows) {
+            Value cells = Value::array();
+            for (const QString& c : r)
+                cells.push_back(cell(c));
+            rows.push_back(std::move(cells));
+        }
+        Value t{{"title", Json::utf8(table.title)}, {"columns", std::move(columns)}, {"rows", std::move(rows)}};
+        if (table.note)
+            t["note"] = Json::utf8(*table.note);
+        tables.push_back(std::move(t));
+    }
+    return Value{{"summary", Json::utf8(answer.text)},
+                 {"source", Json::utf8(QStringLiteral("محسوب من فهرس مكتبة قورفل ونصوصها مباشرة"))},
+                 {"tables", std::move(tables)}};
 }
 
 } // namespace quorvel
