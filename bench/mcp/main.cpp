@@ -2,7 +2,10 @@
 // sample release (the Quran included) installed by the product's installer:
 // the time to the first "initialize" reply, the median and 95th-percentile
 // latency of search_library per request beside the engine's own time for the
-// same request in this process (ratio: the two 95th percentiles), and the
+// same request in this process (ratio: the two 95th percentiles), the same
+// for library_data per answer branch beside DataQA::run in this process (the
+// first call, which counts the pages of every book, apart), the term branch
+// beside its bare grouped full-text queries, and the
 // server's resident memory after 100 and after --calls calls (it must stay
 // flat).
 //
@@ -10,6 +13,7 @@
 
 #include "../common/BenchArgs.h"
 #include "../common/SampleStore.h"
+#include "assistant/DataQA.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "search/SearchEngine.h"
@@ -105,6 +109,35 @@ long residentKilobytes(qint64 pid)
     return -1;
 }
 
+struct DataQuestion {
+    const char* branch;
+    const char* question;
+    QStringList termExpressions; // the grouped full-text queries of a term question
+};
+
+// The ten attached forms of a normalised word, as the term branch matches them.
+QString forms(const QString& stem)
+{
+    QStringList out;
+    for (const char* affix : {"", "ال", "و", "وال", "ب", "بال", "ل", "لل", "ف", "فال"})
+        out << SearchEngine::quote(QString::fromUtf8(affix) + stem);
+    return out.join(QStringLiteral(" OR "));
+}
+
+std::vector<DataQuestion> dataQuestions()
+{
+    return {
+        {"statistics", "إحصاءات المكتبة", {}},
+        {"one term", "كم مرة وردت كلمة الزكاة حسب القسم", {forms(QStringLiteral("زكاه"))}},
+        {"four terms", "قارن «الصلاة» و«الزكاة» و«الصيام» و«الحج» حسب القرن",
+         {forms(QStringLiteral("صلاه")), forms(QStringLiteral("زكاه")), forms(QStringLiteral("صيام")),
+          forms(QStringLiteral("الحج"))}},
+        {"authors", "أكثر المؤلفين كتبا", {}},
+        {"book list", "قائمة الكتب", {}},
+        {"grouped", "عدد الكتب حسب القرن", {}},
+    };
+}
+
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -176,6 +209,72 @@ int main(int argc, char** argv)
         const double engineP95 = percentile(engine, 0.95);
         std::printf("%-15s %8.2f %8.2f %12.2f %12.2f %8.2f\n", request.name, percentile(over, 0.5), p95,
                     percentile(engine, 0.5), engineP95, engineP95 > 0 ? p95 / engineP95 : 0.0);
+    }
+
+    // library_data: the first call of each side counts the pages of every
+    // book once; the rounds after it reuse the counts, as a long session does.
+    {
+        const auto questions = dataQuestions();
+        QElapsedTimer timer;
+        timer.start();
+        pipe.tool(id++, "library_data", Value{{"question", questions.front().question}});
+        const double firstOver = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        DataQA::run(*lib, QString::fromUtf8(questions.front().question));
+        const double firstEngine = timer.nsecsElapsed() / 1e6;
+        std::printf("\nlibrary_data first call (page counts): %.2f ms over the pipe, %.2f ms in process\n",
+                    firstOver, firstEngine);
+        std::printf("%-15s %8s %8s %12s %12s %8s\n", "library_data", "p50 ms", "p95 ms", "DataQA p50", "DataQA p95",
+                    "ratio");
+        for (const DataQuestion& q : questions) {
+            std::vector<double> over;
+            std::vector<double> engine;
+            const QString question = QString::fromUtf8(q.question);
+            for (int round = 0; round < kRounds; ++round) {
+                timer.restart();
+                pipe.tool(id++, "library_data", Value{{"question", q.question}});
+                over.push_back(timer.nsecsElapsed() / 1e6);
+                timer.restart();
+                const AIAnswer answer = DataQA::run(*lib, question);
+                engine.push_back(timer.nsecsElapsed() / 1e6);
+                if (answer.tables.isEmpty())
+                    std::fprintf(stderr, "%s: no table\n", q.branch);
+            }
+            const double p95 = percentile(over, 0.95);
+            const double engineP95 = percentile(engine, 0.95);
+            std::printf("%-15s %8.2f %8.2f %12.2f %12.2f %8.2f\n", q.branch, percentile(over, 0.5), p95,
+                        percentile(engine, 0.5), engineP95, engineP95 > 0 ? p95 / engineP95 : 0.0);
+        }
+
+        // The term branch beside the same grouped queries on a connection of
+        // their own, as the branch opens one.
+        std::printf("\n%-15s %12s %12s %8s\n", "term branch", "DataQA p50", "bare FTS p50", "ratio");
+        for (const DataQuestion& q : questions) {
+            if (q.termExpressions.isEmpty())
+                continue;
+            std::vector<double> engine;
+            std::vector<double> bare;
+            const QString question = QString::fromUtf8(q.question);
+            for (int round = 0; round < kRounds; ++round) {
+                timer.restart();
+                DataQA::run(*lib, question);
+                engine.push_back(timer.nsecsElapsed() / 1e6);
+                timer.restart();
+                const auto conn = lib->newSearchConnection();
+                long long rows = 0;
+                for (const QString& expression : q.termExpressions)
+                    rows += conn->rows(QStringLiteral("SELECT book_id, COUNT(*) FROM pages_fts WHERE pages_fts MATCH ? "
+                                                      "GROUP BY book_id"),
+                                       {expression})
+                                .size();
+                bare.push_back(timer.nsecsElapsed() / 1e6);
+                if (rows == 0)
+                    std::fprintf(stderr, "%s: the bare query found nothing\n", q.branch);
+            }
+            const double e = percentile(engine, 0.5);
+            const double b = percentile(bare, 0.5);
+            std::printf("%-15s %12.2f %12.2f %8.2f\n", q.branch, e, b, b > 0 ? e / b : 0.0);
+        }
     }
 
     // Memory: the same mix of calls, measured early and after many more.
