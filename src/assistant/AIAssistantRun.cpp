@@ -1,5 +1,6 @@
 #include "assistant/AIAssistant.h"
 
+#include "assistant/DataQA.h"
 #include "core/Arabic.h"
 #include "core/DistFetch.h"
 #include "core/SmartUtil.h"
@@ -106,13 +107,14 @@ AIAnswer run(const Library& lib, const QString& question, AIMode mode, const Boo
 {
     switch (mode) {
     case AIMode::data:
+        return DataQA::run(lib, question);
     case AIMode::views:
     case AIMode::biography:
     case AIMode::term:
     case AIMode::history:
     case AIMode::takhrij:
     case AIMode::sources: {
-        // Data answers and reports are not part of this build yet.
+        // Reports are not part of this build yet.
         AIAnswer answer{mode, question, {}};
         answer.note = notAvailableNote;
         return answer;

@@ -1,5 +1,6 @@
 #include "DataQAFixture.h"
 
+#include "assistant/AIAssistant.h"
 #include "assistant/DataQA.h"
 #include "core/Settings.h"
 
@@ -60,6 +61,18 @@ TEST_F(DataQARun, aWordIsCountedInItsTenAttachedFormsByBook)
     EXPECT_FALSE(t.note);
     // Grouped by book, the lines name no largest group.
     EXPECT_EQ(a.text, QStringLiteral("ورد «الصبر» في ١٢ صفحة من ٣ كتب.") + closing);
+}
+
+TEST_F(DataQARun, theDataModeOfTheAssistantIsTheDataAnswer)
+{
+    const QString q = QStringLiteral("عدد الكتب حسب القرن");
+    const AIAnswer a = AIAssistant::run(*data->lib, q, AIMode::data);
+    const AIAnswer direct = ask(q);
+    EXPECT_EQ(a.mode, AIMode::data);
+    EXPECT_FALSE(a.note);
+    EXPECT_EQ(a.text, direct.text);
+    ASSERT_EQ(a.tables.size(), 1);
+    EXPECT_EQ(a.tables[0].rows, direct.tables[0].rows);
 }
 
 TEST_F(DataQARun, termsByCenturyAndByCategoryNameTheirLargestGroup)
