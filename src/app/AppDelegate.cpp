@@ -190,8 +190,7 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     // meaning-based search finds the index loaded.
     Smart::preload();
 
-    // The main menu, the snapshot harness, session restore, update checks and
-    // the downloads window join the start-up when they exist.
+    // The main menu and the snapshot harness join the start-up when they exist.
     mainWC_ = new MainWindowController(Library::shared());
 
     // A scripted run that leaves an autosave behind; none of the normal
@@ -217,6 +216,8 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         mainWC_->move(frame.topLeft());
     }
     mainWC_->show();
+    if (Settings::restoreSession())
+        mainWC_->restoreSession();
     mainWC_->raise();
     mainWC_->activateWindow();
     QPointer<MainWindowController> main = mainWC_;

@@ -1,6 +1,7 @@
 #include "app/MainWindowController.h"
 
 #include "Build.h"
+#include "app/Sessions.h"
 #include "app/SettingsWindowController.h"
 #include "app/TabStrip.h"
 #include "app/WelcomeView.h"
@@ -61,7 +62,7 @@ constexpr char kSourceTip[] = "صورة الأصل / تصدير PDF";
 constexpr char kNoQuranTitle[] = "لا يوجد مصحف في المكتبة";
 constexpr char kNoQuranText[] = "ثبت «القرآن الكريم» من نافذة التنزيلات (Ctrl+D).";
 
-constexpr char kSaveFailedTitle[] = "تعذر حفظ الجلسة";
+constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kSavedTitle[] = "حفظت الجلسة";
 constexpr char kSavedTextBefore[] = "ستستعاد التبويبات (";
 constexpr char kSavedTextAfter[] = ") عند التشغيل القادم. ولحفظها باسم تعود إليه متى شئت: ملف ← حفظ الجلسة باسم.";
@@ -97,6 +98,8 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
     autosave_.setSingleShot(true);
     autosave_.setInterval(autosaveDelayMs);
     connect(&autosave_, &QTimer::timeout, this, [this] { storeSession(sessionJSON()); });
+
+    sessions_ = new Sessions(*this);
 
     build();
     showWelcomeIfNeeded();
@@ -393,6 +396,9 @@ bool MainWindowController::restoreSession(const QString& json)
     const std::optional<Json::Value> document = Json::parse(json.toUtf8());
     if (!document || !document->is_object() || !document->contains("tabs") || !(*document)["tabs"].is_array())
         return false;
+    for (const Json::Value& entry : (*document)["tabs"])
+        if (!entry.is_object())
+            return false;
     const std::int64_t active = Json::strictInt(*document, "active").value_or(-1);
     std::optional<int> select;
     std::int64_t at = 0;
@@ -407,6 +413,12 @@ bool MainWindowController::restoreSession(const QString& json)
     if (select)
         this->select(*select);
     return true;
+}
+
+void MainWindowController::restoreSession()
+{
+    if (const std::optional<QString> stored = lib_->kv(QString::fromLatin1(sessionKey)))
+        restoreSession(*stored);
 }
 
 TabContent* MainWindowController::tabFor(const Json::Value& entry)
@@ -526,11 +538,8 @@ ReaderView* MainWindowController::wire(ReaderView* reader)
 
 void MainWindowController::nextHit(int delta)
 {
-    if (active_ < 0 || active_ >= tabs_.size())
-        return;
-    if (TabContent* content = tabs_[active_]->content())
-        if (ReaderView* reader = content->currentReader())
-            reader->nextHit(delta);
+    if (ReaderView* reader = activeReader())
+        reader->nextHit(delta);
 }
 
 void MainWindowController::runSearch(const SearchQuery& query, const std::optional<QList<SearchHit>>& preset,
@@ -661,6 +670,14 @@ void MainWindowController::openQuran(std::optional<int> sura, std::optional<int>
         if (guarded)
             guarded->focusSearch();
     });
+}
+
+ReaderView* MainWindowController::activeReader() const
+{
+    if (active_ < 0 || active_ >= tabs_.size())
+        return nullptr;
+    TabContent* content = tabs_[active_]->content();
+    return content ? content->currentReader() : nullptr;
 }
 
 QuranView* MainWindowController::activeQuran() const

@@ -34,6 +34,7 @@ class QuranText;
 class QuranView;
 class ReaderView;
 class SearchTabView;
+class Sessions;
 class TabStrip;
 class WelcomeView;
 
@@ -85,6 +86,10 @@ public:
     // no longer in the library) are left out. False when the text is not a
     // session document.
     bool restoreSession(const QString& json);
+    // Restores the session document stored under "session", when there is one.
+    void restoreSession();
+    // The named sessions: save-as, open, rename, delete and the stored list.
+    Sessions& sessions() const { return *sessions_; }
 
     void focusSearch();
 
@@ -112,6 +117,9 @@ public:
                    bool search = false);
     // The active tab's Quran view; nullptr when the active tab is another.
     QuranView* activeQuran() const;
+    // The reader the active tab shows: a book tab's, or the one a results
+    // tab shows; nullptr for other tabs or none.
+    ReaderView* activeReader() const;
 
     // Ends the application; replaceable so that tests can watch for it.
     std::function<void()> onTerminate;
@@ -176,6 +184,7 @@ private:
     QList<std::shared_ptr<TabItem>> tabs_;
     int active_ = -1;
     QTimer autosave_;
+    Sessions* sessions_ = nullptr; // a child of the window
     bool closing_ = false;
 };
 

@@ -334,7 +334,7 @@ TEST_F(MainWindowTest, explicitSaveSaysSoWhenTheSessionCannotBeWritten)
     w.openBook(1, 1);
     w.saveSession(true);
     ASSERT_EQ(dialogs.requests().size(), 1);
-    EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("تعذر حفظ الجلسة"));
+    EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("تعذر الحفظ"));
     EXPECT_TRUE(dialogs.requests()[0].hasWindow);
     EXPECT_EQ(stored.count(), 0);
     EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), std::nullopt);

@@ -1,0 +1,83 @@
+#pragma once
+
+// The named sessions of the main window: sets of tabs the user saved under a
+// name, kept newest first under the user key "sessions", and reopened,
+// renamed and deleted from the File menu. The window owns one; the menu
+// lists namedSessions() and calls the operations with the chosen entry.
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace quorvel {
+
+class MainWindowController;
+
+class Sessions : public QObject {
+    Q_OBJECT
+public:
+    struct NamedSession {
+        QString name;
+        double date = 0;  // seconds since 1970
+        QString data;     // a session document
+        std::int64_t count = 0; // tabs open when it was saved
+
+        bool operator==(const NamedSession&) const = default;
+    };
+
+    static constexpr const char* listKey = "sessions";
+    // A longer list loses its oldest entries at the next write.
+    static constexpr int storedLimit = 1000;
+    // The one backup kept of the tabs a named session replaced.
+    static constexpr const char* backupPrefix = "قبل فتح ";
+
+    explicit Sessions(MainWindowController& main);
+
+    // The stored list, newest first; entries of equal date keep their
+    // stored order. Empty when nothing readable is stored.
+    QList<NamedSession> namedSessions() const;
+    // Writes the first storedLimit entries in the given order; false when
+    // the write failed.
+    bool storeSessions(const QList<NamedSession>& sessions);
+
+    // The save-as dialogue: asks for a name (offering the active tab's title
+    // and the time) and keeps the open tabs under it. Refuses with a message
+    // when no tab is open.
+    void saveNamedSession();
+    // Adds an entry for a session document, dated now, counting the open
+    // tabs; an entry of the same name is replaced.
+    bool storeNamedSession(const QString& name, const QString& data);
+    // Replaces the open tabs by those of a named session, first keeping the
+    // open ones as the single backup entry.
+    void openNamedSession(const NamedSession& session);
+    // The rename dialogue for an entry; renaming onto another entry's name
+    // replaces that entry.
+    void renameNamedSession(const QString& oldName);
+    // Removes the entries of that name, without asking.
+    void deleteNamedSession(const QString& name);
+
+    // The name the save-as dialogue offers: the active tab's title (else
+    // "جلسة"), " · ", and the time in Arabic.
+    QString defaultName() const;
+    // "N تبويب/تبويبان/تبويبات" for a tab count, digits in the user's family.
+    static QString tabCountText(qsizetype count);
+    // A time in seconds since 1970 as "d MMMM، h:mm a" in Arabic.
+    static QString dateText(double seconds);
+
+    // The clock the entries are dated by, in seconds since 1970;
+    // replaceable for tests.
+    std::function<double()> now;
+
+signals:
+    // The stored list was written.
+    void changed();
+
+private:
+    MainWindowController& main_;
+};
+
+} // namespace quorvel
