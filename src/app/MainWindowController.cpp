@@ -1,11 +1,13 @@
 #include "app/MainWindowController.h"
 
 #include "Build.h"
+#include "app/BookExport.h"
 #include "app/Sessions.h"
 #include "app/SettingsWindowController.h"
 #include "app/TabStrip.h"
 #include "app/WelcomeView.h"
 #include "app/kit/BarView.h"
+#include "app/kit/Desktop.h"
 #include "app/kit/Dialogs.h"
 #include "app/kit/PillView.h"
 #include "app/kit/Widgets.h"
@@ -22,6 +24,9 @@
 #include "reader/ReaderView.h"
 
 #include <QEvent>
+#include <QFile>
+#include <QSaveFile>
+#include <QUrl>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -66,6 +71,30 @@ constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kSavedTitle[] = "حفظت الجلسة";
 constexpr char kSavedTextBefore[] = "ستستعاد التبويبات (";
 constexpr char kSavedTextAfter[] = ") عند التشغيل القادم. ولحفظها باسم تعود إليه متى شئت: ملف ← حفظ الجلسة باسم.";
+
+constexpr char kOpenBookFirst[] = "افتح كتاباً أولاً";
+constexpr char kNotesFileName[] = "تعليقات مكتبة قورفل.json";
+constexpr char kNotesMessage[] = "التعليقات والعلامات";
+constexpr char kJSONFilter[] = "JSON (*.json)";
+constexpr char kPDFFilter[] = "PDF (*.pdf)";
+constexpr char kHTMLFilter[] = "HTML (*.html *.htm)";
+constexpr char kPDFMessage[] = "تصدير الكتاب إلى PDF";
+constexpr char kHTMLMessage[] = "تصدير الكتاب صفحة ويب تفتح في Word";
+constexpr char kNotNotesFile[] = "الملف ليس نسخة تعليقات من مكتبة قورفل";
+constexpr char kImportedTitle[] = "تم الاستيراد";
+constexpr char kImportedNotes[] = "تعليقات: ";
+constexpr char kImportedMarks[] = " · علامات: ";
+constexpr char kImportedSkipped[] = " · مكرر أو غير صالح: ";
+constexpr char kNoScanTitle[] = "لا توجد صورة للأصل";
+constexpr char kNoScanText[] = "هذه الصفحة نصّ رقمي بلا صورة طبعة مرفقة. تُرفق الصور للكتب المستوردة بالتعرّف الضوئي.";
+constexpr char kScanSQL[] = "SELECT url FROM page_scan WHERE page_id=?";
+
+// A book title as a file name: a slash would name a folder.
+QString fileNameOf(const QString& title)
+{
+    QString name = title;
+    return name.replace(QLatin1Char('/'), QLatin1Char('-'));
+}
 
 // The preference holding the main window's frame.
 QString frameKey()
@@ -685,6 +714,126 @@ QuranView* MainWindowController::activeQuran() const
     if (active_ < 0 || active_ >= tabs_.size())
         return nullptr;
     return qobject_cast<QuranView*>(tabs_[active_]->content());
+}
+
+void MainWindowController::exportNotes()
+{
+    const std::optional<QByteArray> bytes = lib_->exportUserNotes();
+    if (!bytes)
+        return;
+    const std::optional<QString> path = Dialogs::saveFile(
+        QString::fromUtf8(kNotesMessage), QString::fromUtf8(kNotesFileName), QString::fromUtf8(kJSONFilter), this);
+    if (!path || path->isEmpty())
+        return;
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit()) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), file.errorString(), this);
+        return;
+    }
+    Desktop::reveal(*path);
+}
+
+void MainWindowController::importNotes()
+{
+    const std::optional<QString> path =
+        Dialogs::openFile(QString::fromUtf8(kNotesMessage), QString::fromUtf8(kJSONFilter), this);
+    if (!path || path->isEmpty())
+        return;
+    QFile file(*path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return;
+    const std::optional<Library::ImportCounts> counts = lib_->importUserNotes(bytes);
+    if (!counts) {
+        Dialogs::alert(QString::fromUtf8(kNotNotesFile), QString(), this);
+        return;
+    }
+    QString text = QString::fromUtf8(kImportedNotes) + Arabic::num(counts->notes) + QString::fromUtf8(kImportedMarks) +
+                   Arabic::num(counts->marks);
+    if (counts->skipped > 0)
+        text += QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
+    Dialogs::alert(QString::fromUtf8(kImportedTitle), text, this);
+}
+
+void MainWindowController::showScan()
+{
+    ReaderView* reader = activeReader();
+    if (!reader || !reader->page()) {
+        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
+        return;
+    }
+    std::optional<QString> scan;
+    // A library without scans has no such table: that reads as no rows.
+    if (lib_->main().scalarInt(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name='page_scan'"))
+            .value_or(0) > 0) {
+        const auto rows = lib_->main().rows(QString::fromLatin1(kScanSQL), {reader->page()->id});
+        if (!rows.isEmpty())
+            scan = rows.first().str(0);
+    }
+    if (!scan) {
+        Dialogs::alert(QString::fromUtf8(kNoScanTitle), QString::fromUtf8(kNoScanText), this);
+        return;
+    }
+    Desktop::open(scanUrl(*scan));
+}
+
+QUrl MainWindowController::scanUrl(const QString& scan)
+{
+    if (scan.startsWith(QLatin1Char('/')))
+        return QUrl::fromLocalFile(scan);
+    const QUrl url(scan, QUrl::StrictMode);
+    if (url.isValid() && !url.scheme().isEmpty())
+        return url;
+    return QUrl::fromLocalFile(scan);
+}
+
+void MainWindowController::exportPDF(bool pageOnly)
+{
+    ReaderView* reader = activeReader();
+    if (!reader) {
+        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
+        return;
+    }
+    const Book book = reader->book();
+    const QString name = fileNameOf(pageOnly ? book.title + QStringLiteral(" - ") + reader->pageRef() : book.title) +
+                         QStringLiteral(".pdf");
+    const std::optional<QString> path =
+        Dialogs::saveFile(QString::fromUtf8(kPDFMessage), name, QString::fromUtf8(kPDFFilter), this);
+    if (!path || path->isEmpty())
+        return;
+    const QList<BookExport::PageRow> rows = pageOnly
+                                                ? BookExport::pageRow(*lib_, reader->page() ? reader->page()->id : 0)
+                                                : BookExport::bookPages(*lib_, book.id);
+    QString error;
+    // Only a file that was written is shown.
+    if (!BookExport::writePDF(book, lib_->authorName(book), rows, *path, &error)) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), error, this);
+        return;
+    }
+    Desktop::reveal(*path);
+}
+
+void MainWindowController::exportHTML()
+{
+    ReaderView* reader = activeReader();
+    if (!reader) {
+        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
+        return;
+    }
+    const Book book = reader->book();
+    const std::optional<QString> path = Dialogs::saveFile(QString::fromUtf8(kHTMLMessage), fileNameOf(book.title) + QStringLiteral(".html"),
+                                                          QString::fromUtf8(kHTMLFilter), this);
+    if (!path || path->isEmpty())
+        return;
+    const QByteArray bytes = BookExport::bookHTML(*lib_, book).toUtf8();
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), file.errorString(), this);
+        return;
+    }
+    Desktop::reveal(*path);
 }
 
 void MainWindowController::closeEvent(QCloseEvent* event)

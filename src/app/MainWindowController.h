@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 
 #include <cstdint>
 #include <functional>
@@ -120,6 +121,21 @@ public:
     // The reader the active tab shows: a book tab's, or the one a results
     // tab shows; nullptr for other tabs or none.
     ReaderView* activeReader() const;
+
+    // The user's notes and bookmarks written to, or merged from, an
+    // exchange file the user picks; each says how it went.
+    void exportNotes();
+    void importNotes();
+    // Opens the printed page's scan behind the active reader's page, when
+    // the library has one.
+    void showScan();
+    // Writes the active reader's book, or only its current page, to a PDF
+    // or (the whole book) to a web page the user picks, then shows the file.
+    void exportPDF(bool pageOnly = false);
+    void exportHTML();
+    // Where a page scan's text points: a path when it begins with "/" or is
+    // no address, else the address.
+    static QUrl scanUrl(const QString& scan);
 
     // Ends the application; replaceable so that tests can watch for it.
     std::function<void()> onTerminate;

@@ -4,6 +4,7 @@
 #include "app/Sessions.h"
 #include "app/kit/Dialogs.h"
 #include "core/Json.h"
+#include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "panels/SearchTabView.h"
 #include "reader/QuranView.h"
@@ -379,4 +380,30 @@ TEST_F(SessionsTest, tabsComeBackWhereTheyWereAfterQuittingAndStartingAgain)
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(last->scrollFraction() - fraction) < 0.02; }, 2000))
         << last->scrollFraction();
     EXPECT_TRUE(dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty());
+}
+
+TEST_F(SessionsTest, aNamedSessionThatCannotBeWrittenIsSaidSo)
+{
+    // A user database that opens but takes no writes.
+    QTemporaryDir dir;
+    const QString userPath = dir.filePath(QStringLiteral("user.db"));
+    {
+        auto user = SQLiteDB::open(userPath, false);
+        ASSERT_TRUE(user && user->exec(Library::userSchema()));
+    }
+    test::ScopedEnv readOnly("QUORVEL_USERDB", Library::readOnlyUri(userPath));
+    test::FixtureLib locked;
+    ASSERT_TRUE(locked.lib);
+    ScriptedDialogs dialogs;
+    MainWindowController w(locked.lib);
+    QSignalSpy changed(&w.sessions(), &Sessions::changed);
+    w.openBook(1, 1);
+    dialogs.answer(QStringLiteral("درس الفجر"));
+    w.sessions().saveNamedSession();
+    const QList<Dialogs::Request> alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("تعذر الحفظ"));
+    EXPECT_TRUE(alerts[0].hasWindow);
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_TRUE(w.sessions().namedSessions().isEmpty());
 }
