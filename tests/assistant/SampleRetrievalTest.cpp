@@ -1,0 +1,96 @@
+// Retrieval on the installed sample library: twenty questions of the kinds a
+// reader asks (rulings, a rare word, long questions that reach the OR pass).
+
+#include "assistant/AIAssistant.h"
+
+#include "core/Library.h"
+#include "core/Settings.h"
+#include "reader/ReaderTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+const QStringList questions{
+    QStringLiteral("ما حكم صلاة الجماعة"),
+    QStringLiteral("هل يجوز التيمم بالتراب"),
+    QStringLiteral("ما حكم الوضوء من لحوم الإبل"),
+    QStringLiteral("هل يجب الغسل يوم الجمعة"),
+    QStringLiteral("ما حكم بيع الغرر"),
+    QStringLiteral("زكاة الفطر على من تجب"),
+    QStringLiteral("هل تصح الصلاة في الثوب الواحد"),
+    QStringLiteral("ما حكم المسح على الخفين"),
+    QStringLiteral("صيام يوم عاشوراء"),
+    QStringLiteral("هل يحرم نكاح المتعة"),
+    QStringLiteral("رفع اليدين في الصلاة عند الركوع"),
+    QStringLiteral("فتح مصر وصلح أهلها"),
+    QStringLiteral("معنى الغرر في اللغة"),
+    QStringLiteral("الخرنق"),
+    QStringLiteral("ابن حجر العسقلاني صاحب التقريب"),
+    QStringLiteral("سبب نزول آية الكرسي"),
+    QStringLiteral("الإيمان قول وعمل يزيد وينقص عند أهل السنة والجماعة ومن خالفهم من الفرق"),
+    QStringLiteral("ما جرى في وقعة صفين بين علي ومعاوية من القتال ثم التحكيم ورفع المصاحف"),
+    QStringLiteral("ما يقول الشافعي في الرسالة عن خبر الواحد وحجيته في الأحكام والناسخ والمنسوخ"),
+    QStringLiteral("القراءة خلف الإمام في الصلاة الجهرية والسرية وقول أهل المدينة فيها"),
+};
+
+QString body(const QString& window)
+{
+    QString s = window;
+    if (s.startsWith(QStringLiteral("… ")))
+        s.remove(0, 2);
+    if (s.endsWith(QStringLiteral(" …")))
+        s.chop(2);
+    return s;
+}
+
+bool isBreak(QChar c) { return c == u' ' || c == u'\n'; }
+
+} // namespace
+
+TEST(SampleRetrieval, everyPassageIsItsPagesTextCutAtWordsAndCitedAsTheCatalogueSays)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    test::ScopedEnv noSmart("QUORVEL_NO_SMART", QStringLiteral("1"));
+    const Library& lib = *sample.lib;
+    const auto books = lib.bookById();
+    int answered = 0;
+    for (const QString& question : questions) {
+        SCOPED_TRACE(question.toStdString());
+        const QList<Passage> passages = AIAssistant::retrieve(lib, question, 5);
+        EXPECT_LE(passages.size(), 5);
+        answered += passages.isEmpty() ? 0 : 1;
+        QHash<std::int64_t, int> perBook;
+        for (int i = 0; i < passages.size(); ++i) {
+            const Passage& p = passages[i];
+            EXPECT_EQ(p.n, i + 1);
+            EXPECT_LE(++perBook[p.bookId], 2);
+            const auto page = lib.page(p.pageId);
+            ASSERT_TRUE(page);
+            ASSERT_TRUE(books.contains(p.bookId));
+            const Book& book = books[p.bookId];
+            EXPECT_EQ(page->bookId, p.bookId);
+            EXPECT_EQ(p.seq, page->seq);
+            EXPECT_EQ(p.vol, page->vol);
+            EXPECT_EQ(p.pageNum, page->num);
+            EXPECT_EQ(p.bookTitle, book.title);
+            EXPECT_EQ(p.edition, book.edition);
+            EXPECT_EQ(p.author, lib.authorName(book));
+            EXPECT_EQ(p.death, lib.deathYear(book));
+
+            const QString text = QString(page->content).replace(QStringLiteral("__________"), QStringLiteral("\n[الحاشية]\n"));
+            const QString cut = body(p.text);
+            const qsizetype at = text.indexOf(cut);
+            ASSERT_GE(at, 0) << "passage " << p.n << " is not a stretch of its page";
+            const qsizetype end = at + cut.size();
+            EXPECT_EQ(p.text.startsWith(QStringLiteral("… ")), at > 0);
+            EXPECT_EQ(p.text.endsWith(QStringLiteral(" …")), end < text.size());
+            EXPECT_TRUE(at == 0 || isBreak(text[at - 1]));
+            EXPECT_TRUE(end == text.size() || isBreak(text[end]));
+        }
+    }
+    EXPECT_GE(answered, 18);
+}
