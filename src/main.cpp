@@ -1,6 +1,7 @@
 // The one executable: pick the mode from the arguments and run it.
 
 #include "app/AppDelegate.h"
+#include "assistant/AssistantCLI.h"
 #include "core/ModeDispatch.h"
 #include "core/Preferences.h"
 #include "dist/DistCLI.h"
@@ -107,7 +108,7 @@ int main(int argc, char** argv)
     case ModeDispatch::Mode::Smart:
         return quorvel::SmartCLI::run(arguments);
     case ModeDispatch::Mode::Ai:
-        break;
+        return quorvel::AssistantCLI::run(argc, argv, choice.aiMode, choice.aiQuestion);
     }
     return notAvailable(choice.switchName());
 }

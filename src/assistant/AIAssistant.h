@@ -101,7 +101,7 @@ Grounded ground(const QString& reply, const QList<Passage>& passages);
 // local model once when it is ready, keeping only what the passages support.
 // A failure becomes the answer's note. Blocks: run it off the GUI thread.
 // `onDelta` receives the model's streamed reply on the calling thread.
-AIAnswer run(const Library& lib, const QString& question, AIMode mode, const BookScope& scope = std::nullopt,
+AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope& scope = std::nullopt,
              const LocalLLM::DeltaHandler& onDelta = {});
 
 // ---------------------------------------------------------------------------

@@ -102,7 +102,7 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
 
 } // namespace
 
-AIAnswer run(const Library& lib, const QString& question, AIMode mode, const BookScope& scope,
+AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope& scope,
              const LocalLLM::DeltaHandler& onDelta)
 {
     switch (mode) {
