@@ -1,6 +1,7 @@
 #include "assistant/AIAssistant.h"
 
 #include "assistant/DataQA.h"
+#include "assistant/Reports.h"
 #include "core/Arabic.h"
 #include "core/DistFetch.h"
 #include "core/SmartUtil.h"
@@ -26,7 +27,6 @@ const QString removedQuotesAfter = QStringLiteral(" اقتباس لم يطابق
 const QString quotesOnlyHeader = QStringLiteral("أقرب ما في المصادر إلى سؤالك:\n");
 const QString unsupportedProseNote = QStringLiteral("حُذف من كلام النموذج ما لا تسنده المصادر.");
 const QString noQuotationNote = QStringLiteral("لم يستشهد النموذج بنص يطابق مصادره، فعرضت النصوص نفسها.");
-const QString notAvailableNote = QStringLiteral("هذا النوع من الإجابة غير متاح بعد في هذه النسخة.");
 
 // A verified quotation line of a grounded text.
 const PyRegex::Regex& quotationLine()
@@ -113,12 +113,8 @@ AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope
     case AIMode::term:
     case AIMode::history:
     case AIMode::takhrij:
-    case AIMode::sources: {
-        // Reports are not part of this build yet.
-        AIAnswer answer{mode, question, {}};
-        answer.note = notAvailableNote;
-        return answer;
-    }
+    case AIMode::sources:
+        return Reports::run(lib, question, mode, scope, onDelta);
     case AIMode::automatic:
     case AIMode::answer:
     case AIMode::report:

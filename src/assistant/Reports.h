@@ -1,30 +1,109 @@
 #pragma once
 
-// The structured reports of the assistant and the tables they share with the
-// data answers: century names and Arabic count phrases with noun agreement.
+// The structured reports of six answer modes, written from the library's own
+// texts: what the scholars said (views), a question across the centuries
+// (history), a term in the lexicons and elsewhere (term), a scholar's card and
+// what the biographical books say of him (biography), where a text occurs
+// verbatim (takhrij) and the main books of a topic (sources). No builder asks
+// the model; `run` may put a checked model summary on top of a report.
+//
+// A report is lines ending in "\n": headings begin "## ", bullets "- ", and
+// every verbatim quotation is «text» [n], n in ASCII digits and the number of
+// a passage of the report. Other numbers follow the user's digits.
 
+#include "assistant/AIAnswer.h"
+#include "assistant/AIAssistant.h"
+#include "assistant/AIMode.h"
+#include "assistant/LocalLLM.h"
+#include "assistant/Passage.h"
+
+#include <QList>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <array>
+#include <cstdint>
+#include <optional>
+
+namespace quorvel {
+class Library;
+}
 
 namespace quorvel::Reports {
 
+using BookScope = AIAssistant::BookScope;
+
+// A built report: the passages it quotes, numbered in the order used, its
+// text, and the leading part of the text that stays first when a model
+// summary is inserted (the biography's card; empty elsewhere).
+struct Built {
+    QList<Passage> passages;
+    QString text;
+    QString head;
+};
+
 // The four noun forms a count phrase chooses from: one, two, three to ten,
-// and the accusative singular of every other number.
+// and the accusative singular of every other number. Data answers use them too.
 using Forms = std::array<QString, 4>;
 
-// Books, pages and places.
-const Forms& kutub();
-const Forms& safahat();
-const Forms& mawadi();
+// ---- Tables ------------------------------------------------------------------
 
-// The ordinal words of the Hijri centuries, indexed by century number; entry
-// 0 is empty and never shown.
+// What report answering shows for a report that found nothing.
+const QString& notFound();
+// Ordinal names of the Hijri centuries by number; entry 0 is empty and never shown.
 const std::array<QString, 16>& centuryNames();
+// Words that mark a category of lexicons, language and terminology books.
+const QStringList& lexiconKeys();
+// Words that mark a category of biographical and historical books.
+const QStringList& tarajimKeys();
+const Forms& kutub();   // books
+const Forms& safahat(); // pages
+const Forms& mawadi();  // places
 
+// ---- Shared operations ---------------------------------------------------------
+
+// The question's terms, those of five letters or more without their article.
+QStringList keys(const QString& q);
+// The passages whose normalised text holds enough of the keys: all of one or
+// two, else three quarters rounded up; every passage when there are no keys.
+QList<Passage> relevant(const QString& q, const QList<Passage>& passages);
+// The passages numbered 1, 2, … in list order.
+QList<Passage> renumber(QList<Passage> passages);
+// Oldest author first (undated last, in their order), renumbered.
+QList<Passage> chrono(QList<Passage> passages);
+// "القرن … الهجري" of a death year; "غير محدد الوفاة" when unknown or below 1.
+QString century(std::optional<std::int64_t> year);
+// The author's display name, else the title with the book's date when above 1.
+QString who(const Passage& p);
 // The count phrase of `m`: the form for one or two alone, otherwise the
 // number in the user's digits, a space and the plural (when m modulo 100 is
 // 3 to 10) or the accusative singular.
 QString count(long long m, const Forms& forms);
+// One verbatim quotation of the passage: its best sentence for the question
+// (one holding `containing` when any does), else the window around the keys.
+QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing = std::nullopt);
+// The books of every category whose name holds one of the keys as written.
+QSet<std::int64_t> books(const Library& lib, const QStringList& keys);
+// `ids` within the scope; `ids` itself when there is no scope.
+QSet<std::int64_t> sub(const BookScope& scope, const QSet<std::int64_t>& ids);
+
+// ---- Builders --------------------------------------------------------------------
+
+Built views(const Library& lib, const QString& q, const BookScope& scope);
+Built history(const Library& lib, const QString& q, const BookScope& scope);
+Built term(const Library& lib, const QString& q, const BookScope& scope);
+Built biography(const Library& lib, const QString& q, const BookScope& scope);
+// Runs the search engine, which needs the library itself.
+Built takhrij(Library& lib, const QString& q, const BookScope& scope);
+Built sources(const Library& lib, const QString& q, const BookScope& scope);
+
+// ---- Answering ---------------------------------------------------------------------
+
+// The report of the mode as a structured answer; for the modes that use the
+// model, when it is ready, a summary of the report's passages goes on top
+// only if every check passes. Never fails: a failure becomes the note.
+AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope& scope = std::nullopt,
+             const LocalLLM::DeltaHandler& onDelta = {});
 
 } // namespace quorvel::Reports

@@ -1,17 +1,23 @@
 // The built executable in "--ai" mode, on the bundled sample library.
 
+#include "assistant/Reports.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
+#include "core/Settings.h"
 #include "reader/ReaderTestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 using quorvel::Json::Value;
 
@@ -205,4 +211,78 @@ TEST_F(AiMode, anUnknownModeOrNoLibraryIsBadArguments)
     const AiRun noLibrary = ai(QStringLiteral(QUORVEL_BINARY), {QStringLiteral("--ai"), QStringLiteral("answer"), kQuestion}, env);
     EXPECT_EQ(noLibrary.exitCode, 2);
     EXPECT_EQ(noLibrary.out, "bad arguments\n");
+}
+
+TEST_F(AiMode, reportModesPrintTheirReportWithQuotationsOfTheirPassages)
+{
+    REQUIRE_SAMPLE(*sample);
+    QProcessEnvironment env = baseEnvironment(quorvel::test::sampleLibraryPath());
+    env.insert(QStringLiteral("QUORVEL_NO_MODEL"), QStringLiteral("1"));
+    const auto report = [&](const char* mode, const QString& q) {
+        const AiRun run = ai(QStringLiteral(QUORVEL_BINARY), {QStringLiteral("--ai"), QString::fromLatin1(mode), q}, env);
+        EXPECT_EQ(run.exitCode, 0);
+        const auto line = quorvel::Json::parse(run.out.trimmed());
+        EXPECT_TRUE(line && line->is_object()) << run.out.constData();
+        return line.value_or(Value::object());
+    };
+    const QRegularExpression quotation(QStringLiteral("«[^»]+» \\[(\\d+)\\]"));
+    for (const auto& [mode, q] : std::vector<std::pair<const char*, QString>>{
+             {"views", QStringLiteral("صلاة الجماعة")},
+             {"history", QStringLiteral("المسح على الخفين")},
+             {"term", QStringLiteral("الغرر")},
+             {"sources", QStringLiteral("الزكاة")}}) {
+        SCOPED_TRACE(mode);
+        const Value line = report(mode, q);
+        ASSERT_TRUE(line.contains("text"));
+        const QString text = field(line.at("text"));
+        EXPECT_TRUE(text.startsWith(QStringLiteral("## "))) << text.toStdString();
+        EXPECT_TRUE(line.at("extractive").empty());
+        const std::size_t passages = line.at("passages").size();
+        ASSERT_GT(passages, 0u);
+        int quoted = 0;
+        for (auto it = quotation.globalMatch(text); it.hasNext();) {
+            const int n = it.next().captured(1).toInt();
+            EXPECT_GE(n, 1);
+            EXPECT_LE(n, int(passages));
+            ++quoted;
+        }
+        EXPECT_GT(quoted, 0);
+    }
+
+    // Every book once, oldest first, with as many pages as the search finds.
+    const QString hadith = QStringLiteral("إنما الأعمال بالنيات");
+    const Value takhrij = report("takhrij", hadith);
+    QProcess search;
+    search.setProcessEnvironment(baseEnvironment(QString()));
+    search.start(QStringLiteral(QUORVEL_BINARY),
+                 {QStringLiteral("--search-cli"), QStringLiteral("--db"), quorvel::test::sampleLibraryPath(),
+                  QStringLiteral("--q"), QStringLiteral(R"({"andPhrases":["%1"],"inNotes":false})").arg(hadith)});
+    ASSERT_TRUE(search.waitForFinished(kTimeoutMs));
+    const auto found = quorvel::Json::parse(search.readAllStandardOutput().trimmed());
+    ASSERT_TRUE(found && found->contains("pages"));
+    const int pages = found->at("pages").get<int>();
+    ASSERT_GT(pages, 1);
+    quorvel::Settings::setIndicDigits(true);
+    EXPECT_TRUE(field(takhrij.at("text")).startsWith(QStringLiteral("## الخلاصة\nورد النص بلفظه في ")
+                                                     + quorvel::Reports::count(pages, quorvel::Reports::safahat())))
+        << field(takhrij.at("text")).toStdString();
+    QList<std::int64_t> books;
+    const auto order = sample->lib->books();
+    qsizetype last = -1;
+    for (const Value& p : takhrij.at("passages")) {
+        const std::int64_t book = p.at(1).get<std::int64_t>();
+        EXPECT_FALSE(books.contains(book));
+        books << book;
+        const auto at = std::find_if(order.begin(), order.end(), [&](const quorvel::Book& b) { return b.id == book; });
+        ASSERT_NE(at, order.end());
+        EXPECT_GT(at - order.begin(), last);
+        last = at - order.begin();
+    }
+    EXPECT_GE(books.size(), 2);
+
+    const QString card = field(report("biography", QStringLiteral("ابن حجر العسقلاني")).at("text"));
+    EXPECT_TRUE(card.startsWith(QStringLiteral("## بطاقة العلم في المكتبة\n"))) << card.toStdString();
+    EXPECT_TRUE(card.contains(QStringLiteral("الوفاة: سنة ٨٥٢هـ (القرن التاسع الهجري)")));
+    EXPECT_TRUE(card.contains(QStringLiteral("## مؤلفاته في المكتبة")));
+    EXPECT_TRUE(card.contains(QStringLiteral("- تقريب التهذيب\n")));
 }

@@ -1,0 +1,328 @@
+#include "assistant/Reports.h"
+
+#include "core/Arabic.h"
+#include "core/Characters.h"
+#include "core/DistFetch.h"
+#include "core/Library.h"
+#include "search/SearchEngine.h"
+
+#include <algorithm>
+
+namespace quorvel::Reports {
+
+namespace {
+
+// An article dropped from a key only when the rest is still a word.
+constexpr int articleKeyChars = 5;
+// The window quoted when no sentence of a passage can be picked.
+constexpr int quoteWindowChars = 280;
+constexpr int quoteSentences = 6;
+// Undated passages sort after every real year.
+constexpr std::int64_t undated = 9999;
+// Above this year the century is written as a number.
+constexpr std::int64_t namedCenturiesUpTo = 1500;
+
+// What the model is asked about each report, and how many tokens it may answer with.
+constexpr int summaryTokens = 500;
+const QString summaryHeading = QStringLiteral("## خلاصة النموذج\n");
+const QString chatFailedNote = QStringLiteral("تعذر الاتصال بالنموذج؛ يعرض التقرير المبني من نصوص الكتب حرفيا.");
+const QString rejectedNote = QStringLiteral(
+    "لم تجتز خلاصة النموذج فحص المصادر، فيعرض التقرير المبني من نصوص الكتب حرفيا.");
+
+QString citedLine(const QString& q, const Passage& p)
+{
+    return QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»: ") + quote(q, p)
+        + u'\n';
+}
+
+bool isQuoteTrimmed(QChar c) { return c == u' ' || c == QChar(0x2026) || c == u'\n' || c == u'\r' || c == u'\t'; }
+
+QString modelQuestion(AIMode mode, const QString& q)
+{
+    switch (mode) {
+    case AIMode::views:
+        return QStringLiteral("ما أقوال العلماء في ") + q + QStringLiteral("؟ اذكر كل قول وصاحبه.");
+    case AIMode::biography:
+        return QStringLiteral("من هو ") + q + QStringLiteral("؟ اذكر اسمه ونسبه ووفاته ومكانته.");
+    case AIMode::term:
+        return QStringLiteral("ما معنى ") + q + u'؟';
+    case AIMode::history:
+        return QStringLiteral("كيف تناول العلماء ") + q + QStringLiteral(" عبر العصور؟");
+    default:
+        return q;
+    }
+}
+
+} // namespace
+
+// ---- Tables ------------------------------------------------------------------
+
+const QString& notFound()
+{
+    static const QString text =
+        QStringLiteral("لم أجد في المصادر المتاحة ما يكفي لهذا التقرير. جرب صياغة أخرى أو كلمات أوضح.");
+    return text;
+}
+
+const QStringList& lexiconKeys()
+{
+    static const QStringList words{QStringLiteral("معاجم"), QStringLiteral("المعاجم"), QStringLiteral("الغريب"),
+                                   QStringLiteral("اللغة"), QStringLiteral("النحو"),   QStringLiteral("مصطلح"),
+                                   QStringLiteral("المصطلح")};
+    return words;
+}
+
+const QStringList& tarajimKeys()
+{
+    static const QStringList words{QStringLiteral("تراجم"), QStringLiteral("طبقات"), QStringLiteral("رجال"),
+                                   QStringLiteral("أنساب"), QStringLiteral("الأنساب"), QStringLiteral("وفيات"),
+                                   QStringLiteral("أعلام"), QStringLiteral("الضعفاء")};
+    return words;
+}
+
+// ---- Shared operations ---------------------------------------------------------
+
+QStringList keys(const QString& q)
+{
+    QStringList out;
+    for (const QString& t : AIAssistant::terms(q)) {
+        if (t.startsWith(QStringLiteral("ال")) && Characters::count(t, articleKeyChars) >= articleKeyChars)
+            out << t.mid(2);
+        else
+            out << t;
+    }
+    return out;
+}
+
+QList<Passage> relevant(const QString& q, const QList<Passage>& passages)
+{
+    const QStringList k = keys(q);
+    if (k.isEmpty())
+        return passages;
+    const qsizetype n = k.size();
+    const qsizetype need = n < 3 ? n : (3 * n + 3) / 4;
+    QList<Passage> kept;
+    for (const Passage& p : passages) {
+        const QString norm = Arabic::normalize(p.text);
+        const auto held = std::count_if(k.begin(), k.end(), [&](const QString& key) { return norm.contains(key); });
+        if (held >= need)
+            kept << p;
+    }
+    return kept;
+}
+
+QList<Passage> renumber(QList<Passage> passages)
+{
+    for (int i = 0; i < passages.size(); ++i)
+        passages[i].n = i + 1;
+    return passages;
+}
+
+QList<Passage> chrono(QList<Passage> passages)
+{
+    std::stable_sort(passages.begin(), passages.end(), [](const Passage& a, const Passage& b) {
+        const auto ka = std::make_pair(a.death.value_or(undated), a.n);
+        const auto kb = std::make_pair(b.death.value_or(undated), b.n);
+        return ka < kb;
+    });
+    return renumber(std::move(passages));
+}
+
+QString century(std::optional<std::int64_t> year)
+{
+    if (!year || *year < 1)
+        return QStringLiteral("غير محدد الوفاة");
+    const std::int64_t c = (*year - 1) / 100 + 1;
+    const QString name = *year <= namedCenturiesUpTo ? centuryNames()[c] : Arabic::num(c);
+    return QStringLiteral("القرن ") + name + QStringLiteral(" الهجري");
+}
+
+QString who(const Passage& p)
+{
+    if (!p.author.isEmpty())
+        return p.author;
+    if (p.death && *p.death > 1)
+        return p.bookTitle + QStringLiteral(" (ت ") + Arabic::num(*p.death) + u')';
+    return p.bookTitle;
+}
+
+QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing)
+{
+    QStringList sentences;
+    for (const ExtractedSentence& s : AIAssistant::extractive(q, {p}, quoteSentences))
+        sentences << s.text;
+    if (containing && !containing->isEmpty()) {
+        QStringList holding;
+        for (const QString& s : sentences) {
+            if (Arabic::normalize(s).contains(*containing))
+                holding << s;
+        }
+        if (!holding.isEmpty())
+            sentences = holding;
+    }
+    QString s = sentences.isEmpty() ? AIAssistant::window(p.text, keys(q), quoteWindowChars) : sentences.first();
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && isQuoteTrimmed(s[begin]))
+        ++begin;
+    while (end > begin && isQuoteTrimmed(s[end - 1]))
+        --end;
+    s = s.mid(begin, end - begin).replace(u'\n', u' ');
+    return QStringLiteral("«") + s + QStringLiteral("» [") + QString::number(p.n) + u']';
+}
+
+QSet<std::int64_t> books(const Library& lib, const QStringList& words)
+{
+    QSet<std::int64_t> ids;
+    for (const Category& category : lib.categories()) {
+        if (std::any_of(words.begin(), words.end(), [&](const QString& w) { return category.name.contains(w); })) {
+            for (const std::int64_t id : category.bookIds)
+                ids.insert(id);
+        }
+    }
+    return ids;
+}
+
+QSet<std::int64_t> sub(const BookScope& scope, const QSet<std::int64_t>& ids)
+{
+    if (!scope)
+        return ids;
+    QSet<std::int64_t> out = ids;
+    out.intersect(*scope);
+    return out;
+}
+
+// ---- Builders --------------------------------------------------------------------
+
+Built views(const Library& lib, const QString& q, const BookScope& scope)
+{
+    const QList<Passage> P = chrono(relevant(q, AIAssistant::retrieve(lib, q, 16, scope, 1)).mid(0, 12));
+    if (P.isEmpty())
+        return {};
+    QString text = QStringLiteral("## الخلاصة\nجمعت هنا ما قيل في «") + q + QStringLiteral("» من ")
+        + count(P.size(), kutub()) + QStringLiteral(" في المكتبة");
+    if (P.size() >= 2)
+        text += QStringLiteral("، مرتبا بوفاة أصحابه من ") + who(P.first()) + QStringLiteral(" إلى ") + who(P.last());
+    text += QStringLiteral(". النصوص حرفية بأرقام مصادرها، ولا ترجيح بينها.\n");
+    for (const Passage& p : P)
+        text += QStringLiteral("## ") + who(p) + QStringLiteral(" · ") + p.bookTitle + u'\n' + quote(q, p) + u'\n';
+    return {P, text, QString()};
+}
+
+Built history(const Library& lib, const QString& q, const BookScope& scope)
+{
+    const QList<Passage> P = chrono(relevant(q, AIAssistant::retrieve(lib, q, 20, scope, 1)).mid(0, 16));
+    if (P.isEmpty())
+        return {};
+    QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + count(P.size(), kutub())
+        + QStringLiteral(" مما بحثت فيه");
+    if (P.size() >= 2) {
+        text += QStringLiteral("، من ") + century(P.first().death) + QStringLiteral(" (") + who(P.first())
+            + QStringLiteral(") إلى ") + century(P.last().death) + QStringLiteral(" (") + who(P.last()) + u')';
+    }
+    text += QStringLiteral(".\n");
+    QString current;
+    for (const Passage& p : P) {
+        const QString c = century(p.death);
+        if (c != current) {
+            text += QStringLiteral("## ") + c + u'\n';
+            current = c;
+        }
+        text += citedLine(q, p);
+    }
+    return {P, text, QString()};
+}
+
+Built term(const Library& lib, const QString& q, const BookScope& scope)
+{
+    const QSet<std::int64_t> L = sub(scope, books(lib, lexiconKeys()));
+    QSet<std::int64_t> all;
+    for (const Book& b : lib.books())
+        all.insert(b.id);
+    QSet<std::int64_t> O = sub(scope, all);
+    O.subtract(L);
+
+    const QList<Passage> A =
+        L.isEmpty() ? QList<Passage>{} : relevant(q, AIAssistant::retrieve(lib, q, 8, L, 1)).mid(0, 5);
+    const QList<Passage> B = relevant(q, AIAssistant::retrieve(lib, q, 10, O, 1)).mid(0, 6);
+    const QList<Passage> P = renumber(A + B);
+    if (P.isEmpty())
+        return {};
+
+    QString text;
+    if (!A.isEmpty()) {
+        text += QStringLiteral("## في كتب اللغة والمعاجم\n");
+        for (qsizetype i = 0; i < A.size(); ++i)
+            text += citedLine(q, P[i]);
+    }
+    text += QStringLiteral("## في كتب العلم الأخرى\n");
+    for (qsizetype i = A.size(); i < P.size(); ++i)
+        text += citedLine(q, P[i]);
+
+    const QString t = Arabic::normalize(q);
+    if (!t.isEmpty()) {
+        if (const std::shared_ptr<SQLiteDB> db = lib.newSearchConnection()) {
+            const QList<Statement::Row> rows = db->rows(
+                QStringLiteral("SELECT count(*), count(DISTINCT book_id) FROM pages_fts WHERE pages_fts MATCH ?"),
+                {SearchEngine::quote(t)});
+            if (!rows.isEmpty()) {
+                text += QStringLiteral("## مواضع الورود\nورد «") + q + QStringLiteral("» بلفظه في ")
+                    + count(rows[0].integer(0).value_or(0), safahat()) + QStringLiteral(" من ")
+                    + count(rows[0].integer(1).value_or(0), kutub()) + QStringLiteral(" في المكتبة.\n");
+            }
+        }
+    }
+    return {P, text, QString()};
+}
+
+// ---- Answering ---------------------------------------------------------------------
+
+AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope& scope,
+             const LocalLLM::DeltaHandler& onDelta)
+{
+    AIAnswer answer(mode, question, {});
+    answer.isRuling = AIAssistant::isRuling(question);
+
+    Built b;
+    switch (mode) {
+    case AIMode::views: b = views(lib, question, scope); break;
+    case AIMode::biography: b = biography(lib, question, scope); break;
+    case AIMode::term: b = term(lib, question, scope); break;
+    case AIMode::history: b = history(lib, question, scope); break;
+    case AIMode::takhrij: b = takhrij(lib, question, scope); break;
+    case AIMode::sources: b = sources(lib, question, scope); break;
+    default: break;
+    }
+    answer.passages = b.passages;
+    answer.text = b.text.isEmpty() ? notFound() : b.text;
+    answer.structured = true;
+    answer.verifiedAll = true;
+    if (!mode.usesModel() || b.passages.isEmpty())
+        return answer;
+    if (!LocalLLM::ready())
+        return answer;
+
+    const QString prompt = AIAssistant::kashifPrompt(modelQuestion(mode, question), b.passages, AIAssistant::promptBudget);
+    QString reply;
+    try {
+        reply = LocalLLM::chat(QString(), prompt, summaryTokens, onDelta);
+    } catch (const std::exception&) {
+        answer.note = chatFailedNote;
+        return answer;
+    }
+    answer.rawText = reply;
+    const AIAssistant::Grounded g = AIAssistant::ground(reply, b.passages);
+    answer.quoteCount = g.quotes;
+    answer.failedQuotes = g.failed;
+    if (!g.notFound && g.quotes >= 1 && g.faithful) {
+        const QString rest = b.head.isEmpty() ? b.text : b.text.mid(b.head.size());
+        answer.text = b.head + summaryHeading + g.text + u'\n' + rest;
+        answer.tier = 1;
+        answer.verifiedAll = g.failed == 0;
+    } else {
+        answer.note = rejectedNote;
+    }
+    return answer;
+}
+
+} // namespace quorvel::Reports

@@ -1,0 +1,315 @@
+#include "assistant/Reports.h"
+
+#include "core/Arabic.h"
+#include "core/Characters.h"
+#include "core/Library.h"
+#include "search/SearchEngine.h"
+#include "search/SearchHit.h"
+#include "search/SearchQuery.h"
+
+#include <algorithm>
+#include <array>
+
+namespace quorvel::Reports {
+
+namespace {
+
+constexpr int bioChars = 1400;
+constexpr int worksListed = 40;
+constexpr std::int64_t noDeath = 99999;
+constexpr std::int64_t undated = 9999;
+// Takhrij searches the text's first words only, and lists the first books.
+constexpr int takhrijWords = 12;
+constexpr int takhrijHitLimit = 50000;
+constexpr int takhrijBooks = 25;
+constexpr int takhrijWindowChars = 700;
+constexpr int takhrijWindowWords = 3;
+constexpr int widestBooks = 25;
+constexpr int oldestBooks = 8;
+constexpr int samples = 4;
+
+constexpr std::array<const char16_t*, 9> prefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
+
+const QString footnoteMarker = QStringLiteral("__________");
+const QString footnoteLabel = QStringLiteral("\n[الحاشية]\n");
+
+QString citedLine(const QString& q, const Passage& p)
+{
+    return QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»: ") + quote(q, p)
+        + u'\n';
+}
+
+QString nonEmpty(const std::optional<QString>& s) { return s.value_or(QString()); }
+
+} // namespace
+
+Built biography(const Library& lib, const QString& q, const BookScope& scope)
+{
+    QStringList W;
+    for (const QString& word : Arabic::tokens(q)) {
+        if (Characters::count(word, 2) > 1)
+            W << word;
+    }
+
+    const QList<Book> catalogue = lib.books();
+    QHash<std::int64_t, QList<Book>> works;
+    for (const Book& b : catalogue) {
+        if (b.authorId)
+            works[*b.authorId].append(b);
+    }
+
+    std::optional<Author> chosen;
+    if (!W.isEmpty()) {
+        const auto better = [&](const Author& a, const Author& b) {
+            const qsizetype wa = works.value(a.id).size();
+            const qsizetype wb = works.value(b.id).size();
+            if (wa != wb)
+                return wa > wb;
+            const qsizetype la = Characters::count(a.name);
+            const qsizetype lb = Characters::count(b.name);
+            if (la != lb)
+                return la < lb;
+            const std::int64_t da = a.death.value_or(noDeath);
+            const std::int64_t db = b.death.value_or(noDeath);
+            if (da != db)
+                return da < db;
+            return a.id < b.id;
+        };
+        for (const Author& author : lib.authors()) {
+            const QString name = Arabic::normalize(author.name);
+            if (!std::all_of(W.begin(), W.end(), [&](const QString& w) { return name.contains(w); }))
+                continue;
+            if (!chosen || better(author, *chosen))
+                chosen = author;
+        }
+    }
+
+    QString card;
+    if (chosen) {
+        const QList<Statement::Row> rows =
+            lib.main().rows(QStringLiteral("SELECT full_name, bio, death_text FROM authors WHERE id=?"), {chosen->id});
+        const Statement::Row* row = rows.isEmpty() ? nullptr : &rows.first();
+        card += QStringLiteral("## بطاقة العلم في المكتبة\n");
+        const QString fullName = row ? nonEmpty(row->str(0)) : QString();
+        card += QStringLiteral("الاسم: ") + (fullName.isEmpty() ? chosen->name : fullName) + u'\n';
+        const QString deathText = row ? nonEmpty(row->str(2)) : QString();
+        if (chosen->death && *chosen->death >= 2) {
+            card += QStringLiteral("الوفاة: سنة ") + Arabic::num(*chosen->death) + QStringLiteral("هـ (")
+                + century(chosen->death) + QStringLiteral(")\n");
+        } else if (!deathText.isEmpty()) {
+            card += QStringLiteral("الوفاة: ") + deathText + u'\n';
+        }
+        const QString bio = row ? nonEmpty(row->str(1)) : QString();
+        if (!bio.isEmpty()) {
+            const qsizetype cut = Characters::endOfFirst(bio, bioChars);
+            QString shown = bio.left(cut).replace(QStringLiteral("\n\n"), QStringLiteral("\n"));
+            if (cut < bio.size())
+                shown += QStringLiteral(" …");
+            card += shown + u'\n';
+        }
+        const QList<Book> own = works.value(chosen->id);
+        if (!own.isEmpty()) {
+            card += QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(own.size()) + QStringLiteral(")\n");
+            for (qsizetype i = 0; i < std::min<qsizetype>(own.size(), worksListed); ++i)
+                card += QStringLiteral("- ") + own[i].title + u'\n';
+        }
+    }
+
+    const QSet<std::int64_t> T = sub(scope, books(lib, tarajimKeys()));
+    QList<Passage> R = relevant(q, AIAssistant::retrieve(lib, q, 10, T, 1));
+    if (R.size() < 3) {
+        QSet<std::int64_t> met;
+        for (const Passage& p : R)
+            met.insert(p.pageId);
+        for (const Passage& p : relevant(q, AIAssistant::retrieve(lib, q, 10, scope, 1))) {
+            if (!met.contains(p.pageId))
+                R << p;
+        }
+    }
+    const QList<Passage> P = chrono(R.mid(0, 8));
+
+    QString section;
+    if (!P.isEmpty()) {
+        section += QStringLiteral("## ما ورد عنه في كتب التراجم والتاريخ\n");
+        for (const Passage& p : P)
+            section += citedLine(q, p);
+        section += QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n");
+    }
+    return {P, card + section, card};
+}
+
+Built takhrij(Library& lib, const QString& q, const BookScope& scope)
+{
+    const QStringList tokens = Arabic::tokens(q);
+    if (tokens.size() < 2)
+        return {{}, QStringLiteral("اكتب نصا من كلمتين على الأقل."), QString()};
+    const bool cut = tokens.size() > takhrijWords;
+    const QString phrase = tokens.mid(0, takhrijWords).join(u' ');
+
+    SearchQuery query;
+    query.andPhrases = {phrase};
+    query.inNotes = false;
+    if (scope)
+        query.scope = QList<std::int64_t>(scope->cbegin(), scope->cend());
+    QList<SearchHit> hits;
+    SearchEngine engine(lib);
+    engine.run(query, takhrijHitLimit, [&](const QList<SearchHit>& batch, bool) {
+        for (const SearchHit& hit : batch) {
+            if (hit.kind == SearchHit::Kind::page)
+                hits.append(hit);
+        }
+    });
+    if (hits.isEmpty()) {
+        // The fixed "١٢" is part of the message as written, whatever the digits preference.
+        return {{},
+                QStringLiteral("لم يرد النص بلفظه في كتب المكتبة")
+                    + (cut ? QStringLiteral(" (بحث بأول ١٢ كلمة منه)") : QString())
+                    + QStringLiteral(". جرب جزءا أقصر منه."),
+                QString()};
+    }
+
+    QHash<std::int64_t, int> perBook;
+    QHash<std::int64_t, SearchHit> first;
+    for (const SearchHit& hit : hits) {
+        ++perBook[hit.bookId];
+        const auto it = first.constFind(hit.bookId);
+        if (it == first.cend() || hit.seq < it->seq)
+            first.insert(hit.bookId, hit);
+    }
+    QList<Book> hitBooks;
+    for (const Book& b : lib.books()) {
+        if (first.contains(b.id))
+            hitBooks << b;
+    }
+
+    const QHash<std::int64_t, Book> byId = lib.bookById();
+    const QStringList around = tokens.mid(0, takhrijWindowWords);
+    QList<Passage> P;
+    for (qsizetype i = 0; i < std::min<qsizetype>(hitBooks.size(), takhrijBooks); ++i) {
+        const SearchHit& h = first[hitBooks[i].id];
+        const std::optional<Page> page = lib.page(h.pageId);
+        const auto book = byId.constFind(hitBooks[i].id);
+        if (!page || book == byId.cend())
+            continue;
+        QString content = page->content;
+        content.replace(footnoteMarker, footnoteLabel);
+        P.append(Passage{
+            .n = int(P.size()) + 1,
+            .pageId = h.pageId,
+            .bookId = book->id,
+            .seq = page->seq,
+            .vol = page->vol,
+            .pageNum = page->num,
+            .bookTitle = book->title,
+            .author = lib.authorName(*book),
+            .edition = book->edition,
+            .text = AIAssistant::window(content, around, takhrijWindowChars),
+            .death = lib.deathYear(*book),
+        });
+    }
+
+    QString text = QStringLiteral("## الخلاصة\nورد النص بلفظه في ") + count(hits.size(), safahat())
+        + QStringLiteral(" من ") + count(hitBooks.size(), kutub());
+    if (P.size() >= 2) {
+        text += QStringLiteral("؛ أقدم من أورده ") + who(P.first()) + QStringLiteral(" في «") + P.first().bookTitle
+            + QStringLiteral("»، وآخرهم ") + who(P.last()) + QStringLiteral(" في «") + P.last().bookTitle
+            + QStringLiteral("»");
+    }
+    text += u'.' + (cut ? QStringLiteral(" (بحث بأول ١٢ كلمة من النص.)") : QString())
+        + QStringLiteral("\n## المواضع مرتبة بوفاة المؤلفين\n");
+    const QString normPhrase = Arabic::normalize(phrase);
+    for (const Passage& p : P) {
+        const int k = perBook.value(p.bookId, 1);
+        text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»")
+            + (k > 1 ? QStringLiteral(" (") + count(k, mawadi()) + u')' : QString()) + QStringLiteral(": ")
+            + quote(phrase, p, normPhrase) + u'\n';
+    }
+    if (P.size() < hitBooks.size()) {
+        text += QStringLiteral("وفي ") + count(hitBooks.size() - P.size(), kutub())
+            + QStringLiteral(" أخرى؛ افتح «البحث» بالنص نفسه لتراها كلها.\n");
+    }
+    return {P, text, QString()};
+}
+
+Built sources(const Library& lib, const QString& q, const BookScope& scope)
+{
+    const QStringList terms = AIAssistant::terms(q);
+    if (terms.isEmpty())
+        return {};
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return {};
+
+    QStringList groups;
+    for (const QString& term : terms) {
+        const QString stem = term.startsWith(QStringLiteral("ال")) && Characters::count(term, 5) >= 5 ? term.mid(2) : term;
+        QStringList forms;
+        for (const char16_t* prefix : prefixes)
+            forms << SearchEngine::quote(QString::fromUtf16(prefix) + stem) + u'*';
+        groups << u'(' + forms.join(QStringLiteral(" OR ")) + u')';
+    }
+
+    const QHash<std::int64_t, Book> byId = lib.bookById();
+    QList<std::pair<Book, std::int64_t>> L;
+    for (const QString& joiner : {QStringLiteral(" AND "), QStringLiteral(" OR ")}) {
+        if (!L.isEmpty())
+            break;
+        const QList<Statement::Row> rows = conn->rows(
+            QStringLiteral("SELECT book_id, count(*) FROM pages_fts WHERE pages_fts MATCH ? GROUP BY book_id ORDER BY 2 DESC"),
+            {groups.join(joiner)});
+        for (const Statement::Row& row : rows) {
+            const std::optional<std::int64_t> id = row.integer(0);
+            if (!id || (scope && !scope->contains(*id)) || !byId.contains(*id))
+                continue;
+            L.append({byId[*id], row.integer(1).value_or(0)});
+        }
+    }
+    if (L.isEmpty())
+        return {};
+
+    std::int64_t total = 0;
+    for (const auto& entry : L)
+        total += entry.second;
+    const auto bookLine = [&](int i, const Book& b, std::int64_t c) {
+        QString x;
+        const QString author = lib.authorName(b);
+        const std::optional<std::int64_t> death = lib.deathYear(b);
+        if (!author.isEmpty())
+            x = QStringLiteral(" · ") + author;
+        else if (death && *death >= 2)
+            x = QStringLiteral(" (ت ") + Arabic::num(*death) + u')';
+        return Arabic::num(i) + QStringLiteral(". ") + b.title + x + QStringLiteral(" · ") + count(c, safahat()) + u'\n';
+    };
+
+    QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + count(total, safahat())
+        + QStringLiteral(" من ") + count(L.size(), kutub())
+        + QStringLiteral(". هذه أوسعها تناولا، ثم أقدمها، ثم نماذج من نصوصها.\n## أوسع الكتب تناولا للموضوع\n");
+    for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), widestBooks); ++i)
+        text += bookLine(int(i) + 1, L[i].first, L[i].second);
+
+    QList<std::pair<Book, std::int64_t>> oldest = L;
+    std::stable_sort(oldest.begin(), oldest.end(), [&](const auto& a, const auto& b) {
+        return lib.deathYear(a.first).value_or(undated) < lib.deathYear(b.first).value_or(undated);
+    });
+    text += QStringLiteral("## أقدم ما فيه من الكتب\n");
+    for (qsizetype i = 0; i < std::min<qsizetype>(oldest.size(), oldestBooks); ++i)
+        text += bookLine(int(i) + 1, oldest[i].first, oldest[i].second);
+
+    QList<Passage> picked;
+    for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), samples); ++i) {
+        const QList<Passage> one = AIAssistant::retrieve(lib, q, 1, QSet<std::int64_t>{L[i].first.id}, 1);
+        if (one.isEmpty())
+            continue;
+        Passage p = one.first();
+        p.n = int(picked.size()) + 1;
+        picked << p;
+    }
+    if (!picked.isEmpty()) {
+        text += QStringLiteral("## نماذج من نصوصها\n");
+        for (const Passage& p : picked)
+            text += citedLine(q, p);
+    }
+    return {picked, text, QString()};
+}
+
+} // namespace quorvel::Reports

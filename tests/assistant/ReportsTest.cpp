@@ -1,0 +1,337 @@
+#include "FakeServerFixture.h"
+
+#include "assistant/Reports.h"
+#include "core/Arabic.h"
+#include "core/Json.h"
+#include "core/Library.h"
+#include "core/Settings.h"
+#include "core/SQLiteDB.h"
+#include "support/FixtureLibrary.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+using quorvel::test::ScopedEnv;
+
+namespace {
+
+Passage passage(int n, const QString& text, std::optional<std::int64_t> death = std::nullopt,
+                const QString& author = QString())
+{
+    Passage p;
+    p.n = n;
+    p.text = text;
+    p.death = death;
+    p.author = author;
+    p.bookTitle = QStringLiteral("كتاب %1").arg(n);
+    return p;
+}
+
+QList<int> numbers(const QList<Passage>& passages)
+{
+    QList<int> out;
+    for (const Passage& p : passages)
+        out << p.n;
+    return out;
+}
+
+} // namespace
+
+TEST(ReportsShared, centuriesAreNamedUpTo1500AndNumberedAfter)
+{
+    Settings::setIndicDigits(true);
+    EXPECT_EQ(Reports::century(std::nullopt), QStringLiteral("غير محدد الوفاة"));
+    EXPECT_EQ(Reports::century(0), QStringLiteral("غير محدد الوفاة"));
+    EXPECT_EQ(Reports::century(1), QStringLiteral("القرن الأول الهجري"));
+    EXPECT_EQ(Reports::century(100), QStringLiteral("القرن الأول الهجري"));
+    EXPECT_EQ(Reports::century(101), QStringLiteral("القرن الثاني الهجري"));
+    EXPECT_EQ(Reports::century(1500), QStringLiteral("القرن الخامس عشر الهجري"));
+    EXPECT_EQ(Reports::century(1501), QStringLiteral("القرن ١٦ الهجري"));
+}
+
+TEST(ReportsShared, keysDropTheArticleOfLongTermsAndRelevanceNeedsThreeQuarters)
+{
+    EXPECT_EQ(Reports::keys(QStringLiteral("الجماعة الله صلاة")),
+              QStringList({QStringLiteral("جماعه"), QStringLiteral("الله"), QStringLiteral("صلاه")}));
+    const QList<Passage> ps{passage(1, QStringLiteral("الصلاة في الجماعة")), passage(2, QStringLiteral("الصلاة وحده")),
+                            passage(3, QStringLiteral("الزكاة والصوم والحج"))};
+    EXPECT_EQ(numbers(Reports::relevant(QStringLiteral("الصلاة"), ps)), (QList<int>{1, 2}));
+    EXPECT_EQ(numbers(Reports::relevant(QStringLiteral("الصلاة الجماعة"), ps)), (QList<int>{1}));
+    EXPECT_EQ(numbers(Reports::relevant(QStringLiteral("هل هذا"), ps)), (QList<int>{1, 2, 3}));
+    // Four keys: three suffice. Eight keys: six.
+    const QList<Passage> four{passage(1, QStringLiteral("الزكاة والصوم والحج")), passage(2, QStringLiteral("الزكاة والصوم"))};
+    EXPECT_EQ(numbers(Reports::relevant(QStringLiteral("الزكاة الصوم الحج الجهاد"), four)), (QList<int>{1}));
+    const QString eight = QStringLiteral("اول ثاني ثالث رابع خامس سادس سابع ثامن");
+    const QList<Passage> some{passage(1, QStringLiteral("اول ثاني ثالث رابع خامس سادس")),
+                              passage(2, QStringLiteral("اول ثاني ثالث رابع خامس"))};
+    EXPECT_EQ(numbers(Reports::relevant(eight, some)), (QList<int>{1}));
+}
+
+TEST(ReportsShared, chronoPutsUndatedLastInTheirOrder)
+{
+    const QList<Passage> ps{passage(1, QStringLiteral("أ")), passage(2, QStringLiteral("ب"), 500),
+                            passage(3, QStringLiteral("ج")), passage(4, QStringLiteral("د"), 179)};
+    const QList<Passage> sorted = Reports::chrono(ps);
+    QStringList texts;
+    for (const Passage& p : sorted)
+        texts << p.text;
+    EXPECT_EQ(texts, QStringList({"د", "ب", "أ", "ج"}));
+    EXPECT_EQ(numbers(sorted), (QList<int>{1, 2, 3, 4}));
+}
+
+TEST(ReportsShared, quotationsPreferTheContainedPhraseFallBackToTheWindowAndKeepLatinNumbers)
+{
+    Settings::setIndicDigits(true);
+    const Passage p = passage(12, QStringLiteral("الصلاة عماد الدين عند أهل العلم كلهم.\nوالصلاة في الجماعة أفضل من صلاة الفذ."));
+    EXPECT_EQ(Reports::quote(QStringLiteral("الصلاة"), p), QStringLiteral("«الصلاة عماد الدين عند أهل العلم كلهم.» [12]"));
+    EXPECT_EQ(Reports::quote(QStringLiteral("الصلاة"), p, QStringLiteral("الفذ")),
+              QStringLiteral("«والصلاة في الجماعة أفضل من صلاة الفذ.» [12]"));
+    EXPECT_EQ(Reports::quote(QStringLiteral("الصلاة"), p, QStringLiteral("الحج")),
+              QStringLiteral("«الصلاة عماد الدين عند أهل العلم كلهم.» [12]"));
+    // No sentence long enough: the window, its line breaks made spaces.
+    const Passage shortOne = passage(3, QStringLiteral("… الصلاة\nعماد …"));
+    EXPECT_EQ(Reports::quote(QStringLiteral("الصلاة"), shortOne), QStringLiteral("«الصلاة عماد» [3]"));
+}
+
+namespace {
+
+// A library of hand-made books, categories, authors and pages.
+class ReportsLibrary : public ::testing::Test {
+protected:
+    void SetUp() override { Settings::setIndicDigits(false); }
+
+    std::shared_ptr<Library> make(const QStringList& rows, const QList<std::tuple<int, int, int, QString>>& pages)
+    {
+        const QString path = test::FixtureLibrary::custom(dir_.path(), QStringLiteral("reports.db"), rows);
+        EXPECT_FALSE(path.isEmpty());
+        const auto db = SQLiteDB::open(path, false);
+        for (const auto& [id, book, seq, content] : pages) {
+            const QString norm = Arabic::normalize(content);
+            db->run(QStringLiteral("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(?,?,?,?,?)"),
+                    {id, book, seq, content, norm});
+            db->run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"),
+                    {id, norm, id, book});
+        }
+        return Library::open(path);
+    }
+
+    ScopedEnv noSmart_{"QUORVEL_NO_SMART", QStringLiteral("1")};
+    ScopedEnv userDb_{"QUORVEL_USERDB", QStringLiteral(":memory:")};
+    QTemporaryDir dir_;
+};
+
+const QString rulingPage = QStringLiteral("وقال أهل العلم إن صلاة الجماعة سنة مؤكدة في المسجد لمن قدر عليها.");
+
+} // namespace
+
+TEST_F(ReportsLibrary, viewsAndHistoryOrderByDeathAndSkipTheRangeForOnePassage)
+{
+    const auto lib = make(
+        {"INSERT INTO authors(id, name, death_year) VALUES(1, 'مالك', 179), (2, 'النووي', 676)",
+         "INSERT INTO books(id, title, author_id) VALUES(1, 'المجموع', 2), (2, 'الموطأ', 1), (3, 'كتاب مجهول', NULL)"},
+        {{1, 1, 1, rulingPage}, {2, 2, 1, rulingPage + QStringLiteral(" والجماعة خير")}, {3, 3, 1, rulingPage}});
+    ASSERT_TRUE(lib);
+    const auto views = Reports::views(*lib, QStringLiteral("صلاة الجماعة"), std::nullopt);
+    ASSERT_EQ(views.passages.size(), 3);
+    EXPECT_EQ(views.passages[0].bookTitle, QStringLiteral("الموطأ"));
+    EXPECT_EQ(views.passages[2].bookTitle, QStringLiteral("كتاب مجهول"));
+    EXPECT_TRUE(views.text.startsWith(QStringLiteral("## الخلاصة\nجمعت هنا ما قيل في «صلاة الجماعة» من 3 كتب في المكتبة، مرتبا بوفاة أصحابه من مالك (ت 179) إلى كتاب مجهول.")))
+        << views.text.toStdString();
+    EXPECT_TRUE(views.text.contains(QStringLiteral("\n## مالك (ت 179) · الموطأ\n«")));
+    EXPECT_TRUE(views.head.isEmpty());
+
+    const auto history = Reports::history(*lib, QStringLiteral("صلاة الجماعة"), std::nullopt);
+    EXPECT_TRUE(history.text.contains(QStringLiteral("## القرن الثاني الهجري\n- مالك (ت 179) في «الموطأ»: «")));
+    EXPECT_TRUE(history.text.contains(QStringLiteral("## غير محدد الوفاة\n- كتاب مجهول في «كتاب مجهول»: «")));
+    EXPECT_TRUE(history.text.contains(QStringLiteral("» [3]\n")));
+
+    const auto one = Reports::views(*lib, QStringLiteral("صلاة الجماعة"), QSet<std::int64_t>{1});
+    ASSERT_EQ(one.passages.size(), 1);
+    EXPECT_TRUE(one.text.contains(QStringLiteral("من كتاب واحد في المكتبة. النصوص")));
+    EXPECT_TRUE(Reports::views(*lib, QStringLiteral("الزكاة"), std::nullopt).text.isEmpty());
+}
+
+TEST_F(ReportsLibrary, termWritesTheOtherBooksHeadingWithoutLexiconsAndCountsThePhrase)
+{
+    const auto lib = make({"INSERT INTO categories(id, name) VALUES(1, 'كتب الحديث')",
+                           "INSERT INTO books(id, title, category_id) VALUES(1, 'الموطأ', 1), (2, 'السنن', 1)"},
+                          {{1, 1, 1, QStringLiteral("نهى عن بيع الغرر وهو ما لا يعلم حصوله من المبيعات.")},
+                           {2, 2, 1, QStringLiteral("بيع الغرر باطل عند الفقهاء كلهم.")},
+                           {3, 2, 2, QStringLiteral("الغرر والخطر سواء.")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::term(*lib, QStringLiteral("الغرر"), std::nullopt);
+    EXPECT_FALSE(built.text.contains(QStringLiteral("## في كتب اللغة والمعاجم")));
+    EXPECT_TRUE(built.text.startsWith(QStringLiteral("## في كتب العلم الأخرى\n- ")));
+    EXPECT_TRUE(built.text.endsWith(QStringLiteral("## مواضع الورود\nورد «الغرر» بلفظه في 3 صفحات من كتابين في المكتبة.\n")))
+        << built.text.toStdString();
+}
+
+TEST_F(ReportsLibrary, biographyPicksTheAuthorWithMoreBooksThenTheShorterNameAndCutsTheBio)
+{
+    QString bio;
+    while (bio.size() < 1500)
+        bio += QStringLiteral("كان حافظا ثقة\n\n");
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات'), (2, 'الفقه')",
+         QStringLiteral("INSERT INTO authors(id, name, full_name, death_year, bio) VALUES"
+                        "(1, 'ابن حجر العسقلاني', 'أحمد بن علي بن حجر العسقلاني', 852, '%1'),"
+                        "(2, 'ابن حجر الهيتمي', NULL, 974, NULL),"
+                        "(3, 'ابن حجر', NULL, NULL, NULL),"
+                        "(4, 'الهيتمي المكي الشافعي', NULL, 900, NULL)").arg(bio),
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'فتح الباري', 1, 2),"
+         "(3, 'تحفة المحتاج', 2, 2), (4, 'كتاب آخر', 4, 2)"},
+        {{1, 1, 1, QStringLiteral("ابن حجر العسقلاني صاحب التقريب إمام حافظ")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("ابن حجر"), std::nullopt);
+    ASSERT_FALSE(built.head.isEmpty());
+    EXPECT_TRUE(built.text.startsWith(built.head));
+    EXPECT_TRUE(built.head.startsWith(QStringLiteral(
+        "## بطاقة العلم في المكتبة\nالاسم: أحمد بن علي بن حجر العسقلاني\nالوفاة: سنة 852هـ (القرن التاسع الهجري)\n")))
+        << built.head.toStdString();
+    EXPECT_TRUE(built.head.contains(QStringLiteral(" …\n## مؤلفاته في المكتبة (2)\n- تقريب التهذيب\n- فتح الباري\n")));
+    EXPECT_FALSE(built.head.contains(QStringLiteral("\n\n")));
+    ASSERT_EQ(built.passages.size(), 1);
+    EXPECT_TRUE(built.text.contains(QStringLiteral("## ما ورد عنه في كتب التراجم والتاريخ\n- ")));
+
+    // Equal numbers of books: the shorter name.
+    const auto tie = Reports::biography(*lib, QStringLiteral("الهيتمي"), std::nullopt);
+    EXPECT_TRUE(tie.head.contains(QStringLiteral("الاسم: ابن حجر الهيتمي\n")));
+    // No author matches: the section alone, an empty head.
+    const auto none = Reports::biography(*lib, QStringLiteral("التقريب"), std::nullopt);
+    EXPECT_TRUE(none.head.isEmpty());
+    EXPECT_TRUE(none.text.startsWith(QStringLiteral("## ما ورد عنه")));
+}
+
+TEST_F(ReportsLibrary, takhrijListsEachBookOnceWithItsPlacesAndSourcesFallsBackToAnyTerm)
+{
+    const QString hadith = QStringLiteral("إنما الأعمال بالنيات وإنما لكل امرئ ما نوى");
+    const auto lib = make({"INSERT INTO authors(id, name, death_year) VALUES(1, 'البخاري', 256), (2, 'مسلم', 261)",
+                           "INSERT INTO books(id, title, author_id) VALUES(1, 'صحيح مسلم', 2), (2, 'صحيح البخاري', 1)"},
+                          {{1, 1, 5, hadith}, {2, 1, 9, hadith}, {3, 2, 4, QStringLiteral("حدثنا الحميدي ") + hadith},
+                           {4, 2, 7, QStringLiteral("باب الزكاة")}});
+    ASSERT_TRUE(lib);
+    EXPECT_EQ(Reports::takhrij(*lib, QStringLiteral("الأعمال"), std::nullopt).text,
+              QStringLiteral("اكتب نصا من كلمتين على الأقل."));
+    const auto built = Reports::takhrij(*lib, QStringLiteral("إنما الأعمال بالنيات"), std::nullopt);
+    ASSERT_EQ(built.passages.size(), 2);
+    EXPECT_EQ(built.passages[0].bookTitle, QStringLiteral("صحيح البخاري")); // the older author first
+    EXPECT_EQ(built.passages[1].seq, 5);
+    EXPECT_TRUE(built.text.startsWith(QStringLiteral("## الخلاصة\nورد النص بلفظه في 3 صفحات من كتابين؛ أقدم من أورده")));
+    EXPECT_TRUE(built.text.contains(QStringLiteral("- مسلم (ت 261) في «صحيح مسلم» (موضعين): «")));
+    EXPECT_EQ(built.text.count(QStringLiteral("في «صحيح مسلم» (")), 1);
+    const QString thirteen = QStringLiteral("ا ب ت ث ج ح خ د ذ ر ز س ش");
+    EXPECT_EQ(Reports::takhrij(*lib, thirteen, std::nullopt).text,
+              QStringLiteral("لم يرد النص بلفظه في كتب المكتبة (بحث بأول ١٢ كلمة منه). جرب جزءا أقصر منه."));
+
+    // No book holds both words: any of them will do.
+    const auto sources = Reports::sources(*lib, QStringLiteral("الزكاة النيات"), std::nullopt);
+    EXPECT_TRUE(sources.text.contains(QStringLiteral("## أوسع الكتب تناولا للموضوع\n1. ")));
+    EXPECT_FALSE(sources.passages.isEmpty());
+    const auto both = Reports::sources(*lib, QStringLiteral("الأعمال النيات"), std::nullopt);
+    EXPECT_TRUE(both.text.contains(QStringLiteral("## الخلاصة\nورد «الأعمال النيات» في 3 صفحات من كتابين.")))
+        << both.text.toStdString();
+}
+
+namespace {
+
+// Report answering with the fake server as the model.
+class ReportAnswering : public test::FakeServerTest {
+protected:
+    void SetUp() override
+    {
+        test::FakeServerTest::SetUp();
+        Settings::setIndicDigits(false);
+        const QString path = test::FixtureLibrary::custom(
+            libDir_.path(), QStringLiteral("answering.db"),
+            {"INSERT INTO authors(id, name, death_year) VALUES(1, 'مالك', 179), (2, 'الشافعي', 204)",
+             "INSERT INTO books(id, title, author_id) VALUES(1, 'الموطأ', 1), (2, 'الأم', 2)"});
+        const auto db = SQLiteDB::open(path, false);
+        const QList<std::pair<int, QString>> pages{
+            {1, QStringLiteral("قال مالك صلاة الجماعة تفضل صلاة الفذ بسبع وعشرين درجة")},
+            {2, QStringLiteral("قال الشافعي لا أرخص في ترك صلاة الجماعة إلا من عذر")}};
+        for (const auto& [id, content] : pages) {
+            const QString norm = Arabic::normalize(content);
+            db->run(QStringLiteral("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(?,?,1,?,?)"),
+                    {id, id, content, norm});
+            db->run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"),
+                    {id, norm, id, id});
+        }
+        lib_ = Library::open(path);
+        ASSERT_TRUE(lib_);
+    }
+    AIAnswer ask(AIMode mode, const QString& reply, const QString& q = QStringLiteral("صلاة الجماعة"))
+    {
+        script_ = useScript(QStringLiteral("model.gguf"),
+                            QStringLiteral("delta ") + QString::fromStdString(Json::dump(Json::toJson(reply)))
+                                + QStringLiteral("\ndone\n"));
+        return AIAssistant::run(*lib_, q, mode);
+    }
+    QStringList requests() const { return logLines(script_, ".requests"); }
+
+    ScopedEnv noSmart_{"QUORVEL_NO_SMART", QStringLiteral("1")};
+    ScopedEnv userDb_{"QUORVEL_USERDB", QStringLiteral(":memory:")};
+    QTemporaryDir libDir_;
+    std::shared_ptr<Library> lib_;
+    QString script_;
+};
+
+const QString goodReply = QStringLiteral("صلاة الجماعة تفضل صلاة الفذ. «صلاة الجماعة تفضل صلاة الفذ بسبع» "
+                                         "«لا أرخص في ترك صلاة الجماعة» «قال مالك صلاة الجماعة» «قول لا يوجد في أي كتاب»");
+
+} // namespace
+
+TEST_F(ReportAnswering, computedReportsAndEmptyReportsNeverAskTheModel)
+{
+    const AIAnswer sources = ask(AIMode::sources, goodReply);
+    EXPECT_TRUE(sources.structured);
+    EXPECT_FALSE(sources.passages.isEmpty());
+    EXPECT_EQ(sources.tier, 0);
+    EXPECT_FALSE(sources.note);
+    const AIAnswer takhrij = ask(AIMode::takhrij, goodReply, QStringLiteral("صلاة الجماعة تفضل"));
+    EXPECT_EQ(takhrij.passages.size(), 1);
+    const AIAnswer nothing = ask(AIMode::views, goodReply, QStringLiteral("الزكاة"));
+    EXPECT_EQ(nothing.text, Reports::notFound());
+    EXPECT_TRUE(nothing.verifiedAll);
+    EXPECT_TRUE(requests().isEmpty());
+    EXPECT_TRUE(launches(script_).isEmpty());
+}
+
+TEST_F(ReportAnswering, anAcceptedSummaryGoesOnTopWithItsCounts)
+{
+    const AIAnswer a = ask(AIMode::views, goodReply);
+    EXPECT_EQ(a.tier, 1);
+    EXPECT_EQ(a.quoteCount, 3);
+    EXPECT_EQ(a.failedQuotes, 1);
+    EXPECT_FALSE(a.verifiedAll);
+    EXPECT_FALSE(a.note);
+    EXPECT_TRUE(a.text.startsWith(QStringLiteral("## خلاصة النموذج\n"))) << a.text.toStdString();
+    EXPECT_LT(a.text.indexOf(QStringLiteral("## خلاصة النموذج")), a.text.indexOf(QStringLiteral("## الخلاصة")));
+    EXPECT_EQ(a.rawText, goodReply);
+    ASSERT_EQ(requests().size(), 1);
+    const Json::Value body = Json::parse(requests()[0].toUtf8()).value_or(Json::Value());
+    EXPECT_EQ(Json::qstr(body["messages"][0]["content"].get<std::string>()),
+              AIAssistant::kashifPrompt(QStringLiteral("ما أقوال العلماء في صلاة الجماعة؟ اذكر كل قول وصاحبه."),
+                                        a.passages));
+}
+
+TEST_F(ReportAnswering, rejectedSummariesAndFailedChatsLeaveTheReportWithANote)
+{
+    const AIAnswer noQuote = ask(AIMode::history, QStringLiteral("صلاة الجماعة فضيلة عظيمة"));
+    EXPECT_EQ(noQuote.note, QStringLiteral("لم تجتز خلاصة النموذج فحص المصادر، فيعرض التقرير المبني من نصوص الكتب حرفيا."));
+    EXPECT_EQ(noQuote.rawText, QStringLiteral("صلاة الجماعة فضيلة عظيمة"));
+    EXPECT_EQ(noQuote.tier, 0);
+    EXPECT_TRUE(noQuote.verifiedAll);
+    EXPECT_FALSE(noQuote.text.contains(QStringLiteral("خلاصة النموذج")));
+
+    const AIAnswer said = ask(AIMode::views, goodReply + QStringLiteral(" والباقي غير موجود في السياق"));
+    EXPECT_TRUE(said.note);
+    EXPECT_EQ(said.tier, 0);
+
+    script_ = useScript(QStringLiteral("model.gguf"), QStringLiteral("status 500\nbody down\n"));
+    const AIAnswer failed = AIAssistant::run(*lib_, QStringLiteral("صلاة الجماعة"), AIMode::views);
+    EXPECT_EQ(failed.note, QStringLiteral("تعذر الاتصال بالنموذج؛ يعرض التقرير المبني من نصوص الكتب حرفيا."));
+    EXPECT_TRUE(failed.rawText.isEmpty());
+    EXPECT_TRUE(failed.text.startsWith(QStringLiteral("## الخلاصة")));
+}
