@@ -234,6 +234,23 @@ TEST_F(ReportsLibrary, takhrijListsEachBookOnceWithItsPlacesAndSourcesFallsBackT
         << both.text.toStdString();
 }
 
+TEST_F(ReportsLibrary, takhrijListsTwentyFiveBooksAndCountsTheRest)
+{
+    const QString hadith = QStringLiteral("الدين النصيحة لله ولكتابه");
+    QList<std::tuple<int, int, int, QString>> pages;
+    for (int book = 1; book <= 27; ++book)
+        pages.append({book, book, 1, hadith});
+    const auto lib = make({"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 27) "
+                           "INSERT INTO books(id, title, book_date) SELECT i, 'كتاب ' || i, 100 + i FROM n"},
+                          pages);
+    ASSERT_TRUE(lib);
+    const auto built = Reports::takhrij(*lib, QStringLiteral("الدين النصيحة"), std::nullopt);
+    EXPECT_EQ(built.passages.size(), 25);
+    EXPECT_TRUE(built.text.contains(QStringLiteral("ورد النص بلفظه في 27 صفحة من 27 كتابا؛")));
+    EXPECT_TRUE(built.text.endsWith(QStringLiteral("\nوفي كتابين أخرى؛ افتح «البحث» بالنص نفسه لتراها كلها.\n")))
+        << built.text.toStdString();
+}
+
 namespace {
 
 // Report answering with the fake server as the model.
