@@ -233,6 +233,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The action that opens the phrase tree of `phrase` under the header.
+    std::function<void()> phraseTree(const QString& phrase);
     void build();
     QWidget* buildHeader();
     QWidget* buildFooter();

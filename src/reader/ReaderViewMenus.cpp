@@ -57,6 +57,8 @@ constexpr char kWordTitle[] = "الكلمة";
 constexpr char kSourcesTitle[] = "المصادر";
 constexpr char kIsnadTitle[] = "الإسناد";
 constexpr char kEditionsTitle[] = "الطبعات";
+constexpr char kPhraseTreeTitle[] = "شجرة المسألة";
+constexpr char kCollateTitle[] = "مقابلة";
 
 constexpr int kMinWordCharacters = 2;
 
@@ -166,13 +168,13 @@ QMenu* ReaderView::smartToolsMenu()
         });
     }
     const QString selection = selectedText();
-    // The phrase tree's tool is not part of this version: its item stays,
-    // disabled.
     QAction* tree = menu->addAction(selection.isEmpty() ? u8(kPhraseTreeFirst)
                                                         : u8(kPhraseTreeOf) +
                                                               Smart::leftCharacters(selection, kPhraseTreeCharacters) +
                                                               u8(kCloseQuote));
-    tree->setEnabled(false);
+    tree->setEnabled(!selection.isEmpty());
+    if (!selection.isEmpty())
+        connect(tree, &QAction::triggered, this, phraseTree(selection));
     if (!selection.isEmpty() && std::none_of(selection.begin(), selection.end(), isBlank)) {
         const std::shared_ptr<Library> lib = lib_;
         connect(menu->addAction(u8(kWordAnalysisOf) + selection + u8(kCloseQuote)), &QAction::triggered, this,
@@ -247,9 +249,8 @@ void ReaderView::decorateMenu(QMenu* menu, const QPoint& viewportPos)
     const QString selection = selectedText();
     if (std::any_of(selection.begin(), selection.end(), isBlank) &&
         Characters::count(selection, kPhraseTreeMinCharacters) >= kPhraseTreeMinCharacters) {
-        // The phrase tree's tool is not part of this version.
         auto* tree = new QAction(u8(kPhraseTreeHere), menu);
-        tree->setEnabled(false);
+        connect(tree, &QAction::triggered, this, phraseTree(selection));
         top.prepend(tree);
     }
     top << copy << note << report << separator;
@@ -324,10 +325,24 @@ void ReaderView::handleSmartLink(const QString& link)
         if (onRunSearch)
             onRunSearch(query);
     } else if (link.startsWith(collate)) {
-        // Collation with another edition is not part of this version; the
-        // link is recognised and left alone.
-        return;
+        const QList<std::int64_t> numbers = numbersOf(link, collate);
+        if (numbers.size() != 2)
+            return;
+        const std::shared_ptr<Library> lib = lib_;
+        showSmart(u8(kCollateTitle), std::nullopt, [lib, pageId = numbers[0], other = numbers[1]] {
+            return Smart::collate(*lib, pageId, other);
+        });
     }
+}
+
+std::function<void()> ReaderView::phraseTree(const QString& phrase)
+{
+    const QPointer<ReaderView> self(this);
+    const std::shared_ptr<Library> lib = lib_;
+    return [self, lib, phrase] {
+        if (self)
+            self->showSmart(u8(kPhraseTreeTitle), std::nullopt, [lib, phrase] { return Smart::genealogy(*lib, phrase); });
+    };
 }
 
 } // namespace quorvel

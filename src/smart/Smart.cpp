@@ -3,7 +3,11 @@
 #include "core/Arabic.h"
 #include "core/Characters.h"
 #include "core/Library.h"
+#include "core/Theme.h"
+#include "search/Smart.h"
+#include "smart/Collate.h"
 #include "smart/Concordance.h"
+#include "smart/Genealogy.h"
 #include "smart/Isnad.h"
 #include "smart/Morph.h"
 #include "smart/TextReuse.h"
@@ -23,6 +27,10 @@ constexpr int kSourceMinShared = 3;
 constexpr int kSourcePhraseCharacters = 220;
 constexpr int kEditions = 6;
 constexpr double kEditionMinFrac = 0.4;
+constexpr int kRelatedWords = 10;
+constexpr int kGenealogyQueryCharacters = 60;
+constexpr int kGenealogySnippetCharacters = 160;
+constexpr double kCollateShade = 0.18;
 
 constexpr double kHeadSize = 15;
 constexpr double kSmallSize = 12;
@@ -226,6 +234,19 @@ Text word(Library& lib, const QString& word)
         t += text(u8("  ") + it->title + u8(": ") + Arabic::num(top.count) + QLatin1Char('\n'), Tone::secondary,
                   kSmallSize);
     }
+
+    if (const auto shared = Smart::index()) {
+        const auto near = shared->related(Arabic::normalize(word, true), kRelatedWords);
+        if (!near.empty()) {
+            t += text(u8("\nكلمات قريبة المعنى في الكتب: "), Tone::gold);
+            for (size_t i = 0; i < near.size(); ++i) {
+                if (i > 0)
+                    t += text(u8("، "));
+                t += link(near[i].word, searchURL(near[i].word));
+            }
+            t += text(QStringLiteral("\n"));
+        }
+    }
     return t;
 }
 
@@ -299,6 +320,78 @@ Text editions(Library& lib, const Book& book, std::int64_t pageId)
         t += link(u8("قابل هذه الصفحة بها"), QString::fromLatin1(collateScheme) + QString::number(pageId) +
                                                     QLatin1Char('/') + QString::number(hit.bookId));
         t += text(QStringLiteral("\n"));
+    }
+    return t;
+}
+
+Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
+{
+    Text t;
+    t += head(u8("مقابلة النسختين"));
+    const std::optional<CollateResult> r = Collate::run(lib.main(), pageId, otherBook);
+    if (!r) {
+        t += text(u8("لم تُعثر على صفحة مقابلة في النسخة الأخرى.\n"), Tone::secondary);
+        return t;
+    }
+    t += text(u8("مقابلة بـ "), Tone::secondary);
+    t += link(r->otherTitle + u8(" · ص") + Arabic::num(r->otherPageNum.value_or(r->otherSeq)),
+              pageURL(r->otherBookId, r->otherSeq));
+    t += text(u8("  · التطابق ") + Arabic::num(r->ratio) + u8("٪\n\n"), Tone::gold);
+
+    QColor removed = Theme::hit();
+    removed.setAlphaF(kCollateShade);
+    QColor added = Theme::emerald();
+    added.setAlphaF(kCollateShade);
+    auto only = [&](const QString& words, const QColor& shade, bool strike) {
+        Run run = reading(words + QLatin1Char(' '));
+        run.background = shade;
+        run.strike = strike;
+        t += run;
+    };
+    for (const CollateOp& op : r->ops) {
+        if (op.tag == QLatin1String("equal")) {
+            t += reading(op.a + QLatin1Char(' '));
+        } else if (op.tag == QLatin1String("delete")) {
+            only(op.a, removed, true);
+        } else if (op.tag == QLatin1String("insert")) {
+            only(op.b, added, false);
+        } else {
+            only(op.a, removed, true);
+            only(op.b, added, false);
+        }
+    }
+    t += text(u8("\n\nالأحمر المشطوب في هذه النسخة وحدها، والأخضر في الأخرى.\n"), Tone::secondary, kSmallSize);
+    return t;
+}
+
+Text genealogy(Library& lib, const QString& query)
+{
+    Text t;
+    t += head(u8("شجرة المسألة: «") + leftCharacters(query, kGenealogyQueryCharacters) + u8("»"));
+    const std::optional<GenealogyResult> r = Genealogy::run(lib.main(), query);
+    if (!r || r->nodes.isEmpty()) {
+        t += text(u8("لم تُعثر على مواضع كافية لهذه العبارة.\n"), Tone::secondary);
+        return t;
+    }
+    t += text(u8("الكتب مرتّبة بوفاة مؤلّفيها، والسهم يعني نقلاً ثابتاً ببصمات مشتركة.\n\n"), Tone::secondary,
+              kSmallSize);
+    for (const GenealogyNode& node : r->nodes) {
+        t += text(node.deathYear ? Arabic::num(*node.deathYear) + u8("هـ  ") : u8("؟  "), Tone::gold);
+        t += link(node.title + u8(" · ص") + Arabic::num(node.pageNum.value_or(node.seq)), pageURL(node.bookId, node.seq));
+        const QString author = authorOf(lib, node.bookId, node.author);
+        if (!author.isEmpty())
+            t += text(u8(" · ") + author, Tone::secondary, kSmallSize);
+        t += text(QStringLiteral("\n"));
+        if (!node.snippet.isEmpty())
+            t += text(u8("   ") + leftCharacters(node.snippet, kGenealogySnippetCharacters) + QLatin1Char('\n'),
+                      Tone::secondary, kSmallSize);
+    }
+    if (!r->edges.isEmpty()) {
+        t += text(u8("\nالنقول:\n"), Tone::gold);
+        for (const GenealogyEdge& edge : r->edges)
+            t += text(u8("  ") + edge.fromTitle + u8(" ← ") + edge.toTitle + u8(" (") + Arabic::num(edge.shared) +
+                          u8(" بصمة)\n"),
+                      Tone::label, kSmallSize);
     }
     return t;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 // The reader's analysis panels (a word, the page's chain of narrators, the
-// page's sources, the book's other editions) and the in-app links they carry.
+// page's sources, the book's other editions, the collation of a page with
+// another edition, the books a phrase passed through) and the in-app links
+// they carry.
 // A panel is built away from the windows, so it is a plain styled text: runs
 // that each say their font, colour role, link, background and strike. The
 // window that shows it turns it into a document on its own thread.
@@ -79,6 +81,8 @@ Text word(Library& lib, const QString& word);
 Text isnad(Library& lib, const Page& page);
 Text reuse(Library& lib, std::int64_t pageId);
 Text editions(Library& lib, const Book& book, std::int64_t pageId);
+Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook);
+Text genealogy(Library& lib, const QString& query);
 
 } // namespace Smart
 

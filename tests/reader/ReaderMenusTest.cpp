@@ -9,11 +9,15 @@
 #include "core/Arabic.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
+#include "core/SmartUtil.h"
 #include "panels/SearchTabView.h"
 #include "reader/ReaderView.h"
+#include "search/Smart.h"
+#include "smart/Collate.h"
 #include "smart/Smart.h"
 #include "smart/ui/SmartPopover.h"
 #include "support/FixtureLibrary.h"
+#include "support/ScopedEnv.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -138,7 +142,7 @@ TEST_F(ReaderMenusTest, wordPanelShowsMorphologyOccurrencesAndTopBooks)
     EXPECT_TRUE(plain.contains(QStringLiteral("ورودها في المكتبة: ")));
     EXPECT_TRUE(plain.contains(QStringLiteral("  موطأ الإمام مالك: ")));
     EXPECT_TRUE(hasLink(text, Smart::searchURL(QStringLiteral("الصلاة"))));
-    // No word vectors here: no related words, ever.
+    // No library is shared, so there is no semantic index: no related words.
     EXPECT_FALSE(plain.contains(QStringLiteral("كلمات قريبة المعنى")));
     EXPECT_EQ(text.runs.first().weight, QFont::Bold);
 }
@@ -172,6 +176,175 @@ TEST_F(ReaderMenusTest, sourcesAndEditionsFindTheOtherTranscription)
     EXPECT_TRUE(std::any_of(sources.runs.begin(), sources.runs.end(), [](const Smart::Run& r) {
         return r.link.startsWith(QStringLiteral("quorvel://page/%1/").arg(kIbnMajahB));
     }));
+}
+
+TEST_F(ReaderMenusTest, wordPanelListsRelatedWordsOfTheSharedIndexUnlessMeaningSearchIsOff)
+{
+    REQUIRE_SAMPLE(sample);
+    // The sample's install built the page vectors beside the local store.
+    Library::setShared(sample.lib);
+    Smart::reset();
+    struct Forget {
+        ~Forget()
+        {
+            Library::setShared(nullptr);
+            Smart::reset();
+        }
+    } forget;
+    const auto index = Smart::index();
+    ASSERT_TRUE(index) << "the sample library has no page vectors";
+    const QString word = QStringLiteral("الصَّلاة");
+    const auto near = index->related(Arabic::normalize(word, true), 10);
+    ASSERT_FALSE(near.empty());
+
+    const Smart::Text text = Smart::word(*sample.lib, word);
+    const QString plain = text.plain();
+    const QString label = QStringLiteral("\nكلمات قريبة المعنى في الكتب: ");
+    ASSERT_TRUE(plain.contains(label));
+    // Every related word, nearest first, as a search link, separated by commas.
+    QStringList shown;
+    for (const auto& w : near)
+        shown << w.word;
+    EXPECT_TRUE(plain.endsWith(label + shown.join(QStringLiteral("، ")) + QStringLiteral("\n")));
+    for (const auto& w : near)
+        EXPECT_TRUE(hasLink(text, Smart::searchURL(w.word))) << w.word.toStdString();
+
+    // Meaning search switched off, even by an empty variable: no block at all.
+    test::ScopedEnv off("QUORVEL_NO_SMART", QString());
+    EXPECT_FALSE(Smart::word(*sample.lib, word).plain().contains(QStringLiteral("كلمات قريبة المعنى")));
+}
+
+TEST_F(ReaderMenusTest, collationShowsBothTranscriptionsWordForWordInOrder)
+{
+    test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kIbnMajahA, kIbnMajahB}));
+    REQUIRE_SAMPLE(shared);
+    const Page page = *shared.lib->page(kIbnMajahA, 20);
+    const auto r = Collate::run(shared.lib->main(), page.id, kIbnMajahB);
+    ASSERT_TRUE(r);
+    const Smart::Text text = Smart::collate(*shared.lib, page.id, kIbnMajahB);
+    const QString plain = text.plain();
+    EXPECT_TRUE(plain.startsWith(QStringLiteral("مقابلة النسختين\nمقابلة بـ ")));
+    EXPECT_TRUE(plain.contains(QStringLiteral("  · التطابق ") + Arabic::num(r->ratio) + QStringLiteral("٪\n\n")));
+    EXPECT_TRUE(hasLink(text, Smart::pageURL(kIbnMajahB, r->otherSeq)));
+    EXPECT_TRUE(plain.endsWith(QStringLiteral("\n\nالأحمر المشطوب في هذه النسخة وحدها، والأخضر في الأخرى.\n")));
+
+    // Read without the other's words this page's text comes back whole, and
+    // without the struck ones the other page's; each side's own words are shaded.
+    QString mine;
+    QString theirs;
+    int struck = 0;
+    int added = 0;
+    for (const Smart::Run& run : text.runs) {
+        if (run.face != Smart::Face::reader)
+            continue;
+        if (run.strike) {
+            ++struck;
+            EXPECT_TRUE(run.background.isValid());
+            EXPECT_EQ(run.background.rgb(), Theme::hit().rgb());
+            mine += run.text;
+        } else if (run.background.isValid()) {
+            ++added;
+            EXPECT_EQ(run.background.rgb(), Theme::emerald().rgb());
+            EXPECT_LT(run.background.alphaF(), 0.25);
+            theirs += run.text;
+        } else {
+            mine += run.text;
+            theirs += run.text;
+        }
+    }
+    const QString other = shared.lib->main()
+                              .rows(QStringLiteral("SELECT content FROM pages WHERE id=?"), {r->otherPageId})
+                              .value(0)
+                              .str(0)
+                              .value_or(QString());
+    EXPECT_EQ(mine, Py::split(page.content).join(u' ') + u' ');
+    EXPECT_EQ(theirs, Py::split(other).join(u' ') + u' ');
+    EXPECT_GT(struck + added, 0) << "the two transcriptions differ on this page";
+
+    // A book sharing nothing with the page: the panel says so.
+    EXPECT_EQ(Smart::collate(*shared.lib, page.id, kMuwatta).plain(),
+              QStringLiteral("مقابلة النسختين\nلم تُعثر على صفحة مقابلة في النسخة الأخرى.\n"));
+
+    // Followed from a reader: a pop-up named for the collation, under the header.
+    auto reader = std::make_unique<ReaderView>(shared.lib, *shared.lib->book(kIbnMajahA), 20);
+    showAt(*reader, 1200, 800);
+    reader->handleSmartLink(QStringLiteral("quorvel://collate/%1/%2").arg(page.id).arg(kIbnMajahB));
+    const auto popover = SmartPopover::current();
+    ASSERT_TRUE(popover && popover->frame());
+    EXPECT_EQ(popover->title(), QStringLiteral("مقابلة"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 20000));
+    EXPECT_TRUE(popover->textView()->toPlainText().startsWith(QStringLiteral("مقابلة النسختين")));
+    QTest::qWait(20);
+    ASSERT_TRUE(popover->frame()->grab().toImage().save(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/collation-popover.png"), "PNG"));
+    // A collation link without its two numbers opens nothing.
+    reader->handleSmartLink(QStringLiteral("quorvel://collate/%1").arg(page.id));
+    reader->handleSmartLink(QStringLiteral("quorvel://collate/x/y"));
+    EXPECT_EQ(SmartPopover::current(), popover);
+}
+
+TEST_F(ReaderMenusTest, phraseTreeListsBooksByTheirAuthorsDeathWithTheLinksBetweenThem)
+{
+    // Three books holding the phrase: one by an author who died in 179, one
+    // whose author's year is stored as 0 and one without an author; the first
+    // two pages share three shingles.
+    QStringList rows;
+    const QString phrase = QStringLiteral("الولد للفراش وللعاهر الحجر");
+    const struct {
+        std::int64_t book;
+        const char* author; // none: no author
+        const char* year;
+    } books[] = {{501, "مالك", "179"}, {502, "ابن صفر", "0"}, {503, nullptr, nullptr}};
+    for (const auto& b : books) {
+        if (b.author)
+            rows << QStringLiteral("INSERT INTO authors(id, name, death_year) VALUES(%1, '%2', %3)")
+                        .arg(b.book)
+                        .arg(QString::fromUtf8(b.author), QString::fromLatin1(b.year));
+        rows << QStringLiteral("INSERT INTO books(id, title, author_id) VALUES(%1, 'كتاب %1', %2)")
+                    .arg(b.book)
+                    .arg(b.author ? QString::number(b.book) : QStringLiteral("NULL"));
+        const QString content = phrase + QStringLiteral(" كلام بعده");
+        rows << QStringLiteral("INSERT INTO pages(id, book_id, page_num, seq, content, content_norm) "
+                               "VALUES(%1, %2, NULL, 4, '%3', '%4')")
+                    .arg(b.book * 10)
+                    .arg(b.book)
+                    .arg(content, Arabic::normalize(content, true));
+        rows << QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(%1, '%2', %1, %3)")
+                    .arg(b.book * 10)
+                    .arg(Arabic::normalize(content, true))
+                    .arg(b.book);
+    }
+    for (const std::int64_t page : {5010, 5020})
+        for (const int hash : {11, 12, 13})
+            rows << QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(%1, %2, %3)")
+                        .arg(hash)
+                        .arg(page)
+                        .arg(page / 10);
+    const QString path = test::FixtureLibrary::custom(dir.path(), QStringLiteral("tree.db"), rows);
+    ASSERT_FALSE(path.isEmpty());
+    test::ScopedEnv userdb("QUORVEL_USERDB", dir.filePath(QStringLiteral("user.db")));
+    const std::shared_ptr<Library> lib = Library::open(path);
+    ASSERT_TRUE(lib);
+
+    const Smart::Text text = Smart::genealogy(*lib, phrase);
+    const QString plain = text.plain();
+    EXPECT_TRUE(plain.startsWith(QStringLiteral("شجرة المسألة: «") + phrase + QStringLiteral("»\n")));
+    // A real year first, then the year stored as 0, then the undated book.
+    const qsizetype dated = plain.indexOf(QStringLiteral("١٧٩هـ  كتاب 501 · ص٤ · مالك (ت ١٧٩)\n"));
+    const qsizetype zero = plain.indexOf(QStringLiteral("٠هـ  كتاب 502 · ص٤ · ابن صفر\n"));
+    const qsizetype unknown = plain.indexOf(QStringLiteral("؟  كتاب 503 · ص٤\n"));
+    EXPECT_GE(dated, 0);
+    EXPECT_GT(zero, dated);
+    EXPECT_GT(unknown, zero);
+    EXPECT_TRUE(hasLink(text, Smart::pageURL(503, 4)));
+    EXPECT_TRUE(plain.endsWith(QStringLiteral("\nالنقول:\n  كتاب 501 ← كتاب 502 (٣ بصمة)\n")));
+
+    EXPECT_EQ(Smart::genealogy(*lib, QStringLiteral("عبارة غائبة")).plain(),
+              QStringLiteral("شجرة المسألة: «عبارة غائبة»\nلم تُعثر على مواضع كافية لهذه العبارة.\n"));
+    // The heading quotes at most 60 characters of a long phrase.
+    const QString longPhrase = QString(70, QChar(u'ب'));
+    EXPECT_TRUE(Smart::genealogy(*lib, longPhrase).plain().startsWith(QStringLiteral("شجرة المسألة: «") +
+                                                                      longPhrase.left(60) + QStringLiteral("»\n")));
 }
 
 // ---- Menus ------------------------------------------------------------------------------
@@ -246,6 +419,14 @@ TEST_F(ReaderMenusTest, smartToolsFollowTheSelectionAndThePage)
     EXPECT_EQ(titles(*one).mid(3), QStringList({QStringLiteral("شجرة المسألة: «مالك»"),
                                                 QStringLiteral("تحليل الكلمة: «مالك»")}));
     EXPECT_TRUE(one->actions().last()->isEnabled());
+    // The phrase tree of the selection opens under the header.
+    ASSERT_TRUE(one->actions()[3]->isEnabled());
+    showAt(*r, 1100);
+    one->actions()[3]->trigger();
+    ASSERT_TRUE(SmartPopover::current());
+    EXPECT_EQ(SmartPopover::current()->title(), QStringLiteral("شجرة المسألة"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return SmartPopover::current()->isBuilt(); }, 20000));
+    EXPECT_TRUE(SmartPopover::current()->textView()->toPlainText().startsWith(QStringLiteral("شجرة المسألة: «مالك»")));
 
     select(*r, 0, 60);
     std::unique_ptr<QMenu> several(r->smartToolsMenu());
@@ -317,7 +498,12 @@ TEST_F(ReaderMenusTest, contextMenuPutsPhraseWordAndPageItemsAboveTheStandardOne
     select(*r, phrase, 7);
     menu.reset(r->textView()->menuFor(QPoint(20, r->textView()->viewport()->height() - 4)));
     EXPECT_EQ(titles(*menu).first(), QStringLiteral("شجرة المسألة لهذه العبارة"));
-    EXPECT_FALSE(menu->actions().first()->isEnabled());
+    EXPECT_TRUE(menu->actions().first()->isEnabled());
+    menu->actions().first()->trigger();
+    ASSERT_TRUE(SmartPopover::current());
+    EXPECT_EQ(SmartPopover::current()->title(), QStringLiteral("شجرة المسألة"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return SmartPopover::current()->isBuilt(); }, 20000));
+    EXPECT_TRUE(SmartPopover::current()->textView()->toPlainText().startsWith(QStringLiteral("شجرة المسألة: «عن مالك»")));
     select(*r, phrase, 6);
     menu.reset(r->textView()->menuFor(QPoint(20, r->textView()->viewport()->height() - 4)));
     EXPECT_EQ(titles(*menu).first(), QStringLiteral("نسخ مع العزو"));
@@ -382,9 +568,11 @@ TEST_F(ReaderMenusTest, linksMoveTheReaderOpenBooksAndSearch)
     ASSERT_EQ(searched.size(), 1);
     EXPECT_EQ(searched[0].andPhrases, QStringList{QStringLiteral("عن نافع")});
     EXPECT_TRUE(searched[0].orPhrases.isEmpty());
-    // A collation link needs a tool this version lacks: nothing happens.
+    // A collation link neither searches nor moves the reader.
     r->handleSmartLink(QStringLiteral("quorvel://collate/5/3"));
     EXPECT_EQ(searched.size(), 1);
+    EXPECT_EQ(r->seq(), 40);
+    EXPECT_EQ(opened.size(), 1);
 
     // In the window a search link opens a results tab of its own.
     MainWindowController w(sample.lib);
