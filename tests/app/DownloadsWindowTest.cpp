@@ -12,9 +12,14 @@
 #include "dist/ReleaseWriter.h"
 #include "dist/ui/DownloadsModel.h"
 #include "dist/ui/DownloadsWindowController.h"
+#include "search/NpyArray.h"
+#include "search/Smart.h"
+#include "smart/SmartBuild.h"
+#include "support/FixtureLibrary.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/ScopedEnv.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -87,7 +92,30 @@ protected:
     }
     void TearDown() override { Dist::overridePublicKey({}); }
 
-    void writeRelease(int count, std::int64_t release = 1)
+    // A word model of three words the generated pages hold, each along its
+    // own axis, added to the release folder; returns the catalogue's member.
+    Json::Value addWordModel()
+    {
+        QTemporaryDir model;
+        const QStringList words = {QStringLiteral(u"حدثنا"), QStringLiteral(u"مالك"), QStringLiteral(u"نافع")};
+        const std::vector<float> rows = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+        EXPECT_TRUE(NpyArray::write(QDir(model.path()).filePath(SmartBuild::wordvecFile), NpyArray::floatDescr,
+                                    {3, 3},
+                                    QByteArray(reinterpret_cast<const char*>(rows.data()),
+                                               qsizetype(rows.size() * sizeof(float)))));
+        Json::Value vocab = Json::Value::object();
+        vocab["words"] = Json::Value::array();
+        for (const QString& w : words)
+            vocab["words"].push_back(Json::utf8(w));
+        vocab["freq"] = {10, 5, 3};
+        vocab["dim"] = 3;
+        EXPECT_TRUE(test::FixtureLibrary::writeJson(QDir(model.path()).filePath(SmartBuild::vocabFile), vocab));
+        const auto smart = ReleaseWriter::addWordModel(releaseDir.path(), model.path());
+        EXPECT_TRUE(smart);
+        return smart.value_or(Json::Value());
+    }
+
+    void writeRelease(int count, std::int64_t release = 1, const Json::Value& smart = nullptr)
     {
         Json::Value entries = Json::Value::array();
         for (int id = 1; id <= count; ++id) {
@@ -115,7 +143,8 @@ protected:
         const Json::Value categories = Json::Value::array(
             {{{"id", 1}, {"name", "كتب الحديث"}}, {{"id", 2}, {"name", "الفقه"}}});
         const Json::Value authors = Json::Value::array({{{"id", 1}, {"name", "مالك بن أنس"}}});
-        ASSERT_TRUE(ReleaseWriter::writeRelease(releaseDir.path(), info, categories, authors, entries, keys.secretKey));
+        ASSERT_TRUE(
+            ReleaseWriter::writeRelease(releaseDir.path(), info, categories, authors, entries, keys.secretKey, smart));
     }
 
     // A window over the release at `source`, its catalogue loaded.
@@ -354,6 +383,103 @@ TEST_F(DownloadsWindowTest, cancelStopsAfterTheBookInHandAndTheWindowStaysRespon
     EXPECT_FALSE(w->store()->installed().contains(1));
 }
 
+TEST_F(DownloadsWindowTest, runsBuildThePageVectorsOnTheWorkerAndTheSharedIndexReloads)
+{
+    // The smart folder is the process's own: start it without vectors.
+    for (const QString& name : {SmartBuild::wordvecFile, SmartBuild::vocabFile, SmartBuild::vecsFile,
+                                SmartBuild::vecIdsFile})
+        QFile::remove(QDir(SmartBuild::dir()).filePath(name));
+    writeRelease(3, 4, addWordModel());
+    auto w = window(releaseDir.path());
+    ASSERT_TRUE(w->catalog() && w->catalog()->smart);
+    const std::shared_ptr<Library> lib = Library::open(storePath());
+    ASSERT_TRUE(lib);
+    Library::setShared(lib);
+    Smart::reset();
+    struct Forget {
+        ~Forget()
+        {
+            Library::setShared(nullptr);
+            Smart::reset();
+        }
+    } forget;
+    EXPECT_FALSE(Smart::index()); // nothing built yet, and that failure is remembered
+
+    QThread* builtOn = nullptr;
+    auto real = w->vectorBuilder;
+    w->vectorBuilder = [&](const QString& path, const std::function<void(double)>& progress) {
+        builtOn = QThread::currentThread();
+        return real(path, progress);
+    };
+    const QList<Dist::CatBook> books = w->catalog()->books;
+    ASSERT_TRUE(runAndWait(*w, {books[0], books[1]}));
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل: ٢ كتاباً"));
+    ASSERT_NE(builtOn, nullptr);
+    EXPECT_NE(builtOn, QCoreApplication::instance()->thread());
+    EXPECT_TRUE(SmartBuild::hasModel());
+    // The run forgot the index, so the next use loads the new vectors.
+    const auto index = Smart::index();
+    ASSERT_TRUE(index);
+    std::vector<std::int64_t> ids = index->ids();
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::int64_t>{1001, 1002, 2001, 2002}));
+}
+
+TEST_F(DownloadsWindowTest, theMeaningStageReportsProgressWhileTheWindowTurnsAndItsFailure)
+{
+    writeRelease(2, 5, addWordModel());
+    auto w = window(releaseDir.path());
+    const QList<Dist::CatBook> books = w->catalog()->books;
+    int fetched = 0;
+    int built = 0;
+    w->modelFetcher = [&](const SmartBuild::Pack&, const QUrl&) { ++fetched; };
+    // The build holds until the window has shown its progress (a fraction no
+    // book count gives).
+    std::atomic<bool> seen{false};
+    w->vectorBuilder = [&](const QString& path, const std::function<void(double)>& progress) {
+        ++built;
+        EXPECT_EQ(path, storePath());
+        progress(0.37);
+        for (int i = 0; i < 1000 && !seen; ++i)
+            QThread::msleep(10);
+        return std::int64_t(4);
+    };
+    QStringList labels;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (w->progress()->value() == 370 && w->running()) {
+            labels << w->progressText();
+            seen = true;
+        }
+    });
+    timer.start(5);
+    ASSERT_TRUE(runAndWait(*w, books));
+    timer.stop();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(labels.value(0), QStringLiteral(u"تجهيز البحث بالمعنى…"));
+    EXPECT_EQ(fetched, 1);
+    EXPECT_EQ(built, 1);
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل: ٢ كتاباً"));
+
+    // No book attempted: no meaning stage.
+    ASSERT_TRUE(runAndWait(*w, {}));
+    EXPECT_EQ(fetched, 1);
+
+    // A model that cannot be fetched: no build, and the failure is listed.
+    w->modelFetcher = [&](const SmartBuild::Pack&, const QUrl&) {
+        ++fetched;
+        throw Dist::DistError(QStringLiteral(u"تعذّر جلب wordvec.npy"));
+    };
+    ASSERT_TRUE(runAndWait(*w, {books[0]}));
+    EXPECT_EQ(fetched, 2);
+    EXPECT_EQ(built, 1);
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل مع ١ خطأ"));
+    const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].text, QStringLiteral(u"البحث بالمعنى: تعذّر جلب wordvec.npy"));
+}
+
 TEST_F(DownloadsWindowTest, pictureOfTheWindowOverTheSampleRelease)
 {
     const QString sample = QStringLiteral(QUORVEL_SAMPLE_RELEASE);
@@ -378,4 +504,12 @@ TEST_F(DownloadsWindowTest, pictureOfTheWindowOverTheSampleRelease)
             colours.insert(shot.pixel(x, y));
     EXPECT_GT(colours.size(), 24);
     EXPECT_EQ(w->model()->rowCount(), 13);
+    // Every button of the window shows its symbol, and so does every row.
+    const auto buttons = w->findChildren<QPushButton*>();
+    EXPECT_GE(buttons.size(), 7);
+    for (const QPushButton* button : buttons)
+        EXPECT_FALSE(button->icon().isNull()) << button->text().toStdString();
+    const QModelIndex group = w->model()->index(0, 0);
+    EXPECT_FALSE(w->model()->data(group, Qt::DecorationRole).value<QIcon>().isNull());
+    EXPECT_FALSE(w->model()->data(w->model()->index(0, 0, group), Qt::DecorationRole).value<QIcon>().isNull());
 }

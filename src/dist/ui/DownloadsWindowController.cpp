@@ -7,6 +7,8 @@
 #include "core/Preferences.h"
 #include "core/Theme.h"
 #include "dist/LocalStore.h"
+#include "search/Smart.h"
+#include "smart/SmartBuild.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -66,6 +68,8 @@ constexpr char kNothingText[] = "حدّد كتباً غير مثبّتة أو ل
 constexpr char kUpToDate[] = "كل الكتب المثبّتة محدَّثة";
 constexpr char kConfirmDownload[] = "نزّل";
 constexpr char kFailuresTitle[] = "تعذّر تثبيت بعض الكتب";
+constexpr char kMeaningStage[] = "تجهيز البحث بالمعنى…";
+constexpr char kMeaningFailure[] = "البحث بالمعنى: ";
 constexpr char kNotInLibraryTitle[] = "الكتاب منزَّل في المكتبة المحلية";
 constexpr char kNotInLibraryText[] = "افتح الإعدادات واختر «الكتب المنزّلة» مصدراً للمكتبة لتقرأه.";
 
@@ -483,6 +487,8 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
     const QString storePath = LocalStore::path();
     auto install = installer;
     auto wait = pause;
+    auto fetchModel = modelFetcher;
+    auto buildVectors = vectorBuilder;
     QPointer<DownloadsWindowController> self(this);
     std::shared_ptr<std::atomic<bool>> cancel = cancelFlag_;
     // The worker's own connection to the store: the window's stays free for
@@ -514,8 +520,26 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
                     post([=](DownloadsWindowController& w) { w.progress_->setValue((i + 1) * 1000 / n); });
                 });
             store->setRelease(release);
-            if (report.attempted > 0)
+            if (report.attempted > 0) {
                 store->dedupNarrators();
+                if (catalog.smart) {
+                    // The page vectors follow the installed books here, on the
+                    // worker, so the window keeps turning while they are built.
+                    post([](DownloadsWindowController& w) {
+                        w.progressLabel_->setText(QString::fromUtf8(kMeaningStage));
+                        w.progress_->setValue(0);
+                    });
+                    try {
+                        fetchModel(*catalog.smart, url);
+                        buildVectors(storePath, [&post](double done) {
+                            post([done](DownloadsWindowController& w) { w.progress_->setValue(int(done * 1000)); });
+                        });
+                        Smart::reset();
+                    } catch (const std::exception& e) {
+                        report.failures.append(QString::fromUtf8(kMeaningFailure) + Dist::describe(e));
+                    }
+                }
+            }
         }
         post([report, completion](DownloadsWindowController& w) { w.finishRun(report, completion); });
     }).detach();

@@ -90,6 +90,11 @@ public:
     // run's worker thread.
     std::function<void(LocalStore&, const Dist::CatBook&, const Dist::Catalog&, std::int64_t, const QUrl&)> installer;
     DownloadRun::Pause pause = &DownloadRun::sleep;
+    // For tests: the word-model fetch and the page-vector build of the
+    // meaning-search stage (default: SmartBuild's), called on the worker.
+    std::function<void(const SmartBuild::Pack&, const QUrl&)> modelFetcher = &SmartBuild::fetchModel;
+    std::function<std::int64_t(const QString&, const std::function<void(double)>&)> vectorBuilder =
+        &SmartBuild::buildVectors;
 
     // Parts of the window.
     DownloadsModel* model() const { return model_; }
