@@ -166,7 +166,9 @@ QList<Passage> retrieve(const Library& lib, const QString& question, int k, cons
     const QStringList t = terms(question);
     if (t.isEmpty())
         return {};
-    const std::shared_ptr<SQLiteDB> db = lib.newSearchConnection();
+    // A kept connection: its page cache and memory map are warm from the last
+    // question, which a fresh one would spend most of a short search rebuilding.
+    std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
     if (!db)
         return {};
 
@@ -195,6 +197,8 @@ QList<Passage> retrieve(const Library& lib, const QString& question, int k, cons
             candidates.append({*pageId, *bookId});
         }
     }
+    // Every statement is finished: the connection goes back as it was found.
+    lib.returnSearchConnection(std::move(db));
 
     const QHash<std::int64_t, Book> books = lib.bookById();
     QList<Passage> passages;
