@@ -3,6 +3,7 @@
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "search/BatchEmitter.h"
+#include "search/NormalWords.h"
 #include "search/PageMap.h"
 #include "search/Smart.h"
 
@@ -383,7 +384,7 @@ void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
                 if (!text->step())
                     continue;
                 const QString content = text->text(0).value_or(QString());
-                const bool pass = useNorm ? evaluate(plan, content.split(u' ', Qt::SkipEmptyParts), nullptr)
+                const bool pass = useNorm ? NormalWords::evaluate(plan, content)
                                           : evaluate(plan, sectionText(q, content));
                 if (!pass)
                     continue;

@@ -4,6 +4,7 @@
 #include "search/SearchEngine.h"
 
 #include "core/Library.h"
+#include "search/NormalWords.h"
 
 #include <algorithm>
 
@@ -69,10 +70,53 @@ bool exhaustiveNear(const QList<QList<int>>& occ, const QList<int>& lens, qsizet
     return false;
 }
 
-} // namespace
+bool isDigitUnit(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'0' && u <= u'9') || (u >= 0x0660 && u <= 0x0669) || (u >= 0x06F0 && u <= 0x06F9);
+}
 
-QList<int> SearchEngine::positions(const Phrase& phrase, const QStringList& words,
-                                   const QList<Arabic::RichWord>* rich, const SearchQuery& q)
+// Tok::base over a word read in place.
+bool baseMatch(const Arabic::Tok& tok, QStringView w)
+{
+    switch (tok.mode) {
+    case Arabic::TokMode::exact:
+        return w == tok.t || (tok.alts.size() >= 2 && tok.alts.contains(w));
+    case Arabic::TokMode::affix:
+        // The form set is keyed by whole strings.
+        return tok.base(w.toString());
+    case Arabic::TokMode::morph:
+        return std::any_of(tok.heads.begin(), tok.heads.end(), [w](const QString& head) { return w.startsWith(head); });
+    case Arabic::TokMode::wild:
+        return Arabic::globMatch(tok.glob, w);
+    }
+    return false;
+}
+
+// Tok::match over a word read in place: the same rule, a number glued to the
+// end of the word tried without it first.
+bool wordMatch(const Arabic::Tok& tok, QStringView w)
+{
+    if (tok.digit)
+        return tok.digitsExact ? w == tok.t : tok.match(w.toString());
+    if (!tok.tHasDigit) {
+        qsizetype end = w.size();
+        while (end > 0 && isDigitUnit(w[end - 1]))
+            --end;
+        if (end != w.size() && end != 0 && baseMatch(tok, w.first(end)))
+            return true;
+    }
+    return baseMatch(tok, w);
+}
+
+bool wordMatch(const Arabic::Tok& tok, const QString& w)
+{
+    return tok.match(w);
+}
+
+template <typename Words>
+QList<int> positionsIn(const SearchEngine::Phrase& phrase, const Words& words, const QList<Arabic::RichWord>* rich,
+                       const SearchQuery& q)
 {
     QList<int> out;
     const qsizetype n = qsizetype(phrase.toks.size());
@@ -83,7 +127,7 @@ QList<int> SearchEngine::positions(const Phrase& phrase, const QStringList& word
         bool ok = true;
         for (qsizetype j = 0; j < n && ok; ++j) {
             const Arabic::Tok& tok = phrase.toks[size_t(j)];
-            ok = tok.match(words[i + j]);
+            ok = wordMatch(tok, words[i + j]);
             if (ok && compareRich && !tok.digit && j < phrase.rich->size() && i + j < rich->size())
                 ok = Arabic::rawOK((*phrase.rich)[j].letters, (*rich)[i + j].letters, q.hamza, q.tashkeel);
         }
@@ -91,6 +135,59 @@ QList<int> SearchEngine::positions(const Phrase& phrase, const QStringList& word
             out << int(i);
     }
     return out;
+}
+
+// Whether the words satisfy the whole plan: the and-phrases (all, or any
+// one when alternatives), their order and nearness, one or-phrase, and no
+// not-phrase. A plan without and- and or-phrases never passes.
+template <typename Words>
+bool evaluateWords(const SearchEngine::Plan& plan, const Words& words, const QList<Arabic::RichWord>* rich)
+{
+    const SearchQuery& q = plan.q;
+    if (plan.ands.empty() && plan.ors.empty())
+        return false;
+    if (!plan.ands.empty()) {
+        QList<QList<int>> occ;
+        QList<int> lens;
+        int present = 0;
+        for (const SearchEngine::Phrase& p : plan.ands) {
+            occ << positionsIn(p, words, rich, q);
+            lens << int(p.toks.size());
+            present += occ.last().isEmpty() ? 0 : 1;
+        }
+        const bool all = q.requireAll || q.ordered || q.near;
+        if (all ? present < occ.size() : present == 0)
+            return false;
+        if (occ.size() >= 2 && (q.ordered || q.near) && !SearchEngine::orderNear(occ, lens, q.ordered, q.near))
+            return false;
+    }
+    if (!plan.ors.empty()) {
+        bool any = false;
+        for (const SearchEngine::Phrase& p : plan.ors)
+            if (!positionsIn(p, words, rich, q).isEmpty()) {
+                any = true;
+                break;
+            }
+        if (!any)
+            return false;
+    }
+    for (const SearchEngine::Phrase& p : plan.nots)
+        if (!positionsIn(p, words, rich, q).isEmpty())
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool NormalWords::evaluate(const SearchEngine::Plan& plan, QStringView normal)
+{
+    return evaluateWords(plan, normal.split(u' ', Qt::SkipEmptyParts), nullptr);
+}
+
+QList<int> SearchEngine::positions(const Phrase& phrase, const QStringList& words,
+                                   const QList<Arabic::RichWord>* rich, const SearchQuery& q)
+{
+    return positionsIn(phrase, words, rich, q);
 }
 
 bool SearchEngine::orderNear(const QList<QList<int>>& occ, const QList<int>& lens, bool ordered, bool near)
@@ -146,49 +243,15 @@ bool SearchEngine::orderNear(const QList<QList<int>>& occ, const QList<int>& len
     return false;
 }
 
-// Whether the words satisfy the whole plan: the and-phrases (all, or any
-// one when alternatives), their order and nearness, one or-phrase, and no
-// not-phrase. A plan without and- and or-phrases never passes.
 bool SearchEngine::evaluate(const Plan& plan, const QStringList& words, const QList<Arabic::RichWord>* rich)
 {
-    const SearchQuery& q = plan.q;
-    if (plan.ands.empty() && plan.ors.empty())
-        return false;
-    if (!plan.ands.empty()) {
-        QList<QList<int>> occ;
-        QList<int> lens;
-        int present = 0;
-        for (const Phrase& p : plan.ands) {
-            occ << positions(p, words, rich, q);
-            lens << int(p.toks.size());
-            present += occ.last().isEmpty() ? 0 : 1;
-        }
-        const bool all = q.requireAll || q.ordered || q.near;
-        if (all ? present < occ.size() : present == 0)
-            return false;
-        if (occ.size() >= 2 && (q.ordered || q.near) && !orderNear(occ, lens, q.ordered, q.near))
-            return false;
-    }
-    if (!plan.ors.empty()) {
-        bool any = false;
-        for (const Phrase& p : plan.ors)
-            if (!positions(p, words, rich, q).isEmpty()) {
-                any = true;
-                break;
-            }
-        if (!any)
-            return false;
-    }
-    for (const Phrase& p : plan.nots)
-        if (!positions(p, words, rich, q).isEmpty())
-            return false;
-    return true;
+    return evaluateWords(plan, words, rich);
 }
 
 bool SearchEngine::evaluate(const Plan& plan, const QString& text)
 {
     if (!plan.q.hamza && !plan.q.tashkeel)
-        return evaluate(plan, Arabic::tokens(text), nullptr);
+        return NormalWords::evaluate(plan, Arabic::normalize(text, true));
     const QList<Arabic::RichWord> rich = Arabic::richWords(text);
     QStringList words;
     words.reserve(rich.size());

@@ -185,3 +185,52 @@ TEST(SearchVerify, orderAndNearOverTheIndex)
     q.near = false;
     EXPECT_EQ(seqs(q), (QList<std::int64_t>{1, 2}));
 }
+
+TEST(SearchVerify, wordsReadInPlaceMatchAsCopiedWordsDo)
+{
+    // Real pages, and a made-up one with numbers glued to words, standing
+    // alone in every digit family and inside a word.
+    QStringList texts = bookPages("books/001.json").mid(0, 40);
+    texts << QStringLiteral("حدثنا12 عن مالك٣ باب 12 ١٢ ۱۲ صلاة والصلاة الصلوات رسول الله3 حد3ثنا 7 المسلمون ثنا");
+    const auto query = [](const QStringList& ands, std::initializer_list<bool SearchQuery::*> flags = {}) {
+        SearchQuery q = phrases(ands);
+        for (bool SearchQuery::*flag : flags)
+            q.*flag = true;
+        return q;
+    };
+    const QList<SearchQuery> queries = {
+        query({"حدثنا"}),
+        query({"مالك"}),
+        query({"رسول الله"}),
+        query({"12"}),
+        query({"12"}, {&SearchQuery::digitsExact}),
+        query({"١٢"}),
+        query({"باب 12"}),
+        query({"صلاة"}, {&SearchQuery::affix}),
+        query({"المسلمون"}, {&SearchQuery::morph}),
+        query({"حد*"}),
+        query({"*ثنا"}),
+        query({"?دثنا"}),
+        query({"أبي هريرة"}),
+        query({"ابو"}),
+        query({"حدثنا", "مالك"}, {&SearchQuery::near}),
+        query({"عن", "قال"}, {&SearchQuery::ordered}),
+    };
+    int passed = 0;
+    for (const SearchQuery& q : queries) {
+        const SearchEngine::Plan plan = SearchEngine::plan(q);
+        for (const QString& text : texts) {
+            const bool inPlace = SearchEngine::evaluate(plan, text);
+            EXPECT_EQ(inPlace, SearchEngine::evaluate(plan, Arabic::tokens(text), nullptr))
+                << q.andPhrases.join(u'|').toStdString() << " on " << text.left(40).toStdString();
+            passed += inPlace ? 1 : 0;
+        }
+    }
+    // Both outcomes occur, so the comparison is not of two constant answers.
+    EXPECT_GT(passed, 0);
+    EXPECT_LT(passed, queries.size() * texts.size());
+    // The glued and the standalone numbers on the made-up page.
+    EXPECT_TRUE(passesText(query({"حدثنا"}), texts.last().left(8)));
+    EXPECT_TRUE(passesText(query({"12"}), QStringLiteral("باب ١٢")));
+    EXPECT_FALSE(passesText(query({"12"}, {&SearchQuery::digitsExact}), QStringLiteral("باب ١٢")));
+}
