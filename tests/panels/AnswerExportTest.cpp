@@ -390,6 +390,14 @@ TEST_F(AnswerExportTest, exportedFilesOpen)
     const QString csvPath = dir.filePath(QStringLiteral("a.csv"));
     exportAnswer(a, csvPath, ExportFormat::csv, render.fn());
     EXPECT_TRUE(fileBytes(csvPath).startsWith("\xEF\xBB\xBF"));
+
+    // Kept beside the tests for a person to open.
+    const QString kept = QCoreApplication::applicationDirPath() + QStringLiteral("/answer.");
+    for (const char* ext : {"docx", "csv"}) {
+        QFile::remove(kept + QLatin1String(ext));
+        QFile::copy(dir.filePath(QStringLiteral("a.") + QLatin1String(ext)), kept + QLatin1String(ext));
+    }
+    exportAnswer(a, kept + QStringLiteral("html"), ExportFormat::html, render.fn());
 }
 
 TEST_F(AnswerExportTest, pdfIsA4WithItsTextAndWidePicturesScaled)
@@ -408,6 +416,17 @@ TEST_F(AnswerExportTest, pdfIsA4WithItsTextAndWidePicturesScaled)
     const QString text = tool("pdftotext", {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")})
                              .normalized(QString::NormalizationForm_KC);
     EXPECT_TRUE(text.contains(QStringLiteral("ما شروط وجوب الزكاة"))) << text.toStdString();
+
+    // Page 1 as a picture beside the tests, for a person to look at.
+    const QString kept = QCoreApplication::applicationDirPath() + QStringLiteral("/answer");
+    QFile::remove(kept + QStringLiteral(".pdf"));
+    QFile::copy(path, kept + QStringLiteral(".pdf"));
+    if (!QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty()) {
+        QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("72"),
+                                                       QStringLiteral("-singlefile"), path, kept + QStringLiteral("-pdf")});
+        const QImage page(kept + QStringLiteral("-pdf.png"));
+        EXPECT_EQ(page.size(), QSize(595, 842));
+    }
 
     QTextDocument doc;
     QImage wide(940, 200, QImage::Format_RGB32);
