@@ -1,5 +1,7 @@
 #include "panels/AnswerExport.h"
 
+#include "app/kit/Desktop.h"
+#include "app/kit/Dialogs.h"
 #include "app/kit/PrintFont.h"
 #include "app/kit/RichTextBuilder.h"
 #include "assistant/DataQA.h"
@@ -42,6 +44,7 @@ constexpr char kFooterStart[] = "\nأعد في ";
 constexpr char kFooterEnd[] = " من كتب «مكتبة قورفل». كل اقتباس فيه منقول من صفحته أو طوبق آليا على نصها.\n";
 constexpr char kNameSeparator[] = " - ";
 constexpr char kFailureTitle[] = "تعذر التصدير";
+constexpr char kSaveMessage[] = "تصدير الإجابة";
 constexpr char kNotWritten[] = "تعذرت كتابة الملف: ";
 constexpr char kNoPdf[] = "تعذر إنشاء ملف PDF.";
 constexpr char kToolFailed[] = "تعذر إعداد مستند وورد (docx، الرمز %1).";
@@ -575,6 +578,26 @@ void exportAnswer(const AIAnswer& answer, const QString& path, ExportFormat form
         writeAtomically(path, csv(answer.tables));
         break;
     }
+}
+
+std::optional<QString> exportLast(const QList<AIAnswer>& answers, ExportFormat format, const Render& render,
+                                  QWidget* window)
+{
+    if (answers.isEmpty())
+        return std::nullopt;
+    const AIAnswer& answer = answers.last();
+    const std::optional<QString> path =
+        Dialogs::saveFile(QString::fromUtf8(kSaveMessage), proposedName(answer, format), filter(format), window);
+    if (!path || path->isEmpty())
+        return std::nullopt;
+    try {
+        exportAnswer(answer, *path, format, render);
+    } catch (const UserError& error) {
+        Dialogs::alert(failureTitle(), error.message(), window);
+        return std::nullopt;
+    }
+    Desktop::reveal(*path);
+    return path;
 }
 
 } // namespace quorvel::AnswerExport

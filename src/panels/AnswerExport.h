@@ -20,6 +20,7 @@
 #include <optional>
 
 class QTextDocument;
+class QWidget;
 
 namespace quorvel {
 
@@ -99,6 +100,12 @@ void injectTables(const QList<DataTable>& tables, const QString& folder);
 
 // Writes `answer` to `path` in `format`; throws ExportError.
 void exportAnswer(const AIAnswer& answer, const QString& path, ExportFormat format, const Render& render);
+
+// The export button's action: nothing without an answer; else the save
+// panel for the last answer, the export, and then the written file's folder
+// opened, or the failure said on `window`. Returns the path written.
+std::optional<QString> exportLast(const QList<AIAnswer>& answers, ExportFormat format, const Render& render,
+                                  QWidget* window = nullptr);
 
 } // namespace AnswerExport
 } // namespace quorvel

@@ -1,5 +1,7 @@
 #include "panels/AnswerExport.h"
 
+#include "app/kit/Desktop.h"
+#include "app/kit/Dialogs.h"
 #include "app/kit/RichTextBuilder.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
@@ -468,4 +470,42 @@ TEST_F(AnswerExportTest, pdfThatCannotBeWrittenFails)
     } catch (const ExportError& e) {
         EXPECT_FALSE(e.message().isEmpty());
     }
+}
+
+TEST_F(AnswerExportTest, exportLastAsksSavesAndShowsOrSaysWhyNot)
+{
+    QList<QUrl> opened;
+    const auto previous = Desktop::setHook([&](const QUrl& url) {
+        opened.append(url);
+        return true;
+    });
+    ScriptedDialogs dialogs;
+    FakeRender render;
+    EXPECT_FALSE(exportLast({}, ExportFormat::pdf, render.fn()));
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("جواب.html"));
+    dialogs.answer(target);
+    EXPECT_EQ(exportLast({zakatAnswer()}, ExportFormat::html, render.fn()), target);
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests()[0].kind, Dialogs::Kind::SaveFile);
+    EXPECT_EQ(dialogs.requests()[0].initial, proposedName(zakatAnswer(), ExportFormat::html));
+    EXPECT_TRUE(fileBytes(target).startsWith("<!doctype html>"));
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(dir.path())});
+
+    // A destination that cannot be written: said, and nothing shown.
+    dialogs.clear();
+    dialogs.answer(dir.filePath(QStringLiteral("no such folder/a.pdf")));
+    EXPECT_FALSE(exportLast({zakatAnswer()}, ExportFormat::pdf, render.fn()));
+    ASSERT_EQ(dialogs.requests().size(), 2);
+    EXPECT_EQ(dialogs.requests()[1].title, QStringLiteral("تعذر التصدير"));
+    EXPECT_FALSE(dialogs.requests()[1].text.isEmpty());
+    EXPECT_EQ(opened.size(), 1);
+
+    dialogs.clear();
+    dialogs.answer(std::nullopt);
+    EXPECT_FALSE(exportLast({zakatAnswer()}, ExportFormat::csv, render.fn()));
+    EXPECT_EQ(dialogs.requests().size(), 1);
+    Desktop::setHook(previous);
 }
