@@ -22,6 +22,9 @@ constexpr char kHistorySymbol[] = "magnifyingglass";
 constexpr char kSavedSymbol[] = "tray.full.fill";
 constexpr double kGroupSymbolSize = 14;
 constexpr double kLogSymbolSize = 13;
+constexpr char kTitleHeader[] = "الكتاب";
+constexpr char kAuthorHeader[] = "المؤلف";
+constexpr double kHeaderFontSize = 12;
 
 QColor secondaryLabelColor()
 {
@@ -35,7 +38,32 @@ bool checkable(const PickNode& node)
 
 } // namespace
 
-PickerModel::PickerModel(BookPicker& picker, QObject* parent) : QAbstractItemModel(parent), picker_(picker) {}
+PickerModel::PickerModel(BookPicker& picker, QObject* parent)
+    : QAbstractItemModel(parent), picker_(picker), authorHeader_(QString::fromUtf8(kAuthorHeader))
+{
+}
+
+void PickerModel::setAuthorHeader(const QString& title)
+{
+    authorHeader_ = title;
+    emit headerDataChanged(Qt::Horizontal, authorColumn, authorColumn);
+}
+
+QVariant PickerModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return section == titleColumn ? QString::fromUtf8(kTitleHeader) : authorHeader_;
+    case Qt::FontRole:
+        return Theme::ui(kHeaderFontSize, QFont::Medium);
+    case Qt::TextAlignmentRole:
+        return int(Qt::AlignCenter);
+    default:
+        return {};
+    }
+}
 
 void PickerModel::setRoots(QList<PickNodePtr> roots)
 {

@@ -35,6 +35,9 @@ public:
     // Called after a check box changed the checked books.
     std::function<void()> onChecked;
 
+    // The second column's header: "المؤلف", or "النتائج" on the logs page.
+    void setAuthorHeader(const QString& title);
+
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -43,6 +46,7 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
     QVariant titleData(const PickNode& node, int role) const;
@@ -51,6 +55,7 @@ private:
     BookPicker& picker_;
     QList<PickNodePtr> roots_;
     QSet<std::int64_t> checked_;
+    QString authorHeader_;
 };
 
 } // namespace quorvel

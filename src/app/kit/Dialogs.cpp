@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -25,6 +26,7 @@ namespace {
 constexpr QSize kLineEditorSize(320, 24);
 constexpr QSize kBlockEditorSize(380, 150);
 constexpr double kEditorFontSize = 14;
+constexpr int kFieldSpacing = 8;
 
 Responder& responder()
 {
@@ -198,6 +200,79 @@ std::optional<int> choose(const QString& title, const QString& text, const QStri
     return index >= 0 ? std::optional<int>(int(index)) : std::nullopt;
 }
 
+std::optional<QStringList> fields(const QString& title, const QString& text, const QList<Field>& fields,
+                                  const QString& trailing, const QString& ok, QWidget* window)
+{
+    QStringList labels;
+    QStringList initial;
+    for (const Field& field : fields) {
+        labels << field.label;
+        initial << field.initial;
+    }
+    Request request{Kind::Fields, title, text, initial.join(u'\n'), ok, {}, false, window != nullptr, labels};
+    if (auto answer = preempted(request)) {
+        if (!*answer)
+            return std::nullopt;
+        QStringList texts = (*answer)->split(u'\n');
+        while (texts.size() < fields.size())
+            texts << QString();
+        return texts.mid(0, fields.size());
+    }
+
+    QDialog dialog(window);
+    dialog.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* heading = new QLabel(title);
+    heading->setFont(Theme::ui(13, QFont::Bold));
+    heading->setWordWrap(true);
+    layout->addWidget(heading);
+    if (!text.isEmpty()) {
+        auto* info = new QLabel(text);
+        info->setFont(Theme::ui(12));
+        info->setWordWrap(true);
+        layout->addWidget(info);
+    }
+    auto* row = new QHBoxLayout;
+    row->setSpacing(kFieldSpacing);
+    QList<QLineEdit*> editors;
+    for (const Field& field : fields) {
+        if (!field.label.isEmpty()) {
+            auto* before = new QLabel(field.label);
+            before->setFont(Theme::ui(13, QFont::Medium));
+            row->addWidget(before);
+        }
+        auto* editor = new QLineEdit(field.initial);
+        editor->setFont(Theme::ui(kEditorFontSize));
+        editor->setAlignment(Qt::AlignCenter);
+        editor->setPlaceholderText(field.placeholder);
+        editor->setFixedWidth(field.width);
+        row->addWidget(editor);
+        editors << editor;
+    }
+    if (!trailing.isEmpty()) {
+        auto* after = new QLabel(trailing);
+        after->setFont(Theme::ui(13));
+        row->addWidget(after);
+    }
+    row->addStretch(1);
+    layout->addLayout(row);
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* accept = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromUtf8(cancelTitle), QDialogButtonBox::RejectRole);
+    accept->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (!editors.isEmpty())
+        editors.first()->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    QStringList texts;
+    for (QLineEdit* editor : editors)
+        texts << editor->text();
+    return texts;
+}
+
 std::optional<QColor> chooseColor(const QString& title, const QColor& initial, QWidget* window)
 {
     Request request{Kind::Color, title, {}, initial.name(), {}, {}, false, window != nullptr};
@@ -233,6 +308,11 @@ ScriptedDialogs::~ScriptedDialogs()
 void ScriptedDialogs::answer(std::optional<QString> reply)
 {
     answers_.append(std::move(reply));
+}
+
+void ScriptedDialogs::answerFields(const QStringList& texts)
+{
+    answers_.append(texts.join(u'\n'));
 }
 
 QList<Dialogs::Request> ScriptedDialogs::requestsOf(Dialogs::Kind kind) const

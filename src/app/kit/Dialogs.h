@@ -20,7 +20,7 @@ namespace quorvel {
 
 namespace Dialogs {
 
-enum class Kind { Alert, Prompt, OpenFile, SaveFile, Color, Choice, OpenFolder };
+enum class Kind { Alert, Prompt, OpenFile, SaveFile, Color, Choice, OpenFolder, Fields };
 
 struct Request {
     Kind kind = Kind::Alert;
@@ -31,7 +31,7 @@ struct Request {
     QString filter;   // the file filter (panels)
     bool multiline = false;
     bool hasWindow = false; // shown on a window rather than application-modal
-    QStringList buttons;    // the buttons of a choice, the default first
+    QStringList buttons;    // the buttons of a choice, the default first; the labels of fields
 };
 
 // Answers a request in place of the user: the accepted text or path, or
@@ -73,6 +73,23 @@ std::optional<QString> saveFile(const QString& message, const QString& suggested
 std::optional<int> choose(const QString& title, const QString& text, const QStringList& buttons,
                           QWidget* window = nullptr);
 
+// One short text field of fields(): the label before it, its text, its
+// placeholder and its width.
+struct Field {
+    QString label;
+    QString initial;
+    QString placeholder;
+    int width = 90;
+};
+
+// A message with a row of short text fields (the first one focused) and an
+// optional text after the last, and the buttons `ok` and "إلغاء". Returns
+// the fields' texts as typed for `ok`, nothing otherwise. The request's
+// initial text is the fields' texts joined by line feeds; a responder
+// answers the same way.
+std::optional<QStringList> fields(const QString& title, const QString& text, const QList<Field>& fields,
+                                  const QString& trailing, const QString& ok, QWidget* window = nullptr);
+
 // A colour chooser opened on `initial`; the chosen colour or nothing. A
 // responder answers with a colour name ("#rrggbb").
 std::optional<QColor> chooseColor(const QString& title, const QColor& initial, QWidget* window = nullptr);
@@ -90,6 +107,8 @@ public:
 
     // Queues the answer to the next prompt or panel (alerts take none).
     void answer(std::optional<QString> reply);
+    // Queues the texts of the next fields request.
+    void answerFields(const QStringList& texts);
 
     const QList<Dialogs::Request>& requests() const { return requests_; }
     QList<Dialogs::Request> requestsOf(Dialogs::Kind kind) const;
