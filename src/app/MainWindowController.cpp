@@ -189,16 +189,28 @@ QWidget* MainWindowController::buildTopBar()
     // yet carry no action; they are wired when those exist.
     auto* commands = hstack(
         {
-            command("books.vertical.fill", "الكتب", QFont::Normal, nullptr),
+            command("books.vertical.fill", "الكتب", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->showSearchWindow(SearchWindowController::Page::books);
+                    }),
             command("book.fill", "القرآن الكريم", QFont::Normal,
                     [self] {
                         if (self)
                             self->openQuran();
                     }),
-            command("magnifyingglass", "البحث", QFont::DemiBold, nullptr),
+            command("magnifyingglass", "البحث", QFont::DemiBold,
+                    [self] {
+                        if (self)
+                            self->showSearchWindow();
+                    }),
             command("sparkles", "البحث الذكي: اسأل الكتب", QFont::Normal, nullptr),
             command("square.and.pencil", "التعليقات والعلامات", QFont::Normal, nullptr),
-            command("pencil.and.scribble", "المؤلّفون", QFont::Normal, nullptr),
+            command("pencil.and.scribble", "المؤلّفون", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->showSearchWindow(SearchWindowController::Page::authors);
+                    }),
             command("square.and.arrow.down.fill", "حفظ الجلسة", QFont::Normal,
                     [self] {
                         if (self)
@@ -707,6 +719,25 @@ ReaderView* MainWindowController::activeReader() const
         return nullptr;
     TabContent* content = tabs_[active_]->content();
     return content ? content->currentReader() : nullptr;
+}
+
+SearchWindowController* MainWindowController::searchWindow()
+{
+    if (!searchWindow_)
+        searchWindow_ = new SearchWindowController(lib_, this, this);
+    return searchWindow_;
+}
+
+void MainWindowController::showSearchWindow(std::optional<SearchWindowController::Page> page)
+{
+    searchWindow()->present(page);
+}
+
+void MainWindowController::bringToFront()
+{
+    show();
+    raise();
+    activateWindow();
 }
 
 QuranView* MainWindowController::activeQuran() const

@@ -6,6 +6,8 @@
 // ends the application when it closes.
 
 #include "app/TabItem.h"
+#include "app/kit/SearchWindowOwner.h"
+#include "panels/SearchWindowController.h"
 #include "core/Json.h"
 #include "search/SearchHit.h"
 #include "search/SearchQuery.h"
@@ -41,7 +43,8 @@ class WelcomeView;
 
 class HoverButton;
 
-class MainWindowController : public QMainWindow {
+// openBook and runSearch are also the search window's way back to this window.
+class MainWindowController : public QMainWindow, public SearchWindowOwner {
     Q_OBJECT
 public:
     explicit MainWindowController(std::shared_ptr<Library> lib, QWidget* parent = nullptr);
@@ -137,6 +140,12 @@ public:
     // no address, else the address.
     static QUrl scanUrl(const QString& scan);
 
+    // The advanced search window, made on first use; shown on `page`, or on
+    // the page it had.
+    SearchWindowController* searchWindow();
+    void showSearchWindow(std::optional<SearchWindowController::Page> page = std::nullopt);
+    void bringToFront() override;
+
     // Ends the application; replaceable so that tests can watch for it.
     std::function<void()> onTerminate;
 
@@ -196,6 +205,7 @@ private:
     PillView* pill_ = nullptr;
     QWidget* parking_ = nullptr; // holds views taken out of the host
 
+    QPointer<SearchWindowController> searchWindow_;
     std::shared_ptr<const QuranText> quranText_; // loaded on first use, then kept
     QList<std::shared_ptr<TabItem>> tabs_;
     int active_ = -1;
