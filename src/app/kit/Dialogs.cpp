@@ -67,11 +67,18 @@ Responder setResponder(Responder next)
 
 void alert(const QString& title, const QString& text, QWidget* window)
 {
+    alert(title, text, window, QPixmap());
+}
+
+void alert(const QString& title, const QString& text, QWidget* window, const QPixmap& icon)
+{
     Request request{Kind::Alert, title, text, {}, {}, {}, false, window != nullptr};
     if (preempted(request))
         return;
 
     auto* box = new QMessageBox(window);
+    if (!icon.isNull())
+        box->setIconPixmap(icon);
     box->setText(title);
     if (!text.isEmpty())
         box->setInformativeText(text);

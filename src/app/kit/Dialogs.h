@@ -7,6 +7,7 @@
 // dialog ever opens under it.
 
 #include <QColor>
+#include <QPixmap>
 #include <QList>
 #include <QStringList>
 #include <QString>
@@ -50,6 +51,8 @@ inline constexpr const char* saveTitle = "حفظ";
 // returns at once; without one it is application-modal and returns when the
 // button is pressed. An empty text shows no informative line.
 void alert(const QString& title, const QString& text, QWidget* window = nullptr);
+// The same message with an image beside it (the application's icon, say).
+void alert(const QString& title, const QString& text, QWidget* window, const QPixmap& icon);
 
 // Asks for a line (or a block, when multiline) of text. Returns the text
 // exactly as typed when the first button ends the dialog, nothing otherwise.

@@ -1,0 +1,64 @@
+#include "app/AboutWindow.h"
+
+#include "Build.h"
+#include "app/kit/Dialogs.h"
+#include "core/Arabic.h"
+#include "core/Library.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace quorvel::AboutWindow {
+
+namespace {
+
+constexpr char kVersion[] = "الإصدار ";
+constexpr char kDescription[] = "مكتبة رقمية بحثية جامعة، تعمل على جهازك دون اتصال.";
+constexpr char kBooks[] = "الكتب: ";
+constexpr char kAuthors[] = " · المؤلّفون: ";
+constexpr char kCategories[] = " · الأقسام: ";
+constexpr char kPages[] = "الصفحات: نحو ";
+constexpr char kTextsCredit[] =
+    "النصوص: من مجموعة OpenITI (رخصة CC BY-NC-SA: للنفع العامّ دون تسويق) ومن كتب نُشرت نشراً خيرياً بإذن ناشريها.";
+constexpr char kQuranCredit[] = "الرسم العثماني للقرآن الكريم: نص مشروع تنزيل";
+constexpr char kQuranHost[] = "tanzil.net";
+constexpr char kQuranLicence[] = " (رخصة CC BY 3.0، منقول كما هو).";
+constexpr char kFontsCredit[] = "الخطوط: أميري وأميري قرآن،";
+constexpr char kLogoFont[] = "عارف رقعة";
+constexpr char kFontsTail[] = "، آي بي إم بلكس العربي (رخصة OFL المفتوحة).";
+constexpr int kIconPixels = 64;
+
+QString u8(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+QString text(const Library& lib, const QString& version)
+{
+    // The largest page row id stands for the number of pages, hence "about".
+    const std::int64_t pages = lib.main().scalarInt(QStringLiteral("SELECT MAX(rowid) FROM pages")).value_or(0);
+    QString out = u8(kVersion) + Arabic::digits(version);
+    out += QLatin1Char('\n') + u8(kDescription) + QStringLiteral("\n\n") + u8(kBooks) + Arabic::num(lib.books().size());
+    out += u8(kAuthors) + Arabic::num(lib.authors().size());
+    out += u8(kCategories) + Arabic::num(lib.categories().size());
+    out += QLatin1Char('\n') + u8(kPages) + Arabic::num(pages);
+    out += QStringLiteral("\n\n") + u8(kTextsCredit);
+    out += QLatin1Char('\n') + u8(kQuranCredit) + QLatin1Char(' ') + u8(kQuranHost) + u8(kQuranLicence);
+    out += QLatin1Char('\n') + u8(kFontsCredit) + QLatin1Char(' ') + u8(kLogoFont) + u8(kFontsTail);
+    return out;
+}
+
+void show()
+{
+    const std::shared_ptr<Library> lib = Library::shared();
+    if (!lib)
+        return;
+    const QString version = QString::fromUtf8(build::version);
+    const QIcon icon = QApplication::windowIcon();
+    Dialogs::alert(QString::fromUtf8(displayName), text(*lib, version.isEmpty() ? u8(fallbackVersion) : version),
+                   nullptr, icon.isNull() ? QPixmap() : icon.pixmap(kIconPixels));
+}
+
+} // namespace quorvel::AboutWindow
