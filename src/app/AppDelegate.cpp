@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "Build.h"
+#include "app/MainMenu.h"
 #include "app/MainWindowController.h"
 #include "app/TabItem.h"
 #include "app/kit/Dialogs.h"
@@ -190,8 +191,12 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     // meaning-based search finds the index loaded.
     Smart::preload();
 
-    // The main menu and the snapshot harness join the start-up when they exist.
+    // The snapshot harness joins the start-up when it exists.
     mainWC_ = new MainWindowController(Library::shared());
+    // The menus find the main window through the delegate, which may be gone
+    // by the time a key is pressed.
+    QPointer<AppDelegate> self(this);
+    mainWC_->setMenuBar(MainMenu::build([self]() -> MainWindowController* { return self ? self->mainWC() : nullptr; }));
 
     // A scripted run that leaves an autosave behind; none of the normal
     // start's restore, checks or activation.
