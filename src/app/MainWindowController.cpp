@@ -157,6 +157,7 @@ void MainWindowController::build()
     pin(central, content);
     setCentralWidget(central);
     pin(host_, welcome_);
+    connectTopBar();
 }
 
 QList<QColor> MainWindowController::commandColors() const
@@ -237,7 +238,10 @@ QWidget* MainWindowController::buildTopBar()
     QColor hitFaint = hit;
     hitFaint.setAlphaF(0.5f);
     auto* source = iconButton(QStringLiteral("doc.richtext.fill"), QString::fromUtf8(kSourceTip), kCommandSize, {hit, hitFaint},
-                              QFont::Normal, nullptr);
+                              QFont::Normal, [self] {
+                                  if (self)
+                                      self->popUp(self->exportMenu());
+                              });
 
     pill_->setToolTip(QString::fromUtf8(kPillTip));
     auto* search = hstack({buildModeSwitch(), searchField_, source, pill_}, kSearchSpacing);

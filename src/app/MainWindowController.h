@@ -24,9 +24,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QButtonGroup;
 class QLineEdit;
+class QMenu;
 
 namespace quorvel {
 
@@ -146,6 +148,26 @@ public:
     void showSearchWindow(std::optional<SearchWindowController::Page> page = std::nullopt);
     void bringToFront() override;
 
+    // The top bar's menus, built afresh for each click: the notes and
+    // bookmarks, the windows, and the page scan and exports. The caller shows
+    // and deletes them.
+    QMenu* notesMenu();
+    QMenu* windowsMenu();
+    QMenu* exportMenu();
+    // Reports an error in the active reader's page, or else asks for a
+    // suggestion and keeps it in the corrections log.
+    void reportError();
+    // Moves the active tab into a window of its own, out of the session.
+    void detachActive();
+    // Lays the main window and the detached ones side by side over the
+    // screen, the main window rightmost.
+    void tileWindows();
+    // Closes every tab, as closing them one by one would.
+    void closeAll();
+    // The windows that tabs were moved into, in order; kept for the life of
+    // the main window, closed or not.
+    QList<QWidget*> detached() const;
+
     // Ends the application; replaceable so that tests can watch for it.
     std::function<void()> onTerminate;
 
@@ -194,6 +216,10 @@ private:
     QuranView* makeQuran();
     void saveFrame();
     void restoreFrame();
+    // Gives the top bar's menu and report buttons their actions.
+    void connectTopBar();
+    // Shows a top-bar menu at the pointer and deletes it once closed.
+    void popUp(QMenu* menu);
 
     std::shared_ptr<Library> lib_;
     BarView* topBar_ = nullptr;
@@ -212,6 +238,7 @@ private:
     QTimer autosave_;
     Sessions* sessions_ = nullptr; // a child of the window
     bool closing_ = false;
+    std::vector<std::unique_ptr<QWidget>> detached_;
 };
 
 } // namespace quorvel
