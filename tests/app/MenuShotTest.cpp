@@ -4,7 +4,9 @@
 
 #include "AppTestSupport.h"
 
+#include "app/AboutWindow.h"
 #include "app/MainMenu.h"
+#include "app/kit/Dialogs.h"
 #include "app/MainWindowController.h"
 #include "app/kit/HoverButton.h"
 #include "core/Settings.h"
@@ -14,6 +16,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QTest>
 
@@ -127,4 +130,28 @@ TEST_F(MenuShotTest, mainWindowWithTheFileMenuAndTheNotesMenuOpen)
     EXPECT_GT(headerLeft, notesShot.width() / 3);
     save(withMenu(w, notes), "top-bar-notes-menu.png");
     notes->close();
+}
+
+TEST_F(MenuShotTest, aboutWindowOverTheSampleLibrary)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    MainWindowController w(sample.lib);
+    w.resize(1000, 700);
+    w.show();
+    // The message as the dialogs build it, shown without its modal loop.
+    auto* box = new QMessageBox(&w);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIconPixmap(QApplication::windowIcon().pixmap(64));
+    box->setText(QStringLiteral("مكتبة قورفل"));
+    box->setInformativeText(AboutWindow::text(*sample.lib, QStringLiteral("0.1.0")));
+    box->addButton(QString::fromUtf8(Dialogs::okTitle), QMessageBox::AcceptRole);
+    box->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->isVisible(); }, 2000));
+    QTest::qWait(20);
+    EXPECT_EQ(box->layoutDirection(), Qt::RightToLeft);
+    const QImage shot = box->grab().toImage();
+    EXPECT_GT(test::colourCount(shot), 4);
+    save(shot, "about-window.png");
+    box->close();
 }
