@@ -2,6 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/MainWindowController.h"
+#include "app/Sessions.h"
 #include "app/SettingsWindowController.h"
 #include "app/kit/Widgets.h"
 #include "core/Arabic.h"
@@ -201,6 +202,36 @@ QString arabicDate(double secondsSince1970)
     return QString(reinterpret_cast<const QChar*>(buffer), std::min<int32_t>(length, 128));
 }
 
+// The saved-sessions submenu's calls on the named sessions of a main window,
+// over the list as it is when the submenu opens; nothing without a window.
+std::optional<SessionCalls> sessionCalls(MainWindowController* main)
+{
+    if (!main)
+        return std::nullopt;
+    QPointer<MainWindowController> guarded(main);
+    auto stored = std::make_shared<const QList<Sessions::NamedSession>>(main->sessions().namedSessions());
+    SessionCalls calls;
+    calls.list = [stored] {
+        QList<SavedSession> listed;
+        for (const Sessions::NamedSession& session : *stored)
+            listed.append({session.name, session.date, int(session.count)});
+        return listed;
+    };
+    calls.open = [guarded, stored](int index) {
+        if (guarded && index >= 0 && index < stored->size())
+            guarded->sessions().openNamedSession(stored->at(index));
+    };
+    calls.rename = [guarded](const QString& name) {
+        if (guarded)
+            guarded->sessions().renameNamedSession(name);
+    };
+    calls.remove = [guarded](const QString& name) {
+        if (guarded)
+            guarded->sessions().deleteNamedSession(name);
+    };
+    return calls;
+}
+
 } // namespace
 
 QMenuBar* build(MainLookup main, QWidget* parent)
@@ -261,10 +292,12 @@ QMenu* fileMenu(const MainLookup& main, QWidget* parent)
         closeTabOrWindow(main ? main() : nullptr, QApplication::activeWindow());
     });
     item(menu, kSaveSession, {ctrl(Qt::Key_S)}, onMain(main, [](MainWindowController& w) { w.saveSession(true); }));
-    pending(menu, kSaveSessionAs, {ctrlShift(Qt::Key_S)});
+    item(menu, kSaveSessionAs, {ctrlShift(Qt::Key_S)},
+         onMain(main, [](MainWindowController& w) { w.sessions().saveNamedSession(); }));
     QMenu* sessions = newMenu(savedSessionsTitle, menu);
-    QObject::connect(sessions, &QMenu::aboutToShow, sessions, [sessions] { fillSessions(sessions, std::nullopt); });
-    menu->addMenu(sessions)->setEnabled(false);
+    QObject::connect(sessions, &QMenu::aboutToShow, sessions,
+                     [sessions, main] { fillSessions(sessions, sessionCalls(main ? main() : nullptr)); });
+    menu->addMenu(sessions);
     pending(menu, kExportPDF, {ctrl(Qt::Key_E)});
     return menu;
 }

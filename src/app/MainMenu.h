@@ -86,7 +86,7 @@ inline constexpr const char* noSessionsHint = "لا جلسات محفوظة بع
 
 // Refills the saved-sessions submenu: the first sessionsShown sessions, then
 // rename and delete submenus over the same sessions; only a disabled hint
-// when there are none, and nothing at all without calls.
+// when there are none, and nothing at all without calls (no main window).
 void fillSessions(QMenu* menu, const std::optional<SessionCalls>& calls);
 
 // The tool tip of a session's entry: its tab count and its date.

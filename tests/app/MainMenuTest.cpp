@@ -2,6 +2,7 @@
 
 #include "app/MainMenu.h"
 #include "app/MainWindowController.h"
+#include "app/Sessions.h"
 #include "app/kit/Dialogs.h"
 #include "app/kit/Widgets.h"
 #include "core/Notifier.h"
@@ -79,13 +80,13 @@ TEST_F(MainMenuTest, sixMenusWithTheirTitlesKeysAndStates)
     EXPECT_EQ(rows(menu(0)), (QStringList{"عن مكتبة قورفل|", "التحقق من التحديثات…|", "-", "الإعدادات…|Ctrl+,",
                                           "الربط بـ Claude…|", "-", "إخفاء مكتبة قورفل|Ctrl+H",
                                           "إنهاء مكتبة قورفل|Ctrl+Q"}));
-    // The search window, named sessions and exports are not part of the
-    // application yet: their items are shown disabled, keys and all.
+    // The search window and the exports are not part of the application
+    // yet: their items are shown disabled, keys and all.
     EXPECT_EQ(rows(menu(1)),
               (QStringList{"البحث…|Ctrl+F|off", "بحث في جميع الكتب|Ctrl+L", "فتح كتاب…|Ctrl+O|off",
                            "القرآن الكريم|Ctrl+K", "التنزيلات: كتب جديدة وتحديثات…|Ctrl+D", "-",
-                           "إغلاق التبويب|Ctrl+W", "حفظ الجلسة|Ctrl+S", "حفظ الجلسة باسم…|Ctrl+Shift+S|off",
-                           "الجلسات المحفوظة||off", "تصدير الكتاب إلى PDF…|Ctrl+E|off"}));
+                           "إغلاق التبويب|Ctrl+W", "حفظ الجلسة|Ctrl+S", "حفظ الجلسة باسم…|Ctrl+Shift+S",
+                           "الجلسات المحفوظة|", "تصدير الكتاب إلى PDF…|Ctrl+E|off"}));
     EXPECT_NE(find(menu(1), QStringLiteral("الجلسات المحفوظة"))->menu(), nullptr);
     EXPECT_EQ(rows(menu(2)),
               (QStringList{"نسخ|Ctrl+C", "نسخ مع العزو|Ctrl+Shift+C", "لصق|Ctrl+V", "تحديد الكل|Ctrl+A"}));
@@ -109,7 +110,8 @@ TEST_F(MainMenuTest, itemsOnTheMainWindowDoNothingWithoutOne)
 {
     ScriptedDialogs dialogs;
     std::unique_ptr<QMenuBar> bar(MainMenu::build(none()));
-    const QStringList onMain{"بحث في جميع الكتب", "القرآن الكريم", "إغلاق التبويب", "حفظ الجلسة", "نسخ مع العزو",
+    const QStringList onMain{"بحث في جميع الكتب", "القرآن الكريم", "إغلاق التبويب", "حفظ الجلسة",
+                             "حفظ الجلسة باسم…", "نسخ مع العزو",
                              "بطاقة الكتاب", "التطابق التالي", "التطابق السابق", "الصفحة التالية",
                              "الصفحة السابقة", "الصفحة الأولى", "الصفحة الأخيرة", "النافذة الرئيسية"};
     QApplication::clipboard()->setText(QStringLiteral("قبل"));
@@ -294,4 +296,45 @@ TEST_F(MainMenuTest, everyKeyFiresWhileATextFieldHasTheFocus)
     w.searchField()->setText(QStringLiteral("كتاب"));
     QTest::keyClick(w.searchField(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(w.searchField()->selectedText(), QStringLiteral("كتاب"));
+}
+
+TEST_F(MainMenuTest, savedSessionsSubmenuOpensRenamesAndDeletesTheStoredSessions)
+{
+    test::FixtureLib fixture;
+    ScriptedDialogs dialogs;
+    MainWindowController w(fixture.lib);
+    QPointer<MainWindowController> main(&w);
+    std::unique_ptr<QMenu> file(MainMenu::fileMenu([main] { return main.data(); }));
+    QMenu* submenu = find(file.get(), QString::fromUtf8(MainMenu::savedSessionsTitle))->menu();
+    ASSERT_NE(submenu, nullptr);
+
+    emit submenu->aboutToShow();
+    ASSERT_EQ(submenu->actions().size(), 1);
+    EXPECT_FALSE(submenu->actions()[0]->isEnabled());
+
+    w.openBook(1, 1);
+    const QString oneTab = w.sessionJSON();
+    w.openBook(2, 1);
+    QList<Sessions::NamedSession> stored;
+    for (int i = 0; i < 45; ++i)
+        stored.append({QStringLiteral("جلسة %1").arg(i), 1.7e9 - i, i == 2 ? oneTab : w.sessionJSON(), 2});
+    ASSERT_TRUE(w.sessions().storeSessions(stored));
+    emit submenu->aboutToShow();
+    ASSERT_EQ(submenu->actions().size(), 43);
+    EXPECT_EQ(submenu->actions()[39]->text(), QStringLiteral("جلسة 39"));
+
+    // Opening replaces the tabs by the session's.
+    submenu->actions()[2]->trigger();
+    ASSERT_EQ(w.tabs().size(), 1);
+    EXPECT_EQ(w.activeReader()->book().id, 1);
+    submenu->actions()[42]->menu()->actions()[0]->trigger();
+    emit submenu->aboutToShow();
+    EXPECT_NE(submenu->actions()[0]->text(), QStringLiteral("جلسة 0"));
+    for (const Sessions::NamedSession& session : w.sessions().namedSessions())
+        EXPECT_NE(session.name, QStringLiteral("جلسة 0"));
+
+    // Save-as asks for a name.
+    dialogs.clear();
+    find(file.get(), QStringLiteral("حفظ الجلسة باسم…"))->trigger();
+    ASSERT_FALSE(dialogs.requestsOf(Dialogs::Kind::Prompt).isEmpty());
 }
