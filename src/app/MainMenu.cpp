@@ -298,7 +298,7 @@ QMenu* fileMenu(const MainLookup& main, QWidget* parent)
     QObject::connect(sessions, &QMenu::aboutToShow, sessions,
                      [sessions, main] { fillSessions(sessions, sessionCalls(main ? main() : nullptr)); });
     menu->addMenu(sessions);
-    pending(menu, kExportPDF, {ctrl(Qt::Key_E)});
+    item(menu, kExportPDF, {ctrl(Qt::Key_E)}, onMain(main, [](MainWindowController& w) { w.exportPDF(false); }));
     return menu;
 }
 

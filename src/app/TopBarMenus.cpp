@@ -70,12 +70,6 @@ void addHeader(QMenu* menu, const QString& title)
     menu->addAction(title)->setEnabled(false);
 }
 
-// An item whose command the application does not offer yet: in view, disabled.
-void addPending(QMenu* menu, const char* title)
-{
-    menu->addAction(u8(title))->setEnabled(false);
-}
-
 // The first characters of a note on one menu line: a line break or tab would
 // break the line or start the key column.
 QString notePrefix(const QString& text)
@@ -164,8 +158,14 @@ QMenu* MainWindowController::notesMenu()
     }
 
     menu->addSeparator();
-    addPending(menu, kExportNotes);
-    addPending(menu, kImportNotes);
+    menu->addAction(menuItem(u8(kExportNotes), QString(), [self] {
+        if (self)
+            self->exportNotes();
+    }, menu));
+    menu->addAction(menuItem(u8(kImportNotes), QString(), [self] {
+        if (self)
+            self->importNotes();
+    }, menu));
 
     if (ReaderView* reader = activeReader()) {
         menu->addSeparator();
@@ -203,10 +203,19 @@ QMenu* MainWindowController::exportMenu()
 {
     auto* menu = new QMenu(this);
     menu->setLayoutDirection(Qt::RightToLeft);
-    addPending(menu, kScan);
-    addPending(menu, kExportBookPDF);
-    addPending(menu, kExportPagePDF);
-    addPending(menu, kExportHTML);
+    QPointer<MainWindowController> self(this);
+    const auto call = [self](std::function<void(MainWindowController&)> fn) {
+        return [self, fn = std::move(fn)] {
+            if (self)
+                fn(*self);
+        };
+    };
+    menu->addAction(menuItem(u8(kScan), QString(), call([](MainWindowController& w) { w.showScan(); }), menu));
+    menu->addAction(
+        menuItem(u8(kExportBookPDF), QString(), call([](MainWindowController& w) { w.exportPDF(false); }), menu));
+    menu->addAction(
+        menuItem(u8(kExportPagePDF), QString(), call([](MainWindowController& w) { w.exportPDF(true); }), menu));
+    menu->addAction(menuItem(u8(kExportHTML), QString(), call([](MainWindowController& w) { w.exportHTML(); }), menu));
     return menu;
 }
 

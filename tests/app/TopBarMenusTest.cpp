@@ -115,11 +115,17 @@ TEST_F(TopBarMenusTest, notesMenuCountsEveryNoteButListsTheNewestFortyOfBooksInT
     lines = texts(menu.get());
     EXPECT_EQ(lines[0], QStringLiteral("التعليقات (100)"));
     EXPECT_EQ(lines.indexOf(QStringLiteral("-")), 41);
-    // The export and import of the notes file wait for that feature: disabled.
+    // The export and import of the notes file ask for a file.
     const QList<QAction*> actions = menu->actions();
     EXPECT_EQ(actions[actions.size() - 2]->text(), QStringLiteral("تصدير التعليقات والعلامات…"));
-    EXPECT_FALSE(actions[actions.size() - 2]->isEnabled());
     EXPECT_EQ(actions.last()->text(), QStringLiteral("استيراد تعليقات وعلامات…"));
+    {
+        ScriptedDialogs dialogs;
+        actions[actions.size() - 2]->trigger();
+        actions.last()->trigger();
+        EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::SaveFile).size(), 1);
+        EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::OpenFile).size(), 1);
+    }
 
     // An item opens its page.
     actions[5]->trigger();
@@ -339,14 +345,27 @@ TEST_F(TopBarMenusTest, topBarButtonsOpenTheirMenusAndDialogues)
     EXPECT_EQ(popped()->actions().size(), 4);
     dismiss();
 
-    // The page scan and the exports are not part of the application yet.
     button(w, QStringLiteral("صورة الأصل / تصدير PDF"))->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return bool(popped()); }, 2000));
     EXPECT_EQ(texts(popped()), (QStringList{"صورة الأصل لهذه الصفحة", "تصدير الكتاب الحالي إلى PDF…",
                                             "تصدير الصفحة الحالية إلى PDF…",
                                             "تصدير الكتاب إلى صفحة ويب (تفتح في وورد)…"}));
-    EXPECT_TRUE(choosable(popped()).isEmpty());
+    EXPECT_EQ(choosable(popped()).size(), 4);
     dismiss();
+    {
+        // Each export asks for its file; the page export names the page.
+        w.openBook(1, 2);
+        std::unique_ptr<QMenu> exports(w.exportMenu());
+        ScriptedDialogs dialogs;
+        for (int i = 1; i < 4; ++i)
+            exports->actions()[i]->trigger();
+        const auto saves = dialogs.requestsOf(Dialogs::Kind::SaveFile);
+        ASSERT_EQ(saves.size(), 3);
+        EXPECT_TRUE(saves[0].initial.endsWith(QStringLiteral(".pdf"))) << saves[0].initial.toStdString();
+        EXPECT_NE(saves[0].initial, saves[1].initial);
+        EXPECT_TRUE(saves[2].initial.endsWith(QStringLiteral(".html"))) << saves[2].initial.toStdString();
+        w.closeAll();
+    }
 
     ScriptedDialogs dialogs;
     button(w, QStringLiteral("الإبلاغ عن خطأ"))->click();
