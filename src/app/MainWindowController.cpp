@@ -205,7 +205,11 @@ QWidget* MainWindowController::buildTopBar()
                         if (self)
                             self->showSearchWindow();
                     }),
-            command("sparkles", "البحث الذكي: اسأل الكتب", QFont::Normal, nullptr),
+            command("sparkles", "البحث الذكي: اسأل الكتب", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->openAI();
+                    }),
             command("square.and.pencil", "التعليقات والعلامات", QFont::Normal, nullptr),
             command("pencil.and.scribble", "المؤلّفون", QFont::Normal,
                     [self] {
@@ -483,6 +487,13 @@ TabContent* MainWindowController::tabFor(const Json::Value& entry)
                 return nullptr;
         view = makeQuran();
     }
+    if (kind == QLatin1String(AIChatView::sessionKind)) {
+        // One assistant tab per window; its conversation is not kept.
+        for (const auto& item : std::as_const(tabs_))
+            if (qobject_cast<AIChatView*>(item->content()))
+                return nullptr;
+        view = makeAI();
+    }
     if (view && !view->restore(entry)) {
         delete view;
         view = nullptr;
@@ -651,10 +662,12 @@ void MainWindowController::quickSearch()
     text = text.mid(start, end - start);
     if (text.isEmpty())
         return;
-    // The smart mode hands the question to the assistant, which is not part
-    // of the application yet.
-    if (searchMode() == 1)
+    // The smart mode hands the question to the assistant.
+    if (searchMode() == 1) {
+        openAI(text);
+        searchField_->clear();
         return;
+    }
     SearchQuery query;
     if (text.size() >= 3 && text.startsWith(u'"') && text.endsWith(u'"'))
         query.andPhrases = {text.mid(1, text.size() - 2)};
@@ -742,6 +755,45 @@ void MainWindowController::bringToFront()
     show();
     raise();
     activateWindow();
+}
+
+AIChatView* MainWindowController::makeAI()
+{
+    auto* view = new AIChatView(lib_, assistant ? assistant : AIChatView::libraryAssistant(lib_));
+    QPointer<MainWindowController> self(this);
+    view->onOpen = [self](std::int64_t book, std::int64_t seq) {
+        if (self)
+            self->openBook(book, seq);
+    };
+    return view;
+}
+
+void MainWindowController::openAI(const std::optional<QString>& question)
+{
+    for (int i = 0; i < tabs_.size(); ++i) {
+        if (!qobject_cast<AIChatView*>(tabs_[i]->content()))
+            continue;
+        select(i);
+        if (auto* view = qobject_cast<AIChatView*>(tabs_[i]->content())) {
+            if (question)
+                view->ask(*question);
+            else
+                view->focus();
+        }
+        return;
+    }
+    AIChatView* view = makeAI();
+    add(view);
+    // After the current event, so that the view is in the window by then.
+    QPointer<AIChatView> guarded(view);
+    QTimer::singleShot(0, view, [guarded, question] {
+        if (!guarded)
+            return;
+        if (question)
+            guarded->ask(*question);
+        else
+            guarded->focus();
+    });
 }
 
 QuranView* MainWindowController::activeQuran() const

@@ -9,6 +9,7 @@
 #include "app/kit/SearchWindowOwner.h"
 #include "panels/SearchWindowController.h"
 #include "core/Json.h"
+#include "panels/AIChatView.h"
 #include "search/SearchHit.h"
 #include "search/SearchQuery.h"
 
@@ -126,6 +127,12 @@ public:
     // The reader the active tab shows: a book tab's, or the one a results
     // tab shows; nullptr for other tabs or none.
     ReaderView* activeReader() const;
+    // Shows the one assistant tab; asks `question` there, or puts the
+    // keyboard in its field without one.
+    void openAI(const std::optional<QString>& question = std::nullopt);
+    // The assistant tabs are made with this assistant (the library's by
+    // default); tests script one.
+    AIChatView::Assistant assistant;
 
     // The user's notes and bookmarks written to, or merged from, an
     // exchange file the user picks; each says how it went.
@@ -214,6 +221,7 @@ private:
     // A Quran view wired to this window, loading the Quran on first use;
     // nullptr when the library has none.
     QuranView* makeQuran();
+    AIChatView* makeAI();
     void saveFrame();
     void restoreFrame();
     // Gives the top bar's menu and report buttons their actions.

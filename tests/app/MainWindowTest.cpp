@@ -396,15 +396,17 @@ TEST_F(MainWindowTest, aSavedSessionComesBackAsItWas)
     // Entries no view takes up are left out, and the active one is followed
     // to its new place.
     const QString mixed = QStringLiteral(
-        R"({"active":3,"tabs":[{"k":"ai"},{"k":"book","b":999,"s":1,"y":0.0},)"
+        R"({"active":4,"tabs":[{"k":"ai"},{"k":"book","b":999,"s":1,"y":0.0},{"k":"ai"},)"
         R"({"k":"search","q":"{"},{"k":"book","b":2,"s":3,"y":0.0},{"k":"book","b":1,"s":1,"y":0.0}]})");
     MainWindowController partial(fixture.lib);
     ASSERT_TRUE(partial.restoreSession(mixed));
-    EXPECT_EQ(titles(partial), (QStringList{fixture.lib->book(2)->title, fixture.lib->book(1)->title}));
-    EXPECT_EQ(partial.active(), 0);
+    // One assistant tab per window: the second entry is not taken up.
+    EXPECT_EQ(titles(partial), (QStringList{QStringLiteral(u"البحث الذكي"), fixture.lib->book(2)->title,
+                                            fixture.lib->book(1)->title}));
+    EXPECT_EQ(partial.active(), 1);
     EXPECT_FALSE(partial.restoreSession(QStringLiteral("[]")));
     EXPECT_FALSE(partial.restoreSession(QStringLiteral("not a session")));
-    EXPECT_EQ(partial.tabs().size(), 2);
+    EXPECT_EQ(partial.tabs().size(), 3);
 }
 
 TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)

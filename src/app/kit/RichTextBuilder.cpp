@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextLayout>
 
 namespace quorvel {
@@ -145,6 +146,17 @@ void RichTextBuilder::appendLink(const QString& text, const QString& href, QText
     chars.setAnchor(true);
     chars.setAnchorHref(href);
     append(text, chars, block);
+}
+
+void RichTextBuilder::appendDocument(const QTextDocument& other)
+{
+    const int before = cursor_.position();
+    cursor_.insertFragment(QTextDocumentFragment(&other));
+    QTextCursor inserted(document());
+    inserted.setPosition(before);
+    inserted.setPosition(cursor_.position(), QTextCursor::KeepAnchor);
+    text_ += inserted.selectedText();
+    Q_ASSERT(cursor_.position() == start_ + text_.size());
 }
 
 void RichTextBuilder::merge(qsizetype start, qsizetype length, const QTextCharFormat& format)

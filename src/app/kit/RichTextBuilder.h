@@ -83,6 +83,11 @@ public:
     void appendLink(const QString& text, const QString& href, QTextCharFormat chars,
                     const QTextBlockFormat& block);
 
+    // Appends another document whole (its paragraphs, tables and images;
+    // image resources are the caller's to copy). Tables and frames take
+    // positions of their own, which text() then holds as marker characters.
+    void appendDocument(const QTextDocument& other);
+
     // Merges `format` into the characters of [start, start + length).
     void merge(qsizetype start, qsizetype length, const QTextCharFormat& format);
 

@@ -1,0 +1,57 @@
+#pragma once
+
+// An assistant answer as styled, right-to-left text: the header line, the
+// body (a structured report, the local model's text, or verbatim extracts),
+// the sources cited, and follow-up questions. Citation numbers become page
+// links, suggestions ask links. The panel's transcript and every export of
+// an answer are built from this same text.
+
+#include "assistant/AIAnswer.h"
+
+#include <QString>
+#include <QTextBlockFormat>
+#include <QTextCharFormat>
+
+#include <optional>
+
+namespace quorvel {
+
+class RichTextBuilder;
+
+namespace AnswerRenderer {
+
+inline constexpr char pageLinkPrefix[] = "quorvel://page/";
+inline constexpr char askLinkPrefix[] = "quorvel://ask/";
+inline constexpr char speakLinkPrefix[] = "quorvel://speak/";
+
+struct Options {
+    bool docxMarkers = false; // each data table as a marker line (a Word export)
+    bool exporting = false;   // leave out the hint about exporting tables
+    bool hasModel = false;    // a local model is installed
+};
+
+// Appends the whole rendered answer.
+void render(RichTextBuilder& out, const AIAnswer& answer, const Options& options);
+
+// Appends one piece of answer text in `base`: "#" to "###" lines as
+// headings, «…» marked as quotations, "[n]" naming a passage of the answer
+// as its page link in display digits; any other "[n]" stays as written.
+void styledAnswer(RichTextBuilder& out, const QString& text, const AIAnswer& answer,
+                  const QTextCharFormat& base);
+
+// "quorvel://page/<book>/<seq>".
+QString pageLink(long long bookId, long long seq);
+// "quorvel://ask/" and the question with every character but letters, marks
+// and digits (of any script) percent-encoded as UTF-8; the prefix alone when
+// the text is not valid Unicode.
+QString askLink(const QString& question);
+// The text of a percent-encoded tail; nothing when it is malformed or not
+// UTF-8.
+std::optional<QString> percentDecoded(const QString& tail);
+
+// The answer paragraph: right to left, right-aligned, spaced.
+QTextBlockFormat paragraph();
+
+} // namespace AnswerRenderer
+
+} // namespace quorvel
