@@ -18,6 +18,7 @@
 #include "panels/AnswerRenderer.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -535,11 +536,13 @@ void AIChatView::askNow()
     QPointer<AIChatView> self(this);
     Assistant assistant = assistant_;
     // Pieces and the answer travel on one queued channel from the worker to
-    // this thread, so they arrive in the order they were sent.
+    // this thread, so they arrive in the order they were sent. The channel's
+    // receiver is the application, which outlives the panel: the panel may
+    // close meanwhile, and only the GUI thread looks at whether it is there.
     QThreadPool::globalInstance()->start([self, assistant, p, id, fromVoice] {
         auto onDelta = [self, id](const QString& piece) {
             QMetaObject::invokeMethod(
-                self.data(),
+                QCoreApplication::instance(),
                 [self, id, piece] {
                     if (self)
                         self->receivePiece(id, piece);
@@ -548,7 +551,7 @@ void AIChatView::askNow()
         };
         AIAnswer answer = assistant(p.question, p.mode, onDelta);
         QMetaObject::invokeMethod(
-            self.data(),
+            QCoreApplication::instance(),
             [self, id, answer = std::move(answer), p, fromVoice]() mutable {
                 if (self)
                     self->finishQuestion(id, std::move(answer), p, fromVoice);

@@ -793,3 +793,19 @@ TEST_F(AIChatModelTest, onlyAGgufFileBecomesTheModel)
     EXPECT_TRUE(titles(after.get()).contains(QStringLiteral(u"إيقاف المحرك (تحرير الذاكرة)")));
     EXPECT_EQ(view->status()->text(), QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال"));
 }
+
+TEST_F(AIChatViewTest, aPanelClosedWhileItsQuestionRunsIsLeftAlone)
+{
+    ScriptedAssistant own;
+    auto closing = std::make_unique<AIChatView>(sample.lib, own.fn());
+    closing->ask(QStringLiteral(u"سؤال"));
+    QTRY_VERIFY_WITH_TIMEOUT(own.calls().size() == 1, 5000);
+    own.piece(QStringLiteral(u"قطعة"));
+    closing.reset();
+    own.piece(QStringLiteral(u"قطعة أخرى"));
+    own.answer(answerText(QStringLiteral(u"جواب")));
+    // The pieces and the answer reach nobody; nothing else happens.
+    QTest::qWait(50);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(own.calls().size(), 1);
+}
