@@ -18,6 +18,10 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
+#include "app/kit/RichTextBuilder.h"
+#include "assistant/LocalLLM.h"
+#include "panels/AnswerExport.h"
+#include "panels/AnswerRenderer.h"
 #include "panels/SearchTabView.h"
 #include "reader/Quran.h"
 #include "reader/QuranView.h"
@@ -764,6 +768,22 @@ AIChatView* MainWindowController::makeAI()
     view->onOpen = [self](std::int64_t book, std::int64_t seq) {
         if (self)
             self->openBook(book, seq);
+    };
+    QPointer<AIChatView> guarded(view);
+    view->exportLast = [guarded](const QString& name) {
+        const auto format = AnswerExport::formatFrom(name);
+        if (!guarded || !format)
+            return;
+        // The export renders with the panel's renderer, so a saved answer reads as shown.
+        const AnswerExport::Render render = [](RichTextBuilder& out, const AIAnswer& answer, bool docxMarkers,
+                                               bool exporting) {
+            AnswerRenderer::Options options;
+            options.docxMarkers = docxMarkers;
+            options.exporting = exporting;
+            options.hasModel = LocalLLM::hasModel();
+            AnswerRenderer::render(out, answer, options);
+        };
+        AnswerExport::exportLast(guarded->answers(), *format, render, guarded->window());
     };
     return view;
 }
