@@ -1,6 +1,7 @@
 // Data questions end to end on the bundled sample library: the tool
 // "library_data" through "quorvel --mcp", checked against counts taken
-// straight from the catalogue and the full-text index.
+// straight from the catalogue and the full-text index, and the data mode of
+// "quorvel --ai".
 
 #include "assistant/DataQA.h"
 #include "core/Arabic.h"
@@ -161,5 +162,20 @@ TEST_F(DataQuestions, libraryDataCountsEqualTheCatalogueAndTheIndex)
 
     // No book of the nineteenth century.
     EXPECT_EQ(results[2], std::make_pair(true, Value("لا كتب تطابق هذا الطلب في المكتبة.")));
+
+    // "--ai data" prints the same summary as its text.
+    QProcess ai;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_DB"), store);
+    env.insert(QStringLiteral("QUORVEL_USERDB"), QStringLiteral(":memory:"));
+    ai.setProcessEnvironment(env);
+    ai.start(QStringLiteral(QUORVEL_BINARY),
+             {QStringLiteral("--ai"), QStringLiteral("data"), QStringLiteral("عدد الكتب حسب القرن")});
+    ASSERT_TRUE(ai.waitForFinished(kTimeoutMs));
+    EXPECT_EQ(ai.exitCode(), 0);
+    const auto line = quorvel::Json::parse(ai.readAllStandardOutput().trimmed());
+    ASSERT_TRUE(line && line->is_object());
+    EXPECT_EQ(line->at("text"), results[0].second.at("summary"));
+    EXPECT_TRUE(line->at("passages").empty());
 }
 #endif
