@@ -90,15 +90,6 @@ QAction* item(QMenu* menu, const char* title, const QList<QKeySequence>& keys, s
     return action;
 }
 
-// An item whose command the application does not offer yet: in view but
-// disabled, with its key, so that the user sees what is to come.
-QAction* pending(QMenu* menu, const char* title, const QList<QKeySequence>& keys = {})
-{
-    QAction* action = item(menu, title, keys, nullptr);
-    action->setEnabled(false);
-    return action;
-}
-
 // An action on the main window, run only when there is one.
 std::function<void()> onMain(const MainLookup& main, std::function<void(MainWindowController&)> fn)
 {
@@ -282,9 +273,10 @@ QMenu* applicationMenu(const MainLookup&, QWidget* parent)
 QMenu* fileMenu(const MainLookup& main, QWidget* parent)
 {
     QMenu* menu = newMenu(fileTitle, parent);
-    pending(menu, kSearch, {ctrl(Qt::Key_F)});
+    item(menu, kSearch, {ctrl(Qt::Key_F)}, onMain(main, [](MainWindowController& w) { w.showSearchWindow(); }));
     item(menu, kSearchAll, {ctrl(Qt::Key_L)}, onMain(main, [](MainWindowController& w) { w.focusSearch(); }));
-    pending(menu, kOpenBook, {ctrl(Qt::Key_O)});
+    item(menu, kOpenBook, {ctrl(Qt::Key_O)},
+         onMain(main, [](MainWindowController& w) { w.showSearchWindow(SearchWindowController::Page::books); }));
     item(menu, kQuran, {ctrl(Qt::Key_K)}, onMain(main, [](MainWindowController& w) { w.openQuran(); }));
     item(menu, kDownloads, {ctrl(Qt::Key_D)}, [] { DownloadsWindowController::show(); });
     menu->addSeparator();
@@ -346,7 +338,8 @@ QMenu* windowMenu(const MainLookup& main, QWidget* parent)
         if (QWidget* window = QApplication::activeWindow())
             window->showMinimized();
     });
-    pending(menu, kSearchWindow, {ctrlShift(Qt::Key_F)});
+    item(menu, kSearchWindow, {ctrlShift(Qt::Key_F)},
+         onMain(main, [](MainWindowController& w) { w.showSearchWindow(); }));
     item(menu, kMainWindow, {ctrl(Qt::Key_1)}, onMain(main, [](MainWindowController& w) {
              if (w.isMinimized())
                  w.showNormal();
