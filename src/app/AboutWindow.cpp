@@ -37,8 +37,11 @@ QString u8(const char* text)
 
 QString text(const Library& lib, const QString& version)
 {
-    // The largest page row id stands for the number of pages, hence "about".
-    const std::int64_t pages = lib.main().scalarInt(QStringLiteral("SELECT MAX(rowid) FROM pages")).value_or(0);
+    // Page ids are numbered per book with gaps (a book's ids start at its own
+    // block), so the largest id says nothing of how many pages there are; the
+    // count is what the reader asks about. "about" stays: books can be added
+    // while the window is open.
+    const std::int64_t pages = lib.main().scalarInt(QStringLiteral("SELECT count(*) FROM pages")).value_or(0);
     QString out = u8(kVersion) + Arabic::digits(version);
     out += QLatin1Char('\n') + u8(kDescription) + QStringLiteral("\n\n") + u8(kBooks) + Arabic::num(lib.books().size());
     out += u8(kAuthors) + Arabic::num(lib.authors().size());
