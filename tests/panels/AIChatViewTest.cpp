@@ -1,6 +1,7 @@
 #include "PanelsTestSupport.h"
 #include "support/SpeechFakes.h"
 
+#include "app/kit/Desktop.h"
 #include "app/kit/Dialogs.h"
 #include "app/kit/HoverButton.h"
 #include "app/kit/Listener.h"
@@ -808,4 +809,43 @@ TEST_F(AIChatViewTest, aPanelClosedWhileItsQuestionRunsIsLeftAlone)
     QTest::qWait(50);
     QCoreApplication::processEvents();
     EXPECT_EQ(own.calls().size(), 1);
+}
+
+TEST_F(AIChatViewTest, theMainWindowsPanelExportsItsLastAnswerInEachFormat)
+{
+    QList<QUrl> shown;
+    const auto previousHook = Desktop::setHook([&](const QUrl& url) {
+        shown.append(url);
+        return true;
+    });
+    MainWindowController w(sample.lib);
+    w.assistant = assistant.fn();
+    w.openAI(QStringLiteral(u"ما شروط وجوب الزكاة؟"));
+    auto* chat = qobject_cast<AIChatView*>(w.tabs().first()->view());
+    ASSERT_NE(chat, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(assistant.calls().size() == 1, 5000);
+    assistant.answer(answerText(QStringLiteral(u"تجب الزكاة في المال إذا بلغ النصاب وحال عليه الحول.")));
+    QTRY_VERIFY_WITH_TIMEOUT(!chat->isBusy(), 5000);
+
+    QTemporaryDir dir;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<QMenu> menu(chat->exportMenu());
+    ASSERT_TRUE(menu);
+    const QList<QAction*> items = menu->actions();
+    ASSERT_EQ(items.size(), 3); // no tables, so no CSV
+    const QList<std::pair<QString, QByteArray>> formats{
+        {QStringLiteral("جواب.docx"), QByteArray("PK")},
+        {QStringLiteral("جواب.pdf"), QByteArray("%PDF-")},
+        {QStringLiteral("جواب.html"), QByteArray("<!doctype html>")}};
+    for (int i = 0; i < items.size(); ++i) {
+        ASSERT_TRUE(items[i]->isEnabled());
+        const QString target = dir.filePath(formats[i].first);
+        dialogs.answer(target);
+        items[i]->trigger();
+        QFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << target.toStdString();
+        EXPECT_TRUE(file.readAll().startsWith(formats[i].second)) << target.toStdString();
+    }
+    EXPECT_EQ(shown.size(), 3);
+    Desktop::setHook(previousHook);
 }
