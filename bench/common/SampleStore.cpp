@@ -1,6 +1,7 @@
 #include "SampleStore.h"
 
 #include "core/Json.h"
+#include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "dist/Dist.h"
 #include "dist/LocalStore.h"
@@ -128,6 +129,30 @@ std::optional<InstalledStore> sampleStore(const QString& dbPath, int copies)
         return std::nullopt;
     out.pages = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
     out.books = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM books")).value_or(0);
+    return out;
+}
+
+} // namespace quorvel::bench
+
+namespace quorvel::bench {
+
+std::optional<AssistantLibrary> assistantLibrary(const QString& dir, bool smart)
+{
+    qputenv("XDG_CONFIG_HOME", (dir + QStringLiteral("/config")).toUtf8());
+    qputenv("QUORVEL_USERDB", ":memory:");
+    if (!smart)
+        qputenv("QUORVEL_NO_SMART", "1");
+    const QString dbPath = dir + QStringLiteral("/library.db");
+    auto store = sampleStore(dbPath, 1);
+    if (!store)
+        return std::nullopt;
+    AssistantLibrary out{*store, Library::open(dbPath), nullptr};
+    out.db = out.lib ? out.lib->newSearchConnection() : nullptr;
+    if (!out.db) {
+        std::fprintf(stderr, "cannot open the sample library\n");
+        return std::nullopt;
+    }
+    Library::setShared(out.lib);
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace quorvel::bench {
@@ -37,5 +38,25 @@ std::optional<InstalledStore> sampleStore(const QString& dbPath, int copies);
 // Writes the scaled release into `releaseDir` and returns the hexadecimal
 // public key that verifies it; nothing on failure.
 std::optional<QString> writeSampleRelease(const QString& releaseDir, int copies);
+
+} // namespace quorvel::bench
+
+namespace quorvel {
+class Library;
+class SQLiteDB;
+}
+
+namespace quorvel::bench {
+
+// The sample library as the assistant's benchmarks ask of it: one copy
+// installed in `dir`, opened as the shared library, with a search connection
+// of its own for the bare statements; the user data in memory and, unless
+// `smart`, no semantic index. Nothing on failure, after a line on stderr.
+struct AssistantLibrary {
+    InstalledStore store;
+    std::shared_ptr<Library> lib;
+    std::shared_ptr<SQLiteDB> db;
+};
+std::optional<AssistantLibrary> assistantLibrary(const QString& dir, bool smart);
 
 } // namespace quorvel::bench

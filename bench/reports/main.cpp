@@ -136,21 +136,13 @@ int main(int argc, char** argv)
     const int repeats = args.number(QStringLiteral("--repeat"), defaultRepeats, 1);
 
     QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("QUORVEL_USERDB", ":memory:");
-    qputenv("QUORVEL_NO_SMART", "1");
     qputenv("QUORVEL_NO_MODEL", "1");
-    const QString dbPath = dir.filePath(QStringLiteral("library.db"));
-    const auto store = bench::sampleStore(dbPath, 1);
-    if (!store)
+    const auto opened = bench::assistantLibrary(dir.path(), false);
+    if (!opened)
         return 1;
-    const std::shared_ptr<Library> lib = Library::open(dbPath);
-    const std::shared_ptr<SQLiteDB> db = lib ? lib->newSearchConnection() : nullptr;
-    if (!db) {
-        std::fprintf(stderr, "cannot open the sample library\n");
-        return 1;
-    }
-    Library::setShared(lib);
+    const bench::InstalledStore* store = &opened->store;
+    const std::shared_ptr<Library> lib = opened->lib;
+    const std::shared_ptr<SQLiteDB> db = opened->db;
     std::printf("sample library: %lld pages; five questions per mode, median of %d runs (sums, ms)\n\n",
                 (long long)store->pages, repeats);
     std::printf("%-10s %10s %11s %10s %7s %9s\n", "mode", "builder", "searches", "writing", "ratio", "passages");

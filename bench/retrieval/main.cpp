@@ -72,21 +72,12 @@ int main(int argc, char** argv)
     const bool smart = args.number(QStringLiteral("--smart"), 0, 0) != 0;
 
     QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("QUORVEL_USERDB", ":memory:");
-    if (!smart)
-        qputenv("QUORVEL_NO_SMART", "1");
-    const QString dbPath = dir.filePath(QStringLiteral("library.db"));
-    const auto store = bench::sampleStore(dbPath, 1);
-    if (!store)
+    const auto opened = bench::assistantLibrary(dir.path(), smart);
+    if (!opened)
         return 1;
-    const std::shared_ptr<Library> lib = Library::open(dbPath);
-    const std::shared_ptr<SQLiteDB> db = lib ? lib->newSearchConnection() : nullptr;
-    if (!db) {
-        std::fprintf(stderr, "cannot open the sample library\n");
-        return 1;
-    }
-    Library::setShared(lib);
+    const bench::InstalledStore* store = &opened->store;
+    const std::shared_ptr<Library> lib = opened->lib;
+    const std::shared_ptr<SQLiteDB> db = opened->db;
     const bool hybrid = smart && Smart::index();
     std::printf("sample library: %lld pages, %lld books; semantic index: %s; median of %d runs\n\n",
                 (long long)store->pages, (long long)store->books, hybrid ? "loaded (hybrid step runs)" : "none",
