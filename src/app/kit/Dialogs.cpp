@@ -47,6 +47,23 @@ bool cannotShow(const Request& request)
 
 // The scripted answer, or the cancellation of a dialog that cannot be shown;
 // nothing when the real dialog is to be shown.
+// A dialog's column: its bold title, then the explanation when there is one.
+QVBoxLayout* headedLayout(QDialog& dialog, const QString& title, const QString& info)
+{
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* heading = new QLabel(title);
+    heading->setFont(Theme::ui(13, QFont::Bold));
+    heading->setWordWrap(true);
+    layout->addWidget(heading);
+    if (!info.isEmpty()) {
+        auto* infoLabel = new QLabel(info);
+        infoLabel->setFont(Theme::ui(12));
+        infoLabel->setWordWrap(true);
+        layout->addWidget(infoLabel);
+    }
+    return layout;
+}
+
 std::optional<std::optional<QString>> preempted(const Request& request)
 {
     if (responder())
@@ -102,17 +119,7 @@ std::optional<QString> prompt(const QString& title, const QString& info, const Q
 
     QDialog dialog;
     dialog.setWindowModality(Qt::ApplicationModal);
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* heading = new QLabel(title);
-    heading->setFont(Theme::ui(13, QFont::Bold));
-    heading->setWordWrap(true);
-    layout->addWidget(heading);
-    if (!info.isEmpty()) {
-        auto* infoLabel = new QLabel(info);
-        infoLabel->setFont(Theme::ui(12));
-        infoLabel->setWordWrap(true);
-        layout->addWidget(infoLabel);
-    }
+    auto* layout = headedLayout(dialog, title, info);
     QLineEdit* line = nullptr;
     QPlainTextEdit* block = nullptr;
     if (multiline) {
@@ -228,17 +235,7 @@ std::optional<QStringList> fields(const QString& title, const QString& text, con
 
     QDialog dialog(window);
     dialog.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* heading = new QLabel(title);
-    heading->setFont(Theme::ui(13, QFont::Bold));
-    heading->setWordWrap(true);
-    layout->addWidget(heading);
-    if (!text.isEmpty()) {
-        auto* info = new QLabel(text);
-        info->setFont(Theme::ui(12));
-        info->setWordWrap(true);
-        layout->addWidget(info);
-    }
+    auto* layout = headedLayout(dialog, title, text);
     auto* row = new QHBoxLayout;
     row->setSpacing(kFieldSpacing);
     QList<QLineEdit*> editors;
