@@ -3,6 +3,7 @@
 #include "Build.h"
 #include "app/MainMenu.h"
 #include "app/MainWindowController.h"
+#include "app/snapshot/Snapshot.h"
 #include "app/TabItem.h"
 #include "app/kit/Dialogs.h"
 #include "app/kit/IconMaker.h"
@@ -191,12 +192,18 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     // meaning-based search finds the index loaded.
     Smart::preload();
 
-    // The snapshot harness joins the start-up when it exists.
     mainWC_ = new MainWindowController(Library::shared());
     // The menus find the main window through the delegate, which may be gone
     // by the time a key is pressed.
     QPointer<AppDelegate> self(this);
     mainWC_->setMenuBar(MainMenu::build([self]() -> MainWindowController* { return self ? self->mainWC() : nullptr; }));
+
+    // The harness drives the window for one job and ends the launch; a
+    // trailing switch without a folder is ignored.
+    if (auto dir = operandOf(arguments_, kSnapshotSwitch)) {
+        exitStatus_ = Snapshot::run(*mainWC_, *dir);
+        return Outcome::Exit;
+    }
 
     // A scripted run that leaves an autosave behind; none of the normal
     // start's restore, checks or activation.
