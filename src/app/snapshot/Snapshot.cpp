@@ -15,6 +15,7 @@
 #include <QLayout>
 #include <QPixmap>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QTextFrameFormat>
@@ -279,8 +280,12 @@ void wait(double seconds)
     QElapsedTimer clock;
     clock.start();
     const qint64 limit = qint64(seconds * 1000);
+    // Sleeps between events instead of spinning; the timer wakes the last wait.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.start(int(limit));
     while (clock.elapsed() < limit)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, int(std::max<qint64>(1, limit - clock.elapsed())));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
 void save(QWidget* view, const QString& path)
