@@ -775,15 +775,7 @@ AIChatView* MainWindowController::makeAI()
         if (!guarded || !format)
             return;
         // The export renders with the panel's renderer, so a saved answer reads as shown.
-        const AnswerExport::Render render = [](RichTextBuilder& out, const AIAnswer& answer, bool docxMarkers,
-                                               bool exporting) {
-            AnswerRenderer::Options options;
-            options.docxMarkers = docxMarkers;
-            options.exporting = exporting;
-            options.hasModel = LocalLLM::hasModel();
-            AnswerRenderer::render(out, answer, options);
-        };
-        AnswerExport::exportLast(guarded->answers(), *format, render, guarded->window());
+        AnswerExport::exportLast(guarded->answers(), *format, AIChatView::exportRenderer(), guarded->window());
     };
     return view;
 }

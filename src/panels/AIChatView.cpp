@@ -686,6 +686,22 @@ void AIChatView::speak(int index)
     voice.speak(answers_[index].text);
 }
 
+AnswerExport::Render AIChatView::exportRenderer()
+{
+    return [](RichTextBuilder& out, const AIAnswer& answer, bool docxMarkers, bool exporting) {
+        AnswerRenderer::Options options;
+        options.docxMarkers = docxMarkers;
+        options.exporting = exporting;
+        options.hasModel = LocalLLM::hasModel();
+        AnswerRenderer::render(out, answer, options);
+    };
+}
+
+void AIChatView::exportAnswer(const AIAnswer& answer, const QString& path, AnswerExport::ExportFormat format)
+{
+    AnswerExport::exportAnswer(answer, path, format, exportRenderer());
+}
+
 QMenu* AIChatView::exportMenu()
 {
     if (answers_.isEmpty())

@@ -16,6 +16,7 @@
 #include "assistant/AIMode.h"
 #include "assistant/LocalLLM.h"
 #include "assistant/LocalLLMDownloader.h"
+#include "panels/AnswerExport.h"
 
 #include <QList>
 #include <QPointer>
@@ -110,6 +111,12 @@ public:
     QPushButton* modelButton() const { return modelBtn_; }
     QPushButton* exportButton() const { return exportBtn_; }
     HoverButton* sendButton() const { return sendBtn_; }
+
+    // Renders an answer for export exactly as the transcript shows it.
+    static AnswerExport::Render exportRenderer();
+    // Writes `answer` to `path` in `format` without asking anyone; throws
+    // AnswerExport::ExportError.
+    static void exportAnswer(const AIAnswer& answer, const QString& path, AnswerExport::ExportFormat format);
 
     // Where exports of the last answer go; set by whoever provides them.
     std::function<void(const QString& format)> exportLast;
