@@ -6,6 +6,7 @@
 
 #include "assistant/AIMode.h"
 #include "assistant/Intent.h"
+#include "core/Json.h"
 #include "core/SQLiteDB.h"
 #include "panels/AIChatView.h"
 
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -208,6 +210,71 @@ TEST_F(SnapshotAssistantTest, reportsSkipBadItemsPrintAnswersAndExportFilesThatO
     // The last answered item asked again in the window.
     EXPECT_EQ(snapshotNames(result), QStringList{"r-data.png"});
     EXPECT_TRUE(isPicture(result.file(QStringLiteral("r-data.png")), QSize(1400, 860)));
+}
+
+TEST_F(SnapshotAssistantTest, aReportFromAModelPrintsItsRawReplyCutAndItsQuotationCounts)
+{
+    // The fake server as the only "llama-server" on the path, replaying a
+    // reply with one quotation the books hold and one they do not.
+    QTemporaryDir tools;
+    const QString server = tools.filePath(QStringLiteral("llama-server"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUORVEL_FAKE_LLAMA_SERVER), server));
+    QFile::setPermissions(server, QFile::permissions(server) | QFileDevice::ExeOwner);
+    // The model quotes the start of the first sentence that the same
+    // retrieval gives without a model (full-text only, so both agree).
+    const QString question = QStringLiteral(u"ما حكم الصلاة");
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_DB"), sampleLibraryPath());
+    env.insert(QStringLiteral("QUORVEL_USERDB"), QStringLiteral(":memory:"));
+    env.insert(QStringLiteral("QUORVEL_NO_SMART"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QUORVEL_NO_MODEL"), QStringLiteral("1"));
+    env.insert(QStringLiteral("HOME"), tools.path());
+    probe.setProcessEnvironment(env);
+    probe.start(QStringLiteral(QUORVEL_BINARY), {QStringLiteral("--ai"), QStringLiteral("answer"), question});
+    ASSERT_TRUE(probe.waitForFinished(120000));
+    const std::optional<Json::Value> found = Json::parse(probe.readAllStandardOutput().trimmed());
+    ASSERT_TRUE(found && found->contains("extractive") && !found->at("extractive").empty());
+    const QString sentence = Json::qstr(found->at("extractive").at(0).at(0).get<std::string>());
+    const QString quotation = sentence.split(QLatin1Char(' '), Qt::SkipEmptyParts).mid(0, 6).join(QLatin1Char(' '));
+    ASSERT_GE(quotation.size(), 10);
+
+    QString reply = QStringLiteral(u"قال: «") + quotation + QStringLiteral(u"» [1] وفيه «نص لا يوجد في الكتب أبدا» [2]");
+    while (reply.size() <= 600)
+        reply += QStringLiteral(u" ") + quotation;
+    const QString script = tools.filePath(QStringLiteral("model.gguf"));
+    QFile model(script);
+    ASSERT_TRUE(model.open(QIODevice::WriteOnly));
+    model.write("delta " + QByteArray::fromStdString(Json::dump(Json::toJson(reply))) + "\ndone\n");
+    model.close();
+    QDir().mkpath(process.work() + QStringLiteral("/config/quorvel"));
+    QFile preferences(process.work() + QStringLiteral("/config/quorvel/preferences.json"));
+    ASSERT_TRUE(preferences.open(QIODevice::WriteOnly));
+    preferences.write(Json::dumpBytes(Json::Value::object({{"localModelPath", Json::toJson(script)}})));
+    preferences.close();
+
+    const SnapshotRun result =
+        process.run({{QStringLiteral("SNAP_REPORT"), QStringLiteral("answer|") + question},
+                     {QStringLiteral("QUORVEL_NO_SMART"), QStringLiteral("1")},
+                     {QStringLiteral("PATH"), tools.path() + QLatin1Char(':') + qEnvironmentVariable("PATH")}});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.status, 0) << result.errors.toStdString();
+
+    const std::string all = result.lines.join(QLatin1Char('\n')).toStdString();
+    const qsizetype head = result.lines.indexOf(QStringLiteral("[raw model output]"));
+    ASSERT_GE(head, 1) << all;
+    EXPECT_TRUE(result.lines[head - 1].startsWith(QStringLiteral("== answer «") + question + QStringLiteral("» ")));
+    EXPECT_TRUE(result.lines[head - 1].endsWith(QStringLiteral(" passages:5 tier:1"))) << result.lines[head - 1].toStdString();
+    ASSERT_GT(result.lines.size(), head + 3);
+    // The reply cut at 500 characters, then the check's counts and its note.
+    EXPECT_EQ(result.lines[head + 1].toStdString(), reply.left(500).toStdString());
+    EXPECT_TRUE(result.lines[head + 2].startsWith(QStringLiteral("[quotes ok 1, failed 1] note: "))) << all;
+    EXPECT_FALSE(result.lines[head + 2].endsWith(QStringLiteral("note: -")));
+    // The answer keeps only the quotation the books hold.
+    const QString rest = result.lines.mid(head + 3).join(QLatin1Char('\n'));
+    EXPECT_TRUE(rest.contains(QStringLiteral(u"«") + quotation + QStringLiteral(u"» ["))) << rest.toStdString();
+    EXPECT_FALSE(rest.contains(QStringLiteral(u"لا يوجد في الكتب أبدا")));
+    EXPECT_TRUE(isPicture(result.file(QStringLiteral("r-answer.png")), QSize(1400, 860)));
 }
 
 TEST_F(SnapshotAssistantTest, routingRunsAloneAndSkipsEmptyQuestions)
