@@ -183,6 +183,16 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         return Outcome::Exit;
     }
 
+    // Opening the library opens (or creates) the user database: a harness job
+    // that would write into the user's own data stops before that.
+    if (operandOf(arguments_, kSnapshotSwitch)) {
+        if (const std::optional<QString> refused = Snapshot::refusal(environment_)) {
+            std::fputs((*refused + QLatin1Char('\n')).toUtf8().constData(), stderr);
+            exitStatus_ = Snapshot::refusedStatus;
+            return Outcome::Exit;
+        }
+    }
+
     if (!openLibrary()) {
         exitStatus_ = kNoLibraryStatus;
         return Outcome::Exit;

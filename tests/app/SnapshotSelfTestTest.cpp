@@ -1,6 +1,6 @@
 // The harness's self-test and features jobs, run through the built binary on
-// the sample library: their result lines and what they leave in the user
-// database.
+// the sample library: their result lines, what they leave in the user
+// database, and their refusal to run on the user's own data.
 
 #include "app/SnapshotTestSupport.h"
 
@@ -9,6 +9,7 @@
 #include "panels/PickerActions.h"
 #include "support/ScopedEnv.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -41,6 +42,13 @@ protected:
     {
         test::ScopedEnv env("QUORVEL_USERDB", userDb);
         return Library::open(test::sampleLibraryPath());
+    }
+
+    static QByteArray digest(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                              : QByteArray();
     }
 };
 
@@ -150,6 +158,47 @@ TEST_F(SnapshotSelfTestTest, featuresLinkOnAThrowAwayFileFilterByDeathYearAndReo
     const std::optional<QString> list = lib->kv(QString::fromLatin1(Sessions::listKey));
     ASSERT_TRUE(list);
     EXPECT_TRUE(list->contains(QStringLiteral("بحث الكهف")));
+}
+
+TEST_F(SnapshotSelfTestTest, jobsThatWriteUserDataRefuseWithoutAUserDatabaseOfTheirOwn)
+{
+    test::SnapshotProcess process;
+    const QString defaultUserDb = QDir(process.work()).filePath(QStringLiteral("data/QuorvelLibrary/user.db"));
+
+    const test::SnapshotRun selfTest = process.run({{QStringLiteral("SNAP_SELFTEST"), QString()}}, false);
+    ASSERT_TRUE(selfTest.finished);
+    EXPECT_EQ(selfTest.status, 2);
+    EXPECT_TRUE(selfTest.linesStartingWith(QStringLiteral("copy:")).isEmpty());
+    EXPECT_TRUE(selfTest.errors.contains(QStringLiteral("QUORVEL_USERDB"))) << selfTest.errors.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(defaultUserDb));
+    EXPECT_FALSE(QFileInfo::exists(selfTest.dir));
+
+    // A user database already at the default place, and the variable set
+    // but empty: refused, the file untouched.
+    {
+        test::ScopedEnv env("QUORVEL_USERDB", defaultUserDb);
+        QDir().mkpath(QFileInfo(defaultUserDb).path());
+        const std::shared_ptr<Library> lib = Library::open(test::sampleLibraryPath());
+        ASSERT_TRUE(lib);
+        lib->setIgnoredBooks({lib->books().first().id});
+    }
+    const QByteArray before = digest(defaultUserDb);
+    ASSERT_FALSE(before.isEmpty());
+    const test::SnapshotRun features = process.run(
+        {{QStringLiteral("SNAP_FEATURES"), QString()}, {QStringLiteral("QUORVEL_USERDB"), QString()}}, false);
+    ASSERT_TRUE(features.finished);
+    EXPECT_EQ(features.status, 2);
+    EXPECT_TRUE(features.linesStartingWith(QStringLiteral("claude linked before:")).isEmpty());
+    EXPECT_TRUE(features.errors.contains(QStringLiteral("SNAP_FEATURES"))) << features.errors.toStdString();
+    EXPECT_EQ(digest(defaultUserDb), before);
+
+    // An earlier job that leaves user data alone still runs without one.
+    const test::SnapshotRun routed = process.run(
+        {{QStringLiteral("SNAP_ROUTE"), QStringLiteral("ما حكم الصلاة")}, {QStringLiteral("SNAP_SELFTEST"), QString()}},
+        false);
+    EXPECT_EQ(routed.status, 0) << routed.errors.toStdString();
+    EXPECT_TRUE(routed.linesStartingWith(QStringLiteral("copy:")).isEmpty());
+    EXPECT_EQ(routed.linesStartingWith(QStringLiteral("ما حكم الصلاة")).size(), 1);
 }
 
 } // namespace

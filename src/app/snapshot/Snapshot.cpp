@@ -56,6 +56,32 @@ void print(const QString& text)
     std::fputs(text.toUtf8().constData(), stdout);
 }
 
+struct Job {
+    const char* variable;
+    int (*run)(Run&);
+    // Jobs that write into the user database run only on one named for them.
+    bool writesUserData = false;
+};
+
+// The first variable present chooses the job; its value is read only where
+// the job says so.
+constexpr Job kJobs[] = {
+    {"SNAP_UPDATE", updateAlert},       {"SNAP_DL", downloads},
+    {"SNAP_HITNAV", hitNavigation},     {"SNAP_SMART", smartPanels},
+    {"SNAP_AI", assistant},             {"SNAP_ROUTE", routing},
+    {"SNAP_REPORT", reports},           {"SNAP_SELFTEST", selfTest, true},
+    {"SNAP_FEATURES", features, true},  {"SNAP_QURAN", quran},
+    {"SNAP_RESTORE", restore},
+};
+
+// The job the environment asks for; nullptr for the default run.
+const Job* chosenJob(const QProcessEnvironment& environment)
+{
+    const auto chosen = std::ranges::find_if(
+        kJobs, [&](const Job& job) { return environment.contains(QString::fromLatin1(job.variable)); });
+    return chosen != std::end(kJobs) ? chosen : nullptr;
+}
+
 } // namespace
 
 Line::~Line()
@@ -302,9 +328,25 @@ void save(QWidget* view, const QString& path)
     snapshot::Line() << "snapshot:" << path;
 }
 
+std::optional<QString> refusal(const QProcessEnvironment& environment)
+{
+    const snapshot::Job* chosen = snapshot::chosenJob(environment);
+    if (!chosen || !chosen->writesUserData || !environment.value(QStringLiteral("QUORVEL_USERDB")).isEmpty())
+        return std::nullopt;
+    return QStringLiteral("%1 refused: this job writes into the user database (notes, bookmarks, the ignored "
+                          "books, named sessions). Set QUORVEL_USERDB to a user database of its own, for example "
+                          "QUORVEL_USERDB=$(mktemp -d)/u.db")
+        .arg(QString::fromLatin1(chosen->variable));
+}
+
 int run(MainWindowController& controller, const QString& dir)
 {
     using namespace snapshot;
+    // The start-up asks first; this guards any other caller.
+    if (const std::optional<QString> refused = refusal(QProcessEnvironment::systemEnvironment())) {
+        std::fputs((*refused + QLatin1Char('\n')).toUtf8().constData(), stderr);
+        return refusedStatus;
+    }
     QDir().mkpath(dir);
     Run job(controller, dir, QProcessEnvironment::systemEnvironment());
     controller.setGeometry(kWindowFrame);
@@ -312,16 +354,8 @@ int run(MainWindowController& controller, const QString& dir)
     controller.raise();
     wait(kSettleSeconds);
 
-    // The first variable present chooses the job; its value is read only
-    // where the job says so.
-    static constexpr std::pair<const char*, int (*)(Run&)> jobs[] = {
-        {"SNAP_UPDATE", updateAlert}, {"SNAP_DL", downloads},       {"SNAP_HITNAV", hitNavigation},
-        {"SNAP_SMART", smartPanels},  {"SNAP_AI", assistant},       {"SNAP_ROUTE", routing},
-        {"SNAP_REPORT", reports},     {"SNAP_SELFTEST", selfTest},  {"SNAP_FEATURES", features},
-        {"SNAP_QURAN", quran},        {"SNAP_RESTORE", restore},
-    };
-    const auto chosen = std::ranges::find_if(jobs, [&](const auto& entry) { return job.has(entry.first); });
-    const int status = chosen != std::end(jobs) ? chosen->second(job) : defaultRun(job);
+    const Job* chosen = chosenJob(job.environment);
+    const int status = chosen ? chosen->run(job) : defaultRun(job);
     std::fflush(stdout);
     return status;
 }

@@ -6,9 +6,11 @@
 // one-line results on standard output, so that the interface can be checked
 // without a person at the keyboard.
 
+#include <QProcessEnvironment>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -23,6 +25,16 @@ namespace Snapshot {
 // into the user's own data is refused. Standard output is flushed; the caller
 // ends the process with the status.
 [[nodiscard]] int run(MainWindowController& controller, const QString& dir);
+
+// The status of a run refused before it touched anything.
+inline constexpr int refusedStatus = 2;
+
+// Why the job the environment asks for must not run: it writes into the user
+// database (notes, bookmarks, ignored books, named sessions) and
+// QUORVEL_USERDB does not name a database of its own, so it would change the
+// user's real data. Nothing when the job may run. Asked before the library is
+// opened, since opening it creates the default user database.
+std::optional<QString> refusal(const QProcessEnvironment& environment);
 
 // Lets the GUI thread go on (layout, drawing, timers, queued work) for the
 // given number of seconds.
