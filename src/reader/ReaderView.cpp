@@ -708,6 +708,9 @@ void ReaderView::render()
     // The view deletes a document of its own when it takes another; the
     // pages given to it before are this reader's to delete.
     const QPointer<QTextDocument> old = textView_->document();
+    // A hit's glow belongs to the page it was drawn on; the view would keep
+    // its cursors into the deleted page and reach into it on the next glow.
+    textView_->setExtraSelections({});
     textView_->setDocument(document);
     if (old && old != document && old->parent() == textView_)
         delete old;

@@ -395,6 +395,28 @@ TEST_F(ReaderNavigationTest, hitsStepInsideThePageWithoutRenderingAndAcrossPages
     EXPECT_FALSE(r->bookHitSeqs());
 }
 
+TEST_F(ReaderNavigationTest, aPageTurnedWhileTheCurrentHitGlowsLeavesNoGlowBehind)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = fridayReader(8);
+    showAt(*r, 1100);
+    ASSERT_EQ(r->hitRanges().size(), 4);
+
+    // The glow is on when the page turns under it; the old page is deleted,
+    // and neither the glow's end nor the next glow may reach back into it.
+    r->nextHit(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r->textView()->extraSelections().isEmpty(); }, 2000));
+    r->go(9);
+    EXPECT_TRUE(r->textView()->extraSelections().isEmpty());
+    QTest::qWait(600);
+    r->nextHit(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r->textView()->extraSelections().isEmpty(); }, 2000));
+    EXPECT_EQ(r->textView()->extraSelections().first().cursor.document(), r->textView()->document());
+    r->go(70);
+    QTest::qWait(600);
+    EXPECT_TRUE(r->textView()->extraSelections().isEmpty());
+}
+
 TEST_F(ReaderNavigationTest, anOwnerDecidesPastThePageAndANoMoveLeavesNoPendingLastHit)
 {
     REQUIRE_SAMPLE(sample);
