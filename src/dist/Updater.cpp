@@ -53,6 +53,34 @@ QString utf8(const char* text) { return QString::fromUtf8(text); }
     throw UpdateError(kind, description);
 }
 
+// The release object's own keys, however it was reached.
+Release readRelease(const Json::Value& member)
+{
+    Release release;
+    const auto version = Json::strictString(member, "version");
+    const auto build = Json::strictInt(member, "build");
+    if (!version)
+        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no \"version\" text"));
+    if (!build)
+        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no whole \"build\" number"));
+    release.version = *version;
+    release.build = *build;
+    const auto notes = member.find("notes");
+    if (notes != member.end() && !notes->is_null()) {
+        if (!notes->is_array())
+            fail(UpdateError::Kind::Decode, QStringLiteral("the release notes are not a list"));
+        QStringList lines;
+        for (const Json::Value& note : *notes) {
+            const auto line = Json::asString(note);
+            if (!line)
+                fail(UpdateError::Kind::Decode, QStringLiteral("a release note is not a text"));
+            lines << *line;
+        }
+        release.notes = lines;
+    }
+    return release;
+}
+
 QByteArray readFile(const QUrl& url)
 {
     QFile file(url.toLocalFile());
@@ -146,30 +174,17 @@ Release decodeManifest(const QByteArray& body)
     const auto member = root->find(releaseMember);
     if (member == root->end() || !member->is_object())
         fail(UpdateError::Kind::Decode, QStringLiteral("the manifest has no \"%1\" release").arg(utf8(releaseMember)));
-    Release release;
-    const auto version = Json::strictString(*member, "version");
-    const auto build = Json::strictInt(*member, "build");
-    if (!version)
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no \"version\" text"));
-    if (!build)
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no whole \"build\" number"));
-    release.version = *version;
-    release.build = *build;
-    const auto notes = member->find("notes");
-    if (notes != member->end() && !notes->is_null()) {
-        if (!notes->is_array())
-            fail(UpdateError::Kind::Decode, QStringLiteral("the release notes are not a list"));
-        QStringList lines;
-        for (const Json::Value& note : *notes) {
-            const auto line = Json::asString(note);
-            if (!line)
-                fail(UpdateError::Kind::Decode, QStringLiteral("a release note is not a text"));
-            lines << *line;
-        }
-        release.notes = lines;
-    }
-    return release;
+    return readRelease(*member);
 }
+
+Release decodeRelease(const QByteArray& body)
+{
+    const auto root = Json::parse(body);
+    if (!root || !root->is_object())
+        fail(UpdateError::Kind::Decode, QStringLiteral("the release is not a JSON object"));
+    return readRelease(*root);
+}
+
 
 Release fetchManifest(const QString& address)
 {

@@ -69,6 +69,9 @@ std::int64_t parseBuild(const QString& text);
 
 // Decodes a manifest body; throws UpdateError(Decode) when it is not one.
 Release decodeManifest(const QByteArray& body);
+// Decodes one release object on its own (the manifest's "mac" member, with
+// its "version", "build" and optional "notes"); throws UpdateError(Decode).
+Release decodeRelease(const QByteArray& body);
 // Fetches and decodes the manifest at this address (a file URL is read from
 // disk with no status check). Blocks; throws UpdateError.
 Release fetchManifest(const QString& address);

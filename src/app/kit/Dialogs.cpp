@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <memory>
 
 namespace quorvel {
 
@@ -82,6 +83,26 @@ Responder setResponder(Responder next)
     return previous;
 }
 
+QMessageBox* messageBox(const QString& title, const QString& text, const QStringList& buttons, QWidget* window,
+                        const QPixmap& icon)
+{
+    auto* box = new QMessageBox(window);
+    if (!icon.isNull())
+        box->setIconPixmap(icon);
+    box->setText(title);
+    if (!text.isEmpty())
+        box->setInformativeText(text);
+    const QStringList titles = buttons.isEmpty() ? QStringList{QString::fromUtf8(okTitle)} : buttons;
+    QPushButton* first = nullptr;
+    for (const QString& button : titles) {
+        QPushButton* added = box->addButton(button, first ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+        if (!first)
+            first = added;
+    }
+    box->setDefaultButton(first);
+    return box;
+}
+
 void alert(const QString& title, const QString& text, QWidget* window)
 {
     alert(title, text, window, QPixmap());
@@ -93,13 +114,7 @@ void alert(const QString& title, const QString& text, QWidget* window, const QPi
     if (preempted(request))
         return;
 
-    auto* box = new QMessageBox(window);
-    if (!icon.isNull())
-        box->setIconPixmap(icon);
-    box->setText(title);
-    if (!text.isEmpty())
-        box->setInformativeText(text);
-    box->addButton(QString::fromUtf8(okTitle), QMessageBox::AcceptRole);
+    QMessageBox* box = messageBox(title, text, {}, window, icon);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (window) {
         box->setWindowModality(Qt::WindowModal);
@@ -199,18 +214,13 @@ std::optional<int> choose(const QString& title, const QString& text, const QStri
         const qsizetype index = buttons.indexOf(**answer);
         return index >= 0 ? std::optional<int>(int(index)) : std::nullopt;
     }
-    QMessageBox box(window);
-    box.setText(title);
-    if (!text.isEmpty())
-        box.setInformativeText(text);
-    QList<QAbstractButton*> pressed;
-    for (const QString& button : buttons)
-        pressed << box.addButton(button, pressed.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
-    if (!pressed.isEmpty())
-        box.setDefaultButton(qobject_cast<QPushButton*>(pressed.first()));
-    box.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
-    box.exec();
-    const qsizetype index = pressed.indexOf(box.clickedButton());
+    std::unique_ptr<QMessageBox> box(messageBox(title, text, buttons, window));
+    // The box lists its buttons by role, the accepting one first and the
+    // others in the order added: the order given.
+    const QList<QAbstractButton*> pressed = buttons.isEmpty() ? QList<QAbstractButton*>() : box->buttons();
+    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box->exec();
+    const qsizetype index = pressed.indexOf(box->clickedButton());
     return index >= 0 ? std::optional<int>(int(index)) : std::nullopt;
 }
 

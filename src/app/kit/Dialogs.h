@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 
+class QMessageBox;
 class QWidget;
 
 namespace quorvel {
@@ -53,6 +54,14 @@ inline constexpr const char* saveTitle = "حفظ";
 void alert(const QString& title, const QString& text, QWidget* window = nullptr);
 // The same message with an image beside it (the application's icon, say).
 void alert(const QString& title, const QString& text, QWidget* window, const QPixmap& icon);
+
+// The message box alert() and choose() show, built but neither shown nor
+// run: the title, the informative text (none when empty), an image beside
+// them when one is given, and the buttons with the first the default ("حسناً"
+// alone when none are given). The caller owns it; pictures of the messages
+// are taken from it.
+QMessageBox* messageBox(const QString& title, const QString& text, const QStringList& buttons = {},
+                        QWidget* window = nullptr, const QPixmap& icon = QPixmap());
 
 // Asks for a line (or a block, when multiline) of text. Returns the text
 // exactly as typed when the first button ends the dialog, nothing otherwise.
