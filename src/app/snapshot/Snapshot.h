@@ -22,7 +22,8 @@ namespace Snapshot {
 
 // Runs the job before the application's event loop starts and returns the
 // process's exit status: 0 when the job is done, 2 when a job that would write
-// into the user's own data is refused. Standard output is flushed; the caller
+// into the user's own data is refused or its value cannot be used (the reason
+// goes to standard error). Standard output is flushed; the caller
 // ends the process with the status.
 [[nodiscard]] int run(MainWindowController& controller, const QString& dir);
 
