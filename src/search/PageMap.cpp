@@ -84,7 +84,18 @@ PageMap::Current PageMap::current(const QString& path)
         map->db = std::move(db);
         maps().insert(path, map);
     }
-    const std::optional<std::int64_t> v = map->db->scalarInt(QStringLiteral("PRAGMA data_version"));
+    // Asked before every run: prepared once, and reset after its one row so
+    // that it holds no read transaction open.
+    if (!map->versionQuery)
+        if (auto st = map->db->prepare(QStringLiteral("PRAGMA data_version")))
+            map->versionQuery = std::make_shared<Statement>(std::move(*st));
+    std::optional<std::int64_t> v;
+    if (map->versionQuery) {
+        map->versionQuery->bind({});
+        if (map->versionQuery->step())
+            v = map->versionQuery->integer(0);
+        map->versionQuery->bind({});
+    }
     const bool changed = map->dataGeneration < 0 || v != map->version;
     if (changed) {
         map->version = v;

@@ -11,6 +11,7 @@
 namespace quorvel {
 
 class SQLiteDB;
+class Statement;
 
 // Turns full-text rowids (page ids) into (book id, sequence) without one
 // query per hit. One map per database path lives for the process; its
@@ -67,6 +68,7 @@ public:
 
 private:
     std::shared_ptr<SQLiteDB> db;
+    std::shared_ptr<Statement> versionQuery; // "PRAGMA data_version", prepared once
     std::optional<std::int64_t> version;
     std::shared_ptr<const Snapshot> snap;
     std::int64_t dataGeneration = -1; // -1 until the data version is first read

@@ -163,7 +163,9 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     }
 
     if ((q.inMatn || q.inHawashi) && plan.valid() && !stopRequested()) {
-        std::unique_ptr<Vocab> vocab = Vocab::make(db);
+        // Glued-digit lookups are shared while the data is unchanged: a word
+        // searched again costs no vocabulary scan.
+        std::unique_ptr<Vocab> vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
         const QList<FtsPart> parts = ftsParts(plan, vocab.get());
         if (vocab)
             for (const QString& word : vocab->tooBroad)

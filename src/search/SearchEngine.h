@@ -99,9 +99,25 @@ public:
     // no term. Arabic has no case, so only such Latin words are affected.
     class Vocab {
     public:
+        // The glued-digit terms of the words looked up so far, kept for one
+        // database while its data is unchanged and shared by every run on it.
+        class Glued;
+
         // Nothing when the vocabulary table or its statement cannot be made.
         static std::unique_ptr<Vocab> make(std::shared_ptr<SQLiteDB> db);
+        // A vocabulary that makes its table and statement at its first scan,
+        // so that a run whose words need none (their glued terms already in
+        // `glued`) does no vocabulary work. Once making them fails it acts as
+        // no vocabulary at all, as make() answering nothing does.
+        static std::unique_ptr<Vocab> deferred(std::shared_ptr<SQLiteDB> db, std::shared_ptr<Glued> glued);
+        // The glued terms of the database at `path` in data generation
+        // `generation` (PageMap::Current::dataGeneration); a new generation
+        // starts empty. Nothing for an unknown generation (below 0).
+        static std::shared_ptr<Glued> gluedTerms(const QString& path, std::int64_t generation);
         ~Vocab();
+
+        // Makes the table and statement if not yet made; false when they cannot be.
+        bool open();
 
         // Terms t with lo <= t < hi, in the index's (code-point) order.
         QStringList range(const QString& lo, const QString& hi);
@@ -117,8 +133,13 @@ public:
 
     private:
         Vocab() = default;
+        // Runs the range statement; false when it stopped before its end.
+        bool scanAll(const QString& lo, const QString& hi, const std::function<bool(const QString&)>& visit);
+
         std::shared_ptr<SQLiteDB> db;
         std::unique_ptr<Statement> st;
+        std::shared_ptr<Glued> known;
+        bool failed = false;
     };
 
     using Held = QSet<QString>;

@@ -6,7 +6,12 @@
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 
+#include "search/PageMap.h"
+
+#include <QHash>
+
 #include <algorithm>
+#include <mutex>
 
 namespace quorvel {
 
@@ -112,39 +117,119 @@ SearchEngine::Plan SearchEngine::plan(const SearchQuery& q)
 
 // ---- vocabulary ---------------------------------------------------------------
 
+// A bound on the words remembered, so that a process answering endless
+// distinct words keeps a small table: past it the table starts again.
+constexpr qsizetype maxGluedWords = 50000;
+
+class SearchEngine::Vocab::Glued {
+public:
+    std::optional<QStringList> find(const QString& word) const
+    {
+        std::lock_guard guard(lock);
+        const auto it = terms.constFind(word);
+        if (it == terms.constEnd())
+            return std::nullopt;
+        return *it;
+    }
+
+    void store(const QString& word, const QStringList& found)
+    {
+        std::lock_guard guard(lock);
+        if (terms.size() >= maxGluedWords)
+            terms.clear();
+        terms.insert(word, found);
+    }
+
+private:
+    mutable std::mutex lock;
+    QHash<QString, QStringList> terms;
+};
+
+std::shared_ptr<SearchEngine::Vocab::Glued> SearchEngine::Vocab::gluedTerms(const QString& path,
+                                                                           std::int64_t generation)
+{
+    if (generation < 0)
+        return nullptr;
+    struct Entry {
+        std::int64_t generation;
+        std::shared_ptr<Glued> glued;
+    };
+    static std::mutex lock;
+    static QHash<QString, Entry> all;
+    std::lock_guard guard(lock);
+    Entry& entry = all[path];
+    if (!entry.glued || entry.generation != generation)
+        entry = Entry{generation, std::make_shared<Glued>()};
+    return entry.glued;
+}
+
 SearchEngine::Vocab::~Vocab() = default;
+
+std::unique_ptr<SearchEngine::Vocab> SearchEngine::Vocab::make(std::shared_ptr<SQLiteDB> db)
+{
+    std::unique_ptr<Vocab> vocab(new Vocab);
+    vocab->db = std::move(db);
+    if (!vocab->open())
+        return nullptr;
+    return vocab;
+}
+
+std::unique_ptr<SearchEngine::Vocab> SearchEngine::Vocab::deferred(std::shared_ptr<SQLiteDB> db,
+                                                                   std::shared_ptr<Glued> glued)
+{
+    std::unique_ptr<Vocab> vocab(new Vocab);
+    vocab->db = std::move(db);
+    vocab->known = std::move(glued);
+    return vocab;
+}
 
 // Creates the connection's fts5vocab table (the connection is query-only, so
 // the switch is lifted for the one statement and always put back) and
-// prepares the one range statement. Nothing when either step fails.
-std::unique_ptr<SearchEngine::Vocab> SearchEngine::Vocab::make(std::shared_ptr<SQLiteDB> db)
+// prepares the one range statement.
+bool SearchEngine::Vocab::open()
 {
-    if (!db)
-        return nullptr;
+    if (st)
+        return true;
+    if (failed || !db) {
+        failed = true;
+        return false;
+    }
+    failed = true;
     db->exec(QStringLiteral("PRAGMA query_only=0"));
     const bool created = db->exec(QStringLiteral(
         "CREATE VIRTUAL TABLE IF NOT EXISTS temp.quorvel_vocab USING fts5vocab(main, 'pages_fts', 'row')"));
     db->exec(QStringLiteral("PRAGMA query_only=1"));
     if (!created)
-        return nullptr;
-    auto st = db->prepare(QStringLiteral("SELECT term FROM temp.quorvel_vocab WHERE term >= ? AND term < ?"));
-    if (!st)
-        return nullptr;
-    std::unique_ptr<Vocab> vocab(new Vocab);
-    vocab->db = std::move(db);
-    vocab->st = std::make_unique<Statement>(std::move(*st));
-    return vocab;
+        return false;
+    auto prepared = db->prepare(QStringLiteral("SELECT term FROM temp.quorvel_vocab WHERE term >= ? AND term < ?"));
+    if (!prepared)
+        return false;
+    st = std::make_unique<Statement>(std::move(*prepared));
+    failed = false;
+    return true;
+}
+
+bool SearchEngine::Vocab::scanAll(const QString& lo, const QString& hi,
+                                  const std::function<bool(const QString&)>& visit)
+{
+    st->bind({lo, hi});
+    Statement::Step step;
+    bool stopped = false;
+    while ((step = st->next()) == Statement::Step::Row)
+        if (auto term = st->text(0); term && !visit(*term)) {
+            stopped = true;
+            break;
+        }
+    // Leave no statement open on the connection between scans.
+    st->bind({});
+    return !stopped && step == Statement::Step::Done;
 }
 
 void SearchEngine::Vocab::scan(const QString& lo, const QString& hi,
                                const std::function<bool(const QString&)>& visit)
 {
-    st->bind({lo, hi});
-    while (st->step())
-        if (auto term = st->text(0); term && !visit(*term))
-            break;
-    // Leave no statement open on the connection between scans.
-    st->bind({});
+    if (open())
+        scanAll(lo, hi, visit);
 }
 
 QStringList SearchEngine::Vocab::range(const QString& lo, const QString& hi)
@@ -162,16 +247,29 @@ QStringList SearchEngine::Vocab::terms(const QString& prefix)
     return range(prefix, prefix + topChar());
 }
 
+// Remembered only when all three scans ran to their end: a scan a cancel
+// cut short may have missed terms.
 QStringList SearchEngine::Vocab::glued(const QString& w)
 {
+    if (known)
+        if (auto found = known->find(w))
+            return *found;
+    if (!open())
+        return {};
     static const char16_t blocks[3][2] = {{0x30, 0x3A}, {0x660, 0x66A}, {0x6F0, 0x6FA}};
     QStringList out;
+    bool whole = true;
     for (const auto& block : blocks)
-        for (const QString& term : range(w + QChar(block[0]), w + QChar(block[1]))) {
-            const auto stripped = Arabic::stripTrailingDigits(term);
-            if (stripped && *stripped == w)
-                out << term;
-        }
+        whole = scanAll(w + QChar(block[0]), w + QChar(block[1]),
+                        [&](const QString& term) {
+                            const auto stripped = Arabic::stripTrailingDigits(term);
+                            if (stripped && *stripped == w)
+                                out << term;
+                            return true;
+                        })
+                && whole;
+    if (known && whole)
+        known->store(w, out);
     return out;
 }
 
@@ -198,7 +296,7 @@ SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool
         return out;
 
     case Arabic::TokMode::wild: {
-        if (!vocab)
+        if (!vocab || !vocab->open())
             return out;
         qsizetype cut = tok.t.size();
         qsizetype letters = 0;
@@ -243,7 +341,7 @@ SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool
 
     case Arabic::TokMode::affix: {
         const Arabic::FormSet& forms = *tok.forms;
-        if (!vocab) {
+        if (!vocab || !vocab->open()) {
             out.list = QStringList(forms.begin(), forms.end());
             sortCodePoints(out.list);
             return out;
@@ -475,10 +573,11 @@ std::optional<QString> SearchEngine::ftsExpression(const SearchQuery& q) const
     const Plan p = plan(q);
     if (!p.valid())
         return std::nullopt;
+    const std::int64_t generation = PageMap::current(lib.main().path()).dataGeneration;
     std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
     std::optional<QString> expr;
     {
-        std::unique_ptr<Vocab> vocab = Vocab::make(db);
+        std::unique_ptr<Vocab> vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
         Held held;
         expr = ftsPlan(p, vocab.get(), true, held).expr;
     }
@@ -491,10 +590,11 @@ bool SearchEngine::needsVerify(const SearchQuery& q) const
     const Plan p = plan(q);
     if (!p.valid())
         return false;
+    const std::int64_t generation = PageMap::current(lib.main().path()).dataGeneration;
     std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
     QList<FtsPart> parts;
     {
-        std::unique_ptr<Vocab> vocab = Vocab::make(db);
+        std::unique_ptr<Vocab> vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
         parts = ftsParts(p, vocab.get());
     }
     lib.returnSearchConnection(std::move(db));

@@ -97,6 +97,34 @@ TEST(SearchRun, pagesInBookOrderAndChangesSeenByTheNextRun)
     EXPECT_EQ(firstOfBook1->pageId, 901); // sequence 0 comes first in its book
 }
 
+// A word's glued-digit terms are remembered between runs; a change to the
+// data must still be seen, by the engine that ran before and by a new one.
+TEST(SearchRun, gluedTermsRememberedUntilTheDataChanges)
+{
+    auto corpus = corpusLibrary();
+    ASSERT_TRUE(corpus.lib);
+    SearchEngine engine(*corpus.lib);
+    const SearchQuery q = phrases({"حدثنا"});
+    const RunResult first = runQuery(engine, q);
+    ASSERT_GT(first.pages.size(), 0);
+    EXPECT_EQ(runQuery(engine, q).pages, first.pages);
+    EXPECT_FALSE(engine.ftsExpression(q).value_or(QString()).contains(QStringLiteral("حدثنا1")));
+
+    addPage(corpus.path, 130, 3, 50, "حدثنا1234 مالك عن نافع");
+    addPage(corpus.path, 131, 3, 51, "حدثنا٧ مالك");
+    const RunResult second = runQuery(engine, q);
+    ASSERT_EQ(second.pages.size(), first.pages.size() + 2);
+    QList<std::int64_t> added;
+    for (const SearchHit& h : second.pages)
+        if (h.pageId >= 130)
+            added << h.pageId;
+    EXPECT_EQ(added, (QList<std::int64_t>{130, 131}));
+    EXPECT_TRUE(inReadingOrder(*corpus.lib, second.pages));
+    EXPECT_TRUE(engine.ftsExpression(q).value_or(QString()).contains(QStringLiteral("\"حدثنا1234\"")));
+    SearchEngine fresh(*corpus.lib);
+    EXPECT_EQ(runQuery(fresh, q).pages, second.pages);
+}
+
 TEST(SearchRun, limitCapsPagesOnly)
 {
     auto corpus = corpusLibrary();
