@@ -35,6 +35,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 using namespace quorvel;
@@ -53,11 +54,25 @@ Dist::CatBook catBook(std::int64_t id, const QString& title, std::optional<std::
     return book;
 }
 
-QStringList titles(const QList<DownloadsModel::Node>& nodes)
+// The titles of the rows under `parent`, as the model lists them.
+QStringList titles(const DownloadsModel& model, const QModelIndex& parent = {})
 {
     QStringList out;
-    for (const auto& node : nodes)
-        out.append(node.title);
+    for (int r = 0; r < model.rowCount(parent); ++r)
+        out.append(model.titleAt(model.index(r, 0, parent)));
+    return out;
+}
+
+// Every row of the model, a group's books indented under it.
+QStringList outline(const DownloadsModel& model)
+{
+    QStringList out;
+    for (int g = 0; g < model.rowCount(); ++g) {
+        const QModelIndex group = model.index(g, 0);
+        out.append(model.data(group, Qt::DisplayRole).toString());
+        for (const QString& title : titles(model, group))
+            out.append(QStringLiteral("  ") + title);
+    }
     return out;
 }
 
@@ -200,22 +215,22 @@ TEST(DownloadsModelTest, categoriesBySortThenIdTitlesByCodePointsUncategorisedLa
                      catBook(5, QStringLiteral(u"بلا تصنيف أ"), std::nullopt), catBook(6, QStringLiteral(u"يتيم"), 77),
                      catBook(7, QStringLiteral(u"سنن"), 2)};
     const auto source = DownloadsModel::prepare(catalog);
-    const QList<DownloadsModel::Node> roots = DownloadsModel::build(*source, QString());
-    EXPECT_EQ(titles(roots), QStringList({"A", "B", "C", QStringLiteral(u"غير مصنّف")}));
+    DownloadsModel model;
+    model.setTree(source, QString());
+    EXPECT_EQ(titles(model), QStringList({"A", "B", "C", QStringLiteral(u"غير مصنّف")}));
     // Titles by code point: alef with hamza (U+0623) before alef (U+0627) before meem.
-    EXPECT_EQ(titles(roots[1].children), QStringList({QStringLiteral(u"الرسالة"), QStringLiteral(u"موطأ")}));
+    EXPECT_EQ(titles(model, model.index(1, 0)), QStringList({QStringLiteral(u"الرسالة"), QStringLiteral(u"موطأ")}));
     // Uncategorised books keep catalogue order; a book of an unknown category is in no row.
-    EXPECT_EQ(titles(roots[3].children),
+    EXPECT_EQ(titles(model, model.index(3, 0)),
               QStringList({QStringLiteral(u"بلا تصنيف ب"), QStringLiteral(u"بلا تصنيف أ")}));
 
     // Both words, in any order, in the title and the author's name.
-    const auto filtered = DownloadsModel::build(*source, QStringLiteral(u"انس موطا"));
-    ASSERT_EQ(filtered.size(), 1);
-    EXPECT_EQ(titles(filtered[0].children), QStringList{QStringLiteral(u"موطأ")});
+    DownloadsModel filtered;
+    filtered.setTree(source, QStringLiteral(u"انس موطا"));
+    ASSERT_EQ(filtered.rowCount(), 1);
+    EXPECT_EQ(titles(filtered, filtered.index(0, 0)), QStringList{QStringLiteral(u"موطأ")});
 
     // A group's tick: mixed children show mixed, a click ticks all, another unticks all.
-    DownloadsModel model;
-    model.setTree(roots, source);
     const QModelIndex group = model.index(1, 0);
     model.checked.insert(1);
     EXPECT_EQ(model.data(group, Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
@@ -225,6 +240,92 @@ TEST(DownloadsModelTest, categoriesBySortThenIdTitlesByCodePointsUncategorisedLa
     EXPECT_EQ(model.data(model.index(0, 0, group), Qt::CheckStateRole).toInt(), Qt::Checked);
     ASSERT_TRUE(model.setData(group, Qt::Unchecked, Qt::CheckStateRole));
     EXPECT_TRUE(model.checked.isEmpty());
+}
+
+TEST(DownloadsModelTest, typingOnOrBackShowsWhatAFreshFilterShowsAndKeepsTheTicks)
+{
+    Dist::Catalog catalog;
+    catalog.categories = {{1, QStringLiteral("A"), std::nullopt, std::nullopt},
+                          {2, QStringLiteral("B"), std::nullopt, std::nullopt},
+                          {3, QStringLiteral("C"), std::nullopt, std::nullopt}};
+    catalog.authors = {{1, QStringLiteral(u"مالك بن أنس"), std::nullopt, std::nullopt},
+                       {2, QStringLiteral(u"محمد بن إدريس"), std::nullopt, std::nullopt},
+                       {3, QStringLiteral(u"أحمد بن حنبل"), std::nullopt, std::nullopt}};
+    const QStringList words = {QStringLiteral(u"شرح"),   QStringLiteral(u"السنن"),  QStringLiteral(u"الكامل"),
+                               QStringLiteral(u"الكافي"), QStringLiteral(u"مختصر"), QStringLiteral(u"الموطأ")};
+    for (int id = 1; id <= 40; ++id)
+        catalog.books.append(catBook(id, words[id % 6] + u' ' + words[(id * 7 / 3) % 6] + u' ' + words[(id / 5) % 6],
+                                     id % 4 ? std::optional<std::int64_t>(id % 4) : std::nullopt, 1 + id % 3));
+    const auto source = DownloadsModel::prepare(catalog);
+
+    // What a filter must show: the books holding each of its words.
+    auto expected = [](const Dist::Catalog& c, const QString& filter) {
+        const QStringList query = Arabic::normalize(filter, true).split(u' ', Qt::SkipEmptyParts);
+        QSet<std::int64_t> ids;
+        for (const Dist::CatBook& book : c.books) {
+            const QString text = Arabic::normalize(book.title + u' ' + c.authors[*book.authorId - 1].name, true);
+            if (std::all_of(query.cbegin(), query.cend(), [&](const QString& w) { return text.contains(w); }))
+                ids.insert(book.id);
+        }
+        return ids;
+    };
+    auto shown = [](const DownloadsModel& model) {
+        QSet<std::int64_t> ids;
+        for (int g = 0; g < model.rowCount(); ++g)
+            for (int r = 0; r < model.rowCount(model.index(g, 0)); ++r)
+                ids.insert(model.bookAt(model.index(r, 0, model.index(g, 0)))->id);
+        return ids;
+    };
+
+    // Typing on, deleting back, a word replaced, words swapped, a word found
+    // nowhere, the filter cleared: each step shows what a filter typed at
+    // once shows, rows, order and counts alike.
+    DownloadsModel typing;
+    const QStringList steps = {
+        QStringLiteral(u"ش"),          QStringLiteral(u"شر"),          QStringLiteral(u"شرح"),
+        QStringLiteral(u"شرح "),       QStringLiteral(u"شرح ا"),       QStringLiteral(u"شرح الك"),
+        QStringLiteral(u"شرح الكام"),  QStringLiteral(u"شرح الكا"),    QStringLiteral(u"شرح الكاف"),
+        QStringLiteral(u"الكاف شرح"),  QStringLiteral(u"الكاف شرحي"),  QStringLiteral(u"الكاف"),
+        QStringLiteral(u"مالك الكاف"), QStringLiteral(u"مالك الكامل"), QStringLiteral(u"مالك"),
+        QString(),                     QStringLiteral(u"سنن"),          QStringLiteral(u"السنن مختصر"),
+        QStringLiteral(u"الموطا"),      QStringLiteral(u"الموطا ادريس"), QStringLiteral(u"ادريس")};
+    int emptied = 0;
+    for (const QString& step : steps) {
+        typing.setTree(source, step);
+        DownloadsModel fresh;
+        fresh.setTree(source, step);
+        const QSet<std::int64_t> want = expected(catalog, step);
+        emptied += want.isEmpty();
+        EXPECT_EQ(shown(typing), want) << step.toStdString();
+        EXPECT_EQ(outline(typing), outline(fresh)) << step.toStdString();
+        EXPECT_EQ(typing.filtering(), !Arabic::normalize(step, true).isEmpty()) << step.toStdString();
+    }
+    EXPECT_EQ(emptied, 1); // "الكاف شرحي" finds nothing; every other step finds some
+
+    // A group ticked under a filter ticks the books it shows; without the
+    // filter the same group shows mixed, and the ticks survive every filter.
+    typing.setTree(source, QStringLiteral(u"الكافي"));
+    const QModelIndex group = typing.index(0, 0);
+    const QString name = typing.titleAt(group);
+    QSet<std::int64_t> under;
+    for (int r = 0; r < typing.rowCount(group); ++r)
+        under.insert(typing.bookAt(typing.index(r, 0, group))->id);
+    ASSERT_TRUE(typing.setData(group, Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(typing.checked, under);
+    typing.setTree(source, QStringLiteral(u"مختصر السنن"));
+    typing.setTree(source, QString());
+    ASSERT_EQ(typing.titleAt(typing.index(0, 0)), name);
+    EXPECT_GT(typing.rowCount(typing.index(0, 0)), under.size());
+    EXPECT_EQ(typing.data(typing.index(0, 0), Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
+    EXPECT_EQ(typing.checked, under);
+
+    // A new catalogue is filtered afresh, not from the old one's rows.
+    Dist::Catalog reversed = catalog;
+    std::reverse(reversed.books.begin(), reversed.books.end());
+    reversed.books.removeLast();
+    typing.setTree(source, QStringLiteral(u"شرح"));
+    typing.setTree(DownloadsModel::prepare(reversed), QStringLiteral(u"شرح ا"));
+    EXPECT_EQ(shown(typing), expected(reversed, QStringLiteral(u"شرح ا")));
 }
 
 TEST(DownloadRunTest, retriesCancelsBetweenBooksAndListsFailures)

@@ -12,13 +12,17 @@
 #include <QAbstractItemModel>
 #include <QColor>
 #include <QHash>
+#include <QIcon>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace quorvel {
 
@@ -27,27 +31,28 @@ class DownloadsModel : public QAbstractItemModel {
 public:
     enum Column { TitleColumn, AuthorColumn, SizeColumn, StateColumn, ColumnCount };
 
-    // One row: a group (a category, its books in `books`) or a book.
-    struct Node {
-        QString title;
-        QList<Dist::CatBook> books;         // group: the group's books
-        std::optional<Dist::CatBook> book;  // book row
-        QList<Node> children;
-        bool isGroup() const { return !book.has_value(); }
-    };
-
-    // The catalogue with the normal form of each book's title and author,
-    // computed once per load so that filtering never normalises again.
+    // The catalogue with the normal form of each book's title and author and
+    // the whole tree in display order, computed once per load so that a
+    // keystroke in the filter neither normalises nor sorts again.
     struct Source {
+        struct Group {
+            QString title;
+            QList<int> rows; // catalogue positions of the group's books, in display order
+        };
         Dist::Catalog catalog;
         QHash<std::int64_t, QString> authors; // author id → name
-        QList<QString> norms;                 // per catalogue book
+        QList<Group> groups;                  // every group that may show, in display order
+        // The normal form of book i: norms[ends[i - 1], ends[i]), all of them
+        // in one piece so that a scan reads memory in order.
+        QString norms;
+        std::vector<qsizetype> ends;
+        QStringView norm(int i) const
+        {
+            const qsizetype from = i > 0 ? ends[std::size_t(i) - 1] : 0;
+            return QStringView(norms).sliced(from, ends[std::size_t(i)] - from);
+        }
     };
     static std::shared_ptr<const Source> prepare(Dist::Catalog catalog);
-
-    // The tree of the books that hold every word of `filter` (normalised);
-    // an empty filter keeps every book.
-    static QList<Node> build(const Source& source, const QString& filter);
 
     // "NKB" below a million bytes (at least 1), "N.NMB" from there, in the
     // digits of the current setting.
@@ -55,9 +60,14 @@ public:
 
     explicit DownloadsModel(QObject* parent = nullptr);
 
-    void setTree(QList<Node> roots, std::shared_ptr<const Source> source);
+    // Shows the books of `source` that hold every word of `filter`
+    // (normalised), grouped; an empty filter keeps every book. Typing on
+    // from the previous filter of the same source only re-tests the books it
+    // showed.
+    void setTree(std::shared_ptr<const Source> source, const QString& filter);
+    // Whether the last filter had a word (its groups are then opened).
+    bool filtering() const { return !words_.isEmpty(); }
     void setInstalled(QHash<std::int64_t, QString> installed);
-    const QList<Node>& roots() const { return roots_; }
     const QHash<std::int64_t, QString>& installed() const { return installed_; }
 
     // The ticked book ids; survives every rebuild.
@@ -67,7 +77,8 @@ public:
     std::pair<QString, QColor> state(const Dist::CatBook& book) const;
     // The row's book, or nullptr for a group row or an invalid index.
     const Dist::CatBook* bookAt(const QModelIndex& index) const;
-    const Node* nodeAt(const QModelIndex& index) const;
+    // The row's category name or book title; empty for an invalid index.
+    QString titleAt(const QModelIndex& index) const;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -79,11 +90,25 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    QList<std::int64_t> idsOf(const Node& node) const;
+    // A shown group: its books are rows_[first, first + count).
+    struct Shown {
+        int group;
+        int first;
+        int count;
+    };
+    const Shown* groupAt(const QModelIndex& index) const;
+    // The catalogue positions of the row's books: a group's shown books or the one book.
+    std::pair<const int*, const int*> rowsOf(const QModelIndex& index) const;
 
-    QList<Node> roots_;
     std::shared_ptr<const Source> source_;
+    QStringList words_;
+    std::vector<char> passes_;     // per catalogue book: holds every word
+    std::vector<int> passing_;     // the passing positions, ascending
+    QList<Shown> shown_;
+    std::vector<int> rows_;        // the shown books, group after group
     QHash<std::int64_t, QString> installed_;
+    mutable QIcon groupIcon_;
+    mutable QIcon bookIcon_;
 };
 
 } // namespace quorvel

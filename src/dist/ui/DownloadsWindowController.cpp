@@ -404,14 +404,12 @@ void DownloadsWindowController::applyCatalog(const Dist::Index& index, Dist::Cat
 
 void DownloadsWindowController::rebuildTree()
 {
-    if (!source_) {
-        model_->setTree({}, nullptr);
-        return;
-    }
-    const QString query = filter_->text();
-    model_->setTree(DownloadsModel::build(*source_, query), source_);
-    if (!Arabic::normalize(query, true).trimmed().isEmpty())
-        outline_->expandAll();
+    model_->setTree(source_, filter_->text());
+    // After the reset the outline's layout is pending: opening a group only
+    // marks it open, and the rows are laid out once, when the view next needs them.
+    if (model_->filtering())
+        for (int r = 0; r < model_->rowCount(); ++r)
+            outline_->expand(model_->index(r, 0));
 }
 
 bool DownloadsWindowController::needsInstalling(const Dist::CatBook& book) const
