@@ -1,14 +1,23 @@
 #include "core/Arabic.h"
 
+#include "core/ArabicNormalize.h"
 #include "core/Settings.h"
 
 #include <QVarLengthArray>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <tmmintrin.h>
+#endif
 
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf16.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -55,29 +64,37 @@ bool mayEndInRasmWord(const char16_t* w, qsizetype n)
     }
 }
 
+// A rasm folding found in a word: the word's first `prefix` units stay and
+// the rest becomes `standard`.
+struct RasmFold {
+    qsizetype prefix = 0;
+    QStringView standard;
+};
+
+// The folding `rasmWord` applies to `w`, found without building a string:
+// the word itself in the table, else the first listed prefix under which the
+// rest is in the table.
+std::optional<RasmFold> rasmFoldOf(QStringView w);
+
 // A word of the output buffer, as start and end offsets.
 using WordSpan = std::pair<qsizetype, qsizetype>;
 using RasmSpans = QVarLengthArray<WordSpan, 16>;
 
-// The rasm folding of the listed words of `text` (already normalised); the
-// text is rebuilt only when some word changes.
-QString foldRasm(QString text, const RasmSpans& spans)
+// The rasm folding of the listed words of `text` (already normalised, each
+// listed word one that folds).
+QString foldRasm(const QString& text, const RasmSpans& spans)
 {
     QString out;
+    out.reserve(text.size());
     qsizetype copied = 0; // units of `text` already moved to `out`
     for (const auto& [start, end] : spans) {
-        const QString word = text.mid(start, end - start);
-        const QString folded = rasmWord(word);
-        if (folded == word)
+        const auto fold = rasmFoldOf(QStringView(text).mid(start, end - start));
+        if (!fold)
             continue;
-        if (out.isNull())
-            out.reserve(text.size());
-        out.append(QStringView(text).mid(copied, start - copied));
-        out.append(folded);
+        out.append(QStringView(text).mid(copied, start + fold->prefix - copied));
+        out.append(fold->standard);
         copied = end;
     }
-    if (out.isNull())
-        return text;
     out.append(QStringView(text).mid(copied));
     return out;
 }
@@ -205,117 +222,447 @@ const QStringList& rasmPrefixes()
 
 namespace {
 
-// What the normal form does with each unit value, so the main loop costs one
-// lookup per unit.
-enum UnitClass : std::uint8_t { separatorUnit, letterUnit, droppedUnit, foldedUnit, surrogateUnit };
+// What the normal form does with each unit value, as the unit it writes:
+// `dropUnit` writes nothing, `space` is a separator, a surrogate value needs
+// the pair rule; anything else is the (folded) letter or digit itself. One
+// table lookup per unit then decides everything without a branch on the text.
+constexpr char16_t dropUnit = 0;
 
-const std::array<std::uint8_t, 65536>& unitClasses()
+const std::array<char16_t, 65536>& unitActions()
 {
-    static const std::unique_ptr<const std::array<std::uint8_t, 65536>> table = [] {
-        auto t = std::make_unique<std::array<std::uint8_t, 65536>>();
+    static const std::unique_ptr<const std::array<char16_t, 65536>> table = [] {
+        auto t = std::make_unique<std::array<char16_t, 65536>>();
         const auto& alnum = alnumTable();
         for (std::uint32_t u = 0; u < 0x10000; ++u) {
             const char16_t c = char16_t(u);
-            (*t)[u] = U16_IS_SURROGATE(c) ? surrogateUnit
-                : isDrop(c)               ? droppedUnit
-                : mapped(c)               ? foldedUnit
-                : alnum[u]                ? letterUnit
-                                          : separatorUnit;
+            (*t)[u] = U16_IS_SURROGATE(c) ? c
+                : isDrop(c)               ? dropUnit
+                : foldedOf(c)             ? foldedOf(c)
+                : alnum[u]                ? c
+                                          : space;
         }
         return t;
     }();
     return *table;
 }
 
-} // namespace
-
-// One pass over the units with a table lookup each; only surrogate pairs go
-// to the full property test. Words that may need rasm folding are noted as
-// they end, so folding needs no second pass. See the header for the result.
-QString normalize(const QString& s, bool rasmFold)
+// The words of a normal form that rasm folding changes, found from their
+// endings in وه or وا and the cheap letter test before the full one. The form
+// has single spaces between words and none at either end, so its words are
+// found from their last units.
+void collectRasmWords(const char16_t* out, qsizetype len, RasmSpans& spans)
 {
-    const auto& classes = unitClasses();
-    const char16_t* in = reinterpret_cast<const char16_t*>(s.constData());
-    const qsizetype n = s.size();
-    QString result(n, Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(result.data());
-    qsizetype len = 0;
-    qsizetype wordStart = 0;
-    RasmSpans rasmSpans;
-    const auto endWord = [&] {
-        const qsizetype w = len - wordStart;
-        if (rasmFold && rasmCandidate(out + wordStart, w) && mayEndInRasmWord(out + wordStart, w))
-            rasmSpans.append({wordStart, len});
+    const auto consider = [&](qsizetype wawAt) {
+        // The word ends after the unit following the waw.
+        const qsizetype end = wawAt + 2;
+        qsizetype start = wawAt;
+        while (start > 0 && out[start - 1] != space)
+            --start;
+        if (rasmCandidate(out + start, end - start) && mayEndInRasmWord(out + start, end - start)
+            && rasmFoldOf(QStringView(out + start, end - start)))
+            spans.append({start, end});
     };
-    bool atSeparator = true;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t u = in[i];
-        switch (classes[u]) {
-        case letterUnit:
-            out[len++] = u;
-            atSeparator = false;
-            break;
-        case droppedUnit:
-            break;
-        case foldedUnit:
-            out[len++] = foldedOf(u);
-            atSeparator = false;
-            break;
-        case surrogateUnit:
-            if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(in[i + 1])) {
-                const char32_t c = U16_GET_SUPPLEMENTARY(u, in[i + 1]);
-                ++i;
-                if (isAlnumScalar(c)) {
-                    out[len++] = u;
-                    out[len++] = in[i];
-                    atSeparator = false;
-                    break;
-                }
-            }
-            [[fallthrough]]; // a symbol pair or a lone surrogate separates words
-        default:
-            if (!atSeparator) {
-                endWord();
-                out[len++] = space;
-                wordStart = len;
-                atSeparator = true;
-            }
-            break;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Eight waw positions at a time (from 1: a candidate has a letter before
+    // its waw). Most blocks have no waw two units before a space; in the
+    // others, only the endings with a letter `mayEndInRasmWord` accepts (the
+    // same letters, tested here as a filter) go on to the full test.
+    const auto eq = [](__m128i v, char16_t u) { return _mm_cmpeq_epi16(v, _mm_set1_epi16(short(u))); };
+    for (i = 1; i + 10 <= len; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i + 2));
+        const __m128i ends = _mm_and_si128(eq(a, waw), eq(c, space));
+        if (!_mm_movemask_epi8(ends))
+            continue;
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i - 1));
+        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i + 1));
+        const __m128i withHeh = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(eq(before, 0x0644), eq(before, 0x0643)),
+                         _mm_or_si128(eq(before, 0x064A), eq(before, 0x062C))),
+            _mm_or_si128(eq(before, 0x062F), eq(before, 0x0646)));
+        const __m128i candidate = _mm_and_si128(
+            ends, _mm_or_si128(_mm_and_si128(eq(last, heh), withHeh),
+                               _mm_and_si128(eq(last, alef), eq(before, 0x0628))));
+        unsigned mask = unsigned(_mm_movemask_epi8(candidate));
+        while (mask) {
+            const int lane = __builtin_ctz(mask) / 2;
+            mask &= ~(3u << (2 * lane));
+            consider(i + lane);
         }
     }
-    if (!atSeparator)
-        endWord();
-    else if (len > 0)
+    if (i == 1)
+        i = 0; // no block was looked at
+#endif
+    for (; i + 2 <= len; ++i) {
+        if (out[i] == waw && (out[i + 1] == heh || out[i + 1] == alef)
+            && (i + 2 == len || out[i + 2] == space))
+            consider(i);
+    }
+}
+
+// The normal form being written: `out` holds `len` units, and `atSeparator`
+// says whether the last unit that was not dropped separates words (or
+// nothing has been written yet), so that a run of separators gives one space.
+struct Writer {
+    const char16_t* actions;
+    const char16_t* in;
+    qsizetype n;
+    char16_t* out;
+    qsizetype len = 0;
+    unsigned atSeparator = 1;
+
+    // The unit at `i` by the table; returns the index after it (after both
+    // halves of a surrogate pair). The action is written unconditionally and
+    // kept only when it is a letter or the first separator of a run. Each
+    // unit writes at most one unit, so `len` never passes the input index and
+    // `n` units of output room hold even a block's full-width store.
+    qsizetype unit(qsizetype i)
+    {
+        const char16_t u = in[i];
+        const char16_t a = actions[u];
+        if (U16_IS_SURROGATE(a)) [[unlikely]] {
+            if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(in[i + 1])) {
+                const char32_t c = U16_GET_SUPPLEMENTARY(u, in[i + 1]);
+                if (isAlnumScalar(c)) {
+                    out[len++] = u;
+                    out[len++] = in[i + 1];
+                    atSeparator = 0;
+                    return i + 2;
+                }
+                ++i;
+            }
+            // A symbol pair or a lone surrogate separates words.
+            out[len] = space;
+            len += 1 - atSeparator;
+            atSeparator = 1;
+            return i + 1;
+        }
+        const unsigned isSpace = a == space;
+        const unsigned keep = a > space;
+        out[len] = a;
+        len += keep | (isSpace & (1 - atSeparator));
+        atSeparator = isSpace | (atSeparator & (1 - keep));
+        return i + 1;
+    }
+
+    void units(qsizetype from, qsizetype to)
+    {
+        for (qsizetype i = from; i < to;)
+            i = unit(i);
+    }
+};
+
+#if defined(__SSE2__)
+// Whether the eight units at `in` are plain text: Arabic letters of
+// U+0621..U+064A other than tatweel, and single spaces (none after a
+// separator). When they are, their normal form (the alef forms, ta marbuta and
+// alef maqsura folded) is stored at `out` and the writer moves on.
+inline bool plainBlock(Writer& w, qsizetype i)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.in + i));
+    const __m128i isSpace = _mm_cmpeq_epi16(v, _mm_set1_epi16(short(space)));
+    // v - U+0621 <= 0x29, unsigned: saturating subtraction leaves zero.
+    const __m128i offset = _mm_sub_epi16(v, _mm_set1_epi16(short(0x0621)));
+    const __m128i inRange = _mm_cmpeq_epi16(_mm_subs_epu16(offset, _mm_set1_epi16(0x29)), _mm_setzero_si128());
+    const __m128i letter = _mm_andnot_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(short(tatweel))), inRange);
+    const unsigned spaces = unsigned(_mm_movemask_epi8(isSpace));
+    const unsigned plain = unsigned(_mm_movemask_epi8(_mm_or_si128(letter, isSpace)));
+    // A space whose previous unit is a space, or the first after a separator.
+    const unsigned doubled = spaces & ((spaces << 2) | (w.atSeparator ? 3u : 0u));
+    if (plain != 0xFFFFu || doubled)
+        return false;
+
+    const auto fold = [](__m128i x, char16_t from, __m128i to) {
+        const __m128i m = _mm_cmpeq_epi16(x, _mm_set1_epi16(short(from)));
+        return _mm_or_si128(_mm_andnot_si128(m, x), _mm_and_si128(m, to));
+    };
+    const __m128i alefV = _mm_set1_epi16(short(alef));
+    __m128i r = fold(v, 0x0622, alefV);
+    r = fold(r, 0x0623, alefV);
+    r = fold(r, 0x0625, alefV);
+    r = fold(r, 0x0629, _mm_set1_epi16(short(heh)));
+    r = fold(r, 0x0649, _mm_set1_epi16(short(0x064A)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w.out + w.len), r);
+    w.len += 8;
+    w.atSeparator = spaces >> 15;
+    return true;
+}
+
+// The actions of the eight units at `in`, built in a register (units
+// written to memory one by one and read back as a vector would stall on
+// store forwarding). False when one of them is a surrogate.
+inline bool blockActions(const Writer& w, qsizetype i, __m128i& av)
+{
+    const char16_t* u = w.in + i;
+    const char16_t* actions = w.actions;
+    av = _mm_cvtsi32_si128(actions[u[0]]);
+    av = _mm_insert_epi16(av, actions[u[1]], 1);
+    av = _mm_insert_epi16(av, actions[u[2]], 2);
+    av = _mm_insert_epi16(av, actions[u[3]], 3);
+    av = _mm_insert_epi16(av, actions[u[4]], 4);
+    av = _mm_insert_epi16(av, actions[u[5]], 5);
+    av = _mm_insert_epi16(av, actions[u[6]], 6);
+    av = _mm_insert_epi16(av, actions[u[7]], 7);
+    const __m128i surrogate = _mm_cmpeq_epi16(
+        _mm_subs_epu16(_mm_sub_epi16(av, _mm_set1_epi16(short(0xD800))), _mm_set1_epi16(0x7FF)),
+        _mm_setzero_si128());
+    return _mm_movemask_epi8(surrogate) == 0;
+}
+
+// One bit per unit (bit k for unit k) where the units of `v` equal `value`.
+inline unsigned laneBits(__m128i v, char16_t value)
+{
+    const __m128i eq = _mm_cmpeq_epi16(v, _mm_set1_epi16(short(value)));
+    return unsigned(_mm_movemask_epi8(_mm_packs_epi16(eq, _mm_setzero_si128())));
+}
+
+// Eight units of any kind but surrogates, by their actions: a letter is
+// kept, a drop vanishes, and a separator is kept when the last unit before
+// it that is not dropped is no separator. Portable: the units are kept one
+// by one.
+inline void mixedBlock(Writer& w, __m128i av)
+{
+    alignas(16) char16_t a[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(a), av);
+    const unsigned drops = laneBits(av, dropUnit);
+    const unsigned seps = laneBits(av, space);
+    const unsigned letters = ~(drops | seps) & 0xFFu;
+    // Bit k: the last unit before k that is not dropped is a separator (or,
+    // with none in the block, the text so far ends in one).
+    unsigned after = (seps << 1) | w.atSeparator;
+    unsigned through = drops << 1;
+    after |= (after << 1) & through;
+    through &= through << 1;
+    after |= (after << 2) & through;
+    through &= through << 2;
+    after |= (after << 4) & through;
+    const unsigned keep = letters | (seps & ~after);
+    for (int k = 0; k < 8; ++k) {
+        w.out[w.len] = a[k];
+        w.len += (keep >> k) & 1u;
+    }
+    // The last unit not dropped decides; a block of marks only changes nothing.
+    const unsigned written = letters | seps;
+    const unsigned lastIsSep = (seps >> (31 - __builtin_clz(written | 1u))) & 1u;
+    w.atSeparator = written ? lastIsSep : w.atSeparator;
+}
+
+// Portable blocks: plain runs stored as they are, other blocks kept unit by
+// unit through the table. Returns where the blocks stopped.
+qsizetype portableBlocks(Writer& writer)
+{
+    // A local copy keeps the state in registers: the caller's writer is
+    // in memory that every store to the output might alias.
+    Writer w = writer;
+    // Text with marks rarely has a plain block; the plain test waits until a
+    // block without marks suggests one may follow.
+    bool tryPlain = true;
+    qsizetype i = 0;
+    while (i + 8 <= w.n) {
+        if (tryPlain && plainBlock(w, i)) {
+            i += 8;
+            continue;
+        }
+        __m128i av;
+        if (!blockActions(w, i, av)) [[unlikely]] {
+            const qsizetype stop = i + 8;
+            while (i < stop)
+                i = w.unit(i);
+            continue;
+        }
+        mixedBlock(w, av);
+        tryPlain = laneBits(av, dropUnit) == 0;
+        i += 8;
+    }
+    writer = w;
+    return i;
+}
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define QUORVEL_SHUFFLE_BLOCKS 1
+
+// For each 8-bit keep mask, the byte shuffle that moves the kept 16-bit
+// lanes to the front (the rest become zero), and how many lanes are kept.
+struct ShuffleTable {
+    alignas(16) std::uint8_t order[256][16];
+    std::uint8_t count[256];
+    constexpr ShuffleTable() : order(), count()
+    {
+        for (unsigned mask = 0; mask < 256; ++mask) {
+            unsigned lane = 0;
+            for (unsigned k = 0; k < 8; ++k) {
+                if (mask & (1u << k)) {
+                    order[mask][2 * lane] = std::uint8_t(2 * k);
+                    order[mask][2 * lane + 1] = std::uint8_t(2 * k + 1);
+                    ++lane;
+                }
+            }
+            for (unsigned rest = 2 * lane; rest < 16; ++rest)
+                order[mask][rest] = 0x80;
+            count[mask] = std::uint8_t(lane);
+        }
+    }
+};
+constexpr ShuffleTable shuffles;
+
+__attribute__((target("ssse3"))) inline __m128i keepLanes(__m128i v, unsigned mask)
+{
+    return _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles.order[mask])));
+}
+
+// As `mixedBlock`, with the kept units moved together by two byte shuffles:
+// the first removes the drops, the second the separators that follow a
+// separator among what is left.
+__attribute__((target("ssse3"))) inline void shuffledBlock(Writer& w, __m128i av, unsigned drops)
+{
+    const unsigned kept = ~drops & 0xFFu;
+    const __m128i first = keepLanes(av, kept);
+    const unsigned firstCount = shuffles.count[kept];
+    // Lanes past the kept ones are zero, never a space.
+    const unsigned seps = laneBits(first, space);
+    const unsigned doubled = seps & ((seps << 1) | w.atSeparator);
+    const unsigned keep = ~doubled & ((1u << firstCount) - 1u);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w.out + w.len), keepLanes(first, keep));
+    w.len += shuffles.count[keep];
+    const unsigned lastIsSep = (seps >> ((firstCount - 1) & 7u)) & 1u;
+    w.atSeparator = firstCount ? lastIsSep : w.atSeparator;
+}
+
+__attribute__((target("ssse3"))) qsizetype shuffledBlocks(Writer& writer)
+{
+    // A local copy keeps the state in registers: the caller's writer is
+    // in memory that every store to the output might alias.
+    Writer w = writer;
+    bool tryPlain = true;
+    qsizetype i = 0;
+    while (i + 8 <= w.n) {
+        if (tryPlain && plainBlock(w, i)) {
+            i += 8;
+            continue;
+        }
+        __m128i av;
+        if (!blockActions(w, i, av)) [[unlikely]] {
+            const qsizetype stop = i + 8;
+            while (i < stop)
+                i = w.unit(i);
+            continue;
+        }
+        const unsigned drops = laneBits(av, dropUnit);
+        shuffledBlock(w, av, drops);
+        tryPlain = drops == 0;
+        i += 8;
+    }
+    writer = w;
+    return i;
+}
+
+bool shufflesAvailable()
+{
+    static const bool available = __builtin_cpu_supports("ssse3");
+    return available;
+}
+#endif
+#endif
+
+QString normalizeBy(const QString& s, bool rasmFold, bool shuffled)
+{
+    const qsizetype n = s.size();
+    QString result(n, Qt::Uninitialized);
+    Writer w{unitActions().data(), reinterpret_cast<const char16_t*>(s.constData()), n,
+             reinterpret_cast<char16_t*>(result.data())};
+    qsizetype i = 0;
+#if defined(QUORVEL_SHUFFLE_BLOCKS)
+    if (shuffled && shufflesAvailable())
+        i = shuffledBlocks(w);
+    else
+        i = portableBlocks(w);
+#elif defined(__SSE2__)
+    i = portableBlocks(w);
+#endif
+    (void)shuffled;
+    w.units(i, n);
+    qsizetype len = w.len;
+    if (w.atSeparator && len > 0)
         --len; // the trailing space
     result.truncate(len);
+    if (!rasmFold)
+        return result;
+    RasmSpans rasmSpans;
+    collectRasmWords(reinterpret_cast<const char16_t*>(result.constData()), len, rasmSpans);
     if (rasmSpans.isEmpty())
         return result;
-    return foldRasm(std::move(result), rasmSpans);
+    return foldRasm(result, rasmSpans);
 }
+
+} // namespace
+
+// Runs of plain letters and spaces go eight units at a time; other blocks
+// of eight take one table lookup per unit and no branch on the units'
+// classes; only surrogates take the full property test. Rasm folding looks
+// only at the words the finished form ends in وه or وا. See the header for
+// the result.
+QString normalize(const QString& s, bool rasmFold)
+{
+    return normalizeBy(s, rasmFold, true);
+}
+
+namespace detail {
+QString normalizePortable(const QString& s, bool rasmFold)
+{
+    return normalizeBy(s, rasmFold, false);
+}
+} // namespace detail
 
 QStringList tokens(const QString& s)
 {
     return normalize(s, true).split(space, Qt::SkipEmptyParts);
 }
 
-QString rasmWord(const QString& w)
+namespace {
+
+std::optional<RasmFold> rasmFoldOf(QStringView w)
 {
     const qsizetype n = w.size();
     if (n < 2)
-        return w;
+        return std::nullopt;
     const char16_t last = w[n - 1].unicode();
     if ((last != heh && last != alef) || w[n - 2].unicode() != waw)
-        return w;
-    const auto& table = rasm();
-    if (const auto it = table.constFind(w); it != table.cend())
-        return it.value();
+        return std::nullopt;
+    // The table as a list, so a word is compared in place.
+    static const QList<std::pair<QString, QString>> entries = [] {
+        QList<std::pair<QString, QString>> list;
+        for (auto it = rasm().cbegin(); it != rasm().cend(); ++it)
+            list.append({it.key(), it.value()});
+        return list;
+    }();
+    const auto standard = [&](QStringView rest) -> std::optional<QStringView> {
+        for (const auto& [spelling, standard] : entries)
+            if (rest == spelling)
+                return QStringView(standard);
+        return std::nullopt;
+    };
+    if (const auto whole = standard(w))
+        return RasmFold{0, *whole};
     for (const QString& prefix : rasmPrefixes()) {
         if (!w.startsWith(prefix))
             continue;
-        if (const auto it = table.constFind(w.mid(prefix.size())); it != table.cend())
-            return prefix + it.value();
+        if (const auto rest = standard(w.mid(prefix.size())))
+            return RasmFold{prefix.size(), *rest};
     }
-    return w;
+    return std::nullopt;
+}
+
+} // namespace
+
+QString rasmWord(const QString& w)
+{
+    const auto fold = rasmFoldOf(w);
+    if (!fold)
+        return w;
+    QString folded = w.left(fold->prefix);
+    folded.append(fold->standard);
+    return folded;
 }
 
 QString stripMarks(const QString& s)

@@ -1,4 +1,5 @@
 #include "core/Arabic.h"
+#include "core/ArabicNormalize.h"
 #include "core/Settings.h"
 #include "support/CorpusText.h"
 #include "ArabicTestUtil.h"
@@ -10,6 +11,7 @@
 #include <unicode/uchar.h>
 
 #include <cstring>
+#include <random>
 
 using namespace quorvel;
 using quorvel::test::quranVerse;
@@ -213,6 +215,105 @@ TEST(ArabicNormalize, normalFormOfTheCorpusIsPinnedToItsVersion)
     };
     EXPECT_EQ(digest(withRasm), "64b6033158a3b7d49636b67ac1377e012d21bdbec0d0175e20fd1167ec95db5a");
     EXPECT_EQ(digest(withoutRasm), "a8b0ff4739be2aaab767dc2785b563264e3125c17bebd6207bb7c6437f3fdb3a");
+}
+
+namespace {
+
+// The normal form unit by unit, straight from the header's rules and the
+// public unit classes, with the rasm folding applied to every word: what the
+// normaliser's block path and table path must both reproduce.
+QString referenceNormalize(const QString& s, bool rasm)
+{
+    QStringList words;
+    QString word;
+    const auto flush = [&] {
+        if (!word.isEmpty())
+            words.append(rasm ? Arabic::rasmWord(word) : word);
+        word.clear();
+    };
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        const Arabic::SurrogatePair pair = Arabic::surrogatePair(s, i);
+        if (pair.isPair) {
+            if (pair.alnum)
+                word.append(s.mid(i, 2));
+            else
+                flush();
+            ++i;
+        } else if (QChar::isSurrogate(u)) {
+            flush();
+        } else if (Arabic::isDrop(u)) {
+        } else if (const auto folded = Arabic::mapped(u)) {
+            word.append(QChar(*folded));
+        } else if (Arabic::alnumTable()[u]) {
+            word.append(QChar(u));
+        } else {
+            flush();
+        }
+    }
+    flush();
+    return words.join(u' ');
+}
+
+} // namespace
+
+// Plain letters and spaces are normalised eight units at a time, other
+// blocks through the unit table (with byte shuffles where the processor has
+// them), surrogates unit by unit: every mix of these, at every offset, must
+// give the unit-by-unit form, on both code paths.
+TEST(ArabicNormalize, fastPathsAgreeWithTheUnitRule)
+{
+    const auto agree = [](const QString& text, bool rasm) {
+        const QString expected = referenceNormalize(text, rasm);
+        return Arabic::normalize(text, rasm) == expected
+            && Arabic::detail::normalizePortable(text, rasm) == expected;
+    };
+    int folded = 0;
+    for (const QString& text : test::corpusTexts()) {
+        for (const bool rasm : {true, false})
+            ASSERT_TRUE(agree(text, rasm)) << text.toStdString() << " rasm " << rasm;
+        folded += Arabic::normalize(text, true) != Arabic::normalize(text, false);
+    }
+    EXPECT_GT(folded, 0); // the corpus exercises the rasm folding
+
+    // Every unit value alone, inside a block of letters, and after spaces.
+    for (char32_t u = 0; u < 0x10000; ++u) {
+        const QString unit{QChar(char16_t(u))};
+        for (const QString& text :
+             {unit, u"كتاب"_qs + unit + u"قلم"_qs, u"ابتثجحخد ه "_qs + unit + u" بيت الصلوه"_qs})
+            ASSERT_TRUE(agree(text, true)) << std::hex << unsigned(u);
+    }
+
+    // Random mixes of the units and words that have rules of their own.
+    const QStringList pieces = {
+        u"ب"_qs, u"ت"_qs, u"ك"_qs, u"ل"_qs, u"م"_qs, u"ه"_qs, u"و"_qs, u"ي"_qs, u"ا"_qs, u"ء"_qs,
+        u"ؤ"_qs, u"ئ"_qs, u"آ"_qs, u"أ"_qs, u"إ"_qs, u"ٱ"_qs, u"ة"_qs, u"ى"_qs, u"ػ"_qs, u"ـ"_qs,
+        u" "_qs, u" "_qs, u" "_qs, u"\n"_qs, u"\t"_qs, u"،"_qs, u"."_qs, u":"_qs, u"«"_qs,
+        u"1"_qs, u"٣"_qs, u"۵"_qs, u"a"_qs, u"Z"_qs, u"é"_qs,
+        test::units({0x064E}), test::units({0x0651}), test::units({0x0652}), test::units({0x0670}),
+        test::units({0x0653}), test::units({0x0654}), test::units({0x06D6}), test::units({0x06E9}),
+        test::units({0x08F0}), test::units({0x0000}), test::units({0x001F}), test::units({0xFEFF}),
+        test::units({0xD800}), test::units({0xDC00}), test::units({0xD835, 0xDC00}),
+        test::units({0xD83D, 0xDE00}), test::units({0xDBFF, 0xDFFF}),
+        u"الصلوة"_qs, u"ربوا"_qs, u"كانوا"_qs, u"زكوه"_qs, u"للربوا"_qs, u"وه"_qs, u"منوة"_qs,
+        u"مشكوٰة"_qs, u"الحيـوة"_qs, u"فالنجوه"_qs, u"سالصلوه"_qs, u"غدوا"_qs, u"بيت المال"_qs,
+    };
+    std::mt19937 random(19);
+    std::uniform_int_distribution<qsizetype> piece(0, pieces.size() - 1);
+    std::uniform_int_distribution<int> length(0, 60);
+    // Plain stretches of every length make the blocks start at every offset.
+    std::uniform_int_distribution<int> plainRun(0, 11);
+    for (int round = 0; round < 20000; ++round) {
+        QString text;
+        const int count = length(random);
+        for (int k = 0; k < count; ++k) {
+            if (k % 7 == 0)
+                text += QStringView(u"بسم الله الرحمن").left(plainRun(random));
+            text += pieces[piece(random)];
+        }
+        for (const bool rasm : {true, false})
+            ASSERT_TRUE(agree(text, rasm)) << text.toStdString() << " rasm " << rasm;
+    }
 }
 
 TEST(ArabicStripMarks, removesMarksAndTatweelOnly)
