@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QUuid>
 
 #include <fcntl.h>
@@ -419,6 +420,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     auto addEdge = db.prepare(
         QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
     must(addNarrator && narratorId && addEdge);
+    QHash<QString, std::int64_t> narratorIds;
 
     Statement::Step pageStep;
     while ((pageStep = pages->next()) == Statement::Step::Row) {
@@ -432,14 +434,24 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
             || write(*insertFts, {pid, norm, pid, book.id}) == Statement::Step::Constraint)
             throw Abort{msgIdConflict(book.title)};
 
-        if (Isnad::hasIsnad(content)) {
+        // `chain` is empty exactly when `hasIsnad` is false, so one call
+        // strips the marks and searches for the opener once.
+        const QStringList chain = Isnad::chain(content);
+        if (!chain.isEmpty()) {
             QList<std::int64_t> ids;
-            for (const QString& name : Isnad::chain(content)) {
+            for (const QString& name : chain) {
+                // A name stored earlier in this transaction keeps its id.
+                if (const auto known = narratorIds.constFind(name); known != narratorIds.cend()) {
+                    ids.append(*known);
+                    continue;
+                }
                 write(*addNarrator, {name});
                 narratorId->bind({name});
                 if (narratorId->step())
-                    if (auto id = narratorId->integer(0))
+                    if (auto id = narratorId->integer(0)) {
                         ids.append(*id);
+                        narratorIds.insert(name, *id);
+                    }
             }
             for (qsizetype i = 0; i + 1 < ids.size(); ++i)
                 write(*addEdge, {ids[i], ids[i + 1], book.id, pid});

@@ -1,6 +1,8 @@
 #include "smart/Isnad.h"
 
 #include "DerivedTables.h"
+#include "core/Arabic.h"
+#include "core/SmartUtil.h"
 #include "core/SQLiteDB.h"
 #include "support/CorpusText.h"
 
@@ -160,6 +162,41 @@ TEST(IsnadCorpus, textsWithoutNarrationHaveNoChain)
     const QString verse = test::quranVerse(2, 30);
     ASSERT_FALSE(verse.isEmpty());
     EXPECT_FALSE(Isnad::hasIsnad(verse));
+}
+
+// hasIsnad looks for the opener's letters before running the pattern, and
+// strips marks in one pass: on every real page, a Quran verse and texts made
+// around the opener's letters it must answer as the pattern alone does.
+TEST(IsnadCorpus, openerSearchAgreesWithThePatternAlone)
+{
+    const auto opener = PyRegex::compile(
+        u(u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|ثنا|سمعت)\\b"));
+    const auto referenceStrip = [](const QString& text) {
+        QString out;
+        for (const QChar c : text) {
+            const Arabic::MarkGroup group = Arabic::markGroup(c.unicode());
+            if (group != Arabic::MarkGroup::Harakat && group != Arabic::MarkGroup::SuperscriptAlef
+                && group != Arabic::MarkGroup::Quranic && c.unicode() != 0x0640)
+                out.append(c);
+        }
+        return out;
+    };
+    QStringList texts = test::corpusTexts();
+    for (const char16_t* made : {u"ثنا", u"حَدَّثَنِي", u"ثن", u"خبرن", u"أَخْبَرَنَا", u"سَمِعْتُ", u"سمعته",
+                                 u"حدثـنا", u"ث\u06D6نا", u"ث\u0653نا", u"اخبرني:", u"إخبرنا", u"سمعت1"})
+        texts.append(u(made));
+    int open = 0;
+    for (const QString& text : texts) {
+        const QString stripped = referenceStrip(text);
+        ASSERT_EQ(Isnad::stripTashkeel(text), stripped);
+        const bool expected = PyRegex::firstMatch(opener, stripped).has_value();
+        ASSERT_EQ(Isnad::hasIsnad(text), expected) << text.toStdString();
+        if (!expected)
+            ASSERT_TRUE(Isnad::chain(text).isEmpty()) << text.toStdString();
+        open += expected;
+    }
+    EXPECT_GT(open, 100); // both answers occur
+    EXPECT_LT(open, texts.size() - 100);
 }
 
 TEST(IsnadText, hostileTextsFinishAndStayBounded)
