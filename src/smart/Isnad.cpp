@@ -21,14 +21,11 @@ struct Patterns
         u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]نب[اأ]نا|ثنا|سمعت|عن)\\s+"));
     // "He said:" / "she said:" ends the chain.
     PyRegex::Regex qaal = PyRegex::compile(QStringLiteral(u"قال(?:ت)?\\s*:"));
-    PyRegex::Regex colon = PyRegex::compile(QStringLiteral(u"[:؛]"));
     PyRegex::Regex honor = PyRegex::compile(QStringLiteral(
         u"رضي\\s+الله\\s+(?:تعالى\\s+)?عنه(?:ما|م|ا)?|رحمه\\s+الله|صلى\\s+الله\\s+عليه\\s+وسلم|عليه\\s+السلام"));
     // The words that begin the report's text inside a narrator piece.
     PyRegex::Regex matnCut = PyRegex::compile(QStringLiteral(
         u"\\b(?:قال(?:ت)?|[أا]نه?|[أا]نها|[أا]نهم)\\b"));
-    // A lone conjunction left at the end of a name.
-    PyRegex::Regex trailingWaw = PyRegex::compile(QStringLiteral(u"\\s+و\\s*$"));
 };
 
 const Patterns& patterns()
@@ -100,9 +97,18 @@ bool hasIsnad(const QString& text)
 QString cleanNarrator(const QString& piece)
 {
     const Patterns& p = patterns();
-    QString text = before(p.colon, piece);
-    text = PyRegex::sub(p.honor, QStringLiteral(" "), text);
-    text = before(p.matnCut, text);
+    // The first ":" or "؛" ends the name.
+    qsizetype colon = 0;
+    while (colon < piece.size() && piece[colon] != u':' && piece[colon] != u'\u061B')
+        ++colon;
+    QString text = piece.left(colon);
+    // Every honorific formula contains الله or عليه, and every word that
+    // begins the report's text contains قال, ان or أن: without them the
+    // patterns cannot match, and pieces are many.
+    if (text.contains(u"\u0627\u0644\u0644\u0647") || text.contains(u"\u0639\u0644\u064A\u0647"))
+        text = PyRegex::sub(p.honor, QStringLiteral(" "), text);
+    if (text.contains(u"\u0642\u0627\u0644") || text.contains(u"\u0627\u0646") || text.contains(u"\u0623\u0646"))
+        text = before(p.matnCut, text);
 
     // Only Arabic letters and white space survive; each other code point
     // (digits, punctuation, Latin, a surviving mark) becomes one space.
@@ -111,12 +117,12 @@ QString cleanNarrator(const QString& piece)
     for (char32_t c : Py::scalars(text))
         kept.push_back(isArabicLetter(c) || Py::isSpace(c) ? c : U' ');
 
-    // Splitting and joining before the trailing-waw cut, rather than after,
-    // gives the same name (the cut only ever removes the last white-space run
-    // and the و after it) while keeping every white-space run one unit long,
-    // so the pattern's \s+ cannot backtrack quadratically over a long run.
-    const QString joined = Py::split(Py::string(kept)).join(QLatin1Char(' '));
-    return PyRegex::sub(p.trailingWaw, QString(), joined);
+    // The joined name is Arabic letters and single spaces, so a lone
+    // conjunction left at its end is exactly a final " و".
+    QString joined = Py::split(Py::string(kept)).join(QLatin1Char(' '));
+    if (joined.endsWith(u" \u0648"))
+        joined.chop(2);
+    return joined;
 }
 
 QStringList chain(const QString& text)
