@@ -191,8 +191,9 @@ TEST(IsnadCorpus, openerSearchAgreesWithThePatternAlone)
         ASSERT_EQ(Isnad::stripTashkeel(text), stripped);
         const bool expected = PyRegex::firstMatch(opener, stripped).has_value();
         ASSERT_EQ(Isnad::hasIsnad(text), expected) << text.toStdString();
-        if (!expected)
+        if (!expected) {
             ASSERT_TRUE(Isnad::chain(text).isEmpty()) << text.toStdString();
+        }
         open += expected;
     }
     EXPECT_GT(open, 100); // both answers occur
