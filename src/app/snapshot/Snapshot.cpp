@@ -306,12 +306,17 @@ void wait(double seconds)
     QElapsedTimer clock;
     clock.start();
     const qint64 limit = qint64(seconds * 1000);
-    // Sleeps between events instead of spinning; the timer wakes the last wait.
+    // Sleeps between events instead of spinning. The timer wakes the last
+    // sleep; it is re-armed for what is left whenever it fired before the
+    // clock says the time is up, or that sleep would never end.
     QTimer deadline;
     deadline.setSingleShot(true);
-    deadline.start(int(limit));
-    while (clock.elapsed() < limit)
+    deadline.setTimerType(Qt::PreciseTimer);
+    for (qint64 left = limit; left > 0; left = limit - clock.elapsed()) {
+        if (!deadline.isActive())
+            deadline.start(int(left));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
 }
 
 void save(QWidget* view, const QString& path)
