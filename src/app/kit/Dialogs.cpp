@@ -46,6 +46,18 @@ bool cannotShow(const Request& request)
     return true;
 }
 
+// The accept (default) and cancel buttons at the foot of an asking dialog.
+void addAcceptCancel(QBoxLayout& layout, QDialog& dialog, const QString& ok)
+{
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* accept = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromUtf8(cancelTitle), QDialogButtonBox::RejectRole);
+    accept->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout.addWidget(buttons);
+}
+
 // The scripted answer, or the cancellation of a dialog that cannot be shown;
 // nothing when the real dialog is to be shown.
 // A dialog's column: its bold title, then the explanation when there is one.
@@ -155,13 +167,7 @@ std::optional<QString> prompt(const QString& title, const QString& info, const Q
         line->setAlignment(Qt::AlignRight | Qt::AlignAbsolute);
         layout->addWidget(line);
     }
-    auto* buttons = new QDialogButtonBox;
-    QPushButton* accept = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    buttons->addButton(QString::fromUtf8(cancelTitle), QDialogButtonBox::RejectRole);
-    accept->setDefault(true);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
+    addAcceptCancel(*layout, dialog, ok);
     if (block)
         block->setFocus();
     else
@@ -270,13 +276,7 @@ std::optional<QStringList> fields(const QString& title, const QString& text, con
     }
     row->addStretch(1);
     layout->addLayout(row);
-    auto* buttons = new QDialogButtonBox;
-    QPushButton* accept = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    buttons->addButton(QString::fromUtf8(cancelTitle), QDialogButtonBox::RejectRole);
-    accept->setDefault(true);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
+    addAcceptCancel(*layout, dialog, ok);
     if (!editors.isEmpty())
         editors.first()->setFocus();
     if (dialog.exec() != QDialog::Accepted)
