@@ -1,14 +1,15 @@
 // The one executable: pick the mode from the arguments and run it.
 
-#include "app/AppDelegate.h"
 #include "assistant/AssistantCLI.h"
 #include "core/ModeDispatch.h"
 #include "core/Preferences.h"
-#include "dist/DistCLI.h"
-#include "dist/Updater.h"
+#include "distribution/DistCLI.h"
+#include "distribution/Updater.h"
 #include "mcp/MCPServer.h"
+#include "scholar/SmartCLI.h"
 #include "search/SearchCLI.h"
-#include "smart/SmartCLI.h"
+#include "ui/shell/AppDelegate.h"
+#include "ui/snapshot/Snapshot.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -38,7 +39,7 @@ int notAvailable(const QString& mode)
 }
 
 // Printed instead of the toolkit's abort when the window has no display.
-constexpr const char* noDisplayLine =
+constexpr const char* kNoDisplayLine =
     "quorvel: لا شاشة لعرض النافذة (لا DISPLAY ولا WAYLAND_DISPLAY). الأوضاع التي تعمل دون نوافذ مذكورة في README.\n";
 
 // Whether the window's platform can reach a display. Platforms other than the
@@ -66,7 +67,7 @@ void displayFailureHandler(QtMsgType type, const QMessageLogContext& context, co
     const bool platformFailure = message.contains(QLatin1String("platform plugin"))
         || message.contains(QLatin1String("could not connect to display"));
     if (platformFailure && type == QtFatalMsg) {
-        std::fputs(noDisplayLine, stderr);
+        std::fputs(kNoDisplayLine, stderr);
         std::_Exit(1);
     }
     if (platformFailure)
@@ -98,11 +99,12 @@ int main(int argc, char** argv)
         return quorvel::SearchCLI::run(arguments);
     case ModeDispatch::Mode::Window:
         if (!hasDisplay()) {
-            std::fputs(noDisplayLine, stderr);
+            std::fputs(kNoDisplayLine, stderr);
             return 1;
         }
         toolkitHandler = qInstallMessageHandler(displayFailureHandler);
-        return quorvel::AppDelegate::run(argc, argv);
+        return quorvel::AppDelegate::run(argc, argv, {quorvel::Snapshot::refusal, quorvel::Snapshot::run,
+                                                      quorvel::Snapshot::refusedStatus});
     case ModeDispatch::Mode::CheckUpdate:
         return quorvel::Updater::runCommandLine(argc, argv);
     case ModeDispatch::Mode::Smart:

@@ -12,8 +12,8 @@
 #include "../common/BenchArgs.h"
 #include "../common/SampleStore.h"
 #include "core/SQLiteDB.h"
+#include "scholar/SmartBuild.h"
 #include "search/SemanticIndex.h"
-#include "smart/SmartBuild.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,11 +7,11 @@
 //   bench_chat [--pieces 5000] [--chars 25000] [--repeat 3]
 
 #include "../common/BenchArgs.h"
-#include "app/AppDelegate.h"
-#include "app/kit/Voice.h"
 #include "core/Json.h"
 #include "core/Library.h"
-#include "panels/AIChatView.h"
+#include "ui/assistant/AIChatView.h"
+#include "ui/kit/Voice.h"
+#include "ui/shell/AppDelegate.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

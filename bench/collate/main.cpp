@@ -9,8 +9,8 @@
 #include "../common/BenchArgs.h"
 #include "../common/Medians.h"
 #include "core/Json.h"
-#include "core/SmartUtil.h"
-#include "smart/SequenceMatcher.h"
+#include "core/Py.h"
+#include "scholar/SequenceMatcher.h"
 
 #include <QCoreApplication>
 

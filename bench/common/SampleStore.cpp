@@ -3,9 +3,9 @@
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
-#include "dist/Dist.h"
-#include "dist/LocalStore.h"
-#include "dist/ReleaseWriter.h"
+#include "distribution/Dist.h"
+#include "distribution/LocalStore.h"
+#include "distribution/ReleaseWriter.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -16,14 +16,14 @@
 
 #include "../common/BenchArgs.h"
 #include "../common/GeneratedCatalog.h"
-#include "app/AppDelegate.h"
-#include "app/kit/Dialogs.h"
 #include "core/Arabic.h"
 #include "core/LibrarySchema.h"
-#include "dist/DistCLI.h"
-#include "dist/LocalStore.h"
-#include "dist/ReleaseWriter.h"
-#include "dist/ui/DownloadsWindowController.h"
+#include "distribution/DistCLI.h"
+#include "distribution/LocalStore.h"
+#include "distribution/ReleaseWriter.h"
+#include "ui/downloads/DownloadsWindowController.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/shell/AppDelegate.h"
 
 #include <QApplication>
 #include <QDir>

@@ -12,8 +12,8 @@
 #include "../common/SampleStore.h"
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
-#include "dist/Dist.h"
-#include "dist/LocalStore.h"
+#include "distribution/Dist.h"
+#include "distribution/LocalStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -10,11 +10,11 @@
 //   bench_lexical [--corpus catalog.json] [--scale N] [--repeat N]
 
 #include "../common/BenchArgs.h"
-#include "../common/Medians.h"
 #include "../common/CorpusLibrary.h"
+#include "../common/Medians.h"
 #include "core/SQLiteDB.h"
+#include "scholar/Concordance.h"
 #include "search/Lexical.h"
-#include "smart/Concordance.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

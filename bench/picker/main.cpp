@@ -10,12 +10,12 @@
 
 #include "../common/BenchArgs.h"
 #include "../common/GeneratedCatalog.h"
-#include "app/AppDelegate.h"
 #include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/LibrarySchema.h"
-#include "panels/BookPicker.h"
-#include "panels/PickerModel.h"
+#include "ui/search/BookPicker.h"
+#include "ui/search/PickerModel.h"
+#include "ui/shell/AppDelegate.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

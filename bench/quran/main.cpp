@@ -15,12 +15,12 @@
 #include "../common/BenchArgs.h"
 #include "../common/Medians.h"
 #include "../common/SampleStore.h"
-#include "app/AppDelegate.h"
 #include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Settings.h"
-#include "reader/Quran.h"
-#include "reader/QuranRenderer.h"
+#include "ui/reader/Quran.h"
+#include "ui/reader/QuranRenderer.h"
+#include "ui/shell/AppDelegate.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>

@@ -9,12 +9,12 @@
 
 #include "../common/BenchArgs.h"
 #include "../common/SampleStore.h"
-#include "app/AppDelegate.h"
 #include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
-#include "reader/PageRenderer.h"
+#include "ui/reader/PageRenderer.h"
+#include "ui/shell/AppDelegate.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>

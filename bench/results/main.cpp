@@ -11,15 +11,15 @@
 // --keep stores the built library in a folder and reuses it on the next run.
 
 #include "../common/BenchArgs.h"
-#include "app/AppDelegate.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/LibrarySchema.h"
 #include "core/SQLiteDB.h"
-#include "panels/ResultsModel.h"
-#include "panels/SearchTabView.h"
 #include "search/SearchEngine.h"
+#include "ui/search/ResultsModel.h"
+#include "ui/search/SearchTabView.h"
+#include "ui/shell/AppDelegate.h"
 
 #include <QApplication>
 #include <QDir>

@@ -15,7 +15,7 @@
 #include "assistant/AIAssistant.h"
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
-#include "search/Smart.h"
+#include "search/SharedMeaningIndex.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -78,7 +78,7 @@ int main(int argc, char** argv)
     const bench::InstalledStore* store = &opened->store;
     const std::shared_ptr<Library> lib = opened->lib;
     const std::shared_ptr<SQLiteDB> db = opened->db;
-    const bool hybrid = smart && Smart::index();
+    const bool hybrid = smart && SharedMeaningIndex::index();
     std::printf("sample library: %lld pages, %lld books; semantic index: %s; median of %d runs\n\n",
                 (long long)store->pages, (long long)store->books, hybrid ? "loaded (hybrid step runs)" : "none",
                 repeats);

@@ -2,7 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
-#include "core/SmartUtil.h"
+#include "core/PyRegex.h"
 
 #include <algorithm>
 
@@ -11,10 +11,10 @@ namespace quorvel::AIAssistant {
 namespace {
 
 // Sentence lengths kept, in characters.
-constexpr qsizetype minSentenceChars = 25;
-constexpr qsizetype maxSentenceChars = 420;
+constexpr qsizetype kMinSentenceChars = 25;
+constexpr qsizetype kMaxSentenceChars = 420;
 // Characters of the normal form that make two sentences the same.
-constexpr qsizetype duplicateKeyChars = 60;
+constexpr qsizetype kDuplicateKeyChars = 60;
 
 const PyRegex::Regex& sentencePattern()
 {
@@ -27,13 +27,7 @@ bool isTrimmed(QChar c) { return c == u' ' || c == u'\t' || c == QChar(0x2026); 
 
 QStringView trimSentence(QStringView s)
 {
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && isTrimmed(s[begin]))
-        ++begin;
-    while (end > begin && isTrimmed(s[end - 1]))
-        --end;
-    return s.mid(begin, end - begin);
+    return Characters::trim(s, isTrimmed);
 }
 
 struct Candidate {
@@ -56,8 +50,8 @@ QList<ExtractedSentence> extractive(const QString& question, const QList<Passage
     for (const Passage& passage : passages) {
         for (const PyRegex::Range& r : PyRegex::allMatches(sentencePattern(), passage.text)) {
             const QStringView sentence = trimSentence(QStringView(passage.text).mid(r.start, r.length));
-            const qsizetype length = Characters::count(sentence, maxSentenceChars);
-            if (length < minSentenceChars || length > maxSentenceChars)
+            const qsizetype length = Characters::count(sentence, kMaxSentenceChars);
+            if (length < kMinSentenceChars || length > kMaxSentenceChars)
                 continue;
             const QString text = sentence.toString();
             const QStringList words = Arabic::tokens(text);
@@ -69,7 +63,7 @@ QList<ExtractedSentence> extractive(const QString& question, const QList<Passage
             if (score == 0)
                 continue;
             const QString norm = Arabic::normalize(text);
-            const QString key = norm.left(Characters::endOfFirst(norm, duplicateKeyChars));
+            const QString key = norm.left(Characters::endOfFirst(norm, kDuplicateKeyChars));
             if (keys.contains(key))
                 continue;
             keys.insert(key);

@@ -2,7 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
-#include "core/SmartUtil.h"
+#include "core/PyRegex.h"
 
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
@@ -15,7 +15,7 @@ namespace {
 
 // The share of the reply's own content words that must occur in the quoted
 // passages for its wording to count as theirs.
-constexpr double faithfulShare = 0.66;
+constexpr double kFaithfulShare = 0.66;
 
 // A quotation: any opening mark, ten or more characters on one line, any
 // closing mark.
@@ -166,7 +166,7 @@ Grounded ground(const QString& reply, const QList<Passage>& passages)
         }
         const QString joined = quoted.join(u' ');
         const auto covered = std::count_if(own.begin(), own.end(), [&](const QString& t) { return joined.contains(t); });
-        g.faithful = double(covered) / double(own.size()) >= faithfulShare;
+        g.faithful = double(covered) / double(own.size()) >= kFaithfulShare;
     }
     return g;
 }

@@ -5,7 +5,7 @@
 #include "core/Library.h"
 #include "search/HybridSearch.h"
 #include "search/SearchEngine.h"
-#include "search/Smart.h"
+#include "search/SharedMeaningIndex.h"
 
 #include <algorithm>
 #include <array>
@@ -16,18 +16,18 @@ namespace quorvel::AIAssistant {
 namespace {
 
 // A term shorter than this is never a content word.
-constexpr int minTermChars = 3;
+constexpr int kMinTermChars = 3;
 // A term of at least this length that starts with the article is searched
 // without it, so that the article's clitic forms (بال، وال، لل) reach it.
-constexpr int articleStemChars = 5;
+constexpr int kArticleStemChars = 5;
 
 // Each search word is also tried behind these clitics; the first is the word alone.
-constexpr std::array<const char16_t*, 9> prefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
+constexpr std::array<const char16_t*, 9> kPrefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
 
 // The hybrid step: hits asked for, the fusion constant and the lexical pool.
-constexpr int hybridK = 40;
-constexpr int hybridRRF = 60;
-constexpr int hybridPool = 60;
+constexpr int kHybridK = 40;
+constexpr int kHybridRRF = 60;
+constexpr int kHybridPool = 60;
 
 const QString ftsStatement = QStringLiteral(
     "SELECT page_id, book_id, bm25(pages_fts) FROM pages_fts WHERE pages_fts MATCH ? "
@@ -43,12 +43,12 @@ bool isWindowBreak(QChar c) { return c == u' ' || c == u'\n'; }
 // The FTS5 group of one term: the stem behind every clitic, as quoted prefix queries.
 QString termGroup(const QString& term)
 {
-    const QString stem = term.size() >= articleStemChars && term.startsWith(QStringLiteral("ال"))
+    const QString stem = term.size() >= kArticleStemChars && term.startsWith(QStringLiteral("ال"))
         ? term.mid(2)
         : term;
     QStringList alternatives;
-    alternatives.reserve(qsizetype(prefixes.size()));
-    for (const char16_t* prefix : prefixes)
+    alternatives.reserve(qsizetype(kPrefixes.size()));
+    for (const char16_t* prefix : kPrefixes)
         alternatives << SearchEngine::quote(QString::fromUtf16(prefix) + stem) + u'*';
     return u'(' + alternatives.join(QStringLiteral(" OR ")) + u')';
 }
@@ -83,7 +83,7 @@ QStringList terms(const QString& text)
 {
     QStringList kept;
     for (const QString& word : Arabic::tokens(text)) {
-        if (Characters::count(word, minTermChars) < minTermChars)
+        if (Characters::count(word, kMinTermChars) < kMinTermChars)
             continue;
         if (stop().contains(word) || kept.contains(word))
             continue;
@@ -176,8 +176,8 @@ QList<Passage> retrieve(const Library& lib, const QString& question, int k, cons
     const auto inScope = [&](std::int64_t bookId) { return !scope || scope->contains(bookId); };
 
     QList<std::pair<std::int64_t, std::int64_t>> candidates; // (page id, book id) as found
-    if (const auto index = Smart::index()) {
-        for (const HybridHit& hit : hybridSearch(*db, index.get(), question, hybridK, hybridRRF, hybridPool)) {
+    if (const auto index = SharedMeaningIndex::index()) {
+        for (const HybridHit& hit : hybridSearch(*db, index.get(), question, kHybridK, kHybridRRF, kHybridPool)) {
             if (inScope(hit.bookId))
                 candidates.append({hit.pageId, hit.bookId});
         }

@@ -4,18 +4,18 @@
 #include "assistant/Reports.h"
 #include "core/Arabic.h"
 #include "core/DistFetch.h"
-#include "core/SmartUtil.h"
+#include "core/PyRegex.h"
 
 namespace quorvel::AIAssistant {
 
 namespace {
 
 // Passages asked of retrieval: more for a research report.
-constexpr int answerPassages = 5;
-constexpr int reportPassages = 8;
-constexpr int passagesPerBook = 2;
-constexpr int extractiveSentences = 4;
-constexpr int replyTokens = 500;
+constexpr int kAnswerPassages = 5;
+constexpr int kReportPassages = 8;
+constexpr int kPassagesPerBook = 2;
+constexpr int kExtractiveSentences = 4;
+constexpr int kReplyTokens = 500;
 
 const QString notFoundText = QStringLiteral(
     "لم أجد في المصادر المتاحة ما يجيب عن هذا السؤال. جرّب صياغة أخرى أو كلمات أوضح.");
@@ -54,10 +54,10 @@ QString describeFailure(const std::exception& error)
 AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, const BookScope& scope,
                     const LocalLLM::DeltaHandler& onDelta)
 {
-    const int k = mode == AIMode::report ? reportPassages : answerPassages;
-    AIAnswer answer{mode, question, retrieve(lib, question, k, scope, passagesPerBook)};
+    const int k = mode == AIMode::report ? kReportPassages : kAnswerPassages;
+    AIAnswer answer{mode, question, retrieve(lib, question, k, scope, kPassagesPerBook)};
     answer.isRuling = isRuling(question);
-    answer.extractive = extractive(question, answer.passages, extractiveSentences);
+    answer.extractive = extractive(question, answer.passages, kExtractiveSentences);
 
     if (answer.passages.isEmpty()) {
         answer.text = notFoundText;
@@ -70,7 +70,7 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
     const QString prompt = kashifPrompt(question, answer.passages, promptBudget);
     QString reply;
     try {
-        reply = LocalLLM::chat(QString(), prompt, replyTokens, onDelta);
+        reply = LocalLLM::chat(QString(), prompt, kReplyTokens, onDelta);
     } catch (const std::exception& error) {
         answer.note = chatFailedNote + describeFailure(error);
         return answer;

@@ -13,13 +13,13 @@ namespace quorvel::DataQA {
 
 namespace {
 
-constexpr qsizetype maxTerms = 4;
-constexpr int maxCentury = 19;
-constexpr int maxLimit = 500;
+constexpr qsizetype kMaxTerms = 4;
+constexpr int kMaxCentury = 19;
+constexpr int kMaxLimit = 500;
 // A word shorter than this is never matched against names.
-constexpr qsizetype minCandidateLength = 3;
+constexpr qsizetype kMinCandidateLength = 3;
 // An article is dropped from a word only when a stem of 3 letters remains.
-constexpr qsizetype minArticleWordLength = 5;
+constexpr qsizetype kMinArticleWordLength = 5;
 
 const QString& space()
 {
@@ -230,7 +230,7 @@ std::optional<int> centuryOf(const QStringList& words)
         if (key == ords[k])
             return k;
     }
-    if (const auto n = readInteger(next); n && *n >= 1 && *n <= maxCentury)
+    if (const auto n = readInteger(next); n && *n >= 1 && *n <= kMaxCentury)
         return int(*n);
     return std::nullopt;
 }
@@ -272,7 +272,7 @@ void chooseAuthorOrCategories(const Library& library, const QStringList& candida
         return;
     QStringList stems;
     for (const QString& c : candidates) {
-        const bool article = c.startsWith(QStringLiteral("ال")) && c.size() >= minArticleWordLength;
+        const bool article = c.startsWith(QStringLiteral("ال")) && c.size() >= kMinArticleWordLength;
         stems.append(article ? c.sliced(2) : c);
     }
     QSet<std::int64_t> books;
@@ -364,8 +364,8 @@ Request parse(const Library& library, const QString& question)
     addQuotedTerms(question, req);
     if (req.terms.isEmpty())
         addTriggeredTerms(words, req);
-    if (req.terms.size() > maxTerms)
-        req.terms.resize(maxTerms);
+    if (req.terms.size() > kMaxTerms)
+        req.terms.resize(kMaxTerms);
     addShown(question, req);
 
     if (has(q, centuryPhrases()))
@@ -381,7 +381,7 @@ Request parse(const Library& library, const QString& question)
     req.centuryFilter = centuryOf(words);
 
     for (const QString& w : words) {
-        if (const auto n = readInteger(w); n && *n >= 1 && *n <= maxLimit && !req.limit
+        if (const auto n = readInteger(w); n && *n >= 1 && *n <= kMaxLimit && !req.limit
             && (!req.centuryFilter || *n != *req.centuryFilter)) {
             req.limit = int(*n);
         } else if (const auto it = numberWords().constFind(w); it != numberWords().cend()) {
@@ -397,7 +397,7 @@ Request parse(const Library& library, const QString& question)
     }
     QStringList candidates;
     for (const QString& w : words) {
-        if (w.size() >= minCandidateLength && !commandWords().contains(w) && !termWords.contains(w)
+        if (w.size() >= kMinCandidateLength && !commandWords().contains(w) && !termWords.contains(w)
             && !readInteger(w))
             candidates.append(w);
     }

@@ -16,24 +16,24 @@ namespace quorvel::DataQA {
 namespace {
 
 // Chart geometry, in points.
-constexpr int singleBar = 14;
-constexpr int seriesBar = 9;
-constexpr int groupGap = 8;
-constexpr int legendHeight = 24;
-constexpr int bottomMargin = 16;
-constexpr int labelColumn = 190;
-constexpr int labelInset = 6;
-constexpr int barEndInset = 202;
-constexpr int barRoomInset = 260;
-constexpr double cornerRadius = 2;
-constexpr double barAlpha = 0.85;
-constexpr qsizetype maxLabelChars = 30;
-constexpr qsizetype cutLabelChars = 29;
-constexpr int pointsPerMeter = 2835; // 72 per inch
+constexpr int kSingleBar = 14;
+constexpr int kSeriesBar = 9;
+constexpr int kGroupGap = 8;
+constexpr int kLegendHeight = 24;
+constexpr int kBottomMargin = 16;
+constexpr int kLabelColumn = 190;
+constexpr int kLabelInset = 6;
+constexpr int kBarEndInset = 202;
+constexpr int kBarRoomInset = 260;
+constexpr double kCornerRadius = 2;
+constexpr double kBarAlpha = 0.85;
+constexpr qsizetype kMaxLabelChars = 30;
+constexpr qsizetype kCutLabelChars = 29;
+constexpr int kPointsPerMeter = 2835; // 72 per inch
 
 // WordprocessingML values.
-constexpr long long pictureWidthEmu = 5486400;
-constexpr int tableWidthTwips = 9000;
+constexpr long long kPictureWidthEmu = 5486400;
+constexpr int kTableWidthTwips = 9000;
 
 QColor chartInk()
 {
@@ -119,8 +119,8 @@ QString picture(const QString& rel, QSizeF size, int id)
 {
     static const QString main = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/main");
     static const QString pic = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/picture");
-    const long long cy = (long long)(size.height() / std::max(size.width(), 1.0) * double(pictureWidthEmu));
-    const QString cx = QString::number(pictureWidthEmu);
+    const long long cy = (long long)(size.height() / std::max(size.width(), 1.0) * double(kPictureWidthEmu));
+    const QString cx = QString::number(kPictureWidthEmu);
     const QString cys = QString::number(cy);
     const QString ids = QString::number(id);
     return QStringLiteral("<w:p><w:pPr><w:jc w:val=\"center\"/><w:spacing w:after=\"120\"/></w:pPr><w:r><w:drawing>"
@@ -169,9 +169,9 @@ bool isNumeric(const QString& cell)
 
 QString chartLabel(const QString& label)
 {
-    if (Characters::count(label, maxLabelChars) <= maxLabelChars)
+    if (Characters::count(label, kMaxLabelChars) <= kMaxLabelChars)
         return label;
-    return label.first(Characters::endOfFirst(label, cutLabelChars)) + QChar(0x2026);
+    return label.first(Characters::endOfFirst(label, kCutLabelChars)) + QChar(0x2026);
 }
 
 QImage chartImage(const DataTable& table, int width)
@@ -181,10 +181,10 @@ QImage chartImage(const DataTable& table, int width)
     const int W = width;
     const qsizetype S = table.series.size();
     const qsizetype S1 = std::max<qsizetype>(S, 1);
-    const int b = S < 2 ? singleBar : seriesBar;
-    const int g = int(b * S1 + groupGap);
-    const int legend = S < 2 ? 0 : legendHeight;
-    const int height = int(legend + g * table.chart.size() + bottomMargin);
+    const int b = S < 2 ? kSingleBar : kSeriesBar;
+    const int g = int(b * S1 + kGroupGap);
+    const int legend = S < 2 ? 0 : kLegendHeight;
+    const int height = int(legend + g * table.chart.size() + kBottomMargin);
     double m = 1;
     for (const auto& entry : table.chart) {
         for (const double v : entry.values)
@@ -193,8 +193,8 @@ QImage chartImage(const DataTable& table, int width)
 
     QImage image(W, height, QImage::Format_ARGB32_Premultiplied);
     // One pixel per point: fonts given in points then keep the chart's geometry.
-    image.setDotsPerMeterX(pointsPerMeter);
-    image.setDotsPerMeterY(pointsPerMeter);
+    image.setDotsPerMeterX(kPointsPerMeter);
+    image.setDotsPerMeterY(kPointsPerMeter);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -208,7 +208,7 @@ QImage chartImage(const DataTable& table, int width)
 
     const auto rounded = [&](const QRectF& r, QColor colour) {
         QPainterPath path;
-        path.addRoundedRect(r, cornerRadius, cornerRadius);
+        path.addRoundedRect(r, kCornerRadius, kCornerRadius);
         p.fillPath(path, colour);
     };
     const auto text = [&](const QString& s, const QFont& font, const QFontMetricsF& fm, double x, double y) {
@@ -227,20 +227,20 @@ QImage chartImage(const DataTable& table, int width)
         }
     }
 
-    const double room = W - barRoomInset;
-    const double barEnd = W - barEndInset;
+    const double room = W - kBarRoomInset;
+    const double barEnd = W - kBarEndInset;
     for (qsizetype r = 0; r < table.chart.size(); ++r) {
         const auto& entry = table.chart[r];
-        const double top = legend + groupGap + double(g) * double(r);
+        const double top = legend + kGroupGap + double(g) * double(r);
         const QString label = chartLabel(entry.label);
-        const double labelWidth = std::min<double>(labelColumn, labelMetrics.horizontalAdvance(label));
-        text(label, labelFont, labelMetrics, (W - labelInset) - labelWidth, top + ((g - groupGap) - labelMetrics.height()) / 2);
+        const double labelWidth = std::min<double>(kLabelColumn, labelMetrics.horizontalAdvance(label));
+        text(label, labelFont, labelMetrics, (W - kLabelInset) - labelWidth, top + ((g - kGroupGap) - labelMetrics.height()) / 2);
         for (qsizetype j = 0; j < entry.values.size(); ++j) {
             const double v = entry.values[j];
             const double length = std::max(room * v / m, 1.0);
             const QRectF bar(barEnd - length, top + double(b) * double(j), length, b - 2);
             QColor colour = colours[j % colours.size()];
-            colour.setAlphaF(float(barAlpha));
+            colour.setAlphaF(float(kBarAlpha));
             rounded(bar, colour);
             const QString value = Arabic::num((long long)v);
             text(value, valueFont, valueMetrics, bar.left() - valueMetrics.horizontalAdvance(value) - 4,
@@ -276,7 +276,7 @@ QString ooxml(const DataTable& table, const std::optional<QString>& chartRel, QS
         out += picture(*chartRel, chartSize, id);
 
     const qsizetype n = std::max<qsizetype>(table.columns.size(), 1);
-    const int columnWidth = int(tableWidthTwips / n);
+    const int columnWidth = int(kTableWidthTwips / n);
     out += QStringLiteral("<w:tbl><w:tblPr><w:bidiVisual/><w:tblW w:w=\"5000\" w:type=\"pct\"/><w:tblBorders>");
     for (const char* name : {"top", "left", "bottom", "right", "insideH", "insideV"}) {
         out += QStringLiteral("<w:") + QLatin1String(name)

@@ -14,17 +14,17 @@ namespace quorvel::DataQA {
 
 namespace {
 
-constexpr int defaultBookTermRows = 30;
-constexpr int defaultTermRows = 40;
-constexpr int defaultAuthorRows = 30;
-constexpr int defaultBookListRows = 50;
-constexpr int maxChartGroups = 20;
-constexpr int maxAuthorChartGroups = 15;
-constexpr qsizetype maxFilterCategories = 4;
+constexpr int kDefaultBookTermRows = 30;
+constexpr int kDefaultTermRows = 40;
+constexpr int kDefaultAuthorRows = 30;
+constexpr int kDefaultBookListRows = 50;
+constexpr int kMaxChartGroups = 20;
+constexpr int kMaxAuthorChartGroups = 15;
+constexpr qsizetype kMaxFilterCategories = 4;
 // Death years outside this range are placeholders, not dates.
-constexpr std::int64_t firstRealYear = 2;
-constexpr std::int64_t lastStatisticsYear = 1449;
-constexpr std::int64_t undatedDeath = 9999;
+constexpr std::int64_t kFirstRealYear = 2;
+constexpr std::int64_t kLastStatisticsYear = 1449;
+constexpr std::int64_t kUndatedDeath = 9999;
 
 const QString& unknownCentury()
 {
@@ -106,7 +106,7 @@ QString pages(long long n)
 
 QString yearCell(std::optional<std::int64_t> year)
 {
-    return year && *year >= firstRealYear ? digits(*year) + QStringLiteral("هـ") : QStringLiteral("-");
+    return year && *year >= kFirstRealYear ? digits(*year) + QStringLiteral("هـ") : QStringLiteral("-");
 }
 
 // What one call works on: the catalogue snapshot, the request and the page counts.
@@ -179,7 +179,7 @@ void selectBooks(Work& w)
         // QString's ordering compares UTF-16 units, which for these names
         // (all in the Basic Multilingual Plane) is code-point order.
         std::sort(names.begin(), names.end());
-        parts.append(QStringLiteral("أقسام: ") + names.mid(0, maxFilterCategories).join(QStringLiteral("، ")));
+        parts.append(QStringLiteral("أقسام: ") + names.mid(0, kMaxFilterCategories).join(QStringLiteral("، ")));
     }
     if (req.authorId) {
         if (const auto it = w.cat->authors.constFind(*req.authorId); it != w.cat->authors.cend())
@@ -203,7 +203,7 @@ void statistics(const Work& w, AIAnswer& answer)
         if (b.categoryId)
             categories.insert(*b.categoryId);
         const auto y = w.lib.deathYear(b);
-        if (y && *y >= firstRealYear && *y <= lastStatisticsYear) {
+        if (y && *y >= kFirstRealYear && *y <= kLastStatisticsYear) {
             oldest = std::min(oldest.value_or(*y), *y);
             newest = std::max(newest.value_or(*y), *y);
         }
@@ -298,7 +298,7 @@ void termCounts(const Work& w, AIAnswer& answer)
     }
 
     const qsizetype total = order.size();
-    const int limit = req.limit.value_or(d == Dim::book ? defaultBookTermRows : defaultTermRows);
+    const int limit = req.limit.value_or(d == Dim::book ? kDefaultBookTermRows : kDefaultTermRows);
     const QStringList shownLabels = order.mid(0, std::min<qsizetype>(limit, total));
     const QString name = dimName(d);
 
@@ -316,7 +316,7 @@ void termCounts(const Work& w, AIAnswer& answer)
             row.append(num((long long)v));
         t.rows.append(row);
     }
-    for (qsizetype r = 0; r < shownLabels.size() && r < maxChartGroups; ++r)
+    for (qsizetype r = 0; r < shownLabels.size() && r < kMaxChartGroups; ++r)
         t.chart.append({shownLabels[r], acc[shownLabels[r]]});
     t.series = series;
     if (shownLabels.size() < total)
@@ -376,7 +376,7 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
     const bool byDeath = w.req.centuryFilter && !has(Arabic::normalize(question), {QStringLiteral("اكثر")});
     const auto death = [&](std::int64_t id) {
         const auto it = w.cat->authors.constFind(id);
-        return it != w.cat->authors.cend() && it->death ? *it->death : undatedDeath;
+        return it != w.cat->authors.cend() && it->death ? *it->death : kUndatedDeath;
     };
     if (byDeath) {
         std::stable_sort(ids.begin(), ids.end(), [&](std::int64_t a, std::int64_t b) { return death(a) < death(b); });
@@ -388,7 +388,7 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
         });
     }
     const qsizetype total = ids.size();
-    const QList<std::int64_t> shown = ids.mid(0, std::min<qsizetype>(w.req.limit.value_or(defaultAuthorRows), total));
+    const QList<std::int64_t> shown = ids.mid(0, std::min<qsizetype>(w.req.limit.value_or(kDefaultAuthorRows), total));
 
     DataTable t;
     t.title = (byDeath ? QStringLiteral("المؤلفون مرتبين بالوفاة") : QStringLiteral("المؤلفون الأكثر كتبا في المكتبة"))
@@ -400,7 +400,7 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
         const bool known = it != w.cat->authors.cend();
         t.rows.append({digits(k + 1), known ? it->name : QString(), yearCell(known ? it->death : std::nullopt),
                        num(tally[shown[k]].books), num(tally[shown[k]].pages)});
-        if (!byDeath && k < maxAuthorChartGroups)
+        if (!byDeath && k < kMaxAuthorChartGroups)
             t.chart.append({known ? it->name : QString(), {double(tally[shown[k]].books)}});
     }
     if (!byDeath)
@@ -419,7 +419,7 @@ void bookList(const Work& w, AIAnswer& answer)
         answer.text = noBooksText();
         return;
     }
-    const qsizetype count = std::min<qsizetype>(w.req.limit.value_or(defaultBookListRows), w.selected.size());
+    const qsizetype count = std::min<qsizetype>(w.req.limit.value_or(kDefaultBookListRows), w.selected.size());
     DataTable t;
     t.title = QStringLiteral("الكتب") + w.filterText;
     t.columns = {QStringLiteral("#"),     QStringLiteral("الكتاب"), QStringLiteral("المؤلف"),
@@ -473,7 +473,7 @@ void grouped(const Work& w, AIAnswer& answer)
     for (qsizetype r = 0; r < order.size(); ++r) {
         const Tally& x = g[order[r]];
         t.rows.append({order[r], num(x.books), num(x.pages)});
-        if (r < maxChartGroups)
+        if (r < kMaxChartGroups)
             t.chart.append({order[r], {double(x.books)}});
     }
     t.series = {QStringLiteral("الكتب")};

@@ -11,9 +11,9 @@ namespace {
 
 // A quotation of this many words or more is a text to find, whatever the
 // wording around it.
-constexpr qsizetype minQuotedTokens = 3;
+constexpr qsizetype kMinQuotedTokens = 3;
 // A topic this long is a whole sentence, not something to suggest on.
-constexpr qsizetype maxSuggestionTokens = 9;
+constexpr qsizetype kMaxSuggestionTokens = 9;
 
 bool isCleanSeparator(QChar c)
 {
@@ -68,7 +68,7 @@ std::optional<QString> quotedText(const QString& question)
         if (end < 0)
             continue;
         const QString inner = Characters::trimSpacesAndTabs(QStringView(question).sliced(from, end - from)).toString();
-        if (Arabic::tokens(inner).size() >= minQuotedTokens)
+        if (Arabic::tokens(inner).size() >= kMinQuotedTokens)
             return inner;
     }
     return std::nullopt;
@@ -235,7 +235,7 @@ std::optional<QString> followUp(const QString& question)
 QStringList suggestions(AIMode mode, const QString& topic)
 {
     const QString t = Characters::trimSpacesAndTabs(topic).toString();
-    if (t.isEmpty() || Arabic::tokens(t).size() >= maxSuggestionTokens)
+    if (t.isEmpty() || Arabic::tokens(t).size() >= kMaxSuggestionTokens)
         return {};
     const QString views = QStringLiteral("أقوال العلماء في ") + t;
     const QString history = QStringLiteral("تطور ") + t + QStringLiteral(" عبر القرون");

@@ -19,7 +19,7 @@ namespace quorvel::LocalLLM {
 
 namespace {
 
-constexpr qint64 hashBlockBytes = 8 * 1024 * 1024;
+constexpr qint64 kHashBlockBytes = 8 * 1024 * 1024;
 
 const QString modelPathKey = QStringLiteral("localModelPath");
 
@@ -88,9 +88,9 @@ std::optional<QString> sha256(const QString& filePath)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    const auto buffer = std::make_unique<char[]>(hashBlockBytes);
+    const auto buffer = std::make_unique<char[]>(kHashBlockBytes);
     for (;;) {
-        const qint64 got = file.read(buffer.get(), hashBlockBytes);
+        const qint64 got = file.read(buffer.get(), kHashBlockBytes);
         if (got <= 0)
             break;
         hash.addData(QByteArrayView(buffer.get(), got));

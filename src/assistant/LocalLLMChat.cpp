@@ -19,11 +19,11 @@ namespace {
 
 // A slow machine may think for minutes between two tokens; only silence this
 // long ends the request.
-constexpr int chatInactivityMs = 900 * 1000;
-constexpr double temperature = 0.1;
-constexpr double repeatPenalty = 1.1;
+constexpr int kChatInactivityMs = 900 * 1000;
+constexpr double kTemperature = 0.1;
+constexpr double kRepeatPenalty = 1.1;
 // How much of an error reply's body the user sees.
-constexpr qsizetype errorBodyChars = 200;
+constexpr qsizetype kErrorBodyChars = 200;
 
 const QString msgServerFailed = QStringLiteral("تعذّر تشغيل المحرّك المحلي");
 
@@ -40,8 +40,8 @@ QByteArray requestBody(const QString& system, const QString& user, int maxTokens
     const Json::Value body = {
         {"messages", messages},
         {"stream", true},
-        {"temperature", temperature},
-        {"repeat_penalty", repeatPenalty},
+        {"temperature", kTemperature},
+        {"repeat_penalty", kRepeatPenalty},
         {"max_tokens", maxTokens},
     };
     return Json::dumpBytes(body);
@@ -190,7 +190,7 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
 
     QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/chat/completions").arg(port())));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    request.setTransferTimeout(chatInactivityMs);
+    request.setTransferTimeout(kChatInactivityMs);
     QNetworkReply* reply = manager->post(request, requestBody(system, user, maxTokens));
 
     QString text;
@@ -256,7 +256,7 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
     if (status().isValid() && status().toInt() != 200) {
         QString joined = QString::fromUtf8(errorBody);
         joined.remove(u'\r').remove(u'\n');
-        joined.truncate(Characters::endOfFirst(joined, errorBodyChars));
+        joined.truncate(Characters::endOfFirst(joined, kErrorBodyChars));
         throw LLMError::server(QString::number(status().toInt()) + u' ' + joined);
     }
     if (!ended && reply->error() != QNetworkReply::NoError)

@@ -15,7 +15,7 @@ namespace quorvel::LocalLLM {
 
 namespace {
 
-constexpr double bytesPerGB = 1e9;
+constexpr double kBytesPerGB = 1e9;
 
 // A transfer that ended before the announced length without the network
 // layer calling it an error.
@@ -24,8 +24,8 @@ const QString msgMismatch = QStringLiteral("ملف النموذج المنزل �
 
 QString freeSpaceMessage(std::int64_t free, std::int64_t needed)
 {
-    return QStringLiteral("المساحة الحرّة ") + QString::asprintf("%.1f", double(free) / bytesPerGB)
-        + QStringLiteral("GB، والمطلوب ") + QString::asprintf("%.1f", double(needed) / bytesPerGB)
+    return QStringLiteral("المساحة الحرّة ") + QString::asprintf("%.1f", double(free) / kBytesPerGB)
+        + QStringLiteral("GB، والمطلوب ") + QString::asprintf("%.1f", double(needed) / kBytesPerGB)
         + QStringLiteral("GB (النموذج + هامش أمان ٢GB). فرّغ مساحة ثم أعد المحاولة.");
 }
 

@@ -30,16 +30,16 @@ namespace quorvel::LocalLLM {
 
 namespace {
 
-constexpr int firstPort = 18431;
-constexpr int lastPort = 18499;
-constexpr int healthTimeoutMs = 2000;
-constexpr int readyAttempts = 120;
-constexpr std::chrono::milliseconds attemptPause{500};
+constexpr int kFirstPort = 18431;
+constexpr int kLastPort = 18499;
+constexpr int kHealthTimeoutMs = 2000;
+constexpr int kReadyAttempts = 120;
+constexpr std::chrono::milliseconds kAttemptPause{500};
 // A child that ignores SIGTERM this long is killed, so that no server outlives
 // its use holding gigabytes of memory.
-constexpr int killGraceMs = 10'000;
+constexpr int kKillGraceMs = 10'000;
 // At exit the application waits this long for a terminated child.
-constexpr int exitGraceMs = 3000;
+constexpr int kExitGraceMs = 3000;
 
 const QString contextSize = QStringLiteral("8192");
 const QString gpuLayers = QStringLiteral("99");
@@ -113,9 +113,9 @@ private:
                 process->disconnect();
                 if (process->state() != QProcess::NotRunning) {
                     process->terminate();
-                    if (!process->waitForFinished(exitGraceMs)) {
+                    if (!process->waitForFinished(kExitGraceMs)) {
                         process->kill();
-                        process->waitForFinished(exitGraceMs);
+                        process->waitForFinished(kExitGraceMs);
                     }
                 }
                 delete process;
@@ -158,7 +158,7 @@ bool bindable(int port)
 // a stranger's replies off as the model's.
 std::optional<int> choosePort()
 {
-    for (int port = firstPort; port <= lastPort; ++port) {
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
         if (bindable(port))
             return port;
     }
@@ -236,7 +236,7 @@ bool healthy(QNetworkAccessManager& manager)
     QNetworkReply* reply = manager.get(QNetworkRequest(url));
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(healthTimeoutMs, reply, &QNetworkReply::abort);
+    QTimer::singleShot(kHealthTimeoutMs, reply, &QNetworkReply::abort);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -289,8 +289,8 @@ bool ensureServer(QNetworkAccessManager& manager)
     loadedModel = *model;
 
     ProcessOwner& owner = ProcessOwner::instance();
-    for (int attempt = 0; attempt < readyAttempts; ++attempt) {
-        owner.waitWhileRunning(*child, attemptPause);
+    for (int attempt = 0; attempt < kReadyAttempts; ++attempt) {
+        owner.waitWhileRunning(*child, kAttemptPause);
         if (!child->running)
             return false;
         if (healthy(manager))
@@ -317,7 +317,7 @@ void stop()
         if (!process || process->state() == QProcess::NotRunning)
             return;
         process->terminate();
-        QTimer::singleShot(killGraceMs, process, &QProcess::kill);
+        QTimer::singleShot(kKillGraceMs, process, &QProcess::kill);
     });
 }
 

@@ -13,17 +13,17 @@ namespace quorvel::Reports {
 namespace {
 
 // An article dropped from a key only when the rest is still a word.
-constexpr int articleKeyChars = 5;
+constexpr int kArticleKeyChars = 5;
 // The window quoted when no sentence of a passage can be picked.
-constexpr int quoteWindowChars = 280;
-constexpr int quoteSentences = 6;
+constexpr int kQuoteWindowChars = 280;
+constexpr int kQuoteSentences = 6;
 // Undated passages sort after every real year.
-constexpr std::int64_t undated = 9999;
+constexpr std::int64_t kUndated = 9999;
 // Above this year the century is written as a number.
-constexpr std::int64_t namedCenturiesUpTo = 1500;
+constexpr std::int64_t kNamedCenturiesUpTo = 1500;
 
 // What the model is asked about each report, and how many tokens it may answer with.
-constexpr int summaryTokens = 500;
+constexpr int kSummaryTokens = 500;
 const QString summaryHeading = QStringLiteral("## خلاصة النموذج\n");
 const QString chatFailedNote = QStringLiteral("تعذر الاتصال بالنموذج؛ يعرض التقرير المبني من نصوص الكتب حرفيا.");
 const QString rejectedNote = QStringLiteral(
@@ -86,7 +86,7 @@ QStringList keys(const QString& q)
 {
     QStringList out;
     for (const QString& t : AIAssistant::terms(q)) {
-        if (t.startsWith(QStringLiteral("ال")) && Characters::count(t, articleKeyChars) >= articleKeyChars)
+        if (t.startsWith(QStringLiteral("ال")) && Characters::count(t, kArticleKeyChars) >= kArticleKeyChars)
             out << t.mid(2);
         else
             out << t;
@@ -121,8 +121,8 @@ QList<Passage> renumber(QList<Passage> passages)
 QList<Passage> chrono(QList<Passage> passages)
 {
     std::stable_sort(passages.begin(), passages.end(), [](const Passage& a, const Passage& b) {
-        const auto ka = std::make_pair(a.death.value_or(undated), a.n);
-        const auto kb = std::make_pair(b.death.value_or(undated), b.n);
+        const auto ka = std::make_pair(a.death.value_or(kUndated), a.n);
+        const auto kb = std::make_pair(b.death.value_or(kUndated), b.n);
         return ka < kb;
     });
     return renumber(std::move(passages));
@@ -133,7 +133,7 @@ QString century(std::optional<std::int64_t> year)
     if (!year || *year < 1)
         return QStringLiteral("غير محدد الوفاة");
     const std::int64_t c = (*year - 1) / 100 + 1;
-    const QString name = *year <= namedCenturiesUpTo ? centuryNames()[c] : Arabic::num(c);
+    const QString name = *year <= kNamedCenturiesUpTo ? centuryNames()[c] : Arabic::num(c);
     return QStringLiteral("القرن ") + name + QStringLiteral(" الهجري");
 }
 
@@ -149,7 +149,7 @@ QString who(const Passage& p)
 QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing)
 {
     QStringList sentences;
-    for (const ExtractedSentence& s : AIAssistant::extractive(q, {p}, quoteSentences))
+    for (const ExtractedSentence& s : AIAssistant::extractive(q, {p}, kQuoteSentences))
         sentences << s.text;
     if (containing && !containing->isEmpty()) {
         QStringList holding;
@@ -160,14 +160,8 @@ QString quote(const QString& q, const Passage& p, const std::optional<QString>& 
         if (!holding.isEmpty())
             sentences = holding;
     }
-    QString s = sentences.isEmpty() ? AIAssistant::window(p.text, keys(q), quoteWindowChars) : sentences.first();
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && isQuoteTrimmed(s[begin]))
-        ++begin;
-    while (end > begin && isQuoteTrimmed(s[end - 1]))
-        --end;
-    s = s.mid(begin, end - begin).replace(u'\n', u' ');
+    QString s = sentences.isEmpty() ? AIAssistant::window(p.text, keys(q), kQuoteWindowChars) : sentences.first();
+    s = Characters::trim(s, isQuoteTrimmed).toString().replace(u'\n', u' ');
     return QStringLiteral("«") + s + QStringLiteral("» [") + QString::number(p.n) + u']';
 }
 
@@ -305,7 +299,7 @@ AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope
     const QString prompt = AIAssistant::kashifPrompt(modelQuestion(mode, question), b.passages, AIAssistant::promptBudget);
     QString reply;
     try {
-        reply = LocalLLM::chat(QString(), prompt, summaryTokens, onDelta);
+        reply = LocalLLM::chat(QString(), prompt, kSummaryTokens, onDelta);
     } catch (const std::exception&) {
         answer.note = chatFailedNote;
         return answer;

@@ -14,21 +14,21 @@ namespace quorvel::Reports {
 
 namespace {
 
-constexpr int bioChars = 1400;
-constexpr int worksListed = 40;
-constexpr std::int64_t noDeath = 99999;
-constexpr std::int64_t undated = 9999;
+constexpr int kBioChars = 1400;
+constexpr int kWorksListed = 40;
+constexpr std::int64_t kNoDeath = 99999;
+constexpr std::int64_t kUndated = 9999;
 // Takhrij searches the text's first words only, and lists the first books.
-constexpr int takhrijWords = 12;
-constexpr int takhrijHitLimit = 50000;
-constexpr int takhrijBooks = 25;
-constexpr int takhrijWindowChars = 700;
-constexpr int takhrijWindowWords = 3;
-constexpr int widestBooks = 25;
-constexpr int oldestBooks = 8;
-constexpr int samples = 4;
+constexpr int kTakhrijWords = 12;
+constexpr int kTakhrijHitLimit = 50000;
+constexpr int kTakhrijBooks = 25;
+constexpr int kTakhrijWindowChars = 700;
+constexpr int kTakhrijWindowWords = 3;
+constexpr int kWidestBooks = 25;
+constexpr int kOldestBooks = 8;
+constexpr int kSamples = 4;
 
-constexpr std::array<const char16_t*, 9> prefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
+constexpr std::array<const char16_t*, 9> kPrefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
 
 const QString footnoteMarker = QStringLiteral("__________");
 const QString footnoteLabel = QStringLiteral("\n[الحاشية]\n");
@@ -69,8 +69,8 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
             const qsizetype lb = Characters::count(b.name);
             if (la != lb)
                 return la < lb;
-            const std::int64_t da = a.death.value_or(noDeath);
-            const std::int64_t db = b.death.value_or(noDeath);
+            const std::int64_t da = a.death.value_or(kNoDeath);
+            const std::int64_t db = b.death.value_or(kNoDeath);
             if (da != db)
                 return da < db;
             return a.id < b.id;
@@ -101,7 +101,7 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
         }
         const QString bio = row ? nonEmpty(row->str(1)) : QString();
         if (!bio.isEmpty()) {
-            const qsizetype cut = Characters::endOfFirst(bio, bioChars);
+            const qsizetype cut = Characters::endOfFirst(bio, kBioChars);
             QString shown = bio.left(cut).replace(QStringLiteral("\n\n"), QStringLiteral("\n"));
             if (cut < bio.size())
                 shown += QStringLiteral(" …");
@@ -110,7 +110,7 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
         const QList<Book> own = works.value(chosen->id);
         if (!own.isEmpty()) {
             card += QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(own.size()) + QStringLiteral(")\n");
-            for (qsizetype i = 0; i < std::min<qsizetype>(own.size(), worksListed); ++i)
+            for (qsizetype i = 0; i < std::min<qsizetype>(own.size(), kWorksListed); ++i)
                 card += QStringLiteral("- ") + own[i].title + u'\n';
         }
     }
@@ -143,8 +143,8 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
     const QStringList tokens = Arabic::tokens(q);
     if (tokens.size() < 2)
         return {{}, QStringLiteral("اكتب نصا من كلمتين على الأقل."), QString()};
-    const bool cut = tokens.size() > takhrijWords;
-    const QString phrase = tokens.mid(0, takhrijWords).join(u' ');
+    const bool cut = tokens.size() > kTakhrijWords;
+    const QString phrase = tokens.mid(0, kTakhrijWords).join(u' ');
 
     SearchQuery query;
     query.andPhrases = {phrase};
@@ -153,7 +153,7 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
         query.scope = QList<std::int64_t>(scope->cbegin(), scope->cend());
     QList<SearchHit> hits;
     SearchEngine engine(lib);
-    engine.run(query, takhrijHitLimit, [&](const QList<SearchHit>& batch, bool) {
+    engine.run(query, kTakhrijHitLimit, [&](const QList<SearchHit>& batch, bool) {
         for (const SearchHit& hit : batch) {
             if (hit.kind == SearchHit::Kind::page)
                 hits.append(hit);
@@ -183,9 +183,9 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
     }
 
     const QHash<std::int64_t, Book> byId = lib.bookById();
-    const QStringList around = tokens.mid(0, takhrijWindowWords);
+    const QStringList around = tokens.mid(0, kTakhrijWindowWords);
     QList<Passage> P;
-    for (qsizetype i = 0; i < std::min<qsizetype>(hitBooks.size(), takhrijBooks); ++i) {
+    for (qsizetype i = 0; i < std::min<qsizetype>(hitBooks.size(), kTakhrijBooks); ++i) {
         const SearchHit& h = first[hitBooks[i].id];
         const std::optional<Page> page = lib.page(h.pageId);
         const auto book = byId.constFind(hitBooks[i].id);
@@ -203,7 +203,7 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
             .bookTitle = book->title,
             .author = lib.authorName(*book),
             .edition = book->edition,
-            .text = AIAssistant::window(content, around, takhrijWindowChars),
+            .text = AIAssistant::window(content, around, kTakhrijWindowChars),
             .death = lib.deathYear(*book),
         });
     }
@@ -244,7 +244,7 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
     for (const QString& term : terms) {
         const QString stem = term.startsWith(QStringLiteral("ال")) && Characters::count(term, 5) >= 5 ? term.mid(2) : term;
         QStringList forms;
-        for (const char16_t* prefix : prefixes)
+        for (const char16_t* prefix : kPrefixes)
             forms << SearchEngine::quote(QString::fromUtf16(prefix) + stem) + u'*';
         groups << u'(' + forms.join(QStringLiteral(" OR ")) + u')';
     }
@@ -284,19 +284,19 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
     QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + count(total, safahat())
         + QStringLiteral(" من ") + count(L.size(), kutub())
         + QStringLiteral(". هذه أوسعها تناولا، ثم أقدمها، ثم نماذج من نصوصها.\n## أوسع الكتب تناولا للموضوع\n");
-    for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), widestBooks); ++i)
+    for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), kWidestBooks); ++i)
         text += bookLine(int(i) + 1, L[i].first, L[i].second);
 
     QList<std::pair<Book, std::int64_t>> oldest = L;
     std::stable_sort(oldest.begin(), oldest.end(), [&](const auto& a, const auto& b) {
-        return lib.deathYear(a.first).value_or(undated) < lib.deathYear(b.first).value_or(undated);
+        return lib.deathYear(a.first).value_or(kUndated) < lib.deathYear(b.first).value_or(kUndated);
     });
     text += QStringLiteral("## أقدم ما فيه من الكتب\n");
-    for (qsizetype i = 0; i < std::min<qsizetype>(oldest.size(), oldestBooks); ++i)
+    for (qsizetype i = 0; i < std::min<qsizetype>(oldest.size(), kOldestBooks); ++i)
         text += bookLine(int(i) + 1, oldest[i].first, oldest[i].second);
 
     QList<Passage> picked;
-    for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), samples); ++i) {
+    for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), kSamples); ++i) {
         const QList<Passage> one = AIAssistant::retrieve(lib, q, 1, QSet<std::int64_t>{L[i].first.id}, 1);
         if (one.isEmpty())
             continue;

@@ -12,7 +12,7 @@ namespace {
 
 // A phrase of who, help or bye followed by this many words or more opens a
 // real question rather than a courtesy.
-constexpr qsizetype maxWordsAfterQuestionPhrase = 4;
+constexpr qsizetype kMaxWordsAfterQuestionPhrase = 4;
 
 const QString& addressWord()
 {
@@ -141,7 +141,7 @@ std::optional<std::pair<Kind, QString>> split(const QString& message)
                     rest = rest.mid(2);
                 return std::pair{mk.kind, rest.join(QLatin1Char(' '))};
             }
-            if (rest.size() < maxWordsAfterQuestionPhrase)
+            if (rest.size() < kMaxWordsAfterQuestionPhrase)
                 return std::pair{mk.kind, rest.join(QLatin1Char(' '))};
         }
     }

@@ -27,20 +27,20 @@ namespace quorvel::Arabic {
 
 namespace {
 
-constexpr char16_t space = u' ';
-constexpr char16_t tatweel = 0x0640;
-constexpr char16_t alef = 0x0627;
-constexpr char16_t waw = 0x0648;
-constexpr char16_t heh = 0x0647;
+constexpr char16_t kSpace = u' ';
+constexpr char16_t kTatweel = 0x0640;
+constexpr char16_t kAlef = 0x0627;
+constexpr char16_t kWaw = 0x0648;
+constexpr char16_t kHeh = 0x0647;
 
 // The newest Unicode version whose characters count as letters and digits.
-constexpr UVersionInfo alnumAgeLimit = {13, 0, 0, 0};
+constexpr UVersionInfo kAlnumAgeLimit = {13, 0, 0, 0};
 
 // Whether a normalised word is a candidate for rasm folding: at least three
 // units, ending in و followed by ه or ا.
 bool rasmCandidate(const char16_t* w, qsizetype n)
 {
-    return n >= 3 && w[n - 2] == waw && (w[n - 1] == heh || w[n - 1] == alef);
+    return n >= 3 && w[n - 2] == kWaw && (w[n - 1] == kHeh || w[n - 1] == kAlef);
 }
 
 // A cheap test that a candidate can end in one of the table's words: the
@@ -49,7 +49,7 @@ bool rasmCandidate(const char16_t* w, qsizetype n)
 bool mayEndInRasmWord(const char16_t* w, qsizetype n)
 {
     const char16_t before = w[n - 3];
-    if (w[n - 1] == alef)
+    if (w[n - 1] == kAlef)
         return before == 0x0628; // ربوا
     switch (before) {
     case 0x0644: // صلوه
@@ -107,9 +107,9 @@ constexpr char16_t foldedOf(char16_t u)
     case 0x0623: // أ
     case 0x0625: // إ
     case 0x0671: // ٱ
-        return alef;
+        return kAlef;
     case 0x0629: // ة
-        return heh;
+        return kHeh;
     case 0x0649: // ى
         return char16_t(0x064A);
     default:
@@ -139,7 +139,7 @@ MarkGroup markGroup(char16_t u)
 bool isDrop(char16_t u)
 {
     const MarkGroup group = markGroup(u);
-    return (group != MarkGroup::None && group != MarkGroup::Further) || u == tatweel;
+    return (group != MarkGroup::None && group != MarkGroup::Further) || u == kTatweel;
 }
 
 bool isMark(char16_t u)
@@ -163,7 +163,7 @@ bool isAlnumScalar(char32_t c)
     // Age 0.0 means unassigned; anything after the limit is unknown to the rule.
     if (age[0] == 0 && age[1] == 0)
         return false;
-    if (std::memcmp(age, alnumAgeLimit, sizeof age) > 0)
+    if (std::memcmp(age, kAlnumAgeLimit, sizeof age) > 0)
         return false;
     const auto mask = U_GET_GC_MASK(cp);
     constexpr auto lettersAndNumbers = U_GC_LU_MASK | U_GC_LL_MASK | U_GC_LT_MASK | U_GC_LM_MASK
@@ -223,10 +223,10 @@ const QStringList& rasmPrefixes()
 namespace {
 
 // What the normal form does with each unit value, as the unit it writes:
-// `dropUnit` writes nothing, `space` is a separator, a surrogate value needs
+// `kDropUnit` writes nothing, `kSpace` is a separator, a surrogate value needs
 // the pair rule; anything else is the (folded) letter or digit itself. One
 // table lookup per unit then decides everything without a branch on the text.
-constexpr char16_t dropUnit = 0;
+constexpr char16_t kDropUnit = 0;
 
 const std::array<char16_t, 65536>& unitActions()
 {
@@ -236,10 +236,10 @@ const std::array<char16_t, 65536>& unitActions()
         for (std::uint32_t u = 0; u < 0x10000; ++u) {
             const char16_t c = char16_t(u);
             (*t)[u] = U16_IS_SURROGATE(c) ? c
-                : isDrop(c)               ? dropUnit
+                : isDrop(c)               ? kDropUnit
                 : foldedOf(c)             ? foldedOf(c)
                 : alnum[u]                ? c
-                                          : space;
+                                          : kSpace;
         }
         return t;
     }();
@@ -256,7 +256,7 @@ void collectRasmWords(const char16_t* out, qsizetype len, RasmSpans& spans)
         // The word ends after the unit following the waw.
         const qsizetype end = wawAt + 2;
         qsizetype start = wawAt;
-        while (start > 0 && out[start - 1] != space)
+        while (start > 0 && out[start - 1] != kSpace)
             --start;
         if (rasmCandidate(out + start, end - start) && mayEndInRasmWord(out + start, end - start)
             && rasmFoldOf(QStringView(out + start, end - start)))
@@ -272,7 +272,7 @@ void collectRasmWords(const char16_t* out, qsizetype len, RasmSpans& spans)
     for (i = 1; i + 10 <= len; i += 8) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i + 2));
-        const __m128i ends = _mm_and_si128(eq(a, waw), eq(c, space));
+        const __m128i ends = _mm_and_si128(eq(a, kWaw), eq(c, kSpace));
         if (!_mm_movemask_epi8(ends))
             continue;
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i - 1));
@@ -282,8 +282,8 @@ void collectRasmWords(const char16_t* out, qsizetype len, RasmSpans& spans)
                          _mm_or_si128(eq(before, 0x064A), eq(before, 0x062C))),
             _mm_or_si128(eq(before, 0x062F), eq(before, 0x0646)));
         const __m128i candidate = _mm_and_si128(
-            ends, _mm_or_si128(_mm_and_si128(eq(last, heh), withHeh),
-                               _mm_and_si128(eq(last, alef), eq(before, 0x0628))));
+            ends, _mm_or_si128(_mm_and_si128(eq(last, kHeh), withHeh),
+                               _mm_and_si128(eq(last, kAlef), eq(before, 0x0628))));
         unsigned mask = unsigned(_mm_movemask_epi8(candidate));
         while (mask) {
             const int lane = __builtin_ctz(mask) / 2;
@@ -295,8 +295,8 @@ void collectRasmWords(const char16_t* out, qsizetype len, RasmSpans& spans)
         i = 0; // no block was looked at
 #endif
     for (; i + 2 <= len; ++i) {
-        if (out[i] == waw && (out[i + 1] == heh || out[i + 1] == alef)
-            && (i + 2 == len || out[i + 2] == space))
+        if (out[i] == kWaw && (out[i + 1] == kHeh || out[i + 1] == kAlef)
+            && (i + 2 == len || out[i + 2] == kSpace))
             consider(i);
     }
 }
@@ -333,13 +333,13 @@ struct Writer {
                 ++i;
             }
             // A symbol pair or a lone surrogate separates words.
-            out[len] = space;
+            out[len] = kSpace;
             len += 1 - atSeparator;
             atSeparator = 1;
             return i + 1;
         }
-        const unsigned isSpace = a == space;
-        const unsigned keep = a > space;
+        const unsigned isSpace = a == kSpace;
+        const unsigned keep = a > kSpace;
         out[len] = a;
         len += keep | (isSpace & (1 - atSeparator));
         atSeparator = isSpace | (atSeparator & (1 - keep));
@@ -361,11 +361,11 @@ struct Writer {
 inline bool plainBlock(Writer& w, qsizetype i)
 {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.in + i));
-    const __m128i isSpace = _mm_cmpeq_epi16(v, _mm_set1_epi16(short(space)));
+    const __m128i isSpace = _mm_cmpeq_epi16(v, _mm_set1_epi16(short(kSpace)));
     // v - U+0621 <= 0x29, unsigned: saturating subtraction leaves zero.
     const __m128i offset = _mm_sub_epi16(v, _mm_set1_epi16(short(0x0621)));
     const __m128i inRange = _mm_cmpeq_epi16(_mm_subs_epu16(offset, _mm_set1_epi16(0x29)), _mm_setzero_si128());
-    const __m128i letter = _mm_andnot_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(short(tatweel))), inRange);
+    const __m128i letter = _mm_andnot_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(short(kTatweel))), inRange);
     const unsigned spaces = unsigned(_mm_movemask_epi8(isSpace));
     const unsigned plain = unsigned(_mm_movemask_epi8(_mm_or_si128(letter, isSpace)));
     // A space whose previous unit is a space, or the first after a separator.
@@ -377,11 +377,11 @@ inline bool plainBlock(Writer& w, qsizetype i)
         const __m128i m = _mm_cmpeq_epi16(x, _mm_set1_epi16(short(from)));
         return _mm_or_si128(_mm_andnot_si128(m, x), _mm_and_si128(m, to));
     };
-    const __m128i alefV = _mm_set1_epi16(short(alef));
+    const __m128i alefV = _mm_set1_epi16(short(kAlef));
     __m128i r = fold(v, 0x0622, alefV);
     r = fold(r, 0x0623, alefV);
     r = fold(r, 0x0625, alefV);
-    r = fold(r, 0x0629, _mm_set1_epi16(short(heh)));
+    r = fold(r, 0x0629, _mm_set1_epi16(short(kHeh)));
     r = fold(r, 0x0649, _mm_set1_epi16(short(0x064A)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(w.out + w.len), r);
     w.len += 8;
@@ -425,8 +425,8 @@ inline void mixedBlock(Writer& w, __m128i av)
 {
     alignas(16) char16_t a[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(a), av);
-    const unsigned drops = laneBits(av, dropUnit);
-    const unsigned seps = laneBits(av, space);
+    const unsigned drops = laneBits(av, kDropUnit);
+    const unsigned seps = laneBits(av, kSpace);
     const unsigned letters = ~(drops | seps) & 0xFFu;
     // Bit k: the last unit before k that is not dropped is a separator (or,
     // with none in the block, the text so far ends in one).
@@ -472,7 +472,7 @@ qsizetype portableBlocks(Writer& writer)
             continue;
         }
         mixedBlock(w, av);
-        tryPlain = laneBits(av, dropUnit) == 0;
+        tryPlain = laneBits(av, kDropUnit) == 0;
         i += 8;
     }
     writer = w;
@@ -520,7 +520,7 @@ __attribute__((target("ssse3"))) inline void shuffledBlock(Writer& w, __m128i av
     const __m128i first = keepLanes(av, kept);
     const unsigned firstCount = shuffles.count[kept];
     // Lanes past the kept ones are zero, never a space.
-    const unsigned seps = laneBits(first, space);
+    const unsigned seps = laneBits(first, kSpace);
     const unsigned doubled = seps & ((seps << 1) | w.atSeparator);
     const unsigned keep = ~doubled & ((1u << firstCount) - 1u);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(w.out + w.len), keepLanes(first, keep));
@@ -548,7 +548,7 @@ __attribute__((target("ssse3"))) qsizetype shuffledBlocks(Writer& writer)
                 i = w.unit(i);
             continue;
         }
-        const unsigned drops = laneBits(av, dropUnit);
+        const unsigned drops = laneBits(av, kDropUnit);
         shuffledBlock(w, av, drops);
         tryPlain = drops == 0;
         i += 8;
@@ -616,7 +616,7 @@ QString normalizePortable(const QString& s, bool rasmFold)
 
 QStringList tokens(const QString& s)
 {
-    return normalize(s, true).split(space, Qt::SkipEmptyParts);
+    return normalize(s, true).split(kSpace, Qt::SkipEmptyParts);
 }
 
 namespace {
@@ -627,7 +627,7 @@ std::optional<RasmFold> rasmFoldOf(QStringView w)
     if (n < 2)
         return std::nullopt;
     const char16_t last = w[n - 1].unicode();
-    if ((last != heh && last != alef) || w[n - 2].unicode() != waw)
+    if ((last != kHeh && last != kAlef) || w[n - 2].unicode() != kWaw)
         return std::nullopt;
     // The table as a list, so a word is compared in place.
     static const QList<std::pair<QString, QString>> entries = [] {
@@ -671,7 +671,7 @@ QString stripMarks(const QString& s)
     out.reserve(s.size());
     for (const QChar c : s) {
         const char16_t u = c.unicode();
-        if (!isMark(u) && u != tatweel)
+        if (!isMark(u) && u != kTatweel)
             out.append(c);
     }
     return out;

@@ -10,7 +10,7 @@ namespace quorvel::Arabic {
 namespace {
 
 // Fewest letters a stem may keep: an affix is removed only when more remain.
-constexpr qsizetype minStemLength = 2;
+constexpr qsizetype kMinStemLength = 2;
 
 const QString article = QStringLiteral(u"ال");
 const QString lam = QStringLiteral(u"ل");
@@ -223,14 +223,14 @@ QString stem(const QString& w)
     QString word = w;
     const qsizetype length = charCount(word);
     for (const QString& prefix : stemPrefixes()) {
-        if (startsWithCharacters(word, prefix) && length - charCount(prefix) > minStemLength) {
+        if (startsWithCharacters(word, prefix) && length - charCount(prefix) > kMinStemLength) {
             word = word.mid(prefix.size());
             break;
         }
     }
     const qsizetype remaining = charCount(word);
     for (const QString& suffix : stemSuffixes()) {
-        if (endsWithCharacters(word, suffix) && remaining - charCount(suffix) > minStemLength)
+        if (endsWithCharacters(word, suffix) && remaining - charCount(suffix) > kMinStemLength)
             return word.left(word.size() - suffix.size());
     }
     return word;

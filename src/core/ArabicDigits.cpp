@@ -13,14 +13,14 @@ namespace {
 
 // First code points of the Latin, Arabic-Indic and Extended Arabic-Indic
 // digit families, in the order of `digitForms`.
-constexpr std::array<char16_t, 3> familyBases = {0x0030, 0x0660, 0x06F0};
-constexpr char16_t arabicIndicZero = 0x0660;
+constexpr std::array<char16_t, 3> kFamilyBases = {0x0030, 0x0660, 0x06F0};
+constexpr char16_t kArabicIndicZero = 0x0660;
 
 // The digits are all in the Basic Multilingual Plane, so a surrogate unit is
 // never one and per-unit tests equal per-code-point tests.
 std::optional<int> unitDigitValue(char16_t u)
 {
-    for (const char16_t base : familyBases)
+    for (const char16_t base : kFamilyBases)
         if (u >= base && u <= base + 9)
             return int(u - base);
     return std::nullopt;
@@ -78,8 +78,8 @@ std::array<QString, 3> digitForms(const QString& s)
         f.reserve(s.size());
     for (const QChar c : s) {
         if (const auto v = unitDigitValue(c.unicode())) {
-            for (std::size_t k = 0; k < familyBases.size(); ++k)
-                forms[k].append(QChar(char16_t(familyBases[k] + *v)));
+            for (std::size_t k = 0; k < kFamilyBases.size(); ++k)
+                forms[k].append(QChar(char16_t(kFamilyBases[k] + *v)));
         }
     }
     return forms;
@@ -116,7 +116,7 @@ QString digits(const QString& s)
     Characters::forEach(s, [&](qsizetype start, qsizetype end) {
         const char16_t u = s[start].unicode();
         if (end - start == 1 && u >= u'0' && u <= u'9')
-            out[start] = QChar(char16_t(arabicIndicZero + (u - u'0')));
+            out[start] = QChar(char16_t(kArabicIndicZero + (u - u'0')));
         return true;
     });
     return out;

@@ -6,7 +6,7 @@ namespace quorvel::Arabic {
 
 namespace {
 
-constexpr char16_t space = u' ';
+constexpr char16_t kSpace = u' ';
 
 struct WordSpan {
     qsizetype start = 0; // in norm
@@ -34,12 +34,12 @@ QList<WordSpan> wordsOf(const QString& norm)
     const qsizetype n = norm.size();
     qsizetype i = 0;
     while (i < n) {
-        while (i < n && norm[i] == space)
+        while (i < n && norm[i] == kSpace)
             ++i;
         if (i == n)
             break;
         const qsizetype start = i;
-        while (i < n && norm[i] != space)
+        while (i < n && norm[i] != kSpace)
             ++i;
         words.append({start, i, rasmWord(norm.mid(start, i - start))});
     }
@@ -57,13 +57,13 @@ QList<Range> scanRanges(const QString& term, const Index& idx, bool anywhere)
         return out;
     qsizetype p = 0;
     while (p + q.size() <= norm.size()) {
-        const bool atWordStart = p == 0 || norm[p - 1] == space;
+        const bool atWordStart = p == 0 || norm[p - 1] == kSpace;
         if ((anywhere || atWordStart) && norm.mid(p, q.size()) == q) {
             qsizetype start = p;
-            while (start > 0 && norm[start - 1] != space)
+            while (start > 0 && norm[start - 1] != kSpace)
                 --start;
             qsizetype end = p + q.size();
-            while (end < norm.size() && norm[end] != space)
+            while (end < norm.size() && norm[end] != kSpace)
                 ++end;
             out.append(originRange(idx, start, end));
             p = end;
@@ -78,7 +78,7 @@ QList<Range> wordRanges(const QString& term, const Index& idx, Match mode)
 {
     QList<Range> out;
     QList<Tok> toks;
-    for (const QString& piece : term.split(space, Qt::SkipEmptyParts)) {
+    for (const QString& piece : term.split(kSpace, Qt::SkipEmptyParts)) {
         // In stem mode a number or a wildcard pattern still matches as written.
         const bool asWritten = mode != Match::stem || isDigits(piece) || isWild(piece);
         toks.append(asWritten ? Tok(piece, mode == Match::affix, false, true, true)
@@ -121,7 +121,7 @@ Index index(const QString& s)
     bool atSeparator = true;
     const auto separate = [&](qsizetype at) {
         if (!atSeparator) {
-            idx.norm.append(QChar(space));
+            idx.norm.append(QChar(kSpace));
             idx.map.append(at);
             atSeparator = true;
         }

@@ -7,17 +7,17 @@ namespace quorvel::Arabic {
 
 namespace {
 
-constexpr char16_t star = u'*';
-constexpr char16_t question = u'?';
-constexpr char16_t arabicQuestion = 0x061F;
-constexpr char16_t alefUnit = 0x0627;
-constexpr char16_t lamUnit = 0x0644;
-constexpr char16_t hehUnit = 0x0647;
-constexpr char16_t tatweelUnit = 0x0640;
+constexpr char16_t kStar = u'*';
+constexpr char16_t kQuestion = u'?';
+constexpr char16_t kArabicQuestion = 0x061F;
+constexpr char16_t kAlefUnit = 0x0627;
+constexpr char16_t kLamUnit = 0x0644;
+constexpr char16_t kHehUnit = 0x0647;
+constexpr char16_t kTatweelUnit = 0x0640;
 
 // How many leading page letters `rawOK` may skip (conjunctions, prepositions,
 // the article), plus one for the unshifted start.
-constexpr qsizetype rawOffsets = 5;
+constexpr qsizetype kRawOffsets = 5;
 
 const std::shared_ptr<const FormSet>& noForms()
 {
@@ -54,7 +54,7 @@ bool standsAlone(QStringView s, qsizetype i)
 bool isWildcardAt(QStringView s, qsizetype i)
 {
     const char16_t u = s[i].unicode();
-    return (u == star || u == question) && standsAlone(s, i);
+    return (u == kStar || u == kQuestion) && standsAlone(s, i);
 }
 
 // The mark-bit of a unit, as (mask 1 or 2, bit), or nothing for a non-mark.
@@ -174,7 +174,7 @@ bool Tok::base(const QString& w) const
 
 bool isWild(const QString& s)
 {
-    return s.contains(star) || s.contains(question);
+    return s.contains(kStar) || s.contains(kQuestion);
 }
 
 bool globMatch(QStringView p, QStringView s)
@@ -184,10 +184,10 @@ bool globMatch(QStringView p, QStringView s)
     qsizetype starAt = -1;
     qsizetype mark = 0;
     while (j < s.size()) {
-        if (i < p.size() && (p[i] == question || p[i] == s[j])) {
+        if (i < p.size() && (p[i] == kQuestion || p[i] == s[j])) {
             ++i;
             ++j;
-        } else if (i < p.size() && p[i] == star) {
+        } else if (i < p.size() && p[i] == kStar) {
             starAt = i;
             mark = j;
             ++i;
@@ -199,7 +199,7 @@ bool globMatch(QStringView p, QStringView s)
             return false;
         }
     }
-    while (i < p.size() && p[i] == star)
+    while (i < p.size() && p[i] == kStar)
         ++i;
     return i == p.size();
 }
@@ -226,7 +226,7 @@ std::optional<QString> pattern(const QString& p)
             continue;
         }
         flush();
-        if (p[i] == star && out.endsWith(star))
+        if (p[i] == kStar && out.endsWith(kStar))
             continue;
         out.append(p[i]);
     }
@@ -281,7 +281,7 @@ QList<RichWord> richWords(const QString& s)
             ++i;
             continue;
         }
-        if (u == tatweelUnit)
+        if (u == kTatweelUnit)
             continue;
         if (markBit(u)) {
             if (!letters.isEmpty())
@@ -292,14 +292,14 @@ QList<RichWord> richWords(const QString& s)
         case 0x0622:
         case 0x0623:
         case 0x0625:
-            letters.append({alefUnit, u, 0, 0});
+            letters.append({kAlefUnit, u, 0, 0});
             continue;
         case 0x0671:
-        case alefUnit:
-            letters.append({alefUnit, alefUnit, 0, 0});
+        case kAlefUnit:
+            letters.append({kAlefUnit, kAlefUnit, 0, 0});
             continue;
         case 0x0629:
-            letters.append({hehUnit, 0, 0, 0});
+            letters.append({kHehUnit, 0, 0, 0});
             continue;
         case 0x0649:
             letters.append({char16_t(0x064A), 0, 0, 0});
@@ -320,7 +320,7 @@ QueryWords queryWords(const QString& q, bool rich)
 {
     QueryWords result;
     QList<RichWord> richForms;
-    if (!q.contains(star) && !q.contains(question) && !q.contains(QChar(arabicQuestion))) {
+    if (!q.contains(kStar) && !q.contains(kQuestion) && !q.contains(QChar(kArabicQuestion))) {
         result.words = tokens(q);
         if (rich)
             result.rich = richWords(q);
@@ -336,8 +336,8 @@ QueryWords queryWords(const QString& q, bool rich)
         if (i == start)
             continue;
         QString piece = q.mid(start, i - start);
-        piece.replace(QChar(arabicQuestion), QChar(question));
-        while (piece.endsWith(question))
+        piece.replace(QChar(kArabicQuestion), QChar(kQuestion));
+        while (piece.endsWith(kQuestion))
             piece.chop(1);
         if (isWild(piece)) {
             if (const auto p = pattern(piece)) {
@@ -368,9 +368,9 @@ bool rawOK(const QList<RichLetter>& q, const QList<RichLetter>& w, bool hamza, b
     // The article is written with a plain alef (or a wasla); أ, إ and آ
     // begin words such as ألا and إله, whose remainder would match almost
     // anything once its first two letters were dropped.
-    if (q.size() >= 3 && q[0].norm == alefUnit && q[0].alif == alefUnit && q[1].norm == lamUnit)
+    if (q.size() >= 3 && q[0].norm == kAlefUnit && q[0].alif == kAlefUnit && q[1].norm == kLamUnit)
         variants.append(q.mid(2));
-    const qsizetype offsets = std::min(w.size(), rawOffsets);
+    const qsizetype offsets = std::min(w.size(), kRawOffsets);
     for (const QList<RichLetter>& v : variants) {
         if (v.isEmpty())
             return true;

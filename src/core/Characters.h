@@ -30,16 +30,23 @@ inline bool isSpaceOrTab(QChar c)
     return c == u'\t' || c.category() == QChar::Separator_Space;
 }
 
-// `text` without spaces of any width and tabs at its ends; line breaks stay.
-inline QStringView trimSpacesAndTabs(QStringView text)
+// `text` without the units `drop` accepts at either end.
+template <typename Drop>
+QStringView trim(QStringView text, Drop drop)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
-    while (begin < end && isSpaceOrTab(text[begin]))
+    while (begin < end && drop(text[begin]))
         ++begin;
-    while (end > begin && isSpaceOrTab(text[end - 1]))
+    while (end > begin && drop(text[end - 1]))
         --end;
     return text.sliced(begin, end - begin);
+}
+
+// `text` without spaces of any width and tabs at its ends; line breaks stay.
+inline QStringView trimSpacesAndTabs(QStringView text)
+{
+    return trim(text, isSpaceOrTab);
 }
 
 } // namespace quorvel::Characters

@@ -21,7 +21,7 @@ namespace quorvel::Dist {
 namespace {
 
 // A release file that sends nothing for this long is given up.
-constexpr int fetchTimeoutMs = 120 * 1000;
+constexpr int kFetchTimeoutMs = 120 * 1000;
 
 const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 // A name that would leave its release base is hostile or broken.
@@ -196,7 +196,7 @@ QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
     // running event loop of its own.
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
-    request.setTransferTimeout(fetchTimeoutMs);
+    request.setTransferTimeout(kFetchTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     QEventLoop loop;

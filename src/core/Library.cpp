@@ -18,15 +18,15 @@ namespace quorvel {
 
 namespace {
 
-constexpr const char* libraryModeKey = "libraryMode";
-constexpr const char* dbPathKey = "dbPath";
-constexpr const char* defaultLibraryMode = "auto";
-constexpr const char* localLibraryMode = "local";
-constexpr const char* masterFileName = "varnoka.db";
-constexpr const char* userFileName = "user.db";
-constexpr const char* localStoreMarker = "library.db";
-constexpr std::int64_t undatedKey = 99999;
-constexpr std::int64_t uncategorisedId = -1;
+constexpr const char* kLibraryModeKey = "libraryMode";
+constexpr const char* kDbPathKey = "dbPath";
+constexpr const char* kDefaultLibraryMode = "auto";
+constexpr const char* kLocalLibraryMode = "local";
+constexpr const char* kMasterFileName = "varnoka.db";
+constexpr const char* kUserFileName = "user.db";
+constexpr const char* kLocalStoreMarker = "library.db";
+constexpr std::int64_t kUndatedKey = 99999;
+constexpr std::int64_t kUncategorisedId = -1;
 const QString uncategorisedName = QStringLiteral(u"غير مصنّف");
 
 std::mutex sharedMutex;
@@ -124,12 +124,12 @@ QString Library::supportDir()
 
 QString Library::libraryMode()
 {
-    return Preferences::standard().string(libraryModeKey).value_or(defaultLibraryMode);
+    return Preferences::standard().string(kLibraryModeKey).value_or(kDefaultLibraryMode);
 }
 
 void Library::setLibraryMode(const QString& mode)
 {
-    Preferences::standard().set(libraryModeKey, mode);
+    Preferences::standard().set(kLibraryModeKey, mode);
 }
 
 namespace {
@@ -139,14 +139,14 @@ namespace {
 QString chooseDatabase()
 {
     const QString localStore = Paths::localStorePath();
-    if (Library::libraryMode() == localLibraryMode)
+    if (Library::libraryMode() == kLocalLibraryMode)
         return localStore;
     QStringList candidates;
     if (qEnvironmentVariableIsSet("QUORVEL_DB"))
         candidates << qEnvironmentVariable("QUORVEL_DB");
-    if (auto stored = Preferences::standard().string(dbPathKey))
+    if (auto stored = Preferences::standard().string(kDbPathKey))
         candidates << *stored;
-    candidates << Library::supportDir() + masterFileName << Paths::developerDatabasePath(QDir::homePath());
+    candidates << Library::supportDir() + kMasterFileName << Paths::developerDatabasePath(QDir::homePath());
     for (const QString& candidate : candidates) {
         if (!candidate.isEmpty() && QFileInfo::exists(candidate))
             return candidate;
@@ -221,7 +221,7 @@ std::shared_ptr<Library> Library::open(const QString& dbPath)
         return nullptr;
     const QString userPath = qEnvironmentVariableIsSet("QUORVEL_USERDB")
         ? qEnvironmentVariable("QUORVEL_USERDB")
-        : supportDir() + userFileName;
+        : supportDir() + kUserFileName;
     auto user = SQLiteDB::open(userPath, false);
     if (!user)
         return nullptr;
@@ -241,7 +241,7 @@ Library::~Library() = default;
 
 bool Library::isLocal() const
 {
-    return dbPath_.contains(QLatin1String(localStoreMarker));
+    return dbPath_.contains(QLatin1String(kLocalStoreMarker));
 }
 
 std::shared_ptr<SQLiteDB> Library::newSearchConnection() const
@@ -410,7 +410,7 @@ std::shared_ptr<Catalog> Library::loadCatalog() const
     std::vector<Keyed> keyed;
     keyed.reserve(size_t(books.size()));
     for (const Book& b : std::as_const(books)) {
-        std::int64_t key = undatedKey;
+        std::int64_t key = kUndatedKey;
         if (b.bookDate) {
             key = *b.bookDate;
         } else {
@@ -451,7 +451,7 @@ std::shared_ptr<Catalog> Library::loadCatalog() const
             uncategorised.append(b.id);
     }
     if (!uncategorised.isEmpty())
-        all.append(Category{uncategorisedId, uncategorisedName, uncategorised});
+        all.append(Category{kUncategorisedId, uncategorisedName, uncategorised});
     for (const Category& c : std::as_const(all)) {
         if (c.bookIds.isEmpty())
             continue;

@@ -8,9 +8,9 @@ namespace quorvel {
 
 namespace {
 
-constexpr const char* fileFormat = "quorvel-notes";
-constexpr std::int64_t fileVersion = 1;
-constexpr int prettyIndent = 2;
+constexpr const char* kFileFormat = "quorvel-notes";
+constexpr std::int64_t kFileVersion = 1;
+constexpr int kPrettyIndent = 2;
 
 // A whole number, written as an integer or as a number with an integral
 // value (12.0). Booleans are not numbers here.
@@ -70,12 +70,12 @@ std::optional<QByteArray> Library::exportUserNotes() const
     Json::Value marksArray = Json::Value::array();
     for (const PageStamp& b : bookmarks())
         marksArray.push_back({{"book_id", b.bookId}, {"seq", b.seq}, {"ts", b.ts}});
-    const Json::Value top = {{"format", fileFormat},
-                             {"version", fileVersion},
+    const Json::Value top = {{"format", kFileFormat},
+                             {"version", kFileVersion},
                              {"notes", std::move(notesArray)},
                              {"bookmarks", std::move(marksArray)}};
     Json::DumpOptions options;
-    options.indent = prettyIndent;
+    options.indent = kPrettyIndent;
     const QByteArray bytes = Json::dumpBytes(top, options);
     if (bytes.isEmpty())
         return std::nullopt;
@@ -92,12 +92,12 @@ std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& 
         return std::nullopt;
     const Json::Value& top = *parsed;
     const auto format = Json::strictString(top, "format");
-    if (!format || *format != QLatin1String(fileFormat))
+    if (!format || *format != QLatin1String(kFileFormat))
         return std::nullopt;
     // A file written by a newer version may mean something else by its
     // entries; refuse it whole rather than merge it wrongly.
     if (const auto it = top.find("version"); it != top.end() && it->is_number()
-        && it->get<double>() > double(fileVersion))
+        && it->get<double>() > double(kFileVersion))
         return std::nullopt;
 
     const auto snapshot = catalog();

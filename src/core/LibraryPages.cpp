@@ -12,7 +12,7 @@ namespace quorvel {
 namespace {
 
 const QString footnoteMarker = QStringLiteral("__________");
-constexpr int suraCount = 114;
+constexpr int kSuraCount = 114;
 const QString quranTitleMark = QStringLiteral(u"القرآن");
 const QString suraPrefix = QStringLiteral(u"سورة ");
 
@@ -131,7 +131,7 @@ QList<TocNodePtr> Library::toc(std::int64_t book)
         QString title = row.str(1).value_or(QString());
         if (quran) {
             const auto n = Numbers::parseInteger(Characters::trimSpacesAndTabs(title).toString());
-            if (n && *n >= 1 && *n <= suraCount)
+            if (n && *n >= 1 && *n <= kSuraCount)
                 title = suraPrefix + suras().at(*n - 1);
         }
         const auto level = row.integer(4);
@@ -231,7 +231,7 @@ const QStringList& Library::suras()
         u"العاديات،القارعة،التكاثر،العصر،الهمزة،الفيل،قريش،الماعون،الكوثر،الكافرون،النصر،المسد،"
         u"الإخلاص،الفلق،الناس")
                                          .split(u'،');
-    Q_ASSERT(names.size() == suraCount);
+    Q_ASSERT(names.size() == kSuraCount);
     return names;
 }
 

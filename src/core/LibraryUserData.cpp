@@ -16,7 +16,7 @@ namespace quorvel {
 
 namespace {
 const QString favoritesFolderName = QStringLiteral(u"المفضّلة");
-constexpr const char* ignoredKey = "ignored";
+constexpr const char* kIgnoredKey = "ignored";
 
 // (book_id, seq, ts) rows as stamps, leaving out books the catalogue no longer holds.
 QList<Library::PageStamp> stampsInCatalog(const QList<Statement::Row>& rows, const Catalog& catalog)
@@ -311,7 +311,7 @@ bool Library::setKV(const QString& key, const QString& value)
 
 QSet<std::int64_t> Library::ignoredBooks() const
 {
-    const QList<std::int64_t> ids = parseIds(kv(ignoredKey).value_or(QString()));
+    const QList<std::int64_t> ids = parseIds(kv(kIgnoredKey).value_or(QString()));
     return QSet<std::int64_t>(ids.cbegin(), ids.cend());
 }
 
@@ -319,7 +319,7 @@ void Library::setIgnoredBooks(const QSet<std::int64_t>& books)
 {
     QList<std::int64_t> ids(books.cbegin(), books.cend());
     std::sort(ids.begin(), ids.end());
-    setKV(ignoredKey, joinIds(ids));
+    setKV(kIgnoredKey, joinIds(ids));
     Notifier::postUserDataChanged();
 }
 

@@ -6,10 +6,10 @@
 namespace quorvel::Paths {
 
 namespace {
-constexpr const char* supportFolderName = "QuorvelLibrary";
-constexpr const char* localStoreFileName = "library.db";
-constexpr const char* smartFolderName = "smart";
-constexpr const char* developerDatabase = "/projects/varnoka/data/varnoka.db";
+constexpr const char* kSupportFolderName = "QuorvelLibrary";
+constexpr const char* kLocalStoreFileName = "library.db";
+constexpr const char* kSmartFolderName = "smart";
+constexpr const char* kDeveloperDatabase = "/projects/varnoka/data/varnoka.db";
 } // namespace
 
 QString supportDir()
@@ -20,7 +20,7 @@ QString supportDir()
         const QString base = sandboxHome.isEmpty()
             ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
             : sandboxHome + "/.local/share";
-        const QString path = QDir::cleanPath(base + "/" + supportFolderName) + "/";
+        const QString path = QDir::cleanPath(base + "/" + kSupportFolderName) + "/";
         QDir().mkpath(path);
         return path;
     }();
@@ -32,7 +32,7 @@ QString localStorePath()
     static const QString path = [] {
         if (qEnvironmentVariableIsSet("QUORVEL_LIBDB"))
             return qEnvironmentVariable("QUORVEL_LIBDB");
-        return supportDir() + localStoreFileName;
+        return supportDir() + kLocalStoreFileName;
     }();
     return path;
 }
@@ -42,7 +42,7 @@ QString smartDir()
     static const QString dir = [] {
         const QString path = qEnvironmentVariableIsSet("QUORVEL_SMARTDIR")
             ? qEnvironmentVariable("QUORVEL_SMARTDIR")
-            : supportDir() + smartFolderName;
+            : supportDir() + kSmartFolderName;
         QDir().mkpath(path);
         return path;
     }();
@@ -51,7 +51,7 @@ QString smartDir()
 
 QString developerDatabasePath(const QString& home)
 {
-    return home + QLatin1String(developerDatabase);
+    return home + QLatin1String(kDeveloperDatabase);
 }
 
 QString localStorePathProblem()

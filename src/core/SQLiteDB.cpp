@@ -8,14 +8,14 @@ namespace quorvel {
 
 namespace {
 
-constexpr int busyTimeoutMs = 3000;
-constexpr int readOnlyFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX;
-constexpr int readWriteFlags =
+constexpr int kBusyTimeoutMs = 3000;
+constexpr int kReadOnlyFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX;
+constexpr int kReadWriteFlags =
     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX;
-static_assert(readOnlyFlags == 0x10041 && readWriteFlags == 0x10046);
+static_assert(kReadOnlyFlags == 0x10041 && kReadWriteFlags == 0x10046);
 
 // Reading connections trade memory for speed and refuse writes.
-constexpr const char* readOnlyTuning[] = {
+constexpr const char* kReadOnlyTuning[] = {
     "PRAGMA query_only=1",
     "PRAGMA cache_size=-65536",
     "PRAGMA mmap_size=1073741824",
@@ -239,15 +239,15 @@ std::shared_ptr<SQLiteDB> SQLiteDB::open(const QString& path, bool readonly)
     sqlite3* handle = nullptr;
     const QByteArray name = path.toUtf8();
     const int rc = sqlite3_open_v2(name.constData(), &handle,
-                                   readonly ? readOnlyFlags : readWriteFlags, nullptr);
+                                   readonly ? kReadOnlyFlags : kReadWriteFlags, nullptr);
     if (rc != SQLITE_OK) {
         if (handle)
             sqlite3_close_v2(handle);
         return nullptr;
     }
-    sqlite3_busy_timeout(handle, busyTimeoutMs);
+    sqlite3_busy_timeout(handle, kBusyTimeoutMs);
     if (readonly) {
-        for (const char* pragma : readOnlyTuning)
+        for (const char* pragma : kReadOnlyTuning)
             sqlite3_exec(handle, pragma, nullptr, nullptr, nullptr);
     }
     return std::shared_ptr<SQLiteDB>(new SQLiteDB(handle, path));

@@ -144,6 +144,17 @@ bool isDark()
     return isDark(QGuiApplication::palette());
 }
 
+QColor secondaryLabel()
+{
+    return QGuiApplication::palette().color(QPalette::PlaceholderText);
+}
+
+QColor withAlpha(QColor color, double alpha)
+{
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
 // Fixed colours are cheap to make, so each call makes its own.
 QColor emerald() { return rgb(0x0F5A47); }
 QColor emeraldDeep() { return rgb(0x0A3F32); }
@@ -189,7 +200,7 @@ QPalette palette(bool dark)
         std::uint32_t light;
         std::uint32_t dark;
     };
-    static constexpr Role kRoles[] = {
+    static constexpr Role roles[] = {
         {QPalette::All, QPalette::Window, 0xECECEA, 0x262625},
         {QPalette::All, QPalette::WindowText, 0x1D1D1B, 0xE8E6E0},
         {QPalette::All, QPalette::Base, 0xFFFFFF, 0x1C1C1B},
@@ -212,7 +223,7 @@ QPalette palette(bool dark)
         {QPalette::Disabled, QPalette::ButtonText, 0x9E9E9A, 0x6E6E6A},
     };
     QPalette p;
-    for (const Role& entry : kRoles)
+    for (const Role& entry : roles)
         p.setColor(entry.group, entry.role, rgb(dark ? entry.dark : entry.light));
     p.setColor(QPalette::All, QPalette::Highlight, dark ? rgb(0x137058) : emerald());
     p.setColor(QPalette::All, QPalette::Link, dark ? goldSoft() : emerald());

@@ -74,6 +74,13 @@ QColor hitMark();
 QColor hitCurrent();
 QColor hitInk();
 
+// Secondary text (counts, dates, hints): the application palette's
+// placeholder colour when asked, so it follows the appearance in force.
+QColor secondaryLabel();
+
+// `color` with its alpha set to `alpha` (0 to 1).
+QColor withAlpha(QColor color, double alpha);
+
 // Appearance colours.
 ThemeColor barTop();
 ThemeColor barBottom();

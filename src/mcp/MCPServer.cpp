@@ -1,6 +1,6 @@
 #include "mcp/MCPServer.h"
 
-#include "Build.h"
+#include "core/Build.h"
 #include "core/Library.h"
 
 #include <QChar>

@@ -1,7 +1,7 @@
 #include "search/HybridSearch.h"
 
+#include "core/Py.h"
 #include "core/SQLiteDB.h"
-#include "core/SmartUtil.h"
 #include "search/Lexical.h"
 #include "search/SemanticIndex.h"
 

@@ -1,8 +1,8 @@
 #include "search/Lexical.h"
 
 #include "core/Arabic.h"
+#include "core/Py.h"
 #include "core/SQLiteDB.h"
-#include "core/SmartUtil.h"
 #include "search/SearchEngine.h"
 
 #include <QStringList>

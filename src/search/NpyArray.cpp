@@ -18,15 +18,15 @@ namespace quorvel {
 
 namespace {
 
-constexpr char magic[] = "\x93NUMPY";
-constexpr qsizetype magicSize = 6;
+constexpr char kMagic[] = "\x93NUMPY";
+constexpr qsizetype kMagicSize = 6;
 // The smallest file that can hold the magic, the version and a header length.
-constexpr qint64 minFileSize = 11;
+constexpr qint64 kMinFileSize = 11;
 // The element data of a written file starts at a multiple of this.
-constexpr qsizetype dataAlignment = 64;
+constexpr qsizetype kDataAlignment = 64;
 // The widest element the reader knows; the byte size of every array must fit
 // in 64 bits for it, whatever the type code, so later checks cannot overflow.
-constexpr std::int64_t widestElement = 8;
+constexpr std::int64_t kWidestElement = 8;
 
 std::optional<std::int64_t> checkedMul(std::int64_t a, std::int64_t b)
 {
@@ -73,7 +73,7 @@ std::optional<NpyArray> NpyArray::open(const QString& path)
     if (fd < 0)
         return std::nullopt;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < minFileSize) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < kMinFileSize) {
         ::close(fd);
         return std::nullopt;
     }
@@ -87,7 +87,7 @@ std::optional<NpyArray> NpyArray::open(const QString& path)
     const unsigned char* b = reinterpret_cast<const unsigned char*>(a.m_map->bytes);
     const std::int64_t size = a.m_map->size;
 
-    if (std::memcmp(b, magic, magicSize) != 0)
+    if (std::memcmp(b, kMagic, kMagicSize) != 0)
         return std::nullopt;
     std::int64_t headerLength = 0;
     std::int64_t headerStart = 0;
@@ -140,7 +140,7 @@ std::optional<NpyArray> NpyArray::open(const QString& path)
             return std::nullopt;
         count = *product;
     }
-    const auto bytes = checkedMul(count, widestElement);
+    const auto bytes = checkedMul(count, kWidestElement);
     if (!bytes || !checkedAdd(headerStart + headerLength, *bytes))
         return std::nullopt;
 
@@ -213,18 +213,18 @@ QByteArray NpyArray::header(const QString& descr, const QList<std::int64_t>& sha
                        + QStringLiteral(", }"))
                           .toUtf8();
     // Spaces, then one newline, so that 10 + H is a multiple of 64.
-    const qsizetype spaces = ((-(text.size() + 11)) % dataAlignment + dataAlignment) % dataAlignment;
+    const qsizetype spaces = ((-(text.size() + 11)) % kDataAlignment + kDataAlignment) % kDataAlignment;
     text.append(QByteArray(spaces, ' '));
     text.append('\n');
     if (text.size() > 0xFFFF)
         return {};
-    QByteArray out(magic, magicSize);
+    QByteArray out(kMagic, kMagicSize);
     out.append(char(1));
     out.append(char(0));
     out.append(char(text.size() & 0xFF));
     out.append(char((text.size() >> 8) & 0xFF));
     out.append(text);
-    Q_ASSERT(out.size() % dataAlignment == 0);
+    Q_ASSERT(out.size() % kDataAlignment == 0);
     return out;
 }
 

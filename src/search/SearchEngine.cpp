@@ -5,7 +5,7 @@
 #include "search/BatchEmitter.h"
 #include "search/NormalWords.h"
 #include "search/PageMap.h"
-#include "search/Smart.h"
+#include "search/SharedMeaningIndex.h"
 
 #include <algorithm>
 #include <limits>
@@ -152,7 +152,7 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     // A meaning-based query ends here when the shared index is loaded; without
     // it the query's phrases are searched as full text below.
     if (q.semantic && !stopRequested()) {
-        if (const auto index = Smart::index()) {
+        if (const auto index = SharedMeaningIndex::index()) {
             QStringList phrases = q.andPhrases;
             phrases += q.orPhrases;
             const auto pairs = index->search(phrases.join(u' '), semanticK, scope, db.get());

@@ -15,8 +15,8 @@
 #include "search/Deadline.h"
 #include "search/PageMap.h"
 #include "search/SearchHit.h"
-#include "search/SemanticIndex.h"
 #include "search/SearchQuery.h"
+#include "search/SemanticIndex.h"
 
 #include <QList>
 #include <QSet>

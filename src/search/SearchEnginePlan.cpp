@@ -119,7 +119,7 @@ SearchEngine::Plan SearchEngine::plan(const SearchQuery& q)
 
 // A bound on the words remembered, so that a process answering endless
 // distinct words keeps a small table: past it the table starts again.
-constexpr qsizetype maxGluedWords = 50000;
+constexpr qsizetype kMaxGluedWords = 50000;
 
 class SearchEngine::Vocab::Glued {
 public:
@@ -135,7 +135,7 @@ public:
     void store(const QString& word, const QStringList& found)
     {
         std::lock_guard guard(lock);
-        if (terms.size() >= maxGluedWords)
+        if (terms.size() >= kMaxGluedWords)
             terms.clear();
         terms.insert(word, found);
     }

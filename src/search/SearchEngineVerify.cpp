@@ -14,8 +14,8 @@ namespace {
 
 // The exhaustive search of the unordered near case tries at most this many
 // combinations of one occurrence per phrase; past it, an anchored scan.
-constexpr qint64 maxNearCombinations = 20000;
-constexpr qint64 combinationCountCap = qint64(1) << 30;
+constexpr qint64 kMaxNearCombinations = 20000;
+constexpr qint64 kCombinationCountCap = qint64(1) << 30;
 
 struct Span {
     int start;
@@ -210,8 +210,8 @@ bool SearchEngine::orderNear(const QList<QList<int>>& occ, const QList<int>& len
 
     qint64 count = 1;
     for (const QList<int>& list : occ)
-        count = std::min(count * std::max<qint64>(list.size(), 1), combinationCountCap);
-    if (count <= maxNearCombinations) {
+        count = std::min(count * std::max<qint64>(list.size(), 1), kCombinationCountCap);
+    if (count <= kMaxNearCombinations) {
         for (const QList<int>& list : occ)
             if (list.isEmpty())
                 return false;

@@ -16,7 +16,7 @@ struct Field {
 };
 
 // The flags in their field order.
-constexpr std::array<Field<bool>, 13> flagFields{{
+constexpr std::array<Field<bool>, 13> kFlagFields{{
     {"requireAll", &SearchQuery::requireAll},
     {"ordered", &SearchQuery::ordered},
     {"near", &SearchQuery::near},
@@ -32,7 +32,7 @@ constexpr std::array<Field<bool>, 13> flagFields{{
     {"semantic", &SearchQuery::semantic},
 }};
 
-constexpr std::array<Field<QStringList>, 3> listFields{{
+constexpr std::array<Field<QStringList>, 3> kListFields{{
     {"andPhrases", &SearchQuery::andPhrases},
     {"orPhrases", &SearchQuery::orPhrases},
     {"notPhrases", &SearchQuery::notPhrases},
@@ -65,9 +65,9 @@ bool SearchQuery::isEmpty() const
 QString SearchQuery::json() const
 {
     Json::Value object = Json::Value::object();
-    for (const auto& f : listFields)
+    for (const auto& f : kListFields)
         object[f.key] = Json::toJson(this->*f.member);
-    for (const auto& f : flagFields)
+    for (const auto& f : kFlagFields)
         object[f.key] = this->*f.member;
     if (scope) {
         Json::Value ids = Json::Value::array();
@@ -95,7 +95,7 @@ std::optional<SearchQuery> SearchQuery::from(const QString& json, QString* error
 
     // Built aside and returned only whole: a fault anywhere leaves nothing applied.
     SearchQuery q;
-    for (const auto& f : listFields) {
+    for (const auto& f : kListFields) {
         const auto it = object.find(f.key);
         if (it == object.end())
             return fail(QStringLiteral("missing \"%1\"").arg(f.key));
@@ -110,7 +110,7 @@ std::optional<SearchQuery> SearchQuery::from(const QString& json, QString* error
         }
         q.*f.member = list;
     }
-    for (const auto& f : flagFields) {
+    for (const auto& f : kFlagFields) {
         if (object.find(f.key) == object.end())
             return fail(QStringLiteral("missing \"%1\"").arg(f.key));
         const auto value = Json::strictBool(object, f.key);

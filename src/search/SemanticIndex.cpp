@@ -2,8 +2,8 @@
 
 #include "core/Arabic.h"
 #include "core/Json.h"
+#include "core/Py.h"
 #include "core/SQLiteDB.h"
-#include "core/SmartUtil.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,11 +21,11 @@ namespace {
 
 // Stands for a page the library does not know, and for a book id that does
 // not fit the table's 32 bits: no scope ever admits it.
-constexpr std::int32_t unknownBook = -1;
+constexpr std::int32_t kUnknownBook = -1;
 
-constexpr qsizetype minRelatedLetters = 3;
+constexpr qsizetype kMinRelatedLetters = 3;
 // `related` looks at this many candidates per word wanted.
-constexpr qsizetype relatedCandidatesPerWord = 4;
+constexpr qsizetype kRelatedCandidatesPerWord = 4;
 
 const QString pageBooksSQL = QStringLiteral("SELECT id, book_id FROM pages INDEXED BY idx_pages_book");
 
@@ -226,7 +226,7 @@ std::vector<std::int32_t> SemanticIndex::rowBookTable(SQLiteDB& db) const
             if (page && book)
                 bookOf[*page] = *book;
         }
-        std::vector<std::int32_t> table(m_ids.size(), unknownBook);
+        std::vector<std::int32_t> table(m_ids.size(), kUnknownBook);
         for (size_t r = 0; r < m_ids.size(); ++r) {
             const auto it = bookOf.find(m_ids[r]);
             if (it != bookOf.end() && it->second >= std::numeric_limits<std::int32_t>::min()
@@ -251,7 +251,7 @@ std::vector<SemanticIndex::PageScore> SemanticIndex::vectorTopK(const std::vecto
         // Only ids the table can hold; the unknown-page mark is never a book.
         QSet<std::int32_t> allowed;
         for (std::int64_t id : *scope) {
-            if (id != unknownBook && id >= std::numeric_limits<std::int32_t>::min()
+            if (id != kUnknownBook && id >= std::numeric_limits<std::int32_t>::min()
                 && id <= std::numeric_limits<std::int32_t>::max())
                 allowed.insert(std::int32_t(id));
         }
@@ -290,7 +290,7 @@ std::vector<SemanticIndex::WordScore> SemanticIndex::related(const QString& word
     const std::vector<float> q(m_wordVecs.begin() + *it * m_dim, m_wordVecs.begin() + (*it + 1) * m_dim);
     matVec(m_wordVecs.data(), vocabulary, m_dim, q.data(), scores.data());
 
-    const qsizetype limit = std::min<qsizetype>(vocabulary, relatedCandidatesPerWord * std::min<qsizetype>(k, vocabulary));
+    const qsizetype limit = std::min<qsizetype>(vocabulary, kRelatedCandidatesPerWord * std::min<qsizetype>(k, vocabulary));
     std::vector<qsizetype> order(static_cast<size_t>(vocabulary));
     for (qsizetype r = 0; r < vocabulary; ++r)
         order[size_t(r)] = r;
@@ -310,7 +310,7 @@ std::vector<SemanticIndex::WordScore> SemanticIndex::related(const QString& word
     const auto& stopWords = stop();
     for (qsizetype i = 1; i < limit && qsizetype(kept.size()) < k; ++i) {
         const QString& candidate = m_words[order[size_t(i)]];
-        if (Py::len(candidate) < minRelatedLetters || stopWords.contains(Py::key(candidate)))
+        if (Py::len(candidate) < kMinRelatedLetters || stopWords.contains(Py::key(candidate)))
             continue;
         kept.push_back({candidate, scores[size_t(order[size_t(i)])]});
     }

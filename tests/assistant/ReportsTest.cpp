@@ -4,8 +4,8 @@
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
-#include "core/Settings.h"
 #include "core/SQLiteDB.h"
+#include "core/Settings.h"
 #include "support/FixtureLibrary.h"
 
 #include <QTemporaryDir>

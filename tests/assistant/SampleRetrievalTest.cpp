@@ -5,7 +5,7 @@
 
 #include "core/Library.h"
 #include "core/Settings.h"
-#include "reader/ReaderTestSupport.h"
+#include "ui/reader/ReaderTestSupport.h"
 
 #include "../../bench/common/AssistantQuestions.h"
 

@@ -1,8 +1,8 @@
+#include "ArabicTestUtil.h"
 #include "core/Arabic.h"
 #include "core/ArabicNormalize.h"
 #include "core/Settings.h"
 #include "support/CorpusText.h"
-#include "ArabicTestUtil.h"
 
 #include <QCryptographicHash>
 

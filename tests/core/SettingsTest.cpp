@@ -1,6 +1,6 @@
+#include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
-#include "core/Notifier.h"
 
 #include <QFile>
 #include <QSignalSpy>

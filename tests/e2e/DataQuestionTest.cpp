@@ -7,7 +7,7 @@
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
-#include "dist/DistCLI.h"
+#include "distribution/DistCLI.h"
 #include "support/ScopedEnv.h"
 
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
-#include "smart/Isnad.h"
+#include "scholar/Isnad.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,7 +8,7 @@
 #include "core/Paths.h"
 #include "core/SQLiteDB.h"
 #include "search/SearchEngine.h"
-#include "search/Smart.h"
+#include "search/SharedMeaningIndex.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,7 +68,7 @@ protected:
     static void TearDownTestSuite()
     {
         Library::setShared(nullptr);
-        Smart::reset();
+        SharedMeaningIndex::reset();
         delete install;
         delete dir;
     }
@@ -77,7 +77,7 @@ protected:
     {
         if (!Library::shared())
             Library::setShared(Library::open(libdb));
-        return Smart::index();
+        return SharedMeaningIndex::index();
     }
 
     static inline QTemporaryDir* dir = nullptr;

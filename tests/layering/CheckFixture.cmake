@@ -1,8 +1,8 @@
 # Runs the layering checker on the fixture tree beside this file and fails
 # unless the checker fails, reporting exactly the planted faults: every include
 # line marked "// upward" and every file opening with "// no layer", nothing
-# else. The tree holds allowed includes too (down, within a layer, dist on
-# smart, relative to the file's folder), which must pass unreported.
+# else. The tree holds allowed includes too (down, within a layer, distribution on
+# scholar, relative to the file's folder), which must pass unreported.
 #
 #   cmake -DCHECKER=<cmake/CheckLayers.cmake> -P tests/layering/CheckFixture.cmake
 cmake_minimum_required(VERSION 3.25)

@@ -2,8 +2,8 @@
 
 #include "core/Arabic.h"
 #include "core/Json.h"
+#include "core/Py.h"
 #include "core/SQLiteDB.h"
-#include "core/SmartUtil.h"
 #include "search/Lexical.h"
 #include "search/NpyArray.h"
 #include "search/SemanticIndex.h"

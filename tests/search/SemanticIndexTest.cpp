@@ -1,8 +1,8 @@
 #include "search/SemanticIndex.h"
 
 #include "core/Json.h"
+#include "core/Py.h"
 #include "core/SQLiteDB.h"
-#include "core/SmartUtil.h"
 #include "search/NpyArray.h"
 
 #include <QFile>

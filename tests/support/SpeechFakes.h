@@ -4,8 +4,8 @@
 // tests speak and listen without a speech daemon, a microphone or a
 // recogniser. Header-only: only the window suites include it.
 
-#include "app/kit/Listener.h"
-#include "app/kit/Voice.h"
+#include "ui/kit/Listener.h"
+#include "ui/kit/Voice.h"
 
 #include <QBuffer>
 #include <QStringList>

@@ -15,7 +15,7 @@
 // numbered as printed; sura heading lines open each sura, so the Quran view
 // reads it as its text and as its Mushaf pages at once.
 #include "core/Json.h"
-#include "dist/ReleaseWriter.h"
+#include "distribution/ReleaseWriter.h"
 
 #include <QCoreApplication>
 #include <QDir>

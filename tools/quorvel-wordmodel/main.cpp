@@ -16,7 +16,7 @@
 // so the same books always give the same bytes.
 #include "core/Arabic.h"
 #include "core/Json.h"
-#include "dist/ReleaseWriter.h"
+#include "distribution/ReleaseWriter.h"
 #include "search/NpyArray.h"
 
 #include <QCoreApplication>

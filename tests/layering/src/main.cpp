@@ -1,2 +1,2 @@
-#include "app/Shell.h"
-#include "dist/Store.h"
+#include "ui/snapshot/Harness.h"
+#include "distribution/Store.h"

@@ -1,3 +1,3 @@
 #pragma once
-#include "dist/Store.h"
+#include "distribution/Store.h"
   #  include "mcp/Server.h" // upward

@@ -1,2 +1,2 @@
 #include "mcp/Server.h"
-#include "mcp/ui/LinkDialog.h" // upward
+#include "ui/shell/LinkDialog.h" // upward

@@ -1,3 +1,3 @@
 #pragma once
-#include "Build.h"
+#include "core/Build.h"
 #include "core/Base.h"

@@ -1,0 +1,296 @@
+#include "distribution/DistCLI.h"
+
+#include "core/Library.h"
+#include "core/Paths.h"
+#include "core/SQLiteDB.h"
+#include "distribution/Dist.h"
+#include "distribution/LocalStore.h"
+#include "scholar/SmartBuild.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSemaphore>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+namespace quorvel::DistCLI {
+
+namespace {
+
+const QString switchGenKey = QStringLiteral("--gen-signing-key");
+const QString switchSign = QStringLiteral("--sign-index");
+const QString switchVerify = QStringLiteral("--verify-index");
+const QString switchInstall = QStringLiteral("--dist-install");
+const QString switchVectors = QStringLiteral("--build-vectors");
+
+// Releases are built and signed by the project's release builder (tools/).
+const QString msgSigningNotice = QStringLiteral(
+    "التوقيع ليس في نسخة التوزيع. على جهاز التحرير: quorvel-mkrelease --source <مجلد الكتب> --out <مجلد الإصدار> "
+    "--key <ملف المفتاح السري>");
+const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
+const QString msgBadSource = QStringLiteral("عنوان المصدر غير صالح: ");
+// The one FTS5 phrase both databases are searched for in the comparison.
+const QString comparePhrase = QStringLiteral("\"الصلاه\"");
+
+
+// Exit statuses.
+constexpr int kExitOK = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+QString seconds(const QElapsedTimer& timer)
+{
+    return QString::asprintf("%.1f", static_cast<double>(timer.elapsed()) / 1000.0) + u's';
+}
+
+// The argument right after the first occurrence of a switch.
+std::optional<QString> operandOf(const QStringList& args, const QString& flag)
+{
+    const qsizetype at = args.indexOf(flag);
+    if (at < 0 || at + 1 >= args.size())
+        return std::nullopt;
+    return args[at + 1];
+}
+
+// Runs work on a thread of its own while the caller blocks, and returns the
+// status it leaves. The work signals exactly once, on every path.
+int runBlocking(const std::function<int()>& work)
+{
+    // Network access needs an application object; a bare call gets a private one.
+    std::unique_ptr<QCoreApplication> app;
+    static int argc = 1;
+    static char name[] = "quorvel";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv);
+
+    QSemaphore done(0);
+    auto status = std::make_shared<int>(kExitOK);
+    std::unique_ptr<QThread> thread(QThread::create([&done, status, &work] {
+        *status = work();
+        done.release();
+    }));
+    thread->start();
+    done.acquire();
+    thread->wait();
+    return *status;
+}
+
+int verify(const QString& sourceText, const Output& output)
+{
+    return runBlocking([&]() -> int {
+        try {
+            const auto base = Dist::baseFromText(sourceText);
+            if (!base)
+                throw Dist::DistError(msgBadSource + sourceText);
+            const auto [index, catalog] = Dist::loadCatalog(*base, 0);
+            output.out(QStringLiteral("صحيح: الإصدار ") + QString::number(index.release) + QStringLiteral(" · ")
+                       + QString::number(catalog.books.size()) + QStringLiteral(" كتاباً · موقَّع ومطابق"));
+            return kExitOK;
+        } catch (const std::exception& e) {
+            output.out(QStringLiteral("مرفوض: ") + Dist::describe(e));
+            return kExitFailed;
+        }
+    });
+}
+
+// The developer comparison with the editing machine's database; false on a
+// difference. Skipped (true) where that database does not exist.
+bool compareWithDeveloperDatabase(SQLiteDB& local, const QList<std::int64_t>& bookIds, const Output& output)
+{
+    auto dev = SQLiteDB::open(Library::readOnlyUri(Paths::developerDatabasePath(QDir::homePath())), true);
+    if (!dev || !dev->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+        return true;
+
+    const auto localPages = local.rows(QStringLiteral("SELECT id, content, content_norm FROM pages"));
+    std::int64_t differences = 0;
+    for (const auto& row : localPages) {
+        const auto id = row.integer(0);
+        const auto theirs = dev->rows(QStringLiteral("SELECT content, content_norm FROM pages WHERE id=?"), {id});
+        const std::optional<QString> content = theirs.isEmpty() ? std::nullopt : theirs.first().str(0);
+        const std::optional<QString> norm = theirs.isEmpty() ? std::nullopt : theirs.first().str(1);
+        if (content != row.str(1) || norm != row.str(2)) {
+            if (differences < 3)
+                output.out(QStringLiteral("اختلاف في الصفحة ") + QString::number(id.value_or(0)));
+            ++differences;
+        }
+    }
+    output.out(QStringLiteral("المطابقة: ") + QString::number(localPages.size()) + QStringLiteral(" صفحة، مختلفة ")
+               + QString::number(differences));
+
+    QStringList ids;
+    for (std::int64_t id : bookIds)
+        ids.append(QString::number(id));
+    const std::int64_t localCount =
+        local.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {comparePhrase})
+            .value_or(-1);
+    // The ids are integers formatted here, not user text.
+    const std::int64_t devCount =
+        dev->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ? AND book_id IN (")
+                           + ids.join(u',') + u')',
+                       {comparePhrase})
+            .value_or(-2);
+    output.out(QStringLiteral("بحث «الصلاة»: المحلية ") + QString::number(localCount) + QStringLiteral(" · التحرير ")
+               + QString::number(devCount));
+    return differences == 0 && localCount == devCount;
+}
+
+// A book that failed in a run: which one, and how far the run had come.
+struct BookFailure {
+    QString title;
+    qsizetype installedBefore;
+    qsizetype selected;
+    QString reason;
+};
+
+// Removes a store file this run created when nothing ended up in it, so a
+// failed first install leaves no empty library behind.
+void removeNewEmptyStore(std::unique_ptr<LocalStore>& store, const QString& path)
+{
+    if (!store || store->bookCount() != 0)
+        return;
+    store.reset();
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+int install(const QString& sourceText, const std::optional<QString>& idList, const Output& output)
+{
+    return runBlocking([&]() -> int {
+        std::unique_ptr<LocalStore> store;
+        QList<std::int64_t> selectedIds;
+        const QString storePath = LocalStore::path();
+        bool storeExisted = true;
+        try {
+            const auto base = Dist::baseFromText(sourceText);
+            if (!base)
+                throw Dist::DistError(msgBadSource + sourceText);
+            if (const QString problem = Paths::localStorePathProblem(); !problem.isEmpty())
+                throw Dist::DistError(problem);
+            LocalStore::removeLeftoverPackages();
+            storeExisted = QFileInfo::exists(storePath);
+            store = LocalStore::open();
+            if (!store)
+                throw Dist::DistError(msgStoreUnavailable);
+            // Books installed from a release count even where no run recorded
+            // it, so that no older release can replace them.
+            const std::int64_t lastRelease = std::max(
+                store->lastRelease(),
+                store->db().scalarInt(QStringLiteral("SELECT MAX(release) FROM installed")).value_or(0));
+            const auto [index, catalog] = Dist::loadCatalog(*base, lastRelease);
+
+            QList<Dist::CatBook> selected;
+            const std::optional<QSet<std::int64_t>> wanted =
+                idList ? std::optional<QSet<std::int64_t>>(parseIds(*idList)) : std::nullopt;
+            for (const auto& book : catalog.books)
+                if (!wanted || wanted->contains(book.id))
+                    selected.append(book);
+
+            QElapsedTimer timer;
+            timer.start();
+            for (const auto& book : selected) {
+                try {
+                    store->install(book, catalog, index.release, *base);
+                } catch (const std::exception& e) {
+                    throw BookFailure{book.title, selectedIds.size(), selected.size(), Dist::describe(e)};
+                }
+                selectedIds.append(book.id);
+            }
+            // Every selected book is in: the library is at this release now.
+            store->setRelease(index.release);
+            store->dedupNarrators();
+            auto total = [&](const char* table) {
+                return QString::number(
+                    store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table)).value_or(0));
+            };
+            output.out(QStringLiteral("ثُبّت ") + QString::number(selected.size()) + QStringLiteral(" كتاباً في ")
+                       + seconds(timer) + QStringLiteral(" · رواة ") + total("narrators")
+                       + QStringLiteral(" · حوافّ ") + total("isnad_edges") + QStringLiteral(" · بصمات ")
+                       + total("shingles"));
+
+            if (catalog.smart) {
+                QElapsedTimer vectorTimer;
+                vectorTimer.start();
+                SmartBuild::fetchModel(*catalog.smart, *base);
+                const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
+                output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + QString::number(pages)
+                           + QStringLiteral(" صفحة في ") + seconds(vectorTimer));
+            }
+        } catch (const BookFailure& failure) {
+            output.out(QStringLiteral("فشل في «") + failure.title + QStringLiteral("» بعد تثبيت ")
+                       + QString::number(failure.installedBefore) + QStringLiteral(" من ")
+                       + QString::number(failure.selected) + QStringLiteral(": ") + failure.reason);
+            if (!storeExisted)
+                removeNewEmptyStore(store, storePath);
+            return kExitFailed;
+        } catch (const std::exception& e) {
+            output.out(QStringLiteral("فشل: ") + Dist::describe(e));
+            if (!storeExisted)
+                removeNewEmptyStore(store, storePath);
+            return kExitFailed;
+        }
+        return compareWithDeveloperDatabase(store->db(), selectedIds, output) ? kExitOK : kExitFailed;
+    });
+}
+
+int vectors(const Output& output)
+{
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
+        output.out(QStringLiteral("متّجهات: ") + QString::number(pages) + QStringLiteral(" صفحة في ") + seconds(timer));
+        return kExitOK;
+    } catch (const std::exception& e) {
+        output.err(Dist::describe(e));
+        return kExitFailed;
+    }
+}
+
+void writeLine(std::FILE* stream, const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+QSet<std::int64_t> parseIds(const QString& text)
+{
+    const QList<std::int64_t> ids = Library::parseIds(text);
+    return {ids.begin(), ids.end()};
+}
+
+int run(const QStringList& args)
+{
+    return run(args, {[](const QString& line) { writeLine(stdout, line); },
+                      [](const QString& line) { writeLine(stderr, line); }});
+}
+
+int run(const QStringList& args, const Output& output)
+{
+    if (args.contains(switchGenKey) || args.contains(switchSign)) {
+        output.out(msgSigningNotice);
+        return kExitUsage;
+    }
+    if (auto source = operandOf(args, switchVerify))
+        return verify(*source, output);
+    if (const qsizetype at = args.indexOf(switchInstall); at >= 0 && at + 1 < args.size()) {
+        // Whatever follows the source is the id list, even when it names no book.
+        const std::optional<QString> ids = at + 2 < args.size() ? std::optional<QString>(args[at + 2]) : std::nullopt;
+        return install(args[at + 1], ids, output);
+    }
+    if (args.contains(switchVectors))
+        return vectors(output);
+    return kExitUsage;
+}
+
+} // namespace quorvel::DistCLI

@@ -1,0 +1,490 @@
+#include "distribution/LocalStore.h"
+
+#include "core/Arabic.h"
+#include "core/Characters.h"
+#include "core/Library.h"
+#include "core/LibrarySchema.h"
+#include "core/Numbers.h"
+#include "core/Paths.h"
+#include "core/Preferences.h"
+#include "core/SQLiteDB.h"
+#include "distribution/RawDeflate.h"
+#include "scholar/Isnad.h"
+#include "scholar/TextReuse.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QUuid>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace quorvel {
+
+namespace {
+
+const QString reusePreference = QStringLiteral("localReuse");
+
+const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
+
+// A refusal naming the book: the text before the title, the title, the text after.
+struct TitledMessage {
+    const char16_t* before;
+    const char16_t* after;
+    QString operator()(const QString& title) const
+    {
+        return QString::fromUtf16(before) + title + QString::fromUtf16(after);
+    }
+};
+
+constexpr TitledMessage kMsgPackageDigest{u"بصمة حزمة «", u"» لا تطابق الفهرس."};
+// The package inflates past the size the signed catalogue gives it.
+constexpr TitledMessage kMsgPackageTooLarge{u"حزمة «", u"» أكبر من حجمها المعلن."};
+constexpr TitledMessage kMsgPackageDamaged{u"حزمة «", u"» تالفة."};
+constexpr TitledMessage kMsgNotAPackage{u"«", u"» ليست حزمة مكتبة قورفل."};
+constexpr TitledMessage kMsgContentRoot{u"محتوى «", u"» لا يطابق بصمته."};
+// A page or heading id that another installed book already holds: storing the
+// book would silently drop or take over the other book's rows.
+constexpr TitledMessage kMsgIdConflict{u"معرّفات صفحات «", u"» أو عناوينها مستعملة في كتاب آخر."};
+
+const QString packagePattern = QStringLiteral("qbook-*.sqlite");
+const QString msgTempWrite = QStringLiteral("تعذّرت كتابة الملف المؤقت ");
+
+// The package's temporary file, removed however the install ends. Its
+// descriptor holds an exclusive lock for the whole install, which tells a
+// live install's file from one a killed install left behind.
+struct TemporaryFile {
+    QString path;
+    int fd = -1;
+    ~TemporaryFile()
+    {
+        if (!path.isEmpty())
+            QFile::remove(path);
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+[[noreturn]] void tempWriteFailed(const QString& path, int errorNumber)
+{
+    throw Dist::PlatformError(msgTempWrite + path + QStringLiteral(": ") + Dist::fileErrorReason(errorNumber));
+}
+
+void writeAll(int fd, const QString& path, const QByteArray& bytes)
+{
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            tempWriteFailed(path, errno);
+        }
+        at += n;
+        left -= n;
+    }
+}
+
+// Creates the package file at `path` holding `bytes`, with its lock taken
+// before the name appears, so that no other install's clean-up can ever see
+// it unlocked. Returns the open, locked descriptor.
+int createLockedFile(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const bool unnamed = fd >= 0;
+    // File systems without unnamed files get the name at once.
+    if (!unnamed)
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        tempWriteFailed(path, errno);
+    struct Guard {
+        int fd;
+        ~Guard()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } guard{fd};
+    if (::flock(fd, LOCK_EX) != 0)
+        tempWriteFailed(path, errno);
+    writeAll(fd, path, bytes);
+    if (unnamed) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) != 0)
+            tempWriteFailed(path, errno);
+    }
+    guard.fd = -1;
+    return fd;
+}
+
+// Thrown inside the transaction; the install rolls back and rethrows it.
+struct Abort {
+    QString message;
+};
+
+} // namespace
+
+LocalStore::LocalStore(std::shared_ptr<SQLiteDB> db) : db_(std::move(db)) {}
+
+LocalStore::~LocalStore() = default;
+
+QString LocalStore::path()
+{
+    return Paths::localStorePath();
+}
+
+std::unique_ptr<LocalStore> LocalStore::open()
+{
+    if (!Paths::localStorePathProblem().isEmpty())
+        return nullptr;
+    return open(path());
+}
+
+int LocalStore::removeLeftoverPackages()
+{
+    int removed = 0;
+    const QDir temp(QDir::tempPath());
+    for (const QString& name : temp.entryList({packagePattern}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString file = temp.filePath(name);
+        const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // A running install keeps its package locked.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && QFile::remove(file))
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
+}
+
+std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
+{
+    auto db = SQLiteDB::open(filePath, false);
+    if (!db)
+        return nullptr;
+    LibrarySchema::create(*db); // a failing statement shows later, statement by statement
+    return std::unique_ptr<LocalStore>(new LocalStore(std::move(db)));
+}
+
+std::int64_t LocalStore::lastRelease() const
+{
+    const auto rows = db_->rows(QStringLiteral("SELECT value FROM meta WHERE key='release'"));
+    if (rows.isEmpty())
+        return 0;
+    const auto text = rows.first().str(0);
+    return text ? Numbers::parseInteger(*text).value_or(0) : 0;
+}
+
+void LocalStore::setRelease(std::int64_t release)
+{
+    db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('release', ?)"),
+             {QString::number(release)});
+}
+
+QHash<std::int64_t, QString> LocalStore::installed() const
+{
+    QHash<std::int64_t, QString> result;
+    for (const auto& row : db_->rows(QStringLiteral("SELECT book_id, root FROM installed"))) {
+        const auto id = row.integer(0);
+        if (!id)
+            continue;
+        result.insert(*id, row.str(1).value_or(QString()));
+    }
+    return result;
+}
+
+std::int64_t LocalStore::bookCount() const
+{
+    return db_->scalarInt(QStringLiteral("SELECT COUNT(*) FROM installed")).value_or(0);
+}
+
+bool LocalStore::withReuse()
+{
+    return Preferences::standard().boolValue(reusePreference);
+}
+
+void LocalStore::setWithReuse(bool on)
+{
+    Preferences::standard().set(reusePreference, on);
+}
+
+bool LocalStore::remove(std::int64_t bookId, bool inTransaction)
+{
+    static const char* const deletes[] = {
+        // Full-text rows first, while the pages that name them still exist.
+        "DELETE FROM pages_fts WHERE rowid IN (SELECT id FROM pages WHERE book_id=?)",
+        "DELETE FROM pages WHERE book_id=?",
+        "DELETE FROM toc WHERE book_id=?",
+        "DELETE FROM isnad_edges WHERE book_id=?",
+        "DELETE FROM shingles WHERE book_id=?",
+        "DELETE FROM books WHERE id=?",
+        "DELETE FROM installed WHERE book_id=?",
+    };
+    // On its own, a removal is one transaction: the book goes whole or stays.
+    std::optional<Transaction> own;
+    if (!inTransaction) {
+        own.emplace(*db_);
+        if (!own->begun())
+            return false;
+    }
+    bool ok = true;
+    for (const char* sql : deletes)
+        ok = db_->run(QString::fromLatin1(sql), {bookId}) && ok;
+    if (own && ok)
+        ok = own->commit();
+    return ok;
+}
+
+bool LocalStore::dedupNarrators()
+{
+    struct Entry {
+        std::int64_t id;
+        QString name;
+    };
+    // Groups in first-seen order; members keep their reading order.
+    QHash<QString, qsizetype> groupOf;
+    QList<QList<Entry>> groups;
+    for (const auto& row : db_->rows(QStringLiteral("SELECT id, name FROM narrators"))) {
+        const auto id = row.integer(0);
+        const auto name = row.str(1);
+        if (!id || !name)
+            continue;
+        const QString key = Arabic::normalize(*name, true);
+        auto it = groupOf.find(key);
+        if (it == groupOf.end()) {
+            it = groupOf.insert(key, groups.size());
+            groups.append(QList<Entry>());
+        }
+        groups[*it].append({*id, *name});
+    }
+
+    Transaction transaction(*db_);
+    if (!transaction.begun())
+        return false;
+    bool ok = true;
+    for (const auto& group : groups) {
+        if (group.size() < 2)
+            continue;
+        qsizetype keeper = 0;
+        qsizetype longest = Characters::count(group[0].name);
+        for (qsizetype i = 1; i < group.size(); ++i) {
+            const qsizetype length = Characters::count(group[i].name);
+            if (length > longest) {
+                longest = length;
+                keeper = i;
+            }
+        }
+        const std::int64_t keep = group[keeper].id;
+        for (qsizetype i = 0; i < group.size(); ++i) {
+            if (i == keeper)
+                continue;
+            const std::int64_t gone = group[i].id;
+            ok = db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
+                && db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone})
+                && db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone});
+            // A half-made merge would leave edges pointing at a deleted narrator.
+            if (!ok)
+                return false;
+        }
+    }
+    return db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id")) && transaction.commit();
+}
+
+void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
+                         const QUrl& base)
+{
+    const QByteArray packed = Dist::fetch(base, book.file, book.size);
+    // Size first: a wrong length is refused without hashing or inflating.
+    if (packed.size() != book.size || Dist::sha256(packed) != book.sha256)
+        throw Dist::DistError(kMsgPackageDigest(book.title));
+
+    QString inflateError;
+    bool tooLarge = false;
+    // A negative declared size must not lift the cap.
+    const auto plain = RawDeflate::inflate(packed, &inflateError, std::max<std::int64_t>(book.usize, 0), &tooLarge);
+    if (tooLarge)
+        throw Dist::DistError(kMsgPackageTooLarge(book.title));
+    if (!plain)
+        throw Dist::PlatformError(inflateError);
+
+    removeLeftoverPackages();
+    const QString tempPath = QDir(QDir::tempPath())
+                                 .filePath(QStringLiteral("qbook-%1-%2.sqlite")
+                                               .arg(book.id)
+                                               .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
+    TemporaryFile temp;
+    temp.fd = createLockedFile(tempPath, *plain);
+    temp.path = tempPath;
+
+    auto package = SQLiteDB::open(Library::readOnlyUri(tempPath), true);
+    if (!package)
+        throw Dist::DistError(kMsgPackageDamaged(book.title));
+    // SQLite opens lazily: bytes that are no database at all yield no
+    // application id here and are refused as not being a package.
+    if (package->scalarInt(QStringLiteral("PRAGMA application_id")).value_or(0) != Dist::appID)
+        throw Dist::DistError(kMsgNotAPackage(book.title));
+    if (Dist::root(*package, book.id, book.title) != book.root)
+        throw Dist::DistError(kMsgContentRoot(book.title));
+
+    // Anything thrown below leaves through the transaction, which rolls back.
+    Transaction transaction(*db_);
+    if (!transaction.begun())
+        throw Dist::DistError(msgInstallFailed);
+    try {
+        writeBook(*package, book, catalog, release);
+    } catch (const Abort& abort) {
+        throw Dist::DistError(abort.message);
+    }
+    if (!transaction.commit())
+        throw Dist::DistError(msgInstallFailed);
+}
+
+// Replaces every row of the book inside the open transaction; throws Abort
+// when the book cannot be stored whole.
+void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const Dist::Catalog& catalog,
+                           std::int64_t release)
+{
+    SQLiteDB& db = *db_;
+    auto must = [](bool ok) {
+        if (!ok)
+            throw Abort{msgInstallFailed};
+    };
+    // One write that may be refused by a constraint but must not fail otherwise.
+    // A row that a constraint refuses is only skipped; any other failure
+    // (disk full, I/O error) means the transaction cannot be trusted.
+    auto write = [](Statement& st, const SQLArgs& args) {
+        st.bind(args);
+        const Statement::Step step = st.next();
+        if (step == Statement::Step::Error)
+            throw Abort{msgInstallFailed};
+        return step;
+    };
+    auto single = [&](const QString& sql, const SQLArgs& args) {
+        auto st = db.prepare(sql);
+        must(st.has_value());
+        return write(*st, args);
+    };
+
+    // A book the store has never held leaves nothing to remove; skipping the
+    // pass keeps a first install from scanning tables that grow with the store.
+    const bool held = db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM books WHERE id=?) "
+                                                  "OR EXISTS(SELECT 1 FROM installed WHERE book_id=?)"),
+                                   {book.id, book.id})
+                          .value_or(1) != 0;
+    if (held)
+        must(remove(book.id, true));
+
+    if (book.authorId) {
+        for (const auto& a : catalog.authors) {
+            if (a.id != *book.authorId)
+                continue;
+            single(QStringLiteral("INSERT OR REPLACE INTO authors(id, name, death_year, death_text) VALUES(?,?,?,?)"),
+                   {a.id, a.name, a.deathYear, a.deathText});
+            break;
+        }
+    }
+    if (book.categoryId) {
+        for (const auto& c : catalog.categories) {
+            if (c.id != *book.categoryId)
+                continue;
+            single(QStringLiteral("INSERT OR REPLACE INTO categories(id, name, parent_id, sort) VALUES(?,?,?,?)"),
+                   {c.id, c.name, c.parentId, c.sort});
+            break;
+        }
+    }
+    single(QStringLiteral("INSERT OR REPLACE INTO books(id, title, author_id, category_id, book_date, edition, "
+                          "publisher, source_uri, license) VALUES(?,?,?,?,?,?,?,?,?)"),
+           {book.id, book.title, book.authorId, book.categoryId, book.bookDate, book.edition, book.publisher,
+            book.source, book.license});
+
+    const bool reuse = withReuse();
+
+    auto insertPage = db.prepare(QStringLiteral(
+        "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));
+    auto insertFts = db.prepare(
+        QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"));
+    auto insertShingle = db.prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
+    auto pages = package.prepare(QStringLiteral("SELECT pid, seq, vol, page_num, content FROM page ORDER BY seq"));
+    must(insertPage && insertFts && insertShingle && pages);
+    auto addNarrator = db.prepare(QStringLiteral("INSERT OR IGNORE INTO narrators(name) VALUES(?)"));
+    auto narratorId = db.prepare(QStringLiteral("SELECT id FROM narrators WHERE name=?"));
+    auto addEdge = db.prepare(
+        QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
+    must(addNarrator && narratorId && addEdge);
+    QHash<QString, std::int64_t> narratorIds;
+
+    Statement::Step pageStep;
+    while ((pageStep = pages->next()) == Statement::Step::Row) {
+        const std::int64_t pid = pages->integer(0).value_or(0);
+        const QString content = pages->text(4).value_or(QString());
+        const QString norm = Arabic::normalize(content, true);
+
+        if (write(*insertPage, {pid, book.id, pages->text(2), pages->integer(3), pages->integer(1).value_or(0),
+                                content, norm})
+                == Statement::Step::Constraint
+            || write(*insertFts, {pid, norm, pid, book.id}) == Statement::Step::Constraint)
+            throw Abort{kMsgIdConflict(book.title)};
+
+        // `chain` is empty exactly when `hasIsnad` is false, so one call
+        // strips the marks and searches for the opener once.
+        const QStringList chain = Isnad::chain(content);
+        if (!chain.isEmpty()) {
+            QList<std::int64_t> ids;
+            for (const QString& name : chain) {
+                // A name stored earlier in this transaction keeps its id.
+                if (const auto known = narratorIds.constFind(name); known != narratorIds.cend()) {
+                    ids.append(*known);
+                    continue;
+                }
+                write(*addNarrator, {name});
+                narratorId->bind({name});
+                if (narratorId->step())
+                    if (auto id = narratorId->integer(0)) {
+                        ids.append(*id);
+                        narratorIds.insert(name, *id);
+                    }
+            }
+            for (qsizetype i = 0; i + 1 < ids.size(); ++i)
+                write(*addEdge, {ids[i], ids[i + 1], book.id, pid});
+        }
+
+        if (reuse)
+            for (const std::int64_t hash : TextReuse::shingleHashesOfNormalized(norm))
+                write(*insertShingle, {hash, pid, book.id});
+    }
+    // A failure while reading the package is not the end of its pages.
+    must(pageStep == Statement::Step::Done);
+
+    if (auto headings = package.prepare(
+            QStringLiteral("SELECT id, title, page_seq, parent_id, level FROM toc ORDER BY id"))) {
+        auto owner = db.prepare(QStringLiteral("SELECT book_id FROM toc WHERE id=?"));
+        auto insertHeading = db.prepare(QStringLiteral(
+            "INSERT OR REPLACE INTO toc(id, book_id, title, page_seq, parent_id, level) VALUES(?,?,?,?,?,?)"));
+        must(owner && insertHeading);
+        while (headings->step()) {
+            const auto id = headings->typedInteger(0);
+            if (id) {
+                owner->bind({*id});
+                if (owner->step() && owner->integer(0) != book.id)
+                    throw Abort{kMsgIdConflict(book.title)};
+            }
+            // A heading without a title is refused by the schema and simply missing.
+            write(*insertHeading, {id, book.id, headings->typedText(1), headings->typedInteger(2),
+                                   headings->typedInteger(3), headings->typedInteger(4)});
+        }
+    }
+
+    single(QStringLiteral("INSERT OR REPLACE INTO installed(book_id, root, release, ts) VALUES(?,?,?,?)"),
+           {book.id, book.root, release, Library::now()});
+}
+
+} // namespace quorvel

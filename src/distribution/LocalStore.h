@@ -1,0 +1,90 @@
+#pragma once
+
+// The local store: the library database that holds the books installed from
+// releases. It is the only writer of library databases; everything else reads
+// them. The store fixes the file's location, creates the schema, records which
+// book is installed from which release with which content root, installs and
+// removes books, and merges duplicate narrators after a batch of installs.
+//
+// One connection per store object. Callers run one operation at a time on a
+// store (installs one after another); other processes and connections may
+// read while it writes, and see each book appear or disappear whole.
+
+#include "distribution/Dist.h"
+
+#include <QHash>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <memory>
+
+namespace quorvel {
+
+class SQLiteDB;
+
+class LocalStore {
+public:
+    // The store's file: $QUORVEL_LIBDB when set (even empty), else
+    // "library.db" in the support folder.
+    static QString path();
+
+    // Opens (creating when missing) the store at path() or at a given file and
+    // runs the schema; nothing when the file cannot be opened, or when path()
+    // is refused (Paths::localStorePathProblem).
+    static std::unique_ptr<LocalStore> open();
+    static std::unique_ptr<LocalStore> open(const QString& filePath);
+
+    SQLiteDB& db() const { return *db_; }
+
+    // The last release applied by a download run; 0 when none is recorded or
+    // the recorded text is not a plain decimal integer.
+    std::int64_t lastRelease() const;
+    void setRelease(std::int64_t release);
+
+    // Book id → content root of every installed book (a missing root reads "").
+    QHash<std::int64_t, QString> installed() const;
+    std::int64_t bookCount() const;
+
+    // Whether installs also store text-reuse shingles (the "localReuse"
+    // preference, off by default).
+    static bool withReuse();
+    static void setWithReuse(bool on);
+
+    // Deletes every row of one book (its narrators, authors and categories
+    // stay). Unless inTransaction it runs in a transaction of its own and
+    // removes the book whole or not at all. True when every statement ran
+    // (and, on its own, committed).
+    bool remove(std::int64_t bookId, bool inTransaction = false);
+
+    // Merges narrators whose names agree after normalisation into the longest
+    // spelling, repoints their edges and drops the loops a merge made, in
+    // one transaction. False, with nothing changed, when a statement failed.
+    bool dedupNarrators();
+
+    // Deletes the package files ("qbook-*.sqlite") that killed installs left
+    // in the temporary folder; a package that a running install holds is
+    // kept. Every install starts with it. Returns how many were removed.
+    static int removeLeftoverPackages();
+
+    // Downloads, verifies and installs one book of an accepted release,
+    // replacing any installed version in one transaction. Throws
+    // Dist::DistError on a refusal and Dist::PlatformError on a network, file or
+    // decompression failure; in every such case the store keeps the previous
+    // version. Blocks: run it off the GUI thread.
+    void install(const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
+                 const QUrl& base);
+
+    ~LocalStore();
+    LocalStore(const LocalStore&) = delete;
+    LocalStore& operator=(const LocalStore&) = delete;
+
+private:
+    explicit LocalStore(std::shared_ptr<SQLiteDB> db);
+    void writeBook(SQLiteDB& package, const Dist::CatBook& book, const Dist::Catalog& catalog,
+                   std::int64_t release);
+
+    std::shared_ptr<SQLiteDB> db_;
+};
+
+} // namespace quorvel

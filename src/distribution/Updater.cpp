@@ -1,0 +1,273 @@
+#include "distribution/Updater.h"
+
+#include "core/Arabic.h"
+#include "core/Build.h"
+#include "core/Json.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <cstdio>
+#include <memory>
+
+#ifndef QUORVEL_UPDATE_MANIFEST
+#define QUORVEL_UPDATE_MANIFEST ""
+#endif
+#ifndef QUORVEL_DOWNLOAD_PAGE
+#define QUORVEL_DOWNLOAD_PAGE ""
+#endif
+
+namespace quorvel::Updater {
+
+namespace {
+
+constexpr const char* kDefaultVersion = "1.0";
+constexpr const char* kReleaseMember = "mac";
+constexpr const char* kUserAgentPrefix = "QuorvelLibrary/";
+
+constexpr const char* kOfferTitle = "إصدار جديد من مكتبة قورفل: ";
+constexpr const char* kInstalledPrefix = "لديك الإصدار ";
+constexpr const char* kNotesHeading = "الجديد:";
+constexpr const char* kNoteBullet = "· ";
+// The application is a folder or package the user unpacks; replacing it
+// leaves the library, notes and settings in the user's own folders.
+constexpr const char* kHowToUpdate =
+    "للتحديث: نزل الملف، ثم أغلق التطبيق وضع النسخة الجديدة مكان القديمة. "
+    "كتبك وملاحظاتك وإعداداتك تبقى كما هي.";
+constexpr const char* kDownloadTitle = "صفحة التنزيل";
+constexpr const char* kLaterTitle = "لاحقا";
+constexpr const char* kSkipTitle = "تخطي هذا الإصدار";
+constexpr const char* kUpToDateTitle = "لديك أحدث إصدار";
+constexpr const char* kFailedTitle = "تعذر التحقق من التحديثات";
+constexpr const char* kFailedText = "تأكد من الاتصال بالإنترنت ثم أعد المحاولة.";
+constexpr const char* kNotConfiguredText = "لم يُحدَّد في هذا الإصدار عنوانٌ للتحقق من التحديثات.";
+
+[[noreturn]] void fail(UpdateError::Kind kind, const QString& description)
+{
+    throw UpdateError(kind, description);
+}
+
+// The release object's own keys, however it was reached.
+Release readRelease(const Json::Value& member)
+{
+    Release release;
+    const auto version = Json::strictString(member, "version");
+    const auto build = Json::strictInt(member, "build");
+    if (!version)
+        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no \"version\" text"));
+    if (!build)
+        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no whole \"build\" number"));
+    release.version = *version;
+    release.build = *build;
+    const auto notes = member.find("notes");
+    if (notes != member.end() && !notes->is_null()) {
+        if (!notes->is_array())
+            fail(UpdateError::Kind::Decode, QStringLiteral("the release notes are not a list"));
+        QStringList lines;
+        for (const Json::Value& note : *notes) {
+            const auto line = Json::asString(note);
+            if (!line)
+                fail(UpdateError::Kind::Decode, QStringLiteral("a release note is not a text"));
+            lines << *line;
+        }
+        release.notes = lines;
+    }
+    return release;
+}
+
+QByteArray readFile(const QUrl& url)
+{
+    QFile file(url.toLocalFile());
+    if (!file.open(QIODevice::ReadOnly))
+        fail(UpdateError::Kind::File, QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+    return file.readAll();
+}
+
+QByteArray download(const QUrl& url)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(fetchTimeoutMs);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromUtf8(kUserAgentPrefix) + currentVersion());
+    std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // A server that answered at all is judged by its status alone.
+    if (status.isValid() && status.toInt() != 200)
+        fail(UpdateError::Kind::BadServerResponse, QStringLiteral("bad server response (HTTP %1)").arg(status.toInt()));
+    if (reply->error() != QNetworkReply::NoError)
+        fail(UpdateError::Kind::Network, reply->errorString());
+    if (!status.isValid())
+        fail(UpdateError::Kind::BadServerResponse, QStringLiteral("bad server response"));
+    return reply->readAll();
+}
+
+} // namespace
+
+QUrl page()
+{
+    static const QUrl url(QString::fromUtf8(QUORVEL_DOWNLOAD_PAGE));
+    return url;
+}
+
+std::optional<QString> chooseManifest(const std::optional<QString>& environment, const QString& builtIn)
+{
+    if (environment)
+        return environment;
+    if (builtIn.isEmpty())
+        return std::nullopt;
+    return builtIn;
+}
+
+std::optional<QString> manifest()
+{
+    static const std::optional<QString> address = [] {
+        std::optional<QString> environment;
+        if (qEnvironmentVariableIsSet(manifestVariable))
+            environment = qEnvironmentVariable(manifestVariable);
+        return chooseManifest(environment, QString::fromUtf8(QUORVEL_UPDATE_MANIFEST));
+    }();
+    return address;
+}
+
+QString currentVersion()
+{
+    const QString version = QString::fromUtf8(build::version);
+    return version.isEmpty() ? QString::fromUtf8(kDefaultVersion) : version;
+}
+
+std::int64_t currentBuild() { return parseBuild(QString::fromUtf8(build::numberText)); }
+
+std::int64_t parseBuild(const QString& text)
+{
+    if (text.isEmpty())
+        return 0;
+    qsizetype start = (text.front() == u'+' || text.front() == u'-') ? 1 : 0;
+    if (start == text.size())
+        return 0;
+    for (qsizetype i = start; i < text.size(); ++i) {
+        if (text.at(i) < u'0' || text.at(i) > u'9')
+            return 0;
+    }
+    bool ok = false;
+    const qlonglong value = text.toLongLong(&ok);
+    return ok ? value : 0;
+}
+
+Release decodeManifest(const QByteArray& body)
+{
+    const auto root = Json::parse(body);
+    if (!root || !root->is_object())
+        fail(UpdateError::Kind::Decode, QStringLiteral("the manifest is not a JSON object"));
+    const auto member = root->find(kReleaseMember);
+    if (member == root->end() || !member->is_object())
+        fail(UpdateError::Kind::Decode, QStringLiteral("the manifest has no \"%1\" release").arg(QString::fromUtf8(kReleaseMember)));
+    return readRelease(*member);
+}
+
+Release decodeRelease(const QByteArray& body)
+{
+    const auto root = Json::parse(body);
+    if (!root || !root->is_object())
+        fail(UpdateError::Kind::Decode, QStringLiteral("the release is not a JSON object"));
+    return readRelease(*root);
+}
+
+
+Release fetchManifest(const QString& address)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    if (address.isEmpty() || !url.isValid() || url.scheme().isEmpty())
+        fail(UpdateError::Kind::BadURL, QStringLiteral("bad URL: \"%1\"").arg(address));
+    if (url.isLocalFile())
+        return decodeManifest(readFile(url));
+    if (url.scheme() != u"http" && url.scheme() != u"https")
+        fail(UpdateError::Kind::BadURL, QStringLiteral("unsupported URL: \"%1\"").arg(address));
+    return decodeManifest(download(url));
+}
+
+Release latest()
+{
+    const std::optional<QString> address = manifest();
+    if (!address)
+        fail(UpdateError::Kind::NotConfigured, QStringLiteral("no update address is configured in this build (set %1)")
+                                                   .arg(QString::fromUtf8(manifestVariable)));
+    return fetchManifest(*address);
+}
+
+Outcome launchOutcome(const Release& release, std::int64_t current, std::int64_t skipped)
+{
+    return isNewer(release, current) && release.build != skipped ? Outcome::Offer : Outcome::Silent;
+}
+
+Outcome manualOutcome(const Release& release, std::int64_t current)
+{
+    return isNewer(release, current) ? Outcome::Offer : Outcome::UpToDate;
+}
+
+AlertText makeAlert(const Release& release, bool manual, const QString& installedVersion)
+{
+    AlertText alert;
+    alert.title = QString::fromUtf8(kOfferTitle) + Arabic::digits(release.version);
+    alert.text = QString::fromUtf8(kInstalledPrefix) + Arabic::digits(installedVersion) + u'.';
+    if (release.notes && !release.notes->isEmpty()) {
+        alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kNotesHeading) + u'\n';
+        QStringList lines;
+        for (const QString& note : *release.notes)
+            lines << QString::fromUtf8(kNoteBullet) + note;
+        alert.text += lines.join(u'\n');
+    }
+    alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kHowToUpdate);
+    alert.buttons = {QString::fromUtf8(kDownloadTitle), QString::fromUtf8(kLaterTitle)};
+    if (!manual)
+        alert.buttons << QString::fromUtf8(kSkipTitle);
+    return alert;
+}
+
+AlertText upToDateAlert(const QString& installedVersion)
+{
+    return {QString::fromUtf8(kUpToDateTitle), QStringLiteral("الإصدار ") + Arabic::digits(installedVersion) + QStringLiteral(" هو الأحدث."),
+            {}};
+}
+
+AlertText failureAlert() { return {QString::fromUtf8(kFailedTitle), QString::fromUtf8(kFailedText), {}}; }
+
+AlertText notConfiguredAlert() { return {QString::fromUtf8(kFailedTitle), QString::fromUtf8(kNotConfiguredText), {}}; }
+
+QString statusLine(const Release& release, const QString& installedVersion, std::int64_t installedBuild)
+{
+    return QStringLiteral("installed %1 (%2) · latest %3 (%4) · %5")
+        .arg(installedVersion)
+        .arg(installedBuild)
+        .arg(release.version)
+        .arg(release.build)
+        .arg(isNewer(release, installedBuild) ? QStringLiteral("update available") : QStringLiteral("up to date"));
+}
+
+int runCommandLine(int argc, char** argv)
+{
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    try {
+        const Release release = latest();
+        std::printf("%s\n", statusLine(release, currentVersion(), currentBuild()).toUtf8().constData());
+        std::fflush(stdout);
+        return 0;
+    } catch (const UpdateError& error) {
+        std::fprintf(stderr, "check failed: %s\n", error.description().toUtf8().constData());
+        return 1;
+    }
+}
+
+} // namespace quorvel::Updater

@@ -1,0 +1,118 @@
+#include "scholar/Collate.h"
+
+#include "core/Py.h"
+#include "core/SQLiteDB.h"
+#include "scholar/SequenceMatcher.h"
+#include "scholar/TextReuse.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+namespace quorvel::Collate {
+
+namespace {
+
+const QString pageTextSQL = QStringLiteral("SELECT content FROM pages WHERE id=?");
+const QString otherPageSQL = QStringLiteral(
+    "SELECT p.book_id, p.seq, p.page_num, b.title FROM pages p JOIN books b ON b.id=p.book_id WHERE p.id=?");
+
+QString pageText(SQLiteDB& db, std::int64_t pageId)
+{
+    const auto rows = db.rows(pageTextSQL, {pageId});
+    return rows.isEmpty() ? QString() : rows.first().str(0).value_or(QString());
+}
+
+QString joined(const QStringList& words, qsizetype from, qsizetype to)
+{
+    return words.mid(from, to - from).join(u' ');
+}
+
+} // namespace
+
+std::optional<std::int64_t> matchPage(SQLiteDB& db, std::int64_t pageId, std::int64_t otherBookId)
+{
+    const QList<std::int64_t> hashes = TextReuse::pageHashes(db, pageId);
+    if (hashes.isEmpty())
+        return std::nullopt;
+    // A page may hold more distinct shingles than one statement binds: the
+    // counts of every slice are summed per page. Ties keep the page met first.
+    const qsizetype slice = std::max<qsizetype>(1, db.maxParameters() - 1);
+    std::unordered_map<std::int64_t, std::int64_t> counts;
+    std::vector<std::int64_t> order;
+    for (qsizetype from = 0; from < hashes.size(); from += slice) {
+        const QList<std::int64_t> part = hashes.mid(from, slice);
+        SQLArgs args = argsOf(part);
+        args.append(otherBookId);
+        const auto rows = db.rows(QStringLiteral("SELECT page_id, COUNT(*) AS sh FROM shingles\nWHERE hash IN (")
+                                      + SQLiteDB::marks(part.size())
+                                      + QStringLiteral(") AND book_id=? GROUP BY page_id\nORDER BY sh DESC"),
+                                  args);
+        for (const auto& row : rows) {
+            const auto page = row.integer(0);
+            if (!page)
+                continue;
+            if (!counts.contains(*page))
+                order.push_back(*page);
+            counts[*page] += row.integer(1).value_or(0);
+        }
+    }
+    std::optional<std::int64_t> best;
+    for (std::int64_t page : order)
+        if (!best || counts[page] > counts[*best])
+            best = page;
+    return best;
+}
+
+CollateResult compare(const QString& a, const QString& b)
+{
+    const QStringList wordsA = Py::split(a);
+    const QStringList wordsB = Py::split(b);
+    std::unordered_map<std::u16string, std::int64_t> ids;
+    auto tokens = [&](const QStringList& words) {
+        std::vector<std::int64_t> out;
+        out.reserve(size_t(words.size()));
+        for (const QString& w : words)
+            out.push_back(ids.try_emplace(Py::key(w), std::int64_t(ids.size())).first->second);
+        return out;
+    };
+    std::vector<std::int64_t> tokensA = tokens(wordsA);
+    std::vector<std::int64_t> tokensB = tokens(wordsB);
+    const SequenceMatcher matcher(std::move(tokensA), std::move(tokensB));
+    const QList<SequenceMatcher::Block> blocks = matcher.matchingBlocks();
+
+    CollateResult result;
+    for (const auto& op : SequenceMatcher::opcodes(blocks))
+        result.ops.append({op.tag, joined(wordsA, op.i1, op.i2), joined(wordsB, op.j1, op.j2)});
+    qsizetype matches = 0;
+    for (const auto& block : blocks)
+        matches += block.size;
+    const qsizetype total = wordsA.size() + wordsB.size();
+    // The percentage first, then rounded half to even: 62.5 gives 62.
+    const double percent = total == 0 ? 100.0 : (2.0 * double(matches) / double(total)) * 100.0;
+    result.ratio = Py::round(percent);
+    return result;
+}
+
+std::optional<CollateResult> run(SQLiteDB& db, std::int64_t pageId, std::int64_t otherBookId)
+{
+    const auto other = matchPage(db, pageId, otherBookId);
+    if (!other)
+        return std::nullopt;
+    CollateResult result = compare(pageText(db, pageId), pageText(db, *other));
+    result.otherPageId = *other;
+    result.otherBookId = otherBookId;
+    const auto rows = db.rows(otherPageSQL, {*other});
+    if (!rows.isEmpty()) {
+        const auto& row = rows.first();
+        result.otherBookId = row.integer(0).value_or(otherBookId);
+        result.otherSeq = row.integer(1).value_or(0);
+        result.otherPageNum = row.integer(2);
+        result.otherTitle = row.str(3).value_or(QString());
+    }
+    return result;
+}
+
+} // namespace quorvel::Collate

@@ -1,0 +1,133 @@
+#include "scholar/Genealogy.h"
+
+#include "core/Py.h"
+#include "core/SQLiteDB.h"
+#include "search/Lexical.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <map>
+#include <utility>
+#include <unordered_map>
+
+namespace quorvel::Genealogy {
+
+namespace {
+
+const QString deathYearSQL = QStringLiteral(
+    "SELECT a.death_year FROM books bk LEFT JOIN authors a ON a.id=bk.author_id WHERE bk.id=?");
+
+} // namespace
+
+std::int64_t year(const GenealogyNode& node)
+{
+    return node.deathYear && *node.deathYear != 0 ? *node.deathYear : unknownYear;
+}
+
+std::optional<GenealogyResult> run(SQLiteDB& db, const QString& query, int pool, int minShared, int maxBooks)
+{
+    const QList<LexicalHit> hits = Lexical::search(db, query, pool, 0, QStringLiteral("AND"));
+    if (hits.isEmpty())
+        return std::nullopt;
+    QList<GenealogyNode> nodes;
+    QSet<std::int64_t> seen;
+    for (const LexicalHit& hit : hits) {
+        if (seen.contains(hit.bookId))
+            continue;
+        seen.insert(hit.bookId);
+        GenealogyNode node;
+        node.bookId = hit.bookId;
+        node.title = hit.bookTitle;
+        node.author = hit.author;
+        node.seq = hit.seq;
+        node.pageNum = hit.pageNum;
+        node.pageId = hit.pageId;
+        node.snippet = hit.snippet;
+        const auto rows = db.rows(deathYearSQL, {hit.bookId});
+        if (!rows.isEmpty())
+            node.deathYear = rows.first().integer(0);
+        nodes.append(node);
+    }
+    // Dated books by year (a stored 0 after every real year), then undated
+    // ones; equal keys keep their lexical rank.
+    nodes = Py::stableSorted(nodes, [](const GenealogyNode& x, const GenealogyNode& y) {
+        if (x.deathYear && y.deathYear)
+            return year(x) < year(y);
+        return x.deathYear.has_value() && !y.deathYear.has_value();
+    });
+    if (nodes.size() > std::max(maxBooks, 0))
+        nodes.resize(std::max(maxBooks, 0));
+    GenealogyResult result;
+    result.query = query;
+    result.edges = transmission(db, nodes, minShared);
+    result.nodes = std::move(nodes);
+    return result;
+}
+
+QList<GenealogyEdge> transmission(SQLiteDB& db, const QList<GenealogyNode>& nodes, int minShared)
+{
+    QHash<std::int64_t, qsizetype> nodeOf;
+    QList<std::int64_t> pages;
+    for (qsizetype i = 0; i < nodes.size(); ++i) {
+        if (nodeOf.contains(nodes[i].pageId))
+            continue;
+        nodeOf.insert(nodes[i].pageId, i);
+        pages.append(nodes[i].pageId);
+    }
+    if (pages.size() < 2)
+        return {};
+    auto statement = db.prepare(QStringLiteral("SELECT hash, page_id FROM shingles WHERE page_id IN (")
+                                + SQLiteDB::marks(pages.size()) + u')');
+    if (!statement)
+        return {};
+    statement->bind(argsOf(pages));
+    std::vector<std::int64_t> hashOrder;
+    std::unordered_map<std::int64_t, std::vector<std::int64_t>> pagesOf;
+    while (statement->step()) {
+        const auto hash = statement->integer(0);
+        const auto page = statement->integer(1);
+        if (!hash || !page)
+            continue;
+        auto [it, added] = pagesOf.try_emplace(*hash);
+        if (added)
+            hashOrder.push_back(*hash);
+        if (std::find(it->second.begin(), it->second.end(), *page) == it->second.end())
+            it->second.push_back(*page);
+    }
+
+    // Pairs keyed by both whole ids (lower first): a release numbers pages
+    // book × 100000 + sequence, well past 32 bits.
+    using Pair = std::pair<std::int64_t, std::int64_t>;
+    std::vector<Pair> pairOrder;
+    std::map<Pair, std::int64_t> counts;
+    for (std::int64_t hash : hashOrder) {
+        std::vector<std::int64_t>& holders = pagesOf[hash];
+        if (holders.size() < 2)
+            continue;
+        std::sort(holders.begin(), holders.end());
+        for (size_t i = 0; i < holders.size(); ++i) {
+            for (size_t j = i + 1; j < holders.size(); ++j) {
+                const Pair key{holders[i], holders[j]};
+                if (counts[key]++ == 0)
+                    pairOrder.push_back(key);
+            }
+        }
+    }
+
+    QList<GenealogyEdge> edges;
+    for (const Pair& key : pairOrder) {
+        if (counts[key] < minShared)
+            continue;
+        const GenealogyNode& p = nodes[nodeOf.value(key.first)];
+        const GenealogyNode& q = nodes[nodeOf.value(key.second)];
+        const bool qFirst = year(q) < year(p);
+        const GenealogyNode& source = qFirst ? q : p;
+        const GenealogyNode& target = qFirst ? p : q;
+        edges.append({source.bookId, target.bookId, source.title, target.title, counts[key]});
+    }
+    return Py::stableSorted(edges, [](const GenealogyEdge& x, const GenealogyEdge& y) { return x.shared > y.shared; });
+}
+
+} // namespace quorvel::Genealogy

@@ -1,0 +1,394 @@
+#include "scholar/PanelText.h"
+
+#include "core/Arabic.h"
+#include "core/Characters.h"
+#include "core/Library.h"
+#include "core/Theme.h"
+#include "scholar/Collate.h"
+#include "scholar/Concordance.h"
+#include "scholar/Genealogy.h"
+#include "scholar/Isnad.h"
+#include "scholar/Morph.h"
+#include "scholar/TextReuse.h"
+#include "search/SharedMeaningIndex.h"
+
+#include <QStringDecoder>
+
+namespace quorvel::PanelText {
+
+namespace {
+
+// The lists a panel shows are capped, and quoted text is cut.
+constexpr int kTopBooks = 6;
+constexpr int kNarrators = 12;
+constexpr int kNarratorLinks = 6;
+constexpr int kSources = 12;
+constexpr int kSourceMinShared = 3;
+constexpr int kSourcePhraseCharacters = 220;
+constexpr int kEditions = 6;
+constexpr double kEditionMinFrac = 0.4;
+constexpr int kRelatedWords = 10;
+constexpr int kGenealogyQueryCharacters = 60;
+constexpr int kGenealogySnippetCharacters = 160;
+constexpr double kCollateShade = 0.18;
+
+constexpr double kHeadSize = 15;
+constexpr double kSmallSize = 12;
+constexpr double kReadingSize = 16;
+constexpr double kTinySize = 6;
+
+bool kept(char32_t c)
+{
+    switch (QChar::category(c)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Number_Other:
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int hexValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    return -1;
+}
+
+// The author of a hit: the catalogue's when it knows the book, else the
+// hit's own.
+QString authorOf(Library& lib, std::int64_t bookId, const std::optional<QString>& own)
+{
+    const auto books = lib.bookById();
+    const auto it = books.constFind(bookId);
+    if (it != books.constEnd())
+        return lib.authorName(*it);
+    return own.value_or(QString());
+}
+
+} // namespace
+
+QString Text::plain() const
+{
+    QString all;
+    for (const Run& run : runs)
+        all += run.text;
+    return all;
+}
+
+QString pageURL(std::int64_t bookId, std::int64_t seq)
+{
+    return QString::fromLatin1(pageScheme) + QString::number(bookId) + QLatin1Char('/') + QString::number(seq);
+}
+
+QString searchURL(const QString& text)
+{
+    QString encoded;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        qsizetype width = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            width = 2;
+        } else if (text[i].isSurrogate()) {
+            // Not a character: the text cannot be encoded, so it goes as it is.
+            return QString::fromLatin1(searchScheme) + text;
+        }
+        const QString piece = text.mid(i, width);
+        if (kept(c)) {
+            encoded += piece;
+        } else {
+            for (const char byte : piece.toUtf8())
+                encoded += QStringLiteral("%%1").arg(int(static_cast<unsigned char>(byte)), 2, 16, QLatin1Char('0')).toUpper();
+        }
+        i += width - 1;
+    }
+    return QString::fromLatin1(searchScheme) + encoded;
+}
+
+std::optional<QString> decodeSearch(const QString& encoded)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] != QLatin1Char('%')) {
+            bytes += encoded.mid(i, 1).toUtf8();
+            continue;
+        }
+        if (i + 2 >= encoded.size())
+            return std::nullopt;
+        const int high = hexValue(encoded[i + 1]);
+        const int low = hexValue(encoded[i + 2]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes += char(high * 16 + low);
+        i += 2;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+QString pageLabel(const std::optional<QString>& vol, std::optional<std::int64_t> num, std::int64_t seq)
+{
+    QString label;
+    if (vol)
+        label = QString::fromUtf8("ج") + Arabic::digits(*vol) + QLatin1Char(' ');
+    return label + QString::fromUtf8("ص") + Arabic::num(num.value_or(seq));
+}
+
+QString leftCharacters(const QString& text, int count)
+{
+    return text.left(Characters::endOfFirst(text, count));
+}
+
+Run head(const QString& text)
+{
+    Run run;
+    run.text = text + QLatin1Char('\n');
+    run.size = kHeadSize;
+    run.weight = QFont::Bold;
+    run.tone = Tone::emerald;
+    return run;
+}
+
+Run text(const QString& text, Tone tone, double size)
+{
+    Run run;
+    run.text = text;
+    run.tone = tone;
+    run.size = size;
+    return run;
+}
+
+Run link(const QString& text, const QString& target)
+{
+    Run run;
+    run.text = text;
+    run.weight = QFont::Medium;
+    run.tone = Tone::emerald;
+    run.link = target;
+    return run;
+}
+
+Run reading(const QString& text)
+{
+    Run run;
+    run.text = text;
+    run.face = Face::reader;
+    run.size = kReadingSize;
+    run.tone = Tone::ink;
+    return run;
+}
+
+Text word(Library& lib, const QString& word)
+{
+    const MorphResult r = Morph::analyze(word);
+    Text t;
+    t += head(QString::fromUtf8("«") + word + QString::fromUtf8("»"));
+    t += text(QString::fromUtf8("الجذر: "), Tone::gold);
+    t += text(r.root.isEmpty() ? QString::fromUtf8("غير معروف") : r.root);
+    t += text(QString::fromUtf8("   الأصل: "), Tone::gold);
+    t += text(r.stem);
+    t += text(QString::fromUtf8("   النوع: "), Tone::gold);
+    t += text(r.pos == QString::fromUtf8("—") ? QString::fromUtf8("غير محدد") : r.pos);
+    t += text(QStringLiteral("\n"));
+
+    QStringList affixes;
+    for (const auto& part : r.prefix)
+        affixes << part.t + QString::fromUtf8(": ") + part.g;
+    for (const auto& part : r.suffix)
+        affixes << part.t + QString::fromUtf8(": ") + part.g;
+    if (!affixes.isEmpty())
+        t += text(QString::fromUtf8("اللواصق: ") + affixes.join(QString::fromUtf8(" · ")) + QLatin1Char('\n'), Tone::secondary, kSmallSize);
+
+    const Concordance::Result found = Concordance::lookup(lib.main(), word, kTopBooks);
+    t += text(QString::fromUtf8("\nورودها في المكتبة: "), Tone::gold);
+    t += link(Arabic::num(found.pages) + QString::fromUtf8(" صفحة في ") + Arabic::num(found.books) + QString::fromUtf8(" كتاباً"), searchURL(word));
+    t += text(QStringLiteral("\n"));
+    const auto books = lib.bookById();
+    for (const Concordance::BookCount& top : found.top) {
+        const auto it = books.constFind(top.bookId);
+        if (it == books.constEnd())
+            continue;
+        t += text(QString::fromUtf8("  ") + it->title + QString::fromUtf8(": ") + Arabic::num(top.count) + QLatin1Char('\n'), Tone::secondary,
+                  kSmallSize);
+    }
+
+    if (const auto shared = SharedMeaningIndex::index()) {
+        const auto near = shared->related(Arabic::normalize(word, true), kRelatedWords);
+        if (!near.empty()) {
+            t += text(QString::fromUtf8("\nكلمات قريبة المعنى في الكتب: "), Tone::gold);
+            for (size_t i = 0; i < near.size(); ++i) {
+                if (i > 0)
+                    t += text(QString::fromUtf8("، "));
+                t += link(near[i].word, searchURL(near[i].word));
+            }
+            t += text(QStringLiteral("\n"));
+        }
+    }
+    return t;
+}
+
+Text isnad(Library& lib, const Page& page)
+{
+    Text t;
+    t += head(QString::fromUtf8("الإسناد في هذه الصفحة"));
+    const QStringList chain = Isnad::chain(Library::splitFootnotes(page.content).first);
+    if (!chain.isEmpty()) {
+        t += text(QString::fromUtf8("السلسلة: "), Tone::gold);
+        t += reading(chain.join(QString::fromUtf8(" ← ")) + QStringLiteral("\n\n"));
+    }
+    const QList<Isnad::Narrator> narrators = Isnad::narrators(lib.main(), page.id);
+    if (chain.isEmpty() && narrators.isEmpty()) {
+        t += text(QString::fromUtf8("لا يوجد إسناد مستخرج في هذه الصفحة.\n"), Tone::secondary);
+        return t;
+    }
+    auto names = [](const QList<Isnad::LinkedNarrator>& list) {
+        QStringList out;
+        for (const auto& n : list.mid(0, kNarratorLinks))
+            out << n.name;
+        return out.join(QString::fromUtf8("، "));
+    };
+    for (const Isnad::Narrator& narrator : narrators.mid(0, kNarrators)) {
+        const Isnad::Links links = Isnad::links(lib.main(), narrator.id);
+        t += link(narrator.name, searchURL(narrator.name));
+        t += text(QStringLiteral("\n"), Tone::label, kTinySize);
+        if (!links.teachers.isEmpty())
+            t += text(QString::fromUtf8("  روى عن: ") + names(links.teachers) + QLatin1Char('\n'), Tone::secondary, kSmallSize);
+        if (!links.students.isEmpty())
+            t += text(QString::fromUtf8("  وعنه: ") + names(links.students) + QLatin1Char('\n'), Tone::secondary, kSmallSize);
+    }
+    return t;
+}
+
+Text reuse(Library& lib, std::int64_t pageId)
+{
+    Text t;
+    t += head(QString::fromUtf8("مصادر هذا النصّ ونقوله في المكتبة"));
+    const QList<TextReuse::ReuseHit> hits = TextReuse::sources(lib.main(), pageId, kSourceMinShared, kSources);
+    if (hits.isEmpty()) {
+        t += text(QString::fromUtf8("لم يُعثر على نصوص مشتركة مع هذه الصفحة في كتب المكتبة.\n"), Tone::secondary);
+        return t;
+    }
+    t += text(QString::fromUtf8("كل سطر: كتاب يشارك هذه الصفحة عبارات متّصلة، مرتّبة بعدد البصمات المشتركة.\n\n"), Tone::secondary,
+              kSmallSize);
+    for (const TextReuse::ReuseHit& hit : hits) {
+        t += link(hit.bookTitle + QString::fromUtf8(" · ") + pageLabel(hit.vol, hit.pageNum, hit.seq), pageURL(hit.bookId, hit.seq));
+        const QString author = authorOf(lib, hit.bookId, hit.author);
+        if (!author.isEmpty())
+            t += text(QString::fromUtf8(" · ") + author, Tone::secondary, kSmallSize);
+        t += text(QString::fromUtf8("  (") + Arabic::num(hit.shared) + QString::fromUtf8(" بصمة)\n"), Tone::gold, kSmallSize);
+        if (!hit.phrase.isEmpty())
+            t += reading(QString::fromUtf8("«") + leftCharacters(hit.phrase, kSourcePhraseCharacters) + QString::fromUtf8("»\n\n"));
+    }
+    return t;
+}
+
+Text editions(Library& lib, const Book& book, std::int64_t pageId)
+{
+    Text t;
+    t += head(QString::fromUtf8("طبعات ونسخ أخرى من «") + book.title + QString::fromUtf8("»"));
+    const QList<TextReuse::EditionHit> hits = TextReuse::editions(lib.main(), book.id, kEditionMinFrac, kEditions);
+    if (hits.isEmpty()) {
+        t += text(QString::fromUtf8("لم يُعثر على طبعة أخرى لهذا الكتاب في المكتبة.\n"), Tone::secondary);
+        return t;
+    }
+    for (const TextReuse::EditionHit& hit : hits) {
+        t += link(hit.title, pageURL(hit.bookId, 1));
+        t += text(QString::fromUtf8("  تشابه ") + Arabic::num(hit.pct) + QString::fromUtf8("٪  "), Tone::gold, kSmallSize);
+        t += link(QString::fromUtf8("قابل هذه الصفحة بها"), QString::fromLatin1(collateScheme) + QString::number(pageId) +
+                                                    QLatin1Char('/') + QString::number(hit.bookId));
+        t += text(QStringLiteral("\n"));
+    }
+    return t;
+}
+
+Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
+{
+    Text t;
+    t += head(QString::fromUtf8("مقابلة النسختين"));
+    const std::optional<CollateResult> r = Collate::run(lib.main(), pageId, otherBook);
+    if (!r) {
+        t += text(QString::fromUtf8("لم تُعثر على صفحة مقابلة في النسخة الأخرى.\n"), Tone::secondary);
+        return t;
+    }
+    t += text(QString::fromUtf8("مقابلة بـ "), Tone::secondary);
+    t += link(r->otherTitle + QString::fromUtf8(" · ص") + Arabic::num(r->otherPageNum.value_or(r->otherSeq)),
+              pageURL(r->otherBookId, r->otherSeq));
+    t += text(QString::fromUtf8("  · التطابق ") + Arabic::num(r->ratio) + QString::fromUtf8("٪\n\n"), Tone::gold);
+
+    QColor removed = Theme::hit();
+    removed.setAlphaF(kCollateShade);
+    QColor added = Theme::emerald();
+    added.setAlphaF(kCollateShade);
+    auto only = [&](const QString& words, const QColor& shade, bool strike) {
+        Run run = reading(words + QLatin1Char(' '));
+        run.background = shade;
+        run.strike = strike;
+        t += run;
+    };
+    for (const CollateOp& op : r->ops) {
+        if (op.tag == QLatin1String("equal")) {
+            t += reading(op.a + QLatin1Char(' '));
+        } else if (op.tag == QLatin1String("delete")) {
+            only(op.a, removed, true);
+        } else if (op.tag == QLatin1String("insert")) {
+            only(op.b, added, false);
+        } else {
+            only(op.a, removed, true);
+            only(op.b, added, false);
+        }
+    }
+    t += text(QString::fromUtf8("\n\nالأحمر المشطوب في هذه النسخة وحدها، والأخضر في الأخرى.\n"), Tone::secondary, kSmallSize);
+    return t;
+}
+
+Text genealogy(Library& lib, const QString& query)
+{
+    Text t;
+    t += head(QString::fromUtf8("شجرة المسألة: «") + leftCharacters(query, kGenealogyQueryCharacters) + QString::fromUtf8("»"));
+    const std::optional<GenealogyResult> r = Genealogy::run(lib.main(), query);
+    if (!r || r->nodes.isEmpty()) {
+        t += text(QString::fromUtf8("لم تُعثر على مواضع كافية لهذه العبارة.\n"), Tone::secondary);
+        return t;
+    }
+    t += text(QString::fromUtf8("الكتب مرتّبة بوفاة مؤلّفيها، والسهم يعني نقلاً ثابتاً ببصمات مشتركة.\n\n"), Tone::secondary,
+              kSmallSize);
+    for (const GenealogyNode& node : r->nodes) {
+        t += text(node.deathYear ? Arabic::num(*node.deathYear) + QString::fromUtf8("هـ  ") : QString::fromUtf8("؟  "), Tone::gold);
+        t += link(node.title + QString::fromUtf8(" · ص") + Arabic::num(node.pageNum.value_or(node.seq)), pageURL(node.bookId, node.seq));
+        const QString author = authorOf(lib, node.bookId, node.author);
+        if (!author.isEmpty())
+            t += text(QString::fromUtf8(" · ") + author, Tone::secondary, kSmallSize);
+        t += text(QStringLiteral("\n"));
+        if (!node.snippet.isEmpty())
+            t += text(QString::fromUtf8("   ") + leftCharacters(node.snippet, kGenealogySnippetCharacters) + QLatin1Char('\n'),
+                      Tone::secondary, kSmallSize);
+    }
+    if (!r->edges.isEmpty()) {
+        t += text(QString::fromUtf8("\nالنقول:\n"), Tone::gold);
+        for (const GenealogyEdge& edge : r->edges)
+            t += text(QString::fromUtf8("  ") + edge.fromTitle + QString::fromUtf8(" ← ") + edge.toTitle + QString::fromUtf8(" (") + Arabic::num(edge.shared) +
+                          QString::fromUtf8(" بصمة)\n"),
+                      Tone::label, kSmallSize);
+    }
+    return t;
+}
+
+} // namespace quorvel::PanelText

@@ -1,0 +1,294 @@
+#include "scholar/SmartBuild.h"
+
+#include "core/Json.h"
+#include "core/Library.h"
+#include "core/Paths.h"
+#include "core/SQLiteDB.h"
+#include "search/NpyArray.h"
+#include "search/SemanticIndex.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+namespace quorvel::SmartBuild {
+
+namespace {
+
+// Every shape the builder writes fits a version-1.0 header of this size
+// (H = 118), so the body can be streamed before the shape is known and the
+// header patched in place at the end.
+constexpr qsizetype kStreamedHeaderBytes = 128;
+// The page cache of the build's own connection, in KiB.
+constexpr int kBuildCacheKiB = 2048;
+// Bytes gathered before one write to a streamed file.
+constexpr size_t kWriteChunk = size_t(1) << 20;
+
+const QString msgWriteFailed = QStringLiteral("تعذّرت كتابة ");
+
+[[noreturn]] void failWrite(const QString& path, int errorNumber)
+{
+    throw Dist::PlatformError(msgWriteFailed + QFileInfo(path).fileName() + QStringLiteral(": ")
+                              + Dist::fileErrorReason(errorNumber));
+}
+
+// One .npy file written as a stream beside its final place: a blank header,
+// the body in chunks, then the real header over the blank one. The file
+// takes the final name only through place(); until then, and on any
+// failure, the final name keeps whatever it held.
+class StreamedNpy {
+public:
+    StreamedNpy(QString target, QString descr) : target_(std::move(target)), descr_(std::move(descr))
+    {
+        temp_ = QFile::encodeName(target_) + ".part-XXXXXX";
+        fd_ = ::mkstemp(temp_.data());
+        if (fd_ < 0)
+            failWrite(target_, errno);
+        ::fchmod(fd_, 0644);
+        buffer_.reserve(kWriteChunk);
+        buffer_.append(size_t(kStreamedHeaderBytes), ' ');
+    }
+    ~StreamedNpy()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!placed_ && !temp_.isEmpty())
+            ::unlink(temp_.constData());
+    }
+    StreamedNpy(const StreamedNpy&) = delete;
+    StreamedNpy& operator=(const StreamedNpy&) = delete;
+
+    void append(const void* data, size_t bytes)
+    {
+        buffer_.append(static_cast<const char*>(data), bytes);
+        if (buffer_.size() >= kWriteChunk)
+            flush();
+    }
+
+    // Writes the rest and the header for `shape`, and makes the file durable.
+    void finish(const QList<std::int64_t>& shape)
+    {
+        flush();
+        const QByteArray head = NpyArray::header(descr_, shape);
+        assert(head.size() == kStreamedHeaderBytes);
+        if (head.size() != kStreamedHeaderBytes)
+            failWrite(target_, EOVERFLOW);
+        if (::pwrite(fd_, head.constData(), size_t(head.size()), 0) != head.size() || ::fsync(fd_) != 0)
+            failWrite(target_, errno);
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0)
+            failWrite(target_, errno);
+    }
+
+    // Moves the finished file over the target; false (errno set) on failure.
+    bool place()
+    {
+        if (::rename(temp_.constData(), QFile::encodeName(target_).constData()) != 0)
+            return false;
+        placed_ = true;
+        return true;
+    }
+
+    const QString& target() const { return target_; }
+
+private:
+    void flush()
+    {
+        size_t at = 0;
+        while (at < buffer_.size()) {
+            const ssize_t n = ::write(fd_, buffer_.data() + at, buffer_.size() - at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                failWrite(target_, n < 0 ? errno : EIO);
+            at += size_t(n);
+        }
+        buffer_.clear();
+    }
+
+    QString target_;
+    QString descr_;
+    QByteArray temp_;
+    int fd_ = -1;
+    std::string buffer_;
+    bool placed_ = false;
+};
+
+// Puts a finished pair in place, ids first: a reader that meets the new ids
+// beside the old vectors refuses the pair for its row count. When the second
+// move fails the previous ids come back, so the old pair stays whole.
+void placePair(StreamedNpy& ids, StreamedNpy& vecs)
+{
+    const QByteArray idsPath = QFile::encodeName(ids.target());
+    const QByteArray backup = idsPath + ".previous";
+    ::unlink(backup.constData());
+    const bool hadIds = ::link(idsPath.constData(), backup.constData()) == 0;
+    if (!ids.place()) {
+        const int error = errno;
+        if (hadIds)
+            ::unlink(backup.constData());
+        failWrite(ids.target(), error);
+    }
+    if (!vecs.place()) {
+        const int error = errno;
+        if (hadIds)
+            ::rename(backup.constData(), idsPath.constData());
+        else
+            ::unlink(idsPath.constData());
+        failWrite(vecs.target(), error);
+    }
+    if (hadIds)
+        ::unlink(backup.constData());
+}
+
+// The vector width "vocab.json" declares, defaultDim when it declares none.
+std::int64_t modelDim(const QString& vocabPath)
+{
+    const auto vocab = Json::parseFile(vocabPath);
+    if (!vocab || !vocab->is_object())
+        return defaultDim;
+    const auto dim = vocab->find("dim");
+    if (dim == vocab->end() || !dim->is_number_integer())
+        return defaultDim;
+    return dim->get<std::int64_t>();
+}
+
+void writePlaceholders(const QDir& dir, std::int64_t dim)
+{
+    writeNpy(dir.filePath(vecsFile), NpyArray::floatDescr, {0, dim}, {});
+    writeNpy(dir.filePath(vecIdsFile), NpyArray::intDescr, {0}, {});
+}
+
+// The lowercase SHA-256 of the file's bytes; empty when it cannot be read.
+QString fileSha256(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return {};
+    return Dist::hex(hash.result());
+}
+
+} // namespace
+
+QString dir()
+{
+    return Paths::smartDir();
+}
+
+QString embeddedText(const QString& content)
+{
+    qsizetype units = 0;
+    for (qsizetype scalars = 0; units < content.size() && scalars < pageScalars; ++scalars)
+        units += content[units].isHighSurrogate() && units + 1 < content.size() && content[units + 1].isLowSurrogate()
+            ? 2
+            : 1;
+    return units == content.size() ? content : content.left(units);
+}
+
+bool hasModel()
+{
+    const QDir d(dir());
+    return QFileInfo::exists(d.filePath(wordvecFile)) && QFileInfo::exists(d.filePath(vocabFile));
+}
+
+bool hasVectors()
+{
+    return QFileInfo::exists(QDir(dir()).filePath(vecsFile));
+}
+
+void writeNpy(const QString& path, const QString& descr, const QList<std::int64_t>& shape, const QByteArray& body)
+{
+    QString error;
+    if (!NpyArray::write(path, descr, shape, body, &error))
+        throw Dist::PlatformError(msgWriteFailed + QFileInfo(path).fileName() + QStringLiteral(": ") + error);
+}
+
+void fetchModel(const Pack& pack, const QUrl& base)
+{
+    const QDir d(dir());
+    for (const auto& [ref, localName] : {std::pair{&pack.wordvec, wordvecFile}, std::pair{&pack.vocab, vocabFile}}) {
+        const QString target = d.filePath(localName);
+        if (fileSha256(target) == ref->sha256)
+            continue;
+        const QByteArray data = Dist::fetch(base, ref->file, std::max<std::int64_t>(ref->size, 0));
+        if (data.size() != ref->size || Dist::sha256(data) != ref->sha256)
+            throw Dist::DistError(msgModelDigest);
+        QSaveFile file(target);
+        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
+            throw Dist::PlatformError(msgWriteFailed + localName + QStringLiteral(": ") + file.errorString());
+    }
+}
+
+std::int64_t buildVectors(const QString& libPath, const std::function<void(double)>& progress)
+{
+    const QDir d(dir());
+    if (!hasModel())
+        throw Dist::DistError(msgNoModel);
+    const auto db = SQLiteDB::open(Library::readOnlyUri(libPath), true);
+    if (!db || !db->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+        throw Dist::DistError(msgNoModel);
+    // One pass in id order reads each page once: a small page cache keeps the
+    // build's private memory flat, the mapped file serving the reads.
+    db->exec(QStringLiteral("PRAGMA cache_size=-%1").arg(kBuildCacheKiB));
+
+    const std::int64_t dim = modelDim(d.filePath(vocabFile));
+    if (!QFileInfo::exists(d.filePath(vecsFile)))
+        writePlaceholders(d, dim);
+    auto index = SemanticIndex::load(d.path());
+    // Vectors of an earlier model (another width, another pair) would block
+    // every rebuild: start over from empty ones once.
+    if (!index) {
+        writePlaceholders(d, dim);
+        index = SemanticIndex::load(d.path());
+    }
+    if (!index)
+        throw Dist::DistError(msgModelUnloadable);
+    const int width = index->dim();
+
+    const std::int64_t total = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+    auto pages = db->prepare(QStringLiteral("SELECT id, content FROM pages ORDER BY id"));
+    if (!pages)
+        throw Dist::DistError(msgPagesUnreadable);
+
+    StreamedNpy ids(d.filePath(vecIdsFile), NpyArray::intDescr);
+    StreamedNpy vecs(d.filePath(vecsFile), NpyArray::floatDescr);
+    const std::vector<float> zeros(size_t(width), 0.0f);
+    std::int64_t done = 0;
+    for (;;) {
+        const Statement::Step step = pages->next();
+        if (step == Statement::Step::Done)
+            break;
+        if (step != Statement::Step::Row)
+            throw Dist::DistError(msgPagesUnreadable);
+        const std::int64_t id = pages->integer(0).value_or(0);
+        const auto v = index->embed(embeddedText(pages->text(1).value_or(QString())));
+        ids.append(&id, sizeof id);
+        vecs.append((v ? *v : zeros).data(), size_t(width) * sizeof(float));
+        ++done;
+        if (progress && done % progressStep == 0)
+            progress(double(done) / double(std::max<std::int64_t>(total, 1)));
+    }
+    ids.finish({done});
+    vecs.finish({done, width});
+    placePair(ids, vecs);
+    return done;
+}
+
+} // namespace quorvel::SmartBuild

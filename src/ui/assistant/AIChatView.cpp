@@ -1,0 +1,877 @@
+#include "ui/assistant/AIChatView.h"
+
+#include "assistant/AIAssistant.h"
+#include "assistant/Intent.h"
+#include "assistant/LocalLLMDownloader.h"
+#include "assistant/SmallTalk.h"
+#include "core/Arabic.h"
+#include "core/Characters.h"
+#include "core/Library.h"
+#include "core/Preferences.h"
+#include "core/Theme.h"
+#include "ui/assistant/AnswerRenderer.h"
+#include "ui/kit/BarView.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/GuiJob.h"
+#include "ui/kit/Listener.h"
+#include "ui/kit/RichTextBuilder.h"
+#include "ui/kit/Voice.h"
+#include "ui/kit/Widgets.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBrowser>
+#include <QTextTable>
+
+namespace quorvel {
+
+namespace {
+
+constexpr char kKindKey[] = "aiKind";
+constexpr char kModelPathKey[] = "localModelPath";
+
+const QString txtTitle = QStringLiteral(u"البحث الذكي");
+const QString txtKindLabel = QStringLiteral(u"نوع التقرير");
+const QString txtPlaceholder = QStringLiteral(u"اسأل الكتب… مثال: ما شروط وجوب الزكاة؟");
+const QString txtSendTip = QStringLiteral(u"اسأل");
+const QString txtExport = QStringLiteral(u"تصدير…");
+const QString txtExportTip = QStringLiteral(u"تصدير آخر تقرير: وورد، أو PDF، أو صفحة ويب");
+const QString txtMicTip = QStringLiteral(u"تكلم: اضغط وتحدث، ويرسل سؤالك حين تسكت");
+const QString txtMicStopTip = QStringLiteral(u"إيقاف الاستماع وإرسال ما قلته");
+const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
+const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
+const QString txtModelMenu = QStringLiteral(u"النموذج…");
+const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (1.7GB)");
+const QString txtExportDocx = QStringLiteral(u"مستند وورد (docx)…");
+const QString txtExportPdf = QStringLiteral(u"ملف PDF…");
+const QString txtExportHtml = QStringLiteral(u"صفحة ويب (HTML)…");
+const QString txtExportCsv = QStringLiteral(u"جدول بيانات لإكسل (CSV)…");
+const QString txtYou = QStringLiteral(u"\nأنت\n");
+const QString txtSender = QStringLiteral(u"مكتبة قورفل\n");
+const QString txtWaitingModel = QStringLiteral(u"جاري البحث في الكتب ثم الكتابة…\n");
+const QString txtWaiting = QStringLiteral(u"جاري البحث في الكتب…\n");
+const QString txtListen = QStringLiteral(u"استمع للإجابة");
+const QString txtExamplesHint = QStringLiteral(u"وبعد أي إجابة تستطيع المتابعة: «زدني»، أو «وماذا عن الحنابلة؟».\n");
+const QString txtReportLead = QStringLiteral(u"ما خلاصة ما ورد في المصادر عن ");
+
+const QString txtWelcomeTitle = QStringLiteral(u"اسأل الكتب\n");
+const QString txtWelcomeIntro = QStringLiteral(
+    u"يجيبك من كتب المكتبة وحدها، وكل اقتباس بمصدره: الكتاب والجزء والصفحة. انقر الرقم [١] لتفتح الصفحة نفسها.\n"
+    u"يدقق البرنامج كل اقتباس على مصدره ويحذف ما لا يطابق. لا يفتي: يعرض ما في الكتب ويحيلك في حالتك الخاصة إلى المفتي.\n"
+    u"تحدث معه كتابة أو بصوتك من زر الميكروفون، فيجيبك ويقرأ عليك الإجابة.\n\n");
+const QString txtTry = QStringLiteral(u"جرب:  ");
+const QString txtSeparator = QStringLiteral(u"   ·   ");
+// The scholar of the first suggestion is one the biographical dictionary of
+// the sample library lists.
+const QStringList welcomeSuggestions{
+    QStringLiteral(u"من هو شعبة بن الحجاج؟"),
+    QStringLiteral(u"ما معنى الغرر؟"),
+    QStringLiteral(u"أقوال العلماء في قراءة الفاتحة خلف الإمام"),
+    QStringLiteral(u"«إنما الأعمال بالنيات»"),
+    QStringLiteral(u"ما شروط وجوب الزكاة؟"),
+};
+
+const QString txtListening = QStringLiteral(u"أستمع… (الإملاء على جهازك)");
+const QString txtListeningPlaceholder = QStringLiteral(u"أستمع… تكلم، وسأرسل سؤالك حين تسكت");
+const QString txtCannotListen = QStringLiteral(u"تعذر الاستماع");
+const QString txtStopDownload = QStringLiteral(u"إيقاف التنزيل");
+const QString txtDownloadItem = QStringLiteral(u"تنزيل: ");
+const QString txtChooseFile = QStringLiteral(u"اختيار ملف نموذج GGUF من الجهاز…");
+const QString txtCurrentModel = QStringLiteral(u"النموذج الحالي: ");
+const QString txtStopEngine = QStringLiteral(u"إيقاف المحرك (تحرير الذاكرة)");
+const QString txtChooseMessage = QStringLiteral(u"اختر نموذجا بصيغة GGUF");
+const QString txtDownloading = QStringLiteral(u"جاري تنزيل النموذج ");
+const QString txtDownloaded = QStringLiteral(u"اكتمل تنزيل النموذج");
+const QString txtDownloadedText = QStringLiteral(u"صار البحث الذكي يكتب إجابات بنص عربي معزو، على جهازك دون اتصال.");
+const QString txtDownloadFailed = QStringLiteral(u"تعذر التنزيل");
+
+constexpr int kTopBarHeight = 44;
+constexpr int kBottomBarHeight = 54;
+constexpr int kInputHeight = 36;
+constexpr int kProgressWidth = 160;
+constexpr double kTranscriptInsetH = 40;
+constexpr double kTranscriptInsetV = 24;
+constexpr double kBubbleLean = 0.28;
+constexpr double kBubbleMinimum = 400;
+constexpr double kBubbleFallbackWidth = 1100;
+
+QTextCharFormat ui(double size, QFont::Weight weight, const QColor& color)
+{
+    return RichText::chars(Theme::ui(size, weight), color);
+}
+
+// A right-to-left, right-aligned paragraph.
+QTextBlockFormat para(double lineSpacing, double after, double before = 0,
+                      Qt::Alignment alignment = RichText::right)
+{
+    QTextBlockFormat format = RichText::paragraph(alignment);
+    if (lineSpacing > 0)
+        RichText::setLineSpacing(format, lineSpacing);
+    format.setBottomMargin(after);
+    format.setTopMargin(before);
+    return format;
+}
+
+QTextCharFormat linked(QTextCharFormat format, const QString& href)
+{
+    format.setAnchor(true);
+    format.setAnchorHref(href);
+    return format;
+}
+
+// Follows clicks on the transcript's links by their raw target, which
+// QUrl would re-encode.
+class LinkFilter : public QObject {
+public:
+    LinkFilter(QTextBrowser* view, AIChatView* panel) : QObject(view), view_(view), panel_(panel) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QString href
+                = mouse->button() == Qt::LeftButton ? view_->anchorAt(mouse->position().toPoint()) : QString();
+            if (!href.isEmpty() && panel_ && panel_->followLink(href))
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QTextBrowser* view_;
+    QPointer<AIChatView> panel_;
+};
+
+} // namespace
+
+AIChatView::Assistant AIChatView::libraryAssistant(std::shared_ptr<Library> lib)
+{
+    return [lib](const QString& question, AIMode mode, const std::function<void(const QString&)>& onDelta) {
+        return AIAssistant::run(*lib, question, mode, std::nullopt, onDelta);
+    };
+}
+
+AIChatView::AIChatView(std::shared_ptr<Library> lib, Assistant assistant, QWidget* parent)
+    : TabContent(parent), lib_(std::move(lib)), assistant_(std::move(assistant))
+{
+    Q_ASSERT(assistant_);
+    build();
+    kindChanged();
+    refreshStatus();
+    welcome();
+}
+
+AIChatView::~AIChatView()
+{
+    if (listener_)
+        listener_->cancel();
+}
+
+QString AIChatView::title() const
+{
+    return QString::fromUtf8(tabTitle);
+}
+
+QString AIChatView::symbol() const
+{
+    return QStringLiteral("sparkles");
+}
+
+Json::Value AIChatView::sessionJSON() const
+{
+    Json::Value entry = Json::Value::object();
+    entry["k"] = sessionKind;
+    return entry;
+}
+
+bool AIChatView::restore(const Json::Value& entry)
+{
+    return Json::strictString(entry, "k").value_or(QString()) == QLatin1String(sessionKind);
+}
+
+QLabel* AIChatView::status() const
+{
+    return status_;
+}
+
+void AIChatView::build()
+{
+    QPointer<AIChatView> self(this);
+    auto guarded = [self](void (AIChatView::*method)()) {
+        return [self, method] {
+            if (self)
+                (self.data()->*method)();
+        };
+    };
+
+    // The top bar.
+    auto* topBar = new BarView;
+    topBar->setFixedHeight(kTopBarHeight);
+    auto* sparkle = new QLabel;
+    sparkle->setPixmap(Theme::symbolPixmap(QStringLiteral("sparkles"), 18, {Theme::gold(), Theme::emerald()}));
+    kindPopup_ = new QComboBox;
+    kindPopup_->setFont(Theme::ui(13, QFont::Medium));
+    for (const AIMode& mode : AIMode::allCases()) {
+        kindPopup_->addItem(mode.title(), mode.rawValue());
+        kindPopup_->setItemData(kindPopup_->count() - 1, mode.help(), Qt::ToolTipRole);
+    }
+    const std::optional<QString> stored = Preferences::standard().string(QString::fromLatin1(kKindKey));
+    const int storedIndex = stored ? kindPopup_->findData(*stored) : -1;
+    kindPopup_->setCurrentIndex(qMax(storedIndex, 0));
+    onAction(kindPopup_, [self](QObject*) {
+        if (self)
+            self->kindChanged();
+    });
+    status_ = label(QString(), 12, QFont::Normal, Theme::secondaryLabel());
+    progress_ = new QProgressBar;
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setFixedWidth(kProgressWidth);
+    progress_->setFixedHeight(8);
+    progress_->hide();
+    modelBtn_ = new QPushButton;
+    modelBtn_->setFont(Theme::ui(12));
+    onAction(modelBtn_, [self](QObject*) {
+        if (!self)
+            return;
+        QMenu* menu = self->modelMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(self->modelBtn_->mapToGlobal(QPoint(0, self->modelBtn_->height() + 4)));
+    });
+    auto* topRow = hstack({sparkle, label(txtTitle, 16, QFont::Bold, Theme::emerald()),
+                           label(txtKindLabel, 13, QFont::Medium), kindPopup_, spacer(), status_, progress_, modelBtn_},
+                          10);
+    pin(topBar, topRow, {6, 12, 6, 12});
+
+    // The transcript.
+    transcript_ = new QTextBrowser;
+    transcript_->setOpenLinks(false);
+    transcript_->setOpenExternalLinks(false);
+    transcript_->setReadOnly(true);
+    transcript_->setLayoutDirection(Qt::RightToLeft);
+    transcript_->setFrameShape(QFrame::NoFrame);
+    QPalette page = transcript_->palette();
+    page.setColor(QPalette::Base, Theme::parchment());
+    page.setColor(QPalette::Link, Theme::emerald());
+    transcript_->setPalette(page);
+    QTextDocument* document = transcript_->document();
+    QTextOption option = document->defaultTextOption();
+    option.setTextDirection(Qt::RightToLeft);
+    option.setAlignment(RichText::right);
+    document->setDefaultTextOption(option);
+    transcript_->viewport()->installEventFilter(new LinkFilter(transcript_, this));
+
+    // The bottom bar.
+    input_ = new QLineEdit;
+    input_->setPlaceholderText(txtPlaceholder);
+    input_->setFont(Theme::reader(19));
+    input_->setAlignment(Qt::AlignRight | Qt::AlignAbsolute);
+    input_->setLayoutDirection(Qt::RightToLeft);
+    input_->setFixedHeight(kInputHeight);
+    input_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    onAction(input_, [self](QObject*) {
+        if (self)
+            self->askNow();
+    });
+    sendBtn_ = iconButton(QStringLiteral("arrow.up.circle.fill"), txtSendTip, 26, guarded(&AIChatView::askNow));
+    exportBtn_ = textButton(txtExport, QStringLiteral("square.and.arrow.up"), [self] {
+        if (!self)
+            return;
+        if (QMenu* menu = self->exportMenu()) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(self->exportBtn_->mapToGlobal(QPoint(0, self->exportBtn_->height() + 4)));
+        }
+    });
+    exportBtn_->setToolTip(txtExportTip);
+    exportBtn_->setEnabled(false);
+    micBtn_ = iconButton(QStringLiteral("mic.fill"), txtMicTip, 22, guarded(&AIChatView::toggleMic));
+    auto* bottomBar = new BarView;
+    bottomBar->setFixedHeight(kBottomBarHeight);
+    auto* bottomRow = hstack({micBtn_, input_, sendBtn_, exportBtn_}, 8);
+    pin(bottomBar, bottomRow, {8, 12, 8, 12});
+
+    pin(this, vstack({topBar, transcript_, bottomBar}, 0, StackView::Align::Fill));
+}
+
+void AIChatView::kindChanged()
+{
+    const AIMode m = kind();
+    input_->setPlaceholderText(m.hint());
+    kindPopup_->setToolTip(m.help());
+    Preferences::standard().set(QString::fromLatin1(kKindKey), m.rawValue());
+}
+
+AIMode AIChatView::kind() const
+{
+    return AIMode::allCases().value(qMax(kindPopup_->currentIndex(), 0), AIMode::automatic);
+}
+
+void AIChatView::setKind(AIMode mode)
+{
+    kindPopup_->setCurrentIndex(qMax<int>(int(AIMode::allCases().indexOf(mode)), 0));
+    kindChanged();
+}
+
+void AIChatView::refreshStatus()
+{
+    const QString unavailable = Voice::shared().unavailable();
+    if (LocalLLM::hasModel()) {
+        status_->setText(txtReady);
+        modelBtn_->setText(txtModelMenu);
+    } else {
+        status_->setText(txtNoModel);
+        modelBtn_->setText(txtDownloadModel);
+    }
+    // Without an engine that can speak, the listen links do nothing: say so.
+    status_->setToolTip(unavailable);
+}
+
+void AIChatView::focus()
+{
+    input_->setFocus(Qt::OtherFocusReason);
+}
+
+void AIChatView::ask(const QString& text)
+{
+    input_->setText(text);
+    askNow();
+}
+
+void AIChatView::scrollToEnd()
+{
+    QScrollBar* bar = transcript_->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void AIChatView::welcome()
+{
+    QTextDocument* document = transcript_->document();
+    document->clear();
+    // Clearing the document resets its root frame: the insets come after.
+    document->setDocumentMargin(0);
+    QTextFrameFormat frame = document->rootFrame()->frameFormat();
+    frame.setLeftMargin(kTranscriptInsetH);
+    frame.setRightMargin(kTranscriptInsetH);
+    frame.setTopMargin(kTranscriptInsetV);
+    frame.setBottomMargin(kTranscriptInsetV);
+    document->rootFrame()->setFrameFormat(frame);
+    RichTextBuilder out(document);
+    const Qt::Alignment centre = Qt::AlignHCenter;
+    out.append(txtWelcomeTitle, RichText::chars(Theme::logo(34), Theme::emerald()), para(8, 6, 0, centre));
+    out.append(txtWelcomeIntro, ui(14, QFont::Normal, Theme::secondaryLabel()), para(8, 6, 0, centre));
+    out.append(txtTry, ui(13, QFont::Medium, Theme::secondaryLabel()), para(8, 6, 0, centre));
+    for (qsizetype i = 0; i < welcomeSuggestions.size(); ++i) {
+        if (i > 0)
+            out.append(txtSeparator, ui(13, QFont::Normal, Theme::withAlpha(Theme::secondaryLabel(), 0.6)), para(8, 6, 0, centre));
+        out.append(welcomeSuggestions[i],
+                   linked(ui(13.5, QFont::Medium, Theme::emerald()), askLink(welcomeSuggestions[i])),
+                   para(8, 6, 0, centre));
+    }
+    out.append(QStringLiteral("\n\n"), QTextCharFormat(), para(8, 6, 0, centre));
+}
+
+QString AIChatView::askLink(const QString& question)
+{
+    return AnswerRenderer::askLink(question);
+}
+
+void AIChatView::appendQuestion(const QString& question)
+{
+    QTextDocument* document = transcript_->document();
+    {
+        RichTextBuilder out(document);
+        out.append(txtYou, ui(11.5, QFont::DemiBold, Theme::secondaryLabel()), para(0, 4, 22));
+    }
+    const double viewport = transcript_->viewport()->width();
+    const double width = viewport > 200 ? viewport : (window() && window() != this ? window()->width() : kBubbleFallbackWidth);
+
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    QTextTableFormat table;
+    table.setLeftMargin(kBubbleLean * qMax(width - 2 * kTranscriptInsetH, kBubbleMinimum));
+    table.setBorder(1);
+    table.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+    table.setBorderBrush(Theme::withAlpha(Theme::gold(), 0.35));
+    table.setBackground(Theme::withAlpha(Theme::gold(), 0.16));
+    table.setCellPadding(12);
+    table.setCellSpacing(0);
+    table.setBorderCollapse(true);
+    table.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+    table.setLayoutDirection(Qt::RightToLeft);
+    QTextTable* bubble = cursor.insertTable(1, 1, table);
+    QTextCursor inside = bubble->cellAt(0, 0).firstCursorPosition();
+    inside.setBlockFormat(para(4, 0));
+    // The table's end breaks the line that the question's "\n" would.
+    inside.insertText(question, ui(16, QFont::Bold, Theme::emeraldDeep()));
+    scrollToEnd();
+}
+
+void AIChatView::appendSender(RichTextBuilder& out)
+{
+    out.append(txtSender, ui(11.5, QFont::DemiBold, Theme::emerald()), para(0, 2, 14));
+}
+
+void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
+{
+    RichTextBuilder out(transcript_->document());
+    appendSender(out);
+    const QTextBlockFormat p = para(8, 6);
+    out.append(text + u'\n', RichText::chars(Theme::reader(19), Theme::ink()), p);
+    if (examples) {
+        const QTextBlockFormat e = para(4, 6);
+        for (const auto& [label, question] : SmallTalk::examples()) {
+            out.append(label + QStringLiteral(u":  "), ui(13.5, QFont::Medium, Theme::secondaryLabel()), e);
+            out.append(question + u'\n', linked(ui(14, QFont::Medium, Theme::emerald()), askLink(question)), e);
+        }
+        out.append(txtExamplesHint, ui(13, QFont::Normal, Theme::secondaryLabel()), p);
+    }
+    scrollToEnd();
+    if (speakIt)
+        Voice::shared().speak(text);
+}
+
+AIChatView::Plan AIChatView::plan(const QString& text, AIMode kind, const std::optional<QString>& lastTopic,
+                                  const std::optional<AIMode>& lastMode)
+{
+    Plan p{kind, QString(), QString(), false, false};
+    const std::optional<QString> f = Intent::followUp(text);
+    if (f && !f->isEmpty() && lastTopic) {
+        p.topic = *lastTopic + u' ' + *f;
+        p.follow = true;
+        if (kind == AIMode::automatic) {
+            p.mode = lastMode.value_or(AIMode::answer);
+            p.routed = true;
+        }
+    } else if (kind == AIMode::automatic) {
+        const auto [mode, topic] = Intent::route(text);
+        p.mode = mode;
+        p.topic = mode == AIMode::answer ? Intent::clean(text) : topic;
+        p.routed = true;
+    } else {
+        p.topic = Intent::clean(text);
+    }
+    switch (p.mode) {
+    case AIMode::data:
+        p.question = text;
+        break;
+    case AIMode::answer:
+        p.question = p.follow ? lastTopic.value_or(QString()) + QStringLiteral(u": ") + text : text;
+        break;
+    case AIMode::report:
+        p.question = txtReportLead + p.topic + u'؟';
+        break;
+    default:
+        p.question = p.topic;
+        break;
+    }
+    return p;
+}
+
+void AIChatView::askNow()
+{
+    const QString text = input_->text().trimmed();
+    if (text.isEmpty() || busy_)
+        return;
+    Voice::shared().stop();
+    const bool fromVoice = voiceTurn_;
+    voiceTurn_ = false;
+    input_->clear();
+
+    QString question = text;
+    if (const auto smallTalk = SmallTalk::split(text)) {
+        const auto& [talk, rest] = *smallTalk;
+        const bool hasQuestion
+            = kind() == AIMode::data ? !rest.isEmpty() : Characters::count(rest, 3) >= 3;
+        appendQuestion(text);
+        appendReply(SmallTalk::reply(talk, hasQuestion),
+                    talk == SmallTalk::Kind::help || talk == SmallTalk::Kind::who, fromVoice && !hasQuestion);
+        if (!hasQuestion) {
+            focus();
+            return;
+        }
+        if (fromVoice)
+            Voice::shared().speak(SmallTalk::reply(talk, true));
+        question = rest;
+    } else {
+        appendQuestion(text);
+    }
+
+    busy_ = true;
+    sendBtn_->setEnabled(false);
+    const Plan p = plan(question, kind(), lastTopic_, lastMode_);
+
+    {
+        RichTextBuilder out(transcript_->document());
+        appendSender(out);
+        liveStart_ = int(out.start() + out.length());
+        out.append(LocalLLM::hasModel() ? txtWaitingModel : txtWaiting,
+                   ui(13, QFont::Normal, Theme::secondaryLabel()), para(8, 6));
+    }
+    waitingLine_ = true;
+    pending_.clear();
+    scrollToEnd();
+
+    const std::uint64_t id = ++question_;
+    QPointer<AIChatView> self(this);
+    Assistant assistant = assistant_;
+    // The pieces and the answer are all sent from the worker, so they arrive
+    // in the order they were sent, the answer last; the panel may close
+    // meanwhile.
+    GuiJob::run(
+        this,
+        [self, assistant, p, id] {
+            auto onDelta = [self, id](const QString& piece) {
+                GuiJob::post(self, [id, piece](AIChatView& view) { view.receivePiece(id, piece); });
+            };
+            return assistant(p.question, p.mode, onDelta);
+        },
+        [id, p, fromVoice](AIChatView& view, AIAnswer answer) {
+            view.finishQuestion(id, std::move(answer), p, fromVoice);
+        });
+}
+
+void AIChatView::removeLive()
+{
+    QTextCursor cursor(transcript_->document());
+    cursor.setPosition(liveStart_);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+}
+
+void AIChatView::receivePiece(std::uint64_t id, const QString& piece)
+{
+    // A piece of an answer already shown (or of an older question) is late.
+    if (id != question_ || id <= completed_ || piece.isEmpty())
+        return;
+    pending_ += piece;
+    if (flushQueued_)
+        return;
+    flushQueued_ = true;
+    // Pieces that arrive in one turn of the event loop are shown together.
+    QMetaObject::invokeMethod(this, &AIChatView::flushPieces, Qt::QueuedConnection);
+}
+
+void AIChatView::flushPieces()
+{
+    flushQueued_ = false;
+    if (pending_.isEmpty() || !busy_)
+        return;
+    if (waitingLine_) {
+        removeLive();
+        waitingLine_ = false;
+    }
+    RichTextBuilder out(transcript_->document());
+    out.append(pending_, RichText::chars(Theme::reader(18), Theme::ink()), para(8, 6));
+    pending_.clear();
+    scrollToEnd();
+}
+
+void AIChatView::finishQuestion(std::uint64_t id, AIAnswer a, const Plan& p, bool fromVoice)
+{
+    if (id != question_ || id <= completed_)
+        return;
+    completed_ = id;
+    pending_.clear();
+    waitingLine_ = false;
+    a.routed = p.routed;
+    a.topic = p.topic;
+    a.followUp = p.follow;
+    const int index = int(answers_.size());
+
+    removeLive();
+    {
+        RichTextBuilder out(transcript_->document());
+        AnswerRenderer::Options options;
+        options.hasModel = LocalLLM::hasModel();
+        AnswerRenderer::render(out, a, options);
+        const QTextBlockFormat listen = para(2, 6);
+        out.append(txtListen,
+                   linked(ui(12.5, QFont::Medium, Theme::emerald()),
+                          QString::fromLatin1(AnswerRenderer::speakLinkPrefix) + QString::number(index)),
+                   listen);
+        out.append(QStringLiteral("\n"), QTextCharFormat(), listen);
+    }
+    scrollToEnd();
+
+    answers_.append(a);
+    if (fromVoice)
+        speak(index);
+    lastTopic_ = p.topic;
+    lastMode_ = p.mode;
+    busy_ = false;
+    sendBtn_->setEnabled(true);
+    exportBtn_->setEnabled(true);
+    refreshStatus();
+    focus();
+}
+
+bool AIChatView::followLink(const QString& href)
+{
+    const QString speakPrefix = QString::fromLatin1(AnswerRenderer::speakLinkPrefix);
+    const QString askPrefix = QString::fromLatin1(AnswerRenderer::askLinkPrefix);
+    if (href.startsWith(speakPrefix)) {
+        bool ok = false;
+        const int n = href.mid(speakPrefix.size()).toInt(&ok, 10);
+        if (ok)
+            speak(n);
+        return true;
+    }
+    if (href.startsWith(askPrefix)) {
+        if (busy_)
+            return true;
+        const std::optional<QString> question = AnswerRenderer::percentDecoded(href.mid(askPrefix.size()));
+        if (!question)
+            return true;
+        setKind(AIMode::automatic);
+        input_->setText(*question);
+        askNow();
+        return true;
+    }
+    QString rest = href;
+    rest.remove(QString::fromLatin1(AnswerRenderer::pageLinkPrefix));
+    QList<long long> numbers;
+    for (const QString& piece : rest.split(u'/', Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const long long n = piece.toLongLong(&ok, 10);
+        if (ok)
+            numbers.append(n);
+    }
+    if (numbers.size() != 2)
+        return false;
+    if (onOpen)
+        onOpen(numbers[0], numbers[1]);
+    return true;
+}
+
+void AIChatView::speak(int index)
+{
+    if (index < 0 || index >= answers_.size())
+        return;
+    Voice& voice = Voice::shared();
+    if (speakingIndex_ == index && voice.isSpeaking()) {
+        voice.stop();
+        return;
+    }
+    speakingIndex_ = index;
+    voice.speak(answers_[index].text);
+}
+
+AnswerExport::Render AIChatView::exportRenderer()
+{
+    return [](RichTextBuilder& out, const AIAnswer& answer, bool docxMarkers, bool exporting) {
+        AnswerRenderer::Options options;
+        options.docxMarkers = docxMarkers;
+        options.exporting = exporting;
+        options.hasModel = LocalLLM::hasModel();
+        AnswerRenderer::render(out, answer, options);
+    };
+}
+
+void AIChatView::exportAnswer(const AIAnswer& answer, const QString& path, AnswerExport::ExportFormat format)
+{
+    AnswerExport::exportAnswer(answer, path, format, exportRenderer());
+}
+
+QMenu* AIChatView::exportMenu()
+{
+    if (answers_.isEmpty())
+        return nullptr;
+    auto* menu = new QMenu(this);
+    QPointer<AIChatView> self(this);
+    auto item = [&](const QString& title, const char* format) {
+        const QString name = QString::fromLatin1(format);
+        QAction* action = menuItem(
+            title, QString(),
+            [self, name] {
+                if (self && self->exportLast)
+                    self->exportLast(name);
+            },
+            menu);
+        action->setEnabled(bool(exportLast));
+        menu->addAction(action);
+    };
+    item(txtExportDocx, "docx");
+    item(txtExportPdf, "pdf");
+    item(txtExportHtml, "html");
+    if (!answers_.last().tables.isEmpty())
+        item(txtExportCsv, "csv");
+    return menu;
+}
+
+// ---------------------------------------------------------------------------
+// The microphone
+
+void AIChatView::setListening(bool on)
+{
+    if (on) {
+        micBtn_->setIcon(Theme::symbol(QStringLiteral("stop.circle.fill"), 22, {Theme::titleRed(), Theme::titleRed()}));
+        micBtn_->setToolTip(txtMicStopTip);
+        status_->setText(txtListening);
+    } else {
+        micBtn_->setIcon(Theme::symbol(QStringLiteral("mic.fill"), 22, {Theme::emerald(), Theme::gold()}));
+        micBtn_->setToolTip(txtMicTip);
+    }
+}
+
+void AIChatView::toggleMic()
+{
+    if (listener_) {
+        listener_->stop();
+        return;
+    }
+    Voice::shared().stop();
+    listener_ = makeListener ? makeListener() : std::make_unique<Listener>();
+    setListening(true);
+    placeholder_ = input_->placeholderText();
+    input_->setPlaceholderText(txtListeningPlaceholder);
+    QPointer<AIChatView> self(this);
+    listener_->onState = [self](const QString& text) {
+        if (self)
+            self->status_->setText(text);
+    };
+    listener_->onText = [self](const QString& text) {
+        if (self)
+            self->input_->setText(text);
+    };
+    listener_->onEnd = [self](const QString& text) {
+        if (self)
+            self->listeningEnded(text);
+    };
+    try {
+        listener_->start();
+    } catch (const UserError& error) {
+        // Hand the listener over to be dropped after its own calls unwind.
+        listener_->cancel();
+        listener_.release()->deleteLater();
+        setListening(false);
+        input_->setPlaceholderText(placeholder_);
+        refreshStatus();
+        Dialogs::alert(txtCannotListen, error.message(), window());
+    }
+}
+
+void AIChatView::listeningEnded(const QString& text)
+{
+    if (listener_)
+        listener_.release()->deleteLater();
+    setListening(false);
+    input_->setPlaceholderText(placeholder_);
+    refreshStatus();
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return;
+    input_->setText(t);
+    voiceTurn_ = true;
+    askNow();
+}
+
+// ---------------------------------------------------------------------------
+// The local model
+
+QMenu* AIChatView::modelMenu()
+{
+    auto* menu = new QMenu(this);
+    QPointer<AIChatView> self(this);
+    if (downloader_) {
+        menu->addAction(menuItem(
+            txtStopDownload, QString(),
+            [self] {
+                if (self)
+                    self->stopDownload();
+            },
+            menu));
+    } else if (!LocalLLM::downloadConfigured()) {
+        QAction* none = menu->addAction(LocalLLM::msgNoDownloadSource);
+        none->setEnabled(false);
+    } else {
+        for (const LocalLLM::ModelInfo& info : LocalLLM::catalog()) {
+            const QString title = txtDownloadItem + info.title + QStringLiteral(u" · ")
+                + QString::asprintf("%.1f", double(info.bytes) / 1e9) + QStringLiteral("GB");
+            menu->addAction(menuItem(
+                title, QString(),
+                [self, info] {
+                    if (self)
+                        self->download(info);
+                },
+                menu));
+        }
+    }
+    menu->addAction(menuItem(
+        txtChooseFile, QString(),
+        [self] {
+            if (self)
+                self->chooseModelFile();
+        },
+        menu));
+    if (const std::optional<QString> path = LocalLLM::modelPath()) {
+        menu->addSeparator();
+        QAction* current = menu->addAction(txtCurrentModel + QFileInfo(*path).fileName());
+        current->setEnabled(false);
+        menu->addAction(menuItem(txtStopEngine, QString(), [] { LocalLLM::stop(); }, menu));
+    }
+    return menu;
+}
+
+void AIChatView::chooseModelFile()
+{
+    const std::optional<QString> path = Dialogs::openFile(txtChooseMessage, QString(), window());
+    if (!path || QFileInfo(*path).suffix().toLower() != QLatin1String("gguf"))
+        return;
+    Preferences::standard().set(QString::fromLatin1(kModelPathKey), *path);
+    LocalLLM::stop();
+    refreshStatus();
+}
+
+void AIChatView::stopDownload()
+{
+    // Let go of the download before cancelling it: its cancelled end is then
+    // no longer the current download's and changes nothing here.
+    QPointer<LocalLLM::Downloader> stopped = downloader_;
+    downloader_ = nullptr;
+    progress_->hide();
+    refreshStatus();
+    if (stopped)
+        stopped->cancel();
+}
+
+void AIChatView::download(const LocalLLM::ModelInfo& info)
+{
+    auto* d = new LocalLLM::Downloader(info, this);
+    downloader_ = d;
+    progress_->setValue(0);
+    progress_->show();
+    QPointer<AIChatView> self(this);
+    connect(d, &LocalLLM::Downloader::progress, this, [self, d](double fraction) {
+        // Each download speaks only while it is the current one.
+        if (!self || self->downloader_ != d)
+            return;
+        self->progress_->setValue(int(fraction * self->progress_->maximum()));
+        self->status_->setText(txtDownloading + Arabic::num((long long)(fraction * 100)) + u'٪');
+    });
+    connect(d, &LocalLLM::Downloader::done, this, [self, d](const LocalLLM::DownloadResult& result) {
+        d->deleteLater();
+        if (!self || self->downloader_ != d)
+            return;
+        self->downloader_ = nullptr;
+        self->progress_->hide();
+        self->refreshStatus();
+        if (result.succeeded())
+            Dialogs::alert(txtDownloaded, txtDownloadedText, self->window());
+        else
+            Dialogs::alert(txtDownloadFailed, result.description(), self->window());
+    });
+    if (prepareDownloader)
+        prepareDownloader(*d);
+    d->start();
+}
+
+} // namespace quorvel

@@ -1,0 +1,147 @@
+#pragma once
+
+// The Downloads window: the release source, the signed catalogue of that
+// release as a tree of categories and books with each book's install state,
+// the ticks, and the runs that download and install books one after another
+// on a worker thread (progress and the end of a run come back queued to the
+// window). One window per process, hidden rather than closed.
+
+#include "distribution/Dist.h"
+#include "distribution/DownloadRun.h"
+#include "ui/downloads/DownloadsModel.h"
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTreeView;
+
+namespace quorvel {
+
+class Label;
+class LocalStore;
+
+class DownloadsWindowController : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr const char* sourceKey = "distSource";
+    static constexpr const char* autoKey = "distAuto";
+    static constexpr int failuresShown = 8;
+    static constexpr int launchWaitMs = 2000;
+
+    DownloadsWindowController();
+    ~DownloadsWindowController() override;
+
+    // The one window, created on first use; shown centred and in front.
+    static DownloadsWindowController* show();
+    static DownloadsWindowController* shared();
+    // At launch, when "distAuto" is on: a new hidden window that installs
+    // every book needing it once its catalogue has loaded within 2 s.
+    static void autoUpdateIfEnabled();
+
+    // The stored source, else the bundled sample release, else the release
+    // server named at build time (empty when none was).
+    static QString source();
+    static void setSource(const QString& source);
+    // The release base of a source: a folder for a path, a URL ending in "/"
+    // for an address beginning with "http".
+    static QUrl base(const QString& source);
+
+    // Opens the book in the main window; set by the shell.
+    static inline std::function<bool(std::int64_t)> openInLibrary;
+
+    // Reloads the release from the source on a worker; a later refresh wins.
+    void refresh();
+    void rebuildTree();
+
+    // Starts a run over `books` (ignored while one runs, or without a
+    // catalogue or a store); `completion` follows its final stage.
+    bool run(const QList<Dist::CatBook>& books, std::function<void()> completion = {});
+    void downloadSelected();
+    void downloadAll();
+    void updateInstalled();
+    // Removes the ticked installed books; refused while a run is in progress.
+    bool removeChecked();
+    void cancel() { *cancelFlag_ = true; }
+    // Opens an installed book, or installs then opens it.
+    void activate(const QModelIndex& index);
+
+    bool running() const { return running_; }
+    bool needsInstalling(const Dist::CatBook& book) const;
+    const std::optional<Dist::Catalog>& catalog() const { return catalog_; }
+    const std::optional<Dist::Index>& index() const { return index_; }
+    LocalStore* store() const { return store_.get(); }
+
+    // For tests: the installer of a book (default: the local store's), and
+    // the pause between attempts (default: a real sleep), both called on the
+    // run's worker thread.
+    std::function<void(LocalStore&, const Dist::CatBook&, const Dist::Catalog&, std::int64_t, const QUrl&)> installer;
+    DownloadRun::Pause pause = &DownloadRun::sleep;
+    // For tests: the word-model fetch and the page-vector build of the
+    // meaning-search stage (default: SmartBuild's), called on the worker.
+    std::function<void(const SmartBuild::Pack&, const QUrl&)> modelFetcher = &SmartBuild::fetchModel;
+    std::function<std::int64_t(const QString&, const std::function<void(double)>&)> vectorBuilder =
+        &SmartBuild::buildVectors;
+
+    // Parts of the window.
+    DownloadsModel* model() const { return model_; }
+    QTreeView* outline() const { return outline_; }
+    QLineEdit* sourceField() const { return sourceField_; }
+    QLineEdit* filter() const { return filter_; }
+    QString statusText() const;
+    QString progressText() const;
+    QProgressBar* progress() const { return progress_; }
+    QPushButton* removeButton() const { return removeButton_; }
+
+signals:
+    // A refresh applied its result (or its failure).
+    void refreshed();
+    // A run's final stage is over.
+    void runFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void build();
+    void setStatus(const QString& text, const QColor& color);
+    void applyCatalog(const Dist::Index& index, Dist::Catalog catalog);
+    void finishRun(const DownloadRun::Report& report, std::function<void()> completion);
+    void updateButtons();
+
+    std::unique_ptr<LocalStore> store_;
+    std::optional<Dist::Catalog> catalog_;
+    std::optional<Dist::Index> index_;
+    std::shared_ptr<const DownloadsModel::Source> source_;
+    bool running_ = false;
+    // Shared with the run's worker, which may outlive the window.
+    std::shared_ptr<std::atomic<bool>> cancelFlag_ = std::make_shared<std::atomic<bool>>(false);
+    std::uint64_t refreshToken_ = 0;
+
+    DownloadsModel* model_ = nullptr;
+    QLineEdit* sourceField_ = nullptr;
+    Label* status_ = nullptr;
+    QLineEdit* filter_ = nullptr;
+    QTreeView* outline_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    Label* progressLabel_ = nullptr;
+    QCheckBox* autoBox_ = nullptr;
+    QCheckBox* reuseBox_ = nullptr;
+    QList<QPushButton*> runButtons_;
+    QPushButton* removeButton_ = nullptr;
+};
+
+} // namespace quorvel

@@ -1,0 +1,87 @@
+#include "ui/downloads/UpdateCheck.h"
+
+#include "core/Settings.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/GuiJob.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QTimer>
+
+#include <optional>
+
+namespace quorvel::Updater {
+
+namespace {
+
+// What one fetch came to: a release, or why there is none.
+struct Fetched {
+    std::optional<Release> release;
+    std::optional<UpdateError::Kind> failure;
+};
+
+void showAlert(const AlertText& alert) { Dialogs::alert(alert.title, alert.text); }
+
+// Runs on the GUI thread with the fetch's outcome.
+void finish(bool manual, const std::optional<Release>& release, std::optional<UpdateError::Kind> failure)
+{
+    if (!release) {
+        if (manual)
+            showAlert(failure == UpdateError::Kind::NotConfigured ? notConfiguredAlert() : failureAlert());
+        return;
+    }
+    const Outcome outcome = manual ? manualOutcome(*release, currentBuild())
+                                   : launchOutcome(*release, currentBuild(), Settings::skippedBuild());
+    if (outcome == Outcome::Offer)
+        offer(*release, manual);
+    else if (outcome == Outcome::UpToDate)
+        showAlert(upToDateAlert());
+}
+
+} // namespace
+
+void check(bool manual, std::function<Release()> fetch)
+{
+    // The alerts belong to no window: the outcome goes to the application.
+    GuiJob::run(
+        QCoreApplication::instance(),
+        [fetch = std::move(fetch)] {
+            Fetched fetched;
+            try {
+                fetched.release = fetch();
+            } catch (const UpdateError& error) {
+                fetched.failure = error.kind();
+            } catch (const std::exception&) {
+                fetched.failure = UpdateError::Kind::Network;
+            }
+            return fetched;
+        },
+        [manual](QCoreApplication&, const Fetched& fetched) { finish(manual, fetched.release, fetched.failure); });
+}
+
+bool checkOnLaunch()
+{
+    if (!Settings::checkUpdates())
+        return false;
+    // A build without a manifest address has nothing to ask; the launch check stays silent.
+    if (!manifest())
+        return true;
+    QTimer::singleShot(launchDelayMs, QCoreApplication::instance(), [] { check(false); });
+    return true;
+}
+
+void checkNow() { check(true); }
+
+void offer(const Release& release, bool manual)
+{
+    const AlertText alert = makeAlert(release, manual);
+    const std::optional<int> choice = Dialogs::choose(alert.title, alert.text, alert.buttons);
+    if (choice == downloadButton) {
+        if (!page().isEmpty())
+            QDesktopServices::openUrl(page());
+    } else if (choice == skipButton) {
+        Settings::setSkippedBuild(release.build);
+    }
+}
+
+} // namespace quorvel::Updater

@@ -1,0 +1,342 @@
+#include "ui/kit/Dialogs.h"
+
+#include "core/Theme.h"
+
+#include <QColorDialog>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <memory>
+
+namespace quorvel {
+
+namespace Dialogs {
+
+namespace {
+
+constexpr QSize kLineEditorSize(320, 24);
+constexpr QSize kBlockEditorSize(380, 150);
+constexpr double kEditorFontSize = 14;
+constexpr int kFieldSpacing = 8;
+
+Responder& responder()
+{
+    static Responder current;
+    return current;
+}
+
+// Without a display nobody could answer a modal dialog, so it is cancelled
+// and reported instead of blocking for ever.
+bool cannotShow(const Request& request)
+{
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        return false;
+    std::fprintf(stderr, "dialog not shown without a display: %s %s\n", qPrintable(request.title),
+                 qPrintable(request.text));
+    return true;
+}
+
+// The accept (default) and cancel buttons at the foot of an asking dialog.
+void addAcceptCancel(QBoxLayout& layout, QDialog& dialog, const QString& ok)
+{
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* accept = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromUtf8(cancelTitle), QDialogButtonBox::RejectRole);
+    accept->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout.addWidget(buttons);
+}
+
+// The scripted answer, or the cancellation of a dialog that cannot be shown;
+// nothing when the real dialog is to be shown.
+// A dialog's column: its bold title, then the explanation when there is one.
+QVBoxLayout* headedLayout(QDialog& dialog, const QString& title, const QString& info)
+{
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* heading = new QLabel(title);
+    heading->setFont(Theme::ui(13, QFont::Bold));
+    heading->setWordWrap(true);
+    layout->addWidget(heading);
+    if (!info.isEmpty()) {
+        auto* infoLabel = new QLabel(info);
+        infoLabel->setFont(Theme::ui(12));
+        infoLabel->setWordWrap(true);
+        layout->addWidget(infoLabel);
+    }
+    return layout;
+}
+
+std::optional<std::optional<QString>> preempted(const Request& request)
+{
+    if (responder())
+        return std::optional<std::optional<QString>>(std::in_place, responder()(request));
+    if (cannotShow(request))
+        return std::optional<std::optional<QString>>(std::in_place, std::nullopt);
+    return std::nullopt;
+}
+
+} // namespace
+
+Responder setResponder(Responder next)
+{
+    Responder previous = std::move(responder());
+    responder() = std::move(next);
+    return previous;
+}
+
+QMessageBox* messageBox(const QString& title, const QString& text, const QStringList& buttons, QWidget* window,
+                        const QPixmap& icon)
+{
+    auto* box = new QMessageBox(window);
+    if (!icon.isNull())
+        box->setIconPixmap(icon);
+    box->setText(title);
+    if (!text.isEmpty())
+        box->setInformativeText(text);
+    const QStringList titles = buttons.isEmpty() ? QStringList{QString::fromUtf8(okTitle)} : buttons;
+    QPushButton* first = nullptr;
+    for (const QString& button : titles) {
+        QPushButton* added = box->addButton(button, first ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+        if (!first)
+            first = added;
+    }
+    box->setDefaultButton(first);
+    return box;
+}
+
+void alert(const QString& title, const QString& text, QWidget* window)
+{
+    alert(title, text, window, QPixmap());
+}
+
+void alert(const QString& title, const QString& text, QWidget* window, const QPixmap& icon)
+{
+    Request request{Kind::Alert, title, text, {}, {}, {}, false, window != nullptr, {}};
+    if (preempted(request))
+        return;
+
+    QMessageBox* box = messageBox(title, text, {}, window, icon);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (window) {
+        box->setWindowModality(Qt::WindowModal);
+        box->open();
+    } else {
+        box->setWindowModality(Qt::ApplicationModal);
+        box->exec();
+    }
+}
+
+std::optional<QString> prompt(const QString& title, const QString& info, const QString& initial, const QString& ok,
+                              bool multiline)
+{
+    Request request{Kind::Prompt, title, info, initial, ok, {}, multiline, false, {}};
+    if (auto answer = preempted(request))
+        return *answer;
+
+    QDialog dialog;
+    dialog.setWindowModality(Qt::ApplicationModal);
+    auto* layout = headedLayout(dialog, title, info);
+    QLineEdit* line = nullptr;
+    QPlainTextEdit* block = nullptr;
+    if (multiline) {
+        block = new QPlainTextEdit(initial);
+        block->setMinimumSize(kBlockEditorSize);
+        block->setFont(Theme::ui(kEditorFontSize));
+        block->setLayoutDirection(Qt::RightToLeft);
+        block->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        QTextOption option = block->document()->defaultTextOption();
+        option.setTextDirection(Qt::RightToLeft);
+        option.setAlignment(Qt::AlignRight | Qt::AlignAbsolute);
+        block->document()->setDefaultTextOption(option);
+        layout->addWidget(block);
+    } else {
+        line = new QLineEdit(initial);
+        line->setMinimumSize(kLineEditorSize);
+        line->setFont(Theme::ui(kEditorFontSize));
+        line->setAlignment(Qt::AlignRight | Qt::AlignAbsolute);
+        layout->addWidget(line);
+    }
+    addAcceptCancel(*layout, dialog, ok);
+    if (block)
+        block->setFocus();
+    else
+        line->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return block ? block->toPlainText() : line->text();
+}
+
+std::optional<QString> openFile(const QString& message, const QString& filter, QWidget* window)
+{
+    Request request{Kind::OpenFile, message, {}, {}, {}, filter, false, window != nullptr, {}};
+    if (auto answer = preempted(request))
+        return *answer;
+    const QString path = QFileDialog::getOpenFileName(window, message, QString(), filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+std::optional<QString> openFolder(const QString& message, QWidget* window)
+{
+    Request request{Kind::OpenFolder, message, {}, {}, {}, {}, false, window != nullptr, {}};
+    if (auto answer = preempted(request))
+        return *answer;
+    const QString path = QFileDialog::getExistingDirectory(window, message);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter,
+                                QWidget* window)
+{
+    Request request{Kind::SaveFile, message, {}, suggestedName, {}, filter, false, window != nullptr, {}};
+    if (auto answer = preempted(request))
+        return *answer;
+    const QString path = QFileDialog::getSaveFileName(window, message, suggestedName, filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+std::optional<int> choose(const QString& title, const QString& text, const QStringList& buttons, QWidget* window)
+{
+    Request request{Kind::Choice, title, text, {}, {}, {}, false, window != nullptr, buttons};
+    if (auto answer = preempted(request)) {
+        if (!*answer)
+            return std::nullopt;
+        const qsizetype index = buttons.indexOf(**answer);
+        return index >= 0 ? std::optional<int>(int(index)) : std::nullopt;
+    }
+    std::unique_ptr<QMessageBox> box(messageBox(title, text, buttons, window));
+    // The box lists its buttons by role, the accepting one first and the
+    // others in the order added: the order given.
+    const QList<QAbstractButton*> pressed = buttons.isEmpty() ? QList<QAbstractButton*>() : box->buttons();
+    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box->exec();
+    const qsizetype index = pressed.indexOf(box->clickedButton());
+    return index >= 0 ? std::optional<int>(int(index)) : std::nullopt;
+}
+
+std::optional<QStringList> fields(const QString& title, const QString& text, const QList<Field>& fields,
+                                  const QString& trailing, const QString& ok, QWidget* window)
+{
+    QStringList labels;
+    QStringList initial;
+    for (const Field& field : fields) {
+        labels << field.label;
+        initial << field.initial;
+    }
+    Request request{Kind::Fields, title, text, initial.join(u'\n'), ok, {}, false, window != nullptr, labels};
+    if (auto answer = preempted(request)) {
+        if (!*answer)
+            return std::nullopt;
+        QStringList texts = (*answer)->split(u'\n');
+        while (texts.size() < fields.size())
+            texts << QString();
+        return texts.mid(0, fields.size());
+    }
+
+    QDialog dialog(window);
+    dialog.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    auto* layout = headedLayout(dialog, title, text);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(kFieldSpacing);
+    QList<QLineEdit*> editors;
+    for (const Field& field : fields) {
+        if (!field.label.isEmpty()) {
+            auto* before = new QLabel(field.label);
+            before->setFont(Theme::ui(13, QFont::Medium));
+            row->addWidget(before);
+        }
+        auto* editor = new QLineEdit(field.initial);
+        editor->setFont(Theme::ui(kEditorFontSize));
+        editor->setAlignment(Qt::AlignCenter);
+        editor->setPlaceholderText(field.placeholder);
+        editor->setFixedWidth(field.width);
+        row->addWidget(editor);
+        editors << editor;
+    }
+    if (!trailing.isEmpty()) {
+        auto* after = new QLabel(trailing);
+        after->setFont(Theme::ui(13));
+        row->addWidget(after);
+    }
+    row->addStretch(1);
+    layout->addLayout(row);
+    addAcceptCancel(*layout, dialog, ok);
+    if (!editors.isEmpty())
+        editors.first()->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    QStringList texts;
+    for (QLineEdit* editor : editors)
+        texts << editor->text();
+    return texts;
+}
+
+std::optional<QColor> chooseColor(const QString& title, const QColor& initial, QWidget* window)
+{
+    Request request{Kind::Color, title, {}, initial.name(), {}, {}, false, window != nullptr, {}};
+    if (auto answer = preempted(request)) {
+        if (!*answer)
+            return std::nullopt;
+        const QColor chosen(**answer);
+        return chosen.isValid() ? std::optional<QColor>(chosen) : std::nullopt;
+    }
+    const QColor chosen = QColorDialog::getColor(initial, window, title);
+    if (!chosen.isValid())
+        return std::nullopt;
+    return chosen;
+}
+
+} // namespace Dialogs
+
+ScriptedDialogs::ScriptedDialogs()
+{
+    previous_ = Dialogs::setResponder([this](const Dialogs::Request& request) -> std::optional<QString> {
+        requests_.append(request);
+        if (request.kind == Dialogs::Kind::Alert || answers_.isEmpty())
+            return std::nullopt;
+        return answers_.takeFirst();
+    });
+}
+
+ScriptedDialogs::~ScriptedDialogs()
+{
+    Dialogs::setResponder(std::move(previous_));
+}
+
+void ScriptedDialogs::answer(std::optional<QString> reply)
+{
+    answers_.append(std::move(reply));
+}
+
+void ScriptedDialogs::answerFields(const QStringList& texts)
+{
+    answers_.append(texts.join(u'\n'));
+}
+
+QList<Dialogs::Request> ScriptedDialogs::requestsOf(Dialogs::Kind kind) const
+{
+    QList<Dialogs::Request> found;
+    for (const auto& request : requests_) {
+        if (request.kind == kind)
+            found.append(request);
+    }
+    return found;
+}
+
+} // namespace quorvel

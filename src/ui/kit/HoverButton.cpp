@@ -1,0 +1,68 @@
+#include "ui/kit/HoverButton.h"
+
+#include "core/Theme.h"
+
+#include <QEnterEvent>
+#include <QPainter>
+
+namespace quorvel {
+
+namespace {
+constexpr double kHoverAlpha = 0.12;
+constexpr double kPressedAlpha = 0.22;
+// Room around the symbol, so that the hover tint frames it.
+constexpr QSize kSymbolRoom(16, 12);
+} // namespace
+
+HoverButton::HoverButton(QWidget* parent) : QAbstractButton(parent)
+{
+    setAttribute(Qt::WA_Hover);
+    setCursor(Qt::ArrowCursor);
+}
+
+QColor HoverButton::hoverTint() const
+{
+    if (!hovered_)
+        return {};
+    QColor tint = Theme::emerald();
+    tint.setAlphaF(float(isDown() ? kPressedAlpha : kHoverAlpha));
+    return tint;
+}
+
+QSize HoverButton::sizeHint() const
+{
+    return iconSize() + kSymbolRoom;
+}
+
+void HoverButton::enterEvent(QEnterEvent* event)
+{
+    hovered_ = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void HoverButton::leaveEvent(QEvent* event)
+{
+    hovered_ = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+void HoverButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor tint = hoverTint();
+    if (tint.isValid()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(tint);
+        painter.drawRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
+    }
+    if (!icon().isNull()) {
+        const QSize size = iconSize();
+        const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+        icon().paint(&painter, target, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
+    }
+}
+
+} // namespace quorvel

@@ -1,0 +1,75 @@
+#include "ui/kit/TabButton.h"
+
+#include "core/Theme.h"
+#include "ui/kit/Widgets.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace quorvel {
+
+namespace {
+constexpr double kSymbolSize = 13;
+constexpr double kTitleSize = 13;
+constexpr double kCornerRadius = 5;
+constexpr double kCloseAlpha = 0.85;
+constexpr char kCloseTip[] = "إغلاق";
+} // namespace
+
+TabButton::TabButton(const QString& title, const QString& icon, bool active, std::function<void()> select,
+                     std::function<void()> close, QWidget* parent)
+    : QWidget(parent), active_(active), select_(std::move(select))
+{
+    auto* image = new QLabel;
+    const QPixmap symbol = Theme::symbolPixmap(icon, kSymbolSize, {Theme::emerald(), Theme::gold()});
+    if (!symbol.isNull())
+        image->setPixmap(symbol);
+    image->setFixedSize(int(kSymbolSize), int(kSymbolSize));
+
+    title_ = label(title, kTitleSize, active ? QFont::Medium : QFont::Normal);
+    title_->setElideMode(Qt::ElideMiddle);
+    title_->setMaximumWidth(maxTitleWidth);
+
+    QColor closeAccent = Theme::hit();
+    closeAccent.setAlphaF(float(kCloseAlpha));
+    close_ = iconButton(QStringLiteral("xmark.square.fill"), QString::fromUtf8(kCloseTip), kSymbolSize,
+                        {Qt::white, closeAccent}, QFont::Normal, std::move(close));
+
+    pin(this, hstack({image, title_, close_}, 6), Insets{3, 10, 3, 4});
+    setToolTip(title);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void TabButton::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (select_)
+        select_();
+}
+
+void TabButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const double k = kCornerRadius;
+
+    // Open at the bottom: the tab merges into the content below it.
+    QPainterPath path;
+    path.moveTo(r.left(), r.bottom());
+    path.lineTo(r.left(), r.top() + k);
+    path.arcTo(QRectF(r.left(), r.top(), 2 * k, 2 * k), 180, -90);
+    path.lineTo(r.right() - k, r.top());
+    path.arcTo(QRectF(r.right() - 2 * k, r.top(), 2 * k, 2 * k), 90, -90);
+    path.lineTo(r.right(), r.bottom());
+
+    const QPalette& pal = palette();
+    painter.fillPath(path, active_ ? Theme::panel().resolve(pal) : Theme::tabIdle().resolve(pal));
+    painter.setPen(QPen(Theme::barLine().resolve(pal), 1));
+    painter.drawPath(path);
+    if (active_)
+        painter.fillRect(QRectF(r.left() + 1, r.top() + 0.5, r.width() - 2, 2), Theme::gold());
+}
+
+} // namespace quorvel

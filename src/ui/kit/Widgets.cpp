@@ -1,0 +1,399 @@
+#include "ui/kit/Widgets.h"
+
+#include "core/Theme.h"
+
+#include <QAbstractSlider>
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+
+namespace quorvel {
+
+namespace {
+
+constexpr char kTargetName[] = "quorvel.closureTarget";
+
+constexpr double kTextButtonSymbolSize = 15;
+constexpr double kBuilderFontSize = 13;
+
+// Replaces the control's target with one that runs `fn` when `signal` fires.
+template <typename Control, typename Signal>
+void attach(Control* control, Signal signal, ClosureTarget::Fn fn)
+{
+    delete ClosureTarget::of(control);
+    auto* target = new ClosureTarget(control, std::move(fn));
+    QObject::connect(control, signal, target, [target, control] { target->fire(control); });
+}
+
+// Keeps each pinned child on its parent's rectangle less its insets, with the
+// leading inset on the right in a right-to-left parent.
+class PinLayout : public QLayout {
+public:
+    explicit PinLayout(QWidget* parent) : QLayout(parent)
+    {
+        setContentsMargins(0, 0, 0, 0);
+        setSpacing(0);
+    }
+    ~PinLayout() override
+    {
+        while (!items_.isEmpty())
+            delete items_.takeFirst().item;
+    }
+
+    void addPinned(QWidget* child, Insets insets)
+    {
+        addChildWidget(child);
+        items_.append(Entry{new QWidgetItem(child), insets});
+        invalidate();
+    }
+
+    void addItem(QLayoutItem* item) override { items_.append(Entry{item, {}}); }
+    int count() const override { return int(items_.size()); }
+    QLayoutItem* itemAt(int index) const override
+    {
+        return index >= 0 && index < items_.size() ? items_.at(index).item : nullptr;
+    }
+    QLayoutItem* takeAt(int index) override
+    {
+        if (index < 0 || index >= items_.size())
+            return nullptr;
+        return items_.takeAt(index).item;
+    }
+
+    QSize sizeHint() const override { return combined(&QLayoutItem::sizeHint); }
+    QSize minimumSize() const override { return combined(&QLayoutItem::minimumSize); }
+
+    void setGeometry(const QRect& rect) override
+    {
+        QLayout::setGeometry(rect);
+        const bool rtl = parentWidget() && parentWidget()->layoutDirection() == Qt::RightToLeft;
+        for (const Entry& entry : items_) {
+            const Insets& in = entry.insets;
+            const int left = rtl ? in.trailing : in.leading;
+            const int right = rtl ? in.leading : in.trailing;
+            entry.item->setGeometry(rect.adjusted(left, in.top, -right, -in.bottom));
+        }
+    }
+
+private:
+    struct Entry {
+        QLayoutItem* item;
+        Insets insets;
+    };
+
+    QSize combined(QSize (QLayoutItem::*measure)() const) const
+    {
+        QSize size(0, 0);
+        for (const Entry& entry : items_) {
+            if (entry.item->isEmpty())
+                continue;
+            const QSize s = (entry.item->*measure)();
+            size = size.expandedTo(QSize(s.width() + entry.insets.leading + entry.insets.trailing,
+                                         s.height() + entry.insets.top + entry.insets.bottom));
+        }
+        return size;
+    }
+
+    QList<Entry> items_;
+};
+
+} // namespace
+
+// --- closure targets ---------------------------------------------------------
+
+ClosureTarget::ClosureTarget(QObject* owner, Fn fn) : QObject(owner), fn_(std::move(fn))
+{
+    setObjectName(QLatin1String(kTargetName));
+}
+
+void ClosureTarget::fire(QObject* sender)
+{
+    if (fn_)
+        fn_(sender);
+}
+
+ClosureTarget* ClosureTarget::of(QObject* control)
+{
+    if (!control)
+        return nullptr;
+    return control->findChild<ClosureTarget*>(QLatin1String(kTargetName), Qt::FindDirectChildrenOnly);
+}
+
+void onAction(QAbstractButton* control, std::function<void(QObject*)> fn)
+{
+    attach(control, &QAbstractButton::clicked, std::move(fn));
+}
+
+void onAction(QAction* control, std::function<void(QObject*)> fn)
+{
+    attach(control, &QAction::triggered, std::move(fn));
+}
+
+void onAction(QLineEdit* control, std::function<void(QObject*)> fn)
+{
+    attach(control, &QLineEdit::returnPressed, std::move(fn));
+}
+
+void onAction(QComboBox* control, std::function<void(QObject*)> fn)
+{
+    attach(control, &QComboBox::activated, std::move(fn));
+}
+
+void onAction(QAbstractSlider* control, std::function<void(QObject*)> fn)
+{
+    attach(control, &QAbstractSlider::valueChanged, std::move(fn));
+}
+
+QAction* menuItem(const QString& title, const QString& key, std::function<void()> fn, QObject* parent)
+{
+    // Titles are plain text (book titles among them): a "&" is shown, never
+    // taken as a keyboard mnemonic.
+    auto* action = new QAction(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")), parent);
+    if (!key.isEmpty()) {
+        const QChar c = key.at(0);
+        QKeyCombination combination(Qt::ControlModifier, Qt::Key(QKeySequence(key.toUpper())[0].key()));
+        if (c.isLetter() && c.isUpper())
+            combination = QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, combination.key());
+        action->setShortcut(QKeySequence(combination));
+    }
+    onAction(action, [fn = std::move(fn)](QObject*) {
+        if (fn)
+            fn();
+    });
+    return action;
+}
+
+// --- label -------------------------------------------------------------------
+
+Label::Label(const QString& text, QWidget* parent) : QLabel(text, parent)
+{
+    setTextFormat(Qt::PlainText);
+    setTextInteractionFlags(Qt::NoTextInteraction);
+}
+
+void Label::setElideMode(Qt::TextElideMode mode)
+{
+    elide_ = mode;
+    update();
+}
+
+QString Label::shownText() const
+{
+    return fontMetrics().elidedText(text(), elide_, contentsRect().width());
+}
+
+QSize Label::minimumSizeHint() const
+{
+    const QSize full = QLabel::minimumSizeHint();
+    return QSize(qMin(full.width(), fontMetrics().horizontalAdvance(QStringLiteral("…")) * 2), full.height());
+}
+
+void Label::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    QStyleOption option;
+    option.initFrom(this);
+    const Qt::Alignment align = QStyle::visualAlignment(layoutDirection(), alignment());
+    style()->drawItemText(&painter, contentsRect(), int(align), option.palette, isEnabled(), shownText(),
+                          foregroundRole());
+}
+
+// --- stacks and pinning --------------------------------------------------------
+
+StackView::StackView(Qt::Orientation orientation, int spacing, Align align, QWidget* parent)
+    : QWidget(parent), orientation_(orientation), align_(align)
+{
+    box_ = new QBoxLayout(orientation == Qt::Horizontal ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom, this);
+    box_->setContentsMargins(0, 0, 0, 0);
+    box_->setSpacing(spacing);
+}
+
+void StackView::addArrangedSubview(QWidget* view)
+{
+    Qt::Alignment alignment;
+    if (orientation_ == Qt::Horizontal) {
+        switch (align_) {
+        case Align::Leading: alignment = Qt::AlignTop; break;
+        case Align::Trailing: alignment = Qt::AlignBottom; break;
+        case Align::Center: alignment = Qt::AlignVCenter; break;
+        case Align::Fill: break;
+        }
+    } else {
+        switch (align_) {
+        case Align::Leading: alignment = Qt::AlignLeading; break;
+        case Align::Trailing: alignment = Qt::AlignTrailing; break;
+        case Align::Center: alignment = Qt::AlignHCenter; break;
+        case Align::Fill: break;
+        }
+    }
+    box_->addWidget(view, 0, alignment);
+}
+
+void StackView::removeArrangedSubviews()
+{
+    while (QLayoutItem* item = box_->takeAt(0)) {
+        if (QWidget* w = item->widget()) {
+            w->hide();
+            w->deleteLater();
+        }
+        delete item;
+    }
+}
+
+QList<QWidget*> StackView::arrangedSubviews() const
+{
+    QList<QWidget*> views;
+    for (int i = 0; i < box_->count(); ++i) {
+        if (QWidget* w = box_->itemAt(i)->widget())
+            views.append(w);
+    }
+    return views;
+}
+
+int StackView::spacing() const
+{
+    return box_->spacing();
+}
+
+void pin(QWidget* parent, QWidget* child, Insets insets)
+{
+    auto* layout = dynamic_cast<PinLayout*>(parent->layout());
+    if (!layout) {
+        Q_ASSERT(!parent->layout());
+        layout = new PinLayout(parent);
+    }
+    layout->addPinned(child, insets);
+    child->show();
+}
+
+QList<QWidget*> pinnedSubviews(QWidget* parent)
+{
+    QList<QWidget*> views;
+    if (QLayout* layout = parent->layout()) {
+        for (int i = 0; i < layout->count(); ++i) {
+            if (QWidget* w = layout->itemAt(i)->widget())
+                views.append(w);
+        }
+    }
+    return views;
+}
+
+void unpinAll(QWidget* parent, QWidget* keeper)
+{
+    QLayout* layout = parent->layout();
+    if (!layout)
+        return;
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* w = item->widget()) {
+            w->hide();
+            w->setParent(keeper);
+        }
+        delete item;
+    }
+}
+
+// --- builders ------------------------------------------------------------------
+
+HoverButton* iconButton(const QString& symbol, const QString& tip, double size, const QList<QColor>& colors,
+                        QFont::Weight weight, std::function<void()> action)
+{
+    auto* button = new HoverButton;
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setIcon(Theme::symbol(symbol, size, colors, weight));
+    button->setIconSize(QSize(qRound(size), qRound(size)));
+    button->setToolTip(tip);
+    button->setAccessibleName(tip);
+    // Fixed at the button's own measure, so that no layout stretches its tint.
+    button->setFixedSize(button->sizeHint());
+    onAction(button, [action = std::move(action)](QObject*) {
+        if (action)
+            action();
+    });
+    return button;
+}
+
+HoverButton* iconButton(const QString& symbol, const QString& tip, double size, std::function<void()> action)
+{
+    return iconButton(symbol, tip, size, {Theme::emerald(), Theme::gold()}, QFont::Normal, std::move(action));
+}
+
+QPushButton* textButton(const QString& title, const QString& symbol, std::function<void()> action)
+{
+    auto* button = new QPushButton(title);
+    button->setFlat(true);
+    button->setFont(Theme::ui(kBuilderFontSize));
+    if (!symbol.isEmpty()) {
+        button->setIcon(Theme::symbol(symbol, kTextButtonSymbolSize));
+        button->setIconSize(QSize(int(kTextButtonSymbolSize), int(kTextButtonSymbolSize)));
+    }
+    button->setForegroundRole(QPalette::ButtonText);
+    onAction(button, [action = std::move(action)](QObject*) {
+        if (action)
+            action();
+    });
+    return button;
+}
+
+Label* label(const QString& text, double size, QFont::Weight weight, const QColor& color)
+{
+    auto* l = new Label(text);
+    l->setFont(Theme::ui(size, weight));
+    if (color.isValid()) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, color);
+        l->setPalette(p);
+    }
+    l->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
+    l->setElideMode(Qt::ElideRight);
+    return l;
+}
+
+QCheckBox* checkbox(const QString& title, bool on)
+{
+    auto* box = new QCheckBox(title);
+    box->setFont(Theme::ui(kBuilderFontSize));
+    box->setChecked(on);
+    return box;
+}
+
+namespace {
+StackView* stackOf(Qt::Orientation orientation, const QList<QWidget*>& views, int spacing, StackView::Align align)
+{
+    auto* stack = new StackView(orientation, spacing, align);
+    for (QWidget* view : views)
+        stack->addArrangedSubview(view);
+    return stack;
+}
+} // namespace
+
+StackView* hstack(const QList<QWidget*>& views, int spacing)
+{
+    return stackOf(Qt::Horizontal, views, spacing, StackView::Align::Center);
+}
+
+StackView* vstack(const QList<QWidget*>& views, int spacing, StackView::Align align)
+{
+    return stackOf(Qt::Vertical, views, spacing, align);
+}
+
+QWidget* spacer()
+{
+    auto* view = new QWidget;
+    view->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    view->setMinimumSize(0, 0);
+    return view;
+}
+
+QFrame* separator()
+{
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+} // namespace quorvel

@@ -1,0 +1,343 @@
+// The reader's menus (the author's other books, the smart tools, the book's
+// notes, the page text's context menu), the author's biography, the word
+// under the mouse, the analysis pop-ups and the in-app links they carry.
+
+#include "ui/reader/ReaderView.h"
+
+#include "core/Arabic.h"
+#include "core/Characters.h"
+#include "core/Library.h"
+#include "core/Numbers.h"
+#include "ui/kit/BarView.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/RichTextBuilder.h"
+#include "ui/reader/SmartPopover.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextBoundaryFinder>
+
+namespace quorvel {
+
+namespace {
+
+constexpr char kPageSources[] = "مصادر هذا النصّ ونقوله (العزو الحيّ)";
+constexpr char kPageIsnad[] = "الإسناد والرواة في هذه الصفحة";
+constexpr char kPageEditions[] = "طبعات أخرى من الكتاب ومقابلتها";
+constexpr char kPhraseTreeOf[] = "شجرة المسألة: «";
+constexpr char kPhraseTreeFirst[] = "شجرة المسألة (حدّد عبارة أولاً)";
+constexpr char kWordAnalysisOf[] = "تحليل الكلمة: «";
+constexpr char kCloseQuote[] = "»";
+constexpr int kPhraseTreeCharacters = 30;
+
+constexpr char kNotePage[] = "صفحة ";
+constexpr char kNoNotes[] = "لا توجد تعليقات في هذا الكتاب";
+constexpr char kNewNote[] = "تعليق جديد على هذه الصفحة";
+constexpr int kNoteCharacters = 60;
+
+constexpr char kCopyCited[] = "نسخ مع العزو";
+constexpr char kNoteOnPage[] = "تعليق على هذه الصفحة";
+constexpr char kReportOnPage[] = "الإبلاغ عن خطأ في هذه الصفحة";
+constexpr char kAnalyseWord[] = "تحليل «";
+constexpr char kAnalyseWordTail[] = "»: الصرف والورود والمعنى";
+constexpr char kSearchWord[] = "بحث عن «";
+constexpr char kSearchWordTail[] = "» في المكتبة";
+constexpr char kPhraseTreeHere[] = "شجرة المسألة لهذه العبارة";
+constexpr int kPhraseTreeMinCharacters = 7;
+
+constexpr char kNoBiography[] = "لا توجد ترجمة للمؤلّف";
+constexpr char kDeath[] = "\nالوفاة: ";
+constexpr char kHijri[] = "هـ";
+constexpr char kInLibrary[] = "\n\nله في المكتبة: ";
+constexpr char kBooksWord[] = " كتاب";
+
+constexpr char kWordTitle[] = "الكلمة";
+constexpr char kSourcesTitle[] = "المصادر";
+constexpr char kIsnadTitle[] = "الإسناد";
+constexpr char kEditionsTitle[] = "الطبعات";
+constexpr char kPhraseTreeTitle[] = "شجرة المسألة";
+constexpr char kCollateTitle[] = "مقابلة";
+
+constexpr int kMinWordCharacters = 2;
+
+bool isBlank(QChar c)
+{
+    return c.isSpace();
+}
+
+bool isWordEdge(QChar c)
+{
+    return c.isSpace() || c.isPunct() || c.category() == QChar::Symbol_Other;
+}
+
+// The decimal numbers among the pieces of a link's tail.
+QList<std::int64_t> numbersOf(const QString& link, const QString& prefix)
+{
+    QString rest = link;
+    rest.remove(prefix);
+    QList<std::int64_t> numbers;
+    for (const QString& piece : rest.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+        if (const auto n = Numbers::parseInteger(piece))
+            numbers << *n;
+    return numbers;
+}
+
+} // namespace
+
+QString ReaderView::selectedText() const
+{
+    QString text = textView_->textCursor().selectedText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text.trimmed();
+}
+
+QMenu* ReaderView::authorBooksMenu()
+{
+    if (!book_.authorId)
+        return nullptr;
+    auto* menu = new QMenu(this);
+    const QPointer<ReaderView> self(this);
+    for (const Book& other : lib_->books()) {
+        if (other.authorId != book_.authorId)
+            continue;
+        QAction* item = menu->addAction(other.title);
+        item->setCheckable(true);
+        item->setChecked(other.id == book_.id);
+        const std::int64_t id = other.id;
+        connect(item, &QAction::triggered, this, [self, id] {
+            if (self && self->onOpenBook)
+                self->onOpenBook(id, std::nullopt);
+        });
+    }
+    return menu;
+}
+
+void ReaderView::showAuthorBio()
+{
+    const std::optional<Author> author = lib_->author(book_);
+    if (!author) {
+        Dialogs::alert(QString::fromUtf8(kNoBiography), QString(), window());
+        return;
+    }
+    const auto rows =
+        lib_->main().rows(QStringLiteral("SELECT full_name, bio FROM authors WHERE id=?"), {author->id});
+    QString message = author->name;
+    if (!rows.isEmpty())
+        if (const auto full = rows.first().str(0))
+            message = *full;
+    if (author->death)
+        message += QString::fromUtf8(kDeath) + Arabic::num(*author->death) + QString::fromUtf8(kHijri);
+    if (!rows.isEmpty())
+        if (const auto bio = rows.first().str(1); bio && !bio->isEmpty())
+            message += QStringLiteral("\n\n") + *bio;
+    qsizetype books = 0;
+    for (const Book& other : lib_->books())
+        books += other.authorId == author->id ? 1 : 0;
+    message += QString::fromUtf8(kInLibrary) + Arabic::num(books) + QString::fromUtf8(kBooksWord);
+    Dialogs::alert(author->name, message, window());
+}
+
+QMenu* ReaderView::smartToolsMenu()
+{
+    auto* menu = new QMenu(this);
+    const QPointer<ReaderView> self(this);
+    if (page_) {
+        const Page page = *page_;
+        const Book book = book_;
+        const std::shared_ptr<Library> lib = lib_;
+        connect(menu->addAction(QString::fromUtf8(kPageSources)), &QAction::triggered, this, [self, lib, page] {
+            if (self)
+                self->showSmart(QString::fromUtf8(kSourcesTitle), std::nullopt, [lib, id = page.id] { return PanelText::reuse(*lib, id); });
+        });
+        connect(menu->addAction(QString::fromUtf8(kPageIsnad)), &QAction::triggered, this, [self, lib, page] {
+            if (self)
+                self->showSmart(QString::fromUtf8(kIsnadTitle), std::nullopt, [lib, page] { return PanelText::isnad(*lib, page); });
+        });
+        connect(menu->addAction(QString::fromUtf8(kPageEditions)), &QAction::triggered, this, [self, lib, page, book] {
+            if (self)
+                self->showSmart(QString::fromUtf8(kEditionsTitle), std::nullopt,
+                                [lib, book, id = page.id] { return PanelText::editions(*lib, book, id); });
+        });
+    }
+    const QString selection = selectedText();
+    QAction* tree = menu->addAction(selection.isEmpty() ? QString::fromUtf8(kPhraseTreeFirst)
+                                                        : QString::fromUtf8(kPhraseTreeOf) +
+                                                              PanelText::leftCharacters(selection, kPhraseTreeCharacters) +
+                                                              QString::fromUtf8(kCloseQuote));
+    tree->setEnabled(!selection.isEmpty());
+    if (!selection.isEmpty())
+        connect(tree, &QAction::triggered, this, phraseTree(selection));
+    if (!selection.isEmpty() && std::none_of(selection.begin(), selection.end(), isBlank)) {
+        const std::shared_ptr<Library> lib = lib_;
+        connect(menu->addAction(QString::fromUtf8(kWordAnalysisOf) + selection + QString::fromUtf8(kCloseQuote)), &QAction::triggered, this,
+                [self, lib, selection] {
+                    if (self)
+                        self->showSmart(QString::fromUtf8(kWordTitle), std::nullopt, [lib, selection] { return PanelText::word(*lib, selection); });
+                });
+    }
+    return menu;
+}
+
+QMenu* ReaderView::notesMenu()
+{
+    auto* menu = new QMenu(this);
+    const QPointer<ReaderView> self(this);
+    const QList<Note> notes = lib_->notes(book_.id);
+    for (const Note& note : notes) {
+        QAction* item = menu->addAction(QString::fromUtf8(kNotePage) + Arabic::num(note.seq) + QStringLiteral(": ") +
+                                        PanelText::leftCharacters(note.text, kNoteCharacters));
+        const std::int64_t seq = note.seq;
+        connect(item, &QAction::triggered, this, [self, seq] {
+            if (self)
+                self->go(seq, true);
+        });
+    }
+    if (notes.isEmpty())
+        menu->addAction(QString::fromUtf8(kNoNotes))->setEnabled(false);
+    menu->addSeparator();
+    connect(menu->addAction(QString::fromUtf8(kNewNote)), &QAction::triggered, this, [self] {
+        if (self)
+            self->editNote();
+    });
+    return menu;
+}
+
+void ReaderView::decorateMenu(QMenu* menu, const QPoint& viewportPos)
+{
+    const QPointer<ReaderView> self(this);
+    auto guarded = [self](void (ReaderView::*method)()) {
+        return [self, method] {
+            if (self)
+                (self.data()->*method)();
+        };
+    };
+    QAction* before = menu->actions().value(0);
+    QList<QAction*> top;
+    auto* copy = new QAction(QString::fromUtf8(kCopyCited), menu);
+    connect(copy, &QAction::triggered, this, guarded(&ReaderView::copyCited));
+    auto* note = new QAction(QString::fromUtf8(kNoteOnPage), menu);
+    connect(note, &QAction::triggered, this, guarded(&ReaderView::editNote));
+    auto* report = new QAction(QString::fromUtf8(kReportOnPage), menu);
+    connect(report, &QAction::triggered, this, guarded(&ReaderView::reportError));
+    auto* separator = new QAction(menu);
+    separator->setSeparator(true);
+
+    if (const std::optional<WordAt> found = word(viewportPos)) {
+        const QString bare = Arabic::stripMarks(found->word);
+        const std::shared_ptr<Library> lib = lib_;
+        const QRect rect = found->rect;
+        auto* analyse = new QAction(QString::fromUtf8(kAnalyseWord) + bare + QString::fromUtf8(kAnalyseWordTail), menu);
+        connect(analyse, &QAction::triggered, this, [self, lib, bare, rect] {
+            if (self)
+                self->showSmart(QString::fromUtf8(kWordTitle), rect, [lib, bare] { return PanelText::word(*lib, bare); });
+        });
+        auto* search = new QAction(QString::fromUtf8(kSearchWord) + bare + QString::fromUtf8(kSearchWordTail), menu);
+        connect(search, &QAction::triggered, this, [self, bare] {
+            if (self)
+                self->handleSmartLink(PanelText::searchURL(bare));
+        });
+        top << analyse << search;
+    }
+    const QString selection = selectedText();
+    if (std::any_of(selection.begin(), selection.end(), isBlank) &&
+        Characters::count(selection, kPhraseTreeMinCharacters) >= kPhraseTreeMinCharacters) {
+        auto* tree = new QAction(QString::fromUtf8(kPhraseTreeHere), menu);
+        connect(tree, &QAction::triggered, this, phraseTree(selection));
+        top.prepend(tree);
+    }
+    top << copy << note << report << separator;
+    menu->insertActions(before, top);
+    if (extraMenuHook)
+        extraMenuHook(menu, viewportPos);
+}
+
+std::optional<ReaderView::WordAt> ReaderView::word(const QPoint& viewportPos) const
+{
+    QTextDocument* document = textView_->document();
+    const QPointF at(viewportPos.x() + textView_->horizontalScrollBar()->value(),
+                     viewportPos.y() + textView_->verticalScrollBar()->value());
+    const int index = document->documentLayout()->hitTest(at, Qt::ExactHit);
+    if (index < 0 || index >= document->characterCount() - 1)
+        return std::nullopt;
+    const QTextBlock block = document->findBlock(index);
+    const QString text = block.text();
+    const int inBlock = index - block.position();
+    if (inBlock >= text.size())
+        return std::nullopt;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
+    finder.setPosition(inBlock);
+    qsizetype start = finder.isAtBoundary() ? inBlock : finder.toPreviousBoundary();
+    finder.setPosition(inBlock);
+    qsizetype end = finder.toNextBoundary();
+    if (start < 0)
+        start = 0;
+    if (end < 0)
+        end = text.size();
+    while (start < end && isWordEdge(text[start]))
+        ++start;
+    while (end > start && isWordEdge(text[end - 1]))
+        --end;
+    const QString found = text.mid(start, end - start);
+    if (Characters::count(found, kMinWordCharacters) < kMinWordCharacters)
+        return std::nullopt;
+    QRectF rect = RichText::rangeRect(*document, block.position() + start, end - start);
+    rect.translate(-textView_->horizontalScrollBar()->value(), -textView_->verticalScrollBar()->value());
+    return WordAt{found, rect.toAlignedRect()};
+}
+
+void ReaderView::showSmart(const QString& title, std::optional<QRect> rect, std::function<PanelText::Text()> build)
+{
+    QWidget* anchor = rect ? static_cast<QWidget*>(textView_->viewport()) : static_cast<QWidget*>(header_);
+    const QPointer<ReaderView> self(this);
+    SmartPopover::show(
+        title, anchor, rect,
+        [self](const QString& link) {
+            if (self)
+                self->handleSmartLink(link);
+        },
+        std::move(build));
+}
+
+void ReaderView::handleSmartLink(const QString& link)
+{
+    const QString page = QString::fromLatin1(PanelText::pageScheme);
+    const QString search = QString::fromLatin1(PanelText::searchScheme);
+    const QString collate = QString::fromLatin1(PanelText::collateScheme);
+    if (link.startsWith(page)) {
+        const QList<std::int64_t> numbers = numbersOf(link, page);
+        if (numbers.size() != 2)
+            return;
+        if (numbers[0] == book_.id)
+            go(numbers[1], true);
+        else if (onOpenBook)
+            onOpenBook(numbers[0], numbers[1]);
+    } else if (link.startsWith(search)) {
+        SearchQuery query;
+        query.andPhrases = {PanelText::decodeSearch(link.mid(search.size())).value_or(QString())};
+        if (onRunSearch)
+            onRunSearch(query);
+    } else if (link.startsWith(collate)) {
+        const QList<std::int64_t> numbers = numbersOf(link, collate);
+        if (numbers.size() != 2)
+            return;
+        const std::shared_ptr<Library> lib = lib_;
+        showSmart(QString::fromUtf8(kCollateTitle), std::nullopt, [lib, pageId = numbers[0], other = numbers[1]] {
+            return PanelText::collate(*lib, pageId, other);
+        });
+    }
+}
+
+std::function<void()> ReaderView::phraseTree(const QString& phrase)
+{
+    const QPointer<ReaderView> self(this);
+    const std::shared_ptr<Library> lib = lib_;
+    return [self, lib, phrase] {
+        if (self)
+            self->showSmart(QString::fromUtf8(kPhraseTreeTitle), std::nullopt, [lib, phrase] { return PanelText::genealogy(*lib, phrase); });
+    };
+}
+
+} // namespace quorvel

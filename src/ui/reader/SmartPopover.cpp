@@ -1,0 +1,188 @@
+#include "ui/reader/SmartPopover.h"
+
+#include "core/Theme.h"
+#include "ui/kit/GuiJob.h"
+#include "ui/kit/RichTextBuilder.h"
+
+#include <QFrame>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QVBoxLayout>
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kInsetH = 16;
+constexpr int kInsetV = 14;
+constexpr double kLineSpacing = 4;
+constexpr double kParagraphSpacing = 6;
+constexpr double kWaitingSize = 13;
+constexpr double kTintAlpha = 0.18;
+
+std::shared_ptr<SmartPopover>& shown()
+{
+    static std::shared_ptr<SmartPopover> popover;
+    return popover;
+}
+
+QColor toneColour(const PanelText::Run& run)
+{
+    const QPalette palette = QGuiApplication::palette();
+    switch (run.tone) {
+    case PanelText::Tone::label:
+        return palette.color(QPalette::WindowText);
+    case PanelText::Tone::secondary:
+        return Theme::secondaryLabel();
+    case PanelText::Tone::gold:
+        return Theme::gold();
+    case PanelText::Tone::emerald:
+        return Theme::emerald();
+    case PanelText::Tone::ink:
+        return Theme::ink();
+    case PanelText::Tone::custom:
+        return run.color;
+    }
+    return {};
+}
+
+class LinkCatcher : public QObject {
+public:
+    LinkCatcher(QTextBrowser* view, const std::shared_ptr<SmartPopover>& popover)
+        : QObject(view), view_(view), popover_(popover)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::MouseButtonRelease)
+            return QObject::eventFilter(watched, event);
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const QString href = mouse->button() == Qt::LeftButton ? view_->anchorAt(mouse->position().toPoint()) : QString();
+        const std::shared_ptr<SmartPopover> popover = popover_.lock();
+        if (href.isEmpty() || !popover)
+            return QObject::eventFilter(watched, event);
+        popover->follow(href);
+        return true;
+    }
+
+private:
+    QTextBrowser* view_;
+    std::weak_ptr<SmartPopover> popover_;
+};
+
+} // namespace
+
+std::unique_ptr<QTextDocument> SmartPopover::document(const PanelText::Text& text)
+{
+    RichTextBuilder builder;
+    QTextBlockFormat block = RichText::paragraph();
+    RichText::setLineSpacing(block, kLineSpacing);
+    block.setBottomMargin(kParagraphSpacing);
+    for (const PanelText::Run& run : text.runs) {
+        const QFont font = run.face == PanelText::Face::reader ? Theme::reader(run.size) : Theme::ui(run.size, run.weight);
+        QTextCharFormat chars = RichText::chars(font, toneColour(run));
+        if (run.background.isValid())
+            chars.setBackground(run.background);
+        chars.setFontStrikeOut(run.strike);
+        if (run.link.isEmpty())
+            builder.append(run.text, chars, block);
+        else
+            builder.appendLink(run.text, run.link, chars, block);
+    }
+    std::unique_ptr<QTextDocument> document = builder.take();
+    QTextFrameFormat frame = document->rootFrame()->frameFormat();
+    frame.setLeftMargin(kInsetH);
+    frame.setRightMargin(kInsetH);
+    frame.setTopMargin(kInsetV);
+    frame.setBottomMargin(kInsetV);
+    document->rootFrame()->setFrameFormat(frame);
+    return document;
+}
+
+std::shared_ptr<SmartPopover> SmartPopover::current()
+{
+    return shown();
+}
+
+std::shared_ptr<SmartPopover> SmartPopover::show(const QString& title, QWidget* anchor, std::optional<QRect> rect,
+                                                 OnLink onLink, Build build)
+{
+    Q_ASSERT(anchor);
+    if (const std::shared_ptr<SmartPopover>& before = shown())
+        before->close();
+
+    std::shared_ptr<SmartPopover> p(new SmartPopover);
+    p->title_ = title;
+    p->onLink_ = std::move(onLink);
+    auto* frame = new QFrame(anchor, Qt::Popup);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setLayoutDirection(Qt::RightToLeft);
+    frame->resize(width, height);
+    auto* text = new QTextBrowser(frame);
+    text->setOpenLinks(false);
+    text->setFrameShape(QFrame::NoFrame);
+    text->setLayoutDirection(Qt::RightToLeft);
+    text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* column = new QVBoxLayout(frame);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(text);
+
+    PanelText::Text waiting;
+    waiting += PanelText::text(QString::fromUtf8(waitingText), PanelText::Tone::secondary, kWaitingSize);
+    std::unique_ptr<QTextDocument> first = document(waiting);
+    first->setParent(text);
+    text->setDocument(first.release());
+
+    // A click on a link is read from the raw href under the mouse, not from
+    // a QUrl, which would re-encode the Arabic of a search link.
+    text->viewport()->installEventFilter(new LinkCatcher(text, p));
+    p->frame_ = frame;
+    p->text_ = text;
+
+    // Below the anchor's area, kept on the screen.
+    const QRect area = rect.value_or(anchor->rect());
+    QPoint at = anchor->mapToGlobal(QPoint(area.center().x() - width / 2, area.bottom()));
+    if (const QScreen* screen = anchor->screen()) {
+        const QRect room = screen->availableGeometry();
+        at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - width)));
+        at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - height)));
+    }
+    frame->move(at);
+    frame->show();
+    shown() = p;
+
+    // The panel goes to the text view: a window closed meanwhile takes the
+    // view with it, and the built panel is dropped.
+    GuiJob::run(text, std::move(build), [p](QTextBrowser& view, const PanelText::Text& built) {
+        std::unique_ptr<QTextDocument> doc = document(built);
+        QTextDocument* old = view.document();
+        doc->setParent(&view);
+        view.setDocument(doc.release());
+        if (old && old->parent() == &view)
+            old->deleteLater();
+        p->built_ = true;
+    });
+    return p;
+}
+
+void SmartPopover::follow(const QString& link)
+{
+    close();
+    if (onLink_)
+        onLink_(link);
+}
+
+void SmartPopover::close()
+{
+    if (frame_)
+        frame_->close();
+}
+
+} // namespace quorvel

@@ -1,0 +1,215 @@
+#include "ui/shell/BookExport.h"
+
+#include "core/Arabic.h"
+#include "core/Library.h"
+#include "core/SQLiteDB.h"
+#include "core/Theme.h"
+#include "ui/kit/PrintFont.h"
+#include "ui/kit/RichTextBuilder.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QHash>
+#include <QSet>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTextDocument>
+
+namespace quorvel::BookExport {
+
+namespace {
+
+constexpr char kBookPagesSQL[] = "SELECT vol, page_num, seq, content FROM pages WHERE book_id=? ORDER BY seq";
+constexpr char kPageSQL[] = "SELECT vol, page_num, seq, content FROM pages WHERE id=?";
+
+constexpr char kVolumeLabelStart[] = "[الجزء: ";
+constexpr char kVolumeLabelPage[] = " - ص: ";
+constexpr char kPageLabelStart[] = "[ص: ";
+constexpr char kLabelEnd[] = "]";
+constexpr char kSourcePrefix[] = "مصدر النص: ";
+constexpr char kLicenseSeparator[] = " · ";
+
+constexpr char kHTMLStart[] =
+    R"(<!doctype html><html lang="ar" dir="rtl"><head><meta charset="utf-8"><title>)";
+// Everything from the end of the title to the opening of the heading.
+constexpr char kHTMLStyle[] =
+    "</title>\n"
+    R"(<style>body{font-family:"Amiri","Traditional Arabic",serif;font-size:18pt;line-height:1.9;max-width:46em;margin:2em auto;padding:0 1em;color:#151515})"
+    "\n"
+    "h1{text-align:center;color:#8A1414;margin-bottom:.2em}.by{text-align:center;color:#555;margin-top:0}p{margin:.3em 0;text-align:justify}"
+    "\n"
+    ".fn{font-size:14pt;color:#3c3c3c;border-top:1px solid #bbb;margin-top:.6em;padding-top:.3em}.pg{text-align:center;color:#888;font-size:11pt;margin:.8em 0 1.6em}</style>"
+    "\n"
+    "</head><body><h1>";
+constexpr char kAuthorStart[] = R"(</h1><p class="by">)";
+constexpr char kFootnotesStart[] = R"(<div class="fn">)";
+constexpr char kFootnotesEnd[] = "</div>";
+constexpr char kLabelParagraph[] = R"(<p class="pg">)";
+constexpr char kHTMLEnd[] = "</p></body></html>\n";
+
+// Five horizontal bars over the footnotes of a page.
+constexpr char kFootnoteRule[] = "―――――\n";
+
+constexpr double kTitleSize = 24;
+constexpr double kAuthorSize = 16;
+constexpr double kBodySize = 15;
+constexpr double kFootnoteSize = 12;
+constexpr double kLabelSize = 10;
+constexpr double kHeadingSpaceAfter = 12; // points
+constexpr double kBodyLineSpacing = 6;    // points
+constexpr double kFootnoteGrey = 1.0 / 3.0;
+constexpr double kLabelGrey = 0.5;
+constexpr int kPdfResolution = 300;
+
+QList<PageRow> rowsOf(const Library& lib, const char* sql, std::int64_t value)
+{
+    QList<PageRow> out;
+    for (const Statement::Row& row : lib.main().rows(QString::fromLatin1(sql), {value})) {
+        PageRow page;
+        // A volume is stored as text; a package may still have left a number.
+        if (std::optional<QString> vol = row.str(0))
+            page.vol = vol;
+        else if (std::optional<std::int64_t> number = row.integer(0))
+            page.vol = QString::number(*number);
+        page.pageNum = row.integer(1);
+        page.seq = row.integer(2);
+        page.content = row.str(3).value_or(QString());
+        out.append(std::move(page));
+    }
+    return out;
+}
+
+} // namespace
+
+QList<PageRow> bookPages(const Library& lib, std::int64_t bookId)
+{
+    return rowsOf(lib, kBookPagesSQL, bookId);
+}
+
+QList<PageRow> pageRow(const Library& lib, std::int64_t pageId)
+{
+    return rowsOf(lib, kPageSQL, pageId);
+}
+
+QString pageLabel(const PageRow& row)
+{
+    // The volume form never falls back to the sequence.
+    if (row.vol && !row.vol->isEmpty())
+        return QString::fromUtf8(kVolumeLabelStart) + Arabic::digits(*row.vol) + QString::fromUtf8(kVolumeLabelPage) +
+               Arabic::num(row.pageNum.value_or(0)) + QString::fromUtf8(kLabelEnd);
+    return QString::fromUtf8(kPageLabelStart) + Arabic::num(row.pageNum.value_or(row.seq.value_or(0))) +
+           QString::fromUtf8(kLabelEnd);
+}
+
+QString escape(const QString& text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('&'), QLatin1String("&amp;"));
+    out.replace(QLatin1Char('<'), QLatin1String("&lt;"));
+    out.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    return out;
+}
+
+QString paras(const QString& text)
+{
+    QStringList out;
+    for (const QString& piece : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        out.append(QLatin1String("<p>") + escape(piece) + QLatin1String("</p>"));
+    return out.join(QLatin1Char('\n'));
+}
+
+QString bookHTML(const Library& lib, const Book& book)
+{
+    const QString title = escape(book.title);
+    QString html = QString::fromUtf8(kHTMLStart) + title + QString::fromUtf8(kHTMLStyle) + title +
+                   QString::fromUtf8(kAuthorStart) + escape(lib.authorName(book)) + QLatin1String("</p>\n");
+    for (const PageRow& row : bookPages(lib, book.id)) {
+        const auto [body, footnotes] = Library::splitFootnotes(row.content);
+        html += paras(body) + QLatin1Char('\n');
+        if (footnotes && !footnotes->isEmpty())
+            html += QString::fromUtf8(kFootnotesStart) + paras(*footnotes) + QString::fromUtf8(kFootnotesEnd) +
+                    QLatin1Char('\n');
+        // A volume label comes verbatim from a book package: escaped like
+        // every other text, so that markup in it stays text.
+        html += QString::fromUtf8(kLabelParagraph) + escape(pageLabel(row)) + QLatin1String("</p>\n");
+    }
+    QString source = QString::fromUtf8(kSourcePrefix) + book.source.value_or(QString());
+    if (book.license)
+        source += QString::fromUtf8(kLicenseSeparator) + *book.license;
+    html += QString::fromUtf8(kLabelParagraph) + escape(source) + QString::fromUtf8(kHTMLEnd);
+    return html;
+}
+
+std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& author, const QList<PageRow>& rows,
+                                           double dpi)
+{
+    const double pixelsPerPoint = dpi / 72.0;
+    QTextBlockFormat heading = RichText::paragraph(Qt::AlignHCenter);
+    heading.setBottomMargin(kHeadingSpaceAfter * pixelsPerPoint);
+    QTextBlockFormat body = RichText::paragraph(RichText::right);
+    RichText::setLineSpacing(body, kBodyLineSpacing * pixelsPerPoint);
+
+    const QTextCharFormat titleChars =
+        RichText::chars(PrintFont::printFont(Theme::reader(kTitleSize, true), kTitleSize), Theme::titleRed());
+    const QTextCharFormat authorChars =
+        RichText::chars(PrintFont::printFont(Theme::reader(kAuthorSize), kAuthorSize), QColor(Qt::black));
+    const QTextCharFormat bodyChars = RichText::chars(PrintFont::printFont(Theme::reader(kBodySize), kBodySize), QColor(Qt::black));
+    const QTextCharFormat footnoteChars =
+        RichText::chars(PrintFont::printFont(Theme::reader(kFootnoteSize), kFootnoteSize),
+                        QColor::fromRgbF(kFootnoteGrey, kFootnoteGrey, kFootnoteGrey));
+    const QTextCharFormat labelChars = RichText::chars(PrintFont::printFont(Theme::ui(kLabelSize, QFont::Normal), kLabelSize),
+                                                       QColor::fromRgbF(kLabelGrey, kLabelGrey, kLabelGrey));
+
+    RichTextBuilder text;
+    text.append(book.title + QLatin1Char('\n'), titleChars, heading);
+    text.append(author + QLatin1String("\n\n"), authorChars, heading);
+    for (const PageRow& row : rows) {
+        const auto [main, footnotes] = Library::splitFootnotes(row.content);
+        text.append(main + QLatin1Char('\n'), bodyChars, body);
+        if (footnotes && !footnotes->isEmpty())
+            text.append(QString::fromUtf8(kFootnoteRule) + *footnotes + QLatin1Char('\n'), footnoteChars, body);
+        text.append(pageLabel(row) + QLatin1String("\n\n"), labelChars, heading);
+    }
+    std::unique_ptr<QTextDocument> document = text.take();
+    document->setDocumentMargin(0);
+    return document;
+}
+
+bool writePDF(const Book& book, const QString& author, const QList<PageRow>& rows, const QString& path,
+              QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    {
+        QPdfWriter writer(&file);
+        writer.setResolution(kPdfResolution);
+        writer.setTitle(book.title);
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                         QMarginsF(pdfMargin, pdfMargin, pdfMargin, pdfMargin), QPageLayout::Point));
+        std::unique_ptr<QTextDocument> document = pdfDocument(book, author, rows, kPdfResolution);
+        // Laid out in the writer's own pixels, one page of text to each
+        // printed page, so that nothing is scaled on the way.
+        document->documentLayout()->setPaintDevice(&writer);
+        document->setPageSize(writer.pageLayout().paintRectPixels(kPdfResolution).size());
+        document->print(&writer);
+    }
+    if (file.size() == 0 || file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace quorvel::BookExport

@@ -1,0 +1,959 @@
+#include "ui/shell/MainWindowController.h"
+
+#include "assistant/LocalLLM.h"
+#include "core/Arabic.h"
+#include "core/Build.h"
+#include "core/Characters.h"
+#include "core/Json.h"
+#include "core/Library.h"
+#include "core/Notifier.h"
+#include "core/Preferences.h"
+#include "core/Settings.h"
+#include "core/Theme.h"
+#include "ui/assistant/AnswerExport.h"
+#include "ui/assistant/AnswerRenderer.h"
+#include "ui/kit/BarView.h"
+#include "ui/kit/Desktop.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/PillView.h"
+#include "ui/kit/RichTextBuilder.h"
+#include "ui/kit/Widgets.h"
+#include "ui/reader/Quran.h"
+#include "ui/reader/QuranView.h"
+#include "ui/reader/ReaderView.h"
+#include "ui/search/SearchTabView.h"
+#include "ui/shell/BookExport.h"
+#include "ui/shell/Sessions.h"
+#include "ui/shell/SettingsWindowController.h"
+#include "ui/shell/TabStrip.h"
+#include "ui/shell/WelcomeView.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QSaveFile>
+#include <QUrl>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
+#include <QToolButton>
+
+namespace quorvel {
+
+namespace {
+
+constexpr QSize kWindowSize(1400, 860);
+constexpr QSize kMinimumSize(980, 620);
+constexpr char kFrameKeyPrefix[] = "windowFrame.";
+
+constexpr int kTopBarHeight = 46;
+constexpr int kCommandLeading = 8;
+constexpr int kSearchTrailing = 10;
+constexpr int kGroupGap = 12;
+constexpr int kCommandSpacing = 2;
+constexpr int kSearchSpacing = 8;
+constexpr double kCommandSize = 21;
+constexpr int kSearchFieldWidth = 290;
+constexpr double kSearchFontSize = 13;
+constexpr double kModeFontSize = 12;
+
+constexpr char kPlaceholderClassic[] = "بحث في جميع الكتب";
+constexpr char kPlaceholderSmart[] = "اسأل الكتب سؤالاً…";
+constexpr char kModeClassic[] = "كلاسيكي";
+constexpr char kModeSmart[] = "ذكي";
+constexpr char kModeTip[] = "كلاسيكي: بحث بالكلمات · ذكي: اسأل الكتب واحصل على إجابة معزوّة";
+constexpr char kPillTip[] = "عدد الكتب في المكتبة";
+constexpr char kSourceTip[] = "صورة الأصل / تصدير PDF";
+
+constexpr char kNoQuranTitle[] = "لا يوجد مصحف في المكتبة";
+constexpr char kNoQuranText[] = "ثبت «القرآن الكريم» من نافذة التنزيلات (Ctrl+D).";
+
+constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
+constexpr char kSavedTitle[] = "حفظت الجلسة";
+constexpr char kSavedTextBefore[] = "ستستعاد التبويبات (";
+constexpr char kSavedTextAfter[] = ") عند التشغيل القادم. ولحفظها باسم تعود إليه متى شئت: ملف ← حفظ الجلسة باسم.";
+
+constexpr char kOpenBookFirst[] = "افتح كتاباً أولاً";
+constexpr char kNotesFileName[] = "تعليقات مكتبة قورفل.json";
+constexpr char kNotesMessage[] = "التعليقات والعلامات";
+constexpr char kJSONFilter[] = "JSON (*.json)";
+constexpr char kPDFFilter[] = "PDF (*.pdf)";
+constexpr char kHTMLFilter[] = "HTML (*.html *.htm)";
+constexpr char kPDFMessage[] = "تصدير الكتاب إلى PDF";
+constexpr char kHTMLMessage[] = "تصدير الكتاب صفحة ويب تفتح في Word";
+constexpr char kNotNotesFile[] = "الملف ليس نسخة تعليقات من مكتبة قورفل";
+constexpr char kImportedTitle[] = "تم الاستيراد";
+constexpr char kImportedNotes[] = "تعليقات: ";
+constexpr char kImportedMarks[] = " · علامات: ";
+constexpr char kImportedSkipped[] = " · مكرر أو غير صالح: ";
+constexpr char kNoScanTitle[] = "لا توجد صورة للأصل";
+constexpr char kNoScanText[] = "هذه الصفحة نصّ رقمي بلا صورة طبعة مرفقة. تُرفق الصور للكتب المستوردة بالتعرّف الضوئي.";
+constexpr char kScanSQL[] = "SELECT url FROM page_scan WHERE page_id=?";
+
+// A book title as a file name: a slash would name a folder.
+QString fileNameOf(const QString& title)
+{
+    QString name = title;
+    return name.replace(QLatin1Char('/'), QLatin1Char('-'));
+}
+
+// The preference holding the main window's frame.
+QString frameKey()
+{
+    return QString::fromLatin1(kFrameKeyPrefix) + QString::fromLatin1(MainWindowController::frameName);
+}
+
+} // namespace
+
+MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget* parent)
+    : QMainWindow(parent), lib_(std::move(lib))
+{
+    Q_ASSERT(lib_);
+    onTerminate = [] { QCoreApplication::quit(); };
+
+    topBar_ = new BarView;
+    tabStrip_ = new TabStrip;
+    host_ = new QWidget;
+    welcome_ = new WelcomeView;
+    searchField_ = new QLineEdit;
+    pill_ = new PillView(Arabic::num(lib_->books().size()), Theme::emerald());
+    parking_ = new QWidget(this);
+    parking_->hide();
+
+    setWindowTitle(QString::fromUtf8(displayName));
+    resize(kWindowSize);
+    setMinimumSize(kMinimumSize);
+    restoreFrame();
+
+    autosave_.setSingleShot(true);
+    autosave_.setInterval(autosaveDelayMs);
+    connect(&autosave_, &QTimer::timeout, this, [this] { storeSession(sessionJSON()); });
+
+    sessions_ = new Sessions(*this);
+
+    build();
+    showWelcomeIfNeeded();
+    connect(&Notifier::shared(), &Notifier::libraryChanged, this, &MainWindowController::libraryChanged);
+}
+
+MainWindowController::~MainWindowController() = default;
+
+void MainWindowController::build()
+{
+    QPointer<MainWindowController> self(this);
+    buildTopBar();
+
+    tabStrip_->onSelect = [self](int i) {
+        if (self)
+            self->select(i);
+    };
+    tabStrip_->onClose = [self](int i) {
+        if (self)
+            self->close(i);
+    };
+
+    auto* content = vstack({topBar_, tabStrip_, host_}, 0, StackView::Align::Fill);
+    host_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    auto* central = new QWidget;
+    pin(central, content);
+    setCentralWidget(central);
+    pin(host_, welcome_);
+    connectTopBar();
+}
+
+QList<QColor> MainWindowController::commandColors() const
+{
+    return {Theme::accent().resolve(), Theme::gold()};
+}
+
+void MainWindowController::changeEvent(QEvent* event)
+{
+    // Night reading switches the palette while the window is open; the
+    // symbols are painted images, so they are tinted again.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+        for (const CommandSymbol& c : std::as_const(commandSymbols_))
+            if (c.button)
+                c.button->setIcon(Theme::symbol(c.symbol, kCommandSize, commandColors(), c.weight));
+    }
+    QMainWindow::changeEvent(event);
+}
+
+QWidget* MainWindowController::buildTopBar()
+{
+    QPointer<MainWindowController> self(this);
+    auto command = [this](const char* symbol, const char* tip, QFont::Weight weight, std::function<void()> action) {
+        HoverButton* button = iconButton(QString::fromLatin1(symbol), QString::fromUtf8(tip), kCommandSize,
+                                         commandColors(), weight, std::move(action));
+        commandSymbols_.append({button, QString::fromLatin1(symbol), weight});
+        return button;
+    };
+    // The commands whose windows and menus are not part of the application
+    // yet carry no action; they are wired when those exist.
+    auto* commands = hstack(
+        {
+            command("books.vertical.fill", "الكتب", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->showSearchWindow(SearchWindowController::Page::books);
+                    }),
+            command("book.fill", "القرآن الكريم", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->openQuran();
+                    }),
+            command("magnifyingglass", "البحث", QFont::DemiBold,
+                    [self] {
+                        if (self)
+                            self->showSearchWindow();
+                    }),
+            command("sparkles", "البحث الذكي: اسأل الكتب", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->openAI();
+                    }),
+            command("square.and.pencil", "التعليقات والعلامات", QFont::Normal, nullptr),
+            command("pencil.and.scribble", "المؤلّفون", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->showSearchWindow(SearchWindowController::Page::authors);
+                    }),
+            command("square.and.arrow.down.fill", "حفظ الجلسة", QFont::Normal,
+                    [self] {
+                        if (self)
+                            self->saveSession(true);
+                    }),
+            command("rectangle.on.rectangle", "النوافذ", QFont::Normal, nullptr),
+            command("gearshape.fill", "الإعدادات", QFont::Normal,
+                    [] { SettingsWindowController::show(Library::shared()); }),
+            command("envelope.fill", "الإبلاغ عن خطأ", QFont::Normal, nullptr),
+            command("leaf.fill", "عن مكتبة قورفل", QFont::Normal, nullptr),
+        },
+        kCommandSpacing);
+
+    searchField_->setPlaceholderText(QString::fromUtf8(kPlaceholderClassic));
+    searchField_->setFont(Theme::ui(kSearchFontSize));
+    searchField_->setFixedWidth(kSearchFieldWidth);
+    searchField_->setClearButtonEnabled(true);
+    onAction(searchField_, [self](QObject*) {
+        if (self)
+            self->quickSearch();
+    });
+
+    const QColor hit = Theme::hit();
+    QColor hitFaint = hit;
+    hitFaint.setAlphaF(0.5f);
+    auto* source = iconButton(QStringLiteral("doc.richtext.fill"), QString::fromUtf8(kSourceTip), kCommandSize, {hit, hitFaint},
+                              QFont::Normal, [self] {
+                                  if (self)
+                                      self->popUp(self->exportMenu());
+                              });
+
+    pill_->setToolTip(QString::fromUtf8(kPillTip));
+    auto* search = hstack({buildModeSwitch(), searchField_, source, pill_}, kSearchSpacing);
+
+    auto* row = new QHBoxLayout(topBar_);
+    const bool rtl = topBar_->layoutDirection() == Qt::RightToLeft || QGuiApplication::isRightToLeft();
+    row->setContentsMargins(rtl ? kSearchTrailing : kCommandLeading, 0, rtl ? kCommandLeading : kSearchTrailing, 0);
+    row->setSpacing(kGroupGap);
+    row->addWidget(commands, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    row->addWidget(search, 0, Qt::AlignVCenter);
+    topBar_->setFixedHeight(kTopBarHeight);
+    return topBar_;
+}
+
+QWidget* MainWindowController::buildModeSwitch()
+{
+    auto* box = new QWidget;
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    modeSwitch_ = new QButtonGroup(box);
+    modeSwitch_->setExclusive(true);
+    const char* titles[] = {kModeClassic, kModeSmart};
+    for (int segment = 0; segment < 2; ++segment) {
+        auto* button = new QToolButton;
+        button->setText(QString::fromUtf8(titles[segment]));
+        button->setCheckable(true);
+        button->setFont(Theme::ui(kModeFontSize, QFont::Medium));
+        button->setFocusPolicy(Qt::NoFocus);
+        modeSwitch_->addButton(button, segment);
+        row->addWidget(button);
+    }
+    box->setToolTip(QString::fromUtf8(kModeTip));
+
+    const int stored = int(Preferences::standard().integerValue(QString::fromLatin1(searchModeKey)));
+    if (QAbstractButton* button = modeSwitch_->button(stored))
+        button->setChecked(true);
+    if (stored == 1)
+        searchField_->setPlaceholderText(QString::fromUtf8(kPlaceholderSmart));
+
+    QPointer<MainWindowController> self(this);
+    connect(modeSwitch_, &QButtonGroup::idClicked, this, [self](int segment) {
+        if (self)
+            self->setSearchMode(segment);
+    });
+    return box;
+}
+
+int MainWindowController::searchMode() const
+{
+    return modeSwitch_->checkedId();
+}
+
+void MainWindowController::setSearchMode(int segment)
+{
+    if (QAbstractButton* button = modeSwitch_->button(segment); button && !button->isChecked())
+        button->setChecked(true);
+    Preferences::standard().set(QString::fromLatin1(searchModeKey), std::int64_t(segment));
+    searchField_->setPlaceholderText(QString::fromUtf8(segment == 1 ? kPlaceholderSmart : kPlaceholderClassic));
+}
+
+void MainWindowController::showWelcomeIfNeeded()
+{
+    if (!tabs_.isEmpty())
+        return;
+    if (welcome_->parentWidget() != host_)
+        pin(host_, welcome_);
+    QPointer<MainWindowController> self(this);
+    const auto bookById = lib_->bookById();
+    QList<WelcomeView::Entry> recent;
+    for (const Library::PageStamp& stamp : lib_->recentBooks(recentLimit)) {
+        const auto found = bookById.constFind(stamp.bookId);
+        if (found == bookById.constEnd())
+            continue;
+        const std::int64_t book = stamp.bookId;
+        const std::int64_t seq = stamp.seq;
+        recent.append({found->title, [self, book, seq] {
+                           if (self)
+                               self->openBook(book, seq);
+                       }});
+    }
+    welcome_->setRecent(recent);
+    refreshStrip();
+}
+
+void MainWindowController::libraryChanged()
+{
+    // Another database than the local store is never changed underneath us.
+    if (!lib_->isLocal())
+        return;
+    lib_->reloadCatalog();
+    pill_->setText(Arabic::num(lib_->books().size()));
+    if (tabs_.isEmpty())
+        showWelcomeIfNeeded();
+}
+
+void MainWindowController::add(TabContent* content)
+{
+    tabs_.append(std::make_shared<TabItem>(content));
+    select(int(tabs_.size()) - 1);
+}
+
+void MainWindowController::select(int index)
+{
+    if (index < 0 || index >= tabs_.size())
+        return;
+    const bool changed = index != active_;
+    if (changed && active_ >= 0 && active_ < tabs_.size()) {
+        if (TabContent* previous = tabs_[active_]->content())
+            previous->deactivate();
+    }
+    active_ = index;
+    unpinAll(host_, parking_);
+    TabContent* view = tabs_[index]->content();
+    if (view)
+        pin(host_, view);
+    if (view && changed)
+        view->activate();
+    refreshStrip();
+    if (view && view->focusProxy())
+        view->focusProxy()->setFocus();
+    else
+        setFocus();
+    scheduleAutosave();
+}
+
+void MainWindowController::close(int index)
+{
+    if (index < 0 || index >= tabs_.size())
+        return;
+    if (TabContent* view = tabs_[index]->content(); view && !view->requestClose())
+        return;
+    std::shared_ptr<TabItem> item = tabs_.takeAt(index);
+    if (index == active_)
+        active_ = -1;
+    else if (index < active_)
+        --active_;
+    if (TabContent* view = item->content()) {
+        if (active_ < 0)
+            view->deactivate();
+        view->hide();
+        view->setParent(nullptr);
+        view->deleteLater();
+    }
+    if (!tabs_.isEmpty()) {
+        select(std::min(index, int(tabs_.size()) - 1));
+        return;
+    }
+    active_ = -1;
+    unpinAll(host_, parking_);
+    // Refreshes the strip as well.
+    showWelcomeIfNeeded();
+    scheduleAutosave();
+}
+
+void MainWindowController::closeActive()
+{
+    if (active_ < 0) {
+        QMainWindow::close();
+        return;
+    }
+    close(active_);
+}
+
+void MainWindowController::refreshStrip()
+{
+    QList<QPair<QString, QString>> entries;
+    for (const auto& item : tabs_)
+        entries.append({item->title(), item->icon()});
+    tabStrip_->set(entries, active_);
+    tabStrip_->setVisible(!tabs_.isEmpty());
+}
+
+void MainWindowController::scheduleAutosave()
+{
+    autosave_.start();
+}
+
+QString MainWindowController::sessionJSON() const
+{
+    Json::Value tabs = Json::Value::array();
+    for (const auto& item : tabs_) {
+        // A view destroyed underneath its tab keeps its place, so that the
+        // active index still points at the right entry.
+        TabContent* content = item->content();
+        tabs.push_back(content ? content->sessionJSON() : Json::Value::object());
+    }
+    Json::Value document = Json::Value::object();
+    document["tabs"] = std::move(tabs);
+    document["active"] = active_;
+    return QString::fromUtf8(Json::dumpBytes(document));
+}
+
+bool MainWindowController::restoreSession(const QString& json)
+{
+    const std::optional<Json::Value> document = Json::parse(json.toUtf8());
+    if (!document || !document->is_object() || !document->contains("tabs") || !(*document)["tabs"].is_array())
+        return false;
+    for (const Json::Value& entry : (*document)["tabs"])
+        if (!entry.is_object())
+            return false;
+    const std::int64_t active = Json::strictInt(*document, "active").value_or(-1);
+    std::optional<int> select;
+    std::int64_t at = 0;
+    for (const Json::Value& entry : (*document)["tabs"]) {
+        if (TabContent* view = tabFor(entry)) {
+            tabs_.append(std::make_shared<TabItem>(view));
+            if (at == active || !select)
+                select = int(tabs_.size()) - 1;
+        }
+        ++at;
+    }
+    if (select)
+        this->select(*select);
+    return true;
+}
+
+void MainWindowController::restoreSession()
+{
+    if (const std::optional<QString> stored = lib_->kv(QString::fromLatin1(sessionKey)))
+        restoreSession(*stored);
+}
+
+TabContent* MainWindowController::tabFor(const Json::Value& entry)
+{
+    const QString kind = Json::strictString(entry, "k").value_or(QString());
+    TabContent* view = nullptr;
+    if (kind == QLatin1String(ReaderView::sessionKind))
+        return wire(ReaderView::fromSession(lib_, entry));
+    if (kind == QLatin1String(SearchTabView::sessionKind)) {
+        const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);
+        return search ? makeSearchTab(search->query, std::nullopt, search->row) : nullptr;
+    }
+    if (kind == QLatin1String(QuranView::sessionKind)) {
+        // One Quran tab per window: a second entry is not taken up.
+        for (const auto& item : std::as_const(tabs_))
+            if (qobject_cast<QuranView*>(item->content()))
+                return nullptr;
+        view = makeQuran();
+    }
+    if (kind == QLatin1String(AIChatView::sessionKind)) {
+        // One assistant tab per window; its conversation is not kept.
+        for (const auto& item : std::as_const(tabs_))
+            if (qobject_cast<AIChatView*>(item->content()))
+                return nullptr;
+        view = makeAI();
+    }
+    if (view && !view->restore(entry)) {
+        delete view;
+        view = nullptr;
+    }
+    return view;
+}
+
+bool MainWindowController::storeSession(const QString& json)
+{
+    if (!lib_->setKV(QString::fromLatin1(sessionKey), json))
+        return false;
+    emit sessionStored();
+    return true;
+}
+
+void MainWindowController::saveSession(bool explicitSave)
+{
+    const bool stored = storeSession(sessionJSON());
+    if (!explicitSave)
+        return;
+    // Only a session that was written is announced as saved.
+    if (!stored) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString(), this);
+        return;
+    }
+    Dialogs::alert(QString::fromUtf8(kSavedTitle),
+                   QString::fromUtf8(kSavedTextBefore) + Arabic::num(tabs_.size()) + QString::fromUtf8(kSavedTextAfter), this);
+}
+
+void MainWindowController::focusSearch()
+{
+    searchField_->setFocus();
+}
+
+void MainWindowController::openBook(std::int64_t bookId, std::optional<std::int64_t> seq,
+                                    const QList<SearchQuery::Term>& highlight, const std::optional<SearchQuery>& query)
+{
+    const std::optional<Book> book = lib_->book(bookId);
+    if (!book)
+        return;
+    // Only book tabs count: a search tab showing the book keeps its reader.
+    for (int i = 0; i < tabs_.size(); ++i) {
+        ReaderView* reader = tabs_[i]->reader();
+        if (!reader || reader->book().id != bookId)
+            continue;
+        select(i);
+        if (!seq)
+            return;
+        reader->setQuery(query);
+        reader->setHighlight(highlight);
+        reader->go(*seq, true);
+        return;
+    }
+    auto* reader = new ReaderView(lib_, *book, seq);
+    reader->setQuery(query);
+    if (!highlight.isEmpty())
+        reader->setHighlight(highlight);
+    add(wire(reader));
+}
+
+ReaderView* MainWindowController::wire(ReaderView* reader)
+{
+    if (!reader)
+        return nullptr;
+    QPointer<MainWindowController> self(this);
+    QPointer<ReaderView> view(reader);
+    reader->onOpenBook = [self](std::int64_t book, std::optional<std::int64_t> page) {
+        if (self)
+            self->openBook(book, page);
+    };
+    reader->onSearchInBook = [self, view](const QString& text) {
+        if (!self || !view)
+            return;
+        SearchQuery query;
+        query.andPhrases = {text};
+        query.scope = QList<std::int64_t>{view->book().id};
+        self->runSearch(query);
+    };
+    reader->onRunSearch = [self](const SearchQuery& query) {
+        if (self)
+            self->runSearch(query);
+    };
+    reader->onScroll = [self] {
+        if (self)
+            self->scheduleAutosave();
+    };
+    reader->onChange = [self, view, shown = reader->title()]() mutable {
+        if (!self || !view)
+            return;
+        if (view->title() != shown) {
+            shown = view->title();
+            self->refreshStrip();
+        }
+        self->scheduleAutosave();
+    };
+    return reader;
+}
+
+void MainWindowController::nextHit(int delta)
+{
+    if (ReaderView* reader = activeReader())
+        reader->nextHit(delta);
+}
+
+void MainWindowController::runSearch(const SearchQuery& query, const std::optional<QList<SearchHit>>& preset,
+                                     std::optional<int> restoreRow)
+{
+    if (SearchTabView* tab = makeSearchTab(query, preset, restoreRow))
+        add(tab);
+}
+
+SearchTabView* MainWindowController::makeSearchTab(const SearchQuery& query,
+                                                   const std::optional<QList<SearchHit>>& preset,
+                                                   std::optional<int> restoreRow)
+{
+    if (query.isEmpty() && !preset)
+        return nullptr;
+    // The callbacks read the query the tab runs, ignored books left out.
+    auto q = std::make_shared<SearchQuery>(query);
+    const QSet<std::int64_t> ignored = lib_->ignoredBooks();
+    // An explicit single-book scope is the user's own choice and stays.
+    if (!ignored.isEmpty() && !preset && !(q->scope && q->scope->size() < 2)) {
+        QList<std::int64_t> books;
+        if (q->scope) {
+            books = *q->scope;
+        } else {
+            for (const Book& book : lib_->books())
+                books << book.id;
+        }
+        books.removeIf([&](std::int64_t id) { return ignored.contains(id); });
+        q->scope = books;
+    }
+    auto* tab = new SearchTabView(lib_, *q, preset);
+    tab->restoreRow = restoreRow;
+    QPointer<MainWindowController> self(this);
+    tab->onOpenBook = [self, q](std::int64_t book, std::optional<std::int64_t> page) {
+        if (self)
+            self->openBook(book, page, q->highlightTerms(), *q);
+    };
+    tab->onSelection = [self] {
+        if (self)
+            self->scheduleAutosave();
+    };
+    tab->onTitle = [self, shown = tab->title()](const QString& title) mutable {
+        if (!self || title == shown)
+            return;
+        shown = title;
+        self->refreshStrip();
+    };
+    tab->onRunSearch = [self](const SearchQuery& search) {
+        if (self)
+            self->runSearch(search);
+    };
+    return tab;
+}
+
+void MainWindowController::quickSearch()
+{
+    const QString text = Characters::trimSpacesAndTabs(searchField_->text()).toString();
+    if (text.isEmpty())
+        return;
+    // The smart mode hands the question to the assistant.
+    if (searchMode() == 1) {
+        openAI(text);
+        searchField_->clear();
+        return;
+    }
+    SearchQuery query;
+    if (text.size() >= 3 && text.startsWith(u'"') && text.endsWith(u'"'))
+        query.andPhrases = {text.mid(1, text.size() - 2)};
+    else
+        query.andPhrases = text.split(u' ', Qt::SkipEmptyParts);
+    runSearch(query);
+}
+
+QuranView* MainWindowController::makeQuran()
+{
+    if (!quranText_)
+        quranText_ = QuranText::load(*lib_);
+    if (!quranText_)
+        return nullptr;
+    auto* view = new QuranView(lib_, quranText_);
+    QPointer<MainWindowController> self(this);
+    view->onOpenBook = [self](std::int64_t book, std::int64_t seq) {
+        if (self)
+            self->openBook(book, seq);
+    };
+    view->onSearch = [self](const SearchQuery& query) {
+        if (self)
+            self->runSearch(query);
+    };
+    view->onChange = [self] {
+        if (self)
+            self->scheduleAutosave();
+    };
+    return view;
+}
+
+void MainWindowController::openQuran(std::optional<int> sura, std::optional<int> ayah, bool search)
+{
+    for (int i = 0; i < tabs_.size(); ++i) {
+        if (!qobject_cast<QuranView*>(tabs_[i]->content()))
+            continue;
+        select(i);
+        // The view may have gone underneath its tab: then nothing follows.
+        if (auto* view = qobject_cast<QuranView*>(tabs_[i]->content())) {
+            if (sura)
+                view->show(*sura, ayah.value_or(1), true);
+            if (search)
+                view->focusSearch();
+        }
+        return;
+    }
+    QuranView* view = makeQuran();
+    if (!view) {
+        Dialogs::alert(QString::fromUtf8(kNoQuranTitle), QString::fromUtf8(kNoQuranText), this);
+        return;
+    }
+    add(view);
+    if (sura)
+        view->show(*sura, ayah.value_or(1), true);
+    // After the current event, so that the view is in the window by then.
+    QPointer<QuranView> guarded(view);
+    QTimer::singleShot(0, view, [guarded] {
+        if (guarded)
+            guarded->focusSearch();
+    });
+}
+
+ReaderView* MainWindowController::activeReader() const
+{
+    if (active_ < 0 || active_ >= tabs_.size())
+        return nullptr;
+    TabContent* content = tabs_[active_]->content();
+    return content ? content->currentReader() : nullptr;
+}
+
+SearchWindowController* MainWindowController::searchWindow()
+{
+    if (!searchWindow_)
+        searchWindow_ = new SearchWindowController(lib_, this, this);
+    return searchWindow_;
+}
+
+void MainWindowController::showSearchWindow(std::optional<SearchWindowController::Page> page)
+{
+    searchWindow()->present(page);
+}
+
+void MainWindowController::bringToFront()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+AIChatView* MainWindowController::makeAI()
+{
+    auto* view = new AIChatView(lib_, assistant ? assistant : AIChatView::libraryAssistant(lib_));
+    QPointer<MainWindowController> self(this);
+    view->onOpen = [self](std::int64_t book, std::int64_t seq) {
+        if (self)
+            self->openBook(book, seq);
+    };
+    QPointer<AIChatView> guarded(view);
+    view->exportLast = [guarded](const QString& name) {
+        const auto format = AnswerExport::formatFrom(name);
+        if (!guarded || !format)
+            return;
+        // The export renders with the panel's renderer, so a saved answer reads as shown.
+        AnswerExport::exportLast(guarded->answers(), *format, AIChatView::exportRenderer(), guarded->window());
+    };
+    return view;
+}
+
+void MainWindowController::openAI(const std::optional<QString>& question)
+{
+    for (int i = 0; i < tabs_.size(); ++i) {
+        if (!qobject_cast<AIChatView*>(tabs_[i]->content()))
+            continue;
+        select(i);
+        if (auto* view = qobject_cast<AIChatView*>(tabs_[i]->content())) {
+            if (question)
+                view->ask(*question);
+            else
+                view->focus();
+        }
+        return;
+    }
+    AIChatView* view = makeAI();
+    add(view);
+    // After the current event, so that the view is in the window by then.
+    QPointer<AIChatView> guarded(view);
+    QTimer::singleShot(0, view, [guarded, question] {
+        if (!guarded)
+            return;
+        if (question)
+            guarded->ask(*question);
+        else
+            guarded->focus();
+    });
+}
+
+QuranView* MainWindowController::activeQuran() const
+{
+    if (active_ < 0 || active_ >= tabs_.size())
+        return nullptr;
+    return qobject_cast<QuranView*>(tabs_[active_]->content());
+}
+
+void MainWindowController::exportNotes()
+{
+    const std::optional<QByteArray> bytes = lib_->exportUserNotes();
+    if (!bytes)
+        return;
+    const std::optional<QString> path = Dialogs::saveFile(
+        QString::fromUtf8(kNotesMessage), QString::fromUtf8(kNotesFileName), QString::fromUtf8(kJSONFilter), this);
+    if (!path || path->isEmpty())
+        return;
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit()) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), file.errorString(), this);
+        return;
+    }
+    Desktop::reveal(*path);
+}
+
+void MainWindowController::importNotes()
+{
+    const std::optional<QString> path =
+        Dialogs::openFile(QString::fromUtf8(kNotesMessage), QString::fromUtf8(kJSONFilter), this);
+    if (!path || path->isEmpty())
+        return;
+    QFile file(*path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return;
+    const std::optional<Library::ImportCounts> counts = lib_->importUserNotes(bytes);
+    if (!counts) {
+        Dialogs::alert(QString::fromUtf8(kNotNotesFile), QString(), this);
+        return;
+    }
+    QString text = QString::fromUtf8(kImportedNotes) + Arabic::num(counts->notes) + QString::fromUtf8(kImportedMarks) +
+                   Arabic::num(counts->marks);
+    if (counts->skipped > 0)
+        text += QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
+    Dialogs::alert(QString::fromUtf8(kImportedTitle), text, this);
+}
+
+void MainWindowController::showScan()
+{
+    ReaderView* reader = activeReader();
+    if (!reader || !reader->page()) {
+        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
+        return;
+    }
+    std::optional<QString> scan;
+    // A library without scans has no such table: that reads as no rows.
+    if (lib_->main().scalarInt(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name='page_scan'"))
+            .value_or(0) > 0) {
+        const auto rows = lib_->main().rows(QString::fromLatin1(kScanSQL), {reader->page()->id});
+        if (!rows.isEmpty())
+            scan = rows.first().str(0);
+    }
+    if (!scan) {
+        Dialogs::alert(QString::fromUtf8(kNoScanTitle), QString::fromUtf8(kNoScanText), this);
+        return;
+    }
+    Desktop::open(scanUrl(*scan));
+}
+
+QUrl MainWindowController::scanUrl(const QString& scan)
+{
+    if (scan.startsWith(QLatin1Char('/')))
+        return QUrl::fromLocalFile(scan);
+    const QUrl url(scan, QUrl::StrictMode);
+    if (url.isValid() && !url.scheme().isEmpty())
+        return url;
+    return QUrl::fromLocalFile(scan);
+}
+
+void MainWindowController::exportPDF(bool pageOnly)
+{
+    ReaderView* reader = activeReader();
+    if (!reader) {
+        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
+        return;
+    }
+    const Book book = reader->book();
+    const QString name = fileNameOf(pageOnly ? book.title + QStringLiteral(" - ") + reader->pageRef() : book.title) +
+                         QStringLiteral(".pdf");
+    const std::optional<QString> path =
+        Dialogs::saveFile(QString::fromUtf8(kPDFMessage), name, QString::fromUtf8(kPDFFilter), this);
+    if (!path || path->isEmpty())
+        return;
+    const QList<BookExport::PageRow> rows = pageOnly
+                                                ? BookExport::pageRow(*lib_, reader->page() ? reader->page()->id : 0)
+                                                : BookExport::bookPages(*lib_, book.id);
+    QString error;
+    // Only a file that was written is shown.
+    if (!BookExport::writePDF(book, lib_->authorName(book), rows, *path, &error)) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), error, this);
+        return;
+    }
+    Desktop::reveal(*path);
+}
+
+void MainWindowController::exportHTML()
+{
+    ReaderView* reader = activeReader();
+    if (!reader) {
+        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
+        return;
+    }
+    const Book book = reader->book();
+    const std::optional<QString> path = Dialogs::saveFile(QString::fromUtf8(kHTMLMessage), fileNameOf(book.title) + QStringLiteral(".html"),
+                                                          QString::fromUtf8(kHTMLFilter), this);
+    if (!path || path->isEmpty())
+        return;
+    const QByteArray bytes = BookExport::bookHTML(*lib_, book).toUtf8();
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), file.errorString(), this);
+        return;
+    }
+    Desktop::reveal(*path);
+}
+
+void MainWindowController::closeEvent(QCloseEvent* event)
+{
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    closing_ = true;
+    if (Settings::restoreSession())
+        storeSession(sessionJSON());
+    saveFrame();
+    event->accept();
+    if (onTerminate)
+        onTerminate();
+}
+
+void MainWindowController::saveFrame()
+{
+    Preferences::standard().set(frameKey(), QString::fromLatin1(saveGeometry().toBase64()));
+}
+
+void MainWindowController::restoreFrame()
+{
+    const auto stored = Preferences::standard().string(frameKey());
+    if (stored && !stored->isEmpty())
+        restoreGeometry(QByteArray::fromBase64(stored->toLatin1()));
+}
+
+} // namespace quorvel

@@ -1,0 +1,305 @@
+// The main window's top-bar menus (notes and bookmarks, windows, page scan
+// and exports), the report of an error or suggestion, and the windows that
+// tabs are detached into.
+
+#include "ui/shell/MainWindowController.h"
+
+#include "core/Arabic.h"
+#include "core/Characters.h"
+#include "core/Library.h"
+#include "ui/kit/BarView.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/HoverButton.h"
+#include "ui/kit/Widgets.h"
+#include "ui/reader/ReaderView.h"
+#include "ui/shell/AboutWindow.h"
+#include "ui/shell/TabStrip.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QWindow>
+
+namespace quorvel {
+
+namespace {
+
+constexpr char kNotesHeader[] = "التعليقات (";
+constexpr char kBookmarksHeader[] = "العلامات المرجعية (";
+constexpr char kHeaderEnd[] = ")";
+constexpr char kEntryIndent[] = "  ";
+constexpr char kEntryJoin[] = " · ";
+constexpr char kNoteJoin[] = ": ";
+constexpr char kExportNotes[] = "تصدير التعليقات والعلامات…";
+constexpr char kImportNotes[] = "استيراد تعليقات وعلامات…";
+constexpr char kAddBookmark[] = "وضع علامة على هذه الصفحة";
+constexpr char kRemoveBookmark[] = "إزالة علامة هذه الصفحة";
+// However many notes and bookmarks there are, each list shows at most these.
+constexpr int kNotesShown = 40;
+constexpr int kBookmarksShown = 40;
+constexpr int kNoteCharacters = 50;
+
+constexpr char kDetach[] = "فصل التبويب الحالي في نافذة مستقلّة";
+constexpr char kTile[] = "ترتيب النوافذ متجاورة";
+constexpr char kCloseAll[] = "إغلاق كل التبويبات";
+constexpr QSize kDetachedSize(900, 700);
+
+constexpr char kScan[] = "صورة الأصل لهذه الصفحة";
+constexpr char kExportBookPDF[] = "تصدير الكتاب الحالي إلى PDF…";
+constexpr char kExportPagePDF[] = "تصدير الصفحة الحالية إلى PDF…";
+constexpr char kExportHTML[] = "تصدير الكتاب إلى صفحة ويب (تفتح في وورد)…";
+
+constexpr char kReportTitle[] = "الإبلاغ عن خطأ أو اقتراح";
+constexpr char kReportAsk[] = "اكتب ملاحظتك";
+// A suggestion about the library as a whole, tied to no book and no page.
+constexpr char kSuggestionKind[] = "اقتراح";
+constexpr char kThanksTitle[] = "شكراً لك";
+constexpr char kThanksText[] = "حُفظت ملاحظتك في سجلّ التصحيحات.";
+constexpr char kNotKeptTitle[] = "تعذر الحفظ";
+constexpr char kNotKeptText[] = "لم تُحفظ ملاحظتك في سجلّ التصحيحات.";
+
+// A header line of the menu: shown, never chosen.
+void addHeader(QMenu* menu, const QString& title)
+{
+    menu->addAction(title)->setEnabled(false);
+}
+
+// The first characters of a note on one menu line: a line break or tab would
+// break the line or start the key column.
+QString notePrefix(const QString& text)
+{
+    QString prefix = text.left(Characters::endOfFirst(text, kNoteCharacters));
+    for (QChar& c : prefix)
+        if (c == u'\n' || c == u'\r' || c == u'\t')
+            c = u' ';
+    return prefix;
+}
+
+} // namespace
+
+QList<QWidget*> MainWindowController::detached() const
+{
+    QList<QWidget*> windows;
+    for (const auto& window : detached_)
+        windows.append(window.get());
+    return windows;
+}
+
+void MainWindowController::connectTopBar()
+{
+    QPointer<MainWindowController> self(this);
+    const auto connectCommand = [&](const char* symbol, std::function<void()> action) {
+        for (const CommandSymbol& command : std::as_const(commandSymbols_))
+            if (command.button && command.symbol == QLatin1String(symbol))
+                onAction(command.button, [action](QObject*) { action(); });
+    };
+    connectCommand("square.and.pencil", [self] {
+        if (self)
+            self->popUp(self->notesMenu());
+    });
+    connectCommand("rectangle.on.rectangle", [self] {
+        if (self)
+            self->popUp(self->windowsMenu());
+    });
+    connectCommand("envelope.fill", [self] {
+        if (self)
+            self->reportError();
+    });
+    connectCommand("leaf.fill", [] { AboutWindow::show(); });
+}
+
+void MainWindowController::popUp(QMenu* menu)
+{
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(QCursor::pos());
+}
+
+QMenu* MainWindowController::notesMenu()
+{
+    auto* menu = new QMenu(this);
+    menu->setLayoutDirection(Qt::RightToLeft);
+    QPointer<MainWindowController> self(this);
+    const auto bookById = lib_->bookById();
+    const auto openPage = [self](std::int64_t book, std::int64_t seq) {
+        return [self, book, seq] {
+            if (self)
+                self->openBook(book, seq, {}, std::nullopt);
+        };
+    };
+
+    const QList<Note> notes = lib_->notes(std::nullopt);
+    addHeader(menu, QString::fromUtf8(kNotesHeader) + Arabic::num(notes.size()) + QString::fromUtf8(kHeaderEnd));
+    // A note of a book no longer in the library leaves its place empty: the
+    // list stays the newest notes, never older ones moved up.
+    for (const Note& note : notes.mid(0, kNotesShown)) {
+        const auto book = bookById.constFind(note.bookId);
+        if (book == bookById.constEnd())
+            continue;
+        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + book->title + QString::fromUtf8(kEntryJoin) + Arabic::num(note.seq)
+                                     + QString::fromUtf8(kNoteJoin) + notePrefix(note.text),
+                                 QString(), openPage(note.bookId, note.seq), menu));
+    }
+
+    menu->addSeparator();
+    const QList<Library::PageStamp> marks = lib_->bookmarks();
+    addHeader(menu, QString::fromUtf8(kBookmarksHeader) + Arabic::num(marks.size()) + QString::fromUtf8(kHeaderEnd));
+    for (const Library::PageStamp& mark : marks.mid(0, kBookmarksShown)) {
+        const auto book = bookById.constFind(mark.bookId);
+        if (book == bookById.constEnd())
+            continue;
+        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + book->title + QString::fromUtf8(kEntryJoin) + Arabic::num(mark.seq), QString(),
+                                 openPage(mark.bookId, mark.seq), menu));
+    }
+
+    menu->addSeparator();
+    menu->addAction(menuItem(QString::fromUtf8(kExportNotes), QString(), [self] {
+        if (self)
+            self->exportNotes();
+    }, menu));
+    menu->addAction(menuItem(QString::fromUtf8(kImportNotes), QString(), [self] {
+        if (self)
+            self->importNotes();
+    }, menu));
+
+    if (ReaderView* reader = activeReader()) {
+        menu->addSeparator();
+        const bool marked = lib_->isBookmarked(reader->book().id, reader->seq());
+        QPointer<ReaderView> shown(reader);
+        std::shared_ptr<Library> lib = lib_;
+        // The page is the one the reader shows when the item is chosen.
+        menu->addAction(menuItem(QString::fromUtf8(marked ? kRemoveBookmark : kAddBookmark), QString(), [shown, lib] {
+            if (shown)
+                lib->toggleBookmark(shown->book().id, shown->seq());
+        }, menu));
+    }
+    return menu;
+}
+
+QMenu* MainWindowController::windowsMenu()
+{
+    auto* menu = new QMenu(this);
+    menu->setLayoutDirection(Qt::RightToLeft);
+    QPointer<MainWindowController> self(this);
+    const auto call = [self](void (MainWindowController::*fn)()) {
+        return [self, fn] {
+            if (self)
+                (self.data()->*fn)();
+        };
+    };
+    menu->addAction(menuItem(QString::fromUtf8(kDetach), QString(), call(&MainWindowController::detachActive), menu));
+    menu->addAction(menuItem(QString::fromUtf8(kTile), QString(), call(&MainWindowController::tileWindows), menu));
+    menu->addSeparator();
+    menu->addAction(menuItem(QString::fromUtf8(kCloseAll), QString(), call(&MainWindowController::closeAll), menu));
+    return menu;
+}
+
+QMenu* MainWindowController::exportMenu()
+{
+    auto* menu = new QMenu(this);
+    menu->setLayoutDirection(Qt::RightToLeft);
+    QPointer<MainWindowController> self(this);
+    const auto call = [self](std::function<void(MainWindowController&)> fn) {
+        return [self, fn = std::move(fn)] {
+            if (self)
+                fn(*self);
+        };
+    };
+    menu->addAction(menuItem(QString::fromUtf8(kScan), QString(), call([](MainWindowController& w) { w.showScan(); }), menu));
+    menu->addAction(
+        menuItem(QString::fromUtf8(kExportBookPDF), QString(), call([](MainWindowController& w) { w.exportPDF(false); }), menu));
+    menu->addAction(
+        menuItem(QString::fromUtf8(kExportPagePDF), QString(), call([](MainWindowController& w) { w.exportPDF(true); }), menu));
+    menu->addAction(menuItem(QString::fromUtf8(kExportHTML), QString(), call([](MainWindowController& w) { w.exportHTML(); }), menu));
+    return menu;
+}
+
+void MainWindowController::reportError()
+{
+    if (ReaderView* reader = activeReader()) {
+        reader->reportError();
+        return;
+    }
+    const std::optional<QString> text =
+        Dialogs::prompt(QString::fromUtf8(kReportTitle), QString::fromUtf8(kReportAsk), QString(), QString::fromUtf8(Dialogs::saveTitle), true);
+    // Kept as typed: even a note of spaces says something.
+    if (!text || text->isEmpty())
+        return;
+    if (lib_->addCorrection(0, 0, QString::fromUtf8(kSuggestionKind), *text))
+        Dialogs::alert(QString::fromUtf8(kThanksTitle), QString::fromUtf8(kThanksText), this);
+    else
+        Dialogs::alert(QString::fromUtf8(kNotKeptTitle), QString::fromUtf8(kNotKeptText), this);
+}
+
+void MainWindowController::detachActive()
+{
+    if (active_ < 0 || active_ >= tabs_.size())
+        return;
+    const int index = active_;
+    const std::shared_ptr<TabItem> item = tabs_.takeAt(index);
+    active_ = -1;
+    unpinAll(host_, parking_);
+
+    auto window = std::make_unique<QWidget>(nullptr, Qt::Window);
+    window->setWindowTitle(item->title());
+    window->resize(kDetachedSize);
+    if (TabContent* view = item->content())
+        pin(window.get(), view);
+    if (QScreen* screen = this->screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    window->show();
+    detached_.push_back(std::move(window));
+
+    if (tabs_.isEmpty()) {
+        // Refreshes the strip as well.
+        showWelcomeIfNeeded();
+        scheduleAutosave();
+        return;
+    }
+    select(std::min(index, int(tabs_.size()) - 1));
+}
+
+void MainWindowController::tileWindows()
+{
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QList<QWidget*> windows;
+    if (isVisible())
+        windows.append(this);
+    for (const auto& window : detached_)
+        if (window && window->isVisible())
+            windows.append(window.get());
+    if (windows.isEmpty())
+        return;
+    const QRect available = screen->availableGeometry();
+    const int n = int(windows.size());
+    const int width = available.width() / n;
+    for (int i = 0; i < n; ++i) {
+        QWidget* window = windows[i];
+        if (window->isMinimized() || window->isMaximized())
+            window->showNormal();
+        // The right-most column is the main window's; the others follow leftwards.
+        const int x = available.x() + available.width() - width * (i + 1);
+        const QSize decoration = window->frameGeometry().size() - window->size();
+        window->resize(width - decoration.width(), available.height() - decoration.height());
+        window->move(x, available.y());
+    }
+}
+
+void MainWindowController::closeAll()
+{
+    // A tab that asks to stay open is passed over, not asked again forever.
+    int at = 0;
+    while (at < tabs_.size()) {
+        const qsizetype before = tabs_.size();
+        close(at);
+        if (tabs_.size() == before)
+            ++at;
+    }
+}
+
+} // namespace quorvel

@@ -1,0 +1,111 @@
+#include "core/SQLiteDB.h"
+#include "distribution/Dist.h"
+#include "distribution/LocalStore.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace quorvel;
+
+#ifdef QUORVEL_SAMPLE_RELEASE
+namespace {
+
+struct BookRows {
+    std::int64_t pages = 0, fts = 0, toc = 0, edges = 0;
+    bool operator==(const BookRows&) const = default;
+};
+
+BookRows rowsOf(SQLiteDB& db, std::int64_t bookId)
+{
+    auto n = [&](const char* sql) { return db.scalarInt(QString::fromLatin1(sql), {bookId}).value_or(-1); };
+    return {n("SELECT COUNT(*) FROM pages WHERE book_id=?"), n("SELECT COUNT(*) FROM pages_fts WHERE book_id=?"),
+            n("SELECT COUNT(*) FROM toc WHERE book_id=?"), n("SELECT COUNT(*) FROM isnad_edges WHERE book_id=?")};
+}
+
+void installAll(const QString& storePath, const QUrl& base)
+{
+    auto store = LocalStore::open(storePath);
+    ASSERT_TRUE(store);
+    const auto [index, catalog] = Dist::loadCatalog(base, 0);
+    for (const auto& book : catalog.books)
+        store->install(book, catalog, index.release, base);
+}
+
+} // namespace
+
+// A process killed at any moment of an install leaves every book either whole
+// (with its installed record) or absent, and a later run completes the store.
+TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
+{
+    Dist::overridePublicKey({});
+    QTemporaryDir dir;
+    const QUrl base = QUrl::fromLocalFile(QStringLiteral(QUORVEL_SAMPLE_RELEASE));
+    const auto [index, catalog] = Dist::loadCatalog(base, 0);
+
+    const QString referencePath = dir.filePath(QStringLiteral("reference.db"));
+    installAll(referencePath, base);
+    auto reference = SQLiteDB::open(referencePath, true);
+    ASSERT_TRUE(reference);
+
+    const QString storePath = dir.filePath(QStringLiteral("library.db"));
+    // Killed children leave their unpacked package behind: keep those here.
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    QDir(dir.path()).mkpath(QStringLiteral("tmp"));
+    qputenv("TMPDIR", dir.filePath(QStringLiteral("tmp")).toUtf8());
+    int interrupted = 0;
+    for (int delayMs : {30, 120, 350, 700, 1200}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // The child installs until it is killed; it never returns into the test.
+            try {
+                auto store = LocalStore::open(storePath);
+                for (const auto& book : catalog.books)
+                    store->install(book, catalog, index.release, base);
+            } catch (...) {
+            }
+            _exit(0);
+        }
+        QThread::msleep(delayMs);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        interrupted += WIFSIGNALED(status) ? 1 : 0;
+
+        // Reopening as the application does: a child killed before its first
+        // statement leaves no schema yet.
+        auto reopened = LocalStore::open(storePath);
+        ASSERT_TRUE(reopened);
+        SQLiteDB* store = &reopened->db();
+        EXPECT_EQ(store->rows(QStringLiteral("PRAGMA integrity_check")).first().str(0), QStringLiteral("ok"));
+        for (const auto& book : catalog.books) {
+            const bool recorded =
+                store->scalarInt(QStringLiteral("SELECT COUNT(*) FROM installed WHERE book_id=?"), {book.id}) == 1;
+            const BookRows rows = rowsOf(*store, book.id);
+            if (recorded)
+                EXPECT_EQ(rows, rowsOf(*reference, book.id)) << "book " << book.id << " after " << delayMs << " ms";
+            else
+                EXPECT_EQ(rows, BookRows{}) << "book " << book.id << " after " << delayMs << " ms";
+            EXPECT_EQ(store->scalarInt(QStringLiteral("SELECT COUNT(*) FROM books WHERE id=?"), {book.id}),
+                      recorded ? 1 : 0);
+        }
+    }
+    EXPECT_GT(interrupted, 0);
+    if (savedTmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTmp);
+
+    installAll(storePath, base);
+    auto store = SQLiteDB::open(storePath, true);
+    for (const auto& book : catalog.books)
+        EXPECT_EQ(rowsOf(*store, book.id), rowsOf(*reference, book.id)) << "book " << book.id;
+}
+#endif

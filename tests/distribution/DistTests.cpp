@@ -1,0 +1,359 @@
+#include "ReleaseFixture.h"
+
+#include "core/SQLiteDB.h"
+#include "distribution/Dist.h"
+#include "support/LoopbackHttpServer.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+using quorvel::test::ReleaseFixture;
+
+namespace {
+
+// The message of the refusal thrown by loadCatalog, or "" when it accepted.
+QString refusal(const QUrl& base, std::int64_t lastRelease = 0)
+{
+    try {
+        Dist::loadCatalog(base, lastRelease);
+        return {};
+    } catch (const Dist::DistError& e) {
+        return e.message();
+    } catch (const Dist::PlatformError& e) {
+        return QStringLiteral("platform: ") + e.description();
+    }
+}
+
+const QString badSignature = QStringLiteral("توقيع فهرس الإصدار غير صحيح: رُفض المصدر.");
+
+class DistRelease : public ReleaseFixture {
+protected:
+    void SetUp() override
+    {
+        ReleaseFixture::SetUp();
+        writeRelease({book(7, QStringLiteral("الموطأ"), {QStringLiteral("حدثنا مالك عن نافع"), QStringLiteral("باب")})});
+    }
+};
+
+} // namespace
+
+TEST_F(DistRelease, acceptsSignedReleaseAndDecodesCatalogue)
+{
+    auto [index, catalog] = Dist::loadCatalog(base(), 0);
+    EXPECT_EQ(index.release, 1);
+    EXPECT_EQ(index.isPublic, true);
+    ASSERT_EQ(catalog.books.size(), 1);
+    const Dist::CatBook& b = catalog.books.first();
+    EXPECT_EQ(b.id, 7);
+    EXPECT_EQ(b.title, QStringLiteral("الموطأ"));
+    EXPECT_EQ(b.pages, 2);
+    EXPECT_EQ(b.vols, QStringList{QStringLiteral("1")});
+    EXPECT_EQ(b.file, QStringLiteral("b7.qbk"));
+    EXPECT_EQ(b.sha256, Dist::sha256(readFile(b.file)));
+    EXPECT_EQ(b.size, readFile(b.file).size());
+    EXPECT_FALSE(b.edition.has_value());
+    EXPECT_EQ(catalog.authors.first().deathYear, 179);
+    EXPECT_FALSE(catalog.smart.has_value());
+}
+
+TEST_F(DistRelease, signatureTextMustBeStrictBase64OverTheExactBytes)
+{
+    const QByteArray sig = readFile(QStringLiteral("index.json.sig")).trimmed();
+
+    writeFile(QStringLiteral("index.json.sig"), "  " + sig + "\r\n\n");
+    EXPECT_EQ(refusal(base()), QString());
+
+    writeFile(QStringLiteral("index.json.sig"), sig.left(40) + "\n" + sig.mid(40));
+    EXPECT_EQ(refusal(base()), badSignature);
+
+    writeFile(QStringLiteral("index.json.sig"), QByteArray(sig).replace("=", ""));
+    EXPECT_EQ(refusal(base()), badSignature);
+    writeFile(QStringLiteral("index.json.sig"), sig + "AAAA");
+    EXPECT_EQ(refusal(base()), badSignature);
+    writeFile(QStringLiteral("index.json.sig"), sig + " x");
+    EXPECT_EQ(refusal(base()), badSignature);
+
+    // One byte of the index changed after signing.
+    QByteArray tampered = readFile(QStringLiteral("index.json"));
+    writeFile(QStringLiteral("index.json.sig"), sig);
+    writeFile(QStringLiteral("index.json"), QByteArray(tampered).replace("\"release\": 1", "\"release\": 2"));
+    EXPECT_EQ(refusal(base()), badSignature);
+    writeFile(QStringLiteral("index.json"), tampered);
+    EXPECT_EQ(refusal(base()), QString());
+
+    // Same JSON, other bytes: the signature no longer covers them.
+    writeFile(QStringLiteral("index.json.sig"), sig);
+    writeIndex(readIndex(), /*sign=*/false);
+    EXPECT_EQ(refusal(base()), badSignature);
+
+    // A key that signed nothing here.
+    writeIndex(readIndex());
+    EXPECT_EQ(refusal(base()), QString());
+    auto other = ReleaseWriter::generateKeyPair();
+    Dist::overridePublicKey(ReleaseWriter::base64(other->publicKey));
+    EXPECT_EQ(refusal(base()), badSignature);
+    Dist::overridePublicKey(QStringLiteral("not a key"));
+    EXPECT_EQ(refusal(base()), badSignature);
+}
+
+TEST_F(DistRelease, refusesFormatOlderReleaseAndExpiryInOrder)
+{
+    Json::Value index = readIndex();
+
+    index["format"] = 2;
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("صيغة الإصدار 2 أحدث من هذا التطبيق؛ حدّث التطبيق."));
+    index["format"] = 0;
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("صيغة الإصدار 0 أحدث من هذا التطبيق؛ حدّث التطبيق."));
+    index["format"] = 1;
+
+    index["release"] = 5;
+    writeIndex(index);
+    EXPECT_EQ(refusal(base(), 5), QString());
+    EXPECT_EQ(refusal(base(), 6), QStringLiteral("الإصدار 5 أقدم من المثبّت (6): رُفض."));
+
+    index["expires"] = "2001-02-03T04:05:06Z";
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("انتهت صلاحية فهرس الإصدار؛ اطلب إصداراً أحدث."));
+    // Release age is judged before expiry.
+    EXPECT_EQ(refusal(base(), 9), QStringLiteral("الإصدار 5 أقدم من المثبّت (9): رُفض."));
+    index["expires"] = "2001-02-03t04:05:06z";
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("انتهت صلاحية فهرس الإصدار؛ اطلب إصداراً أحدث."));
+
+    for (const char* never : {"", "next year", "2001-02-03T04:05:06.5Z", "2001-02-03 04:05:06Z"}) {
+        index["expires"] = never;
+        writeIndex(index);
+        EXPECT_EQ(refusal(base()), QString()) << never;
+    }
+}
+
+TEST_F(DistRelease, catalogueMustMatchItsDigestAndNormVersion)
+{
+    Json::Value index = readIndex();
+    const std::string digest = index["catalog"]["sha256"];
+    index["catalog"]["sha256"] = Json::utf8(QString::fromStdString(digest).toUpper());
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("بصمة فهرس الكتب لا تطابق."));
+
+    index["catalog"]["sha256"] = digest;
+    index["catalog"]["size"] = index["catalog"]["size"].get<std::int64_t>() + 1;
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("بصمة فهرس الكتب لا تطابق."));
+
+    Json::Value catalog = *Json::parse(readFile(QStringLiteral("catalog-1.json")));
+    catalog["norm_ver"] = 0;
+    const QByteArray bytes = Json::dumpBytes(catalog);
+    writeFile(QStringLiteral("catalog-1.json"), bytes);
+    index["catalog"]["sha256"] = Json::utf8(Dist::sha256(bytes));
+    index["catalog"]["size"] = bytes.size();
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("قواعد التطبيع 0 غير معروفة لهذا التطبيق."));
+}
+
+TEST_F(DistRelease, fileNamesMustStayInsideTheRelease)
+{
+    Json::Value index = readIndex();
+    for (const char* name : {"../catalog-1.json", "/etc/passwd", "sub/catalog-1.json", "..", "a\\b"}) {
+        index["catalog"]["file"] = name;
+        writeIndex(index);
+        EXPECT_EQ(refusal(base()), QStringLiteral("اسم ملف غير مقبول في الإصدار: ") + QString::fromUtf8(name)) << name;
+    }
+    EXPECT_THROW(Dist::fetch(base(), QStringLiteral("../index.json")), Dist::DistError);
+
+    // A package name in a signed catalogue is refused when the release loads.
+    Json::Value catalog = *Json::parse(readFile(QStringLiteral("catalog-1.json")));
+    catalog["books"][0]["file"] = "../../b7.qbk";
+    const QByteArray bytes = Json::dumpBytes(catalog);
+    writeFile(QStringLiteral("catalog-1.json"), bytes);
+    index["catalog"] = {{"file", "catalog-1.json"}, {"sha256", Json::utf8(Dist::sha256(bytes))}, {"size", bytes.size()}};
+    writeIndex(index);
+    EXPECT_EQ(refusal(base()), QStringLiteral("اسم ملف غير مقبول في الإصدار: ../../b7.qbk"));
+}
+
+TEST_F(DistRelease, missingFilesAndHttpStatuses)
+{
+    QFile::remove(QDir(path()).filePath(QStringLiteral("catalog-1.json")));
+    EXPECT_TRUE(refusal(base()).startsWith(QStringLiteral("platform: "))) << refusal(base()).toStdString();
+
+    writeRelease({book(7, QStringLiteral("الموطأ"), {QStringLiteral("نص")})});
+    test::LoopbackHttpServer server(QDir(path()).absoluteFilePath(QStringLiteral("..")));
+    ASSERT_TRUE(server.isListening());
+    const QString folder = QDir(path()).dirName();
+    // No trailing slash: the file name is still appended as a path component.
+    const QUrl httpBase = server.url(folder);
+    auto [index, catalog] = Dist::loadCatalog(httpBase, 0);
+    EXPECT_EQ(catalog.books.size(), 1);
+    EXPECT_EQ(Dist::fetch(httpBase, QStringLiteral("b7.qbk")), readFile(QStringLiteral("b7.qbk")));
+    writeFile(QStringLiteral("b%41 ?.qbk"), "odd name");
+    EXPECT_EQ(Dist::fetch(httpBase, QStringLiteral("b%41 ?.qbk")), QByteArray("odd name"));
+
+    server.cutShort(u'/' + folder + QStringLiteral("/catalog-1.json"));
+    EXPECT_TRUE(refusal(httpBase).startsWith(QStringLiteral("platform: "))) << refusal(httpBase).toStdString();
+
+    server.forceStatus(u'/' + folder + QStringLiteral("/catalog-1.json"), 404);
+    EXPECT_EQ(refusal(httpBase), QStringLiteral("تعذّر جلب catalog-1.json"));
+    server.forceStatus(u'/' + folder + QStringLiteral("/index.json"), 500);
+    EXPECT_EQ(refusal(server.url(folder + u'/')), QStringLiteral("تعذّر جلب index.json"));
+}
+
+TEST(DistDecode, requiredKeysAndTypesAreStrict)
+{
+    const char* book = R"({"id":1,"title":"t","pages":1,"vols":[],"root":"r","file":"f","size":1,"usize":1,"sha256":"s"})";
+    auto catalog = [](const std::string& books) {
+        return QByteArray::fromStdString(
+            R"({"format":1,"release":1,"norm_ver":1,"categories":[],"authors":[],"books":[)" + books + "]}");
+    };
+    EXPECT_EQ(Dist::decodeCatalog(catalog(book)).books.size(), 1);
+
+    std::string noUsize = book;
+    noUsize.replace(noUsize.find(R"("usize":1,)"), 10, "");
+    EXPECT_THROW(Dist::decodeCatalog(catalog(noUsize)), Dist::PlatformError);
+
+    std::string boolId = book;
+    boolId.replace(boolId.find(R"("id":1)"), 6, R"("id":true)");
+    EXPECT_THROW(Dist::decodeCatalog(catalog(boolId)), Dist::PlatformError);
+
+    std::string nullEdition = book;
+    nullEdition.insert(1, R"("edition":null,"extra":[1],)");
+    auto decoded = Dist::decodeCatalog(catalog(nullEdition));
+    EXPECT_FALSE(decoded.books.first().edition.has_value());
+
+    std::string badEdition = book;
+    badEdition.insert(1, R"("edition":3,)");
+    EXPECT_THROW(Dist::decodeCatalog(catalog(badEdition)), Dist::PlatformError);
+
+    // A word-model pack needs all six inner fields.
+    const QByteArray withPack = QByteArray(R"({"format":1,"release":1,"norm_ver":1,"categories":[],"authors":[],"books":[],)")
+        + R"("smart":{"wordvec":{"file":"w","sha256":"a","size":2},"vocab":{"file":"v","sha256":"b"}}})";
+    EXPECT_THROW(Dist::decodeCatalog(withPack), Dist::PlatformError);
+
+    EXPECT_THROW(Dist::decodeIndex("[1]"), Dist::PlatformError);
+    EXPECT_THROW(Dist::decodeIndex("{\"format\":1"), Dist::PlatformError);
+    EXPECT_THROW(Dist::decodeIndex(R"({"format":1.5,"release":1,"generated":"","expires":"","catalog":{"file":"c","sha256":"s","size":1}})"),
+                 Dist::PlatformError);
+    // Past the signed 64-bit range is the wrong type, not a wrapped number.
+    EXPECT_THROW(Dist::decodeIndex(R"({"format":1,"release":18446744073709551615,"generated":"","expires":"","catalog":{"file":"c","sha256":"s","size":1}})"),
+                 Dist::PlatformError);
+    auto index = Dist::decodeIndex(R"({"format":1,"release":-3,"generated":"g","expires":"","catalog":{"file":"c","sha256":"s","size":1}})");
+    EXPECT_EQ(index.release, -3);
+    EXPECT_FALSE(index.isPublic.has_value());
+}
+
+TEST(DistDates, internetDateTimeIsStrict)
+{
+    EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("1970-01-01T00:00:00Z")), 0);
+    EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("1970-01-01T03:00:00+03:00")), 0);
+    EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("1970-01-01T00:00:00-0130")), 5400);
+    EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("2024-02-29T12:00:00Z")),
+              QDateTime(QDate(2024, 2, 29), QTime(12, 0), Qt::UTC).toSecsSinceEpoch());
+    // RFC 3339 lets the separator and the zone letter be lowercase.
+    EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("1970-01-01t00:01:00z")), 60);
+    EXPECT_EQ(Dist::parseInternetDate(QStringLiteral("1970-01-01t00:00:00Z")), 0);
+    for (const char* bad : {"2023-02-29T12:00:00Z", "2024-13-01T00:00:00Z", "2024-01-01T24:00:00Z",
+                            "2024-01-01T00:00:00", "2024-01-01", "2024-01-01T00:00:00.000Z",
+                            "2024-01-01 00:00:00Z", "2024-01-01T00:00:00+3:00", "٢٠٢٤-01-01T00:00:00Z"})
+        EXPECT_FALSE(Dist::parseInternetDate(QString::fromUtf8(bad))) << bad;
+}
+
+TEST(DistRoot, followsTheLineRecipe)
+{
+    QTemporaryDir dir;
+    auto db = SQLiteDB::open(dir.filePath(QStringLiteral("p.sqlite")), false);
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(db->exec(QStringLiteral(
+        "CREATE TABLE page(pid INTEGER, seq INTEGER, vol, page_num, content);"
+        "INSERT INTO page VALUES(11, 2, 'ج1', 5, 'نص');"
+        "INSERT INTO page VALUES(10, 1, 3, '7', NULL);"
+        "INSERT INTO page VALUES(NULL, 3, NULL, NULL, X'6162');"
+        // Blobs are read as text, zero bytes included, broken UTF-8 replaced.
+        "INSERT INTO page VALUES(12, 4, X'7600ff', NULL, X'610062');"
+        "INSERT INTO page VALUES(13, 5, X'ff', NULL, X'ff');")));
+    auto expected = [](const QByteArray& text) {
+        return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
+    };
+    auto h = [&](const QByteArray& content) { return expected(content).left(32).toLatin1(); };
+    const QByteArray pages = "P\t10\t1\t\t\t" + h("") + "\n" + "P\t11\t2\tج1\t5\t" + h("نص") + "\n"
+        + "P\t0\t3\t\t\t" + h("ab") + "\n" + "P\t12\t4\t" + QByteArray("v\0\xef\xbf\xbd", 5) + "\t\t"
+        + h(QByteArray("a\0b", 3)) + "\n" + "P\t13\t5\t\xef\xbf\xbd\t\t"
+        + h("\xef\xbf\xbd") + "\n";
+    EXPECT_EQ(h(""), "e3b0c44298fc1c149afbf4c8996fb924");
+    EXPECT_EQ(Dist::root(*db, 4, QStringLiteral("كتاب")), expected(pages + "B\t4\tكتاب\n"));
+    EXPECT_NE(Dist::root(*db, 4, QStringLiteral("كتاب")), Dist::root(*db, 4, QStringLiteral("كتاب ")));
+
+    ASSERT_TRUE(db->exec(QStringLiteral(
+        "CREATE TABLE toc(id, title, page_seq, parent_id, level);"
+        "INSERT INTO toc VALUES(2, 'فصل\tثان', 2, 1, 2);"
+        "INSERT INTO toc VALUES(1, NULL, 1, NULL, '1');")));
+    EXPECT_EQ(Dist::root(*db, 4, QStringLiteral("كتاب")),
+              expected(pages + "T\t1\t1\t\t\t\n" + "T\t2\t2\t1\t2\tفصل\tثان\n" + "B\t4\tكتاب\n"));
+}
+
+TEST(DistRoot, isStableAcrossRebuildsAndFollowsEveryInput)
+{
+    QTemporaryDir dir;
+    ReleaseWriter::Book book = ReleaseFixture::book(3, QStringLiteral("كتاب"), {QStringLiteral("أ"), QStringLiteral("ب")});
+    book.toc.append({31, QStringLiteral("باب"), 1, std::nullopt, 1});
+    auto rootOf = [&](const ReleaseWriter::Book& b, const QString& name) {
+        auto entry = ReleaseWriter::addBook(dir.path(), b, name);
+        return entry ? Json::qstr(entry->at("root").get<std::string>()) : QString();
+    };
+    const QString root = rootOf(book, QStringLiteral("one.qbk"));
+    ASSERT_EQ(root.size(), 64);
+    EXPECT_EQ(rootOf(book, QStringLiteral("two.qbk")), root);
+
+    auto page = book;
+    page.pages[1].content = QStringLiteral("ب ");
+    auto heading = book;
+    heading.toc[0].level = 2;
+    auto title = book;
+    title.meta["title"] = "كتاب آخر";
+    auto vol = book;
+    vol.pages[0].vol = QStringLiteral("2");
+    for (const auto* changed : {&page, &heading, &title, &vol})
+        EXPECT_NE(rootOf(*changed, QStringLiteral("x.qbk")), root);
+}
+
+// Releases already signed keep verifying: the root of a sample book, whose
+// texts hold no zero character, is the one its signed catalogue carries.
+TEST(DistRoot, ofASampleBookIsTheSignedOne)
+{
+    const QDir samples(QStringLiteral(QUORVEL_TEST_DATA "/../../samples"));
+    const auto catalog = Json::parseFile(samples.filePath(QStringLiteral("catalog.json")));
+    ASSERT_TRUE(catalog);
+    const Json::Value& meta = catalog->at("books").at(0);
+    ASSERT_EQ(meta.at("id"), 1);
+    const auto corpus = Json::parseFile(samples.filePath(QStringLiteral("books/001.json")));
+    ASSERT_TRUE(corpus);
+    const auto book = ReleaseWriter::fromCorpus(*corpus, meta);
+    ASSERT_TRUE(book);
+    QTemporaryDir dir;
+    const auto entry = ReleaseWriter::addBook(dir.path(), *book, QStringLiteral("b1.qbk"));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->at("root"), "5201d2be260ff1d1f08843cd8cb5221775bc9ea4c8983a1b124fc071df07820d");
+}
+
+TEST(DistBytes, hexDigestsAndUrls)
+{
+    EXPECT_EQ(Dist::hex(QByteArray("\x00\x0f\xff", 3)), QStringLiteral("000fff"));
+    EXPECT_EQ(Dist::sha256("abc"), QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_EQ(Dist::fileURL(QUrl(QStringLiteral("https://h.test/rel")), QStringLiteral("index.json")).toString(),
+              QStringLiteral("https://h.test/rel/index.json"));
+    EXPECT_EQ(Dist::fileURL(QUrl(QStringLiteral("https://h.test/rel/")), QStringLiteral("a b.qbk")).toString(QUrl::FullyEncoded),
+              QStringLiteral("https://h.test/rel/a%20b.qbk"));
+    // Escapes in the base stay as given; "%", "?" and "#" in a name are characters of the name.
+    EXPECT_EQ(Dist::fileURL(QUrl(QStringLiteral("https://h.test/a%2Fb?k=1")), QStringLiteral("x%41?#.qbk"))
+                  .toString(QUrl::FullyEncoded),
+              QStringLiteral("https://h.test/a%2Fb/x%2541%3F%23.qbk?k=1"));
+    EXPECT_FALSE(Dist::baseFromText(QStringLiteral("http//broken")));
+    EXPECT_FALSE(Dist::baseFromText(QStringLiteral("httpx://h.test/")));
+    auto folder = Dist::baseFromText(QStringLiteral("rel"));
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(folder->isLocalFile());
+    EXPECT_TRUE(QDir::isAbsolutePath(folder->toLocalFile()));
+}

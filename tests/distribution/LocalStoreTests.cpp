@@ -1,0 +1,497 @@
+#include "ReleaseFixture.h"
+
+#include "core/Arabic.h"
+#include "core/SQLiteDB.h"
+#include "distribution/LocalStore.h"
+#include "distribution/RawDeflate.h"
+#include "scholar/Isnad.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+class LocalStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        // Packages are unpacked in the temporary folder: give each test its own.
+        savedTmp_ = qgetenv("TMPDIR");
+        QDir(dir_.path()).mkpath(QStringLiteral("tmp"));
+        qputenv("TMPDIR", dir_.filePath(QStringLiteral("tmp")).toUtf8());
+        store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
+        ASSERT_TRUE(store_);
+        LocalStore::setWithReuse(false);
+        catalog_.authors = {{1, QStringLiteral("مالك بن أنس"), 179, QStringLiteral("179 هـ")}};
+        catalog_.categories = {{1, QStringLiteral("كتب الحديث"), std::nullopt, 2}};
+    }
+    void TearDown() override
+    {
+        LocalStore::setWithReuse(false);
+        if (savedTmp_.isEmpty())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", savedTmp_);
+    }
+
+    // Writes a package made by `sql` (run on an empty database) and returns its
+    // catalogue entry; `root` replaces the true content root when given.
+    Dist::CatBook package(std::int64_t id, const QString& sql, std::int32_t appId = Dist::appID,
+                          std::optional<QString> root = std::nullopt)
+    {
+        const QString dbPath = dir_.filePath(QStringLiteral("pkg-%1.sqlite").arg(id));
+        QFile::remove(dbPath);
+        Dist::CatBook book;
+        book.id = id;
+        book.title = QStringLiteral("كتاب %1").arg(id);
+        book.authorId = 1;
+        book.categoryId = 1;
+        book.file = QStringLiteral("b%1.qbk").arg(id);
+        {
+            auto db = SQLiteDB::open(dbPath, false);
+            EXPECT_TRUE(db->exec(sql + QStringLiteral(";PRAGMA application_id=%1;").arg(appId)));
+            book.root = root.value_or(Dist::root(*db, id, book.title));
+        }
+        QFile f(dbPath);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray plain = f.readAll();
+        const QByteArray packed = RawDeflate::compress(plain);
+        book.usize = plain.size();
+        book.size = packed.size();
+        book.sha256 = Dist::sha256(packed);
+        writePackageFile(book.file, packed);
+        return book;
+    }
+
+    // A package of plain pages: pid = id × 1000 + seq.
+    Dist::CatBook pagesPackage(std::int64_t id, const QStringList& texts, const QString& extraSql = {})
+    {
+        QString sql = QStringLiteral(
+            "CREATE TABLE page(pid INTEGER PRIMARY KEY, seq INTEGER, vol TEXT, page_num INTEGER, content TEXT);"
+            "CREATE TABLE toc(id INTEGER PRIMARY KEY, title TEXT, page_seq INTEGER, parent_id INTEGER, level INTEGER);");
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            sql += QStringLiteral("INSERT INTO page VALUES(%1, %2, '1', %2, '%3');")
+                       .arg(id * 1000 + i + 1)
+                       .arg(i + 1)
+                       .arg(texts[i]);
+        return package(id, sql + extraSql);
+    }
+
+    void writePackageFile(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(dir_.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+
+    void install(const Dist::CatBook& book, std::int64_t release = 1)
+    {
+        store_->install(book, catalog_, release, QUrl::fromLocalFile(dir_.path()));
+    }
+
+    // The refusal message of an install, "" when it succeeded.
+    QString refusal(const Dist::CatBook& book)
+    {
+        try {
+            install(book);
+            return {};
+        } catch (const Dist::DistError& e) {
+            return e.message();
+        } catch (const Dist::PlatformError& e) {
+            return QStringLiteral("platform: ") + e.description();
+        }
+    }
+
+    std::int64_t count(const QString& sql, const SQLArgs& args = {})
+    {
+        return store_->db().scalarInt(sql, args).value_or(-1);
+    }
+
+    QStringList leftoverTempFiles(std::int64_t id) const
+    {
+        return QDir(QDir::tempPath()).entryList({QStringLiteral("qbook-%1-*").arg(id)}, QDir::Files);
+    }
+
+    QTemporaryDir dir_;
+    QByteArray savedTmp_;
+    std::unique_ptr<LocalStore> store_;
+    Dist::Catalog catalog_;
+};
+
+} // namespace
+
+TEST_F(LocalStoreTest, opensOnlyWhereTheFileCanBeCreatedAndSchemaIsIdempotent)
+{
+    EXPECT_FALSE(LocalStore::open(dir_.filePath(QStringLiteral("missing/library.db"))));
+    install(pagesPackage(3, {QStringLiteral("نص")}));
+    auto again = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->bookCount(), 1);
+    EXPECT_EQ(again->db().rows(QStringLiteral("PRAGMA journal_mode")).first().str(0), QStringLiteral("wal"));
+}
+
+TEST_F(LocalStoreTest, releaseNumberAndInstalledRoots)
+{
+    EXPECT_EQ(store_->lastRelease(), 0);
+    store_->setRelease(7);
+    EXPECT_EQ(store_->lastRelease(), 7);
+    for (const char* bad : {"7a", " 7", "", "99999999999999999999"}) {
+        store_->db().run(QStringLiteral("UPDATE meta SET value=? WHERE key='release'"), {QString::fromLatin1(bad)});
+        EXPECT_EQ(store_->lastRelease(), 0) << bad;
+    }
+    store_->db().run(QStringLiteral("UPDATE meta SET value='-3' WHERE key='release'"));
+    EXPECT_EQ(store_->lastRelease(), -3);
+    store_->db().run(QStringLiteral("UPDATE meta SET value=NULL WHERE key='release'"));
+    EXPECT_EQ(store_->lastRelease(), 0);
+
+    store_->db().exec(QStringLiteral("INSERT INTO installed VALUES(5, NULL, 1, 0);"
+                                     "INSERT INTO installed VALUES(6, 'abc', 1, 0);"));
+    const auto roots = store_->installed();
+    EXPECT_EQ(roots.size(), 2);
+    EXPECT_EQ(roots.value(5, QStringLiteral("absent")), QString());
+    EXPECT_EQ(roots.value(6), QStringLiteral("abc"));
+    EXPECT_EQ(store_->bookCount(), 2);
+}
+
+TEST_F(LocalStoreTest, installsARealBookThroughASignedRelease)
+{
+    class Release : public test::ReleaseFixture {
+    public:
+        void TestBody() override {}
+        using ReleaseFixture::SetUp;
+        using ReleaseFixture::TearDown;
+        using ReleaseFixture::base;
+        using ReleaseFixture::writeRelease;
+    } release;
+    release.SetUp();
+    QFile source(test::dataPath(QStringLiteral("books/001.json")));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    auto book = ReleaseWriter::fromCorpus(*Json::parse(source.readAll()),
+                                          {{"id", 1}, {"title", "موطأ الإمام مالك"}, {"author_id", 1},
+                                           {"category_id", 1}, {"edition", "رواية يحيى"}});
+    ASSERT_TRUE(book);
+    release.writeRelease({*book}, 4);
+    auto [index, catalog] = Dist::loadCatalog(release.base(), 0);
+    LocalStore::setWithReuse(true);
+    store_->install(catalog.books.first(), catalog, index.release, release.base());
+    release.TearDown();
+
+    const qsizetype pageCount = book->pages.size();
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=1")), pageCount);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE book_id=1")), pageCount);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM toc WHERE book_id=1")), book->toc.size());
+    EXPECT_EQ(store_->installed().value(1), catalog.books.first().root);
+    EXPECT_EQ(count(QStringLiteral("SELECT release FROM installed WHERE book_id=1")), 4);
+    EXPECT_EQ(store_->db().rows(QStringLiteral("SELECT edition FROM books WHERE id=1")).first().str(0),
+              QStringLiteral("رواية يحيى"));
+    EXPECT_EQ(count(QStringLiteral("SELECT death_year FROM authors WHERE id=1")), 179);
+
+    // Stored matching form, full-text rows and narrator edges follow the page text.
+    std::int64_t expectedEdges = 0;
+    for (const auto& row : store_->db().rows(QStringLiteral("SELECT content, content_norm FROM pages"))) {
+        const QString content = *row.str(0);
+        ASSERT_EQ(row.str(1), Arabic::normalize(content, true));
+        if (Isnad::hasIsnad(content))
+            expectedEdges += std::max<qsizetype>(0, Isnad::chain(content).size() - 1);
+    }
+    EXPECT_GT(expectedEdges, 100);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE book_id=1")), expectedEdges);
+    EXPECT_GT(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"),
+                    {Arabic::normalize(QStringLiteral("الصلاة"), true)}),
+              10);
+    EXPECT_GT(count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE book_id=1")), 1000);
+    EXPECT_EQ(leftoverTempFiles(1), QStringList());
+}
+
+TEST_F(LocalStoreTest, reinstallReplacesTheBookWhole)
+{
+    LocalStore::setWithReuse(true);
+    const auto first = pagesPackage(2, {QStringLiteral("حدثنا مالك عن نافع عن ابن عمر أنه قال"),
+                                        QStringLiteral("باب ما جاء في الصلاة")},
+                                    QStringLiteral("INSERT INTO toc VALUES(2001, 'باب', 2, NULL, 1);"));
+    install(first, 1);
+    const auto before = count(QStringLiteral("SELECT COUNT(*) FROM shingles"));
+    const auto edges = count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges"));
+    install(first, 3);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages")), 2);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts")), 2);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM toc")), 1);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles")), before);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")), edges);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM installed")), 1);
+    EXPECT_EQ(count(QStringLiteral("SELECT release FROM installed")), 3);
+}
+
+TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
+{
+    const auto good = pagesPackage(4, {QStringLiteral("النص الأول")});
+    install(good);
+
+    auto wrongSize = good;
+    wrongSize.size += 1; // digest still right
+    EXPECT_EQ(refusal(wrongSize), QStringLiteral("بصمة حزمة «كتاب 4» لا تطابق الفهرس."));
+    auto wrongDigest = good;
+    wrongDigest.sha256 = wrongDigest.sha256.toUpper();
+    EXPECT_EQ(refusal(wrongDigest), QStringLiteral("بصمة حزمة «كتاب 4» لا تطابق الفهرس."));
+
+    // Edited content, recompressed with a true size and digest but the old root.
+    auto edited = pagesPackage(4, {QStringLiteral("النص المعدل")});
+    edited.root = good.root;
+    EXPECT_EQ(refusal(edited), QStringLiteral("محتوى «كتاب 4» لا يطابق بصمته."));
+
+    const QString pageSql = QStringLiteral("CREATE TABLE page(pid, seq, vol, page_num, content);"
+                                           "INSERT INTO page VALUES(4001, 1, '1', 1, 'x')");
+    EXPECT_EQ(refusal(package(4, pageSql, 0)), QStringLiteral("«كتاب 4» ليست حزمة مكتبة قورفل."));
+    EXPECT_EQ(refusal(package(4, pageSql, 0x5152564D)), QStringLiteral("«كتاب 4» ليست حزمة مكتبة قورفل."));
+
+    auto garbage = good;
+    const QByteArray notDb = RawDeflate::compress(QByteArray(4096, 'x'));
+    writePackageFile(garbage.file, notDb);
+    garbage.size = notDb.size();
+    garbage.sha256 = Dist::sha256(notDb);
+    // Bytes that are no database have no application id either.
+    EXPECT_EQ(refusal(garbage), QStringLiteral("«كتاب 4» ليست حزمة مكتبة قورفل."));
+
+    // Inflating past the declared size stops at once.
+    auto tooLarge = pagesPackage(4, {QStringLiteral("النص الأول")});
+    ASSERT_GT(tooLarge.usize, 4096);
+    tooLarge.usize = 4096;
+    EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
+    tooLarge.usize = -1; // not a way around the cap
+    EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
+
+    auto notDeflate = good;
+    const QByteArray raw("\xff\xff\xff\xff not a stream");
+    writePackageFile(notDeflate.file, raw);
+    notDeflate.size = raw.size();
+    notDeflate.sha256 = Dist::sha256(raw);
+    EXPECT_TRUE(refusal(notDeflate).startsWith(QStringLiteral("platform: ")));
+
+    auto missing = good;
+    missing.file = QStringLiteral("absent.qbk");
+    EXPECT_TRUE(refusal(missing).startsWith(QStringLiteral("platform: ")));
+
+    EXPECT_EQ(store_->installed().value(4), good.root);
+    EXPECT_EQ(store_->db().rows(QStringLiteral("SELECT content FROM pages WHERE book_id=4")).first().str(0),
+              QStringLiteral("النص الأول"));
+    EXPECT_EQ(leftoverTempFiles(4), QStringList());
+}
+
+// Text after a zero character is covered by the content root and stored
+// whole: a package cannot hide an edit behind a zero byte.
+TEST_F(LocalStoreTest, textAfterAZeroIsCoveredByTheRootAndStoredWhole)
+{
+    const QString schema = QStringLiteral(
+        "CREATE TABLE page(pid, seq, vol, page_num, content);"
+        "CREATE TABLE toc(id, title, page_seq, parent_id, level);"
+        "INSERT INTO toc VALUES(14001, CAST(X'D8A8D8A7D8A80041' AS TEXT), 1, NULL, 1);");
+    const auto good = package(14, schema + QStringLiteral("INSERT INTO page VALUES(14001, 1, '1', 1, "
+                                                          "CAST(X'D986D8B5004142' AS TEXT))"));
+    install(good);
+    const auto stored = store_->db().rows(QStringLiteral("SELECT content, content_norm FROM pages WHERE id=14001"));
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored.first().str(0), QStringLiteral(u"نص") + QChar(0) + QStringLiteral("AB"));
+    EXPECT_EQ(store_->db().rows(QStringLiteral("SELECT title FROM toc WHERE id=14001")).first().str(0),
+              QStringLiteral(u"باب") + QChar(0) + QStringLiteral("A"));
+
+    auto edited = package(14, schema + QStringLiteral("INSERT INTO page VALUES(14001, 1, '1', 1, "
+                                                      "CAST(X'D986D8B5004143' AS TEXT))"));
+    EXPECT_NE(edited.root, good.root);
+    edited.root = good.root;
+    EXPECT_EQ(refusal(edited), QStringLiteral("محتوى «كتاب 14» لا يطابق بصمته."));
+}
+
+// A write that fails for a reason other than a refused row (another writer
+// holding the store, a full disk) rolls the whole book back and is reported.
+TEST_F(LocalStoreTest, busyOrFullStoreFailsTheInstallAndKeepsTheOldVersion)
+{
+    const auto good = pagesPackage(13, {QStringLiteral("النص الأول")});
+    install(good);
+    QStringList texts;
+    for (int i = 0; i < 60; ++i)
+        texts.append(QStringLiteral("باب ما جاء في الصلاة صفحة %1 ").arg(i).repeated(20));
+    const auto bigger = pagesPackage(13, texts);
+    const QString failed = QStringLiteral("تعذّر التثبيت");
+
+    {
+        auto other = SQLiteDB::open(dir_.filePath(QStringLiteral("library.db")), false);
+        ASSERT_TRUE(other && other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+        sqlite3_busy_timeout(store_->db().handle(), 0); // refuse at once instead of waiting
+        EXPECT_EQ(refusal(bigger), failed);
+        other->exec(QStringLiteral("ROLLBACK"));
+    }
+
+    // The store may grow by a few pages only: the new version's pages do not fit.
+    const auto size = count(QStringLiteral("PRAGMA page_count"));
+    ASSERT_TRUE(store_->db().exec(QStringLiteral("PRAGMA max_page_count=%1").arg(size + 8)));
+    EXPECT_EQ(refusal(bigger), failed);
+    EXPECT_NE(sqlite3_get_autocommit(store_->db().handle()), 0); // no transaction left open
+
+    EXPECT_EQ(store_->installed().value(13), good.root);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=13")), 1);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {Arabic::normalize(QStringLiteral("الأول"), true)}), 1);
+    EXPECT_EQ(leftoverTempFiles(13), QStringList());
+
+    ASSERT_TRUE(store_->db().exec(QStringLiteral("PRAGMA max_page_count=1073741823")));
+    install(bigger);
+    EXPECT_EQ(store_->installed().value(13), bigger.root);
+}
+
+TEST_F(LocalStoreTest, idsHeldByAnotherBookRefuseTheWholeBook)
+{
+    install(pagesPackage(5, {QStringLiteral("صفحة")}, QStringLiteral("INSERT INTO toc VALUES(77, 'باب', 1, NULL, 1);")));
+
+    // Page id 5001 belongs to book 5.
+    const auto pageClash = package(6, QStringLiteral(
+        "CREATE TABLE page(pid, seq, vol, page_num, content);"
+        "INSERT INTO page VALUES(6001, 1, '1', 1, 'حدثنا مالك عن نافع');"
+        "INSERT INTO page VALUES(5001, 2, '1', 2, 'أخرى')"));
+    EXPECT_EQ(refusal(pageClash), QStringLiteral("معرّفات صفحات «كتاب 6» أو عناوينها مستعملة في كتاب آخر."));
+    const auto tocClash = pagesPackage(6, {QStringLiteral("صفحة")}, QStringLiteral("INSERT INTO toc VALUES(77, 'فصل', 1, NULL, 1);"));
+    EXPECT_EQ(refusal(tocClash), QStringLiteral("معرّفات صفحات «كتاب 6» أو عناوينها مستعملة في كتاب آخر."));
+
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=6")), 0);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE book_id=6")), 0);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM books WHERE id=6")), 0);
+    EXPECT_EQ(store_->db().rows(QStringLiteral("SELECT title FROM toc WHERE id=77")).first().str(0), QStringLiteral("باب"));
+    EXPECT_EQ(store_->bookCount(), 1);
+}
+
+TEST_F(LocalStoreTest, rowConversionsHeadingsAndCatalogueLinks)
+{
+    catalog_.authors.clear();
+    const auto book = package(8, QStringLiteral(
+        "CREATE TABLE page(pid, seq, vol, page_num, content);"
+        "INSERT INTO page VALUES(8001, NULL, 2, '12a', NULL);"
+        "CREATE TABLE toc(id, title, page_seq, parent_id, level);"
+        "INSERT INTO toc VALUES(8001, NULL, 1, NULL, 1);"
+        "INSERT INTO toc VALUES(8002, 'باب', '1', 8001, 2)"));
+    install(book);
+    const auto page = store_->db().rows(QStringLiteral("SELECT seq, vol, page_num, content, content_norm FROM pages")).first();
+    EXPECT_EQ(page.integer(0), 0);
+    EXPECT_EQ(page.str(1), QStringLiteral("2"));
+    EXPECT_EQ(page.integer(2), 12);
+    EXPECT_EQ(page.str(3), QString());
+    // The untitled heading is refused by the schema; the other keeps only typed values.
+    const auto toc = store_->db().rows(QStringLiteral("SELECT id, page_seq, parent_id, level FROM toc"));
+    ASSERT_EQ(toc.size(), 1);
+    EXPECT_EQ(toc.first().integer(0), 8002);
+    EXPECT_FALSE(toc.first().integer(1).has_value());
+    EXPECT_EQ(toc.first().integer(2), 8001);
+    // An author id the catalogue does not list stays on the book alone.
+    EXPECT_EQ(count(QStringLiteral("SELECT author_id FROM books WHERE id=8")), 1);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM authors")), 0);
+    EXPECT_EQ(count(QStringLiteral("SELECT sort FROM categories WHERE id=1")), 2);
+}
+
+TEST_F(LocalStoreTest, narratorChainsGiveNeighbourEdges)
+{
+    const QString text = QStringLiteral("حدثنا يحيى بن يحيى عن مالك عن نافع عن عبد الله بن عمر أن رسول الله قال");
+    const QStringList chain = Isnad::chain(text);
+    ASSERT_GE(chain.size(), 3);
+    install(pagesPackage(9, {text, QStringLiteral("باب بلا إسناد"), text}));
+
+    const auto edges = store_->db().rows(QStringLiteral(
+        "SELECT s.name, t.name FROM isnad_edges e JOIN narrators s ON s.id=e.student_id "
+        "JOIN narrators t ON t.id=e.teacher_id WHERE e.page_id=9001 ORDER BY e.rowid"));
+    ASSERT_EQ(edges.size(), chain.size() - 1);
+    for (qsizetype i = 0; i + 1 < chain.size(); ++i) {
+        EXPECT_EQ(edges[i].str(0), chain[i]);
+        EXPECT_EQ(edges[i].str(1), chain[i + 1]);
+    }
+    // The same names on a later page reuse their narrators.
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators")), QSet<QString>(chain.begin(), chain.end()).size());
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE page_id=9003")), chain.size() - 1);
+}
+
+TEST_F(LocalStoreTest, shinglesOnlyOnRequestAndOncePerPage)
+{
+    const QStringList pages = {QStringLiteral("قال مالك بن أنس في الموطأ"), QStringLiteral("كلمة ثانية ثالثة"),
+                               QStringLiteral("سبحان الله سبحان الله سبحان الله سبحان الله")};
+    install(pagesPackage(10, pages));
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles")), 0);
+
+    LocalStore::setWithReuse(true);
+    install(pagesPackage(10, pages));
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE page_id=10001")), 3);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE page_id=10002")), 0);
+    // Windows alternate between two texts: two rows, not five.
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE page_id=10003")), 2);
+    EXPECT_EQ(count(QStringLiteral("SELECT MIN(hash) >= 0 AND MAX(hash) <= 4294967295 FROM shingles")), 1);
+}
+
+TEST_F(LocalStoreTest, removeDeletesEveryRowOfTheBookAndNothingElse)
+{
+    LocalStore::setWithReuse(true);
+    const QString chain = QStringLiteral("حدثنا يحيى عن مالك عن نافع عن ابن عمر قال");
+    const QString heading = QStringLiteral("INSERT INTO toc VALUES(%1, 'باب', 1, NULL, 1);");
+    install(pagesPackage(11, {chain, QStringLiteral("باب الصلاة في السفر والحضر")}, heading.arg(11001)));
+    install(pagesPackage(12, {chain, QStringLiteral("باب الزكاة في الذهب والفضة")}, heading.arg(12001)));
+    const auto narrators = count(QStringLiteral("SELECT COUNT(*) FROM narrators"));
+    auto rowsOf = [&](std::int64_t id) {
+        QList<std::int64_t> n;
+        for (const char* sql : {"SELECT COUNT(*) FROM pages WHERE book_id=?", "SELECT COUNT(*) FROM pages_fts WHERE book_id=?",
+                                "SELECT COUNT(*) FROM toc WHERE book_id=?", "SELECT COUNT(*) FROM isnad_edges WHERE book_id=?",
+                                "SELECT COUNT(*) FROM shingles WHERE book_id=?", "SELECT COUNT(*) FROM books WHERE id=?",
+                                "SELECT COUNT(*) FROM installed WHERE book_id=?"})
+            n.append(count(QString::fromLatin1(sql), {id}));
+        return n;
+    };
+    const auto kept = rowsOf(12);
+    EXPECT_FALSE(kept.contains(0));
+
+    EXPECT_TRUE(store_->remove(99)); // not installed: nothing changes
+    EXPECT_EQ(rowsOf(11), kept);
+
+    EXPECT_TRUE(store_->remove(11));
+    EXPECT_EQ(rowsOf(11), QList<std::int64_t>(7, 0));
+    EXPECT_EQ(rowsOf(12), kept);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {QStringLiteral("السفر")}), 0);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"), {QStringLiteral("الذهب")}), 1);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators")), narrators);
+    EXPECT_EQ(store_->installed().keys(), QList<std::int64_t>{12});
+}
+
+TEST_F(LocalStoreTest, dedupMergesSpellingsIntoTheLongestAndDropsLoops)
+{
+    SQLiteDB& db = store_->db();
+    // Ids: 1 أحمد, 2 احمد (same length, read later), 3 محمد, 4 محمـد (tatweel: longer), 5 نافع.
+    ASSERT_TRUE(db.exec(QStringLiteral(
+        "INSERT INTO narrators(id, name) VALUES(1,'أحمد'),(2,'احمد'),(3,'محمد'),(4,'محمـد'),(5,'نافع');"
+        "INSERT INTO isnad_edges VALUES(2,5,1,1),(5,3,1,1),(1,2,1,2),(3,4,1,3),(1,5,1,4);")));
+    ASSERT_EQ(Arabic::normalize(QStringLiteral("محمـد"), true), Arabic::normalize(QStringLiteral("محمد"), true));
+
+    // While another writer holds the store nothing is merged, and that is reported.
+    {
+        auto other = SQLiteDB::open(dir_.filePath(QStringLiteral("library.db")), false);
+        ASSERT_TRUE(other && other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+        sqlite3_busy_timeout(db.handle(), 0);
+        EXPECT_FALSE(store_->dedupNarrators());
+        other->exec(QStringLiteral("ROLLBACK"));
+        sqlite3_busy_timeout(db.handle(), 3000);
+    }
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators")), 5);
+    EXPECT_FALSE(db.inTransaction());
+
+    EXPECT_TRUE(store_->dedupNarrators());
+    const auto names = db.rows(QStringLiteral("SELECT id FROM narrators ORDER BY id"));
+    ASSERT_EQ(names.size(), 3);
+    EXPECT_EQ(names[0].integer(0), 1);
+    EXPECT_EQ(names[1].integer(0), 4);
+    EXPECT_EQ(names[2].integer(0), 5);
+    const auto edges = db.rows(QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges ORDER BY page_id, rowid"));
+    ASSERT_EQ(edges.size(), 3);
+    EXPECT_EQ(edges[0].integer(0), 1);
+    EXPECT_EQ(edges[0].integer(1), 5);
+    EXPECT_EQ(edges[1].integer(0), 5);
+    EXPECT_EQ(edges[1].integer(1), 4);
+    EXPECT_EQ(edges[2].integer(0), 1);
+}

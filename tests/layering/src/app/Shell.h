@@ -1,4 +1,0 @@
-#pragma once
-#include "app/kit/Tab.h"
-#include "reader/Page.h"
-#include "mcp/Server.h"

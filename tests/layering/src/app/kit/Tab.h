@@ -1,3 +1,0 @@
-#pragma once
-#include "Widgets.h"
-#include "../Shell.h" // upward

@@ -1,4 +1,0 @@
-#pragma once
-#include "Build.h"
-#include "mcp/Server.h"
-#include "reader/Page.h" // upward

@@ -1,3 +1,0 @@
-#pragma once
-#include "smart/Chains.h"
-#include "search/Engine.h"

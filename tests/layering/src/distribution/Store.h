@@ -1,0 +1,3 @@
+#pragma once
+#include "scholar/Chains.h"
+#include "search/Engine.h"

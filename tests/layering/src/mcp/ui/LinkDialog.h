@@ -1,5 +1,0 @@
-#pragma once
-#include "app/kit/Widgets.h"
-#include "mcp/Server.h"
-#include "reader/Page.h"
-#include "app/Shell.h" // upward

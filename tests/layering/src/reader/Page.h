@@ -1,3 +1,0 @@
-#pragma once
-#include "app/kit/Tab.h"
-#include "mcp/ui/LinkDialog.h"

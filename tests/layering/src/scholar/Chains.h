@@ -1,0 +1,3 @@
+#pragma once
+#include "search/Engine.h"
+#include "distribution/Store.h" // upward

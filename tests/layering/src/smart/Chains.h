@@ -1,3 +1,0 @@
-#pragma once
-#include "search/Engine.h"
-#include "dist/Store.h" // upward

@@ -1,0 +1,3 @@
+// no layer: window code outside the view folders
+#pragma once
+#include "ui/kit/Widgets.h"

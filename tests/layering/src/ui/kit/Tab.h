@@ -1,0 +1,3 @@
+#pragma once
+#include "Widgets.h"
+#include "../shell/Shell.h" // upward

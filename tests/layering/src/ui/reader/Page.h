@@ -1,0 +1,3 @@
+#pragma once
+#include "ui/kit/Tab.h"
+#include "ui/search/Form.h"

@@ -1,0 +1,4 @@
+#pragma once
+#include "ui/kit/Widgets.h"
+#include "Shell.h"
+#include "ui/search/Form.h"

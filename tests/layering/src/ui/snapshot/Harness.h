@@ -1,0 +1,3 @@
+#pragma once
+#include "ui/shell/Shell.h"
+#include "ui/shell/LinkDialog.h"

@@ -1,0 +1,376 @@
+#include "scholar/Isnad.h"
+
+#include "DerivedTables.h"
+#include "core/Arabic.h"
+#include "core/Py.h"
+#include "core/PyRegex.h"
+#include "core/SQLiteDB.h"
+#include "support/CorpusText.h"
+
+#include <sqlite3.h>
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+QString u(const char16_t* s) { return QString::fromUtf16(s); }
+
+QStringList names(std::initializer_list<const char16_t*> list)
+{
+    QStringList out;
+    for (const char16_t* name : list)
+        out.append(u(name));
+    return out;
+}
+
+// Page `seq` (1-based, file order) of a tests/data book.
+QString page(const char* book, int seq)
+{
+    const QStringList pages = test::bookPages(QString::fromLatin1(book));
+    return seq >= 1 && seq <= pages.size() ? pages[seq - 1] : QString();
+}
+
+// One numbered hadith of a page: from its number to the end of its line.
+QString hadith(const QString& pageText, int number, const QString& separator)
+{
+    const QString head = QString::number(number) + separator + u(u"حدثنا");
+    const qsizetype start = pageText.indexOf(head);
+    if (start < 0)
+        return {};
+    const qsizetype end = pageText.indexOf(QLatin1Char('\n'), start);
+    return pageText.mid(start, end < 0 ? -1 : end - start);
+}
+
+// Two verses of al-Shafi'i's diwan, and a verse of the Quran: texts without
+// any chain of narrators.
+const QString poetry = QString::fromUtf16(
+    u"دع الأيام تفعل ما تشاء ... وطب نفسا إذا حكم القضاء\n"
+    u"ولا تجزع لحادثة الليالي ... فما لحوادث الدنيا بقاء");
+
+} // namespace
+
+TEST(IsnadText, onlyOpeningVerbsOpenAChainAndMarksAreIgnored)
+{
+    const QString voweled = u(u"حَدَّثَنَا مُحَمَّدُ بْنُ بَشَّارٍ قَالَ: الحديث");
+    EXPECT_TRUE(Isnad::hasIsnad(voweled));
+    EXPECT_EQ(Isnad::chain(voweled), names({u"محمد بن بشار"}));
+    EXPECT_EQ(Isnad::stripTashkeel(u(u"حَدَّثَـنَا ٰ\u06D6ا\u0653")), u(u"حدثنا ا\u0653"));
+
+    // عن and أنبأنا link narrators but do not open a chain; the opener needs a
+    // boundary after it.
+    for (const char16_t* text : {u"عن مالك عن نافع عن ابن عمر", u"أنبأنا مالك عن نافع", u"حدثناه"}) {
+        EXPECT_FALSE(Isnad::hasIsnad(u(text))) << qPrintable(u(text));
+        EXPECT_TRUE(Isnad::chain(u(text)).isEmpty()) << qPrintable(u(text));
+    }
+    EXPECT_TRUE(Isnad::hasIsnad(u(u"وأخبرني مالك")));
+}
+
+TEST(IsnadText, cleanNarratorStripsFormulasAndParticles)
+{
+    EXPECT_EQ(Isnad::cleanNarrator(u(u"أبو هريرة رضي الله عنه ")), u(u"أبو هريرة"));
+    EXPECT_EQ(Isnad::cleanNarrator(u(u"ابن عمر رضي الله تعالى عنهما")), u(u"ابن عمر"));
+    EXPECT_EQ(Isnad::cleanNarrator(u(u"النبي صلى الله عليه وسلم أنه نهى")), u(u"النبي"));
+    EXPECT_EQ(Isnad::cleanNarrator(u(u"سفيان و ")), u(u"سفيان"));
+    EXPECT_EQ(Isnad::cleanNarrator(u(u"(مالك)، 12 : ما بعده")), u(u"مالك"));
+    EXPECT_EQ(Isnad::cleanNarrator(u(u"يحيى\u00A0\u00A0بن\tسعيد")), u(u"يحيى بن سعيد"));
+    EXPECT_EQ(Isnad::cleanNarrator(u(u"و")), u(u"و"));
+    EXPECT_EQ(Isnad::cleanNarrator(u(u"123 ...")), QString());
+}
+
+TEST(IsnadText, chainRules)
+{
+    // قال with a colon ends the chain; قال without one ends a name.
+    EXPECT_EQ(Isnad::chain(u(u"حدثنا محمد بن بشار قال حدثنا يحيى عن سفيان قال: حدثنا فلان عن فلان")),
+              names({u"محمد بن بشار", u"يحيى", u"سفيان"}));
+    EXPECT_EQ(Isnad::chain(u(u"أخبرنا مالك عن عائشة قالت : كان النبي")), names({u"مالك", u"عائشة"}));
+    // No boundary in front of a link word: معن splits after م. Repeats stay.
+    EXPECT_EQ(Isnad::chain(u(u"حدثنا معن بن عيسى عن مالك عن نافع عن مالك")),
+              names({u"بن عيسى", u"مالك", u"نافع", u"مالك"}));
+    // Particles, single letters, ten words and 56 code points are not names.
+    const QString name55 = QString(55, QChar(u'م'));
+    const QString text = u(u"حدثنا ال عن ف عن ب عن م عن ا ب ت ث ج ح خ د ذ ر عن ") + QString(56, QChar(u'م'))
+        + u(u" عن ") + name55 + u(u" عن نافع");
+    EXPECT_EQ(Isnad::chain(text), QStringList({name55, u(u"نافع")}));
+}
+
+TEST(IsnadCorpus, muwattaChainsCheckedByHand)
+{
+    // Page 14: حدثني يحيى عن مالك عن زيد بن أسلم عن عطاء بن يسار أن رسول الله ...
+    EXPECT_EQ(Isnad::chain(page("books/001.json", 14)),
+              names({u"يحيى", u"مالك", u"زيد بن أسلم", u"عطاء بن يسار"}));
+    // Page 17: حدثني يحيى عن مالك عن عمرو بن يحيى المازني عن أبيه أنه قال ...
+    EXPECT_EQ(Isnad::chain(page("books/001.json", 17)),
+              names({u"يحيى", u"مالك", u"عمرو بن يحيى المازني", u"أبيه"}));
+    // Page 29: وحدثني عن مالك عن هشام بن عروة عن أبيه عن حمران مولى عثمان بن عفان أن ...
+    EXPECT_EQ(Isnad::chain(page("books/001.json", 29)),
+              names({u"مالك", u"هشام بن عروة", u"أبيه", u"حمران مولى عثمان بن عفان"}));
+}
+
+TEST(IsnadCorpus, ibnMajahChainsCheckedByHand)
+{
+    // Second transcription, page 23: the page opens inside an earlier report
+    // (عن عبد الله قال: ...), which does not count; hadith 60 opens the chain.
+    EXPECT_EQ(Isnad::chain(page("books/003.json", 23)),
+              names({u"محمد بن يحيى", u"عبد الرزاق", u"معمر", u"زيد بن أسلم", u"عطاء بن يسار",
+                     u"أبي سعيد الخدري"}));
+    // Second transcription, page 25: hadith 64.
+    EXPECT_EQ(Isnad::chain(page("books/003.json", 25)),
+              names({u"أبو بكر بن أبي شيبة", u"إسماعيل بن علية", u"أبي حيان", u"أبي زرعة", u"أبي هريرة"}));
+    // First transcription, page 15, hadith 43: its first piece names two
+    // narrators joined by قالا and runs to ten words, so it is not a name.
+    EXPECT_EQ(Isnad::chain(page("books/002.json", 15)),
+              names({u"عبد الرحمن بن مهدي", u"معاوية بن صالح", u"ضمرة بن حبيب", u"عبد الرحمن بن عمرو السلمي"}));
+}
+
+TEST(IsnadCorpus, bothTranscriptionsGiveTheSameChainForTheSameHadith)
+{
+    struct Case
+    {
+        int number;
+        int seqA; // page in the unpunctuated transcription
+        int seqB; // page in the punctuated one
+        QStringList expected;
+    };
+    const QList<Case> cases{
+        {3, 3, 4, names({u"أبو بكر بن أبي شيبة", u"أبو معاوية ووكيع", u"الأعمش", u"أبي صالح", u"أبي هريرة"})},
+        {60, 22, 23, names({u"محمد بن يحيى", u"عبد الرزاق", u"معمر", u"زيد بن أسلم", u"عطاء بن يسار",
+                            u"أبي سعيد الخدري"})},
+        {64, 24, 25, names({u"أبو بكر بن أبي شيبة", u"إسماعيل بن علية", u"أبي حيان", u"أبي زرعة",
+                            u"أبي هريرة"})},
+    };
+    for (const Case& c : cases) {
+        const QString a = hadith(page("books/002.json", c.seqA), c.number, QStringLiteral(" "));
+        const QString b = hadith(page("books/003.json", c.seqB), c.number, QStringLiteral(" - "));
+        ASSERT_FALSE(a.isEmpty()) << c.number;
+        ASSERT_FALSE(b.isEmpty()) << c.number;
+        EXPECT_EQ(Isnad::chain(a), c.expected) << c.number;
+        EXPECT_EQ(Isnad::chain(b), c.expected) << c.number;
+    }
+}
+
+TEST(IsnadCorpus, textsWithoutNarrationHaveNoChain)
+{
+    EXPECT_FALSE(Isnad::hasIsnad(poetry));
+    EXPECT_TRUE(Isnad::chain(poetry).isEmpty());
+    // The title page and the copyright page of the second transcription.
+    EXPECT_FALSE(Isnad::hasIsnad(page("books/003.json", 1)));
+    EXPECT_FALSE(Isnad::hasIsnad(page("books/003.json", 2)));
+    // The Quran's narrative "قال" is not a transmission verb.
+    const QString verse = test::quranVerse(2, 30);
+    ASSERT_FALSE(verse.isEmpty());
+    EXPECT_FALSE(Isnad::hasIsnad(verse));
+}
+
+// hasIsnad looks for the opener's letters before running the pattern, and
+// strips marks in one pass: on every real page, a Quran verse and texts made
+// around the opener's letters it must answer as the pattern alone does.
+TEST(IsnadCorpus, openerSearchAgreesWithThePatternAlone)
+{
+    const auto opener = PyRegex::compile(
+        u(u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|ثنا|سمعت)\\b"));
+    const auto referenceStrip = [](const QString& text) {
+        QString out;
+        for (const QChar c : text) {
+            const Arabic::MarkGroup group = Arabic::markGroup(c.unicode());
+            if (group != Arabic::MarkGroup::Harakat && group != Arabic::MarkGroup::SuperscriptAlef
+                && group != Arabic::MarkGroup::Quranic && c.unicode() != 0x0640)
+                out.append(c);
+        }
+        return out;
+    };
+    QStringList texts = test::corpusTexts();
+    for (const char16_t* made : {u"ثنا", u"حَدَّثَنِي", u"ثن", u"خبرن", u"أَخْبَرَنَا", u"سَمِعْتُ", u"سمعته",
+                                 u"حدثـنا", u"ث\u06D6نا", u"ث\u0653نا", u"اخبرني:", u"إخبرنا", u"سمعت1"})
+        texts.append(u(made));
+    int open = 0;
+    for (const QString& text : texts) {
+        const QString stripped = referenceStrip(text);
+        ASSERT_EQ(Isnad::stripTashkeel(text), stripped);
+        const bool expected = PyRegex::firstMatch(opener, stripped).has_value();
+        ASSERT_EQ(Isnad::hasIsnad(text), expected) << text.toStdString();
+        if (!expected) {
+            ASSERT_TRUE(Isnad::chain(text).isEmpty()) << text.toStdString();
+        }
+        open += expected;
+    }
+    EXPECT_GT(open, 100); // both answers occur
+    EXPECT_LT(open, texts.size() - 100);
+}
+
+// cleanNarrator cuts at the colon by a plain search, runs its patterns only
+// on pieces holding their letters, and drops the trailing conjunction without
+// a pattern: every piece of every corpus text, and pieces made around those
+// rules, must clean as the patterns alone clean them.
+TEST(IsnadCorpus, narratorCleaningAgreesWithThePatternsAlone)
+{
+    const auto colon = PyRegex::compile(u(u"[:؛]"));
+    const auto honor = PyRegex::compile(u(
+        u"رضي\\s+الله\\s+(?:تعالى\\s+)?عنه(?:ما|م|ا)?|رحمه\\s+الله|صلى\\s+الله\\s+عليه\\s+وسلم|عليه\\s+السلام"));
+    const auto matnCut = PyRegex::compile(u(u"\\b(?:قال(?:ت)?|[أا]نه?|[أا]نها|[أا]نهم)\\b"));
+    const auto trailingWaw = PyRegex::compile(u(u"\\s+و\\s*$"));
+    const auto link = PyRegex::compile(
+        u(u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]نب[اأ]نا|ثنا|سمعت|عن)\\s+"));
+    const auto before = [](const PyRegex::Regex& re, const QString& text) {
+        const auto match = PyRegex::firstMatch(re, text);
+        return match ? text.left(match->start) : text;
+    };
+    const auto reference = [&](const QString& piece) {
+        QString text = before(colon, piece);
+        text = PyRegex::sub(honor, QStringLiteral(" "), text);
+        text = before(matnCut, text);
+        std::u32string kept;
+        for (char32_t c : Py::scalars(text))
+            kept.push_back((c >= 0x0621 && c <= 0x064A) || Py::isSpace(c) ? c : U' ');
+        return PyRegex::sub(trailingWaw, QString(), Py::split(Py::string(kept)).join(QLatin1Char(' ')));
+    };
+
+    QStringList pieces;
+    for (const char16_t* made :
+         {u"محمد بن بشار و", u"محمد بن بشار و ", u"محمد بن بشار\n و\t", u"و", u" و", u"مالك و:", u"مالك ؛ و",
+          u"عبد الله بن عمر رضي الله عنهما", u"علي عليه السلام قال", u"أبي هريرة أنه قال", u"عائشة قالت",
+          u"نافع انها", u"سفيان وعثمان", u"الله", u"عليه", u"ابن عباس رضي  الله تعالى  عنه أن",
+          u"مالك 12 و", u"مالك\u0653 و", u"x و", u"", u"   "})
+        pieces.append(u(made));
+    for (const QString& text : test::corpusTexts())
+        pieces.append(PyRegex::split(link, Isnad::stripTashkeel(text)));
+    int changed = 0;
+    for (const QString& piece : pieces) {
+        const QString expected = reference(piece);
+        ASSERT_EQ(Isnad::cleanNarrator(piece), expected) << piece.toStdString();
+        changed += expected != Py::split(piece).join(QLatin1Char(' '));
+    }
+    EXPECT_GT(changed, 100); // the rules do cut and drop
+}
+
+TEST(IsnadText, hostileTextsFinishAndStayBounded)
+{
+
+    // A page of only marks, with and without an opener in front.
+    const QString marks = u(u"ًٌٍَُِّْ").repeated(200000 / 8);
+    EXPECT_FALSE(Isnad::hasIsnad(marks));
+    EXPECT_TRUE(Isnad::chain(marks).isEmpty());
+    EXPECT_TRUE(Isnad::chain(u(u"حدثنا ") + u(u"\u0653\u0654\u0655").repeated(70000)).isEmpty());
+
+    // A chain pattern repeated thousands of times.
+    const QString repeated = u(u"حدثنا محمد بن بشار عن سفيان ").repeated(8000);
+    const QStringList chain = Isnad::chain(repeated);
+    ASSERT_EQ(chain.size(), 16000);
+    EXPECT_EQ(chain.first(), u(u"محمد بن بشار"));
+    EXPECT_EQ(chain.last(), u(u"سفيان"));
+
+    // A 200,000-unit page whose one piece is a long run of white space.
+    const QString spaced = u(u"حدثنا أ") + QString(200000, QChar(u' ')) + u(u"ب و");
+    EXPECT_EQ(Isnad::cleanNarrator(spaced.mid(6)), u(u"أ ب"));
+    EXPECT_EQ(Isnad::chain(spaced), names({u"أ ب"}));
+    const QString honours = u(u"حدثنا رضي") + QString(200000, QChar(u'\u3000')) + u(u"الله");
+    EXPECT_EQ(Isnad::chain(honours), names({u"رضي الله"}));
+}
+
+// ------------------------------------------------------------------ graph
+
+namespace {
+
+struct Graph
+{
+    QTemporaryDir dir;
+    std::shared_ptr<SQLiteDB> db = test::emptyLibrary(dir.path());
+
+    std::int64_t narrator(const QString& name)
+    {
+        db->run(QStringLiteral("INSERT INTO narrators(name) VALUES(?)"), {name});
+        return db->lastInsertId();
+    }
+    void edge(std::int64_t student, std::int64_t teacher, std::int64_t pageId)
+    {
+        db->run(QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,1,?)"),
+                {student, teacher, pageId});
+    }
+};
+
+} // namespace
+
+TEST(IsnadGraph, narratorsNamesAndLinks)
+{
+    Graph g;
+    ASSERT_TRUE(g.db);
+    const std::int64_t nafi = g.narrator(u(u"نافع"));
+    const std::int64_t malik = g.narrator(u(u"مالك"));
+    const std::int64_t zuhri = g.narrator(u(u"الزهري"));
+    const std::int64_t yahya = g.narrator(u(u"يحيى"));
+    const std::int64_t alone = g.narrator(u(u"وحيد"));
+    g.edge(yahya, malik, 7);
+    g.edge(malik, nafi, 7);
+    g.edge(nafi, 999, 7); // a teacher without a narrators row is left out
+    g.edge(malik, nafi, 8);
+    g.edge(malik, zuhri, 8);
+
+    // In order of first mention, each once.
+    EXPECT_EQ(Isnad::narrators(*g.db, 7),
+              (QList<Isnad::Narrator>{{yahya, u(u"يحيى")}, {malik, u(u"مالك")}, {nafi, u(u"نافع")}}));
+    EXPECT_TRUE(Isnad::narrators(*g.db, 9).isEmpty());
+    EXPECT_EQ(Isnad::name(*g.db, malik), u(u"مالك"));
+    EXPECT_FALSE(Isnad::name(*g.db, 999).has_value());
+
+    // Teachers ordered by name: الزهري (U+0627) before نافع (U+0646).
+    const Isnad::Links links = Isnad::links(*g.db, malik);
+    EXPECT_EQ(links.teachers, (QList<Isnad::LinkedNarrator>{{zuhri, u(u"الزهري"), 1}, {nafi, u(u"نافع"), 2}}));
+    EXPECT_EQ(links.students, (QList<Isnad::LinkedNarrator>{{yahya, u(u"يحيى"), 1}}));
+    EXPECT_TRUE(Isnad::links(*g.db, alone).teachers.isEmpty());
+    EXPECT_TRUE(Isnad::links(*g.db, alone).students.isEmpty());
+
+    // A library without the narrator tables yields nothing.
+    auto bare = SQLiteDB::open(g.dir.path() + "/bare.db", false);
+    ASSERT_TRUE(bare);
+    EXPECT_TRUE(Isnad::narrators(*bare, 7).isEmpty());
+    EXPECT_FALSE(Isnad::name(*bare, 1).has_value());
+}
+
+TEST(IsnadGraph, aPageMentioningMoreNarratorsThanOneStatementBinds)
+{
+    Graph g;
+    ASSERT_TRUE(g.db);
+    constexpr int count = 40000;
+    ASSERT_TRUE(g.db->exec(QStringLiteral("BEGIN")));
+    QList<std::int64_t> ids;
+    for (int i = 0; i < count; ++i)
+        ids.append(g.narrator(QStringLiteral("n%1").arg(i)));
+    for (int i = 0; i + 1 < count; ++i)
+        g.edge(ids[i], ids[i + 1], 5);
+    ASSERT_TRUE(g.db->exec(QStringLiteral("COMMIT")));
+
+    // With the library's own limit, then with one that forces slices.
+    for (int limit : {-1, 999}) {
+        if (limit > 0)
+            sqlite3_limit(g.db->handle(), SQLITE_LIMIT_VARIABLE_NUMBER, limit);
+        const auto listed = Isnad::narrators(*g.db, 5);
+        ASSERT_EQ(listed.size(), count) << limit;
+        EXPECT_EQ(listed[32766].name, "n32766");
+        EXPECT_EQ(listed.last().name, QStringLiteral("n%1").arg(count - 1));
+    }
+}
+
+TEST(IsnadGraph, corpusEdgesFollowTheChainsOfTheirPages)
+{
+    QTemporaryDir dir;
+    auto db = test::corpusLibrary(dir.path());
+    ASSERT_TRUE(db);
+    // Page ids: book 1 is 1-40, book 2 is 41-80, book 3 is 81-121.
+    QStringList listed;
+    for (const auto& narrator : Isnad::narrators(*db, 80 + 23))
+        listed.append(narrator.name);
+    EXPECT_EQ(listed, Isnad::chain(page("books/003.json", 23)));
+
+    // الأعمش narrates from أبي صالح on several pages of both transcriptions.
+    const auto amash = db->scalarInt(QStringLiteral("SELECT id FROM narrators WHERE name=?"), {u(u"الأعمش")});
+    ASSERT_TRUE(amash.has_value());
+    const Isnad::Links links = Isnad::links(*db, *amash);
+    const auto abuSalih = std::find_if(links.teachers.cbegin(), links.teachers.cend(),
+                                       [](const auto& t) { return t.name == QString::fromUtf16(u"أبي صالح"); });
+    ASSERT_NE(abuSalih, links.teachers.cend());
+    EXPECT_GE(abuSalih->count, 3);
+    EXPECT_FALSE(links.students.isEmpty());
+}

@@ -1,0 +1,187 @@
+#include "scholar/Morph.h"
+
+#include "core/Py.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace quorvel {
+
+// Failures show every field, so a wrong gloss or stem is seen at once.
+void PrintTo(const MorphResult& r, std::ostream* os)
+{
+    auto parts = [](const QList<MorphResult::Part>& list) {
+        QString out;
+        for (const auto& p : list)
+            out += QStringLiteral("[%1|%2]").arg(p.t, p.g);
+        return out;
+    };
+    *os << qPrintable(QStringLiteral("{word=%1 norm=%2 prefix=%3 stem=%4 suffix=%5 root=%6 pos=%7}")
+                          .arg(r.word, r.norm, parts(r.prefix), r.stem, parts(r.suffix), r.root, r.pos));
+}
+
+} // namespace quorvel
+
+using namespace quorvel;
+
+namespace {
+
+QString u(const char16_t* s) { return QString::fromUtf16(s); }
+
+using Parts = QList<MorphResult::Part>;
+
+Parts part(const char16_t* t, const char16_t* g) { return {{u(t), u(g)}}; }
+
+MorphResult result(const char16_t* word, const char16_t* norm, Parts prefix, const char16_t* stem,
+                   Parts suffix, const char16_t* root, const char16_t* pos)
+{
+    return {u(word), u(norm), prefix, u(stem), suffix, u(root), u(pos)};
+}
+
+std::u32string s(const char16_t* text) { return Py::scalars(u(text)); }
+
+} // namespace
+
+TEST(MorphAnalyze, articleFormThatWouldLeaveOneLetterGivesWayToTheConjunction)
+{
+    EXPECT_EQ(Morph::analyze(u(u"والد")),
+              result(u"والد", u"والد", part(u"و", u"واو العطف"), u"الد", {}, u"الد", u"اسم"));
+}
+
+TEST(MorphAnalyze, pastTenseIsReadFromTheWholeWord)
+{
+    EXPECT_EQ(Morph::analyze(u(u"كتبت")),
+              result(u"كتبت", u"كتبت", {}, u"كتب", part(u"ت", u"تاء"), u"كتب", u"فعل (ماضٍ؟)"));
+}
+
+TEST(MorphAnalyze, istafalPrefixLeavesTheRoot)
+{
+    EXPECT_EQ(Morph::analyze(u(u"استخرج")),
+              result(u"استخرج", u"استخرج", part(u"است", u"سين الاستفعال"), u"خرج", {}, u"خرج",
+                     u"اسم"));
+}
+
+TEST(MorphAnalyze, leadingAugmentGoesBeforeTheWeakLetter)
+{
+    EXPECT_EQ(Morph::analyze(u(u"مكتوب")),
+              result(u"مكتوب", u"مكتوب", {}, u"مكتوب", {}, u"كتب", u"اسم"));
+}
+
+TEST(MorphAnalyze, ambiguousProcliticNeedsFourLettersLeftButWawNeedsThree)
+{
+    EXPECT_EQ(Morph::analyze(u(u"بكم")), result(u"بكم", u"بكم", {}, u"بكم", {}, u"بكم", u"اسم"));
+    EXPECT_EQ(Morph::analyze(u(u"وكتب")),
+              result(u"وكتب", u"وكتب", part(u"و", u"واو العطف"), u"كتب", {}, u"كتب", u"اسم"));
+    // With four letters left the ambiguous ب is taken.
+    EXPECT_EQ(Morph::analyze(u(u"بقلبه")).prefix, Parts{});
+    EXPECT_EQ(Morph::analyze(u(u"بمسجد")).prefix, part(u"ب", u"باء الجرّ"));
+}
+
+TEST(MorphAnalyze, nameOfGodWithMarksIsRecognisedWithoutAffixes)
+{
+    EXPECT_EQ(Morph::analyze(u(u"اللَّهُ")),
+              result(u"اللَّهُ", u"الله", {}, u"الله", {}, u"اله", u"لفظ الجلالة"));
+    for (const char16_t* form : {u"وَاللَّهِ", u"بِاللَّهِ", u"اللَّهُمَّ", u"لِلَّهِ"}) {
+        const MorphResult r = Morph::analyze(u(form));
+        EXPECT_EQ(r.root, u(u"اله")) << qPrintable(u(form));
+        EXPECT_EQ(r.pos, u(u"لفظ الجلالة")) << qPrintable(u(form));
+        EXPECT_TRUE(r.prefix.isEmpty() && r.suffix.isEmpty()) << qPrintable(u(form));
+        EXPECT_EQ(r.stem, r.norm);
+    }
+    // Only those five forms: another is analysed like any word.
+    EXPECT_EQ(Morph::analyze(u(u"فالله")),
+              result(u"فالله", u"فالله", part(u"ف", u"فاء"), u"الل", part(u"ه", u"ضمير الغائب"),
+                     u"الل", u"اسم"));
+}
+
+TEST(MorphAnalyze, faBalAndWaKalAreNotLabelledDefinite)
+{
+    EXPECT_EQ(Morph::analyze(u(u"فبالكتاب")),
+              result(u"فبالكتاب", u"فبالكتاب", part(u"فبال", u"الفاء + الجرّ + التعريف"), u"كتاب",
+                     {}, u"كتب", u"اسم"));
+    EXPECT_EQ(Morph::analyze(u(u"وكالمسلمين")),
+              result(u"وكالمسلمين", u"وكالمسلمين", part(u"وكال", u"العطف + التشبيه + التعريف"),
+                     u"مسلم", part(u"ين", u"جمع/تثنية"), u"سلم", u"اسم (جمع/تثنية)"));
+    // The other compound article forms are.
+    EXPECT_EQ(Morph::analyze(u(u"وبالمسلمين")),
+              result(u"وبالمسلمين", u"وبالمسلمين", part(u"وبال", u"العطف + الجرّ + التعريف"),
+                     u"مسلم", part(u"ين", u"جمع/تثنية"), u"سلم", u"اسم (معرّف)"));
+}
+
+TEST(MorphAnalyze, shaddaIsDroppedBeforeTheFeminineSuffixes)
+{
+    EXPECT_EQ(Morph::analyze(u(u"عليكنّ")),
+              result(u"عليكنّ", u"عليكن", {}, u"عليك", part(u"ن", u"نون"), u"علك", u"اسم"));
+    EXPECT_EQ(Morph::analyze(u(u"عليهنّ")),
+              result(u"عليهنّ", u"عليهن", {}, u"علي", part(u"هن", u"ضمير جمع الإناث"), u"علي",
+                     u"اسم"));
+}
+
+TEST(MorphAnalyze, hamzaSeatsAreFoldedBeforeAnyTest)
+{
+    // أكرم begins with an alef once folded, so it is no present-tense verb.
+    EXPECT_EQ(Morph::analyze(u(u"أكرم")), result(u"أكرم", u"اكرم", {}, u"اكرم", {}, u"كرم", u"اسم"));
+    EXPECT_EQ(Morph::analyze(u(u"مؤمنون")).norm, u(u"مومنون"));
+    EXPECT_EQ(Morph::analyze(u(u"سائل")).norm, u(u"سايل"));
+    EXPECT_EQ(Morph::analyze(u(u"سماء")).norm, u(u"سما"));
+    // ى and ة are kept.
+    EXPECT_EQ(Morph::analyze(u(u"مصطفى")).norm, u(u"مصطفى"));
+    EXPECT_EQ(Morph::analyze(u(u"مدرسة")).suffix, part(u"ة", u"تاء التأنيث"));
+}
+
+TEST(MorphAnalyze, presentTenseAndPluralRules)
+{
+    EXPECT_EQ(Morph::analyze(u(u"يكتبون")),
+              result(u"يكتبون", u"يكتبون", {}, u"يكتب", part(u"ون", u"جمع مذكّر سالم"), u"كتب",
+                     u"فعل (مضارع؟)"));
+    EXPECT_EQ(Morph::analyze(u(u"المسلمات")),
+              result(u"المسلمات", u"المسلمات", part(u"ال", u"أداة التعريف"), u"مسلم",
+                     part(u"ات", u"جمع مؤنّث سالم"), u"سلم", u"اسم (معرّف)"));
+    // A future prefix without a gloss of its own is a plain "سابقة".
+    EXPECT_EQ(Morph::analyze(u(u"وسيكتب")).prefix, part(u"وسي", u"سابقة"));
+    // So is an end affix without a gloss.
+    EXPECT_EQ(Morph::analyze(u(u"كتبتموها")).suffix, part(u"تموها", u"لاحقة"));
+}
+
+TEST(MorphAnalyze, tooShortWordsAndSurroundingSpace)
+{
+    EXPECT_EQ(Morph::analyze(QString()), result(u"", u"", {}, u"", {}, u"", u"—"));
+    EXPECT_EQ(Morph::analyze(u(u" وَ\n")), result(u" وَ\n", u"و", {}, u"و", {}, u"و", u"—"));
+    // Marks alone leave nothing.
+    EXPECT_EQ(Morph::analyze(u(u"ًٌّ")).pos, u(u"—"));
+    const MorphResult spaced = Morph::analyze(u(u"\t كتبت  "));
+    EXPECT_EQ(spaced.word, u(u"\t كتبت  "));
+    EXPECT_EQ(spaced.norm, u(u"كتبت"));
+}
+
+TEST(MorphLightRoot, passesRemoveOneLetterEachDownToThree)
+{
+    // Short stems are their own root.
+    EXPECT_EQ(Morph::lightRoot(s(u"قل")), s(u"قل"));
+    EXPECT_EQ(Morph::lightRoot(s(u"قول")), s(u"قول"));
+    // The last augment letter goes when no weak one comes before it; the
+    // later of two candidates wins.
+    EXPECT_EQ(Morph::lightRoot(s(u"كتبه")), s(u"كتب"));
+    // No augment letter at all: nothing can go.
+    EXPECT_EQ(Morph::lightRoot(s(u"دحرج")), s(u"دحرج"));
+    // Three passes: a leading augment each time, then the weak alef.
+    EXPECT_EQ(Morph::lightRoot(s(u"استفعال")), s(u"فعل"));
+    // Never below three, even when every letter is an augment letter.
+    EXPECT_EQ(Morph::lightRoot(s(u"استلمنا")).size(), 3u);
+}
+
+TEST(MorphStrip, tablesAreTriedInOrderAndLeaveEnough)
+{
+    using Split = Morph::Split;
+    EXPECT_EQ(Morph::stripDef(s(u"للكتاب")), (Split{s(u"لل"), s(u"كتاب")}));
+    // "ال" alone would leave two letters.
+    EXPECT_EQ(Morph::stripDef(s(u"الحق")), (Split{{}, s(u"الحق")}));
+    EXPECT_EQ(Morph::stripDef(s(u"الحقه")), (Split{s(u"ال"), s(u"حقه")}));
+    EXPECT_EQ(Morph::stripClitic(s(u"سيكتب")), (Split{s(u"سي"), s(u"كتب")}));
+    EXPECT_EQ(Morph::stripClitic(s(u"لعلم")), (Split{{}, s(u"لعلم")}));
+    // Longer suffixes come first: كموها, not ها.
+    EXPECT_EQ(Morph::stripSuffix(s(u"اعطيتكموها")), (Split{s(u"كموها"), s(u"اعطيت")}));
+    EXPECT_EQ(Morph::stripSuffix(s(u"كتبه")), (Split{s(u"ه"), s(u"كتب")}));
+    EXPECT_EQ(Morph::stripSuffix(s(u"كتب")), (Split{{}, s(u"كتب")}));
+}

@@ -1,0 +1,290 @@
+// The word-model download and the page-vector build over small hand-made
+// models and libraries.
+
+#include "core/Json.h"
+#include "core/Paths.h"
+#include "scholar/SmartBuild.h"
+#include "search/NpyArray.h"
+#include "search/SemanticIndex.h"
+#include "support/FixtureLibrary.h"
+#include "support/LoopbackHttpServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace quorvel;
+
+namespace {
+
+QByteArray floatBytes(const std::vector<float>& values)
+{
+    return QByteArray(reinterpret_cast<const char*>(values.data()), qsizetype(values.size() * sizeof(float)));
+}
+
+// A model of three words in `dim` dimensions: each word along its own axis.
+void writeModel(const QString& dir, std::int64_t dim, bool withDim = true)
+{
+    const QStringList words = {QStringLiteral("صلاه"), QStringLiteral("الفجر"), QStringLiteral("الزكاه")};
+    std::vector<float> rows(size_t(words.size() * dim), 0.0f);
+    for (qsizetype i = 0; i < words.size(); ++i)
+        rows[size_t(i * dim + i % dim)] = 1.0f;
+    ASSERT_TRUE(NpyArray::write(QDir(dir).filePath(SmartBuild::wordvecFile), NpyArray::floatDescr,
+                                {words.size(), dim}, floatBytes(rows)));
+    Json::Value vocab = Json::Value::object();
+    vocab["words"] = Json::Value::array();
+    for (const QString& w : words)
+        vocab["words"].push_back(Json::utf8(w));
+    vocab["freq"] = {10, 5, 3};
+    if (withDim)
+        vocab["dim"] = dim;
+    ASSERT_TRUE(test::FixtureLibrary::writeJson(QDir(dir).filePath(SmartBuild::vocabFile), vocab));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class SmartBuildTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // The directory is fixed for the process: every test starts it empty.
+        QDir(SmartBuild::dir()).removeRecursively();
+        QDir().mkpath(SmartBuild::dir());
+        ASSERT_TRUE(libDir.isValid());
+    }
+    QString file(const QString& name) const { return QDir(SmartBuild::dir()).filePath(name); }
+    QStringList leftovers() const
+    {
+        return QDir(SmartBuild::dir()).entryList({QStringLiteral("*.part-*"), QStringLiteral("*.previous")},
+                                                 QDir::Files);
+    }
+    // A library of the given pages (id, content or NULL), all in book 1.
+    QString library(const QString& name, const QStringList& rows)
+    {
+        QStringList statements;
+        for (const QString& row : rows)
+            statements << QStringLiteral("INSERT INTO pages(id, book_id, seq, content) VALUES(%1)").arg(row);
+        return test::FixtureLibrary::custom(libDir.path(), name, statements);
+    }
+
+    QTemporaryDir libDir;
+};
+
+TEST_F(SmartBuildTest, theDirectoryIsTheEnvironmentsSmartFolder)
+{
+    EXPECT_EQ(SmartBuild::dir(), qEnvironmentVariable("QUORVEL_SMARTDIR"));
+    EXPECT_FALSE(SmartBuild::hasModel());
+    writeModel(SmartBuild::dir(), 4);
+    EXPECT_TRUE(SmartBuild::hasModel());
+    EXPECT_FALSE(SmartBuild::hasVectors());
+}
+
+TEST_F(SmartBuildTest, fetchModelDownloadsOnlyWhatDoesNotMatchAndRefusesAWrongFile)
+{
+    QTemporaryDir release;
+    writeModel(release.path(), 4);
+    QFile::rename(QDir(release.path()).filePath(SmartBuild::wordvecFile), QDir(release.path()).filePath("wv-7.npy"));
+    QFile::rename(QDir(release.path()).filePath(SmartBuild::vocabFile), QDir(release.path()).filePath("vocab-7.json"));
+    const QByteArray wordvec = readAll(QDir(release.path()).filePath("wv-7.npy"));
+    const QByteArray vocab = readAll(QDir(release.path()).filePath("vocab-7.json"));
+    const SmartBuild::Pack pack{{"wv-7.npy", Dist::sha256(wordvec), wordvec.size()},
+                                {"vocab-7.json", Dist::sha256(vocab), vocab.size()}};
+    test::LoopbackHttpServer server(release.path());
+    ASSERT_TRUE(server.isListening());
+
+    SmartBuild::fetchModel(pack, server.url());
+    EXPECT_EQ(readAll(file(SmartBuild::wordvecFile)), wordvec); // stored under the local names
+    EXPECT_EQ(readAll(file(SmartBuild::vocabFile)), vocab);
+    EXPECT_EQ(server.requests("/wv-7.npy"), 1);
+    EXPECT_EQ(server.requests("/vocab-7.json"), 1);
+
+    // Both in place: nothing is fetched again. A changed file is.
+    SmartBuild::fetchModel(pack, server.url());
+    EXPECT_EQ(server.requests("/wv-7.npy"), 1);
+    EXPECT_EQ(server.requests("/vocab-7.json"), 1);
+    {
+        QFile changed(file(SmartBuild::vocabFile));
+        ASSERT_TRUE(changed.open(QIODevice::WriteOnly));
+        changed.write("{}");
+    }
+    SmartBuild::fetchModel(pack, server.url());
+    EXPECT_EQ(server.requests("/wv-7.npy"), 1);
+    EXPECT_EQ(server.requests("/vocab-7.json"), 2);
+    EXPECT_EQ(readAll(file(SmartBuild::vocabFile)), vocab);
+
+    // A wrong size, then a wrong digest, of the first file: refused with the
+    // model message, nothing written, the second file not even asked for.
+    for (const SmartBuild::FileRef& wrong :
+         {SmartBuild::FileRef{"wv-7.npy", pack.wordvec.sha256, wordvec.size() - 1},
+          SmartBuild::FileRef{"wv-7.npy", Dist::sha256(vocab), wordvec.size()}}) {
+        QFile::remove(file(SmartBuild::wordvecFile));
+        QFile::remove(file(SmartBuild::vocabFile));
+        const int vocabRequests = server.requests("/vocab-7.json");
+        try {
+            SmartBuild::fetchModel({wrong, pack.vocab}, server.url());
+            ADD_FAILURE() << "a wrong model file was accepted";
+        } catch (const Dist::DistError& e) {
+            EXPECT_EQ(e.message(), SmartBuild::msgModelDigest);
+        }
+        EXPECT_FALSE(QFile::exists(file(SmartBuild::wordvecFile)));
+        EXPECT_FALSE(QFile::exists(file(SmartBuild::vocabFile)));
+        EXPECT_EQ(server.requests("/vocab-7.json"), vocabRequests);
+    }
+}
+
+TEST_F(SmartBuildTest, buildVectorsRefusesWithoutAModelOrALibrary)
+{
+    const QString lib = library(QStringLiteral("lib.db"), {QStringLiteral("1, 1, 1, 'صلاه'")});
+    try {
+        SmartBuild::buildVectors(lib);
+        ADD_FAILURE() << "built without a model";
+    } catch (const Dist::DistError& e) {
+        EXPECT_EQ(e.message(), SmartBuild::msgNoModel);
+    }
+    writeModel(SmartBuild::dir(), 4);
+    EXPECT_THROW(SmartBuild::buildVectors(libDir.filePath(QStringLiteral("missing.db"))), Dist::DistError);
+    EXPECT_FALSE(SmartBuild::hasVectors());
+}
+
+TEST_F(SmartBuildTest, emptyAndUnknownPagesKeepTheirRowsAsZeros)
+{
+    writeModel(SmartBuild::dir(), 4);
+    EXPECT_EQ(SmartBuild::buildVectors(library(QStringLiteral("empty.db"), {})), 0);
+    auto vecs = NpyArray::open(file(SmartBuild::vecsFile));
+    auto ids = NpyArray::open(file(SmartBuild::vecIdsFile));
+    ASSERT_TRUE(vecs && ids);
+    EXPECT_EQ(vecs->shape(), (QList<std::int64_t>{0, 4}));
+    EXPECT_EQ(ids->shape(), QList<std::int64_t>{0});
+    EXPECT_EQ(vecs->offset(), 128);
+
+    // Ids out of insertion order come back sorted; a NULL page and a page of
+    // unknown words get zero rows.
+    const QString lib = library(QStringLiteral("lib.db"),
+                                {QStringLiteral("9, 1, 3, 'الزكاة'"), QStringLiteral("2, 1, 1, NULL"),
+                                 QStringLiteral("5, 1, 2, 'كلام لا يعرفه النموذج'"),
+                                 QStringLiteral("7, 1, 4, 'صلاة الفجر'")});
+    EXPECT_EQ(SmartBuild::buildVectors(lib), 4);
+    vecs = NpyArray::open(file(SmartBuild::vecsFile));
+    ids = NpyArray::open(file(SmartBuild::vecIdsFile));
+    ASSERT_TRUE(vecs && ids);
+    EXPECT_EQ(*ids->ints(), (std::vector<std::int64_t>{2, 5, 7, 9}));
+    const std::vector<float> v = *vecs->floats();
+    ASSERT_EQ(v.size(), 16u);
+    for (size_t j = 0; j < 8; ++j)
+        EXPECT_EQ(v[j], 0.0f) << j;
+    // Page 7 mixes its two words by their weights; page 9 is the third axis.
+    EXPECT_GT(v[8], 0.0f);
+    EXPECT_GT(v[9], 0.0f);
+    EXPECT_EQ(v[10], 0.0f);
+    EXPECT_NEAR(v[8] * v[8] + v[9] * v[9], 1.0f, 1e-5);
+    EXPECT_EQ(v[14], 1.0f);
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(u' ').toStdString();
+
+    // The pair loads, and the index finds the prayer page first.
+    const auto index = SemanticIndex::load(SmartBuild::dir());
+    ASSERT_TRUE(index);
+    const auto hits = index->search(QStringLiteral("الفجر"), 2);
+    ASSERT_FALSE(hits.empty());
+    EXPECT_EQ(hits.front().pageId, 7);
+}
+
+TEST_F(SmartBuildTest, progressComesEveryTwoThousandPagesAsAFraction)
+{
+    writeModel(SmartBuild::dir(), 4);
+    const QString lib = test::FixtureLibrary::custom(
+        libDir.path(), QStringLiteral("big.db"),
+        {QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4500) "
+                        "INSERT INTO pages(id, book_id, seq, content) SELECT i, 1, i, 'صلاة' FROM n")});
+    std::vector<double> calls;
+    EXPECT_EQ(SmartBuild::buildVectors(lib, [&](double f) { calls.push_back(f); }), 4500);
+    EXPECT_EQ(calls, (std::vector<double>{2000.0 / 4500.0, 4000.0 / 4500.0}));
+
+    calls.clear();
+    const QString small = test::FixtureLibrary::custom(
+        libDir.path(), QStringLiteral("small.db"),
+        {QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1999) "
+                        "INSERT INTO pages(id, book_id, seq, content) SELECT i, 1, i, NULL FROM n")});
+    EXPECT_EQ(SmartBuild::buildVectors(small, [&](double f) { calls.push_back(f); }), 1999);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(SmartBuildTest, aNewModelOfAnotherWidthRebuildsTheVectors)
+{
+    const QString lib = library(QStringLiteral("lib.db"), {QStringLiteral("1, 1, 1, 'صلاة'")});
+    writeModel(SmartBuild::dir(), 4);
+    EXPECT_EQ(SmartBuild::buildVectors(lib), 1);
+    writeModel(SmartBuild::dir(), 3);
+    // The old pair is 4 wide and no longer loads with the new model.
+    EXPECT_FALSE(SemanticIndex::load(SmartBuild::dir()));
+    EXPECT_EQ(SmartBuild::buildVectors(lib), 1);
+    const auto index = SemanticIndex::load(SmartBuild::dir());
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->dim(), 3);
+    EXPECT_EQ(index->rows(), 1);
+}
+
+TEST_F(SmartBuildTest, aVocabularyWithoutWidthFailsToLoadOverWideEmptyVectors)
+{
+    writeModel(SmartBuild::dir(), 4, false);
+    try {
+        SmartBuild::buildVectors(library(QStringLiteral("lib.db"), {}));
+        ADD_FAILURE() << "a model without its width loaded";
+    } catch (const Dist::DistError& e) {
+        EXPECT_EQ(e.message(), SmartBuild::msgModelUnloadable);
+    }
+    const auto vecs = NpyArray::open(file(SmartBuild::vecsFile));
+    ASSERT_TRUE(vecs);
+    EXPECT_EQ(vecs->shape(), (QList<std::int64_t>{0, SmartBuild::defaultDim}));
+}
+
+TEST_F(SmartBuildTest, aFailedWriteLeavesThePreviousPairLoadable)
+{
+    writeModel(SmartBuild::dir(), 4);
+    EXPECT_EQ(SmartBuild::buildVectors(library(QStringLiteral("one.db"), {QStringLiteral("1, 1, 1, 'صلاة'")})), 1);
+    const QByteArray vecsBefore = readAll(file(SmartBuild::vecsFile));
+    const QByteArray idsBefore = readAll(file(SmartBuild::vecIdsFile));
+
+    // A file-size limit makes the larger vector stream fail part-way, as a
+    // full disk would.
+    const QString big = test::FixtureLibrary::custom(
+        libDir.path(), QStringLiteral("big.db"),
+        {QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                        "INSERT INTO pages(id, book_id, seq, content) SELECT i, 1, i, 'صلاة الفجر' FROM n")});
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 32 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    bool threw = false;
+    try {
+        SmartBuild::buildVectors(big);
+    } catch (const Dist::PlatformError& e) {
+        threw = true;
+        EXPECT_TRUE(e.description().startsWith(QStringLiteral("تعذّرت كتابة vecs.npy"))) << e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(threw);
+
+    EXPECT_EQ(readAll(file(SmartBuild::vecsFile)), vecsBefore);
+    EXPECT_EQ(readAll(file(SmartBuild::vecIdsFile)), idsBefore);
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(u' ').toStdString();
+    const auto index = SemanticIndex::load(SmartBuild::dir());
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->ids(), std::vector<std::int64_t>{1});
+
+    // Without the limit the same build goes through.
+    EXPECT_EQ(SmartBuild::buildVectors(big), 3000);
+}
+
+} // namespace

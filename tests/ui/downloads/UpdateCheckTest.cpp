@@ -1,0 +1,116 @@
+// The windowed update check with scripted dialogs and fetches: the launch
+// check's silences, the manual check's answers and the skip button.
+
+#include "ui/WindowTestSupport.h"
+
+#include "core/Settings.h"
+#include "ui/downloads/UpdateCheck.h"
+#include "ui/kit/Dialogs.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+using namespace quorvel;
+using Updater::Release;
+using Updater::UpdateError;
+
+namespace {
+
+class UpdateCheckTest : public test::WindowTest {
+protected:
+    UpdateCheckTest() : WindowTest({Settings::skippedBuildKey, Settings::checkUpdatesKey, Settings::indicDigitsKey}) {}
+
+    // Runs one check and waits until its answer (or its silence) has arrived.
+    void run(bool manual, std::function<Release()> fetch)
+    {
+        auto fetched = std::make_shared<std::atomic<bool>>(false);
+        Updater::check(manual, [fetched, fetch] {
+            Release release;
+            try {
+                release = fetch();
+            } catch (...) {
+                *fetched = true;
+                throw;
+            }
+            *fetched = true;
+            return release;
+        });
+        QTRY_VERIFY(fetched->load());
+        QTest::qWait(20); // the queued answer
+    }
+
+    static std::function<Release()> returns(std::int64_t build)
+    {
+        return [build] { return Release{QStringLiteral("9.0"), build, std::nullopt}; };
+    }
+    static std::function<Release()> fails(UpdateError::Kind kind)
+    {
+        return [kind]() -> Release { throw UpdateError(kind, QStringLiteral("x")); };
+    }
+
+    ScriptedDialogs dialogs;
+};
+
+} // namespace
+
+TEST_F(UpdateCheckTest, skippedBuildIsSilentAtLaunchButOfferedOnDemand)
+{
+    const std::int64_t newer = Updater::currentBuild() + 1;
+    Settings::setSkippedBuild(newer);
+    run(false, returns(newer));
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+
+    run(true, returns(newer));
+    const auto choices = dialogs.requestsOf(Dialogs::Kind::Choice);
+    ASSERT_EQ(choices.size(), 1);
+    EXPECT_EQ(choices.first().buttons.size(), 2);
+}
+
+TEST_F(UpdateCheckTest, skipButtonRemembersTheBuildAndLaterDoesNot)
+{
+    const std::int64_t newer = Updater::currentBuild() + 5;
+    dialogs.answer(QStringLiteral("لاحقا"));
+    run(false, returns(newer));
+    EXPECT_EQ(Settings::skippedBuild(), 0);
+    ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Choice).size(), 1);
+    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Choice).first().buttons.size(), 3);
+
+    dialogs.answer(QStringLiteral("تخطي هذا الإصدار"));
+    run(false, returns(newer));
+    EXPECT_EQ(Settings::skippedBuild(), newer);
+}
+
+TEST_F(UpdateCheckTest, manualCheckAnswersEveryOutcomeAndLaunchCheckNone)
+{
+    Settings::setIndicDigits(false);
+    for (const std::int64_t build : {Updater::currentBuild(), Updater::currentBuild() - 1}) {
+        run(false, returns(build));
+        EXPECT_TRUE(dialogs.requests().isEmpty());
+        run(true, returns(build));
+        ASSERT_EQ(dialogs.requests().size(), 1);
+        EXPECT_EQ(dialogs.requests().first().title, QStringLiteral("لديك أحدث إصدار"));
+        EXPECT_EQ(dialogs.requests().first().text,
+                  QStringLiteral("الإصدار ") + Updater::currentVersion() + QStringLiteral(" هو الأحدث."));
+        dialogs.clear();
+    }
+    run(false, fails(UpdateError::Kind::BadServerResponse));
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+    run(true, fails(UpdateError::Kind::BadServerResponse));
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests().first().title, QStringLiteral("تعذر التحقق من التحديثات"));
+    EXPECT_EQ(dialogs.requests().first().text, QStringLiteral("تأكد من الاتصال بالإنترنت ثم أعد المحاولة."));
+    dialogs.clear();
+    run(true, fails(UpdateError::Kind::NotConfigured));
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests().first().text, Updater::notConfiguredAlert().text);
+}
+
+TEST_F(UpdateCheckTest, launchCheckStartsOnlyWhenEnabled)
+{
+    Settings::setCheckUpdates(false);
+    EXPECT_FALSE(Updater::checkOnLaunch());
+    Settings::setCheckUpdates(true);
+    EXPECT_TRUE(Updater::checkOnLaunch());
+}

@@ -1,0 +1,181 @@
+#include "ui/WindowTestSupport.h"
+
+#include "core/Preferences.h"
+#include "core/Settings.h"
+#include "core/Theme.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+class ThemeTest : public test::WindowTest {
+protected:
+    ThemeTest() : WindowTest({Settings::nightReadingKey, Settings::paperColorKey, Settings::readerFontKey}) {}
+    void TearDown() override { clearPreferences(); }
+};
+
+// The file of an installed font family, through the system's font lookup.
+QString systemFontFile(const QString& family)
+{
+    QProcess match;
+    match.start(QStringLiteral("fc-match"), {QStringLiteral("-f"), QStringLiteral("%{file}"), family});
+    if (!match.waitForFinished(5000) || match.exitCode() != 0)
+        return {};
+    const QString file = QString::fromLocal8Bit(match.readAllStandardOutput()).trimmed();
+    return file.contains(family, Qt::CaseInsensitive) ? file : QString();
+}
+
+} // namespace
+
+TEST_F(ThemeTest, rgbIgnoresBitsAboveTwentyFourAndMatchesTheFixedColours)
+{
+    EXPECT_EQ(Theme::rgb(0x1FF0000), QColor::fromRgbF(1, 0, 0));
+    EXPECT_EQ(Theme::rgb(0x0F5A47), Theme::emerald());
+    EXPECT_EQ(Theme::rgb(0x0A3F32).rgb(), Theme::emeraldDeep().rgb());
+    EXPECT_NEAR(Theme::rgb(0x123456, 0.3).alphaF(), 0.3, 1e-3);
+    EXPECT_NEAR(Theme::pageHighlight().alphaF(), 0.55, 1e-3);
+}
+
+TEST_F(ThemeTest, nightReadingColoursAreReadOnEveryAccess)
+{
+    Settings::setPaperColor(Theme::rgb(0x102030));
+    EXPECT_EQ(Theme::parchment().rgb(), Theme::rgb(0x102030).rgb());
+    Settings::setPaperColor(Theme::rgb(0xAABBCC));
+    EXPECT_EQ(Theme::parchment().rgb(), Theme::rgb(0xAABBCC).rgb());
+    EXPECT_NEAR(Theme::hitMark().alphaF(), 0.95, 1e-3);
+    EXPECT_EQ(Theme::hit().rgb(), Theme::rgb(0xC00000).rgb());
+
+    Settings::setNightReading(true);
+    EXPECT_EQ(Theme::parchment().rgb(), Theme::rgb(0x1C1B17).rgb());
+    EXPECT_NEAR(Theme::hitMark().alphaF(), 0.9, 1e-3);
+    EXPECT_EQ(Theme::hit().rgb(), Theme::rgb(0xFF6B5E).rgb());
+    EXPECT_EQ(Theme::ink().rgb(), Theme::rgb(0xE6DFCC).rgb());
+}
+
+TEST_F(ThemeTest, appearanceColoursResolveByPalette)
+{
+    const QPalette light = Theme::palette(false);
+    const QPalette dark = Theme::palette(true);
+    EXPECT_FALSE(Theme::isDark(light));
+    EXPECT_TRUE(Theme::isDark(dark));
+    EXPECT_EQ(Theme::barTop().resolve(light).rgb(), Theme::rgb(0xF4F4F2).rgb());
+    EXPECT_EQ(Theme::barTop().resolve(dark).rgb(), Theme::rgb(0x2B2B2A).rgb());
+    EXPECT_EQ(Theme::barLine().resolve(dark).rgb(), Theme::rgb(0x151515).rgb());
+    EXPECT_EQ(Theme::tabIdle().resolve(light).rgb(), Theme::rgb(0xE6E6E3).rgb());
+    EXPECT_FALSE(ThemeColor(Theme::gold()).isDynamic());
+}
+
+TEST_F(ThemeTest, readerFontFallsBackToAmiriRegular)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Amiri")))
+        GTEST_SKIP() << "Amiri is not installed";
+    Settings::setReaderFont(QStringLiteral("No Such Face"));
+    QFont font = Theme::reader(20);
+    EXPECT_EQ(font.family(), QStringLiteral("Amiri"));
+    EXPECT_EQ(font.weight(), QFont::Normal);
+    EXPECT_EQ(font.pixelSize(), 20);
+
+    Settings::setReaderFont(QStringLiteral("Amiri"));
+    EXPECT_EQ(Theme::reader(20, true).weight(), QFont::Bold);
+    EXPECT_EQ(Theme::reader(20, false).weight(), QFont::Normal);
+
+    // Any other existing name is used as it is; bold is then ignored.
+    QString other;
+    for (const QString& family : QFontDatabase::families()) {
+        if (!family.startsWith(QStringLiteral("Amiri"))) {
+            other = family;
+            break;
+        }
+    }
+    ASSERT_FALSE(other.isEmpty());
+    Settings::setReaderFont(other);
+    EXPECT_EQ(Theme::reader(20, true).family(), other);
+    EXPECT_EQ(Theme::reader(20, true).weight(), QFont::Normal);
+}
+
+TEST_F(ThemeTest, unpackagedFacesFallBack)
+{
+    // The interface face is not installed here: the system font keeps the weight.
+    if (Theme::hasFace(QStringLiteral("IBMPlexSansArabic")))
+        GTEST_SKIP() << "the interface face is installed";
+    EXPECT_EQ(Theme::ui(13, QFont::DemiBold).weight(), QFont::DemiBold);
+    EXPECT_EQ(Theme::ui().pixelSize(), 13);
+    // The logo face is not installed either: the bold reading font stands in.
+    const QFont logo = Theme::logo(40);
+    EXPECT_EQ(logo.family(), Theme::reader(40, true).family());
+    EXPECT_EQ(logo.weight(), Theme::reader(40, true).weight());
+    // The Quran face is the system's Amiri Quran, else the reading font.
+    const bool hasQuran = QFontDatabase::families().contains(QStringLiteral("Amiri Quran"));
+    EXPECT_EQ(Theme::quran(30).family(), hasQuran ? QStringLiteral("Amiri Quran") : Theme::reader(30).family());
+}
+
+TEST_F(ThemeTest, registersOnlyTtfAndOtfFilesWhateverTheirCase)
+{
+    const QString source = systemFontFile(QStringLiteral("Amiri"));
+    if (source.isEmpty())
+        GTEST_SKIP() << "no font file to copy";
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(source, dir.filePath(QStringLiteral("one.TTF"))));
+    ASSERT_TRUE(QFile::copy(source, dir.filePath(QStringLiteral("two.otf"))));
+    ASSERT_TRUE(QFile::copy(source, dir.filePath(QStringLiteral("three.woff"))));
+    QFile junk(dir.filePath(QStringLiteral("broken.ttf")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a font");
+    junk.close();
+    EXPECT_EQ(Theme::registerFontsIn(dir.path()), 2);
+    EXPECT_EQ(Theme::registerFontsIn(dir.filePath(QStringLiteral("missing"))), 0);
+}
+
+TEST_F(ThemeTest, symbolsAreTintedAndUnknownNamesGiveNothing)
+{
+    EXPECT_TRUE(Theme::symbol(QStringLiteral("no.such.symbol")).isNull());
+    EXPECT_TRUE(Theme::symbolPixmap(QString(), 18).isNull());
+
+    const QPixmap pixmap = Theme::symbolPixmap(QStringLiteral("xmark.square.fill"), 20, {Qt::white, Qt::red}, QFont::Normal, 1);
+    ASSERT_FALSE(pixmap.isNull());
+    EXPECT_EQ(pixmap.size(), QSize(20, 20));
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    // The square takes the second colour, the cross the first; the corner is empty.
+    EXPECT_EQ(QColor(image.pixel(4, 10)).rgb(), QColor(Qt::red).rgb());
+    EXPECT_EQ(QColor(image.pixel(10, 10)).rgb(), QColor(Qt::white).rgb());
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+
+    // A faded accent fades only the accent's parts.
+    QColor halfRed(Qt::red);
+    halfRed.setAlphaF(0.5);
+    const QImage faded = Theme::symbolPixmap(QStringLiteral("xmark.square.fill"), 20, {Qt::white, halfRed}, QFont::Normal, 1)
+                             .toImage()
+                             .convertToFormat(QImage::Format_ARGB32);
+    EXPECT_NEAR(qAlpha(faded.pixel(4, 10)), 128, 3);
+    EXPECT_EQ(qAlpha(faded.pixel(10, 10)), 255);
+    // The source button's picture, drawn in its faded red, shows through the
+    // page instead of vanishing on top of it.
+    const QImage page = Theme::symbolPixmap(QStringLiteral("doc.richtext.fill"), 24, {Qt::red, halfRed}, QFont::Normal, 1)
+                            .toImage()
+                            .convertToFormat(QImage::Format_ARGB32);
+    EXPECT_NEAR(qAlpha(page.pixel(9, 10)), 128, 3);
+    EXPECT_EQ(qAlpha(page.pixel(6, 6)), 255);
+}
+
+TEST_F(ThemeTest, everySymbolTheWindowsNameExists)
+{
+    for (const char* name : {"books.vertical.fill", "book.fill", "magnifyingglass", "sparkles", "square.and.pencil",
+                             "pencil.and.scribble", "square.and.arrow.down.fill", "rectangle.on.rectangle",
+                             "gearshape.fill", "envelope.fill", "leaf.fill", "doc.richtext.fill", "chevron.down",
+                             "book.closed.fill", "xmark.square.fill", "book.closed"}) {
+        EXPECT_FALSE(Theme::symbol(QString::fromLatin1(name), 16).isNull()) << name;
+    }
+    // A book tab's symbol is a solid cover: its lower half away from the spine
+    // is filled, not cut by a stray diagonal.
+    const QImage book = Theme::symbolPixmap(QStringLiteral("book.closed.fill"), 24, {Qt::blue, Qt::red}, QFont::Normal, 1)
+                            .toImage()
+                            .convertToFormat(QImage::Format_ARGB32);
+    for (const QPoint inside : {QPoint(16, 14), QPoint(12, 16), QPoint(17, 5)})
+        EXPECT_EQ(QColor(book.pixel(inside)).rgb(), QColor(Qt::blue).rgb()) << inside.x() << "," << inside.y();
+}

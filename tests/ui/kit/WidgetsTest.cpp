@@ -1,0 +1,155 @@
+#include "ui/WindowTestSupport.h"
+
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/Widgets.h"
+
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+class WidgetsTest : public test::WindowTest {};
+} // namespace
+
+TEST_F(WidgetsTest, secondActionReplacesAndReleasesTheFirst)
+{
+    QPushButton button;
+    auto first = std::make_shared<int>(0);
+    auto second = std::make_shared<int>(0);
+    onAction(&button, [first](QObject*) { ++*first; });
+    EXPECT_EQ(first.use_count(), 2);
+    onAction(&button, [second](QObject* sender) {
+        ++*second;
+        EXPECT_NE(sender, nullptr);
+    });
+    EXPECT_EQ(first.use_count(), 1); // the first closure is gone
+    button.click();
+    EXPECT_EQ(*first, 0);
+    EXPECT_EQ(*second, 1);
+    EXPECT_EQ(button.findChildren<ClosureTarget*>().size(), 1);
+}
+
+TEST_F(WidgetsTest, menuItemsTakeControlShortcutsOnlyWhenKeyed)
+{
+    int fired = 0;
+    std::unique_ptr<QAction> plain(menuItem(QStringLiteral("a"), QString(), [&] { ++fired; }));
+    std::unique_ptr<QAction> save(menuItem(QStringLiteral("b"), QStringLiteral("s"), [&] { ++fired; }));
+    std::unique_ptr<QAction> shifted(menuItem(QStringLiteral("c"), QStringLiteral("S"), nullptr));
+    EXPECT_TRUE(plain->shortcut().isEmpty());
+    EXPECT_EQ(save->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    EXPECT_EQ(shifted->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    save->trigger();
+    shifted->trigger(); // an absent closure does nothing
+    EXPECT_EQ(fired, 1);
+
+    // A title with "&" (a book called "الأدب & اللغة") keeps its ampersand
+    // and gains no mnemonic.
+    std::unique_ptr<QAction> titled(menuItem(QStringLiteral("الأدب & اللغة"), QString(), nullptr));
+    EXPECT_EQ(titled->iconText(), QStringLiteral("الأدب & اللغة"));
+    EXPECT_EQ(titled->text(), QStringLiteral("الأدب && اللغة"));
+}
+
+TEST_F(WidgetsTest, iconButtonIsSizedAroundItsSymbol)
+{
+    int clicks = 0;
+    std::unique_ptr<HoverButton> button(iconButton(QStringLiteral("magnifyingglass"), QStringLiteral("tip"), 22, [&] { ++clicks; }));
+    EXPECT_EQ(button->size(), QSize(38, 34));
+    EXPECT_EQ(button->minimumSize(), QSize(38, 34));
+    EXPECT_EQ(button->toolTip(), QStringLiteral("tip"));
+    EXPECT_FALSE(button->icon().isNull());
+    button->click();
+    EXPECT_EQ(clicks, 1);
+
+    std::unique_ptr<QPushButton> text(textButton(QStringLiteral("نص"), QString(), nullptr));
+    EXPECT_TRUE(text->icon().isNull());
+    EXPECT_EQ(text->foregroundRole(), QPalette::ButtonText);
+}
+
+TEST_F(WidgetsTest, pinKeepsLeadingInsetOnTheReadingSide)
+{
+    for (Qt::LayoutDirection direction : {Qt::RightToLeft, Qt::LeftToRight}) {
+        QWidget parent;
+        parent.setLayoutDirection(direction);
+        parent.resize(200, 100);
+        auto* child = new QWidget;
+        pin(&parent, child, Insets{8, 20, 6, 4});
+        parent.show();
+        QCoreApplication::processEvents();
+        const QRect g = child->geometry();
+        const int rightGap = parent.width() - g.right() - 1;
+        EXPECT_EQ(g.top(), 8);
+        EXPECT_EQ(parent.height() - g.bottom() - 1, 6);
+        if (direction == Qt::RightToLeft) {
+            EXPECT_EQ(rightGap, 20);
+            EXPECT_EQ(g.left(), 4);
+        } else {
+            EXPECT_EQ(g.left(), 20);
+            EXPECT_EQ(rightGap, 4);
+        }
+        EXPECT_EQ(pinnedSubviews(&parent), QList<QWidget*>{child});
+        QWidget keeper;
+        unpinAll(&parent, &keeper);
+        EXPECT_TRUE(pinnedSubviews(&parent).isEmpty());
+        EXPECT_EQ(child->parentWidget(), &keeper);
+    }
+}
+
+TEST_F(WidgetsTest, labelsShortenTheirTextWithoutLosingIt)
+{
+    const QString long300 = QString(300, QChar(0x0628));
+    std::unique_ptr<Label> l(label(long300, 13));
+    l->setFixedWidth(120);
+    EXPECT_EQ(l->text(), long300);
+    EXPECT_TRUE(l->shownText().contains(QChar(0x2026)));
+    EXPECT_LE(l->fontMetrics().horizontalAdvance(l->shownText()), 120);
+    EXPECT_EQ(l->font().pixelSize(), 13);
+}
+
+TEST_F(WidgetsTest, stacksArrangeAndDropTheirViews)
+{
+    std::unique_ptr<StackView> row(hstack({new QWidget, new QWidget}, 5));
+    EXPECT_EQ(row->arrangedSubviews().size(), 2);
+    EXPECT_EQ(row->spacing(), 5);
+    QPointer<QWidget> first = row->arrangedSubviews().first();
+    row->removeArrangedSubviews();
+    EXPECT_TRUE(row->arrangedSubviews().isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    std::unique_ptr<StackView> column(vstack({}, 0));
+    EXPECT_EQ(column->orientation(), Qt::Vertical);
+}
+
+TEST_F(WidgetsTest, scriptedDialogsRecordRequestsAndAnswerInOrder)
+{
+    ScriptedDialogs dialogs;
+    dialogs.answer(QStringLiteral("سطر\nسطر ثان"));
+    dialogs.answer(std::nullopt);
+    QWidget window;
+    Dialogs::alert(QStringLiteral("عنوان"), QString(), &window);
+    EXPECT_EQ(Dialogs::prompt(QStringLiteral("ع"), QStringLiteral("i"), QStringLiteral("x"), QStringLiteral("نعم"), true),
+              QStringLiteral("سطر\nسطر ثان"));
+    EXPECT_EQ(Dialogs::prompt(QStringLiteral("ع"), QString(), QStringLiteral("x")), std::nullopt);
+    EXPECT_EQ(Dialogs::openFile(QStringLiteral("ملف")), std::nullopt); // answers ran out
+
+    ASSERT_EQ(dialogs.requests().size(), 4);
+    EXPECT_EQ(dialogs.requests()[0].kind, Dialogs::Kind::Alert);
+    EXPECT_TRUE(dialogs.requests()[0].hasWindow);
+    EXPECT_TRUE(dialogs.requests()[1].multiline);
+    EXPECT_EQ(dialogs.requests()[1].ok, QStringLiteral("نعم"));
+    EXPECT_EQ(dialogs.requests()[2].ok, QStringLiteral("حفظ"));
+    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::OpenFile).size(), 1);
+}
+
+TEST_F(WidgetsTest, withoutAResponderNoDialogBlocksOffscreen)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("offscreen"));
+    Dialogs::alert(QStringLiteral("a"), QStringLiteral("b"));
+    EXPECT_EQ(Dialogs::prompt(QStringLiteral("a"), QString(), QStringLiteral("x")), std::nullopt);
+    EXPECT_EQ(Dialogs::saveFile(QStringLiteral("a"), QStringLiteral("n.pdf")), std::nullopt);
+}

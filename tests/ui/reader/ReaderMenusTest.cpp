@@ -1,0 +1,661 @@
+#include "ui/reader/ReaderTestSupport.h"
+
+#include "core/Arabic.h"
+#include "core/Characters.h"
+#include "core/Py.h"
+#include "core/Settings.h"
+#include "core/Theme.h"
+#include "scholar/Collate.h"
+#include "scholar/PanelText.h"
+#include "search/SharedMeaningIndex.h"
+#include "support/FixtureLibrary.h"
+#include "support/ScopedEnv.h"
+#include "ui/kit/BarView.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/RichTextBuilder.h"
+#include "ui/reader/ReaderView.h"
+#include "ui/reader/SmartPopover.h"
+#include "ui/search/SearchTabView.h"
+#include "ui/shell/AppDelegate.h"
+#include "ui/shell/MainWindowController.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSet>
+#include <QThread>
+#include <QTest>
+#include <QTextBrowser>
+#include <QThreadPool>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace quorvel;
+
+namespace {
+
+constexpr std::int64_t kMuwatta = 1;
+constexpr std::int64_t kIbnMajahA = 2;
+constexpr std::int64_t kIbnMajahB = 3;
+constexpr std::int64_t kMukhtar = 10; // a dictionary: no chains of narrators
+constexpr std::int64_t kQuran = 100;  // no author
+constexpr std::int64_t kBare = 904;
+
+class ReaderMenusTest : public ::testing::Test {
+protected:
+    ReaderMenusTest() : prefs({Settings::indicDigitsKey, Settings::nightReadingKey})
+    {
+        AppDelegate::prepareApplication();
+    }
+
+    void TearDown() override
+    {
+        if (const auto p = SmartPopover::current())
+            p->close();
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+    }
+
+    std::unique_ptr<ReaderView> reader(std::int64_t book, std::optional<std::int64_t> seq,
+                                       std::shared_ptr<Library> lib = {})
+    {
+        if (!lib)
+            lib = sample.lib;
+        return std::make_unique<ReaderView>(lib, *lib->book(book), seq);
+    }
+
+    static void showAt(QWidget& w, int width, int height = 760)
+    {
+        w.resize(width, height);
+        w.show();
+        QTest::qWait(30);
+    }
+
+    // Selects [start, start + length) of the page text.
+    static void select(ReaderView& r, int start, int length)
+    {
+        QTextCursor c(r.textView()->document());
+        c.setPosition(start);
+        c.setPosition(start + length, QTextCursor::KeepAnchor);
+        r.textView()->setTextCursor(c);
+    }
+
+    // The viewport point at the middle of the document range.
+    static QPoint pointOf(ReaderView& r, int start, int length)
+    {
+        QRectF rect = RichText::rangeRect(*r.textView()->document(), start, length);
+        return rect.center().toPoint() - QPoint(0, r.textView()->verticalScrollBar()->value());
+    }
+
+    static QStringList titles(const QMenu& menu)
+    {
+        QStringList out;
+        for (const QAction* a : menu.actions())
+            out << (a->isSeparator() ? QStringLiteral("—") : a->text());
+        return out;
+    }
+
+    test::PreferenceGuard prefs;
+    ScriptedDialogs dialogs;
+    test::SampleLib sample;
+    QTemporaryDir dir;
+};
+
+bool hasLink(const PanelText::Text& text, const QString& target)
+{
+    return std::any_of(text.runs.begin(), text.runs.end(), [&](const PanelText::Run& r) { return r.link == target; });
+}
+
+} // namespace
+
+// ---- Links and labels -----------------------------------------------------------
+
+TEST_F(ReaderMenusTest, linksKeepArabicRawAndEncodeTheRest)
+{
+    EXPECT_EQ(PanelText::searchURL(QStringLiteral("حدثنا مالك")), QStringLiteral("quorvel://search/حدثنا%20مالك"));
+    EXPECT_EQ(PanelText::searchURL(QStringLiteral("و/أو")), QStringLiteral("quorvel://search/و%2Fأو"));
+    // Marks and digits of any script stay; a hyphen does not.
+    EXPECT_EQ(PanelText::searchURL(QStringLiteral("قَالَ ١٢-3")), QStringLiteral("quorvel://search/قَالَ%20١٢%2D3"));
+    EXPECT_EQ(PanelText::decodeSearch(QStringLiteral("حدثنا%20مالك")), QStringLiteral("حدثنا مالك"));
+    EXPECT_FALSE(PanelText::decodeSearch(QStringLiteral("%FF%FE")));
+    EXPECT_FALSE(PanelText::decodeSearch(QStringLiteral("%2")));
+    EXPECT_EQ(PanelText::pageURL(12, 3), QStringLiteral("quorvel://page/12/3"));
+    EXPECT_EQ(PanelText::pageLabel(std::nullopt, std::nullopt, 7), QStringLiteral("ص٧"));
+    EXPECT_EQ(PanelText::pageLabel(QStringLiteral("2"), 15, 1), QStringLiteral("ج٢ ص١٥"));
+    // Truncation counts a letter with its marks as one.
+    EXPECT_EQ(PanelText::leftCharacters(QStringLiteral("قَالَ مالك"), 3), QStringLiteral("قَالَ"));
+}
+
+// ---- Panels on real pages ----------------------------------------------------------
+
+TEST_F(ReaderMenusTest, wordPanelShowsMorphologyOccurrencesAndTopBooks)
+{
+    REQUIRE_SAMPLE(sample);
+    const PanelText::Text text = PanelText::word(*sample.lib, QStringLiteral("الصلاة"));
+    const QString plain = text.plain();
+    EXPECT_TRUE(plain.startsWith(QStringLiteral("«الصلاة»\n")));
+    EXPECT_TRUE(plain.contains(QStringLiteral("الجذر: ")));
+    EXPECT_TRUE(plain.contains(QStringLiteral("ورودها في المكتبة: ")));
+    EXPECT_TRUE(plain.contains(QStringLiteral("  موطأ الإمام مالك: ")));
+    EXPECT_TRUE(hasLink(text, PanelText::searchURL(QStringLiteral("الصلاة"))));
+    // No library is shared, so there is no semantic index: no related words.
+    EXPECT_FALSE(plain.contains(QStringLiteral("كلمات قريبة المعنى")));
+    EXPECT_EQ(text.runs.first().weight, QFont::Bold);
+}
+
+TEST_F(ReaderMenusTest, isnadPanelShowsTheChainOrSaysThereIsNone)
+{
+    REQUIRE_SAMPLE(sample);
+    const PanelText::Text hadith = PanelText::isnad(*sample.lib, *sample.lib->page(kMuwatta, 8));
+    EXPECT_TRUE(hadith.plain().contains(QStringLiteral("السلسلة: ")));
+    EXPECT_TRUE(hadith.plain().contains(QStringLiteral(" ← ")));
+    EXPECT_TRUE(std::any_of(hadith.runs.begin(), hadith.runs.end(),
+                            [](const PanelText::Run& r) { return r.link.startsWith(QStringLiteral("quorvel://search/")); }));
+
+    const PanelText::Text none = PanelText::isnad(*sample.lib, *sample.lib->page(kMukhtar, 4));
+    EXPECT_EQ(none.plain(), QStringLiteral("الإسناد في هذه الصفحة\nلا يوجد إسناد مستخرج في هذه الصفحة.\n"));
+}
+
+TEST_F(ReaderMenusTest, sourcesAndEditionsFindTheOtherTranscription)
+{
+    test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kIbnMajahA, kIbnMajahB}));
+    REQUIRE_SAMPLE(shared);
+    const Page page = *shared.lib->page(kIbnMajahA, 20);
+    const PanelText::Text editions = PanelText::editions(*shared.lib, *shared.lib->book(kIbnMajahA), page.id);
+    EXPECT_TRUE(editions.plain().startsWith(QStringLiteral("طبعات ونسخ أخرى من «سنن ابن ماجه»")));
+    EXPECT_TRUE(hasLink(editions, PanelText::pageURL(kIbnMajahB, 1)));
+    // The collation link carries the page shown, not one of the other book.
+    EXPECT_TRUE(hasLink(editions, QStringLiteral("quorvel://collate/%1/%2").arg(page.id).arg(kIbnMajahB)));
+
+    const PanelText::Text sources = PanelText::reuse(*shared.lib, page.id);
+    EXPECT_TRUE(sources.plain().contains(QStringLiteral(" بصمة)")));
+    EXPECT_TRUE(std::any_of(sources.runs.begin(), sources.runs.end(), [](const PanelText::Run& r) {
+        return r.link.startsWith(QStringLiteral("quorvel://page/%1/").arg(kIbnMajahB));
+    }));
+}
+
+TEST_F(ReaderMenusTest, wordPanelListsRelatedWordsOfTheSharedIndexUnlessMeaningSearchIsOff)
+{
+    REQUIRE_SAMPLE(sample);
+    // The sample's install built the page vectors beside the local store.
+    Library::setShared(sample.lib);
+    SharedMeaningIndex::reset();
+    struct Forget {
+        ~Forget()
+        {
+            Library::setShared(nullptr);
+            SharedMeaningIndex::reset();
+        }
+    } forget;
+    const auto index = SharedMeaningIndex::index();
+    ASSERT_TRUE(index) << "the sample library has no page vectors";
+    const QString word = QStringLiteral("الصَّلاة");
+    const auto near = index->related(Arabic::normalize(word, true), 10);
+    ASSERT_FALSE(near.empty());
+
+    const PanelText::Text text = PanelText::word(*sample.lib, word);
+    const QString plain = text.plain();
+    const QString label = QStringLiteral("\nكلمات قريبة المعنى في الكتب: ");
+    ASSERT_TRUE(plain.contains(label));
+    // Every related word, nearest first, as a search link, separated by commas.
+    QStringList shown;
+    for (const auto& w : near)
+        shown << w.word;
+    EXPECT_TRUE(plain.endsWith(label + shown.join(QStringLiteral("، ")) + QStringLiteral("\n")));
+    for (const auto& w : near)
+        EXPECT_TRUE(hasLink(text, PanelText::searchURL(w.word))) << w.word.toStdString();
+
+    // Meaning search switched off, even by an empty variable: no block at all.
+    test::ScopedEnv off("QUORVEL_NO_SMART", QString());
+    EXPECT_FALSE(PanelText::word(*sample.lib, word).plain().contains(QStringLiteral("كلمات قريبة المعنى")));
+}
+
+TEST_F(ReaderMenusTest, collationShowsBothTranscriptionsWordForWordInOrder)
+{
+    test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kIbnMajahA, kIbnMajahB}));
+    REQUIRE_SAMPLE(shared);
+    const Page page = *shared.lib->page(kIbnMajahA, 20);
+    const auto r = Collate::run(shared.lib->main(), page.id, kIbnMajahB);
+    ASSERT_TRUE(r);
+    const PanelText::Text text = PanelText::collate(*shared.lib, page.id, kIbnMajahB);
+    const QString plain = text.plain();
+    EXPECT_TRUE(plain.startsWith(QStringLiteral("مقابلة النسختين\nمقابلة بـ ")));
+    EXPECT_TRUE(plain.contains(QStringLiteral("  · التطابق ") + Arabic::num(r->ratio) + QStringLiteral("٪\n\n")));
+    EXPECT_TRUE(hasLink(text, PanelText::pageURL(kIbnMajahB, r->otherSeq)));
+    EXPECT_TRUE(plain.endsWith(QStringLiteral("\n\nالأحمر المشطوب في هذه النسخة وحدها، والأخضر في الأخرى.\n")));
+
+    // Read without the other's words this page's text comes back whole, and
+    // without the struck ones the other page's; each side's own words are shaded.
+    QString mine;
+    QString theirs;
+    int struck = 0;
+    int added = 0;
+    for (const PanelText::Run& run : text.runs) {
+        if (run.face != PanelText::Face::reader)
+            continue;
+        if (run.strike) {
+            ++struck;
+            EXPECT_TRUE(run.background.isValid());
+            EXPECT_EQ(run.background.rgb(), Theme::hit().rgb());
+            mine += run.text;
+        } else if (run.background.isValid()) {
+            ++added;
+            EXPECT_EQ(run.background.rgb(), Theme::emerald().rgb());
+            EXPECT_LT(run.background.alphaF(), 0.25);
+            theirs += run.text;
+        } else {
+            mine += run.text;
+            theirs += run.text;
+        }
+    }
+    const QString other = shared.lib->main()
+                              .rows(QStringLiteral("SELECT content FROM pages WHERE id=?"), {r->otherPageId})
+                              .value(0)
+                              .str(0)
+                              .value_or(QString());
+    EXPECT_EQ(mine, Py::split(page.content).join(u' ') + u' ');
+    EXPECT_EQ(theirs, Py::split(other).join(u' ') + u' ');
+    EXPECT_GT(struck + added, 0) << "the two transcriptions differ on this page";
+
+    // A book sharing nothing with the page: the panel says so.
+    EXPECT_EQ(PanelText::collate(*shared.lib, page.id, kMuwatta).plain(),
+              QStringLiteral("مقابلة النسختين\nلم تُعثر على صفحة مقابلة في النسخة الأخرى.\n"));
+
+    // Followed from a reader: a pop-up named for the collation, under the header.
+    auto reader = std::make_unique<ReaderView>(shared.lib, *shared.lib->book(kIbnMajahA), 20);
+    showAt(*reader, 1200, 800);
+    reader->handleSmartLink(QStringLiteral("quorvel://collate/%1/%2").arg(page.id).arg(kIbnMajahB));
+    const auto popover = SmartPopover::current();
+    ASSERT_TRUE(popover && popover->frame());
+    EXPECT_EQ(popover->title(), QStringLiteral("مقابلة"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 20000));
+    EXPECT_TRUE(popover->textView()->toPlainText().startsWith(QStringLiteral("مقابلة النسختين")));
+    QTest::qWait(20);
+    ASSERT_TRUE(popover->frame()->grab().toImage().save(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/collation-popover.png"), "PNG"));
+    // A collation link without its two numbers opens nothing.
+    reader->handleSmartLink(QStringLiteral("quorvel://collate/%1").arg(page.id));
+    reader->handleSmartLink(QStringLiteral("quorvel://collate/x/y"));
+    EXPECT_EQ(SmartPopover::current(), popover);
+}
+
+TEST_F(ReaderMenusTest, phraseTreeListsBooksByTheirAuthorsDeathWithTheLinksBetweenThem)
+{
+    // Three books holding the phrase: one by an author who died in 179, one
+    // whose author's year is stored as 0 and one without an author; the first
+    // two pages share three shingles.
+    QStringList rows;
+    const QString phrase = QStringLiteral("الولد للفراش وللعاهر الحجر");
+    const struct {
+        std::int64_t book;
+        const char* author; // none: no author
+        const char* year;
+    } books[] = {{501, "مالك", "179"}, {502, "ابن صفر", "0"}, {503, nullptr, nullptr}};
+    for (const auto& b : books) {
+        if (b.author)
+            rows << QStringLiteral("INSERT INTO authors(id, name, death_year) VALUES(%1, '%2', %3)")
+                        .arg(b.book)
+                        .arg(QString::fromUtf8(b.author), QString::fromLatin1(b.year));
+        rows << QStringLiteral("INSERT INTO books(id, title, author_id) VALUES(%1, 'كتاب %1', %2)")
+                    .arg(b.book)
+                    .arg(b.author ? QString::number(b.book) : QStringLiteral("NULL"));
+        const QString content = phrase + QStringLiteral(" كلام بعده");
+        rows << QStringLiteral("INSERT INTO pages(id, book_id, page_num, seq, content, content_norm) "
+                               "VALUES(%1, %2, NULL, 4, '%3', '%4')")
+                    .arg(b.book * 10)
+                    .arg(b.book)
+                    .arg(content, Arabic::normalize(content, true));
+        rows << QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(%1, '%2', %1, %3)")
+                    .arg(b.book * 10)
+                    .arg(Arabic::normalize(content, true))
+                    .arg(b.book);
+    }
+    for (const std::int64_t page : {5010, 5020})
+        for (const int hash : {11, 12, 13})
+            rows << QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(%1, %2, %3)")
+                        .arg(hash)
+                        .arg(page)
+                        .arg(page / 10);
+    const QString path = test::FixtureLibrary::custom(dir.path(), QStringLiteral("tree.db"), rows);
+    ASSERT_FALSE(path.isEmpty());
+    test::ScopedEnv userdb("QUORVEL_USERDB", dir.filePath(QStringLiteral("user.db")));
+    const std::shared_ptr<Library> lib = Library::open(path);
+    ASSERT_TRUE(lib);
+
+    const PanelText::Text text = PanelText::genealogy(*lib, phrase);
+    const QString plain = text.plain();
+    EXPECT_TRUE(plain.startsWith(QStringLiteral("شجرة المسألة: «") + phrase + QStringLiteral("»\n")));
+    // A real year first, then the year stored as 0, then the undated book.
+    const qsizetype dated = plain.indexOf(QStringLiteral("١٧٩هـ  كتاب 501 · ص٤ · مالك (ت ١٧٩)\n"));
+    const qsizetype zero = plain.indexOf(QStringLiteral("٠هـ  كتاب 502 · ص٤ · ابن صفر\n"));
+    const qsizetype unknown = plain.indexOf(QStringLiteral("؟  كتاب 503 · ص٤\n"));
+    EXPECT_GE(dated, 0);
+    EXPECT_GT(zero, dated);
+    EXPECT_GT(unknown, zero);
+    EXPECT_TRUE(hasLink(text, PanelText::pageURL(503, 4)));
+    EXPECT_TRUE(plain.endsWith(QStringLiteral("\nالنقول:\n  كتاب 501 ← كتاب 502 (٣ بصمة)\n")));
+
+    EXPECT_EQ(PanelText::genealogy(*lib, QStringLiteral("عبارة غائبة")).plain(),
+              QStringLiteral("شجرة المسألة: «عبارة غائبة»\nلم تُعثر على مواضع كافية لهذه العبارة.\n"));
+    // The heading quotes at most 60 characters of a long phrase.
+    const QString longPhrase = QString(70, QChar(u'ب'));
+    EXPECT_TRUE(PanelText::genealogy(*lib, longPhrase).plain().startsWith(QStringLiteral("شجرة المسألة: «") +
+                                                                      longPhrase.left(60) + QStringLiteral("»\n")));
+}
+
+// ---- Menus ------------------------------------------------------------------------------
+
+TEST_F(ReaderMenusTest, authorMenuAndBiography)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kIbnMajahA, 1);
+    std::unique_ptr<QMenu> books(r->authorBooksMenu());
+    ASSERT_NE(books, nullptr);
+    ASSERT_EQ(books->actions().size(), 2);
+    EXPECT_TRUE(books->actions()[0]->isChecked());
+    EXPECT_FALSE(books->actions()[1]->isChecked());
+    std::optional<std::int64_t> opened;
+    r->onOpenBook = [&opened](std::int64_t id, std::optional<std::int64_t> seq) {
+        opened = id;
+        EXPECT_FALSE(seq);
+    };
+    books->actions()[1]->trigger();
+    EXPECT_EQ(opened, kIbnMajahB);
+
+    // One book by its author: one checked item and "١ كتاب".
+    auto muwatta = reader(kMuwatta, 1);
+    std::unique_ptr<QMenu> one(muwatta->authorBooksMenu());
+    ASSERT_EQ(one->actions().size(), 1);
+    EXPECT_TRUE(one->actions()[0]->isChecked());
+    muwatta->showAuthorBio();
+    auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("مالك بن أنس"));
+    EXPECT_TRUE(alerts[0].text.startsWith(QStringLiteral("مالك بن أنس\nالوفاة: ١٧٩هـ")));
+    EXPECT_TRUE(alerts[0].text.endsWith(QStringLiteral("\n\nله في المكتبة: ١ كتاب")));
+
+    // A full name and a biography where the library has them.
+    dialogs.clear();
+    const QString path = test::FixtureLibrary::custom(
+        dir.path(), QStringLiteral("bio.db"),
+        {QStringLiteral("INSERT INTO authors(id, name, full_name, death_year, bio) VALUES(77, 'الشافعي', "
+                        "'محمد بن إدريس الشافعي', 204, 'إمام المذهب.')"),
+         QStringLiteral("INSERT INTO books(id, title, author_id) VALUES(%1, 'الأم', 77)").arg(kBare)});
+    test::ScopedEnv userdb("QUORVEL_USERDB", dir.filePath(QStringLiteral("user.db")));
+    reader(kBare, 1, Library::open(path))->showAuthorBio();
+    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).value(0).text,
+              QStringLiteral("محمد بن إدريس الشافعي\nالوفاة: ٢٠٤هـ\n\nإمام المذهب.\n\nله في المكتبة: ١ كتاب"));
+
+    // No author: no menu, and a biography that says so.
+    dialogs.clear();
+    auto quran = reader(kQuran, 1);
+    EXPECT_EQ(quran->authorBooksMenu(), nullptr);
+    quran->showAuthorBio();
+    alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("لا توجد ترجمة للمؤلّف"));
+    EXPECT_TRUE(alerts[0].text.isEmpty());
+}
+
+TEST_F(ReaderMenusTest, smartToolsFollowTheSelectionAndThePage)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    const QStringList pageItems{QStringLiteral("مصادر هذا النصّ ونقوله (العزو الحيّ)"),
+                                QStringLiteral("الإسناد والرواة في هذه الصفحة"),
+                                QStringLiteral("طبعات أخرى من الكتاب ومقابلتها")};
+    std::unique_ptr<QMenu> none(r->smartToolsMenu());
+    EXPECT_EQ(titles(*none), pageItems + QStringList{QStringLiteral("شجرة المسألة (حدّد عبارة أولاً)")});
+    EXPECT_FALSE(none->actions().last()->isEnabled());
+
+    const QString text = r->textView()->toPlainText();
+    const int word = int(text.indexOf(QStringLiteral("مالك")));
+    select(*r, word, 4);
+    std::unique_ptr<QMenu> one(r->smartToolsMenu());
+    EXPECT_EQ(titles(*one).mid(3), QStringList({QStringLiteral("شجرة المسألة: «مالك»"),
+                                                QStringLiteral("تحليل الكلمة: «مالك»")}));
+    EXPECT_TRUE(one->actions().last()->isEnabled());
+    // The phrase tree of the selection opens under the header.
+    ASSERT_TRUE(one->actions()[3]->isEnabled());
+    showAt(*r, 1100);
+    one->actions()[3]->trigger();
+    ASSERT_TRUE(SmartPopover::current());
+    EXPECT_EQ(SmartPopover::current()->title(), QStringLiteral("شجرة المسألة"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return SmartPopover::current()->isBuilt(); }, 20000));
+    EXPECT_TRUE(SmartPopover::current()->textView()->toPlainText().startsWith(QStringLiteral("شجرة المسألة: «مالك»")));
+
+    select(*r, 0, 60);
+    std::unique_ptr<QMenu> several(r->smartToolsMenu());
+    ASSERT_EQ(several->actions().size(), 4);
+    EXPECT_TRUE(several->actions()[3]->text().startsWith(QStringLiteral("شجرة المسألة: «")));
+    EXPECT_EQ(Characters::count(several->actions()[3]->text()),
+              Characters::count(QStringLiteral("شجرة المسألة: «»")) + 30);
+
+    // A reader without a page has only the phrase item.
+    const QString path = test::FixtureLibrary::custom(
+        dir.path(), QStringLiteral("bare.db"),
+        {QStringLiteral("INSERT INTO books(id, title) VALUES(%1, 'كتاب بلا صفحات')").arg(kBare)});
+    test::ScopedEnv userdb("QUORVEL_USERDB", dir.filePath(QStringLiteral("user.db")));
+    auto bare = reader(kBare, 1, Library::open(path));
+    std::unique_ptr<QMenu> empty(bare->smartToolsMenu());
+    EXPECT_EQ(titles(*empty), QStringList{QStringLiteral("شجرة المسألة (حدّد عبارة أولاً)")});
+}
+
+TEST_F(ReaderMenusTest, notesMenuListsTheBooksNotesCutAtSixtyCharacters)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    std::unique_ptr<QMenu> empty(r->notesMenu());
+    EXPECT_EQ(titles(*empty), QStringList({QStringLiteral("لا توجد تعليقات في هذا الكتاب"), QStringLiteral("—"),
+                                           QStringLiteral("تعليق جديد على هذه الصفحة")}));
+    EXPECT_FALSE(empty->actions()[0]->isEnabled());
+
+    const QString longNote = QString(70, QChar(u'م'));
+    sample.lib->saveNote(kMuwatta, 12, longNote);
+    sample.lib->saveNote(kMuwatta, 30, QStringLiteral("قصير"));
+    std::unique_ptr<QMenu> menu(r->notesMenu());
+    EXPECT_EQ(titles(*menu).mid(0, 2), QStringList({QStringLiteral("صفحة ١٢: ") + longNote.left(60),
+                                                    QStringLiteral("صفحة ٣٠: قصير")}));
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(r->seq(), 30);
+    EXPECT_EQ(r->backHistory().last(), 8);
+}
+
+TEST_F(ReaderMenusTest, contextMenuPutsPhraseWordAndPageItemsAboveTheStandardOnes)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    showAt(*r, 1100);
+    const QString text = r->textView()->toPlainText();
+    int hookCalls = 0;
+    r->extraMenuHook = [&hookCalls](QMenu* menu, const QPoint&) {
+        ++hookCalls;
+        menu->addAction(QStringLiteral("بند المالك"));
+    };
+
+    // On a word: its two items, the three page items, then the standard ones.
+    const int word = int(text.indexOf(QStringLiteral("وحدثني")));
+    std::unique_ptr<QMenu> menu(r->textView()->menuFor(pointOf(*r, word, 6)));
+    QStringList seen = titles(*menu);
+    ASSERT_GE(seen.size(), 7);
+    EXPECT_EQ(seen.mid(0, 6), QStringList({QStringLiteral("تحليل «وحدثني»: الصرف والورود والمعنى"),
+                                           QStringLiteral("بحث عن «وحدثني» في المكتبة"),
+                                           QStringLiteral("نسخ مع العزو"), QStringLiteral("تعليق على هذه الصفحة"),
+                                           QStringLiteral("الإبلاغ عن خطأ في هذه الصفحة"), QStringLiteral("—")}));
+    EXPECT_EQ(seen.last(), QStringLiteral("بند المالك"));
+    EXPECT_EQ(hookCalls, 1);
+
+    // Past the end of the text: no word items.
+    menu.reset(r->textView()->menuFor(QPoint(20, r->textView()->viewport()->height() - 4)));
+    EXPECT_EQ(titles(*menu).first(), QStringLiteral("نسخ مع العزو"));
+
+    // A phrase of 7 characters with a blank gets the phrase-tree item; 6 do not.
+    const int phrase = int(text.indexOf(QStringLiteral("عن مالك")));
+    select(*r, phrase, 7);
+    menu.reset(r->textView()->menuFor(QPoint(20, r->textView()->viewport()->height() - 4)));
+    EXPECT_EQ(titles(*menu).first(), QStringLiteral("شجرة المسألة لهذه العبارة"));
+    EXPECT_TRUE(menu->actions().first()->isEnabled());
+    menu->actions().first()->trigger();
+    ASSERT_TRUE(SmartPopover::current());
+    EXPECT_EQ(SmartPopover::current()->title(), QStringLiteral("شجرة المسألة"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return SmartPopover::current()->isBuilt(); }, 20000));
+    EXPECT_TRUE(SmartPopover::current()->textView()->toPlainText().startsWith(QStringLiteral("شجرة المسألة: «عن مالك»")));
+    select(*r, phrase, 6);
+    menu.reset(r->textView()->menuFor(QPoint(20, r->textView()->viewport()->height() - 4)));
+    EXPECT_EQ(titles(*menu).first(), QStringLiteral("نسخ مع العزو"));
+}
+
+TEST_F(ReaderMenusTest, wordUnderTheMouseDropsMarksAndSingleLetters)
+{
+    auto lib = [this] {
+        const QString path = test::FixtureLibrary::custom(
+            dir.path(), QStringLiteral("marks.db"),
+            {QStringLiteral("INSERT INTO books(id, title) VALUES(%1, 'كتاب')").arg(kBare),
+             QStringLiteral("INSERT INTO pages(id, book_id, vol, page_num, seq, content) VALUES(1, %1, NULL, 1, 1, "
+                            "'قَالَ و «مالك» رحمه الله')")
+                 .arg(kBare)});
+        test::ScopedEnv userdb("QUORVEL_USERDB", dir.filePath(QStringLiteral("user.db")));
+        return Library::open(path);
+    }();
+    ASSERT_TRUE(lib);
+    auto r = reader(kBare, 1, lib);
+    showAt(*r, 900, 500);
+    const QString text = r->textView()->toPlainText();
+    const auto marked = r->word(pointOf(*r, 1, 1));
+    ASSERT_TRUE(marked);
+    EXPECT_EQ(marked->word, QStringLiteral("قَالَ"));
+    EXPECT_TRUE(marked->rect.isValid());
+    std::unique_ptr<QMenu> menu(r->textView()->menuFor(pointOf(*r, 1, 1)));
+    EXPECT_EQ(titles(*menu).first(), QStringLiteral("تحليل «قال»: الصرف والورود والمعنى"));
+
+    EXPECT_FALSE(r->word(pointOf(*r, int(text.indexOf(QStringLiteral(" و "))) + 1, 1)));
+    const auto quoted = r->word(pointOf(*r, int(text.indexOf(QStringLiteral("مالك"))) + 1, 1));
+    ASSERT_TRUE(quoted);
+    EXPECT_EQ(quoted->word, QStringLiteral("مالك"));
+}
+
+// ---- In-app links and the pop-up --------------------------------------------------------
+
+TEST_F(ReaderMenusTest, linksMoveTheReaderOpenBooksAndSearch)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    QList<std::pair<std::int64_t, std::optional<std::int64_t>>> opened;
+    r->onOpenBook = [&opened](std::int64_t id, std::optional<std::int64_t> seq) { opened.append({id, seq}); };
+    QList<SearchQuery> searched;
+    r->onRunSearch = [&searched](const SearchQuery& q) { searched.append(q); };
+
+    r->handleSmartLink(QStringLiteral("quorvel://page/1/30"));
+    EXPECT_EQ(r->seq(), 30);
+    EXPECT_EQ(r->backHistory().last(), 8);
+    r->handleSmartLink(QStringLiteral("quorvel://page/1/x/40"));
+    EXPECT_EQ(r->seq(), 40);
+    r->handleSmartLink(QStringLiteral("quorvel://page/1"));
+    r->handleSmartLink(QStringLiteral("quorvel://page/1/2/3"));
+    r->handleSmartLink(QStringLiteral("quorvel://elsewhere/1/2"));
+    EXPECT_EQ(r->seq(), 40);
+    r->handleSmartLink(QStringLiteral("quorvel://page/17/5"));
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0].first, 17);
+    EXPECT_EQ(opened[0].second, 5);
+    EXPECT_EQ(r->book().id, kMuwatta);
+
+    r->handleSmartLink(PanelText::searchURL(QStringLiteral("عن نافع")));
+    ASSERT_EQ(searched.size(), 1);
+    EXPECT_EQ(searched[0].andPhrases, QStringList{QStringLiteral("عن نافع")});
+    EXPECT_TRUE(searched[0].orPhrases.isEmpty());
+    // A collation link neither searches nor moves the reader.
+    r->handleSmartLink(QStringLiteral("quorvel://collate/5/3"));
+    EXPECT_EQ(searched.size(), 1);
+    EXPECT_EQ(r->seq(), 40);
+    EXPECT_EQ(opened.size(), 1);
+
+    // In the window a search link opens a results tab of its own.
+    MainWindowController w(sample.lib);
+    w.openBook(kMuwatta, 8);
+    ReaderView* tab = w.tabs()[0]->reader();
+    tab->handleSmartLink(PanelText::searchURL(QStringLiteral("مالك")));
+    ASSERT_EQ(w.tabs().size(), 2);
+    auto* results = qobject_cast<SearchTabView*>(w.tabs()[1]->view());
+    ASSERT_NE(results, nullptr);
+    EXPECT_EQ(results->query().andPhrases, QStringList{QStringLiteral("مالك")});
+}
+
+TEST_F(ReaderMenusTest, oneAnalysisPopUpAtATimeAndALateBuildOfAClosedTabIsHarmless)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    showAt(*r, 1100);
+    r->showSmart(QStringLiteral("الإسناد"), std::nullopt, [] { return PanelText::Text{}; });
+    const auto first = SmartPopover::current();
+    ASSERT_TRUE(first && first->frame());
+    EXPECT_TRUE(first->frame()->isVisible());
+    EXPECT_EQ(first->textView()->toPlainText(), QString::fromUtf8(SmartPopover::waitingText));
+    r->showSmart(QStringLiteral("الطبعات"), std::nullopt, [] { return PanelText::Text{}; });
+    EXPECT_NE(SmartPopover::current(), first);
+    EXPECT_EQ(SmartPopover::current()->title(), QStringLiteral("الطبعات"));
+    EXPECT_TRUE(!first->frame() || !first->frame()->isVisible());
+
+    // A click on a link closes the pop-up before the reader follows it.
+    const auto second = SmartPopover::current();
+    second->follow(QStringLiteral("quorvel://page/1/30"));
+    EXPECT_EQ(r->seq(), 30);
+    EXPECT_TRUE(!second->frame() || !second->frame()->isVisible());
+
+    // The tab goes while the panel is still being built.
+    std::atomic<bool> release{false};
+    r->showSmart(QStringLiteral("الإسناد"), std::nullopt, [&release] {
+        while (!release.load())
+            QThread::msleep(2);
+        PanelText::Text t;
+        t += PanelText::text(QStringLiteral("متأخر"));
+        return t;
+    });
+    const auto held = SmartPopover::current();
+    r.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(held->textView(), nullptr);
+    release = true;
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(held->isBuilt());
+}
+
+TEST_F(ReaderMenusTest, isnadPopUpPictureIsRightAligned)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    showAt(*r, 1200, 800);
+    std::unique_ptr<QMenu> tools(r->smartToolsMenu());
+    tools->actions()[1]->trigger();
+    const auto popover = SmartPopover::current();
+    ASSERT_TRUE(popover && popover->frame());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 20000));
+    QTest::qWait(20);
+    EXPECT_EQ(popover->frame()->size(), QSize(SmartPopover::width, SmartPopover::height));
+    const QImage shot = popover->frame()->grab().toImage();
+    const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/analysis-popover.png");
+    ASSERT_TRUE(shot.save(file, "PNG"));
+    EXPECT_TRUE(popover->textView()->toPlainText().startsWith(QStringLiteral("الإسناد في هذه الصفحة")));
+
+    // The heading ends near the right edge of the panel.
+    const QImage page = popover->textView()->viewport()->grab().toImage();
+    const QColor background(page.pixel(page.width() / 2, page.height() - 3));
+    int rightmost = -1;
+    for (int y = 0; y < 40; ++y)
+        for (int x = page.width() - 1; x > rightmost; --x)
+            if (QColor(page.pixel(x, y)) != background) {
+                rightmost = x;
+                break;
+            }
+    EXPECT_GT(rightmost, page.width() - 16 - 12);
+    QSet<QRgb> colours;
+    for (int y = 0; y < shot.height(); y += 4)
+        for (int x = 0; x < shot.width(); x += 4)
+            colours.insert(shot.pixel(x, y));
+    EXPECT_GT(colours.size(), 8);
+}

@@ -1,0 +1,484 @@
+#include "ui/WindowTestSupport.h"
+
+#include "core/Notifier.h"
+#include "core/Preferences.h"
+#include "core/SQLiteDB.h"
+#include "core/Settings.h"
+#include "core/Theme.h"
+#include "support/ScopedEnv.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/HoverButton.h"
+#include "ui/kit/PillView.h"
+#include "ui/kit/Widgets.h"
+#include "ui/reader/ReaderView.h"
+#include "ui/search/SearchTabView.h"
+#include "ui/shell/MainWindowController.h"
+#include "ui/shell/TabStrip.h"
+#include "ui/shell/WelcomeView.h"
+
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace quorvel;
+
+namespace {
+
+class MainWindowTest : public test::WindowTest {
+protected:
+    MainWindowTest() : WindowTest({MainWindowController::searchModeKey, Settings::restoreSessionKey}) {}
+
+    // Opens a search tab for a text through the top bar's field.
+    static void search(MainWindowController& w, const QString& text)
+    {
+        w.searchField()->setText(text);
+        w.quickSearch();
+    }
+
+    static QStringList titles(const MainWindowController& w)
+    {
+        QStringList list;
+        for (const auto& tab : w.tabs())
+            list.append(tab->title());
+        return list;
+    }
+};
+
+// A tab that records what the window asks of it.
+class FakeTab : public TabContent {
+public:
+    explicit FakeTab(int number) : number(number) {}
+    QString title() const override { return QString::number(number); }
+    QString symbol() const override { return QStringLiteral("sparkles"); }
+    Json::Value sessionJSON() const override { return {{"k", "fake"}, {"n", number}}; }
+    bool restore(const Json::Value&) override { return false; }
+    void activate() override { calls.append(QStringLiteral("activate")); }
+    void deactivate() override { calls.append(QStringLiteral("deactivate")); }
+    bool requestClose() override
+    {
+        calls.append(QStringLiteral("close?"));
+        return mayClose;
+    }
+
+    int number;
+    bool mayClose = false;
+    QStringList calls;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, startsEmptyWithTheWelcomeViewAndRecentBooks)
+{
+    test::FixtureLib fixture;
+    ASSERT_TRUE(fixture.lib);
+    for (int i = 0; i < 8; ++i)
+        fixture.lib->setLastViewed(1 + i % 3, 2 + i);
+    MainWindowController w(fixture.lib);
+    EXPECT_EQ(w.active(), -1);
+    EXPECT_TRUE(w.tabStrip()->isHidden());
+    EXPECT_EQ(pinnedSubviews(w.host()), QList<QWidget*>{w.welcome()});
+    EXPECT_GE(w.welcome()->recent().size(), 1);
+    EXPECT_LE(w.welcome()->recent().size(), MainWindowController::recentLimit);
+    EXPECT_EQ(w.pill()->text(), QStringLiteral("٣"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("مكتبة قورفل"));
+    EXPECT_EQ(w.minimumSize(), QSize(980, 620));
+
+    // A recent entry opens its book in a tab, which replaces the welcome view.
+    w.welcome()->recent().first().second();
+    ASSERT_EQ(w.tabs().size(), 1);
+    EXPECT_EQ(w.active(), 0);
+    EXPECT_FALSE(w.tabStrip()->isHidden());
+    EXPECT_EQ(pinnedSubviews(w.host()), QList<QWidget*>{w.tabs()[0]->view()});
+    EXPECT_EQ(w.tabStrip()->active(), 0);
+}
+
+TEST_F(MainWindowTest, topBarReadsFromTheRightInItsOrder)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.resize(1400, 860);
+    w.show();
+    QCoreApplication::processEvents();
+    auto x = [&](QWidget* child) { return child->mapTo(&w, QPoint(child->width() / 2, 0)).x(); };
+
+    QList<HoverButton*> buttons = w.topBar()->findChildren<HoverButton*>();
+    std::sort(buttons.begin(), buttons.end(), [&](QWidget* a, QWidget* b) { return x(a) > x(b); });
+    QStringList tips;
+    for (HoverButton* b : buttons)
+        tips.append(b->toolTip());
+    EXPECT_EQ(tips, (QStringList{"الكتب", "القرآن الكريم", "البحث", "البحث الذكي: اسأل الكتب", "التعليقات والعلامات",
+                                 "المؤلّفون", "حفظ الجلسة", "النوافذ", "الإعدادات", "الإبلاغ عن خطأ", "عن مكتبة قورفل",
+                                 "صورة الأصل / تصدير PDF"}));
+    // The search group reads mode switch, field, source button, pill; the pill
+    // ends the bar on the left.
+    EXPECT_GT(x(w.searchField()), x(buttons.last()));
+    EXPECT_GT(x(buttons.last()), x(w.pill()));
+    EXPECT_EQ(w.pill()->mapTo(&w, QPoint()).x(), 10);
+    EXPECT_EQ(w.width() - buttons.first()->mapTo(&w, QPoint(buttons.first()->width(), 0)).x(), 8);
+    EXPECT_EQ(w.topBar()->height(), 46);
+}
+
+TEST_F(MainWindowTest, closingATabActivatesTheOneNowAtItsPlace)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    for (const char* t : {"أ", "ب", "ج", "د"})
+        search(w, QString::fromUtf8(t));
+    w.select(0);
+    w.close(2);
+    EXPECT_EQ(titles(w), (QStringList{"بحث: أ", "بحث: ب", "بحث: د"}));
+    EXPECT_EQ(w.active(), 2);
+    EXPECT_EQ(w.tabStrip()->active(), 2);
+
+    w.close(-1);
+    w.close(3);
+    w.select(7);
+    EXPECT_EQ(w.tabs().size(), 3);
+    EXPECT_EQ(w.active(), 2);
+
+    w.select(1);
+    w.close(2); // the last tab while another is active: the new last becomes active
+    EXPECT_EQ(w.active(), 1);
+
+    w.close(0);
+    w.closeActive();
+    EXPECT_TRUE(w.tabs().isEmpty());
+    EXPECT_EQ(w.active(), -1);
+    EXPECT_TRUE(w.tabStrip()->isHidden());
+    EXPECT_EQ(pinnedSubviews(w.host()), QList<QWidget*>{w.welcome()});
+}
+
+TEST_F(MainWindowTest, openBookReusesItsTabAndIgnoresUnknownBooks)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.openBook(999, 1);
+    EXPECT_TRUE(w.tabs().isEmpty());
+    w.openBook(1, 3);
+    w.openBook(2, std::nullopt);
+    w.openBook(1, 5);
+    ASSERT_EQ(w.tabs().size(), 2);
+    EXPECT_EQ(w.active(), 0);
+    ReaderView* reader = w.tabs()[0]->reader();
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->seq(), 5);
+    EXPECT_EQ(w.tabs()[0]->title(), QStringLiteral("موطأ الإمام مالك"));
+    EXPECT_EQ(w.tabs()[0]->icon(), QStringLiteral("book.closed.fill"));
+}
+
+TEST_F(MainWindowTest, quickSearchTakesQuotedPhrasesWhole)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    search(w, QStringLiteral(" \t "));
+    EXPECT_TRUE(w.tabs().isEmpty());
+
+    search(w, QStringLiteral("\t\"الصلاة الوسطى\" "));
+    search(w, QStringLiteral("الصلاة  الوسطى"));
+    ASSERT_EQ(w.tabs().size(), 2);
+    auto* quoted = qobject_cast<SearchTabView*>(w.tabs()[0]->view());
+    auto* words = qobject_cast<SearchTabView*>(w.tabs()[1]->view());
+    EXPECT_EQ(quoted->query().andPhrases, QStringList{QStringLiteral("الصلاة الوسطى")});
+    EXPECT_EQ(words->query().andPhrases, (QStringList{QStringLiteral("الصلاة"), QStringLiteral("الوسطى")}));
+    EXPECT_EQ(w.searchField()->text(), QStringLiteral("الصلاة  الوسطى")); // the field keeps its text
+}
+
+TEST_F(MainWindowTest, tenQuickTabSwitchesWriteTheSessionOnce)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.openBook(1, 2);
+    w.openBook(2, 2);
+    w.openBook(3, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.autosavePending(); }, 3000));
+    fixture.lib->setKV(MainWindowController::sessionKey, QString());
+
+    QSignalSpy stored(&w, &MainWindowController::sessionStored);
+    for (int i = 0; i < 10; ++i) {
+        w.select(i % 3);
+        QCoreApplication::processEvents(); // no real-time gap: the debounce is what is tested
+    }
+    EXPECT_EQ(stored.count(), 0);
+    EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored.count() > 0; }, 3000));
+    QTest::qWait(100);
+    EXPECT_EQ(stored.count(), 1);
+
+    const auto session = fixture.lib->kv(MainWindowController::sessionKey);
+    ASSERT_TRUE(session);
+    const auto json = Json::parse(session->toUtf8());
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["active"], 0); // the tenth switch selected tab 0
+    ASSERT_EQ((*json)["tabs"].size(), 3u);
+    EXPECT_EQ((*json)["tabs"][1]["k"], "book");
+    EXPECT_EQ((*json)["tabs"][1]["b"], 2);
+}
+
+TEST_F(MainWindowTest, libraryChangesReloadOnlyTheLocalStore)
+{
+    test::FixtureLib local(QStringLiteral("library.db"));
+    test::FixtureLib other;
+    ASSERT_TRUE(local.lib && other.lib);
+    local.lib->setLastViewed(1, 4);
+    MainWindowController w(local.lib);
+    MainWindowController master(other.lib);
+    auto recentTitles = [&] {
+        QStringList list;
+        for (const auto& entry : w.welcome()->recent())
+            list.append(entry.first);
+        return list;
+    };
+    ASSERT_TRUE(recentTitles().contains(QStringLiteral("موطأ الإمام مالك")));
+
+    // A download run removed book 1 from both files.
+    for (const QString& path : {local.path, other.path}) {
+        auto db = SQLiteDB::open(path, false);
+        ASSERT_TRUE(db);
+        ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM books WHERE id = ?"), {std::int64_t(1)}));
+    }
+    Notifier::postLibraryChanged();
+    EXPECT_EQ(w.pill()->text(), QStringLiteral("٢"));
+    EXPECT_FALSE(recentTitles().contains(QStringLiteral("موطأ الإمام مالك")));
+    EXPECT_EQ(master.pill()->text(), QStringLiteral("٣"));
+    EXPECT_EQ(other.lib->books().size(), 3);
+
+    // With tabs open only the pill follows.
+    w.openBook(2, 1);
+    auto db = SQLiteDB::open(local.path, false);
+    ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM books WHERE id = ?"), {std::int64_t(3)}));
+    Notifier::postLibraryChanged();
+    EXPECT_EQ(w.pill()->text(), QStringLiteral("١"));
+    EXPECT_EQ(w.tabs().size(), 1);
+}
+
+TEST_F(MainWindowTest, storedSmartModeStartsWithTheQuestionPlaceholder)
+{
+    test::FixtureLib fixture;
+    Preferences::standard().set(MainWindowController::searchModeKey, 1);
+    MainWindowController smart(fixture.lib);
+    EXPECT_EQ(smart.searchMode(), 1);
+    EXPECT_EQ(smart.searchField()->placeholderText(), QStringLiteral("اسأل الكتب سؤالاً…"));
+    smart.setSearchMode(0);
+    EXPECT_EQ(Preferences::standard().integerValue(MainWindowController::searchModeKey), 0);
+    EXPECT_EQ(smart.searchField()->placeholderText(), QStringLiteral("بحث في جميع الكتب"));
+    MainWindowController classic(fixture.lib);
+    EXPECT_EQ(classic.searchMode(), 0);
+}
+
+TEST_F(MainWindowTest, closingTheWindowSavesTheSessionAndEndsTheApplication)
+{
+    test::FixtureLib fixture;
+    bool ended = false;
+    {
+        MainWindowController w(fixture.lib);
+        w.onTerminate = [&] { ended = true; };
+        w.openBook(2, 3);
+        fixture.lib->setKV(MainWindowController::sessionKey, QStringLiteral("old"));
+        w.show();
+        w.close(0);
+        w.closeActive(); // no tab left: closes the window
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QStringLiteral("{\"active\":-1,\"tabs\":[]}"));
+    }
+
+    Settings::setRestoreSession(false);
+    ended = false;
+    MainWindowController w(fixture.lib);
+    w.onTerminate = [&] { ended = true; };
+    fixture.lib->setKV(MainWindowController::sessionKey, QStringLiteral("kept"));
+    w.show();
+    w.QMainWindow::close();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QStringLiteral("kept"));
+}
+
+TEST_F(MainWindowTest, explicitSaveConfirmsWithTheTabCount)
+{
+    test::FixtureLib fixture;
+    ScriptedDialogs dialogs;
+    MainWindowController w(fixture.lib);
+    w.openBook(1, 1);
+    w.openBook(2, 1);
+    w.saveSession(true);
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("حفظت الجلسة"));
+    EXPECT_TRUE(dialogs.requests()[0].text.startsWith(QStringLiteral("ستستعاد التبويبات (٢) عند")));
+    EXPECT_TRUE(dialogs.requests()[0].hasWindow);
+    w.saveSession(false);
+    EXPECT_EQ(dialogs.requests().size(), 1);
+}
+
+TEST_F(MainWindowTest, explicitSaveSaysSoWhenTheSessionCannotBeWritten)
+{
+    // A user database that opens but takes no writes.
+    QTemporaryDir dir;
+    const QString userPath = dir.filePath(QStringLiteral("user.db"));
+    {
+        auto user = SQLiteDB::open(userPath, false);
+        ASSERT_TRUE(user && user->exec(Library::userSchema()));
+    }
+    test::ScopedEnv readOnly("QUORVEL_USERDB", Library::readOnlyUri(userPath));
+    test::FixtureLib fixture;
+    ASSERT_TRUE(fixture.lib);
+    ScriptedDialogs dialogs;
+    MainWindowController w(fixture.lib);
+    QSignalSpy stored(&w, &MainWindowController::sessionStored);
+    w.openBook(1, 1);
+    w.saveSession(true);
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("تعذر الحفظ"));
+    EXPECT_TRUE(dialogs.requests()[0].hasWindow);
+    EXPECT_EQ(stored.count(), 0);
+    EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), std::nullopt);
+}
+
+TEST_F(MainWindowTest, theWindowTalksToItsTabsThroughTheirInterface)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    auto* first = new FakeTab(1);
+    auto* second = new FakeTab(2);
+    w.add(first);
+    w.add(second);
+    EXPECT_EQ(first->calls, (QStringList{"activate", "deactivate"}));
+    EXPECT_EQ(second->calls, QStringList{"activate"});
+    w.select(1); // already in front: no second activation
+    EXPECT_EQ(second->calls, QStringList{"activate"});
+    EXPECT_EQ(titles(w), (QStringList{"1", "2"}));
+    EXPECT_EQ(w.tabStrip()->tabs()[1].second, QStringLiteral("sparkles"));
+
+    // The session holds each tab's own entry.
+    const auto session = Json::parse(w.sessionJSON().toUtf8());
+    ASSERT_TRUE(session);
+    EXPECT_EQ((*session)["tabs"][1], (Json::Value{{"k", "fake"}, {"n", 2}}));
+    EXPECT_EQ((*session)["active"], 1);
+
+    w.close(1); // refused by the tab
+    EXPECT_EQ(w.tabs().size(), 2);
+    EXPECT_EQ(w.active(), 1);
+    EXPECT_EQ(second->calls.last(), QStringLiteral("close?"));
+
+    second->mayClose = true;
+    w.close(1);
+    EXPECT_EQ(titles(w), QStringList{"1"});
+    EXPECT_EQ(w.active(), 0);
+    EXPECT_EQ(second->calls, (QStringList{"activate", "close?", "close?", "deactivate"}));
+    EXPECT_EQ(first->calls, (QStringList{"activate", "deactivate", "activate"}));
+}
+
+TEST_F(MainWindowTest, aSavedSessionComesBackAsItWas)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.openBook(2, 3);
+    search(w, QStringLiteral("\"الصلاة الوسطى\""));
+    w.openBook(1, 1);
+    w.select(1);
+    const QString saved = w.sessionJSON();
+
+    MainWindowController restored(fixture.lib);
+    ASSERT_TRUE(restored.restoreSession(saved));
+    EXPECT_EQ(titles(restored), titles(w));
+    EXPECT_EQ(restored.active(), 1);
+    EXPECT_EQ(restored.sessionJSON(), saved);
+    auto* quoted = qobject_cast<SearchTabView*>(restored.tabs()[1]->view());
+    ASSERT_NE(quoted, nullptr);
+    EXPECT_EQ(quoted->query().andPhrases, QStringList{QStringLiteral("الصلاة الوسطى")});
+
+    // Entries no view takes up are left out, and the active one is followed
+    // to its new place.
+    const QString mixed = QStringLiteral(
+        R"({"active":4,"tabs":[{"k":"ai"},{"k":"book","b":999,"s":1,"y":0.0},{"k":"ai"},)"
+        R"({"k":"search","q":"{"},{"k":"book","b":2,"s":3,"y":0.0},{"k":"book","b":1,"s":1,"y":0.0}]})");
+    MainWindowController partial(fixture.lib);
+    ASSERT_TRUE(partial.restoreSession(mixed));
+    // One assistant tab per window: the second entry is not taken up.
+    EXPECT_EQ(titles(partial), (QStringList{QStringLiteral(u"البحث الذكي"), fixture.lib->book(2)->title,
+                                            fixture.lib->book(1)->title}));
+    EXPECT_EQ(partial.active(), 1);
+    EXPECT_FALSE(partial.restoreSession(QStringLiteral("[]")));
+    EXPECT_FALSE(partial.restoreSession(QStringLiteral("not a session")));
+    EXPECT_EQ(partial.tabs().size(), 3);
+}
+
+TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
+{
+    test::FixtureLib fixture;
+    fixture.lib->setLastViewed(1, 4);
+    MainWindowController w(fixture.lib);
+    w.resize(1400, 860);
+    w.show();
+    auto stripTop = [&] { return QColor(w.tabStrip()->grab().toImage().pixel(w.tabStrip()->width() / 2, 0)); };
+    auto saveShot = [&](const char* name) {
+        const QString file = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+        EXPECT_TRUE(w.grab().toImage().save(file, "PNG"));
+    };
+
+    Settings::setNightReading(true);
+    Notifier::postReaderSettingsChanged();
+    EXPECT_TRUE(Theme::isDark());
+    QTest::qWait(20);
+    EXPECT_LT(w.welcome()->grab().toImage().pixelColor(10, 10).lightness(), 80);
+    // The top-bar symbols and the «متابعة القراءة» heading stay readable on
+    // near black: soft gold by night, emerald by day.
+    auto headingColour = [&] {
+        for (QLabel* l : w.welcome()->findChildren<QLabel*>())
+            if (l->text() == QStringLiteral("متابعة القراءة"))
+                return l->palette().color(QPalette::WindowText);
+        ADD_FAILURE() << "no heading";
+        return QColor();
+    };
+    // Opaque pixels of the settings symbol within a small distance of `colour`.
+    auto symbolPixels = [&](const QColor& colour) {
+        for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
+            if (b->toolTip() == QStringLiteral("الإعدادات")) {
+                const QImage icon = b->icon().pixmap(b->iconSize()).toImage();
+                int count = 0;
+                for (int y = 0; y < icon.height(); ++y)
+                    for (int x = 0; x < icon.width(); ++x) {
+                        const QColor c = icon.pixelColor(x, y);
+                        if (c.alpha() > 200 && std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
+                                                       + std::abs(c.blue() - colour.blue()) < 40)
+                            ++count;
+                    }
+                return count;
+            }
+        ADD_FAILURE() << "no settings button";
+        return -1;
+    };
+    EXPECT_EQ(headingColour(), Theme::goldSoft());
+    EXPECT_EQ(symbolPixels(Theme::emerald()), 0);
+    EXPECT_GT(symbolPixels(Theme::goldSoft()), 0);
+    saveShot("main-window-night.png");
+
+    w.openBook(1, 2);
+    w.openBook(2, 1);
+    QTest::qWait(20);
+    EXPECT_LE(std::abs(stripTop().red() - 0x26), 2);
+    saveShot("main-window-night-tabs.png");
+
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+    EXPECT_FALSE(Theme::isDark());
+    QTest::qWait(20);
+    EXPECT_LE(std::abs(stripTop().red() - 0xED), 2);
+    EXPECT_EQ(headingColour(), Theme::emerald());
+    // The readers' contents panes, opened by night, follow the day palette too.
+    const auto panes = w.findChildren<QTreeView*>();
+    ASSERT_FALSE(panes.isEmpty());
+    for (QTreeView* pane : panes) {
+        EXPECT_EQ(pane->palette().color(QPalette::Base), Theme::panel().light());
+        EXPECT_EQ(pane->palette().color(QPalette::Text), QApplication::palette().color(QPalette::Text));
+    }
+    EXPECT_GT(symbolPixels(Theme::emerald()), 0);
+    saveShot("main-window-tabs.png");
+}
+

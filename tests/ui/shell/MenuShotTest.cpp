@@ -1,0 +1,157 @@
+// Pictures of the main window with a menu open, over the bundled sample
+// library, for a person to look at; the checks catch a menu laid out left to
+// right or drawn empty.
+
+#include "ui/WindowTestSupport.h"
+
+#include "core/Settings.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/HoverButton.h"
+#include "ui/reader/ReaderTestSupport.h"
+#include "ui/reader/ReaderView.h"
+#include "ui/shell/AboutWindow.h"
+#include "ui/shell/MainMenu.h"
+#include "ui/shell/MainWindowController.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+class MenuShotTest : public test::WindowTest {
+protected:
+    MenuShotTest() : WindowTest({Settings::restoreSessionKey, MainWindowController::searchModeKey}) {}
+};
+
+// The main window as it looks with `menu` open over it.
+QImage withMenu(MainWindowController& w, QMenu* menu)
+{
+    QImage shot = w.grab().toImage();
+    QPainter painter(&shot);
+    painter.drawImage(menu->geometry().topLeft() - w.mapToGlobal(QPoint(0, 0)), menu->grab().toImage());
+    return shot;
+}
+
+void save(const QImage& image, const char* name)
+{
+    const QString file = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+    EXPECT_TRUE(image.save(file, "PNG")) << file.toStdString();
+}
+
+// The leftmost and rightmost columns of a row band, inside the menu's frame,
+// that differ clearly from the band's background (its right-hand margin).
+std::pair<int, int> inkSpan(const QImage& image, int top, int bottom)
+{
+    constexpr int frame = 4;
+    int left = image.width();
+    int right = -1;
+    for (int y = top; y < bottom && y < image.height(); ++y) {
+        const QColor background = image.pixelColor(image.width() - 2 * frame, y);
+        for (int x = frame; x < image.width() - frame; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.lightness() - background.lightness()) > 60) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    return {left, right};
+}
+
+} // namespace
+
+TEST_F(MenuShotTest, mainWindowWithTheFileMenuAndTheNotesMenuOpen)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    const QList<Book> books = sample.lib->books();
+    ASSERT_GE(books.size(), 2);
+    sample.lib->saveNote(books[0].id, 3, QStringLiteral("يُراجع الإسناد في هذه الصفحة مع طبعة أخرى"));
+    sample.lib->saveNote(books[1].id, 5, QStringLiteral("فائدة في الباب"));
+    sample.lib->toggleBookmark(books[1].id, 2);
+
+    MainWindowController w(sample.lib);
+    QPointer<MainWindowController> main(&w);
+    w.setMenuBar(MainMenu::build([main] { return main.data(); }));
+    w.resize(1400, 860);
+    w.openBook(books[0].id, 3);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::qWait(50);
+
+    // The application menu comes first, on the right.
+    QMenuBar* bar = w.menuBar();
+    const QRect first = bar->actionGeometry(bar->actions().first());
+    EXPECT_GT(first.right(), bar->width() - 60);
+    EXPECT_LT(bar->actionGeometry(bar->actions().last()).right(), first.left());
+
+    QAction* fileItem = bar->actions().at(1);
+    bar->setActiveAction(fileItem);
+    QMenu* file = fileItem->menu();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(file->isVisible()); }, 2000));
+    QTest::qWait(20);
+    // Opened under its title, right edges together.
+    const QRect title = bar->actionGeometry(fileItem).translated(bar->mapToGlobal(QPoint(0, 0)));
+    EXPECT_LE(std::abs(file->geometry().right() - title.right()), 4);
+    const QImage fileShot = file->grab().toImage();
+    EXPECT_GT(test::colourCount(fileShot), 4);
+    // An item's title starts at the right margin and its key sits on the left.
+    const QRect row = file->actionGeometry(file->actions().at(1));
+    const auto [rowLeft, rowRight] = inkSpan(fileShot, row.top() + 2, row.bottom() - 2);
+    EXPECT_GT(rowRight, fileShot.width() - 60);
+    EXPECT_LT(rowLeft, fileShot.width() / 3);
+    save(withMenu(w, file), "main-menu-file.png");
+    file->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(!file->isVisible()); }, 2000));
+
+    HoverButton* notesButton = nullptr;
+    for (HoverButton* b : w.findChildren<HoverButton*>())
+        if (b->toolTip() == QStringLiteral("التعليقات والعلامات"))
+            notesButton = b;
+    ASSERT_NE(notesButton, nullptr);
+    QMenu* notes = w.notesMenu();
+    notes->setAttribute(Qt::WA_DeleteOnClose);
+    notes->popup(notesButton->mapToGlobal(notesButton->rect().bottomRight()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(notes->isVisible()); }, 2000));
+    QTest::qWait(20);
+    const QImage notesShot = notes->grab().toImage();
+    const QRect header = notes->actionGeometry(notes->actions().first());
+    const auto [headerLeft, headerRight] = inkSpan(notesShot, header.top() + 2, header.bottom() - 2);
+    EXPECT_GT(headerRight, notesShot.width() - 60);
+    EXPECT_GT(headerLeft, notesShot.width() / 3);
+    save(withMenu(w, notes), "top-bar-notes-menu.png");
+    notes->close();
+}
+
+TEST_F(MenuShotTest, aboutWindowOverTheSampleLibrary)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    MainWindowController w(sample.lib);
+    w.resize(1000, 700);
+    w.show();
+    // The message as the dialogs build it, shown without its modal loop.
+    auto* box = new QMessageBox(&w);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIconPixmap(QApplication::windowIcon().pixmap(64));
+    box->setText(QStringLiteral("مكتبة قورفل"));
+    box->setInformativeText(AboutWindow::text(*sample.lib, QStringLiteral("0.1.0")));
+    box->addButton(QString::fromUtf8(Dialogs::okTitle), QMessageBox::AcceptRole);
+    box->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->isVisible(); }, 2000));
+    QTest::qWait(20);
+    EXPECT_EQ(box->layoutDirection(), Qt::RightToLeft);
+    const QImage shot = box->grab().toImage();
+    EXPECT_GT(test::colourCount(shot), 4);
+    save(shot, "about-window.png");
+    box->close();
+}

@@ -1,0 +1,409 @@
+#include "ui/WindowTestSupport.h"
+
+#include "core/Json.h"
+#include "core/SQLiteDB.h"
+#include "core/Settings.h"
+#include "support/ScopedEnv.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/reader/QuranView.h"
+#include "ui/reader/ReaderTestSupport.h"
+#include "ui/reader/ReaderView.h"
+#include "ui/search/SearchTabView.h"
+#include "ui/shell/MainWindowController.h"
+#include "ui/shell/Sessions.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+using Named = Sessions::NamedSession;
+
+class SessionsTest : public test::WindowTest {
+protected:
+    SessionsTest() : WindowTest({Settings::restoreSessionKey, Settings::indicDigitsKey}) {}
+
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        ASSERT_TRUE(fixture.lib);
+        // The suite's user database outlives a test when the binary runs alone.
+        fixture.lib->setKV(QString::fromLatin1(Sessions::listKey), QStringLiteral("[]"));
+        fixture.lib->setKV(QString::fromLatin1(MainWindowController::sessionKey), QString());
+    }
+
+    // A window whose named sessions are dated by a clock the test moves.
+    std::unique_ptr<MainWindowController> window()
+    {
+        auto w = std::make_unique<MainWindowController>(fixture.lib);
+        w->sessions().now = [this] { return clock; };
+        return w;
+    }
+
+    void storeRaw(const QString& json) { fixture.lib->setKV(QString::fromLatin1(Sessions::listKey), json); }
+
+    static QStringList names(const QList<Named>& list)
+    {
+        QStringList out;
+        for (const Named& s : list)
+            out.append(s.name);
+        return out;
+    }
+
+    static QStringList titles(const MainWindowController& w)
+    {
+        QStringList list;
+        for (const auto& tab : w.tabs())
+            list.append(tab->title());
+        return list;
+    }
+
+    test::FixtureLib fixture;
+    double clock = 1'700'000'000;
+};
+
+} // namespace
+
+TEST_F(SessionsTest, withNoTabsThereIsNothingToSaveAndNothingToBackUp)
+{
+    ScriptedDialogs dialogs;
+    auto w = window();
+    EXPECT_EQ(w->sessionJSON(), QStringLiteral(R"({"active":-1,"tabs":[]})"));
+    const auto empty = Json::parse(w->sessionJSON().toUtf8());
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(*empty, (Json::Value{{"tabs", Json::Value::array()}, {"active", -1}}));
+
+    dialogs.answer(QStringLiteral("لن يحفظ"));
+    w->sessions().saveNamedSession();
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests()[0].kind, Dialogs::Kind::Alert);
+    EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("لا تبويبات مفتوحة لحفظها"));
+    EXPECT_TRUE(dialogs.requests()[0].text.isEmpty());
+    EXPECT_TRUE(w->sessions().namedSessions().isEmpty());
+
+    // Opening a session over no tabs keeps no backup.
+    w->sessions().storeNamedSession(QStringLiteral("درس"), QStringLiteral(R"({"tabs":[{"k":"book","b":2,"s":3}],"active":0})"));
+    w->sessions().openNamedSession(w->sessions().namedSessions().first());
+    EXPECT_EQ(names(w->sessions().namedSessions()), QStringList{QStringLiteral("درس")});
+    EXPECT_EQ(titles(*w), QStringList{fixture.lib->book(2)->title});
+}
+
+TEST_F(SessionsTest, saveAsOffersTheActiveTitleAndTimeAndKeepsTheTabsOfThatMoment)
+{
+    Settings::setIndicDigits(true);
+    ScriptedDialogs dialogs;
+    auto w = window();
+    w->openBook(1, 1);
+    w->openBook(2, 3);
+    QSignalSpy changed(&w->sessions(), &Sessions::changed);
+    const QString before = w->sessionJSON();
+
+    dialogs.answer(QStringLiteral("  \n مجلس الحديث \t\n"));
+    w->sessions().saveNamedSession();
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    const Dialogs::Request& asked = dialogs.requests()[0];
+    EXPECT_EQ(asked.kind, Dialogs::Kind::Prompt);
+    EXPECT_EQ(asked.title, QStringLiteral("حفظ الجلسة باسم"));
+    EXPECT_EQ(asked.text, QStringLiteral("٢ تبويبان. تعود إليها من ملف ← الجلسات المحفوظة."));
+    EXPECT_EQ(asked.ok, QStringLiteral("حفظ"));
+    EXPECT_FALSE(asked.multiline);
+    EXPECT_TRUE(asked.initial.startsWith(fixture.lib->book(2)->title + QStringLiteral(" · ")));
+    EXPECT_EQ(asked.initial, w->sessions().defaultName());
+    // "d MMMM، h:mm a" in Arabic: a month name and Arabic-Indic digits.
+    const QString date = asked.initial.mid(asked.initial.indexOf(QStringLiteral(" · ")) + 3);
+    EXPECT_EQ(date, Sessions::dateText(clock));
+    EXPECT_TRUE(date.contains(QStringLiteral("،")));
+    EXPECT_TRUE(date.contains(QStringLiteral("نوفمبر")));
+    EXPECT_FALSE(date.contains(QLatin1Char('1')));
+
+    const QList<Named> list = w->sessions().namedSessions();
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0], (Named{QStringLiteral("مجلس الحديث"), clock, before, 2}));
+    EXPECT_EQ(changed.count(), 1);
+
+    // Cancel, or a name of blanks, keeps nothing.
+    w->sessions().saveNamedSession();
+    dialogs.answer(QStringLiteral(" \n "));
+    w->sessions().saveNamedSession();
+    EXPECT_EQ(w->sessions().namedSessions().size(), 1);
+    EXPECT_EQ(changed.count(), 1);
+
+    EXPECT_EQ(Sessions::tabCountText(1), QStringLiteral("١ تبويب"));
+    EXPECT_EQ(Sessions::tabCountText(3), QStringLiteral("٣ تبويبات"));
+    EXPECT_EQ(Sessions::tabCountText(11), QStringLiteral("١١ تبويبات"));
+}
+
+TEST_F(SessionsTest, theListIsNewestFirstOneEntryPerNameAndAtMostAThousand)
+{
+    auto w = window();
+    w->openBook(1, 1);
+    w->sessions().storeNamedSession(QStringLiteral("أ"), QStringLiteral("first"));
+    clock += 10;
+    w->sessions().storeNamedSession(QStringLiteral("ب"), QStringLiteral("other"));
+    clock += 10;
+    w->sessions().storeNamedSession(QStringLiteral("أ"), QStringLiteral("second"));
+    // Names are compared exactly: a trailing space makes another name.
+    clock += 10;
+    w->sessions().storeNamedSession(QStringLiteral("ب "), QStringLiteral("spaced"));
+    QList<Named> list = w->sessions().namedSessions();
+    EXPECT_EQ(names(list), (QStringList{"ب ", "أ", "ب"}));
+    EXPECT_EQ(list[1].data, QStringLiteral("second"));
+    EXPECT_EQ(list[1].date, clock - 10);
+    EXPECT_EQ(list[1].count, 1);
+
+    // A longer stored list loses its oldest entries at the next write.
+    Json::Value many = Json::Value::array();
+    for (int i = 0; i < Sessions::storedLimit + 1; ++i)
+        many.push_back({{"name", "s" + std::to_string(i)}, {"date", 1000 + i}, {"data", "{}"}, {"count", 1}});
+    storeRaw(QString::fromUtf8(Json::dumpBytes(many)));
+    EXPECT_EQ(w->sessions().namedSessions().size(), Sessions::storedLimit + 1);
+    w->sessions().deleteNamedSession(QStringLiteral("no such session"));
+    list = w->sessions().namedSessions();
+    ASSERT_EQ(list.size(), Sessions::storedLimit);
+    EXPECT_EQ(list.first().name, QStringLiteral("s1000"));
+    EXPECT_EQ(list.last().name, QStringLiteral("s1"));
+
+    w->sessions().deleteNamedSession(QStringLiteral("s500"));
+    list = w->sessions().namedSessions();
+    EXPECT_EQ(list.size(), Sessions::storedLimit - 1);
+    EXPECT_FALSE(names(list).contains(QStringLiteral("s500")));
+}
+
+TEST_F(SessionsTest, readingTheListToleratesWhatItCannotUse)
+{
+    auto w = window();
+    // Undated entries come last in stored order; entries without a string
+    // name or data are dropped; a count that is no integer reads as 0.
+    storeRaw(QStringLiteral(R"([{"name":"بلا تاريخ ١","data":"x"},{"name":"قديم","date":10,"data":"x","count":2},)"
+                            R"({},{"name":5,"data":"x"},{"name":"بلا بيانات","date":30},)"
+                            R"({"name":"بلا تاريخ ٢","data":"y","date":"today","count":true},)"
+                            R"({"name":"حديث","date":20.5,"data":"x","count":1.5}])"));
+    const QList<Named> list = w->sessions().namedSessions();
+    EXPECT_EQ(names(list), (QStringList{"حديث", "قديم", "بلا تاريخ ١", "بلا تاريخ ٢"}));
+    EXPECT_EQ(list[0].date, 20.5);
+    EXPECT_EQ(list[0].count, 0);
+    EXPECT_EQ(list[1].count, 2);
+    EXPECT_EQ(list[3].date, 0);
+    EXPECT_EQ(list[3].count, 0);
+
+    for (const char* broken : {"not json", "{}", R"({"name":"a","data":"b"})", R"([{"name":"a","data":"b"},3])"}) {
+        storeRaw(QString::fromUtf8(broken));
+        EXPECT_TRUE(w->sessions().namedSessions().isEmpty()) << broken;
+    }
+}
+
+TEST_F(SessionsTest, renamingTrimsAndReplacesAnEntryOfTheNewName)
+{
+    ScriptedDialogs dialogs;
+    auto w = window();
+    w->openBook(1, 1);
+    w->sessions().storeNamedSession(QStringLiteral("الفقه"), QStringLiteral("fiqh"));
+    clock += 5;
+    w->openBook(2, 1);
+    w->sessions().storeNamedSession(QStringLiteral("الحديث"), QStringLiteral("hadith"));
+
+    dialogs.answer(QStringLiteral(" الحديث\n"));
+    w->sessions().renameNamedSession(QStringLiteral("الفقه"));
+    ASSERT_EQ(dialogs.requests().size(), 1);
+    EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("إعادة تسمية الجلسة"));
+    EXPECT_TRUE(dialogs.requests()[0].text.isEmpty());
+    EXPECT_EQ(dialogs.requests()[0].initial, QStringLiteral("الفقه"));
+    EXPECT_EQ(dialogs.requests()[0].ok, QStringLiteral("حفظ"));
+    const QList<Named> list = w->sessions().namedSessions();
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0], (Named{QStringLiteral("الحديث"), clock - 5, QStringLiteral("fiqh"), 1}));
+
+    // The same name, blanks or a cancel change nothing.
+    QSignalSpy changed(&w->sessions(), &Sessions::changed);
+    dialogs.answer(QStringLiteral("الحديث "));
+    w->sessions().renameNamedSession(QStringLiteral("الحديث"));
+    dialogs.answer(QStringLiteral("  "));
+    w->sessions().renameNamedSession(QStringLiteral("الحديث"));
+    w->sessions().renameNamedSession(QStringLiteral("الحديث"));
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_EQ(w->sessions().namedSessions(), list);
+}
+
+TEST_F(SessionsTest, openingReplacesTheTabsAndKeepsOneBackup)
+{
+    auto w = window();
+    w->openBook(1, 1);
+    w->sessions().storeNamedSession(QStringLiteral("الأول"), w->sessionJSON());
+    w->close(0);
+    w->openBook(2, 3);
+    w->openBook(3, 1);
+    w->select(0);
+    w->sessions().storeNamedSession(QStringLiteral("الثاني"), w->sessionJSON());
+    const QString second = w->sessionJSON();
+    clock += 60;
+
+    w->sessions().openNamedSession(w->sessions().namedSessions()[1]);
+    EXPECT_EQ(titles(*w), QStringList{fixture.lib->book(1)->title});
+    QList<Named> list = w->sessions().namedSessions();
+    EXPECT_EQ(names(list), (QStringList{"قبل فتح «الأول»", "الثاني", "الأول"}));
+    EXPECT_EQ(list[0].date, clock - 1);
+    EXPECT_EQ(list[0].data, second);
+    EXPECT_EQ(list[0].count, 2);
+
+    // Opening the backup itself replaces it by a backup of the tabs it closed.
+    clock += 60;
+    w->sessions().openNamedSession(list[0]);
+    EXPECT_EQ(titles(*w), (QStringList{fixture.lib->book(2)->title, fixture.lib->book(3)->title}));
+    EXPECT_EQ(w->active(), 0);
+    list = w->sessions().namedSessions();
+    EXPECT_EQ(names(list), (QStringList{"قبل فتح «قبل فتح «الأول»»", "الثاني", "الأول"}));
+    EXPECT_EQ(list[0].count, 1);
+}
+
+TEST_F(SessionsTest, restoringSkipsWhatItCannotUseAndSaysNothing)
+{
+    ScriptedDialogs dialogs;
+    auto w = window();
+    // Nothing happens for what is not a session.
+    for (const char* bad : {"", "nonsense", "[]", "{}", R"({"tabs":{}})", R"({"tabs":[1,2]})"})
+        EXPECT_FALSE(w->restoreSession(QString::fromUtf8(bad))) << bad;
+    EXPECT_TRUE(w->tabs().isEmpty());
+
+    // A "book" whose b is no integer, an unknown kind, a book gone from the
+    // library, an undecodable query: each skipped, the rest restored, and the
+    // active entry followed to its place.
+    EXPECT_TRUE(w->restoreSession(QStringLiteral(
+        R"({"active":4,"tabs":[{"k":"book","b":true,"s":1},{"k":"book","b":1,"s":2,"y":-0.5},{"k":"scroll"},)"
+        R"({"k":"book","b":4242,"s":1},{"k":"book","b":3,"s":1,"y":0},{"k":"search","q":"[1]","row":2}]})")));
+    EXPECT_EQ(titles(*w), (QStringList{fixture.lib->book(1)->title, fixture.lib->book(3)->title}));
+    EXPECT_EQ(w->active(), 1);
+    ASSERT_NE(w->tabs()[0]->reader(), nullptr);
+    EXPECT_EQ(w->tabs()[0]->reader()->seq(), 2);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+
+    // The stored session is what start-up restores; none restores nothing.
+    auto empty = window();
+    empty->restoreSession();
+    EXPECT_TRUE(empty->tabs().isEmpty());
+    fixture.lib->setKV(QString::fromLatin1(MainWindowController::sessionKey), w->sessionJSON());
+    auto again = window();
+    again->restoreSession();
+    EXPECT_EQ(titles(*again), titles(*w));
+    EXPECT_EQ(again->active(), 1);
+}
+
+TEST_F(SessionsTest, unselectedResultsRowIsWrittenAsTheFirst)
+{
+    auto w = window();
+    SearchQuery query;
+    query.andPhrases = {QStringLiteral("الصلاة")};
+    w->runSearch(query);
+    auto* tab = qobject_cast<SearchTabView*>(w->tabs()[0]->view());
+    ASSERT_NE(tab, nullptr);
+    // Rows arrive through the event loop: none is selected yet.
+    ASSERT_LT(tab->selectedRow(), 0);
+    const auto session = Json::parse(w->sessionJSON().toUtf8());
+    ASSERT_TRUE(session);
+    const Json::Value& entry = (*session)["tabs"][0];
+    EXPECT_EQ(Json::strictInt(entry, "row"), 0);
+    EXPECT_EQ(Json::strictString(entry, "q"), query.json());
+    tab->cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tab->isDone(); }, 20000));
+}
+
+TEST_F(SessionsTest, tabsComeBackWhereTheyWereAfterQuittingAndStartingAgain)
+{
+    const QString sample = test::sampleLibraryPath();
+    if (sample.isEmpty())
+        GTEST_SKIP() << "the sample release is not built";
+    QTemporaryDir userDir;
+    test::ScopedEnv userdb("QUORVEL_USERDB", userDir.filePath(QStringLiteral("user.db")));
+    test::ScopedEnv db("QUORVEL_DB", sample);
+    Settings::setRestoreSession(true);
+    ScriptedDialogs dialogs;
+    auto start = [] {
+        auto app = std::make_unique<AppDelegate>(QStringList{QStringLiteral("quorvel")}, QProcessEnvironment());
+        EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+        return app;
+    };
+    auto searchOf = [](MainWindowController* w, int i) { return qobject_cast<SearchTabView*>(w->tabs()[i]->view()); };
+
+    SearchQuery query;
+    query.andPhrases = {QStringLiteral("رسول الله")};
+    double fraction = 0;
+    QString saved;
+    {
+        auto app = start();
+        MainWindowController* w = app->mainWC();
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->tabs().isEmpty());
+        w->openBook(1, 40);
+        w->runSearch(query, std::nullopt, 3);
+        w->openQuran(2, 255);
+        w->openBook(10, 10);
+        ASSERT_EQ(w->tabs().size(), 4);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return searchOf(w, 1)->isDone(); }, 20000));
+        EXPECT_EQ(searchOf(w, 1)->selectedRow(), 3);
+        QTest::qWait(50);
+        w->activeReader()->setScrollFraction(0.5);
+        fraction = w->activeReader()->scrollFraction();
+        EXPECT_GT(fraction, 0.3);
+        w->select(2);
+        app->applicationWillTerminate();
+        saved = Library::shared()->kv(QString::fromLatin1(MainWindowController::sessionKey)).value_or(QString());
+    }
+    const auto document = Json::parse(saved.toUtf8());
+    ASSERT_TRUE(document);
+    EXPECT_EQ((*document)["active"], 2);
+    EXPECT_EQ((*document)["tabs"].size(), 4u);
+
+    auto app = start();
+    MainWindowController* w = app->mainWC();
+    ASSERT_EQ(w->tabs().size(), 4);
+    EXPECT_EQ(w->active(), 2);
+    ReaderView* first = w->tabs()[0]->reader();
+    ReaderView* last = w->tabs()[3]->reader();
+    ASSERT_TRUE(first && last);
+    EXPECT_EQ(first->book().id, 1);
+    EXPECT_EQ(first->seq(), 40);
+    EXPECT_EQ(last->book().id, 10);
+    EXPECT_EQ(last->seq(), 10);
+    auto* quran = qobject_cast<QuranView*>(w->tabs()[2]->view());
+    ASSERT_NE(quran, nullptr);
+    EXPECT_EQ(quran->position(), std::make_pair(2, 255));
+    SearchTabView* search = searchOf(w, 1);
+    ASSERT_NE(search, nullptr);
+    EXPECT_EQ(search->query(), query);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return search->isDone(); }, 20000));
+    EXPECT_EQ(search->selectedRow(), 3);
+    // The scroll position of a tab not yet shown comes back once it is.
+    w->select(3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(last->scrollFraction() - fraction) < 0.02; }, 2000))
+        << last->scrollFraction();
+    EXPECT_TRUE(dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty());
+}
+
+TEST_F(SessionsTest, aNamedSessionThatCannotBeWrittenIsSaidSo)
+{
+    // A user database that opens but takes no writes.
+    QTemporaryDir dir;
+    const QString userPath = dir.filePath(QStringLiteral("user.db"));
+    {
+        auto user = SQLiteDB::open(userPath, false);
+        ASSERT_TRUE(user && user->exec(Library::userSchema()));
+    }
+    test::ScopedEnv readOnly("QUORVEL_USERDB", Library::readOnlyUri(userPath));
+    test::FixtureLib locked;
+    ASSERT_TRUE(locked.lib);
+    ScriptedDialogs dialogs;
+    MainWindowController w(locked.lib);
+    QSignalSpy changed(&w.sessions(), &Sessions::changed);
+    w.openBook(1, 1);
+    dialogs.answer(QStringLiteral("درس الفجر"));
+    w.sessions().saveNamedSession();
+    const QList<Dialogs::Request> alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("تعذر الحفظ"));
+    EXPECT_TRUE(alerts[0].hasWindow);
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_TRUE(w.sessions().namedSessions().isEmpty());
+}

@@ -1,0 +1,257 @@
+#include "ui/WindowTestSupport.h"
+
+#include "core/Arabic.h"
+#include "core/Preferences.h"
+#include "core/Settings.h"
+#include "ui/kit/Dialogs.h"
+#include "ui/kit/PillView.h"
+#include "ui/reader/ReaderView.h"
+#include "ui/shell/MainWindowController.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+class StartupTest : public test::WindowTest {
+protected:
+    StartupTest() : WindowTest({AppDelegate::dbPathKey, Settings::restoreSessionKey}) {}
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        qunsetenv("QUORVEL_DB");
+    }
+    void TearDown() override { qunsetenv("QUORVEL_DB"); }
+};
+
+std::unique_ptr<AppDelegate> makeDelegate(QStringList extra = {}, QProcessEnvironment env = {})
+{
+    extra.prepend(QStringLiteral("quorvel"));
+    return std::make_unique<AppDelegate>(extra, env);
+}
+
+} // namespace
+
+TEST_F(StartupTest, validDatabaseShowsTheMainWindowInArabicRightToLeft)
+{
+    test::FixtureLib fixture;
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+    ASSERT_NE(app->mainWC(), nullptr);
+    ASSERT_TRUE(Library::shared());
+    EXPECT_EQ(Library::shared()->dbPath(), fixture.path);
+    MainWindowController* w = app->mainWC();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(w->pill()->text(), QStringLiteral("٣"));
+    QTest::qWait(50);
+
+    // The window as the user first sees it, kept beside the test binary.
+    const QImage shot = w->grab().toImage();
+    const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/main-window.png");
+    EXPECT_TRUE(shot.save(file, "PNG"));
+    const QImage back(file);
+    EXPECT_EQ(back.size(), w->size());
+    EXPECT_GE(back.width(), 980);
+    EXPECT_GT(test::colourCount(back), 32);
+}
+
+TEST_F(StartupTest, unreadableDatabaseAlertsThenOffersTheFileChooser)
+{
+    QTemporaryDir dir;
+    const QString broken = dir.filePath(QStringLiteral("broken.db"));
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    qputenv("QUORVEL_DB", broken.toUtf8());
+
+    {
+        ScriptedDialogs dialogs;
+        dialogs.answer(std::nullopt); // the chooser is cancelled
+        auto app = makeDelegate();
+        EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Exit);
+        EXPECT_NE(app->exitStatus(), 0);
+        EXPECT_EQ(app->mainWC(), nullptr);
+        ASSERT_EQ(dialogs.requests().size(), 2);
+        EXPECT_EQ(dialogs.requests()[0].kind, Dialogs::Kind::Alert);
+        EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("تعذّر فتح قاعدة المكتبة"));
+        EXPECT_TRUE(dialogs.requests()[0].text.startsWith(QStringLiteral("لم يُعثر على varnoka.db. ضعها في:\n")));
+        EXPECT_TRUE(dialogs.requests()[0].text.endsWith(Library::supportDir()));
+        EXPECT_FALSE(dialogs.requests()[0].hasWindow);
+        EXPECT_EQ(dialogs.requests()[1].kind, Dialogs::Kind::OpenFile);
+        EXPECT_EQ(dialogs.requests()[1].title, QStringLiteral("اختر ملفّ قاعدة المكتبة (varnoka.db)"));
+        EXPECT_FALSE(Preferences::standard().string(AppDelegate::dbPathKey).has_value());
+    }
+    {
+        // A chosen file that fails is named in the alert and not remembered,
+        // so the next launch is not locked out by it.
+        ScriptedDialogs dialogs;
+        dialogs.answer(broken);
+        auto app = makeDelegate();
+        EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Exit);
+        const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+        ASSERT_EQ(alerts.size(), 2);
+        EXPECT_EQ(alerts[1].text, QStringLiteral("تعذّر فتح الملفّ المختار قاعدةً للمكتبة:\n") + broken);
+        EXPECT_FALSE(Preferences::standard().string(AppDelegate::dbPathKey).has_value());
+    }
+    {
+        test::FixtureLib fixture;
+        ScriptedDialogs dialogs;
+        dialogs.answer(fixture.path);
+        auto app = makeDelegate();
+        ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+        EXPECT_EQ(Library::shared()->dbPath(), fixture.path);
+        EXPECT_EQ(Preferences::standard().string(AppDelegate::dbPathKey), fixture.path);
+    }
+}
+
+TEST_F(StartupTest, missingDatabaseFallsBackToTheLocalStore)
+{
+    QTemporaryDir dir;
+    qputenv("QUORVEL_DB", dir.filePath(QStringLiteral("absent.db")).toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+    EXPECT_TRUE(Library::shared()->isLocal());
+    EXPECT_EQ(app->mainWC()->pill()->text(), QStringLiteral("٠"));
+}
+
+TEST_F(StartupTest, iconSwitchUsesItsFirstOccurrenceAndIsIgnoredWhenLast)
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("one"));
+    const QString second = dir.filePath(QStringLiteral("two"));
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate({QStringLiteral("--icon"), first, QStringLiteral("--icon"), second});
+    EXPECT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Exit);
+    EXPECT_EQ(app->exitStatus(), 0);
+    EXPECT_EQ(QDir(first).entryList(QDir::Files).size(), 10);
+    EXPECT_FALSE(QDir(second).exists());
+    EXPECT_EQ(app->mainWC(), nullptr);
+
+    test::FixtureLib fixture;
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    auto last = makeDelegate({QStringLiteral("--icon")});
+    EXPECT_EQ(last->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+}
+
+TEST_F(StartupTest, terminationSavesTheSessionUnlessDisabledOrAHarnessRun)
+{
+    test::FixtureLib fixture;
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    ScriptedDialogs dialogs;
+
+    auto harness = makeDelegate({QStringLiteral("--snapshot")});
+    ASSERT_EQ(harness->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    harness->mainWC()->openBook(1, 2);
+    Library::shared()->setKV(MainWindowController::sessionKey, QStringLiteral("mine"));
+    harness->applicationWillTerminate();
+    EXPECT_EQ(Library::shared()->kv(MainWindowController::sessionKey), QStringLiteral("mine"));
+
+    Settings::setRestoreSession(false);
+    auto disabled = makeDelegate();
+    ASSERT_EQ(disabled->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    disabled->mainWC()->openBook(1, 2);
+    disabled->applicationWillTerminate();
+    EXPECT_EQ(Library::shared()->kv(MainWindowController::sessionKey), QStringLiteral("mine"));
+
+    Settings::setRestoreSession(true);
+    auto normal = makeDelegate();
+    ASSERT_EQ(normal->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    normal->mainWC()->openBook(3, 2);
+    normal->applicationWillTerminate();
+    const auto session = Library::shared()->kv(MainWindowController::sessionKey);
+    ASSERT_TRUE(session);
+    EXPECT_TRUE(session->contains(QStringLiteral("\"b\":3")));
+}
+
+TEST_F(StartupTest, autosaveRunOpensItsBookAndMovesToTheNextPage)
+{
+    QTemporaryDir dir;
+    QStringList rows{QStringLiteral("INSERT INTO books(id, title) VALUES(479, 'كتاب التجربة')")};
+    for (int seq : {1, 17, 23})
+        rows.append(QStringLiteral("INSERT INTO pages(book_id, seq, content) VALUES(479, %1, 'صفحة %1')").arg(seq));
+    const QString path = test::FixtureLibrary::custom(dir.path(), QStringLiteral("autosave.db"), rows);
+    ASSERT_FALSE(path.isEmpty());
+    qputenv("QUORVEL_DB", path.toUtf8());
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QUORVEL_AUTOSAVE_TEST"), QString());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate({}, env);
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    MainWindowController* w = app->mainWC();
+    EXPECT_TRUE(w->isVisible());
+    ASSERT_EQ(w->tabs().size(), 1);
+    ReaderView* page = w->tabs()[0]->reader();
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->book().id, 479);
+    EXPECT_EQ(page->seq(), 17);
+    QElapsedTimer waited;
+    waited.start();
+    while (page->seq() != 23 && waited.elapsed() < 5000)
+        QTest::qWait(20);
+    EXPECT_EQ(page->seq(), 23);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+}
+
+TEST_F(StartupTest, sampleLibraryOpensInTheMainWindow)
+{
+    const QString binary = QStringLiteral(QUORVEL_BINARY);
+    const QString release = QFileInfo(binary).absolutePath() + QStringLiteral("/sample-release");
+    if (!QFileInfo::exists(release + QStringLiteral("/index.json")))
+        GTEST_SKIP() << "the sample release is not built";
+    QTemporaryDir dir;
+    const QString store = dir.filePath(QStringLiteral("library.db"));
+    QProcess install;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_LIBDB"), store);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    install.setProcessEnvironment(env);
+    install.start(binary, {QStringLiteral("--dist-install"), release});
+    ASSERT_TRUE(install.waitForFinished(120000));
+    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+
+    qputenv("QUORVEL_DB", store.toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    EXPECT_TRUE(dialogs.requests().isEmpty());
+    MainWindowController* w = app->mainWC();
+    const auto books = Library::shared()->books().size();
+    EXPECT_GT(books, 0);
+    EXPECT_EQ(w->pill()->text(), Arabic::num(books));
+    QTest::qWait(50);
+
+    // Kept in the build folder for whoever wants to look at the first window.
+    const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/main-window-sample.png");
+    ASSERT_TRUE(w->grab().toImage().save(file, "PNG"));
+    const QImage back(file);
+    EXPECT_EQ(back.size(), w->size());
+    EXPECT_GT(test::colourCount(back), 32);
+}
+
+TEST_F(StartupTest, qtsOwnDialogTextsAreArabic)
+{
+    // The file and colour choosers and the standard buttons take their texts
+    // from Qt's catalogue, which start-up loads for Arabic.
+    for (const auto& [context, text] : {std::pair{"QPlatformTheme", "Cancel"}, std::pair{"QFileDialog", "Look in:"},
+                                        std::pair{"QColorDialog", "Select Color"}}) {
+        const QString shown = QCoreApplication::translate(context, text);
+        ASSERT_FALSE(shown.isEmpty());
+        EXPECT_EQ(shown.front().script(), QChar::Script_Arabic) << text;
+    }
+}

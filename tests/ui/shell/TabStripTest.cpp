@@ -1,0 +1,166 @@
+#include "ui/WindowTestSupport.h"
+
+#include "core/Theme.h"
+#include "ui/kit/HoverButton.h"
+#include "ui/kit/TabButton.h"
+#include "ui/kit/Widgets.h"
+#include "ui/reader/ReaderView.h"
+#include "ui/search/SearchTabView.h"
+#include "ui/shell/TabItem.h"
+#include "ui/shell/TabStrip.h"
+
+#include <QMenu>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+namespace {
+
+class TabStripTest : public test::WindowTest {
+protected:
+    static QList<TabButton*> buttons(TabStrip& strip)
+    {
+        QList<TabButton*> found;
+        for (QWidget* w : strip.stack()->arrangedSubviews())
+            found.append(qobject_cast<TabButton*>(w));
+        return found;
+    }
+};
+
+} // namespace
+
+TEST_F(TabStripTest, emptyStripOffersOnlyTheDisabledHint)
+{
+    TabStrip strip;
+    strip.set({}, -1);
+    EXPECT_TRUE(buttons(strip).isEmpty());
+    std::unique_ptr<QMenu> menu(strip.buildMenu());
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("لا توجد تبويبات"));
+    EXPECT_FALSE(menu->actions()[0]->isEnabled());
+    EXPECT_EQ(strip.height(), TabStrip::stripHeight);
+}
+
+TEST_F(TabStripTest, activeIndexOutsideTheListMarksNothing)
+{
+    TabStrip strip;
+    strip.set({{QStringLiteral("أ"), QStringLiteral("book.closed.fill")}, {QStringLiteral("ب"), QStringLiteral("sparkles")}}, 5);
+    for (TabButton* b : buttons(strip))
+        EXPECT_FALSE(b->isActive());
+    std::unique_ptr<QMenu> menu(strip.buildMenu());
+    ASSERT_EQ(menu->actions().size(), 2);
+    for (QAction* a : menu->actions())
+        EXPECT_FALSE(a->isChecked());
+
+    strip.set(strip.tabs(), 1);
+    EXPECT_FALSE(buttons(strip)[0]->isActive());
+    EXPECT_TRUE(buttons(strip)[1]->isActive());
+    std::unique_ptr<QMenu> menu2(strip.buildMenu());
+    EXPECT_TRUE(menu2->actions()[1]->isChecked());
+}
+
+TEST_F(TabStripTest, longTitleIsShortenedInTheMiddleButKeptElsewhere)
+{
+    QString title = QStringLiteral("بداية ") + QString(290, QChar(0x0645)) + QStringLiteral(" نهاية");
+    TabStrip strip;
+    strip.set({{title, QStringLiteral("book.closed.fill")}}, 0);
+    strip.resize(1200, TabStrip::stripHeight);
+    strip.show();
+    QCoreApplication::processEvents();
+    TabButton* button = buttons(strip).first();
+    Label* l = button->titleLabel();
+    EXPECT_LE(l->width(), TabButton::maxTitleWidth);
+    EXPECT_EQ(l->elideMode(), Qt::ElideMiddle);
+    const QString shown = l->shownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("بداية")));
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("نهاية")));
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+    EXPECT_EQ(button->toolTip(), title);
+    std::unique_ptr<QMenu> menu(strip.buildMenu());
+    EXPECT_EQ(menu->actions()[0]->text(), title);
+}
+
+TEST_F(TabStripTest, clicksBecomeSelectOrCloseWithTheTabsIndex)
+{
+    TabStrip strip;
+    QList<int> selected, closed;
+    strip.onSelect = [&](int i) { selected.append(i); };
+    strip.onClose = [&](int i) { closed.append(i); };
+    strip.set({{QStringLiteral("أ"), QStringLiteral("book.closed.fill")},
+               {QStringLiteral("ب"), QStringLiteral("magnifyingglass")},
+               {QStringLiteral("ج"), QStringLiteral("sparkles")}},
+              0);
+    strip.resize(800, TabStrip::stripHeight);
+    strip.show();
+    QCoreApplication::processEvents();
+
+    QTest::mouseClick(buttons(strip)[2]->closeButton(), Qt::LeftButton);
+    EXPECT_EQ(closed, QList<int>{2});
+    EXPECT_TRUE(selected.isEmpty());
+
+    QTest::mousePress(buttons(strip)[1], Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_EQ(selected, QList<int>{1});
+
+    std::unique_ptr<QMenu> menu(strip.buildMenu());
+    menu->actions()[2]->trigger();
+    EXPECT_EQ(selected, (QList<int>{1, 2}));
+}
+
+TEST_F(TabStripTest, firstTabSitsOnTheRightInRightToLeft)
+{
+    TabStrip strip;
+    strip.set({{QStringLiteral("أ"), QStringLiteral("book.closed.fill")}, {QStringLiteral("ب"), QStringLiteral("sparkles")}}, 0);
+    strip.resize(800, TabStrip::stripHeight);
+    strip.show();
+    QCoreApplication::processEvents();
+    const auto b = buttons(strip);
+    EXPECT_GT(b[0]->mapTo(&strip, QPoint()).x(), b[1]->mapTo(&strip, QPoint()).x());
+    // The tabs stand on the strip's bottom edge.
+    EXPECT_EQ(b[0]->mapTo(&strip, QPoint(0, b[0]->height())).y(), strip.height());
+}
+
+TEST_F(TabStripTest, darkAppearanceUsesTheDarkGradient)
+{
+    TabStrip strip;
+    EXPECT_EQ(strip.top().resolve(Theme::palette(true)).rgb(), Theme::rgb(0x262625).rgb());
+    EXPECT_EQ(strip.bottom().resolve(Theme::palette(true)).rgb(), Theme::rgb(0x222221).rgb());
+    EXPECT_EQ(strip.top().resolve(Theme::palette(false)).rgb(), Theme::rgb(0xEDEDEA).rgb());
+    strip.setPalette(Theme::palette(true));
+    strip.resize(100, TabStrip::stripHeight);
+    const QColor top(strip.grab().toImage().pixel(50, 0));
+    EXPECT_LE(std::abs(top.red() - 0x26), 2);
+
+    // The menu button's symbol takes the dark appearance's light label colour.
+    const QImage chevron = strip.menuButton()->icon().pixmap(QSize(12, 12), 1.0).toImage();
+    int lightest = 0;
+    for (int y = 0; y < chevron.height(); ++y)
+        for (int x = 0; x < chevron.width(); ++x)
+            if (qAlpha(chevron.pixel(x, y)) > 200)
+                lightest = std::max(lightest, QColor(chevron.pixel(x, y)).lightness());
+    EXPECT_GT(lightest, 150);
+}
+
+TEST_F(TabStripTest, tabItemsShowTheTitleAndSymbolOfTheirView)
+{
+    test::FixtureLib fixture;
+    ASSERT_TRUE(fixture.lib);
+    auto* book = new ReaderView(fixture.lib, *fixture.lib->book(1), 1);
+    SearchQuery query;
+    query.andPhrases = {QStringLiteral("الصلاة")};
+    SearchTabView search(fixture.lib, query);
+    TabItem item(book);
+    EXPECT_EQ(item.title(), QStringLiteral("موطأ الإمام مالك"));
+    EXPECT_EQ(item.icon(), QStringLiteral("book.closed.fill"));
+    EXPECT_EQ(TabItem(&search).icon(), QStringLiteral("magnifyingglass"));
+    // Every tab's symbol is one the application carries.
+    for (const TabItem& tab : {item, TabItem(&search)})
+        EXPECT_FALSE(Theme::symbol(tab.icon(), 13).isNull()) << tab.icon().toStdString();
+    EXPECT_EQ(item.view(), book);
+    delete book;
+    EXPECT_EQ(item.view(), nullptr);
+    EXPECT_EQ(item.title(), QString());
+    EXPECT_EQ(item.icon(), QString());
+}
