@@ -8,18 +8,13 @@
 #include "ui/assistant/OoxmlWriter.h"
 #include "ui/kit/Desktop.h"
 #include "ui/kit/Dialogs.h"
-#include "ui/kit/PrintFont.h"
+#include "ui/kit/PdfWriter.h"
 #include "ui/kit/RichTextBuilder.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QPageLayout>
-#include <QPageSize>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QProcess>
 #include <QSaveFile>
 #include <QTextBlock>
@@ -27,7 +22,6 @@
 #include <QTextDocument>
 #include <QTextFragment>
 #include <QTextImageFormat>
-#include <QAbstractTextDocumentLayout>
 #include <QTimeZone>
 #include <QUuid>
 
@@ -418,14 +412,6 @@ std::unique_ptr<QTextDocument> printCopy(const QTextDocument& document)
                 format = image;
                 changed = true;
             }
-        } else {
-            // A face that keeps its text in the PDF, at the size asked for.
-            const QFont wanted = format.font();
-            QFont face = PrintFont::printFont(wanted, 12);
-            if (face.family() != wanted.family()) {
-                format.setFontFamilies(QStringList{face.family()});
-                changed = true;
-            }
         }
         if (changed)
             setChars(*copy, fragment.position(), fragment.position() + fragment.length(), format);
@@ -437,21 +423,9 @@ std::unique_ptr<QTextDocument> printCopy(const QTextDocument& document)
 void writePdf(const QTextDocument& document, const QString& path)
 {
     const std::unique_ptr<QTextDocument> copy = printCopy(document);
-    QByteArray bytes;
-    {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QPdfWriter writer(&buffer);
-        writer.setResolution(300);
-        writer.setTitle(QFileInfo(path).completeBaseName());
-        writer.setPageLayout(QPageLayout(QPageSize(QSizeF(kPageWidth, kPageHeight), QPageSize::Point),
-                                         QPageLayout::Portrait, QMarginsF(kMargin, kMargin, kMargin, kMargin),
-                                         QPageLayout::Point));
-        // A paginated document fills the printable width exactly, so one
-        // unit of the layout is one point on paper.
-        copy->print(&writer);
-    }
-    if (!bytes.startsWith("%PDF-"))
+    const QByteArray bytes =
+        PdfWriter::pdf(*copy, QFileInfo(path).completeBaseName(), {kPageWidth, kPageHeight, kMargin});
+    if (bytes.isEmpty())
         throw ExportError(QString::fromUtf8(kNoPdf));
     writeAtomically(path, bytes);
     // What the file browser will be shown must be the PDF itself.

@@ -81,12 +81,13 @@ QString escapeAttribute(const QString& text);
 // A byte-order mark and the tables as CSV.
 QByteArray csv(const QList<DataTable>& tables);
 
-// The copy of `document` that is printed: faces that keep their text in a
-// PDF, pictures no wider than 470 points, laid out 495 points wide on pages
-// 742 high. Document units are points.
+// The copy of `document` that is printed: pictures no wider than 470
+// points, laid out 495 points wide on pages 742 high. Document units are
+// points.
 std::unique_ptr<QTextDocument> printCopy(const QTextDocument& document);
-// Writes `document` as an A4 PDF with margins of 50 points; throws when no
-// PDF could be made or written.
+// Writes `document` as an A4 PDF with margins of 50 points, in the faces it
+// asks for and with its text searchable; throws when no PDF could be made or
+// written.
 void writePdf(const QTextDocument& document, const QString& path);
 
 // The folder the zip tools are taken from ("/usr/bin"); returns the old one.

@@ -4,15 +4,11 @@
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "core/Theme.h"
-#include "ui/kit/PrintFont.h"
+#include "ui/kit/PdfWriter.h"
 #include "ui/kit/RichTextBuilder.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QHash>
 #include <QSet>
-#include <QPageLayout>
-#include <QPageSize>
-#include <QPdfWriter>
 #include <QSaveFile>
 #include <QTextDocument>
 
@@ -60,7 +56,8 @@ constexpr double kHeadingSpaceAfter = 12; // points
 constexpr double kBodyLineSpacing = 6;    // points
 constexpr double kFootnoteGrey = 1.0 / 3.0;
 constexpr double kLabelGrey = 0.5;
-constexpr int kPdfResolution = 300;
+// The PDF is measured in points.
+constexpr double kPointsPerInch = 72;
 
 QList<PageRow> rowsOf(const Library& lib, const char* sql, std::int64_t value)
 {
@@ -78,6 +75,13 @@ QList<PageRow> rowsOf(const Library& lib, const char* sql, std::int64_t value)
         out.append(std::move(page));
     }
     return out;
+}
+
+// The theme sizes fonts in screen pixels; print sizes are points.
+QFont printed(QFont font, double points)
+{
+    font.setPointSizeF(points);
+    return font;
 }
 
 } // namespace
@@ -151,14 +155,14 @@ std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& auth
     RichText::setLineSpacing(body, kBodyLineSpacing * pixelsPerPoint);
 
     const QTextCharFormat titleChars =
-        RichText::chars(PrintFont::printFont(Theme::reader(kTitleSize, true), kTitleSize), Theme::titleRed());
+        RichText::chars(printed(Theme::reader(kTitleSize, true), kTitleSize), Theme::titleRed());
     const QTextCharFormat authorChars =
-        RichText::chars(PrintFont::printFont(Theme::reader(kAuthorSize), kAuthorSize), QColor(Qt::black));
-    const QTextCharFormat bodyChars = RichText::chars(PrintFont::printFont(Theme::reader(kBodySize), kBodySize), QColor(Qt::black));
+        RichText::chars(printed(Theme::reader(kAuthorSize), kAuthorSize), QColor(Qt::black));
+    const QTextCharFormat bodyChars = RichText::chars(printed(Theme::reader(kBodySize), kBodySize), QColor(Qt::black));
     const QTextCharFormat footnoteChars =
-        RichText::chars(PrintFont::printFont(Theme::reader(kFootnoteSize), kFootnoteSize),
+        RichText::chars(printed(Theme::reader(kFootnoteSize), kFootnoteSize),
                         QColor::fromRgbF(kFootnoteGrey, kFootnoteGrey, kFootnoteGrey));
-    const QTextCharFormat labelChars = RichText::chars(PrintFont::printFont(Theme::ui(kLabelSize, QFont::Normal), kLabelSize),
+    const QTextCharFormat labelChars = RichText::chars(printed(Theme::ui(kLabelSize, QFont::Normal), kLabelSize),
                                                        QColor::fromRgbF(kLabelGrey, kLabelGrey, kLabelGrey));
 
     RichTextBuilder text;
@@ -179,32 +183,10 @@ std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& auth
 bool writePDF(const Book& book, const QString& author, const QList<PageRow>& rows, const QString& path,
               QString* error)
 {
+    const std::unique_ptr<QTextDocument> document = pdfDocument(book, author, rows, kPointsPerInch);
+    const QByteArray bytes = PdfWriter::pdf(*document, book.title, {pdfPageWidth, pdfPageHeight, pdfMargin});
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    {
-        QPdfWriter writer(&file);
-        writer.setResolution(kPdfResolution);
-        writer.setTitle(book.title);
-        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                         QMarginsF(pdfMargin, pdfMargin, pdfMargin, pdfMargin), QPageLayout::Point));
-        std::unique_ptr<QTextDocument> document = pdfDocument(book, author, rows, kPdfResolution);
-        // Laid out in the writer's own pixels, one page of text to each
-        // printed page, so that nothing is scaled on the way.
-        document->documentLayout()->setPaintDevice(&writer);
-        document->setPageSize(writer.pageLayout().paintRectPixels(kPdfResolution).size());
-        document->print(&writer);
-    }
-    if (file.size() == 0 || file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
+    if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         if (error)
             *error = file.errorString();
         return false;
