@@ -554,7 +554,7 @@ std::optional<QString> exportLast(const QList<AIAnswer>& answers, ExportFormat f
         Dialogs::alert(failureTitle(), error.message(), window);
         return std::nullopt;
     }
-    Desktop::reveal(*path);
+    Desktop::showWritten(*path, window);
     return path;
 }
 

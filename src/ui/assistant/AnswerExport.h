@@ -103,8 +103,9 @@ void injectTables(const QList<DataTable>& tables, const QString& folder);
 void exportAnswer(const AIAnswer& answer, const QString& path, ExportFormat format, const Render& render);
 
 // The export button's action: nothing without an answer; else the save
-// panel for the last answer, the export, and then the written file's folder
-// opened, or the failure said on `window`. Returns the path written.
+// panel for the last answer, the export, and then the written file shown
+// (Desktop::showWritten), or the failure said on `window`. Returns the path
+// written.
 std::optional<QString> exportLast(const QList<AIAnswer>& answers, ExportFormat format, const Render& render,
                                   QWidget* window = nullptr);
 

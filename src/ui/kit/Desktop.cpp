@@ -1,5 +1,9 @@
 #include "ui/kit/Desktop.h"
 
+#include "ui/kit/Dialogs.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -9,30 +13,88 @@
 namespace quorvel::Desktop {
 
 namespace {
+
+constexpr char kWrittenTitle[] = "حُفظ الملف";
+constexpr char kWrittenText[] = "حُفظ «%1» في المجلد:\n%2";
+constexpr char kOpenFolder[] = "فتح المجلد";
+// A file manager started by the call may take a moment to answer.
+constexpr int kShowItemsTimeout = 5000; // milliseconds
+
 std::function<bool(const QUrl&)>& hook()
 {
     static std::function<bool(const QUrl&)> current;
     return current;
 }
+
+std::function<bool(const QString&)>& revealHook()
+{
+    static std::function<bool(const QString&)> current;
+    return current;
+}
+
+bool offscreen()
+{
+    return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
+// The freedesktop file manager call, which opens the folder with the file
+// selected; false when no file manager answers it.
+bool showItem(const QString& path)
+{
+    if (offscreen())
+        return false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    return bus.call(call, QDBus::Block, kShowItemsTimeout).type() == QDBusMessage::ReplyMessage;
+}
+
+QUrl folderOf(const QString& path)
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+}
+
 } // namespace
 
 bool open(const QUrl& url)
 {
     if (hook())
         return hook()(url);
-    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+    if (offscreen())
         return false;
     return QDesktopServices::openUrl(url);
 }
 
 bool reveal(const QString& path)
 {
-    return open(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    if (revealHook())
+        return revealHook()(path);
+    return showItem(path) || open(folderOf(path));
+}
+
+void showWritten(const QString& path, QWidget* window)
+{
+    if (reveal(path))
+        return;
+    const QFileInfo file(path);
+    const QStringList buttons{QString::fromUtf8(Dialogs::okTitle), QString::fromUtf8(kOpenFolder)};
+    const QString text = QString::fromUtf8(kWrittenText).arg(file.fileName(), file.absolutePath());
+    if (Dialogs::choose(QString::fromUtf8(kWrittenTitle), text, buttons, window) == 1)
+        open(folderOf(path));
 }
 
 std::function<bool(const QUrl&)> setHook(std::function<bool(const QUrl&)> replacement)
 {
     return std::exchange(hook(), std::move(replacement));
+}
+
+std::function<bool(const QString&)> setRevealHook(std::function<bool(const QString&)> replacement)
+{
+    return std::exchange(revealHook(), std::move(replacement));
 }
 
 } // namespace quorvel::Desktop

@@ -823,7 +823,7 @@ void MainWindowController::exportNotes()
         Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), file.errorString(), this);
         return;
     }
-    Desktop::reveal(*path);
+    Desktop::showWritten(*path, this);
 }
 
 void MainWindowController::importNotes()
@@ -905,7 +905,7 @@ void MainWindowController::exportPDF(bool pageOnly)
         Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), error, this);
         return;
     }
-    Desktop::reveal(*path);
+    Desktop::showWritten(*path, this);
 }
 
 void MainWindowController::exportHTML()
@@ -926,7 +926,7 @@ void MainWindowController::exportHTML()
         Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), file.errorString(), this);
         return;
     }
-    Desktop::reveal(*path);
+    Desktop::showWritten(*path, this);
 }
 
 void MainWindowController::closeEvent(QCloseEvent* event)

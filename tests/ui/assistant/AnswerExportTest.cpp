@@ -481,6 +481,12 @@ TEST_F(AnswerExportTest, exportLastAsksSavesAndShowsOrSaysWhyNot)
         opened.append(url);
         return true;
     });
+    QStringList revealed;
+    bool revealable = true;
+    const auto previousReveal = Desktop::setRevealHook([&](const QString& path) {
+        revealed.append(path);
+        return revealable;
+    });
     ScriptedDialogs dialogs;
     FakeRender render;
     EXPECT_FALSE(exportLast({}, ExportFormat::pdf, render.fn()));
@@ -494,6 +500,21 @@ TEST_F(AnswerExportTest, exportLastAsksSavesAndShowsOrSaysWhyNot)
     EXPECT_EQ(dialogs.requests()[0].kind, Dialogs::Kind::SaveFile);
     EXPECT_EQ(dialogs.requests()[0].initial, proposedName(zakatAnswer(), ExportFormat::html));
     EXPECT_TRUE(fileBytes(target).startsWith("<!doctype html>"));
+    // The written file itself is shown, and nothing else is said.
+    EXPECT_EQ(revealed, QStringList{target});
+    EXPECT_TRUE(opened.isEmpty());
+
+    // A desktop that cannot show it: the user is told where it went and
+    // may open the folder.
+    revealable = false;
+    dialogs.clear();
+    const QString csvTarget = dir.filePath(QStringLiteral("جدول.csv"));
+    dialogs.answer(csvTarget);
+    dialogs.answer(QStringLiteral("فتح المجلد"));
+    EXPECT_EQ(exportLast({zakatAnswer()}, ExportFormat::csv, render.fn()), csvTarget);
+    ASSERT_EQ(dialogs.requests().size(), 2);
+    EXPECT_EQ(dialogs.requests()[1].kind, Dialogs::Kind::Choice);
+    EXPECT_TRUE(dialogs.requests()[1].text.contains(QStringLiteral("جدول.csv"))) << dialogs.requests()[1].text.toStdString();
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(dir.path())});
 
     // A destination that cannot be written: said, and nothing shown.
@@ -503,11 +524,12 @@ TEST_F(AnswerExportTest, exportLastAsksSavesAndShowsOrSaysWhyNot)
     ASSERT_EQ(dialogs.requests().size(), 2);
     EXPECT_EQ(dialogs.requests()[1].title, QStringLiteral("تعذر التصدير"));
     EXPECT_FALSE(dialogs.requests()[1].text.isEmpty());
-    EXPECT_EQ(opened.size(), 1);
+    EXPECT_EQ(revealed.size(), 2);
 
     dialogs.clear();
     dialogs.answer(std::nullopt);
     EXPECT_FALSE(exportLast({zakatAnswer()}, ExportFormat::csv, render.fn()));
     EXPECT_EQ(dialogs.requests().size(), 1);
+    Desktop::setRevealHook(previousReveal);
     Desktop::setHook(previous);
 }
