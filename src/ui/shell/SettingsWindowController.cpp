@@ -78,6 +78,11 @@ const QList<QPair<QString, QString>>& SettingsWindowController::fonts()
 {
     static const QList<QPair<QString, QString>> table = {
         {QStringLiteral("Amiri"), QStringLiteral("أميري (مضمّن)")},
+        // Book faces a Debian system carries.
+        {QStringLiteral("Scheherazade New"), QStringLiteral("شهرزاد الجديد")},
+        {QStringLiteral("Scheherazade"), QStringLiteral("شهرزاد")},
+        {QStringLiteral("Noto Naskh Arabic"), QStringLiteral("نوتو نسخ")},
+        {QStringLiteral("KacstBook"), QStringLiteral("كاكست بوك")},
         {QStringLiteral("Traditional Naskh"), QStringLiteral("النسخ التقليدي")},
         {QStringLiteral("DecoType Naskh"), QStringLiteral("ديكوتايب نسخ")},
         {QStringLiteral("Geeza Pro"), QStringLiteral("جيزة")},
@@ -148,8 +153,13 @@ SettingsWindowController::SettingsWindowController()
 
     const QStringList installed = QFontDatabase::families();
     for (const auto& [family, title] : fonts()) {
-        if (installed.contains(family, Qt::CaseInsensitive))
-            fontPopup_->addItem(title, family);
+        if (!installed.contains(family, Qt::CaseInsensitive))
+            continue;
+        // Each face is offered in its own letters.
+        QFont face = fontPopup_->font();
+        face.setFamilies({family});
+        fontPopup_->addItem(title, family);
+        fontPopup_->setItemData(fontPopup_->count() - 1, face, Qt::FontRole);
     }
 
     QPointer<SettingsWindowController> self(this);

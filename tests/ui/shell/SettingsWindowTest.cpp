@@ -11,6 +11,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFontDatabase>
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -141,6 +143,26 @@ TEST_F(SettingsWindowTest, fontPopupOffersOnlyInstalledFacesAndKeepsFamilies)
     EXPECT_EQ(fonts->itemData(0).toString(), QStringLiteral("Amiri"));
     EXPECT_EQ(fonts->itemText(0), QStringLiteral("أميري (مضمّن)"));
     EXPECT_EQ(fonts->findData(QStringLiteral("Geeza Pro")), -1);
+
+    // The book faces a Debian system carries, each offered in its own
+    // letters when installed and left out when not.
+    int offered = 0;
+    for (const char* name : {"Amiri", "Scheherazade New", "Scheherazade", "Noto Naskh Arabic", "KacstBook"}) {
+        const QString family = QString::fromLatin1(name);
+        const int item = fonts->findData(family);
+        EXPECT_EQ(item >= 0, QFontDatabase::hasFamily(family)) << name;
+        if (item < 0)
+            continue;
+        ++offered;
+        EXPECT_EQ(fonts->itemData(item, Qt::FontRole).value<QFont>().family(), family) << name;
+    }
+    EXPECT_GE(offered, 3);
+
+    // The open list, kept beside the tests for a person to look at.
+    fonts->showPopup();
+    EXPECT_TRUE(fonts->view()->window()->grab().save(QCoreApplication::applicationDirPath() +
+                                                     QStringLiteral("/settings-fonts.png")));
+    fonts->hidePopup();
 }
 
 TEST_F(SettingsWindowTest, pictureOnTheSampleLibrary)
