@@ -183,7 +183,15 @@ void Label::setElideMode(Qt::TextElideMode mode)
 
 QString Label::shownText() const
 {
-    return fontMetrics().elidedText(text(), elide_, contentsRect().width());
+    const QFontMetrics metrics = fontMetrics();
+    const int width = contentsRect().width();
+    QString shown = metrics.elidedText(text(), elide_, width);
+    // Eliding measures the kept letters apart from the ellipsis; joined to
+    // it, Arabic letters can take other forms and come out wider, so the
+    // room is narrowed until the shortened text fits.
+    for (int room = width - 1; room > 0 && shown != text() && metrics.horizontalAdvance(shown) > width; --room)
+        shown = metrics.elidedText(text(), elide_, room);
+    return shown;
 }
 
 QSize Label::minimumSizeHint() const
