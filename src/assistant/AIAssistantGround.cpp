@@ -33,6 +33,26 @@ const PyRegex::Regex& markerPattern()
     return re;
 }
 
+// Where the markers written right after a quotation end: spaces or tabs,
+// then "[n]" (any decimal digits, as the marker pattern takes them), as often
+// as they repeat; `from` itself when none follows.
+qsizetype pastTrailingMarkers(QStringView text, qsizetype from)
+{
+    for (;;) {
+        qsizetype i = from;
+        while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+            ++i;
+        if (i >= text.size() || text[i] != u'[')
+            return from;
+        qsizetype j = i + 1;
+        while (j < text.size() && text[j].isDigit())
+            ++j;
+        if (j == i + 1 || j >= text.size() || text[j] != u']')
+            return from;
+        from = j + 1;
+    }
+}
+
 QString lowerRoot(const QString& text)
 {
     icu::UnicodeString s(reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()));
@@ -112,7 +132,9 @@ Grounded ground(const QString& reply, const QList<Passage>& passages)
     QSet<int> used;
     for (const PyRegex::Match& m : quotations) {
         out += QStringView(reply).mid(read, m.whole.start - read);
-        read = m.whole.end();
+        // The model's own marker after a quotation belongs to it: it goes with
+        // a dropped quotation, and a kept one carries its checked number.
+        read = pastTrailingMarkers(reply, m.whole.end());
         const PyRegex::Range run = *m.groups.value(0);
         const QString q = Characters::trimSpacesAndTabs(QStringView(reply).mid(run.start, run.length)).toString();
         const QStringList parts = quotationParts(q);

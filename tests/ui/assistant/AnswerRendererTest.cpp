@@ -1,11 +1,13 @@
 #include "ui/ViewTestSupport.h"
 
+#include "assistant/AIAssistant.h"
 #include "assistant/Intent.h"
 #include "core/Arabic.h"
 #include "core/Theme.h"
 #include "ui/assistant/AnswerRenderer.h"
 #include "ui/kit/RichTextBuilder.h"
 
+#include <QTextBrowser>
 #include <QTextDocument>
 
 #include <gtest/gtest.h>
@@ -114,6 +116,53 @@ TEST_F(AnswerRendererTest, modelAnswerGetsTheRulingLineOnlyWithoutTheMuftiWord)
     EXPECT_EQ(r.href(cite), AnswerRenderer::pageLink(1, 40));
     EXPECT_EQ(r.format(cite).toolTip(), a.passages[0].citation());
     EXPECT_GE(r.at(QStringLiteral(u"\nالمصادر\n")), 0);
+}
+
+TEST_F(AnswerRendererTest, aModelAnswerCitesOnlyItsCheckedQuotationsOnTheirOwnLines)
+{
+    const QString fasting = QStringLiteral(u"الصيام جنة فإذا كان يوم صوم أحدكم فلا يرفث ولا يصخب");
+    const QList<Passage> passages{passage(1, 1, 40, zakat), passage(2, 1, 41, fasting)};
+    const QString kept = QStringLiteral(u"«لا تجب في مال حتى يحول عليه الحول»");
+    const QString invented = QStringLiteral(u"«كلام لم يرد في أي كتاب من الكتب»");
+    // Each reply keeps the quotation of passage 1; whatever it wrote after
+    // the quotations, passage 2 is cited by nothing that survives.
+    const QStringList replies{
+        QStringLiteral(u"تجب بالحول. ") + kept + QStringLiteral(u" [1] وقيل ") + invented + QStringLiteral(u" [2]"),
+        QStringLiteral(u"تجب بالحول. ") + kept + QStringLiteral(u" [١]\nوقيل ") + invented + QStringLiteral(u"[2][2]."),
+        QStringLiteral(u"تجب بالحول. ") + kept + QStringLiteral(u"\t[2] والله أعلم."),
+    };
+    for (const QString& reply : replies) {
+        SCOPED_TRACE(reply.toStdString());
+        const AIAssistant::Grounded g = AIAssistant::ground(reply, passages);
+        ASSERT_EQ(g.quotes, 1);
+        AIAnswer a = answerWith(AIMode::answer, passages);
+        a.tier = 1;
+        a.text = g.text;
+        a.quoteCount = g.quotes;
+        const Rendered r = render(a);
+        const qsizetype sources = r.at(QStringLiteral(u"\nالمصادر\n"));
+        ASSERT_GE(sources, 0);
+        EXPECT_EQ(r.at(u'[' + Arabic::num(2) + u']'), -1);
+        EXPECT_GE(r.at(u'[' + Arabic::num(1) + QStringLiteral(u"] "), sources), 0);
+        // The marker stands on its quotation's line, never alone.
+        for (const QString& line : r.text.left(sources).split(u'\n'))
+            EXPECT_FALSE(line.trimmed().startsWith(u'[')) << line.toStdString();
+        const qsizetype quote = r.at(kept);
+        ASSERT_GE(quote, 0);
+        EXPECT_EQ(r.text.indexOf(u'[', quote), quote + kept.size() + 1);
+    }
+
+    // The picture of the first, for a person to look at.
+    AIAnswer shown = answerWith(AIMode::answer, passages);
+    shown.tier = 1;
+    shown.text = AIAssistant::ground(replies[0], passages).text;
+    shown.quoteCount = 1;
+    shown.note = QStringLiteral(u"حُذف اقتباس واحد لم يطابق مصادره.");
+    QTextBrowser view;
+    view.resize(760, 520);
+    view.setDocument(render(shown).doc.release());
+    view.document()->setParent(&view);
+    EXPECT_TRUE(view.grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/answer-removed-quotation.png")));
 }
 
 TEST_F(AnswerRendererTest, verifiedWithoutQuotationsShowsTheNoteInsteadOfTheVerifiedLine)
