@@ -28,7 +28,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QTextTable>
 
 namespace quorvel {
@@ -47,6 +49,7 @@ const QString txtExportTip = QStringLiteral(u"تصدير آخر تقرير: وو
 const QString txtMicTip = QStringLiteral(u"تكلم: اضغط وتحدث، ويرسل سؤالك حين تسكت");
 const QString txtMicStopTip = QStringLiteral(u"إيقاف الاستماع وإرسال ما قلته");
 const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
+const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
 const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
 const QString txtModelMenu = QStringLiteral(u"النموذج…");
 const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (1.7GB)");
@@ -59,6 +62,7 @@ const QString txtSender = QStringLiteral(u"مكتبة قورفل\n");
 const QString txtWaitingModel = QStringLiteral(u"جاري البحث في الكتب ثم الكتابة…\n");
 const QString txtWaiting = QStringLiteral(u"جاري البحث في الكتب…\n");
 const QString txtListen = QStringLiteral(u"استمع للإجابة");
+const QString txtStopReading = QStringLiteral(u"إيقاف القراءة");
 const QString txtExamplesHint = QStringLiteral(u"وبعد أي إجابة تستطيع المتابعة: «زدني»، أو «وماذا عن الحنابلة؟».\n");
 const QString txtReportLead = QStringLiteral(u"ما خلاصة ما ورد في المصادر عن ");
 
@@ -325,7 +329,7 @@ void AIChatView::refreshStatus()
 {
     const QString unavailable = Voice::shared().unavailable();
     if (LocalLLM::hasModel()) {
-        status_->setText(txtReady);
+        status_->setText(engineStopped_ ? txtEngineStopped : txtReady);
         modelBtn_->setText(txtModelMenu);
     } else {
         status_->setText(txtNoModel);
@@ -482,6 +486,7 @@ void AIChatView::askNow()
     if (text.isEmpty() || busy_)
         return;
     Voice::shared().stop();
+    showReading(std::nullopt);
     const bool fromVoice = voiceTurn_;
     voiceTurn_ = false;
     input_->clear();
@@ -507,6 +512,8 @@ void AIChatView::askNow()
 
     busy_ = true;
     sendBtn_->setEnabled(false);
+    // A question the model answers starts the engine again.
+    engineStopped_ = false;
     const Plan p = plan(question, kind(), lastTopic_, lastMode_);
 
     {
@@ -657,12 +664,57 @@ void AIChatView::speak(int index)
     if (index < 0 || index >= answers_.size())
         return;
     Voice& voice = Voice::shared();
+    if (const QString why = voice.unavailable(); !why.isEmpty()) {
+        status_->setText(why);
+        return;
+    }
     if (speakingIndex_ == index && voice.isSpeaking()) {
         voice.stop();
+        showReading(std::nullopt);
         return;
     }
     speakingIndex_ = index;
+    QPointer<AIChatView> self(this);
+    // The end of an utterance this panel started; a stop that only made way
+    // for the next one leaves the voice speaking.
+    voice.onSpeaking = [self](bool speaking) {
+        if (self && !speaking && !Voice::shared().isSpeaking())
+            self->showReading(std::nullopt);
+    };
     voice.speak(answers_[index].text);
+    showReading(voice.isSpeaking() ? std::optional<int>(index) : std::nullopt);
+}
+
+void AIChatView::showReading(std::optional<int> index)
+{
+    const QString prefix = QString::fromLatin1(AnswerRenderer::speakLinkPrefix);
+    struct Link {
+        int position;
+        int length;
+        QString text;
+        QTextCharFormat format;
+    };
+    QList<Link> changes;
+    for (QTextBlock block = transcript_->document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QString href = fragment.charFormat().anchorHref();
+            if (!href.startsWith(prefix))
+                continue;
+            bool ok = false;
+            const int n = href.mid(prefix.size()).toInt(&ok, 10);
+            const QString text = ok && index == n ? txtStopReading : txtListen;
+            if (fragment.text() != text)
+                changes.append({fragment.position(), fragment.length(), text, fragment.charFormat()});
+        }
+    }
+    // From the end, so that the positions still to change stay where they were.
+    for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
+        QTextCursor cursor(transcript_->document());
+        cursor.setPosition(it->position);
+        cursor.setPosition(it->position + it->length, QTextCursor::KeepAnchor);
+        cursor.insertText(it->text, it->format);
+    }
 }
 
 AnswerExport::Render AIChatView::exportRenderer()
@@ -816,7 +868,16 @@ QMenu* AIChatView::modelMenu()
         menu->addSeparator();
         QAction* current = menu->addAction(txtCurrentModel + QFileInfo(*path).fileName());
         current->setEnabled(false);
-        menu->addAction(menuItem(txtStopEngine, QString(), [] { LocalLLM::stop(); }, menu));
+        menu->addAction(menuItem(
+            txtStopEngine, QString(),
+            [self] {
+                LocalLLM::stop();
+                if (self) {
+                    self->engineStopped_ = true;
+                    self->refreshStatus();
+                }
+            },
+            menu));
     }
     return menu;
 }
@@ -828,6 +889,7 @@ void AIChatView::chooseModelFile()
         return;
     Preferences::standard().set(QString::fromLatin1(kModelPathKey), *path);
     LocalLLM::stop();
+    engineStopped_ = false;
     refreshStatus();
 }
 

@@ -146,6 +146,9 @@ private:
     void flushPieces();
     void finishQuestion(std::uint64_t id, AIAnswer answer, const Plan& plan, bool fromVoice);
     void speak(int index);
+    // The listen link of answer `index` reads as a stop, every other one as
+    // a listen link.
+    void showReading(std::optional<int> index);
     void setListening(bool on);
     void listeningEnded(const QString& text);
     void chooseModelFile();
@@ -171,6 +174,7 @@ private:
     QString placeholder_;     // the field's placeholder while listening
     bool voiceTurn_ = false;
     std::optional<int> speakingIndex_;
+    bool engineStopped_ = false; // stopped from the model menu since the last question
     int liveStart_ = 0;       // document position where the live reply begins
     QPointer<LocalLLM::Downloader> downloader_;
 

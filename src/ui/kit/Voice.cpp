@@ -17,6 +17,7 @@ namespace {
 
 const QString msgEngineDown = QStringLiteral(u"القراءة بالصوت غير متاحة: محرك النطق لا يعمل على هذا الجهاز.");
 const QString msgNoVoice = QStringLiteral(u"القراءة بالصوت غير متاحة: لا صوت للنطق مثبت على هذا الجهاز.");
+const QString msgNoDevice = QStringLiteral(u"القراءة بالصوت غير متاحة: لا مخرج للصوت (سماعة أو مكبر) على هذا الجهاز.");
 
 // Qt's rate runs from -1 to 1 around the engine's normal pace; the voice
 // reads at 95 % of it.
@@ -54,6 +55,9 @@ public:
             return msgEngineDown;
         if (!hasVoice_)
             return msgNoVoice;
+        // Without an output the engine would read on into nothing.
+        if (QMediaDevices::audioOutputs().isEmpty())
+            return msgNoDevice;
         return {};
     }
 

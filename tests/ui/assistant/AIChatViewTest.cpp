@@ -795,6 +795,74 @@ TEST_F(AIChatModelTest, onlyAGgufFileBecomesTheModel)
     EXPECT_EQ(view->status()->text(), QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال"));
 }
 
+TEST_F(AIChatModelTest, theStatusSaysTheEngineStoppedDuringAStreamedAnswerUntilTheNextQuestion)
+{
+    Preferences::standard().set(QStringLiteral("localModelPath"), files.filePath(QStringLiteral("small.gguf")));
+    const QString ready = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
+    send(QStringLiteral(u"ما شروط وجوب الزكاة؟"));
+    assistant.piece(QStringLiteral(u"تجب الزكاة"));
+    QTRY_VERIFY_WITH_TIMEOUT(transcript().contains(QStringLiteral(u"تجب الزكاة")), 5000);
+    std::unique_ptr<QMenu> menu(view->modelMenu());
+    QAction* stop = item(menu.get(), QStringLiteral(u"إيقاف المحرك (تحرير الذاكرة)"));
+    ASSERT_NE(stop, nullptr);
+    stop->trigger();
+    const QString stopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
+    EXPECT_EQ(view->status()->text(), stopped);
+    // The stream broke off: the extracts come back, and the status holds.
+    finish(answerText(QStringLiteral(u"ما وجدته في الكتب")));
+    EXPECT_EQ(view->status()->text(), stopped);
+
+    send(QStringLiteral(u"ما معنى الغرر؟"));
+    finish(answerText(QStringLiteral(u"الغرر ما جهلت عاقبته")));
+    EXPECT_EQ(view->status()->text(), ready);
+}
+
+TEST_F(AIChatViewTest, theListenLinkReadsAsAStopWhileItsAnswerIsReadAndSaysWhyNothingCanBe)
+{
+    send(QStringLiteral(u"السؤال الأول"));
+    finish(answerText(QStringLiteral(u"الجواب الأول")));
+    send(QStringLiteral(u"السؤال الثاني"));
+    finish(answerText(QStringLiteral(u"الجواب الثاني")));
+    const QString listen = QStringLiteral(u"استمع للإجابة");
+    const QString stopReading = QStringLiteral(u"إيقاف القراءة");
+    // The text under a link, by its address.
+    auto linkText = [&](const QString& href) {
+        const QTextDocument& doc = *view->transcriptView()->document();
+        QString text;
+        for (int i = 0; i < doc.characterCount(); ++i)
+            if (RichText::hrefAt(doc, i) == href)
+                text += doc.characterAt(i);
+        return text;
+    };
+    const QString first = QStringLiteral("quorvel://speak/0");
+    const QString second = QStringLiteral("quorvel://speak/1");
+
+    view->followLink(second);
+    EXPECT_EQ(linkText(second), stopReading);
+    EXPECT_EQ(linkText(first), listen);
+    // Another answer taken up: the stop moves with the reading.
+    view->followLink(first);
+    QTest::qWait(20); // the first reading's end, posted, arrives
+    EXPECT_EQ(linkText(first), stopReading);
+    EXPECT_EQ(linkText(second), listen);
+    // The reading ends by itself, or is stopped from its link.
+    voice.synth->finishSpeaking();
+    QTRY_VERIFY_WITH_TIMEOUT(linkText(first) == listen, 5000);
+    EXPECT_EQ(linkText(first), listen);
+    view->followLink(second);
+    view->followLink(second);
+    QTRY_VERIFY_WITH_TIMEOUT(linkText(second) == listen, 5000);
+    EXPECT_EQ(linkText(second), listen);
+    EXPECT_EQ(voice.synth->said.size(), 3);
+
+    // Nothing to speak with: the status says why, and nothing is read.
+    voice.synth->why = QStringLiteral(u"القراءة بالصوت غير متاحة: لا مخرج للصوت");
+    view->followLink(first);
+    EXPECT_EQ(view->status()->text(), voice.synth->why);
+    EXPECT_EQ(linkText(first), listen);
+    EXPECT_EQ(voice.synth->said.size(), 3);
+}
+
 TEST_F(AIChatViewTest, aPanelClosedWhileItsQuestionRunsIsLeftAlone)
 {
     ScriptedAssistant own;
