@@ -70,6 +70,7 @@ constexpr char kNothingText[] = "حدّد كتباً غير مثبّتة أو ل
 constexpr char kUpToDate[] = "كل الكتب المثبّتة محدَّثة";
 constexpr char kConfirmDownload[] = "نزّل";
 constexpr char kFailuresTitle[] = "تعذّر تثبيت بعض الكتب";
+constexpr char kRemoved[] = "اكتمل الحذف: ";
 constexpr char kMeaningStage[] = "تجهيز البحث بالمعنى…";
 constexpr char kMeaningFailure[] = "البحث بالمعنى: ";
 constexpr char kNotInLibraryTitle[] = "الكتاب منزَّل في المكتبة المحلية";
@@ -103,6 +104,7 @@ DownloadsWindowController::DownloadsWindowController() : QWidget(nullptr, Qt::Wi
     store_ = LocalStore::open();
     installer = [](LocalStore& store, const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
                    const QUrl& base) { store.install(book, catalog, release, base); };
+    remover = [](LocalStore& store, std::int64_t bookId) { store.remove(bookId, false); };
     setWindowTitle(QString::fromUtf8(kTitle));
     resize(kWindowSize);
     setMinimumSize(kMinimumSize);
@@ -519,6 +521,8 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
                 }
             }
         }
+        // Closed before the window hears of the end, which may reopen the store.
+        store.reset();
         GuiJob::post(self, [report, completion](DownloadsWindowController& w) { w.finishRun(report, completion); });
     }).detach();
     return true;
@@ -551,18 +555,56 @@ bool DownloadsWindowController::removeChecked()
         Dialogs::alert(QString::fromUtf8(kRunningRemoval), QString(), this);
         return false;
     }
-    QList<std::int64_t> ids;
-    for (const std::int64_t id : std::as_const(model_->checked))
-        if (model_->installed().contains(id))
-            ids.append(id);
-    if (ids.isEmpty())
+    QList<std::pair<std::int64_t, QString>> books;
+    for (const std::int64_t id : std::as_const(model_->checked)) {
+        if (!model_->installed().contains(id))
+            continue;
+        QString title;
+        if (catalog_) {
+            for (const Dist::CatBook& book : catalog_->books)
+                if (book.id == id)
+                    title = book.title;
+        }
+        books.append({id, title});
+    }
+    if (books.isEmpty())
         return false;
-    for (const std::int64_t id : ids)
-        store_->remove(id, false);
+    // Removing a book rewrites the store's indexes, seconds for a few books:
+    // the worker does it on its own connection, as a run installs, and the
+    // window shows the same progress meanwhile.
+    running_ = true;
+    progress_->setValue(0);
+    updateButtons();
+    const QString storePath = LocalStore::path();
+    auto remove = remover;
+    QPointer<DownloadsWindowController> self(this);
+    std::thread([=] {
+        std::unique_ptr<LocalStore> store = LocalStore::open(storePath);
+        const int n = int(books.size());
+        for (int i = 0; i < n && store; ++i) {
+            GuiJob::post(self, [=](DownloadsWindowController& w) {
+                w.progressLabel_->setText(Arabic::num(i + 1) + QStringLiteral(" / ") + Arabic::num(n) +
+                                          QStringLiteral(": ") + books[i].second);
+            });
+            remove(*store, books[i].first);
+            GuiJob::post(self, [=](DownloadsWindowController& w) { w.progress_->setValue((i + 1) * 1000 / n); });
+        }
+        const int removed = store ? n : 0;
+        store.reset();
+        GuiJob::post(self, [removed](DownloadsWindowController& w) { w.finishRemoval(removed); });
+    }).detach();
+    return true;
+}
+
+void DownloadsWindowController::finishRemoval(int removed)
+{
+    running_ = false;
+    updateButtons();
     model_->setInstalled(store_->installed());
+    progressLabel_->setText(QString::fromUtf8(kRemoved) + Arabic::num(removed));
     Notifier::postLibraryChanged();
     rebuildTree();
-    return true;
+    emit runFinished();
 }
 
 void DownloadsWindowController::activate(const QModelIndex& index)

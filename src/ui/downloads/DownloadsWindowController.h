@@ -73,7 +73,9 @@ public:
     void downloadSelected();
     void downloadAll();
     void updateInstalled();
-    // Removes the ticked installed books; refused while a run is in progress.
+    // Starts removing the ticked installed books on a worker, with a run's
+    // progress, and counts as a run until runFinished; refused while a run
+    // is in progress, false when nothing ticked is installed.
     bool removeChecked();
     void cancel() { *cancelFlag_ = true; }
     // Opens an installed book, or installs then opens it.
@@ -90,6 +92,9 @@ public:
     // run's worker thread.
     std::function<void(LocalStore&, const Dist::CatBook&, const Dist::Catalog&, std::int64_t, const QUrl&)> installer;
     DownloadRun::Pause pause = &DownloadRun::sleep;
+    // For tests: the removal of one book (default: the local store's),
+    // called on the removal's worker thread.
+    std::function<void(LocalStore&, std::int64_t)> remover;
     // For tests: the word-model fetch and the page-vector build of the
     // meaning-search stage (default: SmartBuild's), called on the worker.
     std::function<void(const SmartBuild::Pack&, const QUrl&)> modelFetcher = &SmartBuild::fetchModel;
@@ -109,7 +114,7 @@ public:
 signals:
     // A refresh applied its result (or its failure).
     void refreshed();
-    // A run's final stage is over.
+    // A run's (or a removal's) final stage is over.
     void runFinished();
 
 protected:
@@ -120,6 +125,7 @@ private:
     void setStatus(const QString& text, const QColor& color);
     void applyCatalog(const Dist::Index& index, Dist::Catalog catalog);
     void finishRun(const DownloadRun::Report& report, std::function<void()> completion);
+    void finishRemoval(int removed);
     void updateButtons();
 
     std::unique_ptr<LocalStore> store_;

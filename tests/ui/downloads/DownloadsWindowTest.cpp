@@ -27,6 +27,7 @@
 #include <QThread>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -481,7 +482,66 @@ TEST_F(DownloadsWindowTest, cancelStopsAfterTheBookInHandAndTheWindowStaysRespon
 
     // Now the removal goes through.
     ASSERT_TRUE(w->removeChecked());
+    ASSERT_TRUE(finished.wait(30000));
     EXPECT_FALSE(w->store()->installed().contains(1));
+}
+
+TEST_F(DownloadsWindowTest, removalRunsOnTheWorkerWithProgressWhileTheWindowTurns)
+{
+    writeRelease(4, 2);
+    auto w = window(releaseDir.path());
+    const QList<Dist::CatBook> books = w->catalog()->books;
+    ASSERT_TRUE(runAndWait(*w, books));
+    ASSERT_EQ(w->store()->installed().size(), 4);
+    w->resize(980, 660);
+    w->QWidget::show();
+    w->outline()->expandAll();
+
+    QSet<QThread*> removedOn;
+    auto real = w->remover;
+    w->remover = [&, real](LocalStore& store, std::int64_t id) {
+        removedOn.insert(QThread::currentThread());
+        QThread::msleep(150);
+        real(store, id);
+    };
+    int ticks = 0;
+    QStringList labels;
+    QImage during;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        if (!w->running())
+            return;
+        if (labels.isEmpty() || labels.last() != w->progressText())
+            labels << w->progressText();
+        if (during.isNull() && w->progress()->value() > 0)
+            during = w->grab().toImage();
+    });
+    timer.start(20);
+    w->model()->checked = {1, 3, 4};
+    QSignalSpy finished(w.get(), &DownloadsWindowController::runFinished);
+    ASSERT_TRUE(w->removeChecked());
+    EXPECT_TRUE(w->running());
+    EXPECT_FALSE(w->removeButton()->isEnabled());
+    EXPECT_FALSE(w->run(books)); // no install while books are removed
+    ASSERT_TRUE(finished.wait(30000));
+    timer.stop();
+
+    EXPECT_GT(ticks, 10); // the GUI thread kept turning during the removal
+    ASSERT_EQ(removedOn.size(), 1);
+    EXPECT_NE(*removedOn.begin(), QCoreApplication::instance()->thread());
+    // Each book in hand is named as an install names it.
+    EXPECT_FALSE(labels.filter(QRegularExpression(QStringLiteral(u"^%1 / %2: كتاب الحديث رقم [134]$")
+                                                      .arg(Arabic::num(1), Arabic::num(3))))
+                     .isEmpty())
+        << labels.join(u'|').toStdString();
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل الحذف: ") + Arabic::num(3));
+    EXPECT_EQ(w->store()->installed().keys().size(), 1);
+    EXPECT_TRUE(w->store()->installed().contains(2));
+    EXPECT_FALSE(w->running());
+    EXPECT_TRUE(w->removeButton()->isEnabled());
+    ASSERT_FALSE(during.isNull());
+    EXPECT_TRUE(during.save(QCoreApplication::applicationDirPath() + QStringLiteral("/downloads-removing.png"), "PNG"));
 }
 
 TEST_F(DownloadsWindowTest, runsBuildThePageVectorsOnTheWorkerAndTheSharedIndexReloads)
