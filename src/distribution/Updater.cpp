@@ -215,7 +215,7 @@ Outcome manualOutcome(const Release& release, std::int64_t current)
     return isNewer(release, current) ? Outcome::Offer : Outcome::UpToDate;
 }
 
-AlertText makeAlert(const Release& release, bool manual, const QString& installedVersion)
+AlertText makeAlert(const Release& release, bool manual, const QString& installedVersion, bool downloadPage)
 {
     AlertText alert;
     alert.title = QString::fromUtf8(kOfferTitle) + Arabic::digits(release.version);
@@ -228,7 +228,9 @@ AlertText makeAlert(const Release& release, bool manual, const QString& installe
         alert.text += lines.join(u'\n');
     }
     alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kHowToUpdate);
-    alert.buttons = {QString::fromUtf8(kDownloadTitle), QString::fromUtf8(kLaterTitle)};
+    if (downloadPage)
+        alert.buttons << QString::fromUtf8(kDownloadTitle);
+    alert.buttons << QString::fromUtf8(kLaterTitle);
     if (!manual)
         alert.buttons << QString::fromUtf8(kSkipTitle);
     return alert;

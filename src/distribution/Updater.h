@@ -94,13 +94,17 @@ struct AlertText {
     QString text;
     QStringList buttons; // first is the default
 };
-// The offer of a release: download page, later, and (only at launch) skip.
-AlertText makeAlert(const Release& release, bool manual, const QString& installedVersion = currentVersion());
+// The offer of a release: download page (only when there is one), later,
+// and (only at launch) skip.
+AlertText makeAlert(const Release& release, bool manual, const QString& installedVersion = currentVersion(),
+                    bool downloadPage = !page().isEmpty());
 // The manual check's answers when nothing newer exists or the check failed.
 AlertText upToDateAlert(const QString& installedVersion = currentVersion());
 AlertText failureAlert();
 AlertText notConfiguredAlert();
 
+// The buttons of an offer with its download page; without one the others
+// move up by one.
 inline constexpr int downloadButton = 0;
 inline constexpr int laterButton = 1;
 inline constexpr int skipButton = 2;

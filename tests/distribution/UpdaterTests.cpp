@@ -151,7 +151,7 @@ TEST(UpdaterOutcome, skippedBuildIsSilentAtLaunchOnlyAndTheNextBuildReturns)
     const Release skipped{QStringLiteral("2.0"), 41, std::nullopt};
     EXPECT_EQ(Updater::launchOutcome(skipped, 10, 41), Updater::Outcome::Silent);
     EXPECT_EQ(Updater::manualOutcome(skipped, 10), Updater::Outcome::Offer);
-    EXPECT_EQ(Updater::makeAlert(skipped, true).buttons.size(), 2);
+    EXPECT_EQ(Updater::makeAlert(skipped, true, QStringLiteral("1.0"), true).buttons.size(), 2);
     EXPECT_EQ(Updater::launchOutcome(Release{QStringLiteral("2.1"), 42, std::nullopt}, 10, 41),
               Updater::Outcome::Offer);
 }
@@ -168,7 +168,7 @@ TEST(UpdaterAlert, notesBlockOnlyForNotesAndDigitsFollowThePreference)
     }
     const auto withNotes = Updater::makeAlert(
         Release{QStringLiteral("2.0"), 5, QStringList{QStringLiteral("بحث أسرع"), QStringLiteral("إصلاحات")}}, false,
-        QStringLiteral("1.4"));
+        QStringLiteral("1.4"), true);
     EXPECT_EQ(withNotes.text,
               QStringLiteral("لديك الإصدار 1.4.\n\nالجديد:\n· بحث أسرع\n· إصلاحات\n\n") + howTo);
     EXPECT_EQ(withNotes.title, QStringLiteral("إصدار جديد من مكتبة قورفل: 2.0"));
@@ -180,6 +180,28 @@ TEST(UpdaterAlert, notesBlockOnlyForNotesAndDigitsFollowThePreference)
               QStringLiteral("إصدار جديد من مكتبة قورفل: ٢.٠"));
     EXPECT_EQ(Updater::upToDateAlert(QStringLiteral("1.4")).text, QStringLiteral("الإصدار ١.٤ هو الأحدث."));
     Preferences::standard().remove(QString::fromUtf8(Settings::indicDigitsKey));
+}
+
+TEST(UpdaterAlert, offersTheDownloadPageOnlyWhenTheBuildNamesOne)
+{
+    const QString page = QStringLiteral("صفحة التنزيل");
+    const QString later = QStringLiteral("لاحقا");
+    const QString skip = QStringLiteral("تخطي هذا الإصدار");
+    const struct {
+        bool manual;
+        bool downloadPage;
+        QStringList buttons;
+    } cases[] = {
+        {false, true, {page, later, skip}},
+        {true, true, {page, later}},
+        {false, false, {later, skip}},
+        {true, false, {later}},
+    };
+    for (const auto& c : cases) {
+        const auto alert =
+            Updater::makeAlert(Release{QStringLiteral("2.0"), 5, std::nullopt}, c.manual, QStringLiteral("1.4"), c.downloadPage);
+        EXPECT_EQ(alert.buttons, c.buttons) << c.manual << c.downloadPage;
+    }
 }
 
 TEST(UpdaterAlert, nullNotesDecodeAsNone)

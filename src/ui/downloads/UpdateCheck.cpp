@@ -74,11 +74,13 @@ void checkNow() { check(true); }
 
 void offer(const Release& release, bool manual)
 {
-    const AlertText alert = makeAlert(release, manual);
-    const std::optional<int> choice = Dialogs::choose(alert.title, alert.text, alert.buttons);
+    const bool hasPage = !page().isEmpty();
+    const AlertText alert = makeAlert(release, manual, currentVersion(), hasPage);
+    std::optional<int> choice = Dialogs::choose(alert.title, alert.text, alert.buttons);
+    if (choice && !hasPage)
+        ++*choice;
     if (choice == downloadButton) {
-        if (!page().isEmpty())
-            QDesktopServices::openUrl(page());
+        QDesktopServices::openUrl(page());
     } else if (choice == skipButton) {
         Settings::setSkippedBuild(release.build);
     }
