@@ -32,7 +32,6 @@ constexpr char kWordAnalysisOf[] = "تحليل الكلمة: «";
 constexpr char kCloseQuote[] = "»";
 constexpr int kPhraseTreeCharacters = 30;
 
-constexpr char kNotePage[] = "صفحة ";
 constexpr char kNoNotes[] = "لا توجد تعليقات في هذا الكتاب";
 constexpr char kNewNote[] = "تعليق جديد على هذه الصفحة";
 constexpr int kNoteCharacters = 60;
@@ -187,8 +186,11 @@ QMenu* ReaderView::notesMenu()
     const QPointer<ReaderView> self(this);
     const QList<Note> notes = lib_->notes(book_.id);
     for (const Note& note : notes) {
-        QAction* item = menu->addAction(QString::fromUtf8(kNotePage) + Arabic::num(note.seq) + QStringLiteral(": ") +
-                                        PanelText::leftCharacters(note.text, kNoteCharacters));
+        // The page as the reader names it ("ج٢ ص٦"), not its place in the book.
+        const std::optional<Page> page = lib_->page(book_.id, note.seq);
+        QAction* item = menu->addAction(PanelText::pageLabel(page ? page->vol : std::nullopt,
+                                                             page ? page->num : std::nullopt, note.seq) +
+                                        QStringLiteral(": ") + PanelText::leftCharacters(note.text, kNoteCharacters));
         const std::int64_t seq = note.seq;
         connect(item, &QAction::triggered, this, [self, seq] {
             if (self)

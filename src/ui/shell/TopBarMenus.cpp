@@ -7,6 +7,7 @@
 #include "core/Arabic.h"
 #include "core/Characters.h"
 #include "core/Library.h"
+#include "scholar/PanelText.h"
 #include "ui/kit/BarView.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
@@ -136,7 +137,10 @@ QMenu* MainWindowController::notesMenu()
         const auto book = bookById.constFind(note.bookId);
         if (book == bookById.constEnd())
             continue;
-        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + book->title + QString::fromUtf8(kEntryJoin) + Arabic::num(note.seq)
+        // The page as the reader names it ("ص٦"), not its place in the book.
+        const std::optional<Page> page = lib_->page(note.bookId, note.seq);
+        const QString where = PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, note.seq);
+        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + book->title + QString::fromUtf8(kEntryJoin) + where
                                      + QString::fromUtf8(kNoteJoin) + notePrefix(note.text),
                                  QString(), openPage(note.bookId, note.seq), menu));
     }

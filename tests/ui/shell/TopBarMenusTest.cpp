@@ -104,8 +104,9 @@ TEST_F(TopBarMenusTest, notesMenuCountsEveryNoteButListsTheNewestFortyOfBooksInT
     menu.reset(w.notesMenu());
     lines = texts(menu.get());
     const QString title = lib.book(1)->title;
-    EXPECT_EQ(lines[1], QStringLiteral("  ") + title + QStringLiteral(" · ٢٠: تعليق"));
-    EXPECT_EQ(lines[10], QStringLiteral("  ") + title + QStringLiteral(" · ١١: تعليق"));
+    // Each by the page the reader shows: sequence 20 is printed page 21 of volume 1.
+    EXPECT_EQ(lines[1], QStringLiteral("  ") + title + QStringLiteral(" · ج١ ص٢١: تعليق"));
+    EXPECT_EQ(lines[10], QStringLiteral("  ") + title + QStringLiteral(" · ج١ ص١٢: تعليق"));
     EXPECT_EQ(lines[11], QStringLiteral("-"));
 
     // Everything under forty of the library's books: forty items at most.
