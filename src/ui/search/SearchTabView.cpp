@@ -19,6 +19,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
@@ -149,6 +150,8 @@ void SearchTabView::build()
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Rows are read whole: Tab leaves the table instead of walking its cells.
+    table_->setTabKeyNavigation(false);
     table_->setAlternatingRowColors(false);
     table_->setShowGrid(true);
     table_->setGridStyle(Qt::SolidLine);
@@ -177,6 +180,7 @@ void SearchTabView::build()
             self->showSelected();
     });
     table_->viewport()->installEventFilter(this);
+    table_->installEventFilter(this);
 
     bottom_ = new QWidget;
     auto* column = new QVBoxLayout(bottom_);
@@ -713,6 +717,14 @@ bool SearchTabView::eventFilter(QObject* watched, QEvent* event)
         const auto* mouse = static_cast<QMouseEvent*>(event);
         openInBookTab(table_->rowAt(int(mouse->position().y())));
         return true;
+    }
+    // Return on the selected row opens it, as a double click does.
+    if (watched == table_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            openInBookTab(selectedRow());
+            return true;
+        }
     }
     return TabContent::eventFilter(watched, event);
 }

@@ -388,6 +388,20 @@ TEST_F(SearchTabViewTest, theReaderFollowsTheSelectionAcrossBooksAndTheTableEnds
     EXPECT_EQ(tab.selectedRow(), 0);
 }
 
+TEST_F(SearchTabViewTest, returnOnTheSelectedRowOpensItAsADoubleClickDoes)
+{
+    REQUIRE_SAMPLE(sample);
+    const QList<SearchHit> preset{page(1, 1, 1), page(2, 1, 2), page(41, 2, 1)};
+    SearchTabView tab(sample.lib, test::wordsQuery(QStringLiteral("مالك")), preset);
+    QList<std::int64_t> opened;
+    tab.onOpenBook = [&](std::int64_t b, std::optional<std::int64_t>) { opened.append(b); };
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        tab.moveResult(1);
+        QTest::keyClick(tab.table(), key);
+    }
+    EXPECT_EQ(opened, (QList<std::int64_t>{1, 2}));
+}
+
 TEST_F(SearchTabViewTest, theMainWindowRunsSearchesInNewTabsWithoutTheIgnoredBooks)
 {
     REQUIRE_SAMPLE(sample);
