@@ -12,7 +12,19 @@ constexpr double kHoverAlpha = 0.12;
 constexpr double kPressedAlpha = 0.22;
 // Room around the symbol, so that the hover tint frames it.
 constexpr QSize kSymbolRoom(16, 12);
+constexpr double kFocusRingWidth = 2;
 } // namespace
+
+void paintFocusRing(QPainter& painter, const QWidget& widget, double radius)
+{
+    const double inset = kFocusRingWidth / 2;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Theme::accent().resolve(widget.palette()), kFocusRingWidth));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(widget.rect()).adjusted(inset, inset, -inset, -inset), radius, radius);
+    painter.restore();
+}
 
 HoverButton::HoverButton(QWidget* parent) : QAbstractButton(parent)
 {
@@ -63,6 +75,8 @@ void HoverButton::paintEvent(QPaintEvent*)
         const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
         icon().paint(&painter, target, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
     }
+    if (hasFocus())
+        paintFocusRing(painter, *this, cornerRadius);
 }
 
 } // namespace quorvel

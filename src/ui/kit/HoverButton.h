@@ -3,10 +3,18 @@
 #include <QAbstractButton>
 #include <QColor>
 
+class QPainter;
+
 namespace quorvel {
 
+// The ring a focused custom control draws inside its edge, in the accent
+// colour of the appearance in force, so that the keyboard's place shows by
+// day and by night.
+void paintFocusRing(QPainter& painter, const QWidget& widget, double radius);
+
 // A borderless icon button that lights up under the pointer: a rounded tint
-// of the accent colour while hovered, nothing otherwise.
+// of the accent colour while hovered, nothing otherwise; a ring while it has
+// the keyboard focus.
 class HoverButton : public QAbstractButton {
     Q_OBJECT
 public:

@@ -1,8 +1,10 @@
 #include "ui/kit/TabButton.h"
 
 #include "core/Theme.h"
+#include "ui/kit/HoverButton.h"
 #include "ui/kit/Widgets.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -38,7 +40,22 @@ TabButton::TabButton(const QString& title, const QString& icon, bool active, std
 
     pin(this, hstack({image, title_, close_}, 6), Insets{3, 10, 3, 4});
     setToolTip(title);
+    setAccessibleName(title);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // Reached with Tab, taken with Space or Return; a click selects without
+    // moving the keyboard's place.
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void TabButton::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) && select_) {
+        event->accept();
+        select_();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TabButton::mousePressEvent(QMouseEvent* event)
@@ -70,6 +87,8 @@ void TabButton::paintEvent(QPaintEvent*)
     painter.drawPath(path);
     if (active_)
         painter.fillRect(QRectF(r.left() + 1, r.top() + 0.5, r.width() - 2, 2), Theme::gold());
+    if (hasFocus())
+        paintFocusRing(painter, *this, k);
 }
 
 } // namespace quorvel

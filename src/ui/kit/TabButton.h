@@ -26,6 +26,7 @@ public:
     HoverButton* closeButton() const { return close_; }
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 

@@ -310,7 +310,8 @@ HoverButton* iconButton(const QString& symbol, const QString& tip, double size, 
                         QFont::Weight weight, std::function<void()> action)
 {
     auto* button = new HoverButton;
-    button->setFocusPolicy(Qt::NoFocus);
+    // Tab reaches it; a click leaves the focus where the reader was typing.
+    button->setFocusPolicy(Qt::TabFocus);
     button->setIcon(Theme::symbol(symbol, size, colors, weight));
     button->setIconSize(QSize(qRound(size), qRound(size)));
     button->setToolTip(tip);

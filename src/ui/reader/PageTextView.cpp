@@ -2,9 +2,12 @@
 
 #include "core/Arabic.h"
 #include "core/Settings.h"
+#include "ui/kit/HoverButton.h"
 
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QMenu>
 #include <QMimeData>
 
@@ -15,6 +18,7 @@ namespace {
 // keypad flag, which arrow keys may carry, is not among them.
 constexpr Qt::KeyboardModifiers kTextModifiers =
     Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+constexpr double kFocusRadius = 4;
 } // namespace
 
 PageTextView::PageTextView(QWidget* parent) : QTextBrowser(parent)
@@ -26,6 +30,30 @@ PageTextView::PageTextView(QWidget* parent) : QTextBrowser(parent)
 bool PageTextView::isPageKey(const QKeyEvent* event)
 {
     return (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) && !(event->modifiers() & kTextModifiers);
+}
+
+void PageTextView::focusInEvent(QFocusEvent* event)
+{
+    // A click into the page to read or select needs no ring; Tab does.
+    tabbedIn_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    viewport()->update();
+    QTextBrowser::focusInEvent(event);
+}
+
+void PageTextView::focusOutEvent(QFocusEvent* event)
+{
+    tabbedIn_ = false;
+    viewport()->update();
+    QTextBrowser::focusOutEvent(event);
+}
+
+void PageTextView::paintEvent(QPaintEvent* event)
+{
+    QTextBrowser::paintEvent(event);
+    if (tabbedIn_ && hasFocus()) {
+        QPainter painter(viewport());
+        paintFocusRing(painter, *viewport(), kFocusRadius);
+    }
 }
 
 bool PageTextView::event(QEvent* event)

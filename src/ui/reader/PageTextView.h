@@ -30,6 +30,9 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
@@ -37,6 +40,8 @@ protected:
 private:
     // Whether a key event is a bare left or right arrow, the page-turning keys.
     static bool isPageKey(const QKeyEvent* event);
+
+    bool tabbedIn_ = false; // the focus came with Tab, so the page shows it
 };
 
 } // namespace quorvel

@@ -280,7 +280,7 @@ QWidget* MainWindowController::buildModeSwitch()
         button->setText(QString::fromUtf8(titles[segment]));
         button->setCheckable(true);
         button->setFont(Theme::ui(kModeFontSize, QFont::Medium));
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
         modeSwitch_->addButton(button, segment);
         row->addWidget(button);
     }

@@ -39,7 +39,7 @@ TabStrip::TabStrip(QWidget* parent) : BarView(parent)
     stack_ = new StackView(Qt::Horizontal, 2, StackView::Align::Trailing);
     menuBtn_ = new QToolButton;
     menuBtn_->setAutoRaise(true);
-    menuBtn_->setFocusPolicy(Qt::NoFocus);
+    menuBtn_->setFocusPolicy(Qt::TabFocus);
     tintMenuButton();
     menuBtn_->setIconSize(QSize(int(kMenuSymbolSize), int(kMenuSymbolSize)));
     menuBtn_->setToolTip(QString::fromUtf8(kMenuTip));
@@ -88,11 +88,32 @@ void TabStrip::set(const QList<QPair<QString, QString>>& tabs, int active)
     active_ = active;
     stack_->removeArrangedSubviews();
     QPointer<TabStrip> self(this);
+    QList<TabButton*> buttons;
     for (int i = 0; i < tabs.size(); ++i) {
-        stack_->addArrangedSubview(new TabButton(tabs[i].first, tabs[i].second, i == active,
-                                                 handlerCall(self, &TabStrip::onSelect, i),
-                                                 handlerCall(self, &TabStrip::onClose, i)));
+        buttons << new TabButton(tabs[i].first, tabs[i].second, i == active, handlerCall(self, &TabStrip::onSelect, i),
+                                 handlerCall(self, &TabStrip::onClose, i));
+        stack_->addArrangedSubview(buttons.last());
     }
+    orderForTab(buttons);
+}
+
+void TabStrip::orderForTab(const QList<TabButton*>& buttons)
+{
+    // New buttons join the end of the window's Tab chain; they belong before
+    // the menu button, after whatever Tab reached before the strip.
+    QWidget* before = menuBtn_->previousInFocusChain();
+    while (before != menuBtn_ && (isAncestorOf(before) || !(before->focusPolicy() & Qt::TabFocus)))
+        before = before->previousInFocusChain();
+    QWidget* previous = before == menuBtn_ ? nullptr : before;
+    for (TabButton* button : buttons) {
+        for (QWidget* stop : {static_cast<QWidget*>(button), static_cast<QWidget*>(button->closeButton())}) {
+            if (previous)
+                QWidget::setTabOrder(previous, stop);
+            previous = stop;
+        }
+    }
+    if (previous)
+        QWidget::setTabOrder(previous, menuBtn_);
 }
 
 QMenu* TabStrip::buildMenu()

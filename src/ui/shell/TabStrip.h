@@ -14,6 +14,7 @@ class QToolButton;
 namespace quorvel {
 
 class StackView;
+class TabButton;
 
 // The strip of tab buttons above the main window's content, with a button
 // that lists every tab in a menu. Passive: the window pushes the whole list of
@@ -47,6 +48,10 @@ protected:
 private:
     void applyMargins();
     void tintMenuButton();
+    // Puts the new buttons (each with its close button) in the Tab order
+    // where the strip reads them: after what precedes the strip, right to
+    // left, then the menu button.
+    void orderForTab(const QList<TabButton*>& buttons);
 
     StackView* stack_ = nullptr;
     QToolButton* menuBtn_ = nullptr;

@@ -16,7 +16,9 @@
 #include "ui/shell/TabStrip.h"
 #include "ui/shell/WelcomeView.h"
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QTableView>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -34,7 +36,10 @@ namespace {
 
 class MainWindowTest : public test::WindowTest {
 protected:
-    MainWindowTest() : WindowTest({MainWindowController::searchModeKey, Settings::restoreSessionKey}) {}
+    MainWindowTest()
+        : WindowTest({MainWindowController::searchModeKey, Settings::restoreSessionKey, Settings::nightReadingKey})
+    {
+    }
 
     // Opens a search tab for a text through the top bar's field.
     static void search(MainWindowController& w, const QString& text)
@@ -482,3 +487,104 @@ TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
     saveShot("main-window-tabs.png");
 }
 
+TEST_F(MainWindowTest, tabWalksTheBarsFromTheRightLeavesTheResultsAndEveryStopShowsItsFocus)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.resize(1400, 860);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    SearchQuery query;
+    query.andPhrases = {QStringLiteral("مالك")};
+    w.runSearch(query, QList<SearchHit>{SearchHit(SearchHit::Kind::page, 1, 1, 1), SearchHit(SearchHit::Kind::page, 2, 1, 2)});
+    auto* results = qobject_cast<SearchTabView*>(w.tabs().value(0)->view());
+    ASSERT_NE(results, nullptr);
+    ReaderView* reader = results->currentReader();
+    ASSERT_NE(reader, nullptr);
+    QTest::qWait(SearchTabView::dividerDelayMs * 2);
+    results->placeDivider();
+    QTest::qWait(20);
+
+    // The row a stop sits in: a bar, the table, or none (the page text).
+    QWidget* const table = results->table();
+    const QList<QWidget*> bars{w.topBar(), w.tabStrip(), reader->footer(), results->bottom()};
+    auto rowOf = [&](QWidget* widget) -> QWidget* {
+        if (widget == table)
+            return table;
+        for (QWidget* bar : bars)
+            if (bar->isAncestorOf(widget))
+                return bar;
+        return nullptr;
+    };
+    auto x = [&](QWidget* widget) { return widget->mapTo(&w, QPoint(widget->width() / 2, 0)).x(); };
+
+    // The stops of one round of Tab from the rightmost control of the top bar.
+    auto walk = [&] {
+        QList<HoverButton*> bar = w.topBar()->findChildren<HoverButton*>();
+        std::sort(bar.begin(), bar.end(), [&](QWidget* a, QWidget* b) { return x(a) > x(b); });
+        QWidget* first = bar.value(0);
+        first->setFocus(Qt::TabFocusReason);
+        QList<QWidget*> stops;
+        for (int i = 0; i < 200 && QApplication::focusWidget(); ++i) {
+            stops << QApplication::focusWidget();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (QApplication::focusWidget() == first)
+                break;
+        }
+        EXPECT_EQ(QApplication::focusWidget(), first) << "Tab never came back round";
+        return stops;
+    };
+    // Each stop looks different with the focus than without it.
+    auto checkShown = [&](const QList<QWidget*>& stops, const char* when) {
+        for (qsizetype i = 0; i < stops.size(); ++i) {
+            QWidget* stop = stops[i];
+            stop->setFocus(Qt::TabFocusReason);
+            QTest::qWait(1);
+            const QImage focused = stop->grab().toImage();
+            stops[(i + 1) % stops.size()]->setFocus(Qt::TabFocusReason);
+            QTest::qWait(1);
+            EXPECT_NE(focused, stop->grab().toImage())
+                << when << ": " << stop->metaObject()->className() << " " << stop->toolTip().toStdString();
+        }
+    };
+
+    const QList<QWidget*> stops = walk();
+    ASSERT_GT(stops.size(), 12);
+    for (QWidget* stop : stops) {
+        EXPECT_TRUE(stop->isVisible() && !stop->rect().isEmpty() &&
+                    w.rect().contains(stop->mapTo(&w, stop->rect().center())))
+            << stop->metaObject()->className();
+    }
+    // Every top-bar button and the field, the tab and its close button, the
+    // reader's toolbar and the table are reached.
+    for (HoverButton* button : w.topBar()->findChildren<HoverButton*>())
+        EXPECT_TRUE(stops.contains(button)) << button->toolTip().toStdString();
+    EXPECT_TRUE(stops.contains(w.searchField()));
+    EXPECT_EQ(std::count_if(stops.begin(), stops.end(), [&](QWidget* s) { return rowOf(s) == w.tabStrip(); }), 3);
+    EXPECT_GE(std::count_if(stops.begin(), stops.end(), [&](QWidget* s) { return rowOf(s) == reader->footer(); }), 5);
+    // The table is one stop: Tab leaves it at once.
+    EXPECT_EQ(stops.count(table), 1);
+    // The top bar, then the tab strip, then the tab; each row read from the right.
+    for (qsizetype i = 1; i < stops.size(); ++i) {
+        QWidget* row = rowOf(stops[i]);
+        QWidget* before = rowOf(stops[i - 1]);
+        if (row == w.topBar()) {
+            EXPECT_EQ(before, w.topBar()) << "stop " << i << " comes back to the top bar";
+        }
+        if (row == w.tabStrip()) {
+            EXPECT_TRUE(before == w.topBar() || before == w.tabStrip()) << "stop " << i << " reaches the strip late";
+        }
+        if (row && row == before && row != table) {
+            EXPECT_LT(x(stops[i]), x(stops[i - 1])) << "stop " << i << " goes right";
+        }
+    }
+    checkShown(stops, "day");
+
+    Settings::setNightReading(true);
+    Notifier::postReaderSettingsChanged();
+    QTest::qWait(20);
+    checkShown(walk(), "night");
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+}
