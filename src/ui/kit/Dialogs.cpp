@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,8 +15,10 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -28,6 +32,8 @@ constexpr QSize kLineEditorSize(320, 24);
 constexpr QSize kBlockEditorSize(380, 150);
 constexpr double kEditorFontSize = 14;
 constexpr int kFieldSpacing = 8;
+// The widest informative line a message box keeps whole; longer text wraps.
+constexpr int kUnwrappedLine = 420;
 
 Responder& responder()
 {
@@ -77,6 +83,32 @@ QVBoxLayout* headedLayout(QDialog& dialog, const QString& title, const QString& 
     return layout;
 }
 
+// A small box is as wide as its title bar's text, which the box sizes itself
+// for only when it carries one, and as its longest informative line up to a
+// reading measure, so that a count or a version is neither cut nor wrapped.
+void fitToText(QMessageBox& box, const QString& text)
+{
+    if (box.windowTitle().isEmpty())
+        box.setWindowTitle(QGuiApplication::applicationDisplayName());
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    const QLabel* info = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    const int at = grid && info ? grid->indexOf(info) : -1;
+    if (at < 0)
+        return;
+    int longest = 0;
+    for (const QString& line : text.split(u'\n'))
+        longest = std::max(longest, info->fontMetrics().horizontalAdvance(line));
+    if (longest == 0 || longest > kUnwrappedLine)
+        return;
+    // Under the informative text, in its column: that column keeps the line.
+    int row = 0, column = 0, rows = 0, columns = 0;
+    grid->getItemPosition(at, &row, &column, &rows, &columns);
+    const QMargins margins = info->contentsMargins();
+    const int room = longest + 2 * info->margin() + margins.left() + margins.right() + 1;
+    grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), column, 1,
+                  columns);
+}
+
 std::optional<std::optional<QString>> preempted(const Request& request)
 {
     if (responder())
@@ -112,6 +144,7 @@ QMessageBox* messageBox(const QString& title, const QString& text, const QString
             first = added;
     }
     box->setDefaultButton(first);
+    fitToText(*box, text);
     return box;
 }
 

@@ -3,13 +3,18 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/Widgets.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 using namespace quorvel;
 
@@ -152,4 +157,31 @@ TEST_F(WidgetsTest, withoutAResponderNoDialogBlocksOffscreen)
     Dialogs::alert(QStringLiteral("a"), QStringLiteral("b"));
     EXPECT_EQ(Dialogs::prompt(QStringLiteral("a"), QString(), QStringLiteral("x")), std::nullopt);
     EXPECT_EQ(Dialogs::saveFile(QStringLiteral("a"), QStringLiteral("n.pdf")), std::nullopt);
+}
+
+TEST_F(WidgetsTest, smallAlertsAreWideEnoughForTheirTitleBarAndKeepShortLinesWhole)
+{
+    const struct {
+        QString title;
+        QString text;
+    } alerts[] = {
+        {QStringLiteral("تم الاستيراد"), QStringLiteral("تعليقات: ٣ · علامات: ٢")},
+        {QStringLiteral("مكتبة قورفل"), QStringLiteral("الإصدار ١.٠")},
+        {QStringLiteral("لديك أحدث إصدار"), QString()},
+    };
+    for (const auto& alert : alerts) {
+        SCOPED_TRACE(alert.title.toStdString());
+        const std::unique_ptr<QMessageBox> box(Dialogs::messageBox(alert.title, alert.text));
+        box->show();
+        QTest::qWait(1);
+        // The title bar names the application, and the box leaves it room.
+        EXPECT_EQ(box->windowTitle(), QGuiApplication::applicationDisplayName());
+        const QFontMetrics bar(QApplication::font("QMdiSubWindowTitleBar"));
+        EXPECT_GE(box->width(), bar.horizontalAdvance(box->windowTitle()) + 50);
+        if (alert.text.isEmpty())
+            continue;
+        const auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        ASSERT_NE(info, nullptr);
+        EXPECT_LT(info->height(), 2 * info->fontMetrics().lineSpacing()) << "the line wrapped";
+    }
 }
