@@ -461,6 +461,8 @@ TEST_F(ReaderMenusTest, notesMenuListsTheBooksNotesCutAtSixtyCharacters)
     // By the page the reader shows: sequences 12 and 30 are printed pages 13 and 31.
     EXPECT_EQ(titles(*menu).mid(0, 2), QStringList({QStringLiteral("ج١ ص١٣: ") + longNote.left(60),
                                                     QStringLiteral("ج١ ص٣١: قصير")}));
+    menu->adjustSize();
+    EXPECT_TRUE(menu->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/reader-notes-menu.png")));
     menu->actions()[1]->trigger();
     EXPECT_EQ(r->seq(), 30);
     EXPECT_EQ(r->backHistory().last(), 8);
