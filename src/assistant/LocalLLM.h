@@ -120,14 +120,26 @@ using DeltaHandler = std::function<void(const QString& piece)>;
 // one, trimmed of white space and line breaks. `onDelta` receives every
 // non-empty piece as it arrives, on the calling thread, before the next line
 // is read. Throws LLMError::server when no server can be started or the
-// server answers with a status other than 200, and Dist::PlatformError with
-// the network's own description when the connection fails, is reset or stays
-// silent for 900 seconds.
+// server answers with a status other than 200, a line, the reply or an error
+// body passes its bound (StreamLimits) or the reply is not over within its
+// overall limit, and Dist::PlatformError with the network's own description
+// when the connection fails, is reset or stays silent for 900 seconds.
 QString chat(const QString& system, const QString& user, int maxTokens = 1500,
              const DeltaHandler& onDelta = {});
 
+// What one chat reply may take before it is given up as a failed reply.
+struct StreamLimits {
+    qsizetype lineBytes = 256 * 1024;        // one stream line
+    qsizetype replyBytes = 8 * 1024 * 1024;  // the whole streamed body
+    qsizetype errorBytes = 64 * 1024;        // the body of a status other than 200
+    int overallMs = 20 * 60 * 1000;          // from the request to the end of the reply
+};
+
 // Hooks for tests.
 namespace Testing {
+// Replaces the limits of later chats; nothing restores the defaults but
+// passing StreamLimits{}.
+void setStreamLimits(const StreamLimits& limits);
 // Replaces the executable search: a path is used as the executable, an empty
 // text means no executable; nothing restores the real search.
 void setServerBinary(const std::optional<QString>& path);

@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <string>
 #include <vector>
@@ -26,6 +27,12 @@ constexpr double kRepeatPenalty = 1.1;
 constexpr qsizetype kErrorBodyChars = 200;
 
 const QString msgServerFailed = QStringLiteral("تعذّر تشغيل المحرّك المحلي");
+const QString msgReplyTooLong = QStringLiteral("تجاوز ردّ النموذج الحجم المقبول");
+const QString msgReplyTooSlow = QStringLiteral("انتهت مهلة ردّ النموذج");
+
+// A trickle of bytes keeps the inactivity limit from ever firing, so a reply
+// also has an overall limit; a server that floods gets a bound in bytes.
+StreamLimits limits;
 
 const QByteArray dataPrefix = QByteArrayLiteral("data: ");
 const QByteArray doneMarker = QByteArrayLiteral("[DONE]");
@@ -217,14 +224,32 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
         if (onDelta)
             onDelta(*piece);
     };
+    qsizetype received = 0;
+    auto giveUp = [&](const QString& message) {
+        failure = std::make_exception_ptr(LLMError::server(message));
+        if (!reply->isFinished())
+            reply->abort();
+        loop.quit();
+    };
     auto drain = [&](bool atEnd) {
+        if (!reply->isOpen())
+            return; // given up
         if (status().isValid() && status().toInt() != 200) {
-            errorBody += reply->readAll();
+            // Only the start of an error body is shown; the rest is not waited for.
+            errorBody += reply->read(limits.errorBytes - errorBody.size());
+            if (errorBody.size() >= limits.errorBytes && !reply->isFinished()) {
+                reply->abort();
+                loop.quit();
+            }
             return;
         }
         // Whatever has arrived is taken at once and cut into lines here, so
         // a reply of thousands of lines costs no allocation per line.
-        pending += reply->readAll();
+        const QByteArray arrived = reply->read(limits.replyBytes - received + 1);
+        received += arrived.size();
+        if (received > limits.replyBytes)
+            return giveUp(msgReplyTooLong);
+        pending += arrived;
         qsizetype start = 0;
         try {
             for (qsizetype end; !ended && (end = pending.indexOf('\n', start)) >= 0; start = end + 1)
@@ -238,6 +263,8 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
             failure = std::current_exception();
         }
         pending.remove(0, start);
+        if (!ended && !failure && pending.size() > limits.lineBytes)
+            return giveUp(msgReplyTooLong);
         if ((ended || failure) && !reply->isFinished()) {
             reply->abort();
             loop.quit();
@@ -245,8 +272,13 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
     };
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] { drain(false); });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer overall;
+    overall.setSingleShot(true);
+    QObject::connect(&overall, &QTimer::timeout, &loop, [&] { giveUp(msgReplyTooSlow); });
+    overall.start(limits.overallMs);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+    overall.stop();
     if (!ended && !failure)
         drain(true);
     const std::unique_ptr<QNetworkReply> owned(reply);
@@ -267,5 +299,12 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
         text = text.mid(think + thinkEnd.size());
     return text.trimmed();
 }
+
+namespace Testing {
+void setStreamLimits(const StreamLimits& streamLimits)
+{
+    limits = streamLimits;
+}
+} // namespace Testing
 
 } // namespace quorvel::LocalLLM

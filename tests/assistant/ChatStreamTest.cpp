@@ -158,3 +158,47 @@ TEST_F(ChatStream, handlerErrorEndsTheRequest)
                  std::runtime_error);
     EXPECT_EQ(calls, 1);
 }
+
+TEST_F(ChatStream, floodsEndAtTheirBoundAsAFailedReply)
+{
+    LocalLLM::Testing::setStreamLimits({.lineBytes = 4096, .replyBytes = 64 * 1024, .errorBytes = 4096});
+    const QString x200(200, u'x');
+    const struct {
+        const char* script;
+        QString error;
+    } cases[] = {
+        {"repeat 2000000000 delta \"كلمة \"\n", QStringLiteral("تجاوز ردّ النموذج الحجم المقبول")},
+        {"delta \"أ\"\nline data: {\"choices\":[{\"delta\":{\"content\":\"\nrepeat 2000000000 part xxxxxxxx\n",
+         QStringLiteral("تجاوز ردّ النموذج الحجم المقبول")},
+        {"status 500\nrepeat 2000000000 line xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", QStringLiteral("500 ") + x200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        try {
+            ask(QString::fromUtf8(c.script));
+            ADD_FAILURE() << "no error";
+        } catch (const LocalLLM::LLMError& error) {
+            EXPECT_EQ(error.description(), c.error);
+        }
+    }
+    LocalLLM::Testing::setStreamLimits({});
+}
+
+TEST_F(ChatStream, aStalledOrDrippingServerIsGivenUpAtTheOverallLimit)
+{
+    LocalLLM::Testing::setStreamLimits({.overallMs = 600});
+    QString drip;
+    for (int i = 0; i < 20; ++i)
+        drip += QStringLiteral("delta \"ب\"\npause 150\n");
+    for (const QString& script : {QStringLiteral("pause 5000\ndone\n"), drip + QStringLiteral("done\n")}) {
+        try {
+            ask(script);
+            ADD_FAILURE() << "no error for " << script.toStdString();
+        } catch (const LocalLLM::LLMError& error) {
+            EXPECT_EQ(error.description(), QStringLiteral("انتهت مهلة ردّ النموذج"));
+        }
+    }
+    // What arrived before the limit stays with the caller.
+    EXPECT_FALSE(pieces.isEmpty());
+    LocalLLM::Testing::setStreamLimits({});
+}

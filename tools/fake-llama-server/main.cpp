@@ -7,9 +7,11 @@
 //   loading <ms>         GET /health answers 503 for this long, then 200
 //   health <status>      GET /health always answers this status
 //   status <code>        the chat reply's status; with anything but 200 the
-//   body <text>          body lines (joined by line feeds, "\n" escapes) follow
+//   body <text>          body lines (joined by line feeds, "\n" escapes) follow,
+//                        or, when the script has stream steps, those steps
 //   delta <json>         a stream line data: {"choices":[{"delta":{"content":<json>}}]}
 //   line <text>          a stream line written as given ("\n" escapes allowed)
+//   part <text>          stream bytes written as given, with no line break
 //   done                 the stream line "data: [DONE]"
 //   pause <ms>           waits before the next stream line
 //   reset                resets the connection
@@ -90,7 +92,7 @@ bool parseStep(const std::string& keyword, const std::string& rest, Step& step)
         if (content.is_discarded())
             return false;
         step.text = "data: " + nlohmann::json{{"choices", {{{"delta", {{"content", content}}}}}}}.dump();
-    } else if (keyword == "line") {
+    } else if (keyword == "line" || keyword == "part") {
         step.text = unescape(rest);
     } else if (keyword == "pause") {
         step.text = rest;
@@ -196,7 +198,8 @@ void resetConnection(int fd)
 // Streams the script's steps; false when the connection is over.
 bool sendStream(int fd, const Script& script)
 {
-    if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n"))
+    if (!sendAll(fd, "HTTP/1.1 " + std::to_string(script.status) + " " + reason(script.status)
+                         + "\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n"))
         return false;
     std::string pending;
     auto flush = [&] {
@@ -221,7 +224,9 @@ bool sendStream(int fd, const Script& script)
                 flush();
                 std::_Exit(0);
             } else {
-                pending += (step.kind == "done" ? std::string("data: [DONE]") : step.text) + "\n";
+                pending += step.kind == "done" ? std::string("data: [DONE]\n")
+                         : step.kind == "part" ? step.text
+                                               : step.text + "\n";
                 if (pending.size() >= 16 * 1024 && !flush())
                     return false;
             }
@@ -296,7 +301,7 @@ void serve(int fd)
                 current = script;
             if (target != "/stream" && !current.quiet)
                 appendLog(".requests", body);
-            open = current.status == 200 ? sendStream(fd, current)
+            open = current.status == 200 || !current.steps.empty() ? sendStream(fd, current)
                                          : sendPlain(fd, current.status, current.body, "text/plain");
         } else {
             open = sendPlain(fd, 404, "not found", "text/plain");
