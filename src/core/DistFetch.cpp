@@ -28,8 +28,35 @@ const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول في الإصدار: ");
 const QString msgNotRegularFile = QStringLiteral(": ليس ملفاً عادياً.");
 
-// Why a transfer failed, in the user's language rather than the network
-// stack's English.
+} // namespace
+
+QString fileErrorReason(int errorNumber)
+{
+    switch (errorNumber) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("الملف غير موجود");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("لا إذن بقراءة الملف");
+    case EISDIR:
+        return QStringLiteral("مجلد وليس ملفاً");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("لا مساحة كافية على القرص");
+    case EROFS:
+        return QStringLiteral("القرص للقراءة فقط");
+    case EFBIG:
+        return QStringLiteral("الملف أكبر مما يسمح به النظام");
+    case ELOOP:
+        return QStringLiteral("روابط رمزية متداخلة");
+    case ENAMETOOLONG:
+        return QStringLiteral("المسار أطول من المقبول");
+    default:
+        return QStringLiteral("خطأ في نظام الملفات (") + QString::number(errorNumber) + u')';
+    }
+}
+
 QString networkReason(QNetworkReply::NetworkError error)
 {
     switch (error) {
@@ -61,10 +88,9 @@ QString networkReason(QNetworkReply::NetworkError error)
     }
 }
 
-// Reads a release file under a folder base: a regular file only, at most
-// want bytes. A pipe is opened without waiting for a writer, so it is refused
-// rather than waited on.
-QByteArray readLocalFile(const QString& path, const QString& name, std::int64_t want)
+// A pipe is opened without waiting for a writer, so it is refused rather
+// than waited on.
+QByteArray readRegularFile(const QString& path, const QString& name, std::int64_t want)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -95,35 +121,6 @@ QByteArray readLocalFile(const QString& path, const QString& name, std::int64_t 
         bytes.append(buffer, n);
     }
     return bytes;
-}
-
-} // namespace
-
-QString fileErrorReason(int errorNumber)
-{
-    switch (errorNumber) {
-    case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("الملف غير موجود");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("لا إذن بقراءة الملف");
-    case EISDIR:
-        return QStringLiteral("مجلد وليس ملفاً");
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("لا مساحة كافية على القرص");
-    case EROFS:
-        return QStringLiteral("القرص للقراءة فقط");
-    case EFBIG:
-        return QStringLiteral("الملف أكبر مما يسمح به النظام");
-    case ELOOP:
-        return QStringLiteral("روابط رمزية متداخلة");
-    case ENAMETOOLONG:
-        return QStringLiteral("المسار أطول من المقبول");
-    default:
-        return QStringLiteral("خطأ في نظام الملفات (") + QString::number(errorNumber) + u')';
-    }
 }
 
 QString describe(const std::exception& error)
@@ -190,7 +187,7 @@ QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
     const std::int64_t want = std::max<std::int64_t>(maxBytes, 0) + 1;
     const QUrl url = fileURL(base, name);
     if (url.isLocalFile())
-        return readLocalFile(url.toLocalFile(), name, want);
+        return readRegularFile(url.toLocalFile(), name, want);
 
     // A manager and loop of our own, so this works on any thread with no
     // running event loop of its own.

@@ -13,6 +13,7 @@
 #include "core/UserError.h"
 
 #include <QByteArray>
+#include <QNetworkReply>
 #include <QString>
 #include <QUrl>
 
@@ -73,6 +74,15 @@ constexpr std::int64_t undeclaredFileLimit = 1 << 20;
 // symbolic link). A name that is not a plain file name is refused unfetched.
 // Blocks.
 QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes = undeclaredFileLimit);
+
+// Reads at most `want` bytes of a regular file (no device, pipe or folder,
+// also through a symbolic link), without waiting on any. Throws DistError
+// or PlatformError naming the file as `name`.
+QByteArray readRegularFile(const QString& path, const QString& name, std::int64_t want);
+
+// Why a transfer failed, in the user's language rather than the network
+// stack's English; a cancelled transfer is a time-out.
+QString networkReason(QNetworkReply::NetworkError error);
 
 // The Arabic reason for a file-system error number, for messages that must
 // not carry the system's English text.

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Build.h"
+#include "core/DistFetch.h"
 #include "core/Json.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -61,6 +64,9 @@ Release readRelease(const Json::Value& member)
         fail(UpdateError::Kind::Decode, QStringLiteral("the release has no \"version\" text"));
     if (!build)
         fail(UpdateError::Kind::Decode, QStringLiteral("the release has no whole \"build\" number"));
+    // A version text is shown in an alert and printed on a terminal.
+    if (std::any_of(version->cbegin(), version->cend(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+        fail(UpdateError::Kind::Decode, QStringLiteral("the release \"version\" holds a control character"));
     release.version = *version;
     release.build = *build;
     const auto notes = member.find("notes");
@@ -79,15 +85,25 @@ Release readRelease(const Json::Value& member)
     return release;
 }
 
-QByteArray readFile(const QUrl& url)
+[[noreturn]] void tooLarge()
 {
-    QFile file(url.toLocalFile());
-    if (!file.open(QIODevice::ReadOnly))
-        fail(UpdateError::Kind::File, QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
-    return file.readAll();
+    fail(UpdateError::Kind::Decode, QStringLiteral("the manifest is larger than %1 bytes").arg(manifestLimit));
 }
 
-QByteArray download(const QUrl& url)
+QByteArray readFile(const QUrl& url)
+{
+    QByteArray body;
+    try {
+        body = Dist::readRegularFile(url.toLocalFile(), url.toLocalFile(), manifestLimit + 1);
+    } catch (const std::exception& error) {
+        fail(UpdateError::Kind::File, Dist::describe(error));
+    }
+    if (body.size() > manifestLimit)
+        tooLarge();
+    return body;
+}
+
+QByteArray download(const QUrl& url, int deadlineMs)
 {
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
@@ -96,20 +112,48 @@ QByteArray download(const QUrl& url)
     request.setTransferTimeout(fetchTimeoutMs);
     request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromUtf8(kUserAgentPrefix) + currentVersion());
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    QByteArray body;
+    bool overLimit = false;
+    bool overdue = false;
     if (!reply->isFinished()) {
         QEventLoop loop;
         QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        // The body is taken as it arrives, so an endless one is cut off.
+        QObject::connect(reply.get(), &QIODevice::readyRead, &loop, [&] {
+            body += reply->read(manifestLimit + 1 - body.size());
+            if (body.size() > manifestLimit && !overLimit) {
+                overLimit = true;
+                reply->abort();
+            }
+        });
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+            overdue = true;
+            reply->abort();
+        });
+        deadline.start(deadlineMs);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
+    if (overdue)
+        fail(UpdateError::Kind::Network, Dist::networkReason(QNetworkReply::TimeoutError));
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // A server that answered at all is judged by its status alone.
     if (status.isValid() && status.toInt() != 200)
         fail(UpdateError::Kind::BadServerResponse, QStringLiteral("bad server response (HTTP %1)").arg(status.toInt()));
-    if (reply->error() != QNetworkReply::NoError)
+    if (overLimit)
+        tooLarge();
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError)
+        fail(UpdateError::Kind::Network, Dist::networkReason(error));
+    if (error != QNetworkReply::NoError)
         fail(UpdateError::Kind::Network, reply->errorString());
     if (!status.isValid())
         fail(UpdateError::Kind::BadServerResponse, QStringLiteral("bad server response"));
-    return reply->readAll();
+    body += reply->read(manifestLimit + 1 - body.size());
+    if (body.size() > manifestLimit)
+        tooLarge();
+    return body;
 }
 
 } // namespace
@@ -184,7 +228,7 @@ Release decodeRelease(const QByteArray& body)
 }
 
 
-Release fetchManifest(const QString& address)
+Release fetchManifest(const QString& address, int deadlineMs)
 {
     const QUrl url(address, QUrl::StrictMode);
     if (address.isEmpty() || !url.isValid() || url.scheme().isEmpty())
@@ -193,7 +237,7 @@ Release fetchManifest(const QString& address)
         return decodeManifest(readFile(url));
     if (url.scheme() != u"http" && url.scheme() != u"https")
         fail(UpdateError::Kind::BadURL, QStringLiteral("unsupported URL: \"%1\"").arg(address));
-    return decodeManifest(download(url));
+    return decodeManifest(download(url, deadlineMs));
 }
 
 Release latest()

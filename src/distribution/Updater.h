@@ -50,6 +50,11 @@ private:
 
 inline constexpr const char* manifestVariable = "QUORVEL_UPDATE_URL";
 inline constexpr int fetchTimeoutMs = 15 * 1000;
+// A server that trickles bytes never trips the inactivity limit above: the
+// whole fetch has this long.
+inline constexpr int fetchDeadlineMs = 30 * 1000;
+// A manifest is a few lines; a larger body is not one and is not read whole.
+inline constexpr qsizetype manifestLimit = 1 << 20;
 inline constexpr int launchDelayMs = 3 * 1000;
 
 // The download page; an empty URL when the build names none.
@@ -73,8 +78,10 @@ Release decodeManifest(const QByteArray& body);
 // its "version", "build" and optional "notes"); throws UpdateError(Decode).
 Release decodeRelease(const QByteArray& body);
 // Fetches and decodes the manifest at this address (a file URL is read from
-// disk with no status check). Blocks; throws UpdateError.
-Release fetchManifest(const QString& address);
+// disk with no status check; a regular file only). Reads at most
+// manifestLimit bytes and gives up after deadlineMs, reporting the time-out
+// in Arabic. Blocks; throws UpdateError.
+Release fetchManifest(const QString& address, int deadlineMs = fetchDeadlineMs);
 // fetchManifest(manifest()), or NotConfigured. Blocks; throws UpdateError.
 Release latest();
 

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace quorvel;
 using Updater::Release;
 using Updater::UpdateError;
@@ -39,11 +41,14 @@ protected:
         return QUrl::fromLocalFile(write(name, body)).toString();
     }
 
-    static UpdateError::Kind failureOf(const QString& address)
+    static UpdateError::Kind failureOf(const QString& address, QString* description = nullptr,
+                                       int deadlineMs = Updater::fetchDeadlineMs)
     {
         try {
-            Updater::fetchManifest(address);
+            Updater::fetchManifest(address, deadlineMs);
         } catch (const UpdateError& error) {
+            if (description)
+                *description = error.description();
             return error.kind();
         }
         ADD_FAILURE() << "no failure for " << address.toStdString();
@@ -126,6 +131,39 @@ TEST_F(UpdaterTest, httpNeedsStatus200)
     server.forceStatus(QStringLiteral("/latest.json"), 500);
     EXPECT_EQ(failureOf(server.url(QStringLiteral("/latest.json")).toString()), UpdateError::Kind::BadServerResponse);
     EXPECT_EQ(failureOf(server.url(QStringLiteral("/none.json")).toString()), UpdateError::Kind::BadServerResponse);
+}
+
+TEST_F(UpdaterTest, hostileManifestsAreRefusedUnreadOrCutOff)
+{
+    const QString fifo = dir_.filePath(QStringLiteral("pipe.json"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QByteArray padded = R"({"mac":{"version":"1","build":2}})";
+    padded += QByteArray(Updater::manifestLimit, ' ');
+    test::LoopbackHttpServer server(dir_.path());
+    server.stream(QStringLiteral("/flood.json"), "{\"mac\":[");
+    server.stream(QStringLiteral("/drip.json"), " ", 100);
+    server.stall(QStringLiteral("/stall.json"));
+    const QString timeout = QStringLiteral("انتهت مهلة الاتصال");
+    const struct {
+        QString address;
+        UpdateError::Kind kind;
+        QString description; // empty: any
+    } cases[] = {
+        {QUrl::fromLocalFile(fifo).toString(), UpdateError::Kind::File, {}},
+        {QStringLiteral("file:///dev/zero"), UpdateError::Kind::File, {}},
+        {fileUrl(QStringLiteral("big.json"), padded), UpdateError::Kind::Decode, {}},
+        {fileUrl(QStringLiteral("nul.json"), R"({"mac":{"version":"1\u0000","build":2}})"), UpdateError::Kind::Decode, {}},
+        {fileUrl(QStringLiteral("bell.json"), R"({"mac":{"version":"\u001b[2J1","build":2}})"), UpdateError::Kind::Decode, {}},
+        {server.url(QStringLiteral("/flood.json")).toString(), UpdateError::Kind::Decode, {}},
+        {server.url(QStringLiteral("/drip.json")).toString(), UpdateError::Kind::Network, timeout},
+        {server.url(QStringLiteral("/stall.json")).toString(), UpdateError::Kind::Network, timeout},
+    };
+    for (const auto& c : cases) {
+        QString description;
+        EXPECT_EQ(failureOf(c.address, &description, 800), c.kind) << c.address.toStdString();
+        if (!c.description.isEmpty())
+            EXPECT_EQ(description, c.description) << c.address.toStdString();
+    }
 }
 
 TEST(UpdaterOutcome, onlyAGreaterBuildIsNewer)

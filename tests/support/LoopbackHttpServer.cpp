@@ -8,6 +8,9 @@
 #include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace quorvel::test {
 
@@ -25,6 +28,25 @@ QByteArray reason(int status)
     case 500: return "Internal Server Error";
     default: return "Status";
     }
+}
+
+// Keeps writing the piece until the client goes (the socket and its timer
+// are deleted then); without an interval only while the client keeps up.
+void sendForever(QTcpSocket* socket, const QByteArray& piece, int everyMs)
+{
+    if (everyMs > 0) {
+        auto* timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, piece] { socket->write(piece); });
+        timer->start(everyMs);
+        return;
+    }
+    const QByteArray block = piece.repeated(std::max<qsizetype>(1, 64 * 1024 / piece.size()));
+    auto refill = [socket, block] {
+        while (socket->bytesToWrite() < 4 * block.size())
+            socket->write(block);
+    };
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, refill);
+    refill();
 }
 
 } // namespace
@@ -54,15 +76,22 @@ LoopbackHttpServer::LoopbackHttpServer(const QString& rootDir) : root_(QDir(root
                     const QByteArray method = line.value(0);
                     const QString path = QUrl::fromPercentEncoding(line.value(1).split('?').value(0));
                     const Reply reply = answer(method, path);
+                    buffer->clear();
+                    if (reply.stalled)
+                        return;
                     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status)
                         + "\r\nContent-Type: application/octet-stream\r\n";
                     if (reply.withLength)
                         head += "Content-Length: "
                             + QByteArray::number(reply.announced >= 0 ? reply.announced : reply.body.size()) + "\r\n";
                     head += "Connection: close\r\n\r\n";
+                    if (!reply.piece.isEmpty()) {
+                        socket->write(head);
+                        sendForever(socket, reply.piece, reply.everyMs);
+                        return;
+                    }
                     socket->write(head + reply.body);
                     socket->disconnectFromHost();
-                    buffer->clear();
                 });
             }
         });
@@ -96,6 +125,18 @@ void LoopbackHttpServer::omitLength(const QString& path)
     lengthless_.insert(path);
 }
 
+void LoopbackHttpServer::stream(const QString& path, const QByteArray& piece, int everyMs)
+{
+    std::lock_guard lock(mutex_);
+    streamed_.insert(path, {piece, everyMs});
+}
+
+void LoopbackHttpServer::stall(const QString& path)
+{
+    std::lock_guard lock(mutex_);
+    stalled_.insert(path);
+}
+
 void LoopbackHttpServer::forceStatus(const QString& path, int status, int times)
 {
     std::lock_guard lock(mutex_);
@@ -119,6 +160,10 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
             }
             return {status, {}};
         }
+        if (stalled_.contains(path))
+            return {.stalled = true};
+        if (streamed_.contains(path))
+            return {.withLength = false, .piece = streamed_[path].first, .everyMs = streamed_[path].second};
     }
     if (method != "GET")
         return {405, {}};

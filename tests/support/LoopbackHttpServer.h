@@ -41,6 +41,13 @@ public:
     // when the connection closes.
     void omitLength(const QString& path);
 
+    // Answers requests for `path` with status 200, no length and a body
+    // that never ends: `piece` again and again, every `everyMs` milliseconds
+    // or, with 0, as fast as the client reads.
+    void stream(const QString& path, const QByteArray& piece, int everyMs = 0);
+    // Takes requests for `path` and never answers them.
+    void stall(const QString& path);
+
     // How many requests for `path` arrived so far.
     int requests(const QString& path) const;
 
@@ -50,6 +57,9 @@ public:
         QByteArray body;
         qsizetype announced = -1; // Content-Length when it differs from the body
         bool withLength = true;   // false: no Content-Length at all
+        bool stalled = false;     // nothing is ever sent
+        QByteArray piece;         // not empty: the endless body's repeated piece
+        int everyMs = 0;
     };
     Reply answer(const QByteArray& method, const QString& path);
 
@@ -64,6 +74,8 @@ private:
     QHash<QString, int> forcedTimes_; // forced answers left, for counted ones
     QSet<QString> cutShort_;
     QSet<QString> lengthless_;
+    QSet<QString> stalled_;
+    QHash<QString, QPair<QByteArray, int>> streamed_;
     QHash<QString, int> requests_;
 };
 
