@@ -1,6 +1,7 @@
 #include "core/Json.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -19,12 +20,19 @@ std::optional<Value> parse(const QByteArray& text)
     return parse(std::string_view(text.constData(), static_cast<size_t>(text.size())));
 }
 
-std::optional<Value> parseFile(const QString& path)
+std::optional<Value> parseFile(const QString& path, qint64 maxBytes)
 {
+    // A pipe or device would block the open or never end; it is not a file.
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > maxBytes)
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return parse(file.readAll());
+    const QByteArray bytes = file.read(maxBytes + 1);
+    if (bytes.size() > maxBytes)
+        return std::nullopt;
+    return parse(bytes);
 }
 
 std::string dump(const Value& value, const DumpOptions& options)

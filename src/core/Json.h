@@ -31,8 +31,12 @@ std::optional<Value> parse(std::string_view text);
 std::optional<Value> parse(const QByteArray& text);
 inline std::optional<Value> parse(const char* text) { return parse(std::string_view(text)); }
 inline std::optional<Value> parse(const std::string& text) { return parse(std::string_view(text)); }
-// Parses a whole file; nothing when it cannot be read or is not valid JSON.
-std::optional<Value> parseFile(const QString& path);
+// The most a JSON file whose size nothing declares is read to.
+inline constexpr qint64 defaultFileLimit = 64 * 1024 * 1024;
+
+// Parses a whole regular file of at most maxBytes; nothing when it is not
+// such a file, cannot be read or is not valid JSON.
+std::optional<Value> parseFile(const QString& path, qint64 maxBytes = defaultFileLimit);
 
 // Serialises with keys sorted and UTF-8 written raw. Invalid UTF-8 inside
 // strings is replaced by U+FFFD rather than throwing.

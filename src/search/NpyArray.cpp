@@ -69,7 +69,8 @@ struct NpyArray::Mapping
 std::optional<NpyArray> NpyArray::open(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    // Without waiting for a writer, so that a pipe is refused, not waited on.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     struct stat st {};

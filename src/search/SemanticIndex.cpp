@@ -22,6 +22,10 @@ namespace {
 // Stands for a page the library does not know, and for a book id that does
 // not fit the table's 32 bits: no scope ever admits it.
 constexpr std::int32_t kUnknownBook = -1;
+// What "vocab.json" may take: its other members, then a word and its
+// frequency per row of the word matrix, with room to spare.
+constexpr std::int64_t kVocabBaseBytes = 64 * 1024;
+constexpr std::int64_t kVocabBytesPerWord = 1024;
 
 constexpr qsizetype kMinRelatedLetters = 3;
 // `related` looks at this many candidates per word wanted.
@@ -84,7 +88,12 @@ std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir)
     if (!wordvec || !vecs || !vecIds)
         return nullptr;
 
-    const auto vocab = Json::parseFile(dir.filePath(QStringLiteral("vocab.json")));
+    // The word list is no larger than the word matrix's rows allow: a huge
+    // or endless file is refused unread.
+    if (wordvec->shape().size() != 2 || !fitsBlasInt(wordvec->shape()[0]))
+        return nullptr;
+    const auto vocab = Json::parseFile(dir.filePath(QStringLiteral("vocab.json")),
+                                       kVocabBaseBytes + wordvec->shape()[0] * kVocabBytesPerWord);
     if (!vocab || !vocab->is_object())
         return nullptr;
     const auto words = vocab->find("words");

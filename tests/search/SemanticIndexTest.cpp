@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <random>
 
@@ -183,6 +185,36 @@ TEST_F(SemanticIndexTest, loadRefusesInconsistentDirectories)
     const auto q = f8->embed(m.words[0]);
     ASSERT_TRUE(q);
     EXPECT_EQ(f8->similarities(*q), std::vector<float>(5, 0.0f));
+}
+
+TEST_F(SemanticIndexTest, pipesDevicesAndOversizedVocabulariesAreRefusedUnread)
+{
+    const Model m = Model::generated(50, 5);
+    const QString vocab = dir.filePath(QStringLiteral("vocab.json"));
+    const std::function<void(const QString&)> damages[] = {
+        [](const QString& path) { ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); },
+        [](const QString& path) { ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), path)); },
+    };
+    for (const char* name : {"vocab.json", "wordvec.npy", "vecs.npy", "vec_ids.npy"}) {
+        for (const auto& damage : damages) {
+            m.write(dir.path());
+            const QString path = dir.filePath(QString::fromUtf8(name));
+            QFile::remove(path);
+            damage(path);
+            EXPECT_FALSE(SemanticIndex::load(dir.path())) << name;
+            QFile::remove(path);
+        }
+    }
+    // Valid JSON, but far more than 50 words can take.
+    m.write(dir.path());
+    QFile f(vocab);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray padded = f.readAll() + QByteArray(200 * 1024, ' ');
+    f.close();
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(padded);
+    f.close();
+    EXPECT_FALSE(SemanticIndex::load(dir.path()));
 }
 
 TEST_F(SemanticIndexTest, similaritiesMatchAPlainLoop)
