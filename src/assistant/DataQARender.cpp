@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -313,6 +314,12 @@ QString csv(const QList<DataTable>& tables)
         });
         if (grouped)
             s.remove(QChar(0x066C));
+        // A spreadsheet evaluates a cell that opens like a formula; a signed
+        // number is still read as the number it is.
+        static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+(\\.[0-9]+)?$"));
+        if (!s.isEmpty() && QStringView(u"=+-@\t\r").contains(s.front()) && !isNumeric(cell)
+            && !number.match(s).hasMatch())
+            s.prepend(QLatin1Char('\''));
         s.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         return QLatin1Char('"') + s + QLatin1Char('"');
     };

@@ -146,6 +146,30 @@ TEST(DataQARender, csvFieldsAreQuotedWithPlainDigits)
     EXPECT_EQ(DataQA::csv({}), QStringLiteral("\r\n"));
 }
 
+TEST(DataQARender, csvCellsThatOpenLikeAFormulaAreNotEvaluated)
+{
+    const struct {
+        const char16_t* cell;
+        const char16_t* field;
+    } cases[] = {
+        {u"=HYPERLINK(\"x\")", u"\"'=HYPERLINK(\"\"x\"\")\""},
+        {u"+1+cmd|' /C calc'!A0", u"\"'+1+cmd|' /C calc'!A0\""},
+        {u"-2+3", u"\"'-2+3\""},
+        {u"@SUM(A1)", u"\"'@SUM(A1)\""},
+        {u"\t=1", u"\"'\t=1\""},
+        {u"\r=1", u"\"'\r=1\""},
+        {u"-12", u"\"-12\""},
+        {u"+7", u"\"+7\""},
+        {u"-٣.٥", u"\"-3.5\""},
+        {u"a=b", u"\"a=b\""},
+    };
+    for (const auto& c : cases) {
+        DataTable t;
+        t.columns = {QString::fromUtf16(c.cell)};
+        EXPECT_EQ(DataQA::csv({t}), QString::fromUtf16(c.field) + QStringLiteral("\r\n")) << QString::fromUtf16(c.cell).toStdString();
+    }
+}
+
 TEST(DataQARender, ooxmlFragmentGolden)
 {
     DataTable t;
