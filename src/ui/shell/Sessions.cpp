@@ -43,26 +43,45 @@ Sessions::Sessions(MainWindowController& main) : QObject(&main), main_(main)
     now = [] { return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0; };
 }
 
+namespace {
+
+// The entry an item of the stored list holds; nothing for an item that is
+// no object or lacks a string name or data.
+std::optional<Sessions::NamedSession> entryOf(const Json::Value& item)
+{
+    if (!item.is_object())
+        return std::nullopt;
+    const std::optional<QString> name = Json::strictString(item, "name");
+    const std::optional<QString> data = Json::strictString(item, "data");
+    if (!name || !data)
+        return std::nullopt;
+    return Sessions::NamedSession{*name, Json::strictDouble(item, "date").value_or(0), *data,
+                                  Json::strictInt(item, "count").value_or(0)};
+}
+
+// The stored list as JSON; nothing when absent or not an array.
+std::optional<Json::Value> storedList(const Library& library)
+{
+    const std::optional<QString> stored = library.kv(QString::fromLatin1(Sessions::listKey));
+    if (!stored)
+        return std::nullopt;
+    std::optional<Json::Value> document = Json::parse(stored->toUtf8());
+    if (!document || !document->is_array())
+        return std::nullopt;
+    return document;
+}
+
+} // namespace
+
 QList<Sessions::NamedSession> Sessions::namedSessions() const
 {
     QList<NamedSession> list;
-    const std::optional<QString> stored = main_.library().kv(QString::fromLatin1(listKey));
-    if (!stored)
-        return list;
-    const std::optional<Json::Value> document = Json::parse(stored->toUtf8());
-    if (!document || !document->is_array())
+    const std::optional<Json::Value> document = storedList(main_.library());
+    if (!document)
         return list;
     for (const Json::Value& item : *document) {
-        if (!item.is_object())
-            return {};
-    }
-    for (const Json::Value& item : *document) {
-        const std::optional<QString> name = Json::strictString(item, "name");
-        const std::optional<QString> data = Json::strictString(item, "data");
-        if (!name || !data)
-            continue;
-        list.append({*name, Json::strictDouble(item, "date").value_or(0), *data,
-                     Json::strictInt(item, "count").value_or(0)});
+        if (auto entry = entryOf(item))
+            list.append(std::move(*entry));
     }
     std::stable_sort(list.begin(), list.end(),
                      [](const NamedSession& a, const NamedSession& b) { return a.date > b.date; });
@@ -79,6 +98,16 @@ bool Sessions::storeSessions(const QList<NamedSession>& sessions)
         item["data"] = Json::utf8(session.data);
         item["count"] = session.count;
         array.push_back(std::move(item));
+    }
+    // Items this version cannot read were skipped when the list was read;
+    // they stay stored as they were rather than vanish at this write.
+    if (const std::optional<Json::Value> document = storedList(main_.library())) {
+        for (const Json::Value& item : *document) {
+            if (array.size() >= size_t(storedLimit))
+                break;
+            if (!entryOf(item))
+                array.push_back(item);
+        }
     }
     if (!main_.library().setKV(QString::fromLatin1(listKey), QString::fromUtf8(Json::dumpBytes(array))))
         return false;

@@ -38,10 +38,12 @@ public:
     explicit Sessions(MainWindowController& main);
 
     // The stored list, newest first; entries of equal date keep their
-    // stored order. Empty when nothing readable is stored.
+    // stored order; an item that is no usable entry is skipped. Empty when
+    // nothing readable is stored.
     QList<NamedSession> namedSessions() const;
-    // Writes the first storedLimit entries in the given order; false when
-    // the write failed.
+    // Writes the given entries in order, then the stored items that read as
+    // no entry, untouched; at most storedLimit in all. False when the write
+    // failed.
     bool storeSessions(const QList<NamedSession>& sessions);
 
     // The save-as dialogue: asks for a name (offering the active tab's title

@@ -190,10 +190,24 @@ TEST_F(SessionsTest, readingTheListToleratesWhatItCannotUse)
     EXPECT_EQ(list[3].date, 0);
     EXPECT_EQ(list[3].count, 0);
 
-    for (const char* broken : {"not json", "{}", R"({"name":"a","data":"b"})", R"([{"name":"a","data":"b"},3])"}) {
+    for (const char* broken : {"not json", "{}", R"({"name":"a","data":"b"})"}) {
         storeRaw(QString::fromUtf8(broken));
         EXPECT_TRUE(w->sessions().namedSessions().isEmpty()) << broken;
     }
+}
+
+TEST_F(SessionsTest, anEntryThatCannotBeReadNeitherHidesNorLosesTheOthers)
+{
+    auto w = window();
+    storeRaw(QStringLiteral(R"([{"name":"أ","date":5,"data":"x"},3,{"name":7,"data":"y"},{"name":"ب","date":4,"data":"z"}])"));
+    EXPECT_EQ(names(w->sessions().namedSessions()), (QStringList{"أ", "ب"}));
+
+    ASSERT_TRUE(w->sessions().storeNamedSession(QStringLiteral("ج"), QStringLiteral("w")));
+    EXPECT_EQ(names(w->sessions().namedSessions()), (QStringList{"ج", "أ", "ب"}));
+    const auto stored = Json::parse(fixture.lib->kv(QString::fromLatin1(Sessions::listKey)).value_or(QString()).toUtf8());
+    ASSERT_TRUE(stored && stored->is_array() && stored->size() == 5);
+    EXPECT_EQ((*stored)[3], Json::Value(3));
+    EXPECT_EQ((*stored)[4], (Json::Value{{"name", 7}, {"data", "y"}}));
 }
 
 TEST_F(SessionsTest, renamingTrimsAndReplacesAnEntryOfTheNewName)
