@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <mutex>
 
 namespace quorvel {
 
@@ -51,7 +52,45 @@ bool holdsStatement(sqlite3* db, const char* tail, const char* end)
     return rc != SQLITE_OK || next;
 }
 
+// The failure `rc` of `db` with SQLite's own text.
+SQLFailure classify(sqlite3* db, int rc)
+{
+    const QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    switch (rc & 0xff) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return {SQLFailure::Kind::damaged, message};
+    case SQLITE_READONLY:
+        return {SQLFailure::Kind::readOnly, message};
+    case SQLITE_FULL:
+        return {SQLFailure::Kind::full, message};
+    case SQLITE_CONSTRAINT:
+        return {SQLFailure::Kind::refused, message};
+    default:
+        break;
+    }
+    if (message.startsWith(QLatin1String("no such table")) || message.startsWith(QLatin1String("no such column")))
+        return {SQLFailure::Kind::schema, message};
+    return {SQLFailure::Kind::other, message};
+}
+
 } // namespace
+
+struct FailureRecord {
+    std::mutex lock;
+    std::optional<SQLFailure> first;
+
+    // Keeps the failure `rc` of `db` unless an earlier one is kept.
+    void note(sqlite3* db, int rc)
+    {
+        if ((rc & 0xff) == SQLITE_INTERRUPT)
+            return;
+        SQLFailure failure = classify(db, rc);
+        std::lock_guard guard(lock);
+        if (!first)
+            first = std::move(failure);
+    }
+};
 
 SQLArg::SQLArg(const QVariant& value)
 {
@@ -99,6 +138,7 @@ Statement& Statement::operator=(Statement&& other) noexcept
             sqlite3_finalize(st_);
         st_ = other.st_;
         other.st_ = nullptr;
+        failures_ = std::move(other.failures_);
     }
     return *this;
 }
@@ -135,7 +175,11 @@ Statement::Step Statement::next()
         return Step::Row;
     if (rc == SQLITE_DONE)
         return Step::Done;
-    return (rc & 0xff) == SQLITE_CONSTRAINT ? Step::Constraint : Step::Error;
+    if ((rc & 0xff) == SQLITE_CONSTRAINT)
+        return Step::Constraint;
+    if (failures_)
+        failures_->note(sqlite3_db_handle(st_), rc);
+    return Step::Error;
 }
 
 bool Statement::step()
@@ -253,6 +297,11 @@ std::shared_ptr<SQLiteDB> SQLiteDB::open(const QString& path, bool readonly)
     return std::shared_ptr<SQLiteDB>(new SQLiteDB(handle, path));
 }
 
+SQLiteDB::SQLiteDB(sqlite3* handle, QString path)
+    : handle_(handle), path_(std::move(path)), failures_(std::make_shared<FailureRecord>())
+{
+}
+
 SQLiteDB::~SQLiteDB()
 {
     // Deferred close: statements a caller still holds finish the close when
@@ -276,11 +325,12 @@ std::optional<Statement> SQLiteDB::prepare(const QString& sql)
     const int rc = sqlite3_prepare_v2(handle_, text.constData(), int(text.size()), &st, &tail);
     if (rc == SQLITE_OK && st) {
         if (!holdsStatement(handle_, tail, end))
-            return Statement(st);
+            return Statement(st, failures_);
         sqlite3_finalize(st);
         logPrepareFailure(QStringLiteral("more than one statement"), sql);
         return std::nullopt;
     }
+    failures_->note(handle_, rc == SQLITE_OK ? SQLITE_ERROR : rc);
     if (st)
         sqlite3_finalize(st);
     logPrepareFailure(QString::fromUtf8(sqlite3_errmsg(handle_)), sql);
@@ -346,6 +396,25 @@ QString SQLiteDB::lastError() const
     return QString::fromUtf8(sqlite3_errmsg(handle_));
 }
 
+std::optional<SQLFailure> SQLiteDB::failure() const
+{
+    std::lock_guard guard(failures_->lock);
+    return failures_->first;
+}
+
+std::optional<SQLFailure> SQLiteDB::lastFailure() const
+{
+    const int rc = sqlite3_extended_errcode(handle_);
+    if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE)
+        return std::nullopt;
+    return classify(handle_, rc);
+}
+
+bool SQLiteDB::isReadOnly() const
+{
+    return sqlite3_db_readonly(handle_, "main") == 1;
+}
+
 bool SQLiteDB::inTransaction() const
 {
     return sqlite3_get_autocommit(handle_) == 0;
@@ -398,6 +467,7 @@ bool Transaction::commit()
         open_ = false;
         return true;
     }
+    failure_ = db_.lastFailure();
     rollback();
     return false;
 }

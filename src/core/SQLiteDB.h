@@ -7,7 +7,9 @@
 //
 // Failure is quiet everywhere: opening yields nothing, statements report
 // success as a Boolean, queries return empty lists. A statement that fails to
-// prepare writes one "SQL error: <message> :: <sql>" line on stderr.
+// prepare writes one "SQL error: <message> :: <sql>" line on stderr. The
+// connection remembers its first failure, so that a caller can tell rows
+// cut short by an error (a damaged file, a missing table) from no rows.
 //
 // Text has one rule in both directions: it is bound and read at its full
 // length, a zero character included, and a BLOB reads as text the same way
@@ -70,6 +72,23 @@ private:
 
 using SQLArgs = QList<SQLArg>;
 
+struct FailureRecord;
+
+// The first failure a connection met, kept for callers that must tell an
+// empty answer from a broken database.
+struct SQLFailure {
+    enum class Kind {
+        schema,   // a table or column the statement names is missing
+        damaged,  // the file is corrupt or not a database
+        readOnly, // the database takes no writes
+        full,     // the disk or the database's size limit is full
+        refused,  // a constraint refused the write; the database is sound
+        other,
+    };
+    Kind kind = Kind::other;
+    QString message; // SQLite's own text
+};
+
 class Statement {
 public:
     // A column value as read from a row: SQL NULL, an integer, a double or a
@@ -92,9 +111,11 @@ public:
     // interrupted, disk full, I/O), which leaves the transaction untrustworthy.
     enum class Step { Row, Done, Constraint, Error };
 
-    explicit Statement(sqlite3_stmt* st) : st_(st) {}
+    // `failures` is where the owning connection keeps its first failure.
+    using FailureLog = std::shared_ptr<FailureRecord>;
+    explicit Statement(sqlite3_stmt* st, FailureLog failures = {}) : st_(st), failures_(std::move(failures)) {}
     ~Statement();
-    Statement(Statement&& other) noexcept : st_(other.st_) { other.st_ = nullptr; }
+    Statement(Statement&& other) noexcept : st_(other.st_), failures_(std::move(other.failures_)) { other.st_ = nullptr; }
     Statement& operator=(Statement&& other) noexcept;
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -126,6 +147,7 @@ public:
 
 private:
     sqlite3_stmt* st_ = nullptr;
+    FailureLog failures_;
 };
 
 class SQLiteDB {
@@ -167,6 +189,14 @@ public:
     // statement as interrupt() would. An empty function removes the check.
     void setProgressCheck(int steps, std::function<bool()> check);
     QString lastError() const;
+    // The first failure of a statement prepared or stepped on this
+    // connection (an interruption aside); nothing while all went well.
+    std::optional<SQLFailure> failure() const;
+    // The failure of the connection's latest call; nothing when it succeeded.
+    std::optional<SQLFailure> lastFailure() const;
+    // True when the connection takes no writes: opened read-only, or a file
+    // the process may not write.
+    bool isReadOnly() const;
     // True while a transaction is open on this connection.
     bool inTransaction() const;
     // The most parameters one statement of this connection may bind (at
@@ -177,10 +207,11 @@ public:
     static QString marks(qsizetype n);
 
 private:
-    SQLiteDB(sqlite3* handle, QString path) : handle_(handle), path_(std::move(path)) {}
+    SQLiteDB(sqlite3* handle, QString path);
 
     sqlite3* handle_ = nullptr;
     QString path_;
+    Statement::FailureLog failures_;
     std::function<bool()> progressCheck_;
 };
 
@@ -204,12 +235,16 @@ public:
     bool begun() const { return open_; }
     // Commits; false, after rolling back, when BEGIN or COMMIT failed.
     bool commit();
+    // Why the COMMIT failed (a full disk, say); nothing before or after a
+    // commit that succeeded.
+    const std::optional<SQLFailure>& failure() const { return failure_; }
 
 private:
     void rollback();
 
     SQLiteDB& db_;
     bool open_ = false;
+    std::optional<SQLFailure> failure_;
 };
 
 } // namespace quorvel

@@ -48,6 +48,14 @@ namespace {
 
 const QString msgNoDatabase = QStringLiteral("تعذّر فتح القاعدة");
 const QString msgNoVectors = QStringLiteral("المتّجهات غير متاحة في ");
+const QString msgNotALibrary = QStringLiteral("القاعدة ليست مكتبة كتب: ينقصها جدول أو عمود تحتاجه الأداة (");
+const QString msgDamaged = QStringLiteral("ملف القاعدة تالف (");
+const QString msgUnreadable = QStringLiteral("تعذّرت القراءة من القاعدة (");
+const QString msgNoReuseData = QStringLiteral(
+    "لا بيانات لمصادر النص في هذه المكتبة: ثبّت الكتب مع خيار «مصادر النص» في نافذة التنزيلات");
+
+// The status of a library that cannot answer, told apart from a bad request.
+constexpr int kLibraryFault = 1;
 
 constexpr int kDefaultSemanticK = SemanticIndex::defaultK;
 constexpr int kDefaultListK = 20;
@@ -78,6 +86,23 @@ int count(std::optional<std::int64_t> k, int fallback)
     if (!k)
         return fallback;
     return int(std::clamp<std::int64_t>(*k, 0, std::numeric_limits<int>::max()));
+}
+
+// What is wrong with the library, in Arabic, SQLite's own words in brackets.
+QString faultText(const SQLFailure& failure)
+{
+    const QString& lead = failure.kind == SQLFailure::Kind::schema    ? msgNotALibrary
+                          : failure.kind == SQLFailure::Kind::damaged ? msgDamaged
+                                                                      : msgUnreadable;
+    return lead + failure.message + u')';
+}
+
+bool hasTable(SQLiteDB& db, const QString& name)
+{
+    return db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type IN ('table','view') AND name=?"),
+                        {name})
+               .value_or(0)
+        > 0;
 }
 
 } // namespace
@@ -164,6 +189,41 @@ int run(const QStringList& args)
     const auto db = SQLiteDB::open(Library::readOnlyUri(*path), true);
     if (!db || !db->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
         return fail(msgNoDatabase);
+    // A statement error never passes for the end of the rows: a result read
+    // from a broken library is not printed.
+    auto finish = [&](const Json::Value& object) {
+        if (const auto failure = db->failure()) {
+            fail(faultText(*failure));
+            return kLibraryFault;
+        }
+        return emitJSON(object);
+    };
+    // Another program's database, or an empty one, is named as such before
+    // any tool's statements fail on it one by one.
+    auto notALibrary = [&]() -> std::optional<int> {
+        static const QStringList needed{QStringLiteral("books"), QStringLiteral("pages"), QStringLiteral("pages_fts")};
+        for (const QString& table : needed) {
+            if (!hasTable(*db, table)) {
+                const auto failure = db->failure();
+                fail(failure ? faultText(*failure)
+                             : faultText({SQLFailure::Kind::schema, QStringLiteral("no such table: ") + table}));
+                return kLibraryFault;
+            }
+        }
+        return std::nullopt;
+    };
+    // The tools over shared passages read the shingles installs store only
+    // when asked to; without them every answer would be empty.
+    auto withoutReuseData = [&]() -> std::optional<int> {
+        if (const auto fault = notALibrary())
+            return fault;
+        if (hasTable(*db, QStringLiteral("shingles"))
+            && !db->rows(QStringLiteral("SELECT 1 FROM shingles LIMIT 1")).isEmpty())
+            return std::nullopt;
+        const auto failure = db->failure();
+        fail(failure && failure->kind == SQLFailure::Kind::damaged ? faultText(*failure) : msgNoReuseData);
+        return kLibraryFault;
+    };
     const QString dataDir = qEnvironmentVariableIsSet("QUORVEL_DATA")
         ? qEnvironmentVariable("QUORVEL_DATA")
         : QFileInfo(QFileInfo(*path).canonicalFilePath()).path();
@@ -178,6 +238,8 @@ int run(const QStringList& args)
     };
 
     if (tool == QLatin1String("semantic") && text(0)) {
+        if (const auto fault = notALibrary())
+            return *fault;
         std::optional<QSet<std::int64_t>> scope;
         if (const auto books = text(2)) {
             scope.emplace();
@@ -195,9 +257,11 @@ int run(const QStringList& args)
             return Json::Value{{"results", results}};
         });
         out["load_ms"] = loadMs;
-        return emitJSON(out);
+        return finish(out);
     }
     if (tool == QLatin1String("hybrid") && text(0)) {
+        if (const auto fault = notALibrary())
+            return *fault;
         const auto index = loadIndex();
         Json::Value out = timed([&] {
             Json::Value results = Json::Value::array();
@@ -209,10 +273,12 @@ int run(const QStringList& args)
             return Json::Value{{"results", results}};
         });
         out["load_ms"] = loadMs;
-        return emitJSON(out);
+        return finish(out);
     }
     if (tool == QLatin1String("lexical") && text(0)) {
-        return emitJSON(timed([&] {
+        if (const auto fault = notALibrary())
+            return *fault;
+        return finish(timed([&] {
             Json::Value results = Json::Value::array();
             for (const auto& hit :
                  Lexical::search(*db, *text(0), count(integer(1), kDefaultListK), 0, QStringLiteral("AND")))
@@ -232,10 +298,12 @@ int run(const QStringList& args)
             return Json::Value{{"related", related}};
         });
         out["load_ms"] = loadMs;
-        return emitJSON(out);
+        return finish(out);
     }
     if (tool == QLatin1String("reuse") && integer(0)) {
-        return emitJSON(timed([&] {
+        if (const auto fault = withoutReuseData())
+            return *fault;
+        return finish(timed([&] {
             Json::Value results = Json::Value::array();
             for (const auto& hit : TextReuse::sources(*db, *integer(0), TextReuse::minShared, kReuseLimit))
                 results.push_back({{"page_id", hit.pageId}, {"book_id", hit.bookId}, {"seq", hit.seq},
@@ -246,7 +314,9 @@ int run(const QStringList& args)
         }));
     }
     if (tool == QLatin1String("editions") && integer(0)) {
-        return emitJSON(timed([&] {
+        if (const auto fault = withoutReuseData())
+            return *fault;
+        return finish(timed([&] {
             Json::Value results = Json::Value::array();
             for (const auto& hit : TextReuse::editions(*db, *integer(0), kEditionsMinFrac, kEditionsLimit))
                 results.push_back({{"book_id", hit.bookId}, {"title", Json::utf8(hit.title)},
@@ -255,7 +325,9 @@ int run(const QStringList& args)
         }));
     }
     if (tool == QLatin1String("isnad") && integer(0)) {
-        return emitJSON(timed([&] {
+        if (const auto fault = notALibrary())
+            return *fault;
+        return finish(timed([&] {
             const auto rows = db->rows(QStringLiteral("SELECT content FROM pages WHERE id=?"), {*integer(0)});
             const QString content = rows.isEmpty() ? QString() : rows.first().str(0).value_or(QString());
             const bool has = Isnad::hasIsnad(content);
@@ -268,7 +340,9 @@ int run(const QStringList& args)
         }));
     }
     if (tool == QLatin1String("narrator") && integer(0)) {
-        return emitJSON(timed([&] {
+        if (const auto fault = notALibrary())
+            return *fault;
+        return finish(timed([&] {
             auto list = [](const QList<Isnad::LinkedNarrator>& linked) {
                 Json::Value out = Json::Value::array();
                 for (const auto& n : linked)
@@ -282,7 +356,9 @@ int run(const QStringList& args)
         }));
     }
     if (tool == QLatin1String("genealogy") && text(0)) {
-        return emitJSON(timed([&] {
+        if (const auto fault = withoutReuseData())
+            return *fault;
+        return finish(timed([&] {
             const auto result =
                 Genealogy::run(*db, *text(0), Genealogy::defaultPool, Genealogy::minShared, Genealogy::maxBooks);
             if (!result)
@@ -299,7 +375,9 @@ int run(const QStringList& args)
         }));
     }
     if (tool == QLatin1String("collate") && integer(0) && integer(1)) {
-        return emitJSON(timed([&] {
+        if (const auto fault = withoutReuseData())
+            return *fault;
+        return finish(timed([&] {
             const auto result = Collate::run(*db, *integer(0), *integer(1));
             if (!result)
                 return Json::Value{{"result", nullptr}};
@@ -317,7 +395,9 @@ int run(const QStringList& args)
         }));
     }
     if (tool == QLatin1String("conc") && text(0)) {
-        return emitJSON(timed([&] {
+        if (const auto fault = notALibrary())
+            return *fault;
+        return finish(timed([&] {
             const Concordance::Result r = Concordance::lookup(*db, *text(0), kConcordanceTop);
             Json::Value top = Json::Value::array();
             for (const auto& b : r.top)

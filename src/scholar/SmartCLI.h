@@ -3,7 +3,9 @@
 // The scholarly-tools command line: "quorvel --smart <tool> <args>" runs one
 // tool over the library database and prints its result as one compact JSON
 // object (keys sorted, UTF-8, "/" unescaped) with the time it took. Failures
-// write one line on stderr, print nothing on stdout and exit 2.
+// write one line on stderr, print nothing on stdout and exit 2; a library
+// that cannot answer (a missing table, no text-reuse data, a damaged file)
+// exits 1 with what is wrong with it.
 
 #include "core/Json.h"
 #include "scholar/Morph.h"
@@ -19,7 +21,8 @@ namespace quorvel::SmartCLI {
 extern const QString usage;
 
 // Runs the tool the arguments name (the whole argument list, program first);
-// the exit status: 0, or 2 on any failure.
+// the exit status: 0, 1 when the library cannot answer, or 2 on any other
+// failure.
 int run(const QStringList& args);
 
 // Writes `message` and a line feed to stderr; 2.

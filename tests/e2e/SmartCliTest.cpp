@@ -228,6 +228,58 @@ TEST_F(SmartCli, failuresGoToStderrWithStatusTwo)
     EXPECT_FALSE(QFile::exists(dir->filePath("absent/library.db")));
 }
 
+TEST_F(SmartCli, aLibraryThatCannotAnswerSaysWhatIsWrongWithStatusOne)
+{
+    ASSERT_TRUE(installed);
+    auto copy = [&](const QString& name) {
+        const QString path = dir->filePath(name);
+        QFile::remove(path);
+        EXPECT_TRUE(QFile::copy(libdb(), path));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        return path;
+    };
+    const QString foreign = dir->filePath(QStringLiteral("foreign.db"));
+    ASSERT_TRUE(SQLiteDB::open(foreign, false)->exec(QStringLiteral("CREATE TABLE IF NOT EXISTS notes(x)")));
+    const QString empty = dir->filePath(QStringLiteral("empty.db"));
+    QFile(empty).open(QIODevice::WriteOnly);
+    const QString withoutReuse = copy(QStringLiteral("no-reuse.db"));
+    ASSERT_TRUE(SQLiteDB::open(withoutReuse, false)->exec(QStringLiteral("DELETE FROM shingles")));
+    // The root of the pages table overwritten: the catalogue still reads.
+    const QString damaged = copy(QStringLiteral("damaged.db"));
+    {
+        auto db = SQLiteDB::open(damaged, true);
+        const auto root = db->scalarInt(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name='pages'"));
+        const auto pageSize = db->scalarInt(QStringLiteral("PRAGMA page_size"));
+        ASSERT_TRUE(root && pageSize);
+        db.reset();
+        QFile file(damaged);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.seek((*root - 1) * *pageSize));
+        ASSERT_EQ(file.write(QByteArray(int(*pageSize), '\xa5')), *pageSize);
+    }
+    const struct {
+        QString db;
+        QStringList args;
+        QString says;
+    } cases[] = {
+        {foreign, {"lexical", "الصلاة"}, "القاعدة ليست مكتبة كتب"},
+        {foreign, {"isnad", "1"}, "القاعدة ليست مكتبة كتب"},
+        {empty, {"conc", "الصلاة"}, "القاعدة ليست مكتبة كتب"},
+        {empty, {"reuse", "1"}, "القاعدة ليست مكتبة كتب"},
+        {withoutReuse, {"reuse", "100001"}, "لا بيانات لمصادر النص"},
+        {withoutReuse, {"editions", "1"}, "لا بيانات لمصادر النص"},
+        {withoutReuse, {"collate", "100001", "2"}, "لا بيانات لمصادر النص"},
+        {withoutReuse, {"genealogy", "الصلاة"}, "لا بيانات لمصادر النص"},
+        {damaged, {"isnad", "100001"}, "ملف القاعدة تالف"},
+        {damaged, {"lexical", "الصلاة"}, "ملف القاعدة تالف"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = smart(c.args, c.db);
+        EXPECT_EQ(run.exitCode, 1) << c.args.join(u' ').toStdString() << " " << run.out.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_TRUE(run.err.startsWith(c.says)) << run.err.toStdString();
+    }
+}
+
 TEST_F(SmartCli, oddFolderNamesAndLinkedDatabases)
 {
     ASSERT_TRUE(installed);
