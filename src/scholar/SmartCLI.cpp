@@ -11,6 +11,7 @@
 #include "scholar/TextReuse.h"
 #include "search/HybridSearch.h"
 #include "search/Lexical.h"
+#include "search/SearchEngine.h"
 #include "search/SemanticIndex.h"
 
 #include <QElapsedTimer>
@@ -103,6 +104,15 @@ bool hasTable(SQLiteDB& db, const QString& name)
                         {name})
                .value_or(0)
         > 0;
+}
+
+// The words the search planner takes, so that no tool works through a
+// request the planner would refuse.
+std::optional<QString> refusal(const QString& query)
+{
+    SearchQuery request;
+    request.andPhrases = {query};
+    return SearchEngine::refusal(request);
 }
 
 } // namespace
@@ -224,6 +234,13 @@ int run(const QStringList& args)
         fail(failure && failure->kind == SQLFailure::Kind::damaged ? faultText(*failure) : msgNoReuseData);
         return kLibraryFault;
     };
+    static const QStringList queryTools{QStringLiteral("semantic"), QStringLiteral("hybrid"),
+                                        QStringLiteral("lexical"),  QStringLiteral("related"),
+                                        QStringLiteral("genealogy"), QStringLiteral("conc")};
+    if (queryTools.contains(tool) && text(0)) {
+        if (const auto refused = refusal(*text(0)))
+            return fail(*refused);
+    }
     const QString dataDir = qEnvironmentVariableIsSet("QUORVEL_DATA")
         ? qEnvironmentVariable("QUORVEL_DATA")
         : QFileInfo(QFileInfo(*path).canonicalFilePath()).path();

@@ -220,6 +220,11 @@ TEST_F(SmartCli, failuresGoToStderrWithStatusTwo)
     ASSERT_TRUE(hybrid.json);
     EXPECT_TRUE(hybrid.json->contains("load_ms"));
 
+    // Past the planner's bounds no tool starts on the words.
+    const QString longQuery = QStringLiteral("الصلاة ").repeated(129);
+    for (const char* tool : {"lexical", "hybrid", "genealogy", "conc"})
+        expectFailure(smart({tool, longQuery}, libdb()), QStringLiteral("طلب البحث أطول من المقبول"));
+
     // The morphology needs no library, and none is made for it.
     const CliRun morph = smart({"morph", "كتبت"}, {});
     EXPECT_EQ(morph.exitCode, 0) << morph.err.toStdString();
