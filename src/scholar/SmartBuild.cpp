@@ -243,7 +243,7 @@ std::int64_t buildVectors(const QString& libPath, const std::function<void(doubl
         throw Dist::DistError(msgNoModel);
     const auto db = SQLiteDB::open(Library::readOnlyUri(libPath), true);
     if (!db || !db->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
-        throw Dist::DistError(msgNoModel);
+        throw Dist::DistError(msgLibraryUnreadable);
     // One pass in id order reads each page once: a small page cache keeps the
     // build's private memory flat, the mapped file serving the reads.
     db->exec(QStringLiteral("PRAGMA cache_size=-%1").arg(kBuildCacheKiB));

@@ -54,6 +54,7 @@ inline const QString msgNoModel = QStringLiteral("نموذج الكلمات غي
 inline const QString msgModelDigest = QStringLiteral("بصمة نموذج الكلمات لا تطابق.");
 inline const QString msgModelUnloadable = QStringLiteral("تعذّر تحميل نموذج الكلمات");
 inline const QString msgPagesUnreadable = QStringLiteral("تعذّرت قراءة صفحات المكتبة لبناء المتّجهات");
+inline const QString msgLibraryUnreadable = QStringLiteral("تعذّر فتح قاعدة المكتبة، أو أنها ليست قاعدة بيانات سليمة");
 
 // The smart data directory (Paths::smartDir()).
 QString dir();
@@ -73,7 +74,8 @@ void fetchModel(const Pack& pack, const QUrl& base);
 // scalars; zeros for a page without a known word) and replaces the vector
 // pair; returns the number of pages written. `progress`, when given, receives
 // done / total after every progressStep pages, on the calling thread.
-// Throws DistError(msgNoModel) without a model or an openable library,
+// Throws DistError(msgNoModel) without a model, DistError(msgLibraryUnreadable)
+// for a library that does not open or is not a database,
 // DistError(msgModelUnloadable) when the model cannot be loaded even over
 // fresh empty vectors, DistError(msgPagesUnreadable) when the pages cannot be
 // read, PlatformError when a file cannot be written. Long-running: call it

@@ -151,7 +151,18 @@ TEST_F(SmartBuildTest, buildVectorsRefusesWithoutAModelOrALibrary)
         EXPECT_EQ(e.message(), SmartBuild::msgNoModel);
     }
     writeModel(SmartBuild::dir(), 4);
-    EXPECT_THROW(SmartBuild::buildVectors(libDir.filePath(QStringLiteral("missing.db"))), Dist::DistError);
+    const QString notADatabase = libDir.filePath(QStringLiteral("text.db"));
+    QFile file(notADatabase);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
+    file.close();
+    for (const QString& path : {libDir.filePath(QStringLiteral("missing.db")), notADatabase}) {
+        try {
+            SmartBuild::buildVectors(path);
+            ADD_FAILURE() << "built over " << path.toStdString();
+        } catch (const Dist::DistError& e) {
+            EXPECT_EQ(e.message(), SmartBuild::msgLibraryUnreadable) << path.toStdString();
+        }
+    }
     EXPECT_FALSE(SmartBuild::hasVectors());
 }
 
