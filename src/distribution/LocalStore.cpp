@@ -376,6 +376,11 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
 
     // A book the store has never held leaves nothing to remove; skipping the
     // pass keeps a first install from scanning tables that grow with the store.
+    // Shared passages are found only between books that all carry shingles:
+    // once the store holds any, every book it installs gets them, whatever
+    // the preference says, or an update would leave holes in that data.
+    const bool reuse = withReuse()
+        || db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM shingles)")).value_or(0) != 0;
     const bool held = db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM books WHERE id=?) "
                                                   "OR EXISTS(SELECT 1 FROM installed WHERE book_id=?)"),
                                    {book.id, book.id})
@@ -405,8 +410,6 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
                           "publisher, source_uri, license) VALUES(?,?,?,?,?,?,?,?,?)"),
            {book.id, book.title, book.authorId, book.categoryId, book.bookDate, book.edition, book.publisher,
             book.source, book.license});
-
-    const bool reuse = withReuse();
 
     auto insertPage = db.prepare(QStringLiteral(
         "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));

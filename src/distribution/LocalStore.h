@@ -47,7 +47,8 @@ public:
     std::int64_t bookCount() const;
 
     // Whether installs also store text-reuse shingles (the "localReuse"
-    // preference, off by default).
+    // preference, off by default). A store that already holds shingles
+    // gets them for every book it installs, the preference aside.
     static bool withReuse();
     static void setWithReuse(bool on);
 

@@ -428,6 +428,22 @@ TEST_F(LocalStoreTest, shinglesOnlyOnRequestAndOncePerPage)
     EXPECT_EQ(count(QStringLiteral("SELECT MIN(hash) >= 0 AND MAX(hash) <= 4294967295 FROM shingles")), 1);
 }
 
+TEST_F(LocalStoreTest, aStoreWithShinglesKeepsThemCompleteWhateverThePreference)
+{
+    const QStringList pages = {QStringLiteral("قال مالك بن أنس في الموطأ"),
+                               QStringLiteral("سبحان الله سبحان الله سبحان الله سبحان الله")};
+    LocalStore::setWithReuse(true);
+    install(pagesPackage(10, pages));
+    const auto shingles = count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE book_id=10"));
+    ASSERT_EQ(shingles, 5);
+
+    LocalStore::setWithReuse(false);
+    install(pagesPackage(10, pages));
+    install(pagesPackage(11, pages));
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE book_id=10")), shingles);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE book_id=11")), shingles);
+}
+
 TEST_F(LocalStoreTest, removeDeletesEveryRowOfTheBookAndNothingElse)
 {
     LocalStore::setWithReuse(true);
