@@ -32,6 +32,25 @@ namespace {
 const QString reusePreference = QStringLiteral("localReuse");
 
 const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
+const QString msgStoreDamaged = QStringLiteral("ملف المكتبة المحلية تالف");
+
+// The install's failure with the store's reason, when it is one the user can
+// act on (free space, a writable disk, a sound file).
+QString installFailed(const std::optional<SQLFailure>& failure)
+{
+    if (!failure)
+        return msgInstallFailed;
+    switch (failure->kind) {
+    case SQLFailure::Kind::full:
+        return msgInstallFailed + QStringLiteral(": ") + Dist::fileErrorReason(ENOSPC);
+    case SQLFailure::Kind::readOnly:
+        return msgInstallFailed + QStringLiteral(": ") + Dist::fileErrorReason(EROFS);
+    case SQLFailure::Kind::damaged:
+        return msgInstallFailed + QStringLiteral(": ") + msgStoreDamaged;
+    default:
+        return msgInstallFailed;
+    }
+}
 
 // A refusal naming the book: the text before the title, the title, the text after.
 struct TitledMessage {
@@ -338,14 +357,14 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
     // Anything thrown below leaves through the transaction, which rolls back.
     Transaction transaction(*db_);
     if (!transaction.begun())
-        throw Dist::DistError(msgInstallFailed);
+        throw Dist::DistError(installFailed(db_->lastFailure()));
     try {
         writeBook(*package, book, catalog, release);
     } catch (const Abort& abort) {
         throw Dist::DistError(abort.message);
     }
     if (!transaction.commit())
-        throw Dist::DistError(msgInstallFailed);
+        throw Dist::DistError(installFailed(transaction.failure()));
 }
 
 // Replaces every row of the book inside the open transaction; throws Abort
@@ -354,18 +373,18 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
                            std::int64_t release)
 {
     SQLiteDB& db = *db_;
-    auto must = [](bool ok) {
+    auto must = [&db](bool ok) {
         if (!ok)
-            throw Abort{msgInstallFailed};
+            throw Abort{installFailed(db.lastFailure())};
     };
     // One write that may be refused by a constraint but must not fail otherwise.
     // A row that a constraint refuses is only skipped; any other failure
     // (disk full, I/O error) means the transaction cannot be trusted.
-    auto write = [](Statement& st, const SQLArgs& args) {
+    auto write = [&db](Statement& st, const SQLArgs& args) {
         st.bind(args);
         const Statement::Step step = st.next();
         if (step == Statement::Step::Error)
-            throw Abort{msgInstallFailed};
+            throw Abort{installFailed(db.lastFailure())};
         return step;
     };
     auto single = [&](const QString& sql, const SQLArgs& args) {

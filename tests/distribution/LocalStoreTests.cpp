@@ -332,7 +332,7 @@ TEST_F(LocalStoreTest, busyOrFullStoreFailsTheInstallAndKeepsTheOldVersion)
     // The store may grow by a few pages only: the new version's pages do not fit.
     const auto size = count(QStringLiteral("PRAGMA page_count"));
     ASSERT_TRUE(store_->db().exec(QStringLiteral("PRAGMA max_page_count=%1").arg(size + 8)));
-    EXPECT_EQ(refusal(bigger), failed);
+    EXPECT_EQ(refusal(bigger), failed + QStringLiteral(": لا مساحة كافية على القرص"));
     EXPECT_NE(sqlite3_get_autocommit(store_->db().handle()), 0); // no transaction left open
 
     EXPECT_EQ(store_->installed().value(13), good.root);
