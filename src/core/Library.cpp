@@ -225,8 +225,16 @@ std::shared_ptr<Library> Library::open(const QString& dbPath)
     auto user = SQLiteDB::open(userPath, false);
     if (!user)
         return nullptr;
-    user->exec(userSchema());
+    // A user database that cannot keep anything still lets the library open;
+    // the fault is kept for the windows to tell.
+    std::optional<SQLFailure> userFault;
+    if (!user->exec(userSchema()))
+        userFault = user->lastFailure().value_or(SQLFailure{});
+    else if (user->isReadOnly())
+        userFault = SQLFailure{SQLFailure::Kind::readOnly, QString()};
     std::shared_ptr<Library> library(new Library(dbPath, std::move(main), std::move(user)));
+    if (userFault)
+        library->noteUserFault(*userFault);
     library->reloadCatalog();
     return library;
 }

@@ -211,11 +211,13 @@ public:
 
     QList<Note> notes(std::optional<std::int64_t> book) const;
     std::optional<Note> note(std::int64_t book, std::int64_t seq) const;
-    void saveNote(std::int64_t book, std::int64_t seq, const QString& text);
+    // False when the change could not be written.
+    bool saveNote(std::int64_t book, std::int64_t seq, const QString& text);
 
     QList<PageStamp> bookmarks() const;
     bool isBookmarked(std::int64_t book, std::int64_t seq) const;
-    void toggleBookmark(std::int64_t book, std::int64_t seq);
+    // False when the change could not be written.
+    bool toggleBookmark(std::int64_t book, std::int64_t seq);
 
     QList<Scope> scopes() const;
     void saveScope(const QString& name, const QList<std::int64_t>& books);
@@ -242,6 +244,12 @@ public:
     // Id lists as stored: decimal ids joined by ",". Reading drops empty
     // pieces and pieces that are not decimal integers.
     static QString joinIds(const QList<std::int64_t>& ids);
+
+    // Why user data cannot be kept: the user database is no database, takes
+    // no writes or its disk is full, as found when it was opened or at the
+    // first write that failed (which also posts the notice
+    // Notifier::userDataUnwritable, once). Nothing while all is well.
+    std::optional<SQLFailure> userDataFault() const;
     static QList<std::int64_t> parseIds(const QString& text);
 
     // ---- Notes and bookmarks exchange file ------------------------------------
@@ -267,10 +275,17 @@ private:
     static Page pageFromRow(const Statement::Row& row);
     std::optional<Page> firstPage(const QString& sql, const SQLArgs& args) const;
     Note noteFromRow(const Statement::Row& row) const;
+    // One write to the user database; a failure is kept as the user data's
+    // fault. True when the statement completed.
+    bool writeUser(const QString& sql, const SQLArgs& args);
+    // Keeps `fault` unless one is kept; true when it was the first.
+    bool noteUserFault(SQLFailure fault);
 
     QString dbPath_;
     std::shared_ptr<SQLiteDB> main_;
     std::shared_ptr<SQLiteDB> user_;
+    mutable std::mutex userFaultMutex_; // guards only the fault
+    std::optional<SQLFailure> userFault_;
 
     mutable std::mutex searchPoolMutex_; // guards only the idle list
     mutable std::vector<std::shared_ptr<SQLiteDB>> searchPool_;

@@ -135,8 +135,9 @@ std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& 
             }
             merged = existing->text + u'\n' + imported;
         }
-        saveNote(book, *seq, merged);
-        ++counts.notes;
+        // Only what was written is counted as imported.
+        if (saveNote(book, *seq, merged))
+            ++counts.notes;
     }
 
     for (const Json::Value* entry : objectEntries(top, "bookmarks")) {
@@ -144,10 +145,8 @@ std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& 
         const auto seq = integral(*entry, "seq");
         if (!bookId || !seq)
             continue;
-        if (!isBookmarked(*bookId, *seq)) {
-            toggleBookmark(*bookId, *seq);
+        if (!isBookmarked(*bookId, *seq) && toggleBookmark(*bookId, *seq))
             ++counts.marks;
-        }
     }
     return counts;
 }

@@ -51,13 +51,41 @@ QList<std::int64_t> Library::parseIds(const QString& text)
     return ids;
 }
 
+// ---- Writes and their failure ------------------------------------------------
+
+std::optional<SQLFailure> Library::userDataFault() const
+{
+    std::lock_guard guard(userFaultMutex_);
+    return userFault_;
+}
+
+bool Library::noteUserFault(SQLFailure fault)
+{
+    std::lock_guard guard(userFaultMutex_);
+    if (userFault_)
+        return false;
+    userFault_ = std::move(fault);
+    return true;
+}
+
+bool Library::writeUser(const QString& sql, const SQLArgs& args)
+{
+    if (user_->run(sql, args))
+        return true;
+    // A refused duplicate is no fault of the database.
+    const std::optional<SQLFailure> fault = user_->lastFailure();
+    if (fault && fault->kind != SQLFailure::Kind::refused && noteUserFault(*fault))
+        Notifier::postUserDataUnwritable();
+    return false;
+}
+
 // ---- Last viewed and recent books --------------------------------------------
 
 void Library::setLastViewed(std::int64_t book, std::int64_t seq)
 {
-    user_->run(QStringLiteral("INSERT INTO last_viewed(book_id, seq, ts) VALUES(?,?,?) "
+    writeUser(QStringLiteral("INSERT INTO last_viewed(book_id, seq, ts) VALUES(?,?,?) "
                               "ON CONFLICT(book_id) DO UPDATE SET seq=excluded.seq, ts=excluded.ts"),
-               {book, seq, now()});
+              {book, seq, now()});
 }
 
 std::optional<std::int64_t> Library::lastViewed(std::int64_t book) const
@@ -86,7 +114,7 @@ QList<Library::Folder> Library::folders() const
 
 std::int64_t Library::addFolder(const QString& name)
 {
-    user_->run(QStringLiteral("INSERT INTO folders(name, sort) VALUES(?, ?)"), {name, now()});
+    writeUser(QStringLiteral("INSERT INTO folders(name, sort) VALUES(?, ?)"), {name, now()});
     const std::int64_t id = user_->lastInsertId();
     Notifier::postUserDataChanged();
     return id;
@@ -116,11 +144,11 @@ bool Library::isFavorite(std::int64_t book) const
 void Library::setFavorite(std::int64_t book, bool on, std::int64_t folder)
 {
     if (on)
-        user_->run(QStringLiteral(
+        writeUser(QStringLiteral(
                        "INSERT OR IGNORE INTO favorites(book_id, folder_id, ts) VALUES(?,?,?)"),
-                   {book, folder, now()});
+                  {book, folder, now()});
     else
-        user_->run(QStringLiteral("DELETE FROM favorites WHERE book_id=?"), {book});
+        writeUser(QStringLiteral("DELETE FROM favorites WHERE book_id=?"), {book});
     Notifier::postUserDataChanged();
 }
 
@@ -159,20 +187,22 @@ std::optional<Note> Library::note(std::int64_t book, std::int64_t seq) const
     return noteFromRow(rows.first());
 }
 
-void Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text)
+bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text)
 {
     const QString trimmed = text.trimmed();
+    bool written = true;
     if (const auto existing = note(book, seq)) {
         if (trimmed.isEmpty())
-            user_->run(QStringLiteral("DELETE FROM notes WHERE id=?"), {existing->id});
+            written = writeUser(QStringLiteral("DELETE FROM notes WHERE id=?"), {existing->id});
         else
-            user_->run(QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"),
-                       {trimmed, now(), existing->id});
+            written = writeUser(QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"),
+                                {trimmed, now(), existing->id});
     } else if (!trimmed.isEmpty()) {
-        user_->run(QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
-                   {book, seq, trimmed, now()});
+        written = writeUser(QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
+                            {book, seq, trimmed, now()});
     }
     Notifier::postUserDataChanged();
+    return written;
 }
 
 // ---- Bookmarks -------------------------------------------------------------------------
@@ -193,14 +223,13 @@ bool Library::isBookmarked(std::int64_t book, std::int64_t seq) const
         > 0;
 }
 
-void Library::toggleBookmark(std::int64_t book, std::int64_t seq)
+bool Library::toggleBookmark(std::int64_t book, std::int64_t seq)
 {
-    if (isBookmarked(book, seq))
-        user_->run(QStringLiteral("DELETE FROM bookmarks WHERE book_id=? AND seq=?"), {book, seq});
-    else
-        user_->run(QStringLiteral("INSERT INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"),
-                   {book, seq, now()});
+    const bool written = isBookmarked(book, seq)
+        ? writeUser(QStringLiteral("DELETE FROM bookmarks WHERE book_id=? AND seq=?"), {book, seq})
+        : writeUser(QStringLiteral("INSERT INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"), {book, seq, now()});
     Notifier::postUserDataChanged();
+    return written;
 }
 
 // ---- Scopes, history, saved results --------------------------------------------------------
@@ -217,24 +246,24 @@ QList<Library::Scope> Library::scopes() const
 
 void Library::saveScope(const QString& name, const QList<std::int64_t>& books)
 {
-    user_->run(QStringLiteral("INSERT INTO scopes(name, book_ids, ts) VALUES(?,?,?)"),
-               {name, joinIds(books), now()});
+    writeUser(QStringLiteral("INSERT INTO scopes(name, book_ids, ts) VALUES(?,?,?)"),
+              {name, joinIds(books), now()});
     Notifier::postUserDataChanged();
 }
 
 void Library::deleteScope(std::int64_t id)
 {
-    user_->run(QStringLiteral("DELETE FROM scopes WHERE id=?"), {id});
+    writeUser(QStringLiteral("DELETE FROM scopes WHERE id=?"), {id});
     Notifier::postUserDataChanged();
 }
 
 void Library::addHistory(const QString& title, const QString& json, std::int64_t count)
 {
-    user_->run(QStringLiteral("INSERT INTO history(title, json, count, ts) VALUES(?,?,?,?)"),
-               {title, json, count, now()});
-    user_->run(QStringLiteral("DELETE FROM history WHERE id NOT IN "
+    writeUser(QStringLiteral("INSERT INTO history(title, json, count, ts) VALUES(?,?,?,?)"),
+              {title, json, count, now()});
+    writeUser(QStringLiteral("DELETE FROM history WHERE id NOT IN "
                               "(SELECT id FROM history ORDER BY ts DESC, id DESC LIMIT ?)"),
-               {historyLimit});
+              {historyLimit});
     Notifier::postUserDataChanged();
 }
 
@@ -252,8 +281,8 @@ QList<Library::HistoryEntry> Library::history() const
 bool Library::saveResults(const QString& name, const QString& json,
                           const QList<std::int64_t>& pageIds)
 {
-    if (!user_->run(QStringLiteral("INSERT INTO saved_results(name, json, page_ids, ts) VALUES(?,?,?,?)"),
-                    {name, json, joinIds(pageIds), now()}))
+    if (!writeUser(QStringLiteral("INSERT INTO saved_results(name, json, page_ids, ts) VALUES(?,?,?,?)"),
+                   {name, json, joinIds(pageIds), now()}))
         return false;
     Notifier::postUserDataChanged();
     return true;
@@ -281,15 +310,15 @@ bool Library::tashkeel(std::int64_t book) const
 
 void Library::setTashkeel(std::int64_t book, bool on)
 {
-    user_->run(QStringLiteral("INSERT INTO book_prefs(book_id, tashkeel) VALUES(?,?) "
+    writeUser(QStringLiteral("INSERT INTO book_prefs(book_id, tashkeel) VALUES(?,?) "
                               "ON CONFLICT(book_id) DO UPDATE SET tashkeel=excluded.tashkeel"),
-               {book, on ? 1 : 0});
+              {book, on ? 1 : 0});
 }
 
 bool Library::addCorrection(std::int64_t book, std::int64_t seq, const QString& kind,
                             const QString& note)
 {
-    return user_->run(QStringLiteral(
+    return writeUser(QStringLiteral(
                    "INSERT INTO corrections(book_id, seq, kind, note, ts) VALUES(?,?,?,?,?)"),
                {book, seq, kind, note, now()});
 }
@@ -304,7 +333,7 @@ std::optional<QString> Library::kv(const QString& key) const
 
 bool Library::setKV(const QString& key, const QString& value)
 {
-    return user_->run(QStringLiteral(
+    return writeUser(QStringLiteral(
                    "INSERT INTO kv(k, v) VALUES(?,?) ON CONFLICT(k) DO UPDATE SET v=excluded.v"),
                {key, value});
 }

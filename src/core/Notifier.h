@@ -18,11 +18,15 @@ public:
     static void postLibraryChanged() { emit shared().libraryChanged(); }
     static void postUserDataChanged() { emit shared().userDataChanged(); }
     static void postReaderSettingsChanged() { emit shared().readerSettingsChanged(); }
+    static void postUserDataUnwritable() { emit shared().userDataUnwritable(); }
 
 signals:
     void libraryChanged();
     void userDataChanged();
     void readerSettingsChanged();
+    // A write to the user database failed for the first time (see
+    // Library::userDataFault).
+    void userDataUnwritable();
 
 private:
     Notifier() = default;

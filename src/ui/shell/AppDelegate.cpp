@@ -61,6 +61,25 @@ constexpr int kWindowIconPixels = 256;
 // The status of a launch that could not open any library.
 constexpr int kNoLibraryStatus = 1;
 
+constexpr char kUserDataTitle[] = "لن تُحفظ بياناتك";
+constexpr char kUserDataDamaged[] =
+    "ملفّ بيانات المستخدم ليس قاعدة بيانات سليمة: لن تظهر الملاحظات والعلامات والجلسات المحفوظة فيه، ولن يُحفظ جديدها.";
+constexpr char kUserDataReadOnly[] =
+    "ملفّ بيانات المستخدم للقراءة فقط: لن تُحفظ الملاحظات والعلامات والجلسات حتى يُسمح بالكتابة فيه.";
+constexpr char kUserDataFull[] =
+    "لا مساحة كافية على القرص لبيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات حتى تُفرَّغ مساحة.";
+constexpr char kUserDataFailed[] = "تعذّرت الكتابة في ملفّ بيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات.";
+
+// What the user is told of a user database that cannot keep their data.
+QString userDataFaultText(const SQLFailure& fault, const QString& path)
+{
+    const char* text = fault.kind == SQLFailure::Kind::damaged    ? kUserDataDamaged
+                       : fault.kind == SQLFailure::Kind::readOnly ? kUserDataReadOnly
+                       : fault.kind == SQLFailure::Kind::full     ? kUserDataFull
+                                                                  : kUserDataFailed;
+    return QString::fromUtf8(text) + QLatin1Char('\n') + path;
+}
+
 // A list of texts as ["a", "b"].
 QString listText(const QStringList& items)
 {
@@ -238,6 +257,9 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         mainWC_->move(frame.topLeft());
     }
     mainWC_->show();
+    // Told at start-up, or at the first write that fails later: once.
+    connect(&Notifier::shared(), &Notifier::userDataUnwritable, this, &AppDelegate::tellUserDataFault);
+    tellUserDataFault();
     if (Settings::restoreSession())
         mainWC_->restoreSession();
     mainWC_->raise();
@@ -299,6 +321,18 @@ bool AppDelegate::openLibrary()
         Preferences::standard().set(QString::fromLatin1(dbPathKey), *path);
     Library::setShared(std::move(lib));
     return true;
+}
+
+void AppDelegate::tellUserDataFault()
+{
+    const std::shared_ptr<Library> lib = Library::shared();
+    if (userDataFaultTold_ || !lib)
+        return;
+    const std::optional<SQLFailure> fault = lib->userDataFault();
+    if (!fault)
+        return;
+    userDataFaultTold_ = true;
+    Dialogs::alert(QString::fromUtf8(kUserDataTitle), userDataFaultText(*fault, lib->user().path()), mainWC_);
 }
 
 std::optional<QString> AppDelegate::askForDatabase()

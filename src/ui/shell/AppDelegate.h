@@ -65,12 +65,16 @@ public:
 private:
     std::optional<QString> askForDatabase();
     bool openLibrary();
+    // Alerts, once per launch, that the user database cannot keep the
+    // user's data, when the library says so.
+    void tellUserDataFault();
 
     QStringList arguments_;
     QProcessEnvironment environment_;
     QPointer<MainWindowController> mainWC_;
     Harness harness_;
     int exitStatus_ = 0;
+    bool userDataFaultTold_ = false;
 };
 
 } // namespace quorvel

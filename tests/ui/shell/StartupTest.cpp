@@ -3,6 +3,8 @@
 #include "core/Arabic.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
+#include "core/SQLiteDB.h"
+#include "support/ScopedEnv.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/PillView.h"
 #include "ui/reader/ReaderView.h"
@@ -114,6 +116,58 @@ TEST_F(StartupTest, unreadableDatabaseAlertsThenOffersTheFileChooser)
         ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
         EXPECT_EQ(Library::shared()->dbPath(), fixture.path);
         EXPECT_EQ(Preferences::standard().string(AppDelegate::dbPathKey), fixture.path);
+    }
+}
+
+TEST_F(StartupTest, aUserDatabaseThatCannotKeepDataIsSaidOnceAndNothingPassesForSaved)
+{
+    test::FixtureLib fixture;
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    QTemporaryDir dir;
+    const QString notADatabase = dir.filePath(QStringLiteral("text.db"));
+    QFile file(notADatabase);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
+    file.close();
+    const QString readOnly = dir.filePath(QStringLiteral("read-only.db"));
+    ASSERT_TRUE(SQLiteDB::open(readOnly, false)->exec(Library::userSchema()));
+    const QString filling = dir.filePath(QStringLiteral("filling.db"));
+    const QByteArray exchange = R"({"format":"quorvel-notes","version":1,"notes":[{"book_id":1,"seq":2,"text":"ن"}],)"
+                                R"("bookmarks":[{"book_id":1,"seq":2}]})";
+
+    const struct {
+        QString userDB;
+        bool atStart;
+        QString says;
+    } cases[] = {
+        {notADatabase, true, QStringLiteral("ملفّ بيانات المستخدم ليس قاعدة بيانات سليمة")},
+        {Library::readOnlyUri(readOnly), true, QStringLiteral("ملفّ بيانات المستخدم للقراءة فقط")},
+        // Sound at start-up; the disk fills up later.
+        {filling, false, QStringLiteral("لا مساحة كافية على القرص")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.userDB.toStdString());
+        test::ScopedEnv userDB("QUORVEL_USERDB", c.userDB);
+        ScriptedDialogs dialogs;
+        auto app = makeDelegate();
+        ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+        Library& lib = *Library::shared();
+        EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).size(), c.atStart ? 1 : 0);
+        if (!c.atStart) {
+            const auto pages = lib.user().scalarInt(QStringLiteral("PRAGMA page_count"));
+            ASSERT_TRUE(pages && lib.user().exec(QStringLiteral("PRAGMA max_page_count=%1").arg(*pages)));
+        }
+        EXPECT_FALSE(lib.saveNote(1, 1, QStringLiteral("حاشية ").repeated(4000)));
+        if (c.atStart) {
+            EXPECT_FALSE(lib.toggleBookmark(1, 1));
+            const auto imported = lib.importUserNotes(exchange);
+            ASSERT_TRUE(imported);
+            EXPECT_EQ(imported->notes + imported->marks, 0);
+        }
+        const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+        ASSERT_EQ(alerts.size(), 1);
+        EXPECT_EQ(alerts[0].title, QStringLiteral("لن تُحفظ بياناتك"));
+        EXPECT_TRUE(alerts[0].text.startsWith(c.says)) << alerts[0].text.toStdString();
+        EXPECT_TRUE(alerts[0].hasWindow);
     }
 }
 
