@@ -71,6 +71,9 @@ constexpr char kUpToDate[] = "كل الكتب المثبّتة محدَّثة";
 constexpr char kConfirmDownload[] = "نزّل";
 constexpr char kFailuresTitle[] = "تعذّر تثبيت بعض الكتب";
 constexpr char kRemoved[] = "اكتمل الحذف: ";
+constexpr char kNotStartedTitle[] = "تعذّر بدء التنزيل";
+constexpr char kNotStartedText[] = "تعذّر فتح المكتبة المحلية لكتابة الكتب فيها:";
+constexpr char kNotStartedLabel[] = "لم يبدأ التنزيل";
 constexpr char kMeaningStage[] = "تجهيز البحث بالمعنى…";
 constexpr char kMeaningFailure[] = "البحث بالمعنى: ";
 constexpr char kNotInLibraryTitle[] = "الكتاب منزَّل في المكتبة المحلية";
@@ -481,43 +484,46 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
     // its reads while books are written.
     std::thread([=]() mutable {
         std::unique_ptr<LocalStore> store = LocalStore::open(storePath);
-        DownloadRun::Report report;
-        if (store) {
-            report = DownloadRun::run(
-                books,
-                [&](const Dist::CatBook& book) { install(*store, book, catalog, release, url); },
-                *cancel, wait,
-                [&](int i, int n, const QString& title) {
-                    GuiJob::post(self, [=](DownloadsWindowController& w) {
-                        w.progressLabel_->setText(Arabic::num(i + 1) + QStringLiteral(" / ") + Arabic::num(n) +
-                                                  QStringLiteral(": ") + title);
-                    });
-                },
-                [&](int i, int n) {
-                    GuiJob::post(self,
-                                 [=](DownloadsWindowController& w) { w.progress_->setValue((i + 1) * 1000 / n); });
+        if (!store) {
+            GuiJob::post(self, [completion, storePath](DownloadsWindowController& w) {
+                w.finishRun({}, completion, storePath);
+            });
+            return;
+        }
+        DownloadRun::Report report = DownloadRun::run(
+            books,
+            [&](const Dist::CatBook& book) { install(*store, book, catalog, release, url); },
+            *cancel, wait,
+            [&](int i, int n, const QString& title) {
+                GuiJob::post(self, [=](DownloadsWindowController& w) {
+                    w.progressLabel_->setText(Arabic::num(i + 1) + QStringLiteral(" / ") + Arabic::num(n) +
+                                              QStringLiteral(": ") + title);
                 });
-            store->setRelease(release);
-            if (report.attempted > 0) {
-                store->dedupNarrators();
-                if (catalog.smart) {
-                    // The page vectors follow the installed books here, on the
-                    // worker, so the window keeps turning while they are built.
-                    GuiJob::post(self, [](DownloadsWindowController& w) {
-                        w.progressLabel_->setText(QString::fromUtf8(kMeaningStage));
-                        w.progress_->setValue(0);
-                    });
-                    try {
-                        fetchModel(*catalog.smart, url);
-                        buildVectors(storePath, [&self](double done) {
-                            GuiJob::post(self, [done](DownloadsWindowController& w) {
-                                w.progress_->setValue(int(done * 1000));
-                            });
+            },
+            [&](int i, int n) {
+                GuiJob::post(self,
+                             [=](DownloadsWindowController& w) { w.progress_->setValue((i + 1) * 1000 / n); });
+            });
+        store->setRelease(release);
+        if (report.attempted > 0) {
+            store->dedupNarrators();
+            if (catalog.smart) {
+                // The page vectors follow the installed books here, on the
+                // worker, so the window keeps turning while they are built.
+                GuiJob::post(self, [](DownloadsWindowController& w) {
+                    w.progressLabel_->setText(QString::fromUtf8(kMeaningStage));
+                    w.progress_->setValue(0);
+                });
+                try {
+                    fetchModel(*catalog.smart, url);
+                    buildVectors(storePath, [&self](double done) {
+                        GuiJob::post(self, [done](DownloadsWindowController& w) {
+                            w.progress_->setValue(int(done * 1000));
                         });
-                        SharedMeaningIndex::reset();
-                    } catch (const std::exception& e) {
-                        report.failures.append(QString::fromUtf8(kMeaningFailure) + Dist::describe(e));
-                    }
+                    });
+                    SharedMeaningIndex::reset();
+                } catch (const std::exception& e) {
+                    report.failures.append(QString::fromUtf8(kMeaningFailure) + Dist::describe(e));
                 }
             }
         }
@@ -528,10 +534,22 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
     return true;
 }
 
-void DownloadsWindowController::finishRun(const DownloadRun::Report& report, std::function<void()> completion)
+void DownloadsWindowController::finishRun(const DownloadRun::Report& report, std::function<void()> completion,
+                                          const std::optional<QString>& unopenedStore)
 {
     running_ = false;
     updateButtons();
+    // A run that never began installs nothing and must not pass for one that
+    // found nothing to do.
+    if (unopenedStore) {
+        progressLabel_->setText(QString::fromUtf8(kNotStartedLabel));
+        Dialogs::alert(QString::fromUtf8(kNotStartedTitle),
+                       QString::fromUtf8(kNotStartedText) + QLatin1Char('\n') + *unopenedStore, this);
+        if (completion)
+            completion();
+        emit runFinished();
+        return;
+    }
     model_->setInstalled(store_->installed());
     progressLabel_->setText(report.failures.isEmpty()
                                 ? QStringLiteral(u"اكتمل: ") + Arabic::num(report.attempted) + QStringLiteral(u" كتاباً")

@@ -124,7 +124,10 @@ private:
     void build();
     void setStatus(const QString& text, const QColor& color);
     void applyCatalog(const Dist::Index& index, Dist::Catalog catalog);
-    void finishRun(const DownloadRun::Report& report, std::function<void()> completion);
+    // Ends a run on the GUI thread; `unopenedStore` names the local store a
+    // run could not open, which then never began.
+    void finishRun(const DownloadRun::Report& report, std::function<void()> completion,
+                   const std::optional<QString>& unopenedStore = std::nullopt);
     void finishRemoval(int removed);
     void updateButtons();
 

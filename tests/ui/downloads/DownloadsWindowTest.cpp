@@ -438,6 +438,27 @@ TEST_F(DownloadsWindowTest, runsInstallRetryRecordTheReleaseAndReport)
     EXPECT_TRUE(alerts[0].text.startsWith(books[1].title + QStringLiteral(": ")));
 }
 
+TEST_F(DownloadsWindowTest, aRunWhoseWorkerCannotOpenTheStoreSaysItDidNotStart)
+{
+    writeRelease(1);
+    test::LoopbackHttpServer server(releaseDir.path());
+    ASSERT_TRUE(server.isListening());
+    auto w = window(server.url().toString());
+    // The window holds its store open; the worker's own opening then meets
+    // a folder where the file was.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(storePath() + QString::fromLatin1(suffix));
+    ASSERT_TRUE(QDir().mkpath(storePath()));
+    const bool finished = runAndWait(*w, w->catalog()->books);
+    QDir(storePath()).removeRecursively();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"لم يبدأ التنزيل"));
+    const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral(u"تعذّر بدء التنزيل"));
+    EXPECT_TRUE(alerts[0].text.endsWith(storePath()));
+}
+
 TEST_F(DownloadsWindowTest, cancelStopsAfterTheBookInHandAndTheWindowStaysResponsive)
 {
     writeRelease(10, 2);
