@@ -27,6 +27,12 @@ constexpr int kTakhrijWindowWords = 3;
 constexpr int kWidestBooks = 25;
 constexpr int kOldestBooks = 8;
 constexpr int kSamples = 4;
+// Biographical pages: those kept, and for a name of several words the wider
+// pool they are chosen from; reordered names are sought up to six words.
+constexpr int kNamePassages = 10;
+constexpr int kNamePool = 40;
+constexpr int kNamePoolPerBook = 4;
+constexpr qsizetype kReorderedWordsMax = 6;
 
 constexpr std::array<const char16_t*, 9> kPrefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
 
@@ -40,6 +46,68 @@ QString citedLine(const QString& q, const Passage& p)
 }
 
 QString nonEmpty(const std::optional<QString>& s) { return s.value_or(QString()); }
+
+// The same words in another order name another man (أنس بن مالك is not
+// مالك بن أنس), so a name of two or more words is looked for as a phrase.
+bool holdsReordered(const QString& norm, QStringList words)
+{
+    const QString asWritten = words.join(u' ');
+    std::sort(words.begin(), words.end());
+    do {
+        const QString phrase = words.join(u' ');
+        if (phrase != asWritten && norm.contains(phrase))
+            return true;
+    } while (std::next_permutation(words.begin(), words.end()));
+    return false;
+}
+
+// The biographical passages of the scope: for a one-word name the best pages,
+// one per book; for a longer one a wider pool, from which the pages holding
+// the name as written come first and those holding its words only reordered
+// are left out, still one page per book.
+QList<Passage> aboutName(const Library& lib, const QString& q, const QStringList& name, const BookScope& scope)
+{
+    if (name.size() < 2)
+        return relevant(q, AIAssistant::retrieve(lib, q, kNamePassages, scope, 1));
+    const QString asWritten = name.join(u' ');
+    QList<Passage> holding;
+    QList<Passage> others;
+    for (const Passage& p : relevant(q, AIAssistant::retrieve(lib, q, kNamePool, scope, kNamePoolPerBook))) {
+        const QString norm = Arabic::normalize(p.text);
+        if (norm.contains(asWritten))
+            holding << p;
+        else if (name.size() > kReorderedWordsMax || !holdsReordered(norm, name))
+            others << p;
+    }
+    QList<Passage> out;
+    QSet<std::int64_t> booksMet;
+    for (const Passage& p : holding + others) {
+        if (out.size() >= kNamePassages)
+            break;
+        if (!booksMet.contains(p.bookId)) {
+            booksMet.insert(p.bookId);
+            out << p;
+        }
+    }
+    return out;
+}
+
+// Two editions of one book carry the same line: it is quoted once.
+QList<Passage> onePerSentence(const QString& q, const QList<Passage>& passages)
+{
+    QList<Passage> out;
+    QSet<QString> quoted;
+    for (const Passage& p : passages) {
+        Passage unnumbered = p;
+        unnumbered.n = 0;
+        const QString sentence = Arabic::normalize(quote(q, unnumbered));
+        if (!quoted.contains(sentence)) {
+            quoted.insert(sentence);
+            out << p;
+        }
+    }
+    return out;
+}
 
 } // namespace
 
@@ -116,17 +184,17 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     }
 
     const QSet<std::int64_t> T = sub(scope, books(lib, tarajimKeys()));
-    QList<Passage> R = relevant(q, AIAssistant::retrieve(lib, q, 10, T, 1));
+    QList<Passage> R = aboutName(lib, q, W, T);
     if (R.size() < 3) {
         QSet<std::int64_t> met;
         for (const Passage& p : R)
             met.insert(p.pageId);
-        for (const Passage& p : relevant(q, AIAssistant::retrieve(lib, q, 10, scope, 1))) {
+        for (const Passage& p : aboutName(lib, q, W, scope)) {
             if (!met.contains(p.pageId))
                 R << p;
         }
     }
-    const QList<Passage> P = chrono(R.mid(0, 8));
+    const QList<Passage> P = chrono(onePerSentence(q, R).mid(0, 8));
 
     QString section;
     if (!P.isEmpty()) {

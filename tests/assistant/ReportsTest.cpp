@@ -204,6 +204,35 @@ TEST_F(ReportsLibrary, biographyPicksTheAuthorWithMoreBooksThenTheShorterNameAnd
     EXPECT_TRUE(none.text.startsWith(QStringLiteral("## ما ورد عنه")));
 }
 
+TEST_F(ReportsLibrary, biographyQuotesTheNameAsWrittenNotItsWordsReversedAndEachSentenceOnce)
+{
+    // One dictionary holds both men, the reversed name first and more often;
+    // two editions of another hold the same line.
+    const QString malik = QStringLiteral("مالك بن أنس الأصبحي إمام دار الهجرة وصاحب الموطأ.");
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'مالك بن أنس', 179), (2, 'الذهبي', 748), (3, 'المزي', 742)",
+         "INSERT INTO books(id, title, author_id, category_id, edition) VALUES(1, 'سير أعلام النبلاء', 2, 1, NULL),"
+         "(2, 'تهذيب الكمال', 3, 1, 'الأولى'), (3, 'تهذيب الكمال', 3, 1, 'الثانية'), (4, 'الموطأ', 1, NULL, NULL),"
+         "(5, 'الإصابة', 2, 1, NULL)"},
+        {{1, 1, 1, QStringLiteral("أنس بن مالك، أنس بن مالك الأنصاري خادم رسول الله.")},
+         {2, 1, 2, QStringLiteral("مالك بن أنس إمام أهل المدينة في زمانه.")},
+         {3, 2, 1, malik},
+         {4, 3, 1, malik},
+         {5, 5, 1, QStringLiteral("روى أنس بن مالك أحاديث كثيرة.")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("مالك بن أنس"), std::nullopt);
+    QList<std::int64_t> pages;
+    for (const Passage& p : built.passages)
+        pages << p.pageId;
+    EXPECT_EQ(pages.size(), 2) << built.text.toStdString();
+    EXPECT_TRUE(pages.contains(2));
+    EXPECT_FALSE(built.text.contains(QStringLiteral("أنس بن مالك"))) << built.text.toStdString();
+    EXPECT_EQ(built.text.count(QStringLiteral("«") + malik + QStringLiteral("»")), 1) << built.text.toStdString();
+    EXPECT_TRUE(built.text.endsWith(
+        QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n")));
+}
+
 TEST_F(ReportsLibrary, takhrijListsEachBookOnceWithItsPlacesAndSourcesFallsBackToAnyTerm)
 {
     const QString hadith = QStringLiteral("إنما الأعمال بالنيات وإنما لكل امرئ ما نوى");
