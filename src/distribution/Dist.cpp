@@ -278,6 +278,14 @@ Catalog decodeCatalog(const QByteArray& json)
         a.name = reqString(item, "name", e);
         a.deathYear = optInt(item, "death_year", e);
         a.deathText = optString(item, "death_text", e);
+        // Descriptive extras: one of another type is left out rather than
+        // refusing a catalogue that older installers accepted.
+        const auto extra = [&](const char* key) -> std::optional<QString> {
+            const Json::Value* value = optionalMember(item, key);
+            return value ? Json::asString(*value) : std::nullopt;
+        };
+        a.fullName = extra("full_name");
+        a.bio = extra("bio");
         c.authors.append(a);
     });
 

@@ -76,6 +76,8 @@ struct CatAuthor {
     QString name;
     std::optional<std::int64_t> deathYear;
     std::optional<QString> deathText;
+    std::optional<QString> fullName = std::nullopt; // both left out by the older catalogues
+    std::optional<QString> bio = std::nullopt;
 };
 
 struct CatBook {

@@ -411,8 +411,9 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         for (const auto& a : catalog.authors) {
             if (a.id != *book.authorId)
                 continue;
-            single(QStringLiteral("INSERT OR REPLACE INTO authors(id, name, death_year, death_text) VALUES(?,?,?,?)"),
-                   {a.id, a.name, a.deathYear, a.deathText});
+            single(QStringLiteral("INSERT OR REPLACE INTO authors(id, name, death_year, death_text, full_name, bio) "
+                                  "VALUES(?,?,?,?,?,?)"),
+                   {a.id, a.name, a.deathYear, a.deathText, a.fullName, a.bio});
             break;
         }
     }

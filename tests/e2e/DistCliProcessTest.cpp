@@ -115,10 +115,34 @@ TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
     ASSERT_TRUE(line && line->contains("count")) << search.readAllStandardError().toStdString();
     EXPECT_GT(line->at("count").get<int>(), 0);
 
-    // A second run with the same release replaces the books and ends with the same store.
+    // Each author keeps the full name the release's catalogue carries.
+    const auto catalogue = quorvel::Json::parseFile(QDir(sample).filePath(QStringLiteral("catalog-1.json")));
+    ASSERT_TRUE(catalogue);
+    const auto fullNamesKept = [&] {
+        int named = 0;
+        for (const auto& author : catalogue->at("authors")) {
+            const auto fullName = quorvel::Json::strictString(author, "full_name");
+            if (!fullName)
+                continue;
+            ++named;
+            const auto rows = db->rows(QStringLiteral("SELECT full_name FROM authors WHERE id=?"),
+                                       {author.at("id").get<std::int64_t>()});
+            EXPECT_EQ(rows.isEmpty() ? std::nullopt : rows.first().str(0), fullName);
+        }
+        EXPECT_GT(named, 0);
+    };
+    fullNamesKept();
+    db.reset();
+    quorvel::SQLiteDB::open(libdb, false)->run(QStringLiteral("UPDATE authors SET full_name=NULL"));
+
+    // A second run with the same release replaces the books, fills the names in
+    // again and ends with the same store.
     const ToolRun again = runTool({QStringLiteral("--dist-install"), sample}, libdb);
     EXPECT_EQ(again.exitCode, 0);
     ASSERT_EQ(again.out.size(), 2);
     EXPECT_TRUE(again.out.first().endsWith(run.out.first().mid(run.out.first().indexOf(QStringLiteral(" · رواة ")))));
+    db = quorvel::SQLiteDB::open(libdb, true);
+    ASSERT_TRUE(db);
+    fullNamesKept();
 }
 #endif

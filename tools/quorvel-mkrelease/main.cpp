@@ -76,7 +76,7 @@ int main(int argc, char** argv)
         categories.push_back(ReleaseWriter::pick(c, {"id", "name", "parent_id", "sort"}));
     Json::Value authors = Json::Value::array();
     for (const auto& a : catalog->value("authors", Json::Value::array()))
-        authors.push_back(ReleaseWriter::pick(a, {"id", "name", "death_year", "death_text"}));
+        authors.push_back(ReleaseWriter::pick(a, {"id", "name", "death_year", "death_text", "full_name", "bio"}));
 
     Json::Value books = Json::Value::array();
     for (const auto& meta : catalog->value("books", Json::Value::array())) {
