@@ -48,6 +48,7 @@ const QString txtExport = QStringLiteral(u"تصدير…");
 const QString txtExportTip = QStringLiteral(u"تصدير آخر تقرير: وورد، أو PDF، أو صفحة ويب");
 const QString txtMicTip = QStringLiteral(u"تكلم: اضغط وتحدث، ويرسل سؤالك حين تسكت");
 const QString txtMicStopTip = QStringLiteral(u"إيقاف الاستماع وإرسال ما قلته");
+const QString txtNoDictationTip = QStringLiteral(u"الإملاء العربي غير متاح على هذا النظام: لا يوجد فيه معرِّف للكلام العربي");
 const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
 const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
 const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
@@ -69,8 +70,9 @@ const QString txtReportLead = QStringLiteral(u"ما خلاصة ما ورد في 
 const QString txtWelcomeTitle = QStringLiteral(u"اسأل الكتب\n");
 const QString txtWelcomeIntro = QStringLiteral(
     u"يجيبك من كتب المكتبة وحدها، وكل اقتباس بمصدره: الكتاب والجزء والصفحة. انقر الرقم [١] لتفتح الصفحة نفسها.\n"
-    u"يدقق البرنامج كل اقتباس على مصدره ويحذف ما لا يطابق. لا يفتي: يعرض ما في الكتب ويحيلك في حالتك الخاصة إلى المفتي.\n"
-    u"تحدث معه كتابة أو بصوتك من زر الميكروفون، فيجيبك ويقرأ عليك الإجابة.\n\n");
+    u"يدقق البرنامج كل اقتباس على مصدره ويحذف ما لا يطابق. لا يفتي: يعرض ما في الكتب ويحيلك في حالتك الخاصة إلى المفتي.\n");
+const QString txtWelcomeSpoken = QStringLiteral(u"تحدث معه كتابة أو بصوتك من زر الميكروفون، فيجيبك ويقرأ عليك الإجابة.\n\n");
+const QString txtWelcomeTyped = QStringLiteral(u"اكتب سؤالك فيجيبك، ويقرأ عليك الإجابة إن شئت.\n\n");
 const QString txtTry = QStringLiteral(u"جرب:  ");
 const QString txtSeparator = QStringLiteral(u"   ·   ");
 // The scholar of the first suggestion is one the biographical dictionary of
@@ -298,6 +300,7 @@ void AIChatView::build()
     exportBtn_->setToolTip(txtExportTip);
     exportBtn_->setEnabled(false);
     micBtn_ = iconButton(QStringLiteral("mic.fill"), txtMicTip, 22, guarded(&AIChatView::toggleMic));
+    setListening(false);
     auto* bottomBar = new BarView;
     bottomBar->setFixedHeight(kBottomBarHeight);
     auto* bottomRow = hstack({micBtn_, input_, sendBtn_, exportBtn_}, 8);
@@ -371,7 +374,7 @@ void AIChatView::welcome()
     RichTextBuilder out(document);
     const Qt::Alignment centre = Qt::AlignHCenter;
     out.append(txtWelcomeTitle, RichText::chars(Theme::logo(34), Theme::emerald()), para(8, 6, 0, centre));
-    out.append(txtWelcomeIntro, ui(14, QFont::Normal, Theme::secondaryLabel()), para(8, 6, 0, centre));
+    out.append(txtWelcomeIntro + (Listener::hasRecogniser() ? txtWelcomeSpoken : txtWelcomeTyped), ui(14, QFont::Normal, Theme::secondaryLabel()), para(8, 6, 0, centre));
     out.append(txtTry, ui(13, QFont::Medium, Theme::secondaryLabel()), para(8, 6, 0, centre));
     for (qsizetype i = 0; i < welcomeSuggestions.size(); ++i) {
         if (i > 0)
@@ -767,10 +770,14 @@ void AIChatView::setListening(bool on)
     if (on) {
         micBtn_->setIcon(Theme::symbol(QStringLiteral("stop.circle.fill"), 22, {Theme::titleRed(), Theme::titleRed()}));
         micBtn_->setToolTip(txtMicStopTip);
+        micBtn_->setEnabled(true);
         status_->setText(txtListening);
     } else {
+        // Without a recogniser the microphone could only fail: it stays, greyed, and says why.
+        const bool canDictate = Listener::hasRecogniser();
         micBtn_->setIcon(Theme::symbol(QStringLiteral("mic.fill"), 22, {Theme::emerald(), Theme::gold()}));
-        micBtn_->setToolTip(txtMicTip);
+        micBtn_->setToolTip(canDictate ? txtMicTip : txtNoDictationTip);
+        micBtn_->setEnabled(canDictate);
     }
 }
 

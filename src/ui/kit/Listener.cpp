@@ -19,8 +19,11 @@ namespace quorvel {
 namespace {
 
 const QString msgNoMic = QStringLiteral(
-    u"لم يؤذن للبرنامج باستعمال الميكروفون. افتح إعدادات النظام ← الخصوصية والأمان ← الميكروفون، وفعل «مكتبة قورفل».");
-const QString msgNoFormat = QStringLiteral(u"تعذر تهيئة الصوت لهذا الميكروفون.");
+    u"تعذر الوصول إلى الميكروفون. تحقق من أن خادم الصوت (PipeWire أو PulseAudio) يعمل، وأن جهاز الإدخال موصول "
+    u"ومختار في إعدادات الصوت.");
+const QString msgNoFormat = QStringLiteral(
+    u"تعذر تهيئة الصوت لهذا الميكروفون. تحقق من خادم الصوت (PipeWire أو PulseAudio) ومن جهاز الإدخال المختار "
+    u"في إعدادات الصوت.");
 const QString msgUnsupported = QStringLiteral(u"الإملاء العربي على الجهاز غير متاح في هذا الإصدار من النظام.");
 
 // The noise floor never falls below this, and voice must stand this far
@@ -87,6 +90,24 @@ std::unique_ptr<AudioCapture> defaultAudioCapture()
     return std::make_unique<QtAudioCapture>();
 }
 
+namespace {
+
+std::unique_ptr<Transcriber> productTranscriber()
+{
+    return std::make_unique<UnsupportedTranscriber>();
+}
+
+} // namespace
+
+bool Listener::hasRecogniser()
+{
+    try {
+        return productTranscriber()->sampleRate() > 0;
+    } catch (const VoiceError&) {
+        return false;
+    }
+}
+
 Listener::Listener() : Listener(Setup{}) {}
 
 Listener::Listener(Setup setup, QObject* parent)
@@ -95,7 +116,7 @@ Listener::Listener(Setup setup, QObject* parent)
     if (!setup_.micAccess)
         setup_.micAccess = &Voice::micAccess;
     if (!setup_.transcriber)
-        setup_.transcriber = [] { return std::make_unique<UnsupportedTranscriber>(); };
+        setup_.transcriber = &productTranscriber;
     if (!setup_.capture)
         setup_.capture = &defaultAudioCapture;
     if (!setup_.clock) {

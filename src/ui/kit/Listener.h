@@ -135,6 +135,10 @@ public:
     // One captured buffer, as the capture delivers it.
     void process(const QByteArray& pcm);
 
+    // Whether the product's transcriber recognises Arabic on this system; the
+    // microphone is offered only when it does.
+    static bool hasRecogniser();
+
     // Output frames for a buffer converted between the two rates.
     static qsizetype capacity(qsizetype frames, double inRate, double outRate);
     // `text` without direction marks, trimmed.

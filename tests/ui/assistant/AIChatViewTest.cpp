@@ -559,6 +559,7 @@ TEST_F(AIChatViewTest, theMainWindowKeepsOneAssistantTabAndAsksFromTheSearchFiel
 namespace {
 
 const QString cannotListen = QStringLiteral(u"تعذر الاستماع");
+const QString noDictation = QStringLiteral(u"الإملاء العربي غير متاح على هذا النظام: لا يوجد فيه معرِّف للكلام العربي");
 
 class AIChatVoiceTest : public AIChatViewTest {
 protected:
@@ -597,7 +598,7 @@ TEST_F(AIChatVoiceTest, theProductRecogniserSaysWhyDictationIsUnavailable)
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts[0].title, cannotListen);
     EXPECT_EQ(alerts[0].text, VoiceError::unsupported().description());
-    EXPECT_EQ(view->micButton()->toolTip(), QStringLiteral(u"تكلم: اضغط وتحدث، ويرسل سؤالك حين تسكت"));
+    EXPECT_EQ(view->micButton()->toolTip(), noDictation);
     EXPECT_EQ(view->input()->placeholderText(), placeholder);
 
     // Without an input the reason is the microphone.
@@ -610,6 +611,23 @@ TEST_F(AIChatVoiceTest, theProductRecogniserSaysWhyDictationIsUnavailable)
     view->toggleMic();
     ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).size(), 1);
     EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].text, VoiceError::noMic().description());
+}
+
+TEST_F(AIChatVoiceTest, withoutARecogniserTheMicrophoneIsGreyedUnofferedAndFailuresNameTheSoundServer)
+{
+    ASSERT_FALSE(Listener::hasRecogniser());
+    EXPECT_FALSE(view->micButton()->isEnabled());
+    EXPECT_EQ(view->micButton()->toolTip(), noDictation);
+    EXPECT_FALSE(transcript().contains(QStringLiteral(u"الميكروفون"))) << transcript().toStdString();
+    EXPECT_TRUE(transcript().contains(QStringLiteral(u"اكتب سؤالك فيجيبك")));
+
+    // A capture that fails says what to check here, not another system's privacy settings.
+    for (const VoiceError& failure : {VoiceError::noMic(), VoiceError::noFormat()}) {
+        const QString text = failure.description();
+        EXPECT_TRUE(text.contains(QStringLiteral(u"خادم الصوت")) && text.contains(QStringLiteral(u"جهاز الإدخال")))
+            << text.toStdString();
+        EXPECT_FALSE(text.contains(QStringLiteral(u"الخصوصية"))) << text.toStdString();
+    }
 }
 
 TEST_F(AIChatVoiceTest, listeningChangesTheMicrophoneAndSilenceSendsNothing)
