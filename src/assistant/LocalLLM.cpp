@@ -36,7 +36,7 @@ bool isModelFile(const QString& path)
 } // namespace
 
 const QString msgNoDownloadSource = QStringLiteral(
-    "لم يُضبط في هذه النسخة مصدر لتنزيل النموذج. اختر ملف نموذج GGUF من جهازك.");
+    "لم يُضبط في هذه النسخة مصدر لتنزيل النموذج. اختر ملف نموذج GGUF من جهازك، ويلزم لتشغيله برنامج llama-server.");
 
 const std::vector<ModelInfo>& catalog()
 {

@@ -54,6 +54,7 @@ const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي مت
 const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
 const QString txtModelMenu = QStringLiteral(u"النموذج…");
 const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (1.7GB)");
+const QString txtModelFromDisk = QStringLiteral(u"نموذج من الجهاز…");
 const QString txtExportDocx = QStringLiteral(u"مستند وورد (docx)…");
 const QString txtExportPdf = QStringLiteral(u"ملف PDF…");
 const QString txtExportHtml = QStringLiteral(u"صفحة ويب (HTML)…");
@@ -336,7 +337,7 @@ void AIChatView::refreshStatus()
         modelBtn_->setText(txtModelMenu);
     } else {
         status_->setText(txtNoModel);
-        modelBtn_->setText(txtDownloadModel);
+        modelBtn_->setText(LocalLLM::downloadConfigured() ? txtDownloadModel : txtModelFromDisk);
     }
     // Without an engine that can speak, the listen links do nothing: say so.
     status_->setToolTip(unavailable);
@@ -602,6 +603,7 @@ void AIChatView::finishQuestion(std::uint64_t id, AIAnswer a, const Plan& p, boo
         RichTextBuilder out(transcript_->document());
         AnswerRenderer::Options options;
         options.hasModel = LocalLLM::hasModel();
+        options.canDownloadModel = LocalLLM::downloadConfigured();
         AnswerRenderer::render(out, a, options);
         const QTextBlockFormat listen = para(2, 6);
         out.append(txtListen,
@@ -727,6 +729,7 @@ AnswerExport::Render AIChatView::exportRenderer()
         options.docxMarkers = docxMarkers;
         options.exporting = exporting;
         options.hasModel = LocalLLM::hasModel();
+        options.canDownloadModel = LocalLLM::downloadConfigured();
         AnswerRenderer::render(out, answer, options);
     };
 }

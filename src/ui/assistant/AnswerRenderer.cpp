@@ -42,10 +42,15 @@ const QString rulingExtracts = QStringLiteral(u"ولتطبيق ذلك على ح�
 const QString muftiWord = QStringLiteral(u"مفت");
 const QString verbatimLine = QStringLiteral(u"\nكل الاقتباسات منقولة حرفيا من صفحاتها");
 const QString verbatimNoModel = QStringLiteral(u"؛ ولتقرير مكتوب نزل النموذج العربي من أعلى الشاشة.");
+const QString verbatimModelFile = QStringLiteral(
+    u"؛ ولتقرير مكتوب اختر ملف نموذج GGUF من جهازك بالزر أعلى الشاشة (ويلزم برنامج llama-server).");
 const QString verifiedLine = QStringLiteral(u"موثق: كل الاقتباسات (%1) طابقت مصادرها");
 const QString extractHeading = QStringLiteral(u"ما وجدته في الكتب:\n");
 const QString extractsNote = QStringLiteral(
     u"هذه مقتطفات حرفية من الكتب. لإجابة مكتوبة نزل النموذج العربي من أعلى الشاشة (يعمل على جهازك دون اتصال).\n");
+const QString extractsNoteModelFile = QStringLiteral(
+    u"هذه مقتطفات حرفية من الكتب. لإجابة مكتوبة اختر ملف نموذج GGUF من جهازك بالزر أعلى الشاشة "
+    u"(يعمل على جهازك دون اتصال، ويلزمه برنامج llama-server).\n");
 const QString sourcesHeading = QStringLiteral(u"\nالمصادر\n");
 const QString followUpHeading = QStringLiteral(u"\nاسأل أيضا:  ");
 const QString suggestionSeparator = QStringLiteral(u"   ·   ");
@@ -334,7 +339,8 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
             append(out, u'\n' + *a.note + u'\n', noteStyle());
         if (!a.passages.isEmpty()) {
             const bool missing = a.mode.usesModel() && !options.hasModel;
-            append(out, verbatimLine + (missing ? verbatimNoModel : QStringLiteral(".")) + u'\n', noteStyle());
+            const QString invitation = options.canDownloadModel ? verbatimNoModel : verbatimModelFile;
+            append(out, verbatimLine + (missing ? invitation : QStringLiteral(".")) + u'\n', noteStyle());
         }
     } else if (a.tier == 1 && !a.text.isEmpty()) {
         QString s = a.text;
@@ -365,7 +371,7 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
         if (a.note)
             append(out, *a.note + u'\n', noteStyle());
         if (!options.hasModel)
-            append(out, extractsNote, noteStyle());
+            append(out, options.canDownloadModel ? extractsNote : extractsNoteModelFile, noteStyle());
     }
 
     // 3. The numbers the body cites.

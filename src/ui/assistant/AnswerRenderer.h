@@ -28,6 +28,7 @@ struct Options {
     bool docxMarkers = false; // each data table as a marker line (a Word export)
     bool exporting = false;   // leave out the hint about exporting tables
     bool hasModel = false;    // a local model is installed
+    bool canDownloadModel = false; // this build has an address to download one from
 };
 
 // Appends the whole rendered answer.

@@ -789,6 +789,39 @@ TEST_F(AIChatModelTest, aStoppedDownloadsLateEndLeavesTheNextDownloadAlone)
     EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).first().title, QStringLiteral(u"اكتمل تنزيل النموذج"));
 }
 
+TEST_F(AIChatModelTest, withoutADownloadAddressTheButtonMenuAndFooterOfferAFileOnDisk)
+{
+    ASSERT_FALSE(LocalLLM::downloadConfigured());
+    ASSERT_FALSE(LocalLLM::hasModel());
+    EXPECT_EQ(view->modelButton()->text(), QStringLiteral(u"نموذج من الجهاز…"));
+    std::unique_ptr<QMenu> menu(view->modelMenu());
+    EXPECT_EQ(titles(menu.get()), (QStringList{LocalLLM::msgNoDownloadSource, chooseFile}));
+    EXPECT_TRUE(LocalLLM::msgNoDownloadSource.contains(QStringLiteral("llama-server")));
+
+    // Both footers: quoted extracts, and a report quoting its passages.
+    Passage p;
+    p.n = 1;
+    p.bookId = 1;
+    p.seq = 1;
+    p.bookTitle = QStringLiteral(u"الموطأ");
+    p.text = QStringLiteral(u"الصلاة عماد الدين عند أهل العلم كلهم.");
+    AIAnswer extracts = answerText(QString());
+    extracts.passages = {p};
+    extracts.extractive = {{p.text, 1}};
+    AIAnswer report = answerText(QStringLiteral(u"## الخلاصة\n«الصلاة عماد الدين» [1]\n"), AIMode::views);
+    report.structured = true;
+    report.passages = {p};
+    for (const AIAnswer& answer : {extracts, report}) {
+        send(QStringLiteral(u"ما الصلاة؟"));
+        finish(answer);
+        const QString shown = transcript().section(QStringLiteral(u"ما الصلاة؟"), -1);
+        EXPECT_FALSE(shown.contains(QStringLiteral(u"نزل النموذج"))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QStringLiteral(u"اختر ملف نموذج GGUF من جهازك"))
+                    && shown.contains(QStringLiteral("llama-server")))
+            << shown.toStdString();
+    }
+}
+
 TEST_F(AIChatModelTest, onlyAGgufFileBecomesTheModel)
 {
     QFile text(files.filePath(QStringLiteral("notes.txt")));
