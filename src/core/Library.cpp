@@ -22,7 +22,6 @@ constexpr const char* kLibraryModeKey = "libraryMode";
 constexpr const char* kDbPathKey = "dbPath";
 constexpr const char* kDefaultLibraryMode = "auto";
 constexpr const char* kLocalLibraryMode = "local";
-constexpr const char* kMasterFileName = "varnoka.db";
 constexpr const char* kUserFileName = "user.db";
 constexpr const char* kLocalStoreMarker = "library.db";
 constexpr std::int64_t kUndatedKey = 99999;
@@ -146,7 +145,7 @@ QString chooseDatabase()
         candidates << qEnvironmentVariable("QUORVEL_DB");
     if (auto stored = Preferences::standard().string(kDbPathKey))
         candidates << *stored;
-    candidates << Library::supportDir() + kMasterFileName << Paths::developerDatabasePath(QDir::homePath());
+    candidates << Library::supportDir() + QLatin1String(Library::masterFileName) << Paths::developerDatabasePath(QDir::homePath());
     for (const QString& candidate : candidates) {
         if (!candidate.isEmpty() && QFileInfo::exists(candidate))
             return candidate;

@@ -51,6 +51,9 @@ public:
     static std::shared_ptr<Library> shared();
     static void setShared(std::shared_ptr<Library> library);
 
+    // The master library file looked for in the support folder.
+    static constexpr char masterFileName[] = "quorvel.db";
+
     // The per-user support folder, with a trailing "/".
     static QString supportDir();
     // The "libraryMode" preference, "auto" when absent. The setter only stores.
@@ -59,7 +62,7 @@ public:
 
     // The path of the library database to open: the local store in "local"
     // mode; otherwise the first existing file among $QUORVEL_DB, the "dbPath"
-    // preference, supportDir()+"varnoka.db" and the developer path under the
+    // preference, supportDir()+masterFileName and the developer path under the
     // home folder; else the local store. Before answering with the local
     // store's path its file and schema are created (once per process).
     static std::optional<QString> locateDatabase();

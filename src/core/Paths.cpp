@@ -9,7 +9,7 @@ namespace {
 constexpr const char* kSupportFolderName = "QuorvelLibrary";
 constexpr const char* kLocalStoreFileName = "library.db";
 constexpr const char* kSmartFolderName = "smart";
-constexpr const char* kDeveloperDatabase = "/projects/varnoka/data/varnoka.db";
+constexpr const char* kDeveloperDatabase = "/projects/quorvel/data/quorvel.db";
 } // namespace
 
 QString supportDir()

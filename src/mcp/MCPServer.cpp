@@ -2,8 +2,10 @@
 
 #include "core/Build.h"
 #include "core/Library.h"
+#include "core/Paths.h"
 
 #include <QChar>
+#include <QFileInfo>
 
 #include <chrono>
 #include <cmath>
@@ -37,7 +39,9 @@ constexpr int kMethodNotFound = -32601;
 constexpr int kInvalidParams = -32602;
 constexpr int kInternalError = -32603;
 
-const char* const kNoDatabase = "لم يُعثر على varnoka.db (عيّن QUORVEL_DB)";
+// Both name the files really looked for: the master file and the local store.
+const char* const kNoDatabase = "لم يُعثر على %1 ولا %2 (عيّن QUORVEL_DB)";
+const char* const kNoBooks = "لم يُعثر على قاعدة المكتبة %1 ولا على كتب في %2. ضع %1 في %3 أو عيّن QUORVEL_DB.";
 const char* const kUnwritableReply = "رسالة غير قابلة للترميز";
 const char* const kArgumentsNotObject = "arguments يجب أن تكون كائن JSON.";
 
@@ -58,6 +62,12 @@ std::shared_ptr<Library>& libraryHolder()
 {
     static std::shared_ptr<Library> library;
     return library;
+}
+
+// The local store's file name, as the locator looks for it.
+QString localStoreName()
+{
+    return QFileInfo(Paths::localStorePath()).fileName();
 }
 
 // Writes every byte to descriptor 1. A client that has gone away ends the
@@ -230,7 +240,7 @@ void MCPServer::run()
     // into an empty store that answers every search with "no results".
     const std::optional<QString> path = Library::findExistingDatabase();
     if (!path) {
-        log(QString::fromUtf8(kNoDatabase));
+        log(QString::fromUtf8(kNoDatabase).arg(QLatin1String(Library::masterFileName), localStoreName()));
     } else {
         std::shared_ptr<Library> opened = Library::open(*path);
         if (opened) {
@@ -424,8 +434,8 @@ MCPServer::Value MCPServer::callTool(const Value& id, const Value& params)
         QString folder = Library::supportDir();
         if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
             folder.chop(1);
-        return success(id, toolError(QStringLiteral("لم يُعثر على قاعدة المكتبة varnoka.db. ضعها في ")
-                                     + folder + QStringLiteral(" أو عيّن QUORVEL_DB.")));
+        return success(id, toolError(QString::fromUtf8(kNoBooks).arg(QLatin1String(Library::masterFileName),
+                                                                      localStoreName(), folder)));
     }
 
     const auto start = std::chrono::steady_clock::now();

@@ -1,5 +1,6 @@
 #include "ReleaseFixture.h"
 
+#include "core/Paths.h"
 #include "core/SQLiteDB.h"
 #include "distribution/DistCLI.h"
 #include "distribution/LocalStore.h"
@@ -7,6 +8,7 @@
 #include "support/LoopbackHttpServer.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -236,8 +238,8 @@ TEST(DistSampleRelease, verifiesUnderTheBuiltInKeyAndInstalls)
 // exists under the home folder (here the test's own home).
 TEST_F(DistCLITest, comparesWithTheDeveloperDatabaseWhenPresent)
 {
-    const QString devDir = QDir::homePath() + QStringLiteral("/projects/varnoka/data");
-    ASSERT_TRUE(QDir().mkpath(devDir));
+    const QString devPath = Paths::developerDatabasePath(QDir::homePath());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(devPath).path()));
     struct Cleanup {
         QString dir;
         ~Cleanup() { QDir(dir).removeRecursively(); }
@@ -245,7 +247,7 @@ TEST_F(DistCLITest, comparesWithTheDeveloperDatabaseWhenPresent)
 
     ASSERT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 0);
     {
-        auto dev = LocalStore::open(devDir + QStringLiteral("/varnoka.db"));
+        auto dev = LocalStore::open(devPath);
         ASSERT_TRUE(dev);
         for (const auto& row : store_->db().rows(QStringLiteral("SELECT id, book_id, content, content_norm FROM pages"))) {
             dev->db().run(QStringLiteral("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(?,?,1,?,?)"),
@@ -260,7 +262,7 @@ TEST_F(DistCLITest, comparesWithTheDeveloperDatabaseWhenPresent)
     EXPECT_EQ(out_[2], QStringLiteral("بحث «الصلاة»: المحلية 1 · التحرير 1"));
 
     {
-        auto dev = SQLiteDB::open(devDir + QStringLiteral("/varnoka.db"), false);
+        auto dev = SQLiteDB::open(devPath, false);
         dev->run(QStringLiteral("UPDATE pages SET content_norm='x' WHERE id=9001"));
     }
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 1);

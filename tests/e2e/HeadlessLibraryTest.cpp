@@ -26,7 +26,7 @@ constexpr int kTimeoutMs = 120000;
 // The unprivileged account a root test run borrows, for whom permissions bind.
 constexpr uid_t kNobody = 65534;
 
-const char* const kMissingLibrary = "لم يُعثر على قاعدة المكتبة varnoka.db. ضعها في ";
+const char* const kMissingLibrary = "لم يُعثر على قاعدة المكتبة quorvel.db ولا على كتب في library.db. ضع quorvel.db في ";
 
 std::string toolCall(int id, const std::string& tool, const Value& arguments)
 {

@@ -271,11 +271,11 @@ TEST_F(McpServerProcess, withoutALibraryEveryToolCallSaysSo)
     const Value& third = session.replies[2];
     const auto [isError, text] = toolResult(&second);
     EXPECT_TRUE(isError);
-    EXPECT_EQ(text.get<std::string>().rfind("لم يُعثر على قاعدة المكتبة varnoka.db. ضعها في ", 0), 0u);
+    EXPECT_EQ(text.get<std::string>().rfind("لم يُعثر على قاعدة المكتبة quorvel.db ولا على كتب في library.db. ضع quorvel.db في ", 0), 0u);
     // Argument checks still come first.
     EXPECT_EQ(toolResult(&third).second, Value("وسيط غير معروف «x». المتاح: لا شيء."));
     // The store's file is missing and a headless mode never creates it.
-    EXPECT_TRUE(session.diagnostics.contains(QStringLiteral("[quorvel-mcp] لم يُعثر على varnoka.db (عيّن QUORVEL_DB)")));
+    EXPECT_TRUE(session.diagnostics.contains(QStringLiteral("[quorvel-mcp] لم يُعثر على quorvel.db ولا library.db (عيّن QUORVEL_DB)")));
 }
 
 TEST_F(McpServerProcess, readingAndCatalogueToolsOverThePipe)

@@ -219,7 +219,7 @@ TEST(MCPServerHandle, toolCallFramingErrors)
     // (null arguments count as none) gets the missing-library message.
     reply = MCPServer::handle(parse(R"({"id":3,"method":"tools/call","params":{"name":"list_categories","arguments":null}})"));
     EXPECT_EQ(reply->at("result").at("isError"), true);
-    EXPECT_EQ(toolText(*reply).rfind("لم يُعثر على قاعدة المكتبة varnoka.db. ضعها في ", 0), 0u);
+    EXPECT_EQ(toolText(*reply).rfind("لم يُعثر على قاعدة المكتبة quorvel.db ولا على كتب في ", 0), 0u);
     EXPECT_NE(toolText(*reply).find("QuorvelLibrary أو عيّن QUORVEL_DB."), std::string::npos);
     reply = MCPServer::handle(parse(R"({"id":4,"method":"tools/call","params":{"name":"list_categories","arguments":{"x":1}}})"));
     EXPECT_EQ(toolText(*reply), "وسيط غير معروف «x». المتاح: لا شيء.");

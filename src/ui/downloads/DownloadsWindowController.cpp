@@ -162,7 +162,7 @@ QString DownloadsWindowController::source()
 {
     if (const auto stored = Preferences::standard().string(QString::fromLatin1(sourceKey)))
         return *stored;
-    const QString developer = QDir::homePath() + QStringLiteral("/projects/varnoka/dist/out");
+    const QString developer = QDir::homePath() + QStringLiteral("/projects/quorvel/dist/out");
     if (QFileInfo::exists(developer + QStringLiteral("/index.json")))
         return developer;
     return bundledRelease();

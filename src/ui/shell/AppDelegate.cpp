@@ -42,9 +42,9 @@ namespace quorvel {
 namespace {
 
 constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
-constexpr char kOpenFailedText[] = "لم يُعثر على varnoka.db. ضعها في:";
+constexpr char kOpenFailedText[] = "تعذّر فتح ملفّ قاعدة المكتبة الذي وُجد:";
 constexpr char kChosenFailedText[] = "تعذّر فتح الملفّ المختار قاعدةً للمكتبة:";
-constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (varnoka.db)";
+constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
 constexpr char kIconSwitch[] = "--icon";
 constexpr char kSnapshotSwitch[] = "--snapshot";
 constexpr char kSnapDump[] = "SNAP_DUMP";
@@ -292,15 +292,13 @@ bool AppDelegate::openLibrary()
         asked = true;
     }
     std::shared_ptr<Library> lib = path ? Library::open(*path) : nullptr;
-    // A file the user chose is named as chosen; the general message would
-    // send them looking for a file they never picked.
-    const auto alertFailure = [](const std::optional<QString>& chosen) {
+    // Each alert names the very file that failed, as chosen or as found.
+    const auto alertFailure = [](const QString& failed, bool chosen) {
         Dialogs::alert(QString::fromUtf8(kOpenFailedTitle),
-                       chosen ? QString::fromUtf8(kChosenFailedText) + QLatin1Char('\n') + *chosen
-                              : QString::fromUtf8(kOpenFailedText) + QLatin1Char('\n') + Library::supportDir());
+                       QString::fromUtf8(chosen ? kChosenFailedText : kOpenFailedText) + QLatin1Char('\n') + failed);
     };
     if (!lib) {
-        alertFailure(asked ? path : std::nullopt);
+        alertFailure(path.value_or(Library::supportDir() + QLatin1String(Library::masterFileName)), asked && path);
         // A configured file that does not open would otherwise end every
         // launch the same way: let the user choose another one.
         if (asked)
@@ -310,7 +308,7 @@ bool AppDelegate::openLibrary()
             return false;
         lib = Library::open(*path);
         if (!lib) {
-            alertFailure(path);
+            alertFailure(*path, true);
             return false;
         }
         asked = true;

@@ -45,7 +45,7 @@ constexpr const char* kPreviewText = "بِسْمِ اللَّهِ الرَّحْ
 constexpr const char* kReadOnlySuffix = "?mode=ro";
 constexpr const char* kRestartTitle = "يُطبَّق عند إعادة تشغيل التطبيق";
 constexpr const char* kNewDBTitle = "سيُستعمل الملفّ الجديد عند إعادة التشغيل";
-constexpr const char* kChooseDBMessage = "اختر ملفّ قاعدة المكتبة (varnoka.db)";
+constexpr const char* kChooseDBMessage = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
 constexpr const char* kPaperTitle = "لون الورق";
 
 QPointer<SettingsWindowController>& instance()

@@ -119,19 +119,19 @@ TEST_F(SettingsWindowTest, booksSourceIsStoredAtOnceWithTheRestartSheet)
 
 TEST_F(SettingsWindowTest, databaseChooserStoresThePathForTheNextLaunch)
 {
-    EXPECT_EQ(SettingsWindowController::dbLabelText(QStringLiteral("/data/lib/varnoka.db?mode=ro")),
-              QStringLiteral("varnoka.db"));
+    EXPECT_EQ(SettingsWindowController::dbLabelText(QStringLiteral("/data/lib/quorvel.db?mode=ro")),
+              QStringLiteral("quorvel.db"));
     SettingsWindowController window;
     ScriptedDialogs dialogs;
     dialogs.answer(std::nullopt);
     window.dbButton()->click();
     EXPECT_FALSE(Preferences::standard().string(QStringLiteral("dbPath")).has_value());
-    dialogs.answer(QStringLiteral("/books/varnoka.db"));
+    dialogs.answer(QStringLiteral("/books/quorvel.db"));
     window.dbButton()->click();
-    EXPECT_EQ(Preferences::standard().string(QStringLiteral("dbPath")), QStringLiteral("/books/varnoka.db"));
+    EXPECT_EQ(Preferences::standard().string(QStringLiteral("dbPath")), QStringLiteral("/books/quorvel.db"));
     const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
     ASSERT_EQ(alerts.size(), 1);
-    EXPECT_EQ(alerts.first().text, QStringLiteral("/books/varnoka.db"));
+    EXPECT_EQ(alerts.first().text, QStringLiteral("/books/quorvel.db"));
 }
 
 TEST_F(SettingsWindowTest, fontPopupOffersOnlyInstalledFacesAndKeepsFamilies)
