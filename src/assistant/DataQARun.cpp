@@ -3,6 +3,7 @@
 #include "assistant/Reports.h"
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "search/SearchEngine.h"
 
@@ -60,17 +61,29 @@ QString dimName(Dim d)
     return {};
 }
 
-QString unitWord(Dim d)
+// Authors; after a number the plural is always genitive ("٣ مؤلفين").
+const CountedNoun& authorsNoun()
 {
+    static const CountedNoun noun(QStringLiteral("مؤلف"), QStringLiteral("مؤلفان"), QStringLiteral("مؤلفين"),
+                                  QStringLiteral("مؤلفا"));
+    return noun;
+}
+
+const CountedNoun& unitNoun(Dim d)
+{
+    static const CountedNoun centuries(QStringLiteral("قرن"), QStringLiteral("قرنان"), QStringLiteral("قرون"),
+                                       QStringLiteral("قرنا"));
+    static const CountedNoun categories(QStringLiteral("قسم"), QStringLiteral("قسمان"), QStringLiteral("أقسام"),
+                                        QStringLiteral("قسما"));
     switch (d) {
     case Dim::century:
-        return QStringLiteral("قرنا");
+        return centuries;
     case Dim::category:
-        return QStringLiteral("قسما");
+        return categories;
     case Dim::author:
-        return QStringLiteral("مؤلفا");
+        return authorsNoun();
     default:
-        return QStringLiteral("كتابا");
+        return CountedNoun::books();
     }
 }
 
@@ -94,14 +107,15 @@ QString digits(long long n)
     return Arabic::num(n);
 }
 
-QString books(long long n)
+QString books(long long n, CountedNoun::Case grammaticalCase)
 {
-    return Reports::count(n, Reports::kutub());
+    return CountedNoun::books().count(n, grammaticalCase);
 }
 
 QString pages(long long n)
 {
-    return Reports::count(n, Reports::safahat());
+    // Page counts always follow "في".
+    return CountedNoun::pages().count(n, CountedNoun::Case::genitive);
 }
 
 QString yearCell(std::optional<std::int64_t> year)
@@ -223,9 +237,9 @@ void statistics(const Work& w, AIAnswer& answer)
         {QStringLiteral("أحدث وفاة"), year(newest)},
     };
     answer.tables = {t};
-    answer.text = QStringLiteral("في المكتبة") + w.filterText + QLatin1Char(' ') + books(w.selected.size())
-        + QStringLiteral(" في ") + pages(p) + QStringLiteral(" لـ") + digits(authors.size())
-        + QStringLiteral(" مؤلفا.");
+    answer.text = QStringLiteral("في المكتبة") + w.filterText + QLatin1Char(' ')
+        + books(w.selected.size(), CountedNoun::Case::nominative) + QStringLiteral(" في ") + pages(p) + QStringLiteral(" لـ")
+        + authorsNoun().count(authors.size(), CountedNoun::Case::genitive) + u'.';
 }
 
 // The full-text expression of a term: a phrase as it is; a word in its ten
@@ -330,7 +344,7 @@ void termCounts(const Work& w, AIAnswer& answer)
         for (const auto& [id, c] : counts[i])
             p += c;
         QString line = QStringLiteral("ورد «") + series[i] + QStringLiteral("» في ") + pages(p) + QStringLiteral(" من ")
-            + books(counts[i].size());
+            + books(counts[i].size(), CountedNoun::Case::genitive);
         if (d != Dim::book) {
             const QString* best = nullptr;
             double bestValue = 0;
@@ -406,11 +420,11 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
     if (!byDeath)
         t.series = {QStringLiteral("الكتب")};
     if (shown.size() < total)
-        t.note = QStringLiteral("يعرض ") + digits(shown.size()) + QStringLiteral(" من ") + digits(total)
-            + QStringLiteral(" مؤلفا.");
+        t.note = QStringLiteral("يعرض ") + digits(shown.size()) + QStringLiteral(" من ")
+            + authorsNoun().count(total, CountedNoun::Case::genitive) + u'.';
     answer.tables = {t};
-    answer.text = digits(total) + QStringLiteral(" مؤلفا") + w.filterText + QStringLiteral(" لهم ")
-        + books(w.selected.size()) + QStringLiteral(" في المكتبة.");
+    answer.text = authorsNoun().count(total) + w.filterText + QStringLiteral(" لهم ")
+        + books(w.selected.size(), CountedNoun::Case::nominative) + QStringLiteral(" في المكتبة.");
 }
 
 void bookList(const Work& w, AIAnswer& answer)
@@ -431,13 +445,13 @@ void bookList(const Work& w, AIAnswer& answer)
                        w.categoryLabel(b), num(w.pagesOf(b))});
     }
     if (count < w.selected.size())
-        t.note = QStringLiteral("يعرض أول ") + digits(count) + QStringLiteral(" من ") + digits(w.selected.size())
-            + QStringLiteral(" كتابا، مرتبة بوفاة مؤلفيها.");
+        t.note = QStringLiteral("يعرض أول ") + digits(count) + QStringLiteral(" من ")
+            + books(w.selected.size(), CountedNoun::Case::genitive) + QStringLiteral("، مرتبة بوفاة مؤلفيها.");
     answer.tables = {t};
     long long p = 0;
     for (const Book& b : w.selected)
         p += w.pagesOf(b);
-    QString text = books(w.selected.size()) + w.filterText + QStringLiteral(" في ") + pages(p)
+    QString text = books(w.selected.size(), CountedNoun::Case::nominative) + w.filterText + QStringLiteral(" في ") + pages(p)
         + QStringLiteral(", مرتبة بوفاة مؤلفيها.");
     answer.text = text.replace(QLatin1Char(','), QStringLiteral("،"));
 }
@@ -485,9 +499,9 @@ void grouped(const Work& w, AIAnswer& answer)
         if (!most || g[label].books > g[*most].books)
             most = &label;
     }
-    answer.text = books(w.selected.size()) + w.filterText + QStringLiteral(" موزعة على ") + digits(g.size())
-        + QLatin1Char(' ') + unitWord(d) + QStringLiteral("، أكثرها ") + *most + QStringLiteral(" (")
-        + digits(g[*most].books) + QStringLiteral(").");
+    answer.text = books(w.selected.size(), CountedNoun::Case::nominative) + w.filterText + QStringLiteral(" موزعة على ")
+        + unitNoun(d).count(g.size(), CountedNoun::Case::genitive) + QStringLiteral("، أكثرها ") + *most
+        + QStringLiteral(" (") + digits(g[*most].books) + QStringLiteral(").");
 }
 
 // The page counts of each library, kept with the catalogue snapshot they were

@@ -4,25 +4,11 @@
 
 namespace quorvel::Reports {
 
-const Forms& kutub()
+const CountedNoun& mawadi()
 {
-    static const Forms forms{QStringLiteral("كتاب واحد"), QStringLiteral("كتابين"),
-                             QStringLiteral("كتب"), QStringLiteral("كتابا")};
-    return forms;
-}
-
-const Forms& safahat()
-{
-    static const Forms forms{QStringLiteral("صفحة واحدة"), QStringLiteral("صفحتين"),
-                             QStringLiteral("صفحات"), QStringLiteral("صفحة")};
-    return forms;
-}
-
-const Forms& mawadi()
-{
-    static const Forms forms{QStringLiteral("موضع واحد"), QStringLiteral("موضعين"),
-                             QStringLiteral("مواضع"), QStringLiteral("موضعا")};
-    return forms;
+    static const CountedNoun noun(QStringLiteral("موضع"), QStringLiteral("موضعان"), QStringLiteral("مواضع"),
+                                  QStringLiteral("موضعا"));
+    return noun;
 }
 
 const std::array<QString, 16>& centuryNames()
@@ -37,16 +23,5 @@ const std::array<QString, 16>& centuryNames()
     return names;
 }
 
-QString count(long long m, const Forms& forms)
-{
-    if (m == 1)
-        return forms[0];
-    if (m == 2)
-        return forms[1];
-    // C++ keeps the sign of the dividend, so a negative count takes the
-    // accusative form.
-    const long long rest = m % 100;
-    return Arabic::num(m) + QLatin1Char(' ') + (rest >= 3 && rest <= 10 ? forms[2] : forms[3]);
-}
 
 } // namespace quorvel::Reports

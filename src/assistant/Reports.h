@@ -16,6 +16,7 @@
 #include "assistant/AIMode.h"
 #include "assistant/LocalLLM.h"
 #include "assistant/Passage.h"
+#include "core/CountedNoun.h"
 
 #include <QList>
 #include <QSet>
@@ -43,10 +44,6 @@ struct Built {
     QString head;
 };
 
-// The four noun forms a count phrase chooses from: one, two, three to ten,
-// and the accusative singular of every other number. Data answers use them too.
-using Forms = std::array<QString, 4>;
-
 // ---- Tables ------------------------------------------------------------------
 
 // What report answering shows for a report that found nothing.
@@ -57,9 +54,7 @@ const std::array<QString, 16>& centuryNames();
 const QStringList& lexiconKeys();
 // Words that mark a category of biographical and historical books.
 const QStringList& tarajimKeys();
-const Forms& kutub();   // books
-const Forms& safahat(); // pages
-const Forms& mawadi();  // places
+const CountedNoun& mawadi(); // places
 
 // ---- Shared operations ---------------------------------------------------------
 
@@ -76,10 +71,6 @@ QList<Passage> chrono(QList<Passage> passages);
 QString century(std::optional<std::int64_t> year);
 // The author's display name, else the title with the book's date when above 1.
 QString who(const Passage& p);
-// The count phrase of `m`: the form for one or two alone, otherwise the
-// number in the user's digits, a space and the plural (when m modulo 100 is
-// 3 to 10) or the accusative singular.
-QString count(long long m, const Forms& forms);
 // One verbatim quotation of the passage: its best sentence for the question
 // (one holding `containing` when any does), else the window around the keys.
 QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing = std::nullopt);

@@ -194,7 +194,7 @@ Built views(const Library& lib, const QString& q, const BookScope& scope)
     if (P.isEmpty())
         return {};
     QString text = QStringLiteral("## الخلاصة\nجمعت هنا ما قيل في «") + q + QStringLiteral("» من ")
-        + count(P.size(), kutub()) + QStringLiteral(" في المكتبة");
+        + CountedNoun::books().count(P.size(), CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة");
     if (P.size() >= 2)
         text += QStringLiteral("، مرتبا بوفاة أصحابه من ") + who(P.first()) + QStringLiteral(" إلى ") + who(P.last());
     text += QStringLiteral(". النصوص حرفية بأرقام مصادرها، ولا ترجيح بينها.\n");
@@ -208,7 +208,7 @@ Built history(const Library& lib, const QString& q, const BookScope& scope)
     const QList<Passage> P = chrono(relevant(q, AIAssistant::retrieve(lib, q, 20, scope, 1)).mid(0, 16));
     if (P.isEmpty())
         return {};
-    QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + count(P.size(), kutub())
+    QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + CountedNoun::books().count(P.size(), CountedNoun::Case::genitive)
         + QStringLiteral(" مما بحثت فيه");
     if (P.size() >= 2) {
         text += QStringLiteral("، من ") + century(P.first().death) + QStringLiteral(" (") + who(P.first())
@@ -261,8 +261,8 @@ Built term(const Library& lib, const QString& q, const BookScope& scope)
                 {SearchEngine::quote(t)});
             if (!rows.isEmpty()) {
                 text += QStringLiteral("## مواضع الورود\nورد «") + q + QStringLiteral("» بلفظه في ")
-                    + count(rows[0].integer(0).value_or(0), safahat()) + QStringLiteral(" من ")
-                    + count(rows[0].integer(1).value_or(0), kutub()) + QStringLiteral(" في المكتبة.\n");
+                    + CountedNoun::pages().count(rows[0].integer(0).value_or(0), CountedNoun::Case::genitive) + QStringLiteral(" من ")
+                    + CountedNoun::books().count(rows[0].integer(1).value_or(0), CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة.\n");
             }
         }
     }

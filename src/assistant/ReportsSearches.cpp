@@ -276,8 +276,8 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
         });
     }
 
-    QString text = QStringLiteral("## الخلاصة\nورد النص بلفظه في ") + count(hits.size(), safahat())
-        + QStringLiteral(" من ") + count(hitBooks.size(), kutub());
+    QString text = QStringLiteral("## الخلاصة\nورد النص بلفظه في ") + CountedNoun::pages().count(hits.size(), CountedNoun::Case::genitive)
+        + QStringLiteral(" من ") + CountedNoun::books().count(hitBooks.size(), CountedNoun::Case::genitive);
     if (P.size() >= 2) {
         text += QStringLiteral("؛ أقدم من أورده ") + who(P.first()) + QStringLiteral(" في «") + P.first().bookTitle
             + QStringLiteral("»، وآخرهم ") + who(P.last()) + QStringLiteral(" في «") + P.last().bookTitle
@@ -289,11 +289,11 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
     for (const Passage& p : P) {
         const int k = perBook.value(p.bookId, 1);
         text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»")
-            + (k > 1 ? QStringLiteral(" (") + count(k, mawadi()) + u')' : QString()) + QStringLiteral(": ")
+            + (k > 1 ? QStringLiteral(" (") + mawadi().count(k, CountedNoun::Case::genitive) + u')' : QString()) + QStringLiteral(": ")
             + quote(phrase, p, normPhrase) + u'\n';
     }
     if (P.size() < hitBooks.size()) {
-        text += QStringLiteral("وفي ") + count(hitBooks.size() - P.size(), kutub())
+        text += QStringLiteral("وفي ") + CountedNoun::books().count(hitBooks.size() - P.size(), CountedNoun::Case::genitive)
             + QStringLiteral(" أخرى؛ افتح «البحث» بالنص نفسه لتراها كلها.\n");
     }
     return {P, text, QString()};
@@ -346,11 +346,11 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
             x = QStringLiteral(" · ") + author;
         else if (death && *death >= 2)
             x = QStringLiteral(" (ت ") + Arabic::num(*death) + u')';
-        return Arabic::num(i) + QStringLiteral(". ") + b.title + x + QStringLiteral(" · ") + count(c, safahat()) + u'\n';
+        return Arabic::num(i) + QStringLiteral(". ") + b.title + x + QStringLiteral(" · ") + CountedNoun::pages().count(c, CountedNoun::Case::genitive) + u'\n';
     };
 
-    QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + count(total, safahat())
-        + QStringLiteral(" من ") + count(L.size(), kutub())
+    QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + CountedNoun::pages().count(total, CountedNoun::Case::genitive)
+        + QStringLiteral(" من ") + CountedNoun::books().count(L.size(), CountedNoun::Case::genitive)
         + QStringLiteral(". هذه أوسعها تناولا، ثم أقدمها، ثم نماذج من نصوصها.\n## أوسع الكتب تناولا للموضوع\n");
     for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), kWidestBooks); ++i)
         text += bookLine(int(i) + 1, L[i].first, L[i].second);

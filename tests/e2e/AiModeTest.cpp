@@ -2,6 +2,7 @@
 
 #include "assistant/Reports.h"
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/Settings.h"
@@ -264,7 +265,7 @@ TEST_F(AiMode, reportModesPrintTheirReportWithQuotationsOfTheirPassages)
     ASSERT_GT(pages, 1);
     quorvel::Settings::setIndicDigits(true);
     EXPECT_TRUE(field(takhrij.at("text")).startsWith(QStringLiteral("## الخلاصة\nورد النص بلفظه في ")
-                                                     + quorvel::Reports::count(pages, quorvel::Reports::safahat())))
+                                                     + quorvel::CountedNoun::pages().count(pages, quorvel::CountedNoun::Case::genitive)))
         << field(takhrij.at("text")).toStdString();
     QList<std::int64_t> books;
     const auto order = sample->lib->books();

@@ -4,6 +4,7 @@
 #include "assistant/Reports.h"
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/PyRegex.h"
 #include "core/Theme.h"
 #include "ui/assistant/DataTableText.h"
@@ -55,11 +56,11 @@ const QString sourcesHeading = QStringLiteral(u"\nالمصادر\n");
 const QString followUpHeading = QStringLiteral(u"\nاسأل أيضا:  ");
 const QString suggestionSeparator = QStringLiteral(u"   ·   ");
 
-const Reports::Forms& sourceForms()
+const CountedNoun& sources()
 {
-    static const Reports::Forms forms{QStringLiteral(u"مصدرا واحدا"), QStringLiteral(u"مصدرين"),
-                                      QStringLiteral(u"مصادر"), QStringLiteral(u"مصدرا")};
-    return forms;
+    static const CountedNoun noun(QStringLiteral(u"مصدر"), QStringLiteral(u"مصدران"), QStringLiteral(u"مصادر"),
+                                  QStringLiteral(u"مصدرا"));
+    return noun;
 }
 
 // Characters of the first passages shown when there are no extracts.
@@ -320,7 +321,7 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
     if (a.followUp)
         header += pieceFollowUp;
     if (!a.passages.isEmpty())
-        header += pieceReviewed + Reports::count(a.passages.size(), sourceForms());
+        header += pieceReviewed + sources().count(a.passages.size(), CountedNoun::Case::accusative);
     if (a.mode == AIMode::data)
         header += pieceData;
     if (a.tier == 1)

@@ -1,0 +1,75 @@
+#include "core/CountedNoun.h"
+
+#include "core/Arabic.h"
+
+#include <utility>
+
+namespace quorvel {
+
+namespace {
+
+// A negative count agrees as its size does.
+long long lastTwoDigits(long long n)
+{
+    const long long rest = n % 100;
+    return rest < 0 ? -rest : rest;
+}
+
+} // namespace
+
+CountedNoun::CountedNoun(QString singular, QString dual, QString plural, QString accusative)
+    : singular_(std::move(singular)), dual_(std::move(dual)), plural_(std::move(plural)), accusative_(std::move(accusative))
+{
+}
+
+QString CountedNoun::form(long long n, Case grammaticalCase) const
+{
+    if (n == 1 || n == -1)
+        return grammaticalCase == Case::accusative ? accusative_ : singular_;
+    if (n == 2 || n == -2) {
+        if (grammaticalCase == Case::nominative || !dual_.endsWith(QStringLiteral("ان")))
+            return dual_;
+        return dual_.chopped(2) + QStringLiteral("ين");
+    }
+    const long long rest = lastTwoDigits(n);
+    if (rest >= 3 && rest <= 10)
+        return plural_;
+    if (rest >= 11)
+        return accusative_;
+    return singular_;
+}
+
+QString CountedNoun::count(long long n, Case grammaticalCase) const
+{
+    if (n == 1) {
+        // واحد agrees with the noun in gender and, for the masculine, shows
+        // the accusative as the noun does (with its tanwin when it has one).
+        QString one;
+        if (singular_.endsWith(u'ة'))
+            one = QStringLiteral("واحدة");
+        else if (grammaticalCase == Case::accusative)
+            one = accusative_.endsWith(u'\u064B') ? QStringLiteral("واحداً") : QStringLiteral("واحدا");
+        else
+            one = QStringLiteral("واحد");
+        return form(n, grammaticalCase) + u' ' + one;
+    }
+    if (n == 2)
+        return form(n, grammaticalCase);
+    return Arabic::num(n) + u' ' + form(n, grammaticalCase);
+}
+
+const CountedNoun& CountedNoun::books()
+{
+    static const CountedNoun noun(QStringLiteral("كتاب"), QStringLiteral("كتابان"), QStringLiteral("كتب"),
+                                  QStringLiteral("كتابا"));
+    return noun;
+}
+
+const CountedNoun& CountedNoun::pages()
+{
+    static const CountedNoun noun(QStringLiteral("صفحة"), QStringLiteral("صفحتان"), QStringLiteral("صفحات"),
+                                  QStringLiteral("صفحة"));
+    return noun;
+}
+
+} // namespace quorvel

@@ -1,0 +1,40 @@
+#pragma once
+
+// A count written with its noun the way Arabic agrees them: one and two by
+// the noun alone ("كتاب واحد", "كتابان"), then by the last two digits of the
+// number: 3 to 10 take the plural ("٣ كتب", "١٠٣ كتب"), 11 to 99 the
+// accusative singular ("١١ كتابا"), and every other number the singular
+// ("٠ كتاب", "١٠٠ كتاب", "١٠٢ كتاب"). Numbers follow the digits preference.
+
+#include <QString>
+
+namespace quorvel {
+
+class CountedNoun {
+public:
+    // The case the sentence gives the counted phrase; only one and two show
+    // it ("كتابا واحدا", "كتابين").
+    enum class Case { nominative, accusative, genitive };
+
+    // `dual` in the nominative ("كتابان"); the accusative and genitive dual
+    // replace its final "ان" by "ين". A singular ending in ة is feminine.
+    CountedNoun(QString singular, QString dual, QString plural, QString accusative);
+
+    // The noun as `n` takes it, without the number.
+    QString form(long long n, Case grammaticalCase = Case::nominative) const;
+    // The phrase: the noun alone with "واحد" for one and in the dual for
+    // two; the number in the user's digits, a space and `form` otherwise.
+    QString count(long long n, Case grammaticalCase = Case::nominative) const;
+
+    // The nouns several features count.
+    static const CountedNoun& books();
+    static const CountedNoun& pages();
+
+private:
+    QString singular_;
+    QString dual_;
+    QString plural_;
+    QString accusative_;
+};
+
+} // namespace quorvel
