@@ -42,9 +42,11 @@ struct Request {
     std::optional<int> centuryFilter;                // Hijri century, 1 to 19
     std::optional<QSet<std::int64_t>> categories;    // book ids of the named categories
     std::optional<std::int64_t> authorId;
+    QString unmatchedName;                           // a name the question gives that no author or category bears
     std::optional<int> limit;                        // rows asked for
     bool wantAuthors = false;                        // authors, and no search term
     bool wantStats = false;                          // statistics of the whole library
+    bool oldestFirst = false;                        // the oldest are asked for ("أقدم")
 };
 
 // The ordinal words of the centuries 1 to 15 as the normalised question

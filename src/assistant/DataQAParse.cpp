@@ -88,8 +88,18 @@ const QStringList& statisticsPhrases()
 const QStringList& authorListWords()
 {
     static const QStringList p{QStringLiteral("المؤلفين"), QStringLiteral("مؤلفي"), QStringLiteral("العلماء"),
-                               QStringLiteral("مؤلفا"), QStringLiteral("المؤلفون")};
+                               QStringLiteral("مؤلفا"), QStringLiteral("المؤلفون"),
+                               QStringLiteral("مؤلف")};
     return p;
+}
+
+// The words after which a question names whose books it means: "كتب
+// البخاري", "كم كتابا للبخاري".
+const QStringList& bookWords()
+{
+    static const QStringList words{QStringLiteral("كتب"), QStringLiteral("الكتب"), QStringLiteral("بكتب"),
+                                   QStringLiteral("كتابا"), QStringLiteral("مؤلفات")};
+    return words;
 }
 
 const QHash<QString, int>& numberWords()
@@ -235,39 +245,131 @@ std::optional<int> centuryOf(const QStringList& words)
     return std::nullopt;
 }
 
-void chooseAuthorOrCategories(const Library& library, const QStringList& candidates, Request& req)
+// A name word as the question and the catalogue may both write it: the
+// kunya in any case ("أبي حنيفة" names "أبو حنيفة").
+QString nameWord(const QString& w)
+{
+    if (w == QStringLiteral("ابي") || w == QStringLiteral("ابا"))
+        return QStringLiteral("ابو");
+    return w;
+}
+
+// The words of the name that follows a book word, without the ل that joins
+// it ("للبخاري" gives البخاري, "لابي" ابي), as normalised and as written.
+std::pair<QStringList, QString> namedAfterBookWord(const QString& question, const QStringList& words,
+                                                   const QSet<QString>& termWords)
+{
+    const auto at = std::find_if(words.begin(), words.end(), [](const QString& w) { return bookWords().contains(w); });
+    QStringList named;
+    for (auto it = at == words.end() ? at : at + 1; it != words.end(); ++it) {
+        if (stopWords().contains(*it))
+            break;
+        if (commandWords().contains(*it) || termWords.contains(*it) || readInteger(*it))
+            continue;
+        named.append(*it);
+    }
+    if (named.isEmpty())
+        return {};
+    const auto unjoined = [](const QString& w) {
+        if (w.startsWith(QStringLiteral("لل")) && w.size() >= kMinArticleWordLength)
+            return QStringLiteral("ا") + w.sliced(1);
+        if (w.startsWith(u'ل') && w.size() > kMinCandidateLength)
+            return w.sliced(1);
+        return w;
+    };
+    const bool joined = unjoined(named.first()) != named.first();
+    named.first() = unjoined(named.first());
+
+    // The name as written: its words are the question's last pieces that
+    // normalise to them, the joining ل (and a tatweel after it) dropped.
+    QStringList pieces;
+    QString piece;
+    for (const QChar c : question + QLatin1Char(' ')) {
+        if (isDisplaySeparator(c)) {
+            if (!Arabic::normalize(piece).isEmpty())
+                pieces.append(piece);
+            piece.clear();
+        } else {
+            piece.append(c);
+        }
+    }
+    QStringList shown;
+    for (const QString& p : pieces) {
+        if (shown.size() == named.size())
+            break;
+        QString w = p;
+        if (shown.isEmpty() && joined) {
+            w = Arabic::normalize(p).startsWith(QStringLiteral("لل")) ? QStringLiteral("ا") + p.sliced(1) : p.sliced(1);
+            while (w.startsWith(QChar(0x0640)))
+                w = w.sliced(1);
+        }
+        if (Arabic::normalize(w) == named[shown.size()])
+            shown.append(w);
+        else
+            shown.clear();
+    }
+    return {named, shown.size() == named.size() ? shown.join(space()) : named.join(space())};
+}
+
+// The author with the most books among those `accepts` takes; among authors
+// with as many books, the lowest id, so that the same one is chosen every time.
+template <typename Accepts>
+std::optional<std::int64_t> authorWithMostBooks(const Catalog& catalog, Accepts accepts)
+{
+    QHash<std::int64_t, int> bookCount;
+    for (const Book& b : catalog.books) {
+        if (b.authorId)
+            ++bookCount[*b.authorId];
+    }
+    std::map<std::int64_t, const Author*> byId;
+    for (auto it = catalog.authors.cbegin(); it != catalog.authors.cend(); ++it)
+        byId.emplace(it.key(), &it.value());
+    std::optional<std::int64_t> best;
+    int bestBooks = -1;
+    for (const auto& [id, author] : byId) {
+        if (!accepts(Arabic::normalize(author->name)))
+            continue;
+        const int n = bookCount.value(id);
+        if (n > bestBooks) {
+            best = id;
+            bestBooks = n;
+        }
+    }
+    return best;
+}
+
+void chooseAuthorOrCategories(const Library& library, const QString& question, const QStringList& words,
+                              const QSet<QString>& termWords, const QStringList& candidates, Request& req)
 {
     const auto catalog = library.catalog();
-    if (candidates.size() >= 2) {
-        QHash<std::int64_t, int> bookCount;
-        for (const Book& b : catalog->books) {
-            if (b.authorId)
-                ++bookCount[*b.authorId];
-        }
-        // Visited by ascending id, so that among authors with as many books
-        // the same one is chosen every time.
-        std::map<std::int64_t, const Author*> byId;
-        for (auto it = catalog->authors.cbegin(); it != catalog->authors.cend(); ++it)
-            byId.emplace(it.key(), &it.value());
-        std::optional<std::int64_t> best;
-        int bestBooks = -1;
-        for (const auto& [id, author] : byId) {
-            const QString name = Arabic::normalize(author->name);
-            const bool all = std::all_of(candidates.begin(), candidates.end(),
-                                         [&](const QString& c) { return name.contains(c); });
-            if (!all)
-                continue;
-            const int n = bookCount.value(id);
-            if (n > bestBooks) {
-                best = id;
-                bestBooks = n;
-            }
-        }
+    // A name after a book word is matched word for word against the
+    // authors' names, so that one word ("البخاري") is enough.
+    const auto [named, shownName] = namedAfterBookWord(question, words, termWords);
+    if (!named.isEmpty()) {
+        const auto best = authorWithMostBooks(*catalog, [&](const QString& name) {
+            QSet<QString> nameWords;
+            for (const QString& w : wordsOf(name))
+                nameWords.insert(nameWord(w));
+            return std::all_of(named.begin(), named.end(), [&](const QString& w) { return nameWords.contains(nameWord(w)); });
+        });
         if (best) {
             req.authorId = best;
             return;
         }
     }
+    if (candidates.size() >= 2) {
+        const auto best = authorWithMostBooks(*catalog, [&](const QString& name) {
+            return std::all_of(candidates.begin(), candidates.end(), [&](const QString& c) { return name.contains(c); });
+        });
+        if (best) {
+            req.authorId = best;
+            return;
+        }
+    }
+    // A name no author bears is said to be unknown rather than ignored,
+    // unless it names categories.
+    if (!named.isEmpty())
+        req.unmatchedName = shownName;
     if (candidates.isEmpty())
         return;
     QStringList stems;
@@ -286,8 +388,10 @@ void chooseAuthorOrCategories(const Library& library, const QStringList& candida
         for (const std::int64_t id : cat.bookIds)
             books.insert(id);
     }
-    if (any)
+    if (any) {
         req.categories = books;
+        req.unmatchedName.clear();
+    }
 }
 
 } // namespace
@@ -313,9 +417,9 @@ const QSet<QString>& commandWords()
             u"عن", u"إلى", u"الكتب", u"كتب", u"بكتب", u"كتاب", u"الكتاب", u"المؤلفين", u"المؤلفون", u"مؤلفي",
             u"مؤلفا", u"المؤلف", u"مؤلفات", u"العلماء", u"القرن", u"القرون", u"قرن", u"القسم", u"الأقسام", u"قسم",
             u"أقسام", u"الموضوع", u"صفحة", u"صفحات", u"الصفحات", u"وردت", u"ورد", u"ورود", u"كلمة", u"لفظ",
-            u"ذكر", u"مكتبة", u"المكتبة", u"اعرض", u"أعطني", u"أريد", u"هات", u"ما", u"هي", u"هو",
+            u"ذكر", u"كتابا", u"أقدم", u"مؤلف", u"مكتبة", u"المكتبة", u"اعرض", u"أعطني", u"أريد", u"هات", u"ما", u"هي", u"هو",
             u"بين", u"عبر", u"مرتبة", u"مرتبين", u"بالوفاة", u"الهجري", u"و", u"عشر"};
-        static_assert(std::size(raw) == 78);
+        static_assert(std::size(raw) == 81);
         QSet<QString> out;
         for (const char16_t* w : raw)
             out.insert(Arabic::normalize(QString::fromUtf16(w)));
@@ -379,6 +483,7 @@ Request parse(const Library& library, const QString& question)
     req.wantStats = has(q, statisticsPhrases());
     req.wantAuthors = req.terms.isEmpty() && has(q, authorListWords());
     req.centuryFilter = centuryOf(words);
+    req.oldestFirst = has(q, {QStringLiteral("اقدم")});
 
     for (const QString& w : words) {
         if (const auto n = readInteger(w); n && *n >= 1 && *n <= kMaxLimit && !req.limit
@@ -401,7 +506,7 @@ Request parse(const Library& library, const QString& question)
             && !readInteger(w))
             candidates.append(w);
     }
-    chooseAuthorOrCategories(library, candidates, req);
+    chooseAuthorOrCategories(library, question, words, termWords, candidates, req);
     return req;
 }
 

@@ -87,6 +87,11 @@ const CountedNoun& unitNoun(Dim d)
     }
 }
 
+QString noAuthorText(const QString& name)
+{
+    return QStringLiteral("لا مؤلف في المكتبة باسم «") + name + QStringLiteral("»، فلم أحسب شيئا.");
+}
+
 const QStringList& affixes()
 {
     static const QStringList list{QString(),          QStringLiteral("ال"), QStringLiteral("و"),
@@ -387,7 +392,8 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
     }
     // A question bound to one century lists its authors by death, unless it
     // asks for the most prolific.
-    const bool byDeath = w.req.centuryFilter && !has(Arabic::normalize(question), {QStringLiteral("اكثر")});
+    const bool byDeath = (w.req.centuryFilter || w.req.oldestFirst)
+        && !has(Arabic::normalize(question), {QStringLiteral("اكثر")});
     const auto death = [&](std::int64_t id) {
         const auto it = w.cat->authors.constFind(id);
         return it != w.cat->authors.cend() && it->death ? *it->death : kUndatedDeath;
@@ -425,6 +431,12 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
     answer.tables = {t};
     answer.text = authorsNoun().count(total) + w.filterText + QStringLiteral(" لهم ")
         + books(w.selected.size(), CountedNoun::Case::nominative) + QStringLiteral(" في المكتبة.");
+    // A list by death answers who came first.
+    if (byDeath && !ids.isEmpty()) {
+        if (const auto it = w.cat->authors.constFind(ids.first()); it != w.cat->authors.cend() && it->death)
+            answer.text += QStringLiteral(" أقدمهم ") + it->name + QStringLiteral(" (ت ") + yearCell(it->death)
+                + QStringLiteral(").");
+    }
 }
 
 void bookList(const Work& w, AIAnswer& answer)
@@ -494,14 +506,25 @@ void grouped(const Work& w, AIAnswer& answer)
     answer.tables = {t};
     if (order.isEmpty())
         return;
+    // Books without a known century are told apart, not counted as a century.
+    const long long undated = d == Dim::century ? g.value(unknownCentury()).books : 0;
     const QString* most = nullptr;
     for (const QString& label : std::as_const(order)) {
+        if (d == Dim::century && label == unknownCentury())
+            continue;
         if (!most || g[label].books > g[*most].books)
             most = &label;
     }
-    answer.text = books(w.selected.size(), CountedNoun::Case::nominative) + w.filterText + QStringLiteral(" موزعة على ")
-        + unitNoun(d).count(g.size(), CountedNoun::Case::genitive) + QStringLiteral("، أكثرها ") + *most
-        + QStringLiteral(" (") + digits(g[*most].books) + QStringLiteral(").");
+    QString text = books(w.selected.size(), CountedNoun::Case::nominative) + w.filterText;
+    if (most) {
+        const qsizetype groups = g.size() - (undated > 0 ? 1 : 0);
+        text += QStringLiteral(" موزعة على ") + unitNoun(d).count(groups, CountedNoun::Case::genitive)
+            + QStringLiteral("، أكثرها ") + *most + QStringLiteral(" (") + digits(g[*most].books) + QStringLiteral(")");
+    }
+    if (undated > 0)
+        text += (most ? QStringLiteral("، و") : QStringLiteral("، ")) + books(undated, CountedNoun::Case::nominative)
+            + QStringLiteral(" بلا قرن معروف");
+    answer.text = text + u'.';
 }
 
 // The page counts of each library, kept with the catalogue snapshot they were
@@ -583,6 +606,10 @@ AIAnswer run(const Library& library, const QString& question, const Request& req
     selectBooks(w);
 
     const Request& req = w.req;
+    if (!req.unmatchedName.isEmpty() && req.terms.isEmpty() && !req.wantStats) {
+        answer.text = noAuthorText(req.unmatchedName);
+        return answer;
+    }
     if (req.wantStats)
         statistics(w, answer);
     else if (!req.terms.isEmpty())
