@@ -134,6 +134,17 @@ const QStringList& lead()
     return words;
 }
 
+const QStringList& backReferences()
+{
+    static const QStringList words{
+        QStringLiteral("قال"),  QStringLiteral("قالوا"), QStringLiteral("يقول"), QStringLiteral("يقولون"),
+        QStringLiteral("ذلك"),  QStringLiteral("بذلك"),  QStringLiteral("لذلك"), QStringLiteral("هذا"),
+        QStringLiteral("بهذا"), QStringLiteral("هذه"),   QStringLiteral("به"),   QStringLiteral("بها"),
+        QStringLiteral("فيه"),  QStringLiteral("فيها"),  QStringLiteral("عنه"),  QStringLiteral("عنها"),
+        QStringLiteral("منه"),  QStringLiteral("منها"),  QStringLiteral("عليه"), QStringLiteral("عليها")};
+    return words;
+}
+
 const QStringList& followUpOpeners()
 {
     static const QStringList openers{
@@ -234,7 +245,14 @@ std::optional<QString> followUp(const QString& question)
 
 QStringList suggestions(AIMode mode, const QString& topic)
 {
-    const QString t = Characters::trimSpacesAndTabs(topic).toString();
+    // A follow-up joins its own words to the topic ("بيع الغرر قال بذلك");
+    // they are dropped as `clean` drops question words.
+    QStringList kept;
+    for (const QString& w : Characters::trimSpacesAndTabs(topic).toString().split(u' ')) {
+        if (!backReferences().contains(Arabic::normalize(w)))
+            kept.append(w);
+    }
+    const QString t = kept.join(u' ');
     if (t.isEmpty() || Arabic::tokens(t).size() >= kMaxSuggestionTokens)
         return {};
     const QString views = QStringLiteral("أقوال العلماء في ") + t;

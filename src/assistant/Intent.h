@@ -28,6 +28,9 @@ struct Rule {
 const QList<Rule>& rules();
 // Leading words `clean` strips, in normal form.
 const QStringList& lead();
+// Words of a follow-up that point back to the topic or ask about it ("قال
+// بذلك"), in normal form; suggestions leave them out of the topic.
+const QStringList& backReferences();
 // Openers of a follow-up question, in order.
 const QStringList& followUpOpeners();
 // Opening and closing marks of a quotation, in order.
@@ -45,7 +48,8 @@ QString clean(const QString& text);
 // when it is only the opener); nothing otherwise.
 std::optional<QString> followUp(const QString& question);
 
-// Up to three follow-up questions on `topic` for an answer in `mode`.
+// Up to three follow-up questions on `topic`, without its back references,
+// for an answer in `mode`.
 QStringList suggestions(AIMode mode, const QString& topic);
 
 } // namespace quorvel::Intent

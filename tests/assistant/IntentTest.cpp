@@ -152,6 +152,26 @@ TEST(IntentSuggestions, eachModeInOrderAndNoneForDataBlankOrLongTopics)
     EXPECT_TRUE(Intent::suggestions(AIMode::takhrij, nine).isEmpty());
 }
 
+TEST(Intent, suggestionsLeaveOutTheWordsAFollowUpAddedToTheTopic)
+{
+    const struct {
+        const char16_t* followUp;
+        const char16_t* suggestion;
+    } cases[] = {
+        {u"ومن قال بذلك؟", u"أقوال العلماء في بيع الغرر"},
+        {u"وهل يجوز ذلك للمرأة؟", u"أقوال العلماء في بيع الغرر للمرأة"},
+        {u"وماذا عن الإجارة؟", u"أقوال العلماء في بيع الغرر الإجارة"},
+    };
+    for (const auto& c : cases) {
+        const std::optional<QString> added = Intent::followUp(QString::fromUtf16(c.followUp));
+        ASSERT_TRUE(added);
+        const QStringList got = Intent::suggestions(AIMode::answer, QStringLiteral("بيع الغرر ") + *added);
+        ASSERT_FALSE(got.isEmpty());
+        EXPECT_EQ(got.first(), QString::fromUtf16(c.suggestion)) << got.first().toStdString();
+    }
+    EXPECT_TRUE(Intent::suggestions(AIMode::answer, QStringLiteral("قال بذلك")).isEmpty());
+}
+
 namespace {
 
 // What the assistant panel makes of a message with no earlier conversation,
