@@ -2,6 +2,8 @@
 
 #include "core/Arabic.h"
 
+#include <QStringList>
+
 #include <utility>
 
 namespace quorvel {
@@ -27,9 +29,15 @@ QString CountedNoun::form(long long n, Case grammaticalCase) const
     if (n == 1 || n == -1)
         return grammaticalCase == Case::accusative ? accusative_ : singular_;
     if (n == 2 || n == -2) {
-        if (grammaticalCase == Case::nominative || !dual_.endsWith(QStringLiteral("ان")))
+        if (grammaticalCase == Case::nominative)
             return dual_;
-        return dual_.chopped(2) + QStringLiteral("ين");
+        // The dual adjective follows its noun: "كتابين محددين".
+        QStringList words = dual_.split(u' ');
+        for (QString& w : words) {
+            if (w.endsWith(QStringLiteral("ان")))
+                w = w.chopped(2) + QStringLiteral("ين");
+        }
+        return words.join(u' ');
     }
     const long long rest = lastTwoDigits(n);
     if (rest >= 3 && rest <= 10)
@@ -40,6 +48,11 @@ QString CountedNoun::form(long long n, Case grammaticalCase) const
 }
 
 QString CountedNoun::count(long long n, Case grammaticalCase) const
+{
+    return count(n, grammaticalCase, Arabic::num(n));
+}
+
+QString CountedNoun::count(long long n, Case grammaticalCase, const QString& written) const
 {
     if (n == 1) {
         // واحد agrees with the noun in gender and, for the masculine, shows
@@ -55,7 +68,7 @@ QString CountedNoun::count(long long n, Case grammaticalCase) const
     }
     if (n == 2)
         return form(n, grammaticalCase);
-    return Arabic::num(n) + u' ' + form(n, grammaticalCase);
+    return written + u' ' + form(n, grammaticalCase);
 }
 
 const CountedNoun& CountedNoun::books()

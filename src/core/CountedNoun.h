@@ -16,8 +16,9 @@ public:
     // it ("كتابا واحدا", "كتابين").
     enum class Case { nominative, accusative, genitive };
 
-    // `dual` in the nominative ("كتابان"); the accusative and genitive dual
-    // replace its final "ان" by "ين". A singular ending in ة is feminine.
+    // `dual` in the nominative ("كتابان", "كتابان محددان"); the accusative
+    // and genitive dual end each of its words in "ين" for "ان". A singular
+    // ending in ة is feminine. Forms may carry an adjective.
     CountedNoun(QString singular, QString dual, QString plural, QString accusative);
 
     // The noun as `n` takes it, without the number.
@@ -25,6 +26,9 @@ public:
     // The phrase: the noun alone with "واحد" for one and in the dual for
     // two; the number in the user's digits, a space and `form` otherwise.
     QString count(long long n, Case grammaticalCase = Case::nominative) const;
+    // The same with the number as the caller writes it (Latin digits for an
+    // outside client, say).
+    QString count(long long n, Case grammaticalCase, const QString& written) const;
 
     // The nouns several features count.
     static const CountedNoun& books();

@@ -1,6 +1,7 @@
 #include "mcp/MCPServer.h"
 
 #include "core/Build.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Paths.h"
 
@@ -46,9 +47,9 @@ const char* const kUnwritableReply = "رسالة غير قابلة للترمي�
 const char* const kArgumentsNotObject = "arguments يجب أن تكون كائن JSON.";
 
 const char* const kInstructionsHead = "مكتبة قورفل: مكتبة تراثية عربية محلية على هذا الجهاز تضم ";
-const char* const kInstructionsBooks = " كتابا في ";
+const char* const kInstructionsIn = " في ";
 const char* const kInstructionsTail =
-    " قسما (الفقه وأصوله، الحديث، التفسير، العقيدة، اللغة، السيرة والتاريخ وغيرها)، ونصوصها مرقمة بأجزاء الطبعة المطبوعة وصفحاتها.\n"
+    " (الفقه وأصوله، الحديث، التفسير، العقيدة، اللغة، السيرة والتاريخ وغيرها)، ونصوصها مرقمة بأجزاء الطبعة المطبوعة وصفحاتها.\n"
     "\n"
     "طريقة العمل: ابحث بـ search_library، ثم افتح الصفحة بـ read_page لقراءة السياق كاملا قبل أي نقل، واستعمل get_book لبطاقة الكتاب وأجزائه وفهرسه، وlist_books وlist_categories وfind_author لاستكشاف المكتبة، وcite لتوليد العزو. ولأسئلة الأرقام والجداول (كم كتابا، توزيع حسب القرن أو القسم، عدد ورود لفظ) استعمل library_data، واعرض نتيجته جدولا كما هي.\n"
     "\n"
@@ -57,6 +58,19 @@ const char* const kInstructionsTail =
     "2. انقل النص بلفظه ولا تنسب إلى كتاب ما لم تقرأه فيه بهذه الأدوات، وإن لم تجد شيئا فقل ذلك صراحة ولا تخمن.\n"
     "3. لا تصدر فتوى ولا ترجح حكما في واقعة شخصية: اعرض أقوال العلماء بعزوها، ووجه السائل إلى جهة الإفتاء الرسمية المختصة في بلده.\n"
     "4. البحث يطبع الهمزات والتاء المربوطة والألف المقصورة والتشكيل تلقائيا. إن قلت النتائج فجرب affix (الكلمة بلواصقها) ثم morph (بحث صرفي)، وإن كثرت فضيق بـ book_ids أو category_id أو all_of.";
+
+const CountedNoun& sections()
+{
+    static const CountedNoun noun(QStringLiteral("قسم"), QStringLiteral("قسمان"), QStringLiteral("أقسام"),
+                                  QStringLiteral("قسما"));
+    return noun;
+}
+
+// A client reads numbers in Latin digits whatever the user's preference.
+QString latinCount(const CountedNoun& noun, long long n, CountedNoun::Case grammaticalCase)
+{
+    return noun.count(n, grammaticalCase, QString::number(n));
+}
 
 std::shared_ptr<Library>& libraryHolder()
 {
@@ -245,7 +259,7 @@ void MCPServer::run()
         std::shared_ptr<Library> opened = Library::open(*path);
         if (opened) {
             log(QStringLiteral("القاعدة: ") + *path + QStringLiteral(" · ")
-                + QString::number(opened->catalog()->books.size()) + QStringLiteral(" كتاباً"));
+                + latinCount(CountedNoun::books(), opened->catalog()->books.size(), CountedNoun::Case::nominative));
             setLibrary(std::move(opened));
         } else {
             log(QStringLiteral("تعذّر فتح القاعدة: ") + *path);
@@ -376,8 +390,8 @@ QString MCPServer::instructions()
         books = catalog->books.size();
         categories = catalog->categories.size();
     }
-    return QString::fromUtf8(kInstructionsHead) + QString::number(books)
-           + QString::fromUtf8(kInstructionsBooks) + QString::number(categories)
+    return QString::fromUtf8(kInstructionsHead) + latinCount(CountedNoun::books(), books, CountedNoun::Case::accusative)
+           + QString::fromUtf8(kInstructionsIn) + latinCount(sections(), categories, CountedNoun::Case::genitive)
            + QString::fromUtf8(kInstructionsTail);
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Theme.h"
 #include "scholar/Collate.h"
@@ -17,6 +18,14 @@
 namespace quorvel::PanelText {
 
 namespace {
+
+// Shared passages are counted by the fingerprints two pages have in common.
+const CountedNoun& fingerprints()
+{
+    static const CountedNoun noun(QString::fromUtf8("بصمة"), QString::fromUtf8("بصمتان"), QString::fromUtf8("بصمات"),
+                                  QString::fromUtf8("بصمة"));
+    return noun;
+}
 
 // The lists a panel shows are capped, and quoted text is cut.
 constexpr int kTopBooks = 6;
@@ -219,7 +228,9 @@ Text word(Library& lib, const QString& word)
 
     const Concordance::Result found = Concordance::lookup(lib.main(), word, kTopBooks);
     t += text(QString::fromUtf8("\nورودها في المكتبة: "), Tone::gold);
-    t += link(Arabic::num(found.pages) + QString::fromUtf8(" صفحة في ") + Arabic::num(found.books) + QString::fromUtf8(" كتاباً"), searchURL(word));
+    t += link(CountedNoun::pages().count(found.pages) + QString::fromUtf8(" في ")
+                  + CountedNoun::books().count(found.books, CountedNoun::Case::genitive),
+              searchURL(word));
     t += text(QStringLiteral("\n"));
     const auto books = lib.bookById();
     for (const Concordance::BookCount& top : found.top) {
@@ -293,7 +304,7 @@ Text reuse(Library& lib, std::int64_t pageId)
         const QString author = authorOf(lib, hit.bookId, hit.author);
         if (!author.isEmpty())
             t += text(QString::fromUtf8(" · ") + author, Tone::secondary, kSmallSize);
-        t += text(QString::fromUtf8("  (") + Arabic::num(hit.shared) + QString::fromUtf8(" بصمة)\n"), Tone::gold, kSmallSize);
+        t += text(QString::fromUtf8("  (") + fingerprints().count(hit.shared) + QString::fromUtf8(")\n"), Tone::gold, kSmallSize);
         if (!hit.phrase.isEmpty())
             t += reading(QString::fromUtf8("«") + leftCharacters(hit.phrase, kSourcePhraseCharacters) + QString::fromUtf8("»\n\n"));
     }
@@ -384,8 +395,8 @@ Text genealogy(Library& lib, const QString& query)
     if (!r->edges.isEmpty()) {
         t += text(QString::fromUtf8("\nالنقول:\n"), Tone::gold);
         for (const GenealogyEdge& edge : r->edges)
-            t += text(QString::fromUtf8("  ") + edge.fromTitle + QString::fromUtf8(" ← ") + edge.toTitle + QString::fromUtf8(" (") + Arabic::num(edge.shared) +
-                          QString::fromUtf8(" بصمة)\n"),
+            t += text(QString::fromUtf8("  ") + edge.fromTitle + QString::fromUtf8(" ← ") + edge.toTitle + QString::fromUtf8(" (")
+                          + fingerprints().count(edge.shared) + QString::fromUtf8(")\n"),
                       Tone::label, kSmallSize);
     }
     return t;

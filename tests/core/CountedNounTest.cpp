@@ -54,4 +54,8 @@ TEST(CountedNoun, theNounAgreesWithTheNumberByItsLastTwoDigits)
     for (const auto& row : rows)
         EXPECT_EQ(row.noun.count(row.n, row.grammaticalCase), QString::fromUtf16(row.expected)) << row.n;
     EXPECT_EQ(section.form(2, Case::genitive), QStringLiteral("قسمين"));
+    const CountedNoun ignored(QStringLiteral("كتاب متجاهل"), QStringLiteral("كتابان متجاهلان"), QStringLiteral("كتب متجاهلة"),
+                              QStringLiteral("كتابا متجاهلا"));
+    EXPECT_EQ(ignored.count(2, Case::genitive), QStringLiteral("كتابين متجاهلين"));
+    EXPECT_EQ(ignored.count(12, Case::genitive, QStringLiteral("12")), QStringLiteral("12 كتابا متجاهلا"));
 }

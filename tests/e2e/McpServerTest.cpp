@@ -156,7 +156,7 @@ TEST_F(McpServerProcess, protocolRepliesOverThePipe)
     EXPECT_EQ(byId(s, 1)->at("result").at("protocolVersion"), "2024-11-05");
     const Value& init = byId(s, 2)->at("result");
     EXPECT_EQ(init.at("protocolVersion"), "2025-06-18");
-    EXPECT_NE(init.at("instructions").get<std::string>().find("تضم 3 كتابا في 1 قسما"), std::string::npos);
+    EXPECT_NE(init.at("instructions").get<std::string>().find("تضم 3 كتب في قسم واحد"), std::string::npos);
     EXPECT_EQ(byId(s, nullptr)->at("result"), Value::object());
     EXPECT_EQ(byId(s, "s-1")->at("result"), Value::object());
     EXPECT_EQ(byId(s, 5)->at("error").at("code"), -32601);
@@ -174,7 +174,7 @@ TEST_F(McpServerProcess, protocolRepliesOverThePipe)
 
     // Diagnostics go to standard error, each line prefixed.
     EXPECT_TRUE(s.diagnostics.contains(QStringLiteral("[quorvel-mcp] القاعدة: ") + corpus
-                                       + QStringLiteral(" · 3 كتاباً")));
+                                       + QStringLiteral(" · 3 كتب")));
     EXPECT_TRUE(s.diagnostics.contains(QStringLiteral("[quorvel-mcp] عميل: e2e 3 · 2024-11-05")));
     for (const QString& line : s.diagnostics.split('\n', Qt::SkipEmptyParts))
         EXPECT_TRUE(line.startsWith(QStringLiteral("[quorvel-mcp] "))) << line.toStdString();
@@ -265,7 +265,7 @@ TEST_F(McpServerProcess, withoutALibraryEveryToolCallSaysSo)
     EXPECT_TRUE(session.allLinesJson);
     ASSERT_EQ(session.replies.size(), 3u);
     const Value& init = session.replies[0];
-    EXPECT_NE(init.at("result").at("instructions").get<std::string>().find("تضم 0 كتابا في 0 قسما"),
+    EXPECT_NE(init.at("result").at("instructions").get<std::string>().find("تضم 0 كتاب في 0 قسم"),
               std::string::npos);
     const Value& second = session.replies[1];
     const Value& third = session.replies[2];

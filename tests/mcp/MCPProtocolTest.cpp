@@ -165,7 +165,7 @@ TEST(MCPServerHandle, initializeAgreesOnAVersionAndDescribesAnEmptyServer)
     EXPECT_EQ(result.at("serverInfo").at("name"), "quorvel-library");
     EXPECT_EQ(result.at("serverInfo").at("title"), "مكتبة قورفل");
     const std::string instructions = result.at("instructions");
-    EXPECT_EQ(instructions.rfind("مكتبة قورفل: مكتبة تراثية عربية محلية على هذا الجهاز تضم 0 كتابا في 0 قسما (", 0), 0u);
+    EXPECT_EQ(instructions.rfind("مكتبة قورفل: مكتبة تراثية عربية محلية على هذا الجهاز تضم 0 كتاب في 0 قسم (", 0), 0u);
     EXPECT_EQ(instructions.substr(instructions.size() - std::string("all_of.").size()), "all_of.");
     EXPECT_NE(instructions.find("\n\nقواعد ملزمة:\n1. "), std::string::npos);
 }

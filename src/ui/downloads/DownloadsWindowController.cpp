@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Theme.h"
@@ -98,6 +99,15 @@ QPointer<DownloadsWindowController>& sharedWindow()
 {
     static QPointer<DownloadsWindowController> window;
     return window;
+}
+
+// The failed books of a run; the dual is only shown after "مع", so it is
+// spelt for that ending.
+const CountedNoun& errors()
+{
+    static const CountedNoun noun(QStringLiteral(u"خطأ"), QStringLiteral(u"خطأان"), QStringLiteral(u"أخطاء"),
+                                  QStringLiteral(u"خطأ"));
+    return noun;
 }
 
 } // namespace
@@ -384,7 +394,7 @@ void DownloadsWindowController::applyCatalog(const Dist::Index& index, Dist::Cat
             ++updates;
     }
     QString line = QStringLiteral(u"الإصدار ") + Arabic::num(index.release) + QStringLiteral(u" · موقَّع ومطابق · ") +
-                   Arabic::num(catalog_->books.size()) + QStringLiteral(u" كتاباً (") + DownloadsModel::mb(bytes) +
+                   CountedNoun::books().count(catalog_->books.size()) + QStringLiteral(u" (") + DownloadsModel::mb(bytes) +
                    QStringLiteral(u") · المثبّت ") + Arabic::num(installed.size());
     if (updates > 0)
         line += QStringLiteral(u" · تحديثات ") + Arabic::num(updates);
@@ -438,7 +448,7 @@ void DownloadsWindowController::downloadAll()
             bytes += book.size;
         }
     const auto answer = Dialogs::choose(
-        QStringLiteral(u"تنزيل ") + Arabic::num(list.size()) + QStringLiteral(u" كتاباً؟"),
+        QStringLiteral(u"تنزيل ") + CountedNoun::books().count(list.size(), CountedNoun::Case::genitive) + u'؟',
         QStringLiteral(u"الحجم المضغوط ") + DownloadsModel::mb(bytes) +
             QStringLiteral(u". يُثبَّت كل كتاب ويُفهرس للبحث على جهازك."),
         {QString::fromUtf8(kConfirmDownload), QString::fromUtf8(Dialogs::cancelTitle)});
@@ -552,9 +562,9 @@ void DownloadsWindowController::finishRun(const DownloadRun::Report& report, std
     }
     model_->setInstalled(store_->installed());
     progressLabel_->setText(report.failures.isEmpty()
-                                ? QStringLiteral(u"اكتمل: ") + Arabic::num(report.attempted) + QStringLiteral(u" كتاباً")
-                                : QStringLiteral(u"اكتمل مع ") + Arabic::num(report.failures.size()) +
-                                      QStringLiteral(u" خطأ"));
+                                ? QStringLiteral(u"اكتمل: ") + CountedNoun::books().count(report.attempted)
+                                : QStringLiteral(u"اكتمل مع ")
+                                      + errors().count(report.failures.size(), CountedNoun::Case::genitive));
     Notifier::postLibraryChanged();
     rebuildTree();
     refresh();

@@ -1,6 +1,7 @@
 #include "ui/reader/QuranRenderer.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Theme.h"
 #include "ui/reader/Quran.h"
 
@@ -39,7 +40,6 @@ constexpr double kInsetHorizontal = 48;
 constexpr double kInsetVertical = 26;
 
 constexpr char kSuraPrefix[] = "سورة ";
-constexpr char kCountSuffix[] = " آية\n";
 constexpr char kNoResults[] = "لا آية تطابق البحث\n";
 constexpr char kMatchVerb[] = " تطابق «";
 constexpr char kLimitNote[] = " (يعرض أول ٥٠٠)";
@@ -90,13 +90,11 @@ QString QuranRenderer::display(int i) const
     return v.text;
 }
 
-QString QuranRenderer::ayatNoun(qsizetype count)
+QString QuranRenderer::ayatCount(qsizetype count)
 {
-    if (count == 1 || count >= 11)
-        return QStringLiteral(u"آية");
-    if (count == 2)
-        return QStringLiteral(u"آيتان");
-    return QStringLiteral(u"آيات");
+    static const CountedNoun ayat(QStringLiteral(u"آية"), QStringLiteral(u"آيتان"), QStringLiteral(u"آيات"),
+                                  QStringLiteral(u"آية"));
+    return ayat.count(count);
 }
 
 void QuranRenderer::addRange(int i, qsizetype start, qsizetype length)
@@ -163,7 +161,7 @@ void QuranRenderer::renderSura(RichTextBuilder& out)
     const QTextBlockFormat heading = style(Qt::AlignHCenter, kHeadingSpacing, state_.lineSpacing);
     out.append(QString::fromUtf8(kSuraPrefix) + QuranText::name(s) + u'\n',
                RichText::chars(Theme::reader(state_.readerSize + kHeadingExtra, true), Theme::titleRed()), heading);
-    out.append(Arabic::num(q.count(s)) + QString::fromUtf8(kCountSuffix),
+    out.append(ayatCount(q.count(s)) + u'\n',
                RichText::chars(Theme::ui(kCountSize), Theme::secondaryLabel()), heading);
     if (s != 1 && s != 9) {
         const double size = state_.readerSize + kBasmalaExtra;
@@ -193,7 +191,7 @@ void QuranRenderer::renderResults(RichTextBuilder& out)
         out.append(u' ' + state_.q->cite(i) + u'\n', keyed(citationChars, i), citation);
         addRange(i, start, out.length() - start);
     }
-    resultStatus_ = Arabic::num(c) + u' ' + ayatNoun(c) + QString::fromUtf8(kMatchVerb) + state_.searchText + u'»';
+    resultStatus_ = ayatCount(c) + QString::fromUtf8(kMatchVerb) + state_.searchText + u'»';
     if (c > resultLimit)
         resultStatus_ += QString::fromUtf8(kLimitNote);
     resultStatus_ += QString::fromUtf8(kClickHint);

@@ -75,8 +75,8 @@ public:
     State& state() { return state_; }
     const State& state() const { return state_; }
 
-    // The counted noun of a number of verses.
-    static QString ayatNoun(qsizetype count);
+    // A number of verses with its noun: "آية واحدة", "آيتان", "٧ آيات".
+    static QString ayatCount(qsizetype count);
 
 private:
     void renderSura(RichTextBuilder& out);

@@ -6,6 +6,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Numbers.h"
 #include "ui/kit/BarView.h"
@@ -50,7 +51,6 @@ constexpr char kNoBiography[] = "لا توجد ترجمة للمؤلّف";
 constexpr char kDeath[] = "\nالوفاة: ";
 constexpr char kHijri[] = "هـ";
 constexpr char kInLibrary[] = "\n\nله في المكتبة: ";
-constexpr char kBooksWord[] = " كتاب";
 
 constexpr char kWordTitle[] = "الكلمة";
 constexpr char kSourcesTitle[] = "المصادر";
@@ -135,7 +135,7 @@ void ReaderView::showAuthorBio()
     qsizetype books = 0;
     for (const Book& other : lib_->books())
         books += other.authorId == author->id ? 1 : 0;
-    message += QString::fromUtf8(kInLibrary) + Arabic::num(books) + QString::fromUtf8(kBooksWord);
+    message += QString::fromUtf8(kInLibrary) + CountedNoun::books().count(books);
     Dialogs::alert(author->name, message, window());
 }
 

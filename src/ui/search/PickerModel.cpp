@@ -1,6 +1,7 @@
 #include "ui/search/PickerModel.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Theme.h"
 #include "search/SearchQuery.h"
@@ -12,9 +13,13 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kBooks[] = " كتاب";
-constexpr char kResults[] = " نتيجة · ";
-constexpr char kSavedResults[] = " نتيجة محفوظة";
+constexpr char kResult[] = "نتيجة";
+constexpr char kTwoResults[] = "نتيجتان";
+constexpr char kResultsPlural[] = "نتائج";
+constexpr char kResultsJoin[] = " · ";
+constexpr char kSavedResult[] = "نتيجة محفوظة";
+constexpr char kTwoSavedResults[] = "نتيجتان محفوظتان";
+constexpr char kSavedResultsPlural[] = "نتائج محفوظة";
 constexpr char kUntitledSearch[] = "بحث";
 constexpr char kBookSymbol[] = "book.closed.fill";
 constexpr char kScopeSymbol[] = "checklist";
@@ -194,11 +199,19 @@ QVariant PickerModel::authorData(const PickNode& node, int role) const
         return picker_.authorName(node.id);
     case PickNode::Kind::group:
     case PickNode::Kind::scope:
-        return Arabic::num(node.bookIds().size()) + QString::fromUtf8(kBooks);
+        return CountedNoun::books().count(node.bookIds().size());
     case PickNode::Kind::history:
-        return Arabic::num(node.count) + QString::fromUtf8(kResults) + BookPicker::dateStr(node.ts);
+    {
+        static const CountedNoun results(QString::fromUtf8(kResult), QString::fromUtf8(kTwoResults),
+                                         QString::fromUtf8(kResultsPlural), QString::fromUtf8(kResult));
+        return results.count(node.count) + QString::fromUtf8(kResultsJoin) + BookPicker::dateStr(node.ts);
+    }
     case PickNode::Kind::saved:
-        return Arabic::num(node.pageIds.size()) + QString::fromUtf8(kSavedResults);
+    {
+        static const CountedNoun saved(QString::fromUtf8(kSavedResult), QString::fromUtf8(kTwoSavedResults),
+                                       QString::fromUtf8(kSavedResultsPlural), QString::fromUtf8(kSavedResult));
+        return saved.count(node.pageIds.size());
+    }
     }
     return {};
 }

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 
 namespace quorvel {
@@ -37,10 +38,15 @@ constexpr char kAnyButton[] = "[أيّها]";
 constexpr char kScopeBefore[] = "مجال البحث الحالي: ";
 constexpr char kAllBooks[] = "جميع الكتب";
 constexpr char kOneBook[] = "كتاب (";
-constexpr char kManyBooks[] = "كتاب محدد";
+constexpr char kSelected[] = "كتاب محدد";
+constexpr char kTwoSelected[] = "كتابان محددان";
+constexpr char kSelectedPlural[] = "كتب محددة";
+constexpr char kSelectedAccusative[] = "كتابا محددا";
 constexpr char kExcept[] = " · عدا ";
 constexpr char kOneIgnored[] = "كتاب متجاهل";
-constexpr char kManyIgnored[] = "كتب متجاهلة";
+constexpr char kTwoIgnored[] = "كتابان متجاهلان";
+constexpr char kIgnoredPlural[] = "كتب متجاهلة";
+constexpr char kIgnoredAccusative[] = "كتابا متجاهلا";
 
 QString quoted(const QString& phrase)
 {
@@ -182,12 +188,18 @@ QString SearchForm::scopeLabel(const Library& lib, const QSet<std::int64_t>& che
         text += Arabic::num(1) + u' ' + QString::fromUtf8(kOneBook) + catalog->bookById.value(ids->first()).title +
                 u')';
     } else {
-        text += Arabic::num(ids->size()) + u' ' + QString::fromUtf8(kManyBooks);
+        static const CountedNoun selected(QString::fromUtf8(kSelected), QString::fromUtf8(kTwoSelected),
+                                          QString::fromUtf8(kSelectedPlural), QString::fromUtf8(kSelectedAccusative));
+        text += selected.count(ids->size());
     }
     const qsizetype ignored = lib.ignoredBooks().size();
-    if (ignored > 0)
-        text += QString::fromUtf8(kExcept) + Arabic::num(ignored) + u' ' +
-                QString::fromUtf8(ignored == 1 ? kOneIgnored : kManyIgnored);
+    static const CountedNoun ignoredBooks(QString::fromUtf8(kOneIgnored), QString::fromUtf8(kTwoIgnored),
+                                          QString::fromUtf8(kIgnoredPlural), QString::fromUtf8(kIgnoredAccusative));
+    // One ignored book keeps its digit, as a label reads best.
+    if (ignored == 1)
+        text += QString::fromUtf8(kExcept) + Arabic::num(1) + u' ' + QString::fromUtf8(kOneIgnored);
+    else if (ignored > 1)
+        text += QString::fromUtf8(kExcept) + ignoredBooks.count(ignored, CountedNoun::Case::genitive);
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Theme.h"
 #include "search/SearchEngine.h"
@@ -51,7 +52,10 @@ constexpr char kClearTip[] = "إيقاف البحث / مسح التصفية";
 constexpr char kSaveTip[] = "حفظ النتائج في السجلات";
 constexpr char kSavedTitle[] = "حُفظت النتائج";
 constexpr char kSavedAfterName[] = "» · ";
-constexpr char kSavedAfterCount[] = " نتيجة\nتجدها في نافذة البحث ← السجلات.";
+constexpr char kResult[] = "نتيجة";
+constexpr char kTwoResults[] = "نتيجتان";
+constexpr char kResultsPlural[] = "نتائج";
+constexpr char kSavedAfterCount[] = "\nتجدها في نافذة البحث ← السجلات.";
 constexpr char kSaveFailedTitle[] = "تعذر حفظ النتائج";
 
 struct ColumnSpec {
@@ -587,7 +591,10 @@ void SearchTabView::saveResults()
     }
     saveField_->clear();
     Dialogs::alert(QString::fromUtf8(kSavedTitle),
-                   QStringLiteral("«") + name + QString::fromUtf8(kSavedAfterName) + Arabic::num(pageIds.size())
+                   QStringLiteral("«") + name + QString::fromUtf8(kSavedAfterName)
+                       + CountedNoun(QString::fromUtf8(kResult), QString::fromUtf8(kTwoResults),
+                                     QString::fromUtf8(kResultsPlural), QString::fromUtf8(kResult))
+                             .count(pageIds.size())
                        + QString::fromUtf8(kSavedAfterCount),
                    window());
 }

@@ -1,6 +1,7 @@
 #include "ui/search/SearchWindowController.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
@@ -115,7 +116,7 @@ constexpr char kNothingChecked[] = "لم تحدّد أيّ كتاب";
 constexpr char kCheckFirst[] = "حدّد كتاباً أو أكثر أولاً";
 constexpr char kSaveScopeTitle[] = "حفظ مجال بحث";
 constexpr char kSaveScopeBefore[] = "اسم للمجال (";
-constexpr char kSaveScopeAfter[] = " كتاب)";
+constexpr char kSaveScopeAfter[] = ")";
 constexpr char kPeriodTitle[] = "كتب فترة زمنية";
 constexpr char kPeriodText[] =
     "بسنة وفاة المؤلف بالتاريخ الهجري. اترك أحد الحقلين فارغا لفترة مفتوحة. تحدد الكتب وتصير مجال البحث.";
@@ -767,7 +768,7 @@ void SearchWindowController::saveScope()
     }
     const std::optional<QString> name = Dialogs::prompt(
         QString::fromUtf8(kSaveScopeTitle),
-        QString::fromUtf8(kSaveScopeBefore) + Arabic::num(checked().size()) + QString::fromUtf8(kSaveScopeAfter),
+        QString::fromUtf8(kSaveScopeBefore) + CountedNoun::books().count(checked().size()) + QString::fromUtf8(kSaveScopeAfter),
         QString());
     if (!name || name->isEmpty())
         return;

@@ -73,7 +73,7 @@ constexpr char kMainWindow[] = "النافذة الرئيسية";
 
 constexpr char kRename[] = "إعادة تسمية";
 constexpr char kDelete[] = "حذف";
-constexpr char kTabsJoin[] = " تبويبات · ";
+constexpr char kTabsJoin[] = " · ";
 constexpr char kDateLocale[] = "ar";
 
 // A menu item running `fn` under `keys` (the first is the one shown).
@@ -387,7 +387,7 @@ void copyCited(MainWindowController* main)
 
 QString sessionTip(const SavedSession& session)
 {
-    return Arabic::num(session.count) + QString::fromUtf8(kTabsJoin) + arabicDate(session.date);
+    return Sessions::tabCountText(session.count) + QString::fromUtf8(kTabsJoin) + arabicDate(session.date);
 }
 
 void fillSessions(QMenu* menu, const std::optional<SessionCalls>& calls)

@@ -1,6 +1,7 @@
 #include "ui/shell/Sessions.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/DateText.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -23,9 +24,6 @@ constexpr char kRenameTitle[] = "إعادة تسمية الجلسة";
 constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kUntitled[] = "جلسة";
 constexpr char kNameSeparator[] = " · ";
-constexpr char kOneTab[] = "تبويب";
-constexpr char kTwoTabs[] = "تبويبان";
-constexpr char kManyTabs[] = "تبويبات";
 constexpr char kReturnHint[] = ". تعود إليها من ملف ← الجلسات المحفوظة.";
 constexpr char kBackupOpen[] = "«";
 constexpr char kBackupClose[] = "»";
@@ -203,8 +201,9 @@ QString Sessions::defaultName() const
 
 QString Sessions::tabCountText(qsizetype count)
 {
-    const char* noun = count == 1 ? kOneTab : count == 2 ? kTwoTabs : kManyTabs;
-    return Arabic::num(count) + QLatin1Char(' ') + QString::fromUtf8(noun);
+    static const CountedNoun tabs(QStringLiteral("تبويب"), QStringLiteral("تبويبان"), QStringLiteral("تبويبات"),
+                                  QStringLiteral("تبويبا"));
+    return tabs.count(count);
 }
 
 QString Sessions::dateText(double seconds)

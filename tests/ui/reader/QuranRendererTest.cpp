@@ -80,11 +80,11 @@ TEST_F(QuranRendererTest, suraHeadingsBasmalaAndVerseKeys)
 {
     REQUIRE_SAMPLE(sample);
     ASSERT_TRUE(q);
-    for (const int s : {1, 9}) {
+    for (const auto& [s, count] : {std::pair{1, u"٧ آيات"}, std::pair{9, u"١٢٩ آية"}}) {
         QuranRenderer r = renderer(s, q->index(s, 1));
         const auto document = r.render();
         EXPECT_EQ(block(*document, 0), QStringLiteral(u"سورة ") + QuranText::name(s));
-        EXPECT_EQ(block(*document, 1), Arabic::num(q->count(s)) + QStringLiteral(u" آية"));
+        EXPECT_EQ(block(*document, 1), QString::fromUtf16(count));
         // The verses follow the count line at once.
         EXPECT_TRUE(RichText::formatAt(*document, document->findBlockByNumber(2).position())
                         .hasProperty(TextProperty::ayahKey))
@@ -192,10 +192,7 @@ TEST_F(QuranRendererTest, resultListCountsLimitsAndMarksBySkeleton)
 
     const auto [none, noneStatus] = results(0, {});
     EXPECT_EQ(block(*none, 0), QStringLiteral(u"لا آية تطابق البحث"));
-    EXPECT_TRUE(noneStatus.startsWith(QStringLiteral(u"٠ آيات تطابق")));
-    EXPECT_EQ(QuranRenderer::ayatNoun(2), QStringLiteral(u"آيتان"));
-    EXPECT_EQ(QuranRenderer::ayatNoun(10), QStringLiteral(u"آيات"));
-    EXPECT_EQ(QuranRenderer::ayatNoun(11), QStringLiteral(u"آية"));
+    EXPECT_TRUE(noneStatus.startsWith(QStringLiteral(u"٠ آية تطابق")));
 
     // A plain search word marks the Uthmani words that hold it; a word of
     // alifs alone marks nothing.

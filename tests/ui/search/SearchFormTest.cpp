@@ -99,12 +99,12 @@ TEST_F(SearchFormTest, theScopeAndItsLabel)
     EXPECT_EQ(form.buildQuery(checked).scope, (QList<std::int64_t>{SmallLib::fiqh}));
     form.applyChecked(checked, byId);
     EXPECT_EQ(form.buildQuery(checked).scope, (QList<std::int64_t>{SmallLib::hadithA, SmallLib::hadithB}));
-    EXPECT_EQ(form.scopeLabel(*small.lib, checked), QStringLiteral("مجال البحث الحالي: ٢ كتاب محدد"));
+    EXPECT_EQ(form.scopeLabel(*small.lib, checked), QStringLiteral("مجال البحث الحالي: كتابان محددان"));
 
     small.lib->setIgnoredBooks({SmallLib::noCategory});
-    EXPECT_EQ(form.scopeLabel(*small.lib, checked), QStringLiteral("مجال البحث الحالي: ٢ كتاب محدد · عدا ١ كتاب متجاهل"));
+    EXPECT_EQ(form.scopeLabel(*small.lib, checked), QStringLiteral("مجال البحث الحالي: كتابان محددان · عدا ١ كتاب متجاهل"));
     small.lib->setIgnoredBooks({SmallLib::noCategory, SmallLib::lostCategory});
-    EXPECT_TRUE(form.scopeLabel(*small.lib, checked).endsWith(QStringLiteral(" · عدا ٢ كتب متجاهلة")));
+    EXPECT_TRUE(form.scopeLabel(*small.lib, checked).endsWith(QStringLiteral(" · عدا كتابين متجاهلين")));
 
     // All books again: the scope stays for later but is not searched.
     form.allBooks = true;
