@@ -3,6 +3,7 @@
 #include "assistant/DataQA.h"
 #include "assistant/Reports.h"
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/DistFetch.h"
 #include "core/PyRegex.h"
 
@@ -23,7 +24,13 @@ const QString chatFailedNote = QStringLiteral("تعذّر الاتصال بال�
 const QString modelNotFoundNote = QStringLiteral(
     "لم يجد النموذج جوابا صريحا في المصادر التي راجعها؛ هذه أقرب النصوص إلى سؤالك.");
 const QString removedQuotesBefore = QStringLiteral("حُذف ");
-const QString removedQuotesAfter = QStringLiteral(" اقتباس لم يطابق مصدره.");
+const QString removedQuotesAfter = QStringLiteral(" لم يطابق مصدره.");
+const CountedNoun& quotations()
+{
+    static const CountedNoun noun(QStringLiteral("اقتباس"), QStringLiteral("اقتباسان"), QStringLiteral("اقتباسات"),
+                                  QStringLiteral("اقتباسا"));
+    return noun;
+}
 const QString quotesOnlyHeader = QStringLiteral("أقرب ما في المصادر إلى سؤالك:\n");
 const QString unsupportedProseNote = QStringLiteral("حُذف من كلام النموذج ما لا تسنده المصادر.");
 const QString noQuotationNote = QStringLiteral("لم يستشهد النموذج بنص يطابق مصادره، فعرضت النصوص نفسها.");
@@ -87,7 +94,7 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
         answer.verifiedAll = g.failed == 0;
         answer.tier = 1;
         if (g.failed > 0)
-            answer.note = removedQuotesBefore + Arabic::num(g.failed) + removedQuotesAfter;
+            answer.note = removedQuotesBefore + quotations().count(g.failed) + removedQuotesAfter;
     } else if (g.quotes > 0) {
         answer.text = quotesOnlyHeader + quotationLines(g.text);
         answer.verifiedAll = true;

@@ -136,7 +136,7 @@ TEST_F(AnswerPath, rowE_groundedTextWithAFailedQuotationCountedInTheUsersDigits)
     EXPECT_EQ(a.quoteCount, 2);
     EXPECT_EQ(a.failedQuotes, 1);
     EXPECT_FALSE(a.verifiedAll);
-    EXPECT_EQ(a.note, QStringLiteral("حُذف ١ اقتباس لم يطابق مصدره."));
+    EXPECT_EQ(a.note, QStringLiteral("حُذف اقتباس واحد لم يطابق مصدره."));
     EXPECT_TRUE(a.text.contains(QStringLiteral("«") + quoteOf(0) + QStringLiteral("» [1]")));
     EXPECT_FALSE(a.text.contains(QStringLiteral("مختلقة")));
     EXPECT_EQ(a.rawText, reply);
