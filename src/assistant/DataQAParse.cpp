@@ -280,8 +280,8 @@ std::pair<QStringList, QString> namedAfterBookWord(const QString& question, cons
     const bool joined = unjoined(named.first()) != named.first();
     named.first() = unjoined(named.first());
 
-    // The name as written: its words are the question's last pieces that
-    // normalise to them, the joining ل (and a tatweel after it) dropped.
+    // The name as written: the run of the question's pieces that
+    // normalise to its words, the joining ل (and a tatweel after it) dropped.
     QStringList pieces;
     QString piece;
     for (const QChar c : question + QLatin1Char(' ')) {
