@@ -375,11 +375,8 @@ TEST_F(ReaderMenusTest, authorMenuAndBiography)
     auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts[0].title, QStringLiteral("مالك بن أنس"));
-    EXPECT_TRUE(alerts[0].text.startsWith(QStringLiteral("مالك بن أنس أبو عبد الله الأصبحي
-الوفاة: ١٧٩هـ")));
-    EXPECT_TRUE(alerts[0].text.endsWith(QStringLiteral("
-
-له في المكتبة: كتاب واحد")));
+    EXPECT_TRUE(alerts[0].text.startsWith(QStringLiteral("مالك بن أنس أبو عبد الله الأصبحي\nالوفاة: ١٧٩هـ")));
+    EXPECT_TRUE(alerts[0].text.endsWith(QStringLiteral("\n\nله في المكتبة: كتاب واحد")));
 
     // A full name and a biography where the library has them.
     dialogs.clear();
