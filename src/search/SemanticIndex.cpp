@@ -79,64 +79,87 @@ const std::unordered_set<std::u16string>& SemanticIndex::stop()
     return words;
 }
 
-std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir)
+std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir, QString* why)
 {
+    auto refuse = [why](const QString& reason) -> std::shared_ptr<const SemanticIndex> {
+        if (why)
+            *why = reason;
+        return nullptr;
+    };
     const QDir dir(dataDir);
     auto wordvec = NpyArray::open(dir.filePath(QStringLiteral("wordvec.npy")));
     auto vecs = NpyArray::open(dir.filePath(QStringLiteral("vecs.npy")));
     auto vecIds = NpyArray::open(dir.filePath(QStringLiteral("vec_ids.npy")));
     if (!wordvec || !vecs || !vecIds)
-        return nullptr;
+        return refuse(msgFilesUnreadable);
 
     // The word list is no larger than the word matrix's rows allow: a huge
     // or endless file is refused unread.
     if (wordvec->shape().size() != 2 || !fitsBlasInt(wordvec->shape()[0]))
-        return nullptr;
+        return refuse(msgFilesUnreadable);
     const auto vocab = Json::parseFile(dir.filePath(QStringLiteral("vocab.json")),
                                        kVocabBaseBytes + wordvec->shape()[0] * kVocabBytesPerWord);
     if (!vocab || !vocab->is_object())
-        return nullptr;
+        return refuse(msgFilesUnreadable);
     const auto words = vocab->find("words");
     const auto dim = vocab->find("dim");
     const auto freq = vocab->find("freq");
     if (words == vocab->end() || !words->is_array() || dim == vocab->end() || !dim->is_number_integer()
         || freq == vocab->end() || !freq->is_array())
-        return nullptr;
+        return refuse(msgFilesUnreadable);
     QStringList wordList;
     wordList.reserve(qsizetype(words->size()));
     for (const auto& w : *words) {
         if (!w.is_string())
-            return nullptr;
+            return refuse(msgFilesUnreadable);
         wordList.append(QString::fromStdString(w.get<std::string>()));
     }
     // The matrix library takes sizes as int: a larger model or page matrix is
     // refused here rather than truncated there.
     if (!dim->is_number_unsigned() || dim->get<std::uint64_t>() > std::uint64_t(std::numeric_limits<int>::max()))
-        return nullptr;
+        return refuse(msgFilesUnreadable);
     const std::int64_t width = dim->get<std::int64_t>();
+    // A model without words, width or weights embeds nothing: every meaning
+    // search would come back empty.
+    if (width == 0 || wordList.isEmpty() || freq->empty())
+        return refuse(msgEmptyModel);
 
     if (wordvec->shape() != QList<std::int64_t>{wordList.size(), width})
-        return nullptr;
+        return refuse(msgFilesUnreadable);
     if (vecs->shape().size() != 2 || vecs->shape()[1] != width)
-        return nullptr;
+        return refuse(msgFilesUnreadable);
     if (!fitsBlasInt(wordList.size()) || !fitsBlasInt(vecs->shape()[0]))
-        return nullptr;
+        return refuse(msgFilesUnreadable);
 
     auto wordVecs = wordvec->floats();
     if (!wordVecs)
-        return nullptr;
+        return refuse(msgFilesUnreadable);
+    if (!std::all_of(wordVecs->begin(), wordVecs->end(), [](float x) { return std::isfinite(x); }))
+        return refuse(msgNonFinite);
+    // A short page matrix would score its pages 0; one NaN would hide its page.
+    const auto pagesFinite = vecs->withFloats([&](const float* a) {
+        return std::all_of(a, a + vecs->count(), [](float x) { return std::isfinite(x); });
+    });
+    if (!pagesFinite && vecs->count() > 0)
+        return refuse(msgFilesUnreadable);
+    if (pagesFinite && !*pagesFinite)
+        return refuse(msgNonFinite);
     auto ids = vecIds->ints();
     if (!ids || std::int64_t(ids->size()) != vecs->shape()[0])
-        return nullptr;
+        return refuse(msgFilesUnreadable);
 
     std::vector<double> values;
     values.reserve(freq->size());
     double total = 0;
     for (const auto& f : *freq) {
         const double v = f.is_number() ? f.get<double>() : 0.0;
+        if (!std::isfinite(v) || v < 0)
+            return refuse(msgNonFinite);
         values.push_back(v);
         total += v;
     }
+    if (!(total > 0) || !std::isfinite(total))
+        return refuse(msgEmptyModel);
 
     std::shared_ptr<SemanticIndex> index(new SemanticIndex(std::move(*vecs)));
     index->m_dim = int(width);

@@ -60,10 +60,21 @@ public:
     static constexpr int defaultK = 60;
     static constexpr int defaultRelated = 8;
 
+    // Why load() refused the files, as the user reads it.
+    static inline const QString msgFilesUnreadable =
+        QStringLiteral("ملفات البحث بالمعنى ناقصة أو غير مقروءة أو لا يتّفق بعضها مع بعض");
+    static inline const QString msgEmptyModel =
+        QStringLiteral("نموذج الكلمات فارغ: لا كلمات فيه أو لا أبعاد لمتّجهاته أو لا تكرارات لكلماته");
+    static inline const QString msgNonFinite =
+        QStringLiteral("في متّجهات البحث بالمعنى أو تكرارات كلماته قيم غير صالحة (ليست أعداداً منتهية)");
+
     // The index over the directory's four files, or nothing when one is
-    // missing, unreadable or inconsistent with the others, or when a matrix
-    // is too large for the matrix library's 32-bit sizes.
-    static std::shared_ptr<const SemanticIndex> load(const QString& dataDir);
+    // missing, unreadable, short of its declared elements or inconsistent
+    // with the others, when the model has no word, no width or no positive
+    // frequency, when a vector or frequency is not a finite number, or when a
+    // matrix is too large for the matrix library's 32-bit sizes. `why`, when
+    // given, receives the reason of a refusal.
+    static std::shared_ptr<const SemanticIndex> load(const QString& dataDir, QString* why = nullptr);
 
     // The words `related` never returns, in the vocabulary's normal form.
     static const std::unordered_set<std::u16string>& stop();
