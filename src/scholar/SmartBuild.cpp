@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryDir>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -167,10 +168,56 @@ std::int64_t modelDim(const QString& vocabPath)
     return dim->get<std::int64_t>();
 }
 
-void writePlaceholders(const QDir& dir, std::int64_t dim)
+// Where a fetched pack waits, checked, until vectors made with it are
+// complete: only then does it replace the model in use.
+QString incomingDir()
 {
-    writeNpy(dir.filePath(vecsFile), NpyArray::floatDescr, {0, dim}, {});
-    writeNpy(dir.filePath(vecIdsFile), NpyArray::intDescr, {0}, {});
+    return QDir(dir()).filePath(QStringLiteral(".incoming"));
+}
+
+bool hasModelIn(const QString& folder)
+{
+    const QDir d(folder);
+    return QFileInfo::exists(d.filePath(wordvecFile)) && QFileInfo::exists(d.filePath(vocabFile));
+}
+
+// The model of `modelDir` loaded over empty page vectors in a scratch folder
+// beside it, so that no vector file in use is touched. Throws
+// DistError(msgModelUnloadable and the reason) when it does not load.
+std::shared_ptr<const SemanticIndex> loadModel(const QString& modelDir)
+{
+    QTemporaryDir scratch(QDir(dir()).filePath(QStringLiteral(".model-XXXXXX")));
+    if (!scratch.isValid())
+        failWrite(QDir(dir()).filePath(vecsFile), errno);
+    const QDir from(modelDir);
+    const QDir to(scratch.path());
+    for (const QString& name : {wordvecFile, vocabFile}) {
+        const QByteArray source = QFile::encodeName(from.filePath(name));
+        if (::link(source.constData(), QFile::encodeName(to.filePath(name)).constData()) != 0
+            && !QFile::copy(from.filePath(name), to.filePath(name)))
+            failWrite(to.filePath(name), errno);
+    }
+    const std::int64_t dim = modelDim(from.filePath(vocabFile));
+    writeNpy(to.filePath(vecsFile), NpyArray::floatDescr, {0, dim}, {});
+    writeNpy(to.filePath(vecIdsFile), NpyArray::intDescr, {0}, {});
+    QString why;
+    auto index = SemanticIndex::load(to.path(), &why);
+    if (!index)
+        throw Dist::DistError(msgModelUnloadable + QStringLiteral(": ") + why);
+    return index;
+}
+
+// Puts the checked pack of the incoming folder in place of the model in use.
+void placeIncomingModel()
+{
+    const QDir from(incomingDir());
+    const QDir to(dir());
+    for (const QString& name : {wordvecFile, vocabFile}) {
+        if (::rename(QFile::encodeName(from.filePath(name)).constData(),
+                     QFile::encodeName(to.filePath(name)).constData()) != 0)
+            failWrite(to.filePath(name), errno);
+    }
+    QDir(incomingDir()).removeRecursively();
 }
 
 // The lowercase SHA-256 of the file's bytes; empty when it cannot be read.
@@ -223,23 +270,40 @@ void writeNpy(const QString& path, const QString& descr, const QList<std::int64_
 void fetchModel(const Pack& pack, const QUrl& base)
 {
     const QDir d(dir());
-    for (const auto& [ref, localName] : {std::pair{&pack.wordvec, wordvecFile}, std::pair{&pack.vocab, vocabFile}}) {
-        const QString target = d.filePath(localName);
-        if (fileSha256(target) == ref->sha256)
-            continue;
-        const QByteArray data = Dist::fetch(base, ref->file, std::max<std::int64_t>(ref->size, 0));
-        if (data.size() != ref->size || Dist::sha256(data) != ref->sha256)
-            throw Dist::DistError(msgModelDigest);
-        QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-            throw Dist::PlatformError(msgWriteFailed + localName + QStringLiteral(": ") + file.errorString());
+    QDir(incomingDir()).removeRecursively();
+    if (fileSha256(d.filePath(wordvecFile)) == pack.wordvec.sha256
+        && fileSha256(d.filePath(vocabFile)) == pack.vocab.sha256)
+        return;
+    // The new pack is gathered and checked beside the model in use, which
+    // keeps serving until vectors made with the new one are complete.
+    QDir().mkpath(incomingDir());
+    const QDir in(incomingDir());
+    try {
+        for (const auto& [ref, localName] : {std::pair{&pack.wordvec, wordvecFile}, std::pair{&pack.vocab, vocabFile}}) {
+            const QString target = in.filePath(localName);
+            if (fileSha256(d.filePath(localName)) == ref->sha256) {
+                if (!QFile::copy(d.filePath(localName), target))
+                    failWrite(target, errno);
+                continue;
+            }
+            const QByteArray data = Dist::fetch(base, ref->file, std::max<std::int64_t>(ref->size, 0));
+            if (data.size() != ref->size || Dist::sha256(data) != ref->sha256)
+                throw Dist::DistError(msgModelDigest);
+            QSaveFile file(target);
+            if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
+                throw Dist::PlatformError(msgWriteFailed + localName + QStringLiteral(": ") + file.errorString());
+        }
+        loadModel(incomingDir());
+    } catch (...) {
+        QDir(incomingDir()).removeRecursively();
+        throw;
     }
 }
 
 std::int64_t buildVectors(const QString& libPath, const std::function<void(double)>& progress)
 {
     const QDir d(dir());
-    if (!hasModel())
+    if (!hasModel() && !hasModelIn(incomingDir()))
         throw Dist::DistError(msgNoModel);
     const auto db = SQLiteDB::open(Library::readOnlyUri(libPath), true);
     if (!db || !db->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
@@ -248,18 +312,16 @@ std::int64_t buildVectors(const QString& libPath, const std::function<void(doubl
     // build's private memory flat, the mapped file serving the reads.
     db->exec(QStringLiteral("PRAGMA cache_size=-%1").arg(kBuildCacheKiB));
 
-    const std::int64_t dim = modelDim(d.filePath(vocabFile));
-    if (!QFileInfo::exists(d.filePath(vecsFile)))
-        writePlaceholders(d, dim);
-    auto index = SemanticIndex::load(d.path());
-    // Vectors of an earlier model (another width, another pair) would block
-    // every rebuild: start over from empty ones once.
-    if (!index) {
-        writePlaceholders(d, dim);
-        index = SemanticIndex::load(d.path());
+    // A fetched pack waiting in the incoming folder is used and put in place
+    // with the vectors it made; a failure leaves the model and vectors in use.
+    const bool incoming = hasModelIn(incomingDir());
+    std::shared_ptr<const SemanticIndex> index;
+    try {
+        index = loadModel(incoming ? incomingDir() : d.path());
+    } catch (...) {
+        QDir(incomingDir()).removeRecursively();
+        throw;
     }
-    if (!index)
-        throw Dist::DistError(msgModelUnloadable);
     const int width = index->dim();
 
     const std::int64_t total = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
@@ -287,6 +349,8 @@ std::int64_t buildVectors(const QString& libPath, const std::function<void(doubl
     }
     ids.finish({done});
     vecs.finish({done, width});
+    if (incoming)
+        placeIncomingModel();
     placePair(ids, vecs);
     return done;
 }

@@ -63,23 +63,29 @@ bool hasModel();
 // "vecs.npy" exists in the directory.
 bool hasVectors();
 
-// Makes both model files of `pack` present and verified in the directory,
-// wordvec first. A file whose SHA-256 already matches is kept unfetched; a
-// fetched file of another length or digest throws DistError(msgModelDigest)
-// and stops before the next file. Fetch errors pass unchanged; a file that
-// cannot be written throws PlatformError. Blocks.
+// Gathers both model files of `pack` beside the model in use, wordvec first,
+// and checks that they load; buildVectors then puts them in place with the
+// vectors made from them. Nothing is gathered when both files in use already
+// match. A file whose SHA-256 already matches is copied unfetched; a fetched
+// file of another length or digest throws DistError(msgModelDigest) and stops
+// before the next file; a pack that does not load throws
+// DistError(msgModelUnloadable and the reason). Fetch errors pass unchanged;
+// a file that cannot be written throws PlatformError. On any failure the
+// model and vectors in use stay as they were. Blocks.
 void fetchModel(const Pack& pack, const QUrl& base);
 
 // Embeds every page of the library at `libPath` (its first pageScalars
-// scalars; zeros for a page without a known word) and replaces the vector
-// pair; returns the number of pages written. `progress`, when given, receives
-// done / total after every progressStep pages, on the calling thread.
-// Throws DistError(msgNoModel) without a model, DistError(msgLibraryUnreadable)
-// for a library that does not open or is not a database,
-// DistError(msgModelUnloadable) when the model cannot be loaded even over
-// fresh empty vectors, DistError(msgPagesUnreadable) when the pages cannot be
-// read, PlatformError when a file cannot be written. Long-running: call it
-// off the GUI thread.
+// scalars; zeros for a page without a known word) with the pack fetchModel
+// gathered, else the model in use, and replaces the vector pair (and the
+// model, by the gathered pack) once the new pair is complete; returns the
+// number of pages written. `progress`, when given, receives done / total
+// after every progressStep pages, on the calling thread. Throws
+// DistError(msgNoModel) without a model, DistError(msgLibraryUnreadable) for
+// a library that does not open or is not a database,
+// DistError(msgModelUnloadable and the reason) when the model does not load,
+// DistError(msgPagesUnreadable) when the pages cannot be read, PlatformError
+// when a file cannot be written; the model and vectors in use then stay as
+// they were. Long-running: call it off the GUI thread.
 std::int64_t buildVectors(const QString& libPath, const std::function<void(double)>& progress = {});
 
 // The part of a page's text that is embedded: its first pageScalars scalars.

@@ -11,11 +11,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 using namespace quorvel;
@@ -101,7 +104,10 @@ TEST_F(SmartBuildTest, fetchModelDownloadsOnlyWhatDoesNotMatchAndRefusesAWrongFi
     test::LoopbackHttpServer server(release.path());
     ASSERT_TRUE(server.isListening());
 
+    // A fetched pack takes the model's place with the vectors made from it.
+    const QString lib = library(QStringLiteral("lib.db"), {QStringLiteral("1, 1, 1, 'صلاة'")});
     SmartBuild::fetchModel(pack, server.url());
+    EXPECT_EQ(SmartBuild::buildVectors(lib), 1);
     EXPECT_EQ(readAll(file(SmartBuild::wordvecFile)), wordvec); // stored under the local names
     EXPECT_EQ(readAll(file(SmartBuild::vocabFile)), vocab);
     EXPECT_EQ(server.requests("/wv-7.npy"), 1);
@@ -117,6 +123,7 @@ TEST_F(SmartBuildTest, fetchModelDownloadsOnlyWhatDoesNotMatchAndRefusesAWrongFi
         changed.write("{}");
     }
     SmartBuild::fetchModel(pack, server.url());
+    EXPECT_EQ(SmartBuild::buildVectors(lib), 1);
     EXPECT_EQ(server.requests("/wv-7.npy"), 1);
     EXPECT_EQ(server.requests("/vocab-7.json"), 2);
     EXPECT_EQ(readAll(file(SmartBuild::vocabFile)), vocab);
@@ -243,18 +250,65 @@ TEST_F(SmartBuildTest, aNewModelOfAnotherWidthRebuildsTheVectors)
     EXPECT_EQ(index->rows(), 1);
 }
 
-TEST_F(SmartBuildTest, aVocabularyWithoutWidthFailsToLoadOverWideEmptyVectors)
+TEST_F(SmartBuildTest, aDamagedPackLeavesTheModelAndVectorsInUse)
 {
-    writeModel(SmartBuild::dir(), 4, false);
-    try {
-        SmartBuild::buildVectors(library(QStringLiteral("lib.db"), {}));
-        ADD_FAILURE() << "a model without its width loaded";
-    } catch (const Dist::DistError& e) {
-        EXPECT_EQ(e.message(), SmartBuild::msgModelUnloadable);
+    const QString lib = library(QStringLiteral("lib.db"), {QStringLiteral("1, 1, 1, 'صلاة الفجر'")});
+    writeModel(SmartBuild::dir(), 4);
+    ASSERT_EQ(SmartBuild::buildVectors(lib), 1);
+    QMap<QString, QByteArray> before;
+    for (const QString& name : {SmartBuild::wordvecFile, SmartBuild::vocabFile, SmartBuild::vecsFile, SmartBuild::vecIdsFile})
+        before[name] = readAll(file(name));
+
+    const struct {
+        const char* name;
+        std::function<void(const QString&)> damage;
+        QString reason;
+    } cases[] = {
+        {"truncated", [](const QString& d) {
+             QFile f(QDir(d).filePath(SmartBuild::wordvecFile));
+             ASSERT_TRUE(f.resize(f.size() - 8));
+         }, SemanticIndex::msgFilesUnreadable},
+        {"NaN", [](const QString& d) {
+             std::vector<float> rows(12, 0.5f);
+             rows[5] = std::nanf("");
+             ASSERT_TRUE(NpyArray::write(QDir(d).filePath(SmartBuild::wordvecFile), NpyArray::floatDescr, {3, 4},
+                                         floatBytes(rows)));
+         }, SemanticIndex::msgNonFinite},
+        {"wrong shape", [](const QString& d) {
+             ASSERT_TRUE(NpyArray::write(QDir(d).filePath(SmartBuild::wordvecFile), NpyArray::floatDescr, {2, 4},
+                                         floatBytes(std::vector<float>(8, 0.5f))));
+         }, SemanticIndex::msgFilesUnreadable},
+        {"zero frequencies", [](const QString& d) {
+             Json::Value vocab = *Json::parseFile(QDir(d).filePath(SmartBuild::vocabFile));
+             vocab["freq"] = {0, 0, 0};
+             ASSERT_TRUE(test::FixtureLibrary::writeJson(QDir(d).filePath(SmartBuild::vocabFile), vocab));
+         }, SemanticIndex::msgEmptyModel},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir release;
+        writeModel(release.path(), 4);
+        c.damage(release.path());
+        const QByteArray wordvec = readAll(QDir(release.path()).filePath(SmartBuild::wordvecFile));
+        const QByteArray vocab = readAll(QDir(release.path()).filePath(SmartBuild::vocabFile));
+        const SmartBuild::Pack pack{{SmartBuild::wordvecFile, Dist::sha256(wordvec), wordvec.size()},
+                                    {SmartBuild::vocabFile, Dist::sha256(vocab), vocab.size()}};
+        test::LoopbackHttpServer server(release.path());
+        ASSERT_TRUE(server.isListening());
+        try {
+            SmartBuild::fetchModel(pack, server.url());
+            SmartBuild::buildVectors(lib);
+            ADD_FAILURE() << c.name << ": the pack was taken";
+        } catch (const Dist::DistError& e) {
+            EXPECT_EQ(e.message(), SmartBuild::msgModelUnloadable + QStringLiteral(": ") + c.reason) << c.name;
+        }
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            EXPECT_EQ(readAll(file(it.key())), it.value()) << c.name << ' ' << it.key().toStdString();
+        EXPECT_TRUE(SemanticIndex::load(SmartBuild::dir())) << c.name;
+        // The model in use still builds.
+        EXPECT_EQ(SmartBuild::buildVectors(lib), 1) << c.name;
     }
-    const auto vecs = NpyArray::open(file(SmartBuild::vecsFile));
-    ASSERT_TRUE(vecs);
-    EXPECT_EQ(vecs->shape(), (QList<std::int64_t>{0, SmartBuild::defaultDim}));
+    EXPECT_TRUE(QDir(SmartBuild::dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size() == 4)
+        << QDir(SmartBuild::dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(u' ').toStdString();
 }
 
 TEST_F(SmartBuildTest, aFailedWriteLeavesThePreviousPairLoadable)
