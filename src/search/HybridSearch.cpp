@@ -48,9 +48,9 @@ QList<HybridHit> hybridSearch(SQLiteDB& db, const SemanticIndex* index, const QS
 
     if (index) {
         if (const auto q = index->embed(query)) {
-            const auto best = SemanticIndex::topK(index->similarities(*q), std::min<qsizetype>(index->rows(), pool));
+            const auto best = index->vectorTopK(*q, std::min<qsizetype>(index->rows(), pool), std::nullopt, &db);
             for (size_t r = 0; r < best.size(); ++r)
-                add(index->ids()[size_t(best[r].row)], qsizetype(r), vectorTag);
+                add(best[r].pageId, qsizetype(r), vectorTag);
         }
     }
 

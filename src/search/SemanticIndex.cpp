@@ -31,6 +31,7 @@ constexpr qsizetype kMinRelatedLetters = 3;
 // `related` looks at this many candidates per word wanted.
 constexpr qsizetype kRelatedCandidatesPerWord = 4;
 
+const QString pageExistsSQL = QStringLiteral("SELECT 1 FROM pages WHERE id=?");
 const QString pageBooksSQL = QStringLiteral("SELECT id, book_id FROM pages INDEXED BY idx_pages_book");
 
 bool fitsBlasInt(std::int64_t n)
@@ -288,6 +289,13 @@ std::vector<SemanticIndex::PageScore> SemanticIndex::vectorTopK(const std::vecto
                 allowed.insert(std::int32_t(id));
         }
         best = topK(scores, k, [&](qsizetype row) { return allowed.contains(rowBook[size_t(row)]); });
+    } else if (auto page = db ? db->prepare(pageExistsSQL) : std::nullopt) {
+        // Rows of pages the library no longer has would take places in the
+        // list and come back as results nobody can open.
+        best = topK(scores, k, [&](qsizetype row) {
+            page->bind({m_ids[size_t(row)]});
+            return page->step();
+        });
     } else {
         best = topK(scores, k);
     }

@@ -102,6 +102,7 @@ public:
 
     // The best `k` pages for `query`, restricted to the books of `scope` when
     // given; a scope needs `db`, the library database, and is empty without.
+    // With `db`, rows of pages the library does not hold are left out.
     std::vector<PageScore> vectorTopK(const std::vector<float>& query, qsizetype k = defaultK,
                                       const std::optional<QSet<std::int64_t>>& scope = std::nullopt,
                                       SQLiteDB* db = nullptr) const;

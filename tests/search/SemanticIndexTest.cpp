@@ -452,6 +452,25 @@ TEST_F(SemanticIndexTest, scopesAdmitOnlyTheirBooksPages)
     }
 }
 
+TEST_F(SemanticIndexTest, rowsOfPagesTheLibraryLacksAreLeftOut)
+{
+    const Model m = Model::generated(50, 6); // pages 100, 103, …, 115
+    const auto index = load(m);
+    ASSERT_TRUE(index);
+    QTemporaryDir dbDir;
+    // Without the page-to-book index, which an unscoped search does not need.
+    auto db = pagesDatabase(dbDir.filePath(QStringLiteral("lib.db")), {{100, 1}, {106, 1}, {115, 2}}, false);
+    ASSERT_TRUE(db);
+    for (const QString& word : {m.words[0], m.words[7], m.words[31]}) {
+        QList<std::int64_t> found;
+        for (const auto& p : index->search(word, 6, std::nullopt, db.get()))
+            found.append(p.pageId);
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, (QList<std::int64_t>{100, 106, 115}));
+        EXPECT_EQ(index->search(word, 6).size(), 6u);
+    }
+}
+
 TEST_F(SemanticIndexTest, withoutThePageBookIndexEveryScopedSearchIsEmpty)
 {
     const Model m = Model::generated(50, 3);
