@@ -3,6 +3,7 @@
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "distribution/RawDeflate.h"
+#include "scholar/SmartBuild.h"
 
 #include <QDir>
 #include <QFile>
@@ -328,8 +329,14 @@ bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value
         && writeFile(dir, QStringLiteral("index.json.sig"), signature.toLatin1() + '\n');
 }
 
-std::optional<Json::Value> addWordModel(const QString& dir, const QString& modelDir)
+std::optional<Json::Value> addWordModel(const QString& dir, const QString& modelDir, QString* why)
 {
+    // A signed pack every installer would refuse is not published.
+    if (const QString problem = SmartBuild::modelProblem(modelDir); !problem.isEmpty()) {
+        if (why)
+            *why = problem;
+        return std::nullopt;
+    }
     Json::Value smart = Json::Value::object();
     for (const auto& [key, name] : {std::pair{"wordvec", SmartBuild::wordvecFile}, std::pair{"vocab", SmartBuild::vocabFile}}) {
         QFile file(QDir(modelDir).filePath(name));

@@ -109,8 +109,10 @@ bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value
 
 // Copies the word-model pack of `modelDir` ("wordvec.npy", "vocab.json")
 // into the release folder and returns the catalogue's "smart" member naming
-// them with their sizes and digests; nothing when a file cannot be copied.
-std::optional<Json::Value> addWordModel(const QString& dir, const QString& modelDir);
+// them with their sizes and digests; nothing when a file cannot be copied or
+// the pack would not serve a meaning search (truncated, of the wrong shape,
+// empty or not finite), `why` then receiving the reason when given.
+std::optional<Json::Value> addWordModel(const QString& dir, const QString& modelDir, QString* why = nullptr);
 
 // Writes bytes to dir/name; false on failure.
 bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes);

@@ -184,11 +184,11 @@ bool hasModelIn(const QString& folder)
 // The model of `modelDir` loaded over empty page vectors in a scratch folder
 // beside it, so that no vector file in use is touched. Throws
 // DistError(msgModelUnloadable and the reason) when it does not load.
-std::shared_ptr<const SemanticIndex> loadModel(const QString& modelDir)
+std::shared_ptr<const SemanticIndex> loadModel(const QString& modelDir, const QString& scratchIn = dir())
 {
-    QTemporaryDir scratch(QDir(dir()).filePath(QStringLiteral(".model-XXXXXX")));
+    QTemporaryDir scratch(QDir(scratchIn).filePath(QStringLiteral(".model-XXXXXX")));
     if (!scratch.isValid())
-        failWrite(QDir(dir()).filePath(vecsFile), errno);
+        failWrite(QDir(scratchIn).filePath(vecsFile), errno);
     const QDir from(modelDir);
     const QDir to(scratch.path());
     for (const QString& name : {wordvecFile, vocabFile}) {
@@ -265,6 +265,18 @@ void writeNpy(const QString& path, const QString& descr, const QList<std::int64_
     QString error;
     if (!NpyArray::write(path, descr, shape, body, &error))
         throw Dist::PlatformError(msgWriteFailed + QFileInfo(path).fileName() + QStringLiteral(": ") + error);
+}
+
+QString modelProblem(const QString& modelDir)
+{
+    try {
+        loadModel(modelDir, QDir::tempPath());
+    } catch (const Dist::DistError& e) {
+        return e.message();
+    } catch (const Dist::PlatformError& e) {
+        return e.description();
+    }
+    return {};
 }
 
 void fetchModel(const Pack& pack, const QUrl& base)

@@ -63,6 +63,10 @@ bool hasModel();
 // "vecs.npy" exists in the directory.
 bool hasVectors();
 
+// Why the model files of `modelDir` would not serve a meaning search (the
+// reasons buildVectors gives); empty when they would.
+QString modelProblem(const QString& modelDir);
+
 // Gathers both model files of `pack` beside the model in use, wordvec first,
 // and checks that they load; buildVectors then puts them in place with the
 // vectors made from them. Nothing is gathered when both files in use already

@@ -2,13 +2,20 @@
 
 #include "core/SQLiteDB.h"
 #include "distribution/Dist.h"
+#include "scholar/SmartBuild.h"
+#include "search/NpyArray.h"
+#include "search/SemanticIndex.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace quorvel;
 using quorvel::test::ReleaseFixture;
@@ -336,6 +343,44 @@ TEST(DistRoot, ofASampleBookIsTheSignedOne)
     const auto entry = ReleaseWriter::addBook(dir.path(), *book, QStringLiteral("b1.qbk"));
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->at("root"), "5201d2be260ff1d1f08843cd8cb5221775bc9ea4c8983a1b124fc071df07820d");
+}
+
+TEST(DistWordModel, aPackThatWouldNotLoadIsNotPublished)
+{
+    // Rows of 3 words × `dim`, frequencies `freq`, all values `value`.
+    auto writeModel = [](const QString& dir, std::int64_t rows, std::int64_t dim, float value, const char* freq) {
+        const std::vector<float> v(size_t(rows * dim), value);
+        ASSERT_TRUE(NpyArray::write(QDir(dir).filePath(SmartBuild::wordvecFile), NpyArray::floatDescr, {rows, dim},
+                                    QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size() * 4))));
+        QFile vocab(QDir(dir).filePath(SmartBuild::vocabFile));
+        ASSERT_TRUE(vocab.open(QIODevice::WriteOnly));
+        vocab.write(QStringLiteral(R"({"words":["صلاه","الفجر","الزكاه"],"dim":%1,"freq":%2})")
+                        .arg(dim).arg(QLatin1String(freq)).toUtf8());
+    };
+    const struct {
+        const char* name;
+        std::int64_t rows, dim;
+        float value;
+        const char* freq;
+        QString reason; // empty: published
+    } cases[] = {
+        {"sound", 3, 4, 0.5f, "[10,5,3]", {}},
+        {"NaN", 3, 4, std::nanf(""), "[10,5,3]", SemanticIndex::msgNonFinite},
+        {"infinite", 3, 4, INFINITY, "[10,5,3]", SemanticIndex::msgNonFinite},
+        {"wrong shape", 2, 4, 0.5f, "[10,5,3]", SemanticIndex::msgFilesUnreadable},
+        {"zero width", 3, 0, 0.5f, "[10,5,3]", SemanticIndex::msgEmptyModel},
+        {"zero frequencies", 3, 4, 0.5f, "[0,0,0]", SemanticIndex::msgEmptyModel},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir model, release;
+        writeModel(model.path(), c.rows, c.dim, c.value, c.freq);
+        QString why;
+        const auto smart = ReleaseWriter::addWordModel(release.path(), model.path(), &why);
+        EXPECT_EQ(smart.has_value(), c.reason.isEmpty()) << c.name;
+        EXPECT_EQ(why, c.reason.isEmpty() ? QString() : SmartBuild::msgModelUnloadable + QStringLiteral(": ") + c.reason)
+            << c.name;
+        EXPECT_EQ(QFile::exists(QDir(release.path()).filePath(SmartBuild::wordvecFile)), c.reason.isEmpty()) << c.name;
+    }
 }
 
 TEST(DistBytes, hexDigestsAndUrls)

@@ -105,9 +105,11 @@ int main(int argc, char** argv)
 
     Json::Value smart = nullptr;
     if (!modelDir.isEmpty()) {
-        const auto pack = ReleaseWriter::addWordModel(out, modelDir);
+        QString why;
+        const auto pack = ReleaseWriter::addWordModel(out, modelDir, &why);
         if (!pack)
-            return fail(QStringLiteral("cannot copy the word model of ") + modelDir);
+            return fail(why.isEmpty() ? QStringLiteral("cannot copy the word model of ") + modelDir
+                                      : QStringLiteral("refusing the word model of ") + modelDir + QStringLiteral(": ") + why);
         smart = *pack;
     }
     if (!ReleaseWriter::writeRelease(out, info, categories, authors, books, secretKey, smart))
