@@ -4,6 +4,7 @@
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "core/Theme.h"
+#include "ui/assistant/AnswerExport.h"
 #include "ui/kit/PdfWriter.h"
 #include "ui/kit/RichTextBuilder.h"
 
@@ -108,11 +109,7 @@ QString pageLabel(const PageRow& row)
 
 QString escape(const QString& text)
 {
-    QString out = text;
-    out.replace(QLatin1Char('&'), QLatin1String("&amp;"));
-    out.replace(QLatin1Char('<'), QLatin1String("&lt;"));
-    out.replace(QLatin1Char('>'), QLatin1String("&gt;"));
-    return out;
+    return AnswerExport::escapeText(text);
 }
 
 QString paras(const QString& text)
