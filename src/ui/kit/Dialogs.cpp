@@ -134,8 +134,13 @@ QMessageBox* messageBox(const QString& title, const QString& text, const QString
     if (!icon.isNull())
         box->setIconPixmap(icon);
     box->setText(title);
-    if (!text.isEmpty())
+    if (!text.isEmpty()) {
         box->setInformativeText(text);
+        // The box aligns its text to the left edge once a line wraps; Arabic
+        // lines keep to the right one.
+        if (auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            info->setAlignment(Qt::AlignRight | Qt::AlignAbsolute | Qt::AlignTop);
+    }
     const QStringList titles = buttons.isEmpty() ? QStringList{QString::fromUtf8(okTitle)} : buttons;
     QPushButton* first = nullptr;
     for (const QString& button : titles) {

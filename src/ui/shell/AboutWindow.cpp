@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QRegularExpression>
 
 namespace quorvel::AboutWindow {
 
@@ -27,6 +28,28 @@ constexpr char kFontsCredit[] = "الخطوط: أميري وأميري قرآن�
 constexpr char kLogoFont[] = "عارف رقعة";
 constexpr char kFontsTail[] = "، آي بي إم بلكس العربي (رخصة OFL المفتوحة).";
 constexpr int kIconPixels = 64;
+// A Latin run inside the Arabic credits: a licence's name, the Quran text's host.
+constexpr char kLatinRun[] = "[A-Za-z](?:[A-Za-z0-9 .\\-]*[A-Za-z0-9])?";
+constexpr char16_t kLeftToRightIsolate = u'\u2066';
+constexpr char16_t kPopDirectionalIsolate = u'\u2069';
+constexpr char16_t kNoBreakSpace = u'\u00A0';
+
+// The text with every Latin run isolated left to right, so that the Arabic
+// comma or bracket beside a run is not drawn inside it («CC BY 3.0،»), and
+// kept on one line: a licence's name cut at the line's end reads backwards.
+QString isolateLatin(const QString& text)
+{
+    static const QRegularExpression latin(QString::fromLatin1(kLatinRun));
+    QString out;
+    qsizetype from = 0;
+    for (auto it = latin.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        out += text.mid(from, match.capturedStart() - from) + kLeftToRightIsolate
+               + match.captured().replace(u' ', kNoBreakSpace) + kPopDirectionalIsolate;
+        from = match.capturedEnd();
+    }
+    return out + text.mid(from);
+}
 
 } // namespace
 
@@ -42,10 +65,10 @@ QString text(const Library& lib, const QString& version)
     out += QString::fromUtf8(kAuthors) + Arabic::num(lib.authors().size());
     out += QString::fromUtf8(kCategories) + Arabic::num(lib.categories().size());
     out += QLatin1Char('\n') + QString::fromUtf8(kPages) + Arabic::num(pages);
-    out += QStringLiteral("\n\n") + QString::fromUtf8(kTextsCredit);
-    out += QLatin1Char('\n') + QString::fromUtf8(kQuranCredit) + QLatin1Char(' ') + QString::fromUtf8(kQuranHost) + QString::fromUtf8(kQuranLicence);
-    out += QLatin1Char('\n') + QString::fromUtf8(kFontsCredit) + QLatin1Char(' ') + QString::fromUtf8(kLogoFont) + QString::fromUtf8(kFontsTail);
-    return out;
+    QString credits = QStringLiteral("\n\n") + QString::fromUtf8(kTextsCredit);
+    credits += QLatin1Char('\n') + QString::fromUtf8(kQuranCredit) + QLatin1Char(' ') + QString::fromUtf8(kQuranHost) + QString::fromUtf8(kQuranLicence);
+    credits += QLatin1Char('\n') + QString::fromUtf8(kFontsCredit) + QLatin1Char(' ') + QString::fromUtf8(kLogoFont) + QString::fromUtf8(kFontsTail);
+    return out + isolateLatin(credits);
 }
 
 void show()

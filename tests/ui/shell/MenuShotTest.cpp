@@ -14,6 +14,7 @@
 #include "ui/shell/MainWindowController.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -140,18 +141,43 @@ TEST_F(MenuShotTest, aboutWindowOverTheSampleLibrary)
     w.resize(1000, 700);
     w.show();
     // The message as the dialogs build it, shown without its modal loop.
-    auto* box = new QMessageBox(&w);
+    QMessageBox* box = Dialogs::messageBox(QStringLiteral("مكتبة قورفل"), AboutWindow::text(*sample.lib, QStringLiteral("0.1.0")),
+                                           {}, &w, QApplication::windowIcon().pixmap(64));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setIconPixmap(QApplication::windowIcon().pixmap(64));
-    box->setText(QStringLiteral("مكتبة قورفل"));
-    box->setInformativeText(AboutWindow::text(*sample.lib, QStringLiteral("0.1.0")));
-    box->addButton(QString::fromUtf8(Dialogs::okTitle), QMessageBox::AcceptRole);
     box->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return box->isVisible(); }, 2000));
     QTest::qWait(20);
     EXPECT_EQ(box->layoutDirection(), Qt::RightToLeft);
     const QImage shot = box->grab().toImage();
     EXPECT_GT(test::colourCount(shot), 4);
+    // The credits wrap; every line of the block, wrapped ones too, keeps to
+    // the right edge.
+    auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->alignment() & (Qt::AlignHorizontal_Mask | Qt::AlignAbsolute), Qt::AlignRight | Qt::AlignAbsolute);
+    const QImage block = info->grab().toImage();
+    const QColor paper = block.pixelColor(block.width() - 1, 0);
+    auto inked = [&](int x, int y) {
+        const QColor c = block.pixelColor(x, y);
+        return std::abs(c.red() - paper.red()) + std::abs(c.green() - paper.green()) + std::abs(c.blue() - paper.blue()) > 150;
+    };
+    // Line by line, the rightmost ink of each band one line high.
+    const int step = info->fontMetrics().lineSpacing();
+    int lines = 0;
+    for (int top = info->contentsRect().top(); top + step <= block.height(); top += step) {
+        int right = -1;
+        for (int y = top; y < top + step; ++y)
+            for (int x = block.width() - 1; x > right; --x)
+                if (inked(x, y)) {
+                    right = x;
+                    break;
+                }
+        if (right < 0)
+            continue; // the empty line between paragraphs
+        EXPECT_GT(right, block.width() - 16) << "line at " << top << " of " << block.height();
+        ++lines;
+    }
+    EXPECT_GE(lines, 8);
     save(shot, "about-window.png");
     box->close();
 }

@@ -404,8 +404,12 @@ TEST_F(TopBarMenusTest, aboutTextCountsTheLibraryWithDigitsAsPreferred)
                               + Arabic::num(lib.authors().size()) + QStringLiteral(" · الأقسام: ")
                               + Arabic::num(lib.categories().size()) + QStringLiteral("\nالصفحات: نحو ")
                               + Arabic::num(pages) + QStringLiteral("\n\nالنصوص: ")));
-    EXPECT_TRUE(text.endsWith(QStringLiteral("الخطوط: أميري وأميري قرآن، عارف رقعة، آي بي إم بلكس العربي (رخصة OFL المفتوحة).")));
-    EXPECT_TRUE(text.contains(QStringLiteral("الرسم العثماني للقرآن الكريم: نص مشروع تنزيل tanzil.net (رخصة CC BY 3.0، منقول كما هو).")));
+    // Each Latin run of the credits is isolated left to right (U+2066 … U+2069),
+    // so that the Arabic comma after «3.0» stays outside it, and held on one
+    // line by no-break spaces.
+    EXPECT_TRUE(text.endsWith(QStringLiteral(u"الخطوط: أميري وأميري قرآن، عارف رقعة، آي بي إم بلكس العربي (رخصة \u2066OFL\u2069 المفتوحة).")));
+    EXPECT_TRUE(text.contains(QStringLiteral(u"الرسم العثماني للقرآن الكريم: نص مشروع تنزيل \u2066tanzil.net\u2069 (رخصة \u2066CC\u00A0BY\u00A03.0\u2069، منقول كما هو).")));
+    EXPECT_TRUE(text.contains(QStringLiteral(u"النصوص: من مجموعة \u2066OpenITI\u2069 (رخصة \u2066CC\u00A0BY-NC-SA\u2069: للنفع")));
 
     Settings::setIndicDigits(false);
     text = AboutWindow::text(lib, QString::fromUtf8(AboutWindow::fallbackVersion));
