@@ -162,6 +162,13 @@ QColor gold() { return rgb(0xB8913A); }
 QColor goldSoft() { return rgb(0xD9BE7A); }
 ThemeColor accent() { return {emerald(), goldSoft()}; }
 QColor titleRed() { return rgb(0x8A1414); }
+
+namespace {
+constexpr std::uint32_t kTitleNight = 0xE39787;
+} // namespace
+
+ThemeColor title() { return {titleRed(), rgb(kTitleNight)}; }
+ThemeColor track() { return dynamic(0xA8A8A6, 0x8A8A86); }
 QColor pageHighlight() { return rgb(0xF4D35E, 0.55); }
 
 namespace {
@@ -179,6 +186,7 @@ QColor parchment()
 
 QColor ink() { return byNight(rgb(0x151515), rgb(0xE6DFCC)); }
 QColor footnoteInk() { return byNight(rgb(0x3C3C3C), rgb(0xB9B19C)); }
+QColor heading() { return byNight(titleRed(), rgb(kTitleNight)); }
 QColor hit() { return byNight(rgb(0xC00000), rgb(0xFF6B5E)); }
 QColor hitMark() { return byNight(rgb(0xFFE36E, 0.95), rgb(0x7A5A12, 0.9)); }
 QColor hitCurrent() { return byNight(rgb(0xFFA630), rgb(0xC0701A)); }
@@ -207,7 +215,7 @@ QPalette palette(bool dark)
         {QPalette::All, QPalette::AlternateBase, 0xF4F4F2, 0x2B2B2A},
         {QPalette::All, QPalette::ToolTipBase, 0xFFFFF0, 0x2F2F2E},
         {QPalette::All, QPalette::ToolTipText, 0x1D1D1B, 0xE8E6E0},
-        {QPalette::All, QPalette::PlaceholderText, 0x8A8A86, 0x8A8A86},
+        {QPalette::All, QPalette::PlaceholderText, 0x8A8A86, 0x9A9A95},
         {QPalette::All, QPalette::Text, 0x1D1D1B, 0xE8E6E0},
         {QPalette::All, QPalette::Button, 0xF4F4F2, 0x2F2F2E},
         {QPalette::All, QPalette::ButtonText, 0x1D1D1B, 0xE8E6E0},

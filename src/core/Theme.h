@@ -64,11 +64,20 @@ QColor pageHighlight();
 // Symbols and small headings on the bars and the welcome view: emerald by
 // day, soft gold on the night palette, where emerald is lost on near black.
 ThemeColor accent();
+// The book's title on the reader's header bar: the title red by day, a light
+// rose on the night palette, where the dark red is lost.
+ThemeColor title();
+// The track of a slider on a bar by night, where the style's own groove is
+// drawn near black on near black.
+ThemeColor track();
 
 // Night-reading colours, read from the preference on every call.
 QColor parchment();
 QColor ink();
 QColor footnoteInk();
+// Chapter headings on the page and in answers: the title red, or the title's
+// night rose while night reading is on.
+QColor heading();
 QColor hit();
 QColor hitMark();
 QColor hitCurrent();

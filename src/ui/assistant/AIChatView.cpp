@@ -7,6 +7,7 @@
 #include "core/Arabic.h"
 #include "core/Characters.h"
 #include "core/Library.h"
+#include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Theme.h"
 #include "ui/assistant/AnswerRenderer.h"
@@ -115,6 +116,18 @@ QTextCharFormat ui(double size, QFont::Weight weight, const QColor& color)
     return RichText::chars(Theme::ui(size, weight), color);
 }
 
+// The accent of the appearance in force: emerald is lost on the night page.
+QColor accent()
+{
+    return Theme::accent().resolve();
+}
+
+// The question in its bubble: deep emerald by day, the night accent by night.
+QColor questionInk()
+{
+    return ThemeColor(Theme::emeraldDeep(), Theme::accent().dark()).resolve();
+}
+
 // A right-to-left, right-aligned paragraph.
 QTextBlockFormat para(double lineSpacing, double after, double before = 0,
                       Qt::Alignment alignment = RichText::right)
@@ -175,6 +188,7 @@ AIChatView::AIChatView(std::shared_ptr<Library> lib, Assistant assistant, QWidge
     kindChanged();
     refreshStatus();
     welcome();
+    connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, &AIChatView::applyAppearance);
 }
 
 AIChatView::~AIChatView()
@@ -223,8 +237,7 @@ void AIChatView::build()
     // The top bar.
     auto* topBar = new BarView;
     topBar->setFixedHeight(kTopBarHeight);
-    auto* sparkle = new QLabel;
-    sparkle->setPixmap(Theme::symbolPixmap(QStringLiteral("sparkles"), 18, {Theme::gold(), Theme::emerald()}));
+    sparkle_ = new QLabel;
     kindPopup_ = new QComboBox;
     kindPopup_->setFont(Theme::ui(13, QFont::Medium));
     for (const AIMode& mode : AIMode::allCases()) {
@@ -254,7 +267,8 @@ void AIChatView::build()
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(self->modelBtn_->mapToGlobal(QPoint(0, self->modelBtn_->height() + 4)));
     });
-    auto* topRow = hstack({sparkle, label(txtTitle, 16, QFont::Bold, Theme::emerald()),
+    titleLabel_ = label(txtTitle, 16, QFont::Bold);
+    auto* topRow = hstack({sparkle_, titleLabel_,
                            label(txtKindLabel, 13, QFont::Medium), kindPopup_, spacer(), status_, progress_, modelBtn_},
                           10);
     pin(topBar, topRow, {6, 12, 6, 12});
@@ -266,16 +280,13 @@ void AIChatView::build()
     transcript_->setReadOnly(true);
     transcript_->setLayoutDirection(Qt::RightToLeft);
     transcript_->setFrameShape(QFrame::NoFrame);
-    QPalette page = transcript_->palette();
-    page.setColor(QPalette::Base, Theme::parchment());
-    page.setColor(QPalette::Link, Theme::emerald());
-    transcript_->setPalette(page);
     QTextDocument* document = transcript_->document();
     QTextOption option = document->defaultTextOption();
     option.setTextDirection(Qt::RightToLeft);
     option.setAlignment(RichText::right);
     document->setDefaultTextOption(option);
     transcript_->viewport()->installEventFilter(new LinkFilter(transcript_, this));
+    applyColors();
 
     // The bottom bar.
     input_ = new QLineEdit;
@@ -360,6 +371,27 @@ void AIChatView::scrollToEnd()
     bar->setValue(bar->maximum());
 }
 
+void AIChatView::applyColors()
+{
+    sparkle_->setPixmap(Theme::symbolPixmap(QStringLiteral("sparkles"), 18, {Theme::gold(), accent()}));
+    QPalette title = titleLabel_->palette();
+    title.setColor(QPalette::WindowText, accent());
+    titleLabel_->setPalette(title);
+    QPalette page = transcript_->palette();
+    page.setColor(QPalette::Base, Theme::parchment());
+    page.setColor(QPalette::Link, accent());
+    transcript_->setPalette(page);
+}
+
+void AIChatView::applyAppearance()
+{
+    applyColors();
+    // Text already in the transcript keeps the colours it was written in; the
+    // welcome alone is written again, in the colours of the new appearance.
+    if (onlyWelcome_)
+        welcome();
+}
+
 void AIChatView::welcome()
 {
     QTextDocument* document = transcript_->document();
@@ -374,14 +406,14 @@ void AIChatView::welcome()
     document->rootFrame()->setFrameFormat(frame);
     RichTextBuilder out(document);
     const Qt::Alignment centre = Qt::AlignHCenter;
-    out.append(txtWelcomeTitle, RichText::chars(Theme::logo(34), Theme::emerald()), para(8, 6, 0, centre));
+    out.append(txtWelcomeTitle, RichText::chars(Theme::logo(34), accent()), para(8, 6, 0, centre));
     out.append(txtWelcomeIntro + (Listener::hasRecogniser() ? txtWelcomeSpoken : txtWelcomeTyped), ui(14, QFont::Normal, Theme::secondaryLabel()), para(8, 6, 0, centre));
     out.append(txtTry, ui(13, QFont::Medium, Theme::secondaryLabel()), para(8, 6, 0, centre));
     for (qsizetype i = 0; i < welcomeSuggestions.size(); ++i) {
         if (i > 0)
             out.append(txtSeparator, ui(13, QFont::Normal, Theme::withAlpha(Theme::secondaryLabel(), 0.6)), para(8, 6, 0, centre));
         out.append(welcomeSuggestions[i],
-                   linked(ui(13.5, QFont::Medium, Theme::emerald()), askLink(welcomeSuggestions[i])),
+                   linked(ui(13.5, QFont::Medium, accent()), askLink(welcomeSuggestions[i])),
                    para(8, 6, 0, centre));
     }
     out.append(QStringLiteral("\n\n"), QTextCharFormat(), para(8, 6, 0, centre));
@@ -394,6 +426,7 @@ QString AIChatView::askLink(const QString& question)
 
 void AIChatView::appendQuestion(const QString& question)
 {
+    onlyWelcome_ = false;
     QTextDocument* document = transcript_->document();
     {
         RichTextBuilder out(document);
@@ -419,13 +452,13 @@ void AIChatView::appendQuestion(const QString& question)
     QTextCursor inside = bubble->cellAt(0, 0).firstCursorPosition();
     inside.setBlockFormat(para(4, 0));
     // The table's end breaks the line that the question's "\n" would.
-    inside.insertText(question, ui(16, QFont::Bold, Theme::emeraldDeep()));
+    inside.insertText(question, ui(16, QFont::Bold, questionInk()));
     scrollToEnd();
 }
 
 void AIChatView::appendSender(RichTextBuilder& out)
 {
-    out.append(txtSender, ui(11.5, QFont::DemiBold, Theme::emerald()), para(0, 2, 14));
+    out.append(txtSender, ui(11.5, QFont::DemiBold, accent()), para(0, 2, 14));
 }
 
 void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
@@ -438,7 +471,7 @@ void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
         const QTextBlockFormat e = para(4, 6);
         for (const auto& [label, question] : SmallTalk::examples()) {
             out.append(label + QStringLiteral(u":  "), ui(13.5, QFont::Medium, Theme::secondaryLabel()), e);
-            out.append(question + u'\n', linked(ui(14, QFont::Medium, Theme::emerald()), askLink(question)), e);
+            out.append(question + u'\n', linked(ui(14, QFont::Medium, accent()), askLink(question)), e);
         }
         out.append(txtExamplesHint, ui(13, QFont::Normal, Theme::secondaryLabel()), p);
     }
@@ -607,7 +640,7 @@ void AIChatView::finishQuestion(std::uint64_t id, AIAnswer a, const Plan& p, boo
         AnswerRenderer::render(out, a, options);
         const QTextBlockFormat listen = para(2, 6);
         out.append(txtListen,
-                   linked(ui(12.5, QFont::Medium, Theme::emerald()),
+                   linked(ui(12.5, QFont::Medium, accent()),
                           QString::fromLatin1(AnswerRenderer::speakLinkPrefix) + QString::number(index)),
                    listen);
         out.append(QStringLiteral("\n"), QTextCharFormat(), listen);
@@ -771,14 +804,14 @@ QMenu* AIChatView::exportMenu()
 void AIChatView::setListening(bool on)
 {
     if (on) {
-        micBtn_->setIcon(Theme::symbol(QStringLiteral("stop.circle.fill"), 22, {Theme::titleRed(), Theme::titleRed()}));
+        micBtn_->setSymbol(QStringLiteral("stop.circle.fill"), 22, {Theme::title(), Theme::title()});
         micBtn_->setToolTip(txtMicStopTip);
         micBtn_->setEnabled(true);
         status_->setText(txtListening);
     } else {
         // Without a recogniser the microphone could only fail: it stays, greyed, and says why.
         const bool canDictate = Listener::hasRecogniser();
-        micBtn_->setIcon(Theme::symbol(QStringLiteral("mic.fill"), 22, {Theme::emerald(), Theme::gold()}));
+        micBtn_->setSymbol(QStringLiteral("mic.fill"), 22, {Theme::accent(), Theme::gold()});
         micBtn_->setToolTip(canDictate ? txtMicTip : txtNoDictationTip);
         micBtn_->setEnabled(canDictate);
     }

@@ -137,6 +137,10 @@ private:
     void kindChanged();
     void refreshStatus();
     void welcome();
+    // Recolours the bars' title and the transcript's page for the appearance in force.
+    void applyColors();
+    // On the reading-settings notice: the colours, and the welcome while it is all there is.
+    void applyAppearance();
     void appendQuestion(const QString& question);
     void appendReply(const QString& text, bool examples, bool speak);
     void appendSender(RichTextBuilder& out);
@@ -157,6 +161,8 @@ private:
     std::shared_ptr<Library> lib_;
     Assistant assistant_;
     QLabel* status_ = nullptr;
+    QLabel* sparkle_ = nullptr;
+    QLabel* titleLabel_ = nullptr;
     QComboBox* kindPopup_ = nullptr;
     QPushButton* modelBtn_ = nullptr;
     QProgressBar* progress_ = nullptr;
@@ -170,6 +176,7 @@ private:
     std::optional<QString> lastTopic_;
     std::optional<AIMode> lastMode_;
     bool busy_ = false;
+    bool onlyWelcome_ = true; // the transcript holds the welcome alone
     std::unique_ptr<Listener> listener_;
     QString placeholder_;     // the field's placeholder while listening
     bool voiceTurn_ = false;

@@ -273,9 +273,12 @@ std::unique_ptr<QTextDocument> document(const AIAnswer& answer, const Render& re
     const int bodyEnd = int(out.length());
 
     // Paper has no links, hover texts or screen highlights, and the reading
-    // colour of the night palette would print pale.
+    // colour of the night palette would print pale, as would its headings
+    // and accents: those take their day colours.
     QTextDocument& doc = *out.document();
     const QColor ink = Theme::ink();
+    const QColor heading = Theme::heading();
+    const QColor accent = Theme::accent().resolve();
     eachFragment(doc, bodyStart, [&](const QTextFragment& fragment) {
         if (fragment.position() >= bodyEnd)
             return;
@@ -285,8 +288,15 @@ std::unique_ptr<QTextDocument> document(const AIAnswer& answer, const Render& re
         format.clearProperty(QTextFormat::AnchorName);
         format.clearProperty(QTextFormat::BackgroundBrush);
         format.clearProperty(QTextFormat::TextToolTip);
-        if (format.hasProperty(QTextFormat::ForegroundBrush) && format.foreground().color() == ink)
-            format.setForeground(QColor(Qt::black));
+        if (format.hasProperty(QTextFormat::ForegroundBrush)) {
+            const QColor colour = format.foreground().color();
+            if (colour == ink)
+                format.setForeground(QColor(Qt::black));
+            else if (colour == heading)
+                format.setForeground(Theme::titleRed());
+            else if (colour == accent)
+                format.setForeground(Theme::emerald());
+        }
         setChars(doc, fragment.position(), fragment.position() + fragment.length(), format);
     });
 

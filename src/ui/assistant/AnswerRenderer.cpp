@@ -72,19 +72,22 @@ QTextCharFormat ui(double size, QFont::Weight weight, const QColor& color)
     return RichText::chars(Theme::ui(size, weight), color);
 }
 
+// Emerald by day; by night the soft gold, where emerald is lost on the page.
+QColor accent() { return Theme::accent().resolve(); }
+
 QTextCharFormat headerStyle() { return ui(12, QFont::Medium, Theme::gold()); }
 QTextCharFormat bodyStyle() { return RichText::chars(Theme::reader(19), Theme::ink()); }
 QTextCharFormat noteStyle() { return ui(12.5, QFont::Normal, Theme::secondaryLabel()); }
-QTextCharFormat tableTitleStyle() { return ui(14, QFont::Bold, Theme::titleRed()); }
-QTextCharFormat extractHeadingStyle() { return ui(14, QFont::Bold, Theme::emerald()); }
+QTextCharFormat tableTitleStyle() { return ui(14, QFont::Bold, Theme::heading()); }
+QTextCharFormat extractHeadingStyle() { return ui(14, QFont::Bold, accent()); }
 QTextCharFormat sectionHeadingStyle() { return ui(13, QFont::Bold, Theme::gold()); }
-QTextCharFormat suggestionStyle() { return ui(13, QFont::Medium, Theme::emerald()); }
-QTextCharFormat headingStyle() { return RichText::chars(Theme::reader(22, true), Theme::titleRed()); }
-QTextCharFormat citationStyle() { return ui(13, QFont::Bold, Theme::emerald()); }
+QTextCharFormat suggestionStyle() { return ui(13, QFont::Medium, accent()); }
+QTextCharFormat headingStyle() { return RichText::chars(Theme::reader(22, true), Theme::heading()); }
+QTextCharFormat citationStyle() { return ui(13, QFont::Bold, accent()); }
 
 QTextCharFormat verificationStyle(bool verified)
 {
-    return ui(12.5, QFont::Medium, verified ? Theme::emerald() : Theme::hit());
+    return ui(12.5, QFont::Medium, verified ? accent() : Theme::hit());
 }
 
 QTextCharFormat link(QTextCharFormat format, const QString& href)

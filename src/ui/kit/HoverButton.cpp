@@ -46,6 +46,32 @@ QSize HoverButton::sizeHint() const
     return iconSize() + kSymbolRoom;
 }
 
+void HoverButton::setSymbol(const QString& name, double size, const QList<ThemeColor>& colors, QFont::Weight weight)
+{
+    symbol_ = name;
+    symbolSize_ = size;
+    symbolColors_ = colors;
+    symbolWeight_ = weight;
+    tintSymbol();
+}
+
+void HoverButton::tintSymbol()
+{
+    QList<QColor> colors;
+    colors.reserve(symbolColors_.size());
+    for (const ThemeColor& color : std::as_const(symbolColors_))
+        colors.append(color.resolve(palette()));
+    setIcon(Theme::symbol(symbol_, symbolSize_, colors, symbolWeight_));
+}
+
+void HoverButton::changeEvent(QEvent* event)
+{
+    // The symbol is a painted image: a new appearance paints it again.
+    if (!symbol_.isEmpty() && (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange))
+        tintSymbol();
+    QAbstractButton::changeEvent(event);
+}
+
 void HoverButton::enterEvent(QEnterEvent* event)
 {
     hovered_ = true;

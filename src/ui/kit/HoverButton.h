@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/Theme.h"
+
 #include <QAbstractButton>
 #include <QColor>
+#include <QList>
 
 class QPainter;
 
@@ -14,7 +17,8 @@ void paintFocusRing(QPainter& painter, const QWidget& widget, double radius);
 
 // A borderless icon button that lights up under the pointer: a rounded tint
 // of the accent colour while hovered, nothing otherwise; a ring while it has
-// the keyboard focus.
+// the keyboard focus. A symbol set through setSymbol() is tinted again
+// whenever the palette changes, so its colours follow the appearance.
 class HoverButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -29,13 +33,25 @@ public:
 
     QSize sizeHint() const override;
 
+    // Shows a Theme symbol, its colours resolved by the button's palette now
+    // and again at every change of the palette.
+    void setSymbol(const QString& name, double size, const QList<ThemeColor>& colors,
+                   QFont::Weight weight = QFont::Normal);
+
 protected:
+    void changeEvent(QEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void tintSymbol();
+
     bool hovered_ = false;
+    QString symbol_;
+    double symbolSize_ = 0;
+    QList<ThemeColor> symbolColors_;
+    QFont::Weight symbolWeight_ = QFont::Normal;
 };
 
 } // namespace quorvel

@@ -24,7 +24,7 @@ TabButton::TabButton(const QString& title, const QString& icon, bool active, std
     : QWidget(parent), active_(active), select_(std::move(select))
 {
     auto* image = new QLabel;
-    const QPixmap symbol = Theme::symbolPixmap(icon, kSymbolSize, {Theme::emerald(), Theme::gold()});
+    const QPixmap symbol = Theme::symbolPixmap(icon, kSymbolSize, {Theme::accent().resolve(), Theme::gold()});
     if (!symbol.isNull())
         image->setPixmap(symbol);
     image->setFixedSize(int(kSymbolSize), int(kSymbolSize));

@@ -306,13 +306,14 @@ void unpinAll(QWidget* parent, QWidget* keeper)
 
 // --- builders ------------------------------------------------------------------
 
-HoverButton* iconButton(const QString& symbol, const QString& tip, double size, const QList<QColor>& colors,
+HoverButton* iconButton(const QString& symbol, const QString& tip, double size, const QList<ThemeColor>& colors,
                         QFont::Weight weight, std::function<void()> action)
 {
     auto* button = new HoverButton;
     // Tab reaches it; a click leaves the focus where the reader was typing.
     button->setFocusPolicy(Qt::TabFocus);
-    button->setIcon(Theme::symbol(symbol, size, colors, weight));
+    // No colours: the builder's own two, as the default ones do.
+    button->setSymbol(symbol, size, colors.isEmpty() ? QList<ThemeColor>{Theme::accent(), Theme::gold()} : colors, weight);
     button->setIconSize(QSize(qRound(size), qRound(size)));
     button->setToolTip(tip);
     button->setAccessibleName(tip);
@@ -327,7 +328,7 @@ HoverButton* iconButton(const QString& symbol, const QString& tip, double size, 
 
 HoverButton* iconButton(const QString& symbol, const QString& tip, double size, std::function<void()> action)
 {
-    return iconButton(symbol, tip, size, {Theme::emerald(), Theme::gold()}, QFont::Normal, std::move(action));
+    return iconButton(symbol, tip, size, {Theme::accent(), Theme::gold()}, QFont::Normal, std::move(action));
 }
 
 QPushButton* textButton(const QString& title, const QString& symbol, std::function<void()> action)

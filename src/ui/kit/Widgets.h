@@ -117,9 +117,10 @@ QList<QWidget*> pinnedSubviews(QWidget* parent);
 // Takes every pinned child out of `parent`, giving it to `keeper` (hidden).
 void unpinAll(QWidget* parent, QWidget* keeper);
 
-// Builders.
+// Builders. An icon button's colours may carry a night value: the symbol
+// follows the appearance.
 HoverButton* iconButton(const QString& symbol, const QString& tip, double size,
-                        const QList<QColor>& colors, QFont::Weight weight,
+                        const QList<ThemeColor>& colors, QFont::Weight weight,
                         std::function<void()> action);
 HoverButton* iconButton(const QString& symbol, const QString& tip, double size,
                         std::function<void()> action);

@@ -194,7 +194,7 @@ PageRenderer::Result PageRenderer::render(const State& state)
     }();
     if (!titles.isEmpty()) {
         const QTextCharFormat heading =
-            withRole(RichText::chars(Theme::reader(size * kHeadingScale, true), Theme::titleRed()), Role::heading);
+            withRole(RichText::chars(Theme::reader(size * kHeadingScale, true), Theme::heading()), Role::heading);
         for (const auto& [start, length] : paragraphs(mainText)) {
             if (isHeading(headingForm(mainText.mid(start, length)), titles))
                 builder.merge(start, length, heading);

@@ -160,7 +160,7 @@ void QuranRenderer::renderSura(RichTextBuilder& out)
     const int s = std::clamp(state_.sura, 1, QuranText::suraCount);
     const QTextBlockFormat heading = style(Qt::AlignHCenter, kHeadingSpacing, state_.lineSpacing);
     out.append(QString::fromUtf8(kSuraPrefix) + QuranText::name(s) + u'\n',
-               RichText::chars(Theme::reader(state_.readerSize + kHeadingExtra, true), Theme::titleRed()), heading);
+               RichText::chars(Theme::reader(state_.readerSize + kHeadingExtra, true), Theme::heading()), heading);
     out.append(ayatCount(q.count(s)) + u'\n',
                RichText::chars(Theme::ui(kCountSize), Theme::secondaryLabel()), heading);
     if (s != 1 && s != 9) {

@@ -11,6 +11,7 @@
 #include "ui/kit/GuiJob.h"
 #include "ui/kit/MarkedScroller.h"
 #include "ui/kit/RichTextBuilder.h"
+#include "ui/kit/TrackStyle.h"
 #include "ui/kit/Widgets.h"
 #include "ui/reader/PageRenderer.h"
 #include "ui/reader/PageTextView.h"
@@ -241,7 +242,7 @@ QWidget* ReaderView::buildHeader()
         };
     };
     auto tool = [](const char* symbol, const char* tip, double size, std::function<void()> action,
-                   const QList<QColor>& colors = {}) {
+                   const QList<ThemeColor>& colors = {}) {
         return iconButton(QString::fromLatin1(symbol), QString::fromUtf8(tip), size, colors, QFont::Normal, std::move(action));
     };
 
@@ -252,11 +253,6 @@ QWidget* ReaderView::buildHeader()
     titleLabel_->setFont(Theme::reader(kTitleSize, true));
     titleLabel_->setElideMode(Qt::ElideMiddle);
     titleLabel_->setAlignment(Qt::AlignCenter);
-    {
-        QPalette p = titleLabel_->palette();
-        p.setColor(QPalette::WindowText, Theme::titleRed());
-        titleLabel_->setPalette(p);
-    }
     titleLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     favBtn_ = tool("star", kFavTip, 16, guarded(&ReaderView::toggleFavorite), {Theme::gold()});
@@ -306,7 +302,7 @@ QWidget* ReaderView::buildHeader()
         self->lib_->setTashkeel(self->book_.id, self->tashkeel_);
         self->render();
     });
-    noteBtn_ = tool(kNoteSymbol, kNoteTip, kNoteSymbolSize, guarded(&ReaderView::editNote), {Theme::gold(), Theme::emerald()});
+    noteBtn_ = tool(kNoteSymbol, kNoteTip, kNoteSymbolSize, guarded(&ReaderView::editNote), {Theme::gold(), Theme::accent()});
 
     pageFind_ = new QLineEdit;
     pageFind_->setPlaceholderText(QString::fromUtf8(kPageFindPlaceholder));
@@ -415,6 +411,7 @@ QWidget* ReaderView::buildFooter()
     // Acts once released, not while dragged.
     slider_->setTracking(false);
     slider_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    slider_->setStyle(new TrackStyle(slider_));
     onAction(slider_, [self](QObject*) {
         if (self)
             self->go(self->slider_->value(), true);
@@ -515,8 +512,8 @@ void ReaderView::go(std::int64_t seq, bool record)
             volPopup_->setCurrentIndex(index);
     }
     const bool noted = lib_->note(book_.id, seq_).has_value();
-    noteBtn_->setIcon(Theme::symbol(QString::fromLatin1(noted ? kNoteBadgeSymbol : kNoteSymbol), kNoteSymbolSize,
-                                    {Theme::gold(), Theme::emerald()}));
+    noteBtn_->setSymbol(QString::fromLatin1(noted ? kNoteBadgeSymbol : kNoteSymbol), kNoteSymbolSize,
+                        {Theme::gold(), Theme::accent()});
     render();
     syncOutline();
     if (onChange)
@@ -725,6 +722,9 @@ void ReaderView::applyBackground()
     QPalette panel = QGuiApplication::palette();
     panel.setColor(QPalette::Base, Theme::panel().resolve());
     outline_->setPalette(panel);
+    QPalette title = titleLabel_->palette();
+    title.setColor(QPalette::WindowText, Theme::title().resolve());
+    titleLabel_->setPalette(title);
 }
 
 void ReaderView::settingsChanged()

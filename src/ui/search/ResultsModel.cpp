@@ -19,18 +19,31 @@ constexpr double kCellFontSize = 13;
 constexpr double kHeaderFontSize = 12;
 constexpr double kBookSymbolSize = 13;
 
+// The book symbol of the rows in the accent of the appearance in force, made
+// once for each appearance.
+const QIcon& bookIcon()
+{
+    // Kept for the life of the process: pixmaps must not outlive the application's end.
+    static auto* const icons = new QIcon[2];
+    const bool dark = Theme::isDark();
+    QIcon& icon = icons[dark];
+    if (icon.isNull()) {
+        const QString name = QStringLiteral("book.closed.fill");
+        icon = Theme::symbol(name, kBookSymbolSize, {Theme::accent().resolve()});
+        // A selected row is painted in the highlight colour, which a tinted
+        // symbol would disappear into.
+        const QColor selected = QGuiApplication::palette().color(QPalette::HighlightedText);
+        icon.addPixmap(Theme::symbolPixmap(name, kBookSymbolSize, {selected}), QIcon::Selected);
+    }
+    return icon;
+}
+
 } // namespace
 
 ResultsModel::ResultsModel(std::shared_ptr<Library> lib, QList<SearchQuery::Term> terms, QObject* parent)
     : QAbstractTableModel(parent), lib_(std::move(lib)), catalog_(lib_->catalog()),
-      bookIcon_(Theme::symbol(QStringLiteral("book.closed.fill"), kBookSymbolSize, {Theme::emerald()})),
       terms_(std::move(terms))
 {
-    // A selected row is painted in the highlight colour, which a tinted
-    // emerald symbol would disappear into.
-    const QColor selected = QGuiApplication::palette().color(QPalette::HighlightedText);
-    bookIcon_.addPixmap(Theme::symbolPixmap(QStringLiteral("book.closed.fill"), kBookSymbolSize, {selected}),
-                        QIcon::Selected);
 }
 
 void ResultsModel::count(const SearchHit& hit, int sign)
@@ -164,7 +177,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
         if (role == Qt::DisplayRole)
             return known ? book->title : QString();
         if (role == Qt::DecorationRole)
-            return bookIcon_;
+            return bookIcon();
         if (role == Qt::ToolTipRole && known)
             return book->title + QStringLiteral("\n") + lib_->authorName(*book);
         break;

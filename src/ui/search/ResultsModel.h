@@ -71,7 +71,6 @@ private:
 
     std::shared_ptr<Library> lib_;
     std::shared_ptr<const Catalog> catalog_;
-    QIcon bookIcon_;
     QList<SearchQuery::Term> terms_;
     QList<SearchHit> all_;
     QList<int> shown_;

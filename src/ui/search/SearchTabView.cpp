@@ -4,6 +4,7 @@
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
+#include "core/Notifier.h"
 #include "core/Theme.h"
 #include "search/SearchEngine.h"
 #include "ui/kit/BarView.h"
@@ -177,8 +178,10 @@ void SearchTabView::build()
         header->resizeSection(c, kColumns[c].width);
         header->setSectionResizeMode(c, c == ResultsModel::textColumn ? QHeaderView::Stretch : QHeaderView::Interactive);
     }
-    const QColor grid = Theme::dynamic(kGridLight, kGridDark).resolve();
-    table_->setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; }").arg(grid.name()));
+    applyGrid();
+    // A table with a style sheet keeps the palette it was polished with, so
+    // night reading would leave it white: its sheet is set again.
+    connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, &SearchTabView::applyGrid);
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [self] {
         if (self)
             self->showSelected();
@@ -293,6 +296,12 @@ QWidget* SearchTabView::buildBar()
     bar->setFixedHeight(kBarHeight);
     pin(bar, row, {kBarInsetV, kBarInsetH, kBarInsetV, kBarInsetH});
     return bar;
+}
+
+void SearchTabView::applyGrid()
+{
+    const QColor grid = Theme::dynamic(kGridLight, kGridDark).resolve();
+    table_->setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; }").arg(grid.name()));
 }
 
 void SearchTabView::showEvent(QShowEvent* event)

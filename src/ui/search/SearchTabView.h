@@ -147,6 +147,8 @@ protected:
 private:
     void build();
     QWidget* buildBar();
+    // The table's grid colour and palette for the appearance in force.
+    void applyGrid();
     void fillPopups();
     // Reads the pop-ups' choices into the filter; true when they changed.
     bool readPopups();

@@ -165,21 +165,10 @@ void MainWindowController::build()
     connectTopBar();
 }
 
-QList<QColor> MainWindowController::commandColors() const
+QList<ThemeColor> MainWindowController::commandColors() const
 {
-    return {Theme::accent().resolve(), Theme::gold()};
-}
-
-void MainWindowController::changeEvent(QEvent* event)
-{
-    // Night reading switches the palette while the window is open; the
-    // symbols are painted images, so they are tinted again.
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
-        for (const CommandSymbol& c : std::as_const(commandSymbols_))
-            if (c.button)
-                c.button->setIcon(Theme::symbol(c.symbol, kCommandSize, commandColors(), c.weight));
-    }
-    QMainWindow::changeEvent(event);
+    // The buttons tint their symbols again when night reading switches the palette.
+    return {Theme::accent(), Theme::gold()};
 }
 
 QWidget* MainWindowController::buildTopBar()

@@ -6,6 +6,7 @@
 // ends the application when it closes.
 
 #include "core/Json.h"
+#include "core/Theme.h"
 #include "search/SearchHit.h"
 #include "search/SearchQuery.h"
 #include "ui/assistant/AIChatView.h"
@@ -194,7 +195,6 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     struct CommandSymbol {
@@ -203,7 +203,7 @@ private:
         QFont::Weight weight;
     };
     QList<CommandSymbol> commandSymbols_;
-    QList<QColor> commandColors() const;
+    QList<ThemeColor> commandColors() const;
     void build();
     QWidget* buildTopBar();
     QWidget* buildModeSwitch();

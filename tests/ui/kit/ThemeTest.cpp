@@ -4,11 +4,15 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
 
 using namespace quorvel;
 
@@ -29,6 +33,19 @@ QString systemFontFile(const QString& family)
         return {};
     const QString file = QString::fromLocal8Bit(match.readAllStandardOutput()).trimmed();
     return file.contains(family, Qt::CaseInsensitive) ? file : QString();
+}
+
+// The contrast ratio of two opaque colours, from their relative luminance
+// (WCAG 2): 1 for equal colours, 21 for black on white.
+double contrast(const QColor& a, const QColor& b)
+{
+    auto luminance = [](const QColor& c) {
+        auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double x = luminance(a);
+    const double y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
 }
 
 } // namespace
@@ -178,4 +195,42 @@ TEST_F(ThemeTest, everySymbolTheWindowsNameExists)
                             .convertToFormat(QImage::Format_ARGB32);
     for (const QPoint inside : {QPoint(16, 14), QPoint(12, 16), QPoint(17, 5)})
         EXPECT_EQ(QColor(book.pixel(inside)).rgb(), QColor(Qt::blue).rgb()) << inside.x() << "," << inside.y();
+}
+
+TEST_F(ThemeTest, everyRoleStandsOutFromWhatItIsDrawnOnByDayAndByNight)
+{
+    // Body text needs 4.5:1; large headings and symbols 3:1. Some day
+    // colours stay as they were and are held to the rule by night only.
+    const auto app = [](QPalette::ColorRole role) { return QApplication::palette().color(role); };
+    struct Pair {
+        const char* what;
+        std::function<QColor()> foreground;
+        std::function<QColor()> background;
+        double minimum;
+        bool byDay;
+    };
+    const Pair pairs[] = {
+        {"page text", [] { return Theme::ink(); }, [] { return Theme::parchment(); }, 4.5, true},
+        {"chapter heading on the page", [] { return Theme::heading(); }, [] { return Theme::parchment(); }, 3, true},
+        {"book title on the header's top", [] { return Theme::title().resolve(); }, [] { return Theme::barTop().resolve(); }, 3, true},
+        {"book title on the header's foot", [] { return Theme::title().resolve(); }, [] { return Theme::barBottom().resolve(); }, 3, true},
+        {"symbol on a bar's top", [] { return Theme::accent().resolve(); }, [] { return Theme::barTop().resolve(); }, 3, true},
+        {"symbol on a bar's foot", [] { return Theme::accent().resolve(); }, [] { return Theme::barBottom().resolve(); }, 3, true},
+        {"link and sender on the assistant's page", [] { return Theme::accent().resolve(); }, [] { return Theme::parchment(); }, 4.5, true},
+        {"results table", [&] { return app(QPalette::Text); }, [&] { return app(QPalette::Base); }, 4.5, true},
+        {"gold symbol on a bar", [] { return Theme::gold(); }, [] { return Theme::barTop().resolve(); }, 3, false},
+        {"slider track on the footer", [] { return Theme::track().resolve(); }, [] { return Theme::barTop().resolve(); }, 3, false},
+        {"hit counter on a bar", [] { return Theme::secondaryLabel(); }, [] { return Theme::barTop().resolve(); }, 4.5, false},
+    };
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        QApplication::setPalette(Theme::palette(night));
+        for (const Pair& pair : pairs) {
+            if (!night && !pair.byDay)
+                continue;
+            EXPECT_GE(contrast(pair.foreground(), pair.background()), pair.minimum)
+                << pair.what << (night ? " by night" : " by day");
+        }
+    }
+    QApplication::setPalette(Theme::palette(false));
 }

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -485,6 +486,53 @@ TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
     }
     EXPECT_GT(symbolPixels(Theme::emerald()), 0);
     saveShot("main-window-tabs.png");
+}
+
+TEST_F(MainWindowTest, nightReadingDarkensTheResultsTableAndTheAssistantPanelAlreadyOpen)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.resize(1400, 860);
+    w.show();
+    SearchQuery query;
+    query.andPhrases = {QStringLiteral("مالك")};
+    w.runSearch(query, QList<SearchHit>{SearchHit(SearchHit::Kind::page, 1, 1, 1), SearchHit(SearchHit::Kind::page, 2, 1, 2)});
+    const int resultsTab = int(w.tabs().size()) - 1;
+    auto* results = qobject_cast<SearchTabView*>(w.tabs()[resultsTab]->view());
+    ASSERT_NE(results, nullptr);
+    w.openAI();
+    const int chatTab = int(w.tabs().size()) - 1;
+    auto* chat = qobject_cast<AIChatView*>(w.tabs()[chatTab]->view());
+    ASSERT_NE(chat, nullptr);
+
+    // What shows behind the rows (below the last one) and behind the transcript's text.
+    auto tableGround = [&] {
+        w.select(resultsTab);
+        QTest::qWait(20);
+        const QImage shot = results->table()->viewport()->grab().toImage();
+        return shot.pixelColor(shot.width() / 2, shot.height() - 3);
+    };
+    auto transcriptGround = [&] {
+        w.select(chatTab);
+        QTest::qWait(20);
+        return chat->transcriptView()->viewport()->grab().toImage().pixelColor(4, 4);
+    };
+    EXPECT_GT(tableGround().lightness(), 200);
+    EXPECT_GT(transcriptGround().lightness(), 200);
+
+    Settings::setNightReading(true);
+    Notifier::postReaderSettingsChanged();
+    ASSERT_TRUE(Theme::isDark());
+    EXPECT_LT(tableGround().lightness(), 60);
+    const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    EXPECT_TRUE(w.grab().toImage().save(folder + QStringLiteral("results-night.png"), "PNG"));
+    EXPECT_LT(transcriptGround().lightness(), 60);
+    EXPECT_TRUE(w.grab().toImage().save(folder + QStringLiteral("assistant-night.png"), "PNG"));
+
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+    EXPECT_GT(tableGround().lightness(), 200);
+    EXPECT_GT(transcriptGround().lightness(), 200);
 }
 
 TEST_F(MainWindowTest, tabWalksTheBarsFromTheRightLeavesTheResultsAndEveryStopShowsItsFocus)
