@@ -348,15 +348,16 @@ Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
     removed.setAlphaF(kCollateShade);
     QColor added = Theme::emerald();
     added.setAlphaF(kCollateShade);
+    // The words are shown as the reader shows the page, digits included.
     auto only = [&](const QString& words, const QColor& shade, bool strike) {
-        Run run = reading(words + QLatin1Char(' '));
+        Run run = reading(Arabic::digits(words) + QLatin1Char(' '));
         run.background = shade;
         run.strike = strike;
         t += run;
     };
     for (const CollateOp& op : r->ops) {
         if (op.tag == QLatin1String("equal")) {
-            t += reading(op.a + QLatin1Char(' '));
+            t += reading(Arabic::digits(op.a) + QLatin1Char(' '));
         } else if (op.tag == QLatin1String("delete")) {
             only(op.a, removed, true);
         } else if (op.tag == QLatin1String("insert")) {

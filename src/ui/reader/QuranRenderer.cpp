@@ -42,7 +42,7 @@ constexpr double kInsetVertical = 26;
 constexpr char kSuraPrefix[] = "سورة ";
 constexpr char kNoResults[] = "لا آية تطابق البحث\n";
 constexpr char kMatchVerb[] = " تطابق «";
-constexpr char kLimitNote[] = " (يعرض أول ٥٠٠)";
+constexpr char kLimitNote[] = " (يعرض أول %1)";
 constexpr char kClickHint[] = " · انقر آية للانتقال إليها";
 
 constexpr char16_t kUthmaniMark = u'\u06DD';
@@ -193,7 +193,7 @@ void QuranRenderer::renderResults(RichTextBuilder& out)
     }
     resultStatus_ = ayatCount(c) + QString::fromUtf8(kMatchVerb) + state_.searchText + u'»';
     if (c > resultLimit)
-        resultStatus_ += QString::fromUtf8(kLimitNote);
+        resultStatus_ += QString::fromUtf8(kLimitNote).arg(Arabic::num(resultLimit));
     resultStatus_ += QString::fromUtf8(kClickHint);
 }
 

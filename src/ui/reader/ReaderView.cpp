@@ -505,7 +505,7 @@ void ReaderView::go(std::int64_t seq, bool record)
         const QSignalBlocker quiet(slider_);
         slider_->setValue(int(seq_));
     }
-    pageField_->setText(Arabic::num(page_ && page_->num ? *page_->num : seq_));
+    showPageNumber();
     if (page_ && page_->vol) {
         const int index = int(lib_->volumes(book_.id).indexOf(*page_->vol));
         if (index >= 0)
@@ -730,7 +730,19 @@ void ReaderView::applyBackground()
 void ReaderView::settingsChanged()
 {
     applyBackground();
+    // The numbers the reader writes take up a change of the digits at once,
+    // not at the next page.
+    showPageNumber();
+    const QStringList volumes = lib_->volumes(book_.id);
+    for (int i = 0; i < volPopup_->count() && i < volumes.size(); ++i)
+        volPopup_->setItemText(i, Arabic::digits(volumes[i]));
+    tocModel_->refreshTitles();
     render();
+}
+
+void ReaderView::showPageNumber()
+{
+    pageField_->setText(Arabic::num(page_ && page_->num ? *page_->num : seq_));
 }
 
 void ReaderView::setTashkeelVisible(bool on)

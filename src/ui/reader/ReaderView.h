@@ -239,6 +239,8 @@ private:
     QWidget* buildHeader();
     QWidget* buildFooter();
     void settingsChanged();
+    // The page field: the printed number of the page, else its seq.
+    void showPageNumber();
     void syncOutline();
     void outlineClicked(const QModelIndex& index);
     void searchInBook();

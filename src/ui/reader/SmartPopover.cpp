@@ -1,5 +1,6 @@
 #include "ui/reader/SmartPopover.h"
 
+#include "core/Notifier.h"
 #include "core/Theme.h"
 #include "ui/kit/GuiJob.h"
 #include "ui/kit/RichTextBuilder.h"
@@ -160,15 +161,25 @@ std::shared_ptr<SmartPopover> SmartPopover::show(const QString& title, QWidget* 
 
     // The panel goes to the text view: a window closed meanwhile takes the
     // view with it, and the built panel is dropped.
-    GuiJob::run(text, std::move(build), [p](QTextBrowser& view, const PanelText::Text& built) {
-        std::unique_ptr<QTextDocument> doc = document(built);
-        QTextDocument* old = view.document();
-        doc->setParent(&view);
-        view.setDocument(doc.release());
-        if (old && old->parent() == &view)
-            old->deleteLater();
-        p->built_ = true;
-    });
+    auto start = [p, text, build = std::move(build)] {
+        const int generation = ++p->generation_;
+        GuiJob::run(text, build, [p, generation](QTextBrowser& view, const PanelText::Text& built) {
+            // A build overtaken by a later one is dropped.
+            if (generation != p->generation_)
+                return;
+            std::unique_ptr<QTextDocument> doc = document(built);
+            QTextDocument* old = view.document();
+            doc->setParent(&view);
+            view.setDocument(doc.release());
+            if (old && old->parent() == &view)
+                old->deleteLater();
+            p->built_ = true;
+        });
+    };
+    start();
+    // The panel's numbers follow the digits preference: built again when the
+    // preferences change.
+    QObject::connect(&Notifier::shared(), &Notifier::readerSettingsChanged, text, start);
     return p;
 }
 

@@ -2,8 +2,9 @@
 
 // One analysis panel in a pop-up beside the reader: it opens at once with a
 // waiting line, builds the panel on the thread pool and puts the finished
-// text in place on the GUI thread. A clicked link closes it and goes to the
-// caller. Only one is open at a time.
+// text in place on the GUI thread, and again when the reading preferences
+// change. A clicked link closes it and goes to the caller. Only one is open
+// at a time.
 
 #include "scholar/PanelText.h"
 
@@ -61,6 +62,7 @@ private:
     QPointer<QTextBrowser> text_;
     OnLink onLink_;
     bool built_ = false;
+    int generation_ = 0; // the builds started, the last one the one shown
 };
 
 } // namespace quorvel

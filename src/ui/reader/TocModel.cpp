@@ -1,5 +1,6 @@
 #include "ui/reader/TocModel.h"
 
+#include "core/Arabic.h"
 #include "core/Theme.h"
 
 namespace quorvel {
@@ -9,6 +10,21 @@ void TocModel::setRoots(const QList<TocNodePtr>& roots)
     beginResetModel();
     roots_ = roots;
     endResetModel();
+}
+
+void TocModel::refreshTitles()
+{
+    refreshTitles({});
+}
+
+void TocModel::refreshTitles(const QModelIndex& parent)
+{
+    const int rows = rowCount(parent);
+    if (rows == 0)
+        return;
+    emit dataChanged(index(0, 0, parent), index(rows - 1, 0, parent), {Qt::DisplayRole, Qt::ToolTipRole});
+    for (int row = 0; row < rows; ++row)
+        refreshTitles(index(row, 0, parent));
 }
 
 TocNode* TocModel::node(const QModelIndex& index)
@@ -68,7 +84,7 @@ QVariant TocModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return n->title;
+        return Arabic::digits(n->title);
     case Qt::DecorationRole:
         return Theme::symbol(QString::fromLatin1(n->children.isEmpty() ? leafSymbol : branchSymbol), symbolSize,
                              {Theme::gold()});

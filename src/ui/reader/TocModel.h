@@ -10,7 +10,8 @@ namespace quorvel {
 // A book's table of contents as a tree of titles for the reader's outline:
 // each row shows its title beside a page symbol in gold, one with lines for an
 // entry that has entries under it, a plainer one for a leaf, and the whole
-// title as its tool tip for a row cut short. Each index points at its
+// title as its tool tip for a row cut short. Titles show their digits as the
+// page does, in the user's digits. Each index points at its
 // TocNode; the nodes belong to the tree handed in, which the model keeps
 // alive.
 class TocModel : public QAbstractItemModel {
@@ -20,6 +21,8 @@ public:
 
     // Replaces the whole tree.
     void setRoots(const QList<TocNodePtr>& roots);
+    // Tells the views every title changed, after the digits preference did.
+    void refreshTitles();
     const QList<TocNodePtr>& roots() const { return roots_; }
 
     // The node of an index; nullptr for the invisible root.
@@ -40,6 +43,7 @@ public:
 
 private:
     const QList<TocNodePtr>& childrenOf(const TocNode* node) const;
+    void refreshTitles(const QModelIndex& parent);
 
     QList<TocNodePtr> roots_;
 };

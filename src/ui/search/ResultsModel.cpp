@@ -117,7 +117,7 @@ ResultsModel::RowData ResultsModel::rowData(int row)
     }
     case SearchHit::Kind::title: {
         const TocNodePtr chapter = lib_->chapter(hit.bookId, hit.seq);
-        data.text = QString::fromUtf8(kTitlePrefix) + (chapter ? chapter->title : QString());
+        data.text = QString::fromUtf8(kTitlePrefix) + (chapter ? Arabic::digits(chapter->title) : QString());
         data.ranges = hitRanges(data.text);
         break;
     }
@@ -131,7 +131,7 @@ ResultsModel::RowData ResultsModel::rowData(int row)
     // A page hit carries no sequence when its list was stored without one;
     // its page then says where it is.
     if (const TocNodePtr chapter = lib_->chapter(hit.bookId, page ? page->seq : hit.seq))
-        data.chapter = chapter->title;
+        data.chapter = Arabic::digits(chapter->title);
     if (page) {
         if (page->vol)
             data.label = Arabic::digits(*page->vol) + QStringLiteral("/");
@@ -139,6 +139,13 @@ ResultsModel::RowData ResultsModel::rowData(int row)
         hit.seq = page->seq;
     }
     return *cache_.insert(i, data);
+}
+
+void ResultsModel::clearRendered()
+{
+    cache_.clear();
+    if (!shown_.isEmpty())
+        emit dataChanged(index(0, 0), index(int(shown_.size()) - 1, columns - 1));
 }
 
 int ResultsModel::rowCount(const QModelIndex& parent) const

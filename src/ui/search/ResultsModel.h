@@ -57,6 +57,9 @@ public:
     // The rendered row of table row `row`, from the cache when present.
     RowData rowData(int row);
     bool isCached(int index) const { return cache_.contains(index); }
+    // Drops the rendered rows, whose digits followed the preference of their
+    // time, and has the views ask again.
+    void clearRendered();
     // Where the highlight terms match in a text: one list per term, joined
     // as found (neither sorted nor merged).
     QList<Arabic::Range> hitRanges(const QString& text) const;

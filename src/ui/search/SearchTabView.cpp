@@ -124,6 +124,7 @@ SearchTabView::SearchTabView(std::shared_ptr<Library> lib, const SearchQuery& qu
     model_ = new ResultsModel(lib_, terms_, this);
     build();
     fillPopups();
+    connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, &SearchTabView::settingsChanged);
     if (!preset) {
         start();
         return;
@@ -466,6 +467,24 @@ void SearchTabView::updatePopups()
         catPopup_->setCurrentIndex(std::max(0, catPopup_->findText(catChosen)));
     if (!centChosen.isEmpty())
         centPopup_->setCurrentIndex(std::max(0, centPopup_->findText(centChosen)));
+}
+
+void SearchTabView::settingsChanged()
+{
+    // The rows, the count and the pop-ups write numbers in the user's digits,
+    // which may have just changed.
+    model_->clearRendered();
+    if (!engine_ && !refineEngine_)
+        countLabel_->setText(ResultFilter::statusText(int(model_->shown().size()), model_->shownTitles(),
+                                                      model_->shownNotes(), model_->pageHits(), done_, broad_));
+    if (!done_)
+        return;
+    // Relabelled in place: the choices stay as they are.
+    const QList<ResultFilter::Item> categories = filter_.categoryItems(model_->all());
+    for (int i = 1; i < catPopup_->count() && i - 1 < categories.size(); ++i)
+        catPopup_->setItemData(i, Arabic::num(categories[i - 1].count), Qt::ToolTipRole);
+    for (int i = 1; i < centPopup_->count(); ++i)
+        centPopup_->setItemText(i, ResultFilter::centuryTitle(centPopup_->itemData(i).toInt()));
 }
 
 bool SearchTabView::readPopups()

@@ -150,6 +150,7 @@ private:
     // The table's grid colour and palette for the appearance in force.
     void applyGrid();
     void fillPopups();
+    void settingsChanged();
     // Reads the pop-ups' choices into the filter; true when they changed.
     bool readPopups();
     void start();

@@ -74,7 +74,6 @@ constexpr char kMainWindow[] = "النافذة الرئيسية";
 constexpr char kRename[] = "إعادة تسمية";
 constexpr char kDelete[] = "حذف";
 constexpr char kTabsJoin[] = " · ";
-constexpr char kDateLocale[] = "ar";
 
 // A menu item running `fn` under `keys` (the first is the one shown).
 QAction* item(QMenu* menu, const char* title, const QList<QKeySequence>& keys, std::function<void()> fn)
@@ -176,7 +175,7 @@ private:
 // Medium date and short time in Arabic, as ICU writes them.
 QString arabicDate(double secondsSince1970)
 {
-    return DateText::withStyles(secondsSince1970, UDAT_MEDIUM, UDAT_SHORT, kDateLocale).value_or(QString());
+    return DateText::withStyles(secondsSince1970, UDAT_MEDIUM, UDAT_SHORT, DateText::digitsLocale()).value_or(QString());
 }
 
 // The saved-sessions submenu's calls on the named sessions of a main window,

@@ -138,6 +138,9 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
     build();
     showWelcomeIfNeeded();
     connect(&Notifier::shared(), &Notifier::libraryChanged, this, &MainWindowController::libraryChanged);
+    // The pill's count is written in the user's digits, which may change.
+    connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this,
+            [this] { pill_->setText(Arabic::num(lib_->books().size())); });
 }
 
 MainWindowController::~MainWindowController() = default;

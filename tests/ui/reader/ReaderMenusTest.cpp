@@ -257,8 +257,8 @@ TEST_F(ReaderMenusTest, collationShowsBothTranscriptionsWordForWordInOrder)
                               .value(0)
                               .str(0)
                               .value_or(QString());
-    EXPECT_EQ(mine, Py::split(page.content).join(u' ') + u' ');
-    EXPECT_EQ(theirs, Py::split(other).join(u' ') + u' ');
+    EXPECT_EQ(mine, Arabic::digits(Py::split(page.content).join(u' ')) + u' ');
+    EXPECT_EQ(theirs, Arabic::digits(Py::split(other).join(u' ')) + u' ');
     EXPECT_GT(struck + added, 0) << "the two transcriptions differ on this page";
 
     // A book sharing nothing with the page: the panel says so.

@@ -226,7 +226,7 @@ TEST_F(ReaderViewTest, contentsPaneTakesAQuarterUpToACapAndHidesWithoutContents)
     // The contents pane is on the right of a right-to-left window.
     EXPECT_GT(r->outline()->x(), r->textView()->x());
     // The chapter of the page is selected.
-    EXPECT_EQ(r->outline()->currentIndex().data().toString(), QStringLiteral("10 باب هل يرث المسلم الكافر"));
+    EXPECT_EQ(r->outline()->currentIndex().data().toString(), QStringLiteral("١٠ باب هل يرث المسلم الكافر"));
 
     r->resize(1400, 760);
     r->layoutSplit();

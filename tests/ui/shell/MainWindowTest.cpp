@@ -1,5 +1,6 @@
 #include "ui/WindowTestSupport.h"
 
+#include "core/Arabic.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/SQLiteDB.h"
@@ -10,18 +11,24 @@
 #include "ui/kit/HoverButton.h"
 #include "ui/kit/PillView.h"
 #include "ui/kit/Widgets.h"
+#include "ui/reader/ReaderTestSupport.h"
 #include "ui/reader/ReaderView.h"
+#include "ui/reader/SmartPopover.h"
+#include "ui/search/ResultsModel.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/shell/TabStrip.h"
 #include "ui/shell/WelcomeView.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -30,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using namespace quorvel;
 
@@ -635,4 +643,92 @@ TEST_F(MainWindowTest, tabWalksTheBarsFromTheRightLeavesTheResultsAndEveryStopSh
     checkShown(walk(), "night");
     Settings::setNightReading(false);
     Notifier::postReaderSettingsChanged();
+}
+
+TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItChanges)
+{
+    constexpr std::int64_t muwatta = 1; // two volumes
+    constexpr std::int64_t ibnMajahA = 2;
+    constexpr std::int64_t ibnMajahB = 3;
+    QTemporaryDir dir;
+    test::SampleLib sample(test::sampleLibraryWithShingles(dir.path(), {ibnMajahA, ibnMajahB}));
+    REQUIRE_SAMPLE(sample);
+    const test::PreferenceGuard digits({Settings::indicDigitsKey});
+    MainWindowController w(sample.lib);
+    w.resize(1400, 860);
+    w.show();
+    ASSERT_TRUE(w.restoreSession(QStringLiteral(R"({"active":0,"tabs":[{"k":"book","b":%1,"s":20,"y":0.0},)"
+                                                R"({"k":"book","b":%2,"s":3,"y":0.0}]})")
+                                     .arg(ibnMajahA)
+                                     .arg(muwatta)));
+    ASSERT_EQ(w.tabs().size(), 2);
+    ReaderView* majah = w.tabs()[0]->reader();
+    ReaderView* volumes = w.tabs()[1]->reader();
+    ASSERT_TRUE(majah && volumes);
+    ASSERT_GE(volumes->volPopup()->count(), 2);
+
+    search(w, QStringLiteral("حدثنا"));
+    auto* results = qobject_cast<SearchTabView*>(w.tabs().last()->view());
+    ASSERT_NE(results, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return results->isDone(); }, 60000));
+    // A row whose chapter is numbered.
+    int numbered = -1;
+    for (int row = 0; row < results->model()->rowCount() && numbered < 0; ++row)
+        if (Arabic::hasDigit(results->model()->index(row, ResultsModel::chapterColumn).data().toString()))
+            numbered = row;
+    ASSERT_GE(numbered, 0);
+
+    w.select(0);
+    majah->handleSmartLink(QStringLiteral("quorvel://collate/%1/%2").arg(majah->page()->id).arg(ibnMajahB));
+    const auto collation = SmartPopover::current();
+    ASSERT_TRUE(collation && collation->textView());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return collation->isBuilt(); }, 20000));
+
+    const struct {
+        const char* name;
+        std::function<QString()> read;
+    } readings[] = {
+        {"library pill", [&] { return w.pill()->text(); }},
+        {"contents entry", [&] { return majah->outline()->currentIndex().data().toString(); }},
+        {"chapter column",
+         [&] { return results->model()->index(numbered, ResultsModel::chapterColumn).data().toString(); }},
+        {"collation", [&] { return collation->textView()->toPlainText(); }},
+        {"restored page field", [&] { return volumes->pageField()->text(); }},
+        {"volume pop-up", [&] { return volumes->volPopup()->itemText(1); }},
+        {"results count", [&] { return results->countLabel()->text(); }},
+    };
+    // Written in one family of digits only.
+    auto writtenIn = [](const QString& text, bool indic) {
+        bool latin = false;
+        bool arabic = false;
+        for (const QChar c : text) {
+            latin = latin || (c >= u'0' && c <= u'9');
+            arabic = arabic || (c >= QChar(0x0660) && c <= QChar(0x0669));
+        }
+        return indic ? arabic && !latin : latin && !arabic;
+    };
+    auto allWrittenIn = [&](bool indic) {
+        return std::all_of(std::begin(readings), std::end(readings), [&](const auto& r) { return writtenIn(r.read(), indic); });
+    };
+    for (const bool indic : {true, false, true}) {
+        if (indic != Settings::indicDigits()) {
+            Settings::setIndicDigits(indic);
+            Notifier::postReaderSettingsChanged();
+        }
+        // The collation is built again away from the window.
+        QTest::qWaitFor([&] { return allWrittenIn(indic); }, 20000);
+        for (const auto& r : readings)
+            EXPECT_TRUE(writtenIn(r.read(), indic))
+                << r.name << (indic ? " in Arabic-Indic digits: " : " in Latin digits: ") << r.read().toStdString();
+    }
+
+    // The reader and the results after the switches back, for a person to look at.
+    collation->close();
+    for (const auto& [tab, name] : {std::pair{0, "digits-reader.png"}, std::pair{2, "digits-results.png"}}) {
+        w.select(tab);
+        QTest::qWait(50);
+        const QImage shot = w.grab().toImage();
+        EXPECT_GT(test::colourCount(shot), 8) << name;
+        EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name), "PNG"));
+    }
 }
