@@ -1,6 +1,7 @@
 #include "assistant/Passage.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 
 namespace quorvel {
 
@@ -12,7 +13,8 @@ QString Passage::citation() const
         out += separator + author;
     if (vol)
         out += separator + u'ج' + Arabic::digits(*vol);
-    out += separator + u'ص' + Arabic::num(pageNum.value_or(seq));
+    // The volume's number stands beside the next separator.
+    out += (vol && !vol->isEmpty() ? QString::fromUtf8(CountedNoun::separator) : separator) + u'ص' + Arabic::num(pageNum.value_or(seq));
     return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "search/SearchEngine.h"
 #include "search/SearchHit.h"
@@ -346,7 +347,7 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
             x = QStringLiteral(" · ") + author;
         else if (death && *death >= 2)
             x = QStringLiteral(" (ت ") + Arabic::num(*death) + u')';
-        return Arabic::num(i) + QStringLiteral(". ") + b.title + x + QStringLiteral(" · ") + CountedNoun::pages().count(c, CountedNoun::Case::genitive) + u'\n';
+        return Arabic::num(i) + QStringLiteral(". ") + b.title + x + QString::fromUtf8(CountedNoun::separator) + CountedNoun::pages().count(c, CountedNoun::Case::genitive) + u'\n';
     };
 
     QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + CountedNoun::pages().count(total, CountedNoun::Case::genitive)

@@ -34,6 +34,12 @@ public:
     static const CountedNoun& books();
     static const CountedNoun& pages();
 
+    // The mark between two parts of a line where a number stands beside it.
+    // A middle dot there reads as the Arabic-Indic zero ("· ٢٦ نتيجة" as
+    // "٢٦٠ نتيجة"), so an en dash takes its place; " · " stays between parts
+    // with no digit beside it.
+    static constexpr const char* separator = " – ";
+
 private:
     QString singular_;
     QString dual_;

@@ -303,7 +303,7 @@ Text reuse(Library& lib, std::int64_t pageId)
         t += link(hit.bookTitle + QString::fromUtf8(" · ") + pageLabel(hit.vol, hit.pageNum, hit.seq), pageURL(hit.bookId, hit.seq));
         const QString author = authorOf(lib, hit.bookId, hit.author);
         if (!author.isEmpty())
-            t += text(QString::fromUtf8(" · ") + author, Tone::secondary, kSmallSize);
+            t += text(QString::fromUtf8(CountedNoun::separator) + author, Tone::secondary, kSmallSize);
         t += text(QString::fromUtf8("  (") + fingerprints().count(hit.shared) + QString::fromUtf8(")\n"), Tone::gold, kSmallSize);
         if (!hit.phrase.isEmpty())
             t += reading(QString::fromUtf8("«") + leftCharacters(hit.phrase, kSourcePhraseCharacters) + QString::fromUtf8("»\n\n"));
@@ -342,7 +342,9 @@ Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
     t += text(QString::fromUtf8("مقابلة بـ "), Tone::secondary);
     t += link(r->otherTitle + QString::fromUtf8(" · ص") + Arabic::num(r->otherPageNum.value_or(r->otherSeq)),
               pageURL(r->otherBookId, r->otherSeq));
-    t += text(QString::fromUtf8("  · التطابق ") + Arabic::num(r->ratio) + QString::fromUtf8("٪\n\n"), Tone::gold);
+    t += text(QString::fromUtf8(" ") + QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8("التطابق ")
+                  + Arabic::num(r->ratio) + QString::fromUtf8("٪\n\n"),
+              Tone::gold);
 
     QColor removed = Theme::hit();
     removed.setAlphaF(kCollateShade);
@@ -387,7 +389,7 @@ Text genealogy(Library& lib, const QString& query)
         t += link(node.title + QString::fromUtf8(" · ص") + Arabic::num(node.pageNum.value_or(node.seq)), pageURL(node.bookId, node.seq));
         const QString author = authorOf(lib, node.bookId, node.author);
         if (!author.isEmpty())
-            t += text(QString::fromUtf8(" · ") + author, Tone::secondary, kSmallSize);
+            t += text(QString::fromUtf8(CountedNoun::separator) + author, Tone::secondary, kSmallSize);
         t += text(QStringLiteral("\n"));
         if (!node.snippet.isEmpty())
             t += text(QString::fromUtf8("   ") + leftCharacters(node.snippet, kGenealogySnippetCharacters) + QLatin1Char('\n'),

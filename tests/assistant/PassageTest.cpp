@@ -29,8 +29,8 @@ TEST(PassageCitation, partsAppearOnlyWhenKnownAndDigitsFollowThePreference)
 
     Passage full = page(QStringLiteral("2"), 45);
     full.author = QStringLiteral("البخاري (ت 256)");
-    EXPECT_EQ(full.citation(), QStringLiteral("صحيح 1 البخاري · البخاري (ت 256) · ج2 · ص45"));
+    EXPECT_EQ(full.citation(), QStringLiteral("صحيح 1 البخاري · البخاري (ت 256) · ج2 – ص45"));
     Settings::setIndicDigits(true);
     // Title and author keep their own digits.
-    EXPECT_EQ(full.citation(), QStringLiteral("صحيح 1 البخاري · البخاري (ت 256) · ج٢ · ص٤٥"));
+    EXPECT_EQ(full.citation(), QStringLiteral("صحيح 1 البخاري · البخاري (ت 256) · ج٢ – ص٤٥"));
 }

@@ -287,7 +287,7 @@ TEST_F(RetrievalLibrary, passagesCarryTheirCitationDataAndMarkTheFootnotes)
     EXPECT_EQ(first.seq, 12);
     EXPECT_EQ(first.edition, QStringLiteral("الأولى"));
     EXPECT_EQ(first.death, 179);
-    EXPECT_EQ(first.citation(), QStringLiteral("الموطأ · ") + first.author + QStringLiteral(" · ج2 · ص45"));
+    EXPECT_EQ(first.citation(), QStringLiteral("الموطأ · ") + first.author + QStringLiteral(" · ج2 – ص45"));
     EXPECT_TRUE(first.author.startsWith(QStringLiteral("مالك بن أنس")));
     EXPECT_EQ(second.citation(), QStringLiteral("كتاب بلا مؤلف · ص3"));
     EXPECT_EQ(second.death, 300); // the book's own date

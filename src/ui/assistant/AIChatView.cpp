@@ -6,6 +6,7 @@
 #include "assistant/SmallTalk.h"
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
@@ -889,8 +890,8 @@ QMenu* AIChatView::modelMenu()
         none->setEnabled(false);
     } else {
         for (const LocalLLM::ModelInfo& info : LocalLLM::catalog()) {
-            const QString title = txtDownloadItem + info.title + QStringLiteral(u" · ")
-                + QString::asprintf("%.1f", double(info.bytes) / 1e9) + QStringLiteral("GB");
+            const QString title = txtDownloadItem + info.title + QString::fromUtf8(CountedNoun::separator)
+                + Arabic::digits(QString::asprintf("%.1f", double(info.bytes) / 1e9)) + QStringLiteral("GB");
             menu->addAction(menuItem(
                 title, QString(),
                 [self, info] {

@@ -393,11 +393,12 @@ void DownloadsWindowController::applyCatalog(const Dist::Index& index, Dist::Cat
         if (installed.contains(book.id) && installed.value(book.id) != book.root)
             ++updates;
     }
-    QString line = QStringLiteral(u"الإصدار ") + Arabic::num(index.release) + QStringLiteral(u" · موقَّع ومطابق · ") +
-                   CountedNoun::books().count(catalog_->books.size()) + QStringLiteral(u" (") + DownloadsModel::mb(bytes) +
+    const QString separator = QString::fromUtf8(CountedNoun::separator);
+    QString line = QStringLiteral(u"الإصدار ") + Arabic::num(index.release) + separator + QStringLiteral(u"موقَّع ومطابق") +
+                   separator + CountedNoun::books().count(catalog_->books.size()) + QStringLiteral(u" (") + DownloadsModel::mb(bytes) +
                    QStringLiteral(u") · المثبّت ") + Arabic::num(installed.size());
     if (updates > 0)
-        line += QStringLiteral(u" · تحديثات ") + Arabic::num(updates);
+        line += separator + QStringLiteral(u"تحديثات ") + Arabic::num(updates);
     setStatus(line, Theme::emerald());
     rebuildTree();
     emit refreshed();

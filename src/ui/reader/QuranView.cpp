@@ -1,6 +1,7 @@
 #include "ui/reader/QuranView.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Notifier.h"
 #include "core/Numbers.h"
@@ -72,8 +73,8 @@ constexpr char kCreditSiteShown[] = "tanzil.net";
 constexpr char kStatusSura[] = "سورة ";
 constexpr char kStatusAyah[] = " · الآية ";
 constexpr char kStatusOf[] = " من ";
-constexpr char kStatusJuz[] = " · الجزء ";
-constexpr char kStatusPage[] = " · الصفحة ";
+constexpr char kStatusJuz[] = "الجزء ";
+constexpr char kStatusPage[] = "الصفحة ";
 constexpr char kCopiedPrefix[] = "نسخ: ";
 
 constexpr char kPlacesTitlePrefix[] = "مواضع ";
@@ -386,9 +387,9 @@ void QuranView::sync()
     if (!results_) {
         QString line = QString::fromUtf8(kStatusSura) + QuranText::name(v.sura) + QString::fromUtf8(kStatusAyah) +
                        Arabic::num(v.n) + QString::fromUtf8(kStatusOf) + Arabic::num(q_->count(v.sura)) +
-                       QString::fromUtf8(kStatusJuz) + Arabic::num(juz);
+                       QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kStatusJuz) + Arabic::num(juz);
         if (v.page)
-            line += QString::fromUtf8(kStatusPage) + Arabic::num(*v.page);
+            line += QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kStatusPage) + Arabic::num(*v.page);
         status_->setText(line);
     }
     lib_->setKV(QString::fromLatin1(positionKey), QString::number(v.sura) + u':' + QString::number(v.n));

@@ -5,6 +5,7 @@
 #include "ui/reader/ReaderView.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Theme.h"
 #include "ui/kit/Dialogs.h"
@@ -71,7 +72,8 @@ QString ReaderView::citation() const
         text += separator + author->name;
     if (page_ && page_->vol)
         text += separator + QString::fromUtf8(kCitationVolume) + Arabic::digits(*page_->vol);
-    text += separator + QString::fromUtf8(kCitationPage) + Arabic::num(shownNumber(page_, seq_));
+    // The volume's number stands beside the next separator.
+    text += (page_ && page_->vol && !page_->vol->isEmpty() ? QString::fromUtf8(CountedNoun::separator) : separator) + QString::fromUtf8(kCitationPage) + Arabic::num(shownNumber(page_, seq_));
     return text + QLatin1Char(']');
 }
 

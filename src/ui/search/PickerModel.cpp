@@ -16,7 +16,6 @@ namespace {
 constexpr char kResult[] = "نتيجة";
 constexpr char kTwoResults[] = "نتيجتان";
 constexpr char kResultsPlural[] = "نتائج";
-constexpr char kResultsJoin[] = " · ";
 constexpr char kSavedResult[] = "نتيجة محفوظة";
 constexpr char kTwoSavedResults[] = "نتيجتان محفوظتان";
 constexpr char kSavedResultsPlural[] = "نتائج محفوظة";
@@ -204,7 +203,7 @@ QVariant PickerModel::authorData(const PickNode& node, int role) const
     {
         static const CountedNoun results(QString::fromUtf8(kResult), QString::fromUtf8(kTwoResults),
                                          QString::fromUtf8(kResultsPlural), QString::fromUtf8(kResult));
-        return results.count(node.count) + QString::fromUtf8(kResultsJoin) + BookPicker::dateStr(node.ts);
+        return results.count(node.count) + QString::fromUtf8(CountedNoun::separator) + BookPicker::dateStr(node.ts);
     }
     case PickNode::Kind::saved:
     {

@@ -1,6 +1,7 @@
 #include "ui/search/ResultFilter.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 
 #include <QMap>
@@ -24,10 +25,9 @@ constexpr int kYearsPerCentury = 100;
 constexpr char kResults[] = "النتائج: ";
 constexpr char kTitles[] = "عناوين ";
 constexpr char kNotes[] = "تعليقات ";
-constexpr char kPartSeparator[] = " · ";
-constexpr char kLimitReached[] = " · بلغ الحدّ";
+constexpr char kLimitReached[] = "بلغ الحدّ";
 constexpr char kRunning[] = "…";
-constexpr char kBroadBefore[] = " · النمط «";
+constexpr char kBroadBefore[] = "النمط «";
 constexpr char kBroadJoin[] = "»، «";
 constexpr char kBroadAfter[] = "» واسع جدا: أضف إليه حروفا";
 
@@ -151,15 +151,15 @@ QString ResultFilter::statusText(int shown, int titles, int notes, std::int64_t 
             parts << QString::fromUtf8(kTitles) + Arabic::num(titles);
         if (notes > 0)
             parts << QString::fromUtf8(kNotes) + Arabic::num(notes);
-        text += QStringLiteral(" (") + parts.join(QString::fromUtf8(kPartSeparator)) + QStringLiteral(")");
+        text += QStringLiteral(" (") + parts.join(QString::fromUtf8(CountedNoun::separator)) + QStringLiteral(")");
     }
     // Only page hits count toward the run's limit.
     if (pageHits >= runLimit)
-        text += QString::fromUtf8(kLimitReached);
+        text += QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kLimitReached);
     if (!done)
         text += QString::fromUtf8(kRunning);
     if (!broad.isEmpty())
-        text += QString::fromUtf8(kBroadBefore) + broad.join(QString::fromUtf8(kBroadJoin)) + QString::fromUtf8(kBroadAfter);
+        text += QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kBroadBefore) + broad.join(QString::fromUtf8(kBroadJoin)) + QString::fromUtf8(kBroadAfter);
     return text;
 }
 

@@ -52,7 +52,7 @@ constexpr char kRefineTip[] = "بحث في النتائج";
 constexpr char kClearTip[] = "إيقاف البحث / مسح التصفية";
 constexpr char kSaveTip[] = "حفظ النتائج في السجلات";
 constexpr char kSavedTitle[] = "حُفظت النتائج";
-constexpr char kSavedAfterName[] = "» · ";
+constexpr char kSavedAfterName[] = "»";
 constexpr char kResult[] = "نتيجة";
 constexpr char kTwoResults[] = "نتيجتان";
 constexpr char kResultsPlural[] = "نتائج";
@@ -619,7 +619,7 @@ void SearchTabView::saveResults()
     }
     saveField_->clear();
     Dialogs::alert(QString::fromUtf8(kSavedTitle),
-                   QStringLiteral("«") + name + QString::fromUtf8(kSavedAfterName)
+                   QStringLiteral("«") + name + QString::fromUtf8(kSavedAfterName) + QString::fromUtf8(CountedNoun::separator)
                        + CountedNoun(QString::fromUtf8(kResult), QString::fromUtf8(kTwoResults),
                                      QString::fromUtf8(kResultsPlural), QString::fromUtf8(kResult))
                              .count(pageIds.size())

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Build.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "ui/kit/Dialogs.h"
 
@@ -16,8 +17,8 @@ namespace {
 constexpr char kVersion[] = "الإصدار ";
 constexpr char kDescription[] = "مكتبة رقمية بحثية جامعة، تعمل على جهازك دون اتصال.";
 constexpr char kBooks[] = "الكتب: ";
-constexpr char kAuthors[] = " · المؤلّفون: ";
-constexpr char kCategories[] = " · الأقسام: ";
+constexpr char kAuthors[] = "المؤلّفون: ";
+constexpr char kCategories[] = "الأقسام: ";
 constexpr char kPages[] = "الصفحات: نحو ";
 constexpr char kTextsCredit[] =
     "النصوص: من مجموعة OpenITI (رخصة CC BY-NC-SA: للنفع العامّ دون تسويق) ومن كتب نُشرت نشراً خيرياً بإذن ناشريها.";
@@ -62,8 +63,8 @@ QString text(const Library& lib, const QString& version)
     const std::int64_t pages = lib.main().scalarInt(QStringLiteral("SELECT count(*) FROM pages")).value_or(0);
     QString out = QString::fromUtf8(kVersion) + Arabic::digits(version);
     out += QLatin1Char('\n') + QString::fromUtf8(kDescription) + QStringLiteral("\n\n") + QString::fromUtf8(kBooks) + Arabic::num(lib.books().size());
-    out += QString::fromUtf8(kAuthors) + Arabic::num(lib.authors().size());
-    out += QString::fromUtf8(kCategories) + Arabic::num(lib.categories().size());
+    out += QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kAuthors) + Arabic::num(lib.authors().size());
+    out += QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kCategories) + Arabic::num(lib.categories().size());
     out += QLatin1Char('\n') + QString::fromUtf8(kPages) + Arabic::num(pages);
     QString credits = QStringLiteral("\n\n") + QString::fromUtf8(kTextsCredit);
     credits += QLatin1Char('\n') + QString::fromUtf8(kQuranCredit) + QLatin1Char(' ') + QString::fromUtf8(kQuranHost) + QString::fromUtf8(kQuranLicence);

@@ -1,6 +1,7 @@
 #include "ui/shell/MainMenu.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/DateText.h"
 #include "core/Library.h"
 #include "core/Notifier.h"
@@ -73,7 +74,6 @@ constexpr char kMainWindow[] = "النافذة الرئيسية";
 
 constexpr char kRename[] = "إعادة تسمية";
 constexpr char kDelete[] = "حذف";
-constexpr char kTabsJoin[] = " · ";
 
 // A menu item running `fn` under `keys` (the first is the one shown).
 QAction* item(QMenu* menu, const char* title, const QList<QKeySequence>& keys, std::function<void()> fn)
@@ -386,7 +386,7 @@ void copyCited(MainWindowController* main)
 
 QString sessionTip(const SavedSession& session)
 {
-    return Sessions::tabCountText(session.count) + QString::fromUtf8(kTabsJoin) + arabicDate(session.date);
+    return Sessions::tabCountText(session.count) + QString::fromUtf8(CountedNoun::separator) + arabicDate(session.date);
 }
 
 void fillSessions(QMenu* menu, const std::optional<SessionCalls>& calls)

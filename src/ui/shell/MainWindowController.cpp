@@ -4,6 +4,7 @@
 #include "core/Arabic.h"
 #include "core/Build.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/Notifier.h"
@@ -88,8 +89,8 @@ constexpr char kHTMLMessage[] = "تصدير الكتاب صفحة ويب تفت�
 constexpr char kNotNotesFile[] = "الملف ليس نسخة تعليقات من مكتبة قورفل";
 constexpr char kImportedTitle[] = "تم الاستيراد";
 constexpr char kImportedNotes[] = "تعليقات: ";
-constexpr char kImportedMarks[] = " · علامات: ";
-constexpr char kImportedSkipped[] = " · مكرر أو غير صالح: ";
+constexpr char kImportedMarks[] = "علامات: ";
+constexpr char kImportedSkipped[] = "مكرر أو غير صالح: ";
 constexpr char kNoScanTitle[] = "لا توجد صورة للأصل";
 constexpr char kNoScanText[] = "هذه الصفحة نصّ رقمي بلا صورة طبعة مرفقة. تُرفق الصور للكتب المستوردة بالتعرّف الضوئي.";
 constexpr char kScanSQL[] = "SELECT url FROM page_scan WHERE page_id=?";
@@ -835,10 +836,11 @@ void MainWindowController::importNotes()
         Dialogs::alert(QString::fromUtf8(kNotNotesFile), QString(), this);
         return;
     }
-    QString text = QString::fromUtf8(kImportedNotes) + Arabic::num(counts->notes) + QString::fromUtf8(kImportedMarks) +
-                   Arabic::num(counts->marks);
+    const QString separator = QString::fromUtf8(CountedNoun::separator);
+    QString text = QString::fromUtf8(kImportedNotes) + Arabic::num(counts->notes) + separator +
+                   QString::fromUtf8(kImportedMarks) + Arabic::num(counts->marks);
     if (counts->skipped > 0)
-        text += QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
+        text += separator + QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
     Dialogs::alert(QString::fromUtf8(kImportedTitle), text, this);
 }
 

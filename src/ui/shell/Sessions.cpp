@@ -23,7 +23,6 @@ constexpr char kSaveAsTitle[] = "حفظ الجلسة باسم";
 constexpr char kRenameTitle[] = "إعادة تسمية الجلسة";
 constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kUntitled[] = "جلسة";
-constexpr char kNameSeparator[] = " · ";
 constexpr char kReturnHint[] = ". تعود إليها من ملف ← الجلسات المحفوظة.";
 constexpr char kBackupOpen[] = "«";
 constexpr char kBackupClose[] = "»";
@@ -196,7 +195,7 @@ QString Sessions::defaultName() const
         title = main_.tabs()[active]->title();
     if (title.isEmpty())
         title = QString::fromUtf8(kUntitled);
-    return title + QString::fromUtf8(kNameSeparator) + dateText(now());
+    return title + QString::fromUtf8(CountedNoun::separator) + dateText(now());
 }
 
 QString Sessions::tabCountText(qsizetype count)

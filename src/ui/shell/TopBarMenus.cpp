@@ -6,6 +6,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "scholar/PanelText.h"
 #include "ui/kit/BarView.h"
@@ -152,7 +153,7 @@ QMenu* MainWindowController::notesMenu()
         const auto book = bookById.constFind(mark.bookId);
         if (book == bookById.constEnd())
             continue;
-        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + book->title + QString::fromUtf8(kEntryJoin) + Arabic::num(mark.seq), QString(),
+        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + book->title + QString::fromUtf8(CountedNoun::separator) + Arabic::num(mark.seq), QString(),
                                  openPage(mark.bookId, mark.seq), menu));
     }
 

@@ -370,7 +370,7 @@ TEST_F(DownloadsWindowTest, filterExpandsGroupsAndAFailedRefreshKeepsTheTree)
     writeRelease(4);
     auto w = window(releaseDir.path());
     ASSERT_TRUE(w->catalog());
-    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral(u"الإصدار ١ · موقَّع ومطابق · ٤ كتب"))) << qPrintable(w->statusText());
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral(u"الإصدار ١ – موقَّع ومطابق – ٤ كتب"))) << qPrintable(w->statusText());
     ASSERT_EQ(w->model()->rowCount(), 2);
     EXPECT_FALSE(w->outline()->isExpanded(w->model()->index(0, 0)));
 

@@ -125,7 +125,7 @@ TEST_F(QuranViewTest, savedPositionOpensTheVerseOrTheFirstOne)
     EXPECT_EQ(v->juzPopup()->currentIndex(), 2);
     EXPECT_EQ(v->ayahField()->text(), QStringLiteral(u"٢٥٥"));
     EXPECT_EQ(v->pageField()->text(), QStringLiteral(u"٤٢"));
-    EXPECT_EQ(v->statusText(), QStringLiteral(u"سورة البقرة · الآية ٢٥٥ من ٢٨٦ · الجزء ٣ · الصفحة ٤٢"));
+    EXPECT_EQ(v->statusText(), QStringLiteral(u"سورة البقرة · الآية ٢٥٥ من ٢٨٦ – الجزء ٣ – الصفحة ٤٢"));
 
     for (const char* stored : {"115:1", "كلام", "7", ""}) {
         auto other = view(QString::fromUtf8(stored));

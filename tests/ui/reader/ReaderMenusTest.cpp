@@ -224,7 +224,7 @@ TEST_F(ReaderMenusTest, collationShowsBothTranscriptionsWordForWordInOrder)
     const PanelText::Text text = PanelText::collate(*shared.lib, page.id, kIbnMajahB);
     const QString plain = text.plain();
     EXPECT_TRUE(plain.startsWith(QStringLiteral("مقابلة النسختين\nمقابلة بـ ")));
-    EXPECT_TRUE(plain.contains(QStringLiteral("  · التطابق ") + Arabic::num(r->ratio) + QStringLiteral("٪\n\n")));
+    EXPECT_TRUE(plain.contains(QStringLiteral("  – التطابق ") + Arabic::num(r->ratio) + QStringLiteral("٪\n\n")));
     EXPECT_TRUE(hasLink(text, PanelText::pageURL(kIbnMajahB, r->otherSeq)));
     EXPECT_TRUE(plain.endsWith(QStringLiteral("\n\nالأحمر المشطوب في هذه النسخة وحدها، والأخضر في الأخرى.\n")));
 
@@ -330,8 +330,8 @@ TEST_F(ReaderMenusTest, phraseTreeListsBooksByTheirAuthorsDeathWithTheLinksBetwe
     const QString plain = text.plain();
     EXPECT_TRUE(plain.startsWith(QStringLiteral("شجرة المسألة: «") + phrase + QStringLiteral("»\n")));
     // A real year first, then the year stored as 0, then the undated book.
-    const qsizetype dated = plain.indexOf(QStringLiteral("١٧٩هـ  كتاب 501 · ص٤ · مالك (ت ١٧٩)\n"));
-    const qsizetype zero = plain.indexOf(QStringLiteral("٠هـ  كتاب 502 · ص٤ · ابن صفر\n"));
+    const qsizetype dated = plain.indexOf(QStringLiteral("١٧٩هـ  كتاب 501 · ص٤ – مالك (ت ١٧٩)\n"));
+    const qsizetype zero = plain.indexOf(QStringLiteral("٠هـ  كتاب 502 · ص٤ – ابن صفر\n"));
     const qsizetype unknown = plain.indexOf(QStringLiteral("؟  كتاب 503 · ص٤\n"));
     EXPECT_GE(dated, 0);
     EXPECT_GT(zero, dated);

@@ -147,7 +147,7 @@ TEST_F(BookPickerTest, foldersScopesAndLogsShowWhatTheUserKept)
               QStringLiteral("نتيجتان محفوظتان"));
     EXPECT_TRUE(model.data(model.index(0, PickerModel::authorColumn, model.index(1, 0)))
                     .toString()
-                    .startsWith(QStringLiteral("٢٤٩ نتيجة · ")));
+                    .startsWith(QStringLiteral("٢٤٩ نتيجة – ")));
 }
 
 TEST_F(BookPickerTest, aGroupCheckBoxChecksAllThenNoneAndCountsRepeatedBooks)

@@ -92,9 +92,9 @@ TEST_F(ResultFilterTest, statusLineCountsShownRowsAndOnlyPageHitsTowardTheLimit)
 {
     EXPECT_EQ(ResultFilter::statusText(0, 0, 0, 0, true, {}), QStringLiteral("النتائج: ٠"));
     EXPECT_EQ(ResultFilter::statusText(12, 2, 0, 10, false, {}), QStringLiteral("النتائج: ١٢ (عناوين ٢)…"));
-    EXPECT_EQ(ResultFilter::statusText(12, 2, 3, 7, true, {}), QStringLiteral("النتائج: ١٢ (عناوين ٢ · تعليقات ٣)"));
+    EXPECT_EQ(ResultFilter::statusText(12, 2, 3, 7, true, {}), QStringLiteral("النتائج: ١٢ (عناوين ٢ – تعليقات ٣)"));
     EXPECT_EQ(ResultFilter::statusText(1, 0, 0, 500000, true, {QStringLiteral("ق*"), QStringLiteral("ب*")}),
-              QStringLiteral("النتائج: ١ · بلغ الحدّ · النمط «ق*»، «ب*» واسع جدا: أضف إليه حروفا"));
+              QStringLiteral("النتائج: ١ – بلغ الحدّ – النمط «ق*»، «ب*» واسع جدا: أضف إليه حروفا"));
 
     // 499,999 page hits and a few titles stay under the limit; one more page reaches it.
     ASSERT_TRUE(small.lib);

@@ -270,7 +270,7 @@ TEST_F(SearchTabViewTest, savingStoresTheShownPagesOrSaysItCouldNot)
     EXPECT_TRUE(saved[0].pageIds.isEmpty());
     ASSERT_EQ(dialogs.requests().size(), 1);
     EXPECT_EQ(dialogs.requests()[0].title, QStringLiteral("حُفظت النتائج"));
-    EXPECT_EQ(dialogs.requests()[0].text, QStringLiteral("«رسول» · ٠ نتيجة\nتجدها في نافذة البحث ← السجلات."));
+    EXPECT_EQ(dialogs.requests()[0].text, QStringLiteral("«رسول» – ٠ نتيجة\nتجدها في نافذة البحث ← السجلات."));
 
     SearchTabView pages(small.lib, test::wordsQuery(QStringLiteral("رسول")),
                         QList<SearchHit>{page(SmallLib::plainPage, SmallLib::hadithA, 7), page(1101, SmallLib::hadithB, 1)});

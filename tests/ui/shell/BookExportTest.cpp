@@ -285,8 +285,8 @@ TEST_F(BookExportTest, notesExchangeCountsWhatItAddsAndSkips)
     const QList<Dialogs::Request> alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
     ASSERT_EQ(alerts.size(), 2);
     EXPECT_EQ(alerts[0].title, QStringLiteral("تم الاستيراد"));
-    EXPECT_EQ(alerts[0].text, QStringLiteral("تعليقات: ١ · علامات: ١"));
-    EXPECT_EQ(alerts[1].text, QStringLiteral("تعليقات: ٠ · علامات: ٠ · مكرر أو غير صالح: ١"));
+    EXPECT_EQ(alerts[0].text, QStringLiteral("تعليقات: ١ – علامات: ١"));
+    EXPECT_EQ(alerts[1].text, QStringLiteral("تعليقات: ٠ – علامات: ٠ – مكرر أو غير صالح: ١"));
     EXPECT_EQ(second->notes(std::nullopt).size(), 1);
 
     // A file that is no exchange file is refused and adds nothing.

@@ -183,8 +183,8 @@ TEST_F(MainMenuTest, savedSessionsListTheFortyMostRecentWithRenameAndDelete)
     EXPECT_EQ(items[0]->text(), QStringLiteral("جلسة 0"));
     EXPECT_EQ(items[39]->text(), QStringLiteral("جلسة 39"));
     EXPECT_TRUE(items[40]->isSeparator());
-    EXPECT_TRUE(items[0]->toolTip().startsWith(QStringLiteral("٤ تبويبات · "))) << items[0]->toolTip().toStdString();
-    EXPECT_GT(items[0]->toolTip().size(), QStringLiteral("٤ تبويبات · ").size());
+    EXPECT_TRUE(items[0]->toolTip().startsWith(QStringLiteral("٤ تبويبات – "))) << items[0]->toolTip().toStdString();
+    EXPECT_GT(items[0]->toolTip().size(), QStringLiteral("٤ تبويبات – ").size());
     items[3]->trigger();
     EXPECT_EQ(opened, QList<int>{3});
 

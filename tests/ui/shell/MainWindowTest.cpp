@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QSignalSpy>
@@ -710,6 +711,7 @@ TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItCha
     auto allWrittenIn = [&](bool indic) {
         return std::all_of(std::begin(readings), std::end(readings), [&](const auto& r) { return writtenIn(r.read(), indic); });
     };
+    static const QRegularExpression dotBesideDigit(QStringLiteral(u"[0-9\u0660-\u0669] *·|· *[0-9\u0660-\u0669]"));
     for (const bool indic : {true, false, true}) {
         if (indic != Settings::indicDigits()) {
             Settings::setIndicDigits(indic);
@@ -717,9 +719,12 @@ TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItCha
         }
         // The collation is built again away from the window.
         QTest::qWaitFor([&] { return allWrittenIn(indic); }, 20000);
-        for (const auto& r : readings)
+        for (const auto& r : readings) {
             EXPECT_TRUE(writtenIn(r.read(), indic))
                 << r.name << (indic ? " in Arabic-Indic digits: " : " in Latin digits: ") << r.read().toStdString();
+            // A middle dot beside Arabic-Indic digits reads as a zero.
+            EXPECT_FALSE(r.read().contains(dotBesideDigit)) << r.name << ": " << r.read().toStdString();
+        }
     }
 
     // The reader and the results after the switches back, for a person to look at.

@@ -111,10 +111,10 @@ TEST_F(SessionsTest, saveAsOffersTheActiveTitleAndTimeAndKeepsTheTabsOfThatMomen
     EXPECT_EQ(asked.text, QStringLiteral("تبويبان. تعود إليها من ملف ← الجلسات المحفوظة."));
     EXPECT_EQ(asked.ok, QStringLiteral("حفظ"));
     EXPECT_FALSE(asked.multiline);
-    EXPECT_TRUE(asked.initial.startsWith(fixture.lib->book(2)->title + QStringLiteral(" · ")));
+    EXPECT_TRUE(asked.initial.startsWith(fixture.lib->book(2)->title + QStringLiteral(" – ")));
     EXPECT_EQ(asked.initial, w->sessions().defaultName());
     // "d MMMM، h:mm a" in Arabic: a month name and Arabic-Indic digits.
-    const QString date = asked.initial.mid(asked.initial.indexOf(QStringLiteral(" · ")) + 3);
+    const QString date = asked.initial.mid(asked.initial.indexOf(QStringLiteral(" – ")) + 3);
     EXPECT_EQ(date, Sessions::dateText(clock));
     EXPECT_TRUE(date.contains(QStringLiteral("،")));
     EXPECT_TRUE(date.contains(QStringLiteral("نوفمبر")));

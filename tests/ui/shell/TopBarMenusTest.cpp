@@ -160,7 +160,7 @@ TEST_F(TopBarMenusTest, aNoteIsCutAtFiftyCharactersAndTheBookmarkItemFlips)
     menu.reset(w.notesMenu());
     EXPECT_EQ(menu->actions().last()->text(), QStringLiteral("إزالة علامة هذه الصفحة"));
     EXPECT_TRUE(texts(menu.get()).contains(QStringLiteral("العلامات المرجعية (١)")));
-    EXPECT_TRUE(texts(menu.get()).contains(QStringLiteral("  ") + lib.book(2)->title + QStringLiteral(" · ")
+    EXPECT_TRUE(texts(menu.get()).contains(QStringLiteral("  ") + lib.book(2)->title + QStringLiteral(" – ")
                                            + Arabic::num(seq)));
     menu->actions().last()->trigger();
     EXPECT_FALSE(lib.isBookmarked(2, seq));
@@ -400,8 +400,8 @@ TEST_F(TopBarMenusTest, aboutTextCountsTheLibraryWithDigitsAsPreferred)
     Settings::setIndicDigits(true);
     QString text = AboutWindow::text(lib, QStringLiteral("2.3"));
     EXPECT_TRUE(text.startsWith(QStringLiteral("الإصدار ٢.٣\nمكتبة رقمية بحثية جامعة، تعمل على جهازك دون اتصال.\n\n")));
-    EXPECT_TRUE(text.contains(QStringLiteral("الكتب: ") + Arabic::num(lib.books().size()) + QStringLiteral(" · المؤلّفون: ")
-                              + Arabic::num(lib.authors().size()) + QStringLiteral(" · الأقسام: ")
+    EXPECT_TRUE(text.contains(QStringLiteral("الكتب: ") + Arabic::num(lib.books().size()) + QStringLiteral(" – المؤلّفون: ")
+                              + Arabic::num(lib.authors().size()) + QStringLiteral(" – الأقسام: ")
                               + Arabic::num(lib.categories().size()) + QStringLiteral("\nالصفحات: نحو ")
                               + Arabic::num(pages) + QStringLiteral("\n\nالنصوص: ")));
     // Each Latin run of the credits is isolated left to right (U+2066 … U+2069),
