@@ -234,6 +234,16 @@ SettingsWindowController::SettingsWindowController()
         dbLabel_->setToolTip(lib->dbPath());
     }
     load();
+    connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, [this] {
+        if (!applying_)
+            load();
+    });
+}
+
+void SettingsWindowController::showEvent(QShowEvent* event)
+{
+    load();
+    QWidget::showEvent(event);
 }
 
 QLabel* SettingsWindowController::sizeLabel() const { return sizeLabel_; }
@@ -312,7 +322,9 @@ void SettingsWindowController::apply()
     Settings::setCopyNoTashkeel(cbCopyMarks_->isChecked());
     Settings::setCopyNoFootnoteRefs(cbCopyRefs_->isChecked());
     updatePreview();
+    applying_ = true;
     Notifier::postReaderSettingsChanged();
+    applying_ = false;
 }
 
 void SettingsWindowController::choosePaper()

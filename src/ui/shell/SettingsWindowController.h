@@ -5,6 +5,9 @@
 // Each change writes every reading preference from the controls and posts one
 // reader-settings notice, so open reading views re-render. The database file
 // and the books source take effect at the next launch, and the window says so.
+// The controls are read again from the preferences whenever the window is
+// shown and at every reader-settings notice it did not post itself, so a
+// preference changed elsewhere (the View menu) is never written back stale.
 
 #include <QColor>
 #include <QList>
@@ -64,6 +67,9 @@ public:
     // the read-only suffix.
     static QString dbLabelText(const QString& path);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void load();
     void apply();
@@ -92,6 +98,7 @@ private:
     Label* dbLabel_;
     QPushButton* dbButton_ = nullptr;
     bool loading_ = false; // load() moves controls without applying them
+    bool applying_ = false; // apply() posts the notice its own controls caused
 };
 
 } // namespace quorvel

@@ -6,6 +6,7 @@
 #include "core/Notifier.h"
 #include "core/Settings.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/shell/MainMenu.h"
 #include "ui/shell/SettingsWindowController.h"
 
 #include <QCheckBox>
@@ -73,6 +74,30 @@ TEST_F(SettingsWindowTest, outOfRangeStoredSizeKeepsItsLabelUntilTheNextChange)
     Settings::setReaderSize(12);
     SettingsWindowController small;
     EXPECT_EQ(small.sizeSlider()->value(), 14 * SettingsWindowController::sliderScale);
+}
+
+TEST_F(SettingsWindowTest, aPreferenceChangedElsewhereIsNotWrittenBackByTheNextChange)
+{
+    Settings::setReaderSize(30);
+    SettingsWindowController window;
+    window.QWidget::show();
+    // View → original size, with its notice, while the window is open.
+    MainMenu::resetReaderSize();
+    EXPECT_EQ(window.sizeSlider()->value(), int(Settings::defaultReaderSize) * SettingsWindowController::sliderScale);
+    window.checkBoxes().at(2)->click();
+    EXPECT_EQ(Settings::readerSize(), Settings::defaultReaderSize);
+
+    // Changed without a notice while the window was closed: shown again, it reads it.
+    window.hide();
+    Settings::setNightReading(true);
+    Settings::setReaderSize(36);
+    window.QWidget::show();
+    EXPECT_TRUE(window.checkBoxes().at(1)->isChecked());
+    window.checkBoxes().at(0)->click();
+    EXPECT_TRUE(Settings::nightReading());
+    EXPECT_EQ(Settings::readerSize(), 36);
+    window.hide();
+    Settings::setNightReading(false);
 }
 
 TEST_F(SettingsWindowTest, defaultPaperRemovesTheStoredColourForGood)
