@@ -137,8 +137,9 @@ void setBackground(QTextDocument* document, const Arabic::Range& range, const QC
 
 } // namespace
 
-ReaderView::ReaderView(std::shared_ptr<Library> lib, const Book& book, std::optional<std::int64_t> seq, QWidget* parent)
-    : TabContent(parent), lib_(std::move(lib)), book_(book)
+ReaderView::ReaderView(std::shared_ptr<Library> lib, const Book& book, std::optional<std::int64_t> seq, QWidget* parent,
+                       Reading reading)
+    : TabContent(parent), lib_(std::move(lib)), book_(book), reading_(reading)
 {
     Q_ASSERT(lib_);
     std::tie(minSeq_, maxSeq_) = lib_->seqRange(book_.id);
@@ -494,7 +495,8 @@ void ReaderView::go(std::int64_t seq, bool record)
             page_ = lib_->page(book_.id, seq_);
         }
     }
-    lib_->setLastViewed(book_.id, seq_);
+    if (reading_ == Reading::remembered)
+        lib_->setLastViewed(book_.id, seq_);
     if (pendingLastHit_) {
         pendingLastHit_ = false;
         hitIndex_ = PageRenderer::lastHit;

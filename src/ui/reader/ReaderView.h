@@ -52,10 +52,14 @@ public:
     static constexpr int tocMaxWidth = 300;
     static constexpr int tocMinWidth = 150;
 
+    // Whether the pages shown become the book's reading position, the one
+    // "continue reading" returns to: a results tab's preview leaves it alone.
+    enum class Reading { remembered, preview };
+
     // A reader of `book` at `seq`, else at the book's last viewed page, else
     // at its first.
     ReaderView(std::shared_ptr<Library> lib, const Book& book, std::optional<std::int64_t> seq,
-               QWidget* parent = nullptr);
+               QWidget* parent = nullptr, Reading reading = Reading::remembered);
     ~ReaderView() override;
 
     // A reader for a session entry of a book still in the library; nullptr
@@ -278,6 +282,7 @@ private:
     bool userHidToc_ = false;
     bool didSetSplit_ = false;
     std::optional<double> pendingFraction_; // a scroll position waiting for the first layout
+    Reading reading_ = Reading::remembered;
 
     BarView* header_ = nullptr;
     Label* titleLabel_ = nullptr;

@@ -680,7 +680,7 @@ void SearchTabView::showSelected()
 
 void SearchTabView::makeReader(const Book& book, std::int64_t seq)
 {
-    auto* reader = new ReaderView(lib_, book, seq);
+    auto* reader = new ReaderView(lib_, book, seq, nullptr, ReaderView::Reading::preview);
     reader->setShowsResultsToggle(true);
     QPointer<SearchTabView> self(this);
     QPointer<ReaderView> weakReader(reader);

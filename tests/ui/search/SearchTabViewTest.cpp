@@ -388,6 +388,25 @@ TEST_F(SearchTabViewTest, theReaderFollowsTheSelectionAcrossBooksAndTheTableEnds
     EXPECT_EQ(tab.selectedRow(), 0);
 }
 
+TEST_F(SearchTabViewTest, previewingResultsLeavesEveryBooksReadingPositionAlone)
+{
+    REQUIRE_SAMPLE(sample);
+    sample.lib->setLastViewed(1, 5);
+    const QList<SearchHit> preset{page(1, 1, 1), page(2, 1, 2), page(41, 2, 1)};
+    SearchTabView tab(sample.lib, test::wordsQuery(QStringLiteral("مالك")), preset);
+    ReaderView* reader = tab.currentReader();
+    ASSERT_NE(reader, nullptr);
+    tab.moveResult(1);
+    reader->step(1);
+    tab.moveResult(1);
+    reader->step(1);
+    EXPECT_EQ(reader->book().id, 2);
+    // Read before: still where the reader left it; never read: still unread.
+    EXPECT_EQ(sample.lib->lastViewed(1), 5);
+    EXPECT_FALSE(sample.lib->lastViewed(2));
+    EXPECT_EQ(sample.lib->recentBooks().size(), 1);
+}
+
 TEST_F(SearchTabViewTest, returnOnTheSelectedRowOpensItAsADoubleClickDoes)
 {
     REQUIRE_SAMPLE(sample);
