@@ -205,7 +205,7 @@ QString AIChatView::title() const
 
 QString AIChatView::symbol() const
 {
-    return QStringLiteral("sparkles");
+    return QString::fromLatin1(tabSymbol);
 }
 
 Json::Value AIChatView::sessionJSON() const

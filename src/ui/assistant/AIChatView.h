@@ -47,6 +47,7 @@ class AIChatView : public TabContent {
 public:
     static constexpr const char* sessionKind = "ai";
     static constexpr char tabTitle[] = "البحث الذكي";
+    static constexpr const char* tabSymbol = "sparkles";
 
     // How a question is answered: called on a worker thread with the text
     // and mode; `onDelta` takes each streamed piece of the reply (from any

@@ -174,6 +174,12 @@ bool QuranText::buildSuraTables()
     return true;
 }
 
+bool QuranText::mayBeInstalled(const Library& lib)
+{
+    const QList<Book> books = lib.books();
+    return std::any_of(books.begin(), books.end(), isQuranBook);
+}
+
 std::shared_ptr<const QuranText> QuranText::load(Library& lib)
 {
     struct Candidate {

@@ -48,6 +48,9 @@ public:
     // book is usable when it yields at least 6000 verses and every sura
     // 1-114 forms one contiguous run in it.
     static std::shared_ptr<const QuranText> load(Library& lib);
+    // False when no book of the catalogue could carry the Quran, so that
+    // load() would find nothing; known without reading a page.
+    static bool mayBeInstalled(const Library& lib);
     // The verses of one book's pages, in page order; empty for a book
     // without verse lines.
     static QList<Ayah> parse(Library& lib, std::int64_t book);

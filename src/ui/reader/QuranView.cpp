@@ -39,7 +39,6 @@ namespace quorvel {
 namespace {
 
 constexpr char kTitle[] = "القرآن الكريم";
-constexpr char kSymbol[] = "book.fill";
 
 constexpr int kToolbarHeight = 44;
 constexpr int kToolbarInset = 12;
@@ -610,12 +609,17 @@ void QuranView::searchCited(bool tafsirOnly)
 
 QString QuranView::title() const
 {
+    return tabTitle();
+}
+
+QString QuranView::tabTitle()
+{
     return QString::fromUtf8(kTitle);
 }
 
 QString QuranView::symbol() const
 {
-    return QString::fromLatin1(kSymbol);
+    return QString::fromLatin1(tabSymbol);
 }
 
 Json::Value QuranView::sessionJSON() const

@@ -52,6 +52,9 @@ class QuranView : public TabContent {
     Q_OBJECT
 public:
     static constexpr const char* sessionKind = "quran";
+    static constexpr const char* tabSymbol = "book.fill";
+    // The title of the tab.
+    static QString tabTitle();
     static constexpr const char* positionKey = "quran.pos";
     // A verse of fewer words is searched whole in the books, a longer one by
     // its first words.

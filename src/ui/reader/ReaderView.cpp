@@ -976,7 +976,7 @@ QString ReaderView::title() const
 
 QString ReaderView::symbol() const
 {
-    return QStringLiteral("book.closed.fill");
+    return QString::fromLatin1(tabSymbol);
 }
 
 Json::Value ReaderView::sessionJSON() const

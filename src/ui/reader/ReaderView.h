@@ -48,6 +48,7 @@ public:
     using Term = SearchQuery::Term;
 
     static constexpr const char* sessionKind = "book";
+    static constexpr const char* tabSymbol = "book.closed.fill";
     static constexpr double tocShare = 0.24;
     static constexpr int tocMaxWidth = 300;
     static constexpr int tocMinWidth = 150;

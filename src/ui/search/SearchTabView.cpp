@@ -768,13 +768,18 @@ bool SearchTabView::eventFilter(QObject* watched, QEvent* event)
 
 QString SearchTabView::title() const
 {
-    const QString text = query_.title();
+    return titleOf(query_);
+}
+
+QString SearchTabView::titleOf(const SearchQuery& query)
+{
+    const QString text = query.title();
     return QString::fromUtf8(kTitlePrefix) + (text.isEmpty() ? QString::fromUtf8(kEmptyTitle) : text);
 }
 
 QString SearchTabView::symbol() const
 {
-    return QStringLiteral("magnifyingglass");
+    return QString::fromLatin1(tabSymbol);
 }
 
 Json::Value SearchTabView::sessionJSON() const

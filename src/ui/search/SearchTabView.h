@@ -42,6 +42,9 @@ class SearchTabView : public TabContent {
     Q_OBJECT
 public:
     static constexpr const char* sessionKind = "search";
+    static constexpr const char* tabSymbol = "magnifyingglass";
+    // The title of the tab that runs `query`.
+    static QString titleOf(const SearchQuery& query);
     static constexpr int limit = ResultFilter::runLimit;
     // The reader takes this share of a split view taller than the threshold,
     // placed once, shortly after the tab is first shown.

@@ -16,6 +16,7 @@
 #include "ui/kit/BarView.h"
 #include "ui/kit/Desktop.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/kit/GuiJob.h"
 #include "ui/kit/PillView.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/kit/Widgets.h"
@@ -24,6 +25,7 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/BookExport.h"
+#include "ui/shell/PendingTab.h"
 #include "ui/shell/Sessions.h"
 #include "ui/shell/SettingsWindowController.h"
 #include "ui/shell/TabStrip.h"
@@ -351,8 +353,13 @@ void MainWindowController::select(int index)
 {
     if (index < 0 || index >= tabs_.size())
         return;
-    const bool changed = index != active_;
-    if (changed && active_ >= 0 && active_ < tabs_.size()) {
+    bool made = false;
+    if (!realise(index, made)) {
+        close(index);
+        return;
+    }
+    const bool changed = index != active_ || made;
+    if (index != active_ && active_ >= 0 && active_ < tabs_.size()) {
         if (TabContent* previous = tabs_[active_]->content())
             previous->deactivate();
     }
@@ -450,7 +457,7 @@ bool MainWindowController::restoreSession(const QString& json)
     std::optional<int> select;
     std::int64_t at = 0;
     for (const Json::Value& entry : (*document)["tabs"]) {
-        if (TabContent* view = tabFor(entry)) {
+        if (TabContent* view = pendingFor(entry)) {
             tabs_.append(std::make_shared<TabItem>(view));
             if (at == active || !select)
                 select = int(tabs_.size()) - 1;
@@ -468,6 +475,49 @@ void MainWindowController::restoreSession()
         restoreSession(*stored);
 }
 
+PendingTab* MainWindowController::pendingFor(const Json::Value& entry)
+{
+    // What each view would refuse is refused here already, so that a tab
+    // shown in the strip does not vanish when it is first selected.
+    const QString kind = Json::strictString(entry, "k").value_or(QString());
+    QString title;
+    const char* symbol = nullptr;
+    if (kind == QLatin1String(ReaderView::sessionKind)) {
+        const std::optional<std::int64_t> bookId = Json::strictInt(entry, "b");
+        const std::optional<Book> book =
+            bookId && Json::strictInt(entry, "s") ? lib_->book(*bookId) : std::optional<Book>();
+        if (!book)
+            return nullptr;
+        title = book->title;
+        symbol = ReaderView::tabSymbol;
+    } else if (kind == QLatin1String(SearchTabView::sessionKind)) {
+        const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);
+        if (!search || search->query.isEmpty())
+            return nullptr;
+        title = SearchTabView::titleOf(search->query);
+        symbol = SearchTabView::tabSymbol;
+    } else if (kind == QLatin1String(QuranView::sessionKind)) {
+        // One Quran tab per window: a second entry is not taken up.
+        if (hasTab(kind) || !Json::strictInt(entry, "sura") || !Json::strictInt(entry, "ayah") ||
+            !QuranText::mayBeInstalled(*lib_))
+            return nullptr;
+        title = QuranView::tabTitle();
+        symbol = QuranView::tabSymbol;
+    } else if (kind == QLatin1String(AIChatView::sessionKind)) {
+        // One assistant tab per window; its conversation is not kept.
+        if (hasTab(kind))
+            return nullptr;
+        title = QString::fromUtf8(AIChatView::tabTitle);
+        symbol = AIChatView::tabSymbol;
+    } else {
+        return nullptr;
+    }
+    QPointer<MainWindowController> self(this);
+    return new PendingTab(entry, title, QString::fromLatin1(symbol),
+                          [self, entry]() -> TabContent* { return self ? self->tabFor(entry) : nullptr; },
+                          parking_);
+}
+
 TabContent* MainWindowController::tabFor(const Json::Value& entry)
 {
     const QString kind = Json::strictString(entry, "k").value_or(QString());
@@ -478,25 +528,83 @@ TabContent* MainWindowController::tabFor(const Json::Value& entry)
         const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);
         return search ? makeSearchTab(search->query, std::nullopt, search->row) : nullptr;
     }
-    if (kind == QLatin1String(QuranView::sessionKind)) {
-        // One Quran tab per window: a second entry is not taken up.
-        for (const auto& item : std::as_const(tabs_))
-            if (qobject_cast<QuranView*>(item->content()))
-                return nullptr;
+    if (kind == QLatin1String(QuranView::sessionKind))
         view = makeQuran();
-    }
-    if (kind == QLatin1String(AIChatView::sessionKind)) {
-        // One assistant tab per window; its conversation is not kept.
-        for (const auto& item : std::as_const(tabs_))
-            if (qobject_cast<AIChatView*>(item->content()))
-                return nullptr;
+    if (kind == QLatin1String(AIChatView::sessionKind))
         view = makeAI();
-    }
     if (view && !view->restore(entry)) {
         delete view;
         view = nullptr;
     }
     return view;
+}
+
+bool MainWindowController::realise(int index, bool& made)
+{
+    auto* pending = qobject_cast<PendingTab*>(tabs_[index]->content());
+    if (!pending)
+        return true;
+    if (pending->kind() == QLatin1String(QuranView::sessionKind) && !quranTried_) {
+        loadQuran();
+        return true;
+    }
+    TabContent* view = pending->make();
+    if (!view)
+        return false;
+    tabs_[index]->setContent(view);
+    pending->hide();
+    pending->setParent(nullptr);
+    pending->deleteLater();
+    made = true;
+    return true;
+}
+
+QString MainWindowController::kindOf(const TabContent* content)
+{
+    if (const auto* pending = qobject_cast<const PendingTab*>(content))
+        return pending->kind();
+    if (qobject_cast<const ReaderView*>(content))
+        return QString::fromLatin1(ReaderView::sessionKind);
+    if (qobject_cast<const SearchTabView*>(content))
+        return QString::fromLatin1(SearchTabView::sessionKind);
+    if (qobject_cast<const QuranView*>(content))
+        return QString::fromLatin1(QuranView::sessionKind);
+    if (qobject_cast<const AIChatView*>(content))
+        return QString::fromLatin1(AIChatView::sessionKind);
+    return QString();
+}
+
+bool MainWindowController::hasTab(const QString& kind) const
+{
+    return std::any_of(tabs_.begin(), tabs_.end(),
+                       [&](const std::shared_ptr<TabItem>& item) { return kindOf(item->content()) == kind; });
+}
+
+void MainWindowController::loadQuran()
+{
+    if (quranLoading_ || quranTried_)
+        return;
+    quranLoading_ = true;
+    GuiJob::run(
+        this,
+        [lib = lib_] {
+            // The Uthmani script is read once per process: here, rather than
+            // on the GUI thread when the view is made.
+            QuranText::uthmani();
+            return QuranText::load(*lib);
+        },
+        [](MainWindowController& window, std::shared_ptr<const QuranText> text) { window.quranLoaded(std::move(text)); });
+}
+
+void MainWindowController::quranLoaded(std::shared_ptr<const QuranText> text)
+{
+    quranLoading_ = false;
+    quranTried_ = true;
+    quranText_ = std::move(text);
+    // The Quran tab shown while its text loaded is made now; another one
+    // waits until it is selected.
+    if (active_ >= 0 && active_ < tabs_.size() && qobject_cast<PendingTab*>(tabs_[active_]->content()))
+        select(active_);
 }
 
 bool MainWindowController::storeSession(const QString& json)
@@ -534,10 +642,16 @@ void MainWindowController::openBook(std::int64_t bookId, std::optional<std::int6
         return;
     // Only book tabs count: a search tab showing the book keeps its reader.
     for (int i = 0; i < tabs_.size(); ++i) {
+        const auto* pending = qobject_cast<PendingTab*>(tabs_[i]->content());
+        const bool restored = pending && pending->kind() == QLatin1String(ReaderView::sessionKind) &&
+                              Json::strictInt(pending->entry(), "b") == bookId;
         ReaderView* reader = tabs_[i]->reader();
-        if (!reader || reader->book().id != bookId)
+        if (!restored && (!reader || reader->book().id != bookId))
             continue;
         select(i);
+        reader = i < tabs_.size() ? tabs_[i]->reader() : nullptr;
+        if (!reader || reader->book().id != bookId)
+            break;
         if (!seq)
             return;
         reader->setQuery(query);
@@ -670,8 +784,6 @@ void MainWindowController::quickSearch()
 QuranView* MainWindowController::makeQuran()
 {
     if (!quranText_)
-        quranText_ = QuranText::load(*lib_);
-    if (!quranText_)
         return nullptr;
     auto* view = new QuranView(lib_, quranText_);
     QPointer<MainWindowController> self(this);
@@ -692,33 +804,70 @@ QuranView* MainWindowController::makeQuran()
 
 void MainWindowController::openQuran(std::optional<int> sura, std::optional<int> ayah, bool search)
 {
+    const auto aim = [sura, ayah](QuranView& view) {
+        if (sura)
+            view.show(*sura, ayah.value_or(1), true);
+    };
     for (int i = 0; i < tabs_.size(); ++i) {
-        if (!qobject_cast<QuranView*>(tabs_[i]->content()))
+        if (kindOf(tabs_[i]->content()) != QLatin1String(QuranView::sessionKind))
             continue;
         select(i);
         // The view may have gone underneath its tab: then nothing follows.
+        if (i >= tabs_.size())
+            return;
         if (auto* view = qobject_cast<QuranView*>(tabs_[i]->content())) {
-            if (sura)
-                view->show(*sura, ayah.value_or(1), true);
+            aim(*view);
             if (search)
                 view->focusSearch();
+        } else if (auto* pending = qobject_cast<PendingTab*>(tabs_[i]->content())) {
+            // Its text is still loading: the verse is shown once it is in.
+            pending->afterMade([aim, search](TabContent* made) {
+                if (auto* view = qobject_cast<QuranView*>(made)) {
+                    aim(*view);
+                    if (search)
+                        view->focusSearch();
+                }
+            });
         }
         return;
     }
-    QuranView* view = makeQuran();
-    if (!view) {
+    if (!QuranText::mayBeInstalled(*lib_) || (quranTried_ && !quranText_)) {
         Dialogs::alert(QString::fromUtf8(kNoQuranTitle), QString::fromUtf8(kNoQuranText), this);
         return;
     }
-    add(view);
-    if (sura)
-        view->show(*sura, ayah.value_or(1), true);
-    // After the current event, so that the view is in the window by then.
-    QPointer<QuranView> guarded(view);
-    QTimer::singleShot(0, view, [guarded] {
-        if (guarded)
-            guarded->focusSearch();
+    // The tab stands at once; its view follows when the text has loaded
+    // off the GUI thread (at once when it already has).
+    QPointer<MainWindowController> self(this);
+    Json::Value entry = Json::Value::object();
+    entry["k"] = QuranView::sessionKind;
+    if (sura) {
+        entry["sura"] = *sura;
+        entry["ayah"] = ayah.value_or(1);
+    }
+    auto* pending = new PendingTab(entry, QuranView::tabTitle(), QString::fromLatin1(QuranView::tabSymbol),
+                                   [self]() -> TabContent* {
+                                       if (!self)
+                                           return nullptr;
+                                       QuranView* view = self->makeQuran();
+                                       if (!view)
+                                           Dialogs::alert(QString::fromUtf8(kNoQuranTitle),
+                                                          QString::fromUtf8(kNoQuranText), self);
+                                       return view;
+                                   },
+                                   parking_);
+    pending->afterMade([aim](TabContent* made) {
+        auto* view = qobject_cast<QuranView*>(made);
+        if (!view)
+            return;
+        aim(*view);
+        // After the current event, so that the view is in the window by then.
+        QPointer<QuranView> guarded(view);
+        QTimer::singleShot(0, view, [guarded] {
+            if (guarded)
+                guarded->focusSearch();
+        });
     });
+    add(pending);
 }
 
 ReaderView* MainWindowController::activeReader() const
@@ -770,9 +919,11 @@ AIChatView* MainWindowController::makeAI()
 void MainWindowController::openAI(const std::optional<QString>& question)
 {
     for (int i = 0; i < tabs_.size(); ++i) {
-        if (!qobject_cast<AIChatView*>(tabs_[i]->content()))
+        if (kindOf(tabs_[i]->content()) != QLatin1String(AIChatView::sessionKind))
             continue;
         select(i);
+        if (i >= tabs_.size())
+            return;
         if (auto* view = qobject_cast<AIChatView*>(tabs_[i]->content())) {
             if (question)
                 view->ask(*question);

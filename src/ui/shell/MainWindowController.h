@@ -36,6 +36,7 @@ namespace quorvel {
 
 class BarView;
 class Library;
+class PendingTab;
 class PillView;
 class QuranText;
 class QuranView;
@@ -91,8 +92,9 @@ public:
     QString sessionJSON() const;
     // Opens the tabs of a session document after the open ones and selects
     // its active tab. Entries that no view takes up (an unknown kind, a book
-    // no longer in the library) are left out. False when the text is not a
-    // session document.
+    // no longer in the library) are left out. Only the active tab's view is
+    // made now; the others stand in the strip and are made when first
+    // selected. False when the text is not a session document.
     bool restoreSession(const QString& json);
     // Restores the session document stored under "session", when there is one.
     void restoreSession();
@@ -209,17 +211,30 @@ private:
     QWidget* buildModeSwitch();
     // Writes the session document under "session"; false when the write failed.
     bool storeSession(const QString& json);
+    // A tab for a session entry whose view is made when it is first shown;
+    // nullptr when no view would take the entry up.
+    PendingTab* pendingFor(const Json::Value& entry);
     // A view for a session entry, made by its kind and filled by its restore;
     // nullptr when no view takes the entry up.
     TabContent* tabFor(const Json::Value& entry);
+    // Makes the view of the pending tab at `index`, setting `made`; a Quran
+    // tab waits while its text loads. False when no view can be made.
+    bool realise(int index, bool& made);
+    // The kind of session entry a tab's view writes ("book", "quran", …).
+    static QString kindOf(const TabContent* content);
+    // Whether a tab of that kind is open, made or pending.
+    bool hasTab(const QString& kind) const;
+    // Loads the Quran text off the GUI thread, once; quranLoaded takes it.
+    void loadQuran();
+    void quranLoaded(std::shared_ptr<const QuranText> text);
     // Connects a reader's callbacks to this window; returns the reader.
     ReaderView* wire(ReaderView* reader);
     // A search tab for runSearch and session restore, its callbacks
     // connected to this window; nullptr for a query that asks for nothing.
     SearchTabView* makeSearchTab(const SearchQuery& query, const std::optional<QList<SearchHit>>& preset,
                                  std::optional<int> restoreRow);
-    // A Quran view wired to this window, loading the Quran on first use;
-    // nullptr when the library has none.
+    // A Quran view wired to this window; nullptr while the Quran text is
+    // not loaded or when the library has none.
     QuranView* makeQuran();
     AIChatView* makeAI();
     void saveFrame();
@@ -241,6 +256,8 @@ private:
 
     QPointer<SearchWindowController> searchWindow_;
     std::shared_ptr<const QuranText> quranText_; // loaded on first use, then kept
+    bool quranLoading_ = false;
+    bool quranTried_ = false; // a load has ended, with a text or without
     QList<std::shared_ptr<TabItem>> tabs_;
     int active_ = -1;
     QTimer autosave_;

@@ -17,6 +17,8 @@ public:
 
     // The content view; empty once the view has been destroyed.
     TabContent* content() const { return content_; }
+    // Puts the view made for a pending tab in its place.
+    void setContent(TabContent* content) { content_ = content; }
     QWidget* view() const { return content_; }
     // The reader of a book tab; nullptr for any other tab.
     ReaderView* reader() const { return qobject_cast<ReaderView*>(content_.data()); }

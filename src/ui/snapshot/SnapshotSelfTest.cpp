@@ -28,6 +28,8 @@ namespace {
 constexpr char kCopySample[] = "قال رسول الله (١) الصلاة1 «٢» [3] في [البقرة: ٢٥٥] سنة 256";
 constexpr char kFirstNote[] = "تعليق أول";
 constexpr char kLocalNote[] = "تعليق محلي مختلف";
+constexpr double kQuranWaitStep = 0.05;
+constexpr int kQuranWaitSteps = 200;
 constexpr std::int64_t kNoteSeq = 3;
 constexpr std::int64_t kBookmarkSeq = 5;
 constexpr char kIgnoreQuery[] = "الصلاة";
@@ -203,6 +205,10 @@ int features(Run& run)
     QStringList titles;
     for (const auto& tab : main.tabs())
         titles.append(tab->title());
+    // A restored tab is made when it is shown: the Quran tab is brought forward.
+    main.openQuran();
+    for (int waited = 0; !main.activeQuran() && waited < kQuranWaitSteps; ++waited)
+        Snapshot::wait(kQuranWaitStep);
     const QuranView* quran = quranTab(main);
     const auto [sura, verse] = quran ? quran->position() : std::pair<int, int>{0, 0};
     Line() << "tabs reopened:" << main.tabs().size() << titles << "quran pos:" << std::pair<std::int64_t, std::int64_t>{sura, verse};

@@ -38,6 +38,8 @@ constexpr double kHitSettleSeconds = 1.0;
 
 // A verse that is absent or not a number; the view clamps it to the sura's last.
 constexpr int kLastVerse = 255;
+constexpr double kQuranWaitStep = 0.05;
+constexpr int kQuranWaitSteps = 200;
 constexpr int kVersePreview = 40;
 constexpr std::array<std::pair<int, int>, 5> kSampleVerses{{{1, 1}, {2, 1}, {9, 1}, {27, 30}, {114, 6}}};
 constexpr double kCitedLimitSeconds = 120;
@@ -148,6 +150,9 @@ int quran(Run& run)
     QElapsedTimer clock;
     clock.start();
     run.main.openQuran(int(*sura), verse, false);
+    // The text loads off the GUI thread: the tab fills once it is in.
+    for (int waited = 0; !run.main.activeQuran() && waited < kQuranWaitSteps; ++waited)
+        Snapshot::wait(kQuranWaitStep);
     QuranView* view = run.main.activeQuran();
     Line() << "quran loaded in" << seconds(double(clock.elapsed()) / 1000, 2) << "ayat:"
            << (view ? view->text().ayat.size() : 0);

@@ -4,12 +4,14 @@
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "support/ScopedEnv.h"
+#include "ui/assistant/AIChatView.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/reader/QuranView.h"
 #include "ui/reader/ReaderTestSupport.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/MainWindowController.h"
+#include "ui/shell/PendingTab.h"
 #include "ui/shell/Sessions.h"
 
 #include <QSignalSpy>
@@ -290,8 +292,6 @@ TEST_F(SessionsTest, restoringSkipsWhatItCannotUseAndSaysNothing)
         R"({"k":"book","b":4242,"s":1},{"k":"book","b":3,"s":1,"y":0},{"k":"search","q":"[1]","row":2}]})")));
     EXPECT_EQ(titles(*w), (QStringList{fixture.lib->book(1)->title, fixture.lib->book(3)->title}));
     EXPECT_EQ(w->active(), 1);
-    ASSERT_NE(w->tabs()[0]->reader(), nullptr);
-    EXPECT_EQ(w->tabs()[0]->reader()->seq(), 2);
     EXPECT_TRUE(dialogs.requests().isEmpty());
 
     // The stored session is what start-up restores; none restores nothing.
@@ -303,6 +303,63 @@ TEST_F(SessionsTest, restoringSkipsWhatItCannotUseAndSaysNothing)
     again->restoreSession();
     EXPECT_EQ(titles(*again), titles(*w));
     EXPECT_EQ(again->active(), 1);
+    again->select(0);
+    ASSERT_NE(again->tabs()[0]->reader(), nullptr);
+    EXPECT_EQ(again->tabs()[0]->reader()->seq(), 2);
+}
+
+TEST_F(SessionsTest, aRestoredTabIsMadeWhenFirstShownAndSavedAsItCameUntilThen)
+{
+    // Fourteen tabs: books at several pages, searches and the assistant.
+    Json::Value tabs = Json::Value::array();
+    QStringList expected;
+    const std::pair<std::int64_t, int> pages[] = {{1, 0}, {1, 1}, {2, 0}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {1, 6}, {3, 0}};
+    for (const auto& [book, page] : pages) {
+        tabs.push_back({{"k", "book"}, {"b", book}, {"s", fixture.lib->seqRange(book).first + page}, {"y", 0.5}});
+        expected.append(fixture.lib->book(book)->title);
+    }
+    for (const char* word : {"الصلاة", "الزكاة", "الصوم", "الحج"}) {
+        SearchQuery query;
+        query.andPhrases = {QString::fromUtf8(word)};
+        tabs.push_back({{"k", "search"}, {"q", Json::utf8(query.json())}, {"row", 1}});
+        expected.append(SearchTabView::titleOf(query));
+    }
+    tabs.push_back({{"k", "ai"}});
+    expected.append(QString::fromUtf8(AIChatView::tabTitle));
+    ASSERT_EQ(tabs.size(), 14u);
+    const Json::Value document{{"tabs", tabs}, {"active", 2}};
+
+    auto w = window();
+    ASSERT_TRUE(w->restoreSession(QString::fromUtf8(Json::dumpBytes(document))));
+    EXPECT_EQ(titles(*w), expected);
+    auto made = [&] {
+        QList<int> indices;
+        for (int i = 0; i < w->tabs().size(); ++i)
+            if (!qobject_cast<PendingTab*>(w->tabs()[i]->content()))
+                indices.append(i);
+        return indices;
+    };
+    EXPECT_EQ(made(), QList<int>{2});
+    ASSERT_NE(w->tabs()[2]->reader(), nullptr);
+
+    // Saved before any other tab was shown, nothing is lost or changed.
+    EXPECT_EQ(Json::parse(w->sessionJSON().toUtf8()), document);
+
+    w->select(5);
+    EXPECT_EQ(made(), (QList<int>{2, 5}));
+    ASSERT_NE(w->tabs()[5]->reader(), nullptr);
+    EXPECT_EQ(w->tabs()[5]->reader()->seq(), fixture.lib->seqRange(1).first + 4);
+    // Opening the book of a tab not yet shown goes to that tab.
+    w->openBook(3, std::nullopt);
+    EXPECT_EQ(w->active(), 8);
+    EXPECT_EQ(made(), (QList<int>{2, 5, 8}));
+    w->select(10);
+    auto* search = qobject_cast<SearchTabView*>(w->tabs()[10]->view());
+    ASSERT_NE(search, nullptr);
+    EXPECT_EQ(search->query().andPhrases, QStringList{QStringLiteral("الزكاة")});
+    EXPECT_EQ(w->tabs().size(), 14);
+    search->cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return search->isDone(); }, 20000));
 }
 
 TEST_F(SessionsTest, unselectedResultsRowIsWrittenAsTheFirst)
@@ -374,16 +431,18 @@ TEST_F(SessionsTest, tabsComeBackWhereTheyWereAfterQuittingAndStartingAgain)
     MainWindowController* w = app->mainWC();
     ASSERT_EQ(w->tabs().size(), 4);
     EXPECT_EQ(w->active(), 2);
-    ReaderView* first = w->tabs()[0]->reader();
-    ReaderView* last = w->tabs()[3]->reader();
-    ASSERT_TRUE(first && last);
-    EXPECT_EQ(first->book().id, 1);
-    EXPECT_EQ(first->seq(), 40);
-    EXPECT_EQ(last->book().id, 10);
-    EXPECT_EQ(last->seq(), 10);
+    // The active Quran tab fills once its text is in; the others are made as
+    // they are shown.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->activeQuran() != nullptr; }, 20000));
     auto* quran = qobject_cast<QuranView*>(w->tabs()[2]->view());
     ASSERT_NE(quran, nullptr);
     EXPECT_EQ(quran->position(), std::make_pair(2, 255));
+    for (int i : {0, 1})
+        w->select(i);
+    ReaderView* first = w->tabs()[0]->reader();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->book().id, 1);
+    EXPECT_EQ(first->seq(), 40);
     SearchTabView* search = searchOf(w, 1);
     ASSERT_NE(search, nullptr);
     EXPECT_EQ(search->query(), query);
@@ -391,6 +450,10 @@ TEST_F(SessionsTest, tabsComeBackWhereTheyWereAfterQuittingAndStartingAgain)
     EXPECT_EQ(search->selectedRow(), 3);
     // The scroll position of a tab not yet shown comes back once it is.
     w->select(3);
+    ReaderView* last = w->tabs()[3]->reader();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->book().id, 10);
+    EXPECT_EQ(last->seq(), 10);
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(last->scrollFraction() - fraction) < 0.02; }, 2000))
         << last->scrollFraction();
     EXPECT_TRUE(dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty());

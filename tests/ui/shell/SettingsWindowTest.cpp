@@ -97,7 +97,8 @@ TEST_F(SettingsWindowTest, aPreferenceChangedElsewhereIsNotWrittenBackByTheNextC
     EXPECT_TRUE(Settings::nightReading());
     EXPECT_EQ(Settings::readerSize(), 36);
     window.hide();
-    Settings::setNightReading(false);
+    // The ticks stored every preference: none is left to the next tests.
+    clearPreferences();
 }
 
 TEST_F(SettingsWindowTest, defaultPaperRemovesTheStoredColourForGood)
