@@ -36,6 +36,7 @@ const QString msgSigningNotice = QStringLiteral(
     "--key <ملف المفتاح السري>");
 const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
 const QString msgBadSource = QStringLiteral("عنوان المصدر غير صالح: ");
+const QString msgIndexingPages = QStringLiteral("فهرسة صفحات البحث: ");
 // The one FTS5 phrase both databases are searched for in the comparison.
 const QString comparePhrase = QStringLiteral("\"الصلاه\"");
 
@@ -179,6 +180,11 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
             store = LocalStore::open();
             if (!store)
                 throw Dist::DistError(msgStoreUnavailable);
+            // A store from before the search's page index gets it once, here.
+            store->buildPageIndex([&](std::int64_t done, std::int64_t total) {
+                output.out(msgIndexingPages + QString::number(done) + QStringLiteral(" / ") + QString::number(total));
+                return true;
+            });
             // Books installed from a release count even where no run recorded
             // it, so that no older release can replace them.
             const std::int64_t lastRelease = std::max(

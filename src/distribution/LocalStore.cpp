@@ -11,6 +11,7 @@
 #include "distribution/RawDeflate.h"
 #include "scholar/Isnad.h"
 #include "scholar/TextReuse.h"
+#include "search/PageIndex.h"
 
 #include <QDir>
 #include <QFile>
@@ -191,7 +192,13 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
     if (!db)
         return nullptr;
     LibrarySchema::create(*db); // a failing statement shows later, statement by statement
+    PageIndex::createSchema(*db);
     return std::unique_ptr<LocalStore>(new LocalStore(std::move(db)));
+}
+
+PageIndex::Build LocalStore::buildPageIndex(const PageIndex::Progress& progress)
+{
+    return PageIndex::build(*db_, progress);
 }
 
 std::int64_t LocalStore::lastRelease() const
@@ -255,7 +262,7 @@ bool LocalStore::remove(std::int64_t bookId, bool inTransaction)
         if (!own->begun())
             return false;
     }
-    bool ok = true;
+    bool ok = PageIndex::removeBook(*db_, bookId);
     for (const char* sql : deletes)
         ok = db_->run(QString::fromLatin1(sql), {bookId}) && ok;
     if (own && ok)
@@ -444,6 +451,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
     must(addNarrator && narratorId && addEdge);
     QHash<QString, std::int64_t> narratorIds;
+    PageIndex::Writer pageIndex(db);
 
     Statement::Step pageStep;
     while ((pageStep = pages->next()) == Statement::Step::Row) {
@@ -456,6 +464,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
                 == Statement::Step::Constraint
             || write(*insertFts, {pid, norm, pid, book.id}) == Statement::Step::Constraint)
             throw Abort{kMsgIdConflict(book.title)};
+        must(pageIndex.add(pid, content, norm));
 
         // `chain` is empty exactly when `hasIsnad` is false, so one call
         // strips the marks and searches for the opener once.
@@ -486,6 +495,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     }
     // A failure while reading the package is not the end of its pages.
     must(pageStep == Statement::Step::Done);
+    must(pageIndex.finish());
 
     if (auto headings = package.prepare(
             QStringLiteral("SELECT id, title, page_seq, parent_id, level FROM toc ORDER BY id"))) {

@@ -11,6 +11,7 @@
 // read while it writes, and see each book appear or disappear whole.
 
 #include "distribution/Dist.h"
+#include "search/PageIndex.h"
 
 #include <QHash>
 #include <QString>
@@ -36,6 +37,11 @@ public:
     static std::unique_ptr<LocalStore> open(const QString& filePath);
 
     SQLiteDB& db() const { return *db_; }
+
+    // Gives a store made before the search's page index that index, in
+    // batches that each commit (see PageIndex::build); installs keep it
+    // up to date afterwards. Blocks: run it off the GUI thread.
+    PageIndex::Build buildPageIndex(const PageIndex::Progress& progress = {});
 
     // The last release applied by a download run; 0 when none is recorded or
     // the recorded text is not a plain decimal integer.

@@ -4,6 +4,7 @@
 #include "core/SQLiteDB.h"
 #include "search/BatchEmitter.h"
 #include "search/NormalWords.h"
+#include "search/PageIndex.h"
 #include "search/PageMap.h"
 #include "search/SharedMeaningIndex.h"
 
@@ -105,6 +106,7 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
 {
     tooBroadList.clear();
     lastMatchTotal.reset();
+    lastChecked = 0;
     expired = false;
     this->deadline = deadline.isSet() ? &deadline : nullptr;
     std::shared_ptr<SQLiteDB> db;
@@ -166,7 +168,18 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
         // Glued-digit lookups are shared while the data is unchanged: a word
         // searched again costs no vocabulary scan.
         std::unique_ptr<Vocab> vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
-        const QList<FtsPart> parts = ftsParts(plan, vocab.get());
+        const bool indexed = !pageChecked && PageIndex::ready(*db);
+        const bool forms = indexed && (q.hamza || !(q.inMatn && q.inHawashi)) && formsServe(plan);
+        if (indexed)
+            vocab->useIndex(forms, q.hamza);
+        QList<FtsPart> parts = ftsParts(plan, vocab.get());
+        if (vocab->formsFailed) {
+            // A word written in too many forms: the sections and hamza go
+            // back to the page check.
+            vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
+            vocab->useIndex(false, false);
+            parts = ftsParts(plan, vocab.get());
+        }
         if (vocab)
             for (const QString& word : vocab->tooBroad)
                 if (!tooBroadList.contains(word))
@@ -176,7 +189,8 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             collectCandidates(parts, *db, map.snapshot.get(), scope, candidateBuffer, rows);
         // The same condition as needsVerify() false, without a scope: then
         // the one part is the full expression and its rows are the total.
-        if (!scope && parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi)
+        if (!scope && parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi
+            && parts.first().table == QLatin1String("pages_fts"))
             lastMatchTotal = rows;
         verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
         emitter.flush();
@@ -249,7 +263,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
         }
         std::optional<Statement> byRowid;
         if (map)
-            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM pages_fts WHERE pages_fts MATCH ?"));
+            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ?").arg(part.table));
         if (byRowid) {
             byRowid->bind({part.expr});
             QList<std::int64_t> misses;
@@ -281,7 +295,11 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                 }
             }
         } else {
-            auto found = db.prepare(QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?"));
+            auto found = db.prepare(
+                part.table == QLatin1String("pages_fts")
+                    ? QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?")
+                    : QStringLiteral("SELECT f.rowid, p.book_id FROM %1 f JOIN pages p ON p.id = f.rowid WHERE %1 MATCH ?")
+                          .arg(part.table));
             if (!found) {
                 whole = false;
                 continue;
@@ -370,6 +388,10 @@ void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
     if (std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.verify; }))
         text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages WHERE id=?")
                                   : QStringLiteral("SELECT content FROM pages WHERE id=?"));
+    // Every check reads in one transaction, not one per page.
+    std::optional<Transaction> reading;
+    if (text)
+        reading.emplace(db, Transaction::Mode::Deferred);
     emitter.expect(int(std::min<std::size_t>(candidates.size(), std::size_t(std::max(limit, 0)))));
     std::size_t seen = 0;
     for (const Slice& slice : slices) {
@@ -383,6 +405,7 @@ void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
                 if (!text)
                     return;
                 text->bind({c.pid});
+                ++lastChecked;
                 if (!text->step())
                     continue;
                 const QString content = text->text(0).value_or(QString());

@@ -89,6 +89,7 @@ public:
     struct FtsPart {
         QString expr;
         bool verify = false;
+        QString table = QStringLiteral("pages_fts"); // the full-text table expr is matched against
         bool operator==(const FtsPart&) const = default;
     };
 
@@ -131,6 +132,26 @@ public:
         // Wildcard words too broad to expand, in the order met.
         QStringList tooBroad;
 
+        // Reads the vocabulary from the page index's term table instead of
+        // the full-text index (the same terms, found by range, also from the
+        // end of a word); with `forms`, every expression is written for the
+        // page_forms table, the alternatives of a word being the forms its
+        // terms are written in, those with other hamza forms than the query's
+        // left out when `hamza`. Only for a complete page index.
+        void useIndex(bool forms, bool hamza);
+        // Scans the terms whose reversed key (PageIndex::reversedKey) lies in
+        // [lo, hi); false when it stopped before its end or reads no term table.
+        bool scanReversed(const QString& lo, const QString& hi, const std::function<bool(const QString&)>& visit);
+        bool writesForms() const { return forms; }
+        bool keepsHamza() const { return hamza; }
+        void keepHamza(bool on) { hamza = on; }
+        // A word's alternatives as page_forms terms, in code-point order;
+        // nothing when there are too many to write out. `asked`: the query
+        // word's letters whose alef forms a form must carry.
+        std::optional<QStringList> formsOf(const Alts& alts, const QList<Arabic::RichLetter>* asked);
+        // Set once a word had too many forms: the expressions are incomplete.
+        bool formsFailed = false;
+
     private:
         Vocab() = default;
         // Runs the range statement; false when it stopped before its end.
@@ -140,6 +161,10 @@ public:
         std::unique_ptr<Statement> st;
         std::shared_ptr<Glued> known;
         bool failed = false;
+        bool termTable = false;
+        bool forms = false;
+        bool hamza = false;
+        std::unique_ptr<Statement> reversedSt, formSt, formRangeSt;
     };
 
     using Held = QSet<QString>;
@@ -157,6 +182,10 @@ public:
     static std::optional<QStringList> nearCombos(const QList<PhraseExpr>& exprs);
     static FtsPlan ftsPlan(const Plan& plan, Vocab* vocab, bool glued, Held& held);
     static QList<FtsPart> ftsParts(const Plan& plan, Vocab* vocab);
+    // Whether the page index can answer the plan's sections and hamza forms:
+    // every phrase and NEAR group short enough to be seen across the
+    // footnote line when the whole page is searched.
+    static bool formsServe(const Plan& plan);
 
     // For callers that run FTS5 themselves: the full expression of a query
     // (absent when it has nothing to search), and whether its matches still
@@ -243,6 +272,13 @@ public:
 
     void setClock(Clock clock) { this->clock = std::move(clock); }
 
+    // Runs every query as before the page index: the vocabulary read from the
+    // full-text index and sections and hamza forms checked page by page.
+    // Off by default; for comparing the two paths.
+    void setPageCheckedPath(bool on) { pageChecked = on; }
+    // How many pages the last run read to check them; read after run().
+    std::int64_t pagesChecked() const { return lastChecked; }
+
     // Title and note search of a run; `scope` absent means every book. The
     // titles are cached per `generation` (the page map's data generation);
     // -1 means the database's state is unknown and the table is read afresh.
@@ -309,6 +345,8 @@ private:
     bool connInterrupted = false;             // cancel() interrupted conn; guarded by connLock
     QStringList tooBroadList;
     std::optional<std::int64_t> lastMatchTotal;
+    bool pageChecked = false;
+    std::int64_t lastChecked = 0;
     Clock clock;
     // Kept between runs so that its room is not allocated and faulted in
     // again by every run; bounded by the library's page count.

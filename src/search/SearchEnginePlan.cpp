@@ -6,6 +6,7 @@
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 
+#include "search/PageIndex.h"
 #include "search/PageMap.h"
 
 #include <QHash>
@@ -195,6 +196,15 @@ bool SearchEngine::Vocab::open()
         return false;
     }
     failed = true;
+    if (termTable) {
+        auto prepared = db->prepare(
+            QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE term >= ? AND term < ? ORDER BY term"));
+        if (!prepared)
+            return false;
+        st = std::make_unique<Statement>(std::move(*prepared));
+        failed = false;
+        return true;
+    }
     db->exec(QStringLiteral("PRAGMA query_only=0"));
     const bool created = db->exec(QStringLiteral(
         "CREATE VIRTUAL TABLE IF NOT EXISTS temp.quorvel_vocab USING fts5vocab(main, 'pages_fts', 'row')"));
@@ -223,6 +233,86 @@ bool SearchEngine::Vocab::scanAll(const QString& lo, const QString& hi,
     // Leave no statement open on the connection between scans.
     st->bind({});
     return !stopped && step == Statement::Step::Done;
+}
+
+void SearchEngine::Vocab::useIndex(bool forms, bool hamza)
+{
+    termTable = true;
+    this->forms = forms;
+    this->hamza = hamza;
+}
+
+namespace {
+
+// Runs `st` over [lo, hi) to its end or until `visit` says stop; false when
+// it stopped before its end.
+bool scanStatement(Statement& st, const QString& lo, const QString& hi,
+                   const std::function<bool(const QString&)>& visit)
+{
+    st.bind({lo, hi});
+    Statement::Step step;
+    bool stopped = false;
+    while ((step = st.next()) == Statement::Step::Row)
+        if (auto term = st.text(0); term && !visit(*term)) {
+            stopped = true;
+            break;
+        }
+    st.bind({});
+    return !stopped && step == Statement::Step::Done;
+}
+
+std::unique_ptr<Statement> prepared(SQLiteDB& db, const QString& sql)
+{
+    auto st = db.prepare(sql);
+    return st ? std::make_unique<Statement>(std::move(*st)) : nullptr;
+}
+
+} // namespace
+
+bool SearchEngine::Vocab::scanReversed(const QString& lo, const QString& hi,
+                                       const std::function<bool(const QString&)>& visit)
+{
+    if (!termTable || !open())
+        return false;
+    if (!reversedSt)
+        reversedSt = prepared(*db, QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE rterm >= ? AND rterm < ?"));
+    return reversedSt && scanStatement(*reversedSt, lo, hi, visit);
+}
+
+std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const QList<Arabic::RichLetter>* asked)
+{
+    const bool prefixes = alts.kind == Alts::Kind::prefixes;
+    std::unique_ptr<Statement>& st = prefixes ? formRangeSt : formSt;
+    if (!st && open())
+        st = prepared(*db, prefixes ? QStringLiteral("SELECT form FROM page_terms WHERE term >= ? AND term < ?")
+                                    : QStringLiteral("SELECT form FROM page_terms WHERE term = ?"));
+    if (!st) {
+        formsFailed = true;
+        return std::nullopt;
+    }
+    QSet<QString> seen;
+    QStringList out;
+    for (const QString& term : alts.list) {
+        if (prefixes)
+            st->bind({term, term + topChar()});
+        else
+            st->bind({term});
+        while (st->step()) {
+            const QString form = st->text(0).value_or(QString());
+            if (seen.contains(form) || (asked && !Arabic::rawOK(*asked, PageIndex::letters(form), true, false)))
+                continue;
+            seen.insert(form);
+            out << form;
+            if (out.size() > maxWild) {
+                st->bind({});
+                formsFailed = true;
+                return std::nullopt;
+            }
+        }
+    }
+    st->bind({});
+    sortCodePoints(out);
+    return out;
 }
 
 void SearchEngine::Vocab::scan(const QString& lo, const QString& hi,
@@ -313,12 +403,25 @@ SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool
             // Streamed, and stopped at the first term past the cap: a leading
             // wildcard reads the whole vocabulary otherwise.
             const QString prefix = tok.t.left(cut);
-            vocab->scan(prefix, prefix + topChar(), [&](const QString& term) {
+            const auto visit = [&](const QString& term) {
                 if (tok.match(term))
                     candidates << term;
                 tooBroad = candidates.size() > maxWild;
                 return !tooBroad;
-            });
+            };
+            // A leading wildcard with a literal end of letters reads only the
+            // terms that end so (a glued number aside) by their reversed key.
+            qsizetype tail = tok.t.size();
+            while (tail > 0 && tok.t[tail - 1] != '*' && tok.t[tail - 1] != '?')
+                --tail;
+            QString suffix = tok.t.mid(tail);
+            const bool lettersOnly = !suffix.isEmpty()
+                && std::none_of(suffix.begin(), suffix.end(), [](QChar c) { return c.isDigit(); });
+            std::reverse(suffix.begin(), suffix.end());
+            if (!(cut == 0 && lettersOnly && vocab->scanReversed(suffix, suffix + topChar(), visit)) && !tooBroad) {
+                candidates.clear();
+                vocab->scan(prefix, prefix + topChar(), visit);
+            }
         }
         if (tooBroad) {
             vocab->tooBroad << tok.t;
@@ -400,8 +503,17 @@ SearchEngine::PhraseExpr SearchEngine::phraseExpr(const Phrase& phrase, Vocab* v
     // each too-broad wildcard is reported.
     QList<QStringList> lists;
     bool missing = phrase.toks.empty();
-    for (const Arabic::Tok& tok : phrase.toks) {
-        lists << alts(tok, vocab, glued, held).fts();
+    for (std::size_t j = 0; j < phrase.toks.size(); ++j) {
+        const Arabic::Tok& tok = phrase.toks[j];
+        Alts found = alts(tok, vocab, glued, held);
+        if (vocab && vocab->writesForms()) {
+            // The hamza forms are compared as the page check compares them.
+            const bool compare = vocab->keepsHamza() && phrase.rich && !tok.digit && qsizetype(j) < phrase.rich->size();
+            found = Alts{Alts::Kind::terms,
+                         vocab->formsOf(found, compare ? &(*phrase.rich)[qsizetype(j)].letters : nullptr)
+                             .value_or(QStringList{})};
+        }
+        lists << found.fts();
         missing = missing || lists.last().isEmpty();
     }
     if (missing)
@@ -465,7 +577,9 @@ std::optional<QStringList> SearchEngine::nearCombos(const QList<PhraseExpr>& exp
 SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool glued, Held& held)
 {
     const SearchQuery& q = plan.q;
-    bool verify = !(q.inMatn && q.inHawashi) || q.hamza || q.tashkeel;
+    // The page index decides sections and hamza forms; marks stay with the page check.
+    const bool forms = vocab && vocab->writesForms();
+    bool verify = forms ? q.tashkeel : (!(q.inMatn && q.inHawashi) || q.hamza || q.tashkeel);
     QStringList clauses;
 
     if (!plan.ands.empty()) {
@@ -527,12 +641,20 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
     // The index holds a page's main text and footnotes together, so when the
     // query searches only one of them an exclusion found in the other must
     // not drop the page: the page check (already required then) decides.
+    // The page index has the sections apart: there an exclusion is exact
+    // unless marks are compared. Over the whole page an exclusion is found
+    // in any hamza form, as over pages_fts.
     const bool wholePage = q.inMatn && q.inHawashi;
     for (const Phrase& p : plan.nots) {
+        const bool hamza = forms && vocab->keepsHamza();
+        if (forms && wholePage)
+            vocab->keepHamza(false);
         const PhraseExpr e = phraseExpr(p, vocab, glued, held);
+        if (forms)
+            vocab->keepHamza(hamza);
         if (!e.expr)
             continue;
-        if (e.exact && wholePage)
+        if (e.exact && (wholePage || (forms && !q.tashkeel)))
             expr += " NOT " + *e.expr;
         else
             verify = true; // left to the page check
@@ -544,22 +666,71 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
 // reached terms (`held`) make the query need the page check, the work splits
 // in two disjoint parts: pages without any held term are final matches of
 // the plain expression, and only pages holding one are checked.
+namespace {
+
+QList<SearchEngine::FtsPart> partsOf(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab);
+
+} // namespace
+
+// Over the page index every part names its table, and a search of one
+// section filters the expression to that column.
 QList<SearchEngine::FtsPart> SearchEngine::ftsParts(const Plan& plan, Vocab* vocab)
 {
+    QList<FtsPart> parts = partsOf(plan, vocab);
+    if (vocab && vocab->writesForms()) {
+        const SearchQuery& q = plan.q;
+        for (FtsPart& part : parts) {
+            part.table = QString::fromLatin1(PageIndex::formsTable);
+            if (!(q.inMatn && q.inHawashi))
+                part.expr = (q.inMatn ? QStringLiteral("{matn} : (") : QStringLiteral("{hawashi} : (")) + part.expr + ")";
+        }
+    }
+    return parts;
+}
+
+bool SearchEngine::formsServe(const Plan& plan)
+{
+    const SearchQuery& q = plan.q;
+    if (!(q.inMatn && q.inHawashi))
+        return true;
+    const std::size_t reach = std::size_t(PageIndex::seamWords) + 1;
+    std::size_t nearSpan = nearDistance;
+    for (const std::vector<Phrase>* list : {&plan.ands, &plan.ors, &plan.nots})
+        for (const Phrase& p : *list)
+            if (p.toks.size() > reach)
+                return false;
+    for (const Phrase& p : plan.ands)
+        nearSpan += p.toks.size();
+    return !(q.near && plan.ands.size() >= 2 && nearSpan > reach);
+}
+
+namespace {
+
+using Held = SearchEngine::Held;
+using FtsPart = SearchEngine::FtsPart;
+using FtsPlan = SearchEngine::FtsPlan;
+
+QList<SearchEngine::FtsPart> partsOf(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab)
+{
     Held ignored;
-    const FtsPlan full = ftsPlan(plan, vocab, true, ignored);
+    const FtsPlan full = SearchEngine::ftsPlan(plan, vocab, true, ignored);
     if (!full.expr)
         return {};
     if (!full.verify || !vocab)
         return {FtsPart{*full.expr, full.verify}};
     Held heldTerms;
-    const FtsPlan plain = ftsPlan(plan, vocab, false, heldTerms);
+    const FtsPlan plain = SearchEngine::ftsPlan(plan, vocab, false, heldTerms);
     if (plain.verify || heldTerms.isEmpty())
         return {FtsPart{*full.expr, true}};
     QStringList heldList(heldTerms.begin(), heldTerms.end());
     sortCodePoints(heldList);
+    if (vocab->writesForms())
+        heldList = vocab->formsOf(SearchEngine::Alts{SearchEngine::Alts::Kind::terms, heldList}, nullptr)
+                       .value_or(QStringList{});
+    if (heldList.isEmpty())
+        return {FtsPart{*full.expr, true}};
     for (QString& term : heldList)
-        term = quote(term);
+        term = SearchEngine::quote(term);
     const QString heldClause = group(heldList, orJoin);
     QList<FtsPart> parts;
     if (plain.expr)
@@ -567,6 +738,8 @@ QList<SearchEngine::FtsPart> SearchEngine::ftsParts(const Plan& plan, Vocab* voc
     parts << FtsPart{"(" + *full.expr + ") AND " + heldClause, true};
     return parts;
 }
+
+} // namespace
 
 std::optional<QString> SearchEngine::ftsExpression(const SearchQuery& q) const
 {

@@ -1,8 +1,11 @@
 #include "SearchFixture.h"
 
+#include "core/Json.h"
 #include "core/SQLiteDB.h"
+#include "search/PageIndex.h"
 #include "search/PageMap.h"
 #include "support/CorpusText.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -224,6 +228,173 @@ TEST(SearchRun, hamzaAndMarksOverTheIndex)
     hamza.hamza = true;
     SearchQuery anyForm = phrases({"أن"});
     EXPECT_LT(runQuery(engine, hamza).pages.size(), runQuery(engine, anyForm).pages.size());
+}
+
+// The corpus books with footnotes under every third page (the next page's
+// opening words), and a book of pages whose hamza forms, marks, glued
+// numbers and footnote lines the comparisons below turn on.
+SearchLibrary footnotedLibrary()
+{
+    QList<FixtureBook> books;
+    for (int id : {1, 2, 3}) {
+        const auto json = Json::parseFile(dataPath(QStringLiteral("books/%1.json").arg(id, 3, 10, QChar('0'))));
+        if (!json)
+            return {};
+        QStringList texts;
+        for (const auto& page : json->at("pages"))
+            texts << Json::qstr(page.at("content").get<std::string>());
+        FixtureBook book{id, {}, {}, {{QStringLiteral("باب ما جاء"), 1}}};
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            book.pages << (i % 3 == 2 && i + 1 < texts.size()
+                               ? texts[i] + "\n__________\n(1) " + texts[i + 1].split(u' ').mid(0, 40).join(u' ')
+                               : texts[i]);
+        books << book;
+    }
+    books << FixtureBook{9, {}, {
+        QStringLiteral("حدثنا مالك عن أبي\n__________\nهريرة قال رسول الله"),
+        QStringLiteral("عن ابي هريرة قال حدثنا12 مالك عن عائشة"),
+        QStringLiteral("قال إبي هريرة\n__________\n(1) حدثنا مالك عن أبي هريرة"),
+        QStringLiteral("صَلَّى اللهُ عَلَيْهِ وَسَلَّمَ\n__________\nصلى الله عليه وسلم حدثنا"),
+        QStringLiteral("الصلوة والزكوة ثنا أحمد\n__________\nآمن إيمان أمر"),
+    }, {}};
+    return customLibrary(books);
+}
+
+SearchQuery asked(const QStringList& ands, const std::function<void(SearchQuery&)>& adjust = {})
+{
+    SearchQuery q = phrases(ands);
+    if (adjust)
+        adjust(q);
+    return q;
+}
+
+// Every kind of query gives the pages the page-checked path gives, in the
+// same order; the kinds the page index answers read no page to check.
+TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    const QStringList pair{"رسول الله", "عائشة"};
+    struct Case {
+        const char* name;
+        SearchQuery q;
+        bool answered; // by the index alone
+    };
+    const QList<Case> cases = {
+        {"common word", asked({"الله"}), true},
+        {"phrase", asked({"رسول الله"}), true},
+        {"prefix", asked({"حد*"}), true},
+        {"near pair", asked(pair, [](SearchQuery& q) { q.near = true; }), true},
+        {"rare word", asked({"مشتبكة"}), true},
+        {"ordered near pair", asked(pair, [](SearchQuery& q) { q.near = q.ordered = true; }), false},
+        {"affix word", asked({"صلاة"}, [](SearchQuery& q) { q.affix = true; }), true},
+        {"morph word", asked({"المسلمون"}, [](SearchQuery& q) { q.morph = true; }), true},
+        {"leading wildcard", asked({"*ثنا"}), true},
+        {"inner wildcard", asked({"ح*ثنا"}), true},
+        {"main text only", asked({"حدثنا"}, [](SearchQuery& q) { q.inHawashi = false; }), true},
+        {"footnotes only", asked({"حدثنا"}, [](SearchQuery& q) { q.inMatn = false; }), true},
+        {"footnotes phrase", asked({"أبي هريرة"}, [](SearchQuery& q) { q.inMatn = false; }), true},
+        {"main text wildcard", asked({"*ثنا"}, [](SearchQuery& q) { q.inHawashi = false; }), true},
+        {"main text near", asked(pair, [](SearchQuery& q) { q.near = true; q.inHawashi = false; }), true},
+        {"hamza phrase", asked({"أبي هريرة"}, [](SearchQuery& q) { q.hamza = true; }), true},
+        {"hamza plain alef", asked({"ابي هريرة"}, [](SearchQuery& q) { q.hamza = true; }), true},
+        {"hamza word", asked({"أن"}, [](SearchQuery& q) { q.hamza = true; }), true},
+        {"hamza in footnotes", asked({"أبي"}, [](SearchQuery& q) { q.hamza = true; q.inMatn = false; }), true},
+        {"hamza affix", asked({"أمر"}, [](SearchQuery& q) { q.hamza = q.affix = true; }), true},
+        {"hamza wildcard", asked({"أب*"}, [](SearchQuery& q) { q.hamza = true; }), true},
+        {"diacritics", asked({"صَلَّى"}, [](SearchQuery& q) { q.tashkeel = true; }), false},
+        {"diacritics in main text", asked({"صَلَّى"}, [](SearchQuery& q) { q.tashkeel = true; q.inHawashi = false; }),
+         false},
+        {"exclusion", asked({"حدثنا"}, [](SearchQuery& q) { q.notPhrases = {"مالك"}; }), true},
+        {"main text exclusion",
+         asked({"حدثنا"}, [](SearchQuery& q) { q.notPhrases = {"مالك"}; q.inHawashi = false; }), true},
+        {"hamza exclusion", asked({"هريرة"}, [](SearchQuery& q) { q.notPhrases = {"أبي"}; q.hamza = true; }), true},
+        {"footnotes hamza exclusion",
+         asked({"هريرة"}, [](SearchQuery& q) { q.notPhrases = {"أبي"}; q.hamza = true; q.inMatn = false; }), true},
+        {"alternatives in main text",
+         asked({"عائشة", "أنس"}, [](SearchQuery& q) { q.requireAll = false; q.inHawashi = false; }), true},
+        {"or-phrases in footnotes", asked({}, [](SearchQuery& q) { q.orPhrases = {"مالك", "أحمد"}; q.inMatn = false; }),
+         true},
+        {"rasm spelling in footnotes", asked({"الصلاة"}, [](SearchQuery& q) { q.inMatn = false; }), true},
+        {"with titles", asked({"باب"}, [](SearchQuery& q) { q.inTitles = true; }), true},
+    };
+    for (const Case& c : cases) {
+        SearchEngine checked(*lib.lib);
+        checked.setPageCheckedPath(true);
+        const RunResult before = runQuery(checked, c.q);
+        SearchEngine indexed(*lib.lib);
+        const RunResult after = runQuery(indexed, c.q);
+        EXPECT_FALSE(before.pages.isEmpty()) << c.name;
+        EXPECT_EQ(after.pages, before.pages) << c.name;
+        EXPECT_EQ(after.titles, before.titles) << c.name;
+        EXPECT_EQ(indexed.tooBroad(), checked.tooBroad()) << c.name;
+        if (c.answered)
+            EXPECT_EQ(indexed.pagesChecked(), 0) << c.name;
+    }
+}
+
+// A store made before the page index is searched as before until it has
+// the index; a stopped build keeps its batches and the next one goes on
+// from there to the index an install makes.
+TEST(SearchRun, pageIndexOfAnOlderStoreIsBuiltOnceAndResumedAfterAStop)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db);
+    auto terms = [&] {
+        QStringList out;
+        for (const auto& row : db->rows(QStringLiteral(
+                 "SELECT term || '|' || form || '|' || rterm || '|' || pages FROM page_terms ORDER BY term, form")))
+            out << row.str(0).value_or(QString());
+        return out;
+    };
+    const QStringList installed = terms();
+    ASSERT_FALSE(installed.isEmpty());
+    ASSERT_TRUE(db->exec(QStringLiteral("DROP TRIGGER page_index_added; DROP TRIGGER page_index_changed; "
+                                        "DROP TABLE page_forms; DROP TABLE page_terms; "
+                                        "DELETE FROM meta WHERE key LIKE 'page_index%';")));
+    const QList<SearchQuery> queries = {
+        asked({"حدثنا"}, [](SearchQuery& q) { q.inHawashi = false; }),
+        asked({"أبي هريرة"}, [](SearchQuery& q) { q.hamza = true; }),
+        asked({"*ثنا"}, [](SearchQuery& q) { q.inMatn = false; }),
+    };
+    auto results = [&](std::int64_t& checked) {
+        QList<QList<SearchHit>> out;
+        checked = 0;
+        SearchEngine engine(*lib.lib);
+        for (const SearchQuery& q : queries) {
+            out << runQuery(engine, q).pages;
+            checked += engine.pagesChecked();
+        }
+        return out;
+    };
+    std::int64_t checkedBefore = 0, checked = 0;
+    const auto before = results(checkedBefore);
+    EXPECT_GT(checkedBefore, 0);
+
+    constexpr int batch = 25;
+    QList<std::int64_t> stopped;
+    EXPECT_EQ(PageIndex::build(*db, [&](std::int64_t done, std::int64_t) { stopped << done; return false; }, batch),
+              PageIndex::Build::stopped);
+    EXPECT_EQ(stopped, QList<std::int64_t>{batch});
+    EXPECT_FALSE(PageIndex::ready(*db));
+    EXPECT_EQ(results(checked), before);
+    EXPECT_EQ(checked, checkedBefore); // a partial index is not used
+
+    QList<std::int64_t> resumed;
+    std::int64_t total = 0;
+    EXPECT_EQ(PageIndex::build(*db, [&](std::int64_t done, std::int64_t all) { resumed << done; total = all; return true; },
+                               batch),
+              PageIndex::Build::complete);
+    ASSERT_FALSE(resumed.isEmpty());
+    EXPECT_EQ(resumed.first(), 2 * batch);
+    EXPECT_EQ(resumed.last(), total);
+    EXPECT_TRUE(PageIndex::ready(*db));
+    EXPECT_EQ(terms(), installed);
+    EXPECT_EQ(results(checked), before);
+    EXPECT_EQ(checked, 0);
+    EXPECT_EQ(PageIndex::build(*db, [&](std::int64_t, std::int64_t) { return true; }), PageIndex::Build::complete);
 }
 
 TEST(SearchRun, batchesFollowTheClock)

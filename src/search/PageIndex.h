@@ -1,0 +1,98 @@
+#pragma once
+
+// The index structures beside `pages_fts` that let a search decide what
+// `pages_fts` alone cannot, without reading a page per hit:
+//
+//   page_forms  a contentless FTS5 table over the hamza-keeping form of each
+//               page (the normal form with the written alef forms أ إ آ kept),
+//               one column for the main text, one for the footnotes and a
+//               "seam" column holding the last and first words around the
+//               footnote line, so that a phrase crossing it is still found;
+//   page_terms  every (index term, hamza-keeping form) pair with the number of
+//               pages holding it and the term reversed, so that the index
+//               vocabulary is read by range (also for a leading wildcard)
+//               and a term is mapped to the forms it is written in.
+//
+// The installer fills them page by page through a Writer; a store made before
+// them gets them by build(), in batches that each commit, so that an
+// interruption keeps what was done. `meta` records the state: the version
+// once complete, else the id of the last page indexed. Until complete, the
+// index holds exactly the pages up to that id and searches do not use it.
+
+#include "core/Arabic.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace quorvel {
+
+class SQLiteDB;
+class Statement;
+
+namespace PageIndex {
+
+// Bumped when what is stored for a page changes; a store with another
+// version is indexed again.
+inline constexpr int version = 1;
+// Words on each side of the footnote line that the seam column repeats: a
+// phrase or NEAR group of at most seamWords + 1 words is found across it.
+inline constexpr int seamWords = 16;
+
+inline constexpr const char* formsTable = "page_forms";
+
+// Creates the tables when missing. A store that holds pages without them is
+// left to build(); an empty one is complete at once. False when a statement failed.
+bool createSchema(SQLiteDB& db);
+
+// Whether the index is complete for this version (on any connection).
+bool ready(SQLiteDB& db);
+
+// The hamza-keeping form of a text: its normal form without rasm folding,
+// each alef written as أ, إ or آ in the text kept as written.
+QString formsOf(const QString& text);
+// The rich letters a word of that form carries, as Arabic::richWords gives
+// them without marks.
+QList<Arabic::RichLetter> letters(const QString& form);
+// The key of a term in the reversed order: the term without a number glued
+// to its end, reversed.
+QString reversedKey(const QString& term);
+
+// Fills the index for one book inside the installer's transaction: add()
+// every page, then finish(). Pages past the build's progress are left to the
+// build. Does nothing on a store without the tables.
+class Writer {
+public:
+    explicit Writer(SQLiteDB& db);
+    ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    // `norm` is the page's content_norm. False when a write failed.
+    bool add(std::int64_t pageId, const QString& content, const QString& norm);
+    // Writes the book's term counts; false when a write failed.
+    bool finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+// Takes one book's pages out of the index (before the pages themselves are
+// deleted, in the same transaction). False when a write failed.
+bool removeBook(SQLiteDB& db, std::int64_t bookId);
+
+// Called after every batch with the pages indexed so far and all pages;
+// returning false stops the build after that batch.
+using Progress = std::function<bool(std::int64_t done, std::int64_t total)>;
+enum class Build { complete, stopped, failed };
+// Brings the index of an existing store up to date, batch by batch; each
+// batch is one transaction. A store already complete returns at once.
+Build build(SQLiteDB& db, const Progress& progress = {}, int batchPages = 2000);
+
+} // namespace PageIndex
+} // namespace quorvel
