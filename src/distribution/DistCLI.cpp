@@ -180,9 +180,11 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
             store = LocalStore::open();
             if (!store)
                 throw Dist::DistError(msgStoreUnavailable);
-            // A store from before the search's page index gets it once, here.
+            // A store from before the search's page index gets it once, here;
+            // its progress goes to standard error, beside the report.
             store->buildPageIndex([&](std::int64_t done, std::int64_t total) {
-                output.out(msgIndexingPages + QString::number(done) + QStringLiteral(" / ") + QString::number(total));
+                if (output.err)
+                    output.err(msgIndexingPages + QString::number(done) + QStringLiteral(" / ") + QString::number(total));
                 return true;
             });
             // Books installed from a release count even where no run recorded

@@ -514,7 +514,7 @@ TEST(SearchRun, cancelFromAnotherThreadAtAnyMomentEndsCleanly)
     SearchLibrary& quran = quranLibrary();
     SearchEngine engine(*quran.lib);
     SearchQuery q = phrases({"الله"});
-    q.hamza = true; // checks every page on its stored text: a long run
+    q.tashkeel = true; // checks every page on its stored text: a long run
     q.inTitles = true;
     // The cancel delays are spread over the length of one whole run.
     QElapsedTimer timer;
@@ -645,7 +645,7 @@ TEST(SearchRun, cancelByADeadlineBeforeOrDuringTheRun)
     SearchLibrary& quran = quranLibrary();
     SearchEngine engine(*quran.lib);
     SearchQuery q = phrases({"الله"});
-    q.hamza = true; // checks every page on its stored text: a long run
+    q.tashkeel = true; // checks every page on its stored text: a long run
     q.inTitles = true;
     QElapsedTimer timer;
     timer.start();
