@@ -354,7 +354,8 @@ Build build(SQLiteDB& db, const Progress& progress, int batchPages)
         return Build::failed;
     if (ready(db))
         return Build::complete;
-    const std::int64_t total = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+    const std::int64_t total =
+        db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages INDEXED BY idx_pages_book")).value_or(0);
     {
         Transaction start(db);
         if (!indexedUpTo(db)) {
@@ -368,6 +369,11 @@ Build build(SQLiteDB& db, const Progress& progress, int batchPages)
         if (!start.commit())
             return Build::failed;
     }
+    // Counted once by the small index, then batch by batch: a count over the
+    // table itself would read every page's text.
+    std::int64_t done = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages INDEXED BY idx_pages_book WHERE id<=?"),
+                                     {indexedUpTo(db).value_or(0)})
+                            .value_or(0);
     for (;;) {
         Transaction batch(db);
         if (!batch.begun())
@@ -382,6 +388,7 @@ Build build(SQLiteDB& db, const Progress& progress, int batchPages)
         std::int64_t last = cursor;
         bool ok = true;
         while (pages->step()) {
+            ++done;
             last = pages->integer(0).value_or(last);
             ok = rows.add(last, pages->text(1).value_or(QString()), counts) && ok;
         }
@@ -397,8 +404,6 @@ Build build(SQLiteDB& db, const Progress& progress, int batchPages)
             return Build::failed;
         if (finished)
             return Build::complete;
-        const std::int64_t done =
-            db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE id<=?"), {last}).value_or(0);
         if (progress && !progress(done, total))
             return Build::stopped;
     }
