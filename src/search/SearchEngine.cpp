@@ -386,7 +386,9 @@ void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
     const bool useNorm = q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel;
     std::optional<Statement> text;
     if (std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.verify; }))
-        text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages WHERE id=?")
+        // The index's copy of the normal form: the page row would be read
+        // through its stored text first.
+        text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages_fts WHERE rowid=?")
                                   : QStringLiteral("SELECT content FROM pages WHERE id=?"));
     // Every check reads in one transaction, not one per page.
     std::optional<Transaction> reading;

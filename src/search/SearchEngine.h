@@ -143,6 +143,7 @@ public:
         // [lo, hi); false when it stopped before its end or reads no term table.
         bool scanReversed(const QString& lo, const QString& hi, const std::function<bool(const QString&)>& visit);
         bool writesForms() const { return forms; }
+        bool readsTermTable() const { return termTable; }
         bool keepsHamza() const { return hamza; }
         void keepHamza(bool on) { hamza = on; }
         // A word's alternatives as page_forms terms, in code-point order;

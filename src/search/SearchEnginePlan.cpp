@@ -403,7 +403,9 @@ SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool
             // Streamed, and stopped at the first term past the cap: a leading
             // wildcard reads the whole vocabulary otherwise.
             const QString prefix = tok.t.left(cut);
+            qsizetype visited = 0;
             const auto visit = [&](const QString& term) {
+                ++visited;
                 if (tok.match(term))
                     candidates << term;
                 tooBroad = candidates.size() > maxWild;
@@ -420,7 +422,16 @@ SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool
             std::reverse(suffix.begin(), suffix.end());
             if (!(cut == 0 && lettersOnly && vocab->scanReversed(suffix, suffix + topChar(), visit)) && !tooBroad) {
                 candidates.clear();
+                visited = 0;
                 vocab->scan(prefix, prefix + topChar(), visit);
+                // Letters and one final star take every term of their range:
+                // the index's own prefix query finds the same pages.
+                if (!tooBroad && vocab->readsTermTable() && cut == tok.t.size() - 1 && tok.t.endsWith(u'*')
+                    && !candidates.isEmpty() && candidates.size() == visited) {
+                    out.kind = Alts::Kind::prefixes;
+                    out.list = {prefix};
+                    return out;
+                }
             }
         }
         if (tooBroad) {
