@@ -262,6 +262,7 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     tellUserDataFault();
     if (Settings::restoreSession())
         mainWC_->restoreSession();
+    mainWC_->indexPagesIfNeeded();
     mainWC_->raise();
     mainWC_->activateWindow();
     QPointer<MainWindowController> main = mainWC_;

@@ -11,6 +11,8 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
+#include "distribution/LocalStore.h"
+#include "search/PageIndex.h"
 #include "ui/assistant/AnswerExport.h"
 #include "ui/assistant/AnswerRenderer.h"
 #include "ui/kit/BarView.h"
@@ -65,6 +67,7 @@ constexpr double kSearchFontSize = 13;
 constexpr double kModeFontSize = 12;
 
 constexpr char kPlaceholderClassic[] = "بحث في جميع الكتب";
+constexpr char kIndexingPages[] = "فهرسة صفحات البحث: ";
 constexpr char kPlaceholderSmart[] = "اسأل الكتب سؤالاً…";
 constexpr char kModeClassic[] = "كلاسيكي";
 constexpr char kModeSmart[] = "ذكي";
@@ -146,7 +149,33 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
             [this] { pill_->setText(Arabic::num(lib_->books().size())); });
 }
 
-MainWindowController::~MainWindowController() = default;
+MainWindowController::~MainWindowController()
+{
+    // An index build stops after its current batch; what it did is kept.
+    indexingStop_->store(true);
+}
+
+void MainWindowController::indexPagesIfNeeded()
+{
+    if (!lib_->isLocal() || PageIndex::ready(lib_->main()))
+        return;
+    QPointer<MainWindowController> self(this);
+    GuiJob::run(
+        this,
+        [self, path = lib_->dbPath(), stop = indexingStop_] {
+            std::unique_ptr<LocalStore> store = LocalStore::open(path);
+            if (!store)
+                return;
+            store->buildPageIndex([&](std::int64_t done, std::int64_t total) {
+                GuiJob::post(self, [=](MainWindowController& w) {
+                    w.searchField_->setPlaceholderText(QString::fromUtf8(kIndexingPages) + Arabic::num(done) +
+                                                       QStringLiteral(" / ") + Arabic::num(total));
+                });
+                return !stop->load();
+            });
+        },
+        [](MainWindowController& w) { w.setSearchMode(w.searchMode()); });
+}
 
 void MainWindowController::build()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 // The one main window: a top bar of commands with the quick-search field, a
 // strip of tabs and a host area showing the active tab's view, or the welcome
 // view when no tab is open. It owns the tabs for the life of the process and
@@ -98,6 +100,9 @@ public:
     bool restoreSession(const QString& json);
     // Restores the session document stored under "session", when there is one.
     void restoreSession();
+    // Gives a store made before the search's page index its index, on a
+    // worker; searches take the page-checked path until it is complete.
+    void indexPagesIfNeeded();
     // The named sessions: save-as, open, rename, delete and the stored list.
     Sessions& sessions() const { return *sessions_; }
 
@@ -252,6 +257,7 @@ private:
     QLineEdit* searchField_ = nullptr;
     QButtonGroup* modeSwitch_ = nullptr;
     PillView* pill_ = nullptr;
+    std::shared_ptr<std::atomic<bool>> indexingStop_ = std::make_shared<std::atomic<bool>>(false);
     QWidget* parking_ = nullptr; // holds views taken out of the host
 
     QPointer<SearchWindowController> searchWindow_;

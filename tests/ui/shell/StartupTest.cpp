@@ -4,6 +4,7 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/SQLiteDB.h"
+#include "search/PageIndex.h"
 #include "support/ScopedEnv.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/PillView.h"
@@ -180,6 +181,30 @@ TEST_F(StartupTest, missingDatabaseFallsBackToTheLocalStore)
     EXPECT_TRUE(dialogs.requests().isEmpty());
     EXPECT_TRUE(Library::shared()->isLocal());
     EXPECT_EQ(app->mainWC()->pill()->text(), QStringLiteral("٠"));
+}
+
+// A store installed before the search's page index gets it once it opens,
+// on a worker, without the window waiting for it.
+TEST_F(StartupTest, aStoreWithoutThePageIndexGetsItWhenOpened)
+{
+    test::FixtureLib fixture(QStringLiteral("library.db"));
+    {
+        auto db = SQLiteDB::open(fixture.path, false);
+        ASSERT_TRUE(db);
+        ASSERT_TRUE(db->exec(QStringLiteral("DROP TRIGGER page_index_added; DROP TRIGGER page_index_changed; "
+                                            "DROP TABLE page_forms; DROP TABLE page_terms; "
+                                            "DELETE FROM meta WHERE key LIKE 'page_index%';")));
+        ASSERT_FALSE(PageIndex::ready(*db));
+    }
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    ASSERT_TRUE(Library::shared()->isLocal());
+    auto db = SQLiteDB::open(fixture.path, true);
+    ASSERT_TRUE(db);
+    QTRY_VERIFY_WITH_TIMEOUT(PageIndex::ready(*db), 20000);
+    EXPECT_GT(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM page_terms")).value_or(0), 0);
 }
 
 TEST_F(StartupTest, iconSwitchUsesItsFirstOccurrenceAndIsIgnoredWhenLast)
