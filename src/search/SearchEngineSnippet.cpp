@@ -14,6 +14,48 @@ const QString footnoteRule = QStringLiteral("__________");
 const QString leadEllipsis = QStringLiteral("… ");
 const QString trailEllipsis = QStringLiteral(" …");
 
+// How much more of a page is cleaned and searched at each step: most first
+// matches, and the words after them, lie within the first step or two.
+constexpr qsizetype stepUnits = 384;
+
+// Marks stripped, line breaks and the footnote rule made spaces.
+QString cleaned(const QString& content)
+{
+    QString clean = Arabic::stripMarks(content);
+    clean.replace(QChar('\n'), QChar(' '));
+    clean.replace(footnoteRule, QStringLiteral(" "));
+    return clean;
+}
+
+// Where to end the next piece of `content` when it should reach `want`: just
+// after the first space or line break from there on, or at the end. No
+// footnote rule and no word runs across such a break, so the pieces cleaned
+// one after the other make the cleaned page, and their words are its words.
+qsizetype cutAfter(const QString& content, qsizetype want)
+{
+    for (qsizetype i = std::max<qsizetype>(want, 1) - 1; i < content.size(); ++i)
+        if (content[i] == u' ' || content[i] == u'\n')
+            return i + 1;
+    return content.size();
+}
+
+// The offset in `idx`'s text of the start of its `words`-th word from the
+// end, 0 when it has fewer words.
+qsizetype startOfLastWords(const Arabic::Index& idx, qsizetype words)
+{
+    qsizetype i = idx.norm.size();
+    while (words > 0) {
+        while (i > 0 && idx.norm[i - 1] == u' ')
+            --i;
+        if (i == 0)
+            return 0;
+        while (i > 0 && idx.norm[i - 1] != u' ')
+            --i;
+        --words;
+    }
+    return idx.map[i];
+}
+
 } // namespace
 
 // Cleans the page text (marks stripped, line breaks and the footnote rule
@@ -55,21 +97,50 @@ SearchEngine::Snippet SearchEngine::snippet(const QString& content, const QList<
     const int before = std::min(radius, 4);
     const int after = std::max(2 * radius - before, radius);
 
-    QString clean = Arabic::stripMarks(content);
-    clean.replace(QChar('\n'), QChar(' '));
-    clean.replace(footnoteRule, QStringLiteral(" "));
-
-    const Arabic::Index idx = Arabic::index(clean);
+    // A page is cleaned and searched piece by piece, only as far as its first
+    // match and the words after it: the excerpt is the one the whole page
+    // gives. A match can run over the end of a piece by at most the words of
+    // the longest term, so each search starts that many words back, and a
+    // match found stands once no term still unfound could begin before it.
+    // A check of the written hamza forms drops some matches, which moves
+    // where the next may begin: such a snippet reads the whole page at once.
+    qsizetype span = 1;
+    for (const SearchQuery::Term& term : terms)
+        span = std::max(span, term.first.count(u' ') + 2);
+    QString clean;
+    qsizetype read = 0; // units of content cleaned so far
+    const auto more = [&] {
+        const qsizetype cut = asked || terms.isEmpty() ? content.size() : cutAfter(content, read + stepUnits);
+        clean += cleaned(read == 0 && cut == content.size() ? content : content.mid(read, cut - read));
+        read = cut;
+        return read >= content.size();
+    };
+    QList<std::optional<Arabic::Range>> first(terms.size());
     std::optional<Arabic::Range> anchor;
-    for (const SearchQuery::Term& term : terms) {
-        const QList<Arabic::Range> found = find(clean, idx, term);
-        if (!found.isEmpty() && (!anchor || found.first().location < anchor->location))
-            anchor = found.first();
+    qsizetype from = 0; // where the next search starts in clean
+    for (bool settled = false; !settled;) {
+        const bool whole = more();
+        const QString window = from == 0 ? clean : clean.mid(from);
+        const Arabic::Index idx = Arabic::index(window);
+        bool allFound = true;
+        anchor.reset();
+        for (qsizetype t = 0; t < terms.size(); ++t) {
+            if (!first[t]) {
+                const QList<Arabic::Range> found = find(window, idx, terms[t]);
+                if (!found.isEmpty())
+                    first[t] = Arabic::Range{found.first().location + from, found.first().length};
+            }
+            allFound = allFound && first[t];
+            if (first[t] && (!anchor || first[t]->location < anchor->location))
+                anchor = first[t];
+        }
+        const qsizetype next = from + startOfLastWords(idx, span);
+        settled = whole || (anchor && (allFound || anchor->location < next));
+        from = next;
     }
     if (!anchor)
         return {Arabic::digits(clean.left(Characters::endOfFirst(clean, fallbackCharacters))), {}};
 
-    const qsizetype length = clean.size();
     qsizetype s = anchor->location;
     qsizetype e = anchor->location + anchor->length;
     if (s > 0 && radius >= 1) {
@@ -78,12 +149,19 @@ SearchEngine::Snippet SearchEngine::snippet(const QString& content, const QList<
             if (clean[--s] == u' ')
                 ++spaces;
     }
-    if (e < length && radius >= 1) {
-        int spaces = 0;
-        while (e < length && spaces < after)
-            if (clean[e++] == u' ')
-                ++spaces;
+    // Whether the page goes on past the excerpt is known only once something
+    // of it is cleaned beyond the excerpt's end.
+    int spaces = 0;
+    for (;;) {
+        if (radius >= 1)
+            while (e < clean.size() && spaces < after)
+                if (clean[e++] == u' ')
+                    ++spaces;
+        if (read >= content.size() || (e < clean.size() && (radius < 1 || spaces == after)))
+            break;
+        more();
     }
+    const qsizetype length = clean.size();
     QString excerpt = Characters::trimSpacesAndTabs(QStringView(clean).mid(s, e - s)).toString();
     if (s > 0)
         excerpt = leadEllipsis + excerpt;

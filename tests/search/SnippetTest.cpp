@@ -1,5 +1,6 @@
 #include "search/SearchEngine.h"
 
+#include "core/Characters.h"
 #include "core/Settings.h"
 #include "support/CorpusText.h"
 
@@ -140,4 +141,101 @@ TEST(Snippet, hamzaSearchMarksOnlyTheFormsAskedFor)
     const auto s = SearchEngine::snippet(text, terms, SearchEngine::defaultRadius, &plan);
     ASSERT_EQ(s.ranges.size(), 1);
     EXPECT_EQ(cut(s.text, s.ranges.front()), QStringLiteral("ألا"));
+}
+
+namespace {
+
+// The snippet as made from the whole page at once: the page cleaned and
+// indexed in full, the anchor the earliest first match of any term.
+SearchEngine::Snippet wholePageSnippet(const QString& content, const QList<SearchQuery::Term>& terms, int radius)
+{
+    const int before = std::min(radius, 4);
+    const int after = std::max(2 * radius - before, radius);
+    QString clean = Arabic::stripMarks(content);
+    clean.replace(QChar('\n'), QChar(' '));
+    clean.replace(QStringLiteral("__________"), QStringLiteral(" "));
+    const Arabic::Index idx = Arabic::index(clean);
+    std::optional<Arabic::Range> anchor;
+    for (const SearchQuery::Term& term : terms) {
+        const QList<Arabic::Range> found = Arabic::ranges(term.first, idx, term.second);
+        if (!found.isEmpty() && (!anchor || found.first().location < anchor->location))
+            anchor = found.first();
+    }
+    if (!anchor)
+        return {Arabic::digits(clean.left(Characters::endOfFirst(clean, SearchEngine::fallbackCharacters))), {}};
+    qsizetype s = anchor->location, e = anchor->location + anchor->length;
+    for (int spaces = 0; radius >= 1 && s > 0 && spaces < before;)
+        spaces += clean[--s] == u' ';
+    for (int spaces = 0; radius >= 1 && e < clean.size() && spaces < after;)
+        spaces += clean[e++] == u' ';
+    QString excerpt = Characters::trimSpacesAndTabs(QStringView(clean).mid(s, e - s)).toString();
+    if (s > 0)
+        excerpt = QStringLiteral("… ") + excerpt;
+    if (e < clean.size())
+        excerpt += QStringLiteral(" …");
+    const Arabic::Index excerptIdx = Arabic::index(excerpt);
+    QList<Arabic::Range> ranges;
+    for (const SearchQuery::Term& term : terms)
+        ranges << Arabic::ranges(term.first, excerptIdx, term.second);
+    return {Arabic::digits(excerpt), ranges};
+}
+
+} // namespace
+
+// Only as much of a page is read as its first match and excerpt need; the
+// snippet is still the one the whole page gives, wherever the match falls:
+// every page of the test books, and runs of pages joined so that matches lie
+// thousands of units in, met by terms of every kind.
+TEST(Snippet, sameAsFromTheWholePageWhereverTheMatchFalls)
+{
+    QStringList texts;
+    for (const char* book : {"books/001.json", "books/002.json", "books/003.json"}) {
+        const QStringList pages = bookPages(QString::fromUtf8(book));
+        ASSERT_FALSE(pages.isEmpty());
+        for (qsizetype i = 0; i < pages.size(); ++i) {
+            texts << pages[i];
+            if (i + 5 <= pages.size())
+                texts << pages.mid(i, 5).join(QStringLiteral("\n__________\n"));
+        }
+    }
+    struct Kind {
+        const char* name;
+        QStringList words;
+        bool affix = false;
+        bool morph = false;
+    };
+    const QList<Kind> kinds = {
+        {"word", {"الله"}},
+        {"rare word", {"القزويني"}},
+        {"phrase", {"رسول الله"}},
+        {"long phrase", {"صلى الله عليه وسلم"}},
+        {"two terms", {"عائشة", "يحيى"}},
+        {"phrase and word", {"عن ابن عمر", "مالك"}},
+        {"affix", {"صلاة"}, true},
+        {"morph", {"المسلمون"}, false, true},
+        {"wildcard", {"حد*"}},
+        {"leading wildcard", {"*ثنا"}},
+        {"digits", {"3"}},
+        {"absent", {"الزكاتين"}},
+    };
+    for (const Kind& kind : kinds) {
+        SearchQuery q;
+        q.andPhrases = kind.words;
+        q.affix = kind.affix;
+        q.morph = kind.morph;
+        const QList<SearchQuery::Term> terms = q.highlightTerms();
+        for (const int radius : {0, 2, SearchEngine::defaultRadius, 40}) {
+            int differing = 0;
+            for (const QString& text : texts) {
+                const SearchEngine::Snippet got = SearchEngine::snippet(text, terms, radius);
+                const SearchEngine::Snippet want = wholePageSnippet(text, terms, radius);
+                if (got.text != want.text || got.ranges != want.ranges) {
+                    if (++differing == 1)
+                        ADD_FAILURE() << kind.name << ", radius " << radius << ": " << got.text.toStdString()
+                                      << "\n  whole page: " << want.text.toStdString();
+                }
+            }
+            EXPECT_EQ(differing, 0) << kind.name << ", radius " << radius;
+        }
+    }
 }
