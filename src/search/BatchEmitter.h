@@ -38,6 +38,8 @@ public:
     void flush();
     // Hits handed over plus hits buffered.
     int count() const { return sent + static_cast<int>(batch.size()); }
+    // Hits handed over so far.
+    int handedOver() const { return sent; }
 
     static std::uint64_t steadyNanos();
 

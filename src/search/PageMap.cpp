@@ -161,6 +161,20 @@ std::shared_ptr<const PageMap::Snapshot> PageMap::build(SQLiteDB& db, std::int64
     }
     rows = {};
 
+    snap->blocked = true;
+    for (std::size_t i = 0; i < snap->ids.size(); ++i) {
+        const std::int64_t book = snap->book[i];
+        if (i > 0 && snap->book[i - 1] == book) {
+            snap->blocks[book].last = i;
+        } else if (snap->blocks.contains(book)) {
+            snap->blocked = false;
+            snap->blocks.clear();
+            break;
+        } else {
+            snap->blocks.insert(book, {i, i});
+        }
+    }
+
     if (auto check = db.prepare(QStringLiteral("SELECT page_id FROM pages_fts WHERE rowid=?"))) {
         const std::size_t n = snap->ids.size();
         const std::size_t step = std::max<std::size_t>(1, n / std::size_t(rowidSamples));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 #include <cstdint>
@@ -29,6 +30,18 @@ public:
         std::vector<std::int32_t> book; // book id of ids[i]
         std::vector<std::int32_t> seq;  // its sequence, 0 when null
         std::int64_t generation = 0;
+
+        // The stretch of `ids` (first and last index) that holds one book's
+        // pages. An installed library numbers each book's pages in a block of
+        // its own (book × 100,000 + sequence); when every book's pages hold
+        // one stretch, no other book's page among them, the snapshot is
+        // `blocked` and `blocks` gives each book's stretch by book id.
+        struct Block {
+            std::size_t first = 0;
+            std::size_t last = 0;
+        };
+        bool blocked = false;
+        QHash<std::int64_t, Block> blocks;
 
         // (book id, sequence) of a page id; nothing for an id without a page.
         std::optional<std::pair<std::int64_t, std::int64_t>> lookup(std::int64_t id) const;

@@ -184,17 +184,28 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             for (const QString& word : vocab->tooBroad)
                 if (!tooBroadList.contains(word))
                     tooBroadList << word;
-        std::optional<std::int64_t> rows;
-        const std::vector<Slice> slices =
-            collectCandidates(parts, *db, map.snapshot.get(), scope, candidateBuffer, rows);
         // The same condition as needsVerify() false, without a scope: then
         // the one part is the full expression and its rows are the total.
-        if (!scope && parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi
-            && parts.first().table == QLatin1String("pages_fts"))
-            lastMatchTotal = rows;
-        verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
+        const bool total = !scope && parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi
+                           && parts.first().table == QLatin1String("pages_fts");
+        QSet<std::int64_t> done;
+        const bool rest = !map.snapshot || searchFirstBooks(plan, parts, *db, *map.snapshot, scope, limit, emitter, done);
+        if (rest && !stopRequested()) {
+            std::optional<std::int64_t> rows;
+            const std::vector<Slice> slices =
+                collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
+            if (total)
+                lastMatchTotal = rows;
+            verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
+            candidateBuffer.clear();
+        } else if (total && !stopRequested()) {
+            // The first books held every hit asked for; the total is still counted.
+            lastMatchTotal = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"),
+                                           {parts.first().expr});
+            if (stopRequested())
+                lastMatchTotal.reset();
+        }
         emitter.flush();
-        candidateBuffer.clear();
     }
 
     if (q.inTitles && plan.valid() && !stopRequested())
@@ -227,8 +238,8 @@ QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::Pag
 
 std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot* map,
-    const std::optional<QSet<std::int64_t>>& scope, std::vector<Candidate>& candidates,
-    std::optional<std::int64_t>& rows)
+    const std::optional<QSet<std::int64_t>>& scope, const QSet<std::int64_t>& done,
+    std::vector<Candidate>& candidates, std::optional<std::int64_t>& rows)
 {
     std::int64_t matched = 0;
     bool whole = true;
@@ -248,7 +259,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
         if (!haveLast || bid != lastBid) {
             haveLast = true;
             lastBid = bid;
-            lastIn = inScope(scope, bid);
+            lastIn = inScope(scope, bid) && !done.contains(bid);
             const auto book = catalog->bookById.constFind(bid);
             lastOrder = book != catalog->bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
         }
@@ -377,7 +388,7 @@ std::vector<SearchEngine::Slice> SearchEngine::orderCandidates(std::vector<Candi
     return slices;
 }
 
-void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,
+bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,
                                  const std::vector<Slice>& slices, int limit, BatchEmitter& emitter)
 {
     const SearchQuery& q = plan.q;
@@ -394,18 +405,19 @@ void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
     std::optional<Transaction> reading;
     if (text)
         reading.emplace(db, Transaction::Mode::Deferred);
-    emitter.expect(int(std::min<std::size_t>(candidates.size(), std::size_t(std::max(limit, 0)))));
+    emitter.expect(emitter.count()
+                   + int(std::min<std::size_t>(candidates.size(), std::size_t(std::max(limit - emitter.count(), 0)))));
     std::size_t seen = 0;
     for (const Slice& slice : slices) {
         for (std::size_t i = slice.begin; i < slice.end; ++i) {
             const Candidate& c = candidates[i];
             if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
-                return;
+                return false;
             if (emitter.count() >= limit)
-                return;
+                return true;
             if (c.verify) {
                 if (!text)
-                    return;
+                    return false;
                 text->bind({c.pid});
                 ++lastChecked;
                 if (!text->step())
@@ -419,6 +431,139 @@ void SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
             emitter.addPage(c.pid, c.bid, c.seq);
         }
     }
+    return true;
+}
+
+bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& parts, SQLiteDB& db,
+                                    const PageMap::Snapshot& map, const std::optional<QSet<std::int64_t>>& scope,
+                                    int limit, BatchEmitter& emitter, QSet<std::int64_t>& done)
+{
+    if (!map.blocked || parts.isEmpty() || limit <= 0)
+        return true;
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    // The books in display order as (order, id): the scope's catalogued
+    // books, or the whole catalogue, which is in that order already.
+    std::vector<std::pair<std::int64_t, std::int64_t>> scoped;
+    std::int64_t pages = std::int64_t(map.ids.size());
+    if (scope) {
+        pages = 0;
+        for (const std::int64_t id : *scope) {
+            const auto book = catalog->bookById.constFind(id);
+            if (book != catalog->bookById.constEnd())
+                scoped.push_back({book->order, id});
+            const auto block = map.blocks.constFind(id);
+            if (block != map.blocks.constEnd())
+                pages += std::int64_t(block->last - block->first + 1);
+        }
+        std::sort(scoped.begin(), scoped.end());
+    }
+    const std::size_t books = scope ? scoped.size() : std::size_t(catalog->books.size());
+    const auto bookAt = [&](std::size_t i) {
+        return scope ? scoped[i] : std::make_pair(catalog->books[qsizetype(i)].order, catalog->books[qsizetype(i)].id);
+    };
+    // Whether some page in scope lies outside the books done: a book the
+    // catalogue lacks, or one not reached.
+    const auto rest = [&] {
+        if (!scope)
+            return qsizetype(done.size()) < map.blocks.size();
+        for (const std::int64_t id : *scope)
+            if (!done.contains(id) && map.blocks.contains(id))
+                return true;
+        return false;
+    };
+
+    std::vector<Statement> statements;
+    for (qsizetype p = 0; p < parts.size(); ++p) {
+        auto st = db.prepare(
+            QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? AND rowid BETWEEN ? AND ?").arg(parts[p].table));
+        if (!st)
+            return true;
+        statements.push_back(std::move(*st));
+    }
+
+    struct Stretch {
+        std::size_t first, last;
+    };
+    std::vector<Candidate> found;
+    QHash<std::int64_t, std::int64_t> orderOf; // the step's books
+    std::vector<Stretch> stretches;
+    std::size_t next = 0;
+    std::size_t step = 1;
+    std::int64_t pagesDone = 0;
+    int ran = 0;
+    while (next < books) {
+        if (stopRequested())
+            return false;
+        // The step's books and their stretches, joined where they touch.
+        orderOf.clear();
+        stretches.clear();
+        std::size_t end = next;
+        std::int64_t stepPages = 0;
+        while (end < books && std::size_t(orderOf.size()) < step) {
+            const auto [order, id] = bookAt(end++);
+            // The map keeps the low 32 bits of a book id.
+            if (id != std::int64_t(std::int32_t(id)))
+                return true;
+            const auto block = map.blocks.constFind(id);
+            if (block == map.blocks.constEnd())
+                continue; // a book without pages
+            orderOf.insert(id, order);
+            stretches.push_back({block->first, block->last});
+            stepPages += std::int64_t(block->last - block->first + 1);
+        }
+        std::sort(stretches.begin(), stretches.end(),
+                  [](const Stretch& a, const Stretch& b) { return a.first < b.first; });
+        std::size_t joined = 0;
+        for (std::size_t i = 1; i < stretches.size(); ++i) {
+            if (stretches[i].first == stretches[joined].last + 1)
+                stretches[joined].last = stretches[i].last;
+            else
+                stretches[++joined] = stretches[i];
+        }
+        if (!stretches.empty())
+            stretches.resize(joined + 1);
+        ran += int(stretches.size() * std::size_t(parts.size()));
+        if (ran > firstBooksStatements && next > 0)
+            return rest();
+
+        found.clear();
+        for (const Stretch& stretch : stretches) {
+            for (qsizetype p = 0; p < parts.size(); ++p) {
+                Statement& st = statements[std::size_t(p)];
+                st.bind({parts[p].expr, map.ids[stretch.first], map.ids[stretch.last]});
+                PageMap::Snapshot::Cursor cursor(map);
+                Statement::Step stepped = Statement::Step::Row;
+                while (!cancelled.load() && (stepped = st.next()) == Statement::Step::Row) {
+                    const std::int64_t rowid = st.rowid(0);
+                    const auto page = cursor.lookup(rowid);
+                    // A page the map does not place (added since it was
+                    // built): this step is collected the usual way.
+                    const auto order = page ? orderOf.constFind(page->first) : orderOf.constEnd();
+                    if (order == orderOf.constEnd())
+                        return true;
+                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify});
+                }
+                if (stepped != Statement::Step::Done)
+                    return !stopRequested();
+            }
+        }
+        const std::vector<Slice> slices = orderCandidates(found);
+        if (!verifyAndEmit(plan, db, found, slices, limit, emitter))
+            return false;
+        for (auto it = orderOf.constBegin(); it != orderOf.constEnd(); ++it)
+            done.insert(it.key());
+        pagesDone += stepPages;
+        next = end;
+        if (emitter.count() >= limit)
+            return false;
+        // After the first batch the rest is collected at once, and so it is
+        // when the hits so far foretell no batch before the end.
+        const std::int64_t hits = emitter.count();
+        if (emitter.handedOver() > 0 || hits * pages < std::int64_t(BatchEmitter::firstBatch) * pagesDone)
+            break;
+        step *= 2;
+    }
+    return rest();
 }
 
 // Tests every table-of-contents title against the plan. The titles are read

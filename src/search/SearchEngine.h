@@ -268,7 +268,9 @@ public:
     // "SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?" with
     // ftsExpression() would count them: known only when that run had no
     // scope, searched the whole page with one expression that needs no page
-    // check (needsVerify() false), and read all its rows. Read after run().
+    // check (needsVerify() false), and was neither cancelled nor timed out
+    // (a run that the limit ends early counts the rows it did not read).
+    // Read after run().
     std::optional<std::int64_t> matchTotal() const { return lastMatchTotal; }
 
     void setClock(Clock clock) { this->clock = std::move(clock); }
@@ -322,17 +324,35 @@ private:
     // Without a page map each hit's book and sequence are read from the database.
     // `rows` receives how many index rows the parts matched, or nothing when
     // a statement stopped before its end.
+    // The pages of the books in `done` are left out.
     std::vector<Slice> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
                                         const PageMap::Snapshot* map,
                                         const std::optional<QSet<std::int64_t>>& scope,
+                                        const QSet<std::int64_t>& done,
                                         std::vector<Candidate>& candidates,
                                         std::optional<std::int64_t>& rows);
     static std::vector<Slice> orderCandidates(std::vector<Candidate>& candidates);
     // Checks the candidates that need it against the plan and hands the
     // passing ones to `emitter` in the order of `slices`, stopping after
-    // `limit` hits.
-    void verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,
+    // `limit` hits. False when it stopped before that for a cancel or a
+    // page text it could not read: then no page hit may follow.
+    bool verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,
                        const std::vector<Slice>& slices, int limit, BatchEmitter& emitter);
+
+    // The most statements the first books may take before the rest is
+    // collected at once.
+    static constexpr int firstBooksStatements = 64;
+    // Searches the books in display order, a few at a time (twice as many at
+    // each step) over their stretches of page ids, checking and handing over
+    // each step's hits before the next, so that the first batch need not wait
+    // for the whole library. Stops once a batch has been handed over, the
+    // limit is reached, the hits so far foretell no first batch before the
+    // end, or a page lies where the map does not place it. `done` receives
+    // the books searched to the end. True when the pages of the other books
+    // are still to be collected.
+    bool searchFirstBooks(const Plan& plan, const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot& map,
+                          const std::optional<QSet<std::int64_t>>& scope, int limit, BatchEmitter& emitter,
+                          QSet<std::int64_t>& done);
     // True once the run is cancelled or its deadline has passed; a passed
     // deadline cancels the run and is remembered as a time-out.
     bool stopRequested();

@@ -159,6 +159,54 @@ TEST(SearchRun, limitCapsPagesOnly)
     EXPECT_EQ(runQuery(engine, semantic, 10).pages.size(), 10);
 }
 
+// The first batch leaves once the first books in display order hold 200
+// hits, before the later books are read: a page written into the last book
+// while the first batch is being handed over is found by the same run, which
+// otherwise gives every hit a run before it gave, in the same order.
+TEST(SearchRun, firstBatchLeavesBeforeTheLaterBooksAreRead)
+{
+    // Four quarters of the Quran, titled so that display order runs against
+    // the order of the page ids.
+    const QList<QuranVerse>& verses = quranVerses();
+    const qsizetype quarter = verses.size() / 4;
+    const QStringList titles{"د", "ج", "ب", "أ"};
+    QList<FixtureBook> books;
+    for (int b = 0; b < 4; ++b) {
+        FixtureBook book{b + 1, titles[b], {}, {}};
+        for (qsizetype i = b * quarter; i < (b + 1) * quarter; ++i)
+            book.pages << verses[i].text;
+        books << book;
+    }
+    SearchLibrary library = customLibrary(books);
+    ASSERT_TRUE(library.lib);
+    const auto catalog = library.lib->catalog();
+    ASSERT_EQ(catalog->books.first().id, 4);
+    ASSERT_EQ(catalog->books.last().id, 1);
+
+    SearchEngine engine(*library.lib);
+    const SearchQuery q = phrases({"الله"});
+    const RunResult before = runQuery(engine, q);
+    ASSERT_GT(before.pages.size(), 1000);
+    ASSERT_EQ(before.batchSizes.value(0), 200);
+
+    constexpr std::int64_t written = 99'000'000;
+    QList<SearchHit> pages;
+    engine.run(q, SearchEngine::defaultLimit, [&](const QList<SearchHit>& hits, bool) {
+        if (hits.isEmpty() || hits.first().kind != SearchHit::Kind::page)
+            return;
+        if (pages.isEmpty()) {
+            EXPECT_EQ(hits.size(), 200);
+            EXPECT_TRUE(std::none_of(hits.begin(), hits.end(), [](const SearchHit& h) { return h.bookId == 1; }));
+            addPage(library.path, written, 1, 9999, "قال الله تعالى");
+        }
+        pages << hits;
+    });
+    ASSERT_EQ(pages.size(), before.pages.size() + 1);
+    EXPECT_EQ(pages.last().pageId, written);
+    pages.removeLast();
+    EXPECT_EQ(pages, before.pages);
+}
+
 TEST(SearchRun, nothingToSearchGivesOnlyTheFinalCall)
 {
     auto corpus = corpusLibrary();
