@@ -663,6 +663,9 @@ TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItCha
                                      .arg(ibnMajahA)
                                      .arg(muwatta)));
     ASSERT_EQ(w.tabs().size(), 2);
+    // A restored tab is made when first shown.
+    w.select(1);
+    w.select(0);
     ReaderView* majah = w.tabs()[0]->reader();
     ReaderView* volumes = w.tabs()[1]->reader();
     ASSERT_TRUE(majah && volumes);
