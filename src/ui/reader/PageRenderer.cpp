@@ -7,6 +7,8 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "ui/kit/RichTextBuilder.h"
+#include "ui/reader/Quran.h"
+#include "ui/reader/QuranRenderer.h"
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -101,6 +103,35 @@ bool isHeading(const QString& form, const QStringList& titles)
     return false;
 }
 
+// Rewrites the Quran book's "sura|verse|text" lines as the Quran tab shows
+// a verse, its text followed by its numbered mark; returns where the marks
+// are, as (start, length).
+QList<std::pair<qsizetype, qsizetype>> showVerseLines(QString& text)
+{
+    QList<std::pair<qsizetype, qsizetype>> marks;
+    if (!text.contains(u'|'))
+        return marks;
+    const QStringList lines = text.split(u'\n');
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            out += u'\n';
+        const QString& line = lines[i];
+        const std::optional<QuranText::VerseLine> verse = QuranText::verseLine(line);
+        if (!verse || verse->sura < 1 || verse->sura > QuranText::suraCount || verse->verse < 1) {
+            out += line;
+            continue;
+        }
+        out += Characters::trimSpacesAndTabs(QStringView(line).mid(verse->textStart)).toString() + u' ';
+        const QString mark = QuranRenderer::verseMark(int(verse->verse));
+        marks.append({out.size(), mark.size()});
+        out += mark;
+    }
+    text = out;
+    return marks;
+}
+
 } // namespace
 
 QStringList PageRenderer::tocTitles(const QList<TocNodePtr>& roots, std::int64_t seq)
@@ -177,6 +208,7 @@ PageRenderer::Result PageRenderer::render(const State& state)
         if (footnotes)
             footnotes = Arabic::stripMarks(*footnotes);
     }
+    const QList<std::pair<qsizetype, qsizetype>> verseMarks = showVerseLines(mainText);
     mainText = Arabic::digits(mainText);
     if (footnotes)
         footnotes = Arabic::digits(*footnotes);
@@ -200,6 +232,11 @@ PageRenderer::Result PageRenderer::render(const State& state)
                 builder.merge(start, length, heading);
         }
     }
+
+    const QTextCharFormat verseMarkChars =
+        withRole(RichText::chars(Theme::reader(size), Theme::gold()), Role::verseNumber);
+    for (const auto& [start, length] : verseMarks)
+        builder.merge(start, length, verseMarkChars);
 
     // Verse styling only where the page has a hemistich separator: numbers
     // opening the lines of prose stay plain.

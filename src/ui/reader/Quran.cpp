@@ -88,18 +88,12 @@ QList<Ayah> QuranText::parse(Library& lib, std::int64_t book)
             if (line.isEmpty())
                 continue;
 
-            // "sura|verse|text"
-            const QStringList parts = line.split(u'|');
-            if (parts.size() >= 3) {
-                const auto s = number(parts[0]);
-                const auto a = number(parts[1]);
-                if (s && a) {
-                    if (*s >= 1 && *s <= suraCount && *a >= 1) {
-                        emitVerse(int(*s), int(*a), line.section(u'|', 2), page);
-                        current = int(*s);
-                    }
-                    continue;
+            if (const std::optional<VerseLine> verse = verseLine(line)) {
+                if (verse->sura >= 1 && verse->sura <= suraCount && verse->verse >= 1) {
+                    emitVerse(int(verse->sura), int(verse->verse), line.mid(verse->textStart), page);
+                    current = int(verse->sura);
                 }
+                continue;
             }
 
             // "(n) text" and "text (n)"
@@ -140,6 +134,19 @@ QList<Ayah> QuranText::parse(Library& lib, std::int64_t book)
         }
     }
     return ayat;
+}
+
+std::optional<QuranText::VerseLine> QuranText::verseLine(const QString& line)
+{
+    const qsizetype first = line.indexOf(u'|');
+    const qsizetype second = first < 0 ? -1 : line.indexOf(u'|', first + 1);
+    if (second < 0)
+        return std::nullopt;
+    const auto s = number(line.left(first));
+    const auto a = number(line.mid(first + 1, second - first - 1));
+    if (!s || !a)
+        return std::nullopt;
+    return VerseLine{*s, *a, second + 1};
 }
 
 bool QuranText::complete(const QList<Ayah>& ayat)

@@ -54,6 +54,18 @@ public:
     // The verses of one book's pages, in page order; empty for a book
     // without verse lines.
     static QList<Ayah> parse(Library& lib, std::int64_t book);
+
+    // A line of the Quran book's own "sura|verse|text" markup.
+    struct VerseLine {
+        std::int64_t sura = 0;
+        std::int64_t verse = 0;
+        qsizetype textStart = 0; // where the verse text starts in the line
+    };
+    // The two numbers opening a "sura|verse|text" line (any digits, spaces
+    // around them) and where its text starts; nothing for any other line.
+    // The numbers are as written, not checked against the Quran's ranges.
+    static std::optional<VerseLine> verseLine(const QString& line);
+
     // True when every sura 1-114 has verses and each forms one run.
     static bool complete(const QList<Ayah>& ayat);
 

@@ -109,6 +109,11 @@ void QuranRenderer::addRange(int i, qsizetype start, qsizetype length)
         list.append({int(start), int(length)});
 }
 
+QString QuranRenderer::verseMark(int n)
+{
+    return QChar(kOrnateOpen) + Arabic::num(n) + QChar(kOrnateClose);
+}
+
 void QuranRenderer::ayahString(RichTextBuilder& out, int i, bool marks)
 {
     const Ayah& v = state_.q->ayat.at(i);
@@ -147,7 +152,7 @@ void QuranRenderer::ayahString(RichTextBuilder& out, int i, bool marks)
         mark = QStringLiteral(" ") + kUthmaniMark + indicNumber(v.n) + u' ';
         markChars = RichText::chars(Theme::quran(size), Theme::gold());
     } else {
-        mark = QStringLiteral(" ") + kOrnateOpen + Arabic::num(v.n) + kOrnateClose + u' ';
+        mark = QStringLiteral(" ") + verseMark(v.n) + u' ';
         markChars = RichText::chars(Theme::reader(size * kPlainMarkScale), Theme::gold());
     }
     out.append(mark, keyed(markChars, i), verse);

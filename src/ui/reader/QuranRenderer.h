@@ -60,6 +60,9 @@ public:
     bool uthmaniShown() const;
     // The verse text shown for flat index i.
     QString display(int i) const;
+    // The mark that closes verse n in the plain script: its number, in the
+    // digits of the preference, between ornate brackets.
+    static QString verseMark(int n);
     // Appends verse i and its verse mark.
     void ayahString(RichTextBuilder& out, int i, bool marks);
 

@@ -139,6 +139,24 @@ TEST_F(PageRendererTest, versesAreStyledOnlyOnPagesWithAHemistichSeparator)
     EXPECT_EQ(rolesIn(*p.document, plain + 1, 2), QSet<int>{int(Role::main)});
 }
 
+TEST_F(PageRendererTest, theQuransVerseLinesShowTheVerseAndItsMarkNotTheirMarkup)
+{
+    const auto rows = sample.lib->main().rows(
+        QStringLiteral("SELECT seq, content FROM pages WHERE book_id=100 AND content LIKE ?"), {QStringLiteral("%37|154|%")});
+    ASSERT_EQ(rows.size(), 1);
+    ASSERT_TRUE(rows[0].str(1)->contains(u'|'));
+    const PageRenderer::Result r = PageRenderer::render(state(100, *rows[0].integer(0)));
+    const QString text = r.document->toPlainText();
+    EXPECT_FALSE(text.contains(u'|')) << text.left(200).toStdString();
+    const QString verse = QStringLiteral(u"مَا لَكُمْ كَيْفَ تَحْكُمُونَ ﴿١٥٤﴾");
+    const qsizetype at = text.indexOf(verse);
+    ASSERT_GE(at, 0) << text.left(400).toStdString();
+    EXPECT_TRUE(at == 0 || text[at - 1] == u'\n');
+    const qsizetype mark = at + verse.size() - 5;
+    EXPECT_EQ(rolesIn(*r.document, mark, 5), QSet<int>{int(Role::verseNumber)});
+    EXPECT_EQ(RichText::formatAt(*r.document, mark).foreground().color(), Theme::gold());
+}
+
 TEST_F(PageRendererTest, headingsAreThisPagesTableOfContentsTitlesWithAtMostThreeCharactersMore)
 {
     // Two chapters begin on this page; their titles carry Latin digits while
@@ -197,17 +215,19 @@ TEST_F(PageRendererTest, hiddenDiacriticsLeaveTheLabelAndTheNoteAlone)
     // The Quran is the sample's vowelled text.
     PageRenderer::State s = state(100, 2);
     ASSERT_NE(Arabic::stripMarks(s.page->content), s.page->content);
-    s.tashkeel = false;
     s.note = Note{1, 100, 2, QStringLiteral("قَالَ: انْظُرْ"), 0};
+    const QString vowelled = PageRenderer::render(s).document->toPlainText();
+    s.tashkeel = false;
     const QString text = PageRenderer::render(s).document->toPlainText();
     // The sample's second page is the first page of the Mushaf.
-    const qsizetype label = text.lastIndexOf(QStringLiteral("\n[ص: ١]\nتعليقي: "));
+    const QString noteLabel = QStringLiteral("\n[ص: ١]\nتعليقي: ");
+    const qsizetype label = text.lastIndexOf(noteLabel);
     ASSERT_GT(label, 0);
-    EXPECT_EQ(text.left(label), Arabic::digits(Arabic::stripMarks(s.page->content)));
+    const qsizetype vowelledLabel = vowelled.lastIndexOf(noteLabel);
+    ASSERT_GT(vowelledLabel, 0);
+    EXPECT_NE(text.left(label), vowelled.left(vowelledLabel));
+    EXPECT_EQ(text.left(label), Arabic::stripMarks(vowelled.left(vowelledLabel)));
     EXPECT_TRUE(text.endsWith(QStringLiteral("تعليقي: قَالَ: انْظُرْ")));
-
-    s.tashkeel = true;
-    EXPECT_TRUE(PageRenderer::render(s).document->toPlainText().startsWith(Arabic::digits(s.page->content)));
 }
 
 TEST_F(PageRendererTest, hitsAreMarkedInFootnotesLabelAndNoteAndCountedThere)
