@@ -26,8 +26,6 @@ constexpr char kHistorySymbol[] = "magnifyingglass";
 constexpr char kSavedSymbol[] = "tray.full.fill";
 constexpr double kGroupSymbolSize = 14;
 constexpr double kLogSymbolSize = 13;
-constexpr char kTitleHeader[] = "الكتاب";
-constexpr char kAuthorHeader[] = "المؤلف";
 constexpr double kHeaderFontSize = 12;
 
 bool checkable(const PickNode& node)
@@ -38,14 +36,15 @@ bool checkable(const PickNode& node)
 } // namespace
 
 PickerModel::PickerModel(BookPicker& picker, QObject* parent)
-    : QAbstractItemModel(parent), picker_(picker), authorHeader_(QString::fromUtf8(kAuthorHeader))
+    : QAbstractItemModel(parent), picker_(picker)
 {
 }
 
-void PickerModel::setAuthorHeader(const QString& title)
+void PickerModel::setHeaders(const QString& title, const QString& author)
 {
-    authorHeader_ = title;
-    emit headerDataChanged(Qt::Horizontal, authorColumn, authorColumn);
+    titleHeader_ = title;
+    authorHeader_ = author;
+    emit headerDataChanged(Qt::Horizontal, titleColumn, authorColumn);
 }
 
 QVariant PickerModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -54,7 +53,7 @@ QVariant PickerModel::headerData(int section, Qt::Orientation orientation, int r
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return section == titleColumn ? QString::fromUtf8(kTitleHeader) : authorHeader_;
+        return section == titleColumn ? titleHeader_ : authorHeader_;
     case Qt::FontRole:
         return Theme::ui(kHeaderFontSize, QFont::Medium);
     case Qt::TextAlignmentRole:

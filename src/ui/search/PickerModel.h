@@ -35,8 +35,8 @@ public:
     // Called after a check box changed the checked books.
     std::function<void()> onChecked;
 
-    // The second column's header: "المؤلف", or "النتائج" on the logs page.
-    void setAuthorHeader(const QString& title);
+    // The two columns' headers, set by the window for the page it shows.
+    void setHeaders(const QString& title, const QString& author);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -55,6 +55,7 @@ private:
     BookPicker& picker_;
     QList<PickNodePtr> roots_;
     QSet<std::int64_t> checked_;
+    QString titleHeader_;
     QString authorHeader_;
 };
 

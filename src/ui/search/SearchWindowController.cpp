@@ -85,6 +85,8 @@ constexpr char kNewSearchTip[] = "بحث جديد (مسح الحقول)";
 constexpr char kRecentPlaceholder[] = "عمليات البحث الأخيرة";
 constexpr char kResultsHeader[] = "النتائج";
 constexpr char kAuthorHeader[] = "المؤلف";
+constexpr char kTitleHeader[] = "الكتاب";
+constexpr char kBookCountHeader[] = "عدد الكتب";
 const char* const kTabTitles[SearchForm::tabs] = {"و", "أو", "ليس"};
 
 struct BoxText {
@@ -492,7 +494,12 @@ void SearchWindowController::select(Page p)
     page_ = p;
     for (int i = 0; i < sideButtons_.size(); ++i)
         sideButtons_[i]->setSelected(i == int(p));
-    model_->setAuthorHeader(QString::fromUtf8(p == Page::logs ? kResultsHeader : kAuthorHeader));
+    // The authors page lists authors with the count of their books.
+    if (p == Page::authors)
+        model_->setHeaders(QString::fromUtf8(kAuthorHeader), QString::fromUtf8(kBookCountHeader));
+    else
+        model_->setHeaders(QString::fromUtf8(kTitleHeader),
+                           QString::fromUtf8(p == Page::logs ? kResultsHeader : kAuthorHeader));
     reload();
 }
 

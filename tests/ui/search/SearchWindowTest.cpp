@@ -132,7 +132,6 @@ TEST_F(SearchWindowTest, presentingCentresOnceOnTheBooksPageWithTheFirstFieldFoc
     EXPECT_EQ(w->currentPage(), WinPage::authors);
     EXPECT_TRUE(w->sideButtons()[int(WinPage::authors)]->selected());
     EXPECT_FALSE(w->sideButtons()[0]->selected());
-    EXPECT_EQ(w->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("المؤلف"));
 
     // The downloads page opens the downloads window and keeps the page.
     w->present(WinPage::imported);
@@ -167,6 +166,29 @@ TEST_F(SearchWindowTest, userDataReloadsOnlyTheListsOfUserDataButTheCatalogueAlw
     EXPECT_EQ(rootTexts(*w), QStringList{"الموطأ وحده"});
     w->select(WinPage::logs);
     EXPECT_EQ(w->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("النتائج"));
+}
+
+TEST_F(SearchWindowTest, theColumnHeadersNameWhatEachPageShowsInThem)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    auto w = window(sample.lib);
+    const struct {
+        WinPage page;
+        const char16_t* title;
+        const char16_t* second;
+    } cases[] = {
+        {WinPage::authors, u"المؤلف", u"عدد الكتب"},
+        {WinPage::books, u"الكتاب", u"المؤلف"},
+        {WinPage::logs, u"الكتاب", u"النتائج"},
+        {WinPage::authors, u"المؤلف", u"عدد الكتب"},
+        {WinPage::categories, u"الكتاب", u"المؤلف"},
+    };
+    for (const auto& c : cases) {
+        w->select(c.page);
+        EXPECT_EQ(w->model()->headerData(0, Qt::Horizontal).toString(), QString::fromUtf16(c.title)) << int(c.page);
+        EXPECT_EQ(w->model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf16(c.second)) << int(c.page);
+    }
 }
 
 TEST_F(SearchWindowTest, aStoredQueryComesBackAndJunkLeavesTheDefaults)
