@@ -316,6 +316,7 @@ void DownloadsWindowController::closeEvent(QCloseEvent* event)
 
 void DownloadsWindowController::setStatus(const QString& text, const QColor& color)
 {
+    catalogStatusShown_ = false;
     status_->setText(text);
     QPalette p = status_->palette();
     p.setColor(QPalette::WindowText, color);
@@ -385,8 +386,17 @@ void DownloadsWindowController::applyCatalog(const Dist::Index& index, Dist::Cat
     index_ = index;
     source_ = DownloadsModel::prepare(catalog);
     catalog_ = std::move(catalog);
-    const QHash<std::int64_t, QString> installed = store_ ? store_->installed() : QHash<std::int64_t, QString>();
-    model_->setInstalled(installed);
+    model_->setInstalled(store_ ? store_->installed() : QHash<std::int64_t, QString>());
+    showCatalogStatus();
+    rebuildTree();
+    emit refreshed();
+}
+
+void DownloadsWindowController::showCatalogStatus()
+{
+    if (!catalog_ || !index_)
+        return;
+    const QHash<std::int64_t, QString>& installed = model_->installed();
     std::int64_t bytes = 0;
     int updates = 0;
     for (const Dist::CatBook& book : catalog_->books) {
@@ -395,14 +405,13 @@ void DownloadsWindowController::applyCatalog(const Dist::Index& index, Dist::Cat
             ++updates;
     }
     const QString separator = QString::fromUtf8(CountedNoun::separator);
-    QString line = QStringLiteral(u"الإصدار ") + Arabic::num(index.release) + separator + QStringLiteral(u"موقَّع ومطابق") +
+    QString line = QStringLiteral(u"الإصدار ") + Arabic::num(index_->release) + separator + QStringLiteral(u"موقَّع ومطابق") +
                    separator + CountedNoun::books().count(catalog_->books.size()) + QStringLiteral(u" (") + DownloadsModel::mb(bytes) +
                    QStringLiteral(u") · المثبّت ") + Arabic::num(installed.size());
     if (updates > 0)
         line += separator + QStringLiteral(u"تحديثات ") + Arabic::num(updates);
     setStatus(line, Theme::emerald());
-    rebuildTree();
-    emit refreshed();
+    catalogStatusShown_ = true;
 }
 
 void DownloadsWindowController::rebuildTree()
@@ -630,16 +639,27 @@ bool DownloadsWindowController::removeChecked()
         }
         const int removed = store ? n : 0;
         store.reset();
-        GuiJob::post(self, [removed](DownloadsWindowController& w) { w.finishRemoval(removed); });
+        QList<std::int64_t> ids;
+        for (const auto& book : books)
+            ids.append(book.first);
+        GuiJob::post(self, [removed, ids](DownloadsWindowController& w) { w.finishRemoval(removed, ids); });
     }).detach();
     return true;
 }
 
-void DownloadsWindowController::finishRemoval(int removed)
+void DownloadsWindowController::finishRemoval(int removed, const QList<std::int64_t>& books)
 {
     running_ = false;
     updateButtons();
     model_->setInstalled(store_->installed());
+    // A removed book's tick has done its work; left on, it would keep its
+    // group half ticked.
+    for (const std::int64_t id : books)
+        if (!model_->installed().contains(id))
+            model_->checked.remove(id);
+    // A failed refresh's message stays until the next refresh.
+    if (catalogStatusShown_)
+        showCatalogStatus();
     progressLabel_->setText(QString::fromUtf8(kRemoved) + Arabic::num(removed));
     Notifier::postLibraryChanged();
     rebuildTree();

@@ -124,11 +124,14 @@ private:
     void build();
     void setStatus(const QString& text, const QColor& color);
     void applyCatalog(const Dist::Index& index, Dist::Catalog catalog);
+    // The status line of the catalogue shown: its release, books, size and
+    // how many are installed and have updates.
+    void showCatalogStatus();
     // Ends a run on the GUI thread; `unopenedStore` names the local store a
     // run could not open, which then never began.
     void finishRun(const DownloadRun::Report& report, std::function<void()> completion,
                    const std::optional<QString>& unopenedStore = std::nullopt);
-    void finishRemoval(int removed);
+    void finishRemoval(int removed, const QList<std::int64_t>& books);
     void updateButtons();
 
     std::unique_ptr<LocalStore> store_;
@@ -139,6 +142,8 @@ private:
     // Shared with the run's worker, which may outlive the window.
     std::shared_ptr<std::atomic<bool>> cancelFlag_ = std::make_shared<std::atomic<bool>>(false);
     std::uint64_t refreshToken_ = 0;
+    // Whether the status line is the catalogue's, which a removal recounts.
+    bool catalogStatusShown_ = false;
 
     DownloadsModel* model_ = nullptr;
     QLineEdit* sourceField_ = nullptr;

@@ -565,6 +565,29 @@ TEST_F(DownloadsWindowTest, removalRunsOnTheWorkerWithProgressWhileTheWindowTurn
     EXPECT_TRUE(during.save(QCoreApplication::applicationDirPath() + QStringLiteral("/downloads-removing.png"), "PNG"));
 }
 
+TEST_F(DownloadsWindowTest, aRemovalRecountsTheStatusAndUnticksTheRemovedBooksGroup)
+{
+    writeRelease(3);
+    auto w = window(releaseDir.path());
+    ASSERT_TRUE(runAndWait(*w, w->catalog()->books));
+    const QString installed = QStringLiteral(u") · المثبّت ");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->statusText().endsWith(installed + Arabic::num(3)); }, 10000))
+        << qPrintable(w->statusText());
+
+    // Book 1 shares its group with book 3, which stays unticked.
+    w->model()->checked = {1};
+    QSignalSpy finished(w.get(), &DownloadsWindowController::runFinished);
+    ASSERT_TRUE(w->removeChecked());
+    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_FALSE(w->store()->installed().contains(1));
+    EXPECT_TRUE(w->statusText().endsWith(installed + Arabic::num(2))) << qPrintable(w->statusText());
+    EXPECT_TRUE(w->model()->checked.isEmpty());
+    for (int r = 0; r < w->model()->rowCount(); ++r) {
+        const QModelIndex group = w->model()->index(r, DownloadsModel::TitleColumn);
+        EXPECT_EQ(w->model()->data(group, Qt::CheckStateRole).toInt(), int(Qt::Unchecked)) << qPrintable(w->model()->titleAt(group));
+    }
+}
+
 TEST_F(DownloadsWindowTest, runsBuildThePageVectorsOnTheWorkerAndTheSharedIndexReloads)
 {
     // The smart folder is the process's own: start it without vectors.
