@@ -3,6 +3,7 @@
 #include "assistant/Intent.h"
 #include "assistant/Reports.h"
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/PyRegex.h"
@@ -393,7 +394,17 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
             numbers.insert(*n);
     }
 
-    // 4. The sources, in the answer's order.
+    // 4. The sources, in the answer's order. Books of one title carry what
+    // tells them apart, unless it is the author the citation names anyway.
+    QList<long long> citedBooks;
+    QList<BookTitles::Entry> citedEntries;
+    for (const Passage& p : a.passages) {
+        if (!numbers.contains(p.n) || citedBooks.contains(p.bookId))
+            continue;
+        citedBooks.append(p.bookId);
+        citedEntries.append({p.bookTitle, p.author, p.edition.value_or(QString())});
+    }
+    const QList<QString> notes = BookTitles::notes(citedEntries);
     bool headed = false;
     for (const Passage& p : a.passages) {
         if (!numbers.contains(p.n))
@@ -402,7 +413,11 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
             append(out, sourcesHeading, sectionHeadingStyle());
             headed = true;
         }
-        append(out, u'[' + Arabic::num(p.n) + QStringLiteral("] ") + p.citation(),
+        Passage shown = p;
+        const QString& note = notes[citedBooks.indexOf(p.bookId)];
+        if (note != p.author)
+            shown.bookTitle = BookTitles::label(p.bookTitle, note);
+        append(out, u'[' + Arabic::num(p.n) + QStringLiteral("] ") + shown.citation(),
                link(noteStyle(), pageLink(p.bookId, p.seq)));
         append(out, QStringLiteral("\n"), noteStyle());
     }

@@ -1,6 +1,7 @@
 #include "ui/downloads/DownloadsModel.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Theme.h"
 
 #include <QGuiApplication>
@@ -59,13 +60,17 @@ std::shared_ptr<const DownloadsModel::Source> DownloadsModel::prepare(Dist::Cata
     const QList<Dist::CatBook>& books = catalog.books;
     source->ends.reserve(std::size_t(books.size()));
     std::map<std::int64_t, QList<int>> byCategory; // catalogue order within each
+    QList<BookTitles::Entry> entries;
+    entries.reserve(books.size());
     for (qsizetype i = 0; i < books.size(); ++i) {
         const Dist::CatBook& book = books[i];
         const QString author = book.authorId ? source->authors.value(*book.authorId) : QString();
         source->norms += Arabic::normalize(book.title + u' ' + author, true);
         source->ends.push_back(source->norms.size());
         byCategory[book.categoryId.value_or(kUncategorised)].append(int(i));
+        entries.append({book.title, author, book.edition.value_or(QString())});
     }
+    source->titles = BookTitles::labels(entries);
 
     QList<Dist::CatCategory> categories = catalog.categories;
     std::stable_sort(categories.begin(), categories.end(), [](const Dist::CatCategory& a, const Dist::CatCategory& b) {
@@ -224,8 +229,8 @@ QString DownloadsModel::titleAt(const QModelIndex& index) const
 {
     if (const Shown* group = groupAt(index))
         return source_->groups[group->group].title;
-    const Dist::CatBook* book = bookAt(index);
-    return book ? book->title : QString();
+    const auto [first, last] = rowsOf(index);
+    return first ? source_->titles[*first] : QString();
 }
 
 QModelIndex DownloadsModel::index(int row, int column, const QModelIndex& parent) const
@@ -271,7 +276,8 @@ QVariant DownloadsModel::data(const QModelIndex& index, int role) const
     switch (index.column()) {
     case TitleColumn:
         if (role == Qt::DisplayRole)
-            return group ? titleAt(index) + QStringLiteral(" (") + Arabic::num(last - first) + u')' : book.title;
+            return group ? titleAt(index) + QStringLiteral(" (") + Arabic::num(last - first) + u')'
+                         : source_->titles[*first];
         if (role == Qt::CheckStateRole) {
             const auto on = std::count_if(first, last, [&](int i) { return checked.contains(books[i].id); });
             return on == 0 ? Qt::Unchecked : on == last - first ? Qt::Checked : Qt::PartiallyChecked;

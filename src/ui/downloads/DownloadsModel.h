@@ -41,6 +41,7 @@ public:
         };
         Dist::Catalog catalog;
         QHash<std::int64_t, QString> authors; // author id → name
+        QList<QString> titles;                // the title book i shows
         QList<Group> groups;                  // every group that may show, in display order
         // The normal form of book i: norms[ends[i - 1], ends[i]), all of them
         // in one piece so that a scan reads memory in order.
@@ -77,7 +78,7 @@ public:
     std::pair<QString, QColor> state(const Dist::CatBook& book) const;
     // The row's book, or nullptr for a group row or an invalid index.
     const Dist::CatBook* bookAt(const QModelIndex& index) const;
-    // The row's category name or book title; empty for an invalid index.
+    // The row's category name or book title as shown; empty for an invalid index.
     QString titleAt(const QModelIndex& index) const;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;

@@ -1,6 +1,7 @@
 #include "ui/search/BookPicker.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/DateText.h"
 #include "core/Library.h"
 #include "core/Settings.h"
@@ -76,6 +77,11 @@ void BookPicker::catalogueChanged()
         searchText_.insert(book.id, Arabic::normalize(book.title + QStringLiteral(" ") + lib_->authorName(book), true));
         sortTitle_.insert(book.id, composed(book.title));
     }
+    QList<std::int64_t> ids;
+    ids.reserve(catalog_->books.size());
+    for (const Book& book : catalog_->books)
+        ids.append(book.id);
+    titleLabel_ = BookTitles::labels(*catalog_, ids);
 }
 
 QStringList BookPicker::pieces(const QString& filter)
@@ -238,8 +244,7 @@ void BookPicker::toggle(const PickNode& node, QSet<std::int64_t>& checked)
 
 QString BookPicker::bookTitle(std::int64_t book) const
 {
-    const auto found = catalog_->bookById.constFind(book);
-    return found != catalog_->bookById.constEnd() ? found->title : QString();
+    return titleLabel_.value(book);
 }
 
 QString BookPicker::authorName(std::int64_t book) const

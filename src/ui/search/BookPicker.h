@@ -71,7 +71,8 @@ public:
     // A history entry's short date, "d MMM، HH:mm" in the digits preferred.
     static QString dateStr(std::int64_t ts);
 
-    // The texts the rows show.
+    // The texts the rows show; a title the catalogue shares between books
+    // carries what tells each apart.
     QString bookTitle(std::int64_t book) const;
     QString authorName(std::int64_t book) const;
     const Catalog& catalog() const { return *catalog_; }
@@ -100,6 +101,7 @@ private:
     std::shared_ptr<const Catalog> catalog_;
     QHash<std::int64_t, QString> searchText_; // normal form of title and author, per book
     QHash<std::int64_t, std::u32string> sortTitle_; // composed title scalars, per book
+    QHash<std::int64_t, QString> titleLabel_;       // the title shown, per book
     mutable std::optional<Layout> layout_;
 };
 

@@ -1,5 +1,6 @@
 #include "ui/search/ResultsModel.h"
 
+#include "core/BookTitles.h"
 #include "core/Library.h"
 #include "core/Theme.h"
 #include "search/SearchEngine.h"
@@ -54,16 +55,40 @@ void ResultsModel::count(const SearchHit& hit, int sign)
         notes_ += sign;
 }
 
+bool ResultsModel::labelBook(std::int64_t book)
+{
+    if (bookTitles_.contains(book))
+        return false;
+    const auto found = catalog_->bookById.constFind(book);
+    if (found == catalog_->bookById.constEnd()) {
+        bookTitles_.insert(book, QString());
+        return false;
+    }
+    QList<std::int64_t>& sharing = titleBooks_[found->title];
+    sharing.append(book);
+    if (sharing.size() == 1) {
+        bookTitles_.insert(book, found->title);
+        return false;
+    }
+    bookTitles_.insert(BookTitles::labels(*catalog_, sharing));
+    return true;
+}
+
 void ResultsModel::append(const QList<SearchHit>& hits, ResultFilter& filter)
 {
     QList<int> added;
+    bool relabelled = false;
     for (const SearchHit& hit : hits) {
         if (hit.kind == SearchHit::Kind::page)
             ++pageHits_;
+        relabelled = labelBook(hit.bookId) || relabelled;
         all_.append(hit);
         if (filter.accepts(hit))
             added.append(int(all_.size()) - 1);
     }
+    // A book whose title another now shares shows it anew on its older rows.
+    if (relabelled && !shown_.isEmpty())
+        emit dataChanged(index(0, bookColumn), index(int(shown_.size()) - 1, bookColumn));
     if (added.isEmpty())
         return;
     const int first = int(shown_.size());
@@ -182,11 +207,11 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
         break;
     case bookColumn:
         if (role == Qt::DisplayRole)
-            return known ? book->title : QString();
+            return bookTitles_.value(hit.bookId);
         if (role == Qt::DecorationRole)
             return bookIcon();
         if (role == Qt::ToolTipRole && known)
-            return book->title + QStringLiteral("\n") + lib_->authorName(*book);
+            return bookTitles_.value(hit.bookId) + QStringLiteral("\n") + lib_->authorName(*book);
         break;
     case textColumn:
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole)

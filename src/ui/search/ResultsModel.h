@@ -71,6 +71,9 @@ public:
 
 private:
     void count(const SearchHit& hit, int sign);
+    // Gives the hit's book its title in this list; true when another book
+    // of the list shares the title, whose shown title then changed too.
+    bool labelBook(std::int64_t book);
 
     std::shared_ptr<Library> lib_;
     std::shared_ptr<const Catalog> catalog_;
@@ -78,6 +81,9 @@ private:
     QList<SearchHit> all_;
     QList<int> shown_;
     QHash<int, RowData> cache_;
+    // The title each book of the hits shows, and the books of each title.
+    QHash<std::int64_t, QString> bookTitles_;
+    QHash<QString, QList<std::int64_t>> titleBooks_;
     int titles_ = 0;
     int notes_ = 0;
     std::int64_t pageHits_ = 0;

@@ -5,6 +5,7 @@
 #include "ui/shell/MainWindowController.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
@@ -149,11 +150,16 @@ QMenu* MainWindowController::notesMenu()
     menu->addSeparator();
     const QList<Library::PageStamp> marks = lib_->bookmarks();
     addHeader(menu, QString::fromUtf8(kBookmarksHeader) + Arabic::num(marks.size()) + QString::fromUtf8(kHeaderEnd));
-    for (const Library::PageStamp& mark : marks.mid(0, kBookmarksShown)) {
-        const auto book = bookById.constFind(mark.bookId);
-        if (book == bookById.constEnd())
+    const QList<Library::PageStamp> shownMarks = marks.mid(0, kBookmarksShown);
+    QList<std::int64_t> markedBooks;
+    for (const Library::PageStamp& mark : shownMarks)
+        markedBooks.append(mark.bookId);
+    const QHash<std::int64_t, QString> markedTitles = BookTitles::labels(*lib_->catalog(), markedBooks);
+    for (const Library::PageStamp& mark : shownMarks) {
+        const auto title = markedTitles.constFind(mark.bookId);
+        if (title == markedTitles.constEnd())
             continue;
-        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + book->title + QString::fromUtf8(CountedNoun::separator) + Arabic::num(mark.seq), QString(),
+        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + *title + QString::fromUtf8(CountedNoun::separator) + Arabic::num(mark.seq), QString(),
                                  openPage(mark.bookId, mark.seq), menu));
     }
 

@@ -192,6 +192,45 @@ TEST_F(BookPickerTest, aGroupCheckBoxChecksAllThenNoneAndCountsRepeatedBooks)
     EXPECT_TRUE(model.checked().contains(model.node(model.index(0, 0))->id));
 }
 
+TEST_F(BookPickerTest, booksOfOneTitleShowWhatTellsThemApartAndOthersTheirTitle)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    BookPicker picker(sample.lib);
+    PickerModel model(picker);
+    const struct {
+        const char16_t* filter;
+        QStringList titles;
+    } rows[] = {
+        {u"سنن ابن ماجه",
+         {QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"),
+          QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)")}},
+        {u"تقريب التهذيب",
+         {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى 1406 هـ"),
+          QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني")}},
+        {u"سنن أبي داود", {QStringLiteral(u"سنن أبي داود")}},
+    };
+    QTreeView view;
+    view.setModel(&model);
+    view.setLayoutDirection(Qt::RightToLeft);
+    view.header()->hide();
+    view.resize(700, 120);
+    for (const auto& row : rows) {
+        model.setRoots(picker.roots(PickPage::books, QString::fromUtf16(row.filter)));
+        QStringList titles;
+        for (int r = 0; r < model.rowCount(); ++r)
+            titles << model.data(model.index(r, PickerModel::titleColumn)).toString();
+        EXPECT_EQ(titles, row.titles) << titles.join(u'|').toStdString();
+    }
+
+    model.setRoots(picker.roots(PickPage::books, QString::fromUtf16(rows[0].filter)));
+    view.header()->resizeSection(0, 450);
+    view.show();
+    QCoreApplication::processEvents();
+    const QImage shot = view.grab().toImage();
+    ASSERT_TRUE(shot.save(QCoreApplication::applicationDirPath() + QStringLiteral("/picker-same-titles.png"), "PNG"));
+}
+
 TEST_F(BookPickerTest, sampleLibraryPagesAndTheAuthorsPicture)
 {
     test::SampleLib sample;
