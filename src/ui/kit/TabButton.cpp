@@ -1,13 +1,18 @@
 #include "ui/kit/TabButton.h"
 
+#include "core/Characters.h"
 #include "core/Theme.h"
 #include "ui/kit/HoverButton.h"
 #include "ui/kit/Widgets.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
 
 namespace quorvel {
 
@@ -17,6 +22,18 @@ constexpr double kTitleSize = 13;
 constexpr double kCornerRadius = 5;
 constexpr double kCloseAlpha = 0.85;
 constexpr char kCloseTip[] = "إغلاق";
+
+// The narrowest the title may be drawn: all of it when short, else its first
+// characters and the ellipsis, with the room of one more letter, since the
+// kept letters are measured in the joined forms of the whole title.
+int keptTitleWidth(const QFont& font, const QString& title)
+{
+    const QFontMetricsF metrics(font);
+    const qsizetype kept = Characters::endOfFirst(title, TabButton::keptTitleCharacters);
+    if (kept >= title.size())
+        return int(std::ceil(metrics.horizontalAdvance(title))) + 1;
+    return int(std::ceil(metrics.horizontalAdvance(title.left(kept) + QChar(0x2026)) + metrics.averageCharWidth()));
+}
 } // namespace
 
 TabButton::TabButton(const QString& title, const QString& icon, bool active, std::function<void()> select,
@@ -30,8 +47,9 @@ TabButton::TabButton(const QString& title, const QString& icon, bool active, std
     image->setFixedSize(int(kSymbolSize), int(kSymbolSize));
 
     title_ = label(title, kTitleSize, active ? QFont::Medium : QFont::Normal);
-    title_->setElideMode(Qt::ElideMiddle);
+    title_->setElideMode(Qt::ElideRight);
     title_->setMaximumWidth(maxTitleWidth);
+    title_->setMinimumWidth(std::min(maxTitleWidth, keptTitleWidth(title_->font(), title)));
 
     QColor closeAccent = Theme::hit();
     closeAccent.setAlphaF(float(kCloseAlpha));
@@ -41,7 +59,8 @@ TabButton::TabButton(const QString& title, const QString& icon, bool active, std
     pin(this, hstack({image, title_, close_}, 6), Insets{3, 10, 3, 4});
     setToolTip(title);
     setAccessibleName(title);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // Gives way to the strip's room down to the title's floor, never grows.
+    setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     // Reached with Tab, taken with Space or Return; a click selects without
     // moving the keyboard's place.
     setFocusPolicy(Qt::TabFocus);

@@ -9,10 +9,12 @@ namespace quorvel {
 class HoverButton;
 class Label;
 
-// One tab of the strip: symbol, title (shortened in the middle past 230
-// pixels) and a close button, on a shape with two rounded top corners. A
-// press anywhere but on the close button selects the tab. Throw-away: the
-// strip makes new buttons on every change, so `active` never changes.
+// One tab of the strip: symbol, title and a close button, on a shape with two
+// rounded top corners. The title takes at most 230 pixels; where the strip is
+// short of room it gives way down to its first dozen characters, shortened at
+// its end, never further. A press anywhere but on the close button selects
+// the tab. Throw-away: the strip makes new buttons on every change, so
+// `active` never changes.
 class TabButton : public QWidget {
     Q_OBJECT
 public:
@@ -20,6 +22,8 @@ public:
               std::function<void()> close, QWidget* parent = nullptr);
 
     static constexpr int maxTitleWidth = 230;
+    // However short of room the strip is, a title keeps this many characters.
+    static constexpr int keptTitleCharacters = 12;
 
     bool isActive() const { return active_; }
     Label* titleLabel() const { return title_; }

@@ -4,17 +4,22 @@
 #include "ui/kit/TabButton.h"
 #include "ui/kit/Widgets.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace quorvel {
 
 namespace {
 constexpr int kLeadingMargin = 6;
-constexpr int kTopMargin = 4;
 constexpr int kTrailingMargin = 8;
 constexpr int kMenuGap = 8;
 constexpr double kMenuSymbolSize = 12;
@@ -37,6 +42,27 @@ TabStrip::TabStrip(QWidget* parent) : BarView(parent)
     setBottom(Theme::dynamic(0xDCDCD8, 0x222221));
 
     stack_ = new StackView(Qt::Horizontal, 2, StackView::Align::Trailing);
+    // The tabs, then the room they leave, in a scroller without bars: past
+    // their floor the tabs scroll rather than squeeze, and the active one
+    // is brought into view.
+    auto* tabsRow = new QWidget;
+    auto* tabsLayout = new QHBoxLayout(tabsRow);
+    tabsLayout->setContentsMargins(0, 0, 0, 0);
+    tabsLayout->setSpacing(0);
+    tabsLayout->addWidget(stack_, 0, Qt::AlignBottom);
+    tabsLayout->addStretch(1);
+    scroller_ = new QScrollArea;
+    scroller_->setFrameShape(QFrame::NoFrame);
+    scroller_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller_->setFocusPolicy(Qt::NoFocus);
+    scroller_->setWidgetResizable(true);
+    scroller_->setWidget(tabsRow);
+    // The strip's gradient shows through.
+    scroller_->viewport()->setAutoFillBackground(false);
+    tabsRow->setAutoFillBackground(false);
+    scroller_->viewport()->installEventFilter(this);
+    tabsRow->installEventFilter(this);
     menuBtn_ = new QToolButton;
     menuBtn_->setAutoRaise(true);
     menuBtn_->setFocusPolicy(Qt::TabFocus);
@@ -51,8 +77,7 @@ TabStrip::TabStrip(QWidget* parent) : BarView(parent)
 
     auto* row = new QHBoxLayout(this);
     row->setSpacing(kMenuGap);
-    row->addWidget(stack_, 0, Qt::AlignBottom);
-    row->addStretch(1);
+    row->addWidget(scroller_, 1);
     row->addWidget(menuBtn_, 0, Qt::AlignVCenter);
     applyMargins();
     setFixedHeight(stripHeight);
@@ -62,7 +87,9 @@ void TabStrip::applyMargins()
 {
     // Layout margins are not mirrored by Qt; leading is on the right in RTL.
     const bool rtl = layoutDirection() == Qt::RightToLeft;
-    layout()->setContentsMargins(rtl ? kTrailingMargin : kLeadingMargin, kTopMargin,
+    // No margin above: the scroller would clip the top of a tab, gold line
+    // and all; the tabs stand on the bottom edge whatever their height.
+    layout()->setContentsMargins(rtl ? kTrailingMargin : kLeadingMargin, 0,
                                  rtl ? kLeadingMargin : kTrailingMargin, 0);
 }
 
@@ -82,6 +109,25 @@ void TabStrip::changeEvent(QEvent* event)
     BarView::changeEvent(event);
 }
 
+void TabStrip::resizeEvent(QResizeEvent* event)
+{
+    BarView::resizeEvent(event);
+    revealActiveLater();
+}
+
+bool TabStrip::eventFilter(QObject* watched, QEvent* event)
+{
+    // A wheel turns up and down; the tabs run across.
+    if (watched == scroller_->viewport() && event->type() == QEvent::Wheel) {
+        QCoreApplication::sendEvent(scroller_->horizontalScrollBar(), event);
+        return true;
+    }
+    // The tabs took their new widths: the active one may have moved away.
+    if (watched == scroller_->widget() && event->type() == QEvent::Resize)
+        revealActiveLater();
+    return BarView::eventFilter(watched, event);
+}
+
 void TabStrip::set(const QList<QPair<QString, QString>>& tabs, int active)
 {
     tabs_ = tabs;
@@ -95,6 +141,34 @@ void TabStrip::set(const QList<QPair<QString, QString>>& tabs, int active)
         stack_->addArrangedSubview(buttons.last());
     }
     orderForTab(buttons);
+    revealActiveLater();
+}
+
+void TabStrip::revealActiveLater()
+{
+    // The new buttons have their places only once the posted layout has run.
+    QTimer::singleShot(0, this, &TabStrip::revealActive);
+}
+
+void TabStrip::revealActive()
+{
+    const QList<QWidget*> buttons = stack_->arrangedSubviews();
+    if (active_ < 0 || active_ >= buttons.size())
+        return;
+    QWidget* button = buttons[active_];
+    const QRect shown = scroller_->viewport()->rect();
+    const QRect place(button->mapTo(scroller_->viewport(), QPoint(0, 0)), button->size());
+    // How far the tabs must move rightwards to bring the button into view.
+    int shift = 0;
+    if (place.left() < shown.left())
+        shift = shown.left() - place.left();
+    else if (place.right() > shown.right())
+        shift = std::max(shown.right() - place.right(), shown.left() - place.left());
+    if (shift == 0)
+        return;
+    // Right to left, the scroller's value grows as its content moves right.
+    QScrollBar* bar = scroller_->horizontalScrollBar();
+    bar->setValue(bar->value() + (scroller_->isRightToLeft() ? shift : -shift));
 }
 
 void TabStrip::orderForTab(const QList<TabButton*>& buttons)

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QMenu;
+class QScrollArea;
 class QToolButton;
 
 namespace quorvel {
@@ -18,7 +19,9 @@ class TabButton;
 
 // The strip of tab buttons above the main window's content, with a button
 // that lists every tab in a menu. Passive: the window pushes the whole list of
-// (title, symbol) pairs and the active index after every change.
+// (title, symbol) pairs and the active index after every change. Short of
+// room, the tabs narrow to their titles' floor and then scroll, keeping the
+// active tab in view.
 class TabStrip : public BarView {
     Q_OBJECT
 public:
@@ -44,6 +47,8 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void applyMargins();
@@ -52,8 +57,13 @@ private:
     // where the strip reads them: after what precedes the strip, right to
     // left, then the menu button.
     void orderForTab(const QList<TabButton*>& buttons);
+    // Scrolls the tabs so that the active one is wholly in view, once they
+    // are laid out.
+    void revealActiveLater();
+    void revealActive();
 
     StackView* stack_ = nullptr;
+    QScrollArea* scroller_ = nullptr;
     QToolButton* menuBtn_ = nullptr;
     QList<QPair<QString, QString>> tabs_;
     int active_ = -1;
