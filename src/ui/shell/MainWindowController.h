@@ -172,7 +172,8 @@ public:
     // Reports an error in the active reader's page, or else asks for a
     // suggestion and keeps it in the corrections log.
     void reportError();
-    // Moves the active tab into a window of its own, out of the session.
+    // Moves the active tab into a window of its own, out of the session, and
+    // brings that window to the front.
     void detachActive();
     // Lays the main window and the detached ones side by side over the
     // screen, the main window rightmost.

@@ -262,6 +262,9 @@ void MainWindowController::detachActive()
         window->move(frame.topLeft());
     }
     window->show();
+    // Shown from the main window's menu, a new window would stay behind it.
+    window->raise();
+    window->activateWindow();
     detached_.push_back(std::move(window));
 
     if (tabs_.isEmpty()) {

@@ -235,6 +235,36 @@ TEST_F(TopBarMenusTest, tilingPutsTheMainWindowRightmostOverTheAvailableFrame)
     EXPECT_EQ(w.frameGeometry(), available);
 }
 
+TEST_F(TopBarMenusTest, aDetachedTabsWindowComesToTheFront)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.openBook(1, 1);
+    // Which windows were raised once shown.
+    struct RaiseSpy : QObject {
+        QList<QObject*> raised;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::ZOrderChange && watched->isWidgetType()
+                && static_cast<QWidget*>(watched)->isVisible())
+                raised.append(watched);
+            return false;
+        }
+    } spy;
+    qApp->installEventFilter(&spy);
+    std::unique_ptr<QMenu> menu(w.windowsMenu());
+    menu->actions().first()->trigger();
+    qApp->removeEventFilter(&spy);
+    ASSERT_EQ(w.detached().size(), 1);
+    QWidget* window = w.detached()[0];
+    EXPECT_TRUE(spy.raised.contains(window));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_EQ(QApplication::activeWindow(), window);
+}
+
 TEST_F(TopBarMenusTest, windowsMenuClosesAllTabsPassingOverOneThatStays)
 {
     test::FixtureLib fixture;
