@@ -176,7 +176,8 @@ public:
     // brings that window to the front.
     void detachActive();
     // Lays the main window and the detached ones side by side over the
-    // screen, the main window rightmost.
+    // screen, the main window rightmost, none narrower than its minimum;
+    // when their minimums do not fit side by side, stacks them instead.
     void tileWindows();
     // Closes every tab, as closing them one by one would.
     void closeAll();

@@ -24,6 +24,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace quorvel {
 
 namespace {
@@ -47,6 +49,8 @@ constexpr char kDetach[] = "فصل التبويب الحالي في نافذة �
 constexpr char kTile[] = "ترتيب النوافذ متجاورة";
 constexpr char kCloseAll[] = "إغلاق كل التبويبات";
 constexpr QSize kDetachedSize(900, 700);
+// How far each stacked window sits from the one before: its title stays in sight.
+constexpr int kCascadeStep = 32;
 
 constexpr char kScan[] = "صورة الأصل لهذه الصفحة";
 constexpr char kExportBookPDF[] = "تصدير الكتاب الحالي إلى PDF…";
@@ -291,16 +295,60 @@ void MainWindowController::tileWindows()
         return;
     const QRect available = screen->availableGeometry();
     const int n = int(windows.size());
-    const int width = available.width() / n;
-    for (int i = 0; i < n; ++i) {
-        QWidget* window = windows[i];
+    QList<QSize> decorations;
+    QList<int> minimums;
+    int needed = 0;
+    for (QWidget* window : std::as_const(windows)) {
         if (window->isMinimized() || window->isMaximized())
             window->showNormal();
-        // The right-most column is the main window's; the others follow leftwards.
-        const int x = available.x() + available.width() - width * (i + 1);
-        const QSize decoration = window->frameGeometry().size() - window->size();
-        window->resize(width - decoration.width(), available.height() - decoration.height());
-        window->move(x, available.y());
+        decorations.append(window->frameGeometry().size() - window->size());
+        minimums.append(window->minimumWidth() + decorations.last().width());
+        needed += minimums.last();
+    }
+
+    if (needed > available.width()) {
+        // Too narrow for columns: each window as large as the stack allows,
+        // the main window at the back on the right, each next one a step
+        // further left and down.
+        const QSize room(available.width() - kCascadeStep * (n - 1), available.height() - kCascadeStep * (n - 1));
+        for (int i = 0; i < n; ++i) {
+            QWidget* window = windows[i];
+            const QSize frame = room.expandedTo(window->minimumSize() + decorations[i]);
+            const int x = std::max(available.left(), available.right() + 1 - frame.width() - kCascadeStep * i);
+            const int y = std::max(available.top(), std::min(available.top() + kCascadeStep * i,
+                                                             available.bottom() + 1 - frame.height()));
+            window->resize(frame - decorations[i]);
+            window->move(x, y);
+            window->raise();
+        }
+        return;
+    }
+
+    // Equal columns, except that a window whose minimum is wider than its
+    // share keeps its minimum and the others share what is left.
+    QList<int> widths(n, 0);
+    int room = available.width();
+    int open = n;
+    for (bool settled = false; !settled;) {
+        settled = true;
+        for (int i = 0; i < n; ++i) {
+            if (widths[i] == 0 && minimums[i] > room / open) {
+                widths[i] = minimums[i];
+                room -= minimums[i];
+                --open;
+                settled = false;
+            }
+        }
+    }
+    for (int& width : widths)
+        if (width == 0)
+            width = room / open;
+    // The right-most column is the main window's; the others follow leftwards.
+    int x = available.right() + 1;
+    for (int i = 0; i < n; ++i) {
+        x -= widths[i];
+        windows[i]->resize(widths[i] - decorations[i].width(), available.height() - decorations[i].height());
+        windows[i]->move(x, available.y());
     }
 }
 

@@ -265,6 +265,47 @@ TEST_F(TopBarMenusTest, aDetachedTabsWindowComesToTheFront)
     EXPECT_EQ(QApplication::activeWindow(), window);
 }
 
+TEST_F(TopBarMenusTest, tilingKeepsEveryWindowWithinTheScreenAndItsMinimum)
+{
+    test::FixtureLib fixture;
+    struct Case {
+        int mainMinimum;
+        int otherMinimum;
+        bool sideBySide;
+    };
+    // The offscreen screen is narrow; the minimums are scaled to it, with
+    // room for the frames.
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const int width = available.width();
+    for (const Case& c : {Case{width * 5 / 8, width / 8, true}, Case{width / 2 - 16, width / 2 - 16, true},
+                          Case{width * 5 / 8, width / 2, false}}) {
+        SCOPED_TRACE(testing::Message() << c.mainMinimum << " + " << c.otherMinimum << " in " << width);
+        MainWindowController w(fixture.lib);
+        w.setMinimumSize(c.mainMinimum, 100);
+        w.show();
+        w.openBook(1, 1);
+        w.detachActive();
+        ASSERT_EQ(w.detached().size(), 1);
+        QWidget* other = w.detached()[0];
+        other->setMinimumSize(c.otherMinimum, 100);
+        w.tileWindows();
+        for (QWidget* window : {static_cast<QWidget*>(&w), other}) {
+            EXPECT_TRUE(available.contains(window->frameGeometry())) << window->frameGeometry().x() << ","
+                                                                     << window->frameGeometry().width();
+            EXPECT_GE(window->width(), window->minimumWidth());
+        }
+        if (c.sideBySide) {
+            EXPECT_FALSE(w.frameGeometry().intersects(other->frameGeometry()));
+            EXPECT_GT(w.frameGeometry().left(), other->frameGeometry().left());
+        } else {
+            // Stacked: the main window at the back on the right, the other a step left and down.
+            EXPECT_EQ(w.frameGeometry().right(), available.right());
+            EXPECT_LT(other->frameGeometry().left(), w.frameGeometry().left());
+            EXPECT_GT(other->frameGeometry().top(), w.frameGeometry().top());
+        }
+    }
+}
+
 TEST_F(TopBarMenusTest, windowsMenuClosesAllTabsPassingOverOneThatStays)
 {
     test::FixtureLib fixture;
