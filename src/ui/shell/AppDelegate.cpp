@@ -11,6 +11,7 @@
 #include "ui/downloads/UpdateCheck.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/IconMaker.h"
+#include "ui/kit/MenuStyle.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
@@ -144,7 +145,7 @@ void AppDelegate::prepareApplication()
         && qtArabic.load(QStringLiteral("qtbase_ar"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtArabic);
     Preferences::standard().setArgument(QString::fromLatin1(kLanguagesKey), Json::toJson(QStringList{"ar"}));
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new MenuStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
     applyAppearance();
     // Night reading is the dark appearance, and it can be switched while the
     // application runs.

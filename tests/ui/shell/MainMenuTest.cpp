@@ -4,6 +4,7 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/kit/MenuStyle.h"
 #include "ui/kit/Widgets.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainMenu.h"
@@ -15,11 +16,18 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QGlyphRun>
+#include <QProxyStyle>
+#include <QRawFont>
+#include <QStyleFactory>
+#include <QStyleOptionMenuItem>
+#include <QTextLayout>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 
 using namespace quorvel;
@@ -64,6 +72,56 @@ QAction* find(const QMenu* menu, const QString& title)
 MainMenu::MainLookup none()
 {
     return [] { return static_cast<MainWindowController*>(nullptr); };
+}
+
+// The Fusion style as the application wraps it, noting each menu key it is
+// given to draw and the direction of the line it is drawn in.
+class KeyRecorder : public QProxyStyle {
+public:
+    KeyRecorder() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+    struct Drawn {
+        QString key;
+        Qt::LayoutDirection direction;
+    };
+    mutable QList<Drawn> drawn;
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+            item && element == CE_MenuItem && item->text.contains(u'\t'))
+            drawn.append({item->text.section(u'\t', 1), item->direction});
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+};
+
+// The characters of `text` from left to right as its layout places their
+// glyphs on a line of the given direction.
+QString leftToRight(const QString& text, const QFont& font, Qt::LayoutDirection direction)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setTextDirection(direction);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    std::multimap<qreal, QChar> placed;
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        const QRawFont raw = run.rawFont();
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> at = run.positions();
+        for (qsizetype i = 0; i < glyphs.size(); ++i)
+            for (QChar c : text)
+                if (c.category() != QChar::Other_Format && raw.glyphIndexesForString(QString(c)).value(0) == glyphs[i]) {
+                    placed.emplace(at[i].x(), c);
+                    break;
+                }
+    }
+    QString out;
+    for (const auto& [x, c] : placed)
+        out += c;
+    return out;
 }
 
 } // namespace
@@ -337,4 +395,37 @@ TEST_F(MainMenuTest, savedSessionsSubmenuOpensRenamesAndDeletesTheStoredSessions
     dialogs.clear();
     find(file.get(), QStringLiteral("حفظ الجلسة باسم…"))->trigger();
     ASSERT_FALSE(dialogs.requestsOf(Dialogs::Kind::Prompt).isEmpty());
+}
+
+TEST_F(MainMenuTest, keysReadAsThePlatformWritesThemInTheRightToLeftMenu)
+{
+    ASSERT_NE(qobject_cast<MenuStyle*>(QApplication::style()), nullptr);
+    std::unique_ptr<QMenuBar> bar(MainMenu::build(none()));
+    QMenu* view = bar->actions().at(3)->menu();
+    auto* recorder = new KeyRecorder;
+    MenuStyle style(recorder);
+    view->setStyle(&style);
+    view->adjustSize();
+    view->grab();
+    QStringList keys;
+    for (QAction* action : view->actions())
+        if (!action->shortcut().isEmpty())
+            keys << action->shortcut().toString(QKeySequence::NativeText);
+    ASSERT_EQ(recorder->drawn.size(), keys.size());
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const KeyRecorder::Drawn& drawn = recorder->drawn[i];
+        EXPECT_EQ(drawn.direction, Qt::RightToLeft);
+        const QString shown = leftToRight(drawn.key, view->font(), drawn.direction);
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("Ctrl"))) << shown.toStdString();
+        EXPECT_EQ(shown, keys[i]);
+    }
+
+    // As the application draws it.
+    view->setStyle(nullptr);
+    view->popup(QPoint(400, 100));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }, 2000));
+    const QImage shot = view->grab().toImage();
+    EXPECT_GT(test::colourCount(shot), 4);
+    EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath() + QStringLiteral("/view-menu.png"), "PNG"));
+    view->close();
 }
