@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -34,6 +36,20 @@ constexpr double kEditorFontSize = 14;
 constexpr int kFieldSpacing = 8;
 // The widest informative line a message box keeps whole; longer text wraps.
 constexpr int kUnwrappedLine = 420;
+
+constexpr char kLookInLabel[] = "المجلد:";
+constexpr char kFileNameLabel[] = "اسم الملف:";
+constexpr char kFileTypeLabel[] = "نوع الملف:";
+constexpr char kFolderType[] = "مجلد";
+
+// Qt's catalogue leaves its own chooser calling a folder's type "Folder".
+class ArabicFileTypes : public QFileIconProvider {
+public:
+    QString type(const QFileInfo& info) const override
+    {
+        return info.isDir() ? QString::fromUtf8(kFolderType) : QFileIconProvider::type(info);
+    }
+};
 
 Responder& responder()
 {
@@ -237,16 +253,37 @@ std::optional<QString> openFolder(const QString& message, QWidget* window)
     return path;
 }
 
+QFileDialog* saveDialog(const QString& message, const QString& suggestedName, const QString& filter, QWidget* window)
+{
+    auto* dialog = new QFileDialog(window, message, suggestedName, filter);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setLayoutDirection(Qt::RightToLeft);
+    // Labels of our own: the catalogue's are missing on some systems and odd
+    // where present; the desktop's chooser takes them too.
+    dialog->setLabelText(QFileDialog::LookIn, QString::fromUtf8(kLookInLabel));
+    dialog->setLabelText(QFileDialog::FileName, QString::fromUtf8(kFileNameLabel));
+    dialog->setLabelText(QFileDialog::FileType, QString::fromUtf8(kFileTypeLabel));
+    dialog->setLabelText(QFileDialog::Accept, QString::fromUtf8(saveTitle));
+    dialog->setLabelText(QFileDialog::Reject, QString::fromUtf8(cancelTitle));
+    // Stateless, and the dialog does not own it.
+    static ArabicFileTypes types;
+    dialog->setIconProvider(&types);
+    return dialog;
+}
+
 std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter,
                                 QWidget* window)
 {
     Request request{Kind::SaveFile, message, {}, suggestedName, {}, filter, false, window != nullptr, {}};
     if (auto answer = preempted(request))
         return *answer;
-    const QString path = QFileDialog::getSaveFileName(window, message, suggestedName, filter);
-    if (path.isEmpty())
+    const std::unique_ptr<QFileDialog> dialog(saveDialog(message, suggestedName, filter, window));
+    if (dialog->exec() != QDialog::Accepted)
         return std::nullopt;
-    return path;
+    const QStringList paths = dialog->selectedFiles();
+    if (paths.isEmpty() || paths.first().isEmpty())
+        return std::nullopt;
+    return paths.first();
 }
 
 std::optional<int> choose(const QString& title, const QString& text, const QStringList& buttons, QWidget* window)

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 
+class QFileDialog;
 class QMessageBox;
 class QWidget;
 
@@ -74,6 +75,11 @@ std::optional<QString> openFile(const QString& message, const QString& filter = 
 // A folder chooser; the chosen folder or nothing.
 std::optional<QString> openFolder(const QString& message, QWidget* window = nullptr);
 
+// The chooser saveFile() shows, built but not run: the desktop's own where it
+// offers one, else Qt's, in Arabic throughout (labels, buttons, the type of a
+// folder) with buttons wide enough for their titles. The caller owns it.
+QFileDialog* saveDialog(const QString& message, const QString& suggestedName, const QString& filter = {},
+                        QWidget* window = nullptr);
 // A file chooser for a file to write; the chosen path or nothing.
 std::optional<QString> saveFile(const QString& message, const QString& suggestedName, const QString& filter = {},
                                 QWidget* window = nullptr);

@@ -3,12 +3,19 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/Widgets.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QLineEdit>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -184,4 +191,34 @@ TEST_F(WidgetsTest, smallAlertsAreWideEnoughForTheirTitleBarAndKeepShortLinesWho
         ASSERT_NE(info, nullptr);
         EXPECT_LT(info->height(), 2 * info->fontMetrics().lineSpacing()) << "the line wrapped";
     }
+}
+
+TEST_F(WidgetsTest, qtsOwnSaveChooserIsArabicAndItsButtonsWhole)
+{
+    // What shows where the desktop offers no chooser of its own, as offscreen.
+    const std::unique_ptr<QFileDialog> dialog(
+        Dialogs::saveDialog(QStringLiteral("تصدير الكتاب إلى PDF"), QStringLiteral("الموطأ.pdf"), QStringLiteral("PDF (*.pdf)")));
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+    const QRegularExpression arabic(QStringLiteral("^[\\p{Arabic}\\s:]+$"));
+    auto* box = dialog->findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    QStringList titles;
+    for (QAbstractButton* button : box->buttons()) {
+        const QString text = QString(button->text()).remove(QLatin1Char('&'));
+        titles << text;
+        EXPECT_TRUE(arabic.match(text).hasMatch()) << text.toStdString();
+        EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(text) + 8) << text.toStdString();
+        EXPECT_GE(button->height(), button->fontMetrics().height()) << text.toStdString();
+    }
+    EXPECT_TRUE(titles.contains(QStringLiteral("حفظ")));
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+        if (label->isVisible() && !label->text().isEmpty())
+            EXPECT_TRUE(arabic.match(QString(label->text()).remove(QLatin1Char('&'))).hasMatch())
+                << label->text().toStdString();
+    // The type column names a folder in Arabic too.
+    ASSERT_NE(dialog->iconProvider(), nullptr);
+    const QString folderType = dialog->iconProvider()->type(QFileInfo(QDir::tempPath()));
+    EXPECT_TRUE(arabic.match(folderType).hasMatch()) << folderType.toStdString();
+    EXPECT_TRUE(dialog->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/save-dialog.png"), "PNG"));
 }
