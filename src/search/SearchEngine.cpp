@@ -440,6 +440,14 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
 {
     if (!map.blocked || parts.isEmpty() || limit <= 0)
         return true;
+    // A prefix term makes FTS5 merge its whole range of terms, and a long
+    // list of alternatives looks up every one, on each range statement
+    // anew: there, ranges cost more than collecting everything at once.
+    const bool costly = std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) {
+        return part.expr.contains(QLatin1String("\"*")) || part.expr.count(QLatin1Char('"')) / 2 > firstBooksTerms;
+    });
+    if (costly)
+        return true;
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     // The books in display order as (order, id): the scope's catalogued
     // books, or the whole catalogue, which is in that order already.

@@ -342,6 +342,9 @@ private:
     // The most statements the first books may take before the rest is
     // collected at once.
     static constexpr int firstBooksStatements = 64;
+    // The most terms a part may hold for the first books to be searched by
+    // ranges: each range statement repeats the lookup of every term.
+    static constexpr int firstBooksTerms = 16;
     // Searches the books in display order, a few at a time (twice as many at
     // each step) over their stretches of page ids, checking and handing over
     // each step's hits before the next, so that the first batch need not wait
