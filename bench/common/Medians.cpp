@@ -28,4 +28,15 @@ std::vector<double> medians(int repeats, const std::vector<std::function<void()>
     return out;
 }
 
+double elapsedMs(const QElapsedTimer& t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
 } // namespace quorvel::bench

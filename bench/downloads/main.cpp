@@ -15,6 +15,7 @@
 //   bench_downloads [--repeat 5] [--rounds 2]
 
 #include "../common/BenchArgs.h"
+#include "../common/Medians.h"
 #include "../common/GeneratedCatalog.h"
 #include "core/Arabic.h"
 #include "core/LibrarySchema.h"
@@ -52,17 +53,6 @@ constexpr int defaultRepeats = 5;
 constexpr int defaultRounds = 2;
 constexpr int waitMs = 600000;
 const char* const typed = "شرح السنن الكامل";
-
-double elapsedMs(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 // The generated catalogue as a signed release in `dir`, trusted for this run.
 bool writeGeneratedRelease(const QString& dir)
@@ -150,11 +140,11 @@ int benchFilter(int repeats)
         for (const Dist::CatBook& book : catalog.books)
             total += Arabic::normalize(book.title + QLatin1Char(' ') + names.value(book.authorId.value_or(0)), true)
                          .size();
-        baseline.push_back(elapsedMs(t));
+        baseline.push_back(bench::elapsedMs(t));
         if (total == 0)
             return 1;
     }
-    const double base = median(baseline);
+    const double base = bench::median(baseline);
 
     const QString filter = QString::fromUtf8(typed);
     std::vector<double> times;
@@ -165,15 +155,15 @@ int benchFilter(int repeats)
             QElapsedTimer t;
             t.start();
             window.filter()->setText(filter.left(n));
-            const double tree = elapsedMs(t);
+            const double tree = bench::elapsedMs(t);
             window.outline()->doItemsLayout();
-            times.push_back(elapsedMs(t));
+            times.push_back(bench::elapsedMs(t));
             trees.push_back(tree);
             layouts.push_back(times.back() - tree);
             // The window paints between keystrokes, outside the measure.
             QCoreApplication::processEvents();
         }
-    const double med = median(times);
+    const double med = bench::median(times);
     const double worst = *std::max_element(times.begin(), times.end());
     std::printf("filter: %d books by %d authors, «%s» typed a keystroke at a time into the window\n",
                 int(catalog.books.size()), authors, typed);
@@ -181,8 +171,8 @@ int benchFilter(int repeats)
     std::printf("%-34s %10.2f %10.2f\n", "baseline: normalise all", base, 1.0);
     std::printf("%-34s %10.2f %10.2f\n", "window filter, median", med, med / base);
     std::printf("%-34s %10.2f %10.2f\n", "window filter, worst", worst, worst / base);
-    std::printf("%-34s %10.2f %10.2f\n", "  of which tree and groups, median", median(trees), median(trees) / base);
-    std::printf("%-34s %10.2f %10.2f\n", "  of which layout, median", median(layouts), median(layouts) / base);
+    std::printf("%-34s %10.2f %10.2f\n", "  of which tree and groups, median", bench::median(trees), bench::median(trees) / base);
+    std::printf("%-34s %10.2f %10.2f\n", "  of which layout, median", bench::median(layouts), bench::median(layouts) / base);
     std::printf("target: median <= 0.2x\n\n");
     return 0;
 }
@@ -248,8 +238,8 @@ int benchInstall(const QString& store, const QString& smart, int rounds)
         }
     }
     const auto pages = LocalStore::open(store)->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
-    const double base = median(cli);
-    const double run = median(window);
+    const double base = bench::median(cli);
+    const double run = bench::median(window);
     std::printf("install: the sample release, %lld pages with their vectors, median of %d\n",
                 static_cast<long long>(pages), rounds);
     std::printf("%-30s %10s %10s\n", "install", "s", "ratio");

@@ -9,6 +9,7 @@
 //   bench_picker [--repeat 5]
 
 #include "../common/BenchArgs.h"
+#include "../common/Medians.h"
 #include "../common/GeneratedCatalog.h"
 #include "core/Arabic.h"
 #include "core/Library.h"
@@ -37,17 +38,6 @@ constexpr int categories = 40;
 constexpr int defaultRepeats = 5;
 const char* const typed = "شرح السنن الكامل";
 
-double elapsedMs(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -75,7 +65,7 @@ int main(int argc, char** argv)
     QElapsedTimer prepare;
     prepare.start();
     BookPicker picker(lib);
-    const double prepared = elapsedMs(prepare);
+    const double prepared = bench::elapsedMs(prepare);
     PickerModel model(picker);
     QTreeView view;
     view.setModel(&model);
@@ -95,11 +85,11 @@ int main(int argc, char** argv)
         qsizetype total = 0;
         for (const Book& book : all)
             total += Arabic::normalize(book.title + QStringLiteral(" ") + lib->authorName(book), true).size();
-        baseline.push_back(elapsedMs(t));
+        baseline.push_back(bench::elapsedMs(t));
         if (total == 0)
             return 1;
     }
-    const double base = median(baseline);
+    const double base = bench::median(baseline);
 
     const QString filter = QString::fromUtf8(typed);
     std::printf("%d books by %d authors; filter «%s» typed a keystroke at a time; picker prepared in %.1f ms\n",
@@ -118,10 +108,10 @@ int main(int argc, char** argv)
                 if (BookPicker::opensRoots(page, model.roots().size(), text))
                     view.expandToDepth(0);
                 view.doItemsLayout();
-                times.push_back(elapsedMs(t));
+                times.push_back(bench::elapsedMs(t));
             }
         }
-        const double med = median(times);
+        const double med = bench::median(times);
         const double worst = *std::max_element(times.begin(), times.end());
         std::printf("%-26s %10.2f %10.2f %10.2f %10.2f\n", name, med, worst, med / base, worst / base);
     }

@@ -16,6 +16,7 @@
 //   bench_restore [--store library.db] [--repeat N]
 
 #include "../common/BenchArgs.h"
+#include "../common/Medians.h"
 #include "../common/SampleStore.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -49,17 +50,6 @@ constexpr int settleMs = 1500;
 constexpr double shownTargetMs = 500;
 constexpr double stallTargetMs = 100;
 
-double elapsedMs(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 // The longest gap between the ticks of a 10 ms timer while it runs.
 class StallProbe {
 public:
@@ -67,14 +57,14 @@ public:
     {
         timer_.setInterval(probeMs);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, elapsedMs(sinceTick_) - probeMs);
+            longest_ = std::max(longest_, bench::elapsedMs(sinceTick_) - probeMs);
             sinceTick_.restart();
         });
         sinceTick_.start();
         timer_.start();
     }
     // The longest stall so far, counting the one still going on.
-    double longest() const { return std::max(longest_, elapsedMs(sinceTick_) - probeMs); }
+    double longest() const { return std::max(longest_, bench::elapsedMs(sinceTick_) - probeMs); }
 
 private:
     QTimer timer_;
@@ -148,7 +138,7 @@ Restore restore(const std::shared_ptr<Library>& lib, const QString& session, boo
         window.select(active);
     }
     QCoreApplication::processEvents();
-    run.shown = elapsedMs(clock);
+    run.shown = bench::elapsedMs(clock);
     pump([] { return false; }, 0, settleMs);
     run.stall = probe.longest();
     run.tabs = int(window.tabs().size());
@@ -201,13 +191,13 @@ FirstShow firstShow(const std::shared_ptr<Library>& lib, const QString& session,
         view->resize(1400, 780);
         view->QWidget::show();
         QCoreApplication::processEvents();
-        run.ready = elapsedMs(clock);
+        run.ready = bench::elapsedMs(clock);
         run.stall = probe.longest();
         return run;
     }
     window.select(index);
     pump(made, 10000, 0);
-    run.ready = elapsedMs(clock);
+    run.ready = bench::elapsedMs(clock);
     pump([] { return false; }, 0, 300);
     run.stall = probe.longest();
     window.hide();
@@ -269,18 +259,18 @@ int main(int argc, char** argv)
 
     std::printf("restore of %d tabs, median of %d runs (ms)\n", tabs, repeats);
     std::printf("%-44s %10s %10s %8s\n", "", "restore", "eager", "target");
-    std::printf("%-44s %10.0f %10.0f %8.0f\n", "window shown with the restored tabs", median(lazyShown),
-                median(eagerShown), shownTargetMs);
-    std::printf("%-44s %10.0f %10.0f %8.0f\n", "longest GUI stall while restoring", median(lazyStall),
-                median(eagerStall), stallTargetMs);
-    std::printf("%-44s %10.0f %10.0f %8.0f\n", "longest GUI stall, Quran tab first shown", median(quranLazy),
-                median(quranEager), stallTargetMs);
-    std::printf("%-44s %10.0f %10s\n", "  its view ready after", median(quranReady), "");
-    std::printf("%-44s %10.0f %10.0f %8.0f\n", "longest GUI stall, assistant tab first shown", median(aiLazy),
-                median(aiEager), stallTargetMs);
-    std::printf("%-44s %10.0f %10s\n", "  its view ready after", median(aiReady), "");
-    const bool met = median(lazyShown) <= shownTargetMs && median(lazyStall) <= stallTargetMs &&
-                     median(quranLazy) <= stallTargetMs && median(aiLazy) <= stallTargetMs;
+    std::printf("%-44s %10.0f %10.0f %8.0f\n", "window shown with the restored tabs", bench::median(lazyShown),
+                bench::median(eagerShown), shownTargetMs);
+    std::printf("%-44s %10.0f %10.0f %8.0f\n", "longest GUI stall while restoring", bench::median(lazyStall),
+                bench::median(eagerStall), stallTargetMs);
+    std::printf("%-44s %10.0f %10.0f %8.0f\n", "longest GUI stall, Quran tab first shown", bench::median(quranLazy),
+                bench::median(quranEager), stallTargetMs);
+    std::printf("%-44s %10.0f %10s\n", "  its view ready after", bench::median(quranReady), "");
+    std::printf("%-44s %10.0f %10.0f %8.0f\n", "longest GUI stall, assistant tab first shown", bench::median(aiLazy),
+                bench::median(aiEager), stallTargetMs);
+    std::printf("%-44s %10.0f %10s\n", "  its view ready after", bench::median(aiReady), "");
+    const bool met = bench::median(lazyShown) <= shownTargetMs && bench::median(lazyStall) <= stallTargetMs &&
+                     bench::median(quranLazy) <= stallTargetMs && bench::median(aiLazy) <= stallTargetMs;
     std::printf("targets %s\n", met ? "met" : "missed");
     return 0;
 }

@@ -11,6 +11,7 @@
 // --keep stores the built library in a folder and reuses it on the next run.
 
 #include "../common/BenchArgs.h"
+#include "../common/Medians.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -142,17 +143,6 @@ std::optional<std::int64_t> buildLibrary(const QString& dbPath, int words)
     return id - 1;
 }
 
-double elapsedMs(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 struct TabRun {
     double firstRows = 0;
     double done = 0;
@@ -170,7 +160,7 @@ TabRun runTab(const std::shared_ptr<Library>& lib, const SearchQuery& query)
     QTimer probe;
     probe.setInterval(probeMs);
     QObject::connect(&probe, &QTimer::timeout, [&] {
-        run.stall = std::max(run.stall, elapsedMs(sinceTick) - probeMs);
+        run.stall = std::max(run.stall, bench::elapsedMs(sinceTick) - probeMs);
         sinceTick.restart();
     });
     clock.start();
@@ -183,10 +173,10 @@ TabRun runTab(const std::shared_ptr<Library>& lib, const SearchQuery& query)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         if (run.firstRows == 0 && tab.resultCount() >= shownRows) {
             tab.table()->viewport()->repaint();
-            run.firstRows = elapsedMs(clock);
+            run.firstRows = bench::elapsedMs(clock);
         }
     }
-    run.done = elapsedMs(clock);
+    run.done = bench::elapsedMs(clock);
     QCoreApplication::processEvents();
     probe.stop();
     run.rows = tab.resultCount();
@@ -217,7 +207,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "could not build the library\n");
             return 1;
         }
-        std::fprintf(stderr, "built in %.1f s\n", elapsedMs(t) / 1000);
+        std::fprintf(stderr, "built in %.1f s\n", bench::elapsedMs(t) / 1000);
     }
     const std::shared_ptr<Library> lib = Library::open(dbPath);
     if (!lib) {
@@ -238,7 +228,7 @@ int main(int argc, char** argv)
         t.start();
         engine.run(query, SearchTabView::limit, [&](const QList<SearchHit>& batch, bool) {
             if (hits == 0 && !batch.isEmpty())
-                firstBatch = elapsedMs(t);
+                firstBatch = bench::elapsedMs(t);
             hits += batch.size();
         });
     };
@@ -253,7 +243,7 @@ int main(int argc, char** argv)
         QElapsedTimer t;
         t.start();
         engineRun();
-        engine.push_back(elapsedMs(t));
+        engine.push_back(bench::elapsedMs(t));
         engineFirst.push_back(firstBatch);
         last = runTab(lib, query);
         std::fprintf(stderr, "run %d: engine %.1f (first batch %.1f), tab first rows %.1f, done %.1f, stall %.1f\n", i + 1,
@@ -262,7 +252,7 @@ int main(int argc, char** argv)
         done.push_back(last.done);
         stall.push_back(last.stall);
     }
-    const double base = median(engine);
+    const double base = bench::median(engine);
     std::printf("query «%s» over %lld short pages of %d words: %lld hits; tab rows %d\n", commonWord,
                 static_cast<long long>(lib->main().scalarInt(QStringLiteral("SELECT count(*) FROM pages")).value_or(0)),
                 words, static_cast<long long>(hits), last.rows);
@@ -271,9 +261,9 @@ int main(int argc, char** argv)
     std::printf("%-34s %10.1f %8.2f %8s\n", "engine run, batches dropped", base, 1.0, "");
     // The engine hands nothing over before it has every candidate page in
     // reading order: its own first batch is the floor of the tab's first rows.
-    std::printf("%-34s %10.1f %8.2f %8s\n", "engine: first batch", median(engineFirst), median(engineFirst) / base, "");
-    std::printf("%-34s %10.1f %8.2f %8s\n", "tab: 200 rows on screen", median(first), median(first) / base, "<= 0.1");
-    std::printf("%-34s %10.1f %8.2f %8s\n", "tab: last batch absorbed", median(done), median(done) / base, "<= 1.2");
+    std::printf("%-34s %10.1f %8.2f %8s\n", "engine: first batch", bench::median(engineFirst), bench::median(engineFirst) / base, "");
+    std::printf("%-34s %10.1f %8.2f %8s\n", "tab: 200 rows on screen", bench::median(first), bench::median(first) / base, "<= 0.1");
+    std::printf("%-34s %10.1f %8.2f %8s\n", "tab: last batch absorbed", bench::median(done), bench::median(done) / base, "<= 1.2");
     std::printf("%-34s %10.1f %8s %8s\n", "tab: longest GUI stall (10 ms probe)", *std::max_element(stall.begin(), stall.end()),
                 "", "< 100");
     return 0;

@@ -219,29 +219,6 @@ bool SearchEngine::Vocab::open()
     return true;
 }
 
-bool SearchEngine::Vocab::scanAll(const QString& lo, const QString& hi,
-                                  const std::function<bool(const QString&)>& visit)
-{
-    st->bind({lo, hi});
-    Statement::Step step;
-    bool stopped = false;
-    while ((step = st->next()) == Statement::Step::Row)
-        if (auto term = st->text(0); term && !visit(*term)) {
-            stopped = true;
-            break;
-        }
-    // Leave no statement open on the connection between scans.
-    st->bind({});
-    return !stopped && step == Statement::Step::Done;
-}
-
-void SearchEngine::Vocab::useIndex(bool forms, bool hamza)
-{
-    termTable = true;
-    this->forms = forms;
-    this->hamza = hamza;
-}
-
 namespace {
 
 // Runs `st` over [lo, hi) to its end or until `visit` says stop; false when
@@ -257,6 +234,7 @@ bool scanStatement(Statement& st, const QString& lo, const QString& hi,
             stopped = true;
             break;
         }
+    // Leave no statement open on the connection between scans.
     st.bind({});
     return !stopped && step == Statement::Step::Done;
 }
@@ -268,6 +246,19 @@ std::unique_ptr<Statement> prepared(SQLiteDB& db, const QString& sql)
 }
 
 } // namespace
+
+bool SearchEngine::Vocab::scanAll(const QString& lo, const QString& hi,
+                                  const std::function<bool(const QString&)>& visit)
+{
+    return scanStatement(*st, lo, hi, visit);
+}
+
+void SearchEngine::Vocab::useIndex(bool forms, bool hamza)
+{
+    termTable = true;
+    this->forms = forms;
+    this->hamza = hamza;
+}
 
 bool SearchEngine::Vocab::scanReversed(const QString& lo, const QString& hi,
                                        const std::function<bool(const QString&)>& visit)
