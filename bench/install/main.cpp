@@ -1,11 +1,13 @@
 // Installing the bundled sample release through the product's installer,
-// beside the same rows (already in their matching form) inserted into the
-// same tables without normalisation, narrator chains or shingles, in the same
-// run; then the installer's pace once the store already holds nine more
+// beside the same rows (already in their stored form) inserted into the same
+// tables in the same run, with no normalisation, narrator chains, content
+// root or term counting; once as a plain install and once with the
+// text-reuse data on, as scripts/run installs it, each beside its own
+// baseline. Then the installer's pace once the store already holds more
 // copies of the release under spread book ids (it must not slow down as the
 // store grows).
 //
-//   bench_install [--reuse] [--copies N]
+//   bench_install [--copies N]
 //
 // The release is written here from samples/ with a key made for the run.
 #include "../common/BenchArgs.h"
@@ -14,6 +16,7 @@
 #include "core/SQLiteDB.h"
 #include "distribution/Dist.h"
 #include "distribution/LocalStore.h"
+#include "search/PageIndex.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,7 +42,136 @@ double installCopy(LocalStore& store, const Dist::Catalog& catalog, std::int64_t
         if (ids.contains(book.id))
             store.install(book, catalog, release, base);
     store.dedupNarrators();
+    store.checkpoint();
     return double(timer.nsecsElapsed()) / 1e9;
+}
+
+SQLArg argOf(const Statement::Value& v)
+{
+    if (auto i = std::get_if<std::int64_t>(&v))
+        return *i;
+    if (auto s = std::get_if<QString>(&v))
+        return *s;
+    return {};
+}
+
+// One book's stored rows, read back from the installed store.
+struct BookRows {
+    QList<Statement::Row> pages;
+    QList<PageIndex::Columns> forms;
+    QList<Statement::Row> shingles;
+    QList<Statement::Row> edges;
+    QList<Statement::Row> headings;
+};
+
+void insertAll(Statement& st, const QList<Statement::Row>& rows)
+{
+    for (const auto& r : rows) {
+        SQLArgs args;
+        for (const auto& v : r.vals)
+            args.append(argOf(v));
+        st.bind(args);
+        st.step();
+    }
+}
+
+// The baseline: the installed rows inserted into the same tables of a fresh
+// store, one transaction per book (the plain tables first, then the
+// full-text ones, as the installer writes them), then the narrators' and the
+// term table's rows.
+double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<Statement::Row>& narrators,
+                  const QList<Statement::Row>& terms)
+{
+    SQLiteDB& db = plain.db();
+    auto insertPage = db.prepare(QStringLiteral(
+        "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));
+    auto insertFts =
+        db.prepare(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"));
+    auto insertForms = db.prepare(QStringLiteral("INSERT INTO page_forms(rowid, matn, hawashi, seam) VALUES(?,?,?,?)"));
+    auto insertShingle = db.prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
+    auto insertTerm = db.prepare(QStringLiteral("INSERT INTO page_terms(term, form, rterm, pages) VALUES(?,?,?,?)"));
+    auto insertEdge = db.prepare(
+        QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
+    auto insertHeading = db.prepare(
+        QStringLiteral("INSERT INTO toc(id, book_id, title, page_seq, parent_id, level) VALUES(?,?,?,?,?,?)"));
+    auto insertNarrator = db.prepare(QStringLiteral("INSERT INTO narrators(id, name) VALUES(?,?)"));
+    auto run = [](Statement& st, const SQLArgs& args) {
+        st.bind(args);
+        st.step();
+    };
+    QElapsedTimer timer;
+    timer.start();
+    for (const BookRows& book : books) {
+        db.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        insertAll(*insertPage, book.pages);
+        insertAll(*insertShingle, book.shingles);
+        insertAll(*insertEdge, book.edges);
+        for (qsizetype i = 0; i < book.pages.size(); ++i) {
+            const SQLArg id = argOf(book.pages[i].vals[0]);
+            run(*insertFts, {id, argOf(book.pages[i].vals[6]), id, argOf(book.pages[i].vals[1])});
+            run(*insertForms, {id, book.forms[i].matn, book.forms[i].hawashi, book.forms[i].seam});
+        }
+        insertAll(*insertHeading, book.headings);
+        db.exec(QStringLiteral("COMMIT"));
+    }
+    db.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    insertAll(*insertNarrator, narrators);
+    insertAll(*insertTerm, terms);
+    db.exec(QStringLiteral("COMMIT"));
+    return timer.nsecsElapsed() / 1e9;
+}
+
+struct Line {
+    double installSeconds = 0;
+    double baselineSeconds = 0;
+    std::int64_t pages = 0;
+};
+
+// One copy installed into an empty store, and its rows inserted bare into another.
+Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catalog, std::int64_t release,
+                   const QUrl& base, const QSet<std::int64_t>& ids, std::unique_ptr<LocalStore>* keep = nullptr)
+{
+    LocalStore::setWithReuse(reuse);
+    auto store = LocalStore::open(QDir(folder).filePath(reuse ? QStringLiteral("reuse.db") : QStringLiteral("library.db")));
+    Line line;
+    line.installSeconds = installCopy(*store, catalog, release, base, ids);
+    line.pages = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+
+    QList<BookRows> books;
+    for (const auto& book : catalog.books) {
+        if (!ids.contains(book.id))
+            continue;
+        BookRows rows;
+        rows.pages = store->db().rows(QStringLiteral("SELECT id, book_id, vol, page_num, seq, content, content_norm "
+                                                     "FROM pages WHERE book_id=? ORDER BY seq"),
+                                      {book.id});
+        for (const auto& r : rows.pages)
+            rows.forms.append(PageIndex::columnsOf(r.str(5).value_or(QString())));
+        rows.shingles = store->db().rows(
+            QStringLiteral("SELECT hash, page_id, book_id FROM shingles WHERE book_id=? ORDER BY rowid"), {book.id});
+        rows.edges = store->db().rows(QStringLiteral("SELECT student_id, teacher_id, book_id, page_id FROM isnad_edges "
+                                                     "WHERE book_id=? ORDER BY rowid"),
+                                      {book.id});
+        rows.headings = store->db().rows(
+            QStringLiteral("SELECT id, book_id, title, page_seq, parent_id, level FROM toc WHERE book_id=? ORDER BY id"),
+            {book.id});
+        books.append(rows);
+    }
+    const auto narrators = store->db().rows(QStringLiteral("SELECT id, name FROM narrators ORDER BY id"));
+    const auto terms = store->db().rows(QStringLiteral("SELECT term, form, rterm, pages FROM page_terms"));
+    auto plain = LocalStore::open(QDir(folder).filePath(reuse ? QStringLiteral("reuse-plain.db") : QStringLiteral("plain.db")));
+    line.baselineSeconds = insertRows(*plain, books, narrators, terms);
+    if (keep)
+        *keep = std::move(store);
+    return line;
+}
+
+void printLine(const char* label, const Line& line)
+{
+    std::printf("%-48s %10.2f %12.0f\n", label, line.installSeconds, double(line.pages) / line.installSeconds);
+    std::printf("%-48s %10.2f %12.0f\n", "  baseline: insert the same rows", line.baselineSeconds,
+                double(line.pages) / line.baselineSeconds);
+    std::printf("%-48s %10.2f\n", "  ratio install / baseline", line.installSeconds / line.baselineSeconds);
 }
 
 } // namespace
@@ -48,11 +180,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const bench::BenchArgs args(app.arguments());
-    const bool reuse = app.arguments().contains(QStringLiteral("--reuse"));
     const int copies = args.number(QStringLiteral("--copies"), defaultCopies, 2);
     QTemporaryDir scratch;
     qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toUtf8());
-    LocalStore::setWithReuse(reuse);
 
     const QString releaseDir = scratch.filePath(QStringLiteral("release"));
     const auto publicKey = bench::writeSampleRelease(releaseDir, copies);
@@ -72,47 +202,16 @@ int main(int argc, char** argv)
     const QUrl base = QUrl::fromLocalFile(releaseDir);
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
 
-    // The installer, first into an empty store.
-    auto store = LocalStore::open(scratch.filePath(QStringLiteral("library.db")));
-    const double installSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);
-    const auto pages = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+    std::unique_ptr<LocalStore> store;
+    const Line first = installBeside(scratch.path(), false, catalog, index.release, base, copyIds[0], &store);
+    const Line reuse = installBeside(scratch.path(), true, catalog, index.release, base, copyIds[0]);
+    LocalStore::setWithReuse(false);
 
-    // The baseline: the installed rows copied into the same tables of a fresh
-    // store, one transaction per book, nothing derived.
-    auto plain = LocalStore::open(scratch.filePath(QStringLiteral("plain.db")));
-    QList<QList<Statement::Row>> rowsByBook;
-    for (const auto& book : catalog.books)
-        if (copyIds[0].contains(book.id))
-            rowsByBook.append(store->db().rows(
-            QStringLiteral("SELECT id, book_id, vol, page_num, seq, content, content_norm FROM pages WHERE book_id=? ORDER BY seq"),
-            {book.id}));
-    auto value = [](const Statement::Value& v) -> SQLArg {
-        if (auto i = std::get_if<std::int64_t>(&v))
-            return *i;
-        if (auto s = std::get_if<QString>(&v))
-            return *s;
-        return {};
-    };
-    QElapsedTimer timer;
-    timer.start();
-    for (const auto& rows : rowsByBook) {
-        plain->db().exec(QStringLiteral("BEGIN IMMEDIATE"));
-        auto insertPage = plain->db().prepare(QStringLiteral(
-            "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));
-        auto insertFts = plain->db().prepare(
-            QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"));
-        for (const auto& r : rows) {
-            SQLArgs args;
-            for (const auto& v : r.vals)
-                args.append(value(v));
-            insertPage->bind(args);
-            insertPage->step();
-            insertFts->bind({args[0], args[6], args[0], args[1]});
-            insertFts->step();
-        }
-        plain->db().exec(QStringLiteral("COMMIT"));
-    }
-    const double plainSeconds = timer.elapsed() / 1000.0;
+    std::printf("%-48s %10s %12s\n", "operation", "seconds", "pages/s");
+    printLine("install sample release", first);
+    printLine("install sample release with text-reuse data", reuse);
+    std::printf("(%lld pages, %lld books per copy)\n\n", static_cast<long long>(first.pages),
+                static_cast<long long>(copyIds[0].size()));
 
     // The same installer into a store that already holds the other copies.
     for (int copy = 1; copy + 1 < copies; ++copy)
@@ -121,19 +220,12 @@ int main(int argc, char** argv)
     const double lastSeconds = installCopy(*store, catalog, index.release, base, copyIds[copies - 1]);
     const auto lastPages = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0) - before;
 
-    std::printf("%-48s %10s %12s\n", "operation", "seconds", "pages/s");
-    std::printf("%-48s %10.2f %12.0f\n", reuse ? "install sample release (with shingles)" : "install sample release",
-                installSeconds, double(pages) / installSeconds);
-    std::printf("%-48s %10.2f %12.0f\n", "baseline: insert normalised rows + FTS", plainSeconds, double(pages) / plainSeconds);
-    std::printf("%-48s %10.2f\n", "ratio install / baseline", installSeconds / plainSeconds);
-    std::printf("(%lld pages, %lld books per copy)\n\n", static_cast<long long>(pages),
-                static_cast<long long>(copyIds[0].size()));
-
     std::printf("%-48s %10s %12s\n", "store size", "seconds", "pages/s");
-    std::printf("%-48s %10.2f %12.0f\n", "1x: one copy into an empty store", installSeconds, double(pages) / installSeconds);
+    std::printf("%-48s %10.2f %12.0f\n", "1x: one copy into an empty store", first.installSeconds,
+                double(first.pages) / first.installSeconds);
     const QString label = QStringLiteral("%1x: the last copy beside %2 others").arg(copies).arg(copies - 1);
     std::printf("%-48s %10.2f %12.0f\n", qPrintable(label), lastSeconds, double(lastPages) / lastSeconds);
     std::printf("%-48s %10.2f\n", "ratio pages/s at the larger store / 1x",
-                (double(lastPages) / lastSeconds) / (double(pages) / installSeconds));
+                (double(lastPages) / lastSeconds) / (double(first.pages) / first.installSeconds));
     return 0;
 }

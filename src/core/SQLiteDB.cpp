@@ -243,10 +243,15 @@ std::optional<std::int64_t> Statement::typedInteger(int col) const
     return std::int64_t(sqlite3_column_int64(st_, col));
 }
 
-std::optional<QString> Statement::typedText(int col) const
+bool Statement::holdsText(int col) const
 {
     const int type = sqlite3_column_type(st_, col);
-    if (type != SQLITE_TEXT && type != SQLITE_BLOB)
+    return type == SQLITE_TEXT || type == SQLITE_BLOB;
+}
+
+std::optional<QString> Statement::typedText(int col) const
+{
+    if (!holdsText(col))
         return std::nullopt;
     // An empty BLOB has a null pointer but is still an empty text.
     return columnText(st_, col).value_or(QString());

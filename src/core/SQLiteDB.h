@@ -144,6 +144,8 @@ public:
     // as an integer, or as text or a BLOB; nothing for any other kind.
     std::optional<std::int64_t> typedInteger(int col) const;
     std::optional<QString> typedText(int col) const;
+    // Whether the column is stored as text or a BLOB, the values typedText reads.
+    bool holdsText(int col) const;
 
 private:
     sqlite3_stmt* st_ = nullptr;

@@ -379,26 +379,43 @@ std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease
     return {std::move(index), std::move(catalog)};
 }
 
+RootBuilder::RootBuilder() : hash_(QCryptographicHash::Sha256) {}
+
+void RootBuilder::addPage(const Statement& row, const std::optional<QString>& content)
+{
+    const QByteArray bytes = row.holdsText(4) && content ? content->toUtf8() : QByteArray();
+    const QString digest = sha256(bytes).left(kPageDigestDigits);
+    hash_.addData("P\t" + columnIntOrZero(row, 0) + '\t' + columnIntOrZero(row, 1) + '\t' + columnText(row, 2) + '\t'
+                  + columnIntOrEmpty(row, 3) + '\t' + digest.toLatin1() + '\n');
+}
+
+void RootBuilder::addPage(const Statement& row)
+{
+    addPage(row, row.typedText(4));
+}
+
+void RootBuilder::addHeading(const Statement& row)
+{
+    hash_.addData("T\t" + columnIntOrZero(row, 0) + '\t' + columnIntOrEmpty(row, 1) + '\t' + columnIntOrEmpty(row, 2)
+                  + '\t' + columnIntOrEmpty(row, 3) + '\t' + columnText(row, 4) + '\n');
+}
+
+QString RootBuilder::finish(std::int64_t bookId, const QString& title)
+{
+    hash_.addData("B\t" + QByteArray::number(bookId) + '\t' + title.toUtf8() + '\n');
+    return QString::fromLatin1(hash_.result().toHex());
+}
+
 QString root(SQLiteDB& package, std::int64_t bookId, const QString& title)
 {
-    QByteArray text;
-    if (auto st = package.prepare(QStringLiteral("SELECT pid, seq, vol, page_num, content FROM page ORDER BY seq"))) {
-        while (st->step()) {
-            const Statement& s = *st;
-            const QString digest = sha256(columnText(s, 4)).left(kPageDigestDigits);
-            text += "P\t" + columnIntOrZero(s, 0) + '\t' + columnIntOrZero(s, 1) + '\t' + columnText(s, 2)
-                + '\t' + columnIntOrEmpty(s, 3) + '\t' + digest.toLatin1() + '\n';
-        }
-    }
-    if (auto st = package.prepare(QStringLiteral("SELECT id, page_seq, parent_id, level, title FROM toc ORDER BY id"))) {
-        while (st->step()) {
-            const Statement& s = *st;
-            text += "T\t" + columnIntOrZero(s, 0) + '\t' + columnIntOrEmpty(s, 1) + '\t' + columnIntOrEmpty(s, 2)
-                + '\t' + columnIntOrEmpty(s, 3) + '\t' + columnText(s, 4) + '\n';
-        }
-    }
-    text += "B\t" + QByteArray::number(bookId) + '\t' + title.toUtf8() + '\n';
-    return sha256(text);
+    RootBuilder builder;
+    if (auto st = package.prepare(QString::fromLatin1(RootBuilder::pagesQuery)))
+        while (st->step())
+            builder.addPage(*st);
+    if (auto st = package.prepare(QString::fromLatin1(RootBuilder::headingsQuery)))
+        while (st->step())
+            builder.addHeading(*st);
+    return builder.finish(bookId, title);
 }
 
 std::optional<std::int64_t> parseInternetDate(const QString& text)

@@ -20,6 +20,7 @@
 #include "scholar/SmartBuild.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -32,6 +33,7 @@
 namespace quorvel {
 
 class SQLiteDB;
+class Statement;
 
 namespace Dist {
 
@@ -127,6 +129,27 @@ std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease
 // The content root of an opened book package: 64 lowercase hexadecimal digits
 // over its pages, headings, the book id and the catalogue title.
 QString root(SQLiteDB& package, std::int64_t bookId, const QString& title);
+
+// The same root fed row by row, so that an installer verifies the package in
+// the pass that stores it. Rows come from pagesQuery and headingsQuery, in
+// their order and with their columns.
+class RootBuilder {
+public:
+    static constexpr const char* pagesQuery = "SELECT pid, seq, vol, page_num, content FROM page ORDER BY seq";
+    static constexpr const char* headingsQuery =
+        "SELECT id, page_seq, parent_id, level, title FROM toc ORDER BY id";
+
+    RootBuilder();
+    // `content` is the row's content column as the caller already read it; a
+    // column stored as neither text nor a BLOB counts as empty, as in root().
+    void addPage(const Statement& row, const std::optional<QString>& content);
+    void addPage(const Statement& row);
+    void addHeading(const Statement& row);
+    QString finish(std::int64_t bookId, const QString& title);
+
+private:
+    QCryptographicHash hash_;
+};
 
 // An ISO 8601 internet date-time ("2025-01-31T12:00:00Z" or with a numeric
 // offset such as "+03:00"), as seconds since 1970; nothing for any other form.

@@ -214,6 +214,7 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
             // Every selected book is in: the library is at this release now.
             store->setRelease(index.release);
             store->dedupNarrators();
+            store->checkpoint();
             auto total = [&](const char* table) {
                 return QString::number(
                     store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table)).value_or(0));

@@ -191,6 +191,10 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
     auto db = SQLiteDB::open(filePath, false);
     if (!db)
         return nullptr;
+    // Books are written in large transactions: the readers' page cache, and
+    // the log moved into the file at the end of a batch (checkpoint()) or
+    // past a quarter of a gigabyte, rather than after nearly every book.
+    db->exec(QStringLiteral("PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=65536"));
     LibrarySchema::create(*db); // a failing statement shows later, statement by statement
     PageIndex::createSchema(*db);
     return std::unique_ptr<LocalStore>(new LocalStore(std::move(db)));
@@ -272,13 +276,29 @@ bool LocalStore::remove(std::int64_t bookId, bool inTransaction)
 
 bool LocalStore::dedupNarrators()
 {
+    // Names up to the recorded id were merged by an earlier batch, so only a
+    // group holding a later name can change. A batch that stopped before its
+    // merge leaves its names above the mark for the next one.
+    const auto mark = db_->rows(QStringLiteral("SELECT value FROM meta WHERE key='narrators_merged'"));
+    const std::optional<std::int64_t> merged =
+        mark.isEmpty() || !mark.first().str(0) ? std::nullopt : Numbers::parseInteger(*mark.first().str(0));
+    // Without a mark every name counts as new: the store's first merge looks at all.
+    const std::int64_t mergedUpTo = merged.value_or(-1);
+    const std::int64_t newest = db_->scalarInt(QStringLiteral("SELECT MAX(id) FROM narrators")).value_or(0);
+    if (newest <= mergedUpTo)
+        return true;
+
     struct Entry {
         std::int64_t id;
         QString name;
     };
+    struct Group {
+        QList<Entry> members;
+        bool changed = false;
+    };
     // Groups in first-seen order; members keep their reading order.
     QHash<QString, qsizetype> groupOf;
-    QList<QList<Entry>> groups;
+    QList<Group> groups;
     for (const auto& row : db_->rows(QStringLiteral("SELECT id, name FROM narrators"))) {
         const auto id = row.integer(0);
         const auto name = row.str(1);
@@ -288,17 +308,17 @@ bool LocalStore::dedupNarrators()
         auto it = groupOf.find(key);
         if (it == groupOf.end()) {
             it = groupOf.insert(key, groups.size());
-            groups.append(QList<Entry>());
+            groups.append(Group());
         }
-        groups[*it].append({*id, *name});
+        groups[*it].members.append({*id, *name});
+        groups[*it].changed = groups[*it].changed || *id > mergedUpTo;
     }
 
     Transaction transaction(*db_);
     if (!transaction.begun())
         return false;
-    bool ok = true;
-    for (const auto& group : groups) {
-        if (group.size() < 2)
+    for (const auto& [group, changed] : std::as_const(groups)) {
+        if (group.size() < 2 || !changed)
             continue;
         qsizetype keeper = 0;
         qsizetype longest = Characters::count(group[0].name);
@@ -314,15 +334,27 @@ bool LocalStore::dedupNarrators()
             if (i == keeper)
                 continue;
             const std::int64_t gone = group[i].id;
-            ok = db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
-                && db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone})
-                && db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone});
             // A half-made merge would leave edges pointing at a deleted narrator.
-            if (!ok)
+            if (!db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
+                || !db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone})
+                || !db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone}))
                 return false;
         }
+        // The loops this merge made are all the keeper's own.
+        if (!db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=? AND teacher_id=?"), {keep, keep}))
+            return false;
     }
-    return db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id")) && transaction.commit();
+    // A store merged before the mark existed may still hold loops from its installs.
+    if (!merged && !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id")))
+        return false;
+    return db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) "
+                                   "SELECT 'narrators_merged', IFNULL(MAX(id), 0) FROM narrators"))
+        && transaction.commit();
+}
+
+void LocalStore::checkpoint()
+{
+    db_->exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
 }
 
 void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
@@ -358,8 +390,7 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
     // application id here and are refused as not being a package.
     if (package->scalarInt(QStringLiteral("PRAGMA application_id")).value_or(0) != Dist::appID)
         throw Dist::DistError(kMsgNotAPackage(book.title));
-    if (Dist::root(*package, book.id, book.title) != book.root)
-        throw Dist::DistError(kMsgContentRoot(book.title));
+    // The content root is checked in the pass that stores the pages.
 
     // Anything thrown below leaves through the transaction, which rolls back.
     Transaction transaction(*db_);
@@ -438,33 +469,52 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
            {book.id, book.title, book.authorId, book.categoryId, book.bookDate, book.edition, book.publisher,
             book.source, book.license});
 
+    // A package that cannot be stored whole is refused for its content first,
+    // as a check before any write would have refused it.
+    auto refuse = [&](const QString& message) {
+        if (Dist::root(package, book.id, book.title) != book.root)
+            throw Abort{kMsgContentRoot(book.title)};
+        throw Abort{message};
+    };
+
     auto insertPage = db.prepare(QStringLiteral(
         "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));
-    auto insertFts = db.prepare(
-        QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"));
     auto insertShingle = db.prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
-    auto pages = package.prepare(QStringLiteral("SELECT pid, seq, vol, page_num, content FROM page ORDER BY seq"));
-    must(insertPage && insertFts && insertShingle && pages);
+    auto pages = package.prepare(QString::fromLatin1(Dist::RootBuilder::pagesQuery));
+    must(insertPage && insertShingle && pages);
     auto addNarrator = db.prepare(QStringLiteral("INSERT OR IGNORE INTO narrators(name) VALUES(?)"));
     auto narratorId = db.prepare(QStringLiteral("SELECT id FROM narrators WHERE name=?"));
     auto addEdge = db.prepare(
         QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
     must(addNarrator && narratorId && addEdge);
     QHash<QString, std::int64_t> narratorIds;
+    Dist::RootBuilder root;
+    // Made before the first page, so that the pages' own triggers know the
+    // index is being kept.
     PageIndex::Writer pageIndex(db);
 
+    // The plain tables first, the full-text tables after: every insert into
+    // `pages` runs under a statement journal (its triggers), and a full-text
+    // table already written in the transaction would flush its pending terms
+    // at each of them.
+    struct StoredPage {
+        std::int64_t id;
+        QString content;
+        QString norm;
+    };
+    QList<StoredPage> stored;
     Statement::Step pageStep;
     while ((pageStep = pages->next()) == Statement::Step::Row) {
         const std::int64_t pid = pages->integer(0).value_or(0);
-        const QString content = pages->text(4).value_or(QString());
+        const std::optional<QString> text = pages->text(4);
+        root.addPage(*pages, text);
+        const QString content = text.value_or(QString());
         const QString norm = Arabic::normalize(content, true);
 
         if (write(*insertPage, {pid, book.id, pages->text(2), pages->integer(3), pages->integer(1).value_or(0),
                                 content, norm})
-                == Statement::Step::Constraint
-            || write(*insertFts, {pid, norm, pid, book.id}) == Statement::Step::Constraint)
-            throw Abort{kMsgIdConflict(book.title)};
-        must(pageIndex.add(pid, content, norm));
+            == Statement::Step::Constraint)
+            refuse(kMsgIdConflict(book.title));
 
         // `chain` is empty exactly when `hasIsnad` is false, so one call
         // strips the marks and searches for the opener once.
@@ -485,35 +535,60 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
                         narratorIds.insert(name, *id);
                     }
             }
+            // A name repeated in a row is no teacher of itself.
             for (qsizetype i = 0; i + 1 < ids.size(); ++i)
-                write(*addEdge, {ids[i], ids[i + 1], book.id, pid});
+                if (ids[i] != ids[i + 1])
+                    write(*addEdge, {ids[i], ids[i + 1], book.id, pid});
         }
 
         if (reuse)
             for (const std::int64_t hash : TextReuse::shingleHashesOfNormalized(norm))
                 write(*insertShingle, {hash, pid, book.id});
+        stored.append({pid, content, norm});
     }
     // A failure while reading the package is not the end of its pages.
-    must(pageStep == Statement::Step::Done);
-    must(pageIndex.finish());
+    if (pageStep != Statement::Step::Done)
+        refuse(installFailed(db.lastFailure()));
+    pages.reset();
 
-    if (auto headings = package.prepare(
-            QStringLiteral("SELECT id, title, page_seq, parent_id, level FROM toc ORDER BY id"))) {
-        auto owner = db.prepare(QStringLiteral("SELECT book_id FROM toc WHERE id=?"));
-        auto insertHeading = db.prepare(QStringLiteral(
-            "INSERT OR REPLACE INTO toc(id, book_id, title, page_seq, parent_id, level) VALUES(?,?,?,?,?,?)"));
-        must(owner && insertHeading);
-        while (headings->step()) {
-            const auto id = headings->typedInteger(0);
-            if (id) {
-                owner->bind({*id});
-                if (owner->step() && owner->integer(0) != book.id)
-                    throw Abort{kMsgIdConflict(book.title)};
-            }
-            // A heading without a title is refused by the schema and simply missing.
-            write(*insertHeading, {id, book.id, headings->typedText(1), headings->typedInteger(2),
-                                   headings->typedInteger(3), headings->typedInteger(4)});
+    struct Heading {
+        std::optional<std::int64_t> id, pageSeq, parentId, level;
+        std::optional<QString> title;
+    };
+    QList<Heading> headings;
+    if (auto st = package.prepare(QString::fromLatin1(Dist::RootBuilder::headingsQuery))) {
+        while (st->step()) {
+            root.addHeading(*st);
+            headings.append({st->typedInteger(0), st->typedInteger(1), st->typedInteger(2), st->typedInteger(3),
+                             st->typedText(4)});
         }
+    }
+    if (root.finish(book.id, book.title) != book.root)
+        throw Abort{kMsgContentRoot(book.title)};
+
+    auto insertFts = db.prepare(
+        QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"));
+    must(insertFts.has_value());
+    for (const StoredPage& page : std::as_const(stored)) {
+        if (write(*insertFts, {page.id, page.norm, page.id, book.id}) == Statement::Step::Constraint)
+            throw Abort{kMsgIdConflict(book.title)};
+        must(pageIndex.add(page.id, page.content, page.norm));
+    }
+    must(pageIndex.finish());
+    stored.clear();
+
+    auto owner = db.prepare(QStringLiteral("SELECT book_id FROM toc WHERE id=?"));
+    auto insertHeading = db.prepare(QStringLiteral(
+        "INSERT OR REPLACE INTO toc(id, book_id, title, page_seq, parent_id, level) VALUES(?,?,?,?,?,?)"));
+    must(owner && insertHeading);
+    for (const Heading& heading : std::as_const(headings)) {
+        if (heading.id) {
+            owner->bind({*heading.id});
+            if (owner->step() && owner->integer(0) != book.id)
+                throw Abort{kMsgIdConflict(book.title)};
+        }
+        // A heading without a title is refused by the schema and simply missing.
+        write(*insertHeading, {heading.id, book.id, heading.title, heading.pageSeq, heading.parentId, heading.level});
     }
 
     single(QStringLiteral("INSERT OR REPLACE INTO installed(book_id, root, release, ts) VALUES(?,?,?,?)"),

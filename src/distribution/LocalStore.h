@@ -66,8 +66,14 @@ public:
 
     // Merges narrators whose names agree after normalisation into the longest
     // spelling, repoints their edges and drops the loops a merge made, in
-    // one transaction. False, with nothing changed, when a statement failed.
+    // one transaction. Only names added since the last merge (by this batch,
+    // or by one that stopped before its merge) are looked at against the
+    // rest. False, with nothing changed, when a statement failed.
     bool dedupNarrators();
+
+    // Moves what the batch wrote from the write-ahead log into the database
+    // file; the end of every batch of installs calls it.
+    void checkpoint();
 
     // Deletes the package files ("qbook-*.sqlite") that killed installs left
     // in the temporary folder; a package that a running install holds is

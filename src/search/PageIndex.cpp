@@ -102,8 +102,7 @@ QString folded(const QString& form)
 using Pair = std::pair<QString, QString>; // index term, form
 using PairCounts = QHash<Pair, std::int64_t>;
 
-struct PageRow {
-    QString matn, hawashi, seam;
+struct PageRow : Columns {
     QList<Pair> pairs; // distinct on the page
 };
 
@@ -115,14 +114,7 @@ QStringList lastWords(const QString& text, int n)
 
 PageRow pageRow(Tokenizer& tokenizer, const QString& content)
 {
-    PageRow row;
-    const auto [main, notes] = Library::splitFootnotes(content);
-    row.matn = formsOf(main);
-    if (notes)
-        row.hawashi = formsOf(*notes);
-    if (!row.matn.isEmpty() && !row.hawashi.isEmpty())
-        row.seam = (lastWords(row.matn, seamWords) + row.hawashi.split(u' ', Qt::SkipEmptyParts).mid(0, seamWords))
-                       .join(u' ');
+    PageRow row{columnsOf(content), {}};
     QSet<Pair> seen;
     for (const QString* text : {&row.matn, &row.hawashi})
         for (const QString& form : text->split(u' ', Qt::SkipEmptyParts)) {
@@ -242,6 +234,19 @@ QString formsOf(const QString& text)
     return out;
 }
 
+Columns columnsOf(const QString& content)
+{
+    Columns row;
+    const auto [main, notes] = Library::splitFootnotes(content);
+    row.matn = formsOf(main);
+    if (notes)
+        row.hawashi = formsOf(*notes);
+    if (!row.matn.isEmpty() && !row.hawashi.isEmpty())
+        row.seam = (lastWords(row.matn, seamWords) + row.hawashi.split(u' ', Qt::SkipEmptyParts).mid(0, seamWords))
+                       .join(u' ');
+    return row;
+}
+
 QList<Arabic::RichLetter> letters(const QString& form)
 {
     QList<Arabic::RichLetter> out;
@@ -300,7 +305,7 @@ struct Writer::State {
     bool writing = false;
 };
 
-Writer::Writer(SQLiteDB& db) : d(new State{db})
+Writer::Writer(SQLiteDB& db) : d(new State{db, 0, std::nullopt, {}, false})
 {
     if (!tablesExist(db))
         return;

@@ -55,6 +55,12 @@ bool ready(SQLiteDB& db);
 // The hamza-keeping form of a text: its normal form without rasm folding,
 // each alef written as أ, إ or آ in the text kept as written.
 QString formsOf(const QString& text);
+// What page_forms holds for a page: the forms of its main text and of its
+// footnotes, and the seam between them.
+struct Columns {
+    QString matn, hawashi, seam;
+};
+Columns columnsOf(const QString& content);
 // The rich letters a word of that form carries, as Arabic::richWords gives
 // them without marks.
 QList<Arabic::RichLetter> letters(const QString& form);

@@ -537,6 +537,7 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
         store->setRelease(release);
         if (report.attempted > 0) {
             store->dedupNarrators();
+            store->checkpoint();
             if (catalog.smart) {
                 // The page vectors follow the installed books here, on the
                 // worker, so the window keeps turning while they are built.
