@@ -5,7 +5,7 @@
 // text-reuse data on, as scripts/run installs it, each beside its own
 // baseline. Then the installer's pace once the store already holds more
 // copies of the release under spread book ids (it must not slow down as the
-// store grows).
+// store grows), and an update that installs the first copy again.
 //
 //   bench_install [--copies N]
 //
@@ -227,5 +227,10 @@ int main(int argc, char** argv)
     std::printf("%-48s %10.2f %12.0f\n", qPrintable(label), lastSeconds, double(lastPages) / lastSeconds);
     std::printf("%-48s %10.2f\n", "ratio pages/s at the larger store / 1x",
                 (double(lastPages) / lastSeconds) / (double(first.pages) / first.installSeconds));
+
+    // An update: the books of the first copy installed again over themselves.
+    const double againSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);
+    std::printf("%-48s %10.2f %12.0f\n", "update: the first copy installed again", againSeconds,
+                double(first.pages) / againSeconds);
     return 0;
 }

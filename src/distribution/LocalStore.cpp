@@ -146,6 +146,13 @@ int createLockedFile(const QString& path, const QByteArray& bytes)
     return fd;
 }
 
+// One book's rows in the tables that are not full-text.
+constexpr const char* kPlainDeletes[] = {
+    "DELETE FROM pages WHERE book_id=?",     "DELETE FROM toc WHERE book_id=?",
+    "DELETE FROM isnad_edges WHERE book_id=?", "DELETE FROM shingles WHERE book_id=?",
+    "DELETE FROM books WHERE id=?",          "DELETE FROM installed WHERE book_id=?",
+};
+
 // Thrown inside the transaction; the install rolls back and rethrows it.
 struct Abort {
     QString message;
@@ -249,16 +256,6 @@ void LocalStore::setWithReuse(bool on)
 
 bool LocalStore::remove(std::int64_t bookId, bool inTransaction)
 {
-    static const char* const deletes[] = {
-        // Full-text rows first, while the pages that name them still exist.
-        "DELETE FROM pages_fts WHERE rowid IN (SELECT id FROM pages WHERE book_id=?)",
-        "DELETE FROM pages WHERE book_id=?",
-        "DELETE FROM toc WHERE book_id=?",
-        "DELETE FROM isnad_edges WHERE book_id=?",
-        "DELETE FROM shingles WHERE book_id=?",
-        "DELETE FROM books WHERE id=?",
-        "DELETE FROM installed WHERE book_id=?",
-    };
     // On its own, a removal is one transaction: the book goes whole or stays.
     std::optional<Transaction> own;
     if (!inTransaction) {
@@ -266,8 +263,12 @@ bool LocalStore::remove(std::int64_t bookId, bool inTransaction)
         if (!own->begun())
             return false;
     }
+    // Full-text rows first, while the pages that name them still exist.
     bool ok = PageIndex::removeBook(*db_, bookId);
-    for (const char* sql : deletes)
+    ok = db_->run(QStringLiteral("DELETE FROM pages_fts WHERE rowid IN (SELECT id FROM pages WHERE book_id=?)"),
+                  {bookId})
+        && ok;
+    for (const char* sql : kPlainDeletes)
         ok = db_->run(QString::fromLatin1(sql), {bookId}) && ok;
     if (own && ok)
         ok = own->commit();
@@ -442,8 +443,25 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
                                                   "OR EXISTS(SELECT 1 FROM installed WHERE book_id=?)"),
                                    {book.id, book.id})
                           .value_or(1) != 0;
-    if (held)
-        must(remove(book.id, true));
+    // The pages of the version being replaced: their plain rows go now, their
+    // full-text rows just before the new ones are written.
+    struct StoredPage {
+        std::int64_t id;
+        QString content;
+        QString norm;
+    };
+    QList<StoredPage> replaced;
+    if (held) {
+        auto old = db.prepare(QStringLiteral("SELECT id, content FROM pages WHERE book_id=?"));
+        must(old.has_value());
+        old->bind({book.id});
+        Statement::Step step;
+        while ((step = old->next()) == Statement::Step::Row)
+            replaced.append({old->integer(0).value_or(0), old->text(1).value_or(QString()), {}});
+        must(step == Statement::Step::Done);
+        for (const char* sql : kPlainDeletes)
+            must(db.run(QString::fromLatin1(sql), {book.id}));
+    }
 
     if (book.authorId) {
         for (const auto& a : catalog.authors) {
@@ -496,12 +514,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     // The plain tables first, the full-text tables after: every insert into
     // `pages` runs under a statement journal (its triggers), and a full-text
     // table already written in the transaction would flush its pending terms
-    // at each of them.
-    struct StoredPage {
-        std::int64_t id;
-        QString content;
-        QString norm;
-    };
+    // at each of them. So does a replaced version's removal.
     QList<StoredPage> stored;
     Statement::Step pageStep;
     while ((pageStep = pages->next()) == Statement::Step::Row) {
@@ -568,7 +581,13 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
 
     auto insertFts = db.prepare(
         QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)"));
-    must(insertFts.has_value());
+    auto dropFts = db.prepare(QStringLiteral("DELETE FROM pages_fts WHERE rowid=?"));
+    must(insertFts && dropFts);
+    for (const StoredPage& page : std::as_const(replaced)) {
+        write(*dropFts, {page.id});
+        must(pageIndex.remove(page.id, page.content));
+    }
+    replaced.clear();
     for (const StoredPage& page : std::as_const(stored)) {
         if (write(*insertFts, {page.id, page.norm, page.id, book.id}) == Statement::Step::Constraint)
             throw Abort{kMsgIdConflict(book.title)};

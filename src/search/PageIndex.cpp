@@ -325,6 +325,13 @@ bool Writer::add(std::int64_t pageId, const QString& content, const QString&)
     return d->rows->ok() && d->rows->add(pageId, content, d->counts);
 }
 
+bool Writer::remove(std::int64_t pageId, const QString& content)
+{
+    if (!d->rows || pageId > d->upTo)
+        return true;
+    return d->rows->ok() && d->rows->remove(pageId, content, d->counts);
+}
+
 bool Writer::finish()
 {
     bool ok = !d->rows || (d->rows->ok() && d->rows->writeCounts(d->counts));

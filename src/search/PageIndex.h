@@ -68,8 +68,8 @@ QList<Arabic::RichLetter> letters(const QString& form);
 // to its end, reversed.
 QString reversedKey(const QString& term);
 
-// Fills the index for one book inside the installer's transaction: add()
-// every page, then finish(). Pages past the build's progress are left to the
+// Fills the index for one book inside the installer's transaction: remove()
+// the pages of a version it replaces, add() every page, then finish(). Pages past the build's progress are left to the
 // build. Does nothing on a store without the tables.
 class Writer {
 public:
@@ -80,6 +80,9 @@ public:
 
     // `norm` is the page's content_norm. False when a write failed.
     bool add(std::int64_t pageId, const QString& content, const QString& norm);
+    // Takes out a page of the book's earlier version, before its id is added
+    // again; its term counts are settled with the new ones by finish().
+    bool remove(std::int64_t pageId, const QString& content);
     // Writes the book's term counts; false when a write failed.
     bool finish();
 

@@ -225,7 +225,20 @@ TEST_F(LocalStoreTest, reinstallReplacesTheBookWhole)
     install(first, 1);
     const auto before = count(QStringLiteral("SELECT COUNT(*) FROM shingles"));
     const auto edges = count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges"));
+    const auto termCounts = [this] {
+        QStringList out;
+        for (const auto& row : store_->db().rows(QStringLiteral(
+                 "SELECT term || ' ' || form || ' ' || pages FROM page_terms ORDER BY term, form")))
+            out << row.str(0).value_or(QString());
+        return out;
+    };
+    const QStringList terms = termCounts();
+    ASSERT_FALSE(terms.isEmpty());
     install(first, 3);
+    // The search index holds the book once, with the counts of one install.
+    EXPECT_EQ(termCounts(), terms);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM page_forms WHERE page_forms MATCH 'مالك'")), 1);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH 'مالك'")), 1);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages")), 2);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages_fts")), 2);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM toc")), 1);
