@@ -69,8 +69,9 @@ QList<Arabic::RichLetter> letters(const QString& form);
 QString reversedKey(const QString& term);
 
 // Fills the index for one book inside the installer's transaction: remove()
-// the pages of a version it replaces, add() every page, then finish(). Pages past the build's progress are left to the
-// build. Does nothing on a store without the tables.
+// the pages of a version it replaces, add() every page, then finish(). Pages
+// past the build's progress are left to the build. Does nothing on a store
+// without the tables.
 class Writer {
 public:
     explicit Writer(SQLiteDB& db);
