@@ -56,6 +56,22 @@ std::optional<Page> Library::page(std::int64_t id) const
         {id});
 }
 
+QHash<std::int64_t, Page> Library::pages(const QList<std::int64_t>& ids) const
+{
+    QHash<std::int64_t, Page> found;
+    const qsizetype slice = main_->maxParameters();
+    for (qsizetype from = 0; from < ids.size(); from += slice) {
+        const QList<std::int64_t> part = ids.mid(from, slice);
+        const QString sql = QStringLiteral("SELECT id, book_id, vol, page_num, seq, content FROM pages WHERE id IN (")
+            + SQLiteDB::marks(part.size()) + QStringLiteral(")");
+        for (const auto& row : main_->rows(sql, argsOf(part))) {
+            Page p = pageFromRow(row);
+            found.insert(p.id, std::move(p));
+        }
+    }
+    return found;
+}
+
 std::pair<std::int64_t, std::int64_t> Library::seqRange(std::int64_t book)
 {
     std::lock_guard guard(cacheMutex_);

@@ -109,11 +109,16 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
         asked = SearchEngine::plan(query);
     Value results = Value::array();
     const qsizetype take = std::min<qsizetype>(hits.size(), limit);
+    QList<std::int64_t> pageIds;
+    pageIds.reserve(take);
+    for (qsizetype i = 0; i < take; ++i)
+        pageIds << hits.at(i).pageId;
+    const QHash<std::int64_t, Page> pages = lib.pages(pageIds);
     for (qsizetype i = 0; i < take; ++i) {
         const SearchHit& hit = hits.at(i);
-        const std::optional<Page> page = lib.page(hit.pageId);
+        const auto page = pages.constFind(hit.pageId);
         const auto book = catalog->bookById.constFind(hit.bookId);
-        if (!page || book == catalog->bookById.constEnd())
+        if (page == pages.constEnd() || book == catalog->bookById.constEnd())
             continue;
         Value ref = pageRef(*page, *book, lib);
         ref["snippet"] = Json::utf8(marked(page->content, terms, asked ? &*asked : nullptr));

@@ -59,6 +59,13 @@ TEST_F(ReadingLibrary, pagesAcrossAVolumeBoundary)
     EXPECT_EQ(lib->page(first->id)->seq, 312);
     EXPECT_FALSE(lib->page(hadith, 5));
     EXPECT_FALSE(lib->page(999999));
+    // A list of hits read at once: unknown ids are left out, a repeated one is read once.
+    const auto both = lib->pages({first->id, 999999, last->id, first->id});
+    ASSERT_EQ(both.size(), 2);
+    EXPECT_EQ(both.value(first->id).seq, 312);
+    EXPECT_EQ(both.value(last->id).seq, 311);
+    EXPECT_EQ(both.value(last->id).content, last->content);
+    EXPECT_TRUE(lib->pages({}).isEmpty());
 
     EXPECT_EQ(lib->seqRange(hadith), std::make_pair(std::int64_t(1), std::int64_t(314)));
     EXPECT_EQ(lib->seqRange(999), std::make_pair(std::int64_t(1), std::int64_t(1)));
