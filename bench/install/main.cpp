@@ -48,11 +48,14 @@ double installCopy(LocalStore& store, const Dist::Catalog& catalog, std::int64_t
 
 SQLArg argOf(const Statement::Value& v)
 {
-    if (auto i = std::get_if<std::int64_t>(&v))
-        return *i;
-    if (auto s = std::get_if<QString>(&v))
-        return *s;
-    return {};
+    return std::visit(
+        [](const auto& value) -> SQLArg {
+            if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::monostate>)
+                return {};
+            else
+                return value;
+        },
+        v);
 }
 
 // One book's stored rows, read back from the installed store.

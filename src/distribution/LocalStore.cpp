@@ -448,7 +448,6 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     struct StoredPage {
         std::int64_t id;
         QString content;
-        QString norm;
     };
     QList<StoredPage> replaced;
     if (held) {
@@ -457,7 +456,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         old->bind({book.id});
         Statement::Step step;
         while ((step = old->next()) == Statement::Step::Row)
-            replaced.append({old->integer(0).value_or(0), old->text(1).value_or(QString()), {}});
+            replaced.append({old->integer(0).value_or(0), old->text(1).value_or(QString())});
         must(step == Statement::Step::Done);
         for (const char* sql : kPlainDeletes)
             must(db.run(QString::fromLatin1(sql), {book.id}));
@@ -514,8 +513,9 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     // The plain tables first, the full-text tables after: every insert into
     // `pages` runs under a statement journal (its triggers), and a full-text
     // table already written in the transaction would flush its pending terms
-    // at each of them. So does a replaced version's removal.
-    QList<StoredPage> stored;
+    // at each of them. So does a replaced version's removal. The full-text
+    // rows are then made from the pages as stored, read back one at a time,
+    // so that a large book is never held in memory whole.
     Statement::Step pageStep;
     while ((pageStep = pages->next()) == Statement::Step::Row) {
         const std::int64_t pid = pages->integer(0).value_or(0);
@@ -557,7 +557,6 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         if (reuse)
             for (const std::int64_t hash : TextReuse::shingleHashesOfNormalized(norm))
                 write(*insertShingle, {hash, pid, book.id});
-        stored.append({pid, content, norm});
     }
     // A failure while reading the package is not the end of its pages.
     if (pageStep != Statement::Step::Done)
@@ -588,13 +587,20 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         must(pageIndex.remove(page.id, page.content));
     }
     replaced.clear();
-    for (const StoredPage& page : std::as_const(stored)) {
-        if (write(*insertFts, {page.id, page.norm, page.id, book.id}) == Statement::Step::Constraint)
+    auto written = db.prepare(QStringLiteral("SELECT id, content, content_norm FROM pages WHERE book_id=? ORDER BY id"));
+    must(written.has_value());
+    written->bind({book.id});
+    Statement::Step writtenStep;
+    while ((writtenStep = written->next()) == Statement::Step::Row) {
+        const std::int64_t id = written->integer(0).value_or(0);
+        const QString norm = written->text(2).value_or(QString());
+        if (write(*insertFts, {id, norm, id, book.id}) == Statement::Step::Constraint)
             throw Abort{kMsgIdConflict(book.title)};
-        must(pageIndex.add(page.id, page.content, page.norm));
+        must(pageIndex.add(id, written->text(1).value_or(QString()), norm));
     }
+    must(writtenStep == Statement::Step::Done);
+    written.reset();
     must(pageIndex.finish());
-    stored.clear();
 
     auto owner = db.prepare(QStringLiteral("SELECT book_id FROM toc WHERE id=?"));
     auto insertHeading = db.prepare(QStringLiteral(

@@ -115,6 +115,23 @@ protected:
         return store_->db().scalarInt(sql, args).value_or(-1);
     }
 
+    // The narrators left, by id, and the edges as (student, teacher) in page order.
+    QList<std::int64_t> narratorIds()
+    {
+        QList<std::int64_t> ids;
+        for (const auto& row : store_->db().rows(QStringLiteral("SELECT id FROM narrators ORDER BY id")))
+            ids << row.integer(0).value_or(-1);
+        return ids;
+    }
+    QList<std::pair<std::int64_t, std::int64_t>> edgePairs()
+    {
+        QList<std::pair<std::int64_t, std::int64_t>> pairs;
+        for (const auto& row : store_->db().rows(
+                 QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges ORDER BY page_id, rowid")))
+            pairs.append({row.integer(0).value_or(-1), row.integer(1).value_or(-1)});
+        return pairs;
+    }
+
     QStringList leftoverTempFiles(std::int64_t id) const
     {
         return QDir(QDir::tempPath()).entryList({QStringLiteral("qbook-%1-*").arg(id)}, QDir::Files);
@@ -521,18 +538,9 @@ TEST_F(LocalStoreTest, dedupMergesSpellingsIntoTheLongestAndDropsLoops)
     EXPECT_FALSE(db.inTransaction());
 
     EXPECT_TRUE(store_->dedupNarrators());
-    const auto names = db.rows(QStringLiteral("SELECT id FROM narrators ORDER BY id"));
-    ASSERT_EQ(names.size(), 3);
-    EXPECT_EQ(names[0].integer(0), 1);
-    EXPECT_EQ(names[1].integer(0), 4);
-    EXPECT_EQ(names[2].integer(0), 5);
-    const auto edges = db.rows(QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges ORDER BY page_id, rowid"));
-    ASSERT_EQ(edges.size(), 3);
-    EXPECT_EQ(edges[0].integer(0), 1);
-    EXPECT_EQ(edges[0].integer(1), 5);
-    EXPECT_EQ(edges[1].integer(0), 5);
-    EXPECT_EQ(edges[1].integer(1), 4);
-    EXPECT_EQ(edges[2].integer(0), 1);
+    EXPECT_EQ(narratorIds(), (QList<std::int64_t>{1, 4, 5}));
+    // The loops the merge made (1→1 from 1→2, 4→4 from 3→4) are gone.
+    EXPECT_EQ(edgePairs(), (QList<std::pair<std::int64_t, std::int64_t>>{{1, 5}, {5, 4}, {1, 5}}));
 }
 
 TEST_F(LocalStoreTest, aLaterMergeJoinsNewNamesToOlderOnesAndToThoseOfABatchThatStoppedBeforeItsMerge)
@@ -549,19 +557,9 @@ TEST_F(LocalStoreTest, aLaterMergeJoinsNewNamesToOlderOnesAndToThoseOfABatchThat
                                        "INSERT INTO isnad_edges VALUES(5,4,3,4),(5,3,3,4);")));
     ASSERT_TRUE(store_->dedupNarrators());
 
-    const auto names = db.rows(QStringLiteral("SELECT id FROM narrators ORDER BY id"));
-    ASSERT_EQ(names.size(), 3);
-    EXPECT_EQ(names[0].integer(0), 3);
-    EXPECT_EQ(names[1].integer(0), 4);
-    EXPECT_EQ(names[2].integer(0), 5);
+    EXPECT_EQ(narratorIds(), (QList<std::int64_t>{3, 4, 5}));
     // Every edge now joins the longest spellings; the loop the merge made (2→3) is gone.
-    const auto edges = db.rows(QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges ORDER BY page_id, rowid"));
-    ASSERT_EQ(edges.size(), 4);
-    const QList<std::pair<std::int64_t, std::int64_t>> expected{{3, 4}, {3, 4}, {5, 4}, {5, 3}};
-    for (qsizetype i = 0; i < edges.size(); ++i) {
-        EXPECT_EQ(edges[i].integer(0), expected[i].first) << i;
-        EXPECT_EQ(edges[i].integer(1), expected[i].second) << i;
-    }
+    EXPECT_EQ(edgePairs(), (QList<std::pair<std::int64_t, std::int64_t>>{{3, 4}, {3, 4}, {5, 4}, {5, 3}}));
     // Nothing new since: the next merge leaves everything as it is.
     ASSERT_TRUE(store_->dedupNarrators());
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators")), 3);
