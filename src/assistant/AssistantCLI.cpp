@@ -1,6 +1,7 @@
 #include "assistant/AssistantCLI.h"
 
 #include "assistant/AIAssistant.h"
+#include "assistant/Intent.h"
 #include "assistant/LocalLLM.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -58,7 +59,9 @@ int run(int argc, char** argv, const QString& modeName, const QString& question)
     }
     Library::setShared(lib);
 
-    const AIAnswer answer = AIAssistant::run(*lib, question, *mode, std::nullopt, [](const QString&) {});
+    // The automatic mode routes the question as the panel does.
+    const Intent::Plan plan = *mode == AIMode::automatic ? Intent::plan(question, *mode) : Intent::Plan{*mode, question, question};
+    const AIAnswer answer = AIAssistant::run(*lib, plan.question, plan.mode, std::nullopt, [](const QString&) {});
     try {
         const std::string text = Json::dump(answerLine(answer), Json::DumpOptions{.escapeSlash = true});
         std::fwrite(text.data(), 1, text.size(), stdout);

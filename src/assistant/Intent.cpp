@@ -74,6 +74,9 @@ std::optional<QString> quotedText(const QString& question)
     return std::nullopt;
 }
 
+// What the report mode asks of the answering operation before its topic.
+const QString reportLead = QStringLiteral("ما خلاصة ما ورد في المصادر عن ");
+
 } // namespace
 
 const QList<Rule>& rules()
@@ -241,6 +244,75 @@ std::optional<QString> followUp(const QString& question)
     if (space == question.end())
         return QString();
     return clean(question.sliced(space - question.begin()));
+}
+
+Plan plan(const QString& text, AIMode kind, const std::optional<QString>& lastTopic,
+          const std::optional<AIMode>& lastMode)
+{
+    Plan p{kind, QString(), QString(), false, false};
+    const std::optional<QString> f = followUp(text);
+    if (f && !f->isEmpty() && lastTopic) {
+        p.topic = *lastTopic + u' ' + *f;
+        p.follow = true;
+        if (kind == AIMode::automatic) {
+            p.mode = lastMode.value_or(AIMode::answer);
+            p.routed = true;
+        }
+    } else if (kind == AIMode::automatic) {
+        const auto [mode, topic] = route(text);
+        p.mode = mode;
+        p.topic = mode == AIMode::answer ? clean(text) : topic;
+        p.routed = true;
+    } else {
+        p.topic = clean(text);
+    }
+    switch (p.mode) {
+    case AIMode::data:
+        p.question = text;
+        break;
+    case AIMode::answer:
+        p.question = p.follow ? lastTopic.value_or(QString()) + QStringLiteral(": ") + text : text;
+        break;
+    case AIMode::report:
+        p.question = reportLead + p.topic + u'؟';
+        break;
+    default:
+        p.question = p.topic;
+        break;
+    }
+    return p;
+}
+
+QString person(const QString& text)
+{
+    // The biography rule's phrases, in normal form, longest first.
+    static const QList<QStringList> asking = [] {
+        QList<QStringList> out;
+        for (const NormalRule& rule : normalRules()) {
+            if (rule.mode == AIMode::biography) {
+                for (const QString& phrase : rule.phrases)
+                    out.append(phrase.split(u' ', Qt::SkipEmptyParts));
+            }
+        }
+        return out;
+    }();
+    QStringList words = clean(text).split(u' ', Qt::SkipEmptyParts);
+    for (bool stripped = true; stripped;) {
+        stripped = false;
+        for (const QStringList& phrase : asking) {
+            if (phrase.isEmpty() || words.size() <= phrase.size())
+                continue;
+            bool opens = true;
+            for (qsizetype i = 0; i < phrase.size() && opens; ++i)
+                opens = Arabic::normalize(words[i]) == phrase[i];
+            if (opens) {
+                words = clean(words.mid(phrase.size()).join(u' ')).split(u' ', Qt::SkipEmptyParts);
+                stripped = true;
+                break;
+            }
+        }
+    }
+    return words.join(u' ');
 }
 
 QStringList suggestions(AIMode mode, const QString& topic)

@@ -48,6 +48,28 @@ QString clean(const QString& text);
 // when it is only the opener); nothing otherwise.
 std::optional<QString> followUp(const QString& question);
 
+// How one message is answered: the mode, the topic, and the question handed
+// to the answering operation. `routed` when the automatic mode chose the mode
+// (or a follow-up kept the previous one); `follow` when the message continued
+// the previous topic.
+struct Plan {
+    AIMode mode;
+    QString topic;
+    QString question;
+    bool routed = false;
+    bool follow = false;
+};
+
+// The plan of a message asked in mode `kind` (automatic routes it), after a
+// previous topic and mode when the conversation has them. The panel, the
+// command line and the snapshot harness all plan through this one routing.
+Plan plan(const QString& text, AIMode kind, const std::optional<QString>& lastTopic = std::nullopt,
+          const std::optional<AIMode>& lastMode = std::nullopt);
+
+// The person a biography question asks about: the text without its question
+// words («من هو», «ترجمة», …) and separators, as written.
+QString person(const QString& text);
+
 // Up to three follow-up questions on `topic`, without its back references,
 // for an answer in `mode`.
 QStringList suggestions(AIMode mode, const QString& topic);

@@ -1,5 +1,7 @@
 #include "assistant/Reports.h"
 
+#include "assistant/Intent.h"
+
 #include "core/Arabic.h"
 #include "core/Characters.h"
 #include "core/DistFetch.h"
@@ -43,7 +45,7 @@ QString modelQuestion(AIMode mode, const QString& q)
     case AIMode::views:
         return QStringLiteral("ما أقوال العلماء في ") + q + QStringLiteral("؟ اذكر كل قول وصاحبه.");
     case AIMode::biography:
-        return QStringLiteral("من هو ") + q + QStringLiteral("؟ اذكر اسمه ونسبه ووفاته ومكانته.");
+        return QStringLiteral("من هو ") + Intent::person(q) + QStringLiteral("؟ اذكر اسمه ونسبه ووفاته ومكانته.");
     case AIMode::term:
         return QStringLiteral("ما معنى ") + q + u'؟';
     case AIMode::history:

@@ -68,7 +68,6 @@ const QString txtWaiting = QStringLiteral(u"جاري البحث في الكتب�
 const QString txtListen = QStringLiteral(u"استمع للإجابة");
 const QString txtStopReading = QStringLiteral(u"إيقاف القراءة");
 const QString txtExamplesHint = QStringLiteral(u"وبعد أي إجابة تستطيع المتابعة: «زدني»، أو «وماذا عن الحنابلة؟».\n");
-const QString txtReportLead = QStringLiteral(u"ما خلاصة ما ورد في المصادر عن ");
 
 const QString txtWelcomeTitle = QStringLiteral(u"اسأل الكتب\n");
 const QString txtWelcomeIntro = QStringLiteral(
@@ -484,38 +483,7 @@ void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
 AIChatView::Plan AIChatView::plan(const QString& text, AIMode kind, const std::optional<QString>& lastTopic,
                                   const std::optional<AIMode>& lastMode)
 {
-    Plan p{kind, QString(), QString(), false, false};
-    const std::optional<QString> f = Intent::followUp(text);
-    if (f && !f->isEmpty() && lastTopic) {
-        p.topic = *lastTopic + u' ' + *f;
-        p.follow = true;
-        if (kind == AIMode::automatic) {
-            p.mode = lastMode.value_or(AIMode::answer);
-            p.routed = true;
-        }
-    } else if (kind == AIMode::automatic) {
-        const auto [mode, topic] = Intent::route(text);
-        p.mode = mode;
-        p.topic = mode == AIMode::answer ? Intent::clean(text) : topic;
-        p.routed = true;
-    } else {
-        p.topic = Intent::clean(text);
-    }
-    switch (p.mode) {
-    case AIMode::data:
-        p.question = text;
-        break;
-    case AIMode::answer:
-        p.question = p.follow ? lastTopic.value_or(QString()) + QStringLiteral(u": ") + text : text;
-        break;
-    case AIMode::report:
-        p.question = txtReportLead + p.topic + u'؟';
-        break;
-    default:
-        p.question = p.topic;
-        break;
-    }
-    return p;
+    return Intent::plan(text, kind, lastTopic, lastMode);
 }
 
 void AIChatView::askNow()

@@ -13,6 +13,7 @@
 
 #include "assistant/AIAnswer.h"
 #include "assistant/AIMode.h"
+#include "assistant/Intent.h"
 #include "assistant/LocalLLM.h"
 #include "assistant/LocalLLMDownloader.h"
 #include "ui/assistant/AnswerExport.h"
@@ -56,13 +57,7 @@ public:
                                              const std::function<void(const QString&)>& onDelta)>;
 
     // How one question will be answered.
-    struct Plan {
-        AIMode mode;
-        QString topic;
-        QString question;
-        bool routed = false;
-        bool follow = false;
-    };
+    using Plan = Intent::Plan;
 
     // The assistant of the application: the library's research assistant.
     static Assistant libraryAssistant(std::shared_ptr<Library> lib);
