@@ -231,7 +231,8 @@ std::optional<AboutName> pageAbout(const Library& lib, const QHash<std::int64_t,
                          .bookTitle = book->title,
                          .author = lib.authorName(*book),
                          .edition = book->edition,
-                         .text = content.mid(a, b - a),
+                         .text = (a > 0 ? QStringLiteral("… ") : QString()) + content.mid(a, b - a)
+                             + (b < content.size() ? QStringLiteral(" …") : QString()),
                          .death = lib.deathYear(*book),
                      },
                      said, q->entry};

@@ -7,7 +7,9 @@
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "support/FixtureLibrary.h"
+#include "ui/reader/ReaderTestSupport.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -231,6 +233,73 @@ TEST_F(ReportsLibrary, biographyQuotesTheNameAsWrittenNotItsWordsReversedAndEach
     EXPECT_EQ(built.text.count(QStringLiteral("«") + malik + QStringLiteral("»")), 1) << built.text.toStdString();
     EXPECT_TRUE(built.text.endsWith(
         QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n")));
+}
+
+namespace {
+
+// The name as a reader reads it in a quotation: its words in normal form,
+// «ابن» read as «بن», held by the sentence and not as someone's father or
+// forefather («… بن أنس بن مالك» is not about أنس بن مالك).
+bool holdsName(const QString& sentence, const QString& name)
+{
+    const auto folded = [](const QString& text) {
+        QStringList words = Arabic::tokens(text);
+        for (QString& w : words) {
+            if (w == QStringLiteral("ابن"))
+                w = QStringLiteral("بن");
+        }
+        return words.join(u' ');
+    };
+    const QString s = u' ' + folded(sentence) + u' ';
+    const QString n = folded(name);
+    for (qsizetype at = s.indexOf(n); at >= 0; at = s.indexOf(n, at + 1)) {
+        if (s[at + n.size()] == u' ' && !s.left(at).endsWith(QStringLiteral(" بن ")))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// On the sample library's own pages, asked as a reader asks: the question's
+// words are not part of the name, every quotation is about the man asked
+// for, his own dictionary entry comes first, the line that two editions of
+// the dictionary share is quoted once, and a reversed name gets no card.
+TEST(ReportsSample, biographyQuotesTheManAskedForWithHisOwnEntryFirst)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    ScopedEnv noSmart("QUORVEL_NO_SMART", QStringLiteral("1"));
+    const QRegularExpression quotation(QStringLiteral("^- .* في «[^»]*»: «(.*)» \\[\\d+\\]$"),
+                                       QRegularExpression::MultilineOption);
+    struct Case {
+        const char16_t* question;
+        const char16_t* name;
+        const char16_t* entry;
+        bool card;
+    };
+    for (const Case& c : {Case{u"من هو مالك بن أنس؟", u"مالك بن أنس", u"مالك بن أنس بن مالك بن أبي عامر", true},
+                          Case{u"شعبة بن الحجاج", u"شعبة بن الحجاج", u"شعبة بن الحجاج بن الورد", false},
+                          Case{u"ترجمة أنس بن مالك", u"أنس بن مالك", u"أنس بن مالك بن النضر", false}}) {
+        const QString question = QString::fromUtf16(c.question);
+        const QString name = QString::fromUtf16(c.name);
+        SCOPED_TRACE(question.toStdString());
+        const Reports::Built built = Reports::biography(*sample.lib, question, std::nullopt);
+        QStringList quoted;
+        for (auto it = quotation.globalMatch(built.text); it.hasNext();)
+            quoted << it.next().captured(1);
+        ASSERT_FALSE(quoted.isEmpty()) << built.text.toStdString();
+        EXPECT_EQ(quoted.size(), built.passages.size());
+        EXPECT_TRUE(Arabic::normalize(quoted.first()).contains(Arabic::normalize(QString::fromUtf16(c.entry))))
+            << quoted.first().toStdString();
+        QSet<QString> once;
+        for (const QString& q : quoted) {
+            EXPECT_TRUE(holdsName(q, name)) << q.toStdString();
+            once.insert(Arabic::normalize(q));
+        }
+        EXPECT_EQ(once.size(), quoted.size());
+        EXPECT_EQ(!built.head.isEmpty(), c.card) << built.head.toStdString();
+    }
 }
 
 TEST_F(ReportsLibrary, takhrijListsEachBookOnceWithItsPlacesAndSourcesFallsBackToAnyTerm)

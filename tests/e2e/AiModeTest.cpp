@@ -281,9 +281,12 @@ TEST_F(AiMode, reportModesPrintTheirReportWithQuotationsOfTheirPassages)
     }
     EXPECT_GE(books.size(), 2);
 
-    const QString card = field(report("biography", QStringLiteral("ابن حجر العسقلاني")).at("text"));
+    const Value biography = report("biography", QStringLiteral("ابن حجر العسقلاني"));
+    const QString card = field(biography.at("text"));
     EXPECT_TRUE(card.startsWith(QStringLiteral("## بطاقة العلم في المكتبة\n"))) << card.toStdString();
     EXPECT_TRUE(card.contains(QStringLiteral("الوفاة: سنة ٨٥٢هـ (القرن التاسع الهجري)")));
     EXPECT_TRUE(card.contains(QStringLiteral("## مؤلفاته في المكتبة")));
     EXPECT_TRUE(card.contains(QStringLiteral("- تقريب التهذيب\n")));
+    // The automatic mode routes the question as the panel does: the same report.
+    EXPECT_EQ(report("auto", QStringLiteral("من هو ابن حجر العسقلاني؟")), biography);
 }
