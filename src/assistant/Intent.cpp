@@ -266,6 +266,9 @@ Plan plan(const QString& text, AIMode kind, const std::optional<QString>& lastTo
     } else {
         p.topic = clean(text);
     }
+    // A biography chosen by hand is asked «من هو …؟» as often as routed.
+    if (p.mode == AIMode::biography && !p.follow)
+        p.topic = person(p.topic);
     switch (p.mode) {
     case AIMode::data:
         p.question = text;

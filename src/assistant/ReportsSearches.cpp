@@ -285,9 +285,11 @@ QList<std::int64_t> pagesNaming(const Library& lib, const QStringList& name, con
 
 // The pages of the scope about the name: those retrieval ranks best for it,
 // then the rest of those naming it, each page read whole and kept only when
-// a sentence of it holds the name itself; dictionary entries of the name
-// first, one page per book.
-QList<AboutName> aboutName(const Library& lib, const QString& asked, const QStringList& name, const BookScope& scope)
+// a sentence of it holds the name itself; the name's entries in the
+// biographical dictionaries first, one page per book. (A numbered line of
+// another book, a hadith say, is no entry.)
+QList<AboutName> aboutName(const Library& lib, const QString& asked, const QStringList& name, const BookScope& scope,
+                           const QSet<std::int64_t>& dictionaries)
 {
     QList<std::int64_t> pages;
     for (const Passage& p : AIAssistant::retrieve(lib, asked, kNamePool, scope, kNamePoolPerBook))
@@ -300,8 +302,11 @@ QList<AboutName> aboutName(const Library& lib, const QString& asked, const QStri
         if (read.contains(id))
             continue;
         read.insert(id);
-        if (std::optional<AboutName> a = pageAbout(lib, byId, id, name))
+        if (std::optional<AboutName> a = pageAbout(lib, byId, id, name)) {
+            if (!dictionaries.contains(a->passage.bookId))
+                a->entry = Entry::none;
             found << *a;
+        }
     }
     std::stable_sort(found.begin(), found.end(), [](const AboutName& a, const AboutName& b) { return a.entry > b.entry; });
     QList<AboutName> out;
@@ -404,12 +409,12 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     // A name's own dictionary entries first, then the other pages in the
     // order of their authors' deaths; a sentence two editions share is quoted once.
     const QSet<std::int64_t> T = sub(scope, books(lib, tarajimKeys()));
-    QList<AboutName> R = aboutName(lib, name, folded, T);
+    QList<AboutName> R = aboutName(lib, name, folded, T, T);
     if (R.size() < 3) {
         QSet<std::int64_t> met;
         for (const AboutName& a : R)
             met.insert(a.passage.pageId);
-        for (const AboutName& a : aboutName(lib, name, folded, scope)) {
+        for (const AboutName& a : aboutName(lib, name, folded, scope, T)) {
             if (!met.contains(a.passage.pageId))
                 R << a;
         }
