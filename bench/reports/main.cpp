@@ -77,12 +77,40 @@ std::function<void()> searchesOf(Library& lib, SQLiteDB& db, AIMode mode, const 
         };
     }
     case AIMode::biography: {
+        // Retrieval's pool and the name as a phrase («بن» also «ابن»), in the
+        // dictionaries and, when they give fewer than three passages, everywhere.
         const QSet<std::int64_t> tarajim = Reports::books(lib, Reports::tarajimKeys());
-        const bool topUp = Reports::relevant(q, AIAssistant::retrieve(lib, q, 10, tarajim, 1)).size() < 3;
-        return [&lib, q, tarajim, topUp] {
-            AIAssistant::retrieve(lib, q, 10, tarajim, 1);
-            if (topUp)
-                AIAssistant::retrieve(lib, q, 10, std::nullopt, 1);
+        qsizetype fromTarajim = 0;
+        for (const Passage& p : Reports::biography(lib, q, std::nullopt).passages)
+            fromTarajim += tarajim.contains(p.bookId) ? 1 : 0;
+        const bool topUp = fromTarajim < 3;
+        QStringList phrases{QString()};
+        for (const QString& w : Arabic::tokens(q)) {
+            QStringList grown;
+            for (const QString& v : phrases) {
+                for (const QString& spelling : w == QStringLiteral("بن") || w == QStringLiteral("ابن")
+                         ? QStringList{QStringLiteral("بن"), QStringLiteral("ابن")}
+                         : QStringList{w})
+                    grown << (v.isEmpty() ? spelling : v + u' ' + spelling);
+            }
+            phrases = grown;
+        }
+        for (QString& v : phrases)
+            v = SearchEngine::quote(v);
+        const QString phrase = phrases.join(QStringLiteral(" OR "));
+        QStringList ids;
+        for (const std::int64_t id : tarajim)
+            ids << QString::number(id);
+        const QString named = QStringLiteral("SELECT page_id FROM pages_fts WHERE pages_fts MATCH ?");
+        const QString order = QStringLiteral(" ORDER BY bm25(pages_fts) LIMIT 300");
+        const QString inTarajim = named + QStringLiteral(" AND book_id IN (") + ids.join(u',') + u')' + order;
+        return [&lib, &db, q, tarajim, topUp, phrase, inTarajim, everywhere = named + order] {
+            AIAssistant::retrieve(lib, q, 40, tarajim, 4);
+            db.rows(inTarajim, {phrase});
+            if (topUp) {
+                AIAssistant::retrieve(lib, q, 40, std::nullopt, 4);
+                db.rows(everywhere, {phrase});
+            }
         };
     }
     case AIMode::takhrij:

@@ -172,9 +172,18 @@ struct Quoted {
 std::optional<Quoted> sentenceAbout(const QString& text, const QStringList& name)
 {
     static const PyRegex::Regex sentence = PyRegex::compile(QStringLiteral("[^.؟!؛\n]+[.؟!؛]?"));
+    // Most pages and sentences lack the name's last word: they are passed
+    // over before their words are mapped.
+    if (name.isEmpty())
+        return std::nullopt;
+    const QString& last = name.last();
+    if (!Arabic::normalize(text).contains(last))
+        return std::nullopt;
     std::optional<Quoted> best;
     for (const PyRegex::Range& r : PyRegex::allMatches(sentence, text)) {
         const QString s = text.mid(r.start, r.length);
+        if (!Arabic::normalize(s).contains(last))
+            continue;
         const std::optional<NameAt> at = nameIn(s, name);
         if (!at || Arabic::tokens(s).size() <= name.size())
             continue;
@@ -259,15 +268,17 @@ QString namePhrase(const QStringList& name)
     return quoted.join(QStringLiteral(" OR "));
 }
 
-// The pages of the scope that hold the name as a phrase, best ranked first.
-QList<std::int64_t> pagesNaming(const Library& lib, const QStringList& name, const BookScope& scope)
+// The pages of the scope that hold the name as a phrase, best ranked first,
+// as (page id, book id).
+QList<std::pair<std::int64_t, std::int64_t>> pagesNaming(const Library& lib, const QStringList& name,
+                                                          const BookScope& scope)
 {
     if (scope && scope->isEmpty())
         return {};
     const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
     if (!conn)
         return {};
-    QString sql = QStringLiteral("SELECT page_id FROM pages_fts WHERE pages_fts MATCH ?");
+    QString sql = QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?");
     if (scope) {
         QStringList ids;
         for (const std::int64_t id : *scope)
@@ -275,10 +286,12 @@ QList<std::int64_t> pagesNaming(const Library& lib, const QStringList& name, con
         sql += QStringLiteral(" AND book_id IN (") + ids.join(u',') + u')';
     }
     sql += QStringLiteral(" ORDER BY bm25(pages_fts) LIMIT ") + QString::number(kNamePhraseHits);
-    QList<std::int64_t> out;
+    QList<std::pair<std::int64_t, std::int64_t>> out;
     for (const Statement::Row& row : conn->rows(sql, {namePhrase(name)})) {
-        if (const std::optional<std::int64_t> id = row.integer(0))
-            out << *id;
+        const std::optional<std::int64_t> page = row.integer(0);
+        const std::optional<std::int64_t> book = row.integer(1);
+        if (page && book)
+            out.append({*page, *book});
     }
     return out;
 }
@@ -291,22 +304,29 @@ QList<std::int64_t> pagesNaming(const Library& lib, const QStringList& name, con
 QList<AboutName> aboutName(const Library& lib, const QString& asked, const QStringList& name, const BookScope& scope,
                            const QSet<std::int64_t>& dictionaries)
 {
-    QList<std::int64_t> pages;
+    QList<std::pair<std::int64_t, std::int64_t>> pages;
     for (const Passage& p : AIAssistant::retrieve(lib, asked, kNamePool, scope, kNamePoolPerBook))
-        pages << p.pageId;
+        pages.append({p.pageId, p.bookId});
     pages << pagesNaming(lib, name, scope);
     const QHash<std::int64_t, Book> byId = lib.bookById();
     QSet<std::int64_t> read;
+    // A book whose page is kept needs no other page, unless it is a
+    // dictionary whose entry of the name may still come.
+    QSet<std::int64_t> settled;
     QList<AboutName> found;
-    for (const std::int64_t id : pages) {
-        if (read.contains(id))
+    for (const auto& [id, bookId] : pages) {
+        if (read.contains(id) || settled.contains(bookId))
             continue;
         read.insert(id);
-        if (std::optional<AboutName> a = pageAbout(lib, byId, id, name)) {
-            if (!dictionaries.contains(a->passage.bookId))
-                a->entry = Entry::none;
-            found << *a;
-        }
+        std::optional<AboutName> a = pageAbout(lib, byId, id, name);
+        if (!a)
+            continue;
+        const bool dictionary = dictionaries.contains(bookId);
+        if (!dictionary)
+            a->entry = Entry::none;
+        if (!dictionary || a->entry == Entry::numbered)
+            settled.insert(bookId);
+        found << *a;
     }
     std::stable_sort(found.begin(), found.end(), [](const AboutName& a, const AboutName& b) { return a.entry > b.entry; });
     QList<AboutName> out;
