@@ -60,7 +60,8 @@ int run(int argc, char** argv, const QString& modeName, const QString& question)
     Library::setShared(lib);
 
     // The automatic mode routes the question as the panel does.
-    const Intent::Plan plan = *mode == AIMode::automatic ? Intent::plan(question, *mode) : Intent::Plan{*mode, question, question};
+    const Intent::Plan plan =
+        *mode == AIMode::automatic ? Intent::plan(question, *mode) : Intent::Plan{*mode, question, question};
     const AIAnswer answer = AIAssistant::run(*lib, plan.question, plan.mode, std::nullopt, [](const QString&) {});
     try {
         const std::string text = Json::dump(answerLine(answer), Json::DumpOptions{.escapeSlash = true});
