@@ -200,9 +200,12 @@ std::int64_t fetchDeadlineMs(std::int64_t declaredBytes, const FetchLimits& limi
 {
     const std::int64_t rate = std::max<std::int64_t>(limits.slowestBytesPerSecond, 1);
     const std::int64_t bytes = std::max<std::int64_t>(declaredBytes, 0);
-    const std::int64_t transferMs = bytes / rate * 1000 + ((bytes % rate) * 1000 + rate - 1) / rate;
     // A timer counts in int milliseconds: a huge declared size waits that long at most.
     const std::int64_t cap = std::numeric_limits<int>::max() - std::int64_t(limits.inactivityMs);
+    const std::int64_t wholeSeconds = bytes / rate;
+    if (wholeSeconds >= cap / 1000)
+        return std::int64_t(limits.inactivityMs) + cap;
+    const std::int64_t transferMs = wholeSeconds * 1000 + ((bytes % rate) * 1000 + rate - 1) / rate;
     return std::int64_t(limits.inactivityMs) + std::min(transferMs, cap);
 }
 

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 using namespace quorvel;
 using quorvel::test::ReleaseFixture;
@@ -254,6 +255,8 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
     EXPECT_EQ(refusal(httpBase), QString());
     Dist::setFetchLimits({});
     EXPECT_EQ(Dist::fetchDeadlineMs(15903, {}), 120'000 + 1942);
+    // A hostile declared size waits no longer than a timer can count.
+    EXPECT_EQ(Dist::fetchDeadlineMs(std::numeric_limits<std::int64_t>::max(), {}), std::numeric_limits<int>::max());
 }
 
 TEST(DistDecode, requiredKeysAndTypesAreStrict)
