@@ -71,8 +71,13 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
         answer.verifiedAll = true;
         return answer;
     }
-    if (!LocalLLM::ready())
+    if (!LocalLLM::ready()) {
+        // A chosen model whose server did not start is said, not passed off
+        // as an answer without a model.
+        if (LocalLLM::hasModel())
+            answer.note = chatFailedNote + LocalLLM::msgServerFailed;
         return answer;
+    }
 
     const QString prompt = kashifPrompt(question, answer.passages, promptBudget);
     QString reply;

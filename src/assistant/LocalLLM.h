@@ -88,11 +88,17 @@ std::int64_t freeDiskBytes();
 // else "llama-server" found on PATH; none otherwise.
 std::optional<QString> serverBinary();
 
+// How long a launched server has to answer its health probe.
+inline constexpr int startupLimitMs = 60'000;
+
+// What chat() throws, and the assistant says, when no server could be started.
+extern const QString msgServerFailed;
+
 // Makes sure a healthy server for the current model runs, launching one when
 // needed (a running, healthy server for the same model is reused). Blocks up
-// to about a minute while a model loads; false when there is no model, no
-// executable, no free port, the launch fails, the child exits, or it never
-// answers its health probe.
+// to startupLimitMs while a model loads, probes included; false when there is
+// no model, no executable, no free port, the launch fails, the child exits,
+// or it does not answer its health probe in that time.
 bool ensureServer();
 
 // False at once when there is no model; otherwise ensureServer().
@@ -143,6 +149,9 @@ void setStreamLimits(const StreamLimits& limits);
 // Replaces the executable search: a path is used as the executable, an empty
 // text means no executable; nothing restores the real search.
 void setServerBinary(const std::optional<QString>& path);
+// Replaces startupLimitMs for later launches; nothing restores it but
+// passing startupLimitMs.
+void setStartupLimit(int ms);
 } // namespace Testing
 
 } // namespace quorvel::LocalLLM

@@ -26,7 +26,6 @@ constexpr double kRepeatPenalty = 1.1;
 // How much of an error reply's body the user sees.
 constexpr qsizetype kErrorBodyChars = 200;
 
-const QString msgServerFailed = QStringLiteral("تعذّر تشغيل المحرّك المحلي");
 const QString msgReplyTooLong = QStringLiteral("تجاوز ردّ النموذج الحجم المقبول");
 const QString msgReplyTooSlow = QStringLiteral("انتهت مهلة ردّ النموذج");
 
@@ -186,6 +185,8 @@ QByteArrayView withoutCarriageReturn(QByteArrayView line)
 }
 
 } // namespace
+
+const QString msgServerFailed = QStringLiteral("تعذّر تشغيل المحرّك المحلي");
 
 QString chat(const QString& system, const QString& user, int maxTokens, const DeltaHandler& onDelta)
 {

@@ -21,6 +21,7 @@ constexpr double kBytesPerGB = 1e9;
 // layer calling it an error.
 const QString msgCutShort = QStringLiteral("انقطع تنزيل النموذج قبل اكتماله. أعد المحاولة.");
 const QString msgMismatch = QStringLiteral("ملف النموذج المنزل لا يطابق بصمته المنشورة فحذف. أعد المحاولة.");
+const QString msgTooLarge = QStringLiteral("تجاوز ملف النموذج المنزل حجمه المنشور فأوقف تنزيله وحذف. أعد المحاولة.");
 
 QString freeSpaceMessage(std::int64_t free, std::int64_t needed)
 {
@@ -128,9 +129,25 @@ void Downloader::cancel()
     reply_->abort();
 }
 
+// Whether `bytes` more would pass the catalogue's size: a bad mirror must not
+// fill the disk before the digest is checked.
+bool Downloader::passesSize(qint64 bytes)
+{
+    if (received_ + bytes <= info_.bytes)
+        return false;
+    tooLarge_ = true;
+    return true;
+}
+
 void Downloader::onReadyRead()
 {
+    if (tooLarge_)
+        return;
     const QByteArray bytes = reply_->readAll();
+    if (passesSize(bytes.size())) {
+        reply_->abort();
+        return;
+    }
     received_ += bytes.size();
     if (temporary_->write(bytes) != bytes.size())
         reply_->abort();
@@ -141,14 +158,20 @@ void Downloader::onFinished()
     QNetworkReply* reply = reply_;
     reply->deleteLater();
     reply_ = nullptr;
-    if (reply->bytesAvailable() > 0) {
+    if (reply->bytesAvailable() > 0 && !tooLarge_) {
         const QByteArray rest = reply->readAll();
-        received_ += rest.size();
-        temporary_->write(rest);
+        if (!passesSize(rest.size())) {
+            received_ += rest.size();
+            temporary_->write(rest);
+        }
     }
 
     if (cancelled_) {
         finish(failure(std::make_exception_ptr(Dist::PlatformError(reply->errorString())), true));
+        return;
+    }
+    if (tooLarge_) {
+        finish(failure(std::make_exception_ptr(LLMError::disk(msgTooLarge))));
         return;
     }
     if (temporary_->error() != QFileDevice::NoError) {

@@ -4,6 +4,7 @@
 // in a temporary file there, is renamed to "<file>.part", hashed off the GUI
 // thread, and receives its final name only when its SHA-256 matches; a
 // mismatch deletes the ".part" file and leaves any earlier model in place.
+// A transfer that passes the catalogue's size is stopped there and fails.
 
 #include "assistant/LocalLLM.h"
 
@@ -64,6 +65,7 @@ signals:
     void done(const quorvel::LocalLLM::DownloadResult& result);
 
 private:
+    bool passesSize(qint64 bytes);
     void onReadyRead();
     void onFinished();
     void verify(const QString& part);
@@ -77,6 +79,7 @@ private:
     qint64 received_ = 0;
     bool started_ = false;
     bool cancelled_ = false;
+    bool tooLarge_ = false; // more arrived than the catalogue's size: stopped
     bool finished_ = false;
 };
 

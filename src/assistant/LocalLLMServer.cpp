@@ -20,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -33,7 +34,6 @@ namespace {
 constexpr int kFirstPort = 18431;
 constexpr int kLastPort = 18499;
 constexpr int kHealthTimeoutMs = 2000;
-constexpr int kReadyAttempts = 120;
 constexpr std::chrono::milliseconds kAttemptPause{500};
 // A child that ignores SIGTERM this long is killed, so that no server outlives
 // its use holding gigabytes of memory.
@@ -138,6 +138,7 @@ std::atomic<std::shared_ptr<Child>> currentChild;
 std::optional<QString> loadedModel;
 
 std::optional<QString> testBinary;
+std::atomic<int> startupLimit{startupLimitMs};
 
 bool bindable(int port)
 {
@@ -225,7 +226,7 @@ std::unique_ptr<QNetworkAccessManager> loopbackManager()
 
 namespace {
 
-bool healthy(QNetworkAccessManager& manager)
+bool healthy(QNetworkAccessManager& manager, int timeoutMs = kHealthTimeoutMs)
 {
     const int serverPort = currentPort.load();
     if (serverPort < 1)
@@ -236,7 +237,7 @@ bool healthy(QNetworkAccessManager& manager)
     QNetworkReply* reply = manager.get(QNetworkRequest(url));
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kHealthTimeoutMs, reply, &QNetworkReply::abort);
+    QTimer::singleShot(timeoutMs, reply, &QNetworkReply::abort);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -288,12 +289,20 @@ bool ensureServer(QNetworkAccessManager& manager)
     currentChild = child;
     loadedModel = *model;
 
+    // One deadline for the whole start-up: a server that takes connections
+    // but never answers would otherwise cost each probe its full time-out.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(startupLimit.load());
     ProcessOwner& owner = ProcessOwner::instance();
-    for (int attempt = 0; attempt < kReadyAttempts; ++attempt) {
-        owner.waitWhileRunning(*child, kAttemptPause);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        owner.waitWhileRunning(*child, std::min(kAttemptPause, left));
         if (!child->running)
             return false;
-        if (healthy(manager))
+        const auto probeTime = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (healthy(manager, int(std::clamp<long long>(probeTime.count(), 1, kHealthTimeoutMs))))
             return true;
     }
     // Left running: the next call probes it once more before replacing it.
@@ -325,6 +334,10 @@ namespace Testing {
 void setServerBinary(const std::optional<QString>& path)
 {
     testBinary = path;
+}
+void setStartupLimit(int ms)
+{
+    startupLimit = ms;
 }
 } // namespace Testing
 

@@ -295,8 +295,11 @@ AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope
     answer.verifiedAll = true;
     if (!mode.usesModel() || b.passages.isEmpty())
         return answer;
-    if (!LocalLLM::ready())
+    if (!LocalLLM::ready()) {
+        if (LocalLLM::hasModel())
+            answer.note = chatFailedNote;
         return answer;
+    }
 
     const QString prompt = AIAssistant::kashifPrompt(modelQuestion(mode, question), b.passages, AIAssistant::promptBudget);
     QString reply;

@@ -8,20 +8,24 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
+#include <limits>
+#include <mutex>
 
 namespace quorvel::Dist {
 
 namespace {
 
-// A release file that sends nothing for this long is given up.
-constexpr int kFetchTimeoutMs = 120 * 1000;
+std::mutex limitsMutex;
+FetchLimits currentLimits;
 
 const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 // A name that would leave its release base is hostile or broken.
@@ -180,6 +184,31 @@ void requirePlainFileName(const QString& name)
         throw DistError(msgBadFileName + name);
 }
 
+void setFetchLimits(const FetchLimits& limits)
+{
+    std::lock_guard lock(limitsMutex);
+    currentLimits = limits;
+}
+
+FetchLimits fetchLimits()
+{
+    std::lock_guard lock(limitsMutex);
+    return currentLimits;
+}
+
+std::int64_t fetchDeadlineMs(std::int64_t declaredBytes, const FetchLimits& limits)
+{
+    const std::int64_t rate = std::max<std::int64_t>(limits.slowestBytesPerSecond, 1);
+    const std::int64_t bytes = std::max<std::int64_t>(declaredBytes, 0);
+    // A timer counts in int milliseconds: a huge declared size waits that long at most.
+    const std::int64_t cap = std::numeric_limits<int>::max() - std::int64_t(limits.inactivityMs);
+    const std::int64_t wholeSeconds = bytes / rate;
+    if (wholeSeconds >= cap / 1000)
+        return std::int64_t(limits.inactivityMs) + cap;
+    const std::int64_t transferMs = wholeSeconds * 1000 + ((bytes % rate) * 1000 + rate - 1) / rate;
+    return std::int64_t(limits.inactivityMs) + std::min(transferMs, cap);
+}
+
 QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
 {
     requirePlainFileName(name);
@@ -191,9 +220,10 @@ QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
 
     // A manager and loop of our own, so this works on any thread with no
     // running event loop of its own.
+    const FetchLimits limits = fetchLimits();
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
-    request.setTransferTimeout(kFetchTimeoutMs);
+    request.setTransferTimeout(limits.inactivityMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     QEventLoop loop;
@@ -210,8 +240,17 @@ QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
             reply->abort();
         }
     });
+    bool timedOut = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        reply->abort();
+    });
+    deadline.start(std::chrono::milliseconds(fetchDeadlineMs(maxBytes, limits)));
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+    deadline.stop();
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
@@ -219,6 +258,8 @@ QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
         body += reply->readAll();
     reply->deleteLater();
 
+    if (timedOut && !overLimit)
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + networkReason(QNetworkReply::TimeoutError));
     if (status.isValid() && status.toInt() != 200)
         throw DistError(msgFetchFailed + name);
     if (overLimit) {

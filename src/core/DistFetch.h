@@ -66,8 +66,24 @@ void requirePlainFileName(const QString& name);
 // signature) may hold.
 constexpr std::int64_t undeclaredFileLimit = 1 << 20;
 
+// How long a release file may take over the network. Silence for
+// inactivityMs ends a transfer; so does the whole transfer outlasting
+// inactivityMs plus the time its declared size takes at slowestBytesPerSecond,
+// since a server that drips a byte now and then is never silent.
+struct FetchLimits {
+    int inactivityMs = 120 * 1000;
+    std::int64_t slowestBytesPerSecond = 8 * 1024;
+};
+// The limits of fetches started from now on, for every thread; tests shorten
+// them, and nothing restores the defaults but passing FetchLimits{}.
+void setFetchLimits(const FetchLimits& limits);
+FetchLimits fetchLimits();
+// Milliseconds a fetch of a file of `declaredBytes` may take in all.
+std::int64_t fetchDeadlineMs(std::int64_t declaredBytes, const FetchLimits& limits);
+
 // The bytes of a release file: read from disk for a folder base, or fetched
-// with an HTTP GET (120 s limit, status 200 required). At most maxBytes + 1
+// with an HTTP GET (status 200 required, within fetchLimits() for maxBytes;
+// a time-out throws PlatformError naming the file). At most maxBytes + 1
 // bytes are read, so a caller that compares the length with a declared size
 // sees a larger file as a mismatch without holding it whole. Under a folder
 // base only a regular file is read (no device, pipe or folder, also through a

@@ -32,6 +32,8 @@ const QString msgReleaseMiddle = QStringLiteral(" أقدم من المثبّت (
 const QString msgReleaseSuffix = QStringLiteral("): رُفض.");
 const QString msgExpired = QStringLiteral("انتهت صلاحية فهرس الإصدار؛ اطلب إصداراً أحدث.");
 const QString msgCatalogDigest = QStringLiteral("بصمة فهرس الكتب لا تطابق.");
+// A signed file no release needs this large: an endless or swollen answer.
+const QString msgTooLarge = QStringLiteral("ملف الإصدار «%1» أكبر من المقبول: رُفض المصدر.");
 const QString msgNormPrefix = QStringLiteral("قواعد التطبيع ");
 const QString msgNormSuffix = QStringLiteral(" غير معروفة لهذا التطبيق.");
 
@@ -344,10 +346,23 @@ bool verify(const QByteArray& data, const QString& sigB64)
         == 0;
 }
 
+namespace {
+
+// A file whose size nothing declares, refused as too large past its limit.
+QByteArray fetchUndeclared(const QUrl& base, const QString& name)
+{
+    QByteArray bytes = fetch(base, name, undeclaredFileLimit);
+    if (bytes.size() > undeclaredFileLimit)
+        throw DistError(msgTooLarge.arg(name));
+    return bytes;
+}
+
+} // namespace
+
 std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease)
 {
-    const QByteArray indexBytes = fetch(base, QStringLiteral("index.json"));
-    const QByteArray sigBytes = fetch(base, QStringLiteral("index.json.sig"));
+    const QByteArray indexBytes = fetchUndeclared(base, QStringLiteral("index.json"));
+    const QByteArray sigBytes = fetchUndeclared(base, QStringLiteral("index.json.sig"));
     const QString sigText = QString::fromUtf8(sigBytes);
     if (!verify(indexBytes, sigText))
         throw DistError(msgBadSignature);

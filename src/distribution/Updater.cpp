@@ -54,6 +54,18 @@ constexpr const char* kNotConfiguredText = "لم يُحدَّد في هذا ال
     throw UpdateError(kind, description);
 }
 
+// Whether a text holds a character that a terminal or an alert acts on
+// instead of showing: a control, or a format character such as a bidi
+// override that turns the rest of the line around.
+bool holdsControlOrFormat(const QString& text)
+{
+    const QList<uint> codePoints = text.toUcs4();
+    return std::any_of(codePoints.cbegin(), codePoints.cend(), [](uint c) {
+        const QChar::Category category = QChar::category(c);
+        return category == QChar::Other_Control || category == QChar::Other_Format;
+    });
+}
+
 // The release object's own keys, however it was reached.
 Release readRelease(const Json::Value& member)
 {
@@ -65,8 +77,8 @@ Release readRelease(const Json::Value& member)
     if (!build)
         fail(UpdateError::Kind::Decode, QStringLiteral("the release has no whole \"build\" number"));
     // A version text is shown in an alert and printed on a terminal.
-    if (std::any_of(version->cbegin(), version->cend(), [](QChar c) { return c.category() == QChar::Other_Control; }))
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release \"version\" holds a control character"));
+    if (holdsControlOrFormat(*version))
+        fail(UpdateError::Kind::Decode, QStringLiteral("the release \"version\" holds a control or format character"));
     release.version = *version;
     release.build = *build;
     const auto notes = member.find("notes");
@@ -78,6 +90,9 @@ Release readRelease(const Json::Value& member)
             const auto line = Json::asString(note);
             if (!line)
                 fail(UpdateError::Kind::Decode, QStringLiteral("a release note is not a text"));
+            // Notes are shown in the update alert, line by line.
+            if (holdsControlOrFormat(*line))
+                fail(UpdateError::Kind::Decode, QStringLiteral("a release note holds a control or format character"));
             lines << *line;
         }
         release.notes = lines;

@@ -44,6 +44,8 @@ constexpr int kInternalError = -32603;
 const char* const kNoDatabase = "لم يُعثر على %1 ولا %2 (عيّن QUORVEL_DB)";
 const char* const kNoBooks = "لم يُعثر على قاعدة المكتبة %1 ولا على كتب في %2. ضع %1 في %3 أو عيّن QUORVEL_DB.";
 const char* const kUnwritableReply = "رسالة غير قابلة للترميز";
+const char* const kLineTooLong = "رُفض سطر أطول من الحد الأقصى للرسالة";
+const char* const kBatchTooLarge = "رُفضت دفعة رسائل أكبر من الحد الأقصى";
 const char* const kArgumentsNotObject = "arguments يجب أن تكون كائن JSON.";
 
 const char* const kInstructionsHead = "مكتبة قورفل: مكتبة تراثية عربية محلية على هذا الجهاز تضم ";
@@ -267,14 +269,44 @@ void MCPServer::run()
     }
 
     std::ios::sync_with_stdio(false);
+    serve(std::cin);
+}
+
+void MCPServer::serve(std::istream& in)
+{
+    std::streambuf* const source = in.rdbuf();
     std::string line;
-    while (std::getline(std::cin, line)) {
-        const std::string_view trimmed = trimLine(line);
-        if (!trimmed.empty())
+    line.reserve(4096);
+    for (;;) {
+        line.clear();
+        bool tooLong = false;
+        bool readAny = false;
+        int c;
+        // Only the first maxLineBytes of a line are kept; the rest is read and
+        // dropped, so a hostile line costs no more memory than a long one.
+        while ((c = source->sbumpc()) != std::char_traits<char>::eof()) {
+            readAny = true;
+            if (c == '\n')
+                break;
+            if (line.size() < maxLineBytes)
+                line.push_back(static_cast<char>(c));
+            else
+                tooLong = true;
+        }
+        if (!readAny)
+            return;
+        if (tooLong) {
+            // Its id lies somewhere in bytes never read as JSON.
+            log(QString::fromUtf8(kLineTooLong));
+            send(failure(nullptr, kInvalidRequest, QStringLiteral("Invalid Request")));
+        } else if (const std::string_view trimmed = trimLine(line); !trimmed.empty()) {
             handleLine(trimmed);
+        }
         // A long line must not keep its memory for the rest of the session.
         if (line.capacity() > (1 << 20))
             std::string().swap(line);
+        if (c == std::char_traits<char>::eof())
+            return;
     }
 }
 
@@ -291,6 +323,13 @@ void MCPServer::handleLine(std::string_view line)
     }
     if (message->is_array()) {
         if (message->empty()) {
+            send(failure(nullptr, kInvalidRequest, QStringLiteral("Invalid Request")));
+            return;
+        }
+        // Every reply of a batch goes out on one line: without a bound, a
+        // batch of searches makes a reply line of hundreds of megabytes.
+        if (message->size() > maxBatch) {
+            log(QString::fromUtf8(kBatchTooLarge));
             send(failure(nullptr, kInvalidRequest, QStringLiteral("Invalid Request")));
             return;
         }

@@ -23,8 +23,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <optional>
@@ -99,6 +101,14 @@ public:
 
     // Serves standard input until it ends.
     static void run();
+    // Serves the lines of `in` until it ends. A line longer than
+    // maxLineBytes is answered "Invalid Request" with a null id without
+    // being kept, and the next line is served as usual.
+    static void serve(std::istream& in);
+    static constexpr size_t maxLineBytes = 4u << 20;
+    // Most messages one batch may hold; a larger batch gets one
+    // "Invalid Request" reply and none of its messages is handled.
+    static constexpr size_t maxBatch = 100;
     // Handles one non-empty line and writes its reply, if any.
     static void handleLine(std::string_view line);
     // The reply to one message; nothing for a notification or a client's response.

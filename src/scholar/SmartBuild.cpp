@@ -207,6 +207,31 @@ std::shared_ptr<const SemanticIndex> loadModel(const QString& modelDir, const QS
     return index;
 }
 
+// Replaces a small file whole: a temporary file beside it, made durable, then
+// moved over it.
+void writeWhole(const QString& target, const QByteArray& bytes)
+{
+    QByteArray temp = QFile::encodeName(target) + ".part-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        failWrite(target, errno);
+    ::fchmod(fd, 0644);
+    bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() && ::fsync(fd) == 0;
+    int error = written ? 0 : (errno ? errno : EIO);
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && ::rename(temp.constData(), QFile::encodeName(target).constData()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        ::unlink(temp.constData());
+        failWrite(target, error);
+    }
+}
+
 // Puts the checked pack of the incoming folder in place of the model in use.
 void placeIncomingModel()
 {
@@ -336,6 +361,12 @@ std::int64_t buildVectors(const QString& libPath, const std::function<void(doubl
     }
     const int width = index->dim();
 
+    // A database without pages (an empty file, say) is refused here in
+    // words, before its statements fail one by one on the error stream.
+    if (db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name='pages'"))
+            .value_or(0)
+        == 0)
+        throw Dist::DistError(msgPagesUnreadable);
     const std::int64_t total = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
     auto pages = db->prepare(QStringLiteral("SELECT id, content FROM pages ORDER BY id"));
     if (!pages)
@@ -361,9 +392,37 @@ std::int64_t buildVectors(const QString& libPath, const std::function<void(doubl
     }
     ids.finish({done});
     vecs.finish({done, width});
-    if (incoming)
-        placeIncomingModel();
-    placePair(ids, vecs);
+    const QByteArray stamp = SemanticIndex::modelStamp(incoming ? incomingDir() : d.path());
+    if (stamp.isEmpty())
+        failWrite(d.filePath(vocabFile), EIO);
+    // The model and the pair move in several steps. Until the last, the stamp
+    // names no model, so a crash between two moves leaves files no reader
+    // takes together; the stamp of the model in place is written last.
+    const QString stampPath = d.filePath(SemanticIndex::modelStampFile);
+    QFile oldStampFile(stampPath);
+    const std::optional<QByteArray> oldStamp =
+        oldStampFile.open(QIODevice::ReadOnly) ? std::optional(oldStampFile.read(1024)) : std::nullopt;
+    oldStampFile.close();
+    writeWhole(stampPath, QByteArrayLiteral("-\n"));
+    try {
+        if (incoming)
+            placeIncomingModel();
+        placePair(ids, vecs);
+    } catch (...) {
+        // Without a new model the previous pair is whole again, and its stamp with it.
+        if (!incoming) {
+            try {
+                if (oldStamp)
+                    writeWhole(stampPath, *oldStamp);
+                else
+                    QFile::remove(stampPath);
+            } catch (const std::exception&) {
+                // The placement's own failure is the one to report.
+            }
+        }
+        throw;
+    }
+    writeWhole(stampPath, stamp);
     return done;
 }
 

@@ -8,7 +8,10 @@
 // The vector pair is written as one unit: both files are streamed to
 // temporary files beside the old ones and put in place only when both are
 // complete, the ids first, so a failed build leaves the previous pair as it
-// was and memory stays flat however large the library. The builder keeps
+// was and memory stays flat however large the library. The model the pair
+// was made with is stamped beside it last (SemanticIndex::modelStampFile),
+// so a crash between the moves of a new pack and its vectors leaves files
+// that refuse to load together rather than vectors of another model. The builder keeps
 // nothing and tells nobody: whoever rebuilt the vectors resets the shared
 // index so that the next search loads them.
 

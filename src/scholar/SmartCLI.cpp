@@ -52,6 +52,9 @@ const QString msgNoVectors = QStringLiteral("المتّجهات غير متاح�
 const QString msgNotALibrary = QStringLiteral("القاعدة ليست مكتبة كتب: ينقصها جدول أو عمود تحتاجه الأداة (");
 const QString msgDamaged = QStringLiteral("ملف القاعدة تالف (");
 const QString msgUnreadable = QStringLiteral("تعذّرت القراءة من القاعدة (");
+const QString msgVectorsOfAnotherLibrary =
+    QStringLiteral("متّجهات البحث بالمعنى لا تسمّي صفحة من صفحات هذه المكتبة (أعد بناءها بـ --build-vectors): ");
+const QString msgLexicalOnly = QStringLiteral("البحث الهجين بالبحث النصي وحده: ");
 const QString msgNoReuseData = QStringLiteral(
     "لا بيانات لمصادر النص في هذه المكتبة: ثبّت الكتب مع خيار «مصادر النص» في نافذة التنزيلات");
 
@@ -106,6 +109,22 @@ bool hasTable(SQLiteDB& db, const QString& name)
         > 0;
 }
 
+// Whether the page vectors can answer for this library: some vector names
+// one of its pages, or it has no page at all. Vectors built for another
+// library would otherwise answer every question with nothing.
+bool vectorsFitLibrary(const SemanticIndex& index, SQLiteDB& db)
+{
+    auto page = db.prepare(QStringLiteral("SELECT 1 FROM pages WHERE id=?"));
+    if (!page)
+        return true; // the caller's check of the library reports it
+    for (const std::int64_t id : index.ids()) {
+        page->bind({id});
+        if (page->step())
+            return true;
+    }
+    return db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM pages LIMIT 1)")).value_or(0) == 0;
+}
+
 // The words the search planner takes, so that no tool works through a
 // request the planner would refuse.
 std::optional<QString> refusal(const QString& query)
@@ -117,11 +136,16 @@ std::optional<QString> refusal(const QString& query)
 
 } // namespace
 
-int fail(const QString& message)
+void warn(const QString& message)
 {
     const QByteArray bytes = message.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+
+int fail(const QString& message)
+{
+    warn(message);
     return 2;
 }
 
@@ -246,10 +270,11 @@ int run(const QStringList& args)
         : QFileInfo(QFileInfo(*path).canonicalFilePath()).path();
 
     double loadMs = 0;
+    QString whyNoIndex;
     auto loadIndex = [&] {
         QElapsedTimer timer;
         timer.start();
-        auto index = SemanticIndex::load(dataDir);
+        auto index = SemanticIndex::load(dataDir, &whyNoIndex);
         loadMs = ms(elapsedMs(timer));
         return index;
     };
@@ -273,13 +298,21 @@ int run(const QStringList& args)
                 results.push_back({{"page_id", hit.pageId}, {"score", double(hit.score)}});
             return Json::Value{{"results", results}};
         });
+        // Nothing found is an answer only from vectors of this library.
+        if (out.at("results").empty() && !vectorsFitLibrary(*index, *db))
+            return fail(msgVectorsOfAnotherLibrary + dataDir);
         out["load_ms"] = loadMs;
         return finish(out);
     }
     if (tool == QLatin1String("hybrid") && text(0)) {
         if (const auto fault = notALibrary())
             return *fault;
-        const auto index = loadIndex();
+        auto index = loadIndex();
+        // The lexical half still answers, and the reader is told it alone did.
+        if (!index)
+            warn(msgLexicalOnly + msgNoVectors + dataDir + QStringLiteral(" (") + whyNoIndex + u')');
+        else if (!vectorsFitLibrary(*index, *db))
+            warn(msgLexicalOnly + msgVectorsOfAnotherLibrary + dataDir);
         Json::Value out = timed([&] {
             Json::Value results = Json::Value::array();
             for (const auto& hit : hybridSearch(*db, index.get(), *text(0), count(integer(1), kDefaultListK),

@@ -25,6 +25,8 @@ extern const QString usage;
 // failure.
 int run(const QStringList& args);
 
+// Writes `message` and a line feed to stderr.
+void warn(const QString& message);
 // Writes `message` and a line feed to stderr; 2.
 int fail(const QString& message);
 // Prints the object and a line feed on stdout; 0, or fail("JSON"). (Qt

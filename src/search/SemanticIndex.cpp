@@ -5,8 +5,10 @@
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cblas.h>
 
@@ -26,6 +28,20 @@ constexpr std::int32_t kUnknownBook = -1;
 // frequency per row of the word matrix, with room to spare.
 constexpr std::int64_t kVocabBaseBytes = 64 * 1024;
 constexpr std::int64_t kVocabBytesPerWord = 1024;
+// More than a model stamp ever holds.
+constexpr qint64 kStampBytes = 1024;
+
+// The lowercase hexadecimal SHA-256 of a file; empty when it cannot be read.
+QByteArray fileDigest(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return {};
+    return hash.result().toHex();
+}
 
 constexpr qsizetype kMinRelatedLetters = 3;
 // `related` looks at this many candidates per word wanted.
@@ -80,6 +96,16 @@ const std::unordered_set<std::u16string>& SemanticIndex::stop()
     return words;
 }
 
+QByteArray SemanticIndex::modelStamp(const QString& dataDir)
+{
+    const QDir dir(dataDir);
+    const QByteArray wordvec = fileDigest(dir.filePath(QStringLiteral("wordvec.npy")));
+    const QByteArray vocab = fileDigest(dir.filePath(QStringLiteral("vocab.json")));
+    if (wordvec.isEmpty() || vocab.isEmpty())
+        return {};
+    return wordvec + '\n' + vocab + '\n';
+}
+
 std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir, QString* why)
 {
     auto refuse = [why](const QString& reason) -> std::shared_ptr<const SemanticIndex> {
@@ -127,6 +153,10 @@ std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir,
 
     if (wordvec->shape() != QList<std::int64_t>{wordList.size(), width})
         return refuse(msgFilesUnreadable);
+    // A repeated word reaches only its later row. A few repeats are harmless;
+    // a vocabulary that is mostly one word answers no meaning search.
+    if (QSet<QString>(wordList.cbegin(), wordList.cend()).size() * 2 < wordList.size())
+        return refuse(msgRepeatedWords);
     if (vecs->shape().size() != 2 || vecs->shape()[1] != width)
         return refuse(msgFilesUnreadable);
     if (!fitsBlasInt(wordList.size()) || !fitsBlasInt(vecs->shape()[0]))
@@ -148,6 +178,18 @@ std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir,
     auto ids = vecIds->ints();
     if (!ids || std::int64_t(ids->size()) != vecs->shape()[0])
         return refuse(msgFilesUnreadable);
+    // Vectors made with another model load when the widths agree, and then
+    // answer with nonsense: the stamp the builder left must name this model.
+    if (const QFileInfo stampInfo(dir.filePath(modelStampFile)); stampInfo.exists()) {
+        QFile stamp(stampInfo.filePath());
+        // A pipe in its place must not hold the load.
+        if (!stampInfo.isFile() || !stamp.open(QIODevice::ReadOnly))
+            return refuse(msgFilesUnreadable);
+        const QByteArray recorded = stamp.read(kStampBytes);
+        const QByteArray current = modelStamp(dataDir);
+        if (current.isEmpty() || recorded != current)
+            return refuse(msgOtherModel);
+    }
 
     std::vector<double> values;
     values.reserve(freq->size());

@@ -67,13 +67,25 @@ public:
         QStringLiteral("نموذج الكلمات فارغ: لا كلمات فيه أو لا أبعاد لمتّجهاته أو لا تكرارات لكلماته");
     static inline const QString msgNonFinite =
         QStringLiteral("في متّجهات البحث بالمعنى أو تكرارات كلماته قيم غير صالحة (ليست أعداداً منتهية)");
+    static inline const QString msgRepeatedWords =
+        QStringLiteral("نموذج الكلمات معيب: أكثر كلماته مكرّرة فلا يُبلغ أكثر متّجهاته");
+    static inline const QString msgOtherModel =
+        QStringLiteral("متّجهات الصفحات بُنيت بنموذج كلمات غير النموذج الحالي: أعد بناءها");
+
+    // The file beside the page vectors naming the model they were made with:
+    // modelStamp() of that model's files, written by the vector builder last.
+    static inline const QString modelStampFile = QStringLiteral("vec_model.txt");
+    // The SHA-256 of "wordvec.npy" and of "vocab.json" in `dataDir`, one line
+    // each; empty when either cannot be read.
+    static QByteArray modelStamp(const QString& dataDir);
 
     // The index over the directory's four files, or nothing when one is
     // missing, unreadable, short of its declared elements or inconsistent
     // with the others, when the model has no word, no width or no positive
-    // frequency, when a vector or frequency is not a finite number, or when a
-    // matrix is too large for the matrix library's 32-bit sizes. `why`, when
-    // given, receives the reason of a refusal.
+    // frequency, when most of its words repeat an earlier one, when a vector
+    // or frequency is not a finite number, when a matrix is too large for the
+    // matrix library's 32-bit sizes, or when a model stamp beside the vectors
+    // names another model. `why`, when given, receives the reason of a refusal.
     static std::shared_ptr<const SemanticIndex> load(const QString& dataDir, QString* why = nullptr);
 
     // The words `related` never returns, in the vocabulary's normal form.

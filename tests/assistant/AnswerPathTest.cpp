@@ -114,6 +114,16 @@ TEST_F(AnswerPath, rowC_aFailedChatKeepsThePassagesAndSaysWhy)
     EXPECT_FALSE(a.extractive.isEmpty());
     EXPECT_TRUE(a.text.isEmpty());
     EXPECT_EQ(a.tier, 0);
+
+    // A server that takes its health probes and never answers them is given
+    // up at the start-up limit (shortened here), and the answer says so.
+    script = useScript(QStringLiteral("silent.gguf"), QStringLiteral("silent\n"));
+    LocalLLM::Testing::setStartupLimit(1500);
+    const AIAnswer silent = AIAssistant::run(*lib, question, AIMode::answer);
+    LocalLLM::Testing::setStartupLimit(LocalLLM::startupLimitMs);
+    EXPECT_EQ(silent.note, QStringLiteral("تعذّر الاتصال بالنموذج: تعذّر تشغيل المحرّك المحلي"));
+    EXPECT_EQ(launches(script).size(), 1);
+    EXPECT_FALSE(silent.extractive.isEmpty());
 }
 
 TEST_F(AnswerPath, rowD_theModelSayingTheSourcesDoNotAnswerKeepsOnlyTheRawReply)

@@ -146,6 +146,20 @@ TEST_F(ModelDownload, mismatchDeletesThePartAndKeepsTheOldModel)
     EXPECT_FALSE(result.cancelled);
     EXPECT_EQ(readAll(finalPath), "old model");
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(", ").toStdString();
+
+    // A mirror that never stops is cut off at the catalogue's size, before
+    // it fills the disk.
+    server.stream("/endless.bin", QByteArray(4096, 'x'));
+    info.url = server.url("endless.bin").toString();
+    results.clear();
+    Downloader endless(info);
+    endless.setFreeSpaceSource(&plenty);
+    const DownloadResult cut = run(endless);
+    ASSERT_FALSE(cut.succeeded());
+    EXPECT_TRUE(holds<LocalLLM::LLMError>(cut));
+    EXPECT_EQ(cut.description(), QStringLiteral("تجاوز ملف النموذج المنزل حجمه المنشور فأوقف تنزيله وحذف. أعد المحاولة."));
+    EXPECT_EQ(readAll(finalPath), "old model");
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(", ").toStdString();
 }
 
 TEST_F(ModelDownload, errorPageFailsTheChecksum)

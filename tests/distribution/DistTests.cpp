@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 using namespace quorvel;
 using quorvel::test::ReleaseFixture;
@@ -209,6 +210,55 @@ TEST_F(DistRelease, missingFilesAndHttpStatuses)
     EXPECT_EQ(refusal(server.url(folder + u'/')), QStringLiteral("تعذّر جلب index.json"));
 }
 
+TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
+{
+    test::LoopbackHttpServer server(QDir(path()).absoluteFilePath(QStringLiteral("..")));
+    ASSERT_TRUE(server.isListening());
+    const QString folder = QDir(path()).dirName();
+    const QUrl httpBase = server.url(folder + u'/');
+    // Short limits stand in for the real ones: silence ends a transfer after
+    // 400 ms, and a file may take 400 ms plus its size at 2 MB/s in all.
+    Dist::setFetchLimits({400, 2 << 20});
+    const QString timedOut = QStringLiteral("platform: تعذّر جلب %1: انتهت مهلة الاتصال");
+    const struct {
+        QString name;
+        QByteArray piece;
+        int everyMs;
+        std::int64_t declared; // 0: fetched through loadCatalog
+        QString expected;
+    } cases[] = {
+        // An index that never ends is too large, not badly signed.
+        {QStringLiteral("index.json"), "{\"a\":1}", 0, 0,
+         QStringLiteral("ملف الإصدار «index.json» أكبر من المقبول: رُفض المصدر.")},
+        // One byte now and then never lets the silence limit fire.
+        {QStringLiteral("index.json"), " ", 50, 0, timedOut.arg(QStringLiteral("index.json"))},
+        {QStringLiteral("index.json.sig"), " ", 50, 0, timedOut.arg(QStringLiteral("index.json.sig"))},
+        {QStringLiteral("b7.qbk"), "x", 50, 15903, timedOut.arg(QStringLiteral("b7.qbk"))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        test::LoopbackHttpServer drip(QDir(path()).absoluteFilePath(QStringLiteral("..")));
+        drip.stream(u'/' + folder + u'/' + c.name, c.piece, c.everyMs);
+        const QUrl dripBase = drip.url(folder + u'/');
+        if (c.declared == 0) {
+            EXPECT_EQ(refusal(dripBase), c.expected);
+            continue;
+        }
+        try {
+            Dist::fetch(dripBase, c.name, c.declared);
+            ADD_FAILURE() << "a dripping file was accepted";
+        } catch (const Dist::PlatformError& e) {
+            EXPECT_EQ(QStringLiteral("platform: ") + e.description(), c.expected);
+        }
+    }
+    // The limits leave an honest server alone.
+    EXPECT_EQ(refusal(httpBase), QString());
+    Dist::setFetchLimits({});
+    EXPECT_EQ(Dist::fetchDeadlineMs(15903, {}), 120'000 + 1942);
+    // A hostile declared size waits no longer than a timer can count.
+    EXPECT_EQ(Dist::fetchDeadlineMs(std::numeric_limits<std::int64_t>::max(), {}), std::numeric_limits<int>::max());
+}
+
 TEST(DistDecode, requiredKeysAndTypesAreStrict)
 {
     const char* book = R"({"id":1,"title":"t","pages":1,"vols":[],"root":"r","file":"f","size":1,"usize":1,"sha256":"s"})";
@@ -348,14 +398,15 @@ TEST(DistRoot, ofASampleBookIsTheSignedOne)
 TEST(DistWordModel, aPackThatWouldNotLoadIsNotPublished)
 {
     // Rows of 3 words × `dim`, frequencies `freq`, all values `value`.
-    auto writeModel = [](const QString& dir, std::int64_t rows, std::int64_t dim, float value, const char* freq) {
+    auto writeModel = [](const QString& dir, std::int64_t rows, std::int64_t dim, float value, const char* freq,
+                         const char* words) {
         const std::vector<float> v(size_t(rows * dim), value);
         ASSERT_TRUE(NpyArray::write(QDir(dir).filePath(SmartBuild::wordvecFile), NpyArray::floatDescr, {rows, dim},
                                     QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size() * 4))));
         QFile vocab(QDir(dir).filePath(SmartBuild::vocabFile));
         ASSERT_TRUE(vocab.open(QIODevice::WriteOnly));
-        vocab.write(QStringLiteral(R"({"words":["صلاه","الفجر","الزكاه"],"dim":%1,"freq":%2})")
-                        .arg(dim).arg(QLatin1String(freq)).toUtf8());
+        vocab.write(QStringLiteral(R"({"words":%3,"dim":%1,"freq":%2})")
+                        .arg(dim).arg(QLatin1String(freq), QString::fromUtf8(words)).toUtf8());
     };
     const struct {
         const char* name;
@@ -363,6 +414,7 @@ TEST(DistWordModel, aPackThatWouldNotLoadIsNotPublished)
         float value;
         const char* freq;
         QString reason; // empty: published
+        const char* words = R"(["صلاه","الفجر","الزكاه"])";
     } cases[] = {
         {"sound", 3, 4, 0.5f, "[10,5,3]", {}},
         {"NaN", 3, 4, std::nanf(""), "[10,5,3]", SemanticIndex::msgNonFinite},
@@ -370,10 +422,12 @@ TEST(DistWordModel, aPackThatWouldNotLoadIsNotPublished)
         {"wrong shape", 2, 4, 0.5f, "[10,5,3]", SemanticIndex::msgFilesUnreadable},
         {"zero width", 3, 0, 0.5f, "[10,5,3]", SemanticIndex::msgEmptyModel},
         {"zero frequencies", 3, 4, 0.5f, "[0,0,0]", SemanticIndex::msgEmptyModel},
+        // Every row one word: no meaning search would find anything.
+        {"one word", 3, 4, 0.5f, "[10,5,3]", SemanticIndex::msgRepeatedWords, R"(["صلاه","صلاه","صلاه"])"},
     };
     for (const auto& c : cases) {
         QTemporaryDir model, release;
-        writeModel(model.path(), c.rows, c.dim, c.value, c.freq);
+        writeModel(model.path(), c.rows, c.dim, c.value, c.freq, c.words);
         QString why;
         const auto smart = ReleaseWriter::addWordModel(release.path(), model.path(), &why);
         EXPECT_EQ(smart.has_value(), c.reason.isEmpty()) << c.name;

@@ -154,6 +154,10 @@ TEST_F(UpdaterTest, hostileManifestsAreRefusedUnreadOrCutOff)
         {fileUrl(QStringLiteral("big.json"), padded), UpdateError::Kind::Decode, {}},
         {fileUrl(QStringLiteral("nul.json"), R"({"mac":{"version":"1\u0000","build":2}})"), UpdateError::Kind::Decode, {}},
         {fileUrl(QStringLiteral("bell.json"), R"({"mac":{"version":"\u001b[2J1","build":2}})"), UpdateError::Kind::Decode, {}},
+        // A bidi override turns the rest of the alert's or terminal's line around.
+        {fileUrl(QStringLiteral("rlo.json"), R"({"mac":{"version":"\u202e1.2","build":2}})"), UpdateError::Kind::Decode, {}},
+        {fileUrl(QStringLiteral("rlo-note.json"), R"({"mac":{"version":"1","build":2,"notes":["أ","\u202eب"]}})"),
+         UpdateError::Kind::Decode, {}},
         {server.url(QStringLiteral("/flood.json")).toString(), UpdateError::Kind::Decode, {}},
         {server.url(QStringLiteral("/drip.json")).toString(), UpdateError::Kind::Network, timeout},
         {server.url(QStringLiteral("/stall.json")).toString(), UpdateError::Kind::Network, timeout},

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -185,24 +187,27 @@ TEST_F(McpServerProcess, hostileArgumentsGetErrorsAndTheServerGoesOn)
     std::string ids = "[";
     for (int i = 1; i <= 1001; ++i)
         ids += std::to_string(i) + (i < 1001 ? "," : "]");
-    const std::string tenMegabytes(10 * 1024 * 1024, 'x');
-    const std::string fiftyMegabytes(50 * 1024 * 1024, 'y');
+    // Long arguments within the line bound reach their tools' checks.
+    const std::string threeMegabytes(3 * 1024 * 1024, 'x');
+    const std::string nearlyFourMegabytes(4 * 1024 * 1024 - 200, 'y');
     const std::vector<std::string> lines = {
         toolCall(1, "search_library", Value{{"query", 5}}),
         toolCall(2, "search_library", Value{{"query", "الصلاة"}, {"limit", 1000}}),
         R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"search_library","arguments":{"query":"x","book_ids":)" + ids + "}}}",
-        toolCall(4, "search_library", Value{{"query", tenMegabytes}}),
+        toolCall(4, "search_library", Value{{"query", threeMegabytes}}),
         std::string(300000, '[') + std::string(300000, ']'),
         std::string("{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":\"ping\",\"x\":\"\xc3\x28\"}"),
-        toolCall(7, "cite", Value{{"book_id", 1}, {"seq", 1}, {"around", fiftyMegabytes}}),
+        toolCall(7, "cite", Value{{"book_id", 1}, {"seq", 1}, {"around", nearlyFourMegabytes}}),
         toolCall(8, "read_page", Value{{"book_id", true}}),
         R"({"jsonrpc":"2.0","id":9,"method":"tools/call","params":{"name":"get_book","arguments":{"book_id":1e400}}})",
+        // Past the line bound: refused unread, and the next line still served.
+        toolCall(11, "search_library", Value{{"query", std::string(50 * 1024 * 1024, 'z')}}),
         request(10, "ping"),
     };
     const Session s = runServer(lines, on(corpus));
     EXPECT_EQ(s.exitCode, 0);
     EXPECT_TRUE(s.allLinesJson);
-    EXPECT_EQ(s.replies.size(), 10u);
+    EXPECT_EQ(s.replies.size(), 11u);
     for (const Value& reply : s.replies)
         EXPECT_EQ(reply.at("jsonrpc"), "2.0");
 
@@ -221,6 +226,12 @@ TEST_F(McpServerProcess, hostileArgumentsGetErrorsAndTheServerGoesOn)
     }
     // The deep nesting, the invalid UTF-8 and the unrepresentable number.
     EXPECT_EQ(parseErrors, 3);
+    EXPECT_EQ(std::count_if(s.replies.begin(), s.replies.end(),
+                            [](const Value& reply) {
+                                return reply.contains("error") && reply.at("error").at("code") == -32600
+                                    && reply.at("id").is_null();
+                            }),
+              1);
 }
 
 TEST_F(McpServerProcess, searchUnderATimeLimit)

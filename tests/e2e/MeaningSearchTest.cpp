@@ -123,6 +123,15 @@ TEST_F(MeaningSearch, installFetchesTheModelAndBuildsTheVectors)
                     .match(rebuilt.out.first())
                     .hasMatch())
         << rebuilt.out.first().toStdString();
+
+    // An empty database is refused in words alone, with no statement's raw
+    // error before them.
+    const QString empty = dir->filePath(QStringLiteral("empty.db"));
+    ASSERT_TRUE(QFile(empty).open(QIODevice::WriteOnly));
+    const ToolRun onEmpty = runTool({QStringLiteral("--build-vectors")}, empty);
+    EXPECT_EQ(onEmpty.exitCode, 1);
+    EXPECT_TRUE(onEmpty.out.isEmpty());
+    EXPECT_EQ(onEmpty.err, QStringLiteral("تعذّرت قراءة صفحات المكتبة لبناء المتّجهات\n"));
 }
 
 TEST_F(MeaningSearch, theSearchToolAnswersAMeaningQueryWithThreeHundredPages)

@@ -219,6 +219,26 @@ TEST_F(SmartCli, failuresGoToStderrWithStatusTwo)
     EXPECT_EQ(hybrid.exitCode, 0);
     ASSERT_TRUE(hybrid.json);
     EXPECT_TRUE(hybrid.json->contains("load_ms"));
+    // Lexical results alone are said to be so.
+    EXPECT_TRUE(hybrid.err.startsWith(QStringLiteral("البحث الهجين بالبحث النصي وحده: المتّجهات غير متاحة في ")))
+        << hybrid.err.toStdString();
+
+    // Vectors whose ids name no page of the library: every page id moved.
+    const QString moved = dir->filePath(QStringLiteral("moved.db"));
+    QFile::remove(moved);
+    ASSERT_TRUE(QFile::copy(libdb(), moved));
+    QFile::setPermissions(moved, QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(SQLiteDB::open(moved, false)->exec(QStringLiteral("UPDATE pages SET id = id + 900000000")));
+    expectFailure(smart({"semantic", "الصيام"}, moved, smartDir()),
+                  QStringLiteral("متّجهات البحث بالمعنى لا تسمّي صفحة من صفحات هذه المكتبة"));
+    const CliRun movedHybrid = smart({"hybrid", "الصيام"}, moved, smartDir());
+    EXPECT_EQ(movedHybrid.exitCode, 0) << movedHybrid.err.toStdString();
+    EXPECT_TRUE(movedHybrid.err.startsWith(QStringLiteral("البحث الهجين بالبحث النصي وحده: متّجهات البحث بالمعنى لا تسمّي")))
+        << movedHybrid.err.toStdString();
+    // The library the vectors were built for answers as before, in silence.
+    const CliRun own = smart({"semantic", "الصيام"}, libdb(), smartDir());
+    EXPECT_EQ(own.exitCode, 0) << own.err.toStdString();
+    EXPECT_TRUE(own.err.isEmpty()) << own.err.toStdString();
 
     // Past the planner's bounds no tool starts on the words.
     const QString longQuery = QStringLiteral("الصلاة ").repeated(129);

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <istream>
 #include <limits>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -61,6 +65,43 @@ std::string toolText(const Value& reply)
     return content[0].at("text").get<std::string>();
 }
 
+// An input stream that makes its text as it is read: a head, `fill` bytes
+// of one character, then a tail, without ever holding the whole of it.
+class GeneratedInput : public std::streambuf {
+public:
+    GeneratedInput(std::string head, size_t fill, std::string tail)
+        : head_(std::move(head)), fill_(fill), tail_(std::move(tail))
+    {
+    }
+
+protected:
+    int_type underflow() override
+    {
+        size_t n = 0;
+        while (n < sizeof(chunk_) && (pos_ < head_.size() + fill_ + tail_.size())) {
+            if (pos_ < head_.size())
+                chunk_[n] = head_[pos_];
+            else if (pos_ < head_.size() + fill_)
+                chunk_[n] = 'a';
+            else
+                chunk_[n] = tail_[pos_ - head_.size() - fill_];
+            ++n;
+            ++pos_;
+        }
+        if (n == 0)
+            return traits_type::eof();
+        setg(chunk_, chunk_, chunk_ + n);
+        return traits_type::to_int_type(chunk_[0]);
+    }
+
+private:
+    std::string head_;
+    size_t fill_;
+    std::string tail_;
+    size_t pos_ = 0;
+    char chunk_[1 << 16];
+};
+
 } // namespace
 
 TEST_F(Captured, framingErrorsCarryNullIds)
@@ -114,6 +155,45 @@ TEST_F(Captured, batchesAnswerTheirRequestsInOrderOnOneLine)
     ASSERT_EQ(replies.size(), 1u);
     expectError(replies[0][0], -32600, "Invalid Request", nullptr);
     expectError(replies[0][1], -32600, "Invalid Request", 3);
+}
+
+TEST_F(Captured, anOverlongLineIsRefusedAndTheNextLineAnswered)
+{
+    // A well-formed request of 100 MB: refused unread, then the next line served.
+    GeneratedInput source("{\"id\":1,\"method\":\"ping\",\"pad\":\"", 100u << 20,
+                          "\"}\r\n{\"id\":2,\"method\":\"ping\"}");
+    std::istream in(&source);
+    lines.clear();
+    MCPServer::serve(in);
+    ASSERT_EQ(lines.size(), 2u);
+    expectError(parse(lines[0]), -32600, "Invalid Request", nullptr);
+    EXPECT_EQ(parse(lines[1]), parse(R"({"jsonrpc":"2.0","id":2,"result":{}})"));
+
+    // A line just within the bound is read as usual.
+    const std::string head = "{\"id\":3,\"method\":\"ping\",\"pad\":\"";
+    GeneratedInput fits(head, MCPServer::maxLineBytes - head.size() - 2, "\"}\n");
+    std::istream fitting(&fits);
+    lines.clear();
+    MCPServer::serve(fitting);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(parse(lines[0]).at("id"), 3);
+}
+
+TEST_F(Captured, anOversizedBatchGetsOneErrorAndNoneOfItsReplies)
+{
+    const auto batchOf = [](size_t n) {
+        std::string line = "[";
+        for (size_t i = 0; i < n; ++i)
+            line += (i ? "," : "") + std::string("{\"id\":") + std::to_string(i) + ",\"method\":\"ping\"}";
+        return line + "]";
+    };
+    auto replies = feed(batchOf(1000));
+    ASSERT_EQ(replies.size(), 1u);
+    expectError(replies[0], -32600, "Invalid Request", nullptr);
+
+    replies = feed(batchOf(MCPServer::maxBatch));
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].size(), MCPServer::maxBatch);
 }
 
 TEST(MCPServerHandle, idsAreEchoedAndNotificationsAndResponsesIgnored)

@@ -240,6 +240,19 @@ TEST_F(SmartBuildTest, aNewModelOfAnotherWidthRebuildsTheVectors)
     const QString lib = library(QStringLiteral("lib.db"), {QStringLiteral("1, 1, 1, 'صلاة'")});
     writeModel(SmartBuild::dir(), 4);
     EXPECT_EQ(SmartBuild::buildVectors(lib), 1);
+    ASSERT_TRUE(SemanticIndex::load(SmartBuild::dir()));
+
+    // A crash between the moves of a new pack of the same width: its word
+    // vectors in place beside the old vocabulary and page vectors. The widths
+    // agree, so only the stamp of the build tells them apart.
+    ASSERT_TRUE(NpyArray::write(file(SmartBuild::wordvecFile), NpyArray::floatDescr, {3, 4},
+                                floatBytes(std::vector<float>(12, 0.5f))));
+    QString why;
+    EXPECT_FALSE(SemanticIndex::load(SmartBuild::dir(), &why));
+    EXPECT_EQ(why, SemanticIndex::msgOtherModel);
+    EXPECT_EQ(SmartBuild::buildVectors(lib), 1);
+    EXPECT_TRUE(SemanticIndex::load(SmartBuild::dir()));
+
     writeModel(SmartBuild::dir(), 3);
     // The old pair is 4 wide and no longer loads with the new model.
     EXPECT_FALSE(SemanticIndex::load(SmartBuild::dir()));
@@ -307,7 +320,8 @@ TEST_F(SmartBuildTest, aDamagedPackLeavesTheModelAndVectorsInUse)
         // The model in use still builds.
         EXPECT_EQ(SmartBuild::buildVectors(lib), 1) << c.name;
     }
-    EXPECT_TRUE(QDir(SmartBuild::dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size() == 4)
+    // The four files and the stamp of the model the vectors were made with.
+    EXPECT_TRUE(QDir(SmartBuild::dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size() == 5)
         << QDir(SmartBuild::dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(u' ').toStdString();
 }
 

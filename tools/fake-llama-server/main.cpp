@@ -6,6 +6,7 @@
 //   exit <code>          exit at start (after logging the arguments)
 //   loading <ms>         GET /health answers 503 for this long, then 200
 //   health <status>      GET /health always answers this status
+//   silent               GET /health is taken and never answered
 //   status <code>        the chat reply's status; with anything but 200 the
 //   body <text>          body lines (joined by line feeds, "\n" escapes) follow,
 //                        or, when the script has stream steps, those steps
@@ -59,6 +60,7 @@ struct Script {
     int exitCode = -1;
     int loadingMs = 0;
     int healthStatus = 0; // 0: follow loadingMs
+    bool silent = false;
     int status = 200;
     bool quiet = false;
     std::string body;
@@ -120,6 +122,8 @@ bool readScript(const std::string& path, Script& out)
             out.loadingMs = std::stoi(rest);
         } else if (keyword == "health") {
             out.healthStatus = std::stoi(rest);
+        } else if (keyword == "silent") {
+            out.silent = true;
         } else if (keyword == "quiet") {
             out.quiet = true;
         } else if (keyword == "status") {
@@ -287,6 +291,13 @@ void serve(int fd)
         buffer.erase(0, length);
 
         bool open = true;
+        if (method == "GET" && target == "/health" && script.silent) {
+            // Holds the connection, reading and dropping, until the client goes.
+            while (::recv(fd, chunk, sizeof chunk, 0) > 0) {
+            }
+            ::close(fd);
+            return;
+        }
         if (method == "GET" && target == "/health") {
             const int status = healthStatus();
             if (!script.quiet)

@@ -73,6 +73,11 @@ constexpr char kUpToDate[] = "كل الكتب المثبّتة محدَّثة";
 constexpr char kConfirmDownload[] = "نزّل";
 constexpr char kFailuresTitle[] = "تعذّر تثبيت بعض الكتب";
 constexpr char kRemoved[] = "اكتمل الحذف: ";
+constexpr char kNotRemoved[] = "، وتعذّر حذف ";
+constexpr char kRemovalFailuresTitle[] = "تعذّر حذف بعض الكتب";
+constexpr char kRemovalNotStartedTitle[] = "تعذّر بدء الحذف";
+constexpr char kRemovalNotStartedText[] = "تعذّر فتح المكتبة المحلية لحذف الكتب منها:";
+constexpr char kRemovalNotStartedLabel[] = "لم يبدأ الحذف";
 constexpr char kNotStartedTitle[] = "تعذّر بدء التنزيل";
 constexpr char kNotStartedText[] = "تعذّر فتح المكتبة المحلية لكتابة الكتب فيها:";
 constexpr char kNotStartedLabel[] = "لم يبدأ التنزيل";
@@ -118,7 +123,7 @@ DownloadsWindowController::DownloadsWindowController() : QWidget(nullptr, Qt::Wi
     store_ = LocalStore::open();
     installer = [](LocalStore& store, const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
                    const QUrl& base) { store.install(book, catalog, release, base); };
-    remover = [](LocalStore& store, std::int64_t bookId) { store.remove(bookId, false); };
+    remover = [](LocalStore& store, std::int64_t bookId) { return store.remove(bookId, false); };
     setWindowTitle(QString::fromUtf8(kTitle));
     resize(kWindowSize);
     setMinimumSize(kMinimumSize);
@@ -629,29 +634,51 @@ bool DownloadsWindowController::removeChecked()
     QPointer<DownloadsWindowController> self(this);
     std::thread([=] {
         std::unique_ptr<LocalStore> store = LocalStore::open(storePath);
+        QList<std::int64_t> ids;
+        for (const auto& book : books)
+            ids.append(book.first);
+        if (!store) {
+            GuiJob::post(self, [ids, storePath](DownloadsWindowController& w) {
+                w.finishRemoval(0, {}, ids, storePath);
+            });
+            return;
+        }
         const int n = int(books.size());
-        for (int i = 0; i < n && store; ++i) {
+        int removed = 0;
+        QStringList failures;
+        for (int i = 0; i < n; ++i) {
             GuiJob::post(self, [=](DownloadsWindowController& w) {
                 w.progressLabel_->setText(Arabic::num(i + 1) + QStringLiteral(" / ") + Arabic::num(n) +
                                           QStringLiteral(": ") + books[i].second);
             });
-            remove(*store, books[i].first);
+            if (remove(*store, books[i].first))
+                ++removed;
+            else
+                failures.append(books[i].second.isEmpty() ? Arabic::num(books[i].first) : books[i].second);
             GuiJob::post(self, [=](DownloadsWindowController& w) { w.progress_->setValue((i + 1) * 1000 / n); });
         }
-        const int removed = store ? n : 0;
         store.reset();
-        QList<std::int64_t> ids;
-        for (const auto& book : books)
-            ids.append(book.first);
-        GuiJob::post(self, [removed, ids](DownloadsWindowController& w) { w.finishRemoval(removed, ids); });
+        GuiJob::post(self, [removed, failures, ids](DownloadsWindowController& w) {
+            w.finishRemoval(removed, failures, ids, std::nullopt);
+        });
     }).detach();
     return true;
 }
 
-void DownloadsWindowController::finishRemoval(int removed, const QList<std::int64_t>& books)
+void DownloadsWindowController::finishRemoval(int removed, const QStringList& failures,
+                                              const QList<std::int64_t>& books,
+                                              const std::optional<QString>& unopenedStore)
 {
     running_ = false;
     updateButtons();
+    // A removal that never began removed nothing and must not pass for one that did.
+    if (unopenedStore) {
+        progressLabel_->setText(QString::fromUtf8(kRemovalNotStartedLabel));
+        Dialogs::alert(QString::fromUtf8(kRemovalNotStartedTitle),
+                       QString::fromUtf8(kRemovalNotStartedText) + QLatin1Char('\n') + *unopenedStore, this);
+        emit runFinished();
+        return;
+    }
     model_->setInstalled(store_->installed());
     // A removed book's tick has done its work; left on, it would keep its
     // group half ticked.
@@ -661,9 +688,14 @@ void DownloadsWindowController::finishRemoval(int removed, const QList<std::int6
     // A failed refresh's message stays until the next refresh.
     if (catalogStatusShown_)
         showCatalogStatus();
-    progressLabel_->setText(QString::fromUtf8(kRemoved) + Arabic::num(removed));
+    QString label = QString::fromUtf8(kRemoved) + CountedNoun::books().count(removed);
+    if (!failures.isEmpty())
+        label += QString::fromUtf8(kNotRemoved) + CountedNoun::books().count(failures.size(), CountedNoun::Case::genitive);
+    progressLabel_->setText(label);
     Notifier::postLibraryChanged();
     rebuildTree();
+    if (!failures.isEmpty())
+        Dialogs::alert(QString::fromUtf8(kRemovalFailuresTitle), failures.mid(0, failuresShown).join(u'\n'), this);
     emit runFinished();
 }
 

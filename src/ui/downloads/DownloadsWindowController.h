@@ -93,8 +93,8 @@ public:
     std::function<void(LocalStore&, const Dist::CatBook&, const Dist::Catalog&, std::int64_t, const QUrl&)> installer;
     DownloadRun::Pause pause = &DownloadRun::sleep;
     // For tests: the removal of one book (default: the local store's),
-    // called on the removal's worker thread.
-    std::function<void(LocalStore&, std::int64_t)> remover;
+    // called on the removal's worker thread; true when the book is gone.
+    std::function<bool(LocalStore&, std::int64_t)> remover;
     // For tests: the word-model fetch and the page-vector build of the
     // meaning-search stage (default: SmartBuild's), called on the worker.
     std::function<void(const SmartBuild::Pack&, const QUrl&)> modelFetcher = &SmartBuild::fetchModel;
@@ -131,7 +131,10 @@ private:
     // run could not open, which then never began.
     void finishRun(const DownloadRun::Report& report, std::function<void()> completion,
                    const std::optional<QString>& unopenedStore = std::nullopt);
-    void finishRemoval(int removed, const QList<std::int64_t>& books);
+    // Ends a removal on the GUI thread: how many books went, the titles of
+    // those that did not, and the store a removal could not open.
+    void finishRemoval(int removed, const QStringList& failures, const QList<std::int64_t>& books,
+                       const std::optional<QString>& unopenedStore);
     void updateButtons();
 
     std::unique_ptr<LocalStore> store_;

@@ -520,10 +520,11 @@ TEST_F(DownloadsWindowTest, removalRunsOnTheWorkerWithProgressWhileTheWindowTurn
 
     QSet<QThread*> removedOn;
     auto real = w->remover;
+    // Book 4 cannot be removed (a store that refuses the write, say).
     w->remover = [&, real](LocalStore& store, std::int64_t id) {
         removedOn.insert(QThread::currentThread());
         QThread::msleep(150);
-        real(store, id);
+        return id != 4 && real(store, id);
     };
     int ticks = 0;
     QStringList labels;
@@ -556,13 +557,33 @@ TEST_F(DownloadsWindowTest, removalRunsOnTheWorkerWithProgressWhileTheWindowTurn
                                                       .arg(Arabic::num(1), Arabic::num(3))))
                      .isEmpty())
         << labels.join(u'|').toStdString();
-    EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل الحذف: ") + Arabic::num(3));
-    EXPECT_EQ(w->store()->installed().keys().size(), 1);
+    // What was removed is counted, and what was not is said.
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل الحذف: كتابان، وتعذّر حذف كتاب واحد"));
+    const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral(u"تعذّر حذف بعض الكتب"));
+    EXPECT_EQ(alerts[0].text, w->catalog()->books[3].title);
+    dialogs.clear();
+    EXPECT_EQ(w->store()->installed().keys().size(), 2);
     EXPECT_TRUE(w->store()->installed().contains(2));
+    EXPECT_TRUE(w->store()->installed().contains(4));
     EXPECT_FALSE(w->running());
     EXPECT_TRUE(w->removeButton()->isEnabled());
     ASSERT_FALSE(during.isNull());
     EXPECT_TRUE(during.save(QCoreApplication::applicationDirPath() + QStringLiteral("/downloads-removing.png"), "PNG"));
+
+    // A store the removal cannot open is an alert, not a removal of nothing.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(storePath() + QString::fromLatin1(suffix));
+    ASSERT_TRUE(QDir().mkpath(storePath()));
+    w->model()->checked = {2};
+    ASSERT_TRUE(w->removeChecked());
+    const bool ended = finished.wait(30000);
+    QDir(storePath()).removeRecursively();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"لم يبدأ الحذف"));
+    ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).size(), 1);
+    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral(u"تعذّر بدء الحذف"));
 }
 
 TEST_F(DownloadsWindowTest, aRemovalRecountsTheStatusAndUnticksTheRemovedBooksGroup)
