@@ -1,5 +1,6 @@
 #include "distribution/DistCLI.h"
 
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Paths.h"
 #include "core/SQLiteDB.h"
@@ -84,6 +85,13 @@ int runBlocking(const std::function<int()>& work)
     return *status;
 }
 
+// "8 كتب", "18 كتابا": the count with its noun, its number in the Latin
+// digits the rest of the line uses.
+QString bookCount(qsizetype n)
+{
+    return CountedNoun::books().count(n, CountedNoun::Case::nominative, QString::number(n));
+}
+
 int verify(const QString& sourceText, const Output& output)
 {
     return runBlocking([&]() -> int {
@@ -93,7 +101,7 @@ int verify(const QString& sourceText, const Output& output)
                 throw Dist::DistError(msgBadSource + sourceText);
             const auto [index, catalog] = Dist::loadCatalog(*base, 0);
             output.out(QStringLiteral("صحيح: الإصدار ") + QString::number(index.release) + QStringLiteral(" · ")
-                       + QString::number(catalog.books.size()) + QStringLiteral(" كتاباً · موقَّع ومطابق"));
+                       + bookCount(catalog.books.size()) + QStringLiteral(" · موقَّع ومطابق"));
             return kExitOK;
         } catch (const std::exception& e) {
             output.out(QStringLiteral("مرفوض: ") + Dist::describe(e));
@@ -219,7 +227,7 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
                 return QString::number(
                     store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table)).value_or(0));
             };
-            output.out(QStringLiteral("ثُبّت ") + QString::number(selected.size()) + QStringLiteral(" كتاباً في ")
+            output.out(QStringLiteral("ثُبّت ") + bookCount(selected.size()) + QStringLiteral(" في ")
                        + seconds(timer) + QStringLiteral(" · رواة ") + total("narrators")
                        + QStringLiteral(" · حوافّ ") + total("isnad_edges") + QStringLiteral(" · بصمات ")
                        + total("shingles"));
