@@ -4,9 +4,9 @@
 // queries over the narrator graph that the book installer stores in the
 // library database (`narrators`, `isnad_edges`).
 //
-// The text side is pure: the installer stores `chain` of every page it
-// installs (empty exactly when `hasIsnad` is false), each pair of neighbouring
-// names as one edge with the earlier name as student and the later as
+// The text side is pure: the installer stores `edges` of every page it
+// installs (none when `hasIsnad` is false), each pair of neighbouring places
+// of a chain as edges with the earlier name as student and the later as
 // teacher. The graph side only reads, through the caller's
 // connection, and yields empty results when a query fails.
 

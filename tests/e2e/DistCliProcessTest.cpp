@@ -91,7 +91,7 @@ TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
     EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM narrators")), m.captured(1).toLongLong());
     EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")), m.captured(2).toLongLong());
 
-    // Every narrator of a page's links is a name its chain gives, up to the
+    // Every narrator of a page's links is a name its chains give, up to the
     // spelling that merging duplicates kept.
     const auto pages = db->rows(QStringLiteral(
         "SELECT p.content, group_concat(n.name, '|') FROM pages p JOIN isnad_edges e ON e.page_id=p.id "
@@ -99,8 +99,10 @@ TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
     ASSERT_FALSE(pages.isEmpty());
     for (const auto& page : pages) {
         QStringList chain;
-        for (const QString& name : quorvel::Isnad::chain(*page.str(0)))
-            chain.append(quorvel::Arabic::normalize(name, true));
+        for (const auto& route : quorvel::Isnad::chains(*page.str(0)))
+            for (const QStringList& place : route)
+                for (const QString& name : place)
+                    chain.append(quorvel::Arabic::normalize(name, true));
         for (const QString& name : page.str(1)->split(u'|'))
             EXPECT_TRUE(chain.contains(quorvel::Arabic::normalize(name, true))) << name.toStdString();
     }
