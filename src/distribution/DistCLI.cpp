@@ -92,6 +92,12 @@ QString bookCount(qsizetype n)
     return CountedNoun::books().count(n, CountedNoun::Case::nominative, QString::number(n));
 }
 
+// "11607 صفحات", "صفحتان", in the same digits.
+QString pageCount(std::int64_t n)
+{
+    return CountedNoun::pages().count(n, CountedNoun::Case::nominative, QString::number(n));
+}
+
 int verify(const QString& sourceText, const Output& output)
 {
     return runBlocking([&]() -> int {
@@ -131,7 +137,7 @@ bool compareWithDeveloperDatabase(SQLiteDB& local, const QList<std::int64_t>& bo
             ++differences;
         }
     }
-    output.out(QStringLiteral("المطابقة: ") + QString::number(localPages.size()) + QStringLiteral(" صفحة، مختلفة ")
+    output.out(QStringLiteral("المطابقة: ") + pageCount(localPages.size()) + QStringLiteral("، مختلفة ")
                + QString::number(differences));
 
     QStringList ids;
@@ -237,8 +243,8 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
                 vectorTimer.start();
                 SmartBuild::fetchModel(*catalog.smart, *base);
                 const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
-                output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + QString::number(pages)
-                           + QStringLiteral(" صفحة في ") + seconds(vectorTimer));
+                output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + pageCount(pages) + QStringLiteral(" في ")
+                           + seconds(vectorTimer));
             }
         } catch (const BookFailure& failure) {
             output.out(QStringLiteral("فشل في «") + failure.title + QStringLiteral("» بعد تثبيت ")
@@ -263,7 +269,7 @@ int vectors(const Output& output)
     timer.start();
     try {
         const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
-        output.out(QStringLiteral("متّجهات: ") + QString::number(pages) + QStringLiteral(" صفحة في ") + seconds(timer));
+        output.out(QStringLiteral("متّجهات: ") + pageCount(pages) + QStringLiteral(" في ") + seconds(timer));
         return kExitOK;
     } catch (const std::exception& e) {
         output.err(Dist::describe(e));

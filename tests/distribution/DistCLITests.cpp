@@ -1,5 +1,6 @@
 #include "ReleaseFixture.h"
 
+#include "core/CountedNoun.h"
 #include "core/Paths.h"
 #include "core/SQLiteDB.h"
 #include "distribution/DistCLI.h"
@@ -226,7 +227,10 @@ TEST(DistSampleRelease, verifiesUnderTheBuiltInKeyAndInstalls)
     auto store = LocalStore::open();
     ASSERT_TRUE(store);
     const auto pages = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages"));
-    EXPECT_TRUE(out[1].startsWith(QStringLiteral("متّجهات البحث بالمعنى: %1 صفحة في ").arg(*pages)))
+    EXPECT_TRUE(out[1].startsWith(QStringLiteral("متّجهات البحث بالمعنى: ")
+                                  + CountedNoun::pages().count(*pages, CountedNoun::Case::nominative,
+                                                               QString::number(*pages))
+                                  + QStringLiteral(" في ")))
         << out[1].toStdString();
     EXPECT_TRUE(store->installed().contains(16));
     EXPECT_EQ(store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=16")), 46);
@@ -258,7 +262,7 @@ TEST_F(DistCLITest, comparesWithTheDeveloperDatabaseWhenPresent)
     }
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 0);
     ASSERT_EQ(out_.size(), 3) << out_.join(u'\n').toStdString();
-    EXPECT_EQ(out_[1], QStringLiteral("المطابقة: 2 صفحة، مختلفة 0"));
+    EXPECT_EQ(out_[1], QStringLiteral("المطابقة: صفحتان، مختلفة 0"));
     EXPECT_EQ(out_[2], QStringLiteral("بحث «الصلاة»: المحلية 1 · التحرير 1"));
 
     {
@@ -267,6 +271,6 @@ TEST_F(DistCLITest, comparesWithTheDeveloperDatabaseWhenPresent)
     }
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 1);
     EXPECT_EQ(out_.mid(1), (QStringList{QStringLiteral("اختلاف في الصفحة 9001"),
-                                        QStringLiteral("المطابقة: 2 صفحة، مختلفة 1"),
+                                        QStringLiteral("المطابقة: صفحتان، مختلفة 1"),
                                         QStringLiteral("بحث «الصلاة»: المحلية 1 · التحرير 1")}));
 }
