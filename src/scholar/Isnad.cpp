@@ -221,10 +221,10 @@ Piece readPiece(const QString& piece)
                 out.textBegins = true;
             else
                 out.joint = true;
-        } else if (word == u"يعني") {
-            // "أبو بكر يعني الحنفي", "إسماعيل يعني بن عياش": a gloss that
-            // completes the name stays, without the word يعني; any other
-            // gloss ("يعني أباه") is no part of it.
+        } else if (isOneOf(word, {u"يعني", u"يعنى", u"يعنيان"})) {
+            // "أبو بكر يعني الحنفي", "إسماعيل يعنى ابن عياش": a gloss that
+            // completes the name stays, without the word يعني (however it
+            // is spelt); any other gloss ("يعني أباه") is no part of it.
             const bool completes = i + 1 < words.size()
                 && (words[i + 1].startsWith(u"\u0627\u0644") || isOneOf(words[i + 1], {u"بن", u"ابن"}));
             if (completes && i < end) {

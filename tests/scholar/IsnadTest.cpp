@@ -169,10 +169,12 @@ TEST(IsnadCorpus, aPageOfFourReportsGivesEachRouteItsOwnChain)
     // يعني is no part of a name: the gloss after it completes the name or,
     // when it does not, is dropped with it.
     EXPECT_EQ(Isnad::chains(u(u"حدثنا محمد بن بشار ثنا أبو بكر يعني الحنفي ح وحدثنا يحيى بن حكيم ثنا أبو بكر "
-                              u"الحنفي ح وحدثنا سفيان يعني أباه عن الزهري قال * كذا")),
+                              u"الحنفي ح وحدثنا سفيان يعني أباه عن الزهري قال * كذا حدثنا حسين يعنى ابن عمران "
+                              u"وبشر يعنيان بن المفضل عن شعبة")),
               (QList<Isnad::Chain>{route({{u"محمد بن بشار"}, {u"أبو بكر الحنفي"}}),
                                    route({{u"يحيى بن حكيم"}, {u"أبو بكر الحنفي"}}),
-                                   route({{u"سفيان"}, {u"الزهري"}})}));
+                                   route({{u"سفيان"}, {u"الزهري"}}),
+                                   route({{u"حسين ابن عمران", u"بشر بن المفضل"}, {u"شعبة"}})}));
 }
 
 TEST(IsnadCorpus, bothTranscriptionsGiveTheSameChainForTheSameHadith)
