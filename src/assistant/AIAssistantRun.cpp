@@ -7,6 +7,10 @@
 #include "core/DistFetch.h"
 #include "core/PyRegex.h"
 
+#include <QHash>
+
+#include <algorithm>
+
 namespace quorvel::AIAssistant {
 
 namespace {
@@ -56,6 +60,49 @@ QString describeFailure(const std::exception& error)
     if (const auto* llm = dynamic_cast<const LocalLLM::LLMError*>(&error))
         return llm->description();
     return Dist::describe(error);
+}
+
+// When the found sentences are the answer, the passages are numbered in the
+// order the sentences first cite them, from 1 and without gaps; the passages
+// no sentence cites follow in their own order. The sources list, which
+// follows the passages' order, then reads [1][2][3] too.
+void numberByFirstCitation(AIAnswer& answer)
+{
+    QHash<int, int> renumbered;
+    for (const ExtractedSentence& sentence : std::as_const(answer.extractive))
+        if (!renumbered.contains(sentence.n))
+            renumbered.insert(sentence.n, int(renumbered.size()) + 1);
+    QList<Passage> cited;
+    QList<Passage> others;
+    for (const Passage& passage : std::as_const(answer.passages))
+        (renumbered.contains(passage.n) ? cited : others).append(passage);
+    // A sentence citing a number no passage has keeps nothing to point at.
+    if (cited.size() != renumbered.size())
+        return;
+    std::stable_sort(cited.begin(), cited.end(),
+                     [&](const Passage& a, const Passage& b) { return renumbered[a.n] < renumbered[b.n]; });
+    int next = int(cited.size());
+    for (Passage& passage : others)
+        passage.n = ++next;
+    for (Passage& passage : cited)
+        passage.n = renumbered[passage.n];
+    for (ExtractedSentence& sentence : answer.extractive)
+        sentence.n = renumbered[sentence.n];
+    answer.passages = cited + others;
+}
+
+AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, const BookScope& scope,
+                    const LocalLLM::DeltaHandler& onDelta);
+
+AIAnswer numberedAnswer(const Library& lib, const QString& question, AIMode mode, const BookScope& scope,
+                        const LocalLLM::DeltaHandler& onDelta)
+{
+    AIAnswer answer = answerPath(lib, question, mode, scope, onDelta);
+    // A model's text cites the numbers it was given; only the sentences'
+    // own answer is renumbered.
+    if (answer.tier == 0 && !answer.structured)
+        numberByFirstCitation(answer);
+    return answer;
 }
 
 AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, const BookScope& scope,
@@ -132,7 +179,7 @@ AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope
     case AIMode::report:
         break;
     }
-    return answerPath(lib, question, mode, scope, onDelta);
+    return numberedAnswer(lib, question, mode, scope, onDelta);
 }
 
 } // namespace quorvel::AIAssistant

@@ -1,5 +1,6 @@
 #include "assistant/LocalLLMDownloader.h"
 
+#include "core/Arabic.h"
 #include "core/DistFetch.h"
 
 #include <QFile>
@@ -23,11 +24,17 @@ const QString msgCutShort = QStringLiteral("انقطع تنزيل النموذج
 const QString msgMismatch = QStringLiteral("ملف النموذج المنزل لا يطابق بصمته المنشورة فحذف. أعد المحاولة.");
 const QString msgTooLarge = QStringLiteral("تجاوز ملف النموذج المنزل حجمه المنشور فأوقف تنزيله وحذف. أعد المحاولة.");
 
+// An amount in gigabytes with one decimal, in the user's digits.
+QString gigabytes(std::int64_t bytes)
+{
+    return Arabic::digits(QString::asprintf("%.1f", double(bytes) / kBytesPerGB)) + QStringLiteral("GB");
+}
+
 QString freeSpaceMessage(std::int64_t free, std::int64_t needed)
 {
-    return QStringLiteral("المساحة الحرّة ") + QString::asprintf("%.1f", double(free) / kBytesPerGB)
-        + QStringLiteral("GB، والمطلوب ") + QString::asprintf("%.1f", double(needed) / kBytesPerGB)
-        + QStringLiteral("GB (النموذج + هامش أمان ٢GB). فرّغ مساحة ثم أعد المحاولة.");
+    return QStringLiteral("المساحة الحرّة ") + gigabytes(free) + QStringLiteral("، والمطلوب ") + gigabytes(needed)
+        + QStringLiteral(" (النموذج + هامش أمان ") + Arabic::num(LocalLLM::safetyMargin / std::int64_t(kBytesPerGB))
+        + QStringLiteral("GB). فرّغ مساحة ثم أعد المحاولة.");
 }
 
 DownloadResult failure(std::exception_ptr error, bool cancelled = false)

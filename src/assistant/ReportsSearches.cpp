@@ -46,6 +46,14 @@ constexpr qsizetype kPassageContext = 300;
 constexpr std::array<const char16_t*, 9> kPrefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
 
 const QString footnoteMarker = QStringLiteral("__________");
+
+// "١٢ كلمة": how many first words takhrij searches, in the user's digits.
+QString firstWords()
+{
+    static const CountedNoun words(QStringLiteral("كلمة"), QStringLiteral("كلمتان"), QStringLiteral("كلمات"),
+                                   QStringLiteral("كلمة"));
+    return words.count(kTakhrijWords, CountedNoun::Case::genitive);
+}
 const QString footnoteLabel = QStringLiteral("\n[الحاشية]\n");
 
 QString citedLine(const QString& q, const Passage& p)
@@ -492,10 +500,9 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
         }
     });
     if (hits.isEmpty()) {
-        // The fixed "١٢" is part of the message as written, whatever the digits preference.
         return {{},
                 QStringLiteral("لم يرد النص بلفظه في كتب المكتبة")
-                    + (cut ? QStringLiteral(" (بحث بأول ١٢ كلمة منه)") : QString())
+                    + (cut ? QStringLiteral(" (بحث بأول ") + firstWords() + QStringLiteral(" منه)") : QString())
                     + QStringLiteral(". جرب جزءا أقصر منه."),
                 QString()};
     }
@@ -547,7 +554,7 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
             + QStringLiteral("»، وآخرهم ") + who(P.last()) + QStringLiteral(" في «") + P.last().bookTitle
             + QStringLiteral("»");
     }
-    text += u'.' + (cut ? QStringLiteral(" (بحث بأول ١٢ كلمة من النص.)") : QString())
+    text += u'.' + (cut ? QStringLiteral(" (بحث بأول ") + firstWords() + QStringLiteral(" من النص.)") : QString())
         + QStringLiteral("\n## المواضع مرتبة بوفاة المؤلفين\n");
     const QString normPhrase = Arabic::normalize(phrase);
     for (const Passage& p : P) {

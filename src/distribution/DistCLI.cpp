@@ -1,5 +1,6 @@
 #include "distribution/DistCLI.h"
 
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Paths.h"
 #include "core/SQLiteDB.h"
@@ -84,6 +85,19 @@ int runBlocking(const std::function<int()>& work)
     return *status;
 }
 
+// "8 كتب", "18 كتابا": the count with its noun, its number in the Latin
+// digits the rest of the line uses.
+QString bookCount(qsizetype n)
+{
+    return CountedNoun::books().count(n, CountedNoun::Case::nominative, QString::number(n));
+}
+
+// "11607 صفحات", "صفحتان", in the same digits.
+QString pageCount(std::int64_t n)
+{
+    return CountedNoun::pages().count(n, CountedNoun::Case::nominative, QString::number(n));
+}
+
 int verify(const QString& sourceText, const Output& output)
 {
     return runBlocking([&]() -> int {
@@ -93,7 +107,7 @@ int verify(const QString& sourceText, const Output& output)
                 throw Dist::DistError(msgBadSource + sourceText);
             const auto [index, catalog] = Dist::loadCatalog(*base, 0);
             output.out(QStringLiteral("صحيح: الإصدار ") + QString::number(index.release) + QStringLiteral(" · ")
-                       + QString::number(catalog.books.size()) + QStringLiteral(" كتاباً · موقَّع ومطابق"));
+                       + bookCount(catalog.books.size()) + QStringLiteral(" · موقَّع ومطابق"));
             return kExitOK;
         } catch (const std::exception& e) {
             output.out(QStringLiteral("مرفوض: ") + Dist::describe(e));
@@ -123,7 +137,7 @@ bool compareWithDeveloperDatabase(SQLiteDB& local, const QList<std::int64_t>& bo
             ++differences;
         }
     }
-    output.out(QStringLiteral("المطابقة: ") + QString::number(localPages.size()) + QStringLiteral(" صفحة، مختلفة ")
+    output.out(QStringLiteral("المطابقة: ") + pageCount(localPages.size()) + QStringLiteral("، مختلفة ")
                + QString::number(differences));
 
     QStringList ids;
@@ -219,7 +233,7 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
                 return QString::number(
                     store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table)).value_or(0));
             };
-            output.out(QStringLiteral("ثُبّت ") + QString::number(selected.size()) + QStringLiteral(" كتاباً في ")
+            output.out(QStringLiteral("ثُبّت ") + bookCount(selected.size()) + QStringLiteral(" في ")
                        + seconds(timer) + QStringLiteral(" · رواة ") + total("narrators")
                        + QStringLiteral(" · حوافّ ") + total("isnad_edges") + QStringLiteral(" · بصمات ")
                        + total("shingles"));
@@ -229,8 +243,8 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
                 vectorTimer.start();
                 SmartBuild::fetchModel(*catalog.smart, *base);
                 const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
-                output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + QString::number(pages)
-                           + QStringLiteral(" صفحة في ") + seconds(vectorTimer));
+                output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + pageCount(pages) + QStringLiteral(" في ")
+                           + seconds(vectorTimer));
             }
         } catch (const BookFailure& failure) {
             output.out(QStringLiteral("فشل في «") + failure.title + QStringLiteral("» بعد تثبيت ")
@@ -255,7 +269,7 @@ int vectors(const Output& output)
     timer.start();
     try {
         const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
-        output.out(QStringLiteral("متّجهات: ") + QString::number(pages) + QStringLiteral(" صفحة في ") + seconds(timer));
+        output.out(QStringLiteral("متّجهات: ") + pageCount(pages) + QStringLiteral(" في ") + seconds(timer));
         return kExitOK;
     } catch (const std::exception& e) {
         output.err(Dist::describe(e));

@@ -529,29 +529,27 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
             == Statement::Step::Constraint)
             refuse(kMsgIdConflict(book.title));
 
-        // `chain` is empty exactly when `hasIsnad` is false, so one call
-        // strips the marks and searches for the opener once.
-        const QStringList chain = Isnad::chain(content);
-        if (!chain.isEmpty()) {
-            QList<std::int64_t> ids;
-            for (const QString& name : chain) {
-                // A name stored earlier in this transaction keeps its id.
-                if (const auto known = narratorIds.constFind(name); known != narratorIds.cend()) {
-                    ids.append(*known);
-                    continue;
+        // There are edges only where `hasIsnad` is true, so one call strips
+        // the marks and searches for the opener once.
+        const auto narratorOf = [&](const QString& name) -> std::optional<std::int64_t> {
+            // A name stored earlier in this transaction keeps its id.
+            if (const auto known = narratorIds.constFind(name); known != narratorIds.cend())
+                return *known;
+            write(*addNarrator, {name});
+            narratorId->bind({name});
+            if (narratorId->step())
+                if (auto id = narratorId->integer(0)) {
+                    narratorIds.insert(name, *id);
+                    return id;
                 }
-                write(*addNarrator, {name});
-                narratorId->bind({name});
-                if (narratorId->step())
-                    if (auto id = narratorId->integer(0)) {
-                        ids.append(*id);
-                        narratorIds.insert(name, *id);
-                    }
-            }
-            // A name repeated in a row is no teacher of itself.
-            for (qsizetype i = 0; i + 1 < ids.size(); ++i)
-                if (ids[i] != ids[i + 1])
-                    write(*addEdge, {ids[i], ids[i + 1], book.id, pid});
+            return std::nullopt;
+        };
+        for (const auto& [student, teacher] : Isnad::edges(content)) {
+            const auto studentId = narratorOf(student);
+            const auto teacherId = narratorOf(teacher);
+            // Two spellings may share one stored name; nobody is his own teacher.
+            if (studentId && teacherId && *studentId != *teacherId)
+                write(*addEdge, {*studentId, *teacherId, book.id, pid});
         }
 
         if (reuse)

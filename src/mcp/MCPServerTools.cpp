@@ -1,6 +1,7 @@
 #include "mcp/MCPServer.h"
 
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 
 #include <QStringList>
 
@@ -19,6 +20,27 @@ constexpr double kMaxExactInteger = 9e15;
 QString quoted(const QString& name)
 {
     return QStringLiteral("«") + name + QStringLiteral("»");
+}
+
+// "أطول من ٢٠٠ حرف", "أكثر من ١٠ عناصر": the count after من, in the Latin
+// digits a client reads.
+QString limit(const CountedNoun& noun, std::int64_t n)
+{
+    return noun.count(n, CountedNoun::Case::genitive, QString::number(n));
+}
+
+const CountedNoun& characters()
+{
+    static const CountedNoun noun(QStringLiteral("حرف"), QStringLiteral("حرفان"), QStringLiteral("أحرف"),
+                                  QStringLiteral("حرفا"));
+    return noun;
+}
+
+const CountedNoun& items()
+{
+    static const CountedNoun noun(QStringLiteral("عنصر"), QStringLiteral("عنصران"), QStringLiteral("عناصر"),
+                                  QStringLiteral("عنصرا"));
+    return noun;
 }
 
 std::optional<std::int64_t> integerMember(const MCPServer::Value& object, const char* key)
@@ -186,8 +208,8 @@ std::optional<QString> MCPServer::check(const Value& value, const Value& propert
             }
             if (const auto max = integerMember(property, "maxLength")) {
                 if (Characters::count(s, *max) > *max)
-                    return quoted(name) + QStringLiteral(" أطول من ") + QString::number(*max)
-                           + QStringLiteral(" حرفا.");
+                    return quoted(name) + QStringLiteral(" أطول من ") + limit(characters(), *max)
+                           + QStringLiteral(".");
             }
             return std::nullopt;
         }
@@ -207,8 +229,8 @@ std::optional<QString> MCPServer::check(const Value& value, const Value& propert
         if (type == QLatin1String("array") && value.is_array()) {
             if (const auto max = integerMember(property, "maxItems");
                 max && static_cast<std::int64_t>(value.size()) > *max)
-                return quoted(name) + QStringLiteral(" أكثر من ") + QString::number(*max)
-                       + QStringLiteral(" عنصرا.");
+                return quoted(name) + QStringLiteral(" أكثر من ") + limit(items(), *max)
+                       + QStringLiteral(".");
             const auto items = property.find("items");
             if (items != property.end() && items->is_object()) {
                 const QString itemName = name + QStringLiteral("[]");

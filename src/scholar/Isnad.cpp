@@ -126,7 +126,158 @@ QString cleanNarrator(const QString& piece)
     return joined;
 }
 
-QStringList chain(const QString& text)
+namespace {
+
+// What one piece of text between two link words holds.
+struct Piece
+{
+    QStringList names;      // the narrators it names, in order
+    bool textBegins = false; // the report's text starts in it: the chain ends
+    bool tahwil = false;     // it ends with ح: a parallel route follows
+    bool joint = false;      // the routes meet here (قالا, قالوا, جميعا)
+};
+
+bool isOneOf(const QString& word, std::initializer_list<const char16_t*> list)
+{
+    for (const char16_t* item : list)
+        if (word == QStringView(item))
+            return true;
+    return false;
+}
+
+// Words after which a name goes on: a word after them that begins with و
+// is part of the name (بن وهب, أبو وائل), not a second narrator.
+bool continuesName(const QString& word)
+{
+    return isOneOf(word, {u"بن", u"ابن", u"بنت", u"ابنة", u"أبو", u"ابو", u"أبي", u"ابي", u"أبا", u"ابا", u"أم", u"ام",
+                          u"عبد", u"ذو", u"ذي", u"مولى", u"أخو", u"أخي", u"آل"});
+}
+
+// Names that begin with و themselves.
+bool isWawName(const QString& word)
+{
+    return isOneOf(word, {u"وكيع", u"وهب", u"وهيب", u"وائل", u"واصل", u"واقد", u"ورقاء", u"وحشي", u"وبرة",
+                          u"وضاح", u"وردان", u"وابصة", u"وثيمة"});
+}
+
+bool validName(const QString& name)
+{
+    if (name.isEmpty() || fragments().contains(name))
+        return false;
+    const qsizetype length = Py::len(name);
+    return length >= minNameLength && length < maxNameLength && Py::split(name).size() < maxNameWords;
+}
+
+Piece readPiece(const QString& piece)
+{
+    const Patterns& p = patterns();
+    Piece out;
+    qsizetype colon = 0;
+    while (colon < piece.size() && piece[colon] != u':' && piece[colon] != u'\u061B')
+        ++colon;
+    QString text = piece.left(colon);
+    // "He said:" ends the chain.
+    if (colon < piece.size() && PyRegex::firstMatch(p.qaal, piece))
+        out.textBegins = true;
+    if (text.contains(u"\u0627\u0644\u0644\u0647") || text.contains(u"\u0639\u0644\u064A\u0647"))
+        text = PyRegex::sub(p.honor, QStringLiteral(" "), text);
+    // قال or أن(ه) followed by more words is where the report begins; a
+    // bare قال before the next link word is only "he said: he told us".
+    if (const auto cut = PyRegex::firstMatch(p.matnCut, text)) {
+        for (const QChar c : QStringView(text).mid(cut->end()))
+            if (isArabicLetter(c.unicode()))
+                out.textBegins = true;
+        text = text.left(cut->start);
+    }
+
+    std::u32string kept;
+    kept.reserve(size_t(text.size()));
+    for (char32_t c : Py::scalars(text))
+        kept.push_back(isArabicLetter(c) || Py::isSpace(c) ? c : U' ');
+    QStringList words = Py::split(Py::string(kept));
+
+    // "… ح و(حدثنا)": the lone conjunction and the change-of-route mark.
+    const auto dropTrailingWaw = [&words] {
+        while (!words.isEmpty() && words.last() == u"\u0648")
+            words.removeLast();
+    };
+    dropTrailingWaw();
+    if (!words.isEmpty() && words.last() == u"\u062D") {
+        out.tahwil = true;
+        words.removeLast();
+        dropTrailingWaw();
+    }
+    // A word that is no name ends the name; what follows it is no name either.
+    qsizetype end = words.size();
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString& word = words[i];
+        bool stop = true;
+        if (isOneOf(word, {u"نحوه", u"مثله", u"بنحوه", u"بمثله", u"يقول", u"تقول"})) {
+            out.textBegins = true;
+        } else if (isOneOf(word, {u"قالا", u"قالوا", u"جميعا"})) {
+            // Before the next link word the routes meet ("قالوا ثنا"); with
+            // words after it, "they said" opens the report.
+            if (i + 1 < words.size())
+                out.textBegins = true;
+            else
+                out.joint = true;
+        } else if (isOneOf(word, {u"يعني", u"يعنى", u"يعنيان"})) {
+            // "أبو بكر يعني الحنفي", "إسماعيل يعنى ابن عياش": a gloss that
+            // completes the name stays, without the word يعني (however it
+            // is spelt); any other gloss ("يعني أباه") is no part of it.
+            const bool completes = i + 1 < words.size()
+                && (words[i + 1].startsWith(u"\u0627\u0644") || isOneOf(words[i + 1], {u"بن", u"ابن"}));
+            if (completes && i < end) {
+                words[i].clear();
+                stop = false;
+            }
+        } else {
+            stop = false;
+        }
+        if (stop && i < end)
+            end = i;
+    }
+    words = words.mid(0, end);
+    words.removeAll(QString());
+
+    // Too many words for names joined by و: the report's text.
+    if (words.size() >= maxNameWords && !out.tahwil && !out.joint) {
+        out.textBegins = true;
+        return out;
+    }
+    QStringList name;
+    const auto flush = [&] {
+        const QString joined = name.join(QLatin1Char(' '));
+        name.clear();
+        if (joined.isEmpty())
+            return;
+        if (validName(joined))
+            out.names.append(joined);
+        else if (Py::len(joined) >= maxNameLength || Py::split(joined).size() >= maxNameWords)
+            out.textBegins = true;
+    };
+    for (const QString& word : std::as_const(words)) {
+        // "يحيى بن سعيد ومحمد بن جعفر" names two narrators.
+        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2 && !continuesName(name.last())) {
+            flush();
+            name.append(isWawName(word) ? word : word.mid(1));
+            continue;
+        }
+        name.append(word);
+    }
+    flush();
+    return out;
+}
+
+bool restartsChain(QStringView linkWord)
+{
+    return linkWord.startsWith(u"\u062D\u062F\u062B\u0646") // حدثن
+        || linkWord.mid(1).startsWith(u"\u062E\u0628\u0631\u0646"); // اخبرن
+}
+
+} // namespace
+
+QList<Chain> chains(const QString& text)
 {
     const Patterns& p = patterns();
     const QString t = stripTashkeel(text);
@@ -135,21 +286,76 @@ QStringList chain(const QString& text)
     const auto opener = PyRegex::firstMatch(p.opener, t);
     if (!opener)
         return {};
-    const QString s = before(p.qaal, t.mid(opener->start));
+    const QString s = t.mid(opener->start);
+    const QList<PyRegex::Range> linkWords = PyRegex::allMatches(p.link, s);
 
-    QStringList names;
-    for (const QString& piece : PyRegex::split(p.link, s)) {
-        const QString name = cleanNarrator(piece);
-        if (name.isEmpty() || fragments().contains(name))
-            continue;
-        const qsizetype length = Py::len(name);
-        if (length < minNameLength || length >= maxNameLength)
-            continue;
-        if (Py::split(name).size() >= maxNameWords)
-            continue;
-        names.append(name);
+    QList<Chain> result;
+    QList<Chain> routes; // the routes of the chain being read
+    bool open = true;    // inside a chain
+    bool shared = false; // the routes have met: a name goes to each
+    const auto finish = [&] {
+        for (Chain& route : routes)
+            if (!route.isEmpty())
+                result.append(std::move(route));
+        routes.clear();
+        shared = false;
+    };
+    routes.append(Chain());
+    for (qsizetype k = -1; k < linkWords.size(); ++k) {
+        if (!open) {
+            if (!restartsChain(QStringView(s).mid(linkWords[k].start, linkWords[k].length)))
+                continue;
+            open = true;
+            routes.append(Chain());
+        }
+        const qsizetype from = k < 0 ? 0 : linkWords[k].end();
+        const qsizetype to = k + 1 < linkWords.size() ? linkWords[k + 1].start : s.size();
+        const Piece piece = readPiece(s.mid(from, to - from));
+        if (!piece.names.isEmpty()) {
+            if (shared) {
+                for (Chain& route : routes)
+                    route.append(piece.names);
+            } else {
+                routes.last().append(piece.names);
+            }
+        }
+        if (piece.joint && routes.size() > 1)
+            shared = true;
+        if (piece.textBegins) {
+            finish();
+            open = false;
+        } else if (piece.tahwil) {
+            routes.append(Chain());
+            shared = false;
+        }
     }
+    finish();
+    return result;
+}
+
+QStringList chain(const QString& text)
+{
+    const QList<Chain> all = chains(text);
+    QStringList names;
+    if (!all.isEmpty())
+        for (const Link& link : all.first())
+            names += link;
     return names;
+}
+
+QList<std::pair<QString, QString>> edges(const QString& text)
+{
+    QList<std::pair<QString, QString>> pairs;
+    QSet<std::pair<QString, QString>> seen;
+    for (const Chain& route : chains(text))
+        for (qsizetype i = 0; i + 1 < route.size(); ++i)
+            for (const QString& student : route[i])
+                for (const QString& teacher : route[i + 1])
+                    if (student != teacher && !seen.contains({student, teacher})) {
+                        seen.insert({student, teacher});
+                        pairs.append({student, teacher});
+                    }
+    return pairs;
 }
 
 QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)

@@ -4,9 +4,9 @@
 // queries over the narrator graph that the book installer stores in the
 // library database (`narrators`, `isnad_edges`).
 //
-// The text side is pure: the installer stores `chain` of every page it
-// installs (empty exactly when `hasIsnad` is false), each pair of neighbouring
-// names as one edge with the earlier name as student and the later as
+// The text side is pure: the installer stores `edges` of every page it
+// installs (none when `hasIsnad` is false), each pair of neighbouring places
+// of a chain as edges with the earlier name as student and the later as
 // teacher. The graph side only reads, through the caller's
 // connection, and yields empty results when a query fails.
 
@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace quorvel {
 
@@ -65,9 +66,28 @@ bool hasIsnad(const QString& text);
 // be empty.
 QString cleanNarrator(const QString& piece);
 
+// One place of a chain: the narrators named together there ("A and B" are
+// two), one or more.
+using Link = QStringList;
+// One chain: its places, nearest to the book's author first.
+using Chain = QList<Link>;
+
+// Every chain in `text`, in order. A chain ends where its report's text
+// begins, and the next one starts at the next حدثنا or أخبرنا; after ح (a
+// change of route) a parallel chain starts, and once its routes meet
+// (قالا, قالوا, جميعا) the narrators that follow belong to every route.
+// Words that only describe the report or a name (قالوا, نحوه, مثله,
+// يعني …) are no narrators.
+QList<Chain> chains(const QString& text);
+
 // The narrator names of the first chain in `text`, nearest to the book's
 // author first; empty when there is no chain. Repeated names are kept.
 QStringList chain(const QString& text);
+
+// Every (student, teacher) pair of neighbouring places in the chains of
+// `text`, each pair once, in order of first appearance. Nobody is his own
+// teacher.
+QList<std::pair<QString, QString>> edges(const QString& text);
 
 // The narrators that the page's edges mention, in order of first mention.
 QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId);

@@ -2,6 +2,7 @@
 
 #include "core/Py.h"
 
+#include <algorithm>
 #include <optional>
 #include <tuple>
 #include <unordered_map>
@@ -107,6 +108,13 @@ struct Tables
     Forms plural{U"ون", U"ين", U"ات", U"ان"};
     // First letters of a present-tense verb.
     Letters present{U'ن', U'ي', U'ت'};
+    // Verbal-noun and plural patterns whose root letters stand at fixed
+    // places: ف, ع and ل mark them, every other letter is the pattern's own.
+    // Longer patterns first.
+    std::vector<std::u32string> patterns{U"استفعال", U"افتعال", U"انفعال", U"مستفعل", U"افعال", U"تفعيل"};
+    // Roots beginning with hamza whose إفعال is written إيفال, like those
+    // beginning with و (إيمان against إيجاب).
+    Forms hamzaFirstIfal{U"امن", U"الف", U"اذن", U"اثر", U"اجر"};
 };
 
 const Tables& tables()
@@ -146,6 +154,90 @@ std::u32string normalizedLetters(const QString& word)
         }
     }
     return out;
+}
+
+// A radical written on a hamza seat inside the stem, kept apart from the
+// plain ا, و and ي until the root is written.
+constexpr char32_t kHamzaRadical = U'\u0621';
+
+// The word's letters as `normalizedLetters` gives them, one for one, with
+// each hamza seat (أ إ آ ؤ ئ) written as kHamzaRadical.
+std::u32string radicalLetters(const QString& word)
+{
+    std::u32string out;
+    for (char32_t c : Py::scalars(word)) {
+        if ((c >= 0x064B && c <= 0x0652) || c == 0x0621 || c == 0x0640 || c == 0x0670)
+            continue;
+        const bool seat = c == 0x0623 || c == 0x0625 || c == 0x0622 || c == 0x0624 || c == 0x0626;
+        out.push_back(seat ? kHamzaRadical : c);
+    }
+    return out;
+}
+
+// The root letters of `stem` when it has the shape of a known pattern.
+std::optional<std::u32string> patternRoot(const std::u32string& stem)
+{
+    const Tables& t = tables();
+    // إيفال: the ي after the إ of إفعال is the first root letter, a و or
+    // a hamza.
+    if (stem.size() == 5 && stem[0] == U'ا' && stem[1] == U'ي' && stem[3] == U'ا') {
+        const std::u32string hamza{U'ا', stem[2], stem[4]};
+        return t.hamzaFirstIfal.contains(hamza) ? hamza : std::u32string{U'و', stem[2], stem[4]};
+    }
+    for (const auto& pattern : t.patterns) {
+        if (pattern.size() != stem.size())
+            continue;
+        std::u32string root;
+        bool fits = true;
+        for (std::size_t i = 0; i < pattern.size() && fits; ++i) {
+            if (pattern[i] == U'ف' || pattern[i] == U'ع' || pattern[i] == U'ل')
+                root.push_back(stem[i]);
+            else
+                fits = pattern[i] == stem[i];
+        }
+        if (!fits)
+            continue;
+        // The ي of مستفيل stands for a weak و (مستقيم: قوم).
+        if (pattern == U"مستفعل" && root[1] == U'ي')
+            root[1] = U'و';
+        return root;
+    }
+    return std::nullopt;
+}
+
+// A three-letter root as the dictionaries write it: a plain ا inside it
+// stands for a weak و (قال: قول, صلاة: صلو), a final ى for ي, and a hamza
+// seat for the hamza (ا).
+std::u32string writtenRoot(std::u32string root)
+{
+    if (root.size() == 3) {
+        if (root[1] == U'ا')
+            root[1] = U'و';
+        if (root[2] == U'ا')
+            root[2] = U'و';
+        else if (root[2] == U'ى')
+            root[2] = U'ي';
+    }
+    for (char32_t& c : root)
+        if (c == kHamzaRadical)
+            c = U'ا';
+    return root;
+}
+
+// The root of a stem whose hamza seats are marked: a known pattern gives it
+// at once; otherwise the augment letters go. A hamza radical after the
+// pattern's own alef (أئمّة) leaves two letters, the last doubled.
+std::u32string rootOf(std::u32string stem)
+{
+    // A hamza that opens the stem is read as the plain alef: it may be the
+    // pattern's own (أكرم, إسلام).
+    if (!stem.empty() && stem[0] == kHamzaRadical)
+        stem[0] = U'ا';
+    if (const auto root = patternRoot(stem))
+        return writtenRoot(*root);
+    if (stem.size() == 3 && stem[0] == U'ا' && stem[1] == kHamzaRadical)
+        return writtenRoot({kHamzaRadical, stem[2], stem[2]});
+    return writtenRoot(lightRoot(stem));
 }
 
 } // namespace
@@ -231,9 +323,29 @@ MorphResult analyze(const QString& word)
     // The proclitic test runs on the word without its suffix, and only when
     // no article form was found: one front affix at most.
     auto [front, rest] = stripDef(w);
-    auto [end, stem] = stripSuffix(rest);
-    if (front.empty())
-        std::tie(front, stem) = stripClitic(stem);
+    std::u32string end;
+    std::u32string stem;
+    // A word that is a known pattern whole keeps its last letters: the ان
+    // of إيمان is no dual ending.
+    if (patternRoot(rest)) {
+        stem = rest;
+    } else if (const Split clitic = stripClitic(rest); front.empty() && !clitic.first.empty()
+               && patternRoot(clitic.second)) {
+        std::tie(front, stem) = clitic;
+    } else if (const auto fit = std::find_if(t.suff.cbegin(), t.suff.cend(),
+                                             [&rest](const std::u32string& suffix) {
+                                                 return Py::hasSuffix(rest, suffix)
+                                                     && patternRoot(rest.substr(0, rest.size() - suffix.size()));
+                                             });
+               fit != t.suff.cend()) {
+        // The suffix that leaves a known pattern (إيمانا: ا, not نا).
+        end = *fit;
+        stem = rest.substr(0, rest.size() - fit->size());
+    } else {
+        std::tie(end, stem) = stripSuffix(rest);
+        if (front.empty())
+            std::tie(front, stem) = stripClitic(stem);
+    }
 
     if (!front.empty())
         r.prefix.append({Py::string(front), glossOf(t.prefGloss, front, kOtherPrefix)});
@@ -252,7 +364,12 @@ MorphResult analyze(const QString& word)
         r.pos = QString::fromUtf16(kPosNoun);
 
     r.stem = Py::string(stem);
-    r.root = Py::string(lightRoot(stem));
+    // The stem is a run of the word: the same run of its letters with the
+    // hamza seats kept apart.
+    const std::u32string radicals = radicalLetters(Py::strip(word));
+    const std::size_t at = front.size();
+    r.root = radicals.size() == w.size() ? Py::string(rootOf(radicals.substr(at, stem.size())))
+                                         : Py::string(lightRoot(stem));
     return r;
 }
 

@@ -64,7 +64,11 @@ Split stripSuffix(const std::u32string& w);
 // or none can go. Stems shorter than 4 are their own root.
 std::u32string lightRoot(const std::u32string& stem);
 
-// The whole analysis of `word`.
+// The whole analysis of `word`. A stem of a known verbal-noun or plural
+// pattern (إفعال, افتعال, انفعال, استفعال, تفعيل, مستفعل, أفعال) keeps its
+// letters and takes its root from the pattern; otherwise the root is the
+// light root, with a hamza inside the word kept as a root letter, a weak
+// ا written و (قال: قول) and a doubled letter restored (أئمة: امم).
 MorphResult analyze(const QString& word);
 
 } // namespace Morph

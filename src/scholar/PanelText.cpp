@@ -260,13 +260,21 @@ Text isnad(Library& lib, const Page& page)
 {
     Text t;
     t += head(QString::fromUtf8("الإسناد في هذه الصفحة"));
-    const QStringList chain = Isnad::chain(Library::splitFootnotes(page.content).first);
-    if (!chain.isEmpty()) {
-        t += text(QString::fromUtf8("السلسلة: "), Tone::gold);
-        t += reading(chain.join(QString::fromUtf8(" ← ")) + QStringLiteral("\n\n"));
+    const QList<Isnad::Chain> chains = Isnad::chains(Library::splitFootnotes(page.content).first);
+    for (qsizetype i = 0; i < chains.size(); ++i) {
+        // Narrators named together at one place read "A وB".
+        QStringList places;
+        for (const Isnad::Link& place : chains[i])
+            places.append(place.join(QString::fromUtf8(" و")));
+        const QString label = chains.size() == 1 ? QString::fromUtf8("السلسلة: ")
+                                                 : QString::fromUtf8("السلسلة ") + Arabic::num(i + 1) + QString::fromUtf8(": ");
+        t += text(label, Tone::gold);
+        t += reading(places.join(QString::fromUtf8(" ← ")) + QStringLiteral("\n"));
     }
+    if (!chains.isEmpty())
+        t += text(QStringLiteral("\n"));
     const QList<Isnad::Narrator> narrators = Isnad::narrators(lib.main(), page.id);
-    if (chain.isEmpty() && narrators.isEmpty()) {
+    if (chains.isEmpty() && narrators.isEmpty()) {
         t += text(QString::fromUtf8("لا يوجد إسناد مستخرج في هذه الصفحة.\n"), Tone::secondary);
         return t;
     }

@@ -97,11 +97,29 @@ TEST_F(AnswerPath, rowB_withoutAModelTheSentencesAndSourcesAreTheAnswer)
     EXPECT_TRUE(a.isRuling);
     EXPECT_FALSE(a.extractive.isEmpty());
     EXPECT_LE(a.extractive.size(), 4);
+    // The sentences cite their passages numbered by first appearance, from 1
+    // and without gaps, and the passages carry those numbers in that order.
+    int highest = 0;
     for (const ExtractedSentence& s : a.extractive) {
         ASSERT_GE(s.n, 1);
         ASSERT_LE(s.n, a.passages.size());
+        EXPECT_LE(s.n, highest + 1);
+        highest = std::max(highest, s.n);
+        EXPECT_EQ(a.passages[s.n - 1].n, s.n);
         EXPECT_TRUE(a.passages[s.n - 1].text.contains(s.text));
     }
+    for (qsizetype i = 0; i < a.passages.size(); ++i)
+        EXPECT_EQ(a.passages[i].n, i + 1);
+    // The same sentences, from the same pages, as the passages found.
+    QStringList found;
+    for (const Passage& p : passages)
+        found.append(QString::number(p.pageId));
+    QStringList answered;
+    for (const Passage& p : a.passages)
+        answered.append(QString::number(p.pageId));
+    std::sort(found.begin(), found.end());
+    std::sort(answered.begin(), answered.end());
+    EXPECT_EQ(answered, found);
 }
 
 TEST_F(AnswerPath, rowC_aFailedChatKeepsThePassagesAndSaysWhy)

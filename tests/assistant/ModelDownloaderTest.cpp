@@ -1,5 +1,6 @@
 #include "assistant/LocalLLMDownloader.h"
 
+#include "core/Settings.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTemporaryDir>
 #include <QThread>
@@ -263,14 +265,17 @@ TEST_F(ModelDownload, unknownFreeSpaceRefusesAtOnceWithTheAmounts)
     // Refused before start() returns, without fetching a byte.
     ASSERT_EQ(results.size(), 1);
     EXPECT_TRUE(holds<LocalLLM::LLMError>(results[0]));
+    // Every amount in the user's digits.
     EXPECT_EQ(results[0].description(),
-              QStringLiteral("المساحة الحرّة 0.0GB، والمطلوب 3.7GB (النموذج + هامش أمان ٢GB). فرّغ مساحة ثم أعد المحاولة."));
+              QStringLiteral("المساحة الحرّة ٠.٠GB، والمطلوب ٣.٧GB (النموذج + هامش أمان ٢GB). فرّغ مساحة ثم أعد المحاولة."));
     EXPECT_TRUE(fractions.isEmpty());
     QTest::qWait(50);
     EXPECT_EQ(results.size(), 1);
     EXPECT_EQ(readAll(finalPath), "old model");
     EXPECT_TRUE(leftovers().isEmpty());
 
+    Settings::setIndicDigits(false);
+    const auto restoreDigits = qScopeGuard([] { Settings::setIndicDigits(true); });
     Downloader oneByteShort(info);
     oneByteShort.setFreeSpaceSource([this] { return info.bytes + LocalLLM::safetyMargin - 1; });
     QList<DownloadResult> refused;
@@ -278,5 +283,5 @@ TEST_F(ModelDownload, unknownFreeSpaceRefusesAtOnceWithTheAmounts)
     oneByteShort.start();
     ASSERT_EQ(refused.size(), 1);
     EXPECT_EQ(refused[0].description(),
-              QStringLiteral("المساحة الحرّة 3.7GB، والمطلوب 3.7GB (النموذج + هامش أمان ٢GB). فرّغ مساحة ثم أعد المحاولة."));
+              QStringLiteral("المساحة الحرّة 3.7GB، والمطلوب 3.7GB (النموذج + هامش أمان 2GB). فرّغ مساحة ثم أعد المحاولة."));
 }

@@ -321,7 +321,7 @@ TEST_F(ReportsLibrary, takhrijListsEachBookOnceWithItsPlacesAndSourcesFallsBackT
     EXPECT_EQ(built.text.count(QStringLiteral("في «صحيح مسلم» (")), 1);
     const QString thirteen = QStringLiteral("ا ب ت ث ج ح خ د ذ ر ز س ش");
     EXPECT_EQ(Reports::takhrij(*lib, thirteen, std::nullopt).text,
-              QStringLiteral("لم يرد النص بلفظه في كتب المكتبة (بحث بأول ١٢ كلمة منه). جرب جزءا أقصر منه."));
+              QStringLiteral("لم يرد النص بلفظه في كتب المكتبة (بحث بأول 12 كلمة منه). جرب جزءا أقصر منه."));
 
     // No book holds both words: any of them will do.
     const auto sources = Reports::sources(*lib, QStringLiteral("الزكاة النيات"), std::nullopt);

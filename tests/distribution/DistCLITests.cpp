@@ -1,5 +1,6 @@
 #include "ReleaseFixture.h"
 
+#include "core/CountedNoun.h"
 #include "core/Paths.h"
 #include "core/SQLiteDB.h"
 #include "distribution/DistCLI.h"
@@ -81,12 +82,12 @@ TEST_F(DistCLITest, dispatchPrecedenceAndMissingOperands)
 TEST_F(DistCLITest, verifyReportsAcceptanceOrTheRefusal)
 {
     EXPECT_EQ(run({QStringLiteral("--verify-index"), path()}), 0);
-    EXPECT_EQ(out_, QStringList{QStringLiteral("صحيح: الإصدار 1 · 3 كتاباً · موقَّع ومطابق")});
+    EXPECT_EQ(out_, QStringList{QStringLiteral("صحيح: الإصدار 1 · 3 كتب · موقَّع ومطابق")});
 
     // The same release over HTTP, fetched from the tool's worker thread.
     test::LoopbackHttpServer server(path());
     EXPECT_EQ(run({QStringLiteral("--verify-index"), server.url().toString()}), 0);
-    EXPECT_EQ(out_, QStringList{QStringLiteral("صحيح: الإصدار 1 · 3 كتاباً · موقَّع ومطابق")});
+    EXPECT_EQ(out_, QStringList{QStringLiteral("صحيح: الإصدار 1 · 3 كتب · موقَّع ومطابق")});
     EXPECT_EQ(run({QStringLiteral("--dist-install"), server.url().toString(), QStringLiteral("9")}), 0);
     EXPECT_EQ(store_->installed().keys(), QList<std::int64_t>{9});
 
@@ -105,7 +106,7 @@ TEST_F(DistCLITest, installSelectsBooksInCatalogueOrder)
 {
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("12,,x,7,+99")}), 0);
     ASSERT_EQ(out_.size(), 1);
-    const QRegularExpression summary(QStringLiteral("^ثُبّت 2 كتاباً في \\d+\\.\\ds · رواة (\\d+) · حوافّ (\\d+) · بصمات 0$"));
+    const QRegularExpression summary(QStringLiteral("^ثُبّت كتابان في \\d+\\.\\ds · رواة (\\d+) · حوافّ (\\d+) · بصمات 0$"));
     const auto m = summary.match(out_.first());
     ASSERT_TRUE(m.hasMatch()) << out_.first().toStdString();
     EXPECT_EQ(m.captured(1).toLongLong(), store_->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM narrators")));
@@ -116,7 +117,7 @@ TEST_F(DistCLITest, installSelectsBooksInCatalogueOrder)
 
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("x")}), 0);
     ASSERT_EQ(out_.size(), 1);
-    EXPECT_TRUE(out_.first().startsWith(QStringLiteral("ثُبّت 0 كتاباً في "))) << out_.first().toStdString();
+    EXPECT_TRUE(out_.first().startsWith(QStringLiteral("ثُبّت 0 كتاب في "))) << out_.first().toStdString();
 
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path()}), 0);
     EXPECT_EQ(store_->bookCount(), 3);
@@ -213,20 +214,23 @@ TEST(DistSampleRelease, verifiesUnderTheBuiltInKeyAndInstalls)
     const DistCLI::Output output{[&](const QString& l) { out.append(l); }, [&](const QString& l) { out.append(l); }};
     const QString sample = QStringLiteral(QUORVEL_SAMPLE_RELEASE);
     EXPECT_EQ(DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--verify-index"), sample}, output), 0);
-    EXPECT_EQ(out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 18 كتاباً · موقَّع ومطابق")});
+    EXPECT_EQ(out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 18 كتابا · موقَّع ومطابق")});
 
     out.clear();
     EXPECT_EQ(DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--dist-install"), sample, QStringLiteral("16,14")},
                            output),
               0);
     ASSERT_EQ(out.size(), 2);
-    EXPECT_TRUE(out.first().startsWith(QStringLiteral("ثُبّت 2 كتاباً في "))) << out.first().toStdString();
+    EXPECT_TRUE(out.first().startsWith(QStringLiteral("ثُبّت كتابان في "))) << out.first().toStdString();
     // The sample carries its word model: fetched, then every page of the store embedded.
     EXPECT_TRUE(SmartBuild::hasModel() && SmartBuild::hasVectors());
     auto store = LocalStore::open();
     ASSERT_TRUE(store);
     const auto pages = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages"));
-    EXPECT_TRUE(out[1].startsWith(QStringLiteral("متّجهات البحث بالمعنى: %1 صفحة في ").arg(*pages)))
+    EXPECT_TRUE(out[1].startsWith(QStringLiteral("متّجهات البحث بالمعنى: ")
+                                  + CountedNoun::pages().count(*pages, CountedNoun::Case::nominative,
+                                                               QString::number(*pages))
+                                  + QStringLiteral(" في ")))
         << out[1].toStdString();
     EXPECT_TRUE(store->installed().contains(16));
     EXPECT_EQ(store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=16")), 46);
@@ -258,7 +262,7 @@ TEST_F(DistCLITest, comparesWithTheDeveloperDatabaseWhenPresent)
     }
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 0);
     ASSERT_EQ(out_.size(), 3) << out_.join(u'\n').toStdString();
-    EXPECT_EQ(out_[1], QStringLiteral("المطابقة: 2 صفحة، مختلفة 0"));
+    EXPECT_EQ(out_[1], QStringLiteral("المطابقة: صفحتان، مختلفة 0"));
     EXPECT_EQ(out_[2], QStringLiteral("بحث «الصلاة»: المحلية 1 · التحرير 1"));
 
     {
@@ -267,6 +271,6 @@ TEST_F(DistCLITest, comparesWithTheDeveloperDatabaseWhenPresent)
     }
     EXPECT_EQ(run({QStringLiteral("--dist-install"), path(), QStringLiteral("7,9")}), 1);
     EXPECT_EQ(out_.mid(1), (QStringList{QStringLiteral("اختلاف في الصفحة 9001"),
-                                        QStringLiteral("المطابقة: 2 صفحة، مختلفة 1"),
+                                        QStringLiteral("المطابقة: صفحتان، مختلفة 1"),
                                         QStringLiteral("بحث «الصلاة»: المحلية 1 · التحرير 1")}));
 }

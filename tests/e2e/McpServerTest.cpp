@@ -213,9 +213,9 @@ TEST_F(McpServerProcess, hostileArgumentsGetErrorsAndTheServerGoesOn)
 
     EXPECT_EQ(toolResult(byId(s, 1)), std::make_pair(true, Value("«query» من نوع غير صحيح (المتوقع: string).")));
     EXPECT_EQ(toolResult(byId(s, 2)), std::make_pair(true, Value("«limit» يجب ألا يزيد على 100.")));
-    EXPECT_EQ(toolResult(byId(s, 3)), std::make_pair(true, Value("«book_ids» أكثر من 1000 عنصرا.")));
-    EXPECT_EQ(toolResult(byId(s, 4)), std::make_pair(true, Value("«query» أطول من 200 حرفا.")));
-    EXPECT_EQ(toolResult(byId(s, 7)), std::make_pair(true, Value("«around» أطول من 200 حرفا.")));
+    EXPECT_EQ(toolResult(byId(s, 3)), std::make_pair(true, Value("«book_ids» أكثر من 1000 عنصر.")));
+    EXPECT_EQ(toolResult(byId(s, 4)), std::make_pair(true, Value("«query» أطول من 200 حرف.")));
+    EXPECT_EQ(toolResult(byId(s, 7)), std::make_pair(true, Value("«around» أطول من 200 حرف.")));
     EXPECT_EQ(toolResult(byId(s, 8)), std::make_pair(true, Value("«book_id» من نوع غير صحيح (المتوقع: integer).")));
     EXPECT_EQ(byId(s, 10)->at("result"), Value::object());
 

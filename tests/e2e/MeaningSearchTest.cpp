@@ -3,6 +3,7 @@
 // the search tool, and the quality of the sample model on real questions.
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/Paths.h"
@@ -105,13 +106,14 @@ TEST_F(MeaningSearch, installFetchesTheModelAndBuildsTheVectors)
 {
     ASSERT_EQ(install->exitCode, 0) << install->err.toStdString();
     ASSERT_EQ(install->out.size(), 2) << install->out.join(u'\n').toStdString();
-    const auto line = QRegularExpression(QStringLiteral("^متّجهات البحث بالمعنى: (\\d+) صفحة في \\d+\\.\\ds$"))
+    const auto line = QRegularExpression(QStringLiteral("^متّجهات البحث بالمعنى: (\\d+) (\\S+) في \\d+\\.\\ds$"))
                           .match(install->out[1]);
     ASSERT_TRUE(line.hasMatch()) << install->out[1].toStdString();
     auto db = SQLiteDB::open(libdb, true);
     ASSERT_TRUE(db);
     const std::int64_t pages = *db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages"));
     EXPECT_EQ(line.captured(1).toLongLong(), pages);
+    EXPECT_EQ(line.captured(2), CountedNoun::pages().form(pages)); // "صفحات" for most counts
     for (const char* name : {"wordvec.npy", "vocab.json", "vecs.npy", "vec_ids.npy"})
         EXPECT_TRUE(QFile::exists(QDir(Paths::smartDir()).filePath(QLatin1String(name)))) << name;
 
@@ -119,7 +121,7 @@ TEST_F(MeaningSearch, installFetchesTheModelAndBuildsTheVectors)
     const ToolRun rebuilt = runTool({QStringLiteral("--build-vectors")}, libdb);
     EXPECT_EQ(rebuilt.exitCode, 0) << rebuilt.err.toStdString();
     ASSERT_EQ(rebuilt.out.size(), 1);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^متّجهات: %1 صفحة في \\d+\\.\\ds$").arg(pages))
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^متّجهات: %1 %2 في \\d+\\.\\ds$").arg(pages).arg(CountedNoun::pages().form(pages)))
                     .match(rebuilt.out.first())
                     .hasMatch())
         << rebuilt.out.first().toStdString();

@@ -64,7 +64,7 @@ TEST(MCPServerValidate, booleansArraysAndUnknownMembers)
     EXPECT_EQ(check("search_library", R"({"query":"x","affix":true})"), "OK");
     EXPECT_EQ(check("search_library", R"({"query":"x","book_ids":[0]})"), "«book_ids[]» يجب ألا يقل عن 1.");
     EXPECT_EQ(check("search_library", R"({"query":"x","all_of":["a","b","c","d","e","f","g","h","i","j","k"]})"),
-              "«all_of» أكثر من 10 عنصرا.");
+              "«all_of» أكثر من 10 عناصر.");
     EXPECT_EQ(check("search_library", R"({"query":"x","all_of":[""]})"), "«all_of[]» فارغ.");
     EXPECT_EQ(check("search_library", R"({"query":"x","all_of":[3]})"),
               "«all_of[]» من نوع غير صحيح (المتوقع: string).");
@@ -78,7 +78,7 @@ TEST(MCPServerValidate, booleansArraysAndUnknownMembers)
     for (int i = 1; i <= 1001; ++i)
         ids += std::to_string(i) + (i < 1001 ? "," : "]");
     EXPECT_EQ(check("search_library", R"({"query":"x","book_ids":)" + ids + "}"),
-              "«book_ids» أكثر من 1000 عنصرا.");
+              "«book_ids» أكثر من 1000 عنصر.");
 }
 
 TEST(MCPServerValidate, textOrIntegerUnion)
@@ -101,11 +101,11 @@ TEST(MCPServerValidate, lengthsCountCharactersWithTheirMarks)
     EXPECT_EQ(check("search_library", ok), "OK");
     letters += QStringLiteral("بَ");
     EXPECT_EQ(check("search_library", R"({"query":")" + letters.toStdString() + "\"}"),
-              "«query» أطول من 200 حرفا.");
+              "«query» أطول من 200 حرف.");
 
     // A very long text is refused without being measured whole.
     const std::string huge(10 * 1024 * 1024, 'a');
-    EXPECT_EQ(check("search_library", R"({"query":")" + huge + "\"}"), "«query» أطول من 200 حرفا.");
+    EXPECT_EQ(check("search_library", R"({"query":")" + huge + "\"}"), "«query» أطول من 200 حرف.");
 }
 
 TEST(MCPServerArgs, typedReads)

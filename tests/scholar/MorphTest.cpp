@@ -185,3 +185,21 @@ TEST(MorphStrip, tablesAreTriedInOrderAndLeaveEnough)
     EXPECT_EQ(Morph::stripSuffix(s(u"كتبه")), (Split{s(u"ه"), s(u"كتب")}));
     EXPECT_EQ(Morph::stripSuffix(s(u"كتب")), (Split{{}, s(u"كتب")}));
 }
+
+TEST(MorphAnalyze, hamzaWeakAndDoubledRootsOfCommonWords)
+{
+    // الإيمان is the إفعال of آمن: its ان is no dual ending.
+    EXPECT_EQ(Morph::analyze(u(u"الإيمان")),
+              result(u"الإيمان", u"الايمان", part(u"ال", u"أداة التعريف"), u"ايمان", {}, u"امن", u"اسم (معرّف)"));
+    // Words of the hadith collections whose roots begin with a hamza, hold a
+    // weak letter or a doubled one, each with the root dictionaries give it
+    // (a hamza written ا, as the normalised word writes it).
+    const QList<std::pair<const char16_t*, const char16_t*>> cases{
+        {u"الإيمان", u"امن"}, {u"إيمانا", u"امن"},   {u"الإسلام", u"سلم"}, {u"قال", u"قول"},
+        {u"الصلاة", u"صلو"},  {u"الزكاة", u"زكو"},   {u"يقول", u"قول"},    {u"الأئمة", u"امم"},
+        {u"مستقيم", u"قوم"},  {u"استغفر", u"غفر"},   {u"المؤمنون", u"امن"}, {u"الإيجاب", u"وجب"},
+        {u"سأل", u"سال"},     {u"الأعمال", u"عمل"},  {u"استغفار", u"غفر"}, {u"اختلاف", u"خلف"},
+    };
+    for (const auto& [word, root] : cases)
+        EXPECT_EQ(Morph::analyze(u(word)).root, u(root)) << qPrintable(u(word));
+}

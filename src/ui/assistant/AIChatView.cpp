@@ -70,8 +70,11 @@ const QString txtStopReading = QStringLiteral(u"إيقاف القراءة");
 const QString txtExamplesHint = QStringLiteral(u"وبعد أي إجابة تستطيع المتابعة: «زدني»، أو «وماذا عن الحنابلة؟».\n");
 
 const QString txtWelcomeTitle = QStringLiteral(u"اسأل الكتب\n");
+// Around the citation mark [1], which is written in the user's digits.
+const QString txtWelcomeIntroHead = QStringLiteral(
+    u"يجيبك من كتب المكتبة وحدها، وكل اقتباس بمصدره: الكتاب والجزء والصفحة. انقر الرقم [");
 const QString txtWelcomeIntro = QStringLiteral(
-    u"يجيبك من كتب المكتبة وحدها، وكل اقتباس بمصدره: الكتاب والجزء والصفحة. انقر الرقم [١] لتفتح الصفحة نفسها.\n"
+    u"] لتفتح الصفحة نفسها.\n"
     u"يدقق البرنامج كل اقتباس على مصدره ويحذف ما لا يطابق. لا يفتي: يعرض ما في الكتب ويحيلك في حالتك الخاصة إلى المفتي.\n");
 const QString txtWelcomeSpoken = QStringLiteral(u"تحدث معه كتابة أو بصوتك من زر الميكروفون، فيجيبك ويقرأ عليك الإجابة.\n\n");
 const QString txtWelcomeTyped = QStringLiteral(u"اكتب سؤالك فيجيبك، ويقرأ عليك الإجابة إن شئت.\n\n");
@@ -407,7 +410,7 @@ void AIChatView::welcome()
     RichTextBuilder out(document);
     const Qt::Alignment centre = Qt::AlignHCenter;
     out.append(txtWelcomeTitle, RichText::chars(Theme::logo(34), accent()), para(8, 6, 0, centre));
-    out.append(txtWelcomeIntro + (Listener::hasRecogniser() ? txtWelcomeSpoken : txtWelcomeTyped), ui(14, QFont::Normal, Theme::secondaryLabel()), para(8, 6, 0, centre));
+    out.append(txtWelcomeIntroHead + Arabic::num(1) + txtWelcomeIntro + (Listener::hasRecogniser() ? txtWelcomeSpoken : txtWelcomeTyped), ui(14, QFont::Normal, Theme::secondaryLabel()), para(8, 6, 0, centre));
     out.append(txtTry, ui(13, QFont::Medium, Theme::secondaryLabel()), para(8, 6, 0, centre));
     for (qsizetype i = 0; i < welcomeSuggestions.size(); ++i) {
         if (i > 0)

@@ -56,7 +56,10 @@ constexpr char kAyahLabel[] = "الآية";
 constexpr char kPageLabel[] = "الصفحة";
 constexpr char kAyahTip[] = "رقم الآية";
 constexpr char kPageTip[] = "صفحة المصحف";
-constexpr char kPageHint[] = "ثبت مصحف الصفحات (٦٠٤ صفحة) من التنزيلات للتنقل بالصفحة";
+// "ثبت مصحف الصفحات (٦٠٤ صفحات) من التنزيلات للتنقل بالصفحة".
+constexpr char kPageHintBefore[] = "ثبت مصحف الصفحات (";
+constexpr char kPageHintAfter[] = ") من التنزيلات للتنقل بالصفحة";
+constexpr int kMushafPages = 604;
 constexpr char kJuzPrefix[] = "الجزء ";
 constexpr char kScriptUthmani[] = "عثماني";
 constexpr char kScriptPlain[] = "إملائي";
@@ -258,7 +261,8 @@ QWidget* QuranView::buildToolbar()
     pageField_ = numberField(kPageTip);
     pageField_->setEnabled(q_->pagesBook.has_value());
     if (!q_->pagesBook)
-        pageField_->setToolTip(QString::fromUtf8(kPageHint));
+        pageField_->setToolTip(QString::fromUtf8(kPageHintBefore) + CountedNoun::pages().count(kMushafPages)
+                               + QString::fromUtf8(kPageHintAfter));
     onAction(pageField_, [self](QObject*) {
         if (!self)
             return;

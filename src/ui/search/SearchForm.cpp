@@ -4,6 +4,7 @@
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
+#include "search/SearchEngine.h"
 
 namespace quorvel {
 
@@ -15,7 +16,9 @@ constexpr char kAnyOf[] = "تحتوي على أيٍّ من: ";
 constexpr char kAndJoin[] = " و";
 constexpr char kOrdered[] = "بالترتيب نفسه";
 // Fixed text: the twelve does not follow the digits preference.
-constexpr char kNear[] = "متقاربة (في حدود ١٢ كلمة)";
+// "متقاربة (في حدود ١٢ كلمة)", the number in the user's digits.
+constexpr char kNearBefore[] = "متقاربة (في حدود ";
+constexpr char kNearAfter[] = ")";
 constexpr char kOrLine[] = "وعلى واحدة على الأقل من: ";
 constexpr char kOrJoin[] = " أو ";
 constexpr char kNotLine[] = "ولا تحتوي على: ";
@@ -51,6 +54,14 @@ constexpr char kIgnoredAccusative[] = "كتابا متجاهلا";
 QString quoted(const QString& phrase)
 {
     return QStringLiteral("«") + phrase + QStringLiteral("»");
+}
+
+// "١٢ كلمة": the words a near search spans.
+QString nearWords()
+{
+    static const CountedNoun words(QStringLiteral("كلمة"), QStringLiteral("كلمتان"), QStringLiteral("كلمات"),
+                                   QStringLiteral("كلمة"));
+    return words.count(SearchEngine::nearDistance, CountedNoun::Case::genitive);
 }
 
 QString quotedList(const QStringList& phrases, const char* join)
@@ -145,7 +156,7 @@ QString SearchForm::explanation(const SearchQuery& q)
         if (q.ordered)
             lines << QString::fromUtf8(kOrdered);
         if (q.near)
-            lines << QString::fromUtf8(kNear);
+            lines << QString::fromUtf8(kNearBefore) + nearWords() + QString::fromUtf8(kNearAfter);
     }
     if (!q.orPhrases.isEmpty())
         lines << QString::fromUtf8(kOrLine) + quotedList(q.orPhrases, kOrJoin);

@@ -57,14 +57,14 @@ TEST_F(SearchFormTest, twoPhrasesReadBackWithTheRequireAllOption)
     EXPECT_EQ(lines(form)[0], QStringLiteral("تحتوي على أيٍّ من: «الصلاة» و«الزكاة»"));
     EXPECT_EQ(form.allButtonTitle(), QStringLiteral("[أيّها]"));
 
-    // Every other line in its order, the twelve fixed whatever the digits.
+    // Every other line in its order, the twelve in the user's digits.
     Preferences::standard().set(QString::fromLatin1(Settings::indicDigitsKey), false);
     form.boxes[SearchForm::ordered] = form.boxes[SearchForm::near] = true;
     form.boxes[SearchForm::matn] = form.boxes[SearchForm::hawashi] = form.boxes[SearchForm::notes] = false;
     form.boxes[SearchForm::hamza] = form.boxes[SearchForm::semantic] = form.boxes[SearchForm::morph] = true;
     form.phrases[SearchForm::orTab] = {QStringLiteral("الصوم"), QStringLiteral("الحج"), {}, {}, {}};
     EXPECT_EQ(lines(form), (QStringList{"تحتوي على أيٍّ من: «الصلاة» و«الزكاة»", "بالترتيب نفسه",
-                                        "متقاربة (في حدود ١٢ كلمة)", "وعلى واحدة على الأقل من: «الصوم» أو «الحج»",
+                                        "متقاربة (في حدود 12 كلمة)", "وعلى واحدة على الأقل من: «الصوم» أو «الحج»",
                                         "في: ", "البحث: صرفي، بمراعاة الهمزات، بالمعنى"}));
     const SearchQuery q = form.buildQuery({});
     EXPECT_TRUE(q.ordered && q.near && q.hamza && q.semantic && q.morph);
