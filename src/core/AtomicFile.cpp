@@ -10,10 +10,18 @@ namespace quorvel::AtomicFile {
 
 namespace {
 
+// The reasons worded for a write; the others are those of any file access.
+constexpr char kNoFolder[] = "المجلد غير موجود";
+constexpr char kNoWritePermission[] = "لا إذن بالكتابة في هذا المجلد";
+
 // The reason for the failure the last file call reported: the system's error
 // number when it left one, the device's own description otherwise.
 QString reason(const QFileDevice& file, int errorNumber)
 {
+    if (errorNumber == ENOENT || errorNumber == ENOTDIR)
+        return QString::fromUtf8(kNoFolder);
+    if (errorNumber == EACCES || errorNumber == EPERM)
+        return QString::fromUtf8(kNoWritePermission);
     if (errorNumber != 0)
         return Dist::fileErrorReason(errorNumber);
     const QString description = file.errorString();
