@@ -1,9 +1,10 @@
 #include "core/Preferences.h"
 
+#include "core/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace quorvel {
@@ -85,11 +86,12 @@ void Preferences::loadLocked() const
 bool Preferences::saveLocked() const
 {
     QDir().mkpath(QFileInfo(path_).absolutePath());
-    QSaveFile out(path_);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(Json::dumpBytes(file_, {.escapeSlash = false, .indent = 2}));
-    return out.commit();
+    // A failed write keeps the old file; the new value lives on in memory.
+    const std::optional<QString> failed =
+        AtomicFile::replace(path_, Json::dumpBytes(file_, {.escapeSlash = false, .indent = 2}));
+    if (failed)
+        qWarning("%s: %s", qUtf8Printable(path_), qUtf8Printable(*failed));
+    return !failed;
 }
 
 std::optional<Json::Value> Preferences::object(const QString& key) const

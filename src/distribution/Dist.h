@@ -42,6 +42,11 @@ inline constexpr int formatVersion = 1;
 inline constexpr int normVersion = Arabic::normVersion;
 // "QRVL" read as a big-endian number: the SQLite application id of every package.
 inline constexpr std::int32_t appID = 0x5152564C;
+// The longest text one page may hold, in UTF-16 code units (QString's
+// length). Installing and indexing a page costs some thirty times its size,
+// and no book page comes near this; a release holding a longer page is
+// refused by its builder and by the installer.
+inline constexpr qsizetype maxPageLength = 4 * 1024 * 1024;
 
 // The publisher's Ed25519 public key, standard base64 of its 32 bytes. Fixed
 // at build time.

@@ -72,6 +72,7 @@ constexpr TitledMessage kMsgContentRoot{u"محتوى «", u"» لا يطابق �
 // A page or heading id that another installed book already holds: storing the
 // book would silently drop or take over the other book's rows.
 constexpr TitledMessage kMsgIdConflict{u"معرّفات صفحات «", u"» أو عناوينها مستعملة في كتاب آخر."};
+constexpr TitledMessage kMsgPageTooLarge{u"في «", u"» صفحة أكبر من الحد المقبول لصفحة واحدة."};
 
 const QString packagePattern = QStringLiteral("qbook-*.sqlite");
 const QString msgTempWrite = QStringLiteral("تعذّرت كتابة الملف المؤقت ");
@@ -520,6 +521,8 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     while ((pageStep = pages->next()) == Statement::Step::Row) {
         const std::int64_t pid = pages->integer(0).value_or(0);
         const std::optional<QString> text = pages->text(4);
+        if (text && text->size() > Dist::maxPageLength)
+            refuse(kMsgPageTooLarge(book.title));
         root.addPage(*pages, text);
         const QString content = text.value_or(QString());
         const QString norm = Arabic::normalize(content, true);

@@ -1,5 +1,6 @@
 #include "distribution/ReleaseWriter.h"
 
+#include "core/AtomicFile.h"
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "distribution/RawDeflate.h"
@@ -7,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -246,6 +246,16 @@ std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta, 
     return book;
 }
 
+std::optional<QString> refusal(const Book& book)
+{
+    for (const Page& page : book.pages) {
+        if (page.content && page.content->size() > Dist::maxPageLength)
+            return QStringLiteral("في «") + Json::strictString(book.meta, "title").value_or(QString()) +
+                   QStringLiteral("» صفحة أكبر من الحد المقبول لصفحة واحدة.");
+    }
+    return std::nullopt;
+}
+
 std::optional<Json::Value> addBook(const QString& dir, const Book& book, const QString& fileName)
 {
     auto bookId = Json::strictInt(book.meta, "id");
@@ -353,11 +363,7 @@ std::optional<Json::Value> addWordModel(const QString& dir, const QString& model
 bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes)
 {
     QDir().mkpath(dir);
-    QSaveFile file(QDir(dir).filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
+    return !AtomicFile::replace(QDir(dir).filePath(name), bytes);
 }
 
 } // namespace quorvel::ReleaseWriter

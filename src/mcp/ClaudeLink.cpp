@@ -1,12 +1,12 @@
 #include "mcp/ClaudeLink.h"
 
+#include "core/AtomicFile.h"
 #include "core/Json.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace quorvel::ClaudeLink {
@@ -122,9 +122,8 @@ void link(bool on)
     }
 
     const QByteArray bytes = Json::dumpBytes(config, Json::DumpOptions{false, 2});
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        fail(file.errorString());
+    if (const std::optional<QString> failed = AtomicFile::replace(path, bytes))
+        fail(*failed);
 }
 
 QString shellQuote(const QString& text)

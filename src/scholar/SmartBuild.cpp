@@ -1,5 +1,6 @@
 #include "scholar/SmartBuild.h"
 
+#include "core/AtomicFile.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/Paths.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -326,9 +326,8 @@ void fetchModel(const Pack& pack, const QUrl& base)
             const QByteArray data = Dist::fetch(base, ref->file, std::max<std::int64_t>(ref->size, 0));
             if (data.size() != ref->size || Dist::sha256(data) != ref->sha256)
                 throw Dist::DistError(msgModelDigest);
-            QSaveFile file(target);
-            if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-                throw Dist::PlatformError(msgWriteFailed + localName + QStringLiteral(": ") + file.errorString());
+            if (const std::optional<QString> failed = AtomicFile::replace(target, data))
+                throw Dist::PlatformError(msgWriteFailed + localName + QStringLiteral(": ") + *failed);
         }
         loadModel(incomingDir());
     } catch (...) {

@@ -1,11 +1,11 @@
 #include "search/NpyArray.h"
 
+#include "core/AtomicFile.h"
 #include "core/Characters.h"
 #include "core/Numbers.h"
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <cstring>
 
@@ -240,16 +240,8 @@ bool NpyArray::write(const QString& path, const QString& descr, const QList<std:
     };
     if (head.isEmpty())
         return fail(QStringLiteral("header too long for %1").arg(path));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(head) != head.size() || file.write(body) != body.size()) {
-        const QString message = file.errorString();
-        file.cancelWriting();
-        return fail(message);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
+    if (const std::optional<QString> failed = AtomicFile::replace(path, {head, body}))
+        return fail(*failed);
     return true;
 }
 

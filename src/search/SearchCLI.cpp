@@ -1,6 +1,7 @@
 #include "search/SearchCLI.h"
 
 #include "core/Arabic.h"
+#include "core/AtomicFile.h"
 #include "core/Characters.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -12,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -316,11 +316,9 @@ int normParity(Library& lib, std::int64_t n, std::uint64_t seed, const std::opti
                              + QLatin1Char('\t') + fnv(mine);
     }
     if (dump) {
-        QSaveFile file(*dump);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write((dumpLines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
-            file.commit();
-        }
+        if (const std::optional<QString> failed =
+                AtomicFile::replace(*dump, (dumpLines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()))
+            std::fprintf(stderr, "%s: %s\n", qUtf8Printable(*dump), qUtf8Printable(*failed));
     }
     emitLine(Value{{"checked", checked},
                {"same", same},

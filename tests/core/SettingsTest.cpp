@@ -1,14 +1,19 @@
+#include "core/AtomicFile.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <utility>
+
+#include <sys/resource.h>
 
 using namespace quorvel;
 
@@ -180,6 +185,45 @@ TEST(PreferencesTest, corruptFileReadsEmptyAndIsKeptUntilAWrite)
     Preferences p(path);
     p.set("x", true);
     EXPECT_TRUE(Preferences(path).boolValue("x"));
+}
+
+TEST(PreferencesTest, aWriteThatCannotFinishKeepsTheOldFile)
+{
+    // A full device fails only when the buffered bytes are flushed.
+    QFile full(QStringLiteral("/dev/full"));
+    ASSERT_TRUE(full.open(QIODevice::WriteOnly));
+    EXPECT_EQ(AtomicFile::put(full, {QByteArray(100, 'x')}), QStringLiteral("لا مساحة كافية على القرص"));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.json");
+    Preferences p(path);
+    p.set("readerSize", 20.0);
+    const QString exported = dir.filePath("data.html");
+    ASSERT_FALSE(AtomicFile::replace(exported, QByteArray("<p>old</p>")));
+    auto contents = [](const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray oldPreferences = contents(path);
+    ASSERT_FALSE(oldPreferences.isEmpty());
+
+    // A file-size limit stops the writes part-way, as a filling disk does.
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    p.set("lastQuery", QString(6957, QLatin1Char('x')));
+    const std::optional<QString> failed = AtomicFile::replace(exported, QByteArray(6957, 'x'));
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(contents(path), oldPreferences);
+    EXPECT_EQ(Preferences(path).doubleValue("readerSize"), 20);
+    EXPECT_EQ(failed, QStringLiteral("الملف أكبر مما يسمح به النظام"));
+    EXPECT_EQ(contents(exported), QByteArray("<p>old</p>"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 }
 
 TEST(PreferencesTest, argumentDomainIsReadFirstAndStaysVolatile)

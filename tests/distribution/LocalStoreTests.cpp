@@ -299,6 +299,10 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
     tooLarge.usize = -1; // not a way around the cap
     EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
 
+    // A page far longer than any book's is refused before it is indexed.
+    const auto hugePage = pagesPackage(4, {QStringLiteral("النص الأول"), QString(Dist::maxPageLength + 1, u'ب')});
+    EXPECT_EQ(refusal(hugePage), QStringLiteral("في «كتاب 4» صفحة أكبر من الحد المقبول لصفحة واحدة."));
+
     auto notDeflate = good;
     const QByteArray raw("\xff\xff\xff\xff not a stream");
     writePackageFile(notDeflate.file, raw);

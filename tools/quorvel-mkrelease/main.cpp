@@ -97,6 +97,8 @@ int main(int argc, char** argv)
         }
         if (!book)
             return fail(QStringLiteral("not a book in the corpus layout: ") + *file);
+        if (const std::optional<QString> why = ReleaseWriter::refusal(*book))
+            return fail(*why);
         const auto entry = ReleaseWriter::addBook(out, *book, QStringLiteral("b%1.qbk").arg(*id));
         if (!entry)
             return fail(QStringLiteral("cannot write the package of book %1").arg(*id));

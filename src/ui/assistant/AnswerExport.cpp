@@ -1,6 +1,7 @@
 #include "ui/assistant/AnswerExport.h"
 
 #include "assistant/DataQA.h"
+#include "core/AtomicFile.h"
 #include "core/Characters.h"
 #include "core/DateText.h"
 #include "core/PyRegex.h"
@@ -16,7 +17,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
-#include <QSaveFile>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -102,9 +102,8 @@ QString& toolFolder()
 
 void writeAtomically(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw ExportError(QString::fromUtf8(kNotWritten) + file.errorString());
+    if (const std::optional<QString> failed = AtomicFile::replace(path, bytes))
+        throw ExportError(QString::fromUtf8(kNotWritten) + *failed);
 }
 
 QByteArray readAll(const QString& path)

@@ -30,6 +30,41 @@ struct Unref {
 using Layout = std::unique_ptr<PangoLayout, Unref>;
 using Context = std::unique_ptr<PangoContext, Unref>;
 
+// Shown in place of a character that cannot be drawn.
+constexpr char16_t kReplacement = 0xFFFD;
+
+// Whether a code point is NUL or a Unicode noncharacter (U+FDD0..U+FDEF and
+// the last two of every plane).
+bool undrawable(char32_t c)
+{
+    return c == 0 || (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+}
+
+// The text with every undrawable code point replaced. Pango ends a
+// paragraph at NUL, and a noncharacter puts the Cairo context into an error
+// that stops every later drawing, cutting the file short.
+QString drawable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar unit = text[i];
+        if (unit.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            const char32_t c = QChar::surrogateToUcs4(unit, text[i + 1]);
+            if (undrawable(c)) {
+                out += QChar(kReplacement);
+            } else {
+                out += unit;
+                out += text[i + 1];
+            }
+            ++i;
+            continue;
+        }
+        out += undrawable(unit.unicode()) ? QChar(kReplacement) : unit;
+    }
+    return out;
+}
+
 double points(int pangoUnits)
 {
     return double(pangoUnits) / PANGO_SCALE;
@@ -218,7 +253,7 @@ private:
                     out.pictures.push_back(std::move(p));
                 continue;
             }
-            QString piece = fragment.text();
+            QString piece = drawable(fragment.text());
             piece.remove(QChar::ObjectReplacementCharacter);
             piece.replace(QChar::LineSeparator, QLatin1Char('\n'));
             if (piece.isEmpty())
@@ -435,16 +470,20 @@ QByteArray pdf(const QTextDocument& document, const QString& title, const Page& 
 {
     QByteArray bytes;
     cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(append, &bytes, page.width, page.height);
-    cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, title.toUtf8().constData());
+    cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, drawable(title).toUtf8().constData());
     cairo_t* cairo = cairo_create(surface);
+    bool drawn = false;
     {
         Writer writer(cairo, document, page);
         writer.flow(document.rootFrame(), page.margin, page.width - 2 * page.margin);
         cairo_show_page(cairo);
+        // A failed drawing stops every later one and the file still ends
+        // well-formed: only the context's status tells it was cut short.
+        drawn = cairo_status(cairo) == CAIRO_STATUS_SUCCESS;
         cairo_destroy(cairo);
         cairo_surface_finish(surface);
     }
-    const bool written = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
+    const bool written = drawn && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(surface);
     if (!written || !bytes.startsWith("%PDF-"))
         return {};

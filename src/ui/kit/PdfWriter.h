@@ -23,8 +23,9 @@ struct Page {
 };
 
 // The PDF of `document`, whose lengths and font sizes (pixel or point) are
-// read as points; `title` goes into the file's information. Empty when
-// Cairo could not make one.
+// read as points; `title` goes into the file's information. NUL and Unicode
+// noncharacters are drawn as U+FFFD. Empty when Cairo could not make the
+// whole file.
 QByteArray pdf(const QTextDocument& document, const QString& title, const Page& page = {});
 
 } // namespace quorvel::PdfWriter

@@ -1,6 +1,7 @@
 #include "ui/shell/BookExport.h"
 
 #include "core/Arabic.h"
+#include "core/AtomicFile.h"
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "core/Theme.h"
@@ -10,7 +11,6 @@
 
 #include <QHash>
 #include <QSet>
-#include <QSaveFile>
 #include <QTextDocument>
 
 namespace quorvel::BookExport {
@@ -25,6 +25,7 @@ constexpr char kVolumeLabelPage[] = " - ص: ";
 constexpr char kPageLabelStart[] = "[ص: ";
 constexpr char kLabelEnd[] = "]";
 constexpr char kSourcePrefix[] = "مصدر النص: ";
+constexpr char kNoPdf[] = "تعذر إنشاء ملف PDF.";
 constexpr char kLicenseSeparator[] = " · ";
 
 constexpr char kHTMLStart[] =
@@ -182,13 +183,15 @@ bool writePDF(const Book& book, const QString& author, const QList<PageRow>& row
 {
     const std::unique_ptr<QTextDocument> document = pdfDocument(book, author, rows, kPointsPerInch);
     const QByteArray bytes = PdfWriter::pdf(*document, book.title, {pdfPageWidth, pdfPageHeight, pdfMargin});
-    QSaveFile file(path);
-    if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (bytes.isEmpty()) {
         if (error)
-            *error = file.errorString();
+            *error = QString::fromUtf8(kNoPdf);
         return false;
     }
-    return true;
+    const std::optional<QString> failed = AtomicFile::replace(path, bytes);
+    if (failed && error)
+        *error = *failed;
+    return !failed;
 }
 
 } // namespace quorvel::BookExport

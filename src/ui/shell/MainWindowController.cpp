@@ -2,6 +2,7 @@
 
 #include "assistant/LocalLLM.h"
 #include "core/Arabic.h"
+#include "core/AtomicFile.h"
 #include "core/Build.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
@@ -35,7 +36,6 @@
 
 #include <QEvent>
 #include <QFile>
-#include <QSaveFile>
 #include <QUrl>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -991,9 +991,8 @@ void MainWindowController::exportNotes()
         QString::fromUtf8(kNotesMessage), QString::fromUtf8(kNotesFileName), QString::fromUtf8(kJSONFilter), this);
     if (!path || path->isEmpty())
         return;
-    QSaveFile file(*path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit()) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), file.errorString(), this);
+    if (const std::optional<QString> failed = AtomicFile::replace(*path, *bytes)) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), *failed, this);
         return;
     }
     Desktop::showWritten(*path, this);
@@ -1095,9 +1094,8 @@ void MainWindowController::exportHTML()
     if (!path || path->isEmpty())
         return;
     const QByteArray bytes = BookExport::bookHTML(*lib_, book).toUtf8();
-    QSaveFile file(*path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), file.errorString(), this);
+    if (const std::optional<QString> failed = AtomicFile::replace(*path, bytes)) {
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), *failed, this);
         return;
     }
     Desktop::showWritten(*path, this);

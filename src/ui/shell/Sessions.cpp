@@ -42,9 +42,95 @@ Sessions::Sessions(MainWindowController& main) : QObject(&main), main_(main)
 
 namespace {
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+QByteArrayView trimmed(QByteArrayView text)
+{
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+// The items of a JSON array text, each as its slice of the text; nothing
+// when the text is not one valid JSON array. Neither the check nor the walk
+// recurses, so an item nested however deep costs no stack.
+std::optional<QList<QByteArrayView>> arrayItems(QByteArrayView text)
+{
+    text = trimmed(text);
+    if (text.isEmpty() || text.front() != '[' || !Json::Value::accept(text.begin(), text.end()))
+        return std::nullopt;
+    QList<QByteArrayView> items;
+    int depth = 0;
+    qsizetype start = -1;
+    bool inString = false;
+    bool escaped = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == ',' && depth == 1) {
+            items.append(trimmed(text.sliced(start, i - start)));
+            start = -1;
+            continue;
+        }
+        if (c == ']' || c == '}') {
+            if (--depth == 0 && start >= 0)
+                items.append(trimmed(text.sliced(start, i - start)));
+            continue;
+        }
+        if (depth == 1 && start < 0 && !isBlank(c))
+            start = i;
+        if (c == '"')
+            inString = true;
+        else if (c == '[' || c == '{')
+            ++depth;
+    }
+    return items;
+}
+
+// The deepest nesting of arrays and objects in a JSON text.
+int nesting(QByteArrayView text)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
 // The entry an item of the stored list holds; nothing for an item that is
-// no object or lacks a string name or data.
-std::optional<Sessions::NamedSession> entryOf(const Json::Value& item)
+// no object or lacks a string name or data. A date or count of another
+// type reads as 0, its JSON text going to `storedDate` or `storedCount`.
+std::optional<Sessions::NamedSession> entryOf(const Json::Value& item, QByteArray* storedDate,
+                                              QByteArray* storedCount)
 {
     if (!item.is_object())
         return std::nullopt;
@@ -52,72 +138,127 @@ std::optional<Sessions::NamedSession> entryOf(const Json::Value& item)
     const std::optional<QString> data = Json::strictString(item, "data");
     if (!name || !data)
         return std::nullopt;
+    if (item.contains("date") && !Json::strictDouble(item, "date"))
+        *storedDate = Json::dumpBytes(item.at("date"));
+    if (item.contains("count") && !Json::strictInt(item, "count"))
+        *storedCount = Json::dumpBytes(item.at("count"));
     return Sessions::NamedSession{*name, Json::strictDouble(item, "date").value_or(0), *data,
                                   Json::strictInt(item, "count").value_or(0)};
 }
 
-// The stored list as JSON; nothing when absent or not an array.
-std::optional<Json::Value> storedList(const Library& library)
+// An entry as a compact JSON object, members in the order the JSON module
+// writes them; a stored date or count text stands for the session's own.
+QByteArray entryText(const Sessions::NamedSession& session, const QByteArray& storedDate,
+                     const QByteArray& storedCount)
 {
-    const std::optional<QString> stored = library.kv(QString::fromLatin1(Sessions::listKey));
-    if (!stored)
-        return std::nullopt;
-    std::optional<Json::Value> document = Json::parse(stored->toUtf8());
-    if (!document || !document->is_array())
-        return std::nullopt;
-    return document;
+    QByteArray text = "{\"count\":";
+    text += storedCount.isEmpty() ? Json::dumpBytes(Json::Value(session.count)) : storedCount;
+    text += ",\"data\":";
+    text += Json::dumpBytes(Json::Value(Json::utf8(session.data)));
+    text += ",\"date\":";
+    text += storedDate.isEmpty() ? Json::dumpBytes(Json::Value(session.date)) : storedDate;
+    text += ",\"name\":";
+    text += Json::dumpBytes(Json::Value(Json::utf8(session.name)));
+    text += '}';
+    return text;
 }
 
 } // namespace
 
-QList<Sessions::NamedSession> Sessions::namedSessions() const
+Sessions::Stored Sessions::read() const
 {
-    QList<NamedSession> list;
-    const std::optional<Json::Value> document = storedList(main_.library());
-    if (!document)
-        return list;
-    for (const Json::Value& item : *document) {
-        if (auto entry = entryOf(item))
-            list.append(std::move(*entry));
+    Stored stored;
+    // Held once, as UTF-8: every item is parsed from its slice of it.
+    const QByteArray text = main_.library().kv(QString::fromLatin1(listKey)).value_or(QString()).toUtf8();
+    if (trimmed(text).isEmpty())
+        return stored;
+    const std::optional<QList<QByteArrayView>> items = arrayItems(text);
+    if (!items) {
+        stored.unreadable = QString::fromUtf8(text);
+        return stored;
     }
-    std::stable_sort(list.begin(), list.end(),
-                     [](const NamedSession& a, const NamedSession& b) { return a.date > b.date; });
-    return list;
-}
-
-bool Sessions::storeSessions(const QList<NamedSession>& sessions)
-{
-    Json::Value array = Json::Value::array();
-    for (const NamedSession& session : sessions.first(std::min<qsizetype>(sessions.size(), storedLimit))) {
-        Json::Value item = Json::Value::object();
-        item["name"] = Json::utf8(session.name);
-        item["date"] = session.date;
-        item["data"] = Json::utf8(session.data);
-        item["count"] = session.count;
-        array.push_back(std::move(item));
-    }
-    // Items this version cannot read were skipped when the list was read;
-    // they stay stored as they were rather than vanish at this write.
-    if (const std::optional<Json::Value> document = storedList(main_.library())) {
-        for (const Json::Value& item : *document) {
-            if (array.size() >= size_t(storedLimit))
-                break;
-            if (!entryOf(item))
-                array.push_back(item);
+    for (const QByteArrayView item : *items) {
+        std::optional<Json::Value> parsed;
+        if (nesting(item) <= maxDepth)
+            parsed = Json::parse(std::string_view(item.data(), size_t(item.size())));
+        Entry entry;
+        std::optional<NamedSession> session =
+            parsed ? entryOf(*parsed, &entry.storedDate, &entry.storedCount) : std::nullopt;
+        if (session) {
+            entry.session = std::move(*session);
+            stored.entries.append(std::move(entry));
+        } else {
+            stored.others.append(item.toByteArray());
         }
     }
-    if (!main_.library().setKV(QString::fromLatin1(listKey), QString::fromUtf8(Json::dumpBytes(array))))
+    std::stable_sort(stored.entries.begin(), stored.entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.session.date > b.session.date; });
+    return stored;
+}
+
+bool Sessions::write(const Stored& stored)
+{
+    Library& library = main_.library();
+    // A value this version cannot read is kept aside rather than replaced.
+    if (stored.unreadable) {
+        QString key = QString::fromLatin1(setAsideKey);
+        for (int n = 2; !library.kv(key).value_or(QString()).isEmpty(); ++n)
+            key = QString::fromLatin1(setAsideKey) + u'.' + QString::number(n);
+        if (!library.setKV(key, *stored.unreadable))
+            return false;
+    }
+    QByteArray text = "[";
+    qsizetype written = 0;
+    auto add = [&](const QByteArray& item) {
+        if (written++ > 0)
+            text += ',';
+        text += item;
+    };
+    for (const Entry& entry : stored.entries.first(std::min<qsizetype>(stored.entries.size(), storedLimit)))
+        add(entryText(entry.session, entry.storedDate, entry.storedCount));
+    // Items this version cannot read were skipped when the list was read;
+    // they stay stored as they were rather than vanish at this write.
+    for (const QByteArray& item : stored.others) {
+        if (written >= storedLimit)
+            break;
+        add(item);
+    }
+    text += ']';
+    if (!library.setKV(QString::fromLatin1(listKey), QString::fromUtf8(text)))
         return false;
     emit changed();
     return true;
 }
 
+QList<Sessions::NamedSession> Sessions::namedSessions() const
+{
+    Stored stored = read();
+    QList<NamedSession> list;
+    for (Entry& entry : stored.entries)
+        list.append(std::move(entry.session));
+    return list;
+}
+
+bool Sessions::storeSessions(const QList<NamedSession>& sessions)
+{
+    Stored stored = read();
+    // An entry given back as it was read keeps what its reading set aside.
+    QList<Entry> entries;
+    for (const NamedSession& session : sessions) {
+        const auto same = std::find_if(stored.entries.cbegin(), stored.entries.cend(),
+                                       [&](const Entry& e) { return e.session == session; });
+        entries.append(same != stored.entries.cend() ? *same : Entry{session, {}, {}});
+    }
+    stored.entries = std::move(entries);
+    return write(stored);
+}
+
 bool Sessions::storeNamedSession(const QString& name, const QString& data)
 {
-    QList<NamedSession> list = namedSessions();
-    list.removeIf([&](const NamedSession& s) { return s.name == name; });
-    list.prepend({name, now(), data, std::int64_t(main_.tabs().size())});
-    return storeSessions(list);
+    Stored stored = read();
+    stored.entries.removeIf([&](const Entry& e) { return e.session.name == name; });
+    stored.entries.prepend(Entry{{name, now(), data, std::int64_t(main_.tabs().size())}, {}, {}});
+    return write(stored);
 }
 
 void Sessions::saveNamedSession()
@@ -149,11 +290,14 @@ void Sessions::openNamedSession(const NamedSession& session)
         const QString current = main_.sessionJSON();
         if (!current.isEmpty()) {
             const QString prefix = QString::fromUtf8(backupPrefix);
-            QList<NamedSession> list = namedSessions();
-            list.removeIf([&](const NamedSession& s) { return s.name.startsWith(prefix); });
-            list.prepend({prefix + QString::fromUtf8(kBackupOpen) + session.name + QString::fromUtf8(kBackupClose),
-                          now() - kBackupAge, current, std::int64_t(main_.tabs().size())});
-            storeSessions(list);
+            Stored stored = read();
+            stored.entries.removeIf([&](const Entry& e) { return e.session.name.startsWith(prefix); });
+            stored.entries.prepend(
+                Entry{{prefix + QString::fromUtf8(kBackupOpen) + session.name + QString::fromUtf8(kBackupClose),
+                       now() - kBackupAge, current, std::int64_t(main_.tabs().size())},
+                      {},
+                      {}});
+            write(stored);
         }
     }
     for (qsizetype i = main_.tabs().size() - 1; i >= 0; --i)
@@ -170,21 +314,21 @@ void Sessions::renameNamedSession(const QString& oldName)
     const QString name = typed->trimmed();
     if (name.isEmpty() || name == oldName)
         return;
-    QList<NamedSession> list = namedSessions();
-    list.removeIf([&](const NamedSession& s) { return s.name == name; });
-    for (NamedSession& s : list) {
-        if (s.name == oldName)
-            s.name = name;
+    Stored stored = read();
+    stored.entries.removeIf([&](const Entry& e) { return e.session.name == name; });
+    for (Entry& e : stored.entries) {
+        if (e.session.name == oldName)
+            e.session.name = name;
     }
-    if (!storeSessions(list))
+    if (!write(stored))
         Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString(), &main_);
 }
 
 void Sessions::deleteNamedSession(const QString& name)
 {
-    QList<NamedSession> list = namedSessions();
-    list.removeIf([&](const NamedSession& s) { return s.name == name; });
-    storeSessions(list);
+    Stored stored = read();
+    stored.entries.removeIf([&](const Entry& e) { return e.session.name == name; });
+    write(stored);
 }
 
 QString Sessions::defaultName() const

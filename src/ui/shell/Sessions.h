@@ -5,6 +5,7 @@
 // renamed and deleted from the File menu. The window owns one; the menu
 // lists namedSessions() and calls the operations with the chosen entry.
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -30,6 +31,11 @@ public:
     };
 
     static constexpr const char* listKey = "sessions";
+    // Where a stored list that is no JSON array is kept before the next write
+    // replaces it; a second one goes under this key and ".2", and so on.
+    static constexpr const char* setAsideKey = "sessions.unreadable";
+    // The nesting the list reader follows; a deeper item is kept as its text.
+    static constexpr int maxDepth = 512;
     // A longer list loses its oldest entries at the next write.
     static constexpr int storedLimit = 1000;
     // The one backup kept of the tabs a named session replaced.
@@ -42,8 +48,9 @@ public:
     // nothing readable is stored.
     QList<NamedSession> namedSessions() const;
     // Writes the given entries in order, then the stored items that read as
-    // no entry, untouched; at most storedLimit in all. False when the write
-    // failed.
+    // no entry, as their stored text; at most storedLimit in all. A stored
+    // value that is no JSON array is first kept under setAsideKey. False
+    // when a write failed.
     bool storeSessions(const QList<NamedSession>& sessions);
 
     // The save-as dialogue: asks for a name (offering the active tab's title
@@ -79,6 +86,22 @@ signals:
     void changed();
 
 private:
+    // A stored entry with what reading it could not keep: a date or count
+    // of another type, as its JSON text, written back as it was.
+    struct Entry {
+        NamedSession session;
+        QByteArray storedDate;
+        QByteArray storedCount;
+    };
+    // The stored value, read once for an operation that rewrites it.
+    struct Stored {
+        QList<Entry> entries;              // newest first
+        QList<QByteArray> others;          // items that are no entry, as stored
+        std::optional<QString> unreadable; // a value that is no JSON array
+    };
+    Stored read() const;
+    bool write(const Stored& stored);
+
     MainWindowController& main_;
 };
 

@@ -1,5 +1,6 @@
 #include "ui/snapshot/Snapshot.h"
 
+#include "core/AtomicFile.h"
 #include "core/Library.h"
 #include "ui/assistant/AIChatView.h"
 #include "ui/search/SearchTabView.h"
@@ -8,6 +9,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QBoxLayout>
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -328,8 +330,18 @@ void save(QWidget* view, const QString& path)
     const QPixmap picture = view->grab();
     if (picture.isNull())
         return;
-    // A failed write still reports the picture it meant to write.
-    picture.toImage().save(path, "PNG");
+    // Encoded whole first, so that a full disk leaves an earlier picture of
+    // the same name as it was and the line says the picture is missing.
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.toImage().save(&buffer, "PNG")) {
+        snapshot::Line() << "snapshot not written:" << path;
+        return;
+    }
+    if (const std::optional<QString> failed = AtomicFile::replace(path, png)) {
+        snapshot::Line() << "snapshot not written:" << path << *failed;
+        return;
+    }
     snapshot::Line() << "snapshot:" << path;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/snapshot/SnapshotRun.h"
 
 #include "core/Arabic.h"
+#include "core/AtomicFile.h"
 #include "core/Library.h"
 #include "core/Settings.h"
 #include "mcp/ClaudeLink.h"
@@ -14,7 +15,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <array>
 #include <cstdio>
@@ -139,11 +139,8 @@ int selfTest(Run& run)
         book = books.first();
     const QString html = BookExport::bookHTML(lib, *book);
     const QString path = run.path(QString::fromLatin1(kHtmlFile));
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(html.toUtf8());
-        file.commit();
-    }
+    if (const std::optional<QString> failed = AtomicFile::replace(path, html.toUtf8()))
+        Line() << "html not written:" << path << *failed;
     Line() << "html:" << path << html.size() << "chars, pages:" << occurrences(html, R"(class="pg")")
            << "footnote blocks:" << occurrences(html, R"(class="fn")");
     return 0;

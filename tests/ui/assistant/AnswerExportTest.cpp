@@ -421,6 +421,18 @@ TEST_F(AnswerExportTest, pdfIsA4WithItsTextAndWidePicturesScaled)
         EXPECT_TRUE(text.contains(words)) << words.toStdString() << "\n" << text.toStdString();
     EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[\\x{FB50}-\\x{FEFF}]")))) << text.toStdString();
 
+    // A noncharacter or NUL in the answer ends neither the file nor its line.
+    AIAnswer odd = zakatAnswer();
+    odd.text = QStringLiteral("## الشروط\nالإسلام") + QChar(0xFFFF) + QStringLiteral(" والحرية") + QChar(0) +
+               QStringLiteral(" «وملك النصاب» [1]\n") + QString::fromUcs4(U"\U0001FFFE\uFDD0") +
+               QStringLiteral("# عنوان صغير");
+    exportAnswer(odd, path, ExportFormat::pdf, render.fn());
+    const QString oddText =
+        tool("pdftotext", {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")});
+    for (const QString& words : {QStringLiteral("«وملك النصاب»"), QStringLiteral("عنوان صغير"),
+                                 QStringLiteral("من كتب «مكتبة قورفل»")})
+        EXPECT_TRUE(oddText.contains(words)) << words.toStdString() << "\n" << oddText.toStdString();
+
     // Page 1 as a picture beside the tests, for a person to look at.
     const QString kept = QCoreApplication::applicationDirPath() + QStringLiteral("/answer");
     QFile::remove(kept + QStringLiteral(".pdf"));

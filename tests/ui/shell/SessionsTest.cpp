@@ -36,6 +36,14 @@ protected:
         // The suite's user database outlives a test when the binary runs alone.
         fixture.lib->setKV(QString::fromLatin1(Sessions::listKey), QStringLiteral("[]"));
         fixture.lib->setKV(QString::fromLatin1(MainWindowController::sessionKey), QString());
+        for (const QString& key : setAsideKeys())
+            fixture.lib->setKV(key, QString());
+    }
+
+    static QStringList setAsideKeys()
+    {
+        const QString key = QString::fromLatin1(Sessions::setAsideKey);
+        return {key, key + QStringLiteral(".2"), key + QStringLiteral(".3")};
     }
 
     // A window whose named sessions are dated by a clock the test moves.
@@ -210,6 +218,36 @@ TEST_F(SessionsTest, anEntryThatCannotBeReadNeitherHidesNorLosesTheOthers)
     ASSERT_TRUE(stored && stored->is_array() && stored->size() == 5);
     EXPECT_EQ((*stored)[3], Json::Value(3));
     EXPECT_EQ((*stored)[4], (Json::Value{{"name", 7}, {"data", "y"}}));
+}
+
+TEST_F(SessionsTest, aStoredListThatCannotBeReadIsKeptAsItWas)
+{
+    auto w = window();
+    // An item nested far deeper than the reader follows stays as its text;
+    // an entry's date and count of another type are written back unchanged.
+    const QString deep = QString(100'000, u'[') + QString(100'000, u']');
+    const QString odd = QStringLiteral(R"({"count":"٣","data":"x","date":"أمس","name":"قديم"})");
+    storeRaw(u'[' + deep + u',' + odd + u']');
+    EXPECT_EQ(names(w->sessions().namedSessions()), QStringList{QStringLiteral("قديم")});
+    ASSERT_TRUE(w->sessions().storeNamedSession(QStringLiteral("جديد"), QStringLiteral("y")));
+    const QString written = fixture.lib->kv(QString::fromLatin1(Sessions::listKey)).value_or(QString());
+    EXPECT_TRUE(written == QStringLiteral(R"([{"count":0,"data":"y","date":1700000000.0,"name":"جديد"},)") + odd +
+                               u',' + deep + u']')
+        << written.left(200).toStdString();
+    w->sessions().deleteNamedSession(QStringLiteral("جديد"));
+    EXPECT_TRUE(fixture.lib->kv(QString::fromLatin1(Sessions::listKey)) == u'[' + odd + u',' + deep + u']');
+
+    // A stored value that is no list is kept under a key of its own, never
+    // over an earlier one, before the next write replaces it.
+    const QStringList unreadable{QStringLiteral(R"({"sessions":[{"name":"أ","data":"x"}]})"),
+                                 QStringLiteral(R"([{"name":"أ","data":"x"})"), QStringLiteral(R"("نص")")};
+    for (qsizetype i = 0; i < unreadable.size(); ++i) {
+        storeRaw(unreadable[i]);
+        EXPECT_TRUE(w->sessions().namedSessions().isEmpty());
+        ASSERT_TRUE(w->sessions().storeNamedSession(QStringLiteral("ب"), QStringLiteral("z")));
+        EXPECT_EQ(names(w->sessions().namedSessions()), QStringList{QStringLiteral("ب")});
+        EXPECT_EQ(fixture.lib->kv(setAsideKeys()[i]), unreadable[i]);
+    }
 }
 
 TEST_F(SessionsTest, renamingTrimsAndReplacesAnEntryOfTheNewName)
