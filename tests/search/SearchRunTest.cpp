@@ -2,6 +2,7 @@
 
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
+#include "distribution/LocalStore.h"
 #include "search/PageIndex.h"
 #include "search/PageMap.h"
 #include "support/CorpusText.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <sqlite3.h>
@@ -304,6 +306,7 @@ SearchLibrary footnotedLibrary()
         QStringLiteral("قال إبي هريرة\n__________\n(1) حدثنا مالك عن أبي هريرة"),
         QStringLiteral("صَلَّى اللهُ عَلَيْهِ وَسَلَّمَ\n__________\nصلى الله عليه وسلم حدثنا"),
         QStringLiteral("الصلوة والزكوة ثنا أحمد\n__________\nآمن إيمان أمر"),
+        QStringLiteral("قال ALLAH و Allah و allah في Quran و École ÉCOLE ecole و İstanbul و Привет привет"),
     }, {}};
     return customLibrary(books);
 }
@@ -326,7 +329,8 @@ TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
     struct Case {
         const char* name;
         SearchQuery q;
-        bool answered; // by the index alone
+        bool answered;     // by the index alone
+        bool whole = false; // the pages the search of whole pages finds
     };
     const QList<Case> cases = {
         {"common word", asked({"الله"}), true},
@@ -365,6 +369,12 @@ TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
          true},
         {"rasm spelling in footnotes", asked({"الصلاة"}, [](SearchQuery& q) { q.inMatn = false; }), true},
         {"with titles", asked({"باب"}, [](SearchQuery& q) { q.inTitles = true; }), true},
+        {"capitals in main text", asked({"ALLAH"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
+        {"lower case in main text", asked({"allah"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
+        {"accents with hamza", asked({"ÉCOLE"}, [](SearchQuery& q) { q.hamza = true; }), true, true},
+        {"dotted capital in main text", asked({"İstanbul"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
+        {"cyrillic with hamza", asked({"Привет"}, [](SearchQuery& q) { q.hamza = true; }), true, true},
+        {"capital wildcard in main text", asked({"Qur*"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
     };
     for (const Case& c : cases) {
         SearchEngine checked(*lib.lib);
@@ -378,6 +388,12 @@ TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
         EXPECT_EQ(indexed.tooBroad(), checked.tooBroad()) << c.name;
         if (c.answered)
             EXPECT_EQ(indexed.pagesChecked(), 0) << c.name;
+        if (c.whole) {
+            SearchQuery whole = c.q;
+            whole.inMatn = whole.inHawashi = true;
+            whole.hamza = false;
+            EXPECT_EQ(after.pages, runQuery(indexed, whole).pages) << c.name;
+        }
     }
 }
 
@@ -443,6 +459,158 @@ TEST(SearchRun, pageIndexOfAnOlderStoreIsBuiltOnceAndResumedAfterAStop)
     EXPECT_EQ(results(checked), before);
     EXPECT_EQ(checked, 0);
     EXPECT_EQ(PageIndex::build(*db, [&](std::int64_t, std::int64_t) { return true; }), PageIndex::Build::complete);
+}
+
+// The page index's term rows, one text each, in order.
+QStringList termRows(SQLiteDB& db)
+{
+    QStringList out;
+    for (const auto& row : db.rows(QStringLiteral(
+             "SELECT term || '|' || form || '|' || rterm || '|' || pages FROM page_terms ORDER BY term, form")))
+        out << row.str(0).value_or(QString());
+    return out;
+}
+
+// Makes the first step of the statement of `db` whose text begins with `sql`
+// fail once, as a damaged page or an I/O fault would.
+void failOnce(SQLiteDB& db, const QByteArray& sql)
+{
+    auto armed = std::make_shared<bool>(true);
+    sqlite3* handle = db.handle();
+    db.setProgressCheck(1, [handle, armed, sql] {
+        if (!*armed)
+            return false;
+        for (sqlite3_stmt* st = sqlite3_next_stmt(handle, nullptr); st; st = sqlite3_next_stmt(handle, st))
+            if (sqlite3_stmt_busy(st) && QByteArray(sqlite3_sql(st)).startsWith(sql)) {
+                *armed = false;
+                return true;
+            }
+        return false;
+    });
+}
+
+// A read error is no end of the pages: the build fails rather than call a
+// partial index complete, and a book's removal fails rather than leave its
+// postings behind.
+TEST(SearchRun, aReadErrorFailsThePageIndexBuildAndABooksRemoval)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db);
+    const QStringList installed = termRows(*db);
+    ASSERT_TRUE(db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+    constexpr int batch = 25;
+    ASSERT_EQ(PageIndex::build(*db, [](std::int64_t, std::int64_t) { return false; }, batch),
+              PageIndex::Build::stopped);
+    failOnce(*db, "SELECT id, content FROM pages WHERE id>");
+    EXPECT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::failed);
+    db->setProgressCheck(0, {});
+    EXPECT_FALSE(PageIndex::ready(*db));
+    EXPECT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::complete);
+    EXPECT_EQ(termRows(*db), installed);
+
+    auto store = LocalStore::open(lib.path);
+    ASSERT_TRUE(store);
+    failOnce(store->db(), "SELECT id, content FROM pages WHERE book_id=");
+    EXPECT_FALSE(store->remove(9));
+    store->db().setProgressCheck(0, {});
+    EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=9")), 6);
+    EXPECT_EQ(termRows(*db), installed);
+}
+
+// The build's cursor is its own: a state dropped mid-build (a page changed
+// outside the installer) or a stored cursor that is no page id of the store
+// starts the index over, and the build still ends in the index an install
+// makes, counting no page twice.
+TEST(SearchRun, pageIndexStartsOverWhenItsStateIsDroppedOrDamaged)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db);
+    const QStringList installed = termRows(*db);
+    const QString dropState = QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'");
+    constexpr int batch = 25;
+
+    ASSERT_TRUE(db->exec(dropState));
+    int batches = 0;
+    std::int64_t most = 0, all = 0;
+    const auto dropped = PageIndex::build(
+        *db,
+        [&](std::int64_t done, std::int64_t total) {
+            if (++batches == 2)
+                db->exec(QStringLiteral("UPDATE pages SET content = content WHERE id = (SELECT MIN(id) FROM pages)"));
+            most = std::max(most, done);
+            all = total;
+            return batches < 100; // a build going round for ever is stopped here
+        },
+        batch);
+    EXPECT_EQ(dropped, PageIndex::Build::complete);
+    EXPECT_LE(most, all);
+    EXPECT_TRUE(PageIndex::ready(*db));
+    EXPECT_EQ(termRows(*db), installed);
+
+    for (const char* cursor : {"abc", "-5", "12.5", "1e6", "99999999999", ""}) {
+        ASSERT_TRUE(db->exec(dropState));
+        ASSERT_EQ(PageIndex::build(*db, [](std::int64_t, std::int64_t) { return false; }, batch),
+                  PageIndex::Build::stopped);
+        ASSERT_TRUE(db->run(QStringLiteral("UPDATE meta SET value=? WHERE key='page_index_cursor'"), {cursor}));
+        EXPECT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::complete) << cursor;
+        EXPECT_EQ(termRows(*db), installed) << cursor;
+    }
+}
+
+// A damaged term table is not trusted: the search takes the page check and
+// finds what it finds on a sound store, says so, and the index is cleared
+// to be built again.
+TEST(SearchRun, aDamagedPageIndexIsSearchedByThePageCheckAndLeftToBeBuiltAgain)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    const QList<SearchQuery> queries = {
+        asked({"حدثنا"}, [](SearchQuery& q) { q.inHawashi = false; }),
+        asked({"أبي هريرة"}, [](SearchQuery& q) { q.hamza = true; }),
+    };
+    QList<QList<SearchHit>> expected;
+    SearchEngine checked(*lib.lib);
+    checked.setPageCheckedPath(true);
+    for (const SearchQuery& q : queries)
+        expected << runQuery(checked, q).pages;
+    ASSERT_FALSE(expected.first().isEmpty());
+
+    // Every page of the term table and its index garbled at its head, as a
+    // torn write would leave them.
+    QList<std::int64_t> damaged;
+    std::int64_t pageSize = 0;
+    {
+        auto db = SQLiteDB::open(lib.path, false);
+        ASSERT_TRUE(db);
+        ASSERT_TRUE(db->exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+        pageSize = db->scalarInt(QStringLiteral("PRAGMA page_size")).value_or(0);
+        for (const auto& row : db->rows(QStringLiteral(
+                 "SELECT pageno FROM dbstat WHERE name IN ('page_terms', 'page_terms_reversed') AND pagetype='leaf'")))
+            damaged << row.integer(0).value_or(0);
+    }
+    ASSERT_FALSE(damaged.isEmpty());
+    QFile file(lib.path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    for (std::int64_t page : damaged) {
+        ASSERT_TRUE(file.seek((page - 1) * pageSize));
+        ASSERT_EQ(file.write(QByteArray(16, char(0xff))), 16);
+    }
+    file.close();
+
+    auto library = Library::open(lib.path);
+    ASSERT_TRUE(library);
+    ASSERT_TRUE(PageIndex::ready(library->main()));
+    testing::internal::CaptureStderr();
+    SearchEngine engine(*library);
+    for (qsizetype i = 0; i < queries.size(); ++i)
+        EXPECT_EQ(runQuery(engine, queries[i]).pages, expected[i]) << i;
+    const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+    EXPECT_EQ(said.count(QStringLiteral("فهرس الصفحات تالف")), 1) << said.toStdString();
+    EXPECT_FALSE(PageIndex::ready(library->main()));
 }
 
 TEST(SearchRun, batchesFollowTheClock)
@@ -849,6 +1017,17 @@ TEST(SearchPageMap, snapshotIsSharedUntilTheDataChanges)
     EXPECT_FALSE(a.snapshot->lookup(122));
     EXPECT_FALSE(a.snapshot->lookup(INT64_MIN));
 
+    // The page index's batches commit without changing a page: the map and
+    // what is keyed on it stay.
+    {
+        auto db = SQLiteDB::open(corpus.path, false);
+        ASSERT_TRUE(db && db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+        ASSERT_EQ(PageIndex::build(*db, {}, 25), PageIndex::Build::complete);
+    }
+    const auto indexed = PageMap::current(uri);
+    EXPECT_EQ(indexed.snapshot.get(), a.snapshot.get());
+    EXPECT_EQ(indexed.dataGeneration, a.dataGeneration);
+
     addPage(corpus.path, 130, 3, 50, "حدثنا");
     const auto c = PageMap::current(uri);
     ASSERT_TRUE(c.snapshot);
@@ -856,6 +1035,12 @@ TEST(SearchPageMap, snapshotIsSharedUntilTheDataChanges)
     EXPECT_NE(c.dataGeneration, a.dataGeneration);
     EXPECT_EQ(c.snapshot->lookup(130), (std::make_pair<std::int64_t, std::int64_t>(3, 50)));
     EXPECT_FALSE(c.snapshot->lookup(125));
+
+    auto store = LocalStore::open(corpus.path);
+    ASSERT_TRUE(store && store->remove(3));
+    const auto removed = PageMap::current(uri);
+    EXPECT_NE(removed.dataGeneration, c.dataGeneration);
+    EXPECT_FALSE(removed.snapshot && removed.snapshot->lookup(130));
 }
 
 TEST(SearchPageMap, idsFarApartAreMappedWithoutTheFallback)
