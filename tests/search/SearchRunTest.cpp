@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -283,21 +284,31 @@ TEST(SearchRun, hamzaAndMarksOverTheIndex)
 // The corpus books with footnotes under every third page (the next page's
 // opening words), and a book of pages whose hamza forms, marks, glued
 // numbers and footnote lines the comparisons below turn on.
+// The pages of a corpus book, with footnotes under every third page (the
+// next page's opening words).
+QStringList footnotedPages(int id)
+{
+    const auto json = Json::parseFile(dataPath(QStringLiteral("books/%1.json").arg(id, 3, 10, QChar('0'))));
+    if (!json)
+        return {};
+    QStringList texts;
+    for (const auto& page : json->at("pages"))
+        texts << Json::qstr(page.at("content").get<std::string>());
+    QStringList pages;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        pages << (i % 3 == 2 && i + 1 < texts.size()
+                      ? texts[i] + "\n__________\n(1) " + texts[i + 1].split(u' ').mid(0, 40).join(u' ')
+                      : texts[i]);
+    return pages;
+}
+
 SearchLibrary footnotedLibrary()
 {
     QList<FixtureBook> books;
     for (int id : {1, 2, 3}) {
-        const auto json = Json::parseFile(dataPath(QStringLiteral("books/%1.json").arg(id, 3, 10, QChar('0'))));
-        if (!json)
+        FixtureBook book{id, {}, footnotedPages(id), {{QStringLiteral("باب ما جاء"), 1}}};
+        if (book.pages.isEmpty())
             return {};
-        QStringList texts;
-        for (const auto& page : json->at("pages"))
-            texts << Json::qstr(page.at("content").get<std::string>());
-        FixtureBook book{id, {}, {}, {{QStringLiteral("باب ما جاء"), 1}}};
-        for (qsizetype i = 0; i < texts.size(); ++i)
-            book.pages << (i % 3 == 2 && i + 1 < texts.size()
-                               ? texts[i] + "\n__________\n(1) " + texts[i + 1].split(u' ').mid(0, 40).join(u' ')
-                               : texts[i]);
         books << book;
     }
     books << FixtureBook{9, {}, {
@@ -319,20 +330,28 @@ SearchQuery asked(const QStringList& ands, const std::function<void(SearchQuery&
     return q;
 }
 
-// Every kind of query gives the pages the page-checked path gives, in the
-// same order; the kinds the page index answers read no page to check.
-TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
+// The page index's term rows, one text each, in order.
+QStringList termRows(SQLiteDB& db)
 {
-    const SearchLibrary lib = footnotedLibrary();
-    ASSERT_TRUE(lib.lib);
+    QStringList out;
+    for (const auto& row : db.rows(QStringLiteral(
+             "SELECT term || '|' || form || '|' || rterm || '|' || pages FROM page_terms ORDER BY term, form")))
+        out << row.str(0).value_or(QString());
+    return out;
+}
+
+// Query kinds for comparing the page index with the page check.
+struct IndexCase {
+    const char* name;
+    SearchQuery q;
+    bool answered;      // by the index alone
+    bool whole = false; // the pages the search of whole pages finds
+};
+
+QList<IndexCase> indexCases()
+{
     const QStringList pair{"رسول الله", "عائشة"};
-    struct Case {
-        const char* name;
-        SearchQuery q;
-        bool answered;     // by the index alone
-        bool whole = false; // the pages the search of whole pages finds
-    };
-    const QList<Case> cases = {
+    return {
         {"common word", asked({"الله"}), true},
         {"phrase", asked({"رسول الله"}), true},
         {"prefix", asked({"حد*"}), true},
@@ -376,7 +395,16 @@ TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
         {"cyrillic with hamza", asked({"Привет"}, [](SearchQuery& q) { q.hamza = true; }), true, true},
         {"capital wildcard in main text", asked({"Qur*"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
     };
-    for (const Case& c : cases) {
+}
+
+// Every kind of query gives the pages the page-checked path gives, in the
+// same order; the kinds the page index answers read no page to check.
+TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    const QList<IndexCase> cases = indexCases();
+    for (const IndexCase& c : cases) {
         SearchEngine checked(*lib.lib);
         checked.setPageCheckedPath(true);
         const RunResult before = runQuery(checked, c.q);
@@ -393,6 +421,106 @@ TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
             whole.inMatn = whole.inHawashi = true;
             whole.hamza = false;
             EXPECT_EQ(after.pages, runQuery(indexed, whole).pages) << c.name;
+        }
+    }
+}
+
+// What the page index stores for a page is pinned to PageIndex::version: a
+// contentless delete must be given exactly the values once inserted, so a
+// change to the forms or the terms made of them must come with a raised
+// version, which has every store index its pages again. On such a change,
+// pin the new digest under the raised version.
+TEST(SearchRun, pageIndexFormsArePinnedToTheirVersion)
+{
+    struct Pin {
+        int version;
+        const char* digest; // SHA-256 of the columns and terms of footnotedLibrary()
+    };
+    static constexpr Pin pins[] = {
+        {1, "0ddf4cd26749ddd57b916eed3a249a66b66450eebb2a10b73fb444284a27943f"},
+    };
+    const Pin& latest = pins[std::size(pins) - 1];
+    ASSERT_EQ(PageIndex::version, latest.version);
+
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const auto& row : db->rows(QStringLiteral("SELECT content FROM pages ORDER BY id"))) {
+        const PageIndex::Columns columns = PageIndex::columnsOf(row.str(0).value_or(QString()));
+        hash.addData((columns.matn + u'\x1f' + columns.hawashi + u'\x1f' + columns.seam + u'\x1e').toUtf8());
+    }
+    const QStringList terms = termRows(*db);
+    ASSERT_FALSE(terms.isEmpty());
+    hash.addData(terms.join(u'\x1e').toUtf8());
+    EXPECT_EQ(hash.result().toHex().toStdString(), latest.digest)
+        << "the page index's forms changed: raise PageIndex::version and pin this digest under it";
+
+    // A store indexed under another version is indexed again.
+    ASSERT_TRUE(db->run(QStringLiteral("UPDATE meta SET value=? WHERE key='page_index'"),
+                        {QString::number(PageIndex::version - 1)}));
+    EXPECT_FALSE(PageIndex::ready(*db));
+    EXPECT_EQ(PageIndex::build(*db), PageIndex::Build::complete);
+    EXPECT_EQ(termRows(*db), terms);
+}
+
+// The index kept while it is built: installs on both sides of the build's
+// cursor, an update that changes the text of the book the cursor stands in,
+// and removals on both sides of it leave, once the build has finished, the
+// index a fresh build makes, and searches over it find what the page check
+// finds, also within a scope and up to a limit.
+TEST(SearchRun, pageIndexKeptByInstallsUpdatesAndRemovalsWhileItIsBuilt)
+{
+    auto book = [](std::int64_t id, const QStringList& pages) {
+        return FixtureBook{id, {}, pages, {{QStringLiteral("باب ما جاء"), 1}}, id * 100000 + 1};
+    };
+    SearchLibrary lib = customLibrary({book(1, footnotedPages(1)), book(2, footnotedPages(2)), book(3, footnotedPages(3))});
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db && db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+    constexpr int batch = 25;
+    int batches = 0;
+    ASSERT_EQ(PageIndex::build(*db, [&](std::int64_t, std::int64_t) { return ++batches < 2; }, batch),
+              PageIndex::Build::stopped);
+    // Book 1 holds 40 pages: the cursor stands at book 2's tenth.
+    ASSERT_EQ(db->scalarInt(QStringLiteral("SELECT value FROM meta WHERE key='page_index_cursor'")), 200010);
+
+    // Book 2 again with other text: every page shifted by one and worded
+    // differently, so that pages below and above the cursor change.
+    QStringList changed;
+    for (const QString& page : footnotedPages(2).mid(1))
+        changed << QStringLiteral("قال أبو هريرة ") + page;
+    ASSERT_TRUE(installBooks(lib, {{4, {}, footnotedPages(3).mid(0, 12), {}, 150001},
+                                   {5, {}, footnotedPages(1).mid(10, 12), {}, 400001},
+                                   book(2, changed)},
+                             2));
+    {
+        auto store = LocalStore::open(lib.path);
+        ASSERT_TRUE(store);
+        EXPECT_TRUE(store->remove(1));
+        EXPECT_TRUE(store->remove(3));
+    }
+    ASSERT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::complete);
+    const QStringList kept = termRows(*db);
+    ASSERT_TRUE(db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+    ASSERT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::complete);
+    EXPECT_EQ(kept, termRows(*db));
+
+    lib.lib->reloadCatalog();
+    struct Bounds {
+        std::optional<QList<std::int64_t>> scope;
+        int limit;
+    };
+    for (const Bounds& bounds : {Bounds{std::nullopt, SearchEngine::defaultLimit}, Bounds{QList<std::int64_t>{2, 5}, 400},
+                                 Bounds{std::nullopt, 7}}) {
+        for (IndexCase c : indexCases()) {
+            c.q.scope = bounds.scope;
+            SearchEngine checked(*lib.lib);
+            checked.setPageCheckedPath(true);
+            SearchEngine indexed(*lib.lib);
+            EXPECT_EQ(runQuery(indexed, c.q, bounds.limit).pages, runQuery(checked, c.q, bounds.limit).pages)
+                << c.name << " limit " << bounds.limit;
         }
     }
 }
@@ -459,16 +587,6 @@ TEST(SearchRun, pageIndexOfAnOlderStoreIsBuiltOnceAndResumedAfterAStop)
     EXPECT_EQ(results(checked), before);
     EXPECT_EQ(checked, 0);
     EXPECT_EQ(PageIndex::build(*db, [&](std::int64_t, std::int64_t) { return true; }), PageIndex::Build::complete);
-}
-
-// The page index's term rows, one text each, in order.
-QStringList termRows(SQLiteDB& db)
-{
-    QStringList out;
-    for (const auto& row : db.rows(QStringLiteral(
-             "SELECT term || '|' || form || '|' || rterm || '|' || pages FROM page_terms ORDER BY term, form")))
-        out << row.str(0).value_or(QString());
-    return out;
 }
 
 // Makes the first step of the statement of `db` whose text begins with `sql`
