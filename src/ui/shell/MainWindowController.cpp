@@ -13,6 +13,7 @@
 #include "core/Theme.h"
 #include "distribution/LocalStore.h"
 #include "search/PageIndex.h"
+#include "ui/shell/PageIndexBuild.h"
 #include "ui/assistant/AnswerExport.h"
 #include "ui/assistant/AnswerRenderer.h"
 #include "ui/kit/BarView.h"
@@ -152,29 +153,28 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
 MainWindowController::~MainWindowController()
 {
     // An index build stops after its current batch; what it did is kept.
-    indexingStop_->store(true);
+    PageIndexBuild::shared().stop();
 }
 
 void MainWindowController::indexPagesIfNeeded()
 {
     if (!lib_->isLocal() || PageIndex::ready(lib_->main()))
         return;
-    QPointer<MainWindowController> self(this);
-    GuiJob::run(
-        this,
-        [self, path = lib_->dbPath(), stop = indexingStop_] {
-            std::unique_ptr<LocalStore> store = LocalStore::open(path);
-            if (!store)
-                return;
-            store->buildPageIndex([&](std::int64_t done, std::int64_t total) {
-                GuiJob::post(self, [=](MainWindowController& w) {
-                    w.searchField_->setPlaceholderText(QString::fromUtf8(kIndexingPages) + Arabic::num(done) +
-                                                       QStringLiteral(" / ") + Arabic::num(total));
-                });
-                return !stop->load();
-            });
-        },
-        [](MainWindowController& w) { w.setSearchMode(w.searchMode()); });
+    PageIndexBuild& builder = PageIndexBuild::shared();
+    // Connected once per window; the connections end with it.
+    if (!indexing_) {
+        indexing_ = true;
+        connect(&builder, &PageIndexBuild::progress, this, [this](qint64 done, qint64 total) {
+            searchField_->setPlaceholderText(QString::fromUtf8(kIndexingPages) + Arabic::num(done)
+                                             + QStringLiteral(" / ") + Arabic::num(total));
+        });
+        connect(&builder, &PageIndexBuild::finished, this, [this] { setSearchMode(searchMode()); });
+        connect(&builder, &PageIndexBuild::failed, this, [this](const QString& problem) {
+            setSearchMode(searchMode());
+            Dialogs::alert(problem, QString(), this);
+        });
+    }
+    builder.start(lib_->dbPath());
 }
 
 void MainWindowController::build()
