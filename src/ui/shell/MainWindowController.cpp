@@ -11,9 +11,7 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
-#include "distribution/LocalStore.h"
 #include "search/PageIndex.h"
-#include "ui/shell/PageIndexBuild.h"
 #include "ui/assistant/AnswerExport.h"
 #include "ui/assistant/AnswerRenderer.h"
 #include "ui/kit/BarView.h"
@@ -28,6 +26,7 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/BookExport.h"
+#include "ui/shell/PageIndexBuild.h"
 #include "ui/shell/PendingTab.h"
 #include "ui/shell/Sessions.h"
 #include "ui/shell/SettingsWindowController.h"
@@ -158,10 +157,9 @@ MainWindowController::~MainWindowController()
 
 void MainWindowController::indexPagesIfNeeded()
 {
-    if (!lib_->isLocal() || PageIndex::ready(lib_->main()))
-        return;
     PageIndexBuild& builder = PageIndexBuild::shared();
-    // Connected once per window; the connections end with it.
+    // Connected once per window, the connections ending with it: a build a
+    // Downloads run asks for shows here too.
     if (!indexing_) {
         indexing_ = true;
         connect(&builder, &PageIndexBuild::progress, this, [this](qint64 done, qint64 total) {
@@ -174,6 +172,8 @@ void MainWindowController::indexPagesIfNeeded()
             Dialogs::alert(problem, QString(), this);
         });
     }
+    if (!lib_->isLocal() || PageIndex::ready(lib_->main()))
+        return;
     builder.start(lib_->dbPath());
 }
 
