@@ -66,6 +66,9 @@ SQLFailure classify(sqlite3* db, int rc)
         return {SQLFailure::Kind::full, message};
     case SQLITE_CONSTRAINT:
         return {SQLFailure::Kind::refused, message};
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return {SQLFailure::Kind::busy, message};
     default:
         break;
     }
@@ -440,6 +443,78 @@ QString SQLiteDB::marks(qsizetype n)
     for (qsizetype i = 1; i < n; ++i)
         out.append(QLatin1String(",?"));
     return out;
+}
+
+namespace {
+
+// One tokenizer per thread (a tokenizer folds into a buffer of its own),
+// made through the FTS5 interface of an in-memory connection kept for the
+// process.
+class FtsTokenizer {
+public:
+    FtsTokenizer()
+    {
+        static sqlite3* const memory = [] {
+            sqlite3* handle = nullptr;
+            if (sqlite3_open_v2(":memory:", &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY | SQLITE_OPEN_FULLMUTEX,
+                                nullptr)
+                != SQLITE_OK) {
+                sqlite3_close_v2(handle);
+                return static_cast<sqlite3*>(nullptr);
+            }
+            return handle;
+        }();
+        if (!memory)
+            return;
+        fts5_api* api = nullptr;
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(memory, "SELECT fts5(?1)", -1, &st, nullptr) == SQLITE_OK) {
+            sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+            sqlite3_step(st);
+        }
+        sqlite3_finalize(st);
+        if (!api || api->iVersion < 2)
+            return;
+        void* user = nullptr;
+        if (api->xFindTokenizer(api, "unicode61", &user, &methods) != SQLITE_OK)
+            return;
+        const char* args[] = {"remove_diacritics", "2"};
+        if (methods.xCreate(user, args, 2, &tokenizer) != SQLITE_OK)
+            tokenizer = nullptr;
+    }
+    ~FtsTokenizer()
+    {
+        if (tokenizer)
+            methods.xDelete(tokenizer);
+    }
+    FtsTokenizer(const FtsTokenizer&) = delete;
+    FtsTokenizer& operator=(const FtsTokenizer&) = delete;
+
+    std::optional<QStringList> terms(const QString& text)
+    {
+        if (!tokenizer)
+            return std::nullopt;
+        const QByteArray utf8 = text.toUtf8();
+        QStringList out;
+        methods.xTokenize(tokenizer, &out, FTS5_TOKENIZE_DOCUMENT, utf8.constData(), int(utf8.size()),
+                          [](void* ctx, int, const char* token, int size, int, int) {
+                              static_cast<QStringList*>(ctx)->append(QString::fromUtf8(token, size));
+                              return SQLITE_OK;
+                          });
+        return out;
+    }
+
+private:
+    fts5_tokenizer methods{};
+    Fts5Tokenizer* tokenizer = nullptr;
+};
+
+} // namespace
+
+QStringList SQLiteDB::ftsTerms(const QString& text)
+{
+    thread_local FtsTokenizer tokenizer;
+    return tokenizer.terms(text).value_or(QStringList{text});
 }
 
 SQLArgs argsOf(const QList<std::int64_t>& values)

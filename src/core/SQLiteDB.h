@@ -21,6 +21,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <concepts>
@@ -83,6 +84,7 @@ struct SQLFailure {
         readOnly, // the database takes no writes
         full,     // the disk or the database's size limit is full
         refused,  // a constraint refused the write; the database is sound
+        busy,     // another connection held the lock past the busy time-out
         other,
     };
     Kind kind = Kind::other;
@@ -207,6 +209,13 @@ public:
 
     // n SQL parameter placeholders: "?,?,?" for 3, the empty string for 0.
     static QString marks(qsizetype n);
+
+    // The terms the full-text tables' tokenizer (unicode61, diacritics
+    // removed) makes of `text`, in order: Latin and other cased letters
+    // lower-cased, accents dropped, separators splitting. Outside any
+    // database, from any thread; the text itself when the tokenizer cannot
+    // be reached.
+    static QStringList ftsTerms(const QString& text);
 
 private:
     SQLiteDB(sqlite3* handle, QString path);

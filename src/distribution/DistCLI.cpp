@@ -194,13 +194,24 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
             store = LocalStore::open();
             if (!store)
                 throw Dist::DistError(msgStoreUnavailable);
+            // Nothing can be installed: said before any statement fails on it.
+            if (store->db().isReadOnly())
+                throw Dist::DistError(LocalStore::installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}}));
             // A store from before the search's page index gets it once, here;
-            // its progress goes to standard error, beside the report.
-            store->buildPageIndex([&](std::int64_t done, std::int64_t total) {
-                if (output.err)
-                    output.err(msgIndexingPages + QString::number(done) + QStringLiteral(" / ") + QString::number(total));
-                return true;
-            });
+            // its progress goes to standard error, beside the report, and so
+            // does a build that could not finish (the books still install).
+            std::optional<SQLFailure> indexFailure;
+            if (store->buildPageIndex(
+                    [&](std::int64_t done, std::int64_t total) {
+                        if (output.err)
+                            output.err(msgIndexingPages + QString::number(done) + QStringLiteral(" / ")
+                                       + QString::number(total));
+                        return true;
+                    },
+                    &indexFailure)
+                    == PageIndex::Build::failed
+                && output.err)
+                output.err(LocalStore::pageIndexProblem(indexFailure));
             // Books installed from a release count even where no run recorded
             // it, so that no older release can replace them.
             const std::int64_t lastRelease = std::max(

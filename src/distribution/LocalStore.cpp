@@ -34,23 +34,14 @@ const QString reusePreference = QStringLiteral("localReuse");
 
 const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
 const QString msgStoreDamaged = QStringLiteral("ملف المكتبة المحلية تالف");
+const QString msgStoreReadOnly = QStringLiteral("ملف المكتبة المحلية للقراءة فقط");
+const QString msgStoreBusy = QStringLiteral("برنامج آخر يكتب في المكتبة المحلية الآن");
+const QString msgIndexIncomplete =
+    QStringLiteral("فهرس صفحات البحث غير مكتمل، فالبحث في المتن أو الحواشي أو بالهمزات أبطأ حتى يكتمل");
 
-// The install's failure with the store's reason, when it is one the user can
-// act on (free space, a writable disk, a sound file).
 QString installFailed(const std::optional<SQLFailure>& failure)
 {
-    if (!failure)
-        return msgInstallFailed;
-    switch (failure->kind) {
-    case SQLFailure::Kind::full:
-        return msgInstallFailed + QStringLiteral(": ") + Dist::fileErrorReason(ENOSPC);
-    case SQLFailure::Kind::readOnly:
-        return msgInstallFailed + QStringLiteral(": ") + Dist::fileErrorReason(EROFS);
-    case SQLFailure::Kind::damaged:
-        return msgInstallFailed + QStringLiteral(": ") + msgStoreDamaged;
-    default:
-        return msgInstallFailed;
-    }
+    return LocalStore::installFailure(failure);
 }
 
 // A refusal naming the book: the text before the title, the title, the text after.
@@ -208,9 +199,53 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
     return std::unique_ptr<LocalStore>(new LocalStore(std::move(db)));
 }
 
-PageIndex::Build LocalStore::buildPageIndex(const PageIndex::Progress& progress)
+QString LocalStore::installFailure(const std::optional<SQLFailure>& failure)
 {
-    return PageIndex::build(*db_, progress);
+    if (!failure)
+        return msgInstallFailed;
+    switch (failure->kind) {
+    case SQLFailure::Kind::full:
+        return msgInstallFailed + QStringLiteral(": ") + Dist::fileErrorReason(ENOSPC);
+    case SQLFailure::Kind::readOnly:
+        return msgInstallFailed + QStringLiteral(": ") + msgStoreReadOnly;
+    case SQLFailure::Kind::damaged:
+        return msgInstallFailed + QStringLiteral(": ") + msgStoreDamaged;
+    case SQLFailure::Kind::busy:
+        return msgInstallFailed + QStringLiteral(": ") + msgStoreBusy;
+    default:
+        return msgInstallFailed;
+    }
+}
+
+PageIndex::Build LocalStore::buildPageIndex(const PageIndex::Progress& progress, std::optional<SQLFailure>* why)
+{
+    return PageIndex::build(*db_, progress, 2000, why);
+}
+
+QString LocalStore::pageIndexProblem(const std::optional<SQLFailure>& why)
+{
+    QString reason;
+    if (why) {
+        switch (why->kind) {
+        case SQLFailure::Kind::readOnly:
+            reason = msgStoreReadOnly;
+            break;
+        case SQLFailure::Kind::busy:
+            reason = msgStoreBusy;
+            break;
+        case SQLFailure::Kind::full:
+            reason = Dist::fileErrorReason(ENOSPC);
+            break;
+        case SQLFailure::Kind::damaged:
+            reason = msgStoreDamaged;
+            break;
+        default:
+            break;
+        }
+    }
+    if (reason.isEmpty())
+        return msgIndexIncomplete + u'.';
+    return msgIndexIncomplete + QStringLiteral(": ") + reason + u'.';
 }
 
 std::int64_t LocalStore::lastRelease() const
@@ -570,11 +605,15 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     };
     QList<Heading> headings;
     if (auto st = package.prepare(QString::fromLatin1(Dist::RootBuilder::headingsQuery))) {
-        while (st->step()) {
+        Statement::Step headingStep;
+        while ((headingStep = st->next()) == Statement::Step::Row) {
             root.addHeading(*st);
             headings.append({st->typedInteger(0), st->typedInteger(1), st->typedInteger(2), st->typedInteger(3),
                              st->typedText(4)});
         }
+        // As with the pages: a read cut short is no end of the headings.
+        if (headingStep != Statement::Step::Done)
+            refuse(installFailed(db.lastFailure()));
     }
     if (root.finish(book.id, book.title) != book.root)
         throw Abort{kMsgContentRoot(book.title)};
@@ -610,7 +649,10 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     for (const Heading& heading : std::as_const(headings)) {
         if (heading.id) {
             owner->bind({*heading.id});
-            if (owner->step() && owner->integer(0) != book.id)
+            const Statement::Step held = owner->next();
+            if (held == Statement::Step::Error)
+                throw Abort{installFailed(db.lastFailure())};
+            if (held == Statement::Step::Row && owner->integer(0) != book.id)
                 throw Abort{kMsgIdConflict(book.title)};
         }
         // A heading without a title is refused by the schema and simply missing.

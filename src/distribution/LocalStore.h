@@ -41,7 +41,18 @@ public:
     // Gives a store made before the search's page index that index, in
     // batches that each commit (see PageIndex::build); installs keep it
     // up to date afterwards. Blocks: run it off the GUI thread.
-    PageIndex::Build buildPageIndex(const PageIndex::Progress& progress = {});
+    // On failure `why` receives the store's reason when it gave one.
+    PageIndex::Build buildPageIndex(const PageIndex::Progress& progress = {},
+                                    std::optional<SQLFailure>* why = nullptr);
+    // The install's failure with the store's reason, when it is one the
+    // reader can act on (free space, a writable disk, a sound file, another
+    // program writing the store).
+    static QString installFailure(const std::optional<SQLFailure>& failure);
+    // The reader's sentence for a page index build that failed for `why`:
+    // the index is incomplete, searches are slower, and the reason (the
+    // store read-only, another program writing it, the disk full, the file
+    // damaged) when it is one the reader can act on.
+    static QString pageIndexProblem(const std::optional<SQLFailure>& why);
 
     // The last release applied by a download run; 0 when none is recorded or
     // the recorded text is not a plain decimal integer.

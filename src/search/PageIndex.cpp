@@ -1,14 +1,16 @@
 #include "search/PageIndex.h"
 
 #include "core/Library.h"
+#include "core/Numbers.h"
 #include "core/SQLiteDB.h"
-
-#include <sqlite3.h>
+#include "search/PageMap.h"
 
 #include <QByteArray>
 #include <QSet>
 
 #include <algorithm>
+#include <cstdio>
+#include <mutex>
 #include <limits>
 #include <optional>
 
@@ -20,6 +22,8 @@ constexpr char16_t kAlef = 0x0627;
 const QString kStateKey = QStringLiteral("page_index");
 const QString kCursorKey = QStringLiteral("page_index_cursor");
 const QString kWritingKey = QStringLiteral("page_index_writing");
+const QString kMsgDamaged =
+    QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
 
 bool isWrittenAlef(char16_t u)
 {
@@ -40,54 +44,15 @@ bool plainWord(QStringView w)
     return std::all_of(w.begin(), w.end(), [](QChar c) { return plainUnit(c.unicode()); });
 }
 
-// The full-text tables' own tokenizer, for the rare word it may change or
-// split (Latin capitals, other scripts, marks it treats as separators).
-class Tokenizer {
-public:
-    explicit Tokenizer(SQLiteDB& db)
-    {
-        fts5_api* api = nullptr;
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db.handle(), "SELECT fts5(?1)", -1, &st, nullptr) == SQLITE_OK) {
-            sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
-            sqlite3_step(st);
-        }
-        sqlite3_finalize(st);
-        if (!api || api->iVersion < 2)
-            return;
-        void* user = nullptr;
-        if (api->xFindTokenizer(api, "unicode61", &user, &methods) != SQLITE_OK)
-            return;
-        const char* args[] = {"remove_diacritics", "2"};
-        if (methods.xCreate(user, args, 2, &tokenizer) != SQLITE_OK)
-            tokenizer = nullptr;
-    }
-    ~Tokenizer()
-    {
-        if (tokenizer)
-            methods.xDelete(tokenizer);
-    }
-    Tokenizer(const Tokenizer&) = delete;
-    Tokenizer& operator=(const Tokenizer&) = delete;
-
-    QStringList terms(const QString& word)
-    {
-        if (plainWord(word) || !tokenizer)
-            return {word};
-        const QByteArray utf8 = word.toUtf8();
-        QStringList out;
-        methods.xTokenize(tokenizer, &out, FTS5_TOKENIZE_DOCUMENT, utf8.constData(), int(utf8.size()),
-                          [](void* ctx, int, const char* token, int size, int, int) {
-                              static_cast<QStringList*>(ctx)->append(QString::fromUtf8(token, size));
-                              return SQLITE_OK;
-                          });
-        return out;
-    }
-
-private:
-    fts5_tokenizer methods{};
-    Fts5Tokenizer* tokenizer = nullptr;
-};
+// The full-text tables' own terms of a word: itself for the common word
+// the tokenizer keeps as it is, else what the tokenizer makes of it (Latin
+// capitals, other scripts, marks it treats as separators).
+QStringList termsOf(const QString& word)
+{
+    if (plainWord(word))
+        return {word};
+    return SQLiteDB::ftsTerms(word);
+}
 
 // The normal form a word of the hamza-keeping form folds to.
 QString folded(const QString& form)
@@ -112,14 +77,14 @@ QStringList lastWords(const QString& text, int n)
     return words.mid(std::max<qsizetype>(0, words.size() - n));
 }
 
-PageRow pageRow(Tokenizer& tokenizer, const QString& content)
+PageRow pageRow(const QString& content)
 {
     PageRow row{columnsOf(content), {}};
     QSet<Pair> seen;
     for (const QString* text : {&row.matn, &row.hawashi})
         for (const QString& form : text->split(u' ', Qt::SkipEmptyParts)) {
-            const QStringList forms = tokenizer.terms(form);
-            const QStringList terms = tokenizer.terms(folded(form));
+            const QStringList forms = termsOf(form);
+            const QStringList terms = termsOf(folded(form));
             for (qsizetype i = 0; i < forms.size(); ++i) {
                 const Pair pair{i < terms.size() && forms.size() == terms.size() ? terms[i] : forms[i], forms[i]};
                 if (!seen.contains(pair)) {
@@ -151,17 +116,29 @@ bool tablesExist(SQLiteDB& db)
         == 2;
 }
 
-// The id up to which pages are indexed: every page once complete.
+constexpr std::int64_t kComplete = std::numeric_limits<std::int64_t>::max();
+
+// The id up to which pages are indexed: every page (kComplete) once complete.
+// Nothing when the index must be started over: no state, another version's
+// partial work, or a cursor that is not a whole number from 0 to the
+// largest page id (a partial index read as further along than it is would
+// be called complete, one read as less far would be indexed twice).
 std::optional<std::int64_t> indexedUpTo(SQLiteDB& db)
 {
     if (!tablesExist(db))
         return std::nullopt;
     if (metaValue(db, kStateKey) == QString::number(version))
-        return std::numeric_limits<std::int64_t>::max();
+        return kComplete;
     if (metaValue(db, kCursorKey + QStringLiteral("_version")) != QString::number(version))
-        return std::nullopt; // another version's partial work: the build starts over
-    const auto cursor = metaValue(db, kCursorKey);
-    return cursor ? cursor->toLongLong() : 0;
+        return std::nullopt;
+    const auto text = metaValue(db, kCursorKey);
+    const auto cursor = text ? Numbers::parseInteger(*text) : std::nullopt;
+    if (!cursor || *cursor < 0)
+        return std::nullopt;
+    const auto last = db.scalarInt(QStringLiteral("SELECT IFNULL(MAX(id), 0) FROM pages"));
+    if (!last || *cursor > *last)
+        return std::nullopt;
+    return cursor;
 }
 
 bool step(Statement& st, const SQLArgs& args)
@@ -179,22 +156,21 @@ public:
           count(db.prepare(QStringLiteral(
               "INSERT INTO page_terms(term, form, rterm, pages) VALUES(?,?,?,?) "
               "ON CONFLICT(term, form) DO UPDATE SET pages = pages + excluded.pages"))),
-          drop(db.prepare(QStringLiteral("DELETE FROM page_terms WHERE term=? AND form=? AND pages <= 0"))),
-          tokenizer(db)
+          drop(db.prepare(QStringLiteral("DELETE FROM page_terms WHERE term=? AND form=? AND pages <= 0")))
     {
     }
     bool ok() const { return insert && erase && count && drop; }
 
     bool add(std::int64_t pid, const QString& content, PairCounts& counts)
     {
-        const PageRow row = pageRow(tokenizer, content);
+        const PageRow row = pageRow(content);
         for (const Pair& p : row.pairs)
             ++counts[p];
         return step(*insert, {pid, row.matn, row.hawashi, row.seam});
     }
     bool remove(std::int64_t pid, const QString& content, PairCounts& counts)
     {
-        const PageRow row = pageRow(tokenizer, content);
+        const PageRow row = pageRow(content);
         for (const Pair& p : row.pairs)
             --counts[p];
         return step(*erase, {pid, row.matn, row.hawashi, row.seam});
@@ -214,7 +190,6 @@ public:
 
 private:
     std::optional<Statement> insert, erase, count, drop;
-    Tokenizer tokenizer;
 };
 
 } // namespace
@@ -263,6 +238,35 @@ QList<Arabic::RichLetter> letters(const QString& form)
     return out;
 }
 
+bool foreign(QStringView word)
+{
+    return std::any_of(word.begin(), word.end(), [](QChar c) {
+        const char16_t u = c.unicode();
+        if (u < 0x80)
+            return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z');
+        return !((u >= 0x0600 && u <= 0x06FF) || (u >= 0x0750 && u <= 0x077F) || (u >= 0x08A0 && u <= 0x08FF));
+    });
+}
+
+QString queryTerm(const QString& word)
+{
+    if (!foreign(word))
+        return word;
+    QString out;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= word.size(); ++i) {
+        if (i < word.size() && word[i] != u'*' && word[i] != u'?')
+            continue;
+        const QString piece = word.mid(start, i - start);
+        const QStringList terms = foreign(piece) ? SQLiteDB::ftsTerms(piece) : QStringList{piece};
+        out += terms.size() == 1 ? terms.first() : piece;
+        if (i < word.size())
+            out += word[i];
+        start = i + 1;
+    }
+    return out;
+}
+
 QString reversedKey(const QString& term)
 {
     QString key = Arabic::stripTrailingDigits(term).value_or(term);
@@ -270,22 +274,47 @@ QString reversedKey(const QString& term)
     return key;
 }
 
+namespace {
+
+const QString kTables = QStringLiteral(
+    "CREATE VIRTUAL TABLE IF NOT EXISTS page_forms USING fts5(matn, hawashi, seam, content='', columnsize=0, "
+    "tokenize='unicode61 remove_diacritics 2');"
+    "CREATE TABLE IF NOT EXISTS page_terms(term TEXT NOT NULL, form TEXT NOT NULL, rterm TEXT NOT NULL, "
+    "pages INTEGER NOT NULL, PRIMARY KEY(term, form)) WITHOUT ROWID;"
+    "CREATE INDEX IF NOT EXISTS page_terms_reversed ON page_terms(rterm);");
+
+} // namespace
+
 bool createSchema(SQLiteDB& db)
 {
     const bool had = tablesExist(db);
-    bool ok = db.exec(QStringLiteral(
-        "CREATE VIRTUAL TABLE IF NOT EXISTS page_forms USING fts5(matn, hawashi, seam, content='', columnsize=0, "
-        "tokenize='unicode61 remove_diacritics 2');"
-        "CREATE TABLE IF NOT EXISTS page_terms(term TEXT NOT NULL, form TEXT NOT NULL, rterm TEXT NOT NULL, "
-        "pages INTEGER NOT NULL, PRIMARY KEY(term, form)) WITHOUT ROWID;"
-        "CREATE INDEX IF NOT EXISTS page_terms_reversed ON page_terms(rterm);"
+    bool ok = db.exec(kTables + QStringLiteral(
         // Pages written by anything but the installer's writer leave the
         // index behind: it is taken as missing and built again.
         "CREATE TRIGGER IF NOT EXISTS page_index_added AFTER INSERT ON pages "
         "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
         "DELETE FROM meta WHERE key IN ('page_index','page_index_cursor','page_index_cursor_version'); END;"
         "CREATE TRIGGER IF NOT EXISTS page_index_changed AFTER UPDATE OF id, content ON pages "
-        "BEGIN DELETE FROM meta WHERE key IN ('page_index','page_index_cursor','page_index_cursor_version'); END;"));
+        "BEGIN DELETE FROM meta WHERE key IN ('page_index','page_index_cursor','page_index_cursor_version'); END;"
+        // The count of changes to the pages and headings that the search's
+        // caches follow (PageMap): the installer's writer counts a book's
+        // pages once, in finish().
+        "CREATE TRIGGER IF NOT EXISTS library_changes_added AFTER INSERT ON pages "
+        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+        "UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
+        "CREATE TRIGGER IF NOT EXISTS library_changes_removed AFTER DELETE ON pages "
+        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
+        "CREATE TRIGGER IF NOT EXISTS library_changes_changed AFTER UPDATE OF id, book_id, seq, content ON pages "
+        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
+        "CREATE TRIGGER IF NOT EXISTS heading_changes_added AFTER INSERT ON toc "
+        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
+        "CREATE TRIGGER IF NOT EXISTS heading_changes_removed AFTER DELETE ON toc "
+        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
+        "CREATE TRIGGER IF NOT EXISTS heading_changes_changed AFTER UPDATE ON toc "
+        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"));
+    // Looked for first: a store that has its count takes no write here.
+    if (ok && !metaValue(db, QString::fromLatin1(PageMap::changesKey)))
+        ok = setMeta(db, QString::fromLatin1(PageMap::changesKey), QStringLiteral("0"));
     if (ok && !had && db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM pages)")).value_or(1) == 0)
         ok = setMeta(db, kStateKey, QString::number(version));
     return ok;
@@ -337,6 +366,10 @@ bool Writer::finish()
     bool ok = !d->rows || (d->rows->ok() && d->rows->writeCounts(d->counts));
     d->counts.clear();
     if (d->writing)
+        ok = d->db.run(QStringLiteral("UPDATE meta SET value = value + 1 WHERE key=?"),
+                       {QString::fromLatin1(PageMap::changesKey)})
+            && ok;
+    if (d->writing)
         ok = d->db.run(QStringLiteral("DELETE FROM meta WHERE key=?"), {kWritingKey}) && ok;
     d->writing = false;
     return ok;
@@ -354,69 +387,121 @@ bool removeBook(SQLiteDB& db, std::int64_t bookId)
     pages->bind({bookId, *upTo});
     PairCounts counts;
     bool ok = true;
-    while (pages->step())
-        ok = rows.remove(pages->integer(0).value_or(0), pages->text(1).value_or(QString()), counts) && ok;
+    Statement::Step step;
+    while ((step = pages->next()) == Statement::Step::Row)
+        ok = rows.remove(pages->rowid(0), pages->text(1).value_or(QString()), counts) && ok;
     pages.reset();
-    return rows.writeCounts(counts) && ok;
+    // A read cut short would leave the rest of the book's postings behind.
+    return step == Statement::Step::Done && rows.writeCounts(counts) && ok;
 }
 
-Build build(SQLiteDB& db, const Progress& progress, int batchPages)
+bool distrust(const QString& dbPath)
 {
-    if (!createSchema(db))
+    static std::mutex lock;
+    static QSet<QString> said;
+    {
+        std::lock_guard guard(lock);
+        if (!said.contains(dbPath)) {
+            said.insert(dbPath);
+            const QByteArray line = (kMsgDamaged + u'\n').toUtf8();
+            std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        }
+    }
+    auto db = SQLiteDB::open(dbPath, false);
+    return db && db->run(QStringLiteral("DELETE FROM meta WHERE key IN (?, ?, ?)"),
+                         {kStateKey, kCursorKey, kCursorKey + QStringLiteral("_version")});
+}
+
+namespace {
+
+// Empties the index and sets the cursor to the start, for a build that
+// starts over; inside the caller's transaction. The tables are made anew,
+// so that rows another version or a damage left cannot survive.
+bool startOver(SQLiteDB& db)
+{
+    return db.exec(QStringLiteral("DROP TABLE IF EXISTS page_forms; DROP TABLE IF EXISTS page_terms;") + kTables)
+        && setMeta(db, kCursorKey, QStringLiteral("0"))
+        && setMeta(db, kCursorKey + QStringLiteral("_version"), QString::number(version));
+}
+
+// The pages up to the cursor, counted by the small index: a count over the
+// table itself would read every page's text.
+std::int64_t pagesUpTo(SQLiteDB& db, std::int64_t cursor)
+{
+    return db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages INDEXED BY idx_pages_book WHERE id<=?"), {cursor})
+        .value_or(0);
+}
+
+} // namespace
+
+Build build(SQLiteDB& db, const Progress& progress, int batchPages, std::optional<SQLFailure>* why)
+{
+    // The reason of the failing call, kept before a rollback replaces it.
+    auto failed = [&](std::optional<SQLFailure> failure) {
+        if (why)
+            *why = failure ? failure : db.failure();
         return Build::failed;
+    };
+    if (!createSchema(db))
+        return failed(db.lastFailure());
     if (ready(db))
         return Build::complete;
     const std::int64_t total =
         db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages INDEXED BY idx_pages_book")).value_or(0);
-    {
-        Transaction start(db);
-        if (!indexedUpTo(db)) {
-            // Nothing of this version yet: whatever another version left goes.
-            if (!db.exec(QStringLiteral("INSERT INTO page_forms(page_forms) VALUES('delete-all');"
-                                        "DELETE FROM page_terms;"))
-                || !setMeta(db, kCursorKey, QStringLiteral("0"))
-                || !setMeta(db, kCursorKey + QStringLiteral("_version"), QString::number(version)))
-                return Build::failed;
-        }
-        if (!start.commit())
-            return Build::failed;
-    }
-    // Counted once by the small index, then batch by batch: a count over the
-    // table itself would read every page's text.
-    std::int64_t done = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages INDEXED BY idx_pages_book WHERE id<=?"),
-                                     {indexedUpTo(db).value_or(0)})
-                            .value_or(0);
+    // The cursor this build last wrote, checked against the stored one before
+    // every batch: a page written outside the installer drops the state, and
+    // going on from a guess would index pages twice.
+    std::optional<std::int64_t> cursor;
+    std::int64_t done = 0;
     for (;;) {
         Transaction batch(db);
         if (!batch.begun())
-            return Build::failed;
-        const std::int64_t cursor = indexedUpTo(db).value_or(0);
+            return failed(db.lastFailure());
+        const auto stored = indexedUpTo(db);
+        if (stored == kComplete)
+            return Build::complete; // another builder finished it
+        if (!stored) {
+            if (!startOver(db))
+                return failed(db.lastFailure());
+            cursor = 0;
+            done = 0;
+        } else if (stored != cursor) {
+            // Resumed, or moved on by another builder.
+            cursor = stored;
+            done = pagesUpTo(db, *cursor);
+        }
         auto pages = db.prepare(QStringLiteral("SELECT id, content FROM pages WHERE id>? ORDER BY id LIMIT ?"));
         Rows rows(db);
         if (!pages || !rows.ok())
-            return Build::failed;
-        pages->bind({cursor, batchPages});
+            return failed(db.lastFailure());
+        pages->bind({*cursor, batchPages});
         PairCounts counts;
-        std::int64_t last = cursor;
+        std::int64_t last = *cursor;
         bool ok = true;
-        while (pages->step()) {
+        Statement::Step step;
+        while ((step = pages->next()) == Statement::Step::Row) {
             ++done;
-            last = pages->integer(0).value_or(last);
+            last = pages->rowid(0);
             ok = rows.add(last, pages->text(1).value_or(QString()), counts) && ok;
         }
         pages.reset();
-        ok = ok && rows.writeCounts(counts);
-        const bool finished = last == cursor;
+        // Only a read that reached its end may call the index complete.
+        ok = ok && step == Statement::Step::Done && rows.writeCounts(counts);
+        const bool finished = last == *cursor;
         ok = ok
             && (finished ? setMeta(db, kStateKey, QString::number(version))
                                && db.run(QStringLiteral("DELETE FROM meta WHERE key IN (?, ?)"),
                                          {kCursorKey, kCursorKey + QStringLiteral("_version")})
                          : setMeta(db, kCursorKey, QString::number(last)));
-        if (!ok || !batch.commit())
-            return Build::failed;
+        if (!ok)
+            return failed(db.lastFailure());
+        if (!batch.commit())
+            return failed(batch.failure());
         if (finished)
             return Build::complete;
-        if (progress && !progress(done, total))
+        cursor = last;
+        // Pages installed meanwhile may take the count past the first total.
+        if (progress && !progress(done, std::max(total, done)))
             return Build::stopped;
     }
 }

@@ -20,6 +20,7 @@
 // index holds exactly the pages up to that id and searches do not use it.
 
 #include "core/Arabic.h"
+#include "core/SQLiteDB.h"
 
 #include <QHash>
 #include <QList>
@@ -28,11 +29,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quorvel {
-
-class SQLiteDB;
-class Statement;
 
 namespace PageIndex {
 
@@ -64,6 +63,15 @@ Columns columnsOf(const QString& content);
 // The rich letters a word of that form carries, as Arabic::richWords gives
 // them without marks.
 QList<Arabic::RichLetter> letters(const QString& form);
+// Whether a word holds letters of another script than Arabic (Latin,
+// Cyrillic, …): letters the tokenizer may fold, which carry no hamza or
+// marks the search compares.
+bool foreign(QStringView word);
+// A query word, or a page word to compare with one, as the full-text tables
+// hold its terms: each run between wildcards ('*', '?') that holds foreign
+// letters put through the tokenizer where that makes one term of it
+// (capitals lower-cased, accents dropped); the word itself otherwise.
+QString queryTerm(const QString& word);
 // The key of a term in the reversed order: the term without a number glued
 // to its end, reversed.
 QString reversedKey(const QString& term);
@@ -96,13 +104,23 @@ private:
 // deleted, in the same transaction). False when a write failed.
 bool removeBook(SQLiteDB& db, std::int64_t bookId);
 
+// Takes a damaged index out of use after a statement over it failed (not
+// for a cancel): its state is cleared on a writing connection of its own to
+// the database at `dbPath`, so that searches take the page check and the
+// next build starts it over. Says so once per process and database on
+// stderr. False when the state could not be cleared (a read-only store).
+bool distrust(const QString& dbPath);
+
 // Called after every batch with the pages indexed so far and all pages;
 // returning false stops the build after that batch.
 using Progress = std::function<bool(std::int64_t done, std::int64_t total)>;
 enum class Build { complete, stopped, failed };
 // Brings the index of an existing store up to date, batch by batch; each
-// batch is one transaction. A store already complete returns at once.
-Build build(SQLiteDB& db, const Progress& progress = {}, int batchPages = 2000);
+// batch is one transaction. A store already complete returns at once. On
+// failure `why`, when given, receives the store's reason (another writer
+// holding it, a read-only file, a full disk), when it gave one.
+Build build(SQLiteDB& db, const Progress& progress = {}, int batchPages = 2000,
+            std::optional<SQLFailure>* why = nullptr);
 
 } // namespace PageIndex
 } // namespace quorvel

@@ -85,17 +85,34 @@ PageMap::Current PageMap::current(const QString& path)
         maps().insert(path, map);
     }
     // Asked before every run: prepared once, and reset after its one row so
-    // that it holds no read transaction open.
-    if (!map->versionQuery)
-        if (auto st = map->db->prepare(QStringLiteral("PRAGMA data_version")))
-            map->versionQuery = std::make_shared<Statement>(std::move(*st));
-    std::optional<std::int64_t> v;
-    if (map->versionQuery) {
-        map->versionQuery->bind({});
-        if (map->versionQuery->step())
-            v = map->versionQuery->integer(0);
-        map->versionQuery->bind({});
+    // that they hold no read transaction open.
+    if (!map->countQuery && !map->uncounted) {
+        // A library without `meta` has no count: asked once, not logged at every run.
+        map->uncounted = map->db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name='meta'"))
+                             .value_or(0)
+            == 0;
     }
+    auto ask = [](std::shared_ptr<Statement>& st, SQLiteDB& db, const QString& sql) -> std::optional<QString> {
+        if (!st)
+            if (auto prepared = db.prepare(sql))
+                st = std::make_shared<Statement>(std::move(*prepared));
+        if (!st)
+            return std::nullopt;
+        st->bind({});
+        std::optional<QString> out;
+        if (st->step())
+            out = st->text(0);
+        st->bind({});
+        return out;
+    };
+    std::optional<QString> v;
+    if (!map->uncounted)
+        v = ask(map->countQuery, *map->db,
+                QStringLiteral("SELECT value FROM meta WHERE key='%1'").arg(QLatin1String(changesKey)));
+    if (v)
+        v->prepend(u'c');
+    else if (const auto version = ask(map->versionQuery, *map->db, QStringLiteral("PRAGMA data_version")))
+        v = u'v' + *version;
     const bool changed = map->dataGeneration < 0 || v != map->version;
     if (changed) {
         map->version = v;

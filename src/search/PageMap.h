@@ -16,8 +16,12 @@ class Statement;
 
 // Turns full-text rowids (page ids) into (book id, sequence) without one
 // query per hit. One map per database path lives for the process; its
-// snapshot is rebuilt when the database's data version changes and is shared,
-// immutable, by every run that takes it.
+// snapshot is rebuilt when the library's pages change and is shared,
+// immutable, by every run that takes it. A store counts the changes to its
+// pages and headings in `meta` (installs, removals, rows written otherwise),
+// so that the page index's own writes, batch after batch, leave the map and
+// the caches keyed on it alone; a library without that count is followed by
+// its data version.
 //
 // A snapshot holds the page ids in ascending order beside their book and
 // sequence: 16 bytes per page whatever the spread of the ids, so a library
@@ -62,12 +66,17 @@ public:
         std::size_t bytes() const;
     };
 
+    // The `meta` key of a store's count of changes to its pages and
+    // headings, kept by the installer and by triggers on `pages` and `toc`
+    // (PageIndex::createSchema).
+    static constexpr const char* changesKey = "library_changes";
+
     // Number of ids, spread over the sorted list, whose full-text rowid is checked.
     static constexpr std::int64_t rowidSamples = 16;
 
     struct Current {
         std::shared_ptr<const Snapshot> snapshot; // null when none could be built
-        // Changes whenever the database's data version does, snapshot or
+        // Changes whenever the library's pages do (see above), snapshot or
         // not; -1 when the database cannot be opened. Caches derived from
         // the database key on it.
         std::int64_t dataGeneration = -1;
@@ -81,8 +90,10 @@ public:
 
 private:
     std::shared_ptr<SQLiteDB> db;
+    std::shared_ptr<Statement> countQuery;   // the store's count of changes, prepared once
     std::shared_ptr<Statement> versionQuery; // "PRAGMA data_version", prepared once
-    std::optional<std::int64_t> version;
+    std::optional<QString> version;          // what either answered last
+    bool uncounted = false;                  // the library has no `meta` table
     std::shared_ptr<const Snapshot> snap;
     std::int64_t dataGeneration = -1; // -1 until the data version is first read
 

@@ -168,12 +168,23 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
         // Glued-digit lookups are shared while the data is unchanged: a word
         // searched again costs no vocabulary scan.
         std::unique_ptr<Vocab> vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
-        const bool indexed = !pageChecked && PageIndex::ready(*db);
+        bool indexed = !pageChecked && PageIndex::ready(*db);
         const bool forms = indexed && (q.hamza || !(q.inMatn && q.inHawashi)) && formsServe(plan);
         if (indexed)
             vocab->useIndex(forms, q.hamza);
         QList<FtsPart> parts = ftsParts(plan, vocab.get());
-        if (vocab->formsFailed) {
+        // A statement over the page index that fails, other than for a
+        // cancel, finds it damaged: this search takes the page check, and
+        // the index is cleared to be built again.
+        auto distrustIndex = [&] {
+            PageIndex::distrust(lib.dbPath());
+            indexed = false;
+            vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
+            parts = ftsParts(plan, vocab.get());
+        };
+        if (indexed && vocab->indexFailed && !stopRequested()) {
+            distrustIndex();
+        } else if (vocab->formsFailed) {
             // A word written in too many forms: the sections and hamza go
             // back to the page check.
             vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
@@ -192,8 +203,15 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
         const bool rest = !map.snapshot || searchFirstBooks(plan, parts, *db, *map.snapshot, scope, limit, emitter, done);
         if (rest && !stopRequested()) {
             std::optional<std::int64_t> rows;
-            const std::vector<Slice> slices =
+            std::vector<Slice> slices =
                 collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
+            const bool overForms = std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) {
+                return part.table == QLatin1String(PageIndex::formsTable);
+            });
+            if (indexed && overForms && !rows && !stopRequested()) {
+                distrustIndex();
+                slices = collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
+            }
             if (total)
                 lastMatchTotal = rows;
             verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);

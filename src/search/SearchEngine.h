@@ -152,6 +152,9 @@ public:
         std::optional<QStringList> formsOf(const Alts& alts, const QList<Arabic::RichLetter>* asked);
         // Set once a word had too many forms: the expressions are incomplete.
         bool formsFailed = false;
+        // Set once a statement over the term table failed (a cancel among
+        // them): the index may be damaged and the expressions are incomplete.
+        bool indexFailed = false;
 
     private:
         Vocab() = default;

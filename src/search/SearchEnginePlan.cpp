@@ -100,8 +100,9 @@ SearchEngine::Plan SearchEngine::plan(const SearchQuery& q)
                 break;
             Phrase phrase;
             phrase.toks.reserve(size_t(words.words.size()));
+            // A word of another script is looked up as the index holds it.
             for (const QString& word : words.words)
-                phrase.toks.emplace_back(word, q.affix, q.morph, q.digitsExact, !rich);
+                phrase.toks.emplace_back(PageIndex::queryTerm(word), q.affix, q.morph, q.digitsExact, !rich);
             if (rich)
                 phrase.rich = words.rich.value_or(QList<Arabic::RichWord>{});
             out.push_back(std::move(phrase));
@@ -199,8 +200,10 @@ bool SearchEngine::Vocab::open()
     if (termTable) {
         auto prepared = db->prepare(
             QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE term >= ? AND term < ? ORDER BY term"));
-        if (!prepared)
+        if (!prepared) {
+            indexFailed = true;
             return false;
+        }
         st = std::make_unique<Statement>(std::move(*prepared));
         failed = false;
         return true;
@@ -222,9 +225,9 @@ bool SearchEngine::Vocab::open()
 namespace {
 
 // Runs `st` over [lo, hi) to its end or until `visit` says stop; false when
-// it stopped before its end.
+// it stopped before its end. `failed` is set when a step failed.
 bool scanStatement(Statement& st, const QString& lo, const QString& hi,
-                   const std::function<bool(const QString&)>& visit)
+                   const std::function<bool(const QString&)>& visit, bool& failed)
 {
     st.bind({lo, hi});
     Statement::Step step;
@@ -236,6 +239,8 @@ bool scanStatement(Statement& st, const QString& lo, const QString& hi,
         }
     // Leave no statement open on the connection between scans.
     st.bind({});
+    if (step == Statement::Step::Error)
+        failed = true;
     return !stopped && step == Statement::Step::Done;
 }
 
@@ -250,7 +255,10 @@ std::unique_ptr<Statement> prepared(SQLiteDB& db, const QString& sql)
 bool SearchEngine::Vocab::scanAll(const QString& lo, const QString& hi,
                                   const std::function<bool(const QString&)>& visit)
 {
-    return scanStatement(*st, lo, hi, visit);
+    bool failedStep = false;
+    const bool whole = scanStatement(*st, lo, hi, visit, failedStep);
+    indexFailed = indexFailed || (termTable && failedStep);
+    return whole;
 }
 
 void SearchEngine::Vocab::useIndex(bool forms, bool hamza)
@@ -267,7 +275,11 @@ bool SearchEngine::Vocab::scanReversed(const QString& lo, const QString& hi,
         return false;
     if (!reversedSt)
         reversedSt = prepared(*db, QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE rterm >= ? AND rterm < ?"));
-    return reversedSt && scanStatement(*reversedSt, lo, hi, visit);
+    if (!reversedSt) {
+        indexFailed = true;
+        return false;
+    }
+    return scanStatement(*reversedSt, lo, hi, visit, indexFailed);
 }
 
 std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const QList<Arabic::RichLetter>* asked)
@@ -278,7 +290,7 @@ std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const 
         st = prepared(*db, prefixes ? QStringLiteral("SELECT form FROM page_terms WHERE term >= ? AND term < ?")
                                     : QStringLiteral("SELECT form FROM page_terms WHERE term = ?"));
     if (!st) {
-        formsFailed = true;
+        formsFailed = indexFailed = true;
         return std::nullopt;
     }
     QSet<QString> seen;
@@ -288,7 +300,8 @@ std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const 
             st->bind({term, term + topChar()});
         else
             st->bind({term});
-        while (st->step()) {
+        Statement::Step step;
+        while ((step = st->next()) == Statement::Step::Row) {
             const QString form = st->text(0).value_or(QString());
             if (seen.contains(form) || (asked && !Arabic::rawOK(*asked, PageIndex::letters(form), true, false)))
                 continue;
@@ -299,6 +312,11 @@ std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const 
                 formsFailed = true;
                 return std::nullopt;
             }
+        }
+        if (step != Statement::Step::Done) {
+            st->bind({});
+            formsFailed = indexFailed = true;
+            return std::nullopt;
         }
     }
     st->bind({});
@@ -510,7 +528,8 @@ SearchEngine::PhraseExpr SearchEngine::phraseExpr(const Phrase& phrase, Vocab* v
         Alts found = alts(tok, vocab, glued, held);
         if (vocab && vocab->writesForms()) {
             // The hamza forms are compared as the page check compares them.
-            const bool compare = vocab->keepsHamza() && phrase.rich && !tok.digit && qsizetype(j) < phrase.rich->size();
+            const bool compare = vocab->keepsHamza() && phrase.rich && !tok.digit && !PageIndex::foreign(tok.t)
+                && qsizetype(j) < phrase.rich->size();
             found = Alts{Alts::Kind::terms,
                          vocab->formsOf(found, compare ? &(*phrase.rich)[qsizetype(j)].letters : nullptr)
                              .value_or(QStringList{})};

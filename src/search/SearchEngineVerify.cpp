@@ -5,6 +5,9 @@
 
 #include "core/Library.h"
 #include "search/NormalWords.h"
+#include "search/PageIndex.h"
+
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -123,11 +126,23 @@ QList<int> positionsIn(const SearchEngine::Phrase& phrase, const Words& words, c
     if (n == 0 || words.size() < n)
         return out;
     const bool compareRich = phrase.rich && rich;
+    // A word of another script is compared by its full-text term, as the
+    // index compares it (its case and accents aside), and has no hamza or
+    // marks to compare.
+    QVarLengthArray<bool, 8> foreign(n);
+    for (qsizetype j = 0; j < n; ++j)
+        foreign[j] = PageIndex::foreign(phrase.toks[size_t(j)].t);
     for (qsizetype i = 0; i + n <= words.size(); ++i) {
         bool ok = true;
         for (qsizetype j = 0; j < n && ok; ++j) {
             const Arabic::Tok& tok = phrase.toks[size_t(j)];
             ok = wordMatch(tok, words[i + j]);
+            if (foreign[j]) {
+                const QStringView word(words[i + j]);
+                if (!ok && PageIndex::foreign(word))
+                    ok = wordMatch(tok, PageIndex::queryTerm(word.toString()));
+                continue;
+            }
             if (ok && compareRich && !tok.digit && j < phrase.rich->size() && i + j < rich->size())
                 ok = Arabic::rawOK((*phrase.rich)[j].letters, (*rich)[i + j].letters, q.hamza, q.tashkeel);
         }

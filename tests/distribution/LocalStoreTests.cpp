@@ -360,7 +360,7 @@ TEST_F(LocalStoreTest, busyOrFullStoreFailsTheInstallAndKeepsTheOldVersion)
         auto other = SQLiteDB::open(dir_.filePath(QStringLiteral("library.db")), false);
         ASSERT_TRUE(other && other->exec(QStringLiteral("BEGIN IMMEDIATE")));
         sqlite3_busy_timeout(store_->db().handle(), 0); // refuse at once instead of waiting
-        EXPECT_EQ(refusal(bigger), failed);
+        EXPECT_EQ(refusal(bigger), failed + QStringLiteral(": برنامج آخر يكتب في المكتبة المحلية الآن"));
         other->exec(QStringLiteral("ROLLBACK"));
     }
 

@@ -37,6 +37,7 @@ struct ToolRun {
     QProcess::ExitStatus exitStatus = QProcess::CrashExit;
     int exitCode = -1;
     QStringList out;
+    QStringList err;
 };
 
 QProcessEnvironment toolEnvironment(const QString& libdb, const QString& tmp = {})
@@ -60,6 +61,7 @@ void finish(QProcess& process, ToolRun& run)
     run.exitStatus = process.exitStatus();
     run.exitCode = process.exitCode();
     run.out = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(process.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 ToolRun runTool(const QStringList& arguments, const QProcessEnvironment& env, bool limitMemory = false)
@@ -101,6 +103,29 @@ std::string leftoverPackages(const QString& tmp)
 }
 
 } // namespace
+
+// Another program holding the store's write lock: the page index that could
+// not be built and the install that could not begin both say why, with no
+// raw SQL line among them.
+TEST(DistCliHostile, aStoreAnotherProgramIsWritingIsSaidSo)
+{
+    QTemporaryDir dir;
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    const QStringList install{QStringLiteral("--dist-install"), sample, QString::number(kSmallBook)};
+    ASSERT_EQ(runTool(install, toolEnvironment(libdb)).exitCode, 0);
+    auto other = quorvel::SQLiteDB::open(libdb, false);
+    ASSERT_TRUE(other && other->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+    ASSERT_TRUE(other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+    const ToolRun held = runTool(install, toolEnvironment(libdb));
+    other->exec(QStringLiteral("ROLLBACK"));
+    const QString busy = QStringLiteral("برنامج آخر يكتب في المكتبة المحلية");
+    const QString err = held.err.join(u'\n');
+    const QString out = held.out.join(u'\n');
+    EXPECT_EQ(held.exitCode, 1);
+    EXPECT_TRUE(err.contains(QStringLiteral("فهرس صفحات البحث غير مكتمل")) && err.contains(busy)) << err.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("تعذّر التثبيت: ") + busy)) << out.toStdString();
+    EXPECT_FALSE((err + out).contains(QStringLiteral("SQL error"))) << (err + out).toStdString();
+}
 
 // Only the declared size plus one byte is read, and only from a regular file:
 // a huge file, an endless device and a pipe with no writer are all refused

@@ -47,9 +47,11 @@ SearchLibrary corpusLibraryWithBookIds(const QHash<std::int64_t, std::int64_t>& 
     return open(std::move(dir), catalogPath);
 }
 
-SearchLibrary customLibrary(const QList<FixtureBook>& books)
+namespace {
+
+// Writes the books' files and their catalogue into `dir`; the catalogue's path.
+QString writeCatalog(const QTemporaryDir& dir, const QList<FixtureBook>& books, const QString& name)
 {
-    auto dir = std::make_unique<QTemporaryDir>();
     Json::Value catalog = {{"categories", Json::Value::array({{{"id", 1}, {"name", "كتب"}}})},
                            {"authors", Json::Value::array()},
                            {"books", Json::Value::array()}};
@@ -62,15 +64,35 @@ SearchLibrary customLibrary(const QList<FixtureBook>& books)
         for (const auto& [title, seq] : book.toc)
             toc.push_back({{"title", Json::utf8(title)}, {"page_seq", seq}, {"level", 1}});
         const QString file = QStringLiteral("book%1.json").arg(book.id);
-        FixtureLibrary::writeJson(dir->filePath(file), Json::Value{{"pages", pages}, {"toc", toc}});
-        catalog["books"].push_back({{"id", book.id},
-                                    {"title", Json::utf8(book.title.isEmpty() ? "كتاب" : book.title)},
-                                    {"category_id", 1},
-                                    {"file", Json::utf8(file)}});
+        FixtureLibrary::writeJson(dir.filePath(file), Json::Value{{"pages", pages}, {"toc", toc}});
+        Json::Value entry = {{"id", book.id},
+                             {"title", Json::utf8(book.title.isEmpty() ? "كتاب" : book.title)},
+                             {"category_id", 1},
+                             {"file", Json::utf8(file)}};
+        if (book.firstPageId > 0)
+            entry["first_page_id"] = book.firstPageId;
+        catalog["books"].push_back(entry);
     }
-    const QString catalogPath = dir->filePath("catalog.json");
+    const QString catalogPath = dir.filePath(name);
     FixtureLibrary::writeJson(catalogPath, catalog);
+    return catalogPath;
+}
+
+} // namespace
+
+SearchLibrary customLibrary(const QList<FixtureBook>& books)
+{
+    auto dir = std::make_unique<QTemporaryDir>();
+    const QString catalogPath = writeCatalog(*dir, books, QStringLiteral("catalog.json"));
     return open(std::move(dir), catalogPath);
+}
+
+bool installBooks(const SearchLibrary& lib, const QList<FixtureBook>& books, std::int64_t release)
+{
+    if (!lib.dir)
+        return false;
+    const QString catalogPath = writeCatalog(*lib.dir, books, QStringLiteral("catalog-%1.json").arg(release));
+    return FixtureLibrary::add(lib.path, catalogPath, release);
 }
 
 RunResult runQuery(SearchEngine& engine, const SearchQuery& q, int limit)
@@ -104,3 +126,20 @@ SearchQuery phrases(const QStringList& ands)
 }
 
 } // namespace quorvel::test
+
+namespace quorvel {
+
+void PrintTo(const SearchHit& hit, std::ostream* os)
+{
+    static const char* const kinds[] = {"page", "title", "note"};
+    *os << "{" << kinds[int(hit.kind)] << " " << hit.pageId << ", book " << hit.bookId << ", seq " << hit.seq;
+    for (const auto& [name, text] : {std::pair{"snippet", &hit.snippet}, std::pair{"chapter", &hit.chapter},
+                                     std::pair{"page", &hit.pageLabel}})
+        if (*text)
+            *os << ", " << name << " \"" << (*text)->toStdString() << "\"";
+    if (hit.score != 0)
+        *os << ", score " << hit.score;
+    *os << "}";
+}
+
+} // namespace quorvel

@@ -13,6 +13,14 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <ostream>
+
+namespace quorvel {
+
+// Readable failure messages for lists of hits: found by argument lookup.
+void PrintTo(const SearchHit& hit, std::ostream* os);
+
+} // namespace quorvel
 
 namespace quorvel::test {
 
@@ -21,6 +29,7 @@ struct FixtureBook {
     QString title;
     QStringList pages;                   // page texts, seq 1..n
     QList<QPair<QString, int>> toc;      // title, page sequence
+    std::int64_t firstPageId = 0;        // 0: after the previous book's pages
 };
 
 // A built library in its own temporary folder.
@@ -35,6 +44,10 @@ struct SearchLibrary {
 SearchLibrary corpusLibrary(const QString& catalogName = QStringLiteral("catalog.json"));
 // A library of the given books.
 SearchLibrary customLibrary(const QList<FixtureBook>& books);
+// Installs the books into the library's store as release `release`, as a
+// later download would (a book it holds is replaced); false when it failed.
+bool installBooks(const SearchLibrary& lib, const QList<FixtureBook>& books, std::int64_t release);
+
 // The tests/data corpus under other book ids (old id → new id), each book's
 // page ids starting at its new id × 100,000 + 1 as a release numbers them.
 SearchLibrary corpusLibraryWithBookIds(const QHash<std::int64_t, std::int64_t>& newIds);

@@ -2,6 +2,7 @@
 
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
+#include "distribution/LocalStore.h"
 #include "search/PageIndex.h"
 #include "search/PageMap.h"
 #include "support/CorpusText.h"
@@ -9,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <sqlite3.h>
@@ -281,21 +284,31 @@ TEST(SearchRun, hamzaAndMarksOverTheIndex)
 // The corpus books with footnotes under every third page (the next page's
 // opening words), and a book of pages whose hamza forms, marks, glued
 // numbers and footnote lines the comparisons below turn on.
+// The pages of a corpus book, with footnotes under every third page (the
+// next page's opening words).
+QStringList footnotedPages(int id)
+{
+    const auto json = Json::parseFile(dataPath(QStringLiteral("books/%1.json").arg(id, 3, 10, QChar('0'))));
+    if (!json)
+        return {};
+    QStringList texts;
+    for (const auto& page : json->at("pages"))
+        texts << Json::qstr(page.at("content").get<std::string>());
+    QStringList pages;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        pages << (i % 3 == 2 && i + 1 < texts.size()
+                      ? texts[i] + "\n__________\n(1) " + texts[i + 1].split(u' ').mid(0, 40).join(u' ')
+                      : texts[i]);
+    return pages;
+}
+
 SearchLibrary footnotedLibrary()
 {
     QList<FixtureBook> books;
     for (int id : {1, 2, 3}) {
-        const auto json = Json::parseFile(dataPath(QStringLiteral("books/%1.json").arg(id, 3, 10, QChar('0'))));
-        if (!json)
+        FixtureBook book{id, {}, footnotedPages(id), {{QStringLiteral("باب ما جاء"), 1}}};
+        if (book.pages.isEmpty())
             return {};
-        QStringList texts;
-        for (const auto& page : json->at("pages"))
-            texts << Json::qstr(page.at("content").get<std::string>());
-        FixtureBook book{id, {}, {}, {{QStringLiteral("باب ما جاء"), 1}}};
-        for (qsizetype i = 0; i < texts.size(); ++i)
-            book.pages << (i % 3 == 2 && i + 1 < texts.size()
-                               ? texts[i] + "\n__________\n(1) " + texts[i + 1].split(u' ').mid(0, 40).join(u' ')
-                               : texts[i]);
         books << book;
     }
     books << FixtureBook{9, {}, {
@@ -304,6 +317,7 @@ SearchLibrary footnotedLibrary()
         QStringLiteral("قال إبي هريرة\n__________\n(1) حدثنا مالك عن أبي هريرة"),
         QStringLiteral("صَلَّى اللهُ عَلَيْهِ وَسَلَّمَ\n__________\nصلى الله عليه وسلم حدثنا"),
         QStringLiteral("الصلوة والزكوة ثنا أحمد\n__________\nآمن إيمان أمر"),
+        QStringLiteral("قال ALLAH و Allah و allah في Quran و École ÉCOLE ecole و İstanbul و Привет привет"),
     }, {}};
     return customLibrary(books);
 }
@@ -316,19 +330,28 @@ SearchQuery asked(const QStringList& ands, const std::function<void(SearchQuery&
     return q;
 }
 
-// Every kind of query gives the pages the page-checked path gives, in the
-// same order; the kinds the page index answers read no page to check.
-TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
+// The page index's term rows, one text each, in order.
+QStringList termRows(SQLiteDB& db)
 {
-    const SearchLibrary lib = footnotedLibrary();
-    ASSERT_TRUE(lib.lib);
+    QStringList out;
+    for (const auto& row : db.rows(QStringLiteral(
+             "SELECT term || '|' || form || '|' || rterm || '|' || pages FROM page_terms ORDER BY term, form")))
+        out << row.str(0).value_or(QString());
+    return out;
+}
+
+// Query kinds for comparing the page index with the page check.
+struct IndexCase {
+    const char* name;
+    SearchQuery q;
+    bool answered;      // by the index alone
+    bool whole = false; // the pages the search of whole pages finds
+};
+
+QList<IndexCase> indexCases()
+{
     const QStringList pair{"رسول الله", "عائشة"};
-    struct Case {
-        const char* name;
-        SearchQuery q;
-        bool answered; // by the index alone
-    };
-    const QList<Case> cases = {
+    return {
         {"common word", asked({"الله"}), true},
         {"phrase", asked({"رسول الله"}), true},
         {"prefix", asked({"حد*"}), true},
@@ -365,8 +388,23 @@ TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
          true},
         {"rasm spelling in footnotes", asked({"الصلاة"}, [](SearchQuery& q) { q.inMatn = false; }), true},
         {"with titles", asked({"باب"}, [](SearchQuery& q) { q.inTitles = true; }), true},
+        {"capitals in main text", asked({"ALLAH"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
+        {"lower case in main text", asked({"allah"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
+        {"accents with hamza", asked({"ÉCOLE"}, [](SearchQuery& q) { q.hamza = true; }), true, true},
+        {"dotted capital in main text", asked({"İstanbul"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
+        {"cyrillic with hamza", asked({"Привет"}, [](SearchQuery& q) { q.hamza = true; }), true, true},
+        {"capital wildcard in main text", asked({"Qur*"}, [](SearchQuery& q) { q.inHawashi = false; }), true, true},
     };
-    for (const Case& c : cases) {
+}
+
+// Every kind of query gives the pages the page-checked path gives, in the
+// same order; the kinds the page index answers read no page to check.
+TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    const QList<IndexCase> cases = indexCases();
+    for (const IndexCase& c : cases) {
         SearchEngine checked(*lib.lib);
         checked.setPageCheckedPath(true);
         const RunResult before = runQuery(checked, c.q);
@@ -378,6 +416,112 @@ TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
         EXPECT_EQ(indexed.tooBroad(), checked.tooBroad()) << c.name;
         if (c.answered)
             EXPECT_EQ(indexed.pagesChecked(), 0) << c.name;
+        if (c.whole) {
+            SearchQuery whole = c.q;
+            whole.inMatn = whole.inHawashi = true;
+            whole.hamza = false;
+            EXPECT_EQ(after.pages, runQuery(indexed, whole).pages) << c.name;
+        }
+    }
+}
+
+// What the page index stores for a page is pinned to PageIndex::version: a
+// contentless delete must be given exactly the values once inserted, so a
+// change to the forms or the terms made of them must come with a raised
+// version, which has every store index its pages again. On such a change,
+// pin the new digest under the raised version.
+TEST(SearchRun, pageIndexFormsArePinnedToTheirVersion)
+{
+    struct Pin {
+        int version;
+        const char* digest; // SHA-256 of the columns and terms of footnotedLibrary()
+    };
+    static constexpr Pin pins[] = {
+        {1, "0ddf4cd26749ddd57b916eed3a249a66b66450eebb2a10b73fb444284a27943f"},
+    };
+    const Pin& latest = pins[std::size(pins) - 1];
+    ASSERT_EQ(PageIndex::version, latest.version);
+
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const auto& row : db->rows(QStringLiteral("SELECT content FROM pages ORDER BY id"))) {
+        const PageIndex::Columns columns = PageIndex::columnsOf(row.str(0).value_or(QString()));
+        hash.addData((columns.matn + u'\x1f' + columns.hawashi + u'\x1f' + columns.seam + u'\x1e').toUtf8());
+    }
+    const QStringList terms = termRows(*db);
+    ASSERT_FALSE(terms.isEmpty());
+    hash.addData(terms.join(u'\x1e').toUtf8());
+    EXPECT_EQ(hash.result().toHex().toStdString(), latest.digest)
+        << "the page index's forms changed: raise PageIndex::version and pin this digest under it";
+
+    // A store indexed under another version is indexed again.
+    ASSERT_TRUE(db->run(QStringLiteral("UPDATE meta SET value=? WHERE key='page_index'"),
+                        {QString::number(PageIndex::version - 1)}));
+    EXPECT_FALSE(PageIndex::ready(*db));
+    EXPECT_EQ(PageIndex::build(*db), PageIndex::Build::complete);
+    EXPECT_EQ(termRows(*db), terms);
+}
+
+// The index kept while it is built: installs on both sides of the build's
+// cursor, an update that changes the text of the book the cursor stands in,
+// and removals on both sides of it leave, once the build has finished, the
+// index a fresh build makes, and searches over it find what the page check
+// finds, also within a scope and up to a limit.
+TEST(SearchRun, pageIndexKeptByInstallsUpdatesAndRemovalsWhileItIsBuilt)
+{
+    auto book = [](std::int64_t id, const QStringList& pages) {
+        return FixtureBook{id, {}, pages, {{QStringLiteral("باب ما جاء"), 1}}, id * 100000 + 1};
+    };
+    SearchLibrary lib = customLibrary({book(1, footnotedPages(1)), book(2, footnotedPages(2)), book(3, footnotedPages(3))});
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db && db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+    constexpr int batch = 25;
+    int batches = 0;
+    ASSERT_EQ(PageIndex::build(*db, [&](std::int64_t, std::int64_t) { return ++batches < 2; }, batch),
+              PageIndex::Build::stopped);
+    // Book 1 holds 40 pages: the cursor stands at book 2's tenth.
+    ASSERT_EQ(db->scalarInt(QStringLiteral("SELECT value FROM meta WHERE key='page_index_cursor'")), 200010);
+
+    // Book 2 again with other text: every page shifted by one and worded
+    // differently, so that pages below and above the cursor change.
+    QStringList changed;
+    for (const QString& page : footnotedPages(2).mid(1))
+        changed << QStringLiteral("قال أبو هريرة ") + page;
+    ASSERT_TRUE(installBooks(lib, {{4, {}, footnotedPages(3).mid(0, 12), {}, 150001},
+                                   {5, {}, footnotedPages(1).mid(10, 12), {}, 400001},
+                                   book(2, changed)},
+                             2));
+    {
+        auto store = LocalStore::open(lib.path);
+        ASSERT_TRUE(store);
+        EXPECT_TRUE(store->remove(1));
+        EXPECT_TRUE(store->remove(3));
+    }
+    ASSERT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::complete);
+    const QStringList kept = termRows(*db);
+    ASSERT_TRUE(db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+    ASSERT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::complete);
+    EXPECT_EQ(kept, termRows(*db));
+
+    lib.lib->reloadCatalog();
+    struct Bounds {
+        std::optional<QList<std::int64_t>> scope;
+        int limit;
+    };
+    for (const Bounds& bounds : {Bounds{std::nullopt, SearchEngine::defaultLimit}, Bounds{QList<std::int64_t>{2, 5}, 400},
+                                 Bounds{std::nullopt, 7}}) {
+        for (IndexCase c : indexCases()) {
+            c.q.scope = bounds.scope;
+            SearchEngine checked(*lib.lib);
+            checked.setPageCheckedPath(true);
+            SearchEngine indexed(*lib.lib);
+            EXPECT_EQ(runQuery(indexed, c.q, bounds.limit).pages, runQuery(checked, c.q, bounds.limit).pages)
+                << c.name << " limit " << bounds.limit;
+        }
     }
 }
 
@@ -443,6 +587,148 @@ TEST(SearchRun, pageIndexOfAnOlderStoreIsBuiltOnceAndResumedAfterAStop)
     EXPECT_EQ(results(checked), before);
     EXPECT_EQ(checked, 0);
     EXPECT_EQ(PageIndex::build(*db, [&](std::int64_t, std::int64_t) { return true; }), PageIndex::Build::complete);
+}
+
+// Makes the first step of the statement of `db` whose text begins with `sql`
+// fail once, as a damaged page or an I/O fault would.
+void failOnce(SQLiteDB& db, const QByteArray& sql)
+{
+    auto armed = std::make_shared<bool>(true);
+    sqlite3* handle = db.handle();
+    db.setProgressCheck(1, [handle, armed, sql] {
+        if (!*armed)
+            return false;
+        for (sqlite3_stmt* st = sqlite3_next_stmt(handle, nullptr); st; st = sqlite3_next_stmt(handle, st))
+            if (sqlite3_stmt_busy(st) && QByteArray(sqlite3_sql(st)).startsWith(sql)) {
+                *armed = false;
+                return true;
+            }
+        return false;
+    });
+}
+
+// A read error is no end of the pages: the build fails rather than call a
+// partial index complete, and a book's removal fails rather than leave its
+// postings behind.
+TEST(SearchRun, aReadErrorFailsThePageIndexBuildAndABooksRemoval)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db);
+    const QStringList installed = termRows(*db);
+    ASSERT_TRUE(db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+    constexpr int batch = 25;
+    ASSERT_EQ(PageIndex::build(*db, [](std::int64_t, std::int64_t) { return false; }, batch),
+              PageIndex::Build::stopped);
+    failOnce(*db, "SELECT id, content FROM pages WHERE id>");
+    EXPECT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::failed);
+    db->setProgressCheck(0, {});
+    EXPECT_FALSE(PageIndex::ready(*db));
+    EXPECT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::complete);
+    EXPECT_EQ(termRows(*db), installed);
+
+    auto store = LocalStore::open(lib.path);
+    ASSERT_TRUE(store);
+    failOnce(store->db(), "SELECT id, content FROM pages WHERE book_id=");
+    EXPECT_FALSE(store->remove(9));
+    store->db().setProgressCheck(0, {});
+    EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=9")), 6);
+    EXPECT_EQ(termRows(*db), installed);
+}
+
+// The build's cursor is its own: a state dropped mid-build (a page changed
+// outside the installer) or a stored cursor that is no page id of the store
+// starts the index over, and the build still ends in the index an install
+// makes, counting no page twice.
+TEST(SearchRun, pageIndexStartsOverWhenItsStateIsDroppedOrDamaged)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db);
+    const QStringList installed = termRows(*db);
+    const QString dropState = QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'");
+    constexpr int batch = 25;
+
+    ASSERT_TRUE(db->exec(dropState));
+    int batches = 0;
+    std::int64_t most = 0, all = 0;
+    const auto dropped = PageIndex::build(
+        *db,
+        [&](std::int64_t done, std::int64_t total) {
+            if (++batches == 2)
+                db->exec(QStringLiteral("UPDATE pages SET content = content WHERE id = (SELECT MIN(id) FROM pages)"));
+            most = std::max(most, done);
+            all = total;
+            return batches < 100; // a build going round for ever is stopped here
+        },
+        batch);
+    EXPECT_EQ(dropped, PageIndex::Build::complete);
+    EXPECT_LE(most, all);
+    EXPECT_TRUE(PageIndex::ready(*db));
+    EXPECT_EQ(termRows(*db), installed);
+
+    for (const char* cursor : {"abc", "-5", "12.5", "1e6", "99999999999", ""}) {
+        ASSERT_TRUE(db->exec(dropState));
+        ASSERT_EQ(PageIndex::build(*db, [](std::int64_t, std::int64_t) { return false; }, batch),
+                  PageIndex::Build::stopped);
+        ASSERT_TRUE(db->run(QStringLiteral("UPDATE meta SET value=? WHERE key='page_index_cursor'"), {cursor}));
+        EXPECT_EQ(PageIndex::build(*db, {}, batch), PageIndex::Build::complete) << cursor;
+        EXPECT_EQ(termRows(*db), installed) << cursor;
+    }
+}
+
+// A damaged term table is not trusted: the search takes the page check and
+// finds what it finds on a sound store, says so, and the index is cleared
+// to be built again.
+TEST(SearchRun, aDamagedPageIndexIsSearchedByThePageCheckAndLeftToBeBuiltAgain)
+{
+    const SearchLibrary lib = footnotedLibrary();
+    ASSERT_TRUE(lib.lib);
+    const QList<SearchQuery> queries = {
+        asked({"حدثنا"}, [](SearchQuery& q) { q.inHawashi = false; }),
+        asked({"أبي هريرة"}, [](SearchQuery& q) { q.hamza = true; }),
+    };
+    QList<QList<SearchHit>> expected;
+    SearchEngine checked(*lib.lib);
+    checked.setPageCheckedPath(true);
+    for (const SearchQuery& q : queries)
+        expected << runQuery(checked, q).pages;
+    ASSERT_FALSE(expected.first().isEmpty());
+
+    // Every page of the term table and its index garbled at its head, as a
+    // torn write would leave them.
+    QList<std::int64_t> damaged;
+    std::int64_t pageSize = 0;
+    {
+        auto db = SQLiteDB::open(lib.path, false);
+        ASSERT_TRUE(db);
+        ASSERT_TRUE(db->exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+        pageSize = db->scalarInt(QStringLiteral("PRAGMA page_size")).value_or(0);
+        for (const auto& row : db->rows(QStringLiteral(
+                 "SELECT pageno FROM dbstat WHERE name IN ('page_terms', 'page_terms_reversed') AND pagetype='leaf'")))
+            damaged << row.integer(0).value_or(0);
+    }
+    ASSERT_FALSE(damaged.isEmpty());
+    QFile file(lib.path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    for (std::int64_t page : damaged) {
+        ASSERT_TRUE(file.seek((page - 1) * pageSize));
+        ASSERT_EQ(file.write(QByteArray(16, char(0xff))), 16);
+    }
+    file.close();
+
+    auto library = Library::open(lib.path);
+    ASSERT_TRUE(library);
+    ASSERT_TRUE(PageIndex::ready(library->main()));
+    testing::internal::CaptureStderr();
+    SearchEngine engine(*library);
+    for (qsizetype i = 0; i < queries.size(); ++i)
+        EXPECT_EQ(runQuery(engine, queries[i]).pages, expected[i]) << i;
+    const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+    EXPECT_EQ(said.count(QStringLiteral("فهرس الصفحات تالف")), 1) << said.toStdString();
+    EXPECT_FALSE(PageIndex::ready(library->main()));
 }
 
 TEST(SearchRun, batchesFollowTheClock)
@@ -849,6 +1135,17 @@ TEST(SearchPageMap, snapshotIsSharedUntilTheDataChanges)
     EXPECT_FALSE(a.snapshot->lookup(122));
     EXPECT_FALSE(a.snapshot->lookup(INT64_MIN));
 
+    // The page index's batches commit without changing a page: the map and
+    // what is keyed on it stay.
+    {
+        auto db = SQLiteDB::open(corpus.path, false);
+        ASSERT_TRUE(db && db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'")));
+        ASSERT_EQ(PageIndex::build(*db, {}, 25), PageIndex::Build::complete);
+    }
+    const auto indexed = PageMap::current(uri);
+    EXPECT_EQ(indexed.snapshot.get(), a.snapshot.get());
+    EXPECT_EQ(indexed.dataGeneration, a.dataGeneration);
+
     addPage(corpus.path, 130, 3, 50, "حدثنا");
     const auto c = PageMap::current(uri);
     ASSERT_TRUE(c.snapshot);
@@ -856,6 +1153,12 @@ TEST(SearchPageMap, snapshotIsSharedUntilTheDataChanges)
     EXPECT_NE(c.dataGeneration, a.dataGeneration);
     EXPECT_EQ(c.snapshot->lookup(130), (std::make_pair<std::int64_t, std::int64_t>(3, 50)));
     EXPECT_FALSE(c.snapshot->lookup(125));
+
+    auto store = LocalStore::open(corpus.path);
+    ASSERT_TRUE(store && store->remove(3));
+    const auto removed = PageMap::current(uri);
+    EXPECT_NE(removed.dataGeneration, c.dataGeneration);
+    EXPECT_FALSE(removed.snapshot && removed.snapshot->lookup(130));
 }
 
 TEST(SearchPageMap, idsFarApartAreMappedWithoutTheFallback)

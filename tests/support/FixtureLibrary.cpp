@@ -101,6 +101,32 @@ bool packageBook(const Json::Value& book, const QString& baseDir, const QString&
     return true;
 }
 
+// Books go in as packages through the product's installer, so normal forms,
+// full-text rows and narrators are exactly what an install makes.
+bool installAll(LocalStore& store, const QString& source, const Json::Value& catalog, std::int64_t release,
+                std::int64_t nextTocId)
+{
+    QTemporaryDir releaseDir;
+    const QString baseDir = QFileInfo(source).absolutePath();
+    std::int64_t nextPageId = 1;
+    Json::Value entries = Json::Value::array();
+    for (const auto& b : catalog.value("books", Json::Value::array()))
+        if (!packageBook(b, baseDir, releaseDir.path(), nextPageId, nextTocId, entries))
+            return false;
+    const Json::Value categories = catalog.value("categories", Json::Value::array());
+    const Json::Value authors = catalog.value("authors", Json::Value::array());
+    const Json::Value catalogJson = {{"format", 1}, {"release", release}, {"norm_ver", 1},
+                                     {"books", entries}, {"categories", categories}, {"authors", authors}};
+    try {
+        const Dist::Catalog decoded = Dist::decodeCatalog(Json::dumpBytes(catalogJson));
+        for (const auto& book : decoded.books)
+            store.install(book, decoded, release, QUrl::fromLocalFile(releaseDir.path()));
+    } catch (const std::exception& e) {
+        return fail(Dist::describe(e));
+    }
+    return true;
+}
+
 } // namespace
 
 QString build(const QString& dir, const QString& catalogPath, const QString& fileName)
@@ -115,34 +141,15 @@ QString build(const QString& dir, const QString& catalogPath, const QString& fil
     const QString path = QDir(dir).filePath(fileName);
     QFile::remove(path);
 
-    // Books go in as packages through the product's installer, so normal
-    // forms, full-text rows and narrators are exactly what an install makes.
-    QTemporaryDir releaseDir;
-    const QString baseDir = QFileInfo(source).absolutePath();
-    std::int64_t nextPageId = 1;
-    std::int64_t nextTocId = 1;
-    Json::Value entries = Json::Value::array();
-    for (const auto& b : catalog->value("books", Json::Value::array()))
-        if (!packageBook(b, baseDir, releaseDir.path(), nextPageId, nextTocId, entries))
-            return {};
-    const Json::Value categories = catalog->value("categories", Json::Value::array());
-    const Json::Value authors = catalog->value("authors", Json::Value::array());
-    const Json::Value catalogJson = {{"format", 1}, {"release", 1}, {"norm_ver", 1},
-                                     {"books", entries}, {"categories", categories}, {"authors", authors}};
-
     auto store = LocalStore::open(path);
     if (!store) {
         fail("cannot create " + path);
         return {};
     }
-    try {
-        const Dist::Catalog decoded = Dist::decodeCatalog(Json::dumpBytes(catalogJson));
-        for (const auto& book : decoded.books)
-            store->install(book, decoded, 1, QUrl::fromLocalFile(releaseDir.path()));
-    } catch (const std::exception& e) {
-        fail(Dist::describe(e));
+    if (!installAll(*store, source, *catalog, 1, 1))
         return {};
-    }
+    const Json::Value categories = catalog->value("categories", Json::Value::array());
+    const Json::Value authors = catalog->value("authors", Json::Value::array());
 
     // Every catalogue row, with the fields the installer never writes, for the
     // corners tests reach (full names, authors and categories without books).
@@ -161,6 +168,19 @@ QString build(const QString& dir, const QString& catalogPath, const QString& fil
         return {};
     }
     return path;
+}
+
+bool add(const QString& dbPath, const QString& catalogPath, std::int64_t release)
+{
+    const auto catalog = Json::parseFile(catalogPath);
+    if (!catalog || !catalog->is_object())
+        return fail("cannot read " + catalogPath);
+    auto store = LocalStore::open(dbPath);
+    if (!store)
+        return fail("cannot open " + dbPath);
+    const std::int64_t nextTocId =
+        store->db().scalarInt(QStringLiteral("SELECT IFNULL(MAX(id), 0) + 1 FROM toc")).value_or(1);
+    return installAll(*store, catalogPath, *catalog, release, nextTocId);
 }
 
 QString custom(const QString& dir, const QString& fileName, const QStringList& statements)

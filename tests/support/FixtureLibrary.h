@@ -26,6 +26,12 @@ namespace FixtureLibrary {
 QString build(const QString& dir, const QString& catalogPath = {},
               const QString& fileName = QStringLiteral("fixture.db"));
 
+// Installs the books of a catalogue into the existing store at `dbPath` as
+// release `release`, as a later download would: a book the store holds is
+// replaced by this version. Page ids as in build(), headings numbered after
+// the store's; false when it failed.
+bool add(const QString& dbPath, const QString& catalogPath, std::int64_t release);
+
 // Creates `fileName` in `dir` with the library schema, runs `statements` on
 // it (hand-made rows for a case the corpus lacks) and returns its path; an
 // empty text when a statement failed.

@@ -45,7 +45,6 @@ constexpr int kRowHeight = 26;
 constexpr int kColumnWidths[] = {380, 250, 80, 110};
 
 constexpr char kTitle[] = "التنزيلات";
-constexpr char kIndexingPages[] = "فهرسة صفحات البحث: ";
 constexpr char kSourceLabel[] = "المصدر:";
 constexpr char kSourceTip[] =
     "رابط الخادم أو مسار مجلّد الإصدار (قرص USB أو مجلّد مشترك). التوقيع يُتحقَّق منه أيّاً كان المصدر.";
@@ -506,6 +505,10 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
     auto buildVectors = vectorBuilder;
     QPointer<DownloadsWindowController> self(this);
     std::shared_ptr<std::atomic<bool>> cancel = cancelFlag_;
+    // A store from before the search's page index gets it beside the
+    // installs, which keep it up to date meanwhile.
+    if (indexPages)
+        indexPages(storePath);
     // The worker's own connection to the store: the window's stays free for
     // its reads while books are written.
     std::thread([=]() mutable {
@@ -516,15 +519,6 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
             });
             return;
         }
-        // A store from before the search's page index gets it once, before its first install.
-        store->buildPageIndex([&](std::int64_t done, std::int64_t total) {
-            GuiJob::post(self, [=](DownloadsWindowController& w) {
-                w.progressLabel_->setText(QString::fromUtf8(kIndexingPages) + Arabic::num(done) + QStringLiteral(" / ")
-                                          + Arabic::num(total));
-                w.progress_->setValue(total > 0 ? int(done * 1000 / total) : 0);
-            });
-            return !cancel->load();
-        });
         DownloadRun::Report report = DownloadRun::run(
             books,
             [&](const Dist::CatBook& book) { install(*store, book, catalog, release, url); },

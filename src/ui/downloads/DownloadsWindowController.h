@@ -62,6 +62,10 @@ public:
 
     // Opens the book in the main window; set by the shell.
     static inline std::function<bool(std::int64_t)> openInLibrary;
+    // Asks the process's one page index builder to give the store at the
+    // path its index, when it has none yet; set by the shell. A run asks at
+    // its start and installs without waiting for it.
+    static inline std::function<void(const QString&)> indexPages;
 
     // Reloads the release from the source on a worker; a later refresh wins.
     void refresh();

@@ -15,6 +15,7 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
+#include "ui/shell/PageIndexBuild.h"
 #include "ui/shell/TabItem.h"
 
 #include <QApplication>
@@ -266,6 +267,7 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     mainWC_->indexPagesIfNeeded();
     mainWC_->raise();
     mainWC_->activateWindow();
+    DownloadsWindowController::indexPages = [](const QString& path) { PageIndexBuild::shared().start(path); };
     QPointer<MainWindowController> main = mainWC_;
     DownloadsWindowController::openInLibrary = [main](std::int64_t book) {
         if (!main)

@@ -12,7 +12,6 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
-#include "distribution/LocalStore.h"
 #include "search/PageIndex.h"
 #include "ui/assistant/AnswerExport.h"
 #include "ui/assistant/AnswerRenderer.h"
@@ -28,6 +27,7 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/BookExport.h"
+#include "ui/shell/PageIndexBuild.h"
 #include "ui/shell/PendingTab.h"
 #include "ui/shell/Sessions.h"
 #include "ui/shell/SettingsWindowController.h"
@@ -152,29 +152,29 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
 MainWindowController::~MainWindowController()
 {
     // An index build stops after its current batch; what it did is kept.
-    indexingStop_->store(true);
+    PageIndexBuild::shared().stop();
 }
 
 void MainWindowController::indexPagesIfNeeded()
 {
+    PageIndexBuild& builder = PageIndexBuild::shared();
+    // Connected once per window, the connections ending with it: a build a
+    // Downloads run asks for shows here too.
+    if (!indexing_) {
+        indexing_ = true;
+        connect(&builder, &PageIndexBuild::progress, this, [this](qint64 done, qint64 total) {
+            searchField_->setPlaceholderText(QString::fromUtf8(kIndexingPages) + Arabic::num(done)
+                                             + QStringLiteral(" / ") + Arabic::num(total));
+        });
+        connect(&builder, &PageIndexBuild::finished, this, [this] { setSearchMode(searchMode()); });
+        connect(&builder, &PageIndexBuild::failed, this, [this](const QString& problem) {
+            setSearchMode(searchMode());
+            Dialogs::alert(problem, QString(), this);
+        });
+    }
     if (!lib_->isLocal() || PageIndex::ready(lib_->main()))
         return;
-    QPointer<MainWindowController> self(this);
-    GuiJob::run(
-        this,
-        [self, path = lib_->dbPath(), stop = indexingStop_] {
-            std::unique_ptr<LocalStore> store = LocalStore::open(path);
-            if (!store)
-                return;
-            store->buildPageIndex([&](std::int64_t done, std::int64_t total) {
-                GuiJob::post(self, [=](MainWindowController& w) {
-                    w.searchField_->setPlaceholderText(QString::fromUtf8(kIndexingPages) + Arabic::num(done) +
-                                                       QStringLiteral(" / ") + Arabic::num(total));
-                });
-                return !stop->load();
-            });
-        },
-        [](MainWindowController& w) { w.setSearchMode(w.searchMode()); });
+    builder.start(lib_->dbPath());
 }
 
 void MainWindowController::build()

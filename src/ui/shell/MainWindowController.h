@@ -100,8 +100,10 @@ public:
     bool restoreSession(const QString& json);
     // Restores the session document stored under "session", when there is one.
     void restoreSession();
-    // Gives a store made before the search's page index its index, on a
-    // worker; searches take the page-checked path until it is complete.
+    // Gives a store made before the search's page index its index, through
+    // the process's one builder (PageIndexBuild), its progress shown in the
+    // search field and a failure told; searches take the page-checked path
+    // until it is complete.
     void indexPagesIfNeeded();
     // The named sessions: save-as, open, rename, delete and the stored list.
     Sessions& sessions() const { return *sessions_; }
@@ -259,7 +261,7 @@ private:
     QLineEdit* searchField_ = nullptr;
     QButtonGroup* modeSwitch_ = nullptr;
     PillView* pill_ = nullptr;
-    std::shared_ptr<std::atomic<bool>> indexingStop_ = std::make_shared<std::atomic<bool>>(false);
+    bool indexing_ = false; // listens to the page index's builder
     QWidget* parking_ = nullptr; // holds views taken out of the host
 
     QPointer<SearchWindowController> searchWindow_;

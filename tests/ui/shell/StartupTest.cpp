@@ -4,21 +4,27 @@
 #include "core/Preferences.h"
 #include "core/Settings.h"
 #include "core/SQLiteDB.h"
+#include "distribution/LocalStore.h"
 #include "search/PageIndex.h"
 #include "support/ScopedEnv.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/PillView.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainWindowController.h"
+#include "ui/shell/PageIndexBuild.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
 
 using namespace quorvel;
 
@@ -205,6 +211,60 @@ TEST_F(StartupTest, aStoreWithoutThePageIndexGetsItWhenOpened)
     ASSERT_TRUE(db);
     QTRY_VERIFY_WITH_TIMEOUT(PageIndex::ready(*db), 20000);
     EXPECT_GT(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM page_terms")).value_or(0), 0);
+}
+
+// The process has one page index builder: a second request joins the build
+// under way, a store another writer holds is tried again until it is free,
+// and any other failure is told with its reason.
+TEST_F(StartupTest, onePageIndexBuilderRetriesABusyStoreAndTellsOtherFailures)
+{
+    test::FixtureLib fixture;
+    auto dropIndex = [&] {
+        auto db = SQLiteDB::open(fixture.path, false);
+        return db && db->exec(QStringLiteral("DELETE FROM meta WHERE key LIKE 'page_index%'"));
+    };
+    ASSERT_TRUE(dropIndex());
+    PageIndexBuild& builder = PageIndexBuild::shared();
+    QTRY_VERIFY_WITH_TIMEOUT(!builder.running(), 20000); // an earlier window's build may still end its batch
+    const auto openStore = builder.openStore;
+    const auto retryDelay = builder.retryDelay;
+    auto opened = std::make_shared<std::atomic<int>>(0);
+    builder.openStore = [opened](const QString& path) {
+        ++*opened;
+        auto store = LocalStore::open(path);
+        if (store)
+            store->db().exec(QStringLiteral("PRAGMA busy_timeout=0")); // busy at once, not after the usual wait
+        return store;
+    };
+    builder.retryDelay = std::chrono::milliseconds(20);
+    QSignalSpy finished(&builder, &PageIndexBuild::finished);
+    QSignalSpy failed(&builder, &PageIndexBuild::failed);
+
+    auto writer = SQLiteDB::open(fixture.path, false);
+    ASSERT_TRUE(writer && writer->exec(QStringLiteral("BEGIN IMMEDIATE")));
+    const int retriesBefore = builder.retries();
+    builder.start(fixture.path);
+    builder.start(fixture.path);
+    QTRY_VERIFY_WITH_TIMEOUT(builder.retries() >= retriesBefore + 2, 10000);
+    EXPECT_TRUE(builder.running());
+    EXPECT_TRUE(finished.isEmpty());
+    ASSERT_TRUE(writer->exec(QStringLiteral("COMMIT")));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+    EXPECT_TRUE(finished.first().first().toBool());
+    EXPECT_TRUE(failed.isEmpty());
+    // One store opened per try: the second request joined the first build.
+    EXPECT_EQ(*opened, 1 + builder.retries() - retriesBefore);
+    EXPECT_TRUE(PageIndex::ready(*writer));
+
+    ASSERT_TRUE(dropIndex());
+    builder.openStore = [](const QString& path) { return LocalStore::open(Library::readOnlyUri(path)); };
+    builder.start(fixture.path);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
+    EXPECT_TRUE(failed.first().first().toString().contains(QStringLiteral("للقراءة فقط")))
+        << failed.first().first().toString().toStdString();
+    EXPECT_EQ(finished.size(), 1);
+    builder.openStore = openStore;
+    builder.retryDelay = retryDelay;
 }
 
 TEST_F(StartupTest, iconSwitchUsesItsFirstOccurrenceAndIsIgnoredWhenLast)
