@@ -168,8 +168,9 @@ constexpr std::uint32_t kTitleNight = 0xE39787;
 } // namespace
 
 ThemeColor title() { return {titleRed(), rgb(kTitleNight)}; }
+ThemeColor controlBorder() { return dynamic(0x7A7A76, 0x8A8A86); }
+ThemeColor chartInk() { return dynamic(0x4A4A4A, 0xB9B19C); }
 ThemeColor track() { return dynamic(0xA8A8A6, 0x8A8A86); }
-QColor pageHighlight() { return rgb(0xF4D35E, 0.55); }
 
 namespace {
 // The day colour, or the night colour while night reading is on.
@@ -188,6 +189,8 @@ QColor ink() { return byNight(rgb(0x151515), rgb(0xE6DFCC)); }
 QColor footnoteInk() { return byNight(rgb(0x3C3C3C), rgb(0xB9B19C)); }
 QColor heading() { return byNight(titleRed(), rgb(kTitleNight)); }
 QColor hit() { return byNight(rgb(0xC00000), rgb(0xFF6B5E)); }
+QColor pageHighlight() { return byNight(rgb(0xF4D35E, 0.55), rgb(0x574614)); }
+QColor verseMark() { return byNight(gold(), goldSoft()); }
 QColor hitMark() { return byNight(rgb(0xFFE36E, 0.95), rgb(0x7A5A12, 0.9)); }
 QColor hitCurrent() { return byNight(rgb(0xFFA630), rgb(0xC0701A)); }
 QColor hitInk() { return byNight(rgb(0x7A0000), rgb(0xFFFFFF)); }

@@ -5,6 +5,7 @@
 #include <QAbstractSlider>
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QEvent>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QPainter>
@@ -404,6 +405,39 @@ QFrame* separator()
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;
+}
+
+namespace {
+class PaletteWatch : public QObject {
+public:
+    PaletteWatch(QWidget* widget, std::function<void()> apply) : QObject(widget), apply_(std::move(apply))
+    {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const auto type = event->type();
+        // What `apply` sets may post a palette change of its own.
+        if (!applying_ && (type == QEvent::PaletteChange || type == QEvent::ApplicationPaletteChange)) {
+            applying_ = true;
+            apply_();
+            applying_ = false;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> apply_;
+    bool applying_ = false;
+};
+} // namespace
+
+void followPalette(QWidget* widget, std::function<void()> apply)
+{
+    apply();
+    new PaletteWatch(widget, std::move(apply));
 }
 
 } // namespace quorvel

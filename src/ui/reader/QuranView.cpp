@@ -304,9 +304,14 @@ QWidget* QuranView::buildBottomBar()
     credit_ = new QLabel;
     credit_->setFont(Theme::ui(kCreditFontSize));
     credit_->setTextFormat(Qt::RichText);
-    credit_->setText(QStringLiteral("<span style=\"color:%1\">%2<a href=\"%3\">%4</a></span>")
-                         .arg(Theme::secondaryLabel().name(), QString::fromUtf8(kCreditText).toHtmlEscaped(),
-                              QString::fromLatin1(kCreditSite), QString::fromLatin1(kCreditSiteShown)));
+    // The colours are fixed when the text is read, the link's too: a new
+    // appearance writes it again.
+    followPalette(credit_, [label = credit_] {
+        label->setText(QStringLiteral("<span style=\"color:%1\">%2<a href=\"%3\" style=\"color:%5\">%4</a></span>")
+                           .arg(Theme::secondaryLabel().name(), QString::fromUtf8(kCreditText).toHtmlEscaped(),
+                                QString::fromLatin1(kCreditSite), QString::fromLatin1(kCreditSiteShown),
+                                Theme::accent().resolve().name()));
+    });
     credit_->setOpenExternalLinks(true);
     credit_->setTextInteractionFlags(Qt::TextBrowserInteraction);
     credit_->setVisible(!QuranText::uthmani().isEmpty());

@@ -465,7 +465,12 @@ QWidget* SearchWindowController::buildPhrases()
         if (self)
             self->doSearch();
     });
-    auto* searchLabel = label(QString::fromUtf8(kSearchTip), 13, QFont::Medium, Theme::emerald());
+    auto* searchLabel = label(QString::fromUtf8(kSearchTip), 13, QFont::Medium);
+    followPalette(searchLabel, [searchLabel] {
+        QPalette p = searchLabel->palette();
+        p.setColor(QPalette::WindowText, Theme::accent().resolve());
+        searchLabel->setPalette(p);
+    });
     auto* history = iconButton(QStringLiteral("square.and.arrow.up.on.square"), QString::fromUtf8(kHistoryTip),
                                kToolSize, [self] {
                                    if (self)
