@@ -66,6 +66,14 @@ ThemeColor accent();
 // The book's title on the reader's header bar: the title red by day, a light
 // rose on the night palette, where the dark red is lost.
 ThemeColor title();
+// Secondary text and symbols (counts, dates, hints, greyed arrows): the
+// placeholder colour of the light or the dark palette.
+ThemeColor secondary();
+// Gold as a symbol or a mark on a light ground: a deeper bronze by day,
+// where the gold is too pale on near white; the gold itself on the night palette.
+ThemeColor goldInk();
+// The hit red as a symbol colour that follows the appearance.
+ThemeColor hitSymbol();
 // The border of a check box or radio button: a mid grey that stands out
 // from the window and from the box's inside, by day and by night.
 ThemeColor controlBorder();
@@ -92,6 +100,9 @@ QColor pageHighlight();
 QColor verseMark();
 QColor hitMark();
 QColor hitCurrent();
+// The short flash over the current hit: a lighter orange by day, a deeper
+// one by night, where the white hit ink must still read on it.
+QColor hitGlow();
 QColor hitInk();
 
 // Secondary text (counts, dates, hints): the application palette's

@@ -2,6 +2,9 @@
 
 #include "core/Theme.h"
 
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPainter>
 #include <QStyleOptionFrame>
 #include <QStyleOptionMenuItem>
@@ -74,6 +77,20 @@ void MenuStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
     else
         painter->drawEllipse(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5));
     painter->restore();
+}
+
+void MenuStyle::polish(QWidget* widget)
+{
+    QProxyStyle::polish(widget);
+    // An empty field takes its direction from the keyboard, not from the
+    // window, and its leading edge then falls on the left.
+    auto* field = qobject_cast<QLineEdit*>(widget);
+    if (!field || field->layoutDirection() != Qt::RightToLeft || qobject_cast<QAbstractSpinBox*>(field->parentWidget())
+        || qobject_cast<QComboBox*>(field->parentWidget()))
+        return;
+    const Qt::Alignment alignment = field->alignment();
+    if ((alignment & (Qt::AlignHorizontal_Mask | Qt::AlignAbsolute)) == Qt::AlignLeading)
+        field->setAlignment(Qt::AlignRight | Qt::AlignAbsolute | (alignment & Qt::AlignVertical_Mask));
 }
 
 int MenuStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,

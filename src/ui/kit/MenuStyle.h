@@ -14,7 +14,9 @@ namespace quorvel {
 //   ground by day and by night, where the wrapped style draws it near black
 //   on near black;
 // - a text field's focus ring by night is drawn in the night accent, where
-//   the wrapped style's dark emerald is lost.
+//   the wrapped style's dark emerald is lost;
+// - a right-to-left text field aligned to its leading edge keeps to the
+//   right also while empty, where the caret would otherwise wait at the left.
 // GUI thread only, like every style.
 class MenuStyle : public QProxyStyle {
     Q_OBJECT
@@ -26,6 +28,8 @@ public:
                      const QWidget* widget = nullptr) const override;
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget = nullptr) const override;
+    void polish(QWidget* widget) override;
+    using QProxyStyle::polish;
     int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
                   QStyleHintReturn* returnData = nullptr) const override;
 };

@@ -12,6 +12,8 @@
 #include <QStyle>
 #include <QStyleOption>
 
+#include <memory>
+
 namespace quorvel {
 
 namespace {
@@ -338,7 +340,11 @@ QPushButton* textButton(const QString& title, const QString& symbol, std::functi
     button->setFlat(true);
     button->setFont(Theme::ui(kBuilderFontSize));
     if (!symbol.isEmpty()) {
-        button->setIcon(Theme::symbol(symbol, kTextButtonSymbolSize));
+        // In the accent of the appearance in force: emerald is lost on the night bars.
+        followPalette(button, [button, symbol] {
+            button->setIcon(Theme::symbol(symbol, kTextButtonSymbolSize,
+                                          {Theme::accent().resolve(button->palette()), Theme::gold()}));
+        });
         button->setIconSize(QSize(int(kTextButtonSymbolSize), int(kTextButtonSymbolSize)));
     }
     button->setForegroundRole(QPalette::ButtonText);
@@ -357,6 +363,19 @@ Label* label(const QString& text, double size, QFont::Weight weight, const QColo
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, color);
         l->setPalette(p);
+    }
+    // Secondary text takes the secondary colour of each new appearance, as
+    // long as nothing has recoloured it since.
+    if (color.isValid() && color == Theme::secondaryLabel()) {
+        auto shown = std::make_shared<QColor>(color);
+        followPalette(l, [l, shown] {
+            if (l->palette().color(QPalette::WindowText) != *shown)
+                return;
+            *shown = Theme::secondaryLabel();
+            QPalette p = l->palette();
+            p.setColor(QPalette::WindowText, *shown);
+            l->setPalette(p);
+        });
     }
     l->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
     l->setElideMode(Qt::ElideRight);
