@@ -468,8 +468,19 @@ void QuranView::settingsChanged()
     p.setColor(QPalette::Base, Theme::parchment());
     p.setColor(QPalette::Text, Theme::ink());
     textView_->setPalette(p);
-    if (rendered_)
-        render();
+    if (!rendered_)
+        return;
+    // The new document starts at its top: the reader keeps the place he was
+    // reading, as a share of the sura, once the new text is laid out.
+    QScrollBar* bar = textView_->verticalScrollBar();
+    const double place = bar->maximum() > 0 ? double(bar->value()) / bar->maximum() : 0;
+    render();
+    if (QTextDocument* document = textView_->document(); document && textView_->viewport()->width() > 1) {
+        document->setTextWidth(textView_->viewport()->width());
+        // Laying the whole text out sets the scroll range.
+        (void)document->size();
+    }
+    bar->setValue(int(place * bar->maximum()));
 }
 
 // ---- Search and cited copy ----------------------------------------------------------
