@@ -636,6 +636,12 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
     auditAll(night);
     night.check();
     EXPECT_GT(night.pairs().size(), 200);
+    // The Quran tab kept its place through the switch: its current verse
+    // (and so its mark) was in view and measured.
+    const QString currentMark = QStringLiteral("۝٥٨");
+    EXPECT_TRUE(std::any_of(night.pairs().cbegin(), night.pairs().cend(),
+                            [&](const Audit::Pair& p) { return p.where.contains(currentMark); }))
+        << "the current verse is out of view after the switch";
 
     // Pictures for a person to look at.
     const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
