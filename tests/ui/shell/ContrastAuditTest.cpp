@@ -9,6 +9,7 @@
 
 #include "assistant/AIAnswer.h"
 #include "assistant/DataTable.h"
+#include "core/Arabic.h"
 #include "core/Notifier.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
@@ -485,8 +486,8 @@ AIAnswer dataAnswer(const Library& lib)
         if (const auto author = lib.author(book); author && author->death && *author->death > 0)
             ++centuries[int((*author->death + 99) / 100)];
     for (auto it = centuries.cbegin(); it != centuries.cend(); ++it) {
-        const QString label = QStringLiteral("القرن ") + QString::number(it.key());
-        table.rows.append({label, QString::number(it.value())});
+        const QString label = QStringLiteral("القرن ") + Arabic::num(it.key());
+        table.rows.append({label, Arabic::num(it.value())});
         table.chart.append({label, {double(it.value())}});
     }
     table.series = {QStringLiteral("الكتب")};
