@@ -10,6 +10,7 @@
 
 #include "assistant/AIAnswer.h"
 #include "assistant/DataTable.h"
+#include "core/Theme.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -102,9 +103,9 @@ bool isNumeric(const QString& cell);
 // and an ellipsis.
 QString chartLabel(const QString& label);
 
-// The horizontal bar chart of `table`, drawn right to left; a null image
-// when the table has no chart.
-QImage chartImage(const DataTable& table, int width = 640);
+// The horizontal bar chart of `table`, drawn right to left with its labels
+// in `ink` (the day colour for paper); a null image when the table has no chart.
+QImage chartImage(const DataTable& table, int width = 640, const QColor& ink = Theme::chartInk().light());
 
 // The PNG bytes of an image, and their base64 text; nothing on failure.
 std::optional<QByteArray> png(const QImage& image);

@@ -36,10 +36,6 @@ constexpr int kPointsPerMeter = 2835; // 72 per inch
 constexpr long long kPictureWidthEmu = 5486400;
 constexpr int kTableWidthTwips = 9000;
 
-QColor chartInk()
-{
-    return Theme::rgb(0x4A4A4A);
-}
 
 // Text as XML character data: the five markup characters escaped as the
 // Word reader expects, and every character XML 1.0 forbids left out (a
@@ -175,7 +171,7 @@ QString chartLabel(const QString& label)
     return label.first(Characters::endOfFirst(label, kCutLabelChars)) + QChar(0x2026);
 }
 
-QImage chartImage(const DataTable& table, int width)
+QImage chartImage(const DataTable& table, int width, const QColor& ink)
 {
     if (table.chart.isEmpty())
         return {};
@@ -204,7 +200,6 @@ QImage chartImage(const DataTable& table, int width)
     const QFont valueFont = Theme::ui(10.5, QFont::Medium);
     const QFontMetricsF labelMetrics(labelFont);
     const QFontMetricsF valueMetrics(valueFont);
-    const QColor ink = chartInk();
     const auto& colours = palette();
 
     const auto rounded = [&](const QRectF& r, QColor colour) {

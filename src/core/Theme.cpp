@@ -168,8 +168,18 @@ constexpr std::uint32_t kTitleNight = 0xE39787;
 } // namespace
 
 ThemeColor title() { return {titleRed(), rgb(kTitleNight)}; }
+namespace {
+constexpr std::uint32_t kSecondaryLight = 0x62625E;
+constexpr std::uint32_t kSecondaryDark = 0xB0B0AA;
+constexpr std::uint32_t kGoldDeep = 0x8C6A1C;
+} // namespace
+
+ThemeColor secondary() { return dynamic(kSecondaryLight, kSecondaryDark); }
+ThemeColor goldInk() { return {rgb(kGoldDeep), gold()}; }
+ThemeColor hitSymbol() { return dynamic(0xC00000, 0xFF6B5E); }
+ThemeColor controlBorder() { return dynamic(0x7A7A76, 0x8A8A86); }
+ThemeColor chartInk() { return dynamic(0x4A4A4A, 0xB9B19C); }
 ThemeColor track() { return dynamic(0xA8A8A6, 0x8A8A86); }
-QColor pageHighlight() { return rgb(0xF4D35E, 0.55); }
 
 namespace {
 // The day colour, or the night colour while night reading is on.
@@ -187,9 +197,12 @@ QColor parchment()
 QColor ink() { return byNight(rgb(0x151515), rgb(0xE6DFCC)); }
 QColor footnoteInk() { return byNight(rgb(0x3C3C3C), rgb(0xB9B19C)); }
 QColor heading() { return byNight(titleRed(), rgb(kTitleNight)); }
-QColor hit() { return byNight(rgb(0xC00000), rgb(0xFF6B5E)); }
+QColor hit() { return byNight(hitSymbol().light(), hitSymbol().dark()); }
+QColor pageHighlight() { return byNight(rgb(0xF4D35E, 0.55), rgb(0x574614)); }
+QColor verseMark() { return byNight(goldInk().light(), goldSoft()); }
 QColor hitMark() { return byNight(rgb(0xFFE36E, 0.95), rgb(0x7A5A12, 0.9)); }
 QColor hitCurrent() { return byNight(rgb(0xFFA630), rgb(0xC0701A)); }
+QColor hitGlow() { return byNight(rgb(0xFFA630).lighter(125), rgb(0xB35400)); }
 QColor hitInk() { return byNight(rgb(0x7A0000), rgb(0xFFFFFF)); }
 
 ThemeColor barTop() { return dynamic(0xF4F4F2, 0x2B2B2A); }
@@ -215,7 +228,7 @@ QPalette palette(bool dark)
         {QPalette::All, QPalette::AlternateBase, 0xF4F4F2, 0x2B2B2A},
         {QPalette::All, QPalette::ToolTipBase, 0xFFFFF0, 0x2F2F2E},
         {QPalette::All, QPalette::ToolTipText, 0x1D1D1B, 0xE8E6E0},
-        {QPalette::All, QPalette::PlaceholderText, 0x8A8A86, 0x9A9A95},
+        {QPalette::All, QPalette::PlaceholderText, kSecondaryLight, kSecondaryDark},
         {QPalette::All, QPalette::Text, 0x1D1D1B, 0xE8E6E0},
         {QPalette::All, QPalette::Button, 0xF4F4F2, 0x2F2F2E},
         {QPalette::All, QPalette::ButtonText, 0x1D1D1B, 0xE8E6E0},

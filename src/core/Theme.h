@@ -59,7 +59,6 @@ QColor emeraldDeep();
 QColor gold();
 QColor goldSoft();
 QColor titleRed();
-QColor pageHighlight();
 
 // Symbols and small headings on the bars and the welcome view: emerald by
 // day, soft gold on the night palette, where emerald is lost on near black.
@@ -67,6 +66,20 @@ ThemeColor accent();
 // The book's title on the reader's header bar: the title red by day, a light
 // rose on the night palette, where the dark red is lost.
 ThemeColor title();
+// Secondary text and symbols (counts, dates, hints, greyed arrows): the
+// placeholder colour of the light or the dark palette.
+ThemeColor secondary();
+// Gold as a symbol or a mark on a light ground: a deeper bronze by day,
+// where the gold is too pale on near white; the gold itself on the night palette.
+ThemeColor goldInk();
+// The hit red as a symbol colour that follows the appearance.
+ThemeColor hitSymbol();
+// The border of a check box or radio button: a mid grey that stands out
+// from the window and from the box's inside, by day and by night.
+ThemeColor controlBorder();
+// The labels and values of a chart: dark grey by day, a light parchment
+// grey on the night palette.
+ThemeColor chartInk();
 // The track of a slider on a bar by night, where the style's own groove is
 // drawn near black on near black.
 ThemeColor track();
@@ -79,8 +92,17 @@ QColor footnoteInk();
 // night rose while night reading is on.
 QColor heading();
 QColor hit();
+// The current verse's ground: translucent yellow by day, a dark amber by
+// night, under which the night ink and the verse marks still read.
+QColor pageHighlight();
+// A verse's number mark: gold, or the soft gold by night, which also reads
+// on the current verse's ground.
+QColor verseMark();
 QColor hitMark();
 QColor hitCurrent();
+// The short flash over the current hit: a lighter orange by day, a deeper
+// one by night, where the white hit ink must still read on it.
+QColor hitGlow();
 QColor hitInk();
 
 // Secondary text (counts, dates, hints): the application palette's

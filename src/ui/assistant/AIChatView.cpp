@@ -389,10 +389,71 @@ void AIChatView::applyColors()
 void AIChatView::applyAppearance()
 {
     applyColors();
-    // Text already in the transcript keeps the colours it was written in; the
-    // welcome alone is written again, in the colours of the new appearance.
-    if (onlyWelcome_)
-        welcome();
+    rewrite();
+}
+
+void AIChatView::rewrite()
+{
+    // Colours are baked into the document's runs (and a chart's picture), so
+    // the conversation is written again rather than repainted.
+    QScrollBar* bar = transcript_->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    const int scrolled = bar->value();
+    welcome();
+    for (const Entry& entry : std::as_const(entries_)) {
+        switch (entry.kind) {
+        case Entry::Kind::question:
+            writeQuestion(entry.text);
+            break;
+        case Entry::Kind::reply:
+            writeReply(entry.text, entry.examples);
+            break;
+        case Entry::Kind::answer:
+            writeAnswer(entry.answer);
+            break;
+        }
+    }
+    if (busy_)
+        writeLive();
+    if (speakingIndex_ && Voice::shared().isSpeaking())
+        showReading(speakingIndex_);
+    if (atEnd)
+        scrollToEnd();
+    else
+        bar->setValue(scrolled);
+}
+
+void AIChatView::writeAnswer(int index)
+{
+    RichTextBuilder out(transcript_->document());
+    appendSender(out);
+    writeAnswerText(out, index);
+}
+
+void AIChatView::writeAnswerText(RichTextBuilder& out, int index)
+{
+    AnswerRenderer::Options options;
+    options.hasModel = LocalLLM::hasModel();
+    options.canDownloadModel = LocalLLM::downloadConfigured();
+    AnswerRenderer::render(out, answers_[index], options);
+    const QTextBlockFormat listen = para(2, 6);
+    out.append(txtListen,
+               linked(ui(12.5, QFont::Medium, accent()),
+                      QString::fromLatin1(AnswerRenderer::speakLinkPrefix) + QString::number(index)),
+               listen);
+    out.append(QStringLiteral("\n"), QTextCharFormat(), listen);
+}
+
+void AIChatView::writeLive()
+{
+    RichTextBuilder out(transcript_->document());
+    appendSender(out);
+    liveStart_ = int(out.start() + out.length());
+    if (waitingLine_)
+        out.append(LocalLLM::hasModel() ? txtWaitingModel : txtWaiting, ui(13, QFont::Normal, Theme::secondaryLabel()),
+                   para(8, 6));
+    else if (!live_.isEmpty())
+        out.append(live_, RichText::chars(Theme::reader(18), Theme::ink()), para(8, 6));
 }
 
 void AIChatView::welcome()
@@ -429,7 +490,13 @@ QString AIChatView::askLink(const QString& question)
 
 void AIChatView::appendQuestion(const QString& question)
 {
-    onlyWelcome_ = false;
+    entries_.append({Entry::Kind::question, question});
+    writeQuestion(question);
+    scrollToEnd();
+}
+
+void AIChatView::writeQuestion(const QString& question)
+{
     QTextDocument* document = transcript_->document();
     {
         RichTextBuilder out(document);
@@ -456,7 +523,6 @@ void AIChatView::appendQuestion(const QString& question)
     inside.setBlockFormat(para(4, 0));
     // The table's end breaks the line that the question's "\n" would.
     inside.insertText(question, ui(16, QFont::Bold, questionInk()));
-    scrollToEnd();
 }
 
 void AIChatView::appendSender(RichTextBuilder& out)
@@ -465,6 +531,15 @@ void AIChatView::appendSender(RichTextBuilder& out)
 }
 
 void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
+{
+    entries_.append({Entry::Kind::reply, text, examples});
+    writeReply(text, examples);
+    scrollToEnd();
+    if (speakIt)
+        Voice::shared().speak(text);
+}
+
+void AIChatView::writeReply(const QString& text, bool examples)
 {
     RichTextBuilder out(transcript_->document());
     appendSender(out);
@@ -478,9 +553,6 @@ void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
         }
         out.append(txtExamplesHint, ui(13, QFont::Normal, Theme::secondaryLabel()), p);
     }
-    scrollToEnd();
-    if (speakIt)
-        Voice::shared().speak(text);
 }
 
 AIChatView::Plan AIChatView::plan(const QString& text, AIMode kind, const std::optional<QString>& lastTopic,
@@ -525,14 +597,9 @@ void AIChatView::askNow()
     engineStopped_ = false;
     const Plan p = plan(question, kind(), lastTopic_, lastMode_);
 
-    {
-        RichTextBuilder out(transcript_->document());
-        appendSender(out);
-        liveStart_ = int(out.start() + out.length());
-        out.append(LocalLLM::hasModel() ? txtWaitingModel : txtWaiting,
-                   ui(13, QFont::Normal, Theme::secondaryLabel()), para(8, 6));
-    }
     waitingLine_ = true;
+    live_.clear();
+    writeLive();
     pending_.clear();
     scrollToEnd();
 
@@ -587,6 +654,7 @@ void AIChatView::flushPieces()
     }
     RichTextBuilder out(transcript_->document());
     out.append(pending_, RichText::chars(Theme::reader(18), Theme::ink()), para(8, 6));
+    live_ += pending_;
     pending_.clear();
     scrollToEnd();
 }
@@ -604,22 +672,16 @@ void AIChatView::finishQuestion(std::uint64_t id, AIAnswer a, const Plan& p, boo
     const int index = int(answers_.size());
 
     removeLive();
+    live_.clear();
+    answers_.append(a);
+    entries_.append({Entry::Kind::answer, QString(), false, index});
     {
+        // The answer follows the sender line the live region began with.
         RichTextBuilder out(transcript_->document());
-        AnswerRenderer::Options options;
-        options.hasModel = LocalLLM::hasModel();
-        options.canDownloadModel = LocalLLM::downloadConfigured();
-        AnswerRenderer::render(out, a, options);
-        const QTextBlockFormat listen = para(2, 6);
-        out.append(txtListen,
-                   linked(ui(12.5, QFont::Medium, accent()),
-                          QString::fromLatin1(AnswerRenderer::speakLinkPrefix) + QString::number(index)),
-                   listen);
-        out.append(QStringLiteral("\n"), QTextCharFormat(), listen);
+        writeAnswerText(out, index);
     }
     scrollToEnd();
 
-    answers_.append(a);
     if (fromVoice)
         speak(index);
     lastTopic_ = p.topic;

@@ -135,10 +135,19 @@ private:
     void welcome();
     // Recolours the bars' title and the transcript's page for the appearance in force.
     void applyColors();
-    // On the reading-settings notice: the colours, and the welcome while it is all there is.
+    // On the reading-settings notice: the colours, and the whole transcript
+    // written again in the colours and fonts now in force.
     void applyAppearance();
+    void rewrite();
     void appendQuestion(const QString& question);
     void appendReply(const QString& text, bool examples, bool speak);
+    void writeQuestion(const QString& question);
+    void writeReply(const QString& text, bool examples);
+    // Answer `index` with its sender line; its text alone, after a sender
+    // line already written.
+    void writeAnswer(int index);
+    void writeAnswerText(RichTextBuilder& out, int index);
+    void writeLive();
     void appendSender(RichTextBuilder& out);
     void scrollToEnd();
     void removeLive();
@@ -169,10 +178,19 @@ private:
     HoverButton* micBtn_ = nullptr;
 
     QList<AIAnswer> answers_;
+    // What the transcript holds after the welcome, in order, so that it can
+    // be written again when the appearance changes.
+    struct Entry {
+        enum class Kind { question, reply, answer } kind;
+        QString text;        // the question or the reply
+        bool examples = false;
+        int answer = -1;     // index into answers_
+    };
+    QList<Entry> entries_;
+    QString live_;           // pieces of the running answer already shown
     std::optional<QString> lastTopic_;
     std::optional<AIMode> lastMode_;
     bool busy_ = false;
-    bool onlyWelcome_ = true; // the transcript holds the welcome alone
     std::unique_ptr<Listener> listener_;
     QString placeholder_;     // the field's placeholder while listening
     bool voiceTurn_ = false;

@@ -165,7 +165,9 @@ void renderTables(RichTextBuilder& out, const AIAnswer& answer, const Options& o
             continue;
         }
         append(out, u'\n' + table.title + u'\n', tableTitleStyle());
-        if (std::unique_ptr<QTextDocument> chart = DataQA::chartString(table)) {
+        // Paper takes the day ink; the screen the ink of the appearance in force.
+        const QColor chartInk = options.exporting ? Theme::chartInk().light() : Theme::chartInk().resolve();
+        if (std::unique_ptr<QTextDocument> chart = DataQA::chartString(table, chartInk)) {
             // Each answer's charts get names of their own in the transcript.
             static std::atomic<int> charts{0};
             const QString name = DataQA::chartResource + u'-' + QString::number(++charts);

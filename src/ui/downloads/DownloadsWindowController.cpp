@@ -237,6 +237,13 @@ void DownloadsWindowController::build()
 
     status_ = label(QString(), 13, QFont::Medium);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    followPalette(status_, [this] {
+        if (!statusTone_)
+            return;
+        QPalette p = status_->palette();
+        p.setColor(QPalette::WindowText, statusTone_());
+        status_->setPalette(p);
+    });
     filter_ = new QLineEdit;
     filter_->setPlaceholderText(QString::fromUtf8(kFilterPlaceholder));
     filter_->setFont(Theme::ui(13));
@@ -318,12 +325,13 @@ void DownloadsWindowController::closeEvent(QCloseEvent* event)
     event->ignore();
 }
 
-void DownloadsWindowController::setStatus(const QString& text, const QColor& color)
+void DownloadsWindowController::setStatus(const QString& text, Tone tone)
 {
     catalogStatusShown_ = false;
     status_->setText(text);
+    statusTone_ = tone;
     QPalette p = status_->palette();
-    p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::WindowText, tone());
     status_->setPalette(p);
 }
 
@@ -348,14 +356,14 @@ void DownloadsWindowController::updateButtons()
 
 void DownloadsWindowController::refresh()
 {
-    setStatus(QString::fromUtf8(kChecking), Theme::secondaryLabel());
+    setStatus(QString::fromUtf8(kChecking), &Theme::secondaryLabel);
     const std::uint64_t token = ++refreshToken_;
     const std::int64_t lastRelease = store_ ? store_->lastRelease() : 0;
     const QString text = source();
     auto fail = [token](DownloadsWindowController& w, const QString& reason) {
         if (token != w.refreshToken_)
             return;
-        w.setStatus(QString::fromUtf8(kFailedPrefix) + reason, Theme::hit());
+        w.setStatus(QString::fromUtf8(kFailedPrefix) + reason, &Theme::hit);
         if (w.store_)
             w.model_->setInstalled(w.store_->installed());
         w.rebuildTree();
@@ -414,7 +422,7 @@ void DownloadsWindowController::showCatalogStatus()
                    QStringLiteral(u") · المثبّت ") + Arabic::num(installed.size());
     if (updates > 0)
         line += separator + QStringLiteral(u"تحديثات ") + Arabic::num(updates);
-    setStatus(line, Theme::emerald());
+    setStatus(line, [] { return Theme::accent().resolve(); });
     catalogStatusShown_ = true;
 }
 

@@ -126,7 +126,9 @@ protected:
 
 private:
     void build();
-    void setStatus(const QString& text, const QColor& color);
+    // The status line in a tone read again when the appearance changes.
+    using Tone = QColor (*)();
+    void setStatus(const QString& text, Tone tone);
     void applyCatalog(const Dist::Index& index, Dist::Catalog catalog);
     // The status line of the catalogue shown: its release, books, size and
     // how many are installed and have updates.
@@ -155,6 +157,7 @@ private:
     DownloadsModel* model_ = nullptr;
     QLineEdit* sourceField_ = nullptr;
     Label* status_ = nullptr;
+    Tone statusTone_ = nullptr;
     QLineEdit* filter_ = nullptr;
     QTreeView* outline_ = nullptr;
     QProgressBar* progress_ = nullptr;

@@ -5,11 +5,18 @@
 
 namespace quorvel {
 
-ColorView::ColorView(const QColor& color, QWidget* parent) : QWidget(parent), color_(color) {}
+ColorView::ColorView(const ThemeColor& color, QWidget* parent) : QWidget(parent), color_(color) {}
 
-void ColorView::setColor(const QColor& color)
+void ColorView::setColor(const ThemeColor& color)
 {
     color_ = color;
+    update();
+}
+
+void ColorView::setBorder(const ThemeColor& color, double radius)
+{
+    border_ = color;
+    radius_ = radius;
     update();
 }
 
@@ -17,7 +24,14 @@ void ColorView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.fillRect(rect() & event->rect(), color_);
+    if (!border_) {
+        painter.fillRect(rect() & event->rect(), color());
+        return;
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(border_->resolve(palette()), 1));
+    painter.setBrush(color());
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius_, radius_);
 }
 
 } // namespace quorvel

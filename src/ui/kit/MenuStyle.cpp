@@ -1,6 +1,15 @@
 #include "ui/kit/MenuStyle.h"
 
+#include "core/Theme.h"
+
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPainter>
+#include <QStyleOptionFrame>
 #include <QStyleOptionMenuItem>
+
+#include <algorithm>
 
 namespace quorvel {
 
@@ -9,6 +18,11 @@ namespace {
 // the direction of the line around it.
 constexpr char16_t kLeftToRightIsolate = 0x2066;
 constexpr char16_t kPopDirectionalIsolate = 0x2069;
+
+bool hasArabic(const QString& text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.script() == QChar::Script_Arabic; });
+}
 } // namespace
 
 MenuStyle::MenuStyle(QStyle* base) : QProxyStyle(base) {}
@@ -30,6 +44,63 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
         }
     }
     QProxyStyle::drawControl(element, option, painter, widget);
+}
+
+void MenuStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                              const QWidget* widget) const
+{
+    const bool focused = option->state.testFlag(State_HasFocus);
+    if (element == PE_FrameLineEdit && focused && Theme::isDark(option->palette)) {
+        // The wrapped style draws the ring from the highlight colour.
+        if (const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option)) {
+            QStyleOptionFrame lit(*frame);
+            lit.palette.setColor(QPalette::Highlight, Theme::accent().dark());
+            QProxyStyle::drawPrimitive(element, &lit, painter, widget);
+            return;
+        }
+    }
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    // Item views draw their check boxes through PE_IndicatorCheckBox too.
+    const bool box = element == PE_IndicatorCheckBox;
+    if ((!box && element != PE_IndicatorRadioButton) || (focused && option->state.testFlag(State_KeyboardFocusChange)))
+        return;
+    // The border again, over the wrapped style's own, in a colour that reads
+    // on the window and on the box's white or near-black inside.
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->translate(0.5, 0.5);
+    painter->setPen(QPen(Theme::controlBorder().resolve(option->palette), 1));
+    painter->setBrush(Qt::NoBrush);
+    const QRect rect = option->rect.adjusted(0, 0, -1, -1);
+    if (box)
+        painter->drawRect(rect);
+    else
+        painter->drawEllipse(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5));
+    painter->restore();
+}
+
+void MenuStyle::polish(QWidget* widget)
+{
+    QProxyStyle::polish(widget);
+    // An empty field takes its direction from the keyboard, not from the
+    // window, and its leading edge then falls on the left.
+    auto* field = qobject_cast<QLineEdit*>(widget);
+    if (!field || field->layoutDirection() != Qt::RightToLeft || qobject_cast<QAbstractSpinBox*>(field->parentWidget())
+        || qobject_cast<QComboBox*>(field->parentWidget()))
+        return;
+    const Qt::Alignment alignment = field->alignment();
+    if ((alignment & (Qt::AlignHorizontal_Mask | Qt::AlignAbsolute)) == Qt::AlignLeading)
+        field->setAlignment(Qt::AlignRight | Qt::AlignAbsolute | (alignment & Qt::AlignVertical_Mask));
+}
+
+int MenuStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                         QStyleHintReturn* returnData) const
+{
+    if (hint == SH_UnderlineShortcut) {
+        if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option); item && hasArabic(item->text))
+            return 0;
+    }
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 
 } // namespace quorvel

@@ -4,10 +4,20 @@
 
 namespace quorvel {
 
-// The application's style: the platform-neutral style it wraps, except that a
-// menu item's key ("Ctrl++") reads left to right in a right-to-left menu.
-// Drawn as part of a right-to-left line, the trailing "+" or "-" would move
-// to the key's left («++Ctrl»). GUI thread only, like every style.
+// The application's style: the platform-neutral style it wraps, except that
+// - a menu item's key ("Ctrl++") reads left to right in a right-to-left menu.
+//   Drawn as part of a right-to-left line, the trailing "+" or "-" would move
+//   to the key's left («++Ctrl»);
+// - an Arabic menu title draws no mnemonic underline, which would cut the
+//   word's joining («ان̲سخ»); the key itself still works;
+// - check boxes and radio buttons take a border that stands out from the
+//   ground by day and by night, where the wrapped style draws it near black
+//   on near black;
+// - a text field's focus ring by night is drawn in the night accent, where
+//   the wrapped style's dark emerald is lost;
+// - a right-to-left text field aligned to its leading edge keeps to the
+//   right also while empty, where the caret would otherwise wait at the left.
+// GUI thread only, like every style.
 class MenuStyle : public QProxyStyle {
     Q_OBJECT
 public:
@@ -16,6 +26,12 @@ public:
 
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget = nullptr) const override;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+    void polish(QWidget* widget) override;
+    using QProxyStyle::polish;
+    int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
+                  QStyleHintReturn* returnData = nullptr) const override;
 };
 
 } // namespace quorvel

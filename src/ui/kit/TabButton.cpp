@@ -41,9 +41,12 @@ TabButton::TabButton(const QString& title, const QString& icon, bool active, std
     : QWidget(parent), active_(active), select_(std::move(select))
 {
     auto* image = new QLabel;
-    const QPixmap symbol = Theme::symbolPixmap(icon, kSymbolSize, {Theme::accent().resolve(), Theme::gold()});
-    if (!symbol.isNull())
-        image->setPixmap(symbol);
+    // Painted again in the accent of a new appearance.
+    followPalette(image, [image, icon] {
+        const QPixmap symbol = Theme::symbolPixmap(icon, kSymbolSize, {Theme::accent().resolve(), Theme::gold()});
+        if (!symbol.isNull())
+            image->setPixmap(symbol);
+    });
     image->setFixedSize(int(kSymbolSize), int(kSymbolSize));
 
     title_ = label(title, kTitleSize, active ? QFont::Medium : QFont::Normal);

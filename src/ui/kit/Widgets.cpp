@@ -5,11 +5,14 @@
 #include <QAbstractSlider>
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QEvent>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
+
+#include <memory>
 
 namespace quorvel {
 
@@ -337,7 +340,11 @@ QPushButton* textButton(const QString& title, const QString& symbol, std::functi
     button->setFlat(true);
     button->setFont(Theme::ui(kBuilderFontSize));
     if (!symbol.isEmpty()) {
-        button->setIcon(Theme::symbol(symbol, kTextButtonSymbolSize));
+        // In the accent of the appearance in force: emerald is lost on the night bars.
+        followPalette(button, [button, symbol] {
+            button->setIcon(Theme::symbol(symbol, kTextButtonSymbolSize,
+                                          {Theme::accent().resolve(button->palette()), Theme::gold()}));
+        });
         button->setIconSize(QSize(int(kTextButtonSymbolSize), int(kTextButtonSymbolSize)));
     }
     button->setForegroundRole(QPalette::ButtonText);
@@ -356,6 +363,19 @@ Label* label(const QString& text, double size, QFont::Weight weight, const QColo
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, color);
         l->setPalette(p);
+    }
+    // Secondary text takes the secondary colour of each new appearance, as
+    // long as nothing has recoloured it since.
+    if (color.isValid() && color == Theme::secondaryLabel()) {
+        auto shown = std::make_shared<QColor>(color);
+        followPalette(l, [l, shown] {
+            if (l->palette().color(QPalette::WindowText) != *shown)
+                return;
+            *shown = Theme::secondaryLabel();
+            QPalette p = l->palette();
+            p.setColor(QPalette::WindowText, *shown);
+            l->setPalette(p);
+        });
     }
     l->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
     l->setElideMode(Qt::ElideRight);
@@ -404,6 +424,39 @@ QFrame* separator()
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;
+}
+
+namespace {
+class PaletteWatch : public QObject {
+public:
+    PaletteWatch(QWidget* widget, std::function<void()> apply) : QObject(widget), apply_(std::move(apply))
+    {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const auto type = event->type();
+        // What `apply` sets may post a palette change of its own.
+        if (!applying_ && (type == QEvent::PaletteChange || type == QEvent::ApplicationPaletteChange)) {
+            applying_ = true;
+            apply_();
+            applying_ = false;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> apply_;
+    bool applying_ = false;
+};
+} // namespace
+
+void followPalette(QWidget* widget, std::function<void()> apply)
+{
+    apply();
+    new PaletteWatch(widget, std::move(apply));
 }
 
 } // namespace quorvel

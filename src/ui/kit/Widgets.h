@@ -117,6 +117,12 @@ QList<QWidget*> pinnedSubviews(QWidget* parent);
 // Takes every pinned child out of `parent`, giving it to `keeper` (hidden).
 void unpinAll(QWidget* parent, QWidget* keeper);
 
+// Runs `apply` now and again whenever the palette of `widget` changes, as
+// when night reading switches the application's: for colours given once and
+// drawn as they were given (a label's symbol, a status line's tone). The
+// watch ends with the widget.
+void followPalette(QWidget* widget, std::function<void()> apply);
+
 // Builders. An icon button's colours may carry a night value: the symbol
 // follows the appearance.
 HoverButton* iconButton(const QString& symbol, const QString& tip, double size,

@@ -150,10 +150,10 @@ void QuranRenderer::ayahString(RichTextBuilder& out, int i, bool marks)
     QTextCharFormat markChars;
     if (uthmani) {
         mark = QStringLiteral(" ") + kUthmaniMark + indicNumber(v.n) + u' ';
-        markChars = RichText::chars(Theme::quran(size), Theme::gold());
+        markChars = RichText::chars(Theme::quran(size), Theme::verseMark());
     } else {
         mark = QStringLiteral(" ") + verseMark(v.n) + u' ';
-        markChars = RichText::chars(Theme::reader(size * kPlainMarkScale), Theme::gold());
+        markChars = RichText::chars(Theme::reader(size * kPlainMarkScale), Theme::verseMark());
     }
     out.append(mark, keyed(markChars, i), verse);
     addRange(i, start, out.length() - start);

@@ -308,9 +308,14 @@ QWidget* QuranView::buildBottomBar()
     credit_ = new QLabel;
     credit_->setFont(Theme::ui(kCreditFontSize));
     credit_->setTextFormat(Qt::RichText);
-    credit_->setText(QStringLiteral("<span style=\"color:%1\">%2<a href=\"%3\">%4</a></span>")
-                         .arg(Theme::secondaryLabel().name(), QString::fromUtf8(kCreditText).toHtmlEscaped(),
-                              QString::fromLatin1(kCreditSite), QString::fromLatin1(kCreditSiteShown)));
+    // The colours are fixed when the text is read, the link's too: a new
+    // appearance writes it again.
+    followPalette(credit_, [label = credit_] {
+        label->setText(QStringLiteral("<span style=\"color:%1\">%2<a href=\"%3\" style=\"color:%5\">%4</a></span>")
+                           .arg(Theme::secondaryLabel().name(), QString::fromUtf8(kCreditText).toHtmlEscaped(),
+                                QString::fromLatin1(kCreditSite), QString::fromLatin1(kCreditSiteShown),
+                                Theme::accent().resolve().name()));
+    });
     credit_->setOpenExternalLinks(true);
     credit_->setTextInteractionFlags(Qt::TextBrowserInteraction);
     credit_->setVisible(!QuranText::uthmani().isEmpty());
@@ -467,8 +472,19 @@ void QuranView::settingsChanged()
     p.setColor(QPalette::Base, Theme::parchment());
     p.setColor(QPalette::Text, Theme::ink());
     textView_->setPalette(p);
-    if (rendered_)
-        render();
+    if (!rendered_)
+        return;
+    // The new document starts at its top: the reader keeps the place he was
+    // reading, as a share of the sura, once the new text is laid out.
+    QScrollBar* bar = textView_->verticalScrollBar();
+    const double place = bar->maximum() > 0 ? double(bar->value()) / bar->maximum() : 0;
+    render();
+    if (QTextDocument* document = textView_->document(); document && textView_->viewport()->width() > 1) {
+        document->setTextWidth(textView_->viewport()->width());
+        // Laying the whole text out sets the scroll range.
+        (void)document->size();
+    }
+    bar->setValue(int(place * bar->maximum()));
 }
 
 // ---- Search and cited copy ----------------------------------------------------------

@@ -256,7 +256,7 @@ QWidget* ReaderView::buildHeader()
     titleLabel_->setAlignment(Qt::AlignCenter);
     titleLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
-    favBtn_ = tool("star", kFavTip, 16, guarded(&ReaderView::toggleFavorite), {Theme::gold()});
+    favBtn_ = tool("star", kFavTip, 16, guarded(&ReaderView::toggleFavorite), {Theme::goldInk()});
     auto* gap = new QWidget;
     gap->setFixedWidth(kSpacerWidth);
     auto* first = hstack(
@@ -303,7 +303,7 @@ QWidget* ReaderView::buildHeader()
         self->lib_->setTashkeel(self->book_.id, self->tashkeel_);
         self->render();
     });
-    noteBtn_ = tool(kNoteSymbol, kNoteTip, kNoteSymbolSize, guarded(&ReaderView::editNote), {Theme::gold(), Theme::accent()});
+    noteBtn_ = tool(kNoteSymbol, kNoteTip, kNoteSymbolSize, guarded(&ReaderView::editNote), {Theme::goldInk(), Theme::accent()});
 
     pageFind_ = new QLineEdit;
     pageFind_->setPlaceholderText(QString::fromUtf8(kPageFindPlaceholder));
@@ -361,7 +361,7 @@ QWidget* ReaderView::buildFooter()
     footer_->setFixedHeight(kFooterHeight);
 
     collapseBtn_ = iconButton(QStringLiteral("minus.circle"), QString::fromUtf8(kCollapseTip), 14,
-                              {Theme::secondaryLabel()}, QFont::Normal, [self] {
+                              {Theme::secondary()}, QFont::Normal, [self] {
                                   if (self && self->onToggleResults)
                                       self->onToggleResults();
                               });
@@ -418,7 +418,7 @@ QWidget* ReaderView::buildFooter()
             self->go(self->slider_->value(), true);
     });
 
-    const QColor secondary = Theme::secondaryLabel();
+    const ThemeColor secondary = Theme::secondary();
     backBtn_ = iconButton(QStringLiteral("arrow.right.circle.fill"), QString::fromUtf8(kBackTip), 18, {secondary},
                           QFont::Normal, [self] {
                               if (self)
@@ -429,7 +429,7 @@ QWidget* ReaderView::buildFooter()
                                  if (self)
                                      self->goForward();
                              });
-    auto* notes = iconButton(QStringLiteral("bubble.left.fill"), QString::fromUtf8(kBookNotesTip), 18, {Theme::gold()},
+    auto* notes = iconButton(QStringLiteral("bubble.left.fill"), QString::fromUtf8(kBookNotesTip), 18, {Theme::goldInk()},
                              QFont::Normal, [self] {
                                  if (self)
                                      popUp(self->notesMenu());
@@ -515,7 +515,7 @@ void ReaderView::go(std::int64_t seq, bool record)
     }
     const bool noted = lib_->note(book_.id, seq_).has_value();
     noteBtn_->setSymbol(QString::fromLatin1(noted ? kNoteBadgeSymbol : kNoteSymbol), kNoteSymbolSize,
-                        {Theme::gold(), Theme::accent()});
+                        {Theme::goldInk(), Theme::accent()});
     render();
     syncOutline();
     if (onChange)
@@ -915,7 +915,7 @@ void ReaderView::flashCurrentHit()
     glow.cursor = QTextCursor(textView_->document());
     glow.cursor.setPosition(int(current.location));
     glow.cursor.setPosition(int(current.location + current.length), QTextCursor::KeepAnchor);
-    glow.format.setBackground(Theme::hitCurrent().lighter(125));
+    glow.format.setBackground(Theme::hitGlow());
     textView_->setExtraSelections({glow});
     QPointer<QTextBrowser> view(textView_);
     QTimer::singleShot(kFlashLengthMs, textView_, [view] {

@@ -144,8 +144,8 @@ void ReaderView::editNote()
 void ReaderView::updateFav()
 {
     const bool favourite = lib_->isFavorite(book_.id);
-    favBtn_->setIcon(
-        Theme::symbol(QString::fromLatin1(favourite ? kStarFilledSymbol : kStarSymbol), kStarSize, {Theme::gold()}));
+    // Kept as the button's symbol, so that a new appearance paints this one again.
+    favBtn_->setSymbol(QString::fromLatin1(favourite ? kStarFilledSymbol : kStarSymbol), kStarSize, {Theme::goldInk()});
 }
 
 void ReaderView::toggleFavorite()

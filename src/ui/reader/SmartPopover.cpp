@@ -40,9 +40,10 @@ QColor toneColour(const PanelText::Run& run)
     case PanelText::Tone::secondary:
         return Theme::secondaryLabel();
     case PanelText::Tone::gold:
-        return Theme::gold();
+        return Theme::goldInk().resolve();
     case PanelText::Tone::emerald:
-        return Theme::emerald();
+        // Emerald is lost on the night page: the accent of the appearance.
+        return Theme::accent().resolve();
     case PanelText::Tone::ink:
         return Theme::ink();
     case PanelText::Tone::custom:

@@ -279,13 +279,13 @@ QWidget* SearchTabView::buildBar()
         if (self)
             self->refine_->setFocus();
     });
-    auto* clearButton = iconButton(QStringLiteral("xmark"), QString::fromUtf8(kClearTip), kClearIconSize, {Theme::hit()},
+    auto* clearButton = iconButton(QStringLiteral("xmark"), QString::fromUtf8(kClearTip), kClearIconSize, {Theme::hitSymbol()},
                                    QFont::Normal, [self] {
                                        if (self)
                                            self->clearAction();
                                    });
     auto* saveButton = iconButton(QStringLiteral("square.and.arrow.down"), QString::fromUtf8(kSaveTip), kSaveIconSize,
-                                  {Theme::secondaryLabel()}, QFont::Normal, [self] {
+                                  {Theme::secondary()}, QFont::Normal, [self] {
                                       if (self)
                                           self->saveResults();
                                   });

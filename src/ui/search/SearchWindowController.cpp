@@ -221,7 +221,7 @@ void SearchWindowController::build()
 
 QWidget* SearchWindowController::buildSideBar()
 {
-    auto* bar = new ColorView(Theme::dynamic(kSideLight, kSideDark).resolve());
+    auto* bar = new ColorView(Theme::dynamic(kSideLight, kSideDark));
     bar->setFixedWidth(kSideBarWidth);
     QPointer<SearchWindowController> self(this);
     QList<QWidget*> buttons;
@@ -260,7 +260,7 @@ QWidget* SearchWindowController::buildPicker()
 
     auto* period = iconButton(QStringLiteral("calendar"), QString::fromUtf8(kPeriodTip), kToolSize,
                               {Theme::gold(), Theme::emerald()}, QFont::Normal, guarded(&SearchWindowController::pickYears));
-    auto* gear = iconButton(QStringLiteral("gearshape.fill"), QString::fromUtf8(kGearTip), kToolSize, {Theme::gold()},
+    auto* gear = iconButton(QStringLiteral("gearshape.fill"), QString::fromUtf8(kGearTip), kToolSize, {Theme::goldInk()},
                             QFont::Normal, [self] {
                                 if (self)
                                     popUp(self->gearMenu());
@@ -310,10 +310,11 @@ QWidget* SearchWindowController::buildPicker()
 
 QWidget* SearchWindowController::sectionBox(QWidget* content)
 {
-    auto* box = new QFrame;
+    // Painted rather than style-sheeted: a style sheet would keep the box and
+    // what it holds in the colours of the appearance it was set in.
+    auto* box = new ColorView(Theme::panel());
     box->setObjectName(QStringLiteral("sectionBox"));
-    box->setStyleSheet(QStringLiteral("QFrame#sectionBox { border: 1px solid %1; border-radius: 4px; background: %2; }")
-                           .arg(Theme::barLine().resolve().name(QColor::HexArgb), Theme::panel().resolve().name(QColor::HexArgb)));
+    box->setBorder(Theme::barLine(), 4);
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(10, 8, 10, 8);
     layout->addWidget(content);
@@ -361,7 +362,7 @@ QWidget* SearchWindowController::buildOptions()
         updateScopeLabel();
     });
     auto* scopeList = iconButton(QStringLiteral("tray.full.fill"), QString::fromUtf8(kScopeListTip), kScopeListSize,
-                                 {Theme::hit(), Theme::gold()}, QFont::Normal, [self] {
+                                 {Theme::hitSymbol(), Theme::gold()}, QFont::Normal, [self] {
                                      if (self)
                                          self->select(Page::scopes);
                                  });
@@ -386,15 +387,17 @@ QWidget* SearchWindowController::buildOptions()
     option.setAlignment(Qt::AlignRight | Qt::AlignAbsolute);
     explain_->document()->setDefaultTextOption(option);
     explain_->document()->setDocumentMargin(kExplainInset);
-    QPalette explainPalette = explain_->palette();
-    explainPalette.setColor(QPalette::Base, Theme::panel().resolve());
-    explainPalette.setColor(QPalette::Text, Theme::secondaryLabel());
-    explain_->setPalette(explainPalette);
+    followPalette(explain_, [explain = explain_] {
+        QPalette p = explain->palette();
+        p.setColor(QPalette::Base, Theme::panel().resolve());
+        p.setColor(QPalette::Text, Theme::secondaryLabel());
+        explain->setPalette(p);
+    });
 
     scopeLabel_ = label(QString(), 13, QFont::Medium);
     scopeLabel_->setAlignment(Qt::AlignCenter);
 
-    auto* column = new ColorView(Theme::dynamic(kOptionsLight, kOptionsDark).resolve());
+    auto* column = new ColorView(Theme::dynamic(kOptionsLight, kOptionsDark));
     column->setFixedWidth(kOptionsWidth);
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(10, 10, 10, 10);
@@ -465,13 +468,18 @@ QWidget* SearchWindowController::buildPhrases()
         if (self)
             self->doSearch();
     });
-    auto* searchLabel = label(QString::fromUtf8(kSearchTip), 13, QFont::Medium, Theme::emerald());
+    auto* searchLabel = label(QString::fromUtf8(kSearchTip), 13, QFont::Medium);
+    followPalette(searchLabel, [searchLabel] {
+        QPalette p = searchLabel->palette();
+        p.setColor(QPalette::WindowText, Theme::accent().resolve());
+        searchLabel->setPalette(p);
+    });
     auto* history = iconButton(QStringLiteral("square.and.arrow.up.on.square"), QString::fromUtf8(kHistoryTip),
                                kToolSize, [self] {
                                    if (self)
                                        popUp(self->historyMenu());
                                });
-    auto* clear = iconButton(QStringLiteral("doc"), QString::fromUtf8(kNewSearchTip), kToolSize, {Theme::secondaryLabel()},
+    auto* clear = iconButton(QStringLiteral("doc"), QString::fromUtf8(kNewSearchTip), kToolSize, {Theme::secondary()},
                              QFont::Normal, [self] {
                                  if (self)
                                      self->newSearch();

@@ -28,11 +28,8 @@ SideButton::SideButton(const QString& title, const QString& symbol, std::functio
 
     auto* image = new QLabel;
     image->setAlignment(Qt::AlignCenter);
-    const QIcon icon = Theme::symbol(symbol, symbolSize, {Theme::emerald(), Theme::gold()});
-    hasSymbol_ = !icon.isNull();
-    if (hasSymbol_)
-        image->setPixmap(icon.pixmap(QSize(int(symbolSize), int(symbolSize))));
-    else
+    hasSymbol_ = !Theme::symbol(symbol, symbolSize).isNull();
+    if (!hasSymbol_)
         image->hide();
 
     // The press belongs to the button, wherever on it the pointer is.
@@ -45,7 +42,13 @@ SideButton::SideButton(const QString& title, const QString& symbol, std::functio
     setFixedWidth(fixedWidth);
     setAccessibleName(title);
     setToolTip(title);
-    setSelected(false);
+    // The symbol and the title take the accent of the appearance in force.
+    followPalette(this, [this, image, symbol] {
+        if (hasSymbol_)
+            image->setPixmap(Theme::symbol(symbol, symbolSize, {Theme::accent().resolve(palette()), Theme::gold()})
+                                 .pixmap(QSize(int(symbolSize), int(symbolSize))));
+        setSelected(selected_);
+    });
 }
 
 QString SideButton::title() const
@@ -57,7 +60,9 @@ void SideButton::setSelected(bool on)
 {
     selected_ = on;
     QPalette p = titleLabel_->palette();
-    p.setColor(QPalette::WindowText, on ? Theme::emeraldDeep() : palette().color(QPalette::WindowText));
+    p.setColor(QPalette::WindowText,
+               on ? ThemeColor(Theme::emeraldDeep(), Theme::accent().dark()).resolve(palette())
+                  : palette().color(QPalette::WindowText));
     titleLabel_->setPalette(p);
     update();
 }
@@ -71,7 +76,7 @@ void SideButton::paintEvent(QPaintEvent*)
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), kCornerRadius, kCornerRadius);
     painter.fillPath(path, Theme::dynamic(kSelectedLight, kSelectedDark).resolve(palette()));
-    QColor stroke = Theme::emerald();
+    QColor stroke = Theme::accent().resolve(palette());
     stroke.setAlphaF(float(kStrokeAlpha));
     painter.setPen(QPen(stroke, 1));
     painter.drawPath(path);

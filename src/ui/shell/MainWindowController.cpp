@@ -267,9 +267,8 @@ QWidget* MainWindowController::buildTopBar()
             self->quickSearch();
     });
 
-    const QColor hit = Theme::hit();
-    QColor hitFaint = hit;
-    hitFaint.setAlphaF(0.5f);
+    const ThemeColor hit = Theme::hitSymbol();
+    const ThemeColor hitFaint(Theme::withAlpha(hit.light(), 0.5), Theme::withAlpha(hit.dark(), 0.5));
     auto* source = iconButton(QStringLiteral("doc.richtext.fill"), QString::fromUtf8(kSourceTip), kCommandSize, {hit, hitFaint},
                               QFont::Normal, [self] {
                                   if (self)

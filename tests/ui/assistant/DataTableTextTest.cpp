@@ -94,7 +94,7 @@ TEST(DataTableText, theFirstColumnIsOnTheRightAndNumbersAlignRight)
 
 TEST(DataTableText, theChartIsAnImageResourceAlignedRight)
 {
-    const auto doc = DataQA::chartString(centuries());
+    const auto doc = DataQA::chartString(centuries(), Theme::chartInk().light());
     ASSERT_TRUE(doc);
     EXPECT_EQ(doc->toPlainText(), QString(QChar::ObjectReplacementCharacter) + QLatin1Char('\n'));
     const QImage image =
@@ -108,5 +108,5 @@ TEST(DataTableText, theChartIsAnImageResourceAlignedRight)
 
     DataTable noChart = centuries();
     noChart.chart.clear();
-    EXPECT_FALSE(DataQA::chartString(noChart));
+    EXPECT_FALSE(DataQA::chartString(noChart, Theme::chartInk().light()));
 }
