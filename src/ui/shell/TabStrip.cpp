@@ -4,6 +4,7 @@
 #include "ui/kit/TabButton.h"
 #include "ui/kit/Widgets.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -73,6 +74,14 @@ TabStrip::TabStrip(QWidget* parent) : BarView(parent)
     onAction(menuBtn_, [self](QObject*) {
         if (self)
             self->showMenu();
+    });
+
+    // Tab scrolls each tab it reaches into view; once it leaves the tabs,
+    // the strip goes back to showing the active one.
+    connect(qApp, &QApplication::focusChanged, this, [self](QWidget* old, QWidget* now) {
+        if (!self || !old || !self->scroller_->isAncestorOf(old) || (now && self->scroller_->isAncestorOf(now)))
+            return;
+        self->revealActiveLater();
     });
 
     auto* row = new QHBoxLayout(this);

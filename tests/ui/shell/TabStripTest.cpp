@@ -9,6 +9,7 @@
 #include "ui/shell/TabItem.h"
 #include "ui/shell/TabStrip.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QTest>
 #include <QToolButton>
@@ -135,6 +136,15 @@ TEST_F(TabStripTest, fourteenTabsInTheNarrowestWindowKeepReadableTitlesAndScroll
     }
     // The active tab, far along the strip, is scrolled into view.
     EXPECT_EQ(shown[active]->visibleRegion().boundingRect(), shown[active]->rect());
+    // Tab walks every tab (each scrolled into view as it is reached) and
+    // leaves for the menu button: the strip shows the active tab again.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    shown.first()->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < 4 * titles.size() && QApplication::focusWidget() != strip->menuButton(); ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), strip->menuButton());
+    QTRY_COMPARE_WITH_TIMEOUT(shown[active]->visibleRegion().boundingRect(), shown[active]->rect(), 2000);
     std::unique_ptr<QMenu> menu(strip->buildMenu());
     ASSERT_EQ(menu->actions().size(), titles.size());
     EXPECT_TRUE(menu->actions()[active]->isChecked());
