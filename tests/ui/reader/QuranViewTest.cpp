@@ -1,6 +1,7 @@
 #include "ui/reader/ReaderTestSupport.h"
 
 #include "core/Arabic.h"
+#include "core/Notifier.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "support/FixtureLibrary.h"
@@ -37,7 +38,7 @@ class QuranViewTest : public ::testing::Test {
 protected:
     QuranViewTest()
         : prefs({Settings::indicDigitsKey, Settings::quranUthmaniKey, Settings::readerSizeKey,
-                 Settings::restoreSessionKey})
+                 Settings::restoreSessionKey, Settings::nightReadingKey})
     {
         AppDelegate::prepareApplication();
         if (sample.lib)
@@ -361,8 +362,16 @@ TEST_F(QuranViewTest, thePageCommandsTurnTheMushafPagesOfTheQuranTab)
     QTest::keyClick(text, Qt::Key_Left, Qt::ControlModifier);
     EXPECT_EQ(page(), 2);
     EXPECT_EQ(quran->position(), std::make_pair(2, 1));
-    QTest::qWait(20);
-    EXPECT_TRUE(w.grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/quran-next-page.png")));
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        QTest::qWait(20);
+        EXPECT_TRUE(w.grab().save(QCoreApplication::applicationDirPath()
+                                  + (night ? QStringLiteral("/quran-next-page-night.png") : QStringLiteral("/quran-next-page.png"))));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+    text->setFocus();
     // The left arrow in the text turns forward too, the right one back.
     QTest::keyClick(text, Qt::Key_Left);
     EXPECT_EQ(page(), 3);

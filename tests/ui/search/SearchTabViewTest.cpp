@@ -1,6 +1,8 @@
 #include "ui/ViewTestSupport.h"
 
 #include "core/Arabic.h"
+#include "core/Notifier.h"
+#include "core/Settings.h"
 #include "core/Theme.h"
 #include "ui/kit/Beep.h"
 #include "ui/reader/ReaderView.h"
@@ -464,6 +466,7 @@ TEST_F(SearchTabViewTest, anEmptyRunSaysNothingWasFoundAndWhyWhereTheQueryShowsI
 {
     REQUIRE_SAMPLE(sample);
     MainWindowController w(sample.lib);
+    w.setSearchMode(0);
     w.resize(1300, 860);
     w.show();
     const auto typed = [&](const QString& text) {
@@ -503,10 +506,18 @@ TEST_F(SearchTabViewTest, anEmptyRunSaysNothingWasFoundAndWhyWhereTheQueryShowsI
     EXPECT_TRUE(tab->hintText().contains(QStringLiteral("النطاق المختار لا يضم أي كتاب"))) << tab->hintText().toStdString();
 
     w.select(0);
-    QCoreApplication::processEvents();
-    const QImage shot = w.grab().toImage();
-    ASSERT_TRUE(shot.save(QCoreApplication::applicationDirPath() + QStringLiteral("/search-empty.png"), "PNG"));
-    EXPECT_FALSE(shot.isNull());
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        QCoreApplication::processEvents();
+        const QImage shot = w.grab().toImage();
+        EXPECT_FALSE(shot.isNull());
+        EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath()
+                                  + (night ? QStringLiteral("/search-empty-night.png") : QStringLiteral("/search-empty.png")),
+                              "PNG"));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
 }
 
 TEST_F(SearchTabViewTest, quranExcerptsShowTheVerseAndItsMarkNotTheBooksMarkup)

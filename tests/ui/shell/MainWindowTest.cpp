@@ -705,9 +705,18 @@ TEST_F(MainWindowTest, tabReachesTheReadersHeaderToolbarAndContentsFromTheRightS
         QTest::qWait(1);
         EXPECT_NE(focused, button->grab().toImage()) << button->toolTip().toStdString();
     }
-    header.value(header.size() / 2)->setFocus(Qt::TabFocusReason);
-    QTest::qWait(10);
-    EXPECT_TRUE(reader->header()->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/reader-toolbar-focus.png")));
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        QTest::qWait(10);
+        header.value(header.size() / 2)->setFocus(Qt::TabFocusReason);
+        QTest::qWait(10);
+        EXPECT_TRUE(reader->header()->grab().save(
+            QCoreApplication::applicationDirPath()
+            + (night ? QStringLiteral("/reader-toolbar-focus-night.png") : QStringLiteral("/reader-toolbar-focus.png"))));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
 }
 
 TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItChanges)
