@@ -61,18 +61,15 @@ Read read(const QString& path)
     return {bytes, QString(), QString()};
 }
 
-void start(std::shared_ptr<Library> lib, QWidget* window, std::function<void()> done)
+void start(std::shared_ptr<Library> lib, QWidget* window)
 {
     const std::optional<QString> path =
         Dialogs::openFile(QString::fromUtf8(kNotesMessage), QString::fromUtf8(kJSONFilter), window);
-    if (!path || path->isEmpty()) {
-        if (done)
-            done();
+    if (!path || path->isEmpty())
         return;
-    }
     GuiJob::run(
         window, [file = *path] { return read(file); },
-        [lib, done](QWidget& owner, Read got) {
+        [lib](QWidget& owner, Read got) {
             if (!got.bytes) {
                 Dialogs::alert(got.title, got.text, &owner);
             } else if (const std::optional<Library::ImportCounts> counts = lib->importUserNotes(*got.bytes); !counts) {
@@ -85,8 +82,6 @@ void start(std::shared_ptr<Library> lib, QWidget* window, std::function<void()> 
                     text += separator + QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
                 Dialogs::alert(QString::fromUtf8(kImportedTitle), text, &owner);
             }
-            if (done)
-                done();
         });
 }
 

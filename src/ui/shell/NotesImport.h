@@ -10,7 +10,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -37,9 +36,8 @@ struct Read {
 Read read(const QString& path);
 
 // Asks for the file, reads it off the GUI thread, merges it into `lib` and
-// says how it went, over `window`; `done` is called after that (or at once
-// when no file is chosen). GUI thread only.
-void start(std::shared_ptr<Library> lib, QWidget* window, std::function<void()> done = {});
+// says how it went, over `window`. GUI thread only.
+void start(std::shared_ptr<Library> lib, QWidget* window);
 
 } // namespace NotesImport
 
