@@ -7,6 +7,8 @@
 #include "assistant/SmallTalk.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
+#include "core/Settings.h"
+#include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Theme.h"
 #include "support/LoopbackHttpServer.h"
@@ -1152,6 +1154,13 @@ TEST_F(AIChatEngineTest, stoppingTheEngineWhileItWritesKeepsWhatItWroteAndSaysTh
     EXPECT_TRUE(transcript().contains(QStringLiteral(u"أوقفتَ المحرك أثناء الكتابة"))) << transcript().toStdString();
     EXPECT_FALSE(transcript().contains(QStringLiteral(u"تعذّر الاتصال بالنموذج")));
     shot("assistant-stopped-engine.png");
+    PreferenceGuard night({Settings::nightReadingKey});
+    Settings::setNightReading(true);
+    Notifier::postReaderSettingsChanged();
+    QCoreApplication::processEvents();
+    shot("assistant-stopped-engine-night.png");
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
 }
 
 TEST_F(AIChatEngineTest, aReplyWhoseProseIsUnsupportedIsHeadedAsTheQuotationsItKeeps)

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Library.h"
+#include "core/Notifier.h"
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "scholar/PanelText.h"
@@ -29,7 +30,7 @@ namespace {
 
 class TopBarMenusTest : public test::WindowTest {
 protected:
-    TopBarMenusTest() : WindowTest({Settings::indicDigitsKey, Settings::restoreSessionKey}) {}
+    TopBarMenusTest() : WindowTest({Settings::indicDigitsKey, Settings::restoreSessionKey, Settings::nightReadingKey}) {}
     // Each test writes notes, bookmarks and corrections of its own.
     QTemporaryDir userDir;
     test::ScopedEnv userdb{"QUORVEL_USERDB", userDir.filePath(QStringLiteral("user.db"))};
@@ -170,12 +171,21 @@ TEST_F(TopBarMenusTest, aNoteIsCutAtFiftyCharactersAndTheBookmarkItemFlips)
     EXPECT_TRUE(texts(menu.get()).contains(QStringLiteral("  ") + lib.book(2)->title + QStringLiteral(" · ") + where))
         << texts(menu.get()).join(u'|').toStdString();
     w.show();
-    menu->popup(w.mapToGlobal(QPoint(200, 60)));
-    QTest::qWait(50);
-    const QImage shot = menu->grab().toImage();
-    EXPECT_GT(shot.height(), 100);
-    EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath() + QStringLiteral("/bookmarks-menu.png"), "PNG"));
-    menu->close();
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        std::unique_ptr<QMenu> shown(w.notesMenu());
+        shown->popup(w.mapToGlobal(QPoint(200, 60)));
+        QTest::qWait(50);
+        const QImage shot = shown->grab().toImage();
+        EXPECT_GT(shot.height(), 100);
+        EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath()
+                                  + (night ? QStringLiteral("/bookmarks-menu-night.png") : QStringLiteral("/bookmarks-menu.png")),
+                              "PNG"));
+        shown->close();
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
     menu->actions().last()->trigger();
     EXPECT_FALSE(lib.isBookmarked(2, seq));
 }
