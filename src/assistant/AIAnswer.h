@@ -40,6 +40,8 @@ struct AIAnswer {
     int quoteCount = 0;  // model quotations that matched a passage
     int failedQuotes = 0;
     int tier = 0;        // 1 when the text holds model text that passed the check
+    bool quotesOnly = false; // tier 1 with the model's own words dropped: its verified quotations alone
+    bool cutShort = false;   // the user stopped the engine before the reply ended
     std::optional<QString> note;
     bool isRuling = false;
     bool structured = false; // a report with headings or a data answer with tables

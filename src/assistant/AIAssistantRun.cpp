@@ -37,6 +37,8 @@ const CountedNoun& quotations()
 }
 const QString quotesOnlyHeader = QStringLiteral("أقرب ما في المصادر إلى سؤالك:\n");
 const QString unsupportedProseNote = QStringLiteral("حُذف من كلام النموذج ما لا تسنده المصادر.");
+const QString stoppedNote = QStringLiteral("أوقفتَ المحرك أثناء الكتابة، فهذا ما كتبه قبل الإيقاف بعد مطابقته بالمصادر.");
+const QString stoppedBeforeNote = QStringLiteral("أوقفتَ المحرك قبل أن يكتب شيئا، فهذه مقتطفات من الكتب.");
 const QString noQuotationNote = QStringLiteral("لم يستشهد النموذج بنص يطابق مصادره، فعرضت النصوص نفسها.");
 
 // A verified quotation line of a grounded text.
@@ -118,6 +120,10 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
         answer.verifiedAll = true;
         return answer;
     }
+    if (LocalLLM::hasModel() && !LocalLLM::serverBinary()) {
+        answer.note = LocalLLM::msgNoServer;
+        return answer;
+    }
     if (!LocalLLM::ready()) {
         // A chosen model whose server did not start is said, not passed off
         // as an answer without a model.
@@ -128,12 +134,39 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
 
     const QString prompt = kashifPrompt(question, answer.passages, promptBudget);
     QString reply;
+    // What streamed is kept: a stop the user asks for mid-reply ends the
+    // chat with an error, yet the reply so far is answered like any reply.
+    QString streamed;
+    const std::uint64_t stopsBefore = LocalLLM::stopCount();
+    bool stopped = false;
     try {
-        reply = LocalLLM::chat(QString(), prompt, kReplyTokens, onDelta);
+        reply = LocalLLM::chat(QString(), prompt, kReplyTokens, [&](const QString& piece) {
+            streamed += piece;
+            if (onDelta)
+                onDelta(piece);
+        });
     } catch (const std::exception& error) {
-        answer.note = chatFailedNote + describeFailure(error);
-        return answer;
+        if (LocalLLM::stopCount() == stopsBefore) {
+            answer.note = chatFailedNote + describeFailure(error);
+            return answer;
+        }
+        stopped = true;
+        answer.cutShort = true;
+        reply = LocalLLM::replyOf(streamed);
+        if (reply.isEmpty()) {
+            answer.note = stoppedBeforeNote;
+            return answer;
+        }
     }
+    // A stop may also end the stream as if the reply were over.
+    if (!stopped && LocalLLM::stopCount() != stopsBefore) {
+        stopped = true;
+        answer.cutShort = true;
+    }
+    const auto withStop = [&] {
+        if (stopped)
+            answer.note = stoppedNote + (answer.note ? u' ' + *answer.note : QString());
+    };
 
     const Grounded g = ground(reply, answer.passages);
     answer.rawText = reply;
@@ -151,11 +184,13 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
         answer.text = quotesOnlyHeader + quotationLines(g.text);
         answer.verifiedAll = true;
         answer.tier = 1;
+        answer.quotesOnly = true;
         answer.note = unsupportedProseNote;
     } else {
         answer.quoteCount = 0;
         answer.note = noQuotationNote;
     }
+    withStop();
     return answer;
 }
 

@@ -109,6 +109,14 @@ bool ready();
 // nothing runs, from any thread.
 void stop();
 
+// How many times stop() ended a running child, so that a chat broken off
+// can tell a stop the user asked for from a failure.
+std::uint64_t stopCount();
+
+// The status line and the answer note when a model is chosen but no server
+// executable can run it.
+extern const QString msgNoServer;
+
 // The port of the most recently launched server; 0 when none was launched.
 int port();
 
@@ -132,6 +140,10 @@ using DeltaHandler = std::function<void(const QString& piece)>;
 // when the connection fails, is reset or stays silent for 900 seconds.
 QString chat(const QString& system, const QString& user, int maxTokens = 1500,
              const DeltaHandler& onDelta = {});
+
+// A reply as chat() returns it from its streamed text: what follows the
+// first "</think>" when there is one, trimmed.
+QString replyOf(QString streamed);
 
 // What one chat reply may take before it is given up as a failed reply.
 struct StreamLimits {

@@ -295,10 +295,15 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
     if (!ended && reply->error() != QNetworkReply::NoError)
         throw Dist::PlatformError(reply->errorString());
 
-    const qsizetype think = text.indexOf(thinkEnd);
+    return replyOf(std::move(text));
+}
+
+QString replyOf(QString streamed)
+{
+    const qsizetype think = streamed.indexOf(thinkEnd);
     if (think >= 0)
-        text = text.mid(think + thinkEnd.size());
-    return text.trimmed();
+        streamed = streamed.mid(think + thinkEnd.size());
+    return streamed.trimmed();
 }
 
 namespace Testing {

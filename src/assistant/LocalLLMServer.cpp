@@ -316,11 +316,25 @@ bool ready()
     return ensureServer();
 }
 
+const QString msgNoServer = QStringLiteral(
+    "لا يعمل النموذج المحلي: لم يُعثر على برنامج llama-server. ثبّته (من حزمة llama.cpp) في مسار التشغيل، "
+    "وإلى ذلك الحين تأتي الإجابات مقتطفات من الكتب.");
+
+namespace {
+std::atomic<std::uint64_t> stops{0};
+} // namespace
+
+std::uint64_t stopCount()
+{
+    return stops.load();
+}
+
 void stop()
 {
     const std::shared_ptr<Child> child = currentChild.exchange(nullptr);
     if (!child || !child->running)
         return;
+    ++stops;
     ProcessOwner::instance().run([child] {
         QProcess* process = child->process;
         if (!process || process->state() == QProcess::NotRunning)

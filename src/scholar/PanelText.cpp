@@ -301,6 +301,13 @@ Text reuse(Library& lib, std::int64_t pageId)
     Text t;
     t += head(QString::fromUtf8("مصادر هذا النصّ ونقوله في المكتبة"));
     const QList<TextReuse::ReuseHit> hits = TextReuse::sources(lib.main(), pageId, kSourceMinShared, kSources);
+    // Without the data no page has sources: that is not the same as none found.
+    if (hits.isEmpty() && !TextReuse::installed(lib.main())) {
+        t += text(QString::fromUtf8("بيانات «مصادر النص» غير مثبّتة في هذه المكتبة، فلا يمكن البحث عن النصوص المشتركة.\n"
+                                    "لتثبيتها: افتح نافذة التنزيلات (Ctrl+D)، وفعّل «مصادر النص» للكتب المنزّلة، ثم احذف الكتب ونزّلها من جديد.\n"),
+                  Tone::secondary);
+        return t;
+    }
     if (hits.isEmpty()) {
         t += text(QString::fromUtf8("لم يُعثر على نصوص مشتركة مع هذه الصفحة في كتب المكتبة.\n"), Tone::secondary);
         return t;

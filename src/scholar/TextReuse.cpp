@@ -6,6 +6,7 @@
 #include "core/SQLiteDB.h"
 
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <map>
@@ -149,6 +150,14 @@ QList<std::int64_t> shingleHashes(const QString& pageText)
     return shingleHashesOfNormalized(Arabic::normalize(pageText, true));
 }
 
+bool installed(SQLiteDB& db)
+{
+    // Asked of the catalogue first, so that a store without the table logs no failed statement.
+    if (db.scalarInt(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name='shingles'")).value_or(0) == 0)
+        return false;
+    return db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM shingles)")).value_or(0) != 0;
+}
+
 QList<std::int64_t> pageHashes(SQLiteDB& db, std::int64_t pageId)
 {
     return integers(db.rows(QStringLiteral("SELECT DISTINCT hash FROM shingles WHERE page_id=?"),
@@ -222,8 +231,13 @@ QList<ReuseHit> sources(SQLiteDB& db, std::int64_t pageId, int minShared, int li
     return hits;
 }
 
-QString sharedPhrase(const QString& text, const QSet<std::int64_t>& hashes, int n)
+QString sharedPhrase(const QString& stored, const QSet<std::int64_t>& hashes, int n)
 {
+    // The Quran book's lines open with "sura|verse|": the reader sees the
+    // verse, never that markup (a passage shared with another book never
+    // holds it).
+    static const QRegularExpression verseMarkup(QStringLiteral("\\|?[0-9\u0660-\u0669]*\\|[0-9\u0660-\u0669]+\\|"));
+    const QString text = QString(stored).remove(verseMarkup);
     const QString normalized = Arabic::normalize(text, true);
     const QStringList words = normalWords(normalized);
     if (n <= 0 || words.size() < n)

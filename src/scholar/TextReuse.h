@@ -70,6 +70,10 @@ QList<std::int64_t> shingleHashes(const QString& pageText);
 // the installer normalises each page once.
 QList<std::int64_t> shingleHashesOfNormalized(const QString& normalized);
 
+// Whether the library holds any text-reuse shingles at all: a store
+// installed without them can find no source for any page.
+bool installed(SQLiteDB& db);
+
 // The distinct hashes stored for one page, in row order.
 QList<std::int64_t> pageHashes(SQLiteDB& db, std::int64_t pageId);
 

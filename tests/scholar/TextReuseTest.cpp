@@ -99,6 +99,12 @@ TEST(TextReuseRecipe, sharedPhrasePicksTheLongestRunOfSharedWindows)
     EXPECT_EQ(TextReuse::sharedPhrase(text, {windows[0], windows[4], windows[5]}), "w4 w5 w6 w7 w8");
     EXPECT_EQ(TextReuse::sharedPhrase(text, {}), "");
     EXPECT_EQ(TextReuse::sharedPhrase("w0 w1 w2", {windows[0]}), "");
+    // The Quran book's verse lines show their words, not their markup.
+    const QString verses = QStringLiteral("1|1|بِسْمِ اللَّهِ الرَّحْمَٰنِ الرَّحِيمِ\n1|2|الْحَمْدُ لِلَّهِ رَبِّ الْعَالَمِينَ");
+    const QList<std::int64_t> verseWindows = TextReuse::windowHashes(Arabic::normalize(verses, true));
+    const QString phrase = TextReuse::sharedPhrase(verses, QSet<std::int64_t>(verseWindows.begin(), verseWindows.end()));
+    EXPECT_TRUE(phrase.startsWith(QStringLiteral("بِسْمِ"))) << phrase.toStdString();
+    EXPECT_FALSE(phrase.contains(u'|')) << phrase.toStdString();
 }
 
 TEST(TextReuseRecipe, sharedPhraseKeepsThePageWordsWhereTheyLineUp)

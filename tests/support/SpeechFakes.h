@@ -22,7 +22,7 @@ public:
     void say(const QString& text) override
     {
         said << text;
-        speaking = true;
+        speaking = soundsAtOnce;
     }
     void stop() override
     {
@@ -33,6 +33,15 @@ public:
     }
     bool isSpeaking() const override { return speaking; }
     QString unavailable() const override { return why; }
+
+    // The engine beginning to sound an utterance it was handed while
+    // soundsAtOnce was false.
+    void startSpeaking()
+    {
+        speaking = true;
+        if (started)
+            started();
+    }
 
     // The engine reaching the end of the utterance.
     void finishSpeaking()
@@ -45,6 +54,9 @@ public:
     QStringList said;
     int stops = 0;
     bool speaking = false;
+    // False: say() leaves the engine silent until startSpeaking(), as a
+    // daemon that takes a moment to begin does.
+    bool soundsAtOnce = true;
     QString why;
 };
 

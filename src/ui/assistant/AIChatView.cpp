@@ -52,6 +52,7 @@ const QString txtMicTip = QStringLiteral(u"تكلم: اضغط وتحدث، وي�
 const QString txtMicStopTip = QStringLiteral(u"إيقاف الاستماع وإرسال ما قلته");
 const QString txtNoDictationTip = QStringLiteral(u"الإملاء العربي غير متاح على هذا النظام: لا يوجد فيه معرِّف للكلام العربي");
 const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
+const QString txtNoServer = QStringLiteral(u"النموذج المحلي لا يعمل: لم يُعثر على برنامج llama-server · الإجابات مقتطفات من الكتب");
 const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
 const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
 const QString txtModelMenu = QStringLiteral(u"النموذج…");
@@ -192,6 +193,13 @@ AIChatView::AIChatView(std::shared_ptr<Library> lib, Assistant assistant, QWidge
     refreshStatus();
     welcome();
     connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, &AIChatView::applyAppearance);
+    // The speech engine starts off the GUI thread, so that the panel shows at
+    // once; the status says what it can once the engine is there.
+    QPointer<AIChatView> self(this);
+    Voice::warmUp(this, [self] {
+        if (self && !self->busy_ && !self->listener_)
+            self->refreshStatus();
+    });
 }
 
 AIChatView::~AIChatView()
@@ -345,7 +353,14 @@ void AIChatView::setKind(AIMode mode)
 
 void AIChatView::refreshStatus()
 {
-    const QString unavailable = Voice::shared().unavailable();
+    // Until the speech engine has started there is nothing to say about it.
+    const QString unavailable = Voice::isReady() ? Voice::shared().unavailable() : QString();
+    if (LocalLLM::hasModel() && !LocalLLM::serverBinary()) {
+        status_->setText(txtNoServer);
+        status_->setToolTip(LocalLLM::msgNoServer);
+        modelBtn_->setText(txtModelMenu);
+        return;
+    }
     if (LocalLLM::hasModel()) {
         status_->setText(engineStopped_ ? txtEngineStopped : txtReady);
         modelBtn_->setText(txtModelMenu);
@@ -749,8 +764,14 @@ void AIChatView::speak(int index)
     QPointer<AIChatView> self(this);
     // The end of an utterance this panel started; a stop that only made way
     // for the next one leaves the voice speaking.
-    voice.onSpeaking = [self](bool speaking) {
-        if (self && !speaking && !Voice::shared().isSpeaking())
+    // The stop shows while the engine itself says it is sounding, which may
+    // begin a while after the text was handed over.
+    voice.onSpeaking = [self, index](bool speaking) {
+        if (!self)
+            return;
+        if (speaking && Voice::shared().isSpeaking() && self->speakingIndex_ == index)
+            self->showReading(index);
+        else if (!speaking && !Voice::shared().isSpeaking())
             self->showReading(std::nullopt);
     };
     voice.speak(answers_[index].text);

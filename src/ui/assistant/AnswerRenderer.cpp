@@ -34,6 +34,7 @@ const QString pieceFollowUp = QStringLiteral(u" · متابعة لسؤالك ا�
 const QString pieceReviewed = QStringLiteral(u" · راجعت ");
 const QString pieceData = QStringLiteral(u" · محسوب من فهرس المكتبة مباشرة");
 const QString pieceModel = QStringLiteral(u" · كتبه النموذج المحلي");
+const QString pieceModelQuotes = QStringLiteral(u" · اقتباسات اختارها النموذج المحلي من المصادر دون كلامه");
 const QString tableMarker = QStringLiteral("\nQUORVEL-TABLE-%1\n");
 const QString dataExportHint = QStringLiteral(u"صدر الجدول إلى إكسل (CSV) أو وورد أو PDF من زر «تصدير».\n");
 const QString rulingStructured
@@ -331,7 +332,7 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
     if (a.mode == AIMode::data)
         header += pieceData;
     if (a.tier == 1)
-        header += pieceModel;
+        header += a.quotesOnly ? pieceModelQuotes : pieceModel;
     append(out, header + u'\n', headerStyle());
 
     // 2. The body.
@@ -355,10 +356,14 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
             s += rulingModel;
         styledAnswer(out, s, a, bodyStyle());
         QString check;
-        if (a.verifiedAll && a.quoteCount >= 1)
+        if (a.verifiedAll && a.quoteCount >= 1) {
             check = verifiedLine.arg(Arabic::num(a.quoteCount));
-        else if (a.note)
+            // A reply the reader stopped says so beside its verification.
+            if (a.cutShort && a.note)
+                check += u'\n' + *a.note;
+        } else if (a.note) {
             check = *a.note;
+        }
         if (!check.isEmpty())
             append(out, u'\n' + check + u'\n', verificationStyle(a.verifiedAll));
     } else if (a.passages.isEmpty()) {

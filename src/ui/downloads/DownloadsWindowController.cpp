@@ -589,6 +589,8 @@ void DownloadsWindowController::finishRun(const DownloadRun::Report& report, std
         return;
     }
     model_->setInstalled(store_->installed());
+    // The last stage may report short of its end: a run that is over is shown over.
+    progress_->setValue(progress_->maximum());
     progressLabel_->setText(report.failures.isEmpty()
                                 ? QStringLiteral(u"اكتمل: ") + CountedNoun::books().count(report.attempted)
                                 : QStringLiteral(u"اكتمل مع ")

@@ -17,6 +17,8 @@ namespace {
 constexpr char kWrittenTitle[] = "حُفظ الملف";
 constexpr char kWrittenText[] = "حُفظ «%1» في المجلد:\n%2";
 constexpr char kOpenFolder[] = "فتح المجلد";
+constexpr char kNoLauncherTitle[] = "تعذّر فتح المجلد";
+constexpr char kNoLauncherText[] = "لا برنامج على هذا الجهاز يفتح المجلدات. الملف في:\n%1";
 // A file manager started by the call may take a moment to answer.
 constexpr int kShowItemsTimeout = 5000; // milliseconds
 
@@ -83,8 +85,9 @@ void showWritten(const QString& path, QWidget* window)
     const QFileInfo file(path);
     const QStringList buttons{QString::fromUtf8(Dialogs::okTitle), QString::fromUtf8(kOpenFolder)};
     const QString text = QString::fromUtf8(kWrittenText).arg(file.fileName(), file.absolutePath());
-    if (Dialogs::choose(QString::fromUtf8(kWrittenTitle), text, buttons, window) == 1)
-        open(folderOf(path));
+    if (Dialogs::choose(QString::fromUtf8(kWrittenTitle), text, buttons, window) == 1 && !open(folderOf(path)))
+        Dialogs::alert(QString::fromUtf8(kNoLauncherTitle), QString::fromUtf8(kNoLauncherText).arg(file.absoluteFilePath()),
+                       window);
 }
 
 std::function<bool(const QUrl&)> setHook(std::function<bool(const QUrl&)> replacement)

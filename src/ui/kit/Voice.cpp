@@ -8,8 +8,12 @@
 #include <QLocale>
 #include <QMediaDevices>
 #include <QPointer>
+#include <QThread>
+#include <QThreadPool>
 #include <QTextToSpeech>
 #include <QVoice>
+
+#include <utility>
 
 namespace quorvel {
 
@@ -30,7 +34,10 @@ public:
     {
         connect(tts_, &QTextToSpeech::stateChanged, this, [this](QTextToSpeech::State state) {
             if (state == QTextToSpeech::Speaking) {
+                const bool began = !speaking_;
                 speaking_ = true;
+                if (began && started)
+                    started();
             } else if (speaking_) {
                 speaking_ = false;
                 if (finished)
@@ -111,6 +118,12 @@ Voice::Voice(std::unique_ptr<SpeechSynthesizer> synth, QObject* parent)
     Q_ASSERT(synth_);
     QPointer<Voice> self(this);
     // The engine may report from its own thread: the owner hears it on ours.
+    synth_->started = [self] {
+        GuiJob::post(self, [](Voice& voice) {
+            if (voice.onSpeaking && voice.isSpeaking())
+                voice.onSpeaking(true);
+        });
+    };
     synth_->finished = [self] {
         GuiJob::post(self, [](Voice& voice) {
             if (voice.onSpeaking)
@@ -142,9 +155,76 @@ void Voice::installShared(std::unique_ptr<SpeechSynthesizer> synth)
     pendingShared() = std::move(synth);
 }
 
+namespace {
+
+Voice::Factory& platformFactory()
+{
+    static Voice::Factory factory;
+    return factory;
+}
+
+// The callers waiting for a warm-up under way; GUI thread only.
+struct Waiter {
+    QPointer<QObject> receiver;
+    std::function<void()> ready;
+};
+QList<Waiter>& warmUpWaiters()
+{
+    static QList<Waiter> waiters;
+    return waiters;
+}
+bool warming = false;
+
+} // namespace
+
 std::unique_ptr<SpeechSynthesizer> Voice::platformSynthesizer()
 {
+    if (platformFactory())
+        return platformFactory()();
     return std::make_unique<PlatformSynthesizer>();
+}
+
+Voice::Factory Voice::setPlatformFactory(Factory factory)
+{
+    return std::exchange(platformFactory(), std::move(factory));
+}
+
+bool Voice::isReady()
+{
+    return sharedVoice() != nullptr || pendingShared() != nullptr;
+}
+
+void Voice::warmUp(QObject* receiver, std::function<void()> ready)
+{
+    if (isReady()) {
+        ready();
+        return;
+    }
+    warmUpWaiters().append({QPointer<QObject>(receiver), std::move(ready)});
+    if (warming)
+        return;
+    warming = true;
+    QThread* gui = QCoreApplication::instance()->thread();
+    QThreadPool::globalInstance()->start([gui] {
+        auto made = std::make_shared<std::unique_ptr<SpeechSynthesizer>>(platformSynthesizer());
+        // Made here, it lives on the GUI thread like every other engine.
+        if (auto* object = dynamic_cast<QObject*>(made->get()))
+            object->moveToThread(gui);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [made] {
+                warming = false;
+                // A voice made or installed meanwhile wins; this engine goes.
+                if (!isReady())
+                    pendingShared() = std::move(*made);
+                made->reset();
+                const QList<Waiter> waiters = std::exchange(warmUpWaiters(), {});
+                for (const Waiter& waiter : waiters)
+                    if (waiter.receiver && waiter.ready)
+                        waiter.ready();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void Voice::speak(const QString& text)

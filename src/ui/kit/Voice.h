@@ -30,7 +30,9 @@ public:
     // The language of the voice in use (BCP 47), empty when unknown.
     virtual QString voiceLanguage() const { return {}; }
 
-    // Set by Voice: told when an utterance finished or was stopped.
+    // Set by Voice: told when the engine begins to sound an utterance (which
+    // may be a while after say()), and when one finished or was stopped.
+    std::function<void()> started;
     std::function<void()> finished;
 };
 
@@ -49,8 +51,22 @@ public:
     // Replaces the shared voice's synthesizer; tests call it before any
     // speech so that no daemon is started.
     static void installShared(std::unique_ptr<SpeechSynthesizer> synth);
-    // The platform engine: speech-dispatcher with its Arabic voice.
+    // The platform engine: speech-dispatcher with its Arabic voice (or what
+    // the factory a test installed makes).
     static std::unique_ptr<SpeechSynthesizer> platformSynthesizer();
+    using Factory = std::function<std::unique_ptr<SpeechSynthesizer>()>;
+    // Replaces what platformSynthesizer() makes (an empty one restores the
+    // platform engine); returns the previous factory.
+    static Factory setPlatformFactory(Factory factory);
+
+    // Whether shared() is at hand without starting an engine: made already,
+    // or a synthesizer installed for it.
+    static bool isReady();
+    // Starts the shared voice's platform engine on a worker thread (its start
+    // talks to the speech daemon, which may take a second) and calls `ready`
+    // on the GUI thread once shared() is at hand, unless `receiver` is gone by
+    // then; at once when it already is. GUI thread only.
+    static void warmUp(QObject* receiver, std::function<void()> ready);
 
     // Stops current speech, then speaks speakable(text); an empty cleaned
     // text speaks nothing and calls no callback.
@@ -61,7 +77,8 @@ public:
     // See SpeechSynthesizer::unavailable.
     QString unavailable() const;
 
-    // Told true when an utterance is handed to the engine, false (later, on
+    // Told true when an utterance is handed to the engine and again (later,
+    // on the GUI thread) when the engine begins to sound it; false (later, on
     // the GUI thread) when one finished or was stopped.
     std::function<void(bool)> onSpeaking;
 

@@ -209,6 +209,12 @@ void Label::paintEvent(QPaintEvent*)
     QStyleOption option;
     option.initFrom(this);
     const Qt::Alignment align = QStyle::visualAlignment(layoutDirection(), alignment());
+    // A wrapping label shows all its text over as many lines as it takes.
+    if (wordWrap()) {
+        style()->drawItemText(&painter, contentsRect(), int(align) | Qt::TextWordWrap, option.palette, isEnabled(),
+                              text(), foregroundRole());
+        return;
+    }
     style()->drawItemText(&painter, contentsRect(), int(align), option.palette, isEnabled(), shownText(),
                           foregroundRole());
 }

@@ -134,6 +134,12 @@ QList<std::pair<qsizetype, qsizetype>> showVerseLines(QString& text)
 
 } // namespace
 
+QString PageRenderer::versesShown(QString text)
+{
+    showVerseLines(text);
+    return text;
+}
+
 QStringList PageRenderer::tocTitles(const QList<TocNodePtr>& roots, std::int64_t seq)
 {
     QStringList titles;

@@ -74,6 +74,11 @@ public:
     // Ranges sorted by start (stable) and merged in one pass: a range that
     // starts at or before the end of the one kept last joins it.
     static QList<Arabic::Range> merge(QList<Arabic::Range> ranges);
+
+    // A page's text with the Quran book's "sura|verse|text" lines written as
+    // the Quran tab shows a verse: its text, then its numbered mark. Other
+    // lines stay as they are.
+    static QString versesShown(QString text);
 };
 
 } // namespace quorvel

@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "ui/kit/BarView.h"
+#include "ui/kit/Beep.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/kit/Widgets.h"
@@ -20,6 +21,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -110,6 +112,18 @@ bool isQuranBook(const Book& book)
 
 AyahTextView::AyahTextView(QWidget* parent) : QTextBrowser(parent) {}
 
+void AyahTextView::keyPressEvent(QKeyEvent* event)
+{
+    const bool arrow = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right;
+    if (!arrow || event->modifiers() != Qt::NoModifier || !onArrow) {
+        QTextBrowser::keyPressEvent(event);
+        return;
+    }
+    // Arabic runs right to left, so the left arrow goes forward.
+    event->accept();
+    onArrow(event->key() == Qt::Key_Left ? +1 : -1);
+}
+
 void AyahTextView::mouseReleaseEvent(QMouseEvent* event)
 {
     QTextBrowser::mouseReleaseEvent(event);
@@ -164,6 +178,10 @@ void QuranView::build()
     textView_->onAyah = [self](int i) {
         if (self)
             self->clicked(i);
+    };
+    textView_->onArrow = [self](int delta) {
+        if (self && !self->stepPage(delta))
+            Beep::play();
     };
 
     auto* column = new QVBoxLayout(this);
@@ -431,6 +449,34 @@ bool QuranView::goToPage(int page)
         }
     }
     return false;
+}
+
+bool QuranView::canPage() const
+{
+    return !q_->ayat.isEmpty() && q_->ayat[selected_].page.has_value();
+}
+
+bool QuranView::stepPage(int delta)
+{
+    if (!canPage())
+        return false;
+    const int target = *q_->ayat[selected_].page + delta;
+    return target >= 1 && goToPage(target);
+}
+
+bool QuranView::firstPage()
+{
+    return canPage() && goToPage(1);
+}
+
+bool QuranView::lastPage()
+{
+    if (!canPage())
+        return false;
+    int last = 0;
+    for (const Ayah& v : q_->ayat)
+        last = std::max(last, v.page.value_or(0));
+    return goToPage(last);
 }
 
 void QuranView::openInMushaf()

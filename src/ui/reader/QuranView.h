@@ -43,9 +43,12 @@ class AyahTextView : public QTextBrowser {
 public:
     explicit AyahTextView(QWidget* parent = nullptr);
     std::function<void(int)> onAyah;
+    // Left and Right (with no modifier) turn the Mushaf page: +1 forward.
+    std::function<void(int)> onArrow;
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 class QuranView : public TabContent {
@@ -91,6 +94,14 @@ public:
     // Shows the first verse on Mushaf page `page` or after it; false when
     // no verse has such a page.
     bool goToPage(int page);
+    // The page commands of a book, on the Mushaf pages: the first verse of
+    // the page `delta` pages on from the selected verse's, of the first or
+    // of the last page. False, with nothing moved, past either end or when
+    // the text has no page numbers (canPage()).
+    bool stepPage(int delta);
+    bool firstPage();
+    bool lastPage();
+    bool canPage() const;
     // Opens the selected verse's page in the Mushaf book (or its sura in the
     // text book).
     void openInMushaf();

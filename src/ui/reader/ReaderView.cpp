@@ -24,6 +24,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QCursor>
+#include <QFocusEvent>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSlider>
@@ -229,8 +230,16 @@ void ReaderView::build()
     column->addWidget(buildHeader());
     column->addWidget(split_, 1);
     column->addWidget(buildFooter());
-    setFocusProxy(textView_);
+    // Not a focus proxy: Tab into a view with one jumps to the proxy and
+    // passes over the header and the contents laid out before the page.
+    setFocusPolicy(Qt::NoFocus);
     applyBackground();
+}
+
+void ReaderView::focusInEvent(QFocusEvent* event)
+{
+    TabContent::focusInEvent(event);
+    textView_->setFocus(event->reason());
 }
 
 QWidget* ReaderView::buildHeader()

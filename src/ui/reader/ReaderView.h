@@ -236,6 +236,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The view takes no Tab stop of its own: focus given to it goes to the page.
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     // The action that opens the phrase tree of `phrase` under the header.

@@ -3,6 +3,7 @@
 #include "core/Arabic.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
+#include "search/SearchEngine.h"
 
 #include <QMap>
 
@@ -30,6 +31,13 @@ constexpr char kRunning[] = "…";
 constexpr char kBroadBefore[] = "النمط «";
 constexpr char kBroadJoin[] = "»، «";
 constexpr char kBroadAfter[] = "» واسع جدا: أضف إليه حروفا";
+
+constexpr char kNothingFound[] = "لم يُعثر على نتائج";
+constexpr char kWildcardAlone[] = "علامة «*» أو «؟» وحدها لا تبحث عن شيء: اكتب معها حرفين على الأقل.";
+constexpr char kNoWords[] = "لا كلمة في النص المكتوب يُبحث بها.";
+constexpr char kShortBefore[] = "الكلمة «";
+constexpr char kShortAfter[] = "» أقصر من أن يُبحث بها: أضف إليها حروفا.";
+constexpr char kEmptyScope[] = "النطاق المختار لا يضم أي كتاب من كتب المكتبة: اختر كتبا أخرى أو ثبّتها من نافذة التنزيلات.";
 
 } // namespace
 
@@ -161,6 +169,24 @@ QString ResultFilter::statusText(int shown, int titles, int notes, std::int64_t 
     if (!broad.isEmpty())
         text += QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kBroadBefore) + broad.join(QString::fromUtf8(kBroadJoin)) + QString::fromUtf8(kBroadAfter);
     return text;
+}
+
+QString ResultFilter::emptyText(const Library& lib, const SearchQuery& q, const QStringList& broad)
+{
+    const QString title = QString::fromUtf8(kNothingFound);
+    const auto with = [&](const QString& why) { return title + QStringLiteral("\n") + why; };
+    if (const std::optional<QString> refused = SearchEngine::refusal(q))
+        return with(*refused);
+    if (q.scope && std::none_of(q.scope->begin(), q.scope->end(), [&](std::int64_t id) { return lib.book(id).has_value(); }))
+        return with(QString::fromUtf8(kEmptyScope));
+    if (!SearchEngine::plan(q).valid()) {
+        const QStringList typed = q.andPhrases + q.orPhrases;
+        const bool wild = std::any_of(typed.begin(), typed.end(), [](const QString& t) { return Arabic::isWild(t) || t.contains(QChar(0x061F)); });
+        return with(QString::fromUtf8(wild ? kWildcardAlone : kNoWords));
+    }
+    if (!broad.isEmpty())
+        return with(QString::fromUtf8(kShortBefore) + broad.join(QString::fromUtf8(kBroadJoin)) + QString::fromUtf8(kShortAfter));
+    return title;
 }
 
 } // namespace quorvel

@@ -6,6 +6,7 @@
 // chosen filters and the search-within-results keys, and the status line.
 
 #include "search/SearchHit.h"
+#include "search/SearchQuery.h"
 
 #include <QHash>
 #include <QList>
@@ -76,6 +77,11 @@ public:
     // hits and `notes` note hits) out of hits holding `pageHits` page hits.
     static QString statusText(int shown, int titles, int notes, std::int64_t pageHits, bool done,
                               const QStringList& broad);
+
+    // What a tab whose run found nothing says: that nothing was found and,
+    // where the query shows it, why (a request too long, a wildcard with no
+    // letters, a word too short to expand, a scope holding no book of `lib`).
+    static QString emptyText(const Library& lib, const SearchQuery& q, const QStringList& broad);
 
 private:
     std::shared_ptr<Library> lib_;

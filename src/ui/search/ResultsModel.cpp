@@ -1,5 +1,7 @@
 #include "ui/search/ResultsModel.h"
 
+#include "ui/reader/PageRenderer.h"
+
 #include "core/BookTitles.h"
 #include "core/Library.h"
 #include "core/Theme.h"
@@ -135,7 +137,7 @@ ResultsModel::RowData ResultsModel::rowData(int row)
     switch (hit.kind) {
     case SearchHit::Kind::page: {
         const SearchEngine::Snippet snippet =
-            SearchEngine::snippet(page ? page->content : QString(), terms_, snippetRadius);
+            SearchEngine::snippet(page ? PageRenderer::versesShown(page->content) : QString(), terms_, snippetRadius);
         data.text = snippet.text;
         data.ranges = snippet.ranges;
         break;

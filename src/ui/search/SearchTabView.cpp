@@ -22,6 +22,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
@@ -202,6 +203,7 @@ void SearchTabView::build()
     readerHost_->setMinimumHeight(readerMinHeight);
     auto* hint = label(QString::fromUtf8(kHint), kHintFontSize, QFont::Normal, Theme::secondaryLabel());
     hint->setAlignment(Qt::AlignCenter);
+    hint->setWordWrap(true);
     hint_ = hint;
     pin(readerHost_, hint_);
 
@@ -411,13 +413,17 @@ void SearchTabView::finish()
         selectRow(0, true);
     }
     if (engine_) {
-        lib_->addHistory(query_.title(), query_.json(), model_->all().size());
+        if (!restored)
+            lib_->addHistory(query_.title(), query_.json(), model_->all().size());
         broad_ = engine_->tooBroad();
     } else {
         broad_.clear();
     }
     engine_.reset();
     updateBusy();
+    // An empty table says nothing by itself: the reader's side says why.
+    if (hint_ && model_->all().isEmpty())
+        hint_->setText(ResultFilter::emptyText(*lib_, query_, broad_));
 }
 
 void SearchTabView::cancel()
@@ -762,6 +768,11 @@ bool SearchTabView::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return TabContent::eventFilter(watched, event);
+}
+
+QString SearchTabView::hintText() const
+{
+    return hint_ ? hint_->text() : QString();
 }
 
 // ---- TabContent -------------------------------------------------------------

@@ -94,6 +94,12 @@ public:
 
     // The row to select when the run ends, set by the owner.
     std::optional<int> restoreRow;
+    // Set by the owner for a tab a session brings back: its run repeats a
+    // search already in the records, so it is not recorded again.
+    bool restored = false;
+    // The text where the page of a hit will show: the hint, or once an
+    // empty run ends, why nothing was found.
+    QString hintText() const;
     // Callbacks for the owner.
     std::function<void(std::int64_t, std::optional<std::int64_t>)> onOpenBook;
     std::function<void(const QString&)> onTitle;
@@ -192,7 +198,7 @@ private:
 
     QSplitter* split_ = nullptr;
     QWidget* readerHost_ = nullptr;
-    QWidget* hint_ = nullptr;
+    QLabel* hint_ = nullptr;
     QWidget* bottom_ = nullptr;
     QTableView* table_ = nullptr;
     QLabel* countLabel_ = nullptr;

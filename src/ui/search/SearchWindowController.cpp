@@ -83,10 +83,35 @@ constexpr char kSearchTip[] = "ابحث";
 constexpr char kHistoryTip[] = "تحميل بحث سابق";
 constexpr char kNewSearchTip[] = "بحث جديد (مسح الحقول)";
 constexpr char kRecentPlaceholder[] = "عمليات البحث الأخيرة";
-constexpr char kResultsHeader[] = "النتائج";
-constexpr char kAuthorHeader[] = "المؤلف";
-constexpr char kTitleHeader[] = "الكتاب";
-constexpr char kBookCountHeader[] = "عدد الكتب";
+
+// Each page's two columns, as its rows fill them: a group row, then its books.
+struct PageHeaders {
+    const char* title;
+    const char* detail;
+};
+const PageHeaders kPageHeaders[SearchWindowController::pageCount] = {
+    {"الكتاب", "المؤلف"},
+    {"الكتاب", "المؤلف"},
+    {"المؤلف", "عدد الكتب"},
+    {"القرن / الكتاب", "عدد الكتب / المؤلف"},
+    {"المجموعة / الكتاب", "عدد الكتب / المؤلف"},
+    {"الكتاب", "المؤلف"},
+    {"الكتاب", "المؤلف"},
+    {"المجال / الكتاب", "عدد الكتب / المؤلف"},
+    {"البحث", "النتائج والتاريخ"},
+};
+// What an empty page would list, and how it comes to list it.
+const char* const kEmptyPages[SearchWindowController::pageCount] = {
+    "لا كتب في المكتبة. نزّل الكتب من نافذة التنزيلات (Ctrl+D).",
+    "لا كتب في المكتبة. نزّل الكتب من نافذة التنزيلات (Ctrl+D).",
+    "لا مؤلفين: تظهر هنا أسماء مؤلفي الكتب المنزّلة، وتحت كل اسم كتبه.",
+    "لا كتب لهذه الفترة: تظهر هنا القرون بوفاة المؤلفين، وتحت كل قرن كتبه.",
+    "لا كتب مفضلة: تظهر هنا الكتب التي تضع عليها النجمة ☆ في رأس القارئ.",
+    "لا كتب مقروءة بعد: تظهر هنا الكتب التي فتحتها مؤخرا.",
+    "",
+    "لا مجالات محفوظة: المجال قائمة كتب باسم تبحث فيها. حدّد الكتب ثم احفظها مجالا بزر «حفظ الكتب المحددة مجالاً».",
+    "لا سجلات بعد: تظهر هنا عمليات البحث التي أجريتها بعدد نتائجها وتاريخها، والنتائج التي حفظتها.",
+};
 const char* const kTabTitles[SearchForm::tabs] = {"و", "أو", "ليس"};
 
 struct BoxText {
@@ -303,6 +328,11 @@ QWidget* SearchWindowController::buildPicker()
     layout->setContentsMargins(10, 10, 10, 8);
     layout->setSpacing(8);
     layout->addWidget(searchRow);
+    emptyNote_ = label(QString(), 13, QFont::Normal, Theme::secondaryLabel());
+    emptyNote_->setWordWrap(true);
+    emptyNote_->setAlignment(Qt::AlignCenter);
+    emptyNote_->hide();
+    layout->addWidget(emptyNote_);
     layout->addWidget(outline_, 1);
     layout->addWidget(buttonRow);
     return column;
@@ -502,12 +532,7 @@ void SearchWindowController::select(Page p)
     page_ = p;
     for (int i = 0; i < sideButtons_.size(); ++i)
         sideButtons_[i]->setSelected(i == int(p));
-    // The authors page lists authors with the count of their books.
-    if (p == Page::authors)
-        model_->setHeaders(QString::fromUtf8(kAuthorHeader), QString::fromUtf8(kBookCountHeader));
-    else
-        model_->setHeaders(QString::fromUtf8(kTitleHeader),
-                           QString::fromUtf8(p == Page::logs ? kResultsHeader : kAuthorHeader));
+    model_->setHeaders(QString::fromUtf8(kPageHeaders[int(p)].title), QString::fromUtf8(kPageHeaders[int(p)].detail));
     reload();
 }
 
@@ -548,6 +573,11 @@ void SearchWindowController::reload()
     model_->setRoots(picker_->roots(page_, text));
     if (BookPicker::opensRoots(page_, model_->roots().size(), text))
         outline_->expandToDepth(0);
+    // A filter that hides everything is the reader's own doing; an empty
+    // page says what it would hold.
+    const bool empty = model_->roots().isEmpty() && text.trimmed().isEmpty();
+    emptyNote_->setText(empty ? QString::fromUtf8(kEmptyPages[int(page_)]) : QString());
+    emptyNote_->setVisible(empty);
 }
 
 QList<std::int64_t> SearchWindowController::sorted(const QList<std::int64_t>& ids) const

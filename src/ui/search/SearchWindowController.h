@@ -25,6 +25,7 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -108,6 +109,7 @@ public:
     QSet<std::int64_t>& checked();
     PickerModel* model() const { return model_; }
     QTreeView* outline() const { return outline_; }
+    QLabel* emptyNote() const { return emptyNote_; }
     QLineEdit* filter() const { return filter_; }
     const QList<QLineEdit*>& fields() const { return fields_; }
     QCheckBox* box(SearchForm::Box box) const { return boxes_[box]; }
@@ -151,6 +153,7 @@ private:
     QList<SideButton*> sideButtons_;
     QLineEdit* filter_ = nullptr;
     QTreeView* outline_ = nullptr;
+    QLabel* emptyNote_ = nullptr; // what an empty page would hold
     PickerModel* model_ = nullptr;
     std::array<QCheckBox*, SearchForm::boxCount> boxes_{};
     QRadioButton* rbAll_ = nullptr;

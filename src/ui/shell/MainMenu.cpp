@@ -9,6 +9,7 @@
 #include "core/Settings.h"
 #include "ui/downloads/DownloadsWindowController.h"
 #include "ui/downloads/UpdateCheck.h"
+#include "ui/kit/Beep.h"
 #include "ui/kit/Widgets.h"
 #include "ui/reader/QuranView.h"
 #include "ui/reader/ReaderView.h"
@@ -99,6 +100,19 @@ std::function<void()> onReader(const MainLookup& main, std::function<void(Reader
     return onMain(main, [fn = std::move(fn)](MainWindowController& w) {
         if (ReaderView* reader = w.activeReader())
             fn(*reader);
+    });
+}
+
+// A page command: on the active reader, or on the Mushaf pages of the Quran
+// tab; a step the Quran cannot take beeps.
+std::function<void()> onPages(const MainLookup& main, std::function<void(ReaderView&)> fn,
+                              std::function<bool(QuranView&)> quran)
+{
+    return onMain(main, [fn = std::move(fn), quran = std::move(quran)](MainWindowController& w) {
+        if (ReaderView* reader = w.activeReader())
+            fn(*reader);
+        else if (QuranView* view = w.activeQuran(); view && !quran(*view))
+            Beep::play();
     });
 }
 
@@ -309,10 +323,14 @@ QMenu* navigateMenu(const MainLookup& main, QWidget* parent)
     item(menu, kPreviousHit, {ctrlShift(Qt::Key_G)}, onMain(main, [](MainWindowController& w) { w.nextHit(-1); }));
     menu->addSeparator();
     // Pages turn leftwards in a right-to-left book.
-    item(menu, kNextPage, {ctrl(Qt::Key_Left)}, onReader(main, [](ReaderView& r) { r.step(+1); }));
-    item(menu, kPreviousPage, {ctrl(Qt::Key_Right)}, onReader(main, [](ReaderView& r) { r.step(-1); }));
-    item(menu, kFirstPage, {ctrl(Qt::Key_Up)}, onReader(main, [](ReaderView& r) { r.first(); }));
-    item(menu, kLastPage, {ctrl(Qt::Key_Down)}, onReader(main, [](ReaderView& r) { r.last(); }));
+    item(menu, kNextPage, {ctrl(Qt::Key_Left)},
+         onPages(main, [](ReaderView& r) { r.step(+1); }, [](QuranView& q) { return q.stepPage(+1); }));
+    item(menu, kPreviousPage, {ctrl(Qt::Key_Right)},
+         onPages(main, [](ReaderView& r) { r.step(-1); }, [](QuranView& q) { return q.stepPage(-1); }));
+    item(menu, kFirstPage, {ctrl(Qt::Key_Up)},
+         onPages(main, [](ReaderView& r) { r.first(); }, [](QuranView& q) { return q.firstPage(); }));
+    item(menu, kLastPage, {ctrl(Qt::Key_Down)},
+         onPages(main, [](ReaderView& r) { r.last(); }, [](QuranView& q) { return q.lastPage(); }));
     return menu;
 }
 

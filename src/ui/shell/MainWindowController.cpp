@@ -5,7 +5,6 @@
 #include "core/AtomicFile.h"
 #include "core/Build.h"
 #include "core/Characters.h"
-#include "core/CountedNoun.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/Notifier.h"
@@ -27,15 +26,16 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/BookExport.h"
+#include "ui/shell/NotesImport.h"
 #include "ui/shell/PageIndexBuild.h"
 #include "ui/shell/PendingTab.h"
+#include "ui/shell/SessionRestore.h"
 #include "ui/shell/Sessions.h"
 #include "ui/shell/SettingsWindowController.h"
 #include "ui/shell/TabStrip.h"
 #include "ui/shell/WelcomeView.h"
 
 #include <QEvent>
-#include <QFile>
 #include <QUrl>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -91,11 +91,6 @@ constexpr char kPDFFilter[] = "PDF (*.pdf)";
 constexpr char kHTMLFilter[] = "HTML (*.html *.htm)";
 constexpr char kPDFMessage[] = "تصدير الكتاب إلى PDF";
 constexpr char kHTMLMessage[] = "تصدير الكتاب صفحة ويب تفتح في Word";
-constexpr char kNotNotesFile[] = "الملف ليس نسخة تعليقات من مكتبة قورفل";
-constexpr char kImportedTitle[] = "تم الاستيراد";
-constexpr char kImportedNotes[] = "تعليقات: ";
-constexpr char kImportedMarks[] = "علامات: ";
-constexpr char kImportedSkipped[] = "مكرر أو غير صالح: ";
 constexpr char kNoScanTitle[] = "لا توجد صورة للأصل";
 constexpr char kNoScanText[] = "هذه الصفحة نصّ رقمي بلا صورة طبعة مرفقة. تُرفق الصور للكتب المستوردة بالتعرّف الضوئي.";
 constexpr char kScanSQL[] = "SELECT url FROM page_scan WHERE page_id=?";
@@ -140,6 +135,7 @@ MainWindowController::MainWindowController(std::shared_ptr<Library> lib, QWidget
     connect(&autosave_, &QTimer::timeout, this, [this] { storeSession(sessionJSON()); });
 
     sessions_ = new Sessions(*this);
+    restorer_ = std::make_unique<SessionRestore>(*this);
 
     build();
     showWelcomeIfNeeded();
@@ -382,7 +378,7 @@ void MainWindowController::select(int index)
     if (index < 0 || index >= tabs_.size())
         return;
     bool made = false;
-    if (!realise(index, made)) {
+    if (!restorer_->realise(index, made)) {
         close(index);
         return;
     }
@@ -401,6 +397,8 @@ void MainWindowController::select(int index)
     refreshStrip();
     if (view && view->focusProxy())
         view->focusProxy()->setFocus();
+    else if (view)
+        view->setFocus();
     else
         setFocus();
     scheduleAutosave();
@@ -475,116 +473,13 @@ QString MainWindowController::sessionJSON() const
 
 bool MainWindowController::restoreSession(const QString& json)
 {
-    const std::optional<Json::Value> document = Json::parse(json.toUtf8());
-    if (!document || !document->is_object() || !document->contains("tabs") || !(*document)["tabs"].is_array())
-        return false;
-    for (const Json::Value& entry : (*document)["tabs"])
-        if (!entry.is_object())
-            return false;
-    const std::int64_t active = Json::strictInt(*document, "active").value_or(-1);
-    std::optional<int> select;
-    std::int64_t at = 0;
-    for (const Json::Value& entry : (*document)["tabs"]) {
-        if (TabContent* view = pendingFor(entry)) {
-            tabs_.append(std::make_shared<TabItem>(view));
-            if (at == active || !select)
-                select = int(tabs_.size()) - 1;
-        }
-        ++at;
-    }
-    if (select)
-        this->select(*select);
-    return true;
+    return restorer_->restore(json);
 }
 
 void MainWindowController::restoreSession()
 {
     if (const std::optional<QString> stored = lib_->kv(QString::fromLatin1(sessionKey)))
         restoreSession(*stored);
-}
-
-PendingTab* MainWindowController::pendingFor(const Json::Value& entry)
-{
-    // What each view would refuse is refused here already, so that a tab
-    // shown in the strip does not vanish when it is first selected.
-    const QString kind = Json::strictString(entry, "k").value_or(QString());
-    QString title;
-    const char* symbol = nullptr;
-    if (kind == QLatin1String(ReaderView::sessionKind)) {
-        const std::optional<std::int64_t> bookId = Json::strictInt(entry, "b");
-        const std::optional<Book> book =
-            bookId && Json::strictInt(entry, "s") ? lib_->book(*bookId) : std::optional<Book>();
-        if (!book)
-            return nullptr;
-        title = book->title;
-        symbol = ReaderView::tabSymbol;
-    } else if (kind == QLatin1String(SearchTabView::sessionKind)) {
-        const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);
-        if (!search || search->query.isEmpty())
-            return nullptr;
-        title = SearchTabView::titleOf(search->query);
-        symbol = SearchTabView::tabSymbol;
-    } else if (kind == QLatin1String(QuranView::sessionKind)) {
-        // One Quran tab per window: a second entry is not taken up.
-        if (hasTab(kind) || !Json::strictInt(entry, "sura") || !Json::strictInt(entry, "ayah") ||
-            !QuranText::mayBeInstalled(*lib_))
-            return nullptr;
-        title = QuranView::tabTitle();
-        symbol = QuranView::tabSymbol;
-    } else if (kind == QLatin1String(AIChatView::sessionKind)) {
-        // One assistant tab per window; its conversation is not kept.
-        if (hasTab(kind))
-            return nullptr;
-        title = QString::fromUtf8(AIChatView::tabTitle);
-        symbol = AIChatView::tabSymbol;
-    } else {
-        return nullptr;
-    }
-    QPointer<MainWindowController> self(this);
-    return new PendingTab(entry, title, QString::fromLatin1(symbol),
-                          [self, entry]() -> TabContent* { return self ? self->tabFor(entry) : nullptr; },
-                          parking_);
-}
-
-TabContent* MainWindowController::tabFor(const Json::Value& entry)
-{
-    const QString kind = Json::strictString(entry, "k").value_or(QString());
-    TabContent* view = nullptr;
-    if (kind == QLatin1String(ReaderView::sessionKind))
-        return wire(ReaderView::fromSession(lib_, entry));
-    if (kind == QLatin1String(SearchTabView::sessionKind)) {
-        const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);
-        return search ? makeSearchTab(search->query, std::nullopt, search->row) : nullptr;
-    }
-    if (kind == QLatin1String(QuranView::sessionKind))
-        view = makeQuran();
-    if (kind == QLatin1String(AIChatView::sessionKind))
-        view = makeAI();
-    if (view && !view->restore(entry)) {
-        delete view;
-        view = nullptr;
-    }
-    return view;
-}
-
-bool MainWindowController::realise(int index, bool& made)
-{
-    auto* pending = qobject_cast<PendingTab*>(tabs_[index]->content());
-    if (!pending)
-        return true;
-    if (pending->kind() == QLatin1String(QuranView::sessionKind) && !quranTried_) {
-        loadQuran();
-        return true;
-    }
-    TabContent* view = pending->make();
-    if (!view)
-        return false;
-    tabs_[index]->setContent(view);
-    pending->hide();
-    pending->setParent(nullptr);
-    pending->deleteLater();
-    made = true;
-    return true;
 }
 
 QString MainWindowController::kindOf(const TabContent* content)
@@ -999,27 +894,7 @@ void MainWindowController::exportNotes()
 
 void MainWindowController::importNotes()
 {
-    const std::optional<QString> path =
-        Dialogs::openFile(QString::fromUtf8(kNotesMessage), QString::fromUtf8(kJSONFilter), this);
-    if (!path || path->isEmpty())
-        return;
-    QFile file(*path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return;
-    const std::optional<Library::ImportCounts> counts = lib_->importUserNotes(bytes);
-    if (!counts) {
-        Dialogs::alert(QString::fromUtf8(kNotNotesFile), QString(), this);
-        return;
-    }
-    const QString separator = QString::fromUtf8(CountedNoun::separator);
-    QString text = QString::fromUtf8(kImportedNotes) + Arabic::num(counts->notes) + separator +
-                   QString::fromUtf8(kImportedMarks) + Arabic::num(counts->marks);
-    if (counts->skipped > 0)
-        text += separator + QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
-    Dialogs::alert(QString::fromUtf8(kImportedTitle), text, this);
+    NotesImport::start(lib_, this);
 }
 
 void MainWindowController::showScan()

@@ -44,6 +44,7 @@ class QuranText;
 class QuranView;
 class ReaderView;
 class SearchTabView;
+class SessionRestore;
 class Sessions;
 class TabStrip;
 class WelcomeView;
@@ -53,6 +54,9 @@ class HoverButton;
 // openBook and runSearch are also the search window's way back to this window.
 class MainWindowController : public QMainWindow, public SearchWindowOwner {
     Q_OBJECT
+    // Session restore makes its tabs' views with the window's own makers.
+    friend class SessionRestore;
+
 public:
     explicit MainWindowController(std::shared_ptr<Library> lib, QWidget* parent = nullptr);
     ~MainWindowController() override;
@@ -220,15 +224,6 @@ private:
     QWidget* buildModeSwitch();
     // Writes the session document under "session"; false when the write failed.
     bool storeSession(const QString& json);
-    // A tab for a session entry whose view is made when it is first shown;
-    // nullptr when no view would take the entry up.
-    PendingTab* pendingFor(const Json::Value& entry);
-    // A view for a session entry, made by its kind and filled by its restore;
-    // nullptr when no view takes the entry up.
-    TabContent* tabFor(const Json::Value& entry);
-    // Makes the view of the pending tab at `index`, setting `made`; a Quran
-    // tab waits while its text loads. False when no view can be made.
-    bool realise(int index, bool& made);
     // The kind of session entry a tab's view writes ("book", "quran", …).
     static QString kindOf(const TabContent* content);
     // Whether a tab of that kind is open, made or pending.
@@ -272,6 +267,7 @@ private:
     int active_ = -1;
     QTimer autosave_;
     Sessions* sessions_ = nullptr; // a child of the window
+    std::unique_ptr<SessionRestore> restorer_;
     bool closing_ = false;
     std::vector<std::unique_ptr<QWidget>> detached_;
 };

@@ -4,6 +4,7 @@
 #include "ui/kit/TabButton.h"
 #include "ui/kit/Widgets.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -73,6 +74,21 @@ TabStrip::TabStrip(QWidget* parent) : BarView(parent)
     onAction(menuBtn_, [self](QObject*) {
         if (self)
             self->showMenu();
+    });
+
+    // The tab the keyboard reaches is scrolled into view; once the focus
+    // leaves the tabs, the strip goes back to showing the active one.
+    connect(qApp, &QApplication::focusChanged, this, [self](QWidget* old, QWidget* now) {
+        if (!self)
+            return;
+        if (now && self->scroller_->isAncestorOf(now)) {
+            for (QWidget* tab : self->stack_->arrangedSubviews())
+                if (tab == now || tab->isAncestorOf(now))
+                    self->reveal(tab);
+            return;
+        }
+        if (old && self->scroller_->isAncestorOf(old))
+            self->revealActiveLater();
     });
 
     auto* row = new QHBoxLayout(this);
@@ -155,7 +171,11 @@ void TabStrip::revealActive()
     const QList<QWidget*> buttons = stack_->arrangedSubviews();
     if (active_ < 0 || active_ >= buttons.size())
         return;
-    QWidget* button = buttons[active_];
+    reveal(buttons[active_]);
+}
+
+void TabStrip::reveal(QWidget* button)
+{
     const QRect shown = scroller_->viewport()->rect();
     const QRect place(button->mapTo(scroller_->viewport(), QPoint(0, 0)), button->size());
     // How far the tabs must move rightwards to bring the button into view.

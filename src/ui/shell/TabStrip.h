@@ -61,6 +61,8 @@ private:
     // are laid out.
     void revealActiveLater();
     void revealActive();
+    // Scrolls the tabs so that `button`, one of them, is wholly in view.
+    void reveal(QWidget* button);
 
     StackView* stack_ = nullptr;
     QScrollArea* scroller_ = nullptr;

@@ -51,6 +51,8 @@ constexpr char kCloseAll[] = "إغلاق كل التبويبات";
 constexpr QSize kDetachedSize(900, 700);
 // How far each stacked window sits from the one before: its title stays in sight.
 constexpr int kCascadeStep = 32;
+constexpr char kTooNarrowTitle[] = "لا تتسع الشاشة للنوافذ متجاورة";
+constexpr char kTooNarrowText[] = "يلزمها معا من العرض %1 والمتاح %2، فرُتّبت متتالية بعضها فوق بعض.";
 
 constexpr char kScan[] = "صورة الأصل لهذه الصفحة";
 constexpr char kExportBookPDF[] = "تصدير الكتاب الحالي إلى PDF…";
@@ -163,7 +165,10 @@ QMenu* MainWindowController::notesMenu()
         const auto title = markedTitles.constFind(mark.bookId);
         if (title == markedTitles.constEnd())
             continue;
-        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + *title + QString::fromUtf8(CountedNoun::separator) + Arabic::num(mark.seq), QString(),
+        // Named as the notes are, by the printed page, not the place in the book.
+        const std::optional<Page> page = lib_->page(mark.bookId, mark.seq);
+        const QString where = PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, mark.seq);
+        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + *title + QString::fromUtf8(kEntryJoin) + where, QString(),
                                  openPage(mark.bookId, mark.seq), menu));
     }
 
@@ -321,6 +326,8 @@ void MainWindowController::tileWindows()
             window->move(x, y);
             window->raise();
         }
+        Dialogs::alert(QString::fromUtf8(kTooNarrowTitle),
+                       QString::fromUtf8(kTooNarrowText).arg(Arabic::num(needed), Arabic::num(available.width())), this);
         return;
     }
 

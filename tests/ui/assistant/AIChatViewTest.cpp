@@ -1,10 +1,14 @@
 #include "support/SpeechFakes.h"
 #include "ui/ViewTestSupport.h"
 
+#include "assistant/AIAssistant.h"
 #include "assistant/Intent.h"
 #include "assistant/LocalLLMDownloader.h"
 #include "assistant/SmallTalk.h"
 #include "core/Arabic.h"
+#include "core/Json.h"
+#include "core/Settings.h"
+#include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Theme.h"
 #include "support/LoopbackHttpServer.h"
@@ -12,6 +16,7 @@
 #include "ui/assistant/AnswerRenderer.h"
 #include "ui/kit/Desktop.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/kit/BarView.h"
 #include "ui/kit/HoverButton.h"
 #include "ui/kit/Listener.h"
 #include "ui/kit/RichTextBuilder.h"
@@ -21,6 +26,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -33,6 +39,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -695,9 +702,12 @@ protected:
         view->prepareDownloader = [](LocalLLM::Downloader& d) {
             d.setFreeSpaceSource([] { return std::int64_t(1) << 50; });
         };
+        // A server program is there to run a chosen model.
+        LocalLLM::Testing::setServerBinary(QStringLiteral(QUORVEL_FAKE_LLAMA_SERVER));
     }
     void TearDown() override
     {
+        LocalLLM::Testing::setServerBinary(std::nullopt);
         QFile::remove(LocalLLM::modelsDir() + u'/' + info.file);
         Preferences::standard().remove(QStringLiteral("localModelPath"));
         AIChatViewTest::TearDown();
@@ -914,6 +924,59 @@ TEST_F(AIChatViewTest, theListenLinkReadsAsAStopWhileItsAnswerIsReadAndSaysWhyNo
     EXPECT_EQ(voice.synth->said.size(), 3);
 }
 
+TEST_F(AIChatViewTest, theStopShowsFromWhenTheEngineBeginsToSoundUntilItEnds)
+{
+    send(QStringLiteral(u"السؤال"));
+    finish(answerText(QStringLiteral(u"الجواب الذي يُقرأ")));
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    const QString href = QStringLiteral("quorvel://speak/0");
+    QTextBrowser* transcript = view->transcriptView();
+    const auto linkText = [&] {
+        const QTextDocument& doc = *transcript->document();
+        QString text;
+        for (int i = 0; i < doc.characterCount(); ++i)
+            if (RichText::hrefAt(doc, i) == href)
+                text += doc.characterAt(i);
+        return text;
+    };
+    // Clicked where the reader sees it.
+    const auto click = [&] {
+        const QTextDocument& doc = *transcript->document();
+        int at = -1;
+        for (int i = 0; i < doc.characterCount() && at < 0; ++i)
+            if (RichText::hrefAt(doc, i) == href)
+                at = i;
+        ASSERT_GE(at, 0);
+        QTextCursor cursor(transcript->document());
+        cursor.setPosition(at + 2);
+        transcript->ensureCursorVisible();
+        transcript->setTextCursor(cursor);
+        const QPoint point = transcript->cursorRect(cursor).center();
+        QTest::mouseClick(transcript->viewport(), Qt::LeftButton, {}, point);
+    };
+    const QString listen = QStringLiteral(u"استمع للإجابة");
+    const QString stopReading = QStringLiteral(u"إيقاف القراءة");
+    // The engine takes a moment to begin sounding, as the speech daemon does.
+    voice.synth->soundsAtOnce = false;
+    click();
+    ASSERT_EQ(voice.synth->said.size(), 1);
+    voice.synth->startSpeaking();
+    QTRY_VERIFY_WITH_TIMEOUT(linkText() == stopReading, 2000);
+    EXPECT_TRUE(view->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/assistant-reading.png")));
+    // Stopped from its link: the listen link comes back.
+    click();
+    QTRY_VERIFY_WITH_TIMEOUT(linkText() == listen, 2000);
+    EXPECT_EQ(voice.synth->stops, 1);
+    // Read again to its end: the stop shows while it sounds, and goes after.
+    click();
+    voice.synth->startSpeaking();
+    QTRY_VERIFY_WITH_TIMEOUT(linkText() == stopReading, 2000);
+    voice.synth->finishSpeaking();
+    QTRY_VERIFY_WITH_TIMEOUT(linkText() == listen, 2000);
+    EXPECT_EQ(voice.synth->said.size(), 2);
+}
+
 TEST_F(AIChatViewTest, aPanelClosedWhileItsQuestionRunsIsLeftAlone)
 {
     ScriptedAssistant own;
@@ -967,4 +1030,206 @@ TEST_F(AIChatViewTest, theMainWindowsPanelExportsItsLastAnswerInEachFormat)
     }
     EXPECT_EQ(shown.size(), 3);
     Desktop::setHook(previousHook);
+}
+
+namespace {
+
+// The panel over the library's own assistant, with the fake inference
+// server standing in for the engine: its "model" is the script it replays.
+class AIChatEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        preparePanels();
+        Preferences::standard().remove(QStringLiteral("aiKind"));
+        ASSERT_TRUE(files.isValid());
+        LocalLLM::Testing::setServerBinary(QStringLiteral(QUORVEL_FAKE_LLAMA_SERVER));
+    }
+    void TearDown() override
+    {
+        if (view)
+            QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 60000);
+        LocalLLM::stop();
+        LocalLLM::Testing::setServerBinary(std::nullopt);
+        Preferences::standard().remove(QStringLiteral("localModelPath"));
+    }
+    void useModel(const QByteArray& script)
+    {
+        const QString path = files.filePath(QStringLiteral("model.gguf"));
+        QFile model(path);
+        ASSERT_TRUE(model.open(QIODevice::WriteOnly));
+        model.write(script);
+        model.close();
+        Preferences::standard().set(QStringLiteral("localModelPath"), path);
+    }
+    void open()
+    {
+        view = std::make_unique<AIChatView>(sample.lib, AIChatView::libraryAssistant(sample.lib));
+        view->resize(1100, 760);
+        view->setKind(AIMode::answer);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+    // Typed and sent as the reader does.
+    void askTyped(const QString& question)
+    {
+        view->input()->setFocus();
+        for (const QChar c : question) // keyClicks takes ASCII only
+            QTest::sendKeyEvent(QTest::Click, view->input(), Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::keyClick(view->input(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(view->isBusy(), 5000);
+    }
+    // A quotation the retrieval of `question` gives its first passage, so
+    // that a reply quoting it is grounded; its passage number beside it.
+    std::pair<QString, int> quotationFor(const QString& question)
+    {
+        ScopedEnv off("QUORVEL_NO_MODEL", QStringLiteral("1"));
+        const AIAnswer plain = AIAssistant::run(*sample.lib, question, AIMode::answer);
+        if (plain.extractive.isEmpty())
+            return {};
+        const ExtractedSentence& first = plain.extractive.first();
+        return {first.text.split(u' ', Qt::SkipEmptyParts).mid(0, 6).join(u' '), first.n};
+    }
+    static QByteArray delta(const QString& text) { return "delta " + QByteArray::fromStdString(Json::dump(Json::toJson(text))) + "\n"; }
+    QString transcript() const { return view->transcriptView()->toPlainText(); }
+    void shot(const char* name)
+    {
+        EXPECT_TRUE(view->grab().save(QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name)));
+    }
+
+    ScopedEnv noModel{"QUORVEL_NO_MODEL", std::nullopt};
+    SharedFakeVoice voice;
+    ScriptedDialogs dialogs;
+    SampleLib sample;
+    QTemporaryDir files;
+    std::unique_ptr<AIChatView> view;
+};
+
+const QString question = QStringLiteral(u"ما حكم الصلاة");
+
+} // namespace
+
+TEST_F(AIChatEngineTest, aModelWithoutItsServerProgramIsSaidInTheStatusAndTheAnswer)
+{
+    REQUIRE_SAMPLE(sample);
+    useModel("delta \"x\"\ndone\n");
+    LocalLLM::Testing::setServerBinary(QString());
+    open();
+    EXPECT_TRUE(view->status()->text().contains(QStringLiteral("llama-server"))) << view->status()->text().toStdString();
+    EXPECT_FALSE(view->status()->text().contains(QStringLiteral(u"جاهز")));
+    shot("assistant-no-server.png");
+    askTyped(question);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 60000);
+    ASSERT_EQ(view->answers().size(), 1);
+    EXPECT_EQ(view->answers()[0].note, LocalLLM::msgNoServer);
+    EXPECT_TRUE(transcript().contains(QStringLiteral(u"لم يُعثر على برنامج llama-server"))) << transcript().toStdString();
+}
+
+TEST_F(AIChatEngineTest, stoppingTheEngineWhileItWritesKeepsWhatItWroteAndSaysTheReaderStoppedIt)
+{
+    REQUIRE_SAMPLE(sample);
+    const auto [quotation, n] = quotationFor(question);
+    ASSERT_GE(quotation.size(), 10);
+    QString reply = QStringLiteral(u"قال: «") + quotation + QStringLiteral(u"» [") + QString::number(n) + u']';
+    while (reply.size() <= 600)
+        reply += u' ' + quotation;
+    // The reply streams, then the engine thinks on until it is stopped.
+    useModel(delta(reply) + "pause 120000\ndone\n");
+    open();
+    askTyped(question);
+    QTRY_VERIFY_WITH_TIMEOUT(transcript().contains(quotation), 60000);
+    std::unique_ptr<QMenu> menu(view->modelMenu());
+    QAction* stop = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == QStringLiteral(u"إيقاف المحرك (تحرير الذاكرة)"))
+            stop = a;
+    ASSERT_NE(stop, nullptr);
+    stop->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 20000);
+    ASSERT_EQ(view->answers().size(), 1);
+    const AIAnswer& answer = view->answers()[0];
+    EXPECT_EQ(answer.tier, 1);
+    EXPECT_TRUE(answer.text.contains(quotation)) << answer.text.toStdString();
+    EXPECT_TRUE(transcript().contains(quotation));
+    EXPECT_TRUE(transcript().contains(QStringLiteral(u"أوقفتَ المحرك أثناء الكتابة"))) << transcript().toStdString();
+    EXPECT_FALSE(transcript().contains(QStringLiteral(u"تعذّر الاتصال بالنموذج")));
+    shot("assistant-stopped-engine.png");
+    PreferenceGuard night({Settings::nightReadingKey});
+    Settings::setNightReading(true);
+    Notifier::postReaderSettingsChanged();
+    QCoreApplication::processEvents();
+    shot("assistant-stopped-engine-night.png");
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+}
+
+TEST_F(AIChatEngineTest, aReplyWhoseProseIsUnsupportedIsHeadedAsTheQuotationsItKeeps)
+{
+    REQUIRE_SAMPLE(sample);
+    const auto [quotation, n] = quotationFor(question);
+    ASSERT_GE(quotation.size(), 10);
+    QString reply = QStringLiteral(u"«") + quotation + QStringLiteral(u"» [") + QString::number(n) + u']';
+    while (reply.size() <= 600)
+        reply += QStringLiteral(u" وهذا رأي مبتكر يخترعه الحاسوب بلا سند ظاهر");
+    useModel(delta(reply) + "done\n");
+    open();
+    askTyped(question);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 60000);
+    ASSERT_EQ(view->answers().size(), 1);
+    ASSERT_TRUE(view->answers()[0].quotesOnly) << view->answers()[0].text.toStdString();
+    EXPECT_TRUE(transcript().contains(QStringLiteral(u"اقتباسات اختارها النموذج المحلي من المصادر دون كلامه")));
+    EXPECT_FALSE(transcript().contains(QStringLiteral(u"كتبه النموذج المحلي")));
+}
+
+TEST(AIChatStartTest, thePanelShowsBeforeTheSpeechEngineHasStartedWhichStartsOffTheGuiThread)
+{
+    preparePanels();
+    SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    ScriptedDialogs dialogs;
+    ScriptedAssistant assistant;
+    // No voice yet: the next one is the "platform" engine, here one that
+    // takes as long to start as the test lets it.
+    Voice::installShared(nullptr);
+    std::atomic<bool> release{false};
+    std::atomic<QThread*> madeOn{nullptr};
+    FakeSynthesizer* made = nullptr;
+    const Voice::Factory previous = Voice::setPlatformFactory([&]() -> std::unique_ptr<SpeechSynthesizer> {
+        madeOn = QThread::currentThread();
+        for (int i = 0; i < 1000 && !release; ++i)
+            QThread::msleep(10);
+        auto fake = std::make_unique<FakeSynthesizer>();
+        fake->why = QStringLiteral(u"القراءة بالصوت غير متاحة: لا مخرج للصوت");
+        made = fake.get();
+        return fake;
+    });
+    {
+        MainWindowController w(sample.lib);
+        w.assistant = assistant.fn();
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        HoverButton* sparkles = nullptr;
+        for (HoverButton* b : w.topBar()->findChildren<HoverButton*>())
+            if (b->toolTip() == QStringLiteral(u"البحث الذكي: اسأل الكتب"))
+                sparkles = b;
+        ASSERT_NE(sparkles, nullptr);
+        QTest::mouseClick(sparkles, Qt::LeftButton);
+        // The panel is in the window and painted while the engine still starts.
+        ASSERT_EQ(w.tabs().size(), 1);
+        auto* chat = qobject_cast<AIChatView*>(w.tabs().first()->view());
+        ASSERT_NE(chat, nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(chat->isVisible() && madeOn.load() != nullptr, 5000);
+        EXPECT_FALSE(release.load());
+        EXPECT_FALSE(Voice::isReady());
+        EXPECT_FALSE(chat->grab().isNull());
+        EXPECT_NE(madeOn.load(), QCoreApplication::instance()->thread());
+        // Once it has started, the status says what it can of it.
+        release = true;
+        QTRY_VERIFY_WITH_TIMEOUT(Voice::isReady(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(chat->status()->toolTip(), QStringLiteral(u"القراءة بالصوت غير متاحة: لا مخرج للصوت"), 5000);
+        EXPECT_EQ(&Voice::shared(), &Voice::shared());
+        EXPECT_NE(made, nullptr);
+    }
+    Voice::setPlatformFactory(previous);
+    Voice::installShared(std::make_unique<FakeSynthesizer>());
 }

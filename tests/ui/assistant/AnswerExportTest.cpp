@@ -489,9 +489,10 @@ TEST_F(AnswerExportTest, pdfThatCannotBeWrittenFails)
 TEST_F(AnswerExportTest, exportLastAsksSavesAndShowsOrSaysWhyNot)
 {
     QList<QUrl> opened;
+    bool openable = true;
     const auto previous = Desktop::setHook([&](const QUrl& url) {
         opened.append(url);
-        return true;
+        return openable;
     });
     QStringList revealed;
     bool revealable = true;
@@ -528,6 +529,18 @@ TEST_F(AnswerExportTest, exportLastAsksSavesAndShowsOrSaysWhyNot)
     EXPECT_EQ(dialogs.requests()[1].kind, Dialogs::Kind::Choice);
     EXPECT_TRUE(dialogs.requests()[1].text.contains(QStringLiteral("جدول.csv"))) << dialogs.requests()[1].text.toStdString();
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(dir.path())});
+
+    // No program opens folders: the user is told where the file is instead.
+    openable = false;
+    dialogs.clear();
+    dialogs.answer(csvTarget);
+    dialogs.answer(QStringLiteral("فتح المجلد"));
+    EXPECT_EQ(exportLast({zakatAnswer()}, ExportFormat::csv, render.fn()), csvTarget);
+    ASSERT_EQ(dialogs.requests().size(), 3);
+    EXPECT_EQ(dialogs.requests()[2].kind, Dialogs::Kind::Alert);
+    EXPECT_TRUE(dialogs.requests()[2].text.contains(csvTarget)) << dialogs.requests()[2].text.toStdString();
+    openable = true;
+    revealed.removeLast();
 
     // A destination that cannot be written: said, and nothing shown.
     dialogs.clear();

@@ -687,6 +687,8 @@ TEST_F(DownloadsWindowTest, theMeaningStageReportsProgressWhileTheWindowTurnsAnd
     EXPECT_EQ(fetched, 1);
     EXPECT_EQ(built, 1);
     EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل: كتابان"));
+    // The builder's last report was 37%; a finished run shows its bar full.
+    EXPECT_EQ(w->progress()->value(), w->progress()->maximum());
 
     // No book attempted: no meaning stage.
     ASSERT_TRUE(runAndWait(*w, {}));

@@ -1,14 +1,17 @@
 #include "ui/reader/ReaderTestSupport.h"
 
 #include "core/Arabic.h"
+#include "core/Notifier.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "support/FixtureLibrary.h"
+#include "ui/kit/Beep.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/reader/Quran.h"
 #include "ui/reader/QuranView.h"
 #include "ui/shell/AppDelegate.h"
+#include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
 
 #include <QAbstractButton>
@@ -18,6 +21,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -33,7 +38,7 @@ class QuranViewTest : public ::testing::Test {
 protected:
     QuranViewTest()
         : prefs({Settings::indicDigitsKey, Settings::quranUthmaniKey, Settings::readerSizeKey,
-                 Settings::restoreSessionKey})
+                 Settings::restoreSessionKey, Settings::nightReadingKey})
     {
         AppDelegate::prepareApplication();
         if (sample.lib)
@@ -329,6 +334,60 @@ TEST_F(QuranViewTest, theMainWindowOpensOneQuranTabAndKeepsItInTheSession)
     auto* restored = qobject_cast<QuranView*>(again.tabs()[0]->content());
     ASSERT_TRUE(restored);
     EXPECT_EQ(restored->position(), std::make_pair(36, 58));
+}
+
+TEST_F(QuranViewTest, thePageCommandsTurnTheMushafPagesOfTheQuranTab)
+{
+    REQUIRE_SAMPLE(sample);
+    MainWindowController w(sample.lib);
+    QPointer<MainWindowController> main(&w);
+    w.setMenuBar(MainMenu::build([main] { return main.data(); }));
+    w.resize(1300, 860);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.openQuran(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.activeQuran() != nullptr; }, 20000));
+    QuranView* quran = w.activeQuran();
+    const auto page = [&] { return q->ayat[q->index(quran->position().first, quran->position().second)].page; };
+    ASSERT_EQ(page(), 1);
+    int beeps = 0;
+    const auto previousBeep = Beep::setHook([&] { ++beeps; });
+    // The key of «انتقال ← الصفحة التالية», with the keyboard in the text.
+    QWidget* text = quran->findChild<AyahTextView*>();
+    ASSERT_NE(text, nullptr);
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(page(), 2);
+    EXPECT_EQ(quran->position(), std::make_pair(2, 1));
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        QTest::qWait(20);
+        EXPECT_TRUE(w.grab().save(QCoreApplication::applicationDirPath()
+                                  + (night ? QStringLiteral("/quran-next-page-night.png") : QStringLiteral("/quran-next-page.png"))));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+    text->setFocus();
+    // The left arrow in the text turns forward too, the right one back.
+    QTest::keyClick(text, Qt::Key_Left);
+    EXPECT_EQ(page(), 3);
+    QTest::keyClick(text, Qt::Key_Right);
+    QTest::keyClick(text, Qt::Key_Right);
+    EXPECT_EQ(page(), 1);
+    // Before the first page there is none: a beep, and nothing moves.
+    QTest::keyClick(text, Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(page(), 1);
+    EXPECT_EQ(beeps, 1);
+    QTest::keyClick(text, Qt::Key_Down, Qt::ControlModifier);
+    int last = 0;
+    for (const Ayah& v : q->ayat)
+        last = std::max(last, v.page.value_or(0));
+    EXPECT_EQ(page(), last);
+    Beep::setHook(previousBeep);
 }
 
 TEST_F(QuranViewTest, aLibraryWithoutTheQuranSaysSoAndOpensNoTab)

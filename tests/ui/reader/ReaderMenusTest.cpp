@@ -412,6 +412,16 @@ TEST_F(ReaderMenusTest, smartToolsFollowTheSelectionAndThePage)
     std::unique_ptr<QMenu> none(r->smartToolsMenu());
     EXPECT_EQ(titles(*none), pageItems + QStringList{QStringLiteral("شجرة المسألة (حدّد عبارة أولاً)")});
     EXPECT_FALSE(none->actions().last()->isEnabled());
+    // The sample store was installed without text-reuse data: the sources
+    // panel says so and how to get it, not that nothing was found.
+    showAt(*r, 1100);
+    none->actions()[0]->trigger();
+    ASSERT_TRUE(SmartPopover::current());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return SmartPopover::current()->isBuilt(); }, 20000));
+    const QString sources = SmartPopover::current()->textView()->toPlainText();
+    EXPECT_TRUE(sources.contains(QStringLiteral("غير مثبّتة"))) << sources.toStdString();
+    EXPECT_TRUE(sources.contains(QStringLiteral("نافذة التنزيلات"))) << sources.toStdString();
+    EXPECT_FALSE(sources.contains(QStringLiteral("لم يُعثر على نصوص مشتركة")));
 
     const QString text = r->textView()->toPlainText();
     const int word = int(text.indexOf(QStringLiteral("مالك")));

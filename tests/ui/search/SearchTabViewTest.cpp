@@ -1,6 +1,8 @@
 #include "ui/ViewTestSupport.h"
 
 #include "core/Arabic.h"
+#include "core/Notifier.h"
+#include "core/Settings.h"
 #include "core/Theme.h"
 #include "ui/kit/Beep.h"
 #include "ui/reader/ReaderView.h"
@@ -458,6 +460,79 @@ TEST_F(SearchTabViewTest, theMainWindowRunsSearchesInNewTabsWithoutTheIgnoredBoo
     ASSERT_EQ(w.tabs().size(), 5);
     EXPECT_EQ(qobject_cast<SearchTabView*>(w.tabs()[4]->view())->query().scope, QList<std::int64_t>{1});
     sample.lib->setIgnoredBooks({});
+}
+
+TEST_F(SearchTabViewTest, anEmptyRunSaysNothingWasFoundAndWhyWhereTheQueryShowsIt)
+{
+    REQUIRE_SAMPLE(sample);
+    MainWindowController w(sample.lib);
+    w.setSearchMode(0);
+    w.resize(1300, 860);
+    w.show();
+    const auto typed = [&](const QString& text) {
+        w.searchField()->clear();
+        for (const QChar c : text) // keyClicks takes ASCII only
+            QTest::sendKeyEvent(QTest::Click, w.searchField(), Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::keyClick(w.searchField(), Qt::Key_Return);
+        auto* tab = qobject_cast<SearchTabView*>(w.tabs().value(w.active())->view());
+        EXPECT_NE(tab, nullptr);
+        EXPECT_TRUE(tab && QTest::qWaitFor([&] { return tab->isDone(); }, 20000));
+        return tab;
+    };
+    struct Case {
+        QString text;
+        QString why;
+    };
+    const Case cases[] = {
+        {QStringLiteral("*"), QStringLiteral("علامة «*» أو «؟» وحدها")},
+        {QStringLiteral("ب*"), QStringLiteral("الكلمة «ب*» أقصر من أن يُبحث بها")},
+        {QStringLiteral("ظظظقققغغغ"), QString()},
+    };
+    for (const Case& c : cases) {
+        SearchTabView* tab = typed(c.text);
+        ASSERT_NE(tab, nullptr) << c.text.toStdString();
+        EXPECT_EQ(tab->resultCount(), 0) << c.text.toStdString();
+        EXPECT_TRUE(tab->hintText().startsWith(QStringLiteral("لم يُعثر على نتائج"))) << tab->hintText().toStdString();
+        EXPECT_EQ(tab->hintText().contains(c.why) && !c.why.isEmpty(), !c.why.isEmpty()) << tab->hintText().toStdString();
+    }
+    // A scope that holds no book of the library, as a verse's tafsir books
+    // may on a library without them.
+    SearchQuery scoped = test::wordsQuery(QStringLiteral("الصلاة"));
+    scoped.scope = QList<std::int64_t>{987654};
+    w.runSearch(scoped);
+    auto* tab = qobject_cast<SearchTabView*>(w.tabs().value(w.active())->view());
+    ASSERT_NE(tab, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tab->isDone(); }, 20000));
+    EXPECT_TRUE(tab->hintText().contains(QStringLiteral("النطاق المختار لا يضم أي كتاب"))) << tab->hintText().toStdString();
+
+    w.select(0);
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        QCoreApplication::processEvents();
+        const QImage shot = w.grab().toImage();
+        EXPECT_FALSE(shot.isNull());
+        EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath()
+                                  + (night ? QStringLiteral("/search-empty-night.png") : QStringLiteral("/search-empty.png")),
+                              "PNG"));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+}
+
+TEST_F(SearchTabViewTest, quranExcerptsShowTheVerseAndItsMarkNotTheBooksMarkup)
+{
+    REQUIRE_SAMPLE(sample);
+    auto tab = ranTab(sample.lib, test::wordsQuery(QStringLiteral("الرحمن الرحيم")));
+    ASSERT_GT(tab->resultCount(), 0);
+    int verses = 0;
+    for (int row = 0; row < tab->resultCount(); ++row) {
+        const QString text = tab->model()->index(row, ResultsModel::textColumn).data().toString();
+        EXPECT_FALSE(text.contains(u'|')) << text.toStdString();
+        if (text.contains(QChar(0xFD3F)))
+            ++verses;
+    }
+    EXPECT_GT(verses, 0);
 }
 
 TEST_F(SearchTabViewTest, resultsPictureShowsTheReaderAndMarkedExcerpts)

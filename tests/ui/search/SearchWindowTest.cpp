@@ -165,7 +165,7 @@ TEST_F(SearchWindowTest, userDataReloadsOnlyTheListsOfUserDataButTheCatalogueAlw
     sample.lib->saveScope(QStringLiteral("الموطأ وحده"), {1});
     EXPECT_EQ(rootTexts(*w), QStringList{"الموطأ وحده"});
     w->select(WinPage::logs);
-    EXPECT_EQ(w->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("النتائج"));
+    EXPECT_EQ(w->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("النتائج والتاريخ"));
 }
 
 TEST_F(SearchWindowTest, theColumnHeadersNameWhatEachPageShowsInThem)
@@ -173,22 +173,50 @@ TEST_F(SearchWindowTest, theColumnHeadersNameWhatEachPageShowsInThem)
     test::SampleLib sample;
     REQUIRE_SAMPLE(sample);
     auto w = window(sample.lib);
+    w->resize(1100, 700);
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    // Each page is reached as the reader reaches it, by its side button; an
+    // empty page says what would be listed there.
     const struct {
         WinPage page;
         const char16_t* title;
         const char16_t* second;
+        const char16_t* empty; // part of the note of the page while empty; none when it has rows
     } cases[] = {
-        {WinPage::authors, u"المؤلف", u"عدد الكتب"},
-        {WinPage::books, u"الكتاب", u"المؤلف"},
-        {WinPage::logs, u"الكتاب", u"النتائج"},
-        {WinPage::authors, u"المؤلف", u"عدد الكتب"},
-        {WinPage::categories, u"الكتاب", u"المؤلف"},
+        {WinPage::authors, u"المؤلف", u"عدد الكتب", nullptr},
+        {WinPage::books, u"الكتاب", u"المؤلف", nullptr},
+        {WinPage::logs, u"البحث", u"النتائج والتاريخ", u"عمليات البحث التي أجريتها"},
+        {WinPage::period, u"القرن / الكتاب", u"عدد الكتب / المؤلف", nullptr},
+        {WinPage::favorites, u"المجموعة / الكتاب", u"عدد الكتب / المؤلف", u"الكتب التي تضع عليها النجمة"},
+        {WinPage::scopes, u"المجال / الكتاب", u"عدد الكتب / المؤلف", u"المجال قائمة كتب"},
+        {WinPage::categories, u"الكتاب", u"المؤلف", nullptr},
     };
     for (const auto& c : cases) {
-        w->select(c.page);
+        SideButton* side = w->sideButtons()[int(c.page)];
+        QTest::mousePress(side->window()->windowHandle(), Qt::LeftButton, {}, side->mapTo(side->window(), QPoint(40, 30)));
+        QTest::mouseRelease(side->window()->windowHandle(), Qt::LeftButton, {}, side->mapTo(side->window(), QPoint(40, 30)));
+        ASSERT_TRUE(side->selected()) << int(c.page);
         EXPECT_EQ(w->model()->headerData(0, Qt::Horizontal).toString(), QString::fromUtf16(c.title)) << int(c.page);
         EXPECT_EQ(w->model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf16(c.second)) << int(c.page);
+        if (!c.empty) {
+            EXPECT_TRUE(w->emptyNote()->isHidden()) << int(c.page);
+            continue;
+        }
+        if (w->model()->rowCount() > 0) {
+            EXPECT_TRUE(w->emptyNote()->isHidden()) << int(c.page);
+            continue;
+        }
+        EXPECT_FALSE(w->emptyNote()->isHidden()) << int(c.page);
+        EXPECT_TRUE(w->emptyNote()->text().contains(QString::fromUtf16(c.empty))) << w->emptyNote()->text().toStdString();
+        if (c.page == WinPage::scopes)
+            EXPECT_TRUE(w->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/search-window-empty-scopes.png")));
     }
+    // A scope saved elsewhere fills the page, and the note goes.
+    sample.lib->saveScope(QStringLiteral("الموطأ وحده"), {1});
+    w->select(WinPage::scopes);
+    EXPECT_TRUE(w->emptyNote()->isHidden());
+    w->hide();
 }
 
 TEST_F(SearchWindowTest, aStoredQueryComesBackAndJunkLeavesTheDefaults)

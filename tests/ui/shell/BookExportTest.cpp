@@ -8,16 +8,21 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/BookExport.h"
 #include "ui/shell/MainWindowController.h"
+#include "ui/shell/NotesImport.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTest>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -277,11 +282,16 @@ TEST_F(BookExportTest, notesExchangeCountsWhatItAddsAndSkips)
     }
     ASSERT_TRUE(second);
     MainWindowController reader(second);
+    // The file is read off the GUI thread: each import ends with its alert.
+    const auto imported = [&](const QString& file) {
+        const qsizetype before = dialogs.requestsOf(Dialogs::Kind::Alert).size();
+        dialogs.answer(file);
+        reader.importNotes();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.requestsOf(Dialogs::Kind::Alert).size() > before; }, 10000));
+    };
     dialogs.clear();
-    dialogs.answer(target);
-    reader.importNotes();
-    dialogs.answer(target);
-    reader.importNotes();
+    imported(target);
+    imported(target);
     const QList<Dialogs::Request> alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
     ASSERT_EQ(alerts.size(), 2);
     EXPECT_EQ(alerts[0].title, QStringLiteral("تم الاستيراد"));
@@ -295,8 +305,7 @@ TEST_F(BookExportTest, notesExchangeCountsWhatItAddsAndSkips)
     html.write("{\"tabs\":[]}");
     html.close();
     dialogs.clear();
-    dialogs.answer(html.fileName());
-    reader.importNotes();
+    imported(html.fileName());
     ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).size(), 1);
     EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral("الملف ليس نسخة تعليقات من مكتبة قورفل"));
 
@@ -307,6 +316,45 @@ TEST_F(BookExportTest, notesExchangeCountsWhatItAddsAndSkips)
     ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).size(), 1);
     EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral("تعذر الحفظ"));
     EXPECT_EQ(opened.size(), 1);
+}
+
+TEST_F(BookExportTest, notesImportRefusesWhatIsNoBoundedRegularFileAndSaysWhy)
+{
+    ScriptedDialogs dialogs;
+    MainWindowController w(lib);
+    const qsizetype notesBefore = lib->notes(std::nullopt).size();
+    // A sparse file past the bound, a device that never ends, a pipe no one
+    // writes to: each refused with a message, none read, nothing added.
+    const QString huge = dir.filePath(QStringLiteral("huge.json"));
+    {
+        QFile file(huge);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(NotesImport::maxBytes + 1));
+    }
+    const QString pipe = dir.filePath(QStringLiteral("pipe.json"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const struct {
+        QString path;
+        const char16_t* why;
+    } cases[] = {
+        {huge, u"أكبر بكثير من أي نسخة تعليقات"},
+        {QStringLiteral("/dev/zero"), u"ليس ملفا عاديا"},
+        {pipe, u"ليس ملفا عاديا"},
+    };
+    for (const auto& c : cases) {
+        dialogs.clear();
+        dialogs.answer(c.path);
+        // Chosen from the notes menu, as the reader does.
+        std::unique_ptr<QMenu> menu(w.notesMenu());
+        ASSERT_EQ(menu->actions().last()->text(), QStringLiteral("استيراد تعليقات وعلامات…"));
+        menu->actions().last()->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(); }, 10000))
+            << c.path.toStdString();
+        const Dialogs::Request alert = dialogs.requestsOf(Dialogs::Kind::Alert).first();
+        EXPECT_EQ(alert.title, QStringLiteral("تعذر الاستيراد"));
+        EXPECT_TRUE(alert.text.contains(QString::fromUtf16(c.why))) << alert.text.toStdString();
+    }
+    EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
 }
 
 TEST_F(BookExportTest, pageScanOpensAPathOrAnAddress)

@@ -646,6 +646,79 @@ TEST_F(MainWindowTest, tabWalksTheBarsFromTheRightLeavesTheResultsAndEveryStopSh
     Notifier::postReaderSettingsChanged();
 }
 
+TEST_F(MainWindowTest, tabReachesTheReadersHeaderToolbarAndContentsFromTheRightShowingItsFocus)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    w.resize(1400, 860);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.openBook(1, 2);
+    ReaderView* reader = w.activeReader();
+    ASSERT_NE(reader, nullptr);
+    QTest::qWait(20);
+    if (reader->outline()->isHidden())
+        reader->toggleToc();
+    QTest::qWait(20);
+    ASSERT_TRUE(reader->outline()->isVisible());
+
+    auto x = [&](QWidget* widget) { return widget->mapTo(&w, QPoint(widget->width() / 2, 0)).x(); };
+    QList<HoverButton*> bar = w.topBar()->findChildren<HoverButton*>();
+    std::sort(bar.begin(), bar.end(), [&](QWidget* a, QWidget* b) { return x(a) > x(b); });
+    QWidget* first = bar.value(0);
+    first->setFocus(Qt::TabFocusReason);
+    QList<QWidget*> stops;
+    for (int i = 0; i < 300 && QApplication::focusWidget(); ++i) {
+        stops << QApplication::focusWidget();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (QApplication::focusWidget() == first)
+            break;
+    }
+    EXPECT_EQ(QApplication::focusWidget(), first) << "Tab never came back round";
+
+    // Every button of the header a click reaches, and the contents.
+    QList<QWidget*> header;
+    for (HoverButton* button : reader->header()->findChildren<HoverButton*>())
+        if (button->isVisible() && button->isEnabled())
+            header << button;
+    ASSERT_GT(header.size(), 8);
+    for (QWidget* button : header)
+        EXPECT_TRUE(stops.contains(button)) << button->toolTip().toStdString();
+    EXPECT_TRUE(stops.contains(reader->outline()));
+    // In the reading order: the header's stops from the right, and the
+    // contents (the pane on the right) before the page.
+    QList<QWidget*> inHeader;
+    for (QWidget* stop : stops)
+        if (reader->header()->isAncestorOf(stop))
+            inHeader << stop;
+    for (qsizetype i = 1; i < inHeader.size(); ++i)
+        EXPECT_LT(x(inHeader[i]), x(inHeader[i - 1])) << inHeader[i]->toolTip().toStdString();
+    EXPECT_LT(stops.indexOf(reader->outline()), stops.indexOf(reader->textView()));
+    EXPECT_LT(stops.indexOf(inHeader.value(0)), stops.indexOf(reader->outline()));
+    // Each shows that it has the focus.
+    for (QWidget* button : header) {
+        button->setFocus(Qt::TabFocusReason);
+        QTest::qWait(1);
+        const QImage focused = button->grab().toImage();
+        reader->textView()->setFocus(Qt::TabFocusReason);
+        QTest::qWait(1);
+        EXPECT_NE(focused, button->grab().toImage()) << button->toolTip().toStdString();
+    }
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        QTest::qWait(10);
+        header.value(header.size() / 2)->setFocus(Qt::TabFocusReason);
+        QTest::qWait(10);
+        EXPECT_TRUE(reader->header()->grab().save(
+            QCoreApplication::applicationDirPath()
+            + (night ? QStringLiteral("/reader-toolbar-focus-night.png") : QStringLiteral("/reader-toolbar-focus.png"))));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+}
+
 TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItChanges)
 {
     constexpr std::int64_t muwatta = 1; // two volumes

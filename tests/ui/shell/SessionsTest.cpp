@@ -486,6 +486,8 @@ TEST_F(SessionsTest, tabsComeBackWhereTheyWereAfterQuittingAndStartingAgain)
     EXPECT_EQ(search->query(), query);
     ASSERT_TRUE(QTest::qWaitFor([&] { return search->isDone(); }, 20000));
     EXPECT_EQ(search->selectedRow(), 3);
+    // The restored tab ran its search again without recording it again.
+    EXPECT_EQ(Library::shared()->history().size(), 1);
     // The scroll position of a tab not yet shown comes back once it is.
     w->select(3);
     ReaderView* last = w->tabs()[3]->reader();

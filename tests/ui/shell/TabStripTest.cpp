@@ -9,7 +9,9 @@
 #include "ui/shell/TabItem.h"
 #include "ui/shell/TabStrip.h"
 
+#include <QApplication>
 #include <QMenu>
+#include <QScrollArea>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -135,6 +137,32 @@ TEST_F(TabStripTest, fourteenTabsInTheNarrowestWindowKeepReadableTitlesAndScroll
     }
     // The active tab, far along the strip, is scrolled into view.
     EXPECT_EQ(shown[active]->visibleRegion().boundingRect(), shown[active]->rect());
+    // Tab walks every tab (each scrolled into view as it is reached) and
+    // leaves for the menu button: the strip shows the active tab again.
+    // The active tab near the start, so that the walk ends far from it.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    strip->set(tabs, 1);
+    QTest::qWait(20);
+    const QList<TabButton*> again = buttons(*strip);
+    ASSERT_EQ(again[1]->visibleRegion().boundingRect(), again[1]->rect());
+    QWidget* viewport = strip->findChild<QScrollArea*>()->viewport();
+    const auto inView = [&](QWidget* widget) {
+        return viewport->rect().contains(QRect(widget->mapTo(viewport, QPoint(0, 0)), widget->size()));
+    };
+    again.first()->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < 4 * titles.size() && QApplication::focusWidget() != strip->menuButton(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::qWait(1);
+        // The stop Tab reached is in view.
+        QWidget* at = QApplication::focusWidget();
+        if (at != strip->menuButton())
+            EXPECT_TRUE(inView(at)) << i << " " << at->metaObject()->className();
+    }
+    ASSERT_EQ(QApplication::focusWidget(), strip->menuButton());
+    QTRY_VERIFY_WITH_TIMEOUT(inView(again[1]), 2000);
+    strip->set(tabs, active);
+    QTest::qWait(20);
     std::unique_ptr<QMenu> menu(strip->buildMenu());
     ASSERT_EQ(menu->actions().size(), titles.size());
     EXPECT_TRUE(menu->actions()[active]->isChecked());

@@ -2,8 +2,10 @@
 
 #include "core/Arabic.h"
 #include "core/Library.h"
+#include "core/Notifier.h"
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
+#include "scholar/PanelText.h"
 #include "support/ScopedEnv.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
@@ -15,6 +17,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QMenu>
 #include <QScreen>
 #include <QTest>
@@ -27,7 +30,7 @@ namespace {
 
 class TopBarMenusTest : public test::WindowTest {
 protected:
-    TopBarMenusTest() : WindowTest({Settings::indicDigitsKey, Settings::restoreSessionKey}) {}
+    TopBarMenusTest() : WindowTest({Settings::indicDigitsKey, Settings::restoreSessionKey, Settings::nightReadingKey}) {}
     // Each test writes notes, bookmarks and corrections of its own.
     QTemporaryDir userDir;
     test::ScopedEnv userdb{"QUORVEL_USERDB", userDir.filePath(QStringLiteral("user.db"))};
@@ -160,8 +163,29 @@ TEST_F(TopBarMenusTest, aNoteIsCutAtFiftyCharactersAndTheBookmarkItemFlips)
     menu.reset(w.notesMenu());
     EXPECT_EQ(menu->actions().last()->text(), QStringLiteral("إزالة علامة هذه الصفحة"));
     EXPECT_TRUE(texts(menu.get()).contains(QStringLiteral("العلامات المرجعية (١)")));
-    EXPECT_TRUE(texts(menu.get()).contains(QStringLiteral("  ") + lib.book(2)->title + QStringLiteral(" – ")
-                                           + Arabic::num(seq)));
+    // The bookmark is named by its printed volume and page, as a note is.
+    const std::optional<Page> page = lib.page(2, seq);
+    ASSERT_TRUE(page && page->num);
+    const QString where = PanelText::pageLabel(page->vol, page->num, seq);
+    ASSERT_NE(where, Arabic::num(seq));
+    EXPECT_TRUE(texts(menu.get()).contains(QStringLiteral("  ") + lib.book(2)->title + QStringLiteral(" · ") + where))
+        << texts(menu.get()).join(u'|').toStdString();
+    w.show();
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        std::unique_ptr<QMenu> shown(w.notesMenu());
+        shown->popup(w.mapToGlobal(QPoint(200, 60)));
+        QTest::qWait(50);
+        const QImage shot = shown->grab().toImage();
+        EXPECT_GT(shot.height(), 100);
+        EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath()
+                                  + (night ? QStringLiteral("/bookmarks-menu-night.png") : QStringLiteral("/bookmarks-menu.png")),
+                              "PNG"));
+        shown->close();
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
     menu->actions().last()->trigger();
     EXPECT_FALSE(lib.isBookmarked(2, seq));
 }
@@ -288,7 +312,15 @@ TEST_F(TopBarMenusTest, tilingKeepsEveryWindowWithinTheScreenAndItsMinimum)
         ASSERT_EQ(w.detached().size(), 1);
         QWidget* other = w.detached()[0];
         other->setMinimumSize(c.otherMinimum, 100);
-        w.tileWindows();
+        ScriptedDialogs dialogs;
+        std::unique_ptr<QMenu> menu(w.windowsMenu());
+        ASSERT_EQ(menu->actions()[1]->text(), QStringLiteral("ترتيب النوافذ متجاورة"));
+        menu->actions()[1]->trigger();
+        // Windows that cannot stand side by side are stacked, and the reader is told why.
+        const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+        ASSERT_EQ(alerts.size(), c.sideBySide ? 0 : 1);
+        if (!c.sideBySide)
+            EXPECT_TRUE(alerts[0].title.contains(QStringLiteral("لا تتسع الشاشة"))) << alerts[0].title.toStdString();
         for (QWidget* window : {static_cast<QWidget*>(&w), other}) {
             EXPECT_TRUE(available.contains(window->frameGeometry())) << window->frameGeometry().x() << ","
                                                                      << window->frameGeometry().width();
