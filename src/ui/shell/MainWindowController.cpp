@@ -2,6 +2,7 @@
 
 #include "assistant/LocalLLM.h"
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Build.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
@@ -517,7 +518,8 @@ PendingTab* MainWindowController::pendingFor(const Json::Value& entry)
             bookId && Json::strictInt(entry, "s") ? lib_->book(*bookId) : std::optional<Book>();
         if (!book)
             return nullptr;
-        title = book->title;
+        // As the reader will name it, told apart from other editions.
+        title = BookTitles::label(*lib_->catalog(), book->id);
         symbol = ReaderView::tabSymbol;
     } else if (kind == QLatin1String(SearchTabView::sessionKind)) {
         const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);

@@ -387,6 +387,36 @@ TEST_F(ReaderMenusTest, authorMenuAndBiography)
     };
     books->actions()[1]->trigger();
     EXPECT_EQ(opened, kIbnMajahB);
+    // The two editions of the work read apart.
+    EXPECT_EQ(books->actions()[0]->text(), QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"));
+    EXPECT_EQ(books->actions()[1]->text(), QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)"));
+
+    // From Malik's entry on p.516 of one Taqrib, the other edition opens at
+    // his entry; the tab, the citation and the note's header name the edition.
+    {
+        test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kTaqribA, kTaqribB}));
+        REQUIRE_SAMPLE(shared);
+        auto taqrib = reader(kTaqribA, 444, shared.lib);
+        const QString edition = QStringLiteral("تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى 1406 هـ");
+        EXPECT_EQ(taqrib->title(), edition);
+        EXPECT_TRUE(taqrib->citation().startsWith(QLatin1Char('[') + edition)) << taqrib->citation().toStdString();
+        std::unique_ptr<QMenu> works(taqrib->authorBooksMenu());
+        std::optional<std::pair<std::int64_t, std::optional<std::int64_t>>> chosen;
+        taqrib->onOpenBook = [&chosen](std::int64_t id, std::optional<std::int64_t> seq) { chosen = {id, seq}; };
+        QAction* other = nullptr;
+        for (QAction* item : works->actions())
+            if (item->text() == QStringLiteral("تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني"))
+                other = item;
+        ASSERT_NE(other, nullptr);
+        other->trigger();
+        ASSERT_TRUE(chosen);
+        EXPECT_EQ(chosen->first, kTaqribB);
+        EXPECT_EQ(chosen->second, 829);
+        dialogs.clear();
+        taqrib->editNote();
+        EXPECT_TRUE(dialogs.requestsOf(Dialogs::Kind::Prompt).value(0).text.startsWith(edition));
+        dialogs.clear();
+    }
 
     // One book by its author: one checked item and "١ كتاب".
     auto muwatta = reader(kMuwatta, 1);
