@@ -1,6 +1,7 @@
 #include "assistant/Reports.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
@@ -277,24 +278,35 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
         });
     }
 
+    QList<std::int64_t> hitIds;
+    for (const Book& b : hitBooks)
+        hitIds << b.id;
+    // A work's editions quoting the phrase alike are listed once.
+    const QString normPhrase = Arabic::normalize(phrase);
+    const qsizetype built = P.size();
+    QHash<std::int64_t, int> editions;
+    P = onePerWork(lib, phrase, P, normPhrase, &editions);
+    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+
     QString text = QStringLiteral("## الخلاصة\nورد النص بلفظه في ") + CountedNoun::pages().count(hits.size(), CountedNoun::Case::genitive)
-        + QStringLiteral(" من ") + CountedNoun::books().count(hitBooks.size(), CountedNoun::Case::genitive);
+        + QStringLiteral(" من ") + worksCount(lib, hitIds, CountedNoun::Case::genitive);
     if (P.size() >= 2) {
-        text += QStringLiteral("؛ أقدم من أورده ") + who(P.first()) + QStringLiteral(" في «") + P.first().bookTitle
-            + QStringLiteral("»، وآخرهم ") + who(P.last()) + QStringLiteral(" في «") + P.last().bookTitle
+        text += QStringLiteral("؛ أقدم من أورده ") + who(P.first()) + QStringLiteral(" في «") + titles.value(P.first().bookId)
+            + QStringLiteral("»، وآخرهم ") + who(P.last()) + QStringLiteral(" في «") + titles.value(P.last().bookId)
             + QStringLiteral("»");
     }
     text += u'.' + (cut ? QStringLiteral(" (بحث بأول ١٢ كلمة من النص.)") : QString())
         + QStringLiteral("\n## المواضع مرتبة بوفاة المؤلفين\n");
-    const QString normPhrase = Arabic::normalize(phrase);
     for (const Passage& p : P) {
         const int k = perBook.value(p.bookId, 1);
-        text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»")
-            + (k > 1 ? QStringLiteral(" (") + mawadi().count(k, CountedNoun::Case::genitive) + u')' : QString()) + QStringLiteral(": ")
-            + quote(phrase, p, normPhrase) + u'\n';
+        const int e = editions.value(p.pageId, 1);
+        text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId) + QStringLiteral("»")
+            + (k > 1 ? QStringLiteral(" (") + mawadi().count(k, CountedNoun::Case::genitive) + u')' : QString())
+            + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString())
+            + QStringLiteral(": ") + quote(phrase, p, normPhrase) + u'\n';
     }
-    if (P.size() < hitBooks.size()) {
-        text += QStringLiteral("وفي ") + CountedNoun::books().count(hitBooks.size() - P.size(), CountedNoun::Case::genitive)
+    if (built < hitBooks.size()) {
+        text += QStringLiteral("وفي ") + CountedNoun::books().count(hitBooks.size() - built, CountedNoun::Case::genitive)
             + QStringLiteral(" أخرى؛ افتح «البحث» بالنص نفسه لتراها كلها.\n");
     }
     return {P, text, QString()};

@@ -96,4 +96,15 @@ QList<std::int64_t> otherEditions(const Catalog& catalog, std::int64_t book)
     return out;
 }
 
+std::int64_t work(const Catalog& catalog, std::int64_t book)
+{
+    const auto found = catalog.bookById.constFind(book);
+    if (found == catalog.bookById.constEnd())
+        return book;
+    for (const Book& other : catalog.books)
+        if (other.id == book || sameWork(*found, other))
+            return other.id;
+    return book;
+}
+
 } // namespace quorvel::BookTitles

@@ -52,6 +52,9 @@ QString label(const Catalog& catalog, std::int64_t book);
 bool sameWork(const Book& a, const Book& b);
 // The catalogue's other editions of the book's work, in catalogue order.
 QList<std::int64_t> otherEditions(const Catalog& catalog, std::int64_t book);
+// The work of a book, named by its first edition in catalogue order (the
+// book itself when it has no other edition or is unknown).
+std::int64_t work(const Catalog& catalog, std::int64_t book);
 
 } // namespace BookTitles
 

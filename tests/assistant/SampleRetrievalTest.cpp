@@ -2,6 +2,7 @@
 // reader asks (rulings, a rare word, long questions that reach the OR pass).
 
 #include "assistant/AIAssistant.h"
+#include "assistant/Reports.h"
 
 #include "core/Library.h"
 #include "core/Settings.h"
@@ -75,4 +76,27 @@ TEST(SampleRetrieval, everyPassageIsItsPagesTextCutAtWordsAndCitedAsTheCatalogue
         }
     }
     EXPECT_GE(answered, 18);
+}
+
+TEST(SampleRetrieval, reportsCountAWorkInTwoEditionsOnceAndQuoteItOnce)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    test::ScopedEnv noSmart("QUORVEL_NO_SMART", QStringLiteral("1"));
+    Settings::setIndicDigits(true);
+    // Ibn Majah's two editions and Abu Dawud carry the hadith: two works.
+    const Reports::Built takhrij = Reports::takhrij(*sample.lib, QStringLiteral("إنما الأعمال بالنيات"), std::nullopt);
+    EXPECT_TRUE(takhrij.text.contains(QStringLiteral(" من كتابين (في ٣ طبعات)؛"))) << takhrij.text.toStdString();
+    EXPECT_EQ(takhrij.passages.size(), 2);
+    EXPECT_TRUE(takhrij.text.contains(QStringLiteral("في «سنن ابن ماجه» (في طبعتين): «")));
+
+    // The same hadith from both editions is quoted once, under one heading.
+    const Reports::Built views = Reports::views(*sample.lib, QStringLiteral("قراءة الفاتحة خلف الإمام"), std::nullopt);
+    EXPECT_EQ(views.text.count(QStringLiteral("· سنن ابن ماجه")), 1) << views.text.toStdString();
+    QSet<QString> titles;
+    for (const Passage& p : views.passages)
+        titles.insert(p.bookTitle);
+    EXPECT_EQ(titles.size(), views.passages.size());
+    EXPECT_TRUE(views.text.contains(QStringLiteral(" طبعات) في المكتبة، مرتبا"))) << views.text.toStdString();
+    Settings::setIndicDigits(false);
 }
