@@ -2,6 +2,7 @@
 // reader asks (rulings, a rare word, long questions that reach the OR pass).
 
 #include "assistant/AIAssistant.h"
+#include "assistant/DataQA.h"
 #include "assistant/Reports.h"
 
 #include "core/Library.h"
@@ -78,7 +79,7 @@ TEST(SampleRetrieval, everyPassageIsItsPagesTextCutAtWordsAndCitedAsTheCatalogue
     EXPECT_GE(answered, 18);
 }
 
-TEST(SampleRetrieval, reportsCountAWorkInTwoEditionsOnceAndQuoteItOnce)
+TEST(SampleRetrieval, reportsCountAWorkInTwoEditionsOnceQuoteItOnceAndTablesTellItsEditionsApart)
 {
     test::SampleLib sample;
     REQUIRE_SAMPLE(sample);
@@ -98,5 +99,14 @@ TEST(SampleRetrieval, reportsCountAWorkInTwoEditionsOnceAndQuoteItOnce)
         titles.insert(p.bookTitle);
     EXPECT_EQ(titles.size(), views.passages.size());
     EXPECT_TRUE(views.text.contains(QStringLiteral(" طبعات) في المكتبة، مرتبا"))) << views.text.toStdString();
+
+    // A table by book keeps the two editions as two rows, told apart.
+    const AIAnswer counts = DataQA::run(*sample.lib, QStringLiteral("كم مرة وردت كلمة حدثنا"));
+    ASSERT_EQ(counts.tables.size(), 1);
+    QStringList books;
+    for (const QStringList& row : counts.tables[0].rows)
+        books << row.value(0);
+    EXPECT_TRUE(books.contains(QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"))) << books.join(u'|').toStdString();
+    EXPECT_TRUE(books.contains(QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)")));
     Settings::setIndicDigits(false);
 }
