@@ -335,11 +335,11 @@ Text editions(Library& lib, const Book& book, std::int64_t pageId)
         return t;
     }
     const QHash<std::int64_t, QString> labels = BookTitles::labels(*catalog, QList<std::int64_t>{book.id} + ids);
+    const std::optional<Page> page = lib.page(pageId);
     const bool pageHasShingles = !TextReuse::pageHashes(lib.main(), pageId).isEmpty();
     const bool bookHasShingles = pageHasShingles || TextReuse::hasShingles(lib.main(), book.id);
     for (const std::int64_t id : std::as_const(ids)) {
-        const std::optional<std::int64_t> matched = pageHasShingles ? Collate::matchPage(lib.main(), pageId, id) : std::nullopt;
-        const std::optional<Page> other = matched ? lib.page(*matched) : std::nullopt;
+        const std::optional<Page> other = page ? Collate::counterpart(lib, *page, id) : std::nullopt;
         const QString title = labels.value(id);
         if (other)
             t += link(title + QString::fromUtf8(" · ") + pageLabel(other->vol, other->num, other->seq), pageURL(id, other->seq));
@@ -347,7 +347,7 @@ Text editions(Library& lib, const Book& book, std::int64_t pageId)
             t += link(title, pageURL(id, 1));
         if (pct.contains(id))
             t += text(QString::fromUtf8("  تشابه ") + Arabic::num(pct.value(id)) + QString::fromUtf8("٪"), Tone::gold, kSmallSize);
-        if (other) {
+        if (other && pageHasShingles) {
             t += text(QStringLiteral("  "));
             t += link(QString::fromUtf8("قابل هذه الصفحة بها"), QString::fromLatin1(collateScheme) + QString::number(pageId) +
                                                                        QLatin1Char('/') + QString::number(id));
@@ -355,7 +355,7 @@ Text editions(Library& lib, const Book& book, std::int64_t pageId)
         t += text(QStringLiteral("\n"));
         // Why the link opens the edition at its beginning.
         if (!other) {
-            const char* why = !bookHasShingles ? "لا تُقابَل الصفحات: ثُبّت الكتاب دون بيانات النصوص المشتركة، فتُفتح الطبعة من أولها.\n"
+            const char* why = !bookHasShingles ? "لا تُقابَل الصفحات: ثُبّت الكتاب دون بيانات النصوص المشتركة، ولا في الطبعة باب بعنوان باب هذه الصفحة، فتُفتح من أولها.\n"
                               : !pageHasShingles ? "هذه الصفحة أقصر من أن تُقابَل بصفحة من طبعة أخرى، فتُفتح الطبعة من أولها.\n"
                                                  : "لم يرد نصّ هذه الصفحة في هذه الطبعة، فتُفتح من أولها.\n";
             t += text(QString::fromUtf8(why), Tone::secondary, kSmallSize);

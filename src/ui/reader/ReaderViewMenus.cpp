@@ -127,18 +127,10 @@ QMenu* ReaderView::authorBooksMenu()
 
 std::optional<std::int64_t> ReaderView::counterpartSeq(std::int64_t otherBook) const
 {
-    if (page_)
-        if (const std::optional<std::int64_t> matched = Collate::matchPage(lib_->main(), page_->id, otherBook))
-            if (const std::optional<Page> other = lib_->page(*matched))
-                return other->seq;
-    // Without shared-passage data: the entry of the same heading.
-    if (const TocNodePtr entry = lib_->chapter(book_.id, seq_)) {
-        const QString heading = Arabic::normalize(entry->title);
-        for (const TocNodePtr& other : lib_->tocEntries(otherBook))
-            if (Arabic::normalize(other->title) == heading)
-                return other->seq;
-    }
-    return std::nullopt;
+    if (!page_)
+        return std::nullopt;
+    const std::optional<Page> other = Collate::counterpart(*lib_, *page_, otherBook);
+    return other ? std::optional<std::int64_t>(other->seq) : std::nullopt;
 }
 
 QString ReaderView::shownTitle() const
