@@ -349,8 +349,13 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
         return {};
 
     std::int64_t total = 0;
-    for (const auto& entry : L)
+    QList<std::int64_t> ids;
+    for (const auto& entry : L) {
         total += entry.second;
+        ids << entry.first.id;
+    }
+    // Each edition of a work is its own line, told apart by its edition.
+    const QHash<std::int64_t, QString> titles = BookTitles::labels(*lib.catalog(), ids);
     const auto bookLine = [&](int i, const Book& b, std::int64_t c) {
         QString x;
         const QString author = lib.authorName(b);
@@ -359,11 +364,11 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
             x = QStringLiteral(" · ") + author;
         else if (death && *death >= 2)
             x = QStringLiteral(" (ت ") + Arabic::num(*death) + u')';
-        return Arabic::num(i) + QStringLiteral(". ") + b.title + x + QString::fromUtf8(CountedNoun::separator) + CountedNoun::pages().count(c, CountedNoun::Case::genitive) + u'\n';
+        return Arabic::num(i) + QStringLiteral(". ") + titles.value(b.id, b.title) + x + QString::fromUtf8(CountedNoun::separator) + CountedNoun::pages().count(c, CountedNoun::Case::genitive) + u'\n';
     };
 
     QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + CountedNoun::pages().count(total, CountedNoun::Case::genitive)
-        + QStringLiteral(" من ") + CountedNoun::books().count(L.size(), CountedNoun::Case::genitive)
+        + QStringLiteral(" من ") + worksCount(lib, ids, CountedNoun::Case::genitive)
         + QStringLiteral(". هذه أوسعها تناولا، ثم أقدمها، ثم نماذج من نصوصها.\n## أوسع الكتب تناولا للموضوع\n");
     for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), kWidestBooks); ++i)
         text += bookLine(int(i) + 1, L[i].first, L[i].second);
@@ -385,10 +390,14 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
         p.n = int(picked.size()) + 1;
         picked << p;
     }
+    // Two editions of one work giving the same sample are quoted once.
+    picked = onePerWork(lib, q, picked);
     if (!picked.isEmpty()) {
+        const QHash<std::int64_t, QString> sampled = shownTitles(lib, picked);
         text += QStringLiteral("## نماذج من نصوصها\n");
         for (const Passage& p : picked)
-            text += citedLine(q, p);
+            text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + sampled.value(p.bookId) + QStringLiteral("»: ")
+                + quote(q, p) + u'\n';
     }
     return {picked, text, QString()};
 }

@@ -100,6 +100,13 @@ TEST(SampleRetrieval, reportsCountAWorkInTwoEditionsOnceQuoteItOnceAndTablesTell
     EXPECT_EQ(titles.size(), views.passages.size());
     EXPECT_TRUE(views.text.contains(QStringLiteral(" طبعات) في المكتبة، مرتبا"))) << views.text.toStdString();
 
+    // The sources report counts works and lists each edition told apart,
+    // its samples too when their texts differ.
+    const Reports::Built sources = Reports::sources(*sample.lib, QStringLiteral("القراءة خلف الإمام"), std::nullopt);
+    EXPECT_TRUE(sources.text.contains(QStringLiteral(" من ٤ كتب (في ٥ طبعات). "))) << sources.text.toStdString();
+    EXPECT_TRUE(sources.text.contains(QStringLiteral(". سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ) · ابن ماجه")));
+    EXPECT_LE(sources.text.count(QStringLiteral("في «سنن ابن ماجه»: «")), 1) << sources.text.toStdString();
+
     // A table by book keeps the two editions as two rows, told apart.
     const AIAnswer counts = DataQA::run(*sample.lib, QStringLiteral("كم مرة وردت كلمة حدثنا"));
     ASSERT_EQ(counts.tables.size(), 1);
