@@ -177,11 +177,26 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
                 shown += QStringLiteral(" …");
             card += shown + u'\n';
         }
-        const QList<Book> own = works.value(chosen->id);
-        if (!own.isEmpty()) {
-            card += QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(own.size()) + QStringLiteral(")\n");
-            for (qsizetype i = 0; i < std::min<qsizetype>(own.size(), kWorksListed); ++i)
-                card += QStringLiteral("- ") + own[i].title + u'\n';
+        // A work in several editions is one work, listed once.
+        const std::shared_ptr<const Catalog> catalog = lib.catalog();
+        QList<std::int64_t> ownWorks;
+        QHash<std::int64_t, QString> workTitle;
+        QHash<std::int64_t, int> editions;
+        for (const Book& b : works.value(chosen->id)) {
+            const std::int64_t w = BookTitles::work(*catalog, b.id);
+            if (!editions.contains(w)) {
+                ownWorks << w;
+                workTitle.insert(w, b.title);
+            }
+            ++editions[w];
+        }
+        if (!ownWorks.isEmpty()) {
+            card += QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(ownWorks.size()) + QStringLiteral(")\n");
+            for (qsizetype i = 0; i < std::min<qsizetype>(ownWorks.size(), kWorksListed); ++i) {
+                const int e = editions.value(ownWorks[i]);
+                card += QStringLiteral("- ") + workTitle.value(ownWorks[i])
+                    + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString()) + u'\n';
+            }
         }
     }
 

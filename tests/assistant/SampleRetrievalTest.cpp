@@ -107,6 +107,10 @@ TEST(SampleRetrieval, reportsCountAWorkInTwoEditionsOnceQuoteItOnceAndTablesTell
     EXPECT_TRUE(sources.text.contains(QStringLiteral(". سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ) · ابن ماجه")));
     EXPECT_LE(sources.text.count(QStringLiteral("في «سنن ابن ماجه»: «")), 1) << sources.text.toStdString();
 
+    // A scholar's card lists a work in two editions once.
+    const Reports::Built card = Reports::biography(*sample.lib, QStringLiteral("ابن ماجه"), std::nullopt);
+    EXPECT_TRUE(card.head.contains(QStringLiteral("## مؤلفاته في المكتبة (١)\n- سنن ابن ماجه (في طبعتين)\n"))) << card.head.toStdString();
+
     // A table by book keeps the two editions as two rows, told apart.
     const AIAnswer counts = DataQA::run(*sample.lib, QStringLiteral("كم مرة وردت كلمة حدثنا"));
     ASSERT_EQ(counts.tables.size(), 1);
