@@ -40,12 +40,12 @@ void BookCellDelegate::initStyleOption(QStyleOptionViewItem* option, const QMode
     const QString title = index.data(ResultsModel::bookTitleRole).toString();
     if (title.isEmpty() || option->text == title)
         return;
+    // The width the style gives the text, less its own margins, so that it
+    // finds nothing left to cut.
     const QStyle* style = option->widget ? option->widget->style() : QApplication::style();
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget) + 1;
-    int width = option->rect.width() - 2 * margin;
-    if (option->features & QStyleOptionViewItem::HasDecoration)
-        width -= option->decorationSize.width() + 2 * margin;
-    option->text = fit(option->text, title, option->fontMetrics, width);
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, option, option->widget);
+    option->text = fit(option->text, title, option->fontMetrics, textRect.width() - 2 * margin);
 }
 
 } // namespace quorvel
