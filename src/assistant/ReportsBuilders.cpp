@@ -18,6 +18,9 @@ constexpr int kArticleKeyChars = 5;
 // The window quoted when no sentence of a passage can be picked.
 constexpr int kQuoteWindowChars = 280;
 constexpr int kQuoteSentences = 6;
+// Two quotations from editions of one work read alike when this share of the
+// shorter one's words is in the other.
+constexpr double kAlikeWordsShare = 0.8;
 // Undated passages sort after every real year.
 constexpr std::int64_t kUndated = 9999;
 // Above this year the century is written as a number.
@@ -191,12 +194,14 @@ QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Pass
         return Arabic::tokens(quote(q, unnumbered, containing));
     };
     const auto alike = [](const QStringList& a, const QStringList& b) {
-        const QStringList& shorter = a.size() <= b.size() ? a : b;
-        const QSet<QString> longer(a.size() <= b.size() ? b.begin() : a.begin(), a.size() <= b.size() ? b.end() : a.end());
+        const bool aShorter = a.size() <= b.size();
+        const QStringList& shorter = aShorter ? a : b;
+        const QStringList& longer = aShorter ? b : a;
         if (shorter.isEmpty())
             return false;
-        const auto held = std::count_if(shorter.begin(), shorter.end(), [&](const QString& w) { return longer.contains(w); });
-        return held * 5 >= shorter.size() * 4;
+        const QSet<QString> inLonger(longer.begin(), longer.end());
+        const auto held = std::count_if(shorter.begin(), shorter.end(), [&](const QString& w) { return inLonger.contains(w); });
+        return double(held) >= kAlikeWordsShare * double(shorter.size());
     };
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     struct Kept {
