@@ -2,6 +2,7 @@
 
 #include "assistant/Reports.h"
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
@@ -136,6 +137,9 @@ struct Work {
     QHash<std::int64_t, std::int64_t> pc;
     QList<Book> selected;
     QString filterText;
+    // The title each selected book shows: editions of one work, or works of
+    // one name, are told apart rather than merged into one row.
+    QHash<std::int64_t, QString> titles;
 
     std::int64_t pagesOf(const Book& b) const { return pc.value(b.id, 0); }
 
@@ -161,7 +165,7 @@ struct Work {
             return QStringLiteral("غير معروف");
         case Dim::book:
         case Dim::none:
-            return b.title;
+            return titles.value(b.id, b.title);
         }
         return {};
     }
@@ -179,6 +183,10 @@ void selectBooks(Work& w)
             continue;
         w.selected.append(b);
     }
+    QList<std::int64_t> ids;
+    for (const Book& b : std::as_const(w.selected))
+        ids.append(b.id);
+    w.titles = BookTitles::labels(*w.cat, ids);
 
     QStringList parts;
     if (req.centuryFilter)
@@ -453,7 +461,7 @@ void bookList(const Work& w, AIAnswer& answer)
     for (qsizetype k = 0; k < count; ++k) {
         const Book& b = w.selected[k];
         const auto author = w.lib.author(b);
-        t.rows.append({digits(k + 1), b.title, author ? author->name : QString(), yearCell(w.lib.deathYear(b)),
+        t.rows.append({digits(k + 1), w.label(b, Dim::book), author ? author->name : QString(), yearCell(w.lib.deathYear(b)),
                        w.categoryLabel(b), num(w.pagesOf(b))});
     }
     if (count < w.selected.size())

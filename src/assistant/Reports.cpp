@@ -4,6 +4,13 @@
 
 namespace quorvel::Reports {
 
+const CountedNoun& tabaat()
+{
+    static const CountedNoun noun(QStringLiteral("طبعة"), QStringLiteral("طبعتان"), QStringLiteral("طبعات"),
+                                  QStringLiteral("طبعة"));
+    return noun;
+}
+
 const CountedNoun& mawadi()
 {
     static const CountedNoun noun(QStringLiteral("موضع"), QStringLiteral("موضعان"), QStringLiteral("مواضع"),

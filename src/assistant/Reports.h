@@ -18,6 +18,7 @@
 #include "assistant/Passage.h"
 #include "core/CountedNoun.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -55,6 +56,7 @@ const QStringList& lexiconKeys();
 // Words that mark a category of biographical and historical books.
 const QStringList& tarajimKeys();
 const CountedNoun& mawadi(); // places
+const CountedNoun& tabaat(); // editions
 
 // ---- Shared operations ---------------------------------------------------------
 
@@ -74,6 +76,18 @@ QString who(const Passage& p);
 // One verbatim quotation of the passage: its best sentence for the question
 // (one holding `containing` when any does), else the window around the keys.
 QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing = std::nullopt);
+// How many books the ids name, a work in several editions counted once:
+// "كتابين (في ٣ طبعات)" for two works in three books; repeated ids count once.
+QString worksCount(const Library& lib, const QList<std::int64_t>& books, CountedNoun::Case grammaticalCase);
+// The passages without those whose book is an edition of an earlier one's
+// work and whose quotation reads the same, renumbered; `editions`, when
+// given, receives for each kept passage's page how many editions it stands for.
+QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Passage>& passages,
+                          const std::optional<QString>& containing = std::nullopt,
+                          QHash<std::int64_t, int>* editions = nullptr);
+// The title each passage's book shows: with what tells it apart from another
+// book of the passages that shares its title.
+QHash<std::int64_t, QString> shownTitles(const Library& lib, const QList<Passage>& passages);
 // The books of every category whose name holds one of the keys as written.
 QSet<std::int64_t> books(const Library& lib, const QStringList& keys);
 // `ids` within the scope; `ids` itself when there is no scope.

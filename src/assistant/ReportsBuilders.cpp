@@ -3,6 +3,7 @@
 #include "assistant/Intent.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/DistFetch.h"
 #include "core/Library.h"
@@ -19,6 +20,9 @@ constexpr int kArticleKeyChars = 5;
 // The window quoted when no sentence of a passage can be picked.
 constexpr int kQuoteWindowChars = 280;
 constexpr int kQuoteSentences = 6;
+// Two quotations from editions of one work read alike when this share of the
+// shorter one's words is in the other.
+constexpr double kAlikeWordsShare = 0.8;
 // Undated passages sort after every real year.
 constexpr std::int64_t kUndated = 9999;
 // Above this year the century is written as a number.
@@ -167,6 +171,77 @@ QString quote(const QString& q, const Passage& p, const std::optional<QString>& 
     return QStringLiteral("«") + s + QStringLiteral("» [") + QString::number(p.n) + u']';
 }
 
+QString worksCount(const Library& lib, const QList<std::int64_t>& books, CountedNoun::Case grammaticalCase)
+{
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    const QSet<std::int64_t> distinct(books.begin(), books.end());
+    QSet<std::int64_t> works;
+    for (const std::int64_t id : distinct)
+        works.insert(BookTitles::work(*catalog, id));
+    QString text = CountedNoun::books().count(works.size(), grammaticalCase);
+    if (works.size() < distinct.size())
+        text += QStringLiteral(" (في ") + tabaat().count(distinct.size(), CountedNoun::Case::genitive) + u')';
+    return text;
+}
+
+QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Passage>& passages,
+                          const std::optional<QString>& containing, QHash<std::int64_t, int>* editions)
+{
+    // Two editions' quotations read the same when nearly every word of the
+    // shorter is in the longer: punctuation, spelling slips and where the
+    // sentence was cut aside.
+    const auto words = [&](const Passage& p) {
+        Passage unnumbered = p;
+        unnumbered.n = 0;
+        return Arabic::tokens(quote(q, unnumbered, containing));
+    };
+    const auto alike = [](const QStringList& a, const QStringList& b) {
+        const bool aShorter = a.size() <= b.size();
+        const QStringList& shorter = aShorter ? a : b;
+        const QStringList& longer = aShorter ? b : a;
+        if (shorter.isEmpty())
+            return false;
+        const QSet<QString> inLonger(longer.begin(), longer.end());
+        const auto held = std::count_if(shorter.begin(), shorter.end(), [&](const QString& w) { return inLonger.contains(w); });
+        return double(held) >= kAlikeWordsShare * double(shorter.size());
+    };
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    struct Kept {
+        std::int64_t work;
+        std::int64_t pageId;
+        QStringList words;
+    };
+    QList<Kept> kept;
+    QList<Passage> out;
+    for (const Passage& p : passages) {
+        const std::int64_t w = BookTitles::work(*catalog, p.bookId);
+        const QStringList mine = words(p);
+        const auto same = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) { return k.work == w && alike(k.words, mine); });
+        if (same != kept.end()) {
+            if (editions)
+                ++(*editions)[same->pageId];
+            continue;
+        }
+        kept.append({w, p.pageId, mine});
+        if (editions)
+            editions->insert(p.pageId, 1);
+        out << p;
+    }
+    return renumber(out);
+}
+
+QHash<std::int64_t, QString> shownTitles(const Library& lib, const QList<Passage>& passages)
+{
+    QList<std::int64_t> ids;
+    for (const Passage& p : passages)
+        ids << p.bookId;
+    QHash<std::int64_t, QString> titles = BookTitles::labels(*lib.catalog(), ids);
+    for (const Passage& p : passages)
+        if (!titles.contains(p.bookId))
+            titles.insert(p.bookId, p.bookTitle);
+    return titles;
+}
+
 QSet<std::int64_t> books(const Library& lib, const QStringList& words)
 {
     QSet<std::int64_t> ids;
@@ -192,16 +267,22 @@ QSet<std::int64_t> sub(const BookScope& scope, const QSet<std::int64_t>& ids)
 
 Built views(const Library& lib, const QString& q, const BookScope& scope)
 {
-    const QList<Passage> P = chrono(relevant(q, AIAssistant::retrieve(lib, q, 16, scope, 1)).mid(0, 12));
-    if (P.isEmpty())
+    const QList<Passage> found = chrono(relevant(q, AIAssistant::retrieve(lib, q, 16, scope, 1)).mid(0, 12));
+    if (found.isEmpty())
         return {};
+    QList<std::int64_t> quoted;
+    for (const Passage& p : found)
+        quoted << p.bookId;
+    // Two editions of one work quoting the same words are quoted once.
+    const QList<Passage> P = onePerWork(lib, q, found);
+    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
     QString text = QStringLiteral("## الخلاصة\nجمعت هنا ما قيل في «") + q + QStringLiteral("» من ")
-        + CountedNoun::books().count(P.size(), CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة");
+        + worksCount(lib, quoted, CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة");
     if (P.size() >= 2)
         text += QStringLiteral("، مرتبا بوفاة أصحابه من ") + who(P.first()) + QStringLiteral(" إلى ") + who(P.last());
     text += QStringLiteral(". النصوص حرفية بأرقام مصادرها، ولا ترجيح بينها.\n");
     for (const Passage& p : P)
-        text += QStringLiteral("## ") + who(p) + QStringLiteral(" · ") + p.bookTitle + u'\n' + quote(q, p) + u'\n';
+        text += QStringLiteral("## ") + who(p) + QStringLiteral(" · ") + titles.value(p.bookId) + u'\n' + quote(q, p) + u'\n';
     return {P, text, QString()};
 }
 

@@ -3,6 +3,7 @@
 #include "assistant/Intent.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
@@ -426,11 +427,26 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
                 shown += QStringLiteral(" …");
             card += shown + u'\n';
         }
-        const QList<Book> own = works.value(chosen->id);
-        if (!own.isEmpty()) {
-            card += QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(own.size()) + QStringLiteral(")\n");
-            for (qsizetype i = 0; i < std::min<qsizetype>(own.size(), kWorksListed); ++i)
-                card += QStringLiteral("- ") + own[i].title + u'\n';
+        // A work in several editions is one work, listed once.
+        const std::shared_ptr<const Catalog> catalog = lib.catalog();
+        QList<std::int64_t> ownWorks;
+        QHash<std::int64_t, QString> workTitle;
+        QHash<std::int64_t, int> editions;
+        for (const Book& b : works.value(chosen->id)) {
+            const std::int64_t w = BookTitles::work(*catalog, b.id);
+            if (!editions.contains(w)) {
+                ownWorks << w;
+                workTitle.insert(w, b.title);
+            }
+            ++editions[w];
+        }
+        if (!ownWorks.isEmpty()) {
+            card += QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(ownWorks.size()) + QStringLiteral(")\n");
+            for (qsizetype i = 0; i < std::min<qsizetype>(ownWorks.size(), kWorksListed); ++i) {
+                const int e = editions.value(ownWorks[i]);
+                card += QStringLiteral("- ") + workTitle.value(ownWorks[i])
+                    + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString()) + u'\n';
+            }
         }
     }
 
@@ -547,24 +563,35 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
         });
     }
 
+    QList<std::int64_t> hitIds;
+    for (const Book& b : hitBooks)
+        hitIds << b.id;
+    // A work's editions quoting the phrase alike are listed once.
+    const QString normPhrase = Arabic::normalize(phrase);
+    const qsizetype built = P.size();
+    QHash<std::int64_t, int> editions;
+    P = onePerWork(lib, phrase, P, normPhrase, &editions);
+    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+
     QString text = QStringLiteral("## الخلاصة\nورد النص بلفظه في ") + CountedNoun::pages().count(hits.size(), CountedNoun::Case::genitive)
-        + QStringLiteral(" من ") + CountedNoun::books().count(hitBooks.size(), CountedNoun::Case::genitive);
+        + QStringLiteral(" من ") + worksCount(lib, hitIds, CountedNoun::Case::genitive);
     if (P.size() >= 2) {
-        text += QStringLiteral("؛ أقدم من أورده ") + who(P.first()) + QStringLiteral(" في «") + P.first().bookTitle
-            + QStringLiteral("»، وآخرهم ") + who(P.last()) + QStringLiteral(" في «") + P.last().bookTitle
+        text += QStringLiteral("؛ أقدم من أورده ") + who(P.first()) + QStringLiteral(" في «") + titles.value(P.first().bookId)
+            + QStringLiteral("»، وآخرهم ") + who(P.last()) + QStringLiteral(" في «") + titles.value(P.last().bookId)
             + QStringLiteral("»");
     }
     text += u'.' + (cut ? QStringLiteral(" (بحث بأول ") + firstWords() + QStringLiteral(" من النص.)") : QString())
         + QStringLiteral("\n## المواضع مرتبة بوفاة المؤلفين\n");
-    const QString normPhrase = Arabic::normalize(phrase);
     for (const Passage& p : P) {
         const int k = perBook.value(p.bookId, 1);
-        text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»")
-            + (k > 1 ? QStringLiteral(" (") + mawadi().count(k, CountedNoun::Case::genitive) + u')' : QString()) + QStringLiteral(": ")
-            + quote(phrase, p, normPhrase) + u'\n';
+        const int e = editions.value(p.pageId, 1);
+        text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId) + QStringLiteral("»")
+            + (k > 1 ? QStringLiteral(" (") + mawadi().count(k, CountedNoun::Case::genitive) + u')' : QString())
+            + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString())
+            + QStringLiteral(": ") + quote(phrase, p, normPhrase) + u'\n';
     }
-    if (P.size() < hitBooks.size()) {
-        text += QStringLiteral("وفي ") + CountedNoun::books().count(hitBooks.size() - P.size(), CountedNoun::Case::genitive)
+    if (built < hitBooks.size()) {
+        text += QStringLiteral("وفي ") + CountedNoun::books().count(hitBooks.size() - built, CountedNoun::Case::genitive)
             + QStringLiteral(" أخرى؛ افتح «البحث» بالنص نفسه لتراها كلها.\n");
     }
     return {P, text, QString()};
@@ -607,8 +634,13 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
         return {};
 
     std::int64_t total = 0;
-    for (const auto& entry : L)
+    QList<std::int64_t> ids;
+    for (const auto& entry : L) {
         total += entry.second;
+        ids << entry.first.id;
+    }
+    // Each edition of a work is its own line, told apart by its edition.
+    const QHash<std::int64_t, QString> titles = BookTitles::labels(*lib.catalog(), ids);
     const auto bookLine = [&](int i, const Book& b, std::int64_t c) {
         QString x;
         const QString author = lib.authorName(b);
@@ -617,11 +649,11 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
             x = QStringLiteral(" · ") + author;
         else if (death && *death >= 2)
             x = QStringLiteral(" (ت ") + Arabic::num(*death) + u')';
-        return Arabic::num(i) + QStringLiteral(". ") + b.title + x + QString::fromUtf8(CountedNoun::separator) + CountedNoun::pages().count(c, CountedNoun::Case::genitive) + u'\n';
+        return Arabic::num(i) + QStringLiteral(". ") + titles.value(b.id, b.title) + x + QString::fromUtf8(CountedNoun::separator) + CountedNoun::pages().count(c, CountedNoun::Case::genitive) + u'\n';
     };
 
     QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + CountedNoun::pages().count(total, CountedNoun::Case::genitive)
-        + QStringLiteral(" من ") + CountedNoun::books().count(L.size(), CountedNoun::Case::genitive)
+        + QStringLiteral(" من ") + worksCount(lib, ids, CountedNoun::Case::genitive)
         + QStringLiteral(". هذه أوسعها تناولا، ثم أقدمها، ثم نماذج من نصوصها.\n## أوسع الكتب تناولا للموضوع\n");
     for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), kWidestBooks); ++i)
         text += bookLine(int(i) + 1, L[i].first, L[i].second);
@@ -643,10 +675,14 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
         p.n = int(picked.size()) + 1;
         picked << p;
     }
+    // Two editions of one work giving the same sample are quoted once.
+    picked = onePerWork(lib, q, picked);
     if (!picked.isEmpty()) {
+        const QHash<std::int64_t, QString> sampled = shownTitles(lib, picked);
         text += QStringLiteral("## نماذج من نصوصها\n");
         for (const Passage& p : picked)
-            text += citedLine(q, p);
+            text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + sampled.value(p.bookId) + QStringLiteral("»: ")
+                + quote(q, p) + u'\n';
     }
     return {picked, text, QString()};
 }

@@ -1,5 +1,6 @@
 #include "core/BookTitles.h"
 
+#include "core/Arabic.h"
 #include "core/Library.h"
 
 #include <QSet>
@@ -64,6 +65,46 @@ QHash<std::int64_t, QString> labels(const Catalog& catalog, const QList<std::int
     for (qsizetype i = 0; i < ids.size(); ++i)
         out.insert(ids[i], shown[i]);
     return out;
+}
+
+QString label(const Catalog& catalog, std::int64_t book)
+{
+    const auto found = catalog.bookById.constFind(book);
+    if (found == catalog.bookById.constEnd())
+        return QString();
+    QList<std::int64_t> sharing;
+    for (const Book& other : catalog.books)
+        if (other.title == found->title)
+            sharing.append(other.id);
+    return labels(catalog, sharing).value(book);
+}
+
+bool sameWork(const Book& a, const Book& b)
+{
+    return a.authorId && a.authorId == b.authorId && Arabic::normalize(a.title) == Arabic::normalize(b.title);
+}
+
+QList<std::int64_t> otherEditions(const Catalog& catalog, std::int64_t book)
+{
+    QList<std::int64_t> out;
+    const auto found = catalog.bookById.constFind(book);
+    if (found == catalog.bookById.constEnd())
+        return out;
+    for (const Book& other : catalog.books)
+        if (other.id != book && sameWork(*found, other))
+            out.append(other.id);
+    return out;
+}
+
+std::int64_t work(const Catalog& catalog, std::int64_t book)
+{
+    const auto found = catalog.bookById.constFind(book);
+    if (found == catalog.bookById.constEnd())
+        return book;
+    for (const Book& other : catalog.books)
+        if (other.id == book || sameWork(*found, other))
+            return other.id;
+    return book;
 }
 
 } // namespace quorvel::BookTitles

@@ -15,6 +15,7 @@
 
 namespace quorvel {
 
+struct Book;
 struct Catalog;
 
 namespace BookTitles {
@@ -41,6 +42,19 @@ QList<QString> labels(const QList<Entry>& entries);
 // The label of each catalogue book of `books` (ids unknown to the
 // catalogue are left out; repeated ids count once) within that list.
 QHash<std::int64_t, QString> labels(const Catalog& catalog, const QList<std::int64_t>& books);
+// The label of one catalogue book among every catalogue book of its title:
+// what a tab, a citation or a note header names it by. Empty for an id the
+// catalogue does not know.
+QString label(const Catalog& catalog, std::int64_t book);
+
+// Two catalogue books are editions of one work when they have the same
+// author and the same title, diacritics and letter forms aside.
+bool sameWork(const Book& a, const Book& b);
+// The catalogue's other editions of the book's work, in catalogue order.
+QList<std::int64_t> otherEditions(const Catalog& catalog, std::int64_t book);
+// The work of a book, named by its first edition in catalogue order (the
+// book itself when it has no other edition or is unknown).
+std::int64_t work(const Catalog& catalog, std::int64_t book);
 
 } // namespace BookTitles
 

@@ -1,5 +1,7 @@
 #include "scholar/Collate.h"
 
+#include "core/Arabic.h"
+#include "core/Library.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
 #include "scholar/SequenceMatcher.h"
@@ -94,6 +96,20 @@ CollateResult compare(const QString& a, const QString& b)
     const double percent = total == 0 ? 100.0 : (2.0 * double(matches) / double(total)) * 100.0;
     result.ratio = Py::round(percent);
     return result;
+}
+
+std::optional<Page> counterpart(Library& lib, const Page& page, std::int64_t otherBookId)
+{
+    if (const std::optional<std::int64_t> matched = matchPage(lib.main(), page.id, otherBookId))
+        if (std::optional<Page> other = lib.page(*matched))
+            return other;
+    if (const TocNodePtr entry = lib.chapter(page.bookId, page.seq)) {
+        const QString heading = Arabic::normalize(entry->title);
+        for (const TocNodePtr& other : lib.tocEntries(otherBookId))
+            if (Arabic::normalize(other->title) == heading)
+                return lib.page(otherBookId, other->seq);
+    }
+    return std::nullopt;
 }
 
 std::optional<CollateResult> run(SQLiteDB& db, std::int64_t pageId, std::int64_t otherBookId)

@@ -15,7 +15,9 @@
 
 namespace quorvel {
 
+class Library;
 class SQLiteDB;
+struct Page;
 
 struct CollateOp {
     QString tag; // "equal", "replace", "delete" or "insert"
@@ -39,6 +41,11 @@ namespace Collate {
 // The page of `otherBookId` holding the most of the page's shingles; nothing
 // when the page has none or none occurs in that book.
 std::optional<std::int64_t> matchPage(SQLiteDB& db, std::int64_t pageId, std::int64_t otherBookId);
+
+// Where another edition holds the page: its match, else the other book's
+// entry of the same heading as the page's entry (for books installed without
+// shingles); nothing when neither is found.
+std::optional<Page> counterpart(Library& lib, const Page& page, std::int64_t otherBookId);
 
 // The collation of the page with its match in `otherBookId`; nothing without a match.
 std::optional<CollateResult> run(SQLiteDB& db, std::int64_t pageId, std::int64_t otherBookId);

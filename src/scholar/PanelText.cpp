@@ -1,6 +1,7 @@
 #include "scholar/PanelText.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
@@ -330,17 +331,50 @@ Text editions(Library& lib, const Book& book, std::int64_t pageId)
 {
     Text t;
     t += head(QString::fromUtf8("طبعات ونسخ أخرى من «") + book.title + QString::fromUtf8("»"));
+    // The editions the shared passages find, then those the catalogue knows
+    // (same title and author) that they miss, as in a library installed
+    // without shared-passage data.
     const QList<TextReuse::EditionHit> hits = TextReuse::editions(lib.main(), book.id, kEditionMinFrac, kEditions);
-    if (hits.isEmpty()) {
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    QList<std::int64_t> ids;
+    QHash<std::int64_t, std::int64_t> pct;
+    for (const TextReuse::EditionHit& hit : hits) {
+        ids.append(hit.bookId);
+        pct.insert(hit.bookId, hit.pct);
+    }
+    for (const std::int64_t id : BookTitles::otherEditions(*catalog, book.id))
+        if (!ids.contains(id))
+            ids.append(id);
+    if (ids.isEmpty()) {
         t += text(QString::fromUtf8("لم يُعثر على طبعة أخرى لهذا الكتاب في المكتبة.\n"), Tone::secondary);
         return t;
     }
-    for (const TextReuse::EditionHit& hit : hits) {
-        t += link(hit.title, pageURL(hit.bookId, 1));
-        t += text(QString::fromUtf8("  تشابه ") + Arabic::num(hit.pct) + QString::fromUtf8("٪  "), Tone::gold, kSmallSize);
-        t += link(QString::fromUtf8("قابل هذه الصفحة بها"), QString::fromLatin1(collateScheme) + QString::number(pageId) +
-                                                    QLatin1Char('/') + QString::number(hit.bookId));
+    const QHash<std::int64_t, QString> labels = BookTitles::labels(*catalog, QList<std::int64_t>{book.id} + ids);
+    const std::optional<Page> page = lib.page(pageId);
+    const bool pageHasShingles = !TextReuse::pageHashes(lib.main(), pageId).isEmpty();
+    const bool bookHasShingles = pageHasShingles || TextReuse::hasShingles(lib.main(), book.id);
+    for (const std::int64_t id : std::as_const(ids)) {
+        const std::optional<Page> other = page ? Collate::counterpart(lib, *page, id) : std::nullopt;
+        const QString title = labels.value(id);
+        if (other)
+            t += link(title + QString::fromUtf8(" · ") + pageLabel(other->vol, other->num, other->seq), pageURL(id, other->seq));
+        else
+            t += link(title, pageURL(id, 1));
+        if (pct.contains(id))
+            t += text(QString::fromUtf8("  تشابه ") + Arabic::num(pct.value(id)) + QString::fromUtf8("٪"), Tone::gold, kSmallSize);
+        if (other && pageHasShingles) {
+            t += text(QStringLiteral("  "));
+            t += link(QString::fromUtf8("قابل هذه الصفحة بها"), QString::fromLatin1(collateScheme) + QString::number(pageId) +
+                                                                       QLatin1Char('/') + QString::number(id));
+        }
         t += text(QStringLiteral("\n"));
+        // Why the link opens the edition at its beginning.
+        if (!other) {
+            const char* why = !bookHasShingles ? "لا تُقابَل الصفحات: ثُبّت الكتاب دون بيانات النصوص المشتركة، ولا في الطبعة باب بعنوان باب هذه الصفحة، فتُفتح من أولها.\n"
+                              : !pageHasShingles ? "هذه الصفحة أقصر من أن تُقابَل بصفحة من طبعة أخرى، فتُفتح الطبعة من أولها.\n"
+                                                 : "لم يرد نصّ هذه الصفحة في هذه الطبعة، فتُفتح من أولها.\n";
+            t += text(QString::fromUtf8(why), Tone::secondary, kSmallSize);
+        }
     }
     return t;
 }

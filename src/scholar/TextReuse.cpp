@@ -34,6 +34,33 @@ QList<std::int64_t> integers(const QList<Statement::Row>& rows)
     return values;
 }
 
+// Up to `editionSample` of the book's distinct hashes, spread evenly over the
+// whole book in page order: the first pages alone are often an editor's
+// introduction or a title page that another edition of the work lacks, so a
+// sample taken from them would miss the edition.
+QList<std::int64_t> bookSample(SQLiteDB& db, std::int64_t bookId)
+{
+    QList<std::int64_t> distinct;
+    QSet<std::int64_t> seen;
+    if (auto rows = db.prepare(QStringLiteral("SELECT hash FROM shingles WHERE book_id=? ORDER BY page_id"))) {
+        rows->bind({bookId});
+        while (rows->step()) {
+            const auto hash = rows->integer(0);
+            if (hash && !seen.contains(*hash)) {
+                seen.insert(*hash);
+                distinct.append(*hash);
+            }
+        }
+    }
+    if (distinct.size() <= editionSample)
+        return distinct;
+    QList<std::int64_t> sample;
+    sample.reserve(editionSample);
+    for (qsizetype i = 0; i < editionSample; ++i)
+        sample.append(distinct[i * distinct.size() / editionSample]);
+    return sample;
+}
+
 struct PageCount
 {
     std::int64_t pageId = 0;
@@ -273,13 +300,16 @@ QString sharedPhrase(const QString& stored, const QSet<std::int64_t>& hashes, in
     return source.mid(bestStart, bestEnd - bestStart).join(QLatin1Char(' '));
 }
 
+bool hasShingles(SQLiteDB& db, std::int64_t bookId)
+{
+    return !db.rows(QStringLiteral("SELECT 1 FROM shingles WHERE book_id=? LIMIT 1"), {bookId}).isEmpty();
+}
+
 QList<EditionHit> editions(SQLiteDB& db, std::int64_t bookId, double minFrac, int limit)
 {
     if (limit <= 0)
         return {};
-    const QList<std::int64_t> sample = integers(db.rows(
-        QStringLiteral("SELECT DISTINCT hash FROM shingles WHERE book_id=? LIMIT ?"),
-        {bookId, editionSample}));
+    const QList<std::int64_t> sample = bookSample(db, bookId);
     if (sample.isEmpty())
         return {};
     const auto need = std::int64_t(minFrac * double(sample.size()));

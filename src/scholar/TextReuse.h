@@ -29,7 +29,7 @@ inline constexpr int n = 4;
 inline constexpr int minShared = 3;
 // A shingle found in more than this many distinct books is common, not evidence.
 inline constexpr int maxDF = 6;
-// Distinct hashes of a book sampled to find its editions.
+// Distinct hashes of a book, spread over all its pages, sampled to find its editions.
 inline constexpr int editionSample = 200;
 // Hashes with more rows than this are read only for books that may still
 // reach the editions threshold.
@@ -73,6 +73,10 @@ QList<std::int64_t> shingleHashesOfNormalized(const QString& normalized);
 // Whether the library holds any text-reuse shingles at all: a store
 // installed without them can find no source for any page.
 bool installed(SQLiteDB& db);
+
+// Whether any shingle of the book is stored (a library installed without
+// shared-passage data holds none).
+bool hasShingles(SQLiteDB& db, std::int64_t bookId);
 
 // The distinct hashes stored for one page, in row order.
 QList<std::int64_t> pageHashes(SQLiteDB& db, std::int64_t pageId);

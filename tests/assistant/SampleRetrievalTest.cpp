@@ -2,6 +2,8 @@
 // reader asks (rulings, a rare word, long questions that reach the OR pass).
 
 #include "assistant/AIAssistant.h"
+#include "assistant/DataQA.h"
+#include "assistant/Reports.h"
 
 #include "core/Library.h"
 #include "core/Settings.h"
@@ -75,4 +77,47 @@ TEST(SampleRetrieval, everyPassageIsItsPagesTextCutAtWordsAndCitedAsTheCatalogue
         }
     }
     EXPECT_GE(answered, 18);
+}
+
+TEST(SampleRetrieval, reportsCountAWorkInTwoEditionsOnceQuoteItOnceAndTablesTellItsEditionsApart)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    test::ScopedEnv noSmart("QUORVEL_NO_SMART", QStringLiteral("1"));
+    Settings::setIndicDigits(true);
+    // Ibn Majah's two editions and Abu Dawud carry the hadith: two works.
+    const Reports::Built takhrij = Reports::takhrij(*sample.lib, QStringLiteral("إنما الأعمال بالنيات"), std::nullopt);
+    EXPECT_TRUE(takhrij.text.contains(QStringLiteral(" من كتابين (في ٣ طبعات)؛"))) << takhrij.text.toStdString();
+    EXPECT_EQ(takhrij.passages.size(), 2);
+    EXPECT_TRUE(takhrij.text.contains(QStringLiteral("في «سنن ابن ماجه» (في طبعتين): «")));
+
+    // The same hadith from both editions is quoted once, under one heading.
+    const Reports::Built views = Reports::views(*sample.lib, QStringLiteral("قراءة الفاتحة خلف الإمام"), std::nullopt);
+    EXPECT_EQ(views.text.count(QStringLiteral("· سنن ابن ماجه")), 1) << views.text.toStdString();
+    QSet<QString> titles;
+    for (const Passage& p : views.passages)
+        titles.insert(p.bookTitle);
+    EXPECT_EQ(titles.size(), views.passages.size());
+    EXPECT_TRUE(views.text.contains(QStringLiteral(" طبعات) في المكتبة، مرتبا"))) << views.text.toStdString();
+
+    // The sources report counts works and lists each edition told apart,
+    // its samples too when their texts differ.
+    const Reports::Built sources = Reports::sources(*sample.lib, QStringLiteral("القراءة خلف الإمام"), std::nullopt);
+    EXPECT_TRUE(sources.text.contains(QStringLiteral(" من ٤ كتب (في ٥ طبعات). "))) << sources.text.toStdString();
+    EXPECT_TRUE(sources.text.contains(QStringLiteral(". سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ) · ابن ماجه")));
+    EXPECT_LE(sources.text.count(QStringLiteral("في «سنن ابن ماجه»: «")), 1) << sources.text.toStdString();
+
+    // A scholar's card lists a work in two editions once.
+    const Reports::Built card = Reports::biography(*sample.lib, QStringLiteral("ابن ماجه"), std::nullopt);
+    EXPECT_TRUE(card.head.contains(QStringLiteral("## مؤلفاته في المكتبة (١)\n- سنن ابن ماجه (في طبعتين)\n"))) << card.head.toStdString();
+
+    // A table by book keeps the two editions as two rows, told apart.
+    const AIAnswer counts = DataQA::run(*sample.lib, QStringLiteral("كم مرة وردت كلمة حدثنا"));
+    ASSERT_EQ(counts.tables.size(), 1);
+    QStringList books;
+    for (const QStringList& row : counts.tables[0].rows)
+        books << row.value(0);
+    EXPECT_TRUE(books.contains(QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"))) << books.join(u'|').toStdString();
+    EXPECT_TRUE(books.contains(QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)")));
+    Settings::setIndicDigits(false);
 }

@@ -980,7 +980,7 @@ void ReaderView::showEvent(QShowEvent* event)
 
 QString ReaderView::title() const
 {
-    return book_.title;
+    return shownTitle();
 }
 
 QString ReaderView::symbol() const

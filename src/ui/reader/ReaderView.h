@@ -151,6 +151,13 @@ public:
     // and delete. The author's other books: nullptr for a book without an
     // author.
     QMenu* authorBooksMenu();
+    // Where another edition of this book's work holds the page shown: the
+    // page sharing most of its passages, else the entry of the same heading;
+    // nothing when neither is found.
+    std::optional<std::int64_t> counterpartSeq(std::int64_t otherBook) const;
+    // The book's title as tabs, citations and note headers name it: with
+    // what tells it apart from the catalogue's other books of that title.
+    QString shownTitle() const;
     QMenu* smartToolsMenu();
     QMenu* notesMenu();
     // The page text's context menu: the page's commands first, with the

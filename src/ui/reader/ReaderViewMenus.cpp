@@ -5,6 +5,7 @@
 #include "ui/reader/ReaderView.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
@@ -13,6 +14,7 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/reader/SmartPopover.h"
+#include "scholar/Collate.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QMenu>
@@ -99,19 +101,42 @@ QMenu* ReaderView::authorBooksMenu()
         return nullptr;
     auto* menu = new QMenu(this);
     const QPointer<ReaderView> self(this);
-    for (const Book& other : lib_->books()) {
+    const std::shared_ptr<const Catalog> catalog = lib_->catalog();
+    QList<std::int64_t> own;
+    for (const Book& other : catalog->books)
+        if (other.authorId == book_.authorId)
+            own.append(other.id);
+    // Two editions of one work would read alike.
+    const QHash<std::int64_t, QString> titles = BookTitles::labels(*catalog, own);
+    for (const Book& other : catalog->books) {
         if (other.authorId != book_.authorId)
             continue;
-        QAction* item = menu->addAction(other.title);
+        QAction* item = menu->addAction(titles.value(other.id));
         item->setCheckable(true);
         item->setChecked(other.id == book_.id);
         const std::int64_t id = other.id;
-        connect(item, &QAction::triggered, this, [self, id] {
+        // Another edition of this work opens where it holds the page shown.
+        const bool edition = id != book_.id && BookTitles::sameWork(book_, other);
+        connect(item, &QAction::triggered, this, [self, id, edition] {
             if (self && self->onOpenBook)
-                self->onOpenBook(id, std::nullopt);
+                self->onOpenBook(id, edition ? self->counterpartSeq(id) : std::nullopt);
         });
     }
     return menu;
+}
+
+std::optional<std::int64_t> ReaderView::counterpartSeq(std::int64_t otherBook) const
+{
+    if (!page_)
+        return std::nullopt;
+    const std::optional<Page> other = Collate::counterpart(*lib_, *page_, otherBook);
+    return other ? std::optional<std::int64_t>(other->seq) : std::nullopt;
+}
+
+QString ReaderView::shownTitle() const
+{
+    const QString label = BookTitles::label(*lib_->catalog(), book_.id);
+    return label.isEmpty() ? book_.title : label;
 }
 
 void ReaderView::showAuthorBio()

@@ -67,7 +67,7 @@ QString ReaderView::pageRef() const
 QString ReaderView::citation() const
 {
     const QString separator = QString::fromUtf8(kCitationSeparator);
-    QString text = QLatin1Char('[') + book_.title;
+    QString text = QLatin1Char('[') + shownTitle();
     if (const std::optional<Author> author = lib_->author(book_))
         text += separator + author->name;
     if (page_ && page_->vol)
@@ -131,7 +131,7 @@ void ReaderView::editNote()
 {
     const std::optional<Note> note = lib_->note(book_.id, seq_);
     const std::optional<QString> text =
-        Dialogs::prompt(QString::fromUtf8(kNoteTitle), book_.title + QString::fromUtf8(kCitationSeparator) + pageRef(), note ? note->text : QString(),
+        Dialogs::prompt(QString::fromUtf8(kNoteTitle), shownTitle() + QString::fromUtf8(kCitationSeparator) + pageRef(), note ? note->text : QString(),
                         QString::fromUtf8(Dialogs::saveTitle), true);
     if (!text)
         return;
@@ -157,7 +157,7 @@ void ReaderView::toggleFavorite()
 void ReaderView::reportError()
 {
     const std::optional<QString> text = Dialogs::prompt(
-        QString::fromUtf8(kReportTitle), book_.title + QString::fromUtf8(kCitationSeparator) + pageRef() + QString::fromUtf8(kReportAsk), QString(),
+        QString::fromUtf8(kReportTitle), shownTitle() + QString::fromUtf8(kCitationSeparator) + pageRef() + QString::fromUtf8(kReportAsk), QString(),
         QString::fromUtf8(Dialogs::saveTitle), true);
     // The text is kept as typed: a report of spaces still says something
     // was wrong on this page.

@@ -210,6 +210,8 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     case bookColumn:
         if (role == Qt::DisplayRole)
             return bookTitles_.value(hit.bookId);
+        if (role == bookTitleRole && known)
+            return book->title;
         if (role == Qt::DecorationRole)
             return bookIcon();
         if (role == Qt::ToolTipRole && known)

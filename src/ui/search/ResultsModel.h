@@ -28,6 +28,8 @@ public:
     static constexpr int columns = 5;
     // The text column's rendered row, for its delegate.
     static constexpr int rowDataRole = Qt::UserRole + 1;
+    // The book column's bare title, which a shared title's note follows.
+    static constexpr int bookTitleRole = Qt::UserRole + 2;
     static constexpr int snippetRadius = 11;
 
     // One rendered row: the excerpt with the ranges to mark, the chapter and

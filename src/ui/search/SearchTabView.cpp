@@ -14,6 +14,7 @@
 #include "ui/kit/Widgets.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/search/ResultsModel.h"
+#include "ui/search/BookCellDelegate.h"
 #include "ui/search/SnippetDelegate.h"
 
 #include <QComboBox>
@@ -154,6 +155,7 @@ void SearchTabView::build()
     table_ = new QTableView;
     table_->setModel(model_);
     table_->setItemDelegateForColumn(ResultsModel::textColumn, new SnippetDelegate(table_));
+    table_->setItemDelegateForColumn(ResultsModel::bookColumn, new BookCellDelegate(table_));
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);

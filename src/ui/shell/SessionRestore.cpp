@@ -1,5 +1,6 @@
 #include "ui/shell/SessionRestore.h"
 
+#include "core/BookTitles.h"
 #include "core/Library.h"
 #include "ui/assistant/AIChatView.h"
 #include "ui/reader/Quran.h"
@@ -50,7 +51,8 @@ PendingTab* SessionRestore::pendingFor(const Json::Value& entry)
             bookId && Json::strictInt(entry, "s") ? window_.lib_->book(*bookId) : std::optional<Book>();
         if (!book)
             return nullptr;
-        title = book->title;
+        // As the reader will name it, told apart from other editions.
+        title = BookTitles::label(*window_.lib_->catalog(), book->id);
         symbol = ReaderView::tabSymbol;
     } else if (kind == QLatin1String(SearchTabView::sessionKind)) {
         const std::optional<SearchTabView::Entry> search = SearchTabView::decode(entry);

@@ -129,7 +129,6 @@ QMenu* MainWindowController::notesMenu()
     auto* menu = new QMenu(this);
     menu->setLayoutDirection(Qt::RightToLeft);
     QPointer<MainWindowController> self(this);
-    const auto bookById = lib_->bookById();
     const auto openPage = [self](std::int64_t book, std::int64_t seq) {
         return [self, book, seq] {
             if (self)
@@ -141,14 +140,20 @@ QMenu* MainWindowController::notesMenu()
     addHeader(menu, QString::fromUtf8(kNotesHeader) + Arabic::num(notes.size()) + QString::fromUtf8(kHeaderEnd));
     // A note of a book no longer in the library leaves its place empty: the
     // list stays the newest notes, never older ones moved up.
-    for (const Note& note : notes.mid(0, kNotesShown)) {
-        const auto book = bookById.constFind(note.bookId);
-        if (book == bookById.constEnd())
+    const QList<Note> shownNotes = notes.mid(0, kNotesShown);
+    QList<std::int64_t> notedBooks;
+    for (const Note& note : shownNotes)
+        notedBooks.append(note.bookId);
+    // Notes on two editions of one work name the edition.
+    const QHash<std::int64_t, QString> notedTitles = BookTitles::labels(*lib_->catalog(), notedBooks);
+    for (const Note& note : shownNotes) {
+        const auto book = notedTitles.constFind(note.bookId);
+        if (book == notedTitles.constEnd())
             continue;
         // The page as the reader names it ("ص٦"), not its place in the book.
         const std::optional<Page> page = lib_->page(note.bookId, note.seq);
         const QString where = PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, note.seq);
-        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + book->title + QString::fromUtf8(kEntryJoin) + where
+        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + *book + QString::fromUtf8(kEntryJoin) + where
                                      + QString::fromUtf8(kNoteJoin) + notePrefix(note.text),
                                  QString(), openPage(note.bookId, note.seq), menu));
     }

@@ -33,6 +33,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <tuple>
 
 using namespace quorvel;
 
@@ -41,6 +42,8 @@ namespace {
 constexpr std::int64_t kMuwatta = 1;
 constexpr std::int64_t kIbnMajahA = 2;
 constexpr std::int64_t kIbnMajahB = 3;
+constexpr std::int64_t kTaqribA = 5; // one work in two editions
+constexpr std::int64_t kTaqribB = 6;
 constexpr std::int64_t kMukhtar = 10; // a dictionary: no chains of narrators
 constexpr std::int64_t kQuran = 100;  // no author
 constexpr std::int64_t kBare = 904;
@@ -163,14 +166,33 @@ TEST_F(ReaderMenusTest, isnadPanelShowsTheChainOrSaysThereIsNone)
 
 TEST_F(ReaderMenusTest, sourcesAndEditionsFindTheOtherTranscription)
 {
-    test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kIbnMajahA, kIbnMajahB}));
+    test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kIbnMajahA, kIbnMajahB, kTaqribA, kTaqribB}));
     REQUIRE_SAMPLE(shared);
     const Page page = *shared.lib->page(kIbnMajahA, 20);
     const PanelText::Text editions = PanelText::editions(*shared.lib, *shared.lib->book(kIbnMajahA), page.id);
     EXPECT_TRUE(editions.plain().startsWith(QStringLiteral("طبعات ونسخ أخرى من «سنن ابن ماجه»")));
-    EXPECT_TRUE(hasLink(editions, PanelText::pageURL(kIbnMajahB, 1)));
+    // The other edition opens at this page's counterpart, named apart.
+    EXPECT_TRUE(editions.plain().contains(QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب) · ج"))) << editions.plain().toStdString();
+    EXPECT_TRUE(hasLink(editions, PanelText::pageURL(kIbnMajahB, 21)));
     // The collation link carries the page shown, not one of the other book.
     EXPECT_TRUE(hasLink(editions, QStringLiteral("quorvel://collate/%1/%2").arg(page.id).arg(kIbnMajahB)));
+
+    // Either edition of the Taqrib finds the other, whose first pages differ
+    // (an editor's introduction in one): Malik's entry on p.516 leads to his
+    // entry in the other edition; a title page too short to match says why.
+    for (const auto& [from, to, seq, counterpart] :
+         {std::tuple{kTaqribA, kTaqribB, 444, 829}, std::tuple{kTaqribB, kTaqribA, 829, 444}}) {
+        const Page entry = *shared.lib->page(from, seq);
+        const PanelText::Text other = PanelText::editions(*shared.lib, *shared.lib->book(from), entry.id);
+        EXPECT_TRUE(hasLink(other, PanelText::pageURL(to, counterpart))) << other.plain().toStdString();
+        EXPECT_FALSE(other.plain().contains(QStringLiteral("لم يُعثر على طبعة أخرى")));
+        // Found by their shared passages too, not by the catalogue alone.
+        EXPECT_TRUE(other.plain().contains(QStringLiteral("  تشابه ٩")));
+    }
+    const Page title = *shared.lib->page(kIbnMajahA, 1);
+    const PanelText::Text short_ = PanelText::editions(*shared.lib, *shared.lib->book(kIbnMajahA), title.id);
+    EXPECT_TRUE(hasLink(short_, PanelText::pageURL(kIbnMajahB, 1)));
+    EXPECT_TRUE(short_.plain().contains(QStringLiteral("هذه الصفحة أقصر من أن تُقابَل")));
 
     const PanelText::Text sources = PanelText::reuse(*shared.lib, page.id);
     EXPECT_TRUE(sources.plain().contains(QStringLiteral(" بصمة)")));
@@ -366,6 +388,36 @@ TEST_F(ReaderMenusTest, authorMenuAndBiography)
     };
     books->actions()[1]->trigger();
     EXPECT_EQ(opened, kIbnMajahB);
+    // The two editions of the work read apart.
+    EXPECT_EQ(books->actions()[0]->text(), QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"));
+    EXPECT_EQ(books->actions()[1]->text(), QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)"));
+
+    // From Malik's entry on p.516 of one Taqrib, the other edition opens at
+    // his entry; the tab, the citation and the note's header name the edition.
+    {
+        test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kTaqribA, kTaqribB}));
+        REQUIRE_SAMPLE(shared);
+        auto taqrib = reader(kTaqribA, 444, shared.lib);
+        const QString edition = QStringLiteral("تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى 1406 هـ");
+        EXPECT_EQ(taqrib->title(), edition);
+        EXPECT_TRUE(taqrib->citation().startsWith(QLatin1Char('[') + edition)) << taqrib->citation().toStdString();
+        std::unique_ptr<QMenu> works(taqrib->authorBooksMenu());
+        std::optional<std::pair<std::int64_t, std::optional<std::int64_t>>> chosen;
+        taqrib->onOpenBook = [&chosen](std::int64_t id, std::optional<std::int64_t> seq) { chosen = {id, seq}; };
+        QAction* other = nullptr;
+        for (QAction* item : works->actions())
+            if (item->text() == QStringLiteral("تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني"))
+                other = item;
+        ASSERT_NE(other, nullptr);
+        other->trigger();
+        ASSERT_TRUE(chosen);
+        EXPECT_EQ(chosen->first, kTaqribB);
+        EXPECT_EQ(chosen->second, 829);
+        dialogs.clear();
+        taqrib->editNote();
+        EXPECT_TRUE(dialogs.requestsOf(Dialogs::Kind::Prompt).value(0).text.startsWith(edition));
+        dialogs.clear();
+    }
 
     // One book by its author: one checked item and "١ كتاب".
     auto muwatta = reader(kMuwatta, 1);

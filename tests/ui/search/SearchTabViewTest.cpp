@@ -6,6 +6,7 @@
 #include "core/Theme.h"
 #include "ui/kit/Beep.h"
 #include "ui/reader/ReaderView.h"
+#include "ui/search/BookCellDelegate.h"
 #include "ui/search/ResultsModel.h"
 #include "ui/shell/MainWindowController.h"
 
@@ -104,6 +105,22 @@ TEST_F(SearchTabViewTest, aRunStreamsItsHitsThenFillsThePopupsAndShowsTheFirst)
     EXPECT_FALSE(titles.isEmpty());
     EXPECT_FALSE(tab.countLabel()->text().endsWith(QStringLiteral("…")));
     EXPECT_EQ(sample.lib->history().value(0).count, tab.model()->all().size());
+
+    // Both editions of Ibn Majah have hits: a narrow book cell shortens the
+    // shared title, not the edition that tells them apart.
+    int second = -1;
+    for (int row = 0; row < tab.model()->rowCount() && second < 0; ++row)
+        if (tab.model()->hitAt(row).bookId == 3)
+            second = row;
+    ASSERT_GE(second, 0);
+    const QModelIndex cell = tab.model()->index(second, ResultsModel::bookColumn);
+    const QString label = cell.data().toString();
+    EXPECT_EQ(label, QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)"));
+    const QFontMetrics metrics(QApplication::font());
+    const int narrow = metrics.horizontalAdvance(label) * 2 / 3;
+    const QString shown = BookCellDelegate::fit(label, cell.data(ResultsModel::bookTitleRole).toString(), metrics, narrow);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("(نشرة ب)"))) << shown.toStdString();
+    EXPECT_LE(metrics.horizontalAdvance(shown), narrow);
 
     // Choosing a category shows its hits only, and the first of them.
     const int chosen = tab.categoryPopup()->count() - 1;

@@ -188,6 +188,14 @@ TEST_F(TopBarMenusTest, aNoteIsCutAtFiftyCharactersAndTheBookmarkItemFlips)
     Notifier::postReaderSettingsChanged();
     menu->actions().last()->trigger();
     EXPECT_FALSE(lib.isBookmarked(2, seq));
+
+    // Notes on the two editions of Ibn Majah name their editions.
+    lib.saveNote(2, 3, QStringLiteral("أ"));
+    lib.saveNote(3, 3, QStringLiteral("ب"));
+    menu.reset(w.notesMenu());
+    const QString lines = texts(menu.get()).join(u'\n');
+    EXPECT_TRUE(lines.contains(QStringLiteral("  سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ) · "))) << lines.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("  سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب) · ")));
 }
 
 TEST_F(TopBarMenusTest, detachingMovesTheActiveTabIntoItsOwnWindow)
