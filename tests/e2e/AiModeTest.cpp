@@ -287,8 +287,7 @@ TEST_F(AiMode, reportModesPrintTheirReportWithQuotationsOfTheirPassages)
     EXPECT_TRUE(card.contains(QStringLiteral("الوفاة: سنة ٨٥٢هـ (القرن التاسع الهجري)")));
     EXPECT_TRUE(card.contains(QStringLiteral("## مؤلفاته في المكتبة")));
     // Its two editions are one work.
-    EXPECT_TRUE(card.contains(QStringLiteral("- تقريب التهذيب (في طبعتين)
-")));
+    EXPECT_TRUE(card.contains(QStringLiteral("- تقريب التهذيب (في طبعتين)\n")));
     // The automatic mode routes the question as the panel does: the same report.
     EXPECT_EQ(report("auto", QStringLiteral("من هو ابن حجر العسقلاني؟")), biography);
 }
