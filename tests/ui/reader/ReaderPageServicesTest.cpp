@@ -376,7 +376,7 @@ TEST_F(ReaderPageServicesTest, theStarTogglesTheFavouriteWithOneNotice)
     EXPECT_TRUE(sample.lib->isFavorite(kSiffin));
     EXPECT_EQ(notices.count(), 1);
     EXPECT_EQ(iconImage(r->favButton()->icon()),
-              iconImage(Theme::symbol(QStringLiteral("star.fill"), 16, {Theme::gold()})));
+              iconImage(Theme::symbol(QStringLiteral("star.fill"), 16, {Theme::goldInk().resolve()})));
     // A new reader of the book shows it starred from the start.
     EXPECT_EQ(iconImage(reader(kSiffin, 1)->favButton()->icon()), iconImage(r->favButton()->icon()));
     QTest::mouseClick(r->favButton(), Qt::LeftButton);
