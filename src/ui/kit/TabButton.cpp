@@ -1,5 +1,6 @@
 #include "ui/kit/TabButton.h"
 
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/Theme.h"
 #include "ui/kit/HoverButton.h"
@@ -51,6 +52,10 @@ TabButton::TabButton(const QString& title, const QString& icon, bool active, std
 
     title_ = label(title, kTitleSize, active ? QFont::Medium : QFont::Normal);
     title_->setElideMode(Qt::ElideRight);
+    // A book told apart from another edition of its title keeps that part in
+    // view: the shared title is shortened first.
+    if (const qsizetype cut = title.indexOf(QString::fromUtf16(BookTitles::separator)); cut > 0)
+        title_->setLead(title.left(cut));
     title_->setMaximumWidth(maxTitleWidth);
     title_->setMinimumWidth(std::min(maxTitleWidth, keptTitleWidth(title_->font(), title)));
 

@@ -172,6 +172,33 @@ QAction* menuItem(const QString& title, const QString& key, std::function<void()
 
 // --- label -------------------------------------------------------------------
 
+QString fitText(const QString& text, const QString& lead, const QFontMetrics& metrics, int width)
+{
+    if (metrics.horizontalAdvance(text) <= width || lead.isEmpty() || !text.startsWith(lead) ||
+        text.size() == lead.size())
+        return metrics.elidedText(text, Qt::ElideRight, width);
+    const QString rest = text.mid(lead.size());
+    // Joined letters measure a little differently apart than together, so
+    // the budget shrinks until the whole fits.
+    for (int budget = width; budget > 0; budget -= 2) {
+        QString shown;
+        const int restWidth = metrics.horizontalAdvance(rest);
+        if (restWidth < budget)
+            shown = metrics.elidedText(lead, Qt::ElideRight, budget - restWidth);
+        if (!shown.isEmpty()) {
+            shown += rest;
+        } else {
+            // The rest alone is too wide: a little of the lead, and the rest
+            // cut in its middle, where editions' notes tend to agree.
+            shown = metrics.elidedText(lead, Qt::ElideRight, budget / 3)
+                + metrics.elidedText(rest, Qt::ElideMiddle, budget - budget / 3);
+        }
+        if (metrics.horizontalAdvance(shown) <= width)
+            return shown;
+    }
+    return QString();
+}
+
 Label::Label(const QString& text, QWidget* parent) : QLabel(text, parent)
 {
     setTextFormat(Qt::PlainText);
@@ -184,10 +211,18 @@ void Label::setElideMode(Qt::TextElideMode mode)
     update();
 }
 
+void Label::setLead(const QString& lead)
+{
+    lead_ = lead;
+    update();
+}
+
 QString Label::shownText() const
 {
     const QFontMetrics metrics = fontMetrics();
     const int width = contentsRect().width();
+    if (!lead_.isEmpty() && elide_ == Qt::ElideRight && text().startsWith(lead_))
+        return fitText(text(), lead_, metrics, width);
     QString shown = metrics.elidedText(text(), elide_, width);
     // Eliding measures the kept letters apart from the ellipsis; joined to
     // it, Arabic letters can take other forms and come out wider, so the

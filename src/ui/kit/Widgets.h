@@ -24,6 +24,7 @@
 class QAbstractSlider;
 class QBoxLayout;
 class QComboBox;
+class QFontMetrics;
 class QLineEdit;
 
 namespace quorvel {
@@ -60,6 +61,12 @@ void onAction(QAbstractSlider* control, std::function<void(QObject*)> fn);
 QAction* menuItem(const QString& title, const QString& key, std::function<void()> fn,
                   QObject* parent = nullptr);
 
+// `text` cut to `width` pixels: whole when it fits, else its `lead` (the
+// start of `text`, a shared book title say) shortened before the rest is, and
+// that rest, when it alone is too wide, cut in its middle so that both its ends
+// stay. Without a lead it is shortened at the end.
+QString fitText(const QString& text, const QString& lead, const QFontMetrics& metrics, int width);
+
 // A label that shortens its text with an ellipsis instead of growing, at the
 // end (tail) or in the middle; the full text stays in text().
 class Label : public QLabel {
@@ -68,6 +75,9 @@ public:
     explicit Label(const QString& text, QWidget* parent = nullptr);
     void setElideMode(Qt::TextElideMode mode);
     Qt::TextElideMode elideMode() const { return elide_; }
+    // A start of the text that is shortened first, keeping what follows it
+    // (what tells two editions of one title apart) readable.
+    void setLead(const QString& lead);
     // The text as drawn at the current width.
     QString shownText() const;
     QSize minimumSizeHint() const override;
@@ -77,6 +87,7 @@ protected:
 
 private:
     Qt::TextElideMode elide_ = Qt::ElideRight;
+    QString lead_;
 };
 
 // A row or column of views; the arranged views are those added through it.

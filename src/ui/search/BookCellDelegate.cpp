@@ -1,5 +1,6 @@
 #include "ui/search/BookCellDelegate.h"
 
+#include "ui/kit/Widgets.h"
 #include "ui/search/ResultsModel.h"
 
 #include <QApplication>
@@ -10,28 +11,7 @@ namespace quorvel {
 
 QString BookCellDelegate::fit(const QString& label, const QString& title, const QFontMetrics& metrics, int width)
 {
-    if (metrics.horizontalAdvance(label) <= width || !label.startsWith(title) || label.size() == title.size())
-        return metrics.elidedText(label, Qt::ElideRight, width);
-    const QString rest = label.mid(title.size());
-    // Joined letters measure a little differently apart than together, so
-    // the budget shrinks until the whole fits.
-    for (int budget = width; budget > 0; budget -= 2) {
-        QString shown;
-        const int restWidth = metrics.horizontalAdvance(rest);
-        if (restWidth < budget)
-            shown = metrics.elidedText(title, Qt::ElideRight, budget - restWidth);
-        if (!shown.isEmpty()) {
-            shown += rest;
-        } else {
-            // The note alone is too wide: a little of the title, and the note
-            // cut in its middle, where editions' notes tend to agree.
-            shown = metrics.elidedText(title, Qt::ElideRight, budget / 3)
-                + metrics.elidedText(rest, Qt::ElideMiddle, budget - budget / 3);
-        }
-        if (metrics.horizontalAdvance(shown) <= width)
-            return shown;
-    }
-    return QString();
+    return fitText(label, title, metrics, width);
 }
 
 void BookCellDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const

@@ -82,6 +82,14 @@ TEST_F(TabStripTest, longTitleIsShortenedAtItsEndButKeptElsewhere)
     EXPECT_EQ(button->toolTip(), title);
     std::unique_ptr<QMenu> menu(strip.buildMenu());
     EXPECT_EQ(menu->actions()[0]->text(), title);
+
+    // A book told apart from its other edition keeps the telling part in view.
+    const QString edition = QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)");
+    strip.set({{edition, QStringLiteral("book.closed.fill")}}, 0);
+    QCoreApplication::processEvents();
+    Label* e = buttons(strip).first()->titleLabel();
+    e->resize(e->fontMetrics().horizontalAdvance(edition) * 2 / 3, e->height());
+    EXPECT_TRUE(e->shownText().endsWith(QStringLiteral("(نشرة أ)"))) << e->shownText().toStdString();
 }
 
 TEST_F(TabStripTest, fourteenTabsInTheNarrowestWindowKeepReadableTitlesAndScrollToTheActiveOne)
