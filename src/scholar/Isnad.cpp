@@ -212,7 +212,9 @@ Piece readPiece(const QString& piece)
     for (qsizetype i = 0; i < words.size(); ++i) {
         const QString& word = words[i];
         bool stop = true;
-        if (isOneOf(word, {u"نحوه", u"مثله", u"بنحوه", u"بمثله", u"يقول", u"تقول"})) {
+        // "مثل ذلك", "في الذي يأتي امرأته": words no narrator's name holds.
+        if (isOneOf(word, {u"نحوه", u"مثله", u"بنحوه", u"بمثله", u"يقول", u"تقول", u"مثل", u"بمثل", u"نحو",
+                           u"بنحو", u"في", u"الذي"})) {
             out.textBegins = true;
         } else if (isOneOf(word, {u"قالا", u"قالوا", u"جميعا"})) {
             // Before the next link word the routes meet ("قالوا ثنا"); with

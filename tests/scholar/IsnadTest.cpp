@@ -96,6 +96,9 @@ TEST(IsnadText, chainRules)
     EXPECT_EQ(Isnad::chain(u(u"حدثنا محمد بن بشار قال حدثنا يحيى عن سفيان قال: حدثنا فلان عن فلان")),
               names({u"محمد بن بشار", u"يحيى", u"سفيان"}));
     EXPECT_EQ(Isnad::chain(u(u"أخبرنا مالك عن عائشة قالت : كان النبي")), names({u"مالك", u"عائشة"}));
+    // "مثل ذلك" or "في …" after a name is the report, not part of the name.
+    EXPECT_EQ(Isnad::chain(u(u"حدثنا شعبة عن قتادة مثل حديث سمرة بن جندب")), names({u"شعبة", u"قتادة"}));
+    EXPECT_EQ(Isnad::chain(u(u"حدثنا وكيع عن سفيان بن عيينة في بيته")), names({u"وكيع", u"سفيان بن عيينة"}));
     // No boundary in front of a link word: معن splits after م. Repeats stay.
     EXPECT_EQ(Isnad::chain(u(u"حدثنا معن بن عيسى عن مالك عن نافع عن مالك")),
               names({u"بن عيسى", u"مالك", u"نافع", u"مالك"}));
