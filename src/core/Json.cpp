@@ -1,11 +1,37 @@
 #include "core/Json.h"
 
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
 
 namespace quorvel::Json {
+
+int nesting(std::string_view text)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
 
 std::optional<Value> parse(std::string_view text)
 {

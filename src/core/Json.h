@@ -28,6 +28,9 @@ struct DumpOptions {
 
 // Parses a whole document; nothing when it is not valid JSON (never throws).
 std::optional<Value> parse(std::string_view text);
+// The deepest nesting of arrays and objects in a JSON text, found without
+// parsing it, so that a text too deep to parse safely can be refused first.
+int nesting(std::string_view text);
 std::optional<Value> parse(const QByteArray& text);
 inline std::optional<Value> parse(const char* text) { return parse(std::string_view(text)); }
 inline std::optional<Value> parse(const std::string& text) { return parse(std::string_view(text)); }

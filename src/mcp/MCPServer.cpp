@@ -2,6 +2,7 @@
 
 #include "core/Build.h"
 #include "core/CountedNoun.h"
+#include "core/Json.h"
 #include "core/Library.h"
 #include "core/Paths.h"
 
@@ -102,34 +103,6 @@ void writeStdout(const std::string& bytes)
         p += n;
         left -= static_cast<size_t>(n);
     }
-}
-
-// Whether the line's arrays and objects nest deeper than the reader follows.
-bool nestsTooDeep(std::string_view line)
-{
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : line) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > MCPServer::maxDepth)
-                return true;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return false;
 }
 
 // The code point that starts (or ends) a UTF-8 text, with its length in bytes;
@@ -312,7 +285,7 @@ void MCPServer::serve(std::istream& in)
 
 void MCPServer::handleLine(std::string_view line)
 {
-    if (nestsTooDeep(line)) {
+    if (Json::nesting(line) > MCPServer::maxDepth) {
         send(failure(nullptr, kParseError, QStringLiteral("Parse error")));
         return;
     }

@@ -100,32 +100,6 @@ std::optional<QList<QByteArrayView>> arrayItems(QByteArrayView text)
     return items;
 }
 
-// The deepest nesting of arrays and objects in a JSON text.
-int nesting(QByteArrayView text)
-{
-    int depth = 0;
-    int deepest = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
 // The entry an item of the stored list holds; nothing for an item that is
 // no object or lacks a string name or data. A date or count of another
 // type reads as 0, its JSON text going to `storedDate` or `storedCount`.
@@ -179,7 +153,7 @@ Sessions::Stored Sessions::read() const
     }
     for (const QByteArrayView item : *items) {
         std::optional<Json::Value> parsed;
-        if (nesting(item) <= maxDepth)
+        if (Json::nesting(std::string_view(item.data(), size_t(item.size()))) <= maxDepth)
             parsed = Json::parse(std::string_view(item.data(), size_t(item.size())));
         Entry entry;
         std::optional<NamedSession> session =
