@@ -71,6 +71,9 @@ constexpr char kUserDataReadOnly[] =
 constexpr char kUserDataFull[] =
     "لا مساحة كافية على القرص لبيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات حتى تُفرَّغ مساحة.";
 constexpr char kUserDataFailed[] = "تعذّرت الكتابة في ملفّ بيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات.";
+constexpr char kPreferencesTitle[] = "لم تُحفظ التفضيلات";
+constexpr char kPreferencesText[] =
+    "تعذّر حفظ ملفّ التفضيلات، فبقي على ما كان، وتبقى التغييرات حتى إغلاق البرنامج فقط:";
 
 // What the user is told of a user database that cannot keep their data.
 QString userDataFaultText(const SQLFailure& fault, const QString& path)
@@ -262,6 +265,8 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     // Told at start-up, or at the first write that fails later: once.
     connect(&Notifier::shared(), &Notifier::userDataUnwritable, this, &AppDelegate::tellUserDataFault);
     tellUserDataFault();
+    connect(&Notifier::shared(), &Notifier::preferencesUnwritable, this, &AppDelegate::tellPreferencesFault);
+    tellPreferencesFault();
     if (Settings::restoreSession())
         mainWC_->restoreSession();
     mainWC_->indexPagesIfNeeded();
@@ -335,6 +340,18 @@ void AppDelegate::tellUserDataFault()
         return;
     userDataFaultTold_ = true;
     Dialogs::alert(QString::fromUtf8(kUserDataTitle), userDataFaultText(*fault, lib->user().path()), mainWC_);
+}
+
+void AppDelegate::tellPreferencesFault()
+{
+    const Preferences& preferences = Preferences::standard();
+    const std::optional<QString> fault = preferences.saveFault();
+    if (!fault || !mainWC_)
+        return;
+    Dialogs::alert(QString::fromUtf8(kPreferencesTitle),
+                   QString::fromUtf8(kPreferencesText) + QLatin1Char('\n') + *fault + QLatin1Char('\n') +
+                       preferences.filePath(),
+                   mainWC_);
 }
 
 std::optional<QString> AppDelegate::askForDatabase()
