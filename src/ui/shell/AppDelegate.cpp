@@ -62,6 +62,8 @@ constexpr double kUiFontSize = 13;
 constexpr int kWindowIconPixels = 256;
 // The status of a launch that could not open any library.
 constexpr int kNoLibraryStatus = 1;
+// The status of an icon run that left some images unwritten.
+constexpr int kIconFailedStatus = 1;
 
 constexpr char kUserDataTitle[] = "لن تُحفظ بياناتك";
 constexpr char kUserDataDamaged[] =
@@ -202,8 +204,11 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     }
 
     if (auto dir = operandOf(arguments_, kIconSwitch)) {
-        IconMaker::write(*dir);
-        exitStatus_ = 0;
+        // A developer aid: what was not written is said, and the status says so.
+        const QStringList failures = IconMaker::write(*dir);
+        for (const QString& failure : failures)
+            std::fputs((failure + QLatin1Char('\n')).toUtf8().constData(), stderr);
+        exitStatus_ = failures.isEmpty() ? 0 : kIconFailedStatus;
         return Outcome::Exit;
     }
 
