@@ -19,6 +19,7 @@ public:
     static void postUserDataChanged() { emit shared().userDataChanged(); }
     static void postReaderSettingsChanged() { emit shared().readerSettingsChanged(); }
     static void postUserDataUnwritable() { emit shared().userDataUnwritable(); }
+    static void postPreferencesUnwritable() { emit shared().preferencesUnwritable(); }
 
 signals:
     void libraryChanged();
@@ -27,6 +28,9 @@ signals:
     // A write to the user database failed for the first time (see
     // Library::userDataFault).
     void userDataUnwritable();
+    // A preference save failed after the last one that succeeded (see
+    // Preferences::saveFault).
+    void preferencesUnwritable();
 
 private:
     Notifier() = default;

@@ -1,6 +1,7 @@
 #include "core/Preferences.h"
 
 #include "core/AtomicFile.h"
+#include "core/Notifier.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,7 +92,17 @@ bool Preferences::saveLocked() const
         AtomicFile::replace(path_, Json::dumpBytes(file_, {.escapeSlash = false, .indent = 2}));
     if (failed)
         qWarning("%s: %s", qUtf8Printable(path_), qUtf8Printable(*failed));
-    return !failed;
+    // One notice per run of failures: a full disk fails every key changed
+    // until space is freed.
+    const bool firstFailure = failed && !saveFault_;
+    saveFault_ = failed;
+    return firstFailure;
+}
+
+std::optional<QString> Preferences::saveFault() const
+{
+    std::lock_guard lock(mutex_);
+    return saveFault_;
 }
 
 std::optional<Json::Value> Preferences::object(const QString& key) const
@@ -158,19 +169,30 @@ bool Preferences::boolValue(const QString& key) const
 
 void Preferences::set(const QString& key, const Json::Value& value)
 {
-    std::lock_guard lock(mutex_);
-    loadLocked();
-    // The argument domain stays in force above the file for this process.
-    file_[key.toStdString()] = value;
-    saveLocked();
+    bool tell = false;
+    {
+        std::lock_guard lock(mutex_);
+        loadLocked();
+        // The argument domain stays in force above the file for this process.
+        file_[key.toStdString()] = value;
+        tell = saveLocked();
+    }
+    // Posted unlocked: an observer reads saveFault() at once.
+    if (tell)
+        Notifier::postPreferencesUnwritable();
 }
 
 void Preferences::remove(const QString& key)
 {
-    std::lock_guard lock(mutex_);
-    loadLocked();
-    if (file_.erase(key.toStdString()) > 0)
-        saveLocked();
+    bool tell = false;
+    {
+        std::lock_guard lock(mutex_);
+        loadLocked();
+        if (file_.erase(key.toStdString()) > 0)
+            tell = saveLocked();
+    }
+    if (tell)
+        Notifier::postPreferencesUnwritable();
 }
 
 void Preferences::registerArguments(const QStringList& arguments)

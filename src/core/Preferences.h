@@ -7,7 +7,10 @@
 //
 // Reads never fail: a missing or unreadable file, or one that is not a JSON
 // object, reads as empty and is left untouched until a setter writes. Writes
-// replace the file atomically. All members are safe to call from any thread.
+// replace the file atomically; a write that fails keeps the old file and the
+// new value in memory, and the first failure after a success posts
+// Notifier::preferencesUnwritable. All members are safe to call from any
+// thread.
 
 #include "core/Json.h"
 
@@ -50,6 +53,10 @@ public:
     void set(const QString& key, int value) { set(key, Json::Value(std::int64_t(value))); }
     void remove(const QString& key);
 
+    // Why the last save failed, in Arabic; nothing once a save succeeds (or
+    // before any fails).
+    std::optional<QString> saveFault() const;
+
     // Sets volatile values from "-key value" pairs; other arguments are
     // skipped. Values are kept as texts, as the command line gives them.
     void registerArguments(const QStringList& arguments);
@@ -61,12 +68,15 @@ public:
 
 private:
     void loadLocked() const;
+    // Writes the file; true when this save failed and the one before it did
+    // not, so the failure is to be told.
     bool saveLocked() const;
 
     QString path_;
     mutable std::mutex mutex_;
     mutable bool loaded_ = false;
     mutable Json::Value file_ = Json::Value::object();
+    mutable std::optional<QString> saveFault_;
     Json::Value arguments_ = Json::Value::object();
 };
 

@@ -213,17 +213,28 @@ TEST(PreferencesTest, aWriteThatCannotFinishKeepsTheOldFile)
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limited = before;
     limited.rlim_cur = 4096;
+    QSignalSpy told(&Notifier::shared(), &Notifier::preferencesUnwritable);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     p.set("lastQuery", QString(6957, QLatin1Char('x')));
+    p.set("readerFont", "Amiri");
+    p.remove("readerSize");
+    const std::optional<QString> pageFault = p.saveFault();
     const std::optional<QString> failed = AtomicFile::replace(exported, QByteArray(6957, 'x'));
     setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, oldHandler);
 
+    // Told once for the run of failures, with the reason, which a later
+    // success clears.
+    EXPECT_EQ(told.size(), 1);
+    EXPECT_EQ(pageFault, QStringLiteral("الملف أكبر مما يسمح به النظام"));
     EXPECT_EQ(contents(path), oldPreferences);
     EXPECT_EQ(Preferences(path).doubleValue("readerSize"), 20);
     EXPECT_EQ(failed, QStringLiteral("الملف أكبر مما يسمح به النظام"));
     EXPECT_EQ(contents(exported), QByteArray("<p>old</p>"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    p.set("readerSize", 20.0);
+    EXPECT_FALSE(p.saveFault());
+    EXPECT_EQ(told.size(), 1);
 }
 
 TEST(PreferencesTest, argumentDomainIsReadFirstAndStaysVolatile)

@@ -1,7 +1,9 @@
 #include "ui/kit/IconMaker.h"
 
+#include "core/AtomicFile.h"
 #include "core/Theme.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFontMetricsF>
 #include <QLinearGradient>
@@ -119,15 +121,25 @@ QImage image(double pixels)
     return canvas;
 }
 
-void write(const QString& dir)
+QStringList write(const QString& dir)
 {
     QDir().mkpath(dir);
+    QStringList failures;
     for (const IconSize& entry : sizes) {
         const QImage icon = image(entry.size * entry.scale);
         if (icon.isNull())
             continue;
-        icon.save(QDir(dir).filePath(fileName(entry)), "PNG");
+        const QString path = QDir(dir).filePath(fileName(entry));
+        // Encoded whole first, so that a full disk leaves an earlier image of
+        // the same name as it was.
+        QByteArray png;
+        QBuffer buffer(&png);
+        if (!buffer.open(QIODevice::WriteOnly) || !icon.save(&buffer, "PNG"))
+            continue;
+        if (const std::optional<QString> failed = AtomicFile::replace(path, png))
+            failures.append(path + QStringLiteral(": ") + *failed);
     }
+    return failures;
 }
 
 QPainterPath star(const QPointF& center, double r)

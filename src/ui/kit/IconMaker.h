@@ -4,6 +4,7 @@
 #include <QPainterPath>
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -30,8 +31,10 @@ QImage image(double pixels);
 // the icon; the welcome view draws its lattice and ornament with it too.
 QPainterPath star(const QPointF& center, double r);
 
-// Creates the folder and writes the ten images into it. Failures are silent:
-// every remaining file is still attempted.
-void write(const QString& dir);
+// Creates the folder and writes the ten images into it. A file that cannot be
+// written keeps its earlier contents and the remaining files are still
+// attempted; the result holds one "<path>: <Arabic reason>" per file not
+// written, empty when all were.
+QStringList write(const QString& dir);
 
 } // namespace quorvel::IconMaker

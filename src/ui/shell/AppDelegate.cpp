@@ -62,6 +62,8 @@ constexpr double kUiFontSize = 13;
 constexpr int kWindowIconPixels = 256;
 // The status of a launch that could not open any library.
 constexpr int kNoLibraryStatus = 1;
+// The status of an icon run that left some images unwritten.
+constexpr int kIconFailedStatus = 1;
 
 constexpr char kUserDataTitle[] = "لن تُحفظ بياناتك";
 constexpr char kUserDataDamaged[] =
@@ -71,6 +73,9 @@ constexpr char kUserDataReadOnly[] =
 constexpr char kUserDataFull[] =
     "لا مساحة كافية على القرص لبيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات حتى تُفرَّغ مساحة.";
 constexpr char kUserDataFailed[] = "تعذّرت الكتابة في ملفّ بيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات.";
+constexpr char kPreferencesTitle[] = "لم تُحفظ التفضيلات";
+constexpr char kPreferencesText[] =
+    "تعذّر حفظ ملفّ التفضيلات، فبقي على ما كان، وتبقى التغييرات حتى إغلاق البرنامج فقط:";
 
 // What the user is told of a user database that cannot keep their data.
 QString userDataFaultText(const SQLFailure& fault, const QString& path)
@@ -199,8 +204,11 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     }
 
     if (auto dir = operandOf(arguments_, kIconSwitch)) {
-        IconMaker::write(*dir);
-        exitStatus_ = 0;
+        // A developer aid: what was not written is said, and the status says so.
+        const QStringList failures = IconMaker::write(*dir);
+        for (const QString& failure : failures)
+            std::fputs((failure + QLatin1Char('\n')).toUtf8().constData(), stderr);
+        exitStatus_ = failures.isEmpty() ? 0 : kIconFailedStatus;
         return Outcome::Exit;
     }
 
@@ -262,6 +270,8 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     // Told at start-up, or at the first write that fails later: once.
     connect(&Notifier::shared(), &Notifier::userDataUnwritable, this, &AppDelegate::tellUserDataFault);
     tellUserDataFault();
+    connect(&Notifier::shared(), &Notifier::preferencesUnwritable, this, &AppDelegate::tellPreferencesFault);
+    tellPreferencesFault();
     if (Settings::restoreSession())
         mainWC_->restoreSession();
     mainWC_->indexPagesIfNeeded();
@@ -335,6 +345,18 @@ void AppDelegate::tellUserDataFault()
         return;
     userDataFaultTold_ = true;
     Dialogs::alert(QString::fromUtf8(kUserDataTitle), userDataFaultText(*fault, lib->user().path()), mainWC_);
+}
+
+void AppDelegate::tellPreferencesFault()
+{
+    const Preferences& preferences = Preferences::standard();
+    const std::optional<QString> fault = preferences.saveFault();
+    if (!fault || !mainWC_)
+        return;
+    Dialogs::alert(QString::fromUtf8(kPreferencesTitle),
+                   QString::fromUtf8(kPreferencesText) + QLatin1Char('\n') + *fault + QLatin1Char('\n') +
+                       preferences.filePath(),
+                   mainWC_);
 }
 
 std::optional<QString> AppDelegate::askForDatabase()

@@ -68,6 +68,9 @@ private:
     // Alerts, once per launch, that the user database cannot keep the
     // user's data, when the library says so.
     void tellUserDataFault();
+    // Alerts that the preferences file could not be saved, with the reason;
+    // the store posts its notice once per run of failed saves.
+    void tellPreferencesFault();
 
     QStringList arguments_;
     QProcessEnvironment environment_;

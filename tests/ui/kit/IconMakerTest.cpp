@@ -3,8 +3,14 @@
 #include "ui/kit/IconMaker.h"
 
 #include <QDir>
+#include <QFile>
+#include <QMap>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 using namespace quorvel;
 
@@ -14,7 +20,7 @@ TEST(IconMakerTest, writesTheTenImagesWithTransparentCornersAndAnOpaqueCentre)
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("set/inner"));
     for (int run = 0; run < 2; ++run) { // a second run overwrites
-        IconMaker::write(folder);
+        EXPECT_TRUE(IconMaker::write(folder).isEmpty());
         const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
         ASSERT_EQ(files.size(), 10);
         for (const IconMaker::IconSize& entry : IconMaker::sizes) {
@@ -29,6 +35,34 @@ TEST(IconMakerTest, writesTheTenImagesWithTransparentCornersAndAnOpaqueCentre)
             EXPECT_EQ(qAlpha(image.pixel(side / 2, side / 2)), 255) << name.toStdString();
         }
     }
+
+    // A file-size limit fails the large images part-way, as a filling disk
+    // does: each keeps its earlier contents and is named with the reason.
+    QMap<QString, QByteArray> earlier;
+    for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+        QFile f(QDir(folder).filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        earlier.insert(name, f.readAll());
+    }
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const QStringList failures = IconMaker::write(folder);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    const QString big = QDir(folder).filePath(IconMaker::fileName({512, 2}));
+    EXPECT_TRUE(failures.contains(big + QStringLiteral(": الملف أكبر مما يسمح به النظام"))) << failures.join(u'|').toStdString();
+    EXPECT_LT(failures.size(), 10);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 10);
+    for (auto it = earlier.cbegin(); it != earlier.cend(); ++it) {
+        QFile f(QDir(folder).filePath(it.key()));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), it.value()) << it.key().toStdString();
+    }
+
     EXPECT_EQ(IconMaker::fileName({16, 2}), QStringLiteral("icon_16x16@2x.png"));
     EXPECT_EQ(IconMaker::fileName({512, 1}), QStringLiteral("icon_512x512.png"));
 }

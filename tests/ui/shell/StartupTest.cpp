@@ -25,6 +25,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+
+#include <sys/resource.h>
 
 using namespace quorvel;
 
@@ -175,6 +178,40 @@ TEST_F(StartupTest, aUserDatabaseThatCannotKeepDataIsSaidOnceAndNothingPassesFor
         EXPECT_TRUE(alerts[0].text.startsWith(c.says)) << alerts[0].text.toStdString();
         EXPECT_TRUE(alerts[0].hasWindow);
     }
+}
+
+TEST_F(StartupTest, aPreferenceSaveThatFailsIsSaidOncePerRunOfFailures)
+{
+    test::FixtureLib fixture;
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    ASSERT_TRUE(dialogs.requests().isEmpty());
+
+    // A file-size limit fails every save of the grown file, as a full disk does.
+    const QString filler = QStringLiteral("startupTestFiller");
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Preferences::standard().set(filler, QString(100 * 1024, QLatin1Char('x')));
+    Settings::setRestoreSession(false);
+    Settings::setRestoreSession(true);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    Preferences::standard().remove(filler);
+
+    const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("لم تُحفظ التفضيلات"));
+    EXPECT_TRUE(alerts[0].text.contains(QStringLiteral("\nالملف أكبر مما يسمح به النظام\n"))) << alerts[0].text.toStdString();
+    EXPECT_TRUE(alerts[0].text.endsWith(Preferences::standard().filePath()));
+    EXPECT_TRUE(alerts[0].hasWindow);
+    EXPECT_FALSE(Preferences::standard().saveFault());
+    EXPECT_FALSE(Preferences::standard().object(filler));
 }
 
 TEST_F(StartupTest, missingDatabaseFallsBackToTheLocalStore)
