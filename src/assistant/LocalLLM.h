@@ -161,6 +161,9 @@ void setStreamLimits(const StreamLimits& limits);
 // Replaces the executable search: a path is used as the executable, an empty
 // text means no executable; nothing restores the real search.
 void setServerBinary(const std::optional<QString>& path);
+// Replaces the executable search with `search`, called where the search would
+// run; an empty function gives the real search back.
+void setServerSearch(std::function<std::optional<QString>()> search);
 // Replaces startupLimitMs for later launches; nothing restores it but
 // passing startupLimitMs.
 void setStartupLimit(int ms);

@@ -138,6 +138,7 @@ std::atomic<std::shared_ptr<Child>> currentChild;
 std::optional<QString> loadedModel;
 
 std::optional<QString> testBinary;
+std::function<std::optional<QString>()> testSearch;
 std::atomic<int> startupLimit{startupLimitMs};
 
 bool bindable(int port)
@@ -198,6 +199,8 @@ std::optional<QString> serverBinary()
 {
     if (testBinary)
         return testBinary->isEmpty() ? std::nullopt : testBinary;
+    if (testSearch)
+        return testSearch();
     const QString resources = Theme::resourcesDir();
     if (!resources.isEmpty()) {
         const QString bundled = resources + QStringLiteral("/llama/llama-server");
@@ -348,6 +351,10 @@ namespace Testing {
 void setServerBinary(const std::optional<QString>& path)
 {
     testBinary = path;
+}
+void setServerSearch(std::function<std::optional<QString>()> search)
+{
+    testSearch = std::move(search);
 }
 void setStartupLimit(int ms)
 {

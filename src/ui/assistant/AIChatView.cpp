@@ -190,11 +190,15 @@ AIChatView::AIChatView(std::shared_ptr<Library> lib, Assistant assistant, QWidge
     Q_ASSERT(assistant_);
     build();
     kindChanged();
-    refreshStatus();
     welcome();
     connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, &AIChatView::applyAppearance);
     // The speech engine starts off the GUI thread, so that the panel shows at
     // once; the status says what it can once the engine is there.
+    GuiJob::run(this, &AIChatView::checkModel, [](AIChatView& view, const ModelCheck& check) {
+        view.modelChecked_ = true;
+        if (!view.busy_ && !view.listener_ && !view.downloader_)
+            view.showStatus(check);
+    });
     QPointer<AIChatView> self(this);
     Voice::warmUp(this, [self] {
         if (self && !self->busy_ && !self->listener_)
@@ -269,7 +273,7 @@ void AIChatView::build()
     progress_->setFixedWidth(kProgressWidth);
     progress_->setFixedHeight(8);
     progress_->hide();
-    modelBtn_ = new QPushButton;
+    modelBtn_ = new QPushButton(txtModelMenu);
     modelBtn_->setFont(Theme::ui(12));
     onAction(modelBtn_, [self](QObject*) {
         if (!self)
@@ -351,22 +355,37 @@ void AIChatView::setKind(AIMode mode)
     kindChanged();
 }
 
+AIChatView::ModelCheck AIChatView::checkModel()
+{
+    ModelCheck check;
+    check.hasModel = LocalLLM::hasModel();
+    check.hasServer = check.hasModel && LocalLLM::serverBinary().has_value();
+    check.canDownload = LocalLLM::downloadConfigured();
+    return check;
+}
+
 void AIChatView::refreshStatus()
+{
+    if (modelChecked_)
+        showStatus(checkModel());
+}
+
+void AIChatView::showStatus(const ModelCheck& check)
 {
     // Until the speech engine has started there is nothing to say about it.
     const QString unavailable = Voice::isReady() ? Voice::shared().unavailable() : QString();
-    if (LocalLLM::hasModel() && !LocalLLM::serverBinary()) {
+    if (check.hasModel && !check.hasServer) {
         status_->setText(txtNoServer);
         status_->setToolTip(LocalLLM::msgNoServer);
         modelBtn_->setText(txtModelMenu);
         return;
     }
-    if (LocalLLM::hasModel()) {
+    if (check.hasModel) {
         status_->setText(engineStopped_ ? txtEngineStopped : txtReady);
         modelBtn_->setText(txtModelMenu);
     } else {
         status_->setText(txtNoModel);
-        modelBtn_->setText(LocalLLM::downloadConfigured() ? txtDownloadModel : txtModelFromDisk);
+        modelBtn_->setText(check.canDownload ? txtDownloadModel : txtModelFromDisk);
     }
     // Without an engine that can speak, the listen links do nothing: say so.
     status_->setToolTip(unavailable);

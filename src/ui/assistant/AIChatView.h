@@ -131,7 +131,19 @@ private:
     void build();
     void askNow();
     void kindChanged();
+    // The status line and the model button for the model and speech engine
+    // in place. The model check reads the disk and searches PATH, so the
+    // first one runs off the GUI thread; until it returns this does nothing.
     void refreshStatus();
+    // What the model check found: a model file, the server program, a
+    // download source.
+    struct ModelCheck {
+        bool hasModel = false;
+        bool hasServer = false;
+        bool canDownload = false;
+    };
+    static ModelCheck checkModel();
+    void showStatus(const ModelCheck& check);
     void welcome();
     // Recolours the bars' title and the transcript's page for the appearance in force.
     void applyColors();
@@ -195,6 +207,7 @@ private:
     QString placeholder_;     // the field's placeholder while listening
     bool voiceTurn_ = false;
     std::optional<int> speakingIndex_;
+    bool modelChecked_ = false; // the first model check has returned
     bool engineStopped_ = false; // stopped from the model menu since the last question
     int liveStart_ = 0;       // document position where the live reply begins
     QPointer<LocalLLM::Downloader> downloader_;

@@ -114,6 +114,13 @@ AyahTextView::AyahTextView(QWidget* parent) : QTextBrowser(parent) {}
 
 void AyahTextView::keyPressEvent(QKeyEvent* event)
 {
+    const int key = event->key();
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+        (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
+        // The tab scrolls and turns its pages, whichever control has the keyboard.
+        event->ignore();
+        return;
+    }
     const bool arrow = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right;
     if (!arrow || event->modifiers() != Qt::NoModifier || !onArrow) {
         QTextBrowser::keyPressEvent(event);
@@ -223,7 +230,8 @@ QWidget* QuranView::buildToolbar()
         button->setText(QString::fromUtf8(segments[segment]));
         button->setCheckable(true);
         button->setFont(Theme::ui(kScriptFontSize));
-        button->setFocusPolicy(Qt::NoFocus);
+        // Tab reaches the checked segment, as it does a group of radio buttons.
+        button->setFocusPolicy(Qt::TabFocus);
         scriptSeg_->addButton(button, segment);
         scriptRow->addWidget(button);
     }
@@ -477,6 +485,41 @@ bool QuranView::lastPage()
     for (const Ayah& v : q_->ayat)
         last = std::max(last, v.page.value_or(0));
     return goToPage(last);
+}
+
+bool QuranView::scrollKey(int key)
+{
+    const bool forward = key == Qt::Key_Down || key == Qt::Key_PageDown;
+    const bool screen = key == Qt::Key_PageDown || key == Qt::Key_PageUp;
+    if (!forward && key != Qt::Key_Up && key != Qt::Key_PageUp)
+        return false;
+    QScrollBar* bar = textView_->verticalScrollBar();
+    const int before = bar->value();
+    bar->triggerAction(screen ? (forward ? QAbstractSlider::SliderPageStepAdd : QAbstractSlider::SliderPageStepSub)
+                              : (forward ? QAbstractSlider::SliderSingleStepAdd : QAbstractSlider::SliderSingleStepSub));
+    if (!screen || bar->value() != before)
+        return true;
+    // At the end of the text a screen more is the page after the sura's
+    // last verse, at its start the page before its first; the text shows
+    // whole suras, so that is the next or the previous sura.
+    if (results_ || (forward ? sura_ >= QuranText::suraCount : sura_ <= 1)) {
+        Beep::play();
+        return true;
+    }
+    if (forward)
+        show(sura_ + 1, 1, true);
+    else
+        show(sura_ - 1, q_->count(sura_ - 1), true);
+    return true;
+}
+
+void QuranView::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && scrollKey(event->key())) {
+        event->accept();
+        return;
+    }
+    TabContent::keyPressEvent(event);
 }
 
 void QuranView::openInMushaf()

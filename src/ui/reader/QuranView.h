@@ -44,6 +44,7 @@ public:
     explicit AyahTextView(QWidget* parent = nullptr);
     std::function<void(int)> onAyah;
     // Left and Right (with no modifier) turn the Mushaf page: +1 forward.
+    // Up, Down, PageUp and PageDown are left to the view, which scrolls.
     std::function<void(int)> onArrow;
 
 protected:
@@ -102,6 +103,10 @@ public:
     bool firstPage();
     bool lastPage();
     bool canPage() const;
+    // The scrolling keys of a book's page: Up and Down scroll the text by a
+    // line, PageUp and PageDown by a screen and, at the start or end of the
+    // sura, turn to the Mushaf page before or after it. False for other keys.
+    bool scrollKey(int key);
     // Opens the selected verse's page in the Mushaf book (or its sura in the
     // text book).
     void openInMushaf();
@@ -129,6 +134,11 @@ public:
     QString symbol() const override;
     Json::Value sessionJSON() const override;
     bool restore(const Json::Value& entry) override;
+
+protected:
+    // The scrolling keys reach the text from any control of the tab that
+    // leaves them, the search field's first of all.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void build();

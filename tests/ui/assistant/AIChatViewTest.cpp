@@ -152,6 +152,8 @@ protected:
         view = std::make_unique<AIChatView>(sample.lib, assistant.fn());
         view->resize(1000, 700);
         view->setKind(AIMode::answer);
+        // The model check runs off the GUI thread; its answer fills the status in.
+        QTRY_VERIFY_WITH_TIMEOUT(!view->status()->text().isEmpty(), 5000);
     }
     void TearDown() override
     {
@@ -1115,7 +1117,7 @@ TEST_F(AIChatEngineTest, aModelWithoutItsServerProgramIsSaidInTheStatusAndTheAns
     useModel("delta \"x\"\ndone\n");
     LocalLLM::Testing::setServerBinary(QString());
     open();
-    EXPECT_TRUE(view->status()->text().contains(QStringLiteral("llama-server"))) << view->status()->text().toStdString();
+    QTRY_VERIFY_WITH_TIMEOUT(view->status()->text().contains(QStringLiteral("llama-server")), 5000);
     EXPECT_FALSE(view->status()->text().contains(QStringLiteral(u"جاهز")));
     shot("assistant-no-server.png");
     askTyped(question);
@@ -1203,6 +1205,23 @@ TEST(AIChatStartTest, thePanelShowsBeforeTheSpeechEngineHasStartedWhichStartsOff
         made = fake.get();
         return fake;
     });
+    // A model is set; the search for its server program takes as long too.
+    ScopedEnv model{"QUORVEL_NO_MODEL", std::nullopt};
+    QTemporaryDir files;
+    const QString modelPath = files.filePath(QStringLiteral("model.gguf"));
+    QFile modelFile(modelPath);
+    ASSERT_TRUE(modelFile.open(QIODevice::WriteOnly));
+    modelFile.write("gguf");
+    modelFile.close();
+    Preferences::standard().set(QStringLiteral("localModelPath"), modelPath);
+    LocalLLM::Testing::setServerBinary(std::nullopt);
+    std::atomic<QThread*> searchedOn{nullptr};
+    LocalLLM::Testing::setServerSearch([&]() -> std::optional<QString> {
+        searchedOn = QThread::currentThread();
+        for (int i = 0; i < 1000 && !release; ++i)
+            QThread::msleep(10);
+        return QStringLiteral(QUORVEL_FAKE_LLAMA_SERVER);
+    });
     {
         MainWindowController w(sample.lib);
         w.assistant = assistant.fn();
@@ -1218,18 +1237,23 @@ TEST(AIChatStartTest, thePanelShowsBeforeTheSpeechEngineHasStartedWhichStartsOff
         ASSERT_EQ(w.tabs().size(), 1);
         auto* chat = qobject_cast<AIChatView*>(w.tabs().first()->view());
         ASSERT_NE(chat, nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(chat->isVisible() && madeOn.load() != nullptr, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(chat->isVisible() && madeOn.load() != nullptr && searchedOn.load() != nullptr, 5000);
         EXPECT_FALSE(release.load());
         EXPECT_FALSE(Voice::isReady());
         EXPECT_FALSE(chat->grab().isNull());
         EXPECT_NE(madeOn.load(), QCoreApplication::instance()->thread());
+        EXPECT_NE(searchedOn.load(), QCoreApplication::instance()->thread());
+        EXPECT_TRUE(chat->status()->text().isEmpty()) << chat->status()->text().toStdString();
         // Once it has started, the status says what it can of it.
         release = true;
         QTRY_VERIFY_WITH_TIMEOUT(Voice::isReady(), 15000);
         QTRY_COMPARE_WITH_TIMEOUT(chat->status()->toolTip(), QStringLiteral(u"القراءة بالصوت غير متاحة: لا مخرج للصوت"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(chat->status()->text(), QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال"), 5000);
         EXPECT_EQ(&Voice::shared(), &Voice::shared());
         EXPECT_NE(made, nullptr);
     }
     Voice::setPlatformFactory(previous);
     Voice::installShared(std::make_unique<FakeSynthesizer>());
+    LocalLLM::Testing::setServerSearch({});
+    Preferences::standard().remove(QStringLiteral("localModelPath"));
 }

@@ -387,7 +387,60 @@ TEST_F(QuranViewTest, thePageCommandsTurnTheMushafPagesOfTheQuranTab)
     for (const Ayah& v : q->ayat)
         last = std::max(last, v.page.value_or(0));
     EXPECT_EQ(page(), last);
+
+    // With the keyboard in the search field, as the tab opens, Down and Up
+    // scroll the text by a line, PageDown by a screen and, at the end of the
+    // sura, on to the page after it; PageUp at its start back to the page before.
+    quran->show(2, 1, true);
+    QTest::qWait(30);
+    QScrollBar* bar = quran->textView()->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), bar->pageStep());
+    bar->setValue(0);
+    quran->searchField()->setFocus();
+    QTest::keyClick(quran->searchField(), Qt::Key_Down);
+    EXPECT_EQ(bar->value(), bar->singleStep());
+    QTest::keyClick(quran->searchField(), Qt::Key_Up);
+    EXPECT_EQ(bar->value(), 0);
+    QTest::keyClick(quran->searchField(), Qt::Key_PageDown);
+    EXPECT_EQ(bar->value(), bar->pageStep());
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_PageDown);
+    EXPECT_EQ(bar->value(), 2 * bar->pageStep());
+    bar->setValue(bar->maximum());
+    QTest::keyClick(text, Qt::Key_PageDown);
+    EXPECT_EQ(quran->position(), std::make_pair(3, 1));
+    EXPECT_EQ(page(), q->ayat[q->index(2, 286)].page.value_or(0) + 1);
+    QTest::qWait(30);
+    bar->setValue(0);
+    QTest::keyClick(text, Qt::Key_PageUp);
+    EXPECT_EQ(quran->position(), std::make_pair(2, 286));
+    EXPECT_EQ(beeps, 1);
     Beep::setHook(previousBeep);
+
+    // Tab walks every control of the bar a click reaches; of the script
+    // switch, the segment in force, as in a group of radio buttons.
+    quran->searchField()->setFocus(Qt::TabFocusReason);
+    QList<QWidget*> stops;
+    for (int i = 0; i < 60 && QApplication::focusWidget(); ++i) {
+        stops << QApplication::focusWidget();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QList<QWidget*> controls{quran->searchField(), quran->scriptSwitch()->checkedButton(), quran->suraPopup(),
+                             quran->ayahField(), quran->juzPopup()};
+    for (QAbstractButton* button : quran->findChildren<QAbstractButton*>())
+        if (!button->toolTip().isEmpty() && button->isVisible() && !controls.contains(button))
+            controls << button;
+    if (quran->pageField()->isEnabled())
+        controls << quran->pageField();
+    for (QWidget* control : controls)
+        EXPECT_TRUE(stops.contains(control)) << control->metaObject()->className() << ' ' << control->toolTip().toStdString();
+    QAbstractButton* script = quran->scriptSwitch()->checkedButton();
+    script->setFocus(Qt::TabFocusReason);
+    QTest::qWait(1);
+    const QImage focused = script->grab().toImage();
+    text->setFocus(Qt::TabFocusReason);
+    QTest::qWait(1);
+    EXPECT_NE(focused, script->grab().toImage());
 }
 
 TEST_F(QuranViewTest, aLibraryWithoutTheQuranSaysSoAndOpensNoTab)
