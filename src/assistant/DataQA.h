@@ -93,8 +93,10 @@ QString centuryLabel(int century);
 
 // ---- Renderings
 
-// The four chart colours; series i uses entry i modulo 4.
-const QList<QColor>& palette();
+// The four chart colours; series i uses entry i modulo 4. On a night page
+// the first two are the night accent and the gold, and the red its night
+// rose: emerald and the dark red are lost on near black.
+const QList<QColor>& palette(bool night = false);
 
 // Whether a cell reads as a number (grouped digits, a year with "هـ", or "-").
 bool isNumeric(const QString& cell);
@@ -104,8 +106,10 @@ bool isNumeric(const QString& cell);
 QString chartLabel(const QString& label);
 
 // The horizontal bar chart of `table`, drawn right to left with its labels
-// in `ink` (the day colour for paper); a null image when the table has no chart.
-QImage chartImage(const DataTable& table, int width = 640, const QColor& ink = Theme::chartInk().light());
+// in `ink` (the day colour for paper) and its bars in the palette of a day
+// or a `night` page; a null image when the table has no chart.
+QImage chartImage(const DataTable& table, int width = 640, const QColor& ink = Theme::chartInk().light(),
+                  bool night = false);
 
 // The PNG bytes of an image, and their base64 text; nothing on failure.
 std::optional<QByteArray> png(const QImage& image);

@@ -136,10 +136,11 @@ QString picture(const QString& rel, QSizeF size, int id)
 
 } // namespace
 
-const QList<QColor>& palette()
+const QList<QColor>& palette(bool night)
 {
-    static const QList<QColor> colours{Theme::emerald(), Theme::gold(), Theme::rgb(0x8A1414), Theme::rgb(0x3D5A80)};
-    return colours;
+    static const QList<QColor> day{Theme::accent().light(), Theme::gold(), Theme::title().light(), Theme::rgb(0x3D5A80)};
+    static const QList<QColor> dark{Theme::accent().dark(), Theme::gold(), Theme::title().dark(), Theme::rgb(0x3D5A80)};
+    return night ? dark : day;
 }
 
 bool isNumeric(const QString& cell)
@@ -171,7 +172,7 @@ QString chartLabel(const QString& label)
     return label.first(Characters::endOfFirst(label, kCutLabelChars)) + QChar(0x2026);
 }
 
-QImage chartImage(const DataTable& table, int width, const QColor& ink)
+QImage chartImage(const DataTable& table, int width, const QColor& ink, bool night)
 {
     if (table.chart.isEmpty())
         return {};
@@ -200,7 +201,7 @@ QImage chartImage(const DataTable& table, int width, const QColor& ink)
     const QFont valueFont = Theme::ui(10.5, QFont::Medium);
     const QFontMetricsF labelMetrics(labelFont);
     const QFontMetricsF valueMetrics(valueFont);
-    const auto& colours = palette();
+    const auto& colours = palette(night);
 
     const auto rounded = [&](const QRectF& r, QColor colour) {
         QPainterPath path;

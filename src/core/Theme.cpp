@@ -178,6 +178,7 @@ ThemeColor secondary() { return dynamic(kSecondaryLight, kSecondaryDark); }
 ThemeColor goldInk() { return {rgb(kGoldDeep), gold()}; }
 ThemeColor hitSymbol() { return dynamic(0xC00000, 0xFF6B5E); }
 ThemeColor controlBorder() { return dynamic(0x7A7A76, 0x8A8A86); }
+ThemeColor onAccent() { return dynamic(0xFFFFFF, 0x1C1C1B); }
 ThemeColor chartInk() { return dynamic(0x4A4A4A, 0xB9B19C); }
 ThemeColor track() { return dynamic(0xA8A8A6, 0x8A8A86); }
 

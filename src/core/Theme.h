@@ -77,6 +77,9 @@ ThemeColor hitSymbol();
 // The border of a check box or radio button: a mid grey that stands out
 // from the window and from the box's inside, by day and by night.
 ThemeColor controlBorder();
+// Text drawn on an accent fill (a selected segment): white on the day's
+// emerald, near black on the night's soft gold.
+ThemeColor onAccent();
 // The labels and values of a chart: dark grey by day, a light parchment
 // grey on the night palette.
 ThemeColor chartInk();

@@ -167,8 +167,9 @@ void renderTables(RichTextBuilder& out, const AIAnswer& answer, const Options& o
         }
         append(out, u'\n' + table.title + u'\n', tableTitleStyle());
         // Paper takes the day ink; the screen the ink of the appearance in force.
-        const QColor chartInk = options.exporting ? Theme::chartInk().light() : Theme::chartInk().resolve();
-        if (std::unique_ptr<QTextDocument> chart = DataQA::chartString(table, chartInk)) {
+        const bool night = !options.exporting && Theme::isDark();
+        const QColor chartInk = night ? Theme::chartInk().dark() : Theme::chartInk().light();
+        if (std::unique_ptr<QTextDocument> chart = DataQA::chartString(table, chartInk, night)) {
             // Each answer's charts get names of their own in the transcript.
             static std::atomic<int> charts{0};
             const QString name = DataQA::chartResource + u'-' + QString::number(++charts);

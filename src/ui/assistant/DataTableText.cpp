@@ -72,9 +72,9 @@ std::unique_ptr<QTextDocument> tableString(const DataTable& table, const QColor&
     return builder.take();
 }
 
-std::unique_ptr<QTextDocument> chartString(const DataTable& table, const QColor& ink)
+std::unique_ptr<QTextDocument> chartString(const DataTable& table, const QColor& ink, bool night)
 {
-    const QImage image = chartImage(table, kChartWidth, ink);
+    const QImage image = chartImage(table, kChartWidth, ink, night);
     if (image.isNull())
         return nullptr;
     RichTextBuilder builder;

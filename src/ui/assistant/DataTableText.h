@@ -23,7 +23,8 @@ std::unique_ptr<QTextDocument> tableString(const DataTable& table, const QColor&
 
 // The chart image (640 points wide) as a right-aligned paragraph followed by
 // a line break, the image held as the document's resource `chartResource`;
-// null when the table has no chart. Its labels are drawn in `ink`.
-std::unique_ptr<QTextDocument> chartString(const DataTable& table, const QColor& ink);
+// null when the table has no chart. Its labels are drawn in `ink`, its bars
+// in the colours of a day or a `night` page.
+std::unique_ptr<QTextDocument> chartString(const DataTable& table, const QColor& ink, bool night = false);
 
 } // namespace quorvel::DataQA

@@ -283,11 +283,11 @@ QVariant DownloadsModel::data(const QModelIndex& index, int role) const
             return on == 0 ? Qt::Unchecked : on == last - first ? Qt::Checked : Qt::PartiallyChecked;
         }
         if (role == Qt::DecorationRole) {
-            // Drawn once: the outline asks at every row it paints or measures.
-            QIcon& icon = group ? groupIcon_ : bookIcon_;
+            // Drawn once for each appearance: the outline asks at every row it paints or measures.
+            QIcon& icon = (group ? groupIcon_ : bookIcon_)[Theme::isDark()];
             if (icon.isNull())
                 icon = Theme::symbol(group ? QStringLiteral("folder.fill") : QStringLiteral("book.closed.fill"), 13,
-                                     {Theme::gold(), Theme::emerald()});
+                                     {Theme::goldInk().resolve(), Theme::accent().resolve()});
             return icon;
         }
         if (role == Qt::FontRole && group)

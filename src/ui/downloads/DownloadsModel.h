@@ -108,8 +108,9 @@ private:
     QList<Shown> shown_;
     std::vector<int> rows_;        // the shown books, group after group
     QHash<std::int64_t, QString> installed_;
-    mutable QIcon groupIcon_;
-    mutable QIcon bookIcon_;
+    // Index 1 holds the night appearance's.
+    mutable QIcon groupIcon_[2];
+    mutable QIcon bookIcon_[2];
 };
 
 } // namespace quorvel

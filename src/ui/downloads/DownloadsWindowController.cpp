@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -36,6 +37,20 @@
 namespace quorvel {
 
 namespace {
+
+// Rows of a fixed height.
+class RowHeightDelegate : public QStyledItemDelegate {
+public:
+    RowHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), height_};
+    }
+
+private:
+    int height_;
+};
+
 
 constexpr QSize kWindowSize(980, 660);
 constexpr QSize kMinimumSize(820, 480);
@@ -259,7 +274,9 @@ void DownloadsWindowController::build()
     outline_ = new QTreeView;
     outline_->setModel(model_);
     outline_->setUniformRowHeights(true);
-    outline_->setStyleSheet(QStringLiteral("QTreeView::item { height: %1px; }").arg(kRowHeight));
+    // The rows' height comes from a delegate: a style sheet would keep the
+    // palette it was polished with, and the outline would stay white by night.
+    outline_->setItemDelegate(new RowHeightDelegate(kRowHeight, outline_));
     outline_->header()->setDefaultAlignment(Qt::AlignCenter);
     outline_->header()->setStretchLastSection(false);
     for (int c = 0; c < DownloadsModel::ColumnCount; ++c)

@@ -2,12 +2,15 @@
 
 #include "core/Theme.h"
 
+#include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStyleOptionFrame>
 #include <QStyleOptionMenuItem>
+#include <QStyleOptionToolButton>
 
 #include <algorithm>
 
@@ -18,6 +21,16 @@ namespace {
 // the direction of the line around it.
 constexpr char16_t kLeftToRightIsolate = 0x2066;
 constexpr char16_t kPopDirectionalIsolate = 0x2069;
+
+constexpr double kSegmentRadius = 3;
+constexpr double kFieldRadius = 2;
+
+// A checked button that is one segment of a segmented control.
+bool isSelectedSegment(const QStyleOption* option, const QWidget* widget)
+{
+    const auto* button = qobject_cast<const QAbstractButton*>(widget);
+    return option->state.testFlag(QStyle::State_On) && button && button->group() && button->group()->exclusive();
+}
 
 bool hasArabic(const QString& text)
 {
@@ -30,6 +43,14 @@ MenuStyle::MenuStyle(QStyle* base) : QProxyStyle(base) {}
 void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                             const QWidget* widget) const
 {
+    if (element == CE_ToolButtonLabel && isSelectedSegment(option, widget)) {
+        if (const auto* tool = qstyleoption_cast<const QStyleOptionToolButton*>(option)) {
+            QStyleOptionToolButton on(*tool);
+            on.palette.setColor(QPalette::ButtonText, Theme::onAccent().resolve(option->palette));
+            QProxyStyle::drawControl(element, &on, painter, widget);
+            return;
+        }
+    }
     // A menu item carries its key after a tab.
     if (element == CE_MenuItem && option->direction == Qt::RightToLeft) {
         if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option)) {
@@ -59,7 +80,25 @@ void MenuStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
             return;
         }
     }
+    if (element == PE_PanelButtonTool && isSelectedSegment(option, widget)) {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(Theme::accent().resolve(option->palette));
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), kSegmentRadius, kSegmentRadius);
+        painter->restore();
+        return;
+    }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
+    if (element == PE_FrameLineEdit && !focused) {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setPen(QPen(Theme::controlBorder().resolve(option->palette), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), kFieldRadius, kFieldRadius);
+        painter->restore();
+        return;
+    }
     // Item views draw their check boxes through PE_IndicatorCheckBox too.
     const bool box = element == PE_IndicatorCheckBox;
     if ((!box && element != PE_IndicatorRadioButton) || (focused && option->state.testFlag(State_KeyboardFocusChange)))

@@ -13,6 +13,11 @@ namespace quorvel {
 // - check boxes and radio buttons take a border that stands out from the
 //   ground by day and by night, where the wrapped style draws it near black
 //   on near black;
+// - a text field's border is drawn in the same colour, which the wrapped
+//   style draws barely darker than the window by day and lost by night;
+// - the selected segment of a segmented control (a checked tool button of
+//   an exclusive group) is filled with the accent, where the wrapped style
+//   only shades it a little, and by night not visibly at all;
 // - a text field's focus ring by night is drawn in the night accent, where
 //   the wrapped style's dark emerald is lost;
 // - a right-to-left text field aligned to its leading edge keeps to the

@@ -87,7 +87,7 @@ QVariant TocModel::data(const QModelIndex& index, int role) const
         return Arabic::digits(n->title);
     case Qt::DecorationRole:
         return Theme::symbol(QString::fromLatin1(n->children.isEmpty() ? leafSymbol : branchSymbol), symbolSize,
-                             {Theme::gold()});
+                             {Theme::goldInk().resolve()});
     default:
         return {};
     }

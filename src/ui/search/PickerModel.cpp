@@ -161,15 +161,15 @@ QVariant PickerModel::titleData(const PickNode& node, int role) const
     case Qt::DecorationRole:
         switch (node.kind) {
         case PickNode::Kind::book:
-            return Theme::symbol(QString::fromLatin1(kBookSymbol), kGroupSymbolSize, {Theme::emerald(), Theme::gold()});
+            return Theme::symbol(QString::fromLatin1(kBookSymbol), kGroupSymbolSize, {Theme::accent().resolve(), Theme::gold()});
         case PickNode::Kind::group:
-            return Theme::symbol(node.symbol, kGroupSymbolSize, {Theme::gold(), Theme::emerald()});
+            return Theme::symbol(node.symbol, kGroupSymbolSize, {Theme::goldInk().resolve(), Theme::accent().resolve()});
         case PickNode::Kind::scope:
-            return Theme::symbol(QString::fromLatin1(kScopeSymbol), kGroupSymbolSize, {Theme::emerald(), Theme::gold()});
+            return Theme::symbol(QString::fromLatin1(kScopeSymbol), kGroupSymbolSize, {Theme::accent().resolve(), Theme::gold()});
         case PickNode::Kind::history:
-            return Theme::symbol(QString::fromLatin1(kHistorySymbol), kLogSymbolSize, {Theme::emerald()});
+            return Theme::symbol(QString::fromLatin1(kHistorySymbol), kLogSymbolSize, {Theme::accent().resolve()});
         case PickNode::Kind::saved:
-            return Theme::symbol(QString::fromLatin1(kSavedSymbol), kLogSymbolSize, {Theme::gold()});
+            return Theme::symbol(QString::fromLatin1(kSavedSymbol), kLogSymbolSize, {Theme::goldInk().resolve()});
         }
         break;
     case Qt::CheckStateRole:

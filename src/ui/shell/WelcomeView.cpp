@@ -72,7 +72,8 @@ void WelcomeView::rebuildRecent()
 {
     recentStack_->removeArrangedSubviews();
     recentTitle_->setVisible(!recent_.isEmpty());
-    const QIcon icon = Theme::symbol(QStringLiteral("book.closed"), kButtonSymbolSize);
+    const QIcon icon =
+        Theme::symbol(QStringLiteral("book.closed"), kButtonSymbolSize, {Theme::accent().resolve(palette()), Theme::gold()});
     const qsizetype shown = std::min<qsizetype>(recent_.size(), maxRecent);
     for (qsizetype i = 0; i < shown; ++i) {
         const Entry& entry = recent_[i];
@@ -129,6 +130,8 @@ void WelcomeView::changeEvent(QEvent* event)
         QPalette p = recentTitle_->palette();
         p.setColor(QPalette::WindowText, Theme::accent().resolve());
         recentTitle_->setPalette(p);
+        // The books' symbols are drawn in the accent of the appearance now in force.
+        rebuildRecent();
     }
     QWidget::changeEvent(event);
 }

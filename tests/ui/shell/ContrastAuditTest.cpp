@@ -31,10 +31,13 @@
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/shell/SettingsWindowController.h"
+#include "ui/shell/WelcomeView.h"
 
 #include <QAbstractItemView>
 #include <QAbstractTextDocumentLayout>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -139,6 +142,43 @@ QColor strongest(const QImage& image, const QRegion& region, const QColor& behin
                 }
             }
     return best;
+}
+
+// The colour of a symbol's main strokes: its most frequent opaque pixel.
+QColor mainStroke(const QImage& symbol)
+{
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < symbol.height(); ++y)
+        for (int x = 0; x < symbol.width(); ++x)
+            if (const QRgb c = symbol.pixel(x, y); qAlpha(c) > 200)
+                ++counts[c | 0xFF000000];
+    QRgb best = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > most) {
+            most = it.value();
+            best = it.key();
+        }
+    return most == 0 ? QColor() : QColor(best);
+}
+
+// The most frequent coloured pixel of `region` that is not `behind`: a chart's bars.
+QColor mostColoured(const QImage& image, const QRegion& region, const QColor& behind)
+{
+    QHash<QRgb, int> counts;
+    for (const QRect& r : region)
+        for (int y = std::max(0, r.top()); y <= std::min(image.height() - 1, r.bottom()); ++y)
+            for (int x = std::max(0, r.left()); x <= std::min(image.width() - 1, r.right()); ++x)
+                if (const QColor c(image.pixel(x, y) | 0xFF000000); c.hsvSaturation() > 60 && c != behind)
+                    ++counts[c.rgb()];
+    QRgb best = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > most) {
+            most = it.value();
+            best = it.key();
+        }
+    return most == 0 ? QColor() : QColor(best);
 }
 
 QString describe(const QWidget* w)
@@ -308,6 +348,7 @@ private:
             return;
         pixels(top, port, image, where, kText);
         const QPoint origin = port->mapTo(top, QPoint());
+        const QColor rows = ground(image, ownArea(top, port, port->rect()));
         // The visible rows' check boxes, walked down from the top of the viewport.
         for (int y = 2; y < port->height(); y += 4) {
             const QModelIndex row = view->indexAt(QPoint(port->width() / 2, y));
@@ -315,6 +356,17 @@ private:
                 continue;
             for (int column = 0; column < model->columnCount(row.parent()); ++column) {
                 const QModelIndex index = row.siblingAtColumn(column);
+                // A row's symbol: its main strokes against the row as drawn.
+                // The platform's file dialogs draw the platform's own symbols.
+                if (const QVariant decoration = index.data(Qt::DecorationRole);
+                    decoration.canConvert<QIcon>() && !qobject_cast<QFileDialog*>(top)
+                    && !view->selectionModel()->isSelected(index)) {
+                    const QImage symbol =
+                        qvariant_cast<QIcon>(decoration).pixmap(view->iconSize().isValid() ? view->iconSize() : QSize(16, 16)).toImage();
+                    if (!symbol.isNull())
+                        add(where + QStringLiteral(" «") + index.data().toString().left(30) + QStringLiteral("» (symbol)"),
+                            mainStroke(symbol.convertToFormat(QImage::Format_ARGB32)), rows, kLarge);
+                }
                 if (!index.data(Qt::CheckStateRole).isValid()
                     || index.data(Qt::CheckStateRole).value<Qt::CheckState>() != Qt::Unchecked)
                     continue;
@@ -367,6 +419,7 @@ private:
                 if (format.isImageFormat()) {
                     // A chart: its labels are the colourless ink between the bars.
                     add(run + QStringLiteral(" (picture)"), strongest(image, rect, behind, true), behind, kText);
+                    add(run + QStringLiteral(" (bars)"), mostColoured(image, rect, behind), behind, kLarge);
                     continue;
                 }
                 if (text.trimmed().isEmpty())
@@ -418,19 +471,20 @@ private:
         } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             if (!button->text().isEmpty())
                 pixels(top, w, image, where, kText);
+            // A segmented control: the selected segment against each of the others.
+            if (QButtonGroup* group = button->group(); group && group->exclusive() && button->isChecked()) {
+                const QColor selected = ground(image, ownArea(top, w, w->rect()));
+                for (QAbstractButton* other : group->buttons())
+                    if (other != button && other->isVisibleTo(top) && other->isEnabled())
+                        add(where + QStringLiteral(" (selected, against ") + describe(other) + u')',
+                            ground(image, ownArea(top, other, other->rect())), selected, kLarge);
+            }
             if (!button->text().isEmpty() && !button->icon().isNull()) {
-                // The symbol beside the title: its own strongest colour against the button's ground.
+                // The symbol beside the title: its main strokes against the button's ground.
                 const QRegion area = ownArea(top, w, w->rect());
-                const QImage symbol = button->icon().pixmap(button->iconSize()).toImage();
-                const QColor behind = ground(image, area);
-                QColor ink = behind;
-                for (int y = 0; y < symbol.height(); ++y)
-                    for (int x = 0; x < symbol.width(); ++x) {
-                        const QColor c = symbol.pixelColor(x, y);
-                        if (c.alpha() > 200 && contrast(c, behind) > contrast(ink, behind))
-                            ink = c;
-                    }
-                add(where + QStringLiteral(" (symbol)"), ink, behind, kLarge);
+                const QImage symbol =
+                    button->icon().pixmap(button->iconSize()).toImage().convertToFormat(QImage::Format_ARGB32);
+                add(where + QStringLiteral(" (symbol)"), mainStroke(symbol), ground(image, area), kLarge);
             } else if (!button->icon().isNull()) {
                 pixels(top, w, image, where, kLarge, {}, true);
             }
@@ -446,6 +500,14 @@ private:
         } else if (auto* field = qobject_cast<QLineEdit*>(w)) {
             if (!field->text().isEmpty())
                 pixels(top, w, image, where, kText);
+            // Its border, the outer two pixels, against what surrounds the field.
+            if (field->hasFrame() && !qobject_cast<QComboBox*>(field->parentWidget())
+                && !qobject_cast<QAbstractSpinBox*>(field->parentWidget())) {
+                const QRect box(w->mapTo(top, QPoint()), w->size());
+                const QRegion border = QRegion(box) - QRegion(box.adjusted(2, 2, -2, -2));
+                const QColor behind = ground(image, (QRegion(box.adjusted(-3, -3, 3, 3)) - QRegion(box)) & top->rect());
+                add(where + QStringLiteral(" (border)"), strongest(image, border, behind), behind, kLarge);
+            }
         }
         for (QObject* child : w->children())
             if (auto* c = qobject_cast<QWidget*>(child))
@@ -547,6 +609,11 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
     const std::unique_ptr<QFileDialog> save(Dialogs::saveDialog(
         QStringLiteral("تصدير الكتاب إلى PDF"), books[0].title + QStringLiteral(".pdf"), QStringLiteral("PDF (*.pdf)")));
     save->show();
+    // The welcome view with books to go back to.
+    WelcomeView welcome;
+    welcome.setRecent({{books[0].title, {}}, {books[1].title, {}}});
+    welcome.resize(900, 600);
+    welcome.show();
     QTest::qWait(50);
 
     // The analysis pop-ups over the reader's page, each in turn.
@@ -620,6 +687,7 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
         search.select(BookPicker::Page::books);
         audit.focusRings(&search, QStringLiteral("search"));
         audit.window(&downloads, QStringLiteral("downloads"));
+        audit.window(&welcome, QStringLiteral("welcome"));
         audit.window(settings, QStringLiteral("settings"));
         audit.window(about.get(), QStringLiteral("about"));
         audit.window(save.get(), QStringLiteral("save"));
