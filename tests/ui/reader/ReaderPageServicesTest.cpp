@@ -110,8 +110,8 @@ TEST_F(ReaderPageServicesTest, theContentsTreeHoldsEveryStoredEntryNestedWithIts
     EXPECT_EQ(all.size(), sample.lib->tocEntries(kMuwatta).size());
     EXPECT_EQ(model.rowCount(), r->roots().size());
 
-    const QImage branch = iconImage(Theme::symbol(QStringLiteral("doc.text"), 13, {Theme::gold()}));
-    const QImage leaf = iconImage(Theme::symbol(QStringLiteral("doc.plaintext"), 13, {Theme::gold()}));
+    const QImage branch = iconImage(Theme::symbol(QStringLiteral("doc.text"), 13, {Theme::goldInk().resolve()}));
+    const QImage leaf = iconImage(Theme::symbol(QStringLiteral("doc.plaintext"), 13, {Theme::goldInk().resolve()}));
     ASSERT_FALSE(branch.isNull());
     ASSERT_NE(branch, leaf);
     int branches = 0;
