@@ -31,7 +31,6 @@
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/shell/SettingsWindowController.h"
-#include "ui/shell/WelcomeView.h"
 
 #include <QAbstractItemView>
 #include <QAbstractTextDocumentLayout>
@@ -609,11 +608,6 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
     const std::unique_ptr<QFileDialog> save(Dialogs::saveDialog(
         QStringLiteral("تصدير الكتاب إلى PDF"), books[0].title + QStringLiteral(".pdf"), QStringLiteral("PDF (*.pdf)")));
     save->show();
-    // The welcome view with books to go back to.
-    WelcomeView welcome;
-    welcome.setRecent({{books[0].title, {}}, {books[1].title, {}}});
-    welcome.resize(900, 600);
-    welcome.show();
     QTest::qWait(50);
 
     // The analysis pop-ups over the reader's page, each in turn.
@@ -687,7 +681,6 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
         search.select(BookPicker::Page::books);
         audit.focusRings(&search, QStringLiteral("search"));
         audit.window(&downloads, QStringLiteral("downloads"));
-        audit.window(&welcome, QStringLiteral("welcome"));
         audit.window(settings, QStringLiteral("settings"));
         audit.window(about.get(), QStringLiteral("about"));
         audit.window(save.get(), QStringLiteral("save"));
