@@ -146,6 +146,17 @@ QString sha256(const QByteArray& bytes)
     return hex(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
 }
 
+QString fileSha256(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return {};
+    return hex(hash.result());
+}
+
 QUrl fileURL(const QUrl& base, const QString& name)
 {
     if (base.isLocalFile())

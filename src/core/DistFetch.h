@@ -48,6 +48,8 @@ QString describe(const std::exception& error);
 QString hex(const QByteArray& bytes);
 // SHA-256 of the bytes as 64 lowercase hexadecimal digits.
 QString sha256(const QByteArray& bytes);
+// The same of a file's bytes, read in pieces; empty when it cannot be read.
+QString fileSha256(const QString& path);
 // The URL of a file named relative to a release base: the name appended as
 // one path component, whether or not the base ends with "/".
 QUrl fileURL(const QUrl& base, const QString& name);

@@ -1,6 +1,7 @@
 #include "scholar/SmartBuild.h"
 
 #include "core/AtomicFile.h"
+#include "core/DistFetch.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/Paths.h"
@@ -8,7 +9,6 @@
 #include "search/NpyArray.h"
 #include "search/SemanticIndex.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -245,18 +245,6 @@ void placeIncomingModel()
     QDir(incomingDir()).removeRecursively();
 }
 
-// The lowercase SHA-256 of the file's bytes; empty when it cannot be read.
-QString fileSha256(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return {};
-    return Dist::hex(hash.result());
-}
-
 } // namespace
 
 QString dir()
@@ -308,8 +296,8 @@ void fetchModel(const Pack& pack, const QUrl& base)
 {
     const QDir d(dir());
     QDir(incomingDir()).removeRecursively();
-    if (fileSha256(d.filePath(wordvecFile)) == pack.wordvec.sha256
-        && fileSha256(d.filePath(vocabFile)) == pack.vocab.sha256)
+    if (Dist::fileSha256(d.filePath(wordvecFile)) == pack.wordvec.sha256
+        && Dist::fileSha256(d.filePath(vocabFile)) == pack.vocab.sha256)
         return;
     // The new pack is gathered and checked beside the model in use, which
     // keeps serving until vectors made with the new one are complete.
@@ -318,7 +306,7 @@ void fetchModel(const Pack& pack, const QUrl& base)
     try {
         for (const auto& [ref, localName] : {std::pair{&pack.wordvec, wordvecFile}, std::pair{&pack.vocab, vocabFile}}) {
             const QString target = in.filePath(localName);
-            if (fileSha256(d.filePath(localName)) == ref->sha256) {
+            if (Dist::fileSha256(d.filePath(localName)) == ref->sha256) {
                 if (!QFile::copy(d.filePath(localName), target))
                     failWrite(target, errno);
                 continue;

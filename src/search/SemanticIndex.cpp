@@ -1,11 +1,11 @@
 #include "search/SemanticIndex.h"
 
 #include "core/Arabic.h"
+#include "core/DistFetch.h"
 #include "core/Json.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,18 +30,6 @@ constexpr std::int64_t kVocabBaseBytes = 64 * 1024;
 constexpr std::int64_t kVocabBytesPerWord = 1024;
 // More than a model stamp ever holds.
 constexpr qint64 kStampBytes = 1024;
-
-// The lowercase hexadecimal SHA-256 of a file; empty when it cannot be read.
-QByteArray fileDigest(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return {};
-    return hash.result().toHex();
-}
 
 constexpr qsizetype kMinRelatedLetters = 3;
 // `related` looks at this many candidates per word wanted.
@@ -99,8 +87,8 @@ const std::unordered_set<std::u16string>& SemanticIndex::stop()
 QByteArray SemanticIndex::modelStamp(const QString& dataDir)
 {
     const QDir dir(dataDir);
-    const QByteArray wordvec = fileDigest(dir.filePath(QStringLiteral("wordvec.npy")));
-    const QByteArray vocab = fileDigest(dir.filePath(QStringLiteral("vocab.json")));
+    const QByteArray wordvec = Dist::fileSha256(dir.filePath(QStringLiteral("wordvec.npy"))).toLatin1();
+    const QByteArray vocab = Dist::fileSha256(dir.filePath(QStringLiteral("vocab.json"))).toLatin1();
     if (wordvec.isEmpty() || vocab.isEmpty())
         return {};
     return wordvec + '\n' + vocab + '\n';
