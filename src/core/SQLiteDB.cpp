@@ -2,8 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 namespace quorvel {
 
@@ -447,6 +449,19 @@ QString SQLiteDB::marks(qsizetype n)
 
 namespace {
 
+// The FTS5 interface of a connection; nothing when it cannot be reached.
+fts5_api* ftsApi(sqlite3* handle)
+{
+    fts5_api* api = nullptr;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(handle, "SELECT fts5(?1)", -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+        sqlite3_step(st);
+    }
+    sqlite3_finalize(st);
+    return api && api->iVersion >= 2 ? api : nullptr;
+}
+
 // One tokenizer per thread (a tokenizer folds into a buffer of its own),
 // made through the FTS5 interface of an in-memory connection kept for the
 // process.
@@ -466,14 +481,8 @@ public:
         }();
         if (!memory)
             return;
-        fts5_api* api = nullptr;
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(memory, "SELECT fts5(?1)", -1, &st, nullptr) == SQLITE_OK) {
-            sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
-            sqlite3_step(st);
-        }
-        sqlite3_finalize(st);
-        if (!api || api->iVersion < 2)
+        fts5_api* api = ftsApi(memory);
+        if (!api)
             return;
         void* user = nullptr;
         if (api->xFindTokenizer(api, "unicode61", &user, &methods) != SQLITE_OK)
@@ -515,6 +524,60 @@ QStringList SQLiteDB::ftsTerms(const QString& text)
 {
     thread_local FtsTokenizer tokenizer;
     return tokenizer.terms(text).value_or(QStringList{text});
+}
+
+namespace {
+
+void callFtsRowTest(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_context* ctx, int argc,
+                    sqlite3_value** argv)
+{
+    const auto test = *static_cast<SQLiteDB::FtsRowTest*>(api->xUserData(fts));
+    // Reused across rows: a MATCH calls this once per row it yields.
+    thread_local std::vector<SQLiteDB::FtsInstance> instances;
+    thread_local std::vector<int> sizes;
+    int count = 0;
+    if (const int rc = api->xInstCount(fts, &count); rc != SQLITE_OK) {
+        sqlite3_result_error_code(ctx, rc);
+        return;
+    }
+    instances.resize(std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+        SQLiteDB::FtsInstance& at = instances[std::size_t(i)];
+        if (const int rc = api->xInst(fts, i, &at.phrase, &at.column, &at.offset); rc != SQLITE_OK) {
+            sqlite3_result_error_code(ctx, rc);
+            return;
+        }
+    }
+    sizes.resize(std::size_t(std::max(api->xPhraseCount(fts), 0)));
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        sizes[i] = api->xPhraseSize(fts, int(i));
+    std::string_view argument;
+    if (argc > 0) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+        if (text)
+            argument = std::string_view(text, std::size_t(sqlite3_value_bytes(argv[0])));
+    }
+    sqlite3_result_int(ctx, test(SQLiteDB::FtsRow{instances, sizes}, argument) ? 1 : 0);
+}
+
+} // namespace
+
+bool SQLiteDB::addFtsRowTest(const char* name, FtsRowTest test)
+{
+    if (ftsRowTests_.contains(test))
+        return true;
+    fts5_api* api = ftsApi(handle_);
+    if (!api)
+        return false;
+    auto* held = new FtsRowTest(test);
+    const int rc = api->xCreateFunction(api, name, held, callFtsRowTest,
+                                        [](void* p) { delete static_cast<FtsRowTest*>(p); });
+    if (rc != SQLITE_OK) {
+        delete held;
+        return false;
+    }
+    ftsRowTests_ << test;
+    return true;
 }
 
 SQLArgs argsOf(const QList<std::int64_t>& values)

@@ -29,7 +29,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 
 struct sqlite3;
@@ -217,6 +219,22 @@ public:
     // be reached.
     static QStringList ftsTerms(const QString& text);
 
+    // Where the phrases of a full-text query were found in one row, as FTS5
+    // gives them: each instance's phrase (numbered in the order the query
+    // writes them), column and token offset, and each phrase's size in tokens.
+    struct FtsInstance {
+        int phrase, column, offset;
+    };
+    struct FtsRow {
+        std::span<const FtsInstance> instances;
+        std::span<const int> phraseSizes;
+    };
+    using FtsRowTest = bool (*)(const FtsRow& row, std::string_view argument);
+    // Makes `test` the SQL function `name(table, argument)` of this
+    // connection, true for the rows of a MATCH it accepts; registered once
+    // per connection. False when the full-text module cannot be reached.
+    bool addFtsRowTest(const char* name, FtsRowTest test);
+
 private:
     SQLiteDB(sqlite3* handle, QString path);
 
@@ -224,6 +242,7 @@ private:
     QString path_;
     Statement::FailureLog failures_;
     std::function<bool()> progressCheck_;
+    QList<FtsRowTest> ftsRowTests_;
 };
 
 // The values as statement arguments, in order.

@@ -69,7 +69,38 @@ using PairCounts = QHash<Pair, std::int64_t>;
 
 struct PageRow : Columns {
     QList<Pair> pairs; // distinct on the page
+    QList<Pair> marked; // normal term and written form of each word with marks, distinct on the page
 };
+
+bool carriesMarks(const Arabic::RichWord& word)
+{
+    return std::any_of(word.letters.begin(), word.letters.end(),
+                       [](const Arabic::RichLetter& l) { return l.m1 != 0 || l.m2 != 0; });
+}
+
+// The marked words of a page, read only when its text holds a mark at all.
+QList<Pair> markedWords(const QString& content)
+{
+    QList<Pair> out;
+    const bool any = std::any_of(content.begin(), content.end(), [](QChar c) {
+        Arabic::RichLetter probe;
+        Arabic::addMark(probe, c.unicode());
+        return probe.m1 != 0 || probe.m2 != 0;
+    });
+    if (!any)
+        return out;
+    QSet<Pair> seen;
+    for (const Arabic::RichWord& word : Arabic::richWords(content)) {
+        if (!carriesMarks(word))
+            continue;
+        const Pair pair{word.word, markedForm(word.letters)};
+        if (!seen.contains(pair)) {
+            seen.insert(pair);
+            out << pair;
+        }
+    }
+    return out;
+}
 
 QStringList lastWords(const QString& text, int n)
 {
@@ -79,7 +110,7 @@ QStringList lastWords(const QString& text, int n)
 
 PageRow pageRow(const QString& content)
 {
-    PageRow row{columnsOf(content), {}};
+    PageRow row{columnsOf(content), {}, markedWords(content)};
     QSet<Pair> seen;
     for (const QString* text : {&row.matn, &row.hawashi})
         for (const QString& form : text->split(u' ', Qt::SkipEmptyParts)) {
@@ -111,9 +142,10 @@ bool setMeta(SQLiteDB& db, const QString& key, const QString& value)
 
 bool tablesExist(SQLiteDB& db)
 {
-    return db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('page_forms','page_terms')"))
+    return db.scalarInt(QStringLiteral(
+                            "SELECT COUNT(*) FROM sqlite_master WHERE name IN ('page_forms','page_terms','page_marks')"))
                .value_or(0)
-        == 2;
+        == 3;
 }
 
 constexpr std::int64_t kComplete = std::numeric_limits<std::int64_t>::max();
@@ -156,24 +188,32 @@ public:
           count(db.prepare(QStringLiteral(
               "INSERT INTO page_terms(term, form, rterm, pages) VALUES(?,?,?,?) "
               "ON CONFLICT(term, form) DO UPDATE SET pages = pages + excluded.pages"))),
-          drop(db.prepare(QStringLiteral("DELETE FROM page_terms WHERE term=? AND form=? AND pages <= 0")))
+          drop(db.prepare(QStringLiteral("DELETE FROM page_terms WHERE term=? AND form=? AND pages <= 0"))),
+          mark(db.prepare(QStringLiteral("INSERT OR IGNORE INTO page_marks(term, form, page_id) VALUES(?,?,?)"))),
+          unmark(db.prepare(QStringLiteral("DELETE FROM page_marks WHERE term=? AND form=? AND page_id=?")))
     {
     }
-    bool ok() const { return insert && erase && count && drop; }
+    bool ok() const { return insert && erase && count && drop && mark && unmark; }
 
     bool add(std::int64_t pid, const QString& content, PairCounts& counts)
     {
         const PageRow row = pageRow(content);
         for (const Pair& p : row.pairs)
             ++counts[p];
-        return step(*insert, {pid, row.matn, row.hawashi, row.seam});
+        bool ok = step(*insert, {pid, row.matn, row.hawashi, row.seam});
+        for (const Pair& p : row.marked)
+            ok = step(*mark, {p.first, p.second, pid}) && ok;
+        return ok;
     }
     bool remove(std::int64_t pid, const QString& content, PairCounts& counts)
     {
         const PageRow row = pageRow(content);
         for (const Pair& p : row.pairs)
             --counts[p];
-        return step(*erase, {pid, row.matn, row.hawashi, row.seam});
+        bool ok = step(*erase, {pid, row.matn, row.hawashi, row.seam});
+        for (const Pair& p : row.marked)
+            ok = step(*unmark, {p.first, p.second, pid}) && ok;
+        return ok;
     }
     bool writeCounts(const PairCounts& counts)
     {
@@ -189,7 +229,7 @@ public:
     }
 
 private:
-    std::optional<Statement> insert, erase, count, drop;
+    std::optional<Statement> insert, erase, count, drop, mark, unmark;
 };
 
 } // namespace
@@ -238,6 +278,43 @@ QList<Arabic::RichLetter> letters(const QString& form)
     return out;
 }
 
+QString markedForm(const QList<Arabic::RichLetter>& letters)
+{
+    QString out;
+    out.reserve(letters.size() * 2);
+    for (const Arabic::RichLetter& l : letters) {
+        out.append(QChar(l.alif != 0 ? l.alif : l.norm));
+        for (int bit = 0; bit < 64; ++bit) {
+            if (l.m1 & (std::uint64_t(1) << bit))
+                out.append(QChar(bit < 8 ? char16_t(0x064B + bit) : bit == 8 ? char16_t(0x0670) : char16_t(0x06CD + bit)));
+        }
+        for (int bit = 0; bit < 64; ++bit)
+            if (l.m2 & (std::uint64_t(1) << bit))
+                out.append(QChar(char16_t(0x08D3 + bit)));
+    }
+    return out;
+}
+
+QList<Arabic::RichLetter> markedLetters(const QString& form)
+{
+    QList<Arabic::RichLetter> out;
+    out.reserve(form.size());
+    for (QChar c : form) {
+        const char16_t u = c.unicode();
+        Arabic::RichLetter probe;
+        Arabic::addMark(probe, u);
+        if (probe.m1 != 0 || probe.m2 != 0) {
+            if (!out.isEmpty())
+                Arabic::addMark(out.last(), u);
+        } else if (isWrittenAlef(u) || u == kAlef) {
+            out.append({kAlef, u, 0, 0});
+        } else {
+            out.append({u, 0, 0, 0});
+        }
+    }
+    return out;
+}
+
 bool foreign(QStringView word)
 {
     return std::any_of(word.begin(), word.end(), [](QChar c) {
@@ -281,7 +358,9 @@ const QString kTables = QStringLiteral(
     "tokenize='unicode61 remove_diacritics 2');"
     "CREATE TABLE IF NOT EXISTS page_terms(term TEXT NOT NULL, form TEXT NOT NULL, rterm TEXT NOT NULL, "
     "pages INTEGER NOT NULL, PRIMARY KEY(term, form)) WITHOUT ROWID;"
-    "CREATE INDEX IF NOT EXISTS page_terms_reversed ON page_terms(rterm);");
+    "CREATE INDEX IF NOT EXISTS page_terms_reversed ON page_terms(rterm);"
+    "CREATE TABLE IF NOT EXISTS page_marks(term TEXT NOT NULL, form TEXT NOT NULL, page_id INTEGER NOT NULL, "
+    "PRIMARY KEY(term, form, page_id)) WITHOUT ROWID;");
 
 } // namespace
 
@@ -419,7 +498,9 @@ namespace {
 // so that rows another version or a damage left cannot survive.
 bool startOver(SQLiteDB& db)
 {
-    return db.exec(QStringLiteral("DROP TABLE IF EXISTS page_forms; DROP TABLE IF EXISTS page_terms;") + kTables)
+    return db.exec(QStringLiteral("DROP TABLE IF EXISTS page_forms; DROP TABLE IF EXISTS page_terms; "
+                                  "DROP TABLE IF EXISTS page_marks;")
+                   + kTables)
         && setMeta(db, kCursorKey, QStringLiteral("0"))
         && setMeta(db, kCursorKey + QStringLiteral("_version"), QString::number(version));
 }

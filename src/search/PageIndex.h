@@ -11,7 +11,11 @@
 //   page_terms  every (index term, hamza-keeping form) pair with the number of
 //               pages holding it and the term reversed, so that the index
 //               vocabulary is read by range (also for a leading wildcard)
-//               and a term is mapped to the forms it is written in.
+//               and a term is mapped to the forms it is written in;
+//   page_marks  every word of a page that carries marks, as its normal term,
+//               its written form (alef forms and marks kept) and the page,
+//               so that a search that compares marks finds its pages by the
+//               forms that carry the marks asked for, without reading them.
 //
 // The installer fills them page by page through a Writer; a store made before
 // them gets them by build(), in batches that each commit, so that an
@@ -37,7 +41,7 @@ namespace PageIndex {
 
 // Bumped when what is stored for a page changes; a store with another
 // version is indexed again.
-inline constexpr int version = 1;
+inline constexpr int version = 2;
 // Words on each side of the footnote line that the seam column repeats: a
 // phrase or NEAR group of at most seamWords + 1 words is found across it.
 inline constexpr int seamWords = 16;
@@ -63,6 +67,11 @@ Columns columnsOf(const QString& content);
 // The rich letters a word of that form carries, as Arabic::richWords gives
 // them without marks.
 QList<Arabic::RichLetter> letters(const QString& form);
+// A word's letters as page_marks writes them: each letter in its written
+// alef form or normal form, followed by its marks; markedLetters reads them
+// back unchanged.
+QString markedForm(const QList<Arabic::RichLetter>& letters);
+QList<Arabic::RichLetter> markedLetters(const QString& form);
 // Whether a word holds letters of another script than Arabic (Latin,
 // Cyrillic, …): letters the tokenizer may fold, which carry no hamza or
 // marks the search compares.

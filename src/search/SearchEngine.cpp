@@ -15,6 +15,28 @@ namespace quorvel {
 
 namespace {
 
+// The condition a part's rows meet in a statement over its table, and its
+// arguments: the MATCH, and the order test when the part has one.
+QString matchClause(const SearchEngine::FtsPart& part)
+{
+    QString clause = QStringLiteral("%1 MATCH ?").arg(part.table);
+    if (!part.order.isEmpty())
+        clause += QStringLiteral(" AND %2(%1, ?)").arg(part.table, QLatin1String(SearchEngine::orderTest));
+    // Kept out of the full-text table's own plan ("+"), which would run the
+    // MATCH once per listed page.
+    for (const QString& pages : part.pages)
+        clause += QStringLiteral(" AND +%1.rowid IN (%2)").arg(part.table, pages);
+    return clause;
+}
+
+SQLArgs matchArgs(const SearchEngine::FtsPart& part)
+{
+    SQLArgs args{part.expr};
+    if (!part.order.isEmpty())
+        args << part.order;
+    return args;
+}
+
 // A table-of-contents entry with its title's tokens, read once per data
 // generation and shared by every engine of the process.
 struct TitleRow {
@@ -144,7 +166,8 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     if (this->deadline)
         db->setProgressCheck(deadlineCheckSteps, [this] { return stopRequested(); });
 
-    const Plan plan = SearchEngine::plan(q);
+    Plan plan = SearchEngine::plan(q);
+    plan.pageChecked = pageChecked;
     std::optional<QSet<std::int64_t>> scope;
     if (q.scope)
         scope = QSet<std::int64_t>(q.scope->begin(), q.scope->end());
@@ -191,14 +214,23 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             vocab->useIndex(false, false);
             parts = ftsParts(plan, vocab.get());
         }
+        // Without the order test on this connection the page check decides the order.
+        if (std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) { return !part.order.isEmpty(); })
+            && !db->addFtsRowTest(orderTest, &SearchEngine::phrasesInOrder)) {
+            for (FtsPart& part : parts) {
+                part.verify = part.verify || !part.order.isEmpty();
+                part.order.clear();
+            }
+        }
         if (vocab)
             for (const QString& word : vocab->tooBroad)
                 if (!tooBroadList.contains(word))
                     tooBroadList << word;
         // The same condition as needsVerify() false, without a scope: then
         // the one part is the full expression and its rows are the total.
-        const bool total = !scope && parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi
-                           && parts.first().table == QLatin1String("pages_fts");
+        const bool total = !scope && parts.size() == 1 && !parts.first().verify && parts.first().order.isEmpty()
+                           && parts.first().pages.isEmpty()
+                           && q.inMatn && q.inHawashi && parts.first().table == QLatin1String("pages_fts");
         QSet<std::int64_t> done;
         const bool rest = !map.snapshot || searchFirstBooks(plan, parts, *db, *map.snapshot, scope, limit, emitter, done);
         if (rest && !stopRequested()) {
@@ -292,9 +324,9 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
         }
         std::optional<Statement> byRowid;
         if (map)
-            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ?").arg(part.table));
+            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + matchClause(part));
         if (byRowid) {
-            byRowid->bind({part.expr});
+            byRowid->bind(matchArgs(part));
             QList<std::int64_t> misses;
             PageMap::Snapshot::Cursor cursor(*map);
             Statement::Step step = Statement::Step::Row; // not Done until the statement says so
@@ -325,16 +357,17 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
             }
         } else {
             auto found = db.prepare(
-                part.table == QLatin1String("pages_fts")
-                    ? QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?")
-                    : QStringLiteral("SELECT f.rowid, p.book_id FROM %1 f JOIN pages p ON p.id = f.rowid WHERE %1 MATCH ?")
-                          .arg(part.table));
+                (part.table == QLatin1String("pages_fts")
+                     ? QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE ")
+                     : QStringLiteral("SELECT %1.rowid, p.book_id FROM %1 JOIN pages p ON p.id = %1.rowid WHERE ")
+                           .arg(part.table))
+                + matchClause(part));
             if (!found) {
                 whole = false;
                 continue;
             }
             auto seqOf = db.prepare(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
-            found->bind({part.expr});
+            found->bind(matchArgs(part));
             Statement::Step step = Statement::Step::Row; // not Done until the statement says so
             while (!cancelled.load() && (step = found->next()) == Statement::Step::Row) {
                 ++matched;
@@ -500,8 +533,8 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
 
     std::vector<Statement> statements;
     for (qsizetype p = 0; p < parts.size(); ++p) {
-        auto st = db.prepare(
-            QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ? AND rowid BETWEEN ? AND ?").arg(parts[p].table));
+        auto st = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(parts[p].table) + matchClause(parts[p])
+                             + QStringLiteral(" AND rowid BETWEEN ? AND ?"));
         if (!st)
             return true;
         statements.push_back(std::move(*st));
@@ -556,7 +589,7 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
         for (const Stretch& stretch : stretches) {
             for (qsizetype p = 0; p < parts.size(); ++p) {
                 Statement& st = statements[std::size_t(p)];
-                st.bind({parts[p].expr, map.ids[stretch.first], map.ids[stretch.last]});
+                st.bind(matchArgs(parts[p]) << map.ids[stretch.first] << map.ids[stretch.last]);
                 PageMap::Snapshot::Cursor cursor(map);
                 Statement::Step stepped = Statement::Step::Row;
                 while (!cancelled.load() && (stepped = st.next()) == Statement::Step::Row) {

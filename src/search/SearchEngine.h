@@ -12,6 +12,7 @@
 // from another thread can interrupt it without disturbing anything else.
 
 #include "core/Arabic.h"
+#include "core/SQLiteDB.h"
 #include "search/Deadline.h"
 #include "search/PageMap.h"
 #include "search/SearchHit.h"
@@ -63,6 +64,10 @@ public:
         std::vector<Phrase> ors;
         std::vector<Phrase> nots;
         bool tooLarge = false; // past the size bounds: nothing is planned or searched
+        // Every condition the index leaves open is settled on the page, none
+        // by token positions or by an unmarked word: the reference the faster
+        // answers are compared with.
+        bool pageChecked = false;
         bool valid() const { return !ands.empty() || !ors.empty(); }
     };
 
@@ -84,12 +89,21 @@ public:
     struct FtsPlan {
         std::optional<QString> expr;
         bool verify = false;
+        std::optional<QString> order; // the argument of the phrase-order test, when the rows need it
+        QStringList pages; // queries of page ids every row's rowid must be among
     };
 
     struct FtsPart {
         QString expr;
         bool verify = false;
         QString table = QStringLiteral("pages_fts"); // the full-text table expr is matched against
+        // When set, only rows whose and-phrases lie in the query's order (and
+        // nearness) by their token positions are matches: the argument of
+        // orderTest, run beside the MATCH.
+        QString order;
+        // Queries of page ids each row's rowid must be among: the pages that
+        // hold the marks the query writes.
+        QStringList pages;
         bool operator==(const FtsPart&) const = default;
     };
 
@@ -150,6 +164,10 @@ public:
         // nothing when there are too many to write out. `asked`: the query
         // word's letters whose alef forms a form must carry.
         std::optional<QStringList> formsOf(const Alts& alts, const QList<Arabic::RichLetter>* asked);
+        // The marked words of the page index whose term lies in [lo, hi), as
+        // (term, written form) once each; nothing without the index or when
+        // the read failed (then indexFailed is set).
+        std::optional<QList<std::pair<QString, QString>>> markedForms(const QString& lo, const QString& hi);
         // Set once a word had too many forms: the expressions are incomplete.
         bool formsFailed = false;
         // Set once a statement over the term table failed (a cancel among
@@ -168,7 +186,7 @@ public:
         bool termTable = false;
         bool forms = false;
         bool hamza = false;
-        std::unique_ptr<Statement> reversedSt, formSt, formRangeSt;
+        std::unique_ptr<Statement> reversedSt, formSt, formRangeSt, markedSt;
     };
 
     using Held = QSet<QString>;
@@ -206,6 +224,13 @@ public:
     // the window of nearDistance words.
     static bool orderNear(const QList<QList<int>>& occurrences, const QList<int>& lengths,
                           bool ordered, bool near);
+    // The SQL name of phrasesInOrder on a search connection.
+    static constexpr const char* orderTest = "phrase_order";
+    // Whether a full-text row holds the and-phrases in order (and within the
+    // window when near) by their token positions, as orderNear decides on
+    // the page's words; `argument` is an FtsPart's order. A row whose phrase
+    // sizes differ from the query's words is kept, for the page check.
+    static bool phrasesInOrder(const SQLiteDB::FtsRow& row, std::string_view argument);
     static bool evaluate(const Plan& plan, const QStringList& words, const QList<Arabic::RichWord>* rich);
     static bool evaluate(const Plan& plan, const QString& text);
     // The part of a stored page text the query searches (main text, footnotes or both).

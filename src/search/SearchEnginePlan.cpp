@@ -10,6 +10,7 @@
 #include "search/PageMap.h"
 
 #include <QHash>
+#include <QMap>
 
 #include <algorithm>
 #include <mutex>
@@ -324,6 +325,31 @@ std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const 
     return out;
 }
 
+std::optional<QList<std::pair<QString, QString>>> SearchEngine::Vocab::markedForms(const QString& lo,
+                                                                                 const QString& hi)
+{
+    // The term table is read directly: no vocabulary table is needed.
+    if (!termTable || !db)
+        return std::nullopt;
+    if (!markedSt)
+        markedSt = prepared(*db, QStringLiteral("SELECT DISTINCT term, form FROM page_marks WHERE term >= ? AND term < ?"));
+    if (!markedSt) {
+        indexFailed = true;
+        return std::nullopt;
+    }
+    QList<std::pair<QString, QString>> out;
+    markedSt->bind({lo, hi});
+    Statement::Step step;
+    while ((step = markedSt->next()) == Statement::Step::Row)
+        out.append({markedSt->text(0).value_or(QString()), markedSt->text(1).value_or(QString())});
+    markedSt->bind({});
+    if (step != Statement::Step::Done) {
+        indexFailed = true;
+        return std::nullopt;
+    }
+    return out;
+}
+
 void SearchEngine::Vocab::scan(const QString& lo, const QString& hi,
                                const std::function<bool(const QString&)>& visit)
 {
@@ -593,6 +619,143 @@ std::optional<QStringList> SearchEngine::nearCombos(const QList<PhraseExpr>& exp
     return out;
 }
 
+namespace {
+
+bool writesMarks(const SearchEngine::Phrase& phrase)
+{
+    if (phrase.rich)
+        for (const Arabic::RichWord& word : *phrase.rich)
+            for (const Arabic::RichLetter& letter : word.letters)
+                if (letter.m1 != 0 || letter.m2 != 0)
+                    return true;
+    return false;
+}
+
+// Whether the letters of a word the query does not mark may be written
+// otherwise on a page its full-text term finds (outside the page index,
+// which keeps the written letters): a word the rasm folding produces, or
+// one matched by wildcard, affix or root.
+bool lettersMayDiffer(const SearchEngine::Phrase& phrase)
+{
+    for (const Arabic::Tok& tok : phrase.toks) {
+        if (tok.digit)
+            continue;
+        if (tok.mode != Arabic::TokMode::exact)
+            return true;
+        for (auto it = Arabic::rasm().cbegin(); it != Arabic::rasm().cend(); ++it) {
+            if (!tok.t.endsWith(it.value()))
+                continue;
+            const QStringView prefix = QStringView(tok.t).first(tok.t.size() - it.value().size());
+            if (prefix.isEmpty() || Arabic::rasmPrefixes().contains(prefix.toString()))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Which phrases leave marks or letters to the page check: those that write
+// marks, and, outside the page index, those whose letters may differ.
+struct MarksNeed {
+    bool written = false;
+    bool letters = false;
+};
+
+MarksNeed marksNeed(const SearchEngine::Plan& plan, bool forms)
+{
+    MarksNeed need;
+    for (const std::vector<SearchEngine::Phrase>* list : {&plan.ands, &plan.ors, &plan.nots})
+        for (const SearchEngine::Phrase& phrase : *list) {
+            if (writesMarks(phrase))
+                need.written = true;
+            else if (!forms && lettersMayDiffer(phrase))
+                need.letters = true;
+        }
+    return need;
+}
+
+QString sqlText(const QString& text)
+{
+    QString quoted = text;
+    quoted.replace(u'\'', QStringLiteral("''"));
+    return u'\'' + quoted + u'\'';
+}
+
+// The pages that hold every marked word of the query as it is written, as
+// queries of page ids, from the page index's marked words: each form is
+// tested as the page check tests a page word. Only where that is the whole
+// page check: the whole page searched, each marked word a lone exact word
+// the page must hold, and no order or nearness among them. Nothing otherwise,
+// or when the marked words cannot be read.
+std::optional<QStringList> marksCondition(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab)
+{
+    const SearchQuery& q = plan.q;
+    if (!vocab || !vocab->readsTermTable() || !(q.inMatn && q.inHawashi) || q.ordered || q.near
+        || !(q.requireAll || plan.ands.size() == 1))
+        return std::nullopt;
+    for (const std::vector<SearchEngine::Phrase>* list : {&plan.ors, &plan.nots})
+        for (const SearchEngine::Phrase& phrase : *list)
+            if (writesMarks(phrase))
+                return std::nullopt;
+    QStringList conditions;
+    for (const SearchEngine::Phrase& phrase : plan.ands) {
+        if (!writesMarks(phrase))
+            continue;
+        if (phrase.toks.size() != 1 || phrase.rich->size() != 1)
+            return std::nullopt;
+        const Arabic::Tok& tok = phrase.toks.front();
+        if (tok.mode != Arabic::TokMode::exact || tok.digit || PageIndex::foreign(tok.t))
+            return std::nullopt;
+        // The word's terms with a number glued to its end come with it.
+        const auto found = vocab->markedForms(tok.t, tok.t + topChar());
+        if (!found)
+            return std::nullopt;
+        // Grouped by term, so that each group is read by the table's key.
+        QMap<QString, QStringList> accepted;
+        for (const auto& [term, form] : *found)
+            if (tok.match(term)
+                && Arabic::rawOK(phrase.rich->first().letters, PageIndex::markedLetters(form), q.hamza, true))
+                accepted[term] << sqlText(form);
+        if (accepted.isEmpty())
+            return QStringList{QStringLiteral("SELECT NULL WHERE 0")};
+        QStringList selects;
+        for (auto it = accepted.cbegin(); it != accepted.cend(); ++it)
+            selects << QStringLiteral("SELECT page_id FROM page_marks WHERE term = %1 AND form IN (%2)")
+                           .arg(sqlText(it.key()), it.value().join(u','));
+        conditions << selects.join(QStringLiteral(" UNION ALL "));
+    }
+    if (conditions.isEmpty())
+        return std::nullopt;
+    return conditions;
+}
+
+// The phrase-order test's argument for the and-phrases `exprs`: each of
+// their written-out combinations is one FTS5 phrase, in the order the
+// expression writes them, once per phrase in an AND, or `nearGroups` times
+// all of them in turn in NEAR groups. Nothing when a phrase is not written out.
+std::optional<QString> orderArgument(const SearchEngine::Plan& plan, const QList<SearchEngine::PhraseExpr>& exprs,
+                                     std::optional<qsizetype> nearGroups, int column)
+{
+    QStringList lengths;
+    QStringList groups;
+    for (qsizetype k = 0; k < exprs.size(); ++k) {
+        if (!exprs[k].combos || !exprs[k].exact)
+            return std::nullopt;
+        lengths << QString::number(plan.ands[std::size_t(k)].toks.size());
+        if (!nearGroups)
+            for (qsizetype c = 0; c < exprs[k].combos->size(); ++c)
+                groups << QString::number(k);
+    }
+    for (qsizetype g = 0; nearGroups && g < *nearGroups; ++g)
+        for (qsizetype k = 0; k < exprs.size(); ++k)
+            groups << QString::number(k);
+    return QStringLiteral("%1;%2;%3;%4")
+        .arg(column)
+        .arg(plan.q.near ? 1 : 0)
+        .arg(lengths.join(u','), groups.join(u','));
+}
+
+} // namespace
+
 // The whole query as one expression and whether its matches still need the
 // page check; no expression when a required phrase cannot be expressed.
 SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool glued, Held& held)
@@ -600,7 +763,22 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
     const SearchQuery& q = plan.q;
     // The page index decides sections and hamza forms; marks stay with the page check.
     const bool forms = vocab && vocab->writesForms();
-    bool verify = forms ? q.tashkeel : (!(q.inMatn && q.inHawashi) || q.hamza || q.tashkeel);
+    const bool wholePage = q.inMatn && q.inHawashi;
+    const MarksNeed need = q.tashkeel ? marksNeed(plan, forms) : MarksNeed{};
+    bool marks = q.tashkeel && (plan.pageChecked || need.written || need.letters);
+    // Over the page index, the marks a query writes are found by its marked words.
+    std::optional<QStringList> pages;
+    if (marks && !plan.pageChecked && !need.letters) {
+        pages = marksCondition(plan, vocab);
+        marks = !pages;
+    }
+    bool verify = forms ? marks : (!wholePage || q.hamza || marks);
+    // Token positions are the page check's word positions in one column: a
+    // page over pages_fts, or one section over the index. The index's
+    // whole page spreads over three columns.
+    const bool positional = !plan.pageChecked && (!forms || !wholePage);
+    const int column = forms && !q.inMatn ? 1 : 0;
+    std::optional<QString> order;
     QStringList clauses;
 
     if (!plan.ands.empty()) {
@@ -625,14 +803,14 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
             if (all.size() == 1) {
                 clauses << "(" + all.first() + ")";
             } else {
-                if (q.ordered)
-                    verify = true;
                 std::optional<QStringList> near;
-                if (q.near) {
+                if (q.near)
                     near = nearCombos(exprs);
-                    if (!near)
-                        verify = true;
-                }
+                if (q.ordered && positional)
+                    order = orderArgument(plan, exprs, near ? std::optional(qsizetype(near->size())) : std::nullopt,
+                                          column);
+                if ((q.ordered && !order) || (q.near && !near && !order))
+                    verify = true;
                 clauses << (near ? group(*near, orJoin) : group(all, andJoin));
             }
         }
@@ -665,7 +843,6 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
     // The page index has the sections apart: there an exclusion is exact
     // unless marks are compared. Over the whole page an exclusion is found
     // in any hamza form, as over pages_fts.
-    const bool wholePage = q.inMatn && q.inHawashi;
     for (const Phrase& p : plan.nots) {
         const bool hamza = forms && vocab->keepsHamza();
         if (forms && wholePage)
@@ -675,12 +852,12 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
             vocab->keepHamza(hamza);
         if (!e.expr)
             continue;
-        if (e.exact && (wholePage || (forms && !q.tashkeel)))
+        if (e.exact && (wholePage || (forms && !marks)))
             expr += " NOT " + *e.expr;
         else
             verify = true; // left to the page check
     }
-    return {expr, verify};
+    return {expr, verify, order, pages.value_or(QStringList{})};
 }
 
 // The expressions a run collects candidates with. When only indirectly
@@ -737,26 +914,30 @@ QList<SearchEngine::FtsPart> partsOf(const SearchEngine::Plan& plan, SearchEngin
     const FtsPlan full = SearchEngine::ftsPlan(plan, vocab, true, ignored);
     if (!full.expr)
         return {};
+    const auto part = [](const QString& expr, bool verify, const FtsPlan& from) {
+        return FtsPart{expr, verify, QStringLiteral("pages_fts"), from.order.value_or(QString()), from.pages};
+    };
     if (!full.verify || !vocab)
-        return {FtsPart{*full.expr, full.verify}};
+        return {part(*full.expr, full.verify, full)};
     Held heldTerms;
     const FtsPlan plain = SearchEngine::ftsPlan(plan, vocab, false, heldTerms);
     if (plain.verify || heldTerms.isEmpty())
-        return {FtsPart{*full.expr, true}};
+        return {part(*full.expr, true, full)};
     QStringList heldList(heldTerms.begin(), heldTerms.end());
     sortCodePoints(heldList);
     if (vocab->writesForms())
         heldList = vocab->formsOf(SearchEngine::Alts{SearchEngine::Alts::Kind::terms, heldList}, nullptr)
                        .value_or(QStringList{});
     if (heldList.isEmpty())
-        return {FtsPart{*full.expr, true}};
+        return {part(*full.expr, true, full)};
     for (QString& term : heldList)
         term = SearchEngine::quote(term);
     const QString heldClause = group(heldList, orJoin);
     QList<FtsPart> parts;
+    // The held terms come last, so the expressions' phrases keep their numbers.
     if (plain.expr)
-        parts << FtsPart{"(" + *plain.expr + ") NOT " + heldClause, false};
-    parts << FtsPart{"(" + *full.expr + ") AND " + heldClause, true};
+        parts << part("(" + *plain.expr + ") NOT " + heldClause, false, plain);
+    parts << part("(" + *full.expr + ") AND " + heldClause, true, full);
     return parts;
 }
 
@@ -792,7 +973,8 @@ bool SearchEngine::needsVerify(const SearchQuery& q) const
         parts = ftsParts(p, vocab.get());
     }
     lib.returnSearchConnection(std::move(db));
-    return !(parts.size() == 1 && !parts.first().verify && q.inMatn && q.inHawashi);
+    return !(parts.size() == 1 && !parts.first().verify && parts.first().order.isEmpty() && parts.first().pages.isEmpty()
+             && q.inMatn && q.inHawashi);
 }
 
 } // namespace quorvel

@@ -10,6 +10,7 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <string>
 
 namespace quorvel {
 
@@ -256,6 +257,98 @@ bool SearchEngine::orderNear(const QList<QList<int>>& occ, const QList<int>& len
         }
     }
     return false;
+}
+
+namespace {
+
+// An order test's argument read once: "column;near;lengths;groups", the
+// lengths in words of the and-phrases and, for each FTS5 phrase of the
+// expression in its order, the and-phrase it writes (-1 for none).
+struct OrderArgument {
+    int column = 0;
+    bool near = false;
+    QList<int> lengths;
+    std::vector<int> groups;
+    bool valid = false;
+
+    static QList<int> numbers(std::string_view text)
+    {
+        QList<int> out;
+        while (!text.empty()) {
+            const std::size_t comma = text.find(',');
+            const std::string_view item = text.substr(0, comma);
+            int value = 0;
+            bool negative = false;
+            for (std::size_t i = 0; i < item.size(); ++i) {
+                if (i == 0 && item[i] == '-')
+                    negative = true;
+                else if (item[i] >= '0' && item[i] <= '9')
+                    value = value * 10 + (item[i] - '0');
+                else
+                    return {};
+            }
+            out << (negative ? -value : value);
+            text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+        }
+        return out;
+    }
+
+    explicit OrderArgument(std::string_view text)
+    {
+        std::string_view fields[4];
+        for (std::string_view& field : fields) {
+            const std::size_t semi = text.find(';');
+            field = text.substr(0, semi);
+            text = semi == std::string_view::npos ? std::string_view{} : text.substr(semi + 1);
+        }
+        const QList<int> head = numbers(fields[0]);
+        const QList<int> nearness = numbers(fields[1]);
+        lengths = numbers(fields[2]);
+        const QList<int> phraseGroups = numbers(fields[3]);
+        groups.assign(phraseGroups.begin(), phraseGroups.end());
+        valid = head.size() == 1 && nearness.size() == 1 && lengths.size() >= 2
+            && std::all_of(groups.begin(), groups.end(), [&](int g) { return g < lengths.size(); });
+        column = valid ? head.first() : 0;
+        near = valid && nearness.first() != 0;
+    }
+};
+
+} // namespace
+
+bool SearchEngine::phrasesInOrder(const SQLiteDB::FtsRow& row, std::string_view argument)
+{
+    // One expression per run: its argument is read once per thread.
+    thread_local std::string lastText;
+    thread_local std::optional<OrderArgument> last;
+    if (!last || lastText != argument) {
+        lastText.assign(argument);
+        last.emplace(argument);
+    }
+    const OrderArgument& arg = *last;
+    if (!arg.valid)
+        return true;
+    // Kept with their room between rows.
+    thread_local QList<QList<int>> occurrences;
+    occurrences.resize(arg.lengths.size());
+    for (QList<int>& list : occurrences)
+        list.clear();
+    for (const SQLiteDB::FtsInstance& at : row.instances) {
+        if (at.column != arg.column || at.phrase < 0 || std::size_t(at.phrase) >= arg.groups.size())
+            continue;
+        const int group = arg.groups[std::size_t(at.phrase)];
+        if (group < 0)
+            continue;
+        if (std::size_t(at.phrase) >= row.phraseSizes.size() || row.phraseSizes[std::size_t(at.phrase)] != arg.lengths[group])
+            return true;
+        occurrences[group] << at.offset;
+    }
+    for (QList<int>& list : occurrences) {
+        if (list.isEmpty())
+            return false;
+        std::sort(list.begin(), list.end());
+        list.erase(std::unique(list.begin(), list.end()), list.end());
+    }
+    return orderNear(occurrences, arg.lengths, true, arg.near);
 }
 
 bool SearchEngine::evaluate(const Plan& plan, const QStringList& words, const QList<Arabic::RichWord>* rich)

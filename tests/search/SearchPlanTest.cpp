@@ -76,8 +76,18 @@ TEST(SearchPlanText, expressionsWithoutVocabulary)
     q.near = true;
     EXPECT_EQ(exprWithout(q), QStringLiteral("(NEAR(\"رسول\" + \"الله\" \"الصبح\", 12))"));
     EXPECT_FALSE(planWithout(q).verify);
+    // The order is settled by token positions beside the MATCH, in NEAR
+    // groups or over an AND; the page-checked reference leaves it to the page.
     q.ordered = true;
-    EXPECT_TRUE(planWithout(q).verify);
+    EXPECT_FALSE(planWithout(q).verify);
+    EXPECT_EQ(planWithout(q).order, QStringLiteral("0;1;2,1;0,1"));
+    q.near = false;
+    EXPECT_EQ(planWithout(q).order, QStringLiteral("0;0;2,1;0,1"));
+    SearchEngine::Plan checked = SearchEngine::plan(q);
+    checked.pageChecked = true;
+    SearchEngine::Held held;
+    EXPECT_TRUE(SearchEngine::ftsPlan(checked, nullptr, true, held).verify);
+    EXPECT_FALSE(SearchEngine::ftsPlan(checked, nullptr, true, held).order);
 
     q = phrases({"الصلاة"});
     q.orPhrases = {"الصبح", "العصر"};
@@ -121,7 +131,13 @@ TEST(SearchPlanText, sectionsAndMarksNeedTheCheck)
     q.inHawashi = false;
     EXPECT_TRUE(planWithout(q).verify);
     q.inHawashi = true;
+    // Marks are compared where the query writes them, and letters where a
+    // page may write the word otherwise (الصلوة).
     q.tashkeel = true;
+    EXPECT_TRUE(planWithout(q).verify);
+    q.andPhrases = {QStringLiteral("الصبح")};
+    EXPECT_FALSE(planWithout(q).verify);
+    q.andPhrases = {QStringLiteral("الصُّبح")};
     EXPECT_TRUE(planWithout(q).verify);
 }
 

@@ -337,6 +337,9 @@ QStringList termRows(SQLiteDB& db)
     for (const auto& row : db.rows(QStringLiteral(
              "SELECT term || '|' || form || '|' || rterm || '|' || pages FROM page_terms ORDER BY term, form")))
         out << row.str(0).value_or(QString());
+    for (const auto& row : db.rows(QStringLiteral(
+             "SELECT term || '|' || form || '|' || page_id FROM page_marks ORDER BY term, form, page_id")))
+        out << row.str(0).value_or(QString());
     return out;
 }
 
@@ -357,7 +360,12 @@ QList<IndexCase> indexCases()
         {"prefix", asked({"حد*"}), true},
         {"near pair", asked(pair, [](SearchQuery& q) { q.near = true; }), true},
         {"rare word", asked({"مشتبكة"}), true},
-        {"ordered near pair", asked(pair, [](SearchQuery& q) { q.near = q.ordered = true; }), false},
+        {"ordered near pair", asked(pair, [](SearchQuery& q) { q.near = q.ordered = true; }), true},
+        {"ordered pair", asked({"حدثنا", "مالك"}, [](SearchQuery& q) { q.ordered = true; }), true},
+        {"main text ordered near pair",
+         asked(pair, [](SearchQuery& q) { q.near = q.ordered = true; q.inHawashi = false; }), true},
+        {"footnotes ordered pair", asked({"حدثنا", "مالك"}, [](SearchQuery& q) { q.ordered = true; q.inMatn = false; }),
+         true},
         {"affix word", asked({"صلاة"}, [](SearchQuery& q) { q.affix = true; }), true},
         {"morph word", asked({"المسلمون"}, [](SearchQuery& q) { q.morph = true; }), true},
         {"leading wildcard", asked({"*ثنا"}), true},
@@ -373,7 +381,9 @@ QList<IndexCase> indexCases()
         {"hamza in footnotes", asked({"أبي"}, [](SearchQuery& q) { q.hamza = true; q.inMatn = false; }), true},
         {"hamza affix", asked({"أمر"}, [](SearchQuery& q) { q.hamza = q.affix = true; }), true},
         {"hamza wildcard", asked({"أب*"}, [](SearchQuery& q) { q.hamza = true; }), true},
-        {"diacritics", asked({"صَلَّى"}, [](SearchQuery& q) { q.tashkeel = true; }), false},
+        {"diacritics", asked({"صَلَّى"}, [](SearchQuery& q) { q.tashkeel = true; }), true},
+        {"two marked words with hamza", asked({"صَلَّى", "عَلَيْهِ"}, [](SearchQuery& q) { q.tashkeel = q.hamza = true; }), true},
+        {"diacritics of an unmarked word", asked({"الله"}, [](SearchQuery& q) { q.tashkeel = true; }), true},
         {"diacritics in main text", asked({"صَلَّى"}, [](SearchQuery& q) { q.tashkeel = true; q.inHawashi = false; }),
          false},
         {"exclusion", asked({"حدثنا"}, [](SearchQuery& q) { q.notPhrases = {"مالك"}; }), true},
@@ -434,10 +444,11 @@ TEST(SearchRun, pageIndexFormsArePinnedToTheirVersion)
 {
     struct Pin {
         int version;
-        const char* digest; // SHA-256 of the columns and terms of footnotedLibrary()
+        const char* digest; // SHA-256 of the columns, terms and marked words of footnotedLibrary()
     };
     static constexpr Pin pins[] = {
         {1, "0ddf4cd26749ddd57b916eed3a249a66b66450eebb2a10b73fb444284a27943f"},
+        {2, "8d2d4d2a4d3046f39b00167a003d880625de57cd5ec057cb012b0ff5d64ae764"},
     };
     const Pin& latest = pins[std::size(pins) - 1];
     ASSERT_EQ(PageIndex::version, latest.version);
@@ -847,8 +858,9 @@ TEST(SearchRun, cancelFromAnotherThreadAtAnyMomentEndsCleanly)
     // scripts/test-tsan runs this under ThreadSanitizer as well.
     SearchLibrary& quran = quranLibrary();
     SearchEngine engine(*quran.lib);
+    engine.setPageCheckedPath(true);
     SearchQuery q = phrases({"الله"});
-    q.tashkeel = true; // checks every page on its stored text: a long run
+    q.tashkeel = true; // checked on every page's stored text: a long run
     q.inTitles = true;
     // The cancel delays are spread over the length of one whole run.
     QElapsedTimer timer;
