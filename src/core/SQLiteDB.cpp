@@ -535,22 +535,22 @@ void callFtsRowTest(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_conte
     // Reused across rows: a MATCH calls this once per row it yields.
     thread_local std::vector<SQLiteDB::FtsInstance> instances;
     thread_local std::vector<int> sizes;
-    int count = 0;
-    if (const int rc = api->xInstCount(fts, &count); rc != SQLITE_OK) {
-        sqlite3_result_error_code(ctx, rc);
-        return;
-    }
-    instances.resize(std::size_t(count));
-    for (int i = 0; i < count; ++i) {
-        SQLiteDB::FtsInstance& at = instances[std::size_t(i)];
-        if (const int rc = api->xInst(fts, i, &at.phrase, &at.column, &at.offset); rc != SQLITE_OK) {
+    instances.clear();
+    sizes.resize(std::size_t(std::max(api->xPhraseCount(fts), 0)));
+    // Each phrase's own position list, read in place: cheaper than the
+    // instance array, which merges and sorts all of them.
+    for (int phrase = 0; phrase < int(sizes.size()); ++phrase) {
+        sizes[std::size_t(phrase)] = api->xPhraseSize(fts, phrase);
+        Fts5PhraseIter iter;
+        int column = -1;
+        int offset = -1;
+        if (const int rc = api->xPhraseFirst(fts, phrase, &iter, &column, &offset); rc != SQLITE_OK) {
             sqlite3_result_error_code(ctx, rc);
             return;
         }
+        for (; column >= 0; api->xPhraseNext(fts, &iter, &column, &offset))
+            instances.push_back({phrase, column, offset});
     }
-    sizes.resize(std::size_t(std::max(api->xPhraseCount(fts), 0)));
-    for (std::size_t i = 0; i < sizes.size(); ++i)
-        sizes[i] = api->xPhraseSize(fts, int(i));
     std::string_view argument;
     if (argc > 0) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));

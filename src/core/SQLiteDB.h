@@ -219,9 +219,10 @@ public:
     // be reached.
     static QStringList ftsTerms(const QString& text);
 
-    // Where the phrases of a full-text query were found in one row, as FTS5
-    // gives them: each instance's phrase (numbered in the order the query
-    // writes them), column and token offset, and each phrase's size in tokens.
+    // Where the phrases of a full-text query were found in one row: each
+    // instance's phrase (numbered in the order the query writes them),
+    // column and token offset, phrase by phrase, each phrase's instances by
+    // column and offset; and each phrase's size in tokens.
     struct FtsInstance {
         int phrase, column, offset;
     };

@@ -22,11 +22,13 @@ QString matchClause(const SearchEngine::FtsPart& part)
     QString clause = QStringLiteral("%1 MATCH ?").arg(part.table);
     if (!part.order.isEmpty())
         clause += QStringLiteral(" AND %2(%1, ?)").arg(part.table, QLatin1String(SearchEngine::orderTest));
-    // Kept out of the full-text table's own plan ("+"), which would run the
-    // MATCH once per listed page.
-    for (const QString& pages : part.pages)
-        clause += QStringLiteral(" AND +%1.rowid IN (%2)").arg(part.table, pages);
     return clause;
+}
+
+// Whether a row of the part may match as far as its page set tells.
+bool allowed(const SearchEngine::FtsPart& part, std::int64_t rowid)
+{
+    return !part.pages || std::binary_search(part.pages->begin(), part.pages->end(), rowid);
 }
 
 SQLArgs matchArgs(const SearchEngine::FtsPart& part)
@@ -229,7 +231,7 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
         // The same condition as needsVerify() false, without a scope: then
         // the one part is the full expression and its rows are the total.
         const bool total = !scope && parts.size() == 1 && !parts.first().verify && parts.first().order.isEmpty()
-                           && parts.first().pages.isEmpty()
+                           && !parts.first().pages
                            && q.inMatn && q.inHawashi && parts.first().table == QLatin1String("pages_fts");
         QSet<std::int64_t> done;
         const bool rest = !map.snapshot || searchFirstBooks(plan, parts, *db, *map.snapshot, scope, limit, emitter, done);
@@ -334,6 +336,8 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                 ++matched;
                 // A rowid is never null.
                 const std::int64_t rowid = byRowid->rowid(0);
+                if (!allowed(part, rowid))
+                    continue;
                 if (const auto found = cursor.lookup(rowid))
                     add(rowid, found->first, found->second, part.verify);
                 else
@@ -373,7 +377,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                 ++matched;
                 const auto pid = found->integer(0);
                 const auto bid = found->integer(1);
-                if (!pid || !bid)
+                if (!pid || !bid || !allowed(part, *pid))
                     continue;
                 std::int64_t seq = 0;
                 if (seqOf) {
@@ -594,6 +598,8 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
                 Statement::Step stepped = Statement::Step::Row;
                 while (!cancelled.load() && (stepped = st.next()) == Statement::Step::Row) {
                     const std::int64_t rowid = st.rowid(0);
+                    if (!allowed(parts[p], rowid))
+                        continue;
                     const auto page = cursor.lookup(rowid);
                     // A page the map does not place (added since it was
                     // built): this step is collected the usual way.

@@ -86,11 +86,14 @@ public:
         std::optional<QStringList> combos;   // written-out phrase terms, absent past maxCombos
     };
 
+    // Page ids in ascending order, each once.
+    using PageSet = std::vector<std::int64_t>;
+
     struct FtsPlan {
         std::optional<QString> expr;
         bool verify = false;
         std::optional<QString> order; // the argument of the phrase-order test, when the rows need it
-        QStringList pages; // queries of page ids every row's rowid must be among
+        std::shared_ptr<const PageSet> pages; // when set, the only pages that may match
     };
 
     struct FtsPart {
@@ -101,9 +104,9 @@ public:
         // nearness) by their token positions are matches: the argument of
         // orderTest, run beside the MATCH.
         QString order;
-        // Queries of page ids each row's rowid must be among: the pages that
-        // hold the marks the query writes.
-        QStringList pages;
+        // When set, the only pages whose rows may match: those that hold the
+        // marks the query writes.
+        std::shared_ptr<const PageSet> pages;
         bool operator==(const FtsPart&) const = default;
     };
 
@@ -168,6 +171,8 @@ public:
         // (term, written form) once each; nothing without the index or when
         // the read failed (then indexFailed is set).
         std::optional<QList<std::pair<QString, QString>>> markedForms(const QString& lo, const QString& hi);
+        // The pages holding one of those words; nothing when the read failed.
+        std::optional<PageSet> markedPages(const QList<std::pair<QString, QString>>& words);
         // Set once a word had too many forms: the expressions are incomplete.
         bool formsFailed = false;
         // Set once a statement over the term table failed (a cancel among
@@ -186,7 +191,7 @@ public:
         bool termTable = false;
         bool forms = false;
         bool hamza = false;
-        std::unique_ptr<Statement> reversedSt, formSt, formRangeSt, markedSt;
+        std::unique_ptr<Statement> reversedSt, formSt, formRangeSt, markedSt, markedPagesSt;
     };
 
     using Held = QSet<QString>;

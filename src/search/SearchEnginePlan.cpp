@@ -10,9 +10,9 @@
 #include "search/PageMap.h"
 
 #include <QHash>
-#include <QMap>
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 
 namespace quorvel {
@@ -331,22 +331,56 @@ std::optional<QList<std::pair<QString, QString>>> SearchEngine::Vocab::markedFor
     // The term table is read directly: no vocabulary table is needed.
     if (!termTable || !db)
         return std::nullopt;
+    // One seek per distinct word: a word is marked on many pages alike.
     if (!markedSt)
-        markedSt = prepared(*db, QStringLiteral("SELECT DISTINCT term, form FROM page_marks WHERE term >= ? AND term < ?"));
+        markedSt = prepared(*db, QStringLiteral("SELECT term, form FROM page_marks WHERE (term, form) > (?, ?) "
+                                                "AND term < ? ORDER BY term, form LIMIT 1"));
     if (!markedSt) {
         indexFailed = true;
         return std::nullopt;
     }
     QList<std::pair<QString, QString>> out;
-    markedSt->bind({lo, hi});
-    Statement::Step step;
-    while ((step = markedSt->next()) == Statement::Step::Row)
-        out.append({markedSt->text(0).value_or(QString()), markedSt->text(1).value_or(QString())});
+    std::pair<QString, QString> at{lo, QString()};
+    for (;;) {
+        markedSt->bind({at.first, at.second, hi});
+        const Statement::Step step = markedSt->next();
+        if (step == Statement::Step::Done)
+            break;
+        if (step != Statement::Step::Row) {
+            markedSt->bind({});
+            indexFailed = true;
+            return std::nullopt;
+        }
+        at = {markedSt->text(0).value_or(QString()), markedSt->text(1).value_or(QString())};
+        out.append(at);
+    }
     markedSt->bind({});
-    if (step != Statement::Step::Done) {
+    return out;
+}
+
+std::optional<SearchEngine::PageSet> SearchEngine::Vocab::markedPages(const QList<std::pair<QString, QString>>& words)
+{
+    if (!markedPagesSt && db)
+        markedPagesSt = prepared(*db, QStringLiteral("SELECT page_id FROM page_marks WHERE term = ? AND form = ?"));
+    if (!markedPagesSt) {
         indexFailed = true;
         return std::nullopt;
     }
+    PageSet out;
+    for (const auto& [term, form] : words) {
+        markedPagesSt->bind({term, form});
+        Statement::Step step;
+        while ((step = markedPagesSt->next()) == Statement::Step::Row)
+            out.push_back(markedPagesSt->integer(0).value_or(0));
+        if (step != Statement::Step::Done) {
+            markedPagesSt->bind({});
+            indexFailed = true;
+            return std::nullopt;
+        }
+    }
+    markedPagesSt->bind({});
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
 }
 
@@ -673,20 +707,13 @@ MarksNeed marksNeed(const SearchEngine::Plan& plan, bool forms)
     return need;
 }
 
-QString sqlText(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(u'\'', QStringLiteral("''"));
-    return u'\'' + quoted + u'\'';
-}
-
-// The pages that hold every marked word of the query as it is written, as
-// queries of page ids, from the page index's marked words: each form is
-// tested as the page check tests a page word. Only where that is the whole
-// page check: the whole page searched, each marked word a lone exact word
-// the page must hold, and no order or nearness among them. Nothing otherwise,
-// or when the marked words cannot be read.
-std::optional<QStringList> marksCondition(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab)
+// The pages that hold every marked word of the query as it is written,
+// from the page index's marked words: each form is tested as the page check
+// tests a page word. Only where that is the whole page check: the whole
+// page searched, each marked word a lone exact word the page must hold, and
+// no order or nearness among them. Nothing otherwise, or when the marked
+// words cannot be read.
+std::optional<SearchEngine::PageSet> markedPages(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab)
 {
     const SearchQuery& q = plan.q;
     if (!vocab || !vocab->readsTermTable() || !(q.inMatn && q.inHawashi) || q.ordered || q.near
@@ -696,7 +723,7 @@ std::optional<QStringList> marksCondition(const SearchEngine::Plan& plan, Search
         for (const SearchEngine::Phrase& phrase : *list)
             if (writesMarks(phrase))
                 return std::nullopt;
-    QStringList conditions;
+    std::optional<SearchEngine::PageSet> pages;
     for (const SearchEngine::Phrase& phrase : plan.ands) {
         if (!writesMarks(phrase))
             continue;
@@ -709,23 +736,22 @@ std::optional<QStringList> marksCondition(const SearchEngine::Plan& plan, Search
         const auto found = vocab->markedForms(tok.t, tok.t + topChar());
         if (!found)
             return std::nullopt;
-        // Grouped by term, so that each group is read by the table's key.
-        QMap<QString, QStringList> accepted;
-        for (const auto& [term, form] : *found)
-            if (tok.match(term)
-                && Arabic::rawOK(phrase.rich->first().letters, PageIndex::markedLetters(form), q.hamza, true))
-                accepted[term] << sqlText(form);
-        if (accepted.isEmpty())
-            return QStringList{QStringLiteral("SELECT NULL WHERE 0")};
-        QStringList selects;
-        for (auto it = accepted.cbegin(); it != accepted.cend(); ++it)
-            selects << QStringLiteral("SELECT page_id FROM page_marks WHERE term = %1 AND form IN (%2)")
-                           .arg(sqlText(it.key()), it.value().join(u','));
-        conditions << selects.join(QStringLiteral(" UNION ALL "));
+        QList<std::pair<QString, QString>> accepted;
+        for (const auto& word : *found)
+            if (tok.match(word.first)
+                && Arabic::rawOK(phrase.rich->first().letters, PageIndex::markedLetters(word.second), q.hamza, true))
+                accepted << word;
+        auto these = vocab->markedPages(accepted);
+        if (!these)
+            return std::nullopt;
+        if (pages) {
+            SearchEngine::PageSet both;
+            std::set_intersection(pages->begin(), pages->end(), these->begin(), these->end(), std::back_inserter(both));
+            these = std::move(both);
+        }
+        pages = std::move(these);
     }
-    if (conditions.isEmpty())
-        return std::nullopt;
-    return conditions;
+    return pages;
 }
 
 // The phrase-order test's argument for the and-phrases `exprs`: each of
@@ -767,9 +793,10 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
     const MarksNeed need = q.tashkeel ? marksNeed(plan, forms) : MarksNeed{};
     bool marks = q.tashkeel && (plan.pageChecked || need.written || need.letters);
     // Over the page index, the marks a query writes are found by its marked words.
-    std::optional<QStringList> pages;
+    std::shared_ptr<const PageSet> pages;
     if (marks && !plan.pageChecked && !need.letters) {
-        pages = marksCondition(plan, vocab);
+        if (auto found = markedPages(plan, vocab))
+            pages = std::make_shared<const PageSet>(std::move(*found));
         marks = !pages;
     }
     bool verify = forms ? marks : (!wholePage || q.hamza || marks);
@@ -857,7 +884,7 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
         else
             verify = true; // left to the page check
     }
-    return {expr, verify, order, pages.value_or(QStringList{})};
+    return {expr, verify, order, pages};
 }
 
 // The expressions a run collects candidates with. When only indirectly
@@ -973,7 +1000,7 @@ bool SearchEngine::needsVerify(const SearchQuery& q) const
         parts = ftsParts(p, vocab.get());
     }
     lib.returnSearchConnection(std::move(db));
-    return !(parts.size() == 1 && !parts.first().verify && parts.first().order.isEmpty() && parts.first().pages.isEmpty()
+    return !(parts.size() == 1 && !parts.first().verify && parts.first().order.isEmpty() && !parts.first().pages
              && q.inMatn && q.inHawashi);
 }
 

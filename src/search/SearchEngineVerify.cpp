@@ -10,6 +10,7 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 
 namespace quorvel {
@@ -327,26 +328,55 @@ bool SearchEngine::phrasesInOrder(const SQLiteDB::FtsRow& row, std::string_view 
     const OrderArgument& arg = *last;
     if (!arg.valid)
         return true;
+    const auto groupOf = [&](const SQLiteDB::FtsInstance& at) {
+        return at.phrase < 0 || std::size_t(at.phrase) >= arg.groups.size() ? -1 : arg.groups[std::size_t(at.phrase)];
+    };
+    const auto sizeAgrees = [&](const SQLiteDB::FtsInstance& at, int group) {
+        return std::size_t(at.phrase) < row.phraseSizes.size()
+            && row.phraseSizes[std::size_t(at.phrase)] == arg.lengths[group];
+    };
+    if (!arg.near) {
+        // orderNear's greedy walk, in place: each phrase in turn at its first
+        // offset from the end of the one before.
+        int from = 0;
+        for (int group = 0; group < int(arg.lengths.size()); ++group) {
+            int first = std::numeric_limits<int>::max();
+            for (const SQLiteDB::FtsInstance& at : row.instances) {
+                if (at.column != arg.column || groupOf(at) != group)
+                    continue;
+                if (!sizeAgrees(at, group))
+                    return true;
+                if (at.offset >= from && at.offset < first)
+                    first = at.offset;
+            }
+            if (first == std::numeric_limits<int>::max())
+                return false;
+            from = first + arg.lengths[group];
+        }
+        return true;
+    }
     // Kept with their room between rows.
     thread_local QList<QList<int>> occurrences;
     occurrences.resize(arg.lengths.size());
     for (QList<int>& list : occurrences)
         list.clear();
     for (const SQLiteDB::FtsInstance& at : row.instances) {
-        if (at.column != arg.column || at.phrase < 0 || std::size_t(at.phrase) >= arg.groups.size())
+        const int group = groupOf(at);
+        if (at.column != arg.column || group < 0)
             continue;
-        const int group = arg.groups[std::size_t(at.phrase)];
-        if (group < 0)
-            continue;
-        if (std::size_t(at.phrase) >= row.phraseSizes.size() || row.phraseSizes[std::size_t(at.phrase)] != arg.lengths[group])
+        if (!sizeAgrees(at, group))
             return true;
         occurrences[group] << at.offset;
     }
+    // A phrase's offsets come in order; only a word written in several
+    // forms merges lists.
     for (QList<int>& list : occurrences) {
         if (list.isEmpty())
             return false;
-        std::sort(list.begin(), list.end());
-        list.erase(std::unique(list.begin(), list.end()), list.end());
+        if (!std::is_sorted(list.begin(), list.end())) {
+            std::sort(list.begin(), list.end());
+            list.erase(std::unique(list.begin(), list.end()), list.end());
+        }
     }
     return orderNear(occurrences, arg.lengths, true, arg.near);
 }
