@@ -309,8 +309,8 @@ public:
     void setClock(Clock clock) { this->clock = std::move(clock); }
 
     // Runs every query as before the page index: the vocabulary read from the
-    // full-text index and sections and hamza forms checked page by page.
-    // Off by default; for comparing the two paths.
+    // full-text index, and sections, hamza forms, marks and order checked
+    // page by page. Off by default; for comparing the two paths.
     void setPageCheckedPath(bool on) { pageChecked = on; }
     // How many pages the last run read to check them; read after run().
     std::int64_t pagesChecked() const { return lastChecked; }

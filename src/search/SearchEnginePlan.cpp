@@ -787,7 +787,8 @@ std::optional<QString> orderArgument(const SearchEngine::Plan& plan, const QList
 SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool glued, Held& held)
 {
     const SearchQuery& q = plan.q;
-    // The page index decides sections and hamza forms; marks stay with the page check.
+    // The page index decides sections and hamza forms, and the marks a query
+    // writes where its marked words tell; the rest stays with the page check.
     const bool forms = vocab && vocab->writesForms();
     const bool wholePage = q.inMatn && q.inHawashi;
     const MarksNeed need = q.tashkeel ? marksNeed(plan, forms) : MarksNeed{};
