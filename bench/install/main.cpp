@@ -5,7 +5,8 @@
 // text-reuse data on, as scripts/run installs it, each beside its own
 // baseline. Then the installer's pace once the store already holds more
 // copies of the release under spread book ids (it must not slow down as the
-// store grows), and an update that installs the first copy again.
+// store grows), without and with the text-reuse data, each against the first
+// copy of its own store, and an update that installs the first copy again.
 //
 //   bench_install [--copies N]
 //
@@ -206,8 +207,9 @@ int main(int argc, char** argv)
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
 
     std::unique_ptr<LocalStore> store;
+    std::unique_ptr<LocalStore> reuseStore;
     const Line first = installBeside(scratch.path(), false, catalog, index.release, base, copyIds[0], &store);
-    const Line reuse = installBeside(scratch.path(), true, catalog, index.release, base, copyIds[0]);
+    const Line reuse = installBeside(scratch.path(), true, catalog, index.release, base, copyIds[0], &reuseStore);
     LocalStore::setWithReuse(false);
 
     std::printf("%-48s %10s %12s\n", "operation", "seconds", "pages/s");
@@ -216,20 +218,26 @@ int main(int argc, char** argv)
     std::printf("(%lld pages, %lld books per copy)\n\n", static_cast<long long>(first.pages),
                 static_cast<long long>(copyIds[0].size()));
 
-    // The same installer into a store that already holds the other copies.
-    for (int copy = 1; copy + 1 < copies; ++copy)
-        installCopy(*store, catalog, index.release, base, copyIds[copy]);
-    const auto before = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
-    const double lastSeconds = installCopy(*store, catalog, index.release, base, copyIds[copies - 1]);
-    const auto lastPages = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0) - before;
-
-    std::printf("%-48s %10s %12s\n", "store size", "seconds", "pages/s");
-    std::printf("%-48s %10.2f %12.0f\n", "1x: one copy into an empty store", first.installSeconds,
-                double(first.pages) / first.installSeconds);
-    const QString label = QStringLiteral("%1x: the last copy beside %2 others").arg(copies).arg(copies - 1);
-    std::printf("%-48s %10.2f %12.0f\n", qPrintable(label), lastSeconds, double(lastPages) / lastSeconds);
-    std::printf("%-48s %10.2f\n", "ratio pages/s at the larger store / 1x",
-                (double(lastPages) / lastSeconds) / (double(first.pages) / first.installSeconds));
+    // The same installer into a store that already holds the other copies:
+    // each copy is one batch, as a download run installs it.
+    const auto grow = [&](LocalStore& into, const Line& firstCopy, const char* what) {
+        for (int copy = 1; copy + 1 < copies; ++copy)
+            installCopy(into, catalog, index.release, base, copyIds[copy]);
+        const auto before = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+        const double lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copies - 1]);
+        const auto lastPages = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0) - before;
+        std::printf("%-48s %10s %12s\n", what, "seconds", "pages/s");
+        std::printf("%-48s %10.2f %12.0f\n", "1x: one copy into an empty store", firstCopy.installSeconds,
+                    double(firstCopy.pages) / firstCopy.installSeconds);
+        const QString label = QStringLiteral("%1x: the last copy beside %2 others").arg(copies).arg(copies - 1);
+        std::printf("%-48s %10.2f %12.0f\n", qPrintable(label), lastSeconds, double(lastPages) / lastSeconds);
+        std::printf("%-48s %10.2f\n\n", "ratio pages/s at the larger store / 1x",
+                    (double(lastPages) / lastSeconds) / (double(firstCopy.pages) / firstCopy.installSeconds));
+    };
+    grow(*store, first, "store size, plain install");
+    // A store holding shingles gets them for every book, the preference aside.
+    grow(*reuseStore, reuse, "store size, with text-reuse data");
+    reuseStore.reset();
 
     // An update: the books of the first copy installed again over themselves.
     const double againSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);

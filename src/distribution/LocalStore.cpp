@@ -25,6 +25,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
+#include <vector>
 
 namespace quorvel {
 
@@ -144,6 +146,9 @@ constexpr const char* kPlainDeletes[] = {
     "DELETE FROM isnad_edges WHERE book_id=?", "DELETE FROM shingles WHERE book_id=?",
     "DELETE FROM books WHERE id=?",          "DELETE FROM installed WHERE book_id=?",
 };
+
+// The shingles a book sorts in memory at once (24 bytes each).
+constexpr std::size_t kShingleBlock = std::size_t(1) << 19;
 
 // Thrown inside the transaction; the install rolls back and rethrows it.
 struct Abort {
@@ -532,9 +537,50 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
 
     auto insertPage = db.prepare(QStringLiteral(
         "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));
-    auto insertShingle = db.prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
+    auto insertShingle =
+        db.prepare(QStringLiteral("INSERT INTO shingles(rowid, hash, page_id, book_id) VALUES(?,?,?,?)"));
     auto pages = package.prepare(QString::fromLatin1(Dist::RootBuilder::pagesQuery));
     must(insertPage && insertShingle && pages);
+    // The shingles go in hash order, a block at a time, each under the rowid
+    // it takes in page order (the rows are those a page-by-page insert
+    // makes). In page order every shingle lands on another leaf of the hash
+    // index; once that index outgrows the page cache, each such leaf is read,
+    // spilled and read again many times within one book. In hash order the
+    // block passes over the index once.
+    struct Shingle {
+        std::int64_t hash, rowid, pageId;
+    };
+    std::vector<Shingle> shingles;
+    std::optional<std::int64_t> lastShingle; // the largest rowid in the table
+    const auto flushShingles = [&] {
+        if (shingles.empty())
+            return;
+        std::sort(shingles.begin(), shingles.end(), [](const Shingle& a, const Shingle& b) {
+            return a.hash != b.hash ? a.hash < b.hash : a.rowid < b.rowid;
+        });
+        for (const Shingle& s : shingles)
+            write(*insertShingle, {s.rowid, s.hash, s.pageId, book.id});
+        shingles.clear();
+    };
+    const auto addShingle = [&](std::int64_t hash, std::int64_t pageId) {
+        if (!lastShingle) {
+            // SQLite gives a row without a rowid the largest one plus one;
+            // the rows of a replaced version are gone by now.
+            lastShingle = db.scalarInt(QStringLiteral("SELECT IFNULL(MAX(rowid), 0) FROM shingles"));
+            must(lastShingle.has_value());
+        }
+        // Past the largest rowid SQLite picks free ones at random: no order to keep.
+        if (*lastShingle == std::numeric_limits<std::int64_t>::max()) {
+            flushShingles();
+            auto bare = db.prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
+            must(bare.has_value());
+            write(*bare, {hash, pageId, book.id});
+            return;
+        }
+        shingles.push_back({hash, ++*lastShingle, pageId});
+        if (shingles.size() >= kShingleBlock)
+            flushShingles();
+    };
     auto addNarrator = db.prepare(QStringLiteral("INSERT OR IGNORE INTO narrators(name) VALUES(?)"));
     auto narratorId = db.prepare(QStringLiteral("SELECT id FROM narrators WHERE name=?"));
     auto addEdge = db.prepare(
@@ -592,8 +638,9 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
 
         if (reuse)
             for (const std::int64_t hash : TextReuse::shingleHashesOfNormalized(norm))
-                write(*insertShingle, {hash, pid, book.id});
+                addShingle(hash, pid);
     }
+    flushShingles();
     // A failure while reading the package is not the end of its pages.
     if (pageStep != Statement::Step::Done)
         refuse(installFailed(db.lastFailure()));
