@@ -220,20 +220,7 @@ QList<Passage> retrieve(const Library& lib, const QString& question, int k, cons
 
         QString content = page->content;
         content.replace(footnoteMarker, footnoteLabel);
-        Passage passage{
-            .n = int(passages.size()) + 1,
-            .pageId = pageId,
-            .bookId = bookId,
-            .seq = page->seq,
-            .vol = page->vol,
-            .pageNum = page->num,
-            .bookTitle = book->title,
-            .author = lib.authorName(*book),
-            .edition = book->edition,
-            .text = window(content, t, windowChars.load()),
-            .death = lib.deathYear(*book),
-        };
-        passages.append(std::move(passage));
+        passages.append(Passage::of(lib, *book, *page, window(content, t, windowChars.load()), int(passages.size()) + 1));
         if (passages.size() >= k)
             break;
     }

@@ -2,8 +2,27 @@
 
 #include "core/Arabic.h"
 #include "core/CountedNoun.h"
+#include "core/Library.h"
+#include "core/Page.h"
 
 namespace quorvel {
+
+Passage Passage::of(const Library& lib, const Book& book, const Page& page, QString text, int n)
+{
+    return Passage{
+        .n = n,
+        .pageId = page.id,
+        .bookId = book.id,
+        .seq = page.seq,
+        .vol = page.vol,
+        .pageNum = page.num,
+        .bookTitle = book.title,
+        .author = lib.authorName(book),
+        .edition = book.edition,
+        .text = std::move(text),
+        .death = lib.deathYear(book),
+    };
+}
 
 QString Passage::citation() const
 {

@@ -10,6 +10,10 @@
 
 namespace quorvel {
 
+class Library;
+struct Book;
+struct Page;
+
 struct Passage {
     int n = 0;                      // display number, 1-based
     long long pageId = 0;
@@ -28,6 +32,10 @@ struct Passage {
     // number (or the sequence when there is none) always; digits follow the
     // user's preference.
     QString citation() const;
+
+    // The excerpt `text` of `page` in `book`, numbered `n`, with the book's
+    // citation details as the library gives them.
+    static Passage of(const Library& lib, const Book& book, const Page& page, QString text, int n = 0);
 };
 
 } // namespace quorvel

@@ -57,12 +57,6 @@ QString firstWords()
 }
 const QString footnoteLabel = QStringLiteral("\n[الحاشية]\n");
 
-QString citedLine(const QString& q, const Passage& p)
-{
-    return QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»: ") + quote(q, p)
-        + u'\n';
-}
-
 QString nonEmpty(const std::optional<QString>& s) { return s.value_or(QString()); }
 
 // Words that join a man to his father or forefather, in normal form; «ابن»
@@ -239,20 +233,9 @@ std::optional<AboutName> pageAbout(const Library& lib, const QHash<std::int64_t,
         return std::nullopt;
     const auto [a, b] = atWords(content, std::max<qsizetype>(0, q->start - kPassageContext),
                                 std::min<qsizetype>(content.size(), q->end + kPassageContext), q->start, q->end);
-    return AboutName{Passage{
-                         .n = 0,
-                         .pageId = page->id,
-                         .bookId = book->id,
-                         .seq = page->seq,
-                         .vol = page->vol,
-                         .pageNum = page->num,
-                         .bookTitle = book->title,
-                         .author = lib.authorName(*book),
-                         .edition = book->edition,
-                         .text = (a > 0 ? QStringLiteral("… ") : QString()) + content.mid(a, b - a)
-                             + (b < content.size() ? QStringLiteral(" …") : QString()),
-                         .death = lib.deathYear(*book),
-                     },
+    return AboutName{Passage::of(lib, *book, *page,
+                                 (a > 0 ? QStringLiteral("… ") : QString()) + content.mid(a, b - a)
+                                     + (b < content.size() ? QStringLiteral(" …") : QString())),
                      said, q->entry};
 }
 
@@ -548,19 +531,8 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
             continue;
         QString content = page->content;
         content.replace(footnoteMarker, footnoteLabel);
-        P.append(Passage{
-            .n = int(P.size()) + 1,
-            .pageId = h.pageId,
-            .bookId = book->id,
-            .seq = page->seq,
-            .vol = page->vol,
-            .pageNum = page->num,
-            .bookTitle = book->title,
-            .author = lib.authorName(*book),
-            .edition = book->edition,
-            .text = AIAssistant::window(content, around, kTakhrijWindowChars),
-            .death = lib.deathYear(*book),
-        });
+        P.append(Passage::of(lib, *book, *page, AIAssistant::window(content, around, kTakhrijWindowChars),
+                             int(P.size()) + 1));
     }
 
     QList<std::int64_t> hitIds;

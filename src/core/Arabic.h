@@ -210,6 +210,9 @@ struct RichLetter {
 };
 // Sets the bit of one mark on `letter`; any other unit is ignored.
 void addMark(RichLetter& letter, char16_t mark);
+// The marks whose bits `letter` carries, one unit each in bit order: what
+// addMark, given them in turn, sets again.
+QString marksOf(const RichLetter& letter);
 
 struct RichWord {
     QString word;               // normalised and rasm-folded

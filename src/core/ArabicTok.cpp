@@ -251,6 +251,18 @@ void addMark(RichLetter& letter, char16_t mark)
         letter.m2 |= flag;
 }
 
+QString marksOf(const RichLetter& letter)
+{
+    QString out;
+    for (int bit = 0; bit < 64; ++bit)
+        if (letter.m1 & (std::uint64_t(1) << bit))
+            out.append(QChar(bit < 8 ? char16_t(0x064B + bit) : bit == 8 ? char16_t(0x0670) : char16_t(0x06CD + bit)));
+    for (int bit = 0; bit < 64; ++bit)
+        if (letter.m2 & (std::uint64_t(1) << bit))
+            out.append(QChar(char16_t(0x08D3 + bit)));
+    return out;
+}
+
 // The words of `s` exactly as `tokens` gives them, each with its letters
 // carrying their written alef form and marks.
 QList<RichWord> richWords(const QString& s)

@@ -12,24 +12,12 @@ int nesting(std::string_view text)
 {
     int depth = 0;
     int deepest = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
+    outsideStrings(text, [&](std::size_t, char c) {
+        if (c == '[' || c == '{')
             deepest = std::max(deepest, ++depth);
-        } else if (c == ']' || c == '}') {
+        else if (c == ']' || c == '}')
             --depth;
-        }
-    }
+    });
     return deepest;
 }
 

@@ -31,6 +31,28 @@ std::optional<Value> parse(std::string_view text);
 // The deepest nesting of arrays and objects in a JSON text, found without
 // parsing it, so that a text too deep to parse safely can be refused first.
 int nesting(std::string_view text);
+// Calls `visit(i, c)` for each character of a JSON text outside its string
+// literals, in order; a string shows only as its opening quote. The walk
+// neither parses nor recurses, for texts that may be too deep to parse.
+template <typename Visit>
+void outsideStrings(std::string_view text, Visit&& visit)
+{
+    bool inString = false;
+    bool escaped = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!inString) {
+            inString = c == '"';
+            visit(i, c);
+        } else if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (c == '"') {
+            inString = false;
+        }
+    }
+}
 std::optional<Value> parse(const QByteArray& text);
 inline std::optional<Value> parse(const char* text) { return parse(std::string_view(text)); }
 inline std::optional<Value> parse(const std::string& text) { return parse(std::string_view(text)); }

@@ -82,12 +82,7 @@ bool carriesMarks(const Arabic::RichWord& word)
 QList<Pair> markedWords(const QString& content)
 {
     QList<Pair> out;
-    const bool any = std::any_of(content.begin(), content.end(), [](QChar c) {
-        Arabic::RichLetter probe;
-        Arabic::addMark(probe, c.unicode());
-        return probe.m1 != 0 || probe.m2 != 0;
-    });
-    if (!any)
+    if (std::none_of(content.begin(), content.end(), [](QChar c) { return Arabic::isMark(c.unicode()); }))
         return out;
     QSet<Pair> seen;
     for (const Arabic::RichWord& word : Arabic::richWords(content)) {
@@ -262,19 +257,24 @@ Columns columnsOf(const QString& content)
     return row;
 }
 
+namespace {
+
+// A letter of a form, with its written alef form.
+Arabic::RichLetter letterOf(char16_t u)
+{
+    if (isWrittenAlef(u) || u == kAlef)
+        return {kAlef, u, 0, 0};
+    return {u, 0, 0, 0};
+}
+
+} // namespace
+
 QList<Arabic::RichLetter> letters(const QString& form)
 {
     QList<Arabic::RichLetter> out;
     out.reserve(form.size());
-    for (QChar c : form) {
-        const char16_t u = c.unicode();
-        if (isWrittenAlef(u))
-            out.append({kAlef, u, 0, 0});
-        else if (u == kAlef)
-            out.append({kAlef, kAlef, 0, 0});
-        else
-            out.append({u, 0, 0, 0});
-    }
+    for (QChar c : form)
+        out.append(letterOf(c.unicode()));
     return out;
 }
 
@@ -284,13 +284,7 @@ QString markedForm(const QList<Arabic::RichLetter>& letters)
     out.reserve(letters.size() * 2);
     for (const Arabic::RichLetter& l : letters) {
         out.append(QChar(l.alif != 0 ? l.alif : l.norm));
-        for (int bit = 0; bit < 64; ++bit) {
-            if (l.m1 & (std::uint64_t(1) << bit))
-                out.append(QChar(bit < 8 ? char16_t(0x064B + bit) : bit == 8 ? char16_t(0x0670) : char16_t(0x06CD + bit)));
-        }
-        for (int bit = 0; bit < 64; ++bit)
-            if (l.m2 & (std::uint64_t(1) << bit))
-                out.append(QChar(char16_t(0x08D3 + bit)));
+        out.append(Arabic::marksOf(l));
     }
     return out;
 }
@@ -301,16 +295,10 @@ QList<Arabic::RichLetter> markedLetters(const QString& form)
     out.reserve(form.size());
     for (QChar c : form) {
         const char16_t u = c.unicode();
-        Arabic::RichLetter probe;
-        Arabic::addMark(probe, u);
-        if (probe.m1 != 0 || probe.m2 != 0) {
-            if (!out.isEmpty())
-                Arabic::addMark(out.last(), u);
-        } else if (isWrittenAlef(u) || u == kAlef) {
-            out.append({kAlef, u, 0, 0});
-        } else {
-            out.append({u, 0, 0, 0});
-        }
+        if (!Arabic::isMark(u))
+            out.append(letterOf(u));
+        else if (!out.isEmpty())
+            Arabic::addMark(out.last(), u);
     }
     return out;
 }

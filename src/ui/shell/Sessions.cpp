@@ -67,36 +67,21 @@ std::optional<QList<QByteArrayView>> arrayItems(QByteArrayView text)
     QList<QByteArrayView> items;
     int depth = 0;
     qsizetype start = -1;
-    bool inString = false;
-    bool escaped = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
+    Json::outsideStrings(std::string_view(text.data(), std::size_t(text.size())), [&](std::size_t at, char c) {
+        const qsizetype i = qsizetype(at);
         if (c == ',' && depth == 1) {
             items.append(trimmed(text.sliced(start, i - start)));
             start = -1;
-            continue;
-        }
-        if (c == ']' || c == '}') {
+        } else if (c == ']' || c == '}') {
             if (--depth == 0 && start >= 0)
                 items.append(trimmed(text.sliced(start, i - start)));
-            continue;
+        } else {
+            if (depth == 1 && start < 0 && !isBlank(c))
+                start = i;
+            if (c == '[' || c == '{')
+                ++depth;
         }
-        if (depth == 1 && start < 0 && !isBlank(c))
-            start = i;
-        if (c == '"')
-            inString = true;
-        else if (c == '[' || c == '{')
-            ++depth;
-    }
+    });
     return items;
 }
 

@@ -143,6 +143,13 @@ QColor strongest(const QImage& image, const QRegion& region, const QColor& behin
     return best;
 }
 
+// The colour counted most often; invalid when none was counted.
+QColor commonest(const QHash<QRgb, int>& counts)
+{
+    const auto it = std::max_element(counts.cbegin(), counts.cend());
+    return it == counts.cend() ? QColor() : QColor(it.key());
+}
+
 // The colour of a symbol's main strokes: its most frequent opaque pixel.
 QColor mainStroke(const QImage& symbol)
 {
@@ -151,14 +158,7 @@ QColor mainStroke(const QImage& symbol)
         for (int x = 0; x < symbol.width(); ++x)
             if (const QRgb c = symbol.pixel(x, y); qAlpha(c) > 200)
                 ++counts[c | 0xFF000000];
-    QRgb best = 0;
-    int most = 0;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        if (it.value() > most) {
-            most = it.value();
-            best = it.key();
-        }
-    return most == 0 ? QColor() : QColor(best);
+    return commonest(counts);
 }
 
 // The most frequent coloured pixel of `region` that is not `behind`: a chart's bars.
@@ -170,14 +170,7 @@ QColor mostColoured(const QImage& image, const QRegion& region, const QColor& be
             for (int x = std::max(0, r.left()); x <= std::min(image.width() - 1, r.right()); ++x)
                 if (const QColor c(image.pixel(x, y) | 0xFF000000); c.hsvSaturation() > 60 && c != behind)
                     ++counts[c.rgb()];
-    QRgb best = 0;
-    int most = 0;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-        if (it.value() > most) {
-            most = it.value();
-            best = it.key();
-        }
-    return most == 0 ? QColor() : QColor(best);
+    return commonest(counts);
 }
 
 QString describe(const QWidget* w)
