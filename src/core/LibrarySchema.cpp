@@ -1,6 +1,7 @@
 #include "core/LibrarySchema.h"
 
 #include "core/SQLiteDB.h"
+#include "core/ShingleRuns.h"
 
 namespace quorvel::LibrarySchema {
 
@@ -34,7 +35,24 @@ const QString& text()
         "CREATE INDEX IF NOT EXISTS idx_edge_book ON isnad_edges(book_id);\n"
         "CREATE TABLE IF NOT EXISTS shingles(hash INTEGER NOT NULL, page_id INTEGER NOT NULL, "
         "book_id INTEGER NOT NULL);\n"
-        "CREATE INDEX IF NOT EXISTS idx_shingles_hash ON shingles(hash);\n"
+        // Looked up by hash through the runs below, not by an index of this
+        // table: see ShingleRuns.h. The installer writes the runs; changes
+        // and removals made anywhere reach them through the triggers.
+        "CREATE TABLE IF NOT EXISTS shingle_levels(run INTEGER PRIMARY KEY, level INTEGER NOT NULL, "
+        "rows INTEGER NOT NULL);\n"
+        "INSERT INTO shingle_levels(run, level, rows) SELECT 1, 0, 0 "
+        "WHERE NOT EXISTS(SELECT 1 FROM shingle_levels);\n"
+        "CREATE TABLE IF NOT EXISTS shingle_runs(run INTEGER NOT NULL, hash INTEGER NOT NULL, "
+        "sid INTEGER NOT NULL, page_id INTEGER NOT NULL, book_id INTEGER NOT NULL, "
+        "PRIMARY KEY(run, hash, sid)) WITHOUT ROWID;\n"
+        "CREATE VIEW IF NOT EXISTS shingle_hashes AS SELECT hash, page_id, book_id FROM shingle_runs "
+        "WHERE run IN (SELECT run FROM shingle_levels);\n"
+        "CREATE TRIGGER IF NOT EXISTS shingles_moved_in_run AFTER UPDATE ON shingles BEGIN "
+        "UPDATE shingle_runs SET hash=new.hash, sid=new.rowid, page_id=new.page_id, book_id=new.book_id "
+        "WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; END;\n"
+        "CREATE TRIGGER IF NOT EXISTS shingles_out_of_run AFTER DELETE ON shingles BEGIN "
+        "DELETE FROM shingle_runs WHERE run IN (SELECT run FROM shingle_levels) "
+        "AND hash=old.hash AND sid=old.rowid; END;\n"
         "CREATE INDEX IF NOT EXISTS idx_shingles_page ON shingles(page_id);\n"
         "CREATE INDEX IF NOT EXISTS idx_shingles_book ON shingles(book_id);\n"
         "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);\n");
@@ -43,7 +61,7 @@ const QString& text()
 
 bool create(SQLiteDB& db)
 {
-    return db.exec(text());
+    return db.exec(text()) && ShingleRuns::adopt(db);
 }
 
 } // namespace quorvel::LibrarySchema

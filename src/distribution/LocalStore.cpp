@@ -8,6 +8,7 @@
 #include "core/Paths.h"
 #include "core/Preferences.h"
 #include "core/SQLiteDB.h"
+#include "core/ShingleRuns.h"
 #include "distribution/RawDeflate.h"
 #include "scholar/Isnad.h"
 #include "scholar/TextReuse.h"
@@ -539,8 +540,10 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));
     auto insertShingle =
         db.prepare(QStringLiteral("INSERT INTO shingles(rowid, hash, page_id, book_id) VALUES(?,?,?,?)"));
+    auto insertRunShingle = db.prepare(
+        QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
     auto pages = package.prepare(QString::fromLatin1(Dist::RootBuilder::pagesQuery));
-    must(insertPage && insertShingle && pages);
+    must(insertPage && insertShingle && insertRunShingle && pages);
     // The shingles go in hash order, a block at a time, each under the rowid
     // it takes in page order (the rows are those a page-by-page insert
     // makes). In page order every shingle lands on another leaf of the hash
@@ -551,7 +554,13 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         std::int64_t hash, rowid, pageId;
     };
     std::vector<Shingle> shingles;
+    std::int64_t shinglesAdded = 0;
     std::optional<std::int64_t> lastShingle; // the largest rowid in the table
+    std::optional<std::int64_t> run;         // the run taking the book's lookup copies
+    const auto writeShingle = [&](Statement& st, const SQLArgs& args, std::int64_t hash, std::int64_t pageId) {
+        if (write(st, args) == Statement::Step::Done)
+            write(*insertRunShingle, {*run, hash, db.lastInsertId(), pageId, book.id});
+    };
     const auto flushShingles = [&] {
         if (shingles.empty())
             return;
@@ -559,22 +568,24 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
             return a.hash != b.hash ? a.hash < b.hash : a.rowid < b.rowid;
         });
         for (const Shingle& s : shingles)
-            write(*insertShingle, {s.rowid, s.hash, s.pageId, book.id});
+            writeShingle(*insertShingle, {s.rowid, s.hash, s.pageId, book.id}, s.hash, s.pageId);
         shingles.clear();
     };
     const auto addShingle = [&](std::int64_t hash, std::int64_t pageId) {
+        ++shinglesAdded;
         if (!lastShingle) {
             // SQLite gives a row without a rowid the largest one plus one;
             // the rows of a replaced version are gone by now.
             lastShingle = db.scalarInt(QStringLiteral("SELECT IFNULL(MAX(rowid), 0) FROM shingles"));
-            must(lastShingle.has_value());
+            run = ShingleRuns::openRun(db);
+            must(lastShingle && run);
         }
         // Past the largest rowid SQLite picks free ones at random: no order to keep.
         if (*lastShingle == std::numeric_limits<std::int64_t>::max()) {
             flushShingles();
             auto bare = db.prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
             must(bare.has_value());
-            write(*bare, {hash, pageId, book.id});
+            writeShingle(*bare, {hash, pageId, book.id}, hash, pageId);
             return;
         }
         shingles.push_back({hash, ++*lastShingle, pageId});
@@ -644,6 +655,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     // A failure while reading the package is not the end of its pages.
     if (pageStep != Statement::Step::Done)
         refuse(installFailed(db.lastFailure()));
+    must(ShingleRuns::settle(db, shinglesAdded));
     pages.reset();
 
     struct Heading {

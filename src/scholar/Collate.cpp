@@ -4,6 +4,7 @@
 #include "core/Library.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
+#include "core/ShingleRuns.h"
 #include "scholar/SequenceMatcher.h"
 #include "scholar/TextReuse.h"
 
@@ -42,13 +43,14 @@ std::optional<std::int64_t> matchPage(SQLiteDB& db, std::int64_t pageId, std::in
     // A page may hold more distinct shingles than one statement binds: the
     // counts of every slice are summed per page. Ties keep the page met first.
     const qsizetype slice = std::max<qsizetype>(1, db.maxParameters() - 1);
+    const QString lookup = ShingleRuns::lookup(db);
     std::unordered_map<std::int64_t, std::int64_t> counts;
     std::vector<std::int64_t> order;
     for (qsizetype from = 0; from < hashes.size(); from += slice) {
         const QList<std::int64_t> part = hashes.mid(from, slice);
         SQLArgs args = argsOf(part);
         args.append(otherBookId);
-        const auto rows = db.rows(QStringLiteral("SELECT page_id, COUNT(*) AS sh FROM shingles\nWHERE hash IN (")
+        const auto rows = db.rows(QStringLiteral("SELECT page_id, COUNT(*) AS sh FROM %1\nWHERE hash IN (").arg(lookup)
                                       + SQLiteDB::marks(part.size())
                                       + QStringLiteral(") AND book_id=? GROUP BY page_id\nORDER BY sh DESC"),
                                   args);

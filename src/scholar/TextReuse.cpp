@@ -4,6 +4,7 @@
 #include "core/CRC32.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
+#include "core/ShingleRuns.h"
 
 #include <QByteArray>
 #include <QRegularExpression>
@@ -77,10 +78,9 @@ QList<PageCount> sharingPages(SQLiteDB& db, const QList<std::int64_t>& rare, std
 {
     QList<PageCount> pages;
     const qsizetype parameters = db.maxParameters();
+    const QString from = QStringLiteral("FROM %1 s\nWHERE s.hash IN (").arg(ShingleRuns::lookup(db));
     if (rare.size() + 3 <= parameters) {
-        const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*) AS shared\n"
-                                           "FROM shingles s\n"
-                                           "WHERE s.hash IN (")
+        const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*) AS shared\n") + from
             + SQLiteDB::marks(rare.size())
             + QStringLiteral(") AND s.book_id <> ?\n"
                              "GROUP BY s.page_id\n"
@@ -101,11 +101,9 @@ QList<PageCount> sharingPages(SQLiteDB& db, const QList<std::int64_t>& rare, std
     // slice, so that even an absurdly low limit cannot stall the loop.
     const qsizetype slice = qMax<qsizetype>(1, parameters - 1);
     std::map<std::int64_t, PageCount> byPage;
-    for (qsizetype from = 0; from < rare.size(); from += slice) {
-        const QList<std::int64_t> part = rare.mid(from, slice);
-        const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*)\n"
-                                           "FROM shingles s\n"
-                                           "WHERE s.hash IN (")
+    for (qsizetype first = 0; first < rare.size(); first += slice) {
+        const QList<std::int64_t> part = rare.mid(first, slice);
+        const QString sql = QStringLiteral("SELECT s.page_id, s.book_id, COUNT(*)\n") + from
             + SQLiteDB::marks(part.size()) + QStringLiteral(") AND s.book_id <> ?\nGROUP BY s.page_id");
         SQLArgs args = argsOf(part);
         args << bookId;
@@ -194,7 +192,7 @@ QList<std::int64_t> pageHashes(SQLiteDB& db, std::int64_t pageId)
 QSet<std::int64_t> commonHashes(SQLiteDB& db, const QList<std::int64_t>& hashes)
 {
     QSet<std::int64_t> common;
-    auto statement = db.prepare(QStringLiteral("SELECT book_id FROM shingles WHERE hash=?"));
+    auto statement = db.prepare(QStringLiteral("SELECT book_id FROM %1 WHERE hash=?").arg(ShingleRuns::lookup(db)));
     if (!statement)
         return common;
     for (std::int64_t hash : hashes) {
@@ -346,7 +344,7 @@ QList<std::pair<std::int64_t, std::int64_t>> sharedCounts(SQLiteDB& db, std::int
         std::int64_t rows;
     };
     QList<Frequency> heavy;
-    if (auto df = db.prepare(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE hash=?"))) {
+    if (auto df = db.prepare(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE hash=?").arg(ShingleRuns::lookup(db)))) {
         for (std::int64_t hash : sample) {
             df->bind({hash});
             const std::int64_t rows = df->step() ? df->integer(0).value_or(0) : 0;
@@ -365,7 +363,7 @@ QList<std::pair<std::int64_t, std::int64_t>> sharedCounts(SQLiteDB& db, std::int
     }
 
     std::map<std::int64_t, std::int64_t> counts;
-    if (auto books = db.prepare(QStringLiteral("SELECT book_id FROM shingles WHERE hash=?"))) {
+    if (auto books = db.prepare(QStringLiteral("SELECT book_id FROM %1 WHERE hash=?").arg(ShingleRuns::lookup(db)))) {
         for (std::int64_t hash : sample) {
             if (skipped.contains(hash))
                 continue;

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/SQLiteDB.h"
+#include "core/ShingleRuns.h"
 #include "distribution/LocalStore.h"
 #include "distribution/RawDeflate.h"
 #include "scholar/Isnad.h"
@@ -482,6 +483,61 @@ TEST_F(LocalStoreTest, aStoreWithShinglesKeepsThemCompleteWhateverThePreference)
     install(pagesPackage(11, pages));
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE book_id=10")), shingles);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE book_id=11")), shingles);
+}
+
+// Lookups by hash read the runs, which only installs and merges write: they
+// must hold the table's rows exactly, through merges, updates, removals and a
+// store written before the runs existed.
+TEST_F(LocalStoreTest, shinglesByHashAreTheTableWhateverRunTheyLieIn)
+{
+    struct RunRows {
+        RunRows() { ShingleRuns::setRunRows(4); }
+        ~RunRows() { ShingleRuns::setRunRows(std::int64_t(1) << 21); }
+    } small;
+    const auto byHash = [](SQLiteDB& db, const QString& from) {
+        QStringList out;
+        for (const auto& row : db.rows(QStringLiteral("SELECT hash || ' ' || page_id || ' ' || book_id FROM %1 "
+                                                      "ORDER BY hash, page_id, book_id")
+                                           .arg(from)))
+            out << row.str(0).value_or(QString());
+        return out;
+    };
+    LocalStore::setWithReuse(true);
+    for (std::int64_t id = 20; id < 38; ++id)
+        install(pagesPackage(id, {QStringLiteral("قال مالك بن أنس في الموطأ رواية %1").arg(id),
+                                  QStringLiteral("باب ما جاء في الصلاة والزكاة")}));
+    install(pagesPackage(21, {QStringLiteral("باب الزكاة في الذهب والفضة")}), 2);
+    EXPECT_TRUE(store_->remove(33));
+    SQLiteDB& db = store_->db();
+    ASSERT_EQ(ShingleRuns::lookup(db), QStringLiteral("shingle_hashes"));
+    EXPECT_EQ(byHash(db, QStringLiteral("shingle_hashes")), byHash(db, QStringLiteral("shingles")));
+    EXPECT_GT(byHash(db, QStringLiteral("shingles")).size(), 100);
+    // Each book filled a run: sixteen merged four by four and again into
+    // one, two more full, and the open one.
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingle_levels")), 4);
+    EXPECT_EQ(count(QStringLiteral("SELECT MAX(level) FROM shingle_levels")), 2);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingle_runs WHERE run NOT IN (SELECT run FROM shingle_levels)")), 0);
+
+    // A store of the earlier layout: the shingles' own index by hash, no runs.
+    const QString oldPath = dir_.filePath(QStringLiteral("old.db"));
+    {
+        auto old = SQLiteDB::open(oldPath, false);
+        ASSERT_TRUE(old && old->exec(QStringLiteral(
+            "CREATE TABLE shingles(hash INTEGER NOT NULL, page_id INTEGER NOT NULL, book_id INTEGER NOT NULL);"
+            "CREATE INDEX idx_shingles_hash ON shingles(hash);"
+            "INSERT INTO shingles VALUES(7, 1, 1), (3, 1, 1), (7, 2, 1), (5, 9, 2);")));
+    }
+    auto adopted = LocalStore::open(oldPath);
+    ASSERT_TRUE(adopted);
+    EXPECT_EQ(byHash(adopted->db(), QStringLiteral("shingle_hashes")),
+              QStringList({QStringLiteral("3 1 1"), QStringLiteral("5 9 2"), QStringLiteral("7 1 1"),
+                           QStringLiteral("7 2 1")}));
+    EXPECT_EQ(adopted->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name='idx_shingles_hash'")),
+              0);
+    // Rows written there other than by the installer, then made into runs anew.
+    ASSERT_TRUE(adopted->db().run(QStringLiteral("INSERT INTO shingles VALUES(4, 3, 3)")));
+    ASSERT_TRUE(ShingleRuns::rebuild(adopted->db()));
+    EXPECT_EQ(byHash(adopted->db(), QStringLiteral("shingle_hashes")).size(), 5);
 }
 
 TEST_F(LocalStoreTest, removeDeletesEveryRowOfTheBookAndNothingElse)

@@ -5,6 +5,7 @@
 #include "core/CRC32.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
+#include "core/ShingleRuns.h"
 #include "support/CorpusText.h"
 #include "support/FixtureLibrary.h"
 
@@ -43,6 +44,7 @@ struct Shingles
         for (std::int64_t hash : values)
             db->run(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"),
                     {hash, pageId, bookId});
+        ASSERT_TRUE(ShingleRuns::rebuild(*db)); // rows not written by the installer
     }
     // A page of its own in a book of its own holding `values`.
     void bookWith(std::int64_t bookId, const QList<std::int64_t>& values)
@@ -341,6 +343,7 @@ TEST(TextReuseCorpus, poetryAndQuranShareNothingWithTheHadithPages)
         db->run("INSERT INTO pages(id, book_id, seq, content) VALUES(?, 20, ?, ?)", {pageId, pageId, text});
         for (std::int64_t hash : TextReuse::shingleHashes(text))
             db->run("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,20)", {hash, pageId});
+        ASSERT_TRUE(ShingleRuns::rebuild(*db));
         EXPECT_FALSE(TextReuse::pageHashes(*db, pageId).isEmpty());
         EXPECT_TRUE(TextReuse::sources(*db, pageId, 1, 10).isEmpty()) << pageId;
         ++pageId;

@@ -1,0 +1,53 @@
+#pragma once
+
+// The text-reuse shingles by hash. A single index of every shingle's hash
+// makes each installed book touch a leaf of it per shingle once it outgrows
+// the page cache, so installs grow slower with the library. Instead the
+// installer writes a lookup copy of each row into the newest of a few runs,
+// each sorted by hash: a book writes only into the small newest run, and
+// full runs are merged in bulk, four of one level into one of the next, so
+// that a lookup reads a handful of runs. Readers ask the `shingle_hashes`
+// view, which reads every run. (Rows changed or removed in the table leave
+// the runs through its triggers; one on insert would put every shingle the
+// installer writes under a statement journal.)
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace quorvel {
+
+class SQLiteDB;
+
+namespace ShingleRuns {
+
+// What readers look shingles up by hash in: the view, or the table itself
+// in a library written before the runs existed and not yet opened for
+// writing since.
+QString lookup(SQLiteDB& db);
+
+// The run the installer writes a book's shingles to.
+std::optional<std::int64_t> openRun(SQLiteDB& db);
+
+// Called by the installer inside a book's transaction, after the book's
+// `added` shingles: closes the newest run once it is full, merges full runs
+// and opens a new one. False when a statement failed.
+bool settle(SQLiteDB& db, std::int64_t added);
+
+// Makes the runs anew from the table, for rows written there other than by
+// the installer (test libraries, a program that predates the runs); inside
+// the caller's transaction when one is open.
+bool rebuild(SQLiteDB& db);
+
+// Moves the shingles of a library written before the runs existed into the
+// first run, once, and drops their index by hash. Run when a library is
+// opened for writing.
+bool adopt(SQLiteDB& db);
+
+// The rows a run takes before it is full; tests lower it.
+std::int64_t runRows();
+void setRunRows(std::int64_t rows);
+
+} // namespace ShingleRuns
+} // namespace quorvel
