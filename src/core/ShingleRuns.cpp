@@ -8,12 +8,12 @@ namespace quorvel::ShingleRuns {
 
 namespace {
 
-// About one book in eight of the bundled sample's text: small enough that a
-// book's shingles land on few leaves of the run, large enough that merges
-// are rare.
+// About the shingles of the whole bundled sample (eighteen books): small
+// enough for the page cache, so that a book passes over a run it can hold,
+// large enough that merges are rare.
 constexpr std::int64_t kRunRows = std::int64_t(1) << 21;
-// Runs of one level merged at once; a lookup reads at most this many runs
-// less one per level, and each shingle is rewritten once per level.
+// Runs of one level merged at once: a lookup reads fewer than this many runs
+// per level, and a shingle is rewritten once per level it climbs.
 constexpr int kFanIn = 4;
 
 std::atomic<std::int64_t> runRowsNow{kRunRows};
@@ -56,6 +56,19 @@ bool merge(SQLiteDB& db, const QList<std::int64_t>& runs, std::int64_t level)
                   {*into, level, *into});
 }
 
+// The runs made anew from the table: one run, of the level its size gives.
+bool remake(SQLiteDB& db)
+{
+    const auto rows = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingles"));
+    return rows && db.run(QStringLiteral("DELETE FROM shingle_runs"))
+        && db.run(QStringLiteral("DELETE FROM shingle_levels"))
+        && db.run(QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) "
+                                 "SELECT 1, hash, rowid, page_id, book_id FROM shingles ORDER BY hash, rowid"))
+        && db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) VALUES(1, ?, ?)"), {levelOf(*rows), *rows})
+        // A large run is full; the next rows go to a run of their own.
+        && (*rows < runRows() || db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) VALUES(2, 0, 0)")));
+}
+
 } // namespace
 
 std::int64_t runRows()
@@ -66,6 +79,11 @@ std::int64_t runRows()
 void setRunRows(std::int64_t rows)
 {
     runRowsNow.store(std::max<std::int64_t>(1, rows));
+}
+
+std::optional<std::int64_t> openRun(SQLiteDB& db)
+{
+    return db.scalarInt(QStringLiteral("SELECT MAX(run) FROM shingle_levels"));
 }
 
 QString lookup(SQLiteDB& db)
@@ -80,7 +98,7 @@ bool settle(SQLiteDB& db, std::int64_t added)
 {
     if (added <= 0)
         return true;
-    const auto open = db.scalarInt(QStringLiteral("SELECT MAX(run) FROM shingle_levels"));
+    const auto open = openRun(db);
     if (!open || !db.run(QStringLiteral("UPDATE shingle_levels SET rows = rows + ? WHERE run=?"), {added, *open}))
         return false;
     // The count kept by the installer misses the rows of replaced books; it
@@ -97,42 +115,22 @@ bool settle(SQLiteDB& db, std::int64_t added)
     // The full run is closed by opening a newer one once the merges are
     // done: the newest run is always the one the installer writes to.
     for (;;) {
-        const auto level = db.rows(QStringLiteral("SELECT level FROM shingle_levels GROUP BY level "
-                                                  "HAVING COUNT(*) >= ? ORDER BY level LIMIT 1"),
-                                   {kFanIn});
-        if (level.isEmpty())
+        const auto crowded = db.rows(QStringLiteral("SELECT level FROM shingle_levels GROUP BY level "
+                                                    "HAVING COUNT(*) >= ? ORDER BY level LIMIT 1"),
+                                     {kFanIn});
+        if (crowded.isEmpty())
             break;
+        const std::int64_t level = crowded.first().integer(0).value_or(0);
         QList<std::int64_t> runs;
-        for (const auto& row : db.rows(QStringLiteral("SELECT run FROM shingle_levels WHERE level=? ORDER BY run LIMIT ?"),
-                                       {level.first().integer(0).value_or(0), kFanIn}))
+        for (const auto& row : db.rows(
+                 QStringLiteral("SELECT run FROM shingle_levels WHERE level=? ORDER BY run LIMIT ?"), {level, kFanIn}))
             runs.append(row.integer(0).value_or(0));
-        if (runs.size() < kFanIn || !merge(db, runs, level.first().integer(0).value_or(0) + 1))
+        if (runs.size() < kFanIn || !merge(db, runs, level + 1))
             return false;
     }
     return db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) SELECT MAX(run) + 1, 0, 0 "
                                  "FROM shingle_levels"));
 }
-
-std::optional<std::int64_t> openRun(SQLiteDB& db)
-{
-    return db.scalarInt(QStringLiteral("SELECT MAX(run) FROM shingle_levels"));
-}
-
-namespace {
-
-bool remake(SQLiteDB& db)
-{
-    const auto rows = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingles"));
-    return rows && db.run(QStringLiteral("DELETE FROM shingle_runs"))
-        && db.run(QStringLiteral("DELETE FROM shingle_levels"))
-        && db.run(QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) "
-                                 "SELECT 1, hash, rowid, page_id, book_id FROM shingles ORDER BY hash, rowid"))
-        && db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) VALUES(1, ?, ?)"), {levelOf(*rows), *rows})
-        // A large run is full; the next rows go to a run of their own.
-        && (*rows < runRows() || db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) VALUES(2, 0, 0)")));
-}
-
-} // namespace
 
 bool rebuild(SQLiteDB& db)
 {

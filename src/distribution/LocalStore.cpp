@@ -546,10 +546,9 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     must(insertPage && insertShingle && insertRunShingle && pages);
     // The shingles go in hash order, a block at a time, each under the rowid
     // it takes in page order (the rows are those a page-by-page insert
-    // makes). In page order every shingle lands on another leaf of the hash
-    // index; once that index outgrows the page cache, each such leaf is read,
-    // spilled and read again many times within one book. In hash order the
-    // block passes over the index once.
+    // makes), each with its lookup copy in the newest run (ShingleRuns.h).
+    // In page order every shingle lands on another leaf of that run; in hash
+    // order the block passes over it once.
     struct Shingle {
         std::int64_t hash, rowid, pageId;
     };
