@@ -40,8 +40,6 @@ const QString& text()
         // and removals made anywhere reach them through the triggers.
         "CREATE TABLE IF NOT EXISTS shingle_levels(run INTEGER PRIMARY KEY, level INTEGER NOT NULL, "
         "rows INTEGER NOT NULL);\n"
-        "INSERT INTO shingle_levels(run, level, rows) SELECT 1, 0, 0 "
-        "WHERE NOT EXISTS(SELECT 1 FROM shingle_levels);\n"
         "CREATE TABLE IF NOT EXISTS shingle_runs(run INTEGER NOT NULL, hash INTEGER NOT NULL, "
         "sid INTEGER NOT NULL, page_id INTEGER NOT NULL, book_id INTEGER NOT NULL, "
         "PRIMARY KEY(run, hash, sid)) WITHOUT ROWID;\n"

@@ -142,8 +142,12 @@ bool rebuild(SQLiteDB& db)
 
 bool adopt(SQLiteDB& db)
 {
-    if (!exists(db, "index", "idx_shingles_hash"))
-        return true;
+    // Read first: opening a store written by this program writes nothing.
+    if (!exists(db, "index", "idx_shingles_hash")) {
+        if (db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM shingle_levels)")).value_or(0) != 0)
+            return true;
+        return db.run(QStringLiteral("INSERT OR IGNORE INTO shingle_levels(run, level, rows) VALUES(1, 0, 0)"));
+    }
     Transaction transaction(db);
     if (!transaction.begun())
         return false;

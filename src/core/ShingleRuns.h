@@ -40,9 +40,9 @@ bool settle(SQLiteDB& db, std::int64_t added);
 // the caller's transaction when one is open.
 bool rebuild(SQLiteDB& db);
 
-// Moves the shingles of a library written before the runs existed into the
-// first run, once, and drops their index by hash. Run when a library is
-// opened for writing.
+// Opens the first run of a new library; moves the shingles of a library
+// written before the runs existed into a run, once, and drops their index
+// by hash. Run when a library is opened for writing.
 bool adopt(SQLiteDB& db);
 
 // The rows a run takes before it is full; tests lower it.
