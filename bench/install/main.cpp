@@ -15,6 +15,7 @@
 #include "../common/SampleStore.h"
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
+#include "core/ShingleRuns.h"
 #include "distribution/Dist.h"
 #include "distribution/LocalStore.h"
 #include "search/PageIndex.h"
@@ -112,7 +113,7 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
         db.exec(QStringLiteral("BEGIN IMMEDIATE"));
         insertAll(*insertPage, book.pages);
         // Each shingle with its lookup copy in the newest run, as installs write them.
-        const SQLArg openRun = db.scalarInt(QStringLiteral("SELECT MAX(run) FROM shingle_levels")).value_or(1);
+        const SQLArg openRun = ShingleRuns::openRun(db).value_or(1);
         for (const auto& r : book.shingles) {
             run(*insertShingle, {argOf(r.vals[0]), argOf(r.vals[1]), argOf(r.vals[2]), argOf(r.vals[3])});
             run(*insertRun, {openRun, argOf(r.vals[1]), argOf(r.vals[0]), argOf(r.vals[2]), argOf(r.vals[3])});

@@ -101,15 +101,19 @@ bool settle(SQLiteDB& db, std::int64_t added)
     const auto open = openRun(db);
     if (!open || !db.run(QStringLiteral("UPDATE shingle_levels SET rows = rows + ? WHERE run=?"), {added, *open}))
         return false;
+    const auto full = [&] {
+        return db.scalarInt(QStringLiteral("SELECT rows FROM shingle_levels WHERE run=?"), {*open}).value_or(0)
+            >= runRows();
+    };
     // The count kept by the installer misses the rows of replaced books; it
     // is made exact before the run is taken for full.
-    if (db.scalarInt(QStringLiteral("SELECT rows FROM shingle_levels WHERE run=?"), {*open}).value_or(0) < runRows())
+    if (!full())
         return true;
     if (!db.run(QStringLiteral("UPDATE shingle_levels SET rows = (SELECT COUNT(*) FROM shingle_runs WHERE run=?) "
                                "WHERE run=?"),
                 {*open, *open}))
         return false;
-    if (db.scalarInt(QStringLiteral("SELECT rows FROM shingle_levels WHERE run=?"), {*open}).value_or(0) < runRows())
+    if (!full())
         return true;
 
     // The full run is closed by opening a newer one once the merges are

@@ -344,7 +344,8 @@ QList<std::pair<std::int64_t, std::int64_t>> sharedCounts(SQLiteDB& db, std::int
         std::int64_t rows;
     };
     QList<Frequency> heavy;
-    if (auto df = db.prepare(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE hash=?").arg(ShingleRuns::lookup(db)))) {
+    const QString lookup = ShingleRuns::lookup(db);
+    if (auto df = db.prepare(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE hash=?").arg(lookup))) {
         for (std::int64_t hash : sample) {
             df->bind({hash});
             const std::int64_t rows = df->step() ? df->integer(0).value_or(0) : 0;
@@ -363,7 +364,7 @@ QList<std::pair<std::int64_t, std::int64_t>> sharedCounts(SQLiteDB& db, std::int
     }
 
     std::map<std::int64_t, std::int64_t> counts;
-    if (auto books = db.prepare(QStringLiteral("SELECT book_id FROM %1 WHERE hash=?").arg(ShingleRuns::lookup(db)))) {
+    if (auto books = db.prepare(QStringLiteral("SELECT book_id FROM %1 WHERE hash=?").arg(lookup))) {
         for (std::int64_t hash : sample) {
             if (skipped.contains(hash))
                 continue;
