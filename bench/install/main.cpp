@@ -8,7 +8,11 @@
 // store grows), without and with the text-reuse data, each against the first
 // copy of its own store, and an update that installs the first copy again.
 //
-//   bench_install [--copies N]
+//   bench_install [--copies N] [--rounds R]
+//
+// Each first copy is installed beside its baseline R times (3 unless told),
+// each time into new stores, and the medians are printed: the machine's
+// speed drifts more between rounds than within one.
 //
 // The release is written here from samples/ with a key made for the run.
 #include "../common/BenchArgs.h"
@@ -26,6 +30,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace quorvel;
@@ -33,6 +38,7 @@ using namespace quorvel;
 namespace {
 
 constexpr int defaultCopies = 10;
+constexpr int defaultRounds = 3;
 
 // Installs the books of one copy; the seconds it took.
 double installCopy(LocalStore& store, const Dist::Catalog& catalog, std::int64_t release, const QUrl& base,
@@ -67,6 +73,7 @@ struct BookRows {
     QList<Statement::Row> shingles;
     QList<Statement::Row> edges;
     QList<Statement::Row> headings;
+    QList<Statement::Row> marks;
 };
 
 void insertAll(Statement& st, const QList<Statement::Row>& rows)
@@ -83,7 +90,7 @@ void insertAll(Statement& st, const QList<Statement::Row>& rows)
 // The baseline: the installed rows inserted into the same tables of a fresh
 // store, one transaction per book (the plain tables first, then the
 // full-text ones, as the installer writes them), then the narrators' and the
-// term table's rows.
+// term table's rows, and the same checkpoint.
 double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<Statement::Row>& narrators,
                   const QList<Statement::Row>& terms)
 {
@@ -97,6 +104,7 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
         db.prepare(QStringLiteral("INSERT INTO shingles(rowid, hash, page_id, book_id) VALUES(?,?,?,?)"));
     auto insertRun = db.prepare(
         QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
+    auto insertMark = db.prepare(QStringLiteral("INSERT INTO page_marks(term, form, page_id) VALUES(?,?,?)"));
     auto insertTerm = db.prepare(QStringLiteral("INSERT INTO page_terms(term, form, rterm, pages) VALUES(?,?,?,?)"));
     auto insertEdge = db.prepare(
         QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
@@ -124,6 +132,7 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
             run(*insertFts, {id, argOf(book.pages[i].vals[6]), id, argOf(book.pages[i].vals[1])});
             run(*insertForms, {id, book.forms[i].matn, book.forms[i].hawashi, book.forms[i].seam});
         }
+        insertAll(*insertMark, book.marks);
         insertAll(*insertHeading, book.headings);
         db.exec(QStringLiteral("COMMIT"));
     }
@@ -131,6 +140,8 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
     insertAll(*insertNarrator, narrators);
     insertAll(*insertTerm, terms);
     db.exec(QStringLiteral("COMMIT"));
+    // The installer's timing ends with its rows moved into the database file too.
+    plain.checkpoint();
     return timer.nsecsElapsed() / 1e9;
 }
 
@@ -138,7 +149,27 @@ struct Line {
     double installSeconds = 0;
     double baselineSeconds = 0;
     std::int64_t pages = 0;
+    double ratio = 0; // install / baseline, of one round or the median of the rounds'
 };
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Each figure's median over the rounds.
+Line medianOf(const QList<Line>& rounds)
+{
+    QList<double> install, baseline, ratio;
+    for (const Line& line : rounds) {
+        install << line.installSeconds;
+        baseline << line.baselineSeconds;
+        ratio << line.ratio;
+    }
+    return {median(install), median(baseline), rounds.first().pages, median(ratio)};
+}
 
 // One copy installed into an empty store, and its rows inserted bare into another.
 Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catalog, std::int64_t release,
@@ -166,6 +197,10 @@ Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catal
         rows.edges = store->db().rows(QStringLiteral("SELECT student_id, teacher_id, book_id, page_id FROM isnad_edges "
                                                      "WHERE book_id=? ORDER BY rowid"),
                                       {book.id});
+        rows.marks = store->db().rows(QStringLiteral("SELECT m.term, m.form, m.page_id FROM page_marks m "
+                                                     "JOIN pages p ON p.id = m.page_id WHERE p.book_id=? "
+                                                     "ORDER BY m.page_id, m.term, m.form"),
+                                      {book.id});
         rows.headings = store->db().rows(
             QStringLiteral("SELECT id, book_id, title, page_seq, parent_id, level FROM toc WHERE book_id=? ORDER BY id"),
             {book.id});
@@ -175,6 +210,7 @@ Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catal
     const auto terms = store->db().rows(QStringLiteral("SELECT term, form, rterm, pages FROM page_terms"));
     auto plain = LocalStore::open(QDir(folder).filePath(reuse ? QStringLiteral("reuse-plain.db") : QStringLiteral("plain.db")));
     line.baselineSeconds = insertRows(*plain, books, narrators, terms);
+    line.ratio = line.installSeconds / line.baselineSeconds;
     if (keep)
         *keep = std::move(store);
     return line;
@@ -185,7 +221,7 @@ void printLine(const char* label, const Line& line)
     std::printf("%-48s %10.2f %12.0f\n", label, line.installSeconds, double(line.pages) / line.installSeconds);
     std::printf("%-48s %10.2f %12.0f\n", "  baseline: insert the same rows", line.baselineSeconds,
                 double(line.pages) / line.baselineSeconds);
-    std::printf("%-48s %10.2f\n", "  ratio install / baseline", line.installSeconds / line.baselineSeconds);
+    std::printf("%-48s %10.2f\n", "  ratio install / baseline", line.ratio);
 }
 
 } // namespace
@@ -195,6 +231,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const bench::BenchArgs args(app.arguments());
     const int copies = args.number(QStringLiteral("--copies"), defaultCopies, 2);
+    const int rounds = args.number(QStringLiteral("--rounds"), defaultRounds, 1);
     QTemporaryDir scratch;
     qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toUtf8());
 
@@ -216,17 +253,28 @@ int main(int argc, char** argv)
     const QUrl base = QUrl::fromLocalFile(releaseDir);
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
 
+    // The last round's stores are the ones that grow.
     std::unique_ptr<LocalStore> store;
     std::unique_ptr<LocalStore> reuseStore;
-    const Line first = installBeside(scratch.path(), false, catalog, index.release, base, copyIds[0], &store);
-    const Line reuse = installBeside(scratch.path(), true, catalog, index.release, base, copyIds[0], &reuseStore);
+    QList<Line> firstRounds, reuseRounds;
+    for (int round = 0; round < rounds; ++round) {
+        const QString folder = scratch.filePath(QStringLiteral("round%1").arg(round));
+        store.reset();
+        reuseStore.reset();
+        QDir(scratch.filePath(QStringLiteral("round%1").arg(round - 1))).removeRecursively();
+        QDir().mkpath(folder);
+        firstRounds << installBeside(folder, false, catalog, index.release, base, copyIds[0], &store);
+        reuseRounds << installBeside(folder, true, catalog, index.release, base, copyIds[0], &reuseStore);
+    }
     LocalStore::setWithReuse(false);
+    const Line first = medianOf(firstRounds);
+    const Line reuse = medianOf(reuseRounds);
 
     std::printf("%-48s %10s %12s\n", "operation", "seconds", "pages/s");
     printLine("install sample release", first);
     printLine("install sample release with text-reuse data", reuse);
-    std::printf("(%lld pages, %lld books per copy)\n\n", static_cast<long long>(first.pages),
-                static_cast<long long>(copyIds[0].size()));
+    std::printf("(%lld pages, %lld books per copy; medians of %d rounds)\n\n", static_cast<long long>(first.pages),
+                static_cast<long long>(copyIds[0].size()), rounds);
 
     // The same installer into a store that already holds the other copies:
     // each copy is one batch, as a download run installs it.

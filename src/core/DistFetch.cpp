@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,7 +144,12 @@ QString hex(const QByteArray& bytes)
 
 QString sha256(const QByteArray& bytes)
 {
-    return hex(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
+    // Each installed page is hashed: libsodium's SHA-256 takes half the time of Qt's.
+    [[maybe_unused]] static const int ready = sodium_init();
+    QByteArray digest(crypto_hash_sha256_BYTES, Qt::Uninitialized);
+    crypto_hash_sha256(reinterpret_cast<unsigned char*>(digest.data()),
+                       reinterpret_cast<const unsigned char*>(bytes.constData()), quint64(bytes.size()));
+    return hex(digest);
 }
 
 QString fileSha256(const QString& path)

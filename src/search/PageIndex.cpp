@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QSet>
+#include <QStringTokenizer>
 
 #include <algorithm>
 #include <cstdio>
@@ -57,6 +58,9 @@ QStringList termsOf(const QString& word)
 // The normal form a word of the hamza-keeping form folds to.
 QString folded(const QString& form)
 {
+    // Most words hold no written alef: they fold without a copy.
+    if (std::none_of(form.begin(), form.end(), [](QChar c) { return isWrittenAlef(c.unicode()); }))
+        return Arabic::rasmWord(form);
     QString w = form;
     for (QChar& c : w)
         if (isWrittenAlef(c.unicode()))
@@ -65,10 +69,94 @@ QString folded(const QString& form)
 }
 
 using Pair = std::pair<QString, QString>; // index term, form
-using PairCounts = QHash<Pair, std::int64_t>;
+
+// The change to each (index term, form) pair's count of pages, a page
+// counted once for a pair however often the pair is on it. A pair whose form
+// is a word the tokenizer keeps and whose term is that word folded is kept
+// by its form alone, the common case looked up without a copy of the word;
+// every other pair by both, so that each pair has one place.
+class PairCounts {
+public:
+    // Counts the pairs of one page's index columns, +1 or -1.
+    void count(const Columns& row, int sign);
+    // The pairs whose count changed, in key order.
+    QList<std::pair<Pair, std::int64_t>> changes() const;
+
+private:
+    struct Count {
+        std::int64_t pages = 0;
+        std::uint64_t page = 0; // the last page that counted
+    };
+    struct FormCount : Count {
+        QString term;
+    };
+    void see(Count& c, int sign) const
+    {
+        if (c.page != page_) {
+            c.page = page_;
+            c.pages += sign;
+        }
+    }
+    void see(const QString& term, const QString& form, int sign);
+
+    QHash<QString, FormCount> byForm_;
+    QHash<Pair, Count> byPair_;
+    std::uint64_t page_ = 0;
+};
+
+void PairCounts::see(const QString& term, const QString& form, int sign)
+{
+    if (plainWord(form) && term == folded(form)) {
+        FormCount& c = byForm_[form];
+        c.term = term;
+        see(c, sign);
+    } else {
+        see(byPair_[Pair{term, form}], sign);
+    }
+}
+
+void PairCounts::count(const Columns& row, int sign)
+{
+    ++page_;
+    for (const QString* text : {&row.matn, &row.hawashi})
+        for (const QStringView view : QStringTokenizer{*text, u' ', Qt::SkipEmptyParts}) {
+            if (plainWord(view)) {
+                // Only looked up: the text outlives the lookup.
+                const auto known = byForm_.find(QString::fromRawData(view.data(), view.size()));
+                if (known != byForm_.end()) {
+                    see(*known, sign);
+                    continue;
+                }
+            }
+            const QString form = view.toString();
+            const QString term = folded(form);
+            if (plainWord(form) && plainWord(term)) {
+                see(term, form, sign);
+                continue;
+            }
+            const QStringList forms = termsOf(form);
+            const QStringList terms = termsOf(term);
+            for (qsizetype i = 0; i < forms.size(); ++i)
+                see(i < terms.size() && forms.size() == terms.size() ? terms[i] : forms[i], forms[i], sign);
+        }
+}
+
+QList<std::pair<Pair, std::int64_t>> PairCounts::changes() const
+{
+    QList<std::pair<Pair, std::int64_t>> out;
+    out.reserve(byForm_.size() + byPair_.size());
+    for (auto it = byForm_.cbegin(); it != byForm_.cend(); ++it)
+        if (it->pages != 0)
+            out.append({Pair{it->term, it.key()}, it->pages});
+    for (auto it = byPair_.cbegin(); it != byPair_.cend(); ++it)
+        if (it->pages != 0)
+            out.append({it.key(), it->pages});
+    // In key order the writes pass over page_terms once instead of seeking at random.
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return out;
+}
 
 struct PageRow : Columns {
-    QList<Pair> pairs; // distinct on the page
     QList<Pair> marked; // normal term and written form of each word with marks, distinct on the page
 };
 
@@ -105,21 +193,7 @@ QStringList lastWords(const QString& text, int n)
 
 PageRow pageRow(const QString& content)
 {
-    PageRow row{columnsOf(content), {}, markedWords(content)};
-    QSet<Pair> seen;
-    for (const QString* text : {&row.matn, &row.hawashi})
-        for (const QString& form : text->split(u' ', Qt::SkipEmptyParts)) {
-            const QStringList forms = termsOf(form);
-            const QStringList terms = termsOf(folded(form));
-            for (qsizetype i = 0; i < forms.size(); ++i) {
-                const Pair pair{i < terms.size() && forms.size() == terms.size() ? terms[i] : forms[i], forms[i]};
-                if (!seen.contains(pair)) {
-                    seen.insert(pair);
-                    row.pairs << pair;
-                }
-            }
-        }
-    return row;
+    return {columnsOf(content), markedWords(content)};
 }
 
 std::optional<QString> metaValue(SQLiteDB& db, const QString& key)
@@ -193,8 +267,7 @@ public:
     bool add(std::int64_t pid, const QString& content, PairCounts& counts)
     {
         const PageRow row = pageRow(content);
-        for (const Pair& p : row.pairs)
-            ++counts[p];
+        counts.count(row, +1);
         bool ok = step(*insert, {pid, row.matn, row.hawashi, row.seam});
         for (const Pair& p : row.marked)
             ok = step(*mark, {p.first, p.second, pid}) && ok;
@@ -203,8 +276,7 @@ public:
     bool remove(std::int64_t pid, const QString& content, PairCounts& counts)
     {
         const PageRow row = pageRow(content);
-        for (const Pair& p : row.pairs)
-            --counts[p];
+        counts.count(row, -1);
         bool ok = step(*erase, {pid, row.matn, row.hawashi, row.seam});
         for (const Pair& p : row.marked)
             ok = step(*unmark, {p.first, p.second, pid}) && ok;
@@ -213,12 +285,10 @@ public:
     bool writeCounts(const PairCounts& counts)
     {
         bool ok = true;
-        for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-            if (it.value() == 0)
-                continue;
-            ok = step(*count, {it.key().first, it.key().second, reversedKey(it.key().first), it.value()}) && ok;
-            if (it.value() < 0)
-                ok = step(*drop, {it.key().first, it.key().second}) && ok;
+        for (const auto& [pair, pages] : counts.changes()) {
+            ok = step(*count, {pair.first, pair.second, reversedKey(pair.first), pages}) && ok;
+            if (pages < 0)
+                ok = step(*drop, {pair.first, pair.second}) && ok;
         }
         return ok;
     }
@@ -431,7 +501,7 @@ bool Writer::remove(std::int64_t pageId, const QString& content)
 bool Writer::finish()
 {
     bool ok = !d->rows || (d->rows->ok() && d->rows->writeCounts(d->counts));
-    d->counts.clear();
+    d->counts = {};
     if (d->writing)
         ok = d->db.run(QStringLiteral("UPDATE meta SET value = value + 1 WHERE key=?"),
                        {QString::fromLatin1(PageMap::changesKey)})
