@@ -98,21 +98,28 @@ private:
         }
     }
     void see(const QString& term, const QString& form, int sign);
+    // A pair known to be kept by its form: `term` is `form` folded.
+    void seeByForm(const QString& term, const QString& form, int sign);
 
     QHash<QString, FormCount> byForm_;
     QHash<Pair, Count> byPair_;
     std::uint64_t page_ = 0;
 };
 
+void PairCounts::seeByForm(const QString& term, const QString& form, int sign)
+{
+    FormCount& c = byForm_[form];
+    if (c.term.isNull())
+        c.term = term;
+    see(c, sign);
+}
+
 void PairCounts::see(const QString& term, const QString& form, int sign)
 {
-    if (plainWord(form) && term == folded(form)) {
-        FormCount& c = byForm_[form];
-        c.term = term;
-        see(c, sign);
-    } else {
+    if (plainWord(form) && term == folded(form))
+        seeByForm(term, form, sign);
+    else
         see(byPair_[Pair{term, form}], sign);
-    }
 }
 
 void PairCounts::count(const Columns& row, int sign)
@@ -131,7 +138,7 @@ void PairCounts::count(const Columns& row, int sign)
             const QString form = view.toString();
             const QString term = folded(form);
             if (plainWord(form) && plainWord(term)) {
-                see(term, form, sign);
+                seeByForm(term, form, sign);
                 continue;
             }
             const QStringList forms = termsOf(form);
