@@ -13,8 +13,11 @@ namespace {
 // large enough that merges are rare.
 constexpr std::int64_t kRunRows = std::int64_t(1) << 21;
 // Runs of one level merged at once: a lookup reads fewer than this many runs
-// per level, and a shingle is rewritten once per level it climbs.
-constexpr int kFanIn = 4;
+// per level, and a shingle is rewritten once per level it climbs. Eight keeps
+// a library of fifty times the sample one level above the first (four made
+// every shingle climb twice, and the second merge alone cost more than the
+// first), for a lookup of at most a dozen or so runs.
+constexpr int kFanIn = 8;
 
 std::atomic<std::int64_t> runRowsNow{kRunRows};
 

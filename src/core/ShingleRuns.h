@@ -5,7 +5,7 @@
 // the page cache, so installs grow slower with the library. Instead the
 // installer writes a lookup copy of each row into the newest of a few runs,
 // each sorted by hash: a book writes only into the small newest run, and
-// full runs are merged in bulk, four of one level into one of the next, so
+// full runs are merged in bulk, eight of one level into one of the next, so
 // that a lookup reads a handful of runs. Readers ask the `shingle_hashes`
 // view, which reads every run. (Rows changed or removed in the table leave
 // the runs through its triggers; one on insert would put every shingle the

@@ -503,7 +503,7 @@ TEST_F(LocalStoreTest, shinglesByHashAreTheTableWhateverRunTheyLieIn)
         return out;
     };
     LocalStore::setWithReuse(true);
-    for (std::int64_t id = 20; id < 38; ++id)
+    for (std::int64_t id = 20; id < 86; ++id)
         install(pagesPackage(id, {QStringLiteral("قال مالك بن أنس في الموطأ رواية %1").arg(id),
                                   QStringLiteral("باب ما جاء في الصلاة والزكاة")}));
     install(pagesPackage(21, {QStringLiteral("باب الزكاة في الذهب والفضة")}), 2);
@@ -512,8 +512,8 @@ TEST_F(LocalStoreTest, shinglesByHashAreTheTableWhateverRunTheyLieIn)
     ASSERT_EQ(ShingleRuns::lookup(db), QStringLiteral("shingle_hashes"));
     EXPECT_EQ(byHash(db, QStringLiteral("shingle_hashes")), byHash(db, QStringLiteral("shingles")));
     EXPECT_GT(byHash(db, QStringLiteral("shingles")).size(), 100);
-    // Each book filled a run: sixteen merged four by four and again into
-    // one, two more full, and the open one.
+    // Each book filled a run: sixty-four merged eight by eight and again
+    // into one, two more full, and the open one.
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingle_levels")), 4);
     EXPECT_EQ(count(QStringLiteral("SELECT MAX(level) FROM shingle_levels")), 2);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingle_runs WHERE run NOT IN (SELECT run FROM shingle_levels)")), 0);
