@@ -10,9 +10,11 @@
 //
 //   bench_install [--copies N] [--rounds R]
 //
-// Each first copy is installed beside its baseline R times (3 unless told),
-// each time into new stores, and the medians are printed: the machine's
-// speed drifts more between rounds than within one.
+// Each first copy is installed beside its baseline R times (3 unless told)
+// before the stores grow and R times after, each time into new stores, and
+// the medians are printed: the machine's speed drifts more over the half
+// hour that fifty copies take than within one round, and a pace measured
+// only before the growth would weigh that drift on one side of its ratio.
 //
 // The release is written here from samples/ with a key made for the run.
 #include "../common/BenchArgs.h"
@@ -253,19 +255,52 @@ int main(int argc, char** argv)
     const QUrl base = QUrl::fromLocalFile(releaseDir);
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
 
-    // The last round's stores are the ones that grow.
+    // The last round's stores before the growth are the ones that grow.
     std::unique_ptr<LocalStore> store;
     std::unique_ptr<LocalStore> reuseStore;
     QList<Line> firstRounds, reuseRounds;
-    for (int round = 0; round < rounds; ++round) {
+    const auto roundOfFirstCopies = [&](int round, bool keep) {
         const QString folder = scratch.filePath(QStringLiteral("round%1").arg(round));
-        store.reset();
-        reuseStore.reset();
         QDir(scratch.filePath(QStringLiteral("round%1").arg(round - 1))).removeRecursively();
         QDir().mkpath(folder);
-        firstRounds << installBeside(folder, false, catalog, index.release, base, copyIds[0], &store);
-        reuseRounds << installBeside(folder, true, catalog, index.release, base, copyIds[0], &reuseStore);
+        firstRounds << installBeside(folder, false, catalog, index.release, base, copyIds[0], keep ? &store : nullptr);
+        reuseRounds << installBeside(folder, true, catalog, index.release, base, copyIds[0],
+                                     keep ? &reuseStore : nullptr);
+    };
+    for (int round = 0; round < rounds; ++round) {
+        store.reset();
+        reuseStore.reset();
+        roundOfFirstCopies(round, true);
     }
+    LocalStore::setWithReuse(false);
+
+    // The same installer into a store that already holds the other copies:
+    // each copy is one batch, as a download run installs it.
+    struct Growth {
+        double laterSeconds = 0, lastSeconds = 0;
+        std::int64_t lastPages = 0;
+    };
+    const auto grow = [&](LocalStore& into) {
+        Growth growth;
+        for (int copy = 1; copy + 1 < copies; ++copy)
+            growth.laterSeconds += installCopy(into, catalog, index.release, base, copyIds[copy]);
+        const auto before = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+        growth.lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copies - 1]);
+        growth.laterSeconds += growth.lastSeconds;
+        growth.lastPages = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0) - before;
+        return growth;
+    };
+    const Growth plainGrowth = grow(*store);
+    // A store holding shingles gets them for every book, the preference aside.
+    const Growth reuseGrowth = grow(*reuseStore);
+    reuseStore.reset();
+    // An update: the books of the first copy installed again over themselves.
+    const double againSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);
+    store.reset();
+    QDir(scratch.filePath(QStringLiteral("round%1").arg(rounds - 1))).removeRecursively();
+
+    for (int round = rounds; round < 2 * rounds; ++round)
+        roundOfFirstCopies(round, false);
     LocalStore::setWithReuse(false);
     const Line first = medianOf(firstRounds);
     const Line reuse = medianOf(reuseRounds);
@@ -273,39 +308,30 @@ int main(int argc, char** argv)
     std::printf("%-48s %10s %12s\n", "operation", "seconds", "pages/s");
     printLine("install sample release", first);
     printLine("install sample release with text-reuse data", reuse);
-    std::printf("(%lld pages, %lld books per copy; medians of %d rounds)\n\n", static_cast<long long>(first.pages),
-                static_cast<long long>(copyIds[0].size()), rounds);
+    std::printf("(%lld pages, %lld books per copy; medians of %d rounds, half before the stores grew)\n\n",
+                static_cast<long long>(first.pages), static_cast<long long>(copyIds[0].size()), 2 * rounds);
 
-    // The same installer into a store that already holds the other copies:
-    // each copy is one batch, as a download run installs it.
-    const auto grow = [&](LocalStore& into, const Line& firstCopy, const char* what) {
-        double laterSeconds = 0;
-        for (int copy = 1; copy + 1 < copies; ++copy)
-            laterSeconds += installCopy(into, catalog, index.release, base, copyIds[copy]);
-        const auto before = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
-        const double lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copies - 1]);
-        laterSeconds += lastSeconds;
-        const auto lastPages = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0) - before;
+    const auto printGrowth = [&](const Growth& growth, const QList<Line>& oneCopyRounds, const char* what) {
+        const Line firstCopy = medianOf(oneCopyRounds);
+        const double firstPace = double(firstCopy.pages) / firstCopy.installSeconds;
         std::printf("%-48s %10s %12s\n", what, "seconds", "pages/s");
-        std::printf("%-48s %10.2f %12.0f\n", "1x: one copy into an empty store", firstCopy.installSeconds,
-                    double(firstCopy.pages) / firstCopy.installSeconds);
+        std::printf("%-48s %10.2f %12.0f\n", "1x: one copy into an empty store", firstCopy.installSeconds, firstPace);
+        for (const auto& [label, half] : {std::pair{"  of which before the growth", oneCopyRounds.first(rounds)},
+                                          std::pair{"  of which after it", oneCopyRounds.sliced(rounds)}}) {
+            const Line line = medianOf(half);
+            std::printf("%-48s %10.2f %12.0f\n", label, line.installSeconds, double(line.pages) / line.installSeconds);
+        }
         const QString label = QStringLiteral("%1x: the last copy beside %2 others").arg(copies).arg(copies - 1);
-        std::printf("%-48s %10.2f %12.0f\n", qPrintable(label), lastSeconds, double(lastPages) / lastSeconds);
-        std::printf("%-48s %10.2f\n", "ratio pages/s at the larger store / 1x",
-                    (double(lastPages) / lastSeconds) / (double(firstCopy.pages) / firstCopy.installSeconds));
+        const double lastPace = double(growth.lastPages) / growth.lastSeconds;
+        std::printf("%-48s %10.2f %12.0f\n", qPrintable(label), growth.lastSeconds, lastPace);
+        std::printf("%-48s %10.2f\n", "ratio pages/s at the larger store / 1x", lastPace / firstPace);
         // The last copy may or may not be the one that merges the runs of
         // shingles; every copy after the first carries its share.
         std::printf("%-48s %10.2f\n\n", "ratio pages/s over every later copy / 1x",
-                    (double(lastPages) * (copies - 1) / laterSeconds)
-                        / (double(firstCopy.pages) / firstCopy.installSeconds));
+                    (double(growth.lastPages) * (copies - 1) / growth.laterSeconds) / firstPace);
     };
-    grow(*store, first, "store size, plain install");
-    // A store holding shingles gets them for every book, the preference aside.
-    grow(*reuseStore, reuse, "store size, with text-reuse data");
-    reuseStore.reset();
-
-    // An update: the books of the first copy installed again over themselves.
-    const double againSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);
+    printGrowth(plainGrowth, firstRounds, "store size, plain install");
+    printGrowth(reuseGrowth, reuseRounds, "store size, with text-reuse data");
     std::printf("%-48s %10.2f %12.0f\n", "update: the first copy installed again", againSeconds,
                 double(first.pages) / againSeconds);
     return 0;

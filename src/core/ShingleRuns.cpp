@@ -13,10 +13,10 @@ namespace {
 // large enough that merges are rare.
 constexpr std::int64_t kRunRows = std::int64_t(1) << 21;
 // Runs of one level merged at once: a lookup reads fewer than this many runs
-// per level, and a shingle is rewritten once per level it climbs. Eight keeps
-// a library of fifty times the sample one level above the first (four made
-// every shingle climb twice, and the second merge alone cost more than the
-// first), for a lookup of at most a dozen or so runs.
+// per level, and a shingle is rewritten once per level it climbs. With eight,
+// a library up to sixty times the sample rewrites each shingle once, where
+// four rewrote it twice past sixteen times; a lookup there reads up to
+// fifteen runs instead of ten.
 constexpr int kFanIn = 8;
 
 std::atomic<std::int64_t> runRowsNow{kRunRows};
