@@ -296,8 +296,8 @@ int main(int argc, char** argv)
     reuseStore.reset();
     // An update: the books of the first copy installed again over themselves.
     const double againSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);
+    // The next round removes the grown stores' folder.
     store.reset();
-    QDir(scratch.filePath(QStringLiteral("round%1").arg(rounds - 1))).removeRecursively();
 
     for (int round = rounds; round < 2 * rounds; ++round)
         roundOfFirstCopies(round, false);
