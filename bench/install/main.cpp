@@ -5,16 +5,17 @@
 // text-reuse data on, as scripts/run installs it, each beside its own
 // baseline. Then the installer's pace once the store already holds more
 // copies of the release under spread book ids (it must not slow down as the
-// store grows), without and with the text-reuse data, each against the first
-// copy of its own store, and an update that installs the first copy again.
+// store grows), without and with the text-reuse data, each against one copy
+// into an empty store, and an update that installs the first copy again.
 //
 //   bench_install [--copies N] [--rounds R]
 //
 // Each first copy is installed beside its baseline R times (3 unless told)
-// before the stores grow and R times after, each time into new stores, and
-// the medians are printed: the machine's speed drifts more over the half
-// hour that fifty copies take than within one round, and a pace measured
-// only before the growth would weigh that drift on one side of its ratio.
+// and the medians are printed. The pace the growing stores are held against
+// is that of one copy into an empty store, installed again every few copies
+// between the growing ones: the machine's speed drifts by a third over the
+// half hour that fifty copies take, and a reference taken at one moment
+// would weigh that drift on one side of the ratio.
 //
 // The release is written here from samples/ with a key made for the run.
 #include "../common/BenchArgs.h"
@@ -29,6 +30,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -255,72 +257,88 @@ int main(int argc, char** argv)
     const QUrl base = QUrl::fromLocalFile(releaseDir);
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
 
-    // The last round's stores before the growth are the ones that grow.
+    // The last round's stores are the ones that grow.
     std::unique_ptr<LocalStore> store;
     std::unique_ptr<LocalStore> reuseStore;
     QList<Line> firstRounds, reuseRounds;
-    const auto roundOfFirstCopies = [&](int round, bool keep) {
+    for (int round = 0; round < rounds; ++round) {
         const QString folder = scratch.filePath(QStringLiteral("round%1").arg(round));
         QDir(scratch.filePath(QStringLiteral("round%1").arg(round - 1))).removeRecursively();
         QDir().mkpath(folder);
-        firstRounds << installBeside(folder, false, catalog, index.release, base, copyIds[0], keep ? &store : nullptr);
-        reuseRounds << installBeside(folder, true, catalog, index.release, base, copyIds[0],
-                                     keep ? &reuseStore : nullptr);
-    };
-    for (int round = 0; round < rounds; ++round) {
         store.reset();
         reuseStore.reset();
-        roundOfFirstCopies(round, true);
+        firstRounds << installBeside(folder, false, catalog, index.release, base, copyIds[0], &store);
+        reuseRounds << installBeside(folder, true, catalog, index.release, base, copyIds[0], &reuseStore);
     }
-    LocalStore::setWithReuse(false);
+
+    // The first copy into an empty store of its own, timed alone.
+    int references = 0;
+    const auto oneCopy = [&](bool reuse) {
+        const QString file = scratch.filePath(QStringLiteral("reference%1.db").arg(references++));
+        LocalStore::setWithReuse(reuse);
+        Line line;
+        {
+            auto empty = LocalStore::open(file);
+            line.installSeconds = installCopy(*empty, catalog, index.release, base, copyIds[0]);
+            line.pages = empty->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+        }
+        LocalStore::setWithReuse(false);
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(file + suffix);
+        return line;
+    };
 
     // The same installer into a store that already holds the other copies:
-    // each copy is one batch, as a download run installs it.
+    // each copy is one batch, as a download run installs it. Every few
+    // copies, and once after the last, one copy goes into an empty store.
+    const int every = std::max(1, (copies - 1) / 8);
     struct Growth {
         double laterSeconds = 0, lastSeconds = 0;
         std::int64_t lastPages = 0;
+        QList<Line> references;
     };
-    const auto grow = [&](LocalStore& into) {
+    const auto grow = [&](LocalStore& into, bool reuse) {
         Growth growth;
-        for (int copy = 1; copy + 1 < copies; ++copy)
-            growth.laterSeconds += installCopy(into, catalog, index.release, base, copyIds[copy]);
-        const auto before = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
-        growth.lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copies - 1]);
-        growth.laterSeconds += growth.lastSeconds;
-        growth.lastPages = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0) - before;
+        for (int copy = 1; copy < copies; ++copy) {
+            if ((copy - 1) % every == 0)
+                growth.references << oneCopy(reuse);
+            const auto before = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+            growth.lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copy]);
+            growth.laterSeconds += growth.lastSeconds;
+            growth.lastPages = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0) - before;
+        }
+        growth.references << oneCopy(reuse);
         return growth;
     };
-    const Growth plainGrowth = grow(*store);
+    LocalStore::setWithReuse(false);
+    const Growth plainGrowth = grow(*store, false);
     // A store holding shingles gets them for every book, the preference aside.
-    const Growth reuseGrowth = grow(*reuseStore);
+    const Growth reuseGrowth = grow(*reuseStore, true);
     reuseStore.reset();
     // An update: the books of the first copy installed again over themselves.
     const double againSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);
-    // The next round removes the grown stores' folder.
     store.reset();
-
-    for (int round = rounds; round < 2 * rounds; ++round)
-        roundOfFirstCopies(round, false);
-    LocalStore::setWithReuse(false);
     const Line first = medianOf(firstRounds);
     const Line reuse = medianOf(reuseRounds);
 
     std::printf("%-48s %10s %12s\n", "operation", "seconds", "pages/s");
     printLine("install sample release", first);
     printLine("install sample release with text-reuse data", reuse);
-    std::printf("(%lld pages, %lld books per copy; medians of %d rounds, half before the stores grew)\n\n",
-                static_cast<long long>(first.pages), static_cast<long long>(copyIds[0].size()), 2 * rounds);
+    std::printf("(%lld pages, %lld books per copy; medians of %d rounds)\n\n", static_cast<long long>(first.pages),
+                static_cast<long long>(copyIds[0].size()), rounds);
 
     const auto printGrowth = [&](const Growth& growth, const QList<Line>& oneCopyRounds, const char* what) {
-        const Line firstCopy = medianOf(oneCopyRounds);
+        const Line firstCopy = medianOf(growth.references);
         const double firstPace = double(firstCopy.pages) / firstCopy.installSeconds;
+        QList<double> seconds;
+        for (const Line& line : growth.references)
+            seconds << line.installSeconds;
+        std::sort(seconds.begin(), seconds.end());
         std::printf("%-48s %10s %12s\n", what, "seconds", "pages/s");
         std::printf("%-48s %10.2f %12.0f\n", "1x: one copy into an empty store", firstCopy.installSeconds, firstPace);
-        for (const auto& [label, half] : {std::pair{"  of which before the growth", oneCopyRounds.first(rounds)},
-                                          std::pair{"  of which after it", oneCopyRounds.sliced(rounds)}}) {
-            const Line line = medianOf(half);
-            std::printf("%-48s %10.2f %12.0f\n", label, line.installSeconds, double(line.pages) / line.installSeconds);
-        }
+        std::printf("  (median of %lld, between the growing copies: %.2f to %.2f s; %.2f s before the growth)\n",
+                    static_cast<long long>(seconds.size()), seconds.first(), seconds.last(),
+                    medianOf(oneCopyRounds).installSeconds);
         const QString label = QStringLiteral("%1x: the last copy beside %2 others").arg(copies).arg(copies - 1);
         const double lastPace = double(growth.lastPages) / growth.lastSeconds;
         std::printf("%-48s %10.2f %12.0f\n", qPrintable(label), growth.lastSeconds, lastPace);
