@@ -373,19 +373,28 @@ bool LocalStore::dedupNarrators()
             }
         }
         const std::int64_t keep = group[keeper].id;
+        SQLArgs members;
+        for (const Entry& member : group)
+            members.append(member.id);
+        const QString inGroup = QStringLiteral(" IN (") + SQLiteDB::marks(members.size()) + u')';
         for (qsizetype i = 0; i < group.size(); ++i) {
             if (i == keeper)
                 continue;
             const std::int64_t gone = group[i].id;
+            // Edges within the group would become the keeper's loops. They
+            // are found from the name that goes, whose edges are mostly this
+            // batch's, not from the keeper, whose edges grow with the library
+            // (the unary plus keeps SQLite off the keeper's side).
             // A half-made merge would leave edges pointing at a deleted narrator.
-            if (!db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
+            if (!db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=? AND +teacher_id") + inGroup,
+                          SQLArgs{gone} + members)
+                || !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE teacher_id=? AND +student_id") + inGroup,
+                             SQLArgs{gone} + members)
+                || !db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
                 || !db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone})
                 || !db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone}))
                 return false;
         }
-        // The loops this merge made are all the keeper's own.
-        if (!db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=? AND teacher_id=?"), {keep, keep}))
-            return false;
     }
     // A store merged before the mark existed may still hold loops from its installs.
     if (!merged && !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id")))

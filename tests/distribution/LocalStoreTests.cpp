@@ -599,6 +599,39 @@ TEST_F(LocalStoreTest, dedupMergesSpellingsIntoTheLongestAndDropsLoops)
     EXPECT_EQ(edgePairs(), (QList<std::pair<std::int64_t, std::int64_t>>{{1, 5}, {5, 4}, {1, 5}}));
 }
 
+TEST_F(LocalStoreTest, aMergeWorksThroughTheBatchsEdgesNotThroughAllOfTheKeepers)
+{
+    SQLiteDB& db = store_->db();
+    // A batch brings a shorter spelling of a narrator whose edges fill the
+    // library; the work of its merge, in SQLite's virtual machine steps.
+    const auto stepsOfMerge = [&](int keeperEdges) {
+        EXPECT_TRUE(db.exec(QStringLiteral("DELETE FROM narrators; DELETE FROM isnad_edges; DELETE FROM meta;"
+                                           "INSERT INTO narrators(id, name) VALUES(1,'أحمد'),(2,'نافع');")));
+        // His pupil's and his teacher: either index of a loop leads to them all.
+        EXPECT_TRUE(db.run(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?) "
+                                          "INSERT INTO isnad_edges SELECT 1, 2, i, i FROM n "
+                                          "UNION ALL SELECT 2, 1, i, i FROM n"),
+                           {keeperEdges}));
+        EXPECT_TRUE(store_->dedupNarrators());
+        EXPECT_TRUE(db.exec(QStringLiteral("INSERT INTO narrators(id, name) VALUES(3,'احمد');"
+                                           "INSERT INTO isnad_edges VALUES(3,2,0,0),(2,3,0,0),(3,1,0,0);")));
+        std::int64_t steps = 0;
+        sqlite3_progress_handler(
+            db.handle(), 1, [](void* n) { return ++*static_cast<std::int64_t*>(n), 0; }, &steps);
+        EXPECT_TRUE(store_->dedupNarrators());
+        sqlite3_progress_handler(db.handle(), 0, nullptr, nullptr);
+        // The loop the merge made (3→1) is gone; the batch's other edges are the keeper's.
+        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE student_id=teacher_id")), 0);
+        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE student_id=3 OR teacher_id=3")), 0);
+        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE student_id=2 AND teacher_id=1")),
+                  keeperEdges + 1);
+        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")), 2 * keeperEdges + 2);
+        return steps;
+    };
+    const std::int64_t few = stepsOfMerge(10);
+    EXPECT_LT(stepsOfMerge(5000), few * 2) << few;
+}
+
 TEST_F(LocalStoreTest, aLaterMergeJoinsNewNamesToOlderOnesAndToThoseOfABatchThatStoppedBeforeItsMerge)
 {
     SQLiteDB& db = store_->db();
