@@ -58,6 +58,11 @@ double installCopy(LocalStore& store, const Dist::Catalog& catalog, std::int64_t
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
+std::int64_t pagesIn(LocalStore& store)
+{
+    return store.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+}
+
 SQLArg argOf(const Statement::Value& v)
 {
     return std::visit(
@@ -183,7 +188,7 @@ Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catal
     auto store = LocalStore::open(QDir(folder).filePath(reuse ? QStringLiteral("reuse.db") : QStringLiteral("library.db")));
     Line line;
     line.installSeconds = installCopy(*store, catalog, release, base, ids);
-    line.pages = store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+    line.pages = pagesIn(*store);
 
     QList<BookRows> books;
     for (const auto& book : catalog.books) {
@@ -280,7 +285,7 @@ int main(int argc, char** argv)
         {
             auto empty = LocalStore::open(file);
             line.installSeconds = installCopy(*empty, catalog, index.release, base, copyIds[0]);
-            line.pages = empty->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+            line.pages = pagesIn(*empty);
         }
         LocalStore::setWithReuse(false);
         for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
@@ -299,14 +304,16 @@ int main(int argc, char** argv)
     };
     const auto grow = [&](LocalStore& into, bool reuse) {
         Growth growth;
+        std::int64_t beforeLast = 0;
         for (int copy = 1; copy < copies; ++copy) {
             if ((copy - 1) % every == 0)
                 growth.references << oneCopy(reuse);
-            const auto before = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0);
+            if (copy + 1 == copies)
+                beforeLast = pagesIn(into);
             growth.lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copy]);
             growth.laterSeconds += growth.lastSeconds;
-            growth.lastPages = into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages")).value_or(0) - before;
         }
+        growth.lastPages = pagesIn(into) - beforeLast;
         growth.references << oneCopy(reuse);
         return growth;
     };
@@ -330,14 +337,13 @@ int main(int argc, char** argv)
     const auto printGrowth = [&](const Growth& growth, const QList<Line>& oneCopyRounds, const char* what) {
         const Line firstCopy = medianOf(growth.references);
         const double firstPace = double(firstCopy.pages) / firstCopy.installSeconds;
-        QList<double> seconds;
-        for (const Line& line : growth.references)
-            seconds << line.installSeconds;
-        std::sort(seconds.begin(), seconds.end());
+        const auto [fastest, slowest] = std::minmax_element(
+            growth.references.cbegin(), growth.references.cend(),
+            [](const Line& a, const Line& b) { return a.installSeconds < b.installSeconds; });
         std::printf("%-48s %10s %12s\n", what, "seconds", "pages/s");
         std::printf("%-48s %10.2f %12.0f\n", "1x: one copy into an empty store", firstCopy.installSeconds, firstPace);
         std::printf("  (median of %lld, between the growing copies: %.2f to %.2f s; %.2f s before the growth)\n",
-                    static_cast<long long>(seconds.size()), seconds.first(), seconds.last(),
+                    static_cast<long long>(growth.references.size()), fastest->installSeconds, slowest->installSeconds,
                     medianOf(oneCopyRounds).installSeconds);
         const QString label = QStringLiteral("%1x: the last copy beside %2 others").arg(copies).arg(copies - 1);
         const double lastPace = double(growth.lastPages) / growth.lastSeconds;

@@ -373,9 +373,10 @@ bool LocalStore::dedupNarrators()
             }
         }
         const std::int64_t keep = group[keeper].id;
-        SQLArgs members;
+        QList<std::int64_t> ids;
         for (const Entry& member : group)
-            members.append(member.id);
+            ids.append(member.id);
+        const SQLArgs members = argsOf(ids);
         const QString inGroup = QStringLiteral(" IN (") + SQLiteDB::marks(members.size()) + u')';
         for (qsizetype i = 0; i < group.size(); ++i) {
             if (i == keeper)
