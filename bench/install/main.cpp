@@ -79,7 +79,8 @@ SQLArg argOf(const Statement::Value& v)
 struct BookRows {
     QList<Statement::Row> pages;
     QList<PageIndex::Columns> forms;
-    QList<Statement::Row> shingles;
+    QList<Statement::Row> shingles;       // in page order
+    QList<Statement::Row> shinglesByHash; // the same, in hash order
     QList<Statement::Row> edges;
     QList<Statement::Row> headings;
     QList<Statement::Row> marks;
@@ -129,12 +130,12 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
     for (const BookRows& book : books) {
         db.exec(QStringLiteral("BEGIN IMMEDIATE"));
         insertAll(*insertPage, book.pages);
-        // Each shingle with its lookup copy in the newest run, as installs write them.
+        // Each shingle with its lookup copy in the newest run, as installs
+        // write them: the table in page order, the run in hash order.
         const SQLArg openRun = ShingleRuns::openRun(db).value_or(1);
-        for (const auto& r : book.shingles) {
-            run(*insertShingle, {argOf(r.vals[0]), argOf(r.vals[1]), argOf(r.vals[2]), argOf(r.vals[3])});
+        insertAll(*insertShingle, book.shingles);
+        for (const auto& r : book.shinglesByHash)
             run(*insertRun, {openRun, argOf(r.vals[1]), argOf(r.vals[0]), argOf(r.vals[2]), argOf(r.vals[3])});
-        }
         insertAll(*insertEdge, book.edges);
         for (qsizetype i = 0; i < book.pages.size(); ++i) {
             const SQLArg id = argOf(book.pages[i].vals[0]);
@@ -200,9 +201,10 @@ Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catal
                                       {book.id});
         for (const auto& r : rows.pages)
             rows.forms.append(PageIndex::columnsOf(r.str(5).value_or(QString())));
-        rows.shingles = store->db().rows(
-            QStringLiteral("SELECT rowid, hash, page_id, book_id FROM shingles WHERE book_id=? ORDER BY hash, rowid"),
-            {book.id});
+        const QString shingles =
+            QStringLiteral("SELECT rowid, hash, page_id, book_id FROM shingles WHERE book_id=? ORDER BY ");
+        rows.shingles = store->db().rows(shingles + QStringLiteral("rowid"), {book.id});
+        rows.shinglesByHash = store->db().rows(shingles + QStringLiteral("hash, rowid"), {book.id});
         rows.edges = store->db().rows(QStringLiteral("SELECT student_id, teacher_id, book_id, page_id FROM isnad_edges "
                                                      "WHERE book_id=? ORDER BY rowid"),
                                       {book.id});

@@ -554,11 +554,12 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
     auto pages = package.prepare(QString::fromLatin1(Dist::RootBuilder::pagesQuery));
     must(insertPage && insertShingle && insertRunShingle && pages);
-    // The shingles go in hash order, a block at a time, each under the rowid
-    // it takes in page order (the rows are those a page-by-page insert
-    // makes), each with its lookup copy in the newest run (ShingleRuns.h).
-    // In page order every shingle lands on another leaf of that run; in hash
-    // order the block passes over it once.
+    // Each shingle goes into the table as its page is read, under the rowid
+    // SQLite would give it, so that the table and its indexes by page and by
+    // book grow at their ends; its lookup copy goes into the newest run
+    // (ShingleRuns.h) a block at a time in hash order. In page order every
+    // copy lands on another leaf of that run; in hash order the block passes
+    // over it once.
     struct Shingle {
         std::int64_t hash, rowid, pageId;
     };
@@ -566,18 +567,15 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     std::int64_t shinglesAdded = 0;
     std::optional<std::int64_t> lastShingle; // the largest rowid in the table
     std::optional<std::int64_t> run;         // the run taking the book's lookup copies
-    const auto writeShingle = [&](Statement& st, const SQLArgs& args, std::int64_t hash, std::int64_t pageId) {
-        if (write(st, args) == Statement::Step::Done)
-            write(*insertRunShingle, {*run, hash, db.lastInsertId(), pageId, book.id});
+    const auto copyToRun = [&](const Shingle& s) {
+        write(*insertRunShingle, {*run, s.hash, s.rowid, s.pageId, book.id});
     };
     const auto flushShingles = [&] {
-        if (shingles.empty())
-            return;
         std::sort(shingles.begin(), shingles.end(), [](const Shingle& a, const Shingle& b) {
             return a.hash != b.hash ? a.hash < b.hash : a.rowid < b.rowid;
         });
         for (const Shingle& s : shingles)
-            writeShingle(*insertShingle, {s.rowid, s.hash, s.pageId, book.id}, s.hash, s.pageId);
+            copyToRun(s);
         shingles.clear();
     };
     const auto addShingle = [&](std::int64_t hash, std::int64_t pageId) {
@@ -591,13 +589,16 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         }
         // Past the largest rowid SQLite picks free ones at random: no order to keep.
         if (*lastShingle == std::numeric_limits<std::int64_t>::max()) {
-            flushShingles();
             auto bare = db.prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
             must(bare.has_value());
-            writeShingle(*bare, {hash, pageId, book.id}, hash, pageId);
+            if (write(*bare, {hash, pageId, book.id}) == Statement::Step::Done)
+                copyToRun({hash, db.lastInsertId(), pageId});
             return;
         }
-        shingles.push_back({hash, ++*lastShingle, pageId});
+        const std::int64_t rowid = ++*lastShingle;
+        if (write(*insertShingle, {rowid, hash, pageId, book.id}) != Statement::Step::Done)
+            return;
+        shingles.push_back({hash, rowid, pageId});
         if (shingles.size() >= kShingleBlock)
             flushShingles();
     };

@@ -540,6 +540,31 @@ TEST_F(LocalStoreTest, shinglesByHashAreTheTableWhateverRunTheyLieIn)
     EXPECT_EQ(byHash(adopted->db(), QStringLiteral("shingle_hashes")).size(), 5);
 }
 
+// A book's shingles reach the table in page order, so that it and its
+// indexes by page and by book grow at their ends; in hash order each row
+// lands somewhere in the book's part of all three.
+TEST_F(LocalStoreTest, aBooksShinglesAreWrittenInPageOrder)
+{
+    const QString letters = QStringLiteral("ابتثجحخدذرزسشصضطظعغفقكلمنهوي");
+    QStringList pages;
+    for (int page = 0, word = 0; page < 3; ++page) {
+        QStringList words;
+        for (int w = 0; w < 100; ++w, ++word)
+            words << QString(letters[word / 28 % 28]) + letters[word % 28] + u'م';
+        pages << words.join(u' ');
+    }
+    ASSERT_TRUE(store_->db().exec(QStringLiteral(
+        "CREATE TEMP TABLE written(sid INTEGER);"
+        "CREATE TEMP TRIGGER shingle_written AFTER INSERT ON main.shingles BEGIN "
+        "INSERT INTO written VALUES(new.rowid); END;")));
+    LocalStore::setWithReuse(true);
+    install(pagesPackage(40, pages));
+    EXPECT_GT(count(QStringLiteral("SELECT COUNT(*) FROM written")), 250);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM written a JOIN written b ON b.rowid = a.rowid + 1 "
+                                   "WHERE b.sid < a.sid")),
+              0);
+}
+
 TEST_F(LocalStoreTest, removeDeletesEveryRowOfTheBookAndNothingElse)
 {
     LocalStore::setWithReuse(true);
