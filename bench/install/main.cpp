@@ -113,7 +113,7 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
     auto insertShingle =
         db.prepare(QStringLiteral("INSERT INTO shingles(rowid, hash, page_id, book_id) VALUES(?,?,?,?)"));
     auto insertRun = db.prepare(
-        QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
+        QStringLiteral("INSERT INTO shingle_fresh(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
     auto insertMark = db.prepare(QStringLiteral("INSERT INTO page_marks(term, form, page_id) VALUES(?,?,?)"));
     auto insertTerm = db.prepare(QStringLiteral("INSERT INTO page_terms(term, form, rterm, pages) VALUES(?,?,?,?)"));
     auto insertEdge = db.prepare(

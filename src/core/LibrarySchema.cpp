@@ -5,6 +5,41 @@
 
 namespace quorvel::LibrarySchema {
 
+namespace {
+
+// What reads the runs of shingles by hash, in both tables that hold them.
+const QString kShingleReaders = QStringLiteral(
+    "CREATE VIEW IF NOT EXISTS shingle_hashes AS "
+    "SELECT hash, page_id, book_id FROM shingle_runs WHERE run IN (SELECT run FROM shingle_levels) UNION ALL "
+    "SELECT hash, page_id, book_id FROM shingle_fresh WHERE run IN (SELECT run FROM shingle_levels);\n"
+    "CREATE TRIGGER IF NOT EXISTS shingles_moved_in_run AFTER UPDATE ON shingles BEGIN "
+    "UPDATE shingle_runs SET hash=new.hash, sid=new.rowid, page_id=new.page_id, book_id=new.book_id "
+    "WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; "
+    "UPDATE shingle_fresh SET hash=new.hash, sid=new.rowid, page_id=new.page_id, book_id=new.book_id "
+    "WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; END;\n"
+    "CREATE TRIGGER IF NOT EXISTS shingles_out_of_run AFTER DELETE ON shingles BEGIN "
+    "DELETE FROM shingle_runs WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; "
+    "DELETE FROM shingle_fresh WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; "
+    "END;\n");
+
+// A library written before the first level's runs had a table of their own
+// reads only the other: its view and triggers are made again, at once.
+bool readBothRunTables(SQLiteDB& db)
+{
+    const auto view =
+        db.rows(QStringLiteral("SELECT sql FROM sqlite_master WHERE type='view' AND name='shingle_hashes'"));
+    if (view.isEmpty() || view.first().str(0).value_or(QString()).contains(u"shingle_fresh"))
+        return true;
+    Transaction transaction(db);
+    return transaction.begun()
+        && db.exec(QStringLiteral("DROP VIEW shingle_hashes; DROP TRIGGER IF EXISTS shingles_moved_in_run; "
+                                  "DROP TRIGGER IF EXISTS shingles_out_of_run;")
+                   + kShingleReaders)
+        && transaction.commit();
+}
+
+} // namespace
+
 const QString& text()
 {
     static const QString schema = QStringLiteral(
@@ -43,23 +78,21 @@ const QString& text()
         "CREATE TABLE IF NOT EXISTS shingle_runs(run INTEGER NOT NULL, hash INTEGER NOT NULL, "
         "sid INTEGER NOT NULL, page_id INTEGER NOT NULL, book_id INTEGER NOT NULL, "
         "PRIMARY KEY(run, hash, sid)) WITHOUT ROWID;\n"
-        "CREATE VIEW IF NOT EXISTS shingle_hashes AS SELECT hash, page_id, book_id FROM shingle_runs "
-        "WHERE run IN (SELECT run FROM shingle_levels);\n"
-        "CREATE TRIGGER IF NOT EXISTS shingles_moved_in_run AFTER UPDATE ON shingles BEGIN "
-        "UPDATE shingle_runs SET hash=new.hash, sid=new.rowid, page_id=new.page_id, book_id=new.book_id "
-        "WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; END;\n"
-        "CREATE TRIGGER IF NOT EXISTS shingles_out_of_run AFTER DELETE ON shingles BEGIN "
-        "DELETE FROM shingle_runs WHERE run IN (SELECT run FROM shingle_levels) "
-        "AND hash=old.hash AND sid=old.rowid; END;\n"
+        // The first level's runs, the open one among them, in a table of their
+        // own: merging them clears it whole instead of row by row.
+        "CREATE TABLE IF NOT EXISTS shingle_fresh(run INTEGER NOT NULL, hash INTEGER NOT NULL, "
+        "sid INTEGER NOT NULL, page_id INTEGER NOT NULL, book_id INTEGER NOT NULL, "
+        "PRIMARY KEY(run, hash, sid)) WITHOUT ROWID;\n"
         "CREATE INDEX IF NOT EXISTS idx_shingles_page ON shingles(page_id);\n"
         "CREATE INDEX IF NOT EXISTS idx_shingles_book ON shingles(book_id);\n"
-        "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);\n");
+        "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);\n")
+        + kShingleReaders;
     return schema;
 }
 
 bool create(SQLiteDB& db)
 {
-    return db.exec(text()) && ShingleRuns::adopt(db);
+    return db.exec(text()) && readBothRunTables(db) && ShingleRuns::adopt(db);
 }
 
 } // namespace quorvel::LibrarySchema

@@ -40,19 +40,29 @@ std::int64_t levelOf(std::int64_t rows)
 }
 
 // The runs' rows into one new run of `level`, in hash order, so that the
-// new run is written front to back.
+// new run is written front to back. The first level's runs lie in
+// `shingle_fresh` (those of a library written before it, in `shingle_runs`);
+// when a merge takes every one of them that table is cleared whole, which
+// SQLite does without visiting its rows.
 bool merge(SQLiteDB& db, const QList<std::int64_t>& runs, std::int64_t level)
 {
-    const auto into = db.scalarInt(QStringLiteral("SELECT MAX(run) + 1 FROM shingle_levels"));
-    if (!into)
-        return false;
-    const QString in = QStringLiteral(" WHERE run IN (") + SQLiteDB::marks(runs.size()) + u')';
+    const QString list = u'(' + SQLiteDB::marks(runs.size()) + u')';
+    const QString in = QStringLiteral(" WHERE run IN ") + list;
     const SQLArgs args = argsOf(runs);
-    return db.run(QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) "
-                                 "SELECT ?, hash, sid, page_id, book_id FROM shingle_runs")
-                      + in + QStringLiteral(" ORDER BY hash, sid"),
-                  SQLArgs{*into} + args)
+    const auto into = db.scalarInt(QStringLiteral("SELECT MAX(run) + 1 FROM shingle_levels"));
+    const auto firstLevelLeft =
+        db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingle_levels WHERE level=0 AND run NOT IN ") + list, args);
+    if (!into || !firstLevelLeft)
+        return false;
+    const QString columns = QStringLiteral("hash, sid, page_id, book_id");
+    return db.run(QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) SELECT ?, %1 FROM "
+                                 "(SELECT %1 FROM shingle_runs%2 UNION ALL SELECT %1 FROM shingle_fresh%2) "
+                                 "ORDER BY hash, sid")
+                      .arg(columns, in),
+                  SQLArgs{*into} + args + args)
         && db.run(QStringLiteral("DELETE FROM shingle_runs") + in, args)
+        && db.run(QStringLiteral("DELETE FROM shingle_fresh") + (*firstLevelLeft == 0 ? QString() : in),
+                  *firstLevelLeft == 0 ? SQLArgs{} : args)
         && db.run(QStringLiteral("DELETE FROM shingle_levels") + in, args)
         && db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) "
                                  "SELECT ?, ?, COUNT(*) FROM shingle_runs WHERE run=?"),
@@ -64,6 +74,7 @@ bool remake(SQLiteDB& db)
 {
     const auto rows = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingles"));
     return rows && db.run(QStringLiteral("DELETE FROM shingle_runs"))
+        && db.run(QStringLiteral("DELETE FROM shingle_fresh"))
         && db.run(QStringLiteral("DELETE FROM shingle_levels"))
         && db.run(QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) "
                                  "SELECT 1, hash, rowid, page_id, book_id FROM shingles ORDER BY hash, rowid"))
@@ -112,9 +123,9 @@ bool settle(SQLiteDB& db, std::int64_t added)
     // is made exact before the run is taken for full.
     if (!full())
         return true;
-    if (!db.run(QStringLiteral("UPDATE shingle_levels SET rows = (SELECT COUNT(*) FROM shingle_runs WHERE run=?) "
-                               "WHERE run=?"),
-                {*open, *open}))
+    if (!db.run(QStringLiteral("UPDATE shingle_levels SET rows = (SELECT COUNT(*) FROM shingle_fresh WHERE run=?) "
+                               "+ (SELECT COUNT(*) FROM shingle_runs WHERE run=?) WHERE run=?"),
+                {*open, *open, *open}))
         return false;
     if (!full())
         return true;

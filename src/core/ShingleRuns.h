@@ -6,8 +6,9 @@
 // installer writes a lookup copy of each row into the newest of a few runs,
 // each sorted by hash: a book writes only into the small newest run, and
 // full runs are merged in bulk, eight of one level into one of the next, so
-// that a lookup reads a handful of runs. Readers ask the `shingle_hashes`
-// view, which reads every run. (Rows changed or removed in the table leave
+// that a lookup reads a handful of runs. The first level's runs have a table
+// of their own, which their merge clears whole. Readers ask the
+// `shingle_hashes` view, which reads every run in both tables. (Rows changed or removed in the table leave
 // the runs through its triggers; one on insert would put every shingle the
 // installer writes under a statement journal.)
 

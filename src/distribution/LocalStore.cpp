@@ -551,7 +551,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     auto insertShingle =
         db.prepare(QStringLiteral("INSERT INTO shingles(rowid, hash, page_id, book_id) VALUES(?,?,?,?)"));
     auto insertRunShingle = db.prepare(
-        QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
+        QStringLiteral("INSERT INTO shingle_fresh(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
     auto pages = package.prepare(QString::fromLatin1(Dist::RootBuilder::pagesQuery));
     must(insertPage && insertShingle && insertRunShingle && pages);
     // Each shingle goes into the table as its page is read, under the rowid

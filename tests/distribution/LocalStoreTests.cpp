@@ -503,9 +503,28 @@ TEST_F(LocalStoreTest, shinglesByHashAreTheTableWhateverRunTheyLieIn)
         return out;
     };
     LocalStore::setWithReuse(true);
-    for (std::int64_t id = 20; id < 86; ++id)
+    const auto installBook = [&](std::int64_t id) {
         install(pagesPackage(id, {QStringLiteral("قال مالك بن أنس في الموطأ رواية %1").arg(id),
                                   QStringLiteral("باب ما جاء في الصلاة والزكاة")}));
+    };
+    for (std::int64_t id = 20; id < 31; ++id)
+        installBook(id);
+    // Made as a store written before the first level's runs had a table of
+    // their own: its view and triggers read only the other table.
+    ASSERT_TRUE(store_->db().exec(QStringLiteral(
+        "INSERT INTO shingle_runs SELECT * FROM shingle_fresh; DELETE FROM shingle_fresh;"
+        "DROP VIEW shingle_hashes; DROP TRIGGER shingles_moved_in_run; DROP TRIGGER shingles_out_of_run;"
+        "CREATE VIEW shingle_hashes AS SELECT hash, page_id, book_id FROM shingle_runs "
+        "WHERE run IN (SELECT run FROM shingle_levels);"
+        "CREATE TRIGGER shingles_moved_in_run AFTER UPDATE ON shingles BEGIN UPDATE shingle_runs "
+        "SET hash=new.hash, sid=new.rowid, page_id=new.page_id, book_id=new.book_id "
+        "WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; END;"
+        "CREATE TRIGGER shingles_out_of_run AFTER DELETE ON shingles BEGIN DELETE FROM shingle_runs "
+        "WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; END;")));
+    store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
+    ASSERT_TRUE(store_);
+    for (std::int64_t id = 31; id < 86; ++id)
+        installBook(id);
     install(pagesPackage(21, {QStringLiteral("باب الزكاة في الذهب والفضة")}), 2);
     EXPECT_TRUE(store_->remove(33));
     SQLiteDB& db = store_->db();
@@ -517,6 +536,10 @@ TEST_F(LocalStoreTest, shinglesByHashAreTheTableWhateverRunTheyLieIn)
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingle_levels")), 4);
     EXPECT_EQ(count(QStringLiteral("SELECT MAX(level) FROM shingle_levels")), 2);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingle_runs WHERE run NOT IN (SELECT run FROM shingle_levels)")), 0);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingle_fresh WHERE run NOT IN (SELECT run FROM shingle_levels "
+                                   "WHERE level=0)")),
+              0);
+    EXPECT_GT(count(QStringLiteral("SELECT COUNT(*) FROM shingle_fresh")), 0);
 
     // A store of the earlier layout: the shingles' own index by hash, no runs.
     const QString oldPath = dir_.filePath(QStringLiteral("old.db"));
