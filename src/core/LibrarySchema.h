@@ -17,7 +17,8 @@ namespace LibrarySchema {
 // The schema as one batch of statements for SQLiteDB::exec.
 const QString& text();
 
-// Runs the schema on a read-write connection; true when every statement ran.
+// Runs the schema on a read-write connection, and brings the shingle runs of
+// a library of an earlier layout up to this one; true when every statement ran.
 bool create(SQLiteDB& db);
 
 } // namespace LibrarySchema
