@@ -201,10 +201,12 @@ Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catal
                                       {book.id});
         for (const auto& r : rows.pages)
             rows.forms.append(PageIndex::columnsOf(r.str(5).value_or(QString())));
-        const QString shingles =
-            QStringLiteral("SELECT rowid, hash, page_id, book_id FROM shingles WHERE book_id=? ORDER BY ");
-        rows.shingles = store->db().rows(shingles + QStringLiteral("rowid"), {book.id});
-        rows.shinglesByHash = store->db().rows(shingles + QStringLiteral("hash, rowid"), {book.id});
+        rows.shingles = store->db().rows(
+            QStringLiteral("SELECT rowid, hash, page_id, book_id FROM shingles WHERE book_id=? ORDER BY rowid"),
+            {book.id});
+        rows.shinglesByHash = rows.shingles;
+        std::stable_sort(rows.shinglesByHash.begin(), rows.shinglesByHash.end(),
+                         [](const Statement::Row& a, const Statement::Row& b) { return a.integer(1) < b.integer(1); });
         rows.edges = store->db().rows(QStringLiteral("SELECT student_id, teacher_id, book_id, page_id FROM isnad_edges "
                                                      "WHERE book_id=? ORDER BY rowid"),
                                       {book.id});

@@ -8,9 +8,9 @@
 // full runs are merged in bulk, eight of one level into one of the next, so
 // that a lookup reads a handful of runs. The first level's runs have a table
 // of their own, which their merge clears whole. Readers ask the
-// `shingle_hashes` view, which reads every run in both tables. (Rows changed or removed in the table leave
-// the runs through its triggers; one on insert would put every shingle the
-// installer writes under a statement journal.)
+// `shingle_hashes` view, which reads every run in both tables. (Rows changed
+// or removed in the table leave the runs through its triggers; one on insert
+// would put every shingle the installer writes under a statement journal.)
 
 #include <QString>
 
