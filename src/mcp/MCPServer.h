@@ -12,6 +12,9 @@
 //
 // The server keeps no state between messages. Everything here runs on the one
 // thread that reads standard input, apart from the search tool's time-out.
+// Each tool call answers from one version of the library, even while an
+// installer commits: its reads are pinned, and a call that another
+// connection's commit may have split is run again (callTool).
 
 #include "core/Arabic.h"
 #include "core/Json.h"
