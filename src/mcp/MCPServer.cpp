@@ -51,8 +51,9 @@ const char* const kLineTooLong = "رُفض سطر أطول من الحد الأ�
 const char* const kBatchTooLarge = "رُفضت دفعة رسائل أكبر من الحد الأقصى";
 const char* const kArgumentsNotObject = "arguments يجب أن تكون كائن JSON.";
 
-// Attempts at one tool call; the last one is answered whatever was committed
-// while it read, so that a library changing without pause still gets replies.
+// Attempts at one tool call; the last one, or the first past the search's
+// time limit, is answered whatever was committed while it read, so that a
+// library changing without pause still gets replies.
 constexpr int kReadAttempts = 5;
 
 const char* const kInstructionsHead = "مكتبة قورفل: مكتبة تراثية عربية محلية على هذا الجهاز تضم ";
@@ -509,6 +510,10 @@ MCPServer::Value MCPServer::callTool(const Value& id, const Value& params)
             reply = runTool(*tool, args, *library, id);
         }
         if (attempt == kReadAttempts || libraryState(library->main()) == before)
+            break;
+        // A call that has had its search's time is not made to wait again.
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+        if (spent.count() >= searchTimeout())
             break;
     }
     if (reply.at("result").at("isError").get<bool>())
