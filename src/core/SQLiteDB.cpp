@@ -623,4 +623,24 @@ void Transaction::rollback()
         db_.exec(QStringLiteral("ROLLBACK"));
 }
 
+ReadTransaction::ReadTransaction(SQLiteDB& db) : db_(db)
+{
+    if (db_.inTransaction() || !db_.exec(QStringLiteral("BEGIN")))
+        return;
+    open_ = true;
+    // BEGIN alone takes no version: the first read does. It is taken here, so
+    // that the version is the one of the guard's start, not of a later read.
+    db_.scalarInt(QStringLiteral("PRAGMA schema_version"));
+}
+
+void ReadTransaction::end()
+{
+    if (!open_)
+        return;
+    open_ = false;
+    // COMMIT keeps what the reads made in the connection's temporary schema.
+    if (db_.inTransaction() && !db_.exec(QStringLiteral("COMMIT")) && db_.inTransaction())
+        db_.exec(QStringLiteral("ROLLBACK"));
+}
+
 } // namespace quorvel

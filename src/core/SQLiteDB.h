@@ -1,8 +1,9 @@
 #pragma once
 
 // The one way the system talks to SQLite: a connection (SQLiteDB), a prepared
-// statement (Statement), a materialised result row (Statement::Row) and a
-// transaction that rolls back unless committed (Transaction). No other file
+// statement (Statement), a materialised result row (Statement::Row), a
+// transaction that rolls back unless committed (Transaction) and one that
+// pins a version for reading (ReadTransaction). No other file
 // calls the SQLite library.
 //
 // Failure is quiet everywhere: opening yields nothing, statements report
@@ -276,6 +277,29 @@ private:
     SQLiteDB& db_;
     bool open_ = false;
     std::optional<SQLFailure> failure_;
+};
+
+// Pins one version of the database for a run of reads: every statement of
+// the connection sees the data as it was when the guard began, whatever other
+// connections commit meanwhile (the library runs in write-ahead-log mode, so
+// those writers are not held up). Inside a transaction already open on the
+// connection it does nothing, the open one holding the version.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(SQLiteDB& db);
+    ~ReadTransaction() { end(); }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+    // True when this guard opened the transaction.
+    bool owns() const { return open_; }
+    // Ends the transaction this guard opened: later statements read the
+    // newest version again.
+    void end();
+
+private:
+    SQLiteDB& db_;
+    bool open_ = false;
 };
 
 } // namespace quorvel

@@ -5,6 +5,8 @@
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/Paths.h"
+#include "core/SQLiteDB.h"
+#include "search/PageMap.h"
 
 #include <QChar>
 #include <QFileInfo>
@@ -48,6 +50,11 @@ const char* const kUnwritableReply = "رسالة غير قابلة للترمي�
 const char* const kLineTooLong = "رُفض سطر أطول من الحد الأقصى للرسالة";
 const char* const kBatchTooLarge = "رُفضت دفعة رسائل أكبر من الحد الأقصى";
 const char* const kArgumentsNotObject = "arguments يجب أن تكون كائن JSON.";
+
+// Attempts at one tool call; the last one, or the first past the search's
+// time limit, is answered whatever was committed while it read, so that a
+// library changing without pause still gets replies.
+constexpr int kReadAttempts = 5;
 
 const char* const kInstructionsHead = "مكتبة قورفل: مكتبة تراثية عربية محلية على هذا الجهاز تضم ";
 const char* const kInstructionsIn = " في ";
@@ -150,6 +157,37 @@ std::string_view trimLine(std::string_view s)
         }
         return s;
     }
+}
+
+// The missing-library message: the server has no library, or one without books.
+QString noBooks()
+{
+    QString folder = Library::supportDir();
+    if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return QString::fromUtf8(kNoBooks).arg(QLatin1String(Library::masterFileName), localStoreName(), folder);
+}
+
+// What tells one still state of the library from the next: the store's count
+// of changes to its pages and headings, which every install and removal moves
+// and the page index's batches do not; for a library without that count, the
+// connection's data version, which every commit of another connection moves.
+std::optional<QString> libraryState(SQLiteDB& db)
+{
+    const bool counted = db.scalarInt(QStringLiteral(
+                                          "SELECT EXISTS(SELECT 1 FROM sqlite_master WHERE type='table' AND name='meta')"))
+                             .value_or(0)
+                         != 0;
+    if (counted) {
+        const auto rows = db.rows(QStringLiteral("SELECT CAST(value AS TEXT) FROM meta WHERE key=?"),
+                                  {QString::fromLatin1(PageMap::changesKey)});
+        if (!rows.isEmpty())
+            if (const auto value = rows.first().str(0))
+                return QStringLiteral("c") + *value;
+    }
+    if (const auto version = db.scalarInt(QStringLiteral("PRAGMA data_version")))
+        return QStringLiteral("v") + QString::number(*version);
+    return std::nullopt;
 }
 
 QString textForm(const MCPServer::Value& value)
@@ -326,7 +364,10 @@ std::optional<MCPServer::Value> MCPServer::handle(const Value& message)
 
     const auto idIt = message.find("id");
     const bool hasId = idIt != message.end();
-    const Value id = hasId ? *idIt : Value(nullptr);
+    // An id is a text, an integer or null; any other value is refused, not
+    // echoed, as an id that cannot be read is answered with null.
+    const bool validId = !hasId || idIt->is_null() || idIt->is_string() || idIt->is_number_integer();
+    const Value id = hasId && validId ? *idIt : Value(nullptr);
 
     const auto methodIt = message.find("method");
     if (methodIt == message.end() || !methodIt->is_string()) {
@@ -334,6 +375,8 @@ std::optional<MCPServer::Value> MCPServer::handle(const Value& message)
             return std::nullopt; // a response from the client
         return failure(id, kInvalidRequest, QStringLiteral("Invalid Request"));
     }
+    if (!validId)
+        return failure(nullptr, kInvalidRequest, QStringLiteral("Invalid Request"));
     if (!hasId)
         return std::nullopt; // notifications are dropped without a trace
 
@@ -451,36 +494,64 @@ MCPServer::Value MCPServer::callTool(const Value& id, const Value& params)
         return success(id, toolError(*message));
 
     Library* library = lib();
+    if (library == nullptr)
+        return success(id, toolError(noBooks()));
+
+    // Each attempt reads one version of the library: the library connection
+    // is pinned, and an attempt during which an install or removal committed
+    // runs again, since the search reads through connections of its own.
+    const auto start = std::chrono::steady_clock::now();
+    Value reply;
+    for (int attempt = 1;; ++attempt) {
+        std::optional<QString> before;
+        {
+            ReadTransaction pinned(library->main());
+            before = libraryState(library->main());
+            reply = runTool(*tool, args, *library, id);
+        }
+        if (attempt == kReadAttempts || libraryState(library->main()) == before)
+            break;
+        // A call that has had its search's time is not made to wait again.
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+        if (spent.count() >= searchTimeout())
+            break;
+    }
+    if (reply.at("result").at("isError").get<bool>())
+        return reply;
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const auto ms = static_cast<long long>(elapsed.count() * 1000);
+    log(Json::qstr(name) + QStringLiteral(" · ") + QString::number(ms) + QStringLiteral("ms"));
+    return reply;
+}
+
+MCPServer::Value MCPServer::runTool(const Tool& tool, const Args& args, Library& library, const Value& id)
+{
     // Books installed while the server runs are listed and found at once.
-    if (library != nullptr)
-        library->reloadCatalogIfChanged();
+    library.reloadCatalogIfChanged();
     // An empty library would answer every question with "not found", as if
     // the books lacked the words: it is reported as missing instead.
-    if (library == nullptr || library->catalog()->books.isEmpty()) {
-        QString folder = Library::supportDir();
-        if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-            folder.chop(1);
-        return success(id, toolError(QString::fromUtf8(kNoBooks).arg(QLatin1String(Library::masterFileName),
-                                                                      localStoreName(), folder)));
-    }
-
-    const auto start = std::chrono::steady_clock::now();
+    if (library.catalog()->books.isEmpty())
+        return success(id, toolError(noBooks()));
+    if (const auto& hook = betweenReads())
+        hook();
     Value result;
     try {
-        result = tool->run(args, *library);
+        result = tool.run(args, library);
     } catch (const ToolError& error) {
         return success(id, toolError(error.message()));
     } catch (const std::exception& error) {
         return success(id, toolError(QString::fromUtf8(error.what())));
     }
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    const auto ms = static_cast<long long>(elapsed.count() * 1000);
-    log(Json::qstr(name) + QStringLiteral(" · ") + QString::number(ms) + QStringLiteral("ms"));
-
     return success(id, Value{
         {"content", Value::array({Value{{"type", "text"}, {"text", compact(result)}}})},
         {"isError", false},
     });
+}
+
+std::function<void()>& MCPServer::betweenReads()
+{
+    static std::function<void()> hook;
+    return hook;
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,9 @@
 //
 // The server keeps no state between messages. Everything here runs on the one
 // thread that reads standard input, apart from the search tool's time-out.
+// Each tool call answers from one version of the library, even while an
+// installer commits: its reads are pinned, and a call that another
+// connection's commit may have split is run again (callTool).
 
 #include "core/Arabic.h"
 #include "core/Json.h"
@@ -117,6 +120,8 @@ public:
     static QString instructions();
     static Value describe(const Tool& tool);
     static Value callTool(const Value& id, const Value& params);
+    // One attempt at a call whose arguments passed: the reply to it.
+    static Value runTool(const Tool& tool, const Args& args, Library& library, const Value& id);
     static Value success(const Value& id, const Value& result);
     static Value failure(const Value& id, int code, const QString& message);
     static Value toolError(const QString& message);
@@ -136,6 +141,9 @@ public:
 
     // Where send() writes; replaced by tests to capture the replies.
     static std::function<void(const std::string&)>& output();
+    // Called in every attempt at a tool call once its version of the library
+    // is pinned, before the tool reads; set by tests to commit a change there.
+    static std::function<void()>& betweenReads();
 
     // ---- tool table and argument checks
 

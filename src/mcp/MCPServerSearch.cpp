@@ -17,6 +17,17 @@ namespace {
 
 constexpr std::int64_t kDefaultLimit = 20;
 
+const char* const kLimitNote =
+    "بلغت النتائج الحد limit وقد توجد غيرها؛ ضيق بـ book_ids أو category_id أو all_of، أو زد limit.";
+
+// Wildcard words that reach too many index terms match nothing: the client is
+// told so, or it would read "no results" as the books lacking the word.
+QString tooBroadNote(const QStringList& patterns)
+{
+    return QStringLiteral("النمط «") + patterns.join(QStringLiteral("»، «"))
+           + QStringLiteral("» واسع جدا فلم يُبحث به: أضف إليه حروفا.");
+}
+
 // The phrases of a list that hold at least one searchable word.
 QStringList searchable(const QStringList& phrases)
 {
@@ -89,12 +100,14 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
 
     QList<SearchHit> hits;
     bool timedOut = false;
+    QStringList tooBroad;
     if (!scope || !scope->isEmpty()) {
         SearchEngine engine(lib);
         engine.run(query, static_cast<int>(limit),
                    [&](const QList<SearchHit>& batch, bool) { hits += batch; },
                    Deadline::in(searchTimeout()));
         timedOut = engine.timedOut();
+        tooBroad = engine.tooBroad();
         // The run counted the rows of the expression it searched, which is
         // the total whenever one can be given: no second plan, no second pass.
         if (!scope && !timedOut)
@@ -125,6 +138,9 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
         results.push_back(std::move(ref));
     }
     const auto count = static_cast<std::int64_t>(results.size());
+    // A hit left out makes the index's count one of pages the results cannot show.
+    if (count < take)
+        result.erase("total_matches");
     result["count"] = count;
     result["results"] = std::move(results);
 
@@ -133,14 +149,18 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
         result["note"] = Json::utf8(QStringLiteral("توقف البحث بعد ")
                                     + QString::asprintf("%g", searchTimeout())
                                     + QStringLiteral(" ثوان؛ النتائج جزئية. ضيق البحث بـ book_ids أو category_id."));
+    } else if (!tooBroad.isEmpty()) {
+        QString note = tooBroadNote(tooBroad);
+        if (count >= limit)
+            note += u' ' + QString::fromUtf8(kLimitNote);
+        result["note"] = Json::utf8(note);
     } else if (count == 0) {
         result["note"] = Json::utf8(
             query.morph || query.affix
                 ? QStringLiteral("لا نتائج. جرب صيغة أخرى للكلمة أو أزل all_of وnone_of.")
                 : QStringLiteral("لا نتائج. جرب affix=true (الكلمة بلواصقها) أو morph=true (بحث صرفي)."));
     } else if (count >= limit) {
-        result["note"] = Json::utf8(QStringLiteral(
-            "بلغت النتائج الحد limit وقد توجد غيرها؛ ضيق بـ book_ids أو category_id أو all_of، أو زد limit."));
+        result["note"] = Json::utf8(QString::fromUtf8(kLimitNote));
     }
     return result;
 }

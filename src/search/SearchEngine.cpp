@@ -134,9 +134,14 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     expired = false;
     this->deadline = deadline.isSet() ? &deadline : nullptr;
     std::shared_ptr<SQLiteDB> db;
+    // The run's statements read one version of the library: an install that
+    // commits meanwhile must not leave a total of one version beside hits,
+    // page checks or titles of the next.
+    std::optional<ReadTransaction> reading;
     auto finish = [&] {
         if (db && this->deadline)
             db->setProgressCheck(0, {});
+        reading.reset();
         bool interrupted = false;
         {
             std::lock_guard guard(connLock);
@@ -164,6 +169,7 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
         std::lock_guard guard(connLock);
         conn = db;
     }
+    reading.emplace(*db);
     // The deadline interrupts a long statement from inside, as cancel() would.
     if (this->deadline)
         db->setProgressCheck(deadlineCheckSteps, [this] { return stopRequested(); });
@@ -457,9 +463,9 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
         text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages_fts WHERE rowid=?")
                                   : QStringLiteral("SELECT content FROM pages WHERE id=?"));
     // Every check reads in one transaction, not one per page.
-    std::optional<Transaction> reading;
+    std::optional<ReadTransaction> reading;
     if (text)
-        reading.emplace(db, Transaction::Mode::Deferred);
+        reading.emplace(db);
     emitter.expect(emitter.count()
                    + int(std::min<std::size_t>(candidates.size(), std::size_t(std::max(limit - emitter.count(), 0)))));
     std::size_t seen = 0;

@@ -221,6 +221,22 @@ TEST(MCPServerHandle, idsAreEchoedAndNotificationsAndResponsesIgnored)
     expectError(*reply, -32601, "Method not found: x", 7);
     reply = MCPServer::handle(parse(R"("text")"));
     expectError(*reply, -32600, "Invalid Request", nullptr);
+
+    // Ids other than texts, integers and null are refused, never echoed;
+    // a client's response carrying one still gets no reply.
+    for (const char* id : {R"({"a":1})", "[1]", "1.5", "2.0", "true", "false"}) {
+        SCOPED_TRACE(id);
+        reply = MCPServer::handle(parse(std::string(R"({"method":"ping","id":)") + id + "}"));
+        ASSERT_TRUE(reply);
+        expectError(*reply, -32600, "Invalid Request", nullptr);
+        reply = MCPServer::handle(parse(std::string(R"({"method":"tools/call","params":{"name":"x"},"id":)") + id + "}"));
+        expectError(*reply, -32600, "Invalid Request", nullptr);
+        reply = MCPServer::handle(parse(std::string(R"({"id":)") + id + "}"));
+        expectError(*reply, -32600, "Invalid Request", nullptr);
+        EXPECT_FALSE(MCPServer::handle(parse(std::string(R"({"result":{},"id":)") + id + "}")));
+    }
+    reply = MCPServer::handle(parse(R"({"id":-4,"method":"ping"})"));
+    EXPECT_EQ(reply->at("id"), -4);
 }
 
 TEST(MCPServerHandle, initializeAgreesOnAVersionAndDescribesAnEmptyServer)
@@ -316,9 +332,10 @@ TEST(MCPServerReplies, unwritableValues)
     for (int i = 0; i < MCPServer::maxDepth + 1; ++i)
         deep = Value::array({deep});
     EXPECT_FALSE(MCPServer::writable(deep));
-    // A reply that cannot be written becomes the internal error.
+    // Such an id is never echoed into a reply that could not be written.
     const auto reply = MCPServer::handle(Value{{"id", deep}, {"method", "ping"}});
-    EXPECT_EQ(reply->at("error").at("code"), -32603);
+    expectError(*reply, -32600, "Invalid Request", nullptr);
+    EXPECT_TRUE(MCPServer::writable(*reply));
 }
 
 TEST(MCPServerTimeout, onlyFiniteNumbersWrittenInFull)

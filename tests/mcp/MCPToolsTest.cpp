@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Library.h"
+#include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -464,6 +466,16 @@ TEST_F(CorpusTools, searchQueriesWithoutWordsOrHits)
     EXPECT_EQ(none.at("note"), "لا نتائج. جرب affix=true (الكلمة بلواصقها) أو morph=true (بحث صرفي).");
     EXPECT_EQ(ok("search_library", {{"query", "زرزرزر"}, {"affix", true}}).at("note"),
               "لا نتائج. جرب صيغة أخرى للكلمة أو أزل all_of وnone_of.");
+
+    // A wildcard that reaches too much of the index is said to be too broad,
+    // not answered as if the books lacked it.
+    const Value broad = ok("search_library", {{"query", "ص*"}});
+    EXPECT_EQ(broad.at("count"), 0);
+    EXPECT_EQ(broad.at("note"), "النمط «ص*» واسع جدا فلم يُبحث به: أضف إليه حروفا.");
+    const Value partly = ok("search_library", {{"query", "الصلاة"}, {"none_of", {"*ل*"}}, {"limit", 1}});
+    EXPECT_EQ(partly.at("count"), 1);
+    EXPECT_EQ(partly.at("note"), "النمط «*ل*» واسع جدا فلم يُبحث به: أضف إليه حروفا. "
+                                 "بلغت النتائج الحد limit وقد توجد غيرها؛ ضيق بـ book_ids أو category_id أو all_of، أو زد limit.");
 }
 
 TEST_F(ReferenceTools, searchInFootnotesAndEmptyScopes)
@@ -480,6 +492,104 @@ TEST_F(ReferenceTools, searchInFootnotesAndEmptyScopes)
     EXPECT_TRUE(empty.at("results").empty());
     EXPECT_FALSE(empty.contains("total_matches"));
     EXPECT_EQ(empty.at("note"), "لا نتائج. جرب affix=true (الكلمة بلواصقها) أو morph=true (بحث صرفي).");
+}
+
+// ---------------------------------------------------------------------------
+// One version of the library per call, while another connection writes
+
+namespace {
+
+// A library of its own for each test, with a second connection that writes
+// to it as an installer would.
+class ChangingLibrary : public ToolsOn {
+protected:
+    void SetUp() override
+    {
+        path = quorvel::test::FixtureLibrary::build(dir.path());
+        ASSERT_FALSE(path.isEmpty());
+        lib = Library::open(path);
+        install(lib);
+        writer = quorvel::SQLiteDB::open(path, false);
+        ASSERT_TRUE(writer);
+    }
+    void TearDown() override
+    {
+        lib->main().setProgressCheck(0, {});
+        MCPServer::betweenReads() = nullptr;
+        ToolsOn::TearDown();
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    std::shared_ptr<Library> lib;
+    std::shared_ptr<quorvel::SQLiteDB> writer;
+};
+
+} // namespace
+
+TEST_F(ChangingLibrary, aCallReadsOneVersionWhileChangesCommitBetweenItsStatements)
+{
+    // Book 1's last page goes and comes back at every turn of the library
+    // connection's statements, for as long as the calls run.
+    const auto last = writer->rows(QStringLiteral("SELECT id, book_id, seq, content FROM pages WHERE id=40"));
+    ASSERT_EQ(last.size(), 1);
+    int changes = 0;
+    lib->main().setProgressCheck(20, [&] {
+        const bool ok = changes % 2 == 0
+                            ? writer->run(QStringLiteral("DELETE FROM pages WHERE id=40"))
+                            : writer->run(QStringLiteral("INSERT INTO pages(id, book_id, seq, content) VALUES(?,?,?,?)"),
+                                          {last[0].integer(0), last[0].integer(1), last[0].integer(2), last[0].str(3)});
+        changes += ok ? 1 : 0;
+        return false;
+    });
+    const Value card = ok("get_book", {{"book_id", 1}});
+    const Value page = ok("read_page", {{"book_id", 1}, {"seq", 1}});
+    lib->main().setProgressCheck(0, {});
+    ASSERT_GT(changes, 2) << "the library should have changed during the calls";
+
+    const std::int64_t count = card.at("page_count");
+    EXPECT_EQ(card.at("last_seq").get<std::int64_t>() - card.at("first_seq").get<std::int64_t>() + 1, count);
+    EXPECT_EQ(page.at("next_seq"), 2);
+    EXPECT_FALSE(page.contains("prev_seq"));
+}
+
+TEST_F(ChangingLibrary, aSearchIsAnsweredFromTheVersionItsPagesComeFrom)
+{
+    // A page rewritten to hold a word no other page holds, committed after
+    // the call has pinned its version and before the search reads.
+    const QString text = QStringLiteral("باب في ذكر القرطاسية والمداد");
+    const QString norm = quorvel::Arabic::normalize(text, true);
+    const Value before = ok("search_library", {{"query", "القرطاسية"}});
+    ASSERT_EQ(before.at("count"), 0);
+    bool written = false;
+    MCPServer::betweenReads() = [&] {
+        if (written)
+            return;
+        written = writer->run(QStringLiteral("UPDATE pages SET content=?, content_norm=? WHERE id=5"), {text, norm})
+                  && writer->run(QStringLiteral("UPDATE pages_fts SET content_norm=? WHERE rowid=5"), {norm});
+    };
+    const Value during = ok("search_library", {{"query", "القرطاسية"}});
+    MCPServer::betweenReads() = nullptr;
+    ASSERT_TRUE(written);
+
+    ASSERT_EQ(during.at("count"), 1) << during.dump();
+    EXPECT_EQ(during.value("total_matches", -1), 1);
+    EXPECT_NE(during.at("results")[0].at("snippet").get<std::string>().find("«القرطاسية»"), std::string::npos)
+        << during.dump();
+    EXPECT_EQ(during, ok("search_library", {{"query", "القرطاسية"}}));
+}
+
+TEST_F(ChangingLibrary, aTotalNeverCountsPagesTheResultsLeaveOut)
+{
+    // Book 3's pages stay in the index without its catalogue entry.
+    ASSERT_TRUE(writer->run(QStringLiteral("DELETE FROM books WHERE id=3")));
+    const Value found = ok("search_library", {{"query", "الصلاة"}, {"limit", 100}});
+    ASSERT_GT(found.at("count").get<int>(), 0);
+    for (const Value& hit : found.at("results"))
+        EXPECT_NE(hit.at("book_id"), 3);
+    if (found.contains("total_matches")) {
+        EXPECT_EQ(found.at("total_matches"), found.at("count"));
+    }
 }
 
 TEST(MCPServerRefs, marksAndNames)
