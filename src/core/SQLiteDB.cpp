@@ -71,6 +71,8 @@ SQLFailure classify(sqlite3* db, int rc)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return {SQLFailure::Kind::busy, message};
+    case SQLITE_TOOBIG:
+        return {SQLFailure::Kind::tooLarge, message};
     default:
         break;
     }
@@ -433,6 +435,11 @@ bool SQLiteDB::inTransaction() const
 qsizetype SQLiteDB::maxParameters() const
 {
     return qMax(1, sqlite3_limit(handle_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+}
+
+void SQLiteDB::limitValueBytes(int bytes)
+{
+    sqlite3_limit(handle_, SQLITE_LIMIT_LENGTH, bytes);
 }
 
 QString SQLiteDB::marks(qsizetype n)

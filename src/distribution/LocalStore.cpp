@@ -67,6 +67,12 @@ constexpr TitledMessage kMsgContentRoot{u"محتوى «", u"» لا يطابق �
 // book would silently drop or take over the other book's rows.
 constexpr TitledMessage kMsgIdConflict{u"معرّفات صفحات «", u"» أو عناوينها مستعملة في كتاب آخر."};
 constexpr TitledMessage kMsgPageTooLarge{u"في «", u"» صفحة أكبر من الحد المقبول لصفحة واحدة."};
+constexpr TitledMessage kMsgHeadingTooLong{u"في «", u"» عنوان فصل أطول من المقبول."};
+constexpr TitledMessage kMsgLabelTooLong{u"في «", u"» اسم جزء أطول من المقبول."};
+// A value past Dist::maxPackageValueBytes, refused unread.
+constexpr TitledMessage kMsgValueTooLarge{u"في «", u"» نصّ أكبر من الحد المقبول لنصّ واحد."};
+// A book without pages would install as an empty entry of the library.
+constexpr TitledMessage kMsgNoPages{u"حزمة «", u"» بلا صفحات."};
 
 const QString packagePattern = QStringLiteral("qbook-*.sqlite");
 const QString msgTempWrite = QStringLiteral("تعذّرت كتابة الملف المؤقت ");
@@ -439,6 +445,7 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
     auto package = SQLiteDB::open(Library::readOnlyUri(tempPath), true);
     if (!package)
         throw Dist::DistError(kMsgPackageDamaged(book.title));
+    package->limitValueBytes(Dist::maxPackageValueBytes);
     // SQLite opens lazily: bytes that are no database at all yield no
     // application id here and are refused as not being a package.
     if (package->scalarInt(QStringLiteral("PRAGMA application_id")).value_or(0) != Dist::appID)
@@ -619,17 +626,28 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     // at each of them. So does a replaced version's removal. The full-text
     // rows are then made from the pages as stored, read back one at a time,
     // so that a large book is never held in memory whole.
+    // A value past the package connection's limit stops the read before it
+    // is loaded; it is refused whatever its content root.
+    const auto tooLarge = [&package] {
+        const auto failure = package.lastFailure();
+        return failure && failure->kind == SQLFailure::Kind::tooLarge;
+    };
     Statement::Step pageStep;
+    std::int64_t pageCount = 0;
     while ((pageStep = pages->next()) == Statement::Step::Row) {
+        ++pageCount;
         const std::int64_t pid = pages->integer(0).value_or(0);
         const std::optional<QString> text = pages->text(4);
         if (text && text->size() > Dist::maxPageLength)
             refuse(kMsgPageTooLarge(book.title));
+        const std::optional<QString> vol = pages->text(2);
+        if (vol && vol->size() > Dist::maxVolumeLabelLength)
+            refuse(kMsgLabelTooLong(book.title));
         root.addPage(*pages, text);
         const QString content = text.value_or(QString());
         const QString norm = Arabic::normalize(content, true);
 
-        if (write(*insertPage, {pid, book.id, pages->text(2), pages->integer(3), pages->integer(1).value_or(0),
+        if (write(*insertPage, {pid, book.id, vol, pages->integer(3), pages->integer(1).value_or(0),
                                 content, norm})
             == Statement::Step::Constraint)
             refuse(kMsgIdConflict(book.title));
@@ -663,8 +681,12 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     }
     flushShingles();
     // A failure while reading the package is not the end of its pages.
+    if (pageStep != Statement::Step::Done && tooLarge())
+        throw Abort{kMsgValueTooLarge(book.title)};
     if (pageStep != Statement::Step::Done)
         refuse(installFailed(db.lastFailure()));
+    if (pageCount == 0)
+        refuse(kMsgNoPages(book.title));
     must(ShingleRuns::settle(db, shinglesAdded));
     pages.reset();
 
@@ -676,11 +698,16 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     if (auto st = package.prepare(QString::fromLatin1(Dist::RootBuilder::headingsQuery))) {
         Statement::Step headingStep;
         while ((headingStep = st->next()) == Statement::Step::Row) {
+            std::optional<QString> title = st->typedText(4);
+            if (title && title->size() > Dist::maxHeadingLength)
+                refuse(kMsgHeadingTooLong(book.title));
             root.addHeading(*st);
             headings.append({st->typedInteger(0), st->typedInteger(1), st->typedInteger(2), st->typedInteger(3),
-                             st->typedText(4)});
+                             std::move(title)});
         }
         // As with the pages: a read cut short is no end of the headings.
+        if (headingStep != Statement::Step::Done && tooLarge())
+            throw Abort{kMsgValueTooLarge(book.title)};
         if (headingStep != Statement::Step::Done)
             refuse(installFailed(db.lastFailure()));
     }
