@@ -60,6 +60,8 @@ struct TitledMessage {
 constexpr TitledMessage kMsgPackageDigest{u"بصمة حزمة «", u"» لا تطابق الفهرس."};
 // The package inflates past the size the signed catalogue gives it.
 constexpr TitledMessage kMsgPackageTooLarge{u"حزمة «", u"» أكبر من حجمها المعلن."};
+// A declared size past Dist::declaredFileLimit: no book package is that large.
+constexpr TitledMessage kMsgPackageBeyondLimit{u"حجم حزمة «", u"» المعلن أكبر من أي حزمة مقبولة."};
 constexpr TitledMessage kMsgPackageDamaged{u"حزمة «", u"» تالفة."};
 constexpr TitledMessage kMsgNotAPackage{u"«", u"» ليست حزمة مكتبة قورفل."};
 constexpr TitledMessage kMsgContentRoot{u"محتوى «", u"» لا يطابق بصمته."};
@@ -97,7 +99,7 @@ struct TemporaryFile {
     throw Dist::PlatformError(msgTempWrite + path + QStringLiteral(": ") + Dist::fileErrorReason(errorNumber));
 }
 
-void writeAll(int fd, const QString& path, const QByteArray& bytes)
+void writeAll(int fd, const QString& path, QByteArrayView bytes)
 {
     const char* at = bytes.constData();
     qsizetype left = bytes.size();
@@ -111,6 +113,39 @@ void writeAll(int fd, const QString& path, const QByteArray& bytes)
         at += n;
         left -= n;
     }
+}
+
+// An unnamed file in the temporary folder, open for reading and writing and
+// gone once closed, so that no run leaves it behind. File systems without
+// unnamed files get a named one whose name is removed at once.
+int openScratchFile()
+{
+    const QByteArray folder = QFile::encodeName(QDir::tempPath());
+    int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    QByteArray name = folder + "/qbook-fetch-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        tempWriteFailed(QFile::decodeName(name), errno);
+    ::unlink(name.constData());
+    return fd;
+}
+
+// Reads `size` bytes from the start of the file.
+QByteArray readBack(int fd, std::int64_t size)
+{
+    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + at, static_cast<size_t>(bytes.size() - at), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            tempWriteFailed(QDir::tempPath(), n < 0 ? errno : EIO);
+        at += n;
+    }
+    return bytes;
 }
 
 // Creates the package file at `path` holding `bytes`, with its lock taken
@@ -419,9 +454,23 @@ void LocalStore::checkpoint()
 void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
                          const QUrl& base)
 {
-    const QByteArray packed = Dist::fetch(base, book.file, book.size);
-    // Size first: a wrong length is refused without hashing or inflating.
-    if (packed.size() != book.size || Dist::sha256(packed) != book.sha256)
+    // However large a size the signed catalogue declares, a package is not
+    // fetched, held or inflated past what any package can be.
+    if (book.size > Dist::declaredFileLimit || book.usize > Dist::declaredFileLimit)
+        throw Dist::DistError(kMsgPackageBeyondLimit(book.title));
+    // The fetch goes to disk as it arrives: a mirror that sends more than the
+    // declared size fills neither memory nor the disk past it.
+    struct Scratch {
+        int fd = openScratchFile();
+        ~Scratch() { ::close(fd); }
+    } scratch;
+    const std::int64_t fetched = Dist::fetchInto(
+        base, book.file, book.size, [&](QByteArrayView chunk) { writeAll(scratch.fd, QDir::tempPath(), chunk); });
+    // Size first: a wrong length is refused without reading, hashing or inflating.
+    if (fetched != book.size)
+        throw Dist::DistError(kMsgPackageDigest(book.title));
+    const QByteArray packed = readBack(scratch.fd, fetched);
+    if (Dist::sha256(packed) != book.sha256)
         throw Dist::DistError(kMsgPackageDigest(book.title));
 
     QString inflateError;

@@ -154,6 +154,15 @@ TEST_F(DistRelease, catalogueMustMatchItsDigestAndNormVersion)
     writeIndex(index);
     EXPECT_EQ(refusal(base()), QStringLiteral("بصمة فهرس الكتب لا تطابق."));
 
+    // A declared size no catalogue comes near is refused before any byte is read.
+    const std::int64_t trueSize = index["catalog"]["size"].get<std::int64_t>() - 1;
+    for (const std::int64_t declared : {std::int64_t(1) << 40, std::numeric_limits<std::int64_t>::max()}) {
+        index["catalog"]["size"] = declared;
+        writeIndex(index);
+        EXPECT_EQ(refusal(base()), QStringLiteral("ملف الإصدار «catalog-1.json» أكبر من المقبول: رُفض المصدر."));
+    }
+    index["catalog"]["size"] = trueSize;
+
     Json::Value catalog = *Json::parse(readFile(QStringLiteral("catalog-1.json")));
     catalog["norm_ver"] = 0;
     const QByteArray bytes = Json::dumpBytes(catalog);

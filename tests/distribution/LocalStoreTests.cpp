@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace quorvel;
 
 namespace {
@@ -299,6 +301,16 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
     EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
     tooLarge.usize = -1; // not a way around the cap
     EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
+    // A declared size past what any package can be is refused unfetched,
+    // however large (the largest integer included).
+    for (const std::int64_t declared : {Dist::declaredFileLimit + 1, std::numeric_limits<std::int64_t>::max()}) {
+        auto huge = good;
+        huge.size = declared;
+        EXPECT_EQ(refusal(huge), QStringLiteral("حجم حزمة «كتاب 4» المعلن أكبر من أي حزمة مقبولة.")) << declared;
+        huge = good;
+        huge.usize = declared;
+        EXPECT_EQ(refusal(huge), QStringLiteral("حجم حزمة «كتاب 4» المعلن أكبر من أي حزمة مقبولة.")) << declared;
+    }
 
     // A page far longer than any book's is refused before it is indexed.
     const auto hugePage = pagesPackage(4, {QStringLiteral("النص الأول"), QString(Dist::maxPageLength + 1, u'ب')});
