@@ -92,6 +92,7 @@ struct SQLFailure {
     };
     Kind kind = Kind::other;
     QString message; // SQLite's own text
+    int systemError = 0; // the system's error number behind a failed read or write, when there was one
 };
 
 class Statement {

@@ -21,6 +21,7 @@
 #include <QUuid>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -39,6 +40,9 @@ const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
 const QString msgStoreDamaged = QStringLiteral("ملف المكتبة المحلية تالف");
 const QString msgStoreReadOnly = QStringLiteral("ملف المكتبة المحلية للقراءة فقط");
 const QString msgStoreBusy = QStringLiteral("برنامج آخر يكتب في المكتبة المحلية الآن");
+const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
+const QString msgStoreFolderMissing = QStringLiteral("مجلدها غير موجود");
+const QString msgStoreNotRegular = QStringLiteral("مكانها ليس ملفاً عادياً");
 const QString msgIndexIncomplete =
     QStringLiteral("فهرس صفحات البحث غير مكتمل، فالبحث في المتن أو الحواشي أو بالهمزات أبطأ حتى يكتمل");
 
@@ -241,9 +245,40 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
     // the log moved into the file at the end of a batch (checkpoint()) or
     // past a quarter of a gigabyte, rather than after nearly every book.
     db->exec(QStringLiteral("PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=65536"));
-    LibrarySchema::create(*db); // a failing statement shows later, statement by statement
-    PageIndex::createSchema(*db);
-    return std::unique_ptr<LocalStore>(new LocalStore(std::move(db)));
+    // A failing statement shows later, statement by statement, unless the
+    // caller asks first (schemaFailure()).
+    const bool schemaMade = LibrarySchema::create(*db) && PageIndex::createSchema(*db);
+    // Read at once: the failing call's error is the connection's latest.
+    const std::optional<SQLFailure> why = schemaMade ? std::nullopt : db->lastFailure();
+    std::unique_ptr<LocalStore> store(new LocalStore(db));
+    if (!schemaMade)
+        store->schemaFailure_ = why.value_or(SQLFailure{});
+    return store;
+}
+
+QString LocalStore::targetProblem(const QString& filePath)
+{
+    const QByteArray name = QFile::encodeName(filePath);
+    const QFileInfo file(filePath);
+    struct stat info {};
+    if (::stat(name.constData(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return msgStoreUnavailable + QStringLiteral(": ") + Dist::fileErrorReason(EISDIR);
+        // SQLite would read and write a device or pipe as if it were the file.
+        if (!S_ISREG(info.st_mode))
+            return msgStoreUnavailable + QStringLiteral(": ") + msgStoreNotRegular;
+        if (::access(name.constData(), W_OK) != 0)
+            return installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}});
+    } else if (!QFileInfo(file.absolutePath()).isDir()) {
+        return msgStoreUnavailable + QStringLiteral(": ") + msgStoreFolderMissing;
+    }
+    // The write-ahead log and its index are made beside the file, unless an
+    // earlier writer left both.
+    const bool logsKept = ::access(QFile::encodeName(filePath + QStringLiteral("-wal")).constData(), W_OK) == 0
+        && ::access(QFile::encodeName(filePath + QStringLiteral("-shm")).constData(), W_OK) == 0;
+    if (!logsKept && ::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) != 0)
+        return installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}});
+    return {};
 }
 
 QString LocalStore::installFailure(const std::optional<SQLFailure>& failure)
@@ -260,6 +295,9 @@ QString LocalStore::installFailure(const std::optional<SQLFailure>& failure)
     case SQLFailure::Kind::busy:
         return msgInstallFailed + QStringLiteral(": ") + msgStoreBusy;
     default:
+        // A write the system refused (a file-size limit, say) names its reason.
+        if (failure->systemError != 0)
+            return msgInstallFailed + QStringLiteral(": ") + Dist::fileErrorReason(failure->systemError);
         return msgInstallFailed;
     }
 }
@@ -304,9 +342,9 @@ std::int64_t LocalStore::lastRelease() const
     return text ? Numbers::parseInteger(*text).value_or(0) : 0;
 }
 
-void LocalStore::setRelease(std::int64_t release)
+bool LocalStore::setRelease(std::int64_t release)
 {
-    db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('release', ?)"),
+    return db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('release', ?)"),
              {QString::number(release)});
 }
 
