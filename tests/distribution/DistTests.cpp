@@ -229,6 +229,11 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
     // 400 ms, and a file may take 400 ms plus its size at 2 MB/s in all.
     Dist::setFetchLimits({400, 2 << 20});
     const QString timedOut = QStringLiteral("platform: تعذّر جلب %1: انتهت مهلة الاتصال");
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        warnings << text;
+    });
     const struct {
         QString name;
         QByteArray piece;
@@ -260,6 +265,9 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
             EXPECT_EQ(QStringLiteral("platform: ") + e.description(), c.expected);
         }
     }
+    // A reply stopped at its deadline is closed: nothing reads it again.
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
+    qInstallMessageHandler(previous);
     // The limits leave an honest server alone.
     EXPECT_EQ(refusal(httpBase), QString());
     Dist::setFetchLimits({});

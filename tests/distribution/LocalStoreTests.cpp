@@ -338,6 +338,9 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
          QStringLiteral("في «كتاب 4» نصّ أكبر من الحد المقبول لنصّ واحد.")},
         {"huge heading", onePage.arg(u"'1'") + oneHeading.arg(repeated(Dist::maxPackageValueBytes + 1)),
          QStringLiteral("في «كتاب 4» نصّ أكبر من الحد المقبول لنصّ واحد.")},
+        {"huge page",
+         QStringLiteral("INSERT INTO page VALUES(4001, 1, '1', 1, %1);").arg(repeated(Dist::maxPackageValueBytes + 1)),
+         QStringLiteral("في «كتاب 4» نصّ أكبر من الحد المقبول لنصّ واحد.")},
         {"no pages", oneHeading.arg(u"'باب'"), QStringLiteral("حزمة «كتاب 4» بلا صفحات.")},
     };
     for (const auto& field : fields)

@@ -13,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <fcntl.h>
@@ -125,6 +128,93 @@ TEST(DistCliHostile, aStoreAnotherProgramIsWritingIsSaidSo)
     EXPECT_TRUE(err.contains(QStringLiteral("فهرس صفحات البحث غير مكتمل")) && err.contains(busy)) << err.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("تعذّر التثبيت: ") + busy)) << out.toStdString();
     EXPECT_FALSE((err + out).contains(QStringLiteral("SQL error"))) << (err + out).toStdString();
+
+    // With no book to install, the writes that close the run still meet the
+    // lock: the run fails rather than report nothing installed.
+    ASSERT_TRUE(other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+    const ToolRun none = runTool({QStringLiteral("--dist-install"), sample, QStringLiteral("999999")},
+                                 toolEnvironment(libdb));
+    other->exec(QStringLiteral("ROLLBACK"));
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.out, QStringList{QStringLiteral("فشل: تعذّر التثبيت: ") + busy + QStringLiteral(" الآن")});
+}
+
+// A store path that cannot hold the store says why before anything is
+// written: a missing folder, a folder, a pipe or a device in the file's
+// place (never replaced), a file the process may not write. No raw SQL line.
+TEST(DistCliHostile, storeTargetsThatCannotBeWrittenAreSaidSo)
+{
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath(QStringLiteral("pipe.db"));
+    const QString device = dir.filePath(QStringLiteral("null.db"));
+    const QString readOnly = dir.filePath(QStringLiteral("readonly.db"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("folder.db"))));
+    const QString unavailable = QStringLiteral("فشل: تعذّر فتح المكتبة المحلية: ");
+    struct Case {
+        QString path;
+        QString line;
+    };
+    QList<Case> cases{
+        {dir.filePath(QStringLiteral("missing/library.db")), unavailable + QStringLiteral("مجلدها غير موجود")},
+        {dir.filePath(QStringLiteral("folder.db")), unavailable + QStringLiteral("مجلد وليس ملفاً")},
+        {pipe, unavailable + QStringLiteral("مكانها ليس ملفاً عادياً")},
+    };
+    // Only the superuser makes devices, and only others are kept from writing.
+    if (::geteuid() == 0 && ::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        cases.append({device, unavailable + QStringLiteral("مكانها ليس ملفاً عادياً")});
+    if (::geteuid() != 0) {
+        QFile file(readOnly);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.close();
+        ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner));
+        cases.append({readOnly, QStringLiteral("فشل: تعذّر التثبيت: ملف المكتبة المحلية للقراءة فقط")});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const QFileInfo before(c.path);
+        const ToolRun run = runTool({QStringLiteral("--dist-install"), sample, QString::number(kSmallBook)},
+                                    toolEnvironment(c.path));
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, QStringList{c.line});
+        EXPECT_FALSE(run.err.join(u'\n').contains(QStringLiteral("SQL error"))) << run.err.join(u'\n').toStdString();
+        const QFileInfo after(c.path);
+        EXPECT_EQ(after.exists(), before.exists());
+        EXPECT_EQ(after.isFile(), before.isFile());
+    }
+}
+
+// Under a file-size limit the writes fail with their reason; the process is
+// not ended by the limit's signal, and leaves no store behind.
+TEST(DistCliHostile, aFileSizeLimitFailsTheInstallInWords)
+{
+    QTemporaryDir dir;
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(tmp));
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    // Small enough for the store's schema, the unpacked package or the book's
+    // rows to meet it.
+    for (const rlim_t limit : {rlim_t(64) << 10, rlim_t(400) << 10, rlim_t(3) << 20}) {
+        SCOPED_TRACE(limit);
+        QProcess process;
+        process.setProcessEnvironment(toolEnvironment(libdb, tmp));
+        process.setChildProcessModifier([limit] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            const rlimit fileSize{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        });
+        process.start(QStringLiteral(QUORVEL_BINARY), {QStringLiteral("--dist-install"), sample, QStringLiteral("1")});
+        ASSERT_TRUE(process.waitForStarted());
+        ToolRun run;
+        finish(process, run);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode, 1);
+        ASSERT_EQ(run.out.size(), 1);
+        EXPECT_TRUE(run.out.first().startsWith(QStringLiteral("فشل")) && run.out.first().endsWith(QStringLiteral(": الملف أكبر مما يسمح به النظام")))
+            << run.out.first().toStdString();
+        EXPECT_FALSE(QFile::exists(libdb));
+    }
 }
 
 // Only the declared size plus one byte is read, and only from a regular file:
