@@ -213,6 +213,7 @@ TEST(DistCliHostile, aFileSizeLimitFailsTheInstallInWords)
         ASSERT_EQ(run.out.size(), 1);
         EXPECT_TRUE(run.out.first().startsWith(QStringLiteral("فشل")) && run.out.first().endsWith(QStringLiteral(": الملف أكبر مما يسمح به النظام")))
             << run.out.first().toStdString();
+        EXPECT_FALSE(run.err.join(u'\n').contains(QStringLiteral("SQL error"))) << run.err.join(u'\n').toStdString();
         EXPECT_FALSE(QFile::exists(libdb));
     }
 }
