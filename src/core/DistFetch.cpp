@@ -34,6 +34,8 @@ const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 // A name that would leave its release base is hostile or broken.
 const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول في الإصدار: ");
 const QString msgNotRegularFile = QStringLiteral(": ليس ملفاً عادياً.");
+// The most of a transfer read into memory at once.
+constexpr std::int64_t kReadPiece = std::int64_t(1) << 20;
 
 } // namespace
 
@@ -275,19 +277,22 @@ std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBy
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid() && status.toInt() != 200)
             return;
-        const QByteArray chunk = reply->read(want - taken);
-        try {
-            if (!chunk.isEmpty())
+        // A read allocates all it may return: what has arrived, a piece at a time.
+        while (reply->bytesAvailable() > 0) {
+            const QByteArray chunk = reply->read(std::min<std::int64_t>({want - taken, reply->bytesAvailable(), kReadPiece}));
+            try {
                 take(chunk);
-        } catch (...) {
-            takeFailed = std::current_exception();
-            reply->abort();
-            return;
-        }
-        taken += chunk.size();
-        if (taken >= want) {
-            overLimit = true;
-            reply->abort();
+            } catch (...) {
+                takeFailed = std::current_exception();
+                reply->abort();
+                return;
+            }
+            taken += chunk.size();
+            if (taken >= want) {
+                overLimit = true;
+                reply->abort();
+                return;
+            }
         }
     };
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);

@@ -3,6 +3,9 @@
 // packages, an empty or undecodable store path, and installs killed midway.
 
 #include "core/SQLiteDB.h"
+#include "distribution/RawDeflate.h"
+#include "distribution/ReleaseWriter.h"
+#include "support/LoopbackHttpServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -105,7 +108,81 @@ std::string leftoverPackages(const QString& tmp)
     return QDir(tmp).entryList({QStringLiteral("qbook-*.sqlite")}, QDir::Files).join(u' ').toStdString();
 }
 
+// A release signed with the key the built tool trusts, holding `books`
+// (catalogue entries) under `folder`.
+void writeSignedRelease(const QString& folder, const quorvel::Json::Value& books)
+{
+    QFile key(QStringLiteral(QUORVEL_SAMPLE_SIGNING_KEY));
+    ASSERT_TRUE(key.open(QIODevice::ReadOnly));
+    quorvel::ReleaseWriter::ReleaseInfo info;
+    info.generated = QStringLiteral("2025-01-01T00:00:00Z");
+    info.expires = QStringLiteral("2099-12-31T23:59:59Z");
+    ASSERT_TRUE(quorvel::ReleaseWriter::writeRelease(folder, info, quorvel::Json::Value::array(),
+                                                      quorvel::Json::Value::array(), books, key.readAll()));
+}
+
 } // namespace
+
+// A signed catalogue cannot lift the memory bound: a page of 80 MB is refused
+// before it is read, and a package declared as large as any may be, served
+// by a mirror that never stops, goes to disk up to that size and no further.
+// Both within an address space far below what holding either would take.
+TEST(DistCliHostile, aSignedReleaseCannotLiftTheMemoryBound)
+{
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(release) && QDir().mkpath(tmp));
+    const QString title = QStringLiteral("صفحة واحدة طويلة");
+    const QString plainPath = dir.filePath(QStringLiteral("huge.sqlite"));
+    QString root;
+    {
+        auto db = quorvel::SQLiteDB::open(plainPath, false);
+        ASSERT_TRUE(db && db->exec(QStringLiteral(
+            "CREATE TABLE page(pid INTEGER PRIMARY KEY, seq INTEGER NOT NULL, vol TEXT, page_num INTEGER, content TEXT);"
+            "CREATE TABLE toc(id INTEGER PRIMARY KEY, title TEXT NOT NULL, page_seq INTEGER, parent_id INTEGER, level INTEGER);"
+            "INSERT INTO page VALUES(901001, 1, '1', 1, printf('%.*c', 80 * 1024 * 1024, 'x'));"
+            "PRAGMA application_id=1364350540;")));
+        root = quorvel::Dist::root(*db, 901, title);
+    }
+    QFile plain(plainPath);
+    ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
+    const QByteArray plainBytes = plain.readAll();
+    const QByteArray packed = quorvel::RawDeflate::compress(plainBytes);
+    QFile packageFile(QDir(release).filePath(QStringLiteral("b901.qbk")));
+    ASSERT_TRUE(packageFile.open(QIODevice::WriteOnly) && packageFile.write(packed) == packed.size());
+    packageFile.close();
+    const std::int64_t largest = quorvel::Dist::declaredFileLimit;
+    const quorvel::Json::Value books = quorvel::Json::Value::array({
+        {{"id", 901}, {"title", quorvel::Json::utf8(title)}, {"pages", 1}, {"vols", {"1"}},
+         {"root", quorvel::Json::utf8(root)}, {"file", "b901.qbk"}, {"size", packed.size()},
+         {"usize", plainBytes.size()}, {"sha256", quorvel::Json::utf8(quorvel::Dist::sha256(packed))}},
+        {{"id", 902}, {"title", "بلا نهاية"}, {"pages", 1}, {"vols", {"1"}}, {"root", std::string(64, '0')},
+         {"file", "b902.qbk"}, {"size", largest}, {"usize", largest}, {"sha256", std::string(64, '0')}},
+    });
+    writeSignedRelease(release, books);
+    quorvel::test::LoopbackHttpServer mirror(release);
+    ASSERT_TRUE(mirror.isListening());
+    mirror.stream(QStringLiteral("/b902.qbk"), QByteArray(64 * 1024, 'x'));
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+
+    const struct {
+        const char* id;
+        QString line;
+    } cases[] = {
+        {"901", QStringLiteral("فشل في «صفحة واحدة طويلة» بعد تثبيت 0 من 1: في «صفحة واحدة طويلة» نصّ أكبر من الحد المقبول لنصّ واحد.")},
+        {"902", QStringLiteral("فشل في «بلا نهاية» بعد تثبيت 0 من 1: بصمة حزمة «بلا نهاية» لا تطابق الفهرس.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        const ToolRun run = runTool({QStringLiteral("--dist-install"), mirror.url().toString(), QLatin1String(c.id)},
+                                    toolEnvironment(libdb, tmp), /*limitMemory=*/true);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+        EXPECT_EQ(run.out, QStringList{c.line}) << run.out.join(u'\n').toStdString();
+        EXPECT_TRUE(QDir(tmp).isEmpty());
+    }
+}
 
 // Another program holding the store's write lock: the page index that could
 // not be built and the install that could not begin both say why, with no
