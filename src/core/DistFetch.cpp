@@ -36,6 +36,7 @@ const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول �
 const QString msgNotRegularFile = QStringLiteral(": ليس ملفاً عادياً.");
 // The most of a transfer read into memory at once.
 constexpr std::int64_t kReadPiece = std::int64_t(1) << 20;
+constexpr std::int64_t kReadBuffer = std::int64_t(8) << 20;
 
 } // namespace
 
@@ -264,6 +265,9 @@ std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBy
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     QEventLoop loop;
     QNetworkReply* reply = manager.get(request);
+    // The network thread stops taking bytes while this many wait unread, so
+    // a sender faster than the disk does not fill memory either.
+    reply->setReadBufferSize(kReadBuffer);
     std::int64_t taken = 0;
     bool overLimit = false;
     // What `take` threw, passed on once the transfer has stopped.
