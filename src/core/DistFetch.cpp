@@ -16,10 +16,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <exception>
-#include <functional>
 #include <chrono>
 #include <cerrno>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
 
@@ -34,7 +34,8 @@ const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 // A name that would leave its release base is hostile or broken.
 const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول في الإصدار: ");
 const QString msgNotRegularFile = QStringLiteral(": ليس ملفاً عادياً.");
-// The most of a transfer read into memory at once.
+// The most of a transfer read into memory at once, and the most the network
+// side holds unread.
 constexpr std::int64_t kReadPiece = std::int64_t(1) << 20;
 constexpr std::int64_t kReadBuffer = std::int64_t(8) << 20;
 
@@ -283,7 +284,8 @@ std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBy
             return;
         // A read allocates all it may return: what has arrived, a piece at a time.
         while (reply->bytesAvailable() > 0) {
-            const QByteArray chunk = reply->read(std::min<std::int64_t>({want - taken, reply->bytesAvailable(), kReadPiece}));
+            const QByteArray chunk =
+                reply->read(std::min<std::int64_t>({want - taken, reply->bytesAvailable(), kReadPiece}));
             try {
                 take(chunk);
             } catch (...) {

@@ -21,8 +21,8 @@
 #include <QUuid>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -345,7 +345,7 @@ std::int64_t LocalStore::lastRelease() const
 bool LocalStore::setRelease(std::int64_t release)
 {
     return db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('release', ?)"),
-             {QString::number(release)});
+                    {QString::number(release)});
 }
 
 QHash<std::int64_t, QString> LocalStore::installed() const
@@ -707,18 +707,19 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     // index is being kept.
     PageIndex::Writer pageIndex(db);
 
-    // The plain tables first, the full-text tables after: every insert into
-    // `pages` runs under a statement journal (its triggers), and a full-text
-    // table already written in the transaction would flush its pending terms
-    // at each of them. So does a replaced version's removal. The full-text
-    // rows are then made from the pages as stored, read back one at a time,
-    // so that a large book is never held in memory whole.
     // A value past the package connection's limit stops the read before it
     // is loaded; it is refused whatever its content root.
     const auto tooLarge = [&package] {
         const auto failure = package.lastFailure();
         return failure && failure->kind == SQLFailure::Kind::tooLarge;
     };
+
+    // The plain tables first, the full-text tables after: every insert into
+    // `pages` runs under a statement journal (its triggers), and a full-text
+    // table already written in the transaction would flush its pending terms
+    // at each of them. So does a replaced version's removal. The full-text
+    // rows are then made from the pages as stored, read back one at a time,
+    // so that a large book is never held in memory whole.
     Statement::Step pageStep;
     std::int64_t pageCount = 0;
     while ((pageStep = pages->next()) == Statement::Step::Row) {
