@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -80,6 +81,10 @@ void displayFailureHandler(QtMsgType type, const QMessageLogContext& context, co
 
 int main(int argc, char** argv)
 {
+    // Past a file-size limit a write is to fail with its error, which every
+    // writer reports, rather than end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     // Headless modes run without an application object; give them the name the
     // windowed application takes from its executable, so paths agree.
     QCoreApplication::setApplicationName(QStringLiteral("quorvel"));

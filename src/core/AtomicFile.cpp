@@ -2,7 +2,10 @@
 
 #include "core/DistFetch.h"
 
+#include <QFile>
 #include <QSaveFile>
+
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -13,6 +16,8 @@ namespace {
 // The reasons worded for a write; the others are those of any file access.
 constexpr char kNoFolder[] = "المجلد غير موجود";
 constexpr char kNoWritePermission[] = "لا إذن بالكتابة في هذا المجلد";
+// A device or pipe would be replaced by a regular file, not written to.
+constexpr char kNotRegular[] = "ليس ملفاً عادياً";
 
 // The reason for the failure the last file call reported: the system's error
 // number when it left one, the device's own description otherwise.
@@ -50,6 +55,14 @@ std::optional<QString> put(QFileDevice& file, const QList<QByteArrayView>& parts
 
 std::optional<QString> replace(const QString& path, const QList<QByteArrayView>& parts)
 {
+    // What the name already holds must be a file to replace (through a link too).
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return Dist::fileErrorReason(EISDIR);
+        if (!S_ISREG(info.st_mode))
+            return QString::fromUtf8(kNotRegular);
+    }
     QSaveFile file(path);
     errno = 0;
     if (!file.open(QIODevice::WriteOnly))

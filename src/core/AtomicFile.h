@@ -25,7 +25,8 @@ std::optional<QString> put(QFileDevice& file, const QList<QByteArrayView>& parts
 
 // Replaces the file at `path` with `parts` joined, through a temporary file
 // renamed in place only once every byte is written. Nothing on success;
-// otherwise the Arabic reason, and the file at `path` is as it was.
+// otherwise the Arabic reason, and the file at `path` is as it was. A folder,
+// device or pipe at `path` is refused, never replaced.
 std::optional<QString> replace(const QString& path, const QList<QByteArrayView>& parts);
 inline std::optional<QString> replace(const QString& path, const QByteArray& bytes)
 {

@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
 
@@ -32,6 +34,10 @@ const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 // A name that would leave its release base is hostile or broken.
 const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول في الإصدار: ");
 const QString msgNotRegularFile = QStringLiteral(": ليس ملفاً عادياً.");
+// The most of a transfer read into memory at once, and the most the network
+// side holds unread.
+constexpr std::int64_t kReadPiece = std::int64_t(1) << 20;
+constexpr std::int64_t kReadBuffer = std::int64_t(8) << 20;
 
 } // namespace
 
@@ -93,9 +99,12 @@ QString networkReason(QNetworkReply::NetworkError error)
     }
 }
 
+namespace {
+
 // A pipe is opened without waiting for a writer, so it is refused rather
 // than waited on.
-QByteArray readRegularFile(const QString& path, const QString& name, std::int64_t want)
+std::int64_t readRegularFileInto(const QString& path, const QString& name, std::int64_t want,
+                                 const std::function<void(QByteArrayView)>& take)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -110,11 +119,10 @@ QByteArray readRegularFile(const QString& path, const QString& name, std::int64_
     if (!S_ISREG(info.st_mode))
         throw DistError(msgFetchFailed + name + msgNotRegularFile);
 
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(std::min<std::int64_t>(want, info.st_size)));
+    std::int64_t read = 0;
     char buffer[1 << 16];
-    while (bytes.size() < want) {
-        const auto chunk = static_cast<size_t>(std::min<std::int64_t>(sizeof buffer, want - bytes.size()));
+    while (read < want) {
+        const auto chunk = static_cast<size_t>(std::min<std::int64_t>(sizeof buffer, want - read));
         const ssize_t n = ::read(fd, buffer, chunk);
         if (n < 0) {
             if (errno == EINTR)
@@ -123,8 +131,18 @@ QByteArray readRegularFile(const QString& path, const QString& name, std::int64_
         }
         if (n == 0)
             break;
-        bytes.append(buffer, n);
+        take(QByteArrayView(buffer, n));
+        read += n;
     }
+    return read;
+}
+
+} // namespace
+
+QByteArray readRegularFile(const QString& path, const QString& name, std::int64_t want)
+{
+    QByteArray bytes;
+    readRegularFileInto(path, name, want, [&bytes](QByteArrayView chunk) { bytes.append(chunk); });
     return bytes;
 }
 
@@ -226,14 +244,17 @@ std::int64_t fetchDeadlineMs(std::int64_t declaredBytes, const FetchLimits& limi
     return std::int64_t(limits.inactivityMs) + std::min(transferMs, cap);
 }
 
-QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
+std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBytes,
+                       const std::function<void(QByteArrayView)>& take)
 {
     requirePlainFileName(name);
-    // One byte past the limit is enough to tell a larger file apart.
-    const std::int64_t want = std::max<std::int64_t>(maxBytes, 0) + 1;
+    // One byte past the limit is enough to tell a larger file apart; no
+    // declared size, however large, lifts the limit past the largest file.
+    const std::int64_t limit = std::clamp<std::int64_t>(maxBytes, 0, declaredFileLimit);
+    const std::int64_t want = limit + 1;
     const QUrl url = fileURL(base, name);
     if (url.isLocalFile())
-        return readRegularFile(url.toLocalFile(), name, want);
+        return readRegularFileInto(url.toLocalFile(), name, want, take);
 
     // A manager and loop of our own, so this works on any thread with no
     // running event loop of its own.
@@ -245,18 +266,43 @@ QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     QEventLoop loop;
     QNetworkReply* reply = manager.get(request);
-    QByteArray body;
+    // The network thread stops taking bytes while this many wait unread, so
+    // a sender faster than the disk does not fill memory either.
+    reply->setReadBufferSize(kReadBuffer);
+    std::int64_t taken = 0;
     bool overLimit = false;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    // The body is taken as it arrives, so a server that sends more than the
-    // limit is cut off instead of filling memory.
-    QObject::connect(reply, &QIODevice::readyRead, &loop, [&] {
-        body += reply->readAll();
-        if (body.size() >= want && !overLimit) {
-            overLimit = true;
-            reply->abort();
+    // What `take` threw, passed on once the transfer has stopped.
+    std::exception_ptr takeFailed;
+    // The body is handed on as it arrives, no more than `want` bytes of it,
+    // so a server that sends more than the limit is cut off instead of
+    // filling memory or disk. Only an answer of status 200 is the file.
+    const auto drain = [&] {
+        if (overLimit || takeFailed || !reply->isOpen())
+            return;
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid() && status.toInt() != 200)
+            return;
+        // A read allocates all it may return: what has arrived, a piece at a time.
+        while (reply->bytesAvailable() > 0) {
+            const QByteArray chunk =
+                reply->read(std::min<std::int64_t>({want - taken, reply->bytesAvailable(), kReadPiece}));
+            try {
+                take(chunk);
+            } catch (...) {
+                takeFailed = std::current_exception();
+                reply->abort();
+                return;
+            }
+            taken += chunk.size();
+            if (taken >= want) {
+                overLimit = true;
+                reply->abort();
+                return;
+            }
         }
-    });
+    };
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QIODevice::readyRead, &loop, drain);
     bool timedOut = false;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -264,30 +310,37 @@ QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
         timedOut = true;
         reply->abort();
     });
-    deadline.start(std::chrono::milliseconds(fetchDeadlineMs(maxBytes, limits)));
+    deadline.start(std::chrono::milliseconds(fetchDeadlineMs(limit, limits)));
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     deadline.stop();
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
-    if (!overLimit)
-        body += reply->readAll();
+    // An aborted reply is closed: reading it again only draws a warning.
+    drain();
     reply->deleteLater();
 
+    if (takeFailed)
+        std::rethrow_exception(takeFailed);
     if (timedOut && !overLimit)
         throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + networkReason(QNetworkReply::TimeoutError));
     if (status.isValid() && status.toInt() != 200)
         throw DistError(msgFetchFailed + name);
-    if (overLimit) {
-        body.truncate(static_cast<qsizetype>(want));
-        return body;
-    }
+    if (overLimit)
+        return taken;
     if (error != QNetworkReply::NoError)
         throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + networkReason(error));
     if (!status.isValid())
         throw DistError(msgFetchFailed + name); // not an HTTP response
-    return body;
+    return taken;
+}
+
+QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes)
+{
+    QByteArray bytes;
+    fetchInto(base, name, maxBytes, [&bytes](QByteArrayView chunk) { bytes.append(chunk); });
+    return bytes;
 }
 
 } // namespace quorvel::Dist

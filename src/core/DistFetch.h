@@ -13,11 +13,13 @@
 #include "core/UserError.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QNetworkReply>
 #include <QString>
 #include <QUrl>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -67,6 +69,10 @@ void requirePlainFileName(const QString& name);
 // The most a release file whose size nothing declares (the index and its
 // signature) may hold.
 constexpr std::int64_t undeclaredFileLimit = 1 << 20;
+// The most any release file may hold whatever size a signed file declares
+// for it: more than the largest book package or word-model file. A larger
+// declared size is refused unfetched, and no fetch reads past it.
+constexpr std::int64_t declaredFileLimit = std::int64_t(1) << 30;
 
 // How long a release file may take over the network. Silence for
 // inactivityMs ends a transfer; so does the whole transfer outlasting
@@ -86,12 +92,17 @@ std::int64_t fetchDeadlineMs(std::int64_t declaredBytes, const FetchLimits& limi
 // The bytes of a release file: read from disk for a folder base, or fetched
 // with an HTTP GET (status 200 required, within fetchLimits() for maxBytes;
 // a time-out throws PlatformError naming the file). At most maxBytes + 1
-// bytes are read, so a caller that compares the length with a declared size
-// sees a larger file as a mismatch without holding it whole. Under a folder
-// base only a regular file is read (no device, pipe or folder, also through a
-// symbolic link). A name that is not a plain file name is refused unfetched.
-// Blocks.
+// bytes are read (maxBytes taken between 0 and declaredFileLimit), so a
+// caller that compares the length with a declared size sees a larger file as
+// a mismatch without holding it whole. Under a folder base only a regular
+// file is read (no device, pipe or folder, also through a symbolic link). A
+// name that is not a plain file name is refused unfetched. Blocks.
 QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes = undeclaredFileLimit);
+// The same file handed to `take` piece by piece as it arrives, so that a
+// large one goes to disk rather than memory; returns how many bytes were
+// handed on. An exception thrown by `take` stops the transfer and passes on.
+std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBytes,
+                       const std::function<void(QByteArrayView)>& take);
 
 // Reads at most `want` bytes of a regular file (no device, pipe or folder,
 // also through a symbolic link), without waiting on any. Throws DistError

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -71,11 +72,22 @@ SQLFailure classify(sqlite3* db, int rc)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return {SQLFailure::Kind::busy, message};
+    case SQLITE_TOOBIG:
+        return {SQLFailure::Kind::tooLarge, message};
     default:
         break;
     }
     if (message.startsWith(QLatin1String("no such table")) || message.startsWith(QLatin1String("no such column")))
         return {SQLFailure::Kind::schema, message};
+    if ((rc & 0xff) == SQLITE_IOERR) {
+        // SQLite keeps the system's error only on some paths; a write that
+        // failed at commit leaves it in errno, which is taken only when it
+        // names a failed write.
+        int systemError = sqlite3_system_errno(db);
+        if (systemError == 0 && (errno == EFBIG || errno == ENOSPC || errno == EDQUOT || errno == EROFS))
+            systemError = errno;
+        return {SQLFailure::Kind::other, message, systemError};
+    }
     return {SQLFailure::Kind::other, message};
 }
 
@@ -433,6 +445,11 @@ bool SQLiteDB::inTransaction() const
 qsizetype SQLiteDB::maxParameters() const
 {
     return qMax(1, sqlite3_limit(handle_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+}
+
+void SQLiteDB::limitValueBytes(int bytes)
+{
+    sqlite3_limit(handle_, SQLITE_LIMIT_LENGTH, bytes);
 }
 
 QString SQLiteDB::marks(qsizetype n)

@@ -88,10 +88,12 @@ struct SQLFailure {
         full,     // the disk or the database's size limit is full
         refused,  // a constraint refused the write; the database is sound
         busy,     // another connection held the lock past the busy time-out
+        tooLarge, // a value longer than the connection's limit (limitValueBytes)
         other,
     };
     Kind kind = Kind::other;
     QString message; // SQLite's own text
+    int systemError = 0; // the system's error number behind a failed read or write, when there was one
 };
 
 class Statement {
@@ -209,6 +211,10 @@ public:
     // The most parameters one statement of this connection may bind (at
     // least 1), for queries that slice long id lists into IN (...) groups.
     qsizetype maxParameters() const;
+    // Caps the bytes of any one text or BLOB the connection reads or writes:
+    // a statement meeting a longer value fails (Kind::tooLarge) before the
+    // value is loaded, so a file from elsewhere cannot make it hold more.
+    void limitValueBytes(int bytes);
 
     // n SQL parameter placeholders: "?,?,?" for 3, the empty string for 0.
     static QString marks(qsizetype n);

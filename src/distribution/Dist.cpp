@@ -23,6 +23,9 @@ constexpr int kEd25519KeyBytes = 32;
 constexpr int kEd25519SignatureBytes = 64;
 // The part of a page's content digest that enters the content root.
 constexpr int kPageDigestDigits = 32;
+// The largest catalogue: it is read and decoded whole, and a library of tens
+// of thousands of books keeps its catalogue well under this.
+constexpr std::int64_t maxCatalogBytes = std::int64_t(64) << 20;
 
 const QString msgBadSignature = QStringLiteral("توقيع فهرس الإصدار غير صحيح: رُفض المصدر.");
 const QString msgFormatPrefix = QStringLiteral("صيغة الإصدار ");
@@ -377,6 +380,10 @@ std::pair<Index, Catalog> loadCatalog(const QUrl& base, std::int64_t lastRelease
         expiry && *expiry < QDateTime::currentSecsSinceEpoch())
         throw DistError(msgExpired);
 
+    // However large a size the signed index declares, the catalogue is not
+    // read past what a catalogue can be.
+    if (index.catalog.size > maxCatalogBytes)
+        throw DistError(msgTooLarge.arg(index.catalog.file));
     const QByteArray catalogBytes = fetch(base, index.catalog.file, index.catalog.size);
     // The signed size is checked too: bytes that disagree with it are not the
     // catalogue the publisher signed for, whatever their digest.

@@ -47,6 +47,14 @@ inline constexpr std::int32_t appID = 0x5152564C;
 // and no book page comes near this; a release holding a longer page is
 // refused by its builder and by the installer.
 inline constexpr qsizetype maxPageLength = 4 * 1024 * 1024;
+// The longest heading title and volume label, in the same units: a heading
+// may be a whole passage, a label is a few words.
+inline constexpr qsizetype maxHeadingLength = 16 * 1024;
+inline constexpr qsizetype maxVolumeLabelLength = 256;
+// The most bytes any one value of a package may take, the longest page in
+// UTF-8 (three bytes to a code unit at worst). The package's connection is
+// held to it, so a longer value is refused before it is read at all.
+inline constexpr int maxPackageValueBytes = 3 * maxPageLength;
 
 // The publisher's Ed25519 public key, standard base64 of its 32 bytes. Fixed
 // at build time.

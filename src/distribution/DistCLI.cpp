@@ -169,7 +169,8 @@ struct BookFailure {
 // failed first install leaves no empty library behind.
 void removeNewEmptyStore(std::unique_ptr<LocalStore>& store, const QString& path)
 {
-    if (!store || store->bookCount() != 0)
+    // A store whose schema could not be made holds nothing either.
+    if (!store || (!store->schemaFailure() && store->bookCount() != 0))
         return;
     store.reset();
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
@@ -189,11 +190,15 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
                 throw Dist::DistError(msgBadSource + sourceText);
             if (const QString problem = Paths::localStorePathProblem(); !problem.isEmpty())
                 throw Dist::DistError(problem);
+            if (const QString problem = LocalStore::targetProblem(storePath); !problem.isEmpty())
+                throw Dist::DistError(problem);
             LocalStore::removeLeftoverPackages();
             storeExisted = QFileInfo::exists(storePath);
             store = LocalStore::open();
             if (!store)
                 throw Dist::DistError(msgStoreUnavailable);
+            if (store->schemaFailure())
+                throw Dist::DistError(LocalStore::installFailure(store->schemaFailure()));
             // Nothing can be installed: said before any statement fails on it.
             if (store->db().isReadOnly())
                 throw Dist::DistError(LocalStore::installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}}));
@@ -237,8 +242,10 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
                 selectedIds.append(book.id);
             }
             // Every selected book is in: the library is at this release now.
-            store->setRelease(index.release);
-            store->dedupNarrators();
+            // A store that takes neither write (another program holding it,
+            // say) has not taken the run.
+            if (!store->setRelease(index.release) || !store->dedupNarrators())
+                throw Dist::DistError(LocalStore::installFailure(store->db().lastFailure()));
             store->checkpoint();
             auto total = [&](const char* table) {
                 return QString::number(

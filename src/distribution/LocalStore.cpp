@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +40,9 @@ const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
 const QString msgStoreDamaged = QStringLiteral("ملف المكتبة المحلية تالف");
 const QString msgStoreReadOnly = QStringLiteral("ملف المكتبة المحلية للقراءة فقط");
 const QString msgStoreBusy = QStringLiteral("برنامج آخر يكتب في المكتبة المحلية الآن");
+const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
+const QString msgStoreFolderMissing = QStringLiteral("مجلدها غير موجود");
+const QString msgStoreNotRegular = QStringLiteral("مكانها ليس ملفاً عادياً");
 const QString msgIndexIncomplete =
     QStringLiteral("فهرس صفحات البحث غير مكتمل، فالبحث في المتن أو الحواشي أو بالهمزات أبطأ حتى يكتمل");
 
@@ -60,6 +64,8 @@ struct TitledMessage {
 constexpr TitledMessage kMsgPackageDigest{u"بصمة حزمة «", u"» لا تطابق الفهرس."};
 // The package inflates past the size the signed catalogue gives it.
 constexpr TitledMessage kMsgPackageTooLarge{u"حزمة «", u"» أكبر من حجمها المعلن."};
+// A declared size past Dist::declaredFileLimit: no book package is that large.
+constexpr TitledMessage kMsgPackageBeyondLimit{u"حجم حزمة «", u"» المعلن أكبر من أي حزمة مقبولة."};
 constexpr TitledMessage kMsgPackageDamaged{u"حزمة «", u"» تالفة."};
 constexpr TitledMessage kMsgNotAPackage{u"«", u"» ليست حزمة مكتبة قورفل."};
 constexpr TitledMessage kMsgContentRoot{u"محتوى «", u"» لا يطابق بصمته."};
@@ -67,6 +73,12 @@ constexpr TitledMessage kMsgContentRoot{u"محتوى «", u"» لا يطابق �
 // book would silently drop or take over the other book's rows.
 constexpr TitledMessage kMsgIdConflict{u"معرّفات صفحات «", u"» أو عناوينها مستعملة في كتاب آخر."};
 constexpr TitledMessage kMsgPageTooLarge{u"في «", u"» صفحة أكبر من الحد المقبول لصفحة واحدة."};
+constexpr TitledMessage kMsgHeadingTooLong{u"في «", u"» عنوان فصل أطول من المقبول."};
+constexpr TitledMessage kMsgLabelTooLong{u"في «", u"» اسم جزء أطول من المقبول."};
+// A value past Dist::maxPackageValueBytes, refused unread.
+constexpr TitledMessage kMsgValueTooLarge{u"في «", u"» نصّ أكبر من الحد المقبول لنصّ واحد."};
+// A book without pages would install as an empty entry of the library.
+constexpr TitledMessage kMsgNoPages{u"حزمة «", u"» بلا صفحات."};
 
 const QString packagePattern = QStringLiteral("qbook-*.sqlite");
 const QString msgTempWrite = QStringLiteral("تعذّرت كتابة الملف المؤقت ");
@@ -91,7 +103,7 @@ struct TemporaryFile {
     throw Dist::PlatformError(msgTempWrite + path + QStringLiteral(": ") + Dist::fileErrorReason(errorNumber));
 }
 
-void writeAll(int fd, const QString& path, const QByteArray& bytes)
+void writeAll(int fd, const QString& path, QByteArrayView bytes)
 {
     const char* at = bytes.constData();
     qsizetype left = bytes.size();
@@ -105,6 +117,39 @@ void writeAll(int fd, const QString& path, const QByteArray& bytes)
         at += n;
         left -= n;
     }
+}
+
+// An unnamed file in the temporary folder, open for reading and writing and
+// gone once closed, so that no run leaves it behind. File systems without
+// unnamed files get a named one whose name is removed at once.
+int openScratchFile()
+{
+    const QByteArray folder = QFile::encodeName(QDir::tempPath());
+    int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    QByteArray name = folder + "/qbook-fetch-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        tempWriteFailed(QFile::decodeName(name), errno);
+    ::unlink(name.constData());
+    return fd;
+}
+
+// Reads `size` bytes from the start of the file.
+QByteArray readBack(int fd, std::int64_t size)
+{
+    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + at, static_cast<size_t>(bytes.size() - at), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            tempWriteFailed(QDir::tempPath(), n < 0 ? errno : EIO);
+        at += n;
+    }
+    return bytes;
 }
 
 // Creates the package file at `path` holding `bytes`, with its lock taken
@@ -200,9 +245,40 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
     // the log moved into the file at the end of a batch (checkpoint()) or
     // past a quarter of a gigabyte, rather than after nearly every book.
     db->exec(QStringLiteral("PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=65536"));
-    LibrarySchema::create(*db); // a failing statement shows later, statement by statement
-    PageIndex::createSchema(*db);
-    return std::unique_ptr<LocalStore>(new LocalStore(std::move(db)));
+    // A failing statement shows later, statement by statement, unless the
+    // caller asks first (schemaFailure()).
+    const bool schemaMade = LibrarySchema::create(*db) && PageIndex::createSchema(*db);
+    // Read at once: the failing call's error is the connection's latest.
+    const std::optional<SQLFailure> why = schemaMade ? std::nullopt : db->lastFailure();
+    std::unique_ptr<LocalStore> store(new LocalStore(db));
+    if (!schemaMade)
+        store->schemaFailure_ = why.value_or(SQLFailure{});
+    return store;
+}
+
+QString LocalStore::targetProblem(const QString& filePath)
+{
+    const QByteArray name = QFile::encodeName(filePath);
+    const QFileInfo file(filePath);
+    struct stat info {};
+    if (::stat(name.constData(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return msgStoreUnavailable + QStringLiteral(": ") + Dist::fileErrorReason(EISDIR);
+        // SQLite would read and write a device or pipe as if it were the file.
+        if (!S_ISREG(info.st_mode))
+            return msgStoreUnavailable + QStringLiteral(": ") + msgStoreNotRegular;
+        if (::access(name.constData(), W_OK) != 0)
+            return installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}});
+    } else if (!QFileInfo(file.absolutePath()).isDir()) {
+        return msgStoreUnavailable + QStringLiteral(": ") + msgStoreFolderMissing;
+    }
+    // The write-ahead log and its index are made beside the file, unless an
+    // earlier writer left both.
+    const bool logsKept = ::access(QFile::encodeName(filePath + QStringLiteral("-wal")).constData(), W_OK) == 0
+        && ::access(QFile::encodeName(filePath + QStringLiteral("-shm")).constData(), W_OK) == 0;
+    if (!logsKept && ::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) != 0)
+        return installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}});
+    return {};
 }
 
 QString LocalStore::installFailure(const std::optional<SQLFailure>& failure)
@@ -219,6 +295,9 @@ QString LocalStore::installFailure(const std::optional<SQLFailure>& failure)
     case SQLFailure::Kind::busy:
         return msgInstallFailed + QStringLiteral(": ") + msgStoreBusy;
     default:
+        // A write the system refused (a file-size limit, say) names its reason.
+        if (failure->systemError != 0)
+            return msgInstallFailed + QStringLiteral(": ") + Dist::fileErrorReason(failure->systemError);
         return msgInstallFailed;
     }
 }
@@ -263,10 +342,10 @@ std::int64_t LocalStore::lastRelease() const
     return text ? Numbers::parseInteger(*text).value_or(0) : 0;
 }
 
-void LocalStore::setRelease(std::int64_t release)
+bool LocalStore::setRelease(std::int64_t release)
 {
-    db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('release', ?)"),
-             {QString::number(release)});
+    return db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('release', ?)"),
+                    {QString::number(release)});
 }
 
 QHash<std::int64_t, QString> LocalStore::installed() const
@@ -413,9 +492,23 @@ void LocalStore::checkpoint()
 void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
                          const QUrl& base)
 {
-    const QByteArray packed = Dist::fetch(base, book.file, book.size);
-    // Size first: a wrong length is refused without hashing or inflating.
-    if (packed.size() != book.size || Dist::sha256(packed) != book.sha256)
+    // However large a size the signed catalogue declares, a package is not
+    // fetched, held or inflated past what any package can be.
+    if (book.size > Dist::declaredFileLimit || book.usize > Dist::declaredFileLimit)
+        throw Dist::DistError(kMsgPackageBeyondLimit(book.title));
+    // The fetch goes to disk as it arrives: a mirror that sends more than the
+    // declared size fills neither memory nor the disk past it.
+    struct Scratch {
+        int fd = openScratchFile();
+        ~Scratch() { ::close(fd); }
+    } scratch;
+    const std::int64_t fetched = Dist::fetchInto(
+        base, book.file, book.size, [&](QByteArrayView chunk) { writeAll(scratch.fd, QDir::tempPath(), chunk); });
+    // Size first: a wrong length is refused without reading, hashing or inflating.
+    if (fetched != book.size)
+        throw Dist::DistError(kMsgPackageDigest(book.title));
+    const QByteArray packed = readBack(scratch.fd, fetched);
+    if (Dist::sha256(packed) != book.sha256)
         throw Dist::DistError(kMsgPackageDigest(book.title));
 
     QString inflateError;
@@ -439,6 +532,7 @@ void LocalStore::install(const Dist::CatBook& book, const Dist::Catalog& catalog
     auto package = SQLiteDB::open(Library::readOnlyUri(tempPath), true);
     if (!package)
         throw Dist::DistError(kMsgPackageDamaged(book.title));
+    package->limitValueBytes(Dist::maxPackageValueBytes);
     // SQLite opens lazily: bytes that are no database at all yield no
     // application id here and are refused as not being a package.
     if (package->scalarInt(QStringLiteral("PRAGMA application_id")).value_or(0) != Dist::appID)
@@ -613,6 +707,13 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     // index is being kept.
     PageIndex::Writer pageIndex(db);
 
+    // A value past the package connection's limit stops the read before it
+    // is loaded; it is refused whatever its content root.
+    const auto tooLarge = [&package] {
+        const auto failure = package.lastFailure();
+        return failure && failure->kind == SQLFailure::Kind::tooLarge;
+    };
+
     // The plain tables first, the full-text tables after: every insert into
     // `pages` runs under a statement journal (its triggers), and a full-text
     // table already written in the transaction would flush its pending terms
@@ -620,16 +721,21 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     // rows are then made from the pages as stored, read back one at a time,
     // so that a large book is never held in memory whole.
     Statement::Step pageStep;
+    std::int64_t pageCount = 0;
     while ((pageStep = pages->next()) == Statement::Step::Row) {
+        ++pageCount;
         const std::int64_t pid = pages->integer(0).value_or(0);
         const std::optional<QString> text = pages->text(4);
         if (text && text->size() > Dist::maxPageLength)
             refuse(kMsgPageTooLarge(book.title));
+        const std::optional<QString> vol = pages->text(2);
+        if (vol && vol->size() > Dist::maxVolumeLabelLength)
+            refuse(kMsgLabelTooLong(book.title));
         root.addPage(*pages, text);
         const QString content = text.value_or(QString());
         const QString norm = Arabic::normalize(content, true);
 
-        if (write(*insertPage, {pid, book.id, pages->text(2), pages->integer(3), pages->integer(1).value_or(0),
+        if (write(*insertPage, {pid, book.id, vol, pages->integer(3), pages->integer(1).value_or(0),
                                 content, norm})
             == Statement::Step::Constraint)
             refuse(kMsgIdConflict(book.title));
@@ -663,8 +769,12 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     }
     flushShingles();
     // A failure while reading the package is not the end of its pages.
+    if (pageStep != Statement::Step::Done && tooLarge())
+        throw Abort{kMsgValueTooLarge(book.title)};
     if (pageStep != Statement::Step::Done)
         refuse(installFailed(db.lastFailure()));
+    if (pageCount == 0)
+        refuse(kMsgNoPages(book.title));
     must(ShingleRuns::settle(db, shinglesAdded));
     pages.reset();
 
@@ -676,11 +786,16 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
     if (auto st = package.prepare(QString::fromLatin1(Dist::RootBuilder::headingsQuery))) {
         Statement::Step headingStep;
         while ((headingStep = st->next()) == Statement::Step::Row) {
+            std::optional<QString> title = st->typedText(4);
+            if (title && title->size() > Dist::maxHeadingLength)
+                refuse(kMsgHeadingTooLong(book.title));
             root.addHeading(*st);
             headings.append({st->typedInteger(0), st->typedInteger(1), st->typedInteger(2), st->typedInteger(3),
-                             st->typedText(4)});
+                             std::move(title)});
         }
         // As with the pages: a read cut short is no end of the headings.
+        if (headingStep != Statement::Step::Done && tooLarge())
+            throw Abort{kMsgValueTooLarge(book.title)};
         if (headingStep != Statement::Step::Done)
             refuse(installFailed(db.lastFailure()));
     }

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace quorvel {
 
@@ -36,7 +37,17 @@ public:
     static std::unique_ptr<LocalStore> open();
     static std::unique_ptr<LocalStore> open(const QString& filePath);
 
+    // Why the store at `filePath` could not be opened for installing, in the
+    // reader's words, before anything tries: its folder missing, a folder,
+    // device or pipe in the file's place, or a file or folder the process may
+    // not write. Empty when nothing stands in the way.
+    static QString targetProblem(const QString& filePath);
+
     SQLiteDB& db() const { return *db_; }
+    // Why the schema could not be made or brought up to date when the store
+    // opened (a full disk, a file-size limit, another program writing);
+    // nothing when it is whole.
+    const std::optional<SQLFailure>& schemaFailure() const { return schemaFailure_; }
 
     // Gives a store made before the search's page index that index, in
     // batches that each commit (see PageIndex::build); installs keep it
@@ -57,7 +68,8 @@ public:
     // The last release applied by a download run; 0 when none is recorded or
     // the recorded text is not a plain decimal integer.
     std::int64_t lastRelease() const;
-    void setRelease(std::int64_t release);
+    // False when the store did not take it (locked, read-only, full).
+    bool setRelease(std::int64_t release);
 
     // Book id → content root of every installed book (a missing root reads "").
     QHash<std::int64_t, QString> installed() const;
@@ -109,6 +121,7 @@ private:
                    std::int64_t release);
 
     std::shared_ptr<SQLiteDB> db_;
+    std::optional<SQLFailure> schemaFailure_;
 };
 
 } // namespace quorvel

@@ -248,11 +248,19 @@ std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta, 
 
 std::optional<QString> refusal(const Book& book)
 {
+    const auto said = [&](const char* what) {
+        return QStringLiteral("في «") + Json::strictString(book.meta, "title").value_or(QString()) + QStringLiteral("» ")
+            + QString::fromUtf8(what);
+    };
     for (const Page& page : book.pages) {
         if (page.content && page.content->size() > Dist::maxPageLength)
-            return QStringLiteral("في «") + Json::strictString(book.meta, "title").value_or(QString()) +
-                   QStringLiteral("» صفحة أكبر من الحد المقبول لصفحة واحدة.");
+            return said("صفحة أكبر من الحد المقبول لصفحة واحدة.");
+        if (page.vol && page.vol->size() > Dist::maxVolumeLabelLength)
+            return said("اسم جزء أطول من المقبول.");
     }
+    for (const Heading& heading : book.toc)
+        if (heading.title && heading.title->size() > Dist::maxHeadingLength)
+            return said("عنوان فصل أطول من المقبول.");
     return std::nullopt;
 }
 

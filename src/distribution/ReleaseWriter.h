@@ -87,9 +87,9 @@ std::optional<Book> fromQuranText(const QString& path, const Json::Value& meta,
 // run 1, 2, … without a gap and their first verses ascend.
 std::optional<QList<std::pair<int, int>>> readMushafPages(const QString& path);
 
-// Why the book may not be released, in Arabic: a page longer than
-// Dist::maxPageLength, which every installer would refuse. Nothing when it
-// may.
+// Why the book may not be released, in Arabic: a page, heading title or
+// volume label longer than Dist allows, which every installer would refuse.
+// Nothing when it may.
 std::optional<QString> refusal(const Book& book);
 
 // Writes the compressed package of book into dir under fileName and returns

@@ -48,22 +48,78 @@ constexpr const char* kUpToDateTitle = "لديك أحدث إصدار";
 constexpr const char* kFailedTitle = "تعذر التحقق من التحديثات";
 constexpr const char* kFailedText = "تأكد من الاتصال بالإنترنت ثم أعد المحاولة.";
 constexpr const char* kNotConfiguredText = "لم يُحدَّد في هذا الإصدار عنوانٌ للتحقق من التحديثات.";
+// A manifest refused for text that must not reach the alert or a terminal.
+constexpr char kMsgRefusedPrefix[] = "رُفض بيان التحديث: ";
+constexpr char kMsgVersion[] = "رقم الإصدار";
+constexpr char kMsgNote[] = "إحدى ملاحظات الإصدار";
+constexpr char kMsgTooLong[] = "%1 أطول من المقبول";
+constexpr char kMsgActingCharacter[] = "في %1 حرف تحكّم أو فاصل أسطر";
+constexpr char kMsgInvisibleCharacter[] = "في %1 حرف لا يظهر";
+constexpr char kMsgStackedMarks[] = "في %1 علامات مكدّسة فوق حرف واحد";
 
 [[noreturn]] void fail(UpdateError::Kind kind, const QString& description)
 {
     throw UpdateError(kind, description);
 }
 
-// Whether a text holds a character that a terminal or an alert acts on
-// instead of showing: a control, or a format character such as a bidi
-// override that turns the rest of the line around.
-bool holdsControlOrFormat(const QString& text)
+// The most combining marks one letter carries in any script this library
+// shows; a deeper stack climbs over the lines around it.
+constexpr int kMostMarksOnALetter = 6;
+// A version is a few characters ("2.1", "1.0 تجريبي").
+constexpr qsizetype kLongestVersion = 64;
+
+// Characters that show nothing yet take room or stand in for text: the
+// Hangul fillers, the blank braille pattern, the grapheme joiner and the
+// variation selectors.
+bool isInvisibleFiller(char32_t c)
 {
-    const QList<uint> codePoints = text.toUcs4();
-    return std::any_of(codePoints.cbegin(), codePoints.cend(), [](uint c) {
-        const QChar::Category category = QChar::category(c);
-        return category == QChar::Other_Control || category == QChar::Other_Format;
-    });
+    return c == 0x034F || c == 0x115F || c == 0x1160 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F)
+        || c == 0x2800 || c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFFA0
+        || (c >= 0xE0100 && c <= 0xE01EF);
+}
+
+// Why a text may not be shown in the update alert or printed on a terminal
+// (a reason above, naming the text as %1), or nothing when it may. Refused
+// alike: a character that a terminal or an alert acts on instead of showing
+// (a control; a format character such as a bidi override that turns the
+// rest of the line around; a line or paragraph separator that forges a line
+// of its own), one that shows nothing (an invisible filler, an unassigned or
+// private character), and marks stacked past any script's use.
+std::optional<QString> unshowable(const QString& text)
+{
+    int marks = 0;
+    for (const char32_t c : text.toUcs4()) {
+        switch (QChar::category(c)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            return QString::fromUtf8(kMsgActingCharacter);
+        case QChar::Other_Surrogate:
+        case QChar::Other_PrivateUse:
+        case QChar::Other_NotAssigned:
+            return QString::fromUtf8(kMsgInvisibleCharacter);
+        case QChar::Mark_NonSpacing:
+        case QChar::Mark_SpacingCombining:
+        case QChar::Mark_Enclosing:
+            if (++marks > kMostMarksOnALetter)
+                return QString::fromUtf8(kMsgStackedMarks);
+            break;
+        default:
+            marks = 0;
+            break;
+        }
+        if (isInvisibleFiller(c))
+            return QString::fromUtf8(kMsgInvisibleCharacter);
+    }
+    return std::nullopt;
+}
+
+// `why` is one of the reasons above, `what` names the text it found.
+[[noreturn]] void refuse(const char* what, const QString& why)
+{
+    fail(UpdateError::Kind::Refused,
+         QString::fromUtf8(kMsgRefusedPrefix) + why.arg(QString::fromUtf8(what)) + u'.');
 }
 
 // The release object's own keys, however it was reached.
@@ -77,8 +133,10 @@ Release readRelease(const Json::Value& member)
     if (!build)
         fail(UpdateError::Kind::Decode, QStringLiteral("the release has no whole \"build\" number"));
     // A version text is shown in an alert and printed on a terminal.
-    if (holdsControlOrFormat(*version))
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release \"version\" holds a control or format character"));
+    if (version->size() > kLongestVersion)
+        refuse(kMsgVersion, QString::fromUtf8(kMsgTooLong));
+    if (const std::optional<QString> why = unshowable(*version))
+        refuse(kMsgVersion, *why);
     release.version = *version;
     release.build = *build;
     const auto notes = member.find("notes");
@@ -91,8 +149,8 @@ Release readRelease(const Json::Value& member)
             if (!line)
                 fail(UpdateError::Kind::Decode, QStringLiteral("a release note is not a text"));
             // Notes are shown in the update alert, line by line.
-            if (holdsControlOrFormat(*line))
-                fail(UpdateError::Kind::Decode, QStringLiteral("a release note holds a control or format character"));
+            if (const std::optional<QString> why = unshowable(*line))
+                refuse(kMsgNote, why.value());
             lines << *line;
         }
         release.notes = lines;

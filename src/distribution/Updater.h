@@ -37,6 +37,7 @@ public:
         Network,           // the transfer failed or timed out
         File,              // a file URL that could not be read
         Decode,            // a body that is not a manifest
+        Refused,           // a manifest whose texts must not be shown; the description says why, in Arabic
     };
     UpdateError(Kind kind, const QString& description)
         : std::runtime_error(description.toStdString()), kind_(kind), description_(description) {}
@@ -72,10 +73,15 @@ std::int64_t currentBuild();
 // anything else (empty, not a number, out of range) is 0.
 std::int64_t parseBuild(const QString& text);
 
-// Decodes a manifest body; throws UpdateError(Decode) when it is not one.
+// Decodes a manifest body; throws UpdateError(Decode) when it is not one,
+// and UpdateError(Refused) when its version or a note holds what the alert
+// or a terminal would act on or not show (a control, format or separator
+// character, an invisible filler, marks stacked on one letter) or the
+// version is longer than a version can be.
 Release decodeManifest(const QByteArray& body);
 // Decodes one release object on its own (the manifest's "mac" member, with
-// its "version", "build" and optional "notes"); throws UpdateError(Decode).
+// its "version", "build" and optional "notes"); throws UpdateError(Decode)
+// or UpdateError(Refused) as decodeManifest does.
 Release decodeRelease(const QByteArray& body);
 // Fetches and decodes the manifest at this address (a file URL is read from
 // disk with no status check; a regular file only). Reads at most

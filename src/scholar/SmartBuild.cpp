@@ -1,6 +1,6 @@
 #include "scholar/SmartBuild.h"
 
-#include "core/AtomicFile.h"
+#include "core/Arabic.h"
 #include "core/DistFetch.h"
 #include "core/Json.h"
 #include "core/Library.h"
@@ -129,6 +129,50 @@ private:
     bool placed_ = false;
 };
 
+// A file written piece by piece at its final name; throws PlatformError
+// naming it when a piece or its closing fails.
+class StreamedFile {
+public:
+    explicit StreamedFile(QString path) : path_(std::move(path))
+    {
+        fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            failWrite(path_, errno);
+    }
+    ~StreamedFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    StreamedFile(const StreamedFile&) = delete;
+    StreamedFile& operator=(const StreamedFile&) = delete;
+
+    void write(QByteArrayView bytes)
+    {
+        qsizetype at = 0;
+        while (at < bytes.size()) {
+            const ssize_t n = ::write(fd_, bytes.data() + at, size_t(bytes.size() - at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                failWrite(path_, n < 0 ? errno : EIO);
+            at += n;
+        }
+    }
+
+    void close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0)
+            failWrite(path_, errno);
+    }
+
+private:
+    QString path_;
+    int fd_ = -1;
+};
+
 // Puts a finished pair in place, ids first: a reader that meets the new ids
 // beside the old vectors refuses the pair for its row count. When the second
 // move fails the previous ids come back, so the old pair stays whole.
@@ -204,6 +248,15 @@ std::shared_ptr<const SemanticIndex> loadModel(const QString& modelDir, const QS
     auto index = SemanticIndex::load(to.path(), &why);
     if (!index)
         throw Dist::DistError(msgModelUnloadable + QStringLiteral(": ") + why);
+    // Pages are looked up word by word in their normal form: a word the form
+    // never yields (one with a tatweel or a mark, say) meets no page. A few
+    // are harmless; a pack mostly of them would answer every search with nothing.
+    const QStringList& words = index->words();
+    const auto unmatchable = std::count_if(words.cbegin(), words.cend(), [](const QString& word) {
+        return word.isEmpty() || word.contains(u' ') || Arabic::normalize(word, true) != word;
+    });
+    if (unmatchable * 2 > words.size())
+        throw Dist::DistError(msgModelUnloadable + QStringLiteral(": ") + msgWordsNotNormal);
     return index;
 }
 
@@ -311,11 +364,19 @@ void fetchModel(const Pack& pack, const QUrl& base)
                     failWrite(target, errno);
                 continue;
             }
-            const QByteArray data = Dist::fetch(base, ref->file, std::max<std::int64_t>(ref->size, 0));
-            if (data.size() != ref->size || Dist::sha256(data) != ref->sha256)
+            // No model file is that large, whatever size the catalogue declares.
+            if (ref->size > Dist::declaredFileLimit)
+                throw Dist::DistError(msgModelTooLarge);
+            // Written to disk as it arrives: the incoming folder goes whole on failure.
+            std::int64_t fetched = 0;
+            {
+                StreamedFile out(target);
+                fetched = Dist::fetchInto(base, ref->file, ref->size,
+                                          [&](QByteArrayView chunk) { out.write(chunk); });
+                out.close();
+            }
+            if (fetched != ref->size || Dist::fileSha256(target) != ref->sha256)
                 throw Dist::DistError(msgModelDigest);
-            if (const std::optional<QString> failed = AtomicFile::replace(target, data))
-                throw Dist::PlatformError(msgWriteFailed + localName + QStringLiteral(": ") + *failed);
         }
         loadModel(incomingDir());
     } catch (...) {

@@ -55,7 +55,13 @@ constexpr std::int64_t progressStep = 2000;
 
 inline const QString msgNoModel = QStringLiteral("نموذج الكلمات غير منزَّل بعد");
 inline const QString msgModelDigest = QStringLiteral("بصمة نموذج الكلمات لا تطابق.");
+// A declared size past Dist::declaredFileLimit: no model file is that large.
+inline const QString msgModelTooLarge = QStringLiteral("حجم نموذج الكلمات المعلن أكبر من المقبول.");
 inline const QString msgModelUnloadable = QStringLiteral("تعذّر تحميل نموذج الكلمات");
+// The reason given with msgModelUnloadable for a pack whose words are mostly
+// not in the library's normal form, so that no page's word can meet them.
+inline const QString msgWordsNotNormal =
+    QStringLiteral("أكثر كلمات النموذج ليست على صورة نصوص المكتبة فلا تطابق كلمة من صفحاتها");
 inline const QString msgPagesUnreadable = QStringLiteral("تعذّرت قراءة صفحات المكتبة لبناء المتّجهات");
 inline const QString msgLibraryUnreadable = QStringLiteral("تعذّر فتح قاعدة المكتبة، أو أنها ليست قاعدة بيانات سليمة");
 
@@ -73,9 +79,11 @@ QString modelProblem(const QString& modelDir);
 // Gathers both model files of `pack` beside the model in use, wordvec first,
 // and checks that they load; buildVectors then puts them in place with the
 // vectors made from them. Nothing is gathered when both files in use already
-// match. A file whose SHA-256 already matches is copied unfetched; a fetched
-// file of another length or digest throws DistError(msgModelDigest) and stops
-// before the next file; a pack that does not load throws
+// match. A file whose SHA-256 already matches is copied unfetched; one whose
+// declared size is past Dist::declaredFileLimit throws
+// DistError(msgModelTooLarge) unfetched; a fetched file, written to disk as it
+// arrives, of another length or digest throws DistError(msgModelDigest) and
+// stops before the next file; a pack that does not load throws
 // DistError(msgModelUnloadable and the reason). Fetch errors pass unchanged;
 // a file that cannot be written throws PlatformError. On any failure the
 // model and vectors in use stay as they were. Blocks.

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -14,6 +15,7 @@
 #include <utility>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace quorvel;
 
@@ -232,6 +234,16 @@ TEST(PreferencesTest, aWriteThatCannotFinishKeepsTheOldFile)
     EXPECT_EQ(failed, QStringLiteral("الملف أكبر مما يسمح به النظام"));
     EXPECT_EQ(contents(exported), QByteArray("<p>old</p>"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+
+    // A folder or a pipe in the file's place is refused in words, and left as it was.
+    const QString folder = dir.filePath("folder.html");
+    const QString pipe = dir.filePath("pipe.html");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_EQ(AtomicFile::replace(folder, QByteArray("x")), QStringLiteral("مجلد وليس ملفاً"));
+    EXPECT_EQ(AtomicFile::replace(pipe, QByteArray("x")), QStringLiteral("ليس ملفاً عادياً"));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_FALSE(QFileInfo(pipe).isFile());
     p.set("readerSize", 20.0);
     EXPECT_FALSE(p.saveFault());
     EXPECT_EQ(told.size(), 1);

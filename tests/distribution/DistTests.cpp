@@ -154,6 +154,15 @@ TEST_F(DistRelease, catalogueMustMatchItsDigestAndNormVersion)
     writeIndex(index);
     EXPECT_EQ(refusal(base()), QStringLiteral("بصمة فهرس الكتب لا تطابق."));
 
+    // A declared size no catalogue comes near is refused before any byte is read.
+    const std::int64_t trueSize = index["catalog"]["size"].get<std::int64_t>() - 1;
+    for (const std::int64_t declared : {std::int64_t(1) << 40, std::numeric_limits<std::int64_t>::max()}) {
+        index["catalog"]["size"] = declared;
+        writeIndex(index);
+        EXPECT_EQ(refusal(base()), QStringLiteral("ملف الإصدار «catalog-1.json» أكبر من المقبول: رُفض المصدر."));
+    }
+    index["catalog"]["size"] = trueSize;
+
     Json::Value catalog = *Json::parse(readFile(QStringLiteral("catalog-1.json")));
     catalog["norm_ver"] = 0;
     const QByteArray bytes = Json::dumpBytes(catalog);
@@ -220,6 +229,11 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
     // 400 ms, and a file may take 400 ms plus its size at 2 MB/s in all.
     Dist::setFetchLimits({400, 2 << 20});
     const QString timedOut = QStringLiteral("platform: تعذّر جلب %1: انتهت مهلة الاتصال");
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        warnings << text;
+    });
     const struct {
         QString name;
         QByteArray piece;
@@ -251,6 +265,9 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
             EXPECT_EQ(QStringLiteral("platform: ") + e.description(), c.expected);
         }
     }
+    // A reply stopped at its deadline is closed: nothing reads it again.
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
+    qInstallMessageHandler(previous);
     // The limits leave an honest server alone.
     EXPECT_EQ(refusal(httpBase), QString());
     Dist::setFetchLimits({});

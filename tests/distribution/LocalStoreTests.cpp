@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace quorvel;
 
 namespace {
@@ -299,10 +301,50 @@ TEST_F(LocalStoreTest, refusalsLeaveTheInstalledVersionAndNoTemporaryFile)
     EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
     tooLarge.usize = -1; // not a way around the cap
     EXPECT_EQ(refusal(tooLarge), QStringLiteral("حزمة «كتاب 4» أكبر من حجمها المعلن."));
+    // A declared size past what any package can be is refused unfetched,
+    // however large (the largest integer included).
+    for (const std::int64_t declared : {Dist::declaredFileLimit + 1, std::numeric_limits<std::int64_t>::max()}) {
+        auto huge = good;
+        huge.size = declared;
+        EXPECT_EQ(refusal(huge), QStringLiteral("حجم حزمة «كتاب 4» المعلن أكبر من أي حزمة مقبولة.")) << declared;
+        huge = good;
+        huge.usize = declared;
+        EXPECT_EQ(refusal(huge), QStringLiteral("حجم حزمة «كتاب 4» المعلن أكبر من أي حزمة مقبولة.")) << declared;
+    }
 
     // A page far longer than any book's is refused before it is indexed.
     const auto hugePage = pagesPackage(4, {QStringLiteral("النص الأول"), QString(Dist::maxPageLength + 1, u'ب')});
     EXPECT_EQ(refusal(hugePage), QStringLiteral("في «كتاب 4» صفحة أكبر من الحد المقبول لصفحة واحدة."));
+
+    // So are a heading title and a volume label past their bounds, and any
+    // value past what the longest page may take, which is refused unread
+    // whichever field holds it; a package without pages is no book.
+    const QString schema = QStringLiteral(
+        "CREATE TABLE page(pid INTEGER PRIMARY KEY, seq INTEGER, vol TEXT, page_num INTEGER, content TEXT);"
+        "CREATE TABLE toc(id INTEGER PRIMARY KEY, title TEXT, page_seq INTEGER, parent_id INTEGER, level INTEGER);");
+    const QString onePage = QStringLiteral("INSERT INTO page VALUES(4001, 1, %1, 1, 'النص');");
+    const QString oneHeading = QStringLiteral("INSERT INTO toc VALUES(4001, %1, 1, NULL, 1);");
+    const auto repeated = [](qsizetype n) { return QStringLiteral("printf('%.*c', %1, 'x')").arg(n); };
+    const struct {
+        const char* name;
+        QString sql;
+        QString refusal;
+    } fields[] = {
+        {"heading", onePage.arg(u"'1'") + oneHeading.arg(repeated(Dist::maxHeadingLength + 1)),
+         QStringLiteral("في «كتاب 4» عنوان فصل أطول من المقبول.")},
+        {"label", onePage.arg(repeated(Dist::maxVolumeLabelLength + 1)),
+         QStringLiteral("في «كتاب 4» اسم جزء أطول من المقبول.")},
+        {"huge label", onePage.arg(repeated(Dist::maxPackageValueBytes + 1)),
+         QStringLiteral("في «كتاب 4» نصّ أكبر من الحد المقبول لنصّ واحد.")},
+        {"huge heading", onePage.arg(u"'1'") + oneHeading.arg(repeated(Dist::maxPackageValueBytes + 1)),
+         QStringLiteral("في «كتاب 4» نصّ أكبر من الحد المقبول لنصّ واحد.")},
+        {"huge page",
+         QStringLiteral("INSERT INTO page VALUES(4001, 1, '1', 1, %1);").arg(repeated(Dist::maxPackageValueBytes + 1)),
+         QStringLiteral("في «كتاب 4» نصّ أكبر من الحد المقبول لنصّ واحد.")},
+        {"no pages", oneHeading.arg(u"'باب'"), QStringLiteral("حزمة «كتاب 4» بلا صفحات.")},
+    };
+    for (const auto& field : fields)
+        EXPECT_EQ(refusal(package(4, schema + field.sql)), field.refusal) << field.name;
 
     auto notDeflate = good;
     const QByteArray raw("\xff\xff\xff\xff not a stream");

@@ -92,11 +92,11 @@ TEST_F(UpdaterTest, readsTheMacReleaseAndIgnoresOtherMembers)
 {
     const Release release = Updater::fetchManifest(fileUrl(
         QStringLiteral("m.json"),
-        R"({"linux":{"version":"9","build":99},"mac":{"version":"2.1","build":57,"notes":["أ","ب"],"size":3}})"));
+        R"({"linux":{"version":"9","build":99},"mac":{"version":"2.1","build":57,"notes":["أ","بِسْمِ ٱللَّٰهِ"],"size":3}})"));
     EXPECT_EQ(release.version, QStringLiteral("2.1"));
     EXPECT_EQ(release.build, 57);
     ASSERT_TRUE(release.notes.has_value());
-    EXPECT_EQ(*release.notes, (QStringList{QStringLiteral("أ"), QStringLiteral("ب")}));
+    EXPECT_EQ(*release.notes, (QStringList{QStringLiteral("أ"), QStringLiteral("بِسْمِ ٱللَّٰهِ")}));
 }
 
 TEST_F(UpdaterTest, refusesBodiesThatAreNoManifest)
@@ -144,6 +144,7 @@ TEST_F(UpdaterTest, hostileManifestsAreRefusedUnreadOrCutOff)
     server.stream(QStringLiteral("/drip.json"), " ", 100);
     server.stall(QStringLiteral("/stall.json"));
     const QString timeout = QStringLiteral("انتهت مهلة الاتصال");
+    const UpdateError::Kind refused = UpdateError::Kind::Refused;
     const struct {
         QString address;
         UpdateError::Kind kind;
@@ -152,12 +153,26 @@ TEST_F(UpdaterTest, hostileManifestsAreRefusedUnreadOrCutOff)
         {QUrl::fromLocalFile(fifo).toString(), UpdateError::Kind::File, {}},
         {QStringLiteral("file:///dev/zero"), UpdateError::Kind::File, {}},
         {fileUrl(QStringLiteral("big.json"), padded), UpdateError::Kind::Decode, {}},
-        {fileUrl(QStringLiteral("nul.json"), R"({"mac":{"version":"1\u0000","build":2}})"), UpdateError::Kind::Decode, {}},
-        {fileUrl(QStringLiteral("bell.json"), R"({"mac":{"version":"\u001b[2J1","build":2}})"), UpdateError::Kind::Decode, {}},
+        {fileUrl(QStringLiteral("nul.json"), R"({"mac":{"version":"1\u0000","build":2}})"), refused,
+         QStringLiteral("رُفض بيان التحديث: في رقم الإصدار حرف تحكّم أو فاصل أسطر.")},
+        {fileUrl(QStringLiteral("bell.json"), R"({"mac":{"version":"\u001b[2J1","build":2}})"), refused, {}},
         // A bidi override turns the rest of the alert's or terminal's line around.
-        {fileUrl(QStringLiteral("rlo.json"), R"({"mac":{"version":"\u202e1.2","build":2}})"), UpdateError::Kind::Decode, {}},
+        {fileUrl(QStringLiteral("rlo.json"), R"({"mac":{"version":"\u202e1.2","build":2}})"), refused, {}},
         {fileUrl(QStringLiteral("rlo-note.json"), R"({"mac":{"version":"1","build":2,"notes":["أ","\u202eب"]}})"),
-         UpdateError::Kind::Decode, {}},
+         refused, {}},
+        // Line and paragraph separators forge lines of their own in the alert.
+        {fileUrl(QStringLiteral("ls.json"), R"({"mac":{"version":"1","build":2,"notes":["أ\u2028· مزوّر"]}})"),
+         refused, QStringLiteral("رُفض بيان التحديث: في إحدى ملاحظات الإصدار حرف تحكّم أو فاصل أسطر.")},
+        {fileUrl(QStringLiteral("ps.json"), R"({"mac":{"version":"1\u20292","build":2}})"), refused, {}},
+        // Fillers that show nothing, and marks stacked into a tower.
+        {fileUrl(QStringLiteral("filler.json"), R"({"mac":{"version":"1\u3164","build":2}})"), refused,
+         QStringLiteral("رُفض بيان التحديث: في رقم الإصدار حرف لا يظهر.")},
+        {fileUrl(QStringLiteral("braille.json"), R"({"mac":{"version":"1","build":2,"notes":["\u2800"]}})"), refused, {}},
+        {fileUrl(QStringLiteral("marks.json"), R"({"mac":{"version":"1","build":2,"notes":["ب)"
+                                                     + QByteArray("\\u0651").repeated(3000) + R"("]}})"),
+         refused, QStringLiteral("رُفض بيان التحديث: في إحدى ملاحظات الإصدار علامات مكدّسة فوق حرف واحد.")},
+        {fileUrl(QStringLiteral("long.json"), R"({"mac":{"version":")" + QByteArray(900 * 1024, '1') + R"(","build":2}})"),
+         refused, QStringLiteral("رُفض بيان التحديث: رقم الإصدار أطول من المقبول.")},
         {server.url(QStringLiteral("/flood.json")).toString(), UpdateError::Kind::Decode, {}},
         {server.url(QStringLiteral("/drip.json")).toString(), UpdateError::Kind::Network, timeout},
         {server.url(QStringLiteral("/stall.json")).toString(), UpdateError::Kind::Network, timeout},
@@ -165,8 +180,9 @@ TEST_F(UpdaterTest, hostileManifestsAreRefusedUnreadOrCutOff)
     for (const auto& c : cases) {
         QString description;
         EXPECT_EQ(failureOf(c.address, &description, 800), c.kind) << c.address.toStdString();
-        if (!c.description.isEmpty())
+        if (!c.description.isEmpty()) {
             EXPECT_EQ(description, c.description) << c.address.toStdString();
+        }
     }
 }
 

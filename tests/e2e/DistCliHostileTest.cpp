@@ -3,6 +3,9 @@
 // packages, an empty or undecodable store path, and installs killed midway.
 
 #include "core/SQLiteDB.h"
+#include "distribution/RawDeflate.h"
+#include "distribution/ReleaseWriter.h"
+#include "support/LoopbackHttpServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <fcntl.h>
@@ -102,7 +108,81 @@ std::string leftoverPackages(const QString& tmp)
     return QDir(tmp).entryList({QStringLiteral("qbook-*.sqlite")}, QDir::Files).join(u' ').toStdString();
 }
 
+// A release signed with the key the built tool trusts, holding `books`
+// (catalogue entries) under `folder`.
+void writeSignedRelease(const QString& folder, const quorvel::Json::Value& books)
+{
+    QFile key(QStringLiteral(QUORVEL_SAMPLE_SIGNING_KEY));
+    ASSERT_TRUE(key.open(QIODevice::ReadOnly));
+    quorvel::ReleaseWriter::ReleaseInfo info;
+    info.generated = QStringLiteral("2025-01-01T00:00:00Z");
+    info.expires = QStringLiteral("2099-12-31T23:59:59Z");
+    ASSERT_TRUE(quorvel::ReleaseWriter::writeRelease(folder, info, quorvel::Json::Value::array(),
+                                                      quorvel::Json::Value::array(), books, key.readAll()));
+}
+
 } // namespace
+
+// A signed catalogue cannot lift the memory bound: a page of 80 MB is refused
+// before it is read, and a package declared as large as any may be, served
+// by a mirror that never stops, goes to disk up to that size and no further.
+// Both within an address space far below what holding either would take.
+TEST(DistCliHostile, aSignedReleaseCannotLiftTheMemoryBound)
+{
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(release) && QDir().mkpath(tmp));
+    const QString title = QStringLiteral("صفحة واحدة طويلة");
+    const QString plainPath = dir.filePath(QStringLiteral("huge.sqlite"));
+    QString root;
+    {
+        auto db = quorvel::SQLiteDB::open(plainPath, false);
+        ASSERT_TRUE(db && db->exec(QStringLiteral(
+            "CREATE TABLE page(pid INTEGER PRIMARY KEY, seq INTEGER NOT NULL, vol TEXT, page_num INTEGER, content TEXT);"
+            "CREATE TABLE toc(id INTEGER PRIMARY KEY, title TEXT NOT NULL, page_seq INTEGER, parent_id INTEGER, level INTEGER);"
+            "INSERT INTO page VALUES(901001, 1, '1', 1, printf('%.*c', 80 * 1024 * 1024, 'x'));"
+            "PRAGMA application_id=1364350540;")));
+        root = quorvel::Dist::root(*db, 901, title);
+    }
+    QFile plain(plainPath);
+    ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
+    const QByteArray plainBytes = plain.readAll();
+    const QByteArray packed = quorvel::RawDeflate::compress(plainBytes);
+    QFile packageFile(QDir(release).filePath(QStringLiteral("b901.qbk")));
+    ASSERT_TRUE(packageFile.open(QIODevice::WriteOnly) && packageFile.write(packed) == packed.size());
+    packageFile.close();
+    const std::int64_t largest = quorvel::Dist::declaredFileLimit;
+    const quorvel::Json::Value books = quorvel::Json::Value::array({
+        {{"id", 901}, {"title", quorvel::Json::utf8(title)}, {"pages", 1}, {"vols", {"1"}},
+         {"root", quorvel::Json::utf8(root)}, {"file", "b901.qbk"}, {"size", packed.size()},
+         {"usize", plainBytes.size()}, {"sha256", quorvel::Json::utf8(quorvel::Dist::sha256(packed))}},
+        {{"id", 902}, {"title", "بلا نهاية"}, {"pages", 1}, {"vols", {"1"}}, {"root", std::string(64, '0')},
+         {"file", "b902.qbk"}, {"size", largest}, {"usize", largest}, {"sha256", std::string(64, '0')}},
+    });
+    writeSignedRelease(release, books);
+    quorvel::test::LoopbackHttpServer mirror(release);
+    ASSERT_TRUE(mirror.isListening());
+    mirror.stream(QStringLiteral("/b902.qbk"), QByteArray(64 * 1024, 'x'));
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+
+    const struct {
+        const char* id;
+        QString line;
+    } cases[] = {
+        {"901", QStringLiteral("فشل في «صفحة واحدة طويلة» بعد تثبيت 0 من 1: في «صفحة واحدة طويلة» نصّ أكبر من الحد المقبول لنصّ واحد.")},
+        {"902", QStringLiteral("فشل في «بلا نهاية» بعد تثبيت 0 من 1: بصمة حزمة «بلا نهاية» لا تطابق الفهرس.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        const ToolRun run = runTool({QStringLiteral("--dist-install"), mirror.url().toString(), QLatin1String(c.id)},
+                                    toolEnvironment(libdb, tmp), /*limitMemory=*/true);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+        EXPECT_EQ(run.out, QStringList{c.line}) << run.out.join(u'\n').toStdString();
+        EXPECT_TRUE(QDir(tmp).isEmpty());
+    }
+}
 
 // Another program holding the store's write lock: the page index that could
 // not be built and the install that could not begin both say why, with no
@@ -125,6 +205,94 @@ TEST(DistCliHostile, aStoreAnotherProgramIsWritingIsSaidSo)
     EXPECT_TRUE(err.contains(QStringLiteral("فهرس صفحات البحث غير مكتمل")) && err.contains(busy)) << err.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("تعذّر التثبيت: ") + busy)) << out.toStdString();
     EXPECT_FALSE((err + out).contains(QStringLiteral("SQL error"))) << (err + out).toStdString();
+
+    // With no book to install, the writes that close the run still meet the
+    // lock: the run fails rather than report nothing installed.
+    ASSERT_TRUE(other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+    const ToolRun none = runTool({QStringLiteral("--dist-install"), sample, QStringLiteral("999999")},
+                                 toolEnvironment(libdb));
+    other->exec(QStringLiteral("ROLLBACK"));
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.out, QStringList{QStringLiteral("فشل: تعذّر التثبيت: ") + busy + QStringLiteral(" الآن")});
+}
+
+// A store path that cannot hold the store says why before anything is
+// written: a missing folder, a folder, a pipe or a device in the file's
+// place (never replaced), a file the process may not write. No raw SQL line.
+TEST(DistCliHostile, storeTargetsThatCannotBeWrittenAreSaidSo)
+{
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath(QStringLiteral("pipe.db"));
+    const QString device = dir.filePath(QStringLiteral("null.db"));
+    const QString readOnly = dir.filePath(QStringLiteral("readonly.db"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("folder.db"))));
+    const QString unavailable = QStringLiteral("فشل: تعذّر فتح المكتبة المحلية: ");
+    struct Case {
+        QString path;
+        QString line;
+    };
+    QList<Case> cases{
+        {dir.filePath(QStringLiteral("missing/library.db")), unavailable + QStringLiteral("مجلدها غير موجود")},
+        {dir.filePath(QStringLiteral("folder.db")), unavailable + QStringLiteral("مجلد وليس ملفاً")},
+        {pipe, unavailable + QStringLiteral("مكانها ليس ملفاً عادياً")},
+    };
+    // Only the superuser makes devices, and only others are kept from writing.
+    if (::geteuid() == 0 && ::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        cases.append({device, unavailable + QStringLiteral("مكانها ليس ملفاً عادياً")});
+    if (::geteuid() != 0) {
+        QFile file(readOnly);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.close();
+        ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner));
+        cases.append({readOnly, QStringLiteral("فشل: تعذّر التثبيت: ملف المكتبة المحلية للقراءة فقط")});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const QFileInfo before(c.path);
+        const ToolRun run = runTool({QStringLiteral("--dist-install"), sample, QString::number(kSmallBook)},
+                                    toolEnvironment(c.path));
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, QStringList{c.line});
+        EXPECT_FALSE(run.err.join(u'\n').contains(QStringLiteral("SQL error"))) << run.err.join(u'\n').toStdString();
+        const QFileInfo after(c.path);
+        EXPECT_EQ(after.exists(), before.exists());
+        EXPECT_EQ(after.isFile(), before.isFile());
+    }
+}
+
+// Under a file-size limit the writes fail with their reason; the process is
+// not ended by the limit's signal, and leaves no store behind.
+TEST(DistCliHostile, aFileSizeLimitFailsTheInstallInWords)
+{
+    QTemporaryDir dir;
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(tmp));
+    const QString libdb = dir.filePath(QStringLiteral("library.db"));
+    // Small enough for the store's schema, the unpacked package or the book's
+    // rows to meet it.
+    for (const rlim_t limit : {rlim_t(64) << 10, rlim_t(400) << 10, rlim_t(3) << 20}) {
+        SCOPED_TRACE(limit);
+        QProcess process;
+        process.setProcessEnvironment(toolEnvironment(libdb, tmp));
+        process.setChildProcessModifier([limit] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            const rlimit fileSize{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        });
+        process.start(QStringLiteral(QUORVEL_BINARY), {QStringLiteral("--dist-install"), sample, QStringLiteral("1")});
+        ASSERT_TRUE(process.waitForStarted());
+        ToolRun run;
+        finish(process, run);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitStatus, QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode, 1);
+        ASSERT_EQ(run.out.size(), 1);
+        EXPECT_TRUE(run.out.first().startsWith(QStringLiteral("فشل")) && run.out.first().endsWith(QStringLiteral(": الملف أكبر مما يسمح به النظام")))
+            << run.out.first().toStdString();
+        EXPECT_FALSE(run.err.join(u'\n').contains(QStringLiteral("SQL error"))) << run.err.join(u'\n').toStdString();
+        EXPECT_FALSE(QFile::exists(libdb));
+    }
 }
 
 // Only the declared size plus one byte is read, and only from a regular file:

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <csignal>
 #include <functional>
+#include <limits>
 #include <sys/resource.h>
 
 using namespace quorvel;
@@ -128,11 +129,18 @@ TEST_F(SmartBuildTest, fetchModelDownloadsOnlyWhatDoesNotMatchAndRefusesAWrongFi
     EXPECT_EQ(server.requests("/vocab-7.json"), 2);
     EXPECT_EQ(readAll(file(SmartBuild::vocabFile)), vocab);
 
-    // A wrong size, then a wrong digest, of the first file: refused with the
-    // model message, nothing written, the second file not even asked for.
-    for (const SmartBuild::FileRef& wrong :
-         {SmartBuild::FileRef{"wv-7.npy", pack.wordvec.sha256, wordvec.size() - 1},
-          SmartBuild::FileRef{"wv-7.npy", Dist::sha256(vocab), wordvec.size()}}) {
+    // A wrong size, then a wrong digest, of the first file, then a size no
+    // model file has: refused with the model message, nothing written, the
+    // second file not even asked for.
+    const struct {
+        SmartBuild::FileRef wrong;
+        QString message;
+    } wrongs[] = {
+        {{"wv-7.npy", pack.wordvec.sha256, wordvec.size() - 1}, SmartBuild::msgModelDigest},
+        {{"wv-7.npy", Dist::sha256(vocab), wordvec.size()}, SmartBuild::msgModelDigest},
+        {{"wv-7.npy", pack.wordvec.sha256, std::numeric_limits<std::int64_t>::max()}, SmartBuild::msgModelTooLarge},
+    };
+    for (const auto& [wrong, message] : wrongs) {
         QFile::remove(file(SmartBuild::wordvecFile));
         QFile::remove(file(SmartBuild::vocabFile));
         const int vocabRequests = server.requests("/vocab-7.json");
@@ -140,7 +148,7 @@ TEST_F(SmartBuildTest, fetchModelDownloadsOnlyWhatDoesNotMatchAndRefusesAWrongFi
             SmartBuild::fetchModel({wrong, pack.vocab}, server.url());
             ADD_FAILURE() << "a wrong model file was accepted";
         } catch (const Dist::DistError& e) {
-            EXPECT_EQ(e.message(), SmartBuild::msgModelDigest);
+            EXPECT_EQ(e.message(), message);
         }
         EXPECT_FALSE(QFile::exists(file(SmartBuild::wordvecFile)));
         EXPECT_FALSE(QFile::exists(file(SmartBuild::vocabFile)));
@@ -296,6 +304,12 @@ TEST_F(SmartBuildTest, aDamagedPackLeavesTheModelAndVectorsInUse)
              vocab["freq"] = {0, 0, 0};
              ASSERT_TRUE(test::FixtureLibrary::writeJson(QDir(d).filePath(SmartBuild::vocabFile), vocab));
          }, SemanticIndex::msgEmptyModel},
+        // Words no page's normal form yields: every meaning search would be empty.
+        {"tatweel", [](const QString& d) {
+             Json::Value vocab = *Json::parseFile(QDir(d).filePath(SmartBuild::vocabFile));
+             vocab["words"] = {"صـلاه", "الفـجر", "الزكـاه"};
+             ASSERT_TRUE(test::FixtureLibrary::writeJson(QDir(d).filePath(SmartBuild::vocabFile), vocab));
+         }, SmartBuild::msgWordsNotNormal},
     };
     for (const auto& c : cases) {
         QTemporaryDir release;
