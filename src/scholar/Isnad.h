@@ -24,6 +24,11 @@ class SQLiteDB;
 
 namespace Isnad {
 
+// The version of the chain rules. A library stores it beside the narrators
+// and edges it read with them, and one stored under another version reads
+// its pages again: raise it whenever chains() reads any page differently.
+inline constexpr int rulesVersion = 2;
+
 // Names shorter than this many code points are not narrators.
 inline constexpr qsizetype minNameLength = 2;
 // Names of this many code points or more are not narrators.
