@@ -523,8 +523,10 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
             tooLong = true;
     };
     for (const QString& word : std::as_const(words)) {
-        // "يحيى بن سعيد ومحمد بن جعفر" names two narrators.
-        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2 && !continuesName(name.last())) {
+        // "يحيى بن سعيد ومحمد بن جعفر" names two narrators, and so does
+        // "أبي وأبو معاوية": a name never goes on with و and a kunya.
+        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2
+            && (!continuesName(name.last()) || continuesName(word.mid(1)))) {
             flush();
             name.append(isWawName(word) ? word : word.mid(1));
             continue;

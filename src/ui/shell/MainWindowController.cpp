@@ -611,6 +611,10 @@ ReaderView* MainWindowController::wire(ReaderView* reader)
         if (self)
             self->runSearch(query);
     };
+    reader->onAskAssistant = [self](const QString& question) {
+        if (self)
+            self->openAI(question);
+    };
     reader->onScroll = [self] {
         if (self)
             self->scheduleAutosave();
