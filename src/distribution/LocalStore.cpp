@@ -273,8 +273,16 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
 
 bool LocalStore::narratorsOutdated() const
 {
-    const auto rows = db_->rows(QStringLiteral("SELECT value FROM meta WHERE key=?"), {kIsnadRulesKey});
-    return rows.isEmpty() || rows.first().str(0) != QString::number(Isnad::rulesVersion);
+    return narratorsOutdated(*db_);
+}
+
+bool LocalStore::narratorsOutdated(SQLiteDB& db)
+{
+    const auto rows = db.rows(QStringLiteral("SELECT value FROM meta WHERE key=?"), {kIsnadRulesKey});
+    if (!rows.isEmpty() && rows.first().str(0) == QString::number(Isnad::rulesVersion))
+        return false;
+    // Without stored narrators nothing was read under older rules.
+    return db.scalarInt(QStringLiteral("SELECT 1 FROM narrators LIMIT 1")).has_value();
 }
 
 std::optional<std::int64_t> LocalStore::refreshNarrators()

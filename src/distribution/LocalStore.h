@@ -87,6 +87,8 @@ public:
     // Whether the narrators and their edges were stored under other chain
     // rules than Isnad::rulesVersion, or before the rules had a version.
     bool narratorsOutdated() const;
+    // The same, read through any connection to a store (a reader's own).
+    static bool narratorsOutdated(SQLiteDB& db);
     // For a store whose narrators are outdated: reads the chains of every
     // stored page again under the current rules and stores the narrators
     // and edges anew, without reinstalling any book, then merges spellings.
