@@ -202,6 +202,13 @@ bool isGloss(const QString& f) { return isOneOf(f, {u"يعني", u"يعنيان"
 
 bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"سالا", u"سالوا"}); }
 
+// The compiler's remarks between a narrator and the next link word ("وأنا
+// لحديثه أتقن", "وهذا لفظه", "المعنى", "واللفظ له"): no name and no report.
+bool isAside(const QString& f)
+{
+    return isOneOf(f, {u"انا", u"وانا", u"هذا", u"وهذا", u"المعني", u"اللفظ", u"واللفظ"});
+}
+
 // Words no narrator's name holds: they describe the report or the route
 // ("رفعه", "بإسناده مثله", "فذكر نحوه"), or begin the report's text.
 bool isNotNameWord(const QString& f)
@@ -216,7 +223,7 @@ bool isNotNameWord(const QString& f)
                        u"باسنادهما", u"باسنادها", u"بمعناه", u"بمعني", u"معناه", u"ذكر", u"ذكره", u"مثله", u"بمثله",
                        u"مثل", u"بمثل", u"نحوه", u"بنحوه", u"نحو", u"بنحو", u"زاد", u"ايضا", u"في", u"الذي", u"كان",
                        u"قد", u"خطيبا", u"قام", u"وهو", u"وهي", u"الي", u"مع", u"ما", u"لا", u"لم", u"اذا", u"ثم",
-                       u"حتي", u"قالتا", u"هذا", u"لما", u"لو", u"كما", u"انما", u"قلت"});
+                       u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت"});
 }
 
 // The words above, also with a conjunction in front ("ورفعه", "فحدثني").
@@ -277,8 +284,8 @@ bool isStop(const QString& token) { return !token.isEmpty() && !isArabicLetter(t
 // The words of the name that starts at t[i], up to a stop or a word that
 // no name holds; `i` ends past them. A gloss that completes the name ("يعني
 // بن سعيد", "هو ابن مقسم", "هو الإفريقي") stays without its word; any other
-// aside ("يعني أباه", "وأنا لحديثه أتقن") is dropped up to the next stop or
-// the word where the routes meet.
+// gloss ("يعني أباه") or remark is dropped up to the next stop or the word
+// where the routes meet.
 QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* commas = nullptr)
 {
     QStringList words;
@@ -289,7 +296,7 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
             continue;
         }
         const QString f = fold(t[i]);
-        if (isGloss(f) || f == u"انا" || f == u"وانا") {
+        if (isGloss(f) || isAside(f)) {
             const bool completes = isGloss(f) && !words.isEmpty() && i + 1 < t.size() && !isStop(t[i + 1])
                 && (t[i + 1].startsWith(u"\u0627\u0644") || isOneOf(fold(t[i + 1]), {u"بن", u"ابن"}));
             if (completes)
