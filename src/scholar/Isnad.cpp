@@ -356,7 +356,7 @@ qsizetype reportBoundary(const QString& piece, bool beforeOpener)
     return -1;
 }
 
-// What follows a piece's names, `rest` (from `i` on), says whether the
+// What follows a piece's names (its tokens from `from` on) says whether the
 // chain goes on, and may name one more narrator.
 void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out)
 {
@@ -368,8 +368,8 @@ void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piec
     if (i == t.size())
         return;
     const auto word = [&](qsizetype k) { return k < t.size() && !isStop(t[k]) ? fold(t[k]) : QString(); };
-    const auto only = [&](qsizetype from, std::initializer_list<const char16_t*> allowed) {
-        for (qsizetype k = from; k < t.size(); ++k)
+    const auto only = [&](qsizetype start, std::initializer_list<const char16_t*> allowed) {
+        for (qsizetype k = start; k < t.size(); ++k)
             if (!isOneOf(t[k], allowed))
                 return false;
         return true;
