@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/LibrarySchema.h"
 #include "core/Numbers.h"
@@ -201,6 +202,67 @@ struct Abort {
     QString message;
 };
 
+// The meta key of the chain rules the stored narrators were read with.
+const QString kIsnadRulesKey = QStringLiteral("isnad_rules");
+
+// Stores the narrators and edges of pages' chains, keeping the ids of the
+// names it has stored within the transaction it writes in.
+class NarratorWriter {
+public:
+    explicit NarratorWriter(SQLiteDB& db)
+        : add_(db.prepare(QStringLiteral("INSERT OR IGNORE INTO narrators(name) VALUES(?)"))),
+          find_(db.prepare(QStringLiteral("SELECT id FROM narrators WHERE name=?"))),
+          edge_(db.prepare(
+              QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)")))
+    {
+    }
+    bool ready() const { return add_ && find_ && edge_; }
+
+    // False when a statement failed (a constraint only skips the row).
+    bool addPage(const QString& content, std::int64_t bookId, std::int64_t pageId)
+    {
+        // There are edges only where `hasIsnad` is true, so one call strips
+        // the marks and searches for the opener once.
+        for (const auto& [student, teacher] : Isnad::edges(content)) {
+            const auto studentId = idOf(student);
+            const auto teacherId = idOf(teacher);
+            if (!ok_)
+                return false;
+            // Two spellings may share one stored name; nobody is his own teacher.
+            if (studentId && teacherId && *studentId != *teacherId) {
+                edge_->bind({*studentId, *teacherId, bookId, pageId});
+                if (edge_->next() == Statement::Step::Error)
+                    return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    std::optional<std::int64_t> idOf(const QString& name)
+    {
+        // A name stored earlier in this transaction keeps its id.
+        if (const auto known = ids_.constFind(name); known != ids_.cend())
+            return *known;
+        add_->bind({name});
+        if (add_->next() == Statement::Step::Error) {
+            ok_ = false;
+            return std::nullopt;
+        }
+        find_->bind({name});
+        if (find_->step())
+            if (const auto id = find_->integer(0)) {
+                ids_.insert(name, *id);
+                return id;
+            }
+        return std::nullopt;
+    }
+
+    std::optional<Statement> add_, find_, edge_;
+    QHash<QString, std::int64_t> ids_;
+    bool ok_ = true;
+};
+
 } // namespace
 
 LocalStore::LocalStore(std::shared_ptr<SQLiteDB> db) : db_(std::move(db)) {}
@@ -250,6 +312,10 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
     const bool schemaMade = LibrarySchema::create(*db) && PageIndex::createSchema(*db);
     // Read at once: the failing call's error is the connection's latest.
     const std::optional<SQLFailure> why = schemaMade ? std::nullopt : db->lastFailure();
+    // A store without narrators holds none read under older chain rules.
+    if (schemaMade && !db->isReadOnly() && !db->scalarInt(QStringLiteral("SELECT 1 FROM narrators LIMIT 1")))
+        db->run(QStringLiteral("INSERT OR IGNORE INTO meta(key, value) VALUES(?, ?)"),
+                {kIsnadRulesKey, QString::number(Isnad::rulesVersion)});
     std::unique_ptr<LocalStore> store(new LocalStore(db));
     if (!schemaMade)
         store->schemaFailure_ = why.value_or(SQLFailure{});
@@ -279,6 +345,63 @@ QString LocalStore::targetProblem(const QString& filePath)
     if (!logsKept && ::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) != 0)
         return installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}});
     return {};
+}
+
+bool LocalStore::narratorsOutdated() const
+{
+    return narratorsOutdated(*db_);
+}
+
+bool LocalStore::narratorsOutdated(SQLiteDB& db)
+{
+    const auto rows = db.rows(QStringLiteral("SELECT value FROM meta WHERE key=?"), {kIsnadRulesKey});
+    if (!rows.isEmpty() && rows.first().str(0) == QString::number(Isnad::rulesVersion))
+        return false;
+    // Without stored narrators nothing was read under older rules.
+    return db.scalarInt(QStringLiteral("SELECT 1 FROM narrators LIMIT 1")).has_value();
+}
+
+std::optional<std::int64_t> LocalStore::refreshNarrators()
+{
+    if (db_->isReadOnly() || !narratorsOutdated())
+        return std::nullopt;
+    std::int64_t chained = 0;
+    {
+        Transaction transaction(*db_);
+        if (!transaction.begun()
+            || !db_->exec(QStringLiteral(
+                "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key='narrators_merged';")))
+            return std::nullopt;
+        NarratorWriter narrators(*db_);
+        auto pages = db_->prepare(QStringLiteral("SELECT id, book_id, content FROM pages ORDER BY id"));
+        if (!narrators.ready() || !pages)
+            return std::nullopt;
+        Statement::Step step;
+        while ((step = pages->next()) == Statement::Step::Row) {
+            const QString content = pages->text(2).value_or(QString());
+            if (!Isnad::hasIsnad(content))
+                continue;
+            ++chained;
+            if (!narrators.addPage(content, pages->integer(1).value_or(0), pages->integer(0).value_or(0)))
+                return std::nullopt;
+        }
+        pages.reset();
+        if (step != Statement::Step::Done
+            || !db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"),
+                         {kIsnadRulesKey, QString::number(Isnad::rulesVersion)})
+            || !transaction.commit())
+            return std::nullopt;
+    }
+    // Every name is new to the merge now: it looks at them all.
+    dedupNarrators();
+    return chained;
+}
+
+QString LocalStore::narratorsRefreshedNotice(std::int64_t pages)
+{
+    return QStringLiteral(u"حُدّث جدول الرواة وشبكة الأسانيد بقواعد الاستخراج الحالية: قُرئت أسانيد ")
+        + CountedNoun::pages().count(pages, CountedNoun::Case::genitive)
+        + QStringLiteral(u" من جديد دون إعادة تثبيت الكتب.");
 }
 
 QString LocalStore::installFailure(const std::optional<SQLFailure>& failure)
@@ -696,12 +819,8 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         if (shingles.size() >= kShingleBlock)
             flushShingles();
     };
-    auto addNarrator = db.prepare(QStringLiteral("INSERT OR IGNORE INTO narrators(name) VALUES(?)"));
-    auto narratorId = db.prepare(QStringLiteral("SELECT id FROM narrators WHERE name=?"));
-    auto addEdge = db.prepare(
-        QStringLiteral("INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(?,?,?,?)"));
-    must(addNarrator && narratorId && addEdge);
-    QHash<QString, std::int64_t> narratorIds;
+    NarratorWriter narrators(db);
+    must(narrators.ready());
     Dist::RootBuilder root;
     // Made before the first page, so that the pages' own triggers know the
     // index is being kept.
@@ -740,28 +859,7 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
             == Statement::Step::Constraint)
             refuse(kMsgIdConflict(book.title));
 
-        // There are edges only where `hasIsnad` is true, so one call strips
-        // the marks and searches for the opener once.
-        const auto narratorOf = [&](const QString& name) -> std::optional<std::int64_t> {
-            // A name stored earlier in this transaction keeps its id.
-            if (const auto known = narratorIds.constFind(name); known != narratorIds.cend())
-                return *known;
-            write(*addNarrator, {name});
-            narratorId->bind({name});
-            if (narratorId->step())
-                if (auto id = narratorId->integer(0)) {
-                    narratorIds.insert(name, *id);
-                    return id;
-                }
-            return std::nullopt;
-        };
-        for (const auto& [student, teacher] : Isnad::edges(content)) {
-            const auto studentId = narratorOf(student);
-            const auto teacherId = narratorOf(teacher);
-            // Two spellings may share one stored name; nobody is his own teacher.
-            if (studentId && teacherId && *studentId != *teacherId)
-                write(*addEdge, {*studentId, *teacherId, book.id, pid});
-        }
+        must(narrators.addPage(content, book.id, pid));
 
         if (reuse)
             for (const std::int64_t hash : TextReuse::shingleHashesOfNormalized(norm))

@@ -4,7 +4,8 @@
 // releases. It is the only writer of library databases; everything else reads
 // them. The store fixes the file's location, creates the schema, records which
 // book is installed from which release with which content root, installs and
-// removes books, and merges duplicate narrators after a batch of installs.
+// removes books, merges duplicate narrators after a batch of installs, and
+// reads the narrators of a store made under older chain rules again.
 //
 // One connection per store object. Callers run one operation at a time on a
 // store (installs one after another); other processes and connections may
@@ -93,6 +94,22 @@ public:
     // or by one that stopped before its merge) are looked at against the
     // rest. False, with nothing changed, when a statement failed.
     bool dedupNarrators();
+
+    // Whether the narrators and their edges were stored under other chain
+    // rules than Isnad::rulesVersion, or before the rules had a version.
+    bool narratorsOutdated() const;
+    // The same, read through any connection to a store (a reader's own).
+    static bool narratorsOutdated(SQLiteDB& db);
+    // For a store whose narrators are outdated: reads the chains of every
+    // stored page again under the current rules and stores the narrators
+    // and edges anew, without reinstalling any book, then merges spellings.
+    // Returns how many pages hold a chain when it did so; nothing when they
+    // were up to date or a statement failed (the old rows then stay).
+    // Blocks: run it off the GUI thread.
+    std::optional<std::int64_t> refreshNarrators();
+    // The sentence that tells the reader, once, that the narrators were
+    // read again from `pages` pages.
+    static QString narratorsRefreshedNotice(std::int64_t pages);
 
     // Moves what the batch wrote from the write-ahead log into the database
     // file; the end of every batch of installs calls it.

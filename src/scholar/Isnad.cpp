@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
+
 namespace quorvel::Isnad {
 
 namespace {
@@ -18,10 +20,11 @@ struct Patterns
     PyRegex::Regex opener = PyRegex::compile(QStringLiteral(
         u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|ثنا|سمعت)\\b"));
     // The link words between two narrators, with the white space after them.
+    // The full verbs need no boundary in front; their abbreviations, which
+    // end many other words, do.
     PyRegex::Regex link = PyRegex::compile(QStringLiteral(
-        u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]نب[اأ]نا|ثنا|سمعت|عن)\\s+"));
-    // "He said:" / "she said:" ends the chain.
-    PyRegex::Regex qaal = PyRegex::compile(QStringLiteral(u"قال(?:ت)?\\s*:"));
+        u"(?:حدثنا|حدثني|حدثنى|حدثناه|حدثنيه|حدثتني|حدثتنا|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]خبرناه|[اأإ]خبرتني|"
+        u"[اأإ]نب[اأ]نا|ثنا|سمعت|عن)\\s+|\\b(?:نا|[اأ]نا|ثنى|ثني|[اأ]نبا|سمع)\\s+"));
     PyRegex::Regex honor = PyRegex::compile(QStringLiteral(
         u"رضي\\s+الله\\s+(?:تعالى\\s+)?عنه(?:ما|م|ا)?|رحمه\\s+الله|صلى\\s+الله\\s+عليه\\s+وسلم|عليه\\s+السلام"));
     // The words that begin the report's text inside a narrator piece.
@@ -131,8 +134,9 @@ namespace {
 // What one piece of text between two link words holds.
 struct Piece
 {
-    QStringList names;      // the narrators it names, in order
+    QList<Link> places;      // the places it names, in chain order
     bool textBegins = false; // the report's text starts in it: the chain ends
+    bool reportEnds = false; // the next report starts in it: so does a new chain set
     bool tahwil = false;     // it ends with ح: a parallel route follows
     bool joint = false;      // the routes meet here (قالا, قالوا, جميعا)
 };
@@ -143,6 +147,22 @@ bool isOneOf(const QString& word, std::initializer_list<const char16_t*> list)
         if (word == QStringView(item))
             return true;
     return false;
+}
+
+// A word with its hamza seats, final ya and ta marbuta folded, for the word
+// lists below: texts spell them either way.
+QString fold(const QString& word)
+{
+    QString out = word;
+    for (QChar& c : out) {
+        switch (c.unicode()) {
+        case 0x0623: case 0x0625: case 0x0622: case 0x0671: c = QChar(0x0627); break;
+        case 0x0649: c = QChar(0x064A); break;
+        case 0x0629: c = QChar(0x0647); break;
+        default: break;
+        }
+    }
+    return out;
 }
 
 // Words after which a name goes on: a word after them that begins with و
@@ -160,6 +180,65 @@ bool isWawName(const QString& word)
                           u"وضاح", u"وردان", u"وابصة", u"وثيمة"});
 }
 
+// Words of saying and of "that he", which stand between a narrator and the
+// next link word without ending the chain ("قال حدثنا", "يقول أخبرني",
+// "أنه سمع", "أنهما أخبراه").
+bool isGlue(const QString& f)
+{
+    return isOneOf(f, {u"قال", u"قالت", u"يقول", u"تقول", u"يقولان", u"يقولون", u"يذكر", u"تذكر", u"يحدث", u"تحدث",
+                       u"يخبر", u"تخبر", u"انه", u"انها", u"انهم", u"انهما", u"ان", u"او"});
+}
+
+// "أن فلانا أخبره": the verb after which the named man is the next narrator.
+bool isToldVerb(const QString& f)
+{
+    return isOneOf(f, {u"اخبره", u"اخبرها", u"اخبرهم", u"اخبراه", u"اخبرته", u"اخبرتها", u"اخبرتهم", u"حدثه",
+                       u"حدثها", u"حدثهم", u"حدثاه", u"حدثته", u"حدثتها", u"حدثتهم"});
+}
+
+bool isJoint(const QString& f) { return isOneOf(f, {u"قالا", u"قالوا", u"جميعا", u"كلاهما"}); }
+
+bool isGloss(const QString& f) { return isOneOf(f, {u"يعني", u"يعنيان", u"هو"}); }
+
+bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"سالا", u"سالوا"}); }
+
+// The compiler's remarks between a narrator and the next link word ("وأنا
+// لحديثه أتقن", "وهذا لفظه", "المعنى", "واللفظ له"): no name and no report.
+bool isAside(const QString& f)
+{
+    return isOneOf(f, {u"انا", u"وانا", u"هذا", u"وهذا", u"المعني", u"اللفظ", u"واللفظ"});
+}
+
+// Words no narrator's name holds: they describe the report or the route
+// ("رفعه", "بإسناده مثله", "فذكر نحوه"), or begin the report's text.
+bool isNotNameWord(const QString& f)
+{
+    // A link word the pattern left whole (at the end of the text), or one
+    // that names the report ("حدثناه").
+    if (isOneOf(f, {u"حدثنا", u"حدثني", u"حدثنيه", u"حدثناه", u"حدثتني", u"حدثتنا", u"اخبرنا", u"اخبرني",
+                       u"اخبرناه", u"اخبرتني", u"انبانا", u"ثنا", u"نا", u"ثني", u"سمعت", u"انبا"}))
+        return true;
+    return isGlue(f) || isToldVerb(f) || isJoint(f) || isAsked(f)
+        || isOneOf(f, {u"رفعه", u"يرفعه", u"يرفعانه", u"رفعاه", u"يرفع", u"يرفعان", u"باسناده", u"باسناد",
+                       u"باسنادهما", u"باسنادها", u"بمعناه", u"بمعني", u"معناه", u"ذكر", u"ذكره", u"مثله", u"بمثله",
+                       u"مثل", u"بمثل", u"نحوه", u"بنحوه", u"نحو", u"بنحو", u"زاد", u"ايضا", u"في", u"الذي", u"كان",
+                       u"قد", u"خطيبا", u"قام", u"وهو", u"وهي", u"الي", u"مع", u"ما", u"لا", u"لم", u"اذا", u"ثم",
+                       u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت"});
+}
+
+// The words above, also with a conjunction in front ("ورفعه", "فحدثني").
+bool isNotName(const QString& f)
+{
+    return isNotNameWord(f)
+        || ((f.startsWith(u'\u0648') || f.startsWith(u'\u0641')) && f.size() > 2 && isNotNameWord(f.mid(1)));
+}
+
+bool isProphet(const QString& name)
+{
+    const QString first = fold(name.section(u' ', 0, 0));
+    return isOneOf(first, {u"رسول", u"النبي", u"نبي"});
+}
+
 bool validName(const QString& name)
 {
     if (name.isEmpty() || fragments().contains(name))
@@ -168,99 +247,291 @@ bool validName(const QString& name)
     return length >= minNameLength && length < maxNameLength && Py::split(name).size() < maxNameWords;
 }
 
-Piece readPiece(const QString& piece)
+// The words of a piece and the stops between them: "." for a full stop,
+// ":" for a colon, "*" for the mark before a report's text, "\"" for a
+// quotation mark, "," for a comma. Brackets and digits only separate words.
+QStringList tokens(const QString& text)
+{
+    QStringList out;
+    QString word;
+    const auto flush = [&] {
+        if (!word.isEmpty())
+            out.append(std::exchange(word, QString()));
+    };
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (isArabicLetter(u)) {
+            word.append(c);
+            continue;
+        }
+        flush();
+        switch (u) {
+        case u'.': case u'\u06D4': out.append(QStringLiteral(".")); break;
+        case u':': case u'\u061B': out.append(QStringLiteral(":")); break;
+        case u'*': out.append(QStringLiteral("*")); break;
+        case u'"': case u'\u00AB': case u'\u00BB': case u'\u201C': case u'\u201D': out.append(QStringLiteral("\"")); break;
+        case u'?': case u'\u061F': case u'!': out.append(QStringLiteral(".")); break;
+        case u',': case u'\u060C': out.append(QStringLiteral(",")); break;
+        default: break;
+        }
+    }
+    flush();
+    return out;
+}
+
+bool isStop(const QString& token) { return !token.isEmpty() && !isArabicLetter(token[0].unicode()); }
+
+// The words of the name that starts at t[i], up to a stop or a word that
+// no name holds; `i` ends past them. A gloss that completes the name ("يعني
+// بن سعيد", "هو ابن مقسم", "هو الإفريقي") stays without its word; any other
+// gloss ("يعني أباه") or remark is dropped up to the next stop or the word
+// where the routes meet.
+QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* commas = nullptr)
+{
+    QStringList words;
+    for (; i < t.size() && (t[i] == u',' || !isStop(t[i])); ++i) {
+        if (t[i] == u',') {
+            if (commas)
+                commas->append(words.size());
+            continue;
+        }
+        const QString f = fold(t[i]);
+        if (isGloss(f) || isAside(f)) {
+            const bool completes = isGloss(f) && !words.isEmpty() && i + 1 < t.size() && !isStop(t[i + 1])
+                && (t[i + 1].startsWith(u"\u0627\u0644") || isOneOf(fold(t[i + 1]), {u"بن", u"ابن"}));
+            if (completes)
+                continue;
+            while (i < t.size() && (t[i] == u',' || !isStop(t[i])) && !isJoint(fold(t[i])))
+                ++i;
+            break;
+        }
+        // "… ح و(حدثنا)": the change of route after the name.
+        if (f == u"\u062D") {
+            qsizetype k = i + 1;
+            while (k < t.size() && (t[k] == u"\u0648" || t[k] == u"." || t[k] == u","))
+                ++k;
+            if (k == t.size())
+                break;
+        }
+        if (isNotName(f))
+            break;
+        words.append(t[i]);
+    }
+    while (!words.isEmpty() && words.last() == u"\u0648")
+        words.removeLast();
+    return words;
+}
+
+// A name in `t` from `i` of at most `most` words; empty when there is none
+// or it is longer.
+QString nameAt(const QStringList& t, qsizetype& i, qsizetype most)
+{
+    const QStringList words = nameWords(t, i);
+    const QString name = words.join(QLatin1Char(' '));
+    return words.size() <= most && validName(name) ? name : QString();
+}
+
+// The abbreviated link words, which a colon before them makes the report's
+// own words ("قالت: أنا …").
+bool isWeakLink(QStringView linkWord)
+{
+    const QString f = fold(linkWord.trimmed().toString());
+    return isOneOf(f, {u"نا", u"انا", u"ثني", u"سمع", u"انبا"});
+}
+
+// Where the next report begins inside a piece: after the "\ 57 \" that ends
+// a report, or at the number of the next one just before its link word
+// ("58 حدثنا", "1195 - حدثنا"). -1 when it does not.
+qsizetype reportBoundary(const QString& piece, bool beforeOpener)
+{
+    static const PyRegex::Regex ended = PyRegex::compile(QStringLiteral(u"\\\\\\s*[0-9\u0660-\u0669]+\\s*\\\\"));
+    static const PyRegex::Regex numbered = PyRegex::compile(QStringLiteral(u"[0-9\u0660-\u0669]+[^\\p{L}\\p{N}]*$"));
+    if (!piece.contains(u'\\') && !beforeOpener)
+        return -1;
+    if (const auto end = PyRegex::firstMatch(ended, piece))
+        return end->start;
+    if (beforeOpener)
+        if (const auto number = PyRegex::firstMatch(numbered, piece))
+            return number->start;
+    return -1;
+}
+
+// What follows a piece's names (its tokens from `from` on) says whether the
+// chain goes on, and may name one more narrator.
+void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out)
+{
+    QStringList t = all.sliced(std::min(from, all.size()));
+    t.removeAll(QStringLiteral(","));
+    qsizetype i = 0;
+    while (i < t.size() && t[i] == u'.')
+        ++i;
+    if (i == t.size())
+        return;
+    const auto word = [&](qsizetype k) { return k < t.size() && !isStop(t[k]) ? fold(t[k]) : QString(); };
+    const auto only = [&](qsizetype start, std::initializer_list<const char16_t*> allowed) {
+        for (qsizetype k = start; k < t.size(); ++k)
+            if (!isOneOf(t[k], allowed))
+                return false;
+        return true;
+    };
+    const bool starred = t.sliced(i).contains(QStringLiteral("*"));
+
+    // "ح و(حدثنا)": a parallel route.
+    if (word(i) == u"\u062D" && only(i + 1, {u"\u0648", u"."})) {
+        out.tahwil = true;
+        return;
+    }
+    // "قالا ثنا", "قالوا: ثنا", "جميعا عن": the routes meet; with words
+    // after it, "they said" opens the report.
+    if (isJoint(word(i))) {
+        if (only(i + 1, {u":", u".", u"\u0648"}))
+            out.joint = true;
+        else
+            out.textBegins = true;
+        return;
+    }
+    // "قال: قال علي: …": the narrator he names speaks the report.
+    if (word(i) == u"قال") {
+        qsizetype k = i + 1;
+        if (k < t.size() && t[k] == u':')
+            ++k;
+        if (word(k) == u"قال" || word(k) == u"قالت") {
+            ++k;
+            const QString name = nameAt(t, k, 5);
+            // "قال قال ربيعة حدثني …" goes on; "قال: قال علي: …" is his report.
+            const bool goesOn = k == t.size() && !nextLink.isEmpty() && !isWeakLink(nextLink);
+            if (!name.isEmpty() && !isProphet(name) && (goesOn || (k < t.size() && (t[k] == u':' || t[k] == u'*')))) {
+                out.places.append({name});
+                out.textBegins = !goesOn;
+                return;
+            }
+        }
+        // "قال قام معاوية خطيبا فقال … سمعت رسول الله": the man who stood
+        // heard the report.
+        k = i + 1;
+        if (!starred && nextLink.startsWith(u"\u0633\u0645\u0639\u062A")
+            && isOneOf(word(k), {u"قام", u"خطب", u"خطبنا", u"خطبهم"})) {
+            ++k;
+            if (word(k) == u"فينا")
+                ++k;
+            const QString name = nameAt(t, k, 5);
+            if (!name.isEmpty() && !isProphet(name))
+                out.places.append({name});
+            out.textBegins = true;
+            return;
+        }
+    }
+    if (starred) {
+        out.textBegins = true;
+        return;
+    }
+    // "عن سعد الطائي وكان ثقة عن …": a word about the narrator, and the
+    // chain goes on.
+    if (isOneOf(word(i), {u"وكان", u"وهو"}) && !nextLink.isEmpty() && t.size() - i <= 3
+        && std::none_of(t.cbegin() + i, t.cend(), isStop)) {
+        return;
+    }
+    if (word(i) == u"ان") {
+        // "أن فلانا أخبره أنه سمع …": he is the next narrator.
+        qsizetype k = i + 1;
+        const QString name = nameAt(t, k, 6);
+        if (!name.isEmpty() && isToldVerb(word(k))) {
+            out.places.append({name});
+            readRest(t, k + 1, nextLink, out);
+            return;
+        }
+        // "أن امرأة سألت عائشة قالت: …": the one asked gives the report.
+        for (k = i + 1; k <= i + 3 && k < t.size() && !isStop(t[k]); ++k) {
+            if (isAsked(word(k))) {
+                ++k;
+                const QString asked = nameAt(t, k, 5);
+                if (!asked.isEmpty() && !isProphet(asked))
+                    out.places.append({asked});
+                out.textBegins = true;
+                return;
+            }
+        }
+    }
+    // Words of saying alone before the next link word; a colon before an
+    // abbreviated link word opens the report ("قالت: أنا …").
+    qsizetype words = 0;
+    for (qsizetype k = i; k < t.size(); ++k) {
+        if (t[k] == u':') {
+            if (k + 1 < t.size() || isWeakLink(nextLink)) {
+                out.textBegins = true;
+                return;
+            }
+        } else if (t[k] == u'.') {
+            continue;
+        } else if (isStop(t[k]) || !(isGlue(fold(t[k])) || isToldVerb(fold(t[k])))) {
+            out.textBegins = true;
+            return;
+        } else if (++words > 3) {
+            out.textBegins = true;
+            return;
+        }
+    }
+}
+
+Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
 {
     const Patterns& p = patterns();
     Piece out;
-    qsizetype colon = 0;
-    while (colon < piece.size() && piece[colon] != u':' && piece[colon] != u'\u061B')
-        ++colon;
-    QString text = piece.left(colon);
-    // "He said:" ends the chain.
-    if (colon < piece.size() && PyRegex::firstMatch(p.qaal, piece))
-        out.textBegins = true;
-    if (text.contains(u"\u0627\u0644\u0644\u0647") || text.contains(u"\u0639\u0644\u064A\u0647"))
-        text = PyRegex::sub(p.honor, QStringLiteral(" "), text);
-    // قال or أن(ه) followed by more words is where the report begins; a
-    // bare قال before the next link word is only "he said: he told us".
-    if (const auto cut = PyRegex::firstMatch(p.matnCut, text)) {
-        for (const QChar c : QStringView(text).mid(cut->end()))
-            if (isArabicLetter(c.unicode()))
-                out.textBegins = true;
-        text = text.left(cut->start);
+    if (const qsizetype boundary = reportBoundary(piece, beforeOpener); boundary >= 0) {
+        out.reportEnds = true;
+        piece.truncate(boundary);
+    }
+    if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
+        piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
+    const QStringList t = tokens(piece);
+
+    qsizetype i = 0;
+    QList<qsizetype> commas;
+    QStringList words = nameWords(t, i, &commas);
+    // "عن خالد بن يزيد. وعقيل، عن …": a second narrator after a full stop.
+    while (!words.isEmpty() && i + 1 < t.size() && t[i] == u'.' && t[i + 1].startsWith(u'\u0648')
+           && t[i + 1].size() > 2) {
+        qsizetype k = i + 1;
+        const QStringList more = nameWords(t, k);
+        if (more.isEmpty() || k != t.size())
+            break;
+        words += more;
+        i = k;
     }
 
-    std::u32string kept;
-    kept.reserve(size_t(text.size()));
-    for (char32_t c : Py::scalars(text))
-        kept.push_back(isArabicLetter(c) || Py::isSpace(c) ? c : U' ');
-    QStringList words = Py::split(Py::string(kept));
-
-    // "… ح و(حدثنا)": the lone conjunction and the change-of-route mark.
-    const auto dropTrailingWaw = [&words] {
-        while (!words.isEmpty() && words.last() == u"\u0648")
-            words.removeLast();
-    };
-    dropTrailingWaw();
-    if (!words.isEmpty() && words.last() == u"\u062D") {
-        out.tahwil = true;
-        words.removeLast();
-        dropTrailingWaw();
-    }
-    // A word that is no name ends the name; what follows it is no name either.
-    qsizetype end = words.size();
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QString& word = words[i];
-        bool stop = true;
-        // "مثل ذلك", "في الذي يأتي امرأته": words no narrator's name holds.
-        if (isOneOf(word, {u"نحوه", u"مثله", u"بنحوه", u"بمثله", u"يقول", u"تقول", u"مثل", u"بمثل", u"نحو",
-                           u"بنحو", u"في", u"الذي"})) {
-            out.textBegins = true;
-        } else if (isOneOf(word, {u"قالا", u"قالوا", u"جميعا"})) {
-            // Before the next link word the routes meet ("قالوا ثنا"); with
-            // words after it, "they said" opens the report.
-            if (i + 1 < words.size())
-                out.textBegins = true;
-            else
-                out.joint = true;
-        } else if (isOneOf(word, {u"يعني", u"يعنى", u"يعنيان"})) {
-            // "أبو بكر يعني الحنفي", "إسماعيل يعنى ابن عياش": a gloss that
-            // completes the name stays, without the word يعني (however it
-            // is spelt); any other gloss ("يعني أباه") is no part of it.
-            const bool completes = i + 1 < words.size()
-                && (words[i + 1].startsWith(u"\u0627\u0644") || isOneOf(words[i + 1], {u"بن", u"ابن"}));
-            if (completes && i < end) {
-                words[i].clear();
-                stop = false;
+    Piece rest;
+    readRest(t, i, nextLink, rest);
+    // A name too long for one man ends at its first comma: what follows
+    // describes him ("عبد الرحمن بن سعد، مؤذن رسول الله").
+    if (words.size() >= maxNameWords && !rest.tahwil && !rest.joint)
+        for (const qsizetype comma : std::as_const(commas))
+            if (comma >= 2 && comma < maxNameWords) {
+                words.resize(comma);
+                break;
             }
-        } else {
-            stop = false;
-        }
-        if (stop && i < end)
-            end = i;
-    }
-    words = words.mid(0, end);
-    words.removeAll(QString());
-
     // Too many words for names joined by و: the report's text.
-    if (words.size() >= maxNameWords && !out.tahwil && !out.joint) {
+    if (words.size() >= maxNameWords && !rest.tahwil && !rest.joint) {
         out.textBegins = true;
         return out;
     }
+    Link place;
     QStringList name;
+    bool tooLong = false;
     const auto flush = [&] {
         const QString joined = name.join(QLatin1Char(' '));
         name.clear();
         if (joined.isEmpty())
             return;
         if (validName(joined))
-            out.names.append(joined);
+            place.append(joined);
         else if (Py::len(joined) >= maxNameLength || Py::split(joined).size() >= maxNameWords)
-            out.textBegins = true;
+            tooLong = true;
     };
     for (const QString& word : std::as_const(words)) {
-        // "يحيى بن سعيد ومحمد بن جعفر" names two narrators.
-        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2 && !continuesName(name.last())) {
+        // "يحيى بن سعيد ومحمد بن جعفر" names two narrators, and so does
+        // "أبي وأبو معاوية": a name never goes on with و and a kunya.
+        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2
+            && (!continuesName(name.last()) || continuesName(word.mid(1)))) {
             flush();
             name.append(isWawName(word) ? word : word.mid(1));
             continue;
@@ -268,13 +539,45 @@ Piece readPiece(const QString& piece)
         name.append(word);
     }
     flush();
+    // Words too many for a name are the report's text, unless they stand
+    // beside narrators who heard together (a long name among several).
+    if (tooLong && (place.isEmpty() || !(rest.joint || rest.tahwil))) {
+        out.textBegins = true;
+        return out;
+    }
+    if (!place.isEmpty())
+        out.places.append(place);
+    out.places += rest.places;
+    out.textBegins = out.textBegins || rest.textBegins;
+    out.tahwil = rest.tahwil;
+    out.joint = rest.joint;
     return out;
 }
 
+// The link words after which a new chain may start once the last one has
+// ended: the full verbs of hearing that head a route, not عن or سمعت, and
+// never an abbreviation that the report's own words may hold.
 bool restartsChain(QStringView linkWord)
 {
-    return linkWord.startsWith(u"\u062D\u062F\u062B\u0646") // حدثن
-        || linkWord.mid(1).startsWith(u"\u062E\u0628\u0631\u0646"); // اخبرن
+    const QString f = fold(linkWord.trimmed().toString());
+    return f.startsWith(u"\u062D\u062F\u062B\u0646") // حدثن
+        || f.startsWith(u"\u0627\u062E\u0628\u0631\u0646") // اخبرن
+        || f == u"\u0627\u0646\u0628\u0627\u0646\u0627" // انبانا
+        || f == u"\u062B\u0646\u0627"; // ثنا
+}
+
+// Two spellings of one narrator: the same words, hamza seats, ibn and bin
+// aside.
+bool sameNarrator(const QString& a, const QString& b)
+{
+    const auto key = [](const QString& name) {
+        QStringList words;
+        for (const QString& w : Py::split(fold(name)))
+            if (w != u"بن" && w != u"ابن")
+                words.append(w);
+        return words;
+    };
+    return key(a) == key(b);
 }
 
 } // namespace
@@ -290,6 +593,10 @@ QList<Chain> chains(const QString& text)
         return {};
     const QString s = t.mid(opener->start);
     const QList<PyRegex::Range> linkWords = PyRegex::allMatches(p.link, s);
+    const auto linkWord = [&](qsizetype k) {
+        return k >= 0 && k < linkWords.size() ? QStringView(s).mid(linkWords[k].start, linkWords[k].length)
+                                              : QStringView();
+    };
 
     QList<Chain> result;
     QList<Chain> routes; // the routes of the chain being read
@@ -305,25 +612,32 @@ QList<Chain> chains(const QString& text)
     routes.append(Chain());
     for (qsizetype k = -1; k < linkWords.size(); ++k) {
         if (!open) {
-            if (!restartsChain(QStringView(s).mid(linkWords[k].start, linkWords[k].length)))
+            if (!restartsChain(linkWord(k)))
                 continue;
             open = true;
             routes.append(Chain());
         }
         const qsizetype from = k < 0 ? 0 : linkWords[k].end();
         const qsizetype to = k + 1 < linkWords.size() ? linkWords[k + 1].start : s.size();
-        const Piece piece = readPiece(s.mid(from, to - from));
-        if (!piece.names.isEmpty()) {
+        const Piece piece = readPiece(s.mid(from, to - from), linkWord(k + 1), restartsChain(linkWord(k + 1)));
+        for (const Link& place : piece.places) {
             if (shared) {
                 for (Chain& route : routes)
-                    route.append(piece.names);
-            } else {
-                routes.last().append(piece.names);
+                    route.append(place);
+                continue;
             }
+            // A route after ح that reaches the narrator where an earlier
+            // route stopped goes on with it.
+            for (qsizetype r = 0; r + 1 < routes.size(); ++r)
+                if (!routes[r].isEmpty() && !shared)
+                    for (const QString& name : place)
+                        if (routes[r].last().size() == 1 && sameNarrator(routes[r].last().first(), name))
+                            shared = true;
+            routes.last().append(place);
         }
         if (piece.joint && routes.size() > 1)
             shared = true;
-        if (piece.textBegins) {
+        if (piece.textBegins || piece.reportEnds) {
             finish();
             open = false;
         } else if (piece.tahwil) {

@@ -24,6 +24,11 @@ class SQLiteDB;
 
 namespace Isnad {
 
+// The version of the chain rules. A library stores it beside the narrators
+// and edges it read with them, and one stored under another version reads
+// its pages again: raise it whenever chains() reads any page differently.
+inline constexpr int rulesVersion = 2;
+
 // Names shorter than this many code points are not narrators.
 inline constexpr qsizetype minNameLength = 2;
 // Names of this many code points or more are not narrators.
@@ -73,11 +78,14 @@ using Link = QStringList;
 using Chain = QList<Link>;
 
 // Every chain in `text`, in order. A chain ends where its report's text
-// begins, and the next one starts at the next حدثنا or أخبرنا; after ح (a
-// change of route) a parallel chain starts, and once its routes meet
-// (قالا, قالوا, جميعا) the narrators that follow belong to every route.
-// Words that only describe the report or a name (قالوا, نحوه, مثله,
-// يعني …) are no narrators.
+// begins (or the next report's number), and the next one starts at the next
+// حدثنا, أخبرنا, أنبأنا or ثنا (نا, أنا and ثنى link, but start none).
+// After ح (a change of route) a parallel chain starts, and once its routes
+// meet (قالا, قالوا, جميعا, or the same narrator reached) the narrators that
+// follow belong to every route. «أن فلانا أخبره», «أنه سمع» and «قال: قال
+// فلان» go on to the narrator they name. Words that only describe the report
+// or a name (قالوا, رفعه, بإسناده, نحوه, the compiler's remarks) are no
+// narrators, and a gloss (يعني, هو) completes the name it follows.
 QList<Chain> chains(const QString& text);
 
 // The narrator names of the first chain in `text`, nearest to the book's

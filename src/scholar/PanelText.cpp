@@ -16,6 +16,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace quorvel::PanelText {
 
 namespace {
@@ -32,6 +34,7 @@ const CountedNoun& fingerprints()
 constexpr int kTopBooks = 6;
 constexpr int kNarrators = 12;
 constexpr int kNarratorLinks = 6;
+constexpr int kCardNames = 40;
 constexpr int kSources = 12;
 constexpr int kSourceMinShared = 3;
 constexpr int kSourcePhraseCharacters = 220;
@@ -105,7 +108,10 @@ QString pageURL(std::int64_t bookId, std::int64_t seq)
     return QString::fromLatin1(pageScheme) + QString::number(bookId) + QLatin1Char('/') + QString::number(seq);
 }
 
-QString searchURL(const QString& text)
+namespace {
+
+// `text` kept as searchURL keeps it, after `scheme`.
+QString encodedURL(const char* scheme, const QString& text)
 {
     QString encoded;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -116,7 +122,7 @@ QString searchURL(const QString& text)
             width = 2;
         } else if (text[i].isSurrogate()) {
             // Not a character: the text cannot be encoded, so it goes as it is.
-            return QString::fromLatin1(searchScheme) + text;
+            return QString::fromLatin1(scheme) + text;
         }
         const QString piece = text.mid(i, width);
         if (kept(c)) {
@@ -127,7 +133,24 @@ QString searchURL(const QString& text)
         }
         i += width - 1;
     }
-    return QString::fromLatin1(searchScheme) + encoded;
+    return QString::fromLatin1(scheme) + encoded;
+}
+
+} // namespace
+
+QString searchURL(const QString& text)
+{
+    return encodedURL(searchScheme, text);
+}
+
+QString narratorURL(std::int64_t narratorId)
+{
+    return QString::fromLatin1(narratorScheme) + QString::number(narratorId);
+}
+
+QString askURL(const QString& question)
+{
+    return encodedURL(askScheme, question);
 }
 
 std::optional<QString> decodeSearch(const QString& encoded)
@@ -287,13 +310,47 @@ Text isnad(Library& lib, const Page& page)
     };
     for (const Isnad::Narrator& narrator : narrators.mid(0, kNarrators)) {
         const Isnad::Links links = Isnad::links(lib.main(), narrator.id);
-        t += link(narrator.name, searchURL(narrator.name));
+        t += link(narrator.name, narratorURL(narrator.id));
         t += text(QStringLiteral("\n"), Tone::label, kTinySize);
         if (!links.teachers.isEmpty())
             t += text(QString::fromUtf8("  روى عن: ") + names(links.teachers) + QLatin1Char('\n'), Tone::secondary, kSmallSize);
         if (!links.students.isEmpty())
             t += text(QString::fromUtf8("  وعنه: ") + names(links.students) + QLatin1Char('\n'), Tone::secondary, kSmallSize);
     }
+    return t;
+}
+
+Text narrator(Library& lib, std::int64_t narratorId)
+{
+    const QString name = Isnad::name(lib.main(), narratorId).value_or(QString());
+    Text t;
+    t += head(name.isEmpty() ? QString::fromUtf8("راوٍ غير معروف") : name);
+    if (name.isEmpty())
+        return t;
+    const Isnad::Links links = Isnad::links(lib.main(), narratorId);
+    // Those he is linked with most often first; each name opens its own card.
+    const auto list = [&](const char* label, QList<Isnad::LinkedNarrator> linked) {
+        if (linked.isEmpty())
+            return;
+        std::stable_sort(linked.begin(), linked.end(),
+                         [](const auto& a, const auto& b) { return a.count > b.count; });
+        t += text(QString::fromUtf8(label), Tone::gold);
+        for (qsizetype i = 0; i < std::min<qsizetype>(linked.size(), kCardNames); ++i) {
+            if (i > 0)
+                t += text(QString::fromUtf8("، "));
+            t += link(linked[i].name, narratorURL(linked[i].id));
+        }
+        if (linked.size() > kCardNames)
+            t += text(QString::fromUtf8("، …"));
+        t += text(QStringLiteral("\n"));
+    };
+    list("روى عن: ", links.teachers);
+    list("وعنه: ", links.students);
+    if (links.teachers.isEmpty() && links.students.isEmpty())
+        t += text(QString::fromUtf8("لا شيوخ له ولا تلاميذ في أسانيد المكتبة.\n"), Tone::secondary);
+    t += text(QStringLiteral("\n"));
+    t += link(QString::fromUtf8("ترجمته في كتب التراجم"), askURL(QString::fromUtf8("من هو ") + name + QString::fromUtf8("؟")));
+    t += text(QStringLiteral("\n"));
     return t;
 }
 

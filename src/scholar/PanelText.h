@@ -56,13 +56,20 @@ struct Text {
 inline constexpr const char* pageScheme = "quorvel://page/";
 inline constexpr const char* searchScheme = "quorvel://search/";
 inline constexpr const char* collateScheme = "quorvel://collate/";
+inline constexpr const char* narratorScheme = "quorvel://narrator/";
+inline constexpr const char* askScheme = "quorvel://ask/";
 
 // "quorvel://page/<book>/<seq>", in Latin digits.
 QString pageURL(std::int64_t bookId, std::int64_t seq);
 // "quorvel://search/" + the text with letters, marks and digits of every
 // script kept as they are and everything else as %XX of its UTF-8 bytes.
 QString searchURL(const QString& text);
-// Decodes the text of a search link; nothing when it is not valid
+// "quorvel://narrator/<id>": the card of one narrator of the graph.
+QString narratorURL(std::int64_t narratorId);
+// "quorvel://ask/" + a question for the research assistant, encoded as
+// searchURL encodes its text.
+QString askURL(const QString& question);
+// Decodes the text of a search or ask link; nothing when it is not valid
 // percent-encoded UTF-8.
 std::optional<QString> decodeSearch(const QString& encoded);
 // "ج<vol> ص<num>", the seq standing in for a missing printed number.
@@ -79,6 +86,9 @@ Run reading(const QString& text);
 // The panels. Each reads the library through its main connection.
 Text word(Library& lib, const QString& word);
 Text isnad(Library& lib, const Page& page);
+// One narrator's card: whom he narrated from and who from him, each a link
+// to that narrator's card, and a link that asks for his biography.
+Text narrator(Library& lib, std::int64_t narratorId);
 Text reuse(Library& lib, std::int64_t pageId);
 Text editions(Library& lib, const Book& book, std::int64_t pageId);
 Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook);

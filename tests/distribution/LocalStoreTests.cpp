@@ -6,6 +6,7 @@
 #include "distribution/LocalStore.h"
 #include "distribution/RawDeflate.h"
 #include "scholar/Isnad.h"
+#include "support/CorpusText.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -493,6 +494,47 @@ TEST_F(LocalStoreTest, narratorChainsGiveNeighbourEdges)
     // The same names on a later page reuse their narrators.
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators")), QSet<QString>(chain.begin(), chain.end()).size());
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE page_id=9003")), chain.size() - 1);
+}
+
+TEST_F(LocalStoreTest, narratorsStoredUnderOlderChainRulesAreReadAgainOnce)
+{
+    // A page of the sample's سنن أبي داود whose «نا» an earlier reading took
+    // for part of a name.
+    const QStringList book = test::bookPages(QStringLiteral("../../samples/books/004.json"));
+    ASSERT_GE(book.size(), 100);
+    const QString text = book[99];
+    install(pagesPackage(9, {text, QStringLiteral("باب بلا إسناد")}));
+    EXPECT_FALSE(store_->narratorsOutdated());
+    EXPECT_FALSE(store_->refreshNarrators().has_value());
+
+    // What that earlier version stored, without the rules' stamp.
+    ASSERT_TRUE(store_->db().exec(QStringLiteral(
+        "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key='isnad_rules';"
+        "INSERT INTO narrators(id, name) VALUES(1, 'قتيبة بن سعيد نا بن لهيعة'), (2, 'يزيد بن أبي حبيب');"
+        "INSERT INTO isnad_edges VALUES(1, 2, 9, 9001);")));
+    // Opening the store keeps them until it is brought up to date.
+    store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
+    ASSERT_TRUE(store_);
+    ASSERT_TRUE(store_->narratorsOutdated());
+
+    const std::optional<std::int64_t> refreshed = store_->refreshNarrators();
+    ASSERT_TRUE(refreshed.has_value());
+    EXPECT_EQ(*refreshed, 1); // the one page with a chain
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators WHERE name LIKE '% نا %'")), 0);
+    QList<std::pair<QString, QString>> stored;
+    for (const auto& row : store_->db().rows(QStringLiteral(
+             "SELECT s.name, t.name FROM isnad_edges e JOIN narrators s ON s.id=e.student_id "
+             "JOIN narrators t ON t.id=e.teacher_id ORDER BY e.rowid")))
+        stored.append({row.str(0).value_or(QString()), row.str(1).value_or(QString())});
+    EXPECT_EQ(stored, Isnad::edges(text));
+    EXPECT_TRUE(stored.contains(std::pair(QStringLiteral("قتيبة بن سعيد"), QStringLiteral("بن لهيعة"))));
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=9")), 2); // no book was reinstalled
+
+    // Once: up to date now, also for the next opening.
+    EXPECT_FALSE(store_->refreshNarrators().has_value());
+    store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
+    ASSERT_TRUE(store_);
+    EXPECT_FALSE(store_->narratorsOutdated());
 }
 
 TEST_F(LocalStoreTest, shinglesOnlyOnRequestAndOncePerPage)

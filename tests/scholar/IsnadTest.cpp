@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <QHash>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -41,6 +42,16 @@ QString page(const char* book, int seq)
 {
     const QStringList pages = test::bookPages(QString::fromLatin1(book));
     return seq >= 1 && seq <= pages.size() ? pages[seq - 1] : QString();
+}
+
+// Page `seq` of a book of the bundled sample library ("samples/books").
+QString samplePage(int book, int seq)
+{
+    static QHash<int, QStringList> books;
+    auto it = books.find(book);
+    if (it == books.end())
+        it = books.insert(book, test::bookPages(QStringLiteral("../../samples/books/%1.json").arg(book, 3, 10, QLatin1Char('0'))));
+    return seq >= 1 && seq <= it->size() ? (*it)[seq - 1] : QString();
 }
 
 // One numbered hadith of a page: from its number to the end of its line.
@@ -92,8 +103,9 @@ TEST(IsnadText, cleanNarratorStripsFormulasAndParticles)
 
 TEST(IsnadText, chainRules)
 {
-    // قال with a colon ends the chain; قال without one ends a name.
-    EXPECT_EQ(Isnad::chain(u(u"حدثنا محمد بن بشار قال حدثنا يحيى عن سفيان قال: حدثنا فلان عن فلان")),
+    // قال with a colon before the report's words ends the chain; قال
+    // without one ends a name.
+    EXPECT_EQ(Isnad::chain(u(u"حدثنا محمد بن بشار قال حدثنا يحيى عن سفيان قال: كان فلان يروي عن فلان")),
               names({u"محمد بن بشار", u"يحيى", u"سفيان"}));
     EXPECT_EQ(Isnad::chain(u(u"أخبرنا مالك عن عائشة قالت : كان النبي")), names({u"مالك", u"عائشة"}));
     // "مثل ذلك" or "في …" after a name is the report, not part of the name.
@@ -136,9 +148,11 @@ TEST(IsnadCorpus, ibnMajahChainsCheckedByHand)
     EXPECT_EQ(Isnad::chain(page("books/003.json", 25)),
               names({u"أبو بكر بن أبي شيبة", u"إسماعيل بن علية", u"أبي حيان", u"أبي زرعة", u"أبي هريرة"}));
     // First transcription, page 15, hadith 43: its first piece names two
-    // narrators joined by و, and قالا is neither a name nor part of one.
+    // narrators joined by و, قالا is neither a name nor part of one, and
+    // «أنه سمع» leads to the companion.
     EXPECT_EQ(Isnad::chain(page("books/002.json", 15)),
-              names({u"إسماعيل بن بشر بن منصور", u"إسحاق بن إبراهيم السواق", u"عبد الرحمن بن مهدي", u"معاوية بن صالح", u"ضمرة بن حبيب", u"عبد الرحمن بن عمرو السلمي"}));
+              names({u"إسماعيل بن بشر بن منصور", u"إسحاق بن إبراهيم السواق", u"عبد الرحمن بن مهدي", u"معاوية بن صالح",
+                     u"ضمرة بن حبيب", u"عبد الرحمن بن عمرو السلمي", u"العرباض بن سارية"}));
 }
 
 TEST(IsnadCorpus, aPageOfFourReportsGivesEachRouteItsOwnChain)
@@ -146,7 +160,8 @@ TEST(IsnadCorpus, aPageOfFourReportsGivesEachRouteItsOwnChain)
     // First transcription, page 22 (hadiths 57-59, no punctuation): each
     // chain ends where its report begins (قال قال, نحوه), a new one starts at
     // the next حدثنا, ح starts a parallel route, the routes of 57 meet at
-    // جميعا, and narrators joined by و are two.
+    // جميعا and those of 59 at the narrator both reach (الأعمش), and
+    // narrators joined by و are two.
     const QList<Isnad::Chain> expected{
         route({{u"علي بن محمد الطنافسي"}, {u"وكيع"}, {u"سفيان"}, {u"سهيل بن أبي صالح"}, {u"عبد الله بن دينار"},
                {u"أبي صالح"}, {u"أبي هريرة"}}),
@@ -155,7 +170,7 @@ TEST(IsnadCorpus, aPageOfFourReportsGivesEachRouteItsOwnChain)
         route({{u"عمرو بن رافع"}, {u"جرير"}, {u"سهيل"}, {u"عبد الله بن دينار"}, {u"أبي صالح"}, {u"أبي هريرة"},
                {u"النبي"}}),
         route({{u"سهل بن أبي سهل", u"محمد بن عبد الله بن يزيد"}, {u"سفيان"}, {u"الزهري"}, {u"سالم"}, {u"أبيه"}}),
-        route({{u"سويد بن سعيد"}, {u"علي بن مسهر"}, {u"الأعمش"}}),
+        route({{u"سويد بن سعيد"}, {u"علي بن مسهر"}, {u"الأعمش"}, {u"إبراهيم"}, {u"علقمة"}, {u"عبد الله"}}),
         route({{u"علي بن ميمون الرقي"}, {u"سعيد بن مسلمة"}, {u"الأعمش"}, {u"إبراهيم"}, {u"علقمة"}, {u"عبد الله"}}),
     };
     const QString text = page("books/002.json", 21);
@@ -204,6 +219,121 @@ TEST(IsnadCorpus, bothTranscriptionsGiveTheSameChainForTheSameHadith)
         EXPECT_EQ(Isnad::chain(a), c.expected) << c.number;
         EXPECT_EQ(Isnad::chain(b), c.expected) << c.number;
     }
+}
+
+// Each class of wording a reader of these books meets, on a page of the
+// sample books that shows it: the page's chains must hold the route as the
+// reader reads it, and (when given) be that many.
+TEST(IsnadCorpus, sampleBooksReadAsAHadithScholarReadsThem)
+{
+    struct Case
+    {
+        const char* what;
+        int book; // 2 and 3: the two transcriptions of one sunan; 4: another
+        int seq;
+        Isnad::Chain expected;
+        int chainsOnPage = -1;
+    };
+    const QList<Case> cases{
+        {"نا abbreviates حدثنا", 4, 100,
+         route({{u"قتيبة بن سعيد"}, {u"بن لهيعة"}, {u"يزيد بن أبي حبيب"}, {u"عيسى بن طلحة"}, {u"أبي هريرة"}})},
+        {"أنا after a full stop; أن in the report", 3, 358,
+         route({{u"محمد بن الصباح"}, {u"سفيان"}, {u"عمرو"}, {u"ابن شهاب"}, {u"سالم"}, {u"أبيه"}})},
+        {"ثنى; هو بن … completes the name", 2, 136,
+         route({{u"علي بن الحسن الهستجاني"}, {u"أحمد بن حنبل"}, {u"أبو القاسم بن أبي الزناد"}, {u"إسحاق بن حازم"},
+                {u"عبيد الله بن مقسم"}, {u"جابر بن عبد الله"}})},
+        {"قال: before a link word on the next line", 3, 137,
+         route({{u"محمد بن يحيى"}, {u"أحمد بن حنبل"}, {u"أبو القاسم بن أبي الزناد"}, {u"إسحاق بن حازم"},
+                {u"عبيد الله ابن مقسم"}, {u"جابر"}})},
+        {"أن فلانا أخبره أنه سمع", 4, 37,
+         route({{u"أحمد بن صالح"}, {u"عبد الله بن وهب"}, {u"يونس بن يزيد"}, {u"بن شهاب"}, {u"عباد بن زياد"},
+                {u"عروة بن المغيرة بن شعبة"}, {u"أباه المغيرة"}})},
+        {"أنه سمع … تذكر أنها سمعت", 3, 140,
+         route({{u"الحسن بن علي الخلال"}, {u"يزيد بن هارون"}, {u"يزيد بن عياض"}, {u"أبو ثفال"},
+                {u"رباح بن عبد الرحمن بن أبي سفيان"}, {u"جدته بنت سعيد ابن زيد"}, {u"أباها سعيد بن زيد"}})},
+        {"قال: قال علي: then the report's أنا; a takhrij note is no chain", 3, 44,
+         route({{u"محمد بن إسماعيل الرازي"}, {u"عبيد الله بن موسى"}, {u"العلاء ابن صالح"}, {u"المنهال"},
+                {u"عباد بن عبد الله"}, {u"على"}}),
+         3},
+        {"قام معاوية … فقال … سمعت", 2, 4,
+         route({{u"يعقوب بن حميد بن كاسب"}, {u"القاسم بن نافع"}, {u"الحجاج بن أرطاة"}, {u"عمرو بن شعيب"}, {u"أبيه"},
+                {u"معاوية"}})},
+        {"أن امرأة سألت عائشة; the transmitter's route; notes", 3, 215,
+         route({{u"محمد بن يحيى"}, {u"حجاج"}, {u"يزيد بن إبراهيم"}, {u"أيوب"}, {u"معاذة"}, {u"عائشة"}}), 4},
+        {"قال أبو الحسن … أنبأنا: the transmitter's own route", 3, 215, route({{u"الدبري"}, {u"عبد الرزاق"}})},
+        {"قال أبو الحسن … حدثنا … فذكر نحوه", 3, 140,
+         route({{u"أبو حاتم"}, {u"عيسى عبيس بن مرحوم العطار"}, {u"عبد المهيمن بن عباس"}})},
+        {"رفعه is no name", 4, 235,
+         route({{u"أحمد بن حنبل"}, {u"إسماعيل بن إبراهيم"}, {u"أيوب"}, {u"نافع"}, {u"بن عمر"}})},
+        {"ورفعه is no second narrator", 4, 557,
+         route({{u"عمرو بن عون"}, {u"شريك"}, {u"قيس بن وهب"}, {u"أبي الوداك"}, {u"أبي سعيد الخدري"}})},
+        {"* بإسناده مثله", 4, 252, route({{u"عثمان بن أبي شيبة"}, {u"جرير"}, {u"يحيى"}})},
+        {"هو الإفريقي completes the name; ، وجعفر", 3, 21,
+         route({{u"محمد بن العلاء الهمداني"}, {u"رشدين بن سعد", u"جعفر بن عون"}, {u"ابن أنعم الإفريقي"},
+                {u"عبد الرحمن بن رافع"}, {u"عبد الله بن عمرو"}})},
+        {"قال: ثنا وكيع. ح وثنا … قالا:", 3, 15,
+         route({{u"أبو بكر بن أبي شيبة"}, {u"وكيع"}, {u"شعبة"}, {u"الحكم"}, {u"عبد الرحمن بن أبي ليلى"},
+                {u"سمرة ابن جندب"}, {u"النبي"}})},
+        {"routes after ح meet where both reach عبد الحميد", 4, 252,
+         route({{u"أحمد بن حنبل"}, {u"أبو عاصم الضحاك بن مخلد"}, {u"عبد الحميد بن جعفر"}, {u"محمد بن عمرو"},
+                {u"أبي حميد الساعدي"}})},
+        {"routes after ح meet at سفيان; انا in the report", 2, 218,
+         route({{u"محمد بن الصباح", u"أحمد بن سنان"}, {u"إسحاق بن يوسف الأزرق"}, {u"سفيان"}, {u"علقمة بن مرثد"},
+                {u"سليمان بن بريدة"}, {u"أبيه"}}),
+         2},
+        {"a report's number starts a new chain", 3, 786,
+         route({{u"أبو بكر بن أبي شيبة"}, {u"حفص بن غياث"}, {u"الأعمش"}, {u"إبراهيم"}, {u"الأسود"}, {u"عائشة"}})},
+        {"قالا: followed by the report ends the chain before the next report", 3, 377,
+         route({{u"محمد بن بشار"}, {u"حماد بن مسعدة"}, {u"ميمون بن موسى المرئي"}, {u"الحسن"}, {u"أمه"}, {u"أم سلمة"}})},
+        {"وكان ثقة between two narrators", 2, 556,
+         route({{u"علي بن محمد"}, {u"وكيع"}, {u"سعدان الجهني"}, {u"سعد أبي مجاهد الطائي"}, {u"أبي مدله"}, {u"أبي هريرة"}})},
+        {"أبي وأبو معاوية are two", 2, 736,
+         route({{u"محمد بن عبد الله بن نمير"}, {u"أبي", u"أبو معاوية"}, {u"الأعمش"}, {u"أبي وائل"}, {u"مسروق"},
+                {u"عائشة"}})},
+        {"the compiler's remark «وأنا لحديثه أتقن» before قالا", 4, 611,
+         route({{u"محمود بن خالد", u"عبد الله بن عبد الرحمن السمرقندي"}, {u"مروان بن محمد"}, {u"عبد الله بن وهب"},
+                {u"يحيى بن عبد الله بن سالم"}, {u"أبي بكر بن نافع"}, {u"أبيه"}, {u"بن عمر"}})},
+        {"the compiler's remark «وهذا لفظه» inside a chain", 4, 1155,
+         route({{u"أحمد بن منيع"}, {u"يحيى بن زكريا"}, {u"داود"}, {u"أبي نضرة"}, {u"أبي سعيد"}})},
+        {"a second narrator after a full stop", 3, 407,
+         route({{u"حرملة بن يحيى"}, {u"عبد الله بن وهب"}, {u"ابن لهيعة"}, {u"خالد بن يزيد", u"عقيل"}, {u"ابن شهاب"},
+                {u"عروة"}, {u"عائشة"}})},
+        {"a long name ends at its comma", 3, 407,
+         route({{u"هشام بن عمار"}, {u"عبد الرحمن بن سعد بن عمار بن سعد"}, {u"أبي"}, {u"أبيه"}, {u"جده"}})},
+    };
+    for (const Case& c : cases) {
+        const QString text = samplePage(c.book, c.seq);
+        ASSERT_FALSE(text.isEmpty()) << c.what;
+        const QList<Isnad::Chain> found = Isnad::chains(text);
+        EXPECT_TRUE(found.contains(c.expected)) << c.what;
+        if (c.chainsOnPage >= 0) {
+            EXPECT_EQ(found.size(), c.chainsOnPage) << c.what;
+        }
+    }
+}
+
+// What the installer stores from the sample's hadith books: no narrator's
+// name holds a link word, a gloss word or a word that only describes the
+// report, whatever the page.
+TEST(IsnadCorpus, sampleNarratorsHoldNoLinkOrGlossWord)
+{
+    const QStringList banned = names({u"ثنا", u"نا", u"أنا", u"انا", u"أنبأنا", u"انبانا", u"ثنى", u"ثني", u"حدثنا",
+                                      u"حدثني", u"حدثنيه", u"حدثناه", u"أخبرنا", u"أخبرني", u"اخبرني", u"سمعت",
+                                      u"هو", u"يعني", u"يعنى", u"رفعه", u"يرفعه", u"بإسناده", u"فذكر", u"مثله",
+                                      u"نحوه", u"أيضا"});
+    int stored = 0;
+    for (int book : {1, 2, 3, 4}) {
+        for (int seq = 1; !samplePage(book, seq).isEmpty(); ++seq) {
+            for (const auto& [student, teacher] : Isnad::edges(samplePage(book, seq))) {
+                for (const QString& name : {student, teacher}) {
+                    ++stored;
+                    for (const QString& word : name.split(u' '))
+                        ASSERT_FALSE(banned.contains(word)) << book << " " << seq << " " << name.toStdString();
+                }
+            }
+        }
+    }
+    EXPECT_GT(stored, 50000);
 }
 
 TEST(IsnadCorpus, textsWithoutNarrationHaveNoChain)

@@ -544,6 +544,13 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
             });
             return;
         }
+        // Narrators read under older chain rules are read again, once,
+        // before the books; the run's last line says so.
+        if (const auto refreshed = store->refreshNarrators())
+            GuiJob::post(self, [notice = LocalStore::narratorsRefreshedNotice(*refreshed)](DownloadsWindowController& w) {
+                w.narratorsNotice_ = notice;
+                w.progressLabel_->setText(notice);
+            });
         DownloadRun::Report report = DownloadRun::run(
             books,
             [&](const Dist::CatBook& book) { install(*store, book, catalog, release, url); },
@@ -608,10 +615,12 @@ void DownloadsWindowController::finishRun(const DownloadRun::Report& report, std
     model_->setInstalled(store_->installed());
     // The last stage may report short of its end: a run that is over is shown over.
     progress_->setValue(progress_->maximum());
-    progressLabel_->setText(report.failures.isEmpty()
-                                ? QStringLiteral(u"اكتمل: ") + CountedNoun::books().count(report.attempted)
-                                : QStringLiteral(u"اكتمل مع ")
-                                      + errors().count(report.failures.size(), CountedNoun::Case::genitive));
+    progressLabel_->setText((report.failures.isEmpty()
+                                 ? QStringLiteral(u"اكتمل: ") + CountedNoun::books().count(report.attempted)
+                                 : QStringLiteral(u"اكتمل مع ")
+                                       + errors().count(report.failures.size(), CountedNoun::Case::genitive))
+                            + (narratorsNotice_.isEmpty() ? QString() : QStringLiteral(" · ") + narratorsNotice_));
+    narratorsNotice_.clear();
     Notifier::postLibraryChanged();
     rebuildTree();
     refresh();

@@ -162,6 +162,7 @@ private:
     QTreeView* outline_ = nullptr;
     QProgressBar* progress_ = nullptr;
     Label* progressLabel_ = nullptr;
+    QString narratorsNotice_; // narrators read again by this run, said at its end
     QCheckBox* autoBox_ = nullptr;
     QCheckBox* reuseBox_ = nullptr;
     QList<QPushButton*> runButtons_;

@@ -97,6 +97,7 @@ public:
     std::function<void(int)> onHitOverflow;
     std::function<void()> onScroll;                   // on every scroll of the page text
     std::function<void(const SearchQuery&)> onRunSearch; // a new library search, from an analysis link
+    std::function<void(const QString&)> onAskAssistant; // a question for the assistant, from an analysis link
     // Adds the owner's items to the page text's context menu, after the reader's.
     std::function<void(QMenu*, const QPoint&)> extraMenuHook;
 

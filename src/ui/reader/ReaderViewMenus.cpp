@@ -60,6 +60,7 @@ constexpr char kIsnadTitle[] = "الإسناد";
 constexpr char kEditionsTitle[] = "الطبعات";
 constexpr char kPhraseTreeTitle[] = "شجرة المسألة";
 constexpr char kCollateTitle[] = "مقابلة";
+constexpr char kNarratorTitle[] = "الراوي";
 
 constexpr int kMinWordCharacters = 2;
 
@@ -333,6 +334,8 @@ void ReaderView::handleSmartLink(const QString& link)
     const QString page = QString::fromLatin1(PanelText::pageScheme);
     const QString search = QString::fromLatin1(PanelText::searchScheme);
     const QString collate = QString::fromLatin1(PanelText::collateScheme);
+    const QString narrator = QString::fromLatin1(PanelText::narratorScheme);
+    const QString ask = QString::fromLatin1(PanelText::askScheme);
     if (link.startsWith(page)) {
         const QList<std::int64_t> numbers = numbersOf(link, page);
         if (numbers.size() != 2)
@@ -354,6 +357,18 @@ void ReaderView::handleSmartLink(const QString& link)
         showSmart(QString::fromUtf8(kCollateTitle), std::nullopt, [lib, pageId = numbers[0], other = numbers[1]] {
             return PanelText::collate(*lib, pageId, other);
         });
+    } else if (link.startsWith(narrator)) {
+        // A narrator of the isnad panel, or of another card: his own card.
+        const QList<std::int64_t> numbers = numbersOf(link, narrator);
+        if (numbers.size() != 1)
+            return;
+        const std::shared_ptr<Library> lib = lib_;
+        showSmart(QString::fromUtf8(kNarratorTitle), std::nullopt,
+                  [lib, id = numbers[0]] { return PanelText::narrator(*lib, id); });
+    } else if (link.startsWith(ask)) {
+        const std::optional<QString> question = PanelText::decodeSearch(link.mid(ask.size()));
+        if (question && !question->isEmpty() && onAskAssistant)
+            onAskAssistant(*question);
     }
 }
 

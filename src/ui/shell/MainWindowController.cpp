@@ -27,6 +27,7 @@
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/BookExport.h"
 #include "ui/shell/NotesImport.h"
+#include "distribution/LocalStore.h"
 #include "ui/shell/PageIndexBuild.h"
 #include "ui/shell/PendingTab.h"
 #include "ui/shell/SessionRestore.h"
@@ -68,6 +69,7 @@ constexpr double kModeFontSize = 12;
 
 constexpr char kPlaceholderClassic[] = "بحث في جميع الكتب";
 constexpr char kIndexingPages[] = "فهرسة صفحات البحث: ";
+constexpr char kNarratorsRefreshed[] = "حُدّثت أسانيد المكتبة";
 constexpr char kPlaceholderSmart[] = "اسأل الكتب سؤالاً…";
 constexpr char kModeClassic[] = "كلاسيكي";
 constexpr char kModeSmart[] = "ذكي";
@@ -167,8 +169,10 @@ void MainWindowController::indexPagesIfNeeded()
             setSearchMode(searchMode());
             Dialogs::alert(problem, QString(), this);
         });
+        connect(&builder, &PageIndexBuild::narratorsRefreshed, this,
+                [this](const QString& notice) { Dialogs::alert(QString::fromUtf8(kNarratorsRefreshed), notice, this); });
     }
-    if (!lib_->isLocal() || PageIndex::ready(lib_->main()))
+    if (!lib_->isLocal() || (PageIndex::ready(lib_->main()) && !LocalStore::narratorsOutdated(lib_->main())))
         return;
     builder.start(lib_->dbPath());
 }
@@ -610,6 +614,10 @@ ReaderView* MainWindowController::wire(ReaderView* reader)
     reader->onRunSearch = [self](const SearchQuery& query) {
         if (self)
             self->runSearch(query);
+    };
+    reader->onAskAssistant = [self](const QString& question) {
+        if (self)
+            self->openAI(question);
     };
     reader->onScroll = [self] {
         if (self)

@@ -13,6 +13,7 @@ namespace quorvel {
 struct PageIndexBuild::Outcome {
     PageIndex::Build build = PageIndex::Build::failed;
     std::optional<SQLFailure> why;
+    std::optional<std::int64_t> narrators; // pages whose narrators were read again
 };
 
 PageIndexBuild& PageIndexBuild::shared()
@@ -52,6 +53,8 @@ void PageIndexBuild::start(const QString& path)
             std::unique_ptr<LocalStore> store = open(path);
             if (!store)
                 return outcome;
+            // Narrators stored under older chain rules are read again first.
+            outcome.narrators = store->refreshNarrators();
             outcome.build = store->buildPageIndex(
                 [&](std::int64_t done, std::int64_t total) {
                     GuiJob::post(self, [=](PageIndexBuild& b) { emit b.progress(done, total); });
@@ -73,6 +76,8 @@ void PageIndexBuild::stop()
 void PageIndexBuild::ended(const Outcome& outcome)
 {
     running_ = false;
+    if (outcome.narrators)
+        emit narratorsRefreshed(LocalStore::narratorsRefreshedNotice(*outcome.narrators));
     if (stop_->load()) {
         emit finished(false);
         if (const std::optional<QString> again = std::exchange(again_, std::nullopt))

@@ -1,8 +1,9 @@
 #pragma once
 
 // The one build of the search's page index in this process. The main window
-// asks for it when it opens a local store made before the index, and every
-// Downloads run asks again; a request while a build is under way joins it,
+// asks for it when it opens a local store made before the index (or whose
+// narrators were stored under older chain rules, which the build reads again
+// first), and every Downloads run asks again; a request while a build is under way joins it,
 // so two builders never race over one store. The build runs on a worker,
 // batch by batch, and installs go on beside it: the installer keeps the
 // index of the pages below the build's cursor, the build those above it.
@@ -58,6 +59,9 @@ signals:
     // The build failed for another reason than a busy store: the sentence
     // for the reader.
     void failed(const QString& problem);
+    // Before its index, the build read again the narrators the store kept
+    // from older chain rules: the sentence for the reader, said once.
+    void narratorsRefreshed(const QString& notice);
 
 private:
     PageIndexBuild();

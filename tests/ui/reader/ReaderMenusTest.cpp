@@ -3,6 +3,7 @@
 #include "core/Arabic.h"
 #include "core/Characters.h"
 #include "core/Py.h"
+#include "core/Notifier.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "scholar/Collate.h"
@@ -158,10 +159,75 @@ TEST_F(ReaderMenusTest, isnadPanelShowsTheChainOrSaysThereIsNone)
     EXPECT_TRUE(hadith.plain().contains(QStringLiteral("السلسلة ") + Arabic::num(2) + QStringLiteral(": ")));
     EXPECT_TRUE(hadith.plain().contains(QStringLiteral(" ← ")));
     EXPECT_TRUE(std::any_of(hadith.runs.begin(), hadith.runs.end(),
-                            [](const PanelText::Run& r) { return r.link.startsWith(QStringLiteral("quorvel://search/")); }));
+                            [](const PanelText::Run& r) { return r.link.startsWith(QStringLiteral("quorvel://narrator/")); }));
 
     const PanelText::Text none = PanelText::isnad(*sample.lib, *sample.lib->page(kMukhtar, 4));
     EXPECT_EQ(none.plain(), QStringLiteral("الإسناد في هذه الصفحة\nلا يوجد إسناد مستخرج في هذه الصفحة.\n"));
+}
+
+TEST_F(ReaderMenusTest, aNarratorOfTheIsnadPanelOpensHisCardNotASearch)
+{
+    REQUIRE_SAMPLE(sample);
+    // «… عن الأعمش عن أبي صالح …» on the first transcription's page 3.
+    const PanelText::Text panel = PanelText::isnad(*sample.lib, *sample.lib->page(kIbnMajahA, 3));
+    const auto amash = std::find_if(panel.runs.begin(), panel.runs.end(), [](const PanelText::Run& r) {
+        return r.text == QStringLiteral("الأعمش") && !r.link.isEmpty();
+    });
+    ASSERT_NE(amash, panel.runs.end());
+    ASSERT_TRUE(amash->link.startsWith(QString::fromLatin1(PanelText::narratorScheme)));
+
+    auto r = reader(kIbnMajahA, 3);
+    showAt(*r, 1200, 800);
+    int searches = 0;
+    QStringList asked;
+    r->onRunSearch = [&](const SearchQuery&) { ++searches; };
+    r->onAskAssistant = [&](const QString& question) { asked << question; };
+    r->handleSmartLink(amash->link);
+    const auto popover = SmartPopover::current();
+    ASSERT_TRUE(popover && popover->frame());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 20000));
+    const QString shown = popover->textView()->toPlainText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("الأعمش\n"))) << shown.toStdString();
+    // Whom he narrated from and who from him, as the sample's chains say.
+    EXPECT_TRUE(shown.contains(QStringLiteral("روى عن: "))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("أبي صالح")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("وعنه: ")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("أبو معاوية")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("ترجمته في كتب التراجم")));
+    EXPECT_EQ(searches, 0);
+    QTest::qWait(20);
+    const QString folder = QCoreApplication::applicationDirPath();
+    ASSERT_TRUE(popover->frame()->grab().toImage().save(folder + QStringLiteral("/narrator-card.png"), "PNG"));
+    // By night, switched on with the card open.
+    Settings::setNightReading(true);
+    Notifier::postReaderSettingsChanged();
+    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 20000));
+    const QImage night = popover->frame()->grab().toImage();
+    ASSERT_TRUE(night.save(folder + QStringLiteral("/narrator-card-night.png"), "PNG"));
+    EXPECT_EQ(popover->textView()->toPlainText(), shown);
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+
+    // Its way to his biography asks the assistant about him; a name of the
+    // card opens that narrator's card.
+    const PanelText::Text card = PanelText::narrator(*sample.lib, amash->link.mid(QString::fromLatin1(PanelText::narratorScheme).size()).toLongLong());
+    const auto biography = std::find_if(card.runs.begin(), card.runs.end(), [](const PanelText::Run& run) {
+        return run.link.startsWith(QString::fromLatin1(PanelText::askScheme));
+    });
+    ASSERT_NE(biography, card.runs.end());
+    r->handleSmartLink(biography->link);
+    EXPECT_EQ(asked, QStringList{QStringLiteral("من هو الأعمش؟")});
+    const auto teacher = std::find_if(card.runs.begin(), card.runs.end(), [](const PanelText::Run& run) {
+        return run.text == QStringLiteral("أبي صالح");
+    });
+    ASSERT_NE(teacher, card.runs.end());
+    r->handleSmartLink(teacher->link);
+    const auto next = SmartPopover::current();
+    ASSERT_TRUE(next && next != popover);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return next->isBuilt(); }, 20000));
+    EXPECT_TRUE(next->textView()->toPlainText().startsWith(QStringLiteral("أبي صالح\n")));
+    EXPECT_EQ(searches, 0);
 }
 
 TEST_F(ReaderMenusTest, sourcesAndEditionsFindTheOtherTranscription)

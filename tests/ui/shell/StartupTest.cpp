@@ -250,6 +250,38 @@ TEST_F(StartupTest, aStoreWithoutThePageIndexGetsItWhenOpened)
     EXPECT_GT(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM page_terms")).value_or(0), 0);
 }
 
+// A store whose narrators were stored under older chain rules reads them
+// again when it opens, on a worker, and says so once.
+TEST_F(StartupTest, narratorsOfOlderChainRulesAreReadAgainWhenTheStoreOpens)
+{
+    test::FixtureLib fixture(QStringLiteral("library.db"));
+    {
+        auto db = SQLiteDB::open(fixture.path, false);
+        ASSERT_TRUE(db);
+        ASSERT_TRUE(db->exec(QStringLiteral("DELETE FROM meta WHERE key='isnad_rules';"
+                                            "INSERT INTO narrators(name) VALUES('قتيبة بن سعيد نا بن لهيعة');")));
+        ASSERT_TRUE(LocalStore::narratorsOutdated(*db));
+    }
+    qputenv("QUORVEL_DB", fixture.path.toUtf8());
+    ScriptedDialogs dialogs;
+    auto app = makeDelegate();
+    ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
+    auto db = SQLiteDB::open(fixture.path, true);
+    ASSERT_TRUE(db);
+    QElapsedTimer waited;
+    waited.start();
+    while ((LocalStore::narratorsOutdated(*db) || dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty())
+           && waited.elapsed() < 20000)
+        QTest::qWait(20);
+    ASSERT_FALSE(LocalStore::narratorsOutdated(*db));
+    EXPECT_FALSE(db->scalarInt(QStringLiteral("SELECT 1 FROM narrators WHERE name LIKE '% نا %'")).has_value());
+    EXPECT_GT(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")).value_or(0), 0);
+    const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral("حُدّثت أسانيد المكتبة"));
+    EXPECT_TRUE(alerts[0].text.contains(QStringLiteral("دون إعادة تثبيت الكتب"))) << alerts[0].text.toStdString();
+}
+
 // The process has one page index builder: a second request joins the build
 // under way, a store another writer holds is tried again until it is free,
 // and any other failure is told with its reason.
