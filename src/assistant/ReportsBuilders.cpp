@@ -184,26 +184,30 @@ QString worksCount(const Library& lib, const QList<std::int64_t>& books, Counted
     return text;
 }
 
+QString footnotesLabelled(const QString& content)
+{
+    return QString(content).replace(QStringLiteral("__________"), QStringLiteral("\n[الحاشية]\n"));
+}
+
+bool readAlike(const QStringList& words, const QStringList& otherWords)
+{
+    const bool shorterFirst = words.size() <= otherWords.size();
+    const QStringList& shorter = shorterFirst ? words : otherWords;
+    const QStringList& longer = shorterFirst ? otherWords : words;
+    if (shorter.isEmpty())
+        return false;
+    const QSet<QString> inLonger(longer.begin(), longer.end());
+    const auto held = std::count_if(shorter.begin(), shorter.end(), [&](const QString& w) { return inLonger.contains(w); });
+    return double(held) >= kAlikeWordsShare * double(shorter.size());
+}
+
 QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Passage>& passages,
                           const std::optional<QString>& containing, QHash<std::int64_t, int>* editions)
 {
-    // Two editions' quotations read the same when nearly every word of the
-    // shorter is in the longer: punctuation, spelling slips and where the
-    // sentence was cut aside.
     const auto words = [&](const Passage& p) {
         Passage unnumbered = p;
         unnumbered.n = 0;
         return Arabic::tokens(quote(q, unnumbered, containing));
-    };
-    const auto alike = [](const QStringList& a, const QStringList& b) {
-        const bool aShorter = a.size() <= b.size();
-        const QStringList& shorter = aShorter ? a : b;
-        const QStringList& longer = aShorter ? b : a;
-        if (shorter.isEmpty())
-            return false;
-        const QSet<QString> inLonger(longer.begin(), longer.end());
-        const auto held = std::count_if(shorter.begin(), shorter.end(), [&](const QString& w) { return inLonger.contains(w); });
-        return double(held) >= kAlikeWordsShare * double(shorter.size());
     };
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     struct Kept {
@@ -216,7 +220,7 @@ QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Pass
     for (const Passage& p : passages) {
         const std::int64_t w = BookTitles::work(*catalog, p.bookId);
         const QStringList mine = words(p);
-        const auto same = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) { return k.work == w && alike(k.words, mine); });
+        const auto same = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) { return k.work == w && readAlike(k.words, mine); });
         if (same != kept.end()) {
             if (editions)
                 ++(*editions)[same->pageId];
