@@ -10,7 +10,10 @@
 #include "core/PyRegex.h"
 #include "search/SearchEngine.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
+#include <functional>
 
 namespace quorvel::Reports {
 
@@ -31,6 +34,19 @@ constexpr int kNamePhraseVariantsMax = 16;
 constexpr qsizetype kQuotedCharsMax = 420;
 constexpr qsizetype kQuotedBefore = 120;
 constexpr qsizetype kPassageContext = 300;
+// Enough of the page before's end to hold its last word.
+constexpr qsizetype kCarriedChars = 64;
+// A dictionary's index line names a man in at most this many words, after
+// at most this many nisbas («بن شهاب الزهري محمد بن مسلم»).
+constexpr qsizetype kReferredWordsMax = 6;
+constexpr qsizetype kLeadingNisbasMax = 2;
+// The pages of a dictionary read for its index lines and for the entries of a full name.
+constexpr int kDictionaryPagesRead = 3000;
+// A word before «بن» in this many numbered entries is a given name.
+constexpr int kGivenNameEntries = 2;
+
+// Said under the card when no page of the library names the man.
+const QString noTextNote = QStringLiteral("لم أجد اسمه في نصوص كتب المكتبة، فالبطاقة وحدها من فهرسها.\n");
 
 QString nonEmpty(const std::optional<QString>& s) { return s.value_or(QString()); }
 
@@ -63,11 +79,43 @@ bool isEntryNumber(const QString& word)
 }
 bool isEntryMark(const QString& word) { return word.size() == 1 || isEntryNumber(word); }
 
+// A kunya's first word, in normal form: «أبو فلان», «أم فلان».
+bool isKunya(const QString& word) { return word == QStringLiteral("ابو") || word == QStringLiteral("ام"); }
+// A word that a name's next word completes: «عبد الله», «أبي بكر», «بن …».
+bool isOpenEnded(const QString& word)
+{
+    return isLineage(word) || isKunya(word) || word == QStringLiteral("ابي") || word == QStringLiteral("عبد");
+}
+
 // How plainly a sentence is the name's own entry: a numbered line that opens
-// with the name is a dictionary's entry; a line that opens with it unnumbered
-// may be a cross-reference or a note on someone unnamed; any other sentence
-// only mentions the name.
+// with the name, or with a kunya and then the name, is a dictionary's entry;
+// a line that opens with it unnumbered may be a cross-reference or a note on
+// someone unnamed; any other sentence only mentions the name.
 enum class Entry { none, unnumbered, numbered };
+
+Entry entryOpening(const QStringList& before)
+{
+    qsizetype marks = 0;
+    while (marks < before.size() && isEntryMark(before[marks]))
+        ++marks;
+    const bool numbered = std::any_of(before.begin(), before.begin() + marks, isEntryNumber);
+    const qsizetype rest = before.size() - marks;
+    if (rest == 0)
+        return numbered ? Entry::numbered : Entry::unnumbered;
+    // «123 أبو فلان X بن Y سمع …»: the kunya, of one word or «عبد …», before the name.
+    if (numbered && isKunya(before[marks])
+        && (rest == 2 || (rest == 3 && before[marks + 1] == QStringLiteral("عبد"))))
+        return Entry::numbered;
+    return Entry::none;
+}
+
+// The name asked for, read as a reader reads it in a sentence: its words in
+// normal form with «ابن» read as «بن» and, when it is «ابن X» asked alone,
+// the given names that before «بن X» make the words another son of X.
+struct Reading {
+    QStringList name;
+    QSet<QString> given;
+};
 
 // Where a sentence holds the name as written (marks, hamza forms and «ابن»
 // aside) and not as someone's father or forefather: its stretch in the
@@ -78,13 +126,17 @@ struct NameAt {
     Entry entry = Entry::none;
 };
 
-std::optional<NameAt> nameIn(const QString& sentence, const QStringList& name)
+// `carried`: the words, in normal form, that the page before ends with when
+// the sentence opens a page inside the sentence or entry begun there.
+std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, const QStringList& carried = {})
 {
+    const QStringList& name = reading.name;
     if (name.isEmpty())
         return std::nullopt;
+    const bool sonOfAsked = name.first() == sonOf();
     const Arabic::Index idx = Arabic::index(sentence);
-    QStringList words;
-    QList<qsizetype> at; // each word's first unit in the normal form
+    QStringList words = carried;
+    QList<qsizetype> at(carried.size(), 0); // each word's first unit in the normal form
     qsizetype from = 0;
     for (const QString& w : idx.norm.split(u' ')) {
         words << foldedWord(w);
@@ -92,7 +144,7 @@ std::optional<NameAt> nameIn(const QString& sentence, const QStringList& name)
         from += w.size() + 1;
     }
     std::optional<NameAt> found;
-    for (qsizetype i = 0; i + name.size() <= words.size(); ++i) {
+    for (qsizetype i = carried.size(); i + name.size() <= words.size(); ++i) {
         const QString& first = words[i];
         bool joined = false;
         if (first != name[0]) {
@@ -105,15 +157,22 @@ std::optional<NameAt> nameIn(const QString& sentence, const QStringList& name)
         bool whole = true;
         for (qsizetype j = 1; j < name.size() && whole; ++j)
             whole = words[i + j] == name[j];
-        if (!whole || (i > 0 && !joined && isLineage(words[i - 1])))
+        if (!whole)
             continue;
+        if (i > 0 && !joined) {
+            const QString& before = words[i - 1];
+            if (isLineage(before) || (sonOfAsked && reading.given.contains(before)))
+                continue;
+        }
         const qsizetype lastUnit = at[i + name.size() - 1] + words[i + name.size() - 1].size() - 1;
         if (at[i] >= idx.map.size() || lastUnit >= idx.map.size())
             continue;
         NameAt here{idx.map[at[i]], std::min<qsizetype>(idx.map[lastUnit] + 1, sentence.size()), Entry::none};
-        if (!joined && std::all_of(words.begin(), words.begin() + i, isEntryMark)) {
-            here.entry = std::any_of(words.begin(), words.begin() + i, isEntryNumber) ? Entry::numbered
-                                                                                      : Entry::unnumbered;
+        if (!joined) {
+            here.entry = entryOpening(words.mid(carried.size(), i - carried.size()));
+            // A line that goes on from the page before opens no entry.
+            if (!carried.isEmpty() && here.entry == Entry::unnumbered)
+                here.entry = Entry::none;
         }
         if (!found || here.entry > found->entry)
             found = here;
@@ -147,11 +206,15 @@ struct Quoted {
     Entry entry = Entry::none;
 };
 
-std::optional<Quoted> sentenceAbout(const QString& text, const QStringList& name)
+// `carriedAtStart` gives the words the page before ends with, asked for
+// only when the text's first sentence holds the name.
+std::optional<Quoted> sentenceAbout(const QString& text, const Reading& reading,
+                                    const std::function<QStringList()>& carriedAtStart = {})
 {
     static const PyRegex::Regex sentence = PyRegex::compile(QStringLiteral("[^.؟!؛\n]+[.؟!؛]?"));
     // Most pages and sentences lack the name's last word: they are passed
     // over before their words are mapped.
+    const QStringList& name = reading.name;
     if (name.isEmpty())
         return std::nullopt;
     const QString& last = name.last();
@@ -162,7 +225,9 @@ std::optional<Quoted> sentenceAbout(const QString& text, const QStringList& name
         const QString s = text.mid(r.start, r.length);
         if (!Arabic::normalize(s).contains(last))
             continue;
-        const std::optional<NameAt> at = nameIn(s, name);
+        const bool opensText = std::all_of(text.begin(), text.begin() + r.start, [](QChar c) { return c.isSpace(); });
+        const std::optional<NameAt> at =
+            nameIn(s, reading, opensText && carriedAtStart ? carriedAtStart() : QStringList());
         if (!at || Arabic::tokens(s).size() <= name.size())
             continue;
         Quoted q{r.start, r.start + r.length, at->entry};
@@ -187,8 +252,40 @@ struct AboutName {
     Entry entry = Entry::none;
 };
 
+std::optional<AboutName> passageAt(const Library& lib, const Book& book, const Page& page, const QString& content,
+                                   const Quoted& q)
+{
+    const QString said = Characters::trim(QStringView(content).sliced(q.start, q.end - q.start), isQuoteTrimmed)
+                             .toString()
+                             .replace(u'\n', u' ');
+    if (said.isEmpty())
+        return std::nullopt;
+    const auto [a, b] = atWords(content, std::max<qsizetype>(0, q.start - kPassageContext),
+                                std::min<qsizetype>(content.size(), q.end + kPassageContext), q.start, q.end);
+    return AboutName{Passage::of(lib, book, page,
+                                 (a > 0 ? QStringLiteral("… ") : QString()) + content.mid(a, b - a)
+                                     + (b < content.size() ? QStringLiteral(" …") : QString())),
+                     said, q.entry};
+}
+
+// The last word of the page before, when that page stops inside a sentence
+// (the page opens inside what it began); nothing when it ends one.
+QStringList carriedInto(const Library& lib, const Page& page)
+{
+    const std::optional<Page> before = lib.page(page.bookId, page.seq - 1);
+    if (!before)
+        return {};
+    const QString text = Characters::trim(Library::splitFootnotes(before->content).first, [](QChar c) {
+                             return c.isSpace();
+                         }).toString();
+    if (text.isEmpty() || QStringLiteral(".؟!").contains(text.back()))
+        return {};
+    const QStringList words = Arabic::tokens(text.right(kCarriedChars));
+    return words.isEmpty() ? QStringList() : QStringList{foldedWord(words.last())};
+}
+
 std::optional<AboutName> pageAbout(const Library& lib, const QHash<std::int64_t, Book>& byId, std::int64_t pageId,
-                                   const QStringList& name)
+                                   const Reading& reading)
 {
     const std::optional<Page> page = lib.page(pageId);
     if (!page)
@@ -197,20 +294,10 @@ std::optional<AboutName> pageAbout(const Library& lib, const QHash<std::int64_t,
     if (book == byId.cend())
         return std::nullopt;
     const QString content = footnotesLabelled(page->content);
-    const std::optional<Quoted> q = sentenceAbout(content, name);
+    const std::optional<Quoted> q = sentenceAbout(content, reading, [&] { return carriedInto(lib, *page); });
     if (!q)
         return std::nullopt;
-    const QString said = Characters::trim(QStringView(content).sliced(q->start, q->end - q->start), isQuoteTrimmed)
-                             .toString()
-                             .replace(u'\n', u' ');
-    if (said.isEmpty())
-        return std::nullopt;
-    const auto [a, b] = atWords(content, std::max<qsizetype>(0, q->start - kPassageContext),
-                                std::min<qsizetype>(content.size(), q->end + kPassageContext), q->start, q->end);
-    return AboutName{Passage::of(lib, *book, *page,
-                                 (a > 0 ? QStringLiteral("… ") : QString()) + content.mid(a, b - a)
-                                     + (b < content.size() ? QStringLiteral(" …") : QString())),
-                     said, q->entry};
+    return passageAt(lib, *book, *page, content, *q);
 }
 
 // The full-text query for the name as a phrase, «بن» also written «ابن».
@@ -235,11 +322,11 @@ QString namePhrase(const QStringList& name)
 }
 
 // The pages of the scope that hold the name as a phrase, best ranked first,
-// as (page id, book id).
+// at most `limit`, as (page id, book id).
 QList<std::pair<std::int64_t, std::int64_t>> pagesNaming(const Library& lib, const QStringList& name,
-                                                          const BookScope& scope)
+                                                          const BookScope& scope, int limit = kNamePhraseHits)
 {
-    if (scope && scope->isEmpty())
+    if (name.isEmpty() || (scope && scope->isEmpty()))
         return {};
     const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
     if (!conn)
@@ -251,7 +338,7 @@ QList<std::pair<std::int64_t, std::int64_t>> pagesNaming(const Library& lib, con
             ids << QString::number(id);
         sql += QStringLiteral(" AND book_id IN (") + ids.join(u',') + u')';
     }
-    sql += QStringLiteral(" ORDER BY bm25(pages_fts) LIMIT ") + QString::number(kNamePhraseHits);
+    sql += QStringLiteral(" ORDER BY bm25(pages_fts) LIMIT ") + QString::number(limit);
     QList<std::pair<std::int64_t, std::int64_t>> out;
     for (const Statement::Row& row : conn->rows(sql, {namePhrase(name)})) {
         const std::optional<std::int64_t> page = row.integer(0);
@@ -262,18 +349,29 @@ QList<std::pair<std::int64_t, std::int64_t>> pagesNaming(const Library& lib, con
     return out;
 }
 
+// How many pages of the library name the words as a phrase.
+std::int64_t pagesCount(const Library& lib, const QStringList& words)
+{
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return 0;
+    const QList<Statement::Row> rows =
+        conn->rows(QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"), {namePhrase(words)});
+    return rows.isEmpty() ? 0 : rows.first().integer(0).value_or(0);
+}
+
 // The pages of the scope about the name: those retrieval ranks best for it,
 // then the rest of those naming it, each page read whole and kept only when
 // a sentence of it holds the name itself; the name's entries in the
 // biographical dictionaries first, one page per book. (A numbered line of
 // another book, a hadith say, is no entry.)
-QList<AboutName> aboutName(const Library& lib, const QString& asked, const QStringList& name, const BookScope& scope,
+QList<AboutName> aboutName(const Library& lib, const QString& asked, const Reading& reading, const BookScope& scope,
                            const QSet<std::int64_t>& dictionaries)
 {
     QList<std::pair<std::int64_t, std::int64_t>> pages;
     for (const Passage& p : AIAssistant::retrieve(lib, asked, kNamePool, scope, kNamePoolPerBook))
         pages.append({p.pageId, p.bookId});
-    pages << pagesNaming(lib, name, scope);
+    pages << pagesNaming(lib, reading.name, scope);
     const QHash<std::int64_t, Book> byId = lib.bookById();
     QSet<std::int64_t> read;
     // A book whose page is kept needs no other page, unless it is a
@@ -284,7 +382,7 @@ QList<AboutName> aboutName(const Library& lib, const QString& asked, const QStri
         if (read.contains(id) || settled.contains(bookId))
             continue;
         read.insert(id);
-        std::optional<AboutName> a = pageAbout(lib, byId, id, name);
+        std::optional<AboutName> a = pageAbout(lib, byId, id, reading);
         if (!a)
             continue;
         const bool dictionary = dictionaries.contains(bookId);
@@ -306,6 +404,263 @@ QList<AboutName> aboutName(const Library& lib, const QString& asked, const QStri
     return out;
 }
 
+// The given names of the dictionaries' men: the word before the first «بن»
+// of their numbered entries («3490 عبد الله بن عمر» gives «الله»), those
+// that open at least two entries.
+QSet<QString> givenNames(const Library& lib, const QSet<std::int64_t>& dictionaries)
+{
+    static const QRegularExpression opening(QStringLiteral("(?:^| )[0-9٠-٩]+ (?:(\\S+) )?(\\S+) بن "));
+    if (dictionaries.isEmpty())
+        return {};
+    QHash<QString, int> entries;
+    const QList<std::int64_t> ids(dictionaries.begin(), dictionaries.end());
+    const QList<Statement::Row> rows = lib.main().rows(
+        QStringLiteral("SELECT content_norm FROM pages WHERE book_id IN (") + SQLiteDB::marks(ids.size()) + u')',
+        argsOf(ids));
+    for (const Statement::Row& row : rows) {
+        const QString text = row.str(0).value_or(QString());
+        for (auto it = opening.globalMatch(text); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            if (!isOpenEnded(m.captured(2)) && !isLineage(m.captured(1)))
+                ++entries[m.captured(2)];
+        }
+    }
+    QSet<QString> names;
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        if (it.value() >= kGivenNameEntries)
+            names.insert(it.key());
+    }
+    return names;
+}
+
+// A dictionary's numbered entry line that opens with a full name.
+struct EntryLine {
+    std::int64_t bookId = 0;
+    std::int64_t pageId = 0;
+    std::int64_t seq = 0;
+    Quoted at;
+    QStringList words;     // the line's words in normal form, «ابن» read as «بن»
+    QStringList full;      // the full name it opens with
+    bool holdsAsked = false; // it holds every word of the name asked for
+    std::int64_t known = 0;  // pages of the library that name him as the entry does
+};
+
+QStringList foldedTokens(const QString& text)
+{
+    QStringList words = Arabic::tokens(text);
+    for (QString& w : words)
+        w = foldedWord(w);
+    return words;
+}
+
+// The lines of a text as stretches, line breaks left out.
+QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text)
+{
+    QList<std::pair<qsizetype, qsizetype>> out;
+    qsizetype from = 0;
+    while (from <= text.size()) {
+        qsizetype to = text.indexOf(u'\n', from);
+        if (to < 0)
+            to = text.size();
+        if (to > from)
+            out.append({from, to});
+        from = to + 1;
+    }
+    return out;
+}
+
+// Following a dictionary's own cross-reference: its index of nisbas, kunyas
+// and short names files a man under his full name («الأوزاعي عبد الرحمن بن
+// عمرو», «بن سيرين هو محمد»). The entry it points to, read as the entry of
+// the name asked for; of several men of that full name, the one whose entry
+// holds the words asked for, then the one the library names most.
+class CrossReference {
+public:
+    CrossReference(const Library& lib, const QStringList& asked, const QSet<std::int64_t>& dictionaries)
+        : lib_(lib), asked_(asked), dictionaries_(dictionaries), byId_(lib.bookById())
+    {
+    }
+
+    std::optional<AboutName> entry()
+    {
+        if (asked_.isEmpty() || dictionaries_.isEmpty())
+            return std::nullopt;
+        QList<EntryLine> found;
+        indexed(asked_, false, found);
+        // «سفيان الثوري»: the index files him by the nisba alone.
+        if (asked_.size() > 1 && asked_.last().startsWith(QStringLiteral("ال")))
+            indexed({asked_.last()}, true, found);
+        if (found.isEmpty())
+            return std::nullopt;
+        const QList<Book> catalogue = lib_.books();
+        QHash<std::int64_t, qsizetype> order;
+        for (qsizetype i = 0; i < catalogue.size(); ++i)
+            order.insert(catalogue[i].id, i);
+        for (EntryLine& e : found)
+            e.known = known(e);
+        const auto best = std::min_element(found.begin(), found.end(), [&](const EntryLine& a, const EntryLine& b) {
+            if (a.holdsAsked != b.holdsAsked)
+                return a.holdsAsked;
+            if (a.known != b.known)
+                return a.known > b.known;
+            if (a.bookId != b.bookId)
+                return order.value(a.bookId) < order.value(b.bookId);
+            return std::make_pair(a.seq, a.at.start) < std::make_pair(b.seq, b.at.start);
+        });
+        const Page page = pages_.value(best->pageId);
+        const QString content = footnotesLabelled(page.content);
+        std::optional<AboutName> a = passageAt(lib_, byId_.value(best->bookId), page, content, best->at);
+        if (a)
+            a->entry = Entry::numbered;
+        return a;
+    }
+
+private:
+    // The dictionaries' lines that open with `key` and then name a man, and
+    // the entries they point to; with `required`, only entries that hold
+    // every word asked for.
+    void indexed(const QStringList& key, bool required, QList<EntryLine>& found)
+    {
+        for (const auto& [pageId, bookId] : pagesNaming(lib_, key, dictionaries_, kDictionaryPagesRead)) {
+            const std::optional<Page> page = read(pageId);
+            if (!page)
+                continue;
+            for (const auto& [from, to] : linesOf(page->content)) {
+                QStringList words = foldedTokens(page->content.mid(from, to - from));
+                if (words.size() <= key.size() || words.mid(0, key.size()) != key)
+                    continue;
+                words = words.mid(key.size());
+                if (words.first() == QStringLiteral("هو") || words.first() == QStringLiteral("اسمه"))
+                    words.removeFirst();
+                for (const QStringList& full : fullNames(words, key)) {
+                    QList<EntryLine> entries = opening(full, bookId);
+                    if (required)
+                        entries.removeIf([](const EntryLine& e) { return !e.holdsAsked; });
+                    if (!entries.isEmpty()) {
+                        found << entries;
+                        break;
+                    }
+                }
+            }
+        }
+    }
+
+    // The full names an index line's words may give, longest first: the
+    // words as they stand or after leading nisbas, cut where a name may
+    // end; for «ابن X» a given name alone («هو عبد الله») is completed by
+    // «بن X».
+    QList<QStringList> fullNames(const QStringList& words, const QStringList& key) const
+    {
+        qsizetype nisbas = 0;
+        while (nisbas < words.size() && nisbas < kLeadingNisbasMax && words[nisbas].startsWith(QStringLiteral("ال")))
+            ++nisbas;
+        QList<QStringList> out;
+        for (const qsizetype from : {qsizetype(0), nisbas}) {
+            for (qsizetype n = std::min(kReferredWordsMax, words.size() - from); n >= 1; --n) {
+                QStringList full = words.mid(from, n);
+                if (isOpenEnded(full.last()))
+                    continue;
+                if (key.first() == sonOf() && !full.contains(sonOf()))
+                    full << key;
+                if (full.size() < 2 || (!full.contains(sonOf()) && !isKunya(full.first())) || out.contains(full))
+                    continue;
+                out << full;
+            }
+        }
+        return out;
+    }
+
+    // The numbered entries of the book that open with the full name.
+    QList<EntryLine> opening(const QStringList& full, std::int64_t bookId)
+    {
+        QList<EntryLine> out;
+        const Reading reading{full, {}};
+        for (const auto& [pageId, book] : pagesNaming(lib_, full, QSet<std::int64_t>{bookId}, kDictionaryPagesRead)) {
+            const std::optional<Page> page = read(pageId);
+            if (!page)
+                continue;
+            const QString content = footnotesLabelled(page->content);
+            for (const auto& [from, to] : linesOf(content)) {
+                const QString line = content.mid(from, to - from);
+                const std::optional<Quoted> q = sentenceAbout(line, reading);
+                if (!q || q->entry != Entry::numbered)
+                    continue;
+                EntryLine e;
+                e.bookId = book;
+                e.pageId = pageId;
+                e.seq = page->seq;
+                e.at = {from + q->start, from + q->end, Entry::numbered};
+                e.words = foldedTokens(line);
+                e.full = full;
+                e.holdsAsked = std::all_of(asked_.begin(), asked_.end(), [&](const QString& w) {
+                    return w == sonOf() || e.words.contains(w);
+                });
+                out << e;
+            }
+        }
+        return out;
+    }
+
+    // How many pages name the man as his entry opens: the full name and the
+    // name after it («عبد الله بن عمر بن الخطاب»).
+    std::int64_t known(const EntryLine& e)
+    {
+        qsizetype at = 0;
+        while (at < e.words.size() && e.words.mid(at, e.full.size()) != e.full)
+            ++at;
+        qsizetype end = at + e.full.size();
+        while (end < e.words.size() && (end == at + e.full.size() || isOpenEnded(e.words[end - 1])))
+            ++end;
+        const QStringList phrase = e.words.mid(at, end - at);
+        if (!counted_.contains(phrase.join(u' ')))
+            counted_.insert(phrase.join(u' '), pagesCount(lib_, phrase));
+        return counted_.value(phrase.join(u' '));
+    }
+
+    // A copy: the cache may grow while the page is read.
+    std::optional<Page> read(std::int64_t pageId)
+    {
+        if (const auto it = pages_.constFind(pageId); it != pages_.cend())
+            return *it;
+        const std::optional<Page> page = lib_.page(pageId);
+        if (page)
+            pages_.insert(pageId, *page);
+        return page;
+    }
+
+    const Library& lib_;
+    QStringList asked_;
+    QSet<std::int64_t> dictionaries_;
+    QHash<std::int64_t, Book> byId_;
+    QHash<std::int64_t, Page> pages_;
+    QHash<QString, std::int64_t> counted_;
+};
+
+// The leading part of a catalogue full name that names the man and his
+// fathers («أبو محمد عبد الله بن مسلم بن قتيبة الدينوري» gives «عبد الله بن
+// مسلم بن قتيبة»); nothing when it names no father.
+QStringList lineageOf(const QString& fullName)
+{
+    const QStringList words = foldedTokens(fullName.section(QRegularExpression(QStringLiteral("[،,]")), 0, 0));
+    qsizetype i = 0;
+    const auto element = [&] {
+        if (i < words.size() && isOpenEnded(words[i]) && !isLineage(words[i]))
+            ++i;
+        if (i < words.size())
+            ++i;
+    };
+    if (i < words.size() && isKunya(words[i]))
+        element();
+    const qsizetype from = i;
+    element();
+    while (i + 1 < words.size() && words[i] == sonOf()) {
+        ++i;
+        element();
+    }
+    const QStringList lineage = words.mid(from, i - from);
+    return lineage.size() >= 3 && lineage.first() != sonOf() ? lineage : QStringList();
+}
+
 } // namespace
 
 Built biography(const Library& lib, const QString& q, const BookScope& scope)
@@ -313,9 +668,7 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     // The name asked for, without the question's words; its words in normal
     // form with «ابن» read as «بن» are what a quoted sentence must hold.
     const QString name = Intent::person(q);
-    QStringList folded;
-    for (const QString& word : Arabic::tokens(name))
-        folded << foldedWord(word);
+    const QStringList folded = foldedTokens(name);
     QStringList W;
     for (const QString& word : Arabic::tokens(name)) {
         if (Characters::count(word, 2) > 1)
@@ -362,12 +715,14 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     }
 
     QString card;
+    QStringList lineage;
     if (chosen) {
         const QList<Statement::Row> rows =
             lib.main().rows(QStringLiteral("SELECT full_name, bio, death_text FROM authors WHERE id=?"), {chosen->id});
         const Statement::Row* row = rows.isEmpty() ? nullptr : &rows.first();
         card += QStringLiteral("## بطاقة العلم في المكتبة\n");
         const QString fullName = row ? nonEmpty(row->str(0)) : QString();
+        lineage = lineageOf(fullName);
         card += QStringLiteral("الاسم: ") + (fullName.isEmpty() ? chosen->name : fullName) + u'\n';
         const QString deathText = row ? nonEmpty(row->str(2)) : QString();
         if (chosen->death && *chosen->death >= 2) {
@@ -407,46 +762,87 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
         }
     }
 
-    // A name's own dictionary entries first, then the other pages in the
-    // order of their authors' deaths; a sentence two editions share is quoted once.
+    // A name's own dictionary entries first, the entry a dictionary's own
+    // index points to from a short name, a nisba or «ابن X» before them all
+    // (and in place of that work's other pages); then the other pages in
+    // the order of their authors' deaths. An author is also sought under the
+    // catalogue's full name in his own books.
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
     const QSet<std::int64_t> T = sub(scope, books(lib, tarajimKeys()));
-    QList<AboutName> R = aboutName(lib, name, folded, T, T);
-    if (R.size() < 3) {
-        QSet<std::int64_t> met;
-        for (const AboutName& a : R)
-            met.insert(a.passage.pageId);
-        for (const AboutName& a : aboutName(lib, name, folded, scope, T)) {
-            if (!met.contains(a.passage.pageId))
+    const std::optional<AboutName> referred = CrossReference(lib, folded, T).entry();
+    const std::optional<std::int64_t> referredWork =
+        referred ? std::optional(BookTitles::work(*catalog, referred->passage.bookId)) : std::nullopt;
+    const Reading reading{folded, folded.value(0) == sonOf() ? givenNames(lib, T) : QSet<QString>()};
+    QList<AboutName> R;
+    QSet<std::int64_t> met;
+    const auto admit = [&](const QList<AboutName>& found) {
+        for (const AboutName& a : found) {
+            if (!met.contains(a.passage.pageId)
+                && (!referredWork || BookTitles::work(*catalog, a.passage.bookId) != *referredWork)) {
+                met.insert(a.passage.pageId);
                 R << a;
+            }
         }
+    };
+    if (referred) {
+        met.insert(referred->passage.pageId);
+        R << *referred;
     }
+    admit(aboutName(lib, name, reading, T, T));
+    if (R.size() < 3)
+        admit(aboutName(lib, name, reading, scope, T));
+    if (!lineage.isEmpty() && lineage != folded) {
+        QSet<std::int64_t> own;
+        for (const Book& b : works.value(chosen->id))
+            own.insert(b.id);
+        admit(aboutName(lib, lineage.join(u' '), Reading{lineage, {}}, sub(scope, own), {}));
+    }
+
+    // A sentence is quoted once, and a report two editions of a work both
+    // give once, in the longer of their two readings.
     QList<AboutName> kept;
-    QSet<QString> said;
     for (const AboutName& a : R) {
         const QString norm = Arabic::normalize(a.sentence);
-        if (kept.size() < kNameQuoted && !said.contains(norm)) {
-            said.insert(norm);
-            kept << a;
+        const QStringList words = norm.split(u' ', Qt::SkipEmptyParts);
+        const std::int64_t work = BookTitles::work(*catalog, a.passage.bookId);
+        const auto same = std::find_if(kept.begin(), kept.end(), [&](const AboutName& k) {
+            const QString kNorm = Arabic::normalize(k.sentence);
+            return kNorm == norm
+                || (BookTitles::work(*catalog, k.passage.bookId) == work
+                    && readAlike(kNorm.split(u' ', Qt::SkipEmptyParts), words));
+        });
+        if (same == kept.end()) {
+            if (kept.size() < kNameQuoted)
+                kept << a;
+        } else if (same->entry == a.entry && Characters::count(a.sentence) > Characters::count(same->sentence)) {
+            *same = a;
         }
     }
+    QList<Passage> first;
     QList<Passage> numbered;
     QList<Passage> unnumbered;
     QList<Passage> others;
     QHash<std::int64_t, QString> sentenceOf;
     for (const AboutName& a : kept) {
-        (a.entry == Entry::numbered ? numbered : a.entry == Entry::unnumbered ? unnumbered : others) << a.passage;
+        const bool isReferred = referred && a.passage.pageId == referred->passage.pageId;
+        (isReferred ? first : a.entry == Entry::numbered ? numbered : a.entry == Entry::unnumbered ? unnumbered : others)
+            << a.passage;
         sentenceOf.insert(a.passage.pageId, a.sentence);
     }
-    const QList<Passage> P = renumber(chrono(numbered) + chrono(unnumbered) + chrono(others));
+    const QList<Passage> P = renumber(first + chrono(numbered) + chrono(unnumbered) + chrono(others));
+    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
 
     QString section;
     if (!P.isEmpty()) {
         section += QStringLiteral("## ما ورد عنه في كتب التراجم والتاريخ\n");
         for (const Passage& p : P) {
-            section += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»: «")
-                + sentenceOf.value(p.pageId) + QStringLiteral("» [") + QString::number(p.n) + QStringLiteral("]\n");
+            section += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId)
+                + QStringLiteral("»: «") + sentenceOf.value(p.pageId) + QStringLiteral("» [") + QString::number(p.n)
+                + QStringLiteral("]\n");
         }
         section += QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n");
+    } else if (!card.isEmpty()) {
+        section += noTextNote;
     }
     return {P, card + section, card};
 }
