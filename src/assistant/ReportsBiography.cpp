@@ -117,6 +117,12 @@ struct Reading {
     QSet<QString> given;
 };
 
+// A given name, also with «و» before it («وسلم بن قتيبة»).
+bool isGivenName(const QString& word, const QSet<QString>& given)
+{
+    return given.contains(word) || (word.startsWith(u'و') && given.contains(word.mid(1)));
+}
+
 // Where a sentence holds the name as written (marks, hamza forms and «ابن»
 // aside) and not as someone's father or forefather: its stretch in the
 // sentence, and how plainly the sentence is the name's entry.
@@ -161,7 +167,7 @@ std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, co
             continue;
         if (i > 0 && !joined) {
             const QString& before = words[i - 1];
-            if (isLineage(before) || (sonOfAsked && reading.given.contains(before)))
+            if (isLineage(before) || (sonOfAsked && isGivenName(before, reading.given)))
                 continue;
         }
         const qsizetype lastUnit = at[i + name.size() - 1] + words[i + name.size() - 1].size() - 1;
@@ -525,14 +531,16 @@ private:
             const std::optional<Page> page = read(pageId);
             if (!page)
                 continue;
-            for (const auto& [from, to] : linesOf(page->content)) {
-                QStringList words = foldedTokens(page->content.mid(from, to - from));
+            const QList<std::pair<qsizetype, qsizetype>> lines = linesOf(page->content);
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                const auto& [from, to] = lines[i];
+                const QStringList words = foldedTokens(page->content.mid(from, to - from));
                 if (words.size() <= key.size() || words.mid(0, key.size()) != key)
                     continue;
-                words = words.mid(key.size());
-                if (words.first() == QStringLiteral("هو") || words.first() == QStringLiteral("اسمه"))
-                    words.removeFirst();
-                for (const QStringList& full : fullNames(words, key)) {
+                // A page's first line that goes on from the page before is no index line.
+                if (i == 0 && !carriedInto(lib_, *page).isEmpty())
+                    continue;
+                for (const QStringList& full : fullNames(words.mid(key.size()), key)) {
                     QList<EntryLine> entries = opening(full, bookId);
                     if (required)
                         entries.removeIf([](const EntryLine& e) { return !e.holdsAsked; });
@@ -546,16 +554,21 @@ private:
     }
 
     // The full names an index line's words may give, longest first: the
-    // words as they stand or after leading nisbas, cut where a name may
-    // end; for «ابن X» a given name alone («هو عبد الله») is completed by
-    // «بن X».
+    // words as they stand or after leading nisbas and epithets, and after
+    // «هو» or «اسمه», cut where a name may end; for «ابن X» a given name
+    // alone («هو عبد الله») is completed by «بن X».
     QList<QStringList> fullNames(const QStringList& words, const QStringList& key) const
     {
         qsizetype nisbas = 0;
         while (nisbas < words.size() && nisbas < kLeadingNisbasMax && words[nisbas].startsWith(QStringLiteral("ال")))
             ++nisbas;
+        const auto named = [&](qsizetype from) {
+            const bool pointer = from < words.size()
+                && (words[from] == QStringLiteral("هو") || words[from] == QStringLiteral("اسمه"));
+            return pointer ? from + 1 : from;
+        };
         QList<QStringList> out;
-        for (const qsizetype from : {qsizetype(0), nisbas}) {
+        for (const qsizetype from : {named(0), named(nisbas)}) {
             for (qsizetype n = std::min(kReferredWordsMax, words.size() - from); n >= 1; --n) {
                 QStringList full = words.mid(from, n);
                 if (isOpenEnded(full.last()))
