@@ -174,7 +174,9 @@ std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, co
         if (at[i] >= idx.map.size() || lastUnit >= idx.map.size())
             continue;
         NameAt here{idx.map[at[i]], std::min<qsizetype>(idx.map[lastUnit] + 1, sentence.size()), Entry::none};
-        if (!joined) {
+        // «ابن X بن Y» opens the entry of a son of another X.
+        const bool longerLineage = sonOfAsked && i + name.size() < words.size() && isLineage(words[i + name.size()]);
+        if (!joined && !longerLineage) {
             here.entry = entryOpening(words.mid(carried.size(), i - carried.size()));
             // A line that goes on from the page before opens no entry.
             if (!carried.isEmpty() && here.entry == Entry::unnumbered)
@@ -448,6 +450,7 @@ struct EntryLine {
     QStringList words;     // the line's words in normal form, «ابن» read as «بن»
     QStringList full;      // the full name it opens with
     bool holdsAsked = false; // it holds every word of the name asked for
+    int described = 0;       // how many of the index line's nisbas and epithets it holds
     std::int64_t known = 0;  // pages of the library that name him as the entry does
 };
 
@@ -507,6 +510,8 @@ public:
         const auto best = std::min_element(found.begin(), found.end(), [&](const EntryLine& a, const EntryLine& b) {
             if (a.holdsAsked != b.holdsAsked)
                 return a.holdsAsked;
+            if (a.described != b.described)
+                return a.described > b.described;
             if (a.known != b.known)
                 return a.known > b.known;
             if (a.bookId != b.bookId)
@@ -537,11 +542,25 @@ private:
                 const QStringList words = foldedTokens(page->content.mid(from, to - from));
                 if (words.size() <= key.size() || words.mid(0, key.size()) != key)
                     continue;
+                // «بن عمرو بن العاص …» indexes another son of another X.
+                if (key.first() == sonOf() && isLineage(words[key.size()]))
+                    continue;
                 // A page's first line that goes on from the page before is no index line.
                 if (i == 0 && !carriedInto(lib_, *page).isEmpty())
                     continue;
-                for (const QStringList& full : fullNames(words.mid(key.size()), key)) {
+                const QStringList rest = words.mid(key.size());
+                QStringList described;
+                for (const QString& w : rest.mid(0, kReferredWordsMax)) {
+                    if (w.startsWith(QStringLiteral("ال")))
+                        described << w;
+                }
+                for (const QStringList& full : fullNames(rest, key)) {
                     QList<EntryLine> entries = opening(full, bookId);
+                    for (EntryLine& e : entries) {
+                        e.described = int(std::count_if(described.begin(), described.end(), [&](const QString& w) {
+                            return !full.contains(w) && e.words.contains(w);
+                        }));
+                    }
                     if (required)
                         entries.removeIf([](const EntryLine& e) { return !e.holdsAsked; });
                     if (!entries.isEmpty()) {
@@ -567,8 +586,13 @@ private:
                 && (words[from] == QStringLiteral("هو") || words[from] == QStringLiteral("اسمه"));
             return pointer ? from + 1 : from;
         };
+        // «بن وهب المصري صاحب مالك اسمه عبد الله»: the name after the pointer.
+        qsizetype pointer = 0;
+        while (pointer < std::min(words.size(), kReferredWordsMax) && words[pointer] != QStringLiteral("هو")
+               && words[pointer] != QStringLiteral("اسمه"))
+            ++pointer;
         QList<QStringList> out;
-        for (const qsizetype from : {named(0), named(nisbas)}) {
+        for (const qsizetype from : {named(0), named(nisbas), named(pointer)}) {
             for (qsizetype n = std::min(kReferredWordsMax, words.size() - from); n >= 1; --n) {
                 QStringList full = words.mid(from, n);
                 if (isOpenEnded(full.last()))
