@@ -591,8 +591,11 @@ private:
         while (pointer < std::min(words.size(), kReferredWordsMax) && words[pointer] != QStringLiteral("هو")
                && words[pointer] != QStringLiteral("اسمه"))
             ++pointer;
+        QList<qsizetype> starts{named(0), named(nisbas)};
+        if (pointer < std::min(words.size(), kReferredWordsMax))
+            starts << pointer + 1;
         QList<QStringList> out;
-        for (const qsizetype from : {named(0), named(nisbas), named(pointer)}) {
+        for (const qsizetype from : starts) {
             for (qsizetype n = std::min(kReferredWordsMax, words.size() - from); n >= 1; --n) {
                 QStringList full = words.mid(from, n);
                 if (isOpenEnded(full.last()))
