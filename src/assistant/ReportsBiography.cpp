@@ -542,8 +542,10 @@ private:
                 const QStringList words = foldedTokens(page->content.mid(from, to - from));
                 if (words.size() <= key.size() || words.mid(0, key.size()) != key)
                     continue;
-                // «بن عمرو بن العاص …» indexes another son of another X.
-                if (key.first() == sonOf() && isLineage(words[key.size()]))
+                // «بن عمرو بن العاص …» indexes another son of another X; «X عن
+                // مولى لأسماء هو …» names whom X narrated from.
+                if ((key.first() == sonOf() && isLineage(words[key.size()]))
+                    || words.mid(key.size(), kReferredWordsMax).contains(QStringLiteral("عن")))
                     continue;
                 // A page's first line that goes on from the page before is no index line.
                 if (i == 0 && !carriedInto(lib_, *page).isEmpty())
