@@ -81,10 +81,11 @@ QString quote(const QString& q, const Passage& p, const std::optional<QString>& 
 QString worksCount(const Library& lib, const QList<std::int64_t>& books, CountedNoun::Case grammaticalCase);
 // The passages without those whose book is an edition of an earlier one's
 // work and whose quotation reads the same, renumbered; `editions`, when
-// given, receives for each kept passage's page how many editions it stands for.
+// given, receives for each kept passage's page the books of the editions it
+// stands for, its own first.
 QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Passage>& passages,
                           const std::optional<QString>& containing = std::nullopt,
-                          QHash<std::int64_t, int>* editions = nullptr);
+                          QHash<std::int64_t, QList<std::int64_t>>* editions = nullptr);
 // The title each passage's book shows: with what tells it apart from another
 // book of the passages that shares its title.
 QHash<std::int64_t, QString> shownTitles(const Library& lib, const QList<Passage>& passages);

@@ -104,7 +104,7 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
     // A work's editions quoting the phrase alike are listed once.
     const QString normPhrase = Arabic::normalize(phrase);
     const qsizetype built = P.size();
-    QHash<std::int64_t, int> editions;
+    QHash<std::int64_t, QList<std::int64_t>> editions;
     P = onePerWork(lib, phrase, P, normPhrase, &editions);
     const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
 
@@ -118,8 +118,12 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
     text += u'.' + (cut ? QStringLiteral(" (بحث بأول ") + firstWords() + QStringLiteral(" من النص.)") : QString())
         + QStringLiteral("\n## المواضع مرتبة بوفاة المؤلفين\n");
     for (const Passage& p : P) {
-        const int k = perBook.value(p.bookId, 1);
-        const int e = editions.value(p.pageId, 1);
+        // A work in several editions has the places of the edition that has most.
+        const QList<std::int64_t> books = editions.value(p.pageId, {p.bookId});
+        int k = 1;
+        for (const std::int64_t b : books)
+            k = std::max(k, perBook.value(b, 1));
+        const qsizetype e = books.size();
         text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId) + QStringLiteral("»")
             + (k > 1 ? QStringLiteral(" (") + mawadi().count(k, CountedNoun::Case::genitive) + u')' : QString())
             + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString())
