@@ -811,10 +811,16 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     // catalogue's full name in his own books.
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     const QSet<std::int64_t> T = sub(scope, books(lib, tarajimKeys()));
-    const std::optional<AboutName> referred = CrossReference(lib, folded, T).entry();
+    const Reading reading{folded, folded.value(0) == sonOf() ? givenNames(lib, T) : QSet<QString>()};
+    const QList<AboutName> inDictionaries = aboutName(lib, name, reading, T, T);
+    // A name that opens a dictionary's numbered entry is that man's; an index
+    // line from it points to a namesake filed under another name.
+    const bool entered = std::any_of(inDictionaries.begin(), inDictionaries.end(),
+                                     [](const AboutName& a) { return a.entry == Entry::numbered; });
+    const std::optional<AboutName> referred =
+        entered ? std::nullopt : CrossReference(lib, folded, T).entry();
     const std::optional<std::int64_t> referredWork =
         referred ? std::optional(BookTitles::work(*catalog, referred->passage.bookId)) : std::nullopt;
-    const Reading reading{folded, folded.value(0) == sonOf() ? givenNames(lib, T) : QSet<QString>()};
     QList<AboutName> R;
     QSet<std::int64_t> met;
     const auto admit = [&](const QList<AboutName>& found) {
@@ -830,7 +836,7 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
         met.insert(referred->passage.pageId);
         R << *referred;
     }
-    admit(aboutName(lib, name, reading, T, T));
+    admit(inDictionaries);
     if (R.size() < 3)
         admit(aboutName(lib, name, reading, scope, T));
     if (!lineage.isEmpty() && lineage != folded) {
