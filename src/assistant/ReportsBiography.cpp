@@ -42,8 +42,9 @@ constexpr qsizetype kReferredWordsMax = 6;
 constexpr qsizetype kLeadingNisbasMax = 2;
 // The pages of a dictionary read for its index lines and for the entries of a full name.
 constexpr int kDictionaryPagesRead = 3000;
-// A word before «بن» in this many numbered entries is a given name.
-constexpr int kGivenNameEntries = 2;
+// A word met this often before «بن» opening a name is a given name.
+constexpr int kGivenNameMet = 2;
+constexpr int kGivenNameLettersMin = 3;
 
 // Said under the card when no page of the library names the man.
 const QString noTextNote = QStringLiteral("لم أجد اسمه في نصوص كتب المكتبة، فالبطاقة وحدها من فهرسها.\n");
@@ -62,6 +63,14 @@ bool isLineage(const QString& word)
     return word == sonOf() || word == QStringLiteral("ابن") || word == QStringLiteral("بنت");
 }
 QString foldedWord(const QString& word) { return word == QStringLiteral("ابن") ? sonOf() : word; }
+
+QStringList foldedTokens(const QString& text)
+{
+    QStringList words = Arabic::tokens(text);
+    for (QString& w : words)
+        w = foldedWord(w);
+    return words;
+}
 
 // Letters joined to the front of a word: and, so, with, for.
 const QStringList& proclitics()
@@ -412,30 +421,41 @@ QList<AboutName> aboutName(const Library& lib, const QString& asked, const Readi
     return out;
 }
 
-// The given names of the dictionaries' men: the word before the first «بن»
-// of their numbered entries («3490 عبد الله بن عمر» gives «الله»), those
-// that open at least two entries.
+// The given names of the library's men: the word before the first «بن» of
+// the dictionaries' numbered entries («3490 عبد الله بن عمر» gives «الله»)
+// and of the narrators' names, each met at least twice; a word of two
+// letters (a gloss's «هو») is none.
 QSet<QString> givenNames(const Library& lib, const QSet<std::int64_t>& dictionaries)
 {
     static const QRegularExpression opening(QStringLiteral("(?:^| )[0-9٠-٩]+ (?:(\\S+) )?(\\S+) بن "));
-    if (dictionaries.isEmpty())
-        return {};
-    QHash<QString, int> entries;
-    const QList<std::int64_t> ids(dictionaries.begin(), dictionaries.end());
-    const QList<Statement::Row> rows = lib.main().rows(
-        QStringLiteral("SELECT content_norm FROM pages WHERE book_id IN (") + SQLiteDB::marks(ids.size()) + u')',
-        argsOf(ids));
-    for (const Statement::Row& row : rows) {
-        const QString text = row.str(0).value_or(QString());
-        for (auto it = opening.globalMatch(text); it.hasNext();) {
-            const QRegularExpressionMatch m = it.next();
-            if (!isOpenEnded(m.captured(2)) && !isLineage(m.captured(1)))
-                ++entries[m.captured(2)];
+    QHash<QString, int> met;
+    const auto count = [&](const QString& first, const QString& word) {
+        if (Characters::count(word, kGivenNameLettersMin) >= kGivenNameLettersMin && !isOpenEnded(word)
+            && !isLineage(first))
+            ++met[word];
+    };
+    if (!dictionaries.isEmpty()) {
+        const QList<std::int64_t> ids(dictionaries.begin(), dictionaries.end());
+        const QList<Statement::Row> rows = lib.main().rows(
+            QStringLiteral("SELECT content_norm FROM pages WHERE book_id IN (") + SQLiteDB::marks(ids.size()) + u')',
+            argsOf(ids));
+        for (const Statement::Row& row : rows) {
+            for (auto it = opening.globalMatch(row.str(0).value_or(QString())); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                count(m.captured(1), m.captured(2));
+            }
         }
     }
+    for (const Statement::Row& row :
+         lib.main().rows(QStringLiteral("SELECT name FROM narrators WHERE name LIKE '% بن %'"))) {
+        const QStringList words = foldedTokens(row.str(0).value_or(QString()));
+        const qsizetype son = words.indexOf(sonOf());
+        if (son == 1)
+            count(QString(), words.first());
+    }
     QSet<QString> names;
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        if (it.value() >= kGivenNameEntries)
+    for (auto it = met.cbegin(); it != met.cend(); ++it) {
+        if (it.value() >= kGivenNameMet)
             names.insert(it.key());
     }
     return names;
@@ -453,14 +473,6 @@ struct EntryLine {
     int described = 0;       // how many of the index line's nisbas and epithets it holds
     std::int64_t known = 0;  // pages of the library that name him as the entry does
 };
-
-QStringList foldedTokens(const QString& text)
-{
-    QStringList words = Arabic::tokens(text);
-    for (QString& w : words)
-        w = foldedWord(w);
-    return words;
-}
 
 // The lines of a text as stretches, line breaks left out.
 QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text)
