@@ -223,7 +223,9 @@ TEST_F(ReportsLibrary, biographyQuotesTheNameAsWrittenNotItsWordsReversedAndEach
          {2, 1, 2, QStringLiteral("مالك بن أنس إمام أهل المدينة في زمانه.")},
          {3, 2, 1, malik},
          {4, 3, 1, malik},
-         {5, 5, 1, QStringLiteral("روى أنس بن مالك أحاديث كثيرة.")}});
+         {5, 5, 1, QStringLiteral("روى أنس بن مالك أحاديث كثيرة.")},
+         {6, 1, 3, QStringLiteral("8322 - أبو كبشة البراء بن قيس مقبول من الثانية تمييز")},
+         {7, 4, 1, QStringLiteral("وروى البراء بن قيس عن علي حديثا في الصلاة.")}});
     ASSERT_TRUE(lib);
     const auto built = Reports::biography(*lib, QStringLiteral("مالك بن أنس"), std::nullopt);
     QList<std::int64_t> pages;
@@ -235,6 +237,12 @@ TEST_F(ReportsLibrary, biographyQuotesTheNameAsWrittenNotItsWordsReversedAndEach
     EXPECT_EQ(built.text.count(QStringLiteral("«") + malik + QStringLiteral("»")), 1) << built.text.toStdString();
     EXPECT_TRUE(built.text.endsWith(
         QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n")));
+
+    // A numbered entry that opens with the kunya is the man's entry, before
+    // an older book that names him.
+    const auto kunya = Reports::biography(*lib, QStringLiteral("البراء بن قيس"), std::nullopt);
+    ASSERT_EQ(kunya.passages.size(), 2) << kunya.text.toStdString();
+    EXPECT_EQ(kunya.passages.first().pageId, 6) << kunya.text.toStdString();
 }
 
 namespace {
