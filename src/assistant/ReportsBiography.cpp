@@ -46,6 +46,9 @@ constexpr int kDictionaryPagesRead = 3000;
 constexpr int kGivenNameMet = 2;
 constexpr int kGivenNameLettersMin = 3;
 
+// How many fathers an author's catalogue name must give to be sought in his own books.
+constexpr qsizetype kOwnNameFathers = 2;
+
 // Said under the card when no page of the library names the man.
 const QString noTextNote = QStringLiteral("لم أجد اسمه في نصوص كتب المكتبة، فالبطاقة وحدها من فهرسها.\n");
 
@@ -267,6 +270,7 @@ struct AboutName {
     Passage passage;
     QString sentence;
     Entry entry = Entry::none;
+    QStringList filedAs; // the full name a dictionary's index led to, if any
 };
 
 std::optional<AboutName> passageAt(const Library& lib, const Book& book, const Page& page, const QString& content,
@@ -533,8 +537,10 @@ public:
         const Page page = pages_.value(best->pageId);
         const QString content = footnotesLabelled(page.content);
         std::optional<AboutName> a = passageAt(lib_, byId_.value(best->bookId), page, content, best->at);
-        if (a)
+        if (a) {
             a->entry = Entry::numbered;
+            a->filedAs = best->full;
+        }
         return a;
     }
 
@@ -829,8 +835,11 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     // line from it points to a namesake filed under another name.
     const bool entered = std::any_of(inDictionaries.begin(), inDictionaries.end(),
                                      [](const AboutName& a) { return a.entry == Entry::numbered; });
-    const std::optional<AboutName> referred =
-        entered ? std::nullopt : CrossReference(lib, folded, T).entry();
+    std::optional<AboutName> referred = entered ? std::nullopt : CrossReference(lib, folded, T).entry();
+    // The card's author is the man asked for: an index that files the name
+    // under another man's full name points to a namesake.
+    if (referred && !lineage.isEmpty() && lineage.mid(0, referred->filedAs.size()) != referred->filedAs)
+        referred.reset();
     const std::optional<std::int64_t> referredWork =
         referred ? std::optional(BookTitles::work(*catalog, referred->passage.bookId)) : std::nullopt;
     QList<AboutName> R;
@@ -851,7 +860,9 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     admit(inDictionaries);
     if (R.size() < 3)
         admit(aboutName(lib, name, reading, scope, T));
-    if (!lineage.isEmpty() && lineage != folded) {
+    // With his grandfather the name is his own in his books; «محمد بن يزيد»
+    // alone is also a narrator's there.
+    if (lineage.count(sonOf()) >= kOwnNameFathers && lineage != folded) {
         QSet<std::int64_t> own;
         for (const Book& b : works.value(chosen->id))
             own.insert(b.id);

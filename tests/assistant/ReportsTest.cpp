@@ -315,6 +315,8 @@ TEST(ReportsSample, biographyQuotesTheManAskedForWithHisOwnEntryFirst)
           // «سلم بن قتيبة» is another son of قتيبة; the author is named in
           // full in his own book.
           Case{u"ابن قتيبة", u"ابن قتيبة", u"عبد الله بن مسلم بن قتيبة", nullptr, true, true},
+          // An author: the dictionary's «ابن المنذر» is another man.
+          Case{u"ابن المنذر", u"ابن المنذر", nullptr, nullptr, true, true},
           // Two editions of سنن ابن ماجه give report 1764 alike.
           Case{u"محمد بن معن", u"محمد بن معن", nullptr, nullptr, false, true},
           // Named only where a page goes on from the page before, as Abu
