@@ -81,13 +81,19 @@ QString quote(const QString& q, const Passage& p, const std::optional<QString>& 
 QString worksCount(const Library& lib, const QList<std::int64_t>& books, CountedNoun::Case grammaticalCase);
 // The passages without those whose book is an edition of an earlier one's
 // work and whose quotation reads the same, renumbered; `editions`, when
-// given, receives for each kept passage's page how many editions it stands for.
+// given, receives for each kept passage's page the books of the editions it
+// stands for, its own first.
 QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Passage>& passages,
                           const std::optional<QString>& containing = std::nullopt,
-                          QHash<std::int64_t, int>* editions = nullptr);
+                          QHash<std::int64_t, QList<std::int64_t>>* editions = nullptr);
 // The title each passage's book shows: with what tells it apart from another
 // book of the passages that shares its title.
 QHash<std::int64_t, QString> shownTitles(const Library& lib, const QList<Passage>& passages);
+// A page's text with its footnotes' rule shown as the label "[الحاشية]" on a line of its own.
+QString footnotesLabelled(const QString& content);
+// Two quotations read the same: nearly every word of the shorter is in the
+// longer (punctuation, spelling slips and where each was cut aside).
+bool readAlike(const QStringList& words, const QStringList& otherWords);
 // The books of every category whose name holds one of the keys as written.
 QSet<std::int64_t> books(const Library& lib, const QStringList& keys);
 // `ids` within the scope; `ids` itself when there is no scope.

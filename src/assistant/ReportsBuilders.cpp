@@ -35,10 +35,12 @@ const QString chatFailedNote = QStringLiteral("تعذر الاتصال بالن�
 const QString rejectedNote = QStringLiteral(
     "لم تجتز خلاصة النموذج فحص المصادر، فيعرض التقرير المبني من نصوص الكتب حرفيا.");
 
-QString citedLine(const QString& q, const Passage& p)
+// `titles`: what each book shows, its edition told apart where another
+// book of the report shares its title.
+QString citedLine(const QString& q, const Passage& p, const QHash<std::int64_t, QString>& titles)
 {
-    return QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + p.bookTitle + QStringLiteral("»: ") + quote(q, p)
-        + u'\n';
+    return QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId, p.bookTitle)
+        + QStringLiteral("»: ") + quote(q, p) + u'\n';
 }
 
 bool isQuoteTrimmed(QChar c) { return c == u' ' || c == QChar(0x2026) || c == u'\n' || c == u'\r' || c == u'\t'; }
@@ -184,26 +186,31 @@ QString worksCount(const Library& lib, const QList<std::int64_t>& books, Counted
     return text;
 }
 
-QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Passage>& passages,
-                          const std::optional<QString>& containing, QHash<std::int64_t, int>* editions)
+QString footnotesLabelled(const QString& content)
 {
-    // Two editions' quotations read the same when nearly every word of the
-    // shorter is in the longer: punctuation, spelling slips and where the
-    // sentence was cut aside.
+    return QString(content).replace(QStringLiteral("__________"), QStringLiteral("\n[الحاشية]\n"));
+}
+
+bool readAlike(const QStringList& words, const QStringList& otherWords)
+{
+    const bool shorterFirst = words.size() <= otherWords.size();
+    const QStringList& shorter = shorterFirst ? words : otherWords;
+    const QStringList& longer = shorterFirst ? otherWords : words;
+    if (shorter.isEmpty())
+        return false;
+    const QSet<QString> inLonger(longer.begin(), longer.end());
+    const auto held = std::count_if(shorter.begin(), shorter.end(), [&](const QString& w) { return inLonger.contains(w); });
+    return double(held) >= kAlikeWordsShare * double(shorter.size());
+}
+
+QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Passage>& passages,
+                          const std::optional<QString>& containing,
+                          QHash<std::int64_t, QList<std::int64_t>>* editions)
+{
     const auto words = [&](const Passage& p) {
         Passage unnumbered = p;
         unnumbered.n = 0;
         return Arabic::tokens(quote(q, unnumbered, containing));
-    };
-    const auto alike = [](const QStringList& a, const QStringList& b) {
-        const bool aShorter = a.size() <= b.size();
-        const QStringList& shorter = aShorter ? a : b;
-        const QStringList& longer = aShorter ? b : a;
-        if (shorter.isEmpty())
-            return false;
-        const QSet<QString> inLonger(longer.begin(), longer.end());
-        const auto held = std::count_if(shorter.begin(), shorter.end(), [&](const QString& w) { return inLonger.contains(w); });
-        return double(held) >= kAlikeWordsShare * double(shorter.size());
     };
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     struct Kept {
@@ -216,15 +223,15 @@ QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Pass
     for (const Passage& p : passages) {
         const std::int64_t w = BookTitles::work(*catalog, p.bookId);
         const QStringList mine = words(p);
-        const auto same = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) { return k.work == w && alike(k.words, mine); });
+        const auto same = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) { return k.work == w && readAlike(k.words, mine); });
         if (same != kept.end()) {
             if (editions)
-                ++(*editions)[same->pageId];
+                (*editions)[same->pageId] << p.bookId;
             continue;
         }
         kept.append({w, p.pageId, mine});
         if (editions)
-            editions->insert(p.pageId, 1);
+            editions->insert(p.pageId, {p.bookId});
         out << p;
     }
     return renumber(out);
@@ -288,11 +295,17 @@ Built views(const Library& lib, const QString& q, const BookScope& scope)
 
 Built history(const Library& lib, const QString& q, const BookScope& scope)
 {
-    const QList<Passage> P = chrono(relevant(q, AIAssistant::retrieve(lib, q, 20, scope, 1)).mid(0, 16));
-    if (P.isEmpty())
+    const QList<Passage> found = chrono(relevant(q, AIAssistant::retrieve(lib, q, 20, scope, 1)).mid(0, 16));
+    if (found.isEmpty())
         return {};
-    QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + CountedNoun::books().count(P.size(), CountedNoun::Case::genitive)
-        + QStringLiteral(" مما بحثت فيه");
+    QList<std::int64_t> quoted;
+    for (const Passage& p : found)
+        quoted << p.bookId;
+    // Two editions of one work quoting the same words are quoted once.
+    const QList<Passage> P = onePerWork(lib, q, found);
+    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+    QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ")
+        + worksCount(lib, quoted, CountedNoun::Case::genitive) + QStringLiteral(" مما بحثت فيه");
     if (P.size() >= 2) {
         text += QStringLiteral("، من ") + century(P.first().death) + QStringLiteral(" (") + who(P.first())
             + QStringLiteral(") إلى ") + century(P.last().death) + QStringLiteral(" (") + who(P.last()) + u')';
@@ -305,7 +318,7 @@ Built history(const Library& lib, const QString& q, const BookScope& scope)
             text += QStringLiteral("## ") + c + u'\n';
             current = c;
         }
-        text += citedLine(q, p);
+        text += citedLine(q, p, titles);
     }
     return {P, text, QString()};
 }
@@ -319,33 +332,44 @@ Built term(const Library& lib, const QString& q, const BookScope& scope)
     QSet<std::int64_t> O = sub(scope, all);
     O.subtract(L);
 
-    const QList<Passage> A =
-        L.isEmpty() ? QList<Passage>{} : relevant(q, AIAssistant::retrieve(lib, q, 8, L, 1)).mid(0, 5);
-    const QList<Passage> B = relevant(q, AIAssistant::retrieve(lib, q, 10, O, 1)).mid(0, 6);
+    // Two editions of one work quoting the same words are quoted once.
+    const QList<Passage> A = L.isEmpty()
+        ? QList<Passage>{}
+        : onePerWork(lib, q, relevant(q, AIAssistant::retrieve(lib, q, 8, L, 1)).mid(0, 5));
+    const QList<Passage> B = onePerWork(lib, q, relevant(q, AIAssistant::retrieve(lib, q, 10, O, 1)).mid(0, 6));
     const QList<Passage> P = renumber(A + B);
     if (P.isEmpty())
         return {};
+    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
 
     QString text;
     if (!A.isEmpty()) {
         text += QStringLiteral("## في كتب اللغة والمعاجم\n");
         for (qsizetype i = 0; i < A.size(); ++i)
-            text += citedLine(q, P[i]);
+            text += citedLine(q, P[i], titles);
     }
     text += QStringLiteral("## في كتب العلم الأخرى\n");
     for (qsizetype i = A.size(); i < P.size(); ++i)
-        text += citedLine(q, P[i]);
+        text += citedLine(q, P[i], titles);
 
     const QString t = Arabic::normalize(q);
     if (!t.isEmpty()) {
         if (const std::shared_ptr<SQLiteDB> db = lib.newSearchConnection()) {
             const QList<Statement::Row> rows = db->rows(
-                QStringLiteral("SELECT count(*), count(DISTINCT book_id) FROM pages_fts WHERE pages_fts MATCH ?"),
-                {SearchEngine::quote(t)});
+                QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"), {SearchEngine::quote(t)});
             if (!rows.isEmpty()) {
+                // The books by id, so that a work's editions count as one work.
+                QList<std::int64_t> found;
+                for (const Statement::Row& row :
+                     db->rows(QStringLiteral("SELECT DISTINCT book_id FROM pages_fts WHERE pages_fts MATCH ?"),
+                              {SearchEngine::quote(t)})) {
+                    if (const std::optional<std::int64_t> id = row.integer(0))
+                        found << *id;
+                }
                 text += QStringLiteral("## مواضع الورود\nورد «") + q + QStringLiteral("» بلفظه في ")
-                    + CountedNoun::pages().count(rows[0].integer(0).value_or(0), CountedNoun::Case::genitive) + QStringLiteral(" من ")
-                    + CountedNoun::books().count(rows[0].integer(1).value_or(0), CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة.\n");
+                    + CountedNoun::pages().count(rows[0].integer(0).value_or(0), CountedNoun::Case::genitive)
+                    + QStringLiteral(" من ") + worksCount(lib, found, CountedNoun::Case::genitive)
+                    + QStringLiteral(" في المكتبة.\n");
             }
         }
     }

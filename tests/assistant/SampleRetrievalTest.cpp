@@ -5,13 +5,20 @@
 #include "assistant/DataQA.h"
 #include "assistant/Reports.h"
 
+#include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Settings.h"
+#include "search/SearchEngine.h"
+#include "search/SearchHit.h"
+#include "search/SearchQuery.h"
 #include "ui/reader/ReaderTestSupport.h"
 
 #include "../../bench/common/AssistantQuestions.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace quorvel;
 
@@ -90,6 +97,40 @@ TEST(SampleRetrieval, reportsCountAWorkInTwoEditionsOnceQuoteItOnceAndTablesTell
     EXPECT_TRUE(takhrij.text.contains(QStringLiteral(" من كتابين (في ٣ طبعات)؛"))) << takhrij.text.toStdString();
     EXPECT_EQ(takhrij.passages.size(), 2);
     EXPECT_TRUE(takhrij.text.contains(QStringLiteral("في «سنن ابن ماجه» (في طبعتين): «")));
+
+    // A work in two editions has the places of the edition that has most.
+    const QString phrase = QStringLiteral("صلى الله عليه وسلم قال من");
+    SearchQuery query;
+    query.andPhrases = {Arabic::normalize(phrase)};
+    query.inNotes = false;
+    QHash<std::int64_t, int> places;
+    SearchEngine(*sample.lib).run(query, 50000, [&](const QList<SearchHit>& batch, bool) {
+        for (const SearchHit& hit : batch) {
+            if (hit.kind == SearchHit::Kind::page)
+                ++places[hit.bookId];
+        }
+    });
+    const auto editions = sample.lib->bookById();
+    QList<int> majah;
+    for (auto it = places.cbegin(); it != places.cend(); ++it) {
+        if (editions.value(it.key()).title == QStringLiteral("سنن ابن ماجه"))
+            majah << it.value();
+    }
+    ASSERT_EQ(majah.size(), 2);
+    ASSERT_NE(majah[0], majah[1]);
+    const Reports::Built most = Reports::takhrij(*sample.lib, phrase, std::nullopt);
+    EXPECT_TRUE(most.text.contains(QStringLiteral("في «سنن ابن ماجه» (")
+                                   + Reports::mawadi().count(std::max(majah[0], majah[1]), CountedNoun::Case::genitive)
+                                   + QStringLiteral(") (في طبعتين): «")))
+        << most.text.toStdString();
+
+    // History and term count the work once and tell its editions apart.
+    const Reports::Built history = Reports::history(*sample.lib, QStringLiteral("صلاة الجماعة"), std::nullopt);
+    EXPECT_TRUE(history.text.contains(QStringLiteral(" طبعات) مما بحثت فيه"))) << history.text.toStdString();
+    const Reports::Built term = Reports::term(*sample.lib, QStringLiteral("الغرر"), std::nullopt);
+    EXPECT_TRUE(term.text.contains(QStringLiteral("في «سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)»: «")))
+        << term.text.toStdString();
+    EXPECT_TRUE(term.text.contains(QStringLiteral(" طبعات) في المكتبة.\n"))) << term.text.toStdString();
 
     // The same hadith from both editions is quoted once, under one heading.
     const Reports::Built views = Reports::views(*sample.lib, QStringLiteral("قراءة الفاتحة خلف الإمام"), std::nullopt);

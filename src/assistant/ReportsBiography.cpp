@@ -1,0 +1,921 @@
+#include "assistant/Reports.h"
+
+#include "assistant/Intent.h"
+
+#include "core/Arabic.h"
+#include "core/BookTitles.h"
+#include "core/Characters.h"
+#include "core/CountedNoun.h"
+#include "core/Library.h"
+#include "core/PyRegex.h"
+#include "search/SearchEngine.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <functional>
+
+namespace quorvel::Reports {
+
+namespace {
+
+constexpr int kBioChars = 1400;
+constexpr int kWorksListed = 40;
+constexpr std::int64_t kNoDeath = 99999;
+
+// Biographical pages: at most this many are quoted, found among the pages
+// the search for the name as a phrase returns and those retrieval ranks
+// best; a sentence longer than the longest quotation is cut around the name.
+constexpr int kNameQuoted = 8;
+constexpr int kNamePhraseHits = 300;
+constexpr int kNamePool = 40;
+constexpr int kNamePoolPerBook = 4;
+constexpr int kNamePhraseVariantsMax = 16;
+constexpr qsizetype kQuotedCharsMax = 420;
+constexpr qsizetype kQuotedBefore = 120;
+constexpr qsizetype kPassageContext = 300;
+// Enough of the page before's end to hold its last word.
+constexpr qsizetype kCarriedChars = 64;
+// A dictionary's index line names a man in at most this many words, after
+// at most this many nisbas («بن شهاب الزهري محمد بن مسلم»).
+constexpr qsizetype kReferredWordsMax = 6;
+constexpr qsizetype kLeadingNisbasMax = 2;
+// The pages of a dictionary read for its index lines and for the entries of a full name.
+constexpr int kDictionaryPagesRead = 3000;
+// A word met this often before «بن» opening a name is a given name.
+constexpr int kGivenNameMet = 2;
+constexpr int kGivenNameLettersMin = 3;
+
+// How many fathers an author's catalogue name must give to be sought in his own books.
+constexpr qsizetype kOwnNameFathers = 2;
+
+// Said under the card when no page of the library names the man.
+const QString noTextNote = QStringLiteral("لم أجد اسمه في نصوص كتب المكتبة، فالبطاقة وحدها من فهرسها.\n");
+
+QString nonEmpty(const std::optional<QString>& s) { return s.value_or(QString()); }
+
+// Words that join a man to his father or forefather, in normal form; «ابن»
+// is read as «بن».
+const QString& sonOf()
+{
+    static const QString word = QStringLiteral("بن");
+    return word;
+}
+bool isLineage(const QString& word)
+{
+    return word == sonOf() || word == QStringLiteral("ابن") || word == QStringLiteral("بنت");
+}
+QString foldedWord(const QString& word) { return word == QStringLiteral("ابن") ? sonOf() : word; }
+
+QStringList foldedTokens(const QString& text)
+{
+    QStringList words = Arabic::tokens(text);
+    for (QString& w : words)
+        w = foldedWord(w);
+    return words;
+}
+
+// Letters joined to the front of a word: and, so, with, for.
+const QStringList& proclitics()
+{
+    static const QStringList letters{QStringLiteral("و"),  QStringLiteral("ف"),  QStringLiteral("ب"),
+                                     QStringLiteral("ل"),  QStringLiteral("وب"), QStringLiteral("ول"),
+                                     QStringLiteral("فب"), QStringLiteral("فل")};
+    return letters;
+}
+
+// An entry number, or a source symbol, before a dictionary entry's name.
+bool isEntryNumber(const QString& word)
+{
+    return std::all_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
+}
+bool isEntryMark(const QString& word) { return word.size() == 1 || isEntryNumber(word); }
+
+// A kunya's first word, in normal form: «أبو فلان», «أم فلان».
+bool isKunya(const QString& word) { return word == QStringLiteral("ابو") || word == QStringLiteral("ام"); }
+// A word that a name's next word completes: «عبد الله», «أبي بكر», «بن …».
+bool isOpenEnded(const QString& word)
+{
+    return isLineage(word) || isKunya(word) || word == QStringLiteral("ابي") || word == QStringLiteral("عبد");
+}
+
+// How plainly a sentence is the name's own entry: a numbered line that opens
+// with the name, or with a kunya and then the name, is a dictionary's entry;
+// a line that opens with it unnumbered may be a cross-reference or a note on
+// someone unnamed; any other sentence only mentions the name.
+enum class Entry { none, unnumbered, numbered };
+
+Entry entryOpening(const QStringList& before)
+{
+    qsizetype marks = 0;
+    while (marks < before.size() && isEntryMark(before[marks]))
+        ++marks;
+    const bool numbered = std::any_of(before.begin(), before.begin() + marks, isEntryNumber);
+    const qsizetype rest = before.size() - marks;
+    if (rest == 0)
+        return numbered ? Entry::numbered : Entry::unnumbered;
+    // «123 أبو فلان X بن Y سمع …»: the kunya, of one word or «عبد …», before the name.
+    if (numbered && isKunya(before[marks])
+        && (rest == 2 || (rest == 3 && before[marks + 1] == QStringLiteral("عبد"))))
+        return Entry::numbered;
+    return Entry::none;
+}
+
+// The name asked for, read as a reader reads it in a sentence: its words in
+// normal form with «ابن» read as «بن» and, when it is «ابن X» asked alone,
+// the given names that before «بن X» make the words another son of X.
+struct Reading {
+    QStringList name;
+    QSet<QString> given;
+};
+
+// A given name, also with «و» before it («وسلم بن قتيبة»).
+bool isGivenName(const QString& word, const QSet<QString>& given)
+{
+    return given.contains(word) || (word.startsWith(u'و') && given.contains(word.mid(1)));
+}
+
+// Where a sentence holds the name as written (marks, hamza forms and «ابن»
+// aside) and not as someone's father or forefather: its stretch in the
+// sentence, and how plainly the sentence is the name's entry.
+struct NameAt {
+    qsizetype start = 0;
+    qsizetype end = 0;
+    Entry entry = Entry::none;
+};
+
+// `carried`: the words, in normal form, that the page before ends with when
+// the sentence opens a page inside the sentence or entry begun there.
+std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, const QStringList& carried = {})
+{
+    const QStringList& name = reading.name;
+    if (name.isEmpty())
+        return std::nullopt;
+    const bool sonOfAsked = name.first() == sonOf();
+    const Arabic::Index idx = Arabic::index(sentence);
+    QStringList words = carried;
+    QList<qsizetype> at(carried.size(), 0); // each word's first unit in the normal form
+    qsizetype from = 0;
+    for (const QString& w : idx.norm.split(u' ')) {
+        words << foldedWord(w);
+        at << from;
+        from += w.size() + 1;
+    }
+    std::optional<NameAt> found;
+    for (qsizetype i = carried.size(); i + name.size() <= words.size(); ++i) {
+        const QString& first = words[i];
+        bool joined = false;
+        if (first != name[0]) {
+            joined = !isLineage(name[0]) && std::any_of(proclitics().begin(), proclitics().end(), [&](const QString& c) {
+                return first.size() == c.size() + name[0].size() && first.startsWith(c) && first.endsWith(name[0]);
+            });
+            if (!joined)
+                continue;
+        }
+        bool whole = true;
+        for (qsizetype j = 1; j < name.size() && whole; ++j)
+            whole = words[i + j] == name[j];
+        if (!whole)
+            continue;
+        if (i > 0 && !joined) {
+            const QString& before = words[i - 1];
+            if (isLineage(before) || (sonOfAsked && isGivenName(before, reading.given)))
+                continue;
+        }
+        const qsizetype lastUnit = at[i + name.size() - 1] + words[i + name.size() - 1].size() - 1;
+        if (at[i] >= idx.map.size() || lastUnit >= idx.map.size())
+            continue;
+        NameAt here{idx.map[at[i]], std::min<qsizetype>(idx.map[lastUnit] + 1, sentence.size()), Entry::none};
+        // «ابن X بن Y» opens the entry of a son of another X.
+        const bool longerLineage = sonOfAsked && i + name.size() < words.size() && isLineage(words[i + name.size()]);
+        if (!joined && !longerLineage) {
+            here.entry = entryOpening(words.mid(carried.size(), i - carried.size()));
+            // A line that goes on from the page before opens no entry.
+            if (!carried.isEmpty() && here.entry == Entry::unnumbered)
+                here.entry = Entry::none;
+        }
+        if (!found || here.entry > found->entry)
+            found = here;
+    }
+    return found;
+}
+
+bool isBreak(QChar c) { return c == u' ' || c == u'\n'; }
+bool isQuoteTrimmed(QChar c) { return c == u' ' || c == QChar(0x2026) || c == u'\n' || c == u'\r' || c == u'\t'; }
+
+// `from` moved forward to the start of a word, `to` back to the end of one.
+std::pair<qsizetype, qsizetype> atWords(const QString& text, qsizetype from, qsizetype to, qsizetype start,
+                                        qsizetype end)
+{
+    if (from > 0)
+        while (from < start && !isBreak(text[from - 1]))
+            ++from;
+    if (to < text.size())
+        while (to > end && !isBreak(text[to]))
+            --to;
+    return {from, to};
+}
+
+// A page's best sentence about the name: its stretch in the page text (the
+// stretch around the name when the sentence is too long to quote whole) and
+// how plainly it is the name's entry. Nothing when no sentence of the page
+// holds the name.
+struct Quoted {
+    qsizetype start = 0;
+    qsizetype end = 0;
+    Entry entry = Entry::none;
+};
+
+// `carriedAtStart` gives the words the page before ends with, asked for
+// only when the text's first sentence holds the name.
+std::optional<Quoted> sentenceAbout(const QString& text, const Reading& reading,
+                                    const std::function<QStringList()>& carriedAtStart = {})
+{
+    static const PyRegex::Regex sentence = PyRegex::compile(QStringLiteral("[^.؟!؛\n]+[.؟!؛]?"));
+    // Most pages and sentences lack the name's last word: they are passed
+    // over before their words are mapped.
+    const QStringList& name = reading.name;
+    if (name.isEmpty())
+        return std::nullopt;
+    const QString& last = name.last();
+    if (!Arabic::normalize(text).contains(last))
+        return std::nullopt;
+    std::optional<Quoted> best;
+    for (const PyRegex::Range& r : PyRegex::allMatches(sentence, text)) {
+        const QString s = text.mid(r.start, r.length);
+        if (!Arabic::normalize(s).contains(last))
+            continue;
+        const bool opensText = std::all_of(text.begin(), text.begin() + r.start, [](QChar c) { return c.isSpace(); });
+        const std::optional<NameAt> at =
+            nameIn(s, reading, opensText && carriedAtStart ? carriedAtStart() : QStringList());
+        if (!at || Arabic::tokens(s).size() <= name.size())
+            continue;
+        Quoted q{r.start, r.start + r.length, at->entry};
+        if (Characters::count(s, kQuotedCharsMax + 1) > kQuotedCharsMax) {
+            const qsizetype from = std::max<qsizetype>(0, at->start - kQuotedBefore);
+            const qsizetype to = std::min<qsizetype>(s.size(), from + Characters::endOfFirst(s.mid(from), kQuotedCharsMax));
+            const auto [a, b] = atWords(s, from, to, at->start, at->end);
+            q.start = r.start + a;
+            q.end = r.start + b;
+        }
+        if (!best || q.entry > best->entry)
+            best = q;
+    }
+    return best;
+}
+
+// A page read as a passage about the name: the stretch of the page around its
+// sentence about the name, and that sentence.
+struct AboutName {
+    Passage passage;
+    QString sentence;
+    Entry entry = Entry::none;
+    QStringList filedAs; // the full name a dictionary's index led to, if any
+};
+
+std::optional<AboutName> passageAt(const Library& lib, const Book& book, const Page& page, const QString& content,
+                                   const Quoted& q)
+{
+    const QString said = Characters::trim(QStringView(content).sliced(q.start, q.end - q.start), isQuoteTrimmed)
+                             .toString()
+                             .replace(u'\n', u' ');
+    if (said.isEmpty())
+        return std::nullopt;
+    const auto [a, b] = atWords(content, std::max<qsizetype>(0, q.start - kPassageContext),
+                                std::min<qsizetype>(content.size(), q.end + kPassageContext), q.start, q.end);
+    return AboutName{Passage::of(lib, book, page,
+                                 (a > 0 ? QStringLiteral("… ") : QString()) + content.mid(a, b - a)
+                                     + (b < content.size() ? QStringLiteral(" …") : QString())),
+                     said, q.entry, {}};
+}
+
+// The last word of the page before, when that page stops inside a sentence
+// (the page opens inside what it began); nothing when it ends one.
+QStringList carriedInto(const Library& lib, const Page& page)
+{
+    const std::optional<Page> before = lib.page(page.bookId, page.seq - 1);
+    if (!before)
+        return {};
+    const QString text = Characters::trim(Library::splitFootnotes(before->content).first, [](QChar c) {
+                             return c.isSpace();
+                         }).toString();
+    if (text.isEmpty() || QStringLiteral(".؟!").contains(text.back()))
+        return {};
+    const QStringList words = Arabic::tokens(text.right(kCarriedChars));
+    return words.isEmpty() ? QStringList() : QStringList{foldedWord(words.last())};
+}
+
+std::optional<AboutName> pageAbout(const Library& lib, const QHash<std::int64_t, Book>& byId, std::int64_t pageId,
+                                   const Reading& reading)
+{
+    const std::optional<Page> page = lib.page(pageId);
+    if (!page)
+        return std::nullopt;
+    const auto book = byId.constFind(page->bookId);
+    if (book == byId.cend())
+        return std::nullopt;
+    const QString content = footnotesLabelled(page->content);
+    const std::optional<Quoted> q = sentenceAbout(content, reading, [&] { return carriedInto(lib, *page); });
+    if (!q)
+        return std::nullopt;
+    return passageAt(lib, *book, *page, content, *q);
+}
+
+// The full-text query for the name as a phrase, «بن» also written «ابن».
+QString namePhrase(const QStringList& name)
+{
+    QStringList variants{QString()};
+    for (const QString& w : name) {
+        const QStringList spellings = w == sonOf() ? QStringList{w, QStringLiteral("ابن")} : QStringList{w};
+        QStringList grown;
+        for (const QString& v : variants) {
+            for (const QString& spelling : spellings) {
+                if (grown.size() < kNamePhraseVariantsMax)
+                    grown << (v.isEmpty() ? spelling : v + u' ' + spelling);
+            }
+        }
+        variants = grown;
+    }
+    QStringList quoted;
+    for (const QString& v : variants)
+        quoted << SearchEngine::quote(v);
+    return quoted.join(QStringLiteral(" OR "));
+}
+
+// The pages of the scope that hold the name as a phrase, best ranked first,
+// at most `limit`, as (page id, book id).
+QList<std::pair<std::int64_t, std::int64_t>> pagesNaming(const Library& lib, const QStringList& name,
+                                                          const BookScope& scope, int limit = kNamePhraseHits)
+{
+    if (name.isEmpty() || (scope && scope->isEmpty()))
+        return {};
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return {};
+    QString sql = QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ?");
+    if (scope) {
+        QStringList ids;
+        for (const std::int64_t id : *scope)
+            ids << QString::number(id);
+        sql += QStringLiteral(" AND book_id IN (") + ids.join(u',') + u')';
+    }
+    sql += QStringLiteral(" ORDER BY bm25(pages_fts) LIMIT ") + QString::number(limit);
+    QList<std::pair<std::int64_t, std::int64_t>> out;
+    for (const Statement::Row& row : conn->rows(sql, {namePhrase(name)})) {
+        const std::optional<std::int64_t> page = row.integer(0);
+        const std::optional<std::int64_t> book = row.integer(1);
+        if (page && book)
+            out.append({*page, *book});
+    }
+    return out;
+}
+
+// How many pages of the library name the words as a phrase.
+std::int64_t pagesCount(const Library& lib, const QStringList& words)
+{
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return 0;
+    const QList<Statement::Row> rows =
+        conn->rows(QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"), {namePhrase(words)});
+    return rows.isEmpty() ? 0 : rows.first().integer(0).value_or(0);
+}
+
+// The pages of the scope about the name: those retrieval ranks best for it,
+// then the rest of those naming it, each page read whole and kept only when
+// a sentence of it holds the name itself; the name's entries in the
+// biographical dictionaries first, one page per book. (A numbered line of
+// another book, a hadith say, is no entry.)
+QList<AboutName> aboutName(const Library& lib, const QString& asked, const Reading& reading, const BookScope& scope,
+                           const QSet<std::int64_t>& dictionaries)
+{
+    QList<std::pair<std::int64_t, std::int64_t>> pages;
+    for (const Passage& p : AIAssistant::retrieve(lib, asked, kNamePool, scope, kNamePoolPerBook))
+        pages.append({p.pageId, p.bookId});
+    pages << pagesNaming(lib, reading.name, scope);
+    const QHash<std::int64_t, Book> byId = lib.bookById();
+    QSet<std::int64_t> read;
+    // A book whose page is kept needs no other page, unless it is a
+    // dictionary whose entry of the name may still come.
+    QSet<std::int64_t> settled;
+    QList<AboutName> found;
+    for (const auto& [id, bookId] : pages) {
+        if (read.contains(id) || settled.contains(bookId))
+            continue;
+        read.insert(id);
+        std::optional<AboutName> a = pageAbout(lib, byId, id, reading);
+        if (!a)
+            continue;
+        const bool dictionary = dictionaries.contains(bookId);
+        if (!dictionary)
+            a->entry = Entry::none;
+        if (!dictionary || a->entry == Entry::numbered)
+            settled.insert(bookId);
+        found << *a;
+    }
+    std::stable_sort(found.begin(), found.end(), [](const AboutName& a, const AboutName& b) { return a.entry > b.entry; });
+    QList<AboutName> out;
+    QSet<std::int64_t> booksMet;
+    for (const AboutName& a : found) {
+        if (!booksMet.contains(a.passage.bookId)) {
+            booksMet.insert(a.passage.bookId);
+            out << a;
+        }
+    }
+    return out;
+}
+
+// The given names of the library's men: the word before the first «بن» of
+// the dictionaries' numbered entries («3490 عبد الله بن عمر» gives «الله»)
+// and of the narrators' names, each met at least twice; a word of two
+// letters (a gloss's «هو») is none.
+QSet<QString> givenNames(const Library& lib, const QSet<std::int64_t>& dictionaries)
+{
+    static const QRegularExpression opening(QStringLiteral("(?:^| )[0-9٠-٩]+ (?:(\\S+) )?(\\S+) بن "));
+    QHash<QString, int> met;
+    const auto count = [&](const QString& first, const QString& word) {
+        if (Characters::count(word, kGivenNameLettersMin) >= kGivenNameLettersMin && !isOpenEnded(word)
+            && !isLineage(first))
+            ++met[word];
+    };
+    if (!dictionaries.isEmpty()) {
+        const QList<std::int64_t> ids(dictionaries.begin(), dictionaries.end());
+        const QList<Statement::Row> rows = lib.main().rows(
+            QStringLiteral("SELECT content_norm FROM pages WHERE book_id IN (") + SQLiteDB::marks(ids.size()) + u')',
+            argsOf(ids));
+        for (const Statement::Row& row : rows) {
+            for (auto it = opening.globalMatch(row.str(0).value_or(QString())); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                count(m.captured(1), m.captured(2));
+            }
+        }
+    }
+    for (const Statement::Row& row :
+         lib.main().rows(QStringLiteral("SELECT name FROM narrators WHERE name LIKE '% بن %'"))) {
+        const QStringList words = foldedTokens(row.str(0).value_or(QString()));
+        const qsizetype son = words.indexOf(sonOf());
+        if (son == 1)
+            count(QString(), words.first());
+    }
+    QSet<QString> names;
+    for (auto it = met.cbegin(); it != met.cend(); ++it) {
+        if (it.value() >= kGivenNameMet)
+            names.insert(it.key());
+    }
+    return names;
+}
+
+// A dictionary's numbered entry line that opens with a full name.
+struct EntryLine {
+    std::int64_t bookId = 0;
+    std::int64_t pageId = 0;
+    std::int64_t seq = 0;
+    Quoted at;
+    QStringList words;     // the line's words in normal form, «ابن» read as «بن»
+    QStringList full;      // the full name it opens with
+    bool holdsAsked = false; // it holds every word of the name asked for
+    int described = 0;       // how many of the index line's nisbas and epithets it holds
+    std::int64_t known = 0;  // pages of the library that name him as the entry does
+};
+
+// The lines of a text as stretches, line breaks left out.
+QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text)
+{
+    QList<std::pair<qsizetype, qsizetype>> out;
+    qsizetype from = 0;
+    while (from <= text.size()) {
+        qsizetype to = text.indexOf(u'\n', from);
+        if (to < 0)
+            to = text.size();
+        if (to > from)
+            out.append({from, to});
+        from = to + 1;
+    }
+    return out;
+}
+
+// Following a dictionary's own cross-reference: its index of nisbas, kunyas
+// and short names files a man under his full name («الأوزاعي عبد الرحمن بن
+// عمرو», «بن سيرين هو محمد»). The entry it points to, read as the entry of
+// the name asked for; of several men of that full name, the one whose entry
+// holds the words asked for, then the one the library names most.
+class CrossReference {
+public:
+    CrossReference(const Library& lib, const QStringList& asked, const QSet<std::int64_t>& dictionaries)
+        : lib_(lib), asked_(asked), dictionaries_(dictionaries), byId_(lib.bookById())
+    {
+    }
+
+    std::optional<AboutName> entry()
+    {
+        if (asked_.isEmpty() || dictionaries_.isEmpty())
+            return std::nullopt;
+        QList<EntryLine> found;
+        indexed(asked_, false, found);
+        // «سفيان الثوري»: the index files him by the nisba alone.
+        if (asked_.size() > 1 && asked_.last().startsWith(QStringLiteral("ال")))
+            indexed({asked_.last()}, true, found);
+        if (found.isEmpty())
+            return std::nullopt;
+        const QList<Book> catalogue = lib_.books();
+        QHash<std::int64_t, qsizetype> order;
+        for (qsizetype i = 0; i < catalogue.size(); ++i)
+            order.insert(catalogue[i].id, i);
+        for (EntryLine& e : found)
+            e.known = known(e);
+        const auto best = std::min_element(found.begin(), found.end(), [&](const EntryLine& a, const EntryLine& b) {
+            if (a.holdsAsked != b.holdsAsked)
+                return a.holdsAsked;
+            if (a.described != b.described)
+                return a.described > b.described;
+            if (a.known != b.known)
+                return a.known > b.known;
+            if (a.bookId != b.bookId)
+                return order.value(a.bookId) < order.value(b.bookId);
+            return std::make_pair(a.seq, a.at.start) < std::make_pair(b.seq, b.at.start);
+        });
+        const Page page = pages_.value(best->pageId);
+        const QString content = footnotesLabelled(page.content);
+        std::optional<AboutName> a = passageAt(lib_, byId_.value(best->bookId), page, content, best->at);
+        if (a) {
+            a->entry = Entry::numbered;
+            a->filedAs = best->full;
+        }
+        return a;
+    }
+
+private:
+    // The dictionaries' lines that open with `key` and then name a man, and
+    // the entries they point to; with `required`, only entries that hold
+    // every word asked for.
+    void indexed(const QStringList& key, bool required, QList<EntryLine>& found)
+    {
+        for (const auto& [pageId, bookId] : pagesNaming(lib_, key, dictionaries_, kDictionaryPagesRead)) {
+            const std::optional<Page> page = read(pageId);
+            if (!page)
+                continue;
+            const QList<std::pair<qsizetype, qsizetype>> lines = linesOf(page->content);
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                const auto& [from, to] = lines[i];
+                const QStringList words = foldedTokens(page->content.mid(from, to - from));
+                if (words.size() <= key.size() || words.mid(0, key.size()) != key)
+                    continue;
+                // «بن عمرو بن العاص …» indexes another son of another X; «X عن
+                // مولى لأسماء هو …» names whom X narrated from.
+                if ((key.first() == sonOf() && isLineage(words[key.size()]))
+                    || words.mid(key.size(), kReferredWordsMax).contains(QStringLiteral("عن")))
+                    continue;
+                // A page's first line that goes on from the page before is no index line.
+                if (i == 0 && !carriedInto(lib_, *page).isEmpty())
+                    continue;
+                const QStringList rest = words.mid(key.size());
+                QStringList described;
+                for (const QString& w : rest.mid(0, kReferredWordsMax)) {
+                    if (w.startsWith(QStringLiteral("ال")))
+                        described << w;
+                }
+                for (const QStringList& full : fullNames(rest, key)) {
+                    QList<EntryLine> entries = opening(full, bookId);
+                    for (EntryLine& e : entries) {
+                        e.described = int(std::count_if(described.begin(), described.end(), [&](const QString& w) {
+                            return !full.contains(w) && e.words.contains(w);
+                        }));
+                    }
+                    if (required)
+                        entries.removeIf([](const EntryLine& e) { return !e.holdsAsked; });
+                    if (!entries.isEmpty()) {
+                        found << entries;
+                        break;
+                    }
+                }
+            }
+        }
+    }
+
+    // The full names an index line's words may give, longest first: the
+    // words as they stand or after leading nisbas and epithets, and after
+    // «هو» or «اسمه», cut where a name may end; for «ابن X» a given name
+    // alone («هو عبد الله») is completed by «بن X».
+    QList<QStringList> fullNames(const QStringList& words, const QStringList& key) const
+    {
+        qsizetype nisbas = 0;
+        while (nisbas < words.size() && nisbas < kLeadingNisbasMax && words[nisbas].startsWith(QStringLiteral("ال")))
+            ++nisbas;
+        const auto named = [&](qsizetype from) {
+            const bool pointer = from < words.size()
+                && (words[from] == QStringLiteral("هو") || words[from] == QStringLiteral("اسمه"));
+            return pointer ? from + 1 : from;
+        };
+        // «بن وهب المصري صاحب مالك اسمه عبد الله»: the name after the pointer.
+        qsizetype pointer = 0;
+        while (pointer < std::min(words.size(), kReferredWordsMax) && words[pointer] != QStringLiteral("هو")
+               && words[pointer] != QStringLiteral("اسمه"))
+            ++pointer;
+        QList<qsizetype> starts{named(0), named(nisbas)};
+        if (pointer < std::min(words.size(), kReferredWordsMax))
+            starts << pointer + 1;
+        QList<QStringList> out;
+        for (const qsizetype from : starts) {
+            for (qsizetype n = std::min(kReferredWordsMax, words.size() - from); n >= 1; --n) {
+                QStringList full = words.mid(from, n);
+                if (isOpenEnded(full.last()))
+                    continue;
+                if (key.first() == sonOf() && !full.contains(sonOf()))
+                    full << key;
+                if (full.size() < 2 || (!full.contains(sonOf()) && !isKunya(full.first())) || out.contains(full))
+                    continue;
+                out << full;
+            }
+        }
+        return out;
+    }
+
+    // The numbered entries of the book that open with the full name.
+    QList<EntryLine> opening(const QStringList& full, std::int64_t bookId)
+    {
+        QList<EntryLine> out;
+        const Reading reading{full, {}};
+        for (const auto& [pageId, book] : pagesNaming(lib_, full, QSet<std::int64_t>{bookId}, kDictionaryPagesRead)) {
+            const std::optional<Page> page = read(pageId);
+            if (!page)
+                continue;
+            const QString content = footnotesLabelled(page->content);
+            for (const auto& [from, to] : linesOf(content)) {
+                const QString line = content.mid(from, to - from);
+                const std::optional<Quoted> q = sentenceAbout(line, reading);
+                if (!q || q->entry != Entry::numbered)
+                    continue;
+                EntryLine e;
+                e.bookId = book;
+                e.pageId = pageId;
+                e.seq = page->seq;
+                e.at = {from + q->start, from + q->end, Entry::numbered};
+                e.words = foldedTokens(line);
+                e.full = full;
+                e.holdsAsked = std::all_of(asked_.begin(), asked_.end(), [&](const QString& w) {
+                    return w == sonOf() || e.words.contains(w);
+                });
+                out << e;
+            }
+        }
+        return out;
+    }
+
+    // How many pages name the man as his entry opens: the full name and the
+    // name after it («عبد الله بن عمر بن الخطاب»).
+    std::int64_t known(const EntryLine& e)
+    {
+        qsizetype at = 0;
+        while (at < e.words.size() && e.words.mid(at, e.full.size()) != e.full)
+            ++at;
+        qsizetype end = at + e.full.size();
+        while (end < e.words.size() && (end == at + e.full.size() || isOpenEnded(e.words[end - 1])))
+            ++end;
+        const QStringList phrase = e.words.mid(at, end - at);
+        if (!counted_.contains(phrase.join(u' ')))
+            counted_.insert(phrase.join(u' '), pagesCount(lib_, phrase));
+        return counted_.value(phrase.join(u' '));
+    }
+
+    // A copy: the cache may grow while the page is read.
+    std::optional<Page> read(std::int64_t pageId)
+    {
+        if (const auto it = pages_.constFind(pageId); it != pages_.cend())
+            return *it;
+        const std::optional<Page> page = lib_.page(pageId);
+        if (page)
+            pages_.insert(pageId, *page);
+        return page;
+    }
+
+    const Library& lib_;
+    QStringList asked_;
+    QSet<std::int64_t> dictionaries_;
+    QHash<std::int64_t, Book> byId_;
+    QHash<std::int64_t, Page> pages_;
+    QHash<QString, std::int64_t> counted_;
+};
+
+// The leading part of a catalogue full name that names the man and his
+// fathers («أبو محمد عبد الله بن مسلم بن قتيبة الدينوري» gives «عبد الله بن
+// مسلم بن قتيبة»); nothing when it names no father.
+QStringList lineageOf(const QString& fullName)
+{
+    const QStringList words = foldedTokens(fullName.section(QRegularExpression(QStringLiteral("[،,]")), 0, 0));
+    qsizetype i = 0;
+    const auto element = [&] {
+        if (i < words.size() && isOpenEnded(words[i]) && !isLineage(words[i]))
+            ++i;
+        if (i < words.size())
+            ++i;
+    };
+    if (i < words.size() && isKunya(words[i]))
+        element();
+    const qsizetype from = i;
+    element();
+    while (i + 1 < words.size() && words[i] == sonOf()) {
+        ++i;
+        element();
+    }
+    const QStringList lineage = words.mid(from, i - from);
+    return lineage.size() >= 3 && lineage.first() != sonOf() ? lineage : QStringList();
+}
+
+} // namespace
+
+Built biography(const Library& lib, const QString& q, const BookScope& scope)
+{
+    // The name asked for, without the question's words; its words in normal
+    // form with «ابن» read as «بن» are what a quoted sentence must hold.
+    const QString name = Intent::person(q);
+    const QStringList folded = foldedTokens(name);
+    QStringList W;
+    for (const QString& word : Arabic::tokens(name)) {
+        if (Characters::count(word, 2) > 1)
+            W << word;
+    }
+
+    const QList<Book> catalogue = lib.books();
+    QHash<std::int64_t, QList<Book>> works;
+    for (const Book& b : catalogue) {
+        if (b.authorId)
+            works[*b.authorId].append(b);
+    }
+
+    std::optional<Author> chosen;
+    if (!W.isEmpty()) {
+        const auto better = [&](const Author& a, const Author& b) {
+            const qsizetype wa = works.value(a.id).size();
+            const qsizetype wb = works.value(b.id).size();
+            if (wa != wb)
+                return wa > wb;
+            const qsizetype la = Characters::count(a.name);
+            const qsizetype lb = Characters::count(b.name);
+            if (la != lb)
+                return la < lb;
+            const std::int64_t da = a.death.value_or(kNoDeath);
+            const std::int64_t db = b.death.value_or(kNoDeath);
+            if (da != db)
+                return da < db;
+            return a.id < b.id;
+        };
+        for (const Author& author : lib.authors()) {
+            // The words in the order asked: أنس بن مالك is not مالك بن أنس.
+            const QString authorName = Arabic::normalize(author.name);
+            qsizetype from = 0;
+            if (!std::all_of(W.begin(), W.end(), [&](const QString& w) {
+                    const qsizetype at = authorName.indexOf(w, from);
+                    from = at + w.size();
+                    return at >= 0;
+                }))
+                continue;
+            if (!chosen || better(author, *chosen))
+                chosen = author;
+        }
+    }
+
+    QString card;
+    QStringList lineage;
+    if (chosen) {
+        const QList<Statement::Row> rows =
+            lib.main().rows(QStringLiteral("SELECT full_name, bio, death_text FROM authors WHERE id=?"), {chosen->id});
+        const Statement::Row* row = rows.isEmpty() ? nullptr : &rows.first();
+        card += QStringLiteral("## بطاقة العلم في المكتبة\n");
+        const QString fullName = row ? nonEmpty(row->str(0)) : QString();
+        lineage = lineageOf(fullName);
+        card += QStringLiteral("الاسم: ") + (fullName.isEmpty() ? chosen->name : fullName) + u'\n';
+        const QString deathText = row ? nonEmpty(row->str(2)) : QString();
+        if (chosen->death && *chosen->death >= 2) {
+            card += QStringLiteral("الوفاة: سنة ") + Arabic::num(*chosen->death) + QStringLiteral("هـ (")
+                + century(chosen->death) + QStringLiteral(")\n");
+        } else if (!deathText.isEmpty()) {
+            card += QStringLiteral("الوفاة: ") + deathText + u'\n';
+        }
+        const QString bio = row ? nonEmpty(row->str(1)) : QString();
+        if (!bio.isEmpty()) {
+            const qsizetype cut = Characters::endOfFirst(bio, kBioChars);
+            QString shown = bio.left(cut).replace(QStringLiteral("\n\n"), QStringLiteral("\n"));
+            if (cut < bio.size())
+                shown += QStringLiteral(" …");
+            card += shown + u'\n';
+        }
+        // A work in several editions is one work, listed once.
+        const std::shared_ptr<const Catalog> catalog = lib.catalog();
+        QList<std::int64_t> ownWorks;
+        QHash<std::int64_t, QString> workTitle;
+        QHash<std::int64_t, int> editions;
+        for (const Book& b : works.value(chosen->id)) {
+            const std::int64_t w = BookTitles::work(*catalog, b.id);
+            if (!editions.contains(w)) {
+                ownWorks << w;
+                workTitle.insert(w, b.title);
+            }
+            ++editions[w];
+        }
+        if (!ownWorks.isEmpty()) {
+            card += QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(ownWorks.size()) + QStringLiteral(")\n");
+            for (qsizetype i = 0; i < std::min<qsizetype>(ownWorks.size(), kWorksListed); ++i) {
+                const int e = editions.value(ownWorks[i]);
+                card += QStringLiteral("- ") + workTitle.value(ownWorks[i])
+                    + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString()) + u'\n';
+            }
+        }
+    }
+
+    // A name's own dictionary entries first, the entry a dictionary's own
+    // index points to from a short name, a nisba or «ابن X» before them all
+    // (and in place of that work's other pages); then the other pages in
+    // the order of their authors' deaths. An author is also sought under the
+    // catalogue's full name in his own books.
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    const QSet<std::int64_t> T = sub(scope, books(lib, tarajimKeys()));
+    const Reading reading{folded, folded.value(0) == sonOf() ? givenNames(lib, T) : QSet<QString>()};
+    const QList<AboutName> inDictionaries = aboutName(lib, name, reading, T, T);
+    // A name that opens a dictionary's numbered entry is that man's; an index
+    // line from it points to a namesake filed under another name.
+    const bool entered = std::any_of(inDictionaries.begin(), inDictionaries.end(),
+                                     [](const AboutName& a) { return a.entry == Entry::numbered; });
+    std::optional<AboutName> referred = entered ? std::nullopt : CrossReference(lib, folded, T).entry();
+    // The card's author is the man asked for: an index that files the name
+    // under another man's full name points to a namesake.
+    if (referred && !lineage.isEmpty() && lineage.mid(0, referred->filedAs.size()) != referred->filedAs)
+        referred.reset();
+    const std::optional<std::int64_t> referredWork =
+        referred ? std::optional(BookTitles::work(*catalog, referred->passage.bookId)) : std::nullopt;
+    QList<AboutName> R;
+    QSet<std::int64_t> met;
+    const auto admit = [&](const QList<AboutName>& found) {
+        for (const AboutName& a : found) {
+            if (!met.contains(a.passage.pageId)
+                && (!referredWork || BookTitles::work(*catalog, a.passage.bookId) != *referredWork)) {
+                met.insert(a.passage.pageId);
+                R << a;
+            }
+        }
+    };
+    if (referred) {
+        met.insert(referred->passage.pageId);
+        R << *referred;
+    }
+    admit(inDictionaries);
+    if (R.size() < 3)
+        admit(aboutName(lib, name, reading, scope, T));
+    // With his grandfather the name is his own in his books; «محمد بن يزيد»
+    // alone is also a narrator's there.
+    if (lineage.count(sonOf()) >= kOwnNameFathers && lineage != folded) {
+        QSet<std::int64_t> own;
+        for (const Book& b : works.value(chosen->id))
+            own.insert(b.id);
+        admit(aboutName(lib, lineage.join(u' '), Reading{lineage, {}}, sub(scope, own), {}));
+    }
+
+    // A sentence is quoted once, and a report two editions of a work both
+    // give once, in the longer of their two readings.
+    QList<AboutName> kept;
+    for (const AboutName& a : R) {
+        const QString norm = Arabic::normalize(a.sentence);
+        const QStringList words = norm.split(u' ', Qt::SkipEmptyParts);
+        const std::int64_t work = BookTitles::work(*catalog, a.passage.bookId);
+        const auto same = std::find_if(kept.begin(), kept.end(), [&](const AboutName& k) {
+            const QString kNorm = Arabic::normalize(k.sentence);
+            return kNorm == norm
+                || (BookTitles::work(*catalog, k.passage.bookId) == work
+                    && readAlike(kNorm.split(u' ', Qt::SkipEmptyParts), words));
+        });
+        if (same == kept.end()) {
+            if (kept.size() < kNameQuoted)
+                kept << a;
+        } else if (same->entry == a.entry && Characters::count(a.sentence) > Characters::count(same->sentence)) {
+            *same = a;
+        }
+    }
+    QList<Passage> first;
+    QList<Passage> numbered;
+    QList<Passage> unnumbered;
+    QList<Passage> others;
+    QHash<std::int64_t, QString> sentenceOf;
+    for (const AboutName& a : kept) {
+        const bool isReferred = referred && a.passage.pageId == referred->passage.pageId;
+        (isReferred ? first : a.entry == Entry::numbered ? numbered : a.entry == Entry::unnumbered ? unnumbered : others)
+            << a.passage;
+        sentenceOf.insert(a.passage.pageId, a.sentence);
+    }
+    const QList<Passage> P = renumber(first + chrono(numbered) + chrono(unnumbered) + chrono(others));
+    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+
+    QString section;
+    if (!P.isEmpty()) {
+        section += QStringLiteral("## ما ورد عنه في كتب التراجم والتاريخ\n");
+        for (const Passage& p : P) {
+            section += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId)
+                + QStringLiteral("»: «") + sentenceOf.value(p.pageId) + QStringLiteral("» [") + QString::number(p.n)
+                + QStringLiteral("]\n");
+        }
+        section += QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n");
+    } else if (!card.isEmpty()) {
+        section += noTextNote;
+    }
+    return {P, card + section, card};
+}
+
+} // namespace quorvel::Reports
