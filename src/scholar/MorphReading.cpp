@@ -150,7 +150,7 @@ std::vector<Pattern> buildPatterns()
     add(U"مت1ا23", 0.5, Kind::noun);
     // The present tense: its letter, then the stem of its form.
     // أ of the speaker is rarer in these books than the أ of form IV.
-    for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.0}, {U'ن', 0.0}, {U'A', 0.5}}) {
+    for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.1}, {U'ن', 0.1}, {U'A', 0.5}}) {
         const std::u32string p(1, person);
         add(p + U"123", 0.1 + extra, Kind::present);
         add(p + U"1ا23", 0.4 + extra, Kind::present);
@@ -212,7 +212,7 @@ std::vector<Back> buildBacks()
         {U"ان", 0.6},
         {U"ين", 0.3},
         {U"ون", 0.3},
-        {U"ت", 0.4, true, false, true},
+        {U"ت", 0.3, true, false, true},
         {U"تم", 0.4, true},
         {U"تما", 0.5, true},
         {U"تن", 0.6, true},
