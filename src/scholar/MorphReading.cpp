@@ -148,8 +148,8 @@ std::vector<Pattern> buildPatterns()
     add(U"مست123", 0.4, Kind::noun);
     add(U"مت123", 0.5, Kind::noun);
     add(U"مت1ا23", 0.5, Kind::noun);
-    // The present tense: its letter, then the stem of its form.
-    // أ of the speaker is rarer in these books than the أ of form IV.
+    // The present tense: its letter, then the stem of its form. ت and ن open
+    // nouns too (تفسير, نصر); the speaker's أ is rarer here than form IV's.
     for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.1}, {U'ن', 0.1}, {U'A', 0.5}}) {
         const std::u32string p(1, person);
         add(p + U"123", 0.1 + extra, Kind::present);
@@ -274,8 +274,9 @@ const Tables& tables()
     return built;
 }
 
-// The word's letters: marks and tatweel dropped, every hamza seat one
-// letter, آ a hamza and an alef, the alef of liaison a plain alef.
+// The word's letters: marks and tatweel dropped, every hamza seat but إ one
+// letter, آ a hamza and an alef, the alef of liaison a plain alef; nothing
+// when anything but an Arabic letter or mark is left.
 std::u32string lettersOf(const QString& word, bool& tanwin)
 {
     std::u32string out;
@@ -283,8 +284,14 @@ std::u32string lettersOf(const QString& word, bool& tanwin)
     for (char32_t c : Py::scalars(word)) {
         if (c >= 0x064B && c <= 0x064D)
             tanwin = true;
-        if ((c >= 0x064B && c <= 0x0652) || c == 0x0640 || c == 0x0670)
+        // Harakat, tatweel, the dagger alef and the Quran's small signs.
+        if ((c >= 0x064B && c <= 0x0652) || c == 0x0640 || c == 0x0670 || (c >= 0x06D6 && c <= 0x06ED))
             continue;
+        // Only Arabic letters make a root.
+        if (c < 0x0621 || c > 0x0671) {
+            out.clear();
+            return out;
+        }
         switch (c) {
         case U'إ':
             // Kept apart: it tells إفعال (إيمان) from أفعال (أيمان).

@@ -265,3 +265,21 @@ TEST(MorphAnalyze, verbalAffixesOnAVerbPatternMakeAVerbAndTheArticleOrTanwinANou
     for (const auto& [word, pos] : cases)
         EXPECT_EQ(Morph::analyze(u(word)).pos, u(pos)) << qPrintable(u(word));
 }
+
+TEST(MorphAnalyze, theQuransScriptAndHamzaSeatsAreReadLikeThePlainText)
+{
+    const QList<std::pair<const char16_t*, const char16_t*>> cases{
+        // The alef of liaison, the dagger alef, the small signs of the script.
+        {u"وَٱتَّقُوا۟", u"وقي"}, {u"ٱلصَّلَوٰةَ", u"صلو صلي"}, {u"ٱلْكِتَٰبَ", u"كتب"}, {u"ٱلْحَجِّ", u"حجج"},
+        // آ is a hamza and an alef; إ opens إفعال, أ opens أفعال.
+        {u"آمَنَ", u"امن"},       {u"إِيمَانًا", u"امن"},       {u"أَيْمَانِ", u"يمن"},
+    };
+    for (const auto& [word, roots] : cases) {
+        const QString root = Morph::analyze(u(word)).root;
+        EXPECT_TRUE(u(roots).split(u' ').contains(root)) << qPrintable(u(word)) << " → " << qPrintable(root);
+    }
+    // Anything but Arabic has no reading.
+    EXPECT_FALSE(Morph::reading(QStringLiteral("abc")));
+    EXPECT_FALSE(Morph::reading(u(u"كتاب2")));
+    EXPECT_FALSE(Morph::reading(u(u"ك")));
+}
