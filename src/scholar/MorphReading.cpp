@@ -404,6 +404,9 @@ std::vector<Option> optionsOf(char32_t c, std::size_t i, std::size_t n, char32_t
     case U'ا':
         if (first)
             return {{kHamza, 0.3}};
+        // No root letter is written ا right after the pattern's long vowel.
+        if (before == U'ا' || before == U'و' || before == U'ي')
+            return {};
         if (last)
             return {{U'و', 0.2}, {U'ي', 0.35}, {kHamza, 0.9}};
         return {{U'و', 0.2}, {U'ي', 0.3}, {kHamza, 0.8}};
@@ -563,11 +566,18 @@ std::optional<Reading> reading(const QString& word)
                 proto.verbalAffix = back.verbal || front.future || joinedPast;
                 proto.nominalAffix = front.article || front.preposition || back.nominal || tanwin;
                 // A verb ending in a weak letter loses it before the و of
-                // the plural (رموا, اتقوا, يدعون).
+                // the plural (رموا, اتقوا, يدعون), as often as a doubled one
+                // keeps its letters merged (ردوا, يحبون).
                 const bool beforeWaw = p.drop == Drop::defective && !back.text.empty() && back.text.front() == U'و';
-                // An alef after و is the plural's (اتقوا), not an ending.
-                const bool pluralAlef = back.text == U"ا" && stem.back() == U'و';
-                rootsOf(p, *f, front.cost + back.cost - (beforeWaw ? 0.3 : 0) + (pluralAlef ? 0.3 : 0), proto,
+                // An alef or ن after a long vowel ends the plural (اتقوا,
+                // يرمون), and an ون, ين or وا kept in the stem is more likely
+                // that ending than root letters (مسكين is the exception).
+                const bool vowelLast = stem.back() == U'و' || stem.back() == U'ي';
+                const bool pluralEnd = ((back.text == U"ا" || back.text == U"ن") && vowelLast)
+                                       || (back.text.empty() && stem.size() > 3
+                                           && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
+                                               || Py::hasSuffix(stem, U"وا")));
+                rootsOf(p, *f, front.cost + back.cost - (beforeWaw ? 0.15 : 0) + (pluralEnd ? 0.3 : 0), proto,
                         found);
             }
         }

@@ -240,6 +240,12 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
           {u"البيوت", u"بيت"}, {u"المعاصي", u"عصي"}}},
         {"four letters", {{u"الزلازل", u"زلزل"}, {u"زلزلت", u"زلزل"}, {u"دحرج", u"دحرج"},
                           {u"العقرب", u"عقرب"}}},
+        {"plural verbs of weak and doubled roots",
+         {{u"يحبون", u"حبب"}, {u"يظنون", u"ظنن"}, {u"أحبوا", u"حبب"}, {u"يرمون", u"رمي"},
+          {u"يقضون", u"قضي"}, {u"رموا", u"رمي"}, {u"نسوا", u"نسي"}, {u"يمشون", u"مشي"}}},
+        {"clitics around weak stems",
+         {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
+          {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
     };
     for (const auto& c : classes) {
         for (const auto& [word, roots] : c.words) {
