@@ -225,8 +225,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
          {{u"استطاع", u"طوع"}, {u"استقام", u"قوم"}, {u"يستحق", u"حقق"}, {u"استجاب", u"جوب"}}},
         {"doubled", {{u"يمد", u"مدد"}, {u"أشد", u"شدد"}, {u"الحجة", u"حجج"}, {u"احتج", u"حجج"},
                      {u"أحب", u"حبب"}, {u"يظن", u"ظنن"}}},
-        // The article, not a root letter, before two letters: لحد and لظى
-        // are roots too.
+        // The article before two letters, though لحد is a root too.
         {"doubled after the article", {{u"الحد", u"حدد"}, {u"الظل", u"ظلل"}, {u"العز", u"عزز"}}},
         {"final weak", {{u"يقضي", u"قضي"}, {u"رمى", u"رمي"}, {u"يدعو", u"دعو"}, {u"هداه", u"هدي"},
                         {u"اهتدى", u"هدي"}, {u"تلا", u"تلو"}, {u"لقيه", u"لقي"}, {u"القصوى", u"قصو"}}},
