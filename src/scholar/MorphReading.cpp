@@ -285,7 +285,7 @@ std::u32string lettersOf(const QString& word, bool& tanwin)
         if (c >= 0x064B && c <= 0x064D)
             tanwin = true;
         // Harakat, tatweel, the dagger alef and the Quran's small signs.
-        if ((c >= 0x064B && c <= 0x0652) || c == 0x0640 || c == 0x0670 || (c >= 0x06D6 && c <= 0x06ED))
+        if ((c >= 0x064B && c <= 0x065F) || c == 0x0640 || c == 0x0670 || (c >= 0x06D6 && c <= 0x06ED))
             continue;
         // Only Arabic letters make a root.
         if (c < 0x0621 || c > 0x0671) {
