@@ -188,7 +188,8 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
             x = QStringLiteral(" · ") + author;
         else if (death && *death >= 2)
             x = QStringLiteral(" (ت ") + Arabic::num(*death) + u')';
-        return Arabic::num(i) + QStringLiteral(". ") + titles.value(b.id, b.title) + x + QString::fromUtf8(CountedNoun::separator) + CountedNoun::pages().count(c, CountedNoun::Case::genitive) + u'\n';
+        // The count stands alone after the dash: nominative ("صفحتان").
+        return Arabic::num(i) + QStringLiteral(". ") + titles.value(b.id, b.title) + x + QString::fromUtf8(CountedNoun::separator) + CountedNoun::pages().count(c, CountedNoun::Case::nominative) + u'\n';
     };
 
     QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ") + CountedNoun::pages().count(total, CountedNoun::Case::genitive)

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <cmath>
+
 #include <utility>
 
 namespace quorvel {
@@ -69,6 +71,16 @@ QString CountedNoun::count(long long n, Case grammaticalCase, const QString& wri
     if (n == 2)
         return form(n, grammaticalCase);
     return written + u' ' + form(n, grammaticalCase);
+}
+
+QString CountedNoun::measure(double amount, Case grammaticalCase, const QString& written) const
+{
+    // Whole amounts beyond what a long long holds are read as fractions:
+    // they take the singular too.
+    constexpr double wholeLimit = 9.0e15;
+    if (std::trunc(amount) == amount && std::fabs(amount) < wholeLimit)
+        return count(static_cast<long long>(amount), grammaticalCase, written);
+    return written + u' ' + singular_;
 }
 
 const CountedNoun& CountedNoun::books()

@@ -30,6 +30,11 @@ public:
     // outside client, say).
     QString count(long long n, Case grammaticalCase, const QString& written) const;
 
+    // A measured amount, which may have a fraction ("١٫٥ ثانية"): a whole
+    // amount is counted as `count` counts it, any other takes the singular
+    // after the number as the caller writes it.
+    QString measure(double amount, Case grammaticalCase, const QString& written) const;
+
     // The nouns several features count.
     static const CountedNoun& books();
     static const CountedNoun& pages();

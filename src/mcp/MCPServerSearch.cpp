@@ -3,6 +3,7 @@
 
 #include "mcp/MCPServer.h"
 
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "search/SearchEngine.h"
 #include "search/SearchQuery.h"
@@ -146,9 +147,14 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
 
     if (timedOut) {
         result["timed_out"] = true;
+        // "بعد ٠ ثانية", "بعد ٠٫٥ ثانية", "بعد ٥ ثوان": the count after بعد.
+        static const CountedNoun seconds(QStringLiteral("ثانية"), QStringLiteral("ثانيتان"), QStringLiteral("ثوان"),
+                                         QStringLiteral("ثانية"));
+        const double timeout = searchTimeout();
         result["note"] = Json::utf8(QStringLiteral("توقف البحث بعد ")
-                                    + QString::asprintf("%g", searchTimeout())
-                                    + QStringLiteral(" ثوان؛ النتائج جزئية. ضيق البحث بـ book_ids أو category_id."));
+                                    + seconds.measure(timeout, CountedNoun::Case::genitive,
+                                                      QString::asprintf("%g", timeout))
+                                    + QStringLiteral("؛ النتائج جزئية. ضيق البحث بـ book_ids أو category_id."));
     } else if (!tooBroad.isEmpty()) {
         QString note = tooBroadNote(tooBroad);
         if (count >= limit)

@@ -1,5 +1,6 @@
 #include "scholar/Genealogy.h"
 
+#include "core/Arabic.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
 #include "search/Lexical.h"
@@ -19,6 +20,43 @@ namespace {
 const QString deathYearSQL = QStringLiteral(
     "SELECT a.death_year FROM books bk LEFT JOIN authors a ON a.id=bk.author_id WHERE bk.id=?");
 
+// Particles, pronouns and the like, in the normal form: every book has them,
+// so a page is found by the phrase's other words.
+const QSet<QString>& functionWords()
+{
+    static const QSet<QString> words = [] {
+        QSet<QString> set;
+        const QString text = QStringLiteral(
+            "و ف ب ك ل من في عن علي الي الى حتي مع عند لدي منذ مذ ان انه انها انما او ام ثم بل لكن "
+            "ما لا لم لن ليس قد هل اذا اذ لو لولا كي اي كل بعض غير سوي يا "
+            "هو هي هم هن هما انت انتم انا نحن ذلك تلك هذا هذه هؤلاء الذي التي الذين اللذين اللاتي");
+        for (const QString& w : text.split(u' ', Qt::SkipEmptyParts))
+            set.insert(Arabic::normalize(w));
+        set.remove(QString());
+        return set;
+    }();
+    return words;
+}
+
+// The query the pages are looked up with: its content words, or the whole
+// query when it has no other.
+QString contentQuery(const QString& query)
+{
+    QStringList kept;
+    for (const QString& w : Arabic::tokens(query)) {
+        if (!functionWords().contains(w))
+            kept.append(w);
+    }
+    return kept.isEmpty() ? query : kept.join(u' ');
+}
+
+// Two editions of one work: the same title by the same author.
+bool twins(const GenealogyNode& a, const GenealogyNode& b)
+{
+    const auto key = [](const QString& s) { return Arabic::normalize(s).simplified(); };
+    return a.author && b.author && key(a.title) == key(b.title) && key(*a.author) == key(*b.author);
+}
+
 } // namespace
 
 std::int64_t year(const GenealogyNode& node)
@@ -28,7 +66,7 @@ std::int64_t year(const GenealogyNode& node)
 
 std::optional<GenealogyResult> run(SQLiteDB& db, const QString& query, int pool, int minShared, int maxBooks)
 {
-    const QList<LexicalHit> hits = Lexical::search(db, query, pool, 0, QStringLiteral("AND"));
+    const QList<LexicalHit> hits = Lexical::search(db, contentQuery(query), pool, 0, QStringLiteral("AND"));
     if (hits.isEmpty())
         return std::nullopt;
     QList<GenealogyNode> nodes;
@@ -122,6 +160,9 @@ QList<GenealogyEdge> transmission(SQLiteDB& db, const QList<GenealogyNode>& node
             continue;
         const GenealogyNode& p = nodes[nodeOf.value(key.first)];
         const GenealogyNode& q = nodes[nodeOf.value(key.second)];
+        // An edition does not quote its twin: they are one text.
+        if (twins(p, q))
+            continue;
         const bool qFirst = year(q) < year(p);
         const GenealogyNode& source = qFirst ? q : p;
         const GenealogyNode& target = qFirst ? p : q;

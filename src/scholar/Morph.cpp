@@ -352,10 +352,16 @@ MorphResult analyze(const QString& word)
     if (!end.empty())
         r.suffix.append({Py::string(end), glossOf(t.suffGloss, end, kOtherSuffix)});
 
-    if (t.present.contains(w.front()) && front.empty() && w.size() >= kMinPresent)
+    // A verb's pattern with a verbal affix makes a verb, the article or a
+    // noun's pattern a noun, before the letter-based guesses.
+    const std::optional<Reading> read = reading(Py::strip(word));
+    const bool noun = read && read->noun;
+    if (t.present.contains(w.front()) && front.empty() && w.size() >= kMinPresent && !noun)
         r.pos = QString::fromUtf16(kPosPresent);
-    else if (w.size() >= kMinPast && w.back() == U'ت' && front.empty())
+    else if (w.size() >= kMinPast && w.back() == U'ت' && front.empty() && !noun)
         r.pos = QString::fromUtf16(kPosPast);
+    else if (read && read->verb)
+        r.pos = QString::fromUtf16(read->present ? kPosPresent : kPosPast);
     else if (t.definite.contains(front))
         r.pos = QString::fromUtf16(kPosDefinite);
     else if (t.plural.contains(end))
@@ -364,6 +370,10 @@ MorphResult analyze(const QString& word)
         r.pos = QString::fromUtf16(kPosNoun);
 
     r.stem = Py::string(stem);
+    if (read) {
+        r.root = read->root;
+        return r;
+    }
     // The stem is a run of the word: the same run of its letters with the
     // hamza seats kept apart.
     const std::u32string radicals = radicalLetters(Py::strip(word));

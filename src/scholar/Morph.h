@@ -14,6 +14,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 #include <string>
 #include <utility>
 
@@ -64,11 +66,26 @@ Split stripSuffix(const std::u32string& w);
 // or none can go. Stems shorter than 4 are their own root.
 std::u32string lightRoot(const std::u32string& stem);
 
-// The whole analysis of `word`. A stem of a known verbal-noun or plural
-// pattern (إفعال, افتعال, انفعال, استفعال, تفعيل, مستفعل, أفعال) keeps its
-// letters and takes its root from the pattern; otherwise the root is the
-// light root, with a hamza inside the word kept as a root letter, a weak
-// ا written و (قال: قول) and a doubled letter restored (أئمة: امم).
+// How a word reads as a root set in a pattern: its root as the classical
+// dictionaries file it, and whether the reading is a verb. Every way of
+// taking its front and end affixes off is tried with the patterns of nouns
+// and of the verb's forms, weak, hamza and doubled letters restored; the
+// cheapest reading wins, and a root the bundled dictionary lists beats one
+// it does not, and of two listed roots the rules find equally likely, the
+// one the sample texts use more. Nothing when no pattern fits.
+struct Reading
+{
+    QString root; // every hamza written ا
+    bool verb = false;
+    bool present = false; // a present-tense verb
+    bool noun = false;    // a noun's pattern, or the article, a preposition or tanwin
+};
+std::optional<Reading> reading(const QString& word);
+
+// The whole analysis of `word`. The root and the part of speech come from
+// `reading` where a pattern fits, the part of speech otherwise from the
+// word's first and last letters and its affixes; a word no pattern fits
+// keeps its light root.
 MorphResult analyze(const QString& word);
 
 } // namespace Morph

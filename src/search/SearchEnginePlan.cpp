@@ -3,6 +3,7 @@
 
 #include "search/SearchEngine.h"
 
+#include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 
@@ -75,8 +76,17 @@ std::optional<QString> SearchEngine::refusal(const SearchQuery& q)
 {
     if (!plan(q).tooLarge)
         return std::nullopt;
-    return QStringLiteral("طلب البحث أطول من المقبول: ") + QString::number(maxQueryWords)
-           + QStringLiteral(" كلمة و") + QString::number(maxQueryChars) + QStringLiteral(" حرف على الأكثر.");
+    // The counts stand as the sentence's subject, in the digits of the
+    // limits' other messages: "128 كلمة و4096 حرفا".
+    static const CountedNoun words(QStringLiteral("كلمة"), QStringLiteral("كلمتان"), QStringLiteral("كلمات"),
+                                   QStringLiteral("كلمة"));
+    static const CountedNoun characters(QStringLiteral("حرف"), QStringLiteral("حرفان"), QStringLiteral("أحرف"),
+                                        QStringLiteral("حرفا"));
+    return QStringLiteral("طلب البحث أطول من المقبول: ")
+           + words.count(maxQueryWords, CountedNoun::Case::nominative, QString::number(maxQueryWords))
+           + QStringLiteral(" و")
+           + characters.count(maxQueryChars, CountedNoun::Case::nominative, QString::number(maxQueryChars))
+           + QStringLiteral(" على الأكثر.");
 }
 
 SearchEngine::Plan SearchEngine::plan(const SearchQuery& q)

@@ -404,6 +404,9 @@ TEST_F(ReportsLibrary, takhrijListsEachBookOnceWithItsPlacesAndSourcesFallsBackT
     const auto both = Reports::sources(*lib, QStringLiteral("الأعمال النيات"), std::nullopt);
     EXPECT_TRUE(both.text.contains(QStringLiteral("## الخلاصة\nورد «الأعمال النيات» في 3 صفحات من كتابين.")))
         << both.text.toStdString();
+    // Each book's count stands alone after the dash, in the nominative.
+    EXPECT_TRUE(both.text.contains(QStringLiteral("1. صحيح مسلم · مسلم (ت 261) – صفحتان\n"))) << both.text.toStdString();
+    EXPECT_TRUE(both.text.contains(QStringLiteral("البخاري (ت 256) – صفحة واحدة\n"))) << both.text.toStdString();
 }
 
 TEST_F(ReportsLibrary, takhrijListsTwentyFiveBooksAndCountsTheRest)

@@ -59,3 +59,23 @@ TEST(CountedNoun, theNounAgreesWithTheNumberByItsLastTwoDigits)
     EXPECT_EQ(ignored.count(2, Case::genitive), QStringLiteral("كتابين متجاهلين"));
     EXPECT_EQ(ignored.count(12, Case::genitive, QStringLiteral("12")), QStringLiteral("12 كتابا متجاهلا"));
 }
+
+TEST(CountedNoun, aMeasuredAmountWithAFractionTakesTheSingular)
+{
+    using Case = CountedNoun::Case;
+    const CountedNoun seconds(QStringLiteral("ثانية"), QStringLiteral("ثانيتان"), QStringLiteral("ثوان"),
+                              QStringLiteral("ثانية"));
+    const struct {
+        double amount;
+        const char* written;
+        const char16_t* expected;
+    } rows[] = {
+        {0.5, "0.5", u"0.5 ثانية"}, {2.5, "2.5", u"2.5 ثانية"},  {0, "0", u"0 ثانية"},
+        {1, "1", u"ثانية واحدة"},   {2, "2", u"ثانيتين"},       {5, "5", u"5 ثوان"},
+        {30, "30", u"30 ثانية"},    {1e300, "1e+300", u"1e+300 ثانية"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(seconds.measure(row.amount, Case::genitive, QString::fromLatin1(row.written)),
+                  QString::fromUtf16(row.expected))
+            << row.written;
+}

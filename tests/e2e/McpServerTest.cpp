@@ -246,7 +246,7 @@ TEST_F(McpServerProcess, searchUnderATimeLimit)
     const auto [isError, result] = toolResult(byId(limited, 1));
     ASSERT_FALSE(isError);
     EXPECT_EQ(result.at("timed_out"), true);
-    EXPECT_EQ(result.at("note"), "توقف البحث بعد 0 ثوان؛ النتائج جزئية. ضيق البحث بـ book_ids أو category_id.");
+    EXPECT_EQ(result.at("note"), "توقف البحث بعد 0 ثانية؛ النتائج جزئية. ضيق البحث بـ book_ids أو category_id.");
     EXPECT_FALSE(result.contains("total_matches"));
     EXPECT_EQ(result.at("count").get<std::size_t>(), result.at("results").size());
 

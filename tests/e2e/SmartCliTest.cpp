@@ -188,7 +188,8 @@ TEST_F(SmartCli, collationAndGenealogyOnTheSample)
         const int from = edge.at("from"), to = edge.at("to");
         twinsLinked |= (from == 2 && to == 3) || (from == 3 && to == 2);
     }
-    EXPECT_TRUE(twinsLinked);
+    // Books 2 and 3 are two editions of one work: neither quotes the other.
+    EXPECT_FALSE(twinsLinked);
 
     const CliRun none = smart({"genealogy", "كلمةلاتوجد"}, libdb());
     EXPECT_EQ(none.exitCode, 0);

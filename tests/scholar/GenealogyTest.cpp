@@ -9,6 +9,8 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using namespace quorvel;
@@ -168,4 +170,37 @@ TEST(Genealogy, aPhraseOfTheCorpusRunsFromMalikToIbnMajah)
     EXPECT_EQ(r->nodes.first().deathYear, 179);
     for (const auto& edge : r->edges)
         EXPECT_NE(edge.to, 1);
+}
+
+TEST(Genealogy, pagesAreFoundByTheContentWordsAndTwinEditionsDoNotQuoteEachOther)
+{
+    Books s;
+    s.book(1, 179, 401);
+    s.book(2, 273, 402);
+    // Book 3 is another edition of book 2: its title, by the same author.
+    s.db->run(QStringLiteral("INSERT INTO books(id, title, author_id) VALUES(3, 'book 2', 2)"));
+    const QString text = QStringLiteral("الولد للفراش وللعاهر الحجر");
+    s.db->run(QStringLiteral("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(403,3,1,?,?)"),
+              {text, Arabic::normalize(text)});
+    s.db->run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(403,?,403,3)"),
+              {Arabic::normalize(text)});
+    s.hashes(401, {1, 2, 3});
+    s.hashes(402, {1, 2, 3, 7, 8, 9});
+    s.hashes(403, {1, 2, 3, 7, 8, 9});
+
+    // No page holds على or من: the phrase is looked up by its other words.
+    const auto r = Genealogy::run(*s.db, QStringLiteral("من الولد على للفراش"));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->query, QStringLiteral("من الولد على للفراش"));
+    QList<std::int64_t> ids = bookIds(*r);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (QList<std::int64_t>{1, 2, 3}));
+    // Both editions take the text from book 1; neither from the other.
+    ASSERT_EQ(r->edges.size(), 2);
+    for (const auto& edge : r->edges) {
+        EXPECT_EQ(edge.from, 1);
+        EXPECT_EQ(edge.shared, 3);
+    }
+    // A query of function words alone is searched as it stands.
+    EXPECT_TRUE(Genealogy::run(*s.db, QStringLiteral("في لا")));
 }

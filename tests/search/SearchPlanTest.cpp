@@ -159,7 +159,7 @@ TEST(SearchPlanText, oversizedRequestsArePlannedAsNothing)
     EXPECT_TRUE(over.tooLarge);
     EXPECT_FALSE(over.valid());
     EXPECT_EQ(exprWithout(q), QStringLiteral("<none>"));
-    EXPECT_EQ(SearchEngine::refusal(q), QStringLiteral("طلب البحث أطول من المقبول: 128 كلمة و4096 حرف على الأكثر."));
+    EXPECT_EQ(SearchEngine::refusal(q), QStringLiteral("طلب البحث أطول من المقبول: 128 كلمة و4096 حرفا على الأكثر."));
 
     SearchQuery huge;
     huge.orPhrases = {QString(SearchEngine::maxQueryChars + 1, QChar(u'ب'))};

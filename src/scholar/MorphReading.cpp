@@ -1,0 +1,602 @@
+#include "scholar/Morph.h"
+
+#include "core/Py.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <cmath>
+#include <unordered_map>
+#include <vector>
+
+namespace quorvel::Morph {
+
+namespace {
+
+// Every hamza seat is one letter here, told apart from the plain alef.
+constexpr char32_t kHamza = U'ء';
+// A first root letter that form VIII's ت has swallowed (اتّقى, اتّبع).
+constexpr char32_t kMergedT = U'\u0001';
+
+// The weight of a root that the dictionary lists, against one it does not:
+// more than any pattern or restoration costs, so a listed root always wins.
+constexpr double kListed = 1.5;
+// How much more a commoner listed root weighs, per power of ten of its bare
+// uses in the sample texts: enough to choose between two listed roots that
+// the rules find equally likely, too little to outweigh a rule.
+constexpr double kPerUses = 0.07;
+
+// What a pattern can stand for.
+enum class Kind : std::uint8_t { noun, verb, either, present };
+
+// The root letter a short pattern leaves out.
+enum class Drop : std::uint8_t {
+    none,
+    doubled,     // the last, repeating the middle one (حجّ, يحبّ)
+    hollow,      // the middle weak one (قلت, يكن)
+    defective,   // the last weak one (رمت, قاض)
+    assimilated, // the first و (يصف, صفة)
+};
+
+// A pattern: the digits 1 to 4 are the root letters; A is an alef that opens
+// the pattern (أ or إ, or ا in a text written without hamza); T is the ت of form
+// VIII after the first root letter, ط after ص ض ط ظ and د after د ذ ز; M is
+// that ت with the first root letter merged into it; every other letter is
+// the pattern's own.
+struct Pattern
+{
+    std::u32string shape;
+    double cost;
+    Kind kind;
+    Drop drop = Drop::none;
+    bool needsTa = false;  // only before ة (صفة, عدة)
+    bool weakLast = false; // only with ي last (دنيا, عليا)
+};
+
+struct Front
+{
+    std::u32string text;
+    double cost;
+    bool article = false;    // ال, alone or after ب, ك, ل
+    bool preposition = false; // ب, ك: a noun follows
+    bool future = false;     // س: a present-tense verb follows
+    bool join = false;       // و or ف alone
+};
+
+struct Back
+{
+    std::u32string text;
+    double cost;
+    bool verbal = false;  // a subject or object suffix only verbs take
+    bool nominal = false; // ة and ات
+    bool ta = false;      // ends in ة, or ة written ت before a pronoun
+};
+
+bool isTrilateral(const std::u32string& shape)
+{
+    return shape.find(U'4') == std::u32string::npos;
+}
+
+// The patterns, each also without the root letter a weak or doubled root
+// drops where it can.
+std::vector<Pattern> buildPatterns()
+{
+    std::vector<Pattern> out;
+    std::function<void(std::u32string, double, Kind)> add = [&](std::u32string shape, double cost, Kind kind) {
+        out.push_back({shape, cost, kind});
+        if (const auto at = shape.find(U"1T"); at != std::u32string::npos) {
+            std::u32string s = shape;
+            s.replace(at, 2, U"M");
+            add(s, cost, kind);
+        }
+        if (!isTrilateral(shape))
+            return;
+        const bool verbal = kind != Kind::noun;
+        if (const auto at = shape.find(U"23"); at != std::u32string::npos) {
+            std::u32string s = shape;
+            s.erase(at + 1, 1);
+            out.push_back({s, cost + 0.5, kind, Drop::doubled});
+        }
+        if (const auto at = shape.find(U"123"); verbal && at != std::u32string::npos) {
+            std::u32string s = shape;
+            s.erase(at + 1, 1);
+            out.push_back({s, cost + 0.8, kind, Drop::hollow});
+        }
+        if (shape.back() == U'3' && (verbal || shape == U"1ا23")) {
+            std::u32string s = shape;
+            s.pop_back();
+            out.push_back({s, cost + 0.7, kind, Drop::defective});
+        }
+        if (kind == Kind::present && shape.size() == 4 && shape.substr(1) == U"123")
+            out.push_back({shape.substr(0, 1) + U"23", cost + 0.5, kind, Drop::assimilated});
+    };
+    // Nouns and the forms of the verb, the commonest cheapest.
+    add(U"123", 0, Kind::either);
+    add(U"1ا23", 0.3, Kind::either);
+    add(U"A123", 0.5, Kind::either);
+    add(U"ت123", 0.5, Kind::either);
+    add(U"ت1ا23", 0.5, Kind::either);
+    add(U"ان123", 0.4, Kind::verb);
+    add(U"ا1T23", 0.3, Kind::verb);
+    add(U"است123", 0.3, Kind::verb);
+    add(U"12ا3", 0.3, Kind::noun);
+    add(U"12ي3", 0.3, Kind::noun);
+    add(U"12و3", 0.3, Kind::noun);
+    add(U"1وا23", 0.5, Kind::noun);
+    add(U"12اء3", 0.5, Kind::noun);
+    add(U"123اء", 0.4, Kind::noun);
+    add(U"A123اء", 0.5, Kind::noun);
+    add(U"123ان", 0.6, Kind::noun);
+    add(U"123ى", 0.4, Kind::noun);
+    // فعلى of a root ending in و or ي, its ى written ا after the ي (دنيا).
+    out.push_back({U"123ا", 0.3, Kind::noun, Drop::none, false, true});
+    add(U"A12ا3", 0.4, Kind::noun);
+    add(U"م123", 0.4, Kind::noun);
+    add(U"م12و3", 0.3, Kind::noun);
+    add(U"م12ا3", 0.6, Kind::noun);
+    add(U"م12ي3", 0.6, Kind::noun);
+    add(U"م1ا23", 0.5, Kind::noun);
+    add(U"م1ا2ي3", 0.5, Kind::noun);
+    add(U"ت12ي3", 0.4, Kind::noun);
+    add(U"ان12ا3", 0.4, Kind::noun);
+    add(U"من123", 0.5, Kind::noun);
+    add(U"ا1T2ا3", 0.3, Kind::noun);
+    add(U"م1T23", 0.4, Kind::noun);
+    add(U"است12ا3", 0.3, Kind::noun);
+    add(U"مست123", 0.4, Kind::noun);
+    add(U"مت123", 0.5, Kind::noun);
+    add(U"مت1ا23", 0.5, Kind::noun);
+    // The present tense: its letter, then the stem of its form. ت and ن open
+    // nouns too (تفسير, نصر); the speaker's أ is rarer here than form IV's.
+    for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.1}, {U'ن', 0.1}, {U'A', 0.5}}) {
+        const std::u32string p(1, person);
+        add(p + U"123", 0.1 + extra, Kind::present);
+        add(p + U"1ا23", 0.4 + extra, Kind::present);
+        add(p + U"ت123", 0.5 + extra, Kind::present);
+        add(p + U"ت1ا23", 0.5 + extra, Kind::present);
+        add(p + U"ن123", 0.5 + extra, Kind::present);
+        add(p + U"1T23", 0.4 + extra, Kind::present);
+        add(p + U"ست123", 0.3 + extra, Kind::present);
+    }
+    // فعة of a root whose first letter is و.
+    out.push_back({U"23", 0.5, Kind::noun, Drop::assimilated, true});
+    // Four-letter roots, dearer than any three-letter reading.
+    add(U"1234", 1.2, Kind::either);
+    add(U"12ا34", 0.6, Kind::noun);
+    add(U"12ا3ي4", 0.8, Kind::noun);
+    add(U"123ا4", 1.0, Kind::noun);
+    add(U"م1234", 1.2, Kind::noun);
+    add(U"ت1234", 1.2, Kind::either);
+    for (const char32_t person : {U'ي', U'ت', U'ن'})
+        add(std::u32string(1, person) + U"1234", 1.3, Kind::present);
+    return out;
+}
+
+std::vector<Front> buildFronts()
+{
+    const std::vector<Front> joins{{U"", 0}, {U"و", 0.05}, {U"ف", 0.05}, {U"ءو", 0.9}, {U"ءف", 0.9}};
+    std::vector<Front> rests{{U"", 0}};
+    rests.push_back({U"ال", 0.1, true});
+    rests.push_back({U"بال", 0.2, true});
+    rests.push_back({U"كال", 0.2, true});
+    rests.push_back({U"لل", 0.3, true});
+    rests.push_back({U"ب", 0.7, false, true});
+    rests.push_back({U"ك", 0.7, false, true});
+    rests.push_back({U"ل", 0.6});
+    rests.push_back({U"س", 0.6, false, false, true});
+    std::vector<Front> out;
+    for (const Front& j : joins) {
+        for (const Front& r : rests) {
+            out.push_back({j.text + r.text, j.cost + r.cost, r.article, r.preposition, r.future,
+                           !j.text.empty() && r.text.empty()});
+        }
+    }
+    return out;
+}
+
+std::vector<Back> buildBacks()
+{
+    // A pronoun last, and before it what a verb's subject or a noun's
+    // number adds.
+    const std::vector<Back> pronouns{
+        {U"", 0},        {U"ه", 0.3},    {U"ها", 0.3},   {U"هم", 0.3}, {U"هما", 0.3},
+        {U"هن", 0.4},    {U"ك", 0.4},    {U"كم", 0.3},   {U"كما", 0.4}, {U"كن", 0.5},
+        {U"ي", 0.6},     {U"ني", 0.5, true}, {U"نا", 0.4, true},
+    };
+    const std::vector<Back> inner{
+        {U"", 0},
+        {U"ة", 0.05, false, true, true},
+        {U"ات", 0.2, false, true},
+        {U"ان", 0.6},
+        {U"ين", 0.3},
+        {U"ون", 0.3},
+        {U"ت", 0.3, true, false, true},
+        {U"تم", 0.4, true},
+        {U"تما", 0.5, true},
+        {U"تن", 0.6, true},
+        {U"وا", 0.2, true},
+        {U"و", 0.3, true},
+        {U"ا", 0.5},
+        {U"ن", 0.7},
+        {U"نا", 0.4, true},
+        {U"ي", 0.7},
+    };
+    std::vector<Back> out;
+    for (const Back& i : inner) {
+        for (const Back& p : pronouns) {
+            // ة stands last; before a pronoun it is written ت, and وا
+            // loses its alef.
+            if ((i.text == U"ة" || i.text == U"وا") && !p.text.empty())
+                continue;
+            if (i.text == U"و" && p.text.empty())
+                continue;
+            // A noun's ن of the dual and plural goes before a pronoun; only
+            // a verb keeps it (يكتبونه).
+            const bool keptNun = !p.text.empty() && (i.text == U"ان" || i.text == U"ين" || i.text == U"ون");
+            // Before a pronoun, ا is the subject of two (نصراه).
+            const bool dual = i.text == U"ا" && !p.text.empty();
+            out.push_back({i.text + p.text, i.cost + p.cost + (keptNun ? 0.3 : 0), i.verbal || p.verbal || dual,
+                           i.nominal, i.ta});
+        }
+    }
+    return out;
+}
+
+struct Tables
+{
+    std::vector<Pattern> patterns = buildPatterns();
+    std::vector<Front> fronts = buildFronts();
+    std::vector<Back> backs = buildBacks();
+    // Listed roots with the weight of their uses.
+    std::unordered_map<std::u32string, double> listed;
+
+    Tables()
+    {
+        static const char data[] =
+#include "scholar/MorphRoots.inc"
+            ;
+        const QStringList entries = QString::fromUtf8(data).split(QRegularExpression(QStringLiteral("\\s+")),
+                                                                   Qt::SkipEmptyParts);
+        for (const QString& entry : entries) {
+            const qsizetype colon = entry.indexOf(u':');
+            const double uses = colon < 0 ? 0 : entry.mid(colon + 1).toDouble();
+            const std::u32string root = Py::scalars(colon < 0 ? entry : entry.left(colon));
+            listed.emplace(root, kListed + kPerUses * std::log10(1 + uses));
+        }
+    }
+};
+
+const Tables& tables()
+{
+    static const Tables built;
+    return built;
+}
+
+// The word's letters: marks and tatweel dropped, every hamza seat but إ one
+// letter, آ a hamza and an alef, the alef of liaison a plain alef; nothing
+// when anything but an Arabic letter or mark is left.
+std::u32string lettersOf(const QString& word, bool& tanwin)
+{
+    std::u32string out;
+    tanwin = false;
+    for (char32_t c : Py::scalars(word)) {
+        if (c >= 0x064B && c <= 0x064D)
+            tanwin = true;
+        // Harakat, tatweel, the dagger alef and the Quran's small signs.
+        if ((c >= 0x064B && c <= 0x065F) || c == 0x0640 || c == 0x0670 || (c >= 0x06D6 && c <= 0x06ED))
+            continue;
+        // Only Arabic letters make a root.
+        if (c < 0x0621 || c > 0x0671) {
+            out.clear();
+            return out;
+        }
+        switch (c) {
+        case U'إ':
+            // Kept apart: it tells إفعال (إيمان) from أفعال (أيمان).
+            out.push_back(c);
+            break;
+        case U'أ':
+        case U'ؤ':
+        case U'ئ':
+            out.push_back(kHamza);
+            break;
+        case U'آ':
+            out += {kHamza, U'ا'};
+            break;
+        case U'\u0671':
+            out.push_back(U'ا');
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+bool swallowsT(char32_t c) { return c == U'ص' || c == U'ض' || c == U'ط' || c == U'ظ'; }
+bool voicesT(char32_t c) { return c == U'د' || c == U'ذ' || c == U'ز'; }
+bool isWeak(char32_t c) { return c == U'ا' || c == U'و' || c == U'ي' || c == U'ى'; }
+
+// One way of reading the stem with a pattern: its root letters as written
+// and what reading them so costs.
+struct Fit
+{
+    std::array<char32_t, 4> letters{};
+    double cost = 0;
+    bool opensBelow = false; // the pattern's alef is written إ
+};
+
+// The pattern read on the stem, when it fits.
+std::optional<Fit> fit(const Pattern& p, const std::u32string& stem)
+{
+    if (p.shape.size() != stem.size())
+        return std::nullopt;
+    Fit f;
+    const std::size_t last = stem.size() - 1;
+    for (std::size_t i = 0; i < stem.size(); ++i) {
+        const char32_t c = stem[i];
+        const char32_t s = p.shape[i];
+        if (s >= U'1' && s <= U'4') {
+            // ة is never a root letter, nor ى before the end.
+            if (c == U'ة' || (c == U'ى' && i != last))
+                return std::nullopt;
+            f.letters[s - U'1'] = c;
+        } else if (s == U'A') {
+            if (c != U'ا' && c != kHamza && c != U'إ')
+                return std::nullopt;
+            f.opensBelow = c == U'إ';
+            // The hamza of أفعل is written: a written one is most often the
+            // form's own, a bare alef there more likely the article's.
+            f.cost += c == U'ا' ? 0.8 : -0.2;
+        } else if (s == U'T') {
+            const char32_t first = f.letters[0];
+            if (c == U'ط' ? !swallowsT(first) : c == U'د' ? !voicesT(first) : c != U'ت')
+                return std::nullopt;
+            if (c == U'ت' && (swallowsT(first) || voicesT(first)))
+                f.cost += 0.3;
+            // ست after an opening alef, م or a present-tense letter is
+            // form X far more often than form VIII of a root in س.
+            if (c == U'ت' && first == U'س')
+                f.cost += 0.6;
+        } else if (s == U'M') {
+            if (c == U'ت')
+                f.letters[0] = kMergedT;
+            else if (c == U'ط' || c == U'د')
+                f.letters[0] = c;
+            else
+                return std::nullopt;
+            f.cost += 0.2;
+        } else if (s != c) {
+            return std::nullopt;
+        }
+    }
+    return f;
+}
+
+struct Option
+{
+    char32_t letter;
+    double cost;
+};
+
+// What a root letter written `c` at place `i` of a root of `n` letters can
+// stand for; `afterAlef` when the pattern sets a long ا just before it.
+std::vector<Option> optionsOf(char32_t c, std::size_t i, std::size_t n, char32_t before, char32_t after,
+                              bool augmented)
+{
+    const bool afterAlef = before == U'ا';
+    const bool first = i == 0;
+    const bool last = i + 1 == n;
+    switch (c) {
+    case kMergedT:
+        return {{U'و', 0.2}, {U'ت', 0.3}, {kHamza, 0.4}, {U'ي', 0.7}};
+    case U'إ':
+    case kHamza:
+        // A hamza after a long ا at the end is often a weak letter's
+        // (سماء, بناء); after the ا of فاعل, a hollow root's (قائل).
+        if (afterAlef && last)
+            return {{U'و', 0.4}, {U'ي', 0.6}, {kHamza, 0.7}};
+        if (afterAlef)
+            return {{kHamza, 0.2}, {U'و', 0.3}, {U'ي', 0.4}};
+        return {{kHamza, 0}};
+    case U'ا':
+        if (first)
+            return {{kHamza, 0.3}};
+        // No root letter is written ا right after the pattern's long vowel.
+        if (before == U'ا' || before == U'و' || before == U'ي')
+            return {};
+        if (last)
+            return {{U'و', 0.2}, {U'ي', 0.35}, {kHamza, 0.9}};
+        return {{U'و', 0.2}, {U'ي', 0.3}, {kHamza, 0.8}};
+    case U'ى':
+        // ى ends every augmented form whatever the root's last letter
+        // (أعطى, اشترى); only a bare فعل tells ي from و (رمى, دعا).
+        if (n != 3 || augmented)
+            return {{U'و', 0.2}, {U'ي', 0.2}};
+        return {{U'ي', 0.2}, {U'و', 0.5}};
+    case U'و':
+        return {{U'و', 0}, {U'ي', first ? 1.0 : 0.8}};
+    case U'ي':
+        // فعلى of a root ending in و writes it ي (دنيا, عليا).
+        if (last && (after == U'ا' || after == U'ى'))
+            return {{U'و', 0.1}, {U'ي', 0.2}};
+        // After the alef of أفعال or the م of مفعال, a first و or hamza is
+        // written ي (إيجاب, إيمان, ميزان) as often as ي itself (أيدي).
+        if (first && before == U'إ')
+            return {{kHamza, 0.1}, {U'و', 0.1}, {U'ي', 0.3}};
+        if (first && before == U'A')
+            return {{U'ي', 0.1}, {kHamza, 0.15}, {U'و', 0.2}};
+        if (first && before == U'م')
+            return {{U'و', 0.1}, {U'ي', 0.2}, {kHamza, 0.3}};
+        return {{U'ي', 0}, {U'و', first ? 1.0 : 0.8}};
+    default:
+        return {{c, 0}};
+    }
+}
+
+struct Candidate
+{
+    std::u32string root;
+    double score = 0;
+    Kind kind = Kind::noun;
+    bool verbalAffix = false;
+    bool nominalAffix = false;
+};
+
+// Every root the fit can give, with its score (lower is better).
+void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
+{
+    const Tables& t = tables();
+    auto weight = [&](const std::u32string& root) {
+        const auto it = t.listed.find(root);
+        if (it == t.listed.end())
+            return 0.0;
+        return it->second;
+    };
+    std::vector<std::vector<Option>> places;
+    if (p.weakLast && f.letters[2] != U'ي')
+        return;
+    if (!isTrilateral(p.shape)) {
+        std::array<char32_t, 4> r = f.letters;
+        // A four-letter root opens with no alef or hamza and holds no weak
+        // letter, unless it repeats its first two (وسوس).
+        const bool repeated = r[0] == r[2] && r[1] == r[3];
+        if (r[0] == U'ا' || r[0] == kHamza)
+            return;
+        for (char32_t c : r) {
+            if (c == U'ا' || c == U'ى' || (!repeated && (c == U'و' || c == U'ي')))
+                return;
+        }
+        double cost = base + p.cost + f.cost - (repeated ? 1.3 : 0);
+        std::u32string root{r[0], r[1], r[2], r[3]};
+        // فعّال of a three-letter root (دينار, دنانير): its middle letter
+        // doubled, not a fourth.
+        if (r[1] == r[2])
+            root = {r[0], r[1], r[3]};
+        proto.root = root;
+        for (char32_t& c : proto.root)
+            if (c == kHamza)
+                c = U'ا';
+        proto.score = cost - weight(proto.root);
+        out.push_back(proto);
+        return;
+    }
+    const std::size_t three = 3;
+    for (std::size_t i = 0; i < three; ++i) {
+        const bool dropped = (p.drop == Drop::hollow && i == 1) || (p.drop == Drop::defective && i == 2)
+                             || (p.drop == Drop::assimilated && i == 0) || (p.drop == Drop::doubled && i == 2);
+        if (!dropped) {
+            const auto at = p.shape.find(char32_t(U'1' + i));
+            char32_t before = at != std::u32string::npos && at > 0 ? p.shape[at - 1] : 0;
+            if (before == U'A' && f.opensBelow)
+                before = U'إ';
+            const char32_t after = at + 1 < p.shape.size() ? p.shape[at + 1] : 0;
+            places.push_back(optionsOf(f.letters[i], i, three, before, after, p.shape.size() > three));
+        } else if (p.drop == Drop::hollow) {
+            places.push_back({{U'و', 0}, {U'ي', 0.1}});
+        } else if (p.drop == Drop::defective) {
+            places.push_back({{U'ي', 0}, {U'و', 0.1}});
+        } else if (p.drop == Drop::assimilated) {
+            places.push_back({{U'و', 0}, {U'ي', 0.6}});
+        } else {
+            places.push_back({{0, 0}}); // the doubled letter: filled below
+        }
+    }
+    for (const Option& a : places[0]) {
+        for (const Option& b : places[1]) {
+            for (const Option& c : places[2]) {
+                std::u32string root{a.letter, b.letter, c.letter ? c.letter : b.letter};
+                for (char32_t& l : root)
+                    if (l == kHamza)
+                        l = U'ا';
+                // A weak or hamza letter does not double (no ووو).
+                if (p.drop == Drop::doubled && isWeak(root[1]))
+                    continue;
+                Candidate cand = proto;
+                cand.root = root;
+                cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - weight(root);
+                out.push_back(cand);
+            }
+        }
+    }
+}
+
+} // namespace
+
+std::optional<Reading> reading(const QString& word)
+{
+    const Tables& t = tables();
+    bool tanwin = false;
+    const std::u32string w = lettersOf(word, tanwin);
+    if (w.size() < 2)
+        return std::nullopt;
+
+    std::vector<Candidate> found;
+    for (const Front& front : t.fronts) {
+        if (!Py::hasPrefix(w, front.text))
+            continue;
+        for (const Back& back : t.backs) {
+            if (front.text.size() + back.text.size() + 2 > w.size() || !Py::hasSuffix(w, back.text))
+                continue;
+            const std::u32string stem = w.substr(front.text.size(), w.size() - front.text.size() - back.text.size());
+            for (const Pattern& p : t.patterns) {
+                // What stands around the stem must suit what the pattern is.
+                const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
+                const bool verb = p.kind != Kind::noun;
+                if ((front.article || front.preposition || back.nominal || tanwin) && !noun)
+                    continue;
+                if (front.future && p.kind != Kind::present)
+                    continue;
+                if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
+                    continue;
+                if (p.needsTa && !back.ta)
+                    continue;
+                const std::optional<Fit> f = fit(p, stem);
+                if (!f)
+                    continue;
+                Candidate proto;
+                proto.kind = p.kind;
+                // After و or ف, a written أفعل is the verb (فأنزل), not the
+                // comparative, and a bare فال the hollow verb (فقال).
+                const bool joinedPast = front.join && back.text.empty() && p.kind == Kind::either
+                                        && ((p.shape.front() == U'A' && stem.front() == kHamza)
+                                            || (p.shape == U"123" && stem[1] == U'ا'));
+                proto.verbalAffix = back.verbal || front.future || joinedPast;
+                proto.nominalAffix = front.article || front.preposition || back.nominal || tanwin;
+                // A verb ending in a weak letter loses it before the و of
+                // the plural (رموا, اتقوا, يدعون), as often as a doubled one
+                // keeps its letters merged (ردوا, يحبون).
+                const bool beforeWaw = p.drop == Drop::defective && !back.text.empty() && back.text.front() == U'و';
+                // An alef or ن after a long vowel ends the plural (اتقوا,
+                // يرمون), and an ون, ين or وا kept in the stem is more likely
+                // that ending than root letters (مسكين is the exception).
+                const bool vowelLast = stem.back() == U'و' || stem.back() == U'ي';
+                const bool pluralEnd = ((back.text == U"ا" || back.text == U"ن") && vowelLast)
+                                       || (back.text.empty() && stem.size() > 3
+                                           && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
+                                               || Py::hasSuffix(stem, U"وا")));
+                rootsOf(p, *f, front.cost + back.cost - (beforeWaw ? 0.15 : 0) + (pluralEnd ? 0.3 : 0), proto,
+                        found);
+            }
+        }
+    }
+    if (found.empty())
+        return std::nullopt;
+    const Candidate* best = &found.front();
+    for (const Candidate& c : found) {
+        if (c.score < best->score)
+            best = &c;
+    }
+    Reading r;
+    r.root = Py::string(best->root);
+    r.present = best->kind == Kind::present && !best->nominalAffix;
+    const bool verbPattern = best->kind != Kind::noun;
+    r.verb = r.present || (verbPattern && best->verbalAffix && !best->nominalAffix)
+             || (best->kind == Kind::verb && !best->nominalAffix);
+    r.noun = best->kind == Kind::noun || best->nominalAffix;
+    return r;
+}
+
+} // namespace quorvel::Morph

@@ -1,0 +1,177 @@
+// Writes the list of attested roots that the word analysis prefers among the
+// roots its rules can give:
+//
+//   quorvel-roots <lexicon book JSON> <book JSON or Quran text>... > src/scholar/MorphRoots.inc
+//
+// The book is the root-ordered dictionary of the sample library (its file in
+// samples/books, in the corpus page layout). Each entry of it opens a line
+// with its root spelt out letter by letter ("ك ت ب …"), and each
+// cross-reference line sends a word to its root ("اتصف في و ص ف"); both
+// kinds of root are collected. The roots are written as the analysis writes
+// them: every hamza as ا and ى as ي. The dictionary files the roots ending
+// in و and in ي together (under دني: "وأصله دنو"), and writes some with a bare
+// ا, so a three-letter root ending in any weak letter is listed once with و
+// and once with ي.
+//
+// Each root carries how often the other texts named use it bare: words that
+// are its three or four letters and nothing else, or those after one of the
+// leading forms وال, فال, بال, كال, ال, و, ف, ب ("root:count"; no count when
+// none). Where the rules leave two listed roots (صفة: وصف or صفف), the
+// commoner wins.
+#include "core/Json.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+
+using namespace quorvel;
+
+namespace {
+
+// Roots written per line of the output, to keep its lines short.
+constexpr int rootsPerLine = 10;
+// The largest book file read.
+constexpr qint64 maxBookBytes = qint64(64) << 20;
+
+int fail(const QString& message)
+{
+    std::fprintf(stderr, "quorvel-roots: %s\n", message.toUtf8().constData());
+    return 1;
+}
+
+QString written(QString root)
+{
+    for (QChar& c : root) {
+        if (c == u'أ' || c == u'إ' || c == u'آ' || c == u'ؤ' || c == u'ئ' || c == u'ء')
+            c = u'ا';
+        else if (c == u'ى')
+            c = u'ي';
+    }
+    return root;
+}
+
+void collect(const QString& spelt, std::set<QString>& roots)
+{
+    QString root = spelt;
+    root.remove(u' ');
+    if (root.size() == 3 && (root.back() == u'ا' || root.back() == u'و' || root.back() == u'ي' || root.back() == u'ى')) {
+        roots.insert(written(root.left(2)) + u'و');
+        roots.insert(written(root.left(2)) + u'ي');
+    } else {
+        roots.insert(written(root));
+    }
+}
+
+// The letters of a word of the texts as the roots are written: marks and
+// tatweel dropped, every hamza ا, ى as ي.
+QString bare(const QString& word)
+{
+    QString out;
+    for (QChar c : word) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x064B && u <= 0x0652) || u == 0x0640 || u == 0x0670)
+            continue;
+        out += u == 0x0671 ? QChar(u'ا') : c;
+    }
+    return written(out);
+}
+
+// Adds the bare uses of listed roots in `text` to `counts`.
+void countUses(const QString& text, const std::set<QString>& roots, std::map<QString, long>& counts)
+{
+    static const QRegularExpression word(QStringLiteral("[\\x{0621}-\\x{0652}\\x{0670}\\x{0671}]+"));
+    static const QStringList leading{QStringLiteral("وال"), QStringLiteral("فال"), QStringLiteral("بال"),
+                                     QStringLiteral("كال"), QStringLiteral("ال"),  QStringLiteral("و"),
+                                     QStringLiteral("ف"),   QStringLiteral("ب"),   QString()};
+    for (auto it = word.globalMatch(text); it.hasNext();) {
+        const QString w = bare(it.next().captured());
+        for (const QString& front : leading) {
+            if (!w.startsWith(front))
+                continue;
+            const QString rest = w.mid(front.size());
+            if ((rest.size() == 3 || rest.size() == 4) && roots.contains(rest)) {
+                ++counts[rest];
+                break;
+            }
+        }
+    }
+}
+
+// The text of a book file in the corpus layout, or of a plain text file.
+std::optional<QString> textOf(const QString& path)
+{
+    if (path.endsWith(QStringLiteral(".json"))) {
+        const std::optional<Json::Value> book = Json::parseFile(path, maxBookBytes);
+        if (!book || !book->is_object() || !book->contains("pages"))
+            return std::nullopt;
+        QString text;
+        for (const auto& page : (*book)["pages"])
+            text += Json::qstr(page.value("content", std::string())) + u'\n';
+        return text;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return QString::fromUtf8(file.readAll());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2)
+        return fail(QStringLiteral("usage: quorvel-roots <lexicon book JSON> <book JSON or Quran text>..."));
+    const std::optional<QString> lexicon = textOf(args.at(1));
+    if (!lexicon || !args.at(1).endsWith(QStringLiteral(".json")))
+        return fail(QStringLiteral("not a readable book in the corpus layout: ") + args.at(1));
+
+    // A root spelt out: two to five letters, each followed by a space.
+    const QString letter = QStringLiteral("[\\x{0621}-\\x{064A}]");
+    const QString spelt = QStringLiteral("((?:%1 ){2,4}%1)").arg(letter);
+    const QRegularExpression entry(QStringLiteral("^") + spelt + QStringLiteral("(?: |$)"));
+    const QRegularExpression reference(QStringLiteral("^%1+ في ").arg(letter) + spelt + QStringLiteral("$"));
+
+    std::set<QString> roots;
+    for (const QString& raw : lexicon->split(u'\n')) {
+        const QString line = raw.trimmed();
+        if (const auto m = reference.match(line); m.hasMatch())
+            collect(m.captured(1), roots);
+        else if (const auto e = entry.match(line); e.hasMatch())
+            collect(e.captured(1), roots);
+    }
+    if (roots.empty())
+        return fail(QStringLiteral("no root found in ") + args.at(1));
+
+    std::map<QString, long> counts;
+    for (qsizetype i = 2; i < args.size(); ++i) {
+        const std::optional<QString> text = textOf(args.at(i));
+        if (!text)
+            return fail(QStringLiteral("cannot read ") + args.at(i));
+        countUses(*text, roots, counts);
+    }
+
+    QString out = QStringLiteral(
+        "// The roots of the dictionary مختار الصحاح in the sample library (samples/books/010.json),\n"
+        "// each with its bare uses in the sample books and the Quran text (samples/), written by\n"
+        "// tools/quorvel-roots; licence and source as for those texts (see ATTRIBUTION.md).\n"
+        "// Do not edit: run the tool again.\n"
+        "R\"(");
+    int onLine = 0;
+    for (const QString& root : roots) {
+        out += onLine == 0 ? QStringLiteral("\n") : QStringLiteral(" ");
+        out += root;
+        if (const auto it = counts.find(root); it != counts.end())
+            out += u':' + QString::number(it->second);
+        onLine = (onLine + 1) % rootsPerLine;
+    }
+    out += QStringLiteral("\n)\"\n");
+    std::fputs(out.toUtf8().constData(), stdout);
+    return 0;
+}
