@@ -384,6 +384,9 @@ QList<IndexCase> indexCases()
         {"diacritics", asked({"صَلَّى"}, [](SearchQuery& q) { q.tashkeel = true; }), true},
         {"two marked words with hamza", asked({"صَلَّى", "عَلَيْهِ"}, [](SearchQuery& q) { q.tashkeel = q.hamza = true; }), true},
         {"diacritics of an unmarked word", asked({"الله"}, [](SearchQuery& q) { q.tashkeel = true; }), true},
+        {"mark on the last letter", asked({"اللهُ"}, [](SearchQuery& q) { q.tashkeel = true; }), true},
+        {"mark on the last letter with hamza and a second word",
+         asked({"اللهِ", "أبي"}, [](SearchQuery& q) { q.tashkeel = q.hamza = true; q.notPhrases = {"مالك"}; }), true},
         {"diacritics in main text", asked({"صَلَّى"}, [](SearchQuery& q) { q.tashkeel = true; q.inHawashi = false; }),
          false},
         {"exclusion", asked({"حدثنا"}, [](SearchQuery& q) { q.notPhrases = {"مالك"}; }), true},
@@ -424,8 +427,9 @@ TEST(SearchRun, pageIndexGivesWhatThePageCheckGives)
         EXPECT_EQ(after.pages, before.pages) << c.name;
         EXPECT_EQ(after.titles, before.titles) << c.name;
         EXPECT_EQ(indexed.tooBroad(), checked.tooBroad()) << c.name;
-        if (c.answered)
+        if (c.answered) {
             EXPECT_EQ(indexed.pagesChecked(), 0) << c.name;
+        }
         if (c.whole) {
             SearchQuery whole = c.q;
             whole.inMatn = whole.inHawashi = true;
