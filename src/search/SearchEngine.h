@@ -231,6 +231,9 @@ public:
                           bool ordered, bool near);
     // The SQL name of phrasesInOrder on a search connection.
     static constexpr const char* orderTest = "phrase_order";
+    // The order test's column for the page index's whole page: its main
+    // text, footnotes and seam columns together.
+    static constexpr int wholePageColumns = -1;
     // Whether a full-text row holds the and-phrases in order (and within the
     // window when near) by their token positions, as orderNear decides on
     // the page's words; `argument` is an FtsPart's order. A row whose phrase

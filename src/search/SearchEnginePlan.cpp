@@ -845,9 +845,14 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
     bool verify = forms ? marks : (!wholePage || q.hamza || marks);
     // Token positions are the page check's word positions in one column: a
     // page over pages_fts, or one section over the index. The index's
-    // whole page spreads over three columns.
-    const bool positional = !plan.pageChecked && (!forms || !wholePage);
-    const int column = forms && !q.inMatn ? 1 : 0;
+    // whole page spreads over three columns: a near window is seen whole in
+    // one of them, and an occurrence of a one-word phrase in the main text
+    // or footnotes (a longer phrase may cross the line between them).
+    const bool acrossColumns = forms && wholePage;
+    const bool positional = !plan.pageChecked
+        && (!acrossColumns || q.near
+            || std::all_of(plan.ands.begin(), plan.ands.end(), [](const Phrase& p) { return p.toks.size() == 1; }));
+    const int column = acrossColumns ? wholePageColumns : forms && !q.inMatn ? 1 : 0;
     std::optional<QString> order;
     QStringList clauses;
 

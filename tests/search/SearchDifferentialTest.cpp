@@ -155,6 +155,28 @@ QString markedWord(const SourceWord& w, qsizetype at, char16_t mark, bool own)
     return PageIndex::markedForm(letters);
 }
 
+struct Agreement {
+    QStringList differences; // the queries on which the two paths differ
+    int found = 0;           // queries that find pages
+    int answered = 0;        // queries the page index answered without a page check
+};
+
+Agreement compareWithThePageCheck(Library& lib, const QList<SearchQuery>& queries)
+{
+    Agreement out;
+    for (const SearchQuery& q : queries) {
+        SearchEngine checked(lib);
+        checked.setPageCheckedPath(true);
+        const QList<SearchHit> expected = runQuery(checked, q).pages;
+        SearchEngine indexed(lib);
+        if (runQuery(indexed, q).pages != expected)
+            out.differences << q.json();
+        out.found += expected.isEmpty() ? 0 : 1;
+        out.answered += indexed.pagesChecked() == 0 ? 1 : 0;
+    }
+    return out;
+}
+
 } // namespace
 
 // Queries that write marks, made from the corpus's own words with a mark on
@@ -224,23 +246,63 @@ TEST(SearchDifferential, markedQueriesOverThePageIndexAgreeWithThePageCheck)
         queries << q;
     }
 
-    QStringList differences;
-    int found = 0, answered = 0;
-    for (const SearchQuery& q : queries) {
-        SearchEngine checked(*lib.lib);
-        checked.setPageCheckedPath(true);
-        const QList<SearchHit> expected = runQuery(checked, q).pages;
-        SearchEngine indexed(*lib.lib);
-        if (runQuery(indexed, q).pages != expected)
-            differences << q.json();
-        found += expected.isEmpty() ? 0 : 1;
-        answered += indexed.pagesChecked() == 0 ? 1 : 0;
-    }
-    EXPECT_EQ(differences.size(), 0) << differences.mid(0, 10).join(u'\n').toStdString();
+    const Agreement agreement = compareWithThePageCheck(*lib.lib, queries);
+    EXPECT_EQ(agreement.differences.size(), 0) << agreement.differences.mid(0, 10).join(u'\n').toStdString();
     // The comparison means something only if the queries find pages and
     // many are answered by the index without reading a page.
-    EXPECT_GT(found, queries.size() / 4);
-    EXPECT_GT(answered, queries.size() / 3);
+    EXPECT_GT(agreement.found, queries.size() / 4);
+    EXPECT_GT(agreement.answered, queries.size() / 3);
+}
+
+// Ordered and near pairs with hamza compared, cut from the hamza-keeping
+// words of pages with footnotes: the page index answers them, across the
+// footnote line too, as the page check does.
+TEST(SearchDifferential, orderedHamzaQueriesOverThePageIndexAgreeWithThePageCheck)
+{
+    const SearchLibrary corpus = footnotedLibrary();
+    ASSERT_TRUE(corpus.lib);
+    QList<QStringList> pages;
+    QList<qsizetype> lines; // where the footnotes start, in words
+    for (const auto& row : corpus.lib->main().rows("SELECT content FROM pages ORDER BY id")) {
+        const PageIndex::Columns columns = PageIndex::columnsOf(row.str(0).value_or(QString()));
+        pages << (columns.matn + u' ' + columns.hawashi).split(u' ', Qt::SkipEmptyParts);
+        lines << (columns.hawashi.isEmpty() ? -1 : columns.matn.count(u' ') + 1);
+    }
+    QList<int> footnoted;
+    for (int i = 0; i < int(pages.size()); ++i)
+        if (lines[i] > 0)
+            footnoted << i;
+    ASSERT_GT(footnoted.size(), 5);
+    QRandomGenerator rng(20261210);
+    // Words close together on one page, so that order and nearness decide,
+    // mostly around a footnote line.
+    auto pair = [&](int maxWords) {
+        const bool aroundTheLine = rng.bounded(3) != 0;
+        const int page = aroundTheLine ? footnoted[rng.bounded(int(footnoted.size()))] : rng.bounded(int(pages.size()));
+        const QStringList& words = pages[page];
+        const int n = 1 + rng.bounded(maxWords);
+        const int gap = rng.bounded(16);
+        const int room = int(std::max<qsizetype>(1, words.size() - 2 * n - gap));
+        const int at = aroundTheLine ? int(std::clamp<qsizetype>(lines[page] - n - rng.bounded(n + gap + 1), 0, room - 1))
+                                     : rng.bounded(room);
+        return QStringList{words.mid(at, n).join(u' '), words.mid(at + n + gap, n).join(u' ')};
+    };
+    QList<SearchQuery> queries;
+    for (int i = 0; i < 160; ++i) {
+        QStringList ands = pair(i % 3 == 2 ? 2 : 1);
+        if (i % 5 == 4)
+            std::swap(ands[0], ands[1]);
+        SearchQuery q = phrases(ands);
+        q.hamza = true;
+        q.ordered = i % 4 != 2;
+        q.near = i % 2 == 1 || i % 4 == 2;
+        q.inHawashi = i % 9 != 8;
+        queries << q;
+    }
+    const Agreement agreement = compareWithThePageCheck(*corpus.lib, queries);
+    EXPECT_EQ(agreement.differences.size(), 0) << agreement.differences.mid(0, 10).join(u'\n').toStdString();
+    EXPECT_GT(agreement.found, queries.size() / 2);
+    EXPECT_GT(agreement.answered, queries.size() / 2);
 }
 
 TEST(SearchDifferential, runAgreesWithAPlainScan)

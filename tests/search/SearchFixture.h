@@ -44,6 +44,12 @@ struct SearchLibrary {
 SearchLibrary corpusLibrary(const QString& catalogName = QStringLiteral("catalog.json"));
 // A library of the given books.
 SearchLibrary customLibrary(const QList<FixtureBook>& books);
+// The pages of a corpus book (tests/data/books/<id>), with footnotes under
+// every third page (the next page's opening words).
+QStringList footnotedPages(int id);
+// The corpus books so footnoted, and a book of pages whose hamza forms,
+// marks, glued numbers and footnote lines the comparisons turn on.
+SearchLibrary footnotedLibrary();
 // Installs the books into the library's store as release `release`, as a
 // later download would (a book it holds is replaced); false when it failed.
 bool installBooks(const SearchLibrary& lib, const QList<FixtureBook>& books, std::int64_t release);

@@ -281,47 +281,6 @@ TEST(SearchRun, hamzaAndMarksOverTheIndex)
     EXPECT_LT(runQuery(engine, hamza).pages.size(), runQuery(engine, anyForm).pages.size());
 }
 
-// The corpus books with footnotes under every third page (the next page's
-// opening words), and a book of pages whose hamza forms, marks, glued
-// numbers and footnote lines the comparisons below turn on.
-// The pages of a corpus book, with footnotes under every third page (the
-// next page's opening words).
-QStringList footnotedPages(int id)
-{
-    const auto json = Json::parseFile(dataPath(QStringLiteral("books/%1.json").arg(id, 3, 10, QChar('0'))));
-    if (!json)
-        return {};
-    QStringList texts;
-    for (const auto& page : json->at("pages"))
-        texts << Json::qstr(page.at("content").get<std::string>());
-    QStringList pages;
-    for (qsizetype i = 0; i < texts.size(); ++i)
-        pages << (i % 3 == 2 && i + 1 < texts.size()
-                      ? texts[i] + "\n__________\n(1) " + texts[i + 1].split(u' ').mid(0, 40).join(u' ')
-                      : texts[i]);
-    return pages;
-}
-
-SearchLibrary footnotedLibrary()
-{
-    QList<FixtureBook> books;
-    for (int id : {1, 2, 3}) {
-        FixtureBook book{id, {}, footnotedPages(id), {{QStringLiteral("باب ما جاء"), 1}}};
-        if (book.pages.isEmpty())
-            return {};
-        books << book;
-    }
-    books << FixtureBook{9, {}, {
-        QStringLiteral("حدثنا مالك عن أبي\n__________\nهريرة قال رسول الله"),
-        QStringLiteral("عن ابي هريرة قال حدثنا12 مالك عن عائشة"),
-        QStringLiteral("قال إبي هريرة\n__________\n(1) حدثنا مالك عن أبي هريرة"),
-        QStringLiteral("صَلَّى اللهُ عَلَيْهِ وَسَلَّمَ\n__________\nصلى الله عليه وسلم حدثنا"),
-        QStringLiteral("الصلوة والزكوة ثنا أحمد\n__________\nآمن إيمان أمر"),
-        QStringLiteral("قال ALLAH و Allah و allah في Quran و École ÉCOLE ecole و İstanbul و Привет привет"),
-    }, {}};
-    return customLibrary(books);
-}
-
 SearchQuery asked(const QStringList& ands, const std::function<void(SearchQuery&)>& adjust = {})
 {
     SearchQuery q = phrases(ands);
@@ -378,6 +337,13 @@ QList<IndexCase> indexCases()
         {"hamza phrase", asked({"أبي هريرة"}, [](SearchQuery& q) { q.hamza = true; }), true},
         {"hamza plain alef", asked({"ابي هريرة"}, [](SearchQuery& q) { q.hamza = true; }), true},
         {"hamza word", asked({"أن"}, [](SearchQuery& q) { q.hamza = true; }), true},
+        {"hamza ordered pair", asked({"أبي", "هريرة"}, [](SearchQuery& q) { q.hamza = q.ordered = true; }), true},
+        {"hamza ordered near pair",
+         asked({"أبي", "هريرة"}, [](SearchQuery& q) { q.hamza = q.ordered = q.near = true; }), true},
+        {"hamza ordered phrase across the footnote line",
+         asked({"مالك", "أبي هريرة"}, [](SearchQuery& q) { q.hamza = q.ordered = true; }), false},
+        {"hamza ordered pair turned round", asked({"هريرة", "أبي"}, [](SearchQuery& q) { q.hamza = q.ordered = true; }),
+         true},
         {"hamza in footnotes", asked({"أبي"}, [](SearchQuery& q) { q.hamza = true; q.inMatn = false; }), true},
         {"hamza affix", asked({"أمر"}, [](SearchQuery& q) { q.hamza = q.affix = true; }), true},
         {"hamza wildcard", asked({"أب*"}, [](SearchQuery& q) { q.hamza = true; }), true},
