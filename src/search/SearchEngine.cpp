@@ -31,6 +31,26 @@ bool allowed(const SearchEngine::FtsPart& part, std::int64_t rowid)
     return !part.pages || std::binary_search(part.pages->begin(), part.pages->end(), rowid);
 }
 
+// Whether every part's expression over the page index's own table reads
+// to its end, nothing else read beside it.
+bool formsReadable(const QList<SearchEngine::FtsPart>& parts, SQLiteDB& db)
+{
+    for (const SearchEngine::FtsPart& part : parts) {
+        if (part.table != QLatin1String(PageIndex::formsTable))
+            continue;
+        auto st = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ?").arg(part.table));
+        if (!st)
+            return false;
+        st->bind({part.expr});
+        Statement::Step step;
+        while ((step = st->next()) == Statement::Step::Row) {
+        }
+        if (step != Statement::Step::Done)
+            return false;
+    }
+    return true;
+}
+
 SQLArgs matchArgs(const SearchEngine::FtsPart& part)
 {
     SQLArgs args{part.expr};
@@ -199,16 +219,17 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             vocab->useIndex(forms, q.hamza);
         QList<FtsPart> parts = ftsParts(plan, vocab.get());
         // A statement over the page index that fails, other than for a
-        // cancel, finds it damaged: this search takes the page check, and
-        // the index is cleared to be built again.
-        auto distrustIndex = [&] {
-            PageIndex::distrust(lib.dbPath());
+        // cancel, sends this search to the page check; when the index's own
+        // tables fail it is damaged, and cleared to be built again.
+        auto leaveIndex = [&](bool damaged) {
+            if (damaged)
+                PageIndex::distrust(lib.dbPath());
             indexed = false;
             vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
             parts = ftsParts(plan, vocab.get());
         };
         if (indexed && vocab->indexFailed && !stopRequested()) {
-            distrustIndex();
+            leaveIndex(true);
         } else if (vocab->formsFailed) {
             // A word written in too many forms: the sections and hamza go
             // back to the page check.
@@ -242,8 +263,12 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             const bool overForms = std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) {
                 return part.table == QLatin1String(PageIndex::formsTable);
             });
+            // The statements read more than the index (the pages beside it,
+            // the order test): the index is blamed only if its own table
+            // fails alone.
             if (indexed && overForms && !rows && !stopRequested()) {
-                distrustIndex();
+                const bool readable = formsReadable(parts, *db);
+                leaveIndex(!readable && !stopRequested());
                 slices = collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
             }
             if (total)
