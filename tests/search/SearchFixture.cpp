@@ -1,8 +1,12 @@
 #include "SearchFixture.h"
 
 #include "core/Json.h"
+#include "search/SemanticIndex.h"
 #include "support/FixtureLibrary.h"
 #include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
 
 namespace quorvel::test {
 
@@ -151,6 +155,13 @@ RunResult runQuery(SearchEngine& engine, const SearchQuery& q, int limit)
         }
     });
     return r;
+}
+
+bool stampModel(const QString& dir)
+{
+    const QByteArray stamp = SemanticIndex::modelStamp(dir);
+    QFile file(QDir(dir).filePath(SemanticIndex::modelStampFile));
+    return !stamp.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(stamp) == stamp.size();
 }
 
 SearchQuery phrases(const QStringList& ands)

@@ -70,6 +70,10 @@ struct RunResult {
 };
 RunResult runQuery(SearchEngine& engine, const SearchQuery& q, int limit = SearchEngine::defaultLimit);
 
+// Writes beside the meaning-search files in `dir` the stamp of the model
+// they were made with, as the vector builder does last; false when it failed.
+bool stampModel(const QString& dir);
+
 // A default query of the given and-phrases.
 SearchQuery phrases(const QStringList& ands);
 
