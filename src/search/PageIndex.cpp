@@ -409,6 +409,16 @@ QString queryTerm(const QString& word)
     return out;
 }
 
+bool rowAgrees(const QString& term, const QString& form)
+{
+    QString bare = form;
+    bare.removeIf([](QChar c) { return Arabic::isMark(c.unicode()); });
+    if (!plainWord(bare))
+        return true;
+    const QString expected = folded(bare);
+    return !plainWord(expected) || expected == term;
+}
+
 QString reversedKey(const QString& term)
 {
     QString key = Arabic::stripTrailingDigits(term).value_or(term);

@@ -81,6 +81,10 @@ bool foreign(QStringView word);
 // letters put through the tokenizer where that makes one term of it
 // (capitals lower-cased, accents dropped); the word itself otherwise.
 QString queryTerm(const QString& word);
+// Whether a row of page_terms, or of page_marks (its form with marks),
+// holds the term its form gives: false for a row that damage changed, true
+// also where the form does not tell (a word the tokenizer splits or folds).
+bool rowAgrees(const QString& term, const QString& form);
 // The key of a term in the reversed order: the term without a number glued
 // to its end, reversed.
 QString reversedKey(const QString& term);

@@ -51,6 +51,13 @@ bool formsReadable(const QList<SearchEngine::FtsPart>& parts, SQLiteDB& db)
     return true;
 }
 
+// Whether the part's rows are final by the page index's own rows: its
+// forms, or the pages of its marked words.
+bool foundByIndex(const SearchEngine::FtsPart& part)
+{
+    return !part.verify && (part.pages || part.table == QLatin1String(PageIndex::formsTable));
+}
+
 SQLArgs matchArgs(const SearchEngine::FtsPart& part)
 {
     SQLArgs args{part.expr};
@@ -151,6 +158,8 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     tooBroadList.clear();
     lastMatchTotal.reset();
     lastChecked = 0;
+    rechecked = 0;
+    indexMismatch = false;
     expired = false;
     this->deadline = deadline.isSet() ? &deadline : nullptr;
     std::shared_ptr<SQLiteDB> db;
@@ -332,7 +341,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     std::int64_t lastOrder = 0;
     bool lastIn = false;
     bool haveLast = false;
-    auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, bool verify) {
+    auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, const FtsPart& part) {
         if (!haveLast || bid != lastBid) {
             haveLast = true;
             lastBid = bid;
@@ -341,7 +350,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
             lastOrder = book != catalog->bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
         }
         if (lastIn)
-            candidates.push_back({lastOrder, seq, pid, bid, verify});
+            candidates.push_back({lastOrder, seq, pid, bid, part.verify, foundByIndex(part)});
     };
 
     for (const FtsPart& part : parts) {
@@ -364,7 +373,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                 if (!allowed(part, rowid))
                     continue;
                 if (const auto found = cursor.lookup(rowid))
-                    add(rowid, found->first, found->second, part.verify);
+                    add(rowid, found->first, found->second, part);
                 else
                     misses << rowid;
             }
@@ -380,7 +389,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                             continue;
                         const auto bid = page->integer(0);
                         if (bid)
-                            add(id, *bid, page->integer(1).value_or(0), part.verify);
+                            add(id, *bid, page->integer(1).value_or(0), part);
                     }
                 }
             }
@@ -410,7 +419,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                     if (seqOf->step())
                         seq = seqOf->integer(0).value_or(0);
                 }
-                add(*pid, *bid, seq, part.verify);
+                add(*pid, *bid, seq, part);
             }
             whole = whole && step == Statement::Step::Done;
         }
@@ -476,7 +485,10 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
     // a section of the page nor hamza or marks.
     const bool useNorm = q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel;
     std::optional<Statement> text;
-    if (std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.verify; }))
+    const auto recheck = [&](const Candidate& c) {
+        return c.indexed && (indexMismatch || rechecked < indexRechecks);
+    };
+    if (std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& c) { return c.verify || recheck(c); }))
         // The index's copy of the normal form: the page row would be read
         // through its stored text first.
         text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages_fts WHERE rowid=?")
@@ -495,18 +507,30 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
                 return false;
             if (emitter.count() >= limit)
                 return true;
-            if (c.verify) {
+            const bool again = recheck(c);
+            if (c.verify || again) {
                 if (!text)
                     return false;
                 text->bind({c.pid});
-                ++lastChecked;
+                if (again)
+                    ++rechecked;
+                else
+                    ++lastChecked;
                 if (!text->step())
                     continue;
                 const QString content = text->text(0).value_or(QString());
                 const bool pass = useNorm ? NormalWords::evaluate(plan, content)
                                           : evaluate(plan, sectionText(q, content));
-                if (!pass)
+                if (!pass) {
+                    // A page the index calls a match that is none: its rows
+                    // are damaged. It is cleared to be built again, and the
+                    // rest of this run is checked page by page.
+                    if (again && !indexMismatch) {
+                        indexMismatch = true;
+                        PageIndex::distrust(lib.dbPath());
+                    }
                     continue;
+                }
             }
             emitter.addPage(c.pid, c.bid, c.seq);
         }
@@ -631,7 +655,7 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
                     const auto order = page ? orderOf.constFind(page->first) : orderOf.constEnd();
                     if (order == orderOf.constEnd())
                         return true;
-                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify});
+                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify, foundByIndex(parts[p])});
                 }
                 if (stepped != Statement::Step::Done)
                     return !stopRequested();

@@ -304,6 +304,12 @@ std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const 
         Statement::Step step;
         while ((step = st->next()) == Statement::Step::Row) {
             const QString form = st->text(0).value_or(QString());
+            // A form that does not fold to its term is a damaged row.
+            if (!prefixes && !PageIndex::rowAgrees(term, form)) {
+                st->bind({});
+                formsFailed = indexFailed = true;
+                return std::nullopt;
+            }
             if (seen.contains(form) || (asked && !Arabic::rawOK(*asked, PageIndex::letters(form), true, false)))
                 continue;
             seen.insert(form);
@@ -352,6 +358,11 @@ std::optional<QList<std::pair<QString, QString>>> SearchEngine::Vocab::markedFor
             return std::nullopt;
         }
         at = {markedSt->text(0).value_or(QString()), markedSt->text(1).value_or(QString())};
+        if (!PageIndex::rowAgrees(at.first, at.second)) {
+            markedSt->bind({});
+            indexFailed = true;
+            return std::nullopt;
+        }
         out.append(at);
     }
     markedSt->bind({});

@@ -745,6 +745,53 @@ TEST(SearchRun, aDamagedPageIndexIsSearchedByThePageCheckAndLeftToBeBuiltAgain)
     }
 }
 
+// Rows of the page index damaged so that they still read: a term's form
+// swapped for another word's, postings of a word added to every page, a
+// marked word claimed by every page. The first pages the index alone finds
+// are checked all the same: no page it wrongly finds is handed over, the
+// index is cleared (said once) to be built again, and the next search takes
+// the page check.
+TEST(SearchRun, damagedRowsThatStillReadAreCaughtByTheirHits)
+{
+    const struct {
+        const char* name;
+        QString damage;
+        SearchQuery q;
+    } cases[] = {
+        {"a form swapped", QStringLiteral("UPDATE page_terms SET form='عن' WHERE term='احمد' AND form='أحمد'"),
+         asked({"أحمد"}, [](SearchQuery& q) { q.hamza = true; })},
+        {"postings added", QStringLiteral("INSERT INTO page_forms(rowid, matn, hawashi, seam) "
+                                          "SELECT id, 'أحمد', '', '' FROM pages"),
+         asked({"أحمد"}, [](SearchQuery& q) { q.hamza = true; })},
+        {"marks claimed", QStringLiteral("INSERT OR IGNORE INTO page_marks(term, form, page_id) SELECT m.term, m.form, "
+                                         "p.id FROM (SELECT term, form FROM page_marks WHERE term='صلي') m, pages p"),
+         asked({"صَلَّى"}, [](SearchQuery& q) { q.tashkeel = true; })},
+    };
+    for (const auto& c : cases) {
+        const SearchLibrary lib = footnotedLibrary();
+        ASSERT_TRUE(lib.lib);
+        SearchEngine checked(*lib.lib);
+        checked.setPageCheckedPath(true);
+        const QList<SearchHit> expected = runQuery(checked, c.q).pages;
+        ASSERT_FALSE(expected.isEmpty()) << c.name;
+        {
+            auto db = SQLiteDB::open(lib.path, false);
+            ASSERT_TRUE(db && db->run(c.damage)) << c.name;
+            ASSERT_GT(db->scalarInt(QStringLiteral("SELECT changes()")).value_or(0), 0) << c.name;
+        }
+        ASSERT_TRUE(PageIndex::ready(lib.lib->main())) << c.name;
+        testing::internal::CaptureStderr();
+        SearchEngine engine(*lib.lib);
+        const QList<SearchHit> first = runQuery(engine, c.q).pages;
+        const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+        const auto wrong = std::count_if(first.begin(), first.end(), [&](const SearchHit& h) { return !expected.contains(h); });
+        EXPECT_EQ(wrong, 0) << c.name;
+        EXPECT_EQ(said.count(QStringLiteral("فهرس الصفحات تالف")), 1) << c.name << said.toStdString();
+        EXPECT_FALSE(PageIndex::ready(lib.lib->main())) << c.name;
+        EXPECT_EQ(runQuery(engine, c.q).pages, expected) << c.name;
+    }
+}
+
 TEST(SearchRun, batchesFollowTheClock)
 {
     SearchLibrary& quran = quranLibrary();
