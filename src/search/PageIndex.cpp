@@ -549,6 +549,103 @@ bool removeBook(SQLiteDB& db, std::int64_t bookId)
     return step == Statement::Step::Done && rows.writeCounts(counts) && ok;
 }
 
+namespace {
+
+// Words spread over a section's words: the first, the last and two between.
+QStringList spread(const QString& section)
+{
+    const QStringList words = section.split(u' ', Qt::SkipEmptyParts);
+    QStringList out;
+    for (qsizetype at : {qsizetype(0), words.size() / 3, 2 * words.size() / 3, words.size() - 1})
+        if (at >= 0 && at < words.size() && plainWord(words[at]) && !out.contains(words[at]))
+            out << words[at];
+    return out;
+}
+
+// The full-text terms of a page's sections, as the table's tokenizer made them.
+QSet<QString> sectionTerms(const Columns& row)
+{
+    QSet<QString> out;
+    for (const QString* text : {&row.matn, &row.hawashi})
+        for (const QStringView word : QStringTokenizer{*text, u' ', Qt::SkipEmptyParts})
+            for (const QString& term : termsOf(word.toString()))
+                out.insert(term);
+    return out;
+}
+
+} // namespace
+
+bool sampleAgrees(SQLiteDB& db, int pages)
+{
+    constexpr qsizetype kMarkedPerPage = 16;
+    // The pages and their rows read at one version of the store: an install
+    // between two reads would look like damage.
+    std::optional<Transaction> reading;
+    if (!db.inTransaction())
+        reading.emplace(db, Transaction::Mode::Deferred);
+    const auto range = db.rows(QStringLiteral("SELECT MIN(id), MAX(id) FROM pages"));
+    auto page = db.prepare(QStringLiteral("SELECT id, content FROM pages WHERE id >= ? ORDER BY id LIMIT 1"));
+    auto holds = db.prepare(QStringLiteral("SELECT 1 FROM page_forms WHERE page_forms MATCH ? AND rowid = ?"));
+    auto term = db.prepare(QStringLiteral("SELECT pages FROM page_terms WHERE term = ? AND form = ?"));
+    auto mark = db.prepare(QStringLiteral("SELECT 1 FROM page_marks WHERE term = ? AND form = ? AND page_id = ?"));
+    if (range.isEmpty() || !page || !holds || !term || !mark)
+        return true;
+    const std::int64_t first = range.first().integer(0).value_or(0);
+    const std::int64_t last = range.first().integer(1).value_or(0);
+    struct Sampled {
+        std::int64_t id;
+        Columns row;
+        QList<Pair> marked;
+    };
+    QList<Sampled> sampled;
+    for (int k = 0; k < pages && last >= first; ++k) {
+        // From the first page to the last, evenly.
+        const std::int64_t at = first + std::int64_t(double(last - first) * k / std::max(pages - 1, 1));
+        page->bind({at});
+        if (!page->step())
+            continue;
+        const std::int64_t id = page->rowid(0);
+        if (!sampled.isEmpty() && sampled.last().id == id)
+            continue;
+        const QString content = page->text(1).value_or(QString());
+        const PageRow row = pageRow(content);
+        sampled.append({id, row, row.marked});
+    }
+    page.reset();
+    // A statement that cannot step is no disagreement; one that answers is.
+    const auto found = [](Statement& st, const SQLArgs& args) -> std::optional<bool> {
+        st.bind(args);
+        const Statement::Step step = st.next();
+        st.bind({});
+        if (step == Statement::Step::Error)
+            return std::nullopt;
+        return step == Statement::Step::Row;
+    };
+    for (qsizetype i = 0; i < sampled.size(); ++i) {
+        const Sampled& s = sampled[i];
+        for (const auto& [column, text] : {std::pair{"matn", &s.row.matn}, std::pair{"hawashi", &s.row.hawashi}})
+            for (const QString& form : spread(*text)) {
+                const QString expr = QStringLiteral("{%1} : ").arg(QLatin1String(column)) + u'"' + form + u'"';
+                if (found(*holds, {expr, s.id}) == false)
+                    return false;
+                if (const QString t = folded(form); plainWord(t) && found(*term, {t, form}) == false)
+                    return false;
+            }
+        for (qsizetype m = 0; m < std::min(s.marked.size(), kMarkedPerPage); ++m)
+            if (found(*mark, {s.marked[m].first, s.marked[m].second, s.id}) == false)
+                return false;
+        // Words of the next sampled page that this one lacks are not in its row.
+        if (sampled.size() < 2)
+            continue;
+        const Sampled& other = sampled[(i + 1) % sampled.size()];
+        const QSet<QString> own = sectionTerms(s.row);
+        for (const QString& form : spread(other.row.matn) + spread(other.row.hawashi))
+            if (!own.contains(form) && found(*holds, {u'"' + form + u'"', s.id}) == true)
+                return false;
+    }
+    return true;
+}
+
 bool distrust(const QString& dbPath)
 {
     static std::mutex lock;

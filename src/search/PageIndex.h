@@ -117,6 +117,14 @@ private:
 // deleted, in the same transaction). False when a write failed.
 bool removeBook(SQLiteDB& db, std::int64_t bookId);
 
+// Whether the rows of a few pages spread over the library agree with their
+// text: each holds, in its section, some of the page's words with their
+// term rows and every marked word the page carries, and none of another
+// sampled page's words it lacks. False on a disagreement (damaged rows);
+// true also when the pages or the rows cannot be read, which the statements
+// of a search then meet. For a complete index.
+bool sampleAgrees(SQLiteDB& db, int pages = 8);
+
 // Takes a damaged index out of use after a statement over it failed (not
 // for a cancel): its state is cleared on a writing connection of its own to
 // the database at `dbPath`, so that searches take the page check and the

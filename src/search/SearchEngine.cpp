@@ -8,6 +8,8 @@
 #include "search/PageMap.h"
 #include "search/SharedMeaningIndex.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <limits>
 
@@ -48,6 +50,24 @@ bool formsReadable(const QList<SearchEngine::FtsPart>& parts, SQLiteDB& db)
         if (step != Statement::Step::Done)
             return false;
     }
+    return true;
+}
+
+// Whether the page index of the database at `path` agrees with a sample of
+// its pages; sampled once per data generation and process.
+bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db)
+{
+    static std::mutex lock;
+    static QHash<QString, std::int64_t> sampled;
+    {
+        std::lock_guard guard(lock);
+        if (generation >= 0 && sampled.value(path, -1) == generation)
+            return true;
+    }
+    if (!PageIndex::sampleAgrees(db))
+        return false;
+    std::lock_guard guard(lock);
+    sampled.insert(path, generation);
     return true;
 }
 
@@ -238,6 +258,8 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             parts = ftsParts(plan, vocab.get());
         };
         if (indexed && vocab->indexFailed && !stopRequested()) {
+            leaveIndex(true);
+        } else if (indexed && !sampledOnce(lib.dbPath(), map.dataGeneration, *db) && !stopRequested()) {
             leaveIndex(true);
         } else if (vocab->formsFailed) {
             // A word written in too many forms: the sections and hamza go
