@@ -413,10 +413,11 @@ bool rowAgrees(const QString& term, const QString& form)
 {
     QString bare = form;
     bare.removeIf([](QChar c) { return Arabic::isMark(c.unicode()); });
-    if (!plainWord(bare))
-        return true;
-    const QString expected = folded(bare);
-    return !plainWord(expected) || expected == term;
+    // Only a word of Arabic letters alone is surely its own term's form.
+    const bool letters = std::all_of(bare.begin(), bare.end(), [](QChar c) {
+        return c.unicode() >= 0x0621 && c.unicode() <= 0x064A;
+    });
+    return !letters || bare.isEmpty() || folded(bare) == term;
 }
 
 QString reversedKey(const QString& term)

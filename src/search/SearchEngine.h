@@ -347,7 +347,7 @@ private:
     // How many pages of each run that the page index alone finds are
     // checked all the same, before any is handed over: damaged rows that
     // still read are caught by the hits they give.
-    static constexpr int indexRechecks = 2;
+    static constexpr int indexRechecks = 1;
 
     // How many virtual-machine steps of the run's statements pass between
     // two readings of the deadline's clock.
