@@ -552,17 +552,6 @@ bool removeBook(SQLiteDB& db, std::int64_t bookId)
 
 namespace {
 
-// Words spread over a section's words: the first, the last and two between.
-QStringList spread(const QString& section)
-{
-    const QStringList words = section.split(u' ', Qt::SkipEmptyParts);
-    QStringList out;
-    for (qsizetype at : {qsizetype(0), words.size() / 3, 2 * words.size() / 3, words.size() - 1})
-        if (at >= 0 && at < words.size() && plainWord(words[at]) && !out.contains(words[at]))
-            out << words[at];
-    return out;
-}
-
 // The full-text terms of a page's sections, as the table's tokenizer made them.
 QSet<QString> sectionTerms(const Columns& row)
 {
@@ -574,10 +563,23 @@ QSet<QString> sectionTerms(const Columns& row)
     return out;
 }
 
+// A sampled page: its rows as its text gives them, and for each section
+// its rarest words with the number of pages the term table gives them.
+struct Sampled {
+    std::int64_t id = 0;
+    PageRow row;
+    QList<std::pair<QString, std::int64_t>> rarest[2];
+};
+
 } // namespace
 
 bool sampleAgrees(SQLiteDB& db, int pages)
 {
+    // Words of a section looked up in the term table, and of those the
+    // rarest looked up in page_forms: a common word's long list of pages
+    // would be read whole.
+    constexpr qsizetype kWordsPerSection = 48;
+    constexpr qsizetype kRarest = 2;
     constexpr qsizetype kMarkedPerPage = 16;
     // The pages and their rows read at one version of the store: an install
     // between two reads would look like damage.
@@ -591,13 +593,18 @@ bool sampleAgrees(SQLiteDB& db, int pages)
     auto mark = db.prepare(QStringLiteral("SELECT 1 FROM page_marks WHERE term = ? AND form = ? AND page_id = ?"));
     if (range.isEmpty() || !page || !holds || !term || !mark)
         return true;
+    // A statement that cannot step is no disagreement; one that answers is.
+    const auto found = [](Statement& st, const SQLArgs& args) -> std::optional<std::int64_t> {
+        st.bind(args);
+        const Statement::Step step = st.next();
+        const std::int64_t value = step == Statement::Step::Row ? st.integer(0).value_or(0) : 0;
+        st.bind({});
+        if (step == Statement::Step::Error)
+            return std::nullopt;
+        return value;
+    };
     const std::int64_t first = range.first().integer(0).value_or(0);
     const std::int64_t last = range.first().integer(1).value_or(0);
-    struct Sampled {
-        std::int64_t id;
-        Columns row;
-        QList<Pair> marked;
-    };
     QList<Sampled> sampled;
     for (int k = 0; k < pages && last >= first; ++k) {
         // From the first page to the last, evenly.
@@ -605,44 +612,58 @@ bool sampleAgrees(SQLiteDB& db, int pages)
         page->bind({at});
         if (!page->step())
             continue;
-        const std::int64_t id = page->rowid(0);
-        if (!sampled.isEmpty() && sampled.last().id == id)
+        Sampled s;
+        s.id = page->rowid(0);
+        if (!sampled.isEmpty() && sampled.last().id == s.id)
             continue;
-        const QString content = page->text(1).value_or(QString());
-        const PageRow row = pageRow(content);
-        sampled.append({id, row, row.marked});
+        s.row = pageRow(page->text(1).value_or(QString()));
+        // Every word looked up (up to a bound, spread over the section) has
+        // its term row.
+        for (int section = 0; section < 2; ++section) {
+            QStringList words = (section == 0 ? s.row.matn : s.row.hawashi).split(u' ', Qt::SkipEmptyParts);
+            words.removeDuplicates();
+            const qsizetype stride = std::max<qsizetype>(1, words.size() / kWordsPerSection);
+            QList<std::pair<QString, std::int64_t>>& rarest = s.rarest[section];
+            for (qsizetype w = 0; w < words.size(); w += stride) {
+                const QString& form = words[w];
+                const QString t = folded(form);
+                if (!plainWord(form) || !plainWord(t))
+                    continue;
+                const auto count = found(*term, {t, form});
+                if (!count)
+                    continue;
+                if (*count <= 0)
+                    return false;
+                rarest.append({form, *count});
+            }
+            std::stable_sort(rarest.begin(), rarest.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; });
+            rarest = rarest.mid(0, kRarest);
+        }
+        sampled.append(std::move(s));
     }
     page.reset();
-    // A statement that cannot step is no disagreement; one that answers is.
-    const auto found = [](Statement& st, const SQLArgs& args) -> std::optional<bool> {
-        st.bind(args);
-        const Statement::Step step = st.next();
-        st.bind({});
-        if (step == Statement::Step::Error)
-            return std::nullopt;
-        return step == Statement::Step::Row;
-    };
     for (qsizetype i = 0; i < sampled.size(); ++i) {
         const Sampled& s = sampled[i];
-        for (const auto& [column, text] : {std::pair{"matn", &s.row.matn}, std::pair{"hawashi", &s.row.hawashi}})
-            for (const QString& form : spread(*text)) {
-                const QString expr = QStringLiteral("{%1} : ").arg(QLatin1String(column)) + u'"' + form + u'"';
-                if (found(*holds, {expr, s.id}) == false)
-                    return false;
-                if (const QString t = folded(form); plainWord(t) && found(*term, {t, form}) == false)
+        for (int section = 0; section < 2; ++section)
+            for (const auto& [form, count] : s.rarest[section]) {
+                const QString expr = (section == 0 ? QStringLiteral("{matn} : \"") : QStringLiteral("{hawashi} : \""))
+                    + form + u'"';
+                if (found(*holds, {expr, s.id}) == std::optional<std::int64_t>(0))
                     return false;
             }
-        for (qsizetype m = 0; m < std::min(s.marked.size(), kMarkedPerPage); ++m)
-            if (found(*mark, {s.marked[m].first, s.marked[m].second, s.id}) == false)
+        for (qsizetype m = 0; m < std::min(s.row.marked.size(), kMarkedPerPage); ++m)
+            if (found(*mark, {s.row.marked[m].first, s.row.marked[m].second, s.id}) == std::optional<std::int64_t>(0))
                 return false;
-        // Words of the next sampled page that this one lacks are not in its row.
+        // Rare words of the next sampled page that this one lacks are not in its row.
         if (sampled.size() < 2)
             continue;
         const Sampled& other = sampled[(i + 1) % sampled.size()];
         const QSet<QString> own = sectionTerms(s.row);
-        for (const QString& form : spread(other.row.matn) + spread(other.row.hawashi))
-            if (!own.contains(form) && found(*holds, {u'"' + form + u'"', s.id}) == true)
-                return false;
+        for (const auto& list : other.rarest)
+            for (const auto& [form, count] : list)
+                if (!own.contains(form) && found(*holds, {u'"' + form + u'"', s.id}).value_or(0) != 0)
+                    return false;
     }
     return true;
 }
