@@ -11,6 +11,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 namespace quorvel {
@@ -54,8 +55,9 @@ bool formsReadable(const QList<SearchEngine::FtsPart>& parts, SQLiteDB& db)
 }
 
 // Whether the page index of the database at `path` agrees with a sample of
-// its pages; sampled once per data generation and process.
-bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db)
+// its pages; sampled once per data generation and process (again when a
+// stop cut the sample short).
+bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db, const std::function<bool()>& stopped)
 {
     static std::mutex lock;
     static QHash<QString, std::int64_t> sampled;
@@ -66,6 +68,8 @@ bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db)
     }
     if (!PageIndex::sampleAgrees(db))
         return false;
+    if (stopped())
+        return true;
     std::lock_guard guard(lock);
     sampled.insert(path, generation);
     return true;
@@ -259,7 +263,8 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
         };
         if (indexed && vocab->indexFailed && !stopRequested()) {
             leaveIndex(true);
-        } else if (indexed && !sampledOnce(lib.dbPath(), map.dataGeneration, *db) && !stopRequested()) {
+        } else if (indexed && !sampledOnce(lib.dbPath(), map.dataGeneration, *db, [this] { return stopRequested(); })
+                   && !stopRequested()) {
             leaveIndex(true);
         } else if (vocab->formsFailed) {
             // A word written in too many forms: the sections and hamza go
