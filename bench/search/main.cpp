@@ -97,6 +97,9 @@ QList<Case> cases()
         {"main text only", words({"حدثنا"}, {{&SearchQuery::inHawashi, false}})},
         {"footnotes only", words({"حدثنا"}, {{&SearchQuery::inMatn, false}})},
         {"hamza phrase", words({"أبي هريرة"}, {{&SearchQuery::hamza}})},
+        {"hamza ordered near", words({"أبي", "هريرة"}, {{&SearchQuery::hamza}, {&SearchQuery::ordered}, {&SearchQuery::near}})},
+        {"hamza ordered and", words({"أبي", "هريرة"}, {{&SearchQuery::hamza}, {&SearchQuery::ordered}})},
+        {"final mark", words({"اللهُ"}, {{&SearchQuery::tashkeel}})},
         {"with titles", words({"باب"}, {{&SearchQuery::inTitles}})},
     };
 }

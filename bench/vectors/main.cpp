@@ -101,10 +101,15 @@ bool writeDirectory(const QString& dir, int rows, int dim)
     if (!json.open(QIODevice::WriteOnly) || json.write(Json::dumpBytes(vocab)) <= 0)
         return false;
     json.close();
-    return NpyArray::write(dir + "/vec_ids.npy", NpyArray::intDescr, {rows},
-                           QByteArray(reinterpret_cast<const char*>(ids.data()), qsizetype(ids.size() * 8)))
-           && NpyArray::write(dir + "/wordvec.npy", NpyArray::floatDescr, {vocabularySize, dim},
-                              QByteArray(reinterpret_cast<const char*>(words.data()), qsizetype(words.size() * 4)));
+    if (!NpyArray::write(dir + "/vec_ids.npy", NpyArray::intDescr, {rows},
+                         QByteArray(reinterpret_cast<const char*>(ids.data()), qsizetype(ids.size() * 8)))
+        || !NpyArray::write(dir + "/wordvec.npy", NpyArray::floatDescr, {vocabularySize, dim},
+                            QByteArray(reinterpret_cast<const char*>(words.data()), qsizetype(words.size() * 4))))
+        return false;
+    // The stamp of the model the page vectors were made with, as the builder writes it.
+    const QByteArray stamp = SemanticIndex::modelStamp(dir);
+    QFile stampFile(dir + "/" + SemanticIndex::modelStampFile);
+    return !stamp.isEmpty() && stampFile.open(QIODevice::WriteOnly) && stampFile.write(stamp) == stamp.size();
 }
 
 } // namespace

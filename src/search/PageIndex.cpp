@@ -409,6 +409,17 @@ QString queryTerm(const QString& word)
     return out;
 }
 
+bool rowAgrees(const QString& term, const QString& form)
+{
+    QString bare = form;
+    bare.removeIf([](QChar c) { return Arabic::isMark(c.unicode()); });
+    // Only a word of Arabic letters alone is surely its own term's form.
+    const bool letters = std::all_of(bare.begin(), bare.end(), [](QChar c) {
+        return c.unicode() >= 0x0621 && c.unicode() <= 0x064A;
+    });
+    return !letters || bare.isEmpty() || folded(bare) == term;
+}
+
 QString reversedKey(const QString& term)
 {
     QString key = Arabic::stripTrailingDigits(term).value_or(term);
@@ -537,6 +548,124 @@ bool removeBook(SQLiteDB& db, std::int64_t bookId)
     pages.reset();
     // A read cut short would leave the rest of the book's postings behind.
     return step == Statement::Step::Done && rows.writeCounts(counts) && ok;
+}
+
+namespace {
+
+// The full-text terms of a page's sections, as the table's tokenizer made them.
+QSet<QString> sectionTerms(const Columns& row)
+{
+    QSet<QString> out;
+    for (const QString* text : {&row.matn, &row.hawashi})
+        for (const QStringView word : QStringTokenizer{*text, u' ', Qt::SkipEmptyParts})
+            for (const QString& term : termsOf(word.toString()))
+                out.insert(term);
+    return out;
+}
+
+// A sampled page: its rows as its text gives them, and for each section
+// its rarest words with the number of pages the term table gives them.
+struct Sampled {
+    std::int64_t id = 0;
+    PageRow row;
+    QList<std::pair<QString, std::int64_t>> rarest[2];
+};
+
+} // namespace
+
+bool sampleAgrees(SQLiteDB& db, int pages)
+{
+    // Words of a section looked up in the term table, and of those the
+    // rarest looked up in page_forms: a common word's long list of pages
+    // would be read whole.
+    constexpr qsizetype kWordsPerSection = 48;
+    constexpr qsizetype kRarest = 2;
+    constexpr qsizetype kMarkedPerPage = 16;
+    // The pages and their rows read at one version of the store: an install
+    // between two reads would look like damage.
+    std::optional<Transaction> reading;
+    if (!db.inTransaction())
+        reading.emplace(db, Transaction::Mode::Deferred);
+    const auto range = db.rows(QStringLiteral("SELECT MIN(id), MAX(id) FROM pages"));
+    auto page = db.prepare(QStringLiteral("SELECT id, content FROM pages WHERE id >= ? ORDER BY id LIMIT 1"));
+    auto holds = db.prepare(QStringLiteral("SELECT 1 FROM page_forms WHERE page_forms MATCH ? AND rowid = ?"));
+    auto term = db.prepare(QStringLiteral("SELECT pages FROM page_terms WHERE term = ? AND form = ?"));
+    auto mark = db.prepare(QStringLiteral("SELECT 1 FROM page_marks WHERE term = ? AND form = ? AND page_id = ?"));
+    if (range.isEmpty() || !page || !holds || !term || !mark)
+        return true;
+    // A statement that cannot step is no disagreement; one that answers is.
+    const auto found = [](Statement& st, const SQLArgs& args) -> std::optional<std::int64_t> {
+        st.bind(args);
+        const Statement::Step step = st.next();
+        const std::int64_t value = step == Statement::Step::Row ? st.integer(0).value_or(0) : 0;
+        st.bind({});
+        if (step == Statement::Step::Error)
+            return std::nullopt;
+        return value;
+    };
+    const std::int64_t first = range.first().integer(0).value_or(0);
+    const std::int64_t last = range.first().integer(1).value_or(0);
+    QList<Sampled> sampled;
+    for (int k = 0; k < pages && last >= first; ++k) {
+        // From the first page to the last, evenly.
+        const std::int64_t at = first + std::int64_t(double(last - first) * k / std::max(pages - 1, 1));
+        page->bind({at});
+        if (!page->step())
+            continue;
+        Sampled s;
+        s.id = page->rowid(0);
+        if (!sampled.isEmpty() && sampled.last().id == s.id)
+            continue;
+        s.row = pageRow(page->text(1).value_or(QString()));
+        // Every word looked up (up to a bound, spread over the section) has
+        // its term row.
+        for (int section = 0; section < 2; ++section) {
+            QStringList words = (section == 0 ? s.row.matn : s.row.hawashi).split(u' ', Qt::SkipEmptyParts);
+            words.removeDuplicates();
+            const qsizetype stride = std::max<qsizetype>(1, words.size() / kWordsPerSection);
+            QList<std::pair<QString, std::int64_t>>& rarest = s.rarest[section];
+            for (qsizetype w = 0; w < words.size(); w += stride) {
+                const QString& form = words[w];
+                const QString t = folded(form);
+                if (!plainWord(form) || !plainWord(t))
+                    continue;
+                const auto count = found(*term, {t, form});
+                if (!count)
+                    continue;
+                if (*count <= 0)
+                    return false;
+                rarest.append({form, *count});
+            }
+            std::stable_sort(rarest.begin(), rarest.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; });
+            rarest = rarest.mid(0, kRarest);
+        }
+        sampled.append(std::move(s));
+    }
+    page.reset();
+    for (qsizetype i = 0; i < sampled.size(); ++i) {
+        const Sampled& s = sampled[i];
+        for (int section = 0; section < 2; ++section)
+            for (const auto& [form, count] : s.rarest[section]) {
+                const QString expr = (section == 0 ? QStringLiteral("{matn} : \"") : QStringLiteral("{hawashi} : \""))
+                    + form + u'"';
+                if (found(*holds, {expr, s.id}) == std::optional<std::int64_t>(0))
+                    return false;
+            }
+        for (qsizetype m = 0; m < std::min(s.row.marked.size(), kMarkedPerPage); ++m)
+            if (found(*mark, {s.row.marked[m].first, s.row.marked[m].second, s.id}) == std::optional<std::int64_t>(0))
+                return false;
+        // Rare words of the next sampled page that this one lacks are not in its row.
+        if (sampled.size() < 2)
+            continue;
+        const Sampled& other = sampled[(i + 1) % sampled.size()];
+        const QSet<QString> own = sectionTerms(s.row);
+        for (const auto& list : other.rarest)
+            for (const auto& [form, count] : list)
+                if (!own.contains(form) && found(*holds, {u'"' + form + u'"', s.id}).value_or(0) != 0)
+                    return false;
+    }
+    return true;
 }
 
 bool distrust(const QString& dbPath)

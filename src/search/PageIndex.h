@@ -81,6 +81,10 @@ bool foreign(QStringView word);
 // letters put through the tokenizer where that makes one term of it
 // (capitals lower-cased, accents dropped); the word itself otherwise.
 QString queryTerm(const QString& word);
+// Whether a row of page_terms, or of page_marks (its form with marks),
+// holds the term its form gives: false for a row that damage changed, true
+// also where the form does not tell (a word the tokenizer splits or folds).
+bool rowAgrees(const QString& term, const QString& form);
 // The key of a term in the reversed order: the term without a number glued
 // to its end, reversed.
 QString reversedKey(const QString& term);
@@ -112,6 +116,14 @@ private:
 // Takes one book's pages out of the index (before the pages themselves are
 // deleted, in the same transaction). False when a write failed.
 bool removeBook(SQLiteDB& db, std::int64_t bookId);
+
+// Whether the rows of a few pages spread over the library agree with their
+// text: each holds, in its section, some of the page's words with their
+// term rows and every marked word the page carries, and none of another
+// sampled page's words it lacks. False on a disagreement (damaged rows);
+// true also when the pages or the rows cannot be read, which the statements
+// of a search then meet. For a complete index.
+bool sampleAgrees(SQLiteDB& db, int pages = 8);
 
 // Takes a damaged index out of use after a statement over it failed (not
 // for a cancel): its state is cleared on a writing connection of its own to

@@ -8,7 +8,10 @@
 #include "search/PageMap.h"
 #include "search/SharedMeaningIndex.h"
 
+#include <QHash>
+
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 namespace quorvel {
@@ -29,6 +32,54 @@ QString matchClause(const SearchEngine::FtsPart& part)
 bool allowed(const SearchEngine::FtsPart& part, std::int64_t rowid)
 {
     return !part.pages || std::binary_search(part.pages->begin(), part.pages->end(), rowid);
+}
+
+// Whether every part's expression over the page index's own table reads
+// to its end, nothing else read beside it.
+bool formsReadable(const QList<SearchEngine::FtsPart>& parts, SQLiteDB& db)
+{
+    for (const SearchEngine::FtsPart& part : parts) {
+        if (part.table != QLatin1String(PageIndex::formsTable))
+            continue;
+        auto st = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ?").arg(part.table));
+        if (!st)
+            return false;
+        st->bind({part.expr});
+        Statement::Step step;
+        while ((step = st->next()) == Statement::Step::Row) {
+        }
+        if (step != Statement::Step::Done)
+            return false;
+    }
+    return true;
+}
+
+// Whether the page index of the database at `path` agrees with a sample of
+// its pages; sampled once per data generation and process (again when a
+// stop cut the sample short).
+bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db, const std::function<bool()>& stopped)
+{
+    static std::mutex lock;
+    static QHash<QString, std::int64_t> sampled;
+    {
+        std::lock_guard guard(lock);
+        if (generation >= 0 && sampled.value(path, -1) == generation)
+            return true;
+    }
+    if (!PageIndex::sampleAgrees(db))
+        return false;
+    if (stopped())
+        return true;
+    std::lock_guard guard(lock);
+    sampled.insert(path, generation);
+    return true;
+}
+
+// Whether the part's rows are final by the page index's own rows: its
+// forms, or the pages of its marked words.
+bool foundByIndex(const SearchEngine::FtsPart& part)
+{
+    return !part.verify && (part.pages || part.table == QLatin1String(PageIndex::formsTable));
 }
 
 SQLArgs matchArgs(const SearchEngine::FtsPart& part)
@@ -131,6 +182,8 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     tooBroadList.clear();
     lastMatchTotal.reset();
     lastChecked = 0;
+    rechecked = 0;
+    indexMismatch = false;
     expired = false;
     this->deadline = deadline.isSet() ? &deadline : nullptr;
     std::shared_ptr<SQLiteDB> db;
@@ -205,16 +258,20 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             vocab->useIndex(forms, q.hamza);
         QList<FtsPart> parts = ftsParts(plan, vocab.get());
         // A statement over the page index that fails, other than for a
-        // cancel, finds it damaged: this search takes the page check, and
-        // the index is cleared to be built again.
-        auto distrustIndex = [&] {
-            PageIndex::distrust(lib.dbPath());
+        // cancel, sends this search to the page check; when the index's own
+        // tables fail it is damaged, and cleared to be built again.
+        auto leaveIndex = [&](bool damaged) {
+            if (damaged)
+                PageIndex::distrust(lib.dbPath());
             indexed = false;
             vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
             parts = ftsParts(plan, vocab.get());
         };
         if (indexed && vocab->indexFailed && !stopRequested()) {
-            distrustIndex();
+            leaveIndex(true);
+        } else if (indexed && !sampledOnce(lib.dbPath(), map.dataGeneration, *db, [this] { return stopRequested(); })
+                   && !stopRequested()) {
+            leaveIndex(true);
         } else if (vocab->formsFailed) {
             // A word written in too many forms: the sections and hamza go
             // back to the page check.
@@ -248,8 +305,12 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
             const bool overForms = std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) {
                 return part.table == QLatin1String(PageIndex::formsTable);
             });
+            // The statements read more than the index (the pages beside it,
+            // the order test): the index is blamed only if its own table
+            // fails alone.
             if (indexed && overForms && !rows && !stopRequested()) {
-                distrustIndex();
+                const bool readable = formsReadable(parts, *db);
+                leaveIndex(!readable && !stopRequested());
                 slices = collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
             }
             if (total)
@@ -313,7 +374,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     std::int64_t lastOrder = 0;
     bool lastIn = false;
     bool haveLast = false;
-    auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, bool verify) {
+    auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, const FtsPart& part) {
         if (!haveLast || bid != lastBid) {
             haveLast = true;
             lastBid = bid;
@@ -322,7 +383,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
             lastOrder = book != catalog->bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
         }
         if (lastIn)
-            candidates.push_back({lastOrder, seq, pid, bid, verify});
+            candidates.push_back({lastOrder, seq, pid, bid, part.verify, foundByIndex(part)});
     };
 
     for (const FtsPart& part : parts) {
@@ -345,7 +406,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                 if (!allowed(part, rowid))
                     continue;
                 if (const auto found = cursor.lookup(rowid))
-                    add(rowid, found->first, found->second, part.verify);
+                    add(rowid, found->first, found->second, part);
                 else
                     misses << rowid;
             }
@@ -361,7 +422,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                             continue;
                         const auto bid = page->integer(0);
                         if (bid)
-                            add(id, *bid, page->integer(1).value_or(0), part.verify);
+                            add(id, *bid, page->integer(1).value_or(0), part);
                     }
                 }
             }
@@ -391,7 +452,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                     if (seqOf->step())
                         seq = seqOf->integer(0).value_or(0);
                 }
-                add(*pid, *bid, seq, part.verify);
+                add(*pid, *bid, seq, part);
             }
             whole = whole && step == Statement::Step::Done;
         }
@@ -457,7 +518,10 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
     // a section of the page nor hamza or marks.
     const bool useNorm = q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel;
     std::optional<Statement> text;
-    if (std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.verify; }))
+    const auto recheck = [&](const Candidate& c) {
+        return c.indexed && (indexMismatch || rechecked < indexRechecks);
+    };
+    if (std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& c) { return c.verify || recheck(c); }))
         // The index's copy of the normal form: the page row would be read
         // through its stored text first.
         text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages_fts WHERE rowid=?")
@@ -476,18 +540,30 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
                 return false;
             if (emitter.count() >= limit)
                 return true;
-            if (c.verify) {
+            const bool again = recheck(c);
+            if (c.verify || again) {
                 if (!text)
                     return false;
                 text->bind({c.pid});
-                ++lastChecked;
+                if (again)
+                    ++rechecked;
+                else
+                    ++lastChecked;
                 if (!text->step())
                     continue;
                 const QString content = text->text(0).value_or(QString());
                 const bool pass = useNorm ? NormalWords::evaluate(plan, content)
                                           : evaluate(plan, sectionText(q, content));
-                if (!pass)
+                if (!pass) {
+                    // A page the index calls a match that is none: its rows
+                    // are damaged. It is cleared to be built again, and the
+                    // rest of this run is checked page by page.
+                    if (again && !indexMismatch) {
+                        indexMismatch = true;
+                        PageIndex::distrust(lib.dbPath());
+                    }
                     continue;
+                }
             }
             emitter.addPage(c.pid, c.bid, c.seq);
         }
@@ -612,7 +688,7 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
                     const auto order = page ? orderOf.constFind(page->first) : orderOf.constEnd();
                     if (order == orderOf.constEnd())
                         return true;
-                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify});
+                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify, foundByIndex(parts[p])});
                 }
                 if (stepped != Statement::Step::Done)
                     return !stopRequested();

@@ -231,6 +231,9 @@ public:
                           bool ordered, bool near);
     // The SQL name of phrasesInOrder on a search connection.
     static constexpr const char* orderTest = "phrase_order";
+    // The order test's column for the page index's whole page: its main
+    // text, footnotes and seam columns together.
+    static constexpr int wholePageColumns = -1;
     // Whether a full-text row holds the and-phrases in order (and within the
     // window when near) by their token positions, as orderNear decides on
     // the page's words; `argument` is an FtsPart's order. A row whose phrase
@@ -338,7 +341,13 @@ private:
         std::int64_t pid;
         std::int64_t bid;
         bool verify;
+        bool indexed = false; // found as final by the page index's own rows
     };
+
+    // How many pages of each run that the page index alone finds are
+    // checked all the same, before any is handed over: damaged rows that
+    // still read are caught by the hits they give.
+    static constexpr int indexRechecks = 1;
 
     // How many virtual-machine steps of the run's statements pass between
     // two readings of the deadline's clock.
@@ -404,6 +413,10 @@ private:
     std::optional<std::int64_t> lastMatchTotal;
     bool pageChecked = false;
     std::int64_t lastChecked = 0;
+    // The run's re-checks of the page index: how many were made, and whether
+    // one failed (then every later page it finds is checked).
+    int rechecked = 0;
+    bool indexMismatch = false;
     Clock clock;
     // Kept between runs so that its room is not allocated and faulted in
     // again by every run; bounded by the library's page count.

@@ -314,6 +314,12 @@ std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const 
         Statement::Step step;
         while ((step = st->next()) == Statement::Step::Row) {
             const QString form = st->text(0).value_or(QString());
+            // A form that does not fold to its term is a damaged row.
+            if (!prefixes && !PageIndex::rowAgrees(term, form)) {
+                st->bind({});
+                formsFailed = indexFailed = true;
+                return std::nullopt;
+            }
             if (seen.contains(form) || (asked && !Arabic::rawOK(*asked, PageIndex::letters(form), true, false)))
                 continue;
             seen.insert(form);
@@ -362,6 +368,11 @@ std::optional<QList<std::pair<QString, QString>>> SearchEngine::Vocab::markedFor
             return std::nullopt;
         }
         at = {markedSt->text(0).value_or(QString()), markedSt->text(1).value_or(QString())};
+        if (!PageIndex::rowAgrees(at.first, at.second)) {
+            markedSt->bind({});
+            indexFailed = true;
+            return std::nullopt;
+        }
         out.append(at);
     }
     markedSt->bind({});
@@ -717,35 +728,76 @@ MarksNeed marksNeed(const SearchEngine::Plan& plan, bool forms)
     return need;
 }
 
+// What the page index's marked words tell of the marks a query writes: the
+// pages that hold every marked word of the query as the page check accepts
+// it, or no limit at all when the words' bare forms already pass.
+struct MarkedPages {
+    bool known = false; // false: the page check compares the marks
+    std::optional<SearchEngine::PageSet> pages;
+};
+
+// Whether the page check accepts every form of the word that the phrase's
+// expression finds without a mark on the page: the marks the query writes
+// then fall only where the comparison passes over them (a last letter that
+// differs or is missing). True for all, false for none, nothing for some or
+// when the forms cannot be read.
+std::optional<bool> bareFormsPass(const SearchEngine::Phrase& phrase, SearchEngine::Vocab* vocab, bool hamza)
+{
+    SearchEngine::Held held;
+    const Arabic::Tok& tok = phrase.toks.front();
+    const QList<Arabic::RichLetter>& asked = phrase.rich->first().letters;
+    const SearchEngine::Alts alts = SearchEngine::alts(tok, vocab, true, held);
+    // The forms the expression looks for: over page_forms with hamza, only
+    // those written with the query's alef forms.
+    const bool kept = vocab->writesForms() && vocab->keepsHamza();
+    const auto forms = vocab->formsOf(alts, kept ? &asked : nullptr);
+    if (!forms)
+        return std::nullopt;
+    qsizetype passing = 0;
+    for (const QString& form : *forms)
+        passing += Arabic::rawOK(asked, PageIndex::letters(form), hamza, true) ? 1 : 0;
+    if (passing == 0)
+        return false;
+    if (passing == forms->size())
+        return true;
+    return std::nullopt;
+}
+
 // The pages that hold every marked word of the query as it is written,
 // from the page index's marked words: each form is tested as the page check
 // tests a page word. Only where that is the whole page check: the whole
 // page searched, each marked word a lone exact word the page must hold, and
-// no order or nearness among them. Nothing otherwise, or when the marked
+// no order or nearness among them. Not known otherwise, or when the marked
 // words cannot be read.
-std::optional<SearchEngine::PageSet> markedPages(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab)
+MarkedPages markedPages(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab)
 {
     const SearchQuery& q = plan.q;
     if (!vocab || !vocab->readsTermTable() || !(q.inMatn && q.inHawashi) || q.ordered || q.near
         || !(q.requireAll || plan.ands.size() == 1))
-        return std::nullopt;
+        return {};
     for (const std::vector<SearchEngine::Phrase>* list : {&plan.ors, &plan.nots})
         for (const SearchEngine::Phrase& phrase : *list)
             if (writesMarks(phrase))
-                return std::nullopt;
+                return {};
     std::optional<SearchEngine::PageSet> pages;
     for (const SearchEngine::Phrase& phrase : plan.ands) {
         if (!writesMarks(phrase))
             continue;
         if (phrase.toks.size() != 1 || phrase.rich->size() != 1)
-            return std::nullopt;
+            return {};
         const Arabic::Tok& tok = phrase.toks.front();
         if (tok.mode != Arabic::TokMode::exact || tok.digit || PageIndex::foreign(tok.t))
-            return std::nullopt;
+            return {};
+        // A page holding the word unmarked passes when its bare form does.
+        const std::optional<bool> bare = bareFormsPass(phrase, vocab, q.hamza);
+        if (!bare)
+            return {};
+        if (*bare)
+            continue;
         // The word's terms with a number glued to its end come with it.
         const auto found = vocab->markedForms(tok.t, tok.t + topChar());
         if (!found)
-            return std::nullopt;
+            return {};
         QList<std::pair<QString, QString>> accepted;
         for (const auto& word : *found)
             if (tok.match(word.first)
@@ -753,7 +805,7 @@ std::optional<SearchEngine::PageSet> markedPages(const SearchEngine::Plan& plan,
                 accepted << word;
         auto these = vocab->markedPages(accepted);
         if (!these)
-            return std::nullopt;
+            return {};
         if (pages) {
             SearchEngine::PageSet both;
             std::set_intersection(pages->begin(), pages->end(), these->begin(), these->end(), std::back_inserter(both));
@@ -761,7 +813,7 @@ std::optional<SearchEngine::PageSet> markedPages(const SearchEngine::Plan& plan,
         }
         pages = std::move(these);
     }
-    return pages;
+    return {true, std::move(pages)};
 }
 
 // The phrase-order test's argument for the and-phrases `exprs`: each of
@@ -806,16 +858,22 @@ SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool
     // Over the page index, the marks a query writes are found by its marked words.
     std::shared_ptr<const PageSet> pages;
     if (marks && !plan.pageChecked && !need.letters) {
-        if (auto found = markedPages(plan, vocab))
-            pages = std::make_shared<const PageSet>(std::move(*found));
-        marks = !pages;
+        MarkedPages found = markedPages(plan, vocab);
+        if (found.pages)
+            pages = std::make_shared<const PageSet>(std::move(*found.pages));
+        marks = !found.known;
     }
     bool verify = forms ? marks : (!wholePage || q.hamza || marks);
     // Token positions are the page check's word positions in one column: a
     // page over pages_fts, or one section over the index. The index's
-    // whole page spreads over three columns.
-    const bool positional = !plan.pageChecked && (!forms || !wholePage);
-    const int column = forms && !q.inMatn ? 1 : 0;
+    // whole page spreads over three columns: a near window is seen whole in
+    // one of them, and an occurrence of a one-word phrase in the main text
+    // or footnotes (a longer phrase may cross the line between them).
+    const bool acrossColumns = forms && wholePage;
+    const bool positional = !plan.pageChecked
+        && (!acrossColumns || q.near
+            || std::all_of(plan.ands.begin(), plan.ands.end(), [](const Phrase& p) { return p.toks.size() == 1; }));
+    const int column = acrossColumns ? wholePageColumns : forms && !q.inMatn ? 1 : 0;
     std::optional<QString> order;
     QStringList clauses;
 

@@ -335,50 +335,69 @@ bool SearchEngine::phrasesInOrder(const SQLiteDB::FtsRow& row, std::string_view 
         return std::size_t(at.phrase) < row.phraseSizes.size()
             && row.phraseSizes[std::size_t(at.phrase)] == arg.lengths[group];
     };
+    // Over the page index's whole page the main text comes before the
+    // footnotes; the seam repeats the words around the line between them.
+    const bool wholePage = arg.column == SearchEngine::wholePageColumns;
     if (!arg.near) {
         // orderNear's greedy walk, in place: each phrase in turn at its first
-        // offset from the end of the one before.
-        int from = 0;
+        // offset from the end of the one before. On the whole page a place
+        // is (column, offset) over the main text and footnotes, which holds
+        // every occurrence of a phrase of one word.
+        const auto place = [](int column, int offset) { return (std::int64_t(column) << 32) + offset; };
+        std::int64_t from = 0;
         for (int group = 0; group < int(arg.lengths.size()); ++group) {
-            int first = std::numeric_limits<int>::max();
+            std::int64_t first = std::numeric_limits<std::int64_t>::max();
             for (const SQLiteDB::FtsInstance& at : row.instances) {
-                if (at.column != arg.column || groupOf(at) != group)
+                if ((wholePage ? at.column > 1 : at.column != arg.column) || groupOf(at) != group)
                     continue;
                 if (!sizeAgrees(at, group))
                     return true;
-                if (at.offset >= from && at.offset < first)
-                    first = at.offset;
+                const std::int64_t here = place(wholePage ? at.column : 0, at.offset);
+                if (here >= from && here < first)
+                    first = here;
             }
-            if (first == std::numeric_limits<int>::max())
+            if (first == std::numeric_limits<std::int64_t>::max())
                 return false;
             from = first + arg.lengths[group];
         }
         return true;
     }
+    // A window of near phrases crossing the footnote line lies whole in the
+    // seam (the planner keeps windows that short), so on the whole page
+    // each column is tried alone.
+    const int firstColumn = wholePage ? 0 : arg.column;
+    const int lastColumn = wholePage ? 2 : arg.column;
     // Kept with their room between rows.
     thread_local QList<QList<int>> occurrences;
-    occurrences.resize(arg.lengths.size());
-    for (QList<int>& list : occurrences)
-        list.clear();
-    for (const SQLiteDB::FtsInstance& at : row.instances) {
-        const int group = groupOf(at);
-        if (at.column != arg.column || group < 0)
-            continue;
-        if (!sizeAgrees(at, group))
-            return true;
-        occurrences[group] << at.offset;
-    }
-    // A phrase's offsets come in order; only a word written in several
-    // forms merges lists.
-    for (QList<int>& list : occurrences) {
-        if (list.isEmpty())
-            return false;
-        if (!std::is_sorted(list.begin(), list.end())) {
-            std::sort(list.begin(), list.end());
-            list.erase(std::unique(list.begin(), list.end()), list.end());
+    for (int column = firstColumn; column <= lastColumn; ++column) {
+        occurrences.resize(arg.lengths.size());
+        for (QList<int>& list : occurrences)
+            list.clear();
+        for (const SQLiteDB::FtsInstance& at : row.instances) {
+            const int group = groupOf(at);
+            if (at.column != column || group < 0)
+                continue;
+            if (!sizeAgrees(at, group))
+                return true;
+            occurrences[group] << at.offset;
         }
+        // A phrase's offsets come in order; only a word written in several
+        // forms merges lists.
+        bool all = true;
+        for (QList<int>& list : occurrences) {
+            if (list.isEmpty()) {
+                all = false;
+                break;
+            }
+            if (!std::is_sorted(list.begin(), list.end())) {
+                std::sort(list.begin(), list.end());
+                list.erase(std::unique(list.begin(), list.end()), list.end());
+            }
+        }
+        if (all && orderNear(occurrences, arg.lengths, true, arg.near))
+            return true;
     }
-    return orderNear(occurrences, arg.lengths, true, arg.near);
+    return false;
 }
 
 bool SearchEngine::evaluate(const Plan& plan, const QStringList& words, const QList<Arabic::RichWord>* rich)

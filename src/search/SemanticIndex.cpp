@@ -156,18 +156,38 @@ std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir,
     if (!std::all_of(wordVecs->begin(), wordVecs->end(), [](float x) { return std::isfinite(x); }))
         return refuse(msgNonFinite);
     // A short page matrix would score its pages 0; one NaN would hide its page.
-    const auto pagesFinite = vecs->withFloats([&](const float* a) {
-        return std::all_of(a, a + vecs->count(), [](float x) { return std::isfinite(x); });
-    });
-    if (!pagesFinite && vecs->count() > 0)
+    // A matrix of zeros alone (a page without a known word has a zero row)
+    // scores every page alike.
+    enum class Values { usable, nonFinite, zeros };
+    const auto valuesOf = [](const float* a, std::int64_t count) {
+        bool zeros = true;
+        for (const float* x = a; x != a + count; ++x) {
+            if (!std::isfinite(*x))
+                return Values::nonFinite;
+            zeros = zeros && *x == 0;
+        }
+        return zeros && count > 0 ? Values::zeros : Values::usable;
+    };
+    const auto pageValues = vecs->withFloats([&](const float* a) { return valuesOf(a, vecs->count()); });
+    if (!pageValues && vecs->count() > 0)
         return refuse(msgFilesUnreadable);
-    if (pagesFinite && !*pagesFinite)
+    if (pageValues == Values::nonFinite)
         return refuse(msgNonFinite);
+    if (pageValues == Values::zeros || valuesOf(wordVecs->data(), std::int64_t(wordVecs->size())) == Values::zeros)
+        return refuse(msgZeroVectors);
     auto ids = vecIds->ints();
     if (!ids || std::int64_t(ids->size()) != vecs->shape()[0])
         return refuse(msgFilesUnreadable);
+    // A page with two rows is found twice, with two scores.
+    if (std::vector<std::int64_t> sorted = *ids; !sorted.empty()) {
+        std::sort(sorted.begin(), sorted.end());
+        if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+            return refuse(msgRepeatedPages);
+    }
     // Vectors made with another model load when the widths agree, and then
-    // answer with nonsense: the stamp the builder left must name this model.
+    // answer with nonsense: the stamp the builder left must name this model,
+    // and page vectors without one name none (a model alone, over no page,
+    // needs none).
     if (const QFileInfo stampInfo(dir.filePath(modelStampFile)); stampInfo.exists()) {
         QFile stamp(stampInfo.filePath());
         // A pipe in its place must not hold the load.
@@ -177,6 +197,8 @@ std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir,
         const QByteArray current = modelStamp(dataDir);
         if (current.isEmpty() || recorded != current)
             return refuse(msgOtherModel);
+    } else if (!ids->empty()) {
+        return refuse(msgNoModelStamp);
     }
 
     std::vector<double> values;

@@ -71,6 +71,12 @@ public:
         QStringLiteral("نموذج الكلمات معيب: أكثر كلماته مكرّرة فلا يُبلغ أكثر متّجهاته");
     static inline const QString msgOtherModel =
         QStringLiteral("متّجهات الصفحات بُنيت بنموذج كلمات غير النموذج الحالي: أعد بناءها");
+    static inline const QString msgNoModelStamp =
+        QStringLiteral("لا يُعرف نموذج الكلمات الذي بُنيت به متّجهات الصفحات: أعد بناءها");
+    static inline const QString msgZeroVectors =
+        QStringLiteral("متّجهات البحث بالمعنى كلّها أصفار فلا يُجاب بها بحث: أعد بناءها");
+    static inline const QString msgRepeatedPages =
+        QStringLiteral("في متّجهات الصفحات صفحات مكرّرة: أعد بناءها");
 
     // The file beside the page vectors naming the model they were made with:
     // modelStamp() of that model's files, written by the vector builder last.
@@ -83,9 +89,11 @@ public:
     // missing, unreadable, short of its declared elements or inconsistent
     // with the others, when the model has no word, no width or no positive
     // frequency, when most of its words repeat an earlier one, when a vector
-    // or frequency is not a finite number, when a matrix is too large for the
-    // matrix library's 32-bit sizes, or when a model stamp beside the vectors
-    // names another model. `why`, when given, receives the reason of a refusal.
+    // or frequency is not a finite number, when every word vector or every
+    // page vector is zero, when a page has two rows, when a matrix is too
+    // large for the matrix library's 32-bit sizes, or when the model stamp
+    // beside the page vectors names another model or, with pages, is
+    // missing. `why`, when given, receives the reason of a refusal.
     static std::shared_ptr<const SemanticIndex> load(const QString& dataDir, QString* why = nullptr);
 
     // The words `related` never returns, in the vocabulary's normal form.

@@ -1,5 +1,7 @@
 #include "search/HybridSearch.h"
 
+#include "SearchFixture.h"
+
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Py.h"
@@ -58,6 +60,7 @@ protected:
                                     {std::int64_t(ids.size()), dim}, bytes(rows.data(), rows.size() * 4)));
         EXPECT_TRUE(NpyArray::write(smart.filePath(QStringLiteral("vec_ids.npy")), NpyArray::intDescr,
                                     {std::int64_t(ids.size())}, bytes(ids.data(), ids.size() * 8)));
+        EXPECT_TRUE(test::stampModel(smart.path()));
         return SemanticIndex::load(smart.path());
     }
 

@@ -4,6 +4,8 @@
 #include "SearchFixture.h"
 
 #include "core/SQLiteDB.h"
+#include "search/PageIndex.h"
+#include "support/CorpusText.h"
 
 #include <gtest/gtest.h>
 
@@ -117,7 +119,191 @@ SearchQuery queryOf(const Case& c)
     return q;
 }
 
+// The vocalised Quran, one verse per page, beside the unvocalised hadith
+// books: the same words marked in one book and bare in the others.
+SearchLibrary markedLibrary()
+{
+    FixtureBook quran{1, QStringLiteral("القرآن"), {}, {}};
+    for (const QuranVerse& v : quranVerses())
+        quran.pages << v.text;
+    QList<FixtureBook> books{quran};
+    for (int id : {2, 3, 4})
+        books << FixtureBook{id, {}, bookPages(QStringLiteral("books/%1.json").arg(id - 1, 3, 10, QChar('0'))), {}};
+    return customLibrary(books);
+}
+
+struct SourceWord {
+    QList<Arabic::RichLetter> letters;
+    std::int64_t book = 0;
+};
+
+// A query word of the source's letters with marks on one letter: the
+// source's own marks there when it has some and `own`, else `mark` (with
+// the letter's own shadda when `mark` is a vowel after one).
+QString markedWord(const SourceWord& w, qsizetype at, char16_t mark, bool own)
+{
+    QList<Arabic::RichLetter> letters;
+    for (const Arabic::RichLetter& l : w.letters)
+        letters << Arabic::RichLetter{l.norm, l.alif, 0, 0};
+    const Arabic::RichLetter& source = w.letters[at];
+    if (own && (source.m1 != 0 || source.m2 != 0)) {
+        letters[at].m1 = source.m1;
+        letters[at].m2 = source.m2;
+    } else {
+        Arabic::addMark(letters[at], mark);
+    }
+    return PageIndex::markedForm(letters);
+}
+
+struct Agreement {
+    QStringList differences; // the queries on which the two paths differ
+    int found = 0;           // queries that find pages
+    int answered = 0;        // queries the page index answered without a page check
+};
+
+Agreement compareWithThePageCheck(Library& lib, const QList<SearchQuery>& queries)
+{
+    Agreement out;
+    for (const SearchQuery& q : queries) {
+        SearchEngine checked(lib);
+        checked.setPageCheckedPath(true);
+        const QList<SearchHit> expected = runQuery(checked, q).pages;
+        SearchEngine indexed(lib);
+        if (runQuery(indexed, q).pages != expected)
+            out.differences << q.json();
+        out.found += expected.isEmpty() ? 0 : 1;
+        out.answered += indexed.pagesChecked() == 0 ? 1 : 0;
+    }
+    return out;
+}
+
 } // namespace
+
+// Queries that write marks, made from the corpus's own words with a mark on
+// the first, a middle or the last letter (vowels, sukun, shadda, tanwin),
+// alone or with hamza, a scope, an exclusion or a second word: the page
+// index answers as the page check does.
+TEST(SearchDifferential, markedQueriesOverThePageIndexAgreeWithThePageCheck)
+{
+    const SearchLibrary lib = markedLibrary();
+    ASSERT_TRUE(lib.lib);
+    QList<SourceWord> marked, bare;
+    for (const auto& row : lib.lib->main().rows("SELECT book_id, content FROM pages ORDER BY id")) {
+        const std::int64_t book = row.integer(0).value_or(0);
+        for (const Arabic::RichWord& w : Arabic::richWords(row.str(1).value_or(QString()))) {
+            if (w.letters.size() < 2 || PageIndex::foreign(w.word) || Arabic::hasDigit(w.word))
+                continue;
+            const bool hasMarks = std::any_of(w.letters.begin(), w.letters.end(),
+                                              [](const Arabic::RichLetter& l) { return l.m1 != 0 || l.m2 != 0; });
+            (hasMarks ? marked : bare) << SourceWord{w.letters, book};
+        }
+    }
+    ASSERT_GT(marked.size(), 1000);
+    ASSERT_GT(bare.size(), 1000);
+
+    const char16_t vowels[] = {0x064E, 0x064F, 0x0650, 0x0652, 0x0651};
+    const char16_t tanwin[] = {0x064B, 0x064C, 0x064D};
+    QRandomGenerator rng(20261209);
+    auto word = [&](const SourceWord& w, int place) {
+        const qsizetype n = w.letters.size();
+        const qsizetype at = place == 0 ? 0 : place == 1 ? std::max<qsizetype>(1, n / 2) : n - 1;
+        const bool last = at == n - 1;
+        const char16_t mark = last && rng.bounded(3) == 0 ? tanwin[rng.bounded(3)] : vowels[rng.bounded(5)];
+        return markedWord(w, std::min(at, n - 1), mark, rng.bounded(2) == 0);
+    };
+    auto pick = [&](const QList<SourceWord>& from) -> const SourceWord& {
+        return from[rng.bounded(int(from.size()))];
+    };
+
+    // The words the issue of a final mark turned on, then generated ones.
+    QList<SearchQuery> queries;
+    for (const char* w : {"اللهُ", "اللهِ", "اللهَ", "الرحمنِ", "قالَ", "رسولُ", "ربِّ"}) {
+        SearchQuery q = phrases({QString::fromUtf8(w)});
+        q.tashkeel = true;
+        queries << q;
+    }
+    for (int i = 0; i < 320; ++i) {
+        const SourceWord& source = pick(i % 2 == 0 ? marked : bare);
+        SearchQuery q = phrases({word(source, i / 2 % 3)});
+        q.tashkeel = true;
+        q.hamza = i / 6 % 2 == 1;
+        switch (i / 12 % 5) {
+        case 1:
+            q.scope = QList<std::int64_t>{source.book};
+            break;
+        case 2:
+            q.notPhrases = {Arabic::stripMarks(PageIndex::markedForm(pick(bare).letters))};
+            break;
+        case 3:
+            q.andPhrases << word(pick(rng.bounded(2) == 0 ? marked : bare), rng.bounded(3));
+            break;
+        case 4:
+            q.andPhrases << Arabic::stripMarks(PageIndex::markedForm(pick(marked).letters));
+            break;
+        default:
+            break;
+        }
+        queries << q;
+    }
+
+    const Agreement agreement = compareWithThePageCheck(*lib.lib, queries);
+    EXPECT_EQ(agreement.differences.size(), 0) << agreement.differences.mid(0, 10).join(u'\n').toStdString();
+    // The comparison means something only if the queries find pages and
+    // many are answered by the index without reading a page.
+    EXPECT_GT(agreement.found, queries.size() / 4);
+    EXPECT_GT(agreement.answered, queries.size() / 3);
+}
+
+// Ordered and near pairs with hamza compared, cut from the hamza-keeping
+// words of pages with footnotes: the page index answers them, across the
+// footnote line too, as the page check does.
+TEST(SearchDifferential, orderedHamzaQueriesOverThePageIndexAgreeWithThePageCheck)
+{
+    const SearchLibrary corpus = footnotedLibrary();
+    ASSERT_TRUE(corpus.lib);
+    QList<QStringList> pages;
+    QList<qsizetype> lines; // where the footnotes start, in words
+    for (const auto& row : corpus.lib->main().rows("SELECT content FROM pages ORDER BY id")) {
+        const PageIndex::Columns columns = PageIndex::columnsOf(row.str(0).value_or(QString()));
+        pages << (columns.matn + u' ' + columns.hawashi).split(u' ', Qt::SkipEmptyParts);
+        lines << (columns.hawashi.isEmpty() ? -1 : columns.matn.count(u' ') + 1);
+    }
+    QList<int> footnoted;
+    for (int i = 0; i < int(pages.size()); ++i)
+        if (lines[i] > 0)
+            footnoted << i;
+    ASSERT_GT(footnoted.size(), 5);
+    QRandomGenerator rng(20261210);
+    // Words close together on one page, so that order and nearness decide,
+    // mostly around a footnote line.
+    auto pair = [&](int maxWords) {
+        const bool aroundTheLine = rng.bounded(3) != 0;
+        const int page = aroundTheLine ? footnoted[rng.bounded(int(footnoted.size()))] : rng.bounded(int(pages.size()));
+        const QStringList& words = pages[page];
+        const int n = 1 + rng.bounded(maxWords);
+        const int gap = rng.bounded(16);
+        const int room = int(std::max<qsizetype>(1, words.size() - 2 * n - gap));
+        const int at = aroundTheLine ? int(std::clamp<qsizetype>(lines[page] - n - rng.bounded(n + gap + 1), 0, room - 1))
+                                     : rng.bounded(room);
+        return QStringList{words.mid(at, n).join(u' '), words.mid(at + n + gap, n).join(u' ')};
+    };
+    QList<SearchQuery> queries;
+    for (int i = 0; i < 160; ++i) {
+        QStringList ands = pair(i % 3 == 2 ? 2 : 1);
+        if (i % 5 == 4)
+            std::swap(ands[0], ands[1]);
+        SearchQuery q = phrases(ands);
+        q.hamza = true;
+        q.ordered = i % 4 != 2;
+        q.near = i % 2 == 1 || i % 4 == 2;
+        q.inHawashi = i % 9 != 8;
+        queries << q;
+    }
+    const Agreement agreement = compareWithThePageCheck(*corpus.lib, queries);
+    EXPECT_EQ(agreement.differences.size(), 0) << agreement.differences.mid(0, 10).join(u'\n').toStdString();
+    EXPECT_GT(agreement.found, queries.size() / 2);
+    EXPECT_GT(agreement.answered, queries.size() / 2);
+}
 
 TEST(SearchDifferential, runAgreesWithAPlainScan)
 {

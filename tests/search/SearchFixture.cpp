@@ -1,8 +1,12 @@
 #include "SearchFixture.h"
 
 #include "core/Json.h"
+#include "search/SemanticIndex.h"
 #include "support/FixtureLibrary.h"
 #include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
 
 namespace quorvel::test {
 
@@ -87,6 +91,42 @@ SearchLibrary customLibrary(const QList<FixtureBook>& books)
     return open(std::move(dir), catalogPath);
 }
 
+QStringList footnotedPages(int id)
+{
+    const auto json = Json::parseFile(dataPath(QStringLiteral("books/%1.json").arg(id, 3, 10, QChar('0'))));
+    if (!json)
+        return {};
+    QStringList texts;
+    for (const auto& page : json->at("pages"))
+        texts << Json::qstr(page.at("content").get<std::string>());
+    QStringList pages;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        pages << (i % 3 == 2 && i + 1 < texts.size()
+                      ? texts[i] + "\n__________\n(1) " + texts[i + 1].split(u' ').mid(0, 40).join(u' ')
+                      : texts[i]);
+    return pages;
+}
+
+SearchLibrary footnotedLibrary()
+{
+    QList<FixtureBook> books;
+    for (int id : {1, 2, 3}) {
+        FixtureBook book{id, {}, footnotedPages(id), {{QStringLiteral("باب ما جاء"), 1}}};
+        if (book.pages.isEmpty())
+            return {};
+        books << book;
+    }
+    books << FixtureBook{9, {}, {
+        QStringLiteral("حدثنا مالك عن أبي\n__________\nهريرة قال رسول الله"),
+        QStringLiteral("عن ابي هريرة قال حدثنا12 مالك عن عائشة"),
+        QStringLiteral("قال إبي هريرة\n__________\n(1) حدثنا مالك عن أبي هريرة"),
+        QStringLiteral("صَلَّى اللهُ عَلَيْهِ وَسَلَّمَ\n__________\nصلى الله عليه وسلم حدثنا"),
+        QStringLiteral("الصلوة والزكوة ثنا أحمد\n__________\nآمن إيمان أمر"),
+        QStringLiteral("قال ALLAH و Allah و allah في Quran و École ÉCOLE ecole و İstanbul و Привет привет"),
+    }, {}};
+    return customLibrary(books);
+}
+
 bool installBooks(const SearchLibrary& lib, const QList<FixtureBook>& books, std::int64_t release)
 {
     if (!lib.dir)
@@ -115,6 +155,13 @@ RunResult runQuery(SearchEngine& engine, const SearchQuery& q, int limit)
         }
     });
     return r;
+}
+
+bool stampModel(const QString& dir)
+{
+    const QByteArray stamp = SemanticIndex::modelStamp(dir);
+    QFile file(QDir(dir).filePath(SemanticIndex::modelStampFile));
+    return !stamp.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(stamp) == stamp.size();
 }
 
 SearchQuery phrases(const QStringList& ands)

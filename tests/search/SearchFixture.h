@@ -44,6 +44,12 @@ struct SearchLibrary {
 SearchLibrary corpusLibrary(const QString& catalogName = QStringLiteral("catalog.json"));
 // A library of the given books.
 SearchLibrary customLibrary(const QList<FixtureBook>& books);
+// The pages of a corpus book (tests/data/books/<id>), with footnotes under
+// every third page (the next page's opening words).
+QStringList footnotedPages(int id);
+// The corpus books so footnoted, and a book of pages whose hamza forms,
+// marks, glued numbers and footnote lines the comparisons turn on.
+SearchLibrary footnotedLibrary();
 // Installs the books into the library's store as release `release`, as a
 // later download would (a book it holds is replaced); false when it failed.
 bool installBooks(const SearchLibrary& lib, const QList<FixtureBook>& books, std::int64_t release);
@@ -63,6 +69,10 @@ struct RunResult {
     bool doneLast = false;  // the final call was last and empty
 };
 RunResult runQuery(SearchEngine& engine, const SearchQuery& q, int limit = SearchEngine::defaultLimit);
+
+// Writes beside the meaning-search files in `dir` the stamp of the model
+// they were made with, as the vector builder does last; false when it failed.
+bool stampModel(const QString& dir);
 
 // A default query of the given and-phrases.
 SearchQuery phrases(const QStringList& ands);

@@ -1,5 +1,7 @@
 #include "search/SemanticIndex.h"
 
+#include "SearchFixture.h"
+
 #include "core/Json.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
@@ -34,6 +36,7 @@ struct Model
     std::vector<float> wordVecs; // words × dim
     std::vector<float> pages;    // ids × dim
     std::vector<std::int64_t> ids;
+    bool stamped = true; // the builder's stamp written beside the files
 
     // `n` three-letter words that normalisation leaves as they are and that
     // are no stop words, random vectors and frequencies from a fixed seed.
@@ -80,6 +83,10 @@ struct Model
                                     {std::int64_t(ids.size()), dim}, bytesOf(pages.data(), pages.size() * 4)));
         ASSERT_TRUE(NpyArray::write(dir + QStringLiteral("/vec_ids.npy"), NpyArray::intDescr,
                                     {std::int64_t(ids.size())}, bytesOf(ids.data(), ids.size() * 8)));
+        QFile::remove(dir + QStringLiteral("/") + SemanticIndex::modelStampFile);
+        if (stamped) {
+            ASSERT_TRUE(test::stampModel(dir));
+        }
     }
 };
 
@@ -161,6 +168,7 @@ TEST_F(SemanticIndexTest, loadRefusesInconsistentDirectories)
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(Json::dumpBytes(vocab));
         f.close();
+        EXPECT_TRUE(test::stampModel(dir.path())); // the vocabulary is changed, not the model it names
         return SemanticIndex::load(dir.path());
     };
     EXPECT_FALSE(withVocab([](Json::Value& v) { v["dim"] = 8.0; }));
@@ -196,6 +204,12 @@ TEST_F(SemanticIndexTest, emptyNonFiniteAndShortFilesAreRefusedWithTheirReason)
         {"no words", [](Model& m) { m.words.clear(); m.wordVecs.clear(); }, SemanticIndex::msgEmptyModel},
         {"zero width", [](Model& m) { m.dim = 0; m.wordVecs.clear(); m.pages.clear(); }, SemanticIndex::msgEmptyModel},
         {"short page file", [](Model& m) { m.pages.resize(m.pages.size() - 2); }, SemanticIndex::msgFilesUnreadable},
+        {"no model stamp", [](Model& m) { m.stamped = false; }, SemanticIndex::msgNoModelStamp},
+        {"zero page vectors", [](Model& m) { std::fill(m.pages.begin(), m.pages.end(), 0.0f); },
+         SemanticIndex::msgZeroVectors},
+        {"zero word vectors", [](Model& m) { std::fill(m.wordVecs.begin(), m.wordVecs.end(), 0.0f); },
+         SemanticIndex::msgZeroVectors},
+        {"a page twice", [](Model& m) { m.ids[4] = m.ids[1]; }, SemanticIndex::msgRepeatedPages},
     };
     for (const auto& c : cases) {
         Model m = Model::generated(50, 5);

@@ -56,6 +56,7 @@ void writeVectors(const QString& dir, const std::vector<std::int64_t>& pageIds)
                                 {std::int64_t(ids.size()), 2}, bytesOf(vecs.data(), vecs.size() * sizeof(float))));
     ASSERT_TRUE(NpyArray::write(QDir(dir).filePath("vec_ids.npy"), NpyArray::intDescr, {std::int64_t(ids.size())},
                                 bytesOf(ids.data(), ids.size() * sizeof(std::int64_t))));
+    ASSERT_TRUE(test::stampModel(dir));
 }
 
 std::vector<std::int64_t> pageIds(Library& lib)
