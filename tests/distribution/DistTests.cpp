@@ -461,3 +461,20 @@ TEST(DistBytes, hexDigestsAndUrls)
     EXPECT_TRUE(folder->isLocalFile());
     EXPECT_TRUE(QDir::isAbsolutePath(folder->toLocalFile()));
 }
+
+// A release that cannot be written says which file and why, in the words
+// the whole-file writer gives.
+TEST_F(DistRelease, aReleaseThatCannotBeWrittenSaysWhichFileAndWhy)
+{
+    // A folder under a plain file can be neither made nor written, even as root.
+    const QString blocked = QDir(path()).filePath(QStringLiteral("b7.qbk/release"));
+    QString why;
+    EXPECT_FALSE(ReleaseWriter::addBook(blocked, book(8, QStringLiteral("الأم"), {QStringLiteral("باب")}),
+                                        QStringLiteral("b8.qbk"), &why));
+    EXPECT_EQ(why, QStringLiteral("b8.qbk: المجلد غير موجود"));
+    why.clear();
+    ReleaseWriter::ReleaseInfo info;
+    EXPECT_FALSE(ReleaseWriter::writeRelease(blocked, info, categories_, authors_, Json::Value::array(), keys_.secretKey,
+                                             nullptr, &why));
+    EXPECT_EQ(why, QStringLiteral("catalog-1.json: المجلد غير موجود"));
+}
