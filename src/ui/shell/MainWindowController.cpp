@@ -478,8 +478,11 @@ bool MainWindowController::restoreSession(const QString& json)
 
 void MainWindowController::restoreSession()
 {
-    if (const std::optional<QString> stored = lib_->kv(QString::fromLatin1(sessionKey)))
-        restoreSession(*stored);
+    const std::optional<QString> stored = lib_->kv(QString::fromLatin1(sessionKey));
+    if (!stored || stored->trimmed().isEmpty())
+        return;
+    if (!restoreSession(*stored))
+        Sessions::keepAside(*lib_, QString::fromLatin1(sessionSetAsideKey), *stored);
 }
 
 QString MainWindowController::kindOf(const TabContent* content)
