@@ -68,6 +68,7 @@ constexpr double kModeFontSize = 12;
 
 constexpr char kPlaceholderClassic[] = "بحث في جميع الكتب";
 constexpr char kIndexingPages[] = "فهرسة صفحات البحث: ";
+constexpr char kImportingNotes[] = "استيراد التعليقات: ";
 constexpr char kPlaceholderSmart[] = "اسأل الكتب سؤالاً…";
 constexpr char kModeClassic[] = "كلاسيكي";
 constexpr char kModeSmart[] = "ذكي";
@@ -897,7 +898,17 @@ void MainWindowController::exportNotes()
 
 void MainWindowController::importNotes()
 {
-    NotesImport::start(lib_, this);
+    // A long merge shows its progress where an index build shows its own.
+    QPointer<MainWindowController> self(this);
+    NotesImport::start(lib_, this, [self](qint64 done, qint64 total) {
+        if (!self)
+            return;
+        if (total == 0)
+            self->setSearchMode(self->searchMode());
+        else
+            self->searchField_->setPlaceholderText(QString::fromUtf8(kImportingNotes) + Arabic::num(done) +
+                                                   QStringLiteral(" / ") + Arabic::num(total));
+    });
 }
 
 void MainWindowController::showScan()
