@@ -690,56 +690,60 @@ TEST(SearchRun, pageIndexStartsOverWhenItsStateIsDroppedOrDamaged)
     }
 }
 
-// A damaged term table is not trusted: the search takes the page check and
-// finds what it finds on a sound store, says so, and the index is cleared
-// to be built again.
+// A damaged page index, its term table or its table of forms, is not
+// trusted: the search takes the page check and finds what it finds on a sound
+// store, says so, and the index is cleared to be built again.
 TEST(SearchRun, aDamagedPageIndexIsSearchedByThePageCheckAndLeftToBeBuiltAgain)
 {
-    const SearchLibrary lib = footnotedLibrary();
-    ASSERT_TRUE(lib.lib);
     const QList<SearchQuery> queries = {
         asked({"حدثنا"}, [](SearchQuery& q) { q.inHawashi = false; }),
         asked({"أبي هريرة"}, [](SearchQuery& q) { q.hamza = true; }),
     };
-    QList<QList<SearchHit>> expected;
-    SearchEngine checked(*lib.lib);
-    checked.setPageCheckedPath(true);
-    for (const SearchQuery& q : queries)
-        expected << runQuery(checked, q).pages;
-    ASSERT_FALSE(expected.first().isEmpty());
+    for (const QString tables : {QStringLiteral("'page_terms', 'page_terms_reversed'"),
+                                 QStringLiteral("'page_forms_data', 'page_forms_idx'")}) {
+        SCOPED_TRACE(tables.toStdString());
+        const SearchLibrary lib = footnotedLibrary();
+        ASSERT_TRUE(lib.lib);
+        QList<QList<SearchHit>> expected;
+        SearchEngine checked(*lib.lib);
+        checked.setPageCheckedPath(true);
+        for (const SearchQuery& q : queries)
+            expected << runQuery(checked, q).pages;
+        ASSERT_FALSE(expected.first().isEmpty());
 
-    // Every page of the term table and its index garbled at its head, as a
-    // torn write would leave them.
-    QList<std::int64_t> damaged;
-    std::int64_t pageSize = 0;
-    {
-        auto db = SQLiteDB::open(lib.path, false);
-        ASSERT_TRUE(db);
-        ASSERT_TRUE(db->exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
-        pageSize = db->scalarInt(QStringLiteral("PRAGMA page_size")).value_or(0);
-        for (const auto& row : db->rows(QStringLiteral(
-                 "SELECT pageno FROM dbstat WHERE name IN ('page_terms', 'page_terms_reversed') AND pagetype='leaf'")))
-            damaged << row.integer(0).value_or(0);
-    }
-    ASSERT_FALSE(damaged.isEmpty());
-    QFile file(lib.path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    for (std::int64_t page : damaged) {
-        ASSERT_TRUE(file.seek((page - 1) * pageSize));
-        ASSERT_EQ(file.write(QByteArray(16, char(0xff))), 16);
-    }
-    file.close();
+        // Every leaf page of the tables garbled at its head, as a torn write
+        // would leave them.
+        QList<std::int64_t> damaged;
+        std::int64_t pageSize = 0;
+        {
+            auto db = SQLiteDB::open(lib.path, false);
+            ASSERT_TRUE(db);
+            ASSERT_TRUE(db->exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+            pageSize = db->scalarInt(QStringLiteral("PRAGMA page_size")).value_or(0);
+            for (const auto& row : db->rows(
+                     QStringLiteral("SELECT pageno FROM dbstat WHERE name IN (%1) AND pagetype='leaf'").arg(tables)))
+                damaged << row.integer(0).value_or(0);
+        }
+        ASSERT_FALSE(damaged.isEmpty());
+        QFile file(lib.path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        for (std::int64_t page : damaged) {
+            ASSERT_TRUE(file.seek((page - 1) * pageSize));
+            ASSERT_EQ(file.write(QByteArray(16, char(0xff))), 16);
+        }
+        file.close();
 
-    auto library = Library::open(lib.path);
-    ASSERT_TRUE(library);
-    ASSERT_TRUE(PageIndex::ready(library->main()));
-    testing::internal::CaptureStderr();
-    SearchEngine engine(*library);
-    for (qsizetype i = 0; i < queries.size(); ++i)
-        EXPECT_EQ(runQuery(engine, queries[i]).pages, expected[i]) << i;
-    const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
-    EXPECT_EQ(said.count(QStringLiteral("فهرس الصفحات تالف")), 1) << said.toStdString();
-    EXPECT_FALSE(PageIndex::ready(library->main()));
+        auto library = Library::open(lib.path);
+        ASSERT_TRUE(library);
+        ASSERT_TRUE(PageIndex::ready(library->main()));
+        testing::internal::CaptureStderr();
+        SearchEngine engine(*library);
+        for (qsizetype i = 0; i < queries.size(); ++i)
+            EXPECT_EQ(runQuery(engine, queries[i]).pages, expected[i]) << i;
+        const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+        EXPECT_EQ(said.count(QStringLiteral("فهرس الصفحات تالف")), 1) << said.toStdString();
+        EXPECT_FALSE(PageIndex::ready(library->main()));
+    }
 }
 
 TEST(SearchRun, batchesFollowTheClock)
