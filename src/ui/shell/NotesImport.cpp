@@ -62,10 +62,8 @@ Read read(const QString& path)
         return refusal(kCannotImport, QString::fromUtf8(kTooLarge).arg(name));
     }
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return refusal(kCannotImport, file.errorString());
-    }
     // One byte past the bound tells a file that grew since it was measured.
     const QByteArray bytes = file.read(maxBytes + 1);
     if (file.error() != QFileDevice::NoError)

@@ -1050,8 +1050,9 @@ protected:
     }
     void TearDown() override
     {
-        if (view)
+        if (view) {
             ASSERT_EVENTUALLY(!view->isBusy(), 60000);
+        }
         LocalLLM::stop();
         LocalLLM::Testing::setServerBinary(std::nullopt);
         Preferences::standard().remove(QStringLiteral("localModelPath"));
