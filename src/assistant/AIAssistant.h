@@ -104,6 +104,16 @@ Grounded ground(const QString& reply, const QList<Passage>& passages);
 AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope& scope = std::nullopt,
              const LocalLLM::DeltaHandler& onDelta = {});
 
+// Whether the local model can be asked now, its server started when a model
+// is chosen (blocking), and otherwise the note an answer without it carries:
+// none when no model is chosen, the missing server program's text, or
+// `failedNote` when the chosen model's server did not start.
+struct ModelReadiness {
+    bool ready = false;
+    std::optional<QString> note;
+};
+ModelReadiness modelReadiness(const QString& failedNote);
+
 // ---------------------------------------------------------------------------
 // Prompt
 

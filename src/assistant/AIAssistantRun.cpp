@@ -120,15 +120,10 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
         answer.verifiedAll = true;
         return answer;
     }
-    if (LocalLLM::hasModel() && !LocalLLM::serverBinary()) {
-        answer.note = LocalLLM::msgNoServer;
-        return answer;
-    }
-    if (!LocalLLM::ready()) {
-        // A chosen model whose server did not start is said, not passed off
-        // as an answer without a model.
-        if (LocalLLM::hasModel())
-            answer.note = chatFailedNote + LocalLLM::msgServerFailed;
+    // A chosen model whose server did not start is said, not passed off as
+    // an answer without a model.
+    if (const ModelReadiness model = modelReadiness(chatFailedNote + LocalLLM::msgServerFailed); !model.ready) {
+        answer.note = model.note;
         return answer;
     }
 
@@ -195,6 +190,15 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
 }
 
 } // namespace
+
+ModelReadiness modelReadiness(const QString& failedNote)
+{
+    if (LocalLLM::hasModel() && !LocalLLM::serverBinary())
+        return {false, LocalLLM::msgNoServer};
+    if (LocalLLM::ready())
+        return {true, std::nullopt};
+    return {false, LocalLLM::hasModel() ? std::optional<QString>(failedNote) : std::nullopt};
+}
 
 AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope& scope,
              const LocalLLM::DeltaHandler& onDelta)

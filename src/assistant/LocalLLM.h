@@ -98,7 +98,7 @@ extern const QString msgServerFailed;
 // needed (a running, healthy server for the same model is reused). Blocks up
 // to startupLimitMs while a model loads, probes included; false when there is
 // no model, no executable, no free port, the launch fails, the child exits,
-// or it does not answer its health probe in that time.
+// or it does not answer its health probe in that time (then it is stopped).
 bool ensureServer();
 
 // False at once when there is no model; otherwise ensureServer().

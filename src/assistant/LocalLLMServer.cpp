@@ -308,7 +308,9 @@ bool ensureServer(QNetworkAccessManager& manager)
         if (healthy(manager, int(std::clamp<long long>(probeTime.count(), 1, kHealthTimeoutMs))))
             return true;
     }
-    // Left running: the next call probes it once more before replacing it.
+    // A server silent for the whole limit is not left holding the model's
+    // memory until the next question.
+    stop();
     return false;
 }
 

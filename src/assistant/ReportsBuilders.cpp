@@ -400,13 +400,8 @@ AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope
     answer.verifiedAll = true;
     if (!mode.usesModel() || b.passages.isEmpty())
         return answer;
-    if (LocalLLM::hasModel() && !LocalLLM::serverBinary()) {
-        answer.note = LocalLLM::msgNoServer;
-        return answer;
-    }
-    if (!LocalLLM::ready()) {
-        if (LocalLLM::hasModel())
-            answer.note = chatFailedNote;
+    if (const AIAssistant::ModelReadiness model = AIAssistant::modelReadiness(chatFailedNote); !model.ready) {
+        answer.note = model.note;
         return answer;
     }
 

@@ -23,6 +23,8 @@ int nesting(std::string_view text)
 
 std::optional<Value> parse(std::string_view text)
 {
+    if (nesting(text) > maxDepth)
+        return std::nullopt;
     Value value = Value::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
     if (value.is_discarded())
         return std::nullopt;

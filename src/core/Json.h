@@ -26,7 +26,14 @@ struct DumpOptions {
     int indent = -1;          // -1: compact, one line
 };
 
-// Parses a whole document; nothing when it is not valid JSON (never throws).
+// The deepest nesting of arrays and objects that parse() accepts. A deeper
+// value parses, but copying, writing or comparing it recurses once per level
+// and ends the process on its stack, so every reader of stored or received
+// JSON refuses it as unreadable instead.
+inline constexpr int maxDepth = 512;
+
+// Parses a whole document; nothing when it is not valid JSON or is nested
+// deeper than maxDepth (never throws).
 std::optional<Value> parse(std::string_view text);
 // The deepest nesting of arrays and objects in a JSON text, found without
 // parsing it, so that a text too deep to parse safely can be refused first.

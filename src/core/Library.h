@@ -25,7 +25,9 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -264,14 +266,25 @@ public:
         int notes = 0;
         int marks = 0;
         int skipped = 0;
+        bool stopped = false; // the counts are those of what was done before the stop
+    };
+    // How a long import reports and ends early: `progress(done, total)` now
+    // and then with the entries handled so far, on the importing thread;
+    // `stop` is read between entries and between the pages written.
+    struct ImportControl {
+        std::function<void(qint64 done, qint64 total)> progress;
+        const std::atomic<bool>* stop = nullptr;
     };
 
     // The exchange file: every note and every bookmark of a catalogue book,
     // newest first, as pretty-printed JSON with sorted keys.
     std::optional<QByteArray> exportUserNotes() const;
     // Merges an exchange file into the user data; nothing when the data is
-    // not such a file (then nothing is written).
-    std::optional<ImportCounts> importUserNotes(const QByteArray& data);
+    // not such a file (then nothing is written). The notes of one page are
+    // merged in memory and the page written once, so the time grows with the
+    // number of notes, not with its square. Any thread.
+    std::optional<ImportCounts> importUserNotes(const QByteArray& data, const ImportControl& control);
+    std::optional<ImportCounts> importUserNotes(const QByteArray& data) { return importUserNotes(data, ImportControl()); }
 
 private:
     Library(QString dbPath, std::shared_ptr<SQLiteDB> main, std::shared_ptr<SQLiteDB> user);

@@ -29,12 +29,12 @@ QString supportDir()
 
 QString localStorePath()
 {
-    static const QString path = [] {
-        if (qEnvironmentVariableIsSet("QUORVEL_LIBDB"))
-            return qEnvironmentVariable("QUORVEL_LIBDB");
-        return supportDir() + kLocalStoreFileName;
-    }();
-    return path;
+    // Read at every call, like localStorePathProblem(): a path kept from the
+    // first call would send a later install in the same process to the store
+    // of whoever asked first.
+    if (qEnvironmentVariableIsSet("QUORVEL_LIBDB"))
+        return qEnvironmentVariable("QUORVEL_LIBDB");
+    return supportDir() + kLocalStoreFileName;
 }
 
 QString smartDir()

@@ -14,7 +14,7 @@ namespace quorvel::Paths {
 QString supportDir();
 
 // The local store's library database: $QUORVEL_LIBDB when set (even empty),
-// else supportDir() + "library.db". Computed once per process.
+// else supportDir() + "library.db", as the environment is at the call.
 QString localStorePath();
 
 // The smart data directory (word model and page vectors) of the local store:

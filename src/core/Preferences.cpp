@@ -14,6 +14,9 @@ namespace {
 
 constexpr const char* kFolderName = "quorvel";
 constexpr const char* kFileName = "preferences.json";
+// Added to the file's name for a copy of a file that could not be read.
+constexpr const char* kSetAsideSuffix = ".unreadable";
+constexpr char kSetAsideFailed[] = "تعذر حفظ نسخة من الملف غير المقروء";
 
 // Leading number of a text, as user defaults read "23.5pt" → 23.5 and
 // "abc" → 0.
@@ -79,17 +82,32 @@ void Preferences::loadLocked() const
     QFile f(path_);
     if (!f.open(QIODevice::ReadOnly))
         return;
-    auto parsed = Json::parse(f.readAll());
+    const QByteArray bytes = f.readAll();
+    auto parsed = Json::parse(bytes);
     if (parsed && parsed->is_object())
         file_ = std::move(*parsed);
+    else
+        unreadable_ = !bytes.trimmed().isEmpty();
 }
 
 bool Preferences::saveLocked() const
 {
     QDir().mkpath(QFileInfo(path_).absolutePath());
+    // A file this version could not read is kept beside, under a name of its
+    // own, before the first write replaces it.
+    std::optional<QString> failed;
+    if (unreadable_) {
+        QString aside = path_ + QLatin1String(kSetAsideSuffix);
+        for (int n = 2; QFileInfo::exists(aside); ++n)
+            aside = path_ + QLatin1String(kSetAsideSuffix) + u'.' + QString::number(n);
+        if (QFile::copy(path_, aside))
+            unreadable_ = false;
+        else
+            failed = aside + QStringLiteral(": ") + QString::fromUtf8(kSetAsideFailed);
+    }
     // A failed write keeps the old file; the new value lives on in memory.
-    const std::optional<QString> failed =
-        AtomicFile::replace(path_, Json::dumpBytes(file_, {.escapeSlash = false, .indent = 2}));
+    if (!failed)
+        failed = AtomicFile::replace(path_, Json::dumpBytes(file_, {.escapeSlash = false, .indent = 2}));
     if (failed)
         qWarning("%s: %s", qUtf8Printable(path_), qUtf8Printable(*failed));
     // One notice per run of failures: a full disk fails every key changed

@@ -6,9 +6,11 @@
 // filled from "-key value" pairs of the command line and consulted first.
 //
 // Reads never fail: a missing or unreadable file, or one that is not a JSON
-// object, reads as empty and is left untouched until a setter writes. Writes
-// replace the file atomically; a write that fails keeps the old file and the
-// new value in memory, and the first failure after a success posts
+// object (nested too deep included), reads as empty and is left untouched
+// until a setter writes; that write first copies it to "<file>.unreadable"
+// (".2", ".3"… after it when taken). Writes replace the file atomically; a
+// write that fails keeps the old file and the new value in memory, and the
+// first failure after a success posts
 // Notifier::preferencesUnwritable. All members are safe to call from any
 // thread.
 
@@ -76,6 +78,7 @@ private:
     mutable std::mutex mutex_;
     mutable bool loaded_ = false;
     mutable Json::Value file_ = Json::Value::object();
+    mutable bool unreadable_ = false; // the file held something that is no readable object
     mutable std::optional<QString> saveFault_;
     Json::Value arguments_ = Json::Value::object();
 };

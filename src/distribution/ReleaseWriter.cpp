@@ -264,7 +264,7 @@ std::optional<QString> refusal(const Book& book)
     return std::nullopt;
 }
 
-std::optional<Json::Value> addBook(const QString& dir, const Book& book, const QString& fileName)
+std::optional<Json::Value> addBook(const QString& dir, const Book& book, const QString& fileName, QString* why)
 {
     auto bookId = Json::strictInt(book.meta, "id");
     auto title = Json::strictString(book.meta, "title");
@@ -289,7 +289,7 @@ std::optional<Json::Value> addBook(const QString& dir, const Book& book, const Q
         return std::nullopt;
     const QByteArray plain = raw.readAll();
     const QByteArray packed = RawDeflate::compress(plain);
-    if (packed.isEmpty() || !writeFile(dir, fileName, packed))
+    if (packed.isEmpty() || !writeFile(dir, fileName, packed, why))
         return std::nullopt;
 
     QStringList vols;
@@ -313,7 +313,7 @@ std::optional<Json::Value> addBook(const QString& dir, const Book& book, const Q
 
 bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value& categories,
                   const Json::Value& authors, const Json::Value& books, const QByteArray& secretKey,
-                  const Json::Value& smart)
+                  const Json::Value& smart, QString* why)
 {
     Json::Value catalog = Json::Value::object();
     catalog["format"] = info.format;
@@ -325,7 +325,7 @@ bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value
     if (!smart.is_null())
         catalog["smart"] = smart;
     const QByteArray catalogBytes = Json::dumpBytes(catalog);
-    if (!writeFile(dir, info.catalogFile, catalogBytes))
+    if (!writeFile(dir, info.catalogFile, catalogBytes, why))
         return false;
 
     Json::Value index = Json::Value::object();
@@ -343,8 +343,8 @@ bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value
     const QString signature = sign(indexBytes, secretKey);
     if (signature.isEmpty())
         return false;
-    return writeFile(dir, QStringLiteral("index.json"), indexBytes)
-        && writeFile(dir, QStringLiteral("index.json.sig"), signature.toLatin1() + '\n');
+    return writeFile(dir, QStringLiteral("index.json"), indexBytes, why)
+        && writeFile(dir, QStringLiteral("index.json.sig"), signature.toLatin1() + '\n', why);
 }
 
 std::optional<Json::Value> addWordModel(const QString& dir, const QString& modelDir, QString* why)
@@ -361,17 +361,20 @@ std::optional<Json::Value> addWordModel(const QString& dir, const QString& model
         if (!file.open(QIODevice::ReadOnly))
             return std::nullopt;
         const QByteArray bytes = file.readAll();
-        if (!writeFile(dir, name, bytes))
+        if (!writeFile(dir, name, bytes, why))
             return std::nullopt;
         smart[key] = {{"file", Json::utf8(name)}, {"sha256", Json::utf8(Dist::sha256(bytes))}, {"size", bytes.size()}};
     }
     return smart;
 }
 
-bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes)
+bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes, QString* why)
 {
     QDir().mkpath(dir);
-    return !AtomicFile::replace(QDir(dir).filePath(name), bytes);
+    const std::optional<QString> failed = AtomicFile::replace(QDir(dir).filePath(name), bytes);
+    if (failed && why)
+        *why = name + QStringLiteral(": ") + *failed;
+    return !failed;
 }
 
 } // namespace quorvel::ReleaseWriter

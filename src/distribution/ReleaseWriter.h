@@ -93,8 +93,10 @@ std::optional<QList<std::pair<int, int>>> readMushafPages(const QString& path);
 std::optional<QString> refusal(const Book& book);
 
 // Writes the compressed package of book into dir under fileName and returns
-// its complete catalogue entry (root, sizes, digest, pages, vols).
-std::optional<Json::Value> addBook(const QString& dir, const Book& book, const QString& fileName);
+// its complete catalogue entry (root, sizes, digest, pages, vols); nothing on
+// a failure, `why` then receiving a write's reason when given.
+std::optional<Json::Value> addBook(const QString& dir, const Book& book, const QString& fileName,
+                                   QString* why = nullptr);
 
 struct ReleaseInfo {
     std::int64_t release = 1;
@@ -107,10 +109,11 @@ struct ReleaseInfo {
 
 // Writes the catalogue (categories, authors, books entries and, when not
 // null, the word-model pack as its "smart" member), "index.json" and
-// "index.json.sig" into dir; false on a write failure.
+// "index.json.sig" into dir; false on a failure, `why` then receiving a
+// write's reason when given.
 bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value& categories,
                   const Json::Value& authors, const Json::Value& books, const QByteArray& secretKey,
-                  const Json::Value& smart = nullptr);
+                  const Json::Value& smart = nullptr, QString* why = nullptr);
 
 // Copies the word-model pack of `modelDir` ("wordvec.npy", "vocab.json")
 // into the release folder and returns the catalogue's "smart" member naming
@@ -119,7 +122,8 @@ bool writeRelease(const QString& dir, const ReleaseInfo& info, const Json::Value
 // empty or not finite), `why` then receiving the reason when given.
 std::optional<Json::Value> addWordModel(const QString& dir, const QString& modelDir, QString* why = nullptr);
 
-// Writes bytes to dir/name; false on failure.
-bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes);
+// Writes bytes to dir/name whole or not at all; false on failure, `why`
+// then receiving the file's name and the reason when given.
+bool writeFile(const QString& dir, const QString& name, const QByteArray& bytes, QString* why = nullptr);
 
 } // namespace quorvel::ReleaseWriter

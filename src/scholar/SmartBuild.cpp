@@ -260,29 +260,11 @@ std::shared_ptr<const SemanticIndex> loadModel(const QString& modelDir, const QS
     return index;
 }
 
-// Replaces a small file whole: a temporary file beside it, made durable, then
-// moved over it.
+// Replaces a small file whole, or throws with the reason and leaves it as it was.
 void writeWhole(const QString& target, const QByteArray& bytes)
 {
-    QByteArray temp = QFile::encodeName(target) + ".part-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        failWrite(target, errno);
-    ::fchmod(fd, 0644);
-    bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() && ::fsync(fd) == 0;
-    int error = written ? 0 : (errno ? errno : EIO);
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && ::rename(temp.constData(), QFile::encodeName(target).constData()) != 0) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        ::unlink(temp.constData());
-        failWrite(target, error);
-    }
+    if (const std::optional<QString> failed = AtomicFile::replace(target, bytes))
+        throw Dist::PlatformError(msgWriteFailed + QFileInfo(target).fileName() + QStringLiteral(": ") + *failed);
 }
 
 // Puts the checked pack of the incoming folder in place of the model in use.

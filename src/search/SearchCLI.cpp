@@ -315,10 +315,15 @@ int normParity(Library& lib, std::int64_t n, std::uint64_t seed, const std::opti
             dumpLines << QString::number(id) + QLatin1Char('\t') + (equal ? QLatin1Char('1') : QLatin1Char('0'))
                              + QLatin1Char('\t') + fnv(mine);
     }
+    // The report is printed either way; a dump that was asked for and not
+    // written fails the run.
+    bool dumped = true;
     if (dump) {
         if (const std::optional<QString> failed =
-                AtomicFile::replace(*dump, (dumpLines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()))
+                AtomicFile::replace(*dump, (dumpLines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8())) {
             std::fprintf(stderr, "%s: %s\n", qUtf8Printable(*dump), qUtf8Printable(*failed));
+            dumped = false;
+        }
     }
     emitLine(Value{{"checked", checked},
                {"same", same},
@@ -326,7 +331,7 @@ int normParity(Library& lib, std::int64_t n, std::uint64_t seed, const std::opti
                {"empty_norm", emptyNorm},
                {"secs", Json::oneDecimal(clock.nsecsElapsed() / 1e9)},
                {"examples", std::move(examples)}});
-    return 0;
+    return dumped ? 0 : 1;
 }
 
 int normLines()

@@ -6,6 +6,8 @@
 #include "core/Settings.h"
 #include "support/FixtureLibrary.h"
 
+#include <QElapsedTimer>
+
 #include <memory>
 
 using namespace quorvel;
@@ -134,14 +136,24 @@ TEST_F(AnswerPath, rowC_aFailedChatKeepsThePassagesAndSaysWhy)
     EXPECT_EQ(a.tier, 0);
 
     // A server that takes its health probes and never answers them is given
-    // up at the start-up limit (shortened here), and the answer says so.
+    // up at the start-up limit (shortened here), well before five times it,
+    // and stopped; the answer says so.
     script = useScript(QStringLiteral("silent.gguf"), QStringLiteral("silent\n"));
-    LocalLLM::Testing::setStartupLimit(1500);
+    const int limitMs = 1500;
+    LocalLLM::Testing::setStartupLimit(limitMs);
+    QElapsedTimer took;
+    took.start();
     const AIAnswer silent = AIAssistant::run(*lib, question, AIMode::answer);
+    const qint64 elapsedMs = took.elapsed();
     LocalLLM::Testing::setStartupLimit(LocalLLM::startupLimitMs);
+    EXPECT_GE(elapsedMs, limitMs);
+    EXPECT_LT(elapsedMs, 5 * limitMs);
     EXPECT_EQ(silent.note, QStringLiteral("تعذّر الاتصال بالنموذج: تعذّر تشغيل المحرّك المحلي"));
     EXPECT_EQ(launches(script).size(), 1);
     EXPECT_FALSE(silent.extractive.isEmpty());
+    const QStringList pids = logLines(script, ".pids");
+    ASSERT_EQ(pids.size(), 1);
+    EXPECT_TRUE(waitGone(pids.first().toLongLong())) << "the silent server was left running";
 }
 
 TEST_F(AnswerPath, rowD_theModelSayingTheSourcesDoNotAnswerKeepsOnlyTheRawReply)

@@ -71,6 +71,14 @@ TEST(LibraryLocate, followsEnvironmentPreferenceAndLocalMode)
         EXPECT_TRUE(local->books().isEmpty());
         EXPECT_EQ(local->main().scalarInt("SELECT COUNT(*) FROM pages_fts"), 0);
     }
+    {
+        // The store is where the environment points when asked, not where it
+        // pointed at the first question of the process.
+        const QString before = Paths::localStorePath();
+        ScopedEnv libdb("QUORVEL_LIBDB", dir.filePath("other.db"));
+        EXPECT_NE(before, dir.filePath("other.db"));
+        EXPECT_EQ(Paths::localStorePath(), dir.filePath("other.db"));
+    }
 }
 
 TEST(LibraryOpen, fixtureCatalogueAndConnections)

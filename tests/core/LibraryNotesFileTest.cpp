@@ -198,3 +198,57 @@ TEST_F(NotesFile, malformedArraysAndBookmarks)
     ASSERT_TRUE(none);
     EXPECT_EQ(none->marks, 0);
 }
+
+// Twenty thousand notes on one page (a file of about 1.6 MB) are merged in
+// file order, with repeats and pieces of earlier notes skipped as on any
+// page; the import reports its progress and, stopped, writes nothing more.
+TEST_F(NotesFile, twentyThousandNotesOnOnePageMergeInOrderReportAndStop)
+{
+    const int count = 20'000;
+    const auto noteText = [](int i) {
+        return QStringLiteral(u"تعليق رقم %1 على هذه الصفحة من كتاب الطهارة في باب المياه").arg(i);
+    };
+    lib->saveNote(1, 5, noteText(0));
+    Json::Value notes = Json::Value::array();
+    for (int i = 1; i <= count; ++i)
+        notes.push_back({{"book_id", 1}, {"seq", 5}, {"text", Json::utf8(noteText(i))}});
+    notes.push_back({{"book_id", 1}, {"seq", 5}, {"text", Json::utf8(noteText(7))}});          // a repeat
+    notes.push_back({{"book_id", 1}, {"seq", 5}, {"text", Json::utf8(noteText(8).left(14))}}); // a piece
+    const QByteArray bytes = file(notes);
+    ASSERT_GT(bytes.size(), 1'500'000);
+
+    QList<std::pair<qint64, qint64>> reports;
+    Library::ImportControl control;
+    control.progress = [&](qint64 done, qint64 total) { reports.append({done, total}); };
+    const auto counts = lib->importUserNotes(bytes, control);
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, count);
+    EXPECT_EQ(counts->skipped, 2);
+    EXPECT_FALSE(counts->stopped);
+    const QStringList lines = lib->note(1, 5).value_or(Note{}).text.split(u'\n');
+    ASSERT_EQ(lines.size(), count + 1);
+    for (int i : {0, 1, 2, 9'999, count})
+        EXPECT_EQ(lines[i], noteText(i)) << i;
+    ASSERT_GT(reports.size(), 2);
+    EXPECT_EQ(reports.last(), (std::pair<qint64, qint64>{count + 2, count + 2}));
+    for (qsizetype i = 1; i < reports.size(); ++i)
+        EXPECT_LT(reports[i - 1].first, reports[i].first);
+
+    // The same file again adds nothing.
+    const auto again = lib->importUserNotes(bytes);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->notes, 0);
+    EXPECT_EQ(again->skipped, count + 2);
+
+    // Stopped at its first report, an import into another page writes nothing.
+    for (Json::Value& entry : notes)
+        entry["seq"] = 6;
+    std::atomic<bool> stop = false;
+    control.stop = &stop;
+    control.progress = [&](qint64, qint64) { stop = true; };
+    const auto stopped = lib->importUserNotes(file(notes), control);
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(stopped->stopped);
+    EXPECT_EQ(stopped->notes, 0);
+    EXPECT_FALSE(lib->note(1, 6));
+}

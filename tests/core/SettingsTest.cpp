@@ -171,7 +171,11 @@ TEST(PreferencesTest, corruptFileReadsEmptyAndIsKeptUntilAWrite)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("p.json");
-    for (const QByteArray& bad : {QByteArray("{not json"), QByteArray("[1,2]"), QByteArray("7")}) {
+    // Last, a value nested far deeper than any preference: reading it whole
+    // would end the program on its stack.
+    const int levels = 200'000;
+    const QByteArray deep = "{\"x\":" + QByteArray(levels, '[') + QByteArray(levels, ']') + "}";
+    for (const QByteArray& bad : {QByteArray("{not json"), QByteArray("[1,2]"), QByteArray("7"), deep}) {
         {
             QFile f(path);
             ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -184,9 +188,21 @@ TEST(PreferencesTest, corruptFileReadsEmptyAndIsKeptUntilAWrite)
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.readAll(), bad);
     }
-    Preferences p(path);
-    p.set("x", true);
-    EXPECT_TRUE(Preferences(path).boolValue("x"));
+    // The first write keeps the file it cannot read beside it, never over an
+    // earlier one.
+    for (const QString& aside : {path + ".unreadable", path + ".unreadable.2"}) {
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(deep);
+        }
+        Preferences p(path);
+        p.set("x", true);
+        EXPECT_TRUE(Preferences(path).boolValue("x"));
+        QFile kept(aside);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly)) << aside.toStdString();
+        EXPECT_TRUE(kept.readAll() == deep);
+    }
 }
 
 TEST(PreferencesTest, aWriteThatCannotFinishKeepsTheOldFile)

@@ -249,10 +249,13 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
         {QStringLiteral("index.json.sig"), " ", 50, 0, timedOut.arg(QStringLiteral("index.json.sig"))},
         {QStringLiteral("b7.qbk"), "x", 50, 15903, timedOut.arg(QStringLiteral("b7.qbk"))},
     };
+    // Far beyond every limit above: a stream still running then means a limit
+    // did not fire, and the short body it ends with fails the case below.
+    const int dripEndsAfterMs = 8000;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         test::LoopbackHttpServer drip(QDir(path()).absoluteFilePath(QStringLiteral("..")));
-        drip.stream(u'/' + folder + u'/' + c.name, c.piece, c.everyMs);
+        drip.stream(u'/' + folder + u'/' + c.name, c.piece, c.everyMs, dripEndsAfterMs);
         const QUrl dripBase = drip.url(folder + u'/');
         if (c.declared == 0) {
             EXPECT_EQ(refusal(dripBase), c.expected);
@@ -263,6 +266,8 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
             ADD_FAILURE() << "a dripping file was accepted";
         } catch (const Dist::PlatformError& e) {
             EXPECT_EQ(QStringLiteral("platform: ") + e.description(), c.expected);
+        } catch (const Dist::DistError& e) {
+            ADD_FAILURE() << "refused for another reason: " << e.message().toStdString();
         }
     }
     // A reply stopped at its deadline is closed: nothing reads it again.
@@ -472,4 +477,21 @@ TEST(DistBytes, hexDigestsAndUrls)
     ASSERT_TRUE(folder);
     EXPECT_TRUE(folder->isLocalFile());
     EXPECT_TRUE(QDir::isAbsolutePath(folder->toLocalFile()));
+}
+
+// A release that cannot be written says which file and why, in the words
+// the whole-file writer gives.
+TEST_F(DistRelease, aReleaseThatCannotBeWrittenSaysWhichFileAndWhy)
+{
+    // A folder under a plain file can be neither made nor written, even as root.
+    const QString blocked = QDir(path()).filePath(QStringLiteral("b7.qbk/release"));
+    QString why;
+    EXPECT_FALSE(ReleaseWriter::addBook(blocked, book(8, QStringLiteral("الأم"), {QStringLiteral("باب")}),
+                                        QStringLiteral("b8.qbk"), &why));
+    EXPECT_EQ(why, QStringLiteral("b8.qbk: المجلد غير موجود"));
+    why.clear();
+    ReleaseWriter::ReleaseInfo info;
+    EXPECT_FALSE(ReleaseWriter::writeRelease(blocked, info, categories_, authors_, Json::Value::array(), keys_.secretKey,
+                                             nullptr, &why));
+    EXPECT_EQ(why, QStringLiteral("catalog-1.json: المجلد غير موجود"));
 }

@@ -209,6 +209,14 @@ TEST_F(SearchCliProcess, normalisationParityFindsACorruptedRow)
     ASSERT_EQ(rows.size(), 122); // 121 lines and the final line feed
     EXPECT_TRUE(rows[4].startsWith("5\t0\t"));
     EXPECT_TRUE(rows[5].startsWith("6\t1\t"));
+    EXPECT_EQ(broken.exitCode, 0);
+
+    // A dump that cannot be written fails the run, the report still printed.
+    const CliRun unwritten = searchCli({QStringLiteral("--db"), db, QStringLiteral("--norm-parity"), QStringLiteral("10"),
+                                        QStringLiteral("--dump"), scratch.filePath("no such folder/dump.tsv")});
+    EXPECT_NE(unwritten.exitCode, 0);
+    EXPECT_EQ(unwritten.lines.size(), 1u);
+    EXPECT_TRUE(unwritten.err.contains(QStringLiteral("dump.tsv"))) << unwritten.err.toStdString();
 
     // A fixed seed draws the same sample every time.
     auto sampleDump = [&](const char* seed, const QString& path) {

@@ -31,9 +31,12 @@ QByteArray reason(int status)
 }
 
 // Keeps writing the piece until the client goes (the socket and its timer
-// are deleted then); without an interval only while the client keeps up.
-void sendForever(QTcpSocket* socket, const QByteArray& piece, int everyMs)
+// are deleted then) or, with `endAfterMs`, until that time has passed;
+// without an interval only while the client keeps up.
+void sendForever(QTcpSocket* socket, const QByteArray& piece, int everyMs, int endAfterMs)
 {
+    if (endAfterMs > 0)
+        QTimer::singleShot(endAfterMs, socket, [socket] { socket->abort(); });
     if (everyMs > 0) {
         auto* timer = new QTimer(socket);
         QObject::connect(timer, &QTimer::timeout, socket, [socket, piece] { socket->write(piece); });
@@ -87,7 +90,7 @@ LoopbackHttpServer::LoopbackHttpServer(const QString& rootDir) : root_(QDir(root
                     head += "Connection: close\r\n\r\n";
                     if (!reply.piece.isEmpty()) {
                         socket->write(head);
-                        sendForever(socket, reply.piece, reply.everyMs);
+                        sendForever(socket, reply.piece, reply.everyMs, reply.endAfterMs);
                         return;
                     }
                     socket->write(head + reply.body);
@@ -125,10 +128,10 @@ void LoopbackHttpServer::omitLength(const QString& path)
     lengthless_.insert(path);
 }
 
-void LoopbackHttpServer::stream(const QString& path, const QByteArray& piece, int everyMs)
+void LoopbackHttpServer::stream(const QString& path, const QByteArray& piece, int everyMs, int endAfterMs)
 {
     std::lock_guard lock(mutex_);
-    streamed_.insert(path, {piece, everyMs});
+    streamed_.insert(path, {piece, everyMs, endAfterMs});
 }
 
 void LoopbackHttpServer::stall(const QString& path)
@@ -162,8 +165,8 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
         }
         if (stalled_.contains(path))
             return {.stalled = true};
-        if (streamed_.contains(path))
-            return {.withLength = false, .piece = streamed_[path].first, .everyMs = streamed_[path].second};
+        if (const auto it = streamed_.constFind(path); it != streamed_.constEnd())
+            return {.withLength = false, .piece = it->piece, .everyMs = it->everyMs, .endAfterMs = it->endAfterMs};
     }
     if (method != "GET")
         return {405, {}};

@@ -43,8 +43,10 @@ public:
 
     // Answers requests for `path` with status 200, no length and a body
     // that never ends: `piece` again and again, every `everyMs` milliseconds
-    // or, with 0, as fast as the client reads.
-    void stream(const QString& path, const QByteArray& piece, int everyMs = 0);
+    // or, with 0, as fast as the client reads. With `endAfterMs`, the server
+    // drops the connection after that long, so that a client whose own limit
+    // failed to fire sees a short body instead of hanging its test.
+    void stream(const QString& path, const QByteArray& piece, int everyMs = 0, int endAfterMs = 0);
     // Takes requests for `path` and never answers them.
     void stall(const QString& path);
 
@@ -60,6 +62,7 @@ public:
         bool stalled = false;     // nothing is ever sent
         QByteArray piece;         // not empty: the endless body's repeated piece
         int everyMs = 0;
+        int endAfterMs = 0;       // 0: the endless body really never ends
     };
     Reply answer(const QByteArray& method, const QString& path);
 
@@ -75,7 +78,12 @@ private:
     QSet<QString> cutShort_;
     QSet<QString> lengthless_;
     QSet<QString> stalled_;
-    QHash<QString, QPair<QByteArray, int>> streamed_;
+    struct Stream {
+        QByteArray piece;
+        int everyMs = 0;
+        int endAfterMs = 0;
+    };
+    QHash<QString, Stream> streamed_;
     QHash<QString, int> requests_;
 };
 

@@ -99,9 +99,11 @@ int main(int argc, char** argv)
             return fail(QStringLiteral("not a book in the corpus layout: ") + *file);
         if (const std::optional<QString> why = ReleaseWriter::refusal(*book))
             return fail(*why);
-        const auto entry = ReleaseWriter::addBook(out, *book, QStringLiteral("b%1.qbk").arg(*id));
+        QString why;
+        const auto entry = ReleaseWriter::addBook(out, *book, QStringLiteral("b%1.qbk").arg(*id), &why);
         if (!entry)
-            return fail(QStringLiteral("cannot write the package of book %1").arg(*id));
+            return fail(QStringLiteral("cannot write the package of book %1").arg(*id)
+                        + (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
         books.push_back(*entry);
     }
 
@@ -114,8 +116,10 @@ int main(int argc, char** argv)
                                       : QStringLiteral("refusing the word model of ") + modelDir + QStringLiteral(": ") + why);
         smart = *pack;
     }
-    if (!ReleaseWriter::writeRelease(out, info, categories, authors, books, secretKey, smart))
-        return fail(QStringLiteral("cannot write the release files into ") + out);
+    QString why;
+    if (!ReleaseWriter::writeRelease(out, info, categories, authors, books, secretKey, smart, &why))
+        return fail(QStringLiteral("cannot write the release files into ") + out
+                    + (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
     std::printf("release %lld: %zu books in %s\n", static_cast<long long>(info.release), books.size(),
                 out.toUtf8().constData());
     return 0;

@@ -351,8 +351,8 @@ int main(int argc, char** argv)
     vocab["words"] = std::move(words);
     vocab["freq"] = std::move(freq);
     vocab["dim"] = dim;
-    if (!ReleaseWriter::writeFile(out, QStringLiteral("vocab.json"), Json::dumpBytes(vocab)))
-        return fail(QStringLiteral("cannot write vocab.json into ") + out);
+    if (QString why; !ReleaseWriter::writeFile(out, QStringLiteral("vocab.json"), Json::dumpBytes(vocab), &why))
+        return fail(QStringLiteral("cannot write vocab.json into ") + out + QStringLiteral(": ") + why);
     std::printf("word model: %d words × %d from %zu pages (%zu non-zero PPMI cells) in %.1fs\n", vocabulary, dim,
                 pages->size(), nonZero, double(timer.elapsed()) / 1000.0);
     return 0;

@@ -145,7 +145,11 @@ DownloadsWindowController::DownloadsWindowController() : QWidget(nullptr, Qt::Wi
     refresh();
 }
 
-DownloadsWindowController::~DownloadsWindowController() = default;
+DownloadsWindowController::~DownloadsWindowController()
+{
+    // A removal under way stops after its current book.
+    cancel();
+}
 
 DownloadsWindowController* DownloadsWindowController::shared()
 {
@@ -657,41 +661,49 @@ bool DownloadsWindowController::removeChecked()
     // the worker does it on its own connection, as a run installs, and the
     // window shows the same progress meanwhile.
     running_ = true;
+    *cancelFlag_ = false;
     progress_->setValue(0);
     updateButtons();
     const QString storePath = LocalStore::path();
     auto remove = remover;
+    std::shared_ptr<std::atomic<bool>> cancel = cancelFlag_;
     QPointer<DownloadsWindowController> self(this);
-    std::thread([=] {
-        std::unique_ptr<LocalStore> store = LocalStore::open(storePath);
-        QList<std::int64_t> ids;
-        for (const auto& book : books)
-            ids.append(book.first);
-        if (!store) {
-            GuiJob::post(self, [ids, storePath](DownloadsWindowController& w) {
-                w.finishRemoval(0, {}, ids, storePath);
-            });
-            return;
-        }
-        const int n = int(books.size());
+    struct Removal {
         int removed = 0;
         QStringList failures;
-        for (int i = 0; i < n; ++i) {
-            GuiJob::post(self, [=](DownloadsWindowController& w) {
-                w.progressLabel_->setText(Arabic::num(i + 1) + QStringLiteral(" / ") + Arabic::num(n) +
-                                          QStringLiteral(": ") + books[i].second);
-            });
-            if (remove(*store, books[i].first))
-                ++removed;
-            else
-                failures.append(books[i].second.isEmpty() ? Arabic::num(books[i].first) : books[i].second);
-            GuiJob::post(self, [=](DownloadsWindowController& w) { w.progress_->setValue((i + 1) * 1000 / n); });
-        }
-        store.reset();
-        GuiJob::post(self, [removed, failures, ids](DownloadsWindowController& w) {
-            w.finishRemoval(removed, failures, ids, std::nullopt);
+        QList<std::int64_t> ids;
+        std::optional<QString> unopenedStore;
+    };
+    // A pool job, which quitting waits for, so that the store is never left
+    // in the middle of a book's removal; a stop is taken between two books.
+    GuiJob::run(
+        this,
+        [=] {
+            Removal result;
+            for (const auto& book : books)
+                result.ids.append(book.first);
+            std::unique_ptr<LocalStore> store = LocalStore::open(storePath);
+            if (!store) {
+                result.unopenedStore = storePath;
+                return result;
+            }
+            const int n = int(books.size());
+            for (int i = 0; i < n && !cancel->load(); ++i) {
+                GuiJob::post(self, [=](DownloadsWindowController& w) {
+                    w.progressLabel_->setText(Arabic::num(i + 1) + QStringLiteral(" / ") + Arabic::num(n) +
+                                              QStringLiteral(": ") + books[i].second);
+                });
+                if (remove(*store, books[i].first))
+                    ++result.removed;
+                else
+                    result.failures.append(books[i].second.isEmpty() ? Arabic::num(books[i].first) : books[i].second);
+                GuiJob::post(self, [=](DownloadsWindowController& w) { w.progress_->setValue((i + 1) * 1000 / n); });
+            }
+            return result;
+        },
+        [](DownloadsWindowController& w, Removal result) {
+            w.finishRemoval(result.removed, result.failures, result.ids, result.unopenedStore);
         });
-    }).detach();
     return true;
 }
 

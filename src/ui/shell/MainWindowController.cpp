@@ -70,6 +70,7 @@ constexpr double kModeFontSize = 12;
 constexpr char kPlaceholderClassic[] = "بحث في جميع الكتب";
 constexpr char kIndexingPages[] = "فهرسة صفحات البحث: ";
 constexpr char kNarratorsRefreshed[] = "حُدّثت أسانيد المكتبة";
+constexpr char kImportingNotes[] = "استيراد التعليقات: ";
 constexpr char kPlaceholderSmart[] = "اسأل الكتب سؤالاً…";
 constexpr char kModeClassic[] = "كلاسيكي";
 constexpr char kModeSmart[] = "ذكي";
@@ -482,8 +483,11 @@ bool MainWindowController::restoreSession(const QString& json)
 
 void MainWindowController::restoreSession()
 {
-    if (const std::optional<QString> stored = lib_->kv(QString::fromLatin1(sessionKey)))
-        restoreSession(*stored);
+    const std::optional<QString> stored = lib_->kv(QString::fromLatin1(sessionKey));
+    if (!stored || stored->trimmed().isEmpty())
+        return;
+    if (!restoreSession(*stored))
+        Sessions::keepAside(*lib_, QString::fromLatin1(sessionSetAsideKey), *stored);
 }
 
 QString MainWindowController::kindOf(const TabContent* content)
@@ -902,7 +906,17 @@ void MainWindowController::exportNotes()
 
 void MainWindowController::importNotes()
 {
-    NotesImport::start(lib_, this);
+    // A long merge shows its progress where an index build shows its own.
+    QPointer<MainWindowController> self(this);
+    NotesImport::start(lib_, this, [self](qint64 done, qint64 total) {
+        if (!self)
+            return;
+        if (total == 0)
+            self->setSearchMode(self->searchMode());
+        else
+            self->searchField_->setPlaceholderText(QString::fromUtf8(kImportingNotes) + Arabic::num(done) +
+                                                   QStringLiteral(" / ") + Arabic::num(total));
+    });
 }
 
 void MainWindowController::showScan()

@@ -64,6 +64,9 @@ public:
     static constexpr int autosaveDelayMs = 800;
     static constexpr int recentLimit = 5;
     static constexpr const char* sessionKey = "session";
+    // Where a stored session that cannot be read is kept before the next
+    // autosave replaces it; a second one under this key and ".2", and so on.
+    static constexpr const char* sessionSetAsideKey = "session.unreadable";
     static constexpr const char* searchModeKey = "searchMode";
     static constexpr const char* frameName = "QuorvelMain";
 
@@ -102,7 +105,9 @@ public:
     // made now; the others stand in the strip and are made when first
     // selected. False when the text is not a session document.
     bool restoreSession(const QString& json);
-    // Restores the session document stored under "session", when there is one.
+    // Restores the session document stored under "session", when there is
+    // one; one that cannot be read is kept under sessionSetAsideKey and the
+    // window starts without tabs.
     void restoreSession();
     // Gives a store made before the search's page index its index, through
     // the process's one builder (PageIndexBuild), its progress shown in the

@@ -11,7 +11,11 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quorvel::NotesImport {
 
@@ -27,6 +31,10 @@ constexpr char kImportedTitle[] = "تم الاستيراد";
 constexpr char kImportedNotes[] = "تعليقات: ";
 constexpr char kImportedMarks[] = "علامات: ";
 constexpr char kImportedSkipped[] = "مكرر أو غير صالح: ";
+constexpr char kStoppedTitle[] = "أوقف الاستيراد";
+constexpr char kRunningTitle[] = "استيراد التعليقات جارٍ";
+constexpr char kStopButton[] = "إيقاف الاستيراد";
+constexpr char kGoOnButton[] = "متابعة";
 
 Read refusal(const char* title, const QString& text)
 {
@@ -38,19 +46,23 @@ Read refusal(const char* title, const QString& text)
 Read read(const QString& path)
 {
     const QString name = QFileInfo(path).fileName();
-    // Asked before opening: opening a pipe waits for a writer.
+    // Opened once, without waiting for a writer, and the opened file itself
+    // examined: a path checked by name and then opened by name may meanwhile
+    // have become a pipe, whose open or read would hold the worker for ever.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return refusal(kCannotImport, qt_error_string(errno));
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        QFile missing(path);
-        missing.open(QIODevice::ReadOnly);
-        return refusal(kCannotImport, missing.errorString());
-    }
-    if (!S_ISREG(info.st_mode))
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
         return refusal(kCannotImport, QString::fromUtf8(kNotRegular).arg(name));
-    if (info.st_size > maxBytes)
+    }
+    if (info.st_size > maxBytes) {
+        ::close(fd);
         return refusal(kCannotImport, QString::fromUtf8(kTooLarge).arg(name));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return refusal(kCannotImport, file.errorString());
     // One byte past the bound tells a file that grew since it was measured.
     const QByteArray bytes = file.read(maxBytes + 1);
@@ -61,27 +73,61 @@ Read read(const QString& path)
     return {bytes, QString(), QString()};
 }
 
-void start(std::shared_ptr<Library> lib, QWidget* window)
+Read run(Library& lib, const QString& path, const Library::ImportControl& control)
 {
+    Read got = read(path);
+    if (!got.bytes)
+        return got;
+    const std::optional<Library::ImportCounts> counts = lib.importUserNotes(*got.bytes, control);
+    if (!counts)
+        return refusal(kNotNotesFile, QString());
+    const QString separator = QString::fromUtf8(CountedNoun::separator);
+    QString text = QString::fromUtf8(kImportedNotes) + Arabic::num(counts->notes) + separator +
+                   QString::fromUtf8(kImportedMarks) + Arabic::num(counts->marks);
+    if (counts->skipped > 0)
+        text += separator + QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
+    return {std::nullopt, QString::fromUtf8(counts->stopped ? kStoppedTitle : kImportedTitle), text};
+}
+
+void start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progress)
+{
+    // One import at a time: asking again while one runs offers to stop it.
+    static std::weak_ptr<std::atomic<bool>> running;
+    if (const std::shared_ptr<std::atomic<bool>> stop = running.lock()) {
+        const std::optional<int> chosen =
+            Dialogs::choose(QString::fromUtf8(kRunningTitle), QString(),
+                            {QString::fromUtf8(kStopButton), QString::fromUtf8(kGoOnButton)}, window);
+        if (chosen == 0)
+            *stop = true;
+        return;
+    }
     const std::optional<QString> path =
         Dialogs::openFile(QString::fromUtf8(kNotesMessage), QString::fromUtf8(kJSONFilter), window);
     if (!path || path->isEmpty())
         return;
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    running = stop;
+    // A window that closes stops its import between two entries.
+    QObject::connect(window, &QObject::destroyed, [weak = std::weak_ptr(stop)] {
+        if (const auto running = weak.lock())
+            *running = true;
+    });
+    QPointer<QWidget> guard(window);
     GuiJob::run(
-        window, [file = *path] { return read(file); },
-        [lib](QWidget& owner, Read got) {
-            if (!got.bytes) {
-                Dialogs::alert(got.title, got.text, &owner);
-            } else if (const std::optional<Library::ImportCounts> counts = lib->importUserNotes(*got.bytes); !counts) {
-                Dialogs::alert(QString::fromUtf8(kNotNotesFile), QString(), &owner);
-            } else {
-                const QString separator = QString::fromUtf8(CountedNoun::separator);
-                QString text = QString::fromUtf8(kImportedNotes) + Arabic::num(counts->notes) + separator +
-                               QString::fromUtf8(kImportedMarks) + Arabic::num(counts->marks);
-                if (counts->skipped > 0)
-                    text += separator + QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
-                Dialogs::alert(QString::fromUtf8(kImportedTitle), text, &owner);
-            }
+        window,
+        [lib, stop, guard, progress, file = *path] {
+            Library::ImportControl control;
+            control.stop = stop.get();
+            if (progress)
+                control.progress = [guard, progress](qint64 done, qint64 total) {
+                    GuiJob::post(guard, [progress, done, total](QWidget&) { progress(done, total); });
+                };
+            return run(*lib, file, control);
+        },
+        [progress](QWidget& owner, Read outcome) {
+            if (progress)
+                progress(0, 0);
+            Dialogs::alert(outcome.title, outcome.text, &owner);
         });
 }
 

@@ -1,23 +1,24 @@
 #pragma once
 
 // The notes and bookmarks merged from an exchange file the user picks. The
-// file is read on a worker thread, and only when it is a regular file of at
-// most maxBytes: a pipe or a device could block the read or feed it for
-// ever, and a huge file is no exchange file. The bytes are then merged into
-// the user's data on the GUI thread, and every outcome is said in an alert:
-// what was added, or why nothing was.
+// file is read, parsed and merged into the user's data on a worker thread,
+// and only when it is a regular file of at most maxBytes: a pipe or a device
+// could block the read or feed it for ever, and a huge file is no exchange
+// file. The merge reports its progress and stops when asked; every outcome is
+// said in an alert: what was added, or why nothing was.
+
+#include "core/Library.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 class QWidget;
 
 namespace quorvel {
-
-class Library;
 
 namespace NotesImport {
 
@@ -31,13 +32,23 @@ struct Read {
     QString text;
 };
 
-// Reads `path` as an exchange file; any thread. Never opens what is not a
-// regular file.
+// Reads `path` as an exchange file; any thread. Opens it once without
+// waiting for a writer and reads nothing that is not a regular file.
 Read read(const QString& path);
 
-// Asks for the file, reads it off the GUI thread, merges it into `lib` and
-// says how it went, over `window`. GUI thread only.
-void start(std::shared_ptr<Library> lib, QWidget* window);
+// Reads `path` and merges it into `lib`: the alert that says how it went
+// (no bytes in the result). Any thread.
+Read run(Library& lib, const QString& path, const Library::ImportControl& control);
+
+// Entries handled and entries in all, on the GUI thread; (0, 0) once the
+// import is over, however it ended.
+using Progress = std::function<void(qint64 done, qint64 total)>;
+
+// Asks for the file, reads and merges it off the GUI thread, reporting to
+// `progress`, and says how it went, over `window`. Asked again while an
+// import runs, offers to stop it instead; the window's end stops it too.
+// GUI thread only.
+void start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progress = {});
 
 } // namespace NotesImport
 

@@ -22,6 +22,10 @@ constexpr char kNoTabsTitle[] = "لا تبويبات مفتوحة لحفظها";
 constexpr char kSaveAsTitle[] = "حفظ الجلسة باسم";
 constexpr char kRenameTitle[] = "إعادة تسمية الجلسة";
 constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
+constexpr char kTabsKept[] = "بقيت التبويبات المفتوحة كما هي: تعذر حفظ نسخة منها قبل إغلاقها.";
+constexpr char kSessionKept[] = "بقيت الجلسة محفوظة: تعذرت كتابة القائمة بعد حذفها.";
+constexpr char kUnreadableTitle[] = "تعذر فتح الجلسة";
+constexpr char kUnreadableText[] = "بيانات الجلسة المحفوظة غير مقروءة، فبقيت التبويبات المفتوحة كما هي.";
 constexpr char kUntitled[] = "جلسة";
 constexpr char kReturnHint[] = ". تعود إليها من ملف ← الجلسات المحفوظة.";
 constexpr char kBackupOpen[] = "«";
@@ -137,9 +141,8 @@ Sessions::Stored Sessions::read() const
         return stored;
     }
     for (const QByteArrayView item : *items) {
-        std::optional<Json::Value> parsed;
-        if (Json::nesting(std::string_view(item.data(), size_t(item.size()))) <= maxDepth)
-            parsed = Json::parse(std::string_view(item.data(), size_t(item.size())));
+        // An item nested too deep to handle reads as nothing and stays as its text.
+        const std::optional<Json::Value> parsed = Json::parse(std::string_view(item.data(), size_t(item.size())));
         Entry entry;
         std::optional<NamedSession> session =
             parsed ? entryOf(*parsed, &entry.storedDate, &entry.storedCount) : std::nullopt;
@@ -159,13 +162,8 @@ bool Sessions::write(const Stored& stored)
 {
     Library& library = main_.library();
     // A value this version cannot read is kept aside rather than replaced.
-    if (stored.unreadable) {
-        QString key = QString::fromLatin1(setAsideKey);
-        for (int n = 2; !library.kv(key).value_or(QString()).isEmpty(); ++n)
-            key = QString::fromLatin1(setAsideKey) + u'.' + QString::number(n);
-        if (!library.setKV(key, *stored.unreadable))
-            return false;
-    }
+    if (stored.unreadable && !keepAside(library, QString::fromLatin1(setAsideKey), *stored.unreadable))
+        return false;
     QByteArray text = "[";
     qsizetype written = 0;
     auto add = [&](const QByteArray& item) {
@@ -243,8 +241,21 @@ void Sessions::saveNamedSession()
         Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString(), &main_);
 }
 
+bool Sessions::keepAside(Library& library, const QString& key, const QString& text)
+{
+    QString free = key;
+    for (int n = 2; !library.kv(free).value_or(QString()).isEmpty(); ++n)
+        free = key + u'.' + QString::number(n);
+    return library.setKV(free, text);
+}
+
 void Sessions::openNamedSession(const NamedSession& session)
 {
+    // Data that cannot be read would close the tabs and open nothing.
+    if (!Json::parse(session.data.toUtf8())) {
+        Dialogs::alert(QString::fromUtf8(kUnreadableTitle), QString::fromUtf8(kUnreadableText), &main_);
+        return;
+    }
     if (!main_.tabs().isEmpty()) {
         const QString current = main_.sessionJSON();
         if (!current.isEmpty()) {
@@ -256,7 +267,11 @@ void Sessions::openNamedSession(const NamedSession& session)
                        now() - kBackupAge, current, std::int64_t(main_.tabs().size())},
                       {},
                       {}});
-            write(stored);
+            // Without the backup, closing the tabs would lose them.
+            if (!write(stored)) {
+                Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString::fromUtf8(kTabsKept), &main_);
+                return;
+            }
         }
     }
     for (qsizetype i = main_.tabs().size() - 1; i >= 0; --i)
@@ -287,7 +302,8 @@ void Sessions::deleteNamedSession(const QString& name)
 {
     Stored stored = read();
     stored.entries.removeIf([&](const Entry& e) { return e.session.name == name; });
-    write(stored);
+    if (!write(stored))
+        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString::fromUtf8(kSessionKept), &main_);
 }
 
 QString Sessions::defaultName() const

@@ -16,6 +16,7 @@
 
 namespace quorvel {
 
+class Library;
 class MainWindowController;
 
 class Sessions : public QObject {
@@ -34,8 +35,6 @@ public:
     // Where a stored list that is no JSON array is kept before the next write
     // replaces it; a second one goes under this key and ".2", and so on.
     static constexpr const char* setAsideKey = "sessions.unreadable";
-    // The nesting the list reader follows; a deeper item is kept as its text.
-    static constexpr int maxDepth = 512;
     // A longer list loses its oldest entries at the next write.
     static constexpr int storedLimit = 1000;
     // The one backup kept of the tabs a named session replaced.
@@ -61,13 +60,19 @@ public:
     // tabs; an entry of the same name is replaced.
     bool storeNamedSession(const QString& name, const QString& data);
     // Replaces the open tabs by those of a named session, first keeping the
-    // open ones as the single backup entry.
+    // open ones as the single backup entry. Data that cannot be read, or a
+    // backup that cannot be written, leaves the tabs open and is said.
     void openNamedSession(const NamedSession& session);
     // The rename dialogue for an entry; renaming onto another entry's name
     // replaces that entry.
     void renameNamedSession(const QString& oldName);
-    // Removes the entries of that name, without asking.
+    // Removes the entries of that name, without asking; a failed write is said.
     void deleteNamedSession(const QString& name);
+
+    // Stores `text` under `key`, or under key.2, key.3… when that holds
+    // something already, so that a value this version cannot read survives
+    // the write that replaces it. False when the write failed.
+    static bool keepAside(Library& library, const QString& key, const QString& text);
 
     // The name the save-as dialogue offers: the active tab's title (else
     // "جلسة"), " · ", and the time in Arabic.

@@ -21,6 +21,7 @@
 #include "ui/kit/Listener.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/shell/MainWindowController.h"
+#include "support/Wait.h"
 
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -153,13 +154,13 @@ protected:
         view->resize(1000, 700);
         view->setKind(AIMode::answer);
         // The model check runs off the GUI thread; its answer fills the status in.
-        QTRY_VERIFY_WITH_TIMEOUT(!view->status()->text().isEmpty(), 5000);
+        ASSERT_EVENTUALLY(!view->status()->text().isEmpty(), 5000);
     }
     void TearDown() override
     {
         // Let a running question end before the view goes.
         assistant.answer(AIAnswer{});
-        QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 5000);
+        ASSERT_EVENTUALLY(!view->isBusy(), 5000);
     }
 
     QString transcript() const { return view->transcriptView()->toPlainText(); }
@@ -168,12 +169,12 @@ protected:
     {
         const qsizetype before = assistant.calls().size();
         view->ask(text);
-        QTRY_VERIFY_WITH_TIMEOUT(assistant.calls().size() > before, 5000);
+        ASSERT_EVENTUALLY(assistant.calls().size() > before, 5000);
     }
     void finish(const AIAnswer& a)
     {
         assistant.answer(a);
-        QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 5000);
+        ASSERT_EVENTUALLY(!view->isBusy(), 5000);
     }
     QStringList links() const
     {
@@ -299,10 +300,10 @@ TEST_F(AIChatViewTest, firstPieceReplacesTheWaitingLineAndTheAnswerReplacesThePi
     send(QStringLiteral(u"ما شروط وجوب الزكاة؟"));
     EXPECT_TRUE(transcript().contains(QStringLiteral(u"جاري البحث في الكتب")));
     assistant.piece(QStringLiteral(u"تجب الزكاة "));
-    QTRY_VERIFY_WITH_TIMEOUT(transcript().contains(QStringLiteral(u"تجب الزكاة")), 5000);
+    ASSERT_EVENTUALLY(transcript().contains(QStringLiteral(u"تجب الزكاة")), 5000);
     EXPECT_FALSE(transcript().contains(QStringLiteral(u"جاري البحث في الكتب")));
     assistant.piece(QStringLiteral(u"بالحول"));
-    QTRY_VERIFY_WITH_TIMEOUT(transcript().contains(QStringLiteral(u"تجب الزكاة بالحول")), 5000);
+    ASSERT_EVENTUALLY(transcript().contains(QStringLiteral(u"تجب الزكاة بالحول")), 5000);
     finish(answerText(QStringLiteral(u"الجواب المكتوب")));
     EXPECT_FALSE(transcript().contains(QStringLiteral(u"تجب الزكاة بالحول")));
     EXPECT_TRUE(transcript().contains(QStringLiteral(u"الجواب المكتوب")));
@@ -385,7 +386,7 @@ TEST_F(AIChatViewTest, suggestionsAskInAutomaticModeUnlessBusy)
     finish(answerText(QStringLiteral(u"جواب")));
 
     EXPECT_TRUE(view->followLink(AIChatView::askLink(q)));
-    QTRY_VERIFY_WITH_TIMEOUT(assistant.calls().size() == 2, 5000);
+    ASSERT_EVENTUALLY(assistant.calls().size() == 2, 5000);
     EXPECT_EQ(view->kind(), AIMode::automatic);
     EXPECT_EQ(Preferences::standard().string(QStringLiteral("aiKind")), QStringLiteral("auto"));
     finish(answerText(QStringLiteral(u"جواب")));
@@ -488,7 +489,7 @@ TEST_F(AIChatSampleTest, extractiveAnswerCitesPagesThatHoldItsQuotations)
     view.onOpen = [&](std::int64_t book, std::int64_t seq) { opened.append({book, seq}); };
     view.setKind(AIMode::answer);
     view.ask(QStringLiteral(u"ما شروط وجوب الزكاة؟"));
-    QTRY_VERIFY_WITH_TIMEOUT(!view.isBusy(), 60000);
+    ASSERT_EVENTUALLY(!view.isBusy(), 60000);
     ASSERT_EQ(view.answers().size(), 1);
     const AIAnswer& a = view.answers().first();
     ASSERT_FALSE(a.passages.isEmpty()) << "no passage found";
@@ -537,19 +538,19 @@ TEST_F(AIChatViewTest, theMainWindowKeepsOneAssistantTabAndAsksFromTheSearchFiel
     // A second call with a question asks in the same tab.
     w.openAI(QStringLiteral(u"ما معنى الغرر؟"));
     EXPECT_EQ(w.tabs().size(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(assistant.calls().size() == 1, 5000);
+    ASSERT_EVENTUALLY(assistant.calls().size() == 1, 5000);
     assistant.answer(answerText(QStringLiteral(u"جواب")));
-    QTRY_VERIFY_WITH_TIMEOUT(!chat->isBusy(), 5000);
+    ASSERT_EVENTUALLY(!chat->isBusy(), 5000);
 
     // The smart mode of the search field hands its text over and empties it.
     w.setSearchMode(1);
     w.searchField()->setText(QStringLiteral(u"  ما شروط وجوب الزكاة؟ "));
     w.quickSearch();
     EXPECT_TRUE(w.searchField()->text().isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(assistant.calls().size() == 2, 5000);
+    ASSERT_EVENTUALLY(assistant.calls().size() == 2, 5000);
     EXPECT_EQ(assistant.calls().last().question.trimmed(), QStringLiteral(u"ما شروط وجوب الزكاة؟"));
     assistant.answer(answerText(QStringLiteral(u"جواب")));
-    QTRY_VERIFY_WITH_TIMEOUT(!chat->isBusy(), 5000);
+    ASSERT_EVENTUALLY(!chat->isBusy(), 5000);
 
     // A page link opens a reader tab.
     chat->followLink(AnswerRenderer::pageLink(1, 3));
@@ -652,7 +653,7 @@ TEST_F(AIChatVoiceTest, listeningChangesTheMicrophoneAndSilenceSendsNothing)
     EXPECT_EQ(view->input()->placeholderText(), QStringLiteral(u"أستمع… تكلم، وسأرسل سؤالك حين تسكت"));
 
     view->toggleMic();  // stop: nothing was said
-    QTRY_VERIFY_WITH_TIMEOUT(!view->isListening(), 5000);
+    ASSERT_EVENTUALLY(!view->isListening(), 5000);
     EXPECT_EQ(view->micButton()->grab().toImage(), idle);
     EXPECT_EQ(view->input()->placeholderText(), placeholder);
     EXPECT_TRUE(assistant.calls().isEmpty());
@@ -667,7 +668,7 @@ TEST_F(AIChatVoiceTest, aSpokenQuestionIsAnsweredAloudEvenWhenItEndedWhileBusy)
     transcriber->result(QStringLiteral(u"ما معنى الغرر؟"), true);
     EXPECT_EQ(view->input()->text(), QStringLiteral(u"ما معنى الغرر؟"));
     view->toggleMic();
-    QTRY_VERIFY_WITH_TIMEOUT(!view->isListening(), 5000);
+    ASSERT_EVENTUALLY(!view->isListening(), 5000);
     // Busy: the spoken text waits in the field.
     EXPECT_EQ(view->input()->text(), QStringLiteral(u"ما معنى الغرر؟"));
     EXPECT_EQ(assistant.calls().size(), 1);
@@ -675,7 +676,7 @@ TEST_F(AIChatVoiceTest, aSpokenQuestionIsAnsweredAloudEvenWhenItEndedWhileBusy)
     EXPECT_TRUE(voice.synth->said.isEmpty());
 
     QTest::keyClick(view->input(), Qt::Key_Return);
-    QTRY_VERIFY_WITH_TIMEOUT(assistant.calls().size() == 2, 5000);
+    ASSERT_EVENTUALLY(assistant.calls().size() == 2, 5000);
     finish(answerText(QStringLiteral(u"الغرر ما جهلت عاقبته")));
     EXPECT_EQ(voice.synth->said, QStringList{QStringLiteral(u"الغرر ما جهلت عاقبته")});
 }
@@ -762,7 +763,7 @@ TEST_F(AIChatModelTest, aDownloadShowsItsProgressAndEndsWithTheCompletionAlert)
     const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/assistant-download.png");
     EXPECT_TRUE(shot.save(file, "PNG"));
 
-    QTRY_VERIFY_WITH_TIMEOUT(!dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(), 20000);
+    ASSERT_EVENTUALLY(!dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(), 20000);
     const auto alert = dialogs.requestsOf(Dialogs::Kind::Alert).first();
     EXPECT_EQ(alert.title, QStringLiteral(u"اكتمل تنزيل النموذج")) << alert.text.toStdString();
     EXPECT_FALSE(progress.isEmpty());
@@ -797,7 +798,7 @@ TEST_F(AIChatModelTest, aStoppedDownloadsLateEndLeavesTheNextDownloadAlone)
     EXPECT_TRUE(view->progress()->isVisibleTo(view.get()));
     EXPECT_TRUE(dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty());
     // The second one still reports.
-    QTRY_VERIFY_WITH_TIMEOUT(!dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(), 20000);
+    ASSERT_EVENTUALLY(!dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(), 20000);
     EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).first().title, QStringLiteral(u"اكتمل تنزيل النموذج"));
 }
 
@@ -864,7 +865,7 @@ TEST_F(AIChatModelTest, theStatusSaysTheEngineStoppedDuringAStreamedAnswerUntilT
     const QString ready = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
     send(QStringLiteral(u"ما شروط وجوب الزكاة؟"));
     assistant.piece(QStringLiteral(u"تجب الزكاة"));
-    QTRY_VERIFY_WITH_TIMEOUT(transcript().contains(QStringLiteral(u"تجب الزكاة")), 5000);
+    ASSERT_EVENTUALLY(transcript().contains(QStringLiteral(u"تجب الزكاة")), 5000);
     std::unique_ptr<QMenu> menu(view->modelMenu());
     QAction* stop = item(menu.get(), QStringLiteral(u"إيقاف المحرك (تحرير الذاكرة)"));
     ASSERT_NE(stop, nullptr);
@@ -910,11 +911,11 @@ TEST_F(AIChatViewTest, theListenLinkReadsAsAStopWhileItsAnswerIsReadAndSaysWhyNo
     EXPECT_EQ(linkText(second), listen);
     // The reading ends by itself, or is stopped from its link.
     voice.synth->finishSpeaking();
-    QTRY_VERIFY_WITH_TIMEOUT(linkText(first) == listen, 5000);
+    ASSERT_EVENTUALLY(linkText(first) == listen, 5000);
     EXPECT_EQ(linkText(first), listen);
     view->followLink(second);
     view->followLink(second);
-    QTRY_VERIFY_WITH_TIMEOUT(linkText(second) == listen, 5000);
+    ASSERT_EVENTUALLY(linkText(second) == listen, 5000);
     EXPECT_EQ(linkText(second), listen);
     EXPECT_EQ(voice.synth->said.size(), 3);
 
@@ -964,18 +965,18 @@ TEST_F(AIChatViewTest, theStopShowsFromWhenTheEngineBeginsToSoundUntilItEnds)
     click();
     ASSERT_EQ(voice.synth->said.size(), 1);
     voice.synth->startSpeaking();
-    QTRY_VERIFY_WITH_TIMEOUT(linkText() == stopReading, 2000);
+    ASSERT_EVENTUALLY(linkText() == stopReading, 2000);
     EXPECT_TRUE(view->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/assistant-reading.png")));
     // Stopped from its link: the listen link comes back.
     click();
-    QTRY_VERIFY_WITH_TIMEOUT(linkText() == listen, 2000);
+    ASSERT_EVENTUALLY(linkText() == listen, 2000);
     EXPECT_EQ(voice.synth->stops, 1);
     // Read again to its end: the stop shows while it sounds, and goes after.
     click();
     voice.synth->startSpeaking();
-    QTRY_VERIFY_WITH_TIMEOUT(linkText() == stopReading, 2000);
+    ASSERT_EVENTUALLY(linkText() == stopReading, 2000);
     voice.synth->finishSpeaking();
-    QTRY_VERIFY_WITH_TIMEOUT(linkText() == listen, 2000);
+    ASSERT_EVENTUALLY(linkText() == listen, 2000);
     EXPECT_EQ(voice.synth->said.size(), 2);
 }
 
@@ -984,7 +985,7 @@ TEST_F(AIChatViewTest, aPanelClosedWhileItsQuestionRunsIsLeftAlone)
     ScriptedAssistant own;
     auto closing = std::make_unique<AIChatView>(sample.lib, own.fn());
     closing->ask(QStringLiteral(u"سؤال"));
-    QTRY_VERIFY_WITH_TIMEOUT(own.calls().size() == 1, 5000);
+    ASSERT_EVENTUALLY(own.calls().size() == 1, 5000);
     own.piece(QStringLiteral(u"قطعة"));
     closing.reset();
     own.piece(QStringLiteral(u"قطعة أخرى"));
@@ -1007,9 +1008,9 @@ TEST_F(AIChatViewTest, theMainWindowsPanelExportsItsLastAnswerInEachFormat)
     w.openAI(QStringLiteral(u"ما شروط وجوب الزكاة؟"));
     auto* chat = qobject_cast<AIChatView*>(w.tabs().first()->view());
     ASSERT_NE(chat, nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(assistant.calls().size() == 1, 5000);
+    ASSERT_EVENTUALLY(assistant.calls().size() == 1, 5000);
     assistant.answer(answerText(QStringLiteral(u"تجب الزكاة في المال إذا بلغ النصاب وحال عليه الحول.")));
-    QTRY_VERIFY_WITH_TIMEOUT(!chat->isBusy(), 5000);
+    ASSERT_EVENTUALLY(!chat->isBusy(), 5000);
 
     QTemporaryDir dir;
     ScriptedDialogs dialogs;
@@ -1049,8 +1050,9 @@ protected:
     }
     void TearDown() override
     {
-        if (view)
-            QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 60000);
+        if (view) {
+            ASSERT_EVENTUALLY(!view->isBusy(), 60000);
+        }
         LocalLLM::stop();
         LocalLLM::Testing::setServerBinary(std::nullopt);
         Preferences::standard().remove(QStringLiteral("localModelPath"));
@@ -1079,7 +1081,7 @@ protected:
         for (const QChar c : question) // keyClicks takes ASCII only
             QTest::sendKeyEvent(QTest::Click, view->input(), Qt::Key_unknown, QString(c), Qt::NoModifier);
         QTest::keyClick(view->input(), Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(view->isBusy(), 5000);
+        ASSERT_EVENTUALLY(view->isBusy(), 5000);
     }
     // A quotation the retrieval of `question` gives its first passage, so
     // that a reply quoting it is grounded; its passage number beside it.
@@ -1117,11 +1119,11 @@ TEST_F(AIChatEngineTest, aModelWithoutItsServerProgramIsSaidInTheStatusAndTheAns
     useModel("delta \"x\"\ndone\n");
     LocalLLM::Testing::setServerBinary(QString());
     open();
-    QTRY_VERIFY_WITH_TIMEOUT(view->status()->text().contains(QStringLiteral("llama-server")), 5000);
+    ASSERT_EVENTUALLY(view->status()->text().contains(QStringLiteral("llama-server")), 5000);
     EXPECT_FALSE(view->status()->text().contains(QStringLiteral(u"جاهز")));
     shot("assistant-no-server.png");
     askTyped(question);
-    QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 60000);
+    ASSERT_EVENTUALLY(!view->isBusy(), 60000);
     ASSERT_EQ(view->answers().size(), 1);
     EXPECT_EQ(view->answers()[0].note, LocalLLM::msgNoServer);
     EXPECT_TRUE(transcript().contains(QStringLiteral(u"لم يُعثر على برنامج llama-server"))) << transcript().toStdString();
@@ -1139,7 +1141,7 @@ TEST_F(AIChatEngineTest, stoppingTheEngineWhileItWritesKeepsWhatItWroteAndSaysTh
     useModel(delta(reply) + "pause 120000\ndone\n");
     open();
     askTyped(question);
-    QTRY_VERIFY_WITH_TIMEOUT(transcript().contains(quotation), 60000);
+    ASSERT_EVENTUALLY(transcript().contains(quotation), 60000);
     std::unique_ptr<QMenu> menu(view->modelMenu());
     QAction* stop = nullptr;
     for (QAction* a : menu->actions())
@@ -1147,7 +1149,7 @@ TEST_F(AIChatEngineTest, stoppingTheEngineWhileItWritesKeepsWhatItWroteAndSaysTh
             stop = a;
     ASSERT_NE(stop, nullptr);
     stop->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 20000);
+    ASSERT_EVENTUALLY(!view->isBusy(), 20000);
     ASSERT_EQ(view->answers().size(), 1);
     const AIAnswer& answer = view->answers()[0];
     EXPECT_EQ(answer.tier, 1);
@@ -1176,7 +1178,7 @@ TEST_F(AIChatEngineTest, aReplyWhoseProseIsUnsupportedIsHeadedAsTheQuotationsItK
     useModel(delta(reply) + "done\n");
     open();
     askTyped(question);
-    QTRY_VERIFY_WITH_TIMEOUT(!view->isBusy(), 60000);
+    ASSERT_EVENTUALLY(!view->isBusy(), 60000);
     ASSERT_EQ(view->answers().size(), 1);
     ASSERT_TRUE(view->answers()[0].quotesOnly) << view->answers()[0].text.toStdString();
     EXPECT_TRUE(transcript().contains(QStringLiteral(u"اقتباسات اختارها النموذج المحلي من المصادر دون كلامه")));
@@ -1237,7 +1239,7 @@ TEST(AIChatStartTest, thePanelShowsBeforeTheSpeechEngineHasStartedWhichStartsOff
         ASSERT_EQ(w.tabs().size(), 1);
         auto* chat = qobject_cast<AIChatView*>(w.tabs().first()->view());
         ASSERT_NE(chat, nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(chat->isVisible() && madeOn.load() != nullptr && searchedOn.load() != nullptr, 5000);
+        ASSERT_EVENTUALLY(chat->isVisible() && madeOn.load() != nullptr && searchedOn.load() != nullptr, 5000);
         EXPECT_FALSE(release.load());
         EXPECT_FALSE(Voice::isReady());
         EXPECT_FALSE(chat->grab().isNull());
@@ -1246,9 +1248,11 @@ TEST(AIChatStartTest, thePanelShowsBeforeTheSpeechEngineHasStartedWhichStartsOff
         EXPECT_TRUE(chat->status()->text().isEmpty()) << chat->status()->text().toStdString();
         // Once it has started, the status says what it can of it.
         release = true;
-        QTRY_VERIFY_WITH_TIMEOUT(Voice::isReady(), 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(chat->status()->toolTip(), QStringLiteral(u"القراءة بالصوت غير متاحة: لا مخرج للصوت"), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(chat->status()->text(), QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال"), 5000);
+        EXPECT_EVENTUALLY(Voice::isReady(), 15000);
+        EXPECT_EVENTUALLY(chat->status()->toolTip() == QStringLiteral(u"القراءة بالصوت غير متاحة: لا مخرج للصوت"), 5000)
+            << chat->status()->toolTip().toStdString();
+        EXPECT_EVENTUALLY(chat->status()->text() == QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال"), 5000)
+            << chat->status()->text().toStdString();
         EXPECT_EQ(&Voice::shared(), &Voice::shared());
         EXPECT_NE(made, nullptr);
     }

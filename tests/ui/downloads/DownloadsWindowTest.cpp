@@ -507,6 +507,30 @@ TEST_F(DownloadsWindowTest, cancelStopsAfterTheBookInHandAndTheWindowStaysRespon
     EXPECT_FALSE(w->store()->installed().contains(1));
 }
 
+// A stop (the window's cancel, which its end gives too) is taken between two
+// books of a removal, never inside one.
+TEST_F(DownloadsWindowTest, aRemovalStopsBetweenTwoBooks)
+{
+    writeRelease(3, 2);
+    auto w = window(releaseDir.path());
+    ASSERT_TRUE(runAndWait(*w, w->catalog()->books));
+    ASSERT_EQ(w->store()->installed().size(), 3);
+    auto real = w->remover;
+    std::atomic<int> calls = 0;
+    w->remover = [&, real](LocalStore& store, std::int64_t id) {
+        ++calls;
+        w->cancel();
+        return real(store, id);
+    };
+    w->model()->checked = {1, 2, 3};
+    QSignalSpy finished(w.get(), &DownloadsWindowController::runFinished);
+    ASSERT_TRUE(w->removeChecked());
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(w->store()->installed().size(), 2);
+    EXPECT_FALSE(w->running());
+}
+
 TEST_F(DownloadsWindowTest, removalRunsOnTheWorkerWithProgressWhileTheWindowTurns)
 {
     writeRelease(4, 2);

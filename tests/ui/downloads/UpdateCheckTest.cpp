@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 #include "ui/downloads/UpdateCheck.h"
 #include "ui/kit/Dialogs.h"
+#include "support/Wait.h"
 
 #include <QTest>
 
@@ -37,7 +38,7 @@ protected:
             *fetched = true;
             return release;
         });
-        QTRY_VERIFY(fetched->load());
+        ASSERT_EVENTUALLY(fetched->load(), 5000);
         QTest::qWait(20); // the queued answer
     }
 

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QProcess>
@@ -355,6 +356,50 @@ TEST_F(BookExportTest, notesImportRefusesWhatIsNoBoundedRegularFileAndSaysWhy)
         EXPECT_TRUE(alert.text.contains(QString::fromUtf16(c.why))) << alert.text.toStdString();
     }
     EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
+}
+
+// A large import runs off the GUI thread with its progress in the search
+// field; asked for again meanwhile, the command offers to stop it, and the
+// stopped import writes nothing and says so.
+TEST_F(BookExportTest, aLongNotesImportShowsItsProgressAndStopsWhenAsked)
+{
+    const int count = 20'000;
+    QByteArray notes = "[";
+    for (int i = 0; i < count; ++i)
+        notes += (i ? "," : "") + QStringLiteral(R"({"book_id":17,"seq":6,"text":"تعليق رقم %1 على الصفحة"})")
+                                      .arg(i)
+                                      .toUtf8();
+    notes += "]";
+    const QString file = dir.filePath(QStringLiteral("many.json"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(R"({"format":"quorvel-notes","version":1,"bookmarks":[],"notes":)" + notes + "}");
+    }
+    ScriptedDialogs dialogs;
+    MainWindowController w(lib);
+    const QString before = w.searchField()->placeholderText();
+    const qsizetype notesBefore = lib->notes(std::nullopt).size();
+    QStringList shown;
+    dialogs.answer(file);
+    w.importNotes();
+    dialogs.answer(QStringLiteral("إيقاف الاستيراد"));
+    w.importNotes();
+    ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Choice).size(), 1);
+    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Choice)[0].title, QStringLiteral("استيراد التعليقات جارٍ"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QString now = w.searchField()->placeholderText();
+            if (now != before && !shown.contains(now))
+                shown << now;
+            return !dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty();
+        },
+        20000));
+    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral("أوقف الاستيراد"));
+    EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
+    EXPECT_EQ(w.searchField()->placeholderText(), before);
+    for (const QString& text : shown)
+        EXPECT_TRUE(text.startsWith(QStringLiteral("استيراد التعليقات: "))) << text.toStdString();
 }
 
 TEST_F(BookExportTest, pageScanOpensAPathOrAnAddress)

@@ -228,9 +228,11 @@ TEST_F(SessionsTest, anEntryThatCannotBeReadNeitherHidesNorLosesTheOthers)
 TEST_F(SessionsTest, aStoredListThatCannotBeReadIsKeptAsItWas)
 {
     auto w = window();
-    // An item nested far deeper than the reader follows stays as its text;
+    // An entry nested far deeper than the reader follows (in its date, which
+    // would otherwise be written back from its parsed value) stays as its text;
     // an entry's date and count of another type are written back unchanged.
-    const QString deep = QString(100'000, u'[') + QString(100'000, u']');
+    const QString deep = QStringLiteral(R"({"data":"x","date":)") + QString(200'000, u'[') + QString(200'000, u']') +
+                         QStringLiteral(R"(,"name":"عميق"})");
     const QString odd = QStringLiteral(R"({"count":"٣","data":"x","date":"أمس","name":"قديم"})");
     storeRaw(u'[' + deep + u',' + odd + u']');
     EXPECT_EQ(names(w->sessions().namedSessions()), QStringList{QStringLiteral("قديم")});
@@ -349,6 +351,38 @@ TEST_F(SessionsTest, restoringSkipsWhatItCannotUseAndSaysNothing)
     again->select(0);
     ASSERT_NE(again->tabs()[0]->reader(), nullptr);
     EXPECT_EQ(again->tabs()[0]->reader()->seq(), 2);
+}
+
+// A tab entry nested far deeper than any session the window writes, in the
+// stored session or in a named session's data, is kept and set aside rather
+// than taken up, and the window starts.
+TEST_F(SessionsTest, aSessionNestedTooDeepIsSetAsideAndTheWindowStarts)
+{
+    ScriptedDialogs dialogs;
+    const int levels = 200'000;
+    const QString deep = QStringLiteral(R"({"active":0,"tabs":[{"k":"book","b":1,"s":1,"y":0.0},)"
+                                        R"({"k":"book","b":2,"s":3,"x":)") +
+                         QString(levels, u'[') + QString(levels, u']') + QStringLiteral("}]}");
+    const QString key = QString::fromLatin1(MainWindowController::sessionSetAsideKey);
+    fixture.lib->setKV(key, QString());
+    fixture.lib->setKV(QString::fromLatin1(MainWindowController::sessionKey), deep);
+    auto w = window();
+    w->restoreSession();
+    EXPECT_TRUE(w->tabs().isEmpty());
+    EXPECT_TRUE(fixture.lib->kv(key) == deep);
+    // A second one does not replace the first.
+    w->restoreSession();
+    EXPECT_TRUE(fixture.lib->kv(key + QStringLiteral(".2")) == deep);
+    fixture.lib->setKV(key + QStringLiteral(".2"), QString());
+
+    w->openBook(1, 1);
+    ASSERT_TRUE(w->sessions().storeNamedSession(QStringLiteral("عميقة"), deep));
+    w->sessions().openNamedSession(w->sessions().namedSessions().first());
+    EXPECT_EQ(titles(*w), QStringList{shown(1)});
+    ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert).size(), 1);
+    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral("تعذر فتح الجلسة"));
+    EXPECT_EQ(names(w->sessions().namedSessions()), QStringList{QStringLiteral("عميقة")});
+    fixture.lib->setKV(key, QString());
 }
 
 TEST_F(SessionsTest, aRestoredTabIsMadeWhenFirstShownAndSavedAsItCameUntilThen)
@@ -528,4 +562,37 @@ TEST_F(SessionsTest, aNamedSessionThatCannotBeWrittenIsSaidSo)
     EXPECT_TRUE(alerts[0].hasWindow);
     EXPECT_EQ(changed.count(), 0);
     EXPECT_TRUE(w.sessions().namedSessions().isEmpty());
+}
+
+// On a store that takes no writes, opening a named session keeps the open
+// tabs (their backup cannot be written), and a deleted session stays listed;
+// both are said.
+TEST_F(SessionsTest, openingOrDeletingOnAStoreThatTakesNoWritesKeepsEverythingAndSaysSo)
+{
+    QTemporaryDir dir;
+    const QString userPath = dir.filePath(QStringLiteral("user.db"));
+    {
+        test::ScopedEnv writable("QUORVEL_USERDB", userPath);
+        test::FixtureLib before;
+        ASSERT_TRUE(before.lib);
+        MainWindowController w(before.lib);
+        w.openBook(2, 3);
+        ASSERT_TRUE(w.sessions().storeNamedSession(QStringLiteral("الفجر"), w.sessionJSON()));
+    }
+    test::ScopedEnv readOnly("QUORVEL_USERDB", Library::readOnlyUri(userPath));
+    test::FixtureLib locked;
+    ASSERT_TRUE(locked.lib);
+    ScriptedDialogs dialogs;
+    MainWindowController w(locked.lib);
+    w.openBook(1, 1);
+    const QList<Named> list = w.sessions().namedSessions();
+    ASSERT_EQ(names(list), QStringList{QStringLiteral("الفجر")});
+    w.sessions().openNamedSession(list.first());
+    EXPECT_EQ(titles(w), QStringList{BookTitles::label(*locked.lib->catalog(), 1)});
+    w.sessions().deleteNamedSession(QStringLiteral("الفجر"));
+    EXPECT_EQ(names(w.sessions().namedSessions()), QStringList{QStringLiteral("الفجر")});
+    const QList<Dialogs::Request> alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 2);
+    EXPECT_TRUE(alerts[0].text.contains(QStringLiteral("بقيت التبويبات المفتوحة"))) << alerts[0].text.toStdString();
+    EXPECT_TRUE(alerts[1].text.contains(QStringLiteral("بقيت الجلسة محفوظة"))) << alerts[1].text.toStdString();
 }

@@ -12,12 +12,14 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/shell/PageIndexBuild.h"
+#include "support/Wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -246,7 +248,7 @@ TEST_F(StartupTest, aStoreWithoutThePageIndexGetsItWhenOpened)
     ASSERT_TRUE(Library::shared()->isLocal());
     auto db = SQLiteDB::open(fixture.path, true);
     ASSERT_TRUE(db);
-    QTRY_VERIFY_WITH_TIMEOUT(PageIndex::ready(*db), 20000);
+    ASSERT_EVENTUALLY(PageIndex::ready(*db), 20000);
     EXPECT_GT(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM page_terms")).value_or(0), 0);
 }
 
@@ -294,9 +296,12 @@ TEST_F(StartupTest, onePageIndexBuilderRetriesABusyStoreAndTellsOtherFailures)
     };
     ASSERT_TRUE(dropIndex());
     PageIndexBuild& builder = PageIndexBuild::shared();
-    QTRY_VERIFY_WITH_TIMEOUT(!builder.running(), 20000); // an earlier window's build may still end its batch
-    const auto openStore = builder.openStore;
-    const auto retryDelay = builder.retryDelay;
+    ASSERT_EVENTUALLY(!builder.running(), 20000); // an earlier window's build may still end its batch
+    // Put back on every way out, so that a failure here leaves the next test the real builder.
+    const auto restore = qScopeGuard([&builder, openStore = builder.openStore, retryDelay = builder.retryDelay] {
+        builder.openStore = openStore;
+        builder.retryDelay = retryDelay;
+    });
     auto opened = std::make_shared<std::atomic<int>>(0);
     builder.openStore = [opened](const QString& path) {
         ++*opened;
@@ -314,11 +319,11 @@ TEST_F(StartupTest, onePageIndexBuilderRetriesABusyStoreAndTellsOtherFailures)
     const int retriesBefore = builder.retries();
     builder.start(fixture.path);
     builder.start(fixture.path);
-    QTRY_VERIFY_WITH_TIMEOUT(builder.retries() >= retriesBefore + 2, 10000);
+    ASSERT_EVENTUALLY(builder.retries() >= retriesBefore + 2, 10000);
     EXPECT_TRUE(builder.running());
     EXPECT_TRUE(finished.isEmpty());
     ASSERT_TRUE(writer->exec(QStringLiteral("COMMIT")));
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+    ASSERT_EVENTUALLY(finished.size() == 1, 20000);
     EXPECT_TRUE(finished.first().first().toBool());
     EXPECT_TRUE(failed.isEmpty());
     // One store opened per try: the second request joined the first build.
@@ -328,12 +333,10 @@ TEST_F(StartupTest, onePageIndexBuilderRetriesABusyStoreAndTellsOtherFailures)
     ASSERT_TRUE(dropIndex());
     builder.openStore = [](const QString& path) { return LocalStore::open(Library::readOnlyUri(path)); };
     builder.start(fixture.path);
-    QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 20000);
+    ASSERT_EVENTUALLY(failed.size() == 1, 20000);
     EXPECT_TRUE(failed.first().first().toString().contains(QStringLiteral("للقراءة فقط")))
         << failed.first().first().toString().toStdString();
     EXPECT_EQ(finished.size(), 1);
-    builder.openStore = openStore;
-    builder.retryDelay = retryDelay;
 }
 
 TEST_F(StartupTest, iconSwitchUsesItsFirstOccurrenceAndIsIgnoredWhenLast)

@@ -8,6 +8,7 @@
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/TabItem.h"
 #include "ui/shell/TabStrip.h"
+#include "support/Wait.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -168,7 +169,7 @@ TEST_F(TabStripTest, fourteenTabsInTheNarrowestWindowKeepReadableTitlesAndScroll
             EXPECT_TRUE(inView(at)) << i << " " << at->metaObject()->className();
     }
     ASSERT_EQ(QApplication::focusWidget(), strip->menuButton());
-    QTRY_VERIFY_WITH_TIMEOUT(inView(again[1]), 2000);
+    ASSERT_EVENTUALLY(inView(again[1]), 2000);
     strip->set(tabs, active);
     QTest::qWait(20);
     std::unique_ptr<QMenu> menu(strip->buildMenu());
