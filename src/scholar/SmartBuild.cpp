@@ -1,6 +1,7 @@
 #include "scholar/SmartBuild.h"
 
 #include "core/Arabic.h"
+#include "core/AtomicFile.h"
 #include "core/DistFetch.h"
 #include "core/Json.h"
 #include "core/Library.h"
