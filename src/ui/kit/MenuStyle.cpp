@@ -6,8 +6,10 @@
 #include <QAbstractSpinBox>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPainter>
+#include <QStyleOptionButton>
 #include <QStyleOptionFrame>
 #include <QStyleOptionMenuItem>
 #include <QStyleOptionToolButton>
@@ -24,6 +26,8 @@ constexpr char16_t kPopDirectionalIsolate = 0x2069;
 
 constexpr double kSegmentRadius = 3;
 constexpr double kFieldRadius = 2;
+// Room on each side of a dialog button's title.
+constexpr int kDialogButtonPadding = 12;
 
 // A checked button that is one segment of a segmented control.
 bool isSelectedSegment(const QStyleOption* option, const QWidget* widget)
@@ -132,11 +136,23 @@ void MenuStyle::polish(QWidget* widget)
         field->setAlignment(Qt::AlignRight | Qt::AlignAbsolute | (alignment & Qt::AlignVertical_Mask));
 }
 
+QSize MenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                                  const QWidget* widget) const
+{
+    QSize result = QProxyStyle::sizeFromContents(type, option, size, widget);
+    if (type == CT_PushButton && widget && qobject_cast<const QDialogButtonBox*>(widget->parentWidget()))
+        result.setWidth(std::max(result.width(), size.width() + 2 * kDialogButtonPadding));
+    return result;
+}
+
 int MenuStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                          QStyleHintReturn* returnData) const
 {
     if (hint == SH_UnderlineShortcut) {
         if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option); item && hasArabic(item->text))
+            return 0;
+        if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+            button && hasArabic(button->text))
             return 0;
     }
     return QProxyStyle::styleHint(hint, option, widget, returnData);

@@ -275,7 +275,10 @@ QMenu* fileMenu(const MainLookup& main, QWidget* parent)
     item(menu, kSearch, {ctrl(Qt::Key_F)}, onMain(main, [](MainWindowController& w) { w.showSearchWindow(); }));
     item(menu, kSearchAll, {ctrl(Qt::Key_L)}, onMain(main, [](MainWindowController& w) { w.focusSearch(); }));
     item(menu, kOpenBook, {ctrl(Qt::Key_O)},
-         onMain(main, [](MainWindowController& w) { w.showSearchWindow(SearchWindowController::Page::books); }));
+         onMain(main, [](MainWindowController& w) {
+             w.showSearchWindow(SearchWindowController::Page::books);
+             w.searchWindow()->focusFilter();
+         }));
     item(menu, kQuran, {ctrl(Qt::Key_K)}, onMain(main, [](MainWindowController& w) { w.openQuran(); }));
     item(menu, kDownloads, {ctrl(Qt::Key_D)}, [] { DownloadsWindowController::show(); });
     menu->addSeparator();

@@ -691,6 +691,36 @@ TEST_F(ReaderMenusTest, oneAnalysisPopUpAtATimeAndALateBuildOfAClosedTabIsHarmle
     EXPECT_FALSE(held->isBuilt());
 }
 
+TEST_F(ReaderMenusTest, aPopUpStaysOnTheScreenAndOffTheWordItAnalyses)
+{
+    const QSize size(SmartPopover::width, SmartPopover::height);
+    const QRect screen(0, 0, 1280, 800);
+    struct Case {
+        const char* where;
+        QRect area;
+        QRect room;
+        bool below;
+        bool clear; // the word stays uncovered
+    };
+    const QList<Case> cases{
+        {"middle", {600, 100, 40, 20}, screen, true, true},
+        {"bottom right corner", {1250, 760, 28, 20}, screen, false, true},
+        {"left edge", {0, 300, 30, 20}, screen, true, true},
+        {"top left of a second screen", {1290, 5, 30, 20}, {1280, 0, 1024, 768}, true, true},
+        {"no room above or below", {600, 240, 40, 20}, {0, 0, 1280, 600}, true, false},
+        {"a screen smaller than the pop-up", {100, 50, 40, 20}, {0, 0, 400, 300}, true, false},
+    };
+    for (const Case& c : cases) {
+        const QRect placed = SmartPopover::place(c.area, size, c.room);
+        EXPECT_TRUE(c.room.contains(placed)) << c.where;
+        EXPECT_EQ(placed.size(), size.boundedTo(c.room.size())) << c.where;
+        if (!c.clear)
+            continue;
+        EXPECT_FALSE(placed.intersects(c.area)) << c.where;
+        EXPECT_EQ(placed.top() > c.area.bottom(), c.below) << c.where;
+    }
+}
+
 TEST_F(ReaderMenusTest, isnadPopUpPictureIsRightAligned)
 {
     REQUIRE_SAMPLE(sample);

@@ -39,12 +39,14 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QStyleOptionButton>
@@ -738,4 +740,33 @@ TEST_F(ContrastAudit, arabicMenuItemsDrawNoMnemonicUnderline)
     EXPECT_EQ(shot(QStringLiteral("وص&لة")), shot(QStringLiteral("وصلة")));
     // Latin titles keep their underline, where it breaks nothing.
     EXPECT_NE(shot(QStringLiteral("&Copy")), shot(QStringLiteral("Copy")));
+}
+
+TEST_F(ContrastAudit, dialogButtonsDrawNoMnemonicUnderlineAndKeepRoomAroundTheirTitle)
+{
+    // Qt's own catalogue titles the standard buttons with a mnemonic («&نعم»).
+    QDialogButtonBox standard(QDialogButtonBox::Yes | QDialogButtonBox::No);
+    QStringList titles;
+    for (QAbstractButton* button : standard.buttons())
+        titles << QString(button->text()).remove(u'&');
+    ASSERT_TRUE(std::all_of(titles.cbegin(), titles.cend(), [](const QString& t) { return t.front().script() == QChar::Script_Arabic; }))
+        << "the standard buttons are not titled in Arabic";
+    for (const QString& plain : titles) {
+        auto shot = [](const QString& title) {
+            QDialogButtonBox box;
+            QPushButton* button = box.addButton(title, QDialogButtonBox::ActionRole);
+            box.resize(box.sizeHint());
+            box.show();
+            QApplication::processEvents();
+            return button->grab().toImage();
+        };
+        EXPECT_EQ(shot(QStringLiteral("&") + plain), shot(plain)) << plain.toStdString();
+        // The title keeps some room from the button's edges.
+        QDialogButtonBox box;
+        QPushButton* bare = box.addButton(plain, QDialogButtonBox::ActionRole);
+        EXPECT_GE(bare->sizeHint().width(), bare->fontMetrics().horizontalAdvance(plain) + 20) << plain.toStdString();
+    }
+    QDialogButtonBox wide;
+    QPushButton* long_ = wide.addButton(QStringLiteral("استعادة الإعدادات الافتراضية"), QDialogButtonBox::ResetRole);
+    EXPECT_GE(long_->sizeHint().width(), long_->fontMetrics().horizontalAdvance(long_->text()) + 20);
 }

@@ -9,6 +9,7 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
+#include "ui/search/SearchWindowController.h"
 #include "ui/shell/Sessions.h"
 
 #include <QApplication>
@@ -185,6 +186,27 @@ TEST_F(MainMenuTest, itemsOnTheMainWindowDoNothingWithoutOne)
     EXPECT_TRUE(dialogs.requests().isEmpty());
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("قبل"));
     EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
+}
+
+TEST_F(MainMenuTest, openBookPutsTheKeyboardInTheBookFilterNotInAPhraseField)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    QPointer<MainWindowController> main(&w);
+    w.setMenuBar(MainMenu::build([main] { return main.data(); }));
+    w.show();
+    QMenu* file = w.menuBar()->actions().at(1)->menu();
+    QAction* open = find(file, QStringLiteral("فتح كتاب…"));
+    ASSERT_NE(open, nullptr);
+    w.searchWindow()->filter()->setText(QStringLiteral("قبل"));
+    open->trigger();
+    SearchWindowController* search = w.searchWindow();
+    ASSERT_TRUE(search->isVisible());
+    EXPECT_EQ(search->currentPage(), SearchWindowController::Page::books);
+    EXPECT_EQ(search->focusWidget(), search->filter());
+    // What was typed before is replaced by the first key.
+    EXPECT_EQ(search->filter()->selectedText(), QStringLiteral("قبل"));
+    search->close();
 }
 
 TEST_F(MainMenuTest, readingSizeStepsWithinItsBoundsAndAlwaysPostsTheNotice)
