@@ -3,6 +3,7 @@
 #include "core/Theme.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QButtonGroup>
 #include <QComboBox>
@@ -26,6 +27,7 @@ constexpr char16_t kPopDirectionalIsolate = 0x2069;
 
 constexpr double kSegmentRadius = 3;
 constexpr double kFieldRadius = 2;
+constexpr double kItemFocusWidth = 1.5;
 // Room on each side of a dialog button's title.
 constexpr int kDialogButtonPadding = 12;
 
@@ -83,6 +85,20 @@ void MenuStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
             QProxyStyle::drawPrimitive(element, &lit, painter, widget);
             return;
         }
+    }
+    if (element == PE_FrameFocusRect && qobject_cast<const QAbstractItemView*>(widget)) {
+        // The row that has the keyboard: the wrapped style's faint frame is
+        // lost, by night above all. On a selected row, in the selection's ink.
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        const QColor ring = option->state.testFlag(State_Selected)
+                                ? option->palette.color(QPalette::HighlightedText)
+                                : Theme::accent().resolve(option->palette);
+        painter->setPen(QPen(ring, kItemFocusWidth));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(1, 1, -1, -1), kFieldRadius, kFieldRadius);
+        painter->restore();
+        return;
     }
     if (element == PE_PanelButtonTool && isSelectedSegment(option, widget)) {
         painter->save();

@@ -22,6 +22,8 @@ namespace quorvel {
 //   the wrapped style's dark emerald is lost;
 // - a right-to-left text field aligned to its leading edge keeps to the
 //   right also while empty, where the caret would otherwise wait at the left;
+// - the row of a list or outline that has the keyboard is framed in the
+//   accent, where the wrapped style's frame is barely seen, and not by night;
 // - an Arabic button title draws no mnemonic underline either (Qt's own
 //   catalogue gives the standard buttons one: «&نعم»), and a dialog's
 //   buttons keep room on both sides of their title.

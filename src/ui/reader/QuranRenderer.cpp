@@ -188,7 +188,7 @@ void QuranRenderer::renderResults(RichTextBuilder& out)
                RichText::chars(Theme::ui(kResultHeaderSize), Theme::secondaryLabel()),
                style(RichText::right, kResultHeaderSpacing, state_.lineSpacing));
     const QTextBlockFormat citation = style(RichText::right, kCitationSpacing, state_.lineSpacing);
-    const QTextCharFormat citationChars = RichText::chars(Theme::ui(kCitationSize, QFont::Medium), Theme::emerald());
+    const QTextCharFormat citationChars = RichText::chars(Theme::ui(kCitationSize, QFont::Medium), Theme::accent().resolve());
     for (qsizetype k = 0; k < std::min<qsizetype>(c, resultLimit); ++k) {
         const int i = results[k];
         ayahString(out, i, true);
