@@ -469,6 +469,8 @@ void AIChatView::writeAnswerText(RichTextBuilder& out, int index)
     AnswerRenderer::Options options;
     options.hasModel = LocalLLM::hasModel();
     options.canDownloadModel = LocalLLM::downloadConfigured();
+    if (lib_)
+        options.catalog = lib_->catalog();
     AnswerRenderer::render(out, answers_[index], options);
     const QTextBlockFormat listen = para(2, 6);
     out.append(txtListen,
@@ -837,6 +839,9 @@ AnswerExport::Render AIChatView::exportRenderer()
         options.exporting = exporting;
         options.hasModel = LocalLLM::hasModel();
         options.canDownloadModel = LocalLLM::downloadConfigured();
+        // The sources read as in the panel, told apart by the same catalogue.
+        if (const std::shared_ptr<Library> lib = Library::shared())
+            options.catalog = lib->catalog();
         AnswerRenderer::render(out, answer, options);
     };
 }
