@@ -402,7 +402,7 @@ Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
     t += text(QString::fromUtf8("مقابلة بـ "), Tone::secondary);
     t += link(titleOf(lib, r->otherBookId, r->otherTitle) + QString::fromUtf8(" · ص") + Arabic::num(r->otherPageNum.value_or(r->otherSeq)),
               pageURL(r->otherBookId, r->otherSeq));
-    t += text(QString::fromUtf8(" ") + QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8("التطابق ")
+    t += text(QString::fromUtf8(" ") + QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8("تطابق الكلمات ")
                   + Arabic::num(r->ratio) + QString::fromUtf8("٪\n\n"),
               Tone::gold);
 
