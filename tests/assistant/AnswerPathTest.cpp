@@ -187,6 +187,13 @@ TEST_F(AnswerPath, rowE_allQuotationsFoundIsVerifiedWithoutANote)
     EXPECT_EQ(a.tier, 1);
     EXPECT_TRUE(a.verifiedAll);
     EXPECT_FALSE(a.note);
+    // Only the second passage cited: it becomes [1], the first follows as [2].
+    EXPECT_TRUE(a.text.contains(QStringLiteral("«") + quoteOf(1) + QStringLiteral("» [1]"))) << a.text.toStdString();
+    ASSERT_EQ(a.passages.size(), passages.size());
+    EXPECT_EQ(a.passages[0].pageId, passages[1].pageId);
+    EXPECT_EQ(a.passages[0].n, 1);
+    EXPECT_EQ(a.passages[1].pageId, passages[0].pageId);
+    EXPECT_EQ(a.passages[1].n, 2);
 }
 
 TEST_F(AnswerPath, rowF_unsupportedProseLeavesTheHeaderAndQuotationLinesOnly)
@@ -198,6 +205,17 @@ TEST_F(AnswerPath, rowF_unsupportedProseLeavesTheHeaderAndQuotationLinesOnly)
     EXPECT_EQ(a.tier, 1);
     EXPECT_TRUE(a.verifiedAll);
     EXPECT_EQ(a.note, QStringLiteral("حُذف من كلام النموذج ما لا تسنده المصادر."));
+}
+
+TEST_F(AnswerPath, rowF_aMadeUpQuotationAmongUnsupportedProseIsSaidToBeRemoved)
+{
+    const AIAnswer a = ask(QStringLiteral("الفيزياء والكيمياء والرياضيات علوم حديثة. «هذه جملة مختلقة ليست في أي كتاب» ثم «")
+                           + quoteOf(0) + QStringLiteral("» و«") + quoteOf(1) + QStringLiteral("»"));
+    EXPECT_EQ(a.tier, 1);
+    EXPECT_EQ(a.quoteCount, 2);
+    EXPECT_FALSE(a.verifiedAll);
+    EXPECT_EQ(a.note, QStringLiteral("حُذف اقتباس واحد لم يطابق مصدره. حُذف من كلام النموذج ما لا تسنده المصادر."));
+    EXPECT_FALSE(a.text.contains(QStringLiteral("مختلقة")));
 }
 
 TEST_F(AnswerPath, rowG_noQuotationShowsTheSourcesThemselves)

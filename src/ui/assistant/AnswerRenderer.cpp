@@ -359,8 +359,9 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
         QString check;
         if (a.verifiedAll && a.quoteCount >= 1) {
             check = verifiedLine.arg(Arabic::num(a.quoteCount));
-            // A reply the reader stopped says so beside its verification.
-            if (a.cutShort && a.note)
+            // What was left out of the reply, or that the reader stopped it,
+            // is said beside the verification.
+            if (a.note)
                 check += u'\n' + *a.note;
         } else if (a.note) {
             check = *a.note;
