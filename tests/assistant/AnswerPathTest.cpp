@@ -128,6 +128,8 @@ TEST_F(AnswerPath, rowC_aFailedChatKeepsThePassagesAndSaysWhy)
     const AIAnswer a = AIAssistant::run(*lib, question, AIMode::answer);
     ASSERT_TRUE(a.note);
     EXPECT_TRUE(a.note->startsWith(QStringLiteral("تعذّر الاتصال بالنموذج: 503 "))) << a.note->toStdString();
+    // The server itself started: nothing for the status line to explain.
+    EXPECT_EQ(LocalLLM::lastStartFailure(), QString());
     EXPECT_EQ(a.passages.size(), passages.size());
     EXPECT_FALSE(a.extractive.isEmpty());
     EXPECT_TRUE(a.text.isEmpty());
@@ -140,6 +142,8 @@ TEST_F(AnswerPath, rowC_aFailedChatKeepsThePassagesAndSaysWhy)
     const AIAnswer silent = AIAssistant::run(*lib, question, AIMode::answer);
     LocalLLM::Testing::setStartupLimit(LocalLLM::startupLimitMs);
     EXPECT_EQ(silent.note, QStringLiteral("تعذّر الاتصال بالنموذج: تعذّر تشغيل المحرّك المحلي"));
+    // Why, for the status line, with the limit the start had.
+    EXPECT_EQ(LocalLLM::lastStartFailure(), QStringLiteral("لم يُجب خلال ثانيتين"));
     EXPECT_EQ(launches(script).size(), 1);
     EXPECT_FALSE(silent.extractive.isEmpty());
 }

@@ -54,6 +54,8 @@ const QString txtNoDictationTip = QStringLiteral(u"الإملاء العربي �
 const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
 const QString txtNoServer = QStringLiteral(u"النموذج المحلي لا يعمل: لم يُعثر على برنامج llama-server · الإجابات مقتطفات من الكتب");
 const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
+const QString txtNotStarted = QStringLiteral(u"لم يبدأ المحرك المحلي: ");
+const QString txtNotStartedAfter = QStringLiteral(u" · الإجابات مقتطفات من الكتب، ويُعاد تشغيله مع سؤالك التالي");
 const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
 const QString txtModelMenu = QStringLiteral(u"النموذج…");
 const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (1.7GB)");
@@ -381,7 +383,11 @@ void AIChatView::showStatus(const ModelCheck& check)
         return;
     }
     if (check.hasModel) {
-        status_->setText(engineStopped_ ? txtEngineStopped : txtReady);
+        // A server given up on is said, with why, until a start succeeds.
+        const QString failure = LocalLLM::lastStartFailure();
+        status_->setText(engineStopped_       ? txtEngineStopped
+                         : failure.isEmpty() ? txtReady
+                                             : txtNotStarted + failure + txtNotStartedAfter);
         modelBtn_->setText(txtModelMenu);
     } else {
         status_->setText(txtNoModel);
