@@ -219,6 +219,8 @@ std::optional<SessionCalls> sessionCalls(MainWindowController* main)
         if (guarded)
             guarded->sessions().deleteNamedSession(name);
     };
+    if (main->sessions().listUnreadable())
+        calls.unreadableKeptIn = QString(main->library().user().path()).replace(u'&', QStringLiteral("&&"));
     return calls;
 }
 
@@ -419,6 +421,13 @@ void fillSessions(QMenu* menu, const std::optional<SessionCalls>& calls)
     if (!calls || !calls->list)
         return;
     const QList<SavedSession> sessions = calls->list();
+    if (sessions.isEmpty() && !calls->unreadableKeptIn.isEmpty()) {
+        menu->addAction(QString::fromUtf8(unreadableSessionsHint))->setEnabled(false);
+        menu->addAction(QString::fromUtf8(unreadableKeptBefore) + calls->unreadableKeptIn
+                        + QString::fromUtf8(unreadableKeptAfter).arg(QString::fromLatin1(Sessions::setAsideKey)))
+            ->setEnabled(false);
+        return;
+    }
     if (sessions.isEmpty()) {
         menu->addAction(QString::fromUtf8(noSessionsHint))->setEnabled(false);
         return;

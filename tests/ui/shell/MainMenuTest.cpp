@@ -391,6 +391,18 @@ TEST_F(MainMenuTest, savedSessionsSubmenuOpensRenamesAndDeletesTheStoredSessions
     emit submenu->aboutToShow();
     ASSERT_EQ(submenu->actions().size(), 1);
     EXPECT_FALSE(submenu->actions()[0]->isEnabled());
+    EXPECT_EQ(submenu->actions()[0]->text(), QString::fromUtf8(MainMenu::noSessionsHint));
+
+    // A stored list that cannot be read is said to be so, and where it is
+    // kept, not taken for no sessions at all.
+    ASSERT_TRUE(fixture.lib->setKV(QString::fromLatin1(Sessions::listKey), QStringLiteral("{not a list")));
+    emit submenu->aboutToShow();
+    ASSERT_EQ(submenu->actions().size(), 2);
+    EXPECT_EQ(submenu->actions()[0]->text(), QString::fromUtf8(MainMenu::unreadableSessionsHint));
+    EXPECT_TRUE(submenu->actions()[1]->text().contains(fixture.lib->user().path())) << submenu->actions()[1]->text().toStdString();
+    EXPECT_TRUE(submenu->actions()[1]->text().contains(QString::fromLatin1(Sessions::setAsideKey)));
+    EXPECT_FALSE(submenu->actions()[1]->isEnabled());
+    ASSERT_TRUE(fixture.lib->setKV(QString::fromLatin1(Sessions::listKey), QString()));
 
     w.openBook(1, 1);
     const QString oneTab = w.sessionJSON();
