@@ -58,7 +58,8 @@ const QString txtNotStarted = QStringLiteral(u"لم يبدأ المحرك الم
 const QString txtNotStartedAfter = QStringLiteral(u" · الإجابات مقتطفات من الكتب، ويُعاد تشغيله مع سؤالك التالي");
 const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
 const QString txtModelMenu = QStringLiteral(u"النموذج…");
-const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (1.7GB)");
+const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (%1GB)");
+constexpr double kDownloadModelGB = 1.7;
 const QString txtModelFromDisk = QStringLiteral(u"نموذج من الجهاز…");
 const QString txtExportDocx = QStringLiteral(u"مستند وورد (docx)…");
 const QString txtExportPdf = QStringLiteral(u"ملف PDF…");
@@ -391,7 +392,8 @@ void AIChatView::showStatus(const ModelCheck& check)
         modelBtn_->setText(txtModelMenu);
     } else {
         status_->setText(txtNoModel);
-        modelBtn_->setText(check.canDownload ? txtDownloadModel : txtModelFromDisk);
+        modelBtn_->setText(check.canDownload ? txtDownloadModel.arg(Arabic::decimal(kDownloadModelGB, 1))
+                                             : txtModelFromDisk);
     }
     // Without an engine that can speak, the listen links do nothing: say so.
     status_->setToolTip(unavailable);
@@ -975,7 +977,7 @@ QMenu* AIChatView::modelMenu()
     } else {
         for (const LocalLLM::ModelInfo& info : LocalLLM::catalog()) {
             const QString title = txtDownloadItem + info.title + QString::fromUtf8(CountedNoun::separator)
-                + Arabic::digits(QString::asprintf("%.1f", double(info.bytes) / 1e9)) + QStringLiteral("GB");
+                + Arabic::decimal(double(info.bytes) / 1e9, 1) + QStringLiteral("GB");
             menu->addAction(menuItem(
                 title, QString(),
                 [self, info] {

@@ -512,7 +512,7 @@ TEST_F(TopBarMenusTest, aboutTextCountsTheLibraryWithDigitsAsPreferred)
 
     Settings::setIndicDigits(true);
     QString text = AboutWindow::text(lib, QStringLiteral("2.3"));
-    EXPECT_TRUE(text.startsWith(QStringLiteral("الإصدار ٢.٣\nمكتبة رقمية بحثية جامعة، تعمل على جهازك دون اتصال.\n\n")));
+    EXPECT_TRUE(text.startsWith(QStringLiteral("الإصدار ٢٫٣\nمكتبة رقمية بحثية جامعة، تعمل على جهازك دون اتصال.\n\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("الكتب: ") + Arabic::num(lib.books().size()) + QStringLiteral(" – المؤلّفون: ")
                               + Arabic::num(lib.authors().size()) + QStringLiteral(" – الأقسام: ")
                               + Arabic::num(lib.categories().size()) + QStringLiteral("\nالصفحات: نحو ")
