@@ -8,6 +8,7 @@
 #include "core/PyRegex.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
@@ -93,6 +94,59 @@ void numberByFirstCitation(AIAnswer& answer)
     answer.passages = cited + others;
 }
 
+// When a model's checked text cites passages other than 1, 2, … in the
+// order it first cites them (its first quotation removed as made up, a reply
+// stopped after a later one), they are renumbered that way, in its markers
+// too, so the reader never meets [2] without [1]. The passages it does not
+// cite follow in their own order.
+void numberModelCitations(AIAnswer& answer)
+{
+    static const PyRegex::Regex marker = PyRegex::compile(QStringLiteral("\\[(\\d+)\\]"));
+    QSet<int> known;
+    for (const Passage& passage : std::as_const(answer.passages))
+        known.insert(passage.n);
+    const QList<PyRegex::Match> found = PyRegex::allMatchesWithGroups(marker, answer.text);
+    QList<int> order;
+    for (const PyRegex::Match& m : found) {
+        const PyRegex::Range digits = *m.groups.value(0);
+        bool ok = false;
+        const int n = QStringView(answer.text).mid(digits.start, digits.length).toInt(&ok);
+        if (ok && known.contains(n) && !order.contains(n))
+            order.append(n);
+    }
+    bool inOrder = true;
+    for (qsizetype i = 0; i < order.size(); ++i)
+        inOrder = inOrder && order[i] == i + 1;
+    if (inOrder)
+        return;
+    QHash<int, int> renumbered;
+    for (const int n : order)
+        renumbered.insert(n, int(renumbered.size()) + 1);
+    QList<Passage> cited;
+    QList<Passage> others;
+    for (const Passage& passage : std::as_const(answer.passages))
+        (renumbered.contains(passage.n) ? cited : others).append(passage);
+    std::stable_sort(cited.begin(), cited.end(),
+                     [&](const Passage& a, const Passage& b) { return renumbered[a.n] < renumbered[b.n]; });
+    for (const Passage& passage : std::as_const(others))
+        renumbered.insert(passage.n, int(renumbered.size()) + 1);
+    // Markers from the last, so that earlier positions stay valid.
+    for (auto it = found.crbegin(); it != found.crend(); ++it) {
+        const PyRegex::Range digits = *it->groups.value(0);
+        bool ok = false;
+        const int n = QStringView(answer.text).mid(digits.start, digits.length).toInt(&ok);
+        if (ok && renumbered.contains(n))
+            answer.text.replace(digits.start, digits.length, QString::number(renumbered[n]));
+    }
+    for (Passage& passage : cited)
+        passage.n = renumbered[passage.n];
+    for (Passage& passage : others)
+        passage.n = renumbered[passage.n];
+    for (ExtractedSentence& sentence : answer.extractive)
+        sentence.n = renumbered.value(sentence.n, sentence.n);
+    answer.passages = cited + others;
+}
+
 AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, const BookScope& scope,
                     const LocalLLM::DeltaHandler& onDelta);
 
@@ -104,6 +158,8 @@ AIAnswer numberedAnswer(const Library& lib, const QString& question, AIMode mode
     // own answer is renumbered.
     if (answer.tier == 0 && !answer.structured)
         numberByFirstCitation(answer);
+    else if (answer.tier == 1)
+        numberModelCitations(answer);
     return answer;
 }
 
@@ -177,10 +233,14 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
             answer.note = removedQuotesBefore + quotations().count(g.failed) + removedQuotesAfter;
     } else if (g.quotes > 0) {
         answer.text = quotesOnlyHeader + quotationLines(g.text);
-        answer.verifiedAll = true;
+        answer.verifiedAll = g.failed == 0;
         answer.tier = 1;
         answer.quotesOnly = true;
-        answer.note = unsupportedProseNote;
+        // A made-up quotation removed is said as well as the prose removed.
+        answer.note = g.failed > 0
+                          ? removedQuotesBefore + quotations().count(g.failed) + removedQuotesAfter + u' '
+                                + unsupportedProseNote
+                          : unsupportedProseNote;
     } else {
         answer.quoteCount = 0;
         answer.note = noQuotationNote;

@@ -104,6 +104,11 @@ bool ensureServer();
 // False at once when there is no model; otherwise ensureServer().
 bool ready();
 
+// Why the last start of a server came to nothing, as the status line says
+// it ("لم يُجب خلال ٦٠ ثانية"); empty when the last start succeeded or none
+// was tried. Any thread.
+QString lastStartFailure();
+
 // Asks the running child to terminate (SIGTERM) and forgets it; returns
 // without waiting. The child is still reaped when it exits. Safe to call when
 // nothing runs, from any thread.

@@ -1,6 +1,7 @@
 #include "assistant/LocalLLM.h"
 #include "assistant/LocalLLMLoopback.h"
 
+#include "core/CountedNoun.h"
 #include "core/Theme.h"
 
 #include <QCoreApplication>
@@ -141,6 +142,17 @@ std::optional<QString> testBinary;
 std::function<std::optional<QString>()> testSearch;
 std::atomic<int> startupLimit{startupLimitMs};
 
+// Why the last start failed; read by the windows while a start runs elsewhere.
+enum class StartFailure { none, noPort, noLaunch, exited, silent };
+std::atomic<StartFailure> lastFailure{StartFailure::none};
+std::atomic<int> lastLimitMs{startupLimitMs}; // the wait a silent server was given
+
+bool failed(StartFailure why)
+{
+    lastFailure = why;
+    return false;
+}
+
 bool bindable(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -271,13 +283,15 @@ bool ensureServer(QNetworkAccessManager& manager)
         return false;
 
     const std::shared_ptr<Child> running = currentChild.load();
-    if (running && running->running && loadedModel == *model && healthy(manager))
+    if (running && running->running && loadedModel == *model && healthy(manager)) {
+        lastFailure = StartFailure::none;
         return true;
+    }
     stop();
 
     const std::optional<int> chosen = choosePort();
     if (!chosen)
-        return false;
+        return failed(StartFailure::noPort);
     currentPort = *chosen;
 
     const QStringList arguments{QStringLiteral("-m"), *model,
@@ -288,7 +302,7 @@ bool ensureServer(QNetworkAccessManager& manager)
                                 QStringLiteral("--no-webui")};
     const std::shared_ptr<Child> child = launch(*binary, arguments);
     if (!child)
-        return false;
+        return failed(StartFailure::noLaunch);
     currentChild = child;
     loadedModel = *model;
 
@@ -303,15 +317,38 @@ bool ensureServer(QNetworkAccessManager& manager)
             break;
         owner.waitWhileRunning(*child, std::min(kAttemptPause, left));
         if (!child->running)
-            return false;
+            return failed(StartFailure::exited);
         const auto probeTime = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (healthy(manager, int(std::clamp<long long>(probeTime.count(), 1, kHealthTimeoutMs))))
+        if (healthy(manager, int(std::clamp<long long>(probeTime.count(), 1, kHealthTimeoutMs)))) {
+            lastFailure = StartFailure::none;
             return true;
+        }
     }
     // A server silent for the whole limit is not left holding the model's
     // memory until the next question.
     stop();
-    return false;
+    lastLimitMs = startupLimit.load();
+    return failed(StartFailure::silent);
+}
+
+QString lastStartFailure()
+{
+    static const CountedNoun seconds(QStringLiteral("ثانية"), QStringLiteral("ثانيتان"), QStringLiteral("ثوانٍ"),
+                                     QStringLiteral("ثانية"));
+    switch (lastFailure.load()) {
+    case StartFailure::none:
+        return {};
+    case StartFailure::noPort:
+        return QStringLiteral("لا منفذ محلي متاح له");
+    case StartFailure::noLaunch:
+        return QStringLiteral("تعذّر تشغيل برنامج llama-server");
+    case StartFailure::exited:
+        return QStringLiteral("توقف برنامج llama-server قبل أن يحمّل النموذج");
+    case StartFailure::silent:
+        return QStringLiteral("لم يُجب خلال ")
+               + seconds.count((lastLimitMs.load() + 500) / 1000, CountedNoun::Case::genitive);
+    }
+    return {};
 }
 
 bool ready()

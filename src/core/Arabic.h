@@ -119,6 +119,13 @@ std::optional<QString> stripTrailingDigits(const QString& s);
 // preference is off. A digit carrying a combining mark stays as it is.
 QString digits(const QString& s);
 QString num(long long n);
+// A number with `places` decimals in display form: in Arabic-Indic digits
+// with the Arabic decimal separator («٥٫٥»), or as Latin «5.5» when the
+// digits preference is off.
+QString decimal(double value, int places);
+// A dotted version («0.1.0») in display form: «٠٫١٫٠» in Arabic-Indic
+// digits, whose points would read as zeros, or as written.
+QString version(const QString& text);
 // Input form: every single-code-point character with a whole-number value
 // becomes U+0030 plus that value (so any script's digits become Latin).
 QString latinDigits(const QString& s);

@@ -11,6 +11,8 @@ namespace quorvel::Arabic {
 
 namespace {
 
+constexpr char16_t kDecimalSeparator = 0x066B; // «٫»
+
 // First code points of the Latin, Arabic-Indic and Extended Arabic-Indic
 // digit families, in the order of `digitForms`.
 constexpr std::array<char16_t, 3> kFamilyBases = {0x0030, 0x0660, 0x06F0};
@@ -125,6 +127,23 @@ QString digits(const QString& s)
 QString num(long long n)
 {
     return digits(QString::number(n));
+}
+
+QString decimal(double value, int places)
+{
+    const QString latin = QString::number(value, 'f', places);
+    if (!Settings::indicDigits())
+        return latin;
+    // A point among Arabic-Indic digits reads as a zero; the Arabic
+    // decimal separator does not.
+    return digits(latin).replace(u'.', QChar(kDecimalSeparator));
+}
+
+QString version(const QString& text)
+{
+    if (!Settings::indicDigits())
+        return text;
+    return digits(text).replace(u'.', QChar(kDecimalSeparator));
 }
 
 QString latinDigits(const QString& s)

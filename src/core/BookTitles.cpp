@@ -79,6 +79,25 @@ QString label(const Catalog& catalog, std::int64_t book)
     return labels(catalog, sharing).value(book);
 }
 
+QHash<std::int64_t, QString> catalogLabels(const Catalog& catalog, const QList<std::int64_t>& books)
+{
+    QSet<QString> titles;
+    for (const std::int64_t id : books)
+        if (const auto found = catalog.bookById.constFind(id); found != catalog.bookById.constEnd())
+            titles.insert(found->title);
+    // Each title is told apart among all the catalogue's books of that title.
+    QList<std::int64_t> sharing;
+    for (const Book& book : catalog.books)
+        if (titles.contains(book.title))
+            sharing.append(book.id);
+    const QHash<std::int64_t, QString> all = labels(catalog, sharing);
+    QHash<std::int64_t, QString> out;
+    for (const std::int64_t id : books)
+        if (const auto found = all.constFind(id); found != all.constEnd())
+            out.insert(id, *found);
+    return out;
+}
+
 bool sameWork(const Book& a, const Book& b)
 {
     return a.authorId && a.authorId == b.authorId && Arabic::normalize(a.title) == Arabic::normalize(b.title);

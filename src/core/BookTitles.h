@@ -46,6 +46,10 @@ QHash<std::int64_t, QString> labels(const Catalog& catalog, const QList<std::int
 // what a tab, a citation or a note header names it by. Empty for an id the
 // catalogue does not know.
 QString label(const Catalog& catalog, std::int64_t book);
+// label(catalog, book) of each catalogue book of `books` (unknown ids left
+// out): the names of a list whose books are told apart as their tabs are,
+// whichever of a work's editions the list holds.
+QHash<std::int64_t, QString> catalogLabels(const Catalog& catalog, const QList<std::int64_t>& books);
 
 // Two catalogue books are editions of one work when they have the same
 // author and the same title, diacritics and letter forms aside.

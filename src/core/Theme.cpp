@@ -12,6 +12,7 @@
 #include <QImageReader>
 #include <QPixmap>
 
+#include <cmath>
 #include <mutex>
 #include <optional>
 
@@ -114,6 +115,20 @@ constexpr char kQuranSystemFamily[] = "Amiri Quran";
 // Placeholder colours inside the icon files, replaced by the palette.
 constexpr char kPrimaryInk[] = "#010101";
 constexpr char kAccentInk[] = "#020202";
+// A mark cut into a shape of the primary ink (the × of a close box, the
+// arrow in a disc): white, or near black where white would not read on it.
+constexpr char kMarkInk[] = "#030303";
+constexpr std::uint32_t kMarkLight = 0xFFFFFF;
+constexpr std::uint32_t kMarkDark = 0x1C1C1B;
+
+// Relative luminance (sRGB) of an opaque colour.
+double luminance(const QColor& c)
+{
+    auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
 constexpr char kRegularStroke[] = "stroke-width=\"1.5\"";
 constexpr char kBoldStroke[] = "stroke-width=\"2\"";
 
@@ -384,6 +399,12 @@ QPixmap symbolPixmap(const QString& name, double size, const QList<QColor>& colo
     };
     paint(kPrimaryInk, primary);
     paint(kAccentInk, accent);
+    // White reads better on the shape when the shape is darker than the
+    // point where both marks contrast alike.
+    const double shape = luminance(primary);
+    const double dark = luminance(rgb(kMarkDark));
+    const bool whiteReads = (1.0 + 0.05) / (shape + 0.05) >= (shape + 0.05) / (dark + 0.05);
+    paint(kMarkInk, rgb(whiteReads ? kMarkLight : kMarkDark));
     if (weight >= QFont::DemiBold)
         svg.replace(kRegularStroke, kBoldStroke);
 

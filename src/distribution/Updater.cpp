@@ -335,8 +335,8 @@ Outcome manualOutcome(const Release& release, std::int64_t current)
 AlertText makeAlert(const Release& release, bool manual, const QString& installedVersion, bool downloadPage)
 {
     AlertText alert;
-    alert.title = QString::fromUtf8(kOfferTitle) + Arabic::digits(release.version);
-    alert.text = QString::fromUtf8(kInstalledPrefix) + Arabic::digits(installedVersion) + u'.';
+    alert.title = QString::fromUtf8(kOfferTitle) + Arabic::version(release.version);
+    alert.text = QString::fromUtf8(kInstalledPrefix) + Arabic::version(installedVersion) + u'.';
     if (release.notes && !release.notes->isEmpty()) {
         alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kNotesHeading) + u'\n';
         QStringList lines;
@@ -355,7 +355,7 @@ AlertText makeAlert(const Release& release, bool manual, const QString& installe
 
 AlertText upToDateAlert(const QString& installedVersion)
 {
-    return {QString::fromUtf8(kUpToDateTitle), QStringLiteral("الإصدار ") + Arabic::digits(installedVersion) + QStringLiteral(" هو الأحدث."),
+    return {QString::fromUtf8(kUpToDateTitle), QStringLiteral("الإصدار ") + Arabic::version(installedVersion) + QStringLiteral(" هو الأحدث."),
             {}};
 }
 

@@ -28,9 +28,54 @@ QString pageText(SQLiteDB& db, std::int64_t pageId)
     return rows.isEmpty() ? QString() : rows.first().str(0).value_or(QString());
 }
 
-QString joined(const QStringList& words, qsizetype from, qsizetype to)
+// A word as compared (its letters, marks and digits) and as shown (as
+// written, with the punctuation around it and any that stood alone after it).
+struct Unit {
+    QString key;
+    QString shown;
+};
+
+QString withoutPunctuation(const QString& word)
 {
-    return words.mid(from, to - from).join(u' ');
+    QString out;
+    out.reserve(word.size());
+    for (const QChar c : word)
+        if (!c.isPunct())
+            out.append(c);
+    return out;
+}
+
+// The words of a text split at white space; punctuation standing alone goes
+// with the word before it (the first word when it leads), so a comma or an
+// asterisk is no word of its own.
+QList<Unit> units(const QString& text)
+{
+    QList<Unit> out;
+    QString leading;
+    for (const QString& word : Py::split(text)) {
+        const QString key = withoutPunctuation(word);
+        if (key.isEmpty()) {
+            if (out.isEmpty())
+                leading += (leading.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+            else
+                out.last().shown += u' ' + word;
+            continue;
+        }
+        out.append({key, leading.isEmpty() ? word : leading + u' ' + word});
+        leading.clear();
+    }
+    // A text of punctuation alone is one unit, compared as written.
+    if (out.isEmpty() && !leading.isEmpty())
+        out.append({leading, leading});
+    return out;
+}
+
+QString joined(const QList<Unit>& words, qsizetype from, qsizetype to)
+{
+    QStringList shown;
+    for (qsizetype i = from; i < to; ++i)
+        shown.append(words[i].shown);
+    return shown.join(u' ');
 }
 
 } // namespace
@@ -72,14 +117,14 @@ std::optional<std::int64_t> matchPage(SQLiteDB& db, std::int64_t pageId, std::in
 
 CollateResult compare(const QString& a, const QString& b)
 {
-    const QStringList wordsA = Py::split(a);
-    const QStringList wordsB = Py::split(b);
+    const QList<Unit> wordsA = units(a);
+    const QList<Unit> wordsB = units(b);
     std::unordered_map<std::u16string, std::int64_t> ids;
-    auto tokens = [&](const QStringList& words) {
+    auto tokens = [&](const QList<Unit>& words) {
         std::vector<std::int64_t> out;
         out.reserve(size_t(words.size()));
-        for (const QString& w : words)
-            out.push_back(ids.try_emplace(Py::key(w), std::int64_t(ids.size())).first->second);
+        for (const Unit& w : words)
+            out.push_back(ids.try_emplace(Py::key(w.key), std::int64_t(ids.size())).first->second);
         return out;
     };
     std::vector<std::int64_t> tokensA = tokens(wordsA);

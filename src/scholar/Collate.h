@@ -3,8 +3,10 @@
 // Collation of a page with the matching page of another book (another
 // edition or copy of the same work): the other book's page sharing the most
 // four-word shingles with it, aligned word by word, with the edit operations
-// and a similarity percentage. Words are compared by their exact code units,
-// so a diacritic or another Unicode form of a letter is a difference.
+// and a similarity percentage: the share of the two pages' words that match.
+// Words are compared by their exact code units less their punctuation, so a
+// comma after a word is no difference but a diacritic or another Unicode form
+// of a letter is; punctuation standing alone goes with the word before it.
 // Stateless; reads the library through the connection it is given.
 
 #include <QList>

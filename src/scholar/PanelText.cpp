@@ -93,6 +93,14 @@ QString authorOf(Library& lib, std::int64_t bookId, const std::optional<QString>
     return own.value_or(QString());
 }
 
+// A book as tabs and citations name it, told apart from the catalogue's
+// other books of its title; `shown` when the catalogue does not know it.
+QString titleOf(Library& lib, std::int64_t bookId, const QString& shown)
+{
+    const QString label = BookTitles::label(*lib.catalog(), bookId);
+    return label.isEmpty() ? shown : label;
+}
+
 } // namespace
 
 QString Text::plain() const
@@ -256,12 +264,15 @@ Text word(Library& lib, const QString& word)
                   + CountedNoun::books().count(found.books, CountedNoun::Case::genitive),
               searchURL(word));
     t += text(QStringLiteral("\n"));
-    const auto books = lib.bookById();
+    QList<std::int64_t> topBooks;
+    for (const Concordance::BookCount& top : found.top)
+        topBooks.append(top.bookId);
+    const QHash<std::int64_t, QString> titles = BookTitles::catalogLabels(*lib.catalog(), topBooks);
     for (const Concordance::BookCount& top : found.top) {
-        const auto it = books.constFind(top.bookId);
-        if (it == books.constEnd())
+        const auto it = titles.constFind(top.bookId);
+        if (it == titles.constEnd())
             continue;
-        t += text(QString::fromUtf8("  ") + it->title + QString::fromUtf8(": ") + Arabic::num(top.count) + QLatin1Char('\n'), Tone::secondary,
+        t += text(QString::fromUtf8("  ") + *it + QString::fromUtf8(": ") + Arabic::num(top.count) + QLatin1Char('\n'), Tone::secondary,
                   kSmallSize);
     }
 
@@ -446,9 +457,9 @@ Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
         return t;
     }
     t += text(QString::fromUtf8("مقابلة بـ "), Tone::secondary);
-    t += link(r->otherTitle + QString::fromUtf8(" · ص") + Arabic::num(r->otherPageNum.value_or(r->otherSeq)),
+    t += link(titleOf(lib, r->otherBookId, r->otherTitle) + QString::fromUtf8(" · ص") + Arabic::num(r->otherPageNum.value_or(r->otherSeq)),
               pageURL(r->otherBookId, r->otherSeq));
-    t += text(QString::fromUtf8(" ") + QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8("التطابق ")
+    t += text(QString::fromUtf8(" ") + QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8("تطابق الكلمات ")
                   + Arabic::num(r->ratio) + QString::fromUtf8("٪\n\n"),
               Tone::gold);
 
@@ -492,7 +503,7 @@ Text genealogy(Library& lib, const QString& query)
               kSmallSize);
     for (const GenealogyNode& node : r->nodes) {
         t += text(node.deathYear ? Arabic::num(*node.deathYear) + QString::fromUtf8("هـ  ") : QString::fromUtf8("؟  "), Tone::gold);
-        t += link(node.title + QString::fromUtf8(" · ص") + Arabic::num(node.pageNum.value_or(node.seq)), pageURL(node.bookId, node.seq));
+        t += link(titleOf(lib, node.bookId, node.title) + QString::fromUtf8(" · ص") + Arabic::num(node.pageNum.value_or(node.seq)), pageURL(node.bookId, node.seq));
         const QString author = authorOf(lib, node.bookId, node.author);
         if (!author.isEmpty())
             t += text(QString::fromUtf8(CountedNoun::separator) + author, Tone::secondary, kSmallSize);
@@ -504,7 +515,8 @@ Text genealogy(Library& lib, const QString& query)
     if (!r->edges.isEmpty()) {
         t += text(QString::fromUtf8("\nالنقول:\n"), Tone::gold);
         for (const GenealogyEdge& edge : r->edges)
-            t += text(QString::fromUtf8("  ") + edge.fromTitle + QString::fromUtf8(" ← ") + edge.toTitle + QString::fromUtf8(" (")
+            t += text(QString::fromUtf8("  ") + titleOf(lib, edge.from, edge.fromTitle) + QString::fromUtf8(" ← ")
+                          + titleOf(lib, edge.to, edge.toTitle) + QString::fromUtf8(" (")
                           + fingerprints().count(edge.shared) + QString::fromUtf8(")\n"),
                       Tone::label, kSmallSize);
     }

@@ -130,6 +130,8 @@ TEST_F(AnswerPath, rowC_aFailedChatKeepsThePassagesAndSaysWhy)
     const AIAnswer a = AIAssistant::run(*lib, question, AIMode::answer);
     ASSERT_TRUE(a.note);
     EXPECT_TRUE(a.note->startsWith(QStringLiteral("تعذّر الاتصال بالنموذج: 503 "))) << a.note->toStdString();
+    // The server itself started: nothing for the status line to explain.
+    EXPECT_EQ(LocalLLM::lastStartFailure(), QString());
     EXPECT_EQ(a.passages.size(), passages.size());
     EXPECT_FALSE(a.extractive.isEmpty());
     EXPECT_TRUE(a.text.isEmpty());
@@ -149,6 +151,8 @@ TEST_F(AnswerPath, rowC_aFailedChatKeepsThePassagesAndSaysWhy)
     EXPECT_GE(elapsedMs, limitMs);
     EXPECT_LT(elapsedMs, 5 * limitMs);
     EXPECT_EQ(silent.note, QStringLiteral("تعذّر الاتصال بالنموذج: تعذّر تشغيل المحرّك المحلي"));
+    // Why, for the status line, with the limit the start had.
+    EXPECT_EQ(LocalLLM::lastStartFailure(), QStringLiteral("لم يُجب خلال ثانيتين"));
     EXPECT_EQ(launches(script).size(), 1);
     EXPECT_FALSE(silent.extractive.isEmpty());
     const QStringList pids = logLines(script, ".pids");
@@ -199,6 +203,13 @@ TEST_F(AnswerPath, rowE_allQuotationsFoundIsVerifiedWithoutANote)
     EXPECT_EQ(a.tier, 1);
     EXPECT_TRUE(a.verifiedAll);
     EXPECT_FALSE(a.note);
+    // Only the second passage cited: it becomes [1], the first follows as [2].
+    EXPECT_TRUE(a.text.contains(QStringLiteral("«") + quoteOf(1) + QStringLiteral("» [1]"))) << a.text.toStdString();
+    ASSERT_EQ(a.passages.size(), passages.size());
+    EXPECT_EQ(a.passages[0].pageId, passages[1].pageId);
+    EXPECT_EQ(a.passages[0].n, 1);
+    EXPECT_EQ(a.passages[1].pageId, passages[0].pageId);
+    EXPECT_EQ(a.passages[1].n, 2);
 }
 
 TEST_F(AnswerPath, rowF_unsupportedProseLeavesTheHeaderAndQuotationLinesOnly)
@@ -210,6 +221,17 @@ TEST_F(AnswerPath, rowF_unsupportedProseLeavesTheHeaderAndQuotationLinesOnly)
     EXPECT_EQ(a.tier, 1);
     EXPECT_TRUE(a.verifiedAll);
     EXPECT_EQ(a.note, QStringLiteral("حُذف من كلام النموذج ما لا تسنده المصادر."));
+}
+
+TEST_F(AnswerPath, rowF_aMadeUpQuotationAmongUnsupportedProseIsSaidToBeRemoved)
+{
+    const AIAnswer a = ask(QStringLiteral("الفيزياء والكيمياء والرياضيات علوم حديثة. «هذه جملة مختلقة ليست في أي كتاب» ثم «")
+                           + quoteOf(0) + QStringLiteral("» و«") + quoteOf(1) + QStringLiteral("»"));
+    EXPECT_EQ(a.tier, 1);
+    EXPECT_EQ(a.quoteCount, 2);
+    EXPECT_FALSE(a.verifiedAll);
+    EXPECT_EQ(a.note, QStringLiteral("حُذف اقتباس واحد لم يطابق مصدره. حُذف من كلام النموذج ما لا تسنده المصادر."));
+    EXPECT_FALSE(a.text.contains(QStringLiteral("مختلقة")));
 }
 
 TEST_F(AnswerPath, rowG_noQuotationShowsTheSourcesThemselves)

@@ -66,11 +66,18 @@ TEST_F(ArabicDisplayDigits, displayFollowsThePreference)
     EXPECT_EQ(Arabic::digits(u"1"_qs + QChar(0x0651) + u"2"_qs), u"1"_qs + QChar(0x0651) + u"٢"_qs);
     // So is a digit after the Arabic number sign, which joins what follows.
     EXPECT_EQ(Arabic::digits(QString(QChar(0x0600)) + u"5"_qs), QString(QChar(0x0600)) + u"5"_qs);
+    // Among Arabic-Indic digits a point reads as a zero: sizes and versions
+    // take the Arabic decimal separator.
+    EXPECT_EQ(Arabic::decimal(5.46, 1), u"٥٫٥"_qs);
+    EXPECT_EQ(Arabic::decimal(1.0, 1), u"١٫٠"_qs);
+    EXPECT_EQ(Arabic::version(u"0.1.0"_qs), u"٠٫١٫٠"_qs);
 
     Settings::setIndicDigits(false);
     EXPECT_EQ(Arabic::num(2024), u"2024"_qs);
     EXPECT_EQ(Arabic::num(-5), u"-5"_qs);
     EXPECT_EQ(Arabic::digits(u"ص 12"_qs), u"ص 12"_qs);
+    EXPECT_EQ(Arabic::decimal(5.46, 1), u"5.5"_qs);
+    EXPECT_EQ(Arabic::version(u"0.1.0"_qs), u"0.1.0"_qs);
 }
 
 TEST(ArabicDigits, latinDigitsConvertsAnyScriptsWholeNumbers)

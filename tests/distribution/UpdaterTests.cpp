@@ -235,8 +235,8 @@ TEST(UpdaterAlert, notesBlockOnlyForNotesAndDigitsFollowThePreference)
 
     Preferences::standard().set(QString::fromUtf8(Settings::indicDigitsKey), true);
     EXPECT_EQ(Updater::makeAlert(Release{QStringLiteral("2.0"), 5, std::nullopt}, true, QStringLiteral("1.4")).title,
-              QStringLiteral("إصدار جديد من مكتبة قورفل: ٢.٠"));
-    EXPECT_EQ(Updater::upToDateAlert(QStringLiteral("1.4")).text, QStringLiteral("الإصدار ١.٤ هو الأحدث."));
+              QStringLiteral("إصدار جديد من مكتبة قورفل: ٢٫٠"));
+    EXPECT_EQ(Updater::upToDateAlert(QStringLiteral("1.4")).text, QStringLiteral("الإصدار ١٫٤ هو الأحدث."));
     Preferences::standard().remove(QString::fromUtf8(Settings::indicDigitsKey));
 }
 

@@ -68,7 +68,7 @@ TEST(SequenceMatcher, edgeCasesOfTheBlocksAndOperations)
     EXPECT_EQ(SequenceMatcher::ratio(0, 0), 1.0);
 }
 
-TEST(Collate, comparesWordsByTheirExactCodeUnits)
+TEST(Collate, comparesWordsByTheirExactCodeUnitsLessTheirPunctuation)
 {
     const CollateResult same = Collate::compare(QStringLiteral("قال رسول الله"), QStringLiteral("قال  رسول\nالله"));
     EXPECT_EQ(same.ops, (QList<CollateOp>{CollateOp{"equal", "قال رسول الله", "قال رسول الله"}}));
@@ -86,6 +86,17 @@ TEST(Collate, comparesWordsByTheirExactCodeUnits)
     EXPECT_EQ(marked.ops[1], (CollateOp{"replace", "مالك", "مالكٍ"}));
     const CollateResult forms = Collate::compare(QString::fromUtf16(u"\u0622من"), QString::fromUtf16(u"\u0627\u0653من"));
     EXPECT_EQ(tags(forms.ops), QStringList{"replace"});
+
+    // Punctuation is no difference: a comma after a word, a bracket around
+    // it, an asterisk or a dash standing alone (kept with the word before it).
+    const CollateResult commas = Collate::compare(QStringLiteral("حدثنا محمد بن بشار، حدثنا (يحيى) * عن"),
+                                                  QStringLiteral("- حدثنا محمد بن بشار حدثنا يحيى عن"));
+    EXPECT_EQ(commas.ratio, 100);
+    EXPECT_EQ(commas.ops, (QList<CollateOp>{CollateOp{"equal", "حدثنا محمد بن بشار، حدثنا (يحيى) * عن",
+                                                      "- حدثنا محمد بن بشار حدثنا يحيى عن"}}));
+    EXPECT_EQ(Collate::compare(QStringLiteral("قال: نعم."), QStringLiteral("قال نعم")).ratio, 100);
+    EXPECT_EQ(tags(Collate::compare(QStringLiteral("قال، عمر"), QStringLiteral("قال، عمرو")).ops),
+              (QStringList{"equal", "replace"}));
 
     // 5 of 8 words: 62.5 rounds to 62; 127 of 200: 63.5 rounds to 64.
     EXPECT_EQ(Collate::compare(QStringLiteral("a b c x"), QStringLiteral("a b c y")).ratio, 75);

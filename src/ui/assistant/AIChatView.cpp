@@ -54,9 +54,12 @@ const QString txtNoDictationTip = QStringLiteral(u"الإملاء العربي �
 const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
 const QString txtNoServer = QStringLiteral(u"النموذج المحلي لا يعمل: لم يُعثر على برنامج llama-server · الإجابات مقتطفات من الكتب");
 const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
+const QString txtNotStarted = QStringLiteral(u"لم يبدأ المحرك المحلي: ");
+const QString txtNotStartedAfter = QStringLiteral(u" · الإجابات مقتطفات من الكتب، ويُعاد تشغيله مع سؤالك التالي");
 const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
 const QString txtModelMenu = QStringLiteral(u"النموذج…");
-const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (1.7GB)");
+const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (%1GB)");
+constexpr double kDownloadModelGB = 1.7;
 const QString txtModelFromDisk = QStringLiteral(u"نموذج من الجهاز…");
 const QString txtExportDocx = QStringLiteral(u"مستند وورد (docx)…");
 const QString txtExportPdf = QStringLiteral(u"ملف PDF…");
@@ -381,11 +384,16 @@ void AIChatView::showStatus(const ModelCheck& check)
         return;
     }
     if (check.hasModel) {
-        status_->setText(engineStopped_ ? txtEngineStopped : txtReady);
+        // A server given up on is said, with why, until a start succeeds.
+        const QString failure = LocalLLM::lastStartFailure();
+        status_->setText(engineStopped_       ? txtEngineStopped
+                         : failure.isEmpty() ? txtReady
+                                             : txtNotStarted + failure + txtNotStartedAfter);
         modelBtn_->setText(txtModelMenu);
     } else {
         status_->setText(txtNoModel);
-        modelBtn_->setText(check.canDownload ? txtDownloadModel : txtModelFromDisk);
+        modelBtn_->setText(check.canDownload ? txtDownloadModel.arg(Arabic::decimal(kDownloadModelGB, 1))
+                                             : txtModelFromDisk);
     }
     // Without an engine that can speak, the listen links do nothing: say so.
     status_->setToolTip(unavailable);
@@ -469,6 +477,8 @@ void AIChatView::writeAnswerText(RichTextBuilder& out, int index)
     AnswerRenderer::Options options;
     options.hasModel = LocalLLM::hasModel();
     options.canDownloadModel = LocalLLM::downloadConfigured();
+    if (lib_)
+        options.catalog = lib_->catalog();
     AnswerRenderer::render(out, answers_[index], options);
     const QTextBlockFormat listen = para(2, 6);
     out.append(txtListen,
@@ -837,6 +847,9 @@ AnswerExport::Render AIChatView::exportRenderer()
         options.exporting = exporting;
         options.hasModel = LocalLLM::hasModel();
         options.canDownloadModel = LocalLLM::downloadConfigured();
+        // The sources read as in the panel, told apart by the same catalogue.
+        if (const std::shared_ptr<Library> lib = Library::shared())
+            options.catalog = lib->catalog();
         AnswerRenderer::render(out, answer, options);
     };
 }
@@ -964,7 +977,7 @@ QMenu* AIChatView::modelMenu()
     } else {
         for (const LocalLLM::ModelInfo& info : LocalLLM::catalog()) {
             const QString title = txtDownloadItem + info.title + QString::fromUtf8(CountedNoun::separator)
-                + Arabic::digits(QString::asprintf("%.1f", double(info.bytes) / 1e9)) + QStringLiteral("GB");
+                + Arabic::decimal(double(info.bytes) / 1e9, 1) + QStringLiteral("GB");
             menu->addAction(menuItem(
                 title, QString(),
                 [self, info] {

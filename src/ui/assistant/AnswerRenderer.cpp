@@ -359,8 +359,9 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
         QString check;
         if (a.verifiedAll && a.quoteCount >= 1) {
             check = verifiedLine.arg(Arabic::num(a.quoteCount));
-            // A reply the reader stopped says so beside its verification.
-            if (a.cutShort && a.note)
+            // What was left out of the reply, or that the reader stopped it,
+            // is said beside the verification.
+            if (a.note)
                 check += u'\n' + *a.note;
         } else if (a.note) {
             check = *a.note;
@@ -412,7 +413,16 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
         citedBooks.append(p.bookId);
         citedEntries.append({p.bookTitle, p.author, p.edition.value_or(QString())});
     }
-    const QList<QString> notes = BookTitles::notes(citedEntries);
+    QList<QString> notes = BookTitles::notes(citedEntries);
+    if (options.catalog) {
+        const QString separator = QString::fromUtf16(BookTitles::separator);
+        for (qsizetype i = 0; i < citedBooks.size(); ++i) {
+            const QString full = BookTitles::label(*options.catalog, citedBooks[i]);
+            const QString& title = citedEntries[i].title;
+            if (full.startsWith(title + separator))
+                notes[i] = full.mid(title.size() + separator.size());
+        }
+    }
     bool headed = false;
     for (const Passage& p : a.passages) {
         if (!numbers.contains(p.n))

@@ -12,11 +12,13 @@
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
 
+#include <memory>
 #include <optional>
 
 namespace quorvel {
 
 class RichTextBuilder;
+struct Catalog;
 
 namespace AnswerRenderer {
 
@@ -29,6 +31,10 @@ struct Options {
     bool exporting = false;   // leave out the hint about exporting tables
     bool hasModel = false;    // a local model is installed
     bool canDownloadModel = false; // this build has an address to download one from
+    // The library's catalogue: a cited book of a title the catalogue holds
+    // twice is told apart as tabs and citations tell it, even when only one
+    // of the two is cited. Without it, only books cited together are.
+    std::shared_ptr<const Catalog> catalog;
 };
 
 // Appends the whole rendered answer.

@@ -107,7 +107,7 @@ QString DownloadsModel::mb(std::int64_t bytes)
 {
     if (bytes < kMega)
         return Arabic::num(std::max<std::int64_t>(bytes / kKilo, 1)) + QStringLiteral("KB");
-    return Arabic::digits(QString::asprintf("%.1f", double(bytes) / double(kMega))) + QStringLiteral("MB");
+    return Arabic::decimal(double(bytes) / double(kMega), 1) + QStringLiteral("MB");
 }
 
 DownloadsModel::DownloadsModel(QObject* parent) : QAbstractItemModel(parent) {}

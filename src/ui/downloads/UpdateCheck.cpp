@@ -14,19 +14,35 @@ namespace quorvel::Updater {
 
 namespace {
 
+// A manifest that came but failed its checks is not a connection problem.
+constexpr char kRefusedTitle[] = "رُفضت معلومات التحديث";
+constexpr char kRefusedText[] = "وصلت معلومات الإصدار الجديد لكنها لم تجتز الفحص، فلم يُعرض منها شيء. السبب: ";
+// Left-to-right isolate and its end around the checker's own words.
+constexpr char16_t kLeftToRightIsolate = 0x2066;
+constexpr char16_t kPopDirectionalIsolate = 0x2069;
+
 // What one fetch came to: a release, or why there is none.
 struct Fetched {
     std::optional<Release> release;
     std::optional<UpdateError::Kind> failure;
+    QString reason; // the checker's own words for the failure
 };
 
 void showAlert(const AlertText& alert) { Dialogs::alert(alert.title, alert.text); }
 
 // Runs on the GUI thread with the fetch's outcome.
-void finish(bool manual, const std::optional<Release>& release, std::optional<UpdateError::Kind> failure)
+void finish(bool manual, const std::optional<Release>& release, std::optional<UpdateError::Kind> failure,
+            const QString& reason)
 {
     if (!release) {
-        if (manual)
+        if (!manual)
+            return;
+        if (failure == UpdateError::Kind::Decode)
+            showAlert({QString::fromUtf8(kRefusedTitle),
+                       QString::fromUtf8(kRefusedText) + QChar(kLeftToRightIsolate) + reason
+                           + QChar(kPopDirectionalIsolate),
+                       {}});
+        else
             showAlert(failure == UpdateError::Kind::NotConfigured ? notConfiguredAlert() : failureAlert());
         return;
     }
@@ -51,12 +67,15 @@ void check(bool manual, std::function<Release()> fetch)
                 fetched.release = fetch();
             } catch (const UpdateError& error) {
                 fetched.failure = error.kind();
+                fetched.reason = error.description();
             } catch (const std::exception&) {
                 fetched.failure = UpdateError::Kind::Network;
             }
             return fetched;
         },
-        [manual](QCoreApplication&, const Fetched& fetched) { finish(manual, fetched.release, fetched.failure); });
+        [manual](QCoreApplication&, const Fetched& fetched) {
+            finish(manual, fetched.release, fetched.failure, fetched.reason);
+        });
 }
 
 bool checkOnLaunch()

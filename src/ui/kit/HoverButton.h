@@ -37,6 +37,9 @@ public:
     // and again at every change of the palette.
     void setSymbol(const QString& name, double size, const QList<ThemeColor>& colors,
                    QFont::Weight weight = QFont::Normal);
+    // The symbol's name and colours as set; empty without a symbol.
+    const QString& symbolName() const { return symbol_; }
+    const QList<ThemeColor>& symbolColors() const { return symbolColors_; }
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -3,11 +3,14 @@
 #include "core/Theme.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPainter>
+#include <QStyleOptionButton>
 #include <QStyleOptionFrame>
 #include <QStyleOptionMenuItem>
 #include <QStyleOptionToolButton>
@@ -24,6 +27,9 @@ constexpr char16_t kPopDirectionalIsolate = 0x2069;
 
 constexpr double kSegmentRadius = 3;
 constexpr double kFieldRadius = 2;
+constexpr double kItemFocusWidth = 1.5;
+// Room on each side of a dialog button's title.
+constexpr int kDialogButtonPadding = 12;
 
 // A checked button that is one segment of a segmented control.
 bool isSelectedSegment(const QStyleOption* option, const QWidget* widget)
@@ -80,6 +86,20 @@ void MenuStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
             return;
         }
     }
+    if (element == PE_FrameFocusRect && qobject_cast<const QAbstractItemView*>(widget)) {
+        // The row that has the keyboard: the wrapped style's faint frame is
+        // lost, by night above all. On a selected row, in the selection's ink.
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        const QColor ring = option->state.testFlag(State_Selected)
+                                ? option->palette.color(QPalette::HighlightedText)
+                                : Theme::accent().resolve(option->palette);
+        painter->setPen(QPen(ring, kItemFocusWidth));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(1, 1, -1, -1), kFieldRadius, kFieldRadius);
+        painter->restore();
+        return;
+    }
     if (element == PE_PanelButtonTool && isSelectedSegment(option, widget)) {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, true);
@@ -132,11 +152,23 @@ void MenuStyle::polish(QWidget* widget)
         field->setAlignment(Qt::AlignRight | Qt::AlignAbsolute | (alignment & Qt::AlignVertical_Mask));
 }
 
+QSize MenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                                  const QWidget* widget) const
+{
+    QSize result = QProxyStyle::sizeFromContents(type, option, size, widget);
+    if (type == CT_PushButton && widget && qobject_cast<const QDialogButtonBox*>(widget->parentWidget()))
+        result.setWidth(std::max(result.width(), size.width() + 2 * kDialogButtonPadding));
+    return result;
+}
+
 int MenuStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                          QStyleHintReturn* returnData) const
 {
     if (hint == SH_UnderlineShortcut) {
         if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option); item && hasArabic(item->text))
+            return 0;
+        if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+            button && hasArabic(button->text))
             return 0;
     }
     return QProxyStyle::styleHint(hint, option, widget, returnData);

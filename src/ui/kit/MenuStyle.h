@@ -21,7 +21,12 @@ namespace quorvel {
 // - a text field's focus ring by night is drawn in the night accent, where
 //   the wrapped style's dark emerald is lost;
 // - a right-to-left text field aligned to its leading edge keeps to the
-//   right also while empty, where the caret would otherwise wait at the left.
+//   right also while empty, where the caret would otherwise wait at the left;
+// - the row of a list or outline that has the keyboard is framed in the
+//   accent, where the wrapped style's frame is barely seen, and not by night;
+// - an Arabic button title draws no mnemonic underline either (Qt's own
+//   catalogue gives the standard buttons one: «&نعم»), and a dialog's
+//   buttons keep room on both sides of their title.
 // GUI thread only, like every style.
 class MenuStyle : public QProxyStyle {
     Q_OBJECT
@@ -35,6 +40,8 @@ public:
                        const QWidget* widget = nullptr) const override;
     void polish(QWidget* widget) override;
     using QProxyStyle::polish;
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget = nullptr) const override;
     int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
                   QStyleHintReturn* returnData = nullptr) const override;
 };

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFrame>
@@ -23,6 +24,8 @@ namespace {
 
 constexpr double kFallbackSize = 12;
 constexpr double kFallbackBorder = 1;
+constexpr char kPrintFeatures[] = "kern 0";
+constexpr char kPlainFeatures[] = "calt 0";
 
 struct Unref {
     void operator()(gpointer object) const { g_object_unref(object); }
@@ -80,6 +83,26 @@ void insert(PangoAttrList* list, PangoAttribute* attribute, guint start, guint e
     attribute->start_index = start;
     attribute->end_index = end;
     pango_attr_list_insert(list, attribute);
+}
+
+// The words whose contextual forms stack a letter over a following ج, ح or
+// خ, or raise a lam before kaf, are set in their plain joined forms: the
+// stacked letter is placed apart from its neighbour, and a reader of the
+// PDF's text cuts the word there («ا ل كوفي», «ب خير»).
+void plainForms(PangoAttrList* attributes, const QString& text)
+{
+    static const QRegularExpression stacked(
+        QStringLiteral("[^\\s]*(?:\\x{0644}\\p{Mn}*\\x{0643}|[\\x{0628}-\\x{064A}]\\p{Mn}*[\\x{062C}-\\x{062E}])[^\\s]*"));
+    qsizetype index = 0;
+    qsizetype byte = 0;
+    for (auto it = stacked.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch word = it.next();
+        byte += text.mid(index, word.capturedStart() - index).toUtf8().size();
+        const qsizetype length = word.captured().toUtf8().size();
+        insert(attributes, pango_attr_font_features_new(kPlainFeatures), guint(byte), guint(byte + length));
+        index = word.capturedEnd();
+        byte += length;
+    }
 }
 
 // The Pango face of a Qt format. The theme sizes fonts in pixels that stand
@@ -291,6 +314,12 @@ private:
         else if (format.lineHeightType() == QTextBlockFormat::ProportionalHeight)
             pango_layout_set_line_spacing(layout, float(format.lineHeight() / 100.0));
         pango_layout_set_text(layout, text.constData(), int(text.size()));
+        // Pair kerning moves a letter off its advance after a letter that
+        // does not join the next («مر يم»): a reader of the PDF's text takes
+        // the gap for a space and cuts the word. On paper the words read as
+        // before.
+        insert(attributes, pango_attr_font_features_new(kPrintFeatures), 0, guint(text.size()));
+        plainForms(attributes, QString::fromUtf8(text));
         pango_layout_set_attributes(layout, attributes);
         pango_attr_list_unref(attributes);
         return out;

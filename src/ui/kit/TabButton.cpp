@@ -59,10 +59,12 @@ TabButton::TabButton(const QString& title, const QString& icon, bool active, std
     title_->setMaximumWidth(maxTitleWidth);
     title_->setMinimumWidth(std::min(maxTitleWidth, keptTitleWidth(title_->font(), title)));
 
-    QColor closeAccent = Theme::hit();
-    closeAccent.setAlphaF(float(kCloseAlpha));
-    close_ = iconButton(QStringLiteral("xmark.square.fill"), QString::fromUtf8(kCloseTip), kSymbolSize,
-                        {Qt::white, closeAccent}, QFont::Normal, std::move(close));
+    // The box in the hit colour of each appearance; its × takes the mark
+    // colour that reads on it, so it shows by day and by night.
+    const ThemeColor hit = Theme::hitSymbol();
+    const ThemeColor closeBox(Theme::withAlpha(hit.light(), kCloseAlpha), Theme::withAlpha(hit.dark(), kCloseAlpha));
+    close_ = iconButton(QStringLiteral("xmark.square.fill"), QString::fromUtf8(kCloseTip), kSymbolSize, {closeBox},
+                        QFont::Normal, std::move(close));
 
     pin(this, hstack({image, title_, close_}, 6), Insets{3, 10, 3, 4});
     setToolTip(title);

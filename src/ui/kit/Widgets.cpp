@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
@@ -149,6 +150,40 @@ void onAction(QComboBox* control, std::function<void(QObject*)> fn)
 void onAction(QAbstractSlider* control, std::function<void(QObject*)> fn)
 {
     attach(control, &QAbstractSlider::valueChanged, std::move(fn));
+}
+
+namespace {
+// Runs its function on a primary click released inside the view it watches.
+class ClickCatcher : public QObject {
+public:
+    ClickCatcher(QWidget* view, std::function<void()> fn) : QObject(view), view_(view), fn_(std::move(fn)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // The press is taken too, so that no view beneath answers it.
+        if (watched == view_ && event->type() == QEvent::MouseButtonPress)
+            return static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+        if (watched == view_ && event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton && view_->rect().contains(mouse->position().toPoint())) {
+                fn_();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget* view_;
+    std::function<void()> fn_;
+};
+} // namespace
+
+void onClick(QWidget* view, std::function<void()> fn)
+{
+    view->setCursor(Qt::PointingHandCursor);
+    view->installEventFilter(new ClickCatcher(view, std::move(fn)));
 }
 
 QAction* menuItem(const QString& title, const QString& key, std::function<void()> fn, QObject* parent)

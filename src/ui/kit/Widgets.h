@@ -55,6 +55,9 @@ void onAction(QAction* control, std::function<void(QObject*)> fn);
 void onAction(QLineEdit* control, std::function<void(QObject*)> fn);
 void onAction(QComboBox* control, std::function<void(QObject*)> fn);
 void onAction(QAbstractSlider* control, std::function<void(QObject*)> fn);
+// Runs `fn` when `view` (a label, say, that names a button beside it) is
+// clicked with the primary button; the pointer shows it can be.
+void onClick(QWidget* view, std::function<void()> fn);
 
 // A menu item running a closure. A non-empty key becomes Ctrl+key (an upper
 // case letter adds Shift); an empty key gives no shortcut.

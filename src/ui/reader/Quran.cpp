@@ -303,6 +303,13 @@ QString QuranText::name(int s)
 
 QString QuranText::skel(const QString& text)
 {
+    QString folded = fold(text);
+    folded.remove(QChar(0x0627));
+    return folded;
+}
+
+QString QuranText::fold(const QString& text)
+{
     QString stripped;
     stripped.reserve(text.size());
     for (const QChar c : text) {
@@ -313,8 +320,7 @@ QString QuranText::skel(const QString& text)
         stripped.append(c);
     }
     QString folded = Arabic::normalize(stripped, true);
-    folded.remove(QChar(0x0671));
-    folded.remove(QChar(0x0627));
+    folded.replace(QChar(0x0671), QChar(0x0627));
     return folded;
 }
 

@@ -88,6 +88,9 @@ public:
     // The consonantal skeleton: marks, alifs and the forms normalising folds
     // removed, so that a plain and an Uthmani writing compare equal.
     static QString skel(const QString& text);
+    // The skeleton with its alifs: marks and the forms normalising folds
+    // removed, the wasla alif written plain. Tells «لا» from «إلا».
+    static QString fold(const QString& text);
 
     static const QString& basmala();
     // The Uthmani basmala; nothing when no Uthmani text is available.

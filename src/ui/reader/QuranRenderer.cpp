@@ -46,6 +46,8 @@ constexpr char kLimitNote[] = " (يعرض أول %1)";
 constexpr char kClickHint[] = " · انقر آية للانتقال إليها";
 
 constexpr char16_t kUthmaniMark = u'\u06DD';
+// A search word of a skeleton this long may be found inside a verse word.
+constexpr qsizetype kLongSkeleton = 3;
 constexpr char16_t kOrnateOpen = u'\uFD3F';
 constexpr char16_t kOrnateClose = u'\uFD3E';
 
@@ -128,18 +130,35 @@ void QuranRenderer::ayahString(RichTextBuilder& out, int i, bool marks)
 
     if (marks && !state_.terms.isEmpty()) {
         QStringList skeletons;
-        for (const QString& term : state_.terms)
-            if (const QString s = QuranText::skel(term); !s.isEmpty())
+        QStringList shortWords;
+        for (const QString& term : state_.terms) {
+            const QString s = QuranText::skel(term);
+            if (s.size() >= kLongSkeleton)
                 skeletons.append(s);
-        if (!skeletons.isEmpty()) {
+            else if (!s.isEmpty())
+                shortWords.append(QuranText::fold(term));
+        }
+        // A long word is found inside a verse word (an article or a pronoun
+        // around it); a short one, whose skeleton («ل» of «لا») lies in half
+        // the verse's words, only as the whole word, or after «و» or «ف».
+        auto holds = [&](const QString& piece) {
+            const QString own = QuranText::skel(piece);
+            if (own.isEmpty())
+                return false;
+            if (std::any_of(skeletons.cbegin(), skeletons.cend(), [&](const QString& s) { return own.contains(s); }))
+                return true;
+            const QString word = QuranText::fold(piece);
+            return std::any_of(shortWords.cbegin(), shortWords.cend(), [&](const QString& w) {
+                return word == w || word == u'و' + w || word == u'ف' + w;
+            });
+        };
+        if (!skeletons.isEmpty() || !shortWords.isEmpty()) {
             QTextCharFormat mark;
             mark.setBackground(Theme::hitMark());
             mark.setForeground(Theme::hitInk());
             qsizetype offset = 0;
             for (const QString& piece : body.split(u' ')) {
-                const QString own = QuranText::skel(piece);
-                if (!own.isEmpty() && std::any_of(skeletons.cbegin(), skeletons.cend(),
-                                                  [&](const QString& s) { return own.contains(s); }))
+                if (holds(piece))
                     out.merge(start + offset, piece.size(), mark);
                 offset += piece.size() + 1;
             }
@@ -188,7 +207,7 @@ void QuranRenderer::renderResults(RichTextBuilder& out)
                RichText::chars(Theme::ui(kResultHeaderSize), Theme::secondaryLabel()),
                style(RichText::right, kResultHeaderSpacing, state_.lineSpacing));
     const QTextBlockFormat citation = style(RichText::right, kCitationSpacing, state_.lineSpacing);
-    const QTextCharFormat citationChars = RichText::chars(Theme::ui(kCitationSize, QFont::Medium), Theme::emerald());
+    const QTextCharFormat citationChars = RichText::chars(Theme::ui(kCitationSize, QFont::Medium), Theme::accent().resolve());
     for (qsizetype k = 0; k < std::min<qsizetype>(c, resultLimit); ++k) {
         const int i = results[k];
         ayahString(out, i, true);

@@ -678,7 +678,19 @@ void QuranView::searchCited(bool tafsirOnly)
     const QStringList words = q_->ayat[selected_].norm.split(u' ', Qt::SkipEmptyParts);
     if (words.isEmpty())
         return;
-    const QString phrase = (words.size() < wholeVerseWords ? words : words.mid(0, leadingWords)).join(u' ');
+    qsizetype taken = words.size() < wholeVerseWords ? words.size() : leadingWords;
+    // Leading words that open another verse too (the Throne Verse's open
+    // Al Imran 2) would find the places of that verse: words are added until
+    // no other verse holds them.
+    auto elsewhere = [&](const QString& phrase) {
+        for (int i = 0; i < q_->ayat.size(); ++i)
+            if (i != selected_ && q_->ayat[i].norm.contains(phrase))
+                return true;
+        return false;
+    };
+    while (taken < words.size() && elsewhere(words.mid(0, taken).join(u' ')))
+        ++taken;
+    const QString phrase = words.mid(0, taken).join(u' ');
 
     QSet<std::int64_t> quranBooks;
     const QList<Book> books = lib_->books();

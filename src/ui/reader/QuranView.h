@@ -61,7 +61,8 @@ public:
     static QString tabTitle();
     static constexpr const char* positionKey = "quran.pos";
     // A verse of fewer words is searched whole in the books, a longer one by
-    // its first words.
+    // its first words, and as many more as it takes for no other verse to
+    // hold them.
     static constexpr int wholeVerseWords = 10;
     static constexpr int leadingWords = 7;
     // The selected verse stands this far below the top after a scroll.

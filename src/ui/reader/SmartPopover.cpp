@@ -107,6 +107,22 @@ std::unique_ptr<QTextDocument> SmartPopover::document(const PanelText::Text& tex
     return document;
 }
 
+QRect SmartPopover::place(const QRect& area, const QSize& size, const QRect& room)
+{
+    const int w = std::min(size.width(), room.width());
+    const int h = std::min(size.height(), room.height());
+    const int below = room.bottom() - area.bottom();
+    const int above = area.top() - room.top();
+    int y = area.bottom() + 1;
+    if (below < h && above >= h)
+        y = area.top() - h;
+    const int x = area.center().x() - w / 2;
+    const QRect placed(std::clamp(x, room.left(), room.right() + 1 - w), std::clamp(y, room.top(), room.bottom() + 1 - h),
+                       w, h);
+    Q_ASSERT(room.isEmpty() || room.contains(placed));
+    return placed;
+}
+
 std::shared_ptr<SmartPopover> SmartPopover::current()
 {
     return shown();
@@ -148,15 +164,15 @@ std::shared_ptr<SmartPopover> SmartPopover::show(const QString& title, QWidget* 
     p->frame_ = frame;
     p->text_ = text;
 
-    // Below the anchor's area, kept on the screen.
-    const QRect area = rect.value_or(anchor->rect());
-    QPoint at = anchor->mapToGlobal(QPoint(area.center().x() - width / 2, area.bottom()));
-    if (const QScreen* screen = anchor->screen()) {
-        const QRect room = screen->availableGeometry();
-        at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - width)));
-        at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - height)));
-    }
-    frame->move(at);
+    const QRect local = rect.value_or(anchor->rect());
+    const QRect area(anchor->mapToGlobal(local.topLeft()), local.size());
+    // The screen that shows the area, which in a window across two screens
+    // need not be the window's own.
+    const QScreen* screen = QGuiApplication::screenAt(area.center());
+    if (!screen)
+        screen = anchor->screen();
+    frame->setGeometry(screen ? place(area, frame->size(), screen->availableGeometry())
+                              : QRect(area.bottomLeft(), frame->size()));
     frame->show();
     shown() = p;
 

@@ -37,6 +37,11 @@ public:
     // The pop-up belongs to the anchor's window and goes with it.
     static std::shared_ptr<SmartPopover> show(const QString& title, QWidget* anchor, std::optional<QRect> rect,
                                               OnLink onLink, Build build);
+    // Where a pop-up of `size` goes for `area` (both in screen coordinates)
+    // on a screen whose free room is `room`: under the area, or over it when
+    // only there it fits whole, centred on it as far as the room allows, and
+    // made smaller where the room is smaller than it. Always inside `room`.
+    static QRect place(const QRect& area, const QSize& size, const QRect& room);
     // The pop-up shown last, if any.
     static std::shared_ptr<SmartPopover> current();
 

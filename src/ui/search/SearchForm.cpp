@@ -1,6 +1,7 @@
 #include "ui/search/SearchForm.h"
 
 #include "core/Arabic.h"
+#include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
@@ -196,8 +197,9 @@ QString SearchForm::scopeLabel(const Library& lib, const QSet<std::int64_t>& che
         text += QString::fromUtf8(kAllBooks);
     } else if (ids->size() == 1) {
         const std::shared_ptr<const Catalog> catalog = lib.catalog();
-        text += Arabic::num(1) + u' ' + QString::fromUtf8(kOneBook) + catalog->bookById.value(ids->first()).title +
-                u')';
+        const QString label = BookTitles::label(*catalog, ids->first());
+        text += Arabic::num(1) + u' ' + QString::fromUtf8(kOneBook)
+                + (label.isEmpty() ? catalog->bookById.value(ids->first()).title : label) + u')';
     } else {
         static const CountedNoun selected(QString::fromUtf8(kSelected), QString::fromUtf8(kTwoSelected),
                                           QString::fromUtf8(kSelectedPlural), QString::fromUtf8(kSelectedAccusative));

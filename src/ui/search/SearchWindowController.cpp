@@ -22,6 +22,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
@@ -212,7 +213,12 @@ SearchWindowController::SearchWindowController(std::shared_ptr<Library> lib, Sea
     connect(&Notifier::shared(), &Notifier::libraryChanged, this, &SearchWindowController::libraryChanged);
 }
 
-SearchWindowController::~SearchWindowController() = default;
+SearchWindowController::~SearchWindowController()
+{
+    // Hidden while the picker its rows read from still lives: closing a shown
+    // window lays its list out once more.
+    hide();
+}
 
 SearchWindowOwner* SearchWindowController::main() const
 {
@@ -312,6 +318,10 @@ QWidget* SearchWindowController::buildPicker()
     outline_->header()->setDefaultAlignment(Qt::AlignCenter);
     outline_->header()->resizeSection(PickerModel::titleColumn, kTitleWidth);
     connect(outline_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) { doubleClick(index); });
+    // Return opens a book as a double click does; from the filter, Return or
+    // Down moves into the list.
+    outline_->installEventFilter(this);
+    filter_->installEventFilter(this);
 
     auto* apply = textButton(QString::fromUtf8(kApply), QStringLiteral("checkmark.rectangle.stack.fill"),
                              guarded(&SearchWindowController::applyChecked));
@@ -499,6 +509,11 @@ QWidget* SearchWindowController::buildPhrases()
             self->doSearch();
     });
     auto* searchLabel = label(QString::fromUtf8(kSearchTip), 13, QFont::Medium);
+    // The word beside the symbol is part of the one control.
+    onClick(searchLabel, [self] {
+        if (self)
+            self->doSearch();
+    });
     followPalette(searchLabel, [searchLabel] {
         QPalette p = searchLabel->palette();
         p.setColor(QPalette::WindowText, Theme::accent().resolve());
@@ -553,6 +568,54 @@ void SearchWindowController::present(std::optional<Page> p)
     refillRecent();
     if ((!p || *p == Page::books) && !fields_.isEmpty())
         fields_.first()->setFocus();
+}
+
+void SearchWindowController::focusFilter()
+{
+    filter_->setFocus(Qt::ShortcutFocusReason);
+    filter_->selectAll();
+}
+
+void SearchWindowController::enterList()
+{
+    // The first book, depth first: a filtered page shows its groups opened.
+    std::function<QModelIndex(const QModelIndex&)> firstBook = [&](const QModelIndex& parent) -> QModelIndex {
+        for (int row = 0; row < model_->rowCount(parent); ++row) {
+            const QModelIndex index = model_->index(row, 0, parent);
+            if (const PickNode* node = model_->node(index); node && node->kind == PickNode::Kind::book)
+                return index;
+            if (outline_->isExpanded(index))
+                if (const QModelIndex inner = firstBook(index); inner.isValid())
+                    return inner;
+        }
+        return {};
+    };
+    QModelIndex target = outline_->currentIndex();
+    if (!target.isValid())
+        target = firstBook({});
+    if (!target.isValid())
+        target = model_->index(0, 0);
+    if (target.isValid())
+        outline_->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect
+                                                                | QItemSelectionModel::Rows);
+    outline_->setFocus(Qt::TabFocusReason);
+}
+
+bool SearchWindowController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (watched == outline_ && enter && outline_->currentIndex().isValid()) {
+        doubleClick(outline_->currentIndex());
+        return true;
+    }
+    if (watched == filter_ && (enter || key->key() == Qt::Key_Down) && model_->rowCount() > 0) {
+        enterList();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SearchWindowController::libraryChanged()

@@ -67,6 +67,9 @@ public:
     // the page it had; the first phrase field takes the keyboard when no
     // page or the books page is asked for.
     void present(std::optional<Page> page = std::nullopt);
+    // Puts the keyboard into the book filter, its text selected, for a
+    // reader who opens a book by typing its title.
+    void focusFilter();
     // Shows a side page; the downloads page opens the downloads window instead.
     void select(Page page);
     Page currentPage() const { return page_; }
@@ -124,6 +127,7 @@ public:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     SearchWindowOwner* main() const;
@@ -137,6 +141,8 @@ private:
     void showForm();
     void showTab();
     PickNodePtr selectedNode() const;
+    // Moves the keyboard from the filter into the list, at its first book.
+    void enterList();
     static void popUp(QMenu* menu);
     void saveFrame();
     bool restoreFrame();

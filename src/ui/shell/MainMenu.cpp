@@ -219,6 +219,8 @@ std::optional<SessionCalls> sessionCalls(MainWindowController* main)
         if (guarded)
             guarded->sessions().deleteNamedSession(name);
     };
+    if (main->sessions().listUnreadable())
+        calls.unreadableKeptIn = QString(main->library().user().path()).replace(u'&', QStringLiteral("&&"));
     return calls;
 }
 
@@ -275,7 +277,10 @@ QMenu* fileMenu(const MainLookup& main, QWidget* parent)
     item(menu, kSearch, {ctrl(Qt::Key_F)}, onMain(main, [](MainWindowController& w) { w.showSearchWindow(); }));
     item(menu, kSearchAll, {ctrl(Qt::Key_L)}, onMain(main, [](MainWindowController& w) { w.focusSearch(); }));
     item(menu, kOpenBook, {ctrl(Qt::Key_O)},
-         onMain(main, [](MainWindowController& w) { w.showSearchWindow(SearchWindowController::Page::books); }));
+         onMain(main, [](MainWindowController& w) {
+             w.showSearchWindow(SearchWindowController::Page::books);
+             w.searchWindow()->focusFilter();
+         }));
     item(menu, kQuran, {ctrl(Qt::Key_K)}, onMain(main, [](MainWindowController& w) { w.openQuran(); }));
     item(menu, kDownloads, {ctrl(Qt::Key_D)}, [] { DownloadsWindowController::show(); });
     menu->addSeparator();
@@ -416,6 +421,13 @@ void fillSessions(QMenu* menu, const std::optional<SessionCalls>& calls)
     if (!calls || !calls->list)
         return;
     const QList<SavedSession> sessions = calls->list();
+    if (sessions.isEmpty() && !calls->unreadableKeptIn.isEmpty()) {
+        menu->addAction(QString::fromUtf8(unreadableSessionsHint))->setEnabled(false);
+        menu->addAction(QString::fromUtf8(unreadableKeptBefore) + calls->unreadableKeptIn
+                        + QString::fromUtf8(unreadableKeptAfter).arg(QString::fromLatin1(Sessions::setAsideKey)))
+            ->setEnabled(false);
+        return;
+    }
     if (sessions.isEmpty()) {
         menu->addAction(QString::fromUtf8(noSessionsHint))->setEnabled(false);
         return;

@@ -79,10 +79,17 @@ struct SessionCalls {
     std::function<void(int index)> open; // by position in the list
     std::function<void(const QString& name)> rename;
     std::function<void(const QString& name)> remove;
+    // Where a stored list that could not be read is kept; empty when the
+    // list was read. The menu then says so instead of listing nothing.
+    QString unreadableKeptIn;
 };
 
 inline constexpr int sessionsShown = 40;
 inline constexpr const char* noSessionsHint = "لا جلسات محفوظة بعد (Ctrl+Shift+S للحفظ)";
+inline constexpr const char* unreadableSessionsHint = "تعذّرت قراءة قائمة الجلسات المحفوظة";
+// Followed by the file; the list stays there and is set aside at the next save.
+inline constexpr const char* unreadableKeptBefore = "بقيت كما هي في ";
+inline constexpr const char* unreadableKeptAfter = "، وتُنحّى باسم «%1» عند الحفظ التالي";
 
 // Refills the saved-sessions submenu: the first sessionsShown sessions, then
 // rename and delete submenus over the same sessions; only a disabled hint

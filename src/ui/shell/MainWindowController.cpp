@@ -3,6 +3,7 @@
 #include "assistant/LocalLLM.h"
 #include "core/Arabic.h"
 #include "core/AtomicFile.h"
+#include "core/BookTitles.h"
 #include "core/Build.h"
 #include "core/Characters.h"
 #include "core/Json.h"
@@ -352,7 +353,9 @@ void MainWindowController::showWelcomeIfNeeded()
             continue;
         const std::int64_t book = stamp.bookId;
         const std::int64_t seq = stamp.seq;
-        recent.append({found->title, [self, book, seq] {
+        // Named as tabs name it, so that two editions of one work read apart.
+        const QString label = BookTitles::label(*lib_->catalog(), book);
+        recent.append({label.isEmpty() ? found->title : label, [self, book, seq] {
                            if (self)
                                self->openBook(book, seq);
                        }});

@@ -46,6 +46,8 @@ public:
     // stored order; an item that is no usable entry is skipped. Empty when
     // nothing readable is stored.
     QList<NamedSession> namedSessions() const;
+    // Whether the stored list is no JSON array: nothing of it can be listed.
+    bool listUnreadable() const { return read().unreadable.has_value(); }
     // Writes the given entries in order, then the stored items that read as
     // no entry, as their stored text; at most storedLimit in all. A stored
     // value that is no JSON array is first kept under setAsideKey. False

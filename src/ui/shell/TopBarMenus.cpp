@@ -145,7 +145,7 @@ QMenu* MainWindowController::notesMenu()
     for (const Note& note : shownNotes)
         notedBooks.append(note.bookId);
     // Notes on two editions of one work name the edition.
-    const QHash<std::int64_t, QString> notedTitles = BookTitles::labels(*lib_->catalog(), notedBooks);
+    const QHash<std::int64_t, QString> notedTitles = BookTitles::catalogLabels(*lib_->catalog(), notedBooks);
     for (const Note& note : shownNotes) {
         const auto book = notedTitles.constFind(note.bookId);
         if (book == notedTitles.constEnd())
@@ -165,7 +165,9 @@ QMenu* MainWindowController::notesMenu()
     QList<std::int64_t> markedBooks;
     for (const Library::PageStamp& mark : shownMarks)
         markedBooks.append(mark.bookId);
-    const QHash<std::int64_t, QString> markedTitles = BookTitles::labels(*lib_->catalog(), markedBooks);
+    // Named as their tabs are: an edition tells itself apart from the
+    // catalogue's other edition even when only one of them is marked.
+    const QHash<std::int64_t, QString> markedTitles = BookTitles::catalogLabels(*lib_->catalog(), markedBooks);
     for (const Library::PageStamp& mark : shownMarks) {
         const auto title = markedTitles.constFind(mark.bookId);
         if (title == markedTitles.constEnd())

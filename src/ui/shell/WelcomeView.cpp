@@ -1,5 +1,6 @@
 #include "ui/shell/WelcomeView.h"
 
+#include "core/BookTitles.h"
 #include "core/Build.h"
 #include "core/Theme.h"
 #include "ui/kit/IconMaker.h"
@@ -82,7 +83,10 @@ void WelcomeView::rebuildRecent()
         button->setIcon(icon);
         button->setIconSize(QSize(int(kButtonSymbolSize), int(kButtonSymbolSize)));
         const QFontMetrics metrics(button->font());
-        button->setText(metrics.elidedText(entry.first, Qt::ElideRight, maxButtonWidth - kButtonChrome));
+        // What tells two editions apart stays in view; the shared title gives way first.
+        const qsizetype cut = entry.first.indexOf(QString::fromUtf16(BookTitles::separator));
+        button->setText(fitText(entry.first, cut > 0 ? entry.first.left(cut) : QString(), metrics,
+                                maxButtonWidth - kButtonChrome));
         button->setToolTip(entry.first);
         button->setMaximumWidth(maxButtonWidth);
         onAction(button, [action = entry.second](QObject*) {

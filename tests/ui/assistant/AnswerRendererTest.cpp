@@ -179,10 +179,15 @@ TEST_F(AnswerRendererTest, verifiedWithoutQuotationsShowsTheNoteInsteadOfTheVeri
     ASSERT_GE(note, 0);
     EXPECT_EQ(r.format(note).foreground().color(), Theme::emerald());
 
+    // With quotations, the verified line, and what was left out of the
+    // reply said under it rather than kept from the reader.
     a.quoteCount = 2;
+    a.note = QStringLiteral(u"حُذف من كلام النموذج ما لا تسنده المصادر.");
     r = render(a);
-    EXPECT_GE(r.at(QStringLiteral(u"موثق: كل الاقتباسات (") + Arabic::num(2) + QStringLiteral(u") طابقت مصادرها")), 0);
-    EXPECT_EQ(r.at(*a.note), -1);
+    const qsizetype verified =
+        r.at(QStringLiteral(u"موثق: كل الاقتباسات (") + Arabic::num(2) + QStringLiteral(u") طابقت مصادرها"));
+    EXPECT_GE(verified, 0);
+    EXPECT_GT(r.at(*a.note), verified);
 }
 
 TEST_F(AnswerRendererTest, extractFallbackQuotesThreePassagesWithLinksButNoSources)

@@ -199,7 +199,7 @@ TEST(DownloadsModelTest, sizesInKilobytesAndMegabytes)
     EXPECT_EQ(DownloadsModel::mb(1000000), QStringLiteral("1.0MB"));
     EXPECT_EQ(DownloadsModel::mb(2345678), QStringLiteral("2.3MB"));
     Settings::setIndicDigits(true);
-    EXPECT_EQ(DownloadsModel::mb(1000000), QStringLiteral(u"١.٠MB"));
+    EXPECT_EQ(DownloadsModel::mb(1000000), QStringLiteral(u"١٫٠MB"));
     Preferences::standard().remove(QString::fromLatin1(Settings::indicDigitsKey));
 }
 

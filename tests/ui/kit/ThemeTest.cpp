@@ -154,23 +154,47 @@ TEST_F(ThemeTest, symbolsAreTintedAndUnknownNamesGiveNothing)
     EXPECT_TRUE(Theme::symbol(QStringLiteral("no.such.symbol")).isNull());
     EXPECT_TRUE(Theme::symbolPixmap(QString(), 18).isNull());
 
-    const QPixmap pixmap = Theme::symbolPixmap(QStringLiteral("xmark.square.fill"), 20, {Qt::white, Qt::red}, QFont::Normal, 1);
+    const QPixmap pixmap = Theme::symbolPixmap(QStringLiteral("minus.circle.fill"), 40, {Qt::red, Qt::white}, QFont::Normal, 1);
     ASSERT_FALSE(pixmap.isNull());
-    EXPECT_EQ(pixmap.size(), QSize(20, 20));
+    EXPECT_EQ(pixmap.size(), QSize(40, 40));
     const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
-    // The square takes the second colour, the cross the first; the corner is empty.
-    EXPECT_EQ(QColor(image.pixel(4, 10)).rgb(), QColor(Qt::red).rgb());
-    EXPECT_EQ(QColor(image.pixel(10, 10)).rgb(), QColor(Qt::white).rgb());
+    // The disc takes the first colour, the minus the second; the corner is empty.
+    EXPECT_EQ(QColor(image.pixel(7, 20)).rgb(), QColor(Qt::red).rgb());
+    EXPECT_EQ(QColor(image.pixel(20, 20)).rgb(), QColor(Qt::white).rgb());
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
 
-    // A faded accent fades only the accent's parts.
+    // A faded colour fades only its own parts.
     QColor halfRed(Qt::red);
     halfRed.setAlphaF(0.5);
-    const QImage faded = Theme::symbolPixmap(QStringLiteral("xmark.square.fill"), 20, {Qt::white, halfRed}, QFont::Normal, 1)
+    const QImage faded = Theme::symbolPixmap(QStringLiteral("minus.circle.fill"), 40, {halfRed, Qt::white}, QFont::Normal, 1)
                              .toImage()
                              .convertToFormat(QImage::Format_ARGB32);
-    EXPECT_NEAR(qAlpha(faded.pixel(4, 10)), 128, 3);
-    EXPECT_EQ(qAlpha(faded.pixel(10, 10)), 255);
+    EXPECT_NEAR(qAlpha(faded.pixel(7, 20)), 128, 3);
+    EXPECT_EQ(qAlpha(faded.pixel(20, 20)), 255);
+
+    // A mark cut into its shape (the close box's ×, the arrow in a disc) is
+    // white on a dark shape and near black on a light one, whatever the
+    // appearance: on the night's light red and grey it would be lost in white.
+    struct Shape {
+        const char* symbol;
+        QColor color;
+        QRgb mark;
+    };
+    const QList<Shape> shapes{
+        {"xmark.square.fill", Theme::hitSymbol().light(), qRgb(0xFF, 0xFF, 0xFF)},
+        {"xmark.square.fill", Theme::hitSymbol().dark(), qRgb(0x1C, 0x1C, 0x1B)},
+        {"arrow.right.circle.fill", QColor(0x62, 0x62, 0x5E), qRgb(0xFF, 0xFF, 0xFF)},
+        {"arrow.right.circle.fill", QColor(0xB0, 0xB0, 0xAA), qRgb(0x1C, 0x1C, 0x1B)},
+        {"stop.circle.fill", QColor(0xD9, 0xBE, 0x7A), qRgb(0x1C, 0x1C, 0x1B)},
+    };
+    for (const Shape& shape : shapes) {
+        const QImage drawn = Theme::symbolPixmap(QString::fromLatin1(shape.symbol), 24, {shape.color}, QFont::Normal, 1)
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(drawn.isNull()) << shape.symbol;
+        EXPECT_EQ(drawn.pixel(12, 12) | 0xFF000000, shape.mark) << shape.symbol << " on " << shape.color.name().toStdString();
+        EXPECT_EQ(QColor(drawn.pixel(4, 12)).rgb(), shape.color.rgb()) << shape.symbol;
+    }
     // The source button's picture, drawn in its faded red, shows through the
     // page instead of vanishing on top of it.
     const QImage page = Theme::symbolPixmap(QStringLiteral("doc.richtext.fill"), 24, {Qt::red, halfRed}, QFont::Normal, 1)

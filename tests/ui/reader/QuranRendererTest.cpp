@@ -202,4 +202,23 @@ TEST_F(QuranRendererTest, resultListCountsLimitsAndMarksBySkeleton)
     EXPECT_EQ(runsOf(*alif).marked, 0);
     // The citation of each result carries its verse.
     EXPECT_TRUE(marked->toPlainText().contains(QStringLiteral(u" [الفاتحة: ٣]")));
+
+    // The Throne Verse found by four of its words: those words are marked,
+    // not every word sharing a letter with «لا» once alifs are left out.
+    QuranRenderer throne = renderer(2, 0);
+    const int verse = 7 + 254;
+    throne.state().results = QList<int>{verse};
+    throne.state().terms = Arabic::normalize(QStringLiteral(u"الحي القيوم لا تأخذه"), true).split(u' ');
+    throne.state().searchText = QStringLiteral(u"الحي القيوم لا تأخذه");
+    const auto doc = throne.render();
+    QStringList shown;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().background().color() == Theme::hitMark())
+                for (const QString& word : it.fragment().text().split(u' ', Qt::SkipEmptyParts))
+                    shown << QuranText::fold(word);
+    for (const char16_t* word : {u"الحي", u"القيوم", u"لا", u"تأخذه"})
+        EXPECT_TRUE(shown.contains(QuranText::fold(QString::fromUtf16(word)))) << shown.join(u' ').toStdString();
+    for (const char16_t* word : {u"الله", u"إله", u"إلا", u"الأرض", u"الذى", u"يعلم", u"هو"})
+        EXPECT_FALSE(shown.contains(QuranText::fold(QString::fromUtf16(word)))) << QString::fromUtf16(word).toStdString();
 }

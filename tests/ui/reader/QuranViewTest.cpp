@@ -296,6 +296,18 @@ TEST_F(QuranViewTest, placesSearchTheBooksForTheVerse)
     items[1]->trigger();
     ASSERT_EQ(asked.size(), 3);
     EXPECT_EQ(asked[2].scope, (QList<std::int64_t>{7, 15}));
+
+    // The Throne Verse opens with the words of Al Imran 2: its places are
+    // looked for by words that verse does not hold.
+    v->show(2, 255, false);
+    v->searchCited(true);
+    ASSERT_EQ(asked.size(), 4);
+    const QString throne = asked[3].andPhrases.first();
+    EXPECT_TRUE(q->ayat[7 + 254].norm.startsWith(throne)) << throne.toStdString();
+    EXPECT_GT(throne.split(u' ').size(), QuranView::leadingWords);
+    for (int i = 0; i < q->ayat.size(); ++i)
+        if (i != 7 + 254)
+            EXPECT_FALSE(q->ayat[i].norm.contains(throne)) << q->cite(i).toStdString();
 }
 
 TEST_F(QuranViewTest, theMainWindowOpensOneQuranTabAndKeepsItInTheSession)

@@ -8,6 +8,7 @@
 #include "ui/kit/SearchWindowOwner.h"
 #include "ui/kit/Widgets.h"
 #include "ui/search/PickerActions.h"
+#include "ui/search/PickNode.h"
 #include "ui/search/PickerModel.h"
 #include "ui/search/SearchWindowController.h"
 #include "ui/search/SideButton.h"
@@ -19,6 +20,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -330,6 +332,47 @@ TEST_F(SearchWindowTest, runningStoresTheQueryOpensATabAndHides)
     w->chooseRecent(0);
     EXPECT_EQ(w->fields()[0]->text(), QStringLiteral("الصلاة"));
     EXPECT_EQ(owner.searches.size(), 1);
+}
+
+TEST_F(SearchWindowTest, aBookOpensFromTheKeyboardAndTheWordBesideTheSymbolSearches)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    auto w = window(sample.lib);
+    w->present(WinPage::books);
+    w->focusFilter();
+    EXPECT_EQ(w->focusWidget(), w->filter());
+
+    // A title typed, then Return: the keyboard is on the first book found.
+    const Book wanted = sample.lib->books().last();
+    type(w->filter(), wanted.title.left(8));
+    QTest::keyClick(w->filter(), Qt::Key_Return);
+    EXPECT_EQ(w->focusWidget(), w->outline());
+    const PickNode* node = w->model()->node(w->outline()->currentIndex());
+    ASSERT_NE(node, nullptr);
+    ASSERT_EQ(node->kind, PickNode::Kind::book);
+    EXPECT_TRUE(owner.opened.isEmpty());
+    // Return and the keypad's Enter open the book on the row, as a double click does.
+    QTest::keyClick(w->outline(), Qt::Key_Return);
+    QTest::keyClick(w->outline(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(owner.opened, (QList<std::int64_t>{node->id, node->id}));
+    EXPECT_EQ(owner.raised, 2);
+
+    // Down from the filter goes to the list too; Up and Down move there.
+    w->outline()->setCurrentIndex({});
+    QTest::keyClick(w->filter(), Qt::Key_Down);
+    EXPECT_EQ(w->focusWidget(), w->outline());
+
+    // A click on the word «ابحث» beside the binoculars runs the search.
+    QLabel* word = nullptr;
+    for (QLabel* label : w->findChildren<QLabel*>())
+        if (label->text() == QStringLiteral("ابحث"))
+            word = label;
+    ASSERT_NE(word, nullptr);
+    type(w->fields()[0], QStringLiteral("الصلاة"));
+    QTest::mouseClick(word, Qt::LeftButton);
+    ASSERT_EQ(owner.searches.size(), 1);
+    EXPECT_EQ(owner.searches[0].andPhrases, QStringList{"الصلاة"});
 }
 
 TEST_F(SearchWindowTest, withoutTheMainWindowTheQueryIsStillStoredAndTheWindowHides)

@@ -18,6 +18,7 @@
 #include "ui/assistant/AIChatView.h"
 #include "ui/downloads/DownloadsWindowController.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/kit/HoverButton.h"
 #include "ui/kit/PillView.h"
 #include "ui/reader/PageTextView.h"
 #include "ui/reader/QuranView.h"
@@ -39,12 +40,14 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QStyleOptionButton>
@@ -71,6 +74,7 @@ constexpr int kLargePixels = 24; // 18 points
 constexpr int kLargeBoldPixels = 19;
 constexpr int kRing = 3;         // how far from a field's edge its focus ring is drawn
 constexpr int kPairsShown = 20;
+constexpr int kFade = 300;       // ms a text field's clear button takes to appear or go
 
 double linear(double channel)
 {
@@ -269,6 +273,49 @@ public:
         }
     }
 
+    // Gives each list or outline the keyboard on its current row, left
+    // unselected: what the focus draws there must show the keyboard's place.
+    void focusedRows(QWidget* top, const QString& name)
+    {
+        top->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(top)) << name.toStdString();
+        for (QAbstractItemView* view : top->findChildren<QAbstractItemView*>()) {
+            const QModelIndex current = view->currentIndex();
+            if (!view->isVisibleTo(top) || !view->isEnabled() || !current.isValid()
+                || view->focusPolicy() == Qt::NoFocus)
+                continue;
+            const QRect cell = view->visualRect(current) & view->viewport()->rect();
+            if (cell.height() < 4 || cell.width() < 4)
+                continue;
+            const bool selected = view->selectionModel()->isSelected(current);
+            view->selectionModel()->select(current, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+            view->clearFocus();
+            QApplication::processEvents();
+            const QImage before = view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            view->setFocus(Qt::TabFocusReason);
+            QApplication::processEvents();
+            const QImage after = view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            if (const QString dir = qEnvironmentVariable("QUORVEL_AUDIT_PICTURES"); !dir.isEmpty())
+                after.save(QDir(dir).filePath(phase_ + u'-' + name + QStringLiteral("-focused-row.png")));
+            // The row's edges, where a focus frame is drawn, and not its text.
+            const QRect row(0, cell.top(), after.width(), cell.height());
+            const QRegion edges = QRegion(row.adjusted(0, -1, 0, 1)) - QRegion(row.adjusted(0, 2, 0, -2));
+            const QColor behind = ground(before, row);
+            QColor mark = behind;
+            for (const QRect& r : edges)
+                for (int y = std::max(0, r.top()); y <= std::min(after.height() - 1, r.bottom()); ++y)
+                    for (int x = std::max(0, r.left()); x <= std::min(after.width() - 1, r.right()); ++x)
+                        if (after.pixel(x, y) != before.pixel(x, y)
+                            && contrast(QColor(after.pixel(x, y)), behind) > contrast(mark, behind))
+                            mark = QColor(after.pixel(x, y));
+            add(name + QStringLiteral(" / focused row of ") + describe(view) + QStringLiteral(" «")
+                    + current.data().toString().left(30) + u'»',
+                mark, behind, kLarge);
+            if (selected)
+                view->selectionModel()->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+
     const QList<Pair>& pairs() const { return pairs_; }
     const QStringList& carets() const { return carets_; }
 
@@ -322,6 +369,71 @@ private:
         const QRegion edge = symbol ? area - ownArea(top, w, rect.adjusted(2, 2, -2, -2)) : area;
         const QColor behind = ground(image, edge.isEmpty() ? area : edge);
         add(where, strongest(image, area, behind), behind, need);
+    }
+
+    // A symbol that is a mark on a shape (the × of a close box, the arrow in
+    // a disc): the mark, as drawn, against the shape around it. A mark cut
+    // into its shape shows light where the symbol is drawn all in black; a
+    // mark drawn in one ink over a shape in the other lies whole on it.
+    void markOnPlate(QWidget* top, HoverButton* button, const QImage& image, const QString& where)
+    {
+        const QString name = button->symbolName();
+        if (name.isEmpty())
+            return;
+        const QSize size = button->iconSize();
+        auto render = [&](const QColor& primary, const QColor& accent) {
+            return Theme::symbolPixmap(name, size.width(), {primary, accent}, QFont::Normal, 1.0)
+                .toImage()
+                .convertToFormat(QImage::Format_ARGB32);
+        };
+        const QPoint origin =
+            button->mapTo(top, QPoint((button->width() - size.width()) / 2, (button->height() - size.height()) / 2));
+        // Measures the pixels `isMark` picks against those `isShape` picks.
+        auto measure = [&](const std::function<bool(int, int)>& isMark, const std::function<bool(int, int)>& isShape) {
+            QHash<QRgb, int> marks;
+            QHash<QRgb, int> shapes;
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x) {
+                    const QPoint at = origin + QPoint(x, y);
+                    if (!image.rect().contains(at))
+                        continue;
+                    if (isMark(x, y))
+                        ++marks[image.pixel(at) | 0xFF000000];
+                    else if (isShape(x, y))
+                        ++shapes[image.pixel(at) | 0xFF000000];
+                }
+            if (marks.isEmpty() || shapes.isEmpty())
+                return false;
+            add(where + QStringLiteral(" (mark on its shape)"), commonest(marks), commonest(shapes), kLarge);
+            return true;
+        };
+        const QImage black = render(Qt::black, Qt::black);
+        if (black.size() != size)
+            return;
+        const bool cut = measure([&](int x, int y) { return qAlpha(black.pixel(x, y)) > 240 && qGray(black.pixel(x, y)) > 200; },
+                                 [&](int x, int y) { return qAlpha(black.pixel(x, y)) > 240 && qGray(black.pixel(x, y)) < 30; });
+        if (cut || (!name.startsWith(QStringLiteral("xmark.")) && !name.contains(QStringLiteral(".circle.fill"))))
+            return;
+        const QImage primary = render(Qt::black, Qt::transparent);
+        const QImage accent = render(Qt::transparent, Qt::black);
+        for (const auto& [mark, shape] : {std::pair{&primary, &accent}, std::pair{&accent, &primary}}) {
+            // A thin stroke at this size is rarely opaque anywhere.
+            auto inMark = [&, mark = mark](int x, int y) { return qAlpha(mark->pixel(x, y)) > 100; };
+            auto inShape = [&, shape = shape](int x, int y) { return qAlpha(shape->pixel(x, y)) > 200; };
+            int marked = 0;
+            int onShape = 0;
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x)
+                    if (inMark(x, y)) {
+                        ++marked;
+                        onShape += inShape(x, y) ? 1 : 0;
+                    }
+            if (marked > 0 && onShape * 5 >= marked * 4) {
+                measure([&](int x, int y) { return inMark(x, y) && inShape(x, y); },
+                        [&](int x, int y) { return inShape(x, y) && qAlpha(mark->pixel(x, y)) == 0; });
+                return;
+            }
+        }
     }
 
     // A check box's or radio button's square: its border or fill against what surrounds it.
@@ -479,6 +591,8 @@ private:
                 add(where + QStringLiteral(" (symbol)"), mainStroke(symbol), ground(image, area), kLarge);
             } else if (!button->icon().isNull()) {
                 pixels(top, w, image, where, kLarge, {}, true);
+                if (auto* hover = qobject_cast<HoverButton*>(w))
+                    markOnPlate(top, hover, image, where);
             }
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
             // The text, between the frame and the arrow.
@@ -637,9 +751,21 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
             QTest::qWait(30);
             audit.window(&w, QStringLiteral("main, tab %1").arg(tab));
         }
+        // The Quran tab's verse search: verses with their references.
+        for (int tab = 0; tab < int(w.tabs().size()); ++tab)
+            if (auto* quran = qobject_cast<QuranView*>(w.tabs()[tab]->view())) {
+                w.select(tab);
+                // The field's clear button fades in and out meanwhile.
+                quran->setSearch(QStringLiteral("الحي القيوم"));
+                QTest::qWait(kFade);
+                audit.window(&w, QStringLiteral("main, verse search"));
+                quran->setSearch(QString());
+                QTest::qWait(kFade);
+            }
         w.select(0);
         QTest::qWait(20);
         audit.focusRings(&w, QStringLiteral("main"));
+        audit.focusedRows(&w, QStringLiteral("main"));
         ReaderView* reader = w.activeReader();
         EXPECT_NE(reader, nullptr);
         if (reader) {
@@ -738,4 +864,33 @@ TEST_F(ContrastAudit, arabicMenuItemsDrawNoMnemonicUnderline)
     EXPECT_EQ(shot(QStringLiteral("وص&لة")), shot(QStringLiteral("وصلة")));
     // Latin titles keep their underline, where it breaks nothing.
     EXPECT_NE(shot(QStringLiteral("&Copy")), shot(QStringLiteral("Copy")));
+}
+
+TEST_F(ContrastAudit, dialogButtonsDrawNoMnemonicUnderlineAndKeepRoomAroundTheirTitle)
+{
+    // Qt's own catalogue titles the standard buttons with a mnemonic («&نعم»).
+    QDialogButtonBox standard(QDialogButtonBox::Yes | QDialogButtonBox::No);
+    QStringList titles;
+    for (QAbstractButton* button : standard.buttons())
+        titles << QString(button->text()).remove(u'&');
+    ASSERT_TRUE(std::all_of(titles.cbegin(), titles.cend(), [](const QString& t) { return t.front().script() == QChar::Script_Arabic; }))
+        << "the standard buttons are not titled in Arabic";
+    for (const QString& plain : titles) {
+        auto shot = [](const QString& title) {
+            QDialogButtonBox box;
+            QPushButton* button = box.addButton(title, QDialogButtonBox::ActionRole);
+            box.resize(box.sizeHint());
+            box.show();
+            QApplication::processEvents();
+            return button->grab().toImage();
+        };
+        EXPECT_EQ(shot(QStringLiteral("&") + plain), shot(plain)) << plain.toStdString();
+        // The title keeps some room from the button's edges.
+        QDialogButtonBox box;
+        QPushButton* bare = box.addButton(plain, QDialogButtonBox::ActionRole);
+        EXPECT_GE(bare->sizeHint().width(), bare->fontMetrics().horizontalAdvance(plain) + 20) << plain.toStdString();
+    }
+    QDialogButtonBox wide;
+    QPushButton* long_ = wide.addButton(QStringLiteral("استعادة الإعدادات الافتراضية"), QDialogButtonBox::ResetRole);
+    EXPECT_GE(long_->sizeHint().width(), long_->fontMetrics().horizontalAdvance(long_->text()) + 20);
 }

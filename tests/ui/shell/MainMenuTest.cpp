@@ -9,6 +9,7 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
+#include "ui/search/SearchWindowController.h"
 #include "ui/shell/Sessions.h"
 
 #include <QApplication>
@@ -185,6 +186,27 @@ TEST_F(MainMenuTest, itemsOnTheMainWindowDoNothingWithoutOne)
     EXPECT_TRUE(dialogs.requests().isEmpty());
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("قبل"));
     EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
+}
+
+TEST_F(MainMenuTest, openBookPutsTheKeyboardInTheBookFilterNotInAPhraseField)
+{
+    test::FixtureLib fixture;
+    MainWindowController w(fixture.lib);
+    QPointer<MainWindowController> main(&w);
+    w.setMenuBar(MainMenu::build([main] { return main.data(); }));
+    w.show();
+    QMenu* file = w.menuBar()->actions().at(1)->menu();
+    QAction* open = find(file, QStringLiteral("فتح كتاب…"));
+    ASSERT_NE(open, nullptr);
+    w.searchWindow()->filter()->setText(QStringLiteral("قبل"));
+    open->trigger();
+    SearchWindowController* search = w.searchWindow();
+    ASSERT_TRUE(search->isVisible());
+    EXPECT_EQ(search->currentPage(), SearchWindowController::Page::books);
+    EXPECT_EQ(search->focusWidget(), search->filter());
+    // What was typed before is replaced by the first key.
+    EXPECT_EQ(search->filter()->selectedText(), QStringLiteral("قبل"));
+    search->close();
 }
 
 TEST_F(MainMenuTest, readingSizeStepsWithinItsBoundsAndAlwaysPostsTheNotice)
@@ -369,6 +391,18 @@ TEST_F(MainMenuTest, savedSessionsSubmenuOpensRenamesAndDeletesTheStoredSessions
     emit submenu->aboutToShow();
     ASSERT_EQ(submenu->actions().size(), 1);
     EXPECT_FALSE(submenu->actions()[0]->isEnabled());
+    EXPECT_EQ(submenu->actions()[0]->text(), QString::fromUtf8(MainMenu::noSessionsHint));
+
+    // A stored list that cannot be read is said to be so, and where it is
+    // kept, not taken for no sessions at all.
+    ASSERT_TRUE(fixture.lib->setKV(QString::fromLatin1(Sessions::listKey), QStringLiteral("{not a list")));
+    emit submenu->aboutToShow();
+    ASSERT_EQ(submenu->actions().size(), 2);
+    EXPECT_EQ(submenu->actions()[0]->text(), QString::fromUtf8(MainMenu::unreadableSessionsHint));
+    EXPECT_TRUE(submenu->actions()[1]->text().contains(fixture.lib->user().path())) << submenu->actions()[1]->text().toStdString();
+    EXPECT_TRUE(submenu->actions()[1]->text().contains(QString::fromLatin1(Sessions::setAsideKey)));
+    EXPECT_FALSE(submenu->actions()[1]->isEnabled());
+    ASSERT_TRUE(fixture.lib->setKV(QString::fromLatin1(Sessions::listKey), QString()));
 
     w.openBook(1, 1);
     const QString oneTab = w.sessionJSON();

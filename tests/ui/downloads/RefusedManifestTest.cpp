@@ -1,0 +1,64 @@
+// A manual update check whose manifest came but failed its checks says that
+// the update information was refused and why, not that the connection failed.
+
+#include "ui/WindowTestSupport.h"
+
+#include "core/Settings.h"
+#include "ui/downloads/UpdateCheck.h"
+#include "ui/kit/Dialogs.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+using namespace quorvel;
+using Updater::Release;
+using Updater::UpdateError;
+
+namespace {
+
+class RefusedManifestTest : public test::WindowTest {
+protected:
+    RefusedManifestTest() : WindowTest({Settings::skippedBuildKey, Settings::checkUpdatesKey}) {}
+
+    // One manual check of `body`, waited for until its alert is asked.
+    QList<Dialogs::Request> check(const QByteArray& body)
+    {
+        dialogs.clear();
+        Updater::check(true, [body] { return Updater::decodeManifest(body); });
+        for (int i = 0; i < 500 && dialogs.requests().isEmpty(); ++i)
+            QTest::qWait(10);
+        return dialogs.requests();
+    }
+
+    ScriptedDialogs dialogs;
+};
+
+} // namespace
+
+TEST_F(RefusedManifestTest, aManifestThatFailsItsChecksIsSaidToBeRefusedWithWhy)
+{
+    // A note turning its line around with a right-to-left override.
+    const QByteArray overridden = QStringLiteral(R"({"mac":{"version":"9.0","build":999999,"notes":["جديد %1 هنا"]}})")
+                                      .arg(QChar(0x202E))
+                                      .toUtf8();
+    const QList<Dialogs::Request> refused = check(overridden);
+    ASSERT_EQ(refused.size(), 1);
+    EXPECT_EQ(refused[0].title, QStringLiteral("رُفضت معلومات التحديث"));
+    EXPECT_TRUE(refused[0].text.startsWith(QStringLiteral("وصلت معلومات الإصدار الجديد لكنها لم تجتز الفحص")))
+        << refused[0].text.toStdString();
+    EXPECT_FALSE(refused[0].text.contains(QStringLiteral("الاتصال بالإنترنت")));
+    // Why, in the checker's words.
+    try {
+        Updater::decodeManifest(overridden);
+        ADD_FAILURE() << "the manifest was taken";
+    } catch (const UpdateError& error) {
+        EXPECT_TRUE(refused[0].text.contains(error.description())) << refused[0].text.toStdString();
+    }
+
+    // Not a manifest at all: refused too.
+    const QList<Dialogs::Request> junk = check("<html>");
+    ASSERT_EQ(junk.size(), 1);
+    EXPECT_EQ(junk[0].title, QStringLiteral("رُفضت معلومات التحديث"));
+}
