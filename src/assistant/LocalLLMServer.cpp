@@ -162,6 +162,11 @@ bool bindable(int port)
     address.sin_family = AF_INET;
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // As the server itself binds: a port whose last connections of a stopped
+    // server wait out their close is free to listen on, one bound or
+    // listened on by another program is not.
+    const int reuse = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return bound;

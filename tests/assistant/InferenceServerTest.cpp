@@ -111,6 +111,39 @@ TEST_F(FakeServerTest, busyFirstPortMovesToTheNext)
     EXPECT_EQ(LocalLLM::port(), firstPort + 1);
 }
 
+// A server stopped while a client was connected leaves its port waiting out
+// the close; its next start still listens there, and so does ours.
+TEST_F(FakeServerTest, aPortWaitingOutAClosedConnectionIsStillTheFirst)
+{
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int reuse = 1;
+        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(uint16_t(firstPort));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(listener);
+            GTEST_SKIP() << "port " << firstPort << " is taken by another program";
+        }
+        ASSERT_EQ(::listen(listener, 1), 0);
+        const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const int accepted = ::accept(listener, nullptr, nullptr);
+        ASSERT_GE(accepted, 0);
+        // The server's side closes first, so the wait is on its port.
+        ::close(accepted);
+        QTest::qWait(50);
+        ::close(client);
+        ::close(listener);
+    }
+    const QString script = useScript("model.gguf", "");
+    ASSERT_TRUE(LocalLLM::ready());
+    ASSERT_EQ(launches(script).size(), 1);
+    EXPECT_EQ(LocalLLM::port(), firstPort);
+}
+
 TEST_F(FakeServerTest, everyPortTakenLaunchesNothingEvenWhenAStrangerAnswers)
 {
     // A foreign server on the first port answers its health probe.
