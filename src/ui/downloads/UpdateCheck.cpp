@@ -37,7 +37,11 @@ void finish(bool manual, const std::optional<Release>& release, std::optional<Up
     if (!release) {
         if (!manual)
             return;
-        if (failure == UpdateError::Kind::Decode)
+        // A manifest refused for its texts is said why in Arabic; one that
+        // does not decode, in the decoder's own Latin words, set apart.
+        if (failure == UpdateError::Kind::Refused)
+            showAlert({QString::fromUtf8(kRefusedTitle), QString::fromUtf8(kRefusedText) + reason, {}});
+        else if (failure == UpdateError::Kind::Decode)
             showAlert({QString::fromUtf8(kRefusedTitle),
                        QString::fromUtf8(kRefusedText) + QChar(kLeftToRightIsolate) + reason
                            + QChar(kPopDirectionalIsolate),
