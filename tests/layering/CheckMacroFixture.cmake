@@ -9,21 +9,27 @@ cmake_minimum_required(VERSION 3.25)
 
 set(_root "${WORK}/macro-fixture")
 file(REMOVE_RECURSE "${_root}")
-file(WRITE "${_root}/ui/WaitTest.cpp" [=[
+set(_wait [=[
 TEST(Wait, planted)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(done(), 200);
-    QVERIFY(1 + 1 == 2);
+    @Q@TRY_VERIFY_WITH_TIMEOUT(done(), 200);
+    @Q@VERIFY(1 + 1 == 2);
     ASSERT_EVENTUALLY(done(), 200);
     EXPECT_TRUE(QTest::qWaitFor([] { return done(); }, 200));
-    // A comment may name QCOMPARE without calling it.
+    // A comment may name @Q@COMPARE without calling it.
     int MYQVERIFY(int);
 }
 ]=])
-file(WRITE "${_root}/support/Helpers.h" [=[
-#define CHECK_TWICE(a, b) QCOMPARE (a, b); QTRY_COMPARE(a, b)
-inline void skip() { QSKIP("later"); }
+set(_helpers [=[
+#define CHECK_TWICE(a, b) @Q@COMPARE (a, b); @Q@TRY_COMPARE(a, b)
+inline void skip() { @Q@SKIP("later"); }
 ]=])
+# The macros' leading Q is put in only here, so that this file names none.
+foreach(_text _wait _helpers)
+  string(REPLACE "@Q@" "Q" ${_text} "${${_text}}")
+endforeach()
+file(WRITE "${_root}/ui/WaitTest.cpp" "${_wait}")
+file(WRITE "${_root}/support/Helpers.h" "${_helpers}")
 # One report per planted line, named by its file.
 set(_expected support/Helpers.h support/Helpers.h ui/WaitTest.cpp ui/WaitTest.cpp)
 
