@@ -35,7 +35,6 @@ const QString switchVectors = QStringLiteral("--build-vectors");
 const QString msgSigningNotice = QStringLiteral(
     "التوقيع ليس في نسخة التوزيع. على جهاز التحرير: quorvel-mkrelease --source <مجلد الكتب> --out <مجلد الإصدار> "
     "--key <ملف المفتاح السري>");
-const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
 const QString msgBadSource = QStringLiteral("عنوان المصدر غير صالح: ");
 const QString msgIndexingPages = QStringLiteral("فهرسة صفحات البحث: ");
 // The one FTS5 phrase both databases are searched for in the comparison.
@@ -196,7 +195,7 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
             storeExisted = QFileInfo::exists(storePath);
             store = LocalStore::open();
             if (!store)
-                throw Dist::DistError(msgStoreUnavailable);
+                throw Dist::DistError(LocalStore::msgUnavailable);
             if (store->schemaFailure())
                 throw Dist::DistError(LocalStore::installFailure(store->schemaFailure()));
             // Nothing can be installed: said before any statement fails on it.

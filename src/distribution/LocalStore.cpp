@@ -41,7 +41,6 @@ const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
 const QString msgStoreDamaged = QStringLiteral("ملف المكتبة المحلية تالف");
 const QString msgStoreReadOnly = QStringLiteral("ملف المكتبة المحلية للقراءة فقط");
 const QString msgStoreBusy = QStringLiteral("برنامج آخر يكتب في المكتبة المحلية الآن");
-const QString msgStoreUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
 const QString msgStoreFolderMissing = QStringLiteral("مجلدها غير موجود");
 const QString msgStoreNotRegular = QStringLiteral("مكانها ليس ملفاً عادياً");
 const QString msgIndexIncomplete =
@@ -322,6 +321,8 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
     return store;
 }
 
+const QString LocalStore::msgUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
+
 QString LocalStore::targetProblem(const QString& filePath)
 {
     const QByteArray name = QFile::encodeName(filePath);
@@ -329,14 +330,14 @@ QString LocalStore::targetProblem(const QString& filePath)
     struct stat info {};
     if (::stat(name.constData(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
-            return msgStoreUnavailable + QStringLiteral(": ") + Dist::fileErrorReason(EISDIR);
+            return LocalStore::msgUnavailable + QStringLiteral(": ") + Dist::fileErrorReason(EISDIR);
         // SQLite would read and write a device or pipe as if it were the file.
         if (!S_ISREG(info.st_mode))
-            return msgStoreUnavailable + QStringLiteral(": ") + msgStoreNotRegular;
+            return LocalStore::msgUnavailable + QStringLiteral(": ") + msgStoreNotRegular;
         if (::access(name.constData(), W_OK) != 0)
             return installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}});
     } else if (!QFileInfo(file.absolutePath()).isDir()) {
-        return msgStoreUnavailable + QStringLiteral(": ") + msgStoreFolderMissing;
+        return LocalStore::msgUnavailable + QStringLiteral(": ") + msgStoreFolderMissing;
     }
     // The write-ahead log and its index are made beside the file, unless an
     // earlier writer left both.

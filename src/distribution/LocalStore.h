@@ -43,6 +43,8 @@ public:
     // device or pipe in the file's place, or a file or folder the process may
     // not write. Empty when nothing stands in the way.
     static QString targetProblem(const QString& filePath);
+    // What a store that could not be opened is said to be, before its reason.
+    static const QString msgUnavailable;
 
     SQLiteDB& db() const { return *db_; }
     // Why the schema could not be made or brought up to date when the store

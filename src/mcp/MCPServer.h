@@ -137,7 +137,7 @@ public:
     static bool writable(const Value& value);
     // Deepest nesting of arrays and objects a message may have; a deeper
     // line is refused as unparsable before it is read.
-    static constexpr int maxDepth = 512;
+    static constexpr int maxDepth = Json::maxDepth;
 
     // Where send() writes; replaced by tests to capture the replies.
     static std::function<void(const std::string&)>& output();
