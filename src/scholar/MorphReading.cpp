@@ -28,6 +28,11 @@ constexpr double kListed = 1.5;
 // the rules find equally likely, too little to outweigh a rule.
 constexpr double kPerUses = 0.07;
 
+// What reading a sound root costs where a shadda on the stem's last letter
+// says a doubled one: more than any listed root weighs against an unlisted
+// one, so a listed doubled root wins over a listed sound one.
+constexpr double kUndoubled = 0.8;
+
 // What a pattern can stand for.
 enum class Kind : std::uint8_t { noun, verb, either, present };
 
@@ -274,16 +279,32 @@ const Tables& tables()
     return built;
 }
 
+// What a letter is written with.
+struct Marks
+{
+    bool shadda = false;
+    char32_t vowel = 0; // fatha, damma or kasra
+};
+
 // The word's letters: marks and tatweel dropped, every hamza seat but إ one
 // letter, آ a hamza and an alef, the alef of liaison a plain alef; nothing
-// when anything but an Arabic letter or mark is left.
-std::u32string lettersOf(const QString& word, bool& tanwin)
+// when anything but an Arabic letter or mark is left. `marks` gets each
+// letter's shadda and short vowel.
+std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& marks)
 {
     std::u32string out;
     tanwin = false;
+    marks.clear();
     for (char32_t c : Py::scalars(word)) {
         if (c >= 0x064B && c <= 0x064D)
             tanwin = true;
+        if (!out.empty() && (c == 0x0651 || (c >= 0x064E && c <= 0x0650))) {
+            marks.resize(out.size());
+            if (c == 0x0651)
+                marks.back().shadda = true;
+            else
+                marks.back().vowel = c;
+        }
         // Harakat, tatweel, the dagger alef and the Quran's small signs.
         if ((c >= 0x064B && c <= 0x065F) || c == 0x0640 || c == 0x0670 || (c >= 0x06D6 && c <= 0x06ED))
             continue;
@@ -312,6 +333,7 @@ std::u32string lettersOf(const QString& word, bool& tanwin)
             out.push_back(c);
         }
     }
+    marks.resize(out.size());
     return out;
 }
 
@@ -529,7 +551,8 @@ std::optional<Reading> reading(const QString& word)
 {
     const Tables& t = tables();
     bool tanwin = false;
-    const std::u32string w = lettersOf(word, tanwin);
+    std::vector<Marks> marks;
+    const std::u32string w = lettersOf(word, tanwin, marks);
     if (w.size() < 2)
         return std::nullopt;
 
@@ -541,6 +564,17 @@ std::optional<Reading> reading(const QString& word)
             if (front.text.size() + back.text.size() + 2 > w.size() || !Py::hasSuffix(w, back.text))
                 continue;
             const std::u32string stem = w.substr(front.text.size(), w.size() - front.text.size() - back.text.size());
+            // A shadda on the stem's last letter says a doubled root (فردّه
+            // is ف with ردّ, not فرد). Not on a weak letter, which merges
+            // with the pattern's (نبيّ, عدوّ), nor on ن, which most often
+            // meets a ن of what follows (فتنّا, لكنّ, يأتينّ). The doubled
+            // middle letter of a form whose weak last letter fell (صَلِّ،
+            // تَوَلَّوْا) follows a fatha and carries no damma; a doubled root's
+            // last letter with a damma (صَدُّوا) or after one (يَرُدُّ) does not.
+            const std::size_t lastAt = front.text.size() + stem.size() - 1;
+            const bool doubledLast = marks[lastAt].shadda && !isWeak(stem.back()) && stem.back() != U'ن';
+            const bool formDoubled = doubledLast && lastAt > 0 && marks[lastAt - 1].vowel == U'\u064E'
+                                     && marks[lastAt].vowel != U'\u064F';
             for (const Pattern& p : t.patterns) {
                 // What stands around the stem must suit what the pattern is.
                 const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
@@ -577,8 +611,15 @@ std::optional<Reading> reading(const QString& word)
                                        || (back.text.empty() && stem.size() > 3
                                            && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
                                                || Py::hasSuffix(stem, U"وا")));
+                const std::size_t before = found.size();
                 rootsOf(p, *f, front.cost + back.cost - (beforeWaw ? 0.15 : 0) + (pluralEnd ? 0.3 : 0), proto,
                         found);
+                if (doubledLast && !(formDoubled && p.drop == Drop::defective)) {
+                    for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
+                        if (c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
+                            c->score += kUndoubled;
+                    }
+                }
             }
         }
     }

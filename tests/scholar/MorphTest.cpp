@@ -245,6 +245,13 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"plural verbs of weak and doubled roots",
          {{u"يحبون", u"حبب"}, {u"يظنون", u"ظنن"}, {u"أحبوا", u"حبب"}, {u"يرمون", u"رمي"},
           {u"يقضون", u"قضي"}, {u"رموا", u"رمي"}, {u"نسوا", u"نسي"}, {u"يمشون", u"مشي"}}},
+        // A shadda on the last letter: a doubled root, unless it is the
+        // doubled middle of a form whose weak last letter fell, or a ن met
+        // by the ن of what follows (the Quran's own marks).
+        {"shadda on the last letter",
+         {{u"فَرَدَّهُ", u"ردد"}, {u"يُرَدُّونَ", u"ردد"}, {u"وَصَدُّوا۟", u"صدد"}, {u"يَكُفُّونَ", u"كفف"},
+          {u"وَصَلِّ", u"صلي صلو"}, {u"تَوَلَّوْا۟", u"ولي ولو"}, {u"تَحَرَّوْا۟", u"حري حرو"},
+          {u"فَتَنَّا", u"فتن"}, {u"ٱلنَّبِيُّ", u"نبي نبو نبا"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
