@@ -361,8 +361,10 @@ std::optional<Fit> fit(const Pattern& p, const std::u32string& stem)
         const char32_t c = stem[i];
         const char32_t s = p.shape[i];
         if (s >= U'1' && s <= U'4') {
-            // ة is never a root letter, nor ى before the end.
-            if (c == U'ة' || (c == U'ى' && i != last))
+            // ة is never a root letter, nor ى before the end. A present
+            // tense writes its weak last letter ى, ي or و, never ا: an ا
+            // there ends the verb of two (يكتبا) or of many (نسوا).
+            if (c == U'ة' || (c == U'ى' && i != last) || (c == U'ا' && i == last && p.kind == Kind::present))
                 return std::nullopt;
             f.letters[s - U'1'] = c;
         } else if (s == U'A') {

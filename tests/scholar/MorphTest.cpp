@@ -252,6 +252,10 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
          {{u"فَرَدَّهُ", u"ردد"}, {u"يُرَدُّونَ", u"ردد"}, {u"وَصَدُّوا۟", u"صدد"}, {u"يَكُفُّونَ", u"كفف"},
           {u"وَصَلِّ", u"صلي صلو"}, {u"تَوَلَّوْا۟", u"ولي ولو"}, {u"تَحَرَّوْا۟", u"حري حرو"},
           {u"فَتَنَّا", u"فتن"}, {u"ٱلنَّبِيُّ", u"نبي نبو نبا"}}},
+        // No present tense ends its root in a written ا: ت, ن or ي before
+        // such a word opens a noun (تمرا, يدها).
+        {"an alef last is no present tense's root letter",
+         {{u"تمرا", u"تمر"}, {u"نفرا", u"نفر"}, {u"يدها", u"يدي يدو"}, {u"سيدها", u"سود"}, {u"نسوا", u"نسي"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
