@@ -90,13 +90,14 @@ SQLArgs matchArgs(const SearchEngine::FtsPart& part)
     return args;
 }
 
-// A table-of-contents entry with its title's tokens, read once per data
-// generation and shared by every engine of the process.
+// A table-of-contents entry with its title's normal form (its tokens
+// joined by single spaces, one block to read rather than one per word),
+// read once per data generation and shared by every engine of the process.
 struct TitleRow {
     std::int64_t book = 0;
     std::int64_t seq = 0;
     QString raw;
-    QStringList words;
+    QString normal;
 };
 using TitleRows = std::vector<TitleRow>;
 
@@ -131,7 +132,7 @@ std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db, bool& complete)
             row.book = st->integer(0).value_or(0);
             row.seq = st->integer(1).value_or(0);
             row.raw = st->text(2).value_or(QString());
-            row.words = Arabic::tokens(row.raw);
+            row.normal = Arabic::tokens(row.raw).join(u' ');
             rows->push_back(std::move(row));
         }
         complete = step == Statement::Step::Done;
@@ -706,8 +707,18 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
         // After the first batch the rest is collected at once, and so it is
         // when the hits so far foretell no batch before the end.
         const std::int64_t hits = emitter.count();
-        if (emitter.handedOver() > 0 || hits * pages < std::int64_t(BatchEmitter::firstBatch) * pagesDone)
+        const std::int64_t wanted = BatchEmitter::firstBatch;
+        if (emitter.handedOver() > 0 || hits * pages < wanted * pagesDone)
             break;
+        // The statements the first batch still takes at the pace of the
+        // books so far: past the cap they would be run for nothing, the
+        // rest being collected at once all the same.
+        const std::int64_t booksDone = std::int64_t(next);
+        if (hits > 0) {
+            const std::int64_t booksWanted = ((wanted - hits) * booksDone + hits - 1) / hits;
+            if (ran + (booksWanted * ran + booksDone - 1) / booksDone > firstBooksStatements)
+                break;
+        }
         step *= 2;
     }
     return rest();
@@ -737,33 +748,48 @@ QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
     }
 
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    // The passing titles are sorted as small keys and the hits made once at
+    // the end: a hit is many times the size of its key.
     struct Keyed {
         std::int64_t order;
-        SearchHit hit;
+        std::int64_t seq;
+        std::size_t row;
     };
-    std::vector<Keyed> hits;
+    std::vector<Keyed> keys;
     std::size_t seen = 0;
-    for (const TitleRow& row : *rows) {
+    std::int64_t lastBook = 0;
+    std::int64_t lastOrder = 0;
+    bool haveBook = false;
+    for (std::size_t i = 0; i < rows->size(); ++i) {
+        const TitleRow& row = (*rows)[i];
         if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
             continue;
         if (!inScope(scope, row.book))
             continue;
         // The cached words carry no hamza or marks; a query comparing them reads the title again.
         const bool pass = plan.q.hamza || plan.q.tashkeel ? evaluate(plan, row.raw)
-                                                          : evaluate(plan, row.words, nullptr);
+                                                          : NormalWords::evaluate(plan, row.normal);
         if (!pass)
             continue;
-        const auto book = catalog->bookById.constFind(row.book);
-        const std::int64_t order = book != catalog->bookById.constEnd() ? book->order : 0;
-        hits.push_back({order, SearchHit(SearchHit::Kind::title, 0, row.book, row.seq)});
+        // A book's titles come together: its order is looked up once.
+        if (!haveBook || row.book != lastBook) {
+            const auto book = catalog->bookById.constFind(row.book);
+            lastOrder = book != catalog->bookById.constEnd() ? book->order : 0;
+            lastBook = row.book;
+            haveBook = true;
+        }
+        keys.push_back({lastOrder, row.seq, i});
     }
-    std::stable_sort(hits.begin(), hits.end(), [](const Keyed& a, const Keyed& b) {
-        return a.order != b.order ? a.order < b.order : a.hit.seq < b.hit.seq;
+    // The row's place in the table keeps ties in table order.
+    std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.order != b.order)
+            return a.order < b.order;
+        return a.seq != b.seq ? a.seq < b.seq : a.row < b.row;
     });
     QList<SearchHit> out;
-    out.reserve(qsizetype(hits.size()));
-    for (const Keyed& k : hits)
-        out << k.hit;
+    out.reserve(qsizetype(keys.size()));
+    for (const Keyed& k : keys)
+        out.emplaceBack(SearchHit::Kind::title, 0, (*rows)[k.row].book, k.seq);
     return out;
 }
 
