@@ -377,6 +377,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     std::int64_t lastOrder = 0;
     bool lastIn = false;
     bool haveLast = false;
+    bool partIndexed = false; // foundByIndex of the part being read, not asked row by row
     auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, const FtsPart& part) {
         if (!haveLast || bid != lastBid) {
             haveLast = true;
@@ -386,7 +387,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
             lastOrder = book != catalog->bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
         }
         if (lastIn)
-            candidates.push_back({lastOrder, seq, pid, bid, part.verify, foundByIndex(part)});
+            candidates.push_back({lastOrder, seq, pid, bid, part.verify, partIndexed});
     };
 
     // The first books' statements, made for these parts, serve again over
@@ -394,6 +395,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     const bool reuse = map && ranged && ranged->statements.size() == std::size_t(parts.size()) && ranged->parts == parts;
     for (qsizetype p = 0; p < parts.size(); ++p) {
         const FtsPart& part = parts[p];
+        partIndexed = foundByIndex(part);
         if (stopRequested()) {
             whole = false;
             break;
@@ -698,6 +700,7 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
         for (const Stretch& stretch : stretches) {
             for (qsizetype p = 0; p < parts.size(); ++p) {
                 Statement& st = statements[std::size_t(p)];
+                const bool indexed = foundByIndex(parts[p]);
                 st.bind(matchArgs(parts[p]) << map.ids[stretch.first] << map.ids[stretch.last]);
                 PageMap::Snapshot::Cursor cursor(map);
                 Statement::Step stepped = Statement::Step::Row;
@@ -711,7 +714,7 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
                     const auto order = page ? orderOf.constFind(page->first) : orderOf.constEnd();
                     if (order == orderOf.constEnd())
                         return true;
-                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify, foundByIndex(parts[p])});
+                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify, indexed});
                 }
                 if (stepped != Statement::Step::Done)
                     return !stopRequested();
