@@ -298,13 +298,11 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
                            && !parts.first().pages
                            && q.inMatn && q.inHawashi && parts.first().table == QLatin1String("pages_fts");
         QSet<std::int64_t> done;
-        RangedStatements ranged;
-        const bool rest =
-            !map.snapshot || searchFirstBooks(plan, parts, *db, *map.snapshot, scope, limit, emitter, done, ranged);
+        const bool rest = !map.snapshot || searchFirstBooks(plan, parts, *db, *map.snapshot, scope, limit, emitter, done);
         if (rest && !stopRequested()) {
             std::optional<std::int64_t> rows;
             std::vector<Slice> slices =
-                collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows, &ranged);
+                collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
             const bool overForms = std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) {
                 return part.table == QLatin1String(PageIndex::formsTable);
             });
@@ -361,7 +359,7 @@ QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::Pag
 std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot* map,
     const std::optional<QSet<std::int64_t>>& scope, const QSet<std::int64_t>& done,
-    std::vector<Candidate>& candidates, std::optional<std::int64_t>& rows, RangedStatements* ranged)
+    std::vector<Candidate>& candidates, std::optional<std::int64_t>& rows)
 {
     std::int64_t matched = 0;
     bool whole = true;
@@ -390,30 +388,17 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
             candidates.push_back({lastOrder, seq, pid, bid, part.verify, partIndexed});
     };
 
-    // The first books' statements, made for these parts, serve again over
-    // every page id: no statement is compiled twice in a run.
-    const bool reuse = map && ranged && ranged->statements.size() == std::size_t(parts.size()) && ranged->parts == parts;
-    for (qsizetype p = 0; p < parts.size(); ++p) {
-        const FtsPart& part = parts[p];
+    for (const FtsPart& part : parts) {
         partIndexed = foundByIndex(part);
         if (stopRequested()) {
             whole = false;
             break;
         }
-        std::optional<Statement> prepared;
-        Statement* byRowid = nullptr;
-        if (reuse) {
-            byRowid = &ranged->statements[std::size_t(p)];
-            byRowid->bind(matchArgs(part) << std::numeric_limits<std::int64_t>::min()
-                                          << std::numeric_limits<std::int64_t>::max());
-        } else if (map) {
-            prepared = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + matchClause(part));
-            if (prepared) {
-                prepared->bind(matchArgs(part));
-                byRowid = &*prepared;
-            }
-        }
+        std::optional<Statement> byRowid;
+        if (map)
+            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + matchClause(part));
         if (byRowid) {
+            byRowid->bind(matchArgs(part));
             QList<std::int64_t> misses;
             PageMap::Snapshot::Cursor cursor(*map);
             Statement::Step step = Statement::Step::Row; // not Done until the statement says so
@@ -429,10 +414,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                     misses << rowid;
             }
             whole = whole && step == Statement::Step::Done;
-            // Leave no statement open on the connection.
-            if (reuse)
-                byRowid->bind({});
-            prepared.reset();
+            byRowid.reset();
             if (!misses.isEmpty()) {
                 if (auto page = db.prepare(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"))) {
                     for (std::int64_t id : misses) {
@@ -594,8 +576,7 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
 
 bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& parts, SQLiteDB& db,
                                     const PageMap::Snapshot& map, const std::optional<QSet<std::int64_t>>& scope,
-                                    int limit, BatchEmitter& emitter, QSet<std::int64_t>& done,
-                                    RangedStatements& ranged)
+                                    int limit, BatchEmitter& emitter, QSet<std::int64_t>& done)
 {
     if (!map.blocked || parts.isEmpty() || limit <= 0)
         return true;
@@ -639,17 +620,14 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
         return false;
     };
 
-    std::vector<Statement>& statements = ranged.statements;
+    std::vector<Statement> statements;
     for (qsizetype p = 0; p < parts.size(); ++p) {
         auto st = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(parts[p].table) + matchClause(parts[p])
                              + QStringLiteral(" AND rowid BETWEEN ? AND ?"));
-        if (!st) {
-            statements.clear();
+        if (!st)
             return true;
-        }
         statements.push_back(std::move(*st));
     }
-    ranged.parts = parts;
 
     struct Stretch {
         std::size_t first, last;

@@ -355,13 +355,6 @@ private:
     // How many titles or candidates pass between two readings outside SQL.
     static constexpr std::size_t deadlineCheckRows = 256;
 
-    // The first books' statements, one per part, each over a range of page
-    // ids, and the parts they were made for; they die with the run.
-    struct RangedStatements {
-        std::vector<Statement> statements;
-        QList<FtsPart> parts;
-    };
-
     // A stretch [begin, end) of the candidate list.
     struct Slice {
         std::size_t begin, end;
@@ -373,14 +366,13 @@ private:
     // Without a page map each hit's book and sequence are read from the database.
     // `rows` receives how many index rows the parts matched, or nothing when
     // a statement stopped before its end.
-    // The pages of the books in `done` are left out. `ranged`, when made
-    // for these parts, is run over every page id instead of new statements.
+    // The pages of the books in `done` are left out.
     std::vector<Slice> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
                                         const PageMap::Snapshot* map,
                                         const std::optional<QSet<std::int64_t>>& scope,
                                         const QSet<std::int64_t>& done,
                                         std::vector<Candidate>& candidates,
-                                        std::optional<std::int64_t>& rows, RangedStatements* ranged = nullptr);
+                                        std::optional<std::int64_t>& rows);
     static std::vector<Slice> orderCandidates(std::vector<Candidate>& candidates);
     // Checks the candidates that need it against the plan and hands the
     // passing ones to `emitter` in the order of `slices`, stopping after
@@ -402,11 +394,11 @@ private:
     // limit is reached, the hits so far foretell no first batch before the
     // end, or a page lies where the map does not place it; also once the
     // statement cap cannot be met at the pace of the books so far. `done`
-    // receives the books searched to the end, `ranged` the statements made.
-    // True when the pages of the other books are still to be collected.
+    // receives the books searched to the end. True when the pages of the
+    // other books are still to be collected.
     bool searchFirstBooks(const Plan& plan, const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot& map,
                           const std::optional<QSet<std::int64_t>>& scope, int limit, BatchEmitter& emitter,
-                          QSet<std::int64_t>& done, RangedStatements& ranged);
+                          QSet<std::int64_t>& done);
     // True once the run is cancelled or its deadline has passed; a passed
     // deadline cancels the run and is remembered as a time-out.
     bool stopRequested();
