@@ -717,12 +717,16 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
         // books so far: past the cap they would be run for nothing, the
         // rest being collected at once all the same.
         const std::int64_t booksDone = std::int64_t(next);
+        std::size_t grown = step * 2;
         if (hits > 0) {
             const std::int64_t booksWanted = ((wanted - hits) * booksDone + hits - 1) / hits;
             if (ran + (booksWanted * ran + booksDone - 1) / booksDone > firstBooksStatements)
                 break;
+            // No more books than that pace asks for: each may be a statement
+            // of its own, and a step too short costs only one more step.
+            grown = std::min(grown, std::size_t(std::max<std::int64_t>(booksWanted, 1)));
         }
-        step *= 2;
+        step = grown;
     }
     return rest();
 }

@@ -388,7 +388,8 @@ private:
     // ranges: each range statement repeats the lookup of every term.
     static constexpr int firstBooksTerms = 16;
     // Searches the books in display order, a few at a time (twice as many at
-    // each step) over their stretches of page ids, checking and handing over
+    // each step, or fewer when the hits so far foretell the first batch
+    // sooner) over their stretches of page ids, checking and handing over
     // each step's hits before the next, so that the first batch need not wait
     // for the whole library. Stops once a batch has been handed over, the
     // limit is reached, the hits so far foretell no first batch before the
