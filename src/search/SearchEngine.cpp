@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <tuple>
 
 namespace quorvel {
 
@@ -535,6 +536,25 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
         reading.emplace(db);
     emitter.expect(emitter.count()
                    + int(std::min<std::size_t>(candidates.size(), std::size_t(std::max(limit - emitter.count(), 0)))));
+    if (!text) {
+        // No page to read: the hits go over a stretch at a time, a stop
+        // heard between stretches and after every hand-over.
+        for (const Slice& slice : slices) {
+            for (std::size_t i = slice.begin; i < slice.end;) {
+                if (stopRequested())
+                    return false;
+                if (emitter.count() >= limit)
+                    return true;
+                const std::size_t take =
+                    std::min({slice.end - i, deadlineCheckRows, std::size_t(limit - emitter.count())});
+                i += emitter.addPages(take, [&](std::size_t k) {
+                    const Candidate& c = candidates[i + k];
+                    return std::tuple{c.pid, c.bid, c.seq};
+                });
+            }
+        }
+        return true;
+    }
     std::size_t seen = 0;
     for (const Slice& slice : slices) {
         for (std::size_t i = slice.begin; i < slice.end; ++i) {
