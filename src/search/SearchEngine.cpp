@@ -91,16 +91,22 @@ SQLArgs matchArgs(const SearchEngine::FtsPart& part)
     return args;
 }
 
-// A table-of-contents entry with its title's normal form (its tokens
-// joined by single spaces, one block to read rather than one per word),
-// read once per data generation and shared by every engine of the process.
+// A table-of-contents entry, read once per data generation and shared by
+// every engine of the process. Its title's normal form (its tokens joined
+// by single spaces) lies in the table's one text of all normal forms, so
+// that testing every title reads one block in order.
 struct TitleRow {
     std::int64_t book = 0;
     std::int64_t seq = 0;
     QString raw;
-    QString normal;
+    qsizetype at = 0;   // where the normal form starts in TitleRows::normals
+    qsizetype size = 0; // its length
 };
-using TitleRows = std::vector<TitleRow>;
+struct TitleRows {
+    std::vector<TitleRow> rows;
+    QString normals;
+    QStringView normal(const TitleRow& row) const { return QStringView(normals).sliced(row.at, row.size); }
+};
 
 struct TitleCache {
     std::int64_t gen = -1;
@@ -133,8 +139,11 @@ std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db, bool& complete)
             row.book = st->integer(0).value_or(0);
             row.seq = st->integer(1).value_or(0);
             row.raw = st->text(2).value_or(QString());
-            row.normal = Arabic::tokens(row.raw).join(u' ');
-            rows->push_back(std::move(row));
+            const QString normal = Arabic::tokens(row.raw).join(u' ');
+            row.at = rows->normals.size();
+            row.size = normal.size();
+            rows->normals += normal;
+            rows->rows.push_back(std::move(row));
         }
         complete = step == Statement::Step::Done;
     }
@@ -787,15 +796,15 @@ QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
     std::int64_t lastBook = 0;
     std::int64_t lastOrder = 0;
     bool haveBook = false;
-    for (std::size_t i = 0; i < rows->size(); ++i) {
-        const TitleRow& row = (*rows)[i];
+    for (std::size_t i = 0; i < rows->rows.size(); ++i) {
+        const TitleRow& row = rows->rows[i];
         if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
             continue;
         if (!inScope(scope, row.book))
             continue;
         // The cached words carry no hamza or marks; a query comparing them reads the title again.
         const bool pass = plan.q.hamza || plan.q.tashkeel ? evaluate(plan, row.raw)
-                                                          : NormalWords::evaluate(plan, row.normal);
+                                                          : NormalWords::evaluate(plan, rows->normal(row));
         if (!pass)
             continue;
         // A book's titles come together: its order is looked up once.
@@ -816,7 +825,7 @@ QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
     QList<SearchHit> out;
     out.reserve(qsizetype(keys.size()));
     for (const Keyed& k : keys)
-        out.emplaceBack(SearchHit::Kind::title, 0, (*rows)[k.row].book, k.seq);
+        out.emplaceBack(SearchHit::Kind::title, 0, rows->rows[k.row].book, k.seq);
     return out;
 }
 
