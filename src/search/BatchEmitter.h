@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -31,6 +33,33 @@ public:
     void add(SearchHit hit);
     // The same for a page hit, built in place.
     void addPage(std::int64_t pageId, std::int64_t bookId, std::int64_t seq);
+    // addPage for up to `count` hits in a row, the i-th given by `at(i)` as
+    // (page id, book id, sequence): the same batches at the same counts,
+    // without the tests between hits where no batch can be due. Stops after
+    // a hand-over, so that the caller hears of a cancel made there; returns
+    // how many hits it took.
+    template <typename At>
+    std::size_t addPages(std::size_t count, const At& at)
+    {
+        std::size_t i = 0;
+        while (i < count) {
+            reserveBatch();
+            const qsizetype held = batch.size();
+            const qsizetype due = std::min<qsizetype>(sent == 0 ? firstBatch : maxBatch,
+                                                      (held / clockCheckEvery + 1) * clockCheckEvery);
+            const std::size_t take = std::min(count - i, std::size_t(due - held));
+            for (std::size_t k = i; k < i + take; ++k) {
+                const auto [pageId, bookId, seq] = at(k);
+                batch.emplaceBack(SearchHit::Kind::page, pageId, bookId, seq);
+            }
+            i += take;
+            const int handed = sent;
+            added();
+            if (sent != handed)
+                break;
+        }
+        return i;
+    }
     // At most how many hits are still to come, so that each batch is
     // allocated once at its final size instead of grown hit by hit.
     void expect(int hits) { expected = hits; }

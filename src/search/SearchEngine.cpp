@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <tuple>
 
 namespace quorvel {
 
@@ -90,15 +91,22 @@ SQLArgs matchArgs(const SearchEngine::FtsPart& part)
     return args;
 }
 
-// A table-of-contents entry with its title's tokens, read once per data
-// generation and shared by every engine of the process.
+// A table-of-contents entry, read once per data generation and shared by
+// every engine of the process. Its title's normal form (its tokens joined
+// by single spaces) lies in the table's one text of all normal forms, so
+// that testing every title reads one block in order.
 struct TitleRow {
     std::int64_t book = 0;
     std::int64_t seq = 0;
     QString raw;
-    QStringList words;
+    qsizetype at = 0;   // where the normal form starts in TitleRows::normals
+    qsizetype size = 0; // its length
 };
-using TitleRows = std::vector<TitleRow>;
+struct TitleRows {
+    std::vector<TitleRow> rows;
+    QString normals;
+    QStringView normal(const TitleRow& row) const { return QStringView(normals).sliced(row.at, row.size); }
+};
 
 struct TitleCache {
     std::int64_t gen = -1;
@@ -131,8 +139,11 @@ std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db, bool& complete)
             row.book = st->integer(0).value_or(0);
             row.seq = st->integer(1).value_or(0);
             row.raw = st->text(2).value_or(QString());
-            row.words = Arabic::tokens(row.raw);
-            rows->push_back(std::move(row));
+            const QString normal = Arabic::tokens(row.raw).join(u' ');
+            row.at = rows->normals.size();
+            row.size = normal.size();
+            rows->normals += normal;
+            rows->rows.push_back(std::move(row));
         }
         complete = step == Statement::Step::Done;
     }
@@ -374,6 +385,7 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     std::int64_t lastOrder = 0;
     bool lastIn = false;
     bool haveLast = false;
+    bool partIndexed = false; // foundByIndex of the part being read, not asked row by row
     auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, const FtsPart& part) {
         if (!haveLast || bid != lastBid) {
             haveLast = true;
@@ -383,10 +395,11 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
             lastOrder = book != catalog->bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
         }
         if (lastIn)
-            candidates.push_back({lastOrder, seq, pid, bid, part.verify, foundByIndex(part)});
+            candidates.push_back({lastOrder, seq, pid, bid, part.verify, partIndexed});
     };
 
     for (const FtsPart& part : parts) {
+        partIndexed = foundByIndex(part);
         if (stopRequested()) {
             whole = false;
             break;
@@ -532,6 +545,25 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
         reading.emplace(db);
     emitter.expect(emitter.count()
                    + int(std::min<std::size_t>(candidates.size(), std::size_t(std::max(limit - emitter.count(), 0)))));
+    if (!text) {
+        // No page to read: the hits go over a stretch at a time, a stop
+        // heard between stretches and after every hand-over.
+        for (const Slice& slice : slices) {
+            for (std::size_t i = slice.begin; i < slice.end;) {
+                if (stopRequested())
+                    return false;
+                if (emitter.count() >= limit)
+                    return true;
+                const std::size_t take =
+                    std::min({slice.end - i, deadlineCheckRows, std::size_t(limit - emitter.count())});
+                i += emitter.addPages(take, [&](std::size_t k) {
+                    const Candidate& c = candidates[i + k];
+                    return std::tuple{c.pid, c.bid, c.seq};
+                });
+            }
+        }
+        return true;
+    }
     std::size_t seen = 0;
     for (const Slice& slice : slices) {
         for (std::size_t i = slice.begin; i < slice.end; ++i) {
@@ -675,6 +707,7 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
         for (const Stretch& stretch : stretches) {
             for (qsizetype p = 0; p < parts.size(); ++p) {
                 Statement& st = statements[std::size_t(p)];
+                const bool indexed = foundByIndex(parts[p]);
                 st.bind(matchArgs(parts[p]) << map.ids[stretch.first] << map.ids[stretch.last]);
                 PageMap::Snapshot::Cursor cursor(map);
                 Statement::Step stepped = Statement::Step::Row;
@@ -688,7 +721,7 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
                     const auto order = page ? orderOf.constFind(page->first) : orderOf.constEnd();
                     if (order == orderOf.constEnd())
                         return true;
-                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify, foundByIndex(parts[p])});
+                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify, indexed});
                 }
                 if (stepped != Statement::Step::Done)
                     return !stopRequested();
@@ -706,9 +739,23 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
         // After the first batch the rest is collected at once, and so it is
         // when the hits so far foretell no batch before the end.
         const std::int64_t hits = emitter.count();
-        if (emitter.handedOver() > 0 || hits * pages < std::int64_t(BatchEmitter::firstBatch) * pagesDone)
+        const std::int64_t wanted = BatchEmitter::firstBatch;
+        if (emitter.handedOver() > 0 || hits * pages < wanted * pagesDone)
             break;
-        step *= 2;
+        // The statements the first batch still takes at the pace of the
+        // books so far: past the cap they would be run for nothing, the
+        // rest being collected at once all the same.
+        const std::int64_t booksDone = std::int64_t(next);
+        std::size_t grown = step * 2;
+        if (hits > 0) {
+            const std::int64_t booksWanted = ((wanted - hits) * booksDone + hits - 1) / hits;
+            if (ran + (booksWanted * ran + booksDone - 1) / booksDone > firstBooksStatements)
+                break;
+            // No more books than that pace asks for: each may be a statement
+            // of its own, and a step too short costs only one more step.
+            grown = std::min(grown, std::size_t(std::max<std::int64_t>(booksWanted, 1)));
+        }
+        step = grown;
     }
     return rest();
 }
@@ -737,33 +784,48 @@ QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
     }
 
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    // The passing titles are sorted as small keys and the hits made once at
+    // the end: a hit is many times the size of its key.
     struct Keyed {
         std::int64_t order;
-        SearchHit hit;
+        std::int64_t seq;
+        std::size_t row;
     };
-    std::vector<Keyed> hits;
+    std::vector<Keyed> keys;
     std::size_t seen = 0;
-    for (const TitleRow& row : *rows) {
+    std::int64_t lastBook = 0;
+    std::int64_t lastOrder = 0;
+    bool haveBook = false;
+    for (std::size_t i = 0; i < rows->rows.size(); ++i) {
+        const TitleRow& row = rows->rows[i];
         if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
             continue;
         if (!inScope(scope, row.book))
             continue;
         // The cached words carry no hamza or marks; a query comparing them reads the title again.
         const bool pass = plan.q.hamza || plan.q.tashkeel ? evaluate(plan, row.raw)
-                                                          : evaluate(plan, row.words, nullptr);
+                                                          : NormalWords::evaluate(plan, rows->normal(row));
         if (!pass)
             continue;
-        const auto book = catalog->bookById.constFind(row.book);
-        const std::int64_t order = book != catalog->bookById.constEnd() ? book->order : 0;
-        hits.push_back({order, SearchHit(SearchHit::Kind::title, 0, row.book, row.seq)});
+        // A book's titles come together: its order is looked up once.
+        if (!haveBook || row.book != lastBook) {
+            const auto book = catalog->bookById.constFind(row.book);
+            lastOrder = book != catalog->bookById.constEnd() ? book->order : 0;
+            lastBook = row.book;
+            haveBook = true;
+        }
+        keys.push_back({lastOrder, row.seq, i});
     }
-    std::stable_sort(hits.begin(), hits.end(), [](const Keyed& a, const Keyed& b) {
-        return a.order != b.order ? a.order < b.order : a.hit.seq < b.hit.seq;
+    // The row's place in the table keeps ties in table order.
+    std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.order != b.order)
+            return a.order < b.order;
+        return a.seq != b.seq ? a.seq < b.seq : a.row < b.row;
     });
     QList<SearchHit> out;
-    out.reserve(qsizetype(hits.size()));
-    for (const Keyed& k : hits)
-        out << k.hit;
+    out.reserve(qsizetype(keys.size()));
+    for (const Keyed& k : keys)
+        out.emplaceBack(SearchHit::Kind::title, 0, rows->rows[k.row].book, k.seq);
     return out;
 }
 

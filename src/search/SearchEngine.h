@@ -388,13 +388,15 @@ private:
     // ranges: each range statement repeats the lookup of every term.
     static constexpr int firstBooksTerms = 16;
     // Searches the books in display order, a few at a time (twice as many at
-    // each step) over their stretches of page ids, checking and handing over
+    // each step, or fewer when the hits so far foretell the first batch
+    // sooner) over their stretches of page ids, checking and handing over
     // each step's hits before the next, so that the first batch need not wait
     // for the whole library. Stops once a batch has been handed over, the
     // limit is reached, the hits so far foretell no first batch before the
-    // end, or a page lies where the map does not place it. `done` receives
-    // the books searched to the end. True when the pages of the other books
-    // are still to be collected.
+    // end, or a page lies where the map does not place it; also once the
+    // statement cap cannot be met at the pace of the books so far. `done`
+    // receives the books searched to the end. True when the pages of the
+    // other books are still to be collected.
     bool searchFirstBooks(const Plan& plan, const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot& map,
                           const std::optional<QSet<std::int64_t>>& scope, int limit, BatchEmitter& emitter,
                           QSet<std::int64_t>& done);

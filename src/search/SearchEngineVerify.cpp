@@ -119,14 +119,15 @@ bool wordMatch(const Arabic::Tok& tok, const QString& w)
     return tok.match(w);
 }
 
+// Appends the phrase's start positions in the words to `out`; with `first`,
+// only the first one (enough to know the phrase is there).
 template <typename Words>
-QList<int> positionsIn(const SearchEngine::Phrase& phrase, const Words& words, const QList<Arabic::RichWord>* rich,
-                       const SearchQuery& q)
+void positionsInto(QList<int>& out, const SearchEngine::Phrase& phrase, const Words& words,
+                   const QList<Arabic::RichWord>* rich, const SearchQuery& q, bool first = false)
 {
-    QList<int> out;
     const qsizetype n = qsizetype(phrase.toks.size());
     if (n == 0 || words.size() < n)
-        return out;
+        return;
     const bool compareRich = phrase.rich && rich;
     // A word of another script is compared by its full-text term, as the
     // index compares it (its case and accents aside), and has no hamza or
@@ -148,10 +149,32 @@ QList<int> positionsIn(const SearchEngine::Phrase& phrase, const Words& words, c
             if (ok && compareRich && !tok.digit && j < phrase.rich->size() && i + j < rich->size())
                 ok = Arabic::rawOK((*phrase.rich)[j].letters, (*rich)[i + j].letters, q.hamza, q.tashkeel);
         }
-        if (ok)
+        if (ok) {
             out << int(i);
+            if (first)
+                return;
+        }
     }
+}
+
+template <typename Words>
+QList<int> positionsIn(const SearchEngine::Phrase& phrase, const Words& words, const QList<Arabic::RichWord>* rich,
+                       const SearchQuery& q)
+{
+    QList<int> out;
+    positionsInto(out, phrase, words, rich, q);
     return out;
+}
+
+template <typename Words>
+bool holds(const SearchEngine::Phrase& phrase, const Words& words, const QList<Arabic::RichWord>* rich,
+           const SearchQuery& q)
+{
+    // Kept with its room between calls: a run tests many texts.
+    thread_local QList<int> found;
+    found.clear();
+    positionsInto(found, phrase, words, rich, q, true);
+    return !found.isEmpty();
 }
 
 // Whether the words satisfy the whole plan: the and-phrases (all, or any
@@ -164,32 +187,39 @@ bool evaluateWords(const SearchEngine::Plan& plan, const Words& words, const QLi
     if (plan.ands.empty() && plan.ors.empty())
         return false;
     if (!plan.ands.empty()) {
-        QList<QList<int>> occ;
-        QList<int> lens;
-        int present = 0;
-        for (const SearchEngine::Phrase& p : plan.ands) {
-            occ << positionsIn(p, words, rich, q);
-            lens << int(p.toks.size());
-            present += occ.last().isEmpty() ? 0 : 1;
-        }
         const bool all = q.requireAll || q.ordered || q.near;
-        if (all ? present < occ.size() : present == 0)
-            return false;
-        if (occ.size() >= 2 && (q.ordered || q.near) && !SearchEngine::orderNear(occ, lens, q.ordered, q.near))
-            return false;
-    }
-    if (!plan.ors.empty()) {
-        bool any = false;
-        for (const SearchEngine::Phrase& p : plan.ors)
-            if (!positionsIn(p, words, rich, q).isEmpty()) {
-                any = true;
-                break;
+        if (!all) {
+            if (std::none_of(plan.ands.begin(), plan.ands.end(),
+                             [&](const SearchEngine::Phrase& p) { return holds(p, words, rich, q); }))
+                return false;
+        } else if (plan.ands.size() < 2 || !(q.ordered || q.near)) {
+            for (const SearchEngine::Phrase& p : plan.ands)
+                if (!holds(p, words, rich, q))
+                    return false;
+        } else {
+            // Kept with their room between calls: a run tests many texts.
+            thread_local QList<QList<int>> occ;
+            thread_local QList<int> lens;
+            occ.resize(qsizetype(plan.ands.size()));
+            lens.resize(qsizetype(plan.ands.size()));
+            for (qsizetype k = 0; k < occ.size(); ++k) {
+                const SearchEngine::Phrase& p = plan.ands[std::size_t(k)];
+                occ[k].clear();
+                positionsInto(occ[k], p, words, rich, q);
+                if (occ[k].isEmpty())
+                    return false;
+                lens[k] = int(p.toks.size());
             }
-        if (!any)
-            return false;
+            if (!SearchEngine::orderNear(occ, lens, q.ordered, q.near))
+                return false;
+        }
     }
+    if (!plan.ors.empty()
+        && std::none_of(plan.ors.begin(), plan.ors.end(),
+                        [&](const SearchEngine::Phrase& p) { return holds(p, words, rich, q); }))
+        return false;
     for (const SearchEngine::Phrase& p : plan.nots)
-        if (!positionsIn(p, words, rich, q).isEmpty())
+        if (holds(p, words, rich, q))
             return false;
     return true;
 }
@@ -198,7 +228,19 @@ bool evaluateWords(const SearchEngine::Plan& plan, const Words& words, const QLi
 
 bool NormalWords::evaluate(const SearchEngine::Plan& plan, QStringView normal)
 {
-    return evaluateWords(plan, normal.split(u' ', Qt::SkipEmptyParts), nullptr);
+    // Kept with its room between calls: a run tests many texts.
+    thread_local QList<QStringView> words;
+    words.clear();
+    const qsizetype size = normal.size();
+    for (qsizetype start = 0; start < size;) {
+        qsizetype end = start;
+        while (end < size && normal[end] != u' ')
+            ++end;
+        if (end > start)
+            words.append(normal.sliced(start, end - start));
+        start = end + 1;
+    }
+    return evaluateWords(plan, words, nullptr);
 }
 
 QList<int> SearchEngine::positions(const Phrase& phrase, const QStringList& words,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace quorvel;
 
 namespace {
@@ -71,4 +73,48 @@ TEST(BatchEmitter, noBatchPassesFiftyThousand)
     EXPECT_EQ(r.batches, (QList<int>{200, BatchEmitter::maxBatch}));
     r.emitter.flush();
     EXPECT_EQ(r.batches.last(), 5);
+}
+
+// Hits added in runs hand over the same batches, with the same hits, as the
+// same hits added one by one, whatever the runs' lengths and the clock.
+TEST(BatchEmitter, runsOfPagesBatchAsSinglePages)
+{
+    struct Run {
+        int hits;
+        std::uint64_t later; // clock advance before the run
+    };
+    const QList<QList<Run>> scripts{
+        {{199, 0}, {1, 0}, {64, 0}, {300, BatchEmitter::paceNanos}, {7, 0}},
+        {{63, 0}, {1, BatchEmitter::paceNanos}, {129, 0}, {70, BatchEmitter::paceNanos}, {58, 0}},
+        {{250, 0}, {BatchEmitter::maxBatch + 70, 0}, {1, BatchEmitter::paceNanos}, {127, 0}},
+        {{1, 0}, {1, BatchEmitter::paceNanos}, {62, 0}, {1, 0}, {500, 1}},
+    };
+    for (const QList<Run>& script : scripts) {
+        std::uint64_t now = 1'000'000'000;
+        QList<QList<SearchHit>> single, runs;
+        BatchEmitter one([&](const QList<SearchHit>& hits, bool) { single << hits; }, [&] { return now; });
+        BatchEmitter many([&](const QList<SearchHit>& hits, bool) { runs << hits; }, [&] { return now; });
+        std::int64_t next = 1;
+        for (const Run& run : script) {
+            now += run.later;
+            const std::int64_t first = next;
+            for (int i = 0; i < run.hits; ++i, ++next)
+                one.addPage(next, next % 7, next * 3);
+            std::size_t taken = 0;
+            while (taken < std::size_t(run.hits)) {
+                const std::size_t got = many.addPages(std::size_t(run.hits) - taken, [&](std::size_t k) {
+                    const std::int64_t id = first + std::int64_t(taken + k);
+                    return std::tuple{id, id % 7, id * 3};
+                });
+                ASSERT_GT(got, 0u);
+                taken += got;
+            }
+            EXPECT_EQ(many.count(), one.count());
+            EXPECT_EQ(many.handedOver(), one.handedOver());
+        }
+        one.flush();
+        many.flush();
+        ASSERT_EQ(runs.size(), single.size());
+        EXPECT_EQ(runs, single);
+    }
 }

@@ -1222,6 +1222,51 @@ TEST(SearchTitles, marksInTitlesCountUnderTashkeel)
     EXPECT_EQ(titles.first().seq, 1);
 }
 
+// The titles' cached normal words must find what testing each title's own
+// text finds, for every kind of condition a query may set.
+TEST(SearchTitles, cachedWordsAgreeWithEachTitlesText)
+{
+    const QList<QPair<QString, int>> toc{
+        {"باب الصلاة في الثوب الواحد", 1}, {"باب12 ما جاء في الوضوء", 2}, {"  باب   الصلاة  ", 3},
+        {"كتاب الصلاة باب الأذان", 4},     {"الأذان قبل الفجر", 5},       {"باب", 6},
+        {"ذكر الصلاة على النبي", 7},      {"بابان في الصلوات", 8},       {"", 9}};
+    auto lib = customLibrary({FixtureBook{1, "كتاب", {"نص", "نص", "نص"}, toc}});
+    SearchEngine engine(*lib.lib);
+    auto db = lib.lib->newSearchConnection();
+
+    auto with = [](QStringList ands, auto set) {
+        SearchQuery q = phrases(ands);
+        set(q);
+        return q;
+    };
+    const QList<SearchQuery> queries{
+        phrases({"باب"}),
+        phrases({"باب الصلاة"}),
+        with({"باب", "الصلاة"}, [](SearchQuery& q) { q.requireAll = false; }),
+        with({"باب", "الصلاة"}, [](SearchQuery& q) { q.requireAll = true; }),
+        with({"الصلاة", "باب"}, [](SearchQuery& q) { q.ordered = true; }),
+        with({"باب", "الأذان"}, [](SearchQuery& q) { q.near = true; }),
+        with({"باب"}, [](SearchQuery& q) { q.notPhrases = {"الصلاة"}; }),
+        with({"باب"}, [](SearchQuery& q) { q.orPhrases = {"الوضوء", "الأذان"}; }),
+        phrases({"ب*"}),
+        phrases({"*ان"}),
+    };
+    std::int64_t generation = 1'500'000'000;
+    for (const SearchQuery& q : queries) {
+        SCOPED_TRACE(qPrintable((q.andPhrases + q.orPhrases + q.notPhrases).join(u'|')));
+        const auto plan = SearchEngine::plan(q);
+        QList<std::int64_t> expected;
+        for (const auto& [title, seq] : toc)
+            if (SearchEngine::evaluate(plan, title))
+                expected << seq;
+        QList<std::int64_t> found;
+        for (const SearchHit& hit : engine.searchTitles(plan, *db, std::nullopt, generation))
+            found << hit.seq;
+        EXPECT_EQ(found, expected);
+        EXPECT_FALSE(expected.isEmpty());
+    }
+}
+
 TEST(SearchNotes, scopeAndMarks)
 {
     auto corpus = corpusLibrary();
