@@ -39,14 +39,12 @@ QString localStorePath()
 
 QString smartDir()
 {
-    static const QString dir = [] {
-        const QString path = qEnvironmentVariableIsSet("QUORVEL_SMARTDIR")
-            ? qEnvironmentVariable("QUORVEL_SMARTDIR")
-            : supportDir() + kSmartFolderName;
-        QDir().mkpath(path);
-        return path;
-    }();
-    return dir;
+    // Read at every call, as the store's path is: a folder kept from the
+    // first call would let one user of the process build into another's.
+    const QString path = qEnvironmentVariableIsSet("QUORVEL_SMARTDIR") ? qEnvironmentVariable("QUORVEL_SMARTDIR")
+                                                                       : supportDir() + kSmartFolderName;
+    QDir().mkpath(path);
+    return path;
 }
 
 QString developerDatabasePath(const QString& home)

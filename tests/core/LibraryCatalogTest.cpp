@@ -78,6 +78,12 @@ TEST(LibraryLocate, followsEnvironmentPreferenceAndLocalMode)
         ScopedEnv libdb("QUORVEL_LIBDB", dir.filePath("other.db"));
         EXPECT_NE(before, dir.filePath("other.db"));
         EXPECT_EQ(Paths::localStorePath(), dir.filePath("other.db"));
+        // So is the folder of the word model and page vectors, made when asked.
+        const QString smart = Paths::smartDir();
+        ScopedEnv smartdir("QUORVEL_SMARTDIR", dir.filePath("smart"));
+        EXPECT_NE(smart, dir.filePath("smart"));
+        EXPECT_EQ(Paths::smartDir(), dir.filePath("smart"));
+        EXPECT_TRUE(QFileInfo(dir.filePath("smart")).isDir());
     }
 }
 

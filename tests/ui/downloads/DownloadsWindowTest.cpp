@@ -84,7 +84,7 @@ protected:
     DownloadsWindowTest()
         : test::WindowTest({DownloadsWindowController::sourceKey, DownloadsWindowController::autoKey, "localReuse",
                             Settings::indicDigitsKey}),
-          libdb("QUORVEL_LIBDB", storePath())
+          libdb("QUORVEL_LIBDB", storePath()), smartdir("QUORVEL_SMARTDIR", smartFolder.path())
     {
     }
 
@@ -183,6 +183,10 @@ protected:
 
     QTemporaryDir releaseDir;
     test::ScopedEnv libdb;
+    // The window builds page vectors into the smart folder: each test has
+    // its own, so no other test of the process finds them replaced.
+    QTemporaryDir smartFolder;
+    test::ScopedEnv smartdir;
     ReleaseWriter::KeyPair keys;
     ScriptedDialogs dialogs;
     QList<int> pauses;
@@ -635,10 +639,8 @@ TEST_F(DownloadsWindowTest, aRemovalRecountsTheStatusAndUnticksTheRemovedBooksGr
 
 TEST_F(DownloadsWindowTest, runsBuildThePageVectorsOnTheWorkerAndTheSharedIndexReloads)
 {
-    // The smart folder is the process's own: start it without vectors.
-    for (const QString& name : {SmartBuild::wordvecFile, SmartBuild::vocabFile, SmartBuild::vecsFile,
-                                SmartBuild::vecIdsFile})
-        QFile::remove(QDir(SmartBuild::dir()).filePath(name));
+    // The test's own smart folder starts without vectors.
+    ASSERT_TRUE(QDir(SmartBuild::dir()).entryList(QDir::Files).isEmpty());
     writeRelease(3, 4, addWordModel());
     auto w = window(releaseDir.path());
     ASSERT_TRUE(w->catalog() && w->catalog()->smart);
