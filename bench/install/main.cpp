@@ -112,8 +112,6 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
     auto insertForms = db.prepare(QStringLiteral("INSERT INTO page_forms(rowid, matn, hawashi, seam) VALUES(?,?,?,?)"));
     auto insertShingle =
         db.prepare(QStringLiteral("INSERT INTO shingles(rowid, hash, page_id, book_id) VALUES(?,?,?,?)"));
-    auto insertRun = db.prepare(
-        QStringLiteral("INSERT INTO shingle_fresh(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
     auto insertMark = db.prepare(QStringLiteral("INSERT INTO page_marks(term, form, page_id) VALUES(?,?,?)"));
     auto insertTerm = db.prepare(QStringLiteral("INSERT INTO page_terms(term, form, rterm, pages) VALUES(?,?,?,?)"));
     auto insertEdge = db.prepare(
@@ -133,6 +131,8 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
         // Each shingle with its lookup copy in the newest run, as installs
         // write them: the table in page order, the run in hash order.
         const SQLArg openRun = ShingleRuns::openRun(db).value_or(1);
+        auto insertRun = db.prepare(QStringLiteral("INSERT INTO %1(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)")
+                                        .arg(ShingleRuns::openTable(db).value_or(QStringLiteral("shingle_fresh"))));
         insertAll(*insertShingle, book.shingles);
         for (const auto& r : book.shinglesByHash)
             run(*insertRun, {openRun, argOf(r.vals[1]), argOf(r.vals[0]), argOf(r.vals[2]), argOf(r.vals[3])});
@@ -305,6 +305,7 @@ int main(int argc, char** argv)
         double laterSeconds = 0, lastSeconds = 0;
         std::int64_t lastPages = 0;
         QList<Line> references;
+        QList<double> copySeconds; // each later copy's
     };
     const auto grow = [&](LocalStore& into, bool reuse) {
         Growth growth;
@@ -316,6 +317,7 @@ int main(int argc, char** argv)
                 beforeLast = pagesIn(into);
             growth.lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copy]);
             growth.laterSeconds += growth.lastSeconds;
+            growth.copySeconds << growth.lastSeconds;
         }
         growth.lastPages = pagesIn(into) - beforeLast;
         growth.references << oneCopy(reuse);
@@ -355,8 +357,19 @@ int main(int argc, char** argv)
         std::printf("%-48s %10.2f\n", "ratio pages/s at the larger store / 1x", lastPace / firstPace);
         // The last copy may or may not be the one that merges the runs of
         // shingles; every copy after the first carries its share.
-        std::printf("%-48s %10.2f\n\n", "ratio pages/s over every later copy / 1x",
+        std::printf("%-48s %10.2f\n", "ratio pages/s over every later copy / 1x",
                     (double(growth.lastPages) * (copies - 1) / growth.laterSeconds) / firstPace);
+        // Merges of full runs of shingles are spread over the copies after
+        // them: no copy should wait much longer than the others.
+        const double middle = median(growth.copySeconds);
+        const double longest = *std::max_element(growth.copySeconds.cbegin(), growth.copySeconds.cend());
+        std::printf("%-48s %10.2f\n", "median later copy, seconds", middle);
+        std::printf("%-48s %10.2f\n", "longest later copy, seconds", longest);
+        std::printf("%-48s %10.2f\n", "ratio longest / median later copy", longest / middle);
+        std::printf("  (each later copy, seconds:");
+        for (const double seconds : growth.copySeconds)
+            std::printf(" %.1f", seconds);
+        std::printf(")\n\n");
     };
     printGrowth(plainGrowth, firstRounds, "store size, plain install");
     printGrowth(reuseGrowth, reuseRounds, "store size, with text-reuse data");
