@@ -306,6 +306,7 @@ int main(int argc, char** argv)
         std::int64_t lastPages = 0;
         QList<Line> references;
         QList<double> copySeconds; // each later copy's
+        QList<std::int64_t> runsRead; // the runs of shingles a lookup reads after each later copy
     };
     const auto grow = [&](LocalStore& into, bool reuse) {
         Growth growth;
@@ -318,6 +319,9 @@ int main(int argc, char** argv)
             growth.lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copy]);
             growth.laterSeconds += growth.lastSeconds;
             growth.copySeconds << growth.lastSeconds;
+            growth.runsRead << into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingle_levels")).value_or(0);
+            std::fprintf(stderr, "%s copy %d: %.2f s, %lld runs\n", reuse ? "reuse" : "plain", copy + 1,
+                         growth.lastSeconds, static_cast<long long>(growth.runsRead.last()));
         }
         growth.lastPages = pagesIn(into) - beforeLast;
         growth.references << oneCopy(reuse);
@@ -340,7 +344,8 @@ int main(int argc, char** argv)
     std::printf("(%lld pages, %lld books per copy; medians of %d rounds)\n\n", static_cast<long long>(first.pages),
                 static_cast<long long>(copyIds[0].size()), rounds);
 
-    const auto printGrowth = [&](const Growth& growth, const QList<Line>& oneCopyRounds, const char* what) {
+    const auto printGrowth = [&](const Growth& growth, const QList<Line>& oneCopyRounds, const char* what,
+                                  bool reuse) {
         const Line firstCopy = medianOf(growth.references);
         const double firstPace = double(firstCopy.pages) / firstCopy.installSeconds;
         const auto [fastest, slowest] = std::minmax_element(
@@ -366,13 +371,22 @@ int main(int argc, char** argv)
         std::printf("%-48s %10.2f\n", "median later copy, seconds", middle);
         std::printf("%-48s %10.2f\n", "longest later copy, seconds", longest);
         std::printf("%-48s %10.2f\n", "ratio longest / median later copy", longest / middle);
+        if (reuse) {
+            const auto [fewest, most] = std::minmax_element(growth.runsRead.cbegin(), growth.runsRead.cend());
+            double sum = 0;
+            for (const std::int64_t runs : growth.runsRead)
+                sum += double(runs);
+            std::printf("%-48s %10.1f\n", "runs of shingles a lookup reads, mean", sum / double(growth.runsRead.size()));
+            std::printf("  (after each later copy: %lld to %lld)\n", static_cast<long long>(*fewest),
+                        static_cast<long long>(*most));
+        }
         std::printf("  (each later copy, seconds:");
         for (const double seconds : growth.copySeconds)
             std::printf(" %.1f", seconds);
         std::printf(")\n\n");
     };
-    printGrowth(plainGrowth, firstRounds, "store size, plain install");
-    printGrowth(reuseGrowth, reuseRounds, "store size, with text-reuse data");
+    printGrowth(plainGrowth, firstRounds, "store size, plain install", false);
+    printGrowth(reuseGrowth, reuseRounds, "store size, with text-reuse data", true);
     std::printf("%-48s %10.2f %12.0f\n", "update: the first copy installed again", againSeconds,
                 double(first.pages) / againSeconds);
     return 0;

@@ -674,15 +674,19 @@ TEST_F(LocalStoreTest, aMergeWrittenAPartAtATimeLosesNoShingle)
         return count(QStringLiteral("SELECT COUNT(*) FROM shingle_building WHERE rows > 0 AND hash IS NOT NULL"));
     };
     LocalStore::setWithReuse(true);
-    bool sawPart = false, sawSecondLevel = false, sawDead = false;
+    bool sawPart = false, sawSecondLevel = false, sawDead = false, removedInPart = false, replacedInPart = false;
     for (int op = 0; op < 150; ++op) {
         const std::int64_t id = 100 + op;
-        if (op % 7 == 3)
+        const bool inPart = partWritten() > 0;
+        if (op % 7 == 3) {
             EXPECT_TRUE(store_->remove(id - 5));
-        else if (op % 5 == 4)
+            removedInPart = removedInPart || inPart;
+        } else if (op % 5 == 4) {
             install(pagesPackage(id - 3, bookOf(id - 3, 2)), 2);
-        else
+            replacedInPart = replacedInPart || inPart;
+        } else {
             install(pagesPackage(id, bookOf(id, 1)));
+        }
         sawPart = sawPart || partWritten() > 0;
         sawSecondLevel = sawSecondLevel || count(QStringLiteral("SELECT COUNT(*) FROM shingle_building WHERE level=2")) > 0;
         sawDead = sawDead || count(QStringLiteral("SELECT COUNT(*) FROM shingle_dead")) > 0;
@@ -712,6 +716,8 @@ TEST_F(LocalStoreTest, aMergeWrittenAPartAtATimeLosesNoShingle)
     EXPECT_TRUE(sawPart);
     EXPECT_TRUE(sawSecondLevel);
     EXPECT_TRUE(sawDead);
+    EXPECT_TRUE(removedInPart);
+    EXPECT_TRUE(replacedInPart);
     // The merged rows are deleted by the installs that follow.
     for (std::int64_t more = 500; more < 600 && count(QStringLiteral("SELECT COUNT(*) FROM shingle_dead")) > 0; ++more)
         install(pagesPackage(more, bookOf(more, 1)));
