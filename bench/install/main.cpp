@@ -8,7 +8,12 @@
 // store grows), without and with the text-reuse data, each against one copy
 // into an empty store, and an update that installs the first copy again.
 //
-//   bench_install [--copies N] [--rounds R]
+//   bench_install [--copies N] [--rounds R] [--books B --run-rows S]
+//
+// --books takes the first B books of the sample as a copy, and --run-rows
+// makes a run of shingles S rows: a model of a larger library in less disk
+// and time, where S to the shingles of the smaller copy is as a run to those
+// of the whole sample.
 //
 // Each first copy is installed beside its baseline R times (3 unless told)
 // and the medians are printed. The pace the growing stores are held against
@@ -245,6 +250,10 @@ int main(int argc, char** argv)
     const bench::BenchArgs args(app.arguments());
     const int copies = args.number(QStringLiteral("--copies"), defaultCopies, 2);
     const int rounds = args.number(QStringLiteral("--rounds"), defaultRounds, 1);
+    const int books = args.number(QStringLiteral("--books"), 0, 0);
+    const int runRows = args.number(QStringLiteral("--run-rows"), 0, 0);
+    if (runRows > 0)
+        ShingleRuns::setRunRows(runRows);
     QTemporaryDir scratch;
     qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toUtf8());
 
@@ -259,8 +268,11 @@ int main(int argc, char** argv)
     QList<QSet<std::int64_t>> copyIds(copies);
     for (int copy = 0; copy < copies; ++copy) {
         int index = 0;
-        for (const auto& meta : sample->at("books"))
+        for (const auto& meta : sample->at("books")) {
+            if (books > 0 && index >= books)
+                break;
             copyIds[copy].insert(bench::spreadBookId(copy, index++, meta.at("id").get<std::int64_t>()));
+        }
     }
     Dist::overridePublicKey(*publicKey);
     const QUrl base = QUrl::fromLocalFile(releaseDir);
@@ -341,8 +353,9 @@ int main(int argc, char** argv)
     std::printf("%-48s %10s %12s\n", "operation", "seconds", "pages/s");
     printLine("install sample release", first);
     printLine("install sample release with text-reuse data", reuse);
-    std::printf("(%lld pages, %lld books per copy; medians of %d rounds)\n\n", static_cast<long long>(first.pages),
+    std::printf("(%lld pages, %lld books per copy; medians of %d rounds)\n", static_cast<long long>(first.pages),
                 static_cast<long long>(copyIds[0].size()), rounds);
+    std::printf("(a run of shingles takes %lld rows)\n\n", static_cast<long long>(ShingleRuns::runRows()));
 
     const auto printGrowth = [&](const Growth& growth, const QList<Line>& oneCopyRounds, const char* what,
                                   bool reuse) {
