@@ -319,6 +319,7 @@ int main(int argc, char** argv)
         QList<Line> references;
         QList<double> copySeconds; // each later copy's
         QList<std::int64_t> runsRead; // the runs of shingles a lookup reads after each later copy
+        QList<double> lookupSeconds;  // a lookup of the same shingles after each later copy
     };
     const auto grow = [&](LocalStore& into, bool reuse) {
         Growth growth;
@@ -332,6 +333,23 @@ int main(int argc, char** argv)
             growth.laterSeconds += growth.lastSeconds;
             growth.copySeconds << growth.lastSeconds;
             growth.runsRead << into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingle_levels")).value_or(0);
+            if (reuse) {
+                // The distinct shingles of the first copy's first pages, looked
+                // up by hash as the shared-passage search does.
+                const auto hashes = into.db().rows(QStringLiteral(
+                    "SELECT DISTINCT hash FROM shingles WHERE page_id IN (SELECT id FROM pages WHERE book_id=? "
+                    "ORDER BY seq LIMIT 20) ORDER BY hash LIMIT 500"),
+                    {*std::min_element(copyIds[0].cbegin(), copyIds[0].cend())});
+                QList<std::int64_t> list;
+                for (const auto& row : hashes)
+                    list << row.integer(0).value_or(0);
+                QElapsedTimer lookupTimer;
+                lookupTimer.start();
+                into.db().rows(QStringLiteral("SELECT page_id, COUNT(*) FROM %1 WHERE hash IN (%2) GROUP BY page_id")
+                                   .arg(ShingleRuns::lookup(into.db()), SQLiteDB::marks(list.size())),
+                               argsOf(list));
+                growth.lookupSeconds << double(lookupTimer.nsecsElapsed()) / 1e9;
+            }
             std::fprintf(stderr, "%s copy %d: %.2f s, %lld runs\n", reuse ? "reuse" : "plain", copy + 1,
                          growth.lastSeconds, static_cast<long long>(growth.runsRead.last()));
         }
@@ -392,6 +410,15 @@ int main(int argc, char** argv)
             std::printf("%-48s %10.1f\n", "runs of shingles a lookup reads, mean", sum / double(growth.runsRead.size()));
             std::printf("  (after each later copy: %lld to %lld)\n", static_cast<long long>(*fewest),
                         static_cast<long long>(*most));
+            double lookups = 0;
+            for (const double seconds : growth.lookupSeconds)
+                lookups += seconds;
+            std::printf("%-48s %10.2f\n", "lookup of 500 shingles, mean ms", 1000 * lookups / double(growth.lookupSeconds.size()));
+            std::printf("%-48s %10.2f\n", "  the same after the last copy, ms", 1000 * growth.lookupSeconds.last());
+            std::printf("  (each, ms:");
+            for (const double seconds : growth.lookupSeconds)
+                std::printf(" %.1f", 1000 * seconds);
+            std::printf(")\n");
         }
         std::printf("  (each later copy, seconds:");
         for (const double seconds : growth.copySeconds)

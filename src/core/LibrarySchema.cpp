@@ -17,11 +17,16 @@ namespace {
 const QString kShingleReaders = [] {
     const QString tables[] = {QStringLiteral("shingle_runs"), QStringLiteral("shingle_fresh"),
                               QStringLiteral("shingle_fresh2")};
-    const QString inLive = QStringLiteral("run IN (SELECT run FROM shingle_levels)");
-    const QString inWritten = QStringLiteral("run IN (SELECT run FROM shingle_levels UNION ALL "
-                                             "SELECT run FROM shingle_building)");
     QStringList view, moved, removed, inSources;
     for (const QString& table : tables) {
+        // Only the first level's runs lie in its tables: a lookup seeks no
+        // other run there. Merges write to the first table.
+        const bool fresh = table != tables[0];
+        const QString inLive = fresh ? QStringLiteral("run IN (SELECT run FROM shingle_levels WHERE level=0)")
+                                     : QStringLiteral("run IN (SELECT run FROM shingle_levels)");
+        const QString inWritten = fresh ? inLive
+                                        : QStringLiteral("run IN (SELECT run FROM shingle_levels UNION ALL "
+                                                         "SELECT run FROM shingle_building)");
         view << QStringLiteral("SELECT hash, page_id, book_id FROM %1 WHERE %2").arg(table, inLive);
         moved << QStringLiteral("UPDATE %1 SET hash=new.hash, sid=new.rowid, page_id=new.page_id, "
                                 "book_id=new.book_id WHERE %2 AND hash=old.hash AND sid=old.rowid; ")
