@@ -8,7 +8,12 @@
 // store grows), without and with the text-reuse data, each against one copy
 // into an empty store, and an update that installs the first copy again.
 //
-//   bench_install [--copies N] [--rounds R]
+//   bench_install [--copies N] [--rounds R] [--books B --run-rows S]
+//
+// --books takes the first B books of the sample as a copy, and --run-rows
+// makes a run of shingles S rows: a model of a larger library in less disk
+// and time, where S to the shingles of the smaller copy is as a run to those
+// of the whole sample.
 //
 // Each first copy is installed beside its baseline R times (3 unless told)
 // and the medians are printed. The pace the growing stores are held against
@@ -112,8 +117,6 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
     auto insertForms = db.prepare(QStringLiteral("INSERT INTO page_forms(rowid, matn, hawashi, seam) VALUES(?,?,?,?)"));
     auto insertShingle =
         db.prepare(QStringLiteral("INSERT INTO shingles(rowid, hash, page_id, book_id) VALUES(?,?,?,?)"));
-    auto insertRun = db.prepare(
-        QStringLiteral("INSERT INTO shingle_fresh(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
     auto insertMark = db.prepare(QStringLiteral("INSERT INTO page_marks(term, form, page_id) VALUES(?,?,?)"));
     auto insertTerm = db.prepare(QStringLiteral("INSERT INTO page_terms(term, form, rterm, pages) VALUES(?,?,?,?)"));
     auto insertEdge = db.prepare(
@@ -133,6 +136,8 @@ double insertRows(LocalStore& plain, const QList<BookRows>& books, const QList<S
         // Each shingle with its lookup copy in the newest run, as installs
         // write them: the table in page order, the run in hash order.
         const SQLArg openRun = ShingleRuns::openRun(db).value_or(1);
+        auto insertRun = db.prepare(QStringLiteral("INSERT INTO %1(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)")
+                                        .arg(ShingleRuns::openTable(db).value_or(QStringLiteral("shingle_fresh"))));
         insertAll(*insertShingle, book.shingles);
         for (const auto& r : book.shinglesByHash)
             run(*insertRun, {openRun, argOf(r.vals[1]), argOf(r.vals[0]), argOf(r.vals[2]), argOf(r.vals[3])});
@@ -245,6 +250,10 @@ int main(int argc, char** argv)
     const bench::BenchArgs args(app.arguments());
     const int copies = args.number(QStringLiteral("--copies"), defaultCopies, 2);
     const int rounds = args.number(QStringLiteral("--rounds"), defaultRounds, 1);
+    const int books = args.number(QStringLiteral("--books"), 0, 0);
+    const int runRows = args.number(QStringLiteral("--run-rows"), 0, 0);
+    if (runRows > 0)
+        ShingleRuns::setRunRows(runRows);
     QTemporaryDir scratch;
     qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toUtf8());
 
@@ -259,8 +268,11 @@ int main(int argc, char** argv)
     QList<QSet<std::int64_t>> copyIds(copies);
     for (int copy = 0; copy < copies; ++copy) {
         int index = 0;
-        for (const auto& meta : sample->at("books"))
+        for (const auto& meta : sample->at("books")) {
+            if (books > 0 && index >= books)
+                break;
             copyIds[copy].insert(bench::spreadBookId(copy, index++, meta.at("id").get<std::int64_t>()));
+        }
     }
     Dist::overridePublicKey(*publicKey);
     const QUrl base = QUrl::fromLocalFile(releaseDir);
@@ -305,6 +317,9 @@ int main(int argc, char** argv)
         double laterSeconds = 0, lastSeconds = 0;
         std::int64_t lastPages = 0;
         QList<Line> references;
+        QList<double> copySeconds; // each later copy's
+        QList<std::int64_t> runsRead; // the runs of shingles a lookup reads after each later copy
+        QList<double> lookupSeconds;  // a lookup of the same shingles after each later copy
     };
     const auto grow = [&](LocalStore& into, bool reuse) {
         Growth growth;
@@ -316,6 +331,27 @@ int main(int argc, char** argv)
                 beforeLast = pagesIn(into);
             growth.lastSeconds = installCopy(into, catalog, index.release, base, copyIds[copy]);
             growth.laterSeconds += growth.lastSeconds;
+            growth.copySeconds << growth.lastSeconds;
+            growth.runsRead << into.db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingle_levels")).value_or(0);
+            if (reuse) {
+                // The distinct shingles of the first copy's first pages, looked
+                // up by hash as the shared-passage search does.
+                const auto hashes = into.db().rows(QStringLiteral(
+                    "SELECT DISTINCT hash FROM shingles WHERE page_id IN (SELECT id FROM pages WHERE book_id=? "
+                    "ORDER BY seq LIMIT 20) ORDER BY hash LIMIT 500"),
+                    {*std::min_element(copyIds[0].cbegin(), copyIds[0].cend())});
+                QList<std::int64_t> list;
+                for (const auto& row : hashes)
+                    list << row.integer(0).value_or(0);
+                QElapsedTimer lookupTimer;
+                lookupTimer.start();
+                into.db().rows(QStringLiteral("SELECT page_id, COUNT(*) FROM %1 WHERE hash IN (%2) GROUP BY page_id")
+                                   .arg(ShingleRuns::lookup(into.db()), SQLiteDB::marks(list.size())),
+                               argsOf(list));
+                growth.lookupSeconds << double(lookupTimer.nsecsElapsed()) / 1e9;
+            }
+            std::fprintf(stderr, "%s copy %d: %.2f s, %lld runs\n", reuse ? "reuse" : "plain", copy + 1,
+                         growth.lastSeconds, static_cast<long long>(growth.runsRead.last()));
         }
         growth.lastPages = pagesIn(into) - beforeLast;
         growth.references << oneCopy(reuse);
@@ -335,10 +371,12 @@ int main(int argc, char** argv)
     std::printf("%-48s %10s %12s\n", "operation", "seconds", "pages/s");
     printLine("install sample release", first);
     printLine("install sample release with text-reuse data", reuse);
-    std::printf("(%lld pages, %lld books per copy; medians of %d rounds)\n\n", static_cast<long long>(first.pages),
+    std::printf("(%lld pages, %lld books per copy; medians of %d rounds)\n", static_cast<long long>(first.pages),
                 static_cast<long long>(copyIds[0].size()), rounds);
+    std::printf("(a run of shingles takes %lld rows)\n\n", static_cast<long long>(ShingleRuns::runRows()));
 
-    const auto printGrowth = [&](const Growth& growth, const QList<Line>& oneCopyRounds, const char* what) {
+    const auto printGrowth = [&](const Growth& growth, const QList<Line>& oneCopyRounds, const char* what,
+                                  bool reuse) {
         const Line firstCopy = medianOf(growth.references);
         const double firstPace = double(firstCopy.pages) / firstCopy.installSeconds;
         const auto [fastest, slowest] = std::minmax_element(
@@ -355,11 +393,40 @@ int main(int argc, char** argv)
         std::printf("%-48s %10.2f\n", "ratio pages/s at the larger store / 1x", lastPace / firstPace);
         // The last copy may or may not be the one that merges the runs of
         // shingles; every copy after the first carries its share.
-        std::printf("%-48s %10.2f\n\n", "ratio pages/s over every later copy / 1x",
+        std::printf("%-48s %10.2f\n", "ratio pages/s over every later copy / 1x",
                     (double(growth.lastPages) * (copies - 1) / growth.laterSeconds) / firstPace);
+        // Merges of full runs of shingles are spread over the copies after
+        // them: no copy should wait much longer than the others.
+        const double middle = median(growth.copySeconds);
+        const double longest = *std::max_element(growth.copySeconds.cbegin(), growth.copySeconds.cend());
+        std::printf("%-48s %10.2f\n", "median later copy, seconds", middle);
+        std::printf("%-48s %10.2f\n", "longest later copy, seconds", longest);
+        std::printf("%-48s %10.2f\n", "ratio longest / median later copy", longest / middle);
+        if (reuse) {
+            const auto [fewest, most] = std::minmax_element(growth.runsRead.cbegin(), growth.runsRead.cend());
+            double sum = 0;
+            for (const std::int64_t runs : growth.runsRead)
+                sum += double(runs);
+            std::printf("%-48s %10.1f\n", "runs of shingles a lookup reads, mean", sum / double(growth.runsRead.size()));
+            std::printf("  (after each later copy: %lld to %lld)\n", static_cast<long long>(*fewest),
+                        static_cast<long long>(*most));
+            double lookups = 0;
+            for (const double seconds : growth.lookupSeconds)
+                lookups += seconds;
+            std::printf("%-48s %10.2f\n", "lookup of 500 shingles, mean ms", 1000 * lookups / double(growth.lookupSeconds.size()));
+            std::printf("%-48s %10.2f\n", "  the same after the last copy, ms", 1000 * growth.lookupSeconds.last());
+            std::printf("  (each, ms:");
+            for (const double seconds : growth.lookupSeconds)
+                std::printf(" %.1f", 1000 * seconds);
+            std::printf(")\n");
+        }
+        std::printf("  (each later copy, seconds:");
+        for (const double seconds : growth.copySeconds)
+            std::printf(" %.1f", seconds);
+        std::printf(")\n\n");
     };
-    printGrowth(plainGrowth, firstRounds, "store size, plain install");
-    printGrowth(reuseGrowth, reuseRounds, "store size, with text-reuse data");
+    printGrowth(plainGrowth, firstRounds, "store size, plain install", false);
+    printGrowth(reuseGrowth, reuseRounds, "store size, with text-reuse data", true);
     std::printf("%-48s %10.2f %12.0f\n", "update: the first copy installed again", againSeconds,
                 double(first.pages) / againSeconds);
     return 0;

@@ -7,28 +7,59 @@ namespace quorvel::LibrarySchema {
 
 namespace {
 
-// What reads the runs of shingles by hash, in both tables that hold them.
-const QString kShingleReaders = QStringLiteral(
-    "CREATE VIEW IF NOT EXISTS shingle_hashes AS "
-    "SELECT hash, page_id, book_id FROM shingle_runs WHERE run IN (SELECT run FROM shingle_levels) UNION ALL "
-    "SELECT hash, page_id, book_id FROM shingle_fresh WHERE run IN (SELECT run FROM shingle_levels);\n"
-    "CREATE TRIGGER IF NOT EXISTS shingles_moved_in_run AFTER UPDATE ON shingles BEGIN "
-    "UPDATE shingle_runs SET hash=new.hash, sid=new.rowid, page_id=new.page_id, book_id=new.book_id "
-    "WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; "
-    "UPDATE shingle_fresh SET hash=new.hash, sid=new.rowid, page_id=new.page_id, book_id=new.book_id "
-    "WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; END;\n"
-    "CREATE TRIGGER IF NOT EXISTS shingles_out_of_run AFTER DELETE ON shingles BEGIN "
-    "DELETE FROM shingle_runs WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; "
-    "DELETE FROM shingle_fresh WHERE run IN (SELECT run FROM shingle_levels) AND hash=old.hash AND sid=old.rowid; "
-    "END;\n");
+// What reads the runs of shingles by hash, in the three tables that hold
+// them. Readers see the live runs only; the triggers also reach the runs
+// being written by a merge, so that a row changed or removed meanwhile is
+// changed or removed in the rows already copied too. A row whose key moves
+// across the point a merge has copied up to is put right in its output:
+// added when it will no longer be met in the sources, taken out when it
+// will be met there again.
+const QString kShingleReaders = [] {
+    const QString tables[] = {QStringLiteral("shingle_runs"), QStringLiteral("shingle_fresh"),
+                              QStringLiteral("shingle_fresh2")};
+    QStringList view, moved, removed, inSources;
+    for (const QString& table : tables) {
+        // Only the first level's runs lie in its tables: a lookup seeks no
+        // other run there. Merges write to the first table.
+        const bool fresh = table != tables[0];
+        const QString inLive = fresh ? QStringLiteral("run IN (SELECT run FROM shingle_levels WHERE level=0)")
+                                     : QStringLiteral("run IN (SELECT run FROM shingle_levels)");
+        const QString inWritten = fresh ? inLive
+                                        : QStringLiteral("run IN (SELECT run FROM shingle_levels UNION ALL "
+                                                         "SELECT run FROM shingle_building)");
+        view << QStringLiteral("SELECT hash, page_id, book_id FROM %1 WHERE %2").arg(table, inLive);
+        moved << QStringLiteral("UPDATE %1 SET hash=new.hash, sid=new.rowid, page_id=new.page_id, "
+                                "book_id=new.book_id WHERE %2 AND hash=old.hash AND sid=old.rowid; ")
+                     .arg(table, inWritten);
+        removed << QStringLiteral("DELETE FROM %1 WHERE %2 AND hash=old.hash AND sid=old.rowid; ").arg(table, inWritten);
+        inSources << QStringLiteral("EXISTS(SELECT 1 FROM %1 WHERE run IN (SELECT run FROM shingle_sources "
+                                    "WHERE output=b.run) AND hash=new.hash AND sid=new.rowid)")
+                         .arg(table);
+    }
+    const QString passed = QStringLiteral("(%1.hash, %1.rowid) <= (b.hash, b.sid)");
+    const QString repaired =
+        QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) "
+                       "SELECT b.run, new.hash, new.rowid, new.page_id, new.book_id FROM shingle_building b "
+                       "WHERE NOT %1 AND %2 AND (%3); "
+                       "DELETE FROM shingle_runs WHERE run IN (SELECT b.run FROM shingle_building b "
+                       "WHERE %1 AND NOT %2) AND hash=new.hash AND sid=new.rowid; ")
+            .arg(passed.arg(QStringLiteral("old")), passed.arg(QStringLiteral("new")), inSources.join(QStringLiteral(" OR ")));
+    return QStringLiteral("CREATE VIEW IF NOT EXISTS shingle_hashes AS ") + view.join(QStringLiteral(" UNION ALL "))
+        + QStringLiteral(";\nCREATE TRIGGER IF NOT EXISTS shingles_moved_in_run AFTER UPDATE ON shingles BEGIN ")
+        + moved.join(QString()) + repaired
+        + QStringLiteral("END;\nCREATE TRIGGER IF NOT EXISTS shingles_out_of_run AFTER DELETE ON shingles BEGIN ")
+        + removed.join(QString()) + QStringLiteral("END;\n");
+}();
 
-// A library written before the first level's runs had a table of their own
-// reads only the other: its view and triggers are made again, at once.
+// A library written before the first level's runs had two tables, or
+// before merges were written a part at a time, reads fewer tables or
+// misses the runs being written: its view and triggers are made again, at
+// once.
 bool readBothRunTables(SQLiteDB& db)
 {
     const auto view =
         db.rows(QStringLiteral("SELECT sql FROM sqlite_master WHERE type='view' AND name='shingle_hashes'"));
-    if (view.isEmpty() || view.first().str(0).value_or(QString()).contains(u"shingle_fresh"))
+    if (view.isEmpty() || view.first().str(0).value_or(QString()).contains(u"shingle_fresh2"))
         return true;
     Transaction transaction(db);
     return transaction.begun()
@@ -78,11 +109,23 @@ const QString& text()
         "CREATE TABLE IF NOT EXISTS shingle_runs(run INTEGER NOT NULL, hash INTEGER NOT NULL, "
         "sid INTEGER NOT NULL, page_id INTEGER NOT NULL, book_id INTEGER NOT NULL, "
         "PRIMARY KEY(run, hash, sid)) WITHOUT ROWID;\n"
-        // The first level's runs, the open one among them, in a table of their
-        // own: merging them clears it whole instead of row by row.
+        // The first level's runs, the open one among them, in two tables of
+        // their own that take turns: once every run of one is merged, it is
+        // cleared whole instead of row by row.
         "CREATE TABLE IF NOT EXISTS shingle_fresh(run INTEGER NOT NULL, hash INTEGER NOT NULL, "
         "sid INTEGER NOT NULL, page_id INTEGER NOT NULL, book_id INTEGER NOT NULL, "
         "PRIMARY KEY(run, hash, sid)) WITHOUT ROWID;\n"
+        "CREATE TABLE IF NOT EXISTS shingle_fresh2(run INTEGER NOT NULL, hash INTEGER NOT NULL, "
+        "sid INTEGER NOT NULL, page_id INTEGER NOT NULL, book_id INTEGER NOT NULL, "
+        "PRIMARY KEY(run, hash, sid)) WITHOUT ROWID;\n"
+        // A merge's output while installs write it a part at a time, with the
+        // key it has been copied up to (none yet: NULL); the runs it merges,
+        // live until it is whole; and merged runs whose rows in
+        // `shingle_runs` are still being deleted.
+        "CREATE TABLE IF NOT EXISTS shingle_building(run INTEGER PRIMARY KEY, level INTEGER NOT NULL, "
+        "rows INTEGER NOT NULL, hash INTEGER, sid INTEGER);\n"
+        "CREATE TABLE IF NOT EXISTS shingle_sources(run INTEGER PRIMARY KEY, output INTEGER NOT NULL);\n"
+        "CREATE TABLE IF NOT EXISTS shingle_dead(run INTEGER PRIMARY KEY);\n"
         "CREATE INDEX IF NOT EXISTS idx_shingles_page ON shingles(page_id);\n"
         "CREATE INDEX IF NOT EXISTS idx_shingles_book ON shingles(book_id);\n"
         "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);\n")

@@ -2,7 +2,10 @@
 
 #include "core/SQLiteDB.h"
 
+#include <sqlite3.h>
+
 #include <atomic>
+#include <limits>
 
 namespace quorvel::ShingleRuns {
 
@@ -18,8 +21,21 @@ constexpr std::int64_t kRunRows = std::int64_t(1) << 21;
 // four rewrote it twice past sixteen times; a lookup there reads up to
 // fifteen runs instead of ten.
 constexpr int kFanIn = 8;
+// Rows of each merge being written that an install copies per row it adds:
+// a merge then ends within half the rows that fill its level again, so
+// that lookups read its runs beside the others for half the time only; at
+// three the longest install grew against the median one, and lookups were
+// no faster.
+constexpr std::int64_t kCopiesPerRow = 2;
+// Rows of merged runs an install deletes per row it adds: those of a merge
+// are gone before the next merge of their level ends.
+constexpr std::int64_t kDeletesPerRow = 1;
 
 std::atomic<std::int64_t> runRowsNow{kRunRows};
+
+const QString kFreshTables[] = {QStringLiteral("shingle_fresh"), QStringLiteral("shingle_fresh2")};
+const QString kRunTables[] = {QStringLiteral("shingle_runs"), QStringLiteral("shingle_fresh"),
+                              QStringLiteral("shingle_fresh2")};
 
 bool exists(SQLiteDB& db, const char* type, const char* name)
 {
@@ -27,6 +43,13 @@ bool exists(SQLiteDB& db, const char* type, const char* name)
                         {QString::fromLatin1(type), QString::fromLatin1(name)})
                .value_or(0)
         != 0;
+}
+
+// Whether `table` holds a row of `run`; nothing when the statement failed.
+std::optional<bool> holds(SQLiteDB& db, const QString& table, std::int64_t run)
+{
+    const auto found = db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM %1 WHERE run=?)").arg(table), {run});
+    return found ? std::optional<bool>(*found != 0) : std::nullopt;
 }
 
 // The level a run of `rows` belongs to: the number of merges that make a
@@ -39,34 +62,151 @@ std::int64_t levelOf(std::int64_t rows)
     return level;
 }
 
-// The runs' rows into one new run of `level`, in hash order, so that the
-// new run is written front to back. The first level's runs lie in
-// `shingle_fresh` (those of a library written before it, in `shingle_runs`);
-// when a merge takes every one of them that table is cleared whole, which
-// SQLite does without visiting its rows.
-bool merge(SQLiteDB& db, const QList<std::int64_t>& runs, std::int64_t level)
+// A run number no run has had: merged runs whose rows are not yet deleted
+// keep theirs.
+std::optional<std::int64_t> newRun(SQLiteDB& db)
 {
-    const QString list = u'(' + SQLiteDB::marks(runs.size()) + u')';
-    const QString in = QStringLiteral(" WHERE run IN ") + list;
-    const SQLArgs args = argsOf(runs);
-    const auto into = db.scalarInt(QStringLiteral("SELECT MAX(run) + 1 FROM shingle_levels"));
-    const auto firstLevelLeft =
-        db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingle_levels WHERE level=0 AND run NOT IN ") + list, args);
-    if (!into || !firstLevelLeft)
+    return db.scalarInt(QStringLiteral("SELECT MAX(IFNULL((SELECT MAX(run) FROM shingle_levels), 0), "
+                                       "IFNULL((SELECT MAX(run) FROM shingle_building), 0), "
+                                       "IFNULL((SELECT MAX(run) FROM shingle_dead), 0)) + 1"));
+}
+
+// Clears whole each first-level table that holds no row of a live run or
+// of one being written, which SQLite does without visiting its rows.
+bool clearFresh(SQLiteDB& db)
+{
+    for (const QString& table : kFreshTables) {
+        const auto spent = db.scalarInt(
+            QStringLiteral("SELECT EXISTS(SELECT 1 FROM %1) AND NOT EXISTS(SELECT 1 FROM %1 WHERE run IN "
+                           "(SELECT run FROM shingle_levels UNION ALL SELECT run FROM shingle_building))")
+                .arg(table));
+        if (!spent || (*spent != 0 && !db.run(QStringLiteral("DELETE FROM %1").arg(table))))
+            return false;
+    }
+    return true;
+}
+
+// The merge written whole: its runs leave the live ones and its output
+// takes their place, in one step, so that readers meet every row once.
+// The merged runs' rows in `shingle_runs` are deleted later, a part at a
+// time; those in the first level's tables go when their table is cleared.
+bool swap(SQLiteDB& db, std::int64_t output)
+{
+    return db.run(QStringLiteral("INSERT INTO shingle_dead(run) SELECT run FROM shingle_sources s WHERE output=? "
+                                 "AND EXISTS(SELECT 1 FROM shingle_runs r WHERE r.run = s.run)"),
+                  {output})
+        && db.run(QStringLiteral("DELETE FROM shingle_levels WHERE run IN (SELECT run FROM shingle_sources "
+                                 "WHERE output=?)"),
+                  {output})
+        && db.run(QStringLiteral("DELETE FROM shingle_sources WHERE output=?"), {output})
+        && db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) SELECT run, level, rows "
+                                 "FROM shingle_building WHERE run=?"),
+                  {output})
+        && db.run(QStringLiteral("DELETE FROM shingle_building WHERE run=?"), {output}) && clearFresh(db);
+}
+
+// Copies up to `budget` more rows of a merge into its output, the next in
+// (hash, sid) order after those copied: SQLite merges the runs' ordered
+// ranges as it reads them, so that nothing is sorted and the output grows
+// at its end. A merge copied whole is swapped in.
+bool copy(SQLiteDB& db, std::int64_t output, std::int64_t budget)
+{
+    const auto state =
+        db.rows(QStringLiteral("SELECT hash, sid FROM shingle_building WHERE run=?"), {output});
+    if (state.isEmpty())
         return false;
-    const QString columns = QStringLiteral("hash, sid, page_id, book_id");
-    return db.run(QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) SELECT ?, %1 FROM "
-                                 "(SELECT %1 FROM shingle_runs%2 UNION ALL SELECT %1 FROM shingle_fresh%2) "
-                                 "ORDER BY hash, sid")
-                      .arg(columns, in),
-                  SQLArgs{*into} + args + args)
-        && db.run(QStringLiteral("DELETE FROM shingle_runs") + in, args)
-        && db.run(QStringLiteral("DELETE FROM shingle_fresh") + (*firstLevelLeft == 0 ? QString() : in),
-                  *firstLevelLeft == 0 ? SQLArgs{} : args)
-        && db.run(QStringLiteral("DELETE FROM shingle_levels") + in, args)
-        && db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) "
-                                 "SELECT ?, ?, COUNT(*) FROM shingle_runs WHERE run=?"),
-                  {*into, level, *into});
+    const std::optional<std::int64_t> hash = state.first().integer(0), sid = state.first().integer(1);
+    QStringList arms;
+    SQLArgs args;
+    for (const auto& source :
+         db.rows(QStringLiteral("SELECT run FROM shingle_sources WHERE output=? ORDER BY run"), {output})) {
+        const std::int64_t run = source.integer(0).value_or(0);
+        for (const QString& table : kRunTables) {
+            const auto held = holds(db, table, run);
+            if (!held)
+                return false;
+            if (!*held)
+                continue;
+            arms << QStringLiteral("SELECT ?, hash, sid, page_id, book_id FROM %1 WHERE run=?").arg(table)
+                    + (hash && sid ? QStringLiteral(" AND (hash, sid) > (?, ?)") : QString());
+            args << output << run;
+            if (hash && sid)
+                args << *hash << *sid;
+        }
+    }
+    std::int64_t copied = 0;
+    if (!arms.isEmpty()) {
+        if (!db.run(QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) ")
+                        + arms.join(QStringLiteral(" UNION ALL ")) + QStringLiteral(" ORDER BY 2, 3 LIMIT ?"),
+                    args << budget))
+            return false;
+        copied = sqlite3_changes64(db.handle());
+    }
+    if (!db.run(QStringLiteral("UPDATE shingle_building SET rows = rows + ? WHERE run=?"), {copied, output}))
+        return false;
+    if (copied < budget)
+        return swap(db, output);
+    return db.run(QStringLiteral("UPDATE shingle_building SET (hash, sid) = (SELECT hash, sid FROM shingle_runs "
+                                 "WHERE run=?1 ORDER BY hash DESC, sid DESC LIMIT 1) WHERE run=?1"),
+                  {output});
+}
+
+// Begins a merge of each level holding as many runs as are merged at once,
+// not counting runs already being merged nor `open`, the run taking rows.
+// The merge into a level is one at a time: one still being written when
+// the next is due is finished first.
+bool beginDue(SQLiteDB& db, std::optional<std::int64_t> open)
+{
+    const QString free = QStringLiteral("run NOT IN (SELECT run FROM shingle_sources) AND run IS NOT ?");
+    const SQLArg openArg = open ? SQLArg(*open) : SQLArg();
+    for (;;) {
+        const auto crowded =
+            db.rows(QStringLiteral("SELECT level FROM shingle_levels WHERE %1 GROUP BY level HAVING COUNT(*) >= ? "
+                                   "ORDER BY level LIMIT 1")
+                        .arg(free),
+                    {openArg, kFanIn});
+        if (crowded.isEmpty())
+            return true;
+        const std::int64_t level = crowded.first().integer(0).value_or(0);
+        if (const auto earlier =
+                db.scalarInt(QStringLiteral("SELECT run FROM shingle_building WHERE level=?"), {level + 1})) {
+            if (!copy(db, *earlier, std::numeric_limits<std::int64_t>::max()))
+                return false;
+            continue;
+        }
+        const auto output = newRun(db);
+        if (!output
+            || !db.run(QStringLiteral("INSERT INTO shingle_building(run, level, rows) VALUES(?, ?, 0)"),
+                       {*output, level + 1})
+            || !db.run(QStringLiteral("INSERT INTO shingle_sources(run, output) SELECT run, ? FROM shingle_levels "
+                                      "WHERE level=? AND %1 ORDER BY run LIMIT ?")
+                           .arg(free),
+                       {*output, level, openArg, kFanIn}))
+            return false;
+    }
+}
+
+// Deletes up to `budget` rows of merged runs from `shingle_runs`, each
+// run's from its first key on.
+bool reap(SQLiteDB& db, std::int64_t budget)
+{
+    while (budget > 0) {
+        const auto dead = db.scalarInt(QStringLiteral("SELECT MIN(run) FROM shingle_dead"));
+        if (!dead)
+            return true;
+        const auto cut = db.rows(QStringLiteral("SELECT hash, sid FROM shingle_runs WHERE run=? "
+                                                "ORDER BY hash, sid LIMIT 1 OFFSET ?"),
+                                 {*dead, budget - 1});
+        if (!cut.isEmpty())
+            return db.run(QStringLiteral("DELETE FROM shingle_runs WHERE run=? AND (hash, sid) <= (?, ?)"),
+                          {*dead, cut.first().integer(0).value_or(0), cut.first().integer(1).value_or(0)});
+        if (!db.run(QStringLiteral("DELETE FROM shingle_runs WHERE run=?"), {*dead}))
+            return false;
+        budget -= sqlite3_changes64(db.handle());
+        if (!db.run(QStringLiteral("DELETE FROM shingle_dead WHERE run=?"), {*dead}))
+            return false;
+    }
+    return true;
 }
 
 // The runs made anew from the table: one run, of the level its size gives.
@@ -75,7 +215,11 @@ bool remake(SQLiteDB& db)
     const auto rows = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingles"));
     return rows && db.run(QStringLiteral("DELETE FROM shingle_runs"))
         && db.run(QStringLiteral("DELETE FROM shingle_fresh"))
+        && db.run(QStringLiteral("DELETE FROM shingle_fresh2"))
         && db.run(QStringLiteral("DELETE FROM shingle_levels"))
+        && db.run(QStringLiteral("DELETE FROM shingle_building"))
+        && db.run(QStringLiteral("DELETE FROM shingle_sources"))
+        && db.run(QStringLiteral("DELETE FROM shingle_dead"))
         && db.run(QStringLiteral("INSERT INTO shingle_runs(run, hash, sid, page_id, book_id) "
                                  "SELECT 1, hash, rowid, page_id, book_id FROM shingles ORDER BY hash, rowid"))
         && db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) VALUES(1, ?, ?)"), {levelOf(*rows), *rows})
@@ -97,7 +241,40 @@ void setRunRows(std::int64_t rows)
 
 std::optional<std::int64_t> openRun(SQLiteDB& db)
 {
-    return db.scalarInt(QStringLiteral("SELECT MAX(run) FROM shingle_levels"));
+    // A merge's output may be newer than the run taking rows.
+    return db.scalarInt(QStringLiteral("SELECT MAX(run) FROM shingle_levels WHERE level=0"));
+}
+
+std::optional<QString> openTable(SQLiteDB& db)
+{
+    const auto open = openRun(db);
+    if (!open)
+        return std::nullopt;
+    for (const QString& table : kFreshTables) {
+        const auto held = holds(db, table, *open);
+        if (!held)
+            return std::nullopt;
+        if (*held)
+            return table;
+    }
+    // A run not yet written goes where no merge is taking runs from, so
+    // that the table can be cleared once that merge is whole; beside the
+    // first level's other live runs, so that the other one can.
+    std::optional<QString> best;
+    std::int64_t bestScore = -1;
+    for (const QString& table : kFreshTables) {
+        const auto score = db.scalarInt(
+            QStringLiteral("SELECT 2 * NOT EXISTS(SELECT 1 FROM %1 WHERE run IN (SELECT run FROM shingle_sources)) "
+                           "+ EXISTS(SELECT 1 FROM %1 WHERE run IN (SELECT run FROM shingle_levels))")
+                .arg(table));
+        if (!score)
+            return std::nullopt;
+        if (*score > bestScore) {
+            best = table;
+            bestScore = *score;
+        }
+    }
+    return best;
 }
 
 QString lookup(SQLiteDB& db)
@@ -121,33 +298,28 @@ bool settle(SQLiteDB& db, std::int64_t added)
     };
     // The count kept by the installer misses the rows of replaced books; it
     // is made exact before the run is taken for full.
-    if (!full())
-        return true;
-    if (!db.run(QStringLiteral("UPDATE shingle_levels SET rows = (SELECT COUNT(*) FROM shingle_fresh WHERE run=?) "
-                               "+ (SELECT COUNT(*) FROM shingle_runs WHERE run=?) WHERE run=?"),
-                {*open, *open, *open}))
-        return false;
-    if (!full())
-        return true;
-
-    // The full run is closed by opening a newer one once the merges are
-    // done: the newest run is always the one the installer writes to.
-    for (;;) {
-        const auto crowded = db.rows(QStringLiteral("SELECT level FROM shingle_levels GROUP BY level "
-                                                    "HAVING COUNT(*) >= ? ORDER BY level LIMIT 1"),
-                                     {kFanIn});
-        if (crowded.isEmpty())
-            break;
-        const std::int64_t level = crowded.first().integer(0).value_or(0);
-        QList<std::int64_t> runs;
-        for (const auto& row : db.rows(
-                 QStringLiteral("SELECT run FROM shingle_levels WHERE level=? ORDER BY run LIMIT ?"), {level, kFanIn}))
-            runs.append(row.integer(0).value_or(0));
-        if (runs.size() < kFanIn || !merge(db, runs, level + 1))
+    if (full()) {
+        if (!db.run(QStringLiteral("UPDATE shingle_levels SET rows = (SELECT COUNT(*) FROM shingle_fresh WHERE run=?1) "
+                                   "+ (SELECT COUNT(*) FROM shingle_fresh2 WHERE run=?1) "
+                                   "+ (SELECT COUNT(*) FROM shingle_runs WHERE run=?1) WHERE run=?1"),
+                    {*open}))
             return false;
+        // The full run is closed by opening a newer one: the newest run of
+        // the first level is always the one the installer writes to.
+        if (full()) {
+            if (!beginDue(db, std::nullopt))
+                return false;
+            const auto next = newRun(db);
+            if (!next || !db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) VALUES(?, 0, 0)"), {*next}))
+                return false;
+        }
     }
-    return db.run(QStringLiteral("INSERT INTO shingle_levels(run, level, rows) SELECT MAX(run) + 1, 0, 0 "
-                                 "FROM shingle_levels"));
+    // Each merge being written moves on, and merged rows go, in proportion
+    // to the rows the install added.
+    for (const auto& building : db.rows(QStringLiteral("SELECT run FROM shingle_building ORDER BY run")))
+        if (!copy(db, building.integer(0).value_or(0), added * kCopiesPerRow))
+            return false;
+    return reap(db, added * kDeletesPerRow) && beginDue(db, openRun(db));
 }
 
 bool rebuild(SQLiteDB& db)

@@ -5,11 +5,18 @@
 // the page cache, so installs grow slower with the library. Instead the
 // installer writes a lookup copy of each row into the newest of a few runs,
 // each sorted by hash: a book writes only into the small newest run, and
-// full runs are merged in bulk, eight of one level into one of the next, so
-// that a lookup reads a handful of runs. The first level's runs have a table
-// of their own, which their merge clears whole. Readers ask the
-// `shingle_hashes` view, which reads every run in both tables. (Rows changed
-// or removed in the table leave the runs through its triggers; one on insert
+// full runs are merged, eight of one level into one of the next, so that a
+// lookup reads a handful of runs. A merge is written a part at a time by
+// the installs after it began, each copying rows in proportion to its own,
+// so that no install waits for a whole merge; until its output is whole it
+// is read by no lookup and its runs stay live, then it takes their place in
+// one step. Each part commits with its install: a failed or killed install
+// leaves the merge where the one before left it. The first level's runs
+// have two tables of their own that take turns, each cleared whole once its
+// runs are merged; the merged runs of the levels above are deleted a part
+// at a time. Readers ask the `shingle_hashes` view, which reads every live
+// run in the three tables. (Rows changed or removed in the table leave the
+// runs, and the merges being written, through its triggers; one on insert
 // would put every shingle the installer writes under a statement journal.)
 
 #include <QString>
@@ -28,12 +35,16 @@ namespace ShingleRuns {
 // writing since.
 QString lookup(SQLiteDB& db);
 
-// The run the installer writes a book's shingles to.
+// The run the installer writes a book's shingles to, and the table it
+// lies in; never a merge's output.
 std::optional<std::int64_t> openRun(SQLiteDB& db);
+std::optional<QString> openTable(SQLiteDB& db);
 
 // Called by the installer inside a book's transaction, after the book's
-// `added` shingles: closes the newest run once it is full, merges full runs
-// and opens a new one. False when a statement failed.
+// `added` shingles: closes the newest run once it is full and opens a new
+// one, begins merging full runs, and moves each merge being written and the
+// deletion of merged rows forward by a part the size of `added`. False when
+// a statement failed.
 bool settle(SQLiteDB& db, std::int64_t added);
 
 // Makes the runs anew from the table, for rows written there other than by

@@ -768,10 +768,9 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
         "INSERT INTO pages(id, book_id, vol, page_num, seq, content, content_norm) VALUES(?,?,?,?,?,?,?)"));
     auto insertShingle =
         db.prepare(QStringLiteral("INSERT INTO shingles(rowid, hash, page_id, book_id) VALUES(?,?,?,?)"));
-    auto insertRunShingle = db.prepare(
-        QStringLiteral("INSERT INTO shingle_fresh(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)"));
+    std::optional<Statement> insertRunShingle; // into the open run's table, once it is known
     auto pages = package.prepare(QString::fromLatin1(Dist::RootBuilder::pagesQuery));
-    must(insertPage && insertShingle && insertRunShingle && pages);
+    must(insertPage && insertShingle && pages);
     // Each shingle goes into the table as its page is read, under the rowid
     // SQLite would give it, so that the table and its indexes by page and by
     // book grow at their ends; its lookup copy goes into the newest run
@@ -803,7 +802,11 @@ void LocalStore::writeBook(SQLiteDB& package, const Dist::CatBook& book, const D
             // the rows of a replaced version are gone by now.
             lastShingle = db.scalarInt(QStringLiteral("SELECT IFNULL(MAX(rowid), 0) FROM shingles"));
             run = ShingleRuns::openRun(db);
-            must(lastShingle && run);
+            const auto table = ShingleRuns::openTable(db);
+            must(lastShingle && run && table);
+            insertRunShingle = db.prepare(
+                QStringLiteral("INSERT INTO %1(run, hash, sid, page_id, book_id) VALUES(?,?,?,?,?)").arg(*table));
+            must(insertRunShingle.has_value());
         }
         // Past the largest rowid SQLite picks free ones at random: no order to keep.
         if (*lastShingle == std::numeric_limits<std::int64_t>::max()) {
