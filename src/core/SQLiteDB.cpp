@@ -396,6 +396,11 @@ std::int64_t SQLiteDB::lastInsertId() const
     return sqlite3_last_insert_rowid(handle_);
 }
 
+std::int64_t SQLiteDB::changes() const
+{
+    return sqlite3_changes64(handle_);
+}
+
 void SQLiteDB::interrupt()
 {
     sqlite3_interrupt(handle_);

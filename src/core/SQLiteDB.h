@@ -191,6 +191,8 @@ public:
     bool run(const QString& sql, const SQLArgs& args = {});
 
     std::int64_t lastInsertId() const;
+    // Rows the last finished INSERT, UPDATE or DELETE changed.
+    std::int64_t changes() const;
     // Stops whatever runs on this connection; safe from any thread.
     void interrupt();
     // Calls `check` every `steps` virtual-machine steps of the statements

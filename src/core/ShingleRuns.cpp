@@ -2,8 +2,6 @@
 
 #include "core/SQLiteDB.h"
 
-#include <sqlite3.h>
-
 #include <atomic>
 #include <limits>
 
@@ -140,7 +138,7 @@ bool copy(SQLiteDB& db, std::int64_t output, std::int64_t budget)
                         + arms.join(QStringLiteral(" UNION ALL ")) + QStringLiteral(" ORDER BY 2, 3 LIMIT ?"),
                     args << budget))
             return false;
-        copied = sqlite3_changes64(db.handle());
+        copied = db.changes();
     }
     if (!db.run(QStringLiteral("UPDATE shingle_building SET rows = rows + ? WHERE run=?"), {copied, output}))
         return false;
@@ -202,7 +200,7 @@ bool reap(SQLiteDB& db, std::int64_t budget)
                           {*dead, cut.first().integer(0).value_or(0), cut.first().integer(1).value_or(0)});
         if (!db.run(QStringLiteral("DELETE FROM shingle_runs WHERE run=?"), {*dead}))
             return false;
-        budget -= sqlite3_changes64(db.handle());
+        budget -= db.changes();
         if (!db.run(QStringLiteral("DELETE FROM shingle_dead WHERE run=?"), {*dead}))
             return false;
     }
