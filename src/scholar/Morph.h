@@ -72,7 +72,8 @@ std::u32string lightRoot(const std::u32string& stem);
 // and of the verb's forms, weak, hamza and doubled letters restored; the
 // cheapest reading wins, and a root the bundled dictionary lists beats one
 // it does not, and of two listed roots the rules find equally likely, the
-// one the sample texts use more. Nothing when no pattern fits.
+// one the sample texts use more. A word the dictionary files under a root
+// by name (ماء under موه) takes that root. Nothing when no pattern fits.
 struct Reading
 {
     QString root; // every hamza written ا

@@ -28,6 +28,10 @@ constexpr double kListed = 1.5;
 // the rules find equally likely, too little to outweigh a rule.
 constexpr double kPerUses = 0.07;
 
+// What a word the dictionary files under a root by name gains over the
+// readings of its letters by pattern, the cheapest of which costs nothing.
+constexpr double kFiled = 0.3;
+
 // What reading a sound root costs where a shadda on the stem's last letter
 // says a doubled one: more than any listed root weighs against an unlisted
 // one, so a listed doubled root wins over a listed sound one.
@@ -77,6 +81,7 @@ struct Back
     bool verbal = false;  // a subject or object suffix only verbs take
     bool nominal = false; // ة and ات
     bool ta = false;      // ends in ة, or ة written ت before a pronoun
+    bool pronoun = false; // a pronoun or nothing: the word keeps its own end
 };
 
 bool isTrilateral(const std::u32string& shape)
@@ -243,11 +248,20 @@ std::vector<Back> buildBacks()
             // Before a pronoun, ا is the subject of two (نصراه).
             const bool dual = i.text == U"ا" && !p.text.empty();
             out.push_back({i.text + p.text, i.cost + p.cost + (keptNun ? 0.3 : 0), i.verbal || p.verbal || dual,
-                           i.nominal, i.ta});
+                           i.nominal, i.ta, i.text.empty()});
         }
     }
     return out;
 }
+
+// What a letter is written with.
+struct Marks
+{
+    bool shadda = false;
+    char32_t vowel = 0; // fatha, damma or kasra
+};
+
+std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& marks);
 
 struct Tables
 {
@@ -256,6 +270,9 @@ struct Tables
     std::vector<Back> backs = buildBacks();
     // Listed roots with the weight of their uses.
     std::unordered_map<std::u32string, double> listed;
+    // The words the dictionary files under a root by name (ماء under موه),
+    // as `lettersOf` writes them.
+    std::unordered_multimap<std::u32string, std::u32string> filed;
 
     Tables()
     {
@@ -265,6 +282,12 @@ struct Tables
         const QStringList entries = QString::fromUtf8(data).split(QRegularExpression(QStringLiteral("\\s+")),
                                                                    Qt::SkipEmptyParts);
         for (const QString& entry : entries) {
+            if (const qsizetype is = entry.indexOf(u'='); is > 0) {
+                bool tanwin = false;
+                std::vector<Marks> marks;
+                filed.emplace(lettersOf(entry.left(is), tanwin, marks), Py::scalars(entry.mid(is + 1)));
+                continue;
+            }
             const qsizetype colon = entry.indexOf(u':');
             const double uses = colon < 0 ? 0 : entry.mid(colon + 1).toDouble();
             const std::u32string root = Py::scalars(colon < 0 ? entry : entry.left(colon));
@@ -279,12 +302,13 @@ const Tables& tables()
     return built;
 }
 
-// What a letter is written with.
-struct Marks
+// What the dictionary's listing of `root` weighs for it; nothing unlisted.
+double listedWeight(const std::u32string& root)
 {
-    bool shadda = false;
-    char32_t vowel = 0; // fatha, damma or kasra
-};
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    return it == listed.end() ? 0.0 : it->second;
+}
 
 // The word's letters: marks and tatweel dropped, every hamza seat but إ one
 // letter, آ a hamza and an alef, the alef of liaison a plain alef; nothing
@@ -472,13 +496,7 @@ struct Candidate
 // Every root the fit can give, with its score (lower is better).
 void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
 {
-    const Tables& t = tables();
-    auto weight = [&](const std::u32string& root) {
-        const auto it = t.listed.find(root);
-        if (it == t.listed.end())
-            return 0.0;
-        return it->second;
-    };
+    const auto weight = listedWeight;
     std::vector<std::vector<Option>> places;
     if (p.weakLast && f.letters[2] != U'ي')
         return;
@@ -577,6 +595,24 @@ std::optional<Reading> reading(const QString& word)
             const bool doubledLast = marks[lastAt].shadda && !isWeak(stem.back()) && stem.back() != U'ن';
             const bool formDoubled = doubledLast && lastAt > 0 && marks[lastAt - 1].vowel == U'\u064E'
                                      && marks[lastAt].vowel != U'\u064F';
+            // A word the dictionary files by name takes that root, as it
+            // stands or after a conjunction or the article and before a
+            // pronoun: a letter more on either side makes another word
+            // (مائة is not ماء, كفاه not فاه), and so does a shadda on its
+            // last letter (عامّ is not عام).
+            if (back.pronoun && (front.text.empty() || front.join || front.article) && !doubledLast) {
+                for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it) {
+                    Candidate c;
+                    c.kind = Kind::either;
+                    c.root = it->second;
+                    c.verbalAffix = back.verbal || front.future;
+                    c.nominalAffix = front.article || front.preposition || back.nominal || tanwin;
+                    // After و or ف the letter may be the word's own (فرقة
+                    // is not ف with رقة): no gain over the patterns then.
+                    c.score = front.cost + back.cost - listedWeight(c.root) - (front.join ? 0 : kFiled);
+                    found.push_back(c);
+                }
+            }
             for (const Pattern& p : t.patterns) {
                 // What stands around the stem must suit what the pattern is.
                 const bool noun = p.kind == Kind::noun || p.kind == Kind::either;

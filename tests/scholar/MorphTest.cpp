@@ -256,6 +256,11 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // such a word opens a noun (تمرا, يدها).
         {"an alef last is no present tense's root letter",
          {{u"تمرا", u"تمر"}, {u"نفرا", u"نفر"}, {u"يدها", u"يدي يدو"}, {u"سيدها", u"سود"}, {u"نسوا", u"نسي"}}},
+        // A word the dictionary files under a root by name, with what may
+        // stand around it; a letter more on either side is another word.
+        {"filed by the dictionary",
+         {{u"وماؤها", u"موه"}, {u"بالماء", u"موه"}, {u"اسمه", u"سمو وسم"}, {u"ابنه", u"بني بنو"},
+          {u"دمه", u"دمو دمي"}, {u"مائة", u"ماي"}, {u"فرقة", u"فرق"}, {u"كفاه", u"كفي كفو"}, {u"لحانة", u"لحن"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},

@@ -18,6 +18,11 @@
 // leading forms وال, فال, بال, كال, ال, و, ف, ب ("root:count"; no count when
 // none). Where the rules leave two listed roots (صفة: وصف or صفف), the
 // commoner wins.
+//
+// After the roots stand the words the cross-references file under a root
+// ("word=root": ماء=موه), which no rule of the letters can tell. A root
+// the dictionary spells with a last ا is the و one (سما, علا, بدا), as a
+// past tense writes it; with ى, the ي one.
 #include "core/Json.h"
 
 #include <QCoreApplication>
@@ -65,6 +70,16 @@ void collect(const QString& spelt, std::set<QString>& roots)
     } else {
         roots.insert(written(root));
     }
+}
+
+// The root a cross-reference names, as the analysis writes it.
+QString filedRoot(const QString& spelt)
+{
+    QString root = spelt;
+    root.remove(u' ');
+    if (root.size() == 3 && root.back() == u'ا')
+        root.back() = u'و';
+    return written(root);
 }
 
 // The letters of a word of the texts as the roots are written: marks and
@@ -136,13 +151,16 @@ int main(int argc, char** argv)
     const QString letter = QStringLiteral("[\\x{0621}-\\x{064A}]");
     const QString spelt = QStringLiteral("((?:%1 ){2,4}%1)").arg(letter);
     const QRegularExpression entry(QStringLiteral("^") + spelt + QStringLiteral("(?: |$)"));
-    const QRegularExpression reference(QStringLiteral("^%1+ في ").arg(letter) + spelt + QStringLiteral("$"));
+    const QRegularExpression reference(QStringLiteral("^(%1+) في ").arg(letter) + spelt + QStringLiteral("$"));
 
     std::set<QString> roots;
+    std::set<std::pair<QString, QString>> filings;
     for (const QString& raw : lexicon->split(u'\n')) {
         const QString line = raw.trimmed();
-        if (const auto m = reference.match(line); m.hasMatch())
-            collect(m.captured(1), roots);
+        if (const auto m = reference.match(line); m.hasMatch()) {
+            collect(m.captured(2), roots);
+            filings.emplace(m.captured(1), filedRoot(m.captured(2)));
+        }
         else if (const auto e = entry.match(line); e.hasMatch())
             collect(e.captured(1), roots);
     }
@@ -159,8 +177,9 @@ int main(int argc, char** argv)
 
     QString out = QStringLiteral(
         "// The roots of the dictionary مختار الصحاح in the sample library (samples/books/010.json),\n"
-        "// each with its bare uses in the sample books and the Quran text (samples/), written by\n"
-        "// tools/quorvel-roots; licence and source as for those texts (see ATTRIBUTION.md).\n"
+        "// each with its bare uses in the sample books and the Quran text (samples/), then the words\n"
+        "// its cross-references file under a root (word=root), written by tools/quorvel-roots;\n"
+        "// licence and source as for those texts (see ATTRIBUTION.md).\n"
         "// Do not edit: run the tool again.\n"
         "R\"(");
     int onLine = 0;
@@ -169,6 +188,12 @@ int main(int argc, char** argv)
         out += root;
         if (const auto it = counts.find(root); it != counts.end())
             out += u':' + QString::number(it->second);
+        onLine = (onLine + 1) % rootsPerLine;
+    }
+    onLine = 0;
+    for (const auto& [word, root] : filings) {
+        out += onLine == 0 ? QStringLiteral("\n") : QStringLiteral(" ");
+        out += word + u'=' + root;
         onLine = (onLine + 1) % rootsPerLine;
     }
     out += QStringLiteral("\n)\"\n");
