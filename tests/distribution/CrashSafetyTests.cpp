@@ -1,4 +1,5 @@
 #include "core/SQLiteDB.h"
+#include "core/ShingleRuns.h"
 #include "distribution/Dist.h"
 #include "distribution/LocalStore.h"
 
@@ -8,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <ostream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,43 +21,81 @@ using namespace quorvel;
 namespace {
 
 struct BookRows {
-    std::int64_t pages = 0, fts = 0, toc = 0, edges = 0;
+    std::int64_t pages = 0, fts = 0, toc = 0, edges = 0, shingles = 0, byHash = 0;
     bool operator==(const BookRows&) const = default;
+    friend void PrintTo(const BookRows& r, std::ostream* os)
+    {
+        *os << "pages " << r.pages << ", fts " << r.fts << ", toc " << r.toc << ", edges " << r.edges
+            << ", shingles " << r.shingles << ", by hash " << r.byHash;
+    }
 };
 
+// The shingles by hash come from the runs, whatever merge is under way.
 BookRows rowsOf(SQLiteDB& db, std::int64_t bookId)
 {
-    auto n = [&](const char* sql) { return db.scalarInt(QString::fromLatin1(sql), {bookId}).value_or(-1); };
-    return {n("SELECT COUNT(*) FROM pages WHERE book_id=?"), n("SELECT COUNT(*) FROM pages_fts WHERE book_id=?"),
-            n("SELECT COUNT(*) FROM toc WHERE book_id=?"), n("SELECT COUNT(*) FROM isnad_edges WHERE book_id=?")};
+    auto n = [&](const QString& sql) { return db.scalarInt(sql, {bookId}).value_or(-1); };
+    return {n(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=?")),
+            n(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE book_id=?")),
+            n(QStringLiteral("SELECT COUNT(*) FROM toc WHERE book_id=?")),
+            n(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE book_id=?")),
+            n(QStringLiteral("SELECT COUNT(*) FROM shingles WHERE book_id=?")),
+            n(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE book_id=?").arg(ShingleRuns::lookup(db)))};
 }
 
-void installAll(const QString& storePath, const QUrl& base)
+bool mergeUnderWay(SQLiteDB& db)
+{
+    return db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingle_building")).value_or(0) > 0;
+}
+
+void installAll(const QString& storePath, const QUrl& base, const QList<Dist::CatBook>& books)
 {
     auto store = LocalStore::open(storePath);
     ASSERT_TRUE(store);
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
-    for (const auto& book : catalog.books)
+    for (const auto& book : books)
         store->install(book, catalog, index.release, base);
 }
 
 } // namespace
 
 // A process killed at any moment of an install leaves every book either whole
-// (with its installed record) or absent, and a later run completes the store.
+// (with its installed record) or absent, and a later run completes the store;
+// so too the shingles by hash while a merge of their runs is part written.
 TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
 {
+    // Every book a run of its own, so that merges begin within the sample.
+    struct WithReuse {
+        WithReuse() { LocalStore::setWithReuse(true), ShingleRuns::setRunRows(1); }
+        ~WithReuse() { LocalStore::setWithReuse(false), ShingleRuns::setRunRows(std::int64_t(1) << 21); }
+    } withReuse;
     Dist::overridePublicKey({});
     QTemporaryDir dir;
     const QUrl base = QUrl::fromLocalFile(QStringLiteral(QUORVEL_SAMPLE_RELEASE));
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
+    // The smaller books, as many as a merge and two installs after it need:
+    // shingles make the larger ones slow to install again and again.
+    QList<Dist::CatBook> books = catalog.books;
+    std::sort(books.begin(), books.end(), [](const auto& a, const auto& b) { return a.usize < b.usize; });
+    books.resize(11);
 
     const QString referencePath = dir.filePath(QStringLiteral("reference.db"));
-    installAll(referencePath, base);
+    installAll(referencePath, base, books);
     auto reference = SQLiteDB::open(referencePath, true);
     ASSERT_TRUE(reference);
 
+    // The books installed until a merge is under way, which the killed
+    // installs then carry on.
     const QString storePath = dir.filePath(QStringLiteral("library.db"));
+    {
+        auto store = LocalStore::open(storePath);
+        ASSERT_TRUE(store);
+        for (const auto& book : books) {
+            store->install(book, catalog, index.release, base);
+            if (mergeUnderWay(store->db()))
+                break;
+        }
+        ASSERT_TRUE(mergeUnderWay(store->db()));
+    }
     // Killed children leave their unpacked package behind: keep those here.
     const QByteArray savedTmp = qgetenv("TMPDIR");
     QDir(dir.path()).mkpath(QStringLiteral("tmp"));
@@ -67,7 +108,7 @@ TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
             // The child installs until it is killed; it never returns into the test.
             try {
                 auto store = LocalStore::open(storePath);
-                for (const auto& book : catalog.books)
+                for (const auto& book : books)
                     store->install(book, catalog, index.release, base);
             } catch (...) {
             }
@@ -85,7 +126,10 @@ TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
         ASSERT_TRUE(reopened);
         SQLiteDB* store = &reopened->db();
         EXPECT_EQ(store->rows(QStringLiteral("PRAGMA integrity_check")).first().str(0), QStringLiteral("ok"));
-        for (const auto& book : catalog.books) {
+        EXPECT_EQ(store->scalarInt(QStringLiteral("SELECT COUNT(*) FROM %1").arg(ShingleRuns::lookup(*store))),
+                  store->scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingles")))
+            << "after " << delayMs << " ms";
+        for (const auto& book : books) {
             const bool recorded =
                 store->scalarInt(QStringLiteral("SELECT COUNT(*) FROM installed WHERE book_id=?"), {book.id}) == 1;
             const BookRows rows = rowsOf(*store, book.id);
@@ -103,9 +147,9 @@ TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
     else
         qputenv("TMPDIR", savedTmp);
 
-    installAll(storePath, base);
+    installAll(storePath, base, books);
     auto store = SQLiteDB::open(storePath, true);
-    for (const auto& book : catalog.books)
+    for (const auto& book : books)
         EXPECT_EQ(rowsOf(*store, book.id), rowsOf(*reference, book.id)) << "book " << book.id;
 }
 #endif
