@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <cmath>
@@ -598,9 +599,14 @@ std::optional<Reading> reading(const QString& word)
             // A word the dictionary files by name takes that root, as it
             // stands or after a conjunction or the article and before a
             // pronoun: a letter more on either side makes another word
-            // (مائة is not ماء, كفاه not فاه), and so does a shadda on its
-            // last letter (عامّ is not عام).
-            if (back.pronoun && (front.text.empty() || front.join || front.article) && !doubledLast) {
+            // (مائة is not ماء, كفاه not فاه), and so does a shadda past its
+            // first letter, which the dictionary's bare spelling leaves open
+            // (قُرَّة is not قِرَة, عامّ not عام); on the first it is the
+            // article's or a ن's before it (وَٱلدَّمُ, مِن مَّآءٍ).
+            const bool shadda = std::any_of(marks.begin() + std::ptrdiff_t(front.text.size() + 1),
+                                            marks.begin() + std::ptrdiff_t(lastAt + 1),
+                                            [](const Marks& m) { return m.shadda; });
+            if (back.pronoun && (front.text.empty() || front.join || front.article) && !shadda) {
                 for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it) {
                     Candidate c;
                     c.kind = Kind::either;

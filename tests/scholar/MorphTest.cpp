@@ -257,10 +257,13 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"an alef last is no present tense's root letter",
          {{u"تمرا", u"تمر"}, {u"نفرا", u"نفر"}, {u"يدها", u"يدي يدو"}, {u"سيدها", u"سود"}, {u"نسوا", u"نسي"}}},
         // A word the dictionary files under a root by name, with what may
-        // stand around it; a letter more on either side is another word.
+        // stand around it; a letter more on either side is another word,
+        // and so is one with a shadda past the first letter (the Quran's
+        // مَّآءٍ has its shadda from the ن before it).
         {"filed by the dictionary",
          {{u"وماؤها", u"موه"}, {u"بالماء", u"موه"}, {u"اسمه", u"سمو وسم"}, {u"ابنه", u"بني بنو"},
-          {u"دمه", u"دمو دمي"}, {u"مائة", u"ماي"}, {u"فرقة", u"فرق"}, {u"كفاه", u"كفي كفو"}, {u"لحانة", u"لحن"}}},
+          {u"دمه", u"دمو دمي"}, {u"وَٱلدَّمُ", u"دمو دمي"}, {u"مَّآءٍ", u"موه"}, {u"مائة", u"ماي"},
+          {u"فرقة", u"فرق"}, {u"كفاه", u"كفي كفو"}, {u"لحانة", u"لحن"}, {u"قُرَّةَ", u"قرر"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
