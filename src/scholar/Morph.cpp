@@ -129,18 +129,27 @@ QString glossOf(const Tables::Gloss& glosses, const std::u32string& affix, const
     return it != glosses.end() ? it->second : QString::fromUtf16(other);
 }
 
-// The word's letters with harakat, tatweel, superscript alef and the bare
-// hamza dropped and the hamza seats folded onto their carriers; ى and ة stay.
+// Harakat and the other marks above and below, tatweel, the dagger alef
+// and the Quran's small signs: none is a letter of the word.
+bool dropped(char32_t c)
+{
+    return (c >= 0x064B && c <= 0x065F) || c == 0x0640 || c == 0x0670 || (c >= 0x06D6 && c <= 0x06ED);
+}
+
+// The word's letters with every mark and the bare hamza dropped, the hamza
+// seats folded onto their carriers and the alef of liaison a plain alef;
+// ى and ة stay.
 std::u32string normalizedLetters(const QString& word)
 {
     std::u32string out;
     for (char32_t c : Py::scalars(word)) {
-        if ((c >= 0x064B && c <= 0x0652) || c == 0x0621 || c == 0x0640 || c == 0x0670)
+        if (dropped(c) || c == 0x0621)
             continue;
         switch (c) {
         case 0x0623:
         case 0x0625:
         case 0x0622:
+        case 0x0671:
             out.push_back(0x0627);
             break;
         case 0x0624:
@@ -166,10 +175,10 @@ std::u32string radicalLetters(const QString& word)
 {
     std::u32string out;
     for (char32_t c : Py::scalars(word)) {
-        if ((c >= 0x064B && c <= 0x0652) || c == 0x0621 || c == 0x0640 || c == 0x0670)
+        if (dropped(c) || c == 0x0621)
             continue;
         const bool seat = c == 0x0623 || c == 0x0625 || c == 0x0622 || c == 0x0624 || c == 0x0626;
-        out.push_back(seat ? kHamzaRadical : c);
+        out.push_back(seat ? kHamzaRadical : c == 0x0671 ? U'ا' : c);
     }
     return out;
 }
@@ -300,11 +309,12 @@ std::u32string lightRoot(const std::u32string& stem)
     }
 }
 
-MorphResult analyze(const QString& word)
+MorphResult analyze(const QString& original)
 {
     const Tables& t = tables();
     MorphResult r;
-    r.word = word;
+    r.word = original;
+    const QString word = Py::string(hamzaMarksAsLetters(Py::scalars(original)));
     const std::u32string w = normalizedLetters(Py::strip(word));
     r.norm = Py::string(w);
 

@@ -66,6 +66,11 @@ Split stripSuffix(const std::u32string& w);
 // or none can go. Stems shorter than 4 are their own root.
 std::u32string lightRoot(const std::u32string& stem);
 
+// The hamza written as a mark above or below (the Quran's ـَٔ, a seat and
+// ٔ in decomposed text) as the letter it stands for: on a tatweel a hamza
+// of its own, on ا, و, ي or ى the seat become one; elsewhere left as is.
+std::u32string hamzaMarksAsLetters(std::u32string w);
+
 // How a word reads as a root set in a pattern: its root as the classical
 // dictionaries file it, and whether the reading is a verb. Every way of
 // taking its front and end affixes off is tried with the patterns of nouns

@@ -320,7 +320,7 @@ std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& 
     std::u32string out;
     tanwin = false;
     marks.clear();
-    for (char32_t c : Py::scalars(word)) {
+    for (char32_t c : hamzaMarksAsLetters(Py::scalars(word))) {
         if (c >= 0x064B && c <= 0x064D)
             tanwin = true;
         if (!out.empty() && (c == 0x0651 || (c >= 0x064E && c <= 0x0650))) {
@@ -567,6 +567,35 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
 }
 
 } // namespace
+
+std::u32string hamzaMarksAsLetters(std::u32string w)
+{
+    const auto isMark = [](char32_t c) { return c >= 0x064B && c <= 0x065F; };
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w[i] != 0x0654 && w[i] != 0x0655)
+            continue;
+        std::size_t base = i;
+        while (base > 0 && isMark(w[base - 1]))
+            --base;
+        if (base == 0)
+            continue; // a mark on nothing: dropped with the others
+        char32_t& seat = w[base - 1];
+        const bool below = w[i] == 0x0655;
+        if (seat == U'ا')
+            seat = below ? U'إ' : U'أ';
+        else if (seat == U'و')
+            seat = U'ؤ';
+        else if (seat == U'ي' || seat == U'ى')
+            seat = U'ئ';
+        else if (seat == 0x0640)
+            seat = U'ء';
+        else
+            continue; // a consonant or a seat already written: nothing to add
+        w.erase(i, 1);
+        --i;
+    }
+    return w;
+}
 
 std::optional<Reading> reading(const QString& word)
 {

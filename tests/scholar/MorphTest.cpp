@@ -2,6 +2,8 @@
 
 #include "core/Py.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -300,11 +302,20 @@ TEST(MorphAnalyze, theQuransScriptAndHamzaSeatsAreReadLikeThePlainText)
         {u"وَٱتَّقُوا۟", u"وقي"}, {u"ٱلصَّلَوٰةَ", u"صلو صلي"}, {u"ٱلْكِتَٰبَ", u"كتب"}, {u"ٱلْحَجِّ", u"حجج"},
         // آ is a hamza and an alef; إ opens إفعال, أ opens أفعال.
         {u"آمَنَ", u"امن"},       {u"إِيمَانًا", u"امن"},       {u"أَيْمَانِ", u"يمن"},
+        // A hamza written as a mark on a tatweel is a root letter.
+        {u"يَسْـَٔلُونَكَ", u"سال"}, {u"بِـَٔايَـٰتِنَا", u"ايي اوي"}, {u"ٱلسَّيِّـَٔاتِ", u"سوا"},
+        {u"وَٱلْأَفْـِٔدَةَ", u"فاد"}, {u"يَسْتَـْٔذِنُونَكَ", u"اذن"},
+        // Words no pattern reads keep no mark in their light root.
+        {u"ٱلْكِبْرِيَآءُ", u"كبر"}, {u"ٱلْأَحَادِيثِ", u"حدث"},
     };
     for (const auto& [word, roots] : cases) {
         const QString root = Morph::analyze(u(word)).root;
         EXPECT_TRUE(u(roots).split(u' ').contains(root)) << qPrintable(u(word)) << " → " << qPrintable(root);
     }
+    static const QRegularExpression letters(QStringLiteral("^[\\x{0621}-\\x{064A}]+$"));
+    for (const char16_t* word : {u"يَـٰمُوسَىٰٓ", u"سَكِينَتَهُۥ", u"إِسْرَٰٓءِيلَ", u"خَطِيٓـَٔتُهُۥ", u"تَا۟يْـَٔسُوا۟"})
+        EXPECT_TRUE(letters.match(Morph::analyze(u(word)).root).hasMatch())
+            << qPrintable(u(word)) << " → " << qPrintable(Morph::analyze(u(word)).root);
     // Anything but Arabic has no reading.
     EXPECT_FALSE(Morph::reading(QStringLiteral("abc")));
     EXPECT_FALSE(Morph::reading(u(u"كتاب2")));
