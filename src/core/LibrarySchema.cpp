@@ -15,13 +15,12 @@ namespace {
 // added when it will no longer be met in the sources, taken out when it
 // will be met there again.
 const QString kShingleReaders = [] {
-    const QString tables[] = {QStringLiteral("shingle_runs"), QStringLiteral("shingle_fresh"),
-                              QStringLiteral("shingle_fresh2")};
+    const QStringList& tables = ShingleRuns::runTables();
     QStringList view, moved, removed, inSources;
     for (const QString& table : tables) {
         // Only the first level's runs lie in its tables: a lookup seeks no
         // other run there. Merges write to the first table.
-        const bool fresh = table != tables[0];
+        const bool fresh = table != tables.first();
         const QString inLive = fresh ? QStringLiteral("run IN (SELECT run FROM shingle_levels WHERE level=0)")
                                      : QStringLiteral("run IN (SELECT run FROM shingle_levels)");
         const QString inWritten = fresh ? inLive

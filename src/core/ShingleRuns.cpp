@@ -31,9 +31,8 @@ constexpr std::int64_t kDeletesPerRow = 1;
 
 std::atomic<std::int64_t> runRowsNow{kRunRows};
 
-const QString kFreshTables[] = {QStringLiteral("shingle_fresh"), QStringLiteral("shingle_fresh2")};
-const QString kRunTables[] = {QStringLiteral("shingle_runs"), QStringLiteral("shingle_fresh"),
-                              QStringLiteral("shingle_fresh2")};
+// The first level's two tables.
+const QStringList kFreshTables = runTables().mid(1);
 
 bool exists(SQLiteDB& db, const char* type, const char* name)
 {
@@ -119,7 +118,7 @@ bool copy(SQLiteDB& db, std::int64_t output, std::int64_t budget)
     for (const auto& source :
          db.rows(QStringLiteral("SELECT run FROM shingle_sources WHERE output=? ORDER BY run"), {output})) {
         const std::int64_t run = source.integer(0).value_or(0);
-        for (const QString& table : kRunTables) {
+        for (const QString& table : runTables()) {
             const auto held = holds(db, table, run);
             if (!held)
                 return false;
@@ -211,10 +210,12 @@ bool reap(SQLiteDB& db, std::int64_t budget)
 bool remake(SQLiteDB& db)
 {
     const auto rows = db.scalarInt(QStringLiteral("SELECT COUNT(*) FROM shingles"));
-    return rows && db.run(QStringLiteral("DELETE FROM shingle_runs"))
-        && db.run(QStringLiteral("DELETE FROM shingle_fresh"))
-        && db.run(QStringLiteral("DELETE FROM shingle_fresh2"))
-        && db.run(QStringLiteral("DELETE FROM shingle_levels"))
+    if (!rows)
+        return false;
+    for (const QString& table : runTables())
+        if (!db.run(QStringLiteral("DELETE FROM %1").arg(table)))
+            return false;
+    return db.run(QStringLiteral("DELETE FROM shingle_levels"))
         && db.run(QStringLiteral("DELETE FROM shingle_building"))
         && db.run(QStringLiteral("DELETE FROM shingle_sources"))
         && db.run(QStringLiteral("DELETE FROM shingle_dead"))
@@ -235,6 +236,13 @@ std::int64_t runRows()
 void setRunRows(std::int64_t rows)
 {
     runRowsNow.store(std::max<std::int64_t>(1, rows));
+}
+
+const QStringList& runTables()
+{
+    static const QStringList tables{QStringLiteral("shingle_runs"), QStringLiteral("shingle_fresh"),
+                                    QStringLiteral("shingle_fresh2")};
+    return tables;
 }
 
 std::optional<std::int64_t> openRun(SQLiteDB& db)

@@ -20,6 +20,7 @@
 // would put every shingle the installer writes under a statement journal.)
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -34,6 +35,10 @@ namespace ShingleRuns {
 // in a library written before the runs existed and not yet opened for
 // writing since.
 QString lookup(SQLiteDB& db);
+
+// The tables the runs lie in: the levels above the first and the merges
+// being written, then the first level's two.
+const QStringList& runTables();
 
 // The run the installer writes a book's shingles to, and the table it
 // lies in; never a merge's output.

@@ -129,13 +129,6 @@ QString glossOf(const Tables::Gloss& glosses, const std::u32string& affix, const
     return it != glosses.end() ? it->second : QString::fromUtf16(other);
 }
 
-// Harakat and the other marks above and below, tatweel, the dagger alef
-// and the Quran's small signs: none is a letter of the word.
-bool dropped(char32_t c)
-{
-    return (c >= 0x064B && c <= 0x065F) || c == 0x0640 || c == 0x0670 || (c >= 0x06D6 && c <= 0x06ED);
-}
-
 // The word's letters with every mark and the bare hamza dropped, the hamza
 // seats folded onto their carriers and the alef of liaison a plain alef;
 // ى and ة stay.
@@ -143,7 +136,7 @@ std::u32string normalizedLetters(const QString& word)
 {
     std::u32string out;
     for (char32_t c : Py::scalars(word)) {
-        if (dropped(c) || c == 0x0621)
+        if (notALetter(c) || c == 0x0621)
             continue;
         switch (c) {
         case 0x0623:
@@ -175,7 +168,7 @@ std::u32string radicalLetters(const QString& word)
 {
     std::u32string out;
     for (char32_t c : Py::scalars(word)) {
-        if (dropped(c) || c == 0x0621)
+        if (notALetter(c) || c == 0x0621)
             continue;
         const bool seat = c == 0x0623 || c == 0x0625 || c == 0x0622 || c == 0x0624 || c == 0x0626;
         out.push_back(seat ? kHamzaRadical : c == 0x0671 ? U'ا' : c);

@@ -66,6 +66,10 @@ Split stripSuffix(const std::u32string& w);
 // or none can go. Stems shorter than 4 are their own root.
 std::u32string lightRoot(const std::u32string& stem);
 
+// Every Arabic mark (harakat, those above and below, the dagger alef, the
+// Quran's small signs) and the tatweel: nothing of a word's letters.
+bool notALetter(char32_t c);
+
 // The hamza written as a mark above or below (the Quran's ـَٔ, a seat and
 // ٔ in decomposed text) as the letter it stands for: on a tatweel a hamza
 // of its own, on ا, و, ي or ى the seat become one; elsewhere left as is.

@@ -1,5 +1,6 @@
 #include "scholar/Morph.h"
 
+#include "core/Arabic.h"
 #include "core/Py.h"
 
 #include <QRegularExpression>
@@ -330,8 +331,7 @@ std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& 
             else
                 marks.back().vowel = c;
         }
-        // Harakat, tatweel, the dagger alef and the Quran's small signs.
-        if ((c >= 0x064B && c <= 0x065F) || c == 0x0640 || c == 0x0670 || (c >= 0x06D6 && c <= 0x06ED))
+        if (notALetter(c))
             continue;
         // Only Arabic letters make a root.
         if (c < 0x0621 || c > 0x0671) {
@@ -497,7 +497,6 @@ struct Candidate
 // Every root the fit can give, with its score (lower is better).
 void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
 {
-    const auto weight = listedWeight;
     std::vector<std::vector<Option>> places;
     if (p.weakLast && f.letters[2] != U'ي')
         return;
@@ -522,7 +521,7 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
         for (char32_t& c : proto.root)
             if (c == kHamza)
                 c = U'ا';
-        proto.score = cost - weight(proto.root);
+        proto.score = cost - listedWeight(proto.root);
         out.push_back(proto);
         return;
     }
@@ -559,7 +558,7 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                     continue;
                 Candidate cand = proto;
                 cand.root = root;
-                cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - weight(root);
+                cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
                 out.push_back(cand);
             }
         }
@@ -568,14 +567,18 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
 
 } // namespace
 
+bool notALetter(char32_t c)
+{
+    return c == 0x0640 || (c <= 0xFFFF && Arabic::isMark(char16_t(c)));
+}
+
 std::u32string hamzaMarksAsLetters(std::u32string w)
 {
-    const auto isMark = [](char32_t c) { return c >= 0x064B && c <= 0x065F; };
     for (std::size_t i = 0; i < w.size(); ++i) {
         if (w[i] != 0x0654 && w[i] != 0x0655)
             continue;
         std::size_t base = i;
-        while (base > 0 && isMark(w[base - 1]))
+        while (base > 0 && w[base - 1] != 0x0640 && notALetter(w[base - 1]))
             --base;
         if (base == 0)
             continue; // a mark on nothing: dropped with the others

@@ -119,15 +119,16 @@ bool wordMatch(const Arabic::Tok& tok, const QString& w)
     return tok.match(w);
 }
 
-// Appends the phrase's start positions in the words to `out`; with `first`,
-// only the first one (enough to know the phrase is there).
+// Whether the phrase stands in the words; its start positions are appended
+// to `out`, and without one the search stops at the first.
 template <typename Words>
-void positionsInto(QList<int>& out, const SearchEngine::Phrase& phrase, const Words& words,
-                   const QList<Arabic::RichWord>* rich, const SearchQuery& q, bool first = false)
+bool positionsInto(QList<int>* out, const SearchEngine::Phrase& phrase, const Words& words,
+                   const QList<Arabic::RichWord>* rich, const SearchQuery& q)
 {
     const qsizetype n = qsizetype(phrase.toks.size());
     if (n == 0 || words.size() < n)
-        return;
+        return false;
+    bool found = false;
     const bool compareRich = phrase.rich && rich;
     // A word of another script is compared by its full-text term, as the
     // index compares it (its case and accents aside), and has no hamza or
@@ -150,11 +151,13 @@ void positionsInto(QList<int>& out, const SearchEngine::Phrase& phrase, const Wo
                 ok = Arabic::rawOK((*phrase.rich)[j].letters, (*rich)[i + j].letters, q.hamza, q.tashkeel);
         }
         if (ok) {
-            out << int(i);
-            if (first)
-                return;
+            found = true;
+            if (!out)
+                return true;
+            *out << int(i);
         }
     }
+    return found;
 }
 
 template <typename Words>
@@ -162,7 +165,7 @@ QList<int> positionsIn(const SearchEngine::Phrase& phrase, const Words& words, c
                        const SearchQuery& q)
 {
     QList<int> out;
-    positionsInto(out, phrase, words, rich, q);
+    positionsInto(&out, phrase, words, rich, q);
     return out;
 }
 
@@ -170,11 +173,7 @@ template <typename Words>
 bool holds(const SearchEngine::Phrase& phrase, const Words& words, const QList<Arabic::RichWord>* rich,
            const SearchQuery& q)
 {
-    // Kept with its room between calls: a run tests many texts.
-    thread_local QList<int> found;
-    found.clear();
-    positionsInto(found, phrase, words, rich, q, true);
-    return !found.isEmpty();
+    return positionsInto(nullptr, phrase, words, rich, q);
 }
 
 // Whether the words satisfy the whole plan: the and-phrases (all, or any
@@ -205,8 +204,7 @@ bool evaluateWords(const SearchEngine::Plan& plan, const Words& words, const QLi
             for (qsizetype k = 0; k < occ.size(); ++k) {
                 const SearchEngine::Phrase& p = plan.ands[std::size_t(k)];
                 occ[k].clear();
-                positionsInto(occ[k], p, words, rich, q);
-                if (occ[k].isEmpty())
+                if (!positionsInto(&occ[k], p, words, rich, q))
                     return false;
                 lens[k] = int(p.toks.size());
             }

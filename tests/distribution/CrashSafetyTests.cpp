@@ -65,8 +65,16 @@ TEST(DistCrashSafety, killedInstallsLeaveWholeBooksOnly)
 {
     // Every book a run of its own, so that merges begin within the sample.
     struct WithReuse {
-        WithReuse() { LocalStore::setWithReuse(true), ShingleRuns::setRunRows(1); }
-        ~WithReuse() { LocalStore::setWithReuse(false), ShingleRuns::setRunRows(std::int64_t(1) << 21); }
+        WithReuse()
+        {
+            LocalStore::setWithReuse(true);
+            ShingleRuns::setRunRows(1);
+        }
+        ~WithReuse()
+        {
+            LocalStore::setWithReuse(false);
+            ShingleRuns::setRunRows(std::int64_t(1) << 21);
+        }
     } withReuse;
     Dist::overridePublicKey({});
     QTemporaryDir dir;

@@ -730,8 +730,12 @@ TEST_F(LocalStoreTest, aMergeWrittenAPartAtATimeLosesNoShingle)
     // reached, one copied moved past it, and another removed; then the
     // merge is finished by later installs.
     std::int64_t id = 300;
+    const auto nextBook = [&] {
+        ++id;
+        return pagesPackage(id, bookOf(id, 1));
+    };
     while (partWritten() == 0)
-        install(pagesPackage(++id, bookOf(id, 1)));
+        install(nextBook());
     const auto moved = [&](const char* side) {
         return store_->db().scalarInt(
             QStringLiteral("SELECT s.sid FROM shingle_building b JOIN shingle_sources o ON o.output = b.run "
@@ -776,7 +780,7 @@ TEST_F(LocalStoreTest, aMergeWrittenAPartAtATimeLosesNoShingle)
         "CREATE TEMP TABLE copies(n INTEGER); INSERT INTO copies VALUES(0);"
         "CREATE TEMP TRIGGER cut_short BEFORE INSERT ON main.shingle_runs BEGIN "
         "UPDATE copies SET n = n + 1; SELECT RAISE(ABORT, 'cut short') WHERE (SELECT n FROM copies) > 3; END;")));
-    EXPECT_FALSE(refusal(pagesPackage(++id, bookOf(id, 1))).isEmpty());
+    EXPECT_FALSE(refusal(nextBook()).isEmpty());
     EXPECT_EQ(count(QStringLiteral("SELECT n FROM temp.copies")), 0); // rolled back with the install
     EXPECT_EQ(everyRun(), before);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=?"), {id}), 0);
@@ -786,7 +790,7 @@ TEST_F(LocalStoreTest, aMergeWrittenAPartAtATimeLosesNoShingle)
     const auto output = count(QStringLiteral("SELECT MIN(run) FROM shingle_building"));
     for (int more = 0; more < 40 && count(QStringLiteral("SELECT COUNT(*) FROM shingle_building WHERE run=?"), {output});
          ++more) {
-        install(pagesPackage(++id, bookOf(id, 1)));
+        install(nextBook());
         ASSERT_EQ(byHash(QStringLiteral("shingle_hashes")), byHash(QStringLiteral("shingles"))) << "install " << id;
     }
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM shingle_levels WHERE run=?"), {output}), 1);
