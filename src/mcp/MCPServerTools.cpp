@@ -308,10 +308,27 @@ MCPServer::Value MCPServer::pInts(const char* description, int max)
 
 const QList<MCPServer::Tool>& MCPServer::tools()
 {
-    static const QList<Tool> table = [] {
-        QList<Tool> table;
-        const Value bookId = pInt("معرف الكتاب", 1, {}, {});
-    table.append(Tool{
+    static const QList<Tool> table{
+        searchLibraryTool(),
+        readPageTool(),
+        getBookTool(),
+        listBooksTool(),
+        listCategoriesTool(),
+        findAuthorTool(),
+        libraryDataTool(),
+        citeTool(),
+    };
+    return table;
+}
+
+MCPServer::Value MCPServer::bookIdProperty()
+{
+    return pInt("معرف الكتاب", 1, {}, {});
+}
+
+MCPServer::Tool MCPServer::searchLibraryTool()
+{
+    return Tool{
         "search_library",
         "البحث في المكتبة",
         "بحث نصي كامل في متون الكتب وحواشيها. يطبع الهمزات والتاء المربوطة والألف المقصورة والتشكيل تلقائيا. يعيد لكل نتيجة: الكتاب والمؤلف والجزء والصفحة المطبوعة والتسلسل seq والباب، ومقتطفا تحاط فيه الكلمة المطابقة بـ «»، وعزوا جاهزا citation. النتائج مرتبة زمنيا بوفاة المؤلف ثم بتسلسل الصفحات. اقرأ السياق بـ read_page قبل النقل.",
@@ -328,30 +345,42 @@ const QList<MCPServer::Tool>& MCPServer::tools()
             {"limit", pInt("أقصى عدد للنتائج", 1, 100, 20)}
         }, {"query"}),
         &MCPServer::searchLibrary,
-    });
-    table.append(Tool{
+    };
+}
+
+MCPServer::Tool MCPServer::readPageTool()
+{
+    return Tool{
         "read_page",
         "قراءة صفحة",
         "قراءة صفحة كاملة من كتاب: المتن والحواشي منفصلين، والباب وسلسلة أبوابه، والجزء والصفحة المطبوعة، وتسلسل الصفحة السابقة واللاحقة للتنقل (prev_seq وnext_seq)، والعزو citation. حدد الصفحة بـ seq (التسلسل الداخلي كما في نتائج البحث) أو بـ volume وpage (ترقيم الطبعة المطبوعة). بلا تحديد تعاد أول صفحة.",
         object({
-            {"book_id", bookId},
+            {"book_id", bookIdProperty()},
             {"seq", pInt("التسلسل الداخلي للصفحة داخل الكتاب، ويقدم على page إن اجتمعا", 0, {}, {})},
             {"volume", pStrOrInt("رقم الجزء كما يظهر في get_book، مثل \"2\"")},
             {"page", pInt("رقم الصفحة في الطبعة المطبوعة، تعاد الصفحة نفسها أو أقرب صفحة بعدها", 0, {}, {})}
         }, {"book_id"}),
         &MCPServer::readPage,
-    });
-    table.append(Tool{
+    };
+}
+
+MCPServer::Tool MCPServer::getBookTool()
+{
+    return Tool{
         "get_book",
         "بطاقة كتاب",
         "بطاقة كتاب: العنوان والمؤلف ووفاته والقسم ومصدر النص ورخصته، وعدد الصفحات، والأجزاء بمدى تسلسلها وصفحاتها، وفهرس الموضوعات بالترتيب (" + std::to_string(tocPage) + " عنوان في كل طلب مع seq لكل عنوان يفتح بـ read_page، وtoc_offset للمزيد).",
         object({
-            {"book_id", bookId},
+            {"book_id", bookIdProperty()},
             {"toc_offset", pInt("بداية صفحة الفهرس المطلوبة", 0, {}, 0)}
         }, {"book_id"}),
         &MCPServer::getBook,
-    });
-    table.append(Tool{
+    };
+}
+
+MCPServer::Tool MCPServer::listBooksTool()
+{
+    return Tool{
         "list_books",
         "تصفح الكتب",
         "تصفح كتب المكتبة مرتبة زمنيا بوفاة المؤلف، مع التصفية بالقسم أو المؤلف أو جزء من العنوان أو سنة الوفاة بالهجري. يعيد total مع offset وlimit للتنقل بين الصفحات.",
@@ -365,15 +394,23 @@ const QList<MCPServer::Tool>& MCPServer::tools()
             {"limit", pInt("عدد الكتب في الصفحة", 1, 200, 50)}
         }, {}),
         &MCPServer::listBooks,
-    });
-    table.append(Tool{
+    };
+}
+
+MCPServer::Tool MCPServer::listCategoriesTool()
+{
+    return Tool{
         "list_categories",
         "أقسام المكتبة",
         "أقسام المكتبة (الفقه، الحديث، التفسير، العقيدة...) مع معرف كل قسم وعدد كتبه، لاستعمالها في list_books وsearch_library.",
         object(Value::object(), {}),
         &MCPServer::listCategories,
-    });
-    table.append(Tool{
+    };
+}
+
+MCPServer::Tool MCPServer::findAuthorTool()
+{
+    return Tool{
         "find_author",
         "البحث عن مؤلف",
         "بحث عن مؤلف باسمه أو جزء منه (يطبع الهمزات والتشكيل)، ويعيد سنة وفاته بالهجري وكتبه في المكتبة مع معرفاتها.",
@@ -382,8 +419,12 @@ const QList<MCPServer::Tool>& MCPServer::tools()
             {"limit", pInt("أقصى عدد للمؤلفين", 1, 100, 20)}
         }, {"name"}),
         &MCPServer::findAuthor,
-    });
-    table.append(Tool{
+    };
+}
+
+MCPServer::Tool MCPServer::libraryDataTool()
+{
+    return Tool{
         "library_data",
         "جداول وإحصاءات",
         "يجيب عن أسئلة البيانات بجدول محسوب من فهرس المكتبة ونصوصها مباشرة (لا تقدير): عدد الكتب أو الصفحات حسب القرن أو القسم، وقوائم الكتب بشرط (قسم، قرن، مؤلف)، وأكثر المؤلفين كتبا، وعدد مرات ورود لفظ أو أكثر حسب القرن أو القسم أو الكتاب، وإحصاءات المكتبة. اكتب السؤال بالعربية كما يكتبه الباحث، مثل: عدد الكتب حسب القرن، أو: قارن ورود «الصلاة» و«الزكاة» حسب القسم، أو: جدول بكتب التاريخ في القرن الثامن. يعيد ملخصا وجداول (عنوان وأعمدة وصفوف)؛ اعرضها جداول ولا تغير أرقامها.",
@@ -391,21 +432,22 @@ const QList<MCPServer::Tool>& MCPServer::tools()
             {"question", pStr("سؤال البيانات بالعربية", 300)}
         }, {"question"}),
         &MCPServer::libraryData,
-    });
-    table.append(Tool{
+    };
+}
+
+MCPServer::Tool MCPServer::citeTool()
+{
+    return Tool{
         "cite",
         "توثيق نقل",
         "عزو معتمد لصفحة: سطر العزو المختصر (الكتاب · المؤلف · ج ص) والعزو الكامل بصيغة المراجع، مع اقتباس قصير بلا تشكيل من الصفحة. مرر around ليكون الاقتباس حول كلمة أو عبارة بعينها.",
         object({
-            {"book_id", bookId},
+            {"book_id", bookIdProperty()},
             {"seq", pInt("التسلسل الداخلي للصفحة", 0, {}, {})},
             {"around", pStr("كلمة أو عبارة يتمحور حولها الاقتباس", 200)}
         }, {"book_id", "seq"}),
         &MCPServer::cite,
-    });
-        return table;
-    }();
-    return table;
+    };
 }
 
 } // namespace quorvel
