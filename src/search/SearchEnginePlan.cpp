@@ -11,8 +11,8 @@
 #include "search/PageMap.h"
 
 #include <algorithm>
-#include <iterator>
 #include <functional>
+#include <iterator>
 
 namespace quorvel {
 
