@@ -154,15 +154,7 @@ public:
     // ---- tool table and argument checks
 
     static const QList<Tool>& tools();
-    // The table's entries, one per tool.
-    static Tool searchLibraryTool();
-    static Tool readPageTool();
-    static Tool getBookTool();
-    static Tool listBooksTool();
-    static Tool listCategoriesTool();
-    static Tool findAuthorTool();
-    static Tool libraryDataTool();
-    static Tool citeTool();
+    // The schema of the "book_id" argument that several tools share.
     static Value bookIdProperty();
     static std::optional<QString> validate(const Value& args, const Value& schema);
     static std::optional<QString> check(const Value& value, const Value& property,
