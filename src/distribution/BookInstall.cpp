@@ -50,6 +50,9 @@ constexpr TitledMessage kMsgContentRoot{u"محتوى «", u"» لا يطابق �
 // A page or heading id that another installed book already holds: storing the
 // book would silently drop or take over the other book's rows.
 constexpr TitledMessage kMsgIdConflict{u"معرّفات صفحات «", u"» أو عناوينها مستعملة في كتاب آخر."};
+// Page ids among another book's: each book keeps a stretch of ids of its own,
+// which the search walks book by book.
+constexpr TitledMessage kMsgIdInAnotherRange{u"معرّفات صفحات «", u"» تقع بين معرّفات صفحات كتاب آخر."};
 constexpr TitledMessage kMsgPageTooLarge{u"في «", u"» صفحة أكبر من الحد المقبول لصفحة واحدة."};
 constexpr TitledMessage kMsgHeadingTooLong{u"في «", u"» عنوان فصل أطول من المقبول."};
 constexpr TitledMessage kMsgLabelTooLong{u"في «", u"» اسم جزء أطول من المقبول."};
@@ -389,6 +392,7 @@ private:
     void writeCatalogueRows(const Dist::Catalog& catalog);
     void checkPageBounds(const std::optional<QString>& text, const std::optional<QString>& vol);
     void writePages();
+    void checkIdRange(std::int64_t first, std::int64_t last);
     void readHeadings();
     void writePageIndex();
     void writeHeadings();
@@ -486,6 +490,8 @@ void BookWriter::writePages()
 
     Statement::Step pageStep;
     std::int64_t pageCount = 0;
+    std::int64_t firstId = std::numeric_limits<std::int64_t>::max();
+    std::int64_t lastId = std::numeric_limits<std::int64_t>::min();
     while ((pageStep = pages->next()) == Statement::Step::Row) {
         ++pageCount;
         const std::int64_t pid = pages->integer(0).value_or(0);
@@ -500,6 +506,8 @@ void BookWriter::writePages()
                                 content, norm})
             == Statement::Step::Constraint)
             refuse(kMsgIdConflict(book_.title));
+        firstId = std::min(firstId, pid);
+        lastId = std::max(lastId, pid);
 
         must(narrators.addPage(content, book_.id, pid));
 
@@ -515,7 +523,24 @@ void BookWriter::writePages()
         refuse(LocalStore::installFailure(db_.lastFailure()));
     if (pageCount == 0)
         refuse(kMsgNoPages(book_.title));
+    checkIdRange(firstId, lastId);
     shingles.settle();
+}
+
+// Refuses the page ids `first`..`last` when another book's pages lie among
+// them or they among another book's. In a store whose books each keep their
+// own stretch, a stretch holding no other book's page lies inside another
+// book's only when its neighbours on both sides are that book's.
+void BookWriter::checkIdRange(std::int64_t first, std::int64_t last)
+{
+    const auto among = db_.scalarInt(
+        QStringLiteral("SELECT EXISTS(SELECT 1 FROM pages WHERE id BETWEEN ?1 AND ?2 AND book_id<>?3) "
+                       "OR IFNULL((SELECT book_id FROM pages WHERE id<?1 ORDER BY id DESC LIMIT 1) "
+                       "= (SELECT book_id FROM pages WHERE id>?2 ORDER BY id LIMIT 1), 0)"),
+        {first, last, book_.id});
+    must(among.has_value());
+    if (*among != 0)
+        refuse(kMsgIdInAnotherRange(book_.title));
 }
 
 // The headings, held for writeHeadings, with their titles within bounds;
