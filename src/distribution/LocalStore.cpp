@@ -1,4 +1,5 @@
 #include "distribution/LocalStore.h"
+#include "distribution/NarratorWriter.h"
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
@@ -9,7 +10,6 @@
 #include "core/Preferences.h"
 #include "core/SQLiteDB.h"
 #include "distribution/BookInstall.h"
-#include "distribution/NarratorWriter.h"
 #include "scholar/Isnad.h"
 #include "search/PageIndex.h"
 
@@ -36,9 +36,6 @@ const QString msgStoreFolderMissing = QStringLiteral("مجلدها غير موج
 const QString msgStoreNotRegular = QStringLiteral("مكانها ليس ملفاً عادياً");
 const QString msgIndexIncomplete =
     QStringLiteral("فهرس صفحات البحث غير مكتمل، فالبحث في المتن أو الحواشي أو بالهمزات أبطأ حتى يكتمل");
-
-// The meta key of the chain rules the stored narrators were read with.
-const QString kIsnadRulesKey = QStringLiteral("isnad_rules");
 
 } // namespace
 
