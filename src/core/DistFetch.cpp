@@ -1,5 +1,7 @@
 #include "core/DistFetch.h"
 
+#include "core/WholeFile.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
@@ -10,10 +12,7 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -106,35 +105,15 @@ namespace {
 std::int64_t readRegularFileInto(const QString& path, const QString& name, std::int64_t want,
                                  const std::function<void(QByteArrayView)>& take)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
-    if (!S_ISREG(info.st_mode))
+    WholeFile::Opened file(path);
+    if (file.problem() == WholeFile::Problem::notRegular)
         throw DistError(msgFetchFailed + name + msgNotRegularFile);
-
-    std::int64_t read = 0;
-    char buffer[1 << 16];
-    while (read < want) {
-        const auto chunk = static_cast<size_t>(std::min<std::int64_t>(sizeof buffer, want - read));
-        const ssize_t n = ::read(fd, buffer, chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
-        }
-        if (n == 0)
-            break;
-        take(QByteArrayView(buffer, n));
-        read += n;
-    }
-    return read;
+    if (file.fd() < 0)
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(file.error()));
+    const std::optional<std::int64_t> read = file.stream(want, take);
+    if (!read)
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(file.error()));
+    return *read;
 }
 
 } // namespace

@@ -136,8 +136,6 @@ public:
 
 private:
     explicit LocalStore(std::shared_ptr<SQLiteDB> db);
-    void writeBook(SQLiteDB& package, const Dist::CatBook& book, const Dist::Catalog& catalog,
-                   std::int64_t release);
 
     std::shared_ptr<SQLiteDB> db_;
     std::optional<SQLFailure> schemaFailure_;

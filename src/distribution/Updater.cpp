@@ -13,6 +13,8 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -68,14 +70,15 @@ constexpr int kMostMarksOnALetter = 6;
 // A version is a few characters ("2.1", "1.0 تجريبي").
 constexpr qsizetype kLongestVersion = 64;
 
-// Characters that show nothing yet take room or stand in for text: the
-// Hangul fillers, the blank braille pattern, the grapheme joiner and the
-// variation selectors.
+// The blank braille pattern: a symbol to Unicode, blank on every screen.
+constexpr char32_t kBlankBraille = 0x2800;
+
+// Characters that show nothing yet take room or stand in for text: those
+// ignorable by default (the Hangul fillers, the grapheme joiner, the
+// variation selectors) and the blank braille pattern.
 bool isInvisibleFiller(char32_t c)
 {
-    return c == 0x034F || c == 0x115F || c == 0x1160 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F)
-        || c == 0x2800 || c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFFA0
-        || (c >= 0xE0100 && c <= 0xE01EF);
+    return u_hasBinaryProperty(UChar32(c), UCHAR_DEFAULT_IGNORABLE_CODE_POINT) || c == kBlankBraille;
 }
 
 // Why a text may not be shown in the update alert or printed on a terminal

@@ -3,6 +3,7 @@
 #include "core/Arabic.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
+#include "core/WholeFile.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
 
@@ -13,9 +14,6 @@
 
 #include <cerrno>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quorvel::NotesImport {
 
@@ -46,31 +44,19 @@ Read refusal(const char* title, const QString& text)
 Read read(const QString& path)
 {
     const QString name = QFileInfo(path).fileName();
-    // Opened once, without waiting for a writer, and the opened file itself
-    // examined: a path checked by name and then opened by name may meanwhile
-    // have become a pipe, whose open or read would hold the worker for ever.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return refusal(kCannotImport, qt_error_string(errno));
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    WholeFile::Read file = WholeFile::read(path, maxBytes);
+    switch (file.problem) {
+    case WholeFile::Problem::none:
+        break;
+    case WholeFile::Problem::notRegular:
         return refusal(kCannotImport, QString::fromUtf8(kNotRegular).arg(name));
-    }
-    if (info.st_size > maxBytes) {
-        ::close(fd);
+    case WholeFile::Problem::tooLarge:
         return refusal(kCannotImport, QString::fromUtf8(kTooLarge).arg(name));
+    case WholeFile::Problem::cannotOpen:
+    case WholeFile::Problem::unreadable:
+        return refusal(kCannotImport, qt_error_string(file.error));
     }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return refusal(kCannotImport, file.errorString());
-    // One byte past the bound tells a file that grew since it was measured.
-    const QByteArray bytes = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return refusal(kCannotImport, file.errorString());
-    if (bytes.size() > maxBytes)
-        return refusal(kCannotImport, QString::fromUtf8(kTooLarge).arg(name));
-    return {bytes, QString(), QString()};
+    return {std::move(file.bytes), QString(), QString()};
 }
 
 Read run(Library& lib, const QString& path, const Library::ImportControl& control)

@@ -78,22 +78,7 @@ constexpr int kRing = 3;         // how far from a field's edge its focus ring i
 constexpr int kPairsShown = 20;
 constexpr int kSettleMs = 20000; // limit for a field's clear button to finish appearing or going
 
-double linear(double channel)
-{
-    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-}
-
-double luminance(const QColor& c)
-{
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b)
-{
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
+using Theme::contrast;
 
 // A colour with alpha as it shows over `ground`.
 QColor over(const QColor& ink, const QColor& ground)
