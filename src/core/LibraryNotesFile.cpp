@@ -121,7 +121,7 @@ private:
     };
     // A merge transaction ends after this many pages or notes, whichever
     // comes first, so that an edit waits for it a moment at most.
-    static constexpr int pagesPerGroup = 256;
+    static constexpr int pagesPerGroup = 2'000;
     static constexpr qsizetype notesPerGroup = 2'000;
 
     bool stopped()
