@@ -28,6 +28,10 @@ const QString kWritingKey = QStringLiteral("page_index_writing");
 // anywhere, on pages no sample reaches, leave the tables short of it.
 const QString kTermPagesKey = QStringLiteral("page_index_term_pages");
 const QString kMarkRowsKey = QStringLiteral("page_index_mark_rows");
+// Set once the tables were found to hold their totals; any change to their
+// rows made outside the installer's writer drops it (triggers below), so
+// that only then are the tables read whole again.
+const QString kCheckedKey = QStringLiteral("page_index_checked");
 const QString kMsgDamaged =
     QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
 
@@ -484,7 +488,18 @@ bool createSchema(SQLiteDB& db)
         "CREATE TRIGGER IF NOT EXISTS heading_changes_removed AFTER DELETE ON toc "
         "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
         "CREATE TRIGGER IF NOT EXISTS heading_changes_changed AFTER UPDATE ON toc "
-        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"));
+        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
+        // Rows of the index changed by anything but the installer's writer
+        // (which keeps the totals) are read whole at the next search.
+        "CREATE TRIGGER IF NOT EXISTS page_terms_touched AFTER DELETE ON page_terms "
+        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+        "DELETE FROM meta WHERE key='page_index_checked'; END;"
+        "CREATE TRIGGER IF NOT EXISTS page_terms_changed AFTER UPDATE ON page_terms "
+        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+        "DELETE FROM meta WHERE key='page_index_checked'; END;"
+        "CREATE TRIGGER IF NOT EXISTS page_marks_touched AFTER DELETE ON page_marks "
+        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+        "DELETE FROM meta WHERE key='page_index_checked'; END;"));
     // Looked for first: a store that has its count takes no write here.
     if (ok && !metaValue(db, QString::fromLatin1(PageMap::changesKey)))
         ok = setMeta(db, QString::fromLatin1(PageMap::changesKey), QStringLiteral("0"));
@@ -595,6 +610,8 @@ struct Sampled {
 // True when the tables cannot be read, which the search's statements meet.
 bool totalsAgree(SQLiteDB& db)
 {
+    if (metaValue(db, kCheckedKey))
+        return true;
     const auto termPages = metaValue(db, kTermPagesKey);
     const auto markRows = metaValue(db, kMarkRowsKey);
     if (!termPages || !markRows)
@@ -603,8 +620,18 @@ bool totalsAgree(SQLiteDB& db)
                                              "(SELECT COUNT(*) FROM page_marks)"));
     if (rows.isEmpty())
         return true;
-    return rows.first().integer(0) == Numbers::parseInteger(*termPages)
-        && rows.first().integer(1) == Numbers::parseInteger(*markRows);
+    if (rows.first().integer(0) != Numbers::parseInteger(*termPages)
+        || rows.first().integer(1) != Numbers::parseInteger(*markRows))
+        return false;
+    // Kept on a writing connection of its own, which waits for no writer
+    // (a search would wait with it); a store that takes no writes then is
+    // read whole again at the next first search.
+    QString writable = db.path();
+    if (writable.startsWith(QStringLiteral("file:")) && writable.endsWith(QStringLiteral("?mode=ro")))
+        writable = writable.chopped(2) + QStringLiteral("rw");
+    if (auto writer = SQLiteDB::open(writable, false); writer && writer->exec(QStringLiteral("PRAGMA busy_timeout=0")))
+        setMeta(*writer, kCheckedKey, QStringLiteral("1"));
+    return true;
 }
 
 } // namespace
@@ -735,7 +762,8 @@ bool startOver(SQLiteDB& db)
                    + kTables)
         && setMeta(db, kCursorKey, QStringLiteral("0"))
         && setMeta(db, kCursorKey + QStringLiteral("_version"), QString::number(version))
-        && setMeta(db, kTermPagesKey, QStringLiteral("0")) && setMeta(db, kMarkRowsKey, QStringLiteral("0"));
+        && setMeta(db, kTermPagesKey, QStringLiteral("0")) && setMeta(db, kMarkRowsKey, QStringLiteral("0"))
+        && db.run(QStringLiteral("DELETE FROM meta WHERE key=?"), {kCheckedKey});
 }
 
 // The pages up to the cursor, counted by the small index: a count over the
