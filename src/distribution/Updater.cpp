@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Build.h"
+#include "core/CountedNoun.h"
 #include "core/DistFetch.h"
 #include "core/Json.h"
 
@@ -38,6 +39,12 @@ constexpr const char* kOfferTitle = "إصدار جديد من مكتبة قور�
 constexpr const char* kInstalledPrefix = "لديك الإصدار ";
 constexpr const char* kNotesHeading = "الجديد:";
 constexpr const char* kNoteBullet = "· ";
+// The notes an offer shows, and the letters of each: a manifest may list
+// thousands, and the alert grows with every line it shows.
+constexpr qsizetype kNotesShown = 12;
+constexpr qsizetype kLongestNoteShown = 300;
+constexpr char16_t kEllipsis = 0x2026;
+constexpr const char* kMoreNotes = "و%1 غيرها";
 // The application is a folder or package the user unpacks; replacing it
 // leaves the library, notes and settings in the user's own folders.
 constexpr const char* kHowToUpdate =
@@ -55,6 +62,7 @@ constexpr char kMsgRefusedPrefix[] = "رُفض بيان التحديث: ";
 constexpr char kMsgVersion[] = "رقم الإصدار";
 constexpr char kMsgNote[] = "إحدى ملاحظات الإصدار";
 constexpr char kMsgTooLong[] = "%1 أطول من المقبول";
+constexpr char kMsgBlank[] = "%1 فارغ";
 constexpr char kMsgActingCharacter[] = "في %1 حرف تحكّم أو فاصل أسطر";
 constexpr char kMsgInvisibleCharacter[] = "في %1 حرف لا يظهر";
 constexpr char kMsgStackedMarks[] = "في %1 علامات مكدّسة فوق حرف واحد";
@@ -138,6 +146,8 @@ Release readRelease(const Json::Value& member)
     // A version text is shown in an alert and printed on a terminal.
     if (version->size() > kLongestVersion)
         refuse(kMsgVersion, QString::fromUtf8(kMsgTooLong));
+    if (version->trimmed().isEmpty())
+        refuse(kMsgVersion, QString::fromUtf8(kMsgBlank));
     if (const std::optional<QString> why = unshowable(*version))
         refuse(kMsgVersion, *why);
     release.version = *version;
@@ -340,13 +350,27 @@ AlertText makeAlert(const Release& release, bool manual, const QString& installe
     AlertText alert;
     alert.title = QString::fromUtf8(kOfferTitle) + Arabic::version(release.version);
     alert.text = QString::fromUtf8(kInstalledPrefix) + Arabic::version(installedVersion) + u'.';
-    if (release.notes && !release.notes->isEmpty()) {
-        alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kNotesHeading) + u'\n';
-        QStringList lines;
-        for (const QString& note : *release.notes)
-            lines << QString::fromUtf8(kNoteBullet) + note;
-        alert.text += lines.join(u'\n');
+    // Blank notes show nothing; past the first few, only their number.
+    QStringList lines;
+    qsizetype more = 0;
+    for (const QString& note : release.notes.value_or(QStringList())) {
+        const QString shown = note.trimmed();
+        if (shown.isEmpty())
+            continue;
+        if (lines.size() == kNotesShown) {
+            ++more;
+            continue;
+        }
+        lines << QString::fromUtf8(kNoteBullet)
+                + (shown.size() > kLongestNoteShown ? shown.left(kLongestNoteShown) + QChar(kEllipsis) : shown);
     }
+    if (more > 0) {
+        static const CountedNoun notes(QStringLiteral("ملاحظة"), QStringLiteral("ملاحظتان"), QStringLiteral("ملاحظات"),
+                                       QStringLiteral("ملاحظة"));
+        lines << QString::fromUtf8(kMoreNotes).arg(notes.count(more));
+    }
+    if (!lines.isEmpty())
+        alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kNotesHeading) + u'\n' + lines.join(u'\n');
     alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kHowToUpdate);
     if (downloadPage)
         alert.buttons << QString::fromUtf8(kDownloadTitle);

@@ -417,7 +417,7 @@ void SearchTabView::finish()
     if (engine_) {
         if (!restored)
             lib_->addHistory(query_.title(), query_.json(), model_->all().size());
-        broad_ = engine_->tooBroad();
+        broad_ = ResultFilter::asTyped(query_, engine_->tooBroad());
     } else {
         broad_.clear();
     }

@@ -115,17 +115,22 @@ protected:
     Json::Value addWordModel()
     {
         QTemporaryDir model;
-        const QStringList words = {QStringLiteral(u"حدثنا"), QStringLiteral(u"مالك"), QStringLiteral(u"نافع")};
-        const std::vector<float> rows = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+        // Most words of the pages writeRelease makes, as a real model knows them.
+        const QStringList words = QStringLiteral(u"حدثنا مالك نافع عن عبد الله بن عمر من الكتاب").split(u' ');
+        std::vector<float> rows(size_t(words.size()) * 3, 0.0f);
+        for (qsizetype i = 0; i < words.size(); ++i)
+            rows[size_t(i * 3 + i % 3)] = 1;
         EXPECT_TRUE(NpyArray::write(QDir(model.path()).filePath(SmartBuild::wordvecFile), NpyArray::floatDescr,
-                                    {3, 3},
+                                    {words.size(), 3},
                                     QByteArray(reinterpret_cast<const char*>(rows.data()),
                                                qsizetype(rows.size() * sizeof(float)))));
         Json::Value vocab = Json::Value::object();
         vocab["words"] = Json::Value::array();
         for (const QString& w : words)
             vocab["words"].push_back(Json::utf8(w));
-        vocab["freq"] = {10, 5, 3};
+        vocab["freq"] = Json::Value::array();
+        for (qsizetype i = 0; i < words.size(); ++i)
+            vocab["freq"].push_back(words.size() - i);
         vocab["dim"] = 3;
         EXPECT_TRUE(test::FixtureLibrary::writeJson(QDir(model.path()).filePath(SmartBuild::vocabFile), vocab));
         const auto smart = ReleaseWriter::addWordModel(releaseDir.path(), model.path());
