@@ -67,9 +67,32 @@ constexpr char kMsgActingCharacter[] = "في %1 حرف تحكّم أو فاصل 
 constexpr char kMsgInvisibleCharacter[] = "في %1 حرف لا يظهر";
 constexpr char kMsgStackedMarks[] = "في %1 علامات مكدّسة فوق حرف واحد";
 
+// Why a manifest does not decode, said to the reader; %1 is a member's name.
+constexpr char kMsgNoObject[] = "ليس بيان التحديث كائن JSON";
+constexpr char kMsgNoRelease[] = "لا يذكر بيان التحديث إصدارا للمنصة التي يقرؤها هذا البرنامج، %1";
+constexpr char kMsgNoVersion[] = "ليس في إصدار بيان التحديث نص %1";
+constexpr char kMsgNoBuild[] = "ليس في إصدار بيان التحديث رقم %1 صحيح";
+constexpr char kMsgNotesNoList[] = "ملاحظات الإصدار في بيان التحديث ليست قائمة";
+constexpr char kMsgNoteNoText[] = "إحدى ملاحظات الإصدار في بيان التحديث ليست نصا";
+constexpr char kMsgTooLarge[] = "بيان التحديث أكبر من %1 بايت";
+
 [[noreturn]] void fail(UpdateError::Kind kind, const QString& description)
 {
     throw UpdateError(kind, description);
+}
+
+// An Arabic reason, kept right to left wherever it is shown (the alert sets
+// a decoder's words apart left to right); `latin`, a member's name or a
+// number, stays left to right inside it.
+[[noreturn]] void failDecoding(const char* reason, const QString& latin = QString())
+{
+    constexpr QChar rightToLeftIsolate(0x2067);
+    constexpr QChar leftToRightIsolate(0x2066);
+    constexpr QChar popIsolate(0x2069);
+    QString text = QString::fromUtf8(reason);
+    if (!latin.isEmpty())
+        text = text.arg(leftToRightIsolate + latin + popIsolate);
+    fail(UpdateError::Kind::Decode, rightToLeftIsolate + text + popIsolate);
 }
 
 // The most combining marks one letter carries in any script this library
@@ -140,9 +163,9 @@ Release readRelease(const Json::Value& member)
     const auto version = Json::strictString(member, "version");
     const auto build = Json::strictInt(member, "build");
     if (!version)
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no \"version\" text"));
+        failDecoding(kMsgNoVersion, QStringLiteral("\"version\""));
     if (!build)
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no whole \"build\" number"));
+        failDecoding(kMsgNoBuild, QStringLiteral("\"build\""));
     // A version text is shown in an alert and printed on a terminal.
     if (version->size() > kLongestVersion)
         refuse(kMsgVersion, QString::fromUtf8(kMsgTooLong));
@@ -155,12 +178,12 @@ Release readRelease(const Json::Value& member)
     const auto notes = member.find("notes");
     if (notes != member.end() && !notes->is_null()) {
         if (!notes->is_array())
-            fail(UpdateError::Kind::Decode, QStringLiteral("the release notes are not a list"));
+            failDecoding(kMsgNotesNoList);
         QStringList lines;
         for (const Json::Value& note : *notes) {
             const auto line = Json::asString(note);
             if (!line)
-                fail(UpdateError::Kind::Decode, QStringLiteral("a release note is not a text"));
+                failDecoding(kMsgNoteNoText);
             // Notes are shown in the update alert, line by line.
             if (const std::optional<QString> why = unshowable(*line))
                 refuse(kMsgNote, why.value());
@@ -173,7 +196,7 @@ Release readRelease(const Json::Value& member)
 
 [[noreturn]] void tooLarge()
 {
-    fail(UpdateError::Kind::Decode, QStringLiteral("the manifest is larger than %1 bytes").arg(manifestLimit));
+    failDecoding(kMsgTooLarge, Arabic::num(manifestLimit));
 }
 
 QByteArray readFile(const QUrl& url)
@@ -298,10 +321,10 @@ Release decodeManifest(const QByteArray& body)
 {
     const auto root = Json::parse(body);
     if (!root || !root->is_object())
-        fail(UpdateError::Kind::Decode, QStringLiteral("the manifest is not a JSON object"));
+        failDecoding(kMsgNoObject);
     const auto member = root->find(kReleaseMember);
     if (member == root->end() || !member->is_object())
-        fail(UpdateError::Kind::Decode, QStringLiteral("the manifest has no \"%1\" release").arg(QString::fromUtf8(kReleaseMember)));
+        failDecoding(kMsgNoRelease, u'"' + QString::fromUtf8(kReleaseMember) + u'"');
     return readRelease(*member);
 }
 
@@ -309,7 +332,7 @@ Release decodeRelease(const QByteArray& body)
 {
     const auto root = Json::parse(body);
     if (!root || !root->is_object())
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release is not a JSON object"));
+        failDecoding(kMsgNoObject);
     return readRelease(*root);
 }
 
