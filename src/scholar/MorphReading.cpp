@@ -34,6 +34,10 @@ constexpr double kPerUses = 0.07;
 // readings of its letters by pattern, the cheapest of which costs nothing.
 constexpr double kFiled = 0.3;
 
+// What a preposition before a noun of two letters costs less than before
+// another word: it is the common way to meet them (بيده).
+constexpr double kShortAfterPreposition = 0.5;
+
 // What reading a sound root costs where a shadda on the stem's last letter
 // says a doubled one: more than any listed root weighs against an unlisted
 // one, so a listed doubled root wins over a listed sound one.
@@ -265,6 +269,22 @@ struct Marks
 
 std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& marks);
 
+// أب and أخ take the long vowel of their case (أبو, أبا, أبي) and keep the
+// و of their dual (أبوان, أبويه); يد has the dual alone; فم neither. Each
+// is spelt with its hamza written and without.
+std::unordered_map<std::u32string, std::u32string> buildShortNouns()
+{
+    std::unordered_map<std::u32string, std::u32string> out;
+    for (const auto& [stem, root] : {std::pair{U"ءب", U"ابو"}, {U"اب", U"ابو"}, {U"ءخ", U"اخو"}, {U"اخ", U"اخو"}}) {
+        for (const char32_t* end : {U"", U"و", U"ا", U"ي", U"وان", U"وين", U"وا", U"وي"})
+            out.emplace(std::u32string(stem) + end, root);
+    }
+    for (const char32_t* end : {U"", U"ا", U"ي", U"ان", U"ين"})
+        out.emplace(std::u32string(U"يد") + end, U"يدي");
+    out.emplace(U"فم", U"فوه");
+    return out;
+}
+
 struct Tables
 {
     std::vector<Pattern> patterns = buildPatterns();
@@ -275,6 +295,9 @@ struct Tables
     // The words the dictionary files under a root by name (ماء under موه),
     // as `lettersOf` writes them.
     std::unordered_multimap<std::u32string, std::u32string> filed;
+    // Nouns of two letters whose third letter the lexicons restore, in
+    // every spelling their case or number gives them before a pronoun.
+    std::unordered_map<std::u32string, std::u32string> shortNouns = buildShortNouns();
 
     Tables()
     {
@@ -295,6 +318,12 @@ struct Tables
             const std::u32string root = Py::scalars(colon < 0 ? entry : entry.left(colon));
             listed.emplace(root, kListed + kPerUses * std::log10(1 + uses));
         }
+        // What the dictionary says in an entry's running text, not by a
+        // cross-reference: under ن ب أ «ومنه النبي» (with its plural), under
+        // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء».
+        for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
+                                         {U"سنة", U"سنو"}})
+            filed.emplace(word, root);
     }
 };
 
@@ -565,6 +594,150 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
     }
 }
 
+// One way of cutting the word: a front, a back and the stem between them.
+struct Cut
+{
+    Cut(const std::u32string& w, const Front& f, const Back& b, const std::vector<Marks>& m, bool tanwin)
+        : front(f), back(b), marks(m), tanwin(tanwin),
+          stem(w.substr(f.text.size(), w.size() - f.text.size() - b.text.size()))
+    {
+    }
+    const Front& front;
+    const Back& back;
+    const std::vector<Marks>& marks;
+    bool tanwin;
+    std::u32string stem;
+
+    std::size_t lastAt() const { return front.text.size() + stem.size() - 1; }
+    // The article, a preposition, ة or ات, or tanwin: a noun.
+    bool nominal() const { return front.article || front.preposition || back.nominal || tanwin; }
+};
+
+// The readings the dictionary gives by name: a word it files under a root
+// (ماء under موه), and a noun of two letters whose third it restores (أب:
+// أبو), with the long vowel of its case or number and any front.
+void filedReadings(const Cut& cut, std::vector<Candidate>& found)
+{
+    const Tables& t = tables();
+    const Front& front = cut.front;
+    const Back& back = cut.back;
+    if (!back.pronoun)
+        return;
+    // As it stands or after a conjunction or the article and before a
+    // pronoun: a letter more on either side makes another word (مائة is
+    // not ماء, كفاه not فاه), and so does a shadda past its first letter,
+    // which the dictionary's bare spelling leaves open (قُرَّة is not قِرَة,
+    // عامّ not عام); on the first it is the article's or a ن's before it
+    // (وَٱلدَّمُ, مِن مَّآءٍ).
+    const bool shadda = std::any_of(cut.marks.begin() + std::ptrdiff_t(front.text.size() + 1),
+                                    cut.marks.begin() + std::ptrdiff_t(cut.lastAt() + 1),
+                                    [](const Marks& m) { return m.shadda; });
+    auto add = [&](const std::u32string& root, double gain) {
+        Candidate c;
+        c.kind = Kind::either;
+        c.root = root;
+        c.verbalAffix = back.verbal || front.future;
+        c.nominalAffix = cut.nominal();
+        c.score = front.cost + back.cost - listedWeight(c.root) - gain;
+        found.push_back(c);
+    };
+    if ((front.text.empty() || front.join || front.article) && !shadda) {
+        // After و or ف the letter may be the word's own (فرقة is not ف
+        // with رقة): no gain over the patterns then.
+        for (auto [it, end] = t.filed.equal_range(cut.stem); it != end; ++it)
+            add(it->second, front.join ? 0 : kFiled);
+    }
+    // These nouns stand after a preposition as often as alone (بيده,
+    // لأبيه), and then only with their hamza written: باب is no ب with أب.
+    const bool bare = front.text.empty() || front.join || front.article;
+    if (!front.future && (bare || cut.stem.front() != U'ا')) {
+        if (const auto it = t.shortNouns.find(cut.stem); it != t.shortNouns.end())
+            add(it->second, kFiled + (front.preposition ? kShortAfterPreposition : 0));
+    }
+}
+
+// The readings of the stem by every pattern that fits it.
+void patternReadings(const Cut& cut, std::vector<Candidate>& found)
+{
+    const Front& front = cut.front;
+    const Back& back = cut.back;
+    const std::u32string& stem = cut.stem;
+    // A shadda on the stem's last letter says a doubled root (فردّه is ف
+    // with ردّ, not فرد). Not on a weak letter, which merges with the
+    // pattern's (نبيّ, عدوّ), nor on ن, which most often meets a ن of what
+    // follows (فتنّا, لكنّ, يأتينّ). The doubled middle letter of a form
+    // whose weak last letter fell (صَلِّ، تَوَلَّوْا) follows a fatha and
+    // carries no damma; a doubled root's last letter with a damma (صَدُّوا)
+    // or after one (يَرُدُّ) does not.
+    const std::size_t lastAt = cut.lastAt();
+    const bool doubledLast = cut.marks[lastAt].shadda && !isWeak(stem.back()) && stem.back() != U'ن';
+    const bool formDoubled = doubledLast && lastAt > 0 && cut.marks[lastAt - 1].vowel == U'\u064E'
+                             && cut.marks[lastAt].vowel != U'\u064F';
+    // A verb ending in a weak letter loses it before the و of the plural
+    // (رموا, اتقوا, يدعون), as often as a doubled one keeps its letters
+    // merged (ردوا, يحبون).
+    const bool beforeWaw = !back.text.empty() && back.text.front() == U'و';
+    // An alef or ن after a long vowel ends the plural (اتقوا, يرمون), and an
+    // ون, ين or وا kept in the stem is more likely that ending than root
+    // letters (مسكين is the exception).
+    const bool vowelLast = stem.back() == U'و' || stem.back() == U'ي';
+    const bool pluralEnd = ((back.text == U"ا" || back.text == U"ن") && vowelLast)
+                           || (back.text.empty() && stem.size() > 3
+                               && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
+                                   || Py::hasSuffix(stem, U"وا")));
+    for (const Pattern& p : tables().patterns) {
+        // What stands around the stem must suit what the pattern is.
+        const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
+        const bool verb = p.kind != Kind::noun;
+        if ((cut.nominal() && !noun) || (front.future && p.kind != Kind::present))
+            continue;
+        if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
+            continue;
+        if (p.needsTa && !back.ta)
+            continue;
+        const std::optional<Fit> f = fit(p, stem);
+        if (!f)
+            continue;
+        Candidate proto;
+        proto.kind = p.kind;
+        // After و or ف, a written أفعل is the verb (فأنزل), not the
+        // comparative, and a bare فال the hollow verb (فقال).
+        const bool joinedPast = front.join && back.text.empty() && p.kind == Kind::either
+                                && ((p.shape.front() == U'A' && stem.front() == kHamza)
+                                    || (p.shape == U"123" && stem[1] == U'ا'));
+        proto.verbalAffix = back.verbal || front.future || joinedPast;
+        proto.nominalAffix = cut.nominal();
+        const double base = front.cost + back.cost - (p.drop == Drop::defective && beforeWaw ? 0.15 : 0)
+                            + (pluralEnd ? 0.3 : 0);
+        const std::size_t before = found.size();
+        rootsOf(p, *f, base, proto, found);
+        if (doubledLast && !(formDoubled && p.drop == Drop::defective)) {
+            for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
+                if (c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
+                    c->score += kUndoubled;
+            }
+        }
+    }
+}
+
+// The cheapest reading, and what it says the word is.
+Reading chosen(const std::vector<Candidate>& found)
+{
+    const Candidate* best = &found.front();
+    for (const Candidate& c : found) {
+        if (c.score < best->score)
+            best = &c;
+    }
+    Reading r;
+    r.root = Py::string(best->root);
+    r.present = best->kind == Kind::present && !best->nominalAffix;
+    const bool verbPattern = best->kind != Kind::noun;
+    r.verb = r.present || (verbPattern && best->verbalAffix && !best->nominalAffix)
+             || (best->kind == Kind::verb && !best->nominalAffix);
+    r.noun = best->kind == Kind::noun || best->nominalAffix;
+    return r;
+}
+
 } // namespace
 
 bool notALetter(char32_t c)
@@ -602,7 +775,6 @@ std::u32string hamzaMarksAsLetters(std::u32string w)
 
 std::optional<Reading> reading(const QString& word)
 {
-    const Tables& t = tables();
     bool tanwin = false;
     std::vector<Marks> marks;
     const std::u32string w = lettersOf(word, tanwin, marks);
@@ -610,110 +782,20 @@ std::optional<Reading> reading(const QString& word)
         return std::nullopt;
 
     std::vector<Candidate> found;
-    for (const Front& front : t.fronts) {
+    for (const Front& front : tables().fronts) {
         if (!Py::hasPrefix(w, front.text))
             continue;
-        for (const Back& back : t.backs) {
+        for (const Back& back : tables().backs) {
             if (front.text.size() + back.text.size() + 2 > w.size() || !Py::hasSuffix(w, back.text))
                 continue;
-            const std::u32string stem = w.substr(front.text.size(), w.size() - front.text.size() - back.text.size());
-            // A shadda on the stem's last letter says a doubled root (فردّه
-            // is ف with ردّ, not فرد). Not on a weak letter, which merges
-            // with the pattern's (نبيّ, عدوّ), nor on ن, which most often
-            // meets a ن of what follows (فتنّا, لكنّ, يأتينّ). The doubled
-            // middle letter of a form whose weak last letter fell (صَلِّ،
-            // تَوَلَّوْا) follows a fatha and carries no damma; a doubled root's
-            // last letter with a damma (صَدُّوا) or after one (يَرُدُّ) does not.
-            const std::size_t lastAt = front.text.size() + stem.size() - 1;
-            const bool doubledLast = marks[lastAt].shadda && !isWeak(stem.back()) && stem.back() != U'ن';
-            const bool formDoubled = doubledLast && lastAt > 0 && marks[lastAt - 1].vowel == U'\u064E'
-                                     && marks[lastAt].vowel != U'\u064F';
-            // A word the dictionary files by name takes that root, as it
-            // stands or after a conjunction or the article and before a
-            // pronoun: a letter more on either side makes another word
-            // (مائة is not ماء, كفاه not فاه), and so does a shadda past its
-            // first letter, which the dictionary's bare spelling leaves open
-            // (قُرَّة is not قِرَة, عامّ not عام); on the first it is the
-            // article's or a ن's before it (وَٱلدَّمُ, مِن مَّآءٍ).
-            const bool shadda = std::any_of(marks.begin() + std::ptrdiff_t(front.text.size() + 1),
-                                            marks.begin() + std::ptrdiff_t(lastAt + 1),
-                                            [](const Marks& m) { return m.shadda; });
-            if (back.pronoun && (front.text.empty() || front.join || front.article) && !shadda) {
-                for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it) {
-                    Candidate c;
-                    c.kind = Kind::either;
-                    c.root = it->second;
-                    c.verbalAffix = back.verbal || front.future;
-                    c.nominalAffix = front.article || front.preposition || back.nominal || tanwin;
-                    // After و or ف the letter may be the word's own (فرقة
-                    // is not ف with رقة): no gain over the patterns then.
-                    c.score = front.cost + back.cost - listedWeight(c.root) - (front.join ? 0 : kFiled);
-                    found.push_back(c);
-                }
-            }
-            for (const Pattern& p : t.patterns) {
-                // What stands around the stem must suit what the pattern is.
-                const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
-                const bool verb = p.kind != Kind::noun;
-                if ((front.article || front.preposition || back.nominal || tanwin) && !noun)
-                    continue;
-                if (front.future && p.kind != Kind::present)
-                    continue;
-                if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
-                    continue;
-                if (p.needsTa && !back.ta)
-                    continue;
-                const std::optional<Fit> f = fit(p, stem);
-                if (!f)
-                    continue;
-                Candidate proto;
-                proto.kind = p.kind;
-                // After و or ف, a written أفعل is the verb (فأنزل), not the
-                // comparative, and a bare فال the hollow verb (فقال).
-                const bool joinedPast = front.join && back.text.empty() && p.kind == Kind::either
-                                        && ((p.shape.front() == U'A' && stem.front() == kHamza)
-                                            || (p.shape == U"123" && stem[1] == U'ا'));
-                proto.verbalAffix = back.verbal || front.future || joinedPast;
-                proto.nominalAffix = front.article || front.preposition || back.nominal || tanwin;
-                // A verb ending in a weak letter loses it before the و of
-                // the plural (رموا, اتقوا, يدعون), as often as a doubled one
-                // keeps its letters merged (ردوا, يحبون).
-                const bool beforeWaw = p.drop == Drop::defective && !back.text.empty() && back.text.front() == U'و';
-                // An alef or ن after a long vowel ends the plural (اتقوا,
-                // يرمون), and an ون, ين or وا kept in the stem is more likely
-                // that ending than root letters (مسكين is the exception).
-                const bool vowelLast = stem.back() == U'و' || stem.back() == U'ي';
-                const bool pluralEnd = ((back.text == U"ا" || back.text == U"ن") && vowelLast)
-                                       || (back.text.empty() && stem.size() > 3
-                                           && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
-                                               || Py::hasSuffix(stem, U"وا")));
-                const std::size_t before = found.size();
-                rootsOf(p, *f, front.cost + back.cost - (beforeWaw ? 0.15 : 0) + (pluralEnd ? 0.3 : 0), proto,
-                        found);
-                if (doubledLast && !(formDoubled && p.drop == Drop::defective)) {
-                    for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
-                        if (c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
-                            c->score += kUndoubled;
-                    }
-                }
-            }
+            const Cut cut{w, front, back, marks, tanwin};
+            filedReadings(cut, found);
+            patternReadings(cut, found);
         }
     }
     if (found.empty())
         return std::nullopt;
-    const Candidate* best = &found.front();
-    for (const Candidate& c : found) {
-        if (c.score < best->score)
-            best = &c;
-    }
-    Reading r;
-    r.root = Py::string(best->root);
-    r.present = best->kind == Kind::present && !best->nominalAffix;
-    const bool verbPattern = best->kind != Kind::noun;
-    r.verb = r.present || (verbPattern && best->verbalAffix && !best->nominalAffix)
-             || (best->kind == Kind::verb && !best->nominalAffix);
-    r.noun = best->kind == Kind::noun || best->nominalAffix;
-    return r;
+    return chosen(found);
 }
 
 } // namespace quorvel::Morph

@@ -2,10 +2,12 @@
 
 #include "core/Py.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <ostream>
 
 namespace quorvel {
@@ -320,4 +322,42 @@ TEST(MorphAnalyze, theQuransScriptAndHamzaSeatsAreReadLikeThePlainText)
     EXPECT_FALSE(Morph::reading(QStringLiteral("abc")));
     EXPECT_FALSE(Morph::reading(u(u"كتاب2")));
     EXPECT_FALSE(Morph::reading(u(u"ك")));
+}
+
+TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
+{
+    // Each row: a form, how often the books use it, the roots the lexicons
+    // file it under; a row whose roots are "-" was left out (a particle, a
+    // foreign name ...). The measure is the share of occurrences, so the
+    // words a reader meets on every page weigh the most.
+    QFile table(QStringLiteral(QUORVEL_TEST_DATA "/morph/common-roots.tsv"));
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly | QIODevice::Text));
+    long total = 0;
+    long right = 0;
+    int forms = 0;
+    QStringList misses;
+    for (const QString& line : QString::fromUtf8(table.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(u'#'))
+            continue;
+        const QStringList cells = line.split(u'\t');
+        ASSERT_GE(cells.size(), 3) << qPrintable(line);
+        if (cells[2] == QStringLiteral("-"))
+            continue;
+        const long uses = cells[1].toLong();
+        ASSERT_GT(uses, 0) << qPrintable(line);
+        ++forms;
+        total += uses;
+        const QString root = Morph::analyze(cells[0]).root;
+        if (cells[2].split(u',').contains(root))
+            right += uses;
+        else
+            misses << QStringLiteral("%1 (%2) → %3, not %4").arg(cells[0], cells[1], root, cells[2]);
+    }
+    EXPECT_EQ(forms, 500);
+    const double share = double(right) / double(total);
+    std::cout << "roots right for " << right << " of " << total << " occurrences (" << 100.0 * share << "%), "
+              << misses.size() << " forms wrong\n";
+    for (const QString& miss : misses)
+        std::cout << "  " << qPrintable(miss) << "\n";
+    EXPECT_GE(share, 0.99);
 }
