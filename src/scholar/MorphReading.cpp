@@ -25,7 +25,7 @@ constexpr char32_t kMergedT = U'\u0001';
 // The weight of a root that the dictionary lists, against one it does not:
 // more than any pattern or restoration costs, so a listed root always wins.
 constexpr double kListed = 1.5;
-// How much more a commoner listed root weighs, per power of ten of its bare
+// How much more a commoner listed root weighs, per power of ten of its
 // uses in the sample texts: enough to choose between two listed roots that
 // the rules find equally likely, too little to outweigh a rule.
 constexpr double kPerUses = 0.07;
@@ -291,7 +291,12 @@ struct Tables
     std::vector<Front> fronts = buildFronts();
     std::vector<Back> backs = buildBacks();
     // Listed roots with the weight of their uses.
-    std::unordered_map<std::u32string, double> listed;
+    struct Weight
+    {
+        double all = 0;    // counting every use of the root
+        double others = 0; // less its bare letters' own uses
+    };
+    std::unordered_map<std::u32string, Weight> listed;
     // The words the dictionary files under a root by name (ماء under موه),
     // as `lettersOf` writes them.
     std::unordered_multimap<std::u32string, std::u32string> filed;
@@ -313,10 +318,12 @@ struct Tables
                 filed.emplace(lettersOf(entry.left(is), tanwin, marks), Py::scalars(entry.mid(is + 1)));
                 continue;
             }
-            const qsizetype colon = entry.indexOf(u':');
-            const double uses = colon < 0 ? 0 : entry.mid(colon + 1).toDouble();
-            const std::u32string root = Py::scalars(colon < 0 ? entry : entry.left(colon));
-            listed.emplace(root, kListed + kPerUses * std::log10(1 + uses));
+            // root, root:uses or root:uses:bare uses.
+            const QStringList fields = entry.split(u':');
+            const double uses = fields.size() > 1 ? fields[1].toDouble() : 0;
+            const double bare = fields.size() > 2 ? fields[2].toDouble() : 0;
+            listed.emplace(Py::scalars(fields[0]), Weight{kListed + kPerUses * std::log10(1 + uses),
+                                                          kListed + kPerUses * std::log10(1 + uses - bare)});
         }
         // What the dictionary says in an entry's running text, not by a
         // cross-reference: under ن ب أ «ومنه النبي» (with its plural), under
@@ -338,7 +345,17 @@ double listedWeight(const std::u32string& root)
 {
     const auto& listed = tables().listed;
     const auto it = listed.find(root);
-    return it == listed.end() ? 0.0 : it->second;
+    return it == listed.end() ? 0.0 : it->second.all;
+}
+
+// What the uses of a root's bare letters add to its weight: a word that is
+// those letters reads as that root without their support, since the word
+// itself may be another root's with a suffix (قلت: قال).
+double ownUsesWeight(const std::u32string& root)
+{
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    return it == listed.end() ? 0.0 : it->second.all - it->second.others;
 }
 
 // The word's letters: marks and tatweel dropped, every hamza seat but إ one
@@ -685,6 +702,12 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
                            || (back.text.empty() && stem.size() > 3
                                && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
                                    || Py::hasSuffix(stem, U"وا")));
+    // The stem alone, or after و, ف or ب, as the roots are written.
+    const bool bareLetters = back.text.empty()
+                             && (front.text.empty() || front.text == U"و" || front.text == U"ف" || front.text == U"ب");
+    std::u32string written = stem;
+    for (char32_t& c : written)
+        c = c == kHamza || c == U'إ' ? U'ا' : c == U'ى' ? U'ي' : c;
     for (const Pattern& p : tables().patterns) {
         // What stands around the stem must suit what the pattern is.
         const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
@@ -711,11 +734,12 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
                             + (pluralEnd ? 0.3 : 0);
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
-        if (doubledLast && !(formDoubled && p.drop == Drop::defective)) {
-            for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
-                if (c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
-                    c->score += kUndoubled;
-            }
+        for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
+            if (doubledLast && !(formDoubled && p.drop == Drop::defective)
+                && c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
+                c->score += kUndoubled;
+            if (bareLetters && c->root == written)
+                c->score += ownUsesWeight(c->root);
         }
     }
 }
