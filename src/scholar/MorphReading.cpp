@@ -34,6 +34,14 @@ constexpr double kPerUses = 0.07;
 // readings of its letters by pattern, the cheapest of which costs nothing.
 constexpr double kFiled = 0.3;
 
+// What a hollow verb's past gains before a subject that opens with a
+// consonant, where its long vowel falls: the fallen letter's cost and most
+// of the suffix's, so that the root the books use more wins over reading
+// the suffix as a root letter (قلت: قول, not قلت).
+constexpr double kHollowBeforeSubject = 1.0;
+// What it gains before the feminine ت, which a فاعل may end in too.
+constexpr double kHollowFeminine = 0.1;
+
 // What a preposition before a noun of two letters costs less than before
 // another word: it is the common way to meet them (بيده).
 constexpr double kShortAfterPreposition = 0.5;
@@ -118,7 +126,9 @@ std::vector<Pattern> buildPatterns()
         if (const auto at = shape.find(U"123"); verbal && at != std::u32string::npos) {
             std::u32string s = shape;
             s.erase(at + 1, 1);
-            out.push_back({s, cost + 0.8, kind, Drop::hollow});
+            // The present's jussive drops the long vowel as often as an
+            // assimilated verb its و (لم يكن, يصل).
+            out.push_back({s, cost + (kind == Kind::present ? 0.55 : 0.8), kind, Drop::hollow});
         }
         if (shape.back() == U'3' && (verbal || shape == U"1ا23")) {
             std::u32string s = shape;
@@ -329,7 +339,7 @@ struct Tables
         // cross-reference: under ن ب أ «ومنه النبي» (with its plural), under
         // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء».
         for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
-                                         {U"سنة", U"سنو"}})
+                                         {U"سنة", U"سنو"}, {U"بنت", U"بني"}, {U"بنت", U"بنو"}})
             filed.emplace(word, root);
     }
 };
@@ -673,6 +683,29 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
     }
 }
 
+// How much cheaper a hollow verb's past reads before its subject: its long
+// vowel falls before a suffix that opens with a consonant (قلت, كنا, قمتم),
+// the regular form, not a stretch of the pattern; and it stands before the
+// feminine ت (قالت, كانت).
+double hollowPastDiscount(const Pattern& p, const Cut& cut)
+{
+    const std::u32string& back = cut.back.text;
+    if (p.kind == Kind::present || (!cut.front.text.empty() && !cut.front.join))
+        return 0;
+    // A shadda on the suffix's first letter says it met the same letter of
+    // the root (فتنّا: فتن).
+    const bool merged = cut.marks[cut.front.text.size() + cut.stem.size()].shadda;
+    const bool subject = back == U"ت" || back == U"تم" || back == U"تما" || back == U"تن" || back == U"نا";
+    // كنّا: the ن of نا merged with the root's last, written once; not
+    // after و or ف, which may be the root's first (فتنّا).
+    const bool mergedNa = back == U"ا" && cut.stem.back() == U'ن' && cut.front.text.empty();
+    if (p.drop == Drop::hollow && ((subject && !merged) || mergedNa))
+        return kHollowBeforeSubject;
+    if (p.drop == Drop::none && p.shape == U"123" && back == U"ت" && cut.stem[1] == U'ا')
+        return kHollowFeminine;
+    return 0;
+}
+
 // The readings of the stem by every pattern that fits it.
 void patternReadings(const Cut& cut, std::vector<Candidate>& found)
 {
@@ -731,14 +764,18 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         proto.verbalAffix = back.verbal || front.future || joinedPast;
         proto.nominalAffix = cut.nominal();
         const double base = front.cost + back.cost - (p.drop == Drop::defective && beforeWaw ? 0.15 : 0)
-                            + (pluralEnd ? 0.3 : 0);
+                            + (pluralEnd ? 0.3 : 0) - hollowPastDiscount(p, cut);
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
         for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
             if (doubledLast && !(formDoubled && p.drop == Drop::defective)
                 && c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
                 c->score += kUndoubled;
-            if (bareLetters && c->root == written)
+            // A ت that ends the word may be the subject's, not the
+            // root's: such a root weighs without its bare letters' uses
+            // there too (قالت is no فاعل of قلت).
+            if ((bareLetters && c->root == written)
+                || (back.text.empty() && stem.back() == U'ت' && c->root.back() == U'ت'))
                 c->score += ownUsesWeight(c->root);
         }
     }
