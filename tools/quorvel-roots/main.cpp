@@ -122,13 +122,14 @@ void countUses(const QString& text, const std::set<QString>& roots, std::map<QSt
             }
         }
         // The present of a verb shows its root's letters, the hollow one's
-        // weak letter too (يقول, يسير), where the past hides it (قال, سار).
+        // weak letter too (يقول, يسير), where the past hides it (قال, سار);
+        // but a last ي ends the present of every augmented form (يعطي).
         const QString verb = w.startsWith(u'و') || w.startsWith(u'ف') ? w.mid(1) : w;
         auto count = [&](const QString& root) {
             if (roots.contains(root))
                 ++counts[root];
         };
-        if (verb.size() == 4 && verb[0] == u'ي')
+        if (verb.size() == 4 && verb[0] == u'ي' && verb.back() != u'ي')
             count(verb.mid(1));
     }
 }
