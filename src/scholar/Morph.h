@@ -89,6 +89,8 @@ struct Reading
     bool verb = false;
     bool present = false; // a present-tense verb
     bool noun = false;    // a noun's pattern, or the article, a preposition or tanwin
+    QString front;        // the affixes the reading took off, as the
+    QString back;         // normalised word writes them
 };
 std::optional<Reading> reading(const QString& word);
 

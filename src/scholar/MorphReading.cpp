@@ -242,6 +242,7 @@ std::vector<Back> buildBacks()
         {U"تم", 0.4, true},
         {U"تما", 0.5, true},
         {U"تن", 0.6, true},
+        {U"تمو", 0.5, true}, // تم before a pronoun (كتبتموه)
         {U"وا", 0.2, true},
         {U"و", 0.3, true},
         {U"ا", 0.5},
@@ -256,7 +257,7 @@ std::vector<Back> buildBacks()
             // loses its alef.
             if ((i.text == U"ة" || i.text == U"وا") && !p.text.empty())
                 continue;
-            if (i.text == U"و" && p.text.empty())
+            if ((i.text == U"و" || i.text == U"تمو") && p.text.empty())
                 continue;
             // A noun's ن of the dual and plural goes before a pronoun; only
             // a verb keeps it (يكتبونه).
@@ -548,6 +549,8 @@ struct Candidate
     Kind kind = Kind::noun;
     bool verbalAffix = false;
     bool nominalAffix = false;
+    const Front* front = nullptr; // how the word was cut
+    const Back* back = nullptr;
 };
 
 // Every root the fit can give, with its score (lower is better).
@@ -663,6 +666,8 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
         Candidate c;
         c.kind = Kind::either;
         c.root = root;
+        c.front = &front;
+        c.back = &back;
         c.verbalAffix = back.verbal || front.future;
         c.nominalAffix = cut.nominal();
         c.score = front.cost + back.cost - listedWeight(c.root) - gain;
@@ -756,6 +761,8 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             continue;
         Candidate proto;
         proto.kind = p.kind;
+        proto.front = &front;
+        proto.back = &back;
         // After و or ف, a written أفعل is the verb (فأنزل), not the
         // comparative, and a bare فال the hollow verb (فقال).
         const bool joinedPast = front.join && back.text.empty() && p.kind == Kind::either
@@ -791,6 +798,10 @@ Reading chosen(const std::vector<Candidate>& found)
     }
     Reading r;
     r.root = Py::string(best->root);
+    // The affixes as the normalised word writes them.
+    for (const char32_t c : best->front->text)
+        r.front += c == kHamza ? QChar(u'ا') : QChar(char16_t(c));
+    r.back = Py::string(best->back->text);
     r.present = best->kind == Kind::present && !best->nominalAffix;
     const bool verbPattern = best->kind != Kind::noun;
     r.verb = r.present || (verbPattern && best->verbalAffix && !best->nominalAffix)

@@ -47,11 +47,19 @@ std::u32string s(const char16_t* text) { return Py::scalars(u(text)); }
 
 } // namespace
 
-TEST(MorphAnalyze, articleFormThatWouldLeaveOneLetterGivesWayToTheConjunction)
+TEST(MorphAnalyze, theStemAndAffixesAreTheCutThatGaveTheRoot)
 {
-    // The root is read from the whole word (فاعل of ولد), not from the stem.
-    EXPECT_EQ(Morph::analyze(u(u"والد")),
-              result(u"والد", u"والد", part(u"و", u"واو العطف"), u"الد", {}, u"ولد", u"اسم"));
+    // The stripping rules alone would take و for the conjunction (الد) and
+    // ا for a suffix (الم); the root's reading cuts the word otherwise.
+    EXPECT_EQ(Morph::analyze(u(u"والد")), result(u"والد", u"والد", {}, u"والد", {}, u"ولد", u"اسم"));
+    EXPECT_EQ(Morph::analyze(u(u"الماء")),
+              result(u"الماء", u"الما", part(u"ال", u"أداة التعريف"), u"ما", {}, u"موه", u"اسم (معرّف)"));
+    EXPECT_EQ(Morph::analyze(u(u"وماؤها")),
+              result(u"وماؤها", u"وماوها", part(u"و", u"واو العطف"), u"ماو", part(u"ها", u"ضمير الغائبة"), u"موه",
+                     u"اسم"));
+    // Where the rules' stem holds the root, their cut stands (است is the
+    // pattern's own, not a root letter).
+    EXPECT_EQ(Morph::analyze(u(u"استخرج")).prefix, part(u"است", u"سين الاستفعال"));
 }
 
 TEST(MorphAnalyze, pastTenseIsReadFromTheWholeWord)
