@@ -42,6 +42,15 @@ constexpr double kHollowBeforeSubject = 1.0;
 // What it gains before the feminine ت, which a فاعل may end in too.
 constexpr double kHollowFeminine = 0.1;
 
+// A hollow root's present tense shows its weak letter: at least this many
+// uses, this many times its twin's, outweigh the rules' preference for و;
+// fewer where the long vowel fell, which only a verb's does (ملت), than
+// for a فال, which may be a noun's (مال).
+constexpr double kShownPresent = 10;
+constexpr double kShownPresentOfVerb = 3;
+constexpr double kShownRatio = 5;
+constexpr double kHollowShown = 0.2;
+
 // What a preposition before a noun of two letters costs less than before
 // another word: it is the common way to meet them (بيده).
 constexpr double kShortAfterPreposition = 0.5;
@@ -306,6 +315,7 @@ struct Tables
     {
         double all = 0;    // counting every use of the root
         double others = 0; // less its bare letters' own uses
+        double present = 0; // the uses of its present tense
     };
     std::unordered_map<std::u32string, Weight> listed;
     // The words the dictionary files under a root by name (ماء under موه),
@@ -329,18 +339,21 @@ struct Tables
                 filed.emplace(lettersOf(entry.left(is), tanwin, marks), Py::scalars(entry.mid(is + 1)));
                 continue;
             }
-            // root, root:uses or root:uses:bare uses.
+            // root, then its uses, the bare ones and the present tense's.
             const QStringList fields = entry.split(u':');
             const double uses = fields.size() > 1 ? fields[1].toDouble() : 0;
             const double bare = fields.size() > 2 ? fields[2].toDouble() : 0;
+            const double present = fields.size() > 3 ? fields[3].toDouble() : 0;
             listed.emplace(Py::scalars(fields[0]), Weight{kListed + kPerUses * std::log10(1 + uses),
-                                                          kListed + kPerUses * std::log10(1 + uses - bare)});
+                                                          kListed + kPerUses * std::log10(1 + uses - bare), present});
         }
         // What the dictionary says in an entry's running text, not by a
         // cross-reference: under ن ب أ «ومنه النبي» (with its plural), under
-        // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء».
+        // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»; and
+        // بنت and بن, the forms of ابن (filed under ب ن ي) in the books.
         for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
-                                         {U"سنة", U"سنو"}, {U"بنت", U"بني"}, {U"بنت", U"بنو"}})
+                                         {U"سنة", U"سنو"}, {U"بنت", U"بني"}, {U"بنت", U"بنو"},
+                                         {U"بن", U"بني"}})
             filed.emplace(word, root);
     }
 };
@@ -357,6 +370,24 @@ double listedWeight(const std::u32string& root)
     const auto& listed = tables().listed;
     const auto it = listed.find(root);
     return it == listed.end() ? 0.0 : it->second.all;
+}
+
+// What a hollow root gains over its twin with the other weak letter (طير
+// against طور) when its present tense shows its letter in the books
+// (يطير) and the twin's hardly ever does.
+double hollowLetterGain(const std::u32string& root, bool surelyVerb)
+{
+    if (root.size() != 3 || (root[1] != U'و' && root[1] != U'ي'))
+        return 0;
+    std::u32string twin = root;
+    twin[1] = root[1] == U'و' ? U'ي' : U'و';
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    const auto other = listed.find(twin);
+    const double present = it == listed.end() ? 0 : it->second.present;
+    const double twinPresent = other == listed.end() ? 0 : other->second.present;
+    const double enough = surelyVerb ? kShownPresentOfVerb : kShownPresent;
+    return present >= enough && present >= kShownRatio * twinPresent ? kHollowShown : 0;
 }
 
 // What the uses of a root's bare letters add to its weight: a word that is
@@ -618,6 +649,8 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 Candidate cand = proto;
                 cand.root = root;
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
+                if (p.drop == Drop::hollow || (p.kind != Kind::present && f.letters[1] == U'ا'))
+                    cand.score -= hollowLetterGain(root, p.drop == Drop::hollow);
                 out.push_back(cand);
             }
         }

@@ -16,8 +16,8 @@
 // Each root carries how often the other texts named use it: words that are
 // its three or four letters and nothing else, or those after one of the
 // leading forms وال, فال, بال, كال, ال, و, ف, ب, and its present tense after
-// ي ("root:count:bare", the last the uses without an article form; no count
-// when none). Where the rules leave two listed roots (صفة: وصف or صفف), the
+// ي ("root:count:bare:present", bare the uses without an article form and
+// present those of the present tense; no count when none). Where the rules leave two listed roots (صفة: وصف or صفف), the
 // commoner wins.
 //
 // After the roots stand the words the cross-references file under a root
@@ -97,12 +97,12 @@ QString bare(const QString& word)
     return written(out);
 }
 
-// Adds the uses of listed roots in `text` to `counts`, and to `bareCounts`
-// those of their letters alone or after و, ف or ب: such a word may be
-// another root's with a suffix (قلت: قال), so a reading of that very word
-// does not count them.
+// Adds the uses of listed roots in `text` to `counts`, to `bareCounts`
+// those of their letters alone or after و, ف or ب (such a word may be
+// another root's with a suffix, قلت: قال, so a reading of that very word
+// does not count them), and to `presentCounts` those of the present tense.
 void countUses(const QString& text, const std::set<QString>& roots, std::map<QString, long>& counts,
-               std::map<QString, long>& bareCounts)
+               std::map<QString, long>& bareCounts, std::map<QString, long>& presentCounts)
 {
     static const QRegularExpression word(QStringLiteral("[\\x{0621}-\\x{0652}\\x{0670}\\x{0671}]+"));
     static const QStringList leading{QStringLiteral("وال"), QStringLiteral("فال"), QStringLiteral("بال"),
@@ -125,12 +125,11 @@ void countUses(const QString& text, const std::set<QString>& roots, std::map<QSt
         // weak letter too (يقول, يسير), where the past hides it (قال, سار);
         // but a last ي ends the present of every augmented form (يعطي).
         const QString verb = w.startsWith(u'و') || w.startsWith(u'ف') ? w.mid(1) : w;
-        auto count = [&](const QString& root) {
-            if (roots.contains(root))
-                ++counts[root];
-        };
-        if (verb.size() == 4 && verb[0] == u'ي' && verb.back() != u'ي')
-            count(verb.mid(1));
+        if (const QString root = verb.mid(1); verb.size() == 4 && verb[0] == u'ي' && verb.back() != u'ي'
+                                                && roots.contains(root)) {
+            ++counts[root];
+            ++presentCounts[root];
+        }
     }
 }
 
@@ -186,11 +185,12 @@ int main(int argc, char** argv)
 
     std::map<QString, long> counts;
     std::map<QString, long> bareCounts;
+    std::map<QString, long> presentCounts;
     for (qsizetype i = 2; i < args.size(); ++i) {
         const std::optional<QString> text = textOf(args.at(i));
         if (!text)
             return fail(QStringLiteral("cannot read ") + args.at(i));
-        countUses(*text, roots, counts, bareCounts);
+        countUses(*text, roots, counts, bareCounts, presentCounts);
     }
 
     QString out = QStringLiteral(
@@ -206,8 +206,12 @@ int main(int argc, char** argv)
         out += root;
         if (const auto it = counts.find(root); it != counts.end()) {
             out += u':' + QString::number(it->second);
-            if (const auto b = bareCounts.find(root); b != bareCounts.end())
-                out += u':' + QString::number(b->second);
+            const auto b = bareCounts.find(root);
+            const auto p = presentCounts.find(root);
+            if (b != bareCounts.end() || p != presentCounts.end())
+                out += u':' + QString::number(b != bareCounts.end() ? b->second : 0);
+            if (p != presentCounts.end())
+                out += u':' + QString::number(p->second);
         }
         onLine = (onLine + 1) % rootsPerLine;
     }
