@@ -399,13 +399,12 @@ MorphResult analyze(const QString& original)
 
     // A verb's pattern with a verbal affix makes a verb, the article or a
     // noun's pattern a noun, before the letter-based guesses.
-    const bool noun = read && read->noun;
-    if (t.present.contains(w.front()) && front.empty() && w.size() >= kMinPresent && !noun)
-        r.pos = QString::fromUtf16(kPosPresent);
-    else if (w.size() >= kMinPast && w.back() == U'ت' && front.empty() && !noun)
-        r.pos = QString::fromUtf16(kPosPast);
-    else if (read && read->verb)
+    if (read && read->verb)
         r.pos = QString::fromUtf16(read->present ? kPosPresent : kPosPast);
+    else if (!read && t.present.contains(w.front()) && front.empty() && w.size() >= kMinPresent)
+        r.pos = QString::fromUtf16(kPosPresent);
+    else if (!read && w.size() >= kMinPast && w.back() == U'ت' && front.empty())
+        r.pos = QString::fromUtf16(kPosPast);
     else if (t.definite.contains(front))
         r.pos = QString::fromUtf16(kPosDefinite);
     else if (t.plural.contains(end))

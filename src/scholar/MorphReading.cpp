@@ -48,6 +48,8 @@ constexpr double kHollowFeminine = 0.1;
 // for a فال, which may be a noun's (مال).
 constexpr double kShownPresent = 10;
 constexpr double kShownPresentOfVerb = 3;
+// A bare فال is a verb's past when its root's present is used this often.
+constexpr double kPastOfPresent = 15;
 constexpr double kShownRatio = 5;
 constexpr double kHollowShown = 0.2;
 
@@ -372,6 +374,14 @@ double listedWeight(const std::u32string& root)
     return it == listed.end() ? 0.0 : it->second.all;
 }
 
+// How often the books use the root's present tense.
+double presentUses(const std::u32string& root)
+{
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    return it == listed.end() ? 0 : it->second.present;
+}
+
 // What a hollow root gains over its twin with the other weak letter (طير
 // against طور) when its present tense shows its letter in the books
 // (يطير) and the twin's hardly ever does.
@@ -381,11 +391,8 @@ double hollowLetterGain(const std::u32string& root, bool surelyVerb)
         return 0;
     std::u32string twin = root;
     twin[1] = root[1] == U'و' ? U'ي' : U'و';
-    const auto& listed = tables().listed;
-    const auto it = listed.find(root);
-    const auto other = listed.find(twin);
-    const double present = it == listed.end() ? 0 : it->second.present;
-    const double twinPresent = other == listed.end() ? 0 : other->second.present;
+    const double present = presentUses(root);
+    const double twinPresent = presentUses(twin);
     const double enough = surelyVerb ? kShownPresentOfVerb : kShownPresent;
     return present >= enough && present >= kShownRatio * twinPresent ? kHollowShown : 0;
 }
@@ -807,7 +814,12 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
                             + (pluralEnd ? 0.3 : 0) - hollowPastDiscount(p, cut);
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
+        // A bare فال is the hollow verb's past where the books use its
+        // present (طار: يطير), a noun's otherwise (باب, مال, نار).
+        const bool bareFal = front.text.empty() && back.text.empty() && p.shape == U"123" && stem[1] == U'ا';
         for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
+            if (bareFal && presentUses(c->root) >= kPastOfPresent)
+                c->verbalAffix = true;
             if (doubledLast && !(formDoubled && p.drop == Drop::defective)
                 && c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
                 c->score += kUndoubled;
