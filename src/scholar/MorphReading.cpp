@@ -176,6 +176,12 @@ std::vector<Pattern> buildPatterns()
     add(U"م12ي3", 0.6, Kind::noun);
     add(U"م1ا23", 0.5, Kind::noun);
     add(U"م1ا2ي3", 0.5, Kind::noun);
+    // مفعل of a root whose last letter is weak ends in ى, whichever it is
+    // (مولى, معنى, مثنى).
+    out.push_back({U"م12ى", 0.4, Kind::noun, Drop::defective});
+    // The passive past of a hollow verb writes ي for either weak letter
+    // (قيل, بيع).
+    out.push_back({U"1ي3", 0.2, Kind::verb, Drop::hollow});
     add(U"ت12ي3", 0.4, Kind::noun);
     add(U"ان12ا3", 0.4, Kind::noun);
     add(U"من123", 0.5, Kind::noun);
@@ -350,11 +356,13 @@ struct Tables
                                                           kListed + kPerUses * std::log10(1 + uses - bare), present});
         }
         // What the dictionary says in an entry's running text, not by a
-        // cross-reference: under ن ب أ «ومنه النبي» (with its plural), under
-        // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»; and
-        // بنت and بن, the forms of ابن (filed under ب ن ي) in the books.
+        // cross-reference: under ن ب أ «ومنه النبي» (with its plural); under
+        // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»;
+        // under ص ل و «الصلاة ... يقال صلى صلاة»; under أ ي ا «الآية
+        // العلامة»; and بنت and بن, the forms of ابن (filed under ب ن ي).
         for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
-                                         {U"سنة", U"سنو"}, {U"بنت", U"بني"}, {U"بنت", U"بنو"},
+                                         {U"سنة", U"سنو"}, {U"صلاة", U"صلو"}, {U"صلى", U"صلو"},
+                                         {U"ءاية", U"ايي"}, {U"بنت", U"بني"}, {U"بنت", U"بنو"},
                                          {U"بن", U"بني"}})
             filed.emplace(word, root);
     }
