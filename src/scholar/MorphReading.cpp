@@ -53,6 +53,9 @@ constexpr double kPastOfPresent = 15;
 constexpr double kShownRatio = 5;
 constexpr double kHollowShown = 0.2;
 
+// How much cheaper the nisba's ي reads after the article than elsewhere.
+constexpr double kNisba = 0.4;
+
 // What a preposition before a noun of two letters costs less than before
 // another word: it is the common way to meet them (بيده).
 constexpr double kShortAfterPreposition = 0.5;
@@ -788,6 +791,9 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
                            || (back.text.empty() && stem.size() > 3
                                && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
                                    || Py::hasSuffix(stem, U"وا")));
+    // After the article, a last ي on three letters or more is the nisba's
+    // (المدني, البصري), not a root's weak letter.
+    const bool nisba = front.article && back.text == U"ي" && stem.size() >= 3;
     // The stem alone, or after و, ف or ب, as the roots are written.
     const bool bareLetters = back.text.empty()
                              && (front.text.empty() || front.text == U"و" || front.text == U"ف" || front.text == U"ب");
@@ -804,6 +810,9 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             continue;
         if (p.needsTa && !back.ta)
             continue;
+        // The passive takes a subject's or an object's suffix, no noun's.
+        if (p.shape == U"1ي3" && !back.text.empty() && !back.verbal)
+            continue;
         const std::optional<Fit> f = fit(p, stem);
         if (!f)
             continue;
@@ -819,7 +828,7 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         proto.verbalAffix = back.verbal || front.future || joinedPast;
         proto.nominalAffix = cut.nominal();
         const double base = front.cost + back.cost - (p.drop == Drop::defective && beforeWaw ? 0.15 : 0)
-                            + (pluralEnd ? 0.3 : 0) - hollowPastDiscount(p, cut);
+                            + (pluralEnd ? 0.3 : 0) - hollowPastDiscount(p, cut) - (nisba ? kNisba : 0);
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
         // A bare فال is the hollow verb's past where the books use its
