@@ -42,16 +42,19 @@ constexpr double kHollowBeforeSubject = 1.0;
 // What it gains before the feminine ت, which a فاعل may end in too.
 constexpr double kHollowFeminine = 0.1;
 
-// A hollow root's present tense shows its weak letter: at least this many
-// uses, this many times its twin's, outweigh the rules' preference for و;
-// fewer where the long vowel fell, which only a verb's does (ملت), than
+// A root's present tense shows its weak letter: at least this many uses,
+// this many times its twin's, outweigh the rules' preference and the
+// uses' weights; fewer where the word is surely a verb (ملت, تعالى) than
 // for a فال, which may be a noun's (مال).
 constexpr double kShownPresent = 10;
 constexpr double kShownPresentOfVerb = 3;
 // A bare فال is a verb's past when its root's present is used this often.
 constexpr double kPastOfPresent = 15;
 constexpr double kShownRatio = 5;
+// What the present's evidence is worth: for the last letter it must
+// outweigh a particle's bare uses counted for the ي twin (على for علي).
 constexpr double kHollowShown = 0.2;
+constexpr double kDefectiveShown = 0.3;
 
 // How much cheaper the nisba's ي reads after the article than elsewhere.
 constexpr double kNisba = 0.4;
@@ -393,19 +396,22 @@ double presentUses(const std::u32string& root)
     return it == listed.end() ? 0 : it->second.present;
 }
 
-// What a hollow root gains over its twin with the other weak letter (طير
-// against طور) when its present tense shows its letter in the books
-// (يطير) and the twin's hardly ever does.
-double hollowLetterGain(const std::u32string& root, bool surelyVerb)
+// What a root with a weak letter at `place` (1: hollow, 2: defective) gains
+// over its twin with the other weak letter (طير against طور) when its
+// present tense shows its letter in the books (يطير) and the twin's hardly
+// ever does. A present never shows a last ي (every augmented form's ends
+// so), so only a last و is ever shown (يعلو).
+double weakLetterGain(const std::u32string& root, std::size_t place, bool surelyVerb)
 {
-    if (root.size() != 3 || (root[1] != U'و' && root[1] != U'ي'))
+    if (root.size() != 3 || (root[place] != U'و' && root[place] != U'ي'))
         return 0;
     std::u32string twin = root;
-    twin[1] = root[1] == U'و' ? U'ي' : U'و';
+    twin[place] = root[place] == U'و' ? U'ي' : U'و';
     const double present = presentUses(root);
-    const double twinPresent = presentUses(twin);
     const double enough = surelyVerb ? kShownPresentOfVerb : kShownPresent;
-    return present >= enough && present >= kShownRatio * twinPresent ? kHollowShown : 0;
+    if (present < enough || present < kShownRatio * presentUses(twin))
+        return 0;
+    return place == 1 ? kHollowShown : kDefectiveShown;
 }
 
 // What the uses of a root's bare letters add to its weight: a word that is
@@ -668,7 +674,9 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 cand.root = root;
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
                 if (p.drop == Drop::hollow || (p.kind != Kind::present && f.letters[1] == U'ا'))
-                    cand.score -= hollowLetterGain(root, p.drop == Drop::hollow);
+                    cand.score -= weakLetterGain(root, 1, p.drop == Drop::hollow);
+                if (p.drop == Drop::defective || f.letters[2] == U'ى' || f.letters[2] == U'ا')
+                    cand.score -= weakLetterGain(root, 2, true);
                 out.push_back(cand);
             }
         }
