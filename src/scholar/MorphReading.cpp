@@ -111,7 +111,7 @@ struct Back
     double cost;
     bool verbal = false;  // a subject or object suffix only verbs take
     bool nominal = false; // ة and ات
-    bool ta = false;      // ends in ة, or ة written ت before a pronoun
+    bool ta = false;      // ends in ة, or stands for it (ات, تين, ة written ت before a pronoun)
     bool pronoun = false; // a pronoun or nothing: the word keeps its own end
 };
 
@@ -185,6 +185,8 @@ std::vector<Pattern> buildPatterns()
     // مفعل of a root whose last letter is weak ends in ى, whichever it is
     // (مولى, معنى, مثنى).
     out.push_back({U"م12ى", 0.4, Kind::noun, Drop::defective});
+    // Its ى is written ا before a pronoun (مولاهم, معناه).
+    out.push_back({U"م12ا", 0.4, Kind::noun, Drop::defective});
     // The passive past of a hollow verb writes ي for either weak letter
     // (قيل, بيع).
     out.push_back({U"1ي3", 0.2, Kind::verb, Drop::hollow});
@@ -257,7 +259,10 @@ std::vector<Back> buildBacks()
     const std::vector<Back> inner{
         {U"", 0},
         {U"ة", 0.05, false, true, true},
-        {U"ات", 0.2, false, true},
+        // ات and the dual's تان, تين stand for ة as well (ثقات, ركعتين).
+        {U"ات", 0.2, false, true, true},
+        {U"تان", 0.5, false, true, true},
+        {U"تين", 0.4, false, true, true},
         {U"ان", 0.6},
         {U"ين", 0.3},
         {U"ون", 0.3},
@@ -278,7 +283,7 @@ std::vector<Back> buildBacks()
         for (const Back& p : pronouns) {
             // ة stands last; before a pronoun it is written ت, and وا
             // loses its alef.
-            if ((i.text == U"ة" || i.text == U"وا") && !p.text.empty())
+            if ((i.text == U"ة" || i.text == U"وا" || i.text == U"تان" || i.text == U"تين") && !p.text.empty())
                 continue;
             if ((i.text == U"و" || i.text == U"تمو") && p.text.empty())
                 continue;
@@ -316,6 +321,9 @@ std::unordered_map<std::u32string, std::u32string> buildShortNouns()
     for (const char32_t* end : {U"", U"ا", U"ي", U"ان", U"ين"})
         out.emplace(std::u32string(U"يد") + end, U"يدي");
     out.emplace(U"فم", U"فوه");
+    // مائة and its dual (filed under م أ ي), after و as often as alone.
+    for (const char32_t* form : {U"ماءة", U"ماءتان", U"ماءتين", U"ماءتا", U"ماءتي", U"مءة", U"مءتين", U"مءتان"})
+        out.emplace(form, U"ماي");
     return out;
 }
 
@@ -818,8 +826,10 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             continue;
         if (p.needsTa && !back.ta)
             continue;
-        // The passive takes a subject's or an object's suffix, no noun's.
-        if (p.shape == U"1ي3" && !back.text.empty() && !back.verbal)
+        // The passive takes a subject's or an object's suffix, no noun's;
+        // مفعى writes its ى as ا only before a pronoun.
+        if ((p.shape == U"1ي3" && !back.text.empty() && !back.verbal)
+            || (p.shape == U"م12ا" && (back.text.empty() || !back.pronoun)))
             continue;
         const std::optional<Fit> f = fit(p, stem);
         if (!f)
