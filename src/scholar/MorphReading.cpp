@@ -56,6 +56,9 @@ constexpr double kShownRatio = 5;
 constexpr double kHollowShown = 0.2;
 constexpr double kDefectiveShown = 0.3;
 
+// What reading a bare ا after a conjunction as a hamza costs more.
+constexpr double kUnwrittenHamza = 0.3;
+
 // How much cheaper the nisba's ي reads after the article than elsewhere.
 constexpr double kNisba = 0.4;
 
@@ -855,6 +858,11 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
             if (bareFal && presentUses(c->root) >= kPastOfPresent)
                 c->verbalAffix = true;
+            // After و or ف, a bare ا read as a hamza the text did not write
+            // (واحد: و with أحد) is less likely than the letter of فاعل;
+            // an ال there is the article's, whichever reading wins.
+            if (front.join && stem.front() == U'ا' && stem[1] != U'ل' && c->root.front() == U'ا')
+                c->score += kUnwrittenHamza;
             if (doubledLast && !(formDoubled && p.drop == Drop::defective)
                 && c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
                 c->score += kUndoubled;
