@@ -684,7 +684,10 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 Candidate cand = proto;
                 cand.root = root;
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
-                if (p.drop == Drop::hollow || (p.kind != Kind::present && f.letters[1] == U'ا'))
+                // The hollow letter is hidden in a dropped vowel, an ا, or
+                // a hamza after the pattern's ا (زائد, زوائد).
+                if (p.drop == Drop::hollow
+                    || (p.kind != Kind::present && (f.letters[1] == U'ا' || f.letters[1] == kHamza)))
                     cand.score -= weakLetterGain(root, 1, p.drop == Drop::hollow);
                 if (p.drop == Drop::defective || f.letters[2] == U'ى' || f.letters[2] == U'ا')
                     cand.score -= weakLetterGain(root, 2, true);
