@@ -265,6 +265,25 @@ bool noneOf(const std::u32string& letters, const std::u32string& root)
                         [&root](char32_t c) { return root.find(c) != std::u32string::npos; });
 }
 
+// A root read by a pattern comes from its own cut of the word. Where the
+// stripping rules leave a stem without the root's letters (الماء: الم and
+// ا, root موه) or take one of them (والد: و), the word is cut as read.
+void cutAsRead(const Reading& read, const std::u32string& w, std::u32string& front, std::u32string& end,
+               std::u32string& stem)
+{
+    const std::u32string root = Py::scalars(read.root);
+    const std::u32string readFront = Py::scalars(read.front);
+    const std::u32string readBack = Py::scalars(read.back);
+    const std::u32string moreFront = Py::hasPrefix(front, readFront) ? front.substr(readFront.size()) : front;
+    const std::u32string moreBack = Py::hasSuffix(end, readBack) ? end.substr(0, end.size() - readBack.size()) : end;
+    if ((!holdsRoot(stem, root) || !noneOf(moreFront, root) || !noneOf(moreBack, root))
+        && readFront.size() + readBack.size() < w.size()) {
+        front = readFront;
+        end = readBack;
+        stem = w.substr(front.size(), w.size() - front.size() - end.size());
+    }
+}
+
 } // namespace
 
 Split stripDef(const std::u32string& w)
@@ -373,24 +392,9 @@ MorphResult analyze(const QString& original)
             std::tie(front, stem) = stripClitic(stem);
     }
 
-    // A root read by a pattern comes from its own cut of the word. Where the
-    // affixes above leave a stem without the root's letters (الماء: الم and
-    // ا, root موه) or take one of them (والد: و), the panel shows that cut.
     const std::optional<Reading> read = reading(Py::strip(word));
-    if (read) {
-        const std::u32string root = Py::scalars(read->root);
-        const std::u32string readFront = Py::scalars(read->front);
-        const std::u32string readBack = Py::scalars(read->back);
-        const std::u32string moreFront = Py::hasPrefix(front, readFront) ? front.substr(readFront.size()) : front;
-        const std::u32string moreBack =
-            Py::hasSuffix(end, readBack) ? end.substr(0, end.size() - readBack.size()) : end;
-        if ((!holdsRoot(stem, root) || !noneOf(moreFront, root) || !noneOf(moreBack, root))
-            && readFront.size() + readBack.size() < w.size()) {
-            front = readFront;
-            end = readBack;
-            stem = w.substr(front.size(), w.size() - front.size() - end.size());
-        }
-    }
+    if (read)
+        cutAsRead(*read, w, front, end, stem);
 
     if (!front.empty())
         r.prefix.append({Py::string(front), glossOf(t.prefGloss, front, kOtherPrefix)});

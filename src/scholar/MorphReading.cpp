@@ -185,13 +185,10 @@ std::vector<Pattern> buildPatterns()
     add(U"م12ي3", 0.6, Kind::noun);
     add(U"م1ا23", 0.5, Kind::noun);
     add(U"م1ا2ي3", 0.5, Kind::noun);
-    // مفعل of a root whose last letter is weak ends in ى, whichever it is
-    // (مولى, معنى, مثنى).
+    // مفعل of a root with a weak last letter ends in ى, written ا before a
+    // pronoun (مولى, مولاهم); a hollow passive writes ي for either (قيل).
     out.push_back({U"م12ى", 0.4, Kind::noun, Drop::defective});
-    // Its ى is written ا before a pronoun (مولاهم, معناه).
     out.push_back({U"م12ا", 0.4, Kind::noun, Drop::defective});
-    // The passive past of a hollow verb writes ي for either weak letter
-    // (قيل, بيع).
     out.push_back({U"1ي3", 0.2, Kind::verb, Drop::hollow});
     add(U"ت12ي3", 0.4, Kind::noun);
     add(U"ان12ا3", 0.4, Kind::noun);
@@ -851,10 +848,12 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         const bool joinedPast = front.join && back.text.empty() && p.kind == Kind::either
                                 && ((p.shape.front() == U'A' && stem.front() == kHamza)
                                     || (p.shape == U"123" && stem[1] == U'ا'));
-        proto.verbalAffix = back.verbal || front.future || joinedPast;
+        const double hollowPast = hollowPastDiscount(p, cut);
+        // A hollow past before its subject is a verb, كنّا too.
+        proto.verbalAffix = back.verbal || front.future || joinedPast || hollowPast >= kHollowBeforeSubject;
         proto.nominalAffix = cut.nominal();
         const double base = front.cost + back.cost - (p.drop == Drop::defective && beforeWaw ? 0.15 : 0)
-                            + (pluralEnd ? 0.3 : 0) - hollowPastDiscount(p, cut) - (nisba ? kNisba : 0);
+                            + (pluralEnd ? 0.3 : 0) - hollowPast - (nisba ? kNisba : 0);
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
         // A bare فال is the hollow verb's past where the books use its
