@@ -401,8 +401,8 @@ MorphResult analyze(const QString& original)
     if (!end.empty())
         r.suffix.append({Py::string(end), glossOf(t.suffGloss, end, kOtherSuffix)});
 
-    // A verb's pattern with a verbal affix makes a verb, the article or a
-    // noun's pattern a noun, before the letter-based guesses.
+    // Where a pattern reads the word, its reading says whether it is a verb;
+    // the guesses from its first and last letters stand only where none does.
     if (read && read->verb)
         r.pos = QString::fromUtf16(read->present ? kPosPresent : kPosPast);
     else if (!read && t.present.contains(w.front()) && front.empty() && w.size() >= kMinPresent)

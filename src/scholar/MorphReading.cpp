@@ -898,7 +898,6 @@ Reading chosen(const std::vector<Candidate>& found)
     const bool verbPattern = best->kind != Kind::noun;
     r.verb = r.present || (verbPattern && best->verbalAffix && !best->nominalAffix)
              || (best->kind == Kind::verb && !best->nominalAffix);
-    r.noun = best->kind == Kind::noun || best->nominalAffix;
     return r;
 }
 
