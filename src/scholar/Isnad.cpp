@@ -362,121 +362,147 @@ qsizetype reportBoundary(const QString& piece, bool beforeOpener)
     return -1;
 }
 
-// What follows a piece's names (its tokens from `from` on) says whether the
-// chain goes on, and may name one more narrator.
-void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out)
-{
-    QStringList t = all.sliced(std::min(from, all.size()));
-    t.removeAll(QStringLiteral(","));
-    qsizetype i = 0;
-    while (i < t.size() && t[i] == u'.')
-        ++i;
-    if (i == t.size())
-        return;
-    const auto word = [&](qsizetype k) { return k < t.size() && !isStop(t[k]) ? fold(t[k]) : QString(); };
-    const auto only = [&](qsizetype start, std::initializer_list<const char16_t*> allowed) {
+void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out);
+
+// The tokens after a piece's names, as its steps read them.
+struct Rest {
+    QStringList t;
+    qsizetype i = 0;       // the first token that is not a full stop
+    QStringView nextLink;
+    bool starred = false;  // a "*" marks where the report begins
+
+    QString word(qsizetype k) const { return k < t.size() && !isStop(t[k]) ? fold(t[k]) : QString(); }
+    bool only(qsizetype start, std::initializer_list<const char16_t*> allowed) const
+    {
         for (qsizetype k = start; k < t.size(); ++k)
             if (!isOneOf(t[k], allowed))
                 return false;
         return true;
-    };
-    const bool starred = t.sliced(i).contains(QStringLiteral("*"));
+    }
+};
 
-    // "ح و(حدثنا)": a parallel route.
-    if (word(i) == u"\u062D" && only(i + 1, {u"\u0648", u"."})) {
-        out.tahwil = true;
-        return;
-    }
-    // "قالا ثنا", "قالوا: ثنا", "جميعا عن": the routes meet; with words
-    // after it, "they said" opens the report.
-    if (isJoint(word(i))) {
-        if (only(i + 1, {u":", u".", u"\u0648"}))
-            out.joint = true;
-        else
-            out.textBegins = true;
-        return;
-    }
-    // "قال: قال علي: …": the narrator he names speaks the report.
-    if (word(i) == u"قال") {
-        qsizetype k = i + 1;
-        if (k < t.size() && t[k] == u':')
-            ++k;
-        if (word(k) == u"قال" || word(k) == u"قالت") {
-            ++k;
-            const QString name = nameAt(t, k, 5);
-            // "قال قال ربيعة حدثني …" goes on; "قال: قال علي: …" is his report.
-            const bool goesOn = k == t.size() && !nextLink.isEmpty() && !isWeakLink(nextLink);
-            if (!name.isEmpty() && !isProphet(name) && (goesOn || (k < t.size() && (t[k] == u':' || t[k] == u'*')))) {
-                out.places.append({name});
-                out.textBegins = !goesOn;
-                return;
-            }
-        }
-        // "قال قام معاوية خطيبا فقال … سمعت رسول الله": the man who stood
-        // heard the report.
-        k = i + 1;
-        if (!starred && nextLink.startsWith(u"\u0633\u0645\u0639\u062A")
-            && isOneOf(word(k), {u"قام", u"خطب", u"خطبنا", u"خطبهم"})) {
-            ++k;
-            if (word(k) == u"فينا")
-                ++k;
-            const QString name = nameAt(t, k, 5);
-            if (!name.isEmpty() && !isProphet(name))
-                out.places.append({name});
-            out.textBegins = true;
-            return;
-        }
-    }
-    if (starred) {
-        out.textBegins = true;
-        return;
-    }
-    // "عن سعد الطائي وكان ثقة عن …": a word about the narrator, and the
-    // chain goes on.
-    if (isOneOf(word(i), {u"وكان", u"وهو"}) && !nextLink.isEmpty() && t.size() - i <= 3
-        && std::none_of(t.cbegin() + i, t.cend(), isStop)) {
-        return;
-    }
-    if (word(i) == u"ان") {
-        // "أن فلانا أخبره أنه سمع …": he is the next narrator.
-        qsizetype k = i + 1;
-        const QString name = nameAt(t, k, 6);
-        if (!name.isEmpty() && isToldVerb(word(k))) {
+// "قال: قال علي: …": the narrator he names speaks the report; "قال قام
+// معاوية خطيبا فقال … سمعت رسول الله": the man who stood heard it. True when
+// the words were read so.
+bool readSaid(const Rest& r, Piece& out)
+{
+    const QStringList& t = r.t;
+    qsizetype k = r.i + 1;
+    if (k < t.size() && t[k] == u':')
+        ++k;
+    if (r.word(k) == u"قال" || r.word(k) == u"قالت") {
+        ++k;
+        const QString name = nameAt(t, k, 5);
+        // "قال قال ربيعة حدثني …" goes on; "قال: قال علي: …" is his report.
+        const bool goesOn = k == t.size() && !r.nextLink.isEmpty() && !isWeakLink(r.nextLink);
+        if (!name.isEmpty() && !isProphet(name) && (goesOn || (k < t.size() && (t[k] == u':' || t[k] == u'*')))) {
             out.places.append({name});
-            readRest(t, k + 1, nextLink, out);
-            return;
-        }
-        // "أن امرأة سألت عائشة قالت: …": the one asked gives the report.
-        for (k = i + 1; k <= i + 3 && k < t.size() && !isStop(t[k]); ++k) {
-            if (isAsked(word(k))) {
-                ++k;
-                const QString asked = nameAt(t, k, 5);
-                if (!asked.isEmpty() && !isProphet(asked))
-                    out.places.append({asked});
-                out.textBegins = true;
-                return;
-            }
+            out.textBegins = !goesOn;
+            return true;
         }
     }
-    // Words of saying alone before the next link word; a colon before an
-    // abbreviated link word opens the report ("قالت: أنا …").
+    k = r.i + 1;
+    if (r.starred || !r.nextLink.startsWith(u"\u0633\u0645\u0639\u062A")
+        || !isOneOf(r.word(k), {u"قام", u"خطب", u"خطبنا", u"خطبهم"}))
+        return false;
+    ++k;
+    if (r.word(k) == u"فينا")
+        ++k;
+    const QString name = nameAt(t, k, 5);
+    if (!name.isEmpty() && !isProphet(name))
+        out.places.append({name});
+    out.textBegins = true;
+    return true;
+}
+
+// "أن فلانا أخبره أنه سمع …": he is the next narrator; "أن امرأة سألت عائشة
+// قالت: …": the one asked gives the report. True when read so.
+bool readThat(const Rest& r, Piece& out)
+{
+    const QStringList& t = r.t;
+    qsizetype k = r.i + 1;
+    const QString name = nameAt(t, k, 6);
+    if (!name.isEmpty() && isToldVerb(r.word(k))) {
+        out.places.append({name});
+        readRest(t, k + 1, r.nextLink, out);
+        return true;
+    }
+    for (k = r.i + 1; k <= r.i + 3 && k < t.size() && !isStop(t[k]); ++k) {
+        if (isAsked(r.word(k))) {
+            ++k;
+            const QString asked = nameAt(t, k, 5);
+            if (!asked.isEmpty() && !isProphet(asked))
+                out.places.append({asked});
+            out.textBegins = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Words of saying alone before the next link word leave the chain going on;
+// anything else, more than three of them, or a colon before an abbreviated
+// link word ("قالت: أنا …") opens the report.
+void readSaying(const Rest& r, Piece& out)
+{
+    const QStringList& t = r.t;
     qsizetype words = 0;
-    for (qsizetype k = i; k < t.size(); ++k) {
+    for (qsizetype k = r.i; k < t.size(); ++k) {
         if (t[k] == u':') {
-            if (k + 1 < t.size() || isWeakLink(nextLink)) {
+            if (k + 1 < t.size() || isWeakLink(r.nextLink)) {
                 out.textBegins = true;
                 return;
             }
         } else if (t[k] == u'.') {
             continue;
-        } else if (isStop(t[k]) || !(isGlue(fold(t[k])) || isToldVerb(fold(t[k])))) {
-            out.textBegins = true;
-            return;
-        } else if (++words > 3) {
+        } else if (isStop(t[k]) || !(isGlue(fold(t[k])) || isToldVerb(fold(t[k]))) || ++words > 3) {
             out.textBegins = true;
             return;
         }
     }
+}
+
+// What follows a piece's names (its tokens from `from` on) says whether the
+// chain goes on, and may name one more narrator.
+void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out)
+{
+    Rest r{all.sliced(std::min(from, all.size())), 0, nextLink};
+    r.t.removeAll(QStringLiteral(","));
+    while (r.i < r.t.size() && r.t[r.i] == u'.')
+        ++r.i;
+    if (r.i == r.t.size())
+        return;
+    r.starred = r.t.sliced(r.i).contains(QStringLiteral("*"));
+    const QString first = r.word(r.i);
+
+    // "ح و(حدثنا)": a parallel route.
+    if (first == u"\u062D" && r.only(r.i + 1, {u"\u0648", u"."})) {
+        out.tahwil = true;
+        return;
+    }
+    // "قالا ثنا", "قالوا: ثنا", "جميعا عن": the routes meet; with words
+    // after it, "they said" opens the report.
+    if (isJoint(first)) {
+        if (r.only(r.i + 1, {u":", u".", u"\u0648"}))
+            out.joint = true;
+        else
+            out.textBegins = true;
+        return;
+    }
+    if (first == u"قال" && readSaid(r, out))
+        return;
+    if (r.starred) {
+        out.textBegins = true;
+        return;
+    }
+    // "عن سعد الطائي وكان ثقة عن …": a word about the narrator, and the
+    // chain goes on.
+    if (isOneOf(first, {u"وكان", u"وهو"}) && !nextLink.isEmpty() && r.t.size() - r.i <= 3
+        && std::none_of(r.t.cbegin() + r.i, r.t.cend(), isStop))
+        return;
+    if (first == u"ان" && readThat(r, out))
+        return;
+    readSaying(r, out);
 }
 
 Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)

@@ -136,19 +136,6 @@ QList<Ayah> QuranText::parse(Library& lib, std::int64_t book)
     return ayat;
 }
 
-std::optional<QuranText::VerseLine> QuranText::verseLine(const QString& line)
-{
-    const qsizetype first = line.indexOf(u'|');
-    const qsizetype second = first < 0 ? -1 : line.indexOf(u'|', first + 1);
-    if (second < 0)
-        return std::nullopt;
-    const auto s = number(line.left(first));
-    const auto a = number(line.mid(first + 1, second - first - 1));
-    if (!s || !a)
-        return std::nullopt;
-    return VerseLine{*s, *a, second + 1};
-}
-
 bool QuranText::complete(const QList<Ayah>& ayat)
 {
     QSet<int> finished;
