@@ -706,9 +706,17 @@ QuranView* MainWindowController::makeQuran()
         if (self)
             self->openBook(book, seq);
     };
-    view->onSearch = [self](const SearchQuery& query) {
-        if (self)
-            self->runSearch(query);
+    view->onSearch = [self](const SearchQuery& query, const std::optional<QuranView::Fallback>& fallback) {
+        if (!self)
+            return;
+        SearchTabView* tab = self->makeSearchTab(query, std::nullopt, std::nullopt);
+        if (!tab)
+            return;
+        tab->fallback = fallback;
+        // The fallback searches the books the first search did.
+        if (tab->fallback)
+            tab->fallback->query.scope = tab->query().scope;
+        self->add(tab);
     };
     view->onChange = [self] {
         if (self)
