@@ -502,6 +502,7 @@ void ReaderView::go(std::int64_t seq, bool record)
                         {Theme::goldInk(), Theme::accent()});
     render();
     syncOutline();
+    followCollation();
     if (onChange)
         onChange();
 }
