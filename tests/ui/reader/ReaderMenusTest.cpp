@@ -266,6 +266,9 @@ TEST_F(ReaderMenusTest, sourcesAndEditionsFindTheOtherTranscription)
 
     const PanelText::Text sources = PanelText::reuse(*shared.lib, page.id);
     EXPECT_TRUE(sources.plain().contains(QStringLiteral(" بصمة)")));
+    // The other edition's rows are named apart from this one's.
+    EXPECT_TRUE(sources.plain().contains(QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب) · ")))
+        << sources.plain().toStdString();
     EXPECT_TRUE(std::any_of(sources.runs.begin(), sources.runs.end(), [](const PanelText::Run& r) {
         return r.link.startsWith(QStringLiteral("quorvel://page/%1/").arg(kIbnMajahB));
     }));

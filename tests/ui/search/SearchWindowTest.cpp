@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Notifier.h"
+#include "core/Settings.h"
 #include "core/Preferences.h"
 #include "ui/kit/BarView.h"
 #include "ui/kit/HoverButton.h"
@@ -482,6 +483,41 @@ TEST_F(SearchWindowTest, doubleClicksOpenBooksTakeScopesAndRepeatSearches)
     const bool open = w->outline()->isExpanded(group);
     w->doubleClick(group);
     EXPECT_NE(w->outline()->isExpanded(group), open);
+    w->hide();
+}
+
+// A saved scope holding both editions of a work shows two rows a reader
+// tells apart at the column's width.
+TEST_F(SearchWindowTest, twinEditionsInASavedScopeReadApart)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    auto w = window(sample.lib);
+    sample.lib->saveScope(QStringLiteral("ابن ماجه"), {2, 3});
+    w->present(WinPage::scopes);
+    const QModelIndex scope = rowWithText(*w, QStringLiteral("ابن ماجه"));
+    ASSERT_TRUE(scope.isValid());
+    w->outline()->expand(scope);
+    QCoreApplication::processEvents();
+    QStringList shown;
+    for (int row = 0; row < w->model()->rowCount(scope); ++row) {
+        const QModelIndex book = w->model()->index(row, 0, scope);
+        const QRect cell = w->outline()->visualRect(book);
+        ASSERT_TRUE(cell.isValid());
+        // What the row paints: the label elided as the view elides it.
+        shown << w->outline()->fontMetrics().elidedText(book.data().toString(), w->outline()->textElideMode(),
+                                                        cell.width() - 2 * w->outline()->iconSize().width());
+    }
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_NE(shown[0], shown[1]) << shown.join(u'|').toStdString();
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        EXPECT_TRUE(w->grab().save(QCoreApplication::applicationDirPath() +
+                                   (night ? QStringLiteral("/scope-twins-night.png") : QStringLiteral("/scope-twins-day.png"))));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
     w->hide();
 }
 
