@@ -13,6 +13,7 @@
 #include "ui/kit/BarView.h"
 #include "ui/kit/Beep.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/kit/MenuPages.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/reader/SmartPopover.h"
 #include "scholar/Collate.h"
@@ -41,6 +42,7 @@ constexpr int kPhraseTreeCharacters = 30;
 constexpr char kNoNotes[] = "لا توجد تعليقات في هذا الكتاب";
 constexpr char kNewNote[] = "تعليق جديد على هذه الصفحة";
 constexpr int kNoteCharacters = 60;
+constexpr int kNotesMenuOtherRows = 3; // the separator and the new note
 
 constexpr char kCopyCited[] = "نسخ مع العزو";
 constexpr char kNoteOnPage[] = "تعليق على هذه الصفحة";
@@ -226,18 +228,22 @@ QMenu* ReaderView::notesMenu()
     auto* menu = new QMenu(this);
     const QPointer<ReaderView> self(this);
     const QList<Note> notes = lib_->notes(book_.id);
+    QList<QAction*> items;
     for (const Note& note : notes) {
         // The page as the reader names it ("ج٢ ص٦"), not its place in the book.
         const std::optional<Page> page = lib_->page(book_.id, note.seq);
-        QAction* item = menu->addAction(PanelText::pageLabel(page ? page->vol : std::nullopt,
-                                                             page ? page->num : std::nullopt, note.seq) +
-                                        QStringLiteral(": ") + PanelText::leftCharacters(note.text, kNoteCharacters));
+        auto* item = new QAction(PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, note.seq) +
+                                     QStringLiteral(": ") + PanelText::leftCharacters(note.text, kNoteCharacters),
+                                 menu);
+        items << item;
         const std::int64_t seq = note.seq;
         connect(item, &QAction::triggered, this, [self, seq] {
             if (self)
                 self->go(seq, true);
         });
     }
+    // A book with many notes keeps the menu to the screen's height.
+    MenuPages::add(menu, items, MenuPages::rows(menu) - kNotesMenuOtherRows);
     if (notes.isEmpty())
         menu->addAction(QString::fromUtf8(kNoNotes))->setEnabled(false);
     menu->addSeparator();

@@ -27,6 +27,7 @@
 #include "distribution/LocalStore.h"
 #include "ui/shell/PageIndexBuild.h"
 #include "ui/shell/PendingTab.h"
+#include "ui/shell/ProgressLine.h"
 #include "ui/shell/SessionRestore.h"
 #include "ui/shell/Sessions.h"
 #include "ui/shell/SettingsWindowController.h"
@@ -170,7 +171,8 @@ void MainWindowController::build()
             self->close(i);
     };
 
-    auto* content = vstack({topBar_, tabStrip_, host_}, 0, StackView::Align::Fill);
+    importLine_ = new ProgressLine;
+    auto* content = vstack({topBar_, importLine_, tabStrip_, host_}, 0, StackView::Align::Fill);
     host_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     auto* central = new QWidget;
     pin(central, content);

@@ -12,8 +12,8 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/BookExport.h"
 #include "ui/shell/NotesImport.h"
+#include "ui/shell/ProgressLine.h"
 
-#include <QLineEdit>
 #include <QPointer>
 #include <QUrl>
 
@@ -22,6 +22,7 @@ namespace quorvel {
 namespace {
 
 constexpr char kImportingNotes[] = "استيراد التعليقات: ";
+constexpr char kReadingNotes[] = "استيراد التعليقات: قراءة الملف…";
 constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kOpenBookFirst[] = "افتح كتاباً أولاً";
 constexpr char kNotesFileName[] = "تعليقات مكتبة قورفل.json";
@@ -62,17 +63,20 @@ void MainWindowController::exportNotes()
 
 void MainWindowController::importNotes()
 {
-    // A long merge shows its progress where an index build shows its own.
+    // A long merge shows its progress, with its own stop, under the top bar.
     QPointer<MainWindowController> self(this);
-    NotesImport::start(lib_, this, [self](qint64 done, qint64 total) {
+    importLine_->onStop = [] { NotesImport::stop(); };
+    const bool started = NotesImport::start(lib_, this, [self](qint64 done, qint64 total) {
         if (!self)
             return;
         if (total == 0)
-            self->setSearchMode(self->searchMode());
+            self->importLine_->finish();
         else
-            self->searchField_->setPlaceholderText(QString::fromUtf8(kImportingNotes) + Arabic::num(done) +
-                                                   QStringLiteral(" / ") + Arabic::num(total));
+            self->importLine_->report(QString::fromUtf8(kImportingNotes), done, total);
     });
+    // The line shows from the start, before the file is read and counted.
+    if (started)
+        importLine_->report(QString::fromUtf8(kReadingNotes), 0, 0);
 }
 
 void MainWindowController::showScan()

@@ -24,6 +24,8 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -685,6 +687,27 @@ TEST_F(ReaderMenusTest, notesMenuListsTheBooksNotesCutAtSixtyCharacters)
     menu->actions()[1]->trigger();
     EXPECT_EQ(r->seq(), 30);
     EXPECT_EQ(r->backHistory().last(), 8);
+
+    // With 305 annotated pages, the reader's and the main window's notes
+    // menus keep to the screen's height, every note one click further on.
+    for (std::int64_t seq = 100; seq < 403; ++seq)
+        sample.lib->saveNote(kMuwatta, seq, QStringLiteral("تعليق"));
+    const int screen = QGuiApplication::primaryScreen()->availableGeometry().height();
+    // The notes a menu and the pages behind its last item hold.
+    const std::function<int(QMenu&)> reachable = [&](QMenu& m) {
+        EXPECT_LE(m.sizeHint().height(), screen) << m.actions().size();
+        int found = 0;
+        for (QAction* a : m.actions())
+            found += a->menu() ? reachable(*a->menu()) : a->isSeparator() ? 0 : 1;
+        return found;
+    };
+    std::unique_ptr<QMenu> many(r->notesMenu());
+    EXPECT_EQ(reachable(*many), 305 + 1); // and the new note's item
+    MainWindowController w(sample.lib);
+    std::unique_ptr<QMenu> all(w.notesMenu());
+    EXPECT_LE(all->sizeHint().height(), screen);
+    all->adjustSize();
+    EXPECT_TRUE(all->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/notes-menu-many.png")));
 }
 
 TEST_F(ReaderMenusTest, contextMenuPutsPhraseWordAndPageItemsAboveTheStandardOnes)
