@@ -169,8 +169,13 @@ std::shared_ptr<SmartPopover> SmartPopover::show(const QString& title, QWidget* 
     const QScreen* screen = QGuiApplication::screenAt(area.center());
     if (!screen)
         screen = anchor->screen();
-    frame->setGeometry(screen ? place(area, frame->size(), screen->availableGeometry())
-                              : QRect(area.bottomLeft(), frame->size()));
+    // Inside the reader's window too, where it has the room: a word near the
+    // page's edge would put the pop-up past the window's side.
+    QRect room = screen ? screen->availableGeometry() : QRect();
+    const QRect window = anchor->window()->frameGeometry();
+    if (!room.isEmpty() && room.intersected(window).width() >= width)
+        room = QRect(room.intersected(window).left(), room.top(), room.intersected(window).width(), room.height());
+    frame->setGeometry(room.isEmpty() ? QRect(area.bottomLeft(), frame->size()) : place(area, frame->size(), room));
     frame->show();
     shown() = p;
 

@@ -898,6 +898,21 @@ TEST_F(ReaderMenusTest, aPopUpStaysOnTheScreenAndOffTheWordItAnalyses)
         EXPECT_FALSE(placed.intersects(c.area)) << c.where;
         EXPECT_EQ(placed.top() > c.area.bottom(), c.below) << c.where;
     }
+
+    // A word near the page's left edge, in a window with room on the screen
+    // to its left: the pop-up keeps within the window's sides.
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    r->setGeometry(room.left() + 200, room.top() + 20, 620, 520);
+    r->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(r.get()));
+    const auto popover = r->showSmart(QStringLiteral("الكلمة"), QRect(4, 60, 30, 20), [] { return PanelText::Text{}; });
+    ASSERT_TRUE(popover && popover->frame());
+    const QRect placed = popover->frame()->geometry();
+    EXPECT_GE(placed.left(), r->frameGeometry().left());
+    EXPECT_LE(placed.right(), r->frameGeometry().right());
+    EXPECT_TRUE(popover->frame()->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/word-popover-left-edge.png")));
 }
 
 TEST_F(ReaderMenusTest, isnadPopUpPictureIsRightAligned)
