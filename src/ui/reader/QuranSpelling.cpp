@@ -17,6 +17,7 @@ constexpr char16_t kTatweel = 0x0640;
 constexpr char16_t kFatha = 0x064E;
 constexpr char16_t kDamma = 0x064F;
 constexpr char16_t kKasra = 0x0650;
+constexpr char16_t kSukun = 0x0652;
 constexpr char16_t kMadda = 0x0653;
 constexpr char16_t kHamzaAbove = 0x0654;
 constexpr char16_t kSuperscriptAlef = 0x0670;
@@ -193,6 +194,10 @@ QString plainWord(const QString& word)
         char16_t letter = u == kWasla ? kAlef : u;
         if (u == kHamza && !before)
             letter = next == kKasra ? kAlefHamzaBelow : kAlefHamza;
+        // The dotless yeh that is a consonant or follows a kasra is a yeh in
+        // the plain spelling (الحيّ، في); the alif-shaped one stays (على، هدى).
+        if (u == kAlefMaqsura && ((next >= kFatha && next <= kSukun) || (!out.isEmpty() && out.back().unicode() == kKasra)))
+            letter = kYeh;
         out += QChar(letter);
         before = letter;
         beforeAt = out.size() - 1;
