@@ -5,6 +5,7 @@
 #include "core/Library.h"
 #include "core/Numbers.h"
 #include "core/Theme.h"
+#include "ui/reader/QuranSpelling.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -74,7 +75,7 @@ QList<Ayah> QuranText::parse(Library& lib, std::int64_t book)
         pending.clear();
         if (a == 1 && s != 1 && Arabic::normalize(text).startsWith(basmalaPrefix))
             text = dropBasmala(text);
-        ayat.append({s, a, text, Arabic::normalize(text, true), page});
+        ayat.append({s, a, text, Arabic::normalize(text, true), Arabic::normalize(QuranSpelling::plain(text), true), page});
     };
 
     const auto rows = lib.main().rows(

@@ -31,6 +31,7 @@ struct Ayah {
     int n = 0;          // verse number inside the sura, from 1
     QString text;       // as stored in the book, basmala removed
     QString norm;       // Arabic::normalize(text, rasm: true)
+    QString plain;      // the normal form of the text in the plain spelling the books quote it in
     std::optional<int> page; // Mushaf page
 };
 

@@ -7,8 +7,10 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -37,6 +39,21 @@ constexpr char kGoOnButton[] = "متابعة";
 Read refusal(const char* title, const QString& text)
 {
     return {std::nullopt, QString::fromUtf8(title), text};
+}
+
+// The stop flag of the import that runs; one at a time.
+std::weak_ptr<std::atomic<bool>>& running()
+{
+    static std::weak_ptr<std::atomic<bool>> flag;
+    return flag;
+}
+
+// The question asked while the import ran has nothing left to ask.
+void closeRunningQuestion()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible() && box->text() == QString::fromUtf8(kRunningTitle))
+            box->reject();
 }
 
 } // namespace
@@ -75,24 +92,23 @@ Read run(Library& lib, const QString& path, const Library::ImportControl& contro
     return {std::nullopt, QString::fromUtf8(counts->stopped ? kStoppedTitle : kImportedTitle), text};
 }
 
-void start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progress)
+bool start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progress)
 {
     // One import at a time: asking again while one runs offers to stop it.
-    static std::weak_ptr<std::atomic<bool>> running;
-    if (const std::shared_ptr<std::atomic<bool>> stop = running.lock()) {
+    if (const std::shared_ptr<std::atomic<bool>> stop = running().lock()) {
         const std::optional<int> chosen =
             Dialogs::choose(QString::fromUtf8(kRunningTitle), QString(),
                             {QString::fromUtf8(kStopButton), QString::fromUtf8(kGoOnButton)}, window);
         if (chosen == 0)
             *stop = true;
-        return;
+        return false;
     }
     const std::optional<QString> path =
         Dialogs::openFile(QString::fromUtf8(kNotesMessage), QString::fromUtf8(kJSONFilter), window);
     if (!path || path->isEmpty())
-        return;
+        return false;
     auto stop = std::make_shared<std::atomic<bool>>(false);
-    running = stop;
+    running() = stop;
     // A window that closes stops its import between two entries.
     QObject::connect(window, &QObject::destroyed, [weak = std::weak_ptr(stop)] {
         if (const auto running = weak.lock())
@@ -110,11 +126,21 @@ void start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progre
                 };
             return run(*lib, file, control);
         },
-        [progress](QWidget& owner, Read outcome) {
+        [progress, stop](QWidget& owner, Read outcome) {
+            if (running().lock() == stop)
+                running().reset();
+            closeRunningQuestion();
             if (progress)
                 progress(0, 0);
             Dialogs::alert(outcome.title, outcome.text, &owner);
         });
+    return true;
+}
+
+void stop()
+{
+    if (const std::shared_ptr<std::atomic<bool>> flag = running().lock())
+        *flag = true;
 }
 
 } // namespace quorvel::NotesImport

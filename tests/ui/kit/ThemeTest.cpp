@@ -232,6 +232,7 @@ TEST_F(ThemeTest, everyRoleStandsOutFromWhatItIsDrawnOnByDayAndByNight)
         {"gold symbol on a bar", [] { return Theme::gold(); }, [] { return Theme::barTop().resolve(); }, 3, false},
         {"slider track on the footer", [] { return Theme::track().resolve(); }, [] { return Theme::barTop().resolve(); }, 3, false},
         {"hit counter on a bar", [] { return Theme::secondaryLabel(); }, [] { return Theme::barTop().resolve(); }, 4.5, false},
+        {"current search hit on the page", [] { return Theme::hitInk(); }, [] { return Theme::hitCurrent(); }, 4.5, true},
     };
     for (const bool night : {false, true}) {
         Settings::setNightReading(night);
