@@ -32,6 +32,7 @@ constexpr std::int64_t kNamedCenturiesUpTo = 1500;
 constexpr int kSummaryTokens = 500;
 const QString summaryHeading = QStringLiteral("## خلاصة النموذج\n");
 const QString chatFailedNote = QStringLiteral("تعذر الاتصال بالنموذج؛ يعرض التقرير المبني من نصوص الكتب حرفيا.");
+const QString stoppedNote = QStringLiteral("أوقفتَ كتابة الخلاصة؛ يعرض التقرير المبني من نصوص الكتب حرفيا.");
 const QString rejectedNote = QStringLiteral(
     "لم تجتز خلاصة النموذج فحص المصادر، فيعرض التقرير المبني من نصوص الكتب حرفيا.");
 
@@ -470,10 +471,13 @@ AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope
 
     const QString prompt = AIAssistant::kashifPrompt(modelQuestion(mode, question), b.passages, AIAssistant::promptBudget);
     QString reply;
+    const std::uint64_t stopsBefore = LocalLLM::stopCount();
     try {
         reply = LocalLLM::chat(QString(), prompt, kSummaryTokens, onDelta);
     } catch (const std::exception&) {
-        answer.note = chatFailedNote;
+        // A stop the reader asked for is no failed connection.
+        answer.note = LocalLLM::stopCount() != stopsBefore ? stoppedNote : chatFailedNote;
+        answer.cutShort = LocalLLM::stopCount() != stopsBefore;
         return answer;
     }
     answer.rawText = reply;

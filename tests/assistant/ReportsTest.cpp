@@ -570,4 +570,12 @@ TEST_F(ReportAnswering, rejectedSummariesAndFailedChatsLeaveTheReportWithANote)
     EXPECT_EQ(failed.note, QStringLiteral("تعذر الاتصال بالنموذج؛ يعرض التقرير المبني من نصوص الكتب حرفيا."));
     EXPECT_TRUE(failed.rawText.isEmpty());
     EXPECT_TRUE(failed.text.startsWith(QStringLiteral("## الخلاصة")));
+
+    // A summary the reader stops is said as stopped, not as a lost connection.
+    script_ = useScript(QStringLiteral("model.gguf"), QStringLiteral("delta \"صلاة\"\npause 120000\ndone\n"));
+    const AIAnswer stopped = AIAssistant::run(*lib_, QStringLiteral("صلاة الجماعة"), AIMode::views, std::nullopt,
+                                              [](const QString&) { LocalLLM::stopReply(); });
+    EXPECT_EQ(stopped.note, QStringLiteral("أوقفتَ كتابة الخلاصة؛ يعرض التقرير المبني من نصوص الكتب حرفيا."));
+    EXPECT_TRUE(stopped.cutShort);
+    EXPECT_TRUE(stopped.text.startsWith(QStringLiteral("## الخلاصة")));
 }
