@@ -54,7 +54,7 @@ inline QString sampleLibraryWithShingles(const QString& dir, std::initializer_li
 {
     const QString source = sampleLibraryPath();
     const QString copy = dir + QStringLiteral("/library-shingles.db");
-    if (source.isEmpty() || !QFile::copy(source, copy))
+    if (source.isEmpty() || !SampleStore::copyFile(source, copy))
         return QString();
     const std::shared_ptr<SQLiteDB> db = SQLiteDB::open(copy, false);
     if (!db)
