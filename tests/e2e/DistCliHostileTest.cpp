@@ -95,9 +95,7 @@ ToolRun runTool(const QStringList& arguments, const QProcessEnvironment& env, bo
 QString copySample(const QTemporaryDir& dir)
 {
     const QString copy = dir.filePath(QStringLiteral("release"));
-    QDir().mkpath(copy);
-    for (const QString& name : QDir(sample).entryList(QDir::Files))
-        EXPECT_TRUE(QFile::copy(QDir(sample).filePath(name), QDir(copy).filePath(name)));
+    EXPECT_TRUE(quorvel::test::SampleStore::copyFiles(sample, copy));
     return copy;
 }
 

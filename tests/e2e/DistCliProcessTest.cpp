@@ -58,9 +58,7 @@ TEST(DistCliProcess, verifiesTheSampleAndRefusesATamperedCopy)
     EXPECT_EQ(ok.out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 18 كتابا · موقَّع ومطابق")});
 
     const QString copy = dir.filePath(QStringLiteral("copy"));
-    QDir().mkpath(copy);
-    for (const QString& name : QDir(sample).entryList(QDir::Files))
-        ASSERT_TRUE(QFile::copy(QDir(sample).filePath(name), QDir(copy).filePath(name)));
+    ASSERT_TRUE(quorvel::test::SampleStore::copyFiles(sample, copy));
     QFile index(QDir(copy).filePath(QStringLiteral("index.json")));
     ASSERT_TRUE(index.open(QIODevice::ReadWrite));
     QByteArray bytes = index.readAll();
@@ -143,11 +141,15 @@ TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
     };
     fullNamesKept();
     db.reset();
-    quorvel::SQLiteDB::open(libdb, false)->run(QStringLiteral("UPDATE authors SET full_name=NULL"));
+    // A few books, one of them rich in chains, stand for the whole release:
+    // replacing all eighteen takes a minute beside other tests.
+    const QString replaced = QStringLiteral("1,8,11");
+    quorvel::SQLiteDB::open(libdb, false)->run(QStringLiteral(
+        "UPDATE authors SET full_name=NULL WHERE id IN (SELECT author_id FROM books WHERE id IN (%1))").arg(replaced));
 
     // A second run with the same release replaces the books, fills the names in
     // again and ends with the same store.
-    const ToolRun again = runTool({QStringLiteral("--dist-install"), sample}, libdb);
+    const ToolRun again = runTool({QStringLiteral("--dist-install"), sample, replaced}, libdb);
     EXPECT_EQ(again.exitCode, 0);
     ASSERT_EQ(again.out.size(), 2);
     EXPECT_TRUE(again.out.first().endsWith(run.out.first().mid(run.out.first().indexOf(QStringLiteral(" · رواة ")))));

@@ -222,9 +222,7 @@ TEST_F(MeaningSearch, aReleaseWithAChangedModelByteIsRefused)
     ASSERT_EQ(install->exitCode, 0);
     QTemporaryDir copyDir;
     const QString copy = copyDir.filePath(QStringLiteral("release"));
-    QDir().mkpath(copy);
-    for (const QString& name : QDir(sample).entryList(QDir::Files))
-        ASSERT_TRUE(QFile::copy(QDir(sample).filePath(name), QDir(copy).filePath(name)));
+    ASSERT_TRUE(test::SampleStore::copyFiles(sample, copy));
     QFile model(QDir(copy).filePath(QStringLiteral("wordvec.npy")));
     ASSERT_TRUE(model.open(QIODevice::ReadWrite));
     model.seek(model.size() / 2);

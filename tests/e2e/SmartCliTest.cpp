@@ -221,7 +221,7 @@ TEST_F(SmartCli, failuresGoToStderrWithStatusTwo)
     // Vectors whose ids name no page of the library: every page id moved.
     const QString moved = dir->filePath(QStringLiteral("moved.db"));
     QFile::remove(moved);
-    ASSERT_TRUE(QFile::copy(libdb(), moved));
+    ASSERT_TRUE(test::SampleStore::copyFile(libdb(), moved));
     QFile::setPermissions(moved, QFile::ReadOwner | QFile::WriteOwner);
     ASSERT_TRUE(SQLiteDB::open(moved, false)->exec(QStringLiteral("UPDATE pages SET id = id + 900000000")));
     expectFailure(smart({"semantic", "الصيام"}, moved, smartDir()),
@@ -254,7 +254,7 @@ TEST_F(SmartCli, aLibraryThatCannotAnswerSaysWhatIsWrongWithStatusOne)
     auto copy = [&](const QString& name) {
         const QString path = dir->filePath(name);
         QFile::remove(path);
-        EXPECT_TRUE(QFile::copy(libdb(), path));
+        EXPECT_TRUE(test::SampleStore::copyFile(libdb(), path));
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
         return path;
     };
@@ -309,9 +309,8 @@ TEST_F(SmartCli, oddFolderNamesAndLinkedDatabases)
     // A folder whose name would end or escape an unencoded URI.
     const QString odd = dir->filePath(QStringLiteral("a?b#c%20d"));
     ASSERT_TRUE(QDir().mkpath(odd));
-    ASSERT_TRUE(QFile::copy(libdb(), odd + "/library-copy.db"));
-    for (const QString& name : QDir(smartDir()).entryList(QDir::Files))
-        ASSERT_TRUE(QFile::copy(smartDir() + u'/' + name, odd + u'/' + name));
+    ASSERT_TRUE(test::SampleStore::copyFile(libdb(), odd + "/library-copy.db"));
+    ASSERT_TRUE(test::SampleStore::copyFiles(smartDir(), odd));
     const CliRun lexical = smart({"lexical", "الصلاة", "3"}, odd + "/library-copy.db");
     EXPECT_EQ(lexical.exitCode, 0) << lexical.err.toStdString();
     ASSERT_TRUE(lexical.json);

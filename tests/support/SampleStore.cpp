@@ -9,6 +9,8 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace quorvel::test::SampleStore {
 
@@ -140,22 +142,27 @@ Store shared(const QString& release, const Kind& kind)
     return install(folder, args, stamp);
 }
 
+bool copyFile(const QString& from, const QString& to)
+{
+    std::error_code error;
+    return std::filesystem::copy_file(QFile::encodeName(from).toStdString(), QFile::encodeName(to).toStdString(),
+                                      std::filesystem::copy_options::overwrite_existing, error);
+}
+
+bool copyFiles(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    const QDir source(from);
+    for (const QString& name : source.entryList(QDir::Files))
+        if (!copyFile(source.filePath(name), QDir(to).filePath(name)))
+            return false;
+    return true;
+}
+
 bool copy(const Store& store, const QString& database, const QString& smartDir)
 {
-    if (store.folder.isEmpty())
-        return false;
-    QFile::remove(database);
-    if (!QFile::copy(store.database, database))
-        return false;
-    QDir().mkpath(smartDir);
-    const QDir smart(store.smart);
-    for (const QString& name : smart.entryList(QDir::Files)) {
-        const QString target = QDir(smartDir).filePath(name);
-        QFile::remove(target);
-        if (!QFile::copy(smart.filePath(name), target))
-            return false;
-    }
-    return true;
+    return !store.folder.isEmpty() && copyFile(store.database, database) && copyFiles(store.smart, smartDir);
 }
 
 } // namespace quorvel::test::SampleStore

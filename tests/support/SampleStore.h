@@ -44,6 +44,14 @@ struct Store {
 // index or the install failed (its status and output then say why).
 Store shared(const QString& release, const Kind& kind);
 
+// A copy of the file `from` as `to` (replacing it), or of the files of the
+// folder `from` into the folder `to` (made when missing); false when any copy
+// failed. Unlike QFile::copy these never wait for the disk: a test's copy
+// need not outlive a crash, and beside other tests' writes the wait for a
+// store's hundred megabytes takes many seconds.
+bool copyFile(const QString& from, const QString& to);
+bool copyFiles(const QString& from, const QString& to);
+
 // A copy of the shared store's database as `database` and of its smart
 // folder's files into `smartDir`; false when any copy failed.
 bool copy(const Store& store, const QString& database, const QString& smartDir);

@@ -54,17 +54,25 @@ inline QString sampleLibraryWithShingles(const QString& dir, std::initializer_li
 {
     const QString source = sampleLibraryPath();
     const QString copy = dir + QStringLiteral("/library-shingles.db");
-    if (source.isEmpty() || !QFile::copy(source, copy))
+    if (source.isEmpty() || !SampleStore::copyFile(source, copy))
         return QString();
     const std::shared_ptr<SQLiteDB> db = SQLiteDB::open(copy, false);
     if (!db)
         return QString();
     db->exec(QStringLiteral("BEGIN"));
+    // Prepared once: a statement made anew for each of the books' many
+    // shingles would take most of the time.
+    auto insert = db->prepare(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"));
+    if (!insert)
+        return QString();
     for (const std::int64_t book : books)
         for (const auto& row : db->rows(QStringLiteral("SELECT id, content FROM pages WHERE book_id=?"), {book}))
-            for (const std::int64_t hash : TextReuse::shingleHashes(row.str(1).value_or(QString())))
-                db->run(QStringLiteral("INSERT INTO shingles(hash, page_id, book_id) VALUES(?,?,?)"),
-                        {hash, row.integer(0).value_or(0), book});
+            for (const std::int64_t hash : TextReuse::shingleHashes(row.str(1).value_or(QString()))) {
+                insert->bind({hash, row.integer(0).value_or(0), book});
+                if (insert->next() == Statement::Step::Error)
+                    return QString();
+            }
+    insert.reset();
     db->exec(QStringLiteral("COMMIT"));
     if (!ShingleRuns::rebuild(*db)) // rows not written by the installer
         return QString();
