@@ -652,7 +652,13 @@ bool markWhole(SQLiteDB& db)
 
 } // namespace
 
-bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
+namespace {
+
+enum class Sample { agrees, disagrees, unread };
+
+// Whether the rows of a few pages spread over the library agree with their
+// text (see sampleAgrees()).
+Sample pagesAgree(SQLiteDB& db, int pages)
 {
     // Words of a section looked up in the term table, and of those the
     // rarest looked up in page_forms: a common word's long list of pages
@@ -660,25 +666,13 @@ bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
     constexpr qsizetype kWordsPerSection = 48;
     constexpr qsizetype kRarest = 2;
     constexpr qsizetype kMarkedPerPage = 16;
-    // The pages and their rows read at one version of the store: an install
-    // between two reads would look like damage.
-    std::optional<Transaction> reading;
-    if (!db.inTransaction())
-        reading.emplace(db, Transaction::Mode::Deferred);
-    if (metaValue(db, kCheckedKey)) {
-        if (marked)
-            *marked = true;
-        return true;
-    }
-    if (!totalsAgree(db))
-        return false;
     const auto range = db.rows(QStringLiteral("SELECT MIN(id), MAX(id) FROM pages"));
     auto page = db.prepare(QStringLiteral("SELECT id, content FROM pages WHERE id >= ? ORDER BY id LIMIT 1"));
     auto holds = db.prepare(QStringLiteral("SELECT 1 FROM page_forms WHERE page_forms MATCH ? AND rowid = ?"));
     auto term = db.prepare(QStringLiteral("SELECT pages FROM page_terms WHERE term = ? AND form = ?"));
     auto mark = db.prepare(QStringLiteral("SELECT 1 FROM page_marks WHERE term = ? AND form = ? AND page_id = ?"));
     if (range.isEmpty() || !page || !holds || !term || !mark)
-        return true;
+        return Sample::unread;
     // A statement that cannot step is no disagreement; one that answers is.
     const auto found = [](Statement& st, const SQLArgs& args) -> std::optional<std::int64_t> {
         st.bind(args);
@@ -719,7 +713,7 @@ bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
                 if (!count)
                     continue;
                 if (*count <= 0)
-                    return false;
+                    return Sample::disagrees;
                 rarest.append({form, *count});
             }
             std::stable_sort(rarest.begin(), rarest.end(),
@@ -736,11 +730,11 @@ bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
                 const QString expr = (section == 0 ? QStringLiteral("{matn} : \"") : QStringLiteral("{hawashi} : \""))
                     + form + u'"';
                 if (found(*holds, {expr, s.id}) == std::optional<std::int64_t>(0))
-                    return false;
+                    return Sample::disagrees;
             }
         for (qsizetype m = 0; m < std::min(s.row.marked.size(), kMarkedPerPage); ++m)
             if (found(*mark, {s.row.marked[m].first, s.row.marked[m].second, s.id}) == std::optional<std::int64_t>(0))
-                return false;
+                return Sample::disagrees;
         // Rare words of the next sampled page that this one lacks are not in its row.
         if (sampled.size() < 2)
             continue;
@@ -749,12 +743,32 @@ bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
         for (const auto& list : other.rarest)
             for (const auto& [form, count] : list)
                 if (!own.contains(form) && found(*holds, {u'"' + form + u'"', s.id}).value_or(0) != 0)
-                    return false;
+                    return Sample::disagrees;
     }
-    // Found whole: not sampled again until the rows or the forms change.
-    const bool kept = markWhole(db);
+    return Sample::agrees;
+}
+
+} // namespace
+
+bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
+{
+    // The pages and their rows read at one version of the store: an install
+    // between two reads would look like damage.
+    std::optional<Transaction> reading;
+    if (!db.inTransaction())
+        reading.emplace(db, Transaction::Mode::Deferred);
+    bool whole = metaValue(db, kCheckedKey).has_value();
+    if (!whole) {
+        if (!totalsAgree(db))
+            return false;
+        const Sample sample = pagesAgree(db, pages);
+        if (sample == Sample::disagrees)
+            return false;
+        // Found whole: not sampled again until the rows or the forms change.
+        whole = sample == Sample::agrees && markWhole(db);
+    }
     if (marked)
-        *marked = kept;
+        *marked = whole;
     return true;
 }
 
