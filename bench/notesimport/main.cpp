@@ -6,13 +6,14 @@
 // Target: the ratio at 40,000 notes within twice the ratio at 5,000, also
 // for two-letter notes the page holds already.
 //
-// Then a file of 300,000 short notes on 300,000 pages (about 17 MB): the
+// Then a file of 300,000 short notes on 300,000 pages (about 15 MB): the
 // import's peak memory (the rise of the resident set over what the process
-// held before) and time, beside a bare read and parse of the same file and
-// bare SQL writes of its notes in one transaction.
-// Target: the import's peak within 1.25 times the bare parse's (the parsed
-// document, about ten times the file, is the most of both), so within
-// fourteen times the file's size.
+// held before) and time, beside, on the same file in the same run, a bare
+// read of its bytes, a read and parse of it as one document (the tree the
+// import no longer builds, about ten times the file) and bare SQL writes of
+// its notes in one transaction.
+// Target: the import's peak within three times the file's size (the file
+// itself is one of them).
 //
 //   bench_notesimport
 
@@ -114,7 +115,8 @@ Measured measure(Work&& work)
 
 constexpr int manyPages = 300'000;
 const QHash<QString, QString> stepNames = {
-    {QStringLiteral("read"), QStringLiteral("bare read and parse of the file")},
+    {QStringLiteral("bytes"), QStringLiteral("bare read of the file")},
+    {QStringLiteral("read"), QStringLiteral("read and parse as one document")},
     {QStringLiteral("writes"), QStringLiteral("bare SQL writes in one transaction")},
     {QStringLiteral("import"), QStringLiteral("import (read, parse, merge, write)")},
 };
@@ -124,8 +126,9 @@ const QHash<QString, QString> stepNames = {
 int oneStep(const QString& step, const QString& path, const QString& store, const QString& userDb)
 {
     qputenv("QUORVEL_USERDB", userDb.toUtf8());
-    const std::shared_ptr<Library> lib = step == u"read" ? nullptr : Library::open(store);
-    if (step != u"read" && !lib)
+    const bool bare = step == u"read" || step == u"bytes";
+    const std::shared_ptr<Library> lib = bare ? nullptr : Library::open(store);
+    if (!bare && !lib)
         return 1;
     const auto readFile = [&] {
         QFile in(path);
@@ -133,7 +136,9 @@ int oneStep(const QString& step, const QString& path, const QString& store, cons
     };
     bool ok = true;
     const Measured m = measure([&] {
-        if (step == u"read") {
+        if (step == u"bytes") {
+            ok = !readFile().isEmpty();
+        } else if (step == u"read") {
             ok = Json::parse(readFile()).has_value();
         } else if (step == u"writes") {
             Transaction transaction(lib->user());
@@ -234,7 +239,7 @@ int main(int argc, char** argv)
     std::printf("%-36s %10s %12s\n", "", "time", "peak rise");
     double importPeak = 0;
     double parsePeak = 0;
-    for (const char* step : {"read", "writes", "import"}) {
+    for (const char* step : {"bytes", "read", "writes", "import"}) {
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
                     {QString::fromLatin1(step), path, store, dir.filePath(QStringLiteral("%1.db").arg(QLatin1String(step)))});
@@ -248,7 +253,7 @@ int main(int argc, char** argv)
             parsePeak = peakMB;
         importPeak = peakMB;
     }
-    std::printf("import peak: %.1f times the file, %.2f times the bare parse's (target at most 1.25)\n",
+    std::printf("import peak: %.1f times the file (target at most 3), %.2f times the parse as one document's\n",
                 importPeak / fileMB, importPeak / parsePeak);
     return 0;
 }

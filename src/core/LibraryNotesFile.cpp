@@ -1,6 +1,7 @@
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/NoteMerge.h"
+#include "core/NotesFileReader.h"
 #include "core/Notifier.h"
 
 #include <QHash>
@@ -44,22 +45,6 @@ std::optional<std::int64_t> integral(const Json::Value& object, const char* key)
     return std::nullopt;
 }
 
-// The entries of an array member, or none at all when the member is missing,
-// is not an array or holds anything but objects.
-QList<const Json::Value*> objectEntries(const Json::Value& top, const char* key)
-{
-    QList<const Json::Value*> out;
-    const auto it = top.find(key);
-    if (it == top.end() || !it->is_array())
-        return out;
-    for (const auto& element : *it) {
-        if (!element.is_object())
-            return {};
-        out.append(&element);
-    }
-    return out;
-}
-
 } // namespace
 
 std::optional<QByteArray> Library::exportUserNotes() const
@@ -91,21 +76,42 @@ std::optional<QByteArray> Library::exportUserNotes() const
     return bytes;
 }
 
-// An import in three steps: the file's notes are sorted by page without
-// reading a note of the user database; each page is then merged in a short
-// transaction that reads its note, adds what is new and writes it, a group
-// of pages at a time; last, the bookmarks are added, each in one statement.
-// A page is never read early and written late, so an edit made while the
-// import runs is kept.
+// An import in three steps: the file's notes are sorted by page as its
+// entries are parsed, one at a time, without reading a note of the user
+// database; each page is then merged in a short transaction that reads its
+// note, adds what is new and writes it, a group of pages at a time; last,
+// the bookmarks are added, each in one statement. A page is never read early
+// and written late, so an edit made while the import runs is kept. What is
+// held meanwhile is each usable note's page and text (its bytes as the file
+// gives them) and each bookmark's page: less than the file.
 class Library::NotesMerge {
 public:
     NotesMerge(Library& lib, const ImportControl& control) : lib_(lib), control_(control) {}
 
-    ImportCounts run(const QList<const Json::Value*>& notes, const QList<const Json::Value*>& marks)
+    ImportCounts run(std::string_view file, const NotesFileReader::Outline& outline)
     {
-        total_ = notes.size() + marks.size();
-        if (sortByPage(notes) && mergePages(notes))
-            addBookmarks(marks);
+        total_ = outline.notes + outline.marks;
+        snapshot_ = lib_.catalog();
+        // Reserved whole: a vector doubling as it grows would hold up to twice as much.
+        pending_.reserve(std::size_t(outline.notes));
+        keys_.reserve(std::size_t(outline.notes));
+        marks_.reserve(std::size_t(outline.marks));
+        const bool read = NotesFileReader::entries(file, outline, [this](NotesFileReader::Kind kind, const NotesFileReader::Entry& entry) {
+            if (stopped())
+                return false;
+            if (kind == NotesFileReader::Kind::note)
+                keep(entry);
+            else
+                marks_.push_back({integral(entry.fields, "book_id"), integral(entry.fields, "seq")});
+            return true;
+        });
+        if (read && !stopped()) {
+            slot_ = {}; // the pages are known by their place from here on
+            std::stable_sort(pending_.begin(), pending_.end(),
+                             [](const Pending& a, const Pending& b) { return a.page < b.page; });
+            if (mergePages())
+                addBookmarks();
+        }
         if (!counts_.stopped && control_.progress)
             control_.progress(total_, total_);
         return counts_;
@@ -113,11 +119,15 @@ public:
 
 private:
     using PageKey = QPair<std::int64_t, std::int64_t>;
-    // One note of the file: the page it goes to (its place in keys_) and its
-    // place in the file.
+    // One note of the file: the page it goes to (its place in keys_) and
+    // where its text lies in texts_.
     struct Pending {
         std::uint32_t page;
-        std::uint32_t entry;
+        std::uint32_t size;
+        std::size_t at;
+    };
+    struct Mark {
+        std::optional<std::int64_t> bookId, seq;
     };
     // A merge transaction ends after this many pages or notes, whichever
     // comes first, so that an edit waits for it a moment at most.
@@ -152,40 +162,38 @@ private:
         return byTitle_.value(*title, id);
     }
 
-    // Keeps each usable note as its page and its place in the file, grouped
-    // by page in order of first appearance; what is unusable is skipped.
-    bool sortByPage(const QList<const Json::Value*>& notes)
+    // Keeps a usable note as its page and its text, the pages in order of
+    // first appearance; an unusable one is skipped.
+    void keep(const NotesFileReader::Entry& note)
     {
-        snapshot_ = lib_.catalog();
-        QHash<PageKey, std::uint32_t> slot;
-        for (qsizetype i = 0; i < notes.size(); ++i) {
-            if (stopped())
-                return false;
-            const Json::Value& entry = *notes[i];
-            const auto bookId = integral(entry, "book_id");
-            const auto seq = integral(entry, "seq");
-            const auto text = Json::strictString(entry, "text");
-            if (entry.empty() || !bookId || !seq || !text || text->trimmed().isEmpty()) {
-                ++counts_.skipped;
-                advance();
-                continue;
-            }
-            const PageKey key{bookOf(entry, *bookId), *seq};
-            auto at = slot.constFind(key);
-            if (at == slot.constEnd()) {
-                at = slot.insert(key, std::uint32_t(keys_.size()));
-                keys_.push_back(key);
-            }
-            pending_.push_back({*at, std::uint32_t(i)});
+        const Json::Value& entry = note.fields;
+        const auto bookId = integral(entry, "book_id");
+        const auto seq = integral(entry, "seq");
+        const auto text = Json::strictString(entry, "text");
+        if (note.empty || !bookId || !seq || !text || text->trimmed().isEmpty()) {
+            ++counts_.skipped;
+            advance();
+            return;
         }
-        std::stable_sort(pending_.begin(), pending_.end(),
-                         [](const Pending& a, const Pending& b) { return a.page < b.page; });
-        return true;
+        const PageKey key{bookOf(entry, *bookId), *seq};
+        auto at = slot_.constFind(key);
+        if (at == slot_.constEnd()) {
+            at = slot_.insert(key, std::uint32_t(keys_.size()));
+            keys_.push_back(key);
+        }
+        const std::string& bytes = entry.find("text")->get_ref<const std::string&>();
+        pending_.push_back({*at, std::uint32_t(bytes.size()), texts_.size()});
+        texts_ += bytes;
+    }
+
+    QString textOf(const Pending& note) const
+    {
+        return QString::fromUtf8(texts_.data() + note.at, qsizetype(note.size)).trimmed();
     }
 
     // Merges the pages a group at a time, each group one transaction held
     // against edits; what a group added counts once its commit succeeded.
-    bool mergePages(const QList<const Json::Value*>& notes)
+    bool mergePages()
     {
         std::size_t at = 0;
         while (at < pending_.size()) {
@@ -199,7 +207,7 @@ private:
                 std::size_t end = at;
                 while (end < pending_.size() && pending_[end].page == pending_[at].page)
                     ++end;
-                go = mergePage(notes, at, end, added);
+                go = mergePage(at, end, added);
                 at = end;
                 ++pages;
             }
@@ -216,7 +224,7 @@ private:
 
     // Reads one page's note, adds the file's notes it lacks in file order
     // and writes it; false when stopped (the page then unwritten).
-    bool mergePage(const QList<const Json::Value*>& notes, std::size_t from, std::size_t end, int& added)
+    bool mergePage(std::size_t from, std::size_t end, int& added)
     {
         const auto [book, seq] = keys_[pending_[from].page];
         const std::optional<Note> existing = lib_.note(book, seq);
@@ -224,7 +232,7 @@ private:
         for (std::size_t k = from; k < end; ++k) {
             if (stopped())
                 return false;
-            const QString imported = Json::strictString(*notes[pending_[k].entry], "text")->trimmed();
+            const QString imported = textOf(pending_[k]);
             if (page.contains(imported))
                 ++counts_.skipped;
             else
@@ -244,19 +252,19 @@ private:
 
     // Adds each bookmark the user data lacks in one statement, so that one
     // set meanwhile is neither doubled nor, as a toggle would, removed.
-    void addBookmarks(const QList<const Json::Value*>& marks)
+    void addBookmarks()
     {
-        for (qsizetype at = 0; at < marks.size() && !stopped();) {
+        const qsizetype count = qsizetype(marks_.size());
+        for (qsizetype at = 0; at < count && !stopped();) {
             std::lock_guard edit(lib_.noteEditMutex_);
             Transaction transaction(*lib_.user_);
             int added = 0;
-            for (const qsizetype groupEnd = std::min(at + notesPerGroup, marks.size()); at < groupEnd && !stopped(); ++at) {
+            for (const qsizetype groupEnd = std::min(at + notesPerGroup, count); at < groupEnd && !stopped(); ++at) {
                 advance();
-                const auto bookId = integral(*marks[at], "book_id");
-                const auto seq = integral(*marks[at], "seq");
-                if (bookId && seq
+                const Mark& mark = marks_[std::size_t(at)];
+                if (mark.bookId && mark.seq
                     && lib_.writeUser(QStringLiteral("INSERT OR IGNORE INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"),
-                                      {*bookId, *seq, now()})
+                                      {*mark.bookId, *mark.seq, now()})
                     && lib_.user_->changes() > 0)
                     ++added;
             }
@@ -270,8 +278,11 @@ private:
     const ImportControl& control_;
     std::shared_ptr<const Catalog> snapshot_;
     QHash<QString, std::int64_t> byTitle_; // filled at the first title that corrects an id
+    QHash<PageKey, std::uint32_t> slot_;   // each page's place in keys_, while the file is read
     std::vector<PageKey> keys_;            // the pages, in order of first appearance
     std::vector<Pending> pending_;
+    std::string texts_;                    // the texts of pending_, one after another
+    std::vector<Mark> marks_;
     ImportCounts counts_;
     qint64 total_ = 0;
     qint64 done_ = 0;
@@ -282,10 +293,11 @@ private:
 // page's note, is skipped, so importing the same file twice adds nothing.
 std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& data, const ImportControl& control)
 {
-    const auto parsed = Json::parse(data);
-    if (!parsed || !parsed->is_object() || parsed->empty())
+    const std::string_view file(data.constData(), std::size_t(data.size()));
+    const auto outline = NotesFileReader::outline(file);
+    if (!outline || outline->members == 0)
         return std::nullopt;
-    const Json::Value& top = *parsed;
+    const Json::Value& top = outline->head;
     const auto format = Json::strictString(top, "format");
     if (!format || *format != QLatin1String(kFileFormat))
         return std::nullopt;
@@ -294,7 +306,7 @@ std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& 
     if (const auto it = top.find("version"); it != top.end() && it->is_number()
         && it->get<double>() > double(kFileVersion))
         return std::nullopt;
-    return NotesMerge(*this, control).run(objectEntries(top, "notes"), objectEntries(top, "bookmarks"));
+    return NotesMerge(*this, control).run(file, *outline);
 }
 
 } // namespace quorvel

@@ -458,7 +458,25 @@ const QString kTables = QStringLiteral(
     "pages INTEGER NOT NULL, PRIMARY KEY(term, form)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS page_terms_reversed ON page_terms(rterm);"
     "CREATE TABLE IF NOT EXISTS page_marks(term TEXT NOT NULL, form TEXT NOT NULL, page_id INTEGER NOT NULL, "
-    "PRIMARY KEY(term, form, page_id)) WITHOUT ROWID;");
+    "PRIMARY KEY(term, form, page_id)) WITHOUT ROWID;"
+    // Rows of the index changed by anything but the installer's writer
+    // (which keeps the totals) are checked again at the next search, and
+    // so are the forms after any write: every write to the full-text table
+    // stores its segments at commit, after the writer is done.
+    "CREATE TRIGGER IF NOT EXISTS page_terms_touched AFTER DELETE ON page_terms "
+    "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+    "DELETE FROM meta WHERE key='page_index_checked'; END;"
+    "CREATE TRIGGER IF NOT EXISTS page_terms_changed AFTER UPDATE ON page_terms "
+    "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+    "DELETE FROM meta WHERE key='page_index_checked'; END;"
+    "CREATE TRIGGER IF NOT EXISTS page_marks_touched AFTER DELETE ON page_marks "
+    "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+    "DELETE FROM meta WHERE key='page_index_checked'; END;"
+    "CREATE TRIGGER IF NOT EXISTS page_marks_changed AFTER UPDATE ON page_marks "
+    "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+    "DELETE FROM meta WHERE key='page_index_checked'; END;"
+    "CREATE TRIGGER IF NOT EXISTS page_forms_written AFTER INSERT ON page_forms_data "
+    "BEGIN DELETE FROM meta WHERE key='page_index_checked'; END;");
 
 } // namespace
 
@@ -488,18 +506,7 @@ bool createSchema(SQLiteDB& db)
         "CREATE TRIGGER IF NOT EXISTS heading_changes_removed AFTER DELETE ON toc "
         "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
         "CREATE TRIGGER IF NOT EXISTS heading_changes_changed AFTER UPDATE ON toc "
-        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
-        // Rows of the index changed by anything but the installer's writer
-        // (which keeps the totals) are read whole at the next search.
-        "CREATE TRIGGER IF NOT EXISTS page_terms_touched AFTER DELETE ON page_terms "
-        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
-        "DELETE FROM meta WHERE key='page_index_checked'; END;"
-        "CREATE TRIGGER IF NOT EXISTS page_terms_changed AFTER UPDATE ON page_terms "
-        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
-        "DELETE FROM meta WHERE key='page_index_checked'; END;"
-        "CREATE TRIGGER IF NOT EXISTS page_marks_touched AFTER DELETE ON page_marks "
-        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
-        "DELETE FROM meta WHERE key='page_index_checked'; END;"));
+        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"));
     // Looked for first: a store that has its count takes no write here.
     if (ok && !metaValue(db, QString::fromLatin1(PageMap::changesKey)))
         ok = setMeta(db, QString::fromLatin1(PageMap::changesKey), QStringLiteral("0"));
@@ -509,10 +516,19 @@ bool createSchema(SQLiteDB& db)
     return ok;
 }
 
+State state(SQLiteDB& db)
+{
+    auto st = db.prepare(QStringLiteral("SELECT (SELECT value FROM meta WHERE key='page_index'), "
+                                        "EXISTS(SELECT 1 FROM meta WHERE key='page_index_checked')"));
+    if (!st || !st->step())
+        return {};
+    const bool ready = st->text(0) == QString::number(version);
+    return {ready, ready && st->integer(1).value_or(0) != 0};
+}
+
 bool ready(SQLiteDB& db)
 {
-    auto st = db.prepare(QStringLiteral("SELECT value FROM meta WHERE key='page_index'"));
-    return st && st->step() && st->text(0) == QString::number(version);
+    return state(db).ready;
 }
 
 struct Writer::State {
@@ -610,33 +626,39 @@ struct Sampled {
 // True when the tables cannot be read, which the search's statements meet.
 bool totalsAgree(SQLiteDB& db)
 {
-    if (metaValue(db, kCheckedKey))
-        return true;
     const auto termPages = metaValue(db, kTermPagesKey);
     const auto markRows = metaValue(db, kMarkRowsKey);
     if (!termPages || !markRows)
         return false;
     const auto rows = db.rows(QStringLiteral("SELECT (SELECT IFNULL(SUM(pages), 0) FROM page_terms), "
                                              "(SELECT COUNT(*) FROM page_marks)"));
-    if (rows.isEmpty())
-        return true;
-    if (rows.first().integer(0) != Numbers::parseInteger(*termPages)
-        || rows.first().integer(1) != Numbers::parseInteger(*markRows))
-        return false;
-    // Kept on a writing connection of its own, which waits for no writer
-    // (a search would wait with it); a store that takes no writes then is
-    // read whole again at the next first search.
+    return rows.isEmpty()
+        || (rows.first().integer(0) == Numbers::parseInteger(*termPages)
+            && rows.first().integer(1) == Numbers::parseInteger(*markRows));
+}
+
+// Marks the index found whole, on a writing connection of its own, which
+// waits for no writer (a search would wait with it); a store that takes no
+// writes then is checked again at the next first search.
+bool markWhole(SQLiteDB& db)
+{
     QString writable = db.path();
     if (writable.startsWith(QStringLiteral("file:")) && writable.endsWith(QStringLiteral("?mode=ro")))
         writable = writable.chopped(2) + QStringLiteral("rw");
-    if (auto writer = SQLiteDB::open(writable, false); writer && writer->exec(QStringLiteral("PRAGMA busy_timeout=0")))
-        setMeta(*writer, kCheckedKey, QStringLiteral("1"));
-    return true;
+    auto writer = SQLiteDB::open(writable, false);
+    return writer && writer->exec(QStringLiteral("PRAGMA busy_timeout=0"))
+        && setMeta(*writer, kCheckedKey, QStringLiteral("1"));
 }
 
 } // namespace
 
-bool sampleAgrees(SQLiteDB& db, int pages)
+namespace {
+
+enum class Sample { agrees, disagrees, unread };
+
+// Whether the rows of a few pages spread over the library agree with their
+// text (see sampleAgrees()).
+Sample pagesAgree(SQLiteDB& db, int pages)
 {
     // Words of a section looked up in the term table, and of those the
     // rarest looked up in page_forms: a common word's long list of pages
@@ -644,20 +666,13 @@ bool sampleAgrees(SQLiteDB& db, int pages)
     constexpr qsizetype kWordsPerSection = 48;
     constexpr qsizetype kRarest = 2;
     constexpr qsizetype kMarkedPerPage = 16;
-    // The pages and their rows read at one version of the store: an install
-    // between two reads would look like damage.
-    std::optional<Transaction> reading;
-    if (!db.inTransaction())
-        reading.emplace(db, Transaction::Mode::Deferred);
-    if (!totalsAgree(db))
-        return false;
     const auto range = db.rows(QStringLiteral("SELECT MIN(id), MAX(id) FROM pages"));
     auto page = db.prepare(QStringLiteral("SELECT id, content FROM pages WHERE id >= ? ORDER BY id LIMIT 1"));
     auto holds = db.prepare(QStringLiteral("SELECT 1 FROM page_forms WHERE page_forms MATCH ? AND rowid = ?"));
     auto term = db.prepare(QStringLiteral("SELECT pages FROM page_terms WHERE term = ? AND form = ?"));
     auto mark = db.prepare(QStringLiteral("SELECT 1 FROM page_marks WHERE term = ? AND form = ? AND page_id = ?"));
     if (range.isEmpty() || !page || !holds || !term || !mark)
-        return true;
+        return Sample::unread;
     // A statement that cannot step is no disagreement; one that answers is.
     const auto found = [](Statement& st, const SQLArgs& args) -> std::optional<std::int64_t> {
         st.bind(args);
@@ -698,7 +713,7 @@ bool sampleAgrees(SQLiteDB& db, int pages)
                 if (!count)
                     continue;
                 if (*count <= 0)
-                    return false;
+                    return Sample::disagrees;
                 rarest.append({form, *count});
             }
             std::stable_sort(rarest.begin(), rarest.end(),
@@ -715,11 +730,11 @@ bool sampleAgrees(SQLiteDB& db, int pages)
                 const QString expr = (section == 0 ? QStringLiteral("{matn} : \"") : QStringLiteral("{hawashi} : \""))
                     + form + u'"';
                 if (found(*holds, {expr, s.id}) == std::optional<std::int64_t>(0))
-                    return false;
+                    return Sample::disagrees;
             }
         for (qsizetype m = 0; m < std::min(s.row.marked.size(), kMarkedPerPage); ++m)
             if (found(*mark, {s.row.marked[m].first, s.row.marked[m].second, s.id}) == std::optional<std::int64_t>(0))
-                return false;
+                return Sample::disagrees;
         // Rare words of the next sampled page that this one lacks are not in its row.
         if (sampled.size() < 2)
             continue;
@@ -728,8 +743,32 @@ bool sampleAgrees(SQLiteDB& db, int pages)
         for (const auto& list : other.rarest)
             for (const auto& [form, count] : list)
                 if (!own.contains(form) && found(*holds, {u'"' + form + u'"', s.id}).value_or(0) != 0)
-                    return false;
+                    return Sample::disagrees;
     }
+    return Sample::agrees;
+}
+
+} // namespace
+
+bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
+{
+    // The pages and their rows read at one version of the store: an install
+    // between two reads would look like damage.
+    std::optional<Transaction> reading;
+    if (!db.inTransaction())
+        reading.emplace(db, Transaction::Mode::Deferred);
+    bool whole = metaValue(db, kCheckedKey).has_value();
+    if (!whole) {
+        if (!totalsAgree(db))
+            return false;
+        const Sample sample = pagesAgree(db, pages);
+        if (sample == Sample::disagrees)
+            return false;
+        // Found whole: not sampled again until the rows or the forms change.
+        whole = sample == Sample::agrees && markWhole(db);
+    }
+    if (marked)
+        *marked = whole;
     return true;
 }
 
@@ -746,8 +785,8 @@ bool distrust(const QString& dbPath)
         }
     }
     auto db = SQLiteDB::open(dbPath, false);
-    return db && db->run(QStringLiteral("DELETE FROM meta WHERE key IN (?, ?, ?)"),
-                         {kStateKey, kCursorKey, kCursorKey + QStringLiteral("_version")});
+    return db && db->run(QStringLiteral("DELETE FROM meta WHERE key IN (?, ?, ?, ?)"),
+                         {kStateKey, kCursorKey, kCursorKey + QStringLiteral("_version"), kCheckedKey});
 }
 
 namespace {

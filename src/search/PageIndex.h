@@ -54,6 +54,15 @@ bool createSchema(SQLiteDB& db);
 
 // Whether the index is complete for this version (on any connection).
 bool ready(SQLiteDB& db);
+// What a search reads before it uses the index, in one statement: whether
+// it is complete, and whether sampleAgrees() found it whole since anything
+// but the installer's writer last changed its rows, or anything at all its
+// forms (then the search takes it as found whole without a sample).
+struct State {
+    bool ready = false;
+    bool whole = false;
+};
+State state(SQLiteDB& db);
 
 // The hamza-keeping form of a text: its normal form without rasm folding,
 // each alef written as أ, إ or آ in the text kept as written.
@@ -124,8 +133,10 @@ bool removeBook(SQLiteDB& db, std::int64_t bookId);
 // term rows and every marked word the page carries, and none of another
 // sampled page's words it lacks. False on a disagreement (damaged rows);
 // true also when the pages or the rows cannot be read, which the statements
-// of a search then meet. For a complete index.
-bool sampleAgrees(SQLiteDB& db, int pages = 8);
+// of a search then meet. For a complete index. Found whole, the index is
+// marked so and taken as whole at once until that mark is dropped;
+// `marked`, when given, says whether the store holds that mark.
+bool sampleAgrees(SQLiteDB& db, int pages = 8, bool* marked = nullptr);
 
 // Takes a damaged index out of use after a statement over it failed (not
 // for a cancel): its state is cleared on a writing connection of its own to

@@ -40,8 +40,9 @@ bool formsReadable(const QList<SearchEngine::FtsPart>& parts, SQLiteDB& db)
 }
 
 // Whether the page index of the database at `path` agrees with a sample of
-// its pages; sampled once per data generation and process (again when a
-// stop cut the sample short).
+// its pages; sampled once per data generation and process where the store
+// cannot keep the mark that it was found whole (again when a stop cut the
+// sample short).
 bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db, const std::function<bool()>& stopped)
 {
     static std::mutex lock;
@@ -51,9 +52,12 @@ bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db, con
         if (generation >= 0 && sampled.value(path, -1) == generation)
             return true;
     }
-    if (!PageIndex::sampleAgrees(db))
+    bool marked = false;
+    if (!PageIndex::sampleAgrees(db, 8, &marked))
         return false;
-    if (stopped())
+    // Marked whole in the store, the index needs no memory here: a change to
+    // its rows drops the mark, and the next search checks it again.
+    if (stopped() || marked)
         return true;
     std::lock_guard guard(lock);
     sampled.insert(path, generation);
@@ -336,14 +340,15 @@ SearchEngine::RunParts SearchEngine::runParts(const Plan& plan, const std::share
     const SearchQuery& q = plan.q;
     RunParts chosen;
     chosen.vocab = runVocab(db, generation);
-    chosen.indexed = !pageChecked && PageIndex::ready(*db);
+    const PageIndex::State index = pageChecked ? PageIndex::State() : PageIndex::state(*db);
+    chosen.indexed = index.ready;
     const bool forms = chosen.indexed && (q.hamza || !(q.inMatn && q.inHawashi)) && formsServe(plan);
     if (chosen.indexed)
         chosen.vocab->useIndex(forms, q.hamza);
     chosen.parts = ftsParts(plan, chosen.vocab.get());
     if (chosen.indexed && chosen.vocab->indexFailed && !stopRequested()) {
         leaveIndex(chosen, plan, db, generation, true);
-    } else if (chosen.indexed && !sampledOnce(lib.dbPath(), generation, *db, [this] { return stopRequested(); })
+    } else if (chosen.indexed && !index.whole && !sampledOnce(lib.dbPath(), generation, *db, [this] { return stopRequested(); })
                && !stopRequested()) {
         leaveIndex(chosen, plan, db, generation, true);
     } else if (chosen.vocab->formsFailed) {

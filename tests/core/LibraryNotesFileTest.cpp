@@ -203,6 +203,54 @@ TEST_F(NotesFile, malformedArraysAndBookmarks)
     EXPECT_EQ(none->marks, 0);
 }
 
+// The file is read entry by entry, not as one document, yet as the whole
+// document reads: a member written twice counts as its last writing, a
+// member the import reads given as an array or object counts as missing,
+// and a text that is no valid JSON to its end, or nested too deep, adds
+// nothing although its first entries were read before the fault.
+TEST_F(NotesFile, readEntryByEntryAsTheWholeDocumentReads)
+{
+    const QByteArray head = R"({"format":"quorvel-notes","version":1,)";
+    const QByteArray one = R"({"book_id":1,"seq":21,"text":"one"})";
+    const QByteArray deep = QByteArray(Json::maxDepth, '[') + QByteArray(Json::maxDepth, ']');
+    const struct {
+        const char* name;
+        QByteArray data;
+        int notes = -1; // -1: refused
+        int marks = 0;
+        int skipped = 0;
+    } cases[] = {
+        {"notes written twice, the last an array", head + R"("notes":5,"notes":[)" + one + "]}", 1},
+        {"notes written twice, the last no array", head + R"("notes":[)" + one + R"(],"notes":{"a":1}})", 0},
+        {"a list of objects ending in an array", head + R"("notes":[)" + one + "," + one + ",[1]]}", 0},
+        {"a field written twice", head + R"("notes":[{"book_id":1,"seq":21,"text":["x"],"text":"two"}]})", 1},
+        {"a field as an object", head + R"("notes":[{"book_id":{"n":1},"seq":21,"text":"x"}]})", 0, 0, 1},
+        {"bookmarks beside notes, any order",
+         head + R"("bookmarks":[{"book_id":2,"seq":9},{"book_id":[2],"seq":9}],"notes":[)" + one + "]}", 1, 1},
+        {"format as an array", R"({"format":["quorvel-notes"],"notes":[)" + one + "]}"},
+        {"format written twice, the last another", head + R"("notes":[)" + one + R"(],"format":"other"})"},
+        {"cut short after its entries", head + R"("notes":[)" + one + "," + one},
+        {"trailing bytes", head + R"("notes":[)" + one + "]} x"},
+        {"nested too deep in an entry",
+         head + R"("notes":[)" + one + R"(,{"book_id":1,"seq":21,"x":)" + deep + "}]}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        lib->saveNote(1, 21, QString());
+        const auto counts = lib->importUserNotes(c.data);
+        ASSERT_EQ(counts.has_value(), c.notes >= 0);
+        if (!counts) {
+            EXPECT_FALSE(lib->note(1, 21));
+            continue;
+        }
+        EXPECT_EQ(counts->notes, c.notes);
+        EXPECT_EQ(counts->marks, c.marks);
+        EXPECT_EQ(counts->skipped, c.skipped);
+        if (c.notes > 0)
+            EXPECT_EQ(lib->note(1, 21).value_or(Note{}).text, c.name == std::string_view("a field written twice") ? "two" : "one");
+    }
+}
+
 // Twenty thousand notes on one page (a file of about 1.6 MB) are merged in
 // file order, with repeats and pieces of earlier notes skipped as on any
 // page; the import reports its progress and, stopped, writes nothing more.

@@ -804,7 +804,9 @@ TEST(SearchRun, damagedRowsThatStillReadAreCaughtByTheirHits)
 // Rows missing or added where no hit shows them (a marked word's rows
 // dropped, a term row dropped, another page's word added to a page) are
 // found by the sample of pages the first search over the index re-reads:
-// that search already takes the page check, and the index is cleared.
+// that search already takes the page check, and the index is cleared. Also
+// after an earlier search found the index whole and marked it so, which
+// spares later first searches the sample until the index's rows change.
 TEST(SearchRun, damagedRowsOfSampledPagesAreFoundBeforeTheFirstSearch)
 {
     const QStringList pages = {
@@ -834,6 +836,9 @@ TEST(SearchRun, damagedRowsOfSampledPagesAreFoundBeforeTheFirstSearch)
         checked.setPageCheckedPath(true);
         const QList<SearchHit> expected = runQuery(checked, c.q).pages;
         ASSERT_FALSE(expected.isEmpty()) << c.name;
+        SearchEngine before(*lib.lib);
+        ASSERT_EQ(runQuery(before, c.q).pages, expected) << c.name;
+        ASSERT_TRUE(PageIndex::state(lib.lib->main()).whole) << c.name;
         {
             auto db = SQLiteDB::open(lib.path, false);
             ASSERT_TRUE(db && db->run(QString::fromUtf8(c.damage))) << c.name;
