@@ -299,6 +299,12 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"root letter or affix",
          {{u"واحدة", u"وحد"}, {u"ثقات", u"وثق"}, {u"ركعتين", u"ركع"}, {u"بفتحتين", u"فتح"},
           {u"المدني", u"مدن"}, {u"المصري", u"مصر"}, {u"ومائة", u"ماي"}, {u"بنت", u"بني بنو"}}},
+        // The books write وكيع and فلان after another proclitic (ووكيع,
+        // بفلان): their first letter is their own, though كيع and لان read
+        // as words; they write جل and كل alone as often as وجل and وكل.
+        {"first و or ف as the books show it",
+         {{u"وكيع", u"وكع"}, {u"ووكيع", u"وكع"}, {u"فلان", u"فلن"}, {u"بفلان", u"فلن"}, {u"وجل", u"جلل"},
+          {u"وكل", u"كلل"}, {u"وقال", u"قول"}, {u"وجهه", u"وجه"}}},
         {"what the dictionary's entries say",
          {{u"النبي", u"نبا نبو"}, {u"الأنبياء", u"نبا نبو"}, {u"صلى", u"صلو"}, {u"الصلاة", u"صلو"},
           {u"سنة", u"سنه سنو"}, {u"الآية", u"ايي ايو"}}},
@@ -398,5 +404,5 @@ TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
               << misses.size() << " forms wrong\n";
     for (const QString& miss : misses)
         std::cout << "  " << qPrintable(miss) << "\n";
-    EXPECT_GE(share, 0.985);
+    EXPECT_GE(share, 0.99);
 }
