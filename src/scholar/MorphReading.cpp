@@ -131,6 +131,8 @@ struct Tables
     // of two (وجل: جل), written as `plainLetters` writes them.
     std::unordered_set<std::u32string> ownFirst;
     std::unordered_set<std::u32string> joinedFirst;
+    // Words of the shape فال the books write after the article: nouns.
+    std::unordered_set<std::u32string> withArticle;
 
     Tables()
     {
@@ -140,8 +142,9 @@ struct Tables
         const QStringList entries = QString::fromUtf8(data).split(QRegularExpression(QStringLiteral("\\s+")),
                                                                    Qt::SkipEmptyParts);
         for (const QString& entry : entries) {
-            if (entry.endsWith(u'+') || entry.endsWith(u'-')) {
-                (entry.endsWith(u'+') ? ownFirst : joinedFirst).insert(Py::scalars(entry.chopped(1)));
+            if (entry.endsWith(u'+') || entry.endsWith(u'-') || entry.endsWith(u'#')) {
+                const QChar mark = entry.back();
+                (mark == u'+' ? ownFirst : mark == u'-' ? joinedFirst : withArticle).insert(Py::scalars(entry.chopped(1)));
                 continue;
             }
             if (const qsizetype is = entry.indexOf(u'='); is > 0) {
@@ -644,8 +647,10 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
         // A bare فال is the hollow verb's past where the books use its
-        // present (طار: يطير), a noun's otherwise (باب, مال, نار).
-        const bool bareFal = front.text.empty() && back.text.empty() && p.shape == U"123" && stem[1] == U'ا';
+        // present (طار: يطير), a noun's otherwise (باب, مال, نار), and
+        // where they write it after the article (الحال) too.
+        const bool bareFal = front.text.empty() && back.text.empty() && p.shape == U"123" && stem[1] == U'ا'
+                             && !tables().withArticle.contains(written);
         for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
             if (bareFal && presentUses(c->root) >= kPastOfPresent)
                 c->verbalAffix = true;

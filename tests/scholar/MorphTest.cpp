@@ -330,10 +330,12 @@ TEST(MorphAnalyze, verbalAffixesOnAVerbPatternMakeAVerbAndTheArticleOrTanwinANou
         {u"فسجدوا", u"فعل (ماضٍ؟)"}, {u"استعمل", u"فعل (ماضٍ؟)"}, {u"سيقول", u"فعل (مضارع؟)"},
         {u"فيقول", u"فعل (مضارع؟)"},
         // A hollow past before its subject, and a bare فال whose present the
-        // books use; not نمت's ن nor نار's.
+        // books use, unless they write it after the article too (الحال);
+        // not نمت's ن nor نار's.
         {u"قلت", u"فعل (ماضٍ؟)"},    {u"قمنا", u"فعل (ماضٍ؟)"},   {u"نمت", u"فعل (ماضٍ؟)"},
         {u"كنا", u"فعل (ماضٍ؟)"},    {u"طار", u"فعل (ماضٍ؟)"},    {u"عاش", u"فعل (ماضٍ؟)"},
-        {u"نار", u"اسم"},            {u"باب", u"اسم"},
+        {u"زاد", u"فعل (ماضٍ؟)"},    {u"نار", u"اسم"},            {u"باب", u"اسم"},
+        {u"حال", u"اسم"},
         // The article, tanwin, a noun's pattern or no verbal affix at all.
         {u"الكتاب", u"اسم (معرّف)"}, {u"كتاباً", u"اسم"},          {u"تفسير", u"اسم"},
         {u"وكتب", u"اسم"},           {u"أكرم", u"اسم"},            {u"كتابنا", u"اسم"},

@@ -26,7 +26,9 @@
 // texts write the word after another proclitic or the article, ووكيع, and
 // its rest alone hardly ever), "word-" where a listed root's three letters
 // are the conjunction before a word of two (وجل: the texts write جل alone
-// as often, and never a proclitic before وجل). A root
+// as often, and never a proclitic before وجل); and "word#" where a فال of
+// three letters stands after the article at least once for ten times
+// alone, a noun's (الحال) more than a hollow verb's past. A root
 // the dictionary spells with a last ا is the و one (سما, علا, بدا), as a
 // past tense writes it; with ى, the ي one.
 #include "core/Json.h"
@@ -50,6 +52,8 @@ constexpr int rootsPerLine = 10;
 // and of a root's letters read as the conjunction before a word of two.
 constexpr long minFormUses = 20;
 constexpr long minJoinedUses = 50;
+// The fewest uses of a فال whose uses after the article the texts are asked.
+constexpr long minArticleUses = 10;
 // The largest book file read.
 constexpr qint64 maxBookBytes = qint64(64) << 20;
 
@@ -144,29 +148,38 @@ void countUses(const QString& text, const std::set<QString>& roots, std::map<QSt
     }
 }
 
-// The words whose first و or ف the texts show to be their own ("word+") or
-// the conjunction's ("word-"), as the header says.
-QStringList firstLetters(const std::map<QString, long>& forms, const std::set<QString>& roots)
+// What the texts show of their commoner words, as the header says: a first
+// و or ف their own ("word+") or the conjunction ("word-"), and a فال the
+// article's ("word#").
+QStringList formEvidence(const std::map<QString, long>& forms, const std::set<QString>& roots)
 {
-    static const QStringList proclitics{QStringLiteral("و"),   QStringLiteral("ف"),   QStringLiteral("ب"),
-                                        QStringLiteral("ل"),   QStringLiteral("ك"),   QStringLiteral("ال"),
-                                        QStringLiteral("وال"), QStringLiteral("بال"), QStringLiteral("فال"),
-                                        QStringLiteral("لل")};
+    static const QStringList articles{QStringLiteral("ال"),  QStringLiteral("وال"), QStringLiteral("بال"),
+                                      QStringLiteral("فال"), QStringLiteral("كال"), QStringLiteral("لل")};
+    static const QStringList letters{QStringLiteral("و"), QStringLiteral("ف"), QStringLiteral("ب"),
+                                     QStringLiteral("ل"), QStringLiteral("ك")};
     auto uses = [&forms](const QString& w) {
         const auto it = forms.find(w);
         return it == forms.end() ? 0L : it->second;
     };
+    auto after = [&uses](const QStringList& fronts, const QString& w) {
+        long n = 0;
+        for (const QString& front : fronts)
+            n += uses(front + w);
+        return n;
+    };
     QStringList out;
     for (const auto& [w, n] : forms) {
+        if (w.size() == 3 && w[1] == u'ا' && n >= minArticleUses) {
+            if (const long article = after(articles, w); article >= 3 && 10 * article >= n)
+                out << w + u'#';
+        }
         if (w.size() < 3 || (w[0] != u'و' && w[0] != u'ف') || n < minFormUses)
             continue;
-        long after = 0;
-        for (const QString& p : proclitics)
-            after += uses(p + w);
+        const long proclitic = after(articles, w) + after(letters, w);
         const long rest = uses(w.mid(1));
-        if (after >= 3 && (after > rest || 4 * after >= n))
+        if (proclitic >= 3 && (proclitic > rest || 4 * proclitic >= n))
             out << w + u'+';
-        else if (w.size() == 3 && roots.contains(w) && n >= minJoinedUses && 2 * rest >= n && 20 * after < n)
+        else if (w.size() == 3 && roots.contains(w) && n >= minJoinedUses && 2 * rest >= n && 20 * proclitic < n)
             out << w + u'-';
     }
     return out;
@@ -237,7 +250,8 @@ int main(int argc, char** argv)
         "// The roots of the dictionary مختار الصحاح in the sample library (samples/books/010.json),\n"
         "// each with its bare uses in the sample books and the Quran text (samples/), then the words\n"
         "// its cross-references file under a root (word=root), then the words whose first و or ف\n"
-        "// the texts show to be their own (word+) or the conjunction (word-), written by tools/quorvel-roots;\n"
+        "// the texts show to be their own (word+) or the conjunction (word-), and the فال the texts\n"
+        "// write after the article (word#), written by tools/quorvel-roots;\n"
         "// licence and source as for those texts (see ATTRIBUTION.md).\n"
         "// Do not edit: run the tool again.\n"
         "R\"(");
@@ -263,7 +277,7 @@ int main(int argc, char** argv)
         onLine = (onLine + 1) % rootsPerLine;
     }
     onLine = 0;
-    for (const QString& word : firstLetters(forms, roots)) {
+    for (const QString& word : formEvidence(forms, roots)) {
         out += onLine == 0 ? QStringLiteral("\n") : QStringLiteral(" ");
         out += word;
         onLine = (onLine + 1) % rootsPerLine;
