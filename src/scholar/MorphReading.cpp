@@ -121,8 +121,13 @@ struct Tables
     };
     std::unordered_map<std::u32string, Weight> listed;
     // The words the dictionary files under a root by name (ماء under موه),
-    // as `lettersOf` writes them.
-    std::unordered_multimap<std::u32string, std::u32string> filed;
+    // as `lettersOf` writes them, and what they are where it says so.
+    struct Filing
+    {
+        std::u32string root;
+        Kind kind = Kind::either;
+    };
+    std::unordered_multimap<std::u32string, Filing> filed;
     // Nouns of two letters whose third letter the lexicons restore, in
     // every spelling their case or number gives them before a pronoun.
     std::unordered_map<std::u32string, std::u32string> shortNouns = buildShortNouns();
@@ -150,7 +155,7 @@ struct Tables
             if (const qsizetype is = entry.indexOf(u'='); is > 0) {
                 bool tanwin = false;
                 std::vector<Marks> marks;
-                filed.emplace(lettersOf(entry.left(is), tanwin, marks), Py::scalars(entry.mid(is + 1)));
+                filed.emplace(lettersOf(entry.left(is), tanwin, marks), Filing{Py::scalars(entry.mid(is + 1))});
                 continue;
             }
             // root, then its uses, the bare ones and the present tense's.
@@ -161,16 +166,27 @@ struct Tables
             listed.emplace(Py::scalars(fields[0]), Weight{kListed + kPerUses * std::log10(1 + uses),
                                                           kListed + kPerUses * std::log10(1 + uses - bare), present});
         }
-        // What the dictionary says in an entry's running text, not by a
-        // cross-reference: under ن ب أ «ومنه النبي» (with its plural); under
-        // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»;
-        // under ص ل و «الصلاة ... يقال صلى صلاة»; under أ ي ا «الآية
-        // العلامة»; and بنت and بن, the forms of ابن (filed under ب ن ي).
+        fileRunningText();
+    }
+
+    // What the dictionary says in an entry's running text, not by a
+    // cross-reference: under ن ب أ «ومنه النبي» (with its plural); under
+    // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»;
+    // under ص ل و «الصلاة ... يقال صلى صلاة», a verb; under أ ي ا «الآية
+    // العلامة»; and بنت and بن, the forms of ابن (filed under ب ن ي).
+    void fileRunningText()
+    {
         for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
-                                         {U"سنة", U"سنو"}, {U"صلاة", U"صلو"}, {U"صلى", U"صلو"},
-                                         {U"ءاية", U"ايي"}, {U"بنت", U"بني"}, {U"بنت", U"بنو"},
-                                         {U"بن", U"بني"}})
-            filed.emplace(word, root);
+                                         {U"سنة", U"سنو"}, {U"صلاة", U"صلو"}, {U"ءاية", U"ايي"},
+                                         {U"بنت", U"بني"}, {U"بنت", U"بنو"}, {U"بن", U"بني"}})
+            filed.emplace(word, Filing{root});
+        // A verb's past in ى takes its root in the present too, which ends
+        // in ي after the person's letter (صلى, يصلي).
+        for (const auto& [past, root] : {std::pair{std::u32string(U"صلى"), U"صلو"}}) {
+            filed.emplace(past, Filing{root, Kind::verb});
+            for (const char32_t person : {U'ي', U'ت', U'ن', kHamza})
+                filed.emplace(person + past.substr(0, past.size() - 1) + U'ي', Filing{root, Kind::present});
+        }
     }
 };
 
@@ -524,9 +540,9 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
     const bool shadda = std::any_of(cut.marks.begin() + std::ptrdiff_t(front.text.size() + 1),
                                     cut.marks.begin() + std::ptrdiff_t(cut.lastAt() + 1),
                                     [](const Marks& m) { return m.shadda; });
-    auto add = [&](const std::u32string& root, double gain) {
+    auto add = [&](const std::u32string& root, double gain, Kind kind) {
         Candidate c;
-        c.kind = Kind::either;
+        c.kind = kind;
         c.root = root;
         c.front = &front;
         c.back = &back;
@@ -539,14 +555,14 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
         // After و or ف the letter may be the word's own (فرقة is not ف
         // with رقة): no gain over the patterns then.
         for (auto [it, end] = t.filed.equal_range(cut.stem); it != end; ++it)
-            add(it->second, front.join ? 0 : kFiled);
+            add(it->second.root, front.join ? 0 : kFiled, it->second.kind);
     }
     // These nouns stand after a preposition as often as alone (بيده,
     // لأبيه), and then only with their hamza written: باب is no ب with أب.
     const bool bare = front.text.empty() || front.join || front.article;
     if (!front.future && (bare || cut.stem.front() != U'ا')) {
         if (const auto it = t.shortNouns.find(cut.stem); it != t.shortNouns.end())
-            add(it->second, kFiled + (front.preposition ? kShortAfterPreposition : 0));
+            add(it->second, kFiled + (front.preposition ? kShortAfterPreposition : 0), Kind::either);
     }
 }
 

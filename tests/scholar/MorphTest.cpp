@@ -57,6 +57,10 @@ TEST(MorphAnalyze, theStemAndAffixesAreTheCutThatGaveTheRoot)
     EXPECT_EQ(Morph::analyze(u(u"وماؤها")),
               result(u"وماؤها", u"وماوها", part(u"و", u"واو العطف"), u"ماو", part(u"ها", u"ضمير الغائبة"), u"موه",
                      u"اسم"));
+    // A weak letter the rules take for a suffix is the root's weak letter
+    // written otherwise (يصلي: صلو), or the plural's (كانوا: كان with وا).
+    EXPECT_EQ(Morph::analyze(u(u"يصلي")), result(u"يصلي", u"يصلي", {}, u"يصلي", {}, u"صلو", u"فعل (مضارع؟)"));
+    EXPECT_EQ(Morph::analyze(u(u"كانوا")).stem, u(u"كان"));
     // Where the rules' stem holds the root, their cut stands (است is the
     // pattern's own, not a root letter).
     EXPECT_EQ(Morph::analyze(u(u"استخرج")).prefix, part(u"است", u"سين الاستفعال"));
@@ -307,6 +311,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
           {u"وكل", u"كلل"}, {u"وقال", u"قول"}, {u"وجهه", u"وجه"}}},
         {"what the dictionary's entries say",
          {{u"النبي", u"نبا نبو"}, {u"الأنبياء", u"نبا نبو"}, {u"صلى", u"صلو"}, {u"الصلاة", u"صلو"},
+          {u"يصلي", u"صلو"}, {u"نصلي", u"صلو"},
           {u"سنة", u"سنه سنو"}, {u"الآية", u"ايي ايو"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
@@ -335,7 +340,7 @@ TEST(MorphAnalyze, verbalAffixesOnAVerbPatternMakeAVerbAndTheArticleOrTanwinANou
         {u"قلت", u"فعل (ماضٍ؟)"},    {u"قمنا", u"فعل (ماضٍ؟)"},   {u"نمت", u"فعل (ماضٍ؟)"},
         {u"كنا", u"فعل (ماضٍ؟)"},    {u"طار", u"فعل (ماضٍ؟)"},    {u"عاش", u"فعل (ماضٍ؟)"},
         {u"زاد", u"فعل (ماضٍ؟)"},    {u"نار", u"اسم"},            {u"باب", u"اسم"},
-        {u"حال", u"اسم"},
+        {u"حال", u"اسم"},            {u"صلى", u"فعل (ماضٍ؟)"},    {u"يصلي", u"فعل (مضارع؟)"},
         // The article, tanwin, a noun's pattern or no verbal affix at all.
         {u"الكتاب", u"اسم (معرّف)"}, {u"كتاباً", u"اسم"},          {u"تفسير", u"اسم"},
         {u"وكتب", u"اسم"},           {u"أكرم", u"اسم"},            {u"كتابنا", u"اسم"},
