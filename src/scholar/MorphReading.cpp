@@ -58,6 +58,10 @@ constexpr double kShownRatio = 5;
 constexpr double kHollowShown = 0.2;
 constexpr double kDefectiveShown = 0.3;
 
+// Fewer uses than this in the books, and a root's listing does not make a
+// reading that changes the word's weak letter likelier.
+constexpr double kRarelyUsed = 10;
+
 // What the books show of a word's first و or ف weighs more than the
 // dictionary's listing: a cut against it costs more than a listed root gains.
 constexpr double kFirstLetterShown = kListed + 0.5;
@@ -118,6 +122,7 @@ struct Tables
         double all = 0;    // counting every use of the root
         double others = 0; // less its bare letters' own uses
         double present = 0; // the uses of its present tense
+        double uses = 0;    // its uses, as counted
     };
     std::unordered_map<std::u32string, Weight> listed;
     // The words the dictionary files under a root by name (ماء under موه),
@@ -164,7 +169,8 @@ struct Tables
             const double bare = fields.size() > 2 ? fields[2].toDouble() : 0;
             const double present = fields.size() > 3 ? fields[3].toDouble() : 0;
             listed.emplace(Py::scalars(fields[0]), Weight{kListed + kPerUses * std::log10(1 + uses),
-                                                          kListed + kPerUses * std::log10(1 + uses - bare), present});
+                                                          kListed + kPerUses * std::log10(1 + uses - bare), present,
+                                                          uses});
         }
         fileRunningText();
     }
@@ -424,6 +430,32 @@ struct Candidate
     const Back* back = nullptr;
 };
 
+// Whether a bare three letters read a و or ي the word writes as the other
+// (ليث as لوث). A longer pattern may write one for the other by rule
+// (قيام: قوم, يستطيع: طوع).
+bool readsOtherwise(const Pattern& p, const Fit& f, const std::array<char32_t, 3>& chosen)
+{
+    if (p.shape != U"123")
+        return false;
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        const char32_t written = f.letters[i];
+        if ((written == U'و' || written == U'ي') && chosen[i] != written && isWeak(chosen[i]))
+            return true;
+    }
+    return false;
+}
+
+// What the listing of a root weighs for a reading that takes the word's
+// weak letter for another: nothing where the books hardly use the root,
+// for a root they never write (عيف, لوث) is no likelier than the letters
+// as the word writes them (عوف, الليث).
+double listingReadOtherwise(const std::u32string& root)
+{
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    return it == listed.end() || it->second.uses >= kRarelyUsed ? 0 : it->second.all;
+}
+
 // Every root the fit can give, with its score (lower is better).
 void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
 {
@@ -489,6 +521,8 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 Candidate cand = proto;
                 cand.root = root;
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
+                if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}))
+                    cand.score += listingReadOtherwise(root);
                 // The hollow letter is hidden in a dropped vowel, an ا, or
                 // a hamza after the pattern's ا (زائد, زوائد).
                 if (p.drop == Drop::hollow
