@@ -179,12 +179,14 @@ struct Tables
     // cross-reference: under ن ب أ «ومنه النبي» (with its plural); under
     // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»;
     // under ص ل و «الصلاة ... يقال صلى صلاة», a verb; under أ ي ا «الآية
-    // العلامة»; and بنت and بن, the forms of ابن (filed under ب ن ي).
+    // العلامة»; under ح د و «وقولهم حادي عشر مقلوب من واحد» (with its
+    // feminine); and بنت and بن, the forms of ابن (filed under ب ن ي).
     void fileRunningText()
     {
         for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
                                          {U"سنة", U"سنو"}, {U"صلاة", U"صلو"}, {U"ءاية", U"ايي"},
-                                         {U"بنت", U"بني"}, {U"بنت", U"بنو"}, {U"بن", U"بني"}})
+                                         {U"حادي", U"وحد"}, {U"حادية", U"وحد"}, {U"بنت", U"بني"},
+                                         {U"بنت", U"بنو"}, {U"بن", U"بني"}})
             filed.emplace(word, Filing{root});
         // A verb's past in ى takes its root in the present too, which ends
         // in ي after the person's letter (صلى, يصلي).
