@@ -9,8 +9,9 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <cmath>
+#include <functional>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -188,12 +189,15 @@ struct Tables
                                          {U"حادي", U"وحد"}, {U"حادية", U"وحد"}, {U"بنت", U"بني"},
                                          {U"بنت", U"بنو"}, {U"بن", U"بني"}})
             filed.emplace(word, Filing{root});
-        // A verb's past in ى takes its root in the present too, which ends
-        // in ي after the person's letter (صلى, يصلي).
-        for (const auto& [past, root] : {std::pair{std::u32string(U"صلى"), U"صلو"}}) {
+        // Verbs, with the present as the entry gives it (under ر أ ي «رأى
+        // يرى ... وقد تركت العرب الهمز في مستقبله») or as the past in ى
+        // makes it (صلى, يصلي), after each person's letter.
+        const std::tuple<std::u32string, std::u32string, const char32_t*> verbs[]{
+            {U"صلى", U"يصلي", U"صلو"}, {U"رءى", U"يرى", U"راي"}};
+        for (const auto& [past, present, root] : verbs) {
             filed.emplace(past, Filing{root, Kind::verb});
             for (const char32_t person : {U'ي', U'ت', U'ن', kHamza})
-                filed.emplace(person + past.substr(0, past.size() - 1) + U'ي', Filing{root, Kind::present});
+                filed.emplace(person + present.substr(1), Filing{root, Kind::present});
         }
     }
 };
@@ -590,7 +594,11 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
     if ((front.text.empty() || front.join || front.article) && !shadda) {
         // After و or ف the letter may be the word's own (فرقة is not ف
         // with رقة): no gain over the patterns then.
-        for (auto [it, end] = t.filed.equal_range(cut.stem); it != end; ++it)
+        // A ة is written ت before a pronoun (صلاته).
+        std::u32string stem = cut.stem;
+        if (!back.text.empty() && stem.back() == U'ت')
+            stem.back() = U'ة';
+        for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it)
             add(it->second.root, front.join ? 0 : kFiled, it->second.kind);
     }
     // These nouns stand after a preposition as often as alone (بيده,

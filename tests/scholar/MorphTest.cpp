@@ -314,6 +314,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"what the dictionary's entries say",
          {{u"النبي", u"نبا نبو"}, {u"الأنبياء", u"نبا نبو"}, {u"صلى", u"صلو"}, {u"الصلاة", u"صلو"},
           {u"يصلي", u"صلو"}, {u"نصلي", u"صلو"}, {u"الحادية", u"وحد"}, {u"الحادي", u"وحد"},
+          {u"يرى", u"راي"}, {u"أرى", u"راي"}, {u"صلاته", u"صلو"}, {u"وصلاتها", u"صلو"},
           {u"سنة", u"سنه سنو"}, {u"الآية", u"ايي ايو"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
@@ -343,6 +344,7 @@ TEST(MorphAnalyze, verbalAffixesOnAVerbPatternMakeAVerbAndTheArticleOrTanwinANou
         {u"كنا", u"فعل (ماضٍ؟)"},    {u"طار", u"فعل (ماضٍ؟)"},    {u"عاش", u"فعل (ماضٍ؟)"},
         {u"زاد", u"فعل (ماضٍ؟)"},    {u"نار", u"اسم"},            {u"باب", u"اسم"},
         {u"حال", u"اسم"},            {u"صلى", u"فعل (ماضٍ؟)"},    {u"يصلي", u"فعل (مضارع؟)"},
+        {u"ترى", u"فعل (مضارع؟)"},
         // The article, tanwin, a noun's pattern or no verbal affix at all.
         {u"الكتاب", u"اسم (معرّف)"}, {u"كتاباً", u"اسم"},          {u"تفسير", u"اسم"},
         {u"وكتب", u"اسم"},           {u"أكرم", u"اسم"},            {u"كتابنا", u"اسم"},
@@ -437,5 +439,5 @@ TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/next-roots.tsv"), forms);
     EXPECT_EQ(forms, 400);
-    EXPECT_GE(share, 0.898);
+    EXPECT_GE(share, 0.908);
 }
