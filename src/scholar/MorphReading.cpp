@@ -436,9 +436,18 @@ struct Candidate
     const Back* back = nullptr;
 };
 
-// Whether a bare three letters read a و or ي the word writes as the other
-// (ليث as لوث). A longer pattern may write one for the other by rule
-// (قيام: قوم, يستطيع: طوع).
+// How often the books use the root, as the dictionary's list counts it.
+double usesOf(const std::u32string& root)
+{
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    return it == listed.end() ? 0 : it->second.uses;
+}
+
+// Whether bare three letters are read against what they write: a و or ي as
+// the other (ليث as لوث), or a middle ا as a weak letter where the books
+// use the root whose hamza it may write (الشام: شام, the شأم). A longer
+// pattern may write one for the other by rule (قيام: قوم, يستطيع: طوع).
 bool readsOtherwise(const Pattern& p, const Fit& f, const std::array<char32_t, 3>& chosen)
 {
     if (p.shape != U"123")
@@ -448,18 +457,21 @@ bool readsOtherwise(const Pattern& p, const Fit& f, const std::array<char32_t, 3
         if ((written == U'و' || written == U'ي') && chosen[i] != written && isWeak(chosen[i]))
             return true;
     }
-    return false;
+    if (f.letters[1] != U'ا' || (chosen[1] != U'و' && chosen[1] != U'ي'))
+        return false;
+    std::u32string hamza{chosen[0], U'ا', chosen[2]};
+    for (char32_t& c : hamza)
+        c = c == kHamza ? U'ا' : c;
+    return usesOf(hamza) >= kRarelyUsed;
 }
 
 // What the listing of a root weighs for a reading that takes the word's
-// weak letter for another: nothing where the books hardly use the root,
-// for a root they never write (عيف, لوث) is no likelier than the letters
-// as the word writes them (عوف, الليث).
+// letter for another: nothing where the books hardly use the root, for a
+// root they never write (عيف, لوث, شيم) is no likelier than the letters as
+// the word writes them (عوف, الليث, الشام).
 double listingReadOtherwise(const std::u32string& root)
 {
-    const auto& listed = tables().listed;
-    const auto it = listed.find(root);
-    return it == listed.end() || it->second.uses >= kRarelyUsed ? 0 : it->second.all;
+    return usesOf(root) >= kRarelyUsed ? 0 : listedWeight(root);
 }
 
 // Every root the fit can give, with its score (lower is better).

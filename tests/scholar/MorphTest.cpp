@@ -289,10 +289,12 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
           {u"أقمت", u"قوم"}, {u"استطعت", u"طوع"}, {u"وقيل", u"قول"}, {u"ثبت", u"ثبت"}, {u"ثابت", u"ثبت"}}},
         // The present tense the books use shows the weak letter; مال, whose
         // present they hardly use, keeps the rules' و. A written و or ي is
-        // itself where the books hardly use its twin (لوث, عيف).
+        // itself, and an ا the hamza of a root the books use (شأم), where
+        // they hardly use the weak twin (لوث, عيف, شيم).
         {"hollow root's weak letter",
          {{u"طار", u"طير"}, {u"سرنا", u"سير"}, {u"ملت", u"ميل"}, {u"الزوائد", u"زيد"}, {u"مال", u"مول"},
-          {u"الليث", u"ليث"}, {u"عوف", u"عوف"}, {u"الصيام", u"صوم"}, {u"يستطيع", u"طوع"}}},
+          {u"الليث", u"ليث"}, {u"عوف", u"عوف"}, {u"الصيام", u"صوم"}, {u"يستطيع", u"طوع"}, {u"الشام", u"شام"},
+          {u"الشامي", u"شام"}, {u"الباب", u"بوب"}}},
         // باب is no ب with أب.
         {"nouns of two letters",
          {{u"أبي", u"ابو"}, {u"أبيه", u"ابو"}, {u"لأبيه", u"ابو"}, {u"أخيه", u"اخو"}, {u"يديه", u"يدي"},
@@ -430,7 +432,7 @@ TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/common-roots.tsv"), forms);
     EXPECT_EQ(forms, 500);
-    EXPECT_GE(share, 0.99);
+    EXPECT_GE(share, 0.994);
 }
 
 // The forms that come next, which no rule was tuned on.
@@ -439,5 +441,5 @@ TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/next-roots.tsv"), forms);
     EXPECT_EQ(forms, 400);
-    EXPECT_GE(share, 0.908);
+    EXPECT_GE(share, 0.911);
 }
