@@ -63,6 +63,10 @@ constexpr double kDefectiveShown = 0.3;
 // reading that changes the word's weak letter likelier.
 constexpr double kRarelyUsed = 10;
 
+// What a present with ت, ن or أ costs more where the books never use the
+// root's present with ي.
+constexpr double kUnusedPresent = 0.3;
+
 // What the books show of a word's first و or ف weighs more than the
 // dictionary's listing: a cut against it costs more than a listed root gains.
 constexpr double kFirstLetterShown = kListed + 0.5;
@@ -474,6 +478,18 @@ double listingReadOtherwise(const std::u32string& root)
     return usesOf(root) >= kRarelyUsed ? 0 : listedWeight(root);
 }
 
+// What reading a ت, ن or أ before three letters as a present costs more
+// where the books never use that root's present with ي, which they count:
+// the letter is then likelier a noun's (نمير, not the present of مير). A
+// last ي ends every augmented form's present, so the books' count leaves
+// such roots out.
+double unusedPresentCost(const Pattern& p, const std::u32string& root)
+{
+    const bool counted = p.kind == Kind::present && p.shape.size() == 4 && p.shape.substr(1) == U"123"
+                         && p.shape.front() != U'ي' && root.back() != U'ي';
+    return counted && presentUses(root) == 0 ? kUnusedPresent : 0;
+}
+
 // Every root the fit can give, with its score (lower is better).
 void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
 {
@@ -541,6 +557,7 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
                 if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}))
                     cand.score += listingReadOtherwise(root);
+                cand.score += unusedPresentCost(p, root);
                 // The hollow letter is hidden in a dropped vowel, an ا, or
                 // a hamza after the pattern's ا (زائد, زوائد).
                 if (p.drop == Drop::hollow

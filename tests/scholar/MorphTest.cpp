@@ -307,6 +307,10 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"root letter or affix",
          {{u"واحدة", u"وحد"}, {u"ثقات", u"وثق"}, {u"ركعتين", u"ركع"}, {u"بفتحتين", u"فتح"},
           {u"المدني", u"مدن"}, {u"المصري", u"مصر"}, {u"ومائة", u"ماي"}, {u"بنت", u"بني بنو"}}},
+        // A ن, ت or أ opens a present only of a root whose present with ي
+        // the books use: نمير is فعيل of نمر, not the present of مير.
+        {"present tense's letter or root letter",
+         {{u"نمير", u"نمر"}, {u"نعبد", u"عبد"}, {u"نسير", u"سير"}, {u"تمسح", u"مسح"}}},
         // The books write وكيع and فلان after another proclitic (ووكيع,
         // بفلان): their first letter is their own, though كيع and لان read
         // as words; they write جل and كل alone as often as وجل and وكل.
