@@ -193,6 +193,12 @@ struct Tables
                                          {U"حادي", U"وحد"}, {U"حادية", U"وحد"}, {U"بنت", U"بني"},
                                          {U"بنت", U"بنو"}, {U"بن", U"بني"}})
             filed.emplace(word, Filing{root});
+        // Under ث ن ي «و اثنان من عدد المذكر و اثنتان للمؤنث و ثنتان
+        // أيضا», in each case of the dual, whole or before what it counts.
+        for (const char32_t* stem : {U"اثن", U"اثنت", U"ثنت"}) {
+            for (const char32_t* end : {U"ان", U"ين", U"ا", U"ي"})
+                filed.emplace(std::u32string(stem) + end, Filing{U"ثني"});
+        }
         // Verbs, with the present as the entry gives it (under ر أ ي «رأى
         // يرى ... وقد تركت العرب الهمز في مستقبله») or as the past in ى
         // makes it (صلى, يصلي), after each person's letter.
