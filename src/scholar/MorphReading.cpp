@@ -185,12 +185,13 @@ struct Tables
     // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»;
     // under ص ل و «الصلاة ... يقال صلى صلاة», a verb; under أ ي ا «الآية
     // العلامة»; under ح د و «وقولهم حادي عشر مقلوب من واحد» (with its
-    // feminine); and بنت and بن, the forms of ابن (filed under ب ن ي).
+    // feminine); under ي و م «اليوم معروف وجمعه أيام»; and بنت and بن, the
+    // forms of ابن (filed under ب ن ي).
     void fileRunningText()
     {
         for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
                                          {U"سنة", U"سنو"}, {U"صلاة", U"صلو"}, {U"ءاية", U"ايي"},
-                                         {U"حادي", U"وحد"}, {U"حادية", U"وحد"}, {U"بنت", U"بني"},
+                                         {U"حادي", U"وحد"}, {U"حادية", U"وحد"}, {U"ءيام", U"يوم"}, {U"بنت", U"بني"},
                                          {U"بنت", U"بنو"}, {U"بن", U"بني"}})
             filed.emplace(word, Filing{root});
         // Under ث ن ي «و اثنان من عدد المذكر و اثنتان للمؤنث و ثنتان

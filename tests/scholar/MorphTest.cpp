@@ -321,7 +321,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
          {{u"النبي", u"نبا نبو"}, {u"الأنبياء", u"نبا نبو"}, {u"صلى", u"صلو"}, {u"الصلاة", u"صلو"},
           {u"يصلي", u"صلو"}, {u"نصلي", u"صلو"}, {u"الحادية", u"وحد"}, {u"الحادي", u"وحد"},
           {u"يرى", u"راي"}, {u"أرى", u"راي"}, {u"صلاته", u"صلو"}, {u"وصلاتها", u"صلو"},
-          {u"اثنتين", u"ثني"}, {u"واثنان", u"ثني"},
+          {u"اثنتين", u"ثني"}, {u"واثنان", u"ثني"}, {u"أيام", u"يوم"}, {u"الأيام", u"يوم"},
           {u"سنة", u"سنه سنو"}, {u"الآية", u"ايي ايو"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
@@ -437,7 +437,7 @@ TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/common-roots.tsv"), forms);
     EXPECT_EQ(forms, 500);
-    EXPECT_GE(share, 0.995);
+    EXPECT_GE(share, 0.996);
 }
 
 // The forms that come next, which no rule was tuned on.
