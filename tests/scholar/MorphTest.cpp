@@ -437,7 +437,7 @@ TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/common-roots.tsv"), forms);
     EXPECT_EQ(forms, 500);
-    EXPECT_GE(share, 0.996);
+    EXPECT_GE(share, 0.9959);
 }
 
 // The forms that come next, which no rule was tuned on.
