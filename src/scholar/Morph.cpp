@@ -258,11 +258,15 @@ bool holdsRoot(const std::u32string& stem, const std::u32string& root)
     return true;
 }
 
-// Whether none of `letters` is one of the root's.
+// Whether none of `letters` is one of the root's. A weak letter stands for
+// the root's weak one, which a form may write otherwise (يصلي: صلو).
 bool noneOf(const std::u32string& letters, const std::u32string& root)
 {
-    return std::none_of(letters.begin(), letters.end(),
-                        [&root](char32_t c) { return root.find(c) != std::u32string::npos; });
+    const Tables::Letters& weak = tables().weak;
+    const bool weakRoot = std::any_of(root.begin(), root.end(), [&weak](char32_t c) { return weak.contains(c); });
+    return std::none_of(letters.begin(), letters.end(), [&](char32_t c) {
+        return root.find(c) != std::u32string::npos || (weakRoot && (weak.contains(c) || c == U'ى'));
+    });
 }
 
 // A root read by a pattern comes from its own cut of the word. Where the

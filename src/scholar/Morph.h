@@ -84,7 +84,8 @@ std::u32string hamzaMarksAsLetters(std::u32string w);
 // one the sample texts use more, or whose weak letter their present tense
 // shows. A word the dictionary files under a root by name (ماء under موه),
 // or a noun of two letters whose third it restores (أبيه under أبو), takes
-// that root. Nothing when no pattern fits.
+// that root; a first و or ف is read as the books show it (ووكيع: its own;
+// وجل beside جل: the conjunction). Nothing when no pattern fits.
 struct Reading
 {
     QString root; // every hamza written ا

@@ -1,4 +1,5 @@
 #include "scholar/Morph.h"
+#include "scholar/MorphPatterns.h"
 
 #include "core/Arabic.h"
 #include "core/Py.h"
@@ -8,9 +9,11 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <cmath>
+#include <functional>
+#include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvel::Morph {
@@ -56,6 +59,18 @@ constexpr double kShownRatio = 5;
 constexpr double kHollowShown = 0.2;
 constexpr double kDefectiveShown = 0.3;
 
+// Fewer uses than this in the books, and a root's listing does not make a
+// reading that changes the word's weak letter likelier.
+constexpr double kRarelyUsed = 10;
+
+// What a present with ت, ن or أ costs more where the books never use the
+// root's present with ي.
+constexpr double kUnusedPresent = 0.3;
+
+// What the books show of a word's first و or ف weighs more than the
+// dictionary's listing: a cut against it costs more than a listed root gains.
+constexpr double kFirstLetterShown = kListed + 0.5;
+
 // What reading a bare ا after a conjunction as a hamza costs more.
 constexpr double kUnwrittenHamza = 0.3;
 
@@ -70,234 +85,6 @@ constexpr double kShortAfterPreposition = 0.5;
 // says a doubled one: more than any listed root weighs against an unlisted
 // one, so a listed doubled root wins over a listed sound one.
 constexpr double kUndoubled = 0.8;
-
-// What a pattern can stand for.
-enum class Kind : std::uint8_t { noun, verb, either, present };
-
-// The root letter a short pattern leaves out.
-enum class Drop : std::uint8_t {
-    none,
-    doubled,     // the last, repeating the middle one (حجّ, يحبّ)
-    hollow,      // the middle weak one (قلت, يكن)
-    defective,   // the last weak one (رمت, قاض)
-    assimilated, // the first و (يصف, صفة)
-};
-
-// A pattern: the digits 1 to 4 are the root letters; A is an alef that opens
-// the pattern (أ or إ, or ا in a text written without hamza); T is the ت of form
-// VIII after the first root letter, ط after ص ض ط ظ and د after د ذ ز; M is
-// that ت with the first root letter merged into it; every other letter is
-// the pattern's own.
-struct Pattern
-{
-    std::u32string shape;
-    double cost;
-    Kind kind;
-    Drop drop = Drop::none;
-    bool needsTa = false;  // only before ة (صفة, عدة)
-    bool weakLast = false; // only with ي last (دنيا, عليا)
-};
-
-struct Front
-{
-    std::u32string text;
-    double cost;
-    bool article = false;    // ال, alone or after ب, ك, ل
-    bool preposition = false; // ب, ك: a noun follows
-    bool future = false;     // س: a present-tense verb follows
-    bool join = false;       // و or ف alone
-};
-
-struct Back
-{
-    std::u32string text;
-    double cost;
-    bool verbal = false;  // a subject or object suffix only verbs take
-    bool nominal = false; // ة and ات
-    bool ta = false;      // ends in ة, or stands for it (ات, تين, ة written ت before a pronoun)
-    bool pronoun = false; // a pronoun or nothing: the word keeps its own end
-};
-
-bool isTrilateral(const std::u32string& shape)
-{
-    return shape.find(U'4') == std::u32string::npos;
-}
-
-// The patterns, each also without the root letter a weak or doubled root
-// drops where it can.
-std::vector<Pattern> buildPatterns()
-{
-    std::vector<Pattern> out;
-    std::function<void(std::u32string, double, Kind)> add = [&](std::u32string shape, double cost, Kind kind) {
-        out.push_back({shape, cost, kind});
-        if (const auto at = shape.find(U"1T"); at != std::u32string::npos) {
-            std::u32string s = shape;
-            s.replace(at, 2, U"M");
-            add(s, cost, kind);
-        }
-        if (!isTrilateral(shape))
-            return;
-        const bool verbal = kind != Kind::noun;
-        if (const auto at = shape.find(U"23"); at != std::u32string::npos) {
-            std::u32string s = shape;
-            s.erase(at + 1, 1);
-            out.push_back({s, cost + 0.5, kind, Drop::doubled});
-        }
-        if (const auto at = shape.find(U"123"); verbal && at != std::u32string::npos) {
-            std::u32string s = shape;
-            s.erase(at + 1, 1);
-            // The present's jussive drops the long vowel as often as an
-            // assimilated verb its و (لم يكن, يصل).
-            out.push_back({s, cost + (kind == Kind::present ? 0.55 : 0.8), kind, Drop::hollow});
-        }
-        if (shape.back() == U'3' && (verbal || shape == U"1ا23")) {
-            std::u32string s = shape;
-            s.pop_back();
-            out.push_back({s, cost + 0.7, kind, Drop::defective});
-        }
-        if (kind == Kind::present && shape.size() == 4 && shape.substr(1) == U"123")
-            out.push_back({shape.substr(0, 1) + U"23", cost + 0.5, kind, Drop::assimilated});
-    };
-    // Nouns and the forms of the verb, the commonest cheapest.
-    add(U"123", 0, Kind::either);
-    add(U"1ا23", 0.3, Kind::either);
-    add(U"A123", 0.5, Kind::either);
-    add(U"ت123", 0.5, Kind::either);
-    add(U"ت1ا23", 0.5, Kind::either);
-    add(U"ان123", 0.4, Kind::verb);
-    add(U"ا1T23", 0.3, Kind::verb);
-    add(U"است123", 0.3, Kind::verb);
-    add(U"12ا3", 0.3, Kind::noun);
-    add(U"12ي3", 0.3, Kind::noun);
-    add(U"12و3", 0.3, Kind::noun);
-    add(U"1وا23", 0.5, Kind::noun);
-    add(U"12اء3", 0.5, Kind::noun);
-    add(U"123اء", 0.4, Kind::noun);
-    add(U"A123اء", 0.5, Kind::noun);
-    add(U"123ان", 0.6, Kind::noun);
-    add(U"123ى", 0.4, Kind::noun);
-    // فعلى of a root ending in و or ي, its ى written ا after the ي (دنيا).
-    out.push_back({U"123ا", 0.3, Kind::noun, Drop::none, false, true});
-    add(U"A12ا3", 0.4, Kind::noun);
-    add(U"م123", 0.4, Kind::noun);
-    add(U"م12و3", 0.3, Kind::noun);
-    add(U"م12ا3", 0.6, Kind::noun);
-    add(U"م12ي3", 0.6, Kind::noun);
-    add(U"م1ا23", 0.5, Kind::noun);
-    add(U"م1ا2ي3", 0.5, Kind::noun);
-    // مفعل of a root with a weak last letter ends in ى, written ا before a
-    // pronoun (مولى, مولاهم); a hollow passive writes ي for either (قيل).
-    out.push_back({U"م12ى", 0.4, Kind::noun, Drop::defective});
-    out.push_back({U"م12ا", 0.4, Kind::noun, Drop::defective});
-    out.push_back({U"1ي3", 0.2, Kind::verb, Drop::hollow});
-    add(U"ت12ي3", 0.4, Kind::noun);
-    add(U"ان12ا3", 0.4, Kind::noun);
-    add(U"من123", 0.5, Kind::noun);
-    add(U"ا1T2ا3", 0.3, Kind::noun);
-    add(U"م1T23", 0.4, Kind::noun);
-    add(U"است12ا3", 0.3, Kind::noun);
-    add(U"مست123", 0.4, Kind::noun);
-    add(U"مت123", 0.5, Kind::noun);
-    add(U"مت1ا23", 0.5, Kind::noun);
-    // The present tense: its letter, then the stem of its form. ت and ن open
-    // nouns too (تفسير, نصر); the speaker's أ is rarer here than form IV's.
-    for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.1}, {U'ن', 0.1}, {U'A', 0.5}}) {
-        const std::u32string p(1, person);
-        add(p + U"123", 0.1 + extra, Kind::present);
-        add(p + U"1ا23", 0.4 + extra, Kind::present);
-        add(p + U"ت123", 0.5 + extra, Kind::present);
-        add(p + U"ت1ا23", 0.5 + extra, Kind::present);
-        add(p + U"ن123", 0.5 + extra, Kind::present);
-        add(p + U"1T23", 0.4 + extra, Kind::present);
-        add(p + U"ست123", 0.3 + extra, Kind::present);
-    }
-    // فعة of a root whose first letter is و.
-    out.push_back({U"23", 0.5, Kind::noun, Drop::assimilated, true});
-    // Four-letter roots, dearer than any three-letter reading.
-    add(U"1234", 1.2, Kind::either);
-    add(U"12ا34", 0.6, Kind::noun);
-    add(U"12ا3ي4", 0.8, Kind::noun);
-    add(U"123ا4", 1.0, Kind::noun);
-    add(U"م1234", 1.2, Kind::noun);
-    add(U"ت1234", 1.2, Kind::either);
-    for (const char32_t person : {U'ي', U'ت', U'ن'})
-        add(std::u32string(1, person) + U"1234", 1.3, Kind::present);
-    return out;
-}
-
-std::vector<Front> buildFronts()
-{
-    const std::vector<Front> joins{{U"", 0}, {U"و", 0.05}, {U"ف", 0.05}, {U"ءو", 0.9}, {U"ءف", 0.9}};
-    std::vector<Front> rests{{U"", 0}};
-    rests.push_back({U"ال", 0.1, true});
-    rests.push_back({U"بال", 0.2, true});
-    rests.push_back({U"كال", 0.2, true});
-    rests.push_back({U"لل", 0.3, true});
-    rests.push_back({U"ب", 0.7, false, true});
-    rests.push_back({U"ك", 0.7, false, true});
-    rests.push_back({U"ل", 0.6});
-    rests.push_back({U"س", 0.6, false, false, true});
-    std::vector<Front> out;
-    for (const Front& j : joins) {
-        for (const Front& r : rests) {
-            out.push_back({j.text + r.text, j.cost + r.cost, r.article, r.preposition, r.future,
-                           !j.text.empty() && r.text.empty()});
-        }
-    }
-    return out;
-}
-
-std::vector<Back> buildBacks()
-{
-    // A pronoun last, and before it what a verb's subject or a noun's
-    // number adds.
-    const std::vector<Back> pronouns{
-        {U"", 0},        {U"ه", 0.3},    {U"ها", 0.3},   {U"هم", 0.3}, {U"هما", 0.3},
-        {U"هن", 0.4},    {U"ك", 0.4},    {U"كم", 0.3},   {U"كما", 0.4}, {U"كن", 0.5},
-        {U"ي", 0.6},     {U"ني", 0.5, true}, {U"نا", 0.4, true},
-    };
-    const std::vector<Back> inner{
-        {U"", 0},
-        {U"ة", 0.05, false, true, true},
-        // ات and the dual's تان, تين stand for ة as well (ثقات, ركعتين).
-        {U"ات", 0.2, false, true, true},
-        {U"تان", 0.5, false, true, true},
-        {U"تين", 0.4, false, true, true},
-        {U"ان", 0.6},
-        {U"ين", 0.3},
-        {U"ون", 0.3},
-        {U"ت", 0.3, true, false, true},
-        {U"تم", 0.4, true},
-        {U"تما", 0.5, true},
-        {U"تن", 0.6, true},
-        {U"تمو", 0.5, true}, // تم before a pronoun (كتبتموه)
-        {U"وا", 0.2, true},
-        {U"و", 0.3, true},
-        {U"ا", 0.5},
-        {U"ن", 0.7},
-        {U"نا", 0.4, true},
-        {U"ي", 0.7},
-    };
-    std::vector<Back> out;
-    for (const Back& i : inner) {
-        for (const Back& p : pronouns) {
-            // ة stands last; before a pronoun it is written ت, and وا
-            // loses its alef.
-            if ((i.text == U"ة" || i.text == U"وا" || i.text == U"تان" || i.text == U"تين") && !p.text.empty())
-                continue;
-            if ((i.text == U"و" || i.text == U"تمو") && p.text.empty())
-                continue;
-            // A noun's ن of the dual and plural goes before a pronoun; only
-            // a verb keeps it (يكتبونه).
-            const bool keptNun = !p.text.empty() && (i.text == U"ان" || i.text == U"ين" || i.text == U"ون");
-            // Before a pronoun, ا is the subject of two (نصراه).
-            const bool dual = i.text == U"ا" && !p.text.empty();
-            out.push_back({i.text + p.text, i.cost + p.cost + (keptNun ? 0.3 : 0), i.verbal || p.verbal || dual,
-                           i.nominal, i.ta, i.text.empty()});
-        }
-    }
-    return out;
-}
 
 // What a letter is written with.
 struct Marks
@@ -340,14 +127,27 @@ struct Tables
         double all = 0;    // counting every use of the root
         double others = 0; // less its bare letters' own uses
         double present = 0; // the uses of its present tense
+        double uses = 0;    // its uses, as counted
     };
     std::unordered_map<std::u32string, Weight> listed;
     // The words the dictionary files under a root by name (ماء under موه),
-    // as `lettersOf` writes them.
-    std::unordered_multimap<std::u32string, std::u32string> filed;
+    // as `lettersOf` writes them, and what they are where it says so.
+    struct Filing
+    {
+        std::u32string root;
+        Kind kind = Kind::either;
+    };
+    std::unordered_multimap<std::u32string, Filing> filed;
     // Nouns of two letters whose third letter the lexicons restore, in
     // every spelling their case or number gives them before a pronoun.
     std::unordered_map<std::u32string, std::u32string> shortNouns = buildShortNouns();
+    // Words whose first و or ف the books show to be their own (ووكيع), and
+    // listed roots' letters they show to be the conjunction before a word
+    // of two (وجل: جل), written as `plainLetters` writes them.
+    std::unordered_set<std::u32string> ownFirst;
+    std::unordered_set<std::u32string> joinedFirst;
+    // Words of the shape فال the books write after the article: nouns.
+    std::unordered_set<std::u32string> withArticle;
 
     Tables()
     {
@@ -357,10 +157,15 @@ struct Tables
         const QStringList entries = QString::fromUtf8(data).split(QRegularExpression(QStringLiteral("\\s+")),
                                                                    Qt::SkipEmptyParts);
         for (const QString& entry : entries) {
+            if (entry.endsWith(u'+') || entry.endsWith(u'-') || entry.endsWith(u'#')) {
+                const QChar mark = entry.back();
+                (mark == u'+' ? ownFirst : mark == u'-' ? joinedFirst : withArticle).insert(Py::scalars(entry.chopped(1)));
+                continue;
+            }
             if (const qsizetype is = entry.indexOf(u'='); is > 0) {
                 bool tanwin = false;
                 std::vector<Marks> marks;
-                filed.emplace(lettersOf(entry.left(is), tanwin, marks), Py::scalars(entry.mid(is + 1)));
+                filed.emplace(lettersOf(entry.left(is), tanwin, marks), Filing{Py::scalars(entry.mid(is + 1))});
                 continue;
             }
             // root, then its uses, the bare ones and the present tense's.
@@ -369,18 +174,42 @@ struct Tables
             const double bare = fields.size() > 2 ? fields[2].toDouble() : 0;
             const double present = fields.size() > 3 ? fields[3].toDouble() : 0;
             listed.emplace(Py::scalars(fields[0]), Weight{kListed + kPerUses * std::log10(1 + uses),
-                                                          kListed + kPerUses * std::log10(1 + uses - bare), present});
+                                                          kListed + kPerUses * std::log10(1 + uses - bare), present,
+                                                          uses});
         }
-        // What the dictionary says in an entry's running text, not by a
-        // cross-reference: under ن ب أ «ومنه النبي» (with its plural); under
-        // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»;
-        // under ص ل و «الصلاة ... يقال صلى صلاة»; under أ ي ا «الآية
-        // العلامة»; and بنت and بن, the forms of ابن (filed under ب ن ي).
+        fileRunningText();
+    }
+
+    // What the dictionary says in an entry's running text, not by a
+    // cross-reference: under ن ب أ «ومنه النبي» (with its plural); under
+    // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»;
+    // under ص ل و «الصلاة ... يقال صلى صلاة», a verb; under أ ي ا «الآية
+    // العلامة»; under ح د و «وقولهم حادي عشر مقلوب من واحد» (with its
+    // feminine); under ي و م «اليوم معروف وجمعه أيام»; and بنت and بن, the
+    // forms of ابن (filed under ب ن ي).
+    void fileRunningText()
+    {
         for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
-                                         {U"سنة", U"سنو"}, {U"صلاة", U"صلو"}, {U"صلى", U"صلو"},
-                                         {U"ءاية", U"ايي"}, {U"بنت", U"بني"}, {U"بنت", U"بنو"},
-                                         {U"بن", U"بني"}})
-            filed.emplace(word, root);
+                                         {U"سنة", U"سنو"}, {U"صلاة", U"صلو"}, {U"ءاية", U"ايي"},
+                                         {U"حادي", U"وحد"}, {U"حادية", U"وحد"}, {U"ءيام", U"يوم"}, {U"بنت", U"بني"},
+                                         {U"بنت", U"بنو"}, {U"بن", U"بني"}})
+            filed.emplace(word, Filing{root});
+        // Under ث ن ي «و اثنان من عدد المذكر و اثنتان للمؤنث و ثنتان
+        // أيضا», in each case of the dual, whole or before what it counts.
+        for (const char32_t* stem : {U"اثن", U"اثنت", U"ثنت"}) {
+            for (const char32_t* end : {U"ان", U"ين", U"ا", U"ي"})
+                filed.emplace(std::u32string(stem) + end, Filing{U"ثني"});
+        }
+        // Verbs, with the present as the entry gives it (under ر أ ي «رأى
+        // يرى ... وقد تركت العرب الهمز في مستقبله») or as the past in ى
+        // makes it (صلى, يصلي), after each person's letter.
+        const std::tuple<std::u32string, std::u32string, const char32_t*> verbs[]{
+            {U"صلى", U"يصلي", U"صلو"}, {U"رءى", U"يرى", U"راي"}};
+        for (const auto& [past, present, root] : verbs) {
+            filed.emplace(past, Filing{root, Kind::verb});
+            for (const char32_t person : {U'ي', U'ت', U'ن', kHamza})
+                filed.emplace(person + present.substr(1), Filing{root, Kind::present});
+        }
     }
 };
 
@@ -618,6 +447,56 @@ struct Candidate
     const Back* back = nullptr;
 };
 
+// How often the books use the root, as the dictionary's list counts it.
+double usesOf(const std::u32string& root)
+{
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    return it == listed.end() ? 0 : it->second.uses;
+}
+
+// Whether bare three letters are read against what they write: a و or ي as
+// the other (ليث as لوث), or a middle ا as a weak letter where the books
+// use the root whose hamza it may write (الشام: شام, the شأم). A longer
+// pattern may write one for the other by rule (قيام: قوم, يستطيع: طوع).
+bool readsOtherwise(const Pattern& p, const Fit& f, const std::array<char32_t, 3>& chosen)
+{
+    if (p.shape != U"123")
+        return false;
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        const char32_t written = f.letters[i];
+        if ((written == U'و' || written == U'ي') && chosen[i] != written && isWeak(chosen[i]))
+            return true;
+    }
+    if (f.letters[1] != U'ا' || (chosen[1] != U'و' && chosen[1] != U'ي'))
+        return false;
+    std::u32string hamza{chosen[0], U'ا', chosen[2]};
+    for (char32_t& c : hamza)
+        c = c == kHamza ? U'ا' : c;
+    return usesOf(hamza) >= kRarelyUsed;
+}
+
+// What the listing of a root weighs for a reading that takes the word's
+// letter for another: nothing where the books hardly use the root, for a
+// root they never write (عيف, لوث, شيم) is no likelier than the letters as
+// the word writes them (عوف, الليث, الشام).
+double listingReadOtherwise(const std::u32string& root)
+{
+    return usesOf(root) >= kRarelyUsed ? 0 : listedWeight(root);
+}
+
+// What reading a ت, ن or أ before three letters as a present costs more
+// where the books never use that root's present with ي, which they count:
+// the letter is then likelier a noun's (نمير, not the present of مير). A
+// last ي ends every augmented form's present, so the books' count leaves
+// such roots out.
+double unusedPresentCost(const Pattern& p, const std::u32string& root)
+{
+    const bool counted = p.kind == Kind::present && p.shape.size() == 4 && p.shape.substr(1) == U"123"
+                         && p.shape.front() != U'ي' && root.back() != U'ي';
+    return counted && presentUses(root) == 0 ? kUnusedPresent : 0;
+}
+
 // Every root the fit can give, with its score (lower is better).
 void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
 {
@@ -683,6 +562,9 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 Candidate cand = proto;
                 cand.root = root;
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
+                if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}))
+                    cand.score += listingReadOtherwise(root);
+                cand.score += unusedPresentCost(p, root);
                 // The hollow letter is hidden in a dropped vowel, an ا, or
                 // a hamza after the pattern's ا (زائد, زوائد).
                 if (p.drop == Drop::hollow
@@ -734,9 +616,9 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
     const bool shadda = std::any_of(cut.marks.begin() + std::ptrdiff_t(front.text.size() + 1),
                                     cut.marks.begin() + std::ptrdiff_t(cut.lastAt() + 1),
                                     [](const Marks& m) { return m.shadda; });
-    auto add = [&](const std::u32string& root, double gain) {
+    auto add = [&](const std::u32string& root, double gain, Kind kind) {
         Candidate c;
-        c.kind = Kind::either;
+        c.kind = kind;
         c.root = root;
         c.front = &front;
         c.back = &back;
@@ -748,15 +630,19 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
     if ((front.text.empty() || front.join || front.article) && !shadda) {
         // After و or ف the letter may be the word's own (فرقة is not ف
         // with رقة): no gain over the patterns then.
-        for (auto [it, end] = t.filed.equal_range(cut.stem); it != end; ++it)
-            add(it->second, front.join ? 0 : kFiled);
+        // A ة is written ت before a pronoun (صلاته).
+        std::u32string stem = cut.stem;
+        if (!back.text.empty() && stem.back() == U'ت')
+            stem.back() = U'ة';
+        for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it)
+            add(it->second.root, front.join ? 0 : kFiled, it->second.kind);
     }
     // These nouns stand after a preposition as often as alone (بيده,
     // لأبيه), and then only with their hamza written: باب is no ب with أب.
     const bool bare = front.text.empty() || front.join || front.article;
     if (!front.future && (bare || cut.stem.front() != U'ا')) {
         if (const auto it = t.shortNouns.find(cut.stem); it != t.shortNouns.end())
-            add(it->second, kFiled + (front.preposition ? kShortAfterPreposition : 0));
+            add(it->second, kFiled + (front.preposition ? kShortAfterPreposition : 0), Kind::either);
     }
 }
 
@@ -857,8 +743,10 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
         // A bare فال is the hollow verb's past where the books use its
-        // present (طار: يطير), a noun's otherwise (باب, مال, نار).
-        const bool bareFal = front.text.empty() && back.text.empty() && p.shape == U"123" && stem[1] == U'ا';
+        // present (طار: يطير), a noun's otherwise (باب, مال, نار), and
+        // where they write it after the article (الحال) too.
+        const bool bareFal = front.text.empty() && back.text.empty() && p.shape == U"123" && stem[1] == U'ا'
+                             && !tables().withArticle.contains(written);
         for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
             if (bareFal && presentUses(c->root) >= kPastOfPresent)
                 c->verbalAffix = true;
@@ -878,6 +766,34 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
                 c->score += ownUsesWeight(c->root);
         }
     }
+}
+
+// The letters as the books' word lists write them: every hamza ا, ى as ي.
+std::u32string plainLetters(std::u32string w)
+{
+    for (char32_t& c : w)
+        c = c == kHamza || c == U'إ' ? U'ا' : c == U'ى' ? U'ي' : c;
+    return w;
+}
+
+// What the books show of the word's first و or ف costs a reading against
+// it: taking for the conjunction a letter they write after another
+// proclitic (ووكيع, بفلان), or reading as one root three letters whose
+// last two they write alone as often (وجل: جل). The books are unvocalised,
+// and in them و with صلّ is وصل; a word with its marks has them to tell.
+double firstLetterCost(const std::u32string& plain, const Candidate& c)
+{
+    const Tables& t = tables();
+    const std::u32string& front = c.front->text;
+    const std::size_t kept = plain.size() - c.back->text.size();
+    for (std::size_t k = 0; k < front.size(); ++k) {
+        if ((plain[k] == U'و' || plain[k] == U'ف')
+            && (t.ownFirst.contains(plain.substr(k)) || t.ownFirst.contains(plain.substr(k, kept - k))))
+            return kFirstLetterShown;
+    }
+    if (front.empty() && c.back->text.empty() && c.root == plain && t.joinedFirst.contains(plain))
+        return kFirstLetterShown;
+    return 0;
 }
 
 // The cheapest reading, and what it says the word is.
@@ -958,6 +874,10 @@ std::optional<Reading> reading(const QString& word)
     }
     if (found.empty())
         return std::nullopt;
+    const std::u32string plain = plainLetters(w);
+    const bool vocalised = std::any_of(marks.begin(), marks.end(), [](const Marks& m) { return m.shadda || m.vowel; });
+    for (Candidate& c : found)
+        c.score += vocalised ? 0 : firstLetterCost(plain, c);
     return chosen(found);
 }
 

@@ -57,6 +57,10 @@ TEST(MorphAnalyze, theStemAndAffixesAreTheCutThatGaveTheRoot)
     EXPECT_EQ(Morph::analyze(u(u"وماؤها")),
               result(u"وماؤها", u"وماوها", part(u"و", u"واو العطف"), u"ماو", part(u"ها", u"ضمير الغائبة"), u"موه",
                      u"اسم"));
+    // A weak letter the rules take for a suffix is the root's weak letter
+    // written otherwise (يصلي: صلو), or the plural's (كانوا: كان with وا).
+    EXPECT_EQ(Morph::analyze(u(u"يصلي")), result(u"يصلي", u"يصلي", {}, u"يصلي", {}, u"صلو", u"فعل (مضارع؟)"));
+    EXPECT_EQ(Morph::analyze(u(u"كانوا")).stem, u(u"كان"));
     // Where the rules' stem holds the root, their cut stands (است is the
     // pattern's own, not a root letter).
     EXPECT_EQ(Morph::analyze(u(u"استخرج")).prefix, part(u"است", u"سين الاستفعال"));
@@ -284,9 +288,13 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
           {u"قمنا", u"قوم"}, {u"نمت", u"نوم"}, {u"زرت", u"زور"}, {u"خفنا", u"خوف"}, {u"دمت", u"دوم"},
           {u"أقمت", u"قوم"}, {u"استطعت", u"طوع"}, {u"وقيل", u"قول"}, {u"ثبت", u"ثبت"}, {u"ثابت", u"ثبت"}}},
         // The present tense the books use shows the weak letter; مال, whose
-        // present they hardly use, keeps the rules' و.
+        // present they hardly use, keeps the rules' و. A written و or ي is
+        // itself, and an ا the hamza of a root the books use (شأم), where
+        // they hardly use the weak twin (لوث, عيف, شيم).
         {"hollow root's weak letter",
-         {{u"طار", u"طير"}, {u"سرنا", u"سير"}, {u"ملت", u"ميل"}, {u"الزوائد", u"زيد"}, {u"مال", u"مول"}}},
+         {{u"طار", u"طير"}, {u"سرنا", u"سير"}, {u"ملت", u"ميل"}, {u"الزوائد", u"زيد"}, {u"مال", u"مول"},
+          {u"الليث", u"ليث"}, {u"عوف", u"عوف"}, {u"الصيام", u"صوم"}, {u"يستطيع", u"طوع"}, {u"الشام", u"شام"},
+          {u"الشامي", u"شام"}, {u"الباب", u"بوب"}}},
         // باب is no ب with أب.
         {"nouns of two letters",
          {{u"أبي", u"ابو"}, {u"أبيه", u"ابو"}, {u"لأبيه", u"ابو"}, {u"أخيه", u"اخو"}, {u"يديه", u"يدي"},
@@ -299,8 +307,21 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"root letter or affix",
          {{u"واحدة", u"وحد"}, {u"ثقات", u"وثق"}, {u"ركعتين", u"ركع"}, {u"بفتحتين", u"فتح"},
           {u"المدني", u"مدن"}, {u"المصري", u"مصر"}, {u"ومائة", u"ماي"}, {u"بنت", u"بني بنو"}}},
+        // A ن, ت or أ opens a present only of a root whose present with ي
+        // the books use: نمير is فعيل of نمر, not the present of مير.
+        {"present tense's letter or root letter",
+         {{u"نمير", u"نمر"}, {u"نعبد", u"عبد"}, {u"نسير", u"سير"}, {u"تمسح", u"مسح"}}},
+        // The books write وكيع and فلان after another proclitic (ووكيع,
+        // بفلان): their first letter is their own, though كيع and لان read
+        // as words; they write جل and كل alone as often as وجل and وكل.
+        {"first و or ف as the books show it",
+         {{u"وكيع", u"وكع"}, {u"ووكيع", u"وكع"}, {u"فلان", u"فلن"}, {u"بفلان", u"فلن"}, {u"وجل", u"جلل"},
+          {u"وكل", u"كلل"}, {u"وقال", u"قول"}, {u"وجهه", u"وجه"}}},
         {"what the dictionary's entries say",
          {{u"النبي", u"نبا نبو"}, {u"الأنبياء", u"نبا نبو"}, {u"صلى", u"صلو"}, {u"الصلاة", u"صلو"},
+          {u"يصلي", u"صلو"}, {u"نصلي", u"صلو"}, {u"الحادية", u"وحد"}, {u"الحادي", u"وحد"},
+          {u"يرى", u"راي"}, {u"أرى", u"راي"}, {u"صلاته", u"صلو"}, {u"وصلاتها", u"صلو"},
+          {u"اثنتين", u"ثني"}, {u"واثنان", u"ثني"}, {u"أيام", u"يوم"}, {u"الأيام", u"يوم"},
           {u"سنة", u"سنه سنو"}, {u"الآية", u"ايي ايو"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
@@ -324,10 +345,13 @@ TEST(MorphAnalyze, verbalAffixesOnAVerbPatternMakeAVerbAndTheArticleOrTanwinANou
         {u"فسجدوا", u"فعل (ماضٍ؟)"}, {u"استعمل", u"فعل (ماضٍ؟)"}, {u"سيقول", u"فعل (مضارع؟)"},
         {u"فيقول", u"فعل (مضارع؟)"},
         // A hollow past before its subject, and a bare فال whose present the
-        // books use; not نمت's ن nor نار's.
+        // books use, unless they write it after the article too (الحال);
+        // not نمت's ن nor نار's.
         {u"قلت", u"فعل (ماضٍ؟)"},    {u"قمنا", u"فعل (ماضٍ؟)"},   {u"نمت", u"فعل (ماضٍ؟)"},
         {u"كنا", u"فعل (ماضٍ؟)"},    {u"طار", u"فعل (ماضٍ؟)"},    {u"عاش", u"فعل (ماضٍ؟)"},
-        {u"نار", u"اسم"},            {u"باب", u"اسم"},
+        {u"زاد", u"فعل (ماضٍ؟)"},    {u"نار", u"اسم"},            {u"باب", u"اسم"},
+        {u"حال", u"اسم"},            {u"صلى", u"فعل (ماضٍ؟)"},    {u"يصلي", u"فعل (مضارع؟)"},
+        {u"ترى", u"فعل (مضارع؟)"},
         // The article, tanwin, a noun's pattern or no verbal affix at all.
         {u"الكتاب", u"اسم (معرّف)"}, {u"كتاباً", u"اسم"},          {u"تفسير", u"اسم"},
         {u"وكتب", u"اسم"},           {u"أكرم", u"اسم"},            {u"كتابنا", u"اسم"},
@@ -363,27 +387,33 @@ TEST(MorphAnalyze, theQuransScriptAndHamzaSeatsAreReadLikeThePlainText)
     EXPECT_FALSE(Morph::reading(u(u"ك")));
 }
 
-TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
+namespace {
+
+// The share of the occurrences of a table's forms whose root is one the
+// lexicons file the form under. Each row: a form, how often the books use
+// it, the roots; a row whose roots are "-" was left out (a particle, a
+// foreign name ...). The measure is the share of occurrences, so the words
+// a reader meets on every page weigh the most. The misses are printed.
+double shareOfRootsRight(const QString& path, int& forms)
 {
-    // Each row: a form, how often the books use it, the roots the lexicons
-    // file it under; a row whose roots are "-" was left out (a particle, a
-    // foreign name ...). The measure is the share of occurrences, so the
-    // words a reader meets on every page weigh the most.
-    QFile table(QStringLiteral(QUORVEL_TEST_DATA "/morph/common-roots.tsv"));
-    ASSERT_TRUE(table.open(QIODevice::ReadOnly | QIODevice::Text));
+    QFile table(path);
+    if (!table.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        ADD_FAILURE() << qPrintable(path);
+        return 0;
+    }
     long total = 0;
     long right = 0;
-    int forms = 0;
+    forms = 0;
     QStringList misses;
     for (const QString& line : QString::fromUtf8(table.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
         if (line.startsWith(u'#'))
             continue;
         const QStringList cells = line.split(u'\t');
-        ASSERT_GE(cells.size(), 3) << qPrintable(line);
-        if (cells[2] == QStringLiteral("-"))
+        EXPECT_GE(cells.size(), 3) << qPrintable(line);
+        if (cells.size() < 3 || cells[2] == QStringLiteral("-"))
             continue;
         const long uses = cells[1].toLong();
-        ASSERT_GT(uses, 0) << qPrintable(line);
+        EXPECT_GT(uses, 0) << qPrintable(line);
         ++forms;
         total += uses;
         const QString root = Morph::analyze(cells[0]).root;
@@ -392,11 +422,29 @@ TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
         else
             misses << QStringLiteral("%1 (%2) → %3, not %4").arg(cells[0], cells[1], root, cells[2]);
     }
-    EXPECT_EQ(forms, 500);
-    const double share = double(right) / double(total);
+    const double share = total > 0 ? double(right) / double(total) : 0;
     std::cout << "roots right for " << right << " of " << total << " occurrences (" << 100.0 * share << "%), "
               << misses.size() << " forms wrong\n";
     for (const QString& miss : misses)
         std::cout << "  " << qPrintable(miss) << "\n";
-    EXPECT_GE(share, 0.985);
+    return share;
+}
+
+} // namespace
+
+TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
+{
+    int forms = 0;
+    const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/common-roots.tsv"), forms);
+    EXPECT_EQ(forms, 500);
+    EXPECT_GE(share, 0.9959);
+}
+
+// The forms that come next, which no rule was tuned on.
+TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
+{
+    int forms = 0;
+    const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/next-roots.tsv"), forms);
+    EXPECT_EQ(forms, 400);
+    EXPECT_GE(share, 0.911);
 }

@@ -21,7 +21,14 @@
 // commoner wins.
 //
 // After the roots stand the words the cross-references file under a root
-// ("word=root": ماء=موه), which no rule of the letters can tell. A root
+// ("word=root": ماء=موه), which no rule of the letters can tell. Last, what
+// the texts show of a first و or ف: "word+" where it is the word's own (the
+// texts write the word after another proclitic or the article, ووكيع, and
+// its rest alone hardly ever), "word-" where a listed root's three letters
+// are the conjunction before a word of two (وجل: the texts write جل alone
+// as often, and never a proclitic before وجل); and "word#" where a فال of
+// three letters stands after the article at least once for ten times
+// alone, a noun's (الحال) more than a hollow verb's past. A root
 // the dictionary spells with a last ا is the و one (سما, علا, بدا), as a
 // past tense writes it; with ى, the ي one.
 #include "core/Json.h"
@@ -41,6 +48,12 @@ namespace {
 
 // Roots written per line of the output, to keep its lines short.
 constexpr int rootsPerLine = 10;
+// The fewest uses of a word whose first و or ف the texts are asked about,
+// and of a root's letters read as the conjunction before a word of two.
+constexpr long minFormUses = 20;
+constexpr long minJoinedUses = 50;
+// The fewest uses of a فال whose uses after the article the texts are asked.
+constexpr long minArticleUses = 10;
 // The largest book file read.
 constexpr qint64 maxBookBytes = qint64(64) << 20;
 
@@ -102,7 +115,8 @@ QString bare(const QString& word)
 // another root's with a suffix, قلت: قال, so a reading of that very word
 // does not count them), and to `presentCounts` those of the present tense.
 void countUses(const QString& text, const std::set<QString>& roots, std::map<QString, long>& counts,
-               std::map<QString, long>& bareCounts, std::map<QString, long>& presentCounts)
+               std::map<QString, long>& bareCounts, std::map<QString, long>& presentCounts,
+               std::map<QString, long>& forms)
 {
     static const QRegularExpression word(QStringLiteral("[\\x{0621}-\\x{0652}\\x{0670}\\x{0671}]+"));
     static const QStringList leading{QStringLiteral("وال"), QStringLiteral("فال"), QStringLiteral("بال"),
@@ -110,6 +124,7 @@ void countUses(const QString& text, const std::set<QString>& roots, std::map<QSt
                                      QStringLiteral("ف"),   QStringLiteral("ب"),   QString()};
     for (auto it = word.globalMatch(text); it.hasNext();) {
         const QString w = bare(it.next().captured());
+        ++forms[w];
         for (const QString& front : leading) {
             if (!w.startsWith(front))
                 continue;
@@ -131,6 +146,43 @@ void countUses(const QString& text, const std::set<QString>& roots, std::map<QSt
             ++presentCounts[root];
         }
     }
+}
+
+// What the texts show of their commoner words, as the header says: a first
+// و or ف their own ("word+") or the conjunction ("word-"), and a فال the
+// article's ("word#").
+QStringList formEvidence(const std::map<QString, long>& forms, const std::set<QString>& roots)
+{
+    static const QStringList articles{QStringLiteral("ال"),  QStringLiteral("وال"), QStringLiteral("بال"),
+                                      QStringLiteral("فال"), QStringLiteral("كال"), QStringLiteral("لل")};
+    static const QStringList letters{QStringLiteral("و"), QStringLiteral("ف"), QStringLiteral("ب"),
+                                     QStringLiteral("ل"), QStringLiteral("ك")};
+    auto uses = [&forms](const QString& w) {
+        const auto it = forms.find(w);
+        return it == forms.end() ? 0L : it->second;
+    };
+    auto after = [&uses](const QStringList& fronts, const QString& w) {
+        long n = 0;
+        for (const QString& front : fronts)
+            n += uses(front + w);
+        return n;
+    };
+    QStringList out;
+    for (const auto& [w, n] : forms) {
+        if (w.size() == 3 && w[1] == u'ا' && n >= minArticleUses) {
+            if (const long article = after(articles, w); article >= 3 && 10 * article >= n)
+                out << w + u'#';
+        }
+        if (w.size() < 3 || (w[0] != u'و' && w[0] != u'ف') || n < minFormUses)
+            continue;
+        const long proclitic = after(articles, w) + after(letters, w);
+        const long rest = uses(w.mid(1));
+        if (proclitic >= 3 && (proclitic > rest || 4 * proclitic >= n))
+            out << w + u'+';
+        else if (w.size() == 3 && roots.contains(w) && n >= minJoinedUses && 2 * rest >= n && 20 * proclitic < n)
+            out << w + u'-';
+    }
+    return out;
 }
 
 // The text of a book file in the corpus layout, or of a plain text file.
@@ -186,17 +238,20 @@ int main(int argc, char** argv)
     std::map<QString, long> counts;
     std::map<QString, long> bareCounts;
     std::map<QString, long> presentCounts;
+    std::map<QString, long> forms;
     for (qsizetype i = 2; i < args.size(); ++i) {
         const std::optional<QString> text = textOf(args.at(i));
         if (!text)
             return fail(QStringLiteral("cannot read ") + args.at(i));
-        countUses(*text, roots, counts, bareCounts, presentCounts);
+        countUses(*text, roots, counts, bareCounts, presentCounts, forms);
     }
 
     QString out = QStringLiteral(
         "// The roots of the dictionary مختار الصحاح in the sample library (samples/books/010.json),\n"
         "// each with its bare uses in the sample books and the Quran text (samples/), then the words\n"
-        "// its cross-references file under a root (word=root), written by tools/quorvel-roots;\n"
+        "// its cross-references file under a root (word=root), then the words whose first و or ف\n"
+        "// the texts show to be their own (word+) or the conjunction (word-), and the فال the texts\n"
+        "// write after the article (word#), written by tools/quorvel-roots;\n"
         "// licence and source as for those texts (see ATTRIBUTION.md).\n"
         "// Do not edit: run the tool again.\n"
         "R\"(");
@@ -219,6 +274,12 @@ int main(int argc, char** argv)
     for (const auto& [word, root] : filings) {
         out += onLine == 0 ? QStringLiteral("\n") : QStringLiteral(" ");
         out += word + u'=' + root;
+        onLine = (onLine + 1) % rootsPerLine;
+    }
+    onLine = 0;
+    for (const QString& word : formEvidence(forms, roots)) {
+        out += onLine == 0 ? QStringLiteral("\n") : QStringLiteral(" ");
+        out += word;
         onLine = (onLine + 1) % rootsPerLine;
     }
     out += QStringLiteral("\n)\"\n");
