@@ -2,6 +2,7 @@
 
 #include "core/AtomicFile.h"
 #include "core/Json.h"
+#include "core/WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,6 +20,7 @@ const char* const kConfigFolder = "Claude";
 const char* const kConfigFile = "claude_desktop_config.json";
 const char* const kBackupExtension = ".quorvel-backup";
 const char* const kNotAnObject = "ملف إعداد Claude ليس JSON صالحا، فلم يعدل.";
+const char* const kNotAFile = "ملف إعداد Claude ليس ملفا عاديا بحجم إعداد، فلم يعدل.";
 
 [[noreturn]] void fail(const QString& message)
 {
@@ -28,15 +30,22 @@ const char* const kNotAnObject = "ملف إعداد Claude ليس JSON صالح�
 // The file's top-level object: empty when there is no file or it is empty.
 Value readConfig()
 {
-    const QString path = configPath();
-    if (!QFileInfo::exists(path))
-        return Value::object();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(file.errorString());
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        fail(file.errorString());
+    // A pipe in the file's place must not hold the link.
+    const WholeFile::Read file = WholeFile::read(configPath(), Json::defaultFileLimit);
+    switch (file.problem) {
+    case WholeFile::Problem::none:
+        break;
+    case WholeFile::Problem::cannotOpen:
+        if (file.missing())
+            return Value::object();
+        [[fallthrough]];
+    case WholeFile::Problem::unreadable:
+        fail(qt_error_string(file.error));
+    case WholeFile::Problem::notRegular:
+    case WholeFile::Problem::tooLarge:
+        fail(QString::fromUtf8(kNotAFile));
+    }
+    const QByteArray& data = *file.bytes;
     if (data.isEmpty())
         return Value::object();
     // Whether it is no JSON at all or JSON of another shape, the user's file
