@@ -10,6 +10,7 @@
 #include "search/SearchEngine.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace quorvel::Reports {
 
@@ -102,21 +103,33 @@ QStringList keys(const QString& q)
     return out;
 }
 
+namespace {
+
+// The passages that hold enough of `keyCount` keys by `held` (how many a
+// passage holds): all of one or two keys, three quarters of more.
+QList<Passage> holdingMostKeys(const QList<Passage>& passages, qsizetype keyCount,
+                               const std::function<qsizetype(const Passage&)>& held)
+{
+    const qsizetype need = keyCount < 3 ? keyCount : (3 * keyCount + 3) / 4;
+    QList<Passage> kept;
+    for (const Passage& p : passages) {
+        if (held(p) >= need)
+            kept << p;
+    }
+    return kept;
+}
+
+} // namespace
+
 QList<Passage> relevant(const QString& q, const QList<Passage>& passages)
 {
     const QStringList k = keys(q);
     if (k.isEmpty())
         return passages;
-    const qsizetype n = k.size();
-    const qsizetype need = n < 3 ? n : (3 * n + 3) / 4;
-    QList<Passage> kept;
-    for (const Passage& p : passages) {
+    return holdingMostKeys(passages, k.size(), [&](const Passage& p) {
         const QString norm = Arabic::normalize(p.text);
-        const auto held = std::count_if(k.begin(), k.end(), [&](const QString& key) { return norm.contains(key); });
-        if (held >= need)
-            kept << p;
-    }
-    return kept;
+        return std::count_if(k.begin(), k.end(), [&](const QString& key) { return norm.contains(key); });
+    });
 }
 
 QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages)
@@ -127,18 +140,12 @@ QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages)
     QList<std::shared_ptr<const Arabic::FormSet>> forms;
     for (const QString& key : k)
         forms << Arabic::affixForms(key);
-    const qsizetype n = k.size();
-    const qsizetype need = n < 3 ? n : (3 * n + 3) / 4;
-    QList<Passage> kept;
-    for (const Passage& p : passages) {
+    return holdingMostKeys(passages, k.size(), [&](const Passage& p) {
         const QStringList words = Arabic::tokens(p.text);
-        const auto held = std::count_if(forms.begin(), forms.end(), [&](const auto& f) {
+        return std::count_if(forms.begin(), forms.end(), [&](const auto& f) {
             return std::any_of(words.begin(), words.end(), [&](const QString& w) { return f->contains(w); });
         });
-        if (held >= need)
-            kept << p;
-    }
-    return kept;
+    });
 }
 
 QList<Passage> renumber(QList<Passage> passages)
