@@ -339,6 +339,25 @@ QList<Passage> withoutHeadings(const Library& lib, const QList<Passage>& passage
     return out;
 }
 
+// What a report quotes of the passages it found: one passage a work where
+// two editions of it quote the same words, their shown titles, and every
+// book that was found, for the count of works.
+struct Quoted {
+    QList<std::int64_t> foundBooks;
+    QList<Passage> passages;
+    QHash<std::int64_t, QString> titles;
+};
+
+Quoted quotedOnce(const Library& lib, const QString& q, const QList<Passage>& found)
+{
+    Quoted quoted;
+    for (const Passage& p : found)
+        quoted.foundBooks << p.bookId;
+    quoted.passages = onePerWork(lib, q, found);
+    quoted.titles = shownTitles(lib, quoted.passages);
+    return quoted;
+}
+
 } // namespace
 
 Built views(const Library& lib, const QString& q, const BookScope& scope)
@@ -347,14 +366,11 @@ Built views(const Library& lib, const QString& q, const BookScope& scope)
         = chrono(relevant(q, withoutHeadings(lib, AIAssistant::retrieve(lib, q, 16, scope, 1))).mid(0, 12));
     if (found.isEmpty())
         return {};
-    QList<std::int64_t> quoted;
-    for (const Passage& p : found)
-        quoted << p.bookId;
-    // Two editions of one work quoting the same words are quoted once.
-    const QList<Passage> P = onePerWork(lib, q, found);
-    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+    const Quoted quoted = quotedOnce(lib, q, found);
+    const QList<Passage>& P = quoted.passages;
+    const QHash<std::int64_t, QString>& titles = quoted.titles;
     QString text = QStringLiteral("## الخلاصة\nجمعت هنا ما قيل في «") + q + QStringLiteral("» من ")
-        + worksCount(lib, quoted, CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة");
+        + worksCount(lib, quoted.foundBooks, CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة");
     if (P.size() >= 2)
         text += QStringLiteral("، مرتبا بوفاة أصحابه من ") + who(P.first()) + QStringLiteral(" إلى ") + who(P.last());
     text += QStringLiteral(". النصوص حرفية بأرقام مصادرها، ولا ترجيح بينها.\n");
@@ -368,14 +384,11 @@ Built history(const Library& lib, const QString& q, const BookScope& scope)
     const QList<Passage> found = chrono(relevant(q, AIAssistant::retrieve(lib, q, 20, scope, 1)).mid(0, 16));
     if (found.isEmpty())
         return {};
-    QList<std::int64_t> quoted;
-    for (const Passage& p : found)
-        quoted << p.bookId;
-    // Two editions of one work quoting the same words are quoted once.
-    const QList<Passage> P = onePerWork(lib, q, found);
-    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+    const Quoted quoted = quotedOnce(lib, q, found);
+    const QList<Passage>& P = quoted.passages;
+    const QHash<std::int64_t, QString>& titles = quoted.titles;
     QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ")
-        + worksCount(lib, quoted, CountedNoun::Case::genitive) + QStringLiteral(" مما بحثت فيه");
+        + worksCount(lib, quoted.foundBooks, CountedNoun::Case::genitive) + QStringLiteral(" مما بحثت فيه");
     if (P.size() >= 2) {
         text += QStringLiteral("، من ") + century(P.first().death) + QStringLiteral(" (") + who(P.first())
             + QStringLiteral(") إلى ") + century(P.last().death) + QStringLiteral(" (") + who(P.last()) + u')';
