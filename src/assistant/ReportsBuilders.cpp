@@ -367,16 +367,15 @@ Built views(const Library& lib, const QString& q, const BookScope& scope)
     if (found.isEmpty())
         return {};
     const Quoted quoted = quotedOnce(lib, q, found);
-    const QList<Passage>& P = quoted.passages;
-    const QHash<std::int64_t, QString>& titles = quoted.titles;
     QString text = QStringLiteral("## الخلاصة\nجمعت هنا ما قيل في «") + q + QStringLiteral("» من ")
         + worksCount(lib, quoted.foundBooks, CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة");
-    if (P.size() >= 2)
+    if (const QList<Passage>& P = quoted.passages; P.size() >= 2)
         text += QStringLiteral("، مرتبا بوفاة أصحابه من ") + who(P.first()) + QStringLiteral(" إلى ") + who(P.last());
     text += QStringLiteral(". النصوص حرفية بأرقام مصادرها، ولا ترجيح بينها.\n");
-    for (const Passage& p : P)
-        text += QStringLiteral("## ") + who(p) + QStringLiteral(" · ") + titles.value(p.bookId) + u'\n' + quote(q, p) + u'\n';
-    return {P, text, QString()};
+    for (const Passage& p : quoted.passages)
+        text += QStringLiteral("## ") + who(p) + QStringLiteral(" · ") + quoted.titles.value(p.bookId) + u'\n' + quote(q, p)
+            + u'\n';
+    return {quoted.passages, text, QString()};
 }
 
 Built history(const Library& lib, const QString& q, const BookScope& scope)
@@ -385,25 +384,23 @@ Built history(const Library& lib, const QString& q, const BookScope& scope)
     if (found.isEmpty())
         return {};
     const Quoted quoted = quotedOnce(lib, q, found);
-    const QList<Passage>& P = quoted.passages;
-    const QHash<std::int64_t, QString>& titles = quoted.titles;
     QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ")
         + worksCount(lib, quoted.foundBooks, CountedNoun::Case::genitive) + QStringLiteral(" مما بحثت فيه");
-    if (P.size() >= 2) {
+    if (const QList<Passage>& P = quoted.passages; P.size() >= 2) {
         text += QStringLiteral("، من ") + century(P.first().death) + QStringLiteral(" (") + who(P.first())
             + QStringLiteral(") إلى ") + century(P.last().death) + QStringLiteral(" (") + who(P.last()) + u')';
     }
     text += QStringLiteral(".\n");
     QString current;
-    for (const Passage& p : P) {
+    for (const Passage& p : quoted.passages) {
         const QString c = century(p.death);
         if (c != current) {
             text += QStringLiteral("## ") + c + u'\n';
             current = c;
         }
-        text += citedLine(q, p, titles);
+        text += citedLine(q, p, quoted.titles);
     }
-    return {P, text, QString()};
+    return {quoted.passages, text, QString()};
 }
 
 Built term(const Library& lib, const QString& q, const BookScope& scope)
