@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -27,8 +26,14 @@ const char* const kNotAFile = "ملف إعداد Claude ليس ملفا عادي
     throw Error(message);
 }
 
-// The file's top-level object: empty when there is no file or it is empty.
-Value readConfig()
+// The file as it was read, and its top-level object: empty when there is no
+// file or it is empty.
+struct Config {
+    std::optional<QByteArray> bytes; // nothing when there is no file
+    Value value = Value::object();
+};
+
+Config readConfig()
 {
     // A pipe in the file's place must not hold the link.
     const WholeFile::Read file = WholeFile::read(configPath(), Json::defaultFileLimit);
@@ -37,7 +42,7 @@ Value readConfig()
         break;
     case WholeFile::Problem::cannotOpen:
         if (file.missing())
-            return Value::object();
+            return {};
         [[fallthrough]];
     case WholeFile::Problem::unreadable:
         fail(qt_error_string(file.error));
@@ -47,13 +52,13 @@ Value readConfig()
     }
     const QByteArray& data = *file.bytes;
     if (data.isEmpty())
-        return Value::object();
+        return {data};
     // Whether it is no JSON at all or JSON of another shape, the user's file
     // is left alone and the same reason is given.
     std::optional<Value> config = Json::parse(data);
     if (!config || !config->is_object())
         fail(QString::fromUtf8(kNotAnObject));
-    return *config;
+    return {data, std::move(*config)};
 }
 
 } // namespace
@@ -91,7 +96,7 @@ bool desktopInstalled()
 bool linked()
 {
     try {
-        const Value config = readConfig();
+        const Value config = readConfig().value;
         const auto servers = config.find("mcpServers");
         if (servers == config.end() || !servers->is_object())
             return false;
@@ -108,7 +113,8 @@ bool linked()
 
 void link(bool on)
 {
-    Value config = readConfig();
+    const Config read = readConfig();
+    Value config = read.value;
     Value servers = Value::object();
     if (const auto it = config.find("mcpServers"); it != config.end() && it->is_object())
         servers = *it;
@@ -123,11 +129,10 @@ void link(bool on)
     if (!QDir().mkpath(info.absolutePath()))
         fail(QStringLiteral("تعذر إنشاء المجلد ") + info.absolutePath());
 
-    if (info.exists()) {
-        QFile::remove(backupPath());
-        QFile original(path);
-        if (!original.copy(backupPath()))
-            fail(original.errorString());
+    // The backup holds the very bytes the change was made from.
+    if (read.bytes) {
+        if (const std::optional<QString> failed = AtomicFile::replace(backupPath(), *read.bytes))
+            fail(*failed);
     }
 
     const QByteArray bytes = Json::dumpBytes(config, Json::DumpOptions{false, 2});
