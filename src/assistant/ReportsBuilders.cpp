@@ -10,6 +10,7 @@
 #include "search/SearchEngine.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace quorvel::Reports {
 
@@ -103,21 +104,33 @@ QStringList keys(const QString& q)
     return out;
 }
 
+namespace {
+
+// The passages that hold enough of `keyCount` keys by `held` (how many a
+// passage holds): all of one or two keys, three quarters of more.
+QList<Passage> holdingMostKeys(const QList<Passage>& passages, qsizetype keyCount,
+                               const std::function<qsizetype(const Passage&)>& held)
+{
+    const qsizetype need = keyCount < 3 ? keyCount : (3 * keyCount + 3) / 4;
+    QList<Passage> kept;
+    for (const Passage& p : passages) {
+        if (held(p) >= need)
+            kept << p;
+    }
+    return kept;
+}
+
+} // namespace
+
 QList<Passage> relevant(const QString& q, const QList<Passage>& passages)
 {
     const QStringList k = keys(q);
     if (k.isEmpty())
         return passages;
-    const qsizetype n = k.size();
-    const qsizetype need = n < 3 ? n : (3 * n + 3) / 4;
-    QList<Passage> kept;
-    for (const Passage& p : passages) {
+    return holdingMostKeys(passages, k.size(), [&](const Passage& p) {
         const QString norm = Arabic::normalize(p.text);
-        const auto held = std::count_if(k.begin(), k.end(), [&](const QString& key) { return norm.contains(key); });
-        if (held >= need)
-            kept << p;
-    }
-    return kept;
+        return std::count_if(k.begin(), k.end(), [&](const QString& key) { return norm.contains(key); });
+    });
 }
 
 QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages)
@@ -128,18 +141,12 @@ QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages)
     QList<std::shared_ptr<const Arabic::FormSet>> forms;
     for (const QString& key : k)
         forms << Arabic::affixForms(key);
-    const qsizetype n = k.size();
-    const qsizetype need = n < 3 ? n : (3 * n + 3) / 4;
-    QList<Passage> kept;
-    for (const Passage& p : passages) {
+    return holdingMostKeys(passages, k.size(), [&](const Passage& p) {
         const QStringList words = Arabic::tokens(p.text);
-        const auto held = std::count_if(forms.begin(), forms.end(), [&](const auto& f) {
+        return std::count_if(forms.begin(), forms.end(), [&](const auto& f) {
             return std::any_of(words.begin(), words.end(), [&](const QString& w) { return f->contains(w); });
         });
-        if (held >= need)
-            kept << p;
-    }
-    return kept;
+    });
 }
 
 QList<Passage> renumber(QList<Passage> passages)
@@ -333,6 +340,25 @@ QList<Passage> withoutHeadings(const Library& lib, const QList<Passage>& passage
     return out;
 }
 
+// What a report quotes of the passages it found: one passage a work where
+// two editions of it quote the same words, their shown titles, and every
+// book that was found, for the count of works.
+struct Quoted {
+    QList<std::int64_t> foundBooks;
+    QList<Passage> passages;
+    QHash<std::int64_t, QString> titles;
+};
+
+Quoted quotedOnce(const Library& lib, const QString& q, const QList<Passage>& found)
+{
+    Quoted quoted;
+    for (const Passage& p : found)
+        quoted.foundBooks << p.bookId;
+    quoted.passages = onePerWork(lib, q, found);
+    quoted.titles = shownTitles(lib, quoted.passages);
+    return quoted;
+}
+
 } // namespace
 
 Built views(const Library& lib, const QString& q, const BookScope& scope)
@@ -341,20 +367,16 @@ Built views(const Library& lib, const QString& q, const BookScope& scope)
         = chrono(relevant(q, withoutHeadings(lib, AIAssistant::retrieve(lib, q, 16, scope, 1))).mid(0, 12));
     if (found.isEmpty())
         return {};
-    QList<std::int64_t> quoted;
-    for (const Passage& p : found)
-        quoted << p.bookId;
-    // Two editions of one work quoting the same words are quoted once.
-    const QList<Passage> P = onePerWork(lib, q, found);
-    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+    const Quoted quoted = quotedOnce(lib, q, found);
     QString text = QStringLiteral("## الخلاصة\nجمعت هنا ما قيل في «") + q + QStringLiteral("» من ")
-        + worksCount(lib, quoted, CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة");
-    if (P.size() >= 2)
+        + worksCount(lib, quoted.foundBooks, CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة");
+    if (const QList<Passage>& P = quoted.passages; P.size() >= 2)
         text += QStringLiteral("، مرتبا بوفاة أصحابه من ") + who(P.first()) + QStringLiteral(" إلى ") + who(P.last());
     text += QStringLiteral(". النصوص حرفية بأرقام مصادرها، ولا ترجيح بينها.\n");
-    for (const Passage& p : P)
-        text += QStringLiteral("## ") + who(p) + QStringLiteral(" · ") + titles.value(p.bookId) + u'\n' + quote(q, p) + u'\n';
-    return {P, text, QString()};
+    for (const Passage& p : quoted.passages)
+        text += QStringLiteral("## ") + who(p) + QStringLiteral(" · ") + quoted.titles.value(p.bookId) + u'\n' + quote(q, p)
+            + u'\n';
+    return {quoted.passages, text, QString()};
 }
 
 Built history(const Library& lib, const QString& q, const BookScope& scope)
@@ -362,29 +384,24 @@ Built history(const Library& lib, const QString& q, const BookScope& scope)
     const QList<Passage> found = chrono(relevant(q, AIAssistant::retrieve(lib, q, 20, scope, 1)).mid(0, 16));
     if (found.isEmpty())
         return {};
-    QList<std::int64_t> quoted;
-    for (const Passage& p : found)
-        quoted << p.bookId;
-    // Two editions of one work quoting the same words are quoted once.
-    const QList<Passage> P = onePerWork(lib, q, found);
-    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+    const Quoted quoted = quotedOnce(lib, q, found);
     QString text = QStringLiteral("## الخلاصة\nورد «") + q + QStringLiteral("» في ")
-        + worksCount(lib, quoted, CountedNoun::Case::genitive) + QStringLiteral(" مما بحثت فيه");
-    if (P.size() >= 2) {
+        + worksCount(lib, quoted.foundBooks, CountedNoun::Case::genitive) + QStringLiteral(" مما بحثت فيه");
+    if (const QList<Passage>& P = quoted.passages; P.size() >= 2) {
         text += QStringLiteral("، من ") + century(P.first().death) + QStringLiteral(" (") + who(P.first())
             + QStringLiteral(") إلى ") + century(P.last().death) + QStringLiteral(" (") + who(P.last()) + u')';
     }
     text += QStringLiteral(".\n");
     QString current;
-    for (const Passage& p : P) {
+    for (const Passage& p : quoted.passages) {
         const QString c = century(p.death);
         if (c != current) {
             text += QStringLiteral("## ") + c + u'\n';
             current = c;
         }
-        text += citedLine(q, p, titles);
+        text += citedLine(q, p, quoted.titles);
     }
-    return {P, text, QString()};
+    return {quoted.passages, text, QString()};
 }
 
 Built term(const Library& lib, const QString& q, const BookScope& scope)

@@ -63,6 +63,11 @@ std::optional<std::int64_t> Opened::stream(std::int64_t want, const std::functio
     return read;
 }
 
+bool Read::missing() const
+{
+    return problem == Problem::cannotOpen && (error == ENOENT || error == ENOTDIR);
+}
+
 Read read(const QString& path, qint64 maxBytes)
 {
     Opened file(path);

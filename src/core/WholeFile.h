@@ -52,6 +52,10 @@ struct Read {
     std::optional<QByteArray> bytes; // the whole file when it could be read
     Problem problem = Problem::none;
     int error = 0; // errno's value for cannotOpen and unreadable
+
+    // Whether nothing stands at the path (nor the folders on the way to it),
+    // as against a file there that could not be read.
+    bool missing() const;
 };
 
 // The whole file at `path`, refused (tooLarge) past `maxBytes`, also when it

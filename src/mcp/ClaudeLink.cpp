@@ -2,10 +2,10 @@
 
 #include "core/AtomicFile.h"
 #include "core/Json.h"
+#include "core/WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -19,32 +19,46 @@ const char* const kConfigFolder = "Claude";
 const char* const kConfigFile = "claude_desktop_config.json";
 const char* const kBackupExtension = ".quorvel-backup";
 const char* const kNotAnObject = "ملف إعداد Claude ليس JSON صالحا، فلم يعدل.";
+const char* const kNotAFile = "ملف إعداد Claude ليس ملفا عاديا بحجم إعداد، فلم يعدل.";
 
 [[noreturn]] void fail(const QString& message)
 {
     throw Error(message);
 }
 
-// The file's top-level object: empty when there is no file or it is empty.
-Value readConfig()
+// The file as it was read, and its top-level object: empty when there is no
+// file or it is empty.
+struct Config {
+    std::optional<QByteArray> bytes; // nothing when there is no file
+    Value value = Value::object();
+};
+
+Config readConfig()
 {
-    const QString path = configPath();
-    if (!QFileInfo::exists(path))
-        return Value::object();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(file.errorString());
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        fail(file.errorString());
+    // A pipe in the file's place must not hold the link.
+    const WholeFile::Read file = WholeFile::read(configPath(), Json::defaultFileLimit);
+    switch (file.problem) {
+    case WholeFile::Problem::none:
+        break;
+    case WholeFile::Problem::cannotOpen:
+        if (file.missing())
+            return {};
+        [[fallthrough]];
+    case WholeFile::Problem::unreadable:
+        fail(qt_error_string(file.error));
+    case WholeFile::Problem::notRegular:
+    case WholeFile::Problem::tooLarge:
+        fail(QString::fromUtf8(kNotAFile));
+    }
+    const QByteArray& data = *file.bytes;
     if (data.isEmpty())
-        return Value::object();
+        return {data};
     // Whether it is no JSON at all or JSON of another shape, the user's file
     // is left alone and the same reason is given.
     std::optional<Value> config = Json::parse(data);
     if (!config || !config->is_object())
         fail(QString::fromUtf8(kNotAnObject));
-    return *config;
+    return {data, std::move(*config)};
 }
 
 } // namespace
@@ -82,7 +96,7 @@ bool desktopInstalled()
 bool linked()
 {
     try {
-        const Value config = readConfig();
+        const Value config = readConfig().value;
         const auto servers = config.find("mcpServers");
         if (servers == config.end() || !servers->is_object())
             return false;
@@ -99,7 +113,8 @@ bool linked()
 
 void link(bool on)
 {
-    Value config = readConfig();
+    const Config read = readConfig();
+    Value config = read.value;
     Value servers = Value::object();
     if (const auto it = config.find("mcpServers"); it != config.end() && it->is_object())
         servers = *it;
@@ -114,11 +129,10 @@ void link(bool on)
     if (!QDir().mkpath(info.absolutePath()))
         fail(QStringLiteral("تعذر إنشاء المجلد ") + info.absolutePath());
 
-    if (info.exists()) {
-        QFile::remove(backupPath());
-        QFile original(path);
-        if (!original.copy(backupPath()))
-            fail(original.errorString());
+    // The backup holds the very bytes the change was made from.
+    if (read.bytes) {
+        if (const std::optional<QString> failed = AtomicFile::replace(backupPath(), *read.bytes))
+            fail(*failed);
     }
 
     const QByteArray bytes = Json::dumpBytes(config, Json::DumpOptions{false, 2});

@@ -9,6 +9,8 @@
 // table with `shingleHashes`; the queries here only read that table, the
 // catalogue and the pages, so both sides must use this one recipe.
 
+#include "search/PagePlace.h"
+
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -35,15 +37,8 @@ inline constexpr int editionSample = 200;
 // reach the editions threshold.
 inline constexpr std::int64_t heavyHashRows = 1000;
 
-struct ReuseHit
+struct ReuseHit : PagePlace
 {
-    std::int64_t pageId = 0;
-    std::int64_t bookId = 0;
-    std::int64_t seq = 0;
-    std::optional<QString> vol;
-    std::optional<std::int64_t> pageNum;
-    QString bookTitle;
-    std::optional<QString> author;
     std::int64_t shared = 0;  // the queried page's rare shingles this page also has
     QString phrase;     // the longest shared passage, in this page's own words
 };

@@ -6,6 +6,8 @@
 // 1 / (rrf + rank) to a page, rank counted from 1. Without a semantic index
 // the result is the lexical ranking alone.
 
+#include "search/PagePlace.h"
+
 #include <QList>
 #include <QString>
 
@@ -17,16 +19,10 @@ namespace quorvel {
 class SQLiteDB;
 class SemanticIndex;
 
-struct HybridHit
+// Book and sequence are 0 where the page's columns are null.
+struct HybridHit : PagePlace
 {
-    std::int64_t pageId = 0;
-    std::int64_t bookId = 0; // 0 when the column is null
-    std::int64_t seq = 0;    // 0 when null
-    std::optional<QString> vol;
-    std::optional<std::int64_t> pageNum;
     QString preview;                // the first characters of the stored page
-    QString bookTitle;
-    std::optional<QString> author;  // absent when the book has no author row
     double score = 0;               // fused; higher is better
     QString src;                    // "kw", "vec" or "kw+vec"
 };

@@ -7,6 +7,8 @@
 // excerpt and its book's title and author. No exact verification and no
 // streaming: one page of ranked results at a time.
 
+#include "search/PagePlace.h"
+
 #include <QList>
 #include <QString>
 
@@ -19,15 +21,8 @@ namespace quorvel {
 
 class SQLiteDB;
 
-struct LexicalHit
+struct LexicalHit : PagePlace
 {
-    std::int64_t pageId = 0;
-    std::int64_t bookId = 0;
-    std::int64_t seq = 0;
-    std::optional<QString> vol;
-    std::optional<std::int64_t> pageNum;
-    QString bookTitle;
-    std::optional<QString> author; // absent when the book has no author row
     QString snippet;               // matches in «…», cuts marked " … "
     double rank = 0;               // BM25 of FTS5: smaller is better
 };

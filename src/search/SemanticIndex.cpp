@@ -5,10 +5,9 @@
 #include "core/Json.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
+#include "core/WholeFile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cblas.h>
 
@@ -213,19 +212,16 @@ Refusal readPageIds(const NpyArray& vecIds, const NpyArray& vecs, std::vector<st
 // needs none).
 Refusal checkModelStamp(const QString& dataDir, bool pages)
 {
-    const QDir dir(dataDir);
-    if (const QFileInfo stampInfo(dir.filePath(SemanticIndex::modelStampFile)); stampInfo.exists()) {
-        QFile stamp(stampInfo.filePath());
-        // A pipe in its place must not hold the load.
-        if (!stampInfo.isFile() || !stamp.open(QIODevice::ReadOnly))
-            return SemanticIndex::msgFilesUnreadable;
-        const QByteArray recorded = stamp.read(kStampBytes);
-        const QByteArray current = SemanticIndex::modelStamp(dataDir);
-        if (current.isEmpty() || recorded != current)
-            return SemanticIndex::msgOtherModel;
-    } else if (pages) {
-        return SemanticIndex::msgNoModelStamp;
-    }
+    // A pipe in its place must not hold the load.
+    const WholeFile::Read stamp = WholeFile::read(QDir(dataDir).filePath(SemanticIndex::modelStampFile), kStampBytes);
+    if (stamp.missing())
+        return pages ? Refusal(SemanticIndex::msgNoModelStamp) : std::nullopt;
+    if (stamp.problem == WholeFile::Problem::cannotOpen || stamp.problem == WholeFile::Problem::notRegular)
+        return SemanticIndex::msgFilesUnreadable;
+    // A stamp too long to be one names no model.
+    const QByteArray current = SemanticIndex::modelStamp(dataDir);
+    if (current.isEmpty() || stamp.bytes != current)
+        return SemanticIndex::msgOtherModel;
     return std::nullopt;
 }
 

@@ -43,18 +43,22 @@ TEST(WholeFileTest, readsRegularFilesWithinTheirBoundAndRefusesEverythingElse)
         qint64 bound;
         WholeFile::Problem problem;
         std::optional<QByteArray> bytes;
+        bool missing = false;
     } cases[] = {
         {file, 3, WholeFile::Problem::none, QByteArray("[1]")},
         {file, 2, WholeFile::Problem::tooLarge, std::nullopt},
         {empty, 0, WholeFile::Problem::none, QByteArray()},
         {pipe, 100, WholeFile::Problem::notRegular, std::nullopt},
         {dir.filePath(QStringLiteral("folder.json")), 100, WholeFile::Problem::notRegular, std::nullopt},
-        {dir.filePath(QStringLiteral("missing.json")), 100, WholeFile::Problem::cannotOpen, std::nullopt},
+        {dir.filePath(QStringLiteral("missing.json")), 100, WholeFile::Problem::cannotOpen, std::nullopt, true},
+        // A plain file where a folder of the path should be: nothing there either.
+        {file + QStringLiteral("/inside.json"), 100, WholeFile::Problem::cannotOpen, std::nullopt, true},
     };
     for (const auto& c : cases) {
         const WholeFile::Read read = WholeFile::read(c.path, c.bound);
         EXPECT_EQ(read.problem, c.problem) << c.path.toStdString();
         EXPECT_EQ(read.bytes, c.bytes) << c.path.toStdString();
+        EXPECT_EQ(read.missing(), c.missing) << c.path.toStdString();
     }
     EXPECT_EQ(WholeFile::read(dir.filePath(QStringLiteral("missing.json")), 100).error, ENOENT);
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ClaudeLink = quorvel::ClaudeLink;
@@ -143,6 +144,21 @@ TEST_F(ClaudeLinkFile, aFileThatIsNotAJsonObjectIsRefusedUntouched)
         EXPECT_FALSE(ClaudeLink::linked());
         EXPECT_FALSE(QFile::exists(ClaudeLink::backupPath()));
     }
+}
+
+TEST_F(ClaudeLinkFile, aPipeInTheFilesPlaceIsRefusedWithoutWaitingForAWriter)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    try {
+        ClaudeLink::link(true);
+        ADD_FAILURE() << "linked into a pipe";
+    } catch (const ClaudeLink::Error& error) {
+        EXPECT_EQ(error.message(), QStringLiteral("ملف إعداد Claude ليس ملفا عاديا بحجم إعداد، فلم يعدل."));
+    }
+    EXPECT_FALSE(ClaudeLink::linked());
+    EXPECT_FALSE(QFileInfo(path).isFile());
+    EXPECT_FALSE(QFile::exists(ClaudeLink::backupPath()));
 }
 
 TEST_F(ClaudeLinkFile, failuresNeverLoseTheExistingConfiguration)

@@ -243,6 +243,16 @@ TEST_F(SemanticIndexTest, pipesDevicesAndOversizedVocabulariesAreRefusedUnread)
             QFile::remove(path);
         }
     }
+    // A pipe where the model's stamp belongs is unreadable, not another model.
+    m.write(dir.path());
+    const QString stamp = dir.filePath(SemanticIndex::modelStampFile);
+    QFile::remove(stamp);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(stamp).constData(), 0600), 0);
+    QString why;
+    EXPECT_FALSE(SemanticIndex::load(dir.path(), &why));
+    EXPECT_EQ(why, SemanticIndex::msgFilesUnreadable);
+    QFile::remove(stamp);
+
     // Valid JSON, but far more than 50 words can take.
     m.write(dir.path());
     QFile f(vocab);

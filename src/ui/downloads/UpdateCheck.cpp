@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
+#include "ui/kit/RichTextBuilder.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -17,9 +18,6 @@ namespace {
 // A manifest that came but failed its checks is not a connection problem.
 constexpr char kRefusedTitle[] = "رُفضت معلومات التحديث";
 constexpr char kRefusedText[] = "وصلت معلومات الإصدار الجديد لكنها لم تجتز الفحص، فلم يُعرض منها شيء. السبب: ";
-// Left-to-right isolate and its end around the checker's own words.
-constexpr char16_t kLeftToRightIsolate = 0x2066;
-constexpr char16_t kPopDirectionalIsolate = 0x2069;
 
 // What one fetch came to: a release, or why there is none.
 struct Fetched {
@@ -43,8 +41,7 @@ void finish(bool manual, const std::optional<Release>& release, std::optional<Up
             showAlert({QString::fromUtf8(kRefusedTitle), QString::fromUtf8(kRefusedText) + reason, {}});
         else if (failure == UpdateError::Kind::Decode)
             showAlert({QString::fromUtf8(kRefusedTitle),
-                       QString::fromUtf8(kRefusedText) + QChar(kLeftToRightIsolate) + reason
-                           + QChar(kPopDirectionalIsolate),
+                       QString::fromUtf8(kRefusedText) + RichText::leftToRight(reason),
                        {}});
         else
             showAlert(failure == UpdateError::Kind::NotConfigured ? notConfiguredAlert() : failureAlert());

@@ -9,6 +9,8 @@
 #include <QMediaDevices>
 #include <QTimer>
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -306,7 +308,7 @@ qsizetype Listener::capacity(qsizetype frames, double inRate, double outRate)
 QString Listener::clean(const QString& text)
 {
     QString t = text;
-    t.remove(QChar(0x200E)).remove(QChar(0x200F)).remove(QChar(0x061C));
+    t.removeIf([](QChar c) { return u_hasBinaryProperty(UChar32(c.unicode()), UCHAR_BIDI_CONTROL); });
     return t.trimmed();
 }
 

@@ -141,7 +141,7 @@ public:
 
     // Output frames for a buffer converted between the two rates.
     static qsizetype capacity(qsizetype frames, double inRate, double outRate);
-    // `text` without direction marks, trimmed.
+    // `text` without the marks and isolates that steer its direction, trimmed.
     static QString clean(const QString& text);
     // The two texts joined by one space; either alone when the other is empty.
     static QString join(const QString& a, const QString& b);

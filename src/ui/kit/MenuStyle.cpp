@@ -1,6 +1,7 @@
 #include "ui/kit/MenuStyle.h"
 
 #include "core/Theme.h"
+#include "ui/kit/RichTextBuilder.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -20,11 +21,6 @@
 namespace quorvel {
 
 namespace {
-// Left-to-right isolate and its end: the key keeps its own order whatever
-// the direction of the line around it.
-constexpr char16_t kLeftToRightIsolate = 0x2066;
-constexpr char16_t kPopDirectionalIsolate = 0x2069;
-
 constexpr double kSegmentRadius = 3;
 constexpr double kFieldRadius = 2;
 constexpr double kItemFocusWidth = 1.5;
@@ -63,8 +59,7 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
             const qsizetype tab = item->text.indexOf(u'\t');
             if (tab >= 0 && tab + 1 < item->text.size()) {
                 QStyleOptionMenuItem isolated(*item);
-                isolated.text = item->text.left(tab + 1) + QChar(kLeftToRightIsolate) + item->text.mid(tab + 1)
-                                + QChar(kPopDirectionalIsolate);
+                isolated.text = item->text.left(tab + 1) + RichText::leftToRight(item->text.mid(tab + 1));
                 QProxyStyle::drawControl(element, &isolated, painter, widget);
                 return;
             }

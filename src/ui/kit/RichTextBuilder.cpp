@@ -4,6 +4,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QTextFrame>
 #include <QTextLayout>
 
 namespace quorvel {
@@ -65,6 +66,23 @@ QString hrefAt(const QTextDocument& document, qsizetype position)
 {
     const QTextCharFormat format = formatAt(document, position);
     return format.isAnchor() ? format.anchorHref() : QString();
+}
+
+void setInsets(QTextDocument& document, double horizontal, double vertical)
+{
+    QTextFrameFormat frame = document.rootFrame()->frameFormat();
+    frame.setLeftMargin(horizontal);
+    frame.setRightMargin(horizontal);
+    frame.setTopMargin(vertical);
+    frame.setBottomMargin(vertical);
+    document.rootFrame()->setFrameFormat(frame);
+}
+
+QString leftToRight(const QString& run)
+{
+    constexpr char16_t leftToRightIsolate = u'\u2066';
+    constexpr char16_t popDirectionalIsolate = u'\u2069';
+    return QChar(leftToRightIsolate) + run + QChar(popDirectionalIsolate);
 }
 
 QRectF rangeRect(QTextDocument& document, qsizetype start, qsizetype length)

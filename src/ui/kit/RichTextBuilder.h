@@ -63,6 +63,15 @@ QString hrefAt(const QTextDocument& document, qsizetype position);
 // range outside the text.
 QRectF rangeRect(QTextDocument& document, qsizetype start, qsizetype length);
 
+// Insets a document's text by its root frame's margins, so that they scroll
+// and print with the text.
+void setInsets(QTextDocument& document, double horizontal, double vertical);
+
+// The run wrapped in a left-to-right isolate: a key, a licence's name or a
+// reason in Latin keeps its own order whatever the direction of the line
+// around it, and the neutral characters beside it stay outside it.
+QString leftToRight(const QString& run);
+
 } // namespace RichText
 
 class RichTextBuilder {

@@ -9,6 +9,7 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
@@ -533,6 +534,15 @@ void followPalette(QWidget* widget, std::function<void()> apply)
 {
     apply();
     new PaletteWatch(widget, std::move(apply));
+}
+
+void centreOnScreen(QWidget* window, const QScreen* screen)
+{
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
 }
 
 } // namespace quorvel

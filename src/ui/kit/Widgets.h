@@ -26,6 +26,7 @@ class QBoxLayout;
 class QComboBox;
 class QFontMetrics;
 class QLineEdit;
+class QScreen;
 
 namespace quorvel {
 
@@ -136,6 +137,10 @@ void unpinAll(QWidget* parent, QWidget* keeper);
 // drawn as they were given (a label's symbol, a status line's tone). The
 // watch ends with the widget.
 void followPalette(QWidget* widget, std::function<void()> apply);
+
+// Moves `window` to the middle of the screen's free area (the area less its
+// panels); nothing without a screen.
+void centreOnScreen(QWidget* window, const QScreen* screen);
 
 // Builders. An icon button's colours may carry a night value: the symbol
 // follows the appearance.

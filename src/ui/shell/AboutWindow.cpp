@@ -5,6 +5,7 @@
 #include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/kit/RichTextBuilder.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -31,8 +32,6 @@ constexpr char kFontsTail[] = "، آي بي إم بلكس العربي (رخصة
 constexpr int kIconPixels = 64;
 // A Latin run inside the Arabic credits: a licence's name, the Quran text's host.
 constexpr char kLatinRun[] = "[A-Za-z](?:[A-Za-z0-9 .\\-]*[A-Za-z0-9])?";
-constexpr char16_t kLeftToRightIsolate = u'\u2066';
-constexpr char16_t kPopDirectionalIsolate = u'\u2069';
 constexpr char16_t kNoBreakSpace = u'\u00A0';
 
 // The text with every Latin run isolated left to right, so that the Arabic
@@ -45,8 +44,8 @@ QString isolateLatin(const QString& text)
     qsizetype from = 0;
     for (auto it = latin.globalMatch(text); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
-        out += text.mid(from, match.capturedStart() - from) + kLeftToRightIsolate
-               + match.captured().replace(u' ', kNoBreakSpace) + kPopDirectionalIsolate;
+        out += text.mid(from, match.capturedStart() - from)
+               + RichText::leftToRight(match.captured().replace(u' ', kNoBreakSpace));
         from = match.capturedEnd();
     }
     return out + text.mid(from);

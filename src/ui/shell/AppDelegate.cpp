@@ -12,6 +12,7 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/IconMaker.h"
 #include "ui/kit/MenuStyle.h"
+#include "ui/kit/Widgets.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
@@ -24,7 +25,6 @@
 #include <QIcon>
 #include <QLocale>
 #include <QPixmap>
-#include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTimer>
@@ -261,11 +261,7 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         return Outcome::Running;
     }
 
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = mainWC_->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        mainWC_->move(frame.topLeft());
-    }
+    centreOnScreen(mainWC_, QGuiApplication::primaryScreen());
     mainWC_->show();
     // Told at start-up, or at the first write that fails later: once.
     connect(&Notifier::shared(), &Notifier::userDataUnwritable, this, &AppDelegate::tellUserDataFault);

@@ -16,7 +16,6 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QSlider>
 
 #include <algorithm>
@@ -108,11 +107,7 @@ void SettingsWindowController::show(const std::shared_ptr<Library>&)
     if (!instance())
         instance() = new SettingsWindowController;
     SettingsWindowController* window = instance();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
+    centreOnScreen(window, QGuiApplication::primaryScreen());
     window->QWidget::show();
     window->raise();
     window->activateWindow();

@@ -3,6 +3,7 @@
 #include "core/AtomicFile.h"
 #include "core/Library.h"
 #include "ui/assistant/AIChatView.h"
+#include "ui/kit/RichTextBuilder.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/snapshot/SnapshotRun.h"
@@ -19,8 +20,6 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTextDocument>
-#include <QTextFrame>
-#include <QTextFrameFormat>
 #include <QTextOption>
 #include <QWidget>
 
@@ -135,6 +134,19 @@ QString seconds(double value, int decimals)
     return QString::number(value, 'f', decimals) + QLatin1Char('s');
 }
 
+double since(const QElapsedTimer& clock)
+{
+    return double(clock.elapsed()) / 1000;
+}
+
+void pictureOnly(QTextBrowser& view)
+{
+    view.setAttribute(Qt::WA_DontShowOnScreen);
+    view.setFrameShape(QFrame::NoFrame);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
 Run::Run(MainWindowController& main, QString dir, QProcessEnvironment environment)
     : main(main), dir(std::move(dir)), environment(std::move(environment))
 {
@@ -177,25 +189,16 @@ void Run::saveWindow(const QString& name) const
 void Run::render(const QTextDocument& text, const QString& name) const
 {
     QTextBrowser view;
-    view.setAttribute(Qt::WA_DontShowOnScreen);
-    view.setFrameShape(QFrame::NoFrame);
-    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pictureOnly(view);
     view.setLayoutDirection(Qt::RightToLeft);
     view.resize(kRenderWidth, kRenderStartHeight);
     QTextDocument* document = text.clone(&view);
     QTextOption option = document->defaultTextOption();
     option.setTextDirection(Qt::RightToLeft);
     document->setDefaultTextOption(option);
-    // The insets are the root frame's margins, so that they scroll and print
-    // with the text.
+    // The frame's own margin would add to the insets.
     document->setDocumentMargin(0);
-    QTextFrameFormat frame = document->rootFrame()->frameFormat();
-    frame.setLeftMargin(kRenderInsetX);
-    frame.setRightMargin(kRenderInsetX);
-    frame.setTopMargin(kRenderInsetY);
-    frame.setBottomMargin(kRenderInsetY);
-    document->rootFrame()->setFrameFormat(frame);
+    RichText::setInsets(*document, kRenderInsetX, kRenderInsetY);
     view.setDocument(document);
     document->setTextWidth(kRenderWidth);
     const double textHeight = document->documentLayout()->documentSize().height() - 2 * kRenderInsetY;
@@ -269,7 +272,7 @@ int defaultRun(Run& run)
     QElapsedTimer clock;
     clock.start();
     run.waitForSearch(kSearchLimitSeconds);
-    const double took = double(clock.elapsed()) / 1000;
+    const double took = since(clock);
     Snapshot::wait(0.8);
     if (SearchTabView* tab = run.lastSearchTab())
         Line() << "search results:" << tab->resultCount() << "in" << seconds(took, 2);

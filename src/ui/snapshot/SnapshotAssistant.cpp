@@ -45,11 +45,6 @@ constexpr int kTableRows = 6;
 // A whole transcript can be very long; its picture stops here.
 constexpr int kTranscriptMaxHeight = 8000;
 
-double since(const QElapsedTimer& clock)
-{
-    return double(clock.elapsed()) / 1000;
-}
-
 // The first `count` user-perceived characters.
 QString firstCharacters(const QString& text, int count)
 {
@@ -93,10 +88,7 @@ std::shared_ptr<Box> answerInBackground(Library& lib, const QString& question, A
 void saveTranscript(const Run& run, QTextBrowser* transcript, const QString& name)
 {
     QTextBrowser page;
-    page.setAttribute(Qt::WA_DontShowOnScreen);
-    page.setFrameShape(QFrame::NoFrame);
-    page.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    page.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pictureOnly(page);
     page.setLayoutDirection(transcript->layoutDirection());
     page.setPalette(transcript->palette());
     page.setFont(transcript->font());

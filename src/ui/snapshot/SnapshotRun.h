@@ -14,6 +14,8 @@
 #include <optional>
 #include <utility>
 
+class QElapsedTimer;
+class QTextBrowser;
 class QTextDocument;
 class QWidget;
 
@@ -58,6 +60,11 @@ private:
 QString quoted(const QStringList& items);
 // Seconds with the given number of decimals and a trailing "s": "1.25s".
 QString seconds(double value, int decimals);
+// The seconds a started clock has run.
+double since(const QElapsedTimer& clock);
+// Makes a text view one that is only photographed: never on screen, with no
+// frame and no scroll bars, so that its picture is the text alone.
+void pictureOnly(QTextBrowser& view);
 
 class Run {
 public:

@@ -154,7 +154,7 @@ int quran(Run& run)
     for (int waited = 0; !run.main.activeQuran() && waited < kQuranWaitSteps; ++waited)
         Snapshot::wait(kQuranWaitStep);
     QuranView* view = run.main.activeQuran();
-    Line() << "quran loaded in" << seconds(double(clock.elapsed()) / 1000, 2) << "ayat:"
+    Line() << "quran loaded in" << seconds(since(clock), 2) << "ayat:"
            << (view ? view->text().ayat.size() : 0);
     Snapshot::wait(0.6);
 

@@ -73,6 +73,14 @@ protected:
 
 } // namespace
 
+TEST(ListenerText, cleaningDropsWhatSteersDirectionAndKeepsTheJoiners)
+{
+    // The marks (LRM, RLM, ALM) and the isolates go; the non-joiner shapes
+    // the letters and stays.
+    const QString heard = QStringLiteral(u"\u200F \u2067\u0644\u200C\u0627\u2069\u061C \u200E");
+    EXPECT_EQ(Listener::clean(heard), QStringLiteral(u"\u0644\u200C\u0627"));
+}
+
 TEST_F(ListenerTest, nothingRecognisedEndsAfterNineSecondsWithEmptyText)
 {
     make();

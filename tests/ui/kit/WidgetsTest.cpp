@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -110,6 +111,19 @@ TEST_F(WidgetsTest, pinKeepsLeadingInsetOnTheReadingSide)
         EXPECT_TRUE(pinnedSubviews(&parent).isEmpty());
         EXPECT_EQ(child->parentWidget(), &keeper);
     }
+}
+
+TEST_F(WidgetsTest, windowsCentreOnTheScreensFreeAreaAndStayWithoutOne)
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    QWidget window(nullptr, Qt::Window);
+    window.resize(300, 200);
+    window.move(3, 5);
+    centreOnScreen(&window, nullptr);
+    EXPECT_EQ(window.pos(), QPoint(3, 5));
+    centreOnScreen(&window, screen);
+    EXPECT_EQ(window.frameGeometry().center(), screen->availableGeometry().center());
 }
 
 TEST_F(WidgetsTest, labelsShortenTheirTextWithoutLosingIt)
