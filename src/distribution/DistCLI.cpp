@@ -218,8 +218,9 @@ int install(const QString& sourceText, const std::optional<QString>& idList, con
                 output.err(LocalStore::pageIndexProblem(indexFailure));
             // Narrators read under older chain rules are read again, once,
             // before any book goes in; the reader hears of it beside the report.
-            if (const auto refreshed = store->refreshNarrators(); refreshed && output.err)
-                output.err(LocalStore::narratorsRefreshedNotice(*refreshed));
+            if (const QString notice = LocalStore::narratorsRefreshNotice(store->refreshNarrators());
+                !notice.isEmpty() && output.err)
+                output.err(notice);
             // Books installed from a release count even where no run recorded
             // it, so that no older release can replace them.
             const std::int64_t lastRelease = std::max(

@@ -362,40 +362,100 @@ bool LocalStore::narratorsOutdated(SQLiteDB& db)
     return db.scalarInt(QStringLiteral("SELECT 1 FROM narrators LIMIT 1")).has_value();
 }
 
-std::optional<std::int64_t> LocalStore::refreshNarrators()
+namespace {
+
+// The meta key of a re-reading under way: the rules it reads with and the
+// first book not yet read again ("3:1042").
+const QString kIsnadRereadKey = QStringLiteral("isnad_reread");
+
+// The book a re-reading under the current rules stopped before, or 0 to
+// start from the first.
+std::int64_t rereadFrom(SQLiteDB& db)
+{
+    const auto rows = db.rows(QStringLiteral("SELECT value FROM meta WHERE key=?"), {kIsnadRereadKey});
+    const QString mark = rows.isEmpty() ? QString() : rows.first().str(0).value_or(QString());
+    const QString rules = mark.section(u':', 0, 0);
+    if (rules != QString::number(Isnad::rulesVersion))
+        return 0;
+    return Numbers::parseInteger(mark.section(u':', 1)).value_or(0);
+}
+
+} // namespace
+
+LocalStore::NarratorRefresh LocalStore::rereadBook(std::int64_t bookId, std::int64_t nextBook)
+{
+    Transaction transaction(*db_);
+    if (!transaction.begun() || !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE book_id=?"), {bookId}))
+        return {NarratorRefresh::Outcome::failed};
+    NarratorWriter narrators(*db_);
+    auto pages = db_->prepare(QStringLiteral("SELECT id, content FROM pages WHERE book_id=? ORDER BY seq, id"));
+    if (!narrators.ready() || !pages)
+        return {NarratorRefresh::Outcome::failed};
+    pages->bind({bookId});
+    std::int64_t chained = 0;
+    Statement::Step step;
+    while ((step = pages->next()) == Statement::Step::Row) {
+        const QString content = pages->text(1).value_or(QString());
+        if (!Isnad::hasIsnad(content))
+            continue;
+        ++chained;
+        if (!narrators.addPage(content, bookId, pages->integer(0).value_or(0)))
+            return {NarratorRefresh::Outcome::failed};
+    }
+    pages.reset();
+    const QString mark = QString::number(Isnad::rulesVersion) + u':' + QString::number(nextBook);
+    if (step != Statement::Step::Done
+        || !db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"), {kIsnadRereadKey, mark})
+        || !transaction.commit())
+        return {NarratorRefresh::Outcome::failed};
+    return {NarratorRefresh::Outcome::done, chained};
+}
+
+LocalStore::NarratorRefresh LocalStore::refreshNarrators(const std::function<bool()>& goOn)
 {
     if (db_->isReadOnly() || !narratorsOutdated())
-        return std::nullopt;
-    std::int64_t chained = 0;
+        return {};
+    // Book by book, each in a transaction of its own that records where the
+    // reading stands: a stop loses no book read, and the next start goes on.
+    const std::int64_t from = rereadFrom(*db_);
+    QList<std::int64_t> books;
+    auto bookIds = db_->prepare(QStringLiteral("SELECT DISTINCT book_id FROM pages WHERE book_id>=? ORDER BY book_id"));
+    if (!bookIds)
+        return {NarratorRefresh::Outcome::failed};
+    bookIds->bind({from});
+    Statement::Step step;
+    while ((step = bookIds->next()) == Statement::Step::Row)
+        books.append(bookIds->integer(0).value_or(0));
+    bookIds.reset();
+    if (step != Statement::Step::Done)
+        return {NarratorRefresh::Outcome::failed};
+    NarratorRefresh result{NarratorRefresh::Outcome::done};
+    for (qsizetype i = 0; i < books.size(); ++i) {
+        if (goOn && !goOn())
+            return {NarratorRefresh::Outcome::stopped, result.pages};
+        const NarratorRefresh book =
+            rereadBook(books[i], i + 1 < books.size() ? books[i + 1] : books[i] + 1);
+        if (book.outcome != NarratorRefresh::Outcome::done)
+            return book;
+        result.pages += book.pages;
+    }
+    // Names no page gives any more went with the older rules; what is left
+    // is merged anew as a whole.
     {
         Transaction transaction(*db_);
         if (!transaction.begun()
             || !db_->exec(QStringLiteral(
-                "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key='narrators_merged';")))
-            return std::nullopt;
-        NarratorWriter narrators(*db_);
-        auto pages = db_->prepare(QStringLiteral("SELECT id, book_id, content FROM pages ORDER BY id"));
-        if (!narrators.ready() || !pages)
-            return std::nullopt;
-        Statement::Step step;
-        while ((step = pages->next()) == Statement::Step::Row) {
-            const QString content = pages->text(2).value_or(QString());
-            if (!Isnad::hasIsnad(content))
-                continue;
-            ++chained;
-            if (!narrators.addPage(content, pages->integer(1).value_or(0), pages->integer(0).value_or(0)))
-                return std::nullopt;
-        }
-        pages.reset();
-        if (step != Statement::Step::Done
+                "DELETE FROM narrators WHERE id NOT IN (SELECT student_id FROM isnad_edges) "
+                "AND id NOT IN (SELECT teacher_id FROM isnad_edges);"
+                "DELETE FROM meta WHERE key IN ('narrators_merged', 'isnad_reread');"))
             || !db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"),
                          {kIsnadRulesKey, QString::number(Isnad::rulesVersion)})
             || !transaction.commit())
-            return std::nullopt;
+            return {NarratorRefresh::Outcome::failed};
     }
-    // Every name is new to the merge now: it looks at them all.
-    dedupNarrators();
-    return chained;
+    if (!dedupNarrators())
+        return {NarratorRefresh::Outcome::failed};
+    return result;
 }
 
 QString LocalStore::narratorsRefreshedNotice(std::int64_t pages)
@@ -403,6 +463,20 @@ QString LocalStore::narratorsRefreshedNotice(std::int64_t pages)
     return QStringLiteral(u"حُدّث جدول الرواة وشبكة الأسانيد بقواعد الاستخراج الحالية: قُرئت أسانيد ")
         + CountedNoun::pages().count(pages, CountedNoun::Case::genitive)
         + QStringLiteral(u" من جديد دون إعادة تثبيت الكتب.");
+}
+
+QString LocalStore::narratorsRefreshNotice(const NarratorRefresh& refresh)
+{
+    switch (refresh.outcome) {
+    case NarratorRefresh::Outcome::done:
+        return narratorsRefreshedNotice(refresh.pages);
+    case NarratorRefresh::Outcome::failed:
+        return QStringLiteral(u"تعذّر تحديث جدول الرواة بقواعد الاستخراج الحالية، فبقي كما كان، وستُعاد المحاولة عند التشغيل التالي.");
+    case NarratorRefresh::Outcome::upToDate:
+    case NarratorRefresh::Outcome::stopped:
+        break;
+    }
+    return {};
 }
 
 QString LocalStore::installFailure(const std::optional<SQLFailure>& failure)

@@ -223,7 +223,8 @@ bool isNotNameWord(const QString& f)
                        u"باسنادهما", u"باسنادها", u"بمعناه", u"بمعني", u"معناه", u"ذكر", u"ذكره", u"مثله", u"بمثله",
                        u"مثل", u"بمثل", u"نحوه", u"بنحوه", u"نحو", u"بنحو", u"زاد", u"ايضا", u"في", u"الذي", u"كان",
                        u"قد", u"خطيبا", u"قام", u"وهو", u"وهي", u"الي", u"مع", u"ما", u"لا", u"لم", u"اذا", u"ثم",
-                       u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت"});
+                       u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت", u"اظنه", u"احسبه", u"اراه",
+                       u"عني"});
 }
 
 // The words above, also with a conjunction in front ("ورفعه", "فحدثني").
@@ -313,6 +314,16 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
             if (k == t.size())
                 break;
         }
+        const QString next = i + 1 < t.size() && !isStop(t[i + 1]) ? fold(t[i + 1]) : QString();
+        // "قال لي رسول الله": to me, no part of the name.
+        if (words.isEmpty() && f == u"لي")
+            continue;
+        // "عبيد الله وهو ابن عمر": a gloss that completes the name.
+        if (f == u"وهو" && !words.isEmpty() && isOneOf(next, {u"بن", u"ابن"}))
+            continue;
+        // "فلان رجل من أهل الشام": what he was, not more of his name.
+        if (f == u"رجل" && !words.isEmpty() && next == u"من")
+            break;
         if (isNotName(f))
             break;
         words.append(t[i]);
@@ -328,7 +339,7 @@ QString nameAt(const QStringList& t, qsizetype& i, qsizetype most)
 {
     const QStringList words = nameWords(t, i);
     const QString name = words.join(QLatin1Char(' '));
-    return words.size() <= most && validName(name) ? name : QString();
+    return words.size() <= most && validName(name) ? filedName(name) : QString();
 }
 
 // The abbreviated link words, which a colon before them makes the report's
@@ -356,121 +367,187 @@ qsizetype reportBoundary(const QString& piece, bool beforeOpener)
     return -1;
 }
 
+// The tokens after a piece's names, read step by step: each step tells
+// whether it settled what the rest of the piece says.
+class Rest {
+public:
+    Rest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out)
+        : t_(all.sliced(std::min(from, all.size()))), nextLink_(nextLink), out_(out)
+    {
+        t_.removeAll(QStringLiteral(","));
+        // "أن فلانا أخبره * أنه سمع": the mark after the verb opens no report.
+        for (qsizetype k = 1; k < t_.size(); ++k)
+            if (t_[k] == u'*' && isToldVerb(fold(t_[k - 1])))
+                t_.removeAt(k--);
+        while (i_ < t_.size() && t_[i_] == u'.')
+            ++i_;
+    }
+
+    void read()
+    {
+        if (i_ == t_.size())
+            return;
+        starred_ = t_.sliced(i_).contains(QStringLiteral("*"));
+        if (routeChanges() || routesMeet() || namedSpeaker() || speakerStood())
+            return;
+        if (starred_) {
+            out_.textBegins = true;
+            return;
+        }
+        if (describesNarrator() || toldBy() || askedOne())
+            return;
+        sayingOnly();
+    }
+
+private:
+    QString word(qsizetype k) const { return k < t_.size() && !isStop(t_[k]) ? fold(t_[k]) : QString(); }
+    bool only(qsizetype start, std::initializer_list<const char16_t*> allowed) const
+    {
+        for (qsizetype k = start; k < t_.size(); ++k)
+            if (!isOneOf(t_[k], allowed))
+                return false;
+        return true;
+    }
+
+    // "ح و(حدثنا)": a parallel route.
+    bool routeChanges()
+    {
+        if (word(i_) != u"\u062D" || !only(i_ + 1, {u"\u0648", u"."}))
+            return false;
+        out_.tahwil = true;
+        return true;
+    }
+
+    // "قالا ثنا", "قالوا: ثنا", "جميعا عن": the routes meet; with words
+    // after it, "they said" opens the report.
+    bool routesMeet()
+    {
+        if (!isJoint(word(i_)))
+            return false;
+        if (only(i_ + 1, {u":", u".", u"\u0648"}))
+            out_.joint = true;
+        else
+            out_.textBegins = true;
+        return true;
+    }
+
+    // "قال: قال علي: …": the narrator he names speaks the report; "قال قال
+    // ربيعة حدثني …" goes on with him.
+    bool namedSpeaker()
+    {
+        if (word(i_) != u"قال")
+            return false;
+        qsizetype k = i_ + 1;
+        if (k < t_.size() && t_[k] == u':')
+            ++k;
+        if (word(k) != u"قال" && word(k) != u"قالت")
+            return false;
+        ++k;
+        const QString name = nameAt(t_, k, 5);
+        const bool goesOn = k == t_.size() && !nextLink_.isEmpty() && !isWeakLink(nextLink_);
+        if (name.isEmpty() || isProphet(name) || !(goesOn || (k < t_.size() && (t_[k] == u':' || t_[k] == u'*'))))
+            return false;
+        out_.places.append({name});
+        out_.textBegins = !goesOn;
+        return true;
+    }
+
+    // "قال قام معاوية خطيبا فقال … سمعت رسول الله": the man who stood
+    // heard the report.
+    bool speakerStood()
+    {
+        qsizetype k = i_ + 1;
+        if (word(i_) != u"قال" || starred_ || !nextLink_.startsWith(u"\u0633\u0645\u0639\u062A")
+            || !isOneOf(word(k), {u"قام", u"خطب", u"خطبنا", u"خطبهم"}))
+            return false;
+        ++k;
+        if (word(k) == u"فينا")
+            ++k;
+        const QString name = nameAt(t_, k, 5);
+        if (!name.isEmpty() && !isProphet(name))
+            out_.places.append({name});
+        out_.textBegins = true;
+        return true;
+    }
+
+    // "عن سعد الطائي وكان ثقة عن …": a word about the narrator, and the
+    // chain goes on.
+    bool describesNarrator() const
+    {
+        return isOneOf(word(i_), {u"وكان", u"وهو"}) && !nextLink_.isEmpty() && t_.size() - i_ <= 3
+            && std::none_of(t_.cbegin() + i_, t_.cend(), isStop);
+    }
+
+    // "أن فلانا أخبره أنه سمع …": he is the next narrator.
+    bool toldBy()
+    {
+        if (word(i_) != u"ان")
+            return false;
+        qsizetype k = i_ + 1;
+        const QString name = nameAt(t_, k, 6);
+        // "أن عبد الله يرفع الحديث": he is the last narrator.
+        if (!name.isEmpty() && isOneOf(word(k), {u"يرفع", u"يرفعه", u"رفعه", u"يبلغ"})) {
+            out_.places.append({name});
+            out_.textBegins = true;
+            return true;
+        }
+        if (name.isEmpty() || !isToldVerb(word(k)))
+            return false;
+        out_.places.append({name});
+        Rest(t_, k + 1, nextLink_, out_).read();
+        return true;
+    }
+
+    // "أن امرأة سألت عائشة قالت: …": the one asked gives the report.
+    bool askedOne()
+    {
+        if (word(i_) != u"ان")
+            return false;
+        for (qsizetype k = i_ + 1; k <= i_ + 3 && k < t_.size() && !isStop(t_[k]); ++k) {
+            if (isAsked(word(k))) {
+                ++k;
+                const QString asked = nameAt(t_, k, 5);
+                if (!asked.isEmpty() && !isProphet(asked))
+                    out_.places.append({asked});
+                out_.textBegins = true;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Words of saying alone before the next link word; a colon before an
+    // abbreviated link word opens the report ("قالت: أنا …").
+    void sayingOnly()
+    {
+        qsizetype words = 0;
+        for (qsizetype k = i_; k < t_.size(); ++k) {
+            if (t_[k] == u':') {
+                if (k + 1 < t_.size() || isWeakLink(nextLink_)) {
+                    out_.textBegins = true;
+                    return;
+                }
+            } else if (t_[k] == u'.') {
+                continue;
+            } else if (isStop(t_[k]) || !(isGlue(fold(t_[k])) || isToldVerb(fold(t_[k]))) || ++words > 3) {
+                out_.textBegins = true;
+                return;
+            }
+        }
+    }
+
+    QStringList t_;
+    QStringView nextLink_;
+    Piece& out_;
+    qsizetype i_ = 0;
+    bool starred_ = false;
+};
+
 // What follows a piece's names (its tokens from `from` on) says whether the
 // chain goes on, and may name one more narrator.
 void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out)
 {
-    QStringList t = all.sliced(std::min(from, all.size()));
-    t.removeAll(QStringLiteral(","));
-    qsizetype i = 0;
-    while (i < t.size() && t[i] == u'.')
-        ++i;
-    if (i == t.size())
-        return;
-    const auto word = [&](qsizetype k) { return k < t.size() && !isStop(t[k]) ? fold(t[k]) : QString(); };
-    const auto only = [&](qsizetype start, std::initializer_list<const char16_t*> allowed) {
-        for (qsizetype k = start; k < t.size(); ++k)
-            if (!isOneOf(t[k], allowed))
-                return false;
-        return true;
-    };
-    const bool starred = t.sliced(i).contains(QStringLiteral("*"));
-
-    // "ح و(حدثنا)": a parallel route.
-    if (word(i) == u"\u062D" && only(i + 1, {u"\u0648", u"."})) {
-        out.tahwil = true;
-        return;
-    }
-    // "قالا ثنا", "قالوا: ثنا", "جميعا عن": the routes meet; with words
-    // after it, "they said" opens the report.
-    if (isJoint(word(i))) {
-        if (only(i + 1, {u":", u".", u"\u0648"}))
-            out.joint = true;
-        else
-            out.textBegins = true;
-        return;
-    }
-    // "قال: قال علي: …": the narrator he names speaks the report.
-    if (word(i) == u"قال") {
-        qsizetype k = i + 1;
-        if (k < t.size() && t[k] == u':')
-            ++k;
-        if (word(k) == u"قال" || word(k) == u"قالت") {
-            ++k;
-            const QString name = nameAt(t, k, 5);
-            // "قال قال ربيعة حدثني …" goes on; "قال: قال علي: …" is his report.
-            const bool goesOn = k == t.size() && !nextLink.isEmpty() && !isWeakLink(nextLink);
-            if (!name.isEmpty() && !isProphet(name) && (goesOn || (k < t.size() && (t[k] == u':' || t[k] == u'*')))) {
-                out.places.append({name});
-                out.textBegins = !goesOn;
-                return;
-            }
-        }
-        // "قال قام معاوية خطيبا فقال … سمعت رسول الله": the man who stood
-        // heard the report.
-        k = i + 1;
-        if (!starred && nextLink.startsWith(u"\u0633\u0645\u0639\u062A")
-            && isOneOf(word(k), {u"قام", u"خطب", u"خطبنا", u"خطبهم"})) {
-            ++k;
-            if (word(k) == u"فينا")
-                ++k;
-            const QString name = nameAt(t, k, 5);
-            if (!name.isEmpty() && !isProphet(name))
-                out.places.append({name});
-            out.textBegins = true;
-            return;
-        }
-    }
-    if (starred) {
-        out.textBegins = true;
-        return;
-    }
-    // "عن سعد الطائي وكان ثقة عن …": a word about the narrator, and the
-    // chain goes on.
-    if (isOneOf(word(i), {u"وكان", u"وهو"}) && !nextLink.isEmpty() && t.size() - i <= 3
-        && std::none_of(t.cbegin() + i, t.cend(), isStop)) {
-        return;
-    }
-    if (word(i) == u"ان") {
-        // "أن فلانا أخبره أنه سمع …": he is the next narrator.
-        qsizetype k = i + 1;
-        const QString name = nameAt(t, k, 6);
-        if (!name.isEmpty() && isToldVerb(word(k))) {
-            out.places.append({name});
-            readRest(t, k + 1, nextLink, out);
-            return;
-        }
-        // "أن امرأة سألت عائشة قالت: …": the one asked gives the report.
-        for (k = i + 1; k <= i + 3 && k < t.size() && !isStop(t[k]); ++k) {
-            if (isAsked(word(k))) {
-                ++k;
-                const QString asked = nameAt(t, k, 5);
-                if (!asked.isEmpty() && !isProphet(asked))
-                    out.places.append({asked});
-                out.textBegins = true;
-                return;
-            }
-        }
-    }
-    // Words of saying alone before the next link word; a colon before an
-    // abbreviated link word opens the report ("قالت: أنا …").
-    qsizetype words = 0;
-    for (qsizetype k = i; k < t.size(); ++k) {
-        if (t[k] == u':') {
-            if (k + 1 < t.size() || isWeakLink(nextLink)) {
-                out.textBegins = true;
-                return;
-            }
-        } else if (t[k] == u'.') {
-            continue;
-        } else if (isStop(t[k]) || !(isGlue(fold(t[k])) || isToldVerb(fold(t[k])))) {
-            out.textBegins = true;
-            return;
-        } else if (++words > 3) {
-            out.textBegins = true;
-            return;
-        }
-    }
+    Rest(all, from, nextLink, out).read();
 }
 
 Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
@@ -483,7 +560,18 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
     }
     if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
         piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
-    const QStringList t = tokens(piece);
+    QStringList t = tokens(piece);
+    // A chapter's heading ("باب …", "كتاب …", "آخر كتاب النكاح") ends the
+    // reports before it.
+    for (qsizetype k = 0; k + 1 < t.size(); ++k) {
+        const QString next = fold(t[k + 1]);
+        const bool titled = next.startsWith(u"\u0627\u0644") || isOneOf(next, {u"ما", u"في", u"من", u"فضل", u"ذكر"});
+        if (isOneOf(fold(t[k]), {u"باب", u"كتاب", u"ابواب"}) && (titled || (k > 0 && fold(t[k - 1]) == u"اخر"))) {
+            t.resize(k > 0 && fold(t[k - 1]) == u"اخر" ? k - 1 : k);
+            out.reportEnds = true;
+            break;
+        }
+    }
 
     qsizetype i = 0;
     QList<qsizetype> commas;
@@ -523,7 +611,7 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
         if (joined.isEmpty())
             return;
         if (validName(joined))
-            place.append(joined);
+            place.append(filedName(joined));
         else if (Py::len(joined) >= maxNameLength || Py::split(joined).size() >= maxNameWords)
             tooLong = true;
     };
@@ -580,7 +668,69 @@ bool sameNarrator(const QString& a, const QString& b)
     return key(a) == key(b);
 }
 
+// Given names that end in an alif of their own: the accusative's alif
+// comes off every other one.
+bool endsInOwnAlif(const QString& folded)
+{
+    return isOneOf(folded, {u"زكريا", u"يحيا", u"موسا", u"عيسا"});
+}
+
+// Words that stand for the father of the narrator before them: "عن أبيه",
+// "عن أبيها", "أن أباه حدثه", "حدثني أبي".
+bool isFatherWord(const QString& name)
+{
+    return isOneOf(fold(name), {u"ابيه", u"ابيها", u"اباه", u"اباها", u"ابوه", u"ابي"});
+}
+
+bool isLineageWord(const QString& folded) { return isOneOf(folded, {u"بن", u"ابن", u"بنت", u"ابنه"}); }
+
+// The father of `student` as his own name gives it ("سليمان بن بريدة":
+// بريدة); otherwise one narrator for that student's father alone.
+QString fatherOf(const QString& student)
+{
+    QStringList words;
+    for (const QString& w : student.split(u' ', Qt::SkipEmptyParts))
+        if (!isGloss(fold(w)))
+            words.append(w);
+    for (qsizetype k = 1; k + 1 < words.size(); ++k)
+        if (isLineageWord(fold(words[k])))
+            return filedName(words.sliced(k + 1).join(u' '));
+    return QStringLiteral(u"والد ") + student;
+}
+
+// Each "أبيه" of a route becomes the father of the narrator before it, so
+// that no one narrator stands for the fathers of every narrator.
+void nameFathers(Chain& route)
+{
+    for (qsizetype i = 1; i < route.size(); ++i)
+        if (route[i - 1].size() == 1 && !isFatherWord(route[i - 1].first()))
+            for (QString& name : route[i])
+                if (isFatherWord(name))
+                    name = fatherOf(route[i - 1].first());
+}
+
 } // namespace
+
+QString filedName(const QString& name)
+{
+    QStringList words = name.split(u' ', Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return name;
+    const QString first = fold(words.first());
+    // A kunya is filed in the nominative: أبا هريرة and أبي هريرة are أبو هريرة.
+    if (words.size() > 1 && (first == u"ابا" || first == u"ابي")) {
+        words.first() = words.first().first(2) + QChar(0x0648);
+    } else if (Py::len(first) >= 4 && first.endsWith(u'\u0627') && !first.startsWith(u"\u0627\u0644")
+               && !first.endsWith(u"\u0627\u0627") && !first.endsWith(u"\u0647\u0627") && !endsInOwnAlif(first)
+               && (words.size() == 1 || !isLineageWord(fold(words[1])))) {
+        // The accusative's alif (جابرا, أنسا, عليا), not a pronoun's (أباها);
+        // عمرو writes it in place of his waw.
+        words.first().chop(1);
+        if (first == u"عمرا")
+            words.first().append(QChar(0x0648));
+    }
+    return words.join(u' ');
+}
 
 QList<Chain> chains(const QString& text)
 {
@@ -604,8 +754,10 @@ QList<Chain> chains(const QString& text)
     bool shared = false; // the routes have met: a name goes to each
     const auto finish = [&] {
         for (Chain& route : routes)
-            if (!route.isEmpty())
+            if (!route.isEmpty()) {
+                nameFathers(route);
                 result.append(std::move(route));
+            }
         routes.clear();
         shared = false;
     };

@@ -27,7 +27,7 @@ namespace Isnad {
 // The version of the chain rules. A library stores it beside the narrators
 // and edges it read with them, and one stored under another version reads
 // its pages again: raise it whenever chains() reads any page differently.
-inline constexpr int rulesVersion = 2;
+inline constexpr int rulesVersion = 3;
 
 // Names shorter than this many code points are not narrators.
 inline constexpr qsizetype minNameLength = 2;
@@ -71,6 +71,12 @@ bool hasIsnad(const QString& text);
 // be empty.
 QString cleanNarrator(const QString& piece);
 
+// A narrator's name as the graph files it: a leading kunya in the nominative
+// (أبا هريرة, أبي هريرة: أبو هريرة) and a given name without the
+// accusative's alif (جابرا: جابر, عمرا: عمرو), so that one man is one
+// narrator whatever his case in the sentence.
+QString filedName(const QString& name);
+
 // One place of a chain: the narrators named together there ("A and B" are
 // two), one or more.
 using Link = QStringList;
@@ -85,7 +91,9 @@ using Chain = QList<Link>;
 // follow belong to every route. «أن فلانا أخبره», «أنه سمع» and «قال: قال
 // فلان» go on to the narrator they name. Words that only describe the report
 // or a name (قالوا, رفعه, بإسناده, نحوه, the compiler's remarks) are no
-// narrators, and a gloss (يعني, هو) completes the name it follows.
+// narrators, and a gloss (يعني, هو) completes the name it follows. Names
+// are filed (filedName), and «أبيه/أبي» is the father of the narrator
+// before it: the father his name gives, or else "والد" and his name.
 QList<Chain> chains(const QString& text);
 
 // The narrator names of the first chain in `text`, nearest to the book's
