@@ -202,11 +202,13 @@ bool isGloss(const QString& f) { return isOneOf(f, {u"يعني", u"يعنيان"
 
 bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"سالا", u"سالوا"}); }
 
-// The compiler's remarks between a narrator and the next link word ("وأنا
-// لحديثه أتقن", "وهذا لفظه", "المعنى", "واللفظ له"): no name and no report.
+// The compiler's remarks and doubts between a narrator and the next link
+// word ("وأنا لحديثه أتقن", "وهذا لفظه", "المعنى", "واللفظ له", "أظنه"): no
+// name and no report.
 bool isAside(const QString& f)
 {
-    return isOneOf(f, {u"انا", u"وانا", u"هذا", u"وهذا", u"المعني", u"اللفظ", u"واللفظ"});
+    return isOneOf(f, {u"انا", u"وانا", u"هذا", u"وهذا", u"المعني", u"اللفظ", u"واللفظ", u"اظنه", u"احسبه", u"اراه",
+                       u"عني"});
 }
 
 // Words no narrator's name holds: they describe the report or the route
@@ -223,8 +225,8 @@ bool isNotNameWord(const QString& f)
                        u"باسنادهما", u"باسنادها", u"بمعناه", u"بمعني", u"معناه", u"ذكر", u"ذكره", u"مثله", u"بمثله",
                        u"مثل", u"بمثل", u"نحوه", u"بنحوه", u"نحو", u"بنحو", u"زاد", u"ايضا", u"في", u"الذي", u"كان",
                        u"قد", u"خطيبا", u"قام", u"وهو", u"وهي", u"الي", u"مع", u"ما", u"لا", u"لم", u"اذا", u"ثم",
-                       u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت", u"اظنه", u"احسبه", u"اراه",
-                       u"عني"});
+                       u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت", u"يبلغ", u"يبلغه",
+                       u"روايه"});
 }
 
 // The words above, also with a conjunction in front ("ورفعه", "فحدثني").
@@ -321,9 +323,15 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
         // "عبيد الله وهو ابن عمر": a gloss that completes the name.
         if (f == u"وهو" && !words.isEmpty() && isOneOf(next, {u"بن", u"ابن"}))
             continue;
-        // "فلان رجل من أهل الشام": what he was, not more of his name.
-        if (f == u"رجل" && !words.isEmpty() && next == u"من")
+        // "فلان، رجل من أهل الكوفة، عن …", "عباد بن زياد من ولد المغيرة":
+        // what he was, not more of his name (an unnamed man's "من" aside).
+        if (!words.isEmpty()
+            && ((f == u"رجل" && next == u"من")
+                || (f == u"من" && !isOneOf(fold(words.first()), {u"رجل", u"امراه", u"شيخ", u"بعض", u"ناس"})))) {
+            while (i < t.size() && (t[i] == u',' || !isStop(t[i])) && !isJoint(fold(t[i])))
+                ++i;
             break;
+        }
         if (isNotName(f))
             break;
         words.append(t[i]);
@@ -692,21 +700,23 @@ QString fatherOf(const QString& student)
     for (const QString& w : student.split(u' ', Qt::SkipEmptyParts))
         if (!isGloss(fold(w)))
             words.append(w);
-    for (qsizetype k = 1; k + 1 < words.size(); ++k)
+    // "ابن عجلان": the son of عجلان.
+    for (qsizetype k = 0; k + 1 < words.size(); ++k)
         if (isLineageWord(fold(words[k])))
             return filedName(words.sliced(k + 1).join(u' '));
     return QStringLiteral(u"والد ") + student;
 }
 
-// Each "أبيه" of a route becomes the father of the narrator before it, so
-// that no one narrator stands for the fathers of every narrator.
+// Each "أبيه" of a route becomes the father of the narrator before it (of
+// the nearest, after several: "ثابت عن أنس وهشام بن عروة عن أبيه"), so that
+// no one narrator stands for the fathers of every narrator.
 void nameFathers(Chain& route)
 {
     for (qsizetype i = 1; i < route.size(); ++i)
-        if (route[i - 1].size() == 1 && !isFatherWord(route[i - 1].first()))
+        if (!isFatherWord(route[i - 1].last()))
             for (QString& name : route[i])
                 if (isFatherWord(name))
-                    name = fatherOf(route[i - 1].first());
+                    name = fatherOf(route[i - 1].last());
 }
 
 } // namespace
