@@ -297,10 +297,13 @@ QStringList entryName(const QStringList& words)
 QStringList nameHead(const QStringList& name)
 {
     qsizetype i = 0;
+    // «عبد الله», «عبيد الله», «أبو حنيفة»: one element of two words.
     const auto element = [&] {
         if (i < name.size() && isOpenEnded(name[i]) && !isLineage(name[i]))
             ++i;
         if (i < name.size())
+            ++i;
+        if (i < name.size() && (name[i] == QStringLiteral("الله") || name[i] == QStringLiteral("الرحمن")))
             ++i;
     };
     element();
@@ -324,9 +327,30 @@ std::int64_t pagesNamingBoth(const Library& lib, const QStringList& a, const QSt
     return rows.isEmpty() ? 0 : rows.first().integer(0).value_or(0);
 }
 
+// How many pages of the library name the man of `head` by the form: his
+// name with the form beside it («إبراهيم النخعي», «أبو حنيفة النعمان»,
+// «محمد بن إسماعيل البخاري»), or his name where it holds the form («عبد
+// الله بن مسعود»).
+std::int64_t knownByForm(const Library& lib, const QStringList& head, const QStringList& form)
+{
+    for (qsizetype at = 0; at + form.size() <= head.size(); ++at)
+        if (head.mid(at, form.size()) == form)
+            return pagesCount(lib, head);
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return 0;
+    const qsizetype son = head.indexOf(sonOf());
+    const QStringList first = son > 0 ? head.mid(0, son) : head;
+    const QString match = namePhrase(first + form) + QStringLiteral(" OR ") + namePhrase(form + first)
+        + (son > 0 ? QStringLiteral(" OR ") + namePhrase(head + form) : QString());
+    const QList<Statement::Row> rows =
+        conn->rows(QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"), {match});
+    return rows.isEmpty() ? 0 : rows.first().integer(0).value_or(0);
+}
+
 // The best-known bearer of a short form: of the dictionaries' numbered
 // entries whose name holds the form as the man's own (not his father's),
-// the one whose man the library's pages name most often beside the form.
+// the one whose man the library's pages name most often by the form.
 // His entry, with the head of his name as `filedAs`.
 std::optional<AboutName> bestKnownBearer(const Library& lib, const QStringList& form, const QSet<std::int64_t>& dictionaries)
 {
@@ -363,7 +387,8 @@ std::optional<AboutName> bestKnownBearer(const Library& lib, const QStringList& 
                 continue;
             const QString key = head.join(u' ');
             if (!known.contains(key))
-                known.insert(key, head == form ? pagesCount(lib, head) : pagesNamingBoth(lib, head, form));
+                // Beside the form, and (among men of one given name) with it on the page.
+                known.insert(key, knownByForm(lib, head, form) + pagesNamingBoth(lib, head, form));
             const std::optional<Quoted> q = sentenceAbout(line, Reading{head, {}});
             if (known.value(key) <= bestKnown || !q || q->entry != Entry::numbered)
                 continue;
@@ -398,8 +423,11 @@ bool holdsForm(const AboutName& entry, const QStringList& form)
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded, const QSet<std::int64_t>& T,
                                     bool entered)
 {
-    std::optional<AboutName> referred = entered ? std::nullopt : CrossReference(lib, folded, T).entry();
-    if (!isShortForm(folded) || (referred && !referred->filedAs.isEmpty() && holdsForm(*referred, folded)))
+    // A short form is its best-known bearer's even where a namesake's entry
+    // opens with it («8067 أبو حنيفة الكوفي»); the index says whom it means.
+    const bool shortForm = isShortForm(folded);
+    std::optional<AboutName> referred = entered && !shortForm ? std::nullopt : CrossReference(lib, folded, T).entry();
+    if (!shortForm || (referred && !referred->filedAs.isEmpty() && holdsForm(*referred, folded)))
         return referred;
     std::optional<AboutName> bearer = bestKnownBearer(lib, folded, T);
     return bearer ? bearer : referred;
