@@ -81,7 +81,11 @@ void PageIndexBuild::stop()
 void PageIndexBuild::ended(const Outcome& outcome)
 {
     running_ = false;
-    if (const QString notice = LocalStore::narratorsRefreshNotice(outcome.narrators); !notice.isEmpty())
+    // A failed re-reading is said as a failure; the store keeps the rows it had.
+    const QString notice = LocalStore::narratorsRefreshNotice(outcome.narrators);
+    if (outcome.narrators.outcome == LocalStore::NarratorRefresh::Outcome::failed)
+        emit failed(notice);
+    else if (!notice.isEmpty())
         emit narratorsRefreshed(notice);
     if (stop_->load()) {
         emit finished(false);
