@@ -614,6 +614,10 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
     QStringList name;
     bool tooLong = false;
     const auto flush = [&] {
+        // "رجل من بني الديل يقال له بسر بن محجن": the name he is given.
+        const qsizetype called = name.indexOf(QStringLiteral(u"يقال"));
+        if (called > 0 && called + 2 < name.size() && fold(name[called + 1]).startsWith(u"\u0644\u0647"))
+            name = name.sliced(called + 2);
         const QString joined = name.join(QLatin1Char(' '));
         name.clear();
         if (joined.isEmpty())

@@ -375,6 +375,8 @@ TEST(IsnadCorpus, fathersDescriptionsAndHeadingsReadOnSamplePages)
                 EXPECT_FALSE(name.startsWith(u(u"لي "))) << qPrintable(name);
     EXPECT_EQ(Isnad::chain(u(u"حدثنا مسدد عن حماد أن عبد الله يرفع الحديث قال: كذا")),
               names({u"مسدد", u"حماد", u"عبد الله"}));
+    EXPECT_EQ(Isnad::chain(u(u"حدثنا مسدد عن رجل من بني الديل يقال له بسر بن محجن عن أبيه قال: كذا")),
+              names({u"مسدد", u"بسر بن محجن", u"محجن"}));
 }
 
 // What the installer stores from the sample's hadith books: no narrator's
