@@ -558,6 +558,22 @@ void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piec
     Rest(all, from, nextLink, out).read();
 }
 
+// A chapter's heading ("باب …", "كتاب …", "آخر كتاب النكاح") ends the
+// reports before it: the tokens are cut where it begins. Whether one did.
+bool cutAtHeading(QStringList& t)
+{
+    for (qsizetype k = 0; k + 1 < t.size(); ++k) {
+        const QString next = fold(t[k + 1]);
+        const bool titled = next.startsWith(u"\u0627\u0644") || isOneOf(next, {u"ما", u"في", u"من", u"فضل", u"ذكر"});
+        const bool closing = k > 0 && fold(t[k - 1]) == u"اخر";
+        if (isOneOf(fold(t[k]), {u"باب", u"كتاب", u"ابواب"}) && (titled || closing)) {
+            t.resize(closing ? k - 1 : k);
+            return true;
+        }
+    }
+    return false;
+}
+
 Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
 {
     const Patterns& p = patterns();
@@ -569,17 +585,8 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
     if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
         piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
     QStringList t = tokens(piece);
-    // A chapter's heading ("باب …", "كتاب …", "آخر كتاب النكاح") ends the
-    // reports before it.
-    for (qsizetype k = 0; k + 1 < t.size(); ++k) {
-        const QString next = fold(t[k + 1]);
-        const bool titled = next.startsWith(u"\u0627\u0644") || isOneOf(next, {u"ما", u"في", u"من", u"فضل", u"ذكر"});
-        if (isOneOf(fold(t[k]), {u"باب", u"كتاب", u"ابواب"}) && (titled || (k > 0 && fold(t[k - 1]) == u"اخر"))) {
-            t.resize(k > 0 && fold(t[k - 1]) == u"اخر" ? k - 1 : k);
-            out.reportEnds = true;
-            break;
-        }
-    }
+    if (cutAtHeading(t))
+        out.reportEnds = true;
 
     qsizetype i = 0;
     QList<qsizetype> commas;
