@@ -40,6 +40,8 @@ const QString quotesOnlyHeader = QStringLiteral("أقرب ما في المصاد
 const QString unsupportedProseNote = QStringLiteral("حُذف من كلام النموذج ما لا تسنده المصادر.");
 const QString stoppedNote = QStringLiteral("أوقفتَ المحرك أثناء الكتابة، فهذا ما كتبه قبل الإيقاف بعد مطابقته بالمصادر.");
 const QString stoppedBeforeNote = QStringLiteral("أوقفتَ المحرك قبل أن يكتب شيئا، فهذه مقتطفات من الكتب.");
+const QString stoppedReplyNote = QStringLiteral("أوقفتَ الكتابة، فهذا ما كتبه النموذج قبل الإيقاف بعد مطابقته بالمصادر.");
+const QString stoppedReplyBeforeNote = QStringLiteral("أوقفتَ الكتابة قبل أن يكتب النموذج شيئا، فهذه مقتطفات من الكتب.");
 const QString noQuotationNote = QStringLiteral("لم يستشهد النموذج بنص يطابق مصادره، فعرضت النصوص نفسها.");
 
 // A verified quotation line of a grounded text.
@@ -190,6 +192,7 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
     QString streamed;
     const std::uint64_t stopsBefore = LocalLLM::stopCount();
     bool stopped = false;
+    bool replyStopped = false; // the writing was stopped, the engine runs on
     try {
         reply = LocalLLM::chat(QString(), prompt, kReplyTokens, [&](const QString& piece) {
             streamed += piece;
@@ -202,10 +205,11 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
             return answer;
         }
         stopped = true;
+        replyStopped = describeFailure(error) == LocalLLM::msgReplyStopped;
         answer.cutShort = true;
         reply = LocalLLM::replyOf(streamed);
         if (reply.isEmpty()) {
-            answer.note = stoppedBeforeNote;
+            answer.note = replyStopped ? stoppedReplyBeforeNote : stoppedBeforeNote;
             return answer;
         }
     }
@@ -216,7 +220,7 @@ AIAnswer answerPath(const Library& lib, const QString& question, AIMode mode, co
     }
     const auto withStop = [&] {
         if (stopped)
-            answer.note = stoppedNote + (answer.note ? u' ' + *answer.note : QString());
+            answer.note = (replyStopped ? stoppedReplyNote : stoppedNote) + (answer.note ? u' ' + *answer.note : QString());
     };
 
     const Grounded g = ground(reply, answer.passages);

@@ -44,6 +44,7 @@ struct Request {
     std::optional<QSet<std::int64_t>> categories;    // book ids of the named categories
     std::optional<std::int64_t> authorId;
     QString unmatchedName;                           // a name the question gives that no author or category bears
+    QString uncounted;                               // what "كم" asks for that the library does not count ("حديثا")
     std::optional<int> limit;                        // rows asked for
     bool wantAuthors = false;                        // authors, and no search term
     bool wantStats = false;                          // statistics of the whole library

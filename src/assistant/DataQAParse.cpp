@@ -224,6 +224,33 @@ void addShown(const QString& question, Request& req)
     }
 }
 
+// What "كم" asks to count when it is none of the library's own measures
+// (books, authors, pages, centuries, categories, occurrences): the word
+// after it as the question writes it; empty otherwise.
+QString uncountedUnit(const QString& question)
+{
+    QStringList written;
+    QString piece;
+    for (const QChar c : question + u' ') {
+        if (isDisplaySeparator(c)) {
+            if (!piece.isEmpty())
+                written << piece;
+            piece.clear();
+        } else {
+            piece.append(c);
+        }
+    }
+    static const QString how = Arabic::normalize(QStringLiteral("كم"));
+    static const QSet<QString> measures{Arabic::normalize(QStringLiteral("قرنا")), Arabic::normalize(QStringLiteral("قسما"))};
+    for (qsizetype i = 0; i + 1 < written.size(); ++i) {
+        if (Arabic::normalize(written[i]) != how)
+            continue;
+        const QString unit = Arabic::normalize(written[i + 1]);
+        return commandWords().contains(unit) || measures.contains(unit) || readInteger(unit) ? QString() : written[i + 1];
+    }
+    return {};
+}
+
 std::optional<int> centuryOf(const QStringList& words)
 {
     const auto at = std::find_if(words.begin(), words.end(), [](const QString& w) {
@@ -484,6 +511,8 @@ Request parse(const Library& library, const QString& question)
     req.wantAuthors = req.terms.isEmpty() && has(q, authorListWords());
     req.centuryFilter = centuryOf(words);
     req.oldestFirst = has(q, {QStringLiteral("اقدم")});
+    if (req.terms.isEmpty())
+        req.uncounted = uncountedUnit(question);
 
     for (const QString& w : words) {
         if (const auto n = readInteger(w); n && *n >= 1 && *n <= kMaxLimit && !req.limit

@@ -88,6 +88,14 @@ const CountedNoun& unitNoun(Dim d)
     }
 }
 
+// What is said of a count the library cannot make, rather than a table of
+// something else.
+QString uncountedText(const QString& unit)
+{
+    return QStringLiteral("لا أعرف: لا تحصي المكتبة ما تسأل عنه («كم ") + unit
+        + QStringLiteral("»)؛ تحصي الكتب وصفحاتها ومؤلفيها وقرونها وأقسامها، ومواضع لفظ تكتبه بين علامتي التنصيص.");
+}
+
 QString noAuthorText(const QString& name)
 {
     return QStringLiteral("لا مؤلف في المكتبة باسم «") + name + QStringLiteral("»، فلم أحسب شيئا.");
@@ -272,61 +280,75 @@ QString termExpression(const QString& t)
     return forms.join(QStringLiteral(" OR "));
 }
 
-void termCounts(const Work& w, AIAnswer& answer)
+// Pages of each term per book of the selection: (book id, pages) for every
+// term, in the order of the request's terms. None when the index cannot open.
+using TermBookCounts = QList<QList<std::pair<std::int64_t, std::int64_t>>>;
+
+std::optional<TermBookCounts> pagesPerBook(const Work& w)
 {
     const auto conn = w.lib.newSearchConnection();
-    if (!conn) {
-        answer.text = noIndexText();
-        return;
-    }
+    if (!conn)
+        return std::nullopt;
     QSet<std::int64_t> ids;
     for (const Book& b : w.selected)
         ids.insert(b.id);
-
-    const Request& req = w.req;
-    const qsizetype n = req.terms.size();
-    QList<QList<std::pair<std::int64_t, std::int64_t>>> counts(n);
-    for (qsizetype i = 0; i < n; ++i) {
+    const QStringList& terms = w.req.terms;
+    TermBookCounts counts(terms.size());
+    for (qsizetype i = 0; i < terms.size(); ++i) {
         const auto rows = conn->rows(QStringLiteral("SELECT book_id, COUNT(*) FROM pages_fts WHERE pages_fts MATCH ? "
                                                     "GROUP BY book_id"),
-                                     {termExpression(req.terms[i])});
+                                     {termExpression(terms[i])});
         for (const auto& row : rows) {
             const auto book = row.integer(0);
             if (book && ids.contains(*book))
                 counts[i].append({*book, row.integer(1).value_or(0)});
         }
     }
+    return counts;
+}
 
-    const QStringList series = req.shown.size() == n ? req.shown : req.terms;
-    const Dim d = req.dim == Dim::none ? Dim::book : req.dim;
+// The counts summed per group of `d`: each group's pages per term, and the
+// groups in the order they are shown (centuries in time, others by the first
+// term's pages, most first).
+struct TermGroups {
+    QHash<QString, QList<double>> values;
+    QStringList order;
+};
 
-    QHash<QString, QList<double>> acc;
-    QStringList order; // first-seen order, so that equal keys come out the same way every time
+TermGroups groupTermCounts(const Work& w, const TermBookCounts& counts, Dim d)
+{
+    const qsizetype n = counts.size();
+    TermGroups g;
+    // First-seen order, so that equal keys come out the same way every time.
     for (qsizetype i = 0; i < n; ++i) {
         for (const auto& [id, c] : counts[i]) {
             const auto it = w.cat->bookById.constFind(id);
             if (it == w.cat->bookById.cend())
                 continue;
             const QString label = w.label(*it, d);
-            auto v = acc.find(label);
-            if (v == acc.end()) {
-                v = acc.insert(label, QList<double>(n, 0.0));
-                order.append(label);
+            auto v = g.values.find(label);
+            if (v == g.values.end()) {
+                v = g.values.insert(label, QList<double>(n, 0.0));
+                g.order.append(label);
             }
             (*v)[i] += double(c);
         }
     }
     if (d == Dim::century) {
-        std::stable_sort(order.begin(), order.end(),
+        std::stable_sort(g.order.begin(), g.order.end(),
                          [](const QString& a, const QString& b) { return centuryIndex(a) < centuryIndex(b); });
     } else {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](const QString& a, const QString& b) { return acc[a][0] > acc[b][0]; });
+        std::stable_sort(g.order.begin(), g.order.end(),
+                         [&](const QString& a, const QString& b) { return g.values[a][0] > g.values[b][0]; });
     }
+    return g;
+}
 
-    const qsizetype total = order.size();
-    const int limit = req.limit.value_or(d == Dim::book ? kDefaultBookTermRows : kDefaultTermRows);
-    const QStringList shownLabels = order.mid(0, std::min<qsizetype>(limit, total));
+DataTable termTable(const Work& w, const TermGroups& g, const QStringList& series, Dim d)
+{
+    const qsizetype total = g.order.size();
+    const int limit = w.req.limit.value_or(d == Dim::book ? kDefaultBookTermRows : kDefaultTermRows);
+    const QStringList shownLabels = g.order.mid(0, std::min<qsizetype>(limit, total));
     const QString name = dimName(d);
 
     DataTable t;
@@ -339,20 +361,25 @@ void termCounts(const Work& w, AIAnswer& answer)
         t.columns.append(QStringLiteral("صفحات «") + s + QStringLiteral("»"));
     for (const QString& label : shownLabels) {
         QStringList row{label};
-        for (const double v : acc[label])
+        for (const double v : g.values[label])
             row.append(num((long long)v));
         t.rows.append(row);
     }
     for (qsizetype r = 0; r < shownLabels.size() && r < kMaxChartGroups; ++r)
-        t.chart.append({shownLabels[r], acc[shownLabels[r]]});
+        t.chart.append({shownLabels[r], g.values[shownLabels[r]]});
     t.series = series;
     if (shownLabels.size() < total)
         t.note = QStringLiteral("يعرض أعلى ") + digits(shownLabels.size()) + QStringLiteral(" من ") + digits(total)
             + QLatin1Char('.');
-    answer.tables = {t};
+    return t;
+}
 
+// One sentence per term: its pages and books, and outside a table by book
+// the group where it occurs most.
+QString termSentences(const TermBookCounts& counts, const TermGroups& g, const QStringList& series, Dim d)
+{
     QStringList lines;
-    for (qsizetype i = 0; i < n; ++i) {
+    for (qsizetype i = 0; i < counts.size(); ++i) {
         long long p = 0;
         for (const auto& [id, c] : counts[i])
             p += c;
@@ -361,8 +388,8 @@ void termCounts(const Work& w, AIAnswer& answer)
         if (d != Dim::book) {
             const QString* best = nullptr;
             double bestValue = 0;
-            for (const QString& label : std::as_const(order)) {
-                const double v = acc[label][i];
+            for (const QString& label : std::as_const(g.order)) {
+                const double v = g.values[label][i];
                 if (!best || v > bestValue) {
                     best = &label;
                     bestValue = v;
@@ -374,8 +401,23 @@ void termCounts(const Work& w, AIAnswer& answer)
         }
         lines.append(line + QLatin1Char('.'));
     }
-    answer.text = lines.join(QLatin1Char('\n'))
+    return lines.join(QLatin1Char('\n'))
         + QStringLiteral("\nالعدد هنا عدد الصفحات التي ورد فيها اللفظ بلواصقه الشائعة.");
+}
+
+void termCounts(const Work& w, AIAnswer& answer)
+{
+    const std::optional<TermBookCounts> counts = pagesPerBook(w);
+    if (!counts) {
+        answer.text = noIndexText();
+        return;
+    }
+    const Request& req = w.req;
+    const QStringList series = req.shown.size() == req.terms.size() ? req.shown : req.terms;
+    const Dim d = req.dim == Dim::none ? Dim::book : req.dim;
+    const TermGroups groups = groupTermCounts(w, *counts, d);
+    answer.tables = {termTable(w, groups, series, d)};
+    answer.text = termSentences(*counts, groups, series, d);
 }
 
 void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
@@ -614,6 +656,10 @@ AIAnswer run(const Library& library, const QString& question, const Request& req
     selectBooks(w);
 
     const Request& req = w.req;
+    if (!req.uncounted.isEmpty() && !req.wantStats) {
+        answer.text = uncountedText(req.uncounted);
+        return answer;
+    }
     if (!req.unmatchedName.isEmpty() && req.terms.isEmpty() && !req.wantStats) {
         answer.text = noAuthorText(req.unmatchedName);
         return answer;

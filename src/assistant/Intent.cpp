@@ -91,7 +91,7 @@ const QList<Rule>& rules()
           QStringLiteral("رسم بياني"), QStringLiteral("أكثر المؤلفين"), QStringLiteral("أكثر الكتب"),
           QStringLiteral("حسب القرن"), QStringLiteral("حسب القرون"), QStringLiteral("حسب القسم"),
           QStringLiteral("حسب الأقسام"), QStringLiteral("لكل قرن"), QStringLiteral("لكل قسم"),
-          QStringLiteral("ترتيب الكتب")}},
+          QStringLiteral("ترتيب الكتب"), QStringLiteral("في كل كتاب"), QStringLiteral("لكل كتاب")}},
         {AIMode::takhrij,
          {QStringLiteral("أين ورد"), QStringLiteral("أين وردت"), QStringLiteral("أين ورد حديث"),
           QStringLiteral("من روى حديث"), QStringLiteral("من روى"), QStringLiteral("من أخرج حديث"),

@@ -109,13 +109,18 @@ bool ready();
 // was tried. Any thread.
 QString lastStartFailure();
 
+// True while a server is being started, from its launch until it answers or
+// the start fails. Any thread.
+bool isStarting();
+
 // Asks the running child to terminate (SIGTERM) and forgets it; returns
 // without waiting. The child is still reaped when it exits. Safe to call when
 // nothing runs, from any thread.
 void stop();
 
-// How many times stop() ended a running child, so that a chat broken off
-// can tell a stop the user asked for from a failure.
+// How many times stop() ended a running child or stopReply() broke off a
+// reply, so that a chat broken off can tell a stop the user asked for from a
+// failure.
 std::uint64_t stopCount();
 
 // The status line and the answer note when a model is chosen but no server
@@ -145,6 +150,14 @@ using DeltaHandler = std::function<void(const QString& piece)>;
 // when the connection fails, is reset or stays silent for 900 seconds.
 QString chat(const QString& system, const QString& user, int maxTokens = 1500,
              const DeltaHandler& onDelta = {});
+
+// What chat() throws, as LLMError::server, for a reply stopReply() broke off.
+extern const QString msgReplyStopped;
+
+// Breaks off the reply chat() is reading, as a stop the user asked for: the
+// server runs on, chat() throws, and stopCount() counts it. Does nothing while
+// no reply is being read. Any thread.
+void stopReply();
 
 // A reply as chat() returns it from its streamed text: what follows the
 // first "</think>" when there is one, trimmed.

@@ -11,6 +11,7 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -184,9 +185,162 @@ QByteArrayView withoutCarriageReturn(QByteArrayView line)
     return line.endsWith('\r') ? line.chopped(1) : line;
 }
 
+// One streamed reply being read: the request's reply, the lines taken so
+// far and why the reading ended. Lives on the calling thread for one chat().
+class ChatStream {
+public:
+    ChatStream(QNetworkReply* reply, const DeltaHandler& onDelta) : reply_(reply), onDelta_(onDelta) {}
+
+    // Reads the reply until "[DONE]", its end, a failure, a stop or the
+    // overall limit.
+    void read()
+    {
+        const Reading reading(this);
+        QObject::connect(reply_, &QNetworkReply::readyRead, &loop_, [this] { drain(false); });
+        QObject::connect(reply_, &QNetworkReply::finished, &loop_, &QEventLoop::quit);
+        QTimer overall;
+        overall.setSingleShot(true);
+        QObject::connect(&overall, &QTimer::timeout, &loop_, [this] { giveUp(msgReplyTooSlow); });
+        overall.start(limits.overallMs);
+        if (!reply_->isFinished())
+            loop_.exec(QEventLoop::ExcludeUserInputEvents);
+        overall.stop();
+        if (!ended_ && !failure_)
+            drain(true);
+    }
+
+    // The reply as chat() returns it, or what it throws.
+    QString result()
+    {
+        const std::unique_ptr<QNetworkReply> owned(reply_);
+        if (failure_)
+            std::rethrow_exception(failure_);
+        if (status().isValid() && status().toInt() != 200) {
+            QString joined = QString::fromUtf8(errorBody_);
+            joined.remove(u'\r').remove(u'\n');
+            joined.truncate(Characters::endOfFirst(joined, kErrorBodyChars));
+            throw LLMError::server(QString::number(status().toInt()) + u' ' + joined);
+        }
+        if (!ended_ && reply_->error() != QNetworkReply::NoError)
+            throw Dist::PlatformError(reply_->errorString());
+        return replyOf(std::move(text_));
+    }
+
+    // On the reading thread, from stopReply().
+    void stop()
+    {
+        if (ended_ || failure_ || !reply_->isOpen())
+            return;
+        countStop();
+        giveUp(msgReplyStopped);
+    }
+
+private:
+    // Makes this the stream stopReply() reaches while it is read.
+    class Reading {
+    public:
+        explicit Reading(ChatStream* stream)
+        {
+            std::lock_guard lock(mutex);
+            current = stream;
+        }
+        ~Reading()
+        {
+            std::lock_guard lock(mutex);
+            current = nullptr;
+        }
+        static inline std::mutex mutex;
+        static inline ChatStream* current = nullptr;
+    };
+    friend void quorvel::LocalLLM::stopReply();
+
+    QVariant status() const { return reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute); }
+
+    void takeLine(QByteArrayView line)
+    {
+        if (!line.startsWith(dataPrefix))
+            return;
+        const QByteArrayView payload = line.sliced(dataPrefix.size());
+        if (payload == doneMarker) {
+            ended_ = true;
+            return;
+        }
+        const std::optional<QString> piece = deltaContent(payload, finder_);
+        if (!piece || piece->isEmpty())
+            return;
+        text_ += *piece;
+        if (onDelta_)
+            onDelta_(*piece);
+    }
+
+    void giveUp(const QString& message)
+    {
+        failure_ = std::make_exception_ptr(LLMError::server(message));
+        if (!reply_->isFinished())
+            reply_->abort();
+        loop_.quit();
+    }
+
+    // Only the start of an error body is shown; the rest is not waited for.
+    void keepErrorBody()
+    {
+        errorBody_ += reply_->read(limits.errorBytes - errorBody_.size());
+        if (errorBody_.size() >= limits.errorBytes && !reply_->isFinished()) {
+            reply_->abort();
+            loop_.quit();
+        }
+    }
+
+    void drain(bool atEnd)
+    {
+        if (!reply_->isOpen())
+            return; // given up
+        if (status().isValid() && status().toInt() != 200)
+            return keepErrorBody();
+        // Whatever has arrived is taken at once and cut into lines here, so
+        // a reply of thousands of lines costs no allocation per line.
+        const QByteArray arrived = reply_->read(limits.replyBytes - received_ + 1);
+        received_ += arrived.size();
+        if (received_ > limits.replyBytes)
+            return giveUp(msgReplyTooLong);
+        pending_ += arrived;
+        qsizetype start = 0;
+        try {
+            for (qsizetype end; !ended_ && (end = pending_.indexOf('\n', start)) >= 0; start = end + 1)
+                takeLine(withoutCarriageReturn(QByteArrayView(pending_).sliced(start, end - start)));
+            // A stream closed without a final line break still ends a line.
+            if (atEnd && !ended_ && start < pending_.size()) {
+                takeLine(withoutCarriageReturn(QByteArrayView(pending_).sliced(start)));
+                start = pending_.size();
+            }
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+        pending_.remove(0, start);
+        if (!ended_ && !failure_ && pending_.size() > limits.lineBytes)
+            return giveUp(msgReplyTooLong);
+        if ((ended_ || failure_) && !reply_->isFinished()) {
+            reply_->abort();
+            loop_.quit();
+        }
+    }
+
+    QNetworkReply* reply_;
+    const DeltaHandler& onDelta_;
+    QString text_;
+    bool ended_ = false;          // "[DONE]" was read
+    std::exception_ptr failure_;  // a limit passed, or thrown by onDelta
+    QByteArray errorBody_;
+    QByteArray pending_;          // received bytes not yet taken as lines
+    qsizetype received_ = 0;
+    DeltaFinder finder_;
+    QEventLoop loop_;
+};
+
 } // namespace
 
 const QString msgServerFailed = QStringLiteral("تعذّر تشغيل المحرّك المحلي");
+const QString msgReplyStopped = QStringLiteral("أوقفتَ الكتابة");
 
 QString chat(const QString& system, const QString& user, int maxTokens, const DeltaHandler& onDelta)
 {
@@ -199,103 +353,21 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
     QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/chat/completions").arg(port())));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setTransferTimeout(kChatInactivityMs);
-    QNetworkReply* reply = manager->post(request, requestBody(system, user, maxTokens));
+    ChatStream stream(manager->post(request, requestBody(system, user, maxTokens)), onDelta);
+    stream.read();
+    return stream.result();
+}
 
-    QString text;
-    bool ended = false;            // "[DONE]" was read
-    std::exception_ptr failure;    // thrown by onDelta
-    QByteArray errorBody;
-    QByteArray pending;            // received bytes not yet taken as lines
-    DeltaFinder finder;
-    QEventLoop loop;
-
-    auto status = [reply] { return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute); };
-    auto takeLine = [&](QByteArrayView line) {
-        if (!line.startsWith(dataPrefix))
-            return;
-        const QByteArrayView payload = line.sliced(dataPrefix.size());
-        if (payload == doneMarker) {
-            ended = true;
-            return;
-        }
-        const std::optional<QString> piece = deltaContent(payload, finder);
-        if (!piece || piece->isEmpty())
-            return;
-        text += *piece;
-        if (onDelta)
-            onDelta(*piece);
-    };
-    qsizetype received = 0;
-    auto giveUp = [&](const QString& message) {
-        failure = std::make_exception_ptr(LLMError::server(message));
-        if (!reply->isFinished())
-            reply->abort();
-        loop.quit();
-    };
-    auto drain = [&](bool atEnd) {
-        if (!reply->isOpen())
-            return; // given up
-        if (status().isValid() && status().toInt() != 200) {
-            // Only the start of an error body is shown; the rest is not waited for.
-            errorBody += reply->read(limits.errorBytes - errorBody.size());
-            if (errorBody.size() >= limits.errorBytes && !reply->isFinished()) {
-                reply->abort();
-                loop.quit();
-            }
-            return;
-        }
-        // Whatever has arrived is taken at once and cut into lines here, so
-        // a reply of thousands of lines costs no allocation per line.
-        const QByteArray arrived = reply->read(limits.replyBytes - received + 1);
-        received += arrived.size();
-        if (received > limits.replyBytes)
-            return giveUp(msgReplyTooLong);
-        pending += arrived;
-        qsizetype start = 0;
-        try {
-            for (qsizetype end; !ended && (end = pending.indexOf('\n', start)) >= 0; start = end + 1)
-                takeLine(withoutCarriageReturn(QByteArrayView(pending).sliced(start, end - start)));
-            // A stream closed without a final line break still ends a line.
-            if (atEnd && !ended && start < pending.size()) {
-                takeLine(withoutCarriageReturn(QByteArrayView(pending).sliced(start)));
-                start = pending.size();
-            }
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        pending.remove(0, start);
-        if (!ended && !failure && pending.size() > limits.lineBytes)
-            return giveUp(msgReplyTooLong);
-        if ((ended || failure) && !reply->isFinished()) {
-            reply->abort();
-            loop.quit();
-        }
-    };
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] { drain(false); });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer overall;
-    overall.setSingleShot(true);
-    QObject::connect(&overall, &QTimer::timeout, &loop, [&] { giveUp(msgReplyTooSlow); });
-    overall.start(limits.overallMs);
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    overall.stop();
-    if (!ended && !failure)
-        drain(true);
-    const std::unique_ptr<QNetworkReply> owned(reply);
-
-    if (failure)
-        std::rethrow_exception(failure);
-    if (status().isValid() && status().toInt() != 200) {
-        QString joined = QString::fromUtf8(errorBody);
-        joined.remove(u'\r').remove(u'\n');
-        joined.truncate(Characters::endOfFirst(joined, kErrorBodyChars));
-        throw LLMError::server(QString::number(status().toInt()) + u' ' + joined);
-    }
-    if (!ended && reply->error() != QNetworkReply::NoError)
-        throw Dist::PlatformError(reply->errorString());
-
-    return replyOf(std::move(text));
+void stopReply()
+{
+    std::lock_guard lock(ChatStream::Reading::mutex);
+    ChatStream* stream = ChatStream::Reading::current;
+    if (!stream)
+        return;
+    // Run on the reading thread by its event loop; dropped with the reply
+    // when the reading ended first.
+    QMetaObject::invokeMethod(
+        stream->reply_, [stream] { stream->stop(); }, Qt::QueuedConnection);
 }
 
 QString replyOf(QString streamed)

@@ -17,4 +17,7 @@ std::unique_ptr<QNetworkAccessManager> loopbackManager();
 // ensureServer() with its health probes sent through `manager`.
 bool ensureServer(QNetworkAccessManager& manager);
 
+// Counts a reply broken off at the user's asking among the stops.
+void countStop();
+
 } // namespace quorvel::LocalLLM

@@ -2,6 +2,7 @@
 #include "assistant/LocalLLMLoopback.h"
 
 #include "core/CountedNoun.h"
+#include "core/Notifier.h"
 #include "core/Theme.h"
 
 #include <QCoreApplication>
@@ -147,11 +148,36 @@ enum class StartFailure { none, noPort, noLaunch, exited, silent };
 std::atomic<StartFailure> lastFailure{StartFailure::none};
 std::atomic<int> lastLimitMs{startupLimitMs}; // the wait a silent server was given
 
+// A start under way: the status line says so instead of an older failure.
+std::atomic<bool> startingNow{false};
+
+// Records how the last start ended and tells the windows when that changed.
+void settle(StartFailure why)
+{
+    if (lastFailure.exchange(why) != why)
+        Notifier::postLocalEngineChanged();
+}
+
 bool failed(StartFailure why)
 {
-    lastFailure = why;
+    settle(why);
     return false;
 }
+
+// Marks a start under way for its whole length; every start ends with a notice.
+class Starting {
+public:
+    Starting()
+    {
+        startingNow = true;
+        Notifier::postLocalEngineChanged();
+    }
+    ~Starting()
+    {
+        startingNow = false;
+        Notifier::postLocalEngineChanged();
+    }
+};
 
 bool bindable(int port)
 {
@@ -289,10 +315,11 @@ bool ensureServer(QNetworkAccessManager& manager)
 
     const std::shared_ptr<Child> running = currentChild.load();
     if (running && running->running && loadedModel == *model && healthy(manager)) {
-        lastFailure = StartFailure::none;
+        settle(StartFailure::none);
         return true;
     }
     stop();
+    const Starting starting;
 
     const std::optional<int> chosen = choosePort();
     if (!chosen)
@@ -325,7 +352,7 @@ bool ensureServer(QNetworkAccessManager& manager)
             return failed(StartFailure::exited);
         const auto probeTime = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (healthy(manager, int(std::clamp<long long>(probeTime.count(), 1, kHealthTimeoutMs)))) {
-            lastFailure = StartFailure::none;
+            settle(StartFailure::none);
             return true;
         }
     }
@@ -356,6 +383,11 @@ QString lastStartFailure()
     return {};
 }
 
+bool isStarting()
+{
+    return startingNow.load();
+}
+
 bool ready()
 {
     if (!modelPath())
@@ -371,6 +403,11 @@ namespace {
 std::atomic<std::uint64_t> stops{0};
 } // namespace
 
+void countStop()
+{
+    ++stops;
+}
+
 std::uint64_t stopCount()
 {
     return stops.load();
@@ -382,6 +419,7 @@ void stop()
     if (!child || !child->running)
         return;
     ++stops;
+    Notifier::postLocalEngineChanged();
     ProcessOwner::instance().run([child] {
         QProcess* process = child->process;
         if (!process || process->state() == QProcess::NotRunning)

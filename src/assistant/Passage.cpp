@@ -4,10 +4,11 @@
 #include "core/CountedNoun.h"
 #include "core/Library.h"
 #include "core/Page.h"
+#include "core/QuranLines.h"
 
 namespace quorvel {
 
-Passage Passage::of(const Library& lib, const Book& book, const Page& page, QString text, int n)
+Passage Passage::of(const Library& lib, const Book& book, const Page& page, const QString& text, int n)
 {
     return Passage{
         .n = n,
@@ -19,7 +20,7 @@ Passage Passage::of(const Library& lib, const Book& book, const Page& page, QStr
         .bookTitle = book.title,
         .author = lib.authorName(book),
         .edition = book.edition,
-        .text = std::move(text),
+        .text = QuranLines::shown(text),
         .death = lib.deathYear(book),
     };
 }

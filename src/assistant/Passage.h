@@ -34,8 +34,9 @@ struct Passage {
     QString citation() const;
 
     // The excerpt `text` of `page` in `book`, numbered `n`, with the book's
-    // citation details as the library gives them.
-    static Passage of(const Library& lib, const Book& book, const Page& page, QString text, int n = 0);
+    // citation details as the library gives them. The Quran's verse lines
+    // read as verses (QuranLines::shown), never as their record.
+    static Passage of(const Library& lib, const Book& book, const Page& page, const QString& text, int n = 0);
 };
 
 } // namespace quorvel

@@ -65,6 +65,10 @@ QStringList keys(const QString& q);
 // The passages whose normalised text holds enough of the keys: all of one or
 // two, else three quarters rounded up; every passage when there are no keys.
 QList<Passage> relevant(const QString& q, const QList<Passage>& passages);
+// As relevant(), a key held only as a word, alone or with its attached
+// letters (Arabic::affixForms), never inside a longer word: a term's meaning
+// is looked up for that word, «القرء» not in «القرءان».
+QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages);
 // The passages numbered 1, 2, … in list order.
 QList<Passage> renumber(QList<Passage> passages);
 // Oldest author first (undated last, in their order), renumbered.

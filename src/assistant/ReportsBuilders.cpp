@@ -119,6 +119,28 @@ QList<Passage> relevant(const QString& q, const QList<Passage>& passages)
     return kept;
 }
 
+QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages)
+{
+    const QStringList k = keys(q);
+    if (k.isEmpty())
+        return passages;
+    QList<std::shared_ptr<const Arabic::FormSet>> forms;
+    for (const QString& key : k)
+        forms << Arabic::affixForms(key);
+    const qsizetype n = k.size();
+    const qsizetype need = n < 3 ? n : (3 * n + 3) / 4;
+    QList<Passage> kept;
+    for (const Passage& p : passages) {
+        const QStringList words = Arabic::tokens(p.text);
+        const auto held = std::count_if(forms.begin(), forms.end(), [&](const auto& f) {
+            return std::any_of(words.begin(), words.end(), [&](const QString& w) { return f->contains(w); });
+        });
+        if (held >= need)
+            kept << p;
+    }
+    return kept;
+}
+
 QList<Passage> renumber(QList<Passage> passages)
 {
     for (int i = 0; i < passages.size(); ++i)
@@ -272,9 +294,50 @@ QSet<std::int64_t> sub(const BookScope& scope, const QSet<std::int64_t>& ids)
 
 // ---- Builders --------------------------------------------------------------------
 
+namespace {
+
+// A heading's words without the number it is filed under.
+QString headingKey(const QString& text)
+{
+    QStringList words = Arabic::tokens(text);
+    while (!words.isEmpty() && words.first().front().isDigit())
+        words.removeFirst();
+    return words.join(u' ');
+}
+
+// The passages without the lines that are a heading of their page in the
+// book's table of contents, or part of one: a chapter's title is nobody's
+// view. A passage of headings alone is left out.
+QList<Passage> withoutHeadings(const Library& lib, const QList<Passage>& passages)
+{
+    const std::shared_ptr<SQLiteDB> db = lib.newSearchConnection();
+    if (!db)
+        return passages;
+    QList<Passage> out;
+    for (Passage p : passages) {
+        QStringList headings;
+        for (const Statement::Row& row :
+             db->rows(QStringLiteral("SELECT title FROM toc WHERE book_id=? AND page_seq=?"), {p.bookId, p.seq}))
+            headings << headingKey(row.str(0).value_or(QString()));
+        QStringList lines = p.text.split(u'\n');
+        lines.removeIf([&](const QString& line) {
+            const QString key = headingKey(line);
+            return !key.isEmpty()
+                && std::any_of(headings.begin(), headings.end(), [&](const QString& h) { return h.contains(key); });
+        });
+        p.text = lines.join(u'\n');
+        if (!headingKey(p.text).isEmpty())
+            out << p;
+    }
+    return out;
+}
+
+} // namespace
+
 Built views(const Library& lib, const QString& q, const BookScope& scope)
 {
-    const QList<Passage> found = chrono(relevant(q, AIAssistant::retrieve(lib, q, 16, scope, 1)).mid(0, 12));
+    const QList<Passage> found
+        = chrono(relevant(q, withoutHeadings(lib, AIAssistant::retrieve(lib, q, 16, scope, 1))).mid(0, 12));
     if (found.isEmpty())
         return {};
     QList<std::int64_t> quoted;
@@ -335,8 +398,8 @@ Built term(const Library& lib, const QString& q, const BookScope& scope)
     // Two editions of one work quoting the same words are quoted once.
     const QList<Passage> A = L.isEmpty()
         ? QList<Passage>{}
-        : onePerWork(lib, q, relevant(q, AIAssistant::retrieve(lib, q, 8, L, 1)).mid(0, 5));
-    const QList<Passage> B = onePerWork(lib, q, relevant(q, AIAssistant::retrieve(lib, q, 10, O, 1)).mid(0, 6));
+        : onePerWork(lib, q, holdingWords(q, AIAssistant::retrieve(lib, q, 8, L, 1)).mid(0, 5));
+    const QList<Passage> B = onePerWork(lib, q, holdingWords(q, AIAssistant::retrieve(lib, q, 10, O, 1)).mid(0, 6));
     const QList<Passage> P = renumber(A + B);
     if (P.isEmpty())
         return {};

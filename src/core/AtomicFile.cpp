@@ -15,6 +15,8 @@ namespace {
 
 // The reasons worded for a write; the others are those of any file access.
 constexpr char kNoFolder[] = "المجلد غير موجود";
+// A file stands in the path where a folder should be.
+constexpr char kFileInPath[] = "في المسار ملف في موضع مجلد";
 constexpr char kNoWritePermission[] = "لا إذن بالكتابة في هذا المجلد";
 // A device or pipe would be replaced by a regular file, not written to.
 constexpr char kNotRegular[] = "ليس ملفاً عادياً";
@@ -23,8 +25,10 @@ constexpr char kNotRegular[] = "ليس ملفاً عادياً";
 // number when it left one, the device's own description otherwise.
 QString reason(const QFileDevice& file, int errorNumber)
 {
-    if (errorNumber == ENOENT || errorNumber == ENOTDIR)
+    if (errorNumber == ENOENT)
         return QString::fromUtf8(kNoFolder);
+    if (errorNumber == ENOTDIR)
+        return QString::fromUtf8(kFileInPath);
     if (errorNumber == EACCES || errorNumber == EPERM)
         return QString::fromUtf8(kNoWritePermission);
     if (errorNumber != 0)

@@ -1,5 +1,7 @@
 #include "core/DistFetch.h"
 
+#include "core/WholeFile.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
@@ -10,10 +12,7 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -34,6 +33,7 @@ const QString msgFetchFailed = QStringLiteral("تعذّر جلب ");
 // A name that would leave its release base is hostile or broken.
 const QString msgBadFileName = QStringLiteral("اسم ملف غير مقبول في الإصدار: ");
 const QString msgNotRegularFile = QStringLiteral(": ليس ملفاً عادياً.");
+const QString msgTooSlow = QStringLiteral("يصل الملف أبطأ من أن يكتمل جلبه");
 // The most of a transfer read into memory at once, and the most the network
 // side holds unread.
 constexpr std::int64_t kReadPiece = std::int64_t(1) << 20;
@@ -106,35 +106,15 @@ namespace {
 std::int64_t readRegularFileInto(const QString& path, const QString& name, std::int64_t want,
                                  const std::function<void(QByteArrayView)>& take)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
-    if (!S_ISREG(info.st_mode))
+    WholeFile::Opened file(path);
+    if (file.problem() == WholeFile::Problem::notRegular)
         throw DistError(msgFetchFailed + name + msgNotRegularFile);
-
-    std::int64_t read = 0;
-    char buffer[1 << 16];
-    while (read < want) {
-        const auto chunk = static_cast<size_t>(std::min<std::int64_t>(sizeof buffer, want - read));
-        const ssize_t n = ::read(fd, buffer, chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(errno));
-        }
-        if (n == 0)
-            break;
-        take(QByteArrayView(buffer, n));
-        read += n;
-    }
-    return read;
+    if (file.fd() < 0)
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(file.error()));
+    const std::optional<std::int64_t> read = file.stream(want, take);
+    if (!read)
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + fileErrorReason(file.error()));
+    return *read;
 }
 
 } // namespace
@@ -244,6 +224,51 @@ std::int64_t fetchDeadlineMs(std::int64_t declaredBytes, const FetchLimits& limi
     return std::int64_t(limits.inactivityMs) + std::min(transferMs, cap);
 }
 
+namespace {
+
+// Ends a transfer that outlasts its deadline, or that brings fewer bytes in
+// a stretch than the slowest rate would.
+class TransferWatch {
+public:
+    TransferWatch(QNetworkReply& reply, QEventLoop& loop, const FetchLimits& limits, std::int64_t deadlineMs)
+    {
+        deadline_.setSingleShot(true);
+        QObject::connect(&deadline_, &QTimer::timeout, &loop, [this, &reply] {
+            timedOut = true;
+            reply.abort();
+        });
+        QObject::connect(&reply, &QNetworkReply::downloadProgress, &loop,
+                         [this](qint64 received, qint64) { received_ = received; });
+        const std::int64_t least = std::max<std::int64_t>(limits.slowestBytesPerSecond, 1)
+            * std::max(limits.slowStretchMs, 1) / 1000;
+        QObject::connect(&stretch_, &QTimer::timeout, &loop, [this, &reply, least] {
+            if (received_ - stretchStart_ < least) {
+                tooSlow = true;
+                reply.abort();
+            }
+            stretchStart_ = received_;
+        });
+        deadline_.start(std::chrono::milliseconds(deadlineMs));
+        stretch_.start(std::max(limits.slowStretchMs, 1));
+    }
+    void stop()
+    {
+        deadline_.stop();
+        stretch_.stop();
+    }
+
+    bool timedOut = false;
+    bool tooSlow = false;
+
+private:
+    QTimer deadline_;
+    QTimer stretch_;
+    std::int64_t received_ = 0;     // bytes the network side has taken
+    std::int64_t stretchStart_ = 0; // of them, at the start of this stretch
+};
+
+} // namespace
+
 std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBytes,
                        const std::function<void(QByteArrayView)>& take)
 {
@@ -303,17 +328,10 @@ std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBy
     };
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QIODevice::readyRead, &loop, drain);
-    bool timedOut = false;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        reply->abort();
-    });
-    deadline.start(std::chrono::milliseconds(fetchDeadlineMs(limit, limits)));
+    TransferWatch watch(*reply, loop, limits, fetchDeadlineMs(limit, limits));
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    deadline.stop();
+    watch.stop();
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
@@ -323,7 +341,9 @@ std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBy
 
     if (takeFailed)
         std::rethrow_exception(takeFailed);
-    if (timedOut && !overLimit)
+    if (watch.tooSlow && !overLimit)
+        throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + msgTooSlow);
+    if (watch.timedOut && !overLimit)
         throw PlatformError(msgFetchFailed + name + QStringLiteral(": ") + networkReason(QNetworkReply::TimeoutError));
     if (status.isValid() && status.toInt() != 200)
         throw DistError(msgFetchFailed + name);

@@ -77,10 +77,14 @@ constexpr std::int64_t declaredFileLimit = std::int64_t(1) << 30;
 // How long a release file may take over the network. Silence for
 // inactivityMs ends a transfer; so does the whole transfer outlasting
 // inactivityMs plus the time its declared size takes at slowestBytesPerSecond,
-// since a server that drips a byte now and then is never silent.
+// since a server that drips a byte now and then is never silent; and so does
+// any stretch of slowStretchMs in which fewer bytes came than that rate
+// brings, whatever the size declared (a drip of a file declared at the
+// largest size would otherwise run for a day and a half).
 struct FetchLimits {
     int inactivityMs = 120 * 1000;
     std::int64_t slowestBytesPerSecond = 8 * 1024;
+    int slowStretchMs = 60 * 1000;
 };
 // The limits of fetches started from now on, for every thread; tests shorten
 // them, and nothing restores the defaults but passing FetchLimits{}.
@@ -91,7 +95,7 @@ std::int64_t fetchDeadlineMs(std::int64_t declaredBytes, const FetchLimits& limi
 
 // The bytes of a release file: read from disk for a folder base, or fetched
 // with an HTTP GET (status 200 required, within fetchLimits() for maxBytes;
-// a time-out throws PlatformError naming the file). At most maxBytes + 1
+// a time-out or a stretch too slow throws PlatformError naming the file). At most maxBytes + 1
 // bytes are read (maxBytes taken between 0 and declaredFileLimit), so a
 // caller that compares the length with a declared size sees a larger file as
 // a mismatch without holding it whole. Under a folder base only a regular

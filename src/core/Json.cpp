@@ -1,8 +1,8 @@
 #include "core/Json.h"
 
+#include "core/WholeFile.h"
+
 #include <algorithm>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cmath>
 
@@ -38,17 +38,10 @@ std::optional<Value> parse(const QByteArray& text)
 
 std::optional<Value> parseFile(const QString& path, qint64 maxBytes)
 {
-    // A pipe or device would block the open or never end; it is not a file.
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > maxBytes)
+    const WholeFile::Read file = WholeFile::read(path, maxBytes);
+    if (!file.bytes)
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.read(maxBytes + 1);
-    if (bytes.size() > maxBytes)
-        return std::nullopt;
-    return parse(bytes);
+    return parse(*file.bytes);
 }
 
 std::string dump(const Value& value, const DumpOptions& options)

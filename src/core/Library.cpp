@@ -1,6 +1,7 @@
 #include "core/Library.h"
 
 #include "core/Characters.h"
+#include "core/DistFetch.h"
 #include "core/LibrarySchema.h"
 #include "core/Paths.h"
 #include "core/Preferences.h"
@@ -13,6 +14,7 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace quorvel {
 
@@ -203,6 +205,31 @@ const QString& Library::userSchema()
     return schema;
 }
 
+namespace {
+
+constexpr char kUserDataUnmade[] = "تعذّر إنشاء ملفّ بيانات المستخدم، فلن يُحفظ فيه شيء";
+
+// A user database whose tables could not be made (a full disk, a file-size
+// limit) reads as empty through tables of the connection's own memory, which
+// take no writes: every read would otherwise fail and say so in SQL. Said
+// once, in Arabic.
+void standInUserTables(SQLiteDB& user, const SQLFailure& fault)
+{
+    QString schema = Library::userSchema();
+    schema.replace(QStringLiteral("CREATE TABLE IF NOT EXISTS "), QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS "));
+    QStringList statements = schema.split(u'\n');
+    statements.removeIf([](const QString& line) {
+        return line.startsWith(QStringLiteral("CREATE INDEX")) || line.startsWith(QStringLiteral("PRAGMA"));
+    });
+    user.exec(QStringLiteral("PRAGMA temp_store=MEMORY;\n") + statements.join(u'\n'));
+    user.exec(QStringLiteral("PRAGMA query_only=1"));
+    const QString why = fault.systemError != 0 ? Dist::fileErrorReason(fault.systemError) : fault.message;
+    const QByteArray line = (QString::fromUtf8(kUserDataUnmade) + QStringLiteral(": ") + why + u'\n').toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+}
+
+} // namespace
+
 std::shared_ptr<Library> Library::open(const QString& dbPath)
 {
     // SQLite opens lazily: a file that is not a database only shows when it
@@ -227,9 +254,10 @@ std::shared_ptr<Library> Library::open(const QString& dbPath)
     // A user database that cannot keep anything still lets the library open;
     // the fault is kept for the windows to tell.
     std::optional<SQLFailure> userFault;
-    if (!user->exec(userSchema()))
+    if (!user->exec(userSchema())) {
         userFault = user->lastFailure().value_or(SQLFailure{});
-    else if (user->isReadOnly())
+        standInUserTables(*user, *userFault);
+    } else if (user->isReadOnly())
         userFault = SQLFailure{SQLFailure::Kind::readOnly, QString()};
     std::shared_ptr<Library> library(new Library(dbPath, std::move(main), std::move(user)));
     if (userFault)

@@ -282,7 +282,9 @@ public:
     // Merges an exchange file into the user data; nothing when the data is
     // not such a file (then nothing is written). The notes of one page are
     // merged in memory and the page written once, so the time grows with the
-    // number of notes, not with its square. Any thread.
+    // number of notes, not with its square; each page's note is read and
+    // written in one short transaction, so an edit made meanwhile is kept.
+    // Any thread.
     std::optional<ImportCounts> importUserNotes(const QByteArray& data, const ImportControl& control);
     std::optional<ImportCounts> importUserNotes(const QByteArray& data) { return importUserNotes(data, ImportControl()); }
 
@@ -299,12 +301,18 @@ private:
     bool writeUser(const QString& sql, const SQLArgs& args);
     // Keeps `fault` unless one is kept; true when it was the first.
     bool noteUserFault(SQLFailure fault);
+    // The steps of importUserNotes (LibraryNotesFile.cpp).
+    class NotesMerge;
 
     QString dbPath_;
     std::shared_ptr<SQLiteDB> main_;
     std::shared_ptr<SQLiteDB> user_;
     mutable std::mutex userFaultMutex_; // guards only the fault
     std::optional<SQLFailure> userFault_;
+    // Held across every read-then-write of a note or a bookmark (an edit, an
+    // import's merge of a page), so that neither overwrites the other.
+    // Recursive: an import's progress report may edit on the same thread.
+    mutable std::recursive_mutex noteEditMutex_;
 
     mutable std::mutex searchPoolMutex_; // guards only the idle list
     mutable std::vector<std::shared_ptr<SQLiteDB>> searchPool_;

@@ -1,5 +1,7 @@
 #include "core/Json.h"
 #include "core/Library.h"
+#include "core/NoteMerge.h"
+#include "core/Notifier.h"
 
 #include <QHash>
 #include <QSet>
@@ -58,97 +60,6 @@ QList<const Json::Value*> objectEntries(const Json::Value& top, const char* key)
     return out;
 }
 
-// The notes merged into one page during an import. Whether an imported
-// note is already in the page's text is first asked of a filter of the
-// text's pieces of `gram` characters: a note with a piece the text lacks
-// cannot be in it, so only a note that may be is looked for in the whole
-// text, and a page of many different notes is not scanned once per note.
-class PageMerge {
-public:
-    PageMerge(std::int64_t book, std::int64_t seq, QString text) : book_(book), seq_(seq), text_(std::move(text))
-    {
-        for (const QString& line : text_.split(u'\n'))
-            lines_.insert(line);
-        index();
-    }
-
-    std::int64_t book() const { return book_; }
-    std::int64_t seq() const { return seq_; }
-    const QString& text() const { return text_; }
-    int added() const { return added_; }
-
-    bool contains(const QString& note) const
-    {
-        if (lines_.contains(note))
-            return true;
-        if (note.size() >= gram && !bits_.empty()) {
-            for (qsizetype at = 0; at + gram <= note.size(); ++at)
-                if (!maySee(hashAt(note, at)))
-                    return false;
-        }
-        return text_.contains(note);
-    }
-
-    void append(const QString& note)
-    {
-        // Appended in place: a copy per note would grow with the page's text.
-        if (!text_.isEmpty())
-            text_ += u'\n';
-        text_ += note;
-        lines_.insert(note);
-        ++added_;
-        index();
-    }
-
-private:
-    static constexpr qsizetype gram = 8;
-    static constexpr std::size_t bitsPerPiece = 16;
-
-    static std::uint64_t hashAt(const QString& text, qsizetype at)
-    {
-        return qHashBits(text.constData() + at, gram * sizeof(QChar), 0x9e3779b97f4a7c15ull);
-    }
-    bool maySee(std::uint64_t h) const
-    {
-        const std::size_t mask = bits_.size() * 64 - 1;
-        const std::size_t a = h & mask;
-        const std::size_t b = (h >> 32 | h << 32) & mask;
-        return (bits_[a / 64] >> (a % 64) & 1) && (bits_[b / 64] >> (b % 64) & 1);
-    }
-    void see(std::uint64_t h)
-    {
-        const std::size_t mask = bits_.size() * 64 - 1;
-        const std::size_t a = h & mask;
-        const std::size_t b = (h >> 32 | h << 32) & mask;
-        bits_[a / 64] |= std::uint64_t(1) << (a % 64);
-        bits_[b / 64] |= std::uint64_t(1) << (b % 64);
-    }
-    // Adds the pieces the text gained; when they outgrow the filter, a
-    // filter twice as large takes every piece again, which keeps the work
-    // in proportion to the text.
-    void index()
-    {
-        const qsizetype pieces = std::max<qsizetype>(text_.size() - gram + 1, 0);
-        if (std::size_t(pieces) * bitsPerPiece > bits_.size() * 64) {
-            std::size_t words = 1024;
-            while (words * 64 < std::size_t(pieces) * bitsPerPiece * 2)
-                words *= 2;
-            bits_.assign(words, 0);
-            indexed_ = 0;
-        }
-        for (; indexed_ < pieces; ++indexed_)
-            see(hashAt(text_, indexed_));
-    }
-
-    std::int64_t book_;
-    std::int64_t seq_;
-    QString text_;          // the page's note with what was merged so far
-    QSet<QString> lines_;   // its lines, which answer the common repeat at once
-    std::vector<std::uint64_t> bits_;
-    qsizetype indexed_ = 0; // pieces of text_ in the filter
-    int added_ = 0;
-};
-
 } // namespace
 
 std::optional<QByteArray> Library::exportUserNotes() const
@@ -180,6 +91,192 @@ std::optional<QByteArray> Library::exportUserNotes() const
     return bytes;
 }
 
+// An import in three steps: the file's notes are sorted by page without
+// reading a note of the user database; each page is then merged in a short
+// transaction that reads its note, adds what is new and writes it, a group
+// of pages at a time; last, the bookmarks are added, each in one statement.
+// A page is never read early and written late, so an edit made while the
+// import runs is kept.
+class Library::NotesMerge {
+public:
+    NotesMerge(Library& lib, const ImportControl& control) : lib_(lib), control_(control) {}
+
+    ImportCounts run(const QList<const Json::Value*>& notes, const QList<const Json::Value*>& marks)
+    {
+        total_ = notes.size() + marks.size();
+        if (sortByPage(notes) && mergePages(notes))
+            addBookmarks(marks);
+        if (!counts_.stopped && control_.progress)
+            control_.progress(total_, total_);
+        return counts_;
+    }
+
+private:
+    using PageKey = QPair<std::int64_t, std::int64_t>;
+    // One note of the file: the page it goes to (its place in keys_) and its
+    // place in the file.
+    struct Pending {
+        std::uint32_t page;
+        std::uint32_t entry;
+    };
+    // A merge transaction ends after this many pages or notes, whichever
+    // comes first, so that an edit waits for it a moment at most.
+    static constexpr int pagesPerGroup = 2'000;
+    static constexpr qsizetype notesPerGroup = 2'000;
+
+    bool stopped()
+    {
+        if (control_.stop && control_.stop->load())
+            counts_.stopped = true;
+        return counts_.stopped;
+    }
+    void advance()
+    {
+        if (++done_ % kProgressEvery == 0 && control_.progress)
+            control_.progress(done_, total_);
+    }
+
+    // The book an entry names: its id, unless its title names another book
+    // (the first in display order with that title).
+    std::int64_t bookOf(const Json::Value& entry, std::int64_t id)
+    {
+        const auto title = Json::strictString(entry, "book");
+        if (!title)
+            return id;
+        if (const auto it = snapshot_->bookById.constFind(id); it != snapshot_->bookById.constEnd() && it->title == *title)
+            return id;
+        if (byTitle_.isEmpty())
+            for (const Book& book : snapshot_->books)
+                if (!byTitle_.contains(book.title))
+                    byTitle_.insert(book.title, book.id); // the first of a title
+        return byTitle_.value(*title, id);
+    }
+
+    // Keeps each usable note as its page and its place in the file, grouped
+    // by page in order of first appearance; what is unusable is skipped.
+    bool sortByPage(const QList<const Json::Value*>& notes)
+    {
+        snapshot_ = lib_.catalog();
+        QHash<PageKey, std::uint32_t> slot;
+        for (qsizetype i = 0; i < notes.size(); ++i) {
+            if (stopped())
+                return false;
+            const Json::Value& entry = *notes[i];
+            const auto bookId = integral(entry, "book_id");
+            const auto seq = integral(entry, "seq");
+            const auto text = Json::strictString(entry, "text");
+            if (entry.empty() || !bookId || !seq || !text || text->trimmed().isEmpty()) {
+                ++counts_.skipped;
+                advance();
+                continue;
+            }
+            const PageKey key{bookOf(entry, *bookId), *seq};
+            auto at = slot.constFind(key);
+            if (at == slot.constEnd()) {
+                at = slot.insert(key, std::uint32_t(keys_.size()));
+                keys_.push_back(key);
+            }
+            pending_.push_back({*at, std::uint32_t(i)});
+        }
+        std::stable_sort(pending_.begin(), pending_.end(),
+                         [](const Pending& a, const Pending& b) { return a.page < b.page; });
+        return true;
+    }
+
+    // Merges the pages a group at a time, each group one transaction held
+    // against edits; what a group added counts once its commit succeeded.
+    bool mergePages(const QList<const Json::Value*>& notes)
+    {
+        std::size_t at = 0;
+        while (at < pending_.size()) {
+            std::lock_guard edit(lib_.noteEditMutex_);
+            Transaction transaction(*lib_.user_);
+            int added = 0;
+            int pages = 0;
+            const std::size_t groupStart = at;
+            bool go = true;
+            while (go && at < pending_.size() && pages < pagesPerGroup && at - groupStart < std::size_t(notesPerGroup)) {
+                std::size_t end = at;
+                while (end < pending_.size() && pending_[end].page == pending_[at].page)
+                    ++end;
+                go = mergePage(notes, at, end, added);
+                at = end;
+                ++pages;
+            }
+            // Without a transaction (one is open elsewhere on the connection)
+            // each write stood on its own.
+            if (!transaction.begun() || transaction.commit())
+                counts_.notes += added;
+            Notifier::postUserDataChanged();
+            if (!go)
+                return false;
+        }
+        return true;
+    }
+
+    // Reads one page's note, adds the file's notes it lacks in file order
+    // and writes it; false when stopped (the page then unwritten).
+    bool mergePage(const QList<const Json::Value*>& notes, std::size_t from, std::size_t end, int& added)
+    {
+        const auto [book, seq] = keys_[pending_[from].page];
+        const std::optional<Note> existing = lib_.note(book, seq);
+        NoteMerge page(existing ? existing->text : QString());
+        for (std::size_t k = from; k < end; ++k) {
+            if (stopped())
+                return false;
+            const QString imported = Json::strictString(*notes[pending_[k].entry], "text")->trimmed();
+            if (page.contains(imported))
+                ++counts_.skipped;
+            else
+                page.append(imported);
+            advance();
+        }
+        if (page.added() == 0)
+            return true;
+        const bool written = existing
+            ? lib_.writeUser(QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), {page.text(), now(), existing->id})
+            : lib_.writeUser(QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
+                             {book, seq, page.text(), now()});
+        if (written)
+            added += page.added();
+        return true;
+    }
+
+    // Adds each bookmark the user data lacks in one statement, so that one
+    // set meanwhile is neither doubled nor, as a toggle would, removed.
+    void addBookmarks(const QList<const Json::Value*>& marks)
+    {
+        for (qsizetype at = 0; at < marks.size() && !stopped();) {
+            std::lock_guard edit(lib_.noteEditMutex_);
+            Transaction transaction(*lib_.user_);
+            int added = 0;
+            for (const qsizetype groupEnd = std::min(at + notesPerGroup, marks.size()); at < groupEnd && !stopped(); ++at) {
+                advance();
+                const auto bookId = integral(*marks[at], "book_id");
+                const auto seq = integral(*marks[at], "seq");
+                if (bookId && seq
+                    && lib_.writeUser(QStringLiteral("INSERT OR IGNORE INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"),
+                                      {*bookId, *seq, now()})
+                    && lib_.user_->changes() > 0)
+                    ++added;
+            }
+            if (!transaction.begun() || transaction.commit())
+                counts_.marks += added;
+            Notifier::postUserDataChanged();
+        }
+    }
+
+    Library& lib_;
+    const ImportControl& control_;
+    std::shared_ptr<const Catalog> snapshot_;
+    QHash<QString, std::int64_t> byTitle_; // filled at the first title that corrects an id
+    std::vector<PageKey> keys_;            // the pages, in order of first appearance
+    std::vector<Pending> pending_;
+    ImportCounts counts_;
+    qint64 total_ = 0;
+    qint64 done_ = 0;
+};
+
 // Merges notes (by book id, corrected by book title) and bookmarks (by id
 // only). A note whose trimmed text is empty, or is already contained in the
 // page's note, is skipped, so importing the same file twice adds nothing.
@@ -197,96 +294,7 @@ std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& 
     if (const auto it = top.find("version"); it != top.end() && it->is_number()
         && it->get<double>() > double(kFileVersion))
         return std::nullopt;
-
-    const QList<const Json::Value*> noteEntries = objectEntries(top, "notes");
-    const QList<const Json::Value*> markEntries = objectEntries(top, "bookmarks");
-    const qint64 total = noteEntries.size() + markEntries.size();
-    qint64 done = 0;
-    auto stopped = [&] { return control.stop && control.stop->load(); };
-    auto advance = [&] {
-        if (++done % kProgressEvery == 0 && control.progress)
-            control.progress(done, total);
-    };
-
-    // Every page's note is read once and merged in memory, in file order; a
-    // page is found by its key, never by a scan of the pages seen.
-    std::vector<PageMerge> pages;
-    QHash<QPair<std::int64_t, std::int64_t>, std::size_t> pageAt;
-
-    const auto snapshot = catalog();
-    ImportCounts counts;
-    for (const Json::Value* entry : noteEntries) {
-        if (stopped()) {
-            counts.stopped = true;
-            return counts;
-        }
-        advance();
-        const auto bookId = integral(*entry, "book_id");
-        const auto seq = integral(*entry, "seq");
-        const auto text = Json::strictString(*entry, "text");
-        if (entry->empty() || !bookId || !seq || !text) {
-            ++counts.skipped;
-            continue;
-        }
-        std::int64_t book = *bookId;
-        if (const auto title = Json::strictString(*entry, "book")) {
-            const auto it = snapshot->bookById.constFind(book);
-            if (it == snapshot->bookById.constEnd() || it->title != *title) {
-                for (const Book& candidate : snapshot->books) {
-                    if (candidate.title == *title) {
-                        book = candidate.id;
-                        break;
-                    }
-                }
-            }
-        }
-        const QString imported = text->trimmed();
-        if (imported.isEmpty()) {
-            ++counts.skipped;
-            continue;
-        }
-        const QPair<std::int64_t, std::int64_t> key{book, *seq};
-        auto at = pageAt.constFind(key);
-        if (at == pageAt.constEnd()) {
-            const std::optional<Note> existing = note(book, *seq);
-            at = pageAt.insert(key, pages.size());
-            pages.emplace_back(book, *seq, existing ? existing->text : QString());
-        }
-        PageMerge& page = pages[*at];
-        if (page.contains(imported)) {
-            ++counts.skipped;
-            continue;
-        }
-        page.append(imported);
-    }
-    // Each page is written once; only what was written is counted as imported.
-    for (const PageMerge& page : pages) {
-        if (page.added() == 0)
-            continue;
-        if (stopped()) {
-            counts.stopped = true;
-            return counts;
-        }
-        if (saveNote(page.book(), page.seq(), page.text()))
-            counts.notes += page.added();
-    }
-
-    for (const Json::Value* entry : markEntries) {
-        if (stopped()) {
-            counts.stopped = true;
-            return counts;
-        }
-        advance();
-        const auto bookId = integral(*entry, "book_id");
-        const auto seq = integral(*entry, "seq");
-        if (!bookId || !seq)
-            continue;
-        if (!isBookmarked(*bookId, *seq) && toggleBookmark(*bookId, *seq))
-            ++counts.marks;
-    }
-    if (control.progress)
-        control.progress(total, total);
-    return counts;
+    return NotesMerge(*this, control).run(objectEntries(top, "notes"), objectEntries(top, "bookmarks"));
 }
 
 } // namespace quorvel

@@ -191,6 +191,7 @@ bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text)
 {
     const QString trimmed = text.trimmed();
     bool written = true;
+    std::unique_lock edit(noteEditMutex_);
     if (const auto existing = note(book, seq)) {
         if (trimmed.isEmpty())
             written = writeUser(QStringLiteral("DELETE FROM notes WHERE id=?"), {existing->id});
@@ -201,6 +202,7 @@ bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text)
         written = writeUser(QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
                             {book, seq, trimmed, now()});
     }
+    edit.unlock();
     Notifier::postUserDataChanged();
     return written;
 }
@@ -225,9 +227,11 @@ bool Library::isBookmarked(std::int64_t book, std::int64_t seq) const
 
 bool Library::toggleBookmark(std::int64_t book, std::int64_t seq)
 {
+    std::unique_lock edit(noteEditMutex_);
     const bool written = isBookmarked(book, seq)
         ? writeUser(QStringLiteral("DELETE FROM bookmarks WHERE book_id=? AND seq=?"), {book, seq})
         : writeUser(QStringLiteral("INSERT INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"), {book, seq, now()});
+    edit.unlock();
     Notifier::postUserDataChanged();
     return written;
 }

@@ -20,6 +20,7 @@ public:
     static void postReaderSettingsChanged() { emit shared().readerSettingsChanged(); }
     static void postUserDataUnwritable() { emit shared().userDataUnwritable(); }
     static void postPreferencesUnwritable() { emit shared().preferencesUnwritable(); }
+    static void postLocalEngineChanged() { emit shared().localEngineChanged(); }
 
 signals:
     void libraryChanged();
@@ -31,6 +32,9 @@ signals:
     // A preference save failed after the last one that succeeded (see
     // Preferences::saveFault).
     void preferencesUnwritable();
+    // The local model's server began or ended a start, or stopped; posted
+    // from whichever thread changed it.
+    void localEngineChanged();
 
 private:
     Notifier() = default;

@@ -2,6 +2,7 @@
 
 #include "core/AtomicFile.h"
 #include "core/Notifier.h"
+#include "core/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -79,10 +80,13 @@ void Preferences::loadLocked() const
         return;
     loaded_ = true;
     file_ = Json::Value::object();
-    QFile f(path_);
-    if (!f.open(QIODevice::ReadOnly))
+    const WholeFile::Read file = WholeFile::read(path_, Json::defaultFileLimit);
+    // A file past any preferences' size is kept aside like one unread.
+    if (file.problem == WholeFile::Problem::tooLarge)
+        unreadable_ = true;
+    if (!file.bytes)
         return;
-    const QByteArray bytes = f.readAll();
+    const QByteArray& bytes = *file.bytes;
     auto parsed = Json::parse(bytes);
     if (parsed && parsed->is_object())
         file_ = std::move(*parsed);

@@ -12,6 +12,7 @@
 #include <QImageReader>
 #include <QPixmap>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <optional>
@@ -121,14 +122,6 @@ constexpr char kMarkInk[] = "#030303";
 constexpr std::uint32_t kMarkLight = 0xFFFFFF;
 constexpr std::uint32_t kMarkDark = 0x1C1C1B;
 
-// Relative luminance (sRGB) of an opaque colour.
-double luminance(const QColor& c)
-{
-    auto linear = [](double channel) {
-        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
 constexpr char kRegularStroke[] = "stroke-width=\"1.5\"";
 constexpr char kBoldStroke[] = "stroke-width=\"2\"";
 
@@ -145,6 +138,21 @@ QColor rgb(std::uint32_t value, double alpha)
 ThemeColor dynamic(std::uint32_t light, std::uint32_t dark)
 {
     return ThemeColor(rgb(light), rgb(dark));
+}
+
+double luminance(const QColor& c)
+{
+    auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double x = luminance(a);
+    const double y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
 }
 
 bool isDark(const QPalette& palette)
@@ -217,7 +225,8 @@ QColor hit() { return byNight(hitSymbol().light(), hitSymbol().dark()); }
 QColor pageHighlight() { return byNight(rgb(0xF4D35E, 0.55), rgb(0x574614)); }
 QColor verseMark() { return byNight(goldInk().light(), goldSoft()); }
 QColor hitMark() { return byNight(rgb(0xFFE36E, 0.95), rgb(0x7A5A12, 0.9)); }
-QColor hitCurrent() { return byNight(rgb(0xFFA630), rgb(0xC0701A)); }
+// By night the current hit is dark enough for its white letters to read at 4.5:1.
+QColor hitCurrent() { return byNight(rgb(0xFFA630), rgb(0xA65A0C)); }
 QColor hitGlow() { return byNight(rgb(0xFFA630).lighter(125), rgb(0xB35400)); }
 QColor hitInk() { return byNight(rgb(0x7A0000), rgb(0xFFFFFF)); }
 

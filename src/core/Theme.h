@@ -49,6 +49,12 @@ QColor rgb(std::uint32_t value, double alpha = 1.0);
 // A colour resolved by appearance: the first value when light, the second when dark.
 ThemeColor dynamic(std::uint32_t light, std::uint32_t dark);
 
+// The relative luminance of an opaque sRGB colour: 0 for black, 1 for white.
+double luminance(const QColor& color);
+// The contrast ratio of two opaque colours from their luminance: 1 for equal
+// colours, 21 for black on white.
+double contrast(const QColor& a, const QColor& b);
+
 // True when the palette is the dark appearance.
 bool isDark(const QPalette& palette);
 bool isDark();

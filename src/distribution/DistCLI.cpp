@@ -176,113 +176,162 @@ void removeNewEmptyStore(std::unique_ptr<LocalStore>& store, const QString& path
         QFile::remove(path + QLatin1String(suffix));
 }
 
-int install(const QString& sourceText, const std::optional<QString>& idList, const Output& output)
-{
-    return runBlocking([&]() -> int {
-        std::unique_ptr<LocalStore> store;
-        QList<std::int64_t> selectedIds;
-        const QString storePath = LocalStore::path();
-        bool storeExisted = true;
+// One run of "--dist-install": the store it writes, whether that store was
+// there before, and the books it has installed so far.
+class InstallRun {
+public:
+    explicit InstallRun(const Output& output) : output_(output) {}
+
+    // Installs the selected books of the release at `sourceText` and prints
+    // the report; the exit status.
+    int run(const QString& sourceText, const std::optional<QString>& idList)
+    {
         try {
             const auto base = Dist::baseFromText(sourceText);
             if (!base)
                 throw Dist::DistError(msgBadSource + sourceText);
-            if (const QString problem = Paths::localStorePathProblem(); !problem.isEmpty())
-                throw Dist::DistError(problem);
-            if (const QString problem = LocalStore::targetProblem(storePath); !problem.isEmpty())
-                throw Dist::DistError(problem);
-            LocalStore::removeLeftoverPackages();
-            storeExisted = QFileInfo::exists(storePath);
-            store = LocalStore::open();
-            if (!store)
-                throw Dist::DistError(LocalStore::msgUnavailable);
-            if (store->schemaFailure())
-                throw Dist::DistError(LocalStore::installFailure(store->schemaFailure()));
-            // Nothing can be installed: said before any statement fails on it.
-            if (store->db().isReadOnly())
-                throw Dist::DistError(LocalStore::installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}}));
-            // A store from before the search's page index gets it once, here;
-            // its progress goes to standard error, beside the report, and so
-            // does a build that could not finish (the books still install).
-            std::optional<SQLFailure> indexFailure;
-            if (store->buildPageIndex(
-                    [&](std::int64_t done, std::int64_t total) {
-                        if (output.err)
-                            output.err(msgIndexingPages + QString::number(done) + QStringLiteral(" / ")
-                                       + QString::number(total));
-                        return true;
-                    },
-                    &indexFailure)
-                    == PageIndex::Build::failed
-                && output.err)
-                output.err(LocalStore::pageIndexProblem(indexFailure));
-            // Narrators read under older chain rules are read again, once,
-            // before any book goes in; the reader hears of it beside the report.
-            if (const QString notice = LocalStore::narratorsRefreshNotice(store->refreshNarrators());
-                !notice.isEmpty() && output.err)
-                output.err(notice);
-            // Books installed from a release count even where no run recorded
-            // it, so that no older release can replace them.
-            const std::int64_t lastRelease = std::max(
-                store->lastRelease(),
-                store->db().scalarInt(QStringLiteral("SELECT MAX(release) FROM installed")).value_or(0));
-            const auto [index, catalog] = Dist::loadCatalog(*base, lastRelease);
-
-            QList<Dist::CatBook> selected;
-            const std::optional<QSet<std::int64_t>> wanted =
-                idList ? std::optional<QSet<std::int64_t>>(parseIds(*idList)) : std::nullopt;
-            for (const auto& book : catalog.books)
-                if (!wanted || wanted->contains(book.id))
-                    selected.append(book);
-
+            openStore();
+            catchUp();
+            const auto [index, catalog] = Dist::loadCatalog(*base, installedRelease());
+            const QList<Dist::CatBook> selected = select(catalog, idList);
             QElapsedTimer timer;
             timer.start();
-            for (const auto& book : selected) {
-                try {
-                    store->install(book, catalog, index.release, *base);
-                } catch (const std::exception& e) {
-                    throw BookFailure{book.title, selectedIds.size(), selected.size(), Dist::describe(e)};
-                }
-                selectedIds.append(book.id);
-            }
-            // Every selected book is in: the library is at this release now.
-            // A store that takes neither write (another program holding it,
-            // say) has not taken the run.
-            if (!store->setRelease(index.release) || !store->dedupNarrators())
-                throw Dist::DistError(LocalStore::installFailure(store->db().lastFailure()));
-            store->checkpoint();
-            auto total = [&](const char* table) {
-                return QString::number(
-                    store->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table)).value_or(0));
-            };
-            output.out(QStringLiteral("ثُبّت ") + bookCount(selected.size()) + QStringLiteral(" في ")
-                       + seconds(timer) + QStringLiteral(" · رواة ") + total("narrators")
-                       + QStringLiteral(" · حوافّ ") + total("isnad_edges") + QStringLiteral(" · بصمات ")
-                       + total("shingles"));
-
-            if (catalog.smart) {
-                QElapsedTimer vectorTimer;
-                vectorTimer.start();
-                SmartBuild::fetchModel(*catalog.smart, *base);
-                const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
-                output.out(QStringLiteral("متّجهات البحث بالمعنى: ") + pageCount(pages) + QStringLiteral(" في ")
-                           + seconds(vectorTimer));
-            }
+            installAll(selected, catalog, index.release, *base);
+            report(selected.size(), timer);
+            if (catalog.smart)
+                buildVectors(*catalog.smart, *base);
         } catch (const BookFailure& failure) {
-            output.out(QStringLiteral("فشل في «") + failure.title + QStringLiteral("» بعد تثبيت ")
-                       + QString::number(failure.installedBefore) + QStringLiteral(" من ")
-                       + QString::number(failure.selected) + QStringLiteral(": ") + failure.reason);
-            if (!storeExisted)
-                removeNewEmptyStore(store, storePath);
-            return kExitFailed;
+            return failed(QStringLiteral("فشل في «") + failure.title + QStringLiteral("» بعد تثبيت ")
+                          + QString::number(failure.installedBefore) + QStringLiteral(" من ")
+                          + QString::number(failure.selected) + QStringLiteral(": ") + failure.reason);
         } catch (const std::exception& e) {
-            output.out(QStringLiteral("فشل: ") + Dist::describe(e));
-            if (!storeExisted)
-                removeNewEmptyStore(store, storePath);
-            return kExitFailed;
+            return failed(QStringLiteral("فشل: ") + Dist::describe(e));
         }
-        return compareWithDeveloperDatabase(store->db(), selectedIds, output) ? kExitOK : kExitFailed;
-    });
+        return compareWithDeveloperDatabase(store_->db(), installedIds_, output_) ? kExitOK : kExitFailed;
+    }
+
+private:
+    // Opens the store for installing, or throws why it cannot take a book.
+    void openStore()
+    {
+        if (const QString problem = Paths::localStorePathProblem(); !problem.isEmpty())
+            throw Dist::DistError(problem);
+        if (const QString problem = LocalStore::targetProblem(storePath_); !problem.isEmpty())
+            throw Dist::DistError(problem);
+        LocalStore::removeLeftoverPackages();
+        storeExisted_ = QFileInfo::exists(storePath_);
+        store_ = LocalStore::open();
+        if (!store_)
+            throw Dist::DistError(LocalStore::msgUnavailable);
+        if (store_->schemaFailure())
+            throw Dist::DistError(LocalStore::installFailure(store_->schemaFailure()));
+        // Nothing can be installed: said before any statement fails on it.
+        if (store_->db().isReadOnly())
+            throw Dist::DistError(LocalStore::installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}}));
+    }
+
+    // Brings a store made by an older version up to date before any book goes in.
+    void catchUp()
+    {
+        // A store from before the search's page index gets it once, here;
+        // its progress goes to standard error, beside the report, and so
+        // does a build that could not finish (the books still install).
+        std::optional<SQLFailure> indexFailure;
+        if (store_->buildPageIndex(
+                [&](std::int64_t done, std::int64_t total) {
+                    if (output_.err)
+                        output_.err(msgIndexingPages + QString::number(done) + QStringLiteral(" / ")
+                                    + QString::number(total));
+                    return true;
+                },
+                &indexFailure)
+                == PageIndex::Build::failed
+            && output_.err)
+            output_.err(LocalStore::pageIndexProblem(indexFailure));
+        // Narrators read under older chain rules are read again, once,
+        // before any book goes in; the reader hears of it beside the report.
+        if (const QString notice = LocalStore::narratorsRefreshNotice(store_->refreshNarrators());
+            !notice.isEmpty() && output_.err)
+            output_.err(notice);
+    }
+
+    // Books installed from a release count even where no run recorded it,
+    // so that no older release can replace them.
+    std::int64_t installedRelease() const
+    {
+        return std::max(store_->lastRelease(),
+                        store_->db().scalarInt(QStringLiteral("SELECT MAX(release) FROM installed")).value_or(0));
+    }
+
+    static QList<Dist::CatBook> select(const Dist::Catalog& catalog, const std::optional<QString>& idList)
+    {
+        QList<Dist::CatBook> selected;
+        const std::optional<QSet<std::int64_t>> wanted =
+            idList ? std::optional<QSet<std::int64_t>>(parseIds(*idList)) : std::nullopt;
+        for (const auto& book : catalog.books)
+            if (!wanted || wanted->contains(book.id))
+                selected.append(book);
+        return selected;
+    }
+
+    void installAll(const QList<Dist::CatBook>& selected, const Dist::Catalog& catalog, std::int64_t release,
+                    const QUrl& base)
+    {
+        for (const auto& book : selected) {
+            try {
+                store_->install(book, catalog, release, base);
+            } catch (const std::exception& e) {
+                throw BookFailure{book.title, installedIds_.size(), selected.size(), Dist::describe(e)};
+            }
+            installedIds_.append(book.id);
+        }
+        // Every selected book is in: the library is at this release now.
+        // A store that takes neither write (another program holding it,
+        // say) has not taken the run.
+        if (!store_->setRelease(release) || !store_->dedupNarrators())
+            throw Dist::DistError(LocalStore::installFailure(store_->db().lastFailure()));
+        store_->checkpoint();
+    }
+
+    void report(qsizetype books, const QElapsedTimer& timer) const
+    {
+        auto total = [&](const char* table) {
+            return QString::number(
+                store_->db().scalarInt(QStringLiteral("SELECT COUNT(*) FROM ") + QLatin1String(table)).value_or(0));
+        };
+        output_.out(QStringLiteral("ثُبّت ") + bookCount(books) + QStringLiteral(" في ") + seconds(timer)
+                    + QStringLiteral(" · رواة ") + total("narrators") + QStringLiteral(" · حوافّ ")
+                    + total("isnad_edges") + QStringLiteral(" · بصمات ") + total("shingles"));
+    }
+
+    void buildVectors(const SmartBuild::Pack& smart, const QUrl& base) const
+    {
+        QElapsedTimer vectorTimer;
+        vectorTimer.start();
+        SmartBuild::fetchModel(smart, base);
+        const std::int64_t pages = SmartBuild::buildVectors(LocalStore::path());
+        output_.out(QStringLiteral("متّجهات البحث بالمعنى: ") + pageCount(pages) + QStringLiteral(" في ")
+                    + seconds(vectorTimer));
+    }
+
+    int failed(const QString& line)
+    {
+        output_.out(line);
+        if (!storeExisted_)
+            removeNewEmptyStore(store_, storePath_);
+        return kExitFailed;
+    }
+
+    const Output& output_;
+    const QString storePath_ = LocalStore::path();
+    bool storeExisted_ = true;
+    std::unique_ptr<LocalStore> store_;
+    QList<std::int64_t> installedIds_;
+};
+
+int install(const QString& sourceText, const std::optional<QString>& idList, const Output& output)
+{
+    return runBlocking([&]() -> int { return InstallRun(output).run(sourceText, idList); });
 }
 
 int vectors(const Output& output)

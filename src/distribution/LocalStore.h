@@ -151,8 +151,6 @@ public:
 
 private:
     explicit LocalStore(std::shared_ptr<SQLiteDB> db);
-    void writeBook(SQLiteDB& package, const Dist::CatBook& book, const Dist::Catalog& catalog,
-                   std::int64_t release);
     // Reads one book's chains again under the current rules and records
     // `nextBook` as where the re-reading goes on, in one transaction.
     NarratorRefresh rereadBook(std::int64_t bookId, std::int64_t nextBook);

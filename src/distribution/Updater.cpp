@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Build.h"
+#include "core/CountedNoun.h"
 #include "core/DistFetch.h"
 #include "core/Json.h"
 
@@ -12,6 +13,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
+
+#include <unicode/uchar.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -36,6 +39,12 @@ constexpr const char* kOfferTitle = "إصدار جديد من مكتبة قور�
 constexpr const char* kInstalledPrefix = "لديك الإصدار ";
 constexpr const char* kNotesHeading = "الجديد:";
 constexpr const char* kNoteBullet = "· ";
+// The notes an offer shows, and the letters of each: a manifest may list
+// thousands, and the alert grows with every line it shows.
+constexpr qsizetype kNotesShown = 12;
+constexpr qsizetype kLongestNoteShown = 300;
+constexpr char16_t kEllipsis = 0x2026;
+constexpr const char* kMoreNotes = "و%1 غيرها";
 // The application is a folder or package the user unpacks; replacing it
 // leaves the library, notes and settings in the user's own folders.
 constexpr const char* kHowToUpdate =
@@ -53,13 +62,37 @@ constexpr char kMsgRefusedPrefix[] = "رُفض بيان التحديث: ";
 constexpr char kMsgVersion[] = "رقم الإصدار";
 constexpr char kMsgNote[] = "إحدى ملاحظات الإصدار";
 constexpr char kMsgTooLong[] = "%1 أطول من المقبول";
+constexpr char kMsgBlank[] = "%1 فارغ";
 constexpr char kMsgActingCharacter[] = "في %1 حرف تحكّم أو فاصل أسطر";
 constexpr char kMsgInvisibleCharacter[] = "في %1 حرف لا يظهر";
 constexpr char kMsgStackedMarks[] = "في %1 علامات مكدّسة فوق حرف واحد";
 
+// Why a manifest does not decode, said to the reader; %1 is a member's name.
+constexpr char kMsgNoObject[] = "ليس بيان التحديث كائن JSON";
+constexpr char kMsgNoRelease[] = "لا يذكر بيان التحديث إصدارا للمنصة التي يقرؤها هذا البرنامج، %1";
+constexpr char kMsgNoVersion[] = "ليس في إصدار بيان التحديث نص %1";
+constexpr char kMsgNoBuild[] = "ليس في إصدار بيان التحديث رقم %1 صحيح";
+constexpr char kMsgNotesNoList[] = "ملاحظات الإصدار في بيان التحديث ليست قائمة";
+constexpr char kMsgNoteNoText[] = "إحدى ملاحظات الإصدار في بيان التحديث ليست نصا";
+constexpr char kMsgTooLarge[] = "بيان التحديث أكبر من %1 بايت";
+
 [[noreturn]] void fail(UpdateError::Kind kind, const QString& description)
 {
     throw UpdateError(kind, description);
+}
+
+// An Arabic reason, kept right to left wherever it is shown (the alert sets
+// a decoder's words apart left to right); `latin`, a member's name or a
+// number, stays left to right inside it.
+[[noreturn]] void failDecoding(const char* reason, const QString& latin = QString())
+{
+    constexpr QChar rightToLeftIsolate(0x2067);
+    constexpr QChar leftToRightIsolate(0x2066);
+    constexpr QChar popIsolate(0x2069);
+    QString text = QString::fromUtf8(reason);
+    if (!latin.isEmpty())
+        text = text.arg(leftToRightIsolate + latin + popIsolate);
+    fail(UpdateError::Kind::Decode, rightToLeftIsolate + text + popIsolate);
 }
 
 // The most combining marks one letter carries in any script this library
@@ -68,14 +101,15 @@ constexpr int kMostMarksOnALetter = 6;
 // A version is a few characters ("2.1", "1.0 تجريبي").
 constexpr qsizetype kLongestVersion = 64;
 
-// Characters that show nothing yet take room or stand in for text: the
-// Hangul fillers, the blank braille pattern, the grapheme joiner and the
-// variation selectors.
+// The blank braille pattern: a symbol to Unicode, blank on every screen.
+constexpr char32_t kBlankBraille = 0x2800;
+
+// Characters that show nothing yet take room or stand in for text: those
+// ignorable by default (the Hangul fillers, the grapheme joiner, the
+// variation selectors) and the blank braille pattern.
 bool isInvisibleFiller(char32_t c)
 {
-    return c == 0x034F || c == 0x115F || c == 0x1160 || c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F)
-        || c == 0x2800 || c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFFA0
-        || (c >= 0xE0100 && c <= 0xE01EF);
+    return u_hasBinaryProperty(UChar32(c), UCHAR_DEFAULT_IGNORABLE_CODE_POINT) || c == kBlankBraille;
 }
 
 // Why a text may not be shown in the update alert or printed on a terminal
@@ -129,12 +163,14 @@ Release readRelease(const Json::Value& member)
     const auto version = Json::strictString(member, "version");
     const auto build = Json::strictInt(member, "build");
     if (!version)
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no \"version\" text"));
+        failDecoding(kMsgNoVersion, QStringLiteral("\"version\""));
     if (!build)
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release has no whole \"build\" number"));
+        failDecoding(kMsgNoBuild, QStringLiteral("\"build\""));
     // A version text is shown in an alert and printed on a terminal.
     if (version->size() > kLongestVersion)
         refuse(kMsgVersion, QString::fromUtf8(kMsgTooLong));
+    if (version->trimmed().isEmpty())
+        refuse(kMsgVersion, QString::fromUtf8(kMsgBlank));
     if (const std::optional<QString> why = unshowable(*version))
         refuse(kMsgVersion, *why);
     release.version = *version;
@@ -142,12 +178,12 @@ Release readRelease(const Json::Value& member)
     const auto notes = member.find("notes");
     if (notes != member.end() && !notes->is_null()) {
         if (!notes->is_array())
-            fail(UpdateError::Kind::Decode, QStringLiteral("the release notes are not a list"));
+            failDecoding(kMsgNotesNoList);
         QStringList lines;
         for (const Json::Value& note : *notes) {
             const auto line = Json::asString(note);
             if (!line)
-                fail(UpdateError::Kind::Decode, QStringLiteral("a release note is not a text"));
+                failDecoding(kMsgNoteNoText);
             // Notes are shown in the update alert, line by line.
             if (const std::optional<QString> why = unshowable(*line))
                 refuse(kMsgNote, why.value());
@@ -160,7 +196,7 @@ Release readRelease(const Json::Value& member)
 
 [[noreturn]] void tooLarge()
 {
-    fail(UpdateError::Kind::Decode, QStringLiteral("the manifest is larger than %1 bytes").arg(manifestLimit));
+    failDecoding(kMsgTooLarge, Arabic::num(manifestLimit));
 }
 
 QByteArray readFile(const QUrl& url)
@@ -285,10 +321,10 @@ Release decodeManifest(const QByteArray& body)
 {
     const auto root = Json::parse(body);
     if (!root || !root->is_object())
-        fail(UpdateError::Kind::Decode, QStringLiteral("the manifest is not a JSON object"));
+        failDecoding(kMsgNoObject);
     const auto member = root->find(kReleaseMember);
     if (member == root->end() || !member->is_object())
-        fail(UpdateError::Kind::Decode, QStringLiteral("the manifest has no \"%1\" release").arg(QString::fromUtf8(kReleaseMember)));
+        failDecoding(kMsgNoRelease, u'"' + QString::fromUtf8(kReleaseMember) + u'"');
     return readRelease(*member);
 }
 
@@ -296,7 +332,7 @@ Release decodeRelease(const QByteArray& body)
 {
     const auto root = Json::parse(body);
     if (!root || !root->is_object())
-        fail(UpdateError::Kind::Decode, QStringLiteral("the release is not a JSON object"));
+        failDecoding(kMsgNoObject);
     return readRelease(*root);
 }
 
@@ -337,13 +373,27 @@ AlertText makeAlert(const Release& release, bool manual, const QString& installe
     AlertText alert;
     alert.title = QString::fromUtf8(kOfferTitle) + Arabic::version(release.version);
     alert.text = QString::fromUtf8(kInstalledPrefix) + Arabic::version(installedVersion) + u'.';
-    if (release.notes && !release.notes->isEmpty()) {
-        alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kNotesHeading) + u'\n';
-        QStringList lines;
-        for (const QString& note : *release.notes)
-            lines << QString::fromUtf8(kNoteBullet) + note;
-        alert.text += lines.join(u'\n');
+    // Blank notes show nothing; past the first few, only their number.
+    QStringList lines;
+    qsizetype more = 0;
+    for (const QString& note : release.notes.value_or(QStringList())) {
+        const QString shown = note.trimmed();
+        if (shown.isEmpty())
+            continue;
+        if (lines.size() == kNotesShown) {
+            ++more;
+            continue;
+        }
+        lines << QString::fromUtf8(kNoteBullet)
+                + (shown.size() > kLongestNoteShown ? shown.left(kLongestNoteShown) + QChar(kEllipsis) : shown);
     }
+    if (more > 0) {
+        static const CountedNoun notes(QStringLiteral("ملاحظة"), QStringLiteral("ملاحظتان"), QStringLiteral("ملاحظات"),
+                                       QStringLiteral("ملاحظة"));
+        lines << QString::fromUtf8(kMoreNotes).arg(notes.count(more));
+    }
+    if (!lines.isEmpty())
+        alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kNotesHeading) + u'\n' + lines.join(u'\n');
     alert.text += QStringLiteral("\n\n") + QString::fromUtf8(kHowToUpdate);
     if (downloadPage)
         alert.buttons << QString::fromUtf8(kDownloadTitle);

@@ -55,6 +55,8 @@ const char* const kArgumentsNotObject = "arguments يجب أن تكون كائن
 // time limit, is answered whatever was committed while it read, so that a
 // library changing without pause still gets replies.
 constexpr int kReadAttempts = 5;
+// The member a tool's result gains when its last attempt saw the library change.
+const char* const kLibraryChanged = "library_changed";
 
 const char* const kInstructionsHead = "مكتبة قورفل: مكتبة تراثية عربية محلية على هذا الجهاز تضم ";
 const char* const kInstructionsIn = " في ";
@@ -501,51 +503,55 @@ MCPServer::Value MCPServer::callTool(const Value& id, const Value& params)
     // is pinned, and an attempt during which an install or removal committed
     // runs again, since the search reads through connections of its own.
     const auto start = std::chrono::steady_clock::now();
-    Value reply;
+    Outcome outcome;
+    bool changed = false;
     for (int attempt = 1;; ++attempt) {
         std::optional<QString> before;
         {
             ReadTransaction pinned(library->main());
             before = libraryState(library->main());
-            reply = runTool(*tool, args, *library, id);
+            outcome = runTool(*tool, args, *library);
         }
-        if (attempt == kReadAttempts || libraryState(library->main()) == before)
+        changed = libraryState(library->main()) != before;
+        if (attempt == kReadAttempts || !changed)
             break;
         // A call that has had its search's time is not made to wait again.
         const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
         if (spent.count() >= searchTimeout())
             break;
     }
-    if (reply.at("result").at("isError").get<bool>())
-        return reply;
+    if (outcome.error)
+        return success(id, toolError(*outcome.error));
+    // The last attempt is answered all the same, but not as if it had read
+    // one version: its parts may come from either side of a commit.
+    if (changed && outcome.result.is_object())
+        outcome.result[kLibraryChanged] = true;
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     const auto ms = static_cast<long long>(elapsed.count() * 1000);
     log(Json::qstr(name) + QStringLiteral(" · ") + QString::number(ms) + QStringLiteral("ms"));
-    return reply;
+    return success(id, Value{
+        {"content", Value::array({Value{{"type", "text"}, {"text", compact(outcome.result)}}})},
+        {"isError", false},
+    });
 }
 
-MCPServer::Value MCPServer::runTool(const Tool& tool, const Args& args, Library& library, const Value& id)
+MCPServer::Outcome MCPServer::runTool(const Tool& tool, const Args& args, Library& library)
 {
     // Books installed while the server runs are listed and found at once.
     library.reloadCatalogIfChanged();
     // An empty library would answer every question with "not found", as if
     // the books lacked the words: it is reported as missing instead.
     if (library.catalog()->books.isEmpty())
-        return success(id, toolError(noBooks()));
+        return {{}, noBooks()};
     if (const auto& hook = betweenReads())
         hook();
-    Value result;
     try {
-        result = tool.run(args, library);
+        return {tool.run(args, library), std::nullopt};
     } catch (const ToolError& error) {
-        return success(id, toolError(error.message()));
+        return {{}, error.message()};
     } catch (const std::exception& error) {
-        return success(id, toolError(QString::fromUtf8(error.what())));
+        return {{}, QString::fromUtf8(error.what())};
     }
-    return success(id, Value{
-        {"content", Value::array({Value{{"type", "text"}, {"text", compact(result)}}})},
-        {"isError", false},
-    });
 }
 
 std::function<void()>& MCPServer::betweenReads()

@@ -14,7 +14,8 @@
 // thread that reads standard input, apart from the search tool's time-out.
 // Each tool call answers from one version of the library, even while an
 // installer commits: its reads are pinned, and a call that another
-// connection's commit may have split is run again (callTool).
+// connection's commit may have split is run again (callTool); a call still
+// split when the attempts run out says so with "library_changed": true.
 
 #include "core/Arabic.h"
 #include "core/Json.h"
@@ -120,8 +121,13 @@ public:
     static QString instructions();
     static Value describe(const Tool& tool);
     static Value callTool(const Value& id, const Value& params);
-    // One attempt at a call whose arguments passed: the reply to it.
-    static Value runTool(const Tool& tool, const Args& args, Library& library, const Value& id);
+    // One attempt at a call whose arguments passed: the tool's result
+    // object, or the message of its failure.
+    struct Outcome {
+        Value result;
+        std::optional<QString> error;
+    };
+    static Outcome runTool(const Tool& tool, const Args& args, Library& library);
     static Value success(const Value& id, const Value& result);
     static Value failure(const Value& id, int code, const QString& message);
     static Value toolError(const QString& message);
@@ -148,6 +154,8 @@ public:
     // ---- tool table and argument checks
 
     static const QList<Tool>& tools();
+    // The schema of the "book_id" argument that several tools share.
+    static Value bookIdProperty();
     static std::optional<QString> validate(const Value& args, const Value& schema);
     static std::optional<QString> check(const Value& value, const Value& property,
                                         const QString& name);

@@ -40,13 +40,12 @@ QStringList searchable(const QStringList& phrases)
     return kept;
 }
 
-} // namespace
-
-MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
+// The request the tool's arguments make, its scope aside.
+SearchQuery searchQuery(const MCPServer::Args& args)
 {
     const QString text = args.str("query").value_or(QString());
     if (Arabic::tokens(text).isEmpty())
-        fail(QStringLiteral("الاستعلام «") + text + QStringLiteral("» لا يحوي كلمات قابلة للبحث."));
+        MCPServer::fail(QStringLiteral("الاستعلام «") + text + QStringLiteral("» لا يحوي كلمات قابلة للبحث."));
 
     SearchQuery query;
     query.andPhrases = QStringList{text} + searchable(args.strs("all_of"));
@@ -58,70 +57,82 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
     query.inTitles = false;
     query.morph = args.boolean("morph").value_or(false);
     query.affix = args.boolean("affix").value_or(false);
+    return query;
+}
 
-    Value result = Value::object();
-    const auto catalog = lib.catalog();
+// The books searched: the known ones of "book_ids" (the unknown ones go to
+// the result), within the category of "category_id"; nothing for every book.
+std::optional<QSet<std::int64_t>> searchScope(const MCPServer::Args& args, const Catalog& catalog,
+                                              MCPServer::Value& result)
+{
     std::optional<QSet<std::int64_t>> scope;
-
     const QList<std::int64_t> ids = args.ints("book_ids");
     if (!ids.isEmpty()) {
         QSet<std::int64_t> known;
-        Value unknown = Value::array();
+        MCPServer::Value unknown = MCPServer::Value::array();
         for (const std::int64_t id : ids) {
-            if (catalog->bookById.contains(id))
+            if (catalog.bookById.contains(id))
                 known.insert(id);
             else
                 unknown.push_back(id);
         }
         if (known.isEmpty())
-            fail(QStringLiteral("لا يوجد أي كتاب بالمعرفات المعطاة. استعمل list_books أو find_author."));
+            MCPServer::fail(QStringLiteral("لا يوجد أي كتاب بالمعرفات المعطاة. استعمل list_books أو find_author."));
         if (!unknown.empty())
             result["unknown_book_ids"] = std::move(unknown);
         scope = known;
     }
 
     if (const auto categoryId = args.integer("category_id")) {
-        const auto it = catalog->categoryById.constFind(*categoryId);
-        if (it == catalog->categoryById.constEnd())
-            fail(QStringLiteral("لا يوجد قسم بالمعرف ") + QString::number(*categoryId)
-                 + QStringLiteral(". استعمل list_categories."));
+        const auto it = catalog.categoryById.constFind(*categoryId);
+        if (it == catalog.categoryById.constEnd())
+            MCPServer::fail(QStringLiteral("لا يوجد قسم بالمعرف ") + QString::number(*categoryId)
+                            + QStringLiteral(". استعمل list_categories."));
         const QSet<std::int64_t> members(it->bookIds.begin(), it->bookIds.end());
         scope = scope ? scope->intersect(members) : members;
     }
-    if (scope) {
-        QList<std::int64_t> list(scope->begin(), scope->end());
-        std::sort(list.begin(), list.end());
-        query.scope = list;
-    }
+    return scope;
+}
 
-    if (const auto refused = SearchEngine::refusal(query))
-        fail(*refused);
-    const std::int64_t limit = args.integer("limit").value_or(kDefaultLimit);
-    result["query"] = Json::utf8(query.title());
-
+// What the search found, and how it ended.
+struct Found {
     QList<SearchHit> hits;
     bool timedOut = false;
     QStringList tooBroad;
-    if (!scope || !scope->isEmpty()) {
-        SearchEngine engine(lib);
-        engine.run(query, static_cast<int>(limit),
-                   [&](const QList<SearchHit>& batch, bool) { hits += batch; },
-                   Deadline::in(searchTimeout()));
-        timedOut = engine.timedOut();
-        tooBroad = engine.tooBroad();
-        // The run counted the rows of the expression it searched, which is
-        // the total whenever one can be given: no second plan, no second pass.
-        if (!scope && !timedOut)
-            if (const auto total = engine.matchTotal())
-                result["total_matches"] = *total;
-    }
+};
 
-    const QList<Term> terms = query.highlightTerms();
+// Runs the search under the time limit; an empty scope searches nothing.
+// The total goes to the result whenever one can be given.
+Found runSearch(const SearchQuery& query, std::int64_t limit, bool scoped, Library& lib, MCPServer::Value& result)
+{
+    Found found;
+    if (query.scope && query.scope->isEmpty())
+        return found;
+    SearchEngine engine(lib);
+    engine.run(query, static_cast<int>(limit),
+               [&](const QList<SearchHit>& batch, bool) { found.hits += batch; },
+               Deadline::in(MCPServer::searchTimeout()));
+    found.timedOut = engine.timedOut();
+    found.tooBroad = engine.tooBroad();
+    // The run counted the rows of the expression it searched, which is the
+    // total whenever one can be given: no second plan, no second pass.
+    if (!scoped && !found.timedOut)
+        if (const auto total = engine.matchTotal())
+            result["total_matches"] = *total;
+    return found;
+}
+
+// The first `limit` hits as page references with their snippets; a hit
+// whose page or book is gone is left out.
+MCPServer::Value searchResults(const SearchQuery& query, const QList<SearchHit>& hits, std::int64_t limit,
+                               const Catalog& catalog, Library& lib)
+{
+    const QList<MCPServer::Term> terms = query.highlightTerms();
     // Mark only the hamza forms the search counted, not every spelling of the word.
     std::optional<SearchEngine::Plan> asked;
     if (query.hamza)
         asked = SearchEngine::plan(query);
-    Value results = Value::array();
+    MCPServer::Value results = MCPServer::Value::array();
     const qsizetype take = std::min<qsizetype>(hits.size(), limit);
     QList<std::int64_t> pageIds;
     pageIds.reserve(take);
@@ -131,43 +142,75 @@ MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
     for (qsizetype i = 0; i < take; ++i) {
         const SearchHit& hit = hits.at(i);
         const auto page = pages.constFind(hit.pageId);
-        const auto book = catalog->bookById.constFind(hit.bookId);
-        if (page == pages.constEnd() || book == catalog->bookById.constEnd())
+        const auto book = catalog.bookById.constFind(hit.bookId);
+        if (page == pages.constEnd() || book == catalog.bookById.constEnd())
             continue;
-        Value ref = pageRef(*page, *book, lib);
-        ref["snippet"] = Json::utf8(marked(page->content, terms, asked ? &*asked : nullptr));
+        MCPServer::Value ref = MCPServer::pageRef(*page, *book, lib);
+        ref["snippet"] = Json::utf8(MCPServer::marked(page->content, terms, asked ? &*asked : nullptr));
         results.push_back(std::move(ref));
     }
-    const auto count = static_cast<std::int64_t>(results.size());
-    // A hit left out makes the index's count one of pages the results cannot show.
-    if (count < take)
-        result.erase("total_matches");
-    result["count"] = count;
-    result["results"] = std::move(results);
+    return results;
+}
 
-    if (timedOut) {
-        result["timed_out"] = true;
+// The advice for the client: a time-out, patterns too broad, no results,
+// or results that reached the limit; nothing otherwise.
+std::optional<QString> searchNote(const SearchQuery& query, const Found& found, std::int64_t count,
+                                  std::int64_t limit)
+{
+    if (found.timedOut) {
         // "بعد ٠ ثانية", "بعد ٠٫٥ ثانية", "بعد ٥ ثوان": the count after بعد.
         static const CountedNoun seconds(QStringLiteral("ثانية"), QStringLiteral("ثانيتان"), QStringLiteral("ثوان"),
                                          QStringLiteral("ثانية"));
-        const double timeout = searchTimeout();
-        result["note"] = Json::utf8(QStringLiteral("توقف البحث بعد ")
-                                    + seconds.measure(timeout, CountedNoun::Case::genitive,
-                                                      QString::asprintf("%g", timeout))
-                                    + QStringLiteral("؛ النتائج جزئية. ضيق البحث بـ book_ids أو category_id."));
-    } else if (!tooBroad.isEmpty()) {
-        QString note = tooBroadNote(tooBroad);
+        const double timeout = MCPServer::searchTimeout();
+        return QStringLiteral("توقف البحث بعد ")
+               + seconds.measure(timeout, CountedNoun::Case::genitive, QString::asprintf("%g", timeout))
+               + QStringLiteral("؛ النتائج جزئية. ضيق البحث بـ book_ids أو category_id.");
+    }
+    if (!found.tooBroad.isEmpty()) {
+        QString note = tooBroadNote(found.tooBroad);
         if (count >= limit)
             note += u' ' + QString::fromUtf8(kLimitNote);
-        result["note"] = Json::utf8(note);
-    } else if (count == 0) {
-        result["note"] = Json::utf8(
-            query.morph || query.affix
-                ? QStringLiteral("لا نتائج. جرب صيغة أخرى للكلمة أو أزل all_of وnone_of.")
-                : QStringLiteral("لا نتائج. جرب affix=true (الكلمة بلواصقها) أو morph=true (بحث صرفي)."));
-    } else if (count >= limit) {
-        result["note"] = Json::utf8(QString::fromUtf8(kLimitNote));
+        return note;
     }
+    if (count == 0)
+        return query.morph || query.affix
+                   ? QStringLiteral("لا نتائج. جرب صيغة أخرى للكلمة أو أزل all_of وnone_of.")
+                   : QStringLiteral("لا نتائج. جرب affix=true (الكلمة بلواصقها) أو morph=true (بحث صرفي).");
+    if (count >= limit)
+        return QString::fromUtf8(kLimitNote);
+    return std::nullopt;
+}
+
+} // namespace
+
+MCPServer::Value MCPServer::searchLibrary(const Args& args, Library& lib)
+{
+    SearchQuery query = searchQuery(args);
+    Value result = Value::object();
+    const auto catalog = lib.catalog();
+    const std::optional<QSet<std::int64_t>> scope = searchScope(args, *catalog, result);
+    if (scope) {
+        QList<std::int64_t> list(scope->begin(), scope->end());
+        std::sort(list.begin(), list.end());
+        query.scope = list;
+    }
+    if (const auto refused = SearchEngine::refusal(query))
+        fail(*refused);
+    const std::int64_t limit = args.integer("limit").value_or(kDefaultLimit);
+    result["query"] = Json::utf8(query.title());
+
+    const Found found = runSearch(query, limit, scope.has_value(), lib, result);
+    Value results = searchResults(query, found.hits, limit, *catalog, lib);
+    const auto count = static_cast<std::int64_t>(results.size());
+    // A hit left out makes the index's count one of pages the results cannot show.
+    if (count < std::min<qsizetype>(found.hits.size(), limit))
+        result.erase("total_matches");
+    result["count"] = count;
+    result["results"] = std::move(results);
+    if (found.timedOut)
+        result["timed_out"] = true;
+    if (const std::optional<QString> note = searchNote(query, found, count, limit))
+        result["note"] = Json::utf8(*note);
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include "core/Arabic.h"
 #include "core/Py.h"
 #include "core/SQLiteDB.h"
+#include "scholar/Isnad.h"
 #include "search/Lexical.h"
 
 #include <QHash>
@@ -21,7 +22,8 @@ const QString deathYearSQL = QStringLiteral(
     "SELECT a.death_year FROM books bk LEFT JOIN authors a ON a.id=bk.author_id WHERE bk.id=?");
 
 // Particles, pronouns and the like, in the normal form: every book has them,
-// so a page is found by the phrase's other words.
+// so a page is found by the phrase's other words. So has every chain of
+// narrators its بن, and its link words (Isnad::isLinkWord).
 const QSet<QString>& functionWords()
 {
     static const QSet<QString> words = [] {
@@ -29,7 +31,7 @@ const QSet<QString>& functionWords()
         const QString text = QStringLiteral(
             "و ف ب ك ل من في عن علي الي الى حتي مع عند لدي منذ مذ ان انه انها انما او ام ثم بل لكن "
             "ما لا لم لن ليس قد هل اذا اذ لو لولا كي اي كل بعض غير سوي يا "
-            "هو هي هم هن هما انت انتم انا نحن ذلك تلك هذا هذه هؤلاء الذي التي الذين اللذين اللاتي");
+            "هو هي هم هن هما انت انتم انا نحن ذلك تلك هذا هذه هؤلاء الذي التي الذين اللذين اللاتي بن");
         for (const QString& w : text.split(u' ', Qt::SkipEmptyParts))
             set.insert(Arabic::normalize(w));
         set.remove(QString());
@@ -44,7 +46,7 @@ QString contentQuery(const QString& query)
 {
     QStringList kept;
     for (const QString& w : Arabic::tokens(query)) {
-        if (!functionWords().contains(w))
+        if (!functionWords().contains(w) && !Isnad::isLinkWord(w))
             kept.append(w);
     }
     return kept.isEmpty() ? query : kept.join(u' ');

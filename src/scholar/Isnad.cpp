@@ -211,14 +211,20 @@ bool isAside(const QString& f)
                        u"عني"});
 }
 
+// The transmission verbs and their abbreviations, folded.
+bool isLinkVerb(const QString& f)
+{
+    return isOneOf(f, {u"حدثنا", u"حدثني", u"حدثنيه", u"حدثناه", u"حدثتني", u"حدثتنا", u"اخبرنا", u"اخبرني",
+                       u"اخبرناه", u"اخبرتني", u"انبانا", u"ثنا", u"نا", u"ثني", u"سمعت", u"انبا"});
+}
+
 // Words no narrator's name holds: they describe the report or the route
 // ("رفعه", "بإسناده مثله", "فذكر نحوه"), or begin the report's text.
 bool isNotNameWord(const QString& f)
 {
     // A link word the pattern left whole (at the end of the text), or one
     // that names the report ("حدثناه").
-    if (isOneOf(f, {u"حدثنا", u"حدثني", u"حدثنيه", u"حدثناه", u"حدثتني", u"حدثتنا", u"اخبرنا", u"اخبرني",
-                       u"اخبرناه", u"اخبرتني", u"انبانا", u"ثنا", u"نا", u"ثني", u"سمعت", u"انبا"}))
+    if (isLinkVerb(f))
         return true;
     return isGlue(f) || isToldVerb(f) || isJoint(f) || isAsked(f)
         || isOneOf(f, {u"رفعه", u"يرفعه", u"يرفعانه", u"رفعاه", u"يرفع", u"يرفعان", u"باسناده", u"باسناد",
@@ -916,6 +922,12 @@ Links links(SQLiteDB& db, std::int64_t narratorId)
     result.teachers = query("teacher_", "student_");
     result.students = query("student_", "teacher_");
     return result;
+}
+
+bool isLinkWord(const QString& word)
+{
+    const QString f = fold(stripTashkeel(word));
+    return isLinkVerb(f) || isGlue(f) || f == u"عن";
 }
 
 } // namespace quorvel::Isnad

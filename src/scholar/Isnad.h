@@ -65,6 +65,11 @@ QString stripTashkeel(const QString& text);
 // ignored). Cheap: one strip and one search.
 bool hasIsnad(const QString& text);
 
+// Whether `word` links the narrators of a chain: a transmission verb or its
+// abbreviation (حدثنا, أخبرني, ثنا), عن, or a word of saying between them
+// (قال, يقول, أنه). Marks and hamza seats are ignored.
+bool isLinkWord(const QString& word);
+
 // One piece of a chain reduced to a bare name: cut at a colon, honorific
 // formulas removed, cut where the report's text begins, non-letters turned
 // into spaces, a trailing lone و dropped, words joined by single spaces. May

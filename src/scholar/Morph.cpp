@@ -242,6 +242,48 @@ std::u32string rootOf(std::u32string stem)
     return writtenRoot(lightRoot(stem));
 }
 
+// Whether `stem` holds the root's letters in their order, the weak letters
+// and the hamza aside, which a pattern may drop or change.
+bool holdsRoot(const std::u32string& stem, const std::u32string& root)
+{
+    std::size_t at = 0;
+    for (const char32_t c : root) {
+        if (c == U'ا' || c == U'و' || c == U'ي')
+            continue;
+        at = stem.find(c, at);
+        if (at == std::u32string::npos)
+            return false;
+        ++at;
+    }
+    return true;
+}
+
+// Whether none of `letters` is one of the root's.
+bool noneOf(const std::u32string& letters, const std::u32string& root)
+{
+    return std::none_of(letters.begin(), letters.end(),
+                        [&root](char32_t c) { return root.find(c) != std::u32string::npos; });
+}
+
+// A root read by a pattern comes from its own cut of the word. Where the
+// stripping rules leave a stem without the root's letters (الماء: الم and
+// ا, root موه) or take one of them (والد: و), the word is cut as read.
+void cutAsRead(const Reading& read, const std::u32string& w, std::u32string& front, std::u32string& end,
+               std::u32string& stem)
+{
+    const std::u32string root = Py::scalars(read.root);
+    const std::u32string readFront = Py::scalars(read.front);
+    const std::u32string readBack = Py::scalars(read.back);
+    const std::u32string moreFront = Py::hasPrefix(front, readFront) ? front.substr(readFront.size()) : front;
+    const std::u32string moreBack = Py::hasSuffix(end, readBack) ? end.substr(0, end.size() - readBack.size()) : end;
+    if ((!holdsRoot(stem, root) || !noneOf(moreFront, root) || !noneOf(moreBack, root))
+        && readFront.size() + readBack.size() < w.size()) {
+        front = readFront;
+        end = readBack;
+        stem = w.substr(front.size(), w.size() - front.size() - end.size());
+    }
+}
+
 } // namespace
 
 Split stripDef(const std::u32string& w)
@@ -350,21 +392,23 @@ MorphResult analyze(const QString& original)
             std::tie(front, stem) = stripClitic(stem);
     }
 
+    const std::optional<Reading> read = reading(Py::strip(word));
+    if (read)
+        cutAsRead(*read, w, front, end, stem);
+
     if (!front.empty())
         r.prefix.append({Py::string(front), glossOf(t.prefGloss, front, kOtherPrefix)});
     if (!end.empty())
         r.suffix.append({Py::string(end), glossOf(t.suffGloss, end, kOtherSuffix)});
 
-    // A verb's pattern with a verbal affix makes a verb, the article or a
-    // noun's pattern a noun, before the letter-based guesses.
-    const std::optional<Reading> read = reading(Py::strip(word));
-    const bool noun = read && read->noun;
-    if (t.present.contains(w.front()) && front.empty() && w.size() >= kMinPresent && !noun)
-        r.pos = QString::fromUtf16(kPosPresent);
-    else if (w.size() >= kMinPast && w.back() == U'ت' && front.empty() && !noun)
-        r.pos = QString::fromUtf16(kPosPast);
-    else if (read && read->verb)
+    // Where a pattern reads the word, its reading says whether it is a verb;
+    // the guesses from its first and last letters stand only where none does.
+    if (read && read->verb)
         r.pos = QString::fromUtf16(read->present ? kPosPresent : kPosPast);
+    else if (!read && t.present.contains(w.front()) && front.empty() && w.size() >= kMinPresent)
+        r.pos = QString::fromUtf16(kPosPresent);
+    else if (!read && w.size() >= kMinPast && w.back() == U'ت' && front.empty())
+        r.pos = QString::fromUtf16(kPosPast);
     else if (t.definite.contains(front))
         r.pos = QString::fromUtf16(kPosDefinite);
     else if (t.plural.contains(end))

@@ -81,14 +81,17 @@ std::u32string hamzaMarksAsLetters(std::u32string w);
 // and of the verb's forms, weak, hamza and doubled letters restored; the
 // cheapest reading wins, and a root the bundled dictionary lists beats one
 // it does not, and of two listed roots the rules find equally likely, the
-// one the sample texts use more. A word the dictionary files under a root
-// by name (ماء under موه) takes that root. Nothing when no pattern fits.
+// one the sample texts use more, or whose weak letter their present tense
+// shows. A word the dictionary files under a root by name (ماء under موه),
+// or a noun of two letters whose third it restores (أبيه under أبو), takes
+// that root. Nothing when no pattern fits.
 struct Reading
 {
     QString root; // every hamza written ا
     bool verb = false;
     bool present = false; // a present-tense verb
-    bool noun = false;    // a noun's pattern, or the article, a preposition or tanwin
+    QString front;        // the affixes the reading took off, as the
+    QString back;         // normalised word writes them
 };
 std::optional<Reading> reading(const QString& word);
 

@@ -25,7 +25,7 @@ constexpr char32_t kMergedT = U'\u0001';
 // The weight of a root that the dictionary lists, against one it does not:
 // more than any pattern or restoration costs, so a listed root always wins.
 constexpr double kListed = 1.5;
-// How much more a commoner listed root weighs, per power of ten of its bare
+// How much more a commoner listed root weighs, per power of ten of its
 // uses in the sample texts: enough to choose between two listed roots that
 // the rules find equally likely, too little to outweigh a rule.
 constexpr double kPerUses = 0.07;
@@ -33,6 +33,38 @@ constexpr double kPerUses = 0.07;
 // What a word the dictionary files under a root by name gains over the
 // readings of its letters by pattern, the cheapest of which costs nothing.
 constexpr double kFiled = 0.3;
+
+// What a hollow verb's past gains before a subject that opens with a
+// consonant, where its long vowel falls: the fallen letter's cost and most
+// of the suffix's, so that the root the books use more wins over reading
+// the suffix as a root letter (قلت: قول, not قلت).
+constexpr double kHollowBeforeSubject = 1.0;
+// What it gains before the feminine ت, which a فاعل may end in too.
+constexpr double kHollowFeminine = 0.1;
+
+// A root's present tense shows its weak letter: at least this many uses,
+// this many times its twin's, outweigh the rules' preference and the
+// uses' weights; fewer where the word is surely a verb (ملت, تعالى) than
+// for a فال, which may be a noun's (مال).
+constexpr double kShownPresent = 10;
+constexpr double kShownPresentOfVerb = 3;
+// A bare فال is a verb's past when its root's present is used this often.
+constexpr double kPastOfPresent = 15;
+constexpr double kShownRatio = 5;
+// What the present's evidence is worth: for the last letter it must
+// outweigh a particle's bare uses counted for the ي twin (على for علي).
+constexpr double kHollowShown = 0.2;
+constexpr double kDefectiveShown = 0.3;
+
+// What reading a bare ا after a conjunction as a hamza costs more.
+constexpr double kUnwrittenHamza = 0.3;
+
+// How much cheaper the nisba's ي reads after the article than elsewhere.
+constexpr double kNisba = 0.4;
+
+// What a preposition before a noun of two letters costs less than before
+// another word: it is the common way to meet them (بيده).
+constexpr double kShortAfterPreposition = 0.5;
 
 // What reading a sound root costs where a shadda on the stem's last letter
 // says a doubled one: more than any listed root weighs against an unlisted
@@ -82,7 +114,7 @@ struct Back
     double cost;
     bool verbal = false;  // a subject or object suffix only verbs take
     bool nominal = false; // ة and ات
-    bool ta = false;      // ends in ة, or ة written ت before a pronoun
+    bool ta = false;      // ends in ة, or stands for it (ات, تين, ة written ت before a pronoun)
     bool pronoun = false; // a pronoun or nothing: the word keeps its own end
 };
 
@@ -114,7 +146,9 @@ std::vector<Pattern> buildPatterns()
         if (const auto at = shape.find(U"123"); verbal && at != std::u32string::npos) {
             std::u32string s = shape;
             s.erase(at + 1, 1);
-            out.push_back({s, cost + 0.8, kind, Drop::hollow});
+            // The present's jussive drops the long vowel as often as an
+            // assimilated verb its و (لم يكن, يصل).
+            out.push_back({s, cost + (kind == Kind::present ? 0.55 : 0.8), kind, Drop::hollow});
         }
         if (shape.back() == U'3' && (verbal || shape == U"1ا23")) {
             std::u32string s = shape;
@@ -151,6 +185,11 @@ std::vector<Pattern> buildPatterns()
     add(U"م12ي3", 0.6, Kind::noun);
     add(U"م1ا23", 0.5, Kind::noun);
     add(U"م1ا2ي3", 0.5, Kind::noun);
+    // مفعل of a root with a weak last letter ends in ى, written ا before a
+    // pronoun (مولى, مولاهم); a hollow passive writes ي for either (قيل).
+    out.push_back({U"م12ى", 0.4, Kind::noun, Drop::defective});
+    out.push_back({U"م12ا", 0.4, Kind::noun, Drop::defective});
+    out.push_back({U"1ي3", 0.2, Kind::verb, Drop::hollow});
     add(U"ت12ي3", 0.4, Kind::noun);
     add(U"ان12ا3", 0.4, Kind::noun);
     add(U"من123", 0.5, Kind::noun);
@@ -220,7 +259,10 @@ std::vector<Back> buildBacks()
     const std::vector<Back> inner{
         {U"", 0},
         {U"ة", 0.05, false, true, true},
-        {U"ات", 0.2, false, true},
+        // ات and the dual's تان, تين stand for ة as well (ثقات, ركعتين).
+        {U"ات", 0.2, false, true, true},
+        {U"تان", 0.5, false, true, true},
+        {U"تين", 0.4, false, true, true},
         {U"ان", 0.6},
         {U"ين", 0.3},
         {U"ون", 0.3},
@@ -228,6 +270,7 @@ std::vector<Back> buildBacks()
         {U"تم", 0.4, true},
         {U"تما", 0.5, true},
         {U"تن", 0.6, true},
+        {U"تمو", 0.5, true}, // تم before a pronoun (كتبتموه)
         {U"وا", 0.2, true},
         {U"و", 0.3, true},
         {U"ا", 0.5},
@@ -240,9 +283,9 @@ std::vector<Back> buildBacks()
         for (const Back& p : pronouns) {
             // ة stands last; before a pronoun it is written ت, and وا
             // loses its alef.
-            if ((i.text == U"ة" || i.text == U"وا") && !p.text.empty())
+            if ((i.text == U"ة" || i.text == U"وا" || i.text == U"تان" || i.text == U"تين") && !p.text.empty())
                 continue;
-            if (i.text == U"و" && p.text.empty())
+            if ((i.text == U"و" || i.text == U"تمو") && p.text.empty())
                 continue;
             // A noun's ن of the dual and plural goes before a pronoun; only
             // a verb keeps it (يكتبونه).
@@ -265,16 +308,46 @@ struct Marks
 
 std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& marks);
 
+// أب and أخ take the long vowel of their case (أبو, أبا, أبي) and keep the
+// و of their dual (أبوان, أبويه); يد has the dual alone; فم and أم neither. Each
+// is spelt with its hamza written and without.
+std::unordered_map<std::u32string, std::u32string> buildShortNouns()
+{
+    std::unordered_map<std::u32string, std::u32string> out;
+    for (const auto& [stem, root] : {std::pair{U"ءب", U"ابو"}, {U"اب", U"ابو"}, {U"ءخ", U"اخو"}, {U"اخ", U"اخو"}}) {
+        for (const char32_t* end : {U"", U"و", U"ا", U"ي", U"وان", U"وين", U"وا", U"وي"})
+            out.emplace(std::u32string(stem) + end, root);
+    }
+    for (const char32_t* end : {U"", U"ا", U"ي", U"ان", U"ين"})
+        out.emplace(std::u32string(U"يد") + end, U"يدي");
+    out.emplace(U"فم", U"فوه");
+    // أم, with its hamza written: without it, امه is أمة (a bondwoman).
+    out.emplace(U"ءم", U"امم");
+    // مائة and its dual (filed under م أ ي), after و as often as alone.
+    for (const char32_t* form : {U"ماءة", U"ماءتان", U"ماءتين", U"ماءتا", U"ماءتي", U"مءة", U"مءتين", U"مءتان"})
+        out.emplace(form, U"ماي");
+    return out;
+}
+
 struct Tables
 {
     std::vector<Pattern> patterns = buildPatterns();
     std::vector<Front> fronts = buildFronts();
     std::vector<Back> backs = buildBacks();
     // Listed roots with the weight of their uses.
-    std::unordered_map<std::u32string, double> listed;
+    struct Weight
+    {
+        double all = 0;    // counting every use of the root
+        double others = 0; // less its bare letters' own uses
+        double present = 0; // the uses of its present tense
+    };
+    std::unordered_map<std::u32string, Weight> listed;
     // The words the dictionary files under a root by name (ماء under موه),
     // as `lettersOf` writes them.
     std::unordered_multimap<std::u32string, std::u32string> filed;
+    // Nouns of two letters whose third letter the lexicons restore, in
+    // every spelling their case or number gives them before a pronoun.
+    std::unordered_map<std::u32string, std::u32string> shortNouns = buildShortNouns();
 
     Tables()
     {
@@ -290,11 +363,24 @@ struct Tables
                 filed.emplace(lettersOf(entry.left(is), tanwin, marks), Py::scalars(entry.mid(is + 1)));
                 continue;
             }
-            const qsizetype colon = entry.indexOf(u':');
-            const double uses = colon < 0 ? 0 : entry.mid(colon + 1).toDouble();
-            const std::u32string root = Py::scalars(colon < 0 ? entry : entry.left(colon));
-            listed.emplace(root, kListed + kPerUses * std::log10(1 + uses));
+            // root, then its uses, the bare ones and the present tense's.
+            const QStringList fields = entry.split(u':');
+            const double uses = fields.size() > 1 ? fields[1].toDouble() : 0;
+            const double bare = fields.size() > 2 ? fields[2].toDouble() : 0;
+            const double present = fields.size() > 3 ? fields[3].toDouble() : 0;
+            listed.emplace(Py::scalars(fields[0]), Weight{kListed + kPerUses * std::log10(1 + uses),
+                                                          kListed + kPerUses * std::log10(1 + uses - bare), present});
         }
+        // What the dictionary says in an entry's running text, not by a
+        // cross-reference: under ن ب أ «ومنه النبي» (with its plural); under
+        // س ن ه «السنة ... وفي نقصانها قولان أحدهما الواو والآخر الهاء»;
+        // under ص ل و «الصلاة ... يقال صلى صلاة»; under أ ي ا «الآية
+        // العلامة»; and بنت and بن, the forms of ابن (filed under ب ن ي).
+        for (const auto& [word, root] : {std::pair{U"نبي", U"نبا"}, {U"ءنبياء", U"نبا"}, {U"سنة", U"سنه"},
+                                         {U"سنة", U"سنو"}, {U"صلاة", U"صلو"}, {U"صلى", U"صلو"},
+                                         {U"ءاية", U"ايي"}, {U"بنت", U"بني"}, {U"بنت", U"بنو"},
+                                         {U"بن", U"بني"}})
+            filed.emplace(word, root);
     }
 };
 
@@ -309,7 +395,43 @@ double listedWeight(const std::u32string& root)
 {
     const auto& listed = tables().listed;
     const auto it = listed.find(root);
-    return it == listed.end() ? 0.0 : it->second;
+    return it == listed.end() ? 0.0 : it->second.all;
+}
+
+// How often the books use the root's present tense.
+double presentUses(const std::u32string& root)
+{
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    return it == listed.end() ? 0 : it->second.present;
+}
+
+// What a root with a weak letter at `place` (1: hollow, 2: defective) gains
+// over its twin with the other weak letter (طير against طور) when its
+// present tense shows its letter in the books (يطير) and the twin's hardly
+// ever does. A present never shows a last ي (every augmented form's ends
+// so), so only a last و is ever shown (يعلو).
+double weakLetterGain(const std::u32string& root, std::size_t place, bool surelyVerb)
+{
+    if (root.size() != 3 || (root[place] != U'و' && root[place] != U'ي'))
+        return 0;
+    std::u32string twin = root;
+    twin[place] = root[place] == U'و' ? U'ي' : U'و';
+    const double present = presentUses(root);
+    const double enough = surelyVerb ? kShownPresentOfVerb : kShownPresent;
+    if (present < enough || present < kShownRatio * presentUses(twin))
+        return 0;
+    return place == 1 ? kHollowShown : kDefectiveShown;
+}
+
+// What the uses of a root's bare letters add to its weight: a word that is
+// those letters reads as that root without their support, since the word
+// itself may be another root's with a suffix (قلت: قال).
+double ownUsesWeight(const std::u32string& root)
+{
+    const auto& listed = tables().listed;
+    const auto it = listed.find(root);
+    return it == listed.end() ? 0.0 : it->second.all - it->second.others;
 }
 
 // The word's letters: marks and tatweel dropped, every hamza seat but إ one
@@ -492,6 +614,8 @@ struct Candidate
     Kind kind = Kind::noun;
     bool verbalAffix = false;
     bool nominalAffix = false;
+    const Front* front = nullptr; // how the word was cut
+    const Back* back = nullptr;
 };
 
 // Every root the fit can give, with its score (lower is better).
@@ -559,10 +683,222 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 Candidate cand = proto;
                 cand.root = root;
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
+                // The hollow letter is hidden in a dropped vowel, an ا, or
+                // a hamza after the pattern's ا (زائد, زوائد).
+                if (p.drop == Drop::hollow
+                    || (p.kind != Kind::present && (f.letters[1] == U'ا' || f.letters[1] == kHamza)))
+                    cand.score -= weakLetterGain(root, 1, p.drop == Drop::hollow);
+                if (p.drop == Drop::defective || f.letters[2] == U'ى' || f.letters[2] == U'ا')
+                    cand.score -= weakLetterGain(root, 2, true);
                 out.push_back(cand);
             }
         }
     }
+}
+
+// One way of cutting the word: a front, a back and the stem between them.
+struct Cut
+{
+    Cut(const std::u32string& w, const Front& f, const Back& b, const std::vector<Marks>& m, bool tanwin)
+        : front(f), back(b), marks(m), tanwin(tanwin),
+          stem(w.substr(f.text.size(), w.size() - f.text.size() - b.text.size()))
+    {
+    }
+    const Front& front;
+    const Back& back;
+    const std::vector<Marks>& marks;
+    bool tanwin;
+    std::u32string stem;
+
+    std::size_t lastAt() const { return front.text.size() + stem.size() - 1; }
+    // The article, a preposition, ة or ات, or tanwin: a noun.
+    bool nominal() const { return front.article || front.preposition || back.nominal || tanwin; }
+};
+
+// The readings the dictionary gives by name: a word it files under a root
+// (ماء under موه), and a noun of two letters whose third it restores (أب:
+// أبو), with the long vowel of its case or number and any front.
+void filedReadings(const Cut& cut, std::vector<Candidate>& found)
+{
+    const Tables& t = tables();
+    const Front& front = cut.front;
+    const Back& back = cut.back;
+    if (!back.pronoun)
+        return;
+    // As it stands or after a conjunction or the article and before a
+    // pronoun: a letter more on either side makes another word (مائة is
+    // not ماء, كفاه not فاه), and so does a shadda past its first letter,
+    // which the dictionary's bare spelling leaves open (قُرَّة is not قِرَة,
+    // عامّ not عام); on the first it is the article's or a ن's before it
+    // (وَٱلدَّمُ, مِن مَّآءٍ).
+    const bool shadda = std::any_of(cut.marks.begin() + std::ptrdiff_t(front.text.size() + 1),
+                                    cut.marks.begin() + std::ptrdiff_t(cut.lastAt() + 1),
+                                    [](const Marks& m) { return m.shadda; });
+    auto add = [&](const std::u32string& root, double gain) {
+        Candidate c;
+        c.kind = Kind::either;
+        c.root = root;
+        c.front = &front;
+        c.back = &back;
+        c.verbalAffix = back.verbal || front.future;
+        c.nominalAffix = cut.nominal();
+        c.score = front.cost + back.cost - listedWeight(c.root) - gain;
+        found.push_back(c);
+    };
+    if ((front.text.empty() || front.join || front.article) && !shadda) {
+        // After و or ف the letter may be the word's own (فرقة is not ف
+        // with رقة): no gain over the patterns then.
+        for (auto [it, end] = t.filed.equal_range(cut.stem); it != end; ++it)
+            add(it->second, front.join ? 0 : kFiled);
+    }
+    // These nouns stand after a preposition as often as alone (بيده,
+    // لأبيه), and then only with their hamza written: باب is no ب with أب.
+    const bool bare = front.text.empty() || front.join || front.article;
+    if (!front.future && (bare || cut.stem.front() != U'ا')) {
+        if (const auto it = t.shortNouns.find(cut.stem); it != t.shortNouns.end())
+            add(it->second, kFiled + (front.preposition ? kShortAfterPreposition : 0));
+    }
+}
+
+// How much cheaper a hollow verb's past reads before its subject: its long
+// vowel falls before a suffix that opens with a consonant (قلت, كنا, قمتم),
+// the regular form, not a stretch of the pattern; and it stands before the
+// feminine ت (قالت, كانت).
+double hollowPastDiscount(const Pattern& p, const Cut& cut)
+{
+    const std::u32string& back = cut.back.text;
+    if (p.kind == Kind::present || (!cut.front.text.empty() && !cut.front.join))
+        return 0;
+    // A shadda on the suffix's first letter says it met the same letter of
+    // the root (فتنّا: فتن).
+    const bool merged = cut.marks[cut.front.text.size() + cut.stem.size()].shadda;
+    const bool subject = back == U"ت" || back == U"تم" || back == U"تما" || back == U"تن" || back == U"نا";
+    // كنّا: the ن of نا merged with the root's last, written once; not
+    // after و or ف, which may be the root's first (فتنّا).
+    const bool mergedNa = back == U"ا" && cut.stem.back() == U'ن' && cut.front.text.empty();
+    if (p.drop == Drop::hollow && ((subject && !merged) || mergedNa))
+        return kHollowBeforeSubject;
+    if (p.drop == Drop::none && p.shape == U"123" && back == U"ت" && cut.stem[1] == U'ا')
+        return kHollowFeminine;
+    return 0;
+}
+
+// The readings of the stem by every pattern that fits it.
+void patternReadings(const Cut& cut, std::vector<Candidate>& found)
+{
+    const Front& front = cut.front;
+    const Back& back = cut.back;
+    const std::u32string& stem = cut.stem;
+    // A shadda on the stem's last letter says a doubled root (فردّه is ف
+    // with ردّ, not فرد). Not on a weak letter, which merges with the
+    // pattern's (نبيّ, عدوّ), nor on ن, which most often meets a ن of what
+    // follows (فتنّا, لكنّ, يأتينّ). The doubled middle letter of a form
+    // whose weak last letter fell (صَلِّ، تَوَلَّوْا) follows a fatha and
+    // carries no damma; a doubled root's last letter with a damma (صَدُّوا)
+    // or after one (يَرُدُّ) does not.
+    const std::size_t lastAt = cut.lastAt();
+    const bool doubledLast = cut.marks[lastAt].shadda && !isWeak(stem.back()) && stem.back() != U'ن';
+    const bool formDoubled = doubledLast && lastAt > 0 && cut.marks[lastAt - 1].vowel == U'\u064E'
+                             && cut.marks[lastAt].vowel != U'\u064F';
+    // A verb ending in a weak letter loses it before the و of the plural
+    // (رموا, اتقوا, يدعون), as often as a doubled one keeps its letters
+    // merged (ردوا, يحبون).
+    const bool beforeWaw = !back.text.empty() && back.text.front() == U'و';
+    // An alef or ن after a long vowel ends the plural (اتقوا, يرمون), and an
+    // ون, ين or وا kept in the stem is more likely that ending than root
+    // letters (مسكين is the exception).
+    const bool vowelLast = stem.back() == U'و' || stem.back() == U'ي';
+    const bool pluralEnd = ((back.text == U"ا" || back.text == U"ن") && vowelLast)
+                           || (back.text.empty() && stem.size() > 3
+                               && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
+                                   || Py::hasSuffix(stem, U"وا")));
+    // After the article, a last ي on three letters or more is the nisba's
+    // (المدني, البصري), not a root's weak letter.
+    const bool nisba = front.article && back.text == U"ي" && stem.size() >= 3;
+    // The stem alone, or after و, ف or ب, as the roots are written.
+    const bool bareLetters = back.text.empty()
+                             && (front.text.empty() || front.text == U"و" || front.text == U"ف" || front.text == U"ب");
+    std::u32string written = stem;
+    for (char32_t& c : written)
+        c = c == kHamza || c == U'إ' ? U'ا' : c == U'ى' ? U'ي' : c;
+    for (const Pattern& p : tables().patterns) {
+        // What stands around the stem must suit what the pattern is.
+        const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
+        const bool verb = p.kind != Kind::noun;
+        if ((cut.nominal() && !noun) || (front.future && p.kind != Kind::present))
+            continue;
+        if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
+            continue;
+        if (p.needsTa && !back.ta)
+            continue;
+        // The passive takes a subject's or an object's suffix, no noun's;
+        // مفعى writes its ى as ا only before a pronoun.
+        if ((p.shape == U"1ي3" && !back.text.empty() && !back.verbal)
+            || (p.shape == U"م12ا" && (back.text.empty() || !back.pronoun)))
+            continue;
+        const std::optional<Fit> f = fit(p, stem);
+        if (!f)
+            continue;
+        Candidate proto;
+        proto.kind = p.kind;
+        proto.front = &front;
+        proto.back = &back;
+        // After و or ف, a written أفعل is the verb (فأنزل), not the
+        // comparative, and a bare فال the hollow verb (فقال).
+        const bool joinedPast = front.join && back.text.empty() && p.kind == Kind::either
+                                && ((p.shape.front() == U'A' && stem.front() == kHamza)
+                                    || (p.shape == U"123" && stem[1] == U'ا'));
+        const double hollowPast = hollowPastDiscount(p, cut);
+        // A hollow past before its subject is a verb, كنّا too.
+        proto.verbalAffix = back.verbal || front.future || joinedPast || hollowPast >= kHollowBeforeSubject;
+        proto.nominalAffix = cut.nominal();
+        const double base = front.cost + back.cost - (p.drop == Drop::defective && beforeWaw ? 0.15 : 0)
+                            + (pluralEnd ? 0.3 : 0) - hollowPast - (nisba ? kNisba : 0);
+        const std::size_t before = found.size();
+        rootsOf(p, *f, base, proto, found);
+        // A bare فال is the hollow verb's past where the books use its
+        // present (طار: يطير), a noun's otherwise (باب, مال, نار).
+        const bool bareFal = front.text.empty() && back.text.empty() && p.shape == U"123" && stem[1] == U'ا';
+        for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
+            if (bareFal && presentUses(c->root) >= kPastOfPresent)
+                c->verbalAffix = true;
+            // After و or ف, a bare ا read as a hamza the text did not write
+            // (واحد: و with أحد) is less likely than the letter of فاعل;
+            // an ال there is the article's, whichever reading wins.
+            if (front.join && stem.front() == U'ا' && stem[1] != U'ل' && c->root.front() == U'ا')
+                c->score += kUnwrittenHamza;
+            if (doubledLast && !(formDoubled && p.drop == Drop::defective)
+                && c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
+                c->score += kUndoubled;
+            // A ت that ends the word may be the subject's, not the
+            // root's: such a root weighs without its bare letters' uses
+            // there too (قالت is no فاعل of قلت).
+            if ((bareLetters && c->root == written)
+                || (back.text.empty() && stem.back() == U'ت' && c->root.back() == U'ت'))
+                c->score += ownUsesWeight(c->root);
+        }
+    }
+}
+
+// The cheapest reading, and what it says the word is.
+Reading chosen(const std::vector<Candidate>& found)
+{
+    const Candidate* best = &found.front();
+    for (const Candidate& c : found) {
+        if (c.score < best->score)
+            best = &c;
+    }
+    Reading r;
+    r.root = Py::string(best->root);
+    // The affixes as the normalised word writes them.
+    for (const char32_t c : best->front->text)
+        r.front += c == kHamza ? QChar(u'ا') : QChar(char16_t(c));
+    r.back = Py::string(best->back->text);
+    r.present = best->kind == Kind::present && !best->nominalAffix;
+    const bool verbPattern = best->kind != Kind::noun;
+    r.verb = r.present || (verbPattern && best->verbalAffix && !best->nominalAffix)
+             || (best->kind == Kind::verb && !best->nominalAffix);
+    return r;
 }
 
 } // namespace
@@ -602,7 +938,6 @@ std::u32string hamzaMarksAsLetters(std::u32string w)
 
 std::optional<Reading> reading(const QString& word)
 {
-    const Tables& t = tables();
     bool tanwin = false;
     std::vector<Marks> marks;
     const std::u32string w = lettersOf(word, tanwin, marks);
@@ -610,110 +945,20 @@ std::optional<Reading> reading(const QString& word)
         return std::nullopt;
 
     std::vector<Candidate> found;
-    for (const Front& front : t.fronts) {
+    for (const Front& front : tables().fronts) {
         if (!Py::hasPrefix(w, front.text))
             continue;
-        for (const Back& back : t.backs) {
+        for (const Back& back : tables().backs) {
             if (front.text.size() + back.text.size() + 2 > w.size() || !Py::hasSuffix(w, back.text))
                 continue;
-            const std::u32string stem = w.substr(front.text.size(), w.size() - front.text.size() - back.text.size());
-            // A shadda on the stem's last letter says a doubled root (فردّه
-            // is ف with ردّ, not فرد). Not on a weak letter, which merges
-            // with the pattern's (نبيّ, عدوّ), nor on ن, which most often
-            // meets a ن of what follows (فتنّا, لكنّ, يأتينّ). The doubled
-            // middle letter of a form whose weak last letter fell (صَلِّ،
-            // تَوَلَّوْا) follows a fatha and carries no damma; a doubled root's
-            // last letter with a damma (صَدُّوا) or after one (يَرُدُّ) does not.
-            const std::size_t lastAt = front.text.size() + stem.size() - 1;
-            const bool doubledLast = marks[lastAt].shadda && !isWeak(stem.back()) && stem.back() != U'ن';
-            const bool formDoubled = doubledLast && lastAt > 0 && marks[lastAt - 1].vowel == U'\u064E'
-                                     && marks[lastAt].vowel != U'\u064F';
-            // A word the dictionary files by name takes that root, as it
-            // stands or after a conjunction or the article and before a
-            // pronoun: a letter more on either side makes another word
-            // (مائة is not ماء, كفاه not فاه), and so does a shadda past its
-            // first letter, which the dictionary's bare spelling leaves open
-            // (قُرَّة is not قِرَة, عامّ not عام); on the first it is the
-            // article's or a ن's before it (وَٱلدَّمُ, مِن مَّآءٍ).
-            const bool shadda = std::any_of(marks.begin() + std::ptrdiff_t(front.text.size() + 1),
-                                            marks.begin() + std::ptrdiff_t(lastAt + 1),
-                                            [](const Marks& m) { return m.shadda; });
-            if (back.pronoun && (front.text.empty() || front.join || front.article) && !shadda) {
-                for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it) {
-                    Candidate c;
-                    c.kind = Kind::either;
-                    c.root = it->second;
-                    c.verbalAffix = back.verbal || front.future;
-                    c.nominalAffix = front.article || front.preposition || back.nominal || tanwin;
-                    // After و or ف the letter may be the word's own (فرقة
-                    // is not ف with رقة): no gain over the patterns then.
-                    c.score = front.cost + back.cost - listedWeight(c.root) - (front.join ? 0 : kFiled);
-                    found.push_back(c);
-                }
-            }
-            for (const Pattern& p : t.patterns) {
-                // What stands around the stem must suit what the pattern is.
-                const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
-                const bool verb = p.kind != Kind::noun;
-                if ((front.article || front.preposition || back.nominal || tanwin) && !noun)
-                    continue;
-                if (front.future && p.kind != Kind::present)
-                    continue;
-                if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
-                    continue;
-                if (p.needsTa && !back.ta)
-                    continue;
-                const std::optional<Fit> f = fit(p, stem);
-                if (!f)
-                    continue;
-                Candidate proto;
-                proto.kind = p.kind;
-                // After و or ف, a written أفعل is the verb (فأنزل), not the
-                // comparative, and a bare فال the hollow verb (فقال).
-                const bool joinedPast = front.join && back.text.empty() && p.kind == Kind::either
-                                        && ((p.shape.front() == U'A' && stem.front() == kHamza)
-                                            || (p.shape == U"123" && stem[1] == U'ا'));
-                proto.verbalAffix = back.verbal || front.future || joinedPast;
-                proto.nominalAffix = front.article || front.preposition || back.nominal || tanwin;
-                // A verb ending in a weak letter loses it before the و of
-                // the plural (رموا, اتقوا, يدعون), as often as a doubled one
-                // keeps its letters merged (ردوا, يحبون).
-                const bool beforeWaw = p.drop == Drop::defective && !back.text.empty() && back.text.front() == U'و';
-                // An alef or ن after a long vowel ends the plural (اتقوا,
-                // يرمون), and an ون, ين or وا kept in the stem is more likely
-                // that ending than root letters (مسكين is the exception).
-                const bool vowelLast = stem.back() == U'و' || stem.back() == U'ي';
-                const bool pluralEnd = ((back.text == U"ا" || back.text == U"ن") && vowelLast)
-                                       || (back.text.empty() && stem.size() > 3
-                                           && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
-                                               || Py::hasSuffix(stem, U"وا")));
-                const std::size_t before = found.size();
-                rootsOf(p, *f, front.cost + back.cost - (beforeWaw ? 0.15 : 0) + (pluralEnd ? 0.3 : 0), proto,
-                        found);
-                if (doubledLast && !(formDoubled && p.drop == Drop::defective)) {
-                    for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
-                        if (c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
-                            c->score += kUndoubled;
-                    }
-                }
-            }
+            const Cut cut{w, front, back, marks, tanwin};
+            filedReadings(cut, found);
+            patternReadings(cut, found);
         }
     }
     if (found.empty())
         return std::nullopt;
-    const Candidate* best = &found.front();
-    for (const Candidate& c : found) {
-        if (c.score < best->score)
-            best = &c;
-    }
-    Reading r;
-    r.root = Py::string(best->root);
-    r.present = best->kind == Kind::present && !best->nominalAffix;
-    const bool verbPattern = best->kind != Kind::noun;
-    r.verb = r.present || (verbPattern && best->verbalAffix && !best->nominalAffix)
-             || (best->kind == Kind::verb && !best->nominalAffix);
-    r.noun = best->kind == Kind::noun || best->nominalAffix;
-    return r;
+    return chosen(found);
 }
 
 } // namespace quorvel::Morph

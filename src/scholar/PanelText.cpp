@@ -384,7 +384,8 @@ Text reuse(Library& lib, std::int64_t pageId)
     t += text(QString::fromUtf8("كل سطر: كتاب يشارك هذه الصفحة عبارات متّصلة، مرتّبة بعدد البصمات المشتركة.\n\n"), Tone::secondary,
               kSmallSize);
     for (const TextReuse::ReuseHit& hit : hits) {
-        t += link(hit.bookTitle + QString::fromUtf8(" · ") + pageLabel(hit.vol, hit.pageNum, hit.seq), pageURL(hit.bookId, hit.seq));
+        t += link(titleOf(lib, hit.bookId, hit.bookTitle) + QString::fromUtf8(" · ") + pageLabel(hit.vol, hit.pageNum, hit.seq),
+                  pageURL(hit.bookId, hit.seq));
         const QString author = authorOf(lib, hit.bookId, hit.author);
         if (!author.isEmpty())
             t += text(QString::fromUtf8(CountedNoun::separator) + author, Tone::secondary, kSmallSize);

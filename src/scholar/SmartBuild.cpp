@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <QStringTokenizer>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -281,6 +283,54 @@ void placeIncomingModel()
     QDir(incomingDir()).removeRecursively();
 }
 
+// How many of the words on the pages a model knows.
+class Coverage {
+public:
+    explicit Coverage(const SemanticIndex& index) : known_(index.words().cbegin(), index.words().cend()) {}
+    void see(const QString& text)
+    {
+        for (const QStringView word : QStringTokenizer{Arabic::normalize(text, true), u' ', Qt::SkipEmptyParts}) {
+            ++words_;
+            if (known_.contains(QString::fromRawData(word.data(), word.size())))
+                ++found_;
+        }
+    }
+    // A library without words says nothing against a model.
+    bool enough() const { return words_ == 0 || double(found_) >= leastCoverage * double(words_); }
+
+private:
+    QSet<QString> known_;
+    std::int64_t words_ = 0;
+    std::int64_t found_ = 0;
+};
+
+// Embeds each page `pages` steps through into the pair (zeros for a page of
+// no known word), counting its words into `coverage` when given; returns the
+// pages written. Throws DistError(msgPagesUnreadable) when a read fails.
+std::int64_t embedPages(Statement& pages, const SemanticIndex& index, StreamedNpy& ids, StreamedNpy& vecs,
+                        std::int64_t total, const std::function<void(double)>& progress, Coverage* coverage)
+{
+    const std::vector<float> zeros(size_t(index.dim()), 0.0f);
+    std::int64_t done = 0;
+    for (;;) {
+        const Statement::Step step = pages.next();
+        if (step == Statement::Step::Done)
+            return done;
+        if (step != Statement::Step::Row)
+            throw Dist::DistError(msgPagesUnreadable);
+        const std::int64_t id = pages.integer(0).value_or(0);
+        const QString text = embeddedText(pages.text(1).value_or(QString()));
+        const auto v = index.embed(text);
+        if (coverage)
+            coverage->see(text);
+        ids.append(&id, sizeof id);
+        vecs.append((v ? *v : zeros).data(), size_t(index.dim()) * sizeof(float));
+        ++done;
+        if (progress && done % progressStep == 0)
+            progress(double(done) / double(std::max<std::int64_t>(total, 1)));
+    }
+}
+
 } // namespace
 
 QString dir()
@@ -405,21 +455,15 @@ std::int64_t buildVectors(const QString& libPath, const std::function<void(doubl
 
     StreamedNpy ids(d.filePath(vecIdsFile), NpyArray::intDescr);
     StreamedNpy vecs(d.filePath(vecsFile), NpyArray::floatDescr);
-    const std::vector<float> zeros(size_t(width), 0.0f);
-    std::int64_t done = 0;
-    for (;;) {
-        const Statement::Step step = pages->next();
-        if (step == Statement::Step::Done)
-            break;
-        if (step != Statement::Step::Row)
-            throw Dist::DistError(msgPagesUnreadable);
-        const std::int64_t id = pages->integer(0).value_or(0);
-        const auto v = index->embed(embeddedText(pages->text(1).value_or(QString())));
-        ids.append(&id, sizeof id);
-        vecs.append((v ? *v : zeros).data(), size_t(width) * sizeof(float));
-        ++done;
-        if (progress && done % progressStep == 0)
-            progress(double(done) / double(std::max<std::int64_t>(total, 1)));
+    // A new pack must know the words of the pages it replaces the model for:
+    // one whose vocabulary no page reaches would answer every search with nothing.
+    std::optional<Coverage> coverage;
+    if (incoming)
+        coverage.emplace(*index);
+    const std::int64_t done = embedPages(*pages, *index, ids, vecs, total, progress, coverage ? &*coverage : nullptr);
+    if (coverage && !coverage->enough()) {
+        QDir(incomingDir()).removeRecursively();
+        throw Dist::DistError(msgModelUnloadable + QStringLiteral(": ") + msgWordsMissLibrary);
     }
     ids.finish({done});
     vecs.finish({done, width});

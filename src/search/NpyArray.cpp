@@ -3,6 +3,7 @@
 #include "core/AtomicFile.h"
 #include "core/Characters.h"
 #include "core/Numbers.h"
+#include "core/WholeFile.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -68,23 +69,20 @@ struct NpyArray::Mapping
 
 std::optional<NpyArray> NpyArray::open(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    // Without waiting for a writer, so that a pipe is refused, not waited on.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < kMinFileSize) {
-        ::close(fd);
-        return std::nullopt;
+    std::int64_t fileSize = 0;
+    void* at = MAP_FAILED;
+    {
+        const WholeFile::Opened file(path);
+        if (file.fd() < 0 || file.size() < kMinFileSize)
+            return std::nullopt;
+        fileSize = file.size();
+        at = ::mmap(nullptr, static_cast<size_t>(fileSize), PROT_READ, MAP_SHARED, file.fd(), 0);
     }
-    void* at = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
-    ::close(fd);
     if (at == MAP_FAILED)
         return std::nullopt;
 
     NpyArray a;
-    a.m_map = std::make_shared<const Mapping>(static_cast<const char*>(at), st.st_size);
+    a.m_map = std::make_shared<const Mapping>(static_cast<const char*>(at), fileSize);
     const unsigned char* b = reinterpret_cast<const unsigned char*>(a.m_map->bytes);
     const std::int64_t size = a.m_map->size;
 

@@ -23,6 +23,15 @@ constexpr char16_t kAlef = 0x0627;
 const QString kStateKey = QStringLiteral("page_index");
 const QString kCursorKey = QStringLiteral("page_index_cursor");
 const QString kWritingKey = QStringLiteral("page_index_writing");
+// What the index's writers put into its rows, kept beside them: the sum of
+// the term table's page counts and the number of marked-word rows. Rows lost
+// anywhere, on pages no sample reaches, leave the tables short of it.
+const QString kTermPagesKey = QStringLiteral("page_index_term_pages");
+const QString kMarkRowsKey = QStringLiteral("page_index_mark_rows");
+// Set once the tables were found to hold their totals; any change to their
+// rows made outside the installer's writer drops it (triggers below), so
+// that only then are the tables read whole again.
+const QString kCheckedKey = QStringLiteral("page_index_checked");
 const QString kMsgDamaged =
     QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
 
@@ -258,7 +267,7 @@ bool step(Statement& st, const SQLArgs& args)
 class Rows {
 public:
     explicit Rows(SQLiteDB& db)
-        : insert(db.prepare(QStringLiteral("INSERT INTO page_forms(rowid, matn, hawashi, seam) VALUES(?,?,?,?)"))),
+        : db_(db), insert(db.prepare(QStringLiteral("INSERT INTO page_forms(rowid, matn, hawashi, seam) VALUES(?,?,?,?)"))),
           erase(db.prepare(QStringLiteral(
               "INSERT INTO page_forms(page_forms, rowid, matn, hawashi, seam) VALUES('delete',?,?,?,?)"))),
           count(db.prepare(QStringLiteral(
@@ -276,8 +285,10 @@ public:
         const PageRow row = pageRow(content);
         counts.count(row, +1);
         bool ok = step(*insert, {pid, row.matn, row.hawashi, row.seam});
-        for (const Pair& p : row.marked)
+        for (const Pair& p : row.marked) {
             ok = step(*mark, {p.first, p.second, pid}) && ok;
+            markRows_ += db_.changes();
+        }
         return ok;
     }
     bool remove(std::int64_t pid, const QString& content, PairCounts& counts)
@@ -285,23 +296,34 @@ public:
         const PageRow row = pageRow(content);
         counts.count(row, -1);
         bool ok = step(*erase, {pid, row.matn, row.hawashi, row.seam});
-        for (const Pair& p : row.marked)
+        for (const Pair& p : row.marked) {
             ok = step(*unmark, {p.first, p.second, pid}) && ok;
+            markRows_ -= db_.changes();
+        }
         return ok;
     }
+    // Writes the counts and adds what they and the marks changed to the
+    // totals kept in meta (a store without them keeps none).
     bool writeCounts(const PairCounts& counts)
     {
         bool ok = true;
         for (const auto& [pair, pages] : counts.changes()) {
             ok = step(*count, {pair.first, pair.second, reversedKey(pair.first), pages}) && ok;
+            termPages_ += pages;
             if (pages < 0)
                 ok = step(*drop, {pair.first, pair.second}) && ok;
         }
+        const QString add = QStringLiteral("UPDATE meta SET value = value + ? WHERE key=?");
+        ok = ok && db_.run(add, {termPages_, kTermPagesKey}) && db_.run(add, {markRows_, kMarkRowsKey});
+        termPages_ = markRows_ = 0;
         return ok;
     }
 
 private:
+    SQLiteDB& db_;
     std::optional<Statement> insert, erase, count, drop, mark, unmark;
+    std::int64_t termPages_ = 0; // written since the totals were last brought up to date
+    std::int64_t markRows_ = 0;
 };
 
 } // namespace
@@ -466,12 +488,24 @@ bool createSchema(SQLiteDB& db)
         "CREATE TRIGGER IF NOT EXISTS heading_changes_removed AFTER DELETE ON toc "
         "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
         "CREATE TRIGGER IF NOT EXISTS heading_changes_changed AFTER UPDATE ON toc "
-        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"));
+        "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"
+        // Rows of the index changed by anything but the installer's writer
+        // (which keeps the totals) are read whole at the next search.
+        "CREATE TRIGGER IF NOT EXISTS page_terms_touched AFTER DELETE ON page_terms "
+        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+        "DELETE FROM meta WHERE key='page_index_checked'; END;"
+        "CREATE TRIGGER IF NOT EXISTS page_terms_changed AFTER UPDATE ON page_terms "
+        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+        "DELETE FROM meta WHERE key='page_index_checked'; END;"
+        "CREATE TRIGGER IF NOT EXISTS page_marks_touched AFTER DELETE ON page_marks "
+        "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
+        "DELETE FROM meta WHERE key='page_index_checked'; END;"));
     // Looked for first: a store that has its count takes no write here.
     if (ok && !metaValue(db, QString::fromLatin1(PageMap::changesKey)))
         ok = setMeta(db, QString::fromLatin1(PageMap::changesKey), QStringLiteral("0"));
     if (ok && !had && db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM pages)")).value_or(1) == 0)
-        ok = setMeta(db, kStateKey, QString::number(version));
+        ok = setMeta(db, kTermPagesKey, QStringLiteral("0")) && setMeta(db, kMarkRowsKey, QStringLiteral("0"))
+            && setMeta(db, kStateKey, QString::number(version));
     return ok;
 }
 
@@ -571,6 +605,35 @@ struct Sampled {
     QList<std::pair<QString, std::int64_t>> rarest[2];
 };
 
+// Whether the term and mark tables hold what their writers put in them. An
+// index without the totals (made before they were kept) is not trusted.
+// True when the tables cannot be read, which the search's statements meet.
+bool totalsAgree(SQLiteDB& db)
+{
+    if (metaValue(db, kCheckedKey))
+        return true;
+    const auto termPages = metaValue(db, kTermPagesKey);
+    const auto markRows = metaValue(db, kMarkRowsKey);
+    if (!termPages || !markRows)
+        return false;
+    const auto rows = db.rows(QStringLiteral("SELECT (SELECT IFNULL(SUM(pages), 0) FROM page_terms), "
+                                             "(SELECT COUNT(*) FROM page_marks)"));
+    if (rows.isEmpty())
+        return true;
+    if (rows.first().integer(0) != Numbers::parseInteger(*termPages)
+        || rows.first().integer(1) != Numbers::parseInteger(*markRows))
+        return false;
+    // Kept on a writing connection of its own, which waits for no writer
+    // (a search would wait with it); a store that takes no writes then is
+    // read whole again at the next first search.
+    QString writable = db.path();
+    if (writable.startsWith(QStringLiteral("file:")) && writable.endsWith(QStringLiteral("?mode=ro")))
+        writable = writable.chopped(2) + QStringLiteral("rw");
+    if (auto writer = SQLiteDB::open(writable, false); writer && writer->exec(QStringLiteral("PRAGMA busy_timeout=0")))
+        setMeta(*writer, kCheckedKey, QStringLiteral("1"));
+    return true;
+}
+
 } // namespace
 
 bool sampleAgrees(SQLiteDB& db, int pages)
@@ -586,6 +649,8 @@ bool sampleAgrees(SQLiteDB& db, int pages)
     std::optional<Transaction> reading;
     if (!db.inTransaction())
         reading.emplace(db, Transaction::Mode::Deferred);
+    if (!totalsAgree(db))
+        return false;
     const auto range = db.rows(QStringLiteral("SELECT MIN(id), MAX(id) FROM pages"));
     auto page = db.prepare(QStringLiteral("SELECT id, content FROM pages WHERE id >= ? ORDER BY id LIMIT 1"));
     auto holds = db.prepare(QStringLiteral("SELECT 1 FROM page_forms WHERE page_forms MATCH ? AND rowid = ?"));
@@ -696,7 +761,9 @@ bool startOver(SQLiteDB& db)
                                   "DROP TABLE IF EXISTS page_marks;")
                    + kTables)
         && setMeta(db, kCursorKey, QStringLiteral("0"))
-        && setMeta(db, kCursorKey + QStringLiteral("_version"), QString::number(version));
+        && setMeta(db, kCursorKey + QStringLiteral("_version"), QString::number(version))
+        && setMeta(db, kTermPagesKey, QStringLiteral("0")) && setMeta(db, kMarkRowsKey, QStringLiteral("0"))
+        && db.run(QStringLiteral("DELETE FROM meta WHERE key=?"), {kCheckedKey});
 }
 
 // The pages up to the cursor, counted by the small index: a count over the

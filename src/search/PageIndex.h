@@ -117,8 +117,10 @@ private:
 // deleted, in the same transaction). False when a write failed.
 bool removeBook(SQLiteDB& db, std::int64_t bookId);
 
-// Whether the rows of a few pages spread over the library agree with their
-// text: each holds, in its section, some of the page's words with their
+// Whether the term and mark tables hold as many rows as their writers put
+// in them (the sum of the term counts, the marked-word rows: a row lost on
+// any page leaves them short), and the rows of a few pages spread over the
+// library agree with their text: each holds, in its section, some of the page's words with their
 // term rows and every marked word the page carries, and none of another
 // sampled page's words it lacks. False on a disagreement (damaged rows);
 // true also when the pages or the rows cannot be read, which the statements

@@ -19,22 +19,6 @@ namespace quorvel {
 
 namespace {
 
-// The condition a part's rows meet in a statement over its table, and its
-// arguments: the MATCH, and the order test when the part has one.
-QString matchClause(const SearchEngine::FtsPart& part)
-{
-    QString clause = QStringLiteral("%1 MATCH ?").arg(part.table);
-    if (!part.order.isEmpty())
-        clause += QStringLiteral(" AND %2(%1, ?)").arg(part.table, QLatin1String(SearchEngine::orderTest));
-    return clause;
-}
-
-// Whether a row of the part may match as far as its page set tells.
-bool allowed(const SearchEngine::FtsPart& part, std::int64_t rowid)
-{
-    return !part.pages || std::binary_search(part.pages->begin(), part.pages->end(), rowid);
-}
-
 // Whether every part's expression over the page index's own table reads
 // to its end, nothing else read beside it.
 bool formsReadable(const QList<SearchEngine::FtsPart>& parts, SQLiteDB& db)
@@ -74,21 +58,6 @@ bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db, con
     std::lock_guard guard(lock);
     sampled.insert(path, generation);
     return true;
-}
-
-// Whether the part's rows are final by the page index's own rows: its
-// forms, or the pages of its marked words.
-bool foundByIndex(const SearchEngine::FtsPart& part)
-{
-    return !part.verify && (part.pages || part.table == QLatin1String(PageIndex::formsTable));
-}
-
-SQLArgs matchArgs(const SearchEngine::FtsPart& part)
-{
-    SQLArgs args{part.expr};
-    if (!part.order.isEmpty())
-        args << part.order;
-    return args;
 }
 
 // A table-of-contents entry, read once per data generation and shared by
@@ -157,6 +126,32 @@ bool inScope(const std::optional<QSet<std::int64_t>>& scope, std::int64_t book)
 
 } // namespace
 
+QString SearchEngine::FtsPart::matchClause() const
+{
+    QString clause = QStringLiteral("%1 MATCH ?").arg(table);
+    if (!order.isEmpty())
+        clause += QStringLiteral(" AND %2(%1, ?)").arg(table, QLatin1String(orderTest));
+    return clause;
+}
+
+SQLArgs SearchEngine::FtsPart::matchArgs() const
+{
+    SQLArgs args{expr};
+    if (!order.isEmpty())
+        args << order;
+    return args;
+}
+
+bool SearchEngine::FtsPart::allows(std::int64_t rowid) const
+{
+    return !pages || std::binary_search(pages->begin(), pages->end(), rowid);
+}
+
+bool SearchEngine::FtsPart::foundByIndex() const
+{
+    return !verify && (pages || table == QLatin1String(PageIndex::formsTable));
+}
+
 SearchEngine::SearchEngine(Library& lib) : lib(lib) {}
 
 SearchEngine::~SearchEngine() = default;
@@ -190,6 +185,28 @@ bool SearchEngine::stopRequested()
 
 void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, const Deadline& deadline)
 {
+    startRun(deadline);
+    std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
+    // The run's statements read one version of the library: an install that
+    // commits meanwhile must not leave a total of one version beside hits,
+    // page checks or titles of the next.
+    std::optional<ReadTransaction> reading;
+    if (db && !stopRequested()) {
+        {
+            std::lock_guard guard(connLock);
+            conn = db;
+        }
+        reading.emplace(*db);
+        // The deadline interrupts a long statement from inside, as cancel() would.
+        if (this->deadline)
+            db->setProgressCheck(deadlineCheckSteps, [this] { return stopRequested(); });
+        searchAll(q, limit, onBatch, db);
+    }
+    finishRun(db, reading, onBatch);
+}
+
+void SearchEngine::startRun(const Deadline& deadline)
+{
     tooBroadList.clear();
     lastMatchTotal.reset();
     lastChecked = 0;
@@ -197,152 +214,182 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
     indexMismatch = false;
     expired = false;
     this->deadline = deadline.isSet() ? &deadline : nullptr;
-    std::shared_ptr<SQLiteDB> db;
-    // The run's statements read one version of the library: an install that
-    // commits meanwhile must not leave a total of one version beside hits,
-    // page checks or titles of the next.
-    std::optional<ReadTransaction> reading;
-    auto finish = [&] {
-        if (db && this->deadline)
-            db->setProgressCheck(0, {});
-        reading.reset();
-        bool interrupted = false;
-        {
-            std::lock_guard guard(connLock);
-            conn.reset();
-            interrupted = connInterrupted;
-            connInterrupted = false;
-        }
-        // An interrupted connection may still carry the interruption into
-        // its next statement: it is closed rather than kept.
-        if (!interrupted)
-            lib.returnSearchConnection(std::move(db));
-        db.reset();
-        this->deadline = nullptr;
-        onBatch({}, true);
-        // Cleared only now: a cancel made before the run started stopped it.
-        cancelled.store(false);
-    };
+}
 
-    db = lib.takeSearchConnection();
-    if (!db || stopRequested()) {
-        finish();
-        return;
-    }
+// Every run ends here, stopped or not, with the final call.
+void SearchEngine::finishRun(std::shared_ptr<SQLiteDB>& db, std::optional<ReadTransaction>& reading,
+                             const OnBatch& onBatch)
+{
+    if (db && deadline)
+        db->setProgressCheck(0, {});
+    reading.reset();
+    bool interrupted = false;
     {
         std::lock_guard guard(connLock);
-        conn = db;
+        conn.reset();
+        interrupted = connInterrupted;
+        connInterrupted = false;
     }
-    reading.emplace(*db);
-    // The deadline interrupts a long statement from inside, as cancel() would.
-    if (this->deadline)
-        db->setProgressCheck(deadlineCheckSteps, [this] { return stopRequested(); });
+    // An interrupted connection may still carry the interruption into
+    // its next statement: it is closed rather than kept.
+    if (!interrupted)
+        lib.returnSearchConnection(std::move(db));
+    db.reset();
+    deadline = nullptr;
+    onBatch({}, true);
+    // Cleared only now: a cancel made before the run started stopped it.
+    cancelled.store(false);
+}
 
+// The meaning-based hits, or the page hits; then the titles and the notes.
+void SearchEngine::searchAll(const SearchQuery& q, int limit, const OnBatch& onBatch,
+                             const std::shared_ptr<SQLiteDB>& db)
+{
     Plan plan = SearchEngine::plan(q);
     plan.pageChecked = pageChecked;
     std::optional<QSet<std::int64_t>> scope;
     if (q.scope)
         scope = QSet<std::int64_t>(q.scope->begin(), q.scope->end());
 
-    BatchEmitter emitter(onBatch, clock);
     const PageMap::Current map = PageMap::current(lib.main().path());
     // A meaning-based query ends here when the shared index is loaded; without
     // it the query's phrases are searched as full text below.
-    if (q.semantic && !stopRequested()) {
-        if (const auto index = SharedMeaningIndex::index()) {
-            QStringList phrases = q.andPhrases;
-            phrases += q.orPhrases;
-            const auto pairs = index->search(phrases.join(u' '), semanticK, scope, db.get());
-            onBatch(semanticHits(pairs, *db, [this] { return stopRequested(); }), false);
-            finish();
-            return;
-        }
-    }
-
+    if (q.semantic && !stopRequested() && searchByMeaning(q, scope, *db, onBatch))
+        return;
     if ((q.inMatn || q.inHawashi) && plan.valid() && !stopRequested()) {
-        // Glued-digit lookups are shared while the data is unchanged: a word
-        // searched again costs no vocabulary scan.
-        std::unique_ptr<Vocab> vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
-        bool indexed = !pageChecked && PageIndex::ready(*db);
-        const bool forms = indexed && (q.hamza || !(q.inMatn && q.inHawashi)) && formsServe(plan);
-        if (indexed)
-            vocab->useIndex(forms, q.hamza);
-        QList<FtsPart> parts = ftsParts(plan, vocab.get());
-        // A statement over the page index that fails, other than for a
-        // cancel, sends this search to the page check; when the index's own
-        // tables fail it is damaged, and cleared to be built again.
-        auto leaveIndex = [&](bool damaged) {
-            if (damaged)
-                PageIndex::distrust(lib.dbPath());
-            indexed = false;
-            vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
-            parts = ftsParts(plan, vocab.get());
-        };
-        if (indexed && vocab->indexFailed && !stopRequested()) {
-            leaveIndex(true);
-        } else if (indexed && !sampledOnce(lib.dbPath(), map.dataGeneration, *db, [this] { return stopRequested(); })
-                   && !stopRequested()) {
-            leaveIndex(true);
-        } else if (vocab->formsFailed) {
-            // A word written in too many forms: the sections and hamza go
-            // back to the page check.
-            vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), map.dataGeneration));
-            vocab->useIndex(false, false);
-            parts = ftsParts(plan, vocab.get());
-        }
-        // Without the order test on this connection the page check decides the order.
-        if (std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) { return !part.order.isEmpty(); })
-            && !db->addFtsRowTest(orderTest, &SearchEngine::phrasesInOrder)) {
-            for (FtsPart& part : parts) {
-                part.verify = part.verify || !part.order.isEmpty();
-                part.order.clear();
-            }
-        }
-        if (vocab)
-            for (const QString& word : vocab->tooBroad)
-                if (!tooBroadList.contains(word))
-                    tooBroadList << word;
-        // The same condition as needsVerify() false, without a scope: then
-        // the one part is the full expression and its rows are the total.
-        const bool total = !scope && parts.size() == 1 && !parts.first().verify && parts.first().order.isEmpty()
-                           && !parts.first().pages
-                           && q.inMatn && q.inHawashi && parts.first().table == QLatin1String("pages_fts");
-        QSet<std::int64_t> done;
-        const bool rest = !map.snapshot || searchFirstBooks(plan, parts, *db, *map.snapshot, scope, limit, emitter, done);
-        if (rest && !stopRequested()) {
-            std::optional<std::int64_t> rows;
-            std::vector<Slice> slices =
-                collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
-            const bool overForms = std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) {
-                return part.table == QLatin1String(PageIndex::formsTable);
-            });
-            // The statements read more than the index (the pages beside it,
-            // the order test): the index is blamed only if its own table
-            // fails alone.
-            if (indexed && overForms && !rows && !stopRequested()) {
-                const bool readable = formsReadable(parts, *db);
-                leaveIndex(!readable && !stopRequested());
-                slices = collectCandidates(parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
-            }
-            if (total)
-                lastMatchTotal = rows;
-            verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
-            candidateBuffer.clear();
-        } else if (total && !stopRequested()) {
-            // The first books held every hit asked for; the total is still counted.
-            lastMatchTotal = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"),
-                                           {parts.first().expr});
-            if (stopRequested())
-                lastMatchTotal.reset();
-        }
+        BatchEmitter emitter(onBatch, clock);
+        searchPages(plan, scope, map, db, limit, emitter);
         emitter.flush();
     }
-
     if (q.inTitles && plan.valid() && !stopRequested())
         onBatch(searchTitles(plan, *db, scope, map.dataGeneration), false);
     if (q.inNotes && plan.valid() && !stopRequested())
         onBatch(searchNotes(plan, scope), false);
-    finish();
+}
+
+// False when the shared meaning index is not loaded.
+bool SearchEngine::searchByMeaning(const SearchQuery& q, const std::optional<QSet<std::int64_t>>& scope, SQLiteDB& db,
+                                   const OnBatch& onBatch)
+{
+    const auto index = SharedMeaningIndex::index();
+    if (!index)
+        return false;
+    QStringList phrases = q.andPhrases;
+    phrases += q.orPhrases;
+    const auto pairs = index->search(phrases.join(u' '), semanticK, scope, &db);
+    onBatch(semanticHits(pairs, db, [this] { return stopRequested(); }), false);
+    return true;
+}
+
+// The expressions are chosen, the first books searched ahead, the rest
+// collected at once; each page is checked where the index cannot decide.
+void SearchEngine::searchPages(const Plan& plan, const std::optional<QSet<std::int64_t>>& scope,
+                               const PageMap::Current& map, const std::shared_ptr<SQLiteDB>& db, int limit,
+                               BatchEmitter& emitter)
+{
+    RunParts chosen = runParts(plan, db, map.dataGeneration);
+    // Without the order test on this connection the page check decides the order.
+    if (std::any_of(chosen.parts.begin(), chosen.parts.end(), [](const FtsPart& part) { return !part.order.isEmpty(); })
+        && !db->addFtsRowTest(orderTest, &SearchEngine::phrasesInOrder)) {
+        for (FtsPart& part : chosen.parts) {
+            part.verify = part.verify || !part.order.isEmpty();
+            part.order.clear();
+        }
+    }
+    if (chosen.vocab)
+        for (const QString& word : chosen.vocab->tooBroad)
+            if (!tooBroadList.contains(word))
+                tooBroadList << word;
+    // The same condition as needsVerify() false, without a scope: then the
+    // one part is the full expression and its rows are the total.
+    const bool total = !scope && isFullExpression(plan.q, chosen.parts);
+    QSet<std::int64_t> done;
+    const bool rest =
+        !map.snapshot || searchFirstBooks(plan, chosen.parts, *db, *map.snapshot, scope, limit, emitter, done);
+    if (rest && !stopRequested()) {
+        const std::optional<std::int64_t> rows = collectRest(plan, chosen, db, map, scope, done, limit, emitter);
+        if (total)
+            lastMatchTotal = rows;
+    } else if (total && !stopRequested()) {
+        // The first books held every hit asked for; the total is still counted.
+        lastMatchTotal = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"),
+                                       {chosen.parts.first().expr});
+        if (stopRequested())
+            lastMatchTotal.reset();
+    }
+}
+
+std::unique_ptr<SearchEngine::Vocab> SearchEngine::runVocab(const std::shared_ptr<SQLiteDB>& db,
+                                                            std::int64_t generation) const
+{
+    // Glued-digit lookups are shared while the data is unchanged: a word
+    // searched again costs no vocabulary scan.
+    return Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
+}
+
+// Over the page index when it is ready and agrees with a sample of its
+// pages, else over the full-text index; a word written in too many forms
+// sends the sections and hamza back to the page check.
+SearchEngine::RunParts SearchEngine::runParts(const Plan& plan, const std::shared_ptr<SQLiteDB>& db,
+                                              std::int64_t generation)
+{
+    const SearchQuery& q = plan.q;
+    RunParts chosen;
+    chosen.vocab = runVocab(db, generation);
+    chosen.indexed = !pageChecked && PageIndex::ready(*db);
+    const bool forms = chosen.indexed && (q.hamza || !(q.inMatn && q.inHawashi)) && formsServe(plan);
+    if (chosen.indexed)
+        chosen.vocab->useIndex(forms, q.hamza);
+    chosen.parts = ftsParts(plan, chosen.vocab.get());
+    if (chosen.indexed && chosen.vocab->indexFailed && !stopRequested()) {
+        leaveIndex(chosen, plan, db, generation, true);
+    } else if (chosen.indexed && !sampledOnce(lib.dbPath(), generation, *db, [this] { return stopRequested(); })
+               && !stopRequested()) {
+        leaveIndex(chosen, plan, db, generation, true);
+    } else if (chosen.vocab->formsFailed) {
+        chosen.vocab = runVocab(db, generation);
+        chosen.vocab->useIndex(false, false);
+        chosen.parts = ftsParts(plan, chosen.vocab.get());
+    }
+    return chosen;
+}
+
+// A statement over the page index that fails, other than for a cancel,
+// sends this search to the page check; when the index's own tables fail it
+// is damaged, and cleared to be built again.
+void SearchEngine::leaveIndex(RunParts& chosen, const Plan& plan, const std::shared_ptr<SQLiteDB>& db,
+                              std::int64_t generation, bool damaged)
+{
+    if (damaged)
+        PageIndex::distrust(lib.dbPath());
+    chosen.indexed = false;
+    chosen.vocab = runVocab(db, generation);
+    chosen.parts = ftsParts(plan, chosen.vocab.get());
+}
+
+// The pages the first books left are collected at once, checked and handed
+// over. Returns how many index rows the parts matched, as collectCandidates.
+std::optional<std::int64_t> SearchEngine::collectRest(const Plan& plan, RunParts& chosen,
+                                                      const std::shared_ptr<SQLiteDB>& db, const PageMap::Current& map,
+                                                      const std::optional<QSet<std::int64_t>>& scope,
+                                                      const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter)
+{
+    std::optional<std::int64_t> rows;
+    std::vector<Slice> slices =
+        collectCandidates(chosen.parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
+    const bool overForms = std::any_of(chosen.parts.begin(), chosen.parts.end(), [](const FtsPart& part) {
+        return part.table == QLatin1String(PageIndex::formsTable);
+    });
+    // The statements read more than the index (the pages beside it, the
+    // order test): the index is blamed only if its own table fails alone.
+    if (chosen.indexed && overForms && !rows && !stopRequested()) {
+        const bool readable = formsReadable(chosen.parts, *db);
+        leaveIndex(chosen, plan, db, map.dataGeneration, !readable && !stopRequested());
+        slices = collectCandidates(chosen.parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
+    }
+    verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
+    candidateBuffer.clear();
+    return rows;
 }
 
 QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::PageScore>& pairs, SQLiteDB& db,
@@ -366,12 +413,58 @@ QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::Pag
     return hits;
 }
 
+// Takes the pages the parts find into the candidate list, when in scope and
+// outside the books done, each with its book's display order. Hits come
+// grouped by book, so the scope test and the catalogue lookup are made once
+// per run of the same book.
+class SearchEngine::CandidateSink {
+public:
+    CandidateSink(const Catalog& catalog, const std::optional<QSet<std::int64_t>>& scope,
+                  const QSet<std::int64_t>& done, std::vector<Candidate>& candidates)
+        : catalog(catalog), scope(scope), done(done), candidates(candidates)
+    {
+    }
+
+    // The part whose rows come next.
+    void readPart(const FtsPart& part)
+    {
+        verify = part.verify;
+        indexed = part.foundByIndex();
+    }
+
+    void add(std::int64_t pid, std::int64_t bid, std::int64_t seq)
+    {
+        if (!haveLast || bid != lastBid) {
+            haveLast = true;
+            lastBid = bid;
+            lastIn = inScope(scope, bid) && !done.contains(bid);
+            const auto book = catalog.bookById.constFind(bid);
+            lastOrder = book != catalog.bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
+        }
+        if (lastIn)
+            candidates.push_back({lastOrder, seq, pid, bid, verify, indexed});
+    }
+
+    std::int64_t matched = 0; // index rows read, in scope or not
+
+private:
+    const Catalog& catalog;
+    const std::optional<QSet<std::int64_t>>& scope;
+    const QSet<std::int64_t>& done;
+    std::vector<Candidate>& candidates;
+    std::int64_t lastBid = 0;
+    std::int64_t lastOrder = 0;
+    bool lastIn = false;
+    bool haveLast = false;
+    bool verify = false;
+    bool indexed = false; // foundByIndex of the part being read, not asked row by row
+};
+
 std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot* map,
     const std::optional<QSet<std::int64_t>>& scope, const QSet<std::int64_t>& done,
     std::vector<Candidate>& candidates, std::optional<std::int64_t>& rows)
 {
-    std::int64_t matched = 0;
     bool whole = true;
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     candidates.clear();
@@ -379,100 +472,103 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     // room left untouched costs no memory.
     if (map)
         candidates.reserve(map->ids.size());
-    // Hits come grouped by book, so the scope test and the catalogue lookup
-    // are made once per run of the same book.
-    std::int64_t lastBid = 0;
-    std::int64_t lastOrder = 0;
-    bool lastIn = false;
-    bool haveLast = false;
-    bool partIndexed = false; // foundByIndex of the part being read, not asked row by row
-    auto add = [&](std::int64_t pid, std::int64_t bid, std::int64_t seq, const FtsPart& part) {
-        if (!haveLast || bid != lastBid) {
-            haveLast = true;
-            lastBid = bid;
-            lastIn = inScope(scope, bid) && !done.contains(bid);
-            const auto book = catalog->bookById.constFind(bid);
-            lastOrder = book != catalog->bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
-        }
-        if (lastIn)
-            candidates.push_back({lastOrder, seq, pid, bid, part.verify, partIndexed});
-    };
-
+    CandidateSink sink(*catalog, scope, done, candidates);
     for (const FtsPart& part : parts) {
-        partIndexed = foundByIndex(part);
+        sink.readPart(part);
         if (stopRequested()) {
             whole = false;
             break;
         }
         std::optional<Statement> byRowid;
         if (map)
-            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + matchClause(part));
+            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + part.matchClause());
         if (byRowid) {
-            byRowid->bind(matchArgs(part));
             QList<std::int64_t> misses;
-            PageMap::Snapshot::Cursor cursor(*map);
-            Statement::Step step = Statement::Step::Row; // not Done until the statement says so
-            while (!cancelled.load() && (step = byRowid->next()) == Statement::Step::Row) {
-                ++matched;
-                // A rowid is never null.
-                const std::int64_t rowid = byRowid->rowid(0);
-                if (!allowed(part, rowid))
-                    continue;
-                if (const auto found = cursor.lookup(rowid))
-                    add(rowid, found->first, found->second, part);
-                else
-                    misses << rowid;
-            }
-            whole = whole && step == Statement::Step::Done;
+            const bool read = readMappedRows(part, *byRowid, *map, sink, misses);
+            whole = whole && read;
             byRowid.reset();
-            if (!misses.isEmpty()) {
-                if (auto page = db.prepare(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"))) {
-                    for (std::int64_t id : misses) {
-                        if (cancelled.load())
-                            break;
-                        page->bind({id});
-                        if (!page->step())
-                            continue;
-                        const auto bid = page->integer(0);
-                        if (bid)
-                            add(id, *bid, page->integer(1).value_or(0), part);
-                    }
-                }
-            }
+            addUnmapped(misses, db, sink);
         } else {
-            auto found = db.prepare(
-                (part.table == QLatin1String("pages_fts")
-                     ? QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE ")
-                     : QStringLiteral("SELECT %1.rowid, p.book_id FROM %1 JOIN pages p ON p.id = %1.rowid WHERE ")
-                           .arg(part.table))
-                + matchClause(part));
-            if (!found) {
-                whole = false;
-                continue;
-            }
-            auto seqOf = db.prepare(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
-            found->bind(matchArgs(part));
-            Statement::Step step = Statement::Step::Row; // not Done until the statement says so
-            while (!cancelled.load() && (step = found->next()) == Statement::Step::Row) {
-                ++matched;
-                const auto pid = found->integer(0);
-                const auto bid = found->integer(1);
-                if (!pid || !bid || !allowed(part, *pid))
-                    continue;
-                std::int64_t seq = 0;
-                if (seqOf) {
-                    seqOf->bind({*pid});
-                    if (seqOf->step())
-                        seq = seqOf->integer(0).value_or(0);
-                }
-                add(*pid, *bid, seq, part);
-            }
-            whole = whole && step == Statement::Step::Done;
+            const bool read = readJoinedRows(part, db, sink);
+            whole = whole && read;
         }
     }
-
-    rows = whole ? std::optional<std::int64_t>(matched) : std::nullopt;
+    rows = whole ? std::optional<std::int64_t>(sink.matched) : std::nullopt;
     return orderCandidates(candidates);
+}
+
+// The part's rows placed by the page map; `misses` receives the rows the map
+// does not place. False when the statement stopped before its end.
+bool SearchEngine::readMappedRows(const FtsPart& part, Statement& byRowid, const PageMap::Snapshot& map,
+                                  CandidateSink& sink, QList<std::int64_t>& misses)
+{
+    byRowid.bind(part.matchArgs());
+    PageMap::Snapshot::Cursor cursor(map);
+    Statement::Step step = Statement::Step::Row; // not Done until the statement says so
+    while (!cancelled.load() && (step = byRowid.next()) == Statement::Step::Row) {
+        ++sink.matched;
+        // A rowid is never null.
+        const std::int64_t rowid = byRowid.rowid(0);
+        if (!part.allows(rowid))
+            continue;
+        if (const auto found = cursor.lookup(rowid))
+            sink.add(rowid, found->first, found->second);
+        else
+            misses << rowid;
+    }
+    return step == Statement::Step::Done;
+}
+
+// Pages added since the map was built: their book and sequence are read
+// from the database.
+void SearchEngine::addUnmapped(const QList<std::int64_t>& misses, SQLiteDB& db, CandidateSink& sink)
+{
+    if (misses.isEmpty())
+        return;
+    auto page = db.prepare(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"));
+    if (!page)
+        return;
+    for (std::int64_t id : misses) {
+        if (cancelled.load())
+            break;
+        page->bind({id});
+        if (!page->step())
+            continue;
+        const auto bid = page->integer(0);
+        if (bid)
+            sink.add(id, *bid, page->integer(1).value_or(0));
+    }
+}
+
+// Without a page map: each row's book comes with it and its sequence is read
+// page by page. False when the statement cannot be made or stopped early.
+bool SearchEngine::readJoinedRows(const FtsPart& part, SQLiteDB& db, CandidateSink& sink)
+{
+    auto found = db.prepare((part.table == QLatin1String("pages_fts")
+                                 ? QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE ")
+                                 : QStringLiteral("SELECT %1.rowid, p.book_id FROM %1 JOIN pages p ON p.id = %1.rowid WHERE ")
+                                       .arg(part.table))
+                            + part.matchClause());
+    if (!found)
+        return false;
+    auto seqOf = db.prepare(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
+    found->bind(part.matchArgs());
+    Statement::Step step = Statement::Step::Row; // not Done until the statement says so
+    while (!cancelled.load() && (step = found->next()) == Statement::Step::Row) {
+        ++sink.matched;
+        const auto pid = found->integer(0);
+        const auto bid = found->integer(1);
+        if (!pid || !bid || !part.allows(*pid))
+            continue;
+        std::int64_t seq = 0;
+        if (seqOf) {
+            seqOf->bind({*pid});
+            if (seqOf->step())
+                seq = seqOf->integer(0).value_or(0);
+        }
+        sink.add(*pid, *bid, seq);
+    }
+    return step == Statement::Step::Done;
 }
 
 // Orders by book order, sequence and page id. Every candidate has its own key
@@ -601,163 +697,6 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
         }
     }
     return true;
-}
-
-bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& parts, SQLiteDB& db,
-                                    const PageMap::Snapshot& map, const std::optional<QSet<std::int64_t>>& scope,
-                                    int limit, BatchEmitter& emitter, QSet<std::int64_t>& done)
-{
-    if (!map.blocked || parts.isEmpty() || limit <= 0)
-        return true;
-    // A prefix term makes FTS5 merge its whole range of terms, and a long
-    // list of alternatives looks up every one, on each range statement
-    // anew: there, ranges cost more than collecting everything at once.
-    const bool costly = std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) {
-        return part.expr.contains(QLatin1String("\"*")) || part.expr.count(QLatin1Char('"')) / 2 > firstBooksTerms;
-    });
-    if (costly)
-        return true;
-    const std::shared_ptr<const Catalog> catalog = lib.catalog();
-    // The books in display order as (order, id): the scope's catalogued
-    // books, or the whole catalogue, which is in that order already.
-    std::vector<std::pair<std::int64_t, std::int64_t>> scoped;
-    std::int64_t pages = std::int64_t(map.ids.size());
-    if (scope) {
-        pages = 0;
-        for (const std::int64_t id : *scope) {
-            const auto book = catalog->bookById.constFind(id);
-            if (book != catalog->bookById.constEnd())
-                scoped.push_back({book->order, id});
-            const auto block = map.blocks.constFind(id);
-            if (block != map.blocks.constEnd())
-                pages += std::int64_t(block->last - block->first + 1);
-        }
-        std::sort(scoped.begin(), scoped.end());
-    }
-    const std::size_t books = scope ? scoped.size() : std::size_t(catalog->books.size());
-    const auto bookAt = [&](std::size_t i) {
-        return scope ? scoped[i] : std::make_pair(catalog->books[qsizetype(i)].order, catalog->books[qsizetype(i)].id);
-    };
-    // Whether some page in scope lies outside the books done: a book the
-    // catalogue lacks, or one not reached.
-    const auto rest = [&] {
-        if (!scope)
-            return qsizetype(done.size()) < map.blocks.size();
-        for (const std::int64_t id : *scope)
-            if (!done.contains(id) && map.blocks.contains(id))
-                return true;
-        return false;
-    };
-
-    std::vector<Statement> statements;
-    for (qsizetype p = 0; p < parts.size(); ++p) {
-        auto st = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(parts[p].table) + matchClause(parts[p])
-                             + QStringLiteral(" AND rowid BETWEEN ? AND ?"));
-        if (!st)
-            return true;
-        statements.push_back(std::move(*st));
-    }
-
-    struct Stretch {
-        std::size_t first, last;
-    };
-    std::vector<Candidate> found;
-    QHash<std::int64_t, std::int64_t> orderOf; // the step's books
-    std::vector<Stretch> stretches;
-    std::size_t next = 0;
-    std::size_t step = 1;
-    std::int64_t pagesDone = 0;
-    int ran = 0;
-    while (next < books) {
-        if (stopRequested())
-            return false;
-        // The step's books and their stretches, joined where they touch.
-        orderOf.clear();
-        stretches.clear();
-        std::size_t end = next;
-        std::int64_t stepPages = 0;
-        while (end < books && std::size_t(orderOf.size()) < step) {
-            const auto [order, id] = bookAt(end++);
-            // The map keeps the low 32 bits of a book id.
-            if (id != std::int64_t(std::int32_t(id)))
-                return true;
-            const auto block = map.blocks.constFind(id);
-            if (block == map.blocks.constEnd())
-                continue; // a book without pages
-            orderOf.insert(id, order);
-            stretches.push_back({block->first, block->last});
-            stepPages += std::int64_t(block->last - block->first + 1);
-        }
-        std::sort(stretches.begin(), stretches.end(),
-                  [](const Stretch& a, const Stretch& b) { return a.first < b.first; });
-        std::size_t joined = 0;
-        for (std::size_t i = 1; i < stretches.size(); ++i) {
-            if (stretches[i].first == stretches[joined].last + 1)
-                stretches[joined].last = stretches[i].last;
-            else
-                stretches[++joined] = stretches[i];
-        }
-        if (!stretches.empty())
-            stretches.resize(joined + 1);
-        ran += int(stretches.size() * std::size_t(parts.size()));
-        if (ran > firstBooksStatements && next > 0)
-            return rest();
-
-        found.clear();
-        for (const Stretch& stretch : stretches) {
-            for (qsizetype p = 0; p < parts.size(); ++p) {
-                Statement& st = statements[std::size_t(p)];
-                const bool indexed = foundByIndex(parts[p]);
-                st.bind(matchArgs(parts[p]) << map.ids[stretch.first] << map.ids[stretch.last]);
-                PageMap::Snapshot::Cursor cursor(map);
-                Statement::Step stepped = Statement::Step::Row;
-                while (!cancelled.load() && (stepped = st.next()) == Statement::Step::Row) {
-                    const std::int64_t rowid = st.rowid(0);
-                    if (!allowed(parts[p], rowid))
-                        continue;
-                    const auto page = cursor.lookup(rowid);
-                    // A page the map does not place (added since it was
-                    // built): this step is collected the usual way.
-                    const auto order = page ? orderOf.constFind(page->first) : orderOf.constEnd();
-                    if (order == orderOf.constEnd())
-                        return true;
-                    found.push_back({*order, page->second, rowid, page->first, parts[p].verify, indexed});
-                }
-                if (stepped != Statement::Step::Done)
-                    return !stopRequested();
-            }
-        }
-        const std::vector<Slice> slices = orderCandidates(found);
-        if (!verifyAndEmit(plan, db, found, slices, limit, emitter))
-            return false;
-        for (auto it = orderOf.constBegin(); it != orderOf.constEnd(); ++it)
-            done.insert(it.key());
-        pagesDone += stepPages;
-        next = end;
-        if (emitter.count() >= limit)
-            return false;
-        // After the first batch the rest is collected at once, and so it is
-        // when the hits so far foretell no batch before the end.
-        const std::int64_t hits = emitter.count();
-        const std::int64_t wanted = BatchEmitter::firstBatch;
-        if (emitter.handedOver() > 0 || hits * pages < wanted * pagesDone)
-            break;
-        // The statements the first batch still takes at the pace of the
-        // books so far: past the cap they would be run for nothing, the
-        // rest being collected at once all the same.
-        const std::int64_t booksDone = std::int64_t(next);
-        std::size_t grown = step * 2;
-        if (hits > 0) {
-            const std::int64_t booksWanted = ((wanted - hits) * booksDone + hits - 1) / hits;
-            if (ran + (booksWanted * ran + booksDone - 1) / booksDone > firstBooksStatements)
-                break;
-            // No more books than that pace asks for: each may be a statement
-            // of its own, and a step too short costs only one more step.
-            grown = std::min(grown, std::size_t(std::max<std::int64_t>(booksWanted, 1)));
-        }
-        step = grown;
-    }
-    return rest();
 }
 
 // Tests every table-of-contents title against the plan. The titles are read

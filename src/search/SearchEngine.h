@@ -108,6 +108,16 @@ public:
         // marks the query writes.
         std::shared_ptr<const PageSet> pages;
         bool operator==(const FtsPart&) const = default;
+
+        // The condition its rows meet in a statement over its table, and
+        // that condition's arguments: the MATCH, and the order test when set.
+        QString matchClause() const;
+        SQLArgs matchArgs() const;
+        // Whether a row may match as far as the page set tells.
+        bool allows(std::int64_t rowid) const;
+        // Whether its rows are final by the page index's own rows: its
+        // forms, or the pages of its marked words.
+        bool foundByIndex() const;
     };
 
     // The index vocabulary of one search connection, read by range scans of
@@ -133,6 +143,11 @@ public:
         // starts empty. Nothing for an unknown generation (below 0).
         static std::shared_ptr<Glued> gluedTerms(const QString& path, std::int64_t generation);
         ~Vocab();
+
+        // The upper bound of every range scan: a text that sorts after any term.
+        static const QString& topChar();
+        // Puts terms in the index's (code-point) order.
+        static void sortCodePoints(QStringList& list);
 
         // Makes the table and statement if not yet made; false when they cannot be.
         bool open();
@@ -359,6 +374,46 @@ private:
     struct Slice {
         std::size_t begin, end;
     };
+    class CandidateSink;
+    class BooksInOrder;
+    struct BooksStep;
+    // How the rows of a step of the first books were read.
+    enum class StepRead { whole, unplaced, stopped };
+
+    // The expressions a run collects its pages with and the vocabulary they
+    // were written from; `indexed` while they read the page index.
+    struct RunParts {
+        std::unique_ptr<Vocab> vocab;
+        QList<FtsPart> parts;
+        bool indexed = false;
+    };
+
+    // The steps of run(), in order.
+    void startRun(const Deadline& deadline);
+    void searchAll(const SearchQuery& q, int limit, const OnBatch& onBatch, const std::shared_ptr<SQLiteDB>& db);
+    bool searchByMeaning(const SearchQuery& q, const std::optional<QSet<std::int64_t>>& scope, SQLiteDB& db,
+                         const OnBatch& onBatch);
+    void searchPages(const Plan& plan, const std::optional<QSet<std::int64_t>>& scope, const PageMap::Current& map,
+                     const std::shared_ptr<SQLiteDB>& db, int limit, BatchEmitter& emitter);
+    std::optional<std::int64_t> collectRest(const Plan& plan, RunParts& chosen, const std::shared_ptr<SQLiteDB>& db,
+                                            const PageMap::Current& map,
+                                            const std::optional<QSet<std::int64_t>>& scope,
+                                            const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter);
+    void finishRun(std::shared_ptr<SQLiteDB>& db, std::optional<ReadTransaction>& reading, const OnBatch& onBatch);
+
+    // A vocabulary for the connection that shares the glued terms of the
+    // data generation.
+    std::unique_ptr<Vocab> runVocab(const std::shared_ptr<SQLiteDB>& db, std::int64_t generation) const;
+    // Lends `use` such a vocabulary on a pooled connection of the current
+    // data generation, for callers outside a run.
+    void withVocab(const std::function<void(Vocab*)>& use) const;
+    RunParts runParts(const Plan& plan, const std::shared_ptr<SQLiteDB>& db, std::int64_t generation);
+    void leaveIndex(RunParts& chosen, const Plan& plan, const std::shared_ptr<SQLiteDB>& db, std::int64_t generation,
+                    bool damaged);
+    // Whether the parts are one expression over pages_fts that needs no
+    // page check, the whole page searched: the condition of needsVerify()
+    // false, and of a run's rows being the total.
+    static bool isFullExpression(const SearchQuery& q, const QList<FtsPart>& parts);
 
     // Fills `candidates` with the pages that match the full-text parts, in
     // scope, and returns the slices of that list that read in reading order
@@ -373,6 +428,10 @@ private:
                                         const QSet<std::int64_t>& done,
                                         std::vector<Candidate>& candidates,
                                         std::optional<std::int64_t>& rows);
+    bool readMappedRows(const FtsPart& part, Statement& byRowid, const PageMap::Snapshot& map, CandidateSink& sink,
+                        QList<std::int64_t>& misses);
+    void addUnmapped(const QList<std::int64_t>& misses, SQLiteDB& db, CandidateSink& sink);
+    bool readJoinedRows(const FtsPart& part, SQLiteDB& db, CandidateSink& sink);
     static std::vector<Slice> orderCandidates(std::vector<Candidate>& candidates);
     // Checks the candidates that need it against the plan and hands the
     // passing ones to `emitter` in the order of `slices`, stopping after
@@ -400,6 +459,14 @@ private:
     bool searchFirstBooks(const Plan& plan, const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot& map,
                           const std::optional<QSet<std::int64_t>>& scope, int limit, BatchEmitter& emitter,
                           QSet<std::int64_t>& done);
+    static bool rangesPay(const QList<FtsPart>& parts);
+    static bool pagesLeft(const PageMap::Snapshot& map, const std::optional<QSet<std::int64_t>>& scope,
+                          const QSet<std::int64_t>& done);
+    StepRead readStep(const QList<FtsPart>& parts, std::vector<Statement>& statements, const PageMap::Snapshot& map,
+                      const BooksStep& step, std::vector<Candidate>& found);
+    static std::optional<std::size_t> nextStepSize(const BatchEmitter& emitter, std::int64_t pages,
+                                                   std::int64_t pagesDone, std::int64_t booksDone, int ran,
+                                                   std::size_t size);
     // True once the run is cancelled or its deadline has passed; a passed
     // deadline cancels the run and is remembered as a time-out.
     bool stopRequested();

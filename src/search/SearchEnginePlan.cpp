@@ -10,11 +10,9 @@
 #include "search/PageIndex.h"
 #include "search/PageMap.h"
 
-#include <QHash>
-
 #include <algorithm>
+#include <functional>
 #include <iterator>
-#include <mutex>
 
 namespace quorvel {
 
@@ -23,22 +21,9 @@ namespace {
 const QString orJoin = QStringLiteral(" OR ");
 const QString andJoin = QStringLiteral(" AND ");
 
-// The upper bound of every range scan: a text that sorts after any term.
-const QString& topChar()
-{
-    static const QString top = QString::fromUcs4(U"\U0010FFFF", 1);
-    return top;
-}
-
 QString group(const QStringList& items, const QString& joiner)
 {
     return "(" + items.join(joiner) + ")";
-}
-
-void sortCodePoints(QStringList& list)
-{
-    std::sort(list.begin(), list.end(),
-              [](const QString& a, const QString& b) { return Arabic::codePointLess(a, b); });
 }
 
 } // namespace
@@ -128,471 +113,192 @@ SearchEngine::Plan SearchEngine::plan(const SearchQuery& q)
     return plan;
 }
 
-// ---- vocabulary ---------------------------------------------------------------
-
-// A bound on the words remembered, so that a process answering endless
-// distinct words keeps a small table: past it the table starts again.
-constexpr qsizetype kMaxGluedWords = 50000;
-
-class SearchEngine::Vocab::Glued {
-public:
-    std::optional<QStringList> find(const QString& word) const
-    {
-        std::lock_guard guard(lock);
-        const auto it = terms.constFind(word);
-        if (it == terms.constEnd())
-            return std::nullopt;
-        return *it;
-    }
-
-    void store(const QString& word, const QStringList& found)
-    {
-        std::lock_guard guard(lock);
-        if (terms.size() >= kMaxGluedWords)
-            terms.clear();
-        terms.insert(word, found);
-    }
-
-private:
-    mutable std::mutex lock;
-    QHash<QString, QStringList> terms;
-};
-
-std::shared_ptr<SearchEngine::Vocab::Glued> SearchEngine::Vocab::gluedTerms(const QString& path,
-                                                                           std::int64_t generation)
-{
-    if (generation < 0)
-        return nullptr;
-    struct Entry {
-        std::int64_t generation;
-        std::shared_ptr<Glued> glued;
-    };
-    static std::mutex lock;
-    static QHash<QString, Entry> all;
-    std::lock_guard guard(lock);
-    Entry& entry = all[path];
-    if (!entry.glued || entry.generation != generation)
-        entry = Entry{generation, std::make_shared<Glued>()};
-    return entry.glued;
-}
-
-SearchEngine::Vocab::~Vocab() = default;
-
-std::unique_ptr<SearchEngine::Vocab> SearchEngine::Vocab::make(std::shared_ptr<SQLiteDB> db)
-{
-    std::unique_ptr<Vocab> vocab(new Vocab);
-    vocab->db = std::move(db);
-    if (!vocab->open())
-        return nullptr;
-    return vocab;
-}
-
-std::unique_ptr<SearchEngine::Vocab> SearchEngine::Vocab::deferred(std::shared_ptr<SQLiteDB> db,
-                                                                   std::shared_ptr<Glued> glued)
-{
-    std::unique_ptr<Vocab> vocab(new Vocab);
-    vocab->db = std::move(db);
-    vocab->known = std::move(glued);
-    return vocab;
-}
-
-// Creates the connection's fts5vocab table (the connection is query-only, so
-// the switch is lifted for the one statement and always put back) and
-// prepares the one range statement.
-bool SearchEngine::Vocab::open()
-{
-    if (st)
-        return true;
-    if (failed || !db) {
-        failed = true;
-        return false;
-    }
-    failed = true;
-    if (termTable) {
-        auto prepared = db->prepare(
-            QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE term >= ? AND term < ? ORDER BY term"));
-        if (!prepared) {
-            indexFailed = true;
-            return false;
-        }
-        st = std::make_unique<Statement>(std::move(*prepared));
-        failed = false;
-        return true;
-    }
-    db->exec(QStringLiteral("PRAGMA query_only=0"));
-    const bool created = db->exec(QStringLiteral(
-        "CREATE VIRTUAL TABLE IF NOT EXISTS temp.quorvel_vocab USING fts5vocab(main, 'pages_fts', 'row')"));
-    db->exec(QStringLiteral("PRAGMA query_only=1"));
-    if (!created)
-        return false;
-    auto prepared = db->prepare(QStringLiteral("SELECT term FROM temp.quorvel_vocab WHERE term >= ? AND term < ?"));
-    if (!prepared)
-        return false;
-    st = std::make_unique<Statement>(std::move(*prepared));
-    failed = false;
-    return true;
-}
+// ---- expansion ------------------------------------------------------------------
 
 namespace {
 
-// Runs `st` over [lo, hi) to its end or until `visit` says stop; false when
-// it stopped before its end. `failed` is set when a step failed.
-bool scanStatement(Statement& st, const QString& lo, const QString& hi,
-                   const std::function<bool(const QString&)>& visit, bool& failed)
+using Alts = SearchEngine::Alts;
+using Vocab = SearchEngine::Vocab;
+
+// A number and, unless digits are compared exactly, its other digit forms.
+Alts digitAlts(const Arabic::Tok& tok)
 {
-    st.bind({lo, hi});
-    Statement::Step step;
-    bool stopped = false;
-    while ((step = st.next()) == Statement::Step::Row)
-        if (auto term = st.text(0); term && !visit(*term)) {
-            stopped = true;
-            break;
-        }
-    // Leave no statement open on the connection between scans.
-    st.bind({});
-    if (step == Statement::Step::Error)
-        failed = true;
-    return !stopped && step == Statement::Step::Done;
+    Alts out;
+    out.list << tok.t;
+    if (!tok.digitsExact)
+        for (const QString& form : Arabic::digitForms(tok.t))
+            if (!out.list.contains(form))
+                out.list << form;
+    return out;
 }
 
-std::unique_ptr<Statement> prepared(SQLiteDB& db, const QString& sql)
+// Where a wildcard word's literal start ends, and how many literal units it has.
+struct WildShape {
+    qsizetype cut = 0;
+    qsizetype letters = 0;
+};
+
+WildShape wildShape(const QString& word)
 {
-    auto st = db.prepare(sql);
-    return st ? std::make_unique<Statement>(std::move(*st)) : nullptr;
+    WildShape shape{word.size(), 0};
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const QChar c = word[i];
+        if (c == '*' || c == '?')
+            shape.cut = std::min(shape.cut, i);
+        else
+            ++shape.letters;
+    }
+    return shape;
+}
+
+// The literal end of a word after its last wildcard, reversed; empty when it
+// holds a digit (a glued number the reversed keys do not end with) or is empty.
+QString reversedLetterEnd(const QString& word)
+{
+    qsizetype tail = word.size();
+    while (tail > 0 && word[tail - 1] != '*' && word[tail - 1] != '?')
+        --tail;
+    QString suffix = word.mid(tail);
+    if (std::any_of(suffix.begin(), suffix.end(), [](QChar c) { return c.isDigit(); }))
+        return {};
+    std::reverse(suffix.begin(), suffix.end());
+    return suffix;
+}
+
+// The index terms a wildcard word matches, streamed and stopped at the first
+// term past the cap (a leading wildcard reads the whole vocabulary
+// otherwise); nothing when the word is too broad, then reported on `vocab`.
+// Letters and one final star that take every term of their range become
+// that one prefix: the index's own prefix query finds the same pages.
+Alts wildAlts(const Arabic::Tok& tok, Vocab& vocab, bool glued, SearchEngine::Held& held)
+{
+    Alts out;
+    const WildShape shape = wildShape(tok.t);
+    QStringList candidates;
+    bool tooBroad = shape.letters < SearchEngine::minWildLetters;
+    if (!tooBroad) {
+        const QString prefix = tok.t.left(shape.cut);
+        qsizetype visited = 0;
+        const auto visit = [&](const QString& term) {
+            ++visited;
+            if (tok.match(term))
+                candidates << term;
+            tooBroad = candidates.size() > SearchEngine::maxWild;
+            return !tooBroad;
+        };
+        // A leading wildcard with a literal end of letters reads only the
+        // terms that end so (a glued number aside) by their reversed key.
+        const QString suffix = shape.cut == 0 ? reversedLetterEnd(tok.t) : QString();
+        if (!(!suffix.isEmpty() && vocab.scanReversed(suffix, suffix + Vocab::topChar(), visit)) && !tooBroad) {
+            candidates.clear();
+            visited = 0;
+            vocab.scan(prefix, prefix + Vocab::topChar(), visit);
+            if (!tooBroad && vocab.readsTermTable() && shape.cut == tok.t.size() - 1 && tok.t.endsWith(u'*')
+                && !candidates.isEmpty() && candidates.size() == visited) {
+                out.kind = Alts::Kind::prefixes;
+                out.list = {prefix};
+                return out;
+            }
+        }
+    }
+    if (tooBroad) {
+        vocab.tooBroad << tok.t;
+        return out;
+    }
+    if (!glued) {
+        QStringList direct;
+        for (const QString& term : candidates) {
+            if (tok.base(term))
+                direct << term;
+            else
+                held.insert(term);
+        }
+        candidates = direct;
+    }
+    Vocab::sortCodePoints(candidates);
+    out.list = candidates;
+    return out;
+}
+
+// The index terms an affix word matches, found by scanning the range of each
+// of its heads; without a vocabulary, the forms it was built with.
+Alts affixAlts(const Arabic::Tok& tok, Vocab* vocab, bool glued, SearchEngine::Held& held)
+{
+    Alts out;
+    const Arabic::FormSet& forms = *tok.forms;
+    if (!vocab || !vocab->open()) {
+        out.list = QStringList(forms.begin(), forms.end());
+        Vocab::sortCodePoints(out.list);
+        return out;
+    }
+    QStringList heads;
+    for (const QString& alt : tok.alts)
+        heads << Arabic::affixHeads(alt);
+    heads.removeDuplicates();
+    Vocab::sortCodePoints(heads);
+    QSet<QString> found;
+    // Streamed: a short head spans a large part of the vocabulary.
+    for (const QString& head : heads)
+        vocab->scan(head, head + Vocab::topChar(), [&](const QString& term) {
+            if (tok.match(term))
+                found.insert(term);
+            return true;
+        });
+    if (!glued) {
+        for (auto it = found.begin(); it != found.end();) {
+            if (!forms.contains(*it)) {
+                held.insert(*it);
+                it = found.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    out.list = QStringList(found.begin(), found.end());
+    Vocab::sortCodePoints(out.list);
+    return out;
+}
+
+// A word's own spellings, and the index terms that glue digits to them.
+Alts exactAlts(const Arabic::Tok& tok, Vocab* vocab, bool glued, SearchEngine::Held& held)
+{
+    Alts out;
+    QStringList gluedForms;
+    if (vocab)
+        for (const QString& alt : tok.alts)
+            gluedForms << vocab->glued(alt);
+    out.list = tok.alts;
+    if (glued)
+        out.list << gluedForms;
+    else
+        for (const QString& form : gluedForms)
+            held.insert(form);
+    return out;
 }
 
 } // namespace
 
-bool SearchEngine::Vocab::scanAll(const QString& lo, const QString& hi,
-                                  const std::function<bool(const QString&)>& visit)
-{
-    bool failedStep = false;
-    const bool whole = scanStatement(*st, lo, hi, visit, failedStep);
-    indexFailed = indexFailed || (termTable && failedStep);
-    return whole;
-}
-
-void SearchEngine::Vocab::useIndex(bool forms, bool hamza)
-{
-    termTable = true;
-    this->forms = forms;
-    this->hamza = hamza;
-}
-
-bool SearchEngine::Vocab::scanReversed(const QString& lo, const QString& hi,
-                                       const std::function<bool(const QString&)>& visit)
-{
-    if (!termTable || !open())
-        return false;
-    if (!reversedSt)
-        reversedSt = prepared(*db, QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE rterm >= ? AND rterm < ?"));
-    if (!reversedSt) {
-        indexFailed = true;
-        return false;
-    }
-    return scanStatement(*reversedSt, lo, hi, visit, indexFailed);
-}
-
-std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const QList<Arabic::RichLetter>* asked)
-{
-    const bool prefixes = alts.kind == Alts::Kind::prefixes;
-    std::unique_ptr<Statement>& st = prefixes ? formRangeSt : formSt;
-    if (!st && open())
-        st = prepared(*db, prefixes ? QStringLiteral("SELECT form FROM page_terms WHERE term >= ? AND term < ?")
-                                    : QStringLiteral("SELECT form FROM page_terms WHERE term = ?"));
-    if (!st) {
-        formsFailed = indexFailed = true;
-        return std::nullopt;
-    }
-    QSet<QString> seen;
-    QStringList out;
-    for (const QString& term : alts.list) {
-        if (prefixes)
-            st->bind({term, term + topChar()});
-        else
-            st->bind({term});
-        Statement::Step step;
-        while ((step = st->next()) == Statement::Step::Row) {
-            const QString form = st->text(0).value_or(QString());
-            // A form that does not fold to its term is a damaged row.
-            if (!prefixes && !PageIndex::rowAgrees(term, form)) {
-                st->bind({});
-                formsFailed = indexFailed = true;
-                return std::nullopt;
-            }
-            if (seen.contains(form) || (asked && !Arabic::rawOK(*asked, PageIndex::letters(form), true, false)))
-                continue;
-            seen.insert(form);
-            out << form;
-            if (out.size() > maxWild) {
-                st->bind({});
-                formsFailed = true;
-                return std::nullopt;
-            }
-        }
-        if (step != Statement::Step::Done) {
-            st->bind({});
-            formsFailed = indexFailed = true;
-            return std::nullopt;
-        }
-    }
-    st->bind({});
-    sortCodePoints(out);
-    return out;
-}
-
-std::optional<QList<std::pair<QString, QString>>> SearchEngine::Vocab::markedForms(const QString& lo,
-                                                                                 const QString& hi)
-{
-    // The term table is read directly: no vocabulary table is needed.
-    if (!termTable || !db)
-        return std::nullopt;
-    // One seek per distinct word: a word is marked on many pages alike.
-    if (!markedSt)
-        markedSt = prepared(*db, QStringLiteral("SELECT term, form FROM page_marks WHERE (term, form) > (?, ?) "
-                                                "AND term < ? ORDER BY term, form LIMIT 1"));
-    if (!markedSt) {
-        indexFailed = true;
-        return std::nullopt;
-    }
-    QList<std::pair<QString, QString>> out;
-    std::pair<QString, QString> at{lo, QString()};
-    for (;;) {
-        markedSt->bind({at.first, at.second, hi});
-        const Statement::Step step = markedSt->next();
-        if (step == Statement::Step::Done)
-            break;
-        if (step != Statement::Step::Row) {
-            markedSt->bind({});
-            indexFailed = true;
-            return std::nullopt;
-        }
-        at = {markedSt->text(0).value_or(QString()), markedSt->text(1).value_or(QString())};
-        if (!PageIndex::rowAgrees(at.first, at.second)) {
-            markedSt->bind({});
-            indexFailed = true;
-            return std::nullopt;
-        }
-        out.append(at);
-    }
-    markedSt->bind({});
-    return out;
-}
-
-std::optional<SearchEngine::PageSet> SearchEngine::Vocab::markedPages(const QList<std::pair<QString, QString>>& words)
-{
-    if (!markedPagesSt && db)
-        markedPagesSt = prepared(*db, QStringLiteral("SELECT page_id FROM page_marks WHERE term = ? AND form = ?"));
-    if (!markedPagesSt) {
-        indexFailed = true;
-        return std::nullopt;
-    }
-    PageSet out;
-    for (const auto& [term, form] : words) {
-        markedPagesSt->bind({term, form});
-        Statement::Step step;
-        while ((step = markedPagesSt->next()) == Statement::Step::Row)
-            out.push_back(markedPagesSt->integer(0).value_or(0));
-        if (step != Statement::Step::Done) {
-            markedPagesSt->bind({});
-            indexFailed = true;
-            return std::nullopt;
-        }
-    }
-    markedPagesSt->bind({});
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
-    return out;
-}
-
-void SearchEngine::Vocab::scan(const QString& lo, const QString& hi,
-                               const std::function<bool(const QString&)>& visit)
-{
-    if (open())
-        scanAll(lo, hi, visit);
-}
-
-QStringList SearchEngine::Vocab::range(const QString& lo, const QString& hi)
-{
-    QStringList out;
-    scan(lo, hi, [&](const QString& term) {
-        out << term;
-        return true;
-    });
-    return out;
-}
-
-QStringList SearchEngine::Vocab::terms(const QString& prefix)
-{
-    return range(prefix, prefix + topChar());
-}
-
-// Remembered only when all three scans ran to their end: a scan a cancel
-// cut short may have missed terms.
-QStringList SearchEngine::Vocab::glued(const QString& w)
-{
-    if (known)
-        if (auto found = known->find(w))
-            return *found;
-    if (!open())
-        return {};
-    static const char16_t blocks[3][2] = {{0x30, 0x3A}, {0x660, 0x66A}, {0x6F0, 0x6FA}};
-    QStringList out;
-    bool whole = true;
-    for (const auto& block : blocks)
-        whole = scanAll(w + QChar(block[0]), w + QChar(block[1]),
-                        [&](const QString& term) {
-                            const auto stripped = Arabic::stripTrailingDigits(term);
-                            if (stripped && *stripped == w)
-                                out << term;
-                            return true;
-                        })
-                && whole;
-    if (known && whole)
-        known->store(w, out);
-    return out;
-}
-
-// ---- expansion ------------------------------------------------------------------
-
-// The index terms a query word may match. With `glued` false the terms a word
-// reaches only indirectly (glued digits, affix forms found by matching,
-// wildcard terms accepted only through stripped digits) are moved to `held`.
+// The index terms a query word may match, by the word's kind. With `glued`
+// false the terms a word reaches only indirectly (glued digits, affix forms
+// found by matching, wildcard terms accepted only through stripped digits)
+// are moved to `held`.
 SearchEngine::Alts SearchEngine::alts(const Arabic::Tok& tok, Vocab* vocab, bool glued, Held& held)
 {
-    Alts out;
-    if (tok.digit) {
-        out.list << tok.t;
-        if (!tok.digitsExact)
-            for (const QString& form : Arabic::digitForms(tok.t))
-                if (!out.list.contains(form))
-                    out.list << form;
-        return out;
-    }
+    if (tok.digit)
+        return digitAlts(tok);
     switch (tok.mode) {
     case Arabic::TokMode::morph:
-        out.kind = Alts::Kind::prefixes;
-        out.list = tok.heads;
-        return out;
-
-    case Arabic::TokMode::wild: {
+        return Alts{Alts::Kind::prefixes, tok.heads};
+    case Arabic::TokMode::wild:
         if (!vocab || !vocab->open())
-            return out;
-        qsizetype cut = tok.t.size();
-        qsizetype letters = 0;
-        for (qsizetype i = 0; i < tok.t.size(); ++i) {
-            const QChar c = tok.t[i];
-            if (c == '*' || c == '?')
-                cut = std::min(cut, i);
-            else
-                ++letters;
-        }
-        QStringList candidates;
-        bool tooBroad = letters < minWildLetters;
-        if (!tooBroad) {
-            // Streamed, and stopped at the first term past the cap: a leading
-            // wildcard reads the whole vocabulary otherwise.
-            const QString prefix = tok.t.left(cut);
-            qsizetype visited = 0;
-            const auto visit = [&](const QString& term) {
-                ++visited;
-                if (tok.match(term))
-                    candidates << term;
-                tooBroad = candidates.size() > maxWild;
-                return !tooBroad;
-            };
-            // A leading wildcard with a literal end of letters reads only the
-            // terms that end so (a glued number aside) by their reversed key.
-            qsizetype tail = tok.t.size();
-            while (tail > 0 && tok.t[tail - 1] != '*' && tok.t[tail - 1] != '?')
-                --tail;
-            QString suffix = tok.t.mid(tail);
-            const bool lettersOnly = !suffix.isEmpty()
-                && std::none_of(suffix.begin(), suffix.end(), [](QChar c) { return c.isDigit(); });
-            std::reverse(suffix.begin(), suffix.end());
-            if (!(cut == 0 && lettersOnly && vocab->scanReversed(suffix, suffix + topChar(), visit)) && !tooBroad) {
-                candidates.clear();
-                visited = 0;
-                vocab->scan(prefix, prefix + topChar(), visit);
-                // Letters and one final star take every term of their range:
-                // the index's own prefix query finds the same pages.
-                if (!tooBroad && vocab->readsTermTable() && cut == tok.t.size() - 1 && tok.t.endsWith(u'*')
-                    && !candidates.isEmpty() && candidates.size() == visited) {
-                    out.kind = Alts::Kind::prefixes;
-                    out.list = {prefix};
-                    return out;
-                }
-            }
-        }
-        if (tooBroad) {
-            vocab->tooBroad << tok.t;
-            return out;
-        }
-        if (!glued) {
-            QStringList direct;
-            for (const QString& term : candidates) {
-                if (tok.base(term))
-                    direct << term;
-                else
-                    held.insert(term);
-            }
-            candidates = direct;
-        }
-        sortCodePoints(candidates);
-        out.list = candidates;
-        return out;
+            return {};
+        return wildAlts(tok, *vocab, glued, held);
+    case Arabic::TokMode::affix:
+        return affixAlts(tok, vocab, glued, held);
+    case Arabic::TokMode::exact:
+        return exactAlts(tok, vocab, glued, held);
     }
-
-    case Arabic::TokMode::affix: {
-        const Arabic::FormSet& forms = *tok.forms;
-        if (!vocab || !vocab->open()) {
-            out.list = QStringList(forms.begin(), forms.end());
-            sortCodePoints(out.list);
-            return out;
-        }
-        QStringList heads;
-        for (const QString& alt : tok.alts)
-            heads << Arabic::affixHeads(alt);
-        heads.removeDuplicates();
-        sortCodePoints(heads);
-        QSet<QString> found;
-        // Streamed: a short head spans a large part of the vocabulary.
-        for (const QString& head : heads)
-            vocab->scan(head, head + topChar(), [&](const QString& term) {
-                if (tok.match(term))
-                    found.insert(term);
-                return true;
-            });
-        if (!glued) {
-            for (auto it = found.begin(); it != found.end();) {
-                if (!forms.contains(*it)) {
-                    held.insert(*it);
-                    it = found.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-        }
-        out.list = QStringList(found.begin(), found.end());
-        sortCodePoints(out.list);
-        return out;
-    }
-
-    case Arabic::TokMode::exact: {
-        QStringList gluedForms;
-        if (vocab)
-            for (const QString& alt : tok.alts)
-                gluedForms << vocab->glued(alt);
-        out.list = tok.alts;
-        if (glued)
-            out.list << gluedForms;
-        else
-            for (const QString& form : gluedForms)
-                held.insert(form);
-        return out;
-    }
-    }
-    return out;
+    return {};
 }
 
 // The expression of one phrase: its words' alternatives written out as FTS5
@@ -795,7 +501,7 @@ MarkedPages markedPages(const SearchEngine::Plan& plan, SearchEngine::Vocab* voc
         if (*bare)
             continue;
         // The word's terms with a number glued to its end come with it.
-        const auto found = vocab->markedForms(tok.t, tok.t + topChar());
+        const auto found = vocab->markedForms(tok.t, tok.t + SearchEngine::Vocab::topChar());
         if (!found)
             return {};
         QList<std::pair<QString, QString>> accepted;
@@ -842,118 +548,161 @@ std::optional<QString> orderArgument(const SearchEngine::Plan& plan, const QList
         .arg(lengths.join(u','), groups.join(u','));
 }
 
+// What the page index decides of a plan, and what stays with the page check.
+struct PlanShape {
+    bool forms = false;  // the expressions are written for the page index's forms
+    bool wholePage = false;
+    bool marks = false;  // the page check compares the marks
+    bool verify = false; // the matches still need the page check
+    // The order test may read token positions, in this column.
+    bool positional = false;
+    int column = 0;
+    std::shared_ptr<const SearchEngine::PageSet> pages; // the only pages that may match
+};
+
+// The page index decides sections and hamza forms, and the marks a query
+// writes where its marked words tell; the rest stays with the page check.
+PlanShape planShape(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab)
+{
+    const SearchQuery& q = plan.q;
+    PlanShape shape;
+    shape.forms = vocab && vocab->writesForms();
+    shape.wholePage = q.inMatn && q.inHawashi;
+    const MarksNeed need = q.tashkeel ? marksNeed(plan, shape.forms) : MarksNeed{};
+    shape.marks = q.tashkeel && (plan.pageChecked || need.written || need.letters);
+    // Over the page index, the marks a query writes are found by its marked words.
+    if (shape.marks && !plan.pageChecked && !need.letters) {
+        MarkedPages found = markedPages(plan, vocab);
+        if (found.pages)
+            shape.pages = std::make_shared<const SearchEngine::PageSet>(std::move(*found.pages));
+        shape.marks = !found.known;
+    }
+    shape.verify = shape.forms ? shape.marks : (!shape.wholePage || q.hamza || shape.marks);
+    // Token positions are the page check's word positions in one column: a
+    // page over pages_fts, or one section over the index. The index's
+    // whole page spreads over three columns: a near window is seen whole in
+    // one of them, and an occurrence of a one-word phrase in the main text
+    // or footnotes (a longer phrase may cross the line between them).
+    const bool acrossColumns = shape.forms && shape.wholePage;
+    shape.positional = !plan.pageChecked
+        && (!acrossColumns || q.near
+            || std::all_of(plan.ands.begin(), plan.ands.end(),
+                           [](const SearchEngine::Phrase& p) { return p.toks.size() == 1; }));
+    shape.column = acrossColumns ? SearchEngine::wholePageColumns : shape.forms && !q.inMatn ? 1 : 0;
+    return shape;
+}
+
+// The clause of the and-phrases: any one of them when none is required,
+// else all of them, near one another or in order where the query asks.
+// Nothing when no phrase, or a required one, has an expression.
+std::optional<QString> andClause(const SearchEngine::Plan& plan, const QList<SearchEngine::PhraseExpr>& exprs,
+                                 PlanShape& shape, std::optional<QString>& order)
+{
+    const SearchQuery& q = plan.q;
+    for (const SearchEngine::PhraseExpr& e : exprs)
+        if (!e.exact)
+            shape.verify = true;
+    if (!q.requireAll && !q.ordered && !q.near) {
+        QStringList present;
+        for (const SearchEngine::PhraseExpr& e : exprs)
+            if (e.expr)
+                present << *e.expr;
+        if (present.isEmpty())
+            return std::nullopt;
+        return group(present, orJoin);
+    }
+    QStringList all;
+    for (const SearchEngine::PhraseExpr& e : exprs) {
+        if (!e.expr)
+            return std::nullopt;
+        all << *e.expr;
+    }
+    if (all.size() == 1)
+        return "(" + all.first() + ")";
+    std::optional<QStringList> near;
+    if (q.near)
+        near = SearchEngine::nearCombos(exprs);
+    if (q.ordered && shape.positional)
+        order = orderArgument(plan, exprs, near ? std::optional(qsizetype(near->size())) : std::nullopt, shape.column);
+    if ((q.ordered && !order) || (q.near && !near && !order))
+        shape.verify = true;
+    return near ? group(*near, orJoin) : group(all, andJoin);
+}
+
+// The clause of the or-phrases; nothing when none has an expression.
+std::optional<QString> orClause(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab, bool glued,
+                                SearchEngine::Held& held, PlanShape& shape)
+{
+    QStringList present;
+    for (const SearchEngine::Phrase& p : plan.ors) {
+        const SearchEngine::PhraseExpr e = SearchEngine::phraseExpr(p, vocab, glued, held);
+        if (!e.expr)
+            continue;
+        present << *e.expr;
+        if (!e.exact)
+            shape.verify = true;
+    }
+    if (present.isEmpty())
+        return std::nullopt;
+    return group(present, orJoin);
+}
+
+// The " NOT …" exclusions of the not-phrases that the index decides. It
+// holds a page's main text and footnotes together, so when the query
+// searches only one of them an exclusion found in the other must not drop
+// the page: the page check (already required then) decides. The page index
+// has the sections apart: there an exclusion is exact unless marks are
+// compared. Over the whole page an exclusion is found in any hamza form,
+// as over pages_fts.
+QString exclusions(const SearchEngine::Plan& plan, SearchEngine::Vocab* vocab, bool glued, SearchEngine::Held& held,
+                   PlanShape& shape)
+{
+    QString out;
+    for (const SearchEngine::Phrase& p : plan.nots) {
+        const bool hamza = shape.forms && vocab->keepsHamza();
+        if (shape.forms && shape.wholePage)
+            vocab->keepHamza(false);
+        const SearchEngine::PhraseExpr e = SearchEngine::phraseExpr(p, vocab, glued, held);
+        if (shape.forms)
+            vocab->keepHamza(hamza);
+        if (!e.expr)
+            continue;
+        if (e.exact && (shape.wholePage || (shape.forms && !shape.marks)))
+            out += " NOT " + *e.expr;
+        else
+            shape.verify = true; // left to the page check
+    }
+    return out;
+}
+
 } // namespace
 
 // The whole query as one expression and whether its matches still need the
 // page check; no expression when a required phrase cannot be expressed.
 SearchEngine::FtsPlan SearchEngine::ftsPlan(const Plan& plan, Vocab* vocab, bool glued, Held& held)
 {
-    const SearchQuery& q = plan.q;
-    // The page index decides sections and hamza forms, and the marks a query
-    // writes where its marked words tell; the rest stays with the page check.
-    const bool forms = vocab && vocab->writesForms();
-    const bool wholePage = q.inMatn && q.inHawashi;
-    const MarksNeed need = q.tashkeel ? marksNeed(plan, forms) : MarksNeed{};
-    bool marks = q.tashkeel && (plan.pageChecked || need.written || need.letters);
-    // Over the page index, the marks a query writes are found by its marked words.
-    std::shared_ptr<const PageSet> pages;
-    if (marks && !plan.pageChecked && !need.letters) {
-        MarkedPages found = markedPages(plan, vocab);
-        if (found.pages)
-            pages = std::make_shared<const PageSet>(std::move(*found.pages));
-        marks = !found.known;
-    }
-    bool verify = forms ? marks : (!wholePage || q.hamza || marks);
-    // Token positions are the page check's word positions in one column: a
-    // page over pages_fts, or one section over the index. The index's
-    // whole page spreads over three columns: a near window is seen whole in
-    // one of them, and an occurrence of a one-word phrase in the main text
-    // or footnotes (a longer phrase may cross the line between them).
-    const bool acrossColumns = forms && wholePage;
-    const bool positional = !plan.pageChecked
-        && (!acrossColumns || q.near
-            || std::all_of(plan.ands.begin(), plan.ands.end(), [](const Phrase& p) { return p.toks.size() == 1; }));
-    const int column = acrossColumns ? wholePageColumns : forms && !q.inMatn ? 1 : 0;
+    PlanShape shape = planShape(plan, vocab);
     std::optional<QString> order;
     QStringList clauses;
-
     if (!plan.ands.empty()) {
         QList<PhraseExpr> exprs;
         for (const Phrase& p : plan.ands)
             exprs << phraseExpr(p, vocab, glued, held);
-        if (!q.requireAll && !q.ordered && !q.near) {
-            QStringList present;
-            for (const PhraseExpr& e : exprs)
-                if (e.expr)
-                    present << *e.expr;
-            if (present.isEmpty())
-                return {};
-            clauses << group(present, orJoin);
-        } else {
-            QStringList all;
-            for (const PhraseExpr& e : exprs) {
-                if (!e.expr)
-                    return {};
-                all << *e.expr;
-            }
-            if (all.size() == 1) {
-                clauses << "(" + all.first() + ")";
-            } else {
-                std::optional<QStringList> near;
-                if (q.near)
-                    near = nearCombos(exprs);
-                if (q.ordered && positional)
-                    order = orderArgument(plan, exprs, near ? std::optional(qsizetype(near->size())) : std::nullopt,
-                                          column);
-                if ((q.ordered && !order) || (q.near && !near && !order))
-                    verify = true;
-                clauses << (near ? group(*near, orJoin) : group(all, andJoin));
-            }
-        }
-        for (const PhraseExpr& e : exprs)
-            if (!e.exact)
-                verify = true;
-    }
-
-    if (!plan.ors.empty()) {
-        QStringList present;
-        for (const Phrase& p : plan.ors) {
-            const PhraseExpr e = phraseExpr(p, vocab, glued, held);
-            if (!e.expr)
-                continue;
-            present << *e.expr;
-            if (!e.exact)
-                verify = true;
-        }
-        if (present.isEmpty())
+        const std::optional<QString> clause = andClause(plan, exprs, shape, order);
+        if (!clause)
             return {};
-        clauses << group(present, orJoin);
+        clauses << *clause;
     }
-
+    if (!plan.ors.empty()) {
+        const std::optional<QString> clause = orClause(plan, vocab, glued, held, shape);
+        if (!clause)
+            return {};
+        clauses << *clause;
+    }
     if (clauses.isEmpty())
         return {};
-    QString expr = clauses.join(andJoin);
-    // The index holds a page's main text and footnotes together, so when the
-    // query searches only one of them an exclusion found in the other must
-    // not drop the page: the page check (already required then) decides.
-    // The page index has the sections apart: there an exclusion is exact
-    // unless marks are compared. Over the whole page an exclusion is found
-    // in any hamza form, as over pages_fts.
-    for (const Phrase& p : plan.nots) {
-        const bool hamza = forms && vocab->keepsHamza();
-        if (forms && wholePage)
-            vocab->keepHamza(false);
-        const PhraseExpr e = phraseExpr(p, vocab, glued, held);
-        if (forms)
-            vocab->keepHamza(hamza);
-        if (!e.expr)
-            continue;
-        if (e.exact && (wholePage || (forms && !marks)))
-            expr += " NOT " + *e.expr;
-        else
-            verify = true; // left to the page check
-    }
-    return {expr, verify, order, pages};
+    const QString expr = clauses.join(andJoin) + exclusions(plan, vocab, glued, held, shape);
+    return {expr, shape.verify, order, shape.pages};
 }
 
 // The expressions a run collects candidates with. When only indirectly
@@ -1020,7 +769,7 @@ QList<SearchEngine::FtsPart> partsOf(const SearchEngine::Plan& plan, SearchEngin
     if (plain.verify || heldTerms.isEmpty())
         return {part(*full.expr, true, full)};
     QStringList heldList(heldTerms.begin(), heldTerms.end());
-    sortCodePoints(heldList);
+    SearchEngine::Vocab::sortCodePoints(heldList);
     if (vocab->writesForms())
         heldList = vocab->formsOf(SearchEngine::Alts{SearchEngine::Alts::Kind::terms, heldList}, nullptr)
                        .value_or(QStringList{});
@@ -1039,20 +788,28 @@ QList<SearchEngine::FtsPart> partsOf(const SearchEngine::Plan& plan, SearchEngin
 
 } // namespace
 
+void SearchEngine::withVocab(const std::function<void(Vocab*)>& use) const
+{
+    const std::int64_t generation = PageMap::current(lib.main().path()).dataGeneration;
+    std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
+    {
+        // Gone before its connection goes back to the pool.
+        const std::unique_ptr<Vocab> vocab = runVocab(db, generation);
+        use(vocab.get());
+    }
+    lib.returnSearchConnection(std::move(db));
+}
+
 std::optional<QString> SearchEngine::ftsExpression(const SearchQuery& q) const
 {
     const Plan p = plan(q);
     if (!p.valid())
         return std::nullopt;
-    const std::int64_t generation = PageMap::current(lib.main().path()).dataGeneration;
-    std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
     std::optional<QString> expr;
-    {
-        std::unique_ptr<Vocab> vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
+    withVocab([&](Vocab* vocab) {
         Held held;
-        expr = ftsPlan(p, vocab.get(), true, held).expr;
-    }
-    lib.returnSearchConnection(std::move(db));
+        expr = ftsPlan(p, vocab, true, held).expr;
+    });
     return expr;
 }
 
@@ -1061,16 +818,15 @@ bool SearchEngine::needsVerify(const SearchQuery& q) const
     const Plan p = plan(q);
     if (!p.valid())
         return false;
-    const std::int64_t generation = PageMap::current(lib.main().path()).dataGeneration;
-    std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
     QList<FtsPart> parts;
-    {
-        std::unique_ptr<Vocab> vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
-        parts = ftsParts(p, vocab.get());
-    }
-    lib.returnSearchConnection(std::move(db));
-    return !(parts.size() == 1 && !parts.first().verify && parts.first().order.isEmpty() && !parts.first().pages
-             && q.inMatn && q.inHawashi);
+    withVocab([&](Vocab* vocab) { parts = ftsParts(p, vocab); });
+    return !isFullExpression(q, parts);
+}
+
+bool SearchEngine::isFullExpression(const SearchQuery& q, const QList<FtsPart>& parts)
+{
+    return parts.size() == 1 && !parts.first().verify && parts.first().order.isEmpty() && !parts.first().pages
+           && q.inMatn && q.inHawashi && parts.first().table == QLatin1String("pages_fts");
 }
 
 } // namespace quorvel

@@ -94,137 +94,205 @@ QByteArray SemanticIndex::modelStamp(const QString& dataDir)
     return wordvec + '\n' + vocab + '\n';
 }
 
-std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir, QString* why)
-{
-    auto refuse = [why](const QString& reason) -> std::shared_ptr<const SemanticIndex> {
-        if (why)
-            *why = reason;
-        return nullptr;
-    };
-    const QDir dir(dataDir);
-    auto wordvec = NpyArray::open(dir.filePath(QStringLiteral("wordvec.npy")));
-    auto vecs = NpyArray::open(dir.filePath(QStringLiteral("vecs.npy")));
-    auto vecIds = NpyArray::open(dir.filePath(QStringLiteral("vec_ids.npy")));
-    if (!wordvec || !vecs || !vecIds)
-        return refuse(msgFilesUnreadable);
+namespace {
 
-    // The word list is no larger than the word matrix's rows allow: a huge
-    // or endless file is refused unread.
-    if (wordvec->shape().size() != 2 || !fitsBlasInt(wordvec->shape()[0]))
-        return refuse(msgFilesUnreadable);
-    const auto vocab = Json::parseFile(dir.filePath(QStringLiteral("vocab.json")),
-                                       kVocabBaseBytes + wordvec->shape()[0] * kVocabBytesPerWord);
+// A refusal of load(), or nothing when the step passed.
+using Refusal = std::optional<QString>;
+
+// The model's words, width and frequencies as "vocab.json" gives them.
+struct ModelWords {
+    QStringList words;
+    std::int64_t width = 0;
+    Json::Value freq;
+};
+
+// The word list is no larger than the word matrix's rows allow: a huge or
+// endless file is refused unread.
+Refusal readModelWords(const QDir& dir, std::int64_t wordRows, ModelWords& model)
+{
+    auto vocab = Json::parseFile(dir.filePath(QStringLiteral("vocab.json")),
+                                       kVocabBaseBytes + wordRows * kVocabBytesPerWord);
     if (!vocab || !vocab->is_object())
-        return refuse(msgFilesUnreadable);
+        return SemanticIndex::msgFilesUnreadable;
     const auto words = vocab->find("words");
     const auto dim = vocab->find("dim");
     const auto freq = vocab->find("freq");
     if (words == vocab->end() || !words->is_array() || dim == vocab->end() || !dim->is_number_integer()
         || freq == vocab->end() || !freq->is_array())
-        return refuse(msgFilesUnreadable);
-    QStringList wordList;
-    wordList.reserve(qsizetype(words->size()));
+        return SemanticIndex::msgFilesUnreadable;
+    model.words.reserve(qsizetype(words->size()));
     for (const auto& w : *words) {
         if (!w.is_string())
-            return refuse(msgFilesUnreadable);
-        wordList.append(QString::fromStdString(w.get<std::string>()));
+            return SemanticIndex::msgFilesUnreadable;
+        model.words.append(QString::fromStdString(w.get<std::string>()));
     }
     // The matrix library takes sizes as int: a larger model or page matrix is
     // refused here rather than truncated there.
     if (!dim->is_number_unsigned() || dim->get<std::uint64_t>() > std::uint64_t(std::numeric_limits<int>::max()))
-        return refuse(msgFilesUnreadable);
-    const std::int64_t width = dim->get<std::int64_t>();
+        return SemanticIndex::msgFilesUnreadable;
+    model.width = dim->get<std::int64_t>();
     // A model without words, width or weights embeds nothing: every meaning
     // search would come back empty.
-    if (width == 0 || wordList.isEmpty() || freq->empty())
-        return refuse(msgEmptyModel);
+    if (model.width == 0 || model.words.isEmpty() || freq->empty())
+        return SemanticIndex::msgEmptyModel;
+    model.freq = std::move(*freq);
+    return std::nullopt;
+}
 
-    if (wordvec->shape() != QList<std::int64_t>{wordList.size(), width})
-        return refuse(msgFilesUnreadable);
+// The two matrices agree with the words and width, and fit the matrix library.
+Refusal checkShapes(const NpyArray& wordvec, const NpyArray& vecs, const ModelWords& model)
+{
+    if (wordvec.shape() != QList<std::int64_t>{model.words.size(), model.width})
+        return SemanticIndex::msgFilesUnreadable;
     // A repeated word reaches only its later row. A few repeats are harmless;
     // a vocabulary that is mostly one word answers no meaning search.
-    if (QSet<QString>(wordList.cbegin(), wordList.cend()).size() * 2 < wordList.size())
-        return refuse(msgRepeatedWords);
-    if (vecs->shape().size() != 2 || vecs->shape()[1] != width)
-        return refuse(msgFilesUnreadable);
-    if (!fitsBlasInt(wordList.size()) || !fitsBlasInt(vecs->shape()[0]))
-        return refuse(msgFilesUnreadable);
+    if (QSet<QString>(model.words.cbegin(), model.words.cend()).size() * 2 < model.words.size())
+        return SemanticIndex::msgRepeatedWords;
+    if (vecs.shape().size() != 2 || vecs.shape()[1] != model.width)
+        return SemanticIndex::msgFilesUnreadable;
+    if (!fitsBlasInt(model.words.size()) || !fitsBlasInt(vecs.shape()[0]))
+        return SemanticIndex::msgFilesUnreadable;
+    return std::nullopt;
+}
 
-    auto wordVecs = wordvec->floats();
-    if (!wordVecs)
-        return refuse(msgFilesUnreadable);
-    if (!std::all_of(wordVecs->begin(), wordVecs->end(), [](float x) { return std::isfinite(x); }))
-        return refuse(msgNonFinite);
-    // A short page matrix would score its pages 0; one NaN would hide its page.
-    // A matrix of zeros alone (a page without a known word has a zero row)
-    // scores every page alike.
-    enum class Values { usable, nonFinite, zeros };
-    const auto valuesOf = [](const float* a, std::int64_t count) {
-        bool zeros = true;
-        for (const float* x = a; x != a + count; ++x) {
-            if (!std::isfinite(*x))
-                return Values::nonFinite;
-            zeros = zeros && *x == 0;
-        }
-        return zeros && count > 0 ? Values::zeros : Values::usable;
-    };
-    const auto pageValues = vecs->withFloats([&](const float* a) { return valuesOf(a, vecs->count()); });
-    if (!pageValues && vecs->count() > 0)
-        return refuse(msgFilesUnreadable);
+// What a matrix's values are good for.
+enum class Values { usable, nonFinite, zeros };
+
+Values valuesOf(const float* a, std::int64_t count)
+{
+    bool zeros = true;
+    for (const float* x = a; x != a + count; ++x) {
+        if (!std::isfinite(*x))
+            return Values::nonFinite;
+        zeros = zeros && *x == 0;
+    }
+    return zeros && count > 0 ? Values::zeros : Values::usable;
+}
+
+// The word vectors, read into `wordVecs`, and the page vectors, read where
+// they are mapped. A short page matrix would score its pages 0; one NaN
+// would hide its page. A matrix of zeros alone (a page without a known word
+// has a zero row) scores every page alike.
+Refusal readVectors(const NpyArray& wordvec, const NpyArray& vecs, std::vector<float>& wordVecs)
+{
+    auto read = wordvec.floats();
+    if (!read)
+        return SemanticIndex::msgFilesUnreadable;
+    wordVecs = std::move(*read);
+    if (!std::all_of(wordVecs.begin(), wordVecs.end(), [](float x) { return std::isfinite(x); }))
+        return SemanticIndex::msgNonFinite;
+    const auto pageValues = vecs.withFloats([&](const float* a) { return valuesOf(a, vecs.count()); });
+    if (!pageValues && vecs.count() > 0)
+        return SemanticIndex::msgFilesUnreadable;
     if (pageValues == Values::nonFinite)
-        return refuse(msgNonFinite);
-    if (pageValues == Values::zeros || valuesOf(wordVecs->data(), std::int64_t(wordVecs->size())) == Values::zeros)
-        return refuse(msgZeroVectors);
-    auto ids = vecIds->ints();
-    if (!ids || std::int64_t(ids->size()) != vecs->shape()[0])
-        return refuse(msgFilesUnreadable);
-    // A page with two rows is found twice, with two scores.
-    if (std::vector<std::int64_t> sorted = *ids; !sorted.empty()) {
+        return SemanticIndex::msgNonFinite;
+    if (pageValues == Values::zeros || valuesOf(wordVecs.data(), std::int64_t(wordVecs.size())) == Values::zeros)
+        return SemanticIndex::msgZeroVectors;
+    return std::nullopt;
+}
+
+// One page id per page row, each once: a page with two rows is found twice,
+// with two scores.
+Refusal readPageIds(const NpyArray& vecIds, const NpyArray& vecs, std::vector<std::int64_t>& ids)
+{
+    auto read = vecIds.ints();
+    if (!read || std::int64_t(read->size()) != vecs.shape()[0])
+        return SemanticIndex::msgFilesUnreadable;
+    ids = std::move(*read);
+    if (std::vector<std::int64_t> sorted = ids; !sorted.empty()) {
         std::sort(sorted.begin(), sorted.end());
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
-            return refuse(msgRepeatedPages);
+            return SemanticIndex::msgRepeatedPages;
     }
-    // Vectors made with another model load when the widths agree, and then
-    // answer with nonsense: the stamp the builder left must name this model,
-    // and page vectors without one name none (a model alone, over no page,
-    // needs none).
-    if (const QFileInfo stampInfo(dir.filePath(modelStampFile)); stampInfo.exists()) {
+    return std::nullopt;
+}
+
+// Vectors made with another model load when the widths agree, and then
+// answer with nonsense: the stamp the builder left must name this model,
+// and page vectors without one name none (a model alone, over no page,
+// needs none).
+Refusal checkModelStamp(const QString& dataDir, bool pages)
+{
+    const QDir dir(dataDir);
+    if (const QFileInfo stampInfo(dir.filePath(SemanticIndex::modelStampFile)); stampInfo.exists()) {
         QFile stamp(stampInfo.filePath());
         // A pipe in its place must not hold the load.
         if (!stampInfo.isFile() || !stamp.open(QIODevice::ReadOnly))
-            return refuse(msgFilesUnreadable);
+            return SemanticIndex::msgFilesUnreadable;
         const QByteArray recorded = stamp.read(kStampBytes);
-        const QByteArray current = modelStamp(dataDir);
+        const QByteArray current = SemanticIndex::modelStamp(dataDir);
         if (current.isEmpty() || recorded != current)
-            return refuse(msgOtherModel);
-    } else if (!ids->empty()) {
-        return refuse(msgNoModelStamp);
+            return SemanticIndex::msgOtherModel;
+    } else if (pages) {
+        return SemanticIndex::msgNoModelStamp;
     }
+    return std::nullopt;
+}
 
+// The weight of each word with a frequency, sifA / (share + sifA).
+Refusal wordWeights(const Json::Value& freq, std::vector<float>& weights)
+{
     std::vector<double> values;
-    values.reserve(freq->size());
+    values.reserve(freq.size());
     double total = 0;
-    for (const auto& f : *freq) {
+    for (const auto& f : freq) {
         const double v = f.is_number() ? f.get<double>() : 0.0;
         if (!std::isfinite(v) || v < 0)
-            return refuse(msgNonFinite);
+            return SemanticIndex::msgNonFinite;
         values.push_back(v);
         total += v;
     }
     if (!(total > 0) || !std::isfinite(total))
-        return refuse(msgEmptyModel);
+        return SemanticIndex::msgEmptyModel;
+    weights.reserve(values.size());
+    for (double v : values)
+        weights.push_back(float(SemanticIndex::sifA / (v / total + SemanticIndex::sifA)));
+    return std::nullopt;
+}
+
+} // namespace
+
+std::shared_ptr<const SemanticIndex> SemanticIndex::load(const QString& dataDir, QString* why)
+{
+    const QDir dir(dataDir);
+    auto wordvec = NpyArray::open(dir.filePath(QStringLiteral("wordvec.npy")));
+    auto vecs = NpyArray::open(dir.filePath(QStringLiteral("vecs.npy")));
+    auto vecIds = NpyArray::open(dir.filePath(QStringLiteral("vec_ids.npy")));
+    ModelWords model;
+    std::vector<float> wordVecs;
+    std::vector<std::int64_t> ids;
+    std::vector<float> weights;
+    // Each step runs once those before it passed: the first refusal is the reason given.
+    Refusal refused;
+    if (!wordvec || !vecs || !vecIds || wordvec->shape().size() != 2 || !fitsBlasInt(wordvec->shape()[0]))
+        refused = msgFilesUnreadable;
+    if (!refused)
+        refused = readModelWords(dir, wordvec->shape()[0], model);
+    if (!refused)
+        refused = checkShapes(*wordvec, *vecs, model);
+    if (!refused)
+        refused = readVectors(*wordvec, *vecs, wordVecs);
+    if (!refused)
+        refused = readPageIds(*vecIds, *vecs, ids);
+    if (!refused)
+        refused = checkModelStamp(dataDir, !ids.empty());
+    if (!refused)
+        refused = wordWeights(model.freq, weights);
+    if (refused) {
+        if (why)
+            *why = *refused;
+        return nullptr;
+    }
 
     std::shared_ptr<SemanticIndex> index(new SemanticIndex(std::move(*vecs)));
-    index->m_dim = int(width);
-    index->m_weights.reserve(values.size());
-    for (double v : values)
-        index->m_weights.push_back(float(sifA / (v / total + sifA)));
-    index->m_wordVecs = std::move(*wordVecs);
-    index->m_ids = std::move(*ids);
-    index->m_wordIndex.reserve(wordList.size());
-    for (qsizetype i = 0; i < wordList.size(); ++i)
-        index->m_wordIndex.insert(wordList[i], i); // a repeated word keeps its later row
-    index->m_words = std::move(wordList);
+    index->m_dim = int(model.width);
+    index->m_weights = std::move(weights);
+    index->m_wordVecs = std::move(wordVecs);
+    index->m_ids = std::move(ids);
+    index->m_wordIndex.reserve(model.words.size());
+    for (qsizetype i = 0; i < model.words.size(); ++i)
+        index->m_wordIndex.insert(model.words[i], i); // a repeated word keeps its later row
+    index->m_words = std::move(model.words);
     return index;
 }
 

@@ -2,6 +2,7 @@
 
 #include "assistant/AIAssistant.h"
 #include "assistant/DataQA.h"
+#include "assistant/Intent.h"
 #include "core/Settings.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +74,16 @@ TEST_F(DataQARun, theDataModeOfTheAssistantIsTheDataAnswer)
     EXPECT_EQ(a.text, direct.text);
     ASSERT_EQ(a.tables.size(), 1);
     EXPECT_EQ(a.tables[0].rows, direct.tables[0].rows);
+
+    // A count the library does not keep is routed here and said not to be
+    // known, rather than answered with extracts or a table of something else.
+    const QString hadiths = QStringLiteral("كم حديثا في كل كتاب من كتب الحديث؟");
+    EXPECT_EQ(Intent::route(hadiths).first, AIMode::data);
+    const AIAnswer unknown = AIAssistant::run(*data->lib, hadiths, AIMode::data);
+    EXPECT_TRUE(unknown.tables.isEmpty());
+    EXPECT_TRUE(unknown.passages.isEmpty());
+    EXPECT_TRUE(unknown.text.startsWith(QStringLiteral("لا أعرف"))) << unknown.text.toStdString();
+    EXPECT_TRUE(unknown.text.contains(QStringLiteral("«كم حديثا»"))) << unknown.text.toStdString();
 }
 
 TEST_F(DataQARun, termsByCenturyAndByCategoryNameTheirLargestGroup)

@@ -1,5 +1,6 @@
 #include "FakeServerFixture.h"
 
+#include "assistant/AIAssistant.h"
 #include "assistant/Reports.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
@@ -277,6 +278,49 @@ bool holdsName(const QString& sentence, const QString& name)
 }
 
 } // namespace
+
+// On the sample library: a term's meaning is looked up for the word itself,
+// not for a longer word that begins with it (القرء is not القرءان); the
+// Quran's verses read as verses, never as their "sura|verse|text" record; a
+// views report quotes no chapter heading as a man's view.
+TEST(ReportsSample, termsAreTheWordAskedVersesReadAsVersesAndViewsQuoteNoHeading)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    const QRegularExpression record(QStringLiteral("(^|\\n)\\s*\\d+\\|\\d+\\|"));
+
+    const QList<Passage> found
+        = AIAssistant::retrieve(*sample.lib, QStringLiteral("ولقد صرفنا في هذا القرءان ليذكروا"), 10, std::nullopt, 1);
+    const QString verseEnd = QChar(0xFD3F) + Arabic::num(41) + QChar(0xFD3E);
+    EXPECT_TRUE(std::any_of(found.begin(), found.end(), [&](const Passage& p) { return p.text.contains(verseEnd); }));
+    for (const Passage& p : found)
+        EXPECT_FALSE(p.text.contains(record)) << p.text.toStdString();
+
+    const Reports::Built term = Reports::term(*sample.lib, QStringLiteral("القرء"), std::nullopt);
+    ASSERT_FALSE(term.passages.isEmpty());
+    const QString word = Arabic::normalize(QStringLiteral("القرء"));
+    const QString longer = Arabic::normalize(QStringLiteral("القرءان"));
+    for (const Passage& p : term.passages) {
+        const QStringList words = Arabic::tokens(p.text);
+        EXPECT_FALSE(words.contains(longer) && !words.contains(word)) << p.text.toStdString();
+    }
+
+    const QString topic = QStringLiteral("قراءة الفاتحة خلف الإمام");
+    const Reports::Built views = Reports::views(*sample.lib, topic, std::nullopt);
+    ASSERT_FALSE(views.passages.isEmpty());
+    const std::shared_ptr<SQLiteDB> db = sample.lib->newSearchConnection();
+    ASSERT_TRUE(db);
+    for (const Passage& p : views.passages) {
+        for (const Statement::Row& row :
+             db->rows(QStringLiteral("SELECT title FROM toc WHERE book_id=? AND page_seq=?"), {p.bookId, p.seq})) {
+            QString title = row.str(0).value_or(QString());
+            title.remove(QRegularExpression(QStringLiteral("^[0-9\\s]+")));
+            EXPECT_FALSE(views.text.contains(title)) << title.toStdString() << "\n" << views.text.toStdString();
+        }
+    }
+    // The oldest man's view is still his: the report still opens with him.
+    EXPECT_EQ(views.passages.first().death, 179);
+}
 
 // On the sample library's own pages, asked as a reader asks: the question's
 // words are not part of the name; every quotation is about the man asked

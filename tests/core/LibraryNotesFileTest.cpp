@@ -1,9 +1,13 @@
 #include "core/Json.h"
 #include "core/Library.h"
+#include "core/NoteMerge.h"
 #include "support/FixtureLibrary.h"
 #include "support/ScopedEnv.h"
 
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -251,4 +255,96 @@ TEST_F(NotesFile, twentyThousandNotesOnOnePageMergeInOrderReportAndStop)
     EXPECT_TRUE(stopped->stopped);
     EXPECT_EQ(stopped->notes, 0);
     EXPECT_FALSE(lib->note(1, 6));
+}
+
+// Whether a page holds a note is answered without a scan of its text: a
+// note shorter than a piece by the sets of the text's pieces (sixteen
+// thousand two-letter notes the page holds already, each once inside a
+// line: none is scanned for), a longer one by the filter of pieces (two
+// thousand new notes: the filter turns nearly all away unscanned). The
+// answers stay those of a scan, across lines and after appends.
+TEST(NoteMerge, piecesAnswerWithoutScanningTheText)
+{
+    const auto pair = [](int i) { return QString(QChar(0x4E00 + i / 128)) + QChar(0x5E00 + i % 128); };
+    QStringList pairs;
+    for (int i = 0; i < 16'000; ++i)
+        pairs << pair(i);
+    NoteMerge shortNotes(pairs.join(u' '));
+    for (const QString& note : std::as_const(pairs))
+        ASSERT_TRUE(shortNotes.contains(note));
+    EXPECT_EQ(shortNotes.scans(), 0);
+    EXPECT_FALSE(shortNotes.contains(QStringLiteral("ab")));
+    shortNotes.append(QStringLiteral("xab"));
+    EXPECT_TRUE(shortNotes.contains(QStringLiteral("ab")));
+    EXPECT_TRUE(shortNotes.contains(pairs.last().right(1) + QStringLiteral("\nx"))); // across the new line
+    EXPECT_EQ(shortNotes.scans(), 0);
+
+    NoteMerge longNotes(QStringLiteral("تعليق قديم على الصفحة"));
+    const int count = 2'000;
+    for (int i = 0; i < count; ++i) {
+        const QString note = QStringLiteral(u"فائدة رقم %1 في باب").arg(i * 7919);
+        ASSERT_FALSE(longNotes.contains(note)) << i;
+        longNotes.append(note);
+    }
+    EXPECT_LT(longNotes.scans(), count / 10);
+    EXPECT_TRUE(longNotes.contains(QStringLiteral(u"قديم على الص")));
+    EXPECT_TRUE(longNotes.contains(QStringLiteral(u"فائدة رقم 7919 في")));
+    EXPECT_FALSE(longNotes.contains(QStringLiteral(u"فائدة رقم 7918 في")));
+    EXPECT_EQ(longNotes.added(), count);
+}
+
+// A note typed while an import runs, after the import has read the file and
+// before it has merged every page, is kept beside what the import adds, on
+// the page merged first as on the page merged last.
+TEST_F(NotesFile, anEditMadeWhileAnImportRunsIsKept)
+{
+    const int pages = 1'000;
+    Json::Value notes = Json::Value::array();
+    for (int seq = 1; seq <= pages; ++seq)
+        notes.push_back({{"book_id", 1}, {"seq", seq}, {"text", Json::utf8(QStringLiteral("imported %1").arg(seq))}});
+    const QString typed = QStringLiteral("typed meanwhile");
+    bool edited = false;
+    Library::ImportControl control;
+    control.progress = [&](qint64, qint64) {
+        if (edited)
+            return;
+        edited = true;
+        for (const std::int64_t seq : {1, pages}) {
+            const QString before = lib->note(1, seq).value_or(Note{}).text;
+            lib->saveNote(1, seq, before.isEmpty() ? typed : before + u'\n' + typed);
+        }
+    };
+    const auto counts = lib->importUserNotes(file(notes), control);
+    ASSERT_TRUE(counts);
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(counts->notes, pages);
+    for (const std::int64_t seq : {1, pages}) {
+        const QStringList lines = lib->note(1, seq).value_or(Note{}).text.split(u'\n');
+        EXPECT_TRUE(lines.contains(typed)) << seq;
+        EXPECT_TRUE(lines.contains(QStringLiteral("imported %1").arg(seq))) << seq;
+    }
+}
+
+// Bookmarks set by another thread while an import adds the same ones are
+// all there at the end: the import adds each in one step, never checking
+// first and toggling after.
+TEST_F(NotesFile, bookmarksSetWhileAnImportAddsThemStay)
+{
+    const int count = 20'000;
+    Json::Value marks = Json::Value::array();
+    for (int seq = 1; seq <= count; ++seq)
+        marks.push_back({{"book_id", 1}, {"seq", seq}});
+    std::atomic<bool> started = false;
+    Library::ImportControl control;
+    control.progress = [&](qint64, qint64) { started = true; };
+    std::thread user([&] {
+        while (!started)
+            std::this_thread::yield();
+        for (int seq = 1; seq <= count; ++seq)
+            lib->user().run(QStringLiteral("INSERT OR IGNORE INTO bookmarks(book_id, seq, ts) VALUES(1, ?, 0)"), {seq});
+    });
+    const auto counts = lib->importUserNotes(file(Json::Value::array(), marks), control);
+    user.join();
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(lib->user().scalarInt(QStringLiteral("SELECT COUNT(*) FROM bookmarks")), count);
 }

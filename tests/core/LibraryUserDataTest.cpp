@@ -4,6 +4,7 @@
 #include "support/FixtureLibrary.h"
 #include "support/ScopedEnv.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <limits>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -306,4 +308,42 @@ TEST_F(UserData, committedChangesSurviveAKilledWriter)
         EXPECT_EQ(n->text, QString("committed %1").arg(seq));
         EXPECT_TRUE(reopened->isBookmarked(2, seq)) << "bookmark " << seq << " lost";
     }
+}
+
+// A user database that cannot be made under a file-size limit lets the
+// library open and read as empty: the fault is kept and said once, in
+// Arabic, never as a line of SQL per statement.
+TEST(UserDataUnmade, aFileSizeLimitIsSaidOnceNotStatementByStatement)
+{
+    QTemporaryDir dir;
+    const QString library = Fixture::build(dir.path());
+    // The library's own files are opened before the limit, as by a running window.
+    const auto opened = SQLiteDB::open(library, true);
+    ASSERT_TRUE(opened && opened->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")));
+    ScopedEnv userDb("QUORVEL_USERDB", dir.filePath("limited/user.db"));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("limited")));
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 8192;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    testing::internal::CaptureStderr();
+    std::shared_ptr<Library> lib = Library::open(library);
+    if (lib) {
+        lib->notes(std::nullopt);
+        lib->bookmarks();
+        lib->isBookmarked(1, 1);
+        lib->kv(QStringLiteral("k"));
+        lib->history();
+    }
+    const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(lib) << said.toStdString();
+    EXPECT_TRUE(lib->userDataFault());
+    EXPECT_FALSE(said.contains(QStringLiteral("SQL error"))) << said.toStdString();
+    EXPECT_EQ(said.count(u'\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains(QChar(0x0644))) << said.toStdString(); // an Arabic line
+    EXPECT_TRUE(lib->notes(std::nullopt).isEmpty());
 }

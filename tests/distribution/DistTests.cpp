@@ -270,6 +270,20 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
             ADD_FAILURE() << "refused for another reason: " << e.message().toStdString();
         }
     }
+    // A drip of a file declared at the largest size, whose deadline is days
+    // away, ends at the first stretch that brings less than the slowest rate.
+    {
+        Dist::setFetchLimits({60'000, 1024, 300});
+        test::LoopbackHttpServer drip(QDir(path()).absoluteFilePath(QStringLiteral("..")));
+        drip.stream(u'/' + folder + QStringLiteral("/b9.qbk"), "x", 50, dripEndsAfterMs);
+        try {
+            Dist::fetch(drip.url(folder + u'/'), QStringLiteral("b9.qbk"), Dist::declaredFileLimit);
+            ADD_FAILURE() << "a dripping file was accepted";
+        } catch (const Dist::PlatformError& e) {
+            EXPECT_EQ(e.description(), QStringLiteral("تعذّر جلب b9.qbk: يصل الملف أبطأ من أن يكتمل جلبه"));
+        }
+        Dist::setFetchLimits({400, 2 << 20});
+    }
     // A reply stopped at its deadline is closed: nothing reads it again.
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
     qInstallMessageHandler(previous);
@@ -488,10 +502,10 @@ TEST_F(DistRelease, aReleaseThatCannotBeWrittenSaysWhichFileAndWhy)
     QString why;
     EXPECT_FALSE(ReleaseWriter::addBook(blocked, book(8, QStringLiteral("الأم"), {QStringLiteral("باب")}),
                                         QStringLiteral("b8.qbk"), &why));
-    EXPECT_EQ(why, QStringLiteral("b8.qbk: المجلد غير موجود"));
+    EXPECT_EQ(why, QStringLiteral("b8.qbk: في المسار ملف في موضع مجلد"));
     why.clear();
     ReleaseWriter::ReleaseInfo info;
     EXPECT_FALSE(ReleaseWriter::writeRelease(blocked, info, categories_, authors_, Json::Value::array(), keys_.secretKey,
                                              nullptr, &why));
-    EXPECT_EQ(why, QStringLiteral("catalog-1.json: المجلد غير موجود"));
+    EXPECT_EQ(why, QStringLiteral("catalog-1.json: في المسار ملف في موضع مجلد"));
 }

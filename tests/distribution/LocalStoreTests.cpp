@@ -424,9 +424,20 @@ TEST_F(LocalStoreTest, busyOrFullStoreFailsTheInstallAndKeepsTheOldVersion)
     EXPECT_EQ(store_->installed().value(13), bigger.root);
 }
 
-TEST_F(LocalStoreTest, idsHeldByAnotherBookRefuseTheWholeBook)
+TEST_F(LocalStoreTest, idsHeldByAnotherBookOrAmongItsIdsRefuseTheWholeBook)
 {
     install(pagesPackage(5, {QStringLiteral("صفحة")}, QStringLiteral("INSERT INTO toc VALUES(77, 'باب', 1, NULL, 1);")));
+    // Book 9 keeps the stretch 9001..9010, with ids free inside it.
+    const QString pageTable = QStringLiteral("CREATE TABLE page(pid, seq, vol, page_num, content);");
+    install(package(9, pageTable + QStringLiteral("INSERT INTO page VALUES(9001, 1, '1', 1, 'أول');"
+                                                  "INSERT INTO page VALUES(9010, 2, '1', 2, 'آخر')")));
+    // Free ids, but among book 9's (its pages on both sides), or round them.
+    for (const QString& rows : {QStringLiteral("INSERT INTO page VALUES(9005, 1, '1', 1, 'بين')"),
+                                QStringLiteral("INSERT INTO page VALUES(9000, 1, '1', 1, 'قبل');"
+                                               "INSERT INTO page VALUES(9011, 2, '1', 2, 'بعد')")})
+        EXPECT_EQ(refusal(package(6, pageTable + rows)),
+                  QStringLiteral("معرّفات صفحات «كتاب 6» تقع بين معرّفات صفحات كتاب آخر."))
+            << rows.toStdString();
 
     // Page id 5001 belongs to book 5.
     const auto pageClash = package(6, QStringLiteral(
@@ -446,7 +457,7 @@ TEST_F(LocalStoreTest, idsHeldByAnotherBookRefuseTheWholeBook)
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM isnad_edges WHERE book_id=6")), 0);
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM books WHERE id=6")), 0);
     EXPECT_EQ(store_->db().rows(QStringLiteral("SELECT title FROM toc WHERE id=77")).first().str(0), QStringLiteral("باب"));
-    EXPECT_EQ(store_->bookCount(), 1);
+    EXPECT_EQ(store_->bookCount(), 2);
 }
 
 TEST_F(LocalStoreTest, rowConversionsHeadingsAndCatalogueLinks)

@@ -108,6 +108,12 @@ TEST_F(UpdaterTest, refusesBodiesThatAreNoManifest)
                              R"({"mac":{"version":"1","build":3,"notes":[1]}})"}) {
         EXPECT_EQ(failureOf(fileUrl(QStringLiteral("bad.json"), body)), UpdateError::Kind::Decode) << body;
     }
+    // The reader is told why in Arabic, and which release this build reads.
+    QString why;
+    failureOf(fileUrl(QStringLiteral("linux.json"), R"({"linux":{"version":"1","build":2}})"), &why);
+    EXPECT_TRUE(why.contains(QStringLiteral(u"بيان التحديث"))) << why.toStdString();
+    EXPECT_TRUE(why.contains(QStringLiteral("\"mac\""))) << why.toStdString();
+    EXPECT_FALSE(why.contains(QStringLiteral("manifest"))) << why.toStdString();
 }
 
 TEST_F(UpdaterTest, addressFailures)
@@ -173,6 +179,9 @@ TEST_F(UpdaterTest, hostileManifestsAreRefusedUnreadOrCutOff)
          refused, QStringLiteral("رُفض بيان التحديث: في إحدى ملاحظات الإصدار علامات مكدّسة فوق حرف واحد.")},
         {fileUrl(QStringLiteral("long.json"), R"({"mac":{"version":")" + QByteArray(900 * 1024, '1') + R"(","build":2}})"),
          refused, QStringLiteral("رُفض بيان التحديث: رقم الإصدار أطول من المقبول.")},
+        {fileUrl(QStringLiteral("empty.json"), R"({"mac":{"version":"","build":2}})"), refused,
+         QStringLiteral("رُفض بيان التحديث: رقم الإصدار فارغ.")},
+        {fileUrl(QStringLiteral("blank.json"), R"({"mac":{"version":"  ","build":2}})"), refused, {}},
         {server.url(QStringLiteral("/flood.json")).toString(), UpdateError::Kind::Decode, {}},
         {server.url(QStringLiteral("/drip.json")).toString(), UpdateError::Kind::Network, timeout},
         {server.url(QStringLiteral("/stall.json")).toString(), UpdateError::Kind::Network, timeout},

@@ -7,8 +7,8 @@
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Library.h"
-#include "distribution/DistCLI.h"
-#include "support/ScopedEnv.h"
+#include "core/Paths.h"
+#include "support/SampleStore.h"
 
 #include <QFileInfo>
 #include <QMap>
@@ -29,12 +29,9 @@ protected:
     {
         dir = std::make_unique<QTemporaryDir>();
         store = dir->filePath(QStringLiteral("library.db"));
-        quorvel::test::ScopedEnv libdb("QUORVEL_LIBDB", store);
-        const quorvel::DistCLI::Output quiet{[](const QString&) {}, [](const QString&) {}};
-        installed = quorvel::DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--dist-install"),
-                                           QStringLiteral(QUORVEL_SAMPLE_RELEASE)},
-                                          quiet)
-            == 0;
+        const auto sample = quorvel::test::SampleStore::shared(QStringLiteral(QUORVEL_SAMPLE_RELEASE),
+                                                               quorvel::test::SampleStore::whole());
+        installed = quorvel::test::SampleStore::copy(sample, store, quorvel::Paths::smartDir());
     }
     static void TearDownTestSuite() { dir.reset(); }
     void SetUp() override { ASSERT_TRUE(installed); }

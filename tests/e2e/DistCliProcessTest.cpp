@@ -4,6 +4,7 @@
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
 #include "scholar/Isnad.h"
+#include "support/SampleStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,9 +76,16 @@ TEST(DistCliProcess, verifiesTheSampleAndRefusesATamperedCopy)
 
 TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
 {
+    // The install the tests share is this one ("--dist-install" of the
+    // sample into a new store), made once by the same executable: its store
+    // is copied here with what it printed.
     QTemporaryDir dir;
     const QString libdb = dir.filePath(QStringLiteral("library.db"));
-    const ToolRun run = runTool({QStringLiteral("--dist-install"), sample}, libdb);
+    const auto store = quorvel::test::SampleStore::shared(sample, quorvel::test::SampleStore::whole());
+    ToolRun run;
+    run.exitCode = quorvel::test::SampleStore::copy(store, libdb, dir.filePath(QStringLiteral("smart"))) ? 0 : 1;
+    run.out = store.out;
+    run.err = store.err;
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     // The summary, then the line of the word model and vectors the sample carries.
     ASSERT_EQ(run.out.size(), 2) << run.out.join(u'\n').toStdString();

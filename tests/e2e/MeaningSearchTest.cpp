@@ -10,6 +10,7 @@
 #include "core/SQLiteDB.h"
 #include "search/SearchEngine.h"
 #include "search/SharedMeaningIndex.h"
+#include "support/SampleStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,14 +58,20 @@ ToolRun runTool(const QStringList& arguments, const QString& libdb)
 
 const QString sample = QStringLiteral(QUORVEL_SAMPLE_RELEASE);
 
-// One installed sample for the whole suite.
+// One installed sample for the whole suite, with its word model: a copy of
+// the store the built executable installed for all the tests, with what the
+// install printed.
 class MeaningSearch : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         dir = new QTemporaryDir;
         libdb = dir->filePath(QStringLiteral("library.db"));
-        install = new ToolRun(runTool({QStringLiteral("--dist-install"), sample}, libdb));
+        const auto store = test::SampleStore::shared(sample, test::SampleStore::whole());
+        install = new ToolRun;
+        install->exitCode = test::SampleStore::copy(store, libdb, Paths::smartDir()) ? 0 : 1;
+        install->out = store.out;
+        install->err = store.err;
     }
     static void TearDownTestSuite()
     {

@@ -3,6 +3,7 @@
 
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
+#include "support/SampleStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,16 +34,9 @@ protected:
     static void SetUpTestSuite()
     {
         dir = new QTemporaryDir;
-        QProcess install;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QUORVEL_LIBDB"), libdb());
-        env.insert(QStringLiteral("QUORVEL_SMARTDIR"), smartDir());
-        install.setProcessEnvironment(env);
-        install.start(QStringLiteral(QUORVEL_BINARY),
-                      {QStringLiteral("-localReuse"), QStringLiteral("YES"), QStringLiteral("--dist-install"),
-                       QStringLiteral(QUORVEL_SAMPLE_RELEASE), QStringLiteral("1,2,3,4,5,6,11")});
-        install.waitForFinished(kTimeoutMs);
-        installed = install.exitCode() == 0;
+        const auto store =
+            test::SampleStore::shared(QStringLiteral(QUORVEL_SAMPLE_RELEASE), test::SampleStore::withReuse());
+        installed = test::SampleStore::copy(store, libdb(), smartDir());
     }
     static void TearDownTestSuite() { delete dir; }
     static QString libdb() { return dir->filePath(QStringLiteral("library.db")); }
@@ -268,8 +262,11 @@ TEST_F(SmartCli, aLibraryThatCannotAnswerSaysWhatIsWrongWithStatusOne)
     ASSERT_TRUE(SQLiteDB::open(foreign, false)->exec(QStringLiteral("CREATE TABLE IF NOT EXISTS notes(x)")));
     const QString empty = dir->filePath(QStringLiteral("empty.db"));
     QFile(empty).open(QIODevice::WriteOnly);
-    const QString withoutReuse = copy(QStringLiteral("no-reuse.db"));
-    ASSERT_TRUE(SQLiteDB::open(withoutReuse, false)->exec(QStringLiteral("DELETE FROM shingles")));
+    // The sample installed without its text-reuse data.
+    const QString withoutReuse = dir->filePath(QStringLiteral("no-reuse.db"));
+    ASSERT_TRUE(test::SampleStore::copy(
+        test::SampleStore::shared(QStringLiteral(QUORVEL_SAMPLE_RELEASE), test::SampleStore::whole()), withoutReuse,
+        dir->filePath(QStringLiteral("no-reuse-smart"))));
     // The root of the pages table overwritten: the catalogue still reads.
     const QString damaged = copy(QStringLiteral("damaged.db"));
     {

@@ -579,6 +579,26 @@ TEST_F(ChangingLibrary, aSearchIsAnsweredFromTheVersionItsPagesComeFrom)
     EXPECT_EQ(during, ok("search_library", {{"query", "القرطاسية"}}));
 }
 
+TEST_F(ChangingLibrary, aCallThatNeverReadsOneVersionSaysSo)
+{
+    // A writer that commits during every attempt: the call gives up and
+    // answers, but not as if the library had held still.
+    const QString texts[] = {QStringLiteral("باب في ذكر القرطاسية"), QStringLiteral("باب في ذكر المداد")};
+    int commits = 0;
+    MCPServer::betweenReads() = [&] {
+        const QString& text = texts[commits % 2];
+        commits += writer->run(QStringLiteral("UPDATE pages SET content=? WHERE id=5"), {text}) ? 1 : 0;
+    };
+    const Value page = ok("read_page", {{"book_id", 1}, {"seq", 1}});
+    MCPServer::betweenReads() = nullptr;
+    ASSERT_GT(commits, 1) << "the call should have been tried again";
+
+    EXPECT_EQ(page.value("library_changed", false), true) << page.dump();
+    EXPECT_EQ(page.at("seq"), 1);
+    // Once the writer stops, the same call reads one version and says nothing of it.
+    EXPECT_FALSE(ok("read_page", {{"book_id", 1}, {"seq", 1}}).contains("library_changed"));
+}
+
 TEST_F(ChangingLibrary, aTotalNeverCountsPagesTheResultsLeaveOut)
 {
     // Book 3's pages stay in the index without its catalogue entry.

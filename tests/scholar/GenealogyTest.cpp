@@ -201,6 +201,10 @@ TEST(Genealogy, pagesAreFoundByTheContentWordsAndTwinEditionsDoNotQuoteEachOther
         EXPECT_EQ(edge.from, 1);
         EXPECT_EQ(edge.shared, 3);
     }
+    // Nor any the words of a chain of narrators: its link words and بن.
+    const auto chained = Genealogy::run(*s.db, QStringLiteral("حدثني بن أخبرنا الولد قال للفراش"));
+    ASSERT_TRUE(chained);
+    EXPECT_EQ(chained->nodes.size(), 3);
     // A query of function words alone is searched as it stands.
     EXPECT_TRUE(Genealogy::run(*s.db, QStringLiteral("في لا")));
 }

@@ -1,6 +1,7 @@
 // The word-model download and the page-vector build over small hand-made
 // models and libraries.
 
+#include "core/Arabic.h"
 #include "core/Json.h"
 #include "core/Paths.h"
 #include "scholar/SmartBuild.h"
@@ -31,10 +32,9 @@ QByteArray floatBytes(const std::vector<float>& values)
     return QByteArray(reinterpret_cast<const char*>(values.data()), qsizetype(values.size() * sizeof(float)));
 }
 
-// A model of three words in `dim` dimensions: each word along its own axis.
-void writeModel(const QString& dir, std::int64_t dim, bool withDim = true)
+// A model of `words` in `dim` dimensions: each word along an axis.
+void writeWords(const QString& dir, const QStringList& words, std::int64_t dim, bool withDim = true)
 {
-    const QStringList words = {QStringLiteral("صلاه"), QStringLiteral("الفجر"), QStringLiteral("الزكاه")};
     std::vector<float> rows(size_t(words.size() * dim), 0.0f);
     for (qsizetype i = 0; i < words.size(); ++i)
         rows[size_t(i * dim + i % dim)] = 1.0f;
@@ -44,10 +44,18 @@ void writeModel(const QString& dir, std::int64_t dim, bool withDim = true)
     vocab["words"] = Json::Value::array();
     for (const QString& w : words)
         vocab["words"].push_back(Json::utf8(w));
-    vocab["freq"] = {10, 5, 3};
+    vocab["freq"] = Json::Value::array();
+    for (qsizetype i = 0; i < words.size(); ++i)
+        vocab["freq"].push_back(10 - 10 * i / words.size());
     if (withDim)
         vocab["dim"] = dim;
     ASSERT_TRUE(test::FixtureLibrary::writeJson(QDir(dir).filePath(SmartBuild::vocabFile), vocab));
+}
+
+// A model of three words in `dim` dimensions: each word along its own axis.
+void writeModel(const QString& dir, std::int64_t dim, bool withDim = true)
+{
+    writeWords(dir, {QStringLiteral("صلاه"), QStringLiteral("الفجر"), QStringLiteral("الزكاه")}, dim, withDim);
 }
 
 QByteArray readAll(const QString& path)
@@ -381,3 +389,52 @@ TEST_F(SmartBuildTest, aFailedWriteLeavesThePreviousPairLoadable)
 }
 
 } // namespace
+
+// A new pack of one real word and 23,999 made-up words in the library's
+// normal form loads, but no page reaches its vocabulary: it is refused and
+// the model in use keeps serving.
+TEST_F(SmartBuildTest, aPackWhoseWordsThePagesDoNotHoldIsRefused)
+{
+    const QString page = QStringLiteral("'حدثنا مالك عن نافع عن ابن عمر ان رسول الله قال صلاة الجماعة تفضل صلاة الفذ'");
+    QStringList rows;
+    for (int id = 1; id <= 20; ++id)
+        rows << QStringLiteral("%1, 1, %1, ").arg(id) + page;
+    const QString lib = library(QStringLiteral("lib.db"), rows);
+    const QStringList real = Arabic::normalize(QString(page).remove(u'\''), true).split(u' ');
+    writeWords(SmartBuild::dir(), real, 4);
+    ASSERT_EQ(SmartBuild::buildVectors(lib), 20);
+    QMap<QString, QByteArray> before;
+    for (const QString& name : {SmartBuild::wordvecFile, SmartBuild::vocabFile, SmartBuild::vecsFile, SmartBuild::vecIdsFile})
+        before[name] = readAll(file(name));
+
+    QStringList madeUp{real.first()};
+    const QString letters = QStringLiteral("بتثجحخدذرزسشصضطظعغفقكلمن");
+    for (int n = 0; madeUp.size() < 24'000; ++n) {
+        QString word = QStringLiteral("ظغ");
+        for (int rest = n, digit = 0; digit < 4; ++digit, rest /= int(letters.size()))
+            word += letters[rest % letters.size()];
+        if (Arabic::normalize(word, true) == word && !real.contains(word))
+            madeUp << word;
+    }
+    QTemporaryDir release;
+    writeWords(release.path(), madeUp, 4);
+    const QByteArray wordvec = readAll(QDir(release.path()).filePath(SmartBuild::wordvecFile));
+    const QByteArray vocab = readAll(QDir(release.path()).filePath(SmartBuild::vocabFile));
+    test::LoopbackHttpServer server(release.path());
+    ASSERT_TRUE(server.isListening());
+    try {
+        SmartBuild::fetchModel({{SmartBuild::wordvecFile, Dist::sha256(wordvec), wordvec.size()},
+                                {SmartBuild::vocabFile, Dist::sha256(vocab), vocab.size()}},
+                               server.url());
+        SmartBuild::buildVectors(lib);
+        ADD_FAILURE() << "the pack was taken";
+    } catch (const Dist::DistError& e) {
+        EXPECT_EQ(e.message(), SmartBuild::msgModelUnloadable + QStringLiteral(": ") + SmartBuild::msgWordsMissLibrary);
+    }
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        EXPECT_TRUE(readAll(file(it.key())) == it.value()) << it.key().toStdString();
+    EXPECT_EQ(SmartBuild::buildVectors(lib), 20);
+    const auto index = SemanticIndex::load(SmartBuild::dir());
+    ASSERT_TRUE(index);
+    EXPECT_FALSE(index->search(QStringLiteral("صلاة الجماعة")).empty());
+}

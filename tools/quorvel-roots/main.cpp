@@ -13,10 +13,11 @@
 // ا, so a three-letter root ending in any weak letter is listed once with و
 // and once with ي.
 //
-// Each root carries how often the other texts named use it bare: words that
-// are its three or four letters and nothing else, or those after one of the
-// leading forms وال, فال, بال, كال, ال, و, ف, ب ("root:count"; no count when
-// none). Where the rules leave two listed roots (صفة: وصف or صفف), the
+// Each root carries how often the other texts named use it: words that are
+// its three or four letters and nothing else, or those after one of the
+// leading forms وال, فال, بال, كال, ال, و, ف, ب, and its present tense after
+// ي ("root:count:bare:present", bare the uses without an article form and
+// present those of the present tense; no count when none). Where the rules leave two listed roots (صفة: وصف or صفف), the
 // commoner wins.
 //
 // After the roots stand the words the cross-references file under a root
@@ -96,8 +97,12 @@ QString bare(const QString& word)
     return written(out);
 }
 
-// Adds the bare uses of listed roots in `text` to `counts`.
-void countUses(const QString& text, const std::set<QString>& roots, std::map<QString, long>& counts)
+// Adds the uses of listed roots in `text` to `counts`, to `bareCounts`
+// those of their letters alone or after و, ف or ب (such a word may be
+// another root's with a suffix, قلت: قال, so a reading of that very word
+// does not count them), and to `presentCounts` those of the present tense.
+void countUses(const QString& text, const std::set<QString>& roots, std::map<QString, long>& counts,
+               std::map<QString, long>& bareCounts, std::map<QString, long>& presentCounts)
 {
     static const QRegularExpression word(QStringLiteral("[\\x{0621}-\\x{0652}\\x{0670}\\x{0671}]+"));
     static const QStringList leading{QStringLiteral("وال"), QStringLiteral("فال"), QStringLiteral("بال"),
@@ -111,8 +116,19 @@ void countUses(const QString& text, const std::set<QString>& roots, std::map<QSt
             const QString rest = w.mid(front.size());
             if ((rest.size() == 3 || rest.size() == 4) && roots.contains(rest)) {
                 ++counts[rest];
+                if (!front.endsWith(QStringLiteral("ال")))
+                    ++bareCounts[rest];
                 break;
             }
+        }
+        // The present of a verb shows its root's letters, the hollow one's
+        // weak letter too (يقول, يسير), where the past hides it (قال, سار);
+        // but a last ي ends the present of every augmented form (يعطي).
+        const QString verb = w.startsWith(u'و') || w.startsWith(u'ف') ? w.mid(1) : w;
+        if (const QString root = verb.mid(1); verb.size() == 4 && verb[0] == u'ي' && verb.back() != u'ي'
+                                                && roots.contains(root)) {
+            ++counts[root];
+            ++presentCounts[root];
         }
     }
 }
@@ -168,11 +184,13 @@ int main(int argc, char** argv)
         return fail(QStringLiteral("no root found in ") + args.at(1));
 
     std::map<QString, long> counts;
+    std::map<QString, long> bareCounts;
+    std::map<QString, long> presentCounts;
     for (qsizetype i = 2; i < args.size(); ++i) {
         const std::optional<QString> text = textOf(args.at(i));
         if (!text)
             return fail(QStringLiteral("cannot read ") + args.at(i));
-        countUses(*text, roots, counts);
+        countUses(*text, roots, counts, bareCounts, presentCounts);
     }
 
     QString out = QStringLiteral(
@@ -186,8 +204,15 @@ int main(int argc, char** argv)
     for (const QString& root : roots) {
         out += onLine == 0 ? QStringLiteral("\n") : QStringLiteral(" ");
         out += root;
-        if (const auto it = counts.find(root); it != counts.end())
+        if (const auto it = counts.find(root); it != counts.end()) {
             out += u':' + QString::number(it->second);
+            const auto b = bareCounts.find(root);
+            const auto p = presentCounts.find(root);
+            if (b != bareCounts.end() || p != presentCounts.end())
+                out += u':' + QString::number(b != bareCounts.end() ? b->second : 0);
+            if (p != presentCounts.end())
+                out += u':' + QString::number(p->second);
+        }
         onLine = (onLine + 1) % rootsPerLine;
     }
     onLine = 0;

@@ -12,6 +12,7 @@
 #include "core/Preferences.h"
 #include "core/Theme.h"
 #include "ui/assistant/AnswerRenderer.h"
+#include "ui/assistant/ChatTranscript.h"
 #include "ui/kit/BarView.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
@@ -30,10 +31,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTextBlock>
+#include <QShortcut>
 #include <QTextBrowser>
-#include <QTextCursor>
-#include <QTextTable>
 
 namespace quorvel {
 
@@ -54,6 +53,9 @@ const QString txtNoDictationTip = QStringLiteral(u"الإملاء العربي �
 const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
 const QString txtNoServer = QStringLiteral(u"النموذج المحلي لا يعمل: لم يُعثر على برنامج llama-server · الإجابات مقتطفات من الكتب");
 const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
+const QString txtStarting = QStringLiteral(u"جاري تشغيل المحرك المحلي…");
+const QString txtStopAnswer = QStringLiteral(u"إيقاف الكتابة");
+const QString txtStopAnswerTip = QStringLiteral(u"إيقاف الإجابة الجارية، ويبقى منها ما طابق مصادره (Esc)");
 const QString txtNotStarted = QStringLiteral(u"لم يبدأ المحرك المحلي: ");
 const QString txtNotStartedAfter = QStringLiteral(u" · الإجابات مقتطفات من الكتب، ويُعاد تشغيله مع سؤالك التالي");
 const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
@@ -65,35 +67,6 @@ const QString txtExportDocx = QStringLiteral(u"مستند وورد (docx)…");
 const QString txtExportPdf = QStringLiteral(u"ملف PDF…");
 const QString txtExportHtml = QStringLiteral(u"صفحة ويب (HTML)…");
 const QString txtExportCsv = QStringLiteral(u"جدول بيانات لإكسل (CSV)…");
-const QString txtYou = QStringLiteral(u"\nأنت\n");
-const QString txtSender = QStringLiteral(u"مكتبة قورفل\n");
-const QString txtWaitingModel = QStringLiteral(u"جاري البحث في الكتب ثم الكتابة…\n");
-const QString txtWaiting = QStringLiteral(u"جاري البحث في الكتب…\n");
-const QString txtListen = QStringLiteral(u"استمع للإجابة");
-const QString txtStopReading = QStringLiteral(u"إيقاف القراءة");
-const QString txtExamplesHint = QStringLiteral(u"وبعد أي إجابة تستطيع المتابعة: «زدني»، أو «وماذا عن الحنابلة؟».\n");
-
-const QString txtWelcomeTitle = QStringLiteral(u"اسأل الكتب\n");
-// Around the citation mark [1], which is written in the user's digits.
-const QString txtWelcomeIntroHead = QStringLiteral(
-    u"يجيبك من كتب المكتبة وحدها، وكل اقتباس بمصدره: الكتاب والجزء والصفحة. انقر الرقم [");
-const QString txtWelcomeIntro = QStringLiteral(
-    u"] لتفتح الصفحة نفسها.\n"
-    u"يدقق البرنامج كل اقتباس على مصدره ويحذف ما لا يطابق. لا يفتي: يعرض ما في الكتب ويحيلك في حالتك الخاصة إلى المفتي.\n");
-const QString txtWelcomeSpoken = QStringLiteral(u"تحدث معه كتابة أو بصوتك من زر الميكروفون، فيجيبك ويقرأ عليك الإجابة.\n\n");
-const QString txtWelcomeTyped = QStringLiteral(u"اكتب سؤالك فيجيبك، ويقرأ عليك الإجابة إن شئت.\n\n");
-const QString txtTry = QStringLiteral(u"جرب:  ");
-const QString txtSeparator = QStringLiteral(u"   ·   ");
-// The scholar of the first suggestion is one the biographical dictionary of
-// the sample library lists.
-const QStringList welcomeSuggestions{
-    QStringLiteral(u"من هو شعبة بن الحجاج؟"),
-    QStringLiteral(u"ما معنى الغرر؟"),
-    QStringLiteral(u"أقوال العلماء في قراءة الفاتحة خلف الإمام"),
-    QStringLiteral(u"«إنما الأعمال بالنيات»"),
-    QStringLiteral(u"ما شروط وجوب الزكاة؟"),
-};
-
 const QString txtListening = QStringLiteral(u"أستمع… (الإملاء على جهازك)");
 const QString txtListeningPlaceholder = QStringLiteral(u"أستمع… تكلم، وسأرسل سؤالك حين تسكت");
 const QString txtCannotListen = QStringLiteral(u"تعذر الاستماع");
@@ -112,46 +85,12 @@ constexpr int kTopBarHeight = 44;
 constexpr int kBottomBarHeight = 54;
 constexpr int kInputHeight = 36;
 constexpr int kProgressWidth = 160;
-constexpr double kTranscriptInsetH = 40;
-constexpr double kTranscriptInsetV = 24;
-constexpr double kBubbleLean = 0.28;
-constexpr double kBubbleMinimum = 400;
 constexpr double kBubbleFallbackWidth = 1100;
-
-QTextCharFormat ui(double size, QFont::Weight weight, const QColor& color)
-{
-    return RichText::chars(Theme::ui(size, weight), color);
-}
 
 // The accent of the appearance in force: emerald is lost on the night page.
 QColor accent()
 {
     return Theme::accent().resolve();
-}
-
-// The question in its bubble: deep emerald by day, the night accent by night.
-QColor questionInk()
-{
-    return ThemeColor(Theme::emeraldDeep(), Theme::accent().dark()).resolve();
-}
-
-// A right-to-left, right-aligned paragraph.
-QTextBlockFormat para(double lineSpacing, double after, double before = 0,
-                      Qt::Alignment alignment = RichText::right)
-{
-    QTextBlockFormat format = RichText::paragraph(alignment);
-    if (lineSpacing > 0)
-        RichText::setLineSpacing(format, lineSpacing);
-    format.setBottomMargin(after);
-    format.setTopMargin(before);
-    return format;
-}
-
-QTextCharFormat linked(QTextCharFormat format, const QString& href)
-{
-    format.setAnchor(true);
-    format.setAnchorHref(href);
-    return format;
 }
 
 // Follows clicks on the transcript's links by their raw target, which
@@ -195,6 +134,7 @@ AIChatView::AIChatView(std::shared_ptr<Library> lib, Assistant assistant, QWidge
     kindChanged();
     welcome();
     connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, &AIChatView::applyAppearance);
+    connect(&Notifier::shared(), &Notifier::localEngineChanged, this, &AIChatView::engineChanged);
     // The speech engine starts off the GUI thread, so that the panel shows at
     // once; the status says what it can once the engine is there.
     GuiJob::run(this, &AIChatView::checkModel, [](AIChatView& view, const ModelCheck& check) {
@@ -329,11 +269,17 @@ void AIChatView::build()
     });
     exportBtn_->setToolTip(txtExportTip);
     exportBtn_->setEnabled(false);
+    stopBtn_ = textButton(txtStopAnswer, QStringLiteral("stop.circle.fill"), guarded(&AIChatView::stopAnswer));
+    stopBtn_->setToolTip(txtStopAnswerTip);
+    stopBtn_->hide();
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, &AIChatView::stopAnswer);
     micBtn_ = iconButton(QStringLiteral("mic.fill"), txtMicTip, 22, guarded(&AIChatView::toggleMic));
     setListening(false);
     auto* bottomBar = new BarView;
     bottomBar->setFixedHeight(kBottomBarHeight);
-    auto* bottomRow = hstack({micBtn_, input_, sendBtn_, exportBtn_}, 8);
+    auto* bottomRow = hstack({micBtn_, input_, sendBtn_, stopBtn_, exportBtn_}, 8);
     pin(bottomBar, bottomRow, {8, 12, 8, 12});
 
     pin(this, vstack({topBar, transcript_, bottomBar}, 0, StackView::Align::Fill));
@@ -386,9 +332,10 @@ void AIChatView::showStatus(const ModelCheck& check)
     if (check.hasModel) {
         // A server given up on is said, with why, until a start succeeds.
         const QString failure = LocalLLM::lastStartFailure();
-        status_->setText(engineStopped_       ? txtEngineStopped
-                         : failure.isEmpty() ? txtReady
-                                             : txtNotStarted + failure + txtNotStartedAfter);
+        status_->setText(LocalLLM::isStarting() ? txtStarting
+                         : engineStopped_       ? txtEngineStopped
+                         : failure.isEmpty()    ? txtReady
+                                                : txtNotStarted + failure + txtNotStartedAfter);
         modelBtn_->setText(txtModelMenu);
     } else {
         status_->setText(txtNoModel);
@@ -397,6 +344,12 @@ void AIChatView::showStatus(const ModelCheck& check)
     }
     // Without an engine that can speak, the listen links do nothing: say so.
     status_->setToolTip(unavailable);
+}
+
+void AIChatView::engineChanged()
+{
+    if (!listener_ && !downloader_)
+        refreshStatus();
 }
 
 void AIChatView::focus()
@@ -468,63 +421,23 @@ void AIChatView::rewrite()
 void AIChatView::writeAnswer(int index)
 {
     RichTextBuilder out(transcript_->document());
-    appendSender(out);
+    ChatTranscript::sender(out);
     writeAnswerText(out, index);
 }
 
 void AIChatView::writeAnswerText(RichTextBuilder& out, int index)
 {
-    AnswerRenderer::Options options;
-    options.hasModel = LocalLLM::hasModel();
-    options.canDownloadModel = LocalLLM::downloadConfigured();
-    if (lib_)
-        options.catalog = lib_->catalog();
-    AnswerRenderer::render(out, answers_[index], options);
-    const QTextBlockFormat listen = para(2, 6);
-    out.append(txtListen,
-               linked(ui(12.5, QFont::Medium, accent()),
-                      QString::fromLatin1(AnswerRenderer::speakLinkPrefix) + QString::number(index)),
-               listen);
-    out.append(QStringLiteral("\n"), QTextCharFormat(), listen);
+    ChatTranscript::answer(out, answers_[index], index, lib_ ? lib_->catalog() : nullptr);
 }
 
 void AIChatView::writeLive()
 {
-    RichTextBuilder out(transcript_->document());
-    appendSender(out);
-    liveStart_ = int(out.start() + out.length());
-    if (waitingLine_)
-        out.append(LocalLLM::hasModel() ? txtWaitingModel : txtWaiting, ui(13, QFont::Normal, Theme::secondaryLabel()),
-                   para(8, 6));
-    else if (!live_.isEmpty())
-        out.append(live_, RichText::chars(Theme::reader(18), Theme::ink()), para(8, 6));
+    liveStart_ = ChatTranscript::live(transcript_->document(), waitingLine_, live_);
 }
 
 void AIChatView::welcome()
 {
-    QTextDocument* document = transcript_->document();
-    document->clear();
-    // Clearing the document resets its root frame: the insets come after.
-    document->setDocumentMargin(0);
-    QTextFrameFormat frame = document->rootFrame()->frameFormat();
-    frame.setLeftMargin(kTranscriptInsetH);
-    frame.setRightMargin(kTranscriptInsetH);
-    frame.setTopMargin(kTranscriptInsetV);
-    frame.setBottomMargin(kTranscriptInsetV);
-    document->rootFrame()->setFrameFormat(frame);
-    RichTextBuilder out(document);
-    const Qt::Alignment centre = Qt::AlignHCenter;
-    out.append(txtWelcomeTitle, RichText::chars(Theme::logo(34), accent()), para(8, 6, 0, centre));
-    out.append(txtWelcomeIntroHead + Arabic::num(1) + txtWelcomeIntro + (Listener::hasRecogniser() ? txtWelcomeSpoken : txtWelcomeTyped), ui(14, QFont::Normal, Theme::secondaryLabel()), para(8, 6, 0, centre));
-    out.append(txtTry, ui(13, QFont::Medium, Theme::secondaryLabel()), para(8, 6, 0, centre));
-    for (qsizetype i = 0; i < welcomeSuggestions.size(); ++i) {
-        if (i > 0)
-            out.append(txtSeparator, ui(13, QFont::Normal, Theme::withAlpha(Theme::secondaryLabel(), 0.6)), para(8, 6, 0, centre));
-        out.append(welcomeSuggestions[i],
-                   linked(ui(13.5, QFont::Medium, accent()), askLink(welcomeSuggestions[i])),
-                   para(8, 6, 0, centre));
-    }
-    out.append(QStringLiteral("\n\n"), QTextCharFormat(), para(8, 6, 0, centre));
+    ChatTranscript::welcome(transcript_->document());
 }
 
 QString AIChatView::askLink(const QString& question)
@@ -541,38 +454,11 @@ void AIChatView::appendQuestion(const QString& question)
 
 void AIChatView::writeQuestion(const QString& question)
 {
-    QTextDocument* document = transcript_->document();
-    {
-        RichTextBuilder out(document);
-        out.append(txtYou, ui(11.5, QFont::DemiBold, Theme::secondaryLabel()), para(0, 4, 22));
-    }
     const double viewport = transcript_->viewport()->width();
     const double width = viewport > 200 ? viewport : (window() && window() != this ? window()->width() : kBubbleFallbackWidth);
-
-    QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::End);
-    QTextTableFormat table;
-    table.setLeftMargin(kBubbleLean * qMax(width - 2 * kTranscriptInsetH, kBubbleMinimum));
-    table.setBorder(1);
-    table.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
-    table.setBorderBrush(Theme::withAlpha(Theme::gold(), 0.35));
-    table.setBackground(Theme::withAlpha(Theme::gold(), 0.16));
-    table.setCellPadding(12);
-    table.setCellSpacing(0);
-    table.setBorderCollapse(true);
-    table.setWidth(QTextLength(QTextLength::PercentageLength, 100));
-    table.setLayoutDirection(Qt::RightToLeft);
-    QTextTable* bubble = cursor.insertTable(1, 1, table);
-    QTextCursor inside = bubble->cellAt(0, 0).firstCursorPosition();
-    inside.setBlockFormat(para(4, 0));
-    // The table's end breaks the line that the question's "\n" would.
-    inside.insertText(question, ui(16, QFont::Bold, questionInk()));
+    ChatTranscript::question(transcript_->document(), question, width);
 }
 
-void AIChatView::appendSender(RichTextBuilder& out)
-{
-    out.append(txtSender, ui(11.5, QFont::DemiBold, accent()), para(0, 2, 14));
-}
 
 void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
 {
@@ -585,18 +471,7 @@ void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
 
 void AIChatView::writeReply(const QString& text, bool examples)
 {
-    RichTextBuilder out(transcript_->document());
-    appendSender(out);
-    const QTextBlockFormat p = para(8, 6);
-    out.append(text + u'\n', RichText::chars(Theme::reader(19), Theme::ink()), p);
-    if (examples) {
-        const QTextBlockFormat e = para(4, 6);
-        for (const auto& [label, question] : SmallTalk::examples()) {
-            out.append(label + QStringLiteral(u":  "), ui(13.5, QFont::Medium, Theme::secondaryLabel()), e);
-            out.append(question + u'\n', linked(ui(14, QFont::Medium, accent()), askLink(question)), e);
-        }
-        out.append(txtExamplesHint, ui(13, QFont::Normal, Theme::secondaryLabel()), p);
-    }
+    ChatTranscript::reply(transcript_->document(), text, examples);
 }
 
 AIChatView::Plan AIChatView::plan(const QString& text, AIMode kind, const std::optional<QString>& lastTopic,
@@ -639,6 +514,7 @@ void AIChatView::askNow()
     sendBtn_->setEnabled(false);
     // A question the model answers starts the engine again.
     engineStopped_ = false;
+    engineChanged();
     const Plan p = plan(question, kind(), lastTopic_, lastMode_);
 
     waitingLine_ = true;
@@ -668,10 +544,7 @@ void AIChatView::askNow()
 
 void AIChatView::removeLive()
 {
-    QTextCursor cursor(transcript_->document());
-    cursor.setPosition(liveStart_);
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
+    ChatTranscript::removeFrom(transcript_->document(), liveStart_);
 }
 
 void AIChatView::receivePiece(std::uint64_t id, const QString& piece)
@@ -695,9 +568,10 @@ void AIChatView::flushPieces()
     if (waitingLine_) {
         removeLive();
         waitingLine_ = false;
+        stopBtn_->setEnabled(true);
+        stopBtn_->show();
     }
-    RichTextBuilder out(transcript_->document());
-    out.append(pending_, RichText::chars(Theme::reader(18), Theme::ink()), para(8, 6));
+    ChatTranscript::livePiece(transcript_->document(), pending_);
     live_ += pending_;
     pending_.clear();
     scrollToEnd();
@@ -731,10 +605,19 @@ void AIChatView::finishQuestion(std::uint64_t id, AIAnswer a, const Plan& p, boo
     lastTopic_ = p.topic;
     lastMode_ = p.mode;
     busy_ = false;
+    stopBtn_->hide();
     sendBtn_->setEnabled(true);
     exportBtn_->setEnabled(true);
     refreshStatus();
     focus();
+}
+
+void AIChatView::stopAnswer()
+{
+    if (!busy_ || stopBtn_->isHidden() || !stopBtn_->isEnabled())
+        return;
+    stopBtn_->setEnabled(false);
+    LocalLLM::stopReply();
 }
 
 bool AIChatView::followLink(const QString& href)
@@ -809,34 +692,7 @@ void AIChatView::speak(int index)
 
 void AIChatView::showReading(std::optional<int> index)
 {
-    const QString prefix = QString::fromLatin1(AnswerRenderer::speakLinkPrefix);
-    struct Link {
-        int position;
-        int length;
-        QString text;
-        QTextCharFormat format;
-    };
-    QList<Link> changes;
-    for (QTextBlock block = transcript_->document()->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            const QString href = fragment.charFormat().anchorHref();
-            if (!href.startsWith(prefix))
-                continue;
-            bool ok = false;
-            const int n = href.mid(prefix.size()).toInt(&ok, 10);
-            const QString text = ok && index == n ? txtStopReading : txtListen;
-            if (fragment.text() != text)
-                changes.append({fragment.position(), fragment.length(), text, fragment.charFormat()});
-        }
-    }
-    // From the end, so that the positions still to change stay where they were.
-    for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
-        QTextCursor cursor(transcript_->document());
-        cursor.setPosition(it->position);
-        cursor.setPosition(it->position + it->length, QTextCursor::KeepAnchor);
-        cursor.insertText(it->text, it->format);
-    }
+    ChatTranscript::showReading(transcript_->document(), index);
 }
 
 AnswerExport::Render AIChatView::exportRenderer()

@@ -94,6 +94,10 @@ public:
     void download(const LocalLLM::ModelInfo& info);
     // The running download, if any.
     LocalLLM::Downloader* downloader() const { return downloader_; }
+    // Stops the answer being written: its reply breaks off and the answer
+    // keeps what of it was verified. Nothing while no reply streams. Escape
+    // and the stop button beside the field run it.
+    void stopAnswer();
     // The microphone button's action.
     void toggleMic();
     bool isListening() const { return listener_ != nullptr; }
@@ -107,6 +111,7 @@ public:
     QPushButton* modelButton() const { return modelBtn_; }
     QPushButton* exportButton() const { return exportBtn_; }
     HoverButton* sendButton() const { return sendBtn_; }
+    QPushButton* stopButton() const { return stopBtn_; }
 
     // Renders an answer for export exactly as the transcript shows it.
     static AnswerExport::Render exportRenderer();
@@ -144,6 +149,9 @@ private:
     };
     static ModelCheck checkModel();
     void showStatus(const ModelCheck& check);
+    // On the engine's change notice: the status follows it, unless the line
+    // speaks for the microphone or a download.
+    void engineChanged();
     void welcome();
     // Recolours the bars' title and the transcript's page for the appearance in force.
     void applyColors();
@@ -160,7 +168,6 @@ private:
     void writeAnswer(int index);
     void writeAnswerText(RichTextBuilder& out, int index);
     void writeLive();
-    void appendSender(RichTextBuilder& out);
     void scrollToEnd();
     void removeLive();
     void receivePiece(std::uint64_t id, const QString& piece);
@@ -186,6 +193,7 @@ private:
     QTextBrowser* transcript_ = nullptr;
     QLineEdit* input_ = nullptr;
     HoverButton* sendBtn_ = nullptr;
+    QPushButton* stopBtn_ = nullptr;  // shown while a reply streams
     QPushButton* exportBtn_ = nullptr;
     HoverButton* micBtn_ = nullptr;
 

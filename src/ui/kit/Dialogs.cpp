@@ -149,9 +149,13 @@ QMessageBox* messageBox(const QString& title, const QString& text, const QString
     auto* box = new QMessageBox(window);
     if (!icon.isNull())
         box->setIconPixmap(icon);
+    // Texts come from files and servers too: a tag in them is shown, never obeyed.
+    box->setTextFormat(Qt::PlainText);
     box->setText(title);
     if (!text.isEmpty()) {
         box->setInformativeText(text);
+        if (auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            info->setTextFormat(Qt::PlainText);
         // The box aligns its text to the left edge once a line wraps; Arabic
         // lines keep to the right one.
         if (auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))

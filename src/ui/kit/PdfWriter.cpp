@@ -1,5 +1,8 @@
 #include "ui/kit/PdfWriter.h"
 
+#include "core/Theme.h"
+
+#include <QHash>
 #include <QImage>
 #include <QPixmap>
 #include <QRegularExpression>
@@ -16,6 +19,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace quorvel::PdfWriter {
@@ -26,6 +30,7 @@ constexpr double kFallbackSize = 12;
 constexpr double kFallbackBorder = 1;
 constexpr char kPrintFeatures[] = "kern 0";
 constexpr char kPlainFeatures[] = "calt 0";
+constexpr gunichar kArabicLam = 0x0644;
 
 struct Unref {
     void operator()(gpointer object) const { g_object_unref(object); }
@@ -105,13 +110,45 @@ void plainForms(PangoAttrList* attributes, const QString& text)
     }
 }
 
+// Whether Pango sets Arabic in `family` itself. A family it does not have
+// (one the application registered with Qt alone), or one without Arabic
+// letters (the system's interface face), leaves the Arabic to a fallback
+// face whose joined letters a reader of the PDF's text gets back reversed
+// or cut («إلجابة»). Any thread; each family is asked once.
+bool setsArabic(const QString& family)
+{
+    static std::mutex mutex;
+    static QHash<QString, bool> known;
+    const std::lock_guard lock(mutex);
+    if (const auto it = known.constFind(family); it != known.cend())
+        return *it;
+    PangoFontMap* map = pango_cairo_font_map_get_default();
+    const Context context(pango_font_map_create_context(map));
+    PangoFontDescription* asked = pango_font_description_new();
+    pango_font_description_set_family(asked, family.toUtf8().constData());
+    PangoFont* font = pango_font_map_load_font(map, context.get(), asked);
+    pango_font_description_free(asked);
+    bool sets = false;
+    if (font) {
+        PangoFontDescription* loaded = pango_font_describe(font);
+        sets = QString::fromUtf8(pango_font_description_get_family(loaded)).compare(family, Qt::CaseInsensitive) == 0
+            && pango_font_has_char(font, kArabicLam);
+        pango_font_description_free(loaded);
+        g_object_unref(font);
+    }
+    known.insert(family, sets);
+    return sets;
+}
+
 // The Pango face of a Qt format. The theme sizes fonts in pixels that stand
 // for points, and the page is measured in points, so either size is taken
-// as points.
+// as points. A face Pango cannot set Arabic in gives way to the body face.
 PangoFontDescription* describe(const QTextCharFormat& format)
 {
     const QFont font = format.font();
-    const QString family = font.families().value(0, font.family());
+    QString family = font.families().value(0, font.family());
+    if (!setsArabic(family))
+        family = Theme::reader(kFallbackSize).family();
     double size = font.pixelSize() > 0 ? double(font.pixelSize()) : font.pointSizeF();
     if (size <= 0)
         size = kFallbackSize;

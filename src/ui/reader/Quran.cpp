@@ -5,6 +5,7 @@
 #include "core/Library.h"
 #include "core/Numbers.h"
 #include "core/Theme.h"
+#include "ui/reader/QuranSpelling.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -74,7 +75,7 @@ QList<Ayah> QuranText::parse(Library& lib, std::int64_t book)
         pending.clear();
         if (a == 1 && s != 1 && Arabic::normalize(text).startsWith(basmalaPrefix))
             text = dropBasmala(text);
-        ayat.append({s, a, text, Arabic::normalize(text, true), page});
+        ayat.append({s, a, text, Arabic::normalize(text, true), Arabic::normalize(QuranSpelling::plain(text), true), page});
     };
 
     const auto rows = lib.main().rows(
@@ -134,19 +135,6 @@ QList<Ayah> QuranText::parse(Library& lib, std::int64_t book)
         }
     }
     return ayat;
-}
-
-std::optional<QuranText::VerseLine> QuranText::verseLine(const QString& line)
-{
-    const qsizetype first = line.indexOf(u'|');
-    const qsizetype second = first < 0 ? -1 : line.indexOf(u'|', first + 1);
-    if (second < 0)
-        return std::nullopt;
-    const auto s = number(line.left(first));
-    const auto a = number(line.mid(first + 1, second - first - 1));
-    if (!s || !a)
-        return std::nullopt;
-    return VerseLine{*s, *a, second + 1};
 }
 
 bool QuranText::complete(const QList<Ayah>& ayat)

@@ -10,6 +10,7 @@
 // rendered text and the selection use. Verse keys elsewhere (the Uthmani map,
 // the page join) are sura × 1000 + verse.
 
+#include "core/QuranLines.h"
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -30,6 +31,7 @@ struct Ayah {
     int n = 0;          // verse number inside the sura, from 1
     QString text;       // as stored in the book, basmala removed
     QString norm;       // Arabic::normalize(text, rasm: true)
+    QString plain;      // the normal form of the text in the plain spelling the books quote it in
     std::optional<int> page; // Mushaf page
 };
 
@@ -55,16 +57,11 @@ public:
     // without verse lines.
     static QList<Ayah> parse(Library& lib, std::int64_t book);
 
-    // A line of the Quran book's own "sura|verse|text" markup.
-    struct VerseLine {
-        std::int64_t sura = 0;
-        std::int64_t verse = 0;
-        qsizetype textStart = 0; // where the verse text starts in the line
-    };
-    // The two numbers opening a "sura|verse|text" line (any digits, spaces
-    // around them) and where its text starts; nothing for any other line.
-    // The numbers are as written, not checked against the Quran's ranges.
-    static std::optional<VerseLine> verseLine(const QString& line);
+    // A line of the Quran book's own "sura|verse|text" markup, read by the
+    // engine's one rule; the numbers are as written, not checked against the
+    // Quran's ranges.
+    using VerseLine = QuranLines::VerseLine;
+    static std::optional<VerseLine> verseLine(const QString& line) { return QuranLines::verseLine(line); }
 
     // True when every sura 1-114 has verses and each forms one run.
     static bool complete(const QList<Ayah>& ayat);

@@ -4,6 +4,7 @@
 #include "core/CountedNoun.h"
 #include "core/Theme.h"
 #include "ui/reader/Quran.h"
+#include "ui/reader/QuranSpelling.h"
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -88,8 +89,11 @@ QString QuranRenderer::display(int i) const
         const auto found = state_.uthmani->constFind(QuranText::key(v.sura, v.n));
         if (found != state_.uthmani->constEnd())
             return *found;
+        return v.text;
     }
-    return v.text;
+    // The library's Quran may be in the Uthmani script itself: the plain
+    // spelling is derived from it.
+    return QuranSpelling::plain(v.text);
 }
 
 QString QuranRenderer::ayatCount(qsizetype count)

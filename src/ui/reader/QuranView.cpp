@@ -87,6 +87,8 @@ constexpr char kPlacesTafsir[] = "كتب التفسير وعلوم القرآن"
 constexpr char kPlacesAll[] = "كل كتب المكتبة";
 constexpr char kNoTafsirTitle[] = "لا كتب تفسير مثبتة";
 constexpr char kNoTafsirText[] = "ثبت كتب التفسير من التنزيلات، أو ابحث في كل المكتبة.";
+constexpr char kOpeningNote[] = "لم يُعثر على «%1» في هذه الكتب، فهذه مواضع مطلع الآية «%2»، وهو مطلع %3 أيضا.";
+constexpr char kListJoin[] = "، ";
 constexpr const char* kTafsirCategoryMarks[] = {"تفسير", "التفاسير", "القرآن"};
 constexpr char kQuranTitle[] = "القرآن الكريم";
 constexpr char kMushafSource[] = "Quran.Mushaf";
@@ -673,24 +675,44 @@ QMenu* QuranView::citedMenu()
     return menu;
 }
 
-void QuranView::searchCited(bool tafsirOnly)
+QuranView::Places QuranView::places(int index) const
 {
-    const QStringList words = q_->ayat[selected_].norm.split(u' ', Qt::SkipEmptyParts);
-    if (words.isEmpty())
-        return;
-    qsizetype taken = words.size() < wholeVerseWords ? words.size() : leadingWords;
+    const QStringList words = q_->ayat[index].plain.split(u' ', Qt::SkipEmptyParts);
+    const qsizetype opening = words.size() < wholeVerseWords ? words.size() : leadingWords;
     // Leading words that open another verse too (the Throne Verse's open
     // Al Imran 2) would find the places of that verse: words are added until
     // no other verse holds them.
-    auto elsewhere = [&](const QString& phrase) {
+    auto holders = [&](const QString& phrase) {
+        QList<int> found;
         for (int i = 0; i < q_->ayat.size(); ++i)
-            if (i != selected_ && q_->ayat[i].norm.contains(phrase))
-                return true;
-        return false;
+            if (i != index && q_->ayat[i].plain.contains(phrase))
+                found.append(i);
+        return found;
     };
-    while (taken < words.size() && elsewhere(words.mid(0, taken).join(u' ')))
+    qsizetype taken = opening;
+    while (taken < words.size() && !holders(words.mid(0, taken).join(u' ')).isEmpty())
         ++taken;
-    const QString phrase = words.mid(0, taken).join(u' ');
+    Places found{words.mid(0, taken).join(u' '), std::nullopt};
+    if (taken == opening)
+        return found;
+    // Books may quote the verse no further than the words it shares.
+    const QString openingWords = words.mid(0, opening).join(u' ');
+    QStringList sharing;
+    for (const int i : holders(openingWords))
+        sharing.append(q_->cite(i));
+    SearchQuery fallback;
+    fallback.andPhrases = {openingWords};
+    fallback.inNotes = false;
+    found.fallback = Fallback{fallback, QString::fromUtf8(kOpeningNote)
+                                            .arg(found.phrase, openingWords, sharing.join(QString::fromUtf8(kListJoin)))};
+    return found;
+}
+
+void QuranView::searchCited(bool tafsirOnly)
+{
+    if (q_->ayat[selected_].plain.isEmpty())
+        return;
+    Places cited = places(selected_);
 
     QSet<std::int64_t> quranBooks;
     const QList<Book> books = lib_->books();
@@ -719,11 +741,13 @@ void QuranView::searchCited(bool tafsirOnly)
                 scope.append(book.id);
     }
     SearchQuery query;
-    query.andPhrases = {phrase};
+    query.andPhrases = {cited.phrase};
     query.inNotes = false;
     query.scope = scope;
+    if (cited.fallback)
+        cited.fallback->query.scope = scope;
     if (onSearch)
-        onSearch(query);
+        onSearch(query, cited.fallback);
 }
 
 // ---- TabContent ---------------------------------------------------------------------

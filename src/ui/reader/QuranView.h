@@ -9,6 +9,7 @@
 #include "search/SearchQuery.h"
 #include "ui/kit/TabContent.h"
 #include "ui/reader/QuranRenderer.h"
+#include "ui/search/SearchTabView.h"
 
 #include <QList>
 #include <QPointer>
@@ -73,7 +74,10 @@ public:
 
     // Callbacks for the owner.
     std::function<void(std::int64_t, std::int64_t)> onOpenBook; // book id, page seq
-    std::function<void(const SearchQuery&)> onSearch;
+    // A library search for the owner to open, with the search to run in its
+    // place when it finds nothing.
+    using Fallback = SearchTabView::Fallback;
+    std::function<void(const SearchQuery&, const std::optional<Fallback>&)> onSearch;
     std::function<void()> onChange;
 
     // Selects verse `ayah` of `sura` (both clamped), leaves result mode and
@@ -91,8 +95,18 @@ public:
     void copyCited();
     // The places menu of the selected verse; its caller pops it up.
     QMenu* citedMenu();
-    // Hands the owner a search of the library for the selected verse.
+    // Hands the owner a search of the library for the selected verse, in the
+    // plain spelling the books quote it in.
     void searchCited(bool tafsirOnly);
+    // The words the places of verse `index` are searched by: the first words
+    // of the verse, lengthened until no other verse holds them. When they
+    // were lengthened, the fallback searches the verse's opening words and
+    // names the verses that share them.
+    struct Places {
+        QString phrase;
+        std::optional<Fallback> fallback;
+    };
+    Places places(int index) const;
     // Shows the first verse on Mushaf page `page` or after it; false when
     // no verse has such a page.
     bool goToPage(int page);

@@ -5,10 +5,7 @@
 #include "core/Notifier.h"
 #include "core/Numbers.h"
 #include "core/Theme.h"
-#include "search/SearchEngine.h"
 #include "ui/kit/BarView.h"
-#include "ui/kit/Beep.h"
-#include "ui/kit/GuiJob.h"
 #include "ui/kit/MarkedScroller.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/kit/TrackStyle.h"
@@ -17,7 +14,6 @@
 #include "ui/reader/PageTextView.h"
 #include "ui/reader/TocModel.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -28,7 +24,6 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QSlider>
-#include <QSet>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -66,8 +61,6 @@ constexpr int kOutlineRowHeight = 26;
 constexpr int kOutlineIndent = 14;
 constexpr int kTextInsetH = 34;
 constexpr int kTextInsetV = 22;
-constexpr int kFlashDelayMs = 120;
-constexpr int kFlashLengthMs = 450;
 
 constexpr char kTocTip[] = "إظهار/إخفاء فهرس الكتاب";
 constexpr char kCardTip[] = "بطاقة الكتاب";
@@ -93,7 +86,6 @@ constexpr char kPageCaption[] = "الصفحة";
 constexpr char kBackTip[] = "رجوع";
 constexpr char kForwardTip[] = "تقدّم";
 constexpr char kBookNotesTip[] = "تعليقات هذا الكتاب";
-constexpr char kHitSeparator[] = " / ";
 
 constexpr char kNoteSymbol[] = "note.text";
 constexpr char kNoteBadgeSymbol[] = "note.text.badge.plus";
@@ -110,12 +102,6 @@ void setInset(QTextDocument* document)
     document->rootFrame()->setFrameFormat(frame);
 }
 
-// Lays the whole document out, so that its height and positions are final.
-void ensureLayout(QTextDocument* document)
-{
-    document->documentLayout()->blockBoundingRect(document->lastBlock());
-}
-
 // Shows a menu of the reader's at the mouse; it goes once closed.
 void popUp(QMenu* menu)
 {
@@ -123,17 +109,6 @@ void popUp(QMenu* menu)
         return;
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(QCursor::pos());
-}
-
-// Recolours the background of one range of the page.
-void setBackground(QTextDocument* document, const Arabic::Range& range, const QColor& color)
-{
-    QTextCursor cursor(document);
-    cursor.setPosition(int(range.location));
-    cursor.setPosition(int(range.location + range.length), QTextCursor::KeepAnchor);
-    QTextCharFormat format;
-    format.setBackground(color);
-    cursor.mergeCharFormat(format);
 }
 
 } // namespace
@@ -527,6 +502,7 @@ void ReaderView::go(std::int64_t seq, bool record)
                         {Theme::goldInk(), Theme::accent()});
     render();
     syncOutline();
+    followCollation();
     if (onChange)
         onChange();
 }
@@ -760,199 +736,6 @@ void ReaderView::setTashkeelVisible(bool on)
 {
     tashkeel_ = on;
     render();
-}
-
-void ReaderView::updateHitUI(bool)
-{
-    const int count = int(hitRanges_.size());
-    hitLabel_->setText(count == 0 ? QString()
-                                  : Arabic::num(hitIndex_ + 1) + QString::fromUtf8(kHitSeparator) + Arabic::num(count));
-    QTextDocument* document = textView_->document();
-    if (!document)
-        return;
-    ensureLayout(document);
-    // A short page still fills the view, so marks are fractions of whichever is taller.
-    const double height = std::max({document->size().height(), double(textView_->viewport()->height()), 1.0});
-    QList<double> marks;
-    marks.reserve(count);
-    for (const Arabic::Range& range : hitRanges_)
-        marks.append(RichText::rangeRect(*document, range.location, range.length).center().y() / height);
-    scroller_->setMarks(marks);
-
-    if (count == 0) {
-        scroller_->setValue(0);
-        return;
-    }
-    const Arabic::Range& current = hitRanges_[hitIndex_];
-    const QRectF rect = RichText::rangeRect(*document, current.location, current.length);
-    // Document positions include the inset, so it is not added again.
-    const double clip = textView_->viewport()->height();
-    double y = rect.center().y() - 0.5 * clip;
-    y = std::min(y, document->size().height() - clip);
-    y = std::max(y, 0.0);
-    scroller_->setValue(int(std::lround(y)));
-
-    QPointer<ReaderView> self(this);
-    QTimer::singleShot(kFlashDelayMs, this, [self] {
-        if (self)
-            self->flashCurrentHit();
-    });
-}
-
-void ReaderView::pageFindConfirmed()
-{
-    const QString text = pageFind_->text();
-    if (text == lastFind_ && !hitRanges_.isEmpty()) {
-        nextHit(1);
-        return;
-    }
-    lastFind_ = text;
-    hitIndex_ = 0;
-    render();
-}
-
-void ReaderView::nextHit(int delta)
-{
-    const int target = hitIndex_ + delta;
-    if (!hitRanges_.isEmpty() && target >= 0 && target < hitRanges_.size()) {
-        // Only the two backgrounds change; the page is not rendered again.
-        setBackground(textView_->document(), hitRanges_[hitIndex_], Theme::hitMark());
-        setBackground(textView_->document(), hitRanges_[target], Theme::hitCurrent());
-        hitIndex_ = target;
-        updateHitUI(true);
-        return;
-    }
-    if (onHitOverflow) {
-        pendingLastHit_ = delta < 0;
-        const QPointer<ReaderView> self(this);
-        onHitOverflow(delta);
-        // An owner that did not move (it beeped at its first or last
-        // result) must not leave the next page change starting at its end.
-        if (self)
-            self->pendingLastHit_ = false;
-        return;
-    }
-    if (highlight_.isEmpty()) {
-        Beep::play();
-        return;
-    }
-    if (bookHitSeqs_)
-        stepToHitPage(delta);
-    else
-        searchBookHits(delta);
-}
-
-void ReaderView::stepToHitPage(int delta)
-{
-    Q_ASSERT(bookHitSeqs_);
-    std::optional<std::int64_t> to;
-    if (delta <= 0) {
-        auto it = std::lower_bound(bookHitSeqs_->begin(), bookHitSeqs_->end(), seq_);
-        if (it != bookHitSeqs_->begin())
-            to = *std::prev(it);
-    } else {
-        auto it = std::upper_bound(bookHitSeqs_->begin(), bookHitSeqs_->end(), seq_);
-        if (it != bookHitSeqs_->end())
-            to = *it;
-    }
-    if (!to) {
-        Beep::play();
-        return;
-    }
-    pendingLastHit_ = delta < 0;
-    go(*to, true);
-}
-
-SearchQuery ReaderView::bookHitQuery() const
-{
-    SearchQuery q;
-    if (query_) {
-        q = *query_;
-    } else {
-        for (const Term& term : highlight_) {
-            q.orPhrases.append(term.first);
-            if (term.second != Arabic::Match::word)
-                q.affix = true;
-        }
-    }
-    q.scope = QList<std::int64_t>{book_.id};
-    q.inNotes = false;
-    q.inTitles = false;
-    q.semantic = false;
-    return q;
-}
-
-void ReaderView::searchBookHits(int delta)
-{
-    ++bookSearchCount_;
-    // The task shares the library, so closing the tab or quitting while it
-    // runs never leaves it reading freed memory.
-    const std::shared_ptr<Library> lib = lib_;
-    const SearchQuery q = bookHitQuery();
-    const std::int64_t bookId = book_.id;
-    GuiJob::run(
-        this,
-        [lib, q, bookId] {
-            QSet<std::int64_t> seqs;
-            SearchEngine engine(*lib);
-            engine.run(q, SearchEngine::defaultLimit, [&seqs, bookId](const QList<SearchHit>& hits, bool) {
-                for (const SearchHit& hit : hits)
-                    if (hit.bookId == bookId)
-                        seqs.insert(hit.seq);
-            });
-            QList<std::int64_t> sorted(seqs.begin(), seqs.end());
-            std::sort(sorted.begin(), sorted.end());
-            return sorted;
-        },
-        [bookId, delta](ReaderView& reader, QList<std::int64_t> sorted) {
-            // Dropped when the reader shows another book.
-            if (reader.book_.id != bookId)
-                return;
-            reader.bookHitSeqs_ = std::move(sorted);
-            reader.stepToHitPage(delta);
-        });
-}
-
-void ReaderView::flashCurrentHit()
-{
-    // A short glow over the current hit, where another desktop shows its
-    // find indicator.
-    if (!window() || !window()->isVisible() || hitIndex_ < 0 || hitIndex_ >= hitRanges_.size())
-        return;
-    const Arabic::Range& current = hitRanges_[hitIndex_];
-    QTextEdit::ExtraSelection glow;
-    glow.cursor = QTextCursor(textView_->document());
-    glow.cursor.setPosition(int(current.location));
-    glow.cursor.setPosition(int(current.location + current.length), QTextCursor::KeepAnchor);
-    glow.format.setBackground(Theme::hitGlow());
-    textView_->setExtraSelections({glow});
-    QPointer<QTextBrowser> view(textView_);
-    QTimer::singleShot(kFlashLengthMs, textView_, [view] {
-        if (view)
-            view->setExtraSelections({});
-    });
-}
-
-double ReaderView::scrollFraction() const
-{
-    const int range = scroller_->maximum();
-    if (range <= 0)
-        return 0;
-    return std::clamp(double(scroller_->value()) / range, 0.0, 1.0);
-}
-
-void ReaderView::setScrollFraction(double fraction)
-{
-    if (!isVisible()) {
-        // Before the first layout the page's height is not known yet.
-        pendingFraction_ = fraction;
-        return;
-    }
-    ensureLayout(textView_->document());
-    const int range = scroller_->maximum();
-    if (range <= 0)
-        return;
-    scroller_->setValue(int(std::lround(std::clamp(fraction, 0.0, 1.0) * range)));
 }
 
 void ReaderView::showEvent(QShowEvent* event)

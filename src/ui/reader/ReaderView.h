@@ -40,6 +40,7 @@ class HoverButton;
 class Label;
 class Library;
 class MarkedScroller;
+class SmartPopover;
 class TocModel;
 
 class ReaderView : public TabContent {
@@ -49,6 +50,9 @@ public:
 
     static constexpr const char* sessionKind = "book";
     static constexpr const char* tabSymbol = "book.closed.fill";
+    // The keys of the other editions and of the collation with one.
+    static constexpr const char* editionsShortcut = "Ctrl+Shift+E";
+    static constexpr const char* collateShortcut = "Ctrl+Shift+M";
     static constexpr double tocShare = 0.24;
     static constexpr int tocMaxWidth = 300;
     static constexpr int tocMinWidth = 150;
@@ -177,7 +181,17 @@ public:
     std::optional<WordAt> word(const QPoint& viewportPos) const;
     // Shows an analysis pop-up under `rect` of the page text, or under the
     // header without one; the panel is built away from the window.
-    void showSmart(const QString& title, std::optional<QRect> rect, std::function<PanelText::Text()> build);
+    std::shared_ptr<SmartPopover> showSmart(const QString& title, std::optional<QRect> rect,
+                                            std::function<PanelText::Text()> build);
+    // The other editions of the book and where they hold the page shown.
+    void showEditions();
+    // The page shown collated with its counterpart in `otherBook`, or in the
+    // first other edition of the book that holds one; a beep without one.
+    // The collation follows the page while it stays open.
+    void showCollation(std::int64_t otherBook);
+    void collateWithEdition();
+    // The open collation pop-up, if any.
+    std::shared_ptr<SmartPopover> collation() const { return collation_.lock(); }
     // Follows an in-app link: a page (of this book or another), a library
     // search, or a collation.
     void handleSmartLink(const QString& link);
@@ -268,6 +282,8 @@ private:
     // Runs the query over the whole book on the thread pool, then steps.
     void searchBookHits(int delta);
     SearchQuery bookHitQuery() const;
+    // Collates the new page in the open collation pop-up.
+    void followCollation();
 
     std::shared_ptr<Library> lib_;
     Book book_;
@@ -293,6 +309,8 @@ private:
     bool userHidToc_ = false;
     bool didSetSplit_ = false;
     std::optional<double> pendingFraction_; // a scroll position waiting for the first layout
+    std::weak_ptr<SmartPopover> collation_; // the collation pop-up of this reader
+    std::int64_t collationBook_ = 0;        // the edition it collates with
     Reading reading_ = Reading::remembered;
 
     BarView* header_ = nullptr;

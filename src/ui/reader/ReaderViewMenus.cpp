@@ -11,12 +11,15 @@
 #include "core/Library.h"
 #include "core/Numbers.h"
 #include "ui/kit/BarView.h"
+#include "ui/kit/Beep.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/kit/MenuPages.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/reader/SmartPopover.h"
 #include "scholar/Collate.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QKeySequence>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -29,6 +32,7 @@ namespace {
 constexpr char kPageSources[] = "مصادر هذا النصّ ونقوله (العزو الحيّ)";
 constexpr char kPageIsnad[] = "الإسناد والرواة في هذه الصفحة";
 constexpr char kPageEditions[] = "طبعات أخرى من الكتاب ومقابلتها";
+constexpr char kCollateWithEdition[] = "قابل هذه الصفحة بطبعة أخرى";
 constexpr char kPhraseTreeOf[] = "شجرة المسألة: «";
 constexpr char kPhraseTreeFirst[] = "شجرة المسألة (حدّد عبارة أولاً)";
 constexpr char kWordAnalysisOf[] = "تحليل الكلمة: «";
@@ -38,6 +42,7 @@ constexpr int kPhraseTreeCharacters = 30;
 constexpr char kNoNotes[] = "لا توجد تعليقات في هذا الكتاب";
 constexpr char kNewNote[] = "تعليق جديد على هذه الصفحة";
 constexpr int kNoteCharacters = 60;
+constexpr int kNotesMenuOtherRows = 3; // the separator and the new note
 
 constexpr char kCopyCited[] = "نسخ مع العزو";
 constexpr char kNoteOnPage[] = "تعليق على هذه الصفحة";
@@ -181,11 +186,23 @@ QMenu* ReaderView::smartToolsMenu()
             if (self)
                 self->showSmart(QString::fromUtf8(kIsnadTitle), std::nullopt, [lib, page] { return PanelText::isnad(*lib, page); });
         });
-        connect(menu->addAction(QString::fromUtf8(kPageEditions)), &QAction::triggered, this, [self, lib, page, book] {
+        QAction* editions = menu->addAction(QString::fromUtf8(kPageEditions));
+        connect(editions, &QAction::triggered, this, [self] {
             if (self)
-                self->showSmart(QString::fromUtf8(kEditionsTitle), std::nullopt,
-                                [lib, book, id = page.id] { return PanelText::editions(*lib, book, id); });
+                self->showEditions();
         });
+        QAction* collate = menu->addAction(QString::fromUtf8(kCollateWithEdition));
+        connect(collate, &QAction::triggered, this, [self] {
+            if (self)
+                self->collateWithEdition();
+        });
+        // The keys the main menu gives them, shown here too; the menu's own
+        // copies answer no key.
+        for (const auto& [action, key] : {std::pair{editions, editionsShortcut}, std::pair{collate, collateShortcut}}) {
+            action->setShortcut(QKeySequence(QString::fromLatin1(key)));
+            action->setShortcutContext(Qt::WidgetShortcut);
+            action->setShortcutVisibleInContextMenu(true);
+        }
     }
     const QString selection = selectedText();
     QAction* tree = menu->addAction(selection.isEmpty() ? QString::fromUtf8(kPhraseTreeFirst)
@@ -211,18 +228,22 @@ QMenu* ReaderView::notesMenu()
     auto* menu = new QMenu(this);
     const QPointer<ReaderView> self(this);
     const QList<Note> notes = lib_->notes(book_.id);
+    QList<QAction*> items;
     for (const Note& note : notes) {
         // The page as the reader names it ("ج٢ ص٦"), not its place in the book.
         const std::optional<Page> page = lib_->page(book_.id, note.seq);
-        QAction* item = menu->addAction(PanelText::pageLabel(page ? page->vol : std::nullopt,
-                                                             page ? page->num : std::nullopt, note.seq) +
-                                        QStringLiteral(": ") + PanelText::leftCharacters(note.text, kNoteCharacters));
+        auto* item = new QAction(PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, note.seq) +
+                                     QStringLiteral(": ") + PanelText::leftCharacters(note.text, kNoteCharacters),
+                                 menu);
+        items << item;
         const std::int64_t seq = note.seq;
         connect(item, &QAction::triggered, this, [self, seq] {
             if (self)
                 self->go(seq, true);
         });
     }
+    // A book with many notes keeps the menu to the screen's height.
+    MenuPages::add(menu, items, MenuPages::rows(menu) - kNotesMenuOtherRows);
     if (notes.isEmpty())
         menu->addAction(QString::fromUtf8(kNoNotes))->setEnabled(false);
     menu->addSeparator();
@@ -316,11 +337,12 @@ std::optional<ReaderView::WordAt> ReaderView::word(const QPoint& viewportPos) co
     return WordAt{found, rect.toAlignedRect()};
 }
 
-void ReaderView::showSmart(const QString& title, std::optional<QRect> rect, std::function<PanelText::Text()> build)
+std::shared_ptr<SmartPopover> ReaderView::showSmart(const QString& title, std::optional<QRect> rect,
+                                                    std::function<PanelText::Text()> build)
 {
     QWidget* anchor = rect ? static_cast<QWidget*>(textView_->viewport()) : static_cast<QWidget*>(header_);
     const QPointer<ReaderView> self(this);
-    SmartPopover::show(
+    return SmartPopover::show(
         title, anchor, rect,
         [self](const QString& link) {
             if (self)
@@ -353,10 +375,15 @@ void ReaderView::handleSmartLink(const QString& link)
         const QList<std::int64_t> numbers = numbersOf(link, collate);
         if (numbers.size() != 2)
             return;
-        const std::shared_ptr<Library> lib = lib_;
-        showSmart(QString::fromUtf8(kCollateTitle), std::nullopt, [lib, pageId = numbers[0], other = numbers[1]] {
-            return PanelText::collate(*lib, pageId, other);
-        });
+        // The link names the page it was made on: another page keeps it.
+        if (page_ && numbers[0] == page_->id)
+            showCollation(numbers[1]);
+        else {
+            const std::shared_ptr<Library> lib = lib_;
+            showSmart(QString::fromUtf8(kCollateTitle), std::nullopt, [lib, pageId = numbers[0], other = numbers[1]] {
+                return PanelText::collate(*lib, pageId, other);
+            });
+        }
     } else if (link.startsWith(narrator)) {
         // A narrator of the isnad panel, or of another card: his own card.
         const QList<std::int64_t> numbers = numbersOf(link, narrator);
@@ -370,6 +397,50 @@ void ReaderView::handleSmartLink(const QString& link)
         if (question && !question->isEmpty() && onAskAssistant)
             onAskAssistant(*question);
     }
+}
+
+void ReaderView::showEditions()
+{
+    if (!page_)
+        return;
+    const std::shared_ptr<Library> lib = lib_;
+    showSmart(QString::fromUtf8(kEditionsTitle), std::nullopt,
+              [lib, book = book_, id = page_->id] { return PanelText::editions(*lib, book, id); });
+}
+
+void ReaderView::showCollation(std::int64_t otherBook)
+{
+    if (!page_)
+        return;
+    const std::shared_ptr<Library> lib = lib_;
+    collationBook_ = otherBook;
+    collation_ = showSmart(QString::fromUtf8(kCollateTitle), std::nullopt, [lib, pageId = page_->id, otherBook] {
+        return PanelText::collate(*lib, pageId, otherBook);
+    });
+}
+
+void ReaderView::collateWithEdition()
+{
+    if (page_)
+        for (const std::int64_t other : BookTitles::otherEditions(*lib_->catalog(), book_.id))
+            if (Collate::counterpart(*lib_, *page_, other)) {
+                showCollation(other);
+                return;
+            }
+    Beep::play();
+}
+
+void ReaderView::followCollation()
+{
+    const std::shared_ptr<SmartPopover> open = collation_.lock();
+    if (!open || !open->isOpen())
+        return;
+    if (!page_) {
+        open->close();
+        return;
+    }
+    const std::shared_ptr<Library> lib = lib_;
+    open->rebuild([lib, pageId = page_->id, other = collationBook_] { return PanelText::collate(*lib, pageId, other); });
 }
 
 std::function<void()> ReaderView::phraseTree(const QString& phrase)

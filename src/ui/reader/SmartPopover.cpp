@@ -152,17 +152,15 @@ std::shared_ptr<SmartPopover> SmartPopover::show(const QString& title, QWidget* 
     column->setContentsMargins(0, 0, 0, 0);
     column->addWidget(text);
 
-    PanelText::Text waiting;
-    waiting += PanelText::text(QString::fromUtf8(waitingText), PanelText::Tone::secondary, kWaitingSize);
-    std::unique_ptr<QTextDocument> first = document(waiting);
-    first->setParent(text);
-    text->setDocument(first.release());
+    p->frame_ = frame;
+    p->text_ = text;
+    p->self_ = p;
+    p->build_ = std::move(build);
+    p->showWaiting();
 
     // A click on a link is read from the raw href under the mouse, not from
     // a QUrl, which would re-encode the Arabic of a search link.
     text->viewport()->installEventFilter(new LinkCatcher(text, p));
-    p->frame_ = frame;
-    p->text_ = text;
 
     const QRect local = rect.value_or(anchor->rect());
     const QRect area(anchor->mapToGlobal(local.topLeft()), local.size());
@@ -171,33 +169,76 @@ std::shared_ptr<SmartPopover> SmartPopover::show(const QString& title, QWidget* 
     const QScreen* screen = QGuiApplication::screenAt(area.center());
     if (!screen)
         screen = anchor->screen();
-    frame->setGeometry(screen ? place(area, frame->size(), screen->availableGeometry())
-                              : QRect(area.bottomLeft(), frame->size()));
+    // Inside the reader's window too, where it has the room: a word near the
+    // page's edge would put the pop-up past the window's side.
+    QRect room = screen ? screen->availableGeometry() : QRect();
+    const QRect window = anchor->window()->frameGeometry();
+    if (!room.isEmpty() && room.intersected(window).width() >= width)
+        room = QRect(room.intersected(window).left(), room.top(), room.intersected(window).width(), room.height());
+    frame->setGeometry(room.isEmpty() ? QRect(area.bottomLeft(), frame->size()) : place(area, frame->size(), room));
     frame->show();
     shown() = p;
 
-    // The panel goes to the text view: a window closed meanwhile takes the
-    // view with it, and the built panel is dropped.
-    auto start = [p, text, build = std::move(build)] {
-        const int generation = ++p->generation_;
-        GuiJob::run(text, build, [p, generation](QTextBrowser& view, const PanelText::Text& built) {
-            // A build overtaken by a later one is dropped.
-            if (generation != p->generation_)
-                return;
-            std::unique_ptr<QTextDocument> doc = document(built);
-            QTextDocument* old = view.document();
-            doc->setParent(&view);
-            view.setDocument(doc.release());
-            if (old && old->parent() == &view)
-                old->deleteLater();
-            p->built_ = true;
-        });
-    };
-    start();
+    p->start();
     // The panel's numbers follow the digits preference: built again when the
     // preferences change.
-    QObject::connect(&Notifier::shared(), &Notifier::readerSettingsChanged, text, start);
+    QObject::connect(&Notifier::shared(), &Notifier::readerSettingsChanged, text, [weak = std::weak_ptr(p)] {
+        if (const std::shared_ptr<SmartPopover> popover = weak.lock())
+            popover->start();
+    });
     return p;
+}
+
+void SmartPopover::showWaiting()
+{
+    if (!text_)
+        return;
+    PanelText::Text waiting;
+    waiting += PanelText::text(QString::fromUtf8(waitingText), PanelText::Tone::secondary, kWaitingSize);
+    std::unique_ptr<QTextDocument> doc = document(waiting);
+    // The view's first document is its own, deleted as it is replaced.
+    QTextDocument* old = text_->document();
+    const bool ours = old && old->parent() == text_;
+    doc->setParent(text_);
+    text_->setDocument(doc.release());
+    if (ours)
+        old->deleteLater();
+}
+
+void SmartPopover::start()
+{
+    // The panel goes to the text view: a window closed meanwhile takes the
+    // view with it, and the built panel is dropped.
+    const std::shared_ptr<SmartPopover> p = self_.lock();
+    if (!p || !text_)
+        return;
+    const int generation = ++generation_;
+    GuiJob::run(text_.data(), build_, [p, generation](QTextBrowser& view, const PanelText::Text& built) {
+        // A build overtaken by a later one is dropped.
+        if (generation != p->generation_)
+            return;
+        std::unique_ptr<QTextDocument> doc = document(built);
+        QTextDocument* old = view.document();
+        const bool ours = old && old->parent() == &view;
+        doc->setParent(&view);
+        view.setDocument(doc.release());
+        if (ours)
+            old->deleteLater();
+        p->built_ = true;
+    });
+}
+
+bool SmartPopover::isOpen() const
+{
+    return frame_ && frame_->isVisible();
+}
+
+void SmartPopover::rebuild(Build build)
+{
+    build_ = std::move(build);
+    built_ = false;
+    showWaiting();
+    start();
 }
 
 void SmartPopover::follow(const QString& link)

@@ -58,6 +58,11 @@ public:
     // Follows a link: closes the pop-up, then hands the link on.
     void follow(const QString& link);
     void close();
+    // Whether the pop-up is still on screen.
+    bool isOpen() const;
+    // Builds the panel again from `build`, in place, with the waiting line
+    // meanwhile: the pop-up follows what it describes.
+    void rebuild(Build build);
 
 private:
     SmartPopover() = default;
@@ -65,7 +70,14 @@ private:
     QString title_;
     QPointer<QFrame> frame_;
     QPointer<QTextBrowser> text_;
+    // Starts a build of the panel; the last one started is the one shown.
+    void start();
+    // Shows the waiting line until the panel is built.
+    void showWaiting();
+
     OnLink onLink_;
+    Build build_;
+    std::weak_ptr<SmartPopover> self_;
     bool built_ = false;
     int generation_ = 0; // the builds started, the last one the one shown
 };

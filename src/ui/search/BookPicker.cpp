@@ -73,15 +73,18 @@ void BookPicker::catalogueChanged()
     sortTitle_.clear();
     searchText_.reserve(catalog_->books.size());
     sortTitle_.reserve(catalog_->books.size());
-    for (const Book& book : catalog_->books) {
-        searchText_.insert(book.id, Arabic::normalize(book.title + QStringLiteral(" ") + lib_->authorName(book), true));
-        sortTitle_.insert(book.id, composed(book.title));
-    }
     QList<std::int64_t> ids;
     ids.reserve(catalog_->books.size());
     for (const Book& book : catalog_->books)
         ids.append(book.id);
     titleLabel_ = BookTitles::labels(*catalog_, ids);
+    // A book is found by what its row shows: an edition by its edition label.
+    for (const Book& book : catalog_->books) {
+        searchText_.insert(book.id, Arabic::normalize(titleLabel_.value(book.id, book.title) + QStringLiteral(" ") +
+                                                          lib_->authorName(book),
+                                                      true));
+        sortTitle_.insert(book.id, composed(book.title));
+    }
 }
 
 QStringList BookPicker::pieces(const QString& filter)

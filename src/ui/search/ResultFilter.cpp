@@ -6,6 +6,7 @@
 #include "search/SearchEngine.h"
 
 #include <QMap>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -169,6 +170,21 @@ QString ResultFilter::statusText(int shown, int titles, int notes, std::int64_t 
     if (!broad.isEmpty())
         text += QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kBroadBefore) + broad.join(QString::fromUtf8(kBroadJoin)) + QString::fromUtf8(kBroadAfter);
     return text;
+}
+
+QStringList ResultFilter::asTyped(const SearchQuery& q, const QStringList& broad)
+{
+    QStringList out = broad;
+    for (const QString& phrase : q.andPhrases + q.orPhrases + q.notPhrases)
+        for (const QString& piece : phrase.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+            const QStringList words = Arabic::queryWords(piece, false).words;
+            if (words.size() != 1)
+                continue;
+            const qsizetype at = broad.indexOf(words.first());
+            if (at >= 0)
+                out[at] = piece;
+        }
+    return out;
 }
 
 QString ResultFilter::emptyText(const Library& lib, const SearchQuery& q, const QStringList& broad)

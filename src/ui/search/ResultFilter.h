@@ -78,6 +78,10 @@ public:
     static QString statusText(int shown, int titles, int notes, std::int64_t pageHits, bool done,
                               const QStringList& broad);
 
+    // The patterns the engine found too broad (in the normal form it reads
+    // them in) as the query writes them: «*ة», not «*ه».
+    static QStringList asTyped(const SearchQuery& q, const QStringList& broad);
+
     // What a tab whose run found nothing says: that nothing was found and,
     // where the query shows it, why (a request too long, a wildcard with no
     // letters, a word too short to expand, a scope holding no book of `lib`).

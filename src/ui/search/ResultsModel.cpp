@@ -168,6 +168,12 @@ ResultsModel::RowData ResultsModel::rowData(int row)
     return *cache_.insert(i, data);
 }
 
+void ResultsModel::setTerms(const QList<SearchQuery::Term>& terms)
+{
+    terms_ = terms;
+    clearRendered();
+}
+
 void ResultsModel::clearRendered()
 {
     cache_.clear();

@@ -62,6 +62,8 @@ public:
     // Drops the rendered rows, whose digits followed the preference of their
     // time, and has the views ask again.
     void clearRendered();
+    // Marks other terms in the rows rendered from now on.
+    void setTerms(const QList<SearchQuery::Term>& terms);
     // Where the highlight terms match in a text: one list per term, joined
     // as found (neither sorted nor merged).
     QList<Arabic::Range> hitRanges(const QString& text) const;

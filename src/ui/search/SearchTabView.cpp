@@ -72,6 +72,7 @@ constexpr std::uint32_t kGridDark = 0x333333;
 constexpr double kControlFontSize = 12;
 constexpr double kCountFontSize = 13;
 constexpr double kHintFontSize = 15;
+constexpr int kNoteInset = 6;
 constexpr int kFieldWidth = 170;
 constexpr int kBarHeight = 34;
 constexpr int kBarSpacing = 8;
@@ -197,6 +198,11 @@ void SearchTabView::build()
     auto* column = new QVBoxLayout(bottom_);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    note_ = label(QString(), kCountFontSize, QFont::Normal, Theme::secondaryLabel());
+    note_->setWordWrap(true);
+    note_->setContentsMargins(kNoteInset, kNoteInset, kNoteInset, kNoteInset);
+    note_->hide();
+    column->addWidget(note_);
     column->addWidget(table_, 1);
     column->addWidget(buildBar());
     bottom_->setMinimumHeight(resultsMinHeight);
@@ -404,6 +410,8 @@ void SearchTabView::absorb(const QList<SearchHit>& hits, bool done)
 
 void SearchTabView::finish()
 {
+    if (runFallback())
+        return;
     updatePopups();
     if (readPopups())
         model_->refilter(filter_);
@@ -417,7 +425,7 @@ void SearchTabView::finish()
     if (engine_) {
         if (!restored)
             lib_->addHistory(query_.title(), query_.json(), model_->all().size());
-        broad_ = engine_->tooBroad();
+        broad_ = ResultFilter::asTyped(query_, engine_->tooBroad());
     } else {
         broad_.clear();
     }
@@ -428,8 +436,27 @@ void SearchTabView::finish()
         hint_->setText(ResultFilter::emptyText(*lib_, query_, broad_));
 }
 
+bool SearchTabView::runFallback()
+{
+    if (!engine_ || !model_->all().isEmpty() || !fallback)
+        return false;
+    const Fallback taken = *std::exchange(fallback, std::nullopt);
+    query_ = taken.query;
+    terms_ = query_.highlightTerms();
+    model_->setTerms(terms_);
+    note_->setText(taken.note);
+    note_->show();
+    done_ = false;
+    if (onTitle)
+        onTitle(title());
+    start();
+    return true;
+}
+
 void SearchTabView::cancel()
 {
+    // A stopped run has not found nothing: no fallback follows it.
+    fallback.reset();
     if (engine_)
         engine_->cancel();
 }

@@ -94,6 +94,14 @@ public:
 
     // The row to select when the run ends, set by the owner.
     std::optional<int> restoreRow;
+    // A search run in place of the tab's own when that finds nothing, and
+    // the line that says so above the results; set by the owner before the
+    // run ends.
+    struct Fallback {
+        SearchQuery query;
+        QString note;
+    };
+    std::optional<Fallback> fallback;
     // Set by the owner for a tab a session brings back: its run repeats a
     // search already in the records, so it is not recorded again.
     bool restored = false;
@@ -142,6 +150,8 @@ public:
     QWidget* readerHost() const { return readerHost_; }
     QWidget* bottom() const { return bottom_; }
     QLabel* countLabel() const { return countLabel_; }
+    // The line saying that the fallback search ran; hidden until it does.
+    QLabel* noteLabel() const { return note_; }
     QComboBox* categoryPopup() const { return catPopup_; }
     QComboBox* centuryPopup() const { return centPopup_; }
     QLineEdit* saveField() const { return saveField_; }
@@ -163,6 +173,9 @@ private:
     // Reads the pop-ups' choices into the filter; true when they changed.
     bool readPopups();
     void start();
+    // Runs the fallback in place of a run that found nothing; false when
+    // there is none to run.
+    bool runFallback();
     // Takes a batch of the run into the queue the GUI thread drains.
     void receive(const QList<SearchHit>& hits, bool done);
     // Absorbs the queued hits in slices for a short while, then lets the
@@ -202,6 +215,7 @@ private:
     QWidget* bottom_ = nullptr;
     QTableView* table_ = nullptr;
     QLabel* countLabel_ = nullptr;
+    QLabel* note_ = nullptr;
     QComboBox* catPopup_ = nullptr;
     QComboBox* centPopup_ = nullptr;
     QLineEdit* saveField_ = nullptr;

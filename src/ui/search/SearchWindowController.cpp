@@ -308,6 +308,8 @@ QWidget* SearchWindowController::buildPicker()
     outline_->setModel(model_);
     outline_->setItemDelegate(new RowDelegate(outline_));
     outline_->setUniformRowHeights(true);
+    // Two editions' rows differ at the end of their labels: the middle goes.
+    outline_->setTextElideMode(Qt::ElideMiddle);
     outline_->setIndentation(kIndentation);
     outline_->setExpandsOnDoubleClick(false);
     outline_->setContextMenuPolicy(Qt::PreventContextMenu);

@@ -61,6 +61,8 @@ constexpr char kActualSize[] = "الحجم الأصلي";
 constexpr char kSmaller[] = "تصغير الخطّ";
 constexpr char kNightReading[] = "القراءة الليلية";
 constexpr char kBookCard[] = "بطاقة الكتاب";
+constexpr char kEditions[] = "طبعات أخرى من الكتاب ومقابلتها";
+constexpr char kCollate[] = "قابل هذه الصفحة بطبعة أخرى";
 
 constexpr char kNextHit[] = "التطابق التالي";
 constexpr char kPreviousHit[] = "التطابق السابق";
@@ -318,6 +320,10 @@ QMenu* viewMenu(const MainLookup& main, QWidget* parent)
     menu->addSeparator();
     item(menu, kNightReading, {ctrlShift(Qt::Key_N)}, [] { toggleNightReading(); });
     item(menu, kBookCard, {ctrl(Qt::Key_I)}, onReader(main, [](ReaderView& r) { r.showBookCard(); }));
+    item(menu, kEditions, {QKeySequence(QString::fromLatin1(ReaderView::editionsShortcut))},
+         onReader(main, [](ReaderView& r) { r.showEditions(); }));
+    item(menu, kCollate, {QKeySequence(QString::fromLatin1(ReaderView::collateShortcut))},
+         onReader(main, [](ReaderView& r) { r.collateWithEdition(); }));
     return menu;
 }
 

@@ -2,7 +2,6 @@
 
 #include "assistant/LocalLLM.h"
 #include "core/Arabic.h"
-#include "core/AtomicFile.h"
 #include "core/BookTitles.h"
 #include "core/Build.h"
 #include "core/Characters.h"
@@ -16,7 +15,6 @@
 #include "ui/assistant/AnswerExport.h"
 #include "ui/assistant/AnswerRenderer.h"
 #include "ui/kit/BarView.h"
-#include "ui/kit/Desktop.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
 #include "ui/kit/PillView.h"
@@ -26,11 +24,10 @@
 #include "ui/reader/QuranView.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/search/SearchTabView.h"
-#include "ui/shell/BookExport.h"
-#include "ui/shell/NotesImport.h"
 #include "distribution/LocalStore.h"
 #include "ui/shell/PageIndexBuild.h"
 #include "ui/shell/PendingTab.h"
+#include "ui/shell/ProgressLine.h"
 #include "ui/shell/SessionRestore.h"
 #include "ui/shell/Sessions.h"
 #include "ui/shell/SettingsWindowController.h"
@@ -71,7 +68,6 @@ constexpr double kModeFontSize = 12;
 constexpr char kPlaceholderClassic[] = "بحث في جميع الكتب";
 constexpr char kIndexingPages[] = "فهرسة صفحات البحث: ";
 constexpr char kNarratorsRefreshed[] = "حُدّثت أسانيد المكتبة";
-constexpr char kImportingNotes[] = "استيراد التعليقات: ";
 constexpr char kPlaceholderSmart[] = "اسأل الكتب سؤالاً…";
 constexpr char kModeClassic[] = "كلاسيكي";
 constexpr char kModeSmart[] = "ذكي";
@@ -87,24 +83,6 @@ constexpr char kSavedTitle[] = "حفظت الجلسة";
 constexpr char kSavedTextBefore[] = "ستستعاد التبويبات (";
 constexpr char kSavedTextAfter[] = ") عند التشغيل القادم. ولحفظها باسم تعود إليه متى شئت: ملف ← حفظ الجلسة باسم.";
 
-constexpr char kOpenBookFirst[] = "افتح كتاباً أولاً";
-constexpr char kNotesFileName[] = "تعليقات مكتبة قورفل.json";
-constexpr char kNotesMessage[] = "التعليقات والعلامات";
-constexpr char kJSONFilter[] = "JSON (*.json)";
-constexpr char kPDFFilter[] = "PDF (*.pdf)";
-constexpr char kHTMLFilter[] = "HTML (*.html *.htm)";
-constexpr char kPDFMessage[] = "تصدير الكتاب إلى PDF";
-constexpr char kHTMLMessage[] = "تصدير الكتاب صفحة ويب تفتح في Word";
-constexpr char kNoScanTitle[] = "لا توجد صورة للأصل";
-constexpr char kNoScanText[] = "هذه الصفحة نصّ رقمي بلا صورة طبعة مرفقة. تُرفق الصور للكتب المستوردة بالتعرّف الضوئي.";
-constexpr char kScanSQL[] = "SELECT url FROM page_scan WHERE page_id=?";
-
-// A book title as a file name: a slash would name a folder.
-QString fileNameOf(const QString& title)
-{
-    QString name = title;
-    return name.replace(QLatin1Char('/'), QLatin1Char('-'));
-}
 
 // The preference holding the main window's frame.
 QString frameKey()
@@ -193,7 +171,8 @@ void MainWindowController::build()
             self->close(i);
     };
 
-    auto* content = vstack({topBar_, tabStrip_, host_}, 0, StackView::Align::Fill);
+    importLine_ = new ProgressLine;
+    auto* content = vstack({topBar_, importLine_, tabStrip_, host_}, 0, StackView::Align::Fill);
     host_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     auto* central = new QWidget;
     pin(central, content);
@@ -729,9 +708,17 @@ QuranView* MainWindowController::makeQuran()
         if (self)
             self->openBook(book, seq);
     };
-    view->onSearch = [self](const SearchQuery& query) {
-        if (self)
-            self->runSearch(query);
+    view->onSearch = [self](const SearchQuery& query, const std::optional<QuranView::Fallback>& fallback) {
+        if (!self)
+            return;
+        SearchTabView* tab = self->makeSearchTab(query, std::nullopt, std::nullopt);
+        if (!tab)
+            return;
+        tab->fallback = fallback;
+        // The fallback searches the books the first search did.
+        if (tab->fallback)
+            tab->fallback->query.scope = tab->query().scope;
+        self->add(tab);
     };
     view->onChange = [self] {
         if (self)
@@ -889,115 +876,6 @@ QuranView* MainWindowController::activeQuran() const
     if (active_ < 0 || active_ >= tabs_.size())
         return nullptr;
     return qobject_cast<QuranView*>(tabs_[active_]->content());
-}
-
-void MainWindowController::exportNotes()
-{
-    const std::optional<QByteArray> bytes = lib_->exportUserNotes();
-    if (!bytes)
-        return;
-    const std::optional<QString> path = Dialogs::saveFile(
-        QString::fromUtf8(kNotesMessage), QString::fromUtf8(kNotesFileName), QString::fromUtf8(kJSONFilter), this);
-    if (!path || path->isEmpty())
-        return;
-    if (const std::optional<QString> failed = AtomicFile::replace(*path, *bytes)) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), *failed, this);
-        return;
-    }
-    Desktop::showWritten(*path, this);
-}
-
-void MainWindowController::importNotes()
-{
-    // A long merge shows its progress where an index build shows its own.
-    QPointer<MainWindowController> self(this);
-    NotesImport::start(lib_, this, [self](qint64 done, qint64 total) {
-        if (!self)
-            return;
-        if (total == 0)
-            self->setSearchMode(self->searchMode());
-        else
-            self->searchField_->setPlaceholderText(QString::fromUtf8(kImportingNotes) + Arabic::num(done) +
-                                                   QStringLiteral(" / ") + Arabic::num(total));
-    });
-}
-
-void MainWindowController::showScan()
-{
-    ReaderView* reader = activeReader();
-    if (!reader || !reader->page()) {
-        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
-        return;
-    }
-    std::optional<QString> scan;
-    // A library without scans has no such table: that reads as no rows.
-    if (lib_->main().scalarInt(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name='page_scan'"))
-            .value_or(0) > 0) {
-        const auto rows = lib_->main().rows(QString::fromLatin1(kScanSQL), {reader->page()->id});
-        if (!rows.isEmpty())
-            scan = rows.first().str(0);
-    }
-    if (!scan) {
-        Dialogs::alert(QString::fromUtf8(kNoScanTitle), QString::fromUtf8(kNoScanText), this);
-        return;
-    }
-    Desktop::open(scanUrl(*scan));
-}
-
-QUrl MainWindowController::scanUrl(const QString& scan)
-{
-    if (scan.startsWith(QLatin1Char('/')))
-        return QUrl::fromLocalFile(scan);
-    const QUrl url(scan, QUrl::StrictMode);
-    if (url.isValid() && !url.scheme().isEmpty())
-        return url;
-    return QUrl::fromLocalFile(scan);
-}
-
-void MainWindowController::exportPDF(bool pageOnly)
-{
-    ReaderView* reader = activeReader();
-    if (!reader) {
-        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
-        return;
-    }
-    const Book book = reader->book();
-    const QString name = fileNameOf(pageOnly ? book.title + QStringLiteral(" - ") + reader->pageRef() : book.title) +
-                         QStringLiteral(".pdf");
-    const std::optional<QString> path =
-        Dialogs::saveFile(QString::fromUtf8(kPDFMessage), name, QString::fromUtf8(kPDFFilter), this);
-    if (!path || path->isEmpty())
-        return;
-    const QList<BookExport::PageRow> rows = pageOnly
-                                                ? BookExport::pageRow(*lib_, reader->page() ? reader->page()->id : 0)
-                                                : BookExport::bookPages(*lib_, book.id);
-    QString error;
-    // Only a file that was written is shown.
-    if (!BookExport::writePDF(book, lib_->authorName(book), rows, *path, &error)) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), error, this);
-        return;
-    }
-    Desktop::showWritten(*path, this);
-}
-
-void MainWindowController::exportHTML()
-{
-    ReaderView* reader = activeReader();
-    if (!reader) {
-        Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
-        return;
-    }
-    const Book book = reader->book();
-    const std::optional<QString> path = Dialogs::saveFile(QString::fromUtf8(kHTMLMessage), fileNameOf(book.title) + QStringLiteral(".html"),
-                                                          QString::fromUtf8(kHTMLFilter), this);
-    if (!path || path->isEmpty())
-        return;
-    const QByteArray bytes = BookExport::bookHTML(*lib_, book).toUtf8();
-    if (const std::optional<QString> failed = AtomicFile::replace(*path, bytes)) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), *failed, this);
-        return;
-    }
-    Desktop::showWritten(*path, this);
 }
 
 void MainWindowController::closeEvent(QCloseEvent* event)

@@ -40,6 +40,7 @@ class BarView;
 class Library;
 class PendingTab;
 class PillView;
+class ProgressLine;
 class QuranText;
 class QuranView;
 class ReaderView;
@@ -206,6 +207,8 @@ public:
     WelcomeView* welcome() const { return welcome_; }
     QLineEdit* searchField() const { return searchField_; }
     PillView* pill() const { return pill_; }
+    // The line that follows a notes import, with its stop button.
+    ProgressLine* importProgress() const { return importLine_; }
     int searchMode() const;
     void setSearchMode(int segment);
 
@@ -261,6 +264,7 @@ private:
     QLineEdit* searchField_ = nullptr;
     QButtonGroup* modeSwitch_ = nullptr;
     PillView* pill_ = nullptr;
+    ProgressLine* importLine_ = nullptr;
     bool indexing_ = false; // listens to the page index's builder
     QWidget* parking_ = nullptr; // holds views taken out of the host
 

@@ -3,19 +3,19 @@
 #include "core/Arabic.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
+#include "core/WholeFile.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
 #include <cerrno>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quorvel::NotesImport {
 
@@ -41,36 +41,39 @@ Read refusal(const char* title, const QString& text)
     return {std::nullopt, QString::fromUtf8(title), text};
 }
 
+// The stop flag of the import that runs; one at a time.
+std::weak_ptr<std::atomic<bool>>& running()
+{
+    static std::weak_ptr<std::atomic<bool>> flag;
+    return flag;
+}
+
+// The question asked while the import ran has nothing left to ask.
+void closeRunningQuestion()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible() && box->text() == QString::fromUtf8(kRunningTitle))
+            box->reject();
+}
+
 } // namespace
 
 Read read(const QString& path)
 {
     const QString name = QFileInfo(path).fileName();
-    // Opened once, without waiting for a writer, and the opened file itself
-    // examined: a path checked by name and then opened by name may meanwhile
-    // have become a pipe, whose open or read would hold the worker for ever.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return refusal(kCannotImport, qt_error_string(errno));
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    WholeFile::Read file = WholeFile::read(path, maxBytes);
+    switch (file.problem) {
+    case WholeFile::Problem::none:
+        break;
+    case WholeFile::Problem::notRegular:
         return refusal(kCannotImport, QString::fromUtf8(kNotRegular).arg(name));
-    }
-    if (info.st_size > maxBytes) {
-        ::close(fd);
+    case WholeFile::Problem::tooLarge:
         return refusal(kCannotImport, QString::fromUtf8(kTooLarge).arg(name));
+    case WholeFile::Problem::cannotOpen:
+    case WholeFile::Problem::unreadable:
+        return refusal(kCannotImport, qt_error_string(file.error));
     }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return refusal(kCannotImport, file.errorString());
-    // One byte past the bound tells a file that grew since it was measured.
-    const QByteArray bytes = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return refusal(kCannotImport, file.errorString());
-    if (bytes.size() > maxBytes)
-        return refusal(kCannotImport, QString::fromUtf8(kTooLarge).arg(name));
-    return {bytes, QString(), QString()};
+    return {std::move(file.bytes), QString(), QString()};
 }
 
 Read run(Library& lib, const QString& path, const Library::ImportControl& control)
@@ -89,24 +92,23 @@ Read run(Library& lib, const QString& path, const Library::ImportControl& contro
     return {std::nullopt, QString::fromUtf8(counts->stopped ? kStoppedTitle : kImportedTitle), text};
 }
 
-void start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progress)
+bool start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progress)
 {
     // One import at a time: asking again while one runs offers to stop it.
-    static std::weak_ptr<std::atomic<bool>> running;
-    if (const std::shared_ptr<std::atomic<bool>> stop = running.lock()) {
+    if (const std::shared_ptr<std::atomic<bool>> stop = running().lock()) {
         const std::optional<int> chosen =
             Dialogs::choose(QString::fromUtf8(kRunningTitle), QString(),
                             {QString::fromUtf8(kStopButton), QString::fromUtf8(kGoOnButton)}, window);
         if (chosen == 0)
             *stop = true;
-        return;
+        return false;
     }
     const std::optional<QString> path =
         Dialogs::openFile(QString::fromUtf8(kNotesMessage), QString::fromUtf8(kJSONFilter), window);
     if (!path || path->isEmpty())
-        return;
+        return false;
     auto stop = std::make_shared<std::atomic<bool>>(false);
-    running = stop;
+    running() = stop;
     // A window that closes stops its import between two entries.
     QObject::connect(window, &QObject::destroyed, [weak = std::weak_ptr(stop)] {
         if (const auto running = weak.lock())
@@ -124,11 +126,21 @@ void start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progre
                 };
             return run(*lib, file, control);
         },
-        [progress](QWidget& owner, Read outcome) {
+        [progress, stop](QWidget& owner, Read outcome) {
+            if (running().lock() == stop)
+                running().reset();
+            closeRunningQuestion();
             if (progress)
                 progress(0, 0);
             Dialogs::alert(outcome.title, outcome.text, &owner);
         });
+    return true;
+}
+
+void stop()
+{
+    if (const std::shared_ptr<std::atomic<bool>> flag = running().lock())
+        *flag = true;
 }
 
 } // namespace quorvel::NotesImport

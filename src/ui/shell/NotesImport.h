@@ -46,9 +46,15 @@ using Progress = std::function<void(qint64 done, qint64 total)>;
 
 // Asks for the file, reads and merges it off the GUI thread, reporting to
 // `progress`, and says how it went, over `window`. Asked again while an
-// import runs, offers to stop it instead; the window's end stops it too.
+// import runs, offers to stop it instead, and that question goes when the
+// import ends; the window's end stops it too.
 // GUI thread only.
-void start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progress = {});
+// True when an import was started, false when none was (a file not chosen,
+// or one running already).
+bool start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progress = {});
+// Stops the import that runs, between two entries; nothing without one.
+// GUI thread only.
+void stop();
 
 } // namespace NotesImport
 

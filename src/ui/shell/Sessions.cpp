@@ -243,9 +243,17 @@ void Sessions::saveNamedSession()
 
 bool Sessions::keepAside(Library& library, const QString& key, const QString& text)
 {
+    // A value kept already is not kept again: met at every start, it would
+    // take a copy of itself each time.
     QString free = key;
-    for (int n = 2; !library.kv(free).value_or(QString()).isEmpty(); ++n)
+    for (int n = 2;; ++n) {
+        const QString held = library.kv(free).value_or(QString());
+        if (held.isEmpty())
+            break;
+        if (held == text)
+            return true;
         free = key + u'.' + QString::number(n);
+    }
     return library.setKV(free, text);
 }
 

@@ -73,7 +73,8 @@ public:
 
     // Stores `text` under `key`, or under key.2, key.3… when that holds
     // something already, so that a value this version cannot read survives
-    // the write that replaces it. False when the write failed.
+    // the write that replaces it; a text one of those keys holds already is
+    // not stored again. False when the write failed.
     static bool keepAside(Library& library, const QString& key, const QString& text);
 
     // The name the save-as dialogue offers: the active tab's title (else

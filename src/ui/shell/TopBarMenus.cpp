@@ -13,6 +13,7 @@
 #include "ui/kit/BarView.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
+#include "ui/kit/MenuPages.h"
 #include "ui/kit/Widgets.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/AboutWindow.h"
@@ -44,6 +45,8 @@ constexpr char kRemoveBookmark[] = "إزالة علامة هذه الصفحة";
 constexpr int kNotesShown = 40;
 constexpr int kBookmarksShown = 40;
 constexpr int kNoteCharacters = 50;
+// The menu's rows besides the two lists: headers, separators and commands.
+constexpr int kOtherRows = 9;
 
 constexpr char kDetach[] = "فصل التبويب الحالي في نافذة مستقلّة";
 constexpr char kTile[] = "ترتيب النوافذ متجاورة";
@@ -138,6 +141,7 @@ QMenu* MainWindowController::notesMenu()
 
     const QList<Note> notes = lib_->notes(std::nullopt);
     addHeader(menu, QString::fromUtf8(kNotesHeader) + Arabic::num(notes.size()) + QString::fromUtf8(kHeaderEnd));
+    QList<QAction*> noteItems;
     // A note of a book no longer in the library leaves its place empty: the
     // list stays the newest notes, never older ones moved up.
     const QList<Note> shownNotes = notes.mid(0, kNotesShown);
@@ -153,14 +157,12 @@ QMenu* MainWindowController::notesMenu()
         // The page as the reader names it ("ص٦"), not its place in the book.
         const std::optional<Page> page = lib_->page(note.bookId, note.seq);
         const QString where = PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, note.seq);
-        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + *book + QString::fromUtf8(kEntryJoin) + where
-                                     + QString::fromUtf8(kNoteJoin) + notePrefix(note.text),
-                                 QString(), openPage(note.bookId, note.seq), menu));
+        noteItems << menuItem(QString::fromUtf8(kEntryIndent) + *book + QString::fromUtf8(kEntryJoin) + where
+                                  + QString::fromUtf8(kNoteJoin) + notePrefix(note.text),
+                              QString(), openPage(note.bookId, note.seq), menu);
     }
-
-    menu->addSeparator();
+    QList<QAction*> markItems;
     const QList<Library::PageStamp> marks = lib_->bookmarks();
-    addHeader(menu, QString::fromUtf8(kBookmarksHeader) + Arabic::num(marks.size()) + QString::fromUtf8(kHeaderEnd));
     const QList<Library::PageStamp> shownMarks = marks.mid(0, kBookmarksShown);
     QList<std::int64_t> markedBooks;
     for (const Library::PageStamp& mark : shownMarks)
@@ -175,9 +177,17 @@ QMenu* MainWindowController::notesMenu()
         // Named as the notes are, by the printed page, not the place in the book.
         const std::optional<Page> page = lib_->page(mark.bookId, mark.seq);
         const QString where = PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, mark.seq);
-        menu->addAction(menuItem(QString::fromUtf8(kEntryIndent) + *title + QString::fromUtf8(kEntryJoin) + where, QString(),
-                                 openPage(mark.bookId, mark.seq), menu));
+        markItems << menuItem(QString::fromUtf8(kEntryIndent) + *title + QString::fromUtf8(kEntryJoin) + where, QString(),
+                              openPage(mark.bookId, mark.seq), menu);
     }
+    // The two lists share the screen's height left by the menu's other rows;
+    // a short list leaves its share to the other.
+    const int room = MenuPages::rows(menu) - kOtherRows;
+    const int noteRoom = std::max<int>(room / 2, room - int(markItems.size()));
+    MenuPages::add(menu, noteItems, noteRoom);
+    menu->addSeparator();
+    addHeader(menu, QString::fromUtf8(kBookmarksHeader) + Arabic::num(marks.size()) + QString::fromUtf8(kHeaderEnd));
+    MenuPages::add(menu, markItems, room - std::min<int>(noteRoom, int(noteItems.size())));
 
     menu->addSeparator();
     menu->addAction(menuItem(QString::fromUtf8(kExportNotes), QString(), [self] {

@@ -1167,6 +1167,54 @@ TEST_F(AIChatEngineTest, stoppingTheEngineWhileItWritesKeepsWhatItWroteAndSaysTh
     Notifier::postReaderSettingsChanged();
 }
 
+TEST_F(AIChatEngineTest, theStatusFollowsTheEngineAndEscapeOrTheStopButtonEndTheWritingKeepingWhatWasVerified)
+{
+    REQUIRE_SAMPLE(sample);
+    const auto [quotation, n] = quotationFor(question);
+    ASSERT_GE(quotation.size(), 10);
+    const QString ready = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
+    // A server that gives up at its start is said until the next one starts.
+    useModel("exit 1\n");
+    open();
+    askTyped(question);
+    ASSERT_EVENTUALLY(!view->isBusy(), 60000);
+    EXPECT_TRUE(view->status()->text().startsWith(QStringLiteral(u"لم يبدأ المحرك المحلي"))) << view->status()->text().toStdString();
+
+    QString reply = QStringLiteral(u"قال: «") + quotation + QStringLiteral(u"» [") + QString::number(n) + u']';
+    while (reply.size() <= 600)
+        reply += u' ' + quotation;
+    useModel(delta(reply) + "pause 120000\ndone\n");
+    for (const bool byKey : {true, false}) {
+        askTyped(question);
+        ASSERT_EVENTUALLY(transcript().contains(quotation) && !view->stopButton()->isHidden(), 60000);
+        EXPECT_EQ(view->status()->text(), ready);
+        if (byKey) {
+            shot("assistant-writing.png");
+            QTest::keyClick(view->input(), Qt::Key_Escape);
+        } else {
+            PreferenceGuard night({Settings::nightReadingKey});
+            Settings::setNightReading(true);
+            Notifier::postReaderSettingsChanged();
+            QCoreApplication::processEvents();
+            shot("assistant-writing-night.png");
+            QTest::mouseClick(view->stopButton(), Qt::LeftButton);
+            ASSERT_EVENTUALLY(!view->isBusy(), 20000);
+            Settings::setNightReading(false);
+            Notifier::postReaderSettingsChanged();
+        }
+        ASSERT_EVENTUALLY(!view->isBusy(), 20000);
+        const AIAnswer& answer = view->answers().last();
+        EXPECT_TRUE(answer.cutShort);
+        EXPECT_EQ(answer.tier, 1);
+        EXPECT_TRUE(answer.text.contains(quotation)) << answer.text.toStdString();
+        EXPECT_TRUE(answer.note.value_or(QString()).startsWith(QStringLiteral(u"أوقفتَ الكتابة"))) << answer.note.value_or(QString()).toStdString();
+        EXPECT_TRUE(view->stopButton()->isHidden());
+        // The writing stopped, not the engine.
+        EXPECT_EQ(view->status()->text(), ready);
+    }
+    EXPECT_EQ(view->answers().size(), 3);
+}
+
 TEST_F(AIChatEngineTest, aReplyWhoseProseIsUnsupportedIsHeadedAsTheQuotationsItKeeps)
 {
     REQUIRE_SAMPLE(sample);

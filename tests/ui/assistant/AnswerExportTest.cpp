@@ -416,8 +416,10 @@ TEST_F(AnswerExportTest, pdfIsA4WithItsTextAndWidePicturesScaled)
     EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+1\n"))));
     // The letters as written, searchable and copyable: no shaped forms.
     const QString text = tool("pdftotext", {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")});
+    // The interface's small text too, joined letters and all.
     for (const QString& words : {QStringLiteral("ما شروط وجوب الزكاة"), QStringLiteral("«وملك النصاب»"),
-                                 QStringLiteral("من كتب «مكتبة قورفل»")})
+                                 QStringLiteral("من كتب «مكتبة قورفل»"), QStringLiteral("كتاب الأم"),
+                                 QStringLiteral("إجابة موجزة")})
         EXPECT_TRUE(text.contains(words)) << words.toStdString() << "\n" << text.toStdString();
     EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[\\x{FB50}-\\x{FEFF}]")))) << text.toStdString();
 

@@ -8,7 +8,10 @@
 #include "ui/kit/Dialogs.h"
 #include "support/Wait.h"
 
+#include <QLabel>
+#include <QMessageBox>
 #include <QTest>
+#include <QTextDocument>
 
 #include <atomic>
 #include <memory>
@@ -115,4 +118,30 @@ TEST_F(UpdateCheckTest, launchCheckStartsOnlyWhenEnabled)
     EXPECT_FALSE(Updater::checkOnLaunch());
     Settings::setCheckUpdates(true);
     EXPECT_TRUE(Updater::checkOnLaunch());
+}
+
+// A manifest's texts are shown as written: a version holding a link reads
+// as its tags, and thirty thousand notes,
+// blank or not, make an offer no taller than a dozen of them.
+TEST_F(UpdateCheckTest, anOfferShowsTheManifestAsPlainTextAndBoundsItsNotes)
+{
+    const QString link = QStringLiteral("<a href=\"http://example.invalid\">2</a>");
+    const QString red = QStringLiteral("<font color=red>أحمر</font>");
+    QStringList notes{red};
+    for (int i = 0; i < 30'000; ++i)
+        notes << (i % 2 ? QString() : QStringLiteral("إصلاح"));
+    const Updater::AlertText alert = Updater::makeAlert(Release{link, 9, notes}, true, QStringLiteral("1.0"), true);
+    EXPECT_LT(alert.text.count(u'\n'), 24);
+    const std::unique_ptr<QMessageBox> box(Dialogs::messageBox(alert.title, alert.text, alert.buttons));
+    box->show();
+    QTest::qWait(1);
+    EXPECT_LT(box->height(), 1000);
+    EXPECT_TRUE(alert.text.contains(red));
+    // The label shows its tags as text rather than obeying them.
+    for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+        const auto* label = box->findChild<QLabel*>(QString::fromLatin1(name));
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_TRUE(label->textFormat() == Qt::PlainText || !Qt::mightBeRichText(label->text())) << name;
+    }
+    EXPECT_TRUE(box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text().contains(QStringLiteral("<a href=")));
 }

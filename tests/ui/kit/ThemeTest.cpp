@@ -35,19 +35,6 @@ QString systemFontFile(const QString& family)
     return file.contains(family, Qt::CaseInsensitive) ? file : QString();
 }
 
-// The contrast ratio of two opaque colours, from their relative luminance
-// (WCAG 2): 1 for equal colours, 21 for black on white.
-double contrast(const QColor& a, const QColor& b)
-{
-    auto luminance = [](const QColor& c) {
-        auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-    };
-    const double x = luminance(a);
-    const double y = luminance(b);
-    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
-}
-
 } // namespace
 
 TEST_F(ThemeTest, rgbIgnoresBitsAboveTwentyFourAndMatchesTheFixedColours)
@@ -245,6 +232,7 @@ TEST_F(ThemeTest, everyRoleStandsOutFromWhatItIsDrawnOnByDayAndByNight)
         {"gold symbol on a bar", [] { return Theme::gold(); }, [] { return Theme::barTop().resolve(); }, 3, false},
         {"slider track on the footer", [] { return Theme::track().resolve(); }, [] { return Theme::barTop().resolve(); }, 3, false},
         {"hit counter on a bar", [] { return Theme::secondaryLabel(); }, [] { return Theme::barTop().resolve(); }, 4.5, false},
+        {"current search hit on the page", [] { return Theme::hitInk(); }, [] { return Theme::hitCurrent(); }, 4.5, true},
     };
     for (const bool night : {false, true}) {
         Settings::setNightReading(night);
@@ -252,7 +240,7 @@ TEST_F(ThemeTest, everyRoleStandsOutFromWhatItIsDrawnOnByDayAndByNight)
         for (const Pair& pair : pairs) {
             if (!night && !pair.byDay)
                 continue;
-            EXPECT_GE(contrast(pair.foreground(), pair.background()), pair.minimum)
+            EXPECT_GE(Theme::contrast(pair.foreground(), pair.background()), pair.minimum)
                 << pair.what << (night ? " by night" : " by day");
         }
     }

@@ -10,6 +10,7 @@
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/reader/Quran.h"
 #include "ui/reader/QuranView.h"
+#include "ui/search/SearchTabView.h"
 #include "ui/shell/AppDelegate.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
@@ -19,6 +20,7 @@
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -259,12 +261,16 @@ TEST_F(QuranViewTest, placesSearchTheBooksForTheVerse)
     ASSERT_TRUE(q);
     auto v = view(QStringLiteral("1:1"));
     QList<SearchQuery> asked;
-    v->onSearch = [&](const SearchQuery& query) { asked.append(query); };
+    QList<std::optional<QuranView::Fallback>> fallbacks;
+    v->onSearch = [&](const SearchQuery& query, const std::optional<QuranView::Fallback>& fallback) {
+        asked.append(query);
+        fallbacks.append(fallback);
+    };
 
     int nine = -1;
     int ten = -1;
     for (int i = 0; i < q->ayat.size() && (nine < 0 || ten < 0); ++i) {
-        const qsizetype words = q->ayat[i].norm.split(u' ', Qt::SkipEmptyParts).size();
+        const qsizetype words = q->ayat[i].plain.split(u' ', Qt::SkipEmptyParts).size();
         if (words == 9 && nine < 0)
             nine = i;
         if (words == 10 && ten < 0)
@@ -277,11 +283,12 @@ TEST_F(QuranViewTest, placesSearchTheBooksForTheVerse)
     v->show(q->ayat[ten].sura, q->ayat[ten].n, false);
     v->searchCited(false);
     ASSERT_EQ(asked.size(), 2);
-    EXPECT_EQ(asked[0].andPhrases, QStringList{q->ayat[nine].norm});
+    EXPECT_EQ(asked[0].andPhrases, QStringList{q->ayat[nine].plain});
     EXPECT_EQ(asked[0].scope, (QList<std::int64_t>{7, 15}));
     EXPECT_FALSE(asked[0].inNotes);
+    EXPECT_FALSE(fallbacks[0]);
     EXPECT_EQ(asked[1].andPhrases.first().split(u' ').size(), QuranView::leadingWords);
-    EXPECT_TRUE(q->ayat[ten].norm.startsWith(asked[1].andPhrases.first() + u' '));
+    EXPECT_TRUE(q->ayat[ten].plain.startsWith(asked[1].andPhrases.first() + u' '));
     QList<std::int64_t> others;
     for (const Book& book : sample.lib->books())
         if (book.id != 100)
@@ -297,17 +304,64 @@ TEST_F(QuranViewTest, placesSearchTheBooksForTheVerse)
     ASSERT_EQ(asked.size(), 3);
     EXPECT_EQ(asked[2].scope, (QList<std::int64_t>{7, 15}));
 
+    // A verse opening with a vocative is searched as the books write it.
+    v->show(2, 183, false);
+    v->searchCited(false);
+    ASSERT_EQ(asked.size(), 4);
+    EXPECT_EQ(asked[3].andPhrases.first(), QStringLiteral(u"يا ايها الذين امنوا كتب عليكم الصيام"));
+
     // The Throne Verse opens with the words of Al Imran 2: its places are
-    // looked for by words that verse does not hold.
+    // looked for by words that verse does not hold, then, failing those, by
+    // its opening words, naming the verse that shares them.
     v->show(2, 255, false);
     v->searchCited(true);
-    ASSERT_EQ(asked.size(), 4);
-    const QString throne = asked[3].andPhrases.first();
-    EXPECT_TRUE(q->ayat[7 + 254].norm.startsWith(throne)) << throne.toStdString();
+    ASSERT_EQ(asked.size(), 5);
+    const QString throne = asked[4].andPhrases.first();
+    EXPECT_TRUE(q->ayat[7 + 254].plain.startsWith(throne)) << throne.toStdString();
     EXPECT_GT(throne.split(u' ').size(), QuranView::leadingWords);
     for (int i = 0; i < q->ayat.size(); ++i)
         if (i != 7 + 254)
-            EXPECT_FALSE(q->ayat[i].norm.contains(throne)) << q->cite(i).toStdString();
+            EXPECT_FALSE(q->ayat[i].plain.contains(throne)) << q->cite(i).toStdString();
+    ASSERT_TRUE(fallbacks[4]);
+    EXPECT_EQ(fallbacks[4]->query.andPhrases, QStringList{QStringLiteral(u"الله لا اله الا هو الحي القيوم")});
+    EXPECT_EQ(fallbacks[4]->query.scope, asked[4].scope);
+    EXPECT_TRUE(fallbacks[4]->note.contains(QStringLiteral(u"[آل عمران: ٢]"))) << fallbacks[4]->note.toStdString();
+}
+
+// Through the window, as a reader asks: the places of a verse the books quote
+// are found, and the Throne Verse's opening words find its places.
+TEST_F(QuranViewTest, versePlacesFindTheBooksThatQuoteTheVerse)
+{
+    REQUIRE_SAMPLE(sample);
+    ASSERT_TRUE(q);
+    MainWindowController w(sample.lib);
+    w.resize(1300, 820);
+    w.show();
+    w.openQuran(2, 183);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.activeQuran() != nullptr; }, 20000));
+    const struct {
+        int ayah;
+        bool tafsir;
+        bool note;
+    } cases[] = {{183, false, false}, {255, true, true}};
+    for (const auto& c : cases) {
+        w.openQuran(2, c.ayah);
+        w.activeQuran()->searchCited(c.tafsir);
+        auto* tab = qobject_cast<SearchTabView*>(w.tabs().last()->content());
+        ASSERT_TRUE(tab);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tab->isDone(); }, 30000));
+        EXPECT_GT(tab->resultCount(), 0) << c.ayah;
+        EXPECT_EQ(tab->noteLabel()->isVisible(), c.note) << c.ayah;
+        for (const bool night : {false, true}) {
+            Settings::setNightReading(night);
+            Notifier::postReaderSettingsChanged();
+            QApplication::processEvents();
+            EXPECT_TRUE(w.grab().save(QCoreApplication::applicationDirPath() +
+                                      QStringLiteral("/verse-places-2-%1-%2.png").arg(c.ayah).arg(night ? "night" : "day")));
+        }
+        Settings::setNightReading(false);
+        Notifier::postReaderSettingsChanged();
+    }
 }
 
 TEST_F(QuranViewTest, theMainWindowOpensOneQuranTabAndKeepsItInTheSession)

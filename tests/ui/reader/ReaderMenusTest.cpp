@@ -18,12 +18,18 @@
 #include "ui/reader/SmartPopover.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/AppDelegate.h"
+#include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QKeySequence>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSet>
 #include <QThread>
@@ -262,6 +268,9 @@ TEST_F(ReaderMenusTest, sourcesAndEditionsFindTheOtherTranscription)
 
     const PanelText::Text sources = PanelText::reuse(*shared.lib, page.id);
     EXPECT_TRUE(sources.plain().contains(QStringLiteral(" بصمة)")));
+    // The other edition's rows are named apart from this one's.
+    EXPECT_TRUE(sources.plain().contains(QStringLiteral("سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب) · ")))
+        << sources.plain().toStdString();
     EXPECT_TRUE(std::any_of(sources.runs.begin(), sources.runs.end(), [](const PanelText::Run& r) {
         return r.link.startsWith(QStringLiteral("quorvel://page/%1/").arg(kIbnMajahB));
     }));
@@ -532,13 +541,84 @@ TEST_F(ReaderMenusTest, authorMenuAndBiography)
     EXPECT_TRUE(alerts[0].text.isEmpty());
 }
 
+// The other editions and the collation are reached by keys the menus show,
+// and the collation follows the page as the keys turn it.
+TEST_F(ReaderMenusTest, editionsAndCollationByKeyboardAndTheCollationFollowsThePage)
+{
+    test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kIbnMajahA, kIbnMajahB}));
+    REQUIRE_SAMPLE(shared);
+    MainWindowController w(shared.lib);
+    QPointer<MainWindowController> main(&w);
+    w.setMenuBar(MainMenu::build([main] { return main.data(); }));
+    w.openBook(kIbnMajahA, 20);
+    showAt(w, 1300, 820);
+    ReaderView* r = w.activeReader();
+    ASSERT_TRUE(r);
+    std::unique_ptr<QMenu> tools(r->smartToolsMenu());
+    const auto action = [](const QList<QAction*>& actions, const char16_t* title) -> QAction* {
+        for (QAction* a : actions)
+            if (a->text() == QString::fromUtf16(title))
+                return a;
+        return nullptr;
+    };
+    const QList<QAction*> bar = w.menuBar()->findChildren<QAction*>();
+    // Each command is in the main menu and the tools menu under its keys,
+    // and the keys open its pop-up.
+    const auto byKeys = [&](const char16_t* title, Qt::Key key, const char16_t* popover) {
+        QAction* item = action(bar, title);
+        QAction* tool = action(tools->actions(), title);
+        ASSERT_TRUE(item && tool) << QString::fromUtf16(title).toStdString();
+        EXPECT_EQ(item->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | key));
+        EXPECT_EQ(tool->shortcut(), item->shortcut());
+        // The press alone: its release would go to the pop-up it opened.
+        QTest::keyPress(r->textView(), key, Qt::ControlModifier | Qt::ShiftModifier);
+        ASSERT_TRUE(SmartPopover::current());
+        EXPECT_EQ(SmartPopover::current()->title(), QString::fromUtf16(popover));
+    };
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    byKeys(u"قابل هذه الصفحة بطبعة أخرى", Qt::Key_M, u"مقابلة");
+    const auto collation = r->collation();
+    ASSERT_TRUE(collation);
+    // The collation names the other edition's page that it compares.
+    const auto counterpart = [&](std::int64_t seq) {
+        const auto found = Collate::run(shared.lib->main(), shared.lib->page(kIbnMajahA, seq)->id, kIbnMajahB);
+        return found ? QStringLiteral(" · ص") + Arabic::num(found->otherPageNum.value_or(found->otherSeq)) : QString();
+    };
+    ASSERT_NE(counterpart(20), counterpart(21));
+    const auto shows = [&](std::int64_t seq) {
+        return collation->isBuilt() && collation->textView() &&
+               collation->textView()->toPlainText().section(u'\n', 1, 1).contains(counterpart(seq));
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shows(20); }, 20000));
+    // Ctrl+Left turns the page: the open collation is of the new page.
+    QAction* next = action(bar, u"الصفحة التالية");
+    ASSERT_TRUE(next);
+    next->trigger();
+    ASSERT_EQ(r->seq(), 21);
+    EXPECT_TRUE(collation->isOpen());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shows(21); }, 20000));
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return collation->isBuilt(); }, 20000));
+        EXPECT_TRUE(collation->frame()->grab().save(QCoreApplication::applicationDirPath() +
+                                                    (night ? QStringLiteral("/collation-follows-night.png")
+                                                           : QStringLiteral("/collation-follows-day.png"))));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+    collation->close();
+    byKeys(u"طبعات أخرى من الكتاب ومقابلتها", Qt::Key_E, u"الطبعات");
+}
+
 TEST_F(ReaderMenusTest, smartToolsFollowTheSelectionAndThePage)
 {
     REQUIRE_SAMPLE(sample);
     auto r = reader(kMuwatta, 8);
     const QStringList pageItems{QStringLiteral("مصادر هذا النصّ ونقوله (العزو الحيّ)"),
                                 QStringLiteral("الإسناد والرواة في هذه الصفحة"),
-                                QStringLiteral("طبعات أخرى من الكتاب ومقابلتها")};
+                                QStringLiteral("طبعات أخرى من الكتاب ومقابلتها"),
+                                QStringLiteral("قابل هذه الصفحة بطبعة أخرى")};
     std::unique_ptr<QMenu> none(r->smartToolsMenu());
     EXPECT_EQ(titles(*none), pageItems + QStringList{QStringLiteral("شجرة المسألة (حدّد عبارة أولاً)")});
     EXPECT_FALSE(none->actions().last()->isEnabled());
@@ -557,13 +637,13 @@ TEST_F(ReaderMenusTest, smartToolsFollowTheSelectionAndThePage)
     const int word = int(text.indexOf(QStringLiteral("مالك")));
     select(*r, word, 4);
     std::unique_ptr<QMenu> one(r->smartToolsMenu());
-    EXPECT_EQ(titles(*one).mid(3), QStringList({QStringLiteral("شجرة المسألة: «مالك»"),
+    EXPECT_EQ(titles(*one).mid(4), QStringList({QStringLiteral("شجرة المسألة: «مالك»"),
                                                 QStringLiteral("تحليل الكلمة: «مالك»")}));
     EXPECT_TRUE(one->actions().last()->isEnabled());
     // The phrase tree of the selection opens under the header.
-    ASSERT_TRUE(one->actions()[3]->isEnabled());
+    ASSERT_TRUE(one->actions()[4]->isEnabled());
     showAt(*r, 1100);
-    one->actions()[3]->trigger();
+    one->actions()[4]->trigger();
     ASSERT_TRUE(SmartPopover::current());
     EXPECT_EQ(SmartPopover::current()->title(), QStringLiteral("شجرة المسألة"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return SmartPopover::current()->isBuilt(); }, 20000));
@@ -571,9 +651,9 @@ TEST_F(ReaderMenusTest, smartToolsFollowTheSelectionAndThePage)
 
     select(*r, 0, 60);
     std::unique_ptr<QMenu> several(r->smartToolsMenu());
-    ASSERT_EQ(several->actions().size(), 4);
-    EXPECT_TRUE(several->actions()[3]->text().startsWith(QStringLiteral("شجرة المسألة: «")));
-    EXPECT_EQ(Characters::count(several->actions()[3]->text()),
+    ASSERT_EQ(several->actions().size(), 5);
+    EXPECT_TRUE(several->actions()[4]->text().startsWith(QStringLiteral("شجرة المسألة: «")));
+    EXPECT_EQ(Characters::count(several->actions()[4]->text()),
               Characters::count(QStringLiteral("شجرة المسألة: «»")) + 30);
 
     // A reader without a page has only the phrase item.
@@ -607,6 +687,32 @@ TEST_F(ReaderMenusTest, notesMenuListsTheBooksNotesCutAtSixtyCharacters)
     menu->actions()[1]->trigger();
     EXPECT_EQ(r->seq(), 30);
     EXPECT_EQ(r->backHistory().last(), 8);
+
+    // With 305 annotated pages, the reader's and the main window's notes
+    // menus keep to the screen's height, every note one click further on.
+    for (std::int64_t seq = 100; seq < 403; ++seq)
+        sample.lib->saveNote(kMuwatta, seq, QStringLiteral("تعليق"));
+    const int screen = QGuiApplication::primaryScreen()->availableGeometry().height();
+    // The notes a menu and the pages behind its last item hold.
+    const std::function<int(QMenu&)> reachable = [&](QMenu& m) {
+        EXPECT_LE(m.sizeHint().height(), screen) << m.actions().size();
+        // One column: a menu taller than the screen would lay out more.
+        QSet<int> columns;
+        for (QAction* a : m.actions())
+            columns.insert(m.actionGeometry(a).left());
+        EXPECT_EQ(columns.size(), 1) << m.actions().size();
+        int found = 0;
+        for (QAction* a : m.actions())
+            found += a->menu() ? reachable(*a->menu()) : a->isSeparator() ? 0 : 1;
+        return found;
+    };
+    std::unique_ptr<QMenu> many(r->notesMenu());
+    EXPECT_EQ(reachable(*many), 305 + 1); // and the new note's item
+    MainWindowController w(sample.lib);
+    std::unique_ptr<QMenu> all(w.notesMenu());
+    EXPECT_GE(reachable(*all), 40);
+    all->adjustSize();
+    EXPECT_TRUE(all->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/notes-menu-many.png")));
 }
 
 TEST_F(ReaderMenusTest, contextMenuPutsPhraseWordAndPageItemsAboveTheStandardOnes)
@@ -797,6 +903,21 @@ TEST_F(ReaderMenusTest, aPopUpStaysOnTheScreenAndOffTheWordItAnalyses)
         EXPECT_FALSE(placed.intersects(c.area)) << c.where;
         EXPECT_EQ(placed.top() > c.area.bottom(), c.below) << c.where;
     }
+
+    // A word near the page's left edge, in a window with room on the screen
+    // to its left: the pop-up keeps within the window's sides.
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    r->setGeometry(room.left() + 200, room.top() + 20, 620, 520);
+    r->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(r.get()));
+    const auto popover = r->showSmart(QStringLiteral("الكلمة"), QRect(4, 60, 30, 20), [] { return PanelText::Text{}; });
+    ASSERT_TRUE(popover && popover->frame());
+    const QRect placed = popover->frame()->geometry();
+    EXPECT_GE(placed.left(), r->frameGeometry().left());
+    EXPECT_LE(placed.right(), r->frameGeometry().right());
+    EXPECT_TRUE(popover->frame()->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/word-popover-left-edge.png")));
 }
 
 TEST_F(ReaderMenusTest, isnadPopUpPictureIsRightAligned)

@@ -1,15 +1,16 @@
 #pragma once
 
-// What the reader tests share: the bundled sample release installed once per
-// run through the distribution tool into a store of its own, and each test's
+// What the reader tests share: the bundled sample release installed once for
+// all the tests and copied into a store of the process's own, and each test's
 // library opened over it with a user database of its own.
 
 #include "core/Library.h"
+#include "core/Paths.h"
 #include "core/Preferences.h"
 #include "core/SQLiteDB.h"
 #include "core/ShingleRuns.h"
-#include "distribution/DistCLI.h"
 #include "scholar/TextReuse.h"
+#include "support/SampleStore.h"
 #include "support/ScopedEnv.h"
 
 #include <QDir>
@@ -31,20 +32,16 @@
 
 namespace quorvel::test {
 
-// The installed sample library's path; empty when the release is not built
-// or does not install.
+// The installed sample library's path (its page vectors in the smart
+// folder of the moment); empty when the release is not built or does not
+// install.
 inline QString sampleLibraryPath()
 {
     static QTemporaryDir dir;
     static const QString path = [] {
-        const QString release = QStringLiteral(QUORVEL_SAMPLE_RELEASE);
-        if (!QFileInfo::exists(release + QStringLiteral("/index.json")))
-            return QString();
-        const QString store = dir.filePath(QStringLiteral("library.db"));
-        ScopedEnv libdb("QUORVEL_LIBDB", store);
-        const DistCLI::Output quiet{[](const QString&) {}, [](const QString&) {}};
-        const int status = DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--dist-install"), release}, quiet);
-        return status == 0 ? store : QString();
+        const QString copy = dir.filePath(QStringLiteral("library.db"));
+        const auto store = SampleStore::shared(QStringLiteral(QUORVEL_SAMPLE_RELEASE), SampleStore::whole());
+        return SampleStore::copy(store, copy, Paths::smartDir()) ? copy : QString();
     }();
     return path;
 }

@@ -209,6 +209,8 @@ TEST_F(BookPickerTest, booksOfOneTitleShowWhatTellsThemApartAndOthersTheirTitle)
          {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى 1406 هـ"),
           QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني")}},
         {u"سنن أبي داود", {QStringLiteral(u"سنن أبي داود")}},
+        // An edition is found by its edition label.
+        {u"تقريب الباكستاني", {QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني")}},
     };
     QTreeView view;
     view.setModel(&model);

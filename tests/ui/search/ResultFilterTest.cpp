@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/SQLiteDB.h"
+#include "search/SearchEngine.h"
 #include "ui/search/ResultFilter.h"
 #include "ui/search/ResultsModel.h"
 
@@ -95,6 +96,14 @@ TEST_F(ResultFilterTest, statusLineCountsShownRowsAndOnlyPageHitsTowardTheLimit)
     EXPECT_EQ(ResultFilter::statusText(12, 2, 3, 7, true, {}), QStringLiteral("النتائج: ١٢ (عناوين ٢ – تعليقات ٣)"));
     EXPECT_EQ(ResultFilter::statusText(1, 0, 0, 500000, true, {QStringLiteral("ق*"), QStringLiteral("ب*")}),
               QStringLiteral("النتائج: ١ – بلغ الحدّ – النمط «ق*»، «ب*» واسع جدا: أضف إليه حروفا"));
+    // A pattern the engine reads in its normal form is named as it was typed.
+    ASSERT_TRUE(small.lib);
+    SearchQuery broad;
+    broad.andPhrases = {QStringLiteral("*ة حديث")};
+    SearchEngine engine(*small.lib);
+    engine.run(broad, [](const QList<SearchHit>&, bool) {});
+    ASSERT_EQ(engine.tooBroad().size(), 1);
+    EXPECT_EQ(ResultFilter::asTyped(broad, engine.tooBroad()), QStringList{QStringLiteral("*ة")});
 
     // 499,999 page hits and a few titles stay under the limit; one more page reaches it.
     ASSERT_TRUE(small.lib);

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/Notifier.h"
+#include "core/Settings.h"
 #include "core/Preferences.h"
 #include "ui/kit/BarView.h"
 #include "ui/kit/HoverButton.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -482,6 +484,45 @@ TEST_F(SearchWindowTest, doubleClicksOpenBooksTakeScopesAndRepeatSearches)
     const bool open = w->outline()->isExpanded(group);
     w->doubleClick(group);
     EXPECT_NE(w->outline()->isExpanded(group), open);
+    w->hide();
+}
+
+// A saved scope holding both editions of a work shows two rows a reader
+// tells apart at the column's width.
+TEST_F(SearchWindowTest, twinEditionsInASavedScopeReadApart)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    auto w = window(sample.lib);
+    sample.lib->saveScope(QStringLiteral("ابن ماجه"), {2, 3});
+    w->present(WinPage::scopes);
+    const QModelIndex scope = rowWithText(*w, QStringLiteral("ابن ماجه"));
+    ASSERT_TRUE(scope.isValid());
+    w->outline()->expand(scope);
+    // A title column narrower than the labels, as a reader's window has it.
+    w->outline()->header()->resizeSection(0, 330);
+    QCoreApplication::processEvents();
+    QStringList shown;
+    for (int row = 0; row < w->model()->rowCount(scope); ++row) {
+        const QModelIndex book = w->model()->index(row, 0, scope);
+        const QRect cell = w->outline()->visualRect(book);
+        ASSERT_TRUE(cell.isValid());
+        // What the row paints: the label in its font, elided as the view
+        // elides it, beside the row's check box and symbol.
+        const QFontMetrics metrics(book.data(Qt::FontRole).value<QFont>());
+        ASSERT_GT(metrics.horizontalAdvance(book.data().toString()), cell.width()) << "the label fits whole";
+        shown << metrics.elidedText(book.data().toString(), w->outline()->textElideMode(), cell.width() - 60);
+    }
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_NE(shown[0], shown[1]) << shown.join(u'|').toStdString();
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        EXPECT_TRUE(w->grab().save(QCoreApplication::applicationDirPath() +
+                                   (night ? QStringLiteral("/scope-twins-night.png") : QStringLiteral("/scope-twins-day.png"))));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
     w->hide();
 }
 

@@ -9,11 +9,15 @@
 #include "ui/shell/BookExport.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/shell/NotesImport.h"
+#include "ui/shell/ProgressLine.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QProcess>
@@ -358,9 +362,10 @@ TEST_F(BookExportTest, notesImportRefusesWhatIsNoBoundedRegularFileAndSaysWhy)
     EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
 }
 
-// A large import runs off the GUI thread with its progress in the search
-// field; asked for again meanwhile, the command offers to stop it, and the
-// stopped import writes nothing and says so.
+// A large import runs off the GUI thread with its progress on a line under
+// the top bar, which has its own stop; asked for again meanwhile, the command
+// offers to stop it too. Stopped either way, the import writes nothing, says
+// so, and closes what it opened: the line and the question.
 TEST_F(BookExportTest, aLongNotesImportShowsItsProgressAndStopsWhenAsked)
 {
     const int count = 20'000;
@@ -378,28 +383,41 @@ TEST_F(BookExportTest, aLongNotesImportShowsItsProgressAndStopsWhenAsked)
     }
     ScriptedDialogs dialogs;
     MainWindowController w(lib);
-    const QString before = w.searchField()->placeholderText();
+    w.resize(1200, 700);
+    w.show();
+    ProgressLine* line = w.importProgress();
+    const QString placeholder = w.searchField()->placeholderText();
     const qsizetype notesBefore = lib->notes(std::nullopt).size();
-    QStringList shown;
-    dialogs.answer(file);
-    w.importNotes();
-    dialogs.answer(QStringLiteral("إيقاف الاستيراد"));
-    w.importNotes();
-    ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Choice).size(), 1);
-    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Choice)[0].title, QStringLiteral("استيراد التعليقات جارٍ"));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            const QString now = w.searchField()->placeholderText();
-            if (now != before && !shown.contains(now))
-                shown << now;
-            return !dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty();
-        },
-        20000));
-    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral("أوقف الاستيراد"));
+    for (const bool byButton : {false, true}) {
+        dialogs.clear();
+        dialogs.answer(file);
+        w.importNotes();
+        ASSERT_TRUE(line->isVisible()) << byButton;
+        EXPECT_TRUE(line->label()->text().startsWith(QStringLiteral("استيراد التعليقات: "))) << line->label()->text().toStdString();
+        EXPECT_EQ(w.searchField()->placeholderText(), placeholder);
+        std::unique_ptr<QMessageBox> question;
+        if (byButton) {
+            line->stopButton()->click();
+            // Until the import has stopped, the line stays.
+            const QString name = QCoreApplication::applicationDirPath() + QStringLiteral("/notes-import-progress.png");
+            EXPECT_TRUE(w.grab().save(name));
+        } else {
+            // The question as a reader who has not answered it yet sees it.
+            question.reset(Dialogs::messageBox(QStringLiteral("استيراد التعليقات جارٍ"), QString(),
+                                               {QStringLiteral("إيقاف الاستيراد"), QStringLiteral("متابعة")}, &w));
+            question->show();
+            dialogs.answer(QStringLiteral("إيقاف الاستيراد"));
+            w.importNotes();
+            ASSERT_EQ(dialogs.requestsOf(Dialogs::Kind::Choice).size(), 1);
+            EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Choice)[0].title, QStringLiteral("استيراد التعليقات جارٍ"));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(); }, 20000));
+        EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral("أوقف الاستيراد"));
+        EXPECT_FALSE(line->isVisible());
+        if (question)
+            EXPECT_FALSE(question->isVisible());
+    }
     EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
-    EXPECT_EQ(w.searchField()->placeholderText(), before);
-    for (const QString& text : shown)
-        EXPECT_TRUE(text.startsWith(QStringLiteral("استيراد التعليقات: "))) << text.toStdString();
 }
 
 TEST_F(BookExportTest, pageScanOpensAPathOrAnAddress)

@@ -15,6 +15,7 @@
 #include "core/Theme.h"
 #include "scholar/PanelText.h"
 #include "support/ScopedEnv.h"
+#include "support/Wait.h"
 #include "ui/assistant/AIChatView.h"
 #include "ui/downloads/DownloadsWindowController.h"
 #include "ui/kit/Dialogs.h"
@@ -56,6 +57,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextLayout>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -74,24 +76,9 @@ constexpr int kLargePixels = 24; // 18 points
 constexpr int kLargeBoldPixels = 19;
 constexpr int kRing = 3;         // how far from a field's edge its focus ring is drawn
 constexpr int kPairsShown = 20;
-constexpr int kFade = 300;       // ms a text field's clear button takes to appear or go
+constexpr int kSettleMs = 20000; // limit for a field's clear button to finish appearing or going
 
-double linear(double channel)
-{
-    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-}
-
-double luminance(const QColor& c)
-{
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b)
-{
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
+using Theme::contrast;
 
 // A colour with alpha as it shows over `ground`.
 QColor over(const QColor& ink, const QColor& ground)
@@ -192,6 +179,34 @@ QString describe(const QWidget* w)
     return text;
 }
 
+// How opaque a text field's side button (its clear button) is drawn; 1 for
+// any other widget. The clear button fades in over some frames when its field
+// gets text and out when it is emptied.
+double sideOpacity(const QWidget* w)
+{
+    const QVariant opacity = w->property("opacity");
+    return qobject_cast<const QLineEdit*>(w->parentWidget()) && opacity.isValid() ? opacity.toDouble() : 1.0;
+}
+
+// An emptied field hidden during its clear button's fade out keeps the
+// button shown at nought, where it draws nothing: there is nothing to read.
+bool drawsNothing(const QWidget* w)
+{
+    const auto* field = qobject_cast<const QLineEdit*>(w->parentWidget());
+    return field && field->text().isEmpty() && sideOpacity(w) == 0.0;
+}
+
+// True when no side button of the window's fields is part way through a
+// fade, which a grab would measure only partly drawn.
+bool sideButtonsSettled(const QWidget* top)
+{
+    for (const QLineEdit* field : top->findChildren<QLineEdit*>())
+        for (const QToolButton* button : field->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly))
+            if (button->isVisible() && sideOpacity(button) < 1.0 && !drawsNothing(button))
+                return false;
+    return true;
+}
+
 class Audit {
 public:
     struct Pair {
@@ -208,6 +223,7 @@ public:
     void window(QWidget* top, const QString& name)
     {
         QApplication::processEvents();
+        EXPECT_EVENTUALLY(sideButtonsSettled(top), kSettleMs) << name.toStdString();
         const QImage image = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
         // QUORVEL_AUDIT_PICTURES names a folder that receives every grab measured.
         if (const QString dir = qEnvironmentVariable("QUORVEL_AUDIT_PICTURES"); !dir.isEmpty())
@@ -544,6 +560,8 @@ private:
             return;
         if (w != top && w->isWindow())
             return;
+        if (drawsNothing(w))
+            return;
         const QString where = name + QStringLiteral(" / ") + describe(w);
         if (!w->isEnabled()) {
             // Greyed controls are out of the reckoning.
@@ -755,12 +773,11 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
         for (int tab = 0; tab < int(w.tabs().size()); ++tab)
             if (auto* quran = qobject_cast<QuranView*>(w.tabs()[tab]->view())) {
                 w.select(tab);
-                // The field's clear button fades in and out meanwhile.
+                // The field's clear button is measured once it has faded in;
+                // the field is emptied and left at once, as a reader may.
                 quran->setSearch(QStringLiteral("الحي القيوم"));
-                QTest::qWait(kFade);
                 audit.window(&w, QStringLiteral("main, verse search"));
                 quran->setSearch(QString());
-                QTest::qWait(kFade);
             }
         w.select(0);
         QTest::qWait(20);

@@ -148,7 +148,9 @@ TEST_F(MainMenuTest, sixMenusWithTheirTitlesKeysAndStates)
     EXPECT_EQ(rows(menu(2)),
               (QStringList{"نسخ|Ctrl+C", "نسخ مع العزو|Ctrl+Shift+C", "لصق|Ctrl+V", "تحديد الكل|Ctrl+A"}));
     EXPECT_EQ(rows(menu(3)), (QStringList{"تكبير الخطّ|Ctrl++", "الحجم الأصلي|Ctrl+0", "تصغير الخطّ|Ctrl+-", "-",
-                                          "القراءة الليلية|Ctrl+Shift+N", "بطاقة الكتاب|Ctrl+I"}));
+                                          "القراءة الليلية|Ctrl+Shift+N", "بطاقة الكتاب|Ctrl+I",
+                                          "طبعات أخرى من الكتاب ومقابلتها|Ctrl+Shift+E",
+                                          "قابل هذه الصفحة بطبعة أخرى|Ctrl+Shift+M"}));
     EXPECT_EQ(find(menu(3), QStringLiteral("تكبير الخطّ"))->shortcuts(),
               (QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
     EXPECT_EQ(rows(menu(4)), (QStringList{"التطابق التالي|Ctrl+G", "التطابق السابق|Ctrl+Shift+G", "-",

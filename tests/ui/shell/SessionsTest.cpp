@@ -255,6 +255,14 @@ TEST_F(SessionsTest, aStoredListThatCannotBeReadIsKeptAsItWas)
         EXPECT_EQ(names(w->sessions().namedSessions()), QStringList{QStringLiteral("ب")});
         EXPECT_EQ(fixture.lib->kv(setAsideKeys()[i]), unreadable[i]);
     }
+    // One met again, as at every start, is kept once.
+    const QString fourth = QString::fromLatin1(Sessions::setAsideKey) + QStringLiteral(".4");
+    for (int again = 0; again < 3; ++again) {
+        storeRaw(unreadable[1]);
+        ASSERT_TRUE(w->sessions().storeNamedSession(QStringLiteral("ب"), QStringLiteral("z")));
+        ASSERT_TRUE(Sessions::keepAside(*fixture.lib, QString::fromLatin1(Sessions::setAsideKey), unreadable[2]));
+    }
+    EXPECT_EQ(fixture.lib->kv(fourth).value_or(QString()), QString());
 }
 
 TEST_F(SessionsTest, renamingTrimsAndReplacesAnEntryOfTheNewName)
@@ -370,9 +378,15 @@ TEST_F(SessionsTest, aSessionNestedTooDeepIsSetAsideAndTheWindowStarts)
     w->restoreSession();
     EXPECT_TRUE(w->tabs().isEmpty());
     EXPECT_TRUE(fixture.lib->kv(key) == deep);
-    // A second one does not replace the first.
+    // The same one met again, as at every start, is kept once; another does
+    // not replace it.
     w->restoreSession();
-    EXPECT_TRUE(fixture.lib->kv(key + QStringLiteral(".2")) == deep);
+    EXPECT_TRUE(fixture.lib->kv(key + QStringLiteral(".2")).value_or(QString()).isEmpty());
+    const QString deeper = deep + u' ';
+    fixture.lib->setKV(QString::fromLatin1(MainWindowController::sessionKey), deeper);
+    w->restoreSession();
+    EXPECT_TRUE(fixture.lib->kv(key) == deep);
+    EXPECT_TRUE(fixture.lib->kv(key + QStringLiteral(".2")) == deeper);
     fixture.lib->setKV(key + QStringLiteral(".2"), QString());
 
     w->openBook(1, 1);

@@ -10,6 +10,7 @@
 #include "support/ScopedEnv.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
+#include "ui/kit/MenuPages.h"
 #include "ui/kit/TabContent.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/AboutWindow.h"
@@ -42,11 +43,16 @@ protected:
     }
 };
 
+// Entries kept one click away under «المزيد…» are read in their place.
 QStringList texts(const QMenu* menu)
 {
     QStringList out;
-    for (const QAction* action : menu->actions())
-        out << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    for (const QAction* action : menu->actions()) {
+        if (action->menu() && action->text() == QString::fromUtf8(MenuPages::moreTitle))
+            out << texts(action->menu());
+        else
+            out << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
     return out;
 }
 

@@ -1,0 +1,255 @@
+#include "ui/reader/QuranSpelling.h"
+
+#include "core/Arabic.h"
+
+#include <QList>
+#include <QSet>
+#include <QStringList>
+
+#include <algorithm>
+#include <optional>
+
+namespace quorvel::QuranSpelling {
+
+namespace {
+
+constexpr char16_t kTatweel = 0x0640;
+constexpr char16_t kFatha = 0x064E;
+constexpr char16_t kDamma = 0x064F;
+constexpr char16_t kKasra = 0x0650;
+constexpr char16_t kSukun = 0x0652;
+constexpr char16_t kMadda = 0x0653;
+constexpr char16_t kHamzaAbove = 0x0654;
+constexpr char16_t kSuperscriptAlef = 0x0670;
+constexpr char16_t kWasla = 0x0671;
+constexpr char16_t kSmallWaw = 0x06E5;
+constexpr char16_t kSmallYeh = 0x06E6;
+constexpr char16_t kSmallHighYeh = 0x06E7;
+constexpr char16_t kRoundedZero = 0x06DF;
+constexpr char16_t kHamza = 0x0621;
+constexpr char16_t kAlef = 0x0627;
+constexpr char16_t kAlefMadda = 0x0622;
+constexpr char16_t kAlefHamza = 0x0623;
+constexpr char16_t kAlefHamzaBelow = 0x0625;
+constexpr char16_t kWawHamza = 0x0624;
+constexpr char16_t kYehHamza = 0x0626;
+constexpr char16_t kWaw = 0x0648;
+constexpr char16_t kAlefMaqsura = 0x0649;
+constexpr char16_t kYeh = 0x064A;
+constexpr char16_t kHeh = 0x0647;
+
+// The words whose plain spelling leaves the superscript alef unwritten too,
+// as letters with the alef marked «~» (alef forms folded): هٰذا، هٰؤلاء،
+// ذٰلك، لٰكن، إلٰه، اللّٰهم، الرحمٰن، أولٰئك.
+const QStringList& unwritten()
+{
+    static const QStringList stems = {QStringLiteral(u"ه~ذ"), QStringLiteral(u"ه~ؤلا"), QStringLiteral(u"ذ~لك"), QStringLiteral(u"ل~كن"), QStringLiteral(u"ال~ه"), QStringLiteral(u"الل~ه"), QStringLiteral(u"الرحم~ن"), QStringLiteral(u"اول~ئك")};
+    return stems;
+}
+
+bool isMark(char16_t u)
+{
+    return Arabic::isMark(u) && u != kTatweel;
+}
+
+bool isLetter(char16_t u)
+{
+    return !isMark(u) && u != kTatweel;
+}
+
+// The ordinals of the word's superscript alefs that stay marks.
+QSet<int> keptAlefs(const QString& word)
+{
+    QString skeleton;
+    QList<int> ordinal; // per skeleton unit: the alef's ordinal, or -1
+    int alefs = 0;
+    for (const QChar c : word) {
+        const char16_t u = c.unicode();
+        if (u == kSuperscriptAlef) {
+            skeleton.append(u'~');
+            ordinal.append(alefs++);
+        } else if (isLetter(u)) {
+            skeleton.append(u == kWasla || u == kAlefHamza || u == kAlefHamzaBelow || u == kAlefMadda ? QChar(kAlef) : c);
+            ordinal.append(-1);
+        }
+    }
+    QSet<int> kept;
+    for (const QString& stem : unwritten())
+        for (qsizetype at = skeleton.indexOf(stem); at >= 0; at = skeleton.indexOf(stem, at + 1))
+            kept.insert(ordinal[at + stem.indexOf(u'~')]);
+    return kept;
+}
+
+// The seat of a hamza written as a mark on a tatweel, by its vowel and the
+// letter before it; an alif after it is taken into the seat (مآب، الآخرة).
+QString hamzaSeat(char16_t vowel, std::optional<char16_t> before, bool alefAfter)
+{
+    if (!before)
+        return QString(QChar(vowel == kKasra ? kAlefHamzaBelow : alefAfter ? kAlefMadda : kAlefHamza));
+    if (vowel == kDamma)
+        return QString(QChar(kWawHamza));
+    if (vowel == kKasra || *before == kYeh || *before == kAlefMaqsura)
+        return QString(QChar(kYehHamza));
+    if (alefAfter)
+        return QString(QChar(kAlefMadda));
+    return QString(QChar(kAlefHamza));
+}
+
+// One word of Uthmani script in the plain spelling; a vocative «يا»/«ها»
+// written joined to the next word comes back as its own word.
+QString plainWord(const QString& word)
+{
+    const QSet<int> kept = keptAlefs(word);
+    QString out;
+    std::optional<char16_t> before; // the last letter written
+    qsizetype beforeAt = -1;        // where it was written
+    int alefs = 0;
+    bool wawTurned = false;         // a waw written as the alif it stands for
+    const qsizetype n = word.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = word[i].unicode();
+        const char16_t next = i + 1 < n ? word[i + 1].unicode() : 0;
+        if (u == kTatweel) {
+            // The marks on the tatweel, and whether they hold a hamza.
+            qsizetype end = i + 1;
+            char16_t vowel = 0;
+            bool hamza = false;
+            while (end < n && isMark(word[end].unicode())) {
+                const char16_t m = word[end].unicode();
+                hamza = hamza || m == kHamzaAbove;
+                if (!vowel && (m == kFatha || m == kDamma || m == kKasra || (m >= 0x064B && m <= 0x064D)))
+                    vowel = m;
+                ++end;
+            }
+            if (hamza) {
+                const bool alefAfter = end < n && word[end].unicode() == kAlef && (vowel == kFatha || vowel == 0);
+                const QString seat = hamzaSeat(vowel, before, alefAfter);
+                out += seat;
+                if (vowel)
+                    out += QChar(vowel);
+                before = seat[0].unicode();
+                beforeAt = out.size() - 1 - (vowel ? 1 : 0);
+                i = (seat[0].unicode() == kAlefMadda && alefAfter) ? end : end - 1;
+            } else if (next == kSmallHighYeh) {
+                out += QChar(kYeh);
+                before = kYeh;
+                ++i;
+            }
+            continue;
+        }
+        if (u == kSuperscriptAlef) {
+            const int ordinal = alefs++;
+            if (kept.contains(ordinal)) {
+                out += QChar(u);
+            } else if (before == kWaw && beforeAt == out.size() - 1) {
+                // صلوٰة: the waw stands for the alif.
+                out[beforeAt] = QChar(kAlef);
+                wawTurned = true;
+            } else if (before == kAlefMaqsura) {
+                // At the end of a word the yeh-shaped alif stays (على);
+                // before a suffix it is written as alif (ءاتىٰهم).
+                const bool suffix = std::any_of(word.begin() + i + 1, word.end(), [](QChar c) { return isLetter(c.unicode()); });
+                if (suffix)
+                    out[beforeAt] = QChar(kAlef);
+            } else {
+                out += QChar(kAlef);
+            }
+            continue;
+        }
+        if (u == kMadda || u == kSmallWaw || (u >= 0x06D6 && u <= 0x06ED && u != kSmallYeh && u != kSmallHighYeh))
+            continue;
+        if (u == kSmallYeh || u == kSmallHighYeh) {
+            // The lengthened vowel of a pronoun's ه is recited, not written.
+            if (before && *before != kHeh) {
+                out += QChar(kYeh);
+                before = kYeh;
+                beforeAt = out.size() - 1;
+            }
+            continue;
+        }
+        if (u == kHamza && (next == kAlef || (next == kFatha && i + 2 < n && word[i + 2].unicode() == kAlef))) {
+            // ءا is the alif with madda (ءامنوا، القرءان).
+            out += QChar(kAlefMadda);
+            before = kAlefMadda;
+            beforeAt = out.size() - 1;
+            i += next == kAlef ? 1 : 2;
+            continue;
+        }
+        if (u == kHamzaAbove && before && beforeAt >= 0) {
+            // A hamza written as a mark over a letter sits on it (ىٔ → ئ).
+            const char16_t seat = *before == kWaw ? kWawHamza : *before == kAlef ? kAlefHamza : kYehHamza;
+            out[beforeAt] = QChar(seat);
+            before = seat;
+            continue;
+        }
+        if (isMark(u)) {
+            out += QChar(u);
+            continue;
+        }
+        if (u == kAlef && wawTurned && next == kRoundedZero) {
+            // The silent alif after صلوٰة's kind of waw (الربوٰا).
+            wawTurned = false;
+            continue;
+        }
+        char16_t letter = u == kWasla ? kAlef : u;
+        if (u == kHamza && !before)
+            letter = next == kKasra ? kAlefHamzaBelow : kAlefHamza;
+        // The dotless yeh that is a consonant or follows a kasra is a yeh in
+        // the plain spelling (الحيّ، في); the alif-shaped one stays (على، هدى).
+        if (u == kAlefMaqsura && ((next >= kFatha && next <= kSukun) || (!out.isEmpty() && out.back().unicode() == kKasra)))
+            letter = kYeh;
+        out += QChar(letter);
+        before = letter;
+        beforeAt = out.size() - 1;
+        wawTurned = false;
+    }
+    return out;
+}
+
+// Where a vocative «يا» or «ها» is written joined to the word after it: the
+// length of the vocative in the word, or 0.
+qsizetype vocativeLength(const QString& word)
+{
+    if (word.size() < 4 || (word[0].unicode() != kYeh && word[0].unicode() != kHeh) || word[1].unicode() != kFatha)
+        return 0;
+    qsizetype i = 2;
+    if (word[i].unicode() == kTatweel)
+        ++i;
+    if (i >= word.size() || word[i].unicode() != kSuperscriptAlef)
+        return 0;
+    ++i;
+    if (i < word.size() && word[i].unicode() == kMadda)
+        ++i;
+    qsizetype letters = 0;
+    for (qsizetype j = i; j < word.size(); ++j)
+        letters += isLetter(word[j].unicode()) ? 1 : 0;
+    // يٰس is a word of two letters; هٰؤلاء and هٰذا keep their ه.
+    if (letters < 2)
+        return 0;
+    if (word[0].unicode() == kHeh && (i >= word.size() || word[i].unicode() != kAlefHamza))
+        return 0;
+    return i;
+}
+
+} // namespace
+
+QString plain(const QString& uthmani)
+{
+    QStringList words;
+    for (const QString& word : uthmani.split(u' ', Qt::SkipEmptyParts)) {
+        const qsizetype vocative = vocativeLength(word);
+        if (vocative > 0) {
+            words << QString(word[0]) + QChar(kFatha) + QChar(kAlef);
+            const QString rest = word.mid(vocative);
+            // يٰـَٔادم: the hamza opens the word after the vocative.
+            words << plainWord(rest);
+            continue;
+        }
+        const QString written = plainWord(word);
+        if (std::any_of(written.begin(), written.end(), [](QChar c) { return isLetter(c.unicode()); }))
+            words << written;
+    }
+    return words.join(u' ');
+}
+
+} // namespace quorvel::QuranSpelling
