@@ -736,6 +736,33 @@ void nameFathers(Chain& route)
                     name = fatherOf(route[i - 1].last());
 }
 
+// A name as the graph's merge of spellings compares it.
+QString spellingKey(const QString& name) { return Arabic::normalize(name, true); }
+
+// The page's own word for each narrator the graph files under another name
+// («سليمان بن بريدة عن أبيه»: بريدة reads «أبيه» there), unless the page
+// also names him so itself. Keyed by the filed name's spelling.
+QHash<QString, QString> wordsOnPage(const QString& text)
+{
+    const QList<Chain> read = chains(text);
+    QSet<QString> named;
+    for (const Chain& route : read)
+        for (const Link& place : route)
+            for (const QString& name : place)
+                named.insert(spellingKey(name));
+    QHash<QString, QString> written;
+    for (const Chain& route : read) {
+        Chain filed = route;
+        nameFathers(filed);
+        for (qsizetype i = 0; i < route.size(); ++i)
+            for (qsizetype j = 0; j < route[i].size(); ++j)
+                if (const QString key = spellingKey(filed[i][j]);
+                    filed[i][j] != route[i][j] && !named.contains(key) && !written.contains(key))
+                    written.insert(key, route[i][j]);
+    }
+    return written;
+}
+
 } // namespace
 
 QString filedName(const QString& name)
@@ -781,10 +808,8 @@ QList<Chain> chains(const QString& text)
     bool shared = false; // the routes have met: a name goes to each
     const auto finish = [&] {
         for (Chain& route : routes)
-            if (!route.isEmpty()) {
-                nameFathers(route);
+            if (!route.isEmpty())
                 result.append(std::move(route));
-            }
         routes.clear();
         shared = false;
     };
@@ -828,6 +853,14 @@ QList<Chain> chains(const QString& text)
     return result;
 }
 
+QList<Chain> filedChains(const QString& text)
+{
+    QList<Chain> all = chains(text);
+    for (Chain& route : all)
+        nameFathers(route);
+    return all;
+}
+
 QStringList chain(const QString& text)
 {
     const QList<Chain> all = chains(text);
@@ -842,7 +875,7 @@ QList<std::pair<QString, QString>> edges(const QString& text)
 {
     QList<std::pair<QString, QString>> pairs;
     QSet<std::pair<QString, QString>> seen;
-    for (const Chain& route : chains(text))
+    for (const Chain& route : filedChains(text))
         for (qsizetype i = 0; i + 1 < route.size(); ++i)
             for (const QString& student : route[i])
                 for (const QString& teacher : route[i + 1])
@@ -887,11 +920,15 @@ QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
         }
     }
 
+    // Each is named as the page names him, under the id the graph files him.
+    const auto page = db.rows(QStringLiteral("SELECT content FROM pages WHERE id=?"), {pageId});
+    const QHash<QString, QString> written =
+        page.isEmpty() ? QHash<QString, QString>() : wordsOnPage(page.first().str(0).value_or(QString()));
     QList<Narrator> result;
     for (std::int64_t id : ids) {
         const auto found = names.constFind(id);
         if (found != names.cend())
-            result.append(Narrator{id, *found});
+            result.append(Narrator{id, written.value(spellingKey(*found), *found)});
     }
     return result;
 }

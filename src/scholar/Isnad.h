@@ -97,20 +97,25 @@ using Chain = QList<Link>;
 // فلان» go on to the narrator they name. Words that only describe the report
 // or a name (قالوا, رفعه, بإسناده, نحوه, the compiler's remarks) are no
 // narrators, and a gloss (يعني, هو) completes the name it follows. Names
-// are filed (filedName), and «أبيه/أبي» is the father of the narrator
-// before it: the father his name gives, or else "والد" and his name.
+// are filed (filedName); «أبيه/أبي» stays as the page words it.
 QList<Chain> chains(const QString& text);
+
+// The chains as the graph files them: each «أبيه/أبي» is the father of the
+// narrator before it, the father his name gives («سليمان بن بريدة»: بريدة),
+// or else "والد" and his name, never one narrator for every father.
+QList<Chain> filedChains(const QString& text);
 
 // The narrator names of the first chain in `text`, nearest to the book's
 // author first; empty when there is no chain. Repeated names are kept.
 QStringList chain(const QString& text);
 
-// Every (student, teacher) pair of neighbouring places in the chains of
-// `text`, each pair once, in order of first appearance. Nobody is his own
+// Every (student, teacher) pair of neighbouring places in the filed chains
+// of `text`, each pair once, in order of first appearance. Nobody is his own
 // teacher.
 QList<std::pair<QString, QString>> edges(const QString& text);
 
-// The narrators that the page's edges mention, in order of first mention.
+// The narrators that the page's edges mention, in order of first mention,
+// each named as the page names him («أبيه» for the father filed by name).
 QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId);
 
 // One narrator's name; nothing when there is no such narrator or the name is
