@@ -591,6 +591,10 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
     if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
         piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
     QStringList t = tokens(piece);
+    // «رجل من أهل الشام، يقال له: عبد الجليل»: the colon gives his name.
+    for (qsizetype k = 2; k < t.size(); ++k)
+        if (t[k] == u':' && fold(t[k - 1]) == u"له" && fold(t[k - 2]) == u"يقال")
+            t.removeAt(k);
     if (cutAtHeading(t))
         out.reportEnds = true;
 
@@ -677,6 +681,45 @@ bool restartsChain(QStringView linkWord)
         || f.startsWith(u"\u0627\u062E\u0628\u0631\u0646") // اخبرن
         || f == u"\u0627\u0646\u0628\u0627\u0646\u0627" // انبانا
         || f == u"\u062B\u0646\u0627"; // ثنا
+}
+
+// «قال الزهري: فحدثني فلان», «قال أبو كريب وحدثنا وكيع»: the narrator who
+// opens a second route inside a report with «و/ف» and a link word at `at`,
+// read from the text since `from`; empty when no one is named so.
+QString routeSpeaker(const QString& s, qsizetype from, qsizetype at)
+{
+    qsizetype j = at - 1;
+    // An editor's bracket may stand between them: «قال نصر ]: و [ حدثنا».
+    while (j >= from && (s[j].isSpace() || s[j] == u'['))
+        --j;
+    if (j < from || !isOneOf(QString(s[j]), {u"\u0648", u"\u0641"}) || (j > 0 && isArabicLetter(s[j - 1].unicode())))
+        return {};
+    // Only the last few words can name him.
+    const qsizetype start = std::max(from, j - 160);
+    QString tail = s.mid(start, j - start);
+    // Words before a number belong to another report (or a note's mark).
+    for (qsizetype k = tail.size() - 1; k >= 0; --k)
+        if (tail[k].isDigit() || tail[k] == u'\\') {
+            tail.remove(0, k + 1);
+            break;
+        }
+    QStringList t = tokens(tail);
+    while (!t.isEmpty() && (t.last() == u':' || t.last() == u','))
+        t.removeLast();
+    // «قال أبو الحسن أي القطان»: the editor's «أي» explains the name.
+    for (qsizetype k = 1; k < t.size(); ++k)
+        if (fold(t[k]) == u"اي") {
+            t.resize(k);
+            break;
+        }
+    for (qsizetype k = t.size() - 2; k >= 0 && k >= t.size() - 7 && !isStop(t[k]); --k) {
+        if (fold(t[k]) != u"قال")
+            continue;
+        qsizetype i = k + 1;
+        const QString name = nameAt(t, i, 5);
+        return i == t.size() && !isProphet(name) ? name : QString();
+    }
+    return {};
 }
 
 // Two spellings of one narrator: the same words, hamza seats, ibn and bin
@@ -814,12 +857,17 @@ QList<Chain> chains(const QString& text)
         shared = false;
     };
     routes.append(Chain());
+    if (const QString speaker = routeSpeaker(t, 0, opener->start); !speaker.isEmpty())
+        routes.last().append({speaker});
     for (qsizetype k = -1; k < linkWords.size(); ++k) {
         if (!open) {
             if (!restartsChain(linkWord(k)))
                 continue;
             open = true;
             routes.append(Chain());
+            if (const QString speaker = routeSpeaker(s, k > 0 ? linkWords[k - 1].end() : 0, linkWords[k].start);
+                !speaker.isEmpty())
+                routes.last().append({speaker});
         }
         const qsizetype from = k < 0 ? 0 : linkWords[k].end();
         const qsizetype to = k + 1 < linkWords.size() ? linkWords[k + 1].start : s.size();
