@@ -365,12 +365,22 @@ bool isWeakLink(QStringView linkWord)
 }
 
 // Where the next report begins inside a piece: after the "\ 57 \" that ends
-// a report, or at the number of the next one just before its link word
-// ("58 حدثنا", "1195 - حدثنا"). -1 when it does not.
+// a report, at the number of the next one just before its link word ("58
+// حدثنا", "1195 - حدثنا"), or past a note's closing bracket at a line's end.
+// -1 when it does not.
 qsizetype reportBoundary(const QString& piece, bool beforeOpener)
 {
     static const PyRegex::Regex ended = PyRegex::compile(QStringLiteral(u"\\\\\\s*[0-9\u0660-\u0669]+\\s*\\\\"));
     static const PyRegex::Regex numbered = PyRegex::compile(QStringLiteral(u"[0-9\u0660-\u0669]+[^\\p{L}\\p{N}]*$"));
+    // «(1) [رواه أحمد قال حدثنا فلان]» at a line's end: the note that
+    // quotes the chain closes there, its bracket opened before the chain.
+    if (const qsizetype bracket = piece.indexOf(u']'); bracket >= 0 && !piece.first(bracket).contains(u'[')) {
+        qsizetype k = bracket + 1;
+        while (k < piece.size() && piece[k] != u'\n' && piece[k].isSpace())
+            ++k;
+        if (k < piece.size() && piece[k] == u'\n')
+            return bracket;
+    }
     if (!piece.contains(u'\\') && !beforeOpener)
         return -1;
     if (const auto end = PyRegex::firstMatch(ended, piece))

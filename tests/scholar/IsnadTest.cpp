@@ -124,6 +124,18 @@ TEST(IsnadText, chainRules)
               (QList<Isnad::Chain>{route({{u"مالك"}}), Isnad::Chain{{name55}, {u(u"نافع")}}}));
 }
 
+// A takhrij note quoting a chain closes at its bracket: its narrator is
+// nobody's student or teacher in the report on the next line.
+TEST(IsnadText, aNoteQuotingAChainEndsAtItsBracket)
+{
+    const QString text = u(u"(1) [رواه أحمد في مسنده قال حدثنا وكيع]\nحدثنا محمد بن بشار عن سفيان قال: كذا");
+    EXPECT_EQ(Isnad::chains(text), (QList<Isnad::Chain>{route({{u"وكيع"}}), route({{u"محمد بن بشار"}, {u"سفيان"}})}));
+    EXPECT_FALSE(Isnad::edges(text).contains(std::pair(u(u"وكيع"), u(u"محمد بن بشار"))));
+    // A change of route in brackets goes on to the next line.
+    EXPECT_EQ(Isnad::chains(u(u"حدثنا علي قال حدثنا شريك [ح]\n- وحدثنا موسى قال حدثنا شريك عن سالم قال: كذا")),
+              (QList<Isnad::Chain>{route({{u"علي"}, {u"شريك"}, {u"سالم"}}), route({{u"موسى"}, {u"شريك"}, {u"سالم"}})}));
+}
+
 TEST(IsnadCorpus, muwattaChainsCheckedByHand)
 {
     // Page 14: حدثني يحيى عن مالك عن زيد بن أسلم عن عطاء بن يسار أن رسول الله ...
