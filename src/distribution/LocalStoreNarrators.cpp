@@ -1,7 +1,6 @@
 #include "distribution/LocalStore.h"
 #include "distribution/NarratorWriter.h"
 
-#include "core/Arabic.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Numbers.h"
@@ -173,7 +172,7 @@ bool LocalStore::dedupNarrators()
         const auto name = row.str(1);
         if (!id || !name)
             continue;
-        const QString key = Arabic::normalize(*name, true);
+        const QString key = Isnad::spellingKey(*name);
         auto it = groupOf.find(key);
         if (it == groupOf.end()) {
             it = groupOf.insert(key, groups.size());

@@ -114,6 +114,10 @@ QStringList chain(const QString& text);
 // teacher.
 QList<std::pair<QString, QString>> edges(const QString& text);
 
+// The key under which the graph holds spellings of one name as one narrator
+// (the merge after installs keeps one of them).
+QString spellingKey(const QString& name);
+
 // The narrators that the page's edges mention, in order of first mention,
 // each named as the page names him («أبيه» for the father filed by name).
 QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId);

@@ -13,9 +13,6 @@ namespace quorvel::Isnad {
 
 namespace {
 
-// A name as the graph's merge of spellings compares it.
-QString spellingKey(const QString& name) { return Arabic::normalize(name, true); }
-
 // The page's own word for each narrator the graph files under another name
 // («سليمان بن بريدة عن أبيه»: بريدة reads «أبيه» there), unless the page
 // also names him so itself. Keyed by the filed name's spelling.
@@ -40,6 +37,11 @@ QHash<QString, QString> wordsOnPage(const QString& text)
 }
 
 } // namespace
+
+QString spellingKey(const QString& name)
+{
+    return Arabic::normalize(name, true);
+}
 
 QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
 {
