@@ -97,7 +97,10 @@ using Chain = QList<Link>;
 // فلان» go on to the narrator they name. Words that only describe the report
 // or a name (قالوا, رفعه, بإسناده, نحوه, the compiler's remarks) are no
 // narrators, and a gloss (يعني, هو) completes the name it follows. Names
-// are filed (filedName); «أبيه/أبي» stays as the page words it.
+// are filed (filedName); «أبيه/أبي» stays as the page words it. A route
+// opened inside a report with «وحدثني/فحدثنا» after «قال فلان» begins with
+// him where a chain read before it on the page names him; a note's closing
+// bracket at a line's end ends the chain it quotes.
 QList<Chain> chains(const QString& text);
 
 // The chains as the graph files them: each «أبيه/أبي» is the father of the
