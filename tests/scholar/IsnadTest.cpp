@@ -136,6 +136,17 @@ TEST(IsnadText, aNoteQuotingAChainEndsAtItsBracket)
               (QList<Isnad::Chain>{route({{u"علي"}, {u"شريك"}, {u"سالم"}}), route({{u"موسى"}, {u"شريك"}, {u"سالم"}})}));
 }
 
+// «قال فلان فحدثني …» inside a report: the route is his only where a chain
+// before it names him; other words after «قال» are the report's.
+TEST(IsnadText, aRouteOpenedInsideAReportBeginsWithASpeakerAChainNamed)
+{
+    EXPECT_EQ(Isnad::chains(u(u"حدثنا علي عن الزهري عن سالم قال: كذا. قال الزهري فحدثني سعيد عن أنس قال: كذا")),
+              (QList<Isnad::Chain>{route({{u"علي"}, {u"الزهري"}, {u"سالم"}}),
+                                   route({{u"الزهري"}, {u"سعيد"}, {u"أنس"}})}));
+    EXPECT_EQ(Isnad::chains(u(u"حدثنا علي عن الزهري قال: كذا. قال فلقيت عمرا فحدثني عن أنس قال: كذا")),
+              (QList<Isnad::Chain>{route({{u"علي"}, {u"الزهري"}}), route({{u"أنس"}})}));
+}
+
 TEST(IsnadCorpus, muwattaChainsCheckedByHand)
 {
     // Page 14: حدثني يحيى عن مالك عن زيد بن أسلم عن عطاء بن يسار أن رسول الله ...
