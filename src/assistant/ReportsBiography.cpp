@@ -1,4 +1,5 @@
 #include "assistant/Reports.h"
+#include "assistant/ReportsBiographyText.h"
 
 #include "assistant/Intent.h"
 
@@ -27,7 +28,6 @@ constexpr std::int64_t kNoDeath = 99999;
 // the search for the name as a phrase returns and those retrieval ranks
 // best; a sentence longer than the longest quotation is cut around the name.
 constexpr int kNameQuoted = 8;
-constexpr int kNamePhraseHits = 300;
 constexpr int kNamePool = 40;
 constexpr int kNamePoolPerBook = 4;
 constexpr int kNamePhraseVariantsMax = 16;
@@ -36,12 +36,6 @@ constexpr qsizetype kQuotedBefore = 120;
 constexpr qsizetype kPassageContext = 300;
 // Enough of the page before's end to hold its last word.
 constexpr qsizetype kCarriedChars = 64;
-// A dictionary's index line names a man in at most this many words, after
-// at most this many nisbas («بن شهاب الزهري محمد بن مسلم»).
-constexpr qsizetype kReferredWordsMax = 6;
-constexpr qsizetype kLeadingNisbasMax = 2;
-// The pages of a dictionary read for its index lines and for the entries of a full name.
-constexpr int kDictionaryPagesRead = 3000;
 // A word met this often before «بن» opening a name is a given name.
 constexpr int kGivenNameMet = 2;
 constexpr int kGivenNameLettersMin = 3;
@@ -53,6 +47,10 @@ constexpr qsizetype kOwnNameFathers = 2;
 const QString noTextNote = QStringLiteral("لم أجد اسمه في نصوص كتب المكتبة، فالبطاقة وحدها من فهرسها.\n");
 
 QString nonEmpty(const std::optional<QString>& s) { return s.value_or(QString()); }
+
+} // namespace
+
+namespace BiographyText {
 
 // Words that join a man to his father or forefather, in normal form; «ابن»
 // is read as «بن».
@@ -103,7 +101,7 @@ bool isOpenEnded(const QString& word)
 // with the name, or with a kunya and then the name, is a dictionary's entry;
 // a line that opens with it unnumbered may be a cross-reference or a note on
 // someone unnamed; any other sentence only mentions the name.
-enum class Entry { none, unnumbered, numbered };
+
 
 Entry entryOpening(const QStringList& before)
 {
@@ -124,10 +122,6 @@ Entry entryOpening(const QStringList& before)
 // The name asked for, read as a reader reads it in a sentence: its words in
 // normal form with «ابن» read as «بن» and, when it is «ابن X» asked alone,
 // the given names that before «بن X» make the words another son of X.
-struct Reading {
-    QStringList name;
-    QSet<QString> given;
-};
 
 // A given name, also with «و» before it («وسلم بن قتيبة»).
 bool isGivenName(const QString& word, const QSet<QString>& given)
@@ -146,7 +140,7 @@ struct NameAt {
 
 // `carried`: the words, in normal form, that the page before ends with when
 // the sentence opens a page inside the sentence or entry begun there.
-std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, const QStringList& carried = {})
+std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, const QStringList& carried)
 {
     const QStringList& name = reading.name;
     if (name.isEmpty())
@@ -220,16 +214,11 @@ std::pair<qsizetype, qsizetype> atWords(const QString& text, qsizetype from, qsi
 // stretch around the name when the sentence is too long to quote whole) and
 // how plainly it is the name's entry. Nothing when no sentence of the page
 // holds the name.
-struct Quoted {
-    qsizetype start = 0;
-    qsizetype end = 0;
-    Entry entry = Entry::none;
-};
 
 // `carriedAtStart` gives the words the page before ends with, asked for
 // only when the text's first sentence holds the name.
 std::optional<Quoted> sentenceAbout(const QString& text, const Reading& reading,
-                                    const std::function<QStringList()>& carriedAtStart = {})
+                                    const std::function<QStringList()>& carriedAtStart)
 {
     static const PyRegex::Regex sentence = PyRegex::compile(QStringLiteral("[^.؟!؛\n]+[.؟!؛]?"));
     // Most pages and sentences lack the name's last word: they are passed
@@ -266,12 +255,6 @@ std::optional<Quoted> sentenceAbout(const QString& text, const Reading& reading,
 
 // A page read as a passage about the name: the stretch of the page around its
 // sentence about the name, and that sentence.
-struct AboutName {
-    Passage passage;
-    QString sentence;
-    Entry entry = Entry::none;
-    QStringList filedAs; // the full name a dictionary's index led to, if any
-};
 
 std::optional<AboutName> passageAt(const Library& lib, const Book& book, const Page& page, const QString& content,
                                    const Quoted& q)
@@ -345,7 +328,7 @@ QString namePhrase(const QStringList& name)
 // The pages of the scope that hold the name as a phrase, best ranked first,
 // at most `limit`, as (page id, book id).
 QList<std::pair<std::int64_t, std::int64_t>> pagesNaming(const Library& lib, const QStringList& name,
-                                                          const BookScope& scope, int limit = kNamePhraseHits)
+                                                          const BookScope& scope, int limit)
 {
     if (name.isEmpty() || (scope && scope->isEmpty()))
         return {};
@@ -380,6 +363,12 @@ std::int64_t pagesCount(const Library& lib, const QStringList& words)
         conn->rows(QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"), {namePhrase(words)});
     return rows.isEmpty() ? 0 : rows.first().integer(0).value_or(0);
 }
+
+} // namespace BiographyText
+
+namespace {
+
+using namespace BiographyText;
 
 // The pages of the scope about the name: those retrieval ranks best for it,
 // then the rest of those naming it, each page read whole and kept only when
@@ -465,237 +454,6 @@ QSet<QString> givenNames(const Library& lib, const QSet<std::int64_t>& dictionar
     return names;
 }
 
-// A dictionary's numbered entry line that opens with a full name.
-struct EntryLine {
-    std::int64_t bookId = 0;
-    std::int64_t pageId = 0;
-    std::int64_t seq = 0;
-    Quoted at;
-    QStringList words;     // the line's words in normal form, «ابن» read as «بن»
-    QStringList full;      // the full name it opens with
-    bool holdsAsked = false; // it holds every word of the name asked for
-    int described = 0;       // how many of the index line's nisbas and epithets it holds
-    std::int64_t known = 0;  // pages of the library that name him as the entry does
-};
-
-// The lines of a text as stretches, line breaks left out.
-QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text)
-{
-    QList<std::pair<qsizetype, qsizetype>> out;
-    qsizetype from = 0;
-    while (from <= text.size()) {
-        qsizetype to = text.indexOf(u'\n', from);
-        if (to < 0)
-            to = text.size();
-        if (to > from)
-            out.append({from, to});
-        from = to + 1;
-    }
-    return out;
-}
-
-// Following a dictionary's own cross-reference: its index of nisbas, kunyas
-// and short names files a man under his full name («الأوزاعي عبد الرحمن بن
-// عمرو», «بن سيرين هو محمد»). The entry it points to, read as the entry of
-// the name asked for; of several men of that full name, the one whose entry
-// holds the words asked for, then the one the library names most.
-class CrossReference {
-public:
-    CrossReference(const Library& lib, const QStringList& asked, const QSet<std::int64_t>& dictionaries)
-        : lib_(lib), asked_(asked), dictionaries_(dictionaries), byId_(lib.bookById())
-    {
-    }
-
-    std::optional<AboutName> entry()
-    {
-        if (asked_.isEmpty() || dictionaries_.isEmpty())
-            return std::nullopt;
-        QList<EntryLine> found;
-        indexed(asked_, false, found);
-        // «سفيان الثوري»: the index files him by the nisba alone.
-        if (asked_.size() > 1 && asked_.last().startsWith(QStringLiteral("ال")))
-            indexed({asked_.last()}, true, found);
-        if (found.isEmpty())
-            return std::nullopt;
-        const QList<Book> catalogue = lib_.books();
-        QHash<std::int64_t, qsizetype> order;
-        for (qsizetype i = 0; i < catalogue.size(); ++i)
-            order.insert(catalogue[i].id, i);
-        for (EntryLine& e : found)
-            e.known = known(e);
-        const auto best = std::min_element(found.begin(), found.end(), [&](const EntryLine& a, const EntryLine& b) {
-            if (a.holdsAsked != b.holdsAsked)
-                return a.holdsAsked;
-            if (a.described != b.described)
-                return a.described > b.described;
-            if (a.known != b.known)
-                return a.known > b.known;
-            if (a.bookId != b.bookId)
-                return order.value(a.bookId) < order.value(b.bookId);
-            return std::make_pair(a.seq, a.at.start) < std::make_pair(b.seq, b.at.start);
-        });
-        const Page page = pages_.value(best->pageId);
-        const QString content = footnotesLabelled(page.content);
-        std::optional<AboutName> a = passageAt(lib_, byId_.value(best->bookId), page, content, best->at);
-        if (a) {
-            a->entry = Entry::numbered;
-            a->filedAs = best->full;
-        }
-        return a;
-    }
-
-private:
-    // The dictionaries' lines that open with `key` and then name a man, and
-    // the entries they point to; with `required`, only entries that hold
-    // every word asked for.
-    void indexed(const QStringList& key, bool required, QList<EntryLine>& found)
-    {
-        for (const auto& [pageId, bookId] : pagesNaming(lib_, key, dictionaries_, kDictionaryPagesRead)) {
-            const std::optional<Page> page = read(pageId);
-            if (!page)
-                continue;
-            const QList<std::pair<qsizetype, qsizetype>> lines = linesOf(page->content);
-            for (qsizetype i = 0; i < lines.size(); ++i) {
-                const auto& [from, to] = lines[i];
-                const QStringList words = foldedTokens(page->content.mid(from, to - from));
-                if (words.size() <= key.size() || words.mid(0, key.size()) != key)
-                    continue;
-                // «بن عمرو بن العاص …» indexes another son of another X; «X عن
-                // مولى لأسماء هو …» names whom X narrated from.
-                if ((key.first() == sonOf() && isLineage(words[key.size()]))
-                    || words.mid(key.size(), kReferredWordsMax).contains(QStringLiteral("عن")))
-                    continue;
-                // A page's first line that goes on from the page before is no index line.
-                if (i == 0 && !carriedInto(lib_, *page).isEmpty())
-                    continue;
-                const QStringList rest = words.mid(key.size());
-                QStringList described;
-                for (const QString& w : rest.mid(0, kReferredWordsMax)) {
-                    if (w.startsWith(QStringLiteral("ال")))
-                        described << w;
-                }
-                for (const QStringList& full : fullNames(rest, key)) {
-                    QList<EntryLine> entries = opening(full, bookId);
-                    for (EntryLine& e : entries) {
-                        e.described = int(std::count_if(described.begin(), described.end(), [&](const QString& w) {
-                            return !full.contains(w) && e.words.contains(w);
-                        }));
-                    }
-                    if (required)
-                        entries.removeIf([](const EntryLine& e) { return !e.holdsAsked; });
-                    if (!entries.isEmpty()) {
-                        found << entries;
-                        break;
-                    }
-                }
-            }
-        }
-    }
-
-    // The full names an index line's words may give, longest first: the
-    // words as they stand or after leading nisbas and epithets, and after
-    // «هو» or «اسمه», cut where a name may end; for «ابن X» a given name
-    // alone («هو عبد الله») is completed by «بن X».
-    QList<QStringList> fullNames(const QStringList& words, const QStringList& key) const
-    {
-        qsizetype nisbas = 0;
-        while (nisbas < words.size() && nisbas < kLeadingNisbasMax && words[nisbas].startsWith(QStringLiteral("ال")))
-            ++nisbas;
-        const auto named = [&](qsizetype from) {
-            const bool pointer = from < words.size()
-                && (words[from] == QStringLiteral("هو") || words[from] == QStringLiteral("اسمه"));
-            return pointer ? from + 1 : from;
-        };
-        // «بن وهب المصري صاحب مالك اسمه عبد الله»: the name after the pointer.
-        qsizetype pointer = 0;
-        while (pointer < std::min(words.size(), kReferredWordsMax) && words[pointer] != QStringLiteral("هو")
-               && words[pointer] != QStringLiteral("اسمه"))
-            ++pointer;
-        QList<qsizetype> starts{named(0), named(nisbas)};
-        if (pointer < std::min(words.size(), kReferredWordsMax))
-            starts << pointer + 1;
-        QList<QStringList> out;
-        for (const qsizetype from : starts) {
-            for (qsizetype n = std::min(kReferredWordsMax, words.size() - from); n >= 1; --n) {
-                QStringList full = words.mid(from, n);
-                if (isOpenEnded(full.last()))
-                    continue;
-                if (key.first() == sonOf() && !full.contains(sonOf()))
-                    full << key;
-                if (full.size() < 2 || (!full.contains(sonOf()) && !isKunya(full.first())) || out.contains(full))
-                    continue;
-                out << full;
-            }
-        }
-        return out;
-    }
-
-    // The numbered entries of the book that open with the full name.
-    QList<EntryLine> opening(const QStringList& full, std::int64_t bookId)
-    {
-        QList<EntryLine> out;
-        const Reading reading{full, {}};
-        for (const auto& [pageId, book] : pagesNaming(lib_, full, QSet<std::int64_t>{bookId}, kDictionaryPagesRead)) {
-            const std::optional<Page> page = read(pageId);
-            if (!page)
-                continue;
-            const QString content = footnotesLabelled(page->content);
-            for (const auto& [from, to] : linesOf(content)) {
-                const QString line = content.mid(from, to - from);
-                const std::optional<Quoted> q = sentenceAbout(line, reading);
-                if (!q || q->entry != Entry::numbered)
-                    continue;
-                EntryLine e;
-                e.bookId = book;
-                e.pageId = pageId;
-                e.seq = page->seq;
-                e.at = {from + q->start, from + q->end, Entry::numbered};
-                e.words = foldedTokens(line);
-                e.full = full;
-                e.holdsAsked = std::all_of(asked_.begin(), asked_.end(), [&](const QString& w) {
-                    return w == sonOf() || e.words.contains(w);
-                });
-                out << e;
-            }
-        }
-        return out;
-    }
-
-    // How many pages name the man as his entry opens: the full name and the
-    // name after it («عبد الله بن عمر بن الخطاب»).
-    std::int64_t known(const EntryLine& e)
-    {
-        qsizetype at = 0;
-        while (at < e.words.size() && e.words.mid(at, e.full.size()) != e.full)
-            ++at;
-        qsizetype end = at + e.full.size();
-        while (end < e.words.size() && (end == at + e.full.size() || isOpenEnded(e.words[end - 1])))
-            ++end;
-        const QStringList phrase = e.words.mid(at, end - at);
-        if (!counted_.contains(phrase.join(u' ')))
-            counted_.insert(phrase.join(u' '), pagesCount(lib_, phrase));
-        return counted_.value(phrase.join(u' '));
-    }
-
-    // A copy: the cache may grow while the page is read.
-    std::optional<Page> read(std::int64_t pageId)
-    {
-        if (const auto it = pages_.constFind(pageId); it != pages_.cend())
-            return *it;
-        const std::optional<Page> page = lib_.page(pageId);
-        if (page)
-            pages_.insert(pageId, *page);
-        return page;
-    }
-
-    const Library& lib_;
-    QStringList asked_;
-    QSet<std::int64_t> dictionaries_;
-    QHash<std::int64_t, Book> byId_;
-    QHash<std::int64_t, Page> pages_;
-    QHash<QString, std::int64_t> counted_;
-};
-
 // The leading part of a catalogue full name that names the man and his
 // fathers («أبو محمد عبد الله بن مسلم بن قتيبة الدينوري» gives «عبد الله بن
 // مسلم بن قتيبة»); nothing when it names no father.
@@ -721,112 +479,105 @@ QStringList lineageOf(const QString& fullName)
     return lineage.size() >= 3 && lineage.first() != sonOf() ? lineage : QStringList();
 }
 
-} // namespace
-
-Built biography(const Library& lib, const QString& q, const BookScope& scope)
+// The author of the catalogue the name asked for is: of those whose name
+// holds its words in order (أنس بن مالك is not مالك بن أنس), the one with
+// the most works, then the shorter name, the earlier death, the smaller id.
+std::optional<Author> cardAuthor(const Library& lib, const QStringList& W, const QHash<std::int64_t, QList<Book>>& works)
 {
-    // The name asked for, without the question's words; its words in normal
-    // form with «ابن» read as «بن» are what a quoted sentence must hold.
-    const QString name = Intent::person(q);
-    const QStringList folded = foldedTokens(name);
-    QStringList W;
-    for (const QString& word : Arabic::tokens(name)) {
-        if (Characters::count(word, 2) > 1)
-            W << word;
-    }
-
-    const QList<Book> catalogue = lib.books();
-    QHash<std::int64_t, QList<Book>> works;
-    for (const Book& b : catalogue) {
-        if (b.authorId)
-            works[*b.authorId].append(b);
-    }
-
+    if (W.isEmpty())
+        return std::nullopt;
+    const auto better = [&](const Author& a, const Author& b) {
+        const qsizetype wa = works.value(a.id).size();
+        const qsizetype wb = works.value(b.id).size();
+        if (wa != wb)
+            return wa > wb;
+        const qsizetype la = Characters::count(a.name);
+        const qsizetype lb = Characters::count(b.name);
+        if (la != lb)
+            return la < lb;
+        const std::int64_t da = a.death.value_or(kNoDeath);
+        const std::int64_t db = b.death.value_or(kNoDeath);
+        if (da != db)
+            return da < db;
+        return a.id < b.id;
+    };
     std::optional<Author> chosen;
-    if (!W.isEmpty()) {
-        const auto better = [&](const Author& a, const Author& b) {
-            const qsizetype wa = works.value(a.id).size();
-            const qsizetype wb = works.value(b.id).size();
-            if (wa != wb)
-                return wa > wb;
-            const qsizetype la = Characters::count(a.name);
-            const qsizetype lb = Characters::count(b.name);
-            if (la != lb)
-                return la < lb;
-            const std::int64_t da = a.death.value_or(kNoDeath);
-            const std::int64_t db = b.death.value_or(kNoDeath);
-            if (da != db)
-                return da < db;
-            return a.id < b.id;
-        };
-        for (const Author& author : lib.authors()) {
-            // The words in the order asked: أنس بن مالك is not مالك بن أنس.
-            const QString authorName = Arabic::normalize(author.name);
-            qsizetype from = 0;
-            if (!std::all_of(W.begin(), W.end(), [&](const QString& w) {
-                    const qsizetype at = authorName.indexOf(w, from);
-                    from = at + w.size();
-                    return at >= 0;
-                }))
-                continue;
-            if (!chosen || better(author, *chosen))
-                chosen = author;
-        }
+    for (const Author& author : lib.authors()) {
+        const QString authorName = Arabic::normalize(author.name);
+        qsizetype from = 0;
+        if (!std::all_of(W.begin(), W.end(), [&](const QString& w) {
+                const qsizetype at = authorName.indexOf(w, from);
+                from = at + w.size();
+                return at >= 0;
+            }))
+            continue;
+        if (!chosen || better(author, *chosen))
+            chosen = author;
     }
+    return chosen;
+}
 
-    QString card;
-    QStringList lineage;
-    if (chosen) {
-        const QList<Statement::Row> rows =
-            lib.main().rows(QStringLiteral("SELECT full_name, bio, death_text FROM authors WHERE id=?"), {chosen->id});
-        const Statement::Row* row = rows.isEmpty() ? nullptr : &rows.first();
-        card += QStringLiteral("## بطاقة العلم في المكتبة\n");
-        const QString fullName = row ? nonEmpty(row->str(0)) : QString();
-        lineage = lineageOf(fullName);
-        card += QStringLiteral("الاسم: ") + (fullName.isEmpty() ? chosen->name : fullName) + u'\n';
-        const QString deathText = row ? nonEmpty(row->str(2)) : QString();
-        if (chosen->death && *chosen->death >= 2) {
-            card += QStringLiteral("الوفاة: سنة ") + Arabic::num(*chosen->death) + QStringLiteral("هـ (")
-                + century(chosen->death) + QStringLiteral(")\n");
-        } else if (!deathText.isEmpty()) {
-            card += QStringLiteral("الوفاة: ") + deathText + u'\n';
+// The author's works in the library, a work in several editions listed once.
+QString worksList(const Library& lib, const QList<Book>& works)
+{
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
+    QList<std::int64_t> ownWorks;
+    QHash<std::int64_t, QString> workTitle;
+    QHash<std::int64_t, int> editions;
+    for (const Book& b : works) {
+        const std::int64_t w = BookTitles::work(*catalog, b.id);
+        if (!editions.contains(w)) {
+            ownWorks << w;
+            workTitle.insert(w, b.title);
         }
-        const QString bio = row ? nonEmpty(row->str(1)) : QString();
-        if (!bio.isEmpty()) {
-            const qsizetype cut = Characters::endOfFirst(bio, kBioChars);
-            QString shown = bio.left(cut).replace(QStringLiteral("\n\n"), QStringLiteral("\n"));
-            if (cut < bio.size())
-                shown += QStringLiteral(" …");
-            card += shown + u'\n';
-        }
-        // A work in several editions is one work, listed once.
-        const std::shared_ptr<const Catalog> catalog = lib.catalog();
-        QList<std::int64_t> ownWorks;
-        QHash<std::int64_t, QString> workTitle;
-        QHash<std::int64_t, int> editions;
-        for (const Book& b : works.value(chosen->id)) {
-            const std::int64_t w = BookTitles::work(*catalog, b.id);
-            if (!editions.contains(w)) {
-                ownWorks << w;
-                workTitle.insert(w, b.title);
-            }
-            ++editions[w];
-        }
-        if (!ownWorks.isEmpty()) {
-            card += QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(ownWorks.size()) + QStringLiteral(")\n");
-            for (qsizetype i = 0; i < std::min<qsizetype>(ownWorks.size(), kWorksListed); ++i) {
-                const int e = editions.value(ownWorks[i]);
-                card += QStringLiteral("- ") + workTitle.value(ownWorks[i])
-                    + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString()) + u'\n';
-            }
-        }
+        ++editions[w];
     }
+    if (ownWorks.isEmpty())
+        return {};
+    QString out = QStringLiteral("## مؤلفاته في المكتبة (") + Arabic::num(ownWorks.size()) + QStringLiteral(")\n");
+    for (qsizetype i = 0; i < std::min<qsizetype>(ownWorks.size(), kWorksListed); ++i) {
+        const int e = editions.value(ownWorks[i]);
+        out += QStringLiteral("- ") + workTitle.value(ownWorks[i])
+            + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString()) + u'\n';
+    }
+    return out;
+}
 
-    // A name's own dictionary entries first, the entry a dictionary's own
-    // index points to from a short name, a nisba or «ابن X» before them all
-    // (and in place of that work's other pages); then the other pages in
-    // the order of their authors' deaths. An author is also sought under the
-    // catalogue's full name in his own books.
+// The library card of the author: name, death, biography and works; the
+// names of him and his fathers from the catalogue's full name in `lineage`.
+QString libraryCard(const Library& lib, const Author& author, const QList<Book>& works, QStringList& lineage)
+{
+    const QList<Statement::Row> rows =
+        lib.main().rows(QStringLiteral("SELECT full_name, bio, death_text FROM authors WHERE id=?"), {author.id});
+    const Statement::Row* row = rows.isEmpty() ? nullptr : &rows.first();
+    QString card = QStringLiteral("## بطاقة العلم في المكتبة\n");
+    const QString fullName = row ? nonEmpty(row->str(0)) : QString();
+    lineage = lineageOf(fullName);
+    card += QStringLiteral("الاسم: ") + (fullName.isEmpty() ? author.name : fullName) + u'\n';
+    const QString deathText = row ? nonEmpty(row->str(2)) : QString();
+    if (author.death && *author.death >= 2) {
+        card += QStringLiteral("الوفاة: سنة ") + Arabic::num(*author.death) + QStringLiteral("هـ (")
+            + century(author.death) + QStringLiteral(")\n");
+    } else if (!deathText.isEmpty()) {
+        card += QStringLiteral("الوفاة: ") + deathText + u'\n';
+    }
+    const QString bio = row ? nonEmpty(row->str(1)) : QString();
+    if (!bio.isEmpty()) {
+        const qsizetype cut = Characters::endOfFirst(bio, kBioChars);
+        QString shown = bio.left(cut).replace(QStringLiteral("\n\n"), QStringLiteral("\n"));
+        if (cut < bio.size())
+            shown += QStringLiteral(" …");
+        card += shown + u'\n';
+    }
+    return card + worksList(lib, works);
+}
+
+// The pages about the man asked for: his first entry, his dictionary
+// entries, other pages when these are few, and an author's own books under
+// his catalogue name.
+QList<AboutName> gathered(const Library& lib, const QString& name, const QStringList& folded, const BookScope& scope,
+                          const QStringList& lineage, const QList<Book>& ownBooks, std::optional<AboutName>& referred)
+{
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     const QSet<std::int64_t> T = sub(scope, books(lib, tarajimKeys()));
     const Reading reading{folded, folded.value(0) == sonOf() ? givenNames(lib, T) : QSet<QString>()};
@@ -835,7 +586,7 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     // line from it points to a namesake filed under another name.
     const bool entered = std::any_of(inDictionaries.begin(), inDictionaries.end(),
                                      [](const AboutName& a) { return a.entry == Entry::numbered; });
-    std::optional<AboutName> referred = entered ? std::nullopt : CrossReference(lib, folded, T).entry();
+    referred = firstEntry(lib, folded, T, entered);
     // The card's author is the man asked for: an index that files the name
     // under another man's full name points to a namesake.
     if (referred && !lineage.isEmpty() && lineage.mid(0, referred->filedAs.size()) != referred->filedAs)
@@ -864,13 +615,18 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     // alone is also a narrator's there.
     if (lineage.count(sonOf()) >= kOwnNameFathers && lineage != folded) {
         QSet<std::int64_t> own;
-        for (const Book& b : works.value(chosen->id))
+        for (const Book& b : ownBooks)
             own.insert(b.id);
         admit(aboutName(lib, lineage.join(u' '), Reading{lineage, {}}, sub(scope, own), {}));
     }
+    return R;
+}
 
-    // A sentence is quoted once, and a report two editions of a work both
-    // give once, in the longer of their two readings.
+// A sentence is quoted once, and a report two editions of a work both give
+// once, in the longer of their two readings; at most kNameQuoted.
+QList<AboutName> distinctQuotations(const Library& lib, const QList<AboutName>& R)
+{
+    const std::shared_ptr<const Catalog> catalog = lib.catalog();
     QList<AboutName> kept;
     for (const AboutName& a : R) {
         const QString norm = Arabic::normalize(a.sentence);
@@ -889,6 +645,14 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
             *same = a;
         }
     }
+    return kept;
+}
+
+// The quotations in order (the first entry, then numbered entries, other
+// entries and other pages, each by their authors' deaths) and their section.
+std::pair<QList<Passage>, QString> quotedSection(const Library& lib, const QList<AboutName>& kept,
+                                                 const std::optional<AboutName>& referred, bool withCard)
+{
     QList<Passage> first;
     QList<Passage> numbered;
     QList<Passage> unnumbered;
@@ -902,7 +666,6 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     }
     const QList<Passage> P = renumber(first + chrono(numbered) + chrono(unnumbered) + chrono(others));
     const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
-
     QString section;
     if (!P.isEmpty()) {
         section += QStringLiteral("## ما ورد عنه في كتب التراجم والتاريخ\n");
@@ -912,9 +675,39 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
                 + QStringLiteral("]\n");
         }
         section += QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n");
-    } else if (!card.isEmpty()) {
+    } else if (withCard) {
         section += noTextNote;
     }
+    return {P, section};
+}
+
+} // namespace
+
+Built biography(const Library& lib, const QString& q, const BookScope& scope)
+{
+    // The name asked for, without the question's words; its words in normal
+    // form with «ابن» read as «بن» are what a quoted sentence must hold.
+    const QString name = Intent::person(q);
+    const QStringList folded = foldedTokens(name);
+    QStringList W;
+    for (const QString& word : Arabic::tokens(name)) {
+        if (Characters::count(word, 2) > 1)
+            W << word;
+    }
+    QHash<std::int64_t, QList<Book>> works;
+    for (const Book& b : lib.books()) {
+        if (b.authorId)
+            works[*b.authorId].append(b);
+    }
+    const std::optional<Author> chosen = cardAuthor(lib, W, works);
+    QString card;
+    QStringList lineage;
+    if (chosen)
+        card = libraryCard(lib, *chosen, works.value(chosen->id), lineage);
+    std::optional<AboutName> referred;
+    const QList<AboutName> R =
+        gathered(lib, name, folded, scope, lineage, chosen ? works.value(chosen->id) : QList<Book>(), referred);
+    const auto [P, section] = quotedSection(lib, distinctQuotations(lib, R), referred, !card.isEmpty());
     return {P, card + section, card};
 }
 

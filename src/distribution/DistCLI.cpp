@@ -250,8 +250,9 @@ private:
             output_.err(LocalStore::pageIndexProblem(indexFailure));
         // Narrators read under older chain rules are read again, once,
         // before any book goes in; the reader hears of it beside the report.
-        if (const auto refreshed = store_->refreshNarrators(); refreshed && output_.err)
-            output_.err(LocalStore::narratorsRefreshedNotice(*refreshed));
+        if (const QString notice = LocalStore::narratorsRefreshNotice(store_->refreshNarrators());
+            !notice.isEmpty() && output_.err)
+            output_.err(notice);
     }
 
     // Books installed from a release count even where no run recorded it,

@@ -1,9 +1,6 @@
 #include "distribution/LocalStore.h"
 #include "distribution/NarratorWriter.h"
 
-#include "core/Arabic.h"
-#include "core/Characters.h"
-#include "core/CountedNoun.h"
 #include "core/LibrarySchema.h"
 #include "core/Numbers.h"
 #include "core/Paths.h"
@@ -109,63 +106,6 @@ QString LocalStore::targetProblem(const QString& filePath)
     if (!logsKept && ::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) != 0)
         return installFailure(SQLFailure{SQLFailure::Kind::readOnly, {}});
     return {};
-}
-
-bool LocalStore::narratorsOutdated() const
-{
-    return narratorsOutdated(*db_);
-}
-
-bool LocalStore::narratorsOutdated(SQLiteDB& db)
-{
-    const auto rows = db.rows(QStringLiteral("SELECT value FROM meta WHERE key=?"), {kIsnadRulesKey});
-    if (!rows.isEmpty() && rows.first().str(0) == QString::number(Isnad::rulesVersion))
-        return false;
-    // Without stored narrators nothing was read under older rules.
-    return db.scalarInt(QStringLiteral("SELECT 1 FROM narrators LIMIT 1")).has_value();
-}
-
-std::optional<std::int64_t> LocalStore::refreshNarrators()
-{
-    if (db_->isReadOnly() || !narratorsOutdated())
-        return std::nullopt;
-    std::int64_t chained = 0;
-    {
-        Transaction transaction(*db_);
-        if (!transaction.begun()
-            || !db_->exec(QStringLiteral(
-                "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key='narrators_merged';")))
-            return std::nullopt;
-        NarratorWriter narrators(*db_);
-        auto pages = db_->prepare(QStringLiteral("SELECT id, book_id, content FROM pages ORDER BY id"));
-        if (!narrators.ready() || !pages)
-            return std::nullopt;
-        Statement::Step step;
-        while ((step = pages->next()) == Statement::Step::Row) {
-            const QString content = pages->text(2).value_or(QString());
-            if (!Isnad::hasIsnad(content))
-                continue;
-            ++chained;
-            if (!narrators.addPage(content, pages->integer(1).value_or(0), pages->integer(0).value_or(0)))
-                return std::nullopt;
-        }
-        pages.reset();
-        if (step != Statement::Step::Done
-            || !db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"),
-                         {kIsnadRulesKey, QString::number(Isnad::rulesVersion)})
-            || !transaction.commit())
-            return std::nullopt;
-    }
-    // Every name is new to the merge now: it looks at them all.
-    dedupNarrators();
-    return chained;
-}
-
-QString LocalStore::narratorsRefreshedNotice(std::int64_t pages)
-{
-    return QStringLiteral(u"حُدّث جدول الرواة وشبكة الأسانيد بقواعد الاستخراج الحالية: قُرئت أسانيد ")
-        + CountedNoun::pages().count(pages, CountedNoun::Case::genitive)
-        + QStringLiteral(u" من جديد دون إعادة تثبيت الكتب.");
 }
 
 QString LocalStore::installFailure(const std::optional<SQLFailure>& failure)
@@ -281,94 +221,6 @@ bool LocalStore::remove(std::int64_t bookId, bool inTransaction)
     if (own && ok)
         ok = own->commit();
     return ok;
-}
-
-bool LocalStore::dedupNarrators()
-{
-    // Names up to the recorded id were merged by an earlier batch, so only a
-    // group holding a later name can change. A batch that stopped before its
-    // merge leaves its names above the mark for the next one.
-    const auto mark = db_->rows(QStringLiteral("SELECT value FROM meta WHERE key='narrators_merged'"));
-    const std::optional<std::int64_t> merged =
-        mark.isEmpty() || !mark.first().str(0) ? std::nullopt : Numbers::parseInteger(*mark.first().str(0));
-    // Without a mark every name counts as new: the store's first merge looks at all.
-    const std::int64_t mergedUpTo = merged.value_or(-1);
-    const std::int64_t newest = db_->scalarInt(QStringLiteral("SELECT MAX(id) FROM narrators")).value_or(0);
-    if (newest <= mergedUpTo)
-        return true;
-
-    struct Entry {
-        std::int64_t id;
-        QString name;
-    };
-    struct Group {
-        QList<Entry> members;
-        bool changed = false;
-    };
-    // Groups in first-seen order; members keep their reading order.
-    QHash<QString, qsizetype> groupOf;
-    QList<Group> groups;
-    for (const auto& row : db_->rows(QStringLiteral("SELECT id, name FROM narrators"))) {
-        const auto id = row.integer(0);
-        const auto name = row.str(1);
-        if (!id || !name)
-            continue;
-        const QString key = Arabic::normalize(*name, true);
-        auto it = groupOf.find(key);
-        if (it == groupOf.end()) {
-            it = groupOf.insert(key, groups.size());
-            groups.append(Group());
-        }
-        groups[*it].members.append({*id, *name});
-        groups[*it].changed = groups[*it].changed || *id > mergedUpTo;
-    }
-
-    Transaction transaction(*db_);
-    if (!transaction.begun())
-        return false;
-    for (const auto& [group, changed] : std::as_const(groups)) {
-        if (group.size() < 2 || !changed)
-            continue;
-        qsizetype keeper = 0;
-        qsizetype longest = Characters::count(group[0].name);
-        for (qsizetype i = 1; i < group.size(); ++i) {
-            const qsizetype length = Characters::count(group[i].name);
-            if (length > longest) {
-                longest = length;
-                keeper = i;
-            }
-        }
-        const std::int64_t keep = group[keeper].id;
-        QList<std::int64_t> ids;
-        for (const Entry& member : group)
-            ids.append(member.id);
-        const SQLArgs members = argsOf(ids);
-        const QString inGroup = QStringLiteral(" IN (") + SQLiteDB::marks(members.size()) + u')';
-        for (qsizetype i = 0; i < group.size(); ++i) {
-            if (i == keeper)
-                continue;
-            const std::int64_t gone = group[i].id;
-            // Edges within the group would become the keeper's loops. They
-            // are found from the name that goes, whose edges are mostly this
-            // batch's, not from the keeper, whose edges grow with the library
-            // (the unary plus keeps SQLite off the keeper's side).
-            // A half-made merge would leave edges pointing at a deleted narrator.
-            if (!db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=? AND +teacher_id") + inGroup,
-                          SQLArgs{gone} + members)
-                || !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE teacher_id=? AND +student_id") + inGroup,
-                             SQLArgs{gone} + members)
-                || !db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
-                || !db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone})
-                || !db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone}))
-                return false;
-        }
-    }
-    // A store merged before the mark existed may still hold loops from its installs.
-    if (!merged && !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id")))
-        return false;
-    return db_->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) "
-                                   "SELECT 'narrators_merged', IFNULL(MAX(id), 0) FROM narrators"))
-        && transaction.commit();
 }
 
 void LocalStore::checkpoint()

@@ -19,6 +19,7 @@
 #include <QUrl>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -102,16 +103,30 @@ public:
     bool narratorsOutdated() const;
     // The same, read through any connection to a store (a reader's own).
     static bool narratorsOutdated(SQLiteDB& db);
+    // What a re-reading of the narrators under the current rules came to.
+    struct NarratorRefresh {
+        enum class Outcome {
+            upToDate, // nothing to read again (or a read-only store)
+            done,     // every book read again and the names merged
+            stopped,  // asked to stop between books; the next call goes on
+            failed,   // a statement failed; the book in hand kept its old rows
+        };
+        Outcome outcome = Outcome::upToDate;
+        std::int64_t pages = 0; // pages holding a chain read again by this call
+    };
     // For a store whose narrators are outdated: reads the chains of every
-    // stored page again under the current rules and stores the narrators
-    // and edges anew, without reinstalling any book, then merges spellings.
-    // Returns how many pages hold a chain when it did so; nothing when they
-    // were up to date or a statement failed (the old rows then stay).
+    // stored page again under the current rules, a book per transaction,
+    // without reinstalling any book, then drops the names no page gives and
+    // merges spellings. `goOn`, asked before each book, stops it when false;
+    // a stopped or failed reading goes on from the book it stopped at.
     // Blocks: run it off the GUI thread.
-    std::optional<std::int64_t> refreshNarrators();
+    NarratorRefresh refreshNarrators(const std::function<bool()>& goOn = {});
     // The sentence that tells the reader, once, that the narrators were
     // read again from `pages` pages.
     static QString narratorsRefreshedNotice(std::int64_t pages);
+    // What the reader is told of a re-reading: that it was done or that it
+    // failed; nothing when there was nothing to do or it was stopped.
+    static QString narratorsRefreshNotice(const NarratorRefresh& refresh);
 
     // Moves what the batch wrote from the write-ahead log into the database
     // file; the end of every batch of installs calls it.
@@ -136,6 +151,9 @@ public:
 
 private:
     explicit LocalStore(std::shared_ptr<SQLiteDB> db);
+    // Reads one book's chains again under the current rules and records
+    // `nextBook` as where the re-reading goes on, in one transaction.
+    NarratorRefresh rereadBook(std::int64_t bookId, std::int64_t nextBook);
 
     std::shared_ptr<SQLiteDB> db_;
     std::optional<SQLFailure> schemaFailure_;

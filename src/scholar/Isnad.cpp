@@ -202,11 +202,13 @@ bool isGloss(const QString& f) { return isOneOf(f, {u"يعني", u"يعنيان"
 
 bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"سالا", u"سالوا"}); }
 
-// The compiler's remarks between a narrator and the next link word ("وأنا
-// لحديثه أتقن", "وهذا لفظه", "المعنى", "واللفظ له"): no name and no report.
+// The compiler's remarks and doubts between a narrator and the next link
+// word ("وأنا لحديثه أتقن", "وهذا لفظه", "المعنى", "واللفظ له", "أظنه"): no
+// name and no report.
 bool isAside(const QString& f)
 {
-    return isOneOf(f, {u"انا", u"وانا", u"هذا", u"وهذا", u"المعني", u"اللفظ", u"واللفظ"});
+    return isOneOf(f, {u"انا", u"وانا", u"هذا", u"وهذا", u"المعني", u"اللفظ", u"واللفظ", u"اظنه", u"احسبه", u"اراه",
+                       u"عني"});
 }
 
 // The transmission verbs and their abbreviations, folded.
@@ -229,7 +231,8 @@ bool isNotNameWord(const QString& f)
                        u"باسنادهما", u"باسنادها", u"بمعناه", u"بمعني", u"معناه", u"ذكر", u"ذكره", u"مثله", u"بمثله",
                        u"مثل", u"بمثل", u"نحوه", u"بنحوه", u"نحو", u"بنحو", u"زاد", u"ايضا", u"في", u"الذي", u"كان",
                        u"قد", u"خطيبا", u"قام", u"وهو", u"وهي", u"الي", u"مع", u"ما", u"لا", u"لم", u"اذا", u"ثم",
-                       u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت"});
+                       u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت", u"يبلغ", u"يبلغه",
+                       u"روايه"});
 }
 
 // The words above, also with a conjunction in front ("ورفعه", "فحدثني").
@@ -319,6 +322,22 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
             if (k == t.size())
                 break;
         }
+        const QString next = i + 1 < t.size() && !isStop(t[i + 1]) ? fold(t[i + 1]) : QString();
+        // "قال لي رسول الله": to me, no part of the name.
+        if (words.isEmpty() && f == u"لي")
+            continue;
+        // "عبيد الله وهو ابن عمر": a gloss that completes the name.
+        if (f == u"وهو" && !words.isEmpty() && isOneOf(next, {u"بن", u"ابن"}))
+            continue;
+        // "فلان، رجل من أهل الكوفة، عن …", "عباد بن زياد من ولد المغيرة":
+        // what he was, not more of his name (an unnamed man's "من" aside).
+        if (!words.isEmpty()
+            && ((f == u"رجل" && next == u"من")
+                || (f == u"من" && !isOneOf(fold(words.first()), {u"رجل", u"امراه", u"شيخ", u"بعض", u"ناس"})))) {
+            while (i < t.size() && (t[i] == u',' || !isStop(t[i])) && !isJoint(fold(t[i])))
+                ++i;
+            break;
+        }
         if (isNotName(f))
             break;
         words.append(t[i]);
@@ -334,7 +353,7 @@ QString nameAt(const QStringList& t, qsizetype& i, qsizetype most)
 {
     const QStringList words = nameWords(t, i);
     const QString name = words.join(QLatin1Char(' '));
-    return words.size() <= most && validName(name) ? name : QString();
+    return words.size() <= most && validName(name) ? filedName(name) : QString();
 }
 
 // The abbreviated link words, which a colon before them makes the report's
@@ -346,12 +365,22 @@ bool isWeakLink(QStringView linkWord)
 }
 
 // Where the next report begins inside a piece: after the "\ 57 \" that ends
-// a report, or at the number of the next one just before its link word
-// ("58 حدثنا", "1195 - حدثنا"). -1 when it does not.
+// a report, at the number of the next one just before its link word ("58
+// حدثنا", "1195 - حدثنا"), or past a note's closing bracket at a line's end.
+// -1 when it does not.
 qsizetype reportBoundary(const QString& piece, bool beforeOpener)
 {
     static const PyRegex::Regex ended = PyRegex::compile(QStringLiteral(u"\\\\\\s*[0-9\u0660-\u0669]+\\s*\\\\"));
     static const PyRegex::Regex numbered = PyRegex::compile(QStringLiteral(u"[0-9\u0660-\u0669]+[^\\p{L}\\p{N}]*$"));
+    // «(1) [رواه أحمد قال حدثنا فلان]» at a line's end: the note that
+    // quotes the chain closes there, its bracket opened before the chain.
+    if (const qsizetype bracket = piece.indexOf(u']'); bracket >= 0 && !piece.first(bracket).contains(u'[')) {
+        qsizetype k = bracket + 1;
+        while (k < piece.size() && piece[k] != u'\n' && piece[k].isSpace())
+            ++k;
+        if (k < piece.size() && piece[k] == u'\n')
+            return bracket;
+    }
     if (!piece.contains(u'\\') && !beforeOpener)
         return -1;
     if (const auto end = PyRegex::firstMatch(ended, piece))
@@ -362,147 +391,203 @@ qsizetype reportBoundary(const QString& piece, bool beforeOpener)
     return -1;
 }
 
-void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out);
+// The tokens after a piece's names, read step by step: each step tells
+// whether it settled what the rest of the piece says.
+class Rest {
+public:
+    Rest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out)
+        : t_(all.sliced(std::min(from, all.size()))), nextLink_(nextLink), out_(out)
+    {
+        t_.removeAll(QStringLiteral(","));
+        // "أن فلانا أخبره * أنه سمع": the mark after the verb opens no report.
+        for (qsizetype k = 1; k < t_.size(); ++k)
+            if (t_[k] == u'*' && isToldVerb(fold(t_[k - 1])))
+                t_.removeAt(k--);
+        while (i_ < t_.size() && t_[i_] == u'.')
+            ++i_;
+    }
 
-// The tokens after a piece's names, as its steps read them.
-struct Rest {
-    QStringList t;
-    qsizetype i = 0;       // the first token that is not a full stop
-    QStringView nextLink;
-    bool starred = false;  // a "*" marks where the report begins
+    void read()
+    {
+        if (i_ == t_.size())
+            return;
+        starred_ = t_.sliced(i_).contains(QStringLiteral("*"));
+        if (routeChanges() || routesMeet() || namedSpeaker() || speakerStood())
+            return;
+        if (starred_) {
+            out_.textBegins = true;
+            return;
+        }
+        if (describesNarrator() || toldBy() || askedOne())
+            return;
+        sayingOnly();
+    }
 
-    QString word(qsizetype k) const { return k < t.size() && !isStop(t[k]) ? fold(t[k]) : QString(); }
+private:
+    QString word(qsizetype k) const { return k < t_.size() && !isStop(t_[k]) ? fold(t_[k]) : QString(); }
     bool only(qsizetype start, std::initializer_list<const char16_t*> allowed) const
     {
-        for (qsizetype k = start; k < t.size(); ++k)
-            if (!isOneOf(t[k], allowed))
+        for (qsizetype k = start; k < t_.size(); ++k)
+            if (!isOneOf(t_[k], allowed))
                 return false;
         return true;
     }
-};
 
-// "قال: قال علي: …": the narrator he names speaks the report; "قال قام
-// معاوية خطيبا فقال … سمعت رسول الله": the man who stood heard it. True when
-// the words were read so.
-bool readSaid(const Rest& r, Piece& out)
-{
-    const QStringList& t = r.t;
-    qsizetype k = r.i + 1;
-    if (k < t.size() && t[k] == u':')
-        ++k;
-    if (r.word(k) == u"قال" || r.word(k) == u"قالت") {
-        ++k;
-        const QString name = nameAt(t, k, 5);
-        // "قال قال ربيعة حدثني …" goes on; "قال: قال علي: …" is his report.
-        const bool goesOn = k == t.size() && !r.nextLink.isEmpty() && !isWeakLink(r.nextLink);
-        if (!name.isEmpty() && !isProphet(name) && (goesOn || (k < t.size() && (t[k] == u':' || t[k] == u'*')))) {
-            out.places.append({name});
-            out.textBegins = !goesOn;
-            return true;
-        }
-    }
-    k = r.i + 1;
-    if (r.starred || !r.nextLink.startsWith(u"\u0633\u0645\u0639\u062A")
-        || !isOneOf(r.word(k), {u"قام", u"خطب", u"خطبنا", u"خطبهم"}))
-        return false;
-    ++k;
-    if (r.word(k) == u"فينا")
-        ++k;
-    const QString name = nameAt(t, k, 5);
-    if (!name.isEmpty() && !isProphet(name))
-        out.places.append({name});
-    out.textBegins = true;
-    return true;
-}
-
-// "أن فلانا أخبره أنه سمع …": he is the next narrator; "أن امرأة سألت عائشة
-// قالت: …": the one asked gives the report. True when read so.
-bool readThat(const Rest& r, Piece& out)
-{
-    const QStringList& t = r.t;
-    qsizetype k = r.i + 1;
-    const QString name = nameAt(t, k, 6);
-    if (!name.isEmpty() && isToldVerb(r.word(k))) {
-        out.places.append({name});
-        readRest(t, k + 1, r.nextLink, out);
+    // "ح و(حدثنا)": a parallel route.
+    bool routeChanges()
+    {
+        if (word(i_) != u"\u062D" || !only(i_ + 1, {u"\u0648", u"."}))
+            return false;
+        out_.tahwil = true;
         return true;
     }
-    for (k = r.i + 1; k <= r.i + 3 && k < t.size() && !isStop(t[k]); ++k) {
-        if (isAsked(r.word(k))) {
+
+    // "قالا ثنا", "قالوا: ثنا", "جميعا عن": the routes meet; with words
+    // after it, "they said" opens the report.
+    bool routesMeet()
+    {
+        if (!isJoint(word(i_)))
+            return false;
+        if (only(i_ + 1, {u":", u".", u"\u0648"}))
+            out_.joint = true;
+        else
+            out_.textBegins = true;
+        return true;
+    }
+
+    // "قال: قال علي: …": the narrator he names speaks the report; "قال قال
+    // ربيعة حدثني …" goes on with him.
+    bool namedSpeaker()
+    {
+        if (word(i_) != u"قال")
+            return false;
+        qsizetype k = i_ + 1;
+        if (k < t_.size() && t_[k] == u':')
             ++k;
-            const QString asked = nameAt(t, k, 5);
-            if (!asked.isEmpty() && !isProphet(asked))
-                out.places.append({asked});
-            out.textBegins = true;
+        if (word(k) != u"قال" && word(k) != u"قالت")
+            return false;
+        ++k;
+        const QString name = nameAt(t_, k, 5);
+        const bool goesOn = k == t_.size() && !nextLink_.isEmpty() && !isWeakLink(nextLink_);
+        if (name.isEmpty() || isProphet(name) || !(goesOn || (k < t_.size() && (t_[k] == u':' || t_[k] == u'*'))))
+            return false;
+        out_.places.append({name});
+        out_.textBegins = !goesOn;
+        return true;
+    }
+
+    // "قال قام معاوية خطيبا فقال … سمعت رسول الله": the man who stood
+    // heard the report.
+    bool speakerStood()
+    {
+        qsizetype k = i_ + 1;
+        if (word(i_) != u"قال" || starred_ || !nextLink_.startsWith(u"\u0633\u0645\u0639\u062A")
+            || !isOneOf(word(k), {u"قام", u"خطب", u"خطبنا", u"خطبهم"}))
+            return false;
+        ++k;
+        if (word(k) == u"فينا")
+            ++k;
+        const QString name = nameAt(t_, k, 5);
+        if (!name.isEmpty() && !isProphet(name))
+            out_.places.append({name});
+        out_.textBegins = true;
+        return true;
+    }
+
+    // "عن سعد الطائي وكان ثقة عن …": a word about the narrator, and the
+    // chain goes on.
+    bool describesNarrator() const
+    {
+        return isOneOf(word(i_), {u"وكان", u"وهو"}) && !nextLink_.isEmpty() && t_.size() - i_ <= 3
+            && std::none_of(t_.cbegin() + i_, t_.cend(), isStop);
+    }
+
+    // "أن فلانا أخبره أنه سمع …": he is the next narrator.
+    bool toldBy()
+    {
+        if (word(i_) != u"ان")
+            return false;
+        qsizetype k = i_ + 1;
+        const QString name = nameAt(t_, k, 6);
+        // "أن عبد الله يرفع الحديث": he is the last narrator.
+        if (!name.isEmpty() && isOneOf(word(k), {u"يرفع", u"يرفعه", u"رفعه", u"يبلغ"})) {
+            out_.places.append({name});
+            out_.textBegins = true;
             return true;
         }
+        if (name.isEmpty() || !isToldVerb(word(k)))
+            return false;
+        out_.places.append({name});
+        Rest(t_, k + 1, nextLink_, out_).read();
+        return true;
     }
-    return false;
-}
 
-// Words of saying alone before the next link word leave the chain going on;
-// anything else, more than three of them, or a colon before an abbreviated
-// link word ("قالت: أنا …") opens the report.
-void readSaying(const Rest& r, Piece& out)
-{
-    const QStringList& t = r.t;
-    qsizetype words = 0;
-    for (qsizetype k = r.i; k < t.size(); ++k) {
-        if (t[k] == u':') {
-            if (k + 1 < t.size() || isWeakLink(r.nextLink)) {
-                out.textBegins = true;
+    // "أن امرأة سألت عائشة قالت: …": the one asked gives the report.
+    bool askedOne()
+    {
+        if (word(i_) != u"ان")
+            return false;
+        for (qsizetype k = i_ + 1; k <= i_ + 3 && k < t_.size() && !isStop(t_[k]); ++k) {
+            if (isAsked(word(k))) {
+                ++k;
+                const QString asked = nameAt(t_, k, 5);
+                if (!asked.isEmpty() && !isProphet(asked))
+                    out_.places.append({asked});
+                out_.textBegins = true;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Words of saying alone before the next link word; a colon before an
+    // abbreviated link word opens the report ("قالت: أنا …").
+    void sayingOnly()
+    {
+        qsizetype words = 0;
+        for (qsizetype k = i_; k < t_.size(); ++k) {
+            if (t_[k] == u':') {
+                if (k + 1 < t_.size() || isWeakLink(nextLink_)) {
+                    out_.textBegins = true;
+                    return;
+                }
+            } else if (t_[k] == u'.') {
+                continue;
+            } else if (isStop(t_[k]) || !(isGlue(fold(t_[k])) || isToldVerb(fold(t_[k]))) || ++words > 3) {
+                out_.textBegins = true;
                 return;
             }
-        } else if (t[k] == u'.') {
-            continue;
-        } else if (isStop(t[k]) || !(isGlue(fold(t[k])) || isToldVerb(fold(t[k]))) || ++words > 3) {
-            out.textBegins = true;
-            return;
         }
     }
-}
+
+    QStringList t_;
+    QStringView nextLink_;
+    Piece& out_;
+    qsizetype i_ = 0;
+    bool starred_ = false;
+};
 
 // What follows a piece's names (its tokens from `from` on) says whether the
 // chain goes on, and may name one more narrator.
 void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piece& out)
 {
-    Rest r{all.sliced(std::min(from, all.size())), 0, nextLink};
-    r.t.removeAll(QStringLiteral(","));
-    while (r.i < r.t.size() && r.t[r.i] == u'.')
-        ++r.i;
-    if (r.i == r.t.size())
-        return;
-    r.starred = r.t.sliced(r.i).contains(QStringLiteral("*"));
-    const QString first = r.word(r.i);
+    Rest(all, from, nextLink, out).read();
+}
 
-    // "ح و(حدثنا)": a parallel route.
-    if (first == u"\u062D" && r.only(r.i + 1, {u"\u0648", u"."})) {
-        out.tahwil = true;
-        return;
+// A chapter's heading ("باب …", "كتاب …", "آخر كتاب النكاح") ends the
+// reports before it: the tokens are cut where it begins. Whether one did.
+bool cutAtHeading(QStringList& t)
+{
+    for (qsizetype k = 0; k + 1 < t.size(); ++k) {
+        const QString next = fold(t[k + 1]);
+        const bool titled = next.startsWith(u"\u0627\u0644") || isOneOf(next, {u"ما", u"في", u"من", u"فضل", u"ذكر"});
+        const bool closing = k > 0 && fold(t[k - 1]) == u"اخر";
+        if (isOneOf(fold(t[k]), {u"باب", u"كتاب", u"ابواب"}) && (titled || closing)) {
+            t.resize(closing ? k - 1 : k);
+            return true;
+        }
     }
-    // "قالا ثنا", "قالوا: ثنا", "جميعا عن": the routes meet; with words
-    // after it, "they said" opens the report.
-    if (isJoint(first)) {
-        if (r.only(r.i + 1, {u":", u".", u"\u0648"}))
-            out.joint = true;
-        else
-            out.textBegins = true;
-        return;
-    }
-    if (first == u"قال" && readSaid(r, out))
-        return;
-    if (r.starred) {
-        out.textBegins = true;
-        return;
-    }
-    // "عن سعد الطائي وكان ثقة عن …": a word about the narrator, and the
-    // chain goes on.
-    if (isOneOf(first, {u"وكان", u"وهو"}) && !nextLink.isEmpty() && r.t.size() - r.i <= 3
-        && std::none_of(r.t.cbegin() + r.i, r.t.cend(), isStop))
-        return;
-    if (first == u"ان" && readThat(r, out))
-        return;
-    readSaying(r, out);
+    return false;
 }
 
 Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
@@ -515,7 +600,13 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
     }
     if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
         piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
-    const QStringList t = tokens(piece);
+    QStringList t = tokens(piece);
+    // «رجل من أهل الشام، يقال له: عبد الجليل»: the colon gives his name.
+    for (qsizetype k = 2; k < t.size(); ++k)
+        if (t[k] == u':' && fold(t[k - 1]) == u"له" && fold(t[k - 2]) == u"يقال")
+            t.removeAt(k);
+    if (cutAtHeading(t))
+        out.reportEnds = true;
 
     qsizetype i = 0;
     QList<qsizetype> commas;
@@ -550,12 +641,16 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
     QStringList name;
     bool tooLong = false;
     const auto flush = [&] {
+        // "رجل من بني الديل يقال له بسر بن محجن": the name he is given.
+        const qsizetype called = name.indexOf(QStringLiteral(u"يقال"));
+        if (called > 0 && called + 2 < name.size() && fold(name[called + 1]).startsWith(u"\u0644\u0647"))
+            name = name.sliced(called + 2);
         const QString joined = name.join(QLatin1Char(' '));
         name.clear();
         if (joined.isEmpty())
             return;
         if (validName(joined))
-            place.append(joined);
+            place.append(filedName(joined));
         else if (Py::len(joined) >= maxNameLength || Py::split(joined).size() >= maxNameWords)
             tooLong = true;
     };
@@ -598,6 +693,61 @@ bool restartsChain(QStringView linkWord)
         || f == u"\u062B\u0646\u0627"; // ثنا
 }
 
+// «قال الزهري: فحدثني فلان», «قال أبو كريب وحدثنا وكيع»: the narrator who
+// opens a second route inside a report with «و/ف» and a link word at `at`,
+// read from the text since `from`; empty when no one is named so.
+QString routeSpeaker(const QString& s, qsizetype from, qsizetype at)
+{
+    qsizetype j = at - 1;
+    // An editor's bracket may stand between them: «قال نصر ]: و [ حدثنا».
+    while (j >= from && (s[j].isSpace() || s[j] == u'['))
+        --j;
+    if (j < from || !isOneOf(QString(s[j]), {u"\u0648", u"\u0641"}) || (j > 0 && isArabicLetter(s[j - 1].unicode())))
+        return {};
+    // Only the last few words can name him.
+    const qsizetype start = std::max(from, j - 160);
+    QString tail = s.mid(start, j - start);
+    // Words before a number belong to another report (or a note's mark).
+    for (qsizetype k = tail.size() - 1; k >= 0; --k)
+        if (tail[k].isDigit() || tail[k] == u'\\') {
+            tail.remove(0, k + 1);
+            break;
+        }
+    QStringList t = tokens(tail);
+    while (!t.isEmpty() && (t.last() == u':' || t.last() == u','))
+        t.removeLast();
+    // «قال أبو الحسن أي القطان»: the editor's «أي» explains the name.
+    for (qsizetype k = 1; k < t.size(); ++k)
+        if (fold(t[k]) == u"اي") {
+            t.resize(k);
+            break;
+        }
+    for (qsizetype k = t.size() - 2; k >= 0 && k >= t.size() - 7 && !isStop(t[k]); --k) {
+        if (fold(t[k]) != u"قال")
+            continue;
+        qsizetype i = k + 1;
+        const QString name = nameAt(t, i, 5);
+        return i == t.size() && !isProphet(name) ? name : QString();
+    }
+    return {};
+}
+
+// The narrator of the chains read so far whom `speaker` names: himself, or
+// the one whose name begins with his words («قيس» after «قيس بن أبي حازم»).
+// Empty when none is: a speaker no chain names is not taken for a narrator.
+QString namedBefore(const QList<Chain>& read, const QString& speaker)
+{
+    if (speaker.isEmpty())
+        return {};
+    const QString words = fold(speaker) + u' ';
+    for (const Chain& route : read)
+        for (const Link& place : route)
+            for (const QString& name : place)
+                if (fold(name) == fold(speaker) || fold(name).startsWith(words))
+                    return name;
+    return {};
+}
+
 // Two spellings of one narrator: the same words, hamza seats, ibn and bin
 // aside.
 bool sameNarrator(const QString& a, const QString& b)
@@ -612,7 +762,71 @@ bool sameNarrator(const QString& a, const QString& b)
     return key(a) == key(b);
 }
 
+// Given names that end in an alif of their own: the accusative's alif
+// comes off every other one.
+bool endsInOwnAlif(const QString& folded)
+{
+    return isOneOf(folded, {u"زكريا", u"يحيا", u"موسا", u"عيسا"});
+}
+
+// Words that stand for the father of the narrator before them: "عن أبيه",
+// "عن أبيها", "أن أباه حدثه", "حدثني أبي".
+bool isFatherWord(const QString& name)
+{
+    return isOneOf(fold(name), {u"ابيه", u"ابيها", u"اباه", u"اباها", u"ابوه", u"ابي"});
+}
+
+bool isLineageWord(const QString& folded) { return isOneOf(folded, {u"بن", u"ابن", u"بنت", u"ابنه"}); }
+
+// The father of `student` as his own name gives it ("سليمان بن بريدة":
+// بريدة); otherwise one narrator for that student's father alone.
+QString fatherOf(const QString& student)
+{
+    QStringList words;
+    for (const QString& w : student.split(u' ', Qt::SkipEmptyParts))
+        if (!isGloss(fold(w)))
+            words.append(w);
+    // "ابن عجلان": the son of عجلان.
+    for (qsizetype k = 0; k + 1 < words.size(); ++k)
+        if (isLineageWord(fold(words[k])))
+            return filedName(words.sliced(k + 1).join(u' '));
+    return QStringLiteral(u"والد ") + student;
+}
+
+// Each "أبيه" of a route becomes the father of the narrator before it (of
+// the nearest, after several: "ثابت عن أنس وهشام بن عروة عن أبيه"), so that
+// no one narrator stands for the fathers of every narrator.
+void nameFathers(Chain& route)
+{
+    for (qsizetype i = 1; i < route.size(); ++i)
+        if (!isFatherWord(route[i - 1].last()))
+            for (QString& name : route[i])
+                if (isFatherWord(name))
+                    name = fatherOf(route[i - 1].last());
+}
+
 } // namespace
+
+QString filedName(const QString& name)
+{
+    QStringList words = name.split(u' ', Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return name;
+    const QString first = fold(words.first());
+    // A kunya is filed in the nominative: أبا هريرة and أبي هريرة are أبو هريرة.
+    if (words.size() > 1 && (first == u"ابا" || first == u"ابي")) {
+        words.first() = words.first().first(2) + QChar(0x0648);
+    } else if (Py::len(first) >= 4 && first.endsWith(u'\u0627') && !first.startsWith(u"\u0627\u0644")
+               && !first.endsWith(u"\u0627\u0627") && !first.endsWith(u"\u0647\u0627") && !endsInOwnAlif(first)
+               && (words.size() == 1 || !isLineageWord(fold(words[1])))) {
+        // The accusative's alif (جابرا, أنسا, عليا), not a pronoun's (أباها);
+        // عمرو writes it in place of his waw.
+        words.first().chop(1);
+        if (first == u"عمرا")
+            words.first().append(QChar(0x0648));
+    }
+    return words.join(u' ');
+}
 
 QList<Chain> chains(const QString& text)
 {
@@ -648,6 +862,10 @@ QList<Chain> chains(const QString& text)
                 continue;
             open = true;
             routes.append(Chain());
+            const QString speaker =
+                namedBefore(result, routeSpeaker(s, k > 0 ? linkWords[k - 1].end() : 0, linkWords[k].start));
+            if (!speaker.isEmpty())
+                routes.last().append({speaker});
         }
         const qsizetype from = k < 0 ? 0 : linkWords[k].end();
         const qsizetype to = k + 1 < linkWords.size() ? linkWords[k + 1].start : s.size();
@@ -681,6 +899,14 @@ QList<Chain> chains(const QString& text)
     return result;
 }
 
+QList<Chain> filedChains(const QString& text)
+{
+    QList<Chain> all = chains(text);
+    for (Chain& route : all)
+        nameFathers(route);
+    return all;
+}
+
 QStringList chain(const QString& text)
 {
     const QList<Chain> all = chains(text);
@@ -695,7 +921,7 @@ QList<std::pair<QString, QString>> edges(const QString& text)
 {
     QList<std::pair<QString, QString>> pairs;
     QSet<std::pair<QString, QString>> seen;
-    for (const Chain& route : chains(text))
+    for (const Chain& route : filedChains(text))
         for (qsizetype i = 0; i + 1 < route.size(); ++i)
             for (const QString& student : route[i])
                 for (const QString& teacher : route[i + 1])
@@ -704,77 +930,6 @@ QList<std::pair<QString, QString>> edges(const QString& text)
                         pairs.append({student, teacher});
                     }
     return pairs;
-}
-
-QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
-{
-    QList<std::int64_t> ids;
-    QSet<std::int64_t> seen;
-    const auto edges = db.rows(
-        QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges WHERE page_id=? ORDER BY rowid"),
-        {pageId});
-    for (const auto& row : edges) {
-        for (int col : {0, 1}) {
-            const auto id = row.integer(col);
-            if (id && !seen.contains(*id)) {
-                seen.insert(*id);
-                ids.append(*id);
-            }
-        }
-    }
-    if (ids.isEmpty())
-        return {};
-
-    // A page with a very long chain may mention more narrators than one
-    // statement can bind, so the names are read in slices.
-    QHash<std::int64_t, QString> names;
-    const qsizetype slice = db.maxParameters();
-    for (qsizetype from = 0; from < ids.size(); from += slice) {
-        const QList<std::int64_t> part = ids.mid(from, slice);
-        const QString sql = QStringLiteral("SELECT id, name FROM narrators WHERE id IN (")
-            + SQLiteDB::marks(part.size()) + QStringLiteral(")");
-        for (const auto& row : db.rows(sql, argsOf(part))) {
-            const auto id = row.integer(0);
-            if (id)
-                names.insert(*id, row.str(1).value_or(QString()));
-        }
-    }
-
-    QList<Narrator> result;
-    for (std::int64_t id : ids) {
-        const auto found = names.constFind(id);
-        if (found != names.cend())
-            result.append(Narrator{id, *found});
-    }
-    return result;
-}
-
-std::optional<QString> name(SQLiteDB& db, std::int64_t narratorId)
-{
-    const auto rows = db.rows(QStringLiteral("SELECT name FROM narrators WHERE id=?"), {narratorId});
-    if (rows.isEmpty())
-        return std::nullopt;
-    return rows.first().str(0);
-}
-
-Links links(SQLiteDB& db, std::int64_t narratorId)
-{
-    // The column names are constants of this function; only the id is bound.
-    const auto query = [&](const char* joinSide, const char* whereSide) {
-        const QString sql =
-            QStringLiteral("SELECT nn.id, nn.name, COUNT(*) FROM isnad_edges e JOIN narrators nn ON nn.id=e.")
-            + QLatin1String(joinSide) + QStringLiteral("id\nWHERE e.") + QLatin1String(whereSide)
-            + QStringLiteral("id=? GROUP BY nn.id ORDER BY nn.name");
-        QList<LinkedNarrator> linked;
-        for (const auto& row : db.rows(sql, {narratorId}))
-            linked.append(LinkedNarrator{row.integer(0).value_or(0), row.str(1).value_or(QString()),
-                                         row.integer(2).value_or(0)});
-        return linked;
-    };
-    Links result;
-    result.teachers = query("teacher_", "student_");
-    result.students = query("student_", "teacher_");
-    return result;
 }
 
 bool isLinkWord(const QString& word)

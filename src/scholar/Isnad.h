@@ -27,7 +27,7 @@ namespace Isnad {
 // The version of the chain rules. A library stores it beside the narrators
 // and edges it read with them, and one stored under another version reads
 // its pages again: raise it whenever chains() reads any page differently.
-inline constexpr int rulesVersion = 2;
+inline constexpr int rulesVersion = 4;
 
 // Names shorter than this many code points are not narrators.
 inline constexpr qsizetype minNameLength = 2;
@@ -76,6 +76,12 @@ bool isLinkWord(const QString& word);
 // be empty.
 QString cleanNarrator(const QString& piece);
 
+// A narrator's name as the graph files it: a leading kunya in the nominative
+// (أبا هريرة, أبي هريرة: أبو هريرة) and a given name without the
+// accusative's alif (جابرا: جابر, عمرا: عمرو), so that one man is one
+// narrator whatever his case in the sentence.
+QString filedName(const QString& name);
+
 // One place of a chain: the narrators named together there ("A and B" are
 // two), one or more.
 using Link = QStringList;
@@ -90,19 +96,33 @@ using Chain = QList<Link>;
 // follow belong to every route. «أن فلانا أخبره», «أنه سمع» and «قال: قال
 // فلان» go on to the narrator they name. Words that only describe the report
 // or a name (قالوا, رفعه, بإسناده, نحوه, the compiler's remarks) are no
-// narrators, and a gloss (يعني, هو) completes the name it follows.
+// narrators, and a gloss (يعني, هو) completes the name it follows. Names
+// are filed (filedName); «أبيه/أبي» stays as the page words it. A route
+// opened inside a report with «وحدثني/فحدثنا» after «قال فلان» begins with
+// him where a chain read before it on the page names him; a note's closing
+// bracket at a line's end ends the chain it quotes.
 QList<Chain> chains(const QString& text);
+
+// The chains as the graph files them: each «أبيه/أبي» is the father of the
+// narrator before it, the father his name gives («سليمان بن بريدة»: بريدة),
+// or else "والد" and his name, never one narrator for every father.
+QList<Chain> filedChains(const QString& text);
 
 // The narrator names of the first chain in `text`, nearest to the book's
 // author first; empty when there is no chain. Repeated names are kept.
 QStringList chain(const QString& text);
 
-// Every (student, teacher) pair of neighbouring places in the chains of
-// `text`, each pair once, in order of first appearance. Nobody is his own
+// Every (student, teacher) pair of neighbouring places in the filed chains
+// of `text`, each pair once, in order of first appearance. Nobody is his own
 // teacher.
 QList<std::pair<QString, QString>> edges(const QString& text);
 
-// The narrators that the page's edges mention, in order of first mention.
+// The key under which the graph holds spellings of one name as one narrator
+// (the merge after installs keeps one of them).
+QString spellingKey(const QString& name);
+
+// The narrators that the page's edges mention, in order of first mention,
+// each named as the page names him («أبيه» for the father filed by name).
 QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId);
 
 // One narrator's name; nothing when there is no such narrator or the name is

@@ -420,6 +420,49 @@ TEST(ReportsSample, biographyQuotesTheManAskedForWithHisOwnEntryFirst)
     }
 }
 
+// A short form asked alone means its best-known bearer: his own dictionary
+// entry is quoted first and no namesake's entry at all, whether the
+// dictionary's index names him among namesakes (an entry holding the form
+// with a letter joined to it), a namesake's entry opens with the form, or
+// no index line gives the form.
+TEST(ReportsSample, aShortFormAloneMeansItsBestKnownBearer)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    ScopedEnv noSmart("QUORVEL_NO_SMART", QStringLiteral("1"));
+    const QRegularExpression numbered(QStringLiteral("^\\s*\\d+\\s*-?\\s*"));
+    const QSet<std::int64_t> dictionaries = Reports::books(*sample.lib, Reports::tarajimKeys());
+    const QRegularExpression quotation(QStringLiteral("^- .* في «[^»]*»: «(.*)» \\[\\d+\\]$"),
+                                       QRegularExpression::MultilineOption);
+    struct Case {
+        const char16_t* question;
+        const char16_t* entry; // the opening of his own entry
+    };
+    for (const Case& c : {Case{u"من هو الأشتر؟", u"مالك بن الحارث بن عبد يغوث"},
+                          Case{u"من هو أبو حنيفة؟", u"النعمان بن ثابت الكوفي أبو حنيفة"},
+                          Case{u"النخعي", u"إبراهيم بن يزيد بن قيس"},
+                          Case{u"ترجمة البخاري", u"محمد بن إسماعيل بن إبراهيم بن المغيرة"},
+                          Case{u"من هو ابن مسعود؟", u"عبد الله بن مسعود بن غافل"}}) {
+        const QString question = QString::fromUtf16(c.question);
+        SCOPED_TRACE(question.toStdString());
+        const Reports::Built built = Reports::biography(*sample.lib, question, std::nullopt);
+        const QRegularExpressionMatch first = quotation.match(built.text);
+        ASSERT_TRUE(first.hasMatch()) << built.text.toStdString();
+        const QString entry = Arabic::normalize(QString::fromUtf16(c.entry));
+        EXPECT_TRUE(Arabic::normalize(first.captured(1)).contains(entry)) << first.captured(1).toStdString();
+        QStringList quoted;
+        for (auto it = quotation.globalMatch(built.text); it.hasNext();)
+            quoted << it.next().captured(1);
+        ASSERT_EQ(quoted.size(), built.passages.size());
+        for (qsizetype i = 0; i < quoted.size(); ++i) {
+            const QRegularExpressionMatch number = numbered.match(quoted[i]);
+            if (dictionaries.contains(built.passages[i].bookId) && number.hasMatch())
+                EXPECT_TRUE(Arabic::normalize(quoted[i].mid(number.capturedLength())).startsWith(entry))
+                    << quoted[i].toStdString();
+        }
+    }
+}
+
 TEST_F(ReportsLibrary, takhrijListsEachBookOnceWithItsPlacesAndSourcesFallsBackToAnyTerm)
 {
     const QString hadith = QStringLiteral("إنما الأعمال بالنيات وإنما لكل امرئ ما نوى");

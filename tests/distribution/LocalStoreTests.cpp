@@ -516,36 +516,106 @@ TEST_F(LocalStoreTest, narratorsStoredUnderOlderChainRulesAreReadAgainOnce)
     const QString text = book[99];
     install(pagesPackage(9, {text, QStringLiteral("باب بلا إسناد")}));
     EXPECT_FALSE(store_->narratorsOutdated());
-    EXPECT_FALSE(store_->refreshNarrators().has_value());
+    EXPECT_EQ(store_->refreshNarrators().outcome, LocalStore::NarratorRefresh::Outcome::upToDate);
 
-    // What that earlier version stored, without the rules' stamp.
-    ASSERT_TRUE(store_->db().exec(QStringLiteral(
-        "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key='isnad_rules';"
-        "INSERT INTO narrators(id, name) VALUES(1, 'قتيبة بن سعيد نا بن لهيعة'), (2, 'يزيد بن أبي حبيب');"
-        "INSERT INTO isnad_edges VALUES(1, 2, 9, 9001);")));
-    // Opening the store keeps them until it is brought up to date.
+    // What an earlier version stored, without the rules' stamp or under older rules.
+    for (const QString& stamp : {QString(), QString::number(Isnad::rulesVersion - 1)}) {
+        SCOPED_TRACE(stamp.toStdString());
+        ASSERT_TRUE(store_->db().exec(QStringLiteral(
+            "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key='isnad_rules';"
+            "INSERT INTO narrators(id, name) VALUES(1, 'قتيبة بن سعيد نا بن لهيعة'), (2, 'يزيد بن أبي حبيب');"
+            "INSERT INTO isnad_edges VALUES(1, 2, 9, 9001);")));
+        if (!stamp.isEmpty())
+            ASSERT_TRUE(store_->db().run(QStringLiteral("INSERT INTO meta(key, value) VALUES('isnad_rules', ?)"), {stamp}));
+        // Opening the store keeps them until it is brought up to date.
+        store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
+        ASSERT_TRUE(store_);
+        ASSERT_TRUE(store_->narratorsOutdated());
+
+        const LocalStore::NarratorRefresh refreshed = store_->refreshNarrators();
+        ASSERT_EQ(refreshed.outcome, LocalStore::NarratorRefresh::Outcome::done);
+        EXPECT_EQ(refreshed.pages, 1); // the one page with a chain
+        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators WHERE name LIKE '% نا %'")), 0);
+        QList<std::pair<QString, QString>> stored;
+        for (const auto& row : store_->db().rows(QStringLiteral(
+                 "SELECT s.name, t.name FROM isnad_edges e JOIN narrators s ON s.id=e.student_id "
+                 "JOIN narrators t ON t.id=e.teacher_id ORDER BY e.rowid")))
+            stored.append({row.str(0).value_or(QString()), row.str(1).value_or(QString())});
+        EXPECT_EQ(stored, Isnad::edges(text));
+        EXPECT_TRUE(stored.contains(std::pair(QStringLiteral("قتيبة بن سعيد"), QStringLiteral("بن لهيعة"))));
+        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=9")), 2); // no book was reinstalled
+
+        // Once: up to date now, also for the next opening.
+        EXPECT_EQ(store_->refreshNarrators().outcome, LocalStore::NarratorRefresh::Outcome::upToDate);
+        store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
+        ASSERT_TRUE(store_);
+        EXPECT_FALSE(store_->narratorsOutdated());
+    }
+}
+
+TEST_F(LocalStoreTest, readingNarratorsAgainStopsBetweenBooksGoesOnAfterAndSaysAFailure)
+{
+    using Outcome = LocalStore::NarratorRefresh::Outcome;
+    const QList<std::pair<std::int64_t, QString>> books{
+        {21, QStringLiteral("حدثنا قتيبة بن سعيد حدثنا الليث عن نافع عن ابن عمر قال: كذا")},
+        {22, QStringLiteral("حدثنا مسدد حدثنا يحيى عن سفيان عن أبي إسحاق قال: كذا")},
+        {23, QStringLiteral("حدثنا سليمان بن حرب حدثنا شعبة عن قتادة عن أنس قال: كذا")}};
+    for (const auto& [id, text] : books)
+        install(pagesPackage(id, {text}));
+    const auto storedEdges = [&](std::int64_t bookId) {
+        QList<std::pair<QString, QString>> stored;
+        for (const auto& row : store_->db().rows(QStringLiteral(
+                 "SELECT s.name, t.name FROM isnad_edges e JOIN narrators s ON s.id=e.student_id "
+                 "JOIN narrators t ON t.id=e.teacher_id WHERE e.book_id=? ORDER BY e.rowid"), {bookId}))
+            stored.append({row.str(0).value_or(QString()), row.str(1).value_or(QString())});
+        return stored;
+    };
+    // Every book's narrators as older rules read them.
+    const auto outdate = [&] {
+        ASSERT_TRUE(store_->db().exec(QStringLiteral(
+            "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key IN ('isnad_rules', 'isnad_reread');"
+            "INSERT INTO narrators(id, name) VALUES(1, 'قديم أول'), (2, 'قديم ثان');"
+            "INSERT INTO isnad_edges VALUES(1, 2, 21, 2101), (1, 2, 22, 2201), (1, 2, 23, 2301);"
+            "INSERT INTO meta(key, value) VALUES('isnad_rules', '1');")));
+    };
+    outdate();
+
+    // Asked to stop after the first book: that book is read again, the others wait.
+    int asked = 0;
+    LocalStore::NarratorRefresh refresh = store_->refreshNarrators([&] { return asked++ < 1; });
+    EXPECT_EQ(refresh.outcome, Outcome::stopped);
+    EXPECT_TRUE(LocalStore::narratorsRefreshNotice(refresh).isEmpty());
+    EXPECT_EQ(storedEdges(21), Isnad::edges(books[0].second));
+    EXPECT_EQ(storedEdges(22).size(), 1); // still the old row
+    EXPECT_TRUE(store_->narratorsOutdated());
+
+    // The next call, on a new connection, goes on from the second book.
     store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
     ASSERT_TRUE(store_);
-    ASSERT_TRUE(store_->narratorsOutdated());
-
-    const std::optional<std::int64_t> refreshed = store_->refreshNarrators();
-    ASSERT_TRUE(refreshed.has_value());
-    EXPECT_EQ(*refreshed, 1); // the one page with a chain
-    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators WHERE name LIKE '% نا %'")), 0);
-    QList<std::pair<QString, QString>> stored;
-    for (const auto& row : store_->db().rows(QStringLiteral(
-             "SELECT s.name, t.name FROM isnad_edges e JOIN narrators s ON s.id=e.student_id "
-             "JOIN narrators t ON t.id=e.teacher_id ORDER BY e.rowid")))
-        stored.append({row.str(0).value_or(QString()), row.str(1).value_or(QString())});
-    EXPECT_EQ(stored, Isnad::edges(text));
-    EXPECT_TRUE(stored.contains(std::pair(QStringLiteral("قتيبة بن سعيد"), QStringLiteral("بن لهيعة"))));
-    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=9")), 2); // no book was reinstalled
-
-    // Once: up to date now, also for the next opening.
-    EXPECT_FALSE(store_->refreshNarrators().has_value());
-    store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
-    ASSERT_TRUE(store_);
+    asked = 0;
+    refresh = store_->refreshNarrators([&] { return ++asked > 0; });
+    EXPECT_EQ(refresh.outcome, Outcome::done);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(refresh.pages, 2);
+    for (const auto& [id, text] : books)
+        EXPECT_EQ(storedEdges(id), Isnad::edges(text)) << id;
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators WHERE name LIKE 'قديم%'")), 0);
     EXPECT_FALSE(store_->narratorsOutdated());
+
+    // A statement that fails is said, and the book in hand keeps its rows.
+    outdate();
+    ASSERT_TRUE(store_->db().exec(QStringLiteral(
+        "CREATE TRIGGER refuse BEFORE INSERT ON isnad_edges WHEN NEW.book_id=22 "
+        "BEGIN SELECT abs(-9223372036854775807 - 1); END"))); // an error, not a constraint
+    refresh = store_->refreshNarrators();
+    EXPECT_EQ(refresh.outcome, Outcome::failed);
+    EXPECT_FALSE(LocalStore::narratorsRefreshNotice(refresh).isEmpty());
+    EXPECT_NE(LocalStore::narratorsRefreshNotice(refresh), LocalStore::narratorsRefreshedNotice(0));
+    EXPECT_EQ(storedEdges(22).size(), 1);
+    EXPECT_TRUE(store_->narratorsOutdated());
+    ASSERT_TRUE(store_->db().exec(QStringLiteral("DROP TRIGGER refuse")));
+    EXPECT_EQ(store_->refreshNarrators().outcome, Outcome::done);
+    EXPECT_EQ(storedEdges(22), Isnad::edges(books[1].second));
 }
 
 TEST_F(LocalStoreTest, shinglesOnlyOnRequestAndOncePerPage)

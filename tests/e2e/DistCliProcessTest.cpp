@@ -97,7 +97,7 @@ TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
     EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM narrators")), m.captured(1).toLongLong());
     EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")), m.captured(2).toLongLong());
 
-    // Every narrator of a page's links is a name its chains give, up to the
+    // Every narrator of a page's links is a name its filed chains give, up to the
     // spelling that merging duplicates kept.
     const auto pages = db->rows(QStringLiteral(
         "SELECT p.content, group_concat(n.name, '|') FROM pages p JOIN isnad_edges e ON e.page_id=p.id "
@@ -105,7 +105,7 @@ TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
     ASSERT_FALSE(pages.isEmpty());
     for (const auto& page : pages) {
         QStringList chain;
-        for (const auto& route : quorvel::Isnad::chains(*page.str(0)))
+        for (const auto& route : quorvel::Isnad::filedChains(*page.str(0)))
             for (const QStringList& place : route)
                 for (const QString& name : place)
                     chain.append(quorvel::Arabic::normalize(name, true));

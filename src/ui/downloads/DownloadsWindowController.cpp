@@ -550,8 +550,10 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
         }
         // Narrators read under older chain rules are read again, once,
         // before the books; the run's last line says so.
-        if (const auto refreshed = store->refreshNarrators())
-            GuiJob::post(self, [notice = LocalStore::narratorsRefreshedNotice(*refreshed)](DownloadsWindowController& w) {
+        const QString notice =
+            LocalStore::narratorsRefreshNotice(store->refreshNarrators([&] { return !cancel->load(); }));
+        if (!notice.isEmpty())
+            GuiJob::post(self, [notice](DownloadsWindowController& w) {
                 w.narratorsNotice_ = notice;
                 w.progressLabel_->setText(notice);
             });

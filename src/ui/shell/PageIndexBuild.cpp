@@ -13,7 +13,7 @@ namespace quorvel {
 struct PageIndexBuild::Outcome {
     PageIndex::Build build = PageIndex::Build::failed;
     std::optional<SQLFailure> why;
-    std::optional<std::int64_t> narrators; // pages whose narrators were read again
+    LocalStore::NarratorRefresh narrators; // the narrators read again under the current rules
 };
 
 PageIndexBuild& PageIndexBuild::shared()
@@ -53,8 +53,13 @@ void PageIndexBuild::start(const QString& path)
             std::unique_ptr<LocalStore> store = open(path);
             if (!store)
                 return outcome;
-            // Narrators stored under older chain rules are read again first.
-            outcome.narrators = store->refreshNarrators();
+            // Narrators stored under older chain rules are read again first,
+            // a book at a time, so that a stop need not wait for them all.
+            outcome.narrators = store->refreshNarrators([&] { return !stop->load(); });
+            if (outcome.narrators.outcome == LocalStore::NarratorRefresh::Outcome::stopped) {
+                outcome.build = PageIndex::Build::stopped;
+                return outcome;
+            }
             outcome.build = store->buildPageIndex(
                 [&](std::int64_t done, std::int64_t total) {
                     GuiJob::post(self, [=](PageIndexBuild& b) { emit b.progress(done, total); });
@@ -76,8 +81,12 @@ void PageIndexBuild::stop()
 void PageIndexBuild::ended(const Outcome& outcome)
 {
     running_ = false;
-    if (outcome.narrators)
-        emit narratorsRefreshed(LocalStore::narratorsRefreshedNotice(*outcome.narrators));
+    // A failed re-reading is said as a failure; the store keeps the rows it had.
+    const QString notice = LocalStore::narratorsRefreshNotice(outcome.narrators);
+    if (outcome.narrators.outcome == LocalStore::NarratorRefresh::Outcome::failed)
+        emit failed(notice);
+    else if (!notice.isEmpty())
+        emit narratorsRefreshed(notice);
     if (stop_->load()) {
         emit finished(false);
         if (const std::optional<QString> again = std::exchange(again_, std::nullopt))

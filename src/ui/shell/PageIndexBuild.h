@@ -60,7 +60,8 @@ signals:
     // for the reader.
     void failed(const QString& problem);
     // Before its index, the build read again the narrators the store kept
-    // from older chain rules: the sentence for the reader, said once.
+    // from older chain rules: the sentence for the reader, said once (a
+    // failure to is said through failed()).
     void narratorsRefreshed(const QString& notice);
 
 private:

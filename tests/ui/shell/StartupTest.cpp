@@ -30,6 +30,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <thread>
 
 #include <sys/resource.h>
 
@@ -284,6 +285,46 @@ TEST_F(StartupTest, narratorsOfOlderChainRulesAreReadAgainWhenTheStoreOpens)
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts[0].title, QStringLiteral("حُدّثت أسانيد المكتبة"));
     EXPECT_TRUE(alerts[0].text.contains(QStringLiteral("دون إعادة تثبيت الكتب"))) << alerts[0].text.toStdString();
+}
+
+// A stop (the window closing) ends a re-reading of the narrators before its
+// next book rather than waiting for it; the next build reads them.
+TEST_F(StartupTest, aStoppedBuildLeavesTheNarratorsToReadNextTime)
+{
+    test::FixtureLib fixture;
+    {
+        auto db = SQLiteDB::open(fixture.path, false);
+        ASSERT_TRUE(db && db->exec(QStringLiteral("DELETE FROM meta WHERE key='isnad_rules';"
+                                                  "INSERT INTO narrators(name) VALUES('قتيبة بن سعيد نا بن لهيعة');")));
+        ASSERT_TRUE(LocalStore::narratorsOutdated(*db));
+    }
+    PageIndexBuild& builder = PageIndexBuild::shared();
+    ASSERT_EVENTUALLY(!builder.running(), 20000);
+    const auto restore = qScopeGuard([&builder, openStore = builder.openStore] { builder.openStore = openStore; });
+    // The worker waits, store in hand, until the stop has been asked for.
+    auto stopAsked = std::make_shared<std::atomic<bool>>(false);
+    builder.openStore = [stopAsked](const QString& path) {
+        auto store = LocalStore::open(path);
+        while (!stopAsked->load())
+            std::this_thread::yield();
+        return store;
+    };
+    QSignalSpy finished(&builder, &PageIndexBuild::finished);
+    QSignalSpy refreshed(&builder, &PageIndexBuild::narratorsRefreshed);
+    builder.start(fixture.path);
+    builder.stop();
+    stopAsked->store(true);
+    ASSERT_EVENTUALLY(finished.size() == 1, 20000);
+    EXPECT_FALSE(finished.first().first().toBool());
+    EXPECT_TRUE(refreshed.isEmpty());
+    auto db = SQLiteDB::open(fixture.path, true);
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(LocalStore::narratorsOutdated(*db));
+
+    builder.start(fixture.path);
+    ASSERT_EVENTUALLY(finished.size() == 2, 20000);
+    EXPECT_EQ(refreshed.size(), 1);
+    EXPECT_FALSE(LocalStore::narratorsOutdated(*db));
 }
 
 // The process has one page index builder: a second request joins the build

@@ -1,0 +1,436 @@
+#include "assistant/ReportsBiographyText.h"
+
+#include "core/Library.h"
+#include "core/SQLiteDB.h"
+
+#include <algorithm>
+
+namespace quorvel::Reports::BiographyText {
+
+namespace {
+
+// A dictionary's index line names a man in at most this many words, after
+// at most this many nisbas («بن شهاب الزهري محمد بن مسلم»).
+constexpr qsizetype kReferredWordsMax = 6;
+constexpr qsizetype kLeadingNisbasMax = 2;
+
+// A dictionary's numbered entry line that opens with a full name.
+struct EntryLine {
+    std::int64_t bookId = 0;
+    std::int64_t pageId = 0;
+    std::int64_t seq = 0;
+    Quoted at;
+    QStringList words;     // the line's words in normal form, «ابن» read as «بن»
+    QStringList full;      // the full name it opens with
+    bool holdsAsked = false; // it holds every word of the name asked for
+    int described = 0;       // how many of the index line's nisbas and epithets it holds
+    std::int64_t known = 0;  // pages of the library that name him as the entry does
+};
+
+// Whether the words hold `word`, also with a letter joined to its front
+// («الملقب بالأشتر»).
+bool holdsWord(const QStringList& words, const QString& word)
+{
+    return std::any_of(words.begin(), words.end(), [&](const QString& w) {
+        return w == word
+            || std::any_of(proclitics().begin(), proclitics().end(),
+                           [&](const QString& c) { return w.size() == c.size() + word.size() && w.startsWith(c) && w.endsWith(word); });
+    });
+}
+
+// The lines of a text as stretches, line breaks left out.
+QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text)
+{
+    QList<std::pair<qsizetype, qsizetype>> out;
+    qsizetype from = 0;
+    while (from <= text.size()) {
+        qsizetype to = text.indexOf(u'\n', from);
+        if (to < 0)
+            to = text.size();
+        if (to > from)
+            out.append({from, to});
+        from = to + 1;
+    }
+    return out;
+}
+
+// Following a dictionary's own cross-reference: its index of nisbas, kunyas
+// and short names files a man under his full name («الأوزاعي عبد الرحمن بن
+// عمرو», «بن سيرين هو محمد»). The entry it points to, read as the entry of
+// the name asked for; of several men of that full name, the one whose entry
+// holds the words asked for, then the one the library names most.
+class CrossReference {
+public:
+    CrossReference(const Library& lib, const QStringList& asked, const QSet<std::int64_t>& dictionaries)
+        : lib_(lib), asked_(asked), dictionaries_(dictionaries), byId_(lib.bookById())
+    {
+    }
+
+    std::optional<AboutName> entry()
+    {
+        if (asked_.isEmpty() || dictionaries_.isEmpty())
+            return std::nullopt;
+        QList<EntryLine> found;
+        indexed(asked_, false, found);
+        // «سفيان الثوري»: the index files him by the nisba alone.
+        if (asked_.size() > 1 && asked_.last().startsWith(QStringLiteral("ال")))
+            indexed({asked_.last()}, true, found);
+        if (found.isEmpty())
+            return std::nullopt;
+        const QList<Book> catalogue = lib_.books();
+        QHash<std::int64_t, qsizetype> order;
+        for (qsizetype i = 0; i < catalogue.size(); ++i)
+            order.insert(catalogue[i].id, i);
+        for (EntryLine& e : found)
+            e.known = known(e);
+        const auto best = std::min_element(found.begin(), found.end(), [&](const EntryLine& a, const EntryLine& b) {
+            if (a.holdsAsked != b.holdsAsked)
+                return a.holdsAsked;
+            if (a.described != b.described)
+                return a.described > b.described;
+            if (a.known != b.known)
+                return a.known > b.known;
+            if (a.bookId != b.bookId)
+                return order.value(a.bookId) < order.value(b.bookId);
+            return std::make_pair(a.seq, a.at.start) < std::make_pair(b.seq, b.at.start);
+        });
+        const Page page = pages_.value(best->pageId);
+        const QString content = footnotesLabelled(page.content);
+        std::optional<AboutName> a = passageAt(lib_, byId_.value(best->bookId), page, content, best->at);
+        if (a) {
+            a->entry = Entry::numbered;
+            a->filedAs = best->full;
+        }
+        return a;
+    }
+
+private:
+    // The dictionaries' lines that open with `key` and then name a man, and
+    // the entries they point to; with `required`, only entries that hold
+    // every word asked for.
+    void indexed(const QStringList& key, bool required, QList<EntryLine>& found)
+    {
+        for (const auto& [pageId, bookId] : pagesNaming(lib_, key, dictionaries_, kDictionaryPagesRead)) {
+            const std::optional<Page> page = read(pageId);
+            if (!page)
+                continue;
+            const QList<std::pair<qsizetype, qsizetype>> lines = linesOf(page->content);
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                const auto& [from, to] = lines[i];
+                const QStringList words = foldedTokens(page->content.mid(from, to - from));
+                if (words.size() <= key.size() || words.mid(0, key.size()) != key)
+                    continue;
+                // «بن عمرو بن العاص …» indexes another son of another X; «X عن
+                // مولى لأسماء هو …» names whom X narrated from.
+                if ((key.first() == sonOf() && isLineage(words[key.size()]))
+                    || words.mid(key.size(), kReferredWordsMax).contains(QStringLiteral("عن")))
+                    continue;
+                // A page's first line that goes on from the page before is no index line.
+                if (i == 0 && !carriedInto(lib_, *page).isEmpty())
+                    continue;
+                const QStringList rest = words.mid(key.size());
+                QStringList described;
+                for (const QString& w : rest.mid(0, kReferredWordsMax)) {
+                    if (w.startsWith(QStringLiteral("ال")))
+                        described << w;
+                }
+                for (const QStringList& full : fullNames(rest, key)) {
+                    QList<EntryLine> entries = opening(full, bookId);
+                    for (EntryLine& e : entries) {
+                        e.described = int(std::count_if(described.begin(), described.end(), [&](const QString& w) {
+                            return !full.contains(w) && e.words.contains(w);
+                        }));
+                    }
+                    if (required)
+                        entries.removeIf([](const EntryLine& e) { return !e.holdsAsked; });
+                    if (!entries.isEmpty()) {
+                        found << entries;
+                        break;
+                    }
+                }
+            }
+        }
+    }
+
+    // The full names an index line's words may give, longest first: the
+    // words as they stand or after leading nisbas and epithets, and after
+    // «هو» or «اسمه», cut where a name may end; for «ابن X» a given name
+    // alone («هو عبد الله») is completed by «بن X».
+    QList<QStringList> fullNames(const QStringList& words, const QStringList& key) const
+    {
+        qsizetype nisbas = 0;
+        while (nisbas < words.size() && nisbas < kLeadingNisbasMax && words[nisbas].startsWith(QStringLiteral("ال")))
+            ++nisbas;
+        const auto named = [&](qsizetype from) {
+            const bool pointer = from < words.size()
+                && (words[from] == QStringLiteral("هو") || words[from] == QStringLiteral("اسمه"));
+            return pointer ? from + 1 : from;
+        };
+        // «بن وهب المصري صاحب مالك اسمه عبد الله»: the name after the pointer.
+        qsizetype pointer = 0;
+        while (pointer < std::min(words.size(), kReferredWordsMax) && words[pointer] != QStringLiteral("هو")
+               && words[pointer] != QStringLiteral("اسمه"))
+            ++pointer;
+        QList<qsizetype> starts{named(0), named(nisbas)};
+        if (pointer < std::min(words.size(), kReferredWordsMax))
+            starts << pointer + 1;
+        QList<QStringList> out;
+        for (const qsizetype from : starts) {
+            for (qsizetype n = std::min(kReferredWordsMax, words.size() - from); n >= 1; --n) {
+                QStringList full = words.mid(from, n);
+                if (isOpenEnded(full.last()))
+                    continue;
+                if (key.first() == sonOf() && !full.contains(sonOf()))
+                    full << key;
+                if (full.size() < 2 || (!full.contains(sonOf()) && !isKunya(full.first())) || out.contains(full))
+                    continue;
+                out << full;
+            }
+        }
+        return out;
+    }
+
+    // The numbered entries of the book that open with the full name.
+    QList<EntryLine> opening(const QStringList& full, std::int64_t bookId)
+    {
+        QList<EntryLine> out;
+        const Reading reading{full, {}};
+        for (const auto& [pageId, book] : pagesNaming(lib_, full, QSet<std::int64_t>{bookId}, kDictionaryPagesRead)) {
+            const std::optional<Page> page = read(pageId);
+            if (!page)
+                continue;
+            const QString content = footnotesLabelled(page->content);
+            for (const auto& [from, to] : linesOf(content)) {
+                const QString line = content.mid(from, to - from);
+                const std::optional<Quoted> q = sentenceAbout(line, reading);
+                if (!q || q->entry != Entry::numbered)
+                    continue;
+                EntryLine e;
+                e.bookId = book;
+                e.pageId = pageId;
+                e.seq = page->seq;
+                e.at = {from + q->start, from + q->end, Entry::numbered};
+                e.words = foldedTokens(line);
+                e.full = full;
+                e.holdsAsked = std::all_of(asked_.begin(), asked_.end(), [&](const QString& w) {
+                    return w == sonOf() || holdsWord(e.words, w);
+                });
+                out << e;
+            }
+        }
+        return out;
+    }
+
+    // How many pages name the man as his entry opens: the full name and the
+    // name after it («عبد الله بن عمر بن الخطاب»).
+    std::int64_t known(const EntryLine& e)
+    {
+        qsizetype at = 0;
+        while (at < e.words.size() && e.words.mid(at, e.full.size()) != e.full)
+            ++at;
+        qsizetype end = at + e.full.size();
+        while (end < e.words.size() && (end == at + e.full.size() || isOpenEnded(e.words[end - 1])))
+            ++end;
+        const QStringList phrase = e.words.mid(at, end - at);
+        if (!counted_.contains(phrase.join(u' ')))
+            counted_.insert(phrase.join(u' '), pagesCount(lib_, phrase));
+        return counted_.value(phrase.join(u' '));
+    }
+
+    // A copy: the cache may grow while the page is read.
+    std::optional<Page> read(std::int64_t pageId)
+    {
+        if (const auto it = pages_.constFind(pageId); it != pages_.cend())
+            return *it;
+        const std::optional<Page> page = lib_.page(pageId);
+        if (page)
+            pages_.insert(pageId, *page);
+        return page;
+    }
+
+    const Library& lib_;
+    QStringList asked_;
+    QSet<std::int64_t> dictionaries_;
+    QHash<std::int64_t, Book> byId_;
+    QHash<std::int64_t, Page> pages_;
+    QHash<QString, std::int64_t> counted_;
+};
+
+// A man asked for by a short form alone: a nisba or epithet («البخاري»,
+// «الأشتر»), a kunya without his father («أبو حنيفة») or «ابن X».
+bool isShortForm(const QStringList& name)
+{
+    if (name.isEmpty())
+        return false;
+    if (name.size() == 1)
+        return name.first().startsWith(QStringLiteral("ال"));
+    if (isKunya(name.first()))
+        return !name.contains(sonOf());
+    return name.first() == sonOf() && name.size() <= 3;
+}
+
+// The words of a numbered entry that name the man, before what is said of
+// him (his grade, his generation, a remark).
+QStringList entryName(const QStringList& words)
+{
+    static const QSet<QString> said{
+        QStringLiteral("ثقه"),   QStringLiteral("صدوق"),  QStringLiteral("مقبول"), QStringLiteral("مجهول"),
+        QStringLiteral("ضعيف"),  QStringLiteral("من"),    QStringLiteral("روي"),   QStringLiteral("قال"),
+        QStringLiteral("عند"),   QStringLiteral("وعند"),  QStringLiteral("له"),    QStringLiteral("في"),
+        QStringLiteral("تقدم"),  QStringLiteral("لا"),    QStringLiteral("يقال"),  QStringLiteral("ويقال"),
+        QStringLiteral("قيل"),   QStringLiteral("وقيل"),  QStringLiteral("صحابي"), QStringLiteral("مخضرم"),
+        QStringLiteral("نزيل"),  QStringLiteral("والد"),  QStringLiteral("اخو"),   QStringLiteral("عن"),
+        // Another man's wife, client, companion: the form after them is his.
+        QStringLiteral("امراه"), QStringLiteral("زوج"),   QStringLiteral("مولي"),  QStringLiteral("صاحب")};
+    qsizetype from = 0;
+    while (from < words.size() && isEntryMark(words[from]))
+        ++from;
+    qsizetype to = from;
+    while (to < words.size() && !said.contains(words[to]))
+        ++to;
+    return words.mid(from, to - from);
+}
+
+// The head of an entry's name, as the library's pages name the man: his
+// first name and his father's («عبد الله بن مسعود»), or a kunya and the
+// nisba after it («أبو حنيفة الكوفي»).
+QStringList nameHead(const QStringList& name)
+{
+    qsizetype i = 0;
+    // «عبد الله», «عبيد الله», «أبو حنيفة»: one element of two words.
+    const auto element = [&] {
+        if (i < name.size() && isOpenEnded(name[i]) && !isLineage(name[i]))
+            ++i;
+        if (i < name.size())
+            ++i;
+        if (i < name.size() && (name[i] == QStringLiteral("الله") || name[i] == QStringLiteral("الرحمن")))
+            ++i;
+    };
+    element();
+    if (i + 1 < name.size() && name[i] == sonOf()) {
+        ++i;
+        element();
+    } else if (i < name.size() && name[i].startsWith(QStringLiteral("ال"))) {
+        ++i;
+    }
+    return name.mid(0, i);
+}
+
+// How many pages of the library name both phrases.
+std::int64_t pagesNamingBoth(const Library& lib, const QStringList& a, const QStringList& b)
+{
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return 0;
+    const QList<Statement::Row> rows = conn->rows(QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"),
+                                                  {u'(' + namePhrase(a) + QStringLiteral(") AND (") + namePhrase(b) + u')'});
+    return rows.isEmpty() ? 0 : rows.first().integer(0).value_or(0);
+}
+
+// How many pages of the library name the man of `head` by the form: his
+// name with the form beside it («إبراهيم النخعي», «أبو حنيفة النعمان»,
+// «محمد بن إسماعيل البخاري»), or his name where it holds the form («عبد
+// الله بن مسعود»).
+std::int64_t knownByForm(const Library& lib, const QStringList& head, const QStringList& form)
+{
+    for (qsizetype at = 0; at + form.size() <= head.size(); ++at)
+        if (head.mid(at, form.size()) == form)
+            return pagesCount(lib, head);
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return 0;
+    const qsizetype son = head.indexOf(sonOf());
+    const QStringList first = son > 0 ? head.mid(0, son) : head;
+    const QString match = namePhrase(first + form) + QStringLiteral(" OR ") + namePhrase(form + first)
+        + (son > 0 ? QStringLiteral(" OR ") + namePhrase(head + form) : QString());
+    const QList<Statement::Row> rows =
+        conn->rows(QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"), {match});
+    return rows.isEmpty() ? 0 : rows.first().integer(0).value_or(0);
+}
+
+// The best-known bearer of a short form: of the dictionaries' numbered
+// entries whose name holds the form as the man's own (not his father's),
+// the one whose man the library's pages name most often by the form.
+// His entry, with the head of his name as `filedAs`.
+std::optional<AboutName> bestKnownBearer(const Library& lib, const QStringList& form, const QSet<std::int64_t>& dictionaries)
+{
+    const Reading formReading{form, {}};
+    const QHash<std::int64_t, Book> byId = lib.bookById();
+    std::optional<AboutName> best;
+    std::int64_t bestKnown = -1;
+    QHash<QString, std::int64_t> known;
+    for (const auto& [pageId, bookId] : pagesNaming(lib, form, dictionaries, kDictionaryPagesRead)) {
+        const std::optional<Page> page = lib.page(pageId);
+        if (!page || !byId.contains(bookId))
+            continue;
+        const QString content = footnotesLabelled(page->content);
+        for (const auto& [from, to] : linesOf(content)) {
+            const QString line = content.mid(from, to - from);
+            const QStringList words = foldedTokens(line);
+            if (words.isEmpty() || !isEntryNumber(words.first()))
+                continue;
+            const QStringList name = entryName(words);
+            // The form as his own name («الملقب بالأشتر»); «X بن الأشتر» is
+            // the son of another.
+            const auto formAt = [&](qsizetype at) {
+                return holdsWord({name[at]}, form.first()) && name.mid(at + 1, form.size() - 1) == form.mid(1)
+                    && (form.first() == sonOf() || at == 0 || !isLineage(name[at - 1]));
+            };
+            qsizetype at = 0;
+            while (at + form.size() <= name.size() && !formAt(at))
+                ++at;
+            if (at + form.size() > name.size())
+                continue;
+            // A man named only as someone's son or brother («بن أخي زينب») has no head.
+            const QStringList head = nameHead(name);
+            if (head.size() < 2 || isLineage(head.first()))
+                continue;
+            const QString key = head.join(u' ');
+            if (!known.contains(key))
+                // Beside the form, and (among men of one given name) with it on the page.
+                known.insert(key, knownByForm(lib, head, form) + pagesNamingBoth(lib, head, form));
+            const std::optional<Quoted> q = sentenceAbout(line, Reading{head, {}});
+            if (known.value(key) <= bestKnown || !q || q->entry != Entry::numbered)
+                continue;
+            std::optional<AboutName> a = passageAt(lib, byId.value(bookId), *page, content,
+                                                   Quoted{from + q->start, from + q->end, Entry::numbered});
+            if (a) {
+                a->filedAs = head;
+                best = a;
+                bestKnown = known.value(key);
+            }
+        }
+    }
+    return best;
+}
+
+// Whether an entry's own sentence holds the short form as his name.
+bool holdsForm(const AboutName& entry, const QStringList& form)
+{
+    const QStringList words = entryName(foldedTokens(entry.sentence));
+    for (qsizetype at = 0; at + form.size() <= words.size(); ++at)
+        if (holdsWord({words[at]}, form.first()) && words.mid(at + 1, form.size() - 1) == form.mid(1))
+            return true;
+    return false;
+}
+
+// The entry to quote first: the one a dictionary's own index points to from
+// a short name, a nisba or «ابن X» (unless a numbered entry opens with the
+// name itself); for a short form alone, his best-known bearer's entry when
+// no index line leads to an entry that holds the form.
+} // namespace
+
+std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded, const QSet<std::int64_t>& T,
+                                    bool entered)
+{
+    // A short form is its best-known bearer's even where a namesake's entry
+    // opens with it («8067 أبو حنيفة الكوفي»); the index says whom it means.
+    const bool shortForm = isShortForm(folded);
+    std::optional<AboutName> referred = entered && !shortForm ? std::nullopt : CrossReference(lib, folded, T).entry();
+    if (!shortForm || (referred && !referred->filedAs.isEmpty() && holdsForm(*referred, folded)))
+        return referred;
+    std::optional<AboutName> bearer = bestKnownBearer(lib, folded, T);
+    return bearer ? bearer : referred;
+}
+
+} // namespace quorvel::Reports::BiographyText

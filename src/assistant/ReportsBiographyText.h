@@ -1,0 +1,93 @@
+#pragma once
+
+// The reading of names that the biography report and its search for a
+// man's own dictionary entry share: names in normal form, the sentence of a
+// page that holds a name, and the pages that name it.
+
+#include "assistant/Reports.h"
+
+#include <QHash>
+#include <QSet>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace quorvel::Reports::BiographyText {
+
+// The pages of the scope read for a name given as a phrase, at most.
+inline constexpr int kNamePhraseHits = 300;
+// The pages of a dictionary read for its index lines and for the entries of a full name.
+inline constexpr int kDictionaryPagesRead = 3000;
+
+// Words that join a man to his father or forefather, in normal form; «ابن»
+// is read as «بن».
+const QString& sonOf();
+bool isLineage(const QString& word);
+QStringList foldedTokens(const QString& text);
+// Letters joined to the front of a word: and, so, with, for.
+const QStringList& proclitics();
+// An entry number, or a source symbol, before a dictionary entry's name.
+bool isEntryNumber(const QString& word);
+bool isEntryMark(const QString& word);
+// A kunya's first word, in normal form: «أبو فلان», «أم فلان».
+bool isKunya(const QString& word);
+// A word that a name's next word completes: «عبد الله», «أبي بكر», «بن …».
+bool isOpenEnded(const QString& word);
+
+// How plainly a sentence is the name's own entry: a numbered line that opens
+// with the name, or with a kunya and then the name, is a dictionary's entry;
+// a line that opens with it unnumbered may be a cross-reference or a note on
+// someone unnamed; any other sentence only mentions the name.
+enum class Entry { none, unnumbered, numbered };
+
+// The name asked for, read as a reader reads it in a sentence: its words in
+// normal form with «ابن» read as «بن» and, when it is «ابن X» asked alone,
+// the given names that before «بن X» make the words another son of X.
+struct Reading {
+    QStringList name;
+    QSet<QString> given;
+};
+
+// A page's best sentence about the name: its stretch in the page text (the
+// stretch around the name when the sentence is too long to quote whole) and
+// how plainly it is the name's entry.
+struct Quoted {
+    qsizetype start = 0;
+    qsizetype end = 0;
+    Entry entry = Entry::none;
+};
+
+// A page read as a passage about the name: the stretch of the page around its
+// sentence about the name, and that sentence.
+struct AboutName {
+    Passage passage;
+    QString sentence;
+    Entry entry = Entry::none;
+    QStringList filedAs; // the full name a dictionary's index led to, if any
+};
+
+// Nothing when no sentence of the text holds the name. `carriedAtStart`
+// gives the words the page before ends with, asked for only when the text's
+// first sentence holds the name.
+std::optional<Quoted> sentenceAbout(const QString& text, const Reading& reading,
+                                    const std::function<QStringList()>& carriedAtStart = {});
+std::optional<AboutName> passageAt(const Library& lib, const Book& book, const Page& page, const QString& content,
+                                   const Quoted& q);
+// The last word of the page before, when that page stops inside a sentence.
+QStringList carriedInto(const Library& lib, const Page& page);
+// The full-text query for the name as a phrase, «بن» also written «ابن».
+QString namePhrase(const QStringList& name);
+// The pages of the scope that hold the name as a phrase, best ranked first,
+// at most `limit`, as (page id, book id).
+QList<std::pair<std::int64_t, std::int64_t>> pagesNaming(const Library& lib, const QStringList& name,
+                                                          const BookScope& scope, int limit = kNamePhraseHits);
+// How many pages of the library name the words as a phrase.
+std::int64_t pagesCount(const Library& lib, const QStringList& words);
+
+// The entry to quote first for the name (its words `folded`), searched in
+// the dictionaries `T`; see ReportsBiographyEntries.cpp.
+std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded, const QSet<std::int64_t>& T,
+                                    bool entered);
+
+} // namespace quorvel::Reports::BiographyText
