@@ -136,6 +136,14 @@ std::optional<InstalledStore> sampleStore(const QString& dbPath, int copies)
 
 namespace quorvel::bench {
 
+void keepInScratch(const QString& dir)
+{
+    qputenv("HOME", dir.toUtf8());
+    qputenv("XDG_CONFIG_HOME", (dir + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (dir + QStringLiteral("/data")).toUtf8());
+    qputenv("QUORVEL_USERDB", (dir + QStringLiteral("/user.db")).toUtf8());
+}
+
 std::optional<AssistantLibrary> assistantLibrary(const QString& dir, bool smart)
 {
     qputenv("XDG_CONFIG_HOME", (dir + QStringLiteral("/config")).toUtf8());

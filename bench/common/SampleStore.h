@@ -21,6 +21,10 @@ inline constexpr std::int64_t spreadIdLimit = 100000;
 // spreadIdLimit that never meet an original id below 1,000.
 std::int64_t spreadBookId(int copy, int index, std::int64_t original);
 
+// Points HOME, the XDG folders and the user database into `dir`, so that
+// nothing a benchmark's library touches lands in the user's own.
+void keepInScratch(const QString& dir);
+
 struct InstalledStore {
     QString dbPath;
     std::int64_t pages = 0;

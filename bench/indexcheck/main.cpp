@@ -126,10 +126,7 @@ int main(int argc, char** argv)
     const int copies = args.number(QStringLiteral("--copies"), 10, 2);
     const int repeats = args.number(QStringLiteral("--repeat"), 9, 1);
     QTemporaryDir scratch;
-    qputenv("HOME", scratch.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", scratch.filePath("config").toUtf8());
-    qputenv("XDG_DATA_HOME", scratch.filePath("data").toUtf8());
-    qputenv("QUORVEL_USERDB", scratch.filePath("user.db").toUtf8());
+    bench::keepInScratch(scratch.path());
     const QString folder = args.text(QStringLiteral("--keep"), scratch.path());
     QDir().mkpath(folder);
     const auto single = bench::sampleStore(QDir(folder).filePath(QStringLiteral("sample-1x.db")), 1);

@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <string_view>
 
@@ -52,6 +53,28 @@ QByteArray exchangeFile(int notes)
 }
 
 double msSince(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
+
+struct Timed {
+    double ms = 0;
+    std::optional<Library::ImportCounts> counts;
+};
+
+// Imports `bytes` into the store through a user database of its own (named
+// `userDb` in `dir`), so that every row starts from an empty page.
+std::optional<Timed> timeImport(const QString& store, const QTemporaryDir& dir, const QString& userDb,
+                                const QByteArray& bytes)
+{
+    qputenv("QUORVEL_USERDB", dir.filePath(userDb).toUtf8());
+    const std::shared_ptr<Library> lib = Library::open(store);
+    if (!lib)
+        return std::nullopt;
+    QElapsedTimer t;
+    t.start();
+    Timed out;
+    out.counts = lib->importUserNotes(bytes);
+    out.ms = msSince(t);
+    return out;
+}
 
 // Two-letter notes the page holds already, each once inside its one line.
 QByteArray pairsFile(int notes)
@@ -183,15 +206,11 @@ int main(int argc, char** argv)
             if (!parsed)
                 return 1;
         }
-        // A user database of its own, so that every row starts from an empty page.
-        qputenv("QUORVEL_USERDB", dir.filePath(QStringLiteral("user-%1.db").arg(notes)).toUtf8());
-        const std::shared_ptr<Library> lib = Library::open(store);
-        if (!lib)
+        const auto timed = timeImport(store, dir, QStringLiteral("user-%1.db").arg(notes), bytes);
+        if (!timed)
             return 1;
-        QElapsedTimer t;
-        t.start();
-        const auto counts = lib->importUserNotes(bytes);
-        const double import = msSince(t);
+        const double import = timed->ms;
+        const auto& counts = timed->counts;
         const double ratio = import / parse;
         std::printf("%8d %10lld %6.1fms %8.1fms %10d %7.2f\n", notes, static_cast<long long>(bytes.size() / 1024), parse,
                     import, counts ? counts->notes : -1, ratio);
@@ -210,14 +229,11 @@ int main(int argc, char** argv)
         if (!Json::parse(bytes))
             return 1;
         const double parse = msSince(p);
-        qputenv("QUORVEL_USERDB", dir.filePath(QStringLiteral("pairs-%1.db").arg(notes)).toUtf8());
-        const std::shared_ptr<Library> lib = Library::open(store);
-        if (!lib)
+        const auto timed = timeImport(store, dir, QStringLiteral("pairs-%1.db").arg(notes), bytes);
+        if (!timed)
             return 1;
-        QElapsedTimer t;
-        t.start();
-        const auto counts = lib->importUserNotes(bytes);
-        const double import = msSince(t);
+        const double import = timed->ms;
+        const auto& counts = timed->counts;
         std::printf("%8d %6.1fms %8.1fms %7.2f  (skipped %d)\n", notes, parse, import, import / parse,
                     counts ? counts->skipped : -1);
         if (first == 0)

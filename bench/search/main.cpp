@@ -272,10 +272,7 @@ int main(int argc, char** argv)
 
     // Everything the library touches stays in a scratch folder.
     QTemporaryDir scratch;
-    qputenv("HOME", scratch.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", scratch.filePath("config").toUtf8());
-    qputenv("XDG_DATA_HOME", scratch.filePath("data").toUtf8());
-    qputenv("QUORVEL_USERDB", scratch.filePath("user.db").toUtf8());
+    bench::keepInScratch(scratch.path());
     const QString folder = args.text(QStringLiteral("--keep"), scratch.path());
     const QStringList only = args.text(QStringLiteral("--only"), QString()).split(u',', Qt::SkipEmptyParts);
     QDir().mkpath(folder);

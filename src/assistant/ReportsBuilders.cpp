@@ -493,8 +493,8 @@ AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope
         reply = LocalLLM::chat(QString(), prompt, kSummaryTokens, onDelta);
     } catch (const std::exception&) {
         // A stop the reader asked for is no failed connection.
-        answer.note = LocalLLM::stopCount() != stopsBefore ? stoppedNote : chatFailedNote;
         answer.cutShort = LocalLLM::stopCount() != stopsBefore;
+        answer.note = answer.cutShort ? stoppedNote : chatFailedNote;
         return answer;
     }
     answer.rawText = reply;
