@@ -912,8 +912,12 @@ TEST_F(ReaderMenusTest, aPopUpStaysOnTheScreenAndOffTheWordItAnalyses)
     r->setGeometry(room.left() + 200, room.top() + 20, 620, 520);
     r->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(r.get()));
-    const auto popover = r->showSmart(QStringLiteral("الكلمة"), QRect(4, 60, 30, 20), [] { return PanelText::Text{}; });
+    Library* lib = sample.lib.get();
+    const auto popover = r->showSmart(QStringLiteral("الكلمة"), QRect(4, 60, 30, 20),
+                                      [lib] { return PanelText::word(*lib, QStringLiteral("الصلاة")); });
     ASSERT_TRUE(popover && popover->frame());
+    // Photographed with the word's analysis in it, as the reader sees it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 60000));
     const QRect placed = popover->frame()->geometry();
     EXPECT_GE(placed.left(), r->frameGeometry().left());
     EXPECT_LE(placed.right(), r->frameGeometry().right());
