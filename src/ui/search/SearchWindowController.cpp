@@ -45,45 +45,8 @@ const char* const kPageSymbols[SearchWindowController::pageCount] = {
     "text.book.closed.fill", "books.vertical.fill", "pencil.and.scribble", "calendar", "star.fill", "clock.fill",
     "tray.and.arrow.down.fill", "checklist", "list.bullet.rectangle.portrait.fill"};
 
-// Layout.
-constexpr int kSideBarWidth = 96;
-constexpr int kSideSpacing = 4;
-constexpr int kSideTop = 8;
-constexpr std::uint32_t kSideLight = 0xF2F2EF;
-constexpr std::uint32_t kSideDark = 0x232322;
-constexpr std::uint32_t kOptionsLight = 0xEFEFEC;
-constexpr std::uint32_t kOptionsDark = 0x262625;
-constexpr int kOptionsWidth = 460;
-constexpr int kRowHeight = 28;
-constexpr int kIndentation = 16;
-constexpr int kTitleWidth = 380;
-constexpr int kMinimumColumn = 120;
+// The symbol size of the tool buttons, in the picker's bar and beside the phrases.
 constexpr double kToolSize = 17;
-constexpr double kSearchSize = 20;
-constexpr double kScopeListSize = 15;
-constexpr int kSegmentWidth = 52;
-constexpr int kFieldHeight = 30;
-constexpr double kFieldFontSize = 17;
-constexpr int kNumberWidth = 18;
-constexpr int kExplainHeight = 90;
-constexpr int kExplainInset = 6;
-
-// Texts.
-constexpr char kFilterPlaceholder[] = "يمكن البحث بجزء من اسم الكتاب أو المؤلف أو كليهما";
-constexpr char kPeriodTip[] = "كتب فترة: من سنة إلى سنة (بوفاة المؤلف)";
-constexpr char kGearTip[] = "خيارات القائمة";
-constexpr char kSaveScopeTip[] = "حفظ الكتب المحددة مجالاً";
-constexpr char kApply[] = "اختيار الكتب المحددة";
-constexpr char kClear[] = "إلغاء الكتب المحددة";
-constexpr char kDismiss[] = "تجاهل";
-constexpr char kSearchIn[] = "البحث في:";
-constexpr char kScopeListTip[] = "اختيار المجال من القائمة";
-constexpr char kAllBooks[] = "البحث بكل المجموعات";
-constexpr char kSomeBooks[] = "البحث بواحدة أو أكثر";
-constexpr char kSearchTip[] = "ابحث";
-constexpr char kHistoryTip[] = "تحميل بحث سابق";
-constexpr char kNewSearchTip[] = "بحث جديد (مسح الحقول)";
-constexpr char kRecentPlaceholder[] = "عمليات البحث الأخيرة";
 
 // Each page's two columns, as its rows fill them: a group row, then its books.
 struct PageHeaders {
@@ -135,25 +98,7 @@ const BoxText kBoxTexts[SearchForm::boxCount] = {
     {"متقاربة", nullptr},
 };
 
-// Alerts and prompts.
-constexpr char kNoPhrase[] = "اكتب عبارة البحث";
-constexpr char kNoPhraseText[] = "اكتب عبارة واحدة على الأقل في تبويب «و» أو «أو».";
-constexpr char kNoPlace[] = "اختر موضعاً للبحث";
-constexpr char kNoPlaceText[] = "حدّد المتن أو الحواشي أو التعليقات أو العناوين.";
-constexpr char kNothingChecked[] = "لم تحدّد أيّ كتاب";
-constexpr char kCheckFirst[] = "حدّد كتاباً أو أكثر أولاً";
-constexpr char kSaveScopeTitle[] = "حفظ مجال بحث";
-constexpr char kSaveScopeBefore[] = "اسم للمجال (";
-constexpr char kSaveScopeAfter[] = ")";
-constexpr char kPeriodTitle[] = "كتب فترة زمنية";
-constexpr char kPeriodText[] =
-    "بسنة وفاة المؤلف بالتاريخ الهجري. اترك أحد الحقلين فارغا لفترة مفتوحة. تحدد الكتب وتصير مجال البحث.";
-constexpr char kPeriodOk[] = "تحديد";
-constexpr char kYearFrom[] = "من سنة";
-constexpr char kYearTo[] = "إلى سنة";
-constexpr char kYearPlaceholder[] = "سنة";
-constexpr char kHijri[] = "هـ";
-constexpr int kYearFieldWidth = 90;
+constexpr int kRowHeight = 28;
 
 // Every row of the picker is as high as the others.
 class RowDelegate : public QStyledItemDelegate {
@@ -250,6 +195,16 @@ void SearchWindowController::build()
     updateScopeLabel();
 }
 
+namespace {
+
+constexpr int kSideBarWidth = 96;
+constexpr int kSideSpacing = 4;
+constexpr int kSideTop = 8;
+constexpr std::uint32_t kSideLight = 0xF2F2EF;
+constexpr std::uint32_t kSideDark = 0x232322;
+
+} // namespace
+
 QWidget* SearchWindowController::buildSideBar()
 {
     auto* bar = new ColorView(Theme::dynamic(kSideLight, kSideDark));
@@ -272,6 +227,21 @@ QWidget* SearchWindowController::buildSideBar()
     layout->addStretch(1);
     return bar;
 }
+
+namespace {
+
+constexpr int kIndentation = 16;
+constexpr int kTitleWidth = 380;
+constexpr int kMinimumColumn = 120;
+constexpr char kFilterPlaceholder[] = "يمكن البحث بجزء من اسم الكتاب أو المؤلف أو كليهما";
+constexpr char kPeriodTip[] = "كتب فترة: من سنة إلى سنة (بوفاة المؤلف)";
+constexpr char kGearTip[] = "خيارات القائمة";
+constexpr char kSaveScopeTip[] = "حفظ الكتب المحددة مجالاً";
+constexpr char kApply[] = "اختيار الكتب المحددة";
+constexpr char kClear[] = "إلغاء الكتب المحددة";
+constexpr char kDismiss[] = "تجاهل";
+
+} // namespace
 
 QWidget* SearchWindowController::buildPicker()
 {
@@ -363,6 +333,22 @@ QWidget* SearchWindowController::sectionBox(QWidget* content)
     return box;
 }
 
+namespace {
+
+constexpr std::uint32_t kOptionsLight = 0xEFEFEC;
+constexpr std::uint32_t kOptionsDark = 0x262625;
+constexpr int kOptionsWidth = 460;
+constexpr double kScopeListSize = 15;
+constexpr int kExplainHeight = 90;
+constexpr int kExplainInset = 6;
+constexpr char kSearchIn[] = "البحث في:";
+constexpr char kScopeListTip[] = "اختيار المجال من القائمة";
+constexpr char kAllBooks[] = "البحث بكل المجموعات";
+constexpr char kSomeBooks[] = "البحث بواحدة أو أكثر";
+constexpr char kRecentPlaceholder[] = "عمليات البحث الأخيرة";
+
+} // namespace
+
 QWidget* SearchWindowController::buildOptions()
 {
     QPointer<SearchWindowController> self(this);
@@ -450,6 +436,19 @@ QWidget* SearchWindowController::buildOptions()
     layout->addWidget(scopeLabel_);
     return column;
 }
+
+namespace {
+
+constexpr double kSearchSize = 20;
+constexpr int kSegmentWidth = 52;
+constexpr int kFieldHeight = 30;
+constexpr double kFieldFontSize = 17;
+constexpr int kNumberWidth = 18;
+constexpr char kSearchTip[] = "ابحث";
+constexpr char kHistoryTip[] = "تحميل بحث سابق";
+constexpr char kNewSearchTip[] = "بحث جديد (مسح الحقول)";
+
+} // namespace
 
 QWidget* SearchWindowController::buildPhrases()
 {
@@ -713,6 +712,20 @@ void SearchWindowController::doubleClick(const QModelIndex& index)
     }
 }
 
+namespace {
+
+constexpr char kPeriodTitle[] = "كتب فترة زمنية";
+constexpr char kPeriodText[] =
+    "بسنة وفاة المؤلف بالتاريخ الهجري. اترك أحد الحقلين فارغا لفترة مفتوحة. تحدد الكتب وتصير مجال البحث.";
+constexpr char kPeriodOk[] = "تحديد";
+constexpr char kYearFrom[] = "من سنة";
+constexpr char kYearTo[] = "إلى سنة";
+constexpr char kYearPlaceholder[] = "سنة";
+constexpr char kHijri[] = "هـ";
+constexpr int kYearFieldWidth = 90;
+
+} // namespace
+
 void SearchWindowController::pickYears()
 {
     Preferences& prefs = Preferences::standard();
@@ -854,6 +867,8 @@ void SearchWindowController::updateScopeLabel()
 
 void SearchWindowController::applyChecked()
 {
+    constexpr char kNothingChecked[] = "لم تحدّد أيّ كتاب";
+
     if (!form_.applyChecked(checked(), [this](const QList<std::int64_t>& ids) { return sorted(ids); })) {
         Dialogs::alert(QString::fromUtf8(kNothingChecked), QString(), this);
         return;
@@ -872,6 +887,11 @@ void SearchWindowController::clearChecked()
 
 void SearchWindowController::saveScope()
 {
+    constexpr char kCheckFirst[] = "حدّد كتاباً أو أكثر أولاً";
+    constexpr char kSaveScopeTitle[] = "حفظ مجال بحث";
+    constexpr char kSaveScopeBefore[] = "اسم للمجال (";
+    constexpr char kSaveScopeAfter[] = ")";
+
     if (checked().isEmpty()) {
         Dialogs::alert(QString::fromUtf8(kCheckFirst), QString(), this);
         return;
@@ -922,6 +942,11 @@ void SearchWindowController::chooseRecent(int index)
 
 void SearchWindowController::doSearch()
 {
+    constexpr char kNoPhrase[] = "اكتب عبارة البحث";
+    constexpr char kNoPhraseText[] = "اكتب عبارة واحدة على الأقل في تبويب «و» أو «أو».";
+    constexpr char kNoPlace[] = "اختر موضعاً للبحث";
+    constexpr char kNoPlaceText[] = "حدّد المتن أو الحواشي أو التعليقات أو العناوين.";
+
     saveTab();
     const SearchQuery q = form_.buildQuery(checked());
     if (q.isEmpty()) {
