@@ -41,49 +41,9 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kTitlePrefix[] = "بحث: ";
-constexpr char kEmptyTitle[] = "…";
-constexpr char kSearching[] = "جارٍ البحث…";
-constexpr char kRefining[] = "جارٍ البحث في النتائج…";
-constexpr char kHint[] = "اختر نتيجة من الجدول لعرض صفحتها";
-constexpr char kAllCategories[] = "جميع الأقسام";
-constexpr char kAllCenturies[] = "جميع القرون";
-constexpr char kSavePlaceholder[] = "اسم لحفظ النتائج";
-constexpr char kRefinePlaceholder[] = "بحث في النتائج";
-constexpr char kRefineTip[] = "بحث في النتائج";
-constexpr char kClearTip[] = "إيقاف البحث / مسح التصفية";
-constexpr char kSaveTip[] = "حفظ النتائج في السجلات";
-constexpr char kSavedTitle[] = "حُفظت النتائج";
-constexpr char kSavedAfterName[] = "»";
-constexpr char kResult[] = "نتيجة";
-constexpr char kTwoResults[] = "نتيجتان";
-constexpr char kResultsPlural[] = "نتائج";
-constexpr char kSavedAfterCount[] = "\nتجدها في نافذة البحث ← السجلات.";
-constexpr char kSaveFailedTitle[] = "تعذر حفظ النتائج";
-
-struct ColumnSpec {
-    int width;
-};
-constexpr ColumnSpec kColumns[] = {{54}, {230}, {520}, {210}, {70}};
-constexpr int kColumnMinWidth = 40;
-constexpr int kRowHeight = 30;
-constexpr std::uint32_t kGridLight = 0xD8D8D4;
-constexpr std::uint32_t kGridDark = 0x333333;
+// The font sizes of the controls and the count, beside the table and in the bar.
 constexpr double kControlFontSize = 12;
 constexpr double kCountFontSize = 13;
-constexpr double kHintFontSize = 15;
-constexpr int kNoteInset = 6;
-constexpr int kFieldWidth = 170;
-constexpr int kBarHeight = 34;
-constexpr int kBarSpacing = 8;
-constexpr int kBarInsetV = 3;
-constexpr int kBarInsetH = 8;
-constexpr double kRefineIconSize = 16;
-constexpr double kClearIconSize = 14;
-constexpr double kSaveIconSize = 15;
-constexpr int kProgressWidth = 60;
-// The pause in typing after which the search within results starts.
-constexpr int kRefineTypingPauseMs = 300;
 
 std::mutex& launcherLock()
 {
@@ -148,6 +108,20 @@ SearchTabView::~SearchTabView()
 }
 
 // ---- Construction -----------------------------------------------------------
+
+namespace {
+
+struct ColumnSpec {
+    int width;
+};
+constexpr ColumnSpec kColumns[] = {{54}, {230}, {520}, {210}, {70}};
+constexpr int kColumnMinWidth = 40;
+constexpr int kRowHeight = 30;
+constexpr double kHintFontSize = 15;
+constexpr int kNoteInset = 6;
+constexpr char kHint[] = "اختر نتيجة من الجدول لعرض صفحتها";
+
+} // namespace
 
 void SearchTabView::build()
 {
@@ -225,6 +199,27 @@ void SearchTabView::build()
     pin(this, split_);
     setFocusProxy(table_);
 }
+
+namespace {
+
+constexpr int kFieldWidth = 170;
+constexpr int kBarHeight = 34;
+constexpr int kBarSpacing = 8;
+constexpr int kBarInsetV = 3;
+constexpr int kBarInsetH = 8;
+constexpr double kRefineIconSize = 16;
+constexpr double kClearIconSize = 14;
+constexpr double kSaveIconSize = 15;
+constexpr int kProgressWidth = 60;
+// The pause in typing after which the search within results starts.
+constexpr int kRefineTypingPauseMs = 300;
+constexpr char kSavePlaceholder[] = "اسم لحفظ النتائج";
+constexpr char kRefinePlaceholder[] = "بحث في النتائج";
+constexpr char kRefineTip[] = "بحث في النتائج";
+constexpr char kClearTip[] = "إيقاف البحث / مسح التصفية";
+constexpr char kSaveTip[] = "حفظ النتائج في السجلات";
+
+} // namespace
 
 QWidget* SearchTabView::buildBar()
 {
@@ -311,6 +306,9 @@ QWidget* SearchTabView::buildBar()
 
 void SearchTabView::applyGrid()
 {
+    constexpr std::uint32_t kGridLight = 0xD8D8D4;
+    constexpr std::uint32_t kGridDark = 0x333333;
+
     const QColor grid = Theme::dynamic(kGridLight, kGridDark).resolve();
     table_->setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; }").arg(grid.name()));
 }
@@ -343,6 +341,8 @@ void SearchTabView::placeDivider()
 
 void SearchTabView::start()
 {
+    constexpr char kSearching[] = "جارٍ البحث…";
+
     engine_ = std::make_shared<SearchEngine>(*lib_);
     countLabel_->setText(QString::fromUtf8(kSearching));
     updateBusy();
@@ -478,6 +478,9 @@ void SearchTabView::updateBusy()
 
 void SearchTabView::fillPopups()
 {
+    constexpr char kAllCategories[] = "جميع الأقسام";
+    constexpr char kAllCenturies[] = "جميع القرون";
+
     catPopup_->clear();
     catPopup_->addItem(QString::fromUtf8(kAllCategories));
     centPopup_->clear();
@@ -587,6 +590,8 @@ void SearchTabView::clearAction()
 
 void SearchTabView::startRefine()
 {
+    constexpr char kRefining[] = "جارٍ البحث في النتائج…";
+
     if (refineEngine_)
         refineEngine_->cancel();
     const QString text = Characters::trimSpacesAndTabs(refine_->text()).toString();
@@ -636,6 +641,15 @@ void SearchTabView::startRefine()
     });
 }
 
+namespace {
+
+constexpr char kSavedTitle[] = "حُفظت النتائج";
+constexpr char kSavedAfterName[] = "»";
+constexpr char kSavedAfterCount[] = "\nتجدها في نافذة البحث ← السجلات.";
+constexpr char kSaveFailedTitle[] = "تعذر حفظ النتائج";
+
+} // namespace
+
 void SearchTabView::saveResults()
 {
     QString name = Characters::trimSpacesAndTabs(saveField_->text()).toString();
@@ -655,8 +669,8 @@ void SearchTabView::saveResults()
     saveField_->clear();
     Dialogs::alert(QString::fromUtf8(kSavedTitle),
                    QStringLiteral("«") + name + QString::fromUtf8(kSavedAfterName) + QString::fromUtf8(CountedNoun::separator)
-                       + CountedNoun(QString::fromUtf8(kResult), QString::fromUtf8(kTwoResults),
-                                     QString::fromUtf8(kResultsPlural), QString::fromUtf8(kResult))
+                       + CountedNoun(QStringLiteral("نتيجة"), QStringLiteral("نتيجتان"),
+                                     QStringLiteral("نتائج"), QStringLiteral("نتيجة"))
                              .count(pageIds.size())
                        + QString::fromUtf8(kSavedAfterCount),
                    window());
@@ -813,6 +827,9 @@ QString SearchTabView::title() const
 
 QString SearchTabView::titleOf(const SearchQuery& query)
 {
+    constexpr char kTitlePrefix[] = "بحث: ";
+    constexpr char kEmptyTitle[] = "…";
+
     const QString text = query.title();
     return QString::fromUtf8(kTitlePrefix) + (text.isEmpty() ? QString::fromUtf8(kEmptyTitle) : text);
 }
