@@ -13,21 +13,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kResult[] = "نتيجة";
-constexpr char kTwoResults[] = "نتيجتان";
-constexpr char kResultsPlural[] = "نتائج";
-constexpr char kSavedResult[] = "نتيجة محفوظة";
-constexpr char kTwoSavedResults[] = "نتيجتان محفوظتان";
-constexpr char kSavedResultsPlural[] = "نتائج محفوظة";
-constexpr char kUntitledSearch[] = "بحث";
-constexpr char kBookSymbol[] = "book.closed.fill";
-constexpr char kScopeSymbol[] = "checklist";
-constexpr char kHistorySymbol[] = "magnifyingglass";
-constexpr char kSavedSymbol[] = "tray.full.fill";
-constexpr double kGroupSymbolSize = 14;
-constexpr double kLogSymbolSize = 13;
-constexpr double kHeaderFontSize = 12;
-
 bool checkable(const PickNode& node)
 {
     return node.kind == PickNode::Kind::book || node.kind == PickNode::Kind::group || node.kind == PickNode::Kind::scope;
@@ -49,6 +34,8 @@ void PickerModel::setHeaders(const QString& title, const QString& author)
 
 QVariant PickerModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    constexpr double kHeaderFontSize = 12;
+
     if (orientation != Qt::Horizontal)
         return {};
     switch (role) {
@@ -142,6 +129,14 @@ QVariant PickerModel::data(const QModelIndex& index, int role) const
 
 QVariant PickerModel::titleData(const PickNode& node, int role) const
 {
+    constexpr char kUntitledSearch[] = "بحث";
+    constexpr char kBookSymbol[] = "book.closed.fill";
+    constexpr char kScopeSymbol[] = "checklist";
+    constexpr char kHistorySymbol[] = "magnifyingglass";
+    constexpr char kSavedSymbol[] = "tray.full.fill";
+    constexpr double kGroupSymbolSize = 14;
+    constexpr double kLogSymbolSize = 13;
+
     const bool heading = node.kind == PickNode::Kind::group || node.kind == PickNode::Kind::scope;
     switch (role) {
     case Qt::DisplayRole:
@@ -200,14 +195,14 @@ QVariant PickerModel::authorData(const PickNode& node, int role) const
         return CountedNoun::books().count(node.bookIds().size());
     case PickNode::Kind::history:
     {
-        static const CountedNoun results(QString::fromUtf8(kResult), QString::fromUtf8(kTwoResults),
-                                         QString::fromUtf8(kResultsPlural), QString::fromUtf8(kResult));
+        static const CountedNoun results(QStringLiteral("نتيجة"), QStringLiteral("نتيجتان"),
+                                         QStringLiteral("نتائج"), QStringLiteral("نتيجة"));
         return results.count(node.count) + QString::fromUtf8(CountedNoun::separator) + BookPicker::dateStr(node.ts);
     }
     case PickNode::Kind::saved:
     {
-        static const CountedNoun saved(QString::fromUtf8(kSavedResult), QString::fromUtf8(kTwoSavedResults),
-                                       QString::fromUtf8(kSavedResultsPlural), QString::fromUtf8(kSavedResult));
+        static const CountedNoun saved(QStringLiteral("نتيجة محفوظة"), QStringLiteral("نتيجتان محفوظتان"),
+                                       QStringLiteral("نتائج محفوظة"), QStringLiteral("نتيجة محفوظة"));
         return saved.count(node.pageIds.size());
     }
     }

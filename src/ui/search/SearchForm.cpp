@@ -36,21 +36,6 @@ constexpr char kHamza[] = "بمراعاة الهمزات";
 constexpr char kTashkeel[] = "بمراعاة التشكيل";
 constexpr char kDigits[] = "بمراعاة الأرقام";
 constexpr char kSemantic[] = "بالمعنى";
-constexpr char kAllButton[] = "[كلها]";
-constexpr char kAnyButton[] = "[أيّها]";
-
-constexpr char kScopeBefore[] = "مجال البحث الحالي: ";
-constexpr char kAllBooks[] = "جميع الكتب";
-constexpr char kOneBook[] = "كتاب (";
-constexpr char kSelected[] = "كتاب محدد";
-constexpr char kTwoSelected[] = "كتابان محددان";
-constexpr char kSelectedPlural[] = "كتب محددة";
-constexpr char kSelectedAccusative[] = "كتابا محددا";
-constexpr char kExcept[] = " · عدا ";
-constexpr char kOneIgnored[] = "كتاب متجاهل";
-constexpr char kTwoIgnored[] = "كتابان متجاهلان";
-constexpr char kIgnoredPlural[] = "كتب متجاهلة";
-constexpr char kIgnoredAccusative[] = "كتابا متجاهلا";
 
 QString quoted(const QString& phrase)
 {
@@ -186,11 +171,19 @@ QString SearchForm::explanation(const SearchQuery& q)
 
 QString SearchForm::allButtonTitle() const
 {
+    constexpr char kAllButton[] = "[كلها]";
+    constexpr char kAnyButton[] = "[أيّها]";
+
     return QString::fromUtf8(boxes[requireAll] ? kAllButton : kAnyButton);
 }
 
 QString SearchForm::scopeLabel(const Library& lib, const QSet<std::int64_t>& checked) const
 {
+    constexpr char kScopeBefore[] = "مجال البحث الحالي: ";
+    constexpr char kAllBooks[] = "جميع الكتب";
+    constexpr char kOneBook[] = "كتاب (";
+    constexpr char kExcept[] = " · عدا ";
+
     QString text = QString::fromUtf8(kScopeBefore);
     const std::optional<QList<std::int64_t>> ids = effectiveScope(checked);
     if (!ids) {
@@ -201,16 +194,16 @@ QString SearchForm::scopeLabel(const Library& lib, const QSet<std::int64_t>& che
         text += Arabic::num(1) + u' ' + QString::fromUtf8(kOneBook)
                 + (label.isEmpty() ? catalog->bookById.value(ids->first()).title : label) + u')';
     } else {
-        static const CountedNoun selected(QString::fromUtf8(kSelected), QString::fromUtf8(kTwoSelected),
-                                          QString::fromUtf8(kSelectedPlural), QString::fromUtf8(kSelectedAccusative));
+        static const CountedNoun selected(QStringLiteral("كتاب محدد"), QStringLiteral("كتابان محددان"),
+                                          QStringLiteral("كتب محددة"), QStringLiteral("كتابا محددا"));
         text += selected.count(ids->size());
     }
     const qsizetype ignored = lib.ignoredBooks().size();
-    static const CountedNoun ignoredBooks(QString::fromUtf8(kOneIgnored), QString::fromUtf8(kTwoIgnored),
-                                          QString::fromUtf8(kIgnoredPlural), QString::fromUtf8(kIgnoredAccusative));
+    static const CountedNoun ignoredBooks(QStringLiteral("كتاب متجاهل"), QStringLiteral("كتابان متجاهلان"),
+                                          QStringLiteral("كتب متجاهلة"), QStringLiteral("كتابا متجاهلا"));
     // One ignored book keeps its digit, as a label reads best.
     if (ignored == 1)
-        text += QString::fromUtf8(kExcept) + Arabic::num(1) + u' ' + QString::fromUtf8(kOneIgnored);
+        text += QString::fromUtf8(kExcept) + Arabic::num(1) + u' ' + ignoredBooks.form(1);
     else if (ignored > 1)
         text += QString::fromUtf8(kExcept) + ignoredBooks.count(ignored, CountedNoun::Case::genitive);
     return text;
