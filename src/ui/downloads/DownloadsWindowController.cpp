@@ -51,55 +51,6 @@ private:
     int height_;
 };
 
-
-constexpr QSize kWindowSize(980, 660);
-constexpr QSize kMinimumSize(820, 480);
-constexpr int kFilterWidth = 260;
-constexpr int kProgressWidth = 220;
-constexpr int kRowHeight = 26;
-constexpr int kColumnWidths[] = {380, 250, 80, 110};
-
-constexpr char kTitle[] = "التنزيلات";
-constexpr char kSourceLabel[] = "المصدر:";
-constexpr char kSourceTip[] =
-    "رابط الخادم أو مسار مجلّد الإصدار (قرص USB أو مجلّد مشترك). التوقيع يُتحقَّق منه أيّاً كان المصدر.";
-constexpr char kChooseFolder[] = "اختيار مجلّد…";
-constexpr char kChooseMessage[] = "اختر مجلّد إصدار مكتبة قورفل (فيه index.json)";
-constexpr char kReload[] = "تحديث الفهرس";
-constexpr char kFilterPlaceholder[] = "ابحث بعنوان الكتاب أو المؤلف";
-constexpr char kAutoBox[] = "تحديث الكتب المثبّتة وتنزيل الجديد تلقائياً عند التشغيل";
-constexpr char kReuseBox[] = "تفعيل «مصادر النص» للكتب المنزّلة (يحتاج مساحة إضافية كبيرة)";
-constexpr char kReuseTip[] = "تُحسب بصمات النصوص عند تثبيت كل كتاب لتعرف أين نُقل النص في كتب مكتبتك. أعد "
-                             "تنزيل الكتب المثبّتة لتشملها.";
-constexpr char kDownloadSelected[] = "تنزيل المحدد";
-constexpr char kDownloadAll[] = "تنزيل الكل";
-constexpr char kUpdateInstalled[] = "تحديث المثبّت";
-constexpr char kRemoveChecked[] = "حذف المحدد";
-constexpr char kStop[] = "إيقاف";
-
-constexpr char kChecking[] = "جارٍ التحقّق من المصدر…";
-constexpr char kFailedPrefix[] = "تعذّر: ";
-constexpr char kNoSource[] = "لم يُحدَّد مصدر للإصدار";
-constexpr char kRunningRemoval[] = "لا يُحذف كتاب أثناء التنزيل: أوقف التنزيل أو انتظر انتهاءه.";
-constexpr char kNothingTitle[] = "لا شيء لتنزيله";
-constexpr char kNothingText[] = "حدّد كتباً غير مثبّتة أو لها تحديث.";
-constexpr char kUpToDate[] = "كل الكتب المثبّتة محدَّثة";
-constexpr char kConfirmDownload[] = "نزّل";
-constexpr char kFailuresTitle[] = "تعذّر تثبيت بعض الكتب";
-constexpr char kRemoved[] = "اكتمل الحذف: ";
-constexpr char kNotRemoved[] = "، وتعذّر حذف ";
-constexpr char kRemovalFailuresTitle[] = "تعذّر حذف بعض الكتب";
-constexpr char kRemovalNotStartedTitle[] = "تعذّر بدء الحذف";
-constexpr char kRemovalNotStartedText[] = "تعذّر فتح المكتبة المحلية لحذف الكتب منها:";
-constexpr char kRemovalNotStartedLabel[] = "لم يبدأ الحذف";
-constexpr char kNotStartedTitle[] = "تعذّر بدء التنزيل";
-constexpr char kNotStartedText[] = "تعذّر فتح المكتبة المحلية لكتابة الكتب فيها:";
-constexpr char kNotStartedLabel[] = "لم يبدأ التنزيل";
-constexpr char kMeaningStage[] = "تجهيز البحث بالمعنى…";
-constexpr char kMeaningFailure[] = "البحث بالمعنى: ";
-constexpr char kNotInLibraryTitle[] = "الكتاب منزَّل في المكتبة المحلية";
-constexpr char kNotInLibraryText[] = "افتح الإعدادات واختر «الكتب المنزّلة» مصدراً للمكتبة لتقرأه.";
-
 // The bundled sample release: installed beside the resources, or in the
 // build tree beside the executable.
 QString bundledRelease()
@@ -134,6 +85,10 @@ const CountedNoun& errors()
 
 DownloadsWindowController::DownloadsWindowController() : QWidget(nullptr, Qt::Window)
 {
+    constexpr QSize kWindowSize(980, 660);
+    constexpr QSize kMinimumSize(820, 480);
+    constexpr char kTitle[] = "التنزيلات";
+
     store_ = LocalStore::open();
     installer = [](LocalStore& store, const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
                    const QUrl& base) { store.install(book, catalog, release, base); };
@@ -215,6 +170,31 @@ QUrl DownloadsWindowController::base(const QString& source)
 }
 
 // ---- Building ---------------------------------------------------------------
+
+namespace {
+
+constexpr int kFilterWidth = 260;
+constexpr int kProgressWidth = 220;
+constexpr int kRowHeight = 26;
+constexpr int kColumnWidths[] = {380, 250, 80, 110};
+constexpr char kSourceLabel[] = "المصدر:";
+constexpr char kSourceTip[] =
+    "رابط الخادم أو مسار مجلّد الإصدار (قرص USB أو مجلّد مشترك). التوقيع يُتحقَّق منه أيّاً كان المصدر.";
+constexpr char kChooseFolder[] = "اختيار مجلّد…";
+constexpr char kChooseMessage[] = "اختر مجلّد إصدار مكتبة قورفل (فيه index.json)";
+constexpr char kReload[] = "تحديث الفهرس";
+constexpr char kFilterPlaceholder[] = "ابحث بعنوان الكتاب أو المؤلف";
+constexpr char kAutoBox[] = "تحديث الكتب المثبّتة وتنزيل الجديد تلقائياً عند التشغيل";
+constexpr char kReuseBox[] = "تفعيل «مصادر النص» للكتب المنزّلة (يحتاج مساحة إضافية كبيرة)";
+constexpr char kReuseTip[] = "تُحسب بصمات النصوص عند تثبيت كل كتاب لتعرف أين نُقل النص في كتب مكتبتك. أعد "
+                             "تنزيل الكتب المثبّتة لتشملها.";
+constexpr char kDownloadSelected[] = "تنزيل المحدد";
+constexpr char kDownloadAll[] = "تنزيل الكل";
+constexpr char kUpdateInstalled[] = "تحديث المثبّت";
+constexpr char kRemoveChecked[] = "حذف المحدد";
+constexpr char kStop[] = "إيقاف";
+
+} // namespace
 
 void DownloadsWindowController::build()
 {
@@ -375,6 +355,14 @@ void DownloadsWindowController::updateButtons()
 
 // ---- Refresh and the tree -----------------------------------------------------
 
+namespace {
+
+constexpr char kChecking[] = "جارٍ التحقّق من المصدر…";
+constexpr char kFailedPrefix[] = "تعذّر: ";
+constexpr char kNoSource[] = "لم يُحدَّد مصدر للإصدار";
+
+} // namespace
+
 void DownloadsWindowController::refresh()
 {
     setStatus(QString::fromUtf8(kChecking), &Theme::secondaryLabel);
@@ -467,6 +455,9 @@ bool DownloadsWindowController::needsInstalling(const Dist::CatBook& book) const
 
 void DownloadsWindowController::downloadSelected()
 {
+    constexpr char kNothingTitle[] = "لا شيء لتنزيله";
+    constexpr char kNothingText[] = "حدّد كتباً غير مثبّتة أو لها تحديث.";
+
     if (!catalog_)
         return;
     QList<Dist::CatBook> list;
@@ -482,6 +473,8 @@ void DownloadsWindowController::downloadSelected()
 
 void DownloadsWindowController::downloadAll()
 {
+    constexpr char kConfirmDownload[] = "نزّل";
+
     if (!catalog_)
         return;
     QList<Dist::CatBook> list;
@@ -502,6 +495,8 @@ void DownloadsWindowController::downloadAll()
 
 void DownloadsWindowController::updateInstalled()
 {
+    constexpr char kUpToDate[] = "كل الكتب المثبّتة محدَّثة";
+
     if (!catalog_)
         return;
     QList<Dist::CatBook> list;
@@ -514,6 +509,13 @@ void DownloadsWindowController::updateInstalled()
     }
     run(list);
 }
+
+namespace {
+
+constexpr char kMeaningStage[] = "تجهيز البحث بالمعنى…";
+constexpr char kMeaningFailure[] = "البحث بالمعنى: ";
+
+} // namespace
 
 bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::function<void()> completion)
 {
@@ -605,6 +607,11 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
 void DownloadsWindowController::finishRun(const DownloadRun::Report& report, std::function<void()> completion,
                                           const std::optional<QString>& unopenedStore)
 {
+    constexpr char kFailuresTitle[] = "تعذّر تثبيت بعض الكتب";
+    constexpr char kNotStartedTitle[] = "تعذّر بدء التنزيل";
+    constexpr char kNotStartedText[] = "تعذّر فتح المكتبة المحلية لكتابة الكتب فيها:";
+    constexpr char kNotStartedLabel[] = "لم يبدأ التنزيل";
+
     running_ = false;
     updateButtons();
     // A run that never began installs nothing and must not pass for one that
@@ -639,6 +646,8 @@ void DownloadsWindowController::finishRun(const DownloadRun::Report& report, std
 
 bool DownloadsWindowController::removeChecked()
 {
+    constexpr char kRunningRemoval[] = "لا يُحذف كتاب أثناء التنزيل: أوقف التنزيل أو انتظر انتهاءه.";
+
     if (!store_)
         return false;
     if (running_) {
@@ -713,6 +722,13 @@ void DownloadsWindowController::finishRemoval(int removed, const QStringList& fa
                                               const QList<std::int64_t>& books,
                                               const std::optional<QString>& unopenedStore)
 {
+    constexpr char kRemoved[] = "اكتمل الحذف: ";
+    constexpr char kNotRemoved[] = "، وتعذّر حذف ";
+    constexpr char kRemovalFailuresTitle[] = "تعذّر حذف بعض الكتب";
+    constexpr char kRemovalNotStartedTitle[] = "تعذّر بدء الحذف";
+    constexpr char kRemovalNotStartedText[] = "تعذّر فتح المكتبة المحلية لحذف الكتب منها:";
+    constexpr char kRemovalNotStartedLabel[] = "لم يبدأ الحذف";
+
     running_ = false;
     updateButtons();
     // A removal that never began removed nothing and must not pass for one that did.
@@ -742,6 +758,13 @@ void DownloadsWindowController::finishRemoval(int removed, const QStringList& fa
         Dialogs::alert(QString::fromUtf8(kRemovalFailuresTitle), failures.mid(0, failuresShown).join(u'\n'), this);
     emit runFinished();
 }
+
+namespace {
+
+constexpr char kNotInLibraryTitle[] = "الكتاب منزَّل في المكتبة المحلية";
+constexpr char kNotInLibraryText[] = "افتح الإعدادات واختر «الكتب المنزّلة» مصدراً للمكتبة لتقرأه.";
+
+} // namespace
 
 void DownloadsWindowController::activate(const QModelIndex& index)
 {
