@@ -33,61 +33,7 @@ namespace quorvel::AnswerExport {
 
 namespace {
 
-constexpr char kTitlePrefix[] = "مكتبة قورفل · ";
-constexpr char kFooterStart[] = "\nأعد في ";
-constexpr char kFooterEnd[] = " من كتب «مكتبة قورفل». كل اقتباس فيه منقول من صفحته أو طوبق آليا على نصها.\n";
-constexpr char kNameSeparator[] = " - ";
-constexpr char kFailureTitle[] = "تعذر التصدير";
-constexpr char kSaveMessage[] = "تصدير الإجابة";
 constexpr char kNotWritten[] = "تعذرت كتابة الملف: ";
-constexpr char kNoPdf[] = "تعذر إنشاء ملف PDF.";
-constexpr char kToolFailed[] = "تعذر إعداد مستند وورد (docx، الرمز %1).";
-constexpr char kToolMissing[] = "تعذر تشغيل أداة الضغط: ";
-constexpr int kNameCharacters = 40;
-
-constexpr double kTitleSize = 11;
-constexpr double kQuestionSize = 22;
-constexpr double kFooterSize = 10;
-constexpr double kCentreSpacing = 10;
-
-constexpr double kPageWidth = 595;
-constexpr double kPageHeight = 842;
-constexpr double kMargin = 50;
-constexpr double kLayoutWidth = 495;
-constexpr double kLayoutHeight = 742;
-constexpr double kWidestPicture = 470;
-
-// Web page pieces; the head is fixed byte for byte.
-constexpr char kHeadStart[] =
-    R"(<!doctype html><html lang="ar" dir="rtl"><head><meta charset="utf-8"><meta name="viewport" content="width=device-width, initial-scale=1">)"
-    "\n<title>";
-constexpr char kHeadEnd[] =
-    "</title>\n"
-    R"(<style>body{font-family:"Amiri","Traditional Arabic",serif;font-size:19px;line-height:1.9;max-width:46em;margin:2em auto;padding:0 16px;color:#151515;background:#fff})"
-    "\n"
-    "h1{text-align:center;color:#8A1414;font-size:1.6em;margin:.2em 0 1em}.kicker{text-align:center;color:#777;font-size:.75em;margin:0}"
-    "\n"
-    "h2{color:#8A1414;font-size:1.2em;margin:1.4em 0 .3em;border-bottom:1px solid #e6dcc4}p{margin:.35em 0}"
-    "\n"
-    R"(q{quotes:none;background:#eef6f2;padding:0 .2em}table{border-collapse:collapse;width:100%;font-family:system-ui,"Segoe UI",sans-serif;font-size:15px;margin:.6em 0}th,td{border:1px solid #e6dcc4;padding:6px 10px;text-align:right}th{background:#e8f2ee}tr:nth-child(even) td{background:#fbf8f0}.src{color:#555;font-size:.85em}.foot{color:#888;font-size:.75em;text-align:center;margin-top:2em}</style></head><body>)"
-    "\n";
-constexpr char kPageEnd[] = "</body></html>\n";
-constexpr char kSourcesName[] = "المصادر";
-constexpr char kExtractsName[] = "ما وجدته في الكتب:";
-constexpr char kFooterWord[] = "أعد";
-
-// Word package rewrite.
-constexpr const char* kArabicFonts[] = {"Amiri",     "Traditional Naskh", "DecoType Naskh", "Geeza Pro",
-                                        "Al Nile",   "Baghdad",           "Aref Ruqaa"};
-constexpr char kArabicFace[] = "Traditional Arabic";
-constexpr char kLatinFace[] = "Arial";
-constexpr char16_t kFontElement[] = uR"re(<w:rFonts w:ascii="([^"]+)"[^/]*/>)re";
-constexpr char16_t kArabicRun[] =
-    uR"((<w:r><w:rPr>(?:(?!</w:rPr>).)*)(</w:rPr><w:t[^>]*>[^<]*[\x{0600}-\x{06FF}]))";
-constexpr char kMarker[] = "QUORVEL-TABLE-";
-constexpr char kChartRelPrefix[] = "rIdQuorvelChart";
-constexpr char kImageRelType[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/image";
-constexpr int kDrawingIdBase = 9000;
 
 QColor systemGrey()
 {
@@ -136,6 +82,9 @@ void eachFragment(QTextDocument& document, int from, Visit visit)
         visit(fragment);
 }
 
+constexpr char16_t kArabicRun[] =
+    uR"((<w:r><w:rPr>(?:(?!</w:rPr>).)*)(</w:rPr><w:t[^>]*>[^<]*[\x{0600}-\x{06FF}]))";
+
 // The regular expression replacement "$1<w:rtl/>$2", done by hand because
 // the wrapper's substitution takes its replacement literally.
 QString markArabicRuns(const QString& xml)
@@ -153,6 +102,12 @@ QString markArabicRuns(const QString& xml)
     out += QStringView(xml).mid(at);
     return out;
 }
+
+constexpr const char* kArabicFonts[] = {"Amiri",     "Traditional Naskh", "DecoType Naskh", "Geeza Pro",
+                                        "Al Nile",   "Baghdad",           "Aref Ruqaa"};
+constexpr char kArabicFace[] = "Traditional Arabic";
+constexpr char kLatinFace[] = "Arial";
+constexpr char16_t kFontElement[] = uR"re(<w:rFonts w:ascii="([^"]+)"[^/]*/>)re";
 
 QString mapFonts(const QString& xml)
 {
@@ -181,6 +136,9 @@ QString rewritePart(QString xml)
     xml.replace(QLatin1String("<w:b/>"), QLatin1String("<w:b/><w:bCs/>"));
     return markArabicRuns(mapFonts(xml));
 }
+
+constexpr char kToolFailed[] = "تعذر إعداد مستند وورد (docx، الرمز %1).";
+constexpr char kToolMissing[] = "تعذر تشغيل أداة الضغط: ";
 
 void run(const QString& tool, const QStringList& arguments, const QString& folder)
 {
@@ -233,11 +191,16 @@ QString filter(ExportFormat format)
 
 QString failureTitle()
 {
+    constexpr char kFailureTitle[] = "تعذر التصدير";
+
     return QString::fromUtf8(kFailureTitle);
 }
 
 QString proposedName(const AIAnswer& answer, ExportFormat format)
 {
+    constexpr char kNameSeparator[] = " - ";
+    constexpr int kNameCharacters = 40;
+
     // A "/" would make a folder of the name; control characters have no
     // place in a file name.
     QString question = answer.question;
@@ -254,6 +217,18 @@ QString longDate(const QDate& today)
     return DateText::withStyles(double(noon.toSecsSinceEpoch()), UDAT_LONG, UDAT_NONE, "ar", QStringLiteral("UTC"))
         .value_or(today.toString(Qt::ISODate));
 }
+
+namespace {
+
+constexpr char kTitlePrefix[] = "مكتبة قورفل · ";
+constexpr char kFooterStart[] = "\nأعد في ";
+constexpr char kFooterEnd[] = " من كتب «مكتبة قورفل». كل اقتباس فيه منقول من صفحته أو طوبق آليا على نصها.\n";
+constexpr double kTitleSize = 11;
+constexpr double kQuestionSize = 22;
+constexpr double kFooterSize = 10;
+constexpr double kCentreSpacing = 10;
+
+} // namespace
 
 std::unique_ptr<QTextDocument> document(const AIAnswer& answer, const Render& render, bool docxMarkers,
                                         bool exporting, const QDate& today)
@@ -317,6 +292,29 @@ QString escapeAttribute(const QString& text)
 {
     return escapeText(text).replace(QLatin1Char('"'), QLatin1String("&quot;"));
 }
+
+namespace {
+
+// Web page pieces; the head is fixed byte for byte.
+constexpr char kHeadStart[] =
+    R"(<!doctype html><html lang="ar" dir="rtl"><head><meta charset="utf-8"><meta name="viewport" content="width=device-width, initial-scale=1">)"
+    "\n<title>";
+constexpr char kHeadEnd[] =
+    "</title>\n"
+    R"(<style>body{font-family:"Amiri","Traditional Arabic",serif;font-size:19px;line-height:1.9;max-width:46em;margin:2em auto;padding:0 16px;color:#151515;background:#fff})"
+    "\n"
+    "h1{text-align:center;color:#8A1414;font-size:1.6em;margin:.2em 0 1em}.kicker{text-align:center;color:#777;font-size:.75em;margin:0}"
+    "\n"
+    "h2{color:#8A1414;font-size:1.2em;margin:1.4em 0 .3em;border-bottom:1px solid #e6dcc4}p{margin:.35em 0}"
+    "\n"
+    R"(q{quotes:none;background:#eef6f2;padding:0 .2em}table{border-collapse:collapse;width:100%;font-family:system-ui,"Segoe UI",sans-serif;font-size:15px;margin:.6em 0}th,td{border:1px solid #e6dcc4;padding:6px 10px;text-align:right}th{background:#e8f2ee}tr:nth-child(even) td{background:#fbf8f0}.src{color:#555;font-size:.85em}.foot{color:#888;font-size:.75em;text-align:center;margin-top:2em}</style></head><body>)"
+    "\n";
+constexpr char kPageEnd[] = "</body></html>\n";
+constexpr char kSourcesName[] = "المصادر";
+constexpr char kExtractsName[] = "ما وجدته في الكتب:";
+constexpr char kFooterWord[] = "أعد";
+
+} // namespace
 
 QString html(const AIAnswer& answer, const Render& render, const QDate& today)
 {
@@ -400,6 +398,10 @@ QByteArray csv(const QList<DataTable>& tables)
 
 std::unique_ptr<QTextDocument> printCopy(const QTextDocument& document)
 {
+    constexpr double kLayoutWidth = 495;
+    constexpr double kLayoutHeight = 742;
+    constexpr double kWidestPicture = 470;
+
     std::unique_ptr<QTextDocument> copy(document.clone());
     copy->setDocumentMargin(0);
     copy->setUseDesignMetrics(true);
@@ -431,6 +433,11 @@ std::unique_ptr<QTextDocument> printCopy(const QTextDocument& document)
 
 void writePdf(const QTextDocument& document, const QString& path)
 {
+    constexpr char kNoPdf[] = "تعذر إنشاء ملف PDF.";
+    constexpr double kPageWidth = 595;
+    constexpr double kPageHeight = 842;
+    constexpr double kMargin = 50;
+
     const std::unique_ptr<QTextDocument> copy = printCopy(document);
     const QByteArray bytes =
         PdfWriter::pdf(*copy, QFileInfo(path).completeBaseName(), {kPageWidth, kPageHeight, kMargin});
@@ -477,6 +484,15 @@ QByteArray portableDocx(const QByteArray& docx, const QList<DataTable>& tables)
         x);
     return readAll(work + QStringLiteral("/out.docx"));
 }
+
+namespace {
+
+constexpr char kMarker[] = "QUORVEL-TABLE-";
+constexpr char kChartRelPrefix[] = "rIdQuorvelChart";
+constexpr char kImageRelType[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/image";
+constexpr int kDrawingIdBase = 9000;
+
+} // namespace
 
 void injectTables(const QList<DataTable>& tables, const QString& folder)
 {
@@ -550,6 +566,8 @@ void exportAnswer(const AIAnswer& answer, const QString& path, ExportFormat form
 std::optional<QString> exportLast(const QList<AIAnswer>& answers, ExportFormat format, const Render& render,
                                   QWidget* window)
 {
+    constexpr char kSaveMessage[] = "تصدير الإجابة";
+
     if (answers.isEmpty())
         return std::nullopt;
     const AIAnswer& answer = answers.last();
