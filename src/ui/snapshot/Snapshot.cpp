@@ -33,25 +33,6 @@ namespace snapshot {
 
 namespace {
 
-constexpr QRect kWindowFrame{0, 0, 1400, 860};
-constexpr double kSettleSeconds = 0.4;
-// Views nested this deep or deeper are left out of a dump.
-constexpr int kDumpDepth = 7;
-
-constexpr int kRenderWidth = 560;
-constexpr int kRenderStartHeight = 10;
-constexpr int kRenderInsetX = 16;
-constexpr int kRenderInsetY = 14;
-constexpr int kRenderMargin = 40;
-constexpr int kRenderMaxHeight = 900;
-
-// The default run's book when none is named: one the sample library holds.
-constexpr char kDefaultTitle[] = "موطأ الإمام مالك";
-constexpr std::int64_t kDefaultSeq = 10;
-constexpr char kDefaultQuery[] = "الصلاة";
-constexpr double kSearchLimitSeconds = 60;
-constexpr QRect kSearchWindowFrame{0, 0, 1180, 740};
-
 void print(const QString& text)
 {
     std::fputs(text.toUtf8().constData(), stdout);
@@ -188,6 +169,13 @@ void Run::saveWindow(const QString& name) const
 
 void Run::render(const QTextDocument& text, const QString& name) const
 {
+    constexpr int kRenderWidth = 560;
+    constexpr int kRenderStartHeight = 10;
+    constexpr int kRenderInsetX = 16;
+    constexpr int kRenderInsetY = 14;
+    constexpr int kRenderMargin = 40;
+    constexpr int kRenderMaxHeight = 900;
+
     QTextBrowser view;
     pictureOnly(view);
     view.setLayoutDirection(Qt::RightToLeft);
@@ -210,6 +198,9 @@ void Run::render(const QTextDocument& text, const QString& name) const
 
 void Run::dump(QWidget* view, int depth) const
 {
+    // Views nested this deep or deeper are left out of a dump.
+    constexpr int kDumpDepth = 7;
+
     if (!view || depth >= kDumpDepth)
         return;
     const QRect frame = view->geometry();
@@ -246,6 +237,27 @@ SearchTabView* Run::waitForSearch(double limitSeconds, double step) const
         Snapshot::wait(step);
     }
 }
+
+QuranView* Run::waitForQuran() const
+{
+    constexpr double kQuranWaitStep = 0.05;
+    constexpr int kQuranWaitSteps = 200;
+
+    for (int waited = 0; !main.activeQuran() && waited < kQuranWaitSteps; ++waited)
+        Snapshot::wait(kQuranWaitStep);
+    return main.activeQuran();
+}
+
+namespace {
+
+// The default run's book when none is named: one the sample library holds.
+constexpr char kDefaultTitle[] = "موطأ الإمام مالك";
+constexpr std::int64_t kDefaultSeq = 10;
+constexpr char kDefaultQuery[] = "الصلاة";
+constexpr double kSearchLimitSeconds = 60;
+constexpr QRect kSearchWindowFrame{0, 0, 1180, 740};
+
+} // namespace
 
 int defaultRun(Run& run)
 {
@@ -361,6 +373,9 @@ std::optional<QString> refusal(const QProcessEnvironment& environment)
 
 int run(MainWindowController& controller, const QString& dir)
 {
+    constexpr QRect kWindowFrame{0, 0, 1400, 860};
+    constexpr double kSettleSeconds = 0.4;
+
     using namespace snapshot;
     // The start-up asks first; this guards any other caller.
     if (const std::optional<QString> refused = refusal(QProcessEnvironment::systemEnvironment())) {

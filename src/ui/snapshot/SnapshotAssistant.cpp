@@ -28,23 +28,6 @@ namespace quorvel::snapshot {
 
 namespace {
 
-// The panels' sample ids come from the development library; with another
-// library the steps that need them are skipped or show empty panels.
-constexpr std::int64_t kDefaultPage = 197597;
-constexpr std::int64_t kEditionsBook = 568;
-constexpr std::int64_t kEditionsPage = 142009;
-constexpr std::int64_t kCollateBook = 401;
-constexpr char kPanelWord[] = "الصلاة";
-constexpr char kPanelPhrase[] = "بيع الغرر";
-
-constexpr double kAskBudgetSeconds = 240;
-constexpr double kAnswerLimitSeconds = 300;
-constexpr int kRawCharacters = 500;
-constexpr int kTextCharacters = 900;
-constexpr int kTableRows = 6;
-// A whole transcript can be very long; its picture stops here.
-constexpr int kTranscriptMaxHeight = 8000;
-
 // The first `count` user-perceived characters.
 QString firstCharacters(const QString& text, int count)
 {
@@ -84,6 +67,9 @@ std::shared_ptr<Box> answerInBackground(Library& lib, const QString& question, A
     return box;
 }
 
+// A whole transcript can be very long; its picture stops here.
+constexpr int kTranscriptMaxHeight = 8000;
+
 // The whole transcript, not only its visible part, at the panel's width.
 void saveTranscript(const Run& run, QTextBrowser* transcript, const QString& name)
 {
@@ -103,6 +89,10 @@ void saveTranscript(const Run& run, QTextBrowser* transcript, const QString& nam
     QCoreApplication::processEvents();
     run.save(&page, name);
 }
+
+constexpr int kRawCharacters = 500;
+constexpr int kTextCharacters = 900;
+constexpr int kTableRows = 6;
 
 void printAnswer(const QString& mode, const QString& question, double took, const AIAnswer& answer)
 {
@@ -149,6 +139,19 @@ void exportAnswer(const Run& run, const QString& mode, const AIAnswer& answer)
 
 } // namespace
 
+namespace {
+
+// The panels' sample ids come from the development library; with another
+// library the steps that need them are skipped or show empty panels.
+constexpr std::int64_t kDefaultPage = 197597;
+constexpr std::int64_t kEditionsBook = 568;
+constexpr std::int64_t kEditionsPage = 142009;
+constexpr std::int64_t kCollateBook = 401;
+constexpr char kPanelWord[] = "الصلاة";
+constexpr char kPanelPhrase[] = "بيع الغرر";
+
+} // namespace
+
 int smartPanels(Run& run)
 {
     SharedMeaningIndex::index();
@@ -171,6 +174,8 @@ int smartPanels(Run& run)
 
 int assistant(Run& run)
 {
+    constexpr double kAskBudgetSeconds = 240;
+
     SharedMeaningIndex::index();
     const QStringList questions = run.value("SNAP_AI").split(QStringLiteral("||"));
     QElapsedTimer clock;
@@ -211,6 +216,8 @@ int routing(Run& run)
 
 int reports(Run& run)
 {
+    constexpr double kAnswerLimitSeconds = 300;
+
     SharedMeaningIndex::index();
     Library& lib = run.main.library();
     std::optional<std::pair<AIMode, QString>> lastAnswered;

@@ -22,6 +22,7 @@ class QWidget;
 namespace quorvel {
 
 class MainWindowController;
+class QuranView;
 class SearchTabView;
 class AIChatView;
 
@@ -97,6 +98,9 @@ public:
     // Pumps until the last tab is a search tab that has finished, or the
     // limit has passed; the finished tab, else nullptr.
     SearchTabView* waitForSearch(double limitSeconds, double step = 0.2) const;
+    // Pumps until the main window's Quran tab is in (its text loads off the
+    // GUI thread), for ten seconds at the most; the tab, else nullptr.
+    QuranView* waitForQuran() const;
 };
 
 // The jobs, one per SNAP_ variable, in the order the variables are looked up.

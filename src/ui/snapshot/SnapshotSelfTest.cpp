@@ -23,29 +23,6 @@ namespace quorvel::snapshot {
 
 namespace {
 
-// The copy rules' sample: bracketed and glued footnote numbers, a verse
-// reference and a year that must survive.
-constexpr char kCopySample[] = "قال رسول الله (١) الصلاة1 «٢» [3] في [البقرة: ٢٥٥] سنة 256";
-constexpr char kFirstNote[] = "تعليق أول";
-constexpr char kLocalNote[] = "تعليق محلي مختلف";
-constexpr double kQuranWaitStep = 0.05;
-constexpr int kQuranWaitSteps = 200;
-constexpr std::int64_t kNoteSeq = 3;
-constexpr std::int64_t kBookmarkSeq = 5;
-constexpr char kIgnoreQuery[] = "الصلاة";
-// Lets the last search end before the window and its library go away.
-constexpr double kSearchLimitSeconds = 60;
-constexpr std::int64_t kDefaultHtmlBook = 785;
-constexpr char kHtmlFile[] = "book.html";
-
-constexpr char kClaudeConfigVariable[] = "QUORVEL_CLAUDE_CONFIG";
-constexpr char kThrowAwayConfig[] = "quorvel-test-claude-config.json";
-constexpr std::array<std::pair<std::int64_t, std::int64_t>, 3> kDeathSpans{{{700, 800}, {1, 100}, {1300, 1500}}};
-constexpr int kTitlesShown = 3;
-constexpr int kQuranSura = 18;
-constexpr int kQuranVerse = 10;
-constexpr char kSessionName[] = "بحث الكهف";
-
 // An import's result as "(notes: N, marks: M, skipped: K)", or "nil" when
 // the data was refused.
 QString counts(const std::optional<Library::ImportCounts>& result)
@@ -77,6 +54,23 @@ QuranView* quranTab(const MainWindowController& main)
             return view;
     return nullptr;
 }
+
+} // namespace
+
+namespace {
+
+// The copy rules' sample: bracketed and glued footnote numbers, a verse
+// reference and a year that must survive.
+constexpr char kCopySample[] = "قال رسول الله (١) الصلاة1 «٢» [3] في [البقرة: ٢٥٥] سنة 256";
+constexpr char kFirstNote[] = "تعليق أول";
+constexpr char kLocalNote[] = "تعليق محلي مختلف";
+constexpr std::int64_t kNoteSeq = 3;
+constexpr std::int64_t kBookmarkSeq = 5;
+constexpr char kIgnoreQuery[] = "الصلاة";
+// Lets the last search end before the window and its library go away.
+constexpr double kSearchLimitSeconds = 60;
+constexpr std::int64_t kDefaultHtmlBook = 785;
+constexpr char kHtmlFile[] = "book.html";
 
 } // namespace
 
@@ -146,6 +140,18 @@ int selfTest(Run& run)
     return 0;
 }
 
+namespace {
+
+constexpr char kClaudeConfigVariable[] = "QUORVEL_CLAUDE_CONFIG";
+constexpr char kThrowAwayConfig[] = "quorvel-test-claude-config.json";
+constexpr std::array<std::pair<std::int64_t, std::int64_t>, 3> kDeathSpans{{{700, 800}, {1, 100}, {1300, 1500}}};
+constexpr int kTitlesShown = 3;
+constexpr int kQuranSura = 18;
+constexpr int kQuranVerse = 10;
+constexpr char kSessionName[] = "بحث الكهف";
+
+} // namespace
+
 int features(Run& run)
 {
     MainWindowController& main = run.main;
@@ -204,8 +210,7 @@ int features(Run& run)
         titles.append(tab->title());
     // A restored tab is made when it is shown: the Quran tab is brought forward.
     main.openQuran();
-    for (int waited = 0; !main.activeQuran() && waited < kQuranWaitSteps; ++waited)
-        Snapshot::wait(kQuranWaitStep);
+    run.waitForQuran();
     const QuranView* quran = quranTab(main);
     const auto [sura, verse] = quran ? quran->position() : std::pair<int, int>{0, 0};
     Line() << "tabs reopened:" << main.tabs().size() << titles << "quran pos:" << std::pair<std::int64_t, std::int64_t>{sura, verse};

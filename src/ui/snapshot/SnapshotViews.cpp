@@ -24,29 +24,12 @@ namespace quorvel::snapshot {
 
 namespace {
 
-// The status of a job stopped because its value cannot be used.
-constexpr int kUnusableValue = 2;
-
-constexpr QRect kDownloadsFrame{0, 0, 980, 660};
-constexpr double kDownloadsSettleSeconds = 2.5;
-
-constexpr int kHitPasses = 6;
-constexpr int kHitStepLimit = 60;
-constexpr double kHitOpenSeconds = 0.5;
-constexpr double kHitStepSeconds = 0.05;
-constexpr double kHitSettleSeconds = 1.0;
-
-// A verse that is absent or not a number; the view clamps it to the sura's last.
-constexpr int kLastVerse = 255;
-constexpr double kQuranWaitStep = 0.05;
-constexpr int kQuranWaitSteps = 200;
-constexpr int kVersePreview = 40;
-constexpr std::array<std::pair<int, int>, 5> kSampleVerses{{{1, 1}, {2, 1}, {9, 1}, {27, 30}, {114, 6}}};
-constexpr double kCitedLimitSeconds = 120;
-
 // Ends a job whose value cannot be used, saying why on standard error.
 int stop(const char* variable, const QString& why)
 {
+    // The status of a job stopped because its value cannot be used.
+    constexpr int kUnusableValue = 2;
+
     std::fprintf(stderr, "%s: %s\n", variable, why.toUtf8().constData());
     std::fflush(stderr);
     return kUnusableValue;
@@ -81,6 +64,9 @@ int updateAlert(Run& run)
 
 int downloads(Run& run)
 {
+    constexpr QRect kDownloadsFrame{0, 0, 980, 660};
+    constexpr double kDownloadsSettleSeconds = 2.5;
+
     // The source is the window's stored setting; the developer's own is put
     // back once the picture is taken.
     Preferences& preferences = Preferences::standard();
@@ -100,6 +86,12 @@ int downloads(Run& run)
 
 int hitNavigation(Run& run)
 {
+    constexpr int kHitPasses = 6;
+    constexpr int kHitStepLimit = 60;
+    constexpr double kHitOpenSeconds = 0.5;
+    constexpr double kHitStepSeconds = 0.05;
+    constexpr double kHitSettleSeconds = 1.0;
+
     const QStringList parts = run.value("SNAP_HITNAV").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     if (parts.size() < 3)
         return stop("SNAP_HITNAV", QStringLiteral("expected book:seq:phrase"));
@@ -141,6 +133,12 @@ int hitNavigation(Run& run)
 
 int quran(Run& run)
 {
+    // A verse that is absent or not a number; the view clamps it to the sura's last.
+    constexpr int kLastVerse = 255;
+    constexpr int kVersePreview = 40;
+    constexpr std::array<std::pair<int, int>, 5> kSampleVerses{{{1, 1}, {2, 1}, {9, 1}, {27, 30}, {114, 6}}};
+    constexpr double kCitedLimitSeconds = 120;
+
     const QStringList parts = run.value("SNAP_QURAN").split(QLatin1Char(':'));
     const std::optional<std::int64_t> sura = number(parts.at(0));
     if (!sura)
@@ -150,10 +148,7 @@ int quran(Run& run)
     QElapsedTimer clock;
     clock.start();
     run.main.openQuran(int(*sura), verse, false);
-    // The text loads off the GUI thread: the tab fills once it is in.
-    for (int waited = 0; !run.main.activeQuran() && waited < kQuranWaitSteps; ++waited)
-        Snapshot::wait(kQuranWaitStep);
-    QuranView* view = run.main.activeQuran();
+    QuranView* view = run.waitForQuran();
     Line() << "quran loaded in" << seconds(since(clock), 2) << "ayat:"
            << (view ? view->text().ayat.size() : 0);
     Snapshot::wait(0.6);
