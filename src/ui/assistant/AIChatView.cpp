@@ -39,53 +39,9 @@ namespace quorvel {
 namespace {
 
 constexpr char kKindKey[] = "aiKind";
-constexpr char kModelPathKey[] = "localModelPath";
 
-const QString txtTitle = QStringLiteral(u"البحث الذكي");
-const QString txtKindLabel = QStringLiteral(u"نوع التقرير");
-const QString txtPlaceholder = QStringLiteral(u"اسأل الكتب… مثال: ما شروط وجوب الزكاة؟");
-const QString txtSendTip = QStringLiteral(u"اسأل");
-const QString txtExport = QStringLiteral(u"تصدير…");
-const QString txtExportTip = QStringLiteral(u"تصدير آخر تقرير: وورد، أو PDF، أو صفحة ويب");
 const QString txtMicTip = QStringLiteral(u"تكلم: اضغط وتحدث، ويرسل سؤالك حين تسكت");
-const QString txtMicStopTip = QStringLiteral(u"إيقاف الاستماع وإرسال ما قلته");
-const QString txtNoDictationTip = QStringLiteral(u"الإملاء العربي غير متاح على هذا النظام: لا يوجد فيه معرِّف للكلام العربي");
-const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
-const QString txtNoServer = QStringLiteral(u"النموذج المحلي لا يعمل: لم يُعثر على برنامج llama-server · الإجابات مقتطفات من الكتب");
-const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
-const QString txtStarting = QStringLiteral(u"جاري تشغيل المحرك المحلي…");
-const QString txtStopAnswer = QStringLiteral(u"إيقاف الكتابة");
-const QString txtStopAnswerTip = QStringLiteral(u"إيقاف الإجابة الجارية، ويبقى منها ما طابق مصادره (Esc)");
-const QString txtNotStarted = QStringLiteral(u"لم يبدأ المحرك المحلي: ");
-const QString txtNotStartedAfter = QStringLiteral(u" · الإجابات مقتطفات من الكتب، ويُعاد تشغيله مع سؤالك التالي");
-const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
 const QString txtModelMenu = QStringLiteral(u"النموذج…");
-const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (%1GB)");
-constexpr double kDownloadModelGB = 1.7;
-const QString txtModelFromDisk = QStringLiteral(u"نموذج من الجهاز…");
-const QString txtExportDocx = QStringLiteral(u"مستند وورد (docx)…");
-const QString txtExportPdf = QStringLiteral(u"ملف PDF…");
-const QString txtExportHtml = QStringLiteral(u"صفحة ويب (HTML)…");
-const QString txtExportCsv = QStringLiteral(u"جدول بيانات لإكسل (CSV)…");
-const QString txtListening = QStringLiteral(u"أستمع… (الإملاء على جهازك)");
-const QString txtListeningPlaceholder = QStringLiteral(u"أستمع… تكلم، وسأرسل سؤالك حين تسكت");
-const QString txtCannotListen = QStringLiteral(u"تعذر الاستماع");
-const QString txtStopDownload = QStringLiteral(u"إيقاف التنزيل");
-const QString txtDownloadItem = QStringLiteral(u"تنزيل: ");
-const QString txtChooseFile = QStringLiteral(u"اختيار ملف نموذج GGUF من الجهاز…");
-const QString txtCurrentModel = QStringLiteral(u"النموذج الحالي: ");
-const QString txtStopEngine = QStringLiteral(u"إيقاف المحرك (تحرير الذاكرة)");
-const QString txtChooseMessage = QStringLiteral(u"اختر نموذجا بصيغة GGUF");
-const QString txtDownloading = QStringLiteral(u"جاري تنزيل النموذج ");
-const QString txtDownloaded = QStringLiteral(u"اكتمل تنزيل النموذج");
-const QString txtDownloadedText = QStringLiteral(u"صار البحث الذكي يكتب إجابات بنص عربي معزو، على جهازك دون اتصال.");
-const QString txtDownloadFailed = QStringLiteral(u"تعذر التنزيل");
-
-constexpr int kTopBarHeight = 44;
-constexpr int kBottomBarHeight = 54;
-constexpr int kInputHeight = 36;
-constexpr int kProgressWidth = 160;
-constexpr double kBubbleFallbackWidth = 1100;
 
 // The accent of the appearance in force: emerald is lost on the night page.
 QColor accent()
@@ -181,6 +137,23 @@ QLabel* AIChatView::status() const
 {
     return status_;
 }
+
+namespace {
+
+const QString txtTitle = QStringLiteral(u"البحث الذكي");
+const QString txtKindLabel = QStringLiteral(u"نوع التقرير");
+const QString txtPlaceholder = QStringLiteral(u"اسأل الكتب… مثال: ما شروط وجوب الزكاة؟");
+const QString txtSendTip = QStringLiteral(u"اسأل");
+const QString txtExport = QStringLiteral(u"تصدير…");
+const QString txtExportTip = QStringLiteral(u"تصدير آخر تقرير: وورد، أو PDF، أو صفحة ويب");
+const QString txtStopAnswer = QStringLiteral(u"إيقاف الكتابة");
+const QString txtStopAnswerTip = QStringLiteral(u"إيقاف الإجابة الجارية، ويبقى منها ما طابق مصادره (Esc)");
+constexpr int kTopBarHeight = 44;
+constexpr int kBottomBarHeight = 54;
+constexpr int kInputHeight = 36;
+constexpr int kProgressWidth = 160;
+
+} // namespace
 
 void AIChatView::build()
 {
@@ -319,6 +292,21 @@ void AIChatView::refreshStatus()
         showStatus(checkModel());
 }
 
+namespace {
+
+const QString txtReady = QStringLiteral(u"المحرك المحلي جاهز · يعمل على جهازك دون اتصال");
+const QString txtNoServer = QStringLiteral(u"النموذج المحلي لا يعمل: لم يُعثر على برنامج llama-server · الإجابات مقتطفات من الكتب");
+const QString txtEngineStopped = QStringLiteral(u"المحرك المحلي متوقف · يعمل من جديد مع سؤالك التالي");
+const QString txtStarting = QStringLiteral(u"جاري تشغيل المحرك المحلي…");
+const QString txtNotStarted = QStringLiteral(u"لم يبدأ المحرك المحلي: ");
+const QString txtNotStartedAfter = QStringLiteral(u" · الإجابات مقتطفات من الكتب، ويُعاد تشغيله مع سؤالك التالي");
+const QString txtNoModel = QStringLiteral(u"دون نموذج: إجابات مستخلصة من الكتب مباشرة");
+const QString txtDownloadModel = QStringLiteral(u"تنزيل النموذج العربي (%1GB)");
+constexpr double kDownloadModelGB = 1.7;
+const QString txtModelFromDisk = QStringLiteral(u"نموذج من الجهاز…");
+
+} // namespace
+
 void AIChatView::showStatus(const ModelCheck& check)
 {
     // Until the speech engine has started there is nothing to say about it.
@@ -454,11 +442,12 @@ void AIChatView::appendQuestion(const QString& question)
 
 void AIChatView::writeQuestion(const QString& question)
 {
+    constexpr double kBubbleFallbackWidth = 1100;
+
     const double viewport = transcript_->viewport()->width();
     const double width = viewport > 200 ? viewport : (window() && window() != this ? window()->width() : kBubbleFallbackWidth);
     ChatTranscript::question(transcript_->document(), question, width);
 }
-
 
 void AIChatView::appendReply(const QString& text, bool examples, bool speakIt)
 {
@@ -715,6 +704,15 @@ void AIChatView::exportAnswer(const AIAnswer& answer, const QString& path, Answe
     AnswerExport::exportAnswer(answer, path, format, exportRenderer());
 }
 
+namespace {
+
+const QString txtExportDocx = QStringLiteral(u"مستند وورد (docx)…");
+const QString txtExportPdf = QStringLiteral(u"ملف PDF…");
+const QString txtExportHtml = QStringLiteral(u"صفحة ويب (HTML)…");
+const QString txtExportCsv = QStringLiteral(u"جدول بيانات لإكسل (CSV)…");
+
+} // namespace
+
 QMenu* AIChatView::exportMenu()
 {
     if (answers_.isEmpty())
@@ -744,6 +742,14 @@ QMenu* AIChatView::exportMenu()
 // ---------------------------------------------------------------------------
 // The microphone
 
+namespace {
+
+const QString txtMicStopTip = QStringLiteral(u"إيقاف الاستماع وإرسال ما قلته");
+const QString txtNoDictationTip = QStringLiteral(u"الإملاء العربي غير متاح على هذا النظام: لا يوجد فيه معرِّف للكلام العربي");
+const QString txtListening = QStringLiteral(u"أستمع… (الإملاء على جهازك)");
+
+} // namespace
+
 void AIChatView::setListening(bool on)
 {
     if (on) {
@@ -759,6 +765,13 @@ void AIChatView::setListening(bool on)
         micBtn_->setEnabled(canDictate);
     }
 }
+
+namespace {
+
+const QString txtListeningPlaceholder = QStringLiteral(u"أستمع… تكلم، وسأرسل سؤالك حين تسكت");
+const QString txtCannotListen = QStringLiteral(u"تعذر الاستماع");
+
+} // namespace
 
 void AIChatView::toggleMic()
 {
@@ -815,6 +828,16 @@ void AIChatView::listeningEnded(const QString& text)
 // ---------------------------------------------------------------------------
 // The local model
 
+namespace {
+
+const QString txtStopDownload = QStringLiteral(u"إيقاف التنزيل");
+const QString txtDownloadItem = QStringLiteral(u"تنزيل: ");
+const QString txtChooseFile = QStringLiteral(u"اختيار ملف نموذج GGUF من الجهاز…");
+const QString txtCurrentModel = QStringLiteral(u"النموذج الحالي: ");
+const QString txtStopEngine = QStringLiteral(u"إيقاف المحرك (تحرير الذاكرة)");
+
+} // namespace
+
 QMenu* AIChatView::modelMenu()
 {
     auto* menu = new QMenu(this);
@@ -868,6 +891,13 @@ QMenu* AIChatView::modelMenu()
     return menu;
 }
 
+namespace {
+
+constexpr char kModelPathKey[] = "localModelPath";
+const QString txtChooseMessage = QStringLiteral(u"اختر نموذجا بصيغة GGUF");
+
+} // namespace
+
 void AIChatView::chooseModelFile()
 {
     const std::optional<QString> path = Dialogs::openFile(txtChooseMessage, QString(), window());
@@ -890,6 +920,15 @@ void AIChatView::stopDownload()
     if (stopped)
         stopped->cancel();
 }
+
+namespace {
+
+const QString txtDownloading = QStringLiteral(u"جاري تنزيل النموذج ");
+const QString txtDownloaded = QStringLiteral(u"اكتمل تنزيل النموذج");
+const QString txtDownloadedText = QStringLiteral(u"صار البحث الذكي يكتب إجابات بنص عربي معزو، على جهازك دون اتصال.");
+const QString txtDownloadFailed = QStringLiteral(u"تعذر التنزيل");
+
+} // namespace
 
 void AIChatView::download(const LocalLLM::ModelInfo& info)
 {
