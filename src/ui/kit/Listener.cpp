@@ -35,7 +35,6 @@ constexpr float kFloorRise = 1.01f;
 constexpr float kFloorStep = 0.0001f;
 constexpr float kVoiceFactor = 3.5f;
 constexpr float kVoiceMinimum = 0.008f;
-constexpr qsizetype kCapacitySlack = 64;
 
 class QtAudioCapture : public AudioCapture {
 public:
@@ -302,6 +301,8 @@ void Listener::cancel()
 
 qsizetype Listener::capacity(qsizetype frames, double inRate, double outRate)
 {
+    constexpr qsizetype kCapacitySlack = 64;
+
     return qsizetype(double(frames) * outRate / inRate) + kCapacitySlack;
 }
 

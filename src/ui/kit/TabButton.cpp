@@ -20,7 +20,6 @@ namespace quorvel {
 namespace {
 constexpr double kSymbolSize = 13;
 constexpr double kTitleSize = 13;
-constexpr double kCornerRadius = 5;
 constexpr double kCloseAlpha = 0.85;
 constexpr char kCloseTip[] = "إغلاق";
 
@@ -96,6 +95,8 @@ void TabButton::mousePressEvent(QMouseEvent* event)
 
 void TabButton::paintEvent(QPaintEvent*)
 {
+    constexpr double kCornerRadius = 5;
+
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
