@@ -137,10 +137,6 @@ void exportAnswer(const Run& run, const QString& mode, const AIAnswer& answer)
     }
 }
 
-} // namespace
-
-namespace {
-
 // The panels' sample ids come from the development library; with another
 // library the steps that need them are skipped or show empty panels.
 constexpr std::int64_t kDefaultPage = 197597;

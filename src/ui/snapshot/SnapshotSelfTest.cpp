@@ -55,10 +55,6 @@ QuranView* quranTab(const MainWindowController& main)
     return nullptr;
 }
 
-} // namespace
-
-namespace {
-
 // The copy rules' sample: bracketed and glued footnote numbers, a verse
 // reference and a year that must survive.
 constexpr char kCopySample[] = "قال رسول الله (١) الصلاة1 «٢» [3] في [البقرة: ٢٥٥] سنة 256";
