@@ -641,17 +641,13 @@ void SearchTabView::startRefine()
     });
 }
 
-namespace {
-
-constexpr char kSavedTitle[] = "حُفظت النتائج";
-constexpr char kSavedAfterName[] = "»";
-constexpr char kSavedAfterCount[] = "\nتجدها في نافذة البحث ← السجلات.";
-constexpr char kSaveFailedTitle[] = "تعذر حفظ النتائج";
-
-} // namespace
-
 void SearchTabView::saveResults()
 {
+    constexpr char kSavedTitle[] = "حُفظت النتائج";
+    constexpr char kSavedAfterName[] = "»";
+    constexpr char kSavedAfterCount[] = "\nتجدها في نافذة البحث ← السجلات.";
+    constexpr char kSaveFailedTitle[] = "تعذر حفظ النتائج";
+
     QString name = Characters::trimSpacesAndTabs(saveField_->text()).toString();
     if (name.isEmpty())
         name = query_.title();
