@@ -26,7 +26,6 @@ constexpr qsizetype kMaxFilterCategories = 4;
 // Death years outside this range are placeholders, not dates.
 constexpr std::int64_t kFirstRealYear = 2;
 constexpr std::int64_t kLastStatisticsYear = 1449;
-constexpr std::int64_t kUndatedDeath = 9999;
 
 const QString& unknownCentury()
 {
@@ -446,7 +445,7 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
         && !has(Arabic::normalize(question), {QStringLiteral("اكثر")});
     const auto death = [&](std::int64_t id) {
         const auto it = w.cat->authors.constFind(id);
-        return it != w.cat->authors.cend() && it->death ? *it->death : kUndatedDeath;
+        return it != w.cat->authors.cend() && it->death ? *it->death : Library::undatedYear;
     };
     if (byDeath) {
         std::stable_sort(ids.begin(), ids.end(), [&](std::int64_t a, std::int64_t b) { return death(a) < death(b); });

@@ -24,8 +24,6 @@ constexpr int kQuoteSentences = 6;
 // Two quotations from editions of one work read alike when this share of the
 // shorter one's words is in the other.
 constexpr double kAlikeWordsShare = 0.8;
-// Undated passages sort after every real year.
-constexpr std::int64_t kUndated = 9999;
 // Above this year the century is written as a number.
 constexpr std::int64_t kNamedCenturiesUpTo = 1500;
 
@@ -159,8 +157,8 @@ QList<Passage> renumber(QList<Passage> passages)
 QList<Passage> chrono(QList<Passage> passages)
 {
     std::stable_sort(passages.begin(), passages.end(), [](const Passage& a, const Passage& b) {
-        const auto ka = std::make_pair(a.death.value_or(kUndated), a.n);
-        const auto kb = std::make_pair(b.death.value_or(kUndated), b.n);
+        const auto ka = std::make_pair(a.death.value_or(Library::undatedYear), a.n);
+        const auto kb = std::make_pair(b.death.value_or(Library::undatedYear), b.n);
         return ka < kb;
     });
     return renumber(std::move(passages));

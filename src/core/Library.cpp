@@ -26,7 +26,6 @@ constexpr const char* kDefaultLibraryMode = "auto";
 constexpr const char* kLocalLibraryMode = "local";
 constexpr const char* kUserFileName = "user.db";
 constexpr const char* kLocalStoreMarker = "library.db";
-constexpr std::int64_t kUndatedKey = 99999;
 constexpr std::int64_t kUncategorisedId = -1;
 const QString uncategorisedName = QStringLiteral(u"غير مصنّف");
 
@@ -435,7 +434,7 @@ std::shared_ptr<Catalog> Library::loadCatalog() const
                           row.integer(4), row.str(5), row.str(6), row.str(7), row.str(8), 0});
     }
 
-    // Sort keys are computed once: the date, the author's death, or 99999.
+    // Sort keys are computed once: the date, the author's death, or undatedYear.
     // A book without an author id falls back on the author stored under -1.
     struct Keyed {
         std::int64_t key;
@@ -445,7 +444,7 @@ std::shared_ptr<Catalog> Library::loadCatalog() const
     std::vector<Keyed> keyed;
     keyed.reserve(size_t(books.size()));
     for (const Book& b : std::as_const(books)) {
-        std::int64_t key = kUndatedKey;
+        std::int64_t key = undatedYear;
         if (b.bookDate) {
             key = *b.bookDate;
         } else {
