@@ -24,8 +24,6 @@ constexpr const char* kLibraryModeKey = "libraryMode";
 constexpr const char* kDbPathKey = "dbPath";
 constexpr const char* kDefaultLibraryMode = "auto";
 constexpr const char* kLocalLibraryMode = "local";
-constexpr const char* kUserFileName = "user.db";
-constexpr const char* kLocalStoreMarker = "library.db";
 constexpr std::int64_t kUncategorisedId = -1;
 const QString uncategorisedName = QStringLiteral(u"غير مصنّف");
 
@@ -206,6 +204,9 @@ const QString& Library::userSchema()
 
 namespace {
 
+// The user's own database, in the support folder unless $QUORVEL_USERDB names another.
+constexpr const char* kUserFileName = "user.db";
+
 constexpr char kUserDataUnmade[] = "تعذّر إنشاء ملفّ بيانات المستخدم، فلن يُحفظ فيه شيء";
 
 // A user database whose tables could not be made (a full disk, a file-size
@@ -275,7 +276,7 @@ Library::~Library() = default;
 
 bool Library::isLocal() const
 {
-    return dbPath_.contains(QLatin1String(kLocalStoreMarker));
+    return dbPath_.contains(QLatin1String(Paths::localStoreFileName));
 }
 
 std::shared_ptr<SQLiteDB> Library::newSearchConnection() const
