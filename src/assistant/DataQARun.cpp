@@ -16,13 +16,7 @@ namespace quorvel::DataQA {
 
 namespace {
 
-constexpr int kDefaultBookTermRows = 30;
-constexpr int kDefaultTermRows = 40;
-constexpr int kDefaultAuthorRows = 30;
-constexpr int kDefaultBookListRows = 50;
 constexpr int kMaxChartGroups = 20;
-constexpr int kMaxAuthorChartGroups = 15;
-constexpr qsizetype kMaxFilterCategories = 4;
 // Death years outside this range are placeholders, not dates.
 constexpr std::int64_t kFirstRealYear = 2;
 constexpr std::int64_t kLastStatisticsYear = 1449;
@@ -177,6 +171,8 @@ struct Work {
         return {};
     }
 };
+
+constexpr qsizetype kMaxFilterCategories = 4;
 
 void selectBooks(Work& w)
 {
@@ -343,6 +339,9 @@ TermGroups groupTermCounts(const Work& w, const TermBookCounts& counts, Dim d)
     return g;
 }
 
+constexpr int kDefaultBookTermRows = 30;
+constexpr int kDefaultTermRows = 40;
+
 DataTable termTable(const Work& w, const TermGroups& g, const QStringList& series, Dim d)
 {
     const qsizetype total = g.order.size();
@@ -419,6 +418,9 @@ void termCounts(const Work& w, AIAnswer& answer)
     answer.text = termSentences(*counts, groups, series, d);
 }
 
+constexpr int kDefaultAuthorRows = 30;
+constexpr int kMaxAuthorChartGroups = 15;
+
 void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
 {
     struct Tally {
@@ -487,6 +489,8 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
                 + QStringLiteral(").");
     }
 }
+
+constexpr int kDefaultBookListRows = 50;
 
 void bookList(const Work& w, AIAnswer& answer)
 {
