@@ -13,9 +13,6 @@ namespace quorvel::DataQA {
 
 namespace {
 
-constexpr qsizetype kMaxTerms = 4;
-constexpr int kMaxCentury = 19;
-constexpr int kMaxLimit = 500;
 // A word shorter than this is never matched against names.
 constexpr qsizetype kMinCandidateLength = 3;
 // An article is dropped from a word only when a stem of 3 letters remains.
@@ -250,6 +247,9 @@ QString uncountedUnit(const QString& question)
     }
     return {};
 }
+
+// Centuries named by number run up to this one.
+constexpr int kMaxCentury = 19;
 
 std::optional<int> centuryOf(const QStringList& words)
 {
@@ -488,6 +488,9 @@ int centuryIndex(const QString& label)
 
 Request parse(const Library& library, const QString& question)
 {
+    // The most terms one question compares, and the longest list it may ask for.
+    constexpr qsizetype kMaxTerms = 4;
+    constexpr int kMaxLimit = 500;
     Request req;
     const QString q = Arabic::normalize(question);
     const QStringList words = wordsOf(q);

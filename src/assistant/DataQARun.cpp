@@ -16,17 +16,10 @@ namespace quorvel::DataQA {
 
 namespace {
 
-constexpr int kDefaultBookTermRows = 30;
-constexpr int kDefaultTermRows = 40;
-constexpr int kDefaultAuthorRows = 30;
-constexpr int kDefaultBookListRows = 50;
 constexpr int kMaxChartGroups = 20;
-constexpr int kMaxAuthorChartGroups = 15;
-constexpr qsizetype kMaxFilterCategories = 4;
 // Death years outside this range are placeholders, not dates.
 constexpr std::int64_t kFirstRealYear = 2;
 constexpr std::int64_t kLastStatisticsYear = 1449;
-constexpr std::int64_t kUndatedDeath = 9999;
 
 const QString& unknownCentury()
 {
@@ -178,6 +171,8 @@ struct Work {
         return {};
     }
 };
+
+constexpr qsizetype kMaxFilterCategories = 4;
 
 void selectBooks(Work& w)
 {
@@ -344,6 +339,9 @@ TermGroups groupTermCounts(const Work& w, const TermBookCounts& counts, Dim d)
     return g;
 }
 
+constexpr int kDefaultBookTermRows = 30;
+constexpr int kDefaultTermRows = 40;
+
 DataTable termTable(const Work& w, const TermGroups& g, const QStringList& series, Dim d)
 {
     const qsizetype total = g.order.size();
@@ -420,6 +418,9 @@ void termCounts(const Work& w, AIAnswer& answer)
     answer.text = termSentences(*counts, groups, series, d);
 }
 
+constexpr int kDefaultAuthorRows = 30;
+constexpr int kMaxAuthorChartGroups = 15;
+
 void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
 {
     struct Tally {
@@ -446,7 +447,7 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
         && !has(Arabic::normalize(question), {QStringLiteral("اكثر")});
     const auto death = [&](std::int64_t id) {
         const auto it = w.cat->authors.constFind(id);
-        return it != w.cat->authors.cend() && it->death ? *it->death : kUndatedDeath;
+        return it != w.cat->authors.cend() && it->death ? *it->death : Library::undatedYear;
     };
     if (byDeath) {
         std::stable_sort(ids.begin(), ids.end(), [&](std::int64_t a, std::int64_t b) { return death(a) < death(b); });
@@ -488,6 +489,8 @@ void authorsTable(const Work& w, const QString& question, AIAnswer& answer)
                 + QStringLiteral(").");
     }
 }
+
+constexpr int kDefaultBookListRows = 50;
 
 void bookList(const Work& w, AIAnswer& answer)
 {

@@ -22,7 +22,6 @@ namespace {
 
 constexpr int kBioChars = 1400;
 constexpr int kWorksListed = 40;
-constexpr std::int64_t kNoDeath = 99999;
 
 // Biographical pages: at most this many are quoted, found among the pages
 // the search for the name as a phrase returns and those retrieval ranks
@@ -495,8 +494,8 @@ std::optional<Author> cardAuthor(const Library& lib, const QStringList& W, const
         const qsizetype lb = Characters::count(b.name);
         if (la != lb)
             return la < lb;
-        const std::int64_t da = a.death.value_or(kNoDeath);
-        const std::int64_t db = b.death.value_or(kNoDeath);
+        const std::int64_t da = a.death.value_or(Library::undatedYear);
+        const std::int64_t db = b.death.value_or(Library::undatedYear);
         if (da != db)
             return da < db;
         return a.id < b.id;

@@ -16,21 +16,6 @@ namespace quorvel::Reports {
 
 namespace {
 
-// An article dropped from a key only when the rest is still a word.
-constexpr int kArticleKeyChars = 5;
-// The window quoted when no sentence of a passage can be picked.
-constexpr int kQuoteWindowChars = 280;
-constexpr int kQuoteSentences = 6;
-// Two quotations from editions of one work read alike when this share of the
-// shorter one's words is in the other.
-constexpr double kAlikeWordsShare = 0.8;
-// Undated passages sort after every real year.
-constexpr std::int64_t kUndated = 9999;
-// Above this year the century is written as a number.
-constexpr std::int64_t kNamedCenturiesUpTo = 1500;
-
-// What the model is asked about each report, and how many tokens it may answer with.
-constexpr int kSummaryTokens = 500;
 const QString summaryHeading = QStringLiteral("## خلاصة النموذج\n");
 const QString chatFailedNote = QStringLiteral("تعذر الاتصال بالنموذج؛ يعرض التقرير المبني من نصوص الكتب حرفيا.");
 const QString stoppedNote = QStringLiteral("أوقفتَ كتابة الخلاصة؛ يعرض التقرير المبني من نصوص الكتب حرفيا.");
@@ -47,6 +32,7 @@ QString citedLine(const QString& q, const Passage& p, const QHash<std::int64_t, 
 
 bool isQuoteTrimmed(QChar c) { return c == u' ' || c == QChar(0x2026) || c == u'\n' || c == u'\r' || c == u'\t'; }
 
+// What the model is asked about each report.
 QString modelQuestion(AIMode mode, const QString& q)
 {
     switch (mode) {
@@ -94,6 +80,8 @@ const QStringList& tarajimKeys()
 
 QStringList keys(const QString& q)
 {
+    // An article dropped from a key only when the rest is still a word.
+    constexpr int kArticleKeyChars = 5;
     QStringList out;
     for (const QString& t : AIAssistant::terms(q)) {
         if (t.startsWith(QStringLiteral("ال")) && Characters::count(t, kArticleKeyChars) >= kArticleKeyChars)
@@ -159,8 +147,8 @@ QList<Passage> renumber(QList<Passage> passages)
 QList<Passage> chrono(QList<Passage> passages)
 {
     std::stable_sort(passages.begin(), passages.end(), [](const Passage& a, const Passage& b) {
-        const auto ka = std::make_pair(a.death.value_or(kUndated), a.n);
-        const auto kb = std::make_pair(b.death.value_or(kUndated), b.n);
+        const auto ka = std::make_pair(a.death.value_or(Library::undatedYear), a.n);
+        const auto kb = std::make_pair(b.death.value_or(Library::undatedYear), b.n);
         return ka < kb;
     });
     return renumber(std::move(passages));
@@ -168,6 +156,8 @@ QList<Passage> chrono(QList<Passage> passages)
 
 QString century(std::optional<std::int64_t> year)
 {
+    // Above this year the century is written as a number.
+    constexpr std::int64_t kNamedCenturiesUpTo = 1500;
     if (!year || *year < 1)
         return QStringLiteral("غير محدد الوفاة");
     const std::int64_t c = (*year - 1) / 100 + 1;
@@ -186,6 +176,9 @@ QString who(const Passage& p)
 
 QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing)
 {
+    // The window quoted when no sentence of a passage can be picked.
+    constexpr int kQuoteWindowChars = 280;
+    constexpr int kQuoteSentences = 6;
     QStringList sentences;
     for (const ExtractedSentence& s : AIAssistant::extractive(q, {p}, kQuoteSentences))
         sentences << s.text;
@@ -223,6 +216,9 @@ QString footnotesLabelled(const QString& content)
 
 bool readAlike(const QStringList& words, const QStringList& otherWords)
 {
+    // Two quotations from editions of one work read alike when this share of
+    // the shorter one's words is in the other.
+    constexpr double kAlikeWordsShare = 0.8;
     const bool shorterFirst = words.size() <= otherWords.size();
     const QStringList& shorter = shorterFirst ? words : otherWords;
     const QStringList& longer = shorterFirst ? otherWords : words;
@@ -486,6 +482,8 @@ AIAnswer run(Library& lib, const QString& question, AIMode mode, const BookScope
         return answer;
     }
 
+    // How many tokens the model may answer with.
+    constexpr int kSummaryTokens = 500;
     const QString prompt = AIAssistant::kashifPrompt(modelQuestion(mode, question), b.passages, AIAssistant::promptBudget);
     QString reply;
     const std::uint64_t stopsBefore = LocalLLM::stopCount();

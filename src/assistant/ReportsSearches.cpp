@@ -19,7 +19,6 @@ namespace quorvel::Reports {
 
 namespace {
 
-constexpr std::int64_t kUndated = 9999;
 // Takhrij searches the text's first words only, and lists the first books.
 constexpr int kTakhrijWords = 12;
 constexpr int kTakhrijHitLimit = 50000;
@@ -200,7 +199,7 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
 
     QList<std::pair<Book, std::int64_t>> oldest = L;
     std::stable_sort(oldest.begin(), oldest.end(), [&](const auto& a, const auto& b) {
-        return lib.deathYear(a.first).value_or(kUndated) < lib.deathYear(b.first).value_or(kUndated);
+        return lib.deathYear(a.first).value_or(Library::undatedYear) < lib.deathYear(b.first).value_or(Library::undatedYear);
     });
     text += QStringLiteral("## أقدم ما فيه من الكتب\n");
     for (qsizetype i = 0; i < std::min<qsizetype>(oldest.size(), kOldestBooks); ++i)

@@ -9,16 +9,6 @@ namespace quorvel::Arabic {
 
 namespace {
 
-// Fewest letters a stem may keep: an affix is removed only when more remain.
-constexpr qsizetype kMinStemLength = 2;
-
-const QString article = QStringLiteral(u"ال");
-const QString lam = QStringLiteral(u"ل");
-const QString tehMarbutaFolded = QStringLiteral(u"ه");
-const QString teh = QStringLiteral(u"ت");
-const QString yeh = QStringLiteral(u"ي");
-const QString alefLetter = QStringLiteral(u"ا");
-
 // Whether a unit is always a character of its own and never joins a
 // neighbour: Latin-1 and Latin Extended (bar CR, which pairs with LF) and the
 // Arabic letters and digits. Some letters elsewhere below U+1100 do join (Thai
@@ -61,6 +51,11 @@ bool endsWithCharacters(QStringView w, QStringView suffix)
 {
     return w.endsWith(suffix) && characterBoundary(w, w.size() - suffix.size());
 }
+
+const QString tehMarbutaFolded = QStringLiteral(u"ه");
+const QString teh = QStringLiteral(u"ت");
+const QString yeh = QStringLiteral(u"ي");
+const QString alefLetter = QStringLiteral(u"ا");
 
 // The bases of a word for affix forms: the word itself, then, for a word
 // ending in ه, its ت form, and for a word ending in ي, its ا form.
@@ -220,6 +215,8 @@ const QList<SpellingPair>& spellingPairs()
 // result is a real stem: كتابهما gives تاب.
 QString stem(const QString& w)
 {
+    // Fewest letters a stem may keep: an affix is removed only when more remain.
+    constexpr qsizetype kMinStemLength = 2;
     QString word = w;
     const qsizetype length = charCount(word);
     for (const QString& prefix : stemPrefixes()) {
@@ -241,6 +238,8 @@ QString stem(const QString& w)
 // every listed prefix in front of the word, the bare word first.
 QStringList heads(const QString& w)
 {
+    static const QString article = QStringLiteral(u"ال");
+    static const QString lam = QStringLiteral(u"ل");
     QStringList out;
     if (startsWithCharacters(w, article)) {
         out.reserve(alPrefixes().size() + lamAlPrefixes().size());

@@ -24,9 +24,6 @@ constexpr const char* kLibraryModeKey = "libraryMode";
 constexpr const char* kDbPathKey = "dbPath";
 constexpr const char* kDefaultLibraryMode = "auto";
 constexpr const char* kLocalLibraryMode = "local";
-constexpr const char* kUserFileName = "user.db";
-constexpr const char* kLocalStoreMarker = "library.db";
-constexpr std::int64_t kUndatedKey = 99999;
 constexpr std::int64_t kUncategorisedId = -1;
 const QString uncategorisedName = QStringLiteral(u"غير مصنّف");
 
@@ -207,6 +204,9 @@ const QString& Library::userSchema()
 
 namespace {
 
+// The user's own database, in the support folder unless $QUORVEL_USERDB names another.
+constexpr const char* kUserFileName = "user.db";
+
 constexpr char kUserDataUnmade[] = "تعذّر إنشاء ملفّ بيانات المستخدم، فلن يُحفظ فيه شيء";
 
 // A user database whose tables could not be made (a full disk, a file-size
@@ -276,7 +276,7 @@ Library::~Library() = default;
 
 bool Library::isLocal() const
 {
-    return dbPath_.contains(QLatin1String(kLocalStoreMarker));
+    return dbPath_.contains(QLatin1String(Paths::localStoreFileName));
 }
 
 std::shared_ptr<SQLiteDB> Library::newSearchConnection() const
@@ -435,7 +435,7 @@ std::shared_ptr<Catalog> Library::loadCatalog() const
                           row.integer(4), row.str(5), row.str(6), row.str(7), row.str(8), 0});
     }
 
-    // Sort keys are computed once: the date, the author's death, or 99999.
+    // Sort keys are computed once: the date, the author's death, or undatedYear.
     // A book without an author id falls back on the author stored under -1.
     struct Keyed {
         std::int64_t key;
@@ -445,7 +445,7 @@ std::shared_ptr<Catalog> Library::loadCatalog() const
     std::vector<Keyed> keyed;
     keyed.reserve(size_t(books.size()));
     for (const Book& b : std::as_const(books)) {
-        std::int64_t key = kUndatedKey;
+        std::int64_t key = undatedYear;
         if (b.bookDate) {
             key = *b.bookDate;
         } else {

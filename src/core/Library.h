@@ -135,6 +135,8 @@ public:
     QString authorName(const Book& book) const;
     // The author's death year when known, else the book's date.
     std::optional<std::int64_t> deathYear(const Book& book) const;
+    // The year an undated entry sorts by: after every real one.
+    static constexpr std::int64_t undatedYear = 99999;
 
     // An author name as stored in the catalogue: the first parenthesised
     // death note ("(المتوفى ...)") removed, a run-together Latin name split

@@ -7,7 +7,6 @@ namespace quorvel::Paths {
 
 namespace {
 constexpr const char* kSupportFolderName = "QuorvelLibrary";
-constexpr const char* kLocalStoreFileName = "library.db";
 constexpr const char* kSmartFolderName = "smart";
 constexpr const char* kDeveloperDatabase = "/projects/quorvel/data/quorvel.db";
 } // namespace
@@ -34,7 +33,7 @@ QString localStorePath()
     // of whoever asked first.
     if (qEnvironmentVariableIsSet("QUORVEL_LIBDB"))
         return qEnvironmentVariable("QUORVEL_LIBDB");
-    return supportDir() + kLocalStoreFileName;
+    return supportDir() + localStoreFileName;
 }
 
 QString smartDir()

@@ -13,8 +13,11 @@ namespace quorvel::Paths {
 // use, a failure to create it being ignored.
 QString supportDir();
 
+// The file name of the local store's library database.
+inline constexpr char localStoreFileName[] = "library.db";
+
 // The local store's library database: $QUORVEL_LIBDB when set (even empty),
-// else supportDir() + "library.db", as the environment is at the call.
+// else supportDir() + localStoreFileName, as the environment is at the call.
 QString localStorePath();
 
 // The smart data directory (word model and page vectors) of the local store:

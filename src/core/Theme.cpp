@@ -109,21 +109,6 @@ QFont systemFont(double size, QFont::Weight weight)
 }
 
 constexpr char kFontsFolder[] = "Fonts";
-constexpr char kQuranFontFile[] = "AmiriQuran.ttf";
-// When no Quran font travels with the application, the system's copy is used.
-constexpr char kQuranSystemFamily[] = "Amiri Quran";
-
-// Placeholder colours inside the icon files, replaced by the palette.
-constexpr char kPrimaryInk[] = "#010101";
-constexpr char kAccentInk[] = "#020202";
-// A mark cut into a shape of the primary ink (the × of a close box, the
-// arrow in a disc): white, or near black where white would not read on it.
-constexpr char kMarkInk[] = "#030303";
-constexpr std::uint32_t kMarkLight = 0xFFFFFF;
-constexpr std::uint32_t kMarkDark = 0x1C1C1B;
-
-constexpr char kRegularStroke[] = "stroke-width=\"1.5\"";
-constexpr char kBoldStroke[] = "stroke-width=\"2\"";
 
 } // namespace
 
@@ -331,6 +316,9 @@ QFont reader(double size, bool bold)
 
 QFont quran(double size)
 {
+    static constexpr char kQuranFontFile[] = "AmiriQuran.ttf";
+    // When no Quran font travels with the application, the system's copy is used.
+    static constexpr char kQuranSystemFamily[] = "Amiri Quran";
     // The family is looked up once; later calls only size it.
     static const QString family = [] {
         const QString base = resourcesDir();
@@ -380,6 +368,22 @@ QFont logo(double size)
         return *font;
     return reader(size, true);
 }
+
+namespace {
+
+// Placeholder colours inside the icon files, replaced by the palette.
+constexpr char kPrimaryInk[] = "#010101";
+constexpr char kAccentInk[] = "#020202";
+// A mark cut into a shape of the primary ink (the × of a close box, the
+// arrow in a disc): white, or near black where white would not read on it.
+constexpr char kMarkInk[] = "#030303";
+constexpr std::uint32_t kMarkLight = 0xFFFFFF;
+constexpr std::uint32_t kMarkDark = 0x1C1C1B;
+
+constexpr char kRegularStroke[] = "stroke-width=\"1.5\"";
+constexpr char kBoldStroke[] = "stroke-width=\"2\"";
+
+} // namespace
 
 QPixmap symbolPixmap(const QString& name, double size, const QList<QColor>& colors,
                      QFont::Weight weight, double devicePixelRatio)

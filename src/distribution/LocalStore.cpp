@@ -29,10 +29,6 @@ const QString msgInstallFailed = QStringLiteral("تعذّر التثبيت");
 const QString msgStoreDamaged = QStringLiteral("ملف المكتبة المحلية تالف");
 const QString msgStoreReadOnly = QStringLiteral("ملف المكتبة المحلية للقراءة فقط");
 const QString msgStoreBusy = QStringLiteral("برنامج آخر يكتب في المكتبة المحلية الآن");
-const QString msgStoreFolderMissing = QStringLiteral("مجلدها غير موجود");
-const QString msgStoreNotRegular = QStringLiteral("مكانها ليس ملفاً عادياً");
-const QString msgIndexIncomplete =
-    QStringLiteral("فهرس صفحات البحث غير مكتمل، فالبحث في المتن أو الحواشي أو بالهمزات أبطأ حتى يكتمل");
 
 } // namespace
 
@@ -82,6 +78,13 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
 }
 
 const QString LocalStore::msgUnavailable = QStringLiteral("تعذّر فتح المكتبة المحلية");
+
+namespace {
+
+const QString msgStoreFolderMissing = QStringLiteral("مجلدها غير موجود");
+const QString msgStoreNotRegular = QStringLiteral("مكانها ليس ملفاً عادياً");
+
+} // namespace
 
 QString LocalStore::targetProblem(const QString& filePath)
 {
@@ -136,6 +139,8 @@ PageIndex::Build LocalStore::buildPageIndex(const PageIndex::Progress& progress,
 
 QString LocalStore::pageIndexProblem(const std::optional<SQLFailure>& why)
 {
+    static const QString msgIndexIncomplete =
+        QStringLiteral("فهرس صفحات البحث غير مكتمل، فالبحث في المتن أو الحواشي أو بالهمزات أبطأ حتى يكتمل");
     QString reason;
     if (why) {
         switch (why->kind) {

@@ -31,19 +31,10 @@ namespace quorvel::Updater {
 
 namespace {
 
-constexpr const char* kDefaultVersion = "1.0";
-constexpr const char* kReleaseMember = "mac";
-constexpr const char* kUserAgentPrefix = "QuorvelLibrary/";
-
 constexpr const char* kOfferTitle = "إصدار جديد من مكتبة قورفل: ";
 constexpr const char* kInstalledPrefix = "لديك الإصدار ";
 constexpr const char* kNotesHeading = "الجديد:";
 constexpr const char* kNoteBullet = "· ";
-// The notes an offer shows, and the letters of each: a manifest may list
-// thousands, and the alert grows with every line it shows.
-constexpr qsizetype kNotesShown = 12;
-constexpr qsizetype kLongestNoteShown = 300;
-constexpr char16_t kEllipsis = 0x2026;
 constexpr const char* kMoreNotes = "و%1 غيرها";
 // The application is a folder or package the user unpacks; replacing it
 // leaves the library, notes and settings in the user's own folders.
@@ -214,6 +205,7 @@ QByteArray readFile(const QUrl& url)
 
 QByteArray download(const QUrl& url, int deadlineMs)
 {
+    constexpr const char* kUserAgentPrefix = "QuorvelLibrary/";
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
@@ -295,6 +287,8 @@ std::optional<QString> manifest()
 
 QString currentVersion()
 {
+    // What a build made without a version calls itself.
+    constexpr const char* kDefaultVersion = "1.0";
     const QString version = QString::fromUtf8(build::version);
     return version.isEmpty() ? QString::fromUtf8(kDefaultVersion) : version;
 }
@@ -319,6 +313,7 @@ std::int64_t parseBuild(const QString& text)
 
 Release decodeManifest(const QByteArray& body)
 {
+    constexpr const char* kReleaseMember = "mac";
     const auto root = Json::parse(body);
     if (!root || !root->is_object())
         failDecoding(kMsgNoObject);
@@ -373,6 +368,11 @@ AlertText makeAlert(const Release& release, bool manual, const QString& installe
     AlertText alert;
     alert.title = QString::fromUtf8(kOfferTitle) + Arabic::version(release.version);
     alert.text = QString::fromUtf8(kInstalledPrefix) + Arabic::version(installedVersion) + u'.';
+    // The notes an offer shows, and the letters of each: a manifest may list
+    // thousands, and the alert grows with every line it shows.
+    constexpr qsizetype kNotesShown = 12;
+    constexpr qsizetype kLongestNoteShown = 300;
+    constexpr char16_t kEllipsis = 0x2026;
     // Blank notes show nothing; past the first few, only their number.
     QStringList lines;
     qsizetype more = 0;

@@ -19,7 +19,6 @@ namespace {
 constexpr std::int64_t kDefaultBookLimit = 50;
 constexpr std::int64_t kDefaultAuthorLimit = 20;
 constexpr qsizetype kBooksPerAuthor = 50;
-constexpr std::int64_t kUnknownYear = 99999; // sorts authors without a usable year last
 
 // The author's name and full name in the form names are matched in.
 QString authorKey(const Author& author, Library& lib)
@@ -159,7 +158,7 @@ MCPServer::Value MCPServer::findAuthor(const Args& args, Library& lib)
     std::vector<Match> matches;
     for (const Author& author : catalog->authors) {
         if (matchesAll(authorKey(author, lib), name))
-            matches.push_back({&author, death(&author).value_or(kUnknownYear)});
+            matches.push_back({&author, death(&author).value_or(Library::undatedYear)});
     }
     // The author map has no order of its own; the id settles full ties so
     // that the same library always answers alike.

@@ -49,9 +49,6 @@ namespace {
 
 const QString msgNoDatabase = QStringLiteral("تعذّر فتح القاعدة");
 const QString msgNoVectors = QStringLiteral("المتّجهات غير متاحة في ");
-const QString msgNotALibrary = QStringLiteral("القاعدة ليست مكتبة كتب: ينقصها جدول أو عمود تحتاجه الأداة (");
-const QString msgDamaged = QStringLiteral("ملف القاعدة تالف (");
-const QString msgUnreadable = QStringLiteral("تعذّرت القراءة من القاعدة (");
 const QString msgVectorsOfAnotherLibrary =
     QStringLiteral("متّجهات البحث بالمعنى لا تسمّي صفحة من صفحات هذه المكتبة (أعد بناءها بـ --build-vectors): ");
 const QString msgLexicalOnly = QStringLiteral("البحث الهجين بالبحث النصي وحده: ");
@@ -93,6 +90,10 @@ int count(std::optional<std::int64_t> k, int fallback)
 }
 
 // What is wrong with the library, in Arabic, SQLite's own words in brackets.
+const QString msgNotALibrary = QStringLiteral("القاعدة ليست مكتبة كتب: ينقصها جدول أو عمود تحتاجه الأداة (");
+const QString msgDamaged = QStringLiteral("ملف القاعدة تالف (");
+const QString msgUnreadable = QStringLiteral("تعذّرت القراءة من القاعدة (");
+
 QString faultText(const SQLFailure& failure)
 {
     const QString& lead = failure.kind == SQLFailure::Kind::schema    ? msgNotALibrary

@@ -23,8 +23,6 @@ constexpr char kMagic[] = "\x93NUMPY";
 constexpr qsizetype kMagicSize = 6;
 // The smallest file that can hold the magic, the version and a header length.
 constexpr qint64 kMinFileSize = 11;
-// The element data of a written file starts at a multiple of this.
-constexpr qsizetype kDataAlignment = 64;
 // The widest element the reader knows; the byte size of every array must fit
 // in 64 bits for it, whatever the type code, so later checks cannot overflow.
 constexpr std::int64_t kWidestElement = 8;
@@ -207,6 +205,8 @@ QString NpyArray::shapeText(const QList<std::int64_t>& shape)
 
 QByteArray NpyArray::header(const QString& descr, const QList<std::int64_t>& shape)
 {
+    // The element data of a written file starts at a multiple of this.
+    constexpr qsizetype kDataAlignment = 64;
     QByteArray text = (QStringLiteral("{'descr': '") + descr
                        + QStringLiteral("', 'fortran_order': False, 'shape': ") + shapeText(shape)
                        + QStringLiteral(", }"))
