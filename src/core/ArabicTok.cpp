@@ -12,7 +12,6 @@ constexpr char16_t kQuestion = u'?';
 constexpr char16_t kArabicQuestion = 0x061F;
 constexpr char16_t kAlefUnit = 0x0627;
 constexpr char16_t kLamUnit = 0x0644;
-constexpr char16_t kHehUnit = 0x0647;
 constexpr char16_t kTatweelUnit = 0x0640;
 
 // How many leading page letters `rawOK` may skip (conjunctions, prepositions,
@@ -300,27 +299,13 @@ QList<RichWord> richWords(const QString& s)
                 addMark(letters.last(), u);
             continue;
         }
-        switch (u) {
-        case 0x0622:
-        case 0x0623:
-        case 0x0625:
-            letters.append({kAlefUnit, u, 0, 0});
-            continue;
-        case 0x0671:
-        case kAlefUnit:
-            letters.append({kAlefUnit, kAlefUnit, 0, 0});
-            continue;
-        case 0x0629:
-            letters.append({kHehUnit, 0, 0, 0});
-            continue;
-        case 0x0649:
-            letters.append({char16_t(0x064A), 0, 0, 0});
-            continue;
-        default:
-            break;
-        }
-        if (alnum[u])
-            letters.append({u, 0, 0, 0});
+        const std::optional<char16_t> folded = mapped(u);
+        const char16_t norm = folded.value_or(u);
+        // An alef keeps its written form; the alef of liaison counts as plain.
+        if (norm == kAlefUnit)
+            letters.append({kAlefUnit, isHamzaAlef(u) ? u : kAlefUnit, 0, 0});
+        else if (folded || alnum[u])
+            letters.append({norm, 0, 0, 0});
         else
             endWord();
     }

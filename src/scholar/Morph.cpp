@@ -1,5 +1,6 @@
 #include "scholar/Morph.h"
 
+#include "core/Arabic.h"
 #include "core/Py.h"
 
 #include <algorithm>
@@ -138,22 +139,8 @@ std::u32string normalizedLetters(const QString& word)
     for (char32_t c : Py::scalars(word)) {
         if (notALetter(c) || c == 0x0621)
             continue;
-        switch (c) {
-        case 0x0623:
-        case 0x0625:
-        case 0x0622:
-        case 0x0671:
-            out.push_back(0x0627);
-            break;
-        case 0x0624:
-            out.push_back(0x0648);
-            break;
-        case 0x0626:
-            out.push_back(0x064A);
-            break;
-        default:
-            out.push_back(c);
-        }
+        const char16_t carrier = Arabic::hamzaCarrier(c);
+        out.push_back(carrier ? carrier : c == Arabic::alefWasla ? U'ا' : c);
     }
     return out;
 }
@@ -170,8 +157,7 @@ std::u32string radicalLetters(const QString& word)
     for (char32_t c : Py::scalars(word)) {
         if (notALetter(c) || c == 0x0621)
             continue;
-        const bool seat = c == 0x0623 || c == 0x0625 || c == 0x0622 || c == 0x0624 || c == 0x0626;
-        out.push_back(seat ? kHamzaRadical : c == 0x0671 ? U'ا' : c);
+        out.push_back(Arabic::hamzaCarrier(c) ? kHamzaRadical : c == Arabic::alefWasla ? U'ا' : c);
     }
     return out;
 }

@@ -1,5 +1,6 @@
 #include "search/PageIndex.h"
 
+#include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Numbers.h"
 #include "core/SQLiteDB.h"
@@ -35,11 +36,6 @@ const QString kCheckedKey = QStringLiteral("page_index_checked");
 const QString kMsgDamaged =
     QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
 
-bool isWrittenAlef(char16_t u)
-{
-    return u == 0x0622 || u == 0x0623 || u == 0x0625;
-}
-
 // Units the tokenizer keeps as they are: a word made only of them is one
 // index term equal to itself.
 bool plainUnit(char16_t u)
@@ -68,11 +64,11 @@ QStringList termsOf(const QString& word)
 QString folded(const QString& form)
 {
     // Most words hold no written alef: they fold without a copy.
-    if (std::none_of(form.begin(), form.end(), [](QChar c) { return isWrittenAlef(c.unicode()); }))
+    if (std::none_of(form.begin(), form.end(), [](QChar c) { return Arabic::isHamzaAlef(c.unicode()); }))
         return Arabic::rasmWord(form);
     QString w = form;
     for (QChar& c : w)
-        if (isWrittenAlef(c.unicode()))
+        if (Arabic::isHamzaAlef(c.unicode()))
             c = QChar(kAlef);
     return Arabic::rasmWord(w);
 }
@@ -335,7 +331,7 @@ QString formsOf(const QString& text)
     for (qsizetype k = 0; k < out.size(); ++k)
         if (out[k].unicode() == kAlef) {
             const char16_t written = idx.origin[idx.map[k]].unicode();
-            if (isWrittenAlef(written))
+            if (Arabic::isHamzaAlef(written))
                 out[k] = QChar(written);
         }
     while (out.endsWith(u' '))
@@ -361,7 +357,7 @@ namespace {
 // A letter of a form, with its written alef form.
 Arabic::RichLetter letterOf(char16_t u)
 {
-    if (isWrittenAlef(u) || u == kAlef)
+    if (Arabic::isHamzaAlef(u) || u == kAlef)
         return {kAlef, u, 0, 0};
     return {u, 0, 0, 0};
 }
