@@ -32,9 +32,6 @@ constexpr char16_t kTatweel = 0x0640;
 constexpr char16_t kAlef = 0x0627;
 constexpr char16_t kWaw = 0x0648;
 constexpr char16_t kHeh = 0x0647;
-constexpr char16_t kYa = 0x064A;
-constexpr char16_t kTaMarbuta = 0x0629;
-constexpr char16_t kAlefMaqsura = 0x0649;
 
 // The newest Unicode version whose characters count as letters and digits.
 constexpr UVersionInfo kAlnumAgeLimit = {13, 0, 0, 0};
@@ -102,17 +99,17 @@ QString foldRasm(const QString& text, const RasmSpans& spans)
     return out;
 }
 
-// The hamza seats are letters of the basic Arabic block whose canonical
-// decomposition is their carrier followed by one of these marks.
+// The basic Arabic letters, ء to ي.
 constexpr char16_t kFirstLetter = 0x0621;
 constexpr char16_t kLastLetter = 0x064A;
-constexpr char16_t kMaddahAbove = 0x0653;
-constexpr char16_t kHamzaAbove = 0x0654;
-constexpr char16_t kHamzaBelow = 0x0655;
 
-// The carrier of each letter of the block, 0 where it is no seat.
+// The carrier of each basic letter, 0 where it is no seat: a seat's
+// canonical decomposition is its carrier followed by one of these marks.
 const std::array<char16_t, kLastLetter - kFirstLetter + 1>& carriers()
 {
+    constexpr char16_t kMaddahAbove = 0x0653;
+    constexpr char16_t kHamzaAbove = 0x0654;
+    constexpr char16_t kHamzaBelow = 0x0655;
     static const auto table = [] {
         std::array<char16_t, kLastLetter - kFirstLetter + 1> t{};
         for (char16_t u = kFirstLetter; u <= kLastLetter; ++u) {
@@ -132,10 +129,10 @@ const std::array<char16_t, kLastLetter - kFirstLetter + 1>& carriers()
 // The folded form of a unit, 0 when it does not fold.
 char16_t foldedOf(char16_t u)
 {
-    if (u == kTaMarbuta)
+    if (u == 0x0629) // ة
         return kHeh;
-    if (u == kAlefMaqsura)
-        return kYa;
+    if (u == 0x0649) // ى
+        return 0x064A;
     return u == alefWasla || isHamzaAlef(u) ? kAlef : 0;
 }
 
@@ -417,8 +414,8 @@ inline bool plainBlock(Writer& w, qsizetype i)
     __m128i r = fold(v, 0x0622, alefV); // آ
     r = fold(r, 0x0623, alefV);         // أ
     r = fold(r, 0x0625, alefV);         // إ
-    r = fold(r, kTaMarbuta, _mm_set1_epi16(short(kHeh)));
-    r = fold(r, kAlefMaqsura, _mm_set1_epi16(short(kYa)));
+    r = fold(r, 0x0629, _mm_set1_epi16(short(kHeh))); // ة
+    r = fold(r, 0x0649, _mm_set1_epi16(short(0x064A))); // ى
     _mm_storeu_si128(reinterpret_cast<__m128i*>(w.out + w.len), r);
     w.len += 8;
     w.atSeparator = spaces >> 15;
@@ -456,12 +453,11 @@ inline unsigned laneBits(__m128i v, char16_t value)
 // Eight units of any kind but surrogates, by their actions: a letter is
 // kept, a drop vanishes, and a separator is kept when the last unit before
 // it that is not dropped is no separator. Portable: the units are kept one
-// by one.
-inline void mixedBlock(Writer& w, __m128i av)
+// by one. `drops` has a bit for each dropped unit.
+inline void mixedBlock(Writer& w, __m128i av, unsigned drops)
 {
     alignas(16) char16_t a[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(a), av);
-    const unsigned drops = laneBits(av, kDropUnit);
     const unsigned seps = laneBits(av, kSpace);
     const unsigned letters = ~(drops | seps) & 0xFFu;
     // Bit k: the last unit before k that is not dropped is a separator (or,
@@ -484,9 +480,14 @@ inline void mixedBlock(Writer& w, __m128i av)
     w.atSeparator = written ? lastIsSep : w.atSeparator;
 }
 
-// Portable blocks: plain runs stored as they are, other blocks kept unit by
-// unit through the table. Returns where the blocks stopped.
-qsizetype portableBlocks(Writer& writer)
+// The text eight units at a time: plain runs stored as they are, blocks
+// with a surrogate unit by unit, and every other block by `keepMixed` (one
+// of the two ways of keeping its units) from its actions and the bits of its
+// dropped units. Returns where the blocks stopped. Always inlined: the SSSE3
+// caller can then inline its step, which a function built for the plain
+// target may not.
+template <void (*keepMixed)(Writer&, __m128i, unsigned)>
+__attribute__((always_inline)) inline qsizetype blocks(Writer& writer)
 {
     // A local copy keeps the state in registers: the caller's writer is
     // in memory that every store to the output might alias.
@@ -507,12 +508,19 @@ qsizetype portableBlocks(Writer& writer)
                 i = w.unit(i);
             continue;
         }
-        mixedBlock(w, av);
-        tryPlain = laneBits(av, kDropUnit) == 0;
+        const unsigned drops = laneBits(av, kDropUnit);
+        keepMixed(w, av, drops);
+        tryPlain = drops == 0;
         i += 8;
     }
     writer = w;
     return i;
+}
+
+// For processors without SSSE3.
+qsizetype portableBlocks(Writer& writer)
+{
+    return blocks<mixedBlock>(writer);
 }
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -567,30 +575,7 @@ __attribute__((target("ssse3"))) inline void shuffledBlock(Writer& w, __m128i av
 
 __attribute__((target("ssse3"))) qsizetype shuffledBlocks(Writer& writer)
 {
-    // A local copy keeps the state in registers: the caller's writer is
-    // in memory that every store to the output might alias.
-    Writer w = writer;
-    bool tryPlain = true;
-    qsizetype i = 0;
-    while (i + 8 <= w.n) {
-        if (tryPlain && plainBlock(w, i)) {
-            i += 8;
-            continue;
-        }
-        __m128i av;
-        if (!blockActions(w, i, av)) [[unlikely]] {
-            const qsizetype stop = i + 8;
-            while (i < stop)
-                i = w.unit(i);
-            continue;
-        }
-        const unsigned drops = laneBits(av, kDropUnit);
-        shuffledBlock(w, av, drops);
-        tryPlain = drops == 0;
-        i += 8;
-    }
-    writer = w;
-    return i;
+    return blocks<shuffledBlock>(writer);
 }
 
 bool shufflesAvailable()
