@@ -16,31 +16,6 @@ namespace {
 
 // Affixes must leave at least this much of the word.
 constexpr std::size_t kMinRest = 3;
-// ب, ك and ل open many stems, so they are taken only from longer words.
-constexpr std::size_t kMinRestAfterAmbiguous = 4;
-// Shorter stems are their own root, and no root is made shorter.
-constexpr std::size_t kRootLength = 3;
-// A normalised word shorter than this is not analysed.
-constexpr std::size_t kMinWord = 2;
-// Shortest words read as present or past tense verbs.
-constexpr std::size_t kMinPresent = 3;
-constexpr std::size_t kMinPast = 4;
-
-// Part-of-speech guesses.
-constexpr char16_t kPosNone[] = u"—";
-constexpr char16_t kPosAllah[] = u"لفظ الجلالة";
-constexpr char16_t kPosPresent[] = u"فعل (مضارع؟)";
-constexpr char16_t kPosPast[] = u"فعل (ماضٍ؟)";
-constexpr char16_t kPosDefinite[] = u"اسم (معرّف)";
-constexpr char16_t kPosPlural[] = u"اسم (جمع/تثنية)";
-constexpr char16_t kPosNoun[] = u"اسم";
-
-// Glosses of affixes missing from the gloss tables.
-constexpr char16_t kOtherPrefix[] = u"سابقة";
-constexpr char16_t kOtherSuffix[] = u"لاحقة";
-
-// The root of every form of the name of God.
-constexpr char16_t kAllahRoot[] = u"اله";
 
 struct Tables
 {
@@ -287,6 +262,8 @@ Split stripDef(const std::u32string& w)
 
 Split stripClitic(const std::u32string& w)
 {
+    // ب, ك and ل open many stems, so they are taken only from longer words.
+    constexpr std::size_t kMinRestAfterAmbiguous = 4;
     const Tables& t = tables();
     for (const auto& clitic : t.clit) {
         const std::size_t need = t.ambig.contains(clitic) ? kMinRestAfterAmbiguous : kMinRest;
@@ -307,6 +284,8 @@ Split stripSuffix(const std::u32string& w)
 
 std::u32string lightRoot(const std::u32string& stem)
 {
+    // Shorter stems are their own root, and no root is made shorter.
+    constexpr std::size_t kRootLength = 3;
     const Tables& t = tables();
     std::u32string root = stem;
     if (root.size() <= kRootLength)
@@ -333,6 +312,32 @@ std::u32string lightRoot(const std::u32string& stem)
             return root;
     }
 }
+
+namespace {
+
+// A normalised word shorter than this is not analysed.
+constexpr std::size_t kMinWord = 2;
+// Shortest words read as present or past tense verbs.
+constexpr std::size_t kMinPresent = 3;
+constexpr std::size_t kMinPast = 4;
+
+// Part-of-speech guesses.
+constexpr char16_t kPosNone[] = u"—";
+constexpr char16_t kPosAllah[] = u"لفظ الجلالة";
+constexpr char16_t kPosPresent[] = u"فعل (مضارع؟)";
+constexpr char16_t kPosPast[] = u"فعل (ماضٍ؟)";
+constexpr char16_t kPosDefinite[] = u"اسم (معرّف)";
+constexpr char16_t kPosPlural[] = u"اسم (جمع/تثنية)";
+constexpr char16_t kPosNoun[] = u"اسم";
+
+// Glosses of affixes missing from the gloss tables.
+constexpr char16_t kOtherPrefix[] = u"سابقة";
+constexpr char16_t kOtherSuffix[] = u"لاحقة";
+
+// The root of every form of the name of God.
+constexpr char16_t kAllahRoot[] = u"اله";
+
+} // namespace
 
 MorphResult analyze(const QString& original)
 {

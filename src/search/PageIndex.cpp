@@ -33,8 +33,6 @@ const QString kMarkRowsKey = QStringLiteral("page_index_mark_rows");
 // rows made outside the installer's writer drops it (triggers below), so
 // that only then are the tables read whole again.
 const QString kCheckedKey = QStringLiteral("page_index_checked");
-const QString kMsgDamaged =
-    QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
 
 // Units the tokenizer keeps as they are: a word made only of them is one
 // index term equal to itself.
@@ -770,6 +768,8 @@ bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
 
 bool distrust(const QString& dbPath)
 {
+    const QString kMsgDamaged =
+        QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
     static std::mutex lock;
     static QSet<QString> said;
     {
