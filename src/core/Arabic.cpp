@@ -99,22 +99,41 @@ QString foldRasm(const QString& text, const RasmSpans& spans)
     return out;
 }
 
-// The folded form of a unit, 0 when it does not fold.
-constexpr char16_t foldedOf(char16_t u)
+// The basic Arabic letters, ء to ي.
+constexpr char16_t kFirstLetter = 0x0621;
+constexpr char16_t kLastLetter = 0x064A;
+
+// The carrier of each basic letter, 0 where it is no seat: a seat's
+// canonical decomposition is its carrier followed by one of these marks.
+const std::array<char16_t, kLastLetter - kFirstLetter + 1>& carriers()
 {
-    switch (u) {
-    case 0x0622: // آ
-    case 0x0623: // أ
-    case 0x0625: // إ
-    case 0x0671: // ٱ
-        return kAlef;
-    case 0x0629: // ة
+    constexpr char16_t kMaddahAbove = 0x0653;
+    constexpr char16_t kHamzaAbove = 0x0654;
+    constexpr char16_t kHamzaBelow = 0x0655;
+    static const auto table = [] {
+        std::array<char16_t, kLastLetter - kFirstLetter + 1> t{};
+        for (char16_t u = kFirstLetter; u <= kLastLetter; ++u) {
+            const QChar letter(u);
+            const QString parts = letter.decomposition();
+            if (letter.decompositionTag() != QChar::Canonical || parts.size() != 2)
+                continue;
+            const char16_t mark = parts[1].unicode();
+            if (mark == kMaddahAbove || mark == kHamzaAbove || mark == kHamzaBelow)
+                t[u - kFirstLetter] = parts[0].unicode();
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The folded form of a unit, 0 when it does not fold.
+char16_t foldedOf(char16_t u)
+{
+    if (u == 0x0629) // ة
         return kHeh;
-    case 0x0649: // ى
-        return char16_t(0x064A);
-    default:
-        return 0;
-    }
+    if (u == 0x0649) // ى
+        return 0x064A;
+    return u == alefWasla || isHamzaAlef(u) ? kAlef : 0;
 }
 
 } // namespace
@@ -151,6 +170,16 @@ std::optional<char16_t> mapped(char16_t u)
 {
     const char16_t folded = foldedOf(u);
     return folded ? std::optional<char16_t>(folded) : std::nullopt;
+}
+
+char16_t hamzaCarrier(char32_t c)
+{
+    return c >= kFirstLetter && c <= kLastLetter ? carriers()[c - kFirstLetter] : 0;
+}
+
+bool isHamzaAlef(char32_t c)
+{
+    return hamzaCarrier(c) == kAlef;
 }
 
 bool isAlnumScalar(char32_t c)
@@ -356,15 +385,16 @@ struct Writer {
 #if defined(__SSE2__)
 // Whether the eight units at `in` are plain text: Arabic letters of
 // U+0621..U+064A other than tatweel, and single spaces (none after a
-// separator). When they are, their normal form (the alef forms, ta marbuta and
-// alef maqsura folded) is stored at `out` and the writer moves on.
+// separator). When they are, their normal form is stored at `out` and the
+// writer moves on.
 inline bool plainBlock(Writer& w, qsizetype i)
 {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.in + i));
     const __m128i isSpace = _mm_cmpeq_epi16(v, _mm_set1_epi16(short(kSpace)));
     // v - U+0621 <= 0x29, unsigned: saturating subtraction leaves zero.
-    const __m128i offset = _mm_sub_epi16(v, _mm_set1_epi16(short(0x0621)));
-    const __m128i inRange = _mm_cmpeq_epi16(_mm_subs_epu16(offset, _mm_set1_epi16(0x29)), _mm_setzero_si128());
+    const __m128i offset = _mm_sub_epi16(v, _mm_set1_epi16(short(kFirstLetter)));
+    const __m128i inRange = _mm_cmpeq_epi16(
+        _mm_subs_epu16(offset, _mm_set1_epi16(short(kLastLetter - kFirstLetter))), _mm_setzero_si128());
     const __m128i letter = _mm_andnot_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(short(kTatweel))), inRange);
     const unsigned spaces = unsigned(_mm_movemask_epi8(isSpace));
     const unsigned plain = unsigned(_mm_movemask_epi8(_mm_or_si128(letter, isSpace)));
@@ -373,16 +403,19 @@ inline bool plainBlock(Writer& w, qsizetype i)
     if (plain != 0xFFFFu || doubled)
         return false;
 
+    // The letters that `foldedOf` folds in this range, written out: folds
+    // read from the unit table at run time cost the benchmark 2%. The test
+    // of the fast paths holds every unit in a block to the unit rule.
     const auto fold = [](__m128i x, char16_t from, __m128i to) {
         const __m128i m = _mm_cmpeq_epi16(x, _mm_set1_epi16(short(from)));
         return _mm_or_si128(_mm_andnot_si128(m, x), _mm_and_si128(m, to));
     };
     const __m128i alefV = _mm_set1_epi16(short(kAlef));
-    __m128i r = fold(v, 0x0622, alefV);
-    r = fold(r, 0x0623, alefV);
-    r = fold(r, 0x0625, alefV);
-    r = fold(r, 0x0629, _mm_set1_epi16(short(kHeh)));
-    r = fold(r, 0x0649, _mm_set1_epi16(short(0x064A)));
+    __m128i r = fold(v, 0x0622, alefV); // آ
+    r = fold(r, 0x0623, alefV);         // أ
+    r = fold(r, 0x0625, alefV);         // إ
+    r = fold(r, 0x0629, _mm_set1_epi16(short(kHeh))); // ة
+    r = fold(r, 0x0649, _mm_set1_epi16(short(0x064A))); // ى
     _mm_storeu_si128(reinterpret_cast<__m128i*>(w.out + w.len), r);
     w.len += 8;
     w.atSeparator = spaces >> 15;
@@ -420,12 +453,11 @@ inline unsigned laneBits(__m128i v, char16_t value)
 // Eight units of any kind but surrogates, by their actions: a letter is
 // kept, a drop vanishes, and a separator is kept when the last unit before
 // it that is not dropped is no separator. Portable: the units are kept one
-// by one.
-inline void mixedBlock(Writer& w, __m128i av)
+// by one. `drops` has a bit for each dropped unit.
+inline void mixedBlock(Writer& w, __m128i av, unsigned drops)
 {
     alignas(16) char16_t a[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(a), av);
-    const unsigned drops = laneBits(av, kDropUnit);
     const unsigned seps = laneBits(av, kSpace);
     const unsigned letters = ~(drops | seps) & 0xFFu;
     // Bit k: the last unit before k that is not dropped is a separator (or,
@@ -448,9 +480,14 @@ inline void mixedBlock(Writer& w, __m128i av)
     w.atSeparator = written ? lastIsSep : w.atSeparator;
 }
 
-// Portable blocks: plain runs stored as they are, other blocks kept unit by
-// unit through the table. Returns where the blocks stopped.
-qsizetype portableBlocks(Writer& writer)
+// The text eight units at a time: plain runs stored as they are, blocks
+// with a surrogate unit by unit, and every other block by `keepMixed` (one
+// of the two ways of keeping its units) from its actions and the bits of its
+// dropped units. Returns where the blocks stopped. Always inlined: the SSSE3
+// caller can then inline its step, which a function built for the plain
+// target may not.
+template <void (*keepMixed)(Writer&, __m128i, unsigned)>
+__attribute__((always_inline)) inline qsizetype blocks(Writer& writer)
 {
     // A local copy keeps the state in registers: the caller's writer is
     // in memory that every store to the output might alias.
@@ -471,12 +508,19 @@ qsizetype portableBlocks(Writer& writer)
                 i = w.unit(i);
             continue;
         }
-        mixedBlock(w, av);
-        tryPlain = laneBits(av, kDropUnit) == 0;
+        const unsigned drops = laneBits(av, kDropUnit);
+        keepMixed(w, av, drops);
+        tryPlain = drops == 0;
         i += 8;
     }
     writer = w;
     return i;
+}
+
+// For processors without SSSE3.
+qsizetype portableBlocks(Writer& writer)
+{
+    return blocks<mixedBlock>(writer);
 }
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -531,30 +575,7 @@ __attribute__((target("ssse3"))) inline void shuffledBlock(Writer& w, __m128i av
 
 __attribute__((target("ssse3"))) qsizetype shuffledBlocks(Writer& writer)
 {
-    // A local copy keeps the state in registers: the caller's writer is
-    // in memory that every store to the output might alias.
-    Writer w = writer;
-    bool tryPlain = true;
-    qsizetype i = 0;
-    while (i + 8 <= w.n) {
-        if (tryPlain && plainBlock(w, i)) {
-            i += 8;
-            continue;
-        }
-        __m128i av;
-        if (!blockActions(w, i, av)) [[unlikely]] {
-            const qsizetype stop = i + 8;
-            while (i < stop)
-                i = w.unit(i);
-            continue;
-        }
-        const unsigned drops = laneBits(av, kDropUnit);
-        shuffledBlock(w, av, drops);
-        tryPlain = drops == 0;
-        i += 8;
-    }
-    writer = w;
-    return i;
+    return blocks<shuffledBlock>(writer);
 }
 
 bool shufflesAvailable()

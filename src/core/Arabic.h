@@ -80,6 +80,16 @@ bool isMark(char16_t u);
 // The folded replacement of an alef form, ة or ى; nothing for any other unit.
 std::optional<char16_t> mapped(char16_t u);
 
+// Hamza seats. The letter under the hamza or madda of آ أ إ ؤ ئ (ا ا ا و ي),
+// read once from Unicode's canonical decompositions of the Arabic letters;
+// 0 for every other code point.
+char16_t hamzaCarrier(char32_t c);
+// آ أ إ: an alef carrying hamza or madda.
+bool isHamzaAlef(char32_t c);
+// ٱ, the alef of liaison: Unicode gives it no decomposition, so it is no
+// hamza seat, yet every fold writes it as a plain alef.
+inline constexpr char16_t alefWasla = 0x0671;
+
 // Whether a code point counts as a letter or digit: assigned in Unicode 13.0
 // or earlier, and a letter (Lu Ll Lt Lm Lo), a number (Nd Nl No) or a code
 // point with a numeric type.

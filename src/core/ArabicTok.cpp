@@ -9,15 +9,7 @@ namespace {
 
 constexpr char16_t kStar = u'*';
 constexpr char16_t kQuestion = u'?';
-constexpr char16_t kArabicQuestion = 0x061F;
 constexpr char16_t kAlefUnit = 0x0627;
-constexpr char16_t kLamUnit = 0x0644;
-constexpr char16_t kHehUnit = 0x0647;
-constexpr char16_t kTatweelUnit = 0x0640;
-
-// How many leading page letters `rawOK` may skip (conjunctions, prepositions,
-// the article), plus one for the unshifted start.
-constexpr qsizetype kRawOffsets = 5;
 
 const std::shared_ptr<const FormSet>& noForms()
 {
@@ -267,6 +259,7 @@ QString marksOf(const RichLetter& letter)
 // carrying their written alef form and marks.
 QList<RichWord> richWords(const QString& s)
 {
+    constexpr char16_t kTatweelUnit = 0x0640;
     const auto& alnum = alnumTable();
     QList<RichWord> out;
     QList<RichLetter> letters;
@@ -300,27 +293,13 @@ QList<RichWord> richWords(const QString& s)
                 addMark(letters.last(), u);
             continue;
         }
-        switch (u) {
-        case 0x0622:
-        case 0x0623:
-        case 0x0625:
-            letters.append({kAlefUnit, u, 0, 0});
-            continue;
-        case 0x0671:
-        case kAlefUnit:
-            letters.append({kAlefUnit, kAlefUnit, 0, 0});
-            continue;
-        case 0x0629:
-            letters.append({kHehUnit, 0, 0, 0});
-            continue;
-        case 0x0649:
-            letters.append({char16_t(0x064A), 0, 0, 0});
-            continue;
-        default:
-            break;
-        }
-        if (alnum[u])
-            letters.append({u, 0, 0, 0});
+        const std::optional<char16_t> folded = mapped(u);
+        const char16_t norm = folded.value_or(u);
+        // An alef keeps its written form; the alef of liaison counts as plain.
+        if (norm == kAlefUnit)
+            letters.append({kAlefUnit, isHamzaAlef(u) ? u : kAlefUnit, 0, 0});
+        else if (folded || alnum[u])
+            letters.append({norm, 0, 0, 0});
         else
             endWord();
     }
@@ -330,6 +309,7 @@ QList<RichWord> richWords(const QString& s)
 
 QueryWords queryWords(const QString& q, bool rich)
 {
+    constexpr char16_t kArabicQuestion = 0x061F;
     QueryWords result;
     QList<RichWord> richForms;
     if (!q.contains(kStar) && !q.contains(kQuestion) && !q.contains(QChar(kArabicQuestion))) {
@@ -374,6 +354,10 @@ QueryWords queryWords(const QString& q, bool rich)
 // marks asked for must be written on the page.
 bool rawOK(const QList<RichLetter>& q, const QList<RichLetter>& w, bool hamza, bool marks)
 {
+    constexpr char16_t kLamUnit = 0x0644;
+    // How many leading page letters may be skipped (conjunctions,
+    // prepositions, the article), plus one for the unshifted start.
+    constexpr qsizetype kRawOffsets = 5;
     if (w.isEmpty())
         return false;
     QList<QList<RichLetter>> variants{q};

@@ -149,19 +149,13 @@ bool isOneOf(const QString& word, std::initializer_list<const char16_t*> list)
     return false;
 }
 
-// A word with its hamza seats, final ya and ta marbuta folded, for the word
-// lists below: texts spell them either way.
+// A word with its alef forms, final ya and ta marbuta folded as the normal
+// form folds them, for the word lists below: texts spell them either way.
 QString fold(const QString& word)
 {
     QString out = word;
-    for (QChar& c : out) {
-        switch (c.unicode()) {
-        case 0x0623: case 0x0625: case 0x0622: case 0x0671: c = QChar(0x0627); break;
-        case 0x0649: c = QChar(0x064A); break;
-        case 0x0629: c = QChar(0x0647); break;
-        default: break;
-        }
-    }
+    for (QChar& c : out)
+        c = QChar(Arabic::mapped(c.unicode()).value_or(c.unicode()));
     return out;
 }
 

@@ -1,5 +1,6 @@
 #include "scholar/Morph.h"
 
+#include "core/Arabic.h"
 #include "core/Py.h"
 
 #include <algorithm>
@@ -15,31 +16,6 @@ namespace {
 
 // Affixes must leave at least this much of the word.
 constexpr std::size_t kMinRest = 3;
-// ب, ك and ل open many stems, so they are taken only from longer words.
-constexpr std::size_t kMinRestAfterAmbiguous = 4;
-// Shorter stems are their own root, and no root is made shorter.
-constexpr std::size_t kRootLength = 3;
-// A normalised word shorter than this is not analysed.
-constexpr std::size_t kMinWord = 2;
-// Shortest words read as present or past tense verbs.
-constexpr std::size_t kMinPresent = 3;
-constexpr std::size_t kMinPast = 4;
-
-// Part-of-speech guesses.
-constexpr char16_t kPosNone[] = u"—";
-constexpr char16_t kPosAllah[] = u"لفظ الجلالة";
-constexpr char16_t kPosPresent[] = u"فعل (مضارع؟)";
-constexpr char16_t kPosPast[] = u"فعل (ماضٍ؟)";
-constexpr char16_t kPosDefinite[] = u"اسم (معرّف)";
-constexpr char16_t kPosPlural[] = u"اسم (جمع/تثنية)";
-constexpr char16_t kPosNoun[] = u"اسم";
-
-// Glosses of affixes missing from the gloss tables.
-constexpr char16_t kOtherPrefix[] = u"سابقة";
-constexpr char16_t kOtherSuffix[] = u"لاحقة";
-
-// The root of every form of the name of God.
-constexpr char16_t kAllahRoot[] = u"اله";
 
 struct Tables
 {
@@ -138,22 +114,8 @@ std::u32string normalizedLetters(const QString& word)
     for (char32_t c : Py::scalars(word)) {
         if (notALetter(c) || c == 0x0621)
             continue;
-        switch (c) {
-        case 0x0623:
-        case 0x0625:
-        case 0x0622:
-        case 0x0671:
-            out.push_back(0x0627);
-            break;
-        case 0x0624:
-            out.push_back(0x0648);
-            break;
-        case 0x0626:
-            out.push_back(0x064A);
-            break;
-        default:
-            out.push_back(c);
-        }
+        const char16_t carrier = Arabic::hamzaCarrier(c);
+        out.push_back(carrier ? carrier : c == Arabic::alefWasla ? U'ا' : c);
     }
     return out;
 }
@@ -170,8 +132,7 @@ std::u32string radicalLetters(const QString& word)
     for (char32_t c : Py::scalars(word)) {
         if (notALetter(c) || c == 0x0621)
             continue;
-        const bool seat = c == 0x0623 || c == 0x0625 || c == 0x0622 || c == 0x0624 || c == 0x0626;
-        out.push_back(seat ? kHamzaRadical : c == 0x0671 ? U'ا' : c);
+        out.push_back(Arabic::hamzaCarrier(c) ? kHamzaRadical : c == Arabic::alefWasla ? U'ا' : c);
     }
     return out;
 }
@@ -301,6 +262,8 @@ Split stripDef(const std::u32string& w)
 
 Split stripClitic(const std::u32string& w)
 {
+    // ب, ك and ل open many stems, so they are taken only from longer words.
+    constexpr std::size_t kMinRestAfterAmbiguous = 4;
     const Tables& t = tables();
     for (const auto& clitic : t.clit) {
         const std::size_t need = t.ambig.contains(clitic) ? kMinRestAfterAmbiguous : kMinRest;
@@ -321,6 +284,8 @@ Split stripSuffix(const std::u32string& w)
 
 std::u32string lightRoot(const std::u32string& stem)
 {
+    // Shorter stems are their own root, and no root is made shorter.
+    constexpr std::size_t kRootLength = 3;
     const Tables& t = tables();
     std::u32string root = stem;
     if (root.size() <= kRootLength)
@@ -347,6 +312,32 @@ std::u32string lightRoot(const std::u32string& stem)
             return root;
     }
 }
+
+namespace {
+
+// A normalised word shorter than this is not analysed.
+constexpr std::size_t kMinWord = 2;
+// Shortest words read as present or past tense verbs.
+constexpr std::size_t kMinPresent = 3;
+constexpr std::size_t kMinPast = 4;
+
+// Part-of-speech guesses.
+constexpr char16_t kPosNone[] = u"—";
+constexpr char16_t kPosAllah[] = u"لفظ الجلالة";
+constexpr char16_t kPosPresent[] = u"فعل (مضارع؟)";
+constexpr char16_t kPosPast[] = u"فعل (ماضٍ؟)";
+constexpr char16_t kPosDefinite[] = u"اسم (معرّف)";
+constexpr char16_t kPosPlural[] = u"اسم (جمع/تثنية)";
+constexpr char16_t kPosNoun[] = u"اسم";
+
+// Glosses of affixes missing from the gloss tables.
+constexpr char16_t kOtherPrefix[] = u"سابقة";
+constexpr char16_t kOtherSuffix[] = u"لاحقة";
+
+// The root of every form of the name of God.
+constexpr char16_t kAllahRoot[] = u"اله";
+
+} // namespace
 
 MorphResult analyze(const QString& original)
 {

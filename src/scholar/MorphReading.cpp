@@ -302,7 +302,7 @@ std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& 
         case U'آ':
             out += {kHamza, U'ا'};
             break;
-        case U'\u0671':
+        case Arabic::alefWasla:
             out.push_back(U'ا');
             break;
         default:

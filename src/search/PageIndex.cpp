@@ -1,5 +1,6 @@
 #include "search/PageIndex.h"
 
+#include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Numbers.h"
 #include "core/SQLiteDB.h"
@@ -32,13 +33,6 @@ const QString kMarkRowsKey = QStringLiteral("page_index_mark_rows");
 // rows made outside the installer's writer drops it (triggers below), so
 // that only then are the tables read whole again.
 const QString kCheckedKey = QStringLiteral("page_index_checked");
-const QString kMsgDamaged =
-    QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
-
-bool isWrittenAlef(char16_t u)
-{
-    return u == 0x0622 || u == 0x0623 || u == 0x0625;
-}
 
 // Units the tokenizer keeps as they are: a word made only of them is one
 // index term equal to itself.
@@ -68,11 +62,11 @@ QStringList termsOf(const QString& word)
 QString folded(const QString& form)
 {
     // Most words hold no written alef: they fold without a copy.
-    if (std::none_of(form.begin(), form.end(), [](QChar c) { return isWrittenAlef(c.unicode()); }))
+    if (std::none_of(form.begin(), form.end(), [](QChar c) { return Arabic::isHamzaAlef(c.unicode()); }))
         return Arabic::rasmWord(form);
     QString w = form;
     for (QChar& c : w)
-        if (isWrittenAlef(c.unicode()))
+        if (Arabic::isHamzaAlef(c.unicode()))
             c = QChar(kAlef);
     return Arabic::rasmWord(w);
 }
@@ -335,7 +329,7 @@ QString formsOf(const QString& text)
     for (qsizetype k = 0; k < out.size(); ++k)
         if (out[k].unicode() == kAlef) {
             const char16_t written = idx.origin[idx.map[k]].unicode();
-            if (isWrittenAlef(written))
+            if (Arabic::isHamzaAlef(written))
                 out[k] = QChar(written);
         }
     while (out.endsWith(u' '))
@@ -361,7 +355,7 @@ namespace {
 // A letter of a form, with its written alef form.
 Arabic::RichLetter letterOf(char16_t u)
 {
-    if (isWrittenAlef(u) || u == kAlef)
+    if (Arabic::isHamzaAlef(u) || u == kAlef)
         return {kAlef, u, 0, 0};
     return {u, 0, 0, 0};
 }
@@ -774,6 +768,8 @@ bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
 
 bool distrust(const QString& dbPath)
 {
+    const QString kMsgDamaged =
+        QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
     static std::mutex lock;
     static QSet<QString> said;
     {

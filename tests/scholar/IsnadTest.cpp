@@ -349,7 +349,9 @@ TEST(IsnadText, aNarratorIsFiledUnderOneFormWhateverHisCase)
         {u"جابرا الأنصاري", u"جابر الأنصاري"},
         // Names whose alif is their own, a pronoun's alif, and «أبي» alone (my father).
         {u"زكريا", u"زكريا"},           {u"عطا بن يسار", u"عطا بن يسار"},     {u"أباها سعيد بن زيد", u"أباها سعيد بن زيد"},
-        {u"أبي", u"أبي"},               {u"الرضا", u"الرضا"}};
+        {u"أبي", u"أبي"},               {u"الرضا", u"الرضا"},
+        // The alef of liaison is an alef; ابنة is a lineage word, as ابنه is.
+        {u"ٱبا هريرة", u"ٱبو هريرة"},   {u"أسما ابنة أبي بكر", u"أسما ابنة أبي بكر"}};
     for (const auto& [asWritten, filed] : cases)
         EXPECT_EQ(Isnad::filedName(u(asWritten)), u(filed)) << qPrintable(u(asWritten));
 }

@@ -142,6 +142,8 @@ TEST(MorphAnalyze, hamzaSeatsAreFoldedBeforeAnyTest)
     EXPECT_EQ(Morph::analyze(u(u"مؤمنون")).norm, u(u"مومنون"));
     EXPECT_EQ(Morph::analyze(u(u"سائل")).norm, u(u"سايل"));
     EXPECT_EQ(Morph::analyze(u(u"سماء")).norm, u(u"سما"));
+    EXPECT_EQ(Morph::analyze(u(u"آمن")).norm, u(u"امن"));
+    EXPECT_EQ(Morph::analyze(u(u"ٱستغفر")).norm, u(u"استغفر"));
     // ى and ة are kept.
     EXPECT_EQ(Morph::analyze(u(u"مصطفى")).norm, u(u"مصطفى"));
     EXPECT_EQ(Morph::analyze(u(u"مدرسة")).suffix, part(u"ة", u"تاء التأنيث"));
@@ -380,6 +382,12 @@ TEST(MorphAnalyze, theQuransScriptAndHamzaSeatsAreReadLikeThePlainText)
     static const QRegularExpression letters(QStringLiteral("^[\\x{0621}-\\x{064A}]+$"));
     for (const char16_t* word : {u"يَـٰمُوسَىٰٓ", u"سَكِينَتَهُۥ", u"إِسْرَٰٓءِيلَ", u"خَطِيٓـَٔتُهُۥ", u"تَا۟يْـَٔسُوا۟"})
         EXPECT_TRUE(letters.match(Morph::analyze(u(word)).root).hasMatch())
+            << qPrintable(u(word)) << " → " << qPrintable(Morph::analyze(u(word)).root);
+    // A root writes its hamza as ا whatever seat carries it in the word, in
+    // words no pattern reads as well.
+    static const QRegularExpression seats(QStringLiteral("[\\x{0622}-\\x{0626}]"));
+    for (const char16_t* word : {u"إسرائيل", u"ميكائيل", u"جبرائيل"})
+        EXPECT_FALSE(seats.match(Morph::analyze(u(word)).root).hasMatch())
             << qPrintable(u(word)) << " → " << qPrintable(Morph::analyze(u(word)).root);
     // Anything but Arabic has no reading.
     EXPECT_FALSE(Morph::reading(QStringLiteral("abc")));

@@ -341,6 +341,8 @@ QList<IndexCase> indexCases()
         {"main text only", asked({"حدثنا"}, [](SearchQuery& q) { q.inHawashi = false; }), true},
         {"footnotes only", asked({"حدثنا"}, [](SearchQuery& q) { q.inMatn = false; }), true},
         {"footnotes phrase", asked({"أبي هريرة"}, [](SearchQuery& q) { q.inMatn = false; }), true},
+        {"hamza madda", asked({"آخر"}, [](SearchQuery& q) { q.hamza = true; }), true},
+        {"hamza below", asked({"إلى"}, [](SearchQuery& q) { q.hamza = true; }), true},
         {"main text wildcard", asked({"*ثنا"}, [](SearchQuery& q) { q.inHawashi = false; }), true},
         {"main text near", asked(pair, [](SearchQuery& q) { q.near = true; q.inHawashi = false; }), true},
         {"hamza phrase", asked({"أبي هريرة"}, [](SearchQuery& q) { q.hamza = true; }), true},
