@@ -43,29 +43,10 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
-constexpr char kOpenFailedText[] = "تعذّر فتح ملفّ قاعدة المكتبة الذي وُجد:";
-constexpr char kChosenFailedText[] = "تعذّر فتح الملفّ المختار قاعدةً للمكتبة:";
-constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
 constexpr char kIconSwitch[] = "--icon";
 constexpr char kSnapshotSwitch[] = "--snapshot";
-constexpr char kSnapDump[] = "SNAP_DUMP";
 constexpr char kLanguagesKey[] = "AppleLanguages";
-constexpr char kAutosaveTest[] = "QUORVEL_AUTOSAVE_TEST";
-// The autosave check opens this book at one page and moves to another shortly after.
-constexpr std::int64_t kAutosaveTestBook = 479;
-constexpr std::int64_t kAutosaveTestFirstSeq = 17;
-constexpr std::int64_t kAutosaveTestNextSeq = 23;
-constexpr int kAutosaveTestDelayMs = 500;
-constexpr double kAutosaveTestFraction = 0.5;
-constexpr double kUiFontSize = 13;
-constexpr int kWindowIconPixels = 256;
-// The status of a launch that could not open any library.
-constexpr int kNoLibraryStatus = 1;
-// The status of an icon run that left some images unwritten.
-constexpr int kIconFailedStatus = 1;
 
-constexpr char kUserDataTitle[] = "لن تُحفظ بياناتك";
 constexpr char kUserDataDamaged[] =
     "ملفّ بيانات المستخدم ليس قاعدة بيانات سليمة: لن تظهر الملاحظات والعلامات والجلسات المحفوظة فيه، ولن يُحفظ جديدها.";
 constexpr char kUserDataReadOnly[] =
@@ -73,9 +54,6 @@ constexpr char kUserDataReadOnly[] =
 constexpr char kUserDataFull[] =
     "لا مساحة كافية على القرص لبيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات حتى تُفرَّغ مساحة.";
 constexpr char kUserDataFailed[] = "تعذّرت الكتابة في ملفّ بيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات.";
-constexpr char kPreferencesTitle[] = "لم تُحفظ التفضيلات";
-constexpr char kPreferencesText[] =
-    "تعذّر حفظ ملفّ التفضيلات، فبقي على ما كان، وتبقى التغييرات حتى إغلاق البرنامج فقط:";
 
 // What the user is told of a user database that cannot keep their data.
 QString userDataFaultText(const SQLFailure& fault, const QString& path)
@@ -110,6 +88,7 @@ std::optional<QString> operandOf(const QStringList& arguments, const char* name)
 
 int AppDelegate::run(int argc, char** argv, Harness harness)
 {
+    constexpr int kWindowIconPixels = 256;
     // Writing the icon set needs no screen: without one, draw offscreen.
     const char* const* icon = std::find_if(argv, argv + argc, [](const char* a) { return qstrcmp(a, kIconSwitch) == 0; });
     const bool iconOnly = icon + 1 < argv + argc;
@@ -132,6 +111,7 @@ int AppDelegate::run(int argc, char** argv, Harness harness)
 
 void AppDelegate::prepareApplication()
 {
+    constexpr double kUiFontSize = 13;
     // Test fixtures call this before every test; the application is prepared
     // once, or the appearance would be connected to the notices again each time.
     static const QCoreApplication* prepared = nullptr;
@@ -183,6 +163,40 @@ MainWindowController* AppDelegate::mainWC() const
 {
     return mainWC_;
 }
+
+namespace {
+
+constexpr char kSnapDump[] = "SNAP_DUMP";
+constexpr char kAutosaveTest[] = "QUORVEL_AUTOSAVE_TEST";
+// The status of a launch that could not open any library.
+constexpr int kNoLibraryStatus = 1;
+// The status of an icon run that left some images unwritten.
+constexpr int kIconFailedStatus = 1;
+
+// A scripted run that leaves an autosave behind; none of the normal start's
+// restore, checks or activation.
+void startAutosaveTest(MainWindowController* mainWC)
+{
+    // The book opens at one page and moves to another shortly after.
+    constexpr std::int64_t kAutosaveTestBook = 479;
+    constexpr std::int64_t kAutosaveTestFirstSeq = 17;
+    constexpr std::int64_t kAutosaveTestNextSeq = 23;
+    constexpr int kAutosaveTestDelayMs = 500;
+    constexpr double kAutosaveTestFraction = 0.5;
+    mainWC->show();
+    mainWC->openBook(kAutosaveTestBook, kAutosaveTestFirstSeq);
+    QPointer<MainWindowController> main = mainWC;
+    QTimer::singleShot(kAutosaveTestDelayMs, mainWC, [main] {
+        if (!main || main->active() < 0)
+            return;
+        if (ReaderView* reader = main->tabs().at(main->active())->reader()) {
+            reader->go(kAutosaveTestNextSeq);
+            reader->setScrollFraction(kAutosaveTestFraction);
+        }
+    });
+}
+
+} // namespace
 
 AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
 {
@@ -244,20 +258,8 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         return Outcome::Exit;
     }
 
-    // A scripted run that leaves an autosave behind; none of the normal
-    // start's restore, checks or activation.
     if (environment_.contains(QString::fromLatin1(kAutosaveTest))) {
-        mainWC_->show();
-        mainWC_->openBook(kAutosaveTestBook, kAutosaveTestFirstSeq);
-        QPointer<MainWindowController> main = mainWC_;
-        QTimer::singleShot(kAutosaveTestDelayMs, mainWC_, [main] {
-            if (!main || main->active() < 0)
-                return;
-            if (ReaderView* reader = main->tabs().at(main->active())->reader()) {
-                reader->go(kAutosaveTestNextSeq);
-                reader->setScrollFraction(kAutosaveTestFraction);
-            }
-        });
+        startAutosaveTest(mainWC_);
         return Outcome::Running;
     }
 
@@ -292,6 +294,14 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         DownloadsWindowController::show();
     return Outcome::Running;
 }
+
+namespace {
+
+constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
+constexpr char kOpenFailedText[] = "تعذّر فتح ملفّ قاعدة المكتبة الذي وُجد:";
+constexpr char kChosenFailedText[] = "تعذّر فتح الملفّ المختار قاعدةً للمكتبة:";
+
+} // namespace
 
 bool AppDelegate::openLibrary()
 {
@@ -333,6 +343,7 @@ bool AppDelegate::openLibrary()
 
 void AppDelegate::tellUserDataFault()
 {
+    constexpr char kUserDataTitle[] = "لن تُحفظ بياناتك";
     const std::shared_ptr<Library> lib = Library::shared();
     if (userDataFaultTold_ || !lib)
         return;
@@ -345,6 +356,9 @@ void AppDelegate::tellUserDataFault()
 
 void AppDelegate::tellPreferencesFault()
 {
+    constexpr char kPreferencesTitle[] = "لم تُحفظ التفضيلات";
+    constexpr char kPreferencesText[] =
+        "تعذّر حفظ ملفّ التفضيلات، فبقي على ما كان، وتبقى التغييرات حتى إغلاق البرنامج فقط:";
     const Preferences& preferences = Preferences::standard();
     const std::optional<QString> fault = preferences.saveFault();
     if (!fault || !mainWC_)
@@ -357,6 +371,7 @@ void AppDelegate::tellPreferencesFault()
 
 std::optional<QString> AppDelegate::askForDatabase()
 {
+    constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
     std::optional<QString> path = Dialogs::openFile(QString::fromUtf8(kChooseDatabase));
     if (!path || path->isEmpty())
         return std::nullopt;
