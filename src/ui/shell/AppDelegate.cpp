@@ -74,6 +74,18 @@ QString listText(const QStringList& items)
     return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
+constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
+constexpr char kOpenFailedText[] = "تعذّر فتح ملفّ قاعدة المكتبة الذي وُجد:";
+constexpr char kChosenFailedText[] = "تعذّر فتح الملفّ المختار قاعدةً للمكتبة:";
+
+// A library database that did not open: the alert names the very file that
+// failed, as chosen or as found.
+void alertOpenFailure(const QString& failed, bool chosen)
+{
+    Dialogs::alert(QString::fromUtf8(kOpenFailedTitle),
+                   QString::fromUtf8(chosen ? kChosenFailedText : kOpenFailedText) + QLatin1Char('\n') + failed);
+}
+
 // The argument that follows the first occurrence of a switch; nothing when the
 // switch is absent or last.
 std::optional<QString> operandOf(const QStringList& arguments, const char* name)
@@ -295,14 +307,6 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
     return Outcome::Running;
 }
 
-namespace {
-
-constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
-constexpr char kOpenFailedText[] = "تعذّر فتح ملفّ قاعدة المكتبة الذي وُجد:";
-constexpr char kChosenFailedText[] = "تعذّر فتح الملفّ المختار قاعدةً للمكتبة:";
-
-} // namespace
-
 bool AppDelegate::openLibrary()
 {
     bool asked = false;
@@ -312,13 +316,8 @@ bool AppDelegate::openLibrary()
         asked = true;
     }
     std::shared_ptr<Library> lib = path ? Library::open(*path) : nullptr;
-    // Each alert names the very file that failed, as chosen or as found.
-    const auto alertFailure = [](const QString& failed, bool chosen) {
-        Dialogs::alert(QString::fromUtf8(kOpenFailedTitle),
-                       QString::fromUtf8(chosen ? kChosenFailedText : kOpenFailedText) + QLatin1Char('\n') + failed);
-    };
     if (!lib) {
-        alertFailure(path.value_or(Library::supportDir() + QLatin1String(Library::masterFileName)), asked && path);
+        alertOpenFailure(path.value_or(Library::supportDir() + QLatin1String(Library::masterFileName)), asked && path);
         // A configured file that does not open would otherwise end every
         // launch the same way: let the user choose another one.
         if (asked)
@@ -328,7 +327,7 @@ bool AppDelegate::openLibrary()
             return false;
         lib = Library::open(*path);
         if (!lib) {
-            alertFailure(*path, true);
+            alertOpenFailure(*path, true);
             return false;
         }
         asked = true;
