@@ -76,10 +76,10 @@ void addHeader(QMenu* menu, const QString& title)
     menu->addAction(title)->setEnabled(false);
 }
 
-// The first characters of a note on one menu line: a line break or tab would
-// break the line or start the key column.
 constexpr int kNoteCharacters = 50;
 
+// The first characters of a note on one menu line: a line break or tab would
+// break the line or start the key column.
 QString notePrefix(const QString& text)
 {
     QString prefix = text.left(Characters::endOfFirst(text, kNoteCharacters));
