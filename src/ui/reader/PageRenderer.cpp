@@ -23,40 +23,7 @@ namespace {
 
 // Sizes relative to the reading size S.
 constexpr double kHeadingScale = 1.05;
-constexpr double kVerseSeparatorScale = 0.8;
-constexpr double kVerseNumberScale = 0.6;
-constexpr double kFootnoteScale = 0.78;
 constexpr double kParagraphSpacingScale = 0.35;
-constexpr double kFootnoteLineSpacingScale = 0.6;
-
-constexpr double kRuleFontSize = 11;
-constexpr double kRuleSpaceBefore = 8;
-constexpr double kFootnoteSpaceBefore = 4;
-constexpr double kLabelFontSize = 12;
-constexpr double kLabelSpaceBefore = 14;
-constexpr double kNoteFontSize = 14;
-constexpr double kNoteSpaceBefore = 12;
-constexpr double kNoteIndent = 8;
-constexpr std::uint32_t kNoteBackground = 0xF6E7A8;
-constexpr double kNoteBackgroundAlphaNight = 0.25;
-constexpr double kNoteBackgroundAlphaDay = 0.8;
-
-// A paragraph this long (in characters of its normal form) is never a heading.
-constexpr qsizetype kHeadingLimit = 160;
-// How many characters a heading may run past its title (a colon, a number).
-constexpr qsizetype kHeadingSlack = 3;
-
-constexpr int kRuleLength = 12;
-constexpr char16_t kRuleCharacter = u'─';
-
-constexpr char kVerseSeparator[] = " ... ";
-constexpr char16_t kVerseNumberPattern[] = u"^[0-9\u0660-\u0669]+ ";
-
-constexpr char kLabelPage[] = "ص: ";
-constexpr char kLabelSeq[] = "تسلسل: ";
-constexpr char kLabelVolume[] = "الجزء: ";
-constexpr char kLabelJoin[] = " - ";
-constexpr char kNotePrefix[] = "\nتعليقي: ";
 
 QTextCharFormat withRole(QTextCharFormat format, PageRenderer::Role role)
 {
@@ -86,6 +53,11 @@ QList<std::pair<qsizetype, qsizetype>> paragraphs(const QString& text)
     }
     return out;
 }
+
+// A paragraph this long (in characters of its normal form) is never a heading.
+constexpr qsizetype kHeadingLimit = 160;
+// How many characters a heading may run past its title (a colon, a number).
+constexpr qsizetype kHeadingSlack = 3;
 
 // Whether a paragraph in heading form is one of the titles, or one of them
 // followed by a few characters more.
@@ -130,6 +102,111 @@ QList<std::pair<qsizetype, qsizetype>> showVerseLines(QString& text)
     }
     text = out;
     return marks;
+}
+
+// Sizes relative to the reading size S.
+constexpr double kVerseSeparatorScale = 0.8;
+constexpr double kVerseNumberScale = 0.6;
+constexpr char kVerseSeparator[] = " ... ";
+constexpr char16_t kVerseNumberPattern[] = u"^[0-9\u0660-\u0669]+ ";
+
+// Verse styling only where the page has a hemistich separator: numbers
+// opening the lines of prose stay plain.
+void markVerses(RichTextBuilder& builder, const QString& text, double size)
+{
+    const QString separator = QString::fromUtf8(kVerseSeparator);
+    bool verses = false;
+    const QTextCharFormat separatorChars =
+        withRole(RichText::chars(Theme::reader(size * kVerseSeparatorScale, true), Theme::gold()),
+                 PageRenderer::Role::verseSeparator);
+    for (qsizetype at = text.indexOf(separator); at >= 0; at = text.indexOf(separator, at + separator.size())) {
+        builder.merge(at, separator.size(), separatorChars);
+        verses = true;
+    }
+    if (!verses)
+        return;
+    static const PyRegex::Regex verseNumber =
+        PyRegex::compile(QString::fromUtf16(kVerseNumberPattern), PyRegex::Anchors::lines);
+    const QTextCharFormat numberChars =
+        withRole(RichText::chars(Theme::ui(size * kVerseNumberScale, QFont::Bold), Theme::gold()),
+                 PageRenderer::Role::verseNumber);
+    for (const PyRegex::Range& match : PyRegex::allMatches(verseNumber, text))
+        builder.merge(match.start, match.length, numberChars);
+}
+
+// The footnotes' size and line spacing, relative to the text's.
+constexpr double kFootnoteScale = 0.78;
+constexpr double kFootnoteLineSpacingScale = 0.6;
+constexpr double kRuleFontSize = 11;
+constexpr double kRuleSpaceBefore = 8;
+constexpr double kFootnoteSpaceBefore = 4;
+constexpr int kRuleLength = 12;
+constexpr char16_t kRuleCharacter = u'─';
+
+// The footnotes under a short rule, smaller and set closer than the text.
+void appendFootnotes(RichTextBuilder& builder, const QString& footnotes, const QTextBlockFormat& base,
+                     const QTextCharFormat& mainChars, double size, double lineSpacing)
+{
+    builder.append(QStringLiteral("\n"), mainChars, base);
+    QTextBlockFormat rule = RichText::paragraph();
+    rule.setTopMargin(kRuleSpaceBefore);
+    QFont ruleFont = QGuiApplication::font();
+    ruleFont.setPixelSize(int(kRuleFontSize));
+    builder.append(QString(kRuleLength, QChar(kRuleCharacter)) + QLatin1Char('\n'),
+                   withRole(RichText::chars(ruleFont, Theme::footnoteInk()), PageRenderer::Role::footnoteRule), rule);
+    QTextBlockFormat footnoteBlock = base;
+    RichText::setLineSpacing(footnoteBlock, lineSpacing * kFootnoteLineSpacingScale);
+    footnoteBlock.setTopMargin(kFootnoteSpaceBefore);
+    builder.append(footnotes,
+                   withRole(RichText::chars(Theme::reader(size * kFootnoteScale), Theme::footnoteInk()),
+                            PageRenderer::Role::footnote),
+                   footnoteBlock);
+}
+
+constexpr double kLabelFontSize = 12;
+constexpr double kLabelSpaceBefore = 14;
+constexpr char kLabelPage[] = "ص: ";
+constexpr char kLabelSeq[] = "تسلسل: ";
+constexpr char kLabelVolume[] = "الجزء: ";
+constexpr char kLabelJoin[] = " - ";
+
+// The centred label under the page: its volume and number, or its place in
+// the book when it has no number.
+void appendPageLabel(RichTextBuilder& builder, const Page& page, std::int64_t seq)
+{
+    QString label = page.num ? QString::fromUtf8(kLabelPage) + Arabic::num(*page.num)
+                             : QString::fromUtf8(kLabelSeq) + Arabic::num(seq);
+    if (page.vol)
+        label = QString::fromUtf8(kLabelVolume) + Arabic::digits(*page.vol) + QString::fromUtf8(kLabelJoin) + label;
+    QTextBlockFormat labelBlock = RichText::paragraph(Qt::AlignHCenter);
+    labelBlock.setTopMargin(kLabelSpaceBefore);
+    builder.append(QStringLiteral("\n[") + label + QLatin1Char(']'),
+                   withRole(RichText::chars(Theme::ui(kLabelFontSize), Theme::secondaryLabel()),
+                            PageRenderer::Role::pageLabel),
+                   labelBlock);
+}
+
+constexpr double kNoteFontSize = 14;
+constexpr double kNoteSpaceBefore = 12;
+constexpr double kNoteIndent = 8;
+constexpr std::uint32_t kNoteBackground = 0xF6E7A8;
+constexpr double kNoteBackgroundAlphaNight = 0.25;
+constexpr double kNoteBackgroundAlphaDay = 0.8;
+constexpr char kNotePrefix[] = "\nتعليقي: ";
+
+// The reader's own note on the page, last, on the note colour.
+void appendNote(RichTextBuilder& builder, const Note& note)
+{
+    QTextBlockFormat noteBlock = RichText::paragraph();
+    noteBlock.setTopMargin(kNoteSpaceBefore);
+    // The head indent sits on the leading side, the right of a
+    // right-to-left paragraph.
+    noteBlock.setRightMargin(kNoteIndent);
+    QTextCharFormat noteChars =
+        withRole(RichText::chars(Theme::ui(kNoteFontSize), Theme::ink()), PageRenderer::Role::userNote);
+    noteChars.setBackground(
+        Theme::rgb(kNoteBackground, Settings::nightReading() ? kNoteBackgroundAlphaNight : kNoteBackgroundAlphaDay));
+    builder.append(QString::fromUtf8(kNotePrefix) + note.text, noteChars, noteBlock);
 }
 
 } // namespace
@@ -244,63 +321,13 @@ PageRenderer::Result PageRenderer::render(const State& state)
     for (const auto& [start, length] : verseMarks)
         builder.merge(start, length, verseMarkChars);
 
-    // Verse styling only where the page has a hemistich separator: numbers
-    // opening the lines of prose stay plain.
-    const QString separator = QString::fromUtf8(kVerseSeparator);
-    bool verses = false;
-    const QTextCharFormat separatorChars = withRole(
-        RichText::chars(Theme::reader(size * kVerseSeparatorScale, true), Theme::gold()), Role::verseSeparator);
-    for (qsizetype at = mainText.indexOf(separator); at >= 0; at = mainText.indexOf(separator, at + separator.size())) {
-        builder.merge(at, separator.size(), separatorChars);
-        verses = true;
-    }
-    if (verses) {
-        static const PyRegex::Regex verseNumber =
-            PyRegex::compile(QString::fromUtf16(kVerseNumberPattern), PyRegex::Anchors::lines);
-        const QTextCharFormat numberChars = withRole(
-            RichText::chars(Theme::ui(size * kVerseNumberScale, QFont::Bold), Theme::gold()), Role::verseNumber);
-        for (const PyRegex::Range& match : PyRegex::allMatches(verseNumber, mainText))
-            builder.merge(match.start, match.length, numberChars);
-    }
+    markVerses(builder, mainText, size);
 
-    if (hasFootnotes) {
-        builder.append(QStringLiteral("\n"), mainChars, base);
-        QTextBlockFormat rule = RichText::paragraph();
-        rule.setTopMargin(kRuleSpaceBefore);
-        QFont ruleFont = QGuiApplication::font();
-        ruleFont.setPixelSize(int(kRuleFontSize));
-        builder.append(QString(kRuleLength, QChar(kRuleCharacter)) + QLatin1Char('\n'),
-                       withRole(RichText::chars(ruleFont, Theme::footnoteInk()), Role::footnoteRule), rule);
-        QTextBlockFormat footnoteBlock = base;
-        RichText::setLineSpacing(footnoteBlock, lineSpacing * kFootnoteLineSpacingScale);
-        footnoteBlock.setTopMargin(kFootnoteSpaceBefore);
-        builder.append(*footnotes,
-                       withRole(RichText::chars(Theme::reader(size * kFootnoteScale), Theme::footnoteInk()),
-                                Role::footnote),
-                       footnoteBlock);
-    }
-
-    QString label = page.num ? QString::fromUtf8(kLabelPage) + Arabic::num(*page.num)
-                             : QString::fromUtf8(kLabelSeq) + Arabic::num(state.seq);
-    if (page.vol)
-        label = QString::fromUtf8(kLabelVolume) + Arabic::digits(*page.vol) + QString::fromUtf8(kLabelJoin) + label;
-    QTextBlockFormat labelBlock = RichText::paragraph(Qt::AlignHCenter);
-    labelBlock.setTopMargin(kLabelSpaceBefore);
-    builder.append(QStringLiteral("\n[") + label + QLatin1Char(']'),
-                   withRole(RichText::chars(Theme::ui(kLabelFontSize), Theme::secondaryLabel()), Role::pageLabel),
-                   labelBlock);
-
-    if (state.note) {
-        QTextBlockFormat noteBlock = RichText::paragraph();
-        noteBlock.setTopMargin(kNoteSpaceBefore);
-        // The head indent sits on the leading side, the right of a
-        // right-to-left paragraph.
-        noteBlock.setRightMargin(kNoteIndent);
-        QTextCharFormat noteChars = withRole(RichText::chars(Theme::ui(kNoteFontSize), Theme::ink()), Role::userNote);
-        noteChars.setBackground(
-            Theme::rgb(kNoteBackground, Settings::nightReading() ? kNoteBackgroundAlphaNight : kNoteBackgroundAlphaDay));
-        builder.append(QString::fromUtf8(kNotePrefix) + state.note->text, noteChars, noteBlock);
-    }
+    if (hasFootnotes)
+        appendFootnotes(builder, *footnotes, base, mainChars, size, lineSpacing);
+    appendPageLabel(builder, page, state.seq);
+    if (state.note)
+        appendNote(builder, *state.note);
 
     result.hitRanges = hitRanges(builder.text(), state.highlight, state.findText);
     const int count = int(result.hitRanges.size());

@@ -40,8 +40,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kTitle[] = "القرآن الكريم";
-
 constexpr int kToolbarHeight = 44;
 constexpr int kToolbarInset = 12;
 constexpr int kToolbarSpacing = 8;
@@ -759,6 +757,7 @@ QString QuranView::title() const
 
 QString QuranView::tabTitle()
 {
+    constexpr char kTitle[] = "القرآن الكريم";
     return QString::fromUtf8(kTitle);
 }
 

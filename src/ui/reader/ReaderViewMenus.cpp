@@ -29,36 +29,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kPageSources[] = "مصادر هذا النصّ ونقوله (العزو الحيّ)";
-constexpr char kPageIsnad[] = "الإسناد والرواة في هذه الصفحة";
-constexpr char kPageEditions[] = "طبعات أخرى من الكتاب ومقابلتها";
-constexpr char kCollateWithEdition[] = "قابل هذه الصفحة بطبعة أخرى";
-constexpr char kPhraseTreeOf[] = "شجرة المسألة: «";
-constexpr char kPhraseTreeFirst[] = "شجرة المسألة (حدّد عبارة أولاً)";
-constexpr char kWordAnalysisOf[] = "تحليل الكلمة: «";
-constexpr char kCloseQuote[] = "»";
-constexpr int kPhraseTreeCharacters = 30;
-
-constexpr char kNoNotes[] = "لا توجد تعليقات في هذا الكتاب";
-constexpr char kNewNote[] = "تعليق جديد على هذه الصفحة";
-constexpr int kNoteCharacters = 60;
-constexpr int kNotesMenuOtherRows = 3; // the separator and the new note
-
-constexpr char kCopyCited[] = "نسخ مع العزو";
-constexpr char kNoteOnPage[] = "تعليق على هذه الصفحة";
-constexpr char kReportOnPage[] = "الإبلاغ عن خطأ في هذه الصفحة";
-constexpr char kAnalyseWord[] = "تحليل «";
-constexpr char kAnalyseWordTail[] = "»: الصرف والورود والمعنى";
-constexpr char kSearchWord[] = "بحث عن «";
-constexpr char kSearchWordTail[] = "» في المكتبة";
-constexpr char kPhraseTreeHere[] = "شجرة المسألة لهذه العبارة";
-constexpr int kPhraseTreeMinCharacters = 7;
-
-constexpr char kNoBiography[] = "لا توجد ترجمة للمؤلّف";
-constexpr char kDeath[] = "\nالوفاة: ";
-constexpr char kHijri[] = "هـ";
-constexpr char kInLibrary[] = "\n\nله في المكتبة: ";
-
 constexpr char kWordTitle[] = "الكلمة";
 constexpr char kSourcesTitle[] = "المصادر";
 constexpr char kIsnadTitle[] = "الإسناد";
@@ -147,6 +117,10 @@ QString ReaderView::shownTitle() const
 
 void ReaderView::showAuthorBio()
 {
+    constexpr char kNoBiography[] = "لا توجد ترجمة للمؤلّف";
+    constexpr char kDeath[] = "\nالوفاة: ";
+    constexpr char kHijri[] = "هـ";
+    constexpr char kInLibrary[] = "\n\nله في المكتبة: ";
     const std::optional<Author> author = lib_->author(book_);
     if (!author) {
         Dialogs::alert(QString::fromUtf8(kNoBiography), QString(), window());
@@ -172,6 +146,15 @@ void ReaderView::showAuthorBio()
 
 QMenu* ReaderView::smartToolsMenu()
 {
+    constexpr char kPageSources[] = "مصادر هذا النصّ ونقوله (العزو الحيّ)";
+    constexpr char kPageIsnad[] = "الإسناد والرواة في هذه الصفحة";
+    constexpr char kPageEditions[] = "طبعات أخرى من الكتاب ومقابلتها";
+    constexpr char kCollateWithEdition[] = "قابل هذه الصفحة بطبعة أخرى";
+    constexpr char kPhraseTreeOf[] = "شجرة المسألة: «";
+    constexpr char kPhraseTreeFirst[] = "شجرة المسألة (حدّد عبارة أولاً)";
+    constexpr char kWordAnalysisOf[] = "تحليل الكلمة: «";
+    constexpr char kCloseQuote[] = "»";
+    constexpr int kPhraseTreeCharacters = 30;
     auto* menu = new QMenu(this);
     const QPointer<ReaderView> self(this);
     if (page_) {
@@ -225,6 +208,10 @@ QMenu* ReaderView::smartToolsMenu()
 
 QMenu* ReaderView::notesMenu()
 {
+    constexpr char kNoNotes[] = "لا توجد تعليقات في هذا الكتاب";
+    constexpr char kNewNote[] = "تعليق جديد على هذه الصفحة";
+    constexpr int kNoteCharacters = 60;
+    constexpr int kNotesMenuOtherRows = 3; // the separator and the new note
     auto* menu = new QMenu(this);
     const QPointer<ReaderView> self(this);
     const QList<Note> notes = lib_->notes(book_.id);
@@ -256,6 +243,15 @@ QMenu* ReaderView::notesMenu()
 
 void ReaderView::decorateMenu(QMenu* menu, const QPoint& viewportPos)
 {
+    constexpr char kCopyCited[] = "نسخ مع العزو";
+    constexpr char kNoteOnPage[] = "تعليق على هذه الصفحة";
+    constexpr char kReportOnPage[] = "الإبلاغ عن خطأ في هذه الصفحة";
+    constexpr char kAnalyseWord[] = "تحليل «";
+    constexpr char kAnalyseWordTail[] = "»: الصرف والورود والمعنى";
+    constexpr char kSearchWord[] = "بحث عن «";
+    constexpr char kSearchWordTail[] = "» في المكتبة";
+    constexpr char kPhraseTreeHere[] = "شجرة المسألة لهذه العبارة";
+    constexpr int kPhraseTreeMinCharacters = 7;
     const QPointer<ReaderView> self(this);
     auto guarded = [self](void (ReaderView::*method)()) {
         return [self, method] {

@@ -15,21 +15,6 @@ namespace quorvel::AboutWindow {
 
 namespace {
 
-constexpr char kVersion[] = "الإصدار ";
-constexpr char kDescription[] = "مكتبة رقمية بحثية جامعة، تعمل على جهازك دون اتصال.";
-constexpr char kBooks[] = "الكتب: ";
-constexpr char kAuthors[] = "المؤلّفون: ";
-constexpr char kCategories[] = "الأقسام: ";
-constexpr char kPages[] = "الصفحات: نحو ";
-constexpr char kTextsCredit[] =
-    "النصوص: من مجموعة OpenITI (رخصة CC BY-NC-SA: للنفع العامّ دون تسويق) ومن كتب نُشرت نشراً خيرياً بإذن ناشريها.";
-constexpr char kQuranCredit[] = "الرسم العثماني للقرآن الكريم: نص مشروع تنزيل";
-constexpr char kQuranHost[] = "tanzil.net";
-constexpr char kQuranLicence[] = " (رخصة CC BY 3.0، منقول كما هو).";
-constexpr char kFontsCredit[] = "الخطوط: أميري وأميري قرآن،";
-constexpr char kLogoFont[] = "عارف رقعة";
-constexpr char kFontsTail[] = "، آي بي إم بلكس العربي (رخصة OFL المفتوحة).";
-constexpr int kIconPixels = 64;
 // A Latin run inside the Arabic credits: a licence's name, the Quran text's host.
 constexpr char kLatinRun[] = "[A-Za-z](?:[A-Za-z0-9 .\\-]*[A-Za-z0-9])?";
 constexpr char16_t kNoBreakSpace = u'\u00A0';
@@ -50,6 +35,21 @@ QString isolateLatin(const QString& text)
     }
     return out + text.mid(from);
 }
+
+constexpr char kVersion[] = "الإصدار ";
+constexpr char kDescription[] = "مكتبة رقمية بحثية جامعة، تعمل على جهازك دون اتصال.";
+constexpr char kBooks[] = "الكتب: ";
+constexpr char kAuthors[] = "المؤلّفون: ";
+constexpr char kCategories[] = "الأقسام: ";
+constexpr char kPages[] = "الصفحات: نحو ";
+constexpr char kTextsCredit[] =
+    "النصوص: من مجموعة OpenITI (رخصة CC BY-NC-SA: للنفع العامّ دون تسويق) ومن كتب نُشرت نشراً خيرياً بإذن ناشريها.";
+constexpr char kQuranCredit[] = "الرسم العثماني للقرآن الكريم: نص مشروع تنزيل";
+constexpr char kQuranHost[] = "tanzil.net";
+constexpr char kQuranLicence[] = " (رخصة CC BY 3.0، منقول كما هو).";
+constexpr char kFontsCredit[] = "الخطوط: أميري وأميري قرآن،";
+constexpr char kLogoFont[] = "عارف رقعة";
+constexpr char kFontsTail[] = "، آي بي إم بلكس العربي (رخصة OFL المفتوحة).";
 
 } // namespace
 
@@ -73,6 +73,7 @@ QString text(const Library& lib, const QString& version)
 
 void show()
 {
+    constexpr int kIconPixels = 64;
     const std::shared_ptr<Library> lib = Library::shared();
     if (!lib)
         return;

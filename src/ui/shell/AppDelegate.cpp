@@ -43,29 +43,10 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
-constexpr char kOpenFailedText[] = "تعذّر فتح ملفّ قاعدة المكتبة الذي وُجد:";
-constexpr char kChosenFailedText[] = "تعذّر فتح الملفّ المختار قاعدةً للمكتبة:";
-constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
 constexpr char kIconSwitch[] = "--icon";
 constexpr char kSnapshotSwitch[] = "--snapshot";
-constexpr char kSnapDump[] = "SNAP_DUMP";
 constexpr char kLanguagesKey[] = "AppleLanguages";
-constexpr char kAutosaveTest[] = "QUORVEL_AUTOSAVE_TEST";
-// The autosave check opens this book at one page and moves to another shortly after.
-constexpr std::int64_t kAutosaveTestBook = 479;
-constexpr std::int64_t kAutosaveTestFirstSeq = 17;
-constexpr std::int64_t kAutosaveTestNextSeq = 23;
-constexpr int kAutosaveTestDelayMs = 500;
-constexpr double kAutosaveTestFraction = 0.5;
-constexpr double kUiFontSize = 13;
-constexpr int kWindowIconPixels = 256;
-// The status of a launch that could not open any library.
-constexpr int kNoLibraryStatus = 1;
-// The status of an icon run that left some images unwritten.
-constexpr int kIconFailedStatus = 1;
 
-constexpr char kUserDataTitle[] = "لن تُحفظ بياناتك";
 constexpr char kUserDataDamaged[] =
     "ملفّ بيانات المستخدم ليس قاعدة بيانات سليمة: لن تظهر الملاحظات والعلامات والجلسات المحفوظة فيه، ولن يُحفظ جديدها.";
 constexpr char kUserDataReadOnly[] =
@@ -73,9 +54,6 @@ constexpr char kUserDataReadOnly[] =
 constexpr char kUserDataFull[] =
     "لا مساحة كافية على القرص لبيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات حتى تُفرَّغ مساحة.";
 constexpr char kUserDataFailed[] = "تعذّرت الكتابة في ملفّ بيانات المستخدم: لن تُحفظ الملاحظات والعلامات والجلسات.";
-constexpr char kPreferencesTitle[] = "لم تُحفظ التفضيلات";
-constexpr char kPreferencesText[] =
-    "تعذّر حفظ ملفّ التفضيلات، فبقي على ما كان، وتبقى التغييرات حتى إغلاق البرنامج فقط:";
 
 // What the user is told of a user database that cannot keep their data.
 QString userDataFaultText(const SQLFailure& fault, const QString& path)
@@ -96,6 +74,18 @@ QString listText(const QStringList& items)
     return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
+constexpr char kOpenFailedTitle[] = "تعذّر فتح قاعدة المكتبة";
+constexpr char kOpenFailedText[] = "تعذّر فتح ملفّ قاعدة المكتبة الذي وُجد:";
+constexpr char kChosenFailedText[] = "تعذّر فتح الملفّ المختار قاعدةً للمكتبة:";
+
+// A library database that did not open: the alert names the very file that
+// failed, as chosen or as found.
+void alertOpenFailure(const QString& failed, bool chosen)
+{
+    Dialogs::alert(QString::fromUtf8(kOpenFailedTitle),
+                   QString::fromUtf8(chosen ? kChosenFailedText : kOpenFailedText) + QLatin1Char('\n') + failed);
+}
+
 // The argument that follows the first occurrence of a switch; nothing when the
 // switch is absent or last.
 std::optional<QString> operandOf(const QStringList& arguments, const char* name)
@@ -110,6 +100,7 @@ std::optional<QString> operandOf(const QStringList& arguments, const char* name)
 
 int AppDelegate::run(int argc, char** argv, Harness harness)
 {
+    constexpr int kWindowIconPixels = 256;
     // Writing the icon set needs no screen: without one, draw offscreen.
     const char* const* icon = std::find_if(argv, argv + argc, [](const char* a) { return qstrcmp(a, kIconSwitch) == 0; });
     const bool iconOnly = icon + 1 < argv + argc;
@@ -132,6 +123,7 @@ int AppDelegate::run(int argc, char** argv, Harness harness)
 
 void AppDelegate::prepareApplication()
 {
+    constexpr double kUiFontSize = 13;
     // Test fixtures call this before every test; the application is prepared
     // once, or the appearance would be connected to the notices again each time.
     static const QCoreApplication* prepared = nullptr;
@@ -183,6 +175,40 @@ MainWindowController* AppDelegate::mainWC() const
 {
     return mainWC_;
 }
+
+namespace {
+
+constexpr char kSnapDump[] = "SNAP_DUMP";
+constexpr char kAutosaveTest[] = "QUORVEL_AUTOSAVE_TEST";
+// The status of a launch that could not open any library.
+constexpr int kNoLibraryStatus = 1;
+// The status of an icon run that left some images unwritten.
+constexpr int kIconFailedStatus = 1;
+
+// A scripted run that leaves an autosave behind; none of the normal start's
+// restore, checks or activation.
+void startAutosaveTest(MainWindowController* mainWC)
+{
+    // The book opens at one page and moves to another shortly after.
+    constexpr std::int64_t kAutosaveTestBook = 479;
+    constexpr std::int64_t kAutosaveTestFirstSeq = 17;
+    constexpr std::int64_t kAutosaveTestNextSeq = 23;
+    constexpr int kAutosaveTestDelayMs = 500;
+    constexpr double kAutosaveTestFraction = 0.5;
+    mainWC->show();
+    mainWC->openBook(kAutosaveTestBook, kAutosaveTestFirstSeq);
+    QPointer<MainWindowController> main = mainWC;
+    QTimer::singleShot(kAutosaveTestDelayMs, mainWC, [main] {
+        if (!main || main->active() < 0)
+            return;
+        if (ReaderView* reader = main->tabs().at(main->active())->reader()) {
+            reader->go(kAutosaveTestNextSeq);
+            reader->setScrollFraction(kAutosaveTestFraction);
+        }
+    });
+}
+
+} // namespace
 
 AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
 {
@@ -244,20 +270,8 @@ AppDelegate::Outcome AppDelegate::applicationDidFinishLaunching()
         return Outcome::Exit;
     }
 
-    // A scripted run that leaves an autosave behind; none of the normal
-    // start's restore, checks or activation.
     if (environment_.contains(QString::fromLatin1(kAutosaveTest))) {
-        mainWC_->show();
-        mainWC_->openBook(kAutosaveTestBook, kAutosaveTestFirstSeq);
-        QPointer<MainWindowController> main = mainWC_;
-        QTimer::singleShot(kAutosaveTestDelayMs, mainWC_, [main] {
-            if (!main || main->active() < 0)
-                return;
-            if (ReaderView* reader = main->tabs().at(main->active())->reader()) {
-                reader->go(kAutosaveTestNextSeq);
-                reader->setScrollFraction(kAutosaveTestFraction);
-            }
-        });
+        startAutosaveTest(mainWC_);
         return Outcome::Running;
     }
 
@@ -302,13 +316,8 @@ bool AppDelegate::openLibrary()
         asked = true;
     }
     std::shared_ptr<Library> lib = path ? Library::open(*path) : nullptr;
-    // Each alert names the very file that failed, as chosen or as found.
-    const auto alertFailure = [](const QString& failed, bool chosen) {
-        Dialogs::alert(QString::fromUtf8(kOpenFailedTitle),
-                       QString::fromUtf8(chosen ? kChosenFailedText : kOpenFailedText) + QLatin1Char('\n') + failed);
-    };
     if (!lib) {
-        alertFailure(path.value_or(Library::supportDir() + QLatin1String(Library::masterFileName)), asked && path);
+        alertOpenFailure(path.value_or(Library::supportDir() + QLatin1String(Library::masterFileName)), asked && path);
         // A configured file that does not open would otherwise end every
         // launch the same way: let the user choose another one.
         if (asked)
@@ -318,7 +327,7 @@ bool AppDelegate::openLibrary()
             return false;
         lib = Library::open(*path);
         if (!lib) {
-            alertFailure(*path, true);
+            alertOpenFailure(*path, true);
             return false;
         }
         asked = true;
@@ -333,6 +342,7 @@ bool AppDelegate::openLibrary()
 
 void AppDelegate::tellUserDataFault()
 {
+    constexpr char kUserDataTitle[] = "لن تُحفظ بياناتك";
     const std::shared_ptr<Library> lib = Library::shared();
     if (userDataFaultTold_ || !lib)
         return;
@@ -345,6 +355,9 @@ void AppDelegate::tellUserDataFault()
 
 void AppDelegate::tellPreferencesFault()
 {
+    constexpr char kPreferencesTitle[] = "لم تُحفظ التفضيلات";
+    constexpr char kPreferencesText[] =
+        "تعذّر حفظ ملفّ التفضيلات، فبقي على ما كان، وتبقى التغييرات حتى إغلاق البرنامج فقط:";
     const Preferences& preferences = Preferences::standard();
     const std::optional<QString> fault = preferences.saveFault();
     if (!fault || !mainWC_)
@@ -357,6 +370,7 @@ void AppDelegate::tellPreferencesFault()
 
 std::optional<QString> AppDelegate::askForDatabase()
 {
+    constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
     std::optional<QString> path = Dialogs::openFile(QString::fromUtf8(kChooseDatabase));
     if (!path || path->isEmpty())
         return std::nullopt;

@@ -24,42 +24,6 @@ constexpr char kVolumeLabelStart[] = "[الجزء: ";
 constexpr char kVolumeLabelPage[] = " - ص: ";
 constexpr char kPageLabelStart[] = "[ص: ";
 constexpr char kLabelEnd[] = "]";
-constexpr char kSourcePrefix[] = "مصدر النص: ";
-constexpr char kNoPdf[] = "تعذر إنشاء ملف PDF.";
-constexpr char kLicenseSeparator[] = " · ";
-
-constexpr char kHTMLStart[] =
-    R"(<!doctype html><html lang="ar" dir="rtl"><head><meta charset="utf-8"><title>)";
-// Everything from the end of the title to the opening of the heading.
-constexpr char kHTMLStyle[] =
-    "</title>\n"
-    R"(<style>body{font-family:"Amiri","Traditional Arabic",serif;font-size:18pt;line-height:1.9;max-width:46em;margin:2em auto;padding:0 1em;color:#151515})"
-    "\n"
-    "h1{text-align:center;color:#8A1414;margin-bottom:.2em}.by{text-align:center;color:#555;margin-top:0}p{margin:.3em 0;text-align:justify}"
-    "\n"
-    ".fn{font-size:14pt;color:#3c3c3c;border-top:1px solid #bbb;margin-top:.6em;padding-top:.3em}.pg{text-align:center;color:#888;font-size:11pt;margin:.8em 0 1.6em}</style>"
-    "\n"
-    "</head><body><h1>";
-constexpr char kAuthorStart[] = R"(</h1><p class="by">)";
-constexpr char kFootnotesStart[] = R"(<div class="fn">)";
-constexpr char kFootnotesEnd[] = "</div>";
-constexpr char kLabelParagraph[] = R"(<p class="pg">)";
-constexpr char kHTMLEnd[] = "</p></body></html>\n";
-
-// Five horizontal bars over the footnotes of a page.
-constexpr char kFootnoteRule[] = "―――――\n";
-
-constexpr double kTitleSize = 24;
-constexpr double kAuthorSize = 16;
-constexpr double kBodySize = 15;
-constexpr double kFootnoteSize = 12;
-constexpr double kLabelSize = 10;
-constexpr double kHeadingSpaceAfter = 12; // points
-constexpr double kBodyLineSpacing = 6;    // points
-constexpr double kFootnoteGrey = 1.0 / 3.0;
-constexpr double kLabelGrey = 0.5;
-// The PDF is measured in points.
-constexpr double kPointsPerInch = 72;
 
 QList<PageRow> rowsOf(const Library& lib, const char* sql, std::int64_t value)
 {
@@ -121,6 +85,31 @@ QString paras(const QString& text)
     return out.join(QLatin1Char('\n'));
 }
 
+namespace {
+
+constexpr char kHTMLStart[] =
+    R"(<!doctype html><html lang="ar" dir="rtl"><head><meta charset="utf-8"><title>)";
+// Everything from the end of the title to the opening of the heading.
+constexpr char kHTMLStyle[] =
+    "</title>\n"
+    R"(<style>body{font-family:"Amiri","Traditional Arabic",serif;font-size:18pt;line-height:1.9;max-width:46em;margin:2em auto;padding:0 1em;color:#151515})"
+    "\n"
+    "h1{text-align:center;color:#8A1414;margin-bottom:.2em}.by{text-align:center;color:#555;margin-top:0}p{margin:.3em 0;text-align:justify}"
+    "\n"
+    ".fn{font-size:14pt;color:#3c3c3c;border-top:1px solid #bbb;margin-top:.6em;padding-top:.3em}.pg{text-align:center;color:#888;font-size:11pt;margin:.8em 0 1.6em}</style>"
+    "\n"
+    "</head><body><h1>";
+constexpr char kAuthorStart[] = R"(</h1><p class="by">)";
+constexpr char kFootnotesStart[] = R"(<div class="fn">)";
+constexpr char kFootnotesEnd[] = "</div>";
+constexpr char kLabelParagraph[] = R"(<p class="pg">)";
+constexpr char kHTMLEnd[] = "</p></body></html>\n";
+
+constexpr char kSourcePrefix[] = "مصدر النص: ";
+constexpr char kLicenseSeparator[] = " · ";
+
+} // namespace
+
 QString bookHTML(const Library& lib, const Book& book)
 {
     const QString title = escape(book.title);
@@ -142,6 +131,23 @@ QString bookHTML(const Library& lib, const Book& book)
     html += QString::fromUtf8(kLabelParagraph) + escape(source) + QString::fromUtf8(kHTMLEnd);
     return html;
 }
+
+namespace {
+
+// Five horizontal bars over the footnotes of a page.
+constexpr char kFootnoteRule[] = "―――――\n";
+
+constexpr double kTitleSize = 24;
+constexpr double kAuthorSize = 16;
+constexpr double kBodySize = 15;
+constexpr double kFootnoteSize = 12;
+constexpr double kLabelSize = 10;
+constexpr double kHeadingSpaceAfter = 12; // points
+constexpr double kBodyLineSpacing = 6;    // points
+constexpr double kFootnoteGrey = 1.0 / 3.0;
+constexpr double kLabelGrey = 0.5;
+
+} // namespace
 
 std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& author, const QList<PageRow>& rows,
                                            double dpi)
@@ -181,6 +187,9 @@ std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& auth
 bool writePDF(const Book& book, const QString& author, const QList<PageRow>& rows, const QString& path,
               QString* error)
 {
+    constexpr char kNoPdf[] = "تعذر إنشاء ملف PDF.";
+    // The PDF is measured in points.
+    constexpr double kPointsPerInch = 72;
     const std::unique_ptr<QTextDocument> document = pdfDocument(book, author, rows, kPointsPerInch);
     const QByteArray bytes = PdfWriter::pdf(*document, book.title, {pdfPageWidth, pdfPageHeight, pdfMargin});
     if (bytes.isEmpty()) {

@@ -25,16 +25,6 @@ constexpr char kImportingNotes[] = "استيراد التعليقات: ";
 constexpr char kReadingNotes[] = "استيراد التعليقات: قراءة الملف…";
 constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kOpenBookFirst[] = "افتح كتاباً أولاً";
-constexpr char kNotesFileName[] = "تعليقات مكتبة قورفل.json";
-constexpr char kNotesMessage[] = "التعليقات والعلامات";
-constexpr char kJSONFilter[] = "JSON (*.json)";
-constexpr char kPDFFilter[] = "PDF (*.pdf)";
-constexpr char kHTMLFilter[] = "HTML (*.html *.htm)";
-constexpr char kPDFMessage[] = "تصدير الكتاب إلى PDF";
-constexpr char kHTMLMessage[] = "تصدير الكتاب صفحة ويب تفتح في Word";
-constexpr char kNoScanTitle[] = "لا توجد صورة للأصل";
-constexpr char kNoScanText[] = "هذه الصفحة نصّ رقمي بلا صورة طبعة مرفقة. تُرفق الصور للكتب المستوردة بالتعرّف الضوئي.";
-constexpr char kScanSQL[] = "SELECT url FROM page_scan WHERE page_id=?";
 
 // A book title as a file name: a slash would name a folder.
 QString fileNameOf(const QString& title)
@@ -47,6 +37,9 @@ QString fileNameOf(const QString& title)
 
 void MainWindowController::exportNotes()
 {
+    constexpr char kNotesFileName[] = "تعليقات مكتبة قورفل.json";
+    constexpr char kNotesMessage[] = "التعليقات والعلامات";
+    constexpr char kJSONFilter[] = "JSON (*.json)";
     const std::optional<QByteArray> bytes = lib_->exportUserNotes();
     if (!bytes)
         return;
@@ -81,6 +74,9 @@ void MainWindowController::importNotes()
 
 void MainWindowController::showScan()
 {
+    constexpr char kNoScanTitle[] = "لا توجد صورة للأصل";
+    constexpr char kNoScanText[] = "هذه الصفحة نصّ رقمي بلا صورة طبعة مرفقة. تُرفق الصور للكتب المستوردة بالتعرّف الضوئي.";
+    constexpr char kScanSQL[] = "SELECT url FROM page_scan WHERE page_id=?";
     ReaderView* reader = activeReader();
     if (!reader || !reader->page()) {
         Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
@@ -113,6 +109,8 @@ QUrl MainWindowController::scanUrl(const QString& scan)
 
 void MainWindowController::exportPDF(bool pageOnly)
 {
+    constexpr char kPDFFilter[] = "PDF (*.pdf)";
+    constexpr char kPDFMessage[] = "تصدير الكتاب إلى PDF";
     ReaderView* reader = activeReader();
     if (!reader) {
         Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
@@ -139,6 +137,8 @@ void MainWindowController::exportPDF(bool pageOnly)
 
 void MainWindowController::exportHTML()
 {
+    constexpr char kHTMLFilter[] = "HTML (*.html *.htm)";
+    constexpr char kHTMLMessage[] = "تصدير الكتاب صفحة ويب تفتح في Word";
     ReaderView* reader = activeReader();
     if (!reader) {
         Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);

@@ -12,22 +12,14 @@
 
 namespace quorvel {
 
-namespace {
-
-constexpr char kStop[] = "إيقاف";
-constexpr char kOf[] = " / ";
-constexpr double kTextSize = 12;
-constexpr int kBarWidth = 220;
-constexpr int kBarHeight = 8;
-constexpr int kInsetH = 12;
-constexpr int kInsetV = 4;
-// The bar counts in thousandths: a total past an int's range still fits.
-constexpr int kBarSteps = 1000;
-
-} // namespace
-
 ProgressLine::ProgressLine(QWidget* parent) : QWidget(parent)
 {
+    constexpr char kStop[] = "إيقاف";
+    constexpr double kTextSize = 12;
+    constexpr int kBarWidth = 220;
+    constexpr int kBarHeight = 8;
+    constexpr int kInsetH = 12;
+    constexpr int kInsetV = 4;
     label_ = quorvel::label(QString(), kTextSize);
     bar_ = new QProgressBar;
     bar_->setTextVisible(false);
@@ -48,6 +40,9 @@ ProgressLine::ProgressLine(QWidget* parent) : QWidget(parent)
 
 void ProgressLine::report(const QString& text, qint64 done, qint64 total)
 {
+    constexpr char kOf[] = " / ";
+    // The bar counts in thousandths: a total past an int's range still fits.
+    constexpr int kBarSteps = 1000;
     if (isHidden())
         stop_->setEnabled(true);
     label_->setText(total > 0 ? text + Arabic::num(done) + QString::fromUtf8(kOf) + Arabic::num(total) : text);

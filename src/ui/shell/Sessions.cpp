@@ -22,20 +22,8 @@ constexpr char kNoTabsTitle[] = "لا تبويبات مفتوحة لحفظها";
 constexpr char kSaveAsTitle[] = "حفظ الجلسة باسم";
 constexpr char kRenameTitle[] = "إعادة تسمية الجلسة";
 constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
-constexpr char kTabsKept[] = "بقيت التبويبات المفتوحة كما هي: تعذر حفظ نسخة منها قبل إغلاقها.";
 constexpr char kSessionKept[] = "بقيت الجلسة محفوظة: تعذرت كتابة القائمة بعد حذفها.";
-constexpr char kUnreadableTitle[] = "تعذر فتح الجلسة";
-constexpr char kUnreadableText[] = "بيانات الجلسة المحفوظة غير مقروءة، فبقيت التبويبات المفتوحة كما هي.";
-constexpr char kUntitled[] = "جلسة";
 constexpr char kReturnHint[] = ". تعود إليها من ملف ← الجلسات المحفوظة.";
-constexpr char kBackupOpen[] = "«";
-constexpr char kBackupClose[] = "»";
-
-constexpr char kDatePattern[] = "d MMMM، h:mm a";
-
-// The backup is dated just before the entry that replaced the tabs, so that
-// a save of the same moment still sorts ahead of it.
-constexpr double kBackupAge = 1;
 
 } // namespace
 
@@ -259,6 +247,14 @@ bool Sessions::keepAside(Library& library, const QString& key, const QString& te
 
 void Sessions::openNamedSession(const NamedSession& session)
 {
+    constexpr char kTabsKept[] = "بقيت التبويبات المفتوحة كما هي: تعذر حفظ نسخة منها قبل إغلاقها.";
+    constexpr char kUnreadableTitle[] = "تعذر فتح الجلسة";
+    constexpr char kUnreadableText[] = "بيانات الجلسة المحفوظة غير مقروءة، فبقيت التبويبات المفتوحة كما هي.";
+    constexpr char kBackupOpen[] = "«";
+    constexpr char kBackupClose[] = "»";
+    // The backup is dated just before the entry that replaced the tabs, so that
+    // a save of the same moment still sorts ahead of it.
+    constexpr double kBackupAge = 1;
     // Data that cannot be read would close the tabs and open nothing.
     if (!Json::parse(session.data.toUtf8())) {
         Dialogs::alert(QString::fromUtf8(kUnreadableTitle), QString::fromUtf8(kUnreadableText), &main_);
@@ -316,6 +312,7 @@ void Sessions::deleteNamedSession(const QString& name)
 
 QString Sessions::defaultName() const
 {
+    constexpr char kUntitled[] = "جلسة";
     const int active = main_.active();
     QString title;
     if (active >= 0 && active < main_.tabs().size())
@@ -334,6 +331,7 @@ QString Sessions::tabCountText(qsizetype count)
 
 QString Sessions::dateText(double seconds)
 {
+    constexpr char kDatePattern[] = "d MMMM، h:mm a";
     // The digits follow the user's family, as every other number does.
     return DateText::withPattern(seconds, QString::fromUtf8(kDatePattern), DateText::digitsLocale()).value_or(QString());
 }

@@ -27,24 +27,18 @@ namespace {
 
 constexpr QSize windowSize(560, 560);
 constexpr Insets kWindowInsets{20, 24, 20, 24};
-constexpr int kSliderWidth = 260;
 constexpr int kRowLabelWidth = 96;
 constexpr int kMinSize = 14;
 constexpr int kMaxSize = 42;
 constexpr int kMinSpacing = 0;
 constexpr int kMaxSpacing = 30;
-constexpr int kPreviewLines = 3;
 constexpr int kPreviewInset = 14;
 constexpr int kStackSpacing = 12;
 constexpr int kCopyRowSpacing = 18;
 constexpr QSize swatchSize(44, 22);
 
 constexpr const char* kSettingsTitle = "الإعدادات";
-constexpr const char* kPreviewText = "بِسْمِ اللَّهِ الرَّحْمَنِ الرَّحِيمِ، الحَمْدُ لِلَّهِ رَبِّ العَالَمِينَ";
-constexpr const char* kReadOnlySuffix = "?mode=ro";
 constexpr const char* kRestartTitle = "يُطبَّق عند إعادة تشغيل التطبيق";
-constexpr const char* kNewDBTitle = "سيُستعمل الملفّ الجديد عند إعادة التشغيل";
-constexpr const char* kChooseDBMessage = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
 constexpr const char* kPaperTitle = "لون الورق";
 
 QPointer<SettingsWindowController>& instance()
@@ -60,6 +54,8 @@ double sliderPoints(const QSlider* slider)
 {
     return std::round(double(slider->value()) / SettingsWindowController::sliderScale);
 }
+
+constexpr int kSliderWidth = 260;
 
 QSlider* makeSlider(double value, int minimum, int maximum)
 {
@@ -117,6 +113,7 @@ SettingsWindowController* SettingsWindowController::shared() { return instance()
 
 QString SettingsWindowController::dbLabelText(const QString& path)
 {
+    constexpr const char* kReadOnlySuffix = "?mode=ro";
     QString name = path;
     name.remove(QString::fromUtf8(kReadOnlySuffix));
     return name.section(u'/', -1);
@@ -333,6 +330,8 @@ void SettingsWindowController::choosePaper()
 
 void SettingsWindowController::chooseDB()
 {
+    constexpr const char* kChooseDBMessage = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
+    constexpr const char* kNewDBTitle = "سيُستعمل الملفّ الجديد عند إعادة التشغيل";
     const std::optional<QString> path = Dialogs::openFile(QString::fromUtf8(kChooseDBMessage), QString(), this);
     if (!path || path->isEmpty())
         return;
@@ -342,6 +341,8 @@ void SettingsWindowController::chooseDB()
 
 void SettingsWindowController::updatePreview()
 {
+    constexpr const char* kPreviewText = "بِسْمِ اللَّهِ الرَّحْمَنِ الرَّحِيمِ، الحَمْدُ لِلَّهِ رَبِّ العَالَمِينَ";
+    constexpr int kPreviewLines = 3;
     sizeLabel_->setText(Arabic::num(static_cast<long long>(Settings::readerSize())));
     const double size = Settings::readerSize();
     const QFont font = Theme::reader(size);

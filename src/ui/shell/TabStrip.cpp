@@ -20,12 +20,9 @@
 namespace quorvel {
 
 namespace {
-constexpr int kLeadingMargin = 6;
-constexpr int kTrailingMargin = 8;
 constexpr int kMenuGap = 8;
 constexpr double kMenuSymbolSize = 12;
 constexpr char kMenuTip[] = "كل التبويبات";
-constexpr char kNoTabs[] = "لا توجد تبويبات";
 
 // A call of one of the strip's handlers for tab i; nothing once the strip is gone.
 std::function<void()> handlerCall(const QPointer<TabStrip>& self, std::function<void(int)> TabStrip::*handler, int i)
@@ -101,6 +98,8 @@ TabStrip::TabStrip(QWidget* parent) : BarView(parent)
 
 void TabStrip::applyMargins()
 {
+    constexpr int kLeadingMargin = 6;
+    constexpr int kTrailingMargin = 8;
     // Layout margins are not mirrored by Qt; leading is on the right in RTL.
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     // No margin above: the scroller would clip the top of a tab, gold line
@@ -212,6 +211,7 @@ void TabStrip::orderForTab(const QList<TabButton*>& buttons)
 
 QMenu* TabStrip::buildMenu()
 {
+    constexpr char kNoTabs[] = "لا توجد تبويبات";
     auto* menu = new QMenu(this);
     QPointer<TabStrip> self(this);
     for (int i = 0; i < tabs_.size(); ++i) {

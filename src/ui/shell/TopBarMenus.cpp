@@ -44,7 +44,6 @@ constexpr char kRemoveBookmark[] = "إزالة علامة هذه الصفحة";
 // However many notes and bookmarks there are, each list shows at most these.
 constexpr int kNotesShown = 40;
 constexpr int kBookmarksShown = 40;
-constexpr int kNoteCharacters = 50;
 // The menu's rows besides the two lists: headers, separators and commands.
 constexpr int kOtherRows = 9;
 
@@ -76,6 +75,8 @@ void addHeader(QMenu* menu, const QString& title)
 {
     menu->addAction(title)->setEnabled(false);
 }
+
+constexpr int kNoteCharacters = 50;
 
 // The first characters of a note on one menu line: a line break or tab would
 // break the line or start the key column.

@@ -21,26 +21,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr char kRecentHeading[] = "متابعة القراءة";
-constexpr char kSubtitle[] = "مكتبة رقمية بحثية جامعة";
-
-constexpr int kRowBottomMargin = 40;
-constexpr int kHeadingGap = 10;
-constexpr int kRowSpacing = 12;
-constexpr double kButtonFontSize = 13;
-constexpr double kButtonSymbolSize = 13;
-constexpr int kButtonChrome = 40; // icon, gap and padding inside a recent button
-
-constexpr double kBackdropLift = 0.25;
-constexpr double kLatticeStep = 92;
-constexpr double kLatticeRowStep = 79.672;
-constexpr double kLatticeOrigin = -46;
-constexpr double kLatticeStarRadius = 33.12;
-constexpr double kOrnamentStarRadius = 9;
-constexpr double kOrnamentOuter = 170;
-constexpr double kOrnamentInner = 18;
-constexpr double kSubtitleSize = 24;
-
 QColor blend(const QColor& a, const QColor& b, double t)
 {
     return QColor::fromRgbF(a.redF() + (b.redF() - a.redF()) * t, a.greenF() + (b.greenF() - a.greenF()) * t,
@@ -51,6 +31,10 @@ QColor blend(const QColor& a, const QColor& b, double t)
 
 WelcomeView::WelcomeView(QWidget* parent) : QWidget(parent)
 {
+    constexpr char kRecentHeading[] = "متابعة القراءة";
+    constexpr int kRowBottomMargin = 40;
+    constexpr int kHeadingGap = 10;
+    constexpr int kRowSpacing = 12;
     recentStack_ = new StackView(Qt::Horizontal, kRowSpacing, StackView::Align::Center);
     recentTitle_ = label(QString::fromUtf8(kRecentHeading), 13, QFont::Medium, Theme::accent().resolve());
     recentTitle_->setAlignment(Qt::AlignCenter);
@@ -71,6 +55,9 @@ void WelcomeView::setRecent(const QList<Entry>& recent)
 
 void WelcomeView::rebuildRecent()
 {
+    constexpr double kButtonFontSize = 13;
+    constexpr double kButtonSymbolSize = 13;
+    constexpr int kButtonChrome = 40; // icon, gap and padding inside a recent button
     recentStack_->removeArrangedSubviews();
     recentTitle_->setVisible(!recent_.isEmpty());
     const QIcon icon =
@@ -104,6 +91,7 @@ QColor WelcomeView::baseColor(bool dark)
 
 QRadialGradient WelcomeView::backdrop(const QSizeF& size, bool dark)
 {
+    constexpr double kBackdropLift = 0.25;
     const QColor c1 = baseColor(dark);
     const QColor c2 = dark ? Theme::rgb(0x2A241A) : Theme::rgb(0xE6D9BA);
     // Spreads from a point at the middle of the view to a circle centred a
@@ -139,6 +127,20 @@ void WelcomeView::changeEvent(QEvent* event)
     }
     QWidget::changeEvent(event);
 }
+
+namespace {
+
+constexpr char kSubtitle[] = "مكتبة رقمية بحثية جامعة";
+constexpr double kLatticeStep = 92;
+constexpr double kLatticeRowStep = 79.672;
+constexpr double kLatticeOrigin = -46;
+constexpr double kLatticeStarRadius = 33.12;
+constexpr double kOrnamentStarRadius = 9;
+constexpr double kOrnamentOuter = 170;
+constexpr double kOrnamentInner = 18;
+constexpr double kSubtitleSize = 24;
+
+} // namespace
 
 void WelcomeView::paintEvent(QPaintEvent*)
 {
