@@ -21,7 +21,6 @@ namespace quorvel {
 namespace {
 
 constexpr const char* kLibraryModeKey = "libraryMode";
-constexpr const char* kDbPathKey = "dbPath";
 constexpr const char* kDefaultLibraryMode = "auto";
 constexpr const char* kLocalLibraryMode = "local";
 constexpr std::int64_t kUncategorisedId = -1;
@@ -142,7 +141,7 @@ QString chooseDatabase()
     QStringList candidates;
     if (qEnvironmentVariableIsSet("QUORVEL_DB"))
         candidates << qEnvironmentVariable("QUORVEL_DB");
-    if (auto stored = Preferences::standard().string(kDbPathKey))
+    if (auto stored = Preferences::standard().string(Library::dbPathKey))
         candidates << *stored;
     candidates << Library::supportDir() + QLatin1String(Library::masterFileName) << Paths::developerDatabasePath(QDir::homePath());
     for (const QString& candidate : candidates) {

@@ -55,6 +55,8 @@ public:
 
     // The master library file looked for in the support folder.
     static constexpr char masterFileName[] = "quorvel.db";
+    // The preference holding the library file the user chose.
+    static constexpr char dbPathKey[] = "dbPath";
 
     // The per-user support folder, with a trailing "/".
     static QString supportDir();

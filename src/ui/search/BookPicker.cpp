@@ -176,7 +176,7 @@ const BookPicker::Layout& BookPicker::layout() const
         if (list.isEmpty()) {
             const auto found = catalog_->authors.constFind(key);
             const Author* a = found != catalog_->authors.constEnd() ? &*found : nullptr;
-            keys.push_back({key, a && a->death ? *a->death : unknownDeath, a ? a->name : QString(), a});
+            keys.push_back({key, a && a->death ? *a->death : Library::undatedYear, a ? a->name : QString(), a});
         }
         list << book.id;
     }

@@ -32,7 +32,6 @@ public:
     static constexpr int historyRows = 200;
     static constexpr int openRootsAtMost = 3;
     static constexpr std::int64_t noAuthor = -1;
-    static constexpr std::int64_t unknownDeath = 99999;
     static constexpr int unknownCentury = 99;
     static constexpr int beforeHijra = 0;
     static constexpr std::int64_t lastKnownYear = 2000;

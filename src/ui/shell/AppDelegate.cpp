@@ -17,6 +17,7 @@
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/shell/PageIndexBuild.h"
+#include "ui/shell/SettingsWindowController.h"
 #include "ui/shell/TabItem.h"
 
 #include <QApplication>
@@ -312,7 +313,7 @@ bool AppDelegate::openLibrary()
     bool asked = false;
     std::optional<QString> path = Library::locateDatabase();
     if (!path) {
-        path = askForDatabase();
+        path = SettingsWindowController::askForDatabase();
         asked = true;
     }
     std::shared_ptr<Library> lib = path ? Library::open(*path) : nullptr;
@@ -322,7 +323,7 @@ bool AppDelegate::openLibrary()
         // launch the same way: let the user choose another one.
         if (asked)
             return false;
-        path = askForDatabase();
+        path = SettingsWindowController::askForDatabase();
         if (!path)
             return false;
         lib = Library::open(*path);
@@ -335,7 +336,7 @@ bool AppDelegate::openLibrary()
     // Only a file that opened is remembered: a broken one would lock every
     // later launch out.
     if (asked)
-        Preferences::standard().set(QString::fromLatin1(dbPathKey), *path);
+        Preferences::standard().set(QString::fromLatin1(Library::dbPathKey), *path);
     Library::setShared(std::move(lib));
     return true;
 }
@@ -366,15 +367,6 @@ void AppDelegate::tellPreferencesFault()
                    QString::fromUtf8(kPreferencesText) + QLatin1Char('\n') + *fault + QLatin1Char('\n') +
                        preferences.filePath(),
                    mainWC_);
-}
-
-std::optional<QString> AppDelegate::askForDatabase()
-{
-    constexpr char kChooseDatabase[] = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
-    std::optional<QString> path = Dialogs::openFile(QString::fromUtf8(kChooseDatabase));
-    if (!path || path->isEmpty())
-        return std::nullopt;
-    return path;
 }
 
 void AppDelegate::applicationWillTerminate()

@@ -60,10 +60,7 @@ public:
     // Gives the application the light or, with night reading on, the dark palette.
     static void applyAppearance();
 
-    static constexpr const char* dbPathKey = "dbPath";
-
 private:
-    std::optional<QString> askForDatabase();
     bool openLibrary();
     // Alerts, once per launch, that the user database cannot keep the
     // user's data, when the library says so.

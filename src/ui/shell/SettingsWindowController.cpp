@@ -328,14 +328,22 @@ void SettingsWindowController::choosePaper()
     apply();
 }
 
-void SettingsWindowController::chooseDB()
+std::optional<QString> SettingsWindowController::askForDatabase(QWidget* parent)
 {
     constexpr const char* kChooseDBMessage = "اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)";
-    constexpr const char* kNewDBTitle = "سيُستعمل الملفّ الجديد عند إعادة التشغيل";
-    const std::optional<QString> path = Dialogs::openFile(QString::fromUtf8(kChooseDBMessage), QString(), this);
+    std::optional<QString> path = Dialogs::openFile(QString::fromUtf8(kChooseDBMessage), QString(), parent);
     if (!path || path->isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+void SettingsWindowController::chooseDB()
+{
+    constexpr const char* kNewDBTitle = "سيُستعمل الملفّ الجديد عند إعادة التشغيل";
+    const std::optional<QString> path = askForDatabase(this);
+    if (!path)
         return;
-    Preferences::standard().set(QStringLiteral("dbPath"), *path);
+    Preferences::standard().set(QLatin1String(Library::dbPathKey), *path);
     Dialogs::alert(QString::fromUtf8(kNewDBTitle), *path, this);
 }
 

@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -46,6 +47,8 @@ public:
     static void show(const std::shared_ptr<Library>& lib);
     // The one window, or nullptr before the first show().
     static SettingsWindowController* shared();
+    // Asks for a library file; nullopt when the user chooses none.
+    static std::optional<QString> askForDatabase(QWidget* parent = nullptr);
 
     SettingsWindowController();
 

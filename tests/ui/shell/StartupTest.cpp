@@ -40,7 +40,7 @@ namespace {
 
 class StartupTest : public test::WindowTest {
 protected:
-    StartupTest() : WindowTest({AppDelegate::dbPathKey, Settings::restoreSessionKey}) {}
+    StartupTest() : WindowTest({Library::dbPathKey, Settings::restoreSessionKey}) {}
     void SetUp() override
     {
         WindowTest::SetUp();
@@ -108,7 +108,7 @@ TEST_F(StartupTest, unreadableDatabaseAlertsThenOffersTheFileChooser)
         EXPECT_FALSE(dialogs.requests()[0].hasWindow);
         EXPECT_EQ(dialogs.requests()[1].kind, Dialogs::Kind::OpenFile);
         EXPECT_EQ(dialogs.requests()[1].title, QStringLiteral("اختر ملفّ قاعدة المكتبة (quorvel.db أو library.db)"));
-        EXPECT_FALSE(Preferences::standard().string(AppDelegate::dbPathKey).has_value());
+        EXPECT_FALSE(Preferences::standard().string(Library::dbPathKey).has_value());
     }
     {
         // A chosen file that fails is named in the alert and not remembered,
@@ -120,7 +120,7 @@ TEST_F(StartupTest, unreadableDatabaseAlertsThenOffersTheFileChooser)
         const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
         ASSERT_EQ(alerts.size(), 2);
         EXPECT_EQ(alerts[1].text, QStringLiteral("تعذّر فتح الملفّ المختار قاعدةً للمكتبة:\n") + broken);
-        EXPECT_FALSE(Preferences::standard().string(AppDelegate::dbPathKey).has_value());
+        EXPECT_FALSE(Preferences::standard().string(Library::dbPathKey).has_value());
     }
     {
         test::FixtureLib fixture;
@@ -129,7 +129,7 @@ TEST_F(StartupTest, unreadableDatabaseAlertsThenOffersTheFileChooser)
         auto app = makeDelegate();
         ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
         EXPECT_EQ(Library::shared()->dbPath(), fixture.path);
-        EXPECT_EQ(Preferences::standard().string(AppDelegate::dbPathKey), fixture.path);
+        EXPECT_EQ(Preferences::standard().string(Library::dbPathKey), fixture.path);
     }
 }
 
