@@ -429,6 +429,9 @@ namespace {
 // transcript's leftmost and rightmost ink from its left and right edges.
 std::pair<int, int> grabAndCheck(AIChatView& view, const QString& name)
 {
+    // The status and the model button change their texts just before the
+    // grab: lay them out as the event loop would before a window is painted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const QImage shot = view.grab().toImage();
     const QString file = QCoreApplication::applicationDirPath() + u'/' + name;
     EXPECT_TRUE(shot.save(file, "PNG"));
