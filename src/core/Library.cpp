@@ -366,6 +366,14 @@ std::optional<Author> Library::author(const Book& book) const
     return *it;
 }
 
+Library::AuthorBio Library::authorBio(std::int64_t author) const
+{
+    const auto rows = main_->rows(QStringLiteral("SELECT full_name, bio FROM authors WHERE id=?"), {author});
+    if (rows.isEmpty())
+        return {};
+    return {rows.first().str(0), rows.first().str(1)};
+}
+
 QString Library::authorName(const Book& book) const
 {
     const auto found = author(book);

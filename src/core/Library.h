@@ -133,6 +133,13 @@ public:
     bool reloadCatalogIfChanged();
 
     std::optional<Author> author(const Book& book) const;
+    // What the catalogue keeps of an author beyond the name: nothing in
+    // either field when the author has no row or the read fails.
+    struct AuthorBio {
+        std::optional<QString> fullName;
+        std::optional<QString> bio;
+    };
+    AuthorBio authorBio(std::int64_t author) const;
     // The display text of the book's author; empty when unknown.
     QString authorName(const Book& book) const;
     // The author's death year when known, else the book's date.
@@ -152,6 +159,17 @@ public:
     // The pages of these ids that exist, by id: one statement for a list of
     // hits instead of one statement, and one read lock, per page.
     QHash<std::int64_t, Page> pages(const QList<std::int64_t>& ids) const;
+    // Every page of the book in sequence order; empty when the read fails.
+    QList<Page> bookPages(std::int64_t book) const;
+    // How many pages the library holds, or the book holds; 0 when the read fails.
+    std::int64_t pageCount() const;
+    std::int64_t pageCount(std::int64_t book) const;
+    // The nearest sequence of the book that exists after `seq` (direction > 0)
+    // or before it (direction < 0), skipping gaps; nothing past either end.
+    std::optional<std::int64_t> adjacentSeq(std::int64_t book, std::int64_t seq, int direction) const;
+    // Where the scan of the printed page lies (a path or a URL); nothing when
+    // the library keeps no scans (no page_scan table) or none for this page.
+    std::optional<QString> scanURL(std::int64_t page) const;
     // (lowest, highest) page sequence; (1, 1) for a book without pages.
     std::pair<std::int64_t, std::int64_t> seqRange(std::int64_t book);
     // The book's volume labels in page order.

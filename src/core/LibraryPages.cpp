@@ -23,8 +23,11 @@ Page Library::pageFromRow(const Statement::Row& row)
     Page p;
     p.id = row.integer(0).value_or(0);
     p.bookId = row.integer(1).value_or(0);
+    // A volume is stored as text; a package may still have left a number.
     if (auto vol = row.str(2); vol && !vol->isEmpty())
         p.vol = *vol;
+    else if (auto number = row.integer(2))
+        p.vol = QString::number(*number);
     p.num = row.integer(3);
     p.seq = row.integer(4).value_or(0);
     p.content = row.str(5).value_or(QString());
@@ -70,6 +73,44 @@ QHash<std::int64_t, Page> Library::pages(const QList<std::int64_t>& ids) const
         }
     }
     return found;
+}
+
+QList<Page> Library::bookPages(std::int64_t book) const
+{
+    QList<Page> found;
+    for (const auto& row : main_->rows(QStringLiteral("SELECT id, book_id, vol, page_num, seq, content FROM pages "
+                                                      "WHERE book_id=? ORDER BY seq"),
+                                       {book}))
+        found.append(pageFromRow(row));
+    return found;
+}
+
+std::int64_t Library::pageCount() const
+{
+    return main_->scalarInt(QStringLiteral("SELECT count(*) FROM pages")).value_or(0);
+}
+
+std::int64_t Library::pageCount(std::int64_t book) const
+{
+    return main_->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=?"), {book}).value_or(0);
+}
+
+std::optional<std::int64_t> Library::adjacentSeq(std::int64_t book, std::int64_t seq, int direction) const
+{
+    const QString sql = direction < 0 ? QStringLiteral("SELECT MAX(seq) FROM pages WHERE book_id=? AND seq<?")
+                                      : QStringLiteral("SELECT MIN(seq) FROM pages WHERE book_id=? AND seq>?");
+    return main_->scalarInt(sql, {book, seq});
+}
+
+std::optional<QString> Library::scanURL(std::int64_t page) const
+{
+    // Asked first so that a library without scans logs no failed statement.
+    if (main_->scalarInt(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name='page_scan'"))
+            .value_or(0)
+        == 0)
+        return std::nullopt;
+    const auto rows = main_->rows(QStringLiteral("SELECT url FROM page_scan WHERE page_id=?"), {page});
+    return rows.isEmpty() ? std::nullopt : rows.first().str(0);
 }
 
 std::pair<std::int64_t, std::int64_t> Library::seqRange(std::int64_t book)

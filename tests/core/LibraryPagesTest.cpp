@@ -81,6 +81,28 @@ TEST_F(ReadingLibrary, pagesAcrossAVolumeBoundary)
     EXPECT_EQ(lib->seqFor(hadith, QString(""), 4), 4);
     EXPECT_EQ(lib->seqFor(hadith, std::nullopt, 3), 3);
     EXPECT_FALSE(lib->seqFor(hadith, std::nullopt, 100000));
+
+    // The book's pages in order, the gap between 4 and 309 left out.
+    QList<std::int64_t> seqs;
+    for (const Page& p : lib->bookPages(hadith))
+        seqs << p.seq;
+    EXPECT_EQ(seqs, (QList<std::int64_t>{1, 2, 3, 4, 309, 310, 311, 312, 313, 314}));
+    EXPECT_EQ(lib->pageCount(hadith), 10);
+    EXPECT_EQ(lib->pageCount(999), 0);
+    EXPECT_TRUE(lib->bookPages(999).isEmpty());
+
+    const struct {
+        std::int64_t from;
+        int direction;
+        std::optional<std::int64_t> to;
+    } steps[] = {
+        {4, 1, 309},  {309, -1, 4}, {100, 1, 309}, {100, -1, 4}, // across the gap
+        {1, -1, {}},  {314, 1, {}},                               // past either end
+        {312, -1, 311}, {312, 1, 313},
+    };
+    for (const auto& step : steps)
+        EXPECT_EQ(lib->adjacentSeq(hadith, step.from, step.direction), step.to)
+            << step.from << " " << step.direction;
 }
 
 TEST_F(ReadingLibrary, headingsWithoutALevelOneParent)
@@ -214,6 +236,29 @@ TEST(LibraryToc, volumesWithoutLabelsAndSuraNames)
     EXPECT_EQ(Library::suras().at(0), sql("الفاتحة"));
     EXPECT_EQ(Library::suras().at(2), sql("آل عمران"));
     EXPECT_EQ(Library::suras().at(113), sql("الناس"));
+}
+
+TEST(LibraryPages, scansOnlyWhereTheLibraryKeepsThem)
+{
+    QTemporaryDir dir;
+    const QStringList pages = {"INSERT INTO books(id, title) VALUES(1, 'a')",
+                               "INSERT INTO pages(id, book_id, vol, page_num, seq, content) VALUES"
+                               "(1, 1, NULL, 1, 1, 'x'), (2, 1, NULL, 2, 2, 'y'), (3, 1, NULL, 3, 3, 'z')"};
+    auto without = Library::open(Fixture::custom(dir.path(), "plain.db", pages));
+    ASSERT_TRUE(without);
+    // Asked of a library without the table, without a failed statement logged.
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(without->scanURL(1));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(without->pageCount(), 3);
+
+    auto with = Library::open(Fixture::custom(dir.path(), "scans.db", pages + QStringList{
+        "CREATE TABLE page_scan(page_id INTEGER, url TEXT)",
+        "INSERT INTO page_scan(page_id, url) VALUES(1, '/scans/1.png'), (2, NULL)"}));
+    ASSERT_TRUE(with);
+    EXPECT_EQ(with->scanURL(1), "/scans/1.png");
+    EXPECT_FALSE(with->scanURL(2)); // a row without a location
+    EXPECT_FALSE(with->scanURL(3));
 }
 
 TEST(LibraryCorpusToc, pageBeforeTheFirstHeadingHasNoChapter)

@@ -78,13 +78,9 @@ QList<Ayah> QuranText::parse(Library& lib, std::int64_t book)
         ayat.append({s, a, text, Arabic::normalize(text, true), Arabic::normalize(QuranSpelling::plain(text), true), page});
     };
 
-    const auto rows = lib.main().rows(
-        QStringLiteral("SELECT seq, page_num, content FROM pages WHERE book_id=? ORDER BY seq"), {book});
-    for (const auto& row : rows) {
-        const std::optional<std::int64_t> pageNum = row.integer(1) ? row.integer(1) : row.integer(0);
-        const std::optional<int> page = pageNum ? std::optional<int>(int(*pageNum)) : std::nullopt;
-        const QString content = row.str(2).value_or(QString());
-        for (const QString& raw : content.split(u'\n', Qt::SkipEmptyParts)) {
+    for (const Page& stored : lib.bookPages(book)) {
+        const std::optional<int> page = int(stored.num.value_or(stored.seq));
+        for (const QString& raw : stored.content.split(u'\n', Qt::SkipEmptyParts)) {
             const QString line = Characters::trimSpacesAndTabs(raw).toString();
             if (line.isEmpty())
                 continue;
@@ -217,14 +213,8 @@ std::shared_ptr<const QuranText> QuranText::load(Library& lib)
             const auto found = pageOf.constFind(key(v.sura, v.n));
             v.page = found == pageOf.constEnd() ? std::nullopt : std::optional<int>(*found);
         }
-        const auto rows =
-            lib.main().rows(QStringLiteral("SELECT seq, page_num FROM pages WHERE book_id=?"), {pages->book.id});
-        for (const auto& row : rows) {
-            const auto seq = row.integer(0);
-            if (!seq)
-                continue;
-            q->pageSeq.insert(int(row.integer(1).value_or(*seq)), *seq);
-        }
+        for (const Page& page : lib.bookPages(pages->book.id))
+            q->pageSeq.insert(int(page.num.value_or(page.seq)), page.seq);
     }
     const bool built = q->buildSuraTables();
     Q_ASSERT(built);

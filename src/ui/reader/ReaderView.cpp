@@ -472,9 +472,7 @@ void ReaderView::go(std::int64_t seq, bool record)
     page_ = lib_->page(book_.id, seq_);
     if (!page_) {
         // A gap in the book: on to the next page that exists.
-        const std::optional<std::int64_t> next = lib_->main().scalarInt(
-            QStringLiteral("SELECT MIN(seq) FROM pages WHERE book_id=? AND seq>?"), {book_.id, target});
-        if (next) {
+        if (const std::optional<std::int64_t> next = lib_->adjacentSeq(book_.id, target, 1)) {
             seq_ = *next;
             page_ = lib_->page(book_.id, seq_);
         }
@@ -527,9 +525,7 @@ void ReaderView::loadBook()
 
 void ReaderView::step(int delta)
 {
-    const QString sql = delta < 1 ? QStringLiteral("SELECT MAX(seq) FROM pages WHERE book_id=? AND seq<?")
-                                  : QStringLiteral("SELECT MIN(seq) FROM pages WHERE book_id=? AND seq>?");
-    if (const std::optional<std::int64_t> next = lib_->main().scalarInt(sql, {book_.id, seq_}))
+    if (const std::optional<std::int64_t> next = lib_->adjacentSeq(book_.id, seq_, delta < 1 ? -1 : 1))
         go(*next, true);
 }
 

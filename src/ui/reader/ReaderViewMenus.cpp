@@ -126,17 +126,12 @@ void ReaderView::showAuthorBio()
         Dialogs::alert(QString::fromUtf8(kNoBiography), QString(), window());
         return;
     }
-    const auto rows =
-        lib_->main().rows(QStringLiteral("SELECT full_name, bio FROM authors WHERE id=?"), {author->id});
-    QString message = author->name;
-    if (!rows.isEmpty())
-        if (const auto full = rows.first().str(0))
-            message = *full;
+    const Library::AuthorBio bio = lib_->authorBio(author->id);
+    QString message = bio.fullName.value_or(author->name);
     if (author->death)
         message += QString::fromUtf8(kDeath) + Arabic::num(*author->death) + QString::fromUtf8(kHijri);
-    if (!rows.isEmpty())
-        if (const auto bio = rows.first().str(1); bio && !bio->isEmpty())
-            message += QStringLiteral("\n\n") + *bio;
+    if (bio.bio && !bio.bio->isEmpty())
+        message += QStringLiteral("\n\n") + *bio.bio;
     qsizetype books = 0;
     for (const Book& other : lib_->books())
         books += other.authorId == author->id ? 1 : 0;

@@ -111,9 +111,7 @@ QString ReaderView::bookCard() const
     };
     optionalLine(kCardEdition, book_.edition);
     optionalLine(kCardPublisher, book_.publisher);
-    const std::int64_t pages =
-        lib_->main().scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE book_id=?"), {book_.id}).value_or(0);
-    lines << QString::fromUtf8(kCardPages) + Arabic::num(pages);
+    lines << QString::fromUtf8(kCardPages) + Arabic::num(lib_->pageCount(book_.id));
     const qsizetype volumes = lib_->volumes(book_.id).size();
     if (volumes >= 2)
         lines << QString::fromUtf8(kCardVolumes) + Arabic::num(volumes);

@@ -59,7 +59,7 @@ QString text(const Library& lib, const QString& version)
     // block), so the largest id says nothing of how many pages there are; the
     // count is what the reader asks about. "about" stays: books can be added
     // while the window is open.
-    const std::int64_t pages = lib.main().scalarInt(QStringLiteral("SELECT count(*) FROM pages")).value_or(0);
+    const std::int64_t pages = lib.pageCount();
     QString out = QString::fromUtf8(kVersion) + Arabic::version(version);
     out += QLatin1Char('\n') + QString::fromUtf8(kDescription) + QStringLiteral("\n\n") + QString::fromUtf8(kBooks) + Arabic::num(lib.books().size());
     out += QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8(kAuthors) + Arabic::num(lib.authors().size());

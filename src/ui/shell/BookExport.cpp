@@ -3,7 +3,6 @@
 #include "core/Arabic.h"
 #include "core/AtomicFile.h"
 #include "core/Library.h"
-#include "core/SQLiteDB.h"
 #include "core/Theme.h"
 #include "ui/assistant/AnswerExport.h"
 #include "ui/kit/PdfWriter.h"
@@ -17,30 +16,14 @@ namespace quorvel::BookExport {
 
 namespace {
 
-constexpr char kBookPagesSQL[] = "SELECT vol, page_num, seq, content FROM pages WHERE book_id=? ORDER BY seq";
-constexpr char kPageSQL[] = "SELECT vol, page_num, seq, content FROM pages WHERE id=?";
-
 constexpr char kVolumeLabelStart[] = "[الجزء: ";
 constexpr char kVolumeLabelPage[] = " - ص: ";
 constexpr char kPageLabelStart[] = "[ص: ";
 constexpr char kLabelEnd[] = "]";
 
-QList<PageRow> rowsOf(const Library& lib, const char* sql, std::int64_t value)
+PageRow rowOf(const Page& page)
 {
-    QList<PageRow> out;
-    for (const Statement::Row& row : lib.main().rows(QString::fromLatin1(sql), {value})) {
-        PageRow page;
-        // A volume is stored as text; a package may still have left a number.
-        if (std::optional<QString> vol = row.str(0))
-            page.vol = vol;
-        else if (std::optional<std::int64_t> number = row.integer(0))
-            page.vol = QString::number(*number);
-        page.pageNum = row.integer(1);
-        page.seq = row.integer(2);
-        page.content = row.str(3).value_or(QString());
-        out.append(std::move(page));
-    }
-    return out;
+    return {page.vol, page.num, page.seq, page.content};
 }
 
 // The theme sizes fonts in screen pixels; print sizes are points.
@@ -54,12 +37,17 @@ QFont printed(QFont font, double points)
 
 QList<PageRow> bookPages(const Library& lib, std::int64_t bookId)
 {
-    return rowsOf(lib, kBookPagesSQL, bookId);
+    QList<PageRow> out;
+    for (const Page& page : lib.bookPages(bookId))
+        out.append(rowOf(page));
+    return out;
 }
 
 QList<PageRow> pageRow(const Library& lib, std::int64_t pageId)
 {
-    return rowsOf(lib, kPageSQL, pageId);
+    if (const std::optional<Page> page = lib.page(pageId))
+        return {rowOf(*page)};
+    return {};
 }
 
 QString pageLabel(const PageRow& row)

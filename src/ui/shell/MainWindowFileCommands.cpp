@@ -76,20 +76,12 @@ void MainWindowController::showScan()
 {
     constexpr char kNoScanTitle[] = "لا توجد صورة للأصل";
     constexpr char kNoScanText[] = "هذه الصفحة نصّ رقمي بلا صورة طبعة مرفقة. تُرفق الصور للكتب المستوردة بالتعرّف الضوئي.";
-    constexpr char kScanSQL[] = "SELECT url FROM page_scan WHERE page_id=?";
     ReaderView* reader = activeReader();
     if (!reader || !reader->page()) {
         Dialogs::alert(QString::fromUtf8(kOpenBookFirst), QString(), this);
         return;
     }
-    std::optional<QString> scan;
-    // A library without scans has no such table: that reads as no rows.
-    if (lib_->main().scalarInt(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name='page_scan'"))
-            .value_or(0) > 0) {
-        const auto rows = lib_->main().rows(QString::fromLatin1(kScanSQL), {reader->page()->id});
-        if (!rows.isEmpty())
-            scan = rows.first().str(0);
-    }
+    const std::optional<QString> scan = lib_->scanURL(reader->page()->id);
     if (!scan) {
         Dialogs::alert(QString::fromUtf8(kNoScanTitle), QString::fromUtf8(kNoScanText), this);
         return;
