@@ -261,6 +261,24 @@ TEST(LibraryPages, scansOnlyWhereTheLibraryKeepsThem)
     EXPECT_FALSE(with->scanURL(3));
 }
 
+TEST(LibraryPages, aVolumeStoredAsANumberIsShownAsOne)
+{
+    // A library file made elsewhere may give the volume column no type, so
+    // that a number stays a number.
+    QTemporaryDir dir;
+    auto lib = Library::open(Fixture::custom(dir.path(), "numbers.db", {
+        "INSERT INTO books(id, title) VALUES(1, 'a')",
+        "ALTER TABLE pages RENAME COLUMN vol TO vol_text",
+        "ALTER TABLE pages ADD COLUMN vol",
+        "INSERT INTO pages(id, book_id, vol, page_num, seq, content) VALUES(1, 1, 3, 1, 1, 'x'), (2, 1, NULL, 2, 2, 'y')"}));
+    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib->page(1));
+    EXPECT_EQ(lib->page(1)->vol, QStringLiteral("3"));
+    EXPECT_EQ(lib->page(std::int64_t(1), std::int64_t(2))->vol, std::nullopt);
+    ASSERT_EQ(lib->bookPages(1).size(), 2);
+    EXPECT_EQ(lib->bookPages(1).first().vol, QStringLiteral("3"));
+}
+
 TEST(LibraryCorpusToc, pageBeforeTheFirstHeadingHasNoChapter)
 {
     QTemporaryDir dir;
