@@ -226,10 +226,12 @@ TEST_F(WidgetsTest, qtsOwnSaveChooserIsArabicAndItsButtonsWhole)
         EXPECT_GE(button->height(), button->fontMetrics().height()) << text.toStdString();
     }
     EXPECT_TRUE(titles.contains(QStringLiteral("حفظ")));
-    for (QLabel* label : dialog->findChildren<QLabel*>())
-        if (label->isVisible() && !label->text().isEmpty())
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (label->isVisible() && !label->text().isEmpty()) {
             EXPECT_TRUE(arabic.match(QString(label->text()).remove(QLatin1Char('&'))).hasMatch())
                 << label->text().toStdString();
+        }
+    }
     // The type column names a folder in Arabic too.
     ASSERT_NE(dialog->iconProvider(), nullptr);
     const QString folderType = dialog->iconProvider()->type(QFileInfo(QDir::tempPath()));
