@@ -140,7 +140,7 @@ struct Work {
     QString filterText;
     // The title each selected book shows: editions of one work, or works of
     // one name, are told apart rather than merged into one row.
-    QHash<std::int64_t, QString> titles;
+    QHash<std::int64_t, QString> titles{};
 
     std::int64_t pagesOf(const Book& b) const { return pc.value(b.id, 0); }
 

@@ -782,7 +782,7 @@ QList<SearchHit> SearchEngine::searchNotes(const Plan& plan, const std::optional
         if (!inScope(scope, note.bookId))
             continue;
         if (evaluate(plan, note.text))
-            out << SearchHit(SearchHit::Kind::note, 0, note.bookId, note.seq, note.text);
+            out.emplaceBack(SearchHit::Kind::note, 0, note.bookId, note.seq, note.text);
     }
     return out;
 }

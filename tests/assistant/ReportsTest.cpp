@@ -456,9 +456,10 @@ TEST(ReportsSample, aShortFormAloneMeansItsBestKnownBearer)
         ASSERT_EQ(quoted.size(), built.passages.size());
         for (qsizetype i = 0; i < quoted.size(); ++i) {
             const QRegularExpressionMatch number = numbered.match(quoted[i]);
-            if (dictionaries.contains(built.passages[i].bookId) && number.hasMatch())
+            if (dictionaries.contains(built.passages[i].bookId) && number.hasMatch()) {
                 EXPECT_TRUE(Arabic::normalize(quoted[i].mid(number.capturedLength())).startsWith(entry))
                     << quoted[i].toStdString();
+            }
         }
     }
 }

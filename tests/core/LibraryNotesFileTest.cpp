@@ -246,8 +246,9 @@ TEST_F(NotesFile, readEntryByEntryAsTheWholeDocumentReads)
         EXPECT_EQ(counts->notes, c.notes);
         EXPECT_EQ(counts->marks, c.marks);
         EXPECT_EQ(counts->skipped, c.skipped);
-        if (c.notes > 0)
+        if (c.notes > 0) {
             EXPECT_EQ(lib->note(1, 21).value_or(Note{}).text, c.name == std::string_view("a field written twice") ? "two" : "one");
+        }
     }
 }
 

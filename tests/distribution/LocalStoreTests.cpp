@@ -525,8 +525,9 @@ TEST_F(LocalStoreTest, narratorsStoredUnderOlderChainRulesAreReadAgainOnce)
             "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key='isnad_rules';"
             "INSERT INTO narrators(id, name) VALUES(1, 'قتيبة بن سعيد نا بن لهيعة'), (2, 'يزيد بن أبي حبيب');"
             "INSERT INTO isnad_edges VALUES(1, 2, 9, 9001);")));
-        if (!stamp.isEmpty())
+        if (!stamp.isEmpty()) {
             ASSERT_TRUE(store_->db().run(QStringLiteral("INSERT INTO meta(key, value) VALUES('isnad_rules', ?)"), {stamp}));
+        }
         // Opening the store keeps them until it is brought up to date.
         store_ = LocalStore::open(dir_.filePath(QStringLiteral("library.db")));
         ASSERT_TRUE(store_);

@@ -429,8 +429,9 @@ TEST(IsnadCorpus, sampleNarratorsHoldNoLinkOrGlossWord)
         for (int seq = 1; !samplePage(book, seq).isEmpty(); ++seq) {
             for (const auto& [student, teacher] : Isnad::edges(samplePage(book, seq))) {
                 // The father a student's own name gives is named.
-                if (student.contains(u(u"بن ")))
+                if (student.contains(u(u"بن "))) {
                     ASSERT_FALSE(fathers.contains(teacher)) << book << " " << seq << " " << student.toStdString();
+                }
                 for (const QString& name : {student, teacher}) {
                     ++stored;
                     filed.insert(name);

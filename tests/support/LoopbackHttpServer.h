@@ -56,11 +56,11 @@ public:
     // Worker side; public for the thread's lambdas.
     struct Reply {
         int status = 200;
-        QByteArray body;
+        QByteArray body{};
         qsizetype announced = -1; // Content-Length when it differs from the body
         bool withLength = true;   // false: no Content-Length at all
         bool stalled = false;     // nothing is ever sent
-        QByteArray piece;         // not empty: the endless body's repeated piece
+        QByteArray piece{};        // not empty: the endless body's repeated piece
         int everyMs = 0;
         int endAfterMs = 0;       // 0: the endless body really never ends
     };

@@ -34,7 +34,7 @@ struct Options {
     // The library's catalogue: a cited book of a title the catalogue holds
     // twice is told apart as tabs and citations tell it, even when only one
     // of the two is cited. Without it, only books cited together are.
-    std::shared_ptr<const Catalog> catalog;
+    std::shared_ptr<const Catalog> catalog{};
 };
 
 // Appends the whole rendered answer.

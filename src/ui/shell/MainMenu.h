@@ -81,7 +81,7 @@ struct SessionCalls {
     std::function<void(const QString& name)> remove;
     // Where a stored list that could not be read is kept; empty when the
     // list was read. The menu then says so instead of listing nothing.
-    QString unreadableKeptIn;
+    QString unreadableKeptIn{};
 };
 
 inline constexpr int sessionsShown = 40;

@@ -320,8 +320,9 @@ TEST_F(QuranViewTest, placesSearchTheBooksForTheVerse)
     EXPECT_TRUE(q->ayat[7 + 254].plain.startsWith(throne)) << throne.toStdString();
     EXPECT_GT(throne.split(u' ').size(), QuranView::leadingWords);
     for (int i = 0; i < q->ayat.size(); ++i)
-        if (i != 7 + 254)
+        if (i != 7 + 254) {
             EXPECT_FALSE(q->ayat[i].plain.contains(throne)) << q->cite(i).toStdString();
+        }
     ASSERT_TRUE(fallbacks[4]);
     EXPECT_EQ(fallbacks[4]->query.andPhrases, QStringList{QStringLiteral(u"الله لا اله الا هو الحي القيوم")});
     EXPECT_EQ(fallbacks[4]->query.scope, asked[4].scope);

@@ -414,8 +414,9 @@ TEST_F(BookExportTest, aLongNotesImportShowsItsProgressAndStopsWhenAsked)
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(); }, 20000));
         EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral("أوقف الاستيراد"));
         EXPECT_FALSE(line->isVisible());
-        if (question)
+        if (question) {
             EXPECT_FALSE(question->isVisible());
+        }
     }
     EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
 }
