@@ -213,8 +213,9 @@ TEST_F(SearchWindowTest, theColumnHeadersNameWhatEachPageShowsInThem)
         }
         EXPECT_FALSE(w->emptyNote()->isHidden()) << int(c.page);
         EXPECT_TRUE(w->emptyNote()->text().contains(QString::fromUtf16(c.empty))) << w->emptyNote()->text().toStdString();
-        if (c.page == WinPage::scopes)
+        if (c.page == WinPage::scopes) {
             EXPECT_TRUE(w->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/search-window-empty-scopes.png")));
+        }
     }
     // A scope saved elsewhere fills the page, and the note goes.
     sample.lib->saveScope(QStringLiteral("الموطأ وحده"), {1});

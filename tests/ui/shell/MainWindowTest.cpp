@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "support/ScopedEnv.h"
+#include "support/Wait.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
 #include "ui/kit/PillView.h"
@@ -798,7 +799,7 @@ TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItCha
             Notifier::postReaderSettingsChanged();
         }
         // The collation is built again away from the window.
-        QTest::qWaitFor([&] { return allWrittenIn(indic); }, 20000);
+        EXPECT_EVENTUALLY(allWrittenIn(indic), 20000);
         for (const auto& r : readings) {
             EXPECT_TRUE(writtenIn(r.read(), indic))
                 << r.name << (indic ? " in Arabic-Indic digits: " : " in Latin digits: ") << r.read().toStdString();

@@ -165,8 +165,9 @@ TEST_F(TabStripTest, fourteenTabsInTheNarrowestWindowKeepReadableTitlesAndScroll
         QTest::qWait(1);
         // The stop Tab reached is in view.
         QWidget* at = QApplication::focusWidget();
-        if (at != strip->menuButton())
+        if (at != strip->menuButton()) {
             EXPECT_TRUE(inView(at)) << i << " " << at->metaObject()->className();
+        }
     }
     ASSERT_EQ(QApplication::focusWidget(), strip->menuButton());
     ASSERT_EVENTUALLY(inView(again[1]), 2000);

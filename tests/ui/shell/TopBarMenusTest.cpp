@@ -335,8 +335,9 @@ TEST_F(TopBarMenusTest, tilingKeepsEveryWindowWithinTheScreenAndItsMinimum)
         // Windows that cannot stand side by side are stacked, and the reader is told why.
         const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
         ASSERT_EQ(alerts.size(), c.sideBySide ? 0 : 1);
-        if (!c.sideBySide)
+        if (!c.sideBySide) {
             EXPECT_TRUE(alerts[0].title.contains(QStringLiteral("لا تتسع الشاشة"))) << alerts[0].title.toStdString();
+        }
         for (QWidget* window : {static_cast<QWidget*>(&w), other}) {
             EXPECT_TRUE(available.contains(window->frameGeometry())) << window->frameGeometry().x() << ","
                                                                      << window->frameGeometry().width();
