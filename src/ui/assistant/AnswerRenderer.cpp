@@ -37,11 +37,9 @@ const QString pieceModel = QStringLiteral(u" · كتبه النموذج المح
 const QString pieceModelQuotes = QStringLiteral(u" · اقتباسات اختارها النموذج المحلي من المصادر دون كلامه");
 const QString tableMarker = QStringLiteral("\nQUORVEL-TABLE-%1\n");
 const QString dataExportHint = QStringLiteral(u"صدر الجدول إلى إكسل (CSV) أو وورد أو PDF من زر «تصدير».\n");
-const QString rulingStructured
-    = QStringLiteral(u"\nولتطبيق ذلك على حالتك بعينها، الأولى سؤال مفت مؤهل أو جهة إفتاء رسمية.\n");
-const QString rulingModel
-    = QStringLiteral(u"\n\nولتطبيق ذلك على حالتك بعينها، الأولى سؤال مفت مؤهل أو جهة إفتاء رسمية.");
-const QString rulingExtracts = QStringLiteral(u"ولتطبيق ذلك على حالتك بعينها، الأولى سؤال مفت مؤهل أو جهة إفتاء رسمية.\n");
+// Said after an answer about a ruling; a model's own reply that names the
+// mufti already says it.
+const QString rulingAdvice = QStringLiteral(u"ولتطبيق ذلك على حالتك بعينها، الأولى سؤال مفت مؤهل أو جهة إفتاء رسمية.");
 const QString muftiWord = QStringLiteral(u"مفت");
 const QString verbatimLine = QStringLiteral(u"\nكل الاقتباسات منقولة حرفيا من صفحاتها");
 const QString verbatimNoModel = QStringLiteral(u"؛ ولتقرير مكتوب نزل النموذج العربي من أعلى الشاشة.");
@@ -343,7 +341,7 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
         if (!a.tables.isEmpty() && a.mode == AIMode::data && !options.exporting)
             append(out, dataExportHint, noteStyle());
         if (a.isRuling)
-            append(out, rulingStructured, bodyStyle());
+            append(out, u'\n' + rulingAdvice + u'\n', bodyStyle());
         if (a.note)
             append(out, u'\n' + *a.note + u'\n', noteStyle());
         if (!a.passages.isEmpty()) {
@@ -354,7 +352,7 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
     } else if (a.tier == 1 && !a.text.isEmpty()) {
         QString s = a.text;
         if (a.isRuling && !s.contains(muftiWord))
-            s += rulingModel;
+            s += QStringLiteral("\n\n") + rulingAdvice;
         styledAnswer(out, s, a, bodyStyle());
         QString check;
         if (a.verifiedAll && a.quoteCount >= 1) {
@@ -381,7 +379,7 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
             styledAnswer(out, u'«' + item.text + QStringLiteral(u"» [") + QString::number(item.n) + QStringLiteral("]\n"),
                          a, bodyStyle());
         if (a.isRuling)
-            append(out, rulingExtracts, bodyStyle());
+            append(out, rulingAdvice + u'\n', bodyStyle());
         if (a.note)
             append(out, *a.note + u'\n', noteStyle());
         if (!options.hasModel)
