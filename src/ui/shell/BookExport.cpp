@@ -140,7 +140,7 @@ constexpr double kLabelGrey = 0.5;
 std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& author, const QList<PageRow>& rows,
                                            double dpi)
 {
-    const double pixelsPerPoint = dpi / 72.0;
+    const double pixelsPerPoint = dpi / pointsPerInch;
     QTextBlockFormat heading = RichText::paragraph(Qt::AlignHCenter);
     heading.setBottomMargin(kHeadingSpaceAfter * pixelsPerPoint);
     QTextBlockFormat body = RichText::paragraph(RichText::right);
@@ -176,9 +176,7 @@ bool writePDF(const Book& book, const QString& author, const QList<PageRow>& row
               QString* error)
 {
     constexpr char kNoPdf[] = "تعذر إنشاء ملف PDF.";
-    // The PDF is measured in points.
-    constexpr double kPointsPerInch = 72;
-    const std::unique_ptr<QTextDocument> document = pdfDocument(book, author, rows, kPointsPerInch);
+    const std::unique_ptr<QTextDocument> document = pdfDocument(book, author, rows, pointsPerInch);
     const QByteArray bytes = PdfWriter::pdf(*document, book.title, {pdfPageWidth, pdfPageHeight, pdfMargin});
     if (bytes.isEmpty()) {
         if (error)

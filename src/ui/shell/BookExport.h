@@ -49,6 +49,9 @@ QString paras(const QString& text);
 // label, and the source line.
 QString bookHTML(const Library& lib, const Book& book);
 
+// A PDF measures its pages in points, this many to an inch.
+inline constexpr double pointsPerInch = 72;
+
 // The text of the PDF: title, author, then each page's body, footnotes and
 // label, styled for print. Lengths are in pixels of a device of `dpi`.
 std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& author, const QList<PageRow>& rows,

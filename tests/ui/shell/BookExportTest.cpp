@@ -238,7 +238,7 @@ TEST_F(BookExportTest, pdfTextIsStyledForPrint)
 {
     const QList<BookExport::PageRow> rows = BookExport::bookPages(*lib, 17);
     ASSERT_EQ(rows.size(), 5);
-    const auto document = BookExport::pdfDocument(*lib->book(17), lib->authorName(*lib->book(17)), rows, 72);
+    const auto document = BookExport::pdfDocument(*lib->book(17), lib->authorName(*lib->book(17)), rows, BookExport::pointsPerInch);
     const QStringList blocks = document->toPlainText().split(QLatin1Char('\n'));
     ASSERT_GE(blocks.size(), 4);
     EXPECT_EQ(blocks[0], QStringLiteral("وقعة صفين"));
