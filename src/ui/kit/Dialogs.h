@@ -48,6 +48,8 @@ Responder setResponder(Responder responder);
 inline constexpr const char* okTitle = "حسناً";
 inline constexpr const char* cancelTitle = "إلغاء";
 inline constexpr const char* saveTitle = "حفظ";
+// The title of every alert that says something could not be saved.
+inline constexpr const char* saveFailedTitle = "تعذر الحفظ";
 
 // A message with one button. On a window it is window-modal and the call
 // returns at once; without one it is application-modal and returns when the

@@ -41,7 +41,6 @@ constexpr char kReportAsk[] = "\nصِف الخطأ (تصحيف، سقط، ترق
 constexpr char kReportKind[] = "خطأ نصّي";
 constexpr char kReportThanks[] = "شكراً لك";
 constexpr char kReportKept[] = "حُفظ البلاغ في سجلّ التصحيحات.";
-constexpr char kReportFailed[] = "تعذر الحفظ";
 constexpr char kReportNotKept[] = "لم يُحفظ البلاغ في سجلّ التصحيحات.";
 
 constexpr char kStarSymbol[] = "star";
@@ -164,7 +163,7 @@ void ReaderView::reportError()
     if (lib_->addCorrection(book_.id, seq_, QString::fromUtf8(kReportKind), *text))
         Dialogs::alert(QString::fromUtf8(kReportThanks), QString::fromUtf8(kReportKept), window());
     else
-        Dialogs::alert(QString::fromUtf8(kReportFailed), QString::fromUtf8(kReportNotKept), window());
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), QString::fromUtf8(kReportNotKept), window());
 }
 
 } // namespace quorvel

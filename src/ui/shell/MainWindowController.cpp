@@ -78,7 +78,6 @@ constexpr char kSourceTip[] = "صورة الأصل / تصدير PDF";
 constexpr char kNoQuranTitle[] = "لا يوجد مصحف في المكتبة";
 constexpr char kNoQuranText[] = "ثبت «القرآن الكريم» من نافذة التنزيلات (Ctrl+D).";
 
-constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kSavedTitle[] = "حفظت الجلسة";
 constexpr char kSavedTextBefore[] = "ستستعاد التبويبات (";
 constexpr char kSavedTextAfter[] = ") عند التشغيل القادم. ولحفظها باسم تعود إليه متى شئت: ملف ← حفظ الجلسة باسم.";
@@ -535,7 +534,7 @@ void MainWindowController::saveSession(bool explicitSave)
         return;
     // Only a session that was written is announced as saved.
     if (!stored) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString(), this);
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), QString(), this);
         return;
     }
     Dialogs::alert(QString::fromUtf8(kSavedTitle),

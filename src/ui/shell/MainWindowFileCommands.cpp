@@ -23,7 +23,6 @@ namespace {
 
 constexpr char kImportingNotes[] = "استيراد التعليقات: ";
 constexpr char kReadingNotes[] = "استيراد التعليقات: قراءة الملف…";
-constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kOpenBookFirst[] = "افتح كتاباً أولاً";
 
 // A book title as a file name: a slash would name a folder.
@@ -48,7 +47,7 @@ void MainWindowController::exportNotes()
     if (!path || path->isEmpty())
         return;
     if (const std::optional<QString> failed = AtomicFile::replace(*path, *bytes)) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), *failed, this);
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), *failed, this);
         return;
     }
     Desktop::showWritten(*path, this);
@@ -121,7 +120,7 @@ void MainWindowController::exportPDF(bool pageOnly)
     QString error;
     // Only a file that was written is shown.
     if (!BookExport::writePDF(book, lib_->authorName(book), rows, *path, &error)) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), error, this);
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), error, this);
         return;
     }
     Desktop::showWritten(*path, this);
@@ -143,7 +142,7 @@ void MainWindowController::exportHTML()
         return;
     const QByteArray bytes = BookExport::bookHTML(*lib_, book).toUtf8();
     if (const std::optional<QString> failed = AtomicFile::replace(*path, bytes)) {
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), *failed, this);
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), *failed, this);
         return;
     }
     Desktop::showWritten(*path, this);

@@ -21,7 +21,6 @@ namespace {
 constexpr char kNoTabsTitle[] = "لا تبويبات مفتوحة لحفظها";
 constexpr char kSaveAsTitle[] = "حفظ الجلسة باسم";
 constexpr char kRenameTitle[] = "إعادة تسمية الجلسة";
-constexpr char kSaveFailedTitle[] = "تعذر الحفظ";
 constexpr char kSessionKept[] = "بقيت الجلسة محفوظة: تعذرت كتابة القائمة بعد حذفها.";
 constexpr char kReturnHint[] = ". تعود إليها من ملف ← الجلسات المحفوظة.";
 
@@ -226,7 +225,7 @@ void Sessions::saveNamedSession()
     if (name.isEmpty())
         return;
     if (!storeNamedSession(name, data))
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString(), &main_);
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), QString(), &main_);
 }
 
 bool Sessions::keepAside(Library& library, const QString& key, const QString& text)
@@ -273,7 +272,7 @@ void Sessions::openNamedSession(const NamedSession& session)
                       {}});
             // Without the backup, closing the tabs would lose them.
             if (!write(stored)) {
-                Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString::fromUtf8(kTabsKept), &main_);
+                Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), QString::fromUtf8(kTabsKept), &main_);
                 return;
             }
         }
@@ -299,7 +298,7 @@ void Sessions::renameNamedSession(const QString& oldName)
             e.session.name = name;
     }
     if (!write(stored))
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString(), &main_);
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), QString(), &main_);
 }
 
 void Sessions::deleteNamedSession(const QString& name)
@@ -307,7 +306,7 @@ void Sessions::deleteNamedSession(const QString& name)
     Stored stored = read();
     stored.entries.removeIf([&](const Entry& e) { return e.session.name == name; });
     if (!write(stored))
-        Dialogs::alert(QString::fromUtf8(kSaveFailedTitle), QString::fromUtf8(kSessionKept), &main_);
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), QString::fromUtf8(kSessionKept), &main_);
 }
 
 QString Sessions::defaultName() const

@@ -67,7 +67,6 @@ constexpr char kReportAsk[] = "اكتب ملاحظتك";
 constexpr char kSuggestionKind[] = "اقتراح";
 constexpr char kThanksTitle[] = "شكراً لك";
 constexpr char kThanksText[] = "حُفظت ملاحظتك في سجلّ التصحيحات.";
-constexpr char kNotKeptTitle[] = "تعذر الحفظ";
 constexpr char kNotKeptText[] = "لم تُحفظ ملاحظتك في سجلّ التصحيحات.";
 
 // A header line of the menu: shown, never chosen.
@@ -266,7 +265,7 @@ void MainWindowController::reportError()
     if (lib_->addCorrection(0, 0, QString::fromUtf8(kSuggestionKind), *text))
         Dialogs::alert(QString::fromUtf8(kThanksTitle), QString::fromUtf8(kThanksText), this);
     else
-        Dialogs::alert(QString::fromUtf8(kNotKeptTitle), QString::fromUtf8(kNotKeptText), this);
+        Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), QString::fromUtf8(kNotKeptText), this);
 }
 
 void MainWindowController::detachActive()
