@@ -161,6 +161,10 @@ public:
     QHash<std::int64_t, Page> pages(const QList<std::int64_t>& ids) const;
     // Every page of the book in sequence order; empty when the read fails.
     QList<Page> bookPages(std::int64_t book) const;
+    // The printed number of every page of the book (its sequence where it
+    // has none) with its sequence, in sequence order: the pages without
+    // their text.
+    QList<std::pair<std::int64_t, std::int64_t>> pageNumbers(std::int64_t book) const;
     // How many pages the library holds, or the book holds; 0 when the read fails.
     std::int64_t pageCount() const;
     std::int64_t pageCount(std::int64_t book) const;

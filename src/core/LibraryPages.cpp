@@ -85,6 +85,17 @@ QList<Page> Library::bookPages(std::int64_t book) const
     return found;
 }
 
+QList<std::pair<std::int64_t, std::int64_t>> Library::pageNumbers(std::int64_t book) const
+{
+    QList<std::pair<std::int64_t, std::int64_t>> found;
+    for (const auto& row :
+         main_->rows(QStringLiteral("SELECT page_num, seq FROM pages WHERE book_id=? ORDER BY seq"), {book})) {
+        const std::int64_t seq = row.integer(1).value_or(0);
+        found.append({row.integer(0).value_or(seq), seq});
+    }
+    return found;
+}
+
 std::int64_t Library::pageCount() const
 {
     return main_->scalarInt(QStringLiteral("SELECT count(*) FROM pages")).value_or(0);

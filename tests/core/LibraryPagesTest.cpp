@@ -88,6 +88,11 @@ TEST_F(ReadingLibrary, pagesAcrossAVolumeBoundary)
         seqs << p.seq;
     EXPECT_EQ(seqs, (QList<std::int64_t>{1, 2, 3, 4, 309, 310, 311, 312, 313, 314}));
     EXPECT_EQ(lib->pageCount(hadith), 10);
+    // Their printed numbers without their text: the second volume counts from 3 again.
+    const auto numbers = lib->pageNumbers(hadith);
+    ASSERT_EQ(numbers.size(), 10);
+    EXPECT_EQ(numbers[6], std::make_pair(std::int64_t(311), std::int64_t(311)));
+    EXPECT_EQ(numbers[7], std::make_pair(std::int64_t(3), std::int64_t(312)));
     EXPECT_EQ(lib->pageCount(999), 0);
     EXPECT_TRUE(lib->bookPages(999).isEmpty());
 
@@ -270,13 +275,16 @@ TEST(LibraryPages, aVolumeStoredAsANumberIsShownAsOne)
         "INSERT INTO books(id, title) VALUES(1, 'a')",
         "ALTER TABLE pages RENAME COLUMN vol TO vol_text",
         "ALTER TABLE pages ADD COLUMN vol",
-        "INSERT INTO pages(id, book_id, vol, page_num, seq, content) VALUES(1, 1, 3, 1, 1, 'x'), (2, 1, NULL, 2, 2, 'y')"}));
+        "INSERT INTO pages(id, book_id, vol, page_num, seq, content) VALUES(1, 1, 3, 1, 1, 'x'), (2, 1, NULL, 2, 2, 'y'), "
+        "(3, 1, NULL, NULL, 3, 'z')"}));
     ASSERT_TRUE(lib);
     ASSERT_TRUE(lib->page(1));
     EXPECT_EQ(lib->page(1)->vol, QStringLiteral("3"));
     EXPECT_EQ(lib->page(std::int64_t(1), std::int64_t(2))->vol, std::nullopt);
-    ASSERT_EQ(lib->bookPages(1).size(), 2);
+    ASSERT_EQ(lib->bookPages(1).size(), 3);
     EXPECT_EQ(lib->bookPages(1).first().vol, QStringLiteral("3"));
+    // A page without a printed number is numbered by its sequence.
+    EXPECT_EQ(lib->pageNumbers(1).last(), std::make_pair(std::int64_t(3), std::int64_t(3)));
 }
 
 TEST(LibraryCorpusToc, pageBeforeTheFirstHeadingHasNoChapter)

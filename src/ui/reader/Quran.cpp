@@ -213,8 +213,8 @@ std::shared_ptr<const QuranText> QuranText::load(Library& lib)
             const auto found = pageOf.constFind(key(v.sura, v.n));
             v.page = found == pageOf.constEnd() ? std::nullopt : std::optional<int>(*found);
         }
-        for (const Page& page : lib.bookPages(pages->book.id))
-            q->pageSeq.insert(int(page.num.value_or(page.seq)), page.seq);
+        for (const auto& [number, seq] : lib.pageNumbers(pages->book.id))
+            q->pageSeq.insert(int(number), seq);
     }
     const bool built = q->buildSuraTables();
     Q_ASSERT(built);
