@@ -13,10 +13,10 @@ namespace quorvel {
 struct Page {
     std::int64_t id = 0;
     std::int64_t bookId = 0;
-    std::optional<QString> vol;       // volume label; an empty label is absent
-    std::optional<std::int64_t> num;  // printed page number
+    std::optional<QString> vol{};      // volume label; an empty label is absent
+    std::optional<std::int64_t> num{}; // printed page number
     std::int64_t seq = 0;
-    QString content;
+    QString content{};
 };
 
 } // namespace quorvel

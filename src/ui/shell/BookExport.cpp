@@ -21,11 +21,6 @@ constexpr char kVolumeLabelPage[] = " - ص: ";
 constexpr char kPageLabelStart[] = "[ص: ";
 constexpr char kLabelEnd[] = "]";
 
-PageRow rowOf(const Page& page)
-{
-    return {page.vol, page.num, page.seq, page.content};
-}
-
 // The theme sizes fonts in screen pixels; print sizes are points.
 QFont printed(QFont font, double points)
 {
@@ -35,29 +30,13 @@ QFont printed(QFont font, double points)
 
 } // namespace
 
-QList<PageRow> bookPages(const Library& lib, std::int64_t bookId)
-{
-    QList<PageRow> out;
-    for (const Page& page : lib.bookPages(bookId))
-        out.append(rowOf(page));
-    return out;
-}
-
-QList<PageRow> pageRow(const Library& lib, std::int64_t pageId)
-{
-    if (const std::optional<Page> page = lib.page(pageId))
-        return {rowOf(*page)};
-    return {};
-}
-
-QString pageLabel(const PageRow& row)
+QString pageLabel(const Page& page)
 {
     // The volume form never falls back to the sequence.
-    if (row.vol && !row.vol->isEmpty())
-        return QString::fromUtf8(kVolumeLabelStart) + Arabic::digits(*row.vol) + QString::fromUtf8(kVolumeLabelPage) +
-               Arabic::num(row.pageNum.value_or(0)) + QString::fromUtf8(kLabelEnd);
-    return QString::fromUtf8(kPageLabelStart) + Arabic::num(row.pageNum.value_or(row.seq.value_or(0))) +
-           QString::fromUtf8(kLabelEnd);
+    if (page.vol && !page.vol->isEmpty())
+        return QString::fromUtf8(kVolumeLabelStart) + Arabic::digits(*page.vol) + QString::fromUtf8(kVolumeLabelPage) +
+               Arabic::num(page.num.value_or(0)) + QString::fromUtf8(kLabelEnd);
+    return QString::fromUtf8(kPageLabelStart) + Arabic::num(page.num.value_or(page.seq)) + QString::fromUtf8(kLabelEnd);
 }
 
 QString escape(const QString& text)
@@ -103,7 +82,7 @@ QString bookHTML(const Library& lib, const Book& book)
     const QString title = escape(book.title);
     QString html = QString::fromUtf8(kHTMLStart) + title + QString::fromUtf8(kHTMLStyle) + title +
                    QString::fromUtf8(kAuthorStart) + escape(lib.authorName(book)) + QLatin1String("</p>\n");
-    for (const PageRow& row : bookPages(lib, book.id)) {
+    for (const Page& row : lib.bookPages(book.id)) {
         const auto [body, footnotes] = Library::splitFootnotes(row.content);
         html += paras(body) + QLatin1Char('\n');
         if (footnotes && !footnotes->isEmpty())
@@ -137,7 +116,7 @@ constexpr double kLabelGrey = 0.5;
 
 } // namespace
 
-std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& author, const QList<PageRow>& rows,
+std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& author, const QList<Page>& pages,
                                            double dpi)
 {
     const double pixelsPerPoint = dpi / pointsPerInch;
@@ -160,7 +139,7 @@ std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& auth
     RichTextBuilder text;
     text.append(book.title + QLatin1Char('\n'), titleChars, heading);
     text.append(author + QLatin1String("\n\n"), authorChars, heading);
-    for (const PageRow& row : rows) {
+    for (const Page& row : pages) {
         const auto [main, footnotes] = Library::splitFootnotes(row.content);
         text.append(main + QLatin1Char('\n'), bodyChars, body);
         if (footnotes && !footnotes->isEmpty())
@@ -172,11 +151,11 @@ std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& auth
     return document;
 }
 
-bool writePDF(const Book& book, const QString& author, const QList<PageRow>& rows, const QString& path,
+bool writePDF(const Book& book, const QString& author, const QList<Page>& pages, const QString& path,
               QString* error)
 {
     constexpr char kNoPdf[] = "تعذر إنشاء ملف PDF.";
-    const std::unique_ptr<QTextDocument> document = pdfDocument(book, author, rows, pointsPerInch);
+    const std::unique_ptr<QTextDocument> document = pdfDocument(book, author, pages, pointsPerInch);
     const QByteArray bytes = PdfWriter::pdf(*document, book.title, {pdfPageWidth, pdfPageHeight, pdfMargin});
     if (bytes.isEmpty()) {
         if (error)

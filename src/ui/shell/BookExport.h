@@ -6,6 +6,7 @@
 // each page the same way; neither needs a window.
 
 #include "core/Book.h"
+#include "core/Page.h"
 
 #include <QList>
 #include <QString>
@@ -22,23 +23,10 @@ class Library;
 
 namespace BookExport {
 
-// One page as the exports read it.
-struct PageRow {
-    std::optional<QString> vol;
-    std::optional<std::int64_t> pageNum;
-    std::optional<std::int64_t> seq;
-    QString content;
-};
-
-// Every page of a book in reading order.
-QList<PageRow> bookPages(const Library& lib, std::int64_t bookId);
-// The page of that id; empty when there is none.
-QList<PageRow> pageRow(const Library& lib, std::int64_t pageId);
-
 // "[الجزء: V - ص: N]" for a page in a volume (the page number, else 0),
-// otherwise "[ص: N]" (the page number, else the sequence, else 0); digits
-// in the user's family.
-QString pageLabel(const PageRow& row);
+// otherwise "[ص: N]" (the page number, else the sequence); digits in the
+// user's family.
+QString pageLabel(const Page& page);
 
 // "&", "<" and ">" as entities, in that order; quotation marks stay.
 QString escape(const QString& text);
@@ -54,7 +42,7 @@ inline constexpr double pointsPerInch = 72;
 
 // The text of the PDF: title, author, then each page's body, footnotes and
 // label, styled for print. Lengths are in pixels of a device of `dpi`.
-std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& author, const QList<PageRow>& rows,
+std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& author, const QList<Page>& pages,
                                            double dpi);
 
 // Page geometry of the PDF, in points: A4 portrait with equal margins.
@@ -64,7 +52,7 @@ inline constexpr double pdfMargin = 50;
 
 // Writes the PDF of those pages to `path`, replacing the file only once it
 // is whole. False, with the reason in `error`, when it could not be written.
-bool writePDF(const Book& book, const QString& author, const QList<PageRow>& rows, const QString& path,
+bool writePDF(const Book& book, const QString& author, const QList<Page>& pages, const QString& path,
               QString* error = nullptr);
 
 } // namespace BookExport

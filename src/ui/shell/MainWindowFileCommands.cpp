@@ -114,12 +114,15 @@ void MainWindowController::exportPDF(bool pageOnly)
         Dialogs::saveFile(QString::fromUtf8(kPDFMessage), name, QString::fromUtf8(kPDFFilter), this);
     if (!path || path->isEmpty())
         return;
-    const QList<BookExport::PageRow> rows = pageOnly
-                                                ? BookExport::pageRow(*lib_, reader->page() ? reader->page()->id : 0)
-                                                : BookExport::bookPages(*lib_, book.id);
+    // The page shown is the one exported: the reader already holds it.
+    QList<Page> pages;
+    if (!pageOnly)
+        pages = lib_->bookPages(book.id);
+    else if (reader->page())
+        pages = {*reader->page()};
     QString error;
     // Only a file that was written is shown.
-    if (!BookExport::writePDF(book, lib_->authorName(book), rows, *path, &error)) {
+    if (!BookExport::writePDF(book, lib_->authorName(book), pages, *path, &error)) {
         Dialogs::alert(QString::fromUtf8(Dialogs::saveFailedTitle), error, this);
         return;
     }

@@ -139,10 +139,10 @@ TEST_F(BookExportTest, webPageOfARealBookIsExactlyTheDocument)
                   QStringLiteral("<p class=\"pg\">مصدر النص: </p></body></html>\n"));
 
     Settings::setIndicDigits(false);
-    EXPECT_EQ(BookExport::pageLabel({QStringLiteral("2"), std::nullopt, 40, {}}), QStringLiteral("[الجزء: 2 - ص: 0]"));
-    EXPECT_EQ(BookExport::pageLabel({QString(), std::nullopt, 40, {}}), QStringLiteral("[ص: 40]"));
-    EXPECT_EQ(BookExport::pageLabel({std::nullopt, 12, 40, {}}), QStringLiteral("[ص: 12]"));
-    EXPECT_EQ(BookExport::pageLabel({std::nullopt, std::nullopt, std::nullopt, {}}), QStringLiteral("[ص: 0]"));
+    EXPECT_EQ(BookExport::pageLabel({.vol = QStringLiteral("2"), .seq = 40}), QStringLiteral("[الجزء: 2 - ص: 0]"));
+    EXPECT_EQ(BookExport::pageLabel({.vol = QString(), .seq = 40}), QStringLiteral("[ص: 40]"));
+    EXPECT_EQ(BookExport::pageLabel({.num = 12, .seq = 40}), QStringLiteral("[ص: 12]"));
+    EXPECT_EQ(BookExport::pageLabel({}), QStringLiteral("[ص: 0]"));
 }
 
 TEST_F(BookExportTest, webPageExportWritesUTF8AndSaysWhenItCannot)
@@ -236,7 +236,7 @@ TEST_F(BookExportTest, pdfOfAPageHoldsItsWordsAndAFailedOneIsSaidAndNotShown)
 
 TEST_F(BookExportTest, pdfTextIsStyledForPrint)
 {
-    const QList<BookExport::PageRow> rows = BookExport::bookPages(*lib, 17);
+    const QList<Page> rows = lib->bookPages(17);
     ASSERT_EQ(rows.size(), 5);
     const auto document = BookExport::pdfDocument(*lib->book(17), lib->authorName(*lib->book(17)), rows, BookExport::pointsPerInch);
     const QStringList blocks = document->toPlainText().split(QLatin1Char('\n'));

@@ -65,7 +65,7 @@ TEST_F(PdfWordsTest, anExportedBookGivesBackItsWordsWhole)
 
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("book.pdf"));
-    const QList<BookExport::PageRow> rows = BookExport::bookPages(lib, book->id);
+    const QList<Page> rows = lib.bookPages(book->id);
     QString error;
     ASSERT_TRUE(BookExport::writePDF(*book, lib.authorName(*book), rows, target, &error)) << error.toStdString();
 
@@ -76,7 +76,7 @@ TEST_F(PdfWordsTest, anExportedBookGivesBackItsWordsWhole)
     const QSet<QString> found = wordsOf(QString::fromUtf8(text.readAllStandardOutput()));
 
     QString all = book->title + u'\n' + lib.authorName(*book);
-    for (const BookExport::PageRow& row : rows)
+    for (const Page& row : rows)
         all += u'\n' + row.content;
     const QSet<QString> wanted = wordsOf(all);
     ASSERT_GT(wanted.size(), 500);
