@@ -62,7 +62,15 @@ bool isLineage(const QString& word)
 {
     return word == sonOf() || word == QStringLiteral("ابن") || word == QStringLiteral("بنت");
 }
-QString foldedWord(const QString& word) { return word == QStringLiteral("ابن") ? sonOf() : word; }
+// A kunya's «أبو» is read in every case: «عن أبي سعيد», «رأيت أبا سعيد».
+QString foldedWord(const QString& word)
+{
+    if (word == QStringLiteral("ابن"))
+        return sonOf();
+    if (word == QStringLiteral("ابي") || word == QStringLiteral("ابا"))
+        return QStringLiteral("ابو");
+    return word;
+}
 
 QStringList foldedTokens(const QString& text)
 {
@@ -128,6 +136,32 @@ bool isGivenName(const QString& word, const QSet<QString>& given)
     return given.contains(word) || (word.startsWith(u'و') && given.contains(word.mid(1)));
 }
 
+// «ابن X» preceded by the given name of X's son the form means: his own name.
+bool namedAsHim(const QStringList& words, qsizetype at, const Reading& reading)
+{
+    const QStringList& ism = reading.ism;
+    return !ism.isEmpty() && at >= ism.size() && words.mid(at - ism.size(), ism.size()) == ism;
+}
+
+// A short form whose bearer is known, with a name word beside it that is not
+// his: a namesake's («أبو سعيد الأشج», «… بن أبي وقاص الزهري»).
+bool besideAnotherName(const QStringList& words, qsizetype at, bool joined, const Reading& reading)
+{
+    if (reading.own.isEmpty())
+        return false;
+    const auto alien = [&](const QString& w) {
+        if (reading.own.contains(w))
+            return false;
+        return isLineage(w) || isGivenName(w, reading.given)
+            || (w.startsWith(QStringLiteral("ال")) && w.size() > 3 && w != QStringLiteral("الله"));
+    };
+    const qsizetype after = at + reading.name.size();
+    // «ابن X بن Y» is his own lineage only where he is named by his own name.
+    if (after < words.size() && alien(words[after]) && !(isLineage(words[after]) && namedAsHim(words, at, reading)))
+        return true;
+    return at > 0 && !joined && reading.name.first() != sonOf() && alien(words[at - 1]);
+}
+
 // Where a sentence holds the name as written (marks, hamza forms and «ابن»
 // aside) and not as someone's father or forefather: its stretch in the
 // sentence, and how plainly the sentence is the name's entry.
@@ -172,9 +206,11 @@ std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, co
             continue;
         if (i > 0 && !joined) {
             const QString& before = words[i - 1];
-            if (isLineage(before) || (sonOfAsked && isGivenName(before, reading.given)))
+            if (isLineage(before) || (sonOfAsked && isGivenName(before, reading.given) && !namedAsHim(words, i, reading)))
                 continue;
         }
+        if (besideAnotherName(words, i, joined, reading))
+            continue;
         const qsizetype lastUnit = at[i + name.size() - 1] + words[i + name.size() - 1].size() - 1;
         if (at[i] >= idx.map.size() || lastUnit >= idx.map.size())
             continue;
@@ -303,12 +339,15 @@ std::optional<AboutName> pageAbout(const Library& lib, const QHash<std::int64_t,
     return passageAt(lib, *book, *page, content, *q);
 }
 
-// The full-text query for the name as a phrase, «بن» also written «ابن».
+// The full-text query for the name as a phrase, «بن» also written «ابن»
+// and «أبو» in every case.
 QString namePhrase(const QStringList& name)
 {
     QStringList variants{QString()};
     for (const QString& w : name) {
-        const QStringList spellings = w == sonOf() ? QStringList{w, QStringLiteral("ابن")} : QStringList{w};
+        const QStringList spellings = w == sonOf()               ? QStringList{w, QStringLiteral("ابن")}
+            : w == QStringLiteral("ابو") ? QStringList{w, QStringLiteral("ابي"), QStringLiteral("ابا")}
+                                         : QStringList{w};
         QStringList grown;
         for (const QString& v : variants) {
             for (const QString& spelling : spellings) {
@@ -415,8 +454,8 @@ QList<AboutName> aboutName(const Library& lib, const QString& asked, const Readi
 
 // The given names of the library's men: the word before the first «بن» of
 // the dictionaries' numbered entries («3490 عبد الله بن عمر» gives «الله»)
-// and of the narrators' names, each met at least twice; a word of two
-// letters (a gloss's «هو») is none.
+// and before every «بن» of the narrators' names, each met at least twice; a
+// word of two letters (a gloss's «هو») is none.
 QSet<QString> givenNames(const Library& lib, const QSet<std::int64_t>& dictionaries)
 {
     static const QRegularExpression opening(QStringLiteral("(?:^| )[0-9٠-٩]+ (?:(\\S+) )?(\\S+) بن "));
@@ -440,10 +479,12 @@ QSet<QString> givenNames(const Library& lib, const QSet<std::int64_t>& dictionar
     }
     for (const Statement::Row& row :
          lib.main().rows(QStringLiteral("SELECT name FROM narrators WHERE name LIKE '% بن %'"))) {
+        // Fathers' and forefathers' names too: «… بن عياض بن مسعود» is no «ابن مسعود».
         const QStringList words = foldedTokens(row.str(0).value_or(QString()));
-        const qsizetype son = words.indexOf(sonOf());
-        if (son == 1)
-            count(QString(), words.first());
+        for (qsizetype j = 0; j + 1 < words.size(); ++j) {
+            if (words[j + 1] == sonOf())
+                count(QString(), words[j]);
+        }
     }
     QSet<QString> names;
     for (auto it = met.cbegin(); it != met.cend(); ++it) {
@@ -481,9 +522,10 @@ QStringList lineageOf(const QString& fullName)
 // The author of the catalogue the name asked for is: of those whose name
 // holds its words in order (أنس بن مالك is not مالك بن أنس), the one with
 // the most works, then the shorter name, the earlier death, the smaller id.
-std::optional<Author> cardAuthor(const Library& lib, const QStringList& W, const QHash<std::int64_t, QList<Book>>& works)
+std::optional<Author> cardAuthor(const Library& lib, const QStringList& nameWords,
+                                 const QHash<std::int64_t, QList<Book>>& works)
 {
-    if (W.isEmpty())
+    if (nameWords.isEmpty())
         return std::nullopt;
     const auto better = [&](const Author& a, const Author& b) {
         const qsizetype wa = works.value(a.id).size();
@@ -504,7 +546,7 @@ std::optional<Author> cardAuthor(const Library& lib, const QStringList& W, const
     for (const Author& author : lib.authors()) {
         const QString authorName = Arabic::normalize(author.name);
         qsizetype from = 0;
-        if (!std::all_of(W.begin(), W.end(), [&](const QString& w) {
+        if (!std::all_of(nameWords.begin(), nameWords.end(), [&](const QString& w) {
                 const qsizetype at = authorName.indexOf(w, from);
                 from = at + w.size();
                 return at >= 0;
@@ -571,63 +613,107 @@ QString libraryCard(const Library& lib, const Author& author, const QList<Book>&
     return card + worksList(lib, works);
 }
 
+// A short form's bearer as the reading of the form knows him: the words of
+// his entry's heading, his lineage words aside, and his given name.
+void readAsBearer(Reading& reading, const AboutName& entry)
+{
+    for (const QString& w : entryName(foldedTokens(entry.sentence))) {
+        if (!isLineage(w))
+            reading.own.insert(w);
+    }
+    const qsizetype son = entry.filedAs.indexOf(sonOf());
+    if (son > 0)
+        reading.ism = entry.filedAs.mid(0, son);
+}
+
+// A dictionary's numbered entry of another man than the bearer's: a
+// namesake's, or one that names him only in its account.
+bool anotherMansEntry(const AboutName& a, const AboutName& bearer, const QSet<std::int64_t>& dictionaries)
+{
+    // The words that open an entry and tell one man from another.
+    constexpr qsizetype kHeadingWordsCompared = 4;
+    if (!dictionaries.contains(a.passage.bookId) || a.passage.pageId == bearer.passage.pageId)
+        return false;
+    const QStringList words = foldedTokens(a.sentence);
+    if (words.isEmpty() || !isEntryNumber(words.first()))
+        return false;
+    const QStringList his = entryName(foldedTokens(bearer.sentence)).mid(0, kHeadingWordsCompared);
+    return entryName(words).mid(0, his.size()) != his;
+}
+
 // The pages about the man asked for: his first entry, his dictionary
 // entries, other pages when these are few, and an author's own books under
-// his catalogue name.
+// his catalogue name. A short form is read as its bearer's, and another
+// man's entry is none of his.
 QList<AboutName> gathered(const Library& lib, const QString& name, const QStringList& folded, const BookScope& scope,
-                          const QStringList& lineage, const QList<Book>& ownBooks, std::optional<AboutName>& referred)
+                          const QStringList& lineage, const QList<Book>& ownBooks, std::optional<AboutName>& first)
 {
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
-    const QSet<std::int64_t> T = sub(scope, books(lib, tarajimKeys()));
-    const Reading reading{folded, folded.value(0) == sonOf() ? givenNames(lib, T) : QSet<QString>()};
-    const QList<AboutName> inDictionaries = aboutName(lib, name, reading, T, T);
-    // A name that opens a dictionary's numbered entry is that man's; an index
-    // line from it points to a namesake filed under another name.
-    const bool entered = std::any_of(inDictionaries.begin(), inDictionaries.end(),
-                                     [](const AboutName& a) { return a.entry == Entry::numbered; });
-    referred = firstEntry(lib, folded, T, entered);
+    const QSet<std::int64_t> dictionaries = sub(scope, books(lib, tarajimKeys()));
+    const bool shortForm = isShortForm(folded);
+    Reading reading{folded, shortForm ? givenNames(lib, dictionaries) : QSet<QString>(), {}, {}};
+    QList<AboutName> inDictionaries;
+    if (shortForm) {
+        first = firstEntry(lib, folded, dictionaries, false, lineage);
+        if (first)
+            readAsBearer(reading, *first);
+        inDictionaries = aboutName(lib, name, reading, dictionaries, dictionaries);
+        if (first)
+            inDictionaries.removeIf([&](const AboutName& a) { return anotherMansEntry(a, *first, dictionaries); });
+    } else {
+        inDictionaries = aboutName(lib, name, reading, dictionaries, dictionaries);
+        // A name that opens a dictionary's numbered entry is that man's; an
+        // index line from it points to a namesake filed under another name.
+        const bool entered = std::any_of(inDictionaries.begin(), inDictionaries.end(),
+                                         [](const AboutName& a) { return a.entry == Entry::numbered; });
+        first = firstEntry(lib, folded, dictionaries, entered);
+    }
     // The card's author is the man asked for: an index that files the name
     // under another man's full name points to a namesake.
-    if (referred && !lineage.isEmpty() && lineage.mid(0, referred->filedAs.size()) != referred->filedAs)
-        referred.reset();
-    const std::optional<std::int64_t> referredWork =
-        referred ? std::optional(BookTitles::work(*catalog, referred->passage.bookId)) : std::nullopt;
-    QList<AboutName> R;
+    if (first && !lineage.isEmpty() && lineage.mid(0, first->filedAs.size()) != first->filedAs)
+        first.reset();
+    const std::optional<std::int64_t> firstWork =
+        first ? std::optional(BookTitles::work(*catalog, first->passage.bookId)) : std::nullopt;
+    QList<AboutName> about;
     QSet<std::int64_t> met;
     const auto admit = [&](const QList<AboutName>& found) {
         for (const AboutName& a : found) {
             if (!met.contains(a.passage.pageId)
-                && (!referredWork || BookTitles::work(*catalog, a.passage.bookId) != *referredWork)) {
+                && (!firstWork || BookTitles::work(*catalog, a.passage.bookId) != *firstWork)) {
                 met.insert(a.passage.pageId);
-                R << a;
+                about << a;
             }
         }
     };
-    if (referred) {
-        met.insert(referred->passage.pageId);
-        R << *referred;
+    if (first) {
+        met.insert(first->passage.pageId);
+        about << *first;
     }
     admit(inDictionaries);
-    if (R.size() < 3)
-        admit(aboutName(lib, name, reading, scope, T));
+    if (about.size() < 3) {
+        QList<AboutName> elsewhere = aboutName(lib, name, reading, scope, dictionaries);
+        if (shortForm && first)
+            elsewhere.removeIf([&](const AboutName& a) { return anotherMansEntry(a, *first, dictionaries); });
+        admit(elsewhere);
+    }
     // With his grandfather the name is his own in his books; «محمد بن يزيد»
     // alone is also a narrator's there.
     if (lineage.count(sonOf()) >= kOwnNameFathers && lineage != folded) {
         QSet<std::int64_t> own;
         for (const Book& b : ownBooks)
             own.insert(b.id);
-        admit(aboutName(lib, lineage.join(u' '), Reading{lineage, {}}, sub(scope, own), {}));
+        admit(aboutName(lib, lineage.join(u' '), Reading{lineage, {}, {}, {}}, sub(scope, own), {}));
     }
-    return R;
+    return about;
 }
 
 // A sentence is quoted once, and a report two editions of a work both give
 // once, in the longer of their two readings; at most kNameQuoted.
-QList<AboutName> distinctQuotations(const Library& lib, const QList<AboutName>& R)
+QList<AboutName> distinctQuotations(const Library& lib, const QList<AboutName>& about)
 {
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     QList<AboutName> kept;
-    for (const AboutName& a : R) {
+    for (const AboutName& a : about) {
         const QString norm = Arabic::normalize(a.sentence);
         const QStringList words = norm.split(u' ', Qt::SkipEmptyParts);
         const std::int64_t work = BookTitles::work(*catalog, a.passage.bookId);
@@ -663,12 +749,15 @@ std::pair<QList<Passage>, QString> quotedSection(const Library& lib, const QList
             << a.passage;
         sentenceOf.insert(a.passage.pageId, a.sentence);
     }
-    const QList<Passage> P = renumber(first + chrono(numbered) + chrono(unnumbered) + chrono(others));
-    const QHash<std::int64_t, QString> titles = shownTitles(lib, P);
+    const QList<Passage> quoted = renumber(first + chrono(numbered) + chrono(unnumbered) + chrono(others));
+    const QHash<std::int64_t, QString> titles = shownTitles(lib, quoted);
     QString section;
-    if (!P.isEmpty()) {
+    if (!quoted.isEmpty()) {
         section += QStringLiteral("## ما ورد عنه في كتب التراجم والتاريخ\n");
-        for (const Passage& p : P) {
+        if (referred && !referred->sharedWith.isEmpty())
+            section += QStringLiteral("ويعرف بهذا الاسم أيضا ") + referred->sharedWith
+                + QStringLiteral("، والنصوص هنا عن الأشهر به.\n");
+        for (const Passage& p : quoted) {
             section += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId)
                 + QStringLiteral("»: «") + sentenceOf.value(p.pageId) + QStringLiteral("» [") + QString::number(p.n)
                 + QStringLiteral("]\n");
@@ -677,7 +766,7 @@ std::pair<QList<Passage>, QString> quotedSection(const Library& lib, const QList
     } else if (withCard) {
         section += noTextNote;
     }
-    return {P, section};
+    return {quoted, section};
 }
 
 } // namespace
@@ -688,26 +777,26 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     // form with «ابن» read as «بن» are what a quoted sentence must hold.
     const QString name = Intent::person(q);
     const QStringList folded = foldedTokens(name);
-    QStringList W;
+    QStringList nameWords;
     for (const QString& word : Arabic::tokens(name)) {
         if (Characters::count(word, 2) > 1)
-            W << word;
+            nameWords << word;
     }
     QHash<std::int64_t, QList<Book>> works;
     for (const Book& b : lib.books()) {
         if (b.authorId)
             works[*b.authorId].append(b);
     }
-    const std::optional<Author> chosen = cardAuthor(lib, W, works);
+    const std::optional<Author> chosen = cardAuthor(lib, nameWords, works);
     QString card;
     QStringList lineage;
     if (chosen)
         card = libraryCard(lib, *chosen, works.value(chosen->id), lineage);
-    std::optional<AboutName> referred;
-    const QList<AboutName> R =
-        gathered(lib, name, folded, scope, lineage, chosen ? works.value(chosen->id) : QList<Book>(), referred);
-    const auto [P, section] = quotedSection(lib, distinctQuotations(lib, R), referred, !card.isEmpty());
-    return {P, card + section, card};
+    std::optional<AboutName> first;
+    const QList<AboutName> about =
+        gathered(lib, name, folded, scope, lineage, chosen ? works.value(chosen->id) : QList<Book>(), first);
+    const auto [quoted, section] = quotedSection(lib, distinctQuotations(lib, about), first, !card.isEmpty());
+    return {quoted, card + section, card};
 }
 
 } // namespace quorvel::Reports

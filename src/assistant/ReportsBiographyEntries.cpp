@@ -4,6 +4,7 @@
 #include "core/SQLiteDB.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace quorvel::Reports::BiographyText {
 
@@ -36,6 +37,41 @@ bool holdsWord(const QStringList& words, const QString& word)
             || std::any_of(proclitics().begin(), proclitics().end(),
                            [&](const QString& c) { return w.size() == c.size() + word.size() && w.startsWith(c) && w.endsWith(word); });
     });
+}
+
+// How the dictionary ranks the man its entry is of: 2 where it calls him
+// famous, an imam, a prolific or eminent narrator or a Mother of the
+// Believers; 0 where it says he is little known or weak; 1 otherwise. Of a
+// form's bearers, the one it calls famous is the one a reader means.
+int standing(const QStringList& words)
+{
+    static const QSet<QString> famous{
+        QStringLiteral("مشهور"), QStringLiteral("المشهور"), QStringLiteral("شهير"),   QStringLiteral("الشهير"),
+        QStringLiteral("جليل"),  QStringLiteral("الجليل"),  QStringLiteral("امام"),   QStringLiteral("الامام"),
+        QStringLiteral("مكثر"),  QStringLiteral("المكثرين"), QStringLiteral("الكثير"), QStringLiteral("اشهر"),
+        QStringLiteral("خليفه")};
+    // Said of a man however well known: he is not the one meant.
+    static const QSet<QString> discarded{QStringLiteral("كذبوه"), QStringLiteral("كذاب"), QStringLiteral("متهم"),
+                                         QStringLiteral("متروك")};
+    static const QSet<QString> obscure{QStringLiteral("مقبول"), QStringLiteral("مقبوله"), QStringLiteral("مجهول"),
+                                       QStringLiteral("مجهوله"), QStringLiteral("مستور"), QStringLiteral("مستوره"),
+                                       QStringLiteral("تمييز"), QStringLiteral("ضعيف"),  QStringLiteral("لين")};
+    const auto bare = [](const QString& w) {
+        return (w.startsWith(u'و') || w.startsWith(u'ف')) && w.size() > 3 ? w.mid(1) : w;
+    };
+    const auto holds = [&](const QSet<QString>& set) {
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            // «… بن خليفة» is a name, not a title.
+            if ((set.contains(words[i]) || set.contains(bare(words[i]))) && (i == 0 || !isLineage(words[i - 1])))
+                return true;
+        }
+        return false;
+    };
+    if (holds(discarded))
+        return 0;
+    if (holds(famous))
+        return 2;
+    return holds(obscure) ? 0 : 1;
 }
 
 // The lines of a text as stretches, line breaks left out.
@@ -88,6 +124,8 @@ public:
                 return a.holdsAsked;
             if (a.described != b.described)
                 return a.described > b.described;
+            if (standing(a.words) != standing(b.words))
+                return standing(a.words) > standing(b.words);
             if (a.known != b.known)
                 return a.known > b.known;
             if (a.bookId != b.bookId)
@@ -256,6 +294,8 @@ private:
     QHash<QString, std::int64_t> counted_;
 };
 
+} // namespace
+
 // A man asked for by a short form alone: a nisba or epithet («البخاري»,
 // «الأشتر»), a kunya without his father («أبو حنيفة») or «ابن X».
 bool isShortForm(const QStringList& name)
@@ -270,26 +310,37 @@ bool isShortForm(const QStringList& name)
 }
 
 // The words of a numbered entry that name the man, before what is said of
-// him (his grade, his generation, a remark).
-QStringList entryName(const QStringList& words)
+// him (his grade, his generation, a remark) or the account of others: whom
+// he heard, who heard him. A man named there is not the entry's.
+QStringList entryName(const QStringList& words, bool withAlternatives)
 {
+    // «ويقال …» gives another reading of his name, not what is said of him.
+    static const QSet<QString> alternatives{QStringLiteral("يقال"), QStringLiteral("ويقال"), QStringLiteral("قيل"),
+                                            QStringLiteral("وقيل")};
     static const QSet<QString> said{
+        QStringLiteral("سمع"),   QStringLiteral("وسمع"),  QStringLiteral("عنه"),   QStringLiteral("وعنه"),
+        QStringLiteral("وروي"),  QStringLiteral("حدث"),
         QStringLiteral("ثقه"),   QStringLiteral("صدوق"),  QStringLiteral("مقبول"), QStringLiteral("مجهول"),
         QStringLiteral("ضعيف"),  QStringLiteral("من"),    QStringLiteral("روي"),   QStringLiteral("قال"),
         QStringLiteral("عند"),   QStringLiteral("وعند"),  QStringLiteral("له"),    QStringLiteral("في"),
         QStringLiteral("تقدم"),  QStringLiteral("لا"),    QStringLiteral("يقال"),  QStringLiteral("ويقال"),
         QStringLiteral("قيل"),   QStringLiteral("وقيل"),  QStringLiteral("صحابي"), QStringLiteral("مخضرم"),
         QStringLiteral("نزيل"),  QStringLiteral("والد"),  QStringLiteral("اخو"),   QStringLiteral("عن"),
-        // Another man's wife, client, companion: the form after them is his.
-        QStringLiteral("امراه"), QStringLiteral("زوج"),   QStringLiteral("مولي"),  QStringLiteral("صاحب")};
+        // Another man's wife, client, companion, kin or neighbour: the form after them is his.
+        QStringLiteral("امراه"), QStringLiteral("زوج"),   QStringLiteral("مولي"),  QStringLiteral("صاحب"),
+        QStringLiteral("عم"),    QStringLiteral("اخي"),   QStringLiteral("خال"),   QStringLiteral("جار"),
+        QStringLiteral("سبط"),   QStringLiteral("ختن"),   QStringLiteral("امام"),  QStringLiteral("يعرف"),
+        QStringLiteral("ويعرف")};
     qsizetype from = 0;
     while (from < words.size() && isEntryMark(words[from]))
         ++from;
     qsizetype to = from;
-    while (to < words.size() && !said.contains(words[to]))
+    while (to < words.size() && (!said.contains(words[to]) || (withAlternatives && alternatives.contains(words[to]))))
         ++to;
     return words.mid(from, to - from);
 }
+
+namespace {
 
 // The head of an entry's name, as the library's pages name the man: his
 // first name and his father's («عبد الله بن مسعود»), or a kunya and the
@@ -348,17 +399,71 @@ std::int64_t knownByForm(const Library& lib, const QStringList& head, const QStr
     return rows.isEmpty() ? 0 : rows.first().integer(0).value_or(0);
 }
 
-// The best-known bearer of a short form: of the dictionaries' numbered
-// entries whose name holds the form as the man's own (not his father's),
-// the one whose man the library's pages name most often by the form.
-// His entry, with the head of his name as `filedAs`.
-std::optional<AboutName> bestKnownBearer(const Library& lib, const QStringList& form, const QSet<std::int64_t>& dictionaries)
+// A man who bears a short form: his numbered entry (with the head of his
+// name as `filedAs`), how many pages of the library name him by the form,
+// and his name as his entry writes it.
+struct Bearer {
+    AboutName entry;
+    int standing = 1;        // how the dictionary ranks him
+    std::int64_t named = 0; // pages naming him by a kunya with what his entry adds to it
+    bool filedUnder = false; // his entry opens with the form
+    std::int64_t known = 0;
+    QString written;
+};
+
+// How many pages name a kunya's bearer by the kunya and what his entry's
+// heading adds to it: the word or two after it, or one of his nisbas
+// («أبو سعيد الخدري», «أبو بكر الصديق»). «أبو بكر بن أبي شيبة» is a
+// longer name, not the kunya alone.
+std::int64_t namedWithKunya(const Library& lib, const QStringList& name, qsizetype at, const QStringList& form)
 {
-    const Reading formReading{form, {}};
+    QSet<QString> added;
+    const qsizetype after = at + form.size();
+    if (after < name.size() && !isLineage(name[after]))
+        added.insert(after + 1 < name.size() && isOpenEnded(name[after]) ? name[after] + u' ' + name[after + 1]
+                                                                           : name[after]);
+    for (const QString& w : name) {
+        if (w.startsWith(QStringLiteral("ال")) && w != QStringLiteral("الله") && !form.contains(w))
+            added.insert(w);
+    }
+    std::int64_t pages = 0;
+    for (const QString& a : added)
+        pages += pagesCount(lib, form + a.split(u' '));
+    return pages;
+}
+
+// The first `n` words of an entry line as written, its number and marks left out.
+QString writtenWords(const QString& line, qsizetype n)
+{
+    QStringList out;
+    for (const QString& w : line.split(u' ', Qt::SkipEmptyParts)) {
+        if (out.size() >= n)
+            break;
+        if (std::any_of(w.begin(), w.end(), [](QChar c) { return c.isLetter(); }) && !(out.isEmpty() && isEntryMark(w)))
+            out << w;
+    }
+    return out.join(u' ');
+}
+
+// How many pages of the library name the man of `head` by the form. «ابن X»
+// alone is written with its alef, where a lineage has «بن»: the pages that
+// name him and hold «ابن X» so written.
+std::int64_t knownAs(const Library& lib, const QStringList& head, const QStringList& form)
+{
+    if (form.first() == sonOf())
+        return pagesNamingBoth(lib, head, QStringList{QStringLiteral("ابن")} + form.mid(1));
+    // Beside the form, and (among men of one given name) with it on the page.
+    return knownByForm(lib, head, form) + pagesNamingBoth(lib, head, form);
+}
+
+// The bearers of a short form: of the dictionaries' numbered entries whose
+// name holds the form as the man's own (not his father's), one a man, the
+// one the library's pages name most often by the form first.
+QList<Bearer> bearers(const Library& lib, const QStringList& form, const QSet<std::int64_t>& dictionaries)
+{
     const QHash<std::int64_t, Book> byId = lib.bookById();
-    std::optional<AboutName> best;
-    std::int64_t bestKnown = -1;
-    QHash<QString, std::int64_t> known;
+    QList<Bearer> out;
+    QSet<QString> met;
     for (const auto& [pageId, bookId] : pagesNaming(lib, form, dictionaries, kDictionaryPagesRead)) {
         const std::optional<Page> page = lib.page(pageId);
         if (!page || !byId.contains(bookId))
@@ -369,7 +474,7 @@ std::optional<AboutName> bestKnownBearer(const Library& lib, const QStringList& 
             const QStringList words = foldedTokens(line);
             if (words.isEmpty() || !isEntryNumber(words.first()))
                 continue;
-            const QStringList name = entryName(words);
+            const QStringList name = entryName(words, true);
             // The form as his own name («الملقب بالأشتر»); «X بن الأشتر» is
             // the son of another.
             const auto formAt = [&](qsizetype at) {
@@ -383,25 +488,60 @@ std::optional<AboutName> bestKnownBearer(const Library& lib, const QStringList& 
                 continue;
             // A man named only as someone's son or brother («بن أخي زينب») has no head.
             const QStringList head = nameHead(name);
-            if (head.size() < 2 || isLineage(head.first()))
+            // One entry a man, in whichever edition it is met first.
+            const QString key = words.first() + u' ' + head.join(u' ');
+            if (head.isEmpty() || isLineage(head.first()) || met.contains(key))
                 continue;
-            const QString key = head.join(u' ');
-            if (!known.contains(key))
-                // Beside the form, and (among men of one given name) with it on the page.
-                known.insert(key, knownByForm(lib, head, form) + pagesNamingBoth(lib, head, form));
-            const std::optional<Quoted> q = sentenceAbout(line, Reading{head, {}});
-            if (known.value(key) <= bestKnown || !q || q->entry != Entry::numbered)
+            const std::optional<Quoted> q = sentenceAbout(line, Reading{head, {}, {}, {}});
+            if (!q || q->entry != Entry::numbered)
                 continue;
             std::optional<AboutName> a = passageAt(lib, byId.value(bookId), *page, content,
                                                    Quoted{from + q->start, from + q->end, Entry::numbered});
-            if (a) {
-                a->filedAs = head;
-                best = a;
-                bestKnown = known.value(key);
-            }
+            if (!a)
+                continue;
+            met.insert(key);
+            a->filedAs = head;
+            const std::int64_t named = isKunya(form.first()) ? namedWithKunya(lib, name, at, form) : 0;
+            out << Bearer{*a, standing(words), named, at == 0, knownAs(lib, head, form), writtenWords(line, head.size())};
         }
     }
-    return best;
+    std::stable_sort(out.begin(), out.end(), [](const Bearer& a, const Bearer& b) {
+        return std::make_tuple(a.standing, a.named, a.filedUnder, a.known)
+            > std::make_tuple(b.standing, b.named, b.filedUnder, b.known);
+    });
+    return out;
+}
+
+// Whether the entry is the man of `head`: its name opens with it.
+bool entryOf(const AboutName& entry, const QStringList& head)
+{
+    return entryName(foldedTokens(entry.sentence)).mid(0, head.size()) == head;
+}
+
+// The other man the library knows by the form almost as well as the one
+// chosen: named in one line, so that the answer is plainly about one of them.
+QString sharedWith(const QList<Bearer>& ranked, const AboutName& chosen)
+{
+    // Another bearer is named when the pages name him by the form at least
+    // this share as often as the chosen man.
+    constexpr std::int64_t kSharedShareOf = 2;
+    if (ranked.isEmpty())
+        return {};
+    // A kunya's bearers are weighed by the pages that name them by it with their nisbas.
+    const bool byKunya = ranked.first().named > 0;
+    const auto weight = [&](const Bearer& b) { return byKunya ? b.named : b.known; };
+    std::int64_t chosenWeight = weight(ranked.first());
+    for (const Bearer& b : ranked) {
+        if (entryOf(chosen, b.entry.filedAs)) {
+            chosenWeight = weight(b);
+            break;
+        }
+    }
+    for (const Bearer& b : ranked) {
+        if (!entryOf(chosen, b.entry.filedAs) && weight(b) > 0 && weight(b) * kSharedShareOf >= chosenWeight)
+            return b.written;
+    }
+    return {};
 }
 
 // Whether an entry's own sentence holds the short form as his name.
@@ -420,17 +560,36 @@ bool holdsForm(const AboutName& entry, const QStringList& form)
 // no index line leads to an entry that holds the form.
 } // namespace
 
-std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded, const QSet<std::int64_t>& T,
-                                    bool entered)
+std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
+                                    const QSet<std::int64_t>& dictionaries, bool entered, const QStringList& lineage)
 {
     // A short form is its best-known bearer's even where a namesake's entry
     // opens with it («8067 أبو حنيفة الكوفي»); the index says whom it means.
     const bool shortForm = isShortForm(folded);
-    std::optional<AboutName> referred = entered && !shortForm ? std::nullopt : CrossReference(lib, folded, T).entry();
-    if (!shortForm || (referred && !referred->filedAs.isEmpty() && holdsForm(*referred, folded)))
+    std::optional<AboutName> referred =
+        entered && !shortForm ? std::nullopt : CrossReference(lib, folded, dictionaries).entry();
+    if (!shortForm)
         return referred;
-    std::optional<AboutName> bearer = bestKnownBearer(lib, folded, T);
-    return bearer ? bearer : referred;
+    const QList<Bearer> ranked = bearers(lib, folded, dictionaries);
+    std::optional<AboutName> chosen = referred;
+    // A kunya's index line is a namesake's as often as not («أبو سعيد الأشج
+    // هو …»): its bearers' standing and the pages that name them by it say
+    // whom it means.
+    const bool indexed = referred && !referred->filedAs.isEmpty() && holdsForm(*referred, folded);
+    if ((isKunya(folded.first()) || !indexed) && !ranked.isEmpty())
+        chosen = ranked.first().entry;
+    // The card's author is the man asked for: his entry is the bearer's whose heading is his name.
+    if (!lineage.isEmpty() && !(chosen && lineage.mid(0, chosen->filedAs.size()) == chosen->filedAs)) {
+        for (const Bearer& b : ranked) {
+            if (lineage.mid(0, b.entry.filedAs.size()) == b.entry.filedAs) {
+                chosen = b.entry;
+                break;
+            }
+        }
+    }
+    if (chosen)
+        chosen->sharedWith = sharedWith(ranked, *chosen);
+    return chosen;
 }
 
 } // namespace quorvel::Reports::BiographyText

@@ -42,11 +42,16 @@ bool isOpenEnded(const QString& word);
 enum class Entry { none, unnumbered, numbered };
 
 // The name asked for, read as a reader reads it in a sentence: its words in
-// normal form with «ابن» read as «بن» and, when it is «ابن X» asked alone,
-// the given names that before «بن X» make the words another son of X.
+// normal form with «ابن» read as «بن» and, when it is a short form asked
+// alone, the given names that before «بن X» make the words another son of X
+// and beside a kunya or nisba make it another man's. When the form's bearer
+// is known, `own` holds the words of his entry's heading and `ism` his given
+// name: a name word beside the form that is not his makes it a namesake's.
 struct Reading {
     QStringList name;
     QSet<QString> given;
+    QSet<QString> own;
+    QStringList ism;
 };
 
 // A page's best sentence about the name: its stretch in the page text (the
@@ -65,6 +70,7 @@ struct AboutName {
     QString sentence;
     Entry entry = Entry::none;
     QStringList filedAs; // the full name a dictionary's index led to, if any
+    QString sharedWith;  // another man the library knows by the short form, as his entry names him
 };
 
 // Nothing when no sentence of the text holds the name. `carriedAtStart`
@@ -85,9 +91,19 @@ QList<std::pair<std::int64_t, std::int64_t>> pagesNaming(const Library& lib, con
 // How many pages of the library name the words as a phrase.
 std::int64_t pagesCount(const Library& lib, const QStringList& words);
 
+// A man asked for by a short form alone: a nisba or epithet, a kunya
+// without his father, «ابن X» or «أم X».
+bool isShortForm(const QStringList& name);
+// The words of a numbered entry that name the man: its heading, before what
+// is said of him or the account of whom he heard and who heard him; with
+// `withAlternatives`, the other readings of his name too («ويقال …»).
+QStringList entryName(const QStringList& words, bool withAlternatives = false);
+
 // The entry to quote first for the name (its words `folded`), searched in
-// the dictionaries `T`; see ReportsBiographyEntries.cpp.
-std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded, const QSet<std::int64_t>& T,
-                                    bool entered);
+// the dictionaries; see ReportsBiographyEntries.cpp.
+// With the card author's `lineage`, a short form is his.
+std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
+                                    const QSet<std::int64_t>& dictionaries, bool entered,
+                                    const QStringList& lineage = {});
 
 } // namespace quorvel::Reports::BiographyText
