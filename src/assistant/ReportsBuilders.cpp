@@ -190,6 +190,22 @@ QString quote(const QString& q, const Passage& p, const std::optional<QString>& 
         }
         if (!holding.isEmpty())
             sentences = holding;
+    } else {
+        // A sentence that holds a key as a word before one that holds it
+        // only inside another word.
+        QList<std::shared_ptr<const Arabic::FormSet>> forms;
+        for (const QString& key : keys(q))
+            forms << Arabic::affixForms(key);
+        QStringList holding;
+        for (const QString& s : sentences) {
+            const QStringList words = Arabic::tokens(s);
+            if (std::any_of(words.begin(), words.end(), [&](const QString& w) {
+                    return std::any_of(forms.begin(), forms.end(), [&](const auto& f) { return f->contains(w); });
+                }))
+                holding << s;
+        }
+        if (!holding.isEmpty())
+            sentences = holding;
     }
     QString s = sentences.isEmpty() ? AIAssistant::window(p.text, keys(q), kQuoteWindowChars) : sentences.first();
     s = Characters::trim(s, isQuoteTrimmed).toString().replace(u'\n', u' ');
@@ -309,32 +325,44 @@ QString headingKey(const QString& text)
     return words.join(u' ');
 }
 
-// The passages without the lines that are a heading of their page in the
-// book's table of contents, or part of one: a chapter's title is nobody's
-// view. A passage of headings alone is left out.
+// The passages with the lines that are a heading of their page in the
+// book's table of contents, or part of one, cut out: a chapter's title is
+// nobody's view. Each cut leaves «…» on its own line, so that a quotation
+// running across it says so instead of joining the text around it. A
+// passage of headings alone is left out.
 QList<Passage> withoutHeadings(const Library& lib, const QList<Passage>& passages)
 {
     const std::shared_ptr<SQLiteDB> db = lib.newSearchConnection();
     if (!db)
         return passages;
+    const QString cut(QChar(0x2026));
     QList<Passage> out;
     for (Passage p : passages) {
         QStringList headings;
         for (const Statement::Row& row :
              db->rows(QStringLiteral("SELECT title FROM toc WHERE book_id=? AND page_seq=?"), {p.bookId, p.seq}))
             headings << headingKey(row.str(0).value_or(QString()));
-        QStringList lines = p.text.split(u'\n');
-        lines.removeIf([&](const QString& line) {
+        QStringList lines;
+        for (const QString& line : p.text.split(u'\n')) {
             const QString key = headingKey(line);
-            return !key.isEmpty()
+            const bool heading = !key.isEmpty()
                 && std::any_of(headings.begin(), headings.end(), [&](const QString& h) { return h.contains(key); });
-        });
+            if (!heading)
+                lines << line;
+            else if (lines.isEmpty() || lines.last() != cut)
+                lines << cut;
+        }
         p.text = lines.join(u'\n');
         if (!headingKey(p.text).isEmpty())
             out << p;
     }
     return out;
 }
+
+// The pages the views and history reports read for the passages that hold
+// the question's words as words: more than they quote, since the search also
+// finds words that only begin with them.
+constexpr int kWordsPool = 32;
 
 // What a report quotes of the passages it found: one passage a work where
 // two editions of it quote the same words, their shown titles, and every
@@ -359,8 +387,8 @@ Quoted quotedOnce(const Library& lib, const QString& q, const QList<Passage>& fo
 
 Built views(const Library& lib, const QString& q, const BookScope& scope)
 {
-    const QList<Passage> found
-        = chrono(relevant(q, withoutHeadings(lib, AIAssistant::retrieve(lib, q, 16, scope, 1))).mid(0, 12));
+    const QList<Passage> found = chrono(
+        holdingWords(q, withoutHeadings(lib, AIAssistant::retrieve(lib, q, kWordsPool, scope, 1))).mid(0, 12));
     if (found.isEmpty())
         return {};
     const Quoted quoted = quotedOnce(lib, q, found);
@@ -377,7 +405,7 @@ Built views(const Library& lib, const QString& q, const BookScope& scope)
 
 Built history(const Library& lib, const QString& q, const BookScope& scope)
 {
-    const QList<Passage> found = chrono(relevant(q, AIAssistant::retrieve(lib, q, 20, scope, 1)).mid(0, 16));
+    const QList<Passage> found = chrono(holdingWords(q, AIAssistant::retrieve(lib, q, kWordsPool, scope, 1)).mid(0, 16));
     if (found.isEmpty())
         return {};
     const Quoted quoted = quotedOnce(lib, q, found);

@@ -144,12 +144,18 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
     if (!conn)
         return {};
 
+    // Each term as a whole word, with its attached letters and endings: «الربا»
+    // is not the first letters of «رباح».
     QStringList groups;
     for (const QString& term : terms) {
         const QString stem = term.startsWith(QStringLiteral("ال")) && Characters::count(term, 5) >= 5 ? term.mid(2) : term;
-        QStringList forms;
+        QSet<QString> written = *Arabic::affixForms(stem);
         for (const char16_t* prefix : kPrefixes)
-            forms << SearchEngine::quote(QString::fromUtf16(prefix) + stem) + u'*';
+            written.insert(QString::fromUtf16(prefix) + stem);
+        QStringList forms(written.begin(), written.end());
+        std::sort(forms.begin(), forms.end());
+        for (QString& f : forms)
+            f = SearchEngine::quote(f);
         groups << u'(' + forms.join(QStringLiteral(" OR ")) + u')';
     }
 
@@ -205,9 +211,12 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
     for (qsizetype i = 0; i < std::min<qsizetype>(oldest.size(), kOldestBooks); ++i)
         text += bookLine(int(i) + 1, oldest[i].first, oldest[i].second);
 
+    // A book's sample is its best page that holds the words as words.
+    constexpr int kSamplePages = 4;
     QList<Passage> picked;
     for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), kSamples); ++i) {
-        const QList<Passage> one = AIAssistant::retrieve(lib, q, 1, QSet<std::int64_t>{L[i].first.id}, 1);
+        const QList<Passage> one =
+            holdingWords(q, AIAssistant::retrieve(lib, q, kSamplePages, QSet<std::int64_t>{L[i].first.id}, kSamplePages));
         if (one.isEmpty())
             continue;
         Passage p = one.first();
