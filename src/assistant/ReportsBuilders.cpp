@@ -196,15 +196,23 @@ QString quote(const QString& q, const Passage& p, const std::optional<QString>& 
         QList<std::shared_ptr<const Arabic::FormSet>> forms;
         for (const QString& key : keys(q))
             forms << Arabic::affixForms(key);
+        const auto asWords = [&](const QString& text) {
+            QStringList held;
+            for (const QString& w : Arabic::tokens(text)) {
+                if (std::any_of(forms.begin(), forms.end(), [&](const auto& f) { return f->contains(w); }))
+                    held << w;
+            }
+            return held;
+        };
         QStringList holding;
         for (const QString& s : sentences) {
-            const QStringList words = Arabic::tokens(s);
-            if (std::any_of(words.begin(), words.end(), [&](const QString& w) {
-                    return std::any_of(forms.begin(), forms.end(), [&](const auto& f) { return f->contains(w); });
-                }))
+            if (!asWords(s).isEmpty())
                 holding << s;
         }
-        if (!holding.isEmpty())
+        // No sentence holds them as words: the window around the words themselves.
+        if (const QStringList held = asWords(p.text); holding.isEmpty() && !held.isEmpty())
+            sentences = {AIAssistant::window(p.text, held, kQuoteWindowChars)};
+        else if (!holding.isEmpty())
             sentences = holding;
     }
     QString s = sentences.isEmpty() ? AIAssistant::window(p.text, keys(q), kQuoteWindowChars) : sentences.first();
