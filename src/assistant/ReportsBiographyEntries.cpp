@@ -476,10 +476,12 @@ QList<Bearer> bearers(const Library& lib, const QStringList& form, const QSet<st
                 continue;
             const QStringList name = entryName(words, true);
             // The form as his own name («الملقب بالأشتر»); «X بن الأشتر» is
-            // the son of another.
+            // the son of another, and «ابن X» his father's son, not a
+            // forefather's («… بن عبد الله بن مسعود»).
+            const bool sonOfAsked = form.first() == sonOf();
             const auto formAt = [&](qsizetype at) {
                 return holdsWord({name[at]}, form.first()) && name.mid(at + 1, form.size() - 1) == form.mid(1)
-                    && (form.first() == sonOf() || at == 0 || !isLineage(name[at - 1]));
+                    && (sonOfAsked ? at == name.indexOf(sonOf()) : at == 0 || !isLineage(name[at - 1]));
             };
             qsizetype at = 0;
             while (at + form.size() <= name.size() && !formAt(at))
@@ -502,7 +504,9 @@ QList<Bearer> bearers(const Library& lib, const QStringList& form, const QSet<st
             met.insert(key);
             a->filedAs = head;
             const std::int64_t named = isKunya(form.first()) ? namedWithKunya(lib, name, at, form) : 0;
-            out << Bearer{*a, standing(words), named, at == 0, knownAs(lib, head, form), writtenWords(line, head.size())};
+            // A son is told from his brothers by the pages that call him «ابن X», not by his standing.
+            out << Bearer{*a, sonOfAsked ? 1 : standing(words), named, at == 0, knownAs(lib, head, form),
+                          writtenWords(line, head.size())};
         }
     }
     std::stable_sort(out.begin(), out.end(), [](const Bearer& a, const Bearer& b) {
