@@ -655,6 +655,9 @@ QList<AboutName> gathered(const Library& lib, const QString& name, const QString
     QList<AboutName> inDictionaries;
     if (shortForm) {
         first = firstEntry(lib, folded, dictionaries, false, lineage);
+        // The card's author is the man asked for: an entry of another man's name is a namesake's.
+        if (first && !lineage.isEmpty() && lineage.mid(0, first->filedAs.size()) != first->filedAs)
+            first.reset();
         if (first)
             readAsBearer(reading, *first);
         inDictionaries = aboutName(lib, name, reading, dictionaries, dictionaries);

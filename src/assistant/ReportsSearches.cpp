@@ -215,11 +215,14 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
     constexpr int kSamplePages = 4;
     QList<Passage> picked;
     for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), kSamples); ++i) {
-        const QList<Passage> one =
-            holdingWords(q, AIAssistant::retrieve(lib, q, kSamplePages, QSet<std::int64_t>{L[i].first.id}, kSamplePages));
-        if (one.isEmpty())
+        // Any of the terms will do, as it did for the books.
+        const QList<Passage> pages = AIAssistant::retrieve(lib, q, kSamplePages, QSet<std::int64_t>{L[i].first.id}, kSamplePages);
+        const auto held = std::find_if(pages.begin(), pages.end(), [&](const Passage& p) {
+            return std::any_of(terms.begin(), terms.end(), [&](const QString& t) { return !holdingWords(t, {p}).isEmpty(); });
+        });
+        if (held == pages.end())
             continue;
-        Passage p = one.first();
+        Passage p = *held;
         p.n = int(picked.size()) + 1;
         picked << p;
     }
