@@ -442,7 +442,15 @@ TEST(ReportsSample, aShortFormAloneMeansItsBestKnownBearer)
                           Case{u"من هو أبو حنيفة؟", u"النعمان بن ثابت الكوفي أبو حنيفة"},
                           Case{u"النخعي", u"إبراهيم بن يزيد بن قيس"},
                           Case{u"ترجمة البخاري", u"محمد بن إسماعيل بن إبراهيم بن المغيرة"},
-                          Case{u"من هو ابن مسعود؟", u"عبد الله بن مسعود بن غافل"}}) {
+                          Case{u"من هو ابن مسعود؟", u"عبد الله بن مسعود بن غافل"},
+                          // A namesake's entry holds the kunya beside his own name.
+                          Case{u"أبو هريرة", u"أبو هريرة الدوسي الصحابي"},
+                          Case{u"أبو سعيد", u"سعد بن مالك بن سنان"},
+                          Case{u"من هو أبو سلمة؟", u"أبو سلمة بن عبد الرحمن بن عوف"},
+                          // Another man «is known by the house of أم سلمة».
+                          Case{u"أم سلمة", u"هند بنت أبي أمية"},
+                          // Two men of one full name: the one his dictionary calls the imam.
+                          Case{u"ابن إسحاق", u"محمد بن إسحاق بن يسار"}}) {
         const QString question = QString::fromUtf16(c.question);
         SCOPED_TRACE(question.toStdString());
         const Reports::Built built = Reports::biography(*sample.lib, question, std::nullopt);
@@ -460,6 +468,126 @@ TEST(ReportsSample, aShortFormAloneMeansItsBestKnownBearer)
                 EXPECT_TRUE(Arabic::normalize(quoted[i].mid(number.capturedLength())).startsWith(entry))
                     << quoted[i].toStdString();
             }
+        }
+    }
+}
+
+// A form the library knows two men by almost alike is the answer of one of
+// them, and one line names the other; no quotation is the other's entry.
+TEST(ReportsSample, aFormTwoMenShareNamesTheOtherInOneLine)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    ScopedEnv noSmart("QUORVEL_NO_SMART", QStringLiteral("1"));
+    const Reports::Built built = Reports::biography(*sample.lib, QStringLiteral("أبو إسحاق"), std::nullopt);
+    const QString said = QStringLiteral("ويعرف بهذا الاسم أيضا ");
+    const QStringList lines = built.text.split(u'\n');
+    const auto shared = std::find_if(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(said); });
+    ASSERT_NE(shared, lines.end()) << built.text.toStdString();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(said); }), 1);
+    const QString other = Arabic::normalize(shared->mid(said.size()).section(u'،', 0, 0));
+    ASSERT_FALSE(other.isEmpty());
+    const QRegularExpression numbered(QStringLiteral("^\\s*\\d+\\s*-?\\s*"));
+    const QSet<std::int64_t> dictionaries = Reports::books(*sample.lib, Reports::tarajimKeys());
+    const QRegularExpression quotation(QStringLiteral("^- .* في «[^»]*»: «(.*)» \\[\\d+\\]$"),
+                                       QRegularExpression::MultilineOption);
+    qsizetype i = 0;
+    for (auto it = quotation.globalMatch(built.text); it.hasNext(); ++i) {
+        const QString q = it.next().captured(1);
+        ASSERT_LT(i, built.passages.size());
+        const QRegularExpressionMatch number = numbered.match(q);
+        if (dictionaries.contains(built.passages[i].bookId) && number.hasMatch()) {
+            EXPECT_FALSE(Arabic::normalize(q.mid(number.capturedLength())).startsWith(other)) << q.toStdString();
+        }
+    }
+    EXPECT_GT(i, 0);
+}
+
+namespace {
+
+// A page's text as a reader compares a quotation with it: footnotes under
+// their label, every run of white space one space.
+QString asRead(const QString& text)
+{
+    return Reports::footnotesLabelled(text).simplified();
+}
+
+} // namespace
+
+// Every quotation of the six report modes is its page's text as it stands,
+// cut only where it says «…»: a views quotation that runs across a chapter
+// heading the report leaves out marks the cut. (The Quran's verses are
+// shown as verses, not as their stored records, and are left aside.)
+TEST(ReportsSample, everyQuotationIsItsPagesTextOrMarksItsCuts)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    ScopedEnv noSmart("QUORVEL_NO_SMART", QStringLiteral("1"));
+    const Library& lib = *sample.lib;
+    const QRegularExpression quotation(QStringLiteral("«([^«]*)» \\[(\\d+)\\]$"), QRegularExpression::MultilineOption);
+    const QString cut(QChar(0x2026));
+    int quoted = 0;
+    int marked = 0;
+    for (const QString& q : {QStringLiteral("السلف"), QStringLiteral("الطلاق"), QStringLiteral("الربا")}) {
+        const QList<std::pair<const char*, Reports::Built>> reports{
+            {"views", Reports::views(lib, q, std::nullopt)},         {"history", Reports::history(lib, q, std::nullopt)},
+            {"term", Reports::term(lib, q, std::nullopt)},           {"biography", Reports::biography(lib, q, std::nullopt)},
+            {"takhrij", Reports::takhrij(*sample.lib, q, std::nullopt)}, {"sources", Reports::sources(lib, q, std::nullopt)}};
+        for (const auto& [mode, built] : reports) {
+            SCOPED_TRACE((QString::fromLatin1(mode) + u' ' + q).toStdString());
+            for (auto it = quotation.globalMatch(built.text); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                const int n = m.captured(2).toInt();
+                ASSERT_TRUE(n >= 1 && n <= built.passages.size()) << m.captured(0).toStdString();
+                const Passage& p = built.passages[n - 1];
+                if (p.bookId == 100)
+                    continue;
+                const std::optional<Page> page = lib.page(p.pageId);
+                ASSERT_TRUE(page);
+                const QString text = asRead(page->content);
+                const QString said = m.captured(1);
+                ++quoted;
+                if (said.mid(1, said.size() - 2).contains(cut))
+                    ++marked;
+                for (const QString& piece : said.split(cut, Qt::SkipEmptyParts)) {
+                    if (!piece.simplified().isEmpty()) {
+                        EXPECT_TRUE(text.contains(piece.simplified())) << said.toStdString();
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(quoted, 30);
+    EXPECT_GT(marked, 0);
+}
+
+// A report's search matches the question's words as words, with their
+// attached letters and endings: «الربا» is not the first letters of «رباح»
+// or «رباعيا», so every passage quoted holds it.
+TEST(ReportsSample, reportSearchesMatchWholeWords)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    ScopedEnv noSmart("QUORVEL_NO_SMART", QStringLiteral("1"));
+    const Library& lib = *sample.lib;
+    const QString q = QStringLiteral("الربا");
+    const std::shared_ptr<const Arabic::FormSet> forms = Arabic::affixForms(Reports::keys(q).first());
+    const QRegularExpression quotation(QStringLiteral("«([^«]*)» \\[(\\d+)\\]$"), QRegularExpression::MultilineOption);
+    for (const auto& [mode, built] : QList<std::pair<const char*, Reports::Built>>{
+             {"views", Reports::views(lib, q, std::nullopt)},
+             {"history", Reports::history(lib, q, std::nullopt)},
+             {"sources", Reports::sources(lib, q, std::nullopt)}}) {
+        SCOPED_TRACE(mode);
+        ASSERT_FALSE(built.passages.isEmpty());
+        for (auto it = quotation.globalMatch(built.text); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const Passage& p = built.passages[m.captured(2).toInt() - 1];
+            // The Quran writes the word «الربوا».
+            if (p.bookId == 100)
+                continue;
+            const QStringList words = Arabic::tokens(m.captured(1));
+            EXPECT_TRUE(std::any_of(words.begin(), words.end(), [&](const QString& w) { return forms->contains(w); }))
+                << m.captured(1).toStdString();
         }
     }
 }
