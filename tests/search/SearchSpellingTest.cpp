@@ -1,6 +1,9 @@
 #include "SearchFixture.h"
 
+#include "core/SQLiteDB.h"
+#include "distribution/LocalStore.h"
 #include "distribution/ReleaseWriter.h"
+#include "support/CorpusText.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -104,4 +107,73 @@ TEST(SearchSpelling, aQueryTypedWithCombiningMarksFindsThePrecomposedWord)
         ASSERT_FALSE(expected.isEmpty());
         EXPECT_EQ(runQuery(engine, marked).pages, expected) << "hamza " << hamza;
     }
+}
+
+// A store whose pages were normalised by the older rules, which split a word
+// at a hamza or madda mark, is brought to the current ones in batches that a
+// stop interrupts and a later call goes on from. Meanwhile each page is
+// found by the form it holds, its full-text row agreeing with it.
+TEST(SearchSpelling, aStoreOfTheOlderFormIsBroughtUpInStoppableBatches)
+{
+    FixtureBook book{1, QStringLiteral("القرآن الكريم"), {}, {}};
+    for (const QuranVerse& v : quranVerses())
+        book.pages << v.text;
+    SearchLibrary lib = customLibrary({book});
+    ASSERT_TRUE(lib.lib);
+    {
+        auto db = SQLiteDB::open(lib.path, false);
+        ASSERT_TRUE(db);
+        Transaction transaction(*db);
+        for (const auto& row : db->rows(QStringLiteral("SELECT id, content FROM pages"))) {
+            QString content = row.str(1).value_or(QString());
+            for (QChar& c : content)
+                if (Arabic::isSeatMark(c.unicode()))
+                    c = u' ';
+            const QString older = Arabic::normalize(content);
+            const std::int64_t id = row.integer(0).value_or(0);
+            ASSERT_TRUE(db->run(QStringLiteral("UPDATE pages SET content_norm=? WHERE id=?"), {older, id}));
+            ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM pages_fts WHERE rowid=?"), {id}));
+            ASSERT_TRUE(db->run(QStringLiteral("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) "
+                                               "VALUES(?,?,?,1)"),
+                                {id, older, id}));
+        }
+        // The page index of that store was made under its own older version.
+        ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM meta WHERE key IN ('norm_version', 'page_index')")));
+        ASSERT_TRUE(transaction.commit());
+    }
+    const auto found = [&] {
+        SearchEngine engine(*lib.lib);
+        return runQuery(engine, phrases({QStringLiteral("السماء")}), 100000).pages.size();
+    };
+    const auto formsAgree = [&] {
+        auto db = SQLiteDB::open(lib.path, true);
+        qsizetype rewritten = 0;
+        for (const auto& row : db->rows(QStringLiteral("SELECT p.content, p.content_norm, f.content_norm FROM pages p "
+                                                       "JOIN pages_fts f ON f.rowid = p.id"))) {
+            EXPECT_EQ(row.str(1), row.str(2));
+            rewritten += row.str(1) == Arabic::normalize(row.str(0).value_or(QString())) ? 1 : 0;
+        }
+        return rewritten;
+    };
+    EXPECT_EQ(found(), 0);
+    const qsizetype pages = book.pages.size();
+    const qsizetype olderForms = pages - formsAgree();
+    ASSERT_GT(olderForms, 1000);
+
+    auto store = LocalStore::open(lib.path);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->normalFormOutdated());
+    int batches = 0;
+    EXPECT_EQ(store->refreshNormalForm([&] { return batches++ < 2; }), LocalStore::FormRefresh::stopped);
+    EXPECT_TRUE(store->normalFormOutdated());
+    const qsizetype halfway = found();
+    EXPECT_GT(halfway, 0);
+    EXPECT_LT(pages - formsAgree(), olderForms);
+
+    store = LocalStore::open(lib.path);
+    EXPECT_EQ(store->refreshNormalForm(), LocalStore::FormRefresh::done);
+    EXPECT_FALSE(store->normalFormOutdated());
+    EXPECT_EQ(formsAgree(), pages);
+    EXPECT_GT(found(), halfway);
+    EXPECT_EQ(store->refreshNormalForm(), LocalStore::FormRefresh::upToDate);
 }
