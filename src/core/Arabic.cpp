@@ -153,8 +153,13 @@ char16_t seatAt(QStringView text, qsizetype i)
 {
     if (i < 0 || i >= text.size() || !isSeatMark(text[i].unicode()))
         return 0;
-    // Back to the letter the marks before this one stand on: a tatweel or a
-    // Quranic sign of class 0 stands in its own place, carrying nothing.
+    // Mostly the mark follows its letter (or the tatweel that carries
+    // nothing) straight away.
+    const char16_t before = i > 0 ? text[i - 1].unicode() : char16_t(0);
+    if (before < 0x064B || !isDrop(before))
+        return composeSeat(before, text[i].unicode());
+    // Else back to the letter the marks before this one stand on: a tatweel
+    // or a Quranic sign of class 0 stands in its own place, carrying nothing.
     qsizetype start = i;
     while (start > 0 && combiningMark(text[start - 1].unicode()))
         --start;
@@ -293,10 +298,12 @@ namespace {
 
 // What the normal form does with each unit value, as the unit it writes:
 // `kDropUnit` writes nothing, `kSpace` is a separator, a surrogate value needs
-// the pair rule or (`kSeatUnit`) is a hamza or madda mark that looks back for
-// its carrier; anything else is the (folded) letter or digit itself. One
-// table lookup per unit then decides everything without a branch on the text,
-// and the rare units with a rule of their own leave the block paths.
+// the pair rule or (`kSeatUnit`) is the hamza above, which looks back for its
+// carrier; anything else is the (folded) letter or digit itself. One table
+// lookup per unit then decides everything without a branch on the text, and
+// the rare units with a rule of their own leave the block paths. The madda
+// and the hamza below only ever join an alef, which folds to ا all the same:
+// they are dropped here without a look back.
 constexpr char16_t kDropUnit = 0;
 constexpr char16_t kSeatUnit = 0xDFFF;
 
@@ -308,7 +315,7 @@ const std::array<char16_t, 65536>& unitActions()
         for (std::uint32_t u = 0; u < 0x10000; ++u) {
             const char16_t c = char16_t(u);
             (*t)[u] = U16_IS_SURROGATE(c) ? c
-                : isSeatMark(c)           ? kSeatUnit
+                : c == 0x0654             ? kSeatUnit
                 : isDrop(c)               ? kDropUnit
                 : foldedUnit(c)           ? foldedUnit(c)
                 : alnum[u]                ? c
