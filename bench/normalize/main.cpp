@@ -10,6 +10,7 @@
 #include "../common/CorpusLibrary.h"
 #include "core/Arabic.h"
 #include "core/Json.h"
+#include "search/PageIndex.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -107,6 +108,18 @@ int main(int argc, char** argv)
     const double folded = fastest(texts, [](const QString& t) {
         return Arabic::normalize(t, true);
     }, sink);
+    // What a search does with a page it checks for hamza forms or marks,
+    // and what the highlight does with a page it shows.
+    const double rich = fastest(texts, [](const QString& t) {
+        return Arabic::richWords(t);
+    }, sink);
+    const double indexed = fastest(texts, [](const QString& t) {
+        return Arabic::index(t).norm;
+    }, sink);
+    // What the installer writes into the page index for each page.
+    const double forms = fastest(texts, [](const QString& t) {
+        return PageIndex::columnsOf(t).matn;
+    }, sink);
 
     std::printf("texts %lld, %.2f MB of UTF-16, best of %d rounds\n",
                 static_cast<long long>(texts.size()), megabytes, rounds);
@@ -118,6 +131,9 @@ int main(int argc, char** argv)
     row("copy (baseline)", copy);
     row("normalize, rasm off", plain);
     row("normalize, rasm on", folded);
+    row("rich words", rich);
+    row("highlight index", indexed);
+    row("page index forms", forms);
     std::printf("(checksum %lld)\n", static_cast<long long>(sink));
     return 0;
 }

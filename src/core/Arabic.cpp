@@ -103,40 +103,101 @@ QString foldRasm(const QString& text, const RasmSpans& spans)
 constexpr char16_t kFirstLetter = 0x0621;
 constexpr char16_t kLastLetter = 0x064A;
 
-// The carrier of each basic letter, 0 where it is no seat: a seat's
-// canonical decomposition is its carrier followed by one of these marks.
-const std::array<char16_t, kLastLetter - kFirstLetter + 1>& carriers()
+// A mark's canonical combining class: which marks may stand between a
+// hamza or madda mark and its carrier.
+int combiningClass(char16_t u)
 {
-    constexpr char16_t kMaddahAbove = 0x0653;
-    constexpr char16_t kHamzaAbove = 0x0654;
-    constexpr char16_t kHamzaBelow = 0x0655;
-    static const auto table = [] {
-        std::array<char16_t, kLastLetter - kFirstLetter + 1> t{};
-        for (char16_t u = kFirstLetter; u <= kLastLetter; ++u) {
-            const QChar letter(u);
-            const QString parts = letter.decomposition();
-            if (letter.decompositionTag() != QChar::Canonical || parts.size() != 2)
-                continue;
-            const char16_t mark = parts[1].unicode();
-            if (mark == kMaddahAbove || mark == kHamzaAbove || mark == kHamzaBelow)
-                t[u - kFirstLetter] = parts[0].unicode();
-        }
-        return t;
-    }();
-    return table;
+    return int(u_getCombiningClass(UChar32(u)));
 }
 
-// The folded form of a unit, 0 when it does not fold.
-char16_t foldedOf(char16_t u)
+// A dropped unit that combines with the letter before it.
+bool combiningMark(char16_t u)
 {
-    if (u == 0x0629) // ة
-        return kHeh;
-    if (u == 0x0649) // ى
-        return 0x064A;
-    return u == alefWasla || isHamzaAlef(u) ? kAlef : 0;
+    return u >= 0x064B && isDrop(u) && combiningClass(u) != 0;
 }
 
 } // namespace
+
+char16_t composeSeat(char16_t carrier, char16_t mark)
+{
+    // Unicode's canonical compositions of a letter with U+0653..U+0655; none
+    // of them is excluded from composition.
+    switch (mark) {
+    case 0x0653:
+        return carrier == kAlef ? char16_t(0x0622) : char16_t(0);
+    case 0x0654:
+        switch (carrier) {
+        case kAlef:
+            return 0x0623;
+        case kWaw:
+            return 0x0624;
+        case 0x064A: // ي
+            return 0x0626;
+        case 0x06D5: // ە
+            return 0x06C0;
+        case 0x06C1: // ہ
+            return 0x06C2;
+        case 0x06D2: // ے
+            return 0x06D3;
+        default:
+            return 0;
+        }
+    case 0x0655:
+        return carrier == kAlef ? char16_t(0x0625) : char16_t(0);
+    default:
+        return 0;
+    }
+}
+
+char16_t seatAt(QStringView text, qsizetype i)
+{
+    if (i < 0 || i >= text.size() || !isSeatMark(text[i].unicode()))
+        return 0;
+    // Mostly the mark follows its letter (or the tatweel that carries
+    // nothing) straight away.
+    const char16_t before = i > 0 ? text[i - 1].unicode() : char16_t(0);
+    if (before < 0x064B || !isDrop(before))
+        return composeSeat(before, text[i].unicode());
+    // Else back to the letter the marks before this one stand on: a tatweel
+    // or a Quranic sign of class 0 stands in its own place, carrying nothing.
+    qsizetype start = i;
+    while (start > 0 && combiningMark(text[start - 1].unicode()))
+        --start;
+    if (start == 0)
+        return 0;
+    // Then forward as canonical composition goes: a mark joins the letter
+    // unless a mark left standing before it has a class as high as its own.
+    char16_t letter = text[start - 1].unicode();
+    int blocking = 0;
+    for (qsizetype k = start; k <= i; ++k) {
+        const char16_t u = text[k].unicode();
+        const int cls = combiningClass(u);
+        if (isSeatMark(u) && blocking < cls) {
+            if (const char16_t seat = composeSeat(letter, u)) {
+                letter = seat;
+                if (k == i)
+                    return letter;
+                continue;
+            }
+        }
+        blocking = std::max(blocking, cls);
+    }
+    return 0;
+}
+
+char16_t writtenAt(QStringView text, qsizetype i)
+{
+    char16_t letter = text[i].unicode();
+    for (qsizetype k = i + 1; k < text.size(); ++k) {
+        const char16_t u = text[k].unicode();
+        if (!combiningMark(u))
+            break;
+        if (isSeatMark(u))
+            if (const char16_t seat = seatAt(text, k))
+                letter = seat;
+    }
+    return letter;
+}
 
 MarkGroup markGroup(char16_t u)
 {
@@ -158,28 +219,12 @@ MarkGroup markGroup(char16_t u)
 bool isDrop(char16_t u)
 {
     const MarkGroup group = markGroup(u);
-    return (group != MarkGroup::None && group != MarkGroup::Further) || u == kTatweel;
+    return (group != MarkGroup::None && group != MarkGroup::Further) || u == kTatweel || isSeatMark(u);
 }
 
 bool isMark(char16_t u)
 {
     return markGroup(u) != MarkGroup::None;
-}
-
-std::optional<char16_t> mapped(char16_t u)
-{
-    const char16_t folded = foldedOf(u);
-    return folded ? std::optional<char16_t>(folded) : std::nullopt;
-}
-
-char16_t hamzaCarrier(char32_t c)
-{
-    return c >= kFirstLetter && c <= kLastLetter ? carriers()[c - kFirstLetter] : 0;
-}
-
-bool isHamzaAlef(char32_t c)
-{
-    return hamzaCarrier(c) == kAlef;
 }
 
 bool isAlnumScalar(char32_t c)
@@ -253,9 +298,14 @@ namespace {
 
 // What the normal form does with each unit value, as the unit it writes:
 // `kDropUnit` writes nothing, `kSpace` is a separator, a surrogate value needs
-// the pair rule; anything else is the (folded) letter or digit itself. One
-// table lookup per unit then decides everything without a branch on the text.
+// the pair rule or (`kSeatUnit`) is the hamza above, which looks back for its
+// carrier; anything else is the (folded) letter or digit itself. One table
+// lookup per unit then decides everything without a branch on the text, and
+// the rare units with a rule of their own leave the block paths. The madda
+// and the hamza below only ever join an alef, which folds to ا all the same:
+// they are dropped here without a look back.
 constexpr char16_t kDropUnit = 0;
+constexpr char16_t kSeatUnit = 0xDFFF;
 
 const std::array<char16_t, 65536>& unitActions()
 {
@@ -265,8 +315,9 @@ const std::array<char16_t, 65536>& unitActions()
         for (std::uint32_t u = 0; u < 0x10000; ++u) {
             const char16_t c = char16_t(u);
             (*t)[u] = U16_IS_SURROGATE(c) ? c
+                : c == 0x0654             ? kSeatUnit
                 : isDrop(c)               ? kDropUnit
-                : foldedOf(c)             ? foldedOf(c)
+                : foldedUnit(c)           ? foldedUnit(c)
                 : alnum[u]                ? c
                                           : kSpace;
         }
@@ -351,6 +402,13 @@ struct Writer {
         const char16_t u = in[i];
         const char16_t a = actions[u];
         if (U16_IS_SURROGATE(a)) [[unlikely]] {
+            if (!U16_IS_SURROGATE(u)) {
+                // A hamza or madda mark: it joins the letter last written,
+                // or, joining nothing, vanishes as the other marks do.
+                if (const char16_t seat = seatAt(QStringView(in, n), i))
+                    out[len - 1] = actions[seat];
+                return i + 1;
+            }
             if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(in[i + 1])) {
                 const char32_t c = U16_GET_SUPPLEMENTARY(u, in[i + 1]);
                 if (isAlnumScalar(c)) {
@@ -403,7 +461,7 @@ inline bool plainBlock(Writer& w, qsizetype i)
     if (plain != 0xFFFFu || doubled)
         return false;
 
-    // The letters that `foldedOf` folds in this range, written out: folds
+    // The letters that `foldedUnit` folds in this range, written out: folds
     // read from the unit table at run time cost the benchmark 2%. The test
     // of the fast paths holds every unit in a block to the unit rule.
     const auto fold = [](__m128i x, char16_t from, __m128i to) {

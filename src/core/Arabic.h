@@ -4,11 +4,14 @@
 // highlighter, the assistant and the tools.
 //
 // The normal form is the matching form of Arabic text: diacritics, Quranic
-// annotation signs and tatweel are dropped; آ أ إ ٱ fold to ا, ة to ه and ى to
-// ي; every run of non-alphanumeric units becomes one space, with no space at
-// either end; and, by default, eight Quranic spellings with waw (الصلوة …) are
-// replaced by their standard spellings ("rasm" folding). Everything works on
-// UTF-16 code units, the unit of every position and length here.
+// annotation signs and tatweel are dropped; a hamza or madda written as a
+// mark after its carrier is composed with it (ا + U+0654 is أ) and one that
+// composes with nothing (on a tatweel) is dropped; آ أ إ ٱ fold to ا, ة to ه
+// and ى to ي; every run of non-alphanumeric units becomes one space, with no
+// space at either end; and, by default, eight Quranic spellings with waw
+// (الصلوة …) are replaced by their standard spellings ("rasm" folding).
+// Everything works on UTF-16 code units, the unit of every position and
+// length here.
 //
 // The library database stores page text in this form (`content_norm` and the
 // full-text index), so a query term, a verified page, a highlight and a text
@@ -36,9 +39,10 @@
 
 namespace quorvel::Arabic {
 
-// Version of the normalisation rules; equals the release format's accepted
-// normalisation version.
-inline constexpr int normVersion = 1;
+// Version of the normalisation rules. A library database records the version
+// its stored forms were made with, and a store made with another is brought
+// to this one (LocalStore::refreshNormalForm).
+inline constexpr int normVersion = 2;
 
 // ---------------------------------------------------------------------------
 // Normal form and tokens
@@ -72,23 +76,76 @@ QString forCopy(const QString& s);
 enum class MarkGroup { None, Harakat, Further, SuperscriptAlef, Quranic, Extended };
 MarkGroup markGroup(char16_t u);
 
-// Unit classes. A dropped unit vanishes from the normal form (every mark
-// group but Further, and tatweel); a mark is what `stripMarks` removes (it
-// also removes tatweel, which is not a mark).
+// Unit classes. A dropped unit never reaches the normal form as itself:
+// every mark group but Further, tatweel, and the hamza and madda marks
+// (U+0653..U+0655), which either join their carrier or vanish. A mark is
+// what `stripMarks` removes (it also removes tatweel, which is not a mark).
 bool isDrop(char16_t u);
 bool isMark(char16_t u);
-// The folded replacement of an alef form, ة or ى; nothing for any other unit.
-std::optional<char16_t> mapped(char16_t u);
 
-// Hamza seats. The letter under the hamza or madda of آ أ إ ؤ ئ (ا ا ا و ي),
-// read once from Unicode's canonical decompositions of the Arabic letters;
-// 0 for every other code point.
-char16_t hamzaCarrier(char32_t c);
+// Hamza seats, one table for every fold: the letter under the hamza or madda
+// of آ أ إ ؤ ئ (ا ا ا و ي), as Unicode's canonical decompositions give it
+// (a test holds the table to them); 0 for every other code point. Inline:
+// the tokenizer and the page index ask it letter by letter.
+constexpr char16_t hamzaCarrier(char32_t c)
+{
+    switch (c) {
+    case 0x0622: // آ
+    case 0x0623: // أ
+    case 0x0625: // إ
+        return 0x0627;
+    case 0x0624: // ؤ
+        return 0x0648;
+    case 0x0626: // ئ
+        return 0x064A;
+    default:
+        return 0;
+    }
+}
 // آ أ إ: an alef carrying hamza or madda.
-bool isHamzaAlef(char32_t c);
+constexpr bool isHamzaAlef(char32_t c)
+{
+    return c == 0x0622 || c == 0x0623 || c == 0x0625;
+}
 // ٱ, the alef of liaison: Unicode gives it no decomposition, so it is no
 // hamza seat, yet every fold writes it as a plain alef.
 inline constexpr char16_t alefWasla = 0x0671;
+
+// The folded replacement of an alef form, ة or ى; 0 for any other unit.
+constexpr char16_t foldedUnit(char16_t u)
+{
+    if (u == 0x0629) // ة
+        return 0x0647;
+    if (u == 0x0649) // ى
+        return 0x064A;
+    return u == alefWasla || isHamzaAlef(u) ? char16_t(0x0627) : char16_t(0);
+}
+// The same as an optional: nothing for a unit that does not fold.
+inline std::optional<char16_t> mapped(char16_t u)
+{
+    const char16_t folded = foldedUnit(u);
+    return folded ? std::optional<char16_t>(folded) : std::nullopt;
+}
+
+// The hamza and madda marks: maddah above, hamza above, hamza below.
+constexpr bool isSeatMark(char16_t u)
+{
+    return u >= 0x0653 && u <= 0x0655;
+}
+// The letter that a carrier and a hamza or madda mark compose to by Unicode's
+// canonical composition (ا + U+0653 is آ, و + U+0654 is ؤ, ۓ …); 0 when they
+// do not compose (ى, a tatweel or a consonant under the mark).
+char16_t composeSeat(char16_t carrier, char16_t mark);
+// For the hamza or madda mark at `i` of `text`: the letter its carrier has
+// become once this mark and the ones before it joined it, or 0 when this mark
+// joins nothing. The carrier is the letter before the mark that only dropped
+// marks of a lower combining class, and seat marks that joined it, stand
+// between (canonical composition); a tatweel carries nothing, and a mark that
+// separates words ends the search.
+char16_t seatAt(QStringView text, qsizetype i);
+// The letter written at `i` of `text` with the hamza or madda marks after it
+// that compose with it: أ for ا + U+0654; the unit itself when none does.
+char16_t writtenAt(QStringView text, qsizetype i);
 
 // Whether a code point counts as a letter or digit: assigned in Unicode 13.0
 // or earlier, and a letter (Lu Ll Lt Lm Lo), a number (Nd Nl No) or a code

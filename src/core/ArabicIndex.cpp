@@ -141,6 +141,12 @@ Index index(const QString& s)
             ++i;
             continue;
         }
+        if (isSeatMark(u)) {
+            // Joined to the letter before it, whose unit keeps its place.
+            if (const char16_t seat = seatAt(s, i))
+                idx.norm.back() = QChar(mapped(seat).value_or(seat));
+            continue;
+        }
         if (isDrop(u))
             continue;
         if (const auto folded = mapped(u)) {

@@ -288,6 +288,18 @@ QList<RichWord> richWords(const QString& s)
         }
         if (u == kTatweelUnit)
             continue;
+        if (isSeatMark(u)) {
+            // Joined to its carrier it is the letter written precomposed;
+            // joining nothing it vanishes as the other marks do.
+            if (const char16_t seat = seatAt(s, i); seat && !letters.isEmpty()) {
+                RichLetter& carrier = letters.last();
+                if (isHamzaAlef(seat))
+                    carrier.alif = seat;
+                else
+                    carrier.norm = seat;
+            }
+            continue;
+        }
         if (markBit(u)) {
             if (!letters.isEmpty())
                 addMark(letters.last(), u);

@@ -38,8 +38,12 @@ class Statement;
 namespace Dist {
 
 inline constexpr int formatVersion = 1;
-// The normal-form rules a release was built with; they are the core's own.
-inline constexpr int normVersion = Arabic::normVersion;
+// The normal-form rules a release states it was built for. A release
+// carries its pages as written and the installer normalises them with the
+// core's current rules (Arabic::normVersion), which a store records apart;
+// later rules only join hamza and madda marks that rules 1 split, so every
+// published release stays accepted under this number.
+inline constexpr int normVersion = 1;
 // "QRVL" read as a big-endian number: the SQLite application id of every package.
 inline constexpr std::int32_t appID = 0x5152564C;
 // The longest text one page may hold, in UTF-16 code units (QString's

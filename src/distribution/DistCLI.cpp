@@ -248,6 +248,8 @@ private:
                 == PageIndex::Build::failed
             && output_.err)
             output_.err(LocalStore::pageIndexProblem(indexFailure));
+        // Pages stored in an older normal form are written in the current one.
+        store_->refreshNormalForm();
         // Narrators read under older chain rules are read again, once,
         // before any book goes in; the reader hears of it beside the report.
         if (const QString notice = LocalStore::narratorsRefreshNotice(store_->refreshNarrators());

@@ -1,6 +1,7 @@
 #include "distribution/LocalStore.h"
 #include "distribution/NarratorWriter.h"
 
+#include "core/Arabic.h"
 #include "core/LibrarySchema.h"
 #include "core/Numbers.h"
 #include "core/Paths.h"
@@ -71,6 +72,10 @@ std::unique_ptr<LocalStore> LocalStore::open(const QString& filePath)
     if (schemaMade && !db->isReadOnly() && !db->scalarInt(QStringLiteral("SELECT 1 FROM narrators LIMIT 1")))
         db->run(QStringLiteral("INSERT OR IGNORE INTO meta(key, value) VALUES(?, ?)"),
                 {kIsnadRulesKey, QString::number(Isnad::rulesVersion)});
+    // Nor does a store without pages hold forms made under older rules.
+    if (schemaMade && !db->isReadOnly() && !db->scalarInt(QStringLiteral("SELECT 1 FROM pages LIMIT 1")))
+        db->run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"),
+                {kNormVersionKey, QString::number(Arabic::normVersion)});
     std::unique_ptr<LocalStore> store(new LocalStore(db));
     if (!schemaMade)
         store->schemaFailure_ = why.value_or(SQLFailure{});

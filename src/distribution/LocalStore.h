@@ -128,6 +128,28 @@ public:
     // failed; nothing when there was nothing to do or it was stopped.
     static QString narratorsRefreshNotice(const NarratorRefresh& refresh);
 
+    // Whether the pages' stored normal forms (content_norm and the full-text
+    // rows) were made under other rules than Arabic::normVersion, or before
+    // the store recorded its rules.
+    bool normalFormOutdated() const;
+    // The same, read through any connection to a store (a reader's own).
+    static bool normalFormOutdated(SQLiteDB& db);
+    enum class FormRefresh {
+        upToDate, // nothing to write again (or a read-only store)
+        done,     // every page's form is the current rules'
+        stopped,  // asked to stop between batches; the next call goes on
+        failed,   // a statement failed; the batch in hand kept its old rows
+    };
+    // For a store whose normal forms are outdated: writes the normal form
+    // of every page the current rules write otherwise, with its full-text
+    // row, in batches of pages that each commit with a record of where the
+    // work stands, then records the rules. Until then each page is searched
+    // by the form it holds, old or new, its row and its text always agreeing.
+    // `goOn`, asked before each batch, stops it when false; a stopped or
+    // failed call goes on from the batch it stopped at. Blocks: run it off
+    // the GUI thread.
+    FormRefresh refreshNormalForm(const std::function<bool()>& goOn = {});
+
     // Moves what the batch wrote from the write-ahead log into the database
     // file; the end of every batch of installs calls it.
     void checkpoint();
@@ -154,6 +176,12 @@ private:
     // Reads one book's chains again under the current rules and records
     // `nextBook` as where the re-reading goes on, in one transaction.
     NarratorRefresh rereadBook(std::int64_t bookId, std::int64_t nextBook);
+    // Writes the forms of the next batch of pages after id `after` that may
+    // have changed, in the caller's transaction: the last id looked at, -1
+    // when no page is left, nothing when a statement failed.
+    std::optional<std::int64_t> refreshFormBatch(std::int64_t after);
+    // The meta key of the rules the stored normal forms were made with.
+    static inline const QString kNormVersionKey = QStringLiteral("norm_version");
 
     std::shared_ptr<SQLiteDB> db_;
     std::optional<SQLFailure> schemaFailure_;

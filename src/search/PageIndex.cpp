@@ -328,7 +328,7 @@ QString formsOf(const QString& text)
     QString out = idx.norm;
     for (qsizetype k = 0; k < out.size(); ++k)
         if (out[k].unicode() == kAlef) {
-            const char16_t written = idx.origin[idx.map[k]].unicode();
+            const char16_t written = Arabic::writtenAt(idx.origin, idx.map[k]);
             if (Arabic::isHamzaAlef(written))
                 out[k] = QChar(written);
         }

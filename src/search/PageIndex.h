@@ -41,7 +41,7 @@ namespace PageIndex {
 
 // Bumped when what is stored for a page changes; a store with another
 // version is indexed again.
-inline constexpr int version = 2;
+inline constexpr int version = 3;
 // Words on each side of the footnote line that the seam column repeats: a
 // phrase or NEAR group of at most seamWords + 1 words is found across it.
 inline constexpr int seamWords = 16;

@@ -148,6 +148,22 @@ TEST(ArabicRanges, uthmaniVersesLandOnTheVocalisedWords)
     EXPECT_EQ(covered(light, u"والارض مثل"_qs, Match::word), stored(light, 4, 3));
 }
 
+// A hamza or madda written as a mark belongs to its word: the highlight of
+// the word found by its plain spelling covers it.
+TEST(ArabicRanges, hamzaAndMaddaMarksStayInsideTheirWord)
+{
+    const QString sky = test::units({0x0671, 0x0644, 0x0633, 0x0651, 0x064E, 0x0645, 0x064E, 0x0627, 0x0653,
+                                     0x0621, 0x0650});
+    const QString hereafter = test::units({0x0628, 0x0650, 0x0671, 0x0644, 0x0652, 0x0640, 0x064E, 0x0654,
+                                           0x0627, 0x062E, 0x0650, 0x0631, 0x064E, 0x0629, 0x0650});
+    const QString come = test::units({0x062C, 0x064E, 0x0627, 0x0653});
+    const QString text = sky + u"، "_qs + hereafter + u" "_qs + come;
+    EXPECT_EQ(covered(text, Arabic::normalize(u"السماء"_qs), Match::word), QStringList{sky});
+    EXPECT_EQ(covered(text, Arabic::normalize(u"الآخرة"_qs), Match::affix), QStringList{hereafter});
+    EXPECT_EQ(covered(text, Arabic::normalize(u"جا"_qs), Match::word), QStringList{come});
+    EXPECT_EQ(Arabic::index(text).norm, Arabic::normalize(text, false));
+}
+
 TEST(ArabicRanges, bookPageWithFootnoteNumbers)
 {
     const QStringList pages = test::bookPages(QStringLiteral("books/003.json"));

@@ -183,6 +183,21 @@ TEST(ArabicRichWords, lettersKeepAlefFormsAndMarks)
     EXPECT_EQ(god[1].m1, (std::uint64_t(1) << 3) | (std::uint64_t(1) << 8));
     EXPECT_EQ(god[2].alif, 0);
 
+    // A hamza or madda mark on its carrier is the written form the
+    // hamza-respecting search compares: ا + U+0654 is أ, و + U+0654 is ؤ;
+    // on a tatweel it leaves the letters as they are.
+    const auto marked = Arabic::richWords(test::units({0x0627, 0x064E, 0x0654, 0x062D, 0x0020, 0x0633, 0x0648,
+                                                       0x0654, 0x0627, 0x0644, 0x0020, 0x0628, 0x0640, 0x064E,
+                                                       0x0654, 0x0627, 0x064A}));
+    ASSERT_EQ(marked.size(), 3);
+    EXPECT_EQ(marked[0].letters[0].alif, char16_t(0x0623));
+    EXPECT_EQ(marked[0].letters[0].m1, std::uint64_t(1) << 3); // the fatha stays its mark
+    EXPECT_EQ(marked[1].word, u"سؤال"_qs);
+    EXPECT_EQ(marked[2].word, u"باي"_qs);
+    EXPECT_EQ(marked[2].letters[1].alif, char16_t(0x0627));
+    EXPECT_EQ(Arabic::richWords(test::units({0x0627, 0x0653, 0x0645, 0x0646}))[0].letters,
+              Arabic::richWords(u"آمن"_qs)[0].letters);
+
     // The highest bits need 64-bit shifts; non-marks change nothing.
     Arabic::RichLetter l;
     for (const char16_t u : {u'\u06ED', u'\u08FF', u'\u0640', u'\u0653', u'\u0627'})

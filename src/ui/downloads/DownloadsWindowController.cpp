@@ -550,6 +550,9 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
             });
             return;
         }
+        // Pages stored in an older normal form are written in the current
+        // one before the books go in.
+        store->refreshNormalForm([&] { return !cancel->load(); });
         // Narrators read under older chain rules are read again, once,
         // before the books; the run's last line says so.
         const QString notice =

@@ -1,11 +1,11 @@
 #include "ui/reader/Quran.h"
 
 #include "core/Arabic.h"
+#include "core/ArabicPlain.h"
 #include "core/Characters.h"
 #include "core/Library.h"
 #include "core/Numbers.h"
 #include "core/Theme.h"
-#include "ui/reader/QuranSpelling.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -75,7 +75,7 @@ QList<Ayah> QuranText::parse(Library& lib, std::int64_t book)
         pending.clear();
         if (a == 1 && s != 1 && Arabic::normalize(text).startsWith(basmalaPrefix))
             text = dropBasmala(text);
-        ayat.append({s, a, text, Arabic::normalize(text, true), Arabic::normalize(QuranSpelling::plain(text), true), page});
+        ayat.append({s, a, text, Arabic::normalize(text, true), Arabic::normalize(Arabic::plainSpelling(text), true), page});
     };
 
     for (const Page& stored : lib.bookPages(book)) {

@@ -1,10 +1,10 @@
 #include "ui/reader/QuranRenderer.h"
 
 #include "core/Arabic.h"
+#include "core/ArabicPlain.h"
 #include "core/CountedNoun.h"
 #include "core/Theme.h"
 #include "ui/reader/Quran.h"
-#include "ui/reader/QuranSpelling.h"
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -93,7 +93,7 @@ QString QuranRenderer::display(int i) const
     }
     // The library's Quran may be in the Uthmani script itself: the plain
     // spelling is derived from it.
-    return QuranSpelling::plain(v.text);
+    return Arabic::plainSpelling(v.text);
 }
 
 QString QuranRenderer::ayatCount(qsizetype count)

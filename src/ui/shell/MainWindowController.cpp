@@ -151,7 +151,9 @@ void MainWindowController::indexPagesIfNeeded()
         connect(&builder, &PageIndexBuild::narratorsRefreshed, this,
                 [this](const QString& notice) { Dialogs::alert(QString::fromUtf8(kNarratorsRefreshed), notice, this); });
     }
-    if (!lib_->isLocal() || (PageIndex::ready(lib_->main()) && !LocalStore::narratorsOutdated(lib_->main())))
+    if (!lib_->isLocal()
+        || (PageIndex::ready(lib_->main()) && !LocalStore::narratorsOutdated(lib_->main())
+            && !LocalStore::normalFormOutdated(lib_->main())))
         return;
     builder.start(lib_->dbPath());
 }

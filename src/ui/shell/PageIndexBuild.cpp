@@ -53,6 +53,12 @@ void PageIndexBuild::start(const QString& path)
             std::unique_ptr<LocalStore> store = open(path);
             if (!store)
                 return outcome;
+            // Pages stored in an older normal form are written in the
+            // current one first (few pages hold text the rules changed).
+            if (store->refreshNormalForm([&] { return !stop->load(); }) == LocalStore::FormRefresh::stopped) {
+                outcome.build = PageIndex::Build::stopped;
+                return outcome;
+            }
             // Narrators stored under older chain rules are read again first,
             // a book at a time, so that a stop need not wait for them all.
             outcome.narrators = store->refreshNarrators([&] { return !stop->load(); });

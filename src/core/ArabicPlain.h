@@ -8,13 +8,14 @@
 // the small waw and yeh of the recitation go, a small yeh that is a letter of
 // the word is written; pause marks and the other recitation signs go. A text
 // already in the plain spelling comes back unchanged but for those signs.
-// Pure functions, callable from any thread.
+// A text rule beside the normal form: the Quran view shows it and matches
+// verses by its normal form. Pure functions, callable from any thread.
 
 #include <QString>
 
-namespace quorvel::QuranSpelling {
+namespace quorvel::Arabic {
 
 // The plain spelling of a verse, its vowel marks kept.
-QString plain(const QString& uthmani);
+QString plainSpelling(const QString& uthmani);
 
-} // namespace quorvel::QuranSpelling
+} // namespace quorvel::Arabic

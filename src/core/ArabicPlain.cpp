@@ -1,4 +1,4 @@
-#include "ui/reader/QuranSpelling.h"
+#include "core/ArabicPlain.h"
 
 #include "core/Arabic.h"
 
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <optional>
 
-namespace quorvel::QuranSpelling {
+namespace quorvel::Arabic {
 
 namespace {
 
@@ -47,14 +47,14 @@ const QStringList& unwritten()
     return stems;
 }
 
-bool isMark(char16_t u)
+bool isVerseMark(char16_t u)
 {
-    return Arabic::isMark(u) && u != kTatweel;
+    return isMark(u) && u != kTatweel;
 }
 
 bool isLetter(char16_t u)
 {
-    return !isMark(u) && u != kTatweel;
+    return !isVerseMark(u) && u != kTatweel;
 }
 
 // The ordinals of the word's superscript alefs that stay marks.
@@ -69,7 +69,7 @@ QSet<int> keptAlefs(const QString& word)
             skeleton.append(u'~');
             ordinal.append(alefs++);
         } else if (isLetter(u)) {
-            skeleton.append(u == kWasla || u == kAlefHamza || u == kAlefHamzaBelow || u == kAlefMadda ? QChar(kAlef) : c);
+            skeleton.append(u == alefWasla || isHamzaAlef(u) ? QChar(kAlef) : c);
             ordinal.append(-1);
         }
     }
@@ -114,7 +114,7 @@ QString plainWord(const QString& word)
             qsizetype end = i + 1;
             char16_t vowel = 0;
             bool hamza = false;
-            while (end < n && isMark(word[end].unicode())) {
+            while (end < n && isVerseMark(word[end].unicode())) {
                 const char16_t m = word[end].unicode();
                 hamza = hamza || m == kHamzaAbove;
                 if (!vowel && (m == kFatha || m == kDamma || m == kKasra || (m >= 0x064B && m <= 0x064D)))
@@ -176,13 +176,16 @@ QString plainWord(const QString& word)
             continue;
         }
         if (u == kHamzaAbove && before && beforeAt >= 0) {
-            // A hamza written as a mark over a letter sits on it (ىٔ → ئ).
-            const char16_t seat = *before == kWaw ? kWawHamza : *before == kAlef ? kAlefHamza : kYehHamza;
+            // A hamza written as a mark over a letter sits on it: the seat
+            // the normal form composes (ؤ → ؤ), else, as on the dotless yeh
+            // Unicode leaves apart, the yeh seat (ىٔ → ئ).
+            const char16_t composed = composeSeat(*before, u);
+            const char16_t seat = composed ? composed : kYehHamza;
             out[beforeAt] = QChar(seat);
             before = seat;
             continue;
         }
-        if (isMark(u)) {
+        if (isVerseMark(u)) {
             out += QChar(u);
             continue;
         }
@@ -233,7 +236,7 @@ qsizetype vocativeLength(const QString& word)
 
 } // namespace
 
-QString plain(const QString& uthmani)
+QString plainSpelling(const QString& uthmani)
 {
     QStringList words;
     for (const QString& word : uthmani.split(u' ', Qt::SkipEmptyParts)) {
@@ -252,4 +255,4 @@ QString plain(const QString& uthmani)
     return words.join(u' ');
 }
 
-} // namespace quorvel::QuranSpelling
+} // namespace quorvel::Arabic
