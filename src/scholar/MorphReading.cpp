@@ -755,8 +755,12 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             // an ال there is the article's, whichever reading wins.
             if (front.join && stem.front() == U'ا' && stem[1] != U'ل' && c->root.front() == U'ا')
                 c->score += kUnwrittenHamza;
-            if (doubledLast && !(formDoubled && p.drop == Drop::defective)
-                && c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
+            const bool doubledRoot = c->root[c->root.size() - 1] == c->root[c->root.size() - 2];
+            if (doubledLast && !(formDoubled && p.drop == Drop::defective) && !doubledRoot)
+                c->score += kUndoubled;
+            // Before the plural's و a doubled root's last letter takes a
+            // damma (رَدُّوا); a fatha there is the form's (تَحَرَّوْا).
+            if (formDoubled && beforeWaw && doubledRoot)
                 c->score += kUndoubled;
             // A ت that ends the word may be the subject's, not the
             // root's: such a root weighs without its bare letters' uses

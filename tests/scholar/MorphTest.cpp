@@ -456,3 +456,4 @@ TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
     EXPECT_EQ(forms, 400);
     EXPECT_GE(share, 0.911);
 }
+

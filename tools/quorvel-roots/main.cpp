@@ -16,7 +16,8 @@
 // Each root carries how often the other texts named use it: words that are
 // its three or four letters and nothing else, or those after one of the
 // leading forms وال, فال, بال, كال, ال, و, ف, ب, and its present tense after
-// ي ("root:count:bare:present", bare the uses without an article form and
+// ي, and a doubled root's two letters after the article (الحق, where the
+// dictionary files no such word elsewhere) ("root:count:bare:present", bare the uses without an article form and
 // present those of the present tense; no count when none). Where the rules leave two listed roots (صفة: وصف or صفف), the
 // commoner wins.
 //
@@ -114,7 +115,8 @@ QString bare(const QString& word)
 // those of their letters alone or after و, ف or ب (such a word may be
 // another root's with a suffix, قلت: قال, so a reading of that very word
 // does not count them), and to `presentCounts` those of the present tense.
-void countUses(const QString& text, const std::set<QString>& roots, std::map<QString, long>& counts,
+void countUses(const QString& text, const std::set<QString>& roots, const std::set<QString>& filed,
+               std::map<QString, long>& counts,
                std::map<QString, long>& bareCounts, std::map<QString, long>& presentCounts,
                std::map<QString, long>& forms)
 {
@@ -133,6 +135,15 @@ void countUses(const QString& text, const std::set<QString>& roots, std::map<QSt
                 ++counts[rest];
                 if (!front.endsWith(QStringLiteral("ال")))
                     ++bareCounts[rest];
+                break;
+            }
+            // A doubled root writes its last two letters once (الحق, الصف):
+            // after the article, where no particle stands, two letters are
+            // its uses too, unless the dictionary files that word under
+            // another root (الدم: دمو).
+            if (const QString doubled = rest + rest.back(); rest.size() == 2 && front.endsWith(QStringLiteral("ال"))
+                                                            && roots.contains(doubled) && !filed.contains(rest)) {
+                ++counts[doubled];
                 break;
             }
         }
@@ -235,6 +246,9 @@ int main(int argc, char** argv)
     if (roots.empty())
         return fail(QStringLiteral("no root found in ") + args.at(1));
 
+    std::set<QString> filedWords;
+    for (const auto& filing : filings)
+        filedWords.insert(bare(filing.first));
     std::map<QString, long> counts;
     std::map<QString, long> bareCounts;
     std::map<QString, long> presentCounts;
@@ -243,7 +257,7 @@ int main(int argc, char** argv)
         const std::optional<QString> text = textOf(args.at(i));
         if (!text)
             return fail(QStringLiteral("cannot read ") + args.at(i));
-        countUses(*text, roots, counts, bareCounts, presentCounts, forms);
+        countUses(*text, roots, filedWords, counts, bareCounts, presentCounts, forms);
     }
 
     QString out = QStringLiteral(
