@@ -59,6 +59,11 @@ constexpr double kShownRatio = 5;
 constexpr double kHollowShown = 0.2;
 constexpr double kDefectiveShown = 0.3;
 
+// What a hollow root's jussive costs, and gains where the books show its
+// present (jussiveCost).
+constexpr double kJussive = 0.3;
+constexpr double kJussiveShown = 0.1;
+
 // Fewer uses than this in the books, and a root's listing does not make a
 // reading that changes the word's weak letter likelier.
 constexpr double kRarelyUsed = 10;
@@ -148,6 +153,8 @@ struct Tables
     std::unordered_set<std::u32string> joinedFirst;
     // Words of the shape فال the books write after the article: nouns.
     std::unordered_set<std::u32string> withArticle;
+    // The nouns of the alef of liaison without it (سم), with their roots.
+    std::unordered_map<std::u32string, std::u32string> liaison;
 
     Tables()
     {
@@ -178,6 +185,23 @@ struct Tables
                                                           uses});
         }
         fileRunningText();
+        fileLiaisonNouns();
+    }
+
+    // A noun the dictionary files under a root its bare ا is not part of
+    // (اسم under س م و, ابن under ب ن ي) opens with the alef of liaison:
+    // its plural أفعال is built on the two letters after it, and ب may
+    // take its place in writing (بسم).
+    void fileLiaisonNouns()
+    {
+        std::vector<std::pair<std::u32string, Filing>> plurals;
+        for (const auto& [word, filing] : filed) {
+            if (word.size() != 3 || word.front() != U'ا' || filing.root.front() == U'ا')
+                continue;
+            liaison.emplace(word.substr(1), filing.root);
+            plurals.emplace_back(kHamza + word.substr(1) + U"اء", filing);
+        }
+        filed.insert(plurals.begin(), plurals.end());
     }
 
     // What the dictionary says in an entry's running text, not by a
@@ -497,6 +521,19 @@ double unusedPresentCost(const Pattern& p, const std::u32string& root)
     return counted && presentUses(root) == 0 ? kUnusedPresent : 0;
 }
 
+// What reading a present of two letters as a hollow root's costs: that
+// is its jussive alone (لم يزل), where a doubled or a first-و root writes
+// two letters in every mood (يحل, يجد). It reads so where the books use
+// the hollow root's present written in full more than the other roots
+// of those letters at all.
+double jussiveCost(const Pattern& p, const std::u32string& root)
+{
+    if (p.kind != Kind::present || p.drop != Drop::hollow || p.shape.size() != 3)
+        return 0;
+    const double rival = std::max(usesOf({root[0], root[2], root[2]}), usesOf({U'و', root[0], root[2]}));
+    return presentUses(root) > rival ? -kJussiveShown : kJussive;
+}
+
 // Every root the fit can give, with its score (lower is better).
 void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
 {
@@ -564,7 +601,7 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
                 if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}))
                     cand.score += listingReadOtherwise(root);
-                cand.score += unusedPresentCost(p, root);
+                cand.score += unusedPresentCost(p, root) + jussiveCost(p, root);
                 // The hollow letter is hidden in a dropped vowel, an ا, or
                 // a hamza after the pattern's ا (زائد, زوائد).
                 if (p.drop == Drop::hollow
@@ -627,7 +664,10 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
         c.score = front.cost + back.cost - listedWeight(c.root) - gain;
         found.push_back(c);
     };
-    if ((front.text.empty() || front.join || front.article) && !shadda) {
+    // ل and ب stand before them as before any noun where no letter of
+    // theirs can join the word's own: before its alef (لابن).
+    const bool preposition = !front.article && (Py::hasSuffix(front.text, U"ل") || Py::hasSuffix(front.text, U"ب"));
+    if ((front.text.empty() || front.join || front.article || (preposition && cut.stem.front() == U'ا')) && !shadda) {
         // After و or ف the letter may be the word's own (فرقة is not ف
         // with رقة): no gain over the patterns then.
         // A ة is written ت before a pronoun (صلاته).
@@ -636,6 +676,10 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
             stem.back() = U'ة';
         for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it)
             add(it->second.root, front.join ? 0 : kFiled, it->second.kind);
+    }
+    if (Py::hasSuffix(front.text, U"ب") && !front.article && back.text.empty()) {
+        if (const auto it = t.liaison.find(cut.stem); it != t.liaison.end())
+            add(it->second, kFiled + kShortAfterPreposition, Kind::either);
     }
     // These nouns stand after a preposition as often as alone (بيده,
     // لأبيه), and then only with their hamza written: باب is no ب with أب.

@@ -131,7 +131,9 @@ void countUses(const QString& text, const std::set<QString>& roots, const std::s
             if (!w.startsWith(front))
                 continue;
             const QString rest = w.mid(front.size());
-            if ((rest.size() == 3 || rest.size() == 4) && roots.contains(rest)) {
+            // A word the dictionary files under another root by name (اسم
+            // under س م و) is no use of the root its letters spell (أسم).
+            if ((rest.size() == 3 || rest.size() == 4) && roots.contains(rest) && !filed.contains(rest)) {
                 ++counts[rest];
                 if (!front.endsWith(QStringLiteral("ال")))
                     ++bareCounts[rest];
@@ -247,8 +249,16 @@ int main(int argc, char** argv)
         return fail(QStringLiteral("no root found in ") + args.at(1));
 
     std::set<QString> filedWords;
-    for (const auto& filing : filings)
-        filedWords.insert(bare(filing.first));
+    for (const auto& [word, root] : filings) {
+        const QString letters = bare(word);
+        if (letters == root)
+            continue;
+        filedWords.insert(letters);
+        // A noun of the alef of liaison (اسم) is written without it after
+        // ب (بسم): those letters are that noun's too.
+        if (letters.size() == 3 && letters.front() == u'ا' && root.front() != u'ا')
+            filedWords.insert(u'ب' + letters.mid(1));
+    }
     std::map<QString, long> counts;
     std::map<QString, long> bareCounts;
     std::map<QString, long> presentCounts;
