@@ -28,6 +28,13 @@ std::vector<Pattern> buildPatterns()
             s.erase(at + 1, 1);
             out.push_back({s, cost + 0.5, kind, Drop::doubled});
         }
+        // Form VIII's hollow past and jussive lose the long vowel too
+        // (اخترت, يحتج).
+        if (const auto at = shape.find(U"1T23"); verbal && at != std::u32string::npos) {
+            std::u32string s = shape;
+            s.erase(at + 2, 1);
+            out.push_back({s, cost + (kind == Kind::present ? 0.55 : 0.8), kind, Drop::hollow});
+        }
         if (const auto at = shape.find(U"123"); verbal && at != std::u32string::npos) {
             std::u32string s = shape;
             s.erase(at + 1, 1);
@@ -75,6 +82,9 @@ std::vector<Pattern> buildPatterns()
     out.push_back({U"م12ى", 0.4, Kind::noun, Drop::defective});
     out.push_back({U"م12ا", 0.4, Kind::noun, Drop::defective});
     out.push_back({U"1ي3", 0.2, Kind::verb, Drop::hollow});
+    // فيعل and فوعل, mostly names (هيثم, حيدر, نوفل, جوهر).
+    out.push_back({U"1ي23", 0.7, Kind::noun});
+    out.push_back({U"1و23", 0.7, Kind::noun});
     add(U"ت12ي3", 0.4, Kind::noun);
     add(U"ان12ا3", 0.4, Kind::noun);
     add(U"من123", 0.5, Kind::noun);
@@ -164,6 +174,8 @@ std::vector<Back> buildBacks()
         {U"ي", 0.7},
     };
     std::vector<Back> out;
+    // إذ joined to a noun of time, its hamza on a seat (يومئذ, حينئذ).
+    out.push_back({U"ءذ", 0.2});
     for (const Back& i : inner) {
         for (const Back& p : pronouns) {
             // ة stands last; before a pronoun it is written ت, and وا

@@ -396,6 +396,14 @@ std::optional<Fit> fit(const Pattern& p, const std::u32string& stem)
             return std::nullopt;
         }
     }
+    // مفعال and مفعيل write a first و as ي after the م's kasra (ميزان,
+    // ميعاد): a و there is another pattern's (مولاه: مفعل).
+    if ((p.shape == U"م12ا3" || p.shape == U"م12ي3") && f.letters[0] == U'و')
+        return std::nullopt;
+    // فيعل and فوعل end in a sound letter; a weak one there is the nisba's
+    // or another pattern's (الليثي).
+    if ((p.shape == U"1ي23" || p.shape == U"1و23") && isWeak(stem.back()))
+        return std::nullopt;
     return f;
 }
 
@@ -516,9 +524,13 @@ double listingReadOtherwise(const std::u32string& root)
 // such roots out.
 double unusedPresentCost(const Pattern& p, const std::u32string& root)
 {
-    const bool counted = p.kind == Kind::present && p.shape.size() == 4 && p.shape.substr(1) == U"123"
-                         && p.shape.front() != U'ي' && root.back() != U'ي';
-    return counted && presentUses(root) == 0 ? kUnusedPresent : 0;
+    if (p.kind != Kind::present || p.shape.size() != 4 || p.shape.substr(1) != U"123" || p.shape.front() == U'ي')
+        return 0;
+    // Where the count leaves the root out, a root the books hardly use at
+    // all is as unlikely (نفسي is no present of فسي).
+    if (root.back() == U'ي')
+        return usesOf(root) < kRarelyUsed ? kUnusedPresent : 0;
+    return presentUses(root) == 0 ? kUnusedPresent : 0;
 }
 
 // What reading a present of two letters as a hollow root's costs: that
@@ -599,7 +611,10 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 Candidate cand = proto;
                 cand.root = root;
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
-                if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}))
+                // The hollow passive (قيل) reads a written ي as the root's
+                // و: of a root the books hardly use, the letter is likelier
+                // its own (ليث).
+                if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}) || p.shape == U"1ي3")
                     cand.score += listingReadOtherwise(root);
                 cand.score += unusedPresentCost(p, root) + jussiveCost(p, root);
                 // The hollow letter is hidden in a dropped vowel, an ا, or
