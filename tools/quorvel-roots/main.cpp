@@ -16,8 +16,9 @@
 // Each root carries how often the other texts named use it: words that are
 // its three or four letters and nothing else, or those after one of the
 // leading forms وال, فال, بال, كال, ال, و, ف, ب, and its present tense after
-// ي, and a doubled root's two letters after the article (الحق, where the
-// dictionary files no such word elsewhere) ("root:count:bare:present", bare the uses without an article form and
+// ي, and a doubled root's two letters after the article (الحق); a word the
+// dictionary files under another root by name (اسم, الدم) counts for none
+// ("root:count:bare:present", bare the uses without an article form and
 // present those of the present tense; no count when none). Where the rules leave two listed roots (صفة: وصف or صفف), the
 // commoner wins.
 //
