@@ -757,6 +757,7 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
                            || (back.text.empty() && stem.size() > 3
                                && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
                                    || Py::hasSuffix(stem, U"وا")));
+    const bool subject = back.text == U"ت" || back.text == U"تم" || back.text == U"تما" || back.text == U"تن";
     // After the article, a last ي on three letters or more is the nisba's
     // (المدني, البصري), not a root's weak letter.
     const bool nisba = front.article && back.text == U"ي" && stem.size() >= 3;
@@ -773,6 +774,12 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         if ((cut.nominal() && !noun) || (front.future && p.kind != Kind::present))
             continue;
         if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
+            continue;
+        // A verb's subject after the article or a preposition (الصامت is
+        // no صام with ت), or after a last ا, which a verb writes و or ي
+        // before its subject and drops before the feminine ت (دعوت,
+        // رمت): مرات is no verb.
+        if (subject && (front.article || front.preposition || stem.back() == U'ا'))
             continue;
         if (p.needsTa && !back.ta)
             continue;

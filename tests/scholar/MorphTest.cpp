@@ -342,6 +342,9 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
                                       {u"يكن", u"كون"}, {u"يقل", u"قول"}}},
         // A doubled root's uses are its two letters after the article.
         {"doubled nouns the books write with two letters", {{u"الصف", u"صفف"}, {u"الحق", u"حقق"}}},
+        // No subject's ت after the article or a preposition, nor after a
+        // last ا, which a verb changes or drops before it.
+        {"a subject's ت only on a verb's letters", {{u"الصامت", u"صمت"}, {u"بالصامت", u"صمت"}, {u"مرات", u"مرر"}}},
         {"إذ joined to a noun of time", {{u"يومئذ", u"يوم"}, {u"حينئذ", u"حين"}}},
         {"form VIII of a hollow root before its subject",
          {{u"اخترت", u"خير"}, {u"احتجت", u"حوج"}, {u"اعتدت", u"عود"}}},
