@@ -76,6 +76,9 @@ constexpr double kUnusedPresent = 0.3;
 // dictionary's listing: a cut against it costs more than a listed root gains.
 constexpr double kFirstLetterShown = kListed + 0.5;
 
+// What reading a last ا as the weak letter of an augmented form costs more.
+constexpr double kAugmentedAlef = 0.4;
+
 // What reading a bare ا after a conjunction as a hamza costs more.
 constexpr double kUnwrittenHamza = 0.3;
 
@@ -617,6 +620,11 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}) || p.shape == U"1ي3")
                     cand.score += listingReadOtherwise(root);
                 cand.score += unusedPresentCost(p, root) + jussiveCost(p, root);
+                // An augmented form writes a weak last letter ى (أعطى,
+                // أبدى), ا only after ي (أحيا): a last ا there is likelier
+                // the accusative's (أبدا: أبد).
+                if (p.shape.size() > three && f.letters[2] == U'ا' && f.letters[1] != U'ي')
+                    cand.score += kAugmentedAlef;
                 // The hollow letter is hidden in a dropped vowel, an ا, or
                 // a hamza after the pattern's ا (زائد, زوائد).
                 if (p.drop == Drop::hollow

@@ -345,6 +345,9 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // No subject's ت after the article or a preposition, nor after a
         // last ا, which a verb changes or drops before it.
         {"a subject's ت only on a verb's letters", {{u"الصامت", u"صمت"}, {u"بالصامت", u"صمت"}, {u"مرات", u"مرر"}}},
+        // An augmented form's weak last letter is written ى, ا only after
+        // ي: a last ا after another letter is the accusative's.
+        {"a last ا after three letters", {{u"أبدا", u"ابد"}, {u"أحيا", u"حيي حيو"}, {u"أعطى", u"عطو عطي"}}},
         {"إذ joined to a noun of time", {{u"يومئذ", u"يوم"}, {u"حينئذ", u"حين"}}},
         {"form VIII of a hollow root before its subject",
          {{u"اخترت", u"خير"}, {u"احتجت", u"حوج"}, {u"اعتدت", u"عود"}}},
