@@ -630,7 +630,9 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 if (p.drop == Drop::hollow
                     || (p.kind != Kind::present && (f.letters[1] == U'ا' || f.letters[1] == kHamza)))
                     cand.score -= weakLetterGain(root, 1, p.drop == Drop::hollow);
-                if (p.drop == Drop::defective || f.letters[2] == U'ى' || f.letters[2] == U'ا')
+                // The last one in a dropped letter, ى, ا, or the ي فعلى
+                // writes for either (عليا).
+                if (p.drop == Drop::defective || p.weakLast || f.letters[2] == U'ى' || f.letters[2] == U'ا')
                     cand.score -= weakLetterGain(root, 2, true);
                 out.push_back(cand);
             }

@@ -348,6 +348,9 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // An augmented form's weak last letter is written ى, ا only after
         // ي: a last ا after another letter is the accusative's.
         {"a last ا after three letters", {{u"أبدا", u"ابد"}, {u"أحيا", u"حيي حيو"}, {u"أعطى", u"عطو عطي"}}},
+        // فعلى writes its weak last letter ي before its ا whichever it is:
+        // the present the books use (يعلو) shows it.
+        {"فعلى of a root in و", {{u"عليا", u"علو"}, {u"العليا", u"علو"}}},
         {"إذ joined to a noun of time", {{u"يومئذ", u"يوم"}, {u"حينئذ", u"حين"}}},
         {"form VIII of a hollow root before its subject",
          {{u"اخترت", u"خير"}, {u"احتجت", u"حوج"}, {u"اعتدت", u"عود"}}},
