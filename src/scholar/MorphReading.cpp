@@ -316,6 +316,13 @@ std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& 
             out.clear();
             return out;
         }
+        // A hamza on the line after ى is that ى's, the seat ئ written in
+        // two (يخطىء, قارىء); after one letter the ى is a letter of its
+        // own (شىء).
+        if (c == U'ء' && out.size() >= 3 && out.back() == U'ى') {
+            out.back() = kHamza;
+            continue;
+        }
         switch (c) {
         case U'إ':
             // Kept apart: it tells إفعال (إيمان) from أفعال (أيمان).

@@ -351,6 +351,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // فعلى writes its weak last letter ي before its ا whichever it is:
         // the present the books use (يعلو) shows it.
         {"فعلى of a root in و", {{u"عليا", u"علو"}, {u"العليا", u"علو"}}},
+        {"the seat ئ written ى with a hamza on the line", {{u"يخطىء", u"خطا"}, {u"قارىء", u"قرا"}, {u"بطىء", u"بطا"}}},
         {"إذ joined to a noun of time", {{u"يومئذ", u"يوم"}, {u"حينئذ", u"حين"}}},
         {"form VIII of a hollow root before its subject",
          {{u"اخترت", u"خير"}, {u"احتجت", u"حوج"}, {u"اعتدت", u"عود"}}},
