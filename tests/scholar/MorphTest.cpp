@@ -492,6 +492,16 @@ TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/next-roots.tsv"), forms);
     EXPECT_EQ(forms, 400);
-    EXPECT_GE(share, 0.911);
+    EXPECT_GE(share, 0.942);
+}
+
+// The 600 after those, written down before the analysis was run on them;
+// a third of them was kept out of every rule's making and measured last.
+TEST(MorphAnalyze, theFormsRankedNineHundredToFifteenHundredTakeTheirLexiconRoots)
+{
+    int forms = 0;
+    const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/later-roots.tsv"), forms);
+    EXPECT_EQ(forms, 600);
+    EXPECT_GE(share, 0.939);
 }
 
