@@ -778,6 +778,9 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
     // After the article, a last ي on three letters or more is the nisba's
     // (المدني, البصري), not a root's weak letter.
     const bool nisba = front.article && back.text == U"ي" && stem.size() >= 3;
+    // Without the article it is the nisba's or the speaker's, still
+    // likelier than a root's on a noun (مدني, كوفي, نفسي).
+    const bool bareNisba = front.text.empty() && back.text == U"ي" && stem.size() >= 3;
     // The stem alone, or after و, ف or ب, as the roots are written.
     const bool bareLetters = back.text.empty()
                              && (front.text.empty() || front.text == U"و" || front.text == U"ف" || front.text == U"ب");
@@ -822,7 +825,8 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         proto.verbalAffix = back.verbal || front.future || joinedPast || hollowPast >= kHollowBeforeSubject;
         proto.nominalAffix = cut.nominal();
         const double base = front.cost + back.cost - (p.drop == Drop::defective && beforeWaw ? 0.15 : 0)
-                            + (pluralEnd ? 0.3 : 0) - hollowPast - (nisba ? kNisba : 0);
+                            + (pluralEnd ? 0.3 : 0) - hollowPast - (nisba ? kNisba : 0)
+                            - (bareNisba && p.kind != Kind::present ? kNisba / 2 : 0);
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
         // A bare فال is the hollow verb's past where the books use its

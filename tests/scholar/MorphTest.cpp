@@ -352,6 +352,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // the present the books use (يعلو) shows it.
         {"فعلى of a root in و", {{u"عليا", u"علو"}, {u"العليا", u"علو"}}},
         {"the seat ئ written ى with a hamza on the line", {{u"يخطىء", u"خطا"}, {u"قارىء", u"قرا"}, {u"بطىء", u"بطا"}}},
+        {"the nisba without the article", {{u"مدني", u"مدن"}, {u"كوفي", u"كوف"}}},
         {"إذ joined to a noun of time", {{u"يومئذ", u"يوم"}, {u"حينئذ", u"حين"}}},
         {"form VIII of a hollow root before its subject",
          {{u"اخترت", u"خير"}, {u"احتجت", u"حوج"}, {u"اعتدت", u"عود"}}},
@@ -492,7 +493,7 @@ TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/next-roots.tsv"), forms);
     EXPECT_EQ(forms, 400);
-    EXPECT_GE(share, 0.942);
+    EXPECT_GE(share, 0.944);
 }
 
 // The 600 after those, written down before the analysis was run on them;
