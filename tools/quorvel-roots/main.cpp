@@ -112,11 +112,19 @@ QString bare(const QString& word)
     return written(out);
 }
 
+// Whether the dictionary files `word` by name under a root, and not under
+// `root`.
+bool filedElsewhere(const std::set<std::pair<QString, QString>>& filed, const QString& word, const QString& root)
+{
+    const auto first = filed.lower_bound({word, QString()});
+    return first != filed.end() && first->first == word && !filed.contains({word, root});
+}
+
 // Adds the uses of listed roots in `text` to `counts`, to `bareCounts`
 // those of their letters alone or after و, ف or ب (such a word may be
 // another root's with a suffix, قلت: قال, so a reading of that very word
 // does not count them), and to `presentCounts` those of the present tense.
-void countUses(const QString& text, const std::set<QString>& roots, const std::set<QString>& filed,
+void countUses(const QString& text, const std::set<QString>& roots, const std::set<std::pair<QString, QString>>& filed,
                std::map<QString, long>& counts,
                std::map<QString, long>& bareCounts, std::map<QString, long>& presentCounts,
                std::map<QString, long>& forms)
@@ -134,7 +142,7 @@ void countUses(const QString& text, const std::set<QString>& roots, const std::s
             const QString rest = w.mid(front.size());
             // A word the dictionary files under another root by name (اسم
             // under س م و) is no use of the root its letters spell (أسم).
-            if ((rest.size() == 3 || rest.size() == 4) && roots.contains(rest) && !filed.contains(rest)) {
+            if ((rest.size() == 3 || rest.size() == 4) && roots.contains(rest) && !filedElsewhere(filed, rest, rest)) {
                 ++counts[rest];
                 if (!front.endsWith(QStringLiteral("ال")))
                     ++bareCounts[rest];
@@ -145,7 +153,7 @@ void countUses(const QString& text, const std::set<QString>& roots, const std::s
             // its uses too, unless the dictionary files that word under
             // another root (الدم: دمو).
             if (const QString doubled = rest + rest.back(); rest.size() == 2 && front.endsWith(QStringLiteral("ال"))
-                                                            && roots.contains(doubled) && !filed.contains(rest)) {
+                                                            && roots.contains(doubled) && !filedElsewhere(filed, rest, doubled)) {
                 ++counts[doubled];
                 break;
             }
@@ -249,16 +257,14 @@ int main(int argc, char** argv)
     if (roots.empty())
         return fail(QStringLiteral("no root found in ") + args.at(1));
 
-    std::set<QString> filedWords;
+    std::set<std::pair<QString, QString>> filedWords;
     for (const auto& [word, root] : filings) {
         const QString letters = bare(word);
-        if (letters == root)
-            continue;
-        filedWords.insert(letters);
+        filedWords.emplace(letters, root);
         // A noun of the alef of liaison (اسم) is written without it after
         // ب (بسم): those letters are that noun's too.
         if (letters.size() == 3 && letters.front() == u'ا' && root.front() != u'ا')
-            filedWords.insert(u'ب' + letters.mid(1));
+            filedWords.emplace(u'ب' + letters.mid(1), root);
     }
     std::map<QString, long> counts;
     std::map<QString, long> bareCounts;
