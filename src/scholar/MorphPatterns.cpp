@@ -10,6 +10,26 @@ bool isTrilateral(const std::u32string& shape)
     return shape.find(U'4') == std::u32string::npos;
 }
 
+namespace {
+
+// The present tense: its letter, then the stem of its form. ت and ن open
+// nouns too (تفسير, نصر); the speaker's أ is rarer here than form IV's.
+void addPresents(const std::function<void(std::u32string, double, Kind)>& add)
+{
+    for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.1}, {U'ن', 0.1}, {U'A', 0.5}}) {
+        const std::u32string p(1, person);
+        add(p + U"123", 0.1 + extra, Kind::present);
+        add(p + U"1ا23", 0.4 + extra, Kind::present);
+        add(p + U"ت123", 0.5 + extra, Kind::present);
+        add(p + U"ت1ا23", 0.5 + extra, Kind::present);
+        add(p + U"ن123", 0.5 + extra, Kind::present);
+        add(p + U"1T23", 0.4 + extra, Kind::present);
+        add(p + U"ست123", 0.3 + extra, Kind::present);
+    }
+}
+
+} // namespace
+
 // The patterns, each also without the root letter a weak or doubled root
 // drops where it can.
 std::vector<Pattern> buildPatterns()
@@ -94,18 +114,7 @@ std::vector<Pattern> buildPatterns()
     add(U"مست123", 0.4, Kind::noun);
     add(U"مت123", 0.5, Kind::noun);
     add(U"مت1ا23", 0.5, Kind::noun);
-    // The present tense: its letter, then the stem of its form. ت and ن open
-    // nouns too (تفسير, نصر); the speaker's أ is rarer here than form IV's.
-    for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.1}, {U'ن', 0.1}, {U'A', 0.5}}) {
-        const std::u32string p(1, person);
-        add(p + U"123", 0.1 + extra, Kind::present);
-        add(p + U"1ا23", 0.4 + extra, Kind::present);
-        add(p + U"ت123", 0.5 + extra, Kind::present);
-        add(p + U"ت1ا23", 0.5 + extra, Kind::present);
-        add(p + U"ن123", 0.5 + extra, Kind::present);
-        add(p + U"1T23", 0.4 + extra, Kind::present);
-        add(p + U"ست123", 0.3 + extra, Kind::present);
-    }
+    addPresents(add);
     // فعة of a root whose first letter is و.
     out.push_back({U"23", 0.5, Kind::noun, Drop::assimilated, true});
     // Four-letter roots, dearer than any three-letter reading.

@@ -745,6 +745,32 @@ double hollowPastDiscount(const Pattern& p, const Cut& cut)
     return 0;
 }
 
+// Whether what stands around the stem suits what the pattern is.
+bool suits(const Pattern& p, const Cut& cut)
+{
+    const Front& front = cut.front;
+    const Back& back = cut.back;
+    const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
+    const bool verb = p.kind != Kind::noun;
+    if ((cut.nominal() && !noun) || (front.future && p.kind != Kind::present))
+        return false;
+    if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
+        return false;
+    // A verb's subject after the article or a preposition (الصامت is no
+    // صام with ت), or after a last ا, which a verb writes و or ي before
+    // its subject and drops before the feminine ت (دعوت, رمت): مرات is
+    // no verb.
+    const bool subject = back.text == U"ت" || back.text == U"تم" || back.text == U"تما" || back.text == U"تن";
+    if (subject && (front.article || front.preposition || cut.stem.back() == U'ا'))
+        return false;
+    if (p.needsTa && !back.ta)
+        return false;
+    // The passive takes a subject's or an object's suffix, no noun's;
+    // مفعى writes its ى as ا only before a pronoun.
+    return !((p.shape == U"1ي3" && !back.text.empty() && !back.verbal)
+             || (p.shape == U"م12ا" && (back.text.empty() || !back.pronoun)));
+}
+
 // The readings of the stem by every pattern that fits it.
 void patternReadings(const Cut& cut, std::vector<Candidate>& found)
 {
@@ -774,7 +800,6 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
                            || (back.text.empty() && stem.size() > 3
                                && (Py::hasSuffix(stem, U"ون") || Py::hasSuffix(stem, U"ين")
                                    || Py::hasSuffix(stem, U"وا")));
-    const bool subject = back.text == U"ت" || back.text == U"تم" || back.text == U"تما" || back.text == U"تن";
     // After the article, a last ي on three letters or more is the nisba's
     // (المدني, البصري), not a root's weak letter.
     const bool nisba = front.article && back.text == U"ي" && stem.size() >= 3;
@@ -788,25 +813,7 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
     for (char32_t& c : written)
         c = c == kHamza || c == U'إ' ? U'ا' : c == U'ى' ? U'ي' : c;
     for (const Pattern& p : tables().patterns) {
-        // What stands around the stem must suit what the pattern is.
-        const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
-        const bool verb = p.kind != Kind::noun;
-        if ((cut.nominal() && !noun) || (front.future && p.kind != Kind::present))
-            continue;
-        if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
-            continue;
-        // A verb's subject after the article or a preposition (الصامت is
-        // no صام with ت), or after a last ا, which a verb writes و or ي
-        // before its subject and drops before the feminine ت (دعوت,
-        // رمت): مرات is no verb.
-        if (subject && (front.article || front.preposition || stem.back() == U'ا'))
-            continue;
-        if (p.needsTa && !back.ta)
-            continue;
-        // The passive takes a subject's or an object's suffix, no noun's;
-        // مفعى writes its ى as ا only before a pronoun.
-        if ((p.shape == U"1ي3" && !back.text.empty() && !back.verbal)
-            || (p.shape == U"م12ا" && (back.text.empty() || !back.pronoun)))
+        if (!suits(p, cut))
             continue;
         const std::optional<Fit> f = fit(p, stem);
         if (!f)
