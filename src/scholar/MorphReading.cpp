@@ -410,6 +410,10 @@ std::optional<Fit> fit(const Pattern& p, const std::u32string& stem)
     // ميعاد): a و there is another pattern's (مولاه: مفعل).
     if ((p.shape == U"م12ا3" || p.shape == U"م12ي3") && f.letters[0] == U'و')
         return std::nullopt;
+    // فعلاء opens with a fatha or a damma: a first إ is إفعال's (الإرواء,
+    // إعطاء), not a root's hamza.
+    if (p.shape == U"123اء" && stem.front() == U'إ')
+        return std::nullopt;
     // فيعل and فوعل end in a sound letter; a weak one there is the nisba's
     // or another pattern's (الليثي).
     if ((p.shape == U"1ي23" || p.shape == U"1و23") && isWeak(stem.back()))

@@ -335,6 +335,8 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"the alef of liaison is no root letter",
          {{u"بسم", u"سمو وسم"}, {u"أسماء", u"سمو وسم"}, {u"الأسماء", u"سمو وسم"}, {u"أبناؤهم", u"بني بنو"},
           {u"أبنائهم", u"بني بنو"}, {u"لابن", u"بني بنو"}}},
+        // Nor is إفعال's إ, which فعلاء never opens with.
+        {"إفعال of a root in a weak letter", {{u"الإرواء", u"روي روو"}, {u"الإلقاء", u"لقي لقو"}}},
         // A present of two letters is a doubled or first-و root's in every
         // mood, a hollow root's in the jussive alone, which the books show
         // by using its present in full (يزول, يقول).
