@@ -76,6 +76,11 @@ constexpr double kUnusedPresent = 0.3;
 // dictionary's listing: a cut against it costs more than a listed root gains.
 constexpr double kFirstLetterShown = kListed + 0.5;
 
+// What a four-letter root the dictionary lists costs less as the word's
+// bare letters: half the price of four letters, as much as a pattern of
+// three with letters added.
+constexpr double kListedFour = 0.6;
+
 // What reading a last ا as the weak letter of an augmented form costs more.
 constexpr double kAugmentedAlef = 0.4;
 
@@ -866,6 +871,11 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             if ((bareLetters && c->root == written)
                 || (back.text.empty() && stem.back() == U'ت' && c->root.back() == U'ت'))
                 c->score += ownUsesWeight(c->root);
+            // Four bare letters the dictionary lists as a root are that
+            // root more likely than two letters with a pronoun (درهم).
+            if (p.shape == U"1234" && front.text.empty() && back.text.empty() && c->root == written
+                && listedWeight(c->root) > 0)
+                c->score -= kListedFour;
         }
     }
 }

@@ -263,7 +263,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
           {u"الفقهاء", u"فقه"}, {u"الأغنياء", u"غني"}, {u"الأحاديث", u"حدث"}, {u"الأبواب", u"بوب"},
           {u"البيوت", u"بيت"}, {u"المعاصي", u"عصي"}}},
         {"four letters", {{u"الزلازل", u"زلزل"}, {u"زلزلت", u"زلزل"}, {u"دحرج", u"دحرج"},
-                          {u"العقرب", u"عقرب"}}},
+                          {u"العقرب", u"عقرب"}, {u"درهم", u"درهم"}}},
         {"plural verbs of weak and doubled roots",
          {{u"يحبون", u"حبب"}, {u"يظنون", u"ظنن"}, {u"أحبوا", u"حبب"}, {u"يرمون", u"رمي"},
           {u"يقضون", u"قضي"}, {u"رموا", u"رمي"}, {u"نسوا", u"نسي"}, {u"يمشون", u"مشي"}}},
@@ -495,7 +495,7 @@ TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/next-roots.tsv"), forms);
     EXPECT_EQ(forms, 400);
-    EXPECT_GE(share, 0.944);
+    EXPECT_GE(share, 0.947);
 }
 
 // The 600 after those, written down before the analysis was run on them;
