@@ -249,6 +249,21 @@ void cutAsRead(const Reading& read, const std::u32string& w, std::u32string& fro
     }
 }
 
+// The plural's و written as the seat of the root's hamza before its ن
+// (يوضؤن, يقرؤن): the ending is ون, though the reading keeps the seat as
+// the hamza's in its stem.
+void seatOfThePlural(const QString& word, std::u32string& end, std::u32string& stem)
+{
+    if (end != U"ن" || stem.size() < 3 || stem.back() != U'و')
+        return;
+    const std::u32string radicals = radicalLetters(word);
+    const std::size_t seat = radicals.size() - end.size() - 1;
+    if (radicals.size() > end.size() && radicals[seat] == kHamzaRadical) {
+        end = U"ون";
+        stem.pop_back();
+    }
+}
+
 } // namespace
 
 Split stripDef(const std::u32string& w)
@@ -388,8 +403,10 @@ MorphResult analyze(const QString& original)
     }
 
     const std::optional<Reading> read = reading(Py::strip(word));
-    if (read)
+    if (read) {
         cutAsRead(*read, w, front, end, stem);
+        seatOfThePlural(Py::strip(word), end, stem);
+    }
 
     if (!front.empty())
         r.prefix.append({Py::string(front), glossOf(t.prefGloss, front, kOtherPrefix)});

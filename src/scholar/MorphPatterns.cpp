@@ -10,6 +10,26 @@ bool isTrilateral(const std::u32string& shape)
     return shape.find(U'4') == std::u32string::npos;
 }
 
+namespace {
+
+// The present tense: its letter, then the stem of its form. ت and ن open
+// nouns too (تفسير, نصر); the speaker's أ is rarer here than form IV's.
+void addPresents(const std::function<void(std::u32string, double, Kind)>& add)
+{
+    for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.1}, {U'ن', 0.1}, {U'A', 0.5}}) {
+        const std::u32string p(1, person);
+        add(p + U"123", 0.1 + extra, Kind::present);
+        add(p + U"1ا23", 0.4 + extra, Kind::present);
+        add(p + U"ت123", 0.5 + extra, Kind::present);
+        add(p + U"ت1ا23", 0.5 + extra, Kind::present);
+        add(p + U"ن123", 0.5 + extra, Kind::present);
+        add(p + U"1T23", 0.4 + extra, Kind::present);
+        add(p + U"ست123", 0.3 + extra, Kind::present);
+    }
+}
+
+} // namespace
+
 // The patterns, each also without the root letter a weak or doubled root
 // drops where it can.
 std::vector<Pattern> buildPatterns()
@@ -27,6 +47,13 @@ std::vector<Pattern> buildPatterns()
             std::u32string s = shape;
             s.erase(at + 1, 1);
             out.push_back({s, cost + 0.5, kind, Drop::doubled});
+        }
+        // Form VIII's hollow past and jussive lose the long vowel too
+        // (اخترت, يحتج).
+        if (const auto at = shape.find(U"1T23"); verbal && at != std::u32string::npos) {
+            std::u32string s = shape;
+            s.erase(at + 2, 1);
+            out.push_back({s, cost + (kind == Kind::present ? 0.55 : 0.8), kind, Drop::hollow});
         }
         if (const auto at = shape.find(U"123"); verbal && at != std::u32string::npos) {
             std::u32string s = shape;
@@ -75,6 +102,9 @@ std::vector<Pattern> buildPatterns()
     out.push_back({U"م12ى", 0.4, Kind::noun, Drop::defective});
     out.push_back({U"م12ا", 0.4, Kind::noun, Drop::defective});
     out.push_back({U"1ي3", 0.2, Kind::verb, Drop::hollow});
+    // فيعل and فوعل, mostly names (هيثم, حيدر, نوفل, جوهر).
+    out.push_back({U"1ي23", 0.7, Kind::noun});
+    out.push_back({U"1و23", 0.7, Kind::noun});
     add(U"ت12ي3", 0.4, Kind::noun);
     add(U"ان12ا3", 0.4, Kind::noun);
     add(U"من123", 0.5, Kind::noun);
@@ -84,18 +114,7 @@ std::vector<Pattern> buildPatterns()
     add(U"مست123", 0.4, Kind::noun);
     add(U"مت123", 0.5, Kind::noun);
     add(U"مت1ا23", 0.5, Kind::noun);
-    // The present tense: its letter, then the stem of its form. ت and ن open
-    // nouns too (تفسير, نصر); the speaker's أ is rarer here than form IV's.
-    for (const auto& [person, extra] : {std::pair{U'ي', 0.0}, {U'ت', 0.1}, {U'ن', 0.1}, {U'A', 0.5}}) {
-        const std::u32string p(1, person);
-        add(p + U"123", 0.1 + extra, Kind::present);
-        add(p + U"1ا23", 0.4 + extra, Kind::present);
-        add(p + U"ت123", 0.5 + extra, Kind::present);
-        add(p + U"ت1ا23", 0.5 + extra, Kind::present);
-        add(p + U"ن123", 0.5 + extra, Kind::present);
-        add(p + U"1T23", 0.4 + extra, Kind::present);
-        add(p + U"ست123", 0.3 + extra, Kind::present);
-    }
+    addPresents(add);
     // فعة of a root whose first letter is و.
     out.push_back({U"23", 0.5, Kind::noun, Drop::assimilated, true});
     // Four-letter roots, dearer than any three-letter reading.
@@ -164,6 +183,8 @@ std::vector<Back> buildBacks()
         {U"ي", 0.7},
     };
     std::vector<Back> out;
+    // إذ joined to a noun of time, its hamza on a seat (يومئذ, حينئذ).
+    out.push_back({U"ءذ", 0.2});
     for (const Back& i : inner) {
         for (const Back& p : pronouns) {
             // ة stands last; before a pronoun it is written ت, and وا

@@ -59,6 +59,11 @@ constexpr double kShownRatio = 5;
 constexpr double kHollowShown = 0.2;
 constexpr double kDefectiveShown = 0.3;
 
+// What a hollow root's jussive costs, and gains where the books show its
+// present (jussiveCost).
+constexpr double kJussive = 0.3;
+constexpr double kJussiveShown = 0.1;
+
 // Fewer uses than this in the books, and a root's listing does not make a
 // reading that changes the word's weak letter likelier.
 constexpr double kRarelyUsed = 10;
@@ -70,6 +75,14 @@ constexpr double kUnusedPresent = 0.3;
 // What the books show of a word's first و or ف weighs more than the
 // dictionary's listing: a cut against it costs more than a listed root gains.
 constexpr double kFirstLetterShown = kListed + 0.5;
+
+// What a four-letter root the dictionary lists costs less as the word's
+// bare letters: half the price of four letters, as much as a pattern of
+// three with letters added.
+constexpr double kListedFour = 0.6;
+
+// What reading a last ا as the weak letter of an augmented form costs more.
+constexpr double kAugmentedAlef = 0.4;
 
 // What reading a bare ا after a conjunction as a hamza costs more.
 constexpr double kUnwrittenHamza = 0.3;
@@ -148,6 +161,8 @@ struct Tables
     std::unordered_set<std::u32string> joinedFirst;
     // Words of the shape فال the books write after the article: nouns.
     std::unordered_set<std::u32string> withArticle;
+    // The nouns of the alef of liaison without it (سم), with their roots.
+    std::unordered_map<std::u32string, std::u32string> liaison;
 
     Tables()
     {
@@ -178,6 +193,23 @@ struct Tables
                                                           uses});
         }
         fileRunningText();
+        fileLiaisonNouns();
+    }
+
+    // A noun the dictionary files under a root its bare ا is not part of
+    // (اسم under س م و, ابن under ب ن ي) opens with the alef of liaison:
+    // its plural أفعال is built on the two letters after it, and ب may
+    // take its place in writing (بسم).
+    void fileLiaisonNouns()
+    {
+        std::vector<std::pair<std::u32string, Filing>> plurals;
+        for (const auto& [word, filing] : filed) {
+            if (word.size() != 3 || word.front() != U'ا' || filing.root.front() == U'ا')
+                continue;
+            liaison.emplace(word.substr(1), filing.root);
+            plurals.emplace_back(kHamza + word.substr(1) + U"اء", filing);
+        }
+        filed.insert(plurals.begin(), plurals.end());
     }
 
     // What the dictionary says in an entry's running text, not by a
@@ -289,6 +321,13 @@ std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& 
             out.clear();
             return out;
         }
+        // A hamza on the line after ى is that ى's, the seat ئ written in
+        // two (يخطىء, قارىء); after one letter the ى is a letter of its
+        // own (شىء).
+        if (c == U'ء' && out.size() >= 3 && out.back() == U'ى') {
+            out.back() = kHamza;
+            continue;
+        }
         switch (c) {
         case U'إ':
             // Kept apart: it tells إفعال (إيمان) from أفعال (أيمان).
@@ -372,6 +411,18 @@ std::optional<Fit> fit(const Pattern& p, const std::u32string& stem)
             return std::nullopt;
         }
     }
+    // مفعال and مفعيل write a first و as ي after the م's kasra (ميزان,
+    // ميعاد): a و there is another pattern's (مولاه: مفعل).
+    if ((p.shape == U"م12ا3" || p.shape == U"م12ي3") && f.letters[0] == U'و')
+        return std::nullopt;
+    // فعلاء opens with a fatha or a damma: a first إ is إفعال's (الإرواء,
+    // إعطاء), not a root's hamza.
+    if (p.shape == U"123اء" && stem.front() == U'إ')
+        return std::nullopt;
+    // فيعل and فوعل end in a sound letter; a weak one there is the nisba's
+    // or another pattern's (الليثي).
+    if ((p.shape == U"1ي23" || p.shape == U"1و23") && isWeak(stem.back()))
+        return std::nullopt;
     return f;
 }
 
@@ -492,9 +543,26 @@ double listingReadOtherwise(const std::u32string& root)
 // such roots out.
 double unusedPresentCost(const Pattern& p, const std::u32string& root)
 {
-    const bool counted = p.kind == Kind::present && p.shape.size() == 4 && p.shape.substr(1) == U"123"
-                         && p.shape.front() != U'ي' && root.back() != U'ي';
-    return counted && presentUses(root) == 0 ? kUnusedPresent : 0;
+    if (p.kind != Kind::present || p.shape.size() != 4 || p.shape.substr(1) != U"123" || p.shape.front() == U'ي')
+        return 0;
+    // Where the count leaves the root out, a root the books hardly use at
+    // all is as unlikely (نفسي is no present of فسي).
+    if (root.back() == U'ي')
+        return usesOf(root) < kRarelyUsed ? kUnusedPresent : 0;
+    return presentUses(root) == 0 ? kUnusedPresent : 0;
+}
+
+// What reading a present of two letters as a hollow root's costs: that
+// is its jussive alone (لم يزل), where a doubled or a first-و root writes
+// two letters in every mood (يحل, يجد). It reads so where the books use
+// the hollow root's present written in full more than the other roots
+// of those letters at all.
+double jussiveCost(const Pattern& p, const std::u32string& root)
+{
+    if (p.kind != Kind::present || p.drop != Drop::hollow || p.shape.size() != 3)
+        return 0;
+    const double rival = std::max(usesOf({root[0], root[2], root[2]}), usesOf({U'و', root[0], root[2]}));
+    return presentUses(root) > rival ? -kJussiveShown : kJussive;
 }
 
 // Every root the fit can give, with its score (lower is better).
@@ -562,15 +630,25 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 Candidate cand = proto;
                 cand.root = root;
                 cand.score = base + p.cost + f.cost + a.cost + b.cost + c.cost - listedWeight(root);
-                if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}))
+                // The hollow passive (قيل) reads a written ي as the root's
+                // و: of a root the books hardly use, the letter is likelier
+                // its own (ليث).
+                if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}) || p.shape == U"1ي3")
                     cand.score += listingReadOtherwise(root);
-                cand.score += unusedPresentCost(p, root);
+                cand.score += unusedPresentCost(p, root) + jussiveCost(p, root);
+                // An augmented form writes a weak last letter ى (أعطى,
+                // أبدى), ا only after ي (أحيا): a last ا there is likelier
+                // the accusative's (أبدا: أبد).
+                if (p.shape.size() > three && f.letters[2] == U'ا' && f.letters[1] != U'ي')
+                    cand.score += kAugmentedAlef;
                 // The hollow letter is hidden in a dropped vowel, an ا, or
                 // a hamza after the pattern's ا (زائد, زوائد).
                 if (p.drop == Drop::hollow
                     || (p.kind != Kind::present && (f.letters[1] == U'ا' || f.letters[1] == kHamza)))
                     cand.score -= weakLetterGain(root, 1, p.drop == Drop::hollow);
-                if (p.drop == Drop::defective || f.letters[2] == U'ى' || f.letters[2] == U'ا')
+                // The last one in a dropped letter, ى, ا, or the ي فعلى
+                // writes for either (عليا).
+                if (p.drop == Drop::defective || p.weakLast || f.letters[2] == U'ى' || f.letters[2] == U'ا')
                     cand.score -= weakLetterGain(root, 2, true);
                 out.push_back(cand);
             }
@@ -627,7 +705,10 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
         c.score = front.cost + back.cost - listedWeight(c.root) - gain;
         found.push_back(c);
     };
-    if ((front.text.empty() || front.join || front.article) && !shadda) {
+    // ل and ب stand before them as before any noun where no letter of
+    // theirs can join the word's own: before its alef (لابن).
+    const bool preposition = !front.article && (Py::hasSuffix(front.text, U"ل") || Py::hasSuffix(front.text, U"ب"));
+    if ((front.text.empty() || front.join || front.article || (preposition && cut.stem.front() == U'ا')) && !shadda) {
         // After و or ف the letter may be the word's own (فرقة is not ف
         // with رقة): no gain over the patterns then.
         // A ة is written ت before a pronoun (صلاته).
@@ -636,6 +717,10 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
             stem.back() = U'ة';
         for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it)
             add(it->second.root, front.join ? 0 : kFiled, it->second.kind);
+    }
+    if (Py::hasSuffix(front.text, U"ب") && !front.article && back.text.empty()) {
+        if (const auto it = t.liaison.find(cut.stem); it != t.liaison.end())
+            add(it->second, kFiled + kShortAfterPreposition, Kind::either);
     }
     // These nouns stand after a preposition as often as alone (بيده,
     // لأبيه), and then only with their hamza written: باب is no ب with أب.
@@ -667,6 +752,32 @@ double hollowPastDiscount(const Pattern& p, const Cut& cut)
     if (p.drop == Drop::none && p.shape == U"123" && back == U"ت" && cut.stem[1] == U'ا')
         return kHollowFeminine;
     return 0;
+}
+
+// Whether what stands around the stem suits what the pattern is.
+bool suits(const Pattern& p, const Cut& cut)
+{
+    const Front& front = cut.front;
+    const Back& back = cut.back;
+    const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
+    const bool verb = p.kind != Kind::noun;
+    if ((cut.nominal() && !noun) || (front.future && p.kind != Kind::present))
+        return false;
+    if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
+        return false;
+    // A verb's subject after the article or a preposition (الصامت is no
+    // صام with ت), or after a last ا, which a verb writes و or ي before
+    // its subject and drops before the feminine ت (دعوت, رمت): مرات is
+    // no verb.
+    const bool subject = back.text == U"ت" || back.text == U"تم" || back.text == U"تما" || back.text == U"تن";
+    if (subject && (front.article || front.preposition || cut.stem.back() == U'ا'))
+        return false;
+    if (p.needsTa && !back.ta)
+        return false;
+    // The passive takes a subject's or an object's suffix, no noun's;
+    // مفعى writes its ى as ا only before a pronoun.
+    return !((p.shape == U"1ي3" && !back.text.empty() && !back.verbal)
+             || (p.shape == U"م12ا" && (back.text.empty() || !back.pronoun)));
 }
 
 // The readings of the stem by every pattern that fits it.
@@ -701,6 +812,9 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
     // After the article, a last ي on three letters or more is the nisba's
     // (المدني, البصري), not a root's weak letter.
     const bool nisba = front.article && back.text == U"ي" && stem.size() >= 3;
+    // Without the article it is the nisba's or the speaker's, still
+    // likelier than a root's on a noun (مدني, كوفي, نفسي).
+    const bool bareNisba = front.text.empty() && back.text == U"ي" && stem.size() >= 3;
     // The stem alone, or after و, ف or ب, as the roots are written.
     const bool bareLetters = back.text.empty()
                              && (front.text.empty() || front.text == U"و" || front.text == U"ف" || front.text == U"ب");
@@ -708,19 +822,7 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
     for (char32_t& c : written)
         c = c == kHamza || c == U'إ' ? U'ا' : c == U'ى' ? U'ي' : c;
     for (const Pattern& p : tables().patterns) {
-        // What stands around the stem must suit what the pattern is.
-        const bool noun = p.kind == Kind::noun || p.kind == Kind::either;
-        const bool verb = p.kind != Kind::noun;
-        if ((cut.nominal() && !noun) || (front.future && p.kind != Kind::present))
-            continue;
-        if (back.verbal && back.text != U"نا" && back.text != U"ني" && !verb)
-            continue;
-        if (p.needsTa && !back.ta)
-            continue;
-        // The passive takes a subject's or an object's suffix, no noun's;
-        // مفعى writes its ى as ا only before a pronoun.
-        if ((p.shape == U"1ي3" && !back.text.empty() && !back.verbal)
-            || (p.shape == U"م12ا" && (back.text.empty() || !back.pronoun)))
+        if (!suits(p, cut))
             continue;
         const std::optional<Fit> f = fit(p, stem);
         if (!f)
@@ -739,7 +841,8 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         proto.verbalAffix = back.verbal || front.future || joinedPast || hollowPast >= kHollowBeforeSubject;
         proto.nominalAffix = cut.nominal();
         const double base = front.cost + back.cost - (p.drop == Drop::defective && beforeWaw ? 0.15 : 0)
-                            + (pluralEnd ? 0.3 : 0) - hollowPast - (nisba ? kNisba : 0);
+                            + (pluralEnd ? 0.3 : 0) - hollowPast - (nisba ? kNisba : 0)
+                            - (bareNisba && p.kind != Kind::present ? kNisba / 2 : 0);
         const std::size_t before = found.size();
         rootsOf(p, *f, base, proto, found);
         // A bare فال is the hollow verb's past where the books use its
@@ -755,8 +858,12 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             // an ال there is the article's, whichever reading wins.
             if (front.join && stem.front() == U'ا' && stem[1] != U'ل' && c->root.front() == U'ا')
                 c->score += kUnwrittenHamza;
-            if (doubledLast && !(formDoubled && p.drop == Drop::defective)
-                && c->root[c->root.size() - 1] != c->root[c->root.size() - 2])
+            const bool doubledRoot = c->root[c->root.size() - 1] == c->root[c->root.size() - 2];
+            if (doubledLast && !(formDoubled && p.drop == Drop::defective) && !doubledRoot)
+                c->score += kUndoubled;
+            // Before the plural's و a doubled root's last letter takes a
+            // damma (رَدُّوا); a fatha there is the form's (تَحَرَّوْا).
+            if (formDoubled && beforeWaw && doubledRoot)
                 c->score += kUndoubled;
             // A ت that ends the word may be the subject's, not the
             // root's: such a root weighs without its bare letters' uses
@@ -764,6 +871,11 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             if ((bareLetters && c->root == written)
                 || (back.text.empty() && stem.back() == U'ت' && c->root.back() == U'ت'))
                 c->score += ownUsesWeight(c->root);
+            // Four bare letters the dictionary lists as a root are that
+            // root more likely than two letters with a pronoun (درهم).
+            if (p.shape == U"1234" && front.text.empty() && back.text.empty() && c->root == written
+                && listedWeight(c->root) > 0)
+                c->score -= kListedFour;
         }
     }
 }

@@ -61,6 +61,10 @@ TEST(MorphAnalyze, theStemAndAffixesAreTheCutThatGaveTheRoot)
     // written otherwise (يصلي: صلو), or the plural's (كانوا: كان with وا).
     EXPECT_EQ(Morph::analyze(u(u"يصلي")), result(u"يصلي", u"يصلي", {}, u"يصلي", {}, u"صلو", u"فعل (مضارع؟)"));
     EXPECT_EQ(Morph::analyze(u(u"كانوا")).stem, u(u"كان"));
+    // The plural's و on the hamza's seat is the ending's (ون, not ن).
+    EXPECT_EQ(Morph::analyze(u(u"ويوضؤن")),
+              result(u"ويوضؤن", u"ويوضون", part(u"و", u"واو العطف"), u"يوض", part(u"ون", u"جمع مذكّر سالم"), u"وضا",
+                     u"فعل (مضارع؟)"));
     // Where the rules' stem holds the root, their cut stands (است is the
     // pattern's own, not a root letter).
     EXPECT_EQ(Morph::analyze(u(u"استخرج")).prefix, part(u"است", u"سين الاستفعال"));
@@ -259,7 +263,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
           {u"الفقهاء", u"فقه"}, {u"الأغنياء", u"غني"}, {u"الأحاديث", u"حدث"}, {u"الأبواب", u"بوب"},
           {u"البيوت", u"بيت"}, {u"المعاصي", u"عصي"}}},
         {"four letters", {{u"الزلازل", u"زلزل"}, {u"زلزلت", u"زلزل"}, {u"دحرج", u"دحرج"},
-                          {u"العقرب", u"عقرب"}}},
+                          {u"العقرب", u"عقرب"}, {u"درهم", u"درهم"}}},
         {"plural verbs of weak and doubled roots",
          {{u"يحبون", u"حبب"}, {u"يظنون", u"ظنن"}, {u"أحبوا", u"حبب"}, {u"يرمون", u"رمي"},
           {u"يقضون", u"قضي"}, {u"رموا", u"رمي"}, {u"نسوا", u"نسي"}, {u"يمشون", u"مشي"}}},
@@ -325,6 +329,43 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
           {u"يرى", u"راي"}, {u"أرى", u"راي"}, {u"صلاته", u"صلو"}, {u"وصلاتها", u"صلو"},
           {u"اثنتين", u"ثني"}, {u"واثنان", u"ثني"}, {u"أيام", u"يوم"}, {u"الأيام", u"يوم"},
           {u"سنة", u"سنه سنو"}, {u"الآية", u"ايي ايو"}}},
+        // اسم and ابن open with the alef of liaison: their plural أفعال
+        // stands on the two letters after it, and ب takes its place (بسم);
+        // ل goes before it as before any noun.
+        {"the alef of liaison is no root letter",
+         {{u"بسم", u"سمو وسم"}, {u"أسماء", u"سمو وسم"}, {u"الأسماء", u"سمو وسم"}, {u"أبناؤهم", u"بني بنو"},
+          {u"أبنائهم", u"بني بنو"}, {u"لابن", u"بني بنو"}}},
+        // Nor is إفعال's إ, which فعلاء never opens with.
+        {"إفعال of a root in a weak letter", {{u"الإرواء", u"روي روو"}, {u"الإلقاء", u"لقي لقو"}}},
+        // A present of two letters is a doubled or first-و root's in every
+        // mood, a hollow root's in the jussive alone, which the books show
+        // by using its present in full (يزول, يقول).
+        {"a present of two letters", {{u"يحل", u"حلل"}, {u"يصح", u"صحح"}, {u"يجد", u"وجد"}, {u"يزل", u"زول"},
+                                      {u"يكن", u"كون"}, {u"يقل", u"قول"}}},
+        // A doubled root's uses are its two letters after the article.
+        {"doubled nouns the books write with two letters", {{u"الصف", u"صفف"}, {u"الحق", u"حقق"}}},
+        // No subject's ت after the article or a preposition, nor after a
+        // last ا, which a verb changes or drops before it.
+        {"a subject's ت only on a verb's letters", {{u"الصامت", u"صمت"}, {u"بالصامت", u"صمت"}, {u"مرات", u"مرر"}}},
+        // An augmented form's weak last letter is written ى, ا only after
+        // ي: a last ا after another letter is the accusative's.
+        {"a last ا after three letters", {{u"أبدا", u"ابد"}, {u"أحيا", u"حيي حيو"}, {u"أعطى", u"عطو عطي"}}},
+        // فعلى writes its weak last letter ي before its ا whichever it is:
+        // the present the books use (يعلو) shows it.
+        {"فعلى of a root in و", {{u"عليا", u"علو"}, {u"العليا", u"علو"}}},
+        {"the seat ئ written ى with a hamza on the line", {{u"يخطىء", u"خطا"}, {u"قارىء", u"قرا"}, {u"بطىء", u"بطا"}}},
+        {"the nisba without the article", {{u"مدني", u"مدن"}, {u"كوفي", u"كوف"}}},
+        {"إذ joined to a noun of time", {{u"يومئذ", u"يوم"}, {u"حينئذ", u"حين"}}},
+        {"form VIII of a hollow root before its subject",
+         {{u"اخترت", u"خير"}, {u"احتجت", u"حوج"}, {u"اعتدت", u"عود"}}},
+        // مفعال writes a first و as ي (ميزان): مولاه is مفعل of ولي.
+        {"مفعل of a weak root before a pronoun", {{u"مولاه", u"ولي"}, {u"مولاة", u"ولي ولو"}}},
+        // نفسي is no present of فسي, which the books hardly use.
+        {"a present's letter before a root in ي", {{u"نفسي", u"نفس"}}},
+        // فيعل and فوعل; the hollow passive's ي written where the books
+        // hardly use the root with و.
+        {"names", {{u"الهيثم", u"هثم"}, {u"حيدر", u"حدر"}, {u"نوفل", u"نفل"}, {u"جوهر", u"جهر"}, {u"ليث", u"ليث"},
+                   {u"الليثي", u"ليث"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
@@ -454,5 +495,16 @@ TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/next-roots.tsv"), forms);
     EXPECT_EQ(forms, 400);
-    EXPECT_GE(share, 0.911);
+    EXPECT_GE(share, 0.947);
 }
+
+// The 600 after those, written down before the analysis was run on them;
+// a third of them was kept out of every rule's making and measured last.
+TEST(MorphAnalyze, theFormsRankedNineHundredToFifteenHundredTakeTheirLexiconRoots)
+{
+    int forms = 0;
+    const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/later-roots.tsv"), forms);
+    EXPECT_EQ(forms, 600);
+    EXPECT_GE(share, 0.940);
+}
+

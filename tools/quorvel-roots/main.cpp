@@ -16,7 +16,9 @@
 // Each root carries how often the other texts named use it: words that are
 // its three or four letters and nothing else, or those after one of the
 // leading forms وال, فال, بال, كال, ال, و, ف, ب, and its present tense after
-// ي ("root:count:bare:present", bare the uses without an article form and
+// ي, and a doubled root's two letters after the article (الحق); a word the
+// dictionary files under another root by name (اسم, الدم) counts for none
+// ("root:count:bare:present", bare the uses without an article form and
 // present those of the present tense; no count when none). Where the rules leave two listed roots (صفة: وصف or صفف), the
 // commoner wins.
 //
@@ -110,11 +112,20 @@ QString bare(const QString& word)
     return written(out);
 }
 
+// Whether the dictionary files `word` by name under a root, and not under
+// `root`.
+bool filedElsewhere(const std::set<std::pair<QString, QString>>& filed, const QString& word, const QString& root)
+{
+    const auto first = filed.lower_bound({word, QString()});
+    return first != filed.end() && first->first == word && !filed.contains({word, root});
+}
+
 // Adds the uses of listed roots in `text` to `counts`, to `bareCounts`
 // those of their letters alone or after و, ف or ب (such a word may be
 // another root's with a suffix, قلت: قال, so a reading of that very word
 // does not count them), and to `presentCounts` those of the present tense.
-void countUses(const QString& text, const std::set<QString>& roots, std::map<QString, long>& counts,
+void countUses(const QString& text, const std::set<QString>& roots, const std::set<std::pair<QString, QString>>& filed,
+               std::map<QString, long>& counts,
                std::map<QString, long>& bareCounts, std::map<QString, long>& presentCounts,
                std::map<QString, long>& forms)
 {
@@ -129,10 +140,21 @@ void countUses(const QString& text, const std::set<QString>& roots, std::map<QSt
             if (!w.startsWith(front))
                 continue;
             const QString rest = w.mid(front.size());
-            if ((rest.size() == 3 || rest.size() == 4) && roots.contains(rest)) {
+            // A word the dictionary files under another root by name (اسم
+            // under س م و) is no use of the root its letters spell (أسم).
+            if ((rest.size() == 3 || rest.size() == 4) && roots.contains(rest) && !filedElsewhere(filed, rest, rest)) {
                 ++counts[rest];
                 if (!front.endsWith(QStringLiteral("ال")))
                     ++bareCounts[rest];
+                break;
+            }
+            // A doubled root writes its last two letters once (الحق, الصف):
+            // after the article, where no particle stands, two letters are
+            // its uses too, unless the dictionary files that word under
+            // another root (الدم: دمو).
+            if (const QString doubled = rest + rest.back(); rest.size() == 2 && front.endsWith(QStringLiteral("ال"))
+                                                            && roots.contains(doubled) && !filedElsewhere(filed, rest, doubled)) {
+                ++counts[doubled];
                 break;
             }
         }
@@ -235,6 +257,15 @@ int main(int argc, char** argv)
     if (roots.empty())
         return fail(QStringLiteral("no root found in ") + args.at(1));
 
+    std::set<std::pair<QString, QString>> filedWords;
+    for (const auto& [word, root] : filings) {
+        const QString letters = bare(word);
+        filedWords.emplace(letters, root);
+        // A noun of the alef of liaison (اسم) is written without it after
+        // ب (بسم): those letters are that noun's too.
+        if (letters.size() == 3 && letters.front() == u'ا' && root.front() != u'ا')
+            filedWords.emplace(u'ب' + letters.mid(1), root);
+    }
     std::map<QString, long> counts;
     std::map<QString, long> bareCounts;
     std::map<QString, long> presentCounts;
@@ -243,7 +274,7 @@ int main(int argc, char** argv)
         const std::optional<QString> text = textOf(args.at(i));
         if (!text)
             return fail(QStringLiteral("cannot read ") + args.at(i));
-        countUses(*text, roots, counts, bareCounts, presentCounts, forms);
+        countUses(*text, roots, filedWords, counts, bareCounts, presentCounts, forms);
     }
 
     QString out = QStringLiteral(
