@@ -222,7 +222,7 @@ bool isNotNameWord(const QString& f)
                        u"مثل", u"بمثل", u"نحوه", u"بنحوه", u"نحو", u"بنحو", u"زاد", u"ايضا", u"في", u"الذي", u"كان",
                        u"قد", u"خطيبا", u"قام", u"وهو", u"وهي", u"الي", u"مع", u"ما", u"لا", u"لم", u"اذا", u"ثم",
                        u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت", u"يبلغ", u"يبلغه",
-                       u"روايه", u"قراءه", u"قراءتي", u"بعضه", u"عرضا", u"يرويه", u"يروي", u"فيما", u"يقرا",
+                       u"روايه", u"عن", u"وعن", u"بما", u"مما", u"عما", u"قرات", u"قراءه", u"قراءتي", u"بعضه", u"عرضا", u"يرويه", u"يروي", u"فيما", u"يقرا",
                        u"يخطب", u"اتيت", u"املاه", u"سمعته", u"عمن", u"احدهما", u"الاخر", u"ثلاثه", u"اربعه",
                        u"خمسه", u"سته", u"سبعه", u"عشره", u"اثنان"});
 }
@@ -383,7 +383,7 @@ public:
             out_.textBegins = true;
             return;
         }
-        if (toldSomeone() || modeOfHearing() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
+        if (toldSomeone() || readTo() || modeOfHearing() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
             return;
         sayingOnly();
     }
@@ -515,6 +515,21 @@ private:
             || !isOneOf(fold(nextLink_.trimmed().toString()), {u"حدثني", u"اخبرني", u"سمعت"}))
             return false;
         return std::none_of(t_.cbegin() + i_, t_.cend(), [](const QString& token) { return token == u':'; });
+    }
+
+    // «أحمد بن صالح قرأت على عبد الله بن نافع»: he heard it from the man
+    // he read it to.
+    bool readTo()
+    {
+        if (word(i_) != u"قرات" || word(i_ + 1) != u"علي")
+            return false;
+        qsizetype k = i_ + 2;
+        const QString teacher = nameAt(t_, k, 8);
+        if (teacher.isEmpty())
+            return false;
+        out_.places.append({teacher});
+        Rest(t_, k, nextLink_, out_).read();
+        return true;
     }
 
     // «مالك قراءة عليه», «وبعضه قراءة عليه وأنا أسمع», «أملاه علي»: how he
@@ -692,7 +707,11 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
     for (const QString& word : std::as_const(words)) {
         // "يحيى بن سعيد ومحمد بن جعفر" names two narrators, and so does
         // "أبي وأبو معاوية": a name never goes on with و and a kunya.
-        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2
+        // «أبي نعيم وهب بن كيسان»: a kunya and then his name, which begins
+        // with و; a second narrator would be written «ووهب».
+        const bool namedAfterKunya = isWawName(word) && name.size() == 2
+            && isOneOf(fold(name.first()), {u"ابو", u"ابي", u"ابا", u"ام"});
+        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2 && !namedAfterKunya
             && (!continuesName(name.last()) || continuesName(word.mid(1)))) {
             flush();
             name.append(isWawName(word) ? word : word.mid(1));

@@ -33,6 +33,8 @@ Relation relationOf(const QString& word)
         return {Kin::other, u"عمة"};
     if (isOneOf(f, {u"خاله", u"خالها", u"خالي"}))
         return {Kin::other, u"خال"};
+    if (isOneOf(f, {u"خالته", u"خالتها", u"خالتي"}))
+        return {Kin::other, u"خالة"};
     if (isOneOf(f, {u"امه", u"امها", u"امي", u"امهما"}))
         // Not «أم فلان», which is a woman's kunya («أم سلمة»).
         return {Kin::other, u"والدة"};
@@ -89,9 +91,6 @@ QStringList withoutKinWord(const QStringList& words, bool afterVerb)
     const QString first = fold(words.first());
     // After «عن», «أبي فلان» is a kunya in the genitive.
     if (first == u"ابي" && !afterVerb)
-        return words;
-    // «أبي وأبو معاوية»: two narrators, the first of them his father.
-    if (words[1].startsWith(u'\u0648'))
         return words;
     return isKinWord(words.first()) ? words.sliced(1) : words;
 }
