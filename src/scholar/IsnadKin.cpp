@@ -16,6 +16,7 @@ struct Relation
 {
     Kin kin = Kin::none;
     const char16_t* title = u""; // how a card names him when no name is known («والد فلان»)
+    bool male = true;
 };
 
 Relation relationOf(const QString& word)
@@ -26,22 +27,22 @@ Relation relationOf(const QString& word)
     if (isOneOf(f, {u"جده", u"جدها", u"جدي", u"جدهما"}))
         return {Kin::grandfather, u"جد"};
     if (isOneOf(f, {u"جدته", u"جدتها", u"جدتي"}))
-        return {Kin::other, u"جدة"};
+        return {Kin::other, u"جدة", false};
     if (isOneOf(f, {u"عمه", u"عمها", u"عمي"}))
         return {Kin::other, u"عم"};
     if (isOneOf(f, {u"عمته", u"عمتها", u"عمتي"}))
-        return {Kin::other, u"عمة"};
+        return {Kin::other, u"عمة", false};
     if (isOneOf(f, {u"خاله", u"خالها", u"خالي"}))
         return {Kin::other, u"خال"};
     if (isOneOf(f, {u"خالته", u"خالتها", u"خالتي"}))
-        return {Kin::other, u"خالة"};
+        return {Kin::other, u"خالة", false};
     if (isOneOf(f, {u"امه", u"امها", u"امي", u"امهما"}))
         // Not «أم فلان», which is a woman's kunya («أم سلمة»).
-        return {Kin::other, u"والدة"};
+        return {Kin::other, u"والدة", false};
     if (isOneOf(f, {u"اخيه", u"اخوه", u"اخاه", u"اخيها", u"اخي"}))
         return {Kin::other, u"أخو"};
     if (isOneOf(f, {u"اخته", u"اختها", u"اختي"}))
-        return {Kin::other, u"أخت"};
+        return {Kin::other, u"أخت", false};
     return {};
 }
 
@@ -86,7 +87,11 @@ bool isKinWord(const QString& word) { return relationOf(word).kin != Kin::none; 
 
 QStringList withoutKinWord(const QStringList& words, bool afterVerb)
 {
-    if (words.size() < 2 || isLineageWord(fold(words[1])))
+    if (words.size() < 2)
+        return words;
+    // «جده ابن عباس» names him; «جدته بنت سعيد» describes her by her father.
+    const QString second = fold(words[1]);
+    if (isLineageWord(second) && !(isOneOf(second, {u"بن", u"ابن"}) && relationOf(words.first()).male))
         return words;
     const QString first = fold(words.first());
     // After «عن», «أبي فلان» is a kunya in the genitive.
