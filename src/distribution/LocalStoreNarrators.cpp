@@ -43,6 +43,48 @@ std::int64_t rereadFrom(SQLiteDB& db)
     return Numbers::parseInteger(mark.section(u':', 1)).value_or(0);
 }
 
+// Files the edges of narrator `gone` under `keep` and deletes `gone`. Edges
+// between any two of `members` would become the keeper's loops and go.
+bool mergeNarrator(SQLiteDB& db, std::int64_t keep, std::int64_t gone, const QList<std::int64_t>& members)
+{
+    const SQLArgs group = argsOf(members);
+    const QString inGroup = QStringLiteral(" IN (") + SQLiteDB::marks(group.size()) + u')';
+    // They are found from the name that goes, whose edges are mostly this
+    // batch's, not from the keeper, whose edges grow with the library (the
+    // unary plus keeps SQLite off the keeper's side).
+    return db.run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=? AND +teacher_id") + inGroup,
+                  SQLArgs{gone} + group)
+        && db.run(QStringLiteral("DELETE FROM isnad_edges WHERE teacher_id=? AND +student_id") + inGroup,
+                  SQLArgs{gone} + group)
+        && db.run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
+        && db.run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone})
+        && db.run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone});
+}
+
+// A kin word's fallback («والد سهيل») the library's other names resolve
+// (سهيل بن أبي صالح) is filed under the man named (أبو صالح).
+bool mergeNamedFallbacks(SQLiteDB& db)
+{
+    QHash<QString, std::int64_t> ids;
+    QStringList names;
+    for (const auto& row : db.rows(QStringLiteral("SELECT id, name FROM narrators"))) {
+        const auto id = row.integer(0);
+        const auto name = row.str(1);
+        if (id && name) {
+            ids.insert(*name, *id);
+            names.append(*name);
+        }
+    }
+    const QHash<QString, QString> named = Isnad::namedFallbacks(names);
+    for (auto it = named.cbegin(); it != named.cend(); ++it) {
+        const std::int64_t gone = ids.value(it.key());
+        const std::int64_t keep = ids.value(it.value());
+        if (gone != keep && !mergeNarrator(db, keep, gone, {keep, gone}))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 LocalStore::NarratorRefresh LocalStore::rereadBook(std::int64_t bookId, std::int64_t nextBook)
@@ -201,27 +243,14 @@ bool LocalStore::dedupNarrators()
         QList<std::int64_t> ids;
         for (const Entry& member : group)
             ids.append(member.id);
-        const SQLArgs members = argsOf(ids);
-        const QString inGroup = QStringLiteral(" IN (") + SQLiteDB::marks(members.size()) + u')';
-        for (qsizetype i = 0; i < group.size(); ++i) {
-            if (i == keeper)
-                continue;
-            const std::int64_t gone = group[i].id;
-            // Edges within the group would become the keeper's loops. They
-            // are found from the name that goes, whose edges are mostly this
-            // batch's, not from the keeper, whose edges grow with the library
-            // (the unary plus keeps SQLite off the keeper's side).
-            // A half-made merge would leave edges pointing at a deleted narrator.
-            if (!db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=? AND +teacher_id") + inGroup,
-                          SQLArgs{gone} + members)
-                || !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE teacher_id=? AND +student_id") + inGroup,
-                             SQLArgs{gone} + members)
-                || !db_->run(QStringLiteral("UPDATE isnad_edges SET student_id=? WHERE student_id=?"), {keep, gone})
-                || !db_->run(QStringLiteral("UPDATE isnad_edges SET teacher_id=? WHERE teacher_id=?"), {keep, gone})
-                || !db_->run(QStringLiteral("DELETE FROM narrators WHERE id=?"), {gone}))
+        // A half-made merge would leave edges pointing at a deleted narrator:
+        // the transaction keeps it whole.
+        for (qsizetype i = 0; i < group.size(); ++i)
+            if (i != keeper && !mergeNarrator(*db_, keep, group[i].id, ids))
                 return false;
-        }
     }
+    if (!mergeNamedFallbacks(*db_))
+        return false;
     // A store merged before the mark existed may still hold loops from its installs.
     if (!merged && !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE student_id=teacher_id")))
         return false;

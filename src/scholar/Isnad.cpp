@@ -1,4 +1,5 @@
 #include "scholar/Isnad.h"
+#include "scholar/IsnadWords.h"
 
 #include "core/Arabic.h"
 #include "core/Py.h"
@@ -12,19 +13,21 @@
 
 namespace quorvel::Isnad {
 
+using namespace detail;
+
 namespace {
 
 struct Patterns
 {
     // A transmission verb that opens a chain.
     PyRegex::Regex opener = PyRegex::compile(QStringLiteral(
-        u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|ثنا|سمعت)\\b"));
+        u"(?:حدثنا|حدثني|حدثنى|حدثناه|حدثنيه|حدثتنا|حدثتني|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]خبرناه|ثنا|سمعت)\\b"));
     // The link words between two narrators, with the white space after them.
-    // The full verbs need no boundary in front; their abbreviations, which
-    // end many other words, do.
+    // The full verbs need no boundary in front; عن and the abbreviations,
+    // which end many other words (معن), do.
     PyRegex::Regex link = PyRegex::compile(QStringLiteral(
         u"(?:حدثنا|حدثني|حدثنى|حدثناه|حدثنيه|حدثتني|حدثتنا|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]خبرناه|[اأإ]خبرتني|"
-        u"[اأإ]نب[اأ]نا|ثنا|سمعت|عن)\\s+|\\b(?:نا|[اأ]نا|ثنى|ثني|[اأ]نبا|سمع)\\s+"));
+        u"[اأإ]نب[اأ]نا|ثنا|سمعت)\\s+|(?<![\u0621-\u064A])[وف]?عن\\s+|\\b(?:نا|[اأ]نا|ثنى|ثني|[اأ]نبا|سمع)\\s+"));
     PyRegex::Regex honor = PyRegex::compile(QStringLiteral(
         u"رضي\\s+الله\\s+(?:تعالى\\s+)?عنه(?:ما|م|ا)?|رحمه\\s+الله|صلى\\s+الله\\s+عليه\\s+وسلم|عليه\\s+السلام"));
     // The words that begin the report's text inside a narrator piece.
@@ -61,6 +64,7 @@ bool isTashkeel(char16_t u)
 bool mayOpenChain(QStringView t)
 {
     return t.contains(u"\u062B\u0646") // ثن: حدثنا حدثني حدثنى ثنا
+        || t.contains(u"\u062B\u062A\u0646") // ثتن: حدثتنا حدثتني
         || t.contains(u"\u062E\u0628\u0631\u0646") // خبرن: اخبرنا اخبرني
         || t.contains(u"\u0633\u0645\u0639\u062A"); // سمعت
 }
@@ -139,32 +143,17 @@ struct Piece
     bool reportEnds = false; // the next report starts in it: so does a new chain set
     bool tahwil = false;     // it ends with ح: a parallel route follows
     bool joint = false;      // the routes meet here (قالا, قالوا, جميعا)
+    bool unnamed = false;    // an unnamed man comes next («عمن حدثه»): no link to him or past him
+    QStringList beside;      // a doubt's other narrator at the piece's own place («حميد أو ثابت»)
 };
-
-bool isOneOf(const QString& word, std::initializer_list<const char16_t*> list)
-{
-    for (const char16_t* item : list)
-        if (word == QStringView(item))
-            return true;
-    return false;
-}
-
-// A word with its alef forms, final ya and ta marbuta folded as the normal
-// form folds them, for the word lists below: texts spell them either way.
-QString fold(const QString& word)
-{
-    QString out = word;
-    for (QChar& c : out)
-        c = QChar(Arabic::mapped(c.unicode()).value_or(c.unicode()));
-    return out;
-}
 
 // Words after which a name goes on: a word after them that begins with و
 // is part of the name (بن وهب, أبو وائل), not a second narrator.
 bool continuesName(const QString& word)
 {
-    return isOneOf(word, {u"بن", u"ابن", u"بنت", u"ابنة", u"أبو", u"ابو", u"أبي", u"ابي", u"أبا", u"ابا", u"أم", u"ام",
-                          u"عبد", u"ذو", u"ذي", u"مولى", u"أخو", u"أخي", u"آل"});
+    // Folded: «بن أبى وقاص» goes on as «بن أبي وقاص» does.
+    return isOneOf(fold(word), {u"بن", u"ابن", u"بنت", u"ابنه", u"ابو", u"ابي", u"ابا", u"ام", u"عبد", u"ذو", u"ذي",
+                                u"مولي", u"اخو", u"اخي", u"ال"});
 }
 
 // Names that begin with و themselves.
@@ -192,8 +181,6 @@ bool isToldVerb(const QString& f)
 
 bool isJoint(const QString& f) { return isOneOf(f, {u"قالا", u"قالوا", u"جميعا", u"كلاهما"}); }
 
-bool isGloss(const QString& f) { return isOneOf(f, {u"يعني", u"يعنيان", u"هو"}); }
-
 bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"سالا", u"سالوا"}); }
 
 // The compiler's remarks and doubts between a narrator and the next link
@@ -201,8 +188,17 @@ bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"س
 // name and no report.
 bool isAside(const QString& f)
 {
-    return isOneOf(f, {u"انا", u"وانا", u"هذا", u"وهذا", u"المعني", u"اللفظ", u"واللفظ", u"اظنه", u"احسبه", u"اراه",
-                       u"عني"});
+    return isOneOf(f, {u"انا", u"وانا", u"هذا", u"وهذا", u"اللفظ", u"واللفظ", u"اظنه", u"احسبه", u"اراه", u"عني",
+                       u"حديث", u"وحديث"});
+}
+
+// «وهذا لفظه المعنى»: the meaning; «المعني» with its ya is a nisba.
+bool isAsideWord(const QString& word) { return isAside(fold(word)) || word == u"\u0627\u0644\u0645\u0639\u0646\u0649"; }
+
+// The words of a name, its «بن» aside: a long lineage is one man.
+qsizetype nameWordCount(const QStringList& words)
+{
+    return std::count_if(words.cbegin(), words.cend(), [](const QString& w) { return !isLineageWord(fold(w)); });
 }
 
 // The transmission verbs and their abbreviations, folded.
@@ -226,7 +222,9 @@ bool isNotNameWord(const QString& f)
                        u"مثل", u"بمثل", u"نحوه", u"بنحوه", u"نحو", u"بنحو", u"زاد", u"ايضا", u"في", u"الذي", u"كان",
                        u"قد", u"خطيبا", u"قام", u"وهو", u"وهي", u"الي", u"مع", u"ما", u"لا", u"لم", u"اذا", u"ثم",
                        u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت", u"يبلغ", u"يبلغه",
-                       u"روايه"});
+                       u"روايه", u"عن", u"وعن", u"بما", u"مما", u"عما", u"قرات", u"قراءه", u"قراءتي", u"بعضه", u"عرضا", u"يرويه", u"يروي", u"فيما", u"يقرا",
+                       u"يخطب", u"اتيت", u"املاه", u"سمعته", u"عمن", u"احدهما", u"الاخر", u"ثلاثه", u"اربعه",
+                       u"خمسه", u"سته", u"سبعه", u"عشره", u"اثنان"});
 }
 
 // The words above, also with a conjunction in front ("ورفعه", "فحدثني").
@@ -247,7 +245,7 @@ bool validName(const QString& name)
     if (name.isEmpty() || fragments().contains(name))
         return false;
     const qsizetype length = Py::len(name);
-    return length >= minNameLength && length < maxNameLength && Py::split(name).size() < maxNameWords;
+    return length >= minNameLength && length < maxNameLength && nameWordCount(Py::split(name)) < maxNameWords;
 }
 
 // The words of a piece and the stops between them: "." for a full stop,
@@ -299,7 +297,7 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
             continue;
         }
         const QString f = fold(t[i]);
-        if (isGloss(f) || isAside(f)) {
+        if (isGloss(f) || isAsideWord(t[i])) {
             const bool completes = isGloss(f) && !words.isEmpty() && i + 1 < t.size() && !isStop(t[i + 1])
                 && (t[i + 1].startsWith(u"\u0627\u0644") || isOneOf(fold(t[i + 1]), {u"بن", u"ابن"}));
             if (completes)
@@ -345,7 +343,7 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
 // or it is longer.
 QString nameAt(const QStringList& t, qsizetype& i, qsizetype most)
 {
-    const QStringList words = nameWords(t, i);
+    const QStringList words = withoutKinWord(nameWords(t, i), false);
     const QString name = words.join(QLatin1Char(' '));
     return words.size() <= most && validName(name) ? filedName(name) : QString();
 }
@@ -356,33 +354,6 @@ bool isWeakLink(QStringView linkWord)
 {
     const QString f = fold(linkWord.trimmed().toString());
     return isOneOf(f, {u"نا", u"انا", u"ثني", u"سمع", u"انبا"});
-}
-
-// Where the next report begins inside a piece: after the "\ 57 \" that ends
-// a report, at the number of the next one just before its link word ("58
-// حدثنا", "1195 - حدثنا"), or past a note's closing bracket at a line's end.
-// -1 when it does not.
-qsizetype reportBoundary(const QString& piece, bool beforeOpener)
-{
-    static const PyRegex::Regex ended = PyRegex::compile(QStringLiteral(u"\\\\\\s*[0-9\u0660-\u0669]+\\s*\\\\"));
-    static const PyRegex::Regex numbered = PyRegex::compile(QStringLiteral(u"[0-9\u0660-\u0669]+[^\\p{L}\\p{N}]*$"));
-    // «(1) [رواه أحمد قال حدثنا فلان]» at a line's end: the note that
-    // quotes the chain closes there, its bracket opened before the chain.
-    if (const qsizetype bracket = piece.indexOf(u']'); bracket >= 0 && !piece.first(bracket).contains(u'[')) {
-        qsizetype k = bracket + 1;
-        while (k < piece.size() && piece[k] != u'\n' && piece[k].isSpace())
-            ++k;
-        if (k < piece.size() && piece[k] == u'\n')
-            return bracket;
-    }
-    if (!piece.contains(u'\\') && !beforeOpener)
-        return -1;
-    if (const auto end = PyRegex::firstMatch(ended, piece))
-        return end->start;
-    if (beforeOpener)
-        if (const auto number = PyRegex::firstMatch(numbered, piece))
-            return number->start;
-    return -1;
 }
 
 // The tokens after a piece's names, read step by step: each step tells
@@ -412,7 +383,7 @@ public:
             out_.textBegins = true;
             return;
         }
-        if (describesNarrator() || toldBy() || askedOne())
+        if (toldSomeone() || readTo() || modeOfHearing() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
             return;
         sayingOnly();
     }
@@ -536,6 +507,93 @@ private:
 
     // Words of saying alone before the next link word; a colon before an
     // abbreviated link word opens the report ("قالت: أنا …").
+    // «محمد بن كعب قال قلت له، يعني لعمر: حدثني ابن عباس»: he goes on with
+    // the man who told him.
+    bool toldSomeone() const
+    {
+        if (word(i_) != u"قال" || word(i_ + 1) != u"قلت" || starred_
+            || !isOneOf(fold(nextLink_.trimmed().toString()), {u"حدثني", u"اخبرني", u"سمعت"}))
+            return false;
+        return std::none_of(t_.cbegin() + i_, t_.cend(), [](const QString& token) { return token == u':'; });
+    }
+
+    // «أحمد بن صالح قرأت على عبد الله بن نافع»: he heard it from the man
+    // he read it to.
+    bool readTo()
+    {
+        if (word(i_) != u"قرات" || word(i_ + 1) != u"علي")
+            return false;
+        qsizetype k = i_ + 2;
+        const QString teacher = nameAt(t_, k, 8);
+        if (teacher.isEmpty())
+            return false;
+        out_.places.append({teacher});
+        Rest(t_, k, nextLink_, out_).read();
+        return true;
+    }
+
+    // «مالك قراءة عليه», «وبعضه قراءة عليه وأنا أسمع», «أملاه علي»: how he
+    // heard it, and the chain goes on.
+    bool modeOfHearing() const
+    {
+        if (!isOneOf(word(i_), {u"قراءه", u"قرائه", u"بعضه", u"وبعضه", u"املاه", u"عرضا"}))
+            return false;
+        for (qsizetype k = i_; k < t_.size(); ++k)
+            if (t_[k] != u'.' && !isOneOf(word(k), {u"قراءه", u"قرائه", u"عليه", u"علي", u"بعضه", u"وبعضه", u"املاه",
+                                                     u"وانا", u"اسمع", u"عرضا"}))
+                return false;
+        return true;
+    }
+
+    // «عكرمة يرفع الحديث فيما أرى إلى ابن عباس»: the man he raised it to
+    // heard it before him, unless that is the Prophet.
+    bool raisedTo()
+    {
+        if (!isOneOf(word(i_), {u"يرفع", u"يرفعه", u"رفعه", u"رفع"}))
+            return false;
+        for (qsizetype k = i_ + 1; k < t_.size() && k <= i_ + 5 && !isStop(t_[k]); ++k) {
+            if (word(k) != u"الي")
+                continue;
+            ++k;
+            const QString name = nameAt(t_, k, 5);
+            if (!name.isEmpty() && !isProphet(name))
+                out_.places.append({name});
+            break;
+        }
+        out_.textBegins = true;
+        return true;
+    }
+
+    // «عن فلان عمن حدثه عن …»: the route stops before the man not named,
+    // and what he heard is a route of its own.
+    bool unnamedMan()
+    {
+        if (word(i_) != u"عمن")
+            return false;
+        out_.unnamed = true;
+        return true;
+    }
+
+    // «أبو حاتم أو رجل عنده», «عن الفضل أو أحدهما عن الآخر»: a doubt about
+    // whom he heard keeps the chain; a named other («حميد أو ثابت») heard at
+    // the same place.
+    bool doubt()
+    {
+        if (word(i_) != u"او")
+            return false;
+        qsizetype k = i_ + 1;
+        if (isOneOf(word(k), {u"رجل", u"غيره", u"احدهما", u"غير", u"امراه"})) {
+            out_.textBegins = t_.sliced(k).contains(QStringLiteral("*"));
+            return true;
+        }
+        const QString other = nameAt(t_, k, 6);
+        if (other.isEmpty() || isProphet(other))
+            return false;
+        out_.beside.append(other);
+        Rest(t_, k, nextLink_, out_).read();
+        return true;
+    }
+
     void sayingOnly()
     {
         qsizetype words = 0;
@@ -568,23 +626,20 @@ void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piec
     Rest(all, from, nextLink, out).read();
 }
 
-// A chapter's heading ("باب …", "كتاب …", "آخر كتاب النكاح") ends the
-// reports before it: the tokens are cut where it begins. Whether one did.
-bool cutAtHeading(QStringList& t)
+// «عن عمرو وعاصم ابني سفيان»: two sons of one father, whose name comes off
+// the words and is returned.
+QString takeSonsOf(QStringList& words)
 {
-    for (qsizetype k = 0; k + 1 < t.size(); ++k) {
-        const QString next = fold(t[k + 1]);
-        const bool titled = next.startsWith(u"\u0627\u0644") || isOneOf(next, {u"ما", u"في", u"من", u"فضل", u"ذكر"});
-        const bool closing = k > 0 && fold(t[k - 1]) == u"اخر";
-        if (isOneOf(fold(t[k]), {u"باب", u"كتاب", u"ابواب"}) && (titled || closing)) {
-            t.resize(closing ? k - 1 : k);
-            return true;
+    for (qsizetype d = 1; d + 1 < words.size(); ++d)
+        if (isOneOf(fold(words[d]), {u"ابني", u"ابنا"})) {
+            const QString father = words.sliced(d + 1).join(u' ');
+            words.resize(d);
+            return father;
         }
-    }
-    return false;
+    return {};
 }
 
-Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
+Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb)
 {
     const Patterns& p = patterns();
     Piece out;
@@ -627,7 +682,7 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
                 break;
             }
     // Too many words for names joined by و: the report's text.
-    if (words.size() >= maxNameWords && !rest.tahwil && !rest.joint) {
+    if (nameWordCount(words) >= maxNameWords && !rest.tahwil && !rest.joint) {
         out.textBegins = true;
         return out;
     }
@@ -639,19 +694,24 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
         const qsizetype called = name.indexOf(QStringLiteral(u"يقال"));
         if (called > 0 && called + 2 < name.size() && fold(name[called + 1]).startsWith(u"\u0644\u0647"))
             name = name.sliced(called + 2);
-        const QString joined = name.join(QLatin1Char(' '));
+        const QString joined = withoutKinWord(name, afterVerb && place.isEmpty()).join(QLatin1Char(' '));
         name.clear();
         if (joined.isEmpty())
             return;
         if (validName(joined))
             place.append(filedName(joined));
-        else if (Py::len(joined) >= maxNameLength || Py::split(joined).size() >= maxNameWords)
+        else if (Py::len(joined) >= maxNameLength || nameWordCount(Py::split(joined)) >= maxNameWords)
             tooLong = true;
     };
+    const QString sonsOf = takeSonsOf(words);
     for (const QString& word : std::as_const(words)) {
         // "يحيى بن سعيد ومحمد بن جعفر" names two narrators, and so does
         // "أبي وأبو معاوية": a name never goes on with و and a kunya.
-        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2
+        // «أبي نعيم وهب بن كيسان»: a kunya and then his name, which begins
+        // with و; a second narrator would be written «ووهب».
+        const bool namedAfterKunya = isWawName(word) && name.size() == 2
+            && isOneOf(fold(name.first()), {u"ابو", u"ابي", u"ابا", u"ام"});
+        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2 && !namedAfterKunya
             && (!continuesName(name.last()) || continuesName(word.mid(1)))) {
             flush();
             name.append(isWawName(word) ? word : word.mid(1));
@@ -660,6 +720,9 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
         name.append(word);
     }
     flush();
+    if (!sonsOf.isEmpty())
+        for (QString& son : place)
+            son += QStringLiteral(u" بن ") + sonsOf;
     // Words too many for a name are the report's text, unless they stand
     // beside narrators who heard together (a long name among several).
     if (tooLong && (place.isEmpty() || !(rest.joint || rest.tahwil))) {
@@ -667,8 +730,9 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener)
         return out;
     }
     if (!place.isEmpty())
-        out.places.append(place);
+        out.places.append(place + rest.beside);
     out.places += rest.places;
+    out.unnamed = rest.unnamed;
     out.textBegins = out.textBegins || rest.textBegins;
     out.tahwil = rest.tahwil;
     out.joint = rest.joint;
@@ -682,9 +746,37 @@ bool restartsChain(QStringView linkWord)
 {
     const QString f = fold(linkWord.trimmed().toString());
     return f.startsWith(u"\u062D\u062F\u062B\u0646") // حدثن
+        || f.startsWith(u"\u062D\u062F\u062B\u062A\u0646") // حدثتن
         || f.startsWith(u"\u0627\u062E\u0628\u0631\u0646") // اخبرن
         || f == u"\u0627\u0646\u0628\u0627\u0646\u0627" // انبانا
         || f == u"\u062B\u0646\u0627"; // ثنا
+}
+
+// How a «وعن» at `at` in `s` goes on from what came before it.
+enum class AndFrom { no, besides, ownRoute };
+
+// «عن نافع وعن عبد الله بن دينار»: two teachers of one student. «… عن أبي
+// هريرة. وعن سهيل، عن أبيه …» after a full stop, or at a line's start: a
+// route of its own, whose student the text does not name.
+AndFrom andFrom(const QString& s, QStringView linkWord, qsizetype at)
+{
+    if (fold(linkWord.trimmed().toString()) != u"\u0648\u0639\u0646")
+        return AndFrom::no;
+    qsizetype j = at - 1;
+    while (j >= 0 && s[j].isSpace() && s[j] != u'\n')
+        --j;
+    return j < 0 || s[j] == u'.' || s[j] == u'\n' ? AndFrom::ownRoute : AndFrom::besides;
+}
+
+// «وعن فلان عن …» opening a line: a report whose chain names no one before
+// its first narrator («وعن المسافر …» in a report's text names no route).
+bool opensReportWithAnd(const QString& s, const QList<PyRegex::Range>& links, qsizetype k)
+{
+    if (k < 0 || k + 1 >= links.size()
+        || andFrom(s, QStringView(s).mid(links[k].start, links[k].length), links[k].start) != AndFrom::ownRoute)
+        return false;
+    const QString next = fold(QStringView(s).mid(links[k + 1].start, links[k + 1].length).trimmed().toString());
+    return next == u"\u0639\u0646" && !QStringView(s).mid(links[k].end(), links[k + 1].start - links[k].end()).contains(u'\n');
 }
 
 // «قال الزهري: فحدثني فلان», «قال أبو كريب وحدثنا وكيع»: the narrator who
@@ -763,42 +855,6 @@ bool endsInOwnAlif(const QString& folded)
     return isOneOf(folded, {u"زكريا", u"يحيا", u"موسا", u"عيسا"});
 }
 
-// Words that stand for the father of the narrator before them: "عن أبيه",
-// "عن أبيها", "أن أباه حدثه", "حدثني أبي".
-bool isFatherWord(const QString& name)
-{
-    return isOneOf(fold(name), {u"ابيه", u"ابيها", u"اباه", u"اباها", u"ابوه", u"ابي"});
-}
-
-bool isLineageWord(const QString& folded) { return isOneOf(folded, {u"بن", u"ابن", u"بنت", u"ابنه"}); }
-
-// The father of `student` as his own name gives it ("سليمان بن بريدة":
-// بريدة); otherwise one narrator for that student's father alone.
-QString fatherOf(const QString& student)
-{
-    QStringList words;
-    for (const QString& w : student.split(u' ', Qt::SkipEmptyParts))
-        if (!isGloss(fold(w)))
-            words.append(w);
-    // "ابن عجلان": the son of عجلان.
-    for (qsizetype k = 0; k + 1 < words.size(); ++k)
-        if (isLineageWord(fold(words[k])))
-            return filedName(words.sliced(k + 1).join(u' '));
-    return QStringLiteral(u"والد ") + student;
-}
-
-// Each "أبيه" of a route becomes the father of the narrator before it (of
-// the nearest, after several: "ثابت عن أنس وهشام بن عروة عن أبيه"), so that
-// no one narrator stands for the fathers of every narrator.
-void nameFathers(Chain& route)
-{
-    for (qsizetype i = 1; i < route.size(); ++i)
-        if (!isFatherWord(route[i - 1].last()))
-            for (QString& name : route[i])
-                if (isFatherWord(name))
-                    name = fatherOf(route[i - 1].last());
-}
-
 } // namespace
 
 QString filedName(const QString& name)
@@ -808,7 +864,8 @@ QString filedName(const QString& name)
         return name;
     const QString first = fold(words.first());
     // A kunya is filed in the nominative: أبا هريرة and أبي هريرة are أبو هريرة.
-    if (words.size() > 1 && (first == u"ابا" || first == u"ابي")) {
+    // «أبي بن كعب» is a name before «بن», no kunya.
+    if (words.size() > 1 && (first == u"ابا" || first == u"ابي") && !isLineageWord(fold(words[1]))) {
         words.first() = words.first().first(2) + QChar(0x0648);
     } else if (Py::len(first) >= 4 && first.endsWith(u'\u0627') && !first.startsWith(u"\u0627\u0644")
                && !first.endsWith(u"\u0627\u0627") && !first.endsWith(u"\u0647\u0627") && !endsInOwnAlif(first)
@@ -822,7 +879,8 @@ QString filedName(const QString& name)
     return words.join(u' ');
 }
 
-QList<Chain> chains(const QString& text)
+// The chains of `text`; with `fromPageHead`, also one the page before began.
+static QList<Chain> readChains(const QString& text, bool fromPageHead)
 {
     const Patterns& p = patterns();
     const QString t = stripTashkeel(text);
@@ -831,7 +889,13 @@ QList<Chain> chains(const QString& text)
     const auto opener = PyRegex::firstMatch(p.opener, t);
     if (!opener)
         return {};
-    const QString s = t.mid(opener->start);
+    // «عن فلان، عن فلان …» at a page's head: a chain the page before began.
+    qsizetype start = opener->start;
+    const qsizetype lead = std::find_if(t.cbegin(), t.cend(), [](QChar c) { return !c.isSpace(); }) - t.cbegin();
+    if (fromPageHead
+        && (QStringView(t).mid(lead).startsWith(u"\u0639\u0646 ") || QStringView(t).mid(lead).startsWith(u"\u0648\u0639\u0646 ")))
+        start = std::min(start, lead);
+    const QString s = t.mid(start);
     const QList<PyRegex::Range> linkWords = PyRegex::allMatches(p.link, s);
     const auto linkWord = [&](qsizetype k) {
         return k >= 0 && k < linkWords.size() ? QStringView(s).mid(linkWords[k].start, linkWords[k].length)
@@ -843,6 +907,13 @@ QList<Chain> chains(const QString& text)
     bool open = true;    // inside a chain
     bool shared = false; // the routes have met: a name goes to each
     const auto finish = [&] {
+        // «ثنا وكيع ح وحدثنا فلان ثنا أبو نعيم ثنا زمعة»: a route that
+        // stopped at ح without meeting another goes on as the last one does
+        // past the place where it stopped.
+        for (qsizetype r = 0; r + 1 < routes.size(); ++r)
+            if (!routes[r].isEmpty() && routes[r].size() < routes.last().size()
+                && routes[r].last() != routes.last().last())
+                routes[r] += routes.last().mid(routes[r].size());
         for (Chain& route : routes)
             if (!route.isEmpty())
                 result.append(std::move(route));
@@ -851,8 +922,13 @@ QList<Chain> chains(const QString& text)
     };
     routes.append(Chain());
     for (qsizetype k = -1; k < linkWords.size(); ++k) {
+        const AndFrom andFromHere = k >= 0 ? andFrom(s, linkWord(k), linkWords[k].start) : AndFrom::no;
+        if (open && andFromHere == AndFrom::ownRoute) {
+            finish();
+            routes.append(Chain());
+        }
         if (!open) {
-            if (!restartsChain(linkWord(k)))
+            if (!restartsChain(linkWord(k)) && !opensReportWithAnd(s, linkWords, k))
                 continue;
             open = true;
             routes.append(Chain());
@@ -863,11 +939,22 @@ QList<Chain> chains(const QString& text)
         }
         const qsizetype from = k < 0 ? 0 : linkWords[k].end();
         const qsizetype to = k + 1 < linkWords.size() ? linkWords[k + 1].start : s.size();
-        const Piece piece = readPiece(s.mid(from, to - from), linkWord(k + 1), restartsChain(linkWord(k + 1)));
+        const Piece piece = readPiece(s.mid(from, to - from), linkWord(k + 1), restartsChain(linkWord(k + 1)),
+                                      !linkWord(k).trimmed().endsWith(u"\u0639\u0646"));
+        bool besides = andFromHere == AndFrom::besides && !routes.last().isEmpty();
         for (const Link& place : piece.places) {
-            if (shared) {
+            if (std::exchange(besides, false)) {
                 for (Chain& route : routes)
-                    route.append(place);
+                    if (!route.isEmpty() && (shared || &route == &routes.last()))
+                        route.last() += place;
+                continue;
+            }
+            if (shared) {
+                // A route that reached this narrator already does not reach him twice.
+                for (Chain& route : routes)
+                    if (route.isEmpty() || route.last().size() != 1 || place.size() != 1
+                        || !sameNarrator(route.last().first(), place.first()))
+                        route.append(place);
                 continue;
             }
             // A route after ح that reaches the narrator where an earlier
@@ -875,8 +962,9 @@ QList<Chain> chains(const QString& text)
             for (qsizetype r = 0; r + 1 < routes.size(); ++r)
                 if (!routes[r].isEmpty() && !shared)
                     for (const QString& name : place)
-                        if (routes[r].last().size() == 1 && sameNarrator(routes[r].last().first(), name))
-                            shared = true;
+                        for (const QString& reached : routes[r].last())
+                            if (sameNarrator(reached, name))
+                                shared = true;
             routes.last().append(place);
         }
         if (piece.joint && routes.size() > 1)
@@ -887,23 +975,33 @@ QList<Chain> chains(const QString& text)
         } else if (piece.tahwil) {
             routes.append(Chain());
             shared = false;
+        } else if (piece.unnamed) {
+            finish();
+            routes.append(Chain());
         }
     }
     finish();
     return result;
 }
 
+QList<Chain> chains(const QString& text)
+{
+    return readChains(text, true);
+}
+
 QList<Chain> filedChains(const QString& text)
 {
     QList<Chain> all = chains(text);
     for (Chain& route : all)
-        nameFathers(route);
+        nameKin(route);
     return all;
 }
 
 QStringList chain(const QString& text)
 {
-    const QList<Chain> all = chains(text);
+    // The first chain the page's text opens, not the end of one the page
+    // before began.
+    const QList<Chain> all = readChains(text, false);
     QStringList names;
     if (!all.isEmpty())
         for (const Link& link : all.first())

@@ -10,6 +10,7 @@
 // teacher. The graph side only reads, through the caller's
 // connection, and yields empty results when a query fails.
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -27,7 +28,7 @@ namespace Isnad {
 // The version of the chain rules. A library stores it beside the narrators
 // and edges it read with them, and one stored under another version reads
 // its pages again: raise it whenever chains() reads any page differently.
-inline constexpr int rulesVersion = 4;
+inline constexpr int rulesVersion = 5;
 
 // Names shorter than this many code points are not narrators.
 inline constexpr qsizetype minNameLength = 2;
@@ -39,7 +40,8 @@ inline constexpr qsizetype maxNameWords = 10;
 struct Narrator
 {
     std::int64_t id = 0;
-    QString name;
+    QString name;  // as the page writes him («أبيه»), or as the graph files him
+    QString filed; // as the graph files him (بريدة)
     bool operator==(const Narrator&) const = default;
 };
 
@@ -108,7 +110,8 @@ QList<Chain> chains(const QString& text);
 // or else "والد" and his name, never one narrator for every father.
 QList<Chain> filedChains(const QString& text);
 
-// The narrator names of the first chain in `text`, nearest to the book's
+// The narrator names of the first chain that `text` opens (not the end of
+// one a page before began, which `chains` lists first), nearest to the book's
 // author first; empty when there is no chain. Repeated names are kept.
 QStringList chain(const QString& text);
 
@@ -117,9 +120,47 @@ QStringList chain(const QString& text);
 // teacher.
 QList<std::pair<QString, QString>> edges(const QString& text);
 
+// The fathers a library's narrator names give: «سهيل بن أبي صالح» names
+// the father of every «سهيل».
+class FatherNames {
+public:
+    explicit FatherNames(const QStringList& names);
+    // The narrator among the names whom a kin word's fallback («والد سهيل»)
+    // stands for: every «سهيل بن …» gives one father, and he is filed
+    // himself (أبو صالح). Empty when the names do not tell.
+    QString of(const QString& fallback) const;
+
+private:
+    QHash<QString, QString> byKey_;          // each name by its spelling key
+    QHash<QString, QStringList> fathers_;    // by the son's spelling key
+};
+
+// The narrators of `names` filed under a kin word's fallback («والد سهيل»)
+// whom the library names after all: every «سهيل بن …» among `names` gives
+// one father, and he is filed himself (أبو صالح). Keyed by the fallback.
+QHash<QString, QString> namedFallbacks(const QStringList& names);
+
 // The key under which the graph holds spellings of one name as one narrator
 // (the merge after installs keeps one of them).
 QString spellingKey(const QString& name);
+
+// The narrators a library files, found by any name the chain reader gives
+// them: the stored name, another spelling the installer merged into it, or a
+// kin word's fallback filed under the man the library names.
+class Filing {
+public:
+    explicit Filing(SQLiteDB& db);
+    // The narrator filed for `name`; nothing when the library holds none.
+    std::optional<Narrator> of(const QString& name) const;
+    // Each link of the chains of `text` (a page's content) as the library
+    // files it, each once, in order; links to a name it does not hold are
+    // left out.
+    QList<std::pair<Narrator, Narrator>> links(const QString& text) const;
+
+private:
+    QHash<QString, Narrator> byKey_;
+    FatherNames fathers_;
+};
 
 // The narrators that the page's edges mention, in order of first mention,
 // each named as the page names him («أبيه» for the father filed by name).

@@ -13,6 +13,15 @@ namespace quorvel::Isnad {
 
 namespace {
 
+QStringList allNames(SQLiteDB& db)
+{
+    QStringList names;
+    for (const auto& row : db.rows(QStringLiteral("SELECT name FROM narrators")))
+        if (const auto name = row.str(0))
+            names.append(*name);
+    return names;
+}
+
 // The page's own word for each narrator the graph files under another name
 // («سليمان بن بريدة عن أبيه»: بريدة reads «أبيه» there), unless the page
 // also names him so itself. Keyed by the filed name's spelling.
@@ -40,7 +49,46 @@ QHash<QString, QString> wordsOnPage(const QString& text)
 
 QString spellingKey(const QString& name)
 {
-    return Arabic::normalize(name, true);
+    // «ابن بريدة» and «بن بريدة» are one man, as the books write him either way.
+    static const QString ibn = Arabic::normalize(QStringLiteral(u"ابن"), true);
+    static const QString bin = Arabic::normalize(QStringLiteral(u"بن"), true);
+    QStringList words = Arabic::normalize(name, true).split(u' ');
+    for (QString& word : words)
+        if (word == ibn)
+            word = bin;
+    return words.join(u' ');
+}
+
+Filing::Filing(SQLiteDB& db) : fathers_(allNames(db))
+{
+    for (const auto& row : db.rows(QStringLiteral("SELECT id, name FROM narrators")))
+        if (const auto id = row.integer(0); id && row.str(1))
+            byKey_.insert(spellingKey(*row.str(1)), Narrator{*id, *row.str(1), *row.str(1)});
+}
+
+std::optional<Narrator> Filing::of(const QString& name) const
+{
+    if (const auto found = byKey_.constFind(spellingKey(name)); found != byKey_.cend())
+        return *found;
+    if (const QString father = fathers_.of(name); !father.isEmpty())
+        if (const auto found = byKey_.constFind(spellingKey(father)); found != byKey_.cend())
+            return *found;
+    return std::nullopt;
+}
+
+QList<std::pair<Narrator, Narrator>> Filing::links(const QString& text) const
+{
+    QList<std::pair<Narrator, Narrator>> out;
+    QSet<std::pair<std::int64_t, std::int64_t>> seen;
+    for (const auto& [student, teacher] : edges(text)) {
+        const auto s = of(student);
+        const auto t = of(teacher);
+        if (s && t && s->id != t->id && !seen.contains({s->id, t->id})) {
+            seen.insert({s->id, t->id});
+            out.append({*s, *t});
+        }
+    }
+    return out;
 }
 
 QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
@@ -81,11 +129,20 @@ QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
     const auto page = db.rows(QStringLiteral("SELECT content FROM pages WHERE id=?"), {pageId});
     const QHash<QString, QString> written =
         page.isEmpty() ? QHash<QString, QString>() : wordsOnPage(page.first().str(0).value_or(QString()));
+    // A fallback the library merged into the man it names («والد سهيل»:
+    // أبو صالح) is found through the library's names.
+    QHash<std::int64_t, QString> writtenById;
+    if (!written.isEmpty()) {
+        const Filing filing(db);
+        for (auto it = written.cbegin(); it != written.cend(); ++it)
+            if (const auto filed = filing.of(it.key()))
+                writtenById.insert(filed->id, it.value());
+    }
     QList<Narrator> result;
     for (std::int64_t id : ids) {
         const auto found = names.constFind(id);
         if (found != names.cend())
-            result.append(Narrator{id, written.value(spellingKey(*found), *found)});
+            result.append(Narrator{id, writtenById.value(id, *found), *found});
     }
     return result;
 }

@@ -32,7 +32,6 @@ const CountedNoun& fingerprints()
 
 // The lists a panel shows are capped, and quoted text is cut.
 constexpr int kTopBooks = 6;
-constexpr int kNarrators = 12;
 constexpr int kNarratorLinks = 6;
 constexpr int kCardNames = 40;
 constexpr int kSources = 12;
@@ -291,21 +290,53 @@ Text word(Library& lib, const QString& word)
     return t;
 }
 
+namespace {
+
+// How many narrators' cards the isnad panel shows before it counts the rest.
+constexpr int kPanelNarrators = 60;
+
+const CountedNoun& narratorsNoun()
+{
+    static const CountedNoun noun(QString::fromUtf8("راوٍ"), QString::fromUtf8("راويان"), QString::fromUtf8("رواة"),
+                                  QString::fromUtf8("راوياً"));
+    return noun;
+}
+
+// The page's chains, each name a link to the card of the narrator the
+// library files it under («أبيه» opens the father's card).
+void appendChains(Text& t, const QList<Isnad::Chain>& read, const QList<Isnad::Chain>& filed, const Isnad::Filing& filing)
+{
+    for (qsizetype i = 0; i < read.size(); ++i) {
+        t += text(read.size() == 1 ? QString::fromUtf8("السلسلة: ")
+                                   : QString::fromUtf8("السلسلة ") + Arabic::num(i + 1) + QString::fromUtf8(": "),
+                  Tone::gold);
+        for (qsizetype p = 0; p < read[i].size(); ++p) {
+            if (p > 0)
+                t += reading(QString::fromUtf8(" ← "));
+            // Narrators named together at one place read "A وB".
+            for (qsizetype n = 0; n < read[i][p].size(); ++n) {
+                if (n > 0)
+                    t += reading(QString::fromUtf8(" و"));
+                Run name = reading(read[i][p][n]);
+                if (const auto narrator = filing.of(filed.value(i).value(p).value(n, read[i][p][n])))
+                    name.link = narratorURL(narrator->id);
+                t += name;
+            }
+        }
+        t += reading(QStringLiteral("\n"));
+    }
+}
+
+} // namespace
+
 Text isnad(Library& lib, const Page& page)
 {
     Text t;
     t += head(QString::fromUtf8("الإسناد في هذه الصفحة"));
-    const QList<Isnad::Chain> chains = Isnad::chains(Library::splitFootnotes(page.content).first);
-    for (qsizetype i = 0; i < chains.size(); ++i) {
-        // Narrators named together at one place read "A وB".
-        QStringList places;
-        for (const Isnad::Link& place : chains[i])
-            places.append(place.join(QString::fromUtf8(" و")));
-        const QString label = chains.size() == 1 ? QString::fromUtf8("السلسلة: ")
-                                                 : QString::fromUtf8("السلسلة ") + Arabic::num(i + 1) + QString::fromUtf8(": ");
-        t += text(label, Tone::gold);
-        t += reading(places.join(QString::fromUtf8(" ← ")) + QStringLiteral("\n"));
-    }
+    const QString mainText = Library::splitFootnotes(page.content).first;
+    const QList<Isnad::Chain> chains = Isnad::chains(mainText);
+    const Isnad::Filing filing(lib.main());
+    appendChains(t, chains, Isnad::filedChains(mainText), filing);
     if (!chains.isEmpty())
         t += text(QStringLiteral("\n"));
     const QList<Isnad::Narrator> narrators = Isnad::narrators(lib.main(), page.id);
@@ -319,15 +350,23 @@ Text isnad(Library& lib, const Page& page)
             out << n.name;
         return out.join(QString::fromUtf8("، "));
     };
-    for (const Isnad::Narrator& narrator : narrators.mid(0, kNarrators)) {
+    for (const Isnad::Narrator& narrator : narrators.mid(0, kPanelNarrators)) {
         const Isnad::Links links = Isnad::links(lib.main(), narrator.id);
-        t += link(narrator.name, narratorURL(narrator.id));
+        // «بريدة (أبيه)»: the man the page's word stands for.
+        const bool worded = !narrator.filed.isEmpty() && narrator.filed != narrator.name;
+        t += link(worded ? narrator.filed : narrator.name, narratorURL(narrator.id));
+        if (worded)
+            t += text(QString::fromUtf8(" («") + narrator.name + QString::fromUtf8("»)"), Tone::secondary, kSmallSize);
         t += text(QStringLiteral("\n"), Tone::label, kTinySize);
         if (!links.teachers.isEmpty())
             t += text(QString::fromUtf8("  روى عن: ") + names(links.teachers) + QLatin1Char('\n'), Tone::secondary, kSmallSize);
         if (!links.students.isEmpty())
             t += text(QString::fromUtf8("  وعنه: ") + names(links.students) + QLatin1Char('\n'), Tone::secondary, kSmallSize);
     }
+    if (narrators.size() > kPanelNarrators)
+        t += text(QString::fromUtf8("وفي الصفحة غيرهم: ") + narratorsNoun().count(narrators.size() - kPanelNarrators)
+                      + QLatin1Char('\n'),
+                  Tone::secondary);
     return t;
 }
 

@@ -386,8 +386,16 @@ int isnad(Session& s)
         Json::Value narrators = Json::Value::array();
         for (const auto& n : Isnad::narrators(s.db(), *s.integer(0)))
             narrators.push_back({{"id", n.id}, {"name", Json::utf8(n.name)}});
+        // The page's links as the library files them: «أبيه» is the father
+        // named, and narrators who heard together are each the student.
+        Json::Value links = Json::Value::array();
+        if (has)
+            for (const auto& [student, teacher] : Isnad::Filing(s.db()).links(content))
+                links.push_back({{"student", Json::utf8(student.name)}, {"student_id", student.id},
+                                 {"teacher", Json::utf8(teacher.name)}, {"teacher_id", teacher.id}});
         return Json::Value{{"has_isnad", has},
                            {"chain", Json::toJson(has ? Isnad::chain(content) : QStringList())},
+                           {"links", links},
                            {"narrators", narrators}};
     }));
 }

@@ -1,0 +1,67 @@
+#pragma once
+
+// The word tests the chain reader and its kin-word filing share. Internal to
+// src/scholar/Isnad*.cpp.
+
+#include "core/Arabic.h"
+#include "scholar/Isnad.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <initializer_list>
+
+namespace quorvel::Isnad::detail {
+
+inline bool isOneOf(const QString& word, std::initializer_list<const char16_t*> list)
+{
+    for (const char16_t* item : list)
+        if (word == QStringView(item))
+            return true;
+    return false;
+}
+
+// A word with its alef forms, final ya and ta marbuta folded as the normal
+// form folds them, for the word lists: texts spell them either way.
+inline QString fold(const QString& word)
+{
+    QString out = word;
+    for (QChar& c : out)
+        c = QChar(Arabic::mapped(c.unicode()).value_or(c.unicode()));
+    return out;
+}
+
+inline bool isLineageWord(const QString& folded) { return isOneOf(folded, {u"بن", u"ابن", u"بنت", u"ابنه"}); }
+
+inline bool isGloss(const QString& folded) { return isOneOf(folded, {u"يعني", u"يعنيان", u"هو"}); }
+
+// Where the next report begins inside a piece of a chain: after the "\ 57 \"
+// that ends a report, at the number of the next one just before its link
+// word (`beforeOpener`), at a numbered chapter line, or past a note's closing
+// bracket at a line's end. -1 when it does not.
+qsizetype reportBoundary(const QString& piece, bool beforeOpener);
+
+// A chapter's heading among a piece's tokens («باب …», «كتاب …», «آخر كتاب
+// النكاح») ends the reports before it: the tokens are cut where it begins.
+// Whether one did.
+bool cutAtHeading(QStringList& tokens);
+
+// Whether `word` names a relative of the narrator before it («أبيه», «جده»,
+// «أمه», «أخيه», «حدثني أبي»).
+bool isKinWord(const QString& word);
+
+// A name written after a kin word («عن أبيه سعد بن أبي وقاص», «عن عمه أبي
+// سهيل», «حدثني أبي عبد الملك»): the man named, without the kin word. A
+// kin word before «بن/بنت» describes the relative («جدته بنت سعيد») and
+// stays. `afterVerb`: the link word before it was a verb of telling, after
+// which «أبي» is my father, not a kunya's genitive.
+QStringList withoutKinWord(const QStringList& words, bool afterVerb);
+
+// Each kin word of a route becomes the relative of the narrator before it:
+// the one his own name gives («سليمان بن بريدة عن أبيه»: بريدة), or else
+// the relation and his name («والد سالم», «جد المقبري»), one narrator per
+// student and never one for every student's relative.
+void nameKin(Chain& route);
+
+} // namespace quorvel::Isnad::detail
