@@ -339,8 +339,10 @@ public:
     // most, and the page's note is written only if no edit came between its
     // reading and its writing (else it is merged again). The first write
     // that fails stops the import. Any thread.
-    std::optional<ImportCounts> importUserNotes(const QByteArray& data, const ImportControl& control);
-    std::optional<ImportCounts> importUserNotes(const QByteArray& data) { return importUserNotes(data, ImportControl()); }
+    // The data is let go once read, before the merge: a caller that moves
+    // its only copy in does not hold the file and the merged pages at once.
+    std::optional<ImportCounts> importUserNotes(QByteArray data, const ImportControl& control);
+    std::optional<ImportCounts> importUserNotes(QByteArray data) { return importUserNotes(std::move(data), ImportControl()); }
 
 private:
     Library(QString dbPath, std::shared_ptr<SQLiteDB> main, std::shared_ptr<SQLiteDB> user);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace quorvel {
@@ -89,11 +90,20 @@ class Library::NotesMerge {
 public:
     NotesMerge(Library& lib, const ImportControl& control) : lib_(lib), control_(control) {}
 
-    ImportCounts run(std::string_view file, const NotesFileReader::Outline& outline)
+    // Reads `owner`'s text, then lets it go.
+    ImportCounts run(QByteArray& owner, const NotesFileReader::Outline& outline)
     {
+        const std::string_view file(owner.constData(), std::size_t(owner.size()));
         total_ = outline.notes + outline.marks;
         snapshot_ = lib_.catalog();
         db_ = writer();
+        // Reserved whole, which touches no memory until it is filled: a
+        // buffer doubling as it grows would hold the old one and the new at
+        // once, and keep up to twice what it needs.
+        texts_.reserve(file.size());
+        pending_.reserve(std::size_t(outline.notes));
+        keys_.reserve(std::size_t(outline.notes));
+        marks_.reserve(std::size_t(outline.marks));
         const bool read = NotesFileReader::entries(file, outline, [this](NotesFileReader::Kind kind, const NotesFileReader::Entry& entry) {
             if (stopped())
                 return false;
@@ -103,6 +113,7 @@ public:
                 keepMark(entry);
             return true;
         });
+        owner = QByteArray();
         if (read && !stopped()) {
             slot_ = {}; // the pages are known by their place from here on
             std::stable_sort(pending_.begin(), pending_.end(),
@@ -128,8 +139,10 @@ private:
     // page had none) and what it became.
     struct Merged {
         std::size_t from = 0, end = 0; // its notes in pending_
+        std::int64_t book = 0, seq = 0;
         std::optional<Note> base;
         QString text;
+        std::vector<std::uint32_t> addedSizes; // of the notes the text gained, in order
         int added = 0;
         int skipped = 0;
     };
@@ -242,7 +255,8 @@ private:
     }
 
     bool mergePages();
-    bool mergeInto(Merged& page, const std::optional<Note>& base, bool counted);
+    bool mergeInto(Merged& page, const std::optional<Note>& base);
+    void mergeAgain(Merged& page, const std::optional<Note>& now);
     bool writeGroup(std::vector<Merged>& group);
     void addBookmarks();
 
@@ -262,6 +276,8 @@ private:
 };
 
 // Merges the pages a group at a time; false when stopped or a write failed.
+// Once the last page is merged the file's texts are let go, before its
+// group is written.
 bool Library::NotesMerge::mergePages()
 {
     std::size_t at = 0;
@@ -275,11 +291,15 @@ bool Library::NotesMerge::mergePages()
             page.end = at;
             while (page.end < pending_.size() && pending_[page.end].page == pending_[at].page)
                 ++page.end;
-            const auto [book, seq] = keys_[pending_[at].page];
-            if (!mergeInto(page, lib_.noteOn(*db_, book, seq), true))
+            std::tie(page.book, page.seq) = keys_[pending_[at].page];
+            if (!mergeInto(page, lib_.noteOn(*db_, page.book, page.seq)))
                 return false;
             at = page.end;
             group.push_back(std::move(page));
+        }
+        if (at == pending_.size()) {
+            std::string().swap(texts_);
+            std::vector<Pending>().swap(pending_);
         }
         if (!writeGroup(group))
             return false;
@@ -288,21 +308,25 @@ bool Library::NotesMerge::mergePages()
 }
 
 // Merges a page's notes, in file order, into `base`, the page's note as
-// read; false when stopped. Each note is told to the progress once.
-bool Library::NotesMerge::mergeInto(Merged& page, const std::optional<Note>& base, bool counted)
+// read; false when stopped.
+bool Library::NotesMerge::mergeInto(Merged& page, const std::optional<Note>& base)
 {
     NoteMerge merge(base ? base->text : QString());
-    page.skipped = 0;
+    qsizetype most = merge.text().size();
+    for (std::size_t k = page.from; k < page.end; ++k)
+        most += qsizetype(pending_[k].size) + 1; // no more UTF-16 units than UTF-8 bytes
+    merge.reserve(most);
     for (std::size_t k = page.from; k < page.end; ++k) {
         if (stopped())
             return false;
         const QString imported = textOf(pending_[k]);
-        if (merge.contains(imported))
+        if (merge.contains(imported)) {
             ++page.skipped;
-        else
+        } else {
             merge.append(imported);
-        if (counted)
-            advance();
+            page.addedSizes.push_back(std::uint32_t(imported.size()));
+        }
+        advance();
     }
     page.base = base;
     page.added = merge.added();
@@ -310,10 +334,34 @@ bool Library::NotesMerge::mergeInto(Merged& page, const std::optional<Note>& bas
     return true;
 }
 
+// Merges what the first merge added into the page's note as it is now,
+// which an edit changed since: each added note, taken from the merged text,
+// unless the note now holds it.
+void Library::NotesMerge::mergeAgain(Merged& page, const std::optional<Note>& now)
+{
+    NoteMerge merge(now ? now->text : QString());
+    qsizetype at = page.base && !page.base->text.isEmpty() ? page.base->text.size() + 1 : 0;
+    std::vector<std::uint32_t> added;
+    for (const std::uint32_t size : page.addedSizes) {
+        const QString note = page.text.mid(at, size);
+        at += qsizetype(size) + 1;
+        if (merge.contains(note)) {
+            ++page.skipped;
+        } else {
+            merge.append(note);
+            added.push_back(size);
+        }
+    }
+    page.base = now;
+    page.addedSizes = std::move(added);
+    page.added = merge.added();
+    page.text = page.added > 0 ? merge.takeText() : QString();
+}
+
 // Writes a merged group in one transaction held against edits; a page whose
 // note changed since it was read is merged again, after the lock is let go,
 // and written with the next round. What a round added counts once its
-// commit succeeded; false when stopped or a write failed.
+// commit succeeded; false when a write failed.
 bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
 {
     while (!group.empty()) {
@@ -327,8 +375,7 @@ bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
             if (!transaction.begun() && !db_->inTransaction())
                 return fail(db_->lastFailure());
             for (Merged& page : group) {
-                const auto [book, seq] = keys_[pending_[page.from].page];
-                const std::optional<Note> now = lib_.noteOn(*db_, book, seq);
+                const std::optional<Note> now = lib_.noteOn(*db_, page.book, page.seq);
                 if (now.has_value() != page.base.has_value() || (now && (now->id != page.base->id || now->text != page.base->text))) {
                     edited.push_back(std::move(page));
                     continue;
@@ -336,11 +383,11 @@ bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
                 if (page.added > 0
                     && !(now ? lib_.writeUser(*db_, QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), {page.text, Library::now(), now->id})
                              : lib_.writeUser(*db_, QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
-                                              {book, seq, page.text, Library::now()})))
+                                              {page.book, page.seq, page.text, Library::now()})))
                     return fail(db_->lastFailure());
-                (aside(book, seq) ? round.aside : round.notes) += page.added;
+                (aside(page.book, page.seq) ? round.aside : round.notes) += page.added;
                 round.skipped += page.skipped;
-                page.text = QString();
+                page = Merged();
             }
             if (transaction.begun() && !transaction.commit())
                 return fail(transaction.failure());
@@ -349,11 +396,8 @@ bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
         counts_.aside += round.aside;
         counts_.skipped += round.skipped;
         Notifier::postUserDataChanged();
-        for (Merged& page : edited) {
-            const auto [book, seq] = keys_[pending_[page.from].page];
-            if (!mergeInto(page, lib_.noteOn(*db_, book, seq), false))
-                return false;
-        }
+        for (Merged& page : edited)
+            mergeAgain(page, lib_.noteOn(*db_, page.book, page.seq));
         group = std::move(edited);
     }
     return true;
@@ -400,12 +444,12 @@ void Library::NotesMerge::addBookmarks()
 // Merges notes (by book id, corrected by book title) and bookmarks (by id
 // only). A note whose trimmed text is empty, or is already contained in the
 // page's note, is skipped, so importing the same file twice adds nothing.
-std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& data, const ImportControl& control)
+std::optional<Library::ImportCounts> Library::importUserNotes(QByteArray data, const ImportControl& control)
 {
-    const std::optional<QByteArray> mended =
-        NotesFileReader::withBadBytesReplaced(std::string_view(data.constData(), std::size_t(data.size())));
-    const QByteArray& text = mended ? *mended : data;
-    const std::string_view file(text.constData(), std::size_t(text.size()));
+    if (std::optional<QByteArray> mended =
+            NotesFileReader::withBadBytesReplaced(std::string_view(data.constData(), std::size_t(data.size()))))
+        data = std::move(*mended);
+    const std::string_view file(data.constData(), std::size_t(data.size()));
     NotesFileReader::Fault fault;
     const auto outline = NotesFileReader::outline(file, &fault);
     if (!outline) {
@@ -425,7 +469,7 @@ std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& 
     if (const auto it = top.find("version"); it != top.end() && it->is_number()
         && it->get<double>() > double(kFileVersion))
         return std::nullopt;
-    return NotesMerge(*this, control).run(file, *outline);
+    return NotesMerge(*this, control).run(data, *outline);
 }
 
 } // namespace quorvel

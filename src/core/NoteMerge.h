@@ -45,6 +45,9 @@ public:
     bool contains(const QString& note);
     // Adds `note` on a line of its own.
     void append(const QString& note);
+    // Room for a text of `units` UTF-16 units, so that appending never
+    // copies the text nor holds two of it.
+    void reserve(qsizetype units) { text_.reserve(units); }
 
     // Notes shorter than this are answered by the sets of pieces.
     static constexpr qsizetype gram = 8;
