@@ -247,6 +247,15 @@ public:
     std::optional<Note> note(std::int64_t book, std::int64_t seq) const;
     // False when the change could not be written.
     bool saveNote(std::int64_t book, std::int64_t seq, const QString& text);
+    // Saves what an editor opened on `opened` (the page's note then) made of
+    // it, keeping what was written to the page meanwhile: the lines the note
+    // gained since then that `text` lacks are added after it, on lines of
+    // their own. False when the change could not be written.
+    bool saveNote(std::int64_t book, std::int64_t seq, const QString& text, const QString& opened);
+    // What saving `text` over `opened` keeps when the page's note is now
+    // `current`: `text`, then each line `current` gained over `opened`
+    // (counting repeats) that `text` lacks, in its order.
+    static QString keepLinesAddedMeanwhile(const QString& text, const QString& opened, const QString& current);
 
     QList<PageStamp> bookmarks() const;
     bool isBookmarked(std::int64_t book, std::int64_t seq) const;
@@ -292,7 +301,21 @@ public:
         int notes = 0;
         int marks = 0;
         int skipped = 0;
+        // Notes on a book the library does not hold or on a page past its
+        // book's end: written where notes of a removed book wait, and not
+        // among `notes`, since no page shows them.
+        int aside = 0;
         bool stopped = false; // the counts are those of what was done before the stop
+        // Why a write of the import failed; it stopped there, the counts
+        // those of what was committed before.
+        std::optional<SQLFailure> failure;
+    };
+    // Why a text is no exchange file: not JSON (or JSON of another kind), or
+    // an exchange file cut off before its end.
+    struct ImportRefusal {
+        bool cut = false;
+        qint64 line = 0;    // where the text ends or goes wrong, from 1
+        qint64 entries = 0; // the notes and bookmarks whole before a cut
     };
     // How a long import reports and ends early: `progress(done, total)` now
     // and then with the entries handled so far, on the importing thread;
@@ -300,19 +323,26 @@ public:
     struct ImportControl {
         std::function<void(qint64 done, qint64 total)> progress;
         const std::atomic<bool>* stop = nullptr;
+        // Told why, when the text is refused.
+        ImportRefusal* refusal = nullptr;
     };
 
     // The exchange file: every note and every bookmark of a catalogue book,
     // newest first, as pretty-printed JSON with sorted keys.
     std::optional<QByteArray> exportUserNotes() const;
     // Merges an exchange file into the user data; nothing when the data is
-    // not such a file (then nothing is written). The notes of one page are
-    // merged in memory and the page written once, so the time grows with the
-    // number of notes, not with its square; each page's note is read and
-    // written in one short transaction, so an edit made meanwhile is kept.
-    // Any thread.
-    std::optional<ImportCounts> importUserNotes(const QByteArray& data, const ImportControl& control);
-    std::optional<ImportCounts> importUserNotes(const QByteArray& data) { return importUserNotes(data, ImportControl()); }
+    // not such a file (then nothing is written). A byte that is no UTF-8
+    // stands as U+FFFD, as anywhere text is read. The notes of a page are
+    // merged in memory, with no lock held, and written on a connection of
+    // the import's own in short transactions that take a bounded number of
+    // notes: an edit or a bookmark set meanwhile waits for one of them at
+    // most, and the page's note is written only if no edit came between its
+    // reading and its writing (else it is merged again). The first write
+    // that fails stops the import. Any thread.
+    // The data is let go once read, before the merge: a caller that moves
+    // its only copy in does not hold the file and the merged pages at once.
+    std::optional<ImportCounts> importUserNotes(QByteArray data, const ImportControl& control);
+    std::optional<ImportCounts> importUserNotes(QByteArray data) { return importUserNotes(std::move(data), ImportControl()); }
 
 private:
     Library(QString dbPath, std::shared_ptr<SQLiteDB> main, std::shared_ptr<SQLiteDB> user);
@@ -325,8 +355,12 @@ private:
     // One write to the user database; a failure is kept as the user data's
     // fault. True when the statement completed.
     bool writeUser(const QString& sql, const SQLArgs& args);
+    bool writeUser(SQLiteDB& db, const QString& sql, const SQLArgs& args);
+    // The page's note as `db` reads it.
+    std::optional<Note> noteOn(SQLiteDB& db, std::int64_t book, std::int64_t seq) const;
     // Keeps `fault` unless one is kept; true when it was the first.
     bool noteUserFault(SQLFailure fault);
+    bool saveNoteOver(std::int64_t book, std::int64_t seq, const QString& text, const std::optional<QString>& opened);
     // The steps of importUserNotes (LibraryNotesFile.cpp).
     class NotesMerge;
 
@@ -336,9 +370,10 @@ private:
     mutable std::mutex userFaultMutex_; // guards only the fault
     std::optional<SQLFailure> userFault_;
     // Held across every read-then-write of a note or a bookmark (an edit, an
-    // import's merge of a page), so that neither overwrites the other.
-    // Recursive: an import's progress report may edit on the same thread.
-    mutable std::recursive_mutex noteEditMutex_;
+    // import's writing of a group of pages), so that neither overwrites the
+    // other; never across a merge, a progress report or anything a caller
+    // supplies.
+    mutable std::mutex noteEditMutex_;
 
     mutable std::mutex searchPoolMutex_; // guards only the idle list
     mutable std::vector<std::shared_ptr<SQLiteDB>> searchPool_;

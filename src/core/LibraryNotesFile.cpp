@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace quorvel {
@@ -78,21 +79,28 @@ std::optional<QByteArray> Library::exportUserNotes() const
 
 // An import in three steps: the file's notes are sorted by page as its
 // entries are parsed, one at a time, without reading a note of the user
-// database; each page is then merged in a short transaction that reads its
-// note, adds what is new and writes it, a group of pages at a time; last,
-// the bookmarks are added, each in one statement. A page is never read early
-// and written late, so an edit made while the import runs is kept. What is
-// held meanwhile is each usable note's page and text (its bytes as the file
-// gives them) and each bookmark's page: less than the file.
+// database; the pages are then merged a group at a time, each group first in
+// memory with no lock held, then written in one short transaction that
+// writes a page only if its note is still the one merged into (a page edited
+// meanwhile is merged again); last, the bookmarks are added, each in one
+// statement. What is held meanwhile is each usable note's page and text (its
+// bytes as the file gives them) and each usable bookmark's page: less than
+// the file.
 class Library::NotesMerge {
 public:
     NotesMerge(Library& lib, const ImportControl& control) : lib_(lib), control_(control) {}
 
-    ImportCounts run(std::string_view file, const NotesFileReader::Outline& outline)
+    // Reads `owner`'s text, then lets it go.
+    ImportCounts run(QByteArray& owner, const NotesFileReader::Outline& outline)
     {
+        const std::string_view file(owner.constData(), std::size_t(owner.size()));
         total_ = outline.notes + outline.marks;
         snapshot_ = lib_.catalog();
-        // Reserved whole: a vector doubling as it grows would hold up to twice as much.
+        db_ = writer();
+        // Reserved whole, which touches no memory until it is filled: a
+        // buffer doubling as it grows would hold the old one and the new at
+        // once, and keep up to twice what it needs.
+        texts_.reserve(file.size());
         pending_.reserve(std::size_t(outline.notes));
         keys_.reserve(std::size_t(outline.notes));
         marks_.reserve(std::size_t(outline.marks));
@@ -102,9 +110,10 @@ public:
             if (kind == NotesFileReader::Kind::note)
                 keep(entry);
             else
-                marks_.push_back({integral(entry.fields, "book_id"), integral(entry.fields, "seq")});
+                keepMark(entry);
             return true;
         });
+        owner = QByteArray();
         if (read && !stopped()) {
             slot_ = {}; // the pages are known by their place from here on
             std::stable_sort(pending_.begin(), pending_.end(),
@@ -112,7 +121,7 @@ public:
             if (mergePages())
                 addBookmarks();
         }
-        if (!counts_.stopped && control_.progress)
+        if (!counts_.stopped && !counts_.failure && control_.progress)
             control_.progress(total_, total_);
         return counts_;
     }
@@ -126,11 +135,20 @@ private:
         std::uint32_t size;
         std::size_t at;
     };
-    struct Mark {
-        std::optional<std::int64_t> bookId, seq;
+    // One page merged in memory: the note it was merged into (none when the
+    // page had none) and what it became.
+    struct Merged {
+        std::size_t from = 0, end = 0; // its notes in pending_
+        std::int64_t book = 0, seq = 0;
+        std::optional<Note> base;
+        QString text;
+        std::vector<std::uint32_t> addedSizes; // of the notes the text gained, in order
+        int added = 0;
+        int skipped = 0;
     };
-    // A merge transaction ends after this many pages or notes, whichever
-    // comes first, so that an edit waits for it a moment at most.
+    // A group of pages ends after this many pages or notes, whichever comes
+    // first (a page with more notes is a group of its own), so that an edit
+    // waits for its writing a moment at most.
     static constexpr int pagesPerGroup = 2'000;
     static constexpr qsizetype notesPerGroup = 2'000;
 
@@ -144,6 +162,29 @@ private:
     {
         if (++done_ % kProgressEvery == 0 && control_.progress)
             control_.progress(done_, total_);
+    }
+
+    // A connection of the import's own where the user database is a file,
+    // so that the window's writes never join the import's transactions; the
+    // library's own where no second one opens (then the library's writes
+    // fail already).
+    std::shared_ptr<SQLiteDB> writer()
+    {
+        const QString path = lib_.user_->path();
+        if (lib_.userDataFault() || path.isEmpty() || path.startsWith(u':') || path.contains(QLatin1String("mode=memory")))
+            return lib_.user_;
+        std::shared_ptr<SQLiteDB> own = SQLiteDB::open(path, false);
+        return own ? own : lib_.user_;
+    }
+
+    // The failure that stops the import, kept as the user data's fault as
+    // any failed write is.
+    bool fail(std::optional<SQLFailure> failure)
+    {
+        counts_.failure = failure.value_or(SQLFailure{});
+        if (lib_.noteUserFault(*counts_.failure))
+            Notifier::postUserDataUnwritable();
+        return false;
     }
 
     // The book an entry names: its id, unless its title names another book
@@ -186,116 +227,238 @@ private:
         texts_ += bytes;
     }
 
+    // Keeps a bookmark's page; one without is passed over here, taking
+    // nothing.
+    void keepMark(const NotesFileReader::Entry& entry)
+    {
+        const auto book = integral(entry.fields, "book_id");
+        const auto seq = integral(entry.fields, "seq");
+        if (book && seq)
+            marks_.push_back({*book, *seq});
+        else
+            advance();
+    }
+
     QString textOf(const Pending& note) const
     {
         return QString::fromUtf8(texts_.data() + note.at, qsizetype(note.size)).trimmed();
     }
 
-    // Merges the pages a group at a time, each group one transaction held
-    // against edits; what a group added counts once its commit succeeded.
-    bool mergePages()
+    // Whether no page shows the notes of this page: its book is not in the
+    // library, or the page lies outside the book's pages.
+    bool aside(std::int64_t book, std::int64_t seq)
     {
-        std::size_t at = 0;
-        while (at < pending_.size()) {
-            std::lock_guard edit(lib_.noteEditMutex_);
-            Transaction transaction(*lib_.user_);
-            int added = 0;
-            int pages = 0;
-            const std::size_t groupStart = at;
-            bool go = true;
-            while (go && at < pending_.size() && pages < pagesPerGroup && at - groupStart < std::size_t(notesPerGroup)) {
-                std::size_t end = at;
-                while (end < pending_.size() && pending_[end].page == pending_[at].page)
-                    ++end;
-                go = mergePage(at, end, added);
-                at = end;
-                ++pages;
-            }
-            // Without a transaction (one is open elsewhere on the connection)
-            // each write stood on its own.
-            if (!transaction.begun() || transaction.commit())
-                counts_.notes += added;
-            Notifier::postUserDataChanged();
-            if (!go)
-                return false;
-        }
-        return true;
-    }
-
-    // Reads one page's note, adds the file's notes it lacks in file order
-    // and writes it; false when stopped (the page then unwritten).
-    bool mergePage(std::size_t from, std::size_t end, int& added)
-    {
-        const auto [book, seq] = keys_[pending_[from].page];
-        const std::optional<Note> existing = lib_.note(book, seq);
-        NoteMerge page(existing ? existing->text : QString());
-        for (std::size_t k = from; k < end; ++k) {
-            if (stopped())
-                return false;
-            const QString imported = textOf(pending_[k]);
-            if (page.contains(imported))
-                ++counts_.skipped;
-            else
-                page.append(imported);
-            advance();
-        }
-        if (page.added() == 0)
+        if (!snapshot_->bookById.contains(book))
             return true;
-        const bool written = existing
-            ? lib_.writeUser(QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), {page.text(), now(), existing->id})
-            : lib_.writeUser(QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
-                             {book, seq, page.text(), now()});
-        if (written)
-            added += page.added();
-        return true;
+        const auto [first, last] = lib_.seqRange(book);
+        return seq < first || seq > last;
     }
 
-    // Adds each bookmark the user data lacks in one statement, so that one
-    // set meanwhile is neither doubled nor, as a toggle would, removed.
-    void addBookmarks()
-    {
-        const qsizetype count = qsizetype(marks_.size());
-        for (qsizetype at = 0; at < count && !stopped();) {
-            std::lock_guard edit(lib_.noteEditMutex_);
-            Transaction transaction(*lib_.user_);
-            int added = 0;
-            for (const qsizetype groupEnd = std::min(at + notesPerGroup, count); at < groupEnd && !stopped(); ++at) {
-                advance();
-                const Mark& mark = marks_[std::size_t(at)];
-                if (mark.bookId && mark.seq
-                    && lib_.writeUser(QStringLiteral("INSERT OR IGNORE INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"),
-                                      {*mark.bookId, *mark.seq, now()})
-                    && lib_.user_->changes() > 0)
-                    ++added;
-            }
-            if (!transaction.begun() || transaction.commit())
-                counts_.marks += added;
-            Notifier::postUserDataChanged();
-        }
-    }
+    bool mergePages();
+    bool mergeInto(Merged& page, const std::optional<Note>& base);
+    void mergeAgain(Merged& page, const std::optional<Note>& now);
+    bool writeGroup(std::vector<Merged>& group);
+    void addBookmarks();
 
     Library& lib_;
     const ImportControl& control_;
+    std::shared_ptr<SQLiteDB> db_;
     std::shared_ptr<const Catalog> snapshot_;
     QHash<QString, std::int64_t> byTitle_; // filled at the first title that corrects an id
     QHash<PageKey, std::uint32_t> slot_;   // each page's place in keys_, while the file is read
     std::vector<PageKey> keys_;            // the pages, in order of first appearance
     std::vector<Pending> pending_;
     std::string texts_;                    // the texts of pending_, one after another
-    std::vector<Mark> marks_;
+    std::vector<PageKey> marks_;
     ImportCounts counts_;
     qint64 total_ = 0;
     qint64 done_ = 0;
 };
 
+// Merges the pages a group at a time; false when stopped or a write failed.
+// Once the last page is merged the file's texts are let go, before its
+// group is written.
+bool Library::NotesMerge::mergePages()
+{
+    std::size_t at = 0;
+    while (at < pending_.size()) {
+        std::vector<Merged> group;
+        const std::size_t groupStart = at;
+        while (at < pending_.size() && group.size() < std::size_t(pagesPerGroup)
+               && at - groupStart < std::size_t(notesPerGroup)) {
+            Merged page;
+            page.from = at;
+            page.end = at;
+            while (page.end < pending_.size() && pending_[page.end].page == pending_[at].page)
+                ++page.end;
+            std::tie(page.book, page.seq) = keys_[pending_[at].page];
+            if (!mergeInto(page, lib_.noteOn(*db_, page.book, page.seq)))
+                return false;
+            at = page.end;
+            group.push_back(std::move(page));
+        }
+        if (at == pending_.size()) {
+            std::string().swap(texts_);
+            std::vector<Pending>().swap(pending_);
+        }
+        if (!writeGroup(group))
+            return false;
+    }
+    return true;
+}
+
+// Merges a page's notes, in file order, into `base`, the page's note as
+// read; false when stopped.
+bool Library::NotesMerge::mergeInto(Merged& page, const std::optional<Note>& base)
+{
+    NoteMerge merge(base ? base->text : QString());
+    qsizetype most = merge.text().size();
+    for (std::size_t k = page.from; k < page.end; ++k)
+        most += qsizetype(pending_[k].size) + 1; // no more UTF-16 units than UTF-8 bytes
+    merge.reserve(most);
+    for (std::size_t k = page.from; k < page.end; ++k) {
+        if (stopped())
+            return false;
+        const QString imported = textOf(pending_[k]);
+        if (merge.contains(imported)) {
+            ++page.skipped;
+        } else {
+            merge.append(imported);
+            page.addedSizes.push_back(std::uint32_t(imported.size()));
+        }
+        advance();
+    }
+    page.base = base;
+    page.added = merge.added();
+    page.text = page.added > 0 ? merge.takeText() : QString();
+    return true;
+}
+
+// Merges what the first merge added into the page's note as it is now,
+// which an edit changed since: each added note, taken from the merged text,
+// unless the note now holds it.
+void Library::NotesMerge::mergeAgain(Merged& page, const std::optional<Note>& now)
+{
+    NoteMerge merge(now ? now->text : QString());
+    qsizetype at = page.base && !page.base->text.isEmpty() ? page.base->text.size() + 1 : 0;
+    std::vector<std::uint32_t> added;
+    for (const std::uint32_t size : page.addedSizes) {
+        const QString note = page.text.mid(at, size);
+        at += qsizetype(size) + 1;
+        if (merge.contains(note)) {
+            ++page.skipped;
+        } else {
+            merge.append(note);
+            added.push_back(size);
+        }
+    }
+    page.base = now;
+    page.addedSizes = std::move(added);
+    page.added = merge.added();
+    page.text = page.added > 0 ? merge.takeText() : QString();
+}
+
+// Writes a merged group in one transaction held against edits; a page whose
+// note changed since it was read is merged again, after the lock is let go,
+// and written with the next round. What a round added counts once its
+// commit succeeded; false when a write failed.
+bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
+{
+    while (!group.empty()) {
+        std::vector<Merged> edited;
+        ImportCounts round;
+        {
+            std::lock_guard edit(lib_.noteEditMutex_);
+            Transaction transaction(*db_);
+            // Without a transaction of its own (one is open elsewhere on a
+            // shared connection) each write stands on its own.
+            if (!transaction.begun() && !db_->inTransaction())
+                return fail(db_->lastFailure());
+            for (Merged& page : group) {
+                const std::optional<Note> now = lib_.noteOn(*db_, page.book, page.seq);
+                if (now.has_value() != page.base.has_value() || (now && (now->id != page.base->id || now->text != page.base->text))) {
+                    edited.push_back(std::move(page));
+                    continue;
+                }
+                if (page.added > 0
+                    && !(now ? lib_.writeUser(*db_, QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), {page.text, Library::now(), now->id})
+                             : lib_.writeUser(*db_, QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
+                                              {page.book, page.seq, page.text, Library::now()})))
+                    return fail(db_->lastFailure());
+                (aside(page.book, page.seq) ? round.aside : round.notes) += page.added;
+                round.skipped += page.skipped;
+                page = Merged();
+            }
+            if (transaction.begun() && !transaction.commit())
+                return fail(transaction.failure());
+        }
+        counts_.notes += round.notes;
+        counts_.aside += round.aside;
+        counts_.skipped += round.skipped;
+        Notifier::postUserDataChanged();
+        for (Merged& page : edited)
+            mergeAgain(page, lib_.noteOn(*db_, page.book, page.seq));
+        group = std::move(edited);
+    }
+    return true;
+}
+
+// Adds each bookmark the user data lacks in one statement, so that one set
+// meanwhile is neither doubled nor, as a toggle would, removed.
+void Library::NotesMerge::addBookmarks()
+{
+    const qsizetype count = qsizetype(marks_.size());
+    for (qsizetype at = 0; at < count && !stopped();) {
+        const qsizetype groupStart = at;
+        int added = 0;
+        {
+            std::lock_guard edit(lib_.noteEditMutex_);
+            Transaction transaction(*db_);
+            if (!transaction.begun() && !db_->inTransaction()) {
+                fail(db_->lastFailure());
+                return;
+            }
+            for (const qsizetype groupEnd = std::min(at + notesPerGroup, count); at < groupEnd && !stopped(); ++at) {
+                const PageKey& mark = marks_[std::size_t(at)];
+                if (!lib_.writeUser(*db_, QStringLiteral("INSERT OR IGNORE INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"),
+                                    {mark.first, mark.second, Library::now()})) {
+                    fail(db_->lastFailure());
+                    return;
+                }
+                if (db_->changes() > 0)
+                    ++added;
+            }
+            if (transaction.begun() && !transaction.commit()) {
+                fail(transaction.failure());
+                return;
+            }
+        }
+        counts_.marks += added;
+        Notifier::postUserDataChanged();
+        // Told outside the lock, so that the report may edit.
+        for (qsizetype i = groupStart; i < at; ++i)
+            advance();
+    }
+}
+
 // Merges notes (by book id, corrected by book title) and bookmarks (by id
 // only). A note whose trimmed text is empty, or is already contained in the
 // page's note, is skipped, so importing the same file twice adds nothing.
-std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& data, const ImportControl& control)
+std::optional<Library::ImportCounts> Library::importUserNotes(QByteArray data, const ImportControl& control)
 {
+    if (std::optional<QByteArray> mended =
+            NotesFileReader::withBadBytesReplaced(std::string_view(data.constData(), std::size_t(data.size()))))
+        data = std::move(*mended);
     const std::string_view file(data.constData(), std::size_t(data.size()));
-    const auto outline = NotesFileReader::outline(file);
-    if (!outline || outline->members == 0)
+    NotesFileReader::Fault fault;
+    const auto outline = NotesFileReader::outline(file, &fault);
+    if (!outline) {
+        if (control.refusal)
+            *control.refusal = {fault.cut, 1 + qint64(std::count(file.begin(), file.begin() + std::min<qint64>(fault.at, qint64(file.size())), '\n')),
+                                fault.entries};
+        return std::nullopt;
+    }
+    if (outline->members == 0)
         return std::nullopt;
     const Json::Value& top = outline->head;
     const auto format = Json::strictString(top, "format");
@@ -306,7 +469,7 @@ std::optional<Library::ImportCounts> Library::importUserNotes(const QByteArray& 
     if (const auto it = top.find("version"); it != top.end() && it->is_number()
         && it->get<double>() > double(kFileVersion))
         return std::nullopt;
-    return NotesMerge(*this, control).run(file, *outline);
+    return NotesMerge(*this, control).run(data, *outline);
 }
 
 } // namespace quorvel

@@ -4,6 +4,8 @@
 #include "core/Numbers.h"
 #include "core/Settings.h"
 
+#include <QHash>
+
 #include <algorithm>
 
 // Every list ordered by time breaks ties by insertion (id or rowid), newest
@@ -70,10 +72,15 @@ bool Library::noteUserFault(SQLFailure fault)
 
 bool Library::writeUser(const QString& sql, const SQLArgs& args)
 {
-    if (user_->run(sql, args))
+    return writeUser(*user_, sql, args);
+}
+
+bool Library::writeUser(SQLiteDB& db, const QString& sql, const SQLArgs& args)
+{
+    if (db.run(sql, args))
         return true;
     // A refused duplicate is no fault of the database.
-    const std::optional<SQLFailure> fault = user_->lastFailure();
+    const std::optional<SQLFailure> fault = db.lastFailure();
     if (fault && fault->kind != SQLFailure::Kind::refused && noteUserFault(*fault))
         Notifier::postUserDataUnwritable();
     return false;
@@ -179,7 +186,12 @@ QList<Note> Library::notes(std::optional<std::int64_t> book) const
 
 std::optional<Note> Library::note(std::int64_t book, std::int64_t seq) const
 {
-    const auto rows = user_->rows(QStringLiteral("SELECT id, book_id, seq, text, ts FROM notes "
+    return noteOn(*user_, book, seq);
+}
+
+std::optional<Note> Library::noteOn(SQLiteDB& db, std::int64_t book, std::int64_t seq) const
+{
+    const auto rows = db.rows(QStringLiteral("SELECT id, book_id, seq, text, ts FROM notes "
                                                  "WHERE book_id=? AND seq=? LIMIT 1"),
                                   {book, seq});
     if (rows.isEmpty())
@@ -189,10 +201,52 @@ std::optional<Note> Library::note(std::int64_t book, std::int64_t seq) const
 
 bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text)
 {
-    const QString trimmed = text.trimmed();
+    return saveNoteOver(book, seq, text, std::nullopt);
+}
+
+bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text, const QString& opened)
+{
+    return saveNoteOver(book, seq, text, opened);
+}
+
+QString Library::keepLinesAddedMeanwhile(const QString& text, const QString& opened, const QString& current)
+{
+    QHash<QString, int> before;
+    for (const QString& line : opened.split(u'\n'))
+        ++before[line];
+    QHash<QString, int> kept;
+    for (const QString& line : text.split(u'\n'))
+        ++kept[line];
+    QString out = text;
+    for (const QString& line : current.split(u'\n')) {
+        if (int& was = before[line]; was > 0) {
+            --was;
+            continue;
+        }
+        if (int& has = kept[line]; has > 0) {
+            --has;
+            continue;
+        }
+        if (line.trimmed().isEmpty())
+            continue;
+        if (!out.trimmed().isEmpty())
+            out += u'\n';
+        out += line;
+    }
+    return out;
+}
+
+bool Library::saveNoteOver(std::int64_t book, std::int64_t seq, const QString& text, const std::optional<QString>& opened)
+{
     bool written = true;
     std::unique_lock edit(noteEditMutex_);
-    if (const auto existing = note(book, seq)) {
+    const auto existing = note(book, seq);
+    // What the page's note gained since the editor opened on it stays.
+    const QString trimmed = (opened && existing && existing->text != *opened
+                                 ? keepLinesAddedMeanwhile(text, *opened, existing->text)
+                                 : text)
+                                .trimmed();
+    if (existing) {
         if (trimmed.isEmpty())
             written = writeUser(QStringLiteral("DELETE FROM notes WHERE id=?"), {existing->id});
         else

@@ -1,5 +1,8 @@
 #include "core/NotesFileReader.h"
 
+#include <QString>
+
+#include <algorithm>
 #include <array>
 
 namespace quorvel::NotesFileReader {
@@ -18,9 +21,10 @@ constexpr int kEntry = 3;
 class Reader final : public Json::Value::json_sax_t {
 public:
     using Take = std::function<bool(Kind, const Entry&)>;
-    Reader(const Outline* known, const Take* take) : known_(known), take_(take) {}
+    Reader(const Outline* known, const Take* take, std::size_t size = 0) : known_(known), take_(take), size_(size) {}
 
     Outline found;
+    Fault fault;
 
     bool null() override { return scalar(Json::Value()); }
     bool boolean(bool value) override { return scalar(Json::Value(value)); }
@@ -33,7 +37,13 @@ public:
     bool start_array(std::size_t) override { return open(false); }
     bool end_object() override { return close(); }
     bool end_array() override { return close(); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+    // Cut off: the text ran out while its top object was open.
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) override
+    {
+        fault.at = qint64(position);
+        fault.cut = depth_ > 0 && position >= size_;
+        return false;
+    }
 
     bool key(string_t& name) override
     {
@@ -63,6 +73,8 @@ private:
             return false; // the top is no object
         if (depth_ == kTop && (member_ == "format" || member_ == "version"))
             found.head[member_] = std::move(value);
+        else if (depth_ == kList && list_ && value.is_null())
+            return emptyEntry();
         else if (depth_ == kList && list_)
             objects_ = false;
         else if (depth_ == kEntry && handing_ && field_)
@@ -95,11 +107,21 @@ private:
         return ++depth_ <= Json::maxDepth;
     }
 
+    // A null in a list stands for an entry with no member: it is passed
+    // over as one, and its neighbours are read.
+    bool emptyEntry()
+    {
+        ++count_;
+        ++fault.entries;
+        return !handing_ || (*take_)(*list_, Entry());
+    }
+
     bool close()
     {
         const int was = depth_--;
         if (was == kEntry && list_ && inEntry_) {
             inEntry_ = false;
+            ++fault.entries;
             if (handing_ && !(*take_)(*list_, entry_))
                 return false;
         } else if (was == kList && list_) {
@@ -113,6 +135,7 @@ private:
 
     const Outline* known_;
     const Take* take_;
+    std::size_t size_;
     int depth_ = 0;
     std::string member_;         // the top object's member being read
     qint64 memberAt_ = -1;       // its place among them
@@ -127,12 +150,34 @@ private:
 
 } // namespace
 
-std::optional<Outline> outline(std::string_view text)
+std::optional<Outline> outline(std::string_view text, Fault* fault)
 {
-    Reader reader(nullptr, nullptr);
-    if (!Json::Value::sax_parse(text.begin(), text.end(), &reader))
+    Reader reader(nullptr, nullptr, text.size());
+    if (!Json::Value::sax_parse(text.begin(), text.end(), &reader)) {
+        if (fault)
+            *fault = reader.fault;
         return std::nullopt;
+    }
     return std::move(reader.found);
+}
+
+std::optional<QByteArray> withBadBytesReplaced(std::string_view text)
+{
+    if (QByteArrayView(text.data(), qsizetype(text.size())).isValidUtf8())
+        return std::nullopt;
+    // A piece at a time, so that only the copy and one piece are held; a
+    // piece ends before a character's first byte, never within it.
+    constexpr std::size_t kPiece = 1 << 20;
+    QByteArray out;
+    out.reserve(qsizetype(text.size()));
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = std::min(at + kPiece, text.size());
+        for (int back = 0; back < 3 && end < text.size() && end > at + 1 && (uchar(text[end]) & 0xC0) == 0x80; ++back)
+            --end;
+        out += QString::fromUtf8(text.data() + at, qsizetype(end - at)).toUtf8();
+        at = end;
+    }
+    return out;
 }
 
 bool entries(std::string_view text, const Outline& outline, const std::function<bool(Kind, const Entry&)>& take)

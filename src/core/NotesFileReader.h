@@ -10,6 +10,7 @@
 
 #include "core/Json.h"
 
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <functional>
@@ -24,7 +25,8 @@ struct Outline {
     Json::Value head = Json::Value::object();
     qint64 members = 0; // of the top object
     // Entries of the notes and bookmarks members: none when the member is
-    // missing, is no array or holds anything but objects.
+    // missing, is no array or holds anything but objects and nulls (a null
+    // is an entry with no member).
     qint64 notes = 0;
     qint64 marks = 0;
     // Which writing of each member counts (its last), by its place among the
@@ -33,8 +35,20 @@ struct Outline {
     qint64 marksAt = -1;
 };
 
-// Nothing when the text is not valid JSON with an object at its top.
-std::optional<Outline> outline(std::string_view text);
+// Where a text that is no valid JSON went wrong.
+struct Fault {
+    bool cut = false;   // it ended before its top object did
+    qint64 at = 0;      // the byte where it went wrong
+    qint64 entries = 0; // note and bookmark entries whole before it
+};
+
+// Nothing when the text is not valid JSON with an object at its top; then
+// `fault`, when given, says where it went wrong.
+std::optional<Outline> outline(std::string_view text, Fault* fault = nullptr);
+
+// The text with every byte that is no part of valid UTF-8 read as U+FFFD;
+// nothing when it is valid already.
+std::optional<QByteArray> withBadBytesReplaced(std::string_view text);
 
 // One entry: the members an import reads ("book_id", "seq", "text",
 // "book"), each as written when it is no array or object and a null in its

@@ -1,5 +1,7 @@
 #include "core/SQLiteDB.h"
 
+#include <QStringEncoder>
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -177,9 +179,18 @@ void Statement::bind(const SQLArgs& values)
         } else if (const auto* b = std::get_if<bool>(&v)) {
             sqlite3_bind_int64(st_, index, *b ? 1 : 0);
         } else if (const auto* s = std::get_if<QString>(&v)) {
-            // The full length, a zero character included, as every read returns it.
-            const QByteArray utf8 = s->toUtf8();
-            sqlite3_bind_text(st_, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            // The full length, a zero character included, as every read
+            // returns it; encoded straight into memory SQLite takes over, so
+            // that a long text is not copied twice. The room for the longest
+            // encoding is only touched as far as the text fills it.
+            QStringEncoder encode(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+            char* room = static_cast<char*>(sqlite3_malloc64(sqlite3_uint64(encode.requiredSpace(s->size())) + 1));
+            if (!room) {
+                sqlite3_bind_null(st_, index++);
+                continue;
+            }
+            char* end = encode.appendToBuffer(room, *s);
+            sqlite3_bind_text64(st_, index, room, sqlite3_uint64(end - room), sqlite3_free, SQLITE_UTF8);
         }
         ++index;
     }

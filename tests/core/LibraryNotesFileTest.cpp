@@ -4,10 +4,17 @@
 #include "support/FixtureLibrary.h"
 #include "support/ScopedEnv.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
 #include <thread>
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -92,7 +99,8 @@ TEST_F(NotesFile, exportThenImportIntoAFreshDatabaseReproducesEverything)
     ASSERT_TRUE(fresh);
     const auto counts = fresh->importUserNotes(*bytes);
     ASSERT_TRUE(counts);
-    EXPECT_EQ(counts->notes, 3);
+    EXPECT_EQ(counts->notes, 2);
+    EXPECT_EQ(counts->aside, 1); // book 42's
     EXPECT_EQ(counts->marks, 2);
     EXPECT_EQ(counts->skipped, 0);
     for (const Note& n : lib->notes(std::nullopt))
@@ -222,6 +230,8 @@ TEST_F(NotesFile, readEntryByEntryAsTheWholeDocumentReads)
     } cases[] = {
         {"notes written twice, the last an array", head + R"("notes":5,"notes":[)" + one + "]}", 1},
         {"notes written twice, the last no array", head + R"("notes":[)" + one + R"(],"notes":{"a":1}})", 0},
+        {"two notes arrays, the last counting", head + R"("notes":[{"book_id":1,"seq":21,"text":"x"},{"book_id":1,"seq":22,"text":"y"}],"notes":[)" + one + "]}", 1},
+        {"a null among the entries", head + R"("notes":[null,)" + one + R"(,null],"bookmarks":[null,{"book_id":2,"seq":10}]})", 1, 1, 2},
         {"a list of objects ending in an array", head + R"("notes":[)" + one + "," + one + ",[1]]}", 0},
         {"a field written twice", head + R"("notes":[{"book_id":1,"seq":21,"text":["x"],"text":"two"}]})", 1},
         {"a field as an object", head + R"("notes":[{"book_id":{"n":1},"seq":21,"text":"x"}]})", 0, 0, 1},
@@ -249,7 +259,78 @@ TEST_F(NotesFile, readEntryByEntryAsTheWholeDocumentReads)
         if (c.notes > 0) {
             EXPECT_EQ(lib->note(1, 21).value_or(Note{}).text, c.name == std::string_view("a field written twice") ? "two" : "one");
         }
+        EXPECT_FALSE(lib->note(1, 22)); // only the last notes array counts
     }
+}
+
+// A file the library would refuse whole for one fault says which and where
+// when it is cut off, and reads on past a byte that is no UTF-8: that
+// byte's note comes in with U+FFFD in its place, the others as written.
+TEST_F(NotesFile, aCutCopySaysWhereAndABadByteSpoilsOnlyItsOwnCharacter)
+{
+    const QByteArray whole = "{\n"
+                             "  \"format\": \"quorvel-notes\",\n"
+                             "  \"notes\": [\n"
+                             "    {\"book_id\": 1, \"seq\": 3, \"text\": \"first\"},\n"
+                             "    {\"book_id\": 1, \"seq\": 4, \"text\": \"second\"},\n"
+                             "    {\"book_id\": 1, \"seq\": 5, \"text\": \"third\"}\n"
+                             "  ]\n"
+                             "}\n";
+    const struct {
+        const char* name;
+        qsizetype keep; // bytes of the whole text kept
+        bool cut;
+        qint64 line, entries;
+    } cases[] = {
+        {"cut inside the second entry", whole.indexOf("second") + 3, true, 5, 1},
+        {"cut after the third entry", whole.indexOf("]"), true, 7, 3},
+        {"cut after the top", whole.indexOf("\"notes\""), true, 3, 0},
+        {"a stray byte after the first entry", -1, false, 4, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray data = c.keep >= 0 ? whole.left(c.keep) : whole;
+        if (c.keep < 0)
+            data.insert(data.indexOf("},") + 2, " x");
+        Library::ImportRefusal why;
+        Library::ImportControl control;
+        control.refusal = &why;
+        EXPECT_FALSE(lib->importUserNotes(data, control));
+        EXPECT_EQ(why.cut, c.cut);
+        EXPECT_EQ(why.line, c.line);
+        EXPECT_EQ(why.entries, c.entries);
+    }
+    EXPECT_EQ(noteCount(), 0);
+
+    QByteArray broken = whole;
+    broken.replace("second", "sec\xff\xfeond");
+    broken.replace("third", "th\xd9ird"); // a first byte with no second
+    const auto counts = lib->importUserNotes(broken);
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, 3);
+    EXPECT_EQ(lib->note(1, 3).value_or(Note{}).text, "first");
+    EXPECT_EQ(lib->note(1, 4).value_or(Note{}).text, QString::fromUtf8("sec\xef\xbf\xbd\xef\xbf\xbdond"));
+    EXPECT_EQ(lib->note(1, 5).value_or(Note{}).text, QString::fromUtf8("th\xef\xbf\xbdird"));
+}
+
+// Notes on a book the library does not hold, or on a page past the end of
+// one it holds, are kept where a removed book's notes wait, but counted
+// apart: no page would show them.
+TEST_F(NotesFile, notesNoPageShowsAreKeptAsideAndCountedApart)
+{
+    const std::int64_t last = lib->seqRange(1).second;
+    const auto counts = lib->importUserNotes(file(Json::Value::array({
+        {{"book_id", 1}, {"seq", last}, {"text", "on the last page"}},
+        {{"book_id", 1}, {"seq", last + 1}, {"text", "past the end"}},
+        {{"book_id", 42}, {"seq", 1}, {"text", "a book not installed"}},
+        {{"book_id", 42}, {"seq", 1}, {"text", "a book not installed"}},
+    })));
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, 1);
+    EXPECT_EQ(counts->aside, 2);
+    EXPECT_EQ(counts->skipped, 1);
+    EXPECT_EQ(lib->note(1, last + 1).value_or(Note{}).text, "past the end");
+    EXPECT_EQ(lib->note(42, 1).value_or(Note{}).text, "a book not installed");
 }
 
 // Twenty thousand notes on one page (a file of about 1.6 MB) are merged in
@@ -366,7 +447,8 @@ TEST_F(NotesFile, anEditMadeWhileAnImportRunsIsKept)
     const auto counts = lib->importUserNotes(file(notes), control);
     ASSERT_TRUE(counts);
     ASSERT_TRUE(edited);
-    EXPECT_EQ(counts->notes, pages);
+    EXPECT_EQ(counts->notes, lib->seqRange(1).second);
+    EXPECT_EQ(counts->notes + counts->aside, pages);
     for (const std::int64_t seq : {1, pages}) {
         const QStringList lines = lib->note(1, seq).value_or(Note{}).text.split(u'\n');
         EXPECT_TRUE(lines.contains(typed)) << seq;
@@ -396,4 +478,114 @@ TEST_F(NotesFile, bookmarksSetWhileAnImportAddsThemStay)
     user.join();
     ASSERT_TRUE(counts);
     EXPECT_EQ(lib->user().scalarInt(QStringLiteral("SELECT COUNT(*) FROM bookmarks")), count);
+}
+
+// A page whose text already holds every imported note, each as a piece of
+// a longer line, answers each note by comparing it at the few places its
+// rarest piece lies: never by a scan of the whole text, so the work grows
+// with the notes and not with their square. Pieces that are absent, or
+// cross an appended line, are answered as a scan would.
+TEST(NoteMerge, aTextHoldingEveryNoteComparesEachAtFewPlaces)
+{
+    const int count = 4'000;
+    const auto noteText = [](int i) { return QStringLiteral(u"ملاحظة رقم %1 على الباب").arg(i); };
+    QStringList held;
+    for (int i = 0; i < count; ++i)
+        held << noteText(i);
+    NoteMerge page(held.join(QStringLiteral(u" ، ")));
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(page.contains(noteText(i))) << i;
+    EXPECT_EQ(page.scans(), 0);
+    EXPECT_LE(page.compared(), 2 * count);
+    EXPECT_EQ(page.added(), 0);
+
+    EXPECT_FALSE(page.contains(QStringLiteral(u"ملاحظة رقم 4000 على الباب")));
+    page.append(QStringLiteral(u"ملاحظة رقم 4000 على الباب"));
+    EXPECT_TRUE(page.contains(QStringLiteral(u"ملاحظة رقم 4000 على الباب")));
+    EXPECT_TRUE(page.contains(QStringLiteral(u"3999 على الباب\nملاحظة رقم 40")));
+    EXPECT_FALSE(page.contains(QStringLiteral(u"3999 على الباب ملاحظة رقم 40")));
+    EXPECT_EQ(page.scans(), 0);
+}
+
+// A save from the window while an import merges a page of thousands of
+// notes on another thread neither waits for that merge nor joins the
+// import's transaction: the import's progress report waits for the save,
+// which would never come while the import held the lock across its merge.
+TEST_F(NotesFile, aSaveDuringTheMergeOfALargePageWaitsForNoImport)
+{
+    const int count = 8'000;
+    Json::Value notes = Json::Value::array();
+    for (int i = 0; i < count; ++i)
+        notes.push_back({{"book_id", 1}, {"seq", 5}, {"text", Json::utf8(QStringLiteral(u"ملاحظة رقم %1").arg(i))}});
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool merging = false;
+    bool saved = false;
+    bool savedInTime = false;
+    Library::ImportControl control;
+    control.progress = [&](qint64 done, qint64) {
+        std::unique_lock lock(mutex);
+        if (merging || done >= count)
+            return;
+        merging = true;
+        changed.notify_all();
+        // Bounded only so that a failing run ends.
+        savedInTime = changed.wait_for(lock, std::chrono::seconds(30), [&] { return saved; });
+    };
+    std::optional<Library::ImportCounts> counts;
+    std::thread import([&] { counts = lib->importUserNotes(file(notes), control); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return merging; });
+    }
+    EXPECT_TRUE(lib->saveNote(1, 9, QStringLiteral("typed meanwhile")));
+    EXPECT_TRUE(lib->toggleBookmark(1, 9));
+    lib->setLastViewed(1, 9);
+    EXPECT_FALSE(lib->user().inTransaction());
+    {
+        std::lock_guard lock(mutex);
+        saved = true;
+    }
+    changed.notify_all();
+    import.join();
+    EXPECT_TRUE(savedInTime);
+    // Another connection sees what the window wrote, as committed.
+    const auto other = SQLiteDB::open(dir.filePath("user.db"), true);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->scalarInt(QStringLiteral("SELECT seq FROM last_viewed WHERE book_id=1")), 9);
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, count);
+    EXPECT_EQ(lib->note(1, 5).value_or(Note{}).text.count(u'\n'), count - 1);
+    EXPECT_EQ(lib->note(1, 9).value_or(Note{}).text, "typed meanwhile");
+}
+
+// With the disk full midway (a file-size limit), the import stops at the
+// first write or commit that fails and says why; what it counts is what
+// the user database holds.
+TEST_F(NotesFile, aFullDiskStopsTheImportAndSaysWhy)
+{
+    const int count = 30'000;
+    Json::Value notes = Json::Value::array();
+    for (int i = 0; i < count; ++i)
+        notes.push_back({{"book_id", 1 + i % 3}, {"seq", 1 + i / 3},
+                         {"text", Json::utf8(QStringLiteral(u"فائدة مطولة رقم %1 في هذا الموضع من الكتاب").arg(i))}});
+    const QByteArray bytes = file(notes);
+    const auto sizeOf = [&](const char* name) { return QFileInfo(dir.filePath(name)).size(); };
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = rlim_t(std::max(sizeOf("user.db"), sizeOf("user.db-wal")) + 512 * 1024);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const auto counts = lib->importUserNotes(bytes);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(counts);
+    ASSERT_TRUE(counts->failure);
+    EXPECT_TRUE(counts->failure->kind == SQLFailure::Kind::full || counts->failure->systemError != 0)
+        << counts->failure->message.toStdString();
+    EXPECT_GT(counts->notes + counts->aside, 0);
+    EXPECT_LT(counts->notes + counts->aside, count);
+    EXPECT_EQ(counts->notes + counts->aside, noteCount());
+    EXPECT_TRUE(lib->userDataFault());
 }
