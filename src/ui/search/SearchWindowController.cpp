@@ -557,11 +557,7 @@ void SearchWindowController::present(std::optional<Page> p)
     if (p)
         select(*p);
     if (!isVisible()) {
-        if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(this, screen() ? screen() : QGuiApplication::primaryScreen());
     }
     show();
     raise();
