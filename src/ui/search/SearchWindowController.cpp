@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyledItemDelegate>
 #include <QTextEdit>
 #include <QToolButton>
@@ -191,7 +192,16 @@ void SearchWindowController::build()
     QWidget* picker = buildPicker();
     picker->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     root->addWidget(picker, 1);
-    root->addWidget(buildOptions());
+    // On a screen too small for the whole column (large text) the options
+    // scroll rather than being cut off.
+    QWidget* options = buildOptions();
+    auto* scroller = new QScrollArea;
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    scroller->setFixedWidth(options->width());
+    scroller->setWidget(options);
+    root->addWidget(scroller);
     updateScopeLabel();
 }
 
