@@ -8,6 +8,31 @@
 
 namespace quorvel {
 
+namespace {
+
+// The sura and verses of the Quran's verse lines in `text`: the first line's
+// sura with its verse, and the last verse when more follow in that sura.
+QString versesOf(const QString& text)
+{
+    std::optional<QuranLines::VerseLine> first;
+    std::optional<QuranLines::VerseLine> last;
+    for (const QString& line : text.split(u'\n'))
+        if (const auto verse = QuranLines::verseLine(line); verse && verse->sura >= 1 && verse->sura <= Library::suras().size()) {
+            if (!first)
+                first = verse;
+            if (verse->sura == first->sura)
+                last = verse;
+        }
+    if (!first)
+        return {};
+    QString out = Library::suras()[first->sura - 1] + QStringLiteral(": ") + Arabic::num(first->verse);
+    if (last->verse != first->verse)
+        out += QChar(0x2013) + Arabic::num(last->verse);
+    return out;
+}
+
+} // namespace
+
 Passage Passage::of(const Library& lib, const Book& book, const Page& page, const QString& text, int n)
 {
     return Passage{
@@ -22,12 +47,15 @@ Passage Passage::of(const Library& lib, const Book& book, const Page& page, cons
         .edition = book.edition,
         .text = QuranLines::shown(text),
         .death = lib.deathYear(book),
+        .verses = versesOf(text),
     };
 }
 
 QString Passage::citation() const
 {
     const QString separator = QStringLiteral(" · ");
+    if (!verses.isEmpty())
+        return bookTitle + separator + verses;
     QString out = bookTitle;
     if (!author.isEmpty())
         out += separator + author;

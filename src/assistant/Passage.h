@@ -26,11 +26,12 @@ struct Passage {
     std::optional<QString> edition;
     QString text;                   // the excerpt itself
     std::optional<long long> death; // author's death year (Hijri), else the book's date
+    QString verses;                 // the Quran's verses quoted: "البقرة: ٢٥٥", "البقرة: ٢٥٥–٢٥٧"; else empty
 
     // "title · author · جvol · صpage": the author part only when known, the
     // volume part whenever a label is present (even an empty one), the page
     // number (or the sequence when there is none) always; digits follow the
-    // user's preference.
+    // user's preference. Verses of the Quran are cited "title · verses".
     QString citation() const;
 
     // The excerpt `text` of `page` in `book`, numbered `n`, with the book's

@@ -26,6 +26,10 @@ const QString rejectedNote = QStringLiteral(
 // book of the report shares its title.
 QString citedLine(const QString& q, const Passage& p, const QHash<std::int64_t, QString>& titles)
 {
+    // A verse is cited by its sura and number: the book would name itself twice.
+    if (!p.verses.isEmpty())
+        return QStringLiteral("- ") + titles.value(p.bookId, p.bookTitle) + QStringLiteral(" (") + p.verses
+            + QStringLiteral("): ") + quote(q, p) + u'\n';
     return QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId, p.bookTitle)
         + QStringLiteral("»: ") + quote(q, p) + u'\n';
 }

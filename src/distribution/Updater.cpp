@@ -60,7 +60,9 @@ constexpr char kMsgStackedMarks[] = "في %1 علامات مكدّسة فوق ح
 
 // Why a manifest does not decode, said to the reader; %1 is a member's name.
 constexpr char kMsgNoObject[] = "ليس بيان التحديث كائن JSON";
-constexpr char kMsgNoRelease[] = "لا يذكر بيان التحديث إصدارا للمنصة التي يقرؤها هذا البرنامج، %1";
+// The member a manifest keeps this program's release under is a name of the
+// wire, not of the reader's system: the reader is not shown it.
+constexpr char kMsgNoRelease[] = "لا يذكر بيان التحديث إصدارا لهذا البرنامج على هذا النظام";
 constexpr char kMsgNoVersion[] = "ليس في إصدار بيان التحديث نص %1";
 constexpr char kMsgNoBuild[] = "ليس في إصدار بيان التحديث رقم %1 صحيح";
 constexpr char kMsgNotesNoList[] = "ملاحظات الإصدار في بيان التحديث ليست قائمة";
@@ -319,7 +321,7 @@ Release decodeManifest(const QByteArray& body)
         failDecoding(kMsgNoObject);
     const auto member = root->find(kReleaseMember);
     if (member == root->end() || !member->is_object())
-        failDecoding(kMsgNoRelease, u'"' + QString::fromUtf8(kReleaseMember) + u'"');
+        failDecoding(kMsgNoRelease);
     return readRelease(*member);
 }
 

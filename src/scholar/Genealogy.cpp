@@ -66,9 +66,44 @@ std::int64_t year(const GenealogyNode& node)
     return node.deathYear && *node.deathYear != 0 ? *node.deathYear : unknownYear;
 }
 
+QString phrase(const QString& text)
+{
+    // A letter needs a second to be a word: one alone at an end is what a
+    // drag kept of a word it cut.
+    constexpr int kWordLetters = 2;
+    QString letters(text.size(), u' ');
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (text[i].isLetter() || text[i].isMark())
+            letters[i] = text[i];
+    QStringList words = letters.split(u' ', Qt::SkipEmptyParts);
+    const auto cut = [](const QString& word) { return Arabic::normalize(word).size() < kWordLetters; };
+    while (!words.isEmpty() && cut(words.first()))
+        words.removeFirst();
+    while (!words.isEmpty() && cut(words.last()))
+        words.removeLast();
+    return words.join(u' ');
+}
+
+QString particlesNote(const QString& phrase)
+{
+    return QStringLiteral("«") + phrase
+        + QStringLiteral("» من الحروف والضمائر التي ترد في كل كتاب، فلا شجرة لها وحدها. حدّد عبارة فيها كلمات غيرها.");
+}
+
 std::optional<GenealogyResult> run(SQLiteDB& db, const QString& query, int pool, int minShared, int maxBooks)
 {
-    const QList<LexicalHit> hits = Lexical::search(db, contentQuery(query), pool, 0, QStringLiteral("AND"));
+    const QString words = phrase(query);
+    if (words.isEmpty())
+        return std::nullopt;
+    const QStringList tokens = Arabic::tokens(words);
+    if (std::all_of(tokens.cbegin(), tokens.cend(),
+                    [](const QString& w) { return functionWords().contains(w) || Isnad::isLinkWord(w); })) {
+        GenealogyResult particles;
+        particles.query = words;
+        particles.particles = true;
+        return particles;
+    }
+    const QList<LexicalHit> hits = Lexical::search(db, contentQuery(words), pool, 0, QStringLiteral("AND"));
     if (hits.isEmpty())
         return std::nullopt;
     QList<GenealogyNode> nodes;
@@ -100,7 +135,7 @@ std::optional<GenealogyResult> run(SQLiteDB& db, const QString& query, int pool,
     if (nodes.size() > std::max(maxBooks, 0))
         nodes.resize(std::max(maxBooks, 0));
     GenealogyResult result;
-    result.query = query;
+    result.query = words;
     result.edges = transmission(db, nodes, minShared);
     result.nodes = std::move(nodes);
     return result;

@@ -36,7 +36,8 @@ struct GenealogyEdge {
 };
 
 struct GenealogyResult {
-    QString query;
+    QString query;         // the phrase looked up: the words of the text asked about
+    bool particles = false; // the phrase is particles alone, which every book has: no tree
     QList<GenealogyNode> nodes; // timeline order
     QList<GenealogyEdge> edges; // most shared first
 };
@@ -55,7 +56,17 @@ inline constexpr std::int64_t unknownYear = 9999;
 // The node's death year; unknownYear when absent or 0.
 std::int64_t year(const GenealogyNode& node);
 
-// The genealogy of `query`; nothing when the lexical search finds no page.
+// The phrase a text selected by a reader asks about: its words, without
+// numbers, marks of verse and page or punctuation, and without a lone letter
+// a drag left at either end of it (the cut end of a word).
+QString phrase(const QString& text);
+
+// Why a phrase of particles alone has no tree, said to the reader.
+QString particlesNote(const QString& phrase);
+
+// The genealogy of phrase(query); nothing when it has no word or the lexical
+// search finds no page, no nodes (and `particles`) when its words are all
+// particles.
 std::optional<GenealogyResult> run(SQLiteDB& db, const QString& query, int pool = defaultPool,
                                    int minShared = Genealogy::minShared, int maxBooks = Genealogy::maxBooks);
 

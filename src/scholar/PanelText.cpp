@@ -5,6 +5,7 @@
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
 #include "core/Library.h"
+#include "core/SQLiteDB.h"
 #include "core/Theme.h"
 #include "scholar/Collate.h"
 #include "scholar/Concordance.h"
@@ -14,6 +15,7 @@
 #include "scholar/TextReuse.h"
 #include "search/SharedMeaningIndex.h"
 
+#include <QSet>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -40,6 +42,8 @@ constexpr int kSourcePhraseCharacters = 220;
 constexpr int kEditions = 6;
 constexpr double kEditionMinFrac = 0.4;
 constexpr int kRelatedWords = 10;
+// How many more near words are read than shown, for those that are names.
+constexpr int kRelatedPool = 3;
 constexpr int kGenealogyQueryCharacters = 60;
 constexpr int kGenealogySnippetCharacters = 160;
 constexpr double kCollateShade = 0.18;
@@ -236,6 +240,23 @@ Run reading(const QString& text)
     return run;
 }
 
+namespace {
+
+// The names the library knows its narrators and authors by alone («عائشة»,
+// «الشافعي»), in normal form: a word that is the whole name of someone.
+QSet<QString> knownNames(SQLiteDB& db)
+{
+    QSet<QString> names;
+    for (const char* sql : {"SELECT name FROM narrators WHERE name NOT LIKE '% %'",
+                            "SELECT name FROM authors WHERE name NOT LIKE '% %'"})
+        for (const auto& row : db.rows(QString::fromLatin1(sql), {}))
+            if (const std::optional<QString> name = row.str(0))
+                names.insert(Arabic::normalize(*name));
+    return names;
+}
+
+} // namespace
+
 Text word(Library& lib, const QString& word)
 {
     const MorphResult r = Morph::analyze(word);
@@ -276,7 +297,13 @@ Text word(Library& lib, const QString& word)
     }
 
     if (const auto shared = SharedMeaningIndex::index()) {
-        const auto near = shared->related(Arabic::normalize(word, true), kRelatedWords);
+        // Names stand beside the words they are used with, so the index finds
+        // them near; the library's narrators and authors are left out.
+        const QSet<QString> names = knownNames(lib.main());
+        auto near = shared->related(Arabic::normalize(word, true), kRelatedWords * kRelatedPool);
+        std::erase_if(near, [&](const auto& w) { return names.contains(Arabic::normalize(w.word)); });
+        if (near.size() > size_t(kRelatedWords))
+            near.resize(size_t(kRelatedWords));
         if (!near.empty()) {
             t += text(QString::fromUtf8("\nكلمات قريبة المعنى في الكتب: "), Tone::gold);
             for (size_t i = 0; i < near.size(); ++i) {
@@ -469,7 +496,7 @@ Text editions(Library& lib, const Book& book, std::int64_t pageId)
         else
             t += link(title, pageURL(id, 1));
         if (pct.contains(id))
-            t += text(QString::fromUtf8("  تشابه ") + Arabic::num(pct.value(id)) + QString::fromUtf8("٪"), Tone::gold, kSmallSize);
+            t += text(QString::fromUtf8("  تشابه\u00A0") + Arabic::num(pct.value(id)) + QString::fromUtf8("٪"), Tone::gold, kSmallSize);
         if (other && pageHasShingles) {
             t += text(QStringLiteral("  "));
             t += link(QString::fromUtf8("قابل هذه الصفحة بها"), QString::fromLatin1(collateScheme) + QString::number(pageId) +
@@ -499,7 +526,8 @@ Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
     t += text(QString::fromUtf8("مقابلة بـ "), Tone::secondary);
     t += link(titleOf(lib, r->otherBookId, r->otherTitle) + QString::fromUtf8(" · ص") + Arabic::num(r->otherPageNum.value_or(r->otherSeq)),
               pageURL(r->otherBookId, r->otherSeq));
-    t += text(QString::fromUtf8(" ") + QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8("تطابق الكلمات ")
+    // A no-break space keeps the share with its words: alone on a line it reads as nothing.
+    t += text(QString::fromUtf8(" ") + QString::fromUtf8(CountedNoun::separator) + QString::fromUtf8("تطابق\u00A0الكلمات\u00A0")
                   + Arabic::num(r->ratio) + QString::fromUtf8("٪\n\n"),
               Tone::gold);
 
@@ -533,8 +561,14 @@ Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
 Text genealogy(Library& lib, const QString& query)
 {
     Text t;
-    t += head(QString::fromUtf8("شجرة المسألة: «") + leftCharacters(query, kGenealogyQueryCharacters) + QString::fromUtf8("»"));
     const std::optional<GenealogyResult> r = Genealogy::run(lib.main(), query);
+    const QString asked = r ? r->query : Genealogy::phrase(query);
+    t += head(QString::fromUtf8("شجرة المسألة: «") + leftCharacters(asked.isEmpty() ? query : asked, kGenealogyQueryCharacters)
+              + QString::fromUtf8("»"));
+    if (r && r->particles) {
+        t += text(Genealogy::particlesNote(r->query) + QLatin1Char('\n'), Tone::secondary);
+        return t;
+    }
     if (!r || r->nodes.isEmpty()) {
         t += text(QString::fromUtf8("لم تُعثر على مواضع كافية لهذه العبارة.\n"), Tone::secondary);
         return t;

@@ -423,6 +423,9 @@ int genealogy(Session& s)
             Genealogy::run(s.db(), *s.text(0), Genealogy::defaultPool, Genealogy::minShared, Genealogy::maxBooks);
         if (!result)
             return Json::Value{{"result", nullptr}};
+        if (result->particles)
+            return Json::Value{{"q", Json::utf8(result->query)}, {"nodes", Json::Value::array()},
+                               {"edges", Json::Value::array()}, {"note", Json::utf8(Genealogy::particlesNote(result->query))}};
         Json::Value nodes = Json::Value::array();
         for (const auto& n : result->nodes)
             nodes.push_back({{"book_id", n.bookId}, {"title", Json::utf8(n.title)},

@@ -116,11 +116,7 @@ DownloadsWindowController* DownloadsWindowController::show()
     QPointer<DownloadsWindowController>& window = sharedWindow();
     if (!window)
         window = new DownloadsWindowController;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
+    centreOnScreen(window, QGuiApplication::primaryScreen());
     window->QWidget::show();
     window->raise();
     window->activateWindow();
@@ -299,11 +295,12 @@ void DownloadsWindowController::build()
         if (self)
             self->removeChecked();
     });
-    auto* stop = textButton(QString::fromUtf8(kStop), QStringLiteral("stop.circle"), guarded(&DownloadsWindowController::cancel));
+    stopButton_ = textButton(QString::fromUtf8(kStop), QStringLiteral("stop.circle"), guarded(&DownloadsWindowController::cancel));
+    stopButton_->setEnabled(false);
     for (QPushButton* button : runButtons_)
         buttonRow->addWidget(button);
     buttonRow->addWidget(removeButton_);
-    buttonRow->addWidget(stop);
+    buttonRow->addWidget(stopButton_);
     buttonRow->addStretch(1);
     buttonRow->addWidget(progressLabel_);
     buttonRow->addWidget(progress_);
@@ -351,6 +348,8 @@ void DownloadsWindowController::updateButtons()
     // A removal inside a run would share the store with the installer's
     // transaction: the button waits for the run to end.
     removeButton_->setEnabled(!running_ && store_);
+    // Nothing to stop between runs.
+    stopButton_->setEnabled(running_);
 }
 
 // ---- Refresh and the tree -----------------------------------------------------

@@ -114,6 +114,7 @@ public:
     QString progressText() const;
     QProgressBar* progress() const { return progress_; }
     QPushButton* removeButton() const { return removeButton_; }
+    QPushButton* stopButton() const { return stopButton_; }
 
 signals:
     // A refresh applied its result (or its failure).
@@ -167,6 +168,7 @@ private:
     QCheckBox* reuseBox_ = nullptr;
     QList<QPushButton*> runButtons_;
     QPushButton* removeButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
 };
 
 } // namespace quorvel

@@ -17,7 +17,8 @@ namespace {
 
 // A manifest that came but failed its checks is not a connection problem.
 constexpr char kRefusedTitle[] = "رُفضت معلومات التحديث";
-constexpr char kRefusedText[] = "وصلت معلومات الإصدار الجديد لكنها لم تجتز الفحص، فلم يُعرض منها شيء. السبب: ";
+// What came may name no release at all: the text does not say one came.
+constexpr char kRefusedText[] = "وصل بيان التحديث لكنه لم يجتز الفحص، فلم يُعرض منه شيء. السبب: ";
 
 // What one fetch came to: a release, or why there is none.
 struct Fetched {

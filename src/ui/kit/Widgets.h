@@ -139,7 +139,8 @@ void unpinAll(QWidget* parent, QWidget* keeper);
 void followPalette(QWidget* widget, std::function<void()> apply);
 
 // Moves `window` to the middle of the screen's free area (the area less its
-// panels); nothing without a screen.
+// panels), first shrinking the window and its minimum to that area where
+// they are larger; nothing without a screen.
 void centreOnScreen(QWidget* window, const QScreen* screen);
 
 // Builders. An icon button's colours may carry a night value: the symbol

@@ -22,6 +22,7 @@
 #include <QCursor>
 #include <QFocusEvent>
 #include <QMenu>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSlider>
 #include <QSplitter>
@@ -38,6 +39,23 @@
 namespace quorvel {
 
 namespace {
+
+// The contents list: taking the keyboard makes a row current (the list's
+// own habit when none is), and a row made current that way is not opened.
+class ContentsView : public QTreeView {
+public:
+    explicit ContentsView(bool& quiet) : quiet_(quiet) {}
+
+protected:
+    void focusInEvent(QFocusEvent* event) override
+    {
+        const QScopedValueRollback<bool> hold(quiet_, true);
+        QTreeView::focusInEvent(event);
+    }
+
+private:
+    bool& quiet_;
+};
 
 constexpr int kHeaderHeight = 40;
 constexpr int kFooterHeight = 38;
@@ -154,7 +172,7 @@ void ReaderView::build()
 
     // The contents pane and the page text, the contents first: the right
     // pane of a right-to-left window.
-    outline_ = new QTreeView;
+    outline_ = new ContentsView(syncingOutline_);
     tocModel_ = new TocModel(outline_);
     outline_->setModel(tocModel_);
     outline_->setHeaderHidden(true);
@@ -172,6 +190,15 @@ void ReaderView::build()
                 if (self)
                     self->outlineClicked(current);
             });
+    // Return (or a click) on the row the list made current when it took the
+    // keyboard opens it.
+    auto openRow = [self](const QModelIndex& index) {
+        const TocNode* node = TocModel::node(index);
+        if (self && node && node->seq != self->seq_)
+            self->outlineClicked(index);
+    };
+    connect(outline_, &QAbstractItemView::activated, this, openRow);
+    connect(outline_, &QAbstractItemView::clicked, this, openRow);
 
     textView_ = new PageTextView;
     textView_->onArrow = [self](int delta) {

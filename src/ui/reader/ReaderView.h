@@ -53,6 +53,13 @@ public:
     // The keys of the other editions and of the collation with one.
     static constexpr const char* editionsShortcut = "Ctrl+Shift+E";
     static constexpr const char* collateShortcut = "Ctrl+Shift+M";
+    // The keys of the contents, the page text and the analysis panels.
+    static constexpr const char* contentsShortcut = "Ctrl+T";
+    static constexpr const char* pageShortcut = "Ctrl+J";
+    static constexpr const char* wordShortcut = "Ctrl+Shift+A";
+    static constexpr const char* isnadShortcut = "Ctrl+Shift+I";
+    static constexpr const char* reuseShortcut = "Ctrl+Shift+R";
+    static constexpr const char* phraseTreeShortcut = "Ctrl+Shift+T";
     static constexpr double tocShare = 0.24;
     static constexpr int tocMaxWidth = 300;
     static constexpr int tocMinWidth = 150;
@@ -171,6 +178,10 @@ public:
     void showAuthorBio();
     // The selected text, trimmed; empty without a selection.
     QString selectedText() const;
+    // The words of the selection a phrase tree is asked of: a word the
+    // selection cuts at either end is left out, and so are headings, verse
+    // numbers and marks, the page label and the reader's note.
+    QString selectedPhrase() const;
     // The word under a point of the page text's viewport, trimmed of spaces
     // and punctuation, with its rectangle there; none for less than two
     // letters or a point off the text.
@@ -190,6 +201,18 @@ public:
     // The collation follows the page while it stays open.
     void showCollation(std::int64_t otherBook);
     void collateWithEdition();
+    // The panels the keyboard reaches: the word selected, else the word at
+    // the text cursor; the page's chains of narrators; its text shared with
+    // other books; the phrase tree of the selection. A beep where there is
+    // nothing to show.
+    void showWordAnalysis();
+    void showIsnad();
+    void showReuse();
+    void showPhraseTree();
+    // Moves the keyboard to the contents (shown again if hidden; the page
+    // stays where it is) or to the page text.
+    void focusContents();
+    void focusPage();
     // The open collation pop-up, if any.
     std::shared_ptr<SmartPopover> collation() const { return collation_.lock(); }
     // Follows an in-app link: a page (of this book or another), a library

@@ -15,6 +15,7 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/MenuPages.h"
 #include "ui/kit/RichTextBuilder.h"
+#include "ui/reader/PageRenderer.h"
 #include "ui/reader/SmartPopover.h"
 #include "scholar/Collate.h"
 
@@ -24,6 +25,8 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
+#include <QTextCursor>
+#include <QTreeView>
 
 namespace quorvel {
 
@@ -49,6 +52,15 @@ bool isWordEdge(QChar c)
     return c.isSpace() || c.isPunct() || c.category() == QChar::Symbol_Other;
 }
 
+// Shows the key the main menu gives a command beside the menu's own copy,
+// which answers no key itself.
+void showKey(QAction* action, const char* key)
+{
+    action->setShortcut(QKeySequence(QString::fromLatin1(key)));
+    action->setShortcutContext(Qt::WidgetShortcut);
+    action->setShortcutVisibleInContextMenu(true);
+}
+
 // The decimal numbers among the pieces of a link's tail.
 QList<std::int64_t> numbersOf(const QString& link, const QString& prefix)
 {
@@ -69,6 +81,40 @@ QString ReaderView::selectedText() const
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
     text.replace(QChar::LineSeparator, QLatin1Char('\n'));
     return text.trimmed();
+}
+
+QString ReaderView::selectedPhrase() const
+{
+    const QTextCursor cursor = textView_->textCursor();
+    if (!cursor.hasSelection())
+        return {};
+    const QTextDocument* document = textView_->document();
+    const auto inWord = [document](int at) {
+        const QChar c = document->characterAt(at);
+        return c.isLetter() || c.isMark();
+    };
+    int start = cursor.selectionStart();
+    int end = cursor.selectionEnd();
+    if (start > 0 && inWord(start - 1))
+        while (start < end && inWord(start))
+            ++start;
+    if (inWord(end))
+        while (end > start && inWord(end - 1))
+            --end;
+    QString words;
+    for (QTextBlock block = document->findBlock(start); block.isValid() && block.position() < end; block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment piece = it.fragment();
+            const int from = std::max(start, piece.position());
+            const int to = std::min(end, piece.position() + piece.length());
+            const auto role = PageRenderer::Role(piece.charFormat().intProperty(TextProperty::pageRole));
+            const bool text = int(role) == 0 || role == PageRenderer::Role::main || role == PageRenderer::Role::footnote;
+            if (from < to)
+                words += text ? piece.text().mid(from - piece.position(), to - from) : QStringLiteral(" ");
+        }
+        words += u' ';
+    }
+    return words.simplified();
 }
 
 QMenu* ReaderView::authorBooksMenu()
@@ -156,13 +202,15 @@ QMenu* ReaderView::smartToolsMenu()
         const Page page = *page_;
         const Book book = book_;
         const std::shared_ptr<Library> lib = lib_;
-        connect(menu->addAction(QString::fromUtf8(kPageSources)), &QAction::triggered, this, [self, lib, page] {
+        QAction* sources = menu->addAction(QString::fromUtf8(kPageSources));
+        connect(sources, &QAction::triggered, this, [self] {
             if (self)
-                self->showSmart(QString::fromUtf8(kSourcesTitle), std::nullopt, [lib, id = page.id] { return PanelText::reuse(*lib, id); });
+                self->showReuse();
         });
-        connect(menu->addAction(QString::fromUtf8(kPageIsnad)), &QAction::triggered, this, [self, lib, page] {
+        QAction* isnad = menu->addAction(QString::fromUtf8(kPageIsnad));
+        connect(isnad, &QAction::triggered, this, [self] {
             if (self)
-                self->showSmart(QString::fromUtf8(kIsnadTitle), std::nullopt, [lib, page] { return PanelText::isnad(*lib, page); });
+                self->showIsnad();
         });
         QAction* editions = menu->addAction(QString::fromUtf8(kPageEditions));
         connect(editions, &QAction::triggered, this, [self] {
@@ -176,27 +224,27 @@ QMenu* ReaderView::smartToolsMenu()
         });
         // The keys the main menu gives them, shown here too; the menu's own
         // copies answer no key.
-        for (const auto& [action, key] : {std::pair{editions, editionsShortcut}, std::pair{collate, collateShortcut}}) {
-            action->setShortcut(QKeySequence(QString::fromLatin1(key)));
-            action->setShortcutContext(Qt::WidgetShortcut);
-            action->setShortcutVisibleInContextMenu(true);
-        }
+        for (const auto& [action, key] : {std::pair{editions, editionsShortcut}, std::pair{collate, collateShortcut},
+                                          std::pair{sources, reuseShortcut}, std::pair{isnad, isnadShortcut}})
+            showKey(action, key);
     }
     const QString selection = selectedText();
-    QAction* tree = menu->addAction(selection.isEmpty() ? QString::fromUtf8(kPhraseTreeFirst)
-                                                        : QString::fromUtf8(kPhraseTreeOf) +
-                                                              PanelText::leftCharacters(selection, kPhraseTreeCharacters) +
-                                                              QString::fromUtf8(kCloseQuote));
-    tree->setEnabled(!selection.isEmpty());
-    if (!selection.isEmpty())
-        connect(tree, &QAction::triggered, this, phraseTree(selection));
+    const QString phrase = selectedPhrase();
+    QAction* tree = menu->addAction(phrase.isEmpty() ? QString::fromUtf8(kPhraseTreeFirst)
+                                                     : QString::fromUtf8(kPhraseTreeOf) +
+                                                           PanelText::leftCharacters(phrase, kPhraseTreeCharacters) +
+                                                           QString::fromUtf8(kCloseQuote));
+    tree->setEnabled(!phrase.isEmpty());
+    showKey(tree, phraseTreeShortcut);
+    if (!phrase.isEmpty())
+        connect(tree, &QAction::triggered, this, phraseTree(phrase));
     if (!selection.isEmpty() && std::none_of(selection.begin(), selection.end(), isBlank)) {
-        const std::shared_ptr<Library> lib = lib_;
-        connect(menu->addAction(QString::fromUtf8(kWordAnalysisOf) + selection + QString::fromUtf8(kCloseQuote)), &QAction::triggered, this,
-                [self, lib, selection] {
-                    if (self)
-                        self->showSmart(QString::fromUtf8(kWordTitle), std::nullopt, [lib, selection] { return PanelText::word(*lib, selection); });
-                });
+        QAction* word = menu->addAction(QString::fromUtf8(kWordAnalysisOf) + selection + QString::fromUtf8(kCloseQuote));
+        connect(word, &QAction::triggered, this, [self] {
+            if (self)
+                self->showWordAnalysis();
+        });
+        showKey(word, wordShortcut);
     }
     return menu;
 }
@@ -281,7 +329,7 @@ void ReaderView::decorateMenu(QMenu* menu, const QPoint& viewportPos)
         });
         top << analyse << search;
     }
-    const QString selection = selectedText();
+    const QString selection = selectedPhrase();
     if (std::any_of(selection.begin(), selection.end(), isBlank) &&
         Characters::count(selection, kPhraseTreeMinCharacters) >= kPhraseTreeMinCharacters) {
         auto* tree = new QAction(QString::fromUtf8(kPhraseTreeHere), menu);
@@ -432,6 +480,74 @@ void ReaderView::followCollation()
     }
     const std::shared_ptr<Library> lib = lib_;
     open->rebuild([lib, pageId = page_->id, other = collationBook_] { return PanelText::collate(*lib, pageId, other); });
+}
+
+void ReaderView::showWordAnalysis()
+{
+    QString chosen = selectedText();
+    if (chosen.isEmpty() || std::any_of(chosen.begin(), chosen.end(), isBlank)) {
+        QTextCursor at = textView_->textCursor();
+        at.clearSelection();
+        at.select(QTextCursor::WordUnderCursor);
+        chosen = at.selectedText();
+    }
+    while (!chosen.isEmpty() && isWordEdge(chosen.front()))
+        chosen.remove(0, 1);
+    while (!chosen.isEmpty() && isWordEdge(chosen.back()))
+        chosen.chop(1);
+    if (Characters::count(chosen, kMinWordCharacters) < kMinWordCharacters) {
+        Beep::play();
+        return;
+    }
+    const QString bare = Arabic::stripMarks(chosen);
+    const std::shared_ptr<Library> lib = lib_;
+    showSmart(QString::fromUtf8(kWordTitle), std::nullopt, [lib, bare] { return PanelText::word(*lib, bare); });
+}
+
+void ReaderView::showIsnad()
+{
+    if (!page_) {
+        Beep::play();
+        return;
+    }
+    const std::shared_ptr<Library> lib = lib_;
+    showSmart(QString::fromUtf8(kIsnadTitle), std::nullopt, [lib, page = *page_] { return PanelText::isnad(*lib, page); });
+}
+
+void ReaderView::showReuse()
+{
+    if (!page_) {
+        Beep::play();
+        return;
+    }
+    const std::shared_ptr<Library> lib = lib_;
+    showSmart(QString::fromUtf8(kSourcesTitle), std::nullopt, [lib, id = page_->id] { return PanelText::reuse(*lib, id); });
+}
+
+void ReaderView::showPhraseTree()
+{
+    const QString selection = selectedPhrase();
+    if (selection.isEmpty()) {
+        Beep::play();
+        return;
+    }
+    phraseTree(selection)();
+}
+
+void ReaderView::focusContents()
+{
+    if (roots_.isEmpty()) {
+        Beep::play();
+        return;
+    }
+    if (outline_->isHidden())
+        toggleToc();
+    outline_->setFocus(Qt::ShortcutFocusReason);
+}
+
+void ReaderView::focusPage()
+{
+    textView_->setFocus(Qt::ShortcutFocusReason);
 }
 
 std::function<void()> ReaderView::phraseTree(const QString& phrase)

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/BookTitles.h"
+#include "core/CountedNoun.h"
 #include "core/DateText.h"
 #include "core/Library.h"
 #include "core/Settings.h"
@@ -316,8 +317,14 @@ QList<PickNodePtr> BookPicker::roots(Page page, const QString& filter) const
                 break;
             history << PickNode::history(entry.json, entry.count, entry.ts);
         }
-        out << PickNode::group(QString::fromUtf8(kSavedGroup), QString::fromLatin1(kSavedSymbol), std::move(saved));
-        out << PickNode::group(QString::fromUtf8(kHistoryGroup), QString::fromLatin1(kHistorySymbol), std::move(history));
+        // The logs hold searches, not books: their groups count their rows.
+        static const CountedNoun sets(QStringLiteral("مجموعة محفوظة"), QStringLiteral("مجموعتان محفوظتان"),
+                                      QStringLiteral("مجموعات محفوظة"), QStringLiteral("مجموعة محفوظة"));
+        static const CountedNoun searches(QStringLiteral("عملية بحث"), QStringLiteral("عمليتا بحث"),
+                                          QStringLiteral("عمليات بحث"), QStringLiteral("عملية بحث"));
+        out << PickNode::group(QString::fromUtf8(kSavedGroup), QString::fromLatin1(kSavedSymbol), std::move(saved), &sets);
+        out << PickNode::group(QString::fromUtf8(kHistoryGroup), QString::fromLatin1(kHistorySymbol), std::move(history),
+                               &searches);
         break;
     }
     }

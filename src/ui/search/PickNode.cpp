@@ -10,12 +10,14 @@ PickNodePtr PickNode::book(std::int64_t id)
     return node;
 }
 
-PickNodePtr PickNode::group(const QString& label, const QString& symbol, QList<PickNodePtr> children)
+PickNodePtr PickNode::group(const QString& label, const QString& symbol, QList<PickNodePtr> children,
+                            const CountedNoun* entries)
 {
     auto node = std::make_shared<PickNode>();
     node->kind = Kind::group;
     node->label = label;
     node->symbol = symbol;
+    node->entries = entries;
     node->adopt(std::move(children));
     return node;
 }

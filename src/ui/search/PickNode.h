@@ -13,6 +13,7 @@
 
 namespace quorvel {
 
+class CountedNoun;
 struct PickNode;
 using PickNodePtr = std::shared_ptr<PickNode>;
 
@@ -28,10 +29,13 @@ struct PickNode {
     std::int64_t ts = 0;          // history: its time, Unix seconds
     QList<std::int64_t> pageIds;  // saved: its page ids
     QList<PickNodePtr> children;
+    // group: the noun its rows are counted by; the books below it without one
+    const CountedNoun* entries = nullptr;
     PickNode* parent = nullptr;   // set when the node is made a child
 
     static PickNodePtr book(std::int64_t id);
-    static PickNodePtr group(const QString& label, const QString& symbol, QList<PickNodePtr> children);
+    static PickNodePtr group(const QString& label, const QString& symbol, QList<PickNodePtr> children,
+                             const CountedNoun* entries = nullptr);
     static PickNodePtr history(const QString& json, std::int64_t count, std::int64_t ts);
     static PickNodePtr saved(const QString& name, const QString& json, QList<std::int64_t> pageIds);
     static PickNodePtr scope(std::int64_t id, const QString& name, QList<PickNodePtr> children);

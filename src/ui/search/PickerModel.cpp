@@ -192,6 +192,8 @@ QVariant PickerModel::authorData(const PickNode& node, int role) const
         return picker_.authorName(node.id);
     case PickNode::Kind::group:
     case PickNode::Kind::scope:
+        if (node.entries)
+            return node.entries->count(node.children.size());
         return CountedNoun::books().count(node.bookIds().size());
     case PickNode::Kind::history:
     {

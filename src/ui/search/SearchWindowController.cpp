@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyledItemDelegate>
 #include <QTextEdit>
 #include <QToolButton>
@@ -191,7 +192,16 @@ void SearchWindowController::build()
     QWidget* picker = buildPicker();
     picker->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     root->addWidget(picker, 1);
-    root->addWidget(buildOptions());
+    // On a screen too small for the whole column (large text) the options
+    // scroll rather than being cut off.
+    QWidget* options = buildOptions();
+    auto* scroller = new QScrollArea;
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    scroller->setFixedWidth(options->width());
+    scroller->setWidget(options);
+    root->addWidget(scroller);
     updateScopeLabel();
 }
 
@@ -557,11 +567,7 @@ void SearchWindowController::present(std::optional<Page> p)
     if (p)
         select(*p);
     if (!isVisible()) {
-        if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(this, screen() ? screen() : QGuiApplication::primaryScreen());
     }
     show();
     raise();

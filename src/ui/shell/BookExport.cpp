@@ -140,10 +140,11 @@ std::unique_ptr<QTextDocument> pdfDocument(const Book& book, const QString& auth
     text.append(book.title + QLatin1Char('\n'), titleChars, heading);
     text.append(author + QLatin1String("\n\n"), authorChars, heading);
     for (const Page& row : pages) {
+        // The digits the reader sees on the page.
         const auto [main, footnotes] = Library::splitFootnotes(row.content);
-        text.append(main + QLatin1Char('\n'), bodyChars, body);
+        text.append(Arabic::digits(main) + QLatin1Char('\n'), bodyChars, body);
         if (footnotes && !footnotes->isEmpty())
-            text.append(QString::fromUtf8(kFootnoteRule) + *footnotes + QLatin1Char('\n'), footnoteChars, body);
+            text.append(QString::fromUtf8(kFootnoteRule) + Arabic::digits(*footnotes) + QLatin1Char('\n'), footnoteChars, body);
         text.append(pageLabel(row) + QLatin1String("\n\n"), labelChars, heading);
     }
     std::unique_ptr<QTextDocument> document = text.take();

@@ -63,6 +63,12 @@ constexpr char kNightReading[] = "القراءة الليلية";
 constexpr char kBookCard[] = "بطاقة الكتاب";
 constexpr char kEditions[] = "طبعات أخرى من الكتاب ومقابلتها";
 constexpr char kCollate[] = "قابل هذه الصفحة بطبعة أخرى";
+constexpr char kWordAnalysis[] = "تحليل الكلمة";
+constexpr char kIsnad[] = "الإسناد والرواة في هذه الصفحة";
+constexpr char kReuse[] = "مصادر هذا النصّ ونقوله";
+constexpr char kPhraseTree[] = "شجرة المسألة للعبارة المحدّدة";
+constexpr char kContents[] = "الانتقال إلى الفهرس";
+constexpr char kPageText[] = "الانتقال إلى نصّ الصفحة";
 
 constexpr char kNextHit[] = "التطابق التالي";
 constexpr char kPreviousHit[] = "التطابق السابق";
@@ -324,6 +330,15 @@ QMenu* viewMenu(const MainLookup& main, QWidget* parent)
          onReader(main, [](ReaderView& r) { r.showEditions(); }));
     item(menu, kCollate, {QKeySequence(QString::fromLatin1(ReaderView::collateShortcut))},
          onReader(main, [](ReaderView& r) { r.collateWithEdition(); }));
+    menu->addSeparator();
+    item(menu, kWordAnalysis, {QKeySequence(QString::fromLatin1(ReaderView::wordShortcut))},
+         onReader(main, [](ReaderView& r) { r.showWordAnalysis(); }));
+    item(menu, kIsnad, {QKeySequence(QString::fromLatin1(ReaderView::isnadShortcut))},
+         onReader(main, [](ReaderView& r) { r.showIsnad(); }));
+    item(menu, kReuse, {QKeySequence(QString::fromLatin1(ReaderView::reuseShortcut))},
+         onReader(main, [](ReaderView& r) { r.showReuse(); }));
+    item(menu, kPhraseTree, {QKeySequence(QString::fromLatin1(ReaderView::phraseTreeShortcut))},
+         onReader(main, [](ReaderView& r) { r.showPhraseTree(); }));
     return menu;
 }
 
@@ -342,6 +357,11 @@ QMenu* navigateMenu(const MainLookup& main, QWidget* parent)
          onPages(main, [](ReaderView& r) { r.first(); }, [](QuranView& q) { return q.firstPage(); }));
     item(menu, kLastPage, {ctrl(Qt::Key_Down)},
          onPages(main, [](ReaderView& r) { r.last(); }, [](QuranView& q) { return q.lastPage(); }));
+    menu->addSeparator();
+    item(menu, kContents, {QKeySequence(QString::fromLatin1(ReaderView::contentsShortcut))},
+         onReader(main, [](ReaderView& r) { r.focusContents(); }));
+    item(menu, kPageText, {QKeySequence(QString::fromLatin1(ReaderView::pageShortcut))},
+         onReader(main, [](ReaderView& r) { r.focusPage(); }));
     return menu;
 }
 

@@ -14,6 +14,7 @@
 #include "search/PageIndex.h"
 #include "ui/assistant/AnswerExport.h"
 #include "ui/assistant/AnswerRenderer.h"
+#include "ui/kit/Beep.h"
 #include "ui/kit/BarView.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
@@ -423,8 +424,10 @@ void MainWindowController::close(int index)
 
 void MainWindowController::closeActive()
 {
+    // The welcome is what is left once the tabs are closed: one key press
+    // too many must not end the application.
     if (active_ < 0) {
-        QMainWindow::close();
+        Beep::play();
         return;
     }
     close(active_);

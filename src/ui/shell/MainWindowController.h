@@ -80,8 +80,8 @@ public:
 
     // The tab list: add appends a view (the window takes it) and selects it;
     // select and close ignore indices out of range, and close leaves a tab
-    // whose view refuses to close; closeActive closes the window when no tab
-    // is open.
+    // whose view refuses to close; closeActive only beeps when no tab is
+    // open, leaving the welcome.
     void add(TabContent* content);
     void select(int index);
     void close(int index);

@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 
 #include <algorithm>
@@ -216,7 +217,16 @@ SettingsWindowController::SettingsWindowController()
             hstack({rowLabel("مصدر الكتب:"), sourcePopup()}),
         },
         kStackSpacing);
-    pin(this, stack, {kWindowInsets.top, kWindowInsets.leading, kWindowInsets.bottom, kWindowInsets.trailing});
+    // On a screen too small for the whole window (large text) the rows
+    // scroll rather than lie over one another.
+    auto* content = new QWidget;
+    pin(content, stack, {kWindowInsets.top, kWindowInsets.leading, kWindowInsets.bottom, kWindowInsets.trailing});
+    auto* scroller = new QScrollArea;
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(content);
+    pin(this, scroller, {0, 0, 0, 0});
     // The preview spans the stack's whole width, so the verse wraps inside it
     // rather than running past the box.
     previewBox_->setFixedWidth(windowSize.width() - kWindowInsets.leading - kWindowInsets.trailing);

@@ -282,11 +282,7 @@ void MainWindowController::detachActive()
     window->resize(kDetachedSize);
     if (TabContent* view = item->content())
         pin(window.get(), view);
-    if (QScreen* screen = this->screen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
+    centreOnScreen(window.get(), screen());
     window->show();
     // Shown from the main window's menu, a new window would stay behind it.
     window->raise();

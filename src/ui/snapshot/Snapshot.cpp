@@ -53,7 +53,7 @@ constexpr Job kJobs[] = {
     {"SNAP_AI", assistant},             {"SNAP_ROUTE", routing},
     {"SNAP_REPORT", reports},           {"SNAP_SELFTEST", selfTest, true},
     {"SNAP_FEATURES", features, true},  {"SNAP_QURAN", quran},
-    {"SNAP_RESTORE", restore},
+    {"SNAP_RESTORE", restore},         {"SNAP_SCREENS", screens},
 };
 
 // The job the environment asks for; nullptr for the default run.

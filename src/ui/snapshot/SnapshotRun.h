@@ -115,6 +115,7 @@ int selfTest(Run& run);          // SNAP_SELFTEST
 int features(Run& run);          // SNAP_FEATURES
 int quran(Run& run);             // SNAP_QURAN
 int restore(Run& run);           // SNAP_RESTORE
+int screens(Run& run);           // SNAP_SCREENS
 int defaultRun(Run& run);        // none of them
 
 } // namespace snapshot

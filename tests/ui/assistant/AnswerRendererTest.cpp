@@ -3,6 +3,8 @@
 #include "assistant/AIAssistant.h"
 #include "assistant/Intent.h"
 #include "core/Arabic.h"
+#include "core/Library.h"
+#include "core/Page.h"
 #include "core/Theme.h"
 #include "ui/assistant/AnswerRenderer.h"
 #include "ui/kit/RichTextBuilder.h"
@@ -298,4 +300,29 @@ TEST_F(AnswerRendererTest, askLinksKeepLettersMarksAndDigitsOfAnyScript)
     EXPECT_FALSE(AnswerRenderer::percentDecoded(QStringLiteral("%G1")));
     EXPECT_FALSE(AnswerRenderer::percentDecoded(QStringLiteral("%D8")));  // half a character
     EXPECT_FALSE(AnswerRenderer::percentDecoded(QStringLiteral("abc%2")));
+}
+
+TEST_F(AnswerRendererTest, aVerseOfTheQuranIsCitedBySuraAndVerseNotByPage)
+{
+    test::SmallLib small;
+    ASSERT_TRUE(small.lib);
+    Book quran;
+    quran.id = 90;
+    quran.title = QStringLiteral(u"القرآن الكريم");
+    Page page;
+    page.id = 9050;
+    page.seq = 50;
+    page.num = 50;
+    const Passage throne = Passage::of(*small.lib, quran, page,
+                                       QStringLiteral(u"2|255|اللَّهُ لَا إِلَٰهَ إِلَّا هُوَ الْحَيُّ الْقَيُّومُ\n2|256|لَا إِكْرَاهَ فِي الدِّينِ"), 1);
+    EXPECT_EQ(throne.citation(), QStringLiteral(u"القرآن الكريم · البقرة: ") + Arabic::num(255) + QChar(0x2013) + Arabic::num(256));
+    AIAnswer a = answerWith(AIMode::answer, {throne});
+    a.extractive = {{QStringLiteral(u"اللَّهُ لَا إِلَٰهَ إِلَّا هُوَ الْحَيُّ الْقَيُّومُ"), 1}};
+    const Rendered r = render(a);
+    const qsizetype sources = r.at(QStringLiteral(u"\nالمصادر\n"));
+    ASSERT_GE(sources, 0);
+    EXPECT_GE(r.at(throne.citation(), sources), 0) << r.text.toStdString();
+    EXPECT_EQ(r.at(QStringLiteral(u" · ص"), sources), -1) << r.text.toStdString();
+    // A book's page stays cited by its page.
+    EXPECT_TRUE(passage(1, 1, 40, zakat).citation().endsWith(QStringLiteral(u" · ص") + Arabic::num(40)));
 }

@@ -493,10 +493,12 @@ TEST_F(DownloadsWindowTest, cancelStopsAfterTheBookInHandAndTheWindowStaysRespon
             QThread::msleep(1);
         real(store, book, catalog, release, base);
     };
+    EXPECT_FALSE(w->stopButton()->isEnabled()); // nothing to stop yet
     ASSERT_TRUE(w->run(books));
     EXPECT_FALSE(w->run(books)); // one run at a time
     EXPECT_TRUE(w->running());
     EXPECT_FALSE(w->removeButton()->isEnabled());
+    EXPECT_TRUE(w->stopButton()->isEnabled());
     // A removal while the run writes is refused.
     w->model()->checked = {1};
     EXPECT_FALSE(w->removeChecked());
@@ -515,6 +517,7 @@ TEST_F(DownloadsWindowTest, cancelStopsAfterTheBookInHandAndTheWindowStaysRespon
     EXPECT_EQ(w->store()->installed().size(), 3);
     EXPECT_EQ(w->store()->lastRelease(), 2);
     EXPECT_TRUE(w->removeButton()->isEnabled());
+    EXPECT_FALSE(w->stopButton()->isEnabled()); // the downloads are complete
 
     // Now the removal goes through.
     ASSERT_TRUE(w->removeChecked());

@@ -46,7 +46,7 @@ TEST_F(RefusedManifestTest, aManifestThatFailsItsChecksIsSaidToBeRefusedWithWhy)
     const QList<Dialogs::Request> refused = check(overridden);
     ASSERT_EQ(refused.size(), 1);
     EXPECT_EQ(refused[0].title, QStringLiteral("رُفضت معلومات التحديث"));
-    EXPECT_TRUE(refused[0].text.startsWith(QStringLiteral("وصلت معلومات الإصدار الجديد لكنها لم تجتز الفحص")))
+    EXPECT_TRUE(refused[0].text.startsWith(QStringLiteral("وصل بيان التحديث لكنه لم يجتز الفحص")))
         << refused[0].text.toStdString();
     EXPECT_FALSE(refused[0].text.contains(QStringLiteral("الاتصال بالإنترنت")));
     // Why, in the checker's words.
@@ -61,4 +61,13 @@ TEST_F(RefusedManifestTest, aManifestThatFailsItsChecksIsSaidToBeRefusedWithWhy)
     const QList<Dialogs::Request> junk = check("<html>");
     ASSERT_EQ(junk.size(), 1);
     EXPECT_EQ(junk[0].title, QStringLiteral("رُفضت معلومات التحديث"));
+
+    // A manifest for other systems only: no release came, and the reader is
+    // told so without the name of a system his is not.
+    const QList<Dialogs::Request> elsewhere = check(R"({"win":{"version":"9.0","build":999999,"notes":[]}})");
+    ASSERT_EQ(elsewhere.size(), 1);
+    EXPECT_TRUE(elsewhere[0].text.contains(QStringLiteral("لا يذكر بيان التحديث إصدارا لهذا البرنامج")))
+        << elsewhere[0].text.toStdString();
+    for (const char* other : {"mac", "win", "الإصدار الجديد"})
+        EXPECT_FALSE(elsewhere[0].text.contains(QString::fromUtf8(other))) << elsewhere[0].text.toStdString();
 }

@@ -12,8 +12,8 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTextDocument>
+#include <QThreadPool>
 
-#include <atomic>
 #include <memory>
 
 using namespace quorvel;
@@ -26,23 +26,16 @@ class UpdateCheckTest : public test::WindowTest {
 protected:
     UpdateCheckTest() : WindowTest({Settings::skippedBuildKey, Settings::checkUpdatesKey, Settings::indicDigitsKey}) {}
 
-    // Runs one check and waits until its answer (or its silence) has arrived.
+    // Runs one check and waits until its answer (or its silence) has arrived:
+    // the fetch's job posts the answer before it ends, so a call posted once
+    // the pool is idle runs after the answer.
     void run(bool manual, std::function<Release()> fetch)
     {
-        auto fetched = std::make_shared<std::atomic<bool>>(false);
-        Updater::check(manual, [fetched, fetch] {
-            Release release;
-            try {
-                release = fetch();
-            } catch (...) {
-                *fetched = true;
-                throw;
-            }
-            *fetched = true;
-            return release;
-        });
-        ASSERT_EVENTUALLY(fetched->load(), 5000);
-        QTest::qWait(20); // the queued answer
+        Updater::check(manual, std::move(fetch));
+        ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(5000));
+        bool answered = false;
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [&answered] { answered = true; }, Qt::QueuedConnection);
+        ASSERT_EVENTUALLY(answered, 5000);
     }
 
     static std::function<Release()> returns(std::int64_t build)

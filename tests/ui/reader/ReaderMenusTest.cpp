@@ -4,9 +4,11 @@
 #include "core/Characters.h"
 #include "core/Py.h"
 #include "core/Notifier.h"
+#include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "scholar/Collate.h"
+#include "scholar/Genealogy.h"
 #include "scholar/PanelText.h"
 #include "search/SharedMeaningIndex.h"
 #include "support/FixtureLibrary.h"
@@ -16,17 +18,20 @@
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/reader/SmartPopover.h"
+#include "ui/reader/TocModel.h"
 #include "ui/search/SearchTabView.h"
 #include "ui/shell/AppDelegate.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -34,7 +39,11 @@
 #include <QSet>
 #include <QThread>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTreeView>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QThreadPool>
 
 #include <gtest/gtest.h>
@@ -259,7 +268,7 @@ TEST_F(ReaderMenusTest, sourcesAndEditionsFindTheOtherTranscription)
         EXPECT_TRUE(hasLink(other, PanelText::pageURL(to, counterpart))) << other.plain().toStdString();
         EXPECT_FALSE(other.plain().contains(QStringLiteral("لم يُعثر على طبعة أخرى")));
         // Found by their shared passages too, not by the catalogue alone.
-        EXPECT_TRUE(other.plain().contains(QStringLiteral("  تشابه ٩")));
+        EXPECT_TRUE(other.plain().contains(QStringLiteral("  تشابه\u00A0٩")));
     }
     const Page title = *shared.lib->page(kIbnMajahA, 1);
     const PanelText::Text short_ = PanelText::editions(*shared.lib, *shared.lib->book(kIbnMajahA), title.id);
@@ -307,6 +316,21 @@ TEST_F(ReaderMenusTest, wordPanelListsRelatedWordsOfTheSharedIndexUnlessMeaningS
     for (const auto& w : near)
         EXPECT_TRUE(hasLink(text, PanelText::searchURL(w.word))) << w.word.toStdString();
 
+    // A verb of the chains stands beside the names of those who said it: the
+    // narrators the library knows by one name are no words near in meaning.
+    QSet<QString> names;
+    for (const auto& row : sample.lib->main().rows(QStringLiteral("SELECT name FROM narrators"), {}))
+        if (const auto name = row.str(0); name && Arabic::tokens(*name).size() == 1)
+            names.insert(Arabic::normalize(*name));
+    ASSERT_TRUE(names.contains(Arabic::normalize(QStringLiteral("عائشة"))));
+    const QString said = PanelText::word(*sample.lib, QStringLiteral("قالت")).plain();
+    const qsizetype listed = said.indexOf(label);
+    ASSERT_GE(listed, 0) << said.toStdString();
+    const QStringList saidNear = said.mid(listed + label.size()).trimmed().split(QStringLiteral("، "));
+    EXPECT_GE(saidNear.size(), 5);
+    for (const QString& shownWord : saidNear)
+        EXPECT_FALSE(names.contains(Arabic::normalize(shownWord))) << shownWord.toStdString();
+
     // Meaning search switched off, even by an empty variable: no block at all.
     test::ScopedEnv off("QUORVEL_NO_SMART", QString());
     EXPECT_FALSE(PanelText::word(*sample.lib, word).plain().contains(QStringLiteral("كلمات قريبة المعنى")));
@@ -323,7 +347,22 @@ TEST_F(ReaderMenusTest, collationShowsBothTranscriptionsWordForWordInOrder)
     const QString plain = text.plain();
     EXPECT_TRUE(plain.startsWith(QStringLiteral("مقابلة النسختين\nمقابلة بـ ")));
     // The percentage says what it measures: the words the two pages share.
-    EXPECT_TRUE(plain.contains(QStringLiteral("  – تطابق الكلمات ") + Arabic::num(r->ratio) + QStringLiteral("٪\n\n")));
+    EXPECT_TRUE(plain.contains(QStringLiteral("  – تطابق\u00A0الكلمات\u00A0") + Arabic::num(r->ratio) + QStringLiteral("٪\n\n")));
+    // However narrow the panel, the share never wraps onto a line of its own.
+    const std::unique_ptr<QTextDocument> laid = SmartPopover::document(text);
+    const int share = int(laid->toPlainText().indexOf(u'٪'));
+    ASSERT_GE(share, 0);
+    for (int width = 200; width <= SmartPopover::width; width += 8) {
+        laid->setTextWidth(width);
+        (void)laid->size();
+        const QTextBlock block = laid->findBlock(share);
+        QTextLayout* layout = block.layout();
+        const int at = share - block.position();
+        const QTextLine line = layout->lineForTextPosition(at);
+        ASSERT_TRUE(line.isValid());
+        EXPECT_TRUE(block.text().mid(line.textStart(), line.textLength()).contains(QStringLiteral("الكلمات")))
+            << width << ": " << block.text().mid(line.textStart(), line.textLength()).toStdString();
+    }
     EXPECT_TRUE(hasLink(text, PanelText::pageURL(kIbnMajahB, r->otherSeq)));
     EXPECT_TRUE(plain.endsWith(QStringLiteral("\n\nالأحمر المشطوب في هذه النسخة وحدها، والأخضر في الأخرى.\n")));
 
@@ -957,4 +996,106 @@ TEST_F(ReaderMenusTest, isnadPopUpPictureIsRightAligned)
         for (int x = 0; x < shot.width(); x += 4)
             colours.insert(shot.pixel(x, y));
     EXPECT_GT(colours.size(), 8);
+}
+
+TEST_F(ReaderMenusTest, aChapterIsReadByKeyboardAloneAndTakingTheContentsTurnsNoPage)
+{
+    REQUIRE_SAMPLE(sample);
+    MainWindowController w(sample.lib);
+    QPointer<MainWindowController> main(&w);
+    w.setMenuBar(MainMenu::build([main] { return main.data(); }));
+    // The page before the first entry of the contents: the list has no current row.
+    w.openBook(kMuwatta, 1);
+    showAt(w, 1200);
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    ReaderView* r = w.activeReader();
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(r->seq(), 1);
+    ASSERT_FALSE(r->outline()->currentIndex().isValid());
+
+    // Tabbing into the contents marks a row and leaves the page where it is.
+    r->outline()->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    EXPECT_TRUE(r->outline()->hasFocus());
+    EXPECT_EQ(r->seq(), 1);
+    // The page's key, then the contents' key, from wherever the keyboard is.
+    QTest::keyClick(w.searchField(), Qt::Key_J, Qt::ControlModifier);
+    EXPECT_TRUE(r->textView()->hasFocus());
+    QTest::keyClick(r->textView(), Qt::Key_T, Qt::ControlModifier);
+    EXPECT_TRUE(r->outline()->hasFocus());
+    EXPECT_EQ(r->seq(), 1);
+    // Return opens the row the keyboard is on; the arrows go on through the chapters.
+    const TocNode* row = TocModel::node(r->outline()->currentIndex());
+    ASSERT_NE(row, nullptr);
+    QTest::keyClick(r->outline(), Qt::Key_Return);
+    EXPECT_EQ(r->seq(), row->seq);
+    QTest::keyClick(r->outline(), Qt::Key_Down);
+    const TocNode* next = TocModel::node(r->outline()->currentIndex());
+    ASSERT_NE(next, nullptr);
+    EXPECT_NE(next, row);
+    EXPECT_EQ(r->seq(), next->seq);
+
+    // The analysis panels have menu items with keys, and each key opens its panel.
+    QTest::keyClick(w.searchField(), Qt::Key_J, Qt::ControlModifier);
+    for (const auto& [key, title] : {std::pair{Qt::Key_I, "الإسناد"}, std::pair{Qt::Key_R, "المصادر"}}) {
+        QTest::keyClick(r->textView(), key, Qt::ControlModifier | Qt::ShiftModifier);
+        const auto shown = SmartPopover::current();
+        ASSERT_TRUE(shown && shown->isOpen()) << title;
+        EXPECT_EQ(shown->title(), QString::fromUtf8(title));
+        shown->close();
+    }
+    // The word at the text cursor, and the phrase selected.
+    const QString text = r->textView()->document()->toPlainText();
+    const int at = int(text.indexOf(QStringLiteral("مالك")));
+    ASSERT_GE(at, 0);
+    select(*r, at + 1, 0);
+    QTest::keyClick(r->textView(), Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(SmartPopover::current() && SmartPopover::current()->isOpen());
+    EXPECT_EQ(SmartPopover::current()->title(), QStringLiteral("الكلمة"));
+    SmartPopover::current()->close();
+    select(*r, at, 8);
+    QTest::keyClick(r->textView(), Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(SmartPopover::current() && SmartPopover::current()->isOpen());
+    EXPECT_EQ(SmartPopover::current()->title(), QStringLiteral("شجرة المسألة"));
+}
+
+TEST_F(ReaderMenusTest, thePhraseTreeTakesTheWholeWordsOfASelectionWithoutNumbersMarksOrHeadings)
+{
+    REQUIRE_SAMPLE(sample);
+    // A drag cutting a word at each end: the cut words are left out, and the
+    // phrase is found in the books that hold it.
+    auto page = reader(kMuwatta, 6);
+    showAt(*page, 900);
+    QString text = page->textView()->document()->toPlainText();
+    const QString whole = QStringLiteral("الظهر إذا زاغت الشمس والعصر");
+    const int from = int(text.indexOf(whole));
+    ASSERT_GE(from, 0);
+    select(*page, from + 2, int(whole.size()) - 4);
+    EXPECT_EQ(page->selectedPhrase(), QStringLiteral("إذا زاغت الشمس"));
+    const QString tree = PanelText::genealogy(*sample.lib, page->selectedPhrase()).plain();
+    EXPECT_FALSE(tree.contains(QStringLiteral("لم تُعثر على مواضع كافية"))) << tree.toStdString();
+    EXPECT_GE(tree.count(QStringLiteral(" · ص")), 3) << tree.toStdString();
+
+    // Across a heading: its words are left out, and so are numbers and a lone letter.
+    auto headed = reader(kMuwatta, 8);
+    showAt(*headed, 900);
+    text = headed->textView()->document()->toPlainText();
+    const QString across = QStringLiteral("يصلون الظهر بعشي س ") + Arabic::digits(QStringLiteral("1 - 54\n2 باب وقت الجمعة"));
+    const int start = int(text.indexOf(across));
+    ASSERT_GE(start, 0) << text.toStdString();
+    select(*headed, start, int(across.size()));
+    EXPECT_FALSE(headed->selectedPhrase().contains(QStringLiteral("باب"))) << headed->selectedPhrase().toStdString();
+    EXPECT_EQ(Genealogy::phrase(headed->selectedPhrase()), QStringLiteral("يصلون الظهر بعشي"));
+    // What the command line is given as it stands: a cut letter, a mark of page.
+    const std::optional<GenealogyResult> typed =
+        Genealogy::run(sample.lib->main(), QStringLiteral("ا إذا زاغت الشمس \\ ٣٠"));
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(typed->query, QStringLiteral("إذا زاغت الشمس"));
+    EXPECT_GE(typed->nodes.size(), 3);
+
+    // A lone particle is told why it has no tree.
+    const QString particle = PanelText::genealogy(*sample.lib, QStringLiteral("من")).plain();
+    EXPECT_TRUE(particle.contains(Genealogy::particlesNote(QStringLiteral("من")))) << particle.toStdString();
+    EXPECT_FALSE(particle.contains(QStringLiteral(" · ص")));
 }

@@ -1,6 +1,7 @@
 #include "ui/ViewTestSupport.h"
 
 #include "core/Arabic.h"
+#include "core/CountedNoun.h"
 #include "core/Theme.h"
 #include "ui/search/BookPicker.h"
 #include "ui/search/PickerModel.h"
@@ -148,6 +149,12 @@ TEST_F(BookPickerTest, foldersScopesAndLogsShowWhatTheUserKept)
     EXPECT_TRUE(model.data(model.index(0, PickerModel::authorColumn, model.index(1, 0)))
                     .toString()
                     .startsWith(QStringLiteral("٢٤٩ نتيجة – ")));
+    // The groups count the searches they hold, not the books below them (none).
+    EXPECT_EQ(model.data(model.index(0, PickerModel::authorColumn)).toString(), QStringLiteral("مجموعة محفوظة واحدة"));
+    EXPECT_EQ(model.data(model.index(1, PickerModel::authorColumn)).toString(),
+              CountedNoun(QStringLiteral("عملية بحث"), QStringLiteral("عمليتا بحث"), QStringLiteral("عمليات بحث"),
+                          QStringLiteral("عملية بحث"))
+                  .count(BookPicker::historyRows));
 }
 
 TEST_F(BookPickerTest, aGroupCheckBoxChecksAllThenNoneAndCountsRepeatedBooks)

@@ -719,6 +719,8 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
     // The other windows.
     SearchWindowController search(sample.lib, &w);
     search.present();
+    // Its usual size: the test screen is smaller than the window.
+    search.resize(SearchWindowController::windowSize);
     DownloadsWindowController::setSource(QStringLiteral(QUORVEL_SAMPLE_RELEASE));
     DownloadsWindowController downloads;
     downloads.resize(980, 660);

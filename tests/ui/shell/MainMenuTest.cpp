@@ -7,6 +7,7 @@
 #include "ui/kit/MenuStyle.h"
 #include "ui/kit/Widgets.h"
 #include "ui/reader/ReaderView.h"
+#include "ui/kit/Beep.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/search/SearchWindowController.h"
@@ -150,12 +151,15 @@ TEST_F(MainMenuTest, sixMenusWithTheirTitlesKeysAndStates)
     EXPECT_EQ(rows(menu(3)), (QStringList{"تكبير الخطّ|Ctrl++", "الحجم الأصلي|Ctrl+0", "تصغير الخطّ|Ctrl+-", "-",
                                           "القراءة الليلية|Ctrl+Shift+N", "بطاقة الكتاب|Ctrl+I",
                                           "طبعات أخرى من الكتاب ومقابلتها|Ctrl+Shift+E",
-                                          "قابل هذه الصفحة بطبعة أخرى|Ctrl+Shift+M"}));
+                                          "قابل هذه الصفحة بطبعة أخرى|Ctrl+Shift+M", "-",
+                                          "تحليل الكلمة|Ctrl+Shift+A", "الإسناد والرواة في هذه الصفحة|Ctrl+Shift+I",
+                                          "مصادر هذا النصّ ونقوله|Ctrl+Shift+R", "شجرة المسألة للعبارة المحدّدة|Ctrl+Shift+T"}));
     EXPECT_EQ(find(menu(3), QStringLiteral("تكبير الخطّ"))->shortcuts(),
               (QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
     EXPECT_EQ(rows(menu(4)), (QStringList{"التطابق التالي|Ctrl+G", "التطابق السابق|Ctrl+Shift+G", "-",
                                           "الصفحة التالية|Ctrl+Left", "الصفحة السابقة|Ctrl+Right",
-                                          "الصفحة الأولى|Ctrl+Up", "الصفحة الأخيرة|Ctrl+Down"}));
+                                          "الصفحة الأولى|Ctrl+Up", "الصفحة الأخيرة|Ctrl+Down", "-",
+                                          "الانتقال إلى الفهرس|Ctrl+T", "الانتقال إلى نصّ الصفحة|Ctrl+J"}));
     EXPECT_EQ(rows(menu(5)), (QStringList{"تصغير|Ctrl+M", "نافذة البحث|Ctrl+Shift+F", "النافذة الرئيسية|Ctrl+1"}));
 
     // Every key works from every window of the application.
@@ -313,6 +317,17 @@ TEST_F(MainMenuTest, closeTabClosesTheSelectedTabOrTheOtherKeyWindow)
     MainMenu::closeTabOrWindow(&w, nullptr);
     EXPECT_EQ(w.tabs().size(), 1);
     MainMenu::closeTabOrWindow(nullptr, nullptr);
+
+    // The last tab goes, and the key once more keeps the window with its welcome.
+    w.show();
+    int beeps = 0;
+    const auto hook = Beep::setHook([&] { ++beeps; });
+    MainMenu::closeTabOrWindow(&w, &w);
+    EXPECT_TRUE(w.tabs().isEmpty());
+    MainMenu::closeTabOrWindow(&w, &w);
+    Beep::setHook(hook);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(beeps, 1);
 }
 
 TEST_F(MainMenuTest, citedCopyGoesToTheActiveReader)

@@ -9,6 +9,7 @@
 #include "support/ScopedEnv.h"
 #include "ui/kit/Dialogs.h"
 
+#include <QCoreApplication>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -248,4 +249,48 @@ TEST(SnapshotViewsTest, quranTabPrintsItsCountsVersesSearchAndCitedHits)
     EXPECT_TRUE(QFileInfo::exists(sura.file(QStringLiteral("q1-sura.png"))));
     EXPECT_FALSE(QFileInfo::exists(sura.file(QStringLiteral("q2-search.png"))));
     EXPECT_TRUE(sura.linesStartingWith(QStringLiteral("cited:")).isEmpty());
+}
+
+TEST(SnapshotViewsTest, largeTextKeepsEveryWindowAndItsMinimumOnASmallScreen)
+{
+    REQUIRE_SAMPLE_LIBRARY();
+    const QString keep = QCoreApplication::applicationDirPath() + QStringLiteral("/large-text/");
+    QDir().mkpath(keep);
+    for (const char* scale : {"2", "1.5"}) {
+        SnapshotProcess process;
+        // A 1600×1000 screen, which text at 200% makes 800×500 in the windows' units.
+        const QString config = process.work() + QStringLiteral("/screen.json");
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1600, "height": 1000,
+                       "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        file.close();
+        const SnapshotRun run = process.run({{QStringLiteral("SNAP_SCREENS"), QString()},
+                                             {QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scale)},
+                                             {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config}});
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.status, 0) << run.errors.toStdString();
+        const QStringList windows = run.linesStartingWith(QStringLiteral("window: "));
+        // Main, search, Downloads, settings, about, a save panel and an analysis panel, by day and by night.
+        EXPECT_EQ(windows.size(), 14) << run.lines.join(u'\n').toStdString();
+        for (const QString& line : windows) {
+            const QStringList items = line.split(u' ');
+            ASSERT_EQ(items.size(), 6) << line.toStdString();
+            const QList<std::int64_t> frame = numbersAfter(items[3], {});
+            const QList<std::int64_t> minimum = numbersAfter(items[4], {});
+            const QList<std::int64_t> room = numbersAfter(items[5], {});
+            ASSERT_EQ(frame.size() + minimum.size() + room.size(), 10) << line.toStdString();
+            const QRect screen(room[0], room[1], room[2], room[3]);
+            EXPECT_LE(screen.width(), 1600 / QString::fromLatin1(scale).toDouble() + 1) << "the scale was not applied";
+            EXPECT_TRUE(screen.contains(QRect(frame[0], frame[1], frame[2], frame[3])))
+                << "scale " << scale << ": " << line.toStdString();
+            EXPECT_LE(minimum[0], screen.width()) << "scale " << scale << ": " << line.toStdString();
+            EXPECT_LE(minimum[1], screen.height()) << "scale " << scale << ": " << line.toStdString();
+            const QString picture =
+                run.file(QStringLiteral("screen-%1-%2.png").arg(items[1], items[2]));
+            EXPECT_TRUE(test::isPicture(picture)) << picture.toStdString();
+            QFile::remove(keep + QStringLiteral("%1-%2-%3.png").arg(QString::fromLatin1(scale), items[1], items[2]));
+            QFile::copy(picture, keep + QStringLiteral("%1-%2-%3.png").arg(QString::fromLatin1(scale), items[1], items[2]));
+        }
+    }
 }
