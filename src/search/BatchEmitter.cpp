@@ -11,10 +11,23 @@ std::uint64_t BatchEmitter::steadyNanos()
         std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
-BatchEmitter::BatchEmitter(OnBatch onBatch, Clock clock)
-    : onBatch(std::move(onBatch)), clock(clock ? std::move(clock) : Clock(&steadyNanos))
+BatchEmitter::BatchEmitter(OnBatch onBatch, Clock clock, QList<SearchHit>* room)
+    : onBatch(std::move(onBatch)), clock(clock ? std::move(clock) : Clock(&steadyNanos)), room(room)
 {
+    if (room) {
+        batch.swap(*room);
+        batch.resize(0);
+    }
     last = this->clock();
+}
+
+BatchEmitter::~BatchEmitter()
+{
+    if (!room)
+        return;
+    // Hits still buffered belong to nobody now; only the storage is kept.
+    batch.resize(0);
+    room->swap(batch);
 }
 
 void BatchEmitter::add(SearchHit hit)

@@ -27,7 +27,13 @@ public:
     // A hand-over is due once strictly more than a quarter second has passed.
     static constexpr std::uint64_t paceNanos = 250'000'001;
 
-    explicit BatchEmitter(OnBatch onBatch, Clock clock = {});
+    // With `room`, the batches are built in that list's storage, handed
+    // back when the emitter ends: an engine keeps it from run to run, so that
+    // a long run's batch is not allocated and faulted in again every time.
+    explicit BatchEmitter(OnBatch onBatch, Clock clock = {}, QList<SearchHit>* room = nullptr);
+    ~BatchEmitter();
+    BatchEmitter(const BatchEmitter&) = delete;
+    BatchEmitter& operator=(const BatchEmitter&) = delete;
 
     // Buffers one hit and flushes when a batch is due.
     void add(SearchHit hit);
@@ -79,6 +85,7 @@ private:
     OnBatch onBatch;
     Clock clock;
     QList<SearchHit> batch;
+    QList<SearchHit>* room = nullptr;
     int sent = 0;
     int expected = -1; // -1: unknown
     std::uint64_t last = 0;

@@ -187,62 +187,82 @@ bool SearchEngine::stopRequested()
     return cancelled.load();
 }
 
-void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, const Deadline& deadline)
-{
-    startRun(deadline);
-    std::shared_ptr<SQLiteDB> db = lib.takeSearchConnection();
-    // The run's statements read one version of the library: an install that
-    // commits meanwhile must not leave a total of one version beside hits,
-    // page checks or titles of the next.
-    std::optional<ReadTransaction> reading;
-    if (db && !stopRequested()) {
+// One run's hold on its engine: what the last run left is cleared when it
+// begins, and when it ends, stopped or not, its read transaction is closed,
+// its connection given back (or closed, when a cancel interrupted it) and the
+// final call made.
+class SearchEngine::Run {
+public:
+    Run(SearchEngine& engine, const Deadline& deadline, const OnBatch& onBatch)
+        : engine(engine), onBatch(onBatch)
+    {
+        engine.tooBroadList.clear();
+        engine.lastMatchTotal.reset();
+        engine.lastChecked = 0;
+        engine.rechecked = 0;
+        engine.indexMismatch = false;
+        engine.expired = false;
+        engine.deadline = deadline.isSet() ? &deadline : nullptr;
+        db = engine.lib.takeSearchConnection();
+        if (!db || engine.stopRequested())
+            return;
         {
-            std::lock_guard guard(connLock);
-            conn = db;
+            std::lock_guard guard(engine.connLock);
+            engine.conn = db;
         }
+        // The run's statements read one version of the library: an install
+        // that commits meanwhile must not leave a total of one version beside
+        // hits, page checks or titles of the next.
         reading.emplace(*db);
         // The deadline interrupts a long statement from inside, as cancel() would.
-        if (this->deadline)
-            db->setProgressCheck(deadlineCheckSteps, [this] { return stopRequested(); });
-        searchAll(q, limit, onBatch, db);
+        if (engine.deadline)
+            db->setProgressCheck(deadlineCheckSteps, [&engine] { return engine.stopRequested(); });
+        searching = true;
     }
-    finishRun(db, reading, onBatch);
-}
 
-void SearchEngine::startRun(const Deadline& deadline)
-{
-    tooBroadList.clear();
-    lastMatchTotal.reset();
-    lastChecked = 0;
-    rechecked = 0;
-    indexMismatch = false;
-    expired = false;
-    this->deadline = deadline.isSet() ? &deadline : nullptr;
-}
-
-// Every run ends here, stopped or not, with the final call.
-void SearchEngine::finishRun(std::shared_ptr<SQLiteDB>& db, std::optional<ReadTransaction>& reading,
-                             const OnBatch& onBatch)
-{
-    if (db && deadline)
-        db->setProgressCheck(0, {});
-    reading.reset();
-    bool interrupted = false;
+    ~Run()
     {
-        std::lock_guard guard(connLock);
-        conn.reset();
-        interrupted = connInterrupted;
-        connInterrupted = false;
+        if (db && engine.deadline)
+            db->setProgressCheck(0, {});
+        reading.reset();
+        bool interrupted = false;
+        {
+            std::lock_guard guard(engine.connLock);
+            engine.conn.reset();
+            interrupted = engine.connInterrupted;
+            engine.connInterrupted = false;
+        }
+        // An interrupted connection may still carry the interruption into
+        // its next statement: it is closed rather than kept.
+        if (!interrupted)
+            engine.lib.returnSearchConnection(std::move(db));
+        db.reset();
+        engine.deadline = nullptr;
+        onBatch({}, true);
+        // Cleared only now: a cancel made before the run started stopped it.
+        engine.cancelled.store(false);
     }
-    // An interrupted connection may still carry the interruption into
-    // its next statement: it is closed rather than kept.
-    if (!interrupted)
-        lib.returnSearchConnection(std::move(db));
-    db.reset();
-    deadline = nullptr;
-    onBatch({}, true);
-    // Cleared only now: a cancel made before the run started stopped it.
-    cancelled.store(false);
+
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    // The run's connection, when it may search: it has one and was not
+    // stopped before it began.
+    const std::shared_ptr<SQLiteDB>* connection() const { return searching ? &db : nullptr; }
+
+private:
+    SearchEngine& engine;
+    const OnBatch& onBatch;
+    std::shared_ptr<SQLiteDB> db;
+    std::optional<ReadTransaction> reading;
+    bool searching = false;
+};
+
+void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, const Deadline& deadline)
+{
+    const Run running(*this, deadline, onBatch);
+    if (const auto* db = running.connection())
+        searchAll(q, limit, onBatch, *db);
 }
 
 // The meaning-based hits, or the page hits; then the titles and the notes.
@@ -261,7 +281,7 @@ void SearchEngine::searchAll(const SearchQuery& q, int limit, const OnBatch& onB
     if (q.semantic && !stopRequested() && searchByMeaning(q, scope, *db, onBatch))
         return;
     if ((q.inMatn || q.inHawashi) && plan.valid() && !stopRequested()) {
-        BatchEmitter emitter(onBatch, clock);
+        BatchEmitter emitter(onBatch, clock, &batchBuffer);
         searchPages(plan, scope, map, db, limit, emitter);
         emitter.flush();
     }

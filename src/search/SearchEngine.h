@@ -388,8 +388,8 @@ private:
         bool indexed = false;
     };
 
+    class Run;
     // The steps of run(), in order.
-    void startRun(const Deadline& deadline);
     void searchAll(const SearchQuery& q, int limit, const OnBatch& onBatch, const std::shared_ptr<SQLiteDB>& db);
     bool searchByMeaning(const SearchQuery& q, const std::optional<QSet<std::int64_t>>& scope, SQLiteDB& db,
                          const OnBatch& onBatch);
@@ -399,7 +399,6 @@ private:
                                             const PageMap::Current& map,
                                             const std::optional<QSet<std::int64_t>>& scope,
                                             const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter);
-    void finishRun(std::shared_ptr<SQLiteDB>& db, std::optional<ReadTransaction>& reading, const OnBatch& onBatch);
 
     // A vocabulary for the connection that shares the glued terms of the
     // data generation.
@@ -490,6 +489,9 @@ private:
     // Kept between runs so that its room is not allocated and faulted in
     // again by every run; bounded by the library's page count.
     std::vector<Candidate> candidateBuffer;
+    // The same for the storage of the batches of page hits: at most one
+    // batch's room (BatchEmitter::maxBatch hits).
+    QList<SearchHit> batchBuffer;
 };
 
 } // namespace quorvel

@@ -24,8 +24,14 @@ struct SearchHit {
     double score = 0;         // similarity of a meaning-based hit, else 0
 
     SearchHit() = default;
+    // A hit of ids alone, as a run makes hundreds of thousands of them: no
+    // optional texts are built, moved and destroyed to leave them empty.
+    SearchHit(Kind kind, std::int64_t pageId, std::int64_t bookId, std::int64_t seq)
+        : kind(kind), pageId(pageId), bookId(bookId), seq(seq)
+    {
+    }
     SearchHit(Kind kind, std::int64_t pageId, std::int64_t bookId, std::int64_t seq,
-              std::optional<QString> snippet = std::nullopt,
+              std::optional<QString> snippet,
               std::optional<QString> chapter = std::nullopt,
               std::optional<QString> pageLabel = std::nullopt, double score = 0)
         : kind(kind), pageId(pageId), bookId(bookId), seq(seq), snippet(std::move(snippet)),

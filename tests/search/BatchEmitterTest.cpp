@@ -118,3 +118,33 @@ TEST(BatchEmitter, runsOfPagesBatchAsSinglePages)
         EXPECT_EQ(runs, single);
     }
 }
+
+// An engine lends every run's emitter the same room: a batch the caller kept
+// from one run is not overwritten by the next, and hits left buffered when an
+// emitter ends are not handed to the next one.
+TEST(BatchEmitter, roomLentFromRunToRunKeepsEveryBatchItsOwn)
+{
+    QList<SearchHit> room;
+    QList<QList<SearchHit>> kept;
+    const auto keep = [&](const QList<SearchHit>& hits, bool) { kept << hits; };
+    {
+        BatchEmitter first(keep, {}, &room);
+        for (int i = 0; i < BatchEmitter::firstBatch; ++i)
+            first.addPage(i + 1, 1, i + 1);
+        first.addPage(999, 1, 999); // still buffered when the emitter ends
+    }
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_TRUE(room.isEmpty());
+    EXPECT_GE(room.capacity(), qsizetype(BatchEmitter::firstBatch));
+    {
+        BatchEmitter second(keep, {}, &room);
+        for (int i = 0; i < BatchEmitter::firstBatch; ++i)
+            second.addPage(5000 + i, 2, i + 1);
+    }
+    ASSERT_EQ(kept.size(), 2);
+    EXPECT_EQ(kept[0].size(), BatchEmitter::firstBatch);
+    EXPECT_EQ(kept[0].first(), SearchHit(SearchHit::Kind::page, 1, 1, 1));
+    EXPECT_EQ(kept[0].last(), SearchHit(SearchHit::Kind::page, 200, 1, 200));
+    EXPECT_EQ(kept[1].size(), BatchEmitter::firstBatch);
+    EXPECT_EQ(kept[1].first(), SearchHit(SearchHit::Kind::page, 5000, 2, 1));
+}
