@@ -30,14 +30,19 @@ const QString kWritingKey = QStringLiteral("page_index_writing");
 const QString kTermPagesKey = QStringLiteral("page_index_term_pages");
 const QString kMarkRowsKey = QStringLiteral("page_index_mark_rows");
 // Set once the tables were found whole, to the schema version and the count
-// of changes below as they were then: it holds only while both are the same,
-// so a change of any kind, a trigger dropped among them, has the tables read
-// whole again.
+// of changes below as they were then. The triggers that count a change drop
+// it; it holds only while the schema version is the same, so a trigger
+// dropped among them has the tables read whole again too.
 const QString kCheckedKey = QStringLiteral("page_index_checked");
 // Counted up by triggers on every change to the index's rows, the full-text
 // tables and the pages, outside the installer's writer (whose start is
-// counted instead).
+// counted instead), so that a mark is not set over a change made while the
+// tables were read.
 const QString kChangesKey = QStringLiteral("page_index_changes");
+// What a change does to the mark and the count.
+const QString kChangeCounted = QStringLiteral(
+    "DELETE FROM meta WHERE key='page_index_checked'; "
+    "INSERT INTO meta(key, value) VALUES('page_index_changes', 1) ON CONFLICT(key) DO UPDATE SET value = value + 1;");
 // What the mark holds while nothing changed, and whether the installer's
 // writer is at work: a writing row another connection sees is left by a
 // write that skipped the counting triggers.
@@ -464,10 +469,8 @@ QString countedChanges(const QString& table, bool exemptWriter)
     const QString when =
         exemptWriter ? QStringLiteral("WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') ") : QString();
     for (const char* op : {"INSERT", "UPDATE", "DELETE"})
-        out += QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_counted_%2 AFTER %3 ON %1 %4BEGIN "
-                              "INSERT INTO meta(key, value) VALUES('page_index_changes', 1) "
-                              "ON CONFLICT(key) DO UPDATE SET value = value + 1; END;")
-                   .arg(table, QString::fromLatin1(op).toLower(), QString::fromLatin1(op), when);
+        out += QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_counted_%2 AFTER %3 ON %1 %4BEGIN %5 END;")
+                   .arg(table, QString::fromLatin1(op).toLower(), QString::fromLatin1(op), when, kChangeCounted);
     return out;
 }
 
@@ -513,13 +516,11 @@ bool createSchema(SQLiteDB& db)
         // The writer's start is counted: a write that set its row to skip
         // the triggers above is counted however it ends.
         + QStringLiteral("CREATE TRIGGER IF NOT EXISTS page_index_writer_counted AFTER INSERT ON meta "
-                         "WHEN new.key='page_index_writing' BEGIN "
-                         "INSERT INTO meta(key, value) VALUES('page_index_changes', 1) "
-                         "ON CONFLICT(key) DO UPDATE SET value = value + 1; END;"
-                         "CREATE TRIGGER IF NOT EXISTS page_index_writer_renamed AFTER UPDATE OF key ON meta "
-                         "WHEN new.key='page_index_writing' BEGIN "
-                         "INSERT INTO meta(key, value) VALUES('page_index_changes', 1) "
-                         "ON CONFLICT(key) DO UPDATE SET value = value + 1; END;")
+                         "WHEN new.key='page_index_writing' BEGIN ")
+        + kChangeCounted
+        + QStringLiteral(" END; CREATE TRIGGER IF NOT EXISTS page_index_writer_renamed AFTER UPDATE OF key ON meta "
+                         "WHEN new.key='page_index_writing' BEGIN ")
+        + kChangeCounted + QStringLiteral(" END;")
         + QStringLiteral(
         // Pages written by anything but the installer's writer leave the
         // index behind: it is taken as missing and built again.
@@ -556,14 +557,18 @@ bool createSchema(SQLiteDB& db)
 
 State state(SQLiteDB& db)
 {
-    static const QString sql = QStringLiteral("SELECT (SELECT value FROM meta WHERE key='page_index'), "
-                                              "(SELECT value FROM meta WHERE key='page_index_checked') = ")
-        + kStampSql + QStringLiteral(" AND NOT EXISTS(SELECT 1 FROM meta WHERE key='page_index_writing')");
-    auto st = db.prepare(sql);
+    // A change drops the mark; a writer's row cannot be seen beside one.
+    auto st = db.prepare(QStringLiteral("SELECT (SELECT value FROM meta WHERE key='page_index'), "
+                                        "(SELECT value FROM meta WHERE key='page_index_checked')"));
     if (!st || !st->step())
         return {};
     const bool ready = st->text(0) == QString::number(version);
-    return {ready, ready && st->integer(1).value_or(0) != 0};
+    const std::optional<QString> mark = st->text(1);
+    st.reset();
+    if (!ready || !mark)
+        return {ready, false};
+    const auto schema = db.scalarInt(QStringLiteral("PRAGMA schema_version"));
+    return {ready, schema && mark->section(u' ', 0, 0) == QString::number(*schema)};
 }
 
 bool ready(SQLiteDB& db)
