@@ -11,6 +11,7 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -236,21 +237,25 @@ public:
     }
 
 private:
-    // Makes this the stream stopReply() reaches while it is read.
+    // Makes this the stream stopReply() reaches while it is read, the
+    // latest begun of those still read: one that ends leaves the others.
     class Reading {
     public:
-        explicit Reading(ChatStream* stream)
+        explicit Reading(ChatStream* stream) : stream_(stream)
         {
             std::lock_guard lock(mutex);
-            current = stream;
+            readings.push_back(stream);
         }
         ~Reading()
         {
             std::lock_guard lock(mutex);
-            current = nullptr;
+            readings.erase(std::find(readings.begin(), readings.end(), stream_));
         }
         static inline std::mutex mutex;
-        static inline ChatStream* current = nullptr;
+        static inline std::vector<ChatStream*> readings;
+
+    private:
+        ChatStream* stream_;
     };
     friend void quorvel::LocalLLM::stopReply();
 
@@ -361,9 +366,9 @@ QString chat(const QString& system, const QString& user, int maxTokens, const De
 void stopReply()
 {
     std::lock_guard lock(ChatStream::Reading::mutex);
-    ChatStream* stream = ChatStream::Reading::current;
-    if (!stream)
+    if (ChatStream::Reading::readings.empty())
         return;
+    ChatStream* stream = ChatStream::Reading::readings.back();
     // Run on the reading thread by its event loop; dropped with the reply
     // when the reading ended first.
     QMetaObject::invokeMethod(

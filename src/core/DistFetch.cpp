@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -226,30 +227,39 @@ std::int64_t fetchDeadlineMs(std::int64_t declaredBytes, const FetchLimits& limi
 
 namespace {
 
-// Ends a transfer that outlasts its deadline, or that brings fewer bytes in
-// a stretch than the slowest rate would.
+// Ends a transfer that outlasts its deadline, or a stretch that brings
+// fewer bytes than the slowest rate would at a pace that could not finish
+// the file by its deadline. The bytes counted are those taken from the
+// reply: the network's progress signal is sent at most every so often, so
+// the end of a burst followed by silence would go uncounted.
 class TransferWatch {
 public:
-    TransferWatch(QNetworkReply& reply, QEventLoop& loop, const FetchLimits& limits, std::int64_t deadlineMs)
+    TransferWatch(QNetworkReply& reply, QEventLoop& loop, const FetchLimits& limits, std::int64_t deadlineMs,
+                  const std::int64_t& taken, std::int64_t declared)
+        : taken_(taken)
     {
         deadline_.setSingleShot(true);
         QObject::connect(&deadline_, &QTimer::timeout, &loop, [this, &reply] {
             timedOut = true;
             reply.abort();
         });
-        QObject::connect(&reply, &QNetworkReply::downloadProgress, &loop,
-                         [this](qint64 received, qint64) { received_ = received; });
-        const std::int64_t least = std::max<std::int64_t>(limits.slowestBytesPerSecond, 1)
-            * std::max(limits.slowStretchMs, 1) / 1000;
-        QObject::connect(&stretch_, &QTimer::timeout, &loop, [this, &reply, least] {
-            if (received_ - stretchStart_ < least) {
+        const std::int64_t stretchMs = std::max(limits.slowStretchMs, 1);
+        const std::int64_t least = std::max<std::int64_t>(limits.slowestBytesPerSecond, 1) * stretchMs / 1000;
+        QObject::connect(&stretch_, &QTimer::timeout, &loop, [this, &reply, least, stretchMs, deadlineMs, declared] {
+            const std::int64_t brought = taken_ - stretchStart_;
+            const std::int64_t left = std::max<std::int64_t>(declared - taken_, 0);
+            // At this stretch's pace, the rest takes this long.
+            const double restMs = brought > 0 ? double(left) * double(stretchMs) / double(brought)
+                                               : (left > 0 ? std::numeric_limits<double>::infinity() : 0.0);
+            if (brought < least && double(clock_.elapsed()) + restMs > double(deadlineMs)) {
                 tooSlow = true;
                 reply.abort();
             }
-            stretchStart_ = received_;
+            stretchStart_ = taken_;
         });
+        clock_.start();
         deadline_.start(std::chrono::milliseconds(deadlineMs));
-        stretch_.start(std::max(limits.slowStretchMs, 1));
+        stretch_.start(int(stretchMs));
     }
     void stop()
     {
@@ -263,7 +273,8 @@ public:
 private:
     QTimer deadline_;
     QTimer stretch_;
-    std::int64_t received_ = 0;     // bytes the network side has taken
+    QElapsedTimer clock_;
+    const std::int64_t& taken_;     // bytes taken from the reply so far
     std::int64_t stretchStart_ = 0; // of them, at the start of this stretch
 };
 
@@ -328,7 +339,7 @@ std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBy
     };
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QIODevice::readyRead, &loop, drain);
-    TransferWatch watch(*reply, loop, limits, fetchDeadlineMs(limit, limits));
+    TransferWatch watch(*reply, loop, limits, fetchDeadlineMs(limit, limits), taken, limit);
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     watch.stop();

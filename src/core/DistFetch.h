@@ -78,9 +78,10 @@ constexpr std::int64_t declaredFileLimit = std::int64_t(1) << 30;
 // inactivityMs ends a transfer; so does the whole transfer outlasting
 // inactivityMs plus the time its declared size takes at slowestBytesPerSecond,
 // since a server that drips a byte now and then is never silent; and so does
-// any stretch of slowStretchMs in which fewer bytes came than that rate
-// brings, whatever the size declared (a drip of a file declared at the
-// largest size would otherwise run for a day and a half).
+// any stretch of slowStretchMs that brings fewer bytes than that rate would,
+// at a pace too slow to bring the rest of the declared size by then (a drip
+// of a file declared at the largest size would otherwise run for a day and
+// a half; a small file at a slow but sufficient pace still arrives).
 struct FetchLimits {
     int inactivityMs = 120 * 1000;
     std::int64_t slowestBytesPerSecond = 8 * 1024;

@@ -145,7 +145,8 @@ QStringList Library::volumes(std::int64_t book)
         return *it;
     QStringList labels;
     for (const auto& row : main_->rows(QStringLiteral(
-             "SELECT DISTINCT vol FROM pages WHERE book_id=? AND vol IS NOT NULL AND vol<>'' "
+             // A library file made elsewhere may hold a volume as a number.
+             "SELECT DISTINCT CAST(vol AS TEXT) FROM pages WHERE book_id=? AND vol IS NOT NULL AND vol<>'' "
              "ORDER BY seq"),
                                        {book})) {
         if (auto label = row.str(0))
@@ -157,7 +158,7 @@ QStringList Library::volumes(std::int64_t book)
 
 std::optional<std::int64_t> Library::firstSeq(std::int64_t book, const QString& vol) const
 {
-    return main_->scalarInt(QStringLiteral("SELECT MIN(seq) FROM pages WHERE book_id=? AND vol=?"),
+    return main_->scalarInt(QStringLiteral("SELECT MIN(seq) FROM pages WHERE book_id=? AND CAST(vol AS TEXT)=?"),
                             {book, vol});
 }
 
@@ -166,7 +167,7 @@ std::optional<std::int64_t> Library::seqFor(std::int64_t book, const std::option
 {
     if (vol && !vol->isEmpty()) {
         if (auto seq = main_->scalarInt(
-                QStringLiteral("SELECT seq FROM pages WHERE book_id=? AND vol=? AND page_num>=? "
+                QStringLiteral("SELECT seq FROM pages WHERE book_id=? AND CAST(vol AS TEXT)=? AND page_num>=? "
                                "ORDER BY seq LIMIT 1"),
                 {book, *vol, pageNum}))
             return seq;

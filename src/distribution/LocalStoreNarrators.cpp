@@ -85,12 +85,36 @@ bool mergeNamedFallbacks(SQLiteDB& db)
     return true;
 }
 
+// Whether a re-reading may go on once `transaction` began: another process
+// may have done the work meanwhile, or may hold the store to do it. Nothing
+// when it may go on; else what this process says (nothing for another
+// process's work, which that process tells of; a failure only when the store
+// refused for a reason of its own).
+std::optional<LocalStore::NarratorRefresh> othersAtWork(SQLiteDB& db, const Transaction& transaction)
+{
+    using Outcome = LocalStore::NarratorRefresh::Outcome;
+    const auto failure = transaction.begun() ? std::nullopt : db.lastFailure();
+    if (!LocalStore::narratorsOutdated(db))
+        return LocalStore::NarratorRefresh{Outcome::upToDate};
+    if (transaction.begun())
+        return std::nullopt;
+    // Held past the wait by another writer: tried again at the next start.
+    if (failure && failure->kind == SQLFailure::Kind::busy)
+        return LocalStore::NarratorRefresh{Outcome::stopped};
+    return LocalStore::NarratorRefresh{Outcome::failed};
+}
+
 } // namespace
 
 LocalStore::NarratorRefresh LocalStore::rereadBook(std::int64_t bookId, std::int64_t nextBook)
 {
     Transaction transaction(*db_);
-    if (!transaction.begun() || !db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE book_id=?"), {bookId}))
+    if (const auto said = othersAtWork(*db_, transaction))
+        return *said;
+    // Another process read this book again already.
+    if (rereadFrom(*db_) > bookId)
+        return {NarratorRefresh::Outcome::done, 0};
+    if (!db_->run(QStringLiteral("DELETE FROM isnad_edges WHERE book_id=?"), {bookId}))
         return {NarratorRefresh::Outcome::failed};
     NarratorWriter narrators(*db_);
     auto pages = db_->prepare(QStringLiteral("SELECT id, content FROM pages WHERE book_id=? ORDER BY seq, id"));
@@ -140,6 +164,8 @@ LocalStore::NarratorRefresh LocalStore::refreshNarrators(const std::function<boo
             return {NarratorRefresh::Outcome::stopped, result.pages};
         const NarratorRefresh book =
             rereadBook(books[i], i + 1 < books.size() ? books[i + 1] : books[i] + 1);
+        if (book.outcome == NarratorRefresh::Outcome::upToDate)
+            return {NarratorRefresh::Outcome::upToDate, result.pages};
         if (book.outcome != NarratorRefresh::Outcome::done)
             return book;
         result.pages += book.pages;
@@ -148,8 +174,9 @@ LocalStore::NarratorRefresh LocalStore::refreshNarrators(const std::function<boo
     // is merged anew as a whole.
     {
         Transaction transaction(*db_);
-        if (!transaction.begun()
-            || !db_->exec(QStringLiteral(
+        if (const auto said = othersAtWork(*db_, transaction))
+            return {said->outcome, result.pages};
+        if (!db_->exec(QStringLiteral(
                 "DELETE FROM narrators WHERE id NOT IN (SELECT student_id FROM isnad_edges) "
                 "AND id NOT IN (SELECT teacher_id FROM isnad_edges);"
                 "DELETE FROM meta WHERE key IN ('narrators_merged', 'isnad_reread');"))

@@ -88,7 +88,7 @@ MCPServer::Value MCPServer::readPage(const Args& args, Library& lib)
         std::optional<std::int64_t> found;
         if (raw) {
             found = lib.main().scalarInt(
-                QStringLiteral("SELECT seq FROM pages WHERE book_id=? AND vol=? AND page_num>=? "
+                QStringLiteral("SELECT seq FROM pages WHERE book_id=? AND CAST(vol AS TEXT)=? AND page_num>=? "
                                "ORDER BY page_num, seq LIMIT 1"),
                 {book.id, *raw, *printed});
         } else {
@@ -168,8 +168,8 @@ MCPServer::Value MCPServer::getBook(const Args& args, Library& lib)
             .value_or(0);
 
     const auto volumeRows = db.rows(
-        QStringLiteral("SELECT vol, MIN(seq), MAX(seq), MIN(page_num), MAX(page_num) FROM pages\n"
-                       "WHERE book_id=? AND vol IS NOT NULL AND vol<>'' GROUP BY vol ORDER BY MIN(seq)"),
+        QStringLiteral("SELECT CAST(vol AS TEXT) AS v, MIN(seq), MAX(seq), MIN(page_num), MAX(page_num) FROM pages\n"
+                       "WHERE book_id=? AND vol IS NOT NULL AND vol<>'' GROUP BY v ORDER BY MIN(seq)"),
         {book.id});
     if (volumeRows.size() >= 2) {
         Value volumes = Value::array();

@@ -9,12 +9,11 @@
 #include "core/SQLiteDB.h"
 #include "search/NpyArray.h"
 #include "search/SemanticIndex.h"
+#include "scholar/WordCoverage.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
-#include <QStringTokenizer>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -283,32 +282,11 @@ void placeIncomingModel()
     QDir(incomingDir()).removeRecursively();
 }
 
-// How many of the words on the pages a model knows.
-class Coverage {
-public:
-    explicit Coverage(const SemanticIndex& index) : known_(index.words().cbegin(), index.words().cend()) {}
-    void see(const QString& text)
-    {
-        for (const QStringView word : QStringTokenizer{Arabic::normalize(text, true), u' ', Qt::SkipEmptyParts}) {
-            ++words_;
-            if (known_.contains(QString::fromRawData(word.data(), word.size())))
-                ++found_;
-        }
-    }
-    // A library without words says nothing against a model.
-    bool enough() const { return words_ == 0 || double(found_) >= leastCoverage * double(words_); }
-
-private:
-    QSet<QString> known_;
-    std::int64_t words_ = 0;
-    std::int64_t found_ = 0;
-};
-
 // Embeds each page `pages` steps through into the pair (zeros for a page of
 // no known word), counting its words into `coverage` when given; returns the
 // pages written. Throws DistError(msgPagesUnreadable) when a read fails.
 std::int64_t embedPages(Statement& pages, const SemanticIndex& index, StreamedNpy& ids, StreamedNpy& vecs,
-                        std::int64_t total, const std::function<void(double)>& progress, Coverage* coverage)
+                        std::int64_t total, const std::function<void(double)>& progress, WordCoverage* coverage)
 {
     const std::vector<float> zeros(size_t(index.dim()), 0.0f);
     std::int64_t done = 0;
@@ -457,9 +435,9 @@ std::int64_t buildVectors(const QString& libPath, const std::function<void(doubl
     StreamedNpy vecs(d.filePath(vecsFile), NpyArray::floatDescr);
     // A new pack must know the words of the pages it replaces the model for:
     // one whose vocabulary no page reaches would answer every search with nothing.
-    std::optional<Coverage> coverage;
+    std::optional<WordCoverage> coverage;
     if (incoming)
-        coverage.emplace(*index);
+        coverage.emplace(index->words());
     const std::int64_t done = embedPages(*pages, *index, ids, vecs, total, progress, coverage ? &*coverage : nullptr);
     if (coverage && !coverage->enough()) {
         QDir(incomingDir()).removeRecursively();

@@ -62,13 +62,10 @@ inline const QString msgModelUnloadable = QStringLiteral("تعذّر تحميل 
 // not in the library's normal form, so that no page's word can meet them.
 inline const QString msgWordsNotNormal =
     QStringLiteral("أكثر كلمات النموذج ليست على صورة نصوص المكتبة فلا تطابق كلمة من صفحاتها");
-// The reason given with msgModelUnloadable for a new pack whose words are
-// too few of the words on the library's pages (leastCoverage of them).
+// The reason given with msgModelUnloadable for a new pack whose words cover
+// too little of the words on the library's pages (WordCoverage).
 inline const QString msgWordsMissLibrary =
     QStringLiteral("كلمات النموذج قليلة في صفحات المكتبة فلا يكاد بحث بالمعنى يجد شيئا");
-// The least share of the words on the library's pages (as embedded) a new
-// pack must hold to replace the model in use.
-constexpr double leastCoverage = 0.3;
 inline const QString msgPagesUnreadable = QStringLiteral("تعذّرت قراءة صفحات المكتبة لبناء المتّجهات");
 inline const QString msgLibraryUnreadable = QStringLiteral("تعذّر فتح قاعدة المكتبة، أو أنها ليست قاعدة بيانات سليمة");
 
@@ -105,8 +102,8 @@ void fetchModel(const Pack& pack, const QUrl& base);
 // DistError(msgNoModel) without a model, DistError(msgLibraryUnreadable) for
 // a library that does not open or is not a database,
 // DistError(msgModelUnloadable and the reason) when the model does not load
-// or, for a gathered pack, when its words are fewer than leastCoverage of
-// the words on the pages,
+// or, for a gathered pack, when its words cover too little of the words on
+// the pages (as embedded; WordCoverage),
 // DistError(msgPagesUnreadable) when the pages cannot be read, PlatformError
 // when a file cannot be written; the model and vectors in use then stay as
 // they were. Long-running: call it off the GUI thread.

@@ -15,7 +15,7 @@ namespace quorvel {
 namespace {
 
 const QString pagesSQL = QStringLiteral(
-    "SELECT p.id, p.book_id, p.seq, p.vol, p.page_num, substr(p.content,1,170) AS preview,\n"
+    "SELECT p.id, p.book_id, p.seq, CAST(p.vol AS TEXT), p.page_num, substr(p.content,1,170) AS preview,\n"
     "       b.title AS book_title, a.name AS author\n"
     "FROM pages p JOIN books b ON b.id=p.book_id\n"
     "LEFT JOIN authors a ON a.id=b.author_id WHERE p.id IN (");

@@ -13,7 +13,7 @@ namespace quorvel::Lexical {
 
 const QString searchSQL = QStringLiteral(
     "SELECT b.title AS book_title, a.name AS author,\n"
-    "       p.id AS page_id, p.book_id, p.vol, p.page_num, p.seq,\n"
+    "       p.id AS page_id, p.book_id, CAST(p.vol AS TEXT) AS vol, p.page_num, p.seq,\n"
     "       snippet(pages_fts, 0, '«', '»', ' … ', 12) AS snip, bm25(pages_fts) AS rank\n"
     "FROM pages_fts f\n"
     "JOIN pages p ON p.id = f.page_id\n"

@@ -29,10 +29,26 @@ const QString kWritingKey = QStringLiteral("page_index_writing");
 // anywhere, on pages no sample reaches, leave the tables short of it.
 const QString kTermPagesKey = QStringLiteral("page_index_term_pages");
 const QString kMarkRowsKey = QStringLiteral("page_index_mark_rows");
-// Set once the tables were found to hold their totals; any change to their
-// rows made outside the installer's writer drops it (triggers below), so
-// that only then are the tables read whole again.
+// Set once the tables were found whole, to the schema version and the count
+// of changes below as they were then. The triggers that count a change drop
+// it; it holds only while the schema version is the same, so a trigger
+// dropped among them has the tables read whole again too.
 const QString kCheckedKey = QStringLiteral("page_index_checked");
+// Counted up by triggers on every change to the index's rows, the full-text
+// tables and the pages, outside the installer's writer (whose start is
+// counted instead), so that a mark is not set over a change made while the
+// tables were read.
+const QString kChangesKey = QStringLiteral("page_index_changes");
+// What a change does to the mark and the count.
+const QString kChangeCounted = QStringLiteral(
+    "DELETE FROM meta WHERE key='page_index_checked'; "
+    "INSERT INTO meta(key, value) VALUES('page_index_changes', 1) ON CONFLICT(key) DO UPDATE SET value = value + 1;");
+// What the mark holds while nothing changed, and whether the installer's
+// writer is at work: a writing row another connection sees is left by a
+// write that skipped the counting triggers.
+const QString kStampSql = QStringLiteral(
+    "(SELECT schema_version FROM pragma_schema_version) || ' ' || "
+    "(SELECT value FROM meta WHERE key='page_index_changes')");
 
 // Units the tokenizer keeps as they are: a word made only of them is one
 // index term equal to itself.
@@ -445,6 +461,33 @@ QString reversedKey(const QString& term)
 
 namespace {
 
+// One trigger counting each kind of change to a table; `when`, if not
+// empty, exempts the installer's writer, whose rows come row by row.
+QString countedChanges(const QString& table, bool exemptWriter)
+{
+    QString out;
+    const QString when =
+        exemptWriter ? QStringLiteral("WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') ") : QString();
+    for (const char* op : {"INSERT", "UPDATE", "DELETE"})
+        out += QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1_counted_%2 AFTER %3 ON %1 %4BEGIN %5 END;")
+                   .arg(table, QString::fromLatin1(op).toLower(), QString::fromLatin1(op), when, kChangeCounted);
+    return out;
+}
+
+// The counting triggers of the full-text tables' own rows: the segments
+// (written at commit, after the installer's writer is done) always, the
+// rows a page writes only outside the writer.
+QString countedFtsChanges(const QString& table, bool hasContent)
+{
+    QString out = countedChanges(table + QStringLiteral("_data"), false)
+        + countedChanges(table + QStringLiteral("_idx"), false)
+        + countedChanges(table + QStringLiteral("_config"), false);
+    if (hasContent)
+        out += countedChanges(table + QStringLiteral("_content"), true)
+            + countedChanges(table + QStringLiteral("_docsize"), true);
+    return out;
+}
+
 const QString kTables = QStringLiteral(
     "CREATE VIRTUAL TABLE IF NOT EXISTS page_forms USING fts5(matn, hawashi, seam, content='', columnsize=0, "
     "tokenize='unicode61 remove_diacritics 2');"
@@ -452,32 +495,33 @@ const QString kTables = QStringLiteral(
     "pages INTEGER NOT NULL, PRIMARY KEY(term, form)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS page_terms_reversed ON page_terms(rterm);"
     "CREATE TABLE IF NOT EXISTS page_marks(term TEXT NOT NULL, form TEXT NOT NULL, page_id INTEGER NOT NULL, "
-    "PRIMARY KEY(term, form, page_id)) WITHOUT ROWID;"
-    // Rows of the index changed by anything but the installer's writer
-    // (which keeps the totals) are checked again at the next search, and
-    // so are the forms after any write: every write to the full-text table
-    // stores its segments at commit, after the writer is done.
-    "CREATE TRIGGER IF NOT EXISTS page_terms_touched AFTER DELETE ON page_terms "
-    "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
-    "DELETE FROM meta WHERE key='page_index_checked'; END;"
-    "CREATE TRIGGER IF NOT EXISTS page_terms_changed AFTER UPDATE ON page_terms "
-    "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
-    "DELETE FROM meta WHERE key='page_index_checked'; END;"
-    "CREATE TRIGGER IF NOT EXISTS page_marks_touched AFTER DELETE ON page_marks "
-    "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
-    "DELETE FROM meta WHERE key='page_index_checked'; END;"
-    "CREATE TRIGGER IF NOT EXISTS page_marks_changed AFTER UPDATE ON page_marks "
-    "WHEN NOT EXISTS (SELECT 1 FROM meta WHERE key='page_index_writing') BEGIN "
-    "DELETE FROM meta WHERE key='page_index_checked'; END;"
-    "CREATE TRIGGER IF NOT EXISTS page_forms_written AFTER INSERT ON page_forms_data "
-    "BEGIN DELETE FROM meta WHERE key='page_index_checked'; END;");
+    "PRIMARY KEY(term, form, page_id)) WITHOUT ROWID;")
+    + countedChanges(QStringLiteral("page_terms"), true) + countedChanges(QStringLiteral("page_marks"), true)
+    + countedFtsChanges(QStringLiteral("page_forms"), false);
+
+// The marks of earlier builds, dropped at the first change of the index's
+// rows only: the count above replaces them.
+const QString kOldMarkTriggers = QStringLiteral(
+    "DROP TRIGGER IF EXISTS page_terms_touched; DROP TRIGGER IF EXISTS page_terms_changed; "
+    "DROP TRIGGER IF EXISTS page_marks_touched; DROP TRIGGER IF EXISTS page_marks_changed; "
+    "DROP TRIGGER IF EXISTS page_forms_written;");
 
 } // namespace
 
 bool createSchema(SQLiteDB& db)
 {
     const bool had = tablesExist(db);
-    bool ok = db.exec(kTables + QStringLiteral(
+    bool ok = db.exec(kOldMarkTriggers + kTables + countedFtsChanges(QStringLiteral("pages_fts"), true)
+        + countedChanges(QStringLiteral("pages"), true)
+        // The writer's start is counted: a write that set its row to skip
+        // the triggers above is counted however it ends.
+        + QStringLiteral("CREATE TRIGGER IF NOT EXISTS page_index_writer_counted AFTER INSERT ON meta "
+                         "WHEN new.key='page_index_writing' BEGIN ")
+        + kChangeCounted
+        + QStringLiteral(" END; CREATE TRIGGER IF NOT EXISTS page_index_writer_renamed AFTER UPDATE OF key ON meta "
+                         "WHEN new.key='page_index_writing' BEGIN ")
+        + kChangeCounted + QStringLiteral(" END;")
+        + QStringLiteral(
         // Pages written by anything but the installer's writer leave the
         // index behind: it is taken as missing and built again.
         "CREATE TRIGGER IF NOT EXISTS page_index_added AFTER INSERT ON pages "
@@ -502,8 +546,9 @@ bool createSchema(SQLiteDB& db)
         "CREATE TRIGGER IF NOT EXISTS heading_changes_changed AFTER UPDATE ON toc "
         "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"));
     // Looked for first: a store that has its count takes no write here.
-    if (ok && !metaValue(db, QString::fromLatin1(PageMap::changesKey)))
-        ok = setMeta(db, QString::fromLatin1(PageMap::changesKey), QStringLiteral("0"));
+    for (const QString& key : {QString::fromLatin1(PageMap::changesKey), kChangesKey})
+        if (ok && !metaValue(db, key))
+            ok = setMeta(db, key, QStringLiteral("0"));
     if (ok && !had && db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM pages)")).value_or(1) == 0)
         ok = setMeta(db, kTermPagesKey, QStringLiteral("0")) && setMeta(db, kMarkRowsKey, QStringLiteral("0"))
             && setMeta(db, kStateKey, QString::number(version));
@@ -512,12 +557,18 @@ bool createSchema(SQLiteDB& db)
 
 State state(SQLiteDB& db)
 {
+    // A change drops the mark; a writer's row cannot be seen beside one.
     auto st = db.prepare(QStringLiteral("SELECT (SELECT value FROM meta WHERE key='page_index'), "
-                                        "EXISTS(SELECT 1 FROM meta WHERE key='page_index_checked')"));
+                                        "(SELECT value FROM meta WHERE key='page_index_checked')"));
     if (!st || !st->step())
         return {};
     const bool ready = st->text(0) == QString::number(version);
-    return {ready, ready && st->integer(1).value_or(0) != 0};
+    const std::optional<QString> mark = st->text(1);
+    st.reset();
+    if (!ready || !mark)
+        return {ready, false};
+    const auto schema = db.scalarInt(QStringLiteral("PRAGMA schema_version"));
+    return {ready, schema && mark->section(u' ', 0, 0) == QString::number(*schema)};
 }
 
 bool ready(SQLiteDB& db)
@@ -615,9 +666,32 @@ struct Sampled {
     QList<std::pair<QString, std::int64_t>> rarest[2];
 };
 
-// Whether the term and mark tables hold what their writers put in them. An
-// index without the totals (made before they were kept) is not trusted.
-// True when the tables cannot be read, which the search's statements meet.
+// The rows page_forms holds, as the full-text table counts them in its
+// record of totals (a varint at its head); nothing when it cannot be read.
+std::optional<std::int64_t> formsRows(SQLiteDB& db)
+{
+    // The record of totals is the table's row 1 of its data; a varint takes
+    // at most nine bytes.
+    const auto rows = db.rows(QStringLiteral("SELECT hex(substr(block, 1, 9)) FROM page_forms_data WHERE id = 1"));
+    if (rows.isEmpty())
+        return std::nullopt;
+    const QByteArray head = QByteArray::fromHex(rows.first().str(0).value_or(QString()).toLatin1());
+    std::uint64_t value = 0;
+    for (qsizetype i = 0; i < head.size(); ++i) {
+        const auto byte = std::uint8_t(head.at(i));
+        if (i == 8)
+            return std::int64_t(value << 8 | byte);
+        value = value << 7 | (byte & 0x7f);
+        if (!(byte & 0x80))
+            return std::int64_t(value);
+    }
+    return std::nullopt;
+}
+
+// Whether the term and mark tables hold what their writers put in them, and
+// the forms a row for every page. An index without the totals (made before
+// they were kept) is not trusted. True when the tables cannot be read, which
+// the search's statements meet.
 bool totalsAgree(SQLiteDB& db)
 {
     const auto termPages = metaValue(db, kTermPagesKey);
@@ -625,23 +699,64 @@ bool totalsAgree(SQLiteDB& db)
     if (!termPages || !markRows)
         return false;
     const auto rows = db.rows(QStringLiteral("SELECT (SELECT IFNULL(SUM(pages), 0) FROM page_terms), "
-                                             "(SELECT COUNT(*) FROM page_marks)"));
-    return rows.isEmpty()
-        || (rows.first().integer(0) == Numbers::parseInteger(*termPages)
-            && rows.first().integer(1) == Numbers::parseInteger(*markRows));
+                                             "(SELECT COUNT(*) FROM page_marks), "
+                                             "(SELECT COUNT(*) FROM pages INDEXED BY idx_pages_book)"));
+    if (rows.isEmpty())
+        return true;
+    const auto forms = formsRows(db);
+    return rows.first().integer(0) == Numbers::parseInteger(*termPages)
+        && rows.first().integer(1) == Numbers::parseInteger(*markRows)
+        && (!forms || forms == rows.first().integer(2));
 }
 
+// The mark's value as the store stands: its schema version and count of
+// changes, with whether a writer's row is seen (which no mark survives).
+struct Stamp {
+    QString value;
+    bool writing = false;
+};
+std::optional<Stamp> stampOf(SQLiteDB& db)
+{
+    const auto rows = db.rows(QStringLiteral("SELECT ") + kStampSql
+                              + QStringLiteral(", EXISTS(SELECT 1 FROM meta WHERE key='page_index_writing')"));
+    if (rows.isEmpty())
+        return std::nullopt;
+    return Stamp{rows.first().str(0).value_or(QString()), rows.first().integer(1).value_or(0) != 0};
+}
+
+enum class Marked { yes, no, damaged };
+
 // Marks the index found whole, on a writing connection of its own, which
-// waits for no writer (a search would wait with it); a store that takes no
-// writes then is checked again at the next first search.
-bool markWhole(SQLiteDB& db)
+// waits for no writer (a search would wait with it), provided nothing
+// changed since `seen` was read with the sample and the full-text table's
+// own check finds its segments sound. A store that takes no writes then is
+// checked again at the next first search.
+Marked markWhole(SQLiteDB& db, const Stamp& seen)
 {
     QString writable = db.path();
     if (writable.startsWith(QStringLiteral("file:")) && writable.endsWith(QStringLiteral("?mode=ro")))
         writable = writable.chopped(2) + QStringLiteral("rw");
     auto writer = SQLiteDB::open(writable, false);
-    return writer && writer->exec(QStringLiteral("PRAGMA busy_timeout=0"))
-        && setMeta(*writer, kCheckedKey, QStringLiteral("1"));
+    if (!writer || !writer->exec(QStringLiteral("PRAGMA busy_timeout=0")))
+        return Marked::no;
+    Transaction transaction(*writer);
+    if (!transaction.begun())
+        return Marked::no;
+    const auto now = stampOf(*writer);
+    if (!now || now->writing || now->value != seen.value)
+        return Marked::no;
+    if (!writer->run(QStringLiteral("INSERT INTO page_forms(page_forms) VALUES('integrity-check')"))) {
+        const auto failure = writer->lastFailure();
+        return failure && failure->kind == SQLFailure::Kind::damaged ? Marked::damaged : Marked::no;
+    }
+    // A store without the count starts it with the mark: any counted change
+    // would have made it.
+    std::optional<Stamp> marked = now;
+    if (now->value.isEmpty()
+        && !(writer->run(QStringLiteral("INSERT INTO meta(key, value) VALUES(?, '0')"), {kChangesKey})
+             && (marked = stampOf(*writer)) && !marked->value.isEmpty()))
+        return Marked::no;
+    return setMeta(*writer, kCheckedKey, marked->value) && transaction.commit() ? Marked::yes : Marked::no;
 }
 
 } // namespace
@@ -751,15 +866,23 @@ bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
     std::optional<Transaction> reading;
     if (!db.inTransaction())
         reading.emplace(db, Transaction::Mode::Deferred);
-    bool whole = metaValue(db, kCheckedKey).has_value();
+    const auto stamp = stampOf(db);
+    // A writer's row left in the store let writes skip the counting: what
+    // they did to the rows is unknown.
+    if (stamp && stamp->writing)
+        return false;
+    bool whole = stamp && !stamp->value.isEmpty() && metaValue(db, kCheckedKey) == stamp->value;
     if (!whole) {
         if (!totalsAgree(db))
             return false;
         const Sample sample = pagesAgree(db, pages);
         if (sample == Sample::disagrees)
             return false;
-        // Found whole: not sampled again until the rows or the forms change.
-        whole = sample == Sample::agrees && markWhole(db);
+        // Found whole: not sampled again until anything changes.
+        const Marked mark = sample == Sample::agrees && stamp ? markWhole(db, *stamp) : Marked::no;
+        if (mark == Marked::damaged)
+            return false;
+        whole = mark == Marked::yes;
     }
     if (marked)
         *marked = whole;
@@ -770,19 +893,23 @@ bool distrust(const QString& dbPath)
 {
     const QString kMsgDamaged =
         QStringLiteral("فهرس الصفحات تالف: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
+    const QString kMsgOlder = QStringLiteral(
+        "فهرس الصفحات من إصدار أقدم من هذا التطبيق: يُبحث بقراءة الصفحات حتى يُبنى الفهرس من جديد.");
+    auto db = SQLiteDB::open(dbPath, false);
     static std::mutex lock;
     static QSet<QString> said;
     {
         std::lock_guard guard(lock);
         if (!said.contains(dbPath)) {
             said.insert(dbPath);
-            const QByteArray line = (kMsgDamaged + u'\n').toUtf8();
+            // An index made before its totals were kept is only older.
+            const bool older = db && tablesExist(*db) && (!metaValue(*db, kTermPagesKey) || !metaValue(*db, kMarkRowsKey));
+            const QByteArray line = ((older ? kMsgOlder : kMsgDamaged) + u'\n').toUtf8();
             std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         }
     }
-    auto db = SQLiteDB::open(dbPath, false);
-    return db && db->run(QStringLiteral("DELETE FROM meta WHERE key IN (?, ?, ?, ?)"),
-                         {kStateKey, kCursorKey, kCursorKey + QStringLiteral("_version"), kCheckedKey});
+    return db && db->run(QStringLiteral("DELETE FROM meta WHERE key IN (?, ?, ?, ?, ?)"),
+                         {kStateKey, kCursorKey, kCursorKey + QStringLiteral("_version"), kCheckedKey, kWritingKey});
 }
 
 namespace {

@@ -55,9 +55,10 @@ bool createSchema(SQLiteDB& db);
 // Whether the index is complete for this version (on any connection).
 bool ready(SQLiteDB& db);
 // What a search reads before it uses the index, in one statement: whether
-// it is complete, and whether sampleAgrees() found it whole since anything
-// but the installer's writer last changed its rows, or anything at all its
-// forms (then the search takes it as found whole without a sample).
+// it is complete, and whether sampleAgrees() found it whole and nothing
+// changed since: no row of the index, the full-text tables or the pages, no
+// table or trigger (then the search takes it as found whole without a
+// sample).
 struct State {
     bool ready = false;
     bool whole = false;
@@ -133,9 +134,11 @@ bool removeBook(SQLiteDB& db, std::int64_t bookId);
 // term rows and every marked word the page carries, and none of another
 // sampled page's words it lacks. False on a disagreement (damaged rows);
 // true also when the pages or the rows cannot be read, which the statements
-// of a search then meet. For a complete index. Found whole, the index is
-// marked so and taken as whole at once until that mark is dropped;
-// `marked`, when given, says whether the store holds that mark.
+// of a search then meet. For a complete index. False also for a writer's
+// row left in the store, whose writes were not counted. Found whole, and the
+// full-text table's own check finding its segments sound, the index is
+// marked so and taken as whole at once until anything changes; `marked`,
+// when given, says whether the store holds that mark.
 bool sampleAgrees(SQLiteDB& db, int pages = 8, bool* marked = nullptr);
 
 // Takes a damaged index out of use after a statement over it failed (not

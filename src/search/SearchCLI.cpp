@@ -3,10 +3,12 @@
 #include "core/Arabic.h"
 #include "core/AtomicFile.h"
 #include "core/Characters.h"
+#include "core/DistFetch.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/Numbers.h"
 #include "core/Paths.h"
+#include "core/SQLiteDB.h"
 #include "search/SearchEngine.h"
 
 #include <QDir>
@@ -16,6 +18,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -44,6 +47,28 @@ const char* const kReaderFootnoteRule = "\n────\n";
 void diagnose(const QString& text)
 {
     std::fprintf(stderr, "search-cli: %s\n", text.toUtf8().constData());
+}
+
+// Says why the library at `path` cannot be read: the system's reason when it
+// gave one (a file-size limit that leaves no room for the reading index
+// beside the file, say), else the store's.
+void sayWhyUnopened(const QString& path)
+{
+    const QString msgUnopened = QStringLiteral("تعذّر فتح قاعدة المكتبة ");
+    const QString msgNotADatabase = QStringLiteral("ليست قاعدة بيانات سليمة");
+    std::optional<SQLFailure> failure;
+    if (auto db = SQLiteDB::open(path, true); db && !db->exec(QStringLiteral("SELECT 1 FROM sqlite_master LIMIT 1")))
+        failure = db->lastFailure();
+    QString reason;
+    if (failure && failure->systemError != 0)
+        reason = Dist::fileErrorReason(failure->systemError);
+    else if (failure && failure->kind == SQLFailure::Kind::damaged)
+        reason = msgNotADatabase;
+    else if (!QFileInfo::exists(path))
+        reason = Dist::fileErrorReason(ENOENT);
+    else if (failure)
+        reason = failure->message;
+    diagnose(msgUnopened + path + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
 }
 
 void writeLine(const std::string& text)
@@ -268,8 +293,10 @@ void describeAround(Value& example, const QList<uint>& scalars, qsizetype at, co
 int normParity(Library& lib, std::int64_t n, std::uint64_t seed, const std::optional<QString>& dump)
 {
     const std::shared_ptr<SQLiteDB> db = lib.newSearchConnection();
-    if (!db)
+    if (!db) {
+        sayWhyUnopened(lib.dbPath());
         return 1;
+    }
     const std::int64_t lo = db->scalarInt(QStringLiteral("SELECT MIN(id) FROM pages")).value_or(0);
     const std::int64_t hi = db->scalarInt(QStringLiteral("SELECT MAX(id) FROM pages")).value_or(0);
     const QList<std::int64_t> sample = paritySample(lo, hi, n, seed);
@@ -491,6 +518,7 @@ int run(const QStringList& arguments)
     std::shared_ptr<Library> lib = Library::open(dbPath);
     if (!lib) {
         std::fprintf(stderr, "cannot open %s\n", dbPath.toUtf8().constData());
+        sayWhyUnopened(dbPath);
         return 1;
     }
     Library::setShared(lib);

@@ -5,6 +5,10 @@
 
 #include <QNetworkProxyFactory>
 
+#include <atomic>
+#include <optional>
+#include <thread>
+
 using namespace quorvel;
 using quorvel::test::FakeServerTest;
 using quorvel::test::ScopedEnv;
@@ -201,4 +205,28 @@ TEST_F(ChatStream, aStalledOrDrippingServerIsGivenUpAtTheOverallLimit)
     // What arrived before the limit stays with the caller.
     EXPECT_FALSE(pieces.isEmpty());
     LocalLLM::Testing::setStreamLimits({});
+}
+
+TEST_F(ChatStream, aStopReachesTheReplyStillReadWhenAnotherEnded)
+{
+    script = useScript("model.gguf", "delta \"أ\"\npause 5000\ndelta \"ب\"\ndone\n");
+    // The first reply is read on a thread of its own and waits in the pause.
+    std::atomic<bool> started{false};
+    std::optional<QString> firstError;
+    std::thread first([&] {
+        try {
+            LocalLLM::chat({}, QStringLiteral("س"), 1500, [&](const QString&) { started = true; });
+        } catch (const LocalLLM::LLMError& error) {
+            firstError = error.description();
+        }
+    });
+    while (!started)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A second reply begun after it ends first.
+    EXPECT_THROW(LocalLLM::chat({}, QStringLiteral("س"), 1500,
+                                [](const QString&) { throw std::runtime_error("panel gone"); }),
+                 std::runtime_error);
+    LocalLLM::stopReply();
+    first.join();
+    EXPECT_EQ(firstError, LocalLLM::msgReplyStopped);
 }

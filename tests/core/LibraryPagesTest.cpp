@@ -276,7 +276,9 @@ TEST(LibraryPages, aVolumeStoredAsANumberIsShownAsOne)
         "ALTER TABLE pages RENAME COLUMN vol TO vol_text",
         "ALTER TABLE pages ADD COLUMN vol",
         "INSERT INTO pages(id, book_id, vol, page_num, seq, content) VALUES(1, 1, 3, 1, 1, 'x'), (2, 1, NULL, 2, 2, 'y'), "
-        "(3, 1, NULL, NULL, 3, 'z')"}));
+        "(3, 1, NULL, NULL, 3, 'z')",
+        "INSERT INTO books(id, title) VALUES(2, 'b')",
+        "INSERT INTO pages(id, book_id, vol, page_num, seq, content) VALUES(11, 2, 1, 1, 1, 'x'), (12, 2, 2, 1, 2, 'y')"}));
     ASSERT_TRUE(lib);
     ASSERT_TRUE(lib->page(1));
     EXPECT_EQ(lib->page(1)->vol, QStringLiteral("3"));
@@ -285,6 +287,10 @@ TEST(LibraryPages, aVolumeStoredAsANumberIsShownAsOne)
     EXPECT_EQ(lib->bookPages(1).first().vol, QStringLiteral("3"));
     // A page without a printed number is numbered by its sequence.
     EXPECT_EQ(lib->pageNumbers(1).last(), std::make_pair(std::int64_t(3), std::int64_t(3)));
+    // Listed, and reached by its label.
+    EXPECT_EQ(lib->volumes(2), QStringList({QStringLiteral("1"), QStringLiteral("2")}));
+    EXPECT_EQ(lib->firstSeq(2, QStringLiteral("2")), 2);
+    EXPECT_EQ(lib->seqFor(2, QStringLiteral("2"), 1), 2);
 }
 
 TEST(LibraryCorpusToc, pageBeforeTheFirstHeadingHasNoChapter)

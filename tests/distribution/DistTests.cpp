@@ -295,6 +295,38 @@ TEST_F(DistRelease, endlessOrDrippingFilesEndNamingTheFile)
     EXPECT_EQ(Dist::fetchDeadlineMs(std::numeric_limits<std::int64_t>::max(), {}), std::numeric_limits<int>::max());
 }
 
+TEST_F(DistRelease, aBurstOrASlowPaceThatStillFinishesIsNotTooSlow)
+{
+    test::LoopbackHttpServer server(QDir(path()).absoluteFilePath(QStringLiteral("..")));
+    ASSERT_TRUE(server.isListening());
+    const QString folder = QDir(path()).dirName();
+    const struct {
+        const char* name;
+        Dist::FetchLimits limits;
+        QList<QByteArray> pieces;
+        int everyMs;
+    } cases[] = {
+        // 550 KB at once, then silence past the first stretch of 500 ms,
+        // which must bring 500 KB: the burst is counted whole.
+        {"burst.qbk", {3000, 1000 * 1024, 500}, {QByteArray(550 * 1024, 'b'), QByteArray(50 * 1024, 'r')}, 800},
+        // 1 KB at about 1 KB/s where a stretch of 300 ms must bring 1.2 KB:
+        // at that pace the file is whole long before its deadline (2.25 s).
+        {"slow.qbk", {2000, 4096, 300}, QList<QByteArray>(16, QByteArray(64, 's')), 60},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Dist::setFetchLimits(c.limits);
+        server.pace(u'/' + folder + u'/' + QLatin1String(c.name), c.pieces, c.everyMs);
+        const QByteArray whole = c.pieces.join();
+        try {
+            EXPECT_EQ(Dist::fetch(server.url(folder + u'/'), QLatin1String(c.name), whole.size()), whole);
+        } catch (const Dist::PlatformError& e) {
+            ADD_FAILURE() << e.description().toStdString();
+        }
+    }
+    Dist::setFetchLimits({});
+}
+
 TEST(DistDecode, requiredKeysAndTypesAreStrict)
 {
     const char* book = R"({"id":1,"title":"t","pages":1,"vols":[],"root":"r","file":"f","size":1,"usize":1,"sha256":"s"})";

@@ -619,6 +619,50 @@ TEST_F(LocalStoreTest, readingNarratorsAgainStopsBetweenBooksGoesOnAfterAndSaysA
     EXPECT_EQ(storedEdges(22), Isnad::edges(books[1].second));
 }
 
+TEST_F(LocalStoreTest, ofTwoStoresReadingNarratorsAgainTheOneThatWaitedSaysNoFailure)
+{
+    using Outcome = LocalStore::NarratorRefresh::Outcome;
+    const QString text = QStringLiteral("حدثنا قتيبة بن سعيد حدثنا الليث عن نافع عن ابن عمر قال: كذا");
+    install(pagesPackage(21, {text}));
+    install(pagesPackage(22, {text}));
+    ASSERT_TRUE(store_->db().exec(QStringLiteral(
+        "DELETE FROM isnad_edges; DELETE FROM narrators; DELETE FROM meta WHERE key IN ('isnad_rules', 'isnad_reread');"
+        "INSERT INTO narrators(id, name) VALUES(1, 'قديم أول'), (2, 'قديم ثان');"
+        "INSERT INTO isnad_edges VALUES(1, 2, 21, 2101), (1, 2, 22, 2201);")));
+    const QString path = dir_.filePath(QStringLiteral("library.db"));
+    auto other = LocalStore::open(path);
+    ASSERT_TRUE(other);
+    // Both find the old rules; the other process does the whole work, then
+    // holds the store (an install of its own) while this one waits to write.
+    std::shared_ptr<SQLiteDB> holder;
+    std::optional<Transaction> held;
+    ASSERT_TRUE(store_->db().exec(QStringLiteral("PRAGMA busy_timeout=50")));
+    const LocalStore::NarratorRefresh waited = store_->refreshNarrators([&] {
+        if (!holder) {
+            EXPECT_EQ(other->refreshNarrators().outcome, Outcome::done);
+            holder = SQLiteDB::open(path, false);
+            held.emplace(*holder);
+            EXPECT_TRUE(held->begun());
+        }
+        return true;
+    });
+    EXPECT_NE(waited.outcome, Outcome::failed);
+    EXPECT_TRUE(LocalStore::narratorsRefreshNotice(waited).isEmpty());
+    held.reset();
+    // Nor when it gets the store after the other is done.
+    holder.reset();
+    ASSERT_TRUE(store_->db().exec(QStringLiteral(
+        "DELETE FROM meta WHERE key = 'isnad_rules'; INSERT INTO isnad_edges VALUES(1, 2, 21, 2101);")));
+    bool once = false;
+    const LocalStore::NarratorRefresh after = store_->refreshNarrators([&] {
+        if (!std::exchange(once, true))
+            EXPECT_EQ(other->refreshNarrators().outcome, Outcome::done);
+        return true;
+    });
+    EXPECT_EQ(after.outcome, Outcome::upToDate);
+    EXPECT_FALSE(store_->narratorsOutdated());
+}
+
 TEST_F(LocalStoreTest, shinglesOnlyOnRequestAndOncePerPage)
 {
     const QStringList pages = {QStringLiteral("قال مالك بن أنس في الموطأ"), QStringLiteral("كلمة ثانية ثالثة"),

@@ -553,6 +553,24 @@ TEST_F(ChangingLibrary, aCallReadsOneVersionWhileChangesCommitBetweenItsStatemen
     EXPECT_FALSE(page.contains("prev_seq"));
 }
 
+TEST_F(ChangingLibrary, volumesStoredAsNumbersAreListedAndReached)
+{
+    // A library file made elsewhere whose volume column has no type keeps
+    // book 1's volumes 1 (pages 1-20) and 2 (21-40) as numbers.
+    ASSERT_TRUE(writer->exec(QStringLiteral(
+        "ALTER TABLE pages RENAME COLUMN vol TO vol_text; ALTER TABLE pages ADD COLUMN vol; "
+        "UPDATE pages SET vol = CASE WHEN seq <= 20 THEN 1 ELSE 2 END WHERE book_id = 1;")));
+    ASSERT_EQ(writer->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages WHERE typeof(vol) = 'integer'")), 40);
+    const Value card = ok("get_book", {{"book_id", 1}});
+    ASSERT_TRUE(card.contains("volumes"));
+    ASSERT_EQ(card.at("volumes").size(), 2u);
+    EXPECT_EQ(card.at("volumes")[1].at("volume"), "2");
+    EXPECT_EQ(card.at("volumes")[1].at("first_seq"), 21);
+    const Value page = ok("read_page", {{"book_id", 1}, {"volume", "2"}});
+    EXPECT_EQ(page.at("seq"), 21);
+    EXPECT_EQ(page.at("volume"), "2");
+}
+
 TEST_F(ChangingLibrary, aSearchIsAnsweredFromTheVersionItsPagesComeFrom)
 {
     // A page rewritten to hold a word no other page holds, committed after

@@ -209,3 +209,31 @@ TEST_F(HybridCorpus, aMissingBookDropsItsPagesAndAMissingAuthorKeepsThem)
 }
 
 } // namespace
+
+TEST_F(HybridCorpus, aVolumeStoredAsANumberComesWithEveryHit)
+{
+    // A library file made elsewhere whose volume column has no type.
+    QTemporaryDir copyDir;
+    const QString copy = copyDir.filePath(QStringLiteral("lib.db"));
+    ASSERT_TRUE(QFile::copy(path, copy));
+    auto rw = SQLiteDB::open(copy, false);
+    ASSERT_TRUE(rw);
+    ASSERT_TRUE(rw->exec(QStringLiteral("ALTER TABLE pages RENAME COLUMN vol TO vol_text; "
+                                        "ALTER TABLE pages ADD COLUMN vol; UPDATE pages SET vol = 2;")));
+    QSet<std::int64_t> found;
+    for (const auto& h : Lexical::search(*rw, word, 60))
+        found.insert(h.pageId);
+    std::int64_t other = 1;
+    while (found.contains(other))
+        ++other;
+    const auto index = indexScoring(word, {{other, 0.9f}});
+    ASSERT_TRUE(index);
+    const auto hits = hybridSearch(*rw, index.get(), word, 10);
+    ASSERT_FALSE(hits.isEmpty());
+    bool sawMeaning = false;
+    for (const auto& h : hits) {
+        EXPECT_EQ(h.vol, QStringLiteral("2")) << h.pageId << " " << h.src.toStdString();
+        sawMeaning = sawMeaning || h.src == QStringLiteral("vec");
+    }
+    EXPECT_TRUE(sawMeaning);
+}

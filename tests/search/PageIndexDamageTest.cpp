@@ -89,3 +89,126 @@ TEST(PageIndexDamage, rowsLostOnPagesNoSampleReadsGiveNoShortResult)
         EXPECT_EQ(QString::fromStdString(testing::internal::GetCapturedStderr()).count(QStringLiteral("تالف")), 0);
     }
 }
+
+namespace {
+
+// Pages whose words are written with and without hamza on the alef: «احد»
+// never carries one, «أحمد» always does, so «أح*» with hamza respected finds
+// only the pages of the second.
+QStringList hamzaPages()
+{
+    QStringList out;
+    for (int i = 1; i <= kPages; ++i)
+        out << (i % 3 == 0 ? QStringLiteral("قال احد اهل العلم حدثنا مالك")
+                           : QStringLiteral("حدثنا أحمد بن حنبل عن ابن عمر قال رسول الله"));
+    return out;
+}
+
+// Runs `damage` on a library whose index the first check found whole and
+// marked, and expects every search of `queries` to answer as the page check
+// does.
+void expectNoWrongAnswerAfter(const QString& damage, const QList<SearchQuery>& queries)
+{
+    const SearchLibrary lib = customLibrary({FixtureBook{9, {}, hamzaPages(), {}}});
+    ASSERT_TRUE(lib.lib);
+    SearchEngine checked(*lib.lib);
+    checked.setPageCheckedPath(true);
+    QList<QList<SearchHit>> expected;
+    for (const SearchQuery& q : queries)
+        expected << runQuery(checked, q).pages;
+    {
+        auto db = SQLiteDB::open(lib.path, false);
+        bool marked = false;
+        ASSERT_TRUE(db && PageIndex::sampleAgrees(*db, 8, &marked));
+        ASSERT_TRUE(marked);
+        ASSERT_TRUE(PageIndex::state(*db).whole);
+        ASSERT_TRUE(db->exec(damage));
+    }
+    testing::internal::CaptureStderr();
+    SearchEngine engine(*lib.lib);
+    for (qsizetype i = 0; i < queries.size(); ++i)
+        EXPECT_EQ(runQuery(engine, queries[i]).pages, expected[i]) << "query " << i;
+    testing::internal::GetCapturedStderr();
+}
+
+} // namespace
+
+TEST(PageIndexDamage, aChangeOfAnyKindAfterTheIndexWasFoundWholeGivesNoWrongResult)
+{
+    SearchQuery prefix = phrases({QStringLiteral("أح*")});
+    prefix.hamza = true;
+    SearchQuery plain = phrases({QStringLiteral("احد")});
+    SearchQuery matn = phrases({QStringLiteral("حنبل")});
+    matn.inHawashi = false;
+    const QList<SearchQuery> queries{prefix, plain, matn};
+    const struct {
+        const char* name;
+        const char* damage;
+    } cases[] = {
+        // «احد» said to be written «أحد» on pages of its own.
+        {"an inserted term row", "INSERT INTO page_terms(term, form, rterm, pages) VALUES('احد', 'أحد', 'دحا', 133)"},
+        // The forms of pages 2, 22, … 382, none of them sampled, taken out.
+        {"deleted full-text rows", nullptr},
+        {"a term row added after its trigger was dropped",
+         "DROP TRIGGER IF EXISTS page_terms_counted_insert; "
+         "INSERT INTO page_terms(term, form, rterm, pages) VALUES('احد', 'أحد', 'دحا', 133)"},
+        {"a writer's row left behind",
+         "INSERT INTO meta(key, value) VALUES('page_index_writing', '1'); "
+         "INSERT INTO page_terms(term, form, rterm, pages) VALUES('احد', 'أحد', 'دحا', 133)"},
+        {"a writer's row set and cleared around a change",
+         "INSERT INTO meta(key, value) VALUES('page_index_writing', '1'); "
+         "INSERT INTO page_terms(term, form, rterm, pages) VALUES('احد', 'أحد', 'دحا', 133); "
+         "DELETE FROM meta WHERE key = 'page_index_writing'"},
+    };
+    QString formsDeleted;
+    for (int seq = 2; seq <= kPages; seq += 20) {
+        const PageIndex::Columns row = PageIndex::columnsOf(hamzaPages()[seq - 1]);
+        formsDeleted += QStringLiteral("INSERT INTO page_forms(page_forms, rowid, matn, hawashi, seam) "
+                                       "VALUES('delete', (SELECT id FROM pages WHERE seq = %1), '%2', '%3', '%4');")
+                            .arg(seq)
+                            .arg(row.matn, row.hawashi, row.seam);
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        expectNoWrongAnswerAfter(c.damage ? QString::fromUtf8(c.damage) : formsDeleted, queries);
+    }
+}
+
+TEST(PageIndexDamage, segmentsNoSampleReadsAreCheckedBeforeTheMarkIsSet)
+{
+    const SearchLibrary lib = customLibrary({FixtureBook{9, {}, pages(), {}}});
+    ASSERT_TRUE(lib.lib);
+    auto db = SQLiteDB::open(lib.path, false);
+    ASSERT_TRUE(db);
+    // One leaf of the forms' segments lost; the sampled pages' rare words
+    // lie on other leaves.
+    ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM page_forms_data WHERE id = (SELECT MAX(id) FROM page_forms_data)")));
+    ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM meta WHERE key = 'page_index_checked'")));
+    bool marked = true;
+    EXPECT_FALSE(PageIndex::sampleAgrees(*db, 8, &marked));
+    EXPECT_FALSE(PageIndex::state(*db).whole);
+}
+
+TEST(PageIndexDamage, anIndexMadeBeforeItsTotalsWereKeptIsCalledOlderNotDamaged)
+{
+    const SearchLibrary lib = customLibrary({FixtureBook{9, {}, pages(), {}}});
+    ASSERT_TRUE(lib.lib);
+    SearchEngine checked(*lib.lib);
+    checked.setPageCheckedPath(true);
+    const SearchQuery q = phrases({QStringLiteral("زعفران")});
+    const QList<SearchHit> expected = runQuery(checked, q).pages;
+    {
+        auto db = SQLiteDB::open(lib.path, false);
+        ASSERT_TRUE(db && db->run(QStringLiteral(
+                              "DELETE FROM meta WHERE key IN ('page_index_term_pages', 'page_index_mark_rows', "
+                              "'page_index_checked')")));
+    }
+    testing::internal::CaptureStderr();
+    SearchEngine engine(*lib.lib);
+    EXPECT_EQ(runQuery(engine, q).pages, expected);
+    const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+    EXPECT_FALSE(said.contains(QStringLiteral("تالف"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("أقدم"))) << said.toStdString();
+    // Built again at the next build, as a damaged one would be.
+    EXPECT_FALSE(PageIndex::ready(lib.lib->main()));
+}

@@ -52,6 +52,17 @@ void sendForever(QTcpSocket* socket, const QByteArray& piece, int everyMs, int e
     refill();
 }
 
+// Writes the pieces `everyMs` apart, then closes.
+void sendPaced(QTcpSocket* socket, QList<QByteArray> pieces, int everyMs)
+{
+    socket->write(pieces.takeFirst());
+    if (pieces.isEmpty()) {
+        socket->disconnectFromHost();
+        return;
+    }
+    QTimer::singleShot(everyMs, socket, [socket, pieces, everyMs] { sendPaced(socket, pieces, everyMs); });
+}
+
 } // namespace
 
 LoopbackHttpServer::LoopbackHttpServer(const QString& rootDir) : root_(QDir(rootDir).absolutePath())
@@ -88,6 +99,11 @@ LoopbackHttpServer::LoopbackHttpServer(const QString& rootDir) : root_(QDir(root
                         head += "Content-Length: "
                             + QByteArray::number(reply.announced >= 0 ? reply.announced : reply.body.size()) + "\r\n";
                     head += "Connection: close\r\n\r\n";
+                    if (!reply.paced.isEmpty()) {
+                        socket->write(head);
+                        sendPaced(socket, reply.paced, reply.everyMs);
+                        return;
+                    }
                     if (!reply.piece.isEmpty()) {
                         socket->write(head);
                         sendForever(socket, reply.piece, reply.everyMs, reply.endAfterMs);
@@ -134,6 +150,12 @@ void LoopbackHttpServer::stream(const QString& path, const QByteArray& piece, in
     streamed_.insert(path, {piece, everyMs, endAfterMs});
 }
 
+void LoopbackHttpServer::pace(const QString& path, const QList<QByteArray>& pieces, int everyMs)
+{
+    std::lock_guard lock(mutex_);
+    paced_.insert(path, {pieces, everyMs});
+}
+
 void LoopbackHttpServer::stall(const QString& path)
 {
     std::lock_guard lock(mutex_);
@@ -167,6 +189,12 @@ LoopbackHttpServer::Reply LoopbackHttpServer::answer(const QByteArray& method, c
             return {.stalled = true};
         if (const auto it = streamed_.constFind(path); it != streamed_.constEnd())
             return {.withLength = false, .piece = it->piece, .everyMs = it->everyMs, .endAfterMs = it->endAfterMs};
+        if (const auto it = paced_.constFind(path); it != paced_.constEnd()) {
+            qsizetype total = 0;
+            for (const QByteArray& piece : it->first)
+                total += piece.size();
+            return {.announced = total, .everyMs = it->second, .paced = it->first};
+        }
     }
     if (method != "GET")
         return {405, {}};

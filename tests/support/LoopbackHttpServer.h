@@ -47,6 +47,10 @@ public:
     // drops the connection after that long, so that a client whose own limit
     // failed to fire sees a short body instead of hanging its test.
     void stream(const QString& path, const QByteArray& piece, int everyMs = 0, int endAfterMs = 0);
+    // Answers requests for `path` with status 200 and a body of `pieces`
+    // (their total length announced), the first at once and each next one
+    // `everyMs` milliseconds later, then closes.
+    void pace(const QString& path, const QList<QByteArray>& pieces, int everyMs);
     // Takes requests for `path` and never answers them.
     void stall(const QString& path);
 
@@ -63,6 +67,7 @@ public:
         QByteArray piece{};        // not empty: the endless body's repeated piece
         int everyMs = 0;
         int endAfterMs = 0;       // 0: the endless body really never ends
+        QList<QByteArray> paced{}; // not empty: the body, a piece every everyMs
     };
     Reply answer(const QByteArray& method, const QString& path);
 
@@ -84,6 +89,7 @@ private:
         int endAfterMs = 0;
     };
     QHash<QString, Stream> streamed_;
+    QHash<QString, std::pair<QList<QByteArray>, int>> paced_;
     QHash<QString, int> requests_;
 };
 

@@ -17,6 +17,8 @@
 #include "core/Arabic.h"
 #include "core/Json.h"
 #include "distribution/ReleaseWriter.h"
+#include "scholar/SmartBuild.h"
+#include "scholar/WordCoverage.h"
 #include "search/NpyArray.h"
 
 #include <QCoreApplication>
@@ -194,6 +196,25 @@ int main(int argc, char** argv)
     });
     if (kept.size() > size_t(maxWords))
         kept.resize(size_t(maxWords));
+    // The pack must pass the check a library makes of it before it builds
+    // vectors with it: its words cover enough of the pages' words.
+    double occurrenceShare = 0, distinctShare = 0;
+    {
+        QStringList modelWords;
+        for (const auto& entry : kept)
+            modelWords << entry.first;
+        WordCoverage coverage(modelWords);
+        for (const QString& text : *pages)
+            coverage.see(SmartBuild::embeddedText(text));
+        if (!coverage.enough())
+            return fail(QStringLiteral("the %1 words kept cover %2% of the words on the pages and %3% of the "
+                                       "distinct words: too few for a search by meaning")
+                            .arg(kept.size())
+                            .arg(100 * coverage.occurrenceShare(), 0, 'f', 1)
+                            .arg(100 * coverage.distinctShare(), 0, 'f', 2));
+        occurrenceShare = coverage.occurrenceShare();
+        distinctShare = coverage.distinctShare();
+    }
     const auto vocabulary = std::int32_t(kept.size());
     const int k = std::min<int>(dim + oversampling, vocabulary);
     if (vocabulary < dim + 1)
@@ -353,7 +374,9 @@ int main(int argc, char** argv)
     vocab["dim"] = dim;
     if (QString why; !ReleaseWriter::writeFile(out, QStringLiteral("vocab.json"), Json::dumpBytes(vocab), &why))
         return fail(QStringLiteral("cannot write vocab.json into ") + out + QStringLiteral(": ") + why);
-    std::printf("word model: %d words × %d from %zu pages (%zu non-zero PPMI cells) in %.1fs\n", vocabulary, dim,
-                pages->size(), nonZero, double(timer.elapsed()) / 1000.0);
+    std::printf("word model: %d words × %d from %zu pages (%zu non-zero PPMI cells; %.1f%% of the words on the "
+                "pages, %.2f%% of the distinct words) in %.1fs\n",
+                vocabulary, dim, pages->size(), nonZero, 100 * occurrenceShare, 100 * distinctShare,
+                double(timer.elapsed()) / 1000.0);
     return 0;
 }
