@@ -304,7 +304,7 @@ std::optional<AboutName> passageAt(const Library& lib, const Book& book, const P
     return AboutName{Passage::of(lib, book, page,
                                  (a > 0 ? QStringLiteral("… ") : QString()) + content.mid(a, b - a)
                                      + (b < content.size() ? QStringLiteral(" …") : QString())),
-                     said, q.entry, {}};
+                     said, q.entry, {}, {}};
 }
 
 // The last word of the page before, when that page stops inside a sentence

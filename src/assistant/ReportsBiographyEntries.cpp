@@ -39,9 +39,9 @@ bool holdsWord(const QStringList& words, const QString& word)
     });
 }
 
-// How the dictionary ranks the man its entry is of: 2 where it calls him
-// famous, an imam, a prolific or eminent narrator or a Mother of the
-// Believers; 0 where it says he is little known or weak; 1 otherwise. Of a
+// How the dictionary ranks the man its entry is of: 0 where it grades him
+// little known or discarded; 2 where it calls him famous, an imam, a
+// prolific or eminent narrator; 0 where it says he is weak; 1 otherwise. Of a
 // form's bearers, the one it calls famous is the one a reader means.
 int standing(const QStringList& words)
 {
@@ -49,25 +49,34 @@ int standing(const QStringList& words)
         QStringLiteral("مشهور"), QStringLiteral("المشهور"), QStringLiteral("شهير"),   QStringLiteral("الشهير"),
         QStringLiteral("جليل"),  QStringLiteral("الجليل"),  QStringLiteral("امام"),   QStringLiteral("الامام"),
         QStringLiteral("مكثر"),  QStringLiteral("المكثرين"), QStringLiteral("الكثير"), QStringLiteral("اشهر"),
-        QStringLiteral("خليفه")};
+        QStringLiteral("الائمه"), QStringLiteral("الحفاظ"), QStringLiteral("خليفه")};
+    // Said of his father or brother: «ولد العالم الشهير».
+    static const QSet<QString> kin{QStringLiteral("ولد"), QStringLiteral("والد"), QStringLiteral("اخو"),
+                                   QStringLiteral("اخي")};
+    constexpr qsizetype kKinWords = 2;
     // Said of a man however well known: he is not the one meant.
     static const QSet<QString> discarded{QStringLiteral("كذبوه"), QStringLiteral("كذاب"), QStringLiteral("متهم"),
                                          QStringLiteral("متروك")};
-    static const QSet<QString> obscure{QStringLiteral("مقبول"), QStringLiteral("مقبوله"), QStringLiteral("مجهول"),
-                                       QStringLiteral("مجهوله"), QStringLiteral("مستور"), QStringLiteral("مستوره"),
-                                       QStringLiteral("تمييز"), QStringLiteral("ضعيف"),  QStringLiteral("لين")};
+    // A grade of a man little known, whatever else is said of him («مقبول … مشهور بكنيته»).
+    static const QSet<QString> unknown{QStringLiteral("مقبول"), QStringLiteral("مقبوله"), QStringLiteral("مجهول"),
+                                       QStringLiteral("مجهوله"), QStringLiteral("مستور"), QStringLiteral("مستوره")};
+    static const QSet<QString> obscure{QStringLiteral("تمييز"), QStringLiteral("ضعيف"), QStringLiteral("لين")};
     const auto bare = [](const QString& w) {
         return (w.startsWith(u'و') || w.startsWith(u'ف')) && w.size() > 3 ? w.mid(1) : w;
     };
     const auto holds = [&](const QSet<QString>& set) {
+        qsizetype kinAt = -kKinWords - 1;
         for (qsizetype i = 0; i < words.size(); ++i) {
+            if (kin.contains(words[i]))
+                kinAt = i;
             // «… بن خليفة» is a name, not a title.
-            if ((set.contains(words[i]) || set.contains(bare(words[i]))) && (i == 0 || !isLineage(words[i - 1])))
+            if ((set.contains(words[i]) || set.contains(bare(words[i]))) && (i == 0 || !isLineage(words[i - 1]))
+                && i - kinAt > kKinWords)
                 return true;
         }
         return false;
     };
-    if (holds(discarded))
+    if (holds(discarded) || holds(unknown))
         return 0;
     if (holds(famous))
         return 2;
@@ -232,7 +241,7 @@ private:
     QList<EntryLine> opening(const QStringList& full, std::int64_t bookId)
     {
         QList<EntryLine> out;
-        const Reading reading{full, {}};
+        const Reading reading{full, {}, {}, {}};
         for (const auto& [pageId, book] : pagesNaming(lib_, full, QSet<std::int64_t>{bookId}, kDictionaryPagesRead)) {
             const std::optional<Page> page = read(pageId);
             if (!page)

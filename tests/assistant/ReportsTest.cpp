@@ -450,7 +450,9 @@ TEST(ReportsSample, aShortFormAloneMeansItsBestKnownBearer)
                           // Another man «is known by the house of أم سلمة».
                           Case{u"أم سلمة", u"هند بنت أبي أمية"},
                           // Two men of one full name: the one his dictionary calls the imam.
-                          Case{u"ابن إسحاق", u"محمد بن إسحاق بن يسار"}}) {
+                          Case{u"ابن إسحاق", u"محمد بن إسحاق بن يسار"},
+                          // His brother's entry names him in its account.
+                          Case{u"الزهري", u"محمد بن مسلم بن عبيد الله بن عبد الله بن شهاب"}}) {
         const QString question = QString::fromUtf16(c.question);
         SCOPED_TRACE(question.toStdString());
         const Reports::Built built = Reports::biography(*sample.lib, question, std::nullopt);
@@ -501,6 +503,27 @@ TEST(ReportsSample, aFormTwoMenShareNamesTheOtherInOneLine)
         }
     }
     EXPECT_GT(i, 0);
+}
+
+// A short form's entry is the one whose heading names him: another man's
+// entry that names him only in its account («سمع الزهري») is never quoted,
+// in whichever dictionary it stands.
+TEST_F(ReportsLibrary, aShortFormIsNeverQuotedFromAnotherMansAccount)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852), (2, 'الذهبي', 748)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1),"
+         "(2, 'سير أعلام النبلاء', 2, 1), (3, 'الموطأ', NULL, NULL)"},
+        {{1, 1, 1, QStringLiteral("6296 محمد بن مسلم بن شهاب الزهري الفقيه الحافظ متفق على جلالته من الرابعة")},
+         {2, 2, 1, QStringLiteral("4 سفيان بن عيينة الهلالي الإمام سمع الزهري وعمرو بن دينار وعنه الشافعي")},
+         {3, 3, 1, QStringLiteral("حدثني يحيى عن مالك عن الزهري عن سالم عن أبيه أن رسول الله صلى الله عليه وسلم قال")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("الزهري"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    EXPECT_EQ(built.passages.first().pageId, 1) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.pageId, 2) << built.text.toStdString();
 }
 
 namespace {
