@@ -36,6 +36,22 @@ inline bool isLineageWord(const QString& folded) { return isOneOf(folded, {u"ب�
 
 inline bool isGloss(const QString& folded) { return isOneOf(folded, {u"يعني", u"يعنيان", u"هو"}); }
 
+
+// The word lists of the chain reader (IsnadWords.cpp); `f` is a folded word.
+bool continuesName(const QString& word);
+bool isWawName(const QString& word);
+bool isGlue(const QString& f);
+bool isToldVerb(const QString& f);
+bool isJoint(const QString& f);
+bool isAsked(const QString& f);
+bool isAside(const QString& f);
+bool isAsideWord(const QString& word);
+qsizetype nameWordCount(const QStringList& words);
+bool isLinkVerb(const QString& f);
+bool isNotNameWord(const QString& f);
+bool isNotName(const QString& f);
+bool isProphet(const QString& name);
+
 // Where the next report begins inside a piece of a chain: after the "\ 57 \"
 // that ends a report, at the number of the next one just before its link
 // word (`beforeOpener`), at a numbered chapter line, or past a note's closing

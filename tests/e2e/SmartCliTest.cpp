@@ -3,6 +3,7 @@
 
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
+#include "scholar/Isnad.h"
 #include "support/SampleStore.h"
 
 #include <QDir>
@@ -117,7 +118,7 @@ TEST_F(SmartCli, everyToolPrintsExactlyItsKeys)
          "results",
          {"author", "book_id", "book_title", "page_id", "page_num", "phrase", "seq", "shared", "vol"}},
         {{"editions", "2"}, {"ms", "results"}, "results", {"author", "book_id", "pct", "title"}},
-        {{"isnad", page}, {"chain", "has_isnad", "ms", "narrators"}, "narrators", {"id", "name"}},
+        {{"isnad", page}, {"chain", "has_isnad", "links", "ms", "narrators"}, "narrators", {"id", "name"}},
         {{"chain", "حدثنا يحيى عن مالك عن نافع عن ابن عمر"}, {"chain", "has_isnad", "ms"}, {}, {}},
         {{"narrator", narrator}, {"ms", "name", "students", "teachers"}, {}, {}},
         {{"morph", "كتبت"}, {"ms", "norm", "pos", "prefix", "root", "stem", "suffix", "word"}, {}, {}},
@@ -143,6 +144,52 @@ TEST_F(SmartCli, everyToolPrintsExactlyItsKeys)
                 EXPECT_EQ(keys(row), c.row);
         }
     }
+}
+
+// What the command line shows of a page's chains is what the library stores
+// for it, on every page of the sample's hadith books: «أبيه» is the father
+// filed, and narrators who heard together are each a student of the next.
+TEST_F(SmartCli, theLinksItPrintsAreTheLinksTheLibraryStores)
+{
+    ASSERT_TRUE(installed);
+    auto db = SQLiteDB::open(libdb(), true);
+    ASSERT_TRUE(db);
+    const Isnad::Filing filing(*db);
+    using Pairs = std::set<std::pair<std::int64_t, std::int64_t>>;
+    int pages = 0;
+    QStringList differ;
+    for (const auto& row : db->rows(QStringLiteral("SELECT id, content FROM pages WHERE book_id BETWEEN 1 AND 4"))) {
+        const std::int64_t id = row.integer(0).value_or(0);
+        Pairs stored;
+        for (const auto& edge : db->rows(QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges WHERE page_id=?"), {id}))
+            stored.insert({edge.integer(0).value_or(0), edge.integer(1).value_or(0)});
+        Pairs read;
+        const QString content = row.str(1).value_or(QString());
+        if (Isnad::hasIsnad(content))
+            for (const auto& [student, teacher] : filing.links(content))
+                read.insert({student.id, teacher.id});
+        pages += !stored.empty();
+        if (read != stored)
+            differ.append(QString::number(id));
+    }
+    EXPECT_GT(pages, 3000);
+    EXPECT_TRUE(differ.isEmpty()) << differ.size() << ": " << differ.mid(0, 20).join(u' ').toStdString();
+
+    // The command line prints them so: «معاوية بن قرة عن أبيه» links him to قرة.
+    const CliRun run = smart({QStringLiteral("isnad"), QStringLiteral("200003")}, libdb());
+    ASSERT_TRUE(run.json) << run.err.toStdString();
+    Pairs printed;
+    bool father = false;
+    for (const auto& link : run.json->at("links")) {
+        printed.insert({link.at("student_id").get<std::int64_t>(), link.at("teacher_id").get<std::int64_t>()});
+        father = father
+            || (link.at("student").get<std::string>() == "معاوية بن قرة" && link.at("teacher").get<std::string>() == "قرة");
+    }
+    Pairs stored;
+    for (const auto& edge : db->rows(QStringLiteral("SELECT student_id, teacher_id FROM isnad_edges WHERE page_id=200003")))
+        stored.insert({edge.integer(0).value_or(0), edge.integer(1).value_or(0)});
+    EXPECT_EQ(printed, stored);
+    EXPECT_TRUE(father);
 }
 
 TEST_F(SmartCli, collationAndGenealogyOnTheSample)

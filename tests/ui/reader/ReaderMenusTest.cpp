@@ -9,6 +9,7 @@
 #include "core/Theme.h"
 #include "scholar/Collate.h"
 #include "scholar/Genealogy.h"
+#include "scholar/Isnad.h"
 #include "scholar/PanelText.h"
 #include "search/SharedMeaningIndex.h"
 #include "support/FixtureLibrary.h"
@@ -178,6 +179,35 @@ TEST_F(ReaderMenusTest, isnadPanelShowsTheChainOrSaysThereIsNone)
 
     const PanelText::Text none = PanelText::isnad(*sample.lib, *sample.lib->page(kMukhtar, 4));
     EXPECT_EQ(none.plain(), QStringLiteral("الإسناد في هذه الصفحة\nلا يوجد إسناد مستخرج في هذه الصفحة.\n"));
+}
+
+// Every narrator of the page has his card in the panel, and each name of a
+// chain line opens the card of the man the library files: «معاوية بن قرة عن
+// أبيه» opens قرة's, who is listed by his name beside the page's word.
+TEST_F(ReaderMenusTest, theIsnadPanelGivesEveryNarratorACardAndEveryChainNameItsLink)
+{
+    REQUIRE_SAMPLE(sample);
+    const auto page = sample.lib->page(kIbnMajahA, 3);
+    ASSERT_TRUE(page);
+    const PanelText::Text panel = PanelText::isnad(*sample.lib, *page);
+    const auto linked = [&](const QString& target) {
+        return std::any_of(panel.runs.begin(), panel.runs.end(), [&](const PanelText::Run& r) { return r.link == target; });
+    };
+    const QList<Isnad::Narrator> narrators = Isnad::narrators(sample.lib->main(), page->id);
+    ASSERT_GT(narrators.size(), 12);
+    for (const Isnad::Narrator& narrator : narrators)
+        EXPECT_TRUE(linked(PanelText::narratorURL(narrator.id))) << narrator.name.toStdString();
+
+    const auto father = std::find_if(narrators.begin(), narrators.end(),
+                                     [](const Isnad::Narrator& n) { return n.filed == QStringLiteral("قرة"); });
+    ASSERT_NE(father, narrators.end());
+    EXPECT_EQ(father->name, QStringLiteral("أبيه"));
+    const auto inChain = std::find_if(panel.runs.begin(), panel.runs.end(), [](const PanelText::Run& r) {
+        return r.text == QStringLiteral("أبيه") && r.face == PanelText::Face::reader;
+    });
+    ASSERT_NE(inChain, panel.runs.end());
+    EXPECT_EQ(inChain->link, PanelText::narratorURL(father->id));
+    EXPECT_TRUE(panel.plain().contains(QStringLiteral("قرة («أبيه»)")));
 }
 
 TEST_F(ReaderMenusTest, aNarratorOfTheIsnadPanelOpensHisCardNotASearch)
