@@ -321,7 +321,7 @@ int main(int argc, char** argv)
         const auto& counts = timed->counts;
         const double ratio = import / parse;
         std::printf("%8d %10lld %6.1fms %8.1fms %10d %7.2f\n", notes, static_cast<long long>(bytes.size() / 1024), parse,
-                    import, counts ? counts->notes : -1, ratio);
+                    import, counts ? counts->notes + counts->aside : -1, ratio);
         if (first == 0)
             first = ratio;
         last = ratio;

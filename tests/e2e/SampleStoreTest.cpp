@@ -5,12 +5,42 @@
 #include "support/SampleStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#ifdef QUORVEL_SAMPLE_RELEASE
 using namespace quorvel;
+
+// The check each suite makes after its last test sees a store written
+// through a link to it, as a test that linked the shared store in place of
+// copying it would write it, and sees no change when only a copy is written.
+TEST(SampleStoreGuard, aWriteThroughALinkToTheStoreIsSeen)
+{
+    QTemporaryDir dir;
+    const QString store = dir.filePath(QStringLiteral("store"));
+    ASSERT_TRUE(QDir().mkpath(store));
+    {
+        const auto db = SQLiteDB::open(store + QStringLiteral("/library.db"), false);
+        ASSERT_TRUE(db && db->exec(QStringLiteral("CREATE TABLE books(id INTEGER)")));
+    }
+    const QString before = test::SampleStore::fingerprint(store);
+    ASSERT_FALSE(before.isEmpty());
+    const QString copy = dir.filePath(QStringLiteral("copy.db"));
+    ASSERT_TRUE(test::SampleStore::copyFile(store + QStringLiteral("/library.db"), copy));
+    {
+        const auto db = SQLiteDB::open(copy, false);
+        ASSERT_TRUE(db && db->exec(QStringLiteral("PRAGMA journal_mode=WAL; INSERT INTO books VALUES(1)")));
+    }
+    EXPECT_EQ(test::SampleStore::fingerprint(store), before);
+    const QString link = dir.filePath(QStringLiteral("link.db"));
+    ASSERT_TRUE(QFile::link(store + QStringLiteral("/library.db"), link));
+    const auto db = SQLiteDB::open(link, false);
+    ASSERT_TRUE(db && db->exec(QStringLiteral("PRAGMA journal_mode=WAL; INSERT INTO books VALUES(1)")));
+    EXPECT_NE(test::SampleStore::fingerprint(store), before);
+}
+
+#ifdef QUORVEL_SAMPLE_RELEASE
 
 namespace {
 

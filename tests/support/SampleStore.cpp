@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
+#include <QHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -120,7 +122,49 @@ Kind withReuse()
             QStringLiteral("1,2,3,4,5,6,11")};
 }
 
-Store shared(const QString& release, const Kind& kind)
+namespace {
+
+// The fingerprint of each store handed out, as it was then.
+QHash<QString, QString>& handedOut()
+{
+    static QHash<QString, QString> stores;
+    return stores;
+}
+
+Store handOut(Store store)
+{
+    if (!store.folder.isEmpty() && !handedOut().contains(store.folder))
+        handedOut().insert(store.folder, fingerprint(store.folder));
+    return store;
+}
+
+} // namespace
+
+QString fingerprint(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo file = it.nextFileInfo();
+        files << file.filePath() + u' ' + QString::number(file.size()) + u' '
+                     + QString::number(file.lastModified().toMSecsSinceEpoch());
+    }
+    files.sort();
+    return files.join(u'\n');
+}
+
+QStringList changedStores()
+{
+    QStringList changed;
+    for (auto it = handedOut().cbegin(); it != handedOut().cend(); ++it)
+        if (fingerprint(it.key()) != it.value())
+            changed << it.key();
+    return changed;
+}
+
+namespace {
+
+Store lockedShared(const QString& release, const Kind& kind)
 {
     if (!QFileInfo::exists(release + QStringLiteral("/index.json")))
         return {};
@@ -140,6 +184,13 @@ Store shared(const QString& release, const Kind& kind)
         return store;
     }
     return install(folder, args, stamp);
+}
+
+} // namespace
+
+Store shared(const QString& release, const Kind& kind)
+{
+    return handOut(lockedShared(release, kind));
 }
 
 bool copyFile(const QString& from, const QString& to)

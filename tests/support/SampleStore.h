@@ -56,5 +56,16 @@ bool copyFiles(const QString& from, const QString& to);
 // folder's files into `smartDir`; false when any copy failed.
 bool copy(const Store& store, const QString& database, const QString& smartDir);
 
+// The files under `folder` with their sizes and times of change, one a line:
+// a write to any of them, or a file added beside them (a write-ahead log),
+// changes it.
+QString fingerprint(const QString& folder);
+
+// The stores handed to this process whose files are no longer as they were
+// when it was first handed them: a test wrote into one (through a link in
+// place of its copy, say), which every later test's copy would inherit.
+// Each suite's main asks after its last test.
+QStringList changedStores();
+
 } // namespace SampleStore
 } // namespace quorvel::test

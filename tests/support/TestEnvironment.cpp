@@ -1,5 +1,7 @@
 #include "support/TestEnvironment.h"
 
+#include "support/SampleStore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -34,6 +36,19 @@ void isolateUserFiles()
     qunsetenv("QUORVEL_DB");
     qunsetenv("QUORVEL_NO_SMART");
     QStandardPaths::setTestModeEnabled(false);
+}
+
+::testing::Environment* sharedStoresUntouched()
+{
+    struct Check : ::testing::Environment {
+        void TearDown() override
+        {
+            for (const QString& store : SampleStore::changedStores())
+                ADD_FAILURE() << "a test wrote into the shared sample store " << store.toStdString()
+                              << ", which every test copies: write into a copy";
+        }
+    };
+    return new Check;
 }
 
 QString dataPath(const QString& relative)

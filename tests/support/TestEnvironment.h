@@ -15,6 +15,10 @@ void isolateUserFiles();
 // tests/data in the source tree.
 QString dataPath(const QString& relative = {});
 
+// After the last test, a failure for each shared sample store a test of the
+// process wrote into.
+::testing::Environment* sharedStoresUntouched();
+
 // A suite's whole main: isolated user files, an application object of type App
 // on the offscreen platform, then every test; returns the tests' exit status.
 template <typename App>
@@ -24,6 +28,7 @@ int runSuite(int argc, char** argv)
     isolateUserFiles();
     App app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(sharedStoresUntouched());
     return RUN_ALL_TESTS();
 }
 

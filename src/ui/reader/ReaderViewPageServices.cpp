@@ -126,13 +126,18 @@ void ReaderView::showBookCard()
 
 void ReaderView::editNote()
 {
-    const std::optional<Note> note = lib_->note(book_.id, seq_);
+    // The page the editor opened on, whatever the reader shows when it closes.
+    const std::int64_t book = book_.id;
+    const std::int64_t seq = seq_;
+    const std::optional<Note> note = lib_->note(book, seq);
     const std::optional<QString> text =
         Dialogs::prompt(QString::fromUtf8(kNoteTitle), shownTitle() + QString::fromUtf8(kCitationSeparator) + pageRef(), note ? note->text : QString(),
                         QString::fromUtf8(Dialogs::saveTitle), true);
     if (!text)
         return;
-    lib_->saveNote(book_.id, seq_, *text);
+    // Saved over the note the editor opened on, so that what an import
+    // added to the page while the editor was open stays.
+    lib_->saveNote(book, seq, *text, note ? note->text : QString());
     // The page again, to show the note and the button's new symbol, with no
     // history entry.
     go(seq_, false);

@@ -2,6 +2,7 @@
 
 #include "core/Arabic.h"
 #include "core/CountedNoun.h"
+#include "core/DistFetch.h"
 #include "core/Library.h"
 #include "core/WholeFile.h"
 #include "ui/kit/Dialogs.h"
@@ -31,6 +32,16 @@ constexpr char kImportedTitle[] = "تم الاستيراد";
 constexpr char kImportedNotes[] = "تعليقات: ";
 constexpr char kImportedMarks[] = "علامات: ";
 constexpr char kImportedSkipped[] = "مكرر أو غير صالح: ";
+constexpr char kImportedAside[] = "على كتب غير مثبتة أو صفحات بعد آخرها (حُفظت جانبا): ";
+constexpr char kCutTitle[] = "نسخة التعليقات مقطوعة";
+constexpr char kCutText[] = "ينتهي الملف عند السطر %1 قبل أن تكتمل النسخة، وقد اكتمل قبله منها %2؛ فلم يُستورد منه شيء.";
+constexpr char kBrokenText[] = "يفسد نصه عند السطر %1.";
+constexpr char kWriteFailedText[] = "توقف الاستيراد عند أول ما تعذر حفظه: %1";
+constexpr char kSavedBefore[] = "حُفظ قبل ذلك: ";
+constexpr char kDiskFull[] = "لا مساحة كافية على القرص";
+constexpr char kReadOnly[] = "ملف بيانات المستخدم لا يقبل الكتابة";
+constexpr char kDamaged[] = "ملف بيانات المستخدم تالف";
+constexpr char kBusy[] = "برنامج آخر يكتب في ملف بيانات المستخدم";
 constexpr char kStoppedTitle[] = "أوقف الاستيراد";
 constexpr char kRunningTitle[] = "استيراد التعليقات جارٍ";
 constexpr char kStopButton[] = "إيقاف الاستيراد";
@@ -71,24 +82,75 @@ Read read(const QString& path)
         return refusal(kCannotImport, QString::fromUtf8(kTooLarge).arg(name));
     case WholeFile::Problem::cannotOpen:
     case WholeFile::Problem::unreadable:
-        return refusal(kCannotImport, qt_error_string(file.error));
+        return refusal(kCannotImport, QStringLiteral("«%1»: ").arg(name) + Dist::fileErrorReason(file.error));
     }
     return {std::move(file.bytes), QString(), QString()};
 }
+
+namespace {
+
+// Why a write failed, as the user can act on it.
+QString failureReason(const SQLFailure& failure)
+{
+    if (failure.systemError != 0)
+        return Dist::fileErrorReason(failure.systemError);
+    switch (failure.kind) {
+    case SQLFailure::Kind::full:
+        return QString::fromUtf8(kDiskFull);
+    case SQLFailure::Kind::readOnly:
+        return QString::fromUtf8(kReadOnly);
+    case SQLFailure::Kind::damaged:
+        return QString::fromUtf8(kDamaged);
+    case SQLFailure::Kind::busy:
+        return QString::fromUtf8(kBusy);
+    default:
+        return failure.message;
+    }
+}
+
+// The note and bookmark entries of a file.
+const CountedNoun& entryNoun()
+{
+    static const CountedNoun noun(QStringLiteral("عنصر"), QStringLiteral("عنصران"), QStringLiteral("عناصر"),
+                                  QStringLiteral("عنصرا"));
+    return noun;
+}
+
+Read refused(const Library::ImportRefusal& why)
+{
+    if (why.cut)
+        return refusal(kCutTitle, QString::fromUtf8(kCutText)
+                                      .arg(Arabic::num(why.line), entryNoun().count(why.entries)));
+    if (why.line > 0)
+        return refusal(kNotNotesFile, QString::fromUtf8(kBrokenText).arg(Arabic::num(why.line)));
+    return refusal(kNotNotesFile, QString());
+}
+
+} // namespace
 
 Read run(Library& lib, const QString& path, const Library::ImportControl& control)
 {
     Read got = read(path);
     if (!got.bytes)
         return got;
-    const std::optional<Library::ImportCounts> counts = lib.importUserNotes(*got.bytes, control);
+    Library::ImportRefusal why;
+    Library::ImportControl told = control;
+    told.refusal = &why;
+    // Moved in, so that the import lets the file go once it has read it.
+    const std::optional<Library::ImportCounts> counts = lib.importUserNotes(std::move(*got.bytes), told);
     if (!counts)
-        return refusal(kNotNotesFile, QString());
+        return refused(why);
     const QString separator = QString::fromUtf8(CountedNoun::separator);
     QString text = QString::fromUtf8(kImportedNotes) + Arabic::num(counts->notes) + separator +
                    QString::fromUtf8(kImportedMarks) + Arabic::num(counts->marks);
+    if (counts->aside > 0)
+        text += separator + QString::fromUtf8(kImportedAside) + Arabic::num(counts->aside);
     if (counts->skipped > 0)
         text += separator + QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
+    if (counts->failure)
+        return {std::nullopt, QString::fromUtf8(Dialogs::saveFailedTitle),
+                QString::fromUtf8(kWriteFailedText).arg(failureReason(*counts->failure)) + u'\n'
+                    + QString::fromUtf8(kSavedBefore) + text};
     return {std::nullopt, QString::fromUtf8(counts->stopped ? kStoppedTitle : kImportedTitle), text};
 }
 

@@ -22,8 +22,10 @@ namespace quorvel {
 
 namespace NotesImport {
 
-// Far above any user's notes, far below what would strain the memory.
-inline constexpr qint64 maxBytes = 32 * 1024 * 1024;
+// Above anything the export writes: the export holds the whole document as
+// a tree of about ten times its text while it writes it, and the import
+// holds about three times the file.
+inline constexpr qint64 maxBytes = qint64(4) << 30;
 
 // What reading a chosen file gave: its bytes, or the alert that refuses it.
 struct Read {

@@ -1,6 +1,7 @@
 #include "ui/reader/ReaderTestSupport.h"
 
 #include "core/Arabic.h"
+#include "core/Json.h"
 #include "core/Notifier.h"
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
@@ -22,6 +23,8 @@
 #include <QTreeView>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace quorvel;
 
@@ -330,6 +333,42 @@ TEST_F(ReaderPageServicesTest, aPageNoteIsSavedShownAndDeletedThroughThePrompt)
     EXPECT_FALSE(sample.lib->note(kMuwatta, 8));
     EXPECT_FALSE(r->textView()->toPlainText().contains(QStringLiteral("تعليقي:")));
     EXPECT_EQ(iconImage(r->noteButton()->icon()), plain);
+}
+
+// The reader's note editor open while an import on another thread merges a
+// note into the same page: saved, the note keeps what was typed and what
+// the import added meanwhile.
+TEST_F(ReaderPageServicesTest, aNoteTypedWhileAnImportMergesIntoItsPageKeepsBoth)
+{
+    REQUIRE_SAMPLE(sample);
+    const QString old = QStringLiteral("ملاحظة قديمة");
+    const QString imported = QStringLiteral("ملاحظة رقم 5");
+    ASSERT_TRUE(sample.lib->saveNote(kMuwatta, 8, old));
+    auto r = reader(kMuwatta, 8);
+    showAt(*r, 900);
+    const QByteArray file = Json::dumpBytes(
+        {{"format", "quorvel-notes"},
+         {"version", 1},
+         {"notes", Json::Value::array({{{"book_id", kMuwatta}, {"seq", 8}, {"text", Json::utf8(imported)}}})}});
+
+    // While the editor is open on the page (without a display the prompt
+    // is answered here, between its opening and its saving), an import on
+    // another thread merges into that page; then the reader types on.
+    std::optional<Library::ImportCounts> counts;
+    QString opened;
+    const Dialogs::Responder scripted = Dialogs::setResponder([&](const Dialogs::Request& request) -> std::optional<QString> {
+        opened = request.initial;
+        std::thread import([&] { counts = sample.lib->importUserNotes(file); });
+        import.join();
+        return request.initial + QStringLiteral(" ومزيد");
+    });
+    r->editNote();
+    Dialogs::setResponder(scripted);
+    EXPECT_EQ(opened, old);
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, 1);
+    EXPECT_EQ(sample.lib->note(kMuwatta, 8).value_or(Note{}).text, old + QStringLiteral(" ومزيد\n") + imported);
+    EXPECT_TRUE(r->textView()->toPlainText().contains(imported));
 }
 
 TEST_F(ReaderPageServicesTest, reportsAreStoredAsTypedAndAFailedStoreIsSaid)

@@ -351,6 +351,8 @@ TEST_F(BookExportTest, notesImportRefusesWhatIsNoBoundedRegularFileAndSaysWhy)
         {huge, u"أكبر بكثير من أي نسخة تعليقات"},
         {QStringLiteral("/dev/zero"), u"ليس ملفا عاديا"},
         {pipe, u"ليس ملفا عاديا"},
+        // The system's reason, in Arabic.
+        {dir.filePath(QStringLiteral("gone.json")), u"«gone.json»: الملف غير موجود"},
     };
     for (const auto& c : cases) {
         dialogs.clear();
@@ -365,6 +367,26 @@ TEST_F(BookExportTest, notesImportRefusesWhatIsNoBoundedRegularFileAndSaysWhy)
         EXPECT_EQ(alert.title, QStringLiteral("تعذر الاستيراد"));
         EXPECT_TRUE(alert.text.contains(QString::fromUtf16(c.why))) << alert.text.toStdString();
     }
+    EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
+
+    // A file larger than the old bound, as the export of many notes writes,
+    // is read; a copy cut short says so, and where.
+    const QString large = dir.filePath(QStringLiteral("large.json"));
+    {
+        QFile file(large);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(qint64(33) << 20));
+    }
+    EXPECT_TRUE(NotesImport::read(large).bytes);
+    const QString cut = dir.filePath(QStringLiteral("cut.json"));
+    {
+        QFile file(cut);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("{\n \"format\": \"quorvel-notes\",\n \"notes\": [\n  {\"book_id\": 17, \"seq\": 6, \"text\": \"a\"},\n  {\"book_id\": 17");
+    }
+    const NotesImport::Read said = NotesImport::run(*lib, cut, {});
+    EXPECT_EQ(said.title, QStringLiteral("نسخة التعليقات مقطوعة"));
+    EXPECT_EQ(said.text, QStringLiteral("ينتهي الملف عند السطر ٥ قبل أن تكتمل النسخة، وقد اكتمل قبله منها عنصر واحد؛ فلم يُستورد منه شيء."));
     EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
 }
 
