@@ -669,8 +669,7 @@ std::pair<QList<Passage>, QString> quotedSection(const Library& lib, const QList
     if (!P.isEmpty()) {
         section += QStringLiteral("## ما ورد عنه في كتب التراجم والتاريخ\n");
         for (const Passage& p : P) {
-            section += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId)
-                + QStringLiteral("»: «") + sentenceOf.value(p.pageId) + QStringLiteral("» [") + QString::number(p.n)
+            section += QStringLiteral("- ") + whereFrom(p, titles.value(p.bookId)) + QStringLiteral(": «") + sentenceOf.value(p.pageId) + QStringLiteral("» [") + QString::number(p.n)
                 + QStringLiteral("]\n");
         }
         section += QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n");
