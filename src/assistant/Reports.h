@@ -77,6 +77,9 @@ QList<Passage> chrono(QList<Passage> passages);
 QString century(std::optional<std::int64_t> year);
 // The author's display name, else the title with the book's date when above 1.
 QString who(const Passage& p);
+// Where a passage is from, `title` being its book as the report names it:
+// "who في «title»", and a verse of the Quran "title (sura: verse)".
+QString whereFrom(const Passage& p, const QString& title);
 // One verbatim quotation of the passage: its best sentence for the question
 // (one holding `containing` when any does), else the window around the keys.
 QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing = std::nullopt);

@@ -761,8 +761,8 @@ std::pair<QList<Passage>, QString> quotedSection(const Library& lib, const QList
             section += QStringLiteral("ويعرف بهذا الاسم أيضا ") + referred->sharedWith
                 + QStringLiteral("، والنصوص هنا عن الأشهر به.\n");
         for (const Passage& p : quoted) {
-            section += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId)
-                + QStringLiteral("»: «") + sentenceOf.value(p.pageId) + QStringLiteral("» [") + QString::number(p.n)
+            section += QStringLiteral("- ") + whereFrom(p, titles.value(p.bookId)) + QStringLiteral(": «")
+                + sentenceOf.value(p.pageId) + QStringLiteral("» [") + QString::number(p.n)
                 + QStringLiteral("]\n");
         }
         section += QStringLiteral("تنبيه: قد يشترك في الاسم أكثر من علم؛ راجع كل نص في صفحته قبل النقل.\n");

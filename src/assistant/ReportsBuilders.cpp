@@ -26,12 +26,8 @@ const QString rejectedNote = QStringLiteral(
 // book of the report shares its title.
 QString citedLine(const QString& q, const Passage& p, const QHash<std::int64_t, QString>& titles)
 {
-    // A verse is cited by its sura and number: the book would name itself twice.
-    if (!p.verses.isEmpty())
-        return QStringLiteral("- ") + titles.value(p.bookId, p.bookTitle) + QStringLiteral(" (") + p.verses
-            + QStringLiteral("): ") + quote(q, p) + u'\n';
-    return QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId, p.bookTitle)
-        + QStringLiteral("»: ") + quote(q, p) + u'\n';
+    return QStringLiteral("- ") + whereFrom(p, titles.value(p.bookId, p.bookTitle)) + QStringLiteral(": ") + quote(q, p)
+        + u'\n';
 }
 
 bool isQuoteTrimmed(QChar c) { return c == u' ' || c == QChar(0x2026) || c == u'\n' || c == u'\r' || c == u'\t'; }
@@ -176,6 +172,14 @@ QString who(const Passage& p)
     if (p.death && *p.death > 1)
         return p.bookTitle + QStringLiteral(" (ت ") + Arabic::num(*p.death) + u')';
     return p.bookTitle;
+}
+
+QString whereFrom(const Passage& p, const QString& title)
+{
+    // A verse is cited by its sura and number: the book would name itself twice.
+    if (!p.verses.isEmpty())
+        return title + QStringLiteral(" (") + p.verses + u')';
+    return who(p) + QStringLiteral(" في «") + title + u'»';
 }
 
 QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing)

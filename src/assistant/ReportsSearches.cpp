@@ -110,9 +110,8 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
     QString text = QStringLiteral("## الخلاصة\nورد النص بلفظه في ") + CountedNoun::pages().count(hits.size(), CountedNoun::Case::genitive)
         + QStringLiteral(" من ") + worksCount(lib, hitIds, CountedNoun::Case::genitive);
     if (P.size() >= 2) {
-        text += QStringLiteral("؛ أقدم من أورده ") + who(P.first()) + QStringLiteral(" في «") + titles.value(P.first().bookId)
-            + QStringLiteral("»، وآخرهم ") + who(P.last()) + QStringLiteral(" في «") + titles.value(P.last().bookId)
-            + QStringLiteral("»");
+        text += QStringLiteral("؛ أقدم من أورده ") + whereFrom(P.first(), titles.value(P.first().bookId))
+            + QStringLiteral("، وآخرهم ") + whereFrom(P.last(), titles.value(P.last().bookId));
     }
     text += u'.' + (cut ? QStringLiteral(" (بحث بأول ") + firstWords() + QStringLiteral(" من النص.)") : QString())
         + QStringLiteral("\n## المواضع مرتبة بوفاة المؤلفين\n");
@@ -123,7 +122,7 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
         for (const std::int64_t b : books)
             k = std::max(k, perBook.value(b, 1));
         const qsizetype e = books.size();
-        text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + titles.value(p.bookId) + QStringLiteral("»")
+        text += QStringLiteral("- ") + whereFrom(p, titles.value(p.bookId))
             + (k > 1 ? QStringLiteral(" (") + mawadi().count(k, CountedNoun::Case::genitive) + u')' : QString())
             + (e > 1 ? QStringLiteral(" (في ") + tabaat().count(e, CountedNoun::Case::genitive) + u')' : QString())
             + QStringLiteral(": ") + quote(phrase, p, normPhrase) + u'\n';
@@ -232,8 +231,7 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
         const QHash<std::int64_t, QString> sampled = shownTitles(lib, picked);
         text += QStringLiteral("## نماذج من نصوصها\n");
         for (const Passage& p : picked)
-            text += QStringLiteral("- ") + who(p) + QStringLiteral(" في «") + sampled.value(p.bookId) + QStringLiteral("»: ")
-                + quote(q, p) + u'\n';
+            text += QStringLiteral("- ") + whereFrom(p, sampled.value(p.bookId)) + QStringLiteral(": ") + quote(q, p) + u'\n';
     }
     return {picked, text, QString()};
 }

@@ -16,7 +16,6 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSlider>
 
 #include <algorithm>
@@ -217,16 +216,7 @@ SettingsWindowController::SettingsWindowController()
             hstack({rowLabel("مصدر الكتب:"), sourcePopup()}),
         },
         kStackSpacing);
-    // On a screen too small for the whole window (large text) the rows
-    // scroll rather than lie over one another.
-    auto* content = new QWidget;
-    pin(content, stack, {kWindowInsets.top, kWindowInsets.leading, kWindowInsets.bottom, kWindowInsets.trailing});
-    auto* scroller = new QScrollArea;
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setWidgetResizable(true);
-    scroller->setWidget(content);
-    pin(this, scroller, {0, 0, 0, 0});
+    pin(this, stack, {kWindowInsets.top, kWindowInsets.leading, kWindowInsets.bottom, kWindowInsets.trailing});
     // The preview spans the stack's whole width, so the verse wraps inside it
     // rather than running past the box.
     previewBox_->setFixedWidth(windowSize.width() - kWindowInsets.leading - kWindowInsets.trailing);

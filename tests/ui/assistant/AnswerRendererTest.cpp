@@ -2,6 +2,7 @@
 
 #include "assistant/AIAssistant.h"
 #include "assistant/Intent.h"
+#include "assistant/Reports.h"
 #include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Page.h"
@@ -323,6 +324,11 @@ TEST_F(AnswerRendererTest, aVerseOfTheQuranIsCitedBySuraAndVerseNotByPage)
     ASSERT_GE(sources, 0);
     EXPECT_GE(r.at(throne.citation(), sources), 0) << r.text.toStdString();
     EXPECT_EQ(r.at(QStringLiteral(u" · ص"), sources), -1) << r.text.toStdString();
+    // A report's line names the verse, not the book twice.
+    EXPECT_EQ(Reports::whereFrom(throne, quran.title),
+              QStringLiteral(u"القرآن الكريم (البقرة: ") + Arabic::num(255) + QChar(0x2013) + Arabic::num(256) + u')');
+    EXPECT_EQ(Reports::whereFrom(passage(1, 1, 40, zakat), QStringLiteral(u"الموطأ")),
+              QStringLiteral(u"مالك بن أنس في «الموطأ»"));
     // A book's page stays cited by its page.
     EXPECT_TRUE(passage(1, 1, 40, zakat).citation().endsWith(QStringLiteral(u" · ص") + Arabic::num(40)));
 }
