@@ -50,8 +50,8 @@ enum class Entry { none, unnumbered, numbered };
 struct Reading {
     QStringList name;
     QSet<QString> given;
-    QSet<QString> own;
-    QStringList ism;
+    QSet<QString> own{};
+    QStringList ism{};
 };
 
 // A page's best sentence about the name: its stretch in the page text (the
@@ -70,7 +70,7 @@ struct AboutName {
     QString sentence;
     Entry entry = Entry::none;
     QStringList filedAs; // the full name a dictionary's index led to, if any
-    QString sharedWith;  // another man the library knows by the short form, as his entry names him
+    QString sharedWith{}; // another man the library knows by the short form, as his entry names him
 };
 
 // Nothing when no sentence of the text holds the name. `carriedAtStart`
