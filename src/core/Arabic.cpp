@@ -163,7 +163,9 @@ char16_t seatAt(QStringView text, qsizetype i)
     qsizetype start = i;
     while (start > 0 && combiningMark(text[start - 1].unicode()))
         --start;
-    if (start == 0)
+    // Only the letters a hamza above joins carry anything (a tatweel, the
+    // usual letter here, does not).
+    if (start == 0 || !composeSeat(text[start - 1].unicode(), 0x0654))
         return 0;
     // Then forward as canonical composition goes: a mark joins the letter
     // unless a mark left standing before it has a class as high as its own.

@@ -3,6 +3,7 @@
 #include "core/SQLiteDB.h"
 #include "distribution/LocalStore.h"
 #include "distribution/ReleaseWriter.h"
+#include "search/PageIndex.h"
 #include "support/CorpusText.h"
 #include "support/TestEnvironment.h"
 
@@ -107,6 +108,11 @@ TEST(SearchSpelling, aQueryTypedWithCombiningMarksFindsThePrecomposedWord)
         ASSERT_FALSE(expected.isEmpty());
         EXPECT_EQ(runQuery(engine, marked).pages, expected) << "hamza " << hamza;
     }
+    // The page index keeps the alef form a page writes with marks as the
+    // one it writes precomposed; a hamza on a tatweel leaves the alef plain.
+    const QString page = combined + QStringLiteral(" و") + QChar(0x0627) + QChar(0x064E) + QChar(0x0653)
+        + QStringLiteral("من بـ") + QChar(0x064E) + QChar(0x0654) + QStringLiteral("ايات");
+    EXPECT_EQ(PageIndex::formsOf(page), QStringLiteral("أحمد وآمن بايات"));
 }
 
 // A store whose pages were normalised by the older rules, which split a word
