@@ -546,9 +546,10 @@ bool createSchema(SQLiteDB& db)
         "CREATE TRIGGER IF NOT EXISTS heading_changes_changed AFTER UPDATE ON toc "
         "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"));
     // Looked for first: a store that has its count takes no write here.
-    for (const QString& key : {QString::fromLatin1(PageMap::changesKey), kChangesKey})
-        if (ok && !metaValue(db, key))
-            ok = setMeta(db, key, QStringLiteral("0"));
+    // The count of changes is started by its triggers, or by the first mark:
+    // opening a store writes nothing more.
+    if (ok && !metaValue(db, QString::fromLatin1(PageMap::changesKey)))
+        ok = setMeta(db, QString::fromLatin1(PageMap::changesKey), QStringLiteral("0"));
     if (ok && !had && db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM pages)")).value_or(1) == 0)
         ok = setMeta(db, kTermPagesKey, QStringLiteral("0")) && setMeta(db, kMarkRowsKey, QStringLiteral("0"))
             && setMeta(db, kStateKey, QString::number(version));
