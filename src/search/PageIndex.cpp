@@ -30,22 +30,18 @@ const QString kWritingKey = QStringLiteral("page_index_writing");
 const QString kTermPagesKey = QStringLiteral("page_index_term_pages");
 const QString kMarkRowsKey = QStringLiteral("page_index_mark_rows");
 // Set once the tables were found whole, to the schema version and the count
-// of changes below as they were then. The triggers that count a change drop
-// it; it holds only while the schema version is the same, so a trigger
-// dropped among them has the tables read whole again too.
+// of changes below. The triggers that count a change drop it; it holds only
+// while the schema version is the same (no trigger dropped).
 const QString kCheckedKey = QStringLiteral("page_index_checked");
-// Counted up by triggers on every change to the index's rows, the full-text
-// tables and the pages, outside the installer's writer (whose start is
-// counted instead), so that a mark is not set over a change made while the
-// tables were read.
+// Counted up on every change to the index's rows, the full-text tables and
+// the pages (the writer's start for its own): no mark over a change made
+// while the tables were read.
 const QString kChangesKey = QStringLiteral("page_index_changes");
 // What a change does to the mark and the count.
 const QString kChangeCounted = QStringLiteral(
     "DELETE FROM meta WHERE key='page_index_checked'; "
     "INSERT INTO meta(key, value) VALUES('page_index_changes', 1) ON CONFLICT(key) DO UPDATE SET value = value + 1;");
-// What the mark holds while nothing changed, and whether the installer's
-// writer is at work: a writing row another connection sees is left by a
-// write that skipped the counting triggers.
+// What the mark holds while nothing changed.
 const QString kStampSql = QStringLiteral(
     "(SELECT schema_version FROM pragma_schema_version) || ' ' || "
     "(SELECT value FROM meta WHERE key='page_index_changes')");
@@ -479,12 +475,11 @@ QString countedChanges(const QString& table, bool exemptWriter)
 // rows a page writes only outside the writer.
 QString countedFtsChanges(const QString& table, bool hasContent)
 {
-    QString out = countedChanges(table + QStringLiteral("_data"), false)
-        + countedChanges(table + QStringLiteral("_idx"), false)
-        + countedChanges(table + QStringLiteral("_config"), false);
-    if (hasContent)
-        out += countedChanges(table + QStringLiteral("_content"), true)
-            + countedChanges(table + QStringLiteral("_docsize"), true);
+    QString out;
+    for (const char* segments : {"_data", "_idx", "_config"})
+        out += countedChanges(table + QLatin1String(segments), false);
+    for (const char* rows : {"_content", "_docsize"})
+        out += hasContent ? countedChanges(table + QLatin1String(rows), true) : QString();
     return out;
 }
 
@@ -499,8 +494,7 @@ const QString kTables = QStringLiteral(
     + countedChanges(QStringLiteral("page_terms"), true) + countedChanges(QStringLiteral("page_marks"), true)
     + countedFtsChanges(QStringLiteral("page_forms"), false);
 
-// The marks of earlier builds, dropped at the first change of the index's
-// rows only: the count above replaces them.
+// The marks of earlier builds, dropped by only some changes: replaced above.
 const QString kOldMarkTriggers = QStringLiteral(
     "DROP TRIGGER IF EXISTS page_terms_touched; DROP TRIGGER IF EXISTS page_terms_changed; "
     "DROP TRIGGER IF EXISTS page_marks_touched; DROP TRIGGER IF EXISTS page_marks_changed; "
@@ -513,8 +507,7 @@ bool createSchema(SQLiteDB& db)
     const bool had = tablesExist(db);
     bool ok = db.exec(kOldMarkTriggers + kTables + countedFtsChanges(QStringLiteral("pages_fts"), true)
         + countedChanges(QStringLiteral("pages"), true)
-        // The writer's start is counted: a write that set its row to skip
-        // the triggers above is counted however it ends.
+        // The writer's start is counted, however a write under its row ends.
         + QStringLiteral("CREATE TRIGGER IF NOT EXISTS page_index_writer_counted AFTER INSERT ON meta "
                          "WHEN new.key='page_index_writing' BEGIN ")
         + kChangeCounted
@@ -546,9 +539,10 @@ bool createSchema(SQLiteDB& db)
         "CREATE TRIGGER IF NOT EXISTS heading_changes_changed AFTER UPDATE ON toc "
         "BEGIN UPDATE meta SET value = value + 1 WHERE key='library_changes'; END;"));
     // Looked for first: a store that has its count takes no write here.
-    for (const QString& key : {QString::fromLatin1(PageMap::changesKey), kChangesKey})
-        if (ok && !metaValue(db, key))
-            ok = setMeta(db, key, QStringLiteral("0"));
+    // The count of changes is started by its triggers, or by the first mark:
+    // opening a store writes nothing more.
+    if (ok && !metaValue(db, QString::fromLatin1(PageMap::changesKey)))
+        ok = setMeta(db, QString::fromLatin1(PageMap::changesKey), QStringLiteral("0"));
     if (ok && !had && db.scalarInt(QStringLiteral("SELECT EXISTS(SELECT 1 FROM pages)")).value_or(1) == 0)
         ok = setMeta(db, kTermPagesKey, QStringLiteral("0")) && setMeta(db, kMarkRowsKey, QStringLiteral("0"))
             && setMeta(db, kStateKey, QString::number(version));
@@ -666,12 +660,10 @@ struct Sampled {
     QList<std::pair<QString, std::int64_t>> rarest[2];
 };
 
-// The rows page_forms holds, as the full-text table counts them in its
-// record of totals (a varint at its head); nothing when it cannot be read.
+// The rows page_forms holds, as its record of totals counts them.
 std::optional<std::int64_t> formsRows(SQLiteDB& db)
 {
-    // The record of totals is the table's row 1 of its data; a varint takes
-    // at most nine bytes.
+    // The record of totals is row 1 of its data; a varint takes nine bytes at most.
     const auto rows = db.rows(QStringLiteral("SELECT hex(substr(block, 1, 9)) FROM page_forms_data WHERE id = 1"));
     if (rows.isEmpty())
         return std::nullopt;
@@ -690,8 +682,7 @@ std::optional<std::int64_t> formsRows(SQLiteDB& db)
 
 // Whether the term and mark tables hold what their writers put in them, and
 // the forms a row for every page. An index without the totals (made before
-// they were kept) is not trusted. True when the tables cannot be read, which
-// the search's statements meet.
+// they were kept) is not trusted. True when the tables cannot be read.
 bool totalsAgree(SQLiteDB& db)
 {
     const auto termPages = metaValue(db, kTermPagesKey);
@@ -709,12 +700,9 @@ bool totalsAgree(SQLiteDB& db)
         && (!forms || forms == rows.first().integer(2));
 }
 
-// The mark's value as the store stands: its schema version and count of
-// changes, with whether a writer's row is seen (which no mark survives).
-struct Stamp {
-    QString value;
-    bool writing = false;
-};
+// The mark's value as the store stands, and whether a writer's row is seen
+// (left by writes the triggers did not count: no mark is set beside one).
+struct Stamp { QString value; bool writing = false; };
 std::optional<Stamp> stampOf(SQLiteDB& db)
 {
     const auto rows = db.rows(QStringLiteral("SELECT ") + kStampSql
@@ -749,8 +737,7 @@ Marked markWhole(SQLiteDB& db, const Stamp& seen)
         const auto failure = writer->lastFailure();
         return failure && failure->kind == SQLFailure::Kind::damaged ? Marked::damaged : Marked::no;
     }
-    // A store without the count starts it with the mark: any counted change
-    // would have made it.
+    // A store without the count starts it here: any counted change made it.
     std::optional<Stamp> marked = now;
     if (now->value.isEmpty()
         && !(writer->run(QStringLiteral("INSERT INTO meta(key, value) VALUES(?, '0')"), {kChangesKey})
@@ -867,8 +854,7 @@ bool sampleAgrees(SQLiteDB& db, int pages, bool* marked)
     if (!db.inTransaction())
         reading.emplace(db, Transaction::Mode::Deferred);
     const auto stamp = stampOf(db);
-    // A writer's row left in the store let writes skip the counting: what
-    // they did to the rows is unknown.
+    // A writer's row left in the store let uncounted writes change the rows.
     if (stamp && stamp->writing)
         return false;
     bool whole = stamp && !stamp->value.isEmpty() && metaValue(db, kCheckedKey) == stamp->value;

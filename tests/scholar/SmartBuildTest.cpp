@@ -5,18 +5,22 @@
 #include "core/Json.h"
 #include "core/Paths.h"
 #include "scholar/SmartBuild.h"
+#include "scholar/WordCoverage.h"
 #include "search/NpyArray.h"
 #include "search/SemanticIndex.h"
 #include "support/FixtureLibrary.h"
+#include "support/CorpusText.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <functional>
@@ -437,4 +441,50 @@ TEST_F(SmartBuildTest, aPackWhoseWordsThePagesDoNotHoldIsRefused)
     const auto index = SemanticIndex::load(SmartBuild::dir());
     ASSERT_TRUE(index);
     EXPECT_FALSE(index->search(QStringLiteral("صلاة الجماعة")).empty());
+}
+
+TEST_F(SmartBuildTest, aPackOfTheCommonestWordsIsRefused)
+{
+    // The pages of a real book, and the hundred words most often on them.
+    const QStringList book = test::bookPages(QStringLiteral("../../samples/books/004.json"));
+    ASSERT_GE(book.size(), 300);
+    QStringList rows;
+    QHash<QString, int> counts;
+    for (qsizetype i = 0; i < book.size(); ++i) {
+        QString quoted = book[i];
+        rows << QStringLiteral("%1, 1, %1, '%2'").arg(i + 1).arg(quoted.replace(u'\'', QStringLiteral("''")));
+        for (const QString& word : Arabic::normalize(SmartBuild::embeddedText(book[i]), true).split(u' ', Qt::SkipEmptyParts))
+            ++counts[word];
+    }
+    QList<std::pair<int, QString>> ranked;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        ranked.append({-it.value(), it.key()});
+    std::sort(ranked.begin(), ranked.end());
+    QStringList commonest;
+    for (qsizetype i = 0; i < 100; ++i)
+        commonest << ranked[i].second;
+    const QString lib = library(QStringLiteral("lib.db"), rows);
+    writeModel(SmartBuild::dir(), 4);
+    ASSERT_EQ(SmartBuild::buildVectors(lib), book.size());
+    // Enough of every word read to pass a count of occurrences alone.
+    WordCoverage coverage(commonest);
+    for (const QString& page : book)
+        coverage.see(SmartBuild::embeddedText(page));
+    ASSERT_GE(coverage.occurrenceShare(), WordCoverage::leastOccurrences);
+
+    QTemporaryDir release;
+    writeWords(release.path(), commonest, 4);
+    const QByteArray wordvec = readAll(QDir(release.path()).filePath(SmartBuild::wordvecFile));
+    const QByteArray vocab = readAll(QDir(release.path()).filePath(SmartBuild::vocabFile));
+    test::LoopbackHttpServer server(release.path());
+    ASSERT_TRUE(server.isListening());
+    try {
+        SmartBuild::fetchModel({{SmartBuild::wordvecFile, Dist::sha256(wordvec), wordvec.size()},
+                                {SmartBuild::vocabFile, Dist::sha256(vocab), vocab.size()}},
+                               server.url());
+        SmartBuild::buildVectors(lib);
+        ADD_FAILURE() << "the pack was taken";
+    } catch (const Dist::DistError& e) {
+        EXPECT_EQ(e.message(), SmartBuild::msgModelUnloadable + QStringLiteral(": ") + SmartBuild::msgWordsMissLibrary);
+    }
 }
