@@ -400,8 +400,17 @@ std::optional<std::int64_t> SearchEngine::collectRest(const Plan& plan, RunParts
                                                       const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter)
 {
     std::optional<std::int64_t> rows;
-    std::vector<Slice> slices =
-        collectCandidates(chosen.parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
+    std::optional<std::vector<IdStretch>> stretches;
+    if (scope && map.snapshot)
+        stretches = scopeStretches(chosen.parts, *map.snapshot, *scope, done);
+    std::vector<Slice> slices = collectCandidates(chosen.parts, *db, map.snapshot.get(),
+                                                  stretches ? &*stretches : nullptr, scope, done, candidateBuffer, rows);
+    // The stretches are the map's: a page written since it was built may lie
+    // outside them, so the whole index is read when the library has changed.
+    if (stretches && !stopRequested() && PageMap::current(lib.main().path()).dataGeneration != map.dataGeneration) {
+        stretches.reset();
+        slices = collectCandidates(chosen.parts, *db, map.snapshot.get(), nullptr, scope, done, candidateBuffer, rows);
+    }
     const bool overForms = std::any_of(chosen.parts.begin(), chosen.parts.end(), [](const FtsPart& part) {
         return part.table == QLatin1String(PageIndex::formsTable);
     });
@@ -410,7 +419,8 @@ std::optional<std::int64_t> SearchEngine::collectRest(const Plan& plan, RunParts
     if (chosen.indexed && overForms && !rows && !stopRequested()) {
         const bool readable = formsReadable(chosen.parts, *db);
         leaveIndex(chosen, plan, db, map.dataGeneration, !readable && !stopRequested());
-        slices = collectCandidates(chosen.parts, *db, map.snapshot.get(), scope, done, candidateBuffer, rows);
+        slices = collectCandidates(chosen.parts, *db, map.snapshot.get(), stretches ? &*stretches : nullptr, scope,
+                                   done, candidateBuffer, rows);
     }
     verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
     candidateBuffer.clear();
@@ -487,7 +497,7 @@ private:
 
 std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot* map,
-    const std::optional<QSet<std::int64_t>>& scope, const QSet<std::int64_t>& done,
+    const std::vector<IdStretch>* stretches, const std::optional<QSet<std::int64_t>>& scope, const QSet<std::int64_t>& done,
     std::vector<Candidate>& candidates, std::optional<std::int64_t>& rows)
 {
     bool whole = true;
@@ -506,11 +516,16 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
         }
         std::optional<Statement> byRowid;
         if (map)
-            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + part.matchClause());
+            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + part.matchClause()
+                                 + (stretches ? QStringLiteral(" AND rowid BETWEEN ? AND ?") : QString()));
         if (byRowid) {
             QList<std::int64_t> misses;
-            const bool read = readMappedRows(part, *byRowid, *map, sink, misses);
-            whole = whole && read;
+            if (!stretches)
+                whole = whole && readMappedRows(part, *byRowid, {}, *map, sink, misses);
+            else
+                for (const auto& [first, last] : *stretches)
+                    if (!(whole = whole && readMappedRows(part, *byRowid, {first, last}, *map, sink, misses)))
+                        break;
             byRowid.reset();
             addUnmapped(misses, db, sink);
         } else {
@@ -524,10 +539,10 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
 
 // The part's rows placed by the page map; `misses` receives the rows the map
 // does not place. False when the statement stopped before its end.
-bool SearchEngine::readMappedRows(const FtsPart& part, Statement& byRowid, const PageMap::Snapshot& map,
-                                  CandidateSink& sink, QList<std::int64_t>& misses)
+bool SearchEngine::readMappedRows(const FtsPart& part, Statement& byRowid, const SQLArgs& bounds,
+                                  const PageMap::Snapshot& map, CandidateSink& sink, QList<std::int64_t>& misses)
 {
-    byRowid.bind(part.matchArgs());
+    byRowid.bind(part.matchArgs() << bounds);
     PageMap::Snapshot::Cursor cursor(map);
     Statement::Step step = Statement::Step::Row; // not Done until the statement says so
     while (!cancelled.load() && (step = byRowid.next()) == Statement::Step::Row) {

@@ -421,14 +421,28 @@ private:
     // `rows` receives how many index rows the parts matched, or nothing when
     // a statement stopped before its end.
     // The pages of the books in `done` are left out.
+    // A stretch [first, last] of page ids.
+    using IdStretch = std::pair<std::int64_t, std::int64_t>;
+    // With `stretches`, the parts are read over those stretches of page ids
+    // alone (with a map only).
     std::vector<Slice> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
-                                        const PageMap::Snapshot* map,
+                                        const PageMap::Snapshot* map, const std::vector<IdStretch>* stretches,
                                         const std::optional<QSet<std::int64_t>>& scope,
                                         const QSet<std::int64_t>& done,
                                         std::vector<Candidate>& candidates,
                                         std::optional<std::int64_t>& rows);
-    bool readMappedRows(const FtsPart& part, Statement& byRowid, const PageMap::Snapshot& map, CandidateSink& sink,
-                        QList<std::int64_t>& misses);
+    bool readMappedRows(const FtsPart& part, Statement& byRowid, const SQLArgs& bounds, const PageMap::Snapshot& map,
+                        CandidateSink& sink, QList<std::int64_t>& misses);
+    // A scope of a few books whose pages each keep one stretch of the map:
+    // those books' stretches, the books in `done` left out, joined where
+    // they touch, so that the rows of the other books are never read.
+    // Nothing when the parts are better read whole: the scope spans half the
+    // library, or its stretches would take more statements than the first
+    // books may.
+    static std::optional<std::vector<IdStretch>> scopeStretches(const QList<FtsPart>& parts,
+                                                                const PageMap::Snapshot& map,
+                                                                const QSet<std::int64_t>& scope,
+                                                                const QSet<std::int64_t>& done);
     void addUnmapped(const QList<std::int64_t>& misses, SQLiteDB& db, CandidateSink& sink);
     bool readJoinedRows(const FtsPart& part, SQLiteDB& db, CandidateSink& sink);
     static std::vector<Slice> orderCandidates(std::vector<Candidate>& candidates);

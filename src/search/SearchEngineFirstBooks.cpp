@@ -174,6 +174,41 @@ bool SearchEngine::rangesPay(const QList<FtsPart>& parts)
     });
 }
 
+std::optional<std::vector<SearchEngine::IdStretch>> SearchEngine::scopeStretches(const QList<FtsPart>& parts,
+                                                                                const PageMap::Snapshot& map,
+                                                                                const QSet<std::int64_t>& scope,
+                                                                                const QSet<std::int64_t>& done)
+{
+    if (!map.blocked || parts.isEmpty())
+        return std::nullopt;
+    std::vector<PageMap::Snapshot::Block> blocks;
+    std::size_t pages = 0;
+    for (const std::int64_t id : scope) {
+        const auto block = map.blocks.constFind(id);
+        if (block == map.blocks.constEnd() || done.contains(id))
+            continue;
+        blocks.push_back(*block);
+        pages += block->last - block->first + 1;
+    }
+    if (2 * pages > map.ids.size())
+        return std::nullopt;
+    std::sort(blocks.begin(), blocks.end(),
+              [](const PageMap::Snapshot::Block& a, const PageMap::Snapshot::Block& b) { return a.first < b.first; });
+    std::vector<IdStretch> stretches;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        if (i > 0 && blocks[i].first == blocks[i - 1].last + 1)
+            stretches.back().second = map.ids[blocks[i].last];
+        else
+            stretches.push_back({map.ids[blocks[i].first], map.ids[blocks[i].last]});
+    }
+    // Each stretch repeats the lookup of every term of every part; a prefix
+    // term merges its whole range of terms each time, so it takes one stretch.
+    const std::size_t statements = stretches.size() * std::size_t(parts.size());
+    if (statements > std::size_t(firstBooksStatements) || (!rangesPay(parts) && stretches.size() > 1))
+        return std::nullopt;
+    return stretches;
+}
+
 // Whether some page in scope lies outside the books done: a book the
 // catalogue lacks, or one not reached.
 bool SearchEngine::pagesLeft(const PageMap::Snapshot& map, const std::optional<QSet<std::int64_t>>& scope,

@@ -376,3 +376,45 @@ TEST(SearchDifferential, exclusionInTheFootnotesKeepsAMainTextMatch)
     q.inHawashi = false;
     EXPECT_EQ(seqs(), (QList<std::int64_t>{1, 2}));
 }
+
+// A scope of a few books is read over those books' stretches of page ids
+// alone: its hits are the whole library's hits of those books, in order,
+// whether the books' stretches touch or not, and a page written later far
+// from its book's stretch is still found.
+TEST(SearchDifferential, aScopeReadOverItsBooksStretchesGivesTheWholeRunsHitsOfThoseBooks)
+{
+    // Books 70 and 71 lie side by side in page-id order, book 5 apart.
+    const SearchLibrary spread = corpusLibraryWithBookIds({{1, 70}, {2, 5}, {3, 71}});
+    ASSERT_TRUE(spread.lib);
+    SearchEngine engine(*spread.lib);
+    for (const QStringList& words : {QStringList{"رسول الله"}, QStringList{"حدثنا"}, QStringList{"عن*"}}) {
+        const QList<SearchHit> all = runQuery(engine, phrases(words)).pages;
+        for (const QList<std::int64_t>& books : {QList<std::int64_t>{70, 71}, QList<std::int64_t>{5, 71},
+                                                 QList<std::int64_t>{71}, QList<std::int64_t>{}}) {
+            SearchQuery q = phrases(words);
+            q.scope = books;
+            QList<SearchHit> expected;
+            for (const SearchHit& hit : all)
+                if (books.contains(hit.bookId))
+                    expected << hit;
+            EXPECT_EQ(runQuery(engine, q).pages, expected) << words.join(u' ').toStdString() << " " << books.size();
+            if (books.size() == 2)
+                EXPECT_FALSE(expected.isEmpty());
+        }
+    }
+
+    auto writer = SQLiteDB::open(spread.path, false);
+    ASSERT_TRUE(writer);
+    const QString text = QStringLiteral("قال رسول الله صلى الله عليه وسلم");
+    const QString norm = Arabic::normalize(text, true);
+    const std::int64_t far = 9'000'000'001;
+    ASSERT_TRUE(writer->run("INSERT INTO pages(id, book_id, seq, content, content_norm) VALUES(?,?,?,?,?)",
+                            {far, 71, 9999, text, norm}));
+    ASSERT_TRUE(writer->run("INSERT INTO pages_fts(rowid, content_norm, page_id, book_id) VALUES(?,?,?,?)",
+                            {far, norm, far, 71}));
+    SearchQuery q = phrases({"رسول الله"});
+    q.scope = QList<std::int64_t>{71};
+    const QList<SearchHit> pages = runQuery(engine, q).pages;
+    ASSERT_FALSE(pages.isEmpty());
+    EXPECT_EQ(pages.last().pageId, far);
+}
