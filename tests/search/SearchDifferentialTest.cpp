@@ -398,8 +398,9 @@ TEST(SearchDifferential, aScopeReadOverItsBooksStretchesGivesTheWholeRunsHitsOfT
                 if (books.contains(hit.bookId))
                     expected << hit;
             EXPECT_EQ(runQuery(engine, q).pages, expected) << words.join(u' ').toStdString() << " " << books.size();
-            if (books.size() == 2)
+            if (books.size() == 2) {
                 EXPECT_FALSE(expected.isEmpty());
+            }
         }
     }
 
