@@ -134,17 +134,10 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
     return {P, text, QString()};
 }
 
-Built sources(const Library& lib, const QString& q, const BookScope& scope)
+// Each term as a whole word, with its attached letters and endings, one
+// full-text group a term: «الربا» is not the first letters of «رباح».
+static QStringList wholeWordGroups(const QStringList& terms)
 {
-    const QStringList terms = AIAssistant::terms(q);
-    if (terms.isEmpty())
-        return {};
-    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
-    if (!conn)
-        return {};
-
-    // Each term as a whole word, with its attached letters and endings: «الربا»
-    // is not the first letters of «رباح».
     QStringList groups;
     for (const QString& term : terms) {
         const QString stem = term.startsWith(QStringLiteral("ال")) && Characters::count(term, 5) >= 5 ? term.mid(2) : term;
@@ -157,6 +150,19 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
             f = SearchEngine::quote(f);
         groups << u'(' + forms.join(QStringLiteral(" OR ")) + u')';
     }
+    return groups;
+}
+
+Built sources(const Library& lib, const QString& q, const BookScope& scope)
+{
+    const QStringList terms = AIAssistant::terms(q);
+    if (terms.isEmpty())
+        return {};
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return {};
+
+    const QStringList groups = wholeWordGroups(terms);
 
     const QHash<std::int64_t, Book> byId = lib.bookById();
     QList<std::pair<Book, std::int64_t>> L;

@@ -95,6 +95,42 @@ QString hamzaSeat(char16_t vowel, std::optional<char16_t> before, bool alefAfter
     return QString(QChar(kAlefHamza));
 }
 
+// Writes what a tatweel carries (a hamza by its seat, a small yeh as a yeh)
+// and returns the index of the last character it took.
+qsizetype writeOnTatweel(const QString& word, qsizetype i, QString& out, std::optional<char16_t>& before,
+                         qsizetype& beforeAt)
+{
+    const qsizetype n = word.size();
+    const char16_t next = i + 1 < n ? word[i + 1].unicode() : 0;
+    // The marks on the tatweel, and whether they hold a hamza.
+    qsizetype end = i + 1;
+    char16_t vowel = 0;
+    bool hamza = false;
+    while (end < n && isVerseMark(word[end].unicode())) {
+        const char16_t m = word[end].unicode();
+        hamza = hamza || m == kHamzaAbove;
+        if (!vowel && (m == kFatha || m == kDamma || m == kKasra || (m >= 0x064B && m <= 0x064D)))
+            vowel = m;
+        ++end;
+    }
+    if (hamza) {
+        const bool alefAfter = end < n && word[end].unicode() == kAlef && (vowel == kFatha || vowel == 0);
+        const QString seat = hamzaSeat(vowel, before, alefAfter);
+        out += seat;
+        if (vowel)
+            out += QChar(vowel);
+        before = seat[0].unicode();
+        beforeAt = out.size() - 1 - (vowel ? 1 : 0);
+        return (seat[0].unicode() == kAlefMadda && alefAfter) ? end : end - 1;
+    }
+    if (next == kSmallHighYeh) {
+        out += QChar(kYeh);
+        before = kYeh;
+        return i + 1;
+    }
+    return i;
+}
+
 // One word of Uthmani script in the plain spelling; a vocative «يا»/«ها»
 // written joined to the next word comes back as its own word.
 QString plainWord(const QString& word)
@@ -110,31 +146,7 @@ QString plainWord(const QString& word)
         const char16_t u = word[i].unicode();
         const char16_t next = i + 1 < n ? word[i + 1].unicode() : 0;
         if (u == kTatweel) {
-            // The marks on the tatweel, and whether they hold a hamza.
-            qsizetype end = i + 1;
-            char16_t vowel = 0;
-            bool hamza = false;
-            while (end < n && isVerseMark(word[end].unicode())) {
-                const char16_t m = word[end].unicode();
-                hamza = hamza || m == kHamzaAbove;
-                if (!vowel && (m == kFatha || m == kDamma || m == kKasra || (m >= 0x064B && m <= 0x064D)))
-                    vowel = m;
-                ++end;
-            }
-            if (hamza) {
-                const bool alefAfter = end < n && word[end].unicode() == kAlef && (vowel == kFatha || vowel == 0);
-                const QString seat = hamzaSeat(vowel, before, alefAfter);
-                out += seat;
-                if (vowel)
-                    out += QChar(vowel);
-                before = seat[0].unicode();
-                beforeAt = out.size() - 1 - (vowel ? 1 : 0);
-                i = (seat[0].unicode() == kAlefMadda && alefAfter) ? end : end - 1;
-            } else if (next == kSmallHighYeh) {
-                out += QChar(kYeh);
-                before = kYeh;
-                ++i;
-            }
+            i = writeOnTatweel(word, i, out, before, beforeAt);
             continue;
         }
         if (u == kSuperscriptAlef) {
