@@ -186,19 +186,11 @@ QByteArrayView withoutCarriageReturn(QByteArrayView line)
     return line.endsWith('\r') ? line.chopped(1) : line;
 }
 
-// What the network thread holds of a reply before this thread takes it.
-constexpr qint64 kReadBufferBytes = 64 * 1024;
-
 // One streamed reply being read: the request's reply, the lines taken so
 // far and why the reading ended. Lives on the calling thread for one chat().
 class ChatStream {
 public:
-    ChatStream(QNetworkReply* reply, const DeltaHandler& onDelta) : reply_(reply), onDelta_(onDelta)
-    {
-        // Without a bound the network thread takes in a flooding server as
-        // fast as it writes, and the limits below see it only afterwards.
-        reply_->setReadBufferSize(kReadBufferBytes);
-    }
+    ChatStream(QNetworkReply* reply, const DeltaHandler& onDelta) : reply_(reply), onDelta_(onDelta) {}
 
     // Reads the reply until "[DONE]", its end, a failure, a stop or the
     // overall limit.

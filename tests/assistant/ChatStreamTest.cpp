@@ -171,10 +171,10 @@ TEST_F(ChatStream, floodsEndAtTheirBoundAsAFailedReply)
         const char* script;
         QString error;
     } cases[] = {
-        {"repeat 2000000000 delta \"كلمة \"\n", QStringLiteral("تجاوز ردّ النموذج الحجم المقبول")},
-        {"delta \"أ\"\nline data: {\"choices\":[{\"delta\":{\"content\":\"\nrepeat 2000000000 part xxxxxxxx\n",
+        {"repeat 200000 delta \"كلمة \"\n", QStringLiteral("تجاوز ردّ النموذج الحجم المقبول")},
+        {"delta \"أ\"\nline data: {\"choices\":[{\"delta\":{\"content\":\"\nrepeat 200000 part xxxxxxxx\n",
          QStringLiteral("تجاوز ردّ النموذج الحجم المقبول")},
-        {"status 500\nrepeat 2000000000 line xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", QStringLiteral("500 ") + x200},
+        {"status 500\nrepeat 200000 line xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", QStringLiteral("500 ") + x200},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
