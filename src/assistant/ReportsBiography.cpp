@@ -652,29 +652,26 @@ QList<AboutName> gathered(const Library& lib, const QString& name, const QString
     const QSet<std::int64_t> dictionaries = sub(scope, books(lib, tarajimKeys()));
     const bool shortForm = isShortForm(folded);
     Reading reading{folded, shortForm ? givenNames(lib, dictionaries) : QSet<QString>(), {}, {}};
+    // A short form's bearer known, another man's entry is none of his.
+    const auto withoutOtherMen = [&](QList<AboutName> found) {
+        if (shortForm && first)
+            found.removeIf([&](const AboutName& a) { return anotherMansEntry(a, *first, dictionaries); });
+        return found;
+    };
     QList<AboutName> inDictionaries;
     if (shortForm) {
         first = firstEntry(lib, folded, dictionaries, false, lineage);
-        // The card's author is the man asked for: an entry of another man's name is a namesake's.
-        if (first && !lineage.isEmpty() && lineage.mid(0, first->filedAs.size()) != first->filedAs)
-            first.reset();
         if (first)
             readAsBearer(reading, *first);
-        inDictionaries = aboutName(lib, name, reading, dictionaries, dictionaries);
-        if (first)
-            inDictionaries.removeIf([&](const AboutName& a) { return anotherMansEntry(a, *first, dictionaries); });
+        inDictionaries = withoutOtherMen(aboutName(lib, name, reading, dictionaries, dictionaries));
     } else {
         inDictionaries = aboutName(lib, name, reading, dictionaries, dictionaries);
         // A name that opens a dictionary's numbered entry is that man's; an
         // index line from it points to a namesake filed under another name.
         const bool entered = std::any_of(inDictionaries.begin(), inDictionaries.end(),
                                          [](const AboutName& a) { return a.entry == Entry::numbered; });
-        first = firstEntry(lib, folded, dictionaries, entered);
+        first = firstEntry(lib, folded, dictionaries, entered, lineage);
     }
-    // The card's author is the man asked for: an index that files the name
-    // under another man's full name points to a namesake.
-    if (first && !lineage.isEmpty() && lineage.mid(0, first->filedAs.size()) != first->filedAs)
-        first.reset();
     const std::optional<std::int64_t> firstWork =
         first ? std::optional(BookTitles::work(*catalog, first->passage.bookId)) : std::nullopt;
     QList<AboutName> about;
@@ -693,12 +690,8 @@ QList<AboutName> gathered(const Library& lib, const QString& name, const QString
         about << *first;
     }
     admit(inDictionaries);
-    if (about.size() < 3) {
-        QList<AboutName> elsewhere = aboutName(lib, name, reading, scope, dictionaries);
-        if (shortForm && first)
-            elsewhere.removeIf([&](const AboutName& a) { return anotherMansEntry(a, *first, dictionaries); });
-        admit(elsewhere);
-    }
+    if (about.size() < 3)
+        admit(withoutOtherMen(aboutName(lib, name, reading, scope, dictionaries)));
     // With his grandfather the name is his own in his books; «محمد بن يزيد»
     // alone is also a narrator's there.
     if (lineage.count(sonOf()) >= kOwnNameFathers && lineage != folded) {

@@ -25,6 +25,7 @@ struct EntryLine {
     QStringList full;      // the full name it opens with
     bool holdsAsked = false; // it holds every word of the name asked for
     int described = 0;       // how many of the index line's nisbas and epithets it holds
+    int standing = 1;        // how the dictionary ranks him
     std::int64_t known = 0;  // pages of the library that name him as the entry does
 };
 
@@ -126,15 +127,17 @@ public:
         QHash<std::int64_t, qsizetype> order;
         for (qsizetype i = 0; i < catalogue.size(); ++i)
             order.insert(catalogue[i].id, i);
-        for (EntryLine& e : found)
+        for (EntryLine& e : found) {
+            e.standing = standing(e.words);
             e.known = known(e);
+        }
         const auto best = std::min_element(found.begin(), found.end(), [&](const EntryLine& a, const EntryLine& b) {
             if (a.holdsAsked != b.holdsAsked)
                 return a.holdsAsked;
             if (a.described != b.described)
                 return a.described > b.described;
-            if (standing(a.words) != standing(b.words))
-                return standing(a.words) > standing(b.words);
+            if (a.standing != b.standing)
+                return a.standing > b.standing;
             if (a.known != b.known)
                 return a.known > b.known;
             if (a.bookId != b.bookId)
@@ -525,12 +528,6 @@ QList<Bearer> bearers(const Library& lib, const QStringList& form, const QSet<st
     return out;
 }
 
-// Whether the entry is the man of `head`: its name opens with it.
-bool entryOf(const AboutName& entry, const QStringList& head)
-{
-    return entryName(foldedTokens(entry.sentence)).mid(0, head.size()) == head;
-}
-
 // The other man the library knows by the form almost as well as the one
 // chosen: named in one line, so that the answer is plainly about one of them.
 QString sharedWith(const QList<Bearer>& ranked, const AboutName& chosen)
@@ -543,15 +540,20 @@ QString sharedWith(const QList<Bearer>& ranked, const AboutName& chosen)
     // A kunya's bearers are weighed by the pages that name them by it with their nisbas.
     const bool byKunya = ranked.first().named > 0;
     const auto weight = [&](const Bearer& b) { return byKunya ? b.named : b.known; };
+    // The bearer is the chosen man when the chosen entry's name opens with his head.
+    const QStringList chosenName = entryName(foldedTokens(chosen.sentence));
+    const auto isChosen = [&](const Bearer& b) {
+        return chosenName.mid(0, b.entry.filedAs.size()) == b.entry.filedAs;
+    };
     std::int64_t chosenWeight = weight(ranked.first());
     for (const Bearer& b : ranked) {
-        if (entryOf(chosen, b.entry.filedAs)) {
+        if (isChosen(b)) {
             chosenWeight = weight(b);
             break;
         }
     }
     for (const Bearer& b : ranked) {
-        if (!entryOf(chosen, b.entry.filedAs) && weight(b) > 0 && weight(b) * kSharedShareOf >= chosenWeight)
+        if (!isChosen(b) && weight(b) > 0 && weight(b) * kSharedShareOf >= chosenWeight)
             return b.written;
     }
     return {};
@@ -567,11 +569,13 @@ bool holdsForm(const AboutName& entry, const QStringList& form)
     return false;
 }
 
+} // namespace
+
 // The entry to quote first: the one a dictionary's own index points to from
 // a short name, a nisba or «ابن X» (unless a numbered entry opens with the
 // name itself); for a short form alone, his best-known bearer's entry when
-// no index line leads to an entry that holds the form.
-} // namespace
+// no index line leads to an entry that holds the form. With the card
+// author's `lineage`, an entry filed under another man's name is none.
 
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
                                     const QSet<std::int64_t>& dictionaries, bool entered, const QStringList& lineage)
@@ -581,8 +585,13 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
     const bool shortForm = isShortForm(folded);
     std::optional<AboutName> referred =
         entered && !shortForm ? std::nullopt : CrossReference(lib, folded, dictionaries).entry();
+    // The card's author is the man asked for: an index that files the name
+    // under another man's full name points to a namesake.
+    const auto his = [&](const AboutName& a) {
+        return lineage.isEmpty() || lineage.mid(0, a.filedAs.size()) == a.filedAs;
+    };
     if (!shortForm)
-        return referred;
+        return referred && his(*referred) ? referred : std::nullopt;
     const QList<Bearer> ranked = bearers(lib, folded, dictionaries);
     std::optional<AboutName> chosen = referred;
     // A kunya's index line is a namesake's as often as not («أبو سعيد الأشج
@@ -592,16 +601,17 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
     if ((isKunya(folded.first()) || !indexed) && !ranked.isEmpty())
         chosen = ranked.first().entry;
     // The card's author is the man asked for: his entry is the bearer's whose heading is his name.
-    if (!lineage.isEmpty() && !(chosen && lineage.mid(0, chosen->filedAs.size()) == chosen->filedAs)) {
+    if (!lineage.isEmpty() && !(chosen && his(*chosen))) {
         for (const Bearer& b : ranked) {
-            if (lineage.mid(0, b.entry.filedAs.size()) == b.entry.filedAs) {
+            if (his(b.entry)) {
                 chosen = b.entry;
                 break;
             }
         }
     }
-    if (chosen)
-        chosen->sharedWith = sharedWith(ranked, *chosen);
+    if (!chosen || !his(*chosen))
+        return std::nullopt;
+    chosen->sharedWith = sharedWith(ranked, *chosen);
     return chosen;
 }
 

@@ -101,9 +101,10 @@ QStringList entryName(const QStringList& words, bool withAlternatives = false);
 
 // The entry to quote first for the name (its words `folded`), searched in
 // the dictionaries; see ReportsBiographyEntries.cpp.
-// With the card author's `lineage`, a short form is his.
+// With the card author's `lineage`, a short form is his, and an entry filed
+// under another man's name is none.
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
                                     const QSet<std::int64_t>& dictionaries, bool entered,
-                                    const QStringList& lineage = {});
+                                    const QStringList& lineage);
 
 } // namespace quorvel::Reports::BiographyText

@@ -217,11 +217,11 @@ QString quote(const QString& q, const Passage& p, const std::optional<QString>& 
             if (!asWords(s).isEmpty())
                 holding << s;
         }
-        // No sentence holds them as words: the window around the words themselves.
-        if (const QStringList held = asWords(p.text); holding.isEmpty() && !held.isEmpty())
-            sentences = {AIAssistant::window(p.text, held, kQuoteWindowChars)};
-        else if (!holding.isEmpty())
+        if (!holding.isEmpty())
             sentences = holding;
+        // No sentence holds them as words: the window around the words themselves.
+        else if (const QStringList held = asWords(p.text); !held.isEmpty())
+            sentences = {AIAssistant::window(p.text, held, kQuoteWindowChars)};
     }
     QString s = sentences.isEmpty() ? AIAssistant::window(p.text, keys(q), kQuoteWindowChars) : sentences.first();
     s = Characters::trim(s, isQuoteTrimmed).toString().replace(u'\n', u' ');
