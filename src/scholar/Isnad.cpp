@@ -901,10 +901,14 @@ QList<Chain> chains(const QString& text)
 
 QList<Chain> filedChains(const QString& text)
 {
-    QList<Chain> all = chains(text);
-    for (Chain& route : all)
+    return filedChains(chains(text));
+}
+
+QList<Chain> filedChains(QList<Chain> read)
+{
+    for (Chain& route : read)
         nameKin(route);
-    return all;
+    return read;
 }
 
 QStringList chain(const QString& text)

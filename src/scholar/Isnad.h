@@ -109,6 +109,8 @@ QList<Chain> chains(const QString& text);
 // narrator before it, the father his name gives («سليمان بن بريدة»: بريدة),
 // or else "والد" and his name, never one narrator for every father.
 QList<Chain> filedChains(const QString& text);
+// The same of chains that chains() read already, without reading them again.
+QList<Chain> filedChains(QList<Chain> read);
 
 // The narrator names of the first chain that `text` opens (not the end of
 // one a page before began, which `chains` lists first), nearest to the book's
@@ -124,6 +126,7 @@ QList<std::pair<QString, QString>> edges(const QString& text);
 // the father of every «سهيل».
 class FatherNames {
 public:
+    FatherNames() = default;
     explicit FatherNames(const QStringList& names);
     // The narrator among the names whom a kin word's fallback («والد سهيل»)
     // stands for: every «سهيل بن …» gives one father, and he is filed
@@ -164,7 +167,9 @@ private:
 
 // The narrators that the page's edges mention, in order of first mention,
 // each named as the page names him («أبيه» for the father filed by name).
-QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId);
+// `filing`: the library's, when the caller holds one already (it reads every
+// narrator), else read here if the page needs it.
+QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId, const Filing* filing = nullptr);
 
 // One narrator's name; nothing when there is no such narrator or the name is
 // null.

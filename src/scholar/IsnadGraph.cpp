@@ -13,22 +13,13 @@ namespace quorvel::Isnad {
 
 namespace {
 
-QStringList allNames(SQLiteDB& db)
-{
-    QStringList names;
-    for (const auto& row : db.rows(QStringLiteral("SELECT name FROM narrators")))
-        if (const auto name = row.str(0))
-            names.append(*name);
-    return names;
-}
-
 // The page's own word for each narrator the graph files under another name
 // («سليمان بن بريدة عن أبيه»: بريدة reads «أبيه» there), unless the page
 // also names him so itself. Keyed by the filed name's spelling.
 QHash<QString, QString> wordsOnPage(const QString& text)
 {
     const QList<Chain> read = chains(text);
-    const QList<Chain> filed = filedChains(text);
+    const QList<Chain> filed = filedChains(read);
     QSet<QString> named;
     for (const Chain& route : read)
         for (const Link& place : route)
@@ -59,11 +50,19 @@ QString spellingKey(const QString& name)
     return words.join(u' ');
 }
 
-Filing::Filing(SQLiteDB& db) : fathers_(allNames(db))
+Filing::Filing(SQLiteDB& db)
 {
-    for (const auto& row : db.rows(QStringLiteral("SELECT id, name FROM narrators")))
-        if (const auto id = row.integer(0); id && row.str(1))
-            byKey_.insert(spellingKey(*row.str(1)), Narrator{*id, *row.str(1), *row.str(1)});
+    // One pass over the narrators gives both the names and the fathers they name.
+    QStringList names;
+    for (const auto& row : db.rows(QStringLiteral("SELECT id, name FROM narrators"))) {
+        const auto name = row.str(1);
+        if (!name)
+            continue;
+        names.append(*name);
+        if (const auto id = row.integer(0))
+            byKey_.insert(spellingKey(*name), Narrator{*id, *name, *name});
+    }
+    fathers_ = FatherNames(names);
 }
 
 std::optional<Narrator> Filing::of(const QString& name) const
@@ -91,7 +90,7 @@ QList<std::pair<Narrator, Narrator>> Filing::links(const QString& text) const
     return out;
 }
 
-QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
+QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId, const Filing* filing)
 {
     QList<std::int64_t> ids;
     QSet<std::int64_t> seen;
@@ -133,10 +132,11 @@ QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId)
     // أبو صالح) is found through the library's names.
     QHash<std::int64_t, QString> writtenById;
     if (!written.isEmpty()) {
-        const Filing filing(db);
+        std::optional<Filing> own;
+        const Filing& filed = filing ? *filing : own.emplace(db);
         for (auto it = written.cbegin(); it != written.cend(); ++it)
-            if (const auto filed = filing.of(it.key()))
-                writtenById.insert(filed->id, it.value());
+            if (const auto narrator = filed.of(it.key()))
+                writtenById.insert(narrator->id, it.value());
     }
     QList<Narrator> result;
     for (std::int64_t id : ids) {

@@ -363,10 +363,10 @@ Text isnad(Library& lib, const Page& page)
     const QString mainText = Library::splitFootnotes(page.content).first;
     const QList<Isnad::Chain> chains = Isnad::chains(mainText);
     const Isnad::Filing filing(lib.main());
-    appendChains(t, chains, Isnad::filedChains(mainText), filing);
+    appendChains(t, chains, Isnad::filedChains(chains), filing);
     if (!chains.isEmpty())
         t += text(QStringLiteral("\n"));
-    const QList<Isnad::Narrator> narrators = Isnad::narrators(lib.main(), page.id);
+    const QList<Isnad::Narrator> narrators = Isnad::narrators(lib.main(), page.id, &filing);
     if (chains.isEmpty() && narrators.isEmpty()) {
         t += text(QString::fromUtf8("لا يوجد إسناد مستخرج في هذه الصفحة.\n"), Tone::secondary);
         return t;

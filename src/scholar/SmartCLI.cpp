@@ -383,14 +383,18 @@ int isnad(Session& s)
         const auto rows = s.db().rows(QStringLiteral("SELECT content FROM pages WHERE id=?"), {*s.integer(0)});
         const QString content = rows.isEmpty() ? QString() : rows.first().str(0).value_or(QString());
         const bool has = Isnad::hasIsnad(content);
+        // The library's filing reads every narrator: once, for the links and the names.
+        std::optional<Isnad::Filing> filing;
+        if (has)
+            filing.emplace(s.db());
         Json::Value narrators = Json::Value::array();
-        for (const auto& n : Isnad::narrators(s.db(), *s.integer(0)))
+        for (const auto& n : Isnad::narrators(s.db(), *s.integer(0), filing ? &*filing : nullptr))
             narrators.push_back({{"id", n.id}, {"name", Json::utf8(n.name)}});
         // The page's links as the library files them: «أبيه» is the father
         // named, and narrators who heard together are each the student.
         Json::Value links = Json::Value::array();
-        if (has)
-            for (const auto& [student, teacher] : Isnad::Filing(s.db()).links(content))
+        if (filing)
+            for (const auto& [student, teacher] : filing->links(content))
                 links.push_back({{"student", Json::utf8(student.name)}, {"student_id", student.id},
                                  {"teacher", Json::utf8(teacher.name)}, {"teacher_id", teacher.id}});
         return Json::Value{{"has_isnad", has},

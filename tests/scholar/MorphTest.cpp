@@ -507,4 +507,3 @@ TEST(MorphAnalyze, theFormsRankedNineHundredToFifteenHundredTakeTheirLexiconRoot
     EXPECT_EQ(forms, 600);
     EXPECT_GE(share, 0.940);
 }
-
