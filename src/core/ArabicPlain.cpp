@@ -47,14 +47,9 @@ const QStringList& unwritten()
     return stems;
 }
 
-bool isVerseMark(char16_t u)
-{
-    return isMark(u) && u != kTatweel;
-}
-
 bool isLetter(char16_t u)
 {
-    return !isVerseMark(u) && u != kTatweel;
+    return !isMark(u) && u != kTatweel;
 }
 
 // The ordinals of the word's superscript alefs that stay marks.
@@ -106,7 +101,7 @@ qsizetype writeOnTatweel(const QString& word, qsizetype i, QString& out, std::op
     qsizetype end = i + 1;
     char16_t vowel = 0;
     bool hamza = false;
-    while (end < n && isVerseMark(word[end].unicode())) {
+    while (end < n && isMark(word[end].unicode())) {
         const char16_t m = word[end].unicode();
         hamza = hamza || m == kHamzaAbove;
         if (!vowel && (m == kFatha || m == kDamma || m == kKasra || (m >= 0x064B && m <= 0x064D)))
@@ -197,7 +192,7 @@ QString plainWord(const QString& word)
             before = seat;
             continue;
         }
-        if (isVerseMark(u)) {
+        if (isMark(u)) {
             out += QChar(u);
             continue;
         }

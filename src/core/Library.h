@@ -245,13 +245,12 @@ public:
 
     QList<Note> notes(std::optional<std::int64_t> book) const;
     std::optional<Note> note(std::int64_t book, std::int64_t seq) const;
-    // False when the change could not be written.
-    bool saveNote(std::int64_t book, std::int64_t seq, const QString& text);
-    // Saves what an editor opened on `opened` (the page's note then) made of
-    // it, keeping what was written to the page meanwhile: the lines the note
-    // gained since then that `text` lacks are added after it, on lines of
-    // their own. False when the change could not be written.
-    bool saveNote(std::int64_t book, std::int64_t seq, const QString& text, const QString& opened);
+    // False when the change could not be written. Given `opened` (the page's
+    // note when an editor opened on it), what was written to the page
+    // meanwhile is kept: the lines the note gained since then that `text`
+    // lacks are added after it, on lines of their own.
+    bool saveNote(std::int64_t book, std::int64_t seq, const QString& text,
+                  const std::optional<QString>& opened = std::nullopt);
     // What saving `text` over `opened` keeps when the page's note is now
     // `current`: `text`, then each line `current` gained over `opened`
     // (counting repeats) that `text` lacks, in its order.
@@ -360,7 +359,6 @@ private:
     std::optional<Note> noteOn(SQLiteDB& db, std::int64_t book, std::int64_t seq) const;
     // Keeps `fault` unless one is kept; true when it was the first.
     bool noteUserFault(SQLFailure fault);
-    bool saveNoteOver(std::int64_t book, std::int64_t seq, const QString& text, const std::optional<QString>& opened);
     // The steps of importUserNotes (LibraryNotesFile.cpp).
     class NotesMerge;
 

@@ -143,8 +143,8 @@ private:
         std::optional<Note> base;
         QString text;
         std::vector<std::uint32_t> addedSizes; // of the notes the text gained, in order
-        int added = 0;
         int skipped = 0;
+        int added() const { return int(addedSizes.size()); }
     };
     // A group of pages ends after this many pages or notes, whichever comes
     // first (a page with more notes is a group of its own), so that an edit
@@ -329,8 +329,7 @@ bool Library::NotesMerge::mergeInto(Merged& page, const std::optional<Note>& bas
         advance();
     }
     page.base = base;
-    page.added = merge.added();
-    page.text = page.added > 0 ? merge.takeText() : QString();
+    page.text = merge.added() > 0 ? merge.takeText() : QString();
     return true;
 }
 
@@ -354,8 +353,7 @@ void Library::NotesMerge::mergeAgain(Merged& page, const std::optional<Note>& no
     }
     page.base = now;
     page.addedSizes = std::move(added);
-    page.added = merge.added();
-    page.text = page.added > 0 ? merge.takeText() : QString();
+    page.text = merge.added() > 0 ? merge.takeText() : QString();
 }
 
 // Writes a merged group in one transaction held against edits; a page whose
@@ -380,12 +378,12 @@ bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
                     edited.push_back(std::move(page));
                     continue;
                 }
-                if (page.added > 0
+                if (page.added() > 0
                     && !(now ? lib_.writeUser(*db_, QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), {page.text, Library::now(), now->id})
                              : lib_.writeUser(*db_, QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
                                               {page.book, page.seq, page.text, Library::now()})))
                     return fail(db_->lastFailure());
-                (aside(page.book, page.seq) ? round.aside : round.notes) += page.added;
+                (aside(page.book, page.seq) ? round.aside : round.notes) += page.added();
                 round.skipped += page.skipped;
                 page = Merged();
             }

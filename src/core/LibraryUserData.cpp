@@ -199,16 +199,6 @@ std::optional<Note> Library::noteOn(SQLiteDB& db, std::int64_t book, std::int64_
     return noteFromRow(rows.first());
 }
 
-bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text)
-{
-    return saveNoteOver(book, seq, text, std::nullopt);
-}
-
-bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text, const QString& opened)
-{
-    return saveNoteOver(book, seq, text, opened);
-}
-
 QString Library::keepLinesAddedMeanwhile(const QString& text, const QString& opened, const QString& current)
 {
     QHash<QString, int> before;
@@ -236,7 +226,7 @@ QString Library::keepLinesAddedMeanwhile(const QString& text, const QString& ope
     return out;
 }
 
-bool Library::saveNoteOver(std::int64_t book, std::int64_t seq, const QString& text, const std::optional<QString>& opened)
+bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text, const std::optional<QString>& opened)
 {
     bool written = true;
     std::unique_lock edit(noteEditMutex_);

@@ -14,12 +14,18 @@ const QString kNormRefreshKey = QStringLiteral("norm_refresh");
 // Pages written again per transaction.
 constexpr std::int64_t kNormBatch = 200;
 
+// A meta value, empty when there is none.
+QString metaValue(SQLiteDB& db, const QString& key)
+{
+    const auto rows = db.rows(QStringLiteral("SELECT value FROM meta WHERE key=?"), {key});
+    return rows.isEmpty() ? QString() : rows.first().str(0).value_or(QString());
+}
+
 // The page id a bringing-up under the current rules got to, or 0 to start
 // from the first.
 std::int64_t refreshedUpTo(SQLiteDB& db)
 {
-    const auto rows = db.rows(QStringLiteral("SELECT value FROM meta WHERE key=?"), {kNormRefreshKey});
-    const QString mark = rows.isEmpty() ? QString() : rows.first().str(0).value_or(QString());
+    const QString mark = metaValue(db, kNormRefreshKey);
     if (mark.section(u':', 0, 0) != QString::number(Arabic::normVersion))
         return 0;
     return Numbers::parseInteger(mark.section(u':', 1)).value_or(0);
@@ -34,8 +40,7 @@ bool LocalStore::normalFormOutdated() const
 
 bool LocalStore::normalFormOutdated(SQLiteDB& db)
 {
-    const auto rows = db.rows(QStringLiteral("SELECT value FROM meta WHERE key=?"), {kNormVersionKey});
-    if (!rows.isEmpty() && rows.first().str(0) == QString::number(Arabic::normVersion))
+    if (metaValue(db, kNormVersionKey) == QString::number(Arabic::normVersion))
         return false;
     return db.scalarInt(QStringLiteral("SELECT 1 FROM pages LIMIT 1")).has_value();
 }

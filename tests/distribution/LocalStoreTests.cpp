@@ -655,8 +655,9 @@ TEST_F(LocalStoreTest, ofTwoStoresReadingNarratorsAgainTheOneThatWaitedSaysNoFai
         "DELETE FROM meta WHERE key = 'isnad_rules'; INSERT INTO isnad_edges VALUES(1, 2, 21, 2101);")));
     bool once = false;
     const LocalStore::NarratorRefresh after = store_->refreshNarrators([&] {
-        if (!std::exchange(once, true))
+        if (!std::exchange(once, true)) {
             EXPECT_EQ(other->refreshNarrators().outcome, Outcome::done);
+        }
         return true;
     });
     EXPECT_EQ(after.outcome, Outcome::upToDate);
