@@ -478,8 +478,9 @@ QString countedFtsChanges(const QString& table, bool hasContent)
     QString out;
     for (const char* segments : {"_data", "_idx", "_config"})
         out += countedChanges(table + QLatin1String(segments), false);
-    for (const char* rows : {"_content", "_docsize"})
-        out += hasContent ? countedChanges(table + QLatin1String(rows), true) : QString();
+    if (hasContent)
+        for (const char* rows : {"_content", "_docsize"})
+            out += countedChanges(table + QLatin1String(rows), true);
     return out;
 }
 
@@ -551,18 +552,17 @@ bool createSchema(SQLiteDB& db)
 
 State state(SQLiteDB& db)
 {
-    // A change drops the mark; a writer's row cannot be seen beside one.
+    // A change drops the mark; a writer's row cannot be seen beside one. A
+    // dropped trigger changes the schema version the mark was set under.
     auto st = db.prepare(QStringLiteral("SELECT (SELECT value FROM meta WHERE key='page_index'), "
-                                        "(SELECT value FROM meta WHERE key='page_index_checked')"));
+                                        "(SELECT value FROM meta WHERE key='page_index_checked'), "
+                                        "(SELECT schema_version FROM pragma_schema_version)"));
     if (!st || !st->step())
         return {};
     const bool ready = st->text(0) == QString::number(version);
     const std::optional<QString> mark = st->text(1);
-    st.reset();
-    if (!ready || !mark)
-        return {ready, false};
-    const auto schema = db.scalarInt(QStringLiteral("PRAGMA schema_version"));
-    return {ready, schema && mark->section(u' ', 0, 0) == QString::number(*schema)};
+    const std::optional<std::int64_t> schema = st->integer(2);
+    return {ready, ready && mark && schema && mark->section(u' ', 0, 0) == QString::number(*schema)};
 }
 
 bool ready(SQLiteDB& db)

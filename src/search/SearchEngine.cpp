@@ -520,12 +520,14 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                                  + (stretches ? QStringLiteral(" AND rowid BETWEEN ? AND ?") : QString()));
         if (byRowid) {
             QList<std::int64_t> misses;
+            bool read = true;
             if (!stretches)
-                whole = whole && readMappedRows(part, *byRowid, {}, *map, sink, misses);
+                read = readMappedRows(part, *byRowid, {}, *map, sink, misses);
             else
                 for (const auto& [first, last] : *stretches)
-                    if (!(whole = whole && readMappedRows(part, *byRowid, {first, last}, *map, sink, misses)))
+                    if (!(read = readMappedRows(part, *byRowid, {first, last}, *map, sink, misses)))
                         break;
+            whole = whole && read;
             byRowid.reset();
             addUnmapped(misses, db, sink);
         } else {

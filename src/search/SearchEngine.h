@@ -414,6 +414,8 @@ private:
     // false, and of a run's rows being the total.
     static bool isFullExpression(const SearchQuery& q, const QList<FtsPart>& parts);
 
+    // A stretch [first, last] of page ids.
+    using IdStretch = std::pair<std::int64_t, std::int64_t>;
     // Fills `candidates` with the pages that match the full-text parts, in
     // scope, and returns the slices of that list that read in reading order
     // (book display order, sequence, page id) when taken one after the other.
@@ -421,8 +423,6 @@ private:
     // `rows` receives how many index rows the parts matched, or nothing when
     // a statement stopped before its end.
     // The pages of the books in `done` are left out.
-    // A stretch [first, last] of page ids.
-    using IdStretch = std::pair<std::int64_t, std::int64_t>;
     // With `stretches`, the parts are read over those stretches of page ids
     // alone (with a map only).
     std::vector<Slice> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,

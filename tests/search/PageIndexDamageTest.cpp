@@ -184,8 +184,7 @@ TEST(PageIndexDamage, segmentsNoSampleReadsAreCheckedBeforeTheMarkIsSet)
     // lie on other leaves.
     ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM page_forms_data WHERE id = (SELECT MAX(id) FROM page_forms_data)")));
     ASSERT_TRUE(db->run(QStringLiteral("DELETE FROM meta WHERE key = 'page_index_checked'")));
-    bool marked = true;
-    EXPECT_FALSE(PageIndex::sampleAgrees(*db, 8, &marked));
+    EXPECT_FALSE(PageIndex::sampleAgrees(*db));
     EXPECT_FALSE(PageIndex::state(*db).whole);
 }
 

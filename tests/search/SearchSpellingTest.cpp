@@ -78,7 +78,6 @@ TEST(SearchSpelling, markedQuranWordsAreFoundOnEveryPageThatHoldsThem)
     commonest.resize(40);
 
     SearchEngine engine(*lib.lib);
-    const auto catalog = lib.lib->catalog();
     for (const QString& word : commonest) {
         const QSet<std::int64_t> found = pageIds(runQuery(engine, phrases({word}), 100000).pages);
         qsizetype missed = 0;
