@@ -199,9 +199,6 @@ QMenu* ReaderView::smartToolsMenu()
     auto* menu = new QMenu(this);
     const QPointer<ReaderView> self(this);
     if (page_) {
-        const Page page = *page_;
-        const Book book = book_;
-        const std::shared_ptr<Library> lib = lib_;
         QAction* sources = menu->addAction(QString::fromUtf8(kPageSources));
         connect(sources, &QAction::triggered, this, [self] {
             if (self)

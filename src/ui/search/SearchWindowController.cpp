@@ -28,6 +28,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTextEdit>
 #include <QToolButton>
@@ -199,7 +200,8 @@ void SearchWindowController::build()
     scroller->setFrameShape(QFrame::NoFrame);
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroller->setWidgetResizable(true);
-    scroller->setFixedWidth(options->width());
+    // Room for the scroll bar beside the column, which it would otherwise cover.
+    scroller->setFixedWidth(options->width() + scroller->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     scroller->setWidget(options);
     root->addWidget(scroller);
     updateScopeLabel();

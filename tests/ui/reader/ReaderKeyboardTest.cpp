@@ -60,7 +60,7 @@ protected:
     {
         w.resize(width, height);
         w.show();
-        QTest::qWait(30);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     }
 
     // Selects [start, start + length) of the page text.
