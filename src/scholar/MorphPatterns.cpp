@@ -185,6 +185,12 @@ std::vector<Back> buildBacks()
     std::vector<Back> out;
     // إذ joined to a noun of time, its hamza on a seat (يومئذ, حينئذ).
     out.push_back({U"ءذ", 0.2});
+    // A noun's ة written ت before a pronoun (أمته, مدينتهم), where the same
+    // letters after a verb are its subject and object (ضربته).
+    for (const Back& p : pronouns) {
+        if (!p.text.empty())
+            out.push_back({U"ت" + p.text, 0.1 + p.cost, false, true, true});
+    }
     for (const Back& i : inner) {
         for (const Back& p : pronouns) {
             // ة stands last; before a pronoun it is written ت, and وا

@@ -64,6 +64,7 @@ constexpr double kDefectiveShown = 0.3;
 constexpr double kJussive = 0.3;
 constexpr double kJussiveShown = 0.1;
 
+
 // Fewer uses than this in the books, and a root's listing does not make a
 // reading that changes the word's weak letter likelier.
 constexpr double kRarelyUsed = 10;
@@ -141,6 +142,7 @@ struct Tables
         double others = 0; // less its bare letters' own uses
         double present = 0; // the uses of its present tense
         double uses = 0;    // its uses, as counted
+        double article = 0; // those after an article form
     };
     std::unordered_map<std::u32string, Weight> listed;
     // The words the dictionary files under a root by name (ماء under موه),
@@ -190,7 +192,7 @@ struct Tables
             const double present = fields.size() > 3 ? fields[3].toDouble() : 0;
             listed.emplace(Py::scalars(fields[0]), Weight{kListed + kPerUses * std::log10(1 + uses),
                                                           kListed + kPerUses * std::log10(1 + uses - bare), present,
-                                                          uses});
+                                                          uses, uses - bare - present});
         }
         fileRunningText();
         fileLiaisonNouns();
@@ -504,6 +506,24 @@ double usesOf(const std::u32string& root)
     const auto& listed = tables().listed;
     const auto it = listed.find(root);
     return it == listed.end() ? 0 : it->second.uses;
+}
+
+// Whether three letters ending in a pronoun's ه or ك (عمه) are likelier a
+// noun of a doubled root with it than a root of their own: the books use
+// the doubled root after the article, and the three letters hardly ever
+// after it or as a present (a twentieth of their uses), which are then
+// this word's own. A last ي is left alone: it ends too many roots (رضي).
+bool doubledWithPronoun(const std::u32string& letters)
+{
+    const auto& listed = tables().listed;
+    // A noun of two letters opening with a hamza has its own readings (أمه).
+    if (letters.size() != 3 || letters[0] == U'ا' || (letters[2] != U'ه' && letters[2] != U'ك'))
+        return false;
+    const auto own = listed.find(letters);
+    const auto doubled = listed.find({letters[0], letters[1], letters[1]});
+    constexpr double kRareWithArticle = 20;
+    return own != listed.end() && doubled != listed.end() && doubled->second.article > 0
+           && (own->second.article + own->second.present) * kRareWithArticle < own->second.uses;
 }
 
 // Whether bare three letters are read against what they write: a و or ي as
@@ -853,6 +873,14 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
             if (bareFal && presentUses(c->root) >= kPastOfPresent)
                 c->verbalAffix = true;
+            // Two letters before نا are a hollow past (قلنا, خفنا) where the
+            // books show that root's present; otherwise a doubled root's
+            // noun or verb with its pronoun (ربنا, مسنا).
+            if (hollowPast >= kHollowBeforeSubject && stem.size() == 2 && back.text == U"نا"
+                && presentUses(c->root) < kShownPresentOfVerb) {
+                c->score += hollowPast;
+                c->verbalAffix = back.verbal || front.future;
+            }
             // After و or ف, a bare ا read as a hamza the text did not write
             // (واحد: و with أحد) is less likely than the letter of فاعل;
             // an ال there is the article's, whichever reading wins.
@@ -871,6 +899,8 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             if ((bareLetters && c->root == written)
                 || (back.text.empty() && stem.back() == U'ت' && c->root.back() == U'ت'))
                 c->score += ownUsesWeight(c->root);
+            if (bareLetters && c->root == written && doubledWithPronoun(written))
+                c->score += listedWeight(c->root);
             // Four bare letters the dictionary lists as a root are that
             // root more likely than two letters with a pronoun (درهم).
             if (p.shape == U"1234" && front.text.empty() && back.text.empty() && c->root == written

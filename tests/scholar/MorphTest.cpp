@@ -366,6 +366,14 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // hardly use the root with و.
         {"names", {{u"الهيثم", u"هثم"}, {u"حيدر", u"حدر"}, {u"نوفل", u"نفل"}, {u"جوهر", u"جهر"}, {u"ليث", u"ليث"},
                    {u"الليثي", u"ليث"}}},
+        // Two letters before نا are a hollow past only where the books use
+        // that root's present (قلنا, كنا above).
+        {"a doubled root's two letters before نا", {{u"ضرنا", u"ضرر"}, {u"مسنا", u"مسس"}}},
+        // Three letters the books hardly use after the article or as a
+        // present are a doubled noun with its pronoun.
+        {"a doubled noun before ه", {{u"شره", u"شرر"}}},
+        {"a noun's ة written ت before a pronoun",
+         {{u"مدينتهم", u"مدن"}, {u"جماعتهم", u"جمع"}, {u"أمته", u"امم"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
@@ -507,3 +515,4 @@ TEST(MorphAnalyze, theFormsRankedNineHundredToFifteenHundredTakeTheirLexiconRoot
     EXPECT_EQ(forms, 600);
     EXPECT_GE(share, 0.940);
 }
+
