@@ -266,6 +266,39 @@ void seatOfThePlural(const QString& word, std::u32string& end, std::u32string& s
 
 } // namespace
 
+bool notALetter(char32_t c)
+{
+    return c == 0x0640 || (c <= 0xFFFF && Arabic::isMark(char16_t(c)));
+}
+
+std::u32string hamzaMarksAsLetters(std::u32string w)
+{
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w[i] != 0x0654 && w[i] != 0x0655)
+            continue;
+        std::size_t base = i;
+        while (base > 0 && w[base - 1] != 0x0640 && notALetter(w[base - 1]))
+            --base;
+        if (base == 0)
+            continue; // a mark on nothing: dropped with the others
+        char32_t& seat = w[base - 1];
+        const bool below = w[i] == 0x0655;
+        if (seat == U'ا')
+            seat = below ? U'إ' : U'أ';
+        else if (seat == U'و')
+            seat = U'ؤ';
+        else if (seat == U'ي' || seat == U'ى')
+            seat = U'ئ';
+        else if (seat == 0x0640)
+            seat = U'ء';
+        else
+            continue; // a consonant or a seat already written: nothing to add
+        w.erase(i, 1);
+        --i;
+    }
+    return w;
+}
+
 Split stripDef(const std::u32string& w)
 {
     for (const auto& form : tables().def) {

@@ -211,4 +211,25 @@ std::vector<Back> buildBacks()
     return out;
 }
 
+// أب and أخ take the long vowel of their case (أبو, أبا, أبي) and keep the
+// و of their dual (أبوان, أبويه); يد has the dual alone; فم and أم neither. Each
+// is spelt with its hamza written and without.
+std::unordered_map<std::u32string, std::u32string> buildShortNouns()
+{
+    std::unordered_map<std::u32string, std::u32string> out;
+    for (const auto& [stem, root] : {std::pair{U"ءب", U"ابو"}, {U"اب", U"ابو"}, {U"ءخ", U"اخو"}, {U"اخ", U"اخو"}}) {
+        for (const char32_t* end : {U"", U"و", U"ا", U"ي", U"وان", U"وين", U"وا", U"وي"})
+            out.emplace(std::u32string(stem) + end, root);
+    }
+    for (const char32_t* end : {U"", U"ا", U"ي", U"ان", U"ين"})
+        out.emplace(std::u32string(U"يد") + end, U"يدي");
+    out.emplace(U"فم", U"فوه");
+    // أم, with its hamza written: without it, امه is أمة (a bondwoman).
+    out.emplace(U"ءم", U"امم");
+    // مائة and its dual (filed under م أ ي), after و as often as alone.
+    for (const char32_t* form : {U"ماءة", U"ماءتان", U"ماءتين", U"ماءتا", U"ماءتي", U"مءة", U"مءتين", U"مءتان"})
+        out.emplace(form, U"ماي");
+    return out;
+}
+
 } // namespace quorvel::Morph

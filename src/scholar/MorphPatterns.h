@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel::Morph {
@@ -65,6 +66,11 @@ bool isTrilateral(const std::u32string& shape);
 // The patterns, each also without the root letter a weak or doubled root
 // drops where it can, the commonest cheapest.
 std::vector<Pattern> buildPatterns();
+
+// Nouns of two letters whose third letter the lexicons restore, in every
+// spelling their case or number gives them before a pronoun (ء for a
+// written hamza), with their roots.
+std::unordered_map<std::u32string, std::u32string> buildShortNouns();
 
 // A conjunction, then the article, a preposition, ل or the future's س.
 std::vector<Front> buildFronts();

@@ -109,27 +109,6 @@ struct Marks
 
 std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& marks);
 
-// أب and أخ take the long vowel of their case (أبو, أبا, أبي) and keep the
-// و of their dual (أبوان, أبويه); يد has the dual alone; فم and أم neither. Each
-// is spelt with its hamza written and without.
-std::unordered_map<std::u32string, std::u32string> buildShortNouns()
-{
-    std::unordered_map<std::u32string, std::u32string> out;
-    for (const auto& [stem, root] : {std::pair{U"ءب", U"ابو"}, {U"اب", U"ابو"}, {U"ءخ", U"اخو"}, {U"اخ", U"اخو"}}) {
-        for (const char32_t* end : {U"", U"و", U"ا", U"ي", U"وان", U"وين", U"وا", U"وي"})
-            out.emplace(std::u32string(stem) + end, root);
-    }
-    for (const char32_t* end : {U"", U"ا", U"ي", U"ان", U"ين"})
-        out.emplace(std::u32string(U"يد") + end, U"يدي");
-    out.emplace(U"فم", U"فوه");
-    // أم, with its hamza written: without it, امه is أمة (a bondwoman).
-    out.emplace(U"ءم", U"امم");
-    // مائة and its dual (filed under م أ ي), after و as often as alone.
-    for (const char32_t* form : {U"ماءة", U"ماءتان", U"ماءتين", U"ماءتا", U"ماءتي", U"مءة", U"مءتين", U"مءتان"})
-        out.emplace(form, U"ماي");
-    return out;
-}
-
 struct Tables
 {
     std::vector<Pattern> patterns = buildPatterns();
@@ -960,39 +939,6 @@ Reading chosen(const std::vector<Candidate>& found)
 }
 
 } // namespace
-
-bool notALetter(char32_t c)
-{
-    return c == 0x0640 || (c <= 0xFFFF && Arabic::isMark(char16_t(c)));
-}
-
-std::u32string hamzaMarksAsLetters(std::u32string w)
-{
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        if (w[i] != 0x0654 && w[i] != 0x0655)
-            continue;
-        std::size_t base = i;
-        while (base > 0 && w[base - 1] != 0x0640 && notALetter(w[base - 1]))
-            --base;
-        if (base == 0)
-            continue; // a mark on nothing: dropped with the others
-        char32_t& seat = w[base - 1];
-        const bool below = w[i] == 0x0655;
-        if (seat == U'ا')
-            seat = below ? U'إ' : U'أ';
-        else if (seat == U'و')
-            seat = U'ؤ';
-        else if (seat == U'ي' || seat == U'ى')
-            seat = U'ئ';
-        else if (seat == 0x0640)
-            seat = U'ء';
-        else
-            continue; // a consonant or a seat already written: nothing to add
-        w.erase(i, 1);
-        --i;
-    }
-    return w;
-}
 
 std::optional<Reading> reading(const QString& word)
 {
