@@ -372,6 +372,9 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // Three letters the books hardly use after the article or as a
         // present are a doubled noun with its pronoun.
         {"a doubled noun before ه", {{u"شره", u"شرر"}}},
+        // The dictionary's entry «أ و س ى لآس» spells the root أ و س; no root
+        // of four ends in ى.
+        {"a root the dictionary spells with the next word run on", {{u"الآس", u"اوس"}, {u"الأوس", u"اوس"}}},
         {"a noun's ة written ت before a pronoun",
          {{u"مدينتهم", u"مدن"}, {u"جماعتهم", u"جمع"}, {u"أمته", u"امم"}}},
         {"clitics around weak stems",

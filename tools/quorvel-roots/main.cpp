@@ -80,6 +80,10 @@ void collect(const QString& spelt, std::set<QString>& roots)
 {
     QString root = spelt;
     root.remove(u' ');
+    // ى is written only last in a word and ends no root of four: after
+    // three letters it opens the entry's first word (أ و س ى لآس: الآس).
+    if (root.size() == 4 && root.back() == u'ى')
+        root.chop(1);
     if (root.size() == 3 && (root.back() == u'ا' || root.back() == u'و' || root.back() == u'ي' || root.back() == u'ى')) {
         roots.insert(written(root.left(2)) + u'و');
         roots.insert(written(root.left(2)) + u'ي');
