@@ -505,6 +505,22 @@ bool doubledWithPronoun(const std::u32string& letters)
            && (own->second.article + own->second.present) * kRareWithArticle < own->second.uses;
 }
 
+// Whether two letters and a ي after the article (المكي) are likelier the
+// nisba of a doubled root than a root in ي: the doubled root is listed and
+// the books use the three letters after the article five times as often as
+// without it, where the root's past (رمى) and nouns (رمي) would stand.
+bool nisbaOfDoubled(const std::u32string& letters)
+{
+    const auto& listed = tables().listed;
+    if (letters.size() != 3 || letters[2] != U'ي')
+        return false;
+    const auto own = listed.find(letters);
+    if (own == listed.end() || !listed.contains({letters[0], letters[1], letters[1]}))
+        return false;
+    const double bare = own->second.uses - own->second.article - own->second.present;
+    return own->second.article >= kShownRatio * bare;
+}
+
 // Whether bare three letters are read against what they write: a و or ي as
 // the other (ليث as لوث), or a middle ا as a weak letter where the books
 // use the root whose hamza it may write (الشام: شام, the شأم). A longer
@@ -879,6 +895,8 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
                 || (back.text.empty() && stem.back() == U'ت' && c->root.back() == U'ت'))
                 c->score += ownUsesWeight(c->root);
             if (bareLetters && c->root == written && doubledWithPronoun(written))
+                c->score += listedWeight(c->root);
+            if (front.article && back.text.empty() && c->root == written && nisbaOfDoubled(written))
                 c->score += listedWeight(c->root);
             // Four bare letters the dictionary lists as a root are that
             // root more likely than two letters with a pronoun (درهم).

@@ -375,6 +375,9 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // The dictionary's entry «أ و س ى لآس» spells the root أ و س; no root
         // of four ends in ى.
         {"a root the dictionary spells with the next word run on", {{u"الآس", u"اوس"}, {u"الأوس", u"اوس"}}},
+        // The books use these three letters after the article far more than
+        // alone: the nisba of a doubled root.
+        {"the nisba of two letters after the article", {{u"والمكي", u"مكك"}, {u"بالرقي", u"رقق"}}},
         {"a noun's ة written ت before a pronoun",
          {{u"مدينتهم", u"مدن"}, {u"جماعتهم", u"جمع"}, {u"أمته", u"امم"}}},
         {"clitics around weak stems",
