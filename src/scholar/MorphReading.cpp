@@ -487,21 +487,21 @@ double usesOf(const std::u32string& root)
     return it == listed.end() ? 0 : it->second.uses;
 }
 
-// Whether three letters ending in a pronoun's ه or ك (عمه) are likelier a
-// noun of a doubled root with it than a root of their own: the books use
-// the doubled root after the article, and the three letters hardly ever
-// after it or as a present (a twentieth of their uses), which are then
-// this word's own. A last ي is left alone: it ends too many roots (رضي).
+// Whether three letters ending in a pronoun's ه, ك or ي (عمه, ربي) are
+// likelier a noun of a doubled root with it than a root of their own: the
+// books use the doubled root after the article, and the three letters
+// hardly ever after it or as a present (a twentieth of their uses), which
+// are then this word's own.
 bool doubledWithPronoun(const std::u32string& letters)
 {
     const auto& listed = tables().listed;
     // A noun of two letters opening with a hamza has its own readings (أمه).
-    if (letters.size() != 3 || letters[0] == U'ا' || (letters[2] != U'ه' && letters[2] != U'ك'))
+    if (letters.size() != 3 || letters[0] == U'ا' || (letters[2] != U'ه' && letters[2] != U'ك' && letters[2] != U'ي'))
         return false;
     const auto own = listed.find(letters);
     const auto doubled = listed.find({letters[0], letters[1], letters[1]});
     constexpr double kRareWithArticle = 20;
-    return own != listed.end() && doubled != listed.end() && doubled->second.article > 0
+    return own != listed.end() && doubled != listed.end() && doubled->second.article >= kRarelyUsed
            && (own->second.article + own->second.present) * kRareWithArticle < own->second.uses;
 }
 

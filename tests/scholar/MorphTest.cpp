@@ -371,7 +371,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"a doubled root's two letters before نا", {{u"ضرنا", u"ضرر"}, {u"مسنا", u"مسس"}}},
         // Three letters the books hardly use after the article or as a
         // present are a doubled noun with its pronoun.
-        {"a doubled noun before ه", {{u"شره", u"شرر"}}},
+        {"a doubled noun before ه or ي", {{u"شره", u"شرر"}, {u"حدي", u"حدد"}}},
         // The dictionary's entry «أ و س ى لآس» spells the root أ و س; no root
         // of four ends in ى.
         {"a root the dictionary spells with the next word run on", {{u"الآس", u"اوس"}, {u"الأوس", u"اوس"}}},
