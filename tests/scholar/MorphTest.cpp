@@ -500,7 +500,7 @@ TEST(MorphAnalyze, theCommonestFormsOfTheSampleBooksTakeTheirLexiconRoots)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/common-roots.tsv"), forms);
     EXPECT_EQ(forms, 500);
-    EXPECT_GE(share, 0.9959);
+    EXPECT_GE(share, 0.9972);
 }
 
 // The forms that come next, which no rule was tuned on.
@@ -509,7 +509,7 @@ TEST(MorphAnalyze, theNextCommonestFormsTakeTheirLexiconRootsToo)
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/next-roots.tsv"), forms);
     EXPECT_EQ(forms, 400);
-    EXPECT_GE(share, 0.947);
+    EXPECT_GE(share, 0.957);
 }
 
 // The 600 after those, written down before the analysis was run on them;
@@ -519,6 +519,6 @@ TEST(MorphAnalyze, theFormsRankedNineHundredToFifteenHundredTakeTheirLexiconRoot
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/later-roots.tsv"), forms);
     EXPECT_EQ(forms, 600);
-    EXPECT_GE(share, 0.940);
+    EXPECT_GE(share, 0.944);
 }
 
