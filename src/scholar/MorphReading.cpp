@@ -266,6 +266,16 @@ double weakLetterGain(const std::u32string& root, std::size_t place, bool surely
     return place == 1 ? kHollowShown : kDefectiveShown;
 }
 
+// Whether the books show a root's last hamza where a word writes it after
+// فعال's ا, which a weak letter there becomes too (قراءة, سماء): they
+// use its present (يقرأ) often, many times the weak twins' presents.
+bool presentShowsHamza(const std::u32string& root)
+{
+    const double present = presentUses(root);
+    const double twins = std::max(presentUses({root[0], root[1], U'و'}), presentUses({root[0], root[1], U'ي'}));
+    return present >= kShownPresent && present >= kShownRatio * twins;
+}
+
 // What the uses of a root's bare letters add to its weight: a word that is
 // those letters reads as that root without their support, since the word
 // itself may be another root's with a suffix (قلت: قال).
@@ -665,6 +675,10 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 // writes for either (عليا).
                 if (p.drop == Drop::defective || p.weakLast || f.letters[2] == U'ى' || f.letters[2] == U'ا')
                     cand.score -= weakLetterGain(root, 2, true);
+                // Not in an augmented form's noun, where a weak letter is
+                // the rule (إعطاء, الإرواء).
+                if (p.shape == U"12ا3" && f.letters[2] == kHamza && root[2] == U'ا' && presentShowsHamza(root))
+                    cand.score -= kDefectiveShown;
                 out.push_back(cand);
             }
         }

@@ -378,6 +378,9 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // The books use these three letters after the article far more than
         // alone: the nisba of a doubled root.
         {"the nisba of two letters after the article", {{u"والمكي", u"مكك"}, {u"بالرقي", u"رقق"}}},
+        // A hamza after فعال's ا may stand for a weak letter; the present
+        // the books use (يقرأ, يبرأ) shows it is the root's own.
+        {"a last hamza the present shows", {{u"قراءة", u"قرا"}, {u"بالقراءة", u"قرا"}, {u"البراءة", u"برا"}}},
         {"a noun's ة written ت before a pronoun",
          {{u"مدينتهم", u"مدن"}, {u"جماعتهم", u"جمع"}, {u"أمته", u"امم"}}},
         {"clitics around weak stems",
