@@ -497,38 +497,25 @@ double usesOf(const std::u32string& root)
     return it == listed.end() ? 0 : it->second.uses;
 }
 
-// Whether three letters ending in a pronoun's ه, ك or ي (عمه, ربي) are
-// likelier a noun of a doubled root with it than a root of their own: the
-// books use the doubled root after the article, and the three letters
-// hardly ever after it or as a present (a twentieth of their uses), which
-// are then this word's own.
-bool doubledWithPronoun(const std::u32string& letters)
+// Whether three letters ending in ه, ك or ي are a listed doubled root's two
+// with a pronoun or nisba rather than a root: alone (عمه, ربي), the books
+// use the doubled root after the article and the letters hardly otherwise
+// than alone; after it (المكي), five times as often as alone (رمى, رمي).
+bool doubledBeforeEnding(const std::u32string& letters, bool afterArticle)
 {
     const auto& listed = tables().listed;
     // A noun of two letters opening with a hamza has its own readings (أمه).
-    if (letters.size() != 3 || letters[0] == U'ا' || (letters[2] != U'ه' && letters[2] != U'ك' && letters[2] != U'ي'))
+    if (letters.size() != 3 || letters[0] == U'ا'
+        || (letters[2] != U'ي' && (afterArticle || (letters[2] != U'ه' && letters[2] != U'ك'))))
         return false;
     const auto own = listed.find(letters);
     const auto doubled = listed.find({letters[0], letters[1], letters[1]});
+    if (own == listed.end() || doubled == listed.end())
+        return false;
+    const Tables::Weight& w = own->second;
     constexpr double kRareWithArticle = 20;
-    return own != listed.end() && doubled != listed.end() && doubled->second.article >= kRarelyUsed
-           && (own->second.article + own->second.present) * kRareWithArticle < own->second.uses;
-}
-
-// Whether two letters and a ي after the article (المكي) are likelier the
-// nisba of a doubled root than a root in ي: the doubled root is listed and
-// the books use the three letters after the article five times as often as
-// without it, where the root's past (رمى) and nouns (رمي) would stand.
-bool nisbaOfDoubled(const std::u32string& letters)
-{
-    const auto& listed = tables().listed;
-    if (letters.size() != 3 || letters[2] != U'ي')
-        return false;
-    const auto own = listed.find(letters);
-    if (own == listed.end() || !listed.contains({letters[0], letters[1], letters[1]}))
-        return false;
-    const double bare = own->second.uses - own->second.article - own->second.present;
-    return own->second.article >= kShownRatio * bare;
+    return afterArticle ? w.article >= kShownRatio * (w.uses - w.article - w.present)
+                        : doubled->second.article >= kRarelyUsed && (w.article + w.present) * kRareWithArticle < w.uses;
 }
 
 // Whether bare three letters are read against what they write: a و or ي as
@@ -675,8 +662,7 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 // writes for either (عليا).
                 if (p.drop == Drop::defective || p.weakLast || f.letters[2] == U'ى' || f.letters[2] == U'ا')
                     cand.score -= weakLetterGain(root, 2, true);
-                // Not in an augmented form's noun, where a weak letter is
-                // the rule (إعطاء, الإرواء).
+                // Only فعال's: in an augmented form's, a weak letter (إعطاء).
                 if (p.shape == U"12ا3" && f.letters[2] == kHamza && root[2] == U'ا' && presentShowsHamza(root))
                     cand.score -= kDefectiveShown;
                 out.push_back(cand);
@@ -783,6 +769,41 @@ double hollowPastDiscount(const Pattern& p, const Cut& cut)
     return 0;
 }
 
+// The letters as the books' word lists write them: every hamza ا, ى as ي.
+std::u32string plainLetters(std::u32string w)
+{
+    for (char32_t& c : w)
+        c = c == kHamza || c == U'إ' ? U'ا' : c == U'ى' ? U'ي' : c;
+    return w;
+}
+
+// What the books' uses of the word's own letters say of a reading that
+// takes them, as they stand, for its root.
+double ownLettersCost(const Pattern& p, const Cut& cut, const std::u32string& written, const Candidate& c)
+{
+    const Front& front = cut.front;
+    const Back& back = cut.back;
+    // The stem alone, or after و, ف or ب, as the roots are written.
+    const bool bareLetters = back.text.empty()
+                             && (front.text.empty() || front.text == U"و" || front.text == U"ف" || front.text == U"ب");
+    double cost = 0;
+    // A ت that ends the word may be the subject's, not the root's: such a
+    // root weighs without its bare letters' uses there too (قالت is no
+    // فاعل of قلت).
+    if ((bareLetters && c.root == written)
+        || (back.text.empty() && cut.stem.back() == U'ت' && c.root.back() == U'ت'))
+        cost += ownUsesWeight(c.root);
+    if (c.root == written && (bareLetters || (front.article && back.text.empty()))
+        && doubledBeforeEnding(written, front.article))
+        cost += listedWeight(c.root);
+    // Four bare letters the dictionary lists as a root are that root more
+    // likely than two letters with a pronoun (درهم).
+    if (p.shape == U"1234" && front.text.empty() && back.text.empty() && c.root == written
+        && listedWeight(c.root) > 0)
+        cost -= kListedFour;
+    return cost;
+}
+
 // Whether what stands around the stem suits what the pattern is.
 bool suits(const Pattern& p, const Cut& cut)
 {
@@ -844,12 +865,7 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
     // Without the article it is the nisba's or the speaker's, still
     // likelier than a root's on a noun (مدني, كوفي, نفسي).
     const bool bareNisba = front.text.empty() && back.text == U"ي" && stem.size() >= 3;
-    // The stem alone, or after و, ف or ب, as the roots are written.
-    const bool bareLetters = back.text.empty()
-                             && (front.text.empty() || front.text == U"و" || front.text == U"ف" || front.text == U"ب");
-    std::u32string written = stem;
-    for (char32_t& c : written)
-        c = c == kHamza || c == U'إ' ? U'ا' : c == U'ى' ? U'ي' : c;
+    const std::u32string written = plainLetters(stem);
     for (const Pattern& p : tables().patterns) {
         if (!suits(p, cut))
             continue;
@@ -882,9 +898,8 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
             if (bareFal && presentUses(c->root) >= kPastOfPresent)
                 c->verbalAffix = true;
-            // Two letters before نا are a hollow past (قلنا, خفنا) where the
-            // books show that root's present; otherwise a doubled root's
-            // noun or verb with its pronoun (ربنا, مسنا).
+            // Two letters before نا are a hollow past (قلنا) where the books
+            // show its present; otherwise a doubled root's (ربنا, مسنا).
             if (hollowPast >= kHollowBeforeSubject && stem.size() == 2 && back.text == U"نا"
                 && presentUses(c->root) < kShownPresentOfVerb) {
                 c->score += hollowPast;
@@ -902,31 +917,9 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
             // damma (رَدُّوا); a fatha there is the form's (تَحَرَّوْا).
             if (formDoubled && beforeWaw && doubledRoot)
                 c->score += kUndoubled;
-            // A ت that ends the word may be the subject's, not the
-            // root's: such a root weighs without its bare letters' uses
-            // there too (قالت is no فاعل of قلت).
-            if ((bareLetters && c->root == written)
-                || (back.text.empty() && stem.back() == U'ت' && c->root.back() == U'ت'))
-                c->score += ownUsesWeight(c->root);
-            if (bareLetters && c->root == written && doubledWithPronoun(written))
-                c->score += listedWeight(c->root);
-            if (front.article && back.text.empty() && c->root == written && nisbaOfDoubled(written))
-                c->score += listedWeight(c->root);
-            // Four bare letters the dictionary lists as a root are that
-            // root more likely than two letters with a pronoun (درهم).
-            if (p.shape == U"1234" && front.text.empty() && back.text.empty() && c->root == written
-                && listedWeight(c->root) > 0)
-                c->score -= kListedFour;
+            c->score += ownLettersCost(p, cut, written, *c);
         }
     }
-}
-
-// The letters as the books' word lists write them: every hamza ا, ى as ي.
-std::u32string plainLetters(std::u32string w)
-{
-    for (char32_t& c : w)
-        c = c == kHamza || c == U'إ' ? U'ا' : c == U'ى' ? U'ي' : c;
-    return w;
 }
 
 // What the books show of the word's first و or ف costs a reading against
