@@ -1,4 +1,5 @@
 #include "scholar/Morph.h"
+#include "scholar/MorphLetters.h"
 #include "scholar/MorphPatterns.h"
 
 #include "core/Arabic.h"
@@ -20,8 +21,6 @@ namespace quorvel::Morph {
 
 namespace {
 
-// Every hamza seat is one letter here, told apart from the plain alef.
-constexpr char32_t kHamza = U'ء';
 // A first root letter that form VIII's ت has swallowed (اتّقى, اتّبع).
 constexpr char32_t kMergedT = U'\u0001';
 
@@ -85,6 +84,9 @@ constexpr double kListedFour = 0.6;
 // What reading a last ا as the weak letter of an augmented form costs more.
 constexpr double kAugmentedAlef = 0.4;
 
+// What dropping a weak last letter after a written hamza costs more.
+constexpr double kDroppedAfterHamza = 0.1;
+
 // What reading a bare ا after a conjunction as a hamza costs more.
 constexpr double kUnwrittenHamza = 0.3;
 
@@ -99,15 +101,6 @@ constexpr double kShortAfterPreposition = 0.5;
 // says a doubled one: more than any listed root weighs against an unlisted
 // one, so a listed doubled root wins over a listed sound one.
 constexpr double kUndoubled = 0.8;
-
-// What a letter is written with.
-struct Marks
-{
-    bool shadda = false;
-    char32_t vowel = 0; // fatha, damma or kasra
-};
-
-std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& marks);
 
 struct Tables
 {
@@ -284,63 +277,6 @@ double ownUsesWeight(const std::u32string& root)
     const auto& listed = tables().listed;
     const auto it = listed.find(root);
     return it == listed.end() ? 0.0 : it->second.all - it->second.others;
-}
-
-// The word's letters: marks and tatweel dropped, every hamza seat but إ one
-// letter, آ a hamza and an alef, the alef of liaison a plain alef; nothing
-// when anything but an Arabic letter or mark is left. `marks` gets each
-// letter's shadda and short vowel.
-std::u32string lettersOf(const QString& word, bool& tanwin, std::vector<Marks>& marks)
-{
-    std::u32string out;
-    tanwin = false;
-    marks.clear();
-    for (char32_t c : hamzaMarksAsLetters(Py::scalars(word))) {
-        if (c >= 0x064B && c <= 0x064D)
-            tanwin = true;
-        if (!out.empty() && (c == 0x0651 || (c >= 0x064E && c <= 0x0650))) {
-            marks.resize(out.size());
-            if (c == 0x0651)
-                marks.back().shadda = true;
-            else
-                marks.back().vowel = c;
-        }
-        if (notALetter(c))
-            continue;
-        // Only Arabic letters make a root.
-        if (c < 0x0621 || c > 0x0671) {
-            out.clear();
-            return out;
-        }
-        // A hamza on the line after ى is that ى's, the seat ئ written in
-        // two (يخطىء, قارىء); after one letter the ى is a letter of its
-        // own (شىء).
-        if (c == U'ء' && out.size() >= 3 && out.back() == U'ى') {
-            out.back() = kHamza;
-            continue;
-        }
-        switch (c) {
-        case U'إ':
-            // Kept apart: it tells إفعال (إيمان) from أفعال (أيمان).
-            out.push_back(c);
-            break;
-        case U'أ':
-        case U'ؤ':
-        case U'ئ':
-            out.push_back(kHamza);
-            break;
-        case U'آ':
-            out += {kHamza, U'ا'};
-            break;
-        case Arabic::alefWasla:
-            out.push_back(U'ا');
-            break;
-        default:
-            out.push_back(c);
-        }
-    }
-    marks.resize(out.size());
-    return out;
 }
 
 bool swallowsT(char32_t c) { return c == U'ص' || c == U'ض' || c == U'ط' || c == U'ظ'; }
@@ -648,6 +584,10 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}) || p.shape == U"1ي3")
                     cand.score += listingReadOtherwise(root);
                 cand.score += unusedPresentCost(p, root) + jussiveCost(p, root);
+                // A hamza last is the root's last letter (شئ: شيء); a weak
+                // letter falls after one only in a jussive (لم ينأ).
+                if (p.drop == Drop::defective && f.letters[1] == kHamza)
+                    cand.score += kDroppedAfterHamza;
                 // An augmented form writes a weak last letter ى (أعطى,
                 // أبدى), ا only after ي (أحيا): a last ا there is likelier
                 // the accusative's (أبدا: أبد).

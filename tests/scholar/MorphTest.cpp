@@ -381,6 +381,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // A hamza after فعال's ا may stand for a weak letter; the present
         // the books use (يقرأ, يبرأ) shows it is the root's own.
         {"a last hamza the present shows", {{u"قراءة", u"قرا"}, {u"بالقراءة", u"قرا"}, {u"البراءة", u"برا"}}},
+        {"a hamza last is no weak letter's fallen before it", {{u"الشئ", u"شيا"}, {u"بشئ", u"شيا"}}},
         {"a noun's ة written ت before a pronoun",
          {{u"مدينتهم", u"مدن"}, {u"جماعتهم", u"جمع"}, {u"أمته", u"امم"}}},
         {"clitics around weak stems",
