@@ -261,7 +261,7 @@ double weakLetterGain(const std::u32string& root, std::size_t place, bool surely
 
 // Whether the books show a root's last hamza where a word writes it after
 // فعال's ا, which a weak letter there becomes too (قراءة, سماء): they
-// use its present (يقرأ) often, many times the weak twins' presents.
+// use its present (يبرأ) often, many times the weak twins' presents.
 bool presentShowsHamza(const std::u32string& root)
 {
     const double present = presentUses(root);
@@ -434,13 +434,14 @@ double usesOf(const std::u32string& root)
 }
 
 // Whether three letters ending in ه, ك or ي are a listed doubled root's two
-// with a pronoun or nisba rather than a root: alone (عمه, ربي), the books
+// with a pronoun or nisba rather than a root: alone (شره, حدي), the books
 // use the doubled root after the article and the letters hardly otherwise
-// than alone; after it (المكي), five times as often as alone (رمى, رمي).
+// than alone; after it (الجدّي), five times as often as alone, where the
+// root's past and nouns would stand.
 bool doubledBeforeEnding(const std::u32string& letters, bool afterArticle)
 {
     const auto& listed = tables().listed;
-    // A noun of two letters opening with a hamza has its own readings (أمه).
+    // A noun of two letters opening with a hamza has its own readings (أمك).
     if (letters.size() != 3 || letters[0] == U'ا'
         || (letters[2] != U'ي' && (afterArticle || (letters[2] != U'ه' && letters[2] != U'ك'))))
         return false;
@@ -584,7 +585,7 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}) || p.shape == U"1ي3")
                     cand.score += listingReadOtherwise(root);
                 cand.score += unusedPresentCost(p, root) + jussiveCost(p, root);
-                // A hamza last is the root's last letter (شئ: شيء); a weak
+                // A hamza last is the root's last letter (بشئ: ش ي أ); a weak
                 // letter falls after one only in a jussive (لم ينأ).
                 if (p.drop == Drop::defective && f.letters[1] == kHamza)
                     cand.score += kDroppedAfterHamza;
@@ -838,8 +839,8 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         for (auto c = found.begin() + std::ptrdiff_t(before); c != found.end(); ++c) {
             if (bareFal && presentUses(c->root) >= kPastOfPresent)
                 c->verbalAffix = true;
-            // Two letters before نا are a hollow past (قلنا) where the books
-            // show its present; otherwise a doubled root's (ربنا, مسنا).
+            // Two letters before نا are a hollow past (خفنا) where the books
+            // show its present; otherwise a doubled root's (ضرنا, مسنا).
             if (hollowPast >= kHollowBeforeSubject && stem.size() == 2 && back.text == U"نا"
                 && presentUses(c->root) < kShownPresentOfVerb) {
                 c->score += hollowPast;
