@@ -84,6 +84,9 @@ constexpr double kListedFour = 0.6;
 // What reading a last ا as the weak letter of an augmented form costs more.
 constexpr double kAugmentedAlef = 0.4;
 
+// What a و or ي written after form VIII's ت costs more (fit).
+constexpr double kWeakAfterFormEightsT = 0.3;
+
 // What dropping a weak last letter after a written hamza costs more.
 constexpr double kDroppedAfterHamza = 0.1;
 
@@ -338,6 +341,10 @@ std::optional<Fit> fit(const Pattern& p, const std::u32string& stem)
             return std::nullopt;
         }
     }
+    // Form VIII writes a hollow root's middle letter ا (اختار, مختار): a
+    // و or ي written there is seldom the root's.
+    if (p.shape.find(U'T') != std::u32string::npos && (f.letters[1] == U'و' || f.letters[1] == U'ي'))
+        f.cost += kWeakAfterFormEightsT;
     // مفعال and مفعيل write a first و as ي after the م's kasra (ميزان,
     // ميعاد): a و there is another pattern's (مولاه: مفعل).
     if ((p.shape == U"م12ا3" || p.shape == U"م12ي3") && f.letters[0] == U'و')
