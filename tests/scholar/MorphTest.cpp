@@ -382,7 +382,7 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // the books use (يقرأ, يبرأ) shows it is the root's own.
         {"a last hamza the present shows", {{u"قراءة", u"قرا"}, {u"بالقراءة", u"قرا"}, {u"البراءة", u"برا"}}},
         {"a hamza last is no weak letter's fallen before it", {{u"الشئ", u"شيا"}, {u"بشئ", u"شيا"}}},
-        // Form VIII writes a hollow root's middle letter ا: مرتين is no
+        // Form VIII writes a hollow root's middle letter ا: بمرتين is no
         // مفتعل of رين but the dual of a doubled root's فعلة.
         {"a weak letter after form VIII's ت", {{u"بمرتين", u"مرر"}, {u"للمرتين", u"مرر"}}},
         {"a noun's ة written ت before a pronoun",
