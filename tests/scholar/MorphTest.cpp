@@ -526,7 +526,7 @@ TEST(MorphAnalyze, theFormsRankedNineHundredToFifteenHundredTakeTheirLexiconRoot
     int forms = 0;
     const double share = shareOfRootsRight(QStringLiteral(QUORVEL_TEST_DATA "/morph/later-roots.tsv"), forms);
     EXPECT_EQ(forms, 600);
-    EXPECT_GE(share, 0.945);
+    EXPECT_GE(share, 0.947);
 }
 
 
