@@ -11,9 +11,13 @@ namespace quorvel::Isnad::detail {
 // is part of the name (بن وهب, أبو وائل), not a second narrator.
 bool continuesName(const QString& word)
 {
+    // «ابن لأبي واقد»: the ل of belonging before a kunya.
+    const QString f = fold(word);
+    if (f.startsWith(u'\u0644') && isOneOf(f.mid(1), {u"ابو", u"ابي", u"ابا", u"ام"}))
+        return true;
     // Folded: «بن أبى وقاص» goes on as «بن أبي وقاص» does.
-    return isOneOf(fold(word), {u"بن", u"ابن", u"بنت", u"ابنه", u"ابو", u"ابي", u"ابا", u"ام", u"عبد", u"ذو", u"ذي",
-                                u"مولي", u"اخو", u"اخي", u"ال"});
+    return isOneOf(f, {u"بن", u"ابن", u"بنت", u"ابنه", u"ابو", u"ابي", u"ابا", u"ام", u"عبد", u"ذو", u"ذي", u"مولي",
+                       u"اخو", u"اخي", u"ال"});
 }
 
 // Names that begin with و themselves.
