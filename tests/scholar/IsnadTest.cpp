@@ -211,6 +211,11 @@ TEST(IsnadText, wordsThatAreNoPartOfAName)
          {route({{u"مالك"}, {u"عبد الله بن أبي بكر"}}), route({{u"أبو هريرة"}, {u"كعب"}})}},
         {"a number in the report", u"حدثنا علي عن حماد عن عائشة عن ثلاثة عن النائم",
          {route({{u"علي"}, {u"حماد"}, {u"عائشة"}})}},
+        {"which man he is not", u"حدثنا علي عن سليمان عن أبي عثمان وليس بالنهدي عن أبيه عن معقل قال: كذا",
+         {route({{u"علي"}, {u"سليمان"}, {u"أبو عثمان"}, {u"والد أبي عثمان"}, {u"معقل"}})}},
+        {"a relative described, not heard",
+         u"حدثنا سهل ثنا أبو مكين حدثني إياس بن الحارث بن المعيقيب وجده من قبل أمه أبو ذباب عن جده قال: كذا",
+         {route({{u"سهل"}, {u"أبو مكين"}, {u"إياس بن الحارث بن المعيقيب"}, {u"المعيقيب"}})}},
     });
 }
 
@@ -241,6 +246,16 @@ TEST(IsnadText, kinWordsNameOneManForEachStudent)
          {route({{u"أبو بكر"}, {u"علي"}, {u"ابن عباس"}})}},
         {"a kin word described by her lineage stays", u"حدثنا يزيد عن رباح أنه سمع جدته بنت سعيد قال: كذا",
          {route({{u"يزيد"}, {u"رباح"}, {u"جدته بنت سعيد"}})}},
+        {"a relation and «له» are his kin word", u"حدثنا علي عن زيد عن عبد الجليل عن عم له بدري عن أبي هريرة قال: كذا",
+         {route({{u"علي"}, {u"زيد"}, {u"عبد الجليل"}, {u"عم عبد الجليل"}, {u"أبو هريرة"}})}},
+        {"the ل of belonging before a kunya", u"حدثنا النفيلي عن زيد عن ابن لأبي واقد الليثي عن أبيه قال: كذا",
+         {route({{u"النفيلي"}, {u"زيد"}, {u"ابن أبي واقد الليثي"}, {u"أبو واقد الليثي"}})}},
+        {"the ل of belonging after a relation", u"حدثنا مسدد عن ربعي عن أخت لحذيفة قال: كذا",
+         {route({{u"مسدد"}, {u"ربعي"}, {u"أخت حذيفة"}})}},
+        {"a relative's relative, named", u"حدثنا قتيبة ثنا رفاعة بن يحيى عن عم أبيه معاذ بن رفاعة عن أبيه قال: كذا",
+         {route({{u"قتيبة"}, {u"رفاعة بن يحيى"}, {u"معاذ بن رفاعة"}, {u"رفاعة"}})}},
+        {"relatives heard together are one man's", u"حدثنا هارون ثنا عبد الله بن إدريس عن أبيه وعمه عن جده قال: كذا",
+         {route({{u"هارون"}, {u"عبد الله بن إدريس"}, {u"إدريس", u"عم عبد الله بن إدريس"}, {u"جد عبد الله بن إدريس"}})}},
     });
     // Once the library names his father, a student's fallback is that man.
     const QHash<QString, QString> named = Isnad::namedFallbacks(
