@@ -222,8 +222,9 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
                 break;
         }
         const QString next = i + 1 < t.size() && !isStop(t[i + 1]) ? fold(t[i + 1]) : QString();
-        // "قال لي رسول الله": to me, no part of the name.
-        if (words.isEmpty() && f == u"لي")
+        // "قال لي رسول الله", «قال لنا ابن عباس»: to me, to us; «حدثنا
+        // بذلك مسلم»: the report told. No part of the name.
+        if (words.isEmpty() && isOneOf(f, {u"لي", u"لنا", u"بذلك", u"بهذا", u"به"}))
             continue;
         // "عبيد الله وهو ابن عمر": a gloss that completes the name.
         if (f == u"وهو" && !words.isEmpty() && isOneOf(next, {u"بن", u"ابن"}))
@@ -568,6 +569,15 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
             t.removeAt(k);
     if (cutAtHeading(t))
         out.reportEnds = true;
+    // «حدثني من سمع عطاء», «أخبرني من أصدق»: a man not named, like «عمن
+    // حدثه»; «سمعت من رسول الله» names him.
+    if (!t.isEmpty() && isOneOf(fold(t.first()), {u"من", u"ممن"})) {
+        if (!(t.size() > 1 && isProphet(t[1]))) {
+            out.unnamed = true;
+            return out;
+        }
+        t.removeFirst();
+    }
 
     qsizetype i = 0;
     QList<qsizetype> commas;
