@@ -769,6 +769,28 @@ static qsizetype carriedOverFrom(const QString& t)
     return head.startsWith(u"\u0639\u0646 ") || head.startsWith(u"\u0648\u0639\u0646 ") ? lead : t.size();
 }
 
+// «… كما حدثنا به أبو هريرة», «أخبرني بالذي سمعت»: after the report's text
+// has begun, a verb of telling that a word of the sentence governs (a
+// relative, «أن», «كان», a negation) is the report's own, opening no chain.
+static bool saidWithinReport(const QString& s, qsizetype at)
+{
+    // «كان يحدثنا»: the verb inside a longer word, unless after و or ف.
+    qsizetype lead = at;
+    while (lead > 0 && isArabicLetter(s[lead - 1].unicode()))
+        --lead;
+    if (lead < at)
+        return !isOneOf(s.mid(lead, at - lead), {u"\u0648", u"\u0641"});
+    qsizetype end = at;
+    while (end > 0 && s[end - 1].isSpace())
+        --end;
+    qsizetype start = end;
+    while (start > 0 && isArabicLetter(s[start - 1].unicode()))
+        --start;
+    return isOneOf(fold(s.mid(start, end - start)),
+                   {u"ما", u"بما", u"كما", u"مما", u"فيما", u"عما", u"الذي", u"التي", u"بالذي", u"الذين", u"ان",
+                    u"انه", u"كان", u"كانوا", u"قد", u"لقد", u"لم", u"لا", u"حتي", u"لو", u"ممن", u"من"});
+}
+
 // «ثنا وكيع ح وحدثنا فلان ثنا أبو نعيم ثنا زمعة»: a route that stopped at ح
 // without meeting another goes on as the last one does past the place where
 // it stopped.
@@ -843,7 +865,8 @@ static QList<Chain> readChains(const QString& text, bool fromPageHead)
             }
         }
         if (!open) {
-            if (!restartsChain(linkWord(k)) && !opensReportWithAnd(s, linkWords, k))
+            if ((!restartsChain(linkWord(k)) || saidWithinReport(s, linkWords[k].start))
+                && !opensReportWithAnd(s, linkWords, k))
                 continue;
             open = true;
             routes.append(Chain());

@@ -126,8 +126,11 @@ QStringList withoutKinWord(const QStringList& written, bool afterVerb)
     const QStringList words = belonging(written);
     if (words.size() < 2)
         return words;
-    // «عن عم أبيها رافع بن عمرو»: a relative's relative, named.
-    if (words.size() > 2 && (isKinWord(words[0]) || !kinWordOf(words[0], QStringLiteral(u"ه")).isEmpty())
+    // «عن عم أبيها رافع بن عمرو», «جدته أم أبيه أم عياش»: a relative's
+    // relative, named.
+    if (words.size() > 2
+        && (isKinWord(words[0]) || !kinWordOf(words[0], QStringLiteral(u"ه")).isEmpty()
+            || isOneOf(fold(words[0]), {u"ام", u"ابو"}))
         && isKinWord(words[1]) && fold(words[1]) != u"ابي")
         return withoutKinWord(words.sliced(1), afterVerb);
     // «جده ابن عباس» names him; «جدته بنت سعيد» describes her by her father.
@@ -138,7 +141,7 @@ QStringList withoutKinWord(const QStringList& written, bool afterVerb)
     // After «عن», «أبي فلان» is a kunya in the genitive.
     if (first == u"ابي" && !afterVerb)
         return words;
-    return isKinWord(words.first()) ? words.sliced(1) : words;
+    return isKinWord(words.first()) ? withoutKinWord(words.sliced(1), afterVerb) : words;
 }
 
 void nameKin(Chain& route)
