@@ -552,6 +552,23 @@ QString takeSonsOf(QStringList& words)
     return {};
 }
 
+// Whether a piece's tokens name no one at their head: «حدثني من سمع عطاء»,
+// «أخبرني من أصدق», a man not named, like «عمن حدثه». Else they are made
+// ready for reading: «سمعت من رسول الله» without its «من», «رجل من أهل
+// الشام، يقال له: عبد الجليل» without the colon before his name.
+bool namesNoOne(QStringList& t)
+{
+    for (qsizetype k = 2; k < t.size(); ++k)
+        if (t[k] == u':' && fold(t[k - 1]) == u"له" && fold(t[k - 2]) == u"يقال")
+            t.removeAt(k);
+    if (t.isEmpty() || !isOneOf(fold(t.first()), {u"من", u"ممن"}))
+        return false;
+    if (t.size() < 2 || !isProphet(t[1]))
+        return true;
+    t.removeFirst();
+    return false;
+}
+
 Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb)
 {
     const Patterns& p = patterns();
@@ -563,20 +580,12 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
     if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
         piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
     QStringList t = tokens(piece);
-    // «رجل من أهل الشام، يقال له: عبد الجليل»: the colon gives his name.
-    for (qsizetype k = 2; k < t.size(); ++k)
-        if (t[k] == u':' && fold(t[k - 1]) == u"له" && fold(t[k - 2]) == u"يقال")
-            t.removeAt(k);
+    const bool noOne = namesNoOne(t);
     if (cutAtHeading(t))
         out.reportEnds = true;
-    // «حدثني من سمع عطاء», «أخبرني من أصدق»: a man not named, like «عمن
-    // حدثه»; «سمعت من رسول الله» names him.
-    if (!t.isEmpty() && isOneOf(fold(t.first()), {u"من", u"ممن"})) {
-        if (!(t.size() > 1 && isProphet(t[1]))) {
-            out.unnamed = true;
-            return out;
-        }
-        t.removeFirst();
+    if (noOne) {
+        out.unnamed = true;
+        return out;
     }
 
     qsizetype i = 0;
