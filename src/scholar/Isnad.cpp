@@ -222,17 +222,23 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
                 break;
         }
         const QString next = i + 1 < t.size() && !isStop(t[i + 1]) ? fold(t[i + 1]) : QString();
-        // "قال لي رسول الله": to me, no part of the name.
-        if (words.isEmpty() && f == u"لي")
+        // "قال لي رسول الله", «قال لنا ابن عباس»: to me, to us; «حدثنا
+        // بذلك مسلم»: the report told. No part of the name.
+        if (words.isEmpty() && isOneOf(f, {u"لي", u"لنا", u"بذلك", u"بهذا", u"به"}))
             continue;
         // "عبيد الله وهو ابن عمر": a gloss that completes the name.
         if (f == u"وهو" && !words.isEmpty() && isOneOf(next, {u"بن", u"ابن"}))
             continue;
         // "فلان، رجل من أهل الكوفة، عن …", "عباد بن زياد من ولد المغيرة":
         // what he was, not more of his name (an unnamed man's "من" aside).
+        // «عن أبي عثمان وليس بالنهدي»: which man he is not.
         if (!words.isEmpty()
-            && ((f == u"رجل" && next == u"من")
+            && ((f == u"رجل" && next == u"من") || (f == u"وليس" && next.startsWith(u'\u0628'))
                 || (f == u"من" && !isOneOf(fold(words.first()), {u"رجل", u"امراه", u"شيخ", u"بعض", u"ناس"})))) {
+            // «إياس بن الحارث وجده من قبل أمه أبو ذباب»: the kin word
+            // begins the remark.
+            if (words.size() > 1 && words.last().startsWith(u'\u0648') && isKinWord(words.last().mid(1)))
+                words.removeLast();
             while (i < t.size() && (t[i] == u',' || !isStop(t[i])) && !isJoint(fold(t[i])))
                 ++i;
             break;
@@ -546,6 +552,23 @@ QString takeSonsOf(QStringList& words)
     return {};
 }
 
+// Whether a piece's tokens name no one at their head: «حدثني من سمع عطاء»,
+// «أخبرني من أصدق», a man not named, like «عمن حدثه». Else they are made
+// ready for reading: «سمعت من رسول الله» without its «من», «رجل من أهل
+// الشام، يقال له: عبد الجليل» without the colon before his name.
+bool namesNoOne(QStringList& t)
+{
+    for (qsizetype k = 2; k < t.size(); ++k)
+        if (t[k] == u':' && fold(t[k - 1]) == u"له" && fold(t[k - 2]) == u"يقال")
+            t.removeAt(k);
+    if (t.isEmpty() || !isOneOf(fold(t.first()), {u"من", u"ممن"}))
+        return false;
+    if (t.size() < 2 || !isProphet(t[1]))
+        return true;
+    t.removeFirst();
+    return false;
+}
+
 Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb)
 {
     const Patterns& p = patterns();
@@ -557,12 +580,13 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
     if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
         piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
     QStringList t = tokens(piece);
-    // «رجل من أهل الشام، يقال له: عبد الجليل»: the colon gives his name.
-    for (qsizetype k = 2; k < t.size(); ++k)
-        if (t[k] == u':' && fold(t[k - 1]) == u"له" && fold(t[k - 2]) == u"يقال")
-            t.removeAt(k);
+    const bool noOne = namesNoOne(t);
     if (cutAtHeading(t))
         out.reportEnds = true;
+    if (noOne) {
+        out.unnamed = true;
+        return out;
+    }
 
     qsizetype i = 0;
     QList<qsizetype> commas;
@@ -659,33 +683,6 @@ bool restartsChain(QStringView linkWord)
         || f == u"\u062B\u0646\u0627"; // ثنا
 }
 
-// How a «وعن» at `at` in `s` goes on from what came before it.
-enum class AndFrom { no, besides, ownRoute };
-
-// «عن نافع وعن عبد الله بن دينار»: two teachers of one student. «… عن أبي
-// هريرة. وعن سهيل، عن أبيه …» after a full stop, or at a line's start: a
-// route of its own, whose student the text does not name.
-AndFrom andFrom(const QString& s, QStringView linkWord, qsizetype at)
-{
-    if (fold(linkWord.trimmed().toString()) != u"\u0648\u0639\u0646")
-        return AndFrom::no;
-    qsizetype j = at - 1;
-    while (j >= 0 && s[j].isSpace() && s[j] != u'\n')
-        --j;
-    return j < 0 || s[j] == u'.' || s[j] == u'\n' ? AndFrom::ownRoute : AndFrom::besides;
-}
-
-// «وعن فلان عن …» opening a line: a report whose chain names no one before
-// its first narrator («وعن المسافر …» in a report's text names no route).
-bool opensReportWithAnd(const QString& s, const QList<PyRegex::Range>& links, qsizetype k)
-{
-    if (k < 0 || k + 1 >= links.size()
-        || andFrom(s, QStringView(s).mid(links[k].start, links[k].length), links[k].start) != AndFrom::ownRoute)
-        return false;
-    const QString next = fold(QStringView(s).mid(links[k + 1].start, links[k + 1].length).trimmed().toString());
-    return next == u"\u0639\u0646" && !QStringView(s).mid(links[k].end(), links[k + 1].start - links[k].end()).contains(u'\n');
-}
-
 // «قال الزهري: فحدثني فلان», «قال أبو كريب وحدثنا وكيع»: the narrator who
 // opens a second route inside a report with «و/ف» and a link word at `at`,
 // read from the text since `from`; empty when no one is named so.
@@ -741,20 +738,6 @@ QString namedBefore(const QList<Chain>& read, const QString& speaker)
     return {};
 }
 
-// Two spellings of one narrator: the same words, hamza seats, ibn and bin
-// aside.
-bool sameNarrator(const QString& a, const QString& b)
-{
-    const auto key = [](const QString& name) {
-        QStringList words;
-        for (const QString& w : Py::split(fold(name)))
-            if (w != u"بن" && w != u"ابن")
-                words.append(w);
-        return words;
-    };
-    return key(a) == key(b);
-}
-
 // Given names that end in an alif of their own: the accusative's alif
 // comes off every other one.
 bool endsInOwnAlif(const QString& folded)
@@ -795,6 +778,51 @@ static qsizetype carriedOverFrom(const QString& t)
     return head.startsWith(u"\u0639\u0646 ") || head.startsWith(u"\u0648\u0639\u0646 ") ? lead : t.size();
 }
 
+// «… كما حدثنا به أبو هريرة», «أخبرني بالذي سمعت»: after the report's text
+// has begun, a verb of telling that a word of the sentence governs (a
+// relative, «أن», «كان», a negation) is the report's own, opening no chain.
+static bool saidWithinReport(const QString& s, qsizetype at)
+{
+    // «كان يحدثنا»: the verb inside a longer word, unless after و or ف.
+    qsizetype lead = at;
+    while (lead > 0 && isArabicLetter(s[lead - 1].unicode()))
+        --lead;
+    if (lead < at)
+        return !isOneOf(s.mid(lead, at - lead), {u"\u0648", u"\u0641"});
+    qsizetype end = at;
+    while (end > 0 && s[end - 1].isSpace())
+        --end;
+    qsizetype start = end;
+    while (start > 0 && isArabicLetter(s[start - 1].unicode()))
+        --start;
+    return isOneOf(fold(s.mid(start, end - start)),
+                   {u"ما", u"بما", u"كما", u"مما", u"فيما", u"عما", u"الذي", u"التي", u"بالذي", u"الذين", u"ان",
+                    u"انه", u"كان", u"كانوا", u"قد", u"لقد", u"لم", u"لا", u"حتي", u"لو", u"ممن", u"من"});
+}
+
+// «ثنا وكيع ح وحدثنا فلان ثنا أبو نعيم ثنا زمعة»: a route that stopped at ح
+// without meeting another goes on as the last one does past the place where
+// it stopped.
+static void carryStoppedRoutes(QList<Chain>& routes)
+{
+    for (qsizetype r = 0; r + 1 < routes.size(); ++r)
+        if (!routes[r].isEmpty() && routes[r].size() < routes.last().size() && routes[r].last() != routes.last().last())
+            routes[r] += routes.last().mid(routes[r].size());
+}
+
+// Whether the last route, after ح, reaches at `place` the narrator where an
+// earlier route stopped: from there on it goes on with it.
+static bool reachesAStop(const QList<Chain>& routes, const Link& place)
+{
+    for (qsizetype r = 0; r + 1 < routes.size(); ++r)
+        if (!routes[r].isEmpty())
+            for (const QString& name : place)
+                for (const QString& reached : routes[r].last())
+                    if (sameNarrator(reached, name))
+                        return true;
+    return false;
+}
+
 // The chains of `text`; with `fromPageHead`, also one the page before began.
 static QList<Chain> readChains(const QString& text, bool fromPageHead)
 {
@@ -816,14 +844,15 @@ static QList<Chain> readChains(const QString& text, bool fromPageHead)
     QList<Chain> routes; // the routes of the chain being read
     bool open = true;    // inside a chain
     bool shared = false; // the routes have met: a name goes to each
+    // The route read before a «وعن» route, in `result`, and whether the
+    // «وعن» stood beside its last teacher (-1: none).
+    qsizetype andAfter = -1;
+    bool andBeside = false;
     const auto finish = [&] {
-        // «ثنا وكيع ح وحدثنا فلان ثنا أبو نعيم ثنا زمعة»: a route that
-        // stopped at ح without meeting another goes on as the last one does
-        // past the place where it stopped.
-        for (qsizetype r = 0; r + 1 < routes.size(); ++r)
-            if (!routes[r].isEmpty() && routes[r].size() < routes.last().size()
-                && routes[r].last() != routes.last().last())
-                routes[r] += routes.last().mid(routes[r].size());
+        if (andAfter >= 0 && routes.size() == 1)
+            joinAndRoute(result[andAfter], routes, andBeside);
+        andAfter = -1;
+        carryStoppedRoutes(routes);
         for (Chain& route : routes)
             if (!route.isEmpty())
                 result.append(std::move(route));
@@ -833,12 +862,20 @@ static QList<Chain> readChains(const QString& text, bool fromPageHead)
     routes.append(Chain());
     for (qsizetype k = -1; k < linkWords.size(); ++k) {
         const AndFrom andFromHere = k >= 0 ? andFrom(s, linkWord(k), linkWords[k].start) : AndFrom::no;
-        if (open && andFromHere == AndFrom::ownRoute) {
+        // «… وعن سهيل»: a route of its own until it is seen where it joins.
+        const bool andRoute = open && !shared && routes.size() == 1 && !routes.last().isEmpty()
+            && (andFromHere == AndFrom::ownRoute || andFromHere == AndFrom::besides);
+        if (andRoute || (open && andFromHere == AndFrom::ownRoute)) {
             finish();
             routes.append(Chain());
+            if (andRoute) {
+                andAfter = result.size() - 1;
+                andBeside = andFromHere == AndFrom::besides;
+            }
         }
         if (!open) {
-            if (!restartsChain(linkWord(k)) && !opensReportWithAnd(s, linkWords, k))
+            if ((!restartsChain(linkWord(k)) || saidWithinReport(s, linkWords[k].start))
+                && !opensReportWithAnd(s, linkWords, k))
                 continue;
             open = true;
             routes.append(Chain());
@@ -867,14 +904,7 @@ static QList<Chain> readChains(const QString& text, bool fromPageHead)
                         route.append(place);
                 continue;
             }
-            // A route after ح that reaches the narrator where an earlier
-            // route stopped goes on with it.
-            for (qsizetype r = 0; r + 1 < routes.size(); ++r)
-                if (!routes[r].isEmpty() && !shared)
-                    for (const QString& name : place)
-                        for (const QString& reached : routes[r].last())
-                            if (sameNarrator(reached, name))
-                                shared = true;
+            shared = reachesAStop(routes, place);
             routes.last().append(place);
         }
         if (piece.joint && routes.size() > 1)

@@ -81,14 +81,58 @@ QString relativeOf(const QString& student, const Relation& relation)
     return QString::fromUtf16(relation.title) + u' ' + genitive(student);
 }
 
+// A relation written without a pronoun («عم», «أخت»), and that relation as
+// the kin word of «له» or «لها» («عمه», «أختها»); empty when `word` is none.
+QString kinWordOf(const QString& word, const QString& pronoun)
+{
+    const QString f = fold(word);
+    const bool feminine = word.endsWith(u'\u0629');
+    QString stem;
+    if (isOneOf(f, {u"عم", u"خال", u"جد"}) || (feminine && isOneOf(f, {u"عمه", u"خاله", u"جده"})))
+        stem = feminine ? word.chopped(1) + u'\u062A' : word;
+    else if (isOneOf(f, {u"اخ"}))
+        stem = word + u'\u064A';
+    else if (isOneOf(f, {u"اخت"}))
+        stem = word;
+    return stem.isEmpty() ? QString() : stem + pronoun;
+}
+
+// «عن عم له بدري», «عن خالة لها»: a relation and «له» are his kin word,
+// the words after them describing him. «عن أخت لحذيفة», «عن ابن لأبي
+// واقد»: the ل of belonging before the man named («ابن لهيعة» being a name,
+// only before a kunya after «ابن»).
+QStringList belonging(QStringList words)
+{
+    if (words.size() < 2 || !words[1].startsWith(u'\u0644') || words[1].size() < 2)
+        return words;
+    const QString next = fold(words[1]);
+    if (isOneOf(next, {u"له", u"لها"})) {
+        const QString kin = kinWordOf(words[0], next == u"له" ? QStringLiteral(u"ه") : QStringLiteral(u"ها"));
+        return kin.isEmpty() ? words : QStringList{kin};
+    }
+    const bool relation = !kinWordOf(words[0], QStringLiteral(u"ه")).isEmpty();
+    const bool sonOfKunya = isOneOf(fold(words[0]), {u"ابن", u"بن"}) && isOneOf(next.mid(1), {u"ابي", u"ابو", u"ام"});
+    if (relation || sonOfKunya)
+        words[1].remove(0, 1);
+    return words;
+}
+
 } // namespace
 
 bool isKinWord(const QString& word) { return relationOf(word).kin != Kin::none; }
 
-QStringList withoutKinWord(const QStringList& words, bool afterVerb)
+QStringList withoutKinWord(const QStringList& written, bool afterVerb)
 {
+    const QStringList words = belonging(written);
     if (words.size() < 2)
         return words;
+    // «عن عم أبيها رافع بن عمرو», «جدته أم أبيه أم عياش»: a relative's
+    // relative, named.
+    if (words.size() > 2
+        && (isKinWord(words[0]) || !kinWordOf(words[0], QStringLiteral(u"ه")).isEmpty()
+            || isOneOf(fold(words[0]), {u"ام", u"ابو"}))
+        && isKinWord(words[1]) && fold(words[1]) != u"ابي")
+        return withoutKinWord(words.sliced(1), afterVerb);
     // «جده ابن عباس» names him; «جدته بنت سعيد» describes her by her father.
     const QString second = fold(words[1]);
     if (isLineageWord(second) && !(isOneOf(second, {u"بن", u"ابن"}) && relationOf(words.first()).male))
@@ -97,18 +141,24 @@ QStringList withoutKinWord(const QStringList& words, bool afterVerb)
     // After «عن», «أبي فلان» is a kunya in the genitive.
     if (first == u"ابي" && !afterVerb)
         return words;
-    return isKinWord(words.first()) ? words.sliced(1) : words;
+    return isKinWord(words.first()) ? withoutKinWord(words.sliced(1), afterVerb) : words;
 }
 
 void nameKin(Chain& route)
 {
+    // «عن أبيه وعمه عن جده»: relatives heard together are one man's, and so
+    // is the kin word of the place after them.
+    QString owner;
     for (qsizetype i = 1; i < route.size(); ++i) {
-        const QString student = route[i - 1].last();
+        const QString student = owner.isEmpty() ? route[i - 1].last() : owner;
         if (isKinWord(student))
             continue;
+        const bool relatives =
+            route[i].size() > 1 && std::all_of(route[i].cbegin(), route[i].cend(), [](const QString& n) { return isKinWord(n); });
         for (QString& name : route[i])
             if (const Relation relation = relationOf(name); relation.kin != Kin::none)
                 name = relativeOf(student, relation);
+        owner = relatives ? student : QString();
     }
 }
 

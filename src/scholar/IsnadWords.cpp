@@ -11,9 +11,13 @@ namespace quorvel::Isnad::detail {
 // is part of the name (بن وهب, أبو وائل), not a second narrator.
 bool continuesName(const QString& word)
 {
+    // «ابن لأبي واقد»: the ل of belonging before a kunya.
+    const QString f = fold(word);
+    if (f.startsWith(u'\u0644') && isOneOf(f.mid(1), {u"ابو", u"ابي", u"ابا", u"ام"}))
+        return true;
     // Folded: «بن أبى وقاص» goes on as «بن أبي وقاص» does.
-    return isOneOf(fold(word), {u"بن", u"ابن", u"بنت", u"ابنه", u"ابو", u"ابي", u"ابا", u"ام", u"عبد", u"ذو", u"ذي",
-                                u"مولي", u"اخو", u"اخي", u"ال"});
+    return isOneOf(f, {u"بن", u"ابن", u"بنت", u"ابنه", u"ابو", u"ابي", u"ابا", u"ام", u"عبد", u"ذو", u"ذي", u"مولي",
+                       u"اخو", u"اخي", u"ال"});
 }
 
 // Names that begin with و themselves.
@@ -84,7 +88,9 @@ bool isNotNameWord(const QString& f)
                        u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت", u"يبلغ", u"يبلغه",
                        u"روايه", u"عن", u"وعن", u"بما", u"مما", u"عما", u"قرات", u"قراءه", u"قراءتي", u"بعضه", u"عرضا", u"يرويه", u"يروي", u"فيما", u"يقرا",
                        u"يخطب", u"اتيت", u"املاه", u"سمعته", u"عمن", u"احدهما", u"الاخر", u"ثلاثه", u"اربعه",
-                       u"خمسه", u"سته", u"سبعه", u"عشره", u"اثنان"});
+                       u"خمسه", u"سته", u"سبعه", u"عشره", u"اثنان", u"بالذي", u"بالتي", u"كانت",
+                       // The report named («بهذا الحديث», «وحديثه أتم») and particles no name holds.
+                       u"بهذا", u"بهذ", u"الحديث", u"حديثه", u"بحديث", u"بحديثين", u"لولا", u"الا", u"لقد", u"هلا"});
 }
 
 // The words above, also with a conjunction in front ("ورفعه", "فحدثني").

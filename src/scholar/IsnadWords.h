@@ -4,6 +4,7 @@
 // src/scholar/Isnad*.cpp.
 
 #include "core/Arabic.h"
+#include "core/PyRegex.h"
 #include "scholar/Isnad.h"
 
 #include <QString>
@@ -62,6 +63,28 @@ qsizetype reportBoundary(const QString& piece, bool beforeOpener);
 // النكاح») ends the reports before it: the tokens are cut where it begins.
 // Whether one did.
 bool cutAtHeading(QStringList& tokens);
+
+// How a «وعن» at `at` in `s` goes on from what came before it: «عن نافع
+// وعن عبد الله بن دينار», two teachers of one student; «… عن أبي هريرة. وعن
+// سهيل، عن أبيه …» after a full stop or at a line's start, a route of its
+// own.
+enum class AndFrom { no, besides, ownRoute };
+AndFrom andFrom(const QString& s, QStringView linkWord, qsizetype at);
+
+// «وعن فلان عن …» opening a line: a report whose chain names no one before
+// its first narrator («وعن المسافر …» in a report's text names no route).
+bool opensReportWithAnd(const QString& s, const QList<PyRegex::Range>& links, qsizetype k);
+
+// Two spellings of one narrator: the same words, hamza seats, ibn and bin
+// aside.
+bool sameNarrator(const QString& a, const QString& b);
+
+// The one route read since a «وعن» (`routes`), settled against the route
+// read before it: joined to that route's narrator whose teachers both are,
+// where it ends as that one does; else, when the «وعن» stood beside the
+// last teacher (`beside`), merged into `earlier` there (and `routes`
+// emptied); else a route of its own.
+void joinAndRoute(Chain& earlier, QList<Chain>& routes, bool beside);
 
 // Whether `word` names a relative of the narrator before it («أبيه», «جده»,
 // «أمه», «أخيه», «حدثني أبي»).
