@@ -1,4 +1,5 @@
 #include "ui/reader/ReaderTestSupport.h"
+#include "support/Wait.h"
 
 #include "core/Arabic.h"
 #include "core/Notifier.h"
@@ -548,7 +549,6 @@ TEST_F(QuranViewTest, picturesOfTheSuraAndTheScriptSwitch)
     EXPECT_FALSE(Settings::quranUthmani());
     EXPECT_EQ(v->position(), std::make_pair(2, 255));
     EXPECT_TRUE(v->textView()->document()->toPlainText().contains(QStringLiteral(u" ﴿٢٥٥﴾ ")));
-    QTest::qWait(50);
-    EXPECT_GT(v->textView()->verticalScrollBar()->value(), 0);
+    EXPECT_EVENTUALLY(v->textView()->verticalScrollBar()->value() > 0, 5000);
     grabAndCheck(*v, QStringLiteral("quran-plain.png"));
 }
