@@ -59,7 +59,7 @@ protected:
     {
         w.resize(width, height);
         w.show();
-        QTest::qWait(30);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
     }
 
     // Types into a field and presses Return.
