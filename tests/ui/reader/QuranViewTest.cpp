@@ -504,10 +504,10 @@ TEST_F(QuranViewTest, thePageCommandsTurnTheMushafPagesOfTheQuranTab)
         EXPECT_TRUE(stops.contains(control)) << control->metaObject()->className() << ' ' << control->toolTip().toStdString();
     QAbstractButton* script = quran->scriptSwitch()->checkedButton();
     script->setFocus(Qt::TabFocusReason);
-    QTest::qWait(1);
+    EXPECT_EVENTUALLY(script->hasFocus(), 5000);
     const QImage focused = script->grab().toImage();
     text->setFocus(Qt::TabFocusReason);
-    QTest::qWait(1);
+    EXPECT_EVENTUALLY(text->hasFocus(), 5000);
     EXPECT_NE(focused, script->grab().toImage());
 }
 

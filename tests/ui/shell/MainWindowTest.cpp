@@ -601,10 +601,10 @@ TEST_F(MainWindowTest, tabWalksTheBarsFromTheRightLeavesTheResultsAndEveryStopSh
         for (qsizetype i = 0; i < stops.size(); ++i) {
             QWidget* stop = stops[i];
             stop->setFocus(Qt::TabFocusReason);
-            QTest::qWait(1);
+            EXPECT_EVENTUALLY(stop->hasFocus(), 5000) << when;
             const QImage focused = stop->grab().toImage();
             stops[(i + 1) % stops.size()]->setFocus(Qt::TabFocusReason);
-            QTest::qWait(1);
+            EXPECT_EVENTUALLY(stops[(i + 1) % stops.size()]->hasFocus(), 5000) << when;
             EXPECT_NE(focused, stop->grab().toImage())
                 << when << ": " << stop->metaObject()->className() << " " << stop->toolTip().toStdString();
         }
@@ -703,10 +703,10 @@ TEST_F(MainWindowTest, tabReachesTheReadersHeaderToolbarAndContentsFromTheRightS
     // Each shows that it has the focus.
     for (QWidget* button : header) {
         button->setFocus(Qt::TabFocusReason);
-        QTest::qWait(1);
+        EXPECT_EVENTUALLY(button->hasFocus(), 5000);
         const QImage focused = button->grab().toImage();
         reader->textView()->setFocus(Qt::TabFocusReason);
-        QTest::qWait(1);
+        EXPECT_EVENTUALLY(reader->textView()->hasFocus(), 5000);
         EXPECT_NE(focused, button->grab().toImage()) << button->toolTip().toStdString();
     }
     for (const bool night : {false, true}) {
