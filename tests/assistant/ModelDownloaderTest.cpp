@@ -83,8 +83,7 @@ protected:
     }
     DownloadResult waitForDone()
     {
-        for (int i = 0; i < 300 && results.isEmpty(); ++i)
-            QTest::qWait(20);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !results.isEmpty(); }, 20000)) << "no report";
         // A second report would come soon after the first.
         QTest::qWait(50);
         EXPECT_EQ(results.size(), 1);

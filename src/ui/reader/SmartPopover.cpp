@@ -213,6 +213,9 @@ void SmartPopover::start()
     if (!p || !text_)
         return;
     const int generation = ++generation_;
+    // Built again (after a change of the preferences, say): what shows until
+    // the new panel arrives is the old one, not the panel asked for.
+    built_ = false;
     GuiJob::run(text_.data(), build_, [p, generation](QTextBrowser& view, const PanelText::Text& built) {
         // A build overtaken by a later one is dropped.
         if (generation != p->generation_)
@@ -236,7 +239,6 @@ bool SmartPopover::isOpen() const
 void SmartPopover::rebuild(Build build)
 {
     build_ = std::move(build);
-    built_ = false;
     showWaiting();
     start();
 }

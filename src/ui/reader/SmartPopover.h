@@ -53,7 +53,7 @@ public:
     // The pop-up and its text; empty once the window that held them is gone.
     QFrame* frame() const { return frame_; }
     QTextBrowser* textView() const { return text_; }
-    // Whether the built panel has been put in place.
+    // Whether the panel of the latest build has been put in place.
     bool isBuilt() const { return built_; }
     // Follows a link: closes the pop-up, then hands the link on.
     void follow(const QString& link);

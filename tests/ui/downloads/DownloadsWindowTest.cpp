@@ -761,7 +761,7 @@ TEST_F(DownloadsWindowTest, pictureOfTheWindowOverTheSampleRelease)
     w->resize(980, 660);
     w->QWidget::show();
     w->outline()->expandAll();
-    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
     const QImage shot = w->grab().toImage();
     const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/downloads.png");
     ASSERT_TRUE(shot.save(file, "PNG"));

@@ -127,7 +127,7 @@ TEST_F(UpdateCheckTest, anOfferShowsTheManifestAsPlainTextAndBoundsItsNotes)
     EXPECT_LT(alert.text.count(u'\n'), 24);
     const std::unique_ptr<QMessageBox> box(Dialogs::messageBox(alert.title, alert.text, alert.buttons));
     box->show();
-    QTest::qWait(1);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box.get()));
     EXPECT_LT(box->height(), 1000);
     EXPECT_TRUE(alert.text.contains(red));
     // The label shows its tags as text rather than obeying them.

@@ -194,7 +194,7 @@ TEST_F(WidgetsTest, smallAlertsAreWideEnoughForTheirTitleBarAndKeepShortLinesWho
         SCOPED_TRACE(alert.title.toStdString());
         const std::unique_ptr<QMessageBox> box(Dialogs::messageBox(alert.title, alert.text));
         box->show();
-        QTest::qWait(1);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(box.get()));
         // The title bar names the application, and the box leaves it room.
         EXPECT_EQ(box->windowTitle(), QGuiApplication::applicationDisplayName());
         const QFontMetrics bar(QApplication::font("QMdiSubWindowTitleBar"));

@@ -1,4 +1,5 @@
 #include "ui/reader/ReaderTestSupport.h"
+#include "support/Wait.h"
 
 #include "core/Arabic.h"
 #include "core/Notifier.h"
@@ -58,7 +59,7 @@ protected:
     {
         w.resize(width, height);
         w.show();
-        QTest::qWait(30);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
     }
 
     // Types into a field and presses Return.
@@ -503,10 +504,10 @@ TEST_F(QuranViewTest, thePageCommandsTurnTheMushafPagesOfTheQuranTab)
         EXPECT_TRUE(stops.contains(control)) << control->metaObject()->className() << ' ' << control->toolTip().toStdString();
     QAbstractButton* script = quran->scriptSwitch()->checkedButton();
     script->setFocus(Qt::TabFocusReason);
-    QTest::qWait(1);
+    EXPECT_EVENTUALLY(script->hasFocus(), 5000);
     const QImage focused = script->grab().toImage();
     text->setFocus(Qt::TabFocusReason);
-    QTest::qWait(1);
+    EXPECT_EVENTUALLY(text->hasFocus(), 5000);
     EXPECT_NE(focused, script->grab().toImage());
 }
 
@@ -548,7 +549,6 @@ TEST_F(QuranViewTest, picturesOfTheSuraAndTheScriptSwitch)
     EXPECT_FALSE(Settings::quranUthmani());
     EXPECT_EQ(v->position(), std::make_pair(2, 255));
     EXPECT_TRUE(v->textView()->document()->toPlainText().contains(QStringLiteral(u" ﴿٢٥٥﴾ ")));
-    QTest::qWait(50);
-    EXPECT_GT(v->textView()->verticalScrollBar()->value(), 0);
+    EXPECT_EVENTUALLY(v->textView()->verticalScrollBar()->value() > 0, 5000);
     grabAndCheck(*v, QStringLiteral("quran-plain.png"));
 }

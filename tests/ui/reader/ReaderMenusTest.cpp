@@ -87,7 +87,7 @@ protected:
     {
         w.resize(width, height);
         w.show();
-        QTest::qWait(30);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
     }
 
     // Selects [start, start + length) of the page text.
@@ -235,13 +235,14 @@ TEST_F(ReaderMenusTest, aNarratorOfTheIsnadPanelOpensHisCardNotASearch)
     EXPECT_TRUE(shown.contains(QStringLiteral("أبو معاوية")));
     EXPECT_TRUE(shown.contains(QStringLiteral("ترجمته في كتب التراجم")));
     EXPECT_EQ(searches, 0);
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(popover->frame()));
     const QString folder = QCoreApplication::applicationDirPath();
     ASSERT_TRUE(popover->frame()->grab().toImage().save(folder + QStringLiteral("/narrator-card.png"), "PNG"));
     // By night, switched on with the card open.
     Settings::setNightReading(true);
     Notifier::postReaderSettingsChanged();
-    QTest::qWait(50);
+    // The card is built again for the night; until then the day's one shows.
+    EXPECT_FALSE(popover->isBuilt());
     ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 20000));
     const QImage night = popover->frame()->grab().toImage();
     ASSERT_TRUE(night.save(folder + QStringLiteral("/narrator-card-night.png"), "PNG"));
@@ -448,7 +449,7 @@ TEST_F(ReaderMenusTest, collationShowsBothTranscriptionsWordForWordInOrder)
     EXPECT_EQ(popover->title(), QStringLiteral("مقابلة"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 20000));
     EXPECT_TRUE(popover->textView()->toPlainText().startsWith(QStringLiteral("مقابلة النسختين")));
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(popover->frame()));
     ASSERT_TRUE(popover->frame()->grab().toImage().save(
         QCoreApplication::applicationDirPath() + QStringLiteral("/collation-popover.png"), "PNG"));
     // A collation link without its two numbers opens nothing.
@@ -998,7 +999,7 @@ TEST_F(ReaderMenusTest, isnadPopUpPictureIsRightAligned)
     const auto popover = SmartPopover::current();
     ASSERT_TRUE(popover && popover->frame());
     ASSERT_TRUE(QTest::qWaitFor([&] { return popover->isBuilt(); }, 20000));
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(popover->frame()));
     EXPECT_EQ(popover->frame()->size(), QSize(SmartPopover::width, SmartPopover::height));
     const QImage shot = popover->frame()->grab().toImage();
     const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/analysis-popover.png");

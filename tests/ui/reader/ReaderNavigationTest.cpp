@@ -98,7 +98,7 @@ protected:
     {
         w.resize(width, height);
         w.show();
-        QTest::qWait(30);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
     }
 
     // Waits for a queued book search to come back and be taken up.

@@ -57,7 +57,7 @@ protected:
     {
         w.resize(width, height);
         w.show();
-        QTest::qWait(30);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
     }
 
     // The text of the one alert asked for since the last clear.

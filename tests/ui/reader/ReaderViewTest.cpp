@@ -83,7 +83,7 @@ protected:
     {
         r.resize(width, height);
         r.show();
-        QTest::qWait(30);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&r));
     }
 
     test::PreferenceGuard prefs;

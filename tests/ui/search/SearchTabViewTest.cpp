@@ -1,4 +1,5 @@
 #include "ui/ViewTestSupport.h"
+#include "support/Wait.h"
 
 #include "core/Arabic.h"
 #include "core/Notifier.h"
@@ -251,8 +252,7 @@ TEST_F(SearchTabViewTest, searchingWithinResultsKeepsTheMatchingPagesAndTheLates
     EXPECT_GT(narrowed, 0);
     EXPECT_LT(narrowed, all);
     jobs.run(0);
-    QTest::qWait(20);
-    EXPECT_EQ(tab->resultCount(), narrowed);
+    EXPECT_EVENTUALLY(tab->resultCount() == narrowed, 5000) << tab->resultCount();
 
     // Text that matches nothing empties the table; an empty field shows every hit again.
     tab->refineField()->setText(QStringLiteral("ظظظقققغغغ"));

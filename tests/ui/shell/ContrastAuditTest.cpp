@@ -76,7 +76,7 @@ constexpr int kLargePixels = 24; // 18 points
 constexpr int kLargeBoldPixels = 19;
 constexpr int kRing = 3;         // how far from a field's edge its focus ring is drawn
 constexpr int kPairsShown = 20;
-constexpr int kSettleMs = 20000; // limit for a field's clear button to finish appearing or going
+constexpr int kSettleMs = 20000; // limit for a state the audit waits for: a fade, the focus, a window shown
 
 using Theme::contrast;
 
@@ -196,15 +196,22 @@ bool drawsNothing(const QWidget* w)
     return field && field->text().isEmpty() && sideOpacity(w) == 0.0;
 }
 
-// True when no side button of the window's fields is part way through a
-// fade, which a grab would measure only partly drawn.
+bool fieldSettled(const QLineEdit* field)
+{
+    for (const QToolButton* button : field->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly))
+        if (button->isVisible() && sideOpacity(button) < 1.0 && !drawsNothing(button))
+            return false;
+    return true;
+}
+
+// True when no side button of the window's fields (or of the field itself) is
+// part way through a fade, which a grab would measure only partly drawn.
 bool sideButtonsSettled(const QWidget* top)
 {
-    for (const QLineEdit* field : top->findChildren<QLineEdit*>())
-        for (const QToolButton* button : field->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly))
-            if (button->isVisible() && sideOpacity(button) < 1.0 && !drawsNothing(button))
-                return false;
-    return true;
+    if (const auto* field = qobject_cast<const QLineEdit*>(top); field && !fieldSettled(field))
+        return false;
+    const QList<QLineEdit*> fields = top->findChildren<QLineEdit*>();
+    return std::all_of(fields.cbegin(), fields.cend(), [](const QLineEdit* field) { return fieldSettled(field); });
 }
 
 class Audit {
@@ -235,7 +242,7 @@ public:
     void menu(QMenu* menu, const QString& name)
     {
         menu->popup(QPoint(200, 200));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 1000)) << name.toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, kSettleMs)) << name.toStdString();
         const QImage image = menu->grab().toImage().convertToFormat(QImage::Format_RGB32);
         for (QAction* action : menu->actions()) {
             if (action->isSeparator() || !action->isVisible() || !action->isEnabled())
@@ -252,17 +259,21 @@ public:
     void focusRings(QWidget* top, const QString& name)
     {
         top->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(top)) << name.toStdString();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(top, kSettleMs)) << name.toStdString();
         for (QLineEdit* field : top->findChildren<QLineEdit*>()) {
             if (!field->isVisibleTo(top) || !field->isEnabled() || field->isReadOnly() || field->width() < 2 * kRing + 4
                 || qobject_cast<QComboBox*>(field->parentWidget()))
                 continue;
             const QString where = name + QStringLiteral(" / focus ") + describe(field);
             field->clearFocus();
-            QApplication::processEvents();
+            // A side button part way through its fade would show as a
+            // change between the two grabs: a ring, or a caret at the left.
+            EXPECT_EVENTUALLY(!field->hasFocus() && sideButtonsSettled(field), kSettleMs) << where.toStdString();
             const QImage before = field->grab().toImage().convertToFormat(QImage::Format_RGB32);
             field->setFocus(Qt::TabFocusReason);
-            QApplication::processEvents();
+            // The keyboard reaches the field only once its window is the
+            // active one, which the platform reports in its own time.
+            EXPECT_EVENTUALLY(field->hasFocus() && sideButtonsSettled(field), kSettleMs) << where.toStdString();
             const QImage after = field->grab().toImage().convertToFormat(QImage::Format_RGB32);
             const QRect inner = field->rect().adjusted(kRing, kRing, -kRing, -kRing);
             const QColor behind = ground(before, inner);
@@ -294,7 +305,7 @@ public:
     void focusedRows(QWidget* top, const QString& name)
     {
         top->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(top)) << name.toStdString();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(top, kSettleMs)) << name.toStdString();
         for (QAbstractItemView* view : top->findChildren<QAbstractItemView*>()) {
             const QModelIndex current = view->currentIndex();
             if (!view->isVisibleTo(top) || !view->isEnabled() || !current.isValid()
@@ -306,10 +317,10 @@ public:
             const bool selected = view->selectionModel()->isSelected(current);
             view->selectionModel()->select(current, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
             view->clearFocus();
-            QApplication::processEvents();
+            EXPECT_EVENTUALLY(!view->hasFocus(), kSettleMs) << name.toStdString();
             const QImage before = view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
             view->setFocus(Qt::TabFocusReason);
-            QApplication::processEvents();
+            EXPECT_EVENTUALLY(view->hasFocus(), kSettleMs) << name.toStdString();
             const QImage after = view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
             if (const QString dir = qEnvironmentVariable("QUORVEL_AUDIT_PICTURES"); !dir.isEmpty())
                 after.save(QDir(dir).filePath(phase_ + u'-' + name + QStringLiteral("-focused-row.png")));
@@ -735,7 +746,8 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
     const std::unique_ptr<QFileDialog> save(Dialogs::saveDialog(
         QStringLiteral("تصدير الكتاب إلى PDF"), books[0].title + QStringLiteral(".pdf"), QStringLiteral("PDF (*.pdf)")));
     save->show();
-    QTest::qWait(50);
+    for (QWidget* window : std::initializer_list<QWidget*>{&w, &search, settings, about.get(), save.get()})
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window, kSettleMs)) << describe(window).toStdString();
 
     // The analysis pop-ups over the reader's page, each in turn.
     struct Panel {
@@ -768,7 +780,7 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
     auto auditAll = [&](Audit& audit) {
         for (int tab = 0; tab < int(w.tabs().size()); ++tab) {
             w.select(tab);
-            QTest::qWait(30);
+            EXPECT_EVENTUALLY(w.tabs()[tab]->view()->isVisible(), kSettleMs) << tab;
             audit.window(&w, QStringLiteral("main, tab %1").arg(tab));
         }
         // The Quran tab's verse search: verses with their references.
@@ -782,7 +794,7 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
                 quran->setSearch(QString());
             }
         w.select(0);
-        QTest::qWait(20);
+        EXPECT_EVENTUALLY(w.tabs()[0]->view()->isVisible(), kSettleMs);
         audit.focusRings(&w, QStringLiteral("main"));
         audit.focusedRows(&w, QStringLiteral("main"));
         ReaderView* reader = w.activeReader();
@@ -795,7 +807,7 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
                     ADD_FAILURE() << "the " << panel.title << " panel was not built";
                     continue;
                 }
-                QTest::qWait(20);
+                EXPECT_TRUE(QTest::qWaitForWindowExposed(popover->frame(), kSettleMs)) << panel.title;
                 audit.window(popover->frame(), QString::fromLatin1(panel.title));
                 popover->close();
             }
@@ -813,7 +825,6 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
             if (!which || *which == BookPicker::Page::logs)
                 continue;
             search.select(*which);
-            QTest::qWait(20);
             audit.window(&search, QStringLiteral("search, ") + SearchWindowController::title(*which));
         }
         search.select(BookPicker::Page::books);
@@ -831,7 +842,7 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
     // Night switched on with everything open, as Ctrl+Shift+N does.
     Settings::setNightReading(true);
     Notifier::postReaderSettingsChanged();
-    QTest::qWait(50);
+    EXPECT_EVENTUALLY(QApplication::palette() == Theme::palette(true), kSettleMs);
     Audit night(QStringLiteral("night"));
     auditAll(night);
     night.check();
@@ -850,7 +861,7 @@ TEST_F(ContrastAudit, everyWindowReadsByDayAndAfterASwitchToNightWithTheWindowsO
     };
     for (int tab = 0; tab < int(w.tabs().size()); ++tab) {
         w.select(tab);
-        QTest::qWait(30);
+        EXPECT_EVENTUALLY(w.tabs()[tab]->view()->isVisible(), kSettleMs) << tab;
         shoot(&w, qPrintable(QStringLiteral("audit-night-tab%1.png").arg(tab)));
     }
     search.select(BookPicker::Page::books);
@@ -874,7 +885,7 @@ TEST_F(ContrastAudit, arabicMenuItemsDrawNoMnemonicUnderline)
         QMenu menu;
         menu.addAction(title);
         menu.popup(QPoint(100, 100));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return menu.isVisible(); }, 1000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return menu.isVisible(); }, kSettleMs));
         const QImage image = menu.grab().toImage();
         menu.hide();
         return image;

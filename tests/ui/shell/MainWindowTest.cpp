@@ -447,8 +447,7 @@ TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
     Settings::setNightReading(true);
     Notifier::postReaderSettingsChanged();
     EXPECT_TRUE(Theme::isDark());
-    QTest::qWait(20);
-    EXPECT_LT(w.welcome()->grab().toImage().pixelColor(10, 10).lightness(), 80);
+    EXPECT_EVENTUALLY(w.welcome()->grab().toImage().pixelColor(10, 10).lightness() < 80, 5000);
     // The top-bar symbols and the «متابعة القراءة» heading stay readable on
     // near black: soft gold by night, emerald by day.
     auto headingColour = [&] {
@@ -483,15 +482,13 @@ TEST_F(MainWindowTest, nightReadingTurnsTheWindowDarkAndBack)
 
     w.openBook(1, 2);
     w.openBook(2, 1);
-    QTest::qWait(20);
-    EXPECT_LE(std::abs(stripTop().red() - 0x26), 2);
+    EXPECT_EVENTUALLY(std::abs(stripTop().red() - 0x26) <= 2, 5000) << stripTop().name().toStdString();
     saveShot("main-window-night-tabs.png");
 
     Settings::setNightReading(false);
     Notifier::postReaderSettingsChanged();
     EXPECT_FALSE(Theme::isDark());
-    QTest::qWait(20);
-    EXPECT_LE(std::abs(stripTop().red() - 0xED), 2);
+    EXPECT_EVENTUALLY(std::abs(stripTop().red() - 0xED) <= 2, 5000) << stripTop().name().toStdString();
     EXPECT_EQ(headingColour(), Theme::emerald());
     // The readers' contents panes, opened by night, follow the day palette too.
     const auto panes = w.findChildren<QTreeView*>();
@@ -524,13 +521,13 @@ TEST_F(MainWindowTest, nightReadingDarkensTheResultsTableAndTheAssistantPanelAlr
     // What shows behind the rows (below the last one) and behind the transcript's text.
     auto tableGround = [&] {
         w.select(resultsTab);
-        QTest::qWait(20);
+        EXPECT_EVENTUALLY(results->table()->isVisible(), 5000);
         const QImage shot = results->table()->viewport()->grab().toImage();
         return shot.pixelColor(shot.width() / 2, shot.height() - 3);
     };
     auto transcriptGround = [&] {
         w.select(chatTab);
-        QTest::qWait(20);
+        EXPECT_EVENTUALLY(chat->transcriptView()->isVisible(), 5000);
         return chat->transcriptView()->viewport()->grab().toImage().pixelColor(4, 4);
     };
     EXPECT_GT(tableGround().lightness(), 200);
@@ -604,10 +601,10 @@ TEST_F(MainWindowTest, tabWalksTheBarsFromTheRightLeavesTheResultsAndEveryStopSh
         for (qsizetype i = 0; i < stops.size(); ++i) {
             QWidget* stop = stops[i];
             stop->setFocus(Qt::TabFocusReason);
-            QTest::qWait(1);
+            EXPECT_EVENTUALLY(stop->hasFocus(), 5000) << when;
             const QImage focused = stop->grab().toImage();
             stops[(i + 1) % stops.size()]->setFocus(Qt::TabFocusReason);
-            QTest::qWait(1);
+            EXPECT_EVENTUALLY(stops[(i + 1) % stops.size()]->hasFocus(), 5000) << when;
             EXPECT_NE(focused, stop->grab().toImage())
                 << when << ": " << stop->metaObject()->className() << " " << stop->toolTip().toStdString();
         }
@@ -706,10 +703,10 @@ TEST_F(MainWindowTest, tabReachesTheReadersHeaderToolbarAndContentsFromTheRightS
     // Each shows that it has the focus.
     for (QWidget* button : header) {
         button->setFocus(Qt::TabFocusReason);
-        QTest::qWait(1);
+        EXPECT_EVENTUALLY(button->hasFocus(), 5000);
         const QImage focused = button->grab().toImage();
         reader->textView()->setFocus(Qt::TabFocusReason);
-        QTest::qWait(1);
+        EXPECT_EVENTUALLY(reader->textView()->hasFocus(), 5000);
         EXPECT_NE(focused, button->grab().toImage()) << button->toolTip().toStdString();
     }
     for (const bool night : {false, true}) {

@@ -99,7 +99,7 @@ TEST_F(MenuShotTest, mainWindowWithTheFileMenuAndTheNotesMenuOpen)
     bar->setActiveAction(fileItem);
     QMenu* file = fileItem->menu();
     ASSERT_TRUE(QTest::qWaitFor([&] { return bool(file->isVisible()); }, 2000));
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(file));
     // Opened under its title, right edges together.
     const QRect title = bar->actionGeometry(fileItem).translated(bar->mapToGlobal(QPoint(0, 0)));
     EXPECT_LE(std::abs(file->geometry().right() - title.right()), 4);
@@ -123,7 +123,7 @@ TEST_F(MenuShotTest, mainWindowWithTheFileMenuAndTheNotesMenuOpen)
     notes->setAttribute(Qt::WA_DeleteOnClose);
     notes->popup(notesButton->mapToGlobal(notesButton->rect().bottomRight()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return bool(notes->isVisible()); }, 2000));
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(notes));
     const QImage notesShot = notes->grab().toImage();
     const QRect header = notes->actionGeometry(notes->actions().first());
     const auto [headerLeft, headerRight] = inkSpan(notesShot, header.top() + 2, header.bottom() - 2);
@@ -146,7 +146,7 @@ TEST_F(MenuShotTest, aboutWindowOverTheSampleLibrary)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return box->isVisible(); }, 2000));
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
     EXPECT_EQ(box->layoutDirection(), Qt::RightToLeft);
     const QImage shot = box->grab().toImage();
     EXPECT_GT(test::colourCount(shot), 4);

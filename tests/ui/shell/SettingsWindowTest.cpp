@@ -199,7 +199,7 @@ TEST_F(SettingsWindowTest, pictureOnTheSampleLibrary)
     Settings::setIndicDigits(true);
     SettingsWindowController window;
     window.QWidget::show();
-    QTest::qWait(30);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     EXPECT_EQ(window.dbLabel()->text(), QStringLiteral("fixture.db"));
     EXPECT_EQ(window.dbLabel()->toolTip(), fixture.lib->dbPath());
 
