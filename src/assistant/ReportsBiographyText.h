@@ -99,6 +99,11 @@ bool isShortForm(const QStringList& name);
 // `withAlternatives`, the other readings of his name too («ويقال …»).
 QStringList entryName(const QStringList& words, bool withAlternatives = false);
 
+// Of a short form's bearers (the headings of their entries), the one the
+// chains that name him by the form alone plainly mean; see
+// ReportsBiographyChains.cpp.
+std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& form, const QList<QStringList>& headings);
+
 // The entry to quote first for the name (its words `folded`), searched in
 // the dictionaries; see ReportsBiographyEntries.cpp.
 // With the card author's `lineage`, a short form is his, and an entry filed
