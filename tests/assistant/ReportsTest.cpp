@@ -526,6 +526,55 @@ TEST_F(ReportsLibrary, aShortFormIsNeverQuotedFromAnotherMansAccount)
         EXPECT_NE(p.pageId, 2) << built.text.toStdString();
 }
 
+// A kunya two men bear means the one the chains name by it alone: his fuller
+// names there share their teachers and students with the kunya's, even where
+// the other man's entry calls him famous by it.
+TEST_F(ReportsLibrary, aKunyaMeansTheManWhoseChainsItsOwnChainsShare)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'السنن', NULL, NULL)",
+         "INSERT INTO narrators(id, name) VALUES(1, 'أبو غسان'), (2, 'سهل بن سعد'), (3, 'مالك'),"
+         "(4, 'أبو غسان مطر بن دينار'), (5, 'سفيان'), (6, 'أبو غسان الأشجعي'), (7, 'أبو هريرة')",
+         "INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES"
+         "(1, 2, 2, 3), (1, 2, 2, 4), (1, 2, 2, 5), (3, 1, 2, 3), (3, 1, 2, 4), (3, 1, 2, 5),"
+         "(4, 2, 2, 6), (5, 4, 2, 6), (6, 7, 2, 7)"},
+        {{1, 1, 1, QStringLiteral("100 - سلمان أبو غسان الأشجعي الكوفي مشهور بكنيته ثقة من الثالثة")},
+         {2, 1, 2, QStringLiteral("200 - مطر بن دينار أبو غسان الأعرج المدني ثقة من الخامسة")},
+         {3, 2, 1, QStringLiteral("حدثنا مالك عن أبي غسان عن سهل بن سعد قال كان الناس يؤمرون")},
+         {4, 2, 2, QStringLiteral("وحدثنا مالك عن أبي غسان عن سهل بن سعد أن رسول الله صلى الله عليه وسلم قال")},
+         {5, 2, 3, QStringLiteral("حدثنا مالك عن أبي غسان عن سهل بن سعد قال ما كنا نقيل")},
+         {6, 2, 4, QStringLiteral("حدثنا سفيان عن أبي غسان مطر بن دينار عن سهل بن سعد قال")},
+         {7, 2, 5, QStringLiteral("حدثنا عن أبي غسان الأشجعي عن أبي هريرة قال")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("أبو غسان"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    EXPECT_EQ(built.passages.first().pageId, 2) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.pageId, 1) << built.text.toStdString();
+}
+
+// A dictionary's index line that files a nisba under one man yields to the
+// man whose own entry calls him famous by it, where the heading goes on
+// after where he settled («نزيل بغداد»).
+TEST_F(ReportsLibrary, aNisbaMeansTheManHisOwnEntryCallsFamousByIt)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1)"},
+        {{1, 1, 1, QStringLiteral("10 - إبراهيم بن موسى بن يزيد التميمي أبو إسحاق الغزال الرازي ثقة من العاشرة")},
+         {2, 1, 2, QStringLiteral("20 - يحيى بن زياد الأسدي الكوفي نزيل بغداد الغزال النحوي المشهور صدوق من التاسعة")},
+         {3, 1, 3, QStringLiteral("فصل في الأنساب\nالغزال إبراهيم بن موسى\nالقطان يحيى بن سعيد")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("الغزال"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    EXPECT_EQ(built.passages.first().pageId, 2) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.pageId, 1) << built.text.toStdString();
+}
+
 namespace {
 
 // A page's text as a reader compares a quotation with it: footnotes under
