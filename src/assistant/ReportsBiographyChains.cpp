@@ -90,8 +90,9 @@ std::int64_t total(const Counted& c)
 // Of a short form's bearers (the headings of their entries), the one the
 // chains mean where they name him by the form alone: the bearer whose fuller
 // names in the chains share their teachers and students with the form's.
-// Nothing when the chains are a small part of the form's use or do not
-// plainly point to one of them.
+// kNoEntry when they plainly mean a man whose fuller name there matches no
+// heading; nothing when the chains are a small part of the form's use or do
+// not plainly point to one man.
 std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& form, const QList<QStringList>& headings)
 {
     if (form.isEmpty() || headings.size() < 2)
@@ -111,7 +112,8 @@ std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& for
     const std::int64_t links = total(teachers) + total(students);
     if (links == 0 || links * kChainLinksPerPageDivisor < pagesCount(lib, form))
         return std::nullopt;
-    QList<std::int64_t> score(headings.size(), 0);
+    // The last score is that of men of the chains no heading names.
+    QList<std::int64_t> score(headings.size() + 1, 0);
     for (const auto& [id, words] : fuller) {
         // The words the fuller name adds to the form, lineage aside, all in one heading.
         const qsizetype at = formIn(words, form);
@@ -123,6 +125,10 @@ std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& for
         for (qsizetype b = 0; b < headings.size(); ++b)
             if (std::all_of(added.begin(), added.end(), [&](const QString& w) { return headings[b].contains(w); }))
                 his << b;
+        // A man of no entry only where the chains give his name and his father's before the form.
+        const qsizetype son = words.indexOf(sonOf());
+        if (his.isEmpty() && son > 0 && son < at)
+            his << headings.size();
         if (his.isEmpty())
             continue;
         const std::int64_t n =
@@ -137,7 +143,7 @@ std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& for
             next = std::max(next, *it);
     if (*best * kSharedLinksDivisor < links || *best <= next * kAheadOfNext)
         return std::nullopt;
-    return best - score.begin();
+    return best - score.begin() == headings.size() ? kNoEntry : best - score.begin();
 }
 
 } // namespace quorvel::Reports::BiographyText

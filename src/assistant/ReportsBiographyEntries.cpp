@@ -340,7 +340,9 @@ QStringList entryName(const QStringList& words, bool withAlternatives)
         QStringLiteral("وروي"),  QStringLiteral("حدث"),
         QStringLiteral("ثقه"),   QStringLiteral("صدوق"),  QStringLiteral("مقبول"), QStringLiteral("مجهول"),
         QStringLiteral("ضعيف"),  QStringLiteral("من"),    QStringLiteral("روي"),   QStringLiteral("قال"),
-        QStringLiteral("عند"),   QStringLiteral("وعند"),  QStringLiteral("له"),    QStringLiteral("في"),
+        QStringLiteral("عند"),   QStringLiteral("وعند"),  QStringLiteral("له"),    QStringLiteral("لها"),
+        QStringLiteral("في"),    QStringLiteral("ذكره"),  QStringLiteral("وذكره"), QStringLiteral("ذكرها"),
+        QStringLiteral("وذكرها"),
         QStringLiteral("تقدم"),  QStringLiteral("لا"),    QStringLiteral("يقال"),  QStringLiteral("ويقال"),
         QStringLiteral("قيل"),   QStringLiteral("وقيل"),  QStringLiteral("صحابي"), QStringLiteral("مخضرم"),
         QStringLiteral("والد"),  QStringLiteral("اخو"),   QStringLiteral("عن"),
@@ -606,7 +608,8 @@ bool holdsForm(const AboutName& entry, const QStringList& form)
 // author's `lineage`, an entry filed under another man's name is none.
 
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
-                                    const QSet<std::int64_t>& dictionaries, bool entered, const QStringList& lineage)
+                                    const QSet<std::int64_t>& dictionaries, bool entered, const QStringList& lineage,
+                                    bool* unentered)
 {
     // A short form is its best-known bearer's even where a namesake's entry
     // opens with it («8067 أبو حنيفة الكوفي»); the index says whom it means.
@@ -638,8 +641,14 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
     QList<QStringList> headings;
     for (const Bearer& b : ranked)
         headings << entryName(foldedTokens(b.entry.sentence), true);
-    if (const std::optional<qsizetype> meant = chainsBearer(lib, folded, headings))
+    if (const std::optional<qsizetype> meant = chainsBearer(lib, folded, headings)) {
+        if (*meant == kNoEntry) {
+            if (unentered)
+                *unentered = true;
+            return std::nullopt;
+        }
         chosen = ranked[*meant].entry;
+    }
     // The card's author is the man asked for: his entry is the bearer's whose heading is his name.
     if (!lineage.isEmpty() && !(chosen && his(*chosen))) {
         for (const Bearer& b : ranked) {
