@@ -95,7 +95,7 @@ std::int64_t total(const Counted& c)
 // not plainly point to one man.
 std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& form, const QList<QStringList>& headings)
 {
-    if (form.isEmpty() || headings.size() < 2)
+    if (form.isEmpty() || headings.isEmpty())
         return std::nullopt;
     QList<std::int64_t> alone;
     QList<std::pair<std::int64_t, QStringList>> fuller;

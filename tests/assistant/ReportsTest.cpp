@@ -555,6 +555,33 @@ TEST_F(ReportsLibrary, aKunyaMeansTheManWhoseChainsItsOwnChainsShare)
         EXPECT_NE(p.pageId, 1) << built.text.toStdString();
 }
 
+// A nisba the chains give to a man whose fuller name there («علي بن المغيرة
+// الأبرش») matches no entry is his alone: the namesake whose entry bears it
+// is not quoted, nor the dictionary's index line of namesakes.
+TEST_F(ReportsLibrary, aNisbaTheChainsGiveToAManOfNoEntryQuotesNoNamesakesEntry)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'التفسير', NULL, NULL)",
+         "INSERT INTO narrators(id, name) VALUES(1, 'الأبرش'), (2, 'أبو عبيدة'), (3, 'علي بن عبد العزيز'),"
+         "(4, 'علي بن المغيرة الأبرش'), (5, 'أحمد بن محمد بن هانئ الأبرش'), (6, 'أحمد بن حنبل')",
+         "INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES"
+         "(1, 2, 2, 4), (1, 2, 2, 5), (1, 2, 2, 6), (3, 1, 2, 4), (3, 1, 2, 5), (3, 1, 2, 6),"
+         "(4, 2, 2, 7), (5, 6, 2, 7)"},
+        {{1, 1, 1, QStringLiteral("103 - أحمد بن محمد بن هانئ أبو بكر الأبرش ثقة حافظ من الحادية عشرة")},
+         {2, 1, 2, QStringLiteral("فصل\nالأبرش أحمد بن محمد بن هانئ")},
+         {4, 2, 1, QStringLiteral("أخبرنا علي بن عبد العزيز قال حدثنا الأبرش عن أبي عبيدة في قوله")},
+         {5, 2, 2, QStringLiteral("حدثنا علي بن عبد العزيز عن الأبرش عن أبي عبيدة الأصر الثقل")},
+         {6, 2, 3, QStringLiteral("أخبرنا علي بن عبد العزيز قال حدثنا الأبرش عن أبي عبيدة والقناطير واحدها قنطار")},
+         {7, 2, 4, QStringLiteral("حدثني علي بن المغيرة الأبرش عن أبي عبيدة وحدثنا أحمد بن محمد بن هانئ الأبرش عن أحمد بن حنبل")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("الأبرش"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.bookId, 1) << built.text.toStdString();
+}
+
 // A dictionary's index line that files a nisba under one man yields to the
 // man whose own entry calls him famous by it, where the heading goes on
 // after where he settled («نزيل بغداد»).
