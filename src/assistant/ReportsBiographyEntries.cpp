@@ -68,6 +68,8 @@ int standing(const QStringList& words)
     static const QSet<QString> unknown{QStringLiteral("مقبول"), QStringLiteral("مقبوله"), QStringLiteral("مجهول"),
                                        QStringLiteral("مجهوله"), QStringLiteral("مستور"), QStringLiteral("مستوره")};
     static const QSet<QString> obscure{QStringLiteral("تمييز"), QStringLiteral("ضعيف"), QStringLiteral("لين")};
+    // A copy's slip of a dot: «الحفاط» for «الحفاظ».
+    const auto undotted = [](QString w) { return w.replace(QChar(0x0637), QChar(0x0638)); };
     const auto bare = [](const QString& w) {
         return (w.startsWith(u'و') || w.startsWith(u'ف')) && w.size() > 3 ? w.mid(1) : w;
     };
@@ -77,7 +79,8 @@ int standing(const QStringList& words)
             if (kin.contains(words[i]))
                 kinAt = i;
             // «… بن خليفة» is a name, not a title.
-            if ((set.contains(words[i]) || set.contains(bare(words[i]))) && (i == 0 || !isLineage(words[i - 1]))
+            if ((set.contains(words[i]) || set.contains(bare(words[i])) || set.contains(undotted(words[i])))
+                && (i == 0 || !isLineage(words[i - 1]))
                 && i - kinAt > kKinWords)
                 return true;
         }

@@ -555,6 +555,22 @@ TEST_F(ReportsLibrary, aKunyaMeansTheManWhoseChainsItsOwnChainsShare)
         EXPECT_NE(p.pageId, 1) << built.text.toStdString();
 }
 
+// A dictionary's praise of a man read through a copy's slip of a dot
+// («أحد الحفاط») still ranks him above his namesake.
+TEST_F(ReportsLibrary, aPraiseWordMisspelledByADotStillRanksTheManFamous)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1)"},
+        {{1, 1, 1, QStringLiteral("2666 - سهل بن محمد بن عثمان أبو نوفل السجستاني النحوي صدوق من الحادية عشرة")},
+         {2, 1, 2, QStringLiteral("5718 - محمد بن إدريس بن المنذر الحنظلي أبو نوفل الرازي أحد الحفاط من الحادية عشرة")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("أبو نوفل"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    EXPECT_EQ(built.passages.first().pageId, 2) << built.text.toStdString();
+}
+
 // A nisba the chains give to a man whose fuller name there («علي بن المغيرة
 // الأبرش») matches no entry is his alone: the namesake whose entry bears it
 // is not quoted, nor the dictionary's index line of namesakes.
