@@ -40,10 +40,7 @@ bool holdsWord(const QStringList& words, const QString& word)
     });
 }
 
-// How the dictionary ranks the man its entry is of: 0 where it grades him
-// little known or discarded; 2 where it calls him famous, an imam, a
-// prolific or eminent narrator; 0 where it says he is weak; 1 otherwise. Of a
-// form's bearers, the one it calls famous is the one a reader means.
+// The words a dictionary calls a man famous, an imam, a prolific or eminent narrator by.
 const QSet<QString>& famousWords()
 {
     static const QSet<QString> famous{
@@ -54,6 +51,10 @@ const QSet<QString>& famousWords()
     return famous;
 }
 
+// How the dictionary ranks the man its entry is of: 0 where it grades him
+// little known or discarded; 2 where it calls him famous, an imam, a
+// prolific or eminent narrator; 0 where it says he is weak; 1 otherwise. Of a
+// form's bearers, the one it calls famous is the one a reader means.
 int standing(const QStringList& words)
 {
     const QSet<QString>& famous = famousWords();
