@@ -526,6 +526,23 @@ TEST_F(ReportsLibrary, aShortFormIsNeverQuotedFromAnotherMansAccount)
         EXPECT_NE(p.pageId, 2) << built.text.toStdString();
 }
 
+// With no bearer of the form in the dictionary, an entry that names it only
+// in its account is another man's and is not quoted; other books' pages are.
+TEST_F(ReportsLibrary, aFormOfNoBearerQuotesNoEntryThatOnlyNamesIt)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'السنن', NULL, NULL)"},
+        {{1, 1, 1, QStringLiteral("8599 - زينب بنت نبيط صحابية وذكرها ابن زريق في ثقات التابعين ق")},
+         {2, 2, 1, QStringLiteral("وذكره ابن زريق في الثقات وقال كان يخطئ")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("ابن زريق"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.pageId, 1) << built.text.toStdString();
+}
+
 // A kunya two men bear means the one the chains name by it alone: his fuller
 // names there share their teachers and students with the kunya's, even where
 // the other man's entry calls him famous by it.
