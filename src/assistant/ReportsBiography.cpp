@@ -641,6 +641,25 @@ bool anotherMansEntry(const AboutName& a, const AboutName& bearer, const QSet<st
     return entryName(words).mid(0, his.size()) != his;
 }
 
+bool isNumberedEntry(const AboutName& a, const QSet<std::int64_t>& dictionaries)
+{
+    const QStringList words = foldedTokens(a.sentence);
+    return dictionaries.contains(a.passage.bookId) && !words.isEmpty() && isEntryNumber(words.first());
+}
+
+// A dictionary's numbered entry whose heading does not hold the short form:
+// another man's, naming him only in its account («وذكرها ابن فلان»).
+bool namesHimOnlyInItsAccount(const AboutName& a, const QStringList& form, const QSet<std::int64_t>& dictionaries)
+{
+    if (!isNumberedEntry(a, dictionaries))
+        return false;
+    const QStringList heading = entryName(foldedTokens(a.sentence), true);
+    for (qsizetype at = 0; at + form.size() <= heading.size(); ++at)
+        if (heading.mid(at, form.size()) == form)
+            return false;
+    return true;
+}
+
 // The pages about the man asked for: his first entry, his dictionary
 // entries, other pages when these are few, and an author's own books under
 // his catalogue name. A short form is read as its bearer's, and another
@@ -651,16 +670,22 @@ QList<AboutName> gathered(const Library& lib, const QString& name, const QString
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     const QSet<std::int64_t> dictionaries = sub(scope, books(lib, tarajimKeys()));
     const bool shortForm = isShortForm(folded);
+    // The chains mean by the form a man no entry is of: what the dictionaries say of it is of namesakes.
+    bool unentered = false;
     Reading reading{folded, shortForm ? givenNames(lib, dictionaries) : QSet<QString>(), {}, {}};
     // A short form's bearer known, another man's entry is none of his.
     const auto withoutOtherMen = [&](QList<AboutName> found) {
         if (shortForm && first)
             found.removeIf([&](const AboutName& a) { return anotherMansEntry(a, *first, dictionaries); });
+        else if (shortForm)
+            found.removeIf([&](const AboutName& a) {
+                return namesHimOnlyInItsAccount(a, folded, dictionaries) || (unentered && dictionaries.contains(a.passage.bookId));
+            });
         return found;
     };
     QList<AboutName> inDictionaries;
     if (shortForm) {
-        first = firstEntry(lib, folded, dictionaries, false, lineage);
+        first = firstEntry(lib, folded, dictionaries, false, lineage, &unentered);
         if (first)
             readAsBearer(reading, *first);
         inDictionaries = withoutOtherMen(aboutName(lib, name, reading, dictionaries, dictionaries));

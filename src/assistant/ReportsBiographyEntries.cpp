@@ -40,17 +40,24 @@ bool holdsWord(const QStringList& words, const QString& word)
     });
 }
 
-// How the dictionary ranks the man its entry is of: 0 where it grades him
-// little known or discarded; 2 where it calls him famous, an imam, a
-// prolific or eminent narrator; 0 where it says he is weak; 1 otherwise. Of a
-// form's bearers, the one it calls famous is the one a reader means.
-int standing(const QStringList& words)
+// The words a dictionary calls a man famous, an imam, a prolific or eminent narrator by.
+const QSet<QString>& famousWords()
 {
     static const QSet<QString> famous{
         QStringLiteral("مشهور"), QStringLiteral("المشهور"), QStringLiteral("شهير"),   QStringLiteral("الشهير"),
         QStringLiteral("جليل"),  QStringLiteral("الجليل"),  QStringLiteral("امام"),   QStringLiteral("الامام"),
         QStringLiteral("مكثر"),  QStringLiteral("المكثرين"), QStringLiteral("الكثير"), QStringLiteral("اشهر"),
         QStringLiteral("الائمه"), QStringLiteral("الحفاظ"), QStringLiteral("خليفه")};
+    return famous;
+}
+
+// How the dictionary ranks the man its entry is of: 0 where it grades him
+// little known or discarded; 2 where it calls him famous, an imam, a
+// prolific or eminent narrator; 0 where it says he is weak; 1 otherwise. Of a
+// form's bearers, the one it calls famous is the one a reader means.
+int standing(const QStringList& words)
+{
+    const QSet<QString>& famous = famousWords();
     // Said of his father or brother: «ولد العالم الشهير».
     static const QSet<QString> kin{QStringLiteral("ولد"), QStringLiteral("والد"), QStringLiteral("اخو"),
                                    QStringLiteral("اخي")};
@@ -62,6 +69,8 @@ int standing(const QStringList& words)
     static const QSet<QString> unknown{QStringLiteral("مقبول"), QStringLiteral("مقبوله"), QStringLiteral("مجهول"),
                                        QStringLiteral("مجهوله"), QStringLiteral("مستور"), QStringLiteral("مستوره")};
     static const QSet<QString> obscure{QStringLiteral("تمييز"), QStringLiteral("ضعيف"), QStringLiteral("لين")};
+    // A copy's slip of a dot: «الحفاط» for «الحفاظ».
+    const auto undotted = [](QString w) { return w.replace(QChar(0x0637), QChar(0x0638)); };
     const auto bare = [](const QString& w) {
         return (w.startsWith(u'و') || w.startsWith(u'ف')) && w.size() > 3 ? w.mid(1) : w;
     };
@@ -71,7 +80,8 @@ int standing(const QStringList& words)
             if (kin.contains(words[i]))
                 kinAt = i;
             // «… بن خليفة» is a name, not a title.
-            if ((set.contains(words[i]) || set.contains(bare(words[i]))) && (i == 0 || !isLineage(words[i - 1]))
+            if ((set.contains(words[i]) || set.contains(bare(words[i])) || set.contains(undotted(words[i])))
+                && (i == 0 || !isLineage(words[i - 1]))
                 && i - kinAt > kKinWords)
                 return true;
         }
@@ -334,10 +344,12 @@ QStringList entryName(const QStringList& words, bool withAlternatives)
         QStringLiteral("وروي"),  QStringLiteral("حدث"),
         QStringLiteral("ثقه"),   QStringLiteral("صدوق"),  QStringLiteral("مقبول"), QStringLiteral("مجهول"),
         QStringLiteral("ضعيف"),  QStringLiteral("من"),    QStringLiteral("روي"),   QStringLiteral("قال"),
-        QStringLiteral("عند"),   QStringLiteral("وعند"),  QStringLiteral("له"),    QStringLiteral("في"),
+        QStringLiteral("عند"),   QStringLiteral("وعند"),  QStringLiteral("له"),    QStringLiteral("لها"),
+        QStringLiteral("في"),    QStringLiteral("ذكره"),  QStringLiteral("وذكره"), QStringLiteral("ذكرها"),
+        QStringLiteral("وذكرها"),
         QStringLiteral("تقدم"),  QStringLiteral("لا"),    QStringLiteral("يقال"),  QStringLiteral("ويقال"),
         QStringLiteral("قيل"),   QStringLiteral("وقيل"),  QStringLiteral("صحابي"), QStringLiteral("مخضرم"),
-        QStringLiteral("نزيل"),  QStringLiteral("والد"),  QStringLiteral("اخو"),   QStringLiteral("عن"),
+        QStringLiteral("والد"),  QStringLiteral("اخو"),   QStringLiteral("عن"),
         // Another man's wife, client, companion, kin or neighbour: the form after them is his.
         QStringLiteral("امراه"), QStringLiteral("زوج"),   QStringLiteral("مولي"),  QStringLiteral("صاحب"),
         QStringLiteral("عم"),    QStringLiteral("اخي"),   QStringLiteral("خال"),   QStringLiteral("جار"),
@@ -346,10 +358,19 @@ QStringList entryName(const QStringList& words, bool withAlternatives)
     qsizetype from = 0;
     while (from < words.size() && isEntryMark(words[from]))
         ++from;
-    qsizetype to = from;
-    while (to < words.size() && (!said.contains(words[to]) || (withAlternatives && alternatives.contains(words[to]))))
-        ++to;
-    return words.mid(from, to - from);
+    // «نزيل بغداد» says where he settled, and his nisbas and epithets may follow it.
+    static const QString settledIn = QStringLiteral("نزيل");
+    QStringList name;
+    for (qsizetype to = from; to < words.size(); ++to) {
+        if (words[to] == settledIn) {
+            ++to;
+            continue;
+        }
+        if (said.contains(words[to]) && !(withAlternatives && alternatives.contains(words[to])))
+            break;
+        name << words[to];
+    }
+    return name;
 }
 
 namespace {
@@ -419,6 +440,7 @@ struct Bearer {
     int standing = 1;        // how the dictionary ranks him
     std::int64_t named = 0; // pages naming him by a kunya with what his entry adds to it
     bool filedUnder = false; // his entry opens with the form
+    bool famousByIt = false; // his entry calls him famous right after the form
     std::int64_t known = 0;
     QString written;
 };
@@ -466,6 +488,18 @@ std::int64_t knownAs(const Library& lib, const QStringList& head, const QStringL
         return pagesNamingBoth(lib, head, QStringList{QStringLiteral("ابن")} + form.mid(1));
     // Beside the form, and (among men of one given name) with it on the page.
     return knownByForm(lib, head, form) + pagesNamingBoth(lib, head, form);
+}
+
+// Whether the words from `at` call the man famous by the name before them
+// («الفراء النحوي المشهور»), not by his kunya («مشهور بكنيته»), nor his
+// father («أبو بكر بن الإمام»).
+bool famousAfter(const QStringList& name, qsizetype at)
+{
+    constexpr qsizetype kWordsAfter = 2;
+    for (qsizetype i = at; i < std::min(name.size(), at + kWordsAfter); ++i)
+        if (famousWords().contains(name[i]) && !isLineage(name[i - 1]))
+            return i + 1 >= name.size() || !name[i + 1].startsWith(QStringLiteral("بكنيت"));
+    return false;
 }
 
 // The bearers of a short form: of the dictionaries' numbered entries whose
@@ -517,8 +551,8 @@ QList<Bearer> bearers(const Library& lib, const QStringList& form, const QSet<st
             a->filedAs = head;
             const std::int64_t named = isKunya(form.first()) ? namedWithKunya(lib, name, at, form) : 0;
             // A son is told from his brothers by the pages that call him «ابن X», not by his standing.
-            out << Bearer{*a, sonOfAsked ? 1 : standing(words), named, at == 0, knownAs(lib, head, form),
-                          writtenWords(line, head.size())};
+            out << Bearer{*a, sonOfAsked ? 1 : standing(words), named, at == 0, famousAfter(name, at + form.size()),
+                          knownAs(lib, head, form), writtenWords(line, head.size())};
         }
     }
     std::stable_sort(out.begin(), out.end(), [](const Bearer& a, const Bearer& b) {
@@ -578,7 +612,8 @@ bool holdsForm(const AboutName& entry, const QStringList& form)
 // author's `lineage`, an entry filed under another man's name is none.
 
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
-                                    const QSet<std::int64_t>& dictionaries, bool entered, const QStringList& lineage)
+                                    const QSet<std::int64_t>& dictionaries, bool entered, const QStringList& lineage,
+                                    bool* unentered)
 {
     // A short form is its best-known bearer's even where a namesake's entry
     // opens with it («8067 أبو حنيفة الكوفي»); the index says whom it means.
@@ -600,6 +635,24 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
     const bool indexed = referred && !referred->filedAs.isEmpty() && holdsForm(*referred, folded);
     if ((isKunya(folded.first()) || !indexed) && !ranked.isEmpty())
         chosen = ranked.first().entry;
+    // An index line leads to one man of the form; the one his own entry calls famous by it is the one meant.
+    if (indexed) {
+        const auto famous = std::find_if(ranked.begin(), ranked.end(), [](const Bearer& b) { return b.famousByIt; });
+        if (famous != ranked.end())
+            chosen = famous->entry;
+    }
+    // Where the chains name the form alone, whom they name by it says whom it means.
+    QList<QStringList> headings;
+    for (const Bearer& b : ranked)
+        headings << entryName(foldedTokens(b.entry.sentence), true);
+    if (const std::optional<qsizetype> meant = chainsBearer(lib, folded, headings)) {
+        if (*meant == kNoEntry) {
+            if (unentered)
+                *unentered = true;
+            return std::nullopt;
+        }
+        chosen = ranked[*meant].entry;
+    }
     // The card's author is the man asked for: his entry is the bearer's whose heading is his name.
     if (!lineage.isEmpty() && !(chosen && his(*chosen))) {
         for (const Bearer& b : ranked) {

@@ -99,12 +99,19 @@ bool isShortForm(const QStringList& name);
 // `withAlternatives`, the other readings of his name too («ويقال …»).
 QStringList entryName(const QStringList& words, bool withAlternatives = false);
 
+// Of a short form's bearers (the headings of their entries), the one the
+// chains that name him by the form alone plainly mean; see
+// ReportsBiographyChains.cpp.
+inline constexpr qsizetype kNoEntry = -1;
+std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& form, const QList<QStringList>& headings);
+
 // The entry to quote first for the name (its words `folded`), searched in
 // the dictionaries; see ReportsBiographyEntries.cpp.
 // With the card author's `lineage`, a short form is his, and an entry filed
 // under another man's name is none.
+// `unentered` is set when the chains mean by the form a man no entry is of.
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
                                     const QSet<std::int64_t>& dictionaries, bool entered,
-                                    const QStringList& lineage);
+                                    const QStringList& lineage, bool* unentered = nullptr);
 
 } // namespace quorvel::Reports::BiographyText

@@ -526,6 +526,115 @@ TEST_F(ReportsLibrary, aShortFormIsNeverQuotedFromAnotherMansAccount)
         EXPECT_NE(p.pageId, 2) << built.text.toStdString();
 }
 
+// With no bearer of the form in the dictionary, an entry that names it only
+// in its account is another man's and is not quoted; other books' pages are.
+TEST_F(ReportsLibrary, aFormOfNoBearerQuotesNoEntryThatOnlyNamesIt)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'السنن', NULL, NULL)"},
+        {{1, 1, 1, QStringLiteral("8599 - زينب بنت نبيط صحابية وذكرها ابن زريق في ثقات التابعين ق")},
+         {2, 2, 1, QStringLiteral("وذكره ابن زريق في الثقات وقال كان يخطئ")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("ابن زريق"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.pageId, 1) << built.text.toStdString();
+}
+
+// A kunya two men bear means the one the chains name by it alone: his fuller
+// names there share their teachers and students with the kunya's, even where
+// the other man's entry calls him famous by it.
+TEST_F(ReportsLibrary, aKunyaMeansTheManWhoseChainsItsOwnChainsShare)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'السنن', NULL, NULL)",
+         "INSERT INTO narrators(id, name) VALUES(1, 'أبو غسان'), (2, 'سهل بن سعد'), (3, 'مالك'),"
+         "(4, 'أبو غسان مطر بن دينار'), (5, 'سفيان'), (6, 'أبو غسان الأشجعي'), (7, 'أبو هريرة')",
+         "INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES"
+         "(1, 2, 2, 3), (1, 2, 2, 4), (1, 2, 2, 5), (3, 1, 2, 3), (3, 1, 2, 4), (3, 1, 2, 5),"
+         "(4, 2, 2, 6), (5, 4, 2, 6), (6, 7, 2, 7)"},
+        {{1, 1, 1, QStringLiteral("100 - سلمان أبو غسان الأشجعي الكوفي مشهور بكنيته ثقة من الثالثة")},
+         {2, 1, 2, QStringLiteral("200 - مطر بن دينار أبو غسان الأعرج المدني ثقة من الخامسة")},
+         {3, 2, 1, QStringLiteral("حدثنا مالك عن أبي غسان عن سهل بن سعد قال كان الناس يؤمرون")},
+         {4, 2, 2, QStringLiteral("وحدثنا مالك عن أبي غسان عن سهل بن سعد أن رسول الله صلى الله عليه وسلم قال")},
+         {5, 2, 3, QStringLiteral("حدثنا مالك عن أبي غسان عن سهل بن سعد قال ما كنا نقيل")},
+         {6, 2, 4, QStringLiteral("حدثنا سفيان عن أبي غسان مطر بن دينار عن سهل بن سعد قال")},
+         {7, 2, 5, QStringLiteral("حدثنا عن أبي غسان الأشجعي عن أبي هريرة قال")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("أبو غسان"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    EXPECT_EQ(built.passages.first().pageId, 2) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.pageId, 1) << built.text.toStdString();
+}
+
+// A dictionary's praise of a man read through a copy's slip of a dot
+// («أحد الحفاط») still ranks him above his namesake.
+TEST_F(ReportsLibrary, aPraiseWordMisspelledByADotStillRanksTheManFamous)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1)"},
+        {{1, 1, 1, QStringLiteral("2666 - سهل بن محمد بن عثمان أبو نوفل السجستاني النحوي صدوق من الحادية عشرة")},
+         {2, 1, 2, QStringLiteral("5718 - محمد بن إدريس بن المنذر الحنظلي أبو نوفل الرازي أحد الحفاط من الحادية عشرة")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("أبو نوفل"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    EXPECT_EQ(built.passages.first().pageId, 2) << built.text.toStdString();
+}
+
+// A nisba the chains give to a man whose fuller name there («علي بن المغيرة
+// الأبرش») matches no entry is his alone: the namesake whose entry bears it
+// is not quoted, nor the dictionary's index line of namesakes.
+TEST_F(ReportsLibrary, aNisbaTheChainsGiveToAManOfNoEntryQuotesNoNamesakesEntry)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'التفسير', NULL, NULL)",
+         "INSERT INTO narrators(id, name) VALUES(1, 'الأبرش'), (2, 'أبو عبيدة'), (3, 'علي بن عبد العزيز'),"
+         "(4, 'علي بن المغيرة الأبرش'), (5, 'أحمد بن محمد بن هانئ الأبرش'), (6, 'أحمد بن حنبل')",
+         "INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES"
+         "(1, 2, 2, 4), (1, 2, 2, 5), (1, 2, 2, 6), (3, 1, 2, 4), (3, 1, 2, 5), (3, 1, 2, 6),"
+         "(4, 2, 2, 7), (5, 6, 2, 7)"},
+        {{1, 1, 1, QStringLiteral("103 - أحمد بن محمد بن هانئ أبو بكر الأبرش ثقة حافظ من الحادية عشرة")},
+         {2, 1, 2, QStringLiteral("فصل\nالأبرش أحمد بن محمد بن هانئ")},
+         {4, 2, 1, QStringLiteral("أخبرنا علي بن عبد العزيز قال حدثنا الأبرش عن أبي عبيدة في قوله")},
+         {5, 2, 2, QStringLiteral("حدثنا علي بن عبد العزيز عن الأبرش عن أبي عبيدة الأصر الثقل")},
+         {6, 2, 3, QStringLiteral("أخبرنا علي بن عبد العزيز قال حدثنا الأبرش عن أبي عبيدة والقناطير واحدها قنطار")},
+         {7, 2, 4, QStringLiteral("حدثني علي بن المغيرة الأبرش عن أبي عبيدة وحدثنا أحمد بن محمد بن هانئ الأبرش عن أحمد بن حنبل")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("الأبرش"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.bookId, 1) << built.text.toStdString();
+}
+
+// A dictionary's index line that files a nisba under one man yields to the
+// man whose own entry calls him famous by it, where the heading goes on
+// after where he settled («نزيل بغداد»).
+TEST_F(ReportsLibrary, aNisbaMeansTheManHisOwnEntryCallsFamousByIt)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1)"},
+        {{1, 1, 1, QStringLiteral("10 - إبراهيم بن موسى بن يزيد التميمي أبو إسحاق الغزال الرازي ثقة من العاشرة")},
+         {2, 1, 2, QStringLiteral("20 - يحيى بن زياد الأسدي الكوفي نزيل بغداد الغزال النحوي المشهور صدوق من التاسعة")},
+         {3, 1, 3, QStringLiteral("فصل في الأنساب\nالغزال إبراهيم بن موسى\nالقطان يحيى بن سعيد")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("الغزال"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    EXPECT_EQ(built.passages.first().pageId, 2) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.pageId, 1) << built.text.toStdString();
+}
+
 namespace {
 
 // A page's text as a reader compares a quotation with it: footnotes under
