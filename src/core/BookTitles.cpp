@@ -29,7 +29,9 @@ QList<QString> notes(const QList<Entry>& entries)
 
 QString label(const QString& title, const QString& note)
 {
-    return note.isEmpty() ? title : title + QString::fromUtf16(separator) + note;
+    // An edition note's year is shown in the reader's digits, as every
+    // number beside it is.
+    return note.isEmpty() ? title : title + QString::fromUtf16(separator) + Arabic::digits(note);
 }
 
 QList<QString> labels(const QList<Entry>& entries)

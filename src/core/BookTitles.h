@@ -35,7 +35,8 @@ inline constexpr char16_t separator[] = u" — ";
 // note; empty when its title is the list's alone or nothing tells it apart.
 // Entries are books, each at most once.
 QList<QString> notes(const QList<Entry>& entries);
-// The title, followed by the separator and the note when there is one.
+// The title, followed by the separator and the note, its digits in the
+// user's family, when there is one.
 QString label(const QString& title, const QString& note);
 // label() of every entry with its note.
 QList<QString> labels(const QList<Entry>& entries);

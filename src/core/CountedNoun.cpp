@@ -97,4 +97,11 @@ const CountedNoun& CountedNoun::pages()
     return noun;
 }
 
+const CountedNoun& CountedNoun::items()
+{
+    static const CountedNoun noun(QStringLiteral("عنصر"), QStringLiteral("عنصران"), QStringLiteral("عناصر"),
+                                  QStringLiteral("عنصرا"));
+    return noun;
+}
+
 } // namespace quorvel

@@ -38,6 +38,8 @@ public:
     // The nouns several features count.
     static const CountedNoun& books();
     static const CountedNoun& pages();
+    // The entries of a list or a file ("عنصر").
+    static const CountedNoun& items();
 
     // The mark between two parts of a line where a number stands beside it.
     // A middle dot there reads as the Arabic-Indic zero ("· ٢٦ نتيجة" as

@@ -36,13 +36,6 @@ const CountedNoun& characters()
     return noun;
 }
 
-const CountedNoun& items()
-{
-    static const CountedNoun noun(QStringLiteral("عنصر"), QStringLiteral("عنصران"), QStringLiteral("عناصر"),
-                                  QStringLiteral("عنصرا"));
-    return noun;
-}
-
 std::optional<std::int64_t> integerMember(const MCPServer::Value& object, const char* key)
 {
     const auto it = object.find(key);
@@ -229,7 +222,7 @@ std::optional<QString> MCPServer::check(const Value& value, const Value& propert
         if (type == QLatin1String("array") && value.is_array()) {
             if (const auto max = integerMember(property, "maxItems");
                 max && static_cast<std::int64_t>(value.size()) > *max)
-                return quoted(name) + QStringLiteral(" أكثر من ") + limit(items(), *max)
+                return quoted(name) + QStringLiteral(" أكثر من ") + limit(CountedNoun::items(), *max)
                        + QStringLiteral(".");
             const auto items = property.find("items");
             if (items != property.end() && items->is_object()) {

@@ -1,5 +1,7 @@
 #include "core/BookTitles.h"
 
+#include "core/Settings.h"
+
 #include <gtest/gtest.h>
 
 using namespace quorvel;
@@ -39,4 +41,19 @@ TEST(BookTitles, booksSharingATitleInOneListShowWhatTellsThemApart)
     };
     for (const auto& row : rows)
         EXPECT_EQ(BookTitles::labels(row.entries), row.expected) << row.what;
+}
+
+TEST(BookTitles, anEditionNoteShowsItsYearInTheReadersDigits)
+{
+    using Entry = BookTitles::Entry;
+    const QString taqrib = QStringLiteral(u"تقريب التهذيب");
+    const QString author = QStringLiteral(u"ابن حجر");
+    const QList<Entry> entries{{taqrib, author, QStringLiteral(u"تحقيق محمد عوامة، الطبعة الأولى 1406 هـ")},
+                               {taqrib, author, QStringLiteral(u"تحقيق أبي الأشبال")}};
+    const QString sep = QString::fromUtf16(BookTitles::separator);
+    Settings::setIndicDigits(true);
+    EXPECT_EQ(BookTitles::labels(entries).value(0), taqrib + sep + QStringLiteral(u"تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ"));
+    Settings::setIndicDigits(false);
+    EXPECT_EQ(BookTitles::labels(entries).value(0), taqrib + sep + QStringLiteral(u"تحقيق محمد عوامة، الطبعة الأولى 1406 هـ"));
+    Settings::setIndicDigits(true);
 }

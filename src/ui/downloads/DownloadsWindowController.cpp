@@ -5,6 +5,7 @@
 #include "core/CountedNoun.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
+#include "core/SQLiteDB.h"
 #include "core/Theme.h"
 #include "distribution/LocalStore.h"
 #include "scholar/SmartBuild.h"
@@ -513,6 +514,7 @@ namespace {
 
 constexpr char kMeaningStage[] = "تجهيز البحث بالمعنى…";
 constexpr char kMeaningFailure[] = "البحث بالمعنى: ";
+constexpr char kFormsFailure[] = "صيغ البحث في الكتب المثبتة: ";
 
 } // namespace
 
@@ -551,7 +553,13 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
         }
         // Pages stored in an older normal form are written in the current
         // one before the books go in.
-        store->refreshNormalForm([&] { return !cancel->load(); });
+        const bool formsFailed =
+            store->refreshNormalForm([&] { return !cancel->load(); }) == LocalStore::FormRefresh::failed;
+        // Said before the books' own failures; the books still go in, and the
+        // next run takes the forms up where this one failed.
+        const QString formsFailure = formsFailed
+            ? QString::fromUtf8(kFormsFailure) + LocalStore::installFailure(store->db().failure())
+            : QString();
         // Narrators read under older chain rules are read again, once,
         // before the books; the run's last line says so.
         const QString notice =
@@ -575,6 +583,8 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
                 GuiJob::post(self,
                              [=](DownloadsWindowController& w) { w.progress_->setValue((i + 1) * 1000 / n); });
             });
+        if (formsFailed)
+            report.failures.prepend(formsFailure);
         store->setRelease(release);
         if (report.attempted > 0) {
             store->dedupNarrators();

@@ -1,6 +1,7 @@
 #include "ui/kit/PdfWriter.h"
 
 #include "core/Theme.h"
+#include "ui/kit/PdfLines.h"
 
 #include <QHash>
 #include <QImage>
@@ -411,9 +412,8 @@ private:
                     newPage();
                     origin = page_.margin - points(line.y);
                 }
-                cairo_set_source_rgb(cairo_, 0, 0, 0);
-                cairo_move_to(cairo_, x + p.indent + points(line.x), origin + points(pango_layout_iter_get_baseline(iter)));
-                pango_cairo_show_layout_line(cairo_, pango_layout_iter_get_line_readonly(iter));
+                showLine(cairo_, pango_layout_iter_get_line_readonly(iter), x + p.indent + points(line.x),
+                         origin + points(pango_layout_iter_get_baseline(iter)));
                 end = origin + points(line.y + line.height);
             } while (pango_layout_iter_next_line(iter));
             pango_layout_iter_free(iter);
@@ -431,9 +431,14 @@ private:
             y += picture.height;
         }
         if (p.hasText || p.pictures.empty()) {
-            cairo_set_source_rgb(cairo_, 0, 0, 0);
-            cairo_move_to(cairo_, x + p.indent, y);
-            pango_cairo_show_layout(cairo_, p.layout.get());
+            PangoLayoutIter* iter = pango_layout_get_iter(p.layout.get());
+            do {
+                PangoRectangle line;
+                pango_layout_iter_get_line_extents(iter, nullptr, &line);
+                showLine(cairo_, pango_layout_iter_get_line_readonly(iter), x + p.indent + points(line.x),
+                         y + points(pango_layout_iter_get_baseline(iter)));
+            } while (pango_layout_iter_next_line(iter));
+            pango_layout_iter_free(iter);
         }
         return p.height();
     }

@@ -108,7 +108,8 @@ QString ReaderView::bookCard() const
         if (value && !value->isEmpty())
             lines << QString::fromUtf8(caption) + *value;
     };
-    optionalLine(kCardEdition, book_.edition);
+    // The edition's year in the reader's digits, as the page count below.
+    optionalLine(kCardEdition, book_.edition ? std::optional<QString>(Arabic::digits(*book_.edition)) : std::nullopt);
     optionalLine(kCardPublisher, book_.publisher);
     lines << QString::fromUtf8(kCardPages) + Arabic::num(lib_->pageCount(book_.id));
     const qsizetype volumes = lib_->volumes(book_.id).size();

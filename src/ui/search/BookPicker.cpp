@@ -81,8 +81,8 @@ void BookPicker::catalogueChanged()
     titleLabel_ = BookTitles::labels(*catalog_, ids);
     // A book is found by what its row shows: an edition by its edition label.
     for (const Book& book : catalog_->books) {
-        searchText_.insert(book.id, Arabic::normalize(titleLabel_.value(book.id, book.title) + QStringLiteral(" ") +
-                                                          lib_->authorName(book),
+        searchText_.insert(book.id, Arabic::normalize(Arabic::latinDigits(titleLabel_.value(book.id, book.title)
+                                                                          + QStringLiteral(" ") + lib_->authorName(book)),
                                                       true));
         sortTitle_.insert(book.id, composed(book.title));
     }
@@ -90,7 +90,8 @@ void BookPicker::catalogueChanged()
 
 QStringList BookPicker::pieces(const QString& filter)
 {
-    return Arabic::normalize(filter, true).split(u' ', Qt::SkipEmptyParts);
+    // A year is found in whichever digits it is typed or shown.
+    return Arabic::normalize(Arabic::latinDigits(filter), true).split(u' ', Qt::SkipEmptyParts);
 }
 
 bool BookPicker::passes(std::int64_t book, const QStringList& pieces) const

@@ -108,19 +108,11 @@ QString failureReason(const SQLFailure& failure)
     }
 }
 
-// The note and bookmark entries of a file.
-const CountedNoun& entryNoun()
-{
-    static const CountedNoun noun(QStringLiteral("عنصر"), QStringLiteral("عنصران"), QStringLiteral("عناصر"),
-                                  QStringLiteral("عنصرا"));
-    return noun;
-}
-
 Read refused(const Library::ImportRefusal& why)
 {
     if (why.cut)
         return refusal(kCutTitle, QString::fromUtf8(kCutText)
-                                      .arg(Arabic::num(why.line), entryNoun().count(why.entries)));
+                                      .arg(Arabic::num(why.line), CountedNoun::items().count(why.entries)));
     if (why.line > 0)
         return refusal(kNotNotesFile, QString::fromUtf8(kBrokenText).arg(Arabic::num(why.line)));
     return refusal(kNotNotesFile, QString());

@@ -435,6 +435,14 @@ TEST_F(AnswerExportTest, pdfIsA4WithItsTextAndWidePicturesScaled)
                                  QStringLiteral("من كتب «مكتبة قورفل»")})
         EXPECT_TRUE(oddText.contains(words)) << words.toStdString() << "\n" << oddText.toStdString();
 
+    // A stop notice's marked words come back as written.
+    AIAnswer stopped = zakatAnswer();
+    stopped.text = QStringLiteral("أوقفتَ الكتابة فحُذف ما لم يُطابَق");
+    exportAnswer(stopped, path, ExportFormat::pdf, render.fn());
+    const QString stoppedText =
+        tool("pdftotext", {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")});
+    EXPECT_TRUE(stoppedText.contains(stopped.text)) << stoppedText.toStdString();
+
     // Page 1 as a picture beside the tests, for a person to look at.
     const QString kept = QCoreApplication::applicationDirPath() + QStringLiteral("/answer");
     QFile::remove(kept + QStringLiteral(".pdf"));

@@ -4,6 +4,7 @@
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
+#include "core/SQLiteDB.h"
 #include "core/Theme.h"
 #include "distribution/DownloadRun.h"
 #include "distribution/LocalStore.h"
@@ -746,6 +747,32 @@ TEST_F(DownloadsWindowTest, theMeaningStageReportsProgressWhileTheWindowTurnsAnd
     const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts[0].text, QStringLiteral(u"البحث بالمعنى: تعذّر جلب wordvec.npy"));
+}
+
+TEST_F(DownloadsWindowTest, aFailedRewriteOfTheStoredSearchFormsIsReportedWithTheRun)
+{
+    writeRelease(2);
+    auto w = window(releaseDir.path());
+    const QList<Dist::CatBook> books = w->catalog()->books;
+    ASSERT_TRUE(runAndWait(*w, {books[0]}));
+    ASSERT_TRUE(dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty());
+
+    // A page stored under the rules of before, which the current rules write
+    // otherwise, and a store that refuses the rewrite.
+    SQLiteDB& db = w->store()->db();
+    ASSERT_TRUE(db.run(QStringLiteral("UPDATE pages SET content = content || char(1620), content_norm = 'x' "
+                                      "WHERE id = (SELECT min(id) FROM pages)")));
+    ASSERT_TRUE(db.run(QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES('norm_version', '1')")));
+    ASSERT_TRUE(db.run(QStringLiteral("CREATE TRIGGER refuse_forms BEFORE UPDATE OF content_norm ON pages "
+                                      "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+    ASSERT_TRUE(runAndWait(*w, {books[1]}));
+    EXPECT_TRUE(w->store()->installed().contains(books[1].id));
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل مع خطأ واحد"));
+    const auto alerts = dialogs.requestsOf(Dialogs::Kind::Alert);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].title, QStringLiteral(u"تعذّر تثبيت بعض الكتب"));
+    EXPECT_TRUE(alerts[0].text.startsWith(QStringLiteral(u"صيغ البحث في الكتب المثبتة: تعذّر التثبيت")))
+        << alerts[0].text.toStdString();
 }
 
 TEST_F(DownloadsWindowTest, pictureOfTheWindowOverTheSampleRelease)

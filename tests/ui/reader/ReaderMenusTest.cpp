@@ -550,8 +550,11 @@ TEST_F(ReaderMenusTest, authorMenuAndBiography)
         test::SampleLib shared(test::sampleLibraryWithShingles(dir.path(), {kTaqribA, kTaqribB}));
         REQUIRE_SAMPLE(shared);
         auto taqrib = reader(kTaqribA, 444, shared.lib);
-        const QString edition = QStringLiteral("تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى 1406 هـ");
+        const QString edition = QStringLiteral("تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ");
         EXPECT_EQ(taqrib->title(), edition);
+        // The book card gives the edition's year in the same digits.
+        EXPECT_TRUE(taqrib->bookCard().contains(QStringLiteral("الطبعة: تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ")))
+            << taqrib->bookCard().toStdString();
         EXPECT_TRUE(taqrib->citation().startsWith(QLatin1Char('[') + edition)) << taqrib->citation().toStdString();
         std::unique_ptr<QMenu> works(taqrib->authorBooksMenu());
         std::optional<std::pair<std::int64_t, std::optional<std::int64_t>>> chosen;

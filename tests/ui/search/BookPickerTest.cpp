@@ -213,11 +213,13 @@ TEST_F(BookPickerTest, booksOfOneTitleShowWhatTellsThemApartAndOthersTheirTitle)
          {QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"),
           QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)")}},
         {u"تقريب التهذيب",
-         {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى 1406 هـ"),
+         {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ"),
           QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني")}},
         {u"سنن أبي داود", {QStringLiteral(u"سنن أبي داود")}},
-        // An edition is found by its edition label.
+        // An edition is found by its edition label, its year typed in either digits.
         {u"تقريب الباكستاني", {QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني")}},
+        {u"تقريب 1406", {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ")}},
+        {u"تقريب ١٤٠٦", {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ")}},
     };
     QTreeView view;
     view.setModel(&model);

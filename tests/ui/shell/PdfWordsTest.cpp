@@ -5,13 +5,20 @@
 #include "ui/WindowTestSupport.h"
 
 #include "core/Library.h"
+#include "core/Theme.h"
+#include "ui/kit/PdfWriter.h"
+#include "ui/kit/RichTextBuilder.h"
 #include "ui/reader/ReaderTestSupport.h"
 #include "ui/shell/BookExport.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +49,39 @@ QSet<QString> wordsOf(const QString& text)
             end();
     }
     end();
+    return words;
+}
+
+// The text pdftotext reads from a PDF file, without the direction marks it
+// sets around runs; empty when the tool failed.
+QString textOf(const QString& pdftotext, const QString& file)
+{
+    QProcess text;
+    text.start(pdftotext, {QStringLiteral("-enc"), QStringLiteral("UTF-8"), file, QStringLiteral("-")});
+    if (!text.waitForFinished(120000) || text.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(text.readAllStandardOutput())
+        .remove(QRegularExpression(QStringLiteral("[\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]")));
+}
+
+// The Arabic words of a text with their marks, in order: runs of Arabic
+// letters, tatweel and the marks on them; punctuation, digits and spaces
+// part them.
+QStringList markedWordsOf(const QString& text)
+{
+    QStringList words;
+    QString word;
+    for (const QChar c : text) {
+        const bool mark = c.category() == QChar::Mark_NonSpacing || c.unicode() == 0x0640;
+        if (mark || (c.isLetter() && c.script() == QChar::Script_Arabic)) {
+            word += c;
+        } else if (!word.isEmpty()) {
+            words << word;
+            word.clear();
+        }
+    }
+    if (!word.isEmpty())
+        words << word;
     return words;
 }
 
@@ -87,4 +127,41 @@ TEST_F(PdfWordsTest, anExportedBookGivesBackItsWordsWhole)
     const double whole = 1.0 - double(broken.size()) / double(wanted.size());
     EXPECT_GE(whole, kWholeWords) << broken.size() << " of " << wanted.size() << " words broken, e.g. "
                                   << broken.mid(0, 30).join(u' ').toStdString();
+}
+
+TEST_F(PdfWordsTest, aMarkedWordComesBackWithItsMarksInTheirPlaces)
+{
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty())
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    // A stop notice in the body face, and the Throne Verse in the Quran's
+    // spelling and face, as an answer quotes it.
+    const QString notice = QStringLiteral(u"أوقفتَ الكتابة، فحُذف ما لم يُطابَق بعدُ بمصدره.");
+    const QString verse = QStringLiteral(
+        u"ٱللَّهُ لَآ إِلَـٰهَ إِلَّا هُوَ ٱلْحَىُّ ٱلْقَيُّومُ ۚ لَا تَأْخُذُهُۥ سِنَةٌ وَلَا نَوْمٌ ۚ لَّهُۥ مَا فِى "
+        u"ٱلسَّمَـٰوَٰتِ وَمَا فِى ٱلْأَرْضِ ۗ مَن ذَا ٱلَّذِى يَشْفَعُ عِندَهُۥٓ إِلَّا بِإِذْنِهِۦ ۚ يَعْلَمُ مَا بَيْنَ "
+        u"أَيْدِيهِمْ وَمَا خَلْفَهُمْ ۖ وَلَا يُحِيطُونَ بِشَىْءٍ مِّنْ عِلْمِهِۦٓ إِلَّا بِمَا شَآءَ ۚ وَسِعَ كُرْسِيُّهُ "
+        u"ٱلسَّمَـٰوَٰتِ وَٱلْأَرْضَ ۖ وَلَا يَـُٔودُهُۥ حِفْظُهُمَا ۚ وَهُوَ ٱلْعَلِىُّ ٱلْعَظِيمُ");
+    RichTextBuilder text;
+    const QTextBlockFormat right = RichText::paragraph(RichText::right);
+    text.append(notice + u'\n', RichText::chars(Theme::reader(15), QColor(Qt::black)), right);
+    text.append(verse + u'\n', RichText::chars(Theme::quran(15), QColor(Qt::black)), right);
+    const std::unique_ptr<QTextDocument> document = text.take();
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("marked.pdf"));
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_GT(file.write(PdfWriter::pdf(*document, notice)), 0);
+    file.close();
+    // Kept beside the tests for a person to open.
+    const QString kept = QCoreApplication::applicationDirPath() + QStringLiteral("/marked-words.pdf");
+    QFile::remove(kept);
+    QFile::copy(target, kept);
+
+    // Every word in its place, each mark after its letter: the words of
+    // the file are the words written, in order.
+    const QStringList written = markedWordsOf(notice + u' ' + verse);
+    const QStringList read = markedWordsOf(textOf(pdftotext, target));
+    EXPECT_EQ(read, written) << read.join(u' ').toStdString();
 }
