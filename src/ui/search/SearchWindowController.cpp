@@ -11,6 +11,7 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/SearchWindowOwner.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WrapLayout.h"
 #include "ui/search/PickerActions.h"
 #include "ui/search/PickerMenus.h"
 #include "ui/search/PickerModel.h"
@@ -33,6 +34,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QTreeView>
+
+#include <algorithm>
 
 namespace quorvel {
 
@@ -220,7 +223,11 @@ constexpr std::uint32_t kSideDark = 0x232322;
 QWidget* SearchWindowController::buildSideBar()
 {
     auto* bar = new ColorView(Theme::dynamic(kSideLight, kSideDark));
-    bar->setFixedWidth(kSideBarWidth);
+    // On a screen too short for every page's button (large text) they
+    // scroll; the bar has room for the buttons beside the scroll bar.
+    auto* scroller = new QScrollArea;
+    const int scrollBar = scroller->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    bar->setFixedWidth(std::max(kSideBarWidth, SideButton::fixedWidth + scrollBar));
     QPointer<SearchWindowController> self(this);
     QList<QWidget*> buttons;
     for (int raw = 0; raw < pageCount; ++raw) {
@@ -233,10 +240,19 @@ QWidget* SearchWindowController::buildSideBar()
         buttons << button;
     }
     auto* column = vstack(buttons, kSideSpacing, StackView::Align::Center);
-    auto* layout = new QVBoxLayout(bar);
+    auto* inner = new QWidget;
+    auto* layout = new QVBoxLayout(inner);
     layout->setContentsMargins(0, kSideTop, 0, 0);
     layout->addWidget(column, 0, Qt::AlignHCenter | Qt::AlignTop);
     layout->addStretch(1);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(inner);
+    // The bar's colour shows through.
+    for (QWidget* clear : {static_cast<QWidget*>(scroller), scroller->viewport(), inner})
+        clear->setAutoFillBackground(false);
+    pin(bar, scroller);
     return bar;
 }
 
@@ -315,7 +331,11 @@ QWidget* SearchWindowController::buildPicker()
         if (self)
             self->hide();
     });
-    auto* buttonRow = hstack({apply, clear, spacer(), dismiss}, 14);
+    // Too narrow for the three (large text), the buttons go onto lines of their own.
+    auto* buttonRow = new QWidget;
+    auto* buttons = new WrapLayout(buttonRow, 14);
+    for (QWidget* button : {static_cast<QWidget*>(apply), static_cast<QWidget*>(clear), static_cast<QWidget*>(dismiss)})
+        buttons->addWidget(button);
 
     auto* column = new QWidget;
     auto* layout = new QVBoxLayout(column);
