@@ -24,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
@@ -314,13 +315,15 @@ QWidget* SearchWindowController::buildPicker()
     outline_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     outline_->setFrameShape(QFrame::StyledPanel);
     outline_->header()->setMinimumSectionSize(kMinimumColumn);
-    outline_->header()->setStretchLastSection(true);
+    // The columns are fitted to the list as it resizes.
+    outline_->header()->setStretchLastSection(false);
     outline_->header()->setDefaultAlignment(Qt::AlignCenter);
     outline_->header()->resizeSection(PickerModel::titleColumn, kTitleWidth);
     connect(outline_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) { doubleClick(index); });
     // Return opens a book as a double click does; from the filter, Return or
     // Down moves into the list.
     outline_->installEventFilter(this);
+    outline_->viewport()->installEventFilter(this);
     filter_->installEventFilter(this);
 
     auto* apply = textButton(QString::fromUtf8(kApply), QStringLiteral("checkmark.rectangle.stack.fill"),
@@ -352,6 +355,18 @@ QWidget* SearchWindowController::buildPicker()
     return column;
 }
 
+void SearchWindowController::fitColumns(int width)
+{
+    // Both columns stay within the list: the author keeps its share, and on
+    // a narrow list (large text) the two share it.
+    const int author = std::min(kMinimumColumn, width / 2);
+    QHeaderView* header = outline_->header();
+    header->setMinimumSectionSize(author);
+    const int title = std::clamp(width - author, author, kTitleWidth);
+    header->resizeSection(PickerModel::titleColumn, title);
+    header->resizeSection(PickerModel::authorColumn, width - title);
+}
+
 QWidget* SearchWindowController::sectionBox(QWidget* content)
 {
     // Painted rather than style-sheeted: a style sheet would keep the box and
@@ -371,7 +386,7 @@ constexpr std::uint32_t kOptionsLight = 0xEFEFEC;
 constexpr std::uint32_t kOptionsDark = 0x262625;
 constexpr int kOptionsWidth = 460;
 constexpr double kScopeListSize = 15;
-constexpr int kExplainHeight = 90;
+constexpr int kExplainHeight = 56;
 constexpr int kExplainInset = 6;
 constexpr char kSearchIn[] = "البحث في:";
 constexpr char kScopeListTip[] = "اختيار المجال من القائمة";
@@ -632,6 +647,8 @@ void SearchWindowController::enterList()
 
 bool SearchWindowController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == outline_->viewport() && event->type() == QEvent::Resize)
+        fitColumns(static_cast<QResizeEvent*>(event)->size().width());
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);

@@ -13,6 +13,8 @@
 #include <QScrollArea>
 #include <QStyle>
 #include <QToolButton>
+#include <QTreeView>
+#include <QHeaderView>
 
 #include <algorithm>
 
@@ -144,6 +146,13 @@ const QWidget* cutBy(const QWidget* view, const QWidget* window)
 
 void viewFaults(const QWidget* view, const QWidget* window, QStringList& faults)
 {
+    if (const auto* list = qobject_cast<const QTreeView*>(view);
+        list && !list->header()->isHidden() && list->header()->length() > list->viewport()->width() + kSlack)
+        faults << QStringLiteral("columns %1 (%2) across in %3: %4")
+                      .arg(list->header()->length())
+                      .arg(list->header()->sectionSize(0))
+                      .arg(list->viewport()->width())
+                      .arg(describe(view, window));
     // A view that scrolls shows what it holds at any size.
     const QSize least = qobject_cast<const QAbstractScrollArea*>(view) ? QSize() : leastSize(view);
     if (view->width() < least.width() || view->height() < least.height())
@@ -158,6 +167,20 @@ void viewFaults(const QWidget* view, const QWidget* window, QStringList& faults)
 }
 
 } // namespace
+
+QStringList scrolledViews(QWidget* window)
+{
+    QStringList scrolled;
+    if (!window || !window->isVisible())
+        return scrolled;
+    for (const QScrollArea* area : window->findChildren<QScrollArea*>()) {
+        const QWidget* content = area->widget();
+        if (area->window() == window && area->isVisibleTo(window) && content
+            && (content->height() > area->viewport()->height() || content->width() > area->viewport()->width()))
+            scrolled << QStringLiteral("%1 of %2×%3").arg(describe(area, window)).arg(content->width()).arg(content->height());
+    }
+    return scrolled;
+}
 
 QStringList layoutFaults(QWidget* window)
 {

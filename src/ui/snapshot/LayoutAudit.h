@@ -15,5 +15,8 @@ namespace quorvel {
 // One line per fault: its kind, the view (class, name, text) and its
 // rectangle in the window. Empty when nothing is cut or covered.
 QStringList layoutFaults(QWidget* window);
+// One line per area of the window that scrolls its content, as a last resort
+// on a screen too small for it: the area and its content's size.
+QStringList scrolledViews(QWidget* window);
 
 } // namespace quorvel

@@ -44,6 +44,8 @@ void measure(Run& run, QWidget* window, const QString& name, const QString& phas
            << QStringLiteral("%1,%2").arg(minimum.width()).arg(minimum.height()) << rect(room);
     for (const QString& fault : layoutFaults(window))
         Line() << "fault:" << name << phase << fault;
+    for (const QString& area : scrolledViews(window))
+        Line() << "scrolls:" << name << phase << area;
     run.save(window, QStringLiteral("screen-%1-%2.png").arg(name, phase));
 }
 
