@@ -200,13 +200,9 @@ void SearchWindowController::build()
     // On a screen too small for the whole column (large text) the options
     // scroll rather than being cut off.
     QWidget* options = buildOptions();
-    auto* scroller = new QScrollArea;
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setWidgetResizable(true);
+    QScrollArea* scroller = rowScroller(options);
     // Room for the scroll bar beside the column, which it would otherwise cover.
     scroller->setFixedWidth(options->width() + scroller->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-    scroller->setWidget(options);
     root->addWidget(scroller);
     updateScopeLabel();
 }
@@ -226,9 +222,7 @@ QWidget* SearchWindowController::buildSideBar()
     auto* bar = new ColorView(Theme::dynamic(kSideLight, kSideDark));
     // On a screen too short for every page's button (large text) they
     // scroll; the bar has room for the buttons beside the scroll bar.
-    auto* scroller = new QScrollArea;
-    const int scrollBar = scroller->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    bar->setFixedWidth(std::max(kSideBarWidth, SideButton::fixedWidth + scrollBar));
+    bar->setFixedWidth(std::max(kSideBarWidth, SideButton::fixedWidth + bar->style()->pixelMetric(QStyle::PM_ScrollBarExtent)));
     QPointer<SearchWindowController> self(this);
     QList<QWidget*> buttons;
     for (int raw = 0; raw < pageCount; ++raw) {
@@ -246,14 +240,7 @@ QWidget* SearchWindowController::buildSideBar()
     layout->setContentsMargins(0, kSideTop, 0, 0);
     layout->addWidget(column, 0, Qt::AlignHCenter | Qt::AlignTop);
     layout->addStretch(1);
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setWidgetResizable(true);
-    scroller->setWidget(inner);
-    // The bar's colour shows through.
-    for (QWidget* clear : {static_cast<QWidget*>(scroller), scroller->viewport(), inner})
-        clear->setAutoFillBackground(false);
-    pin(bar, scroller);
+    pin(bar, rowScroller(inner));
     return bar;
 }
 

@@ -229,12 +229,7 @@ SettingsWindowController::SettingsWindowController()
     // size, so that at its usual size nothing scrolls.
     auto* content = new QWidget;
     pin(content, stack, {kWindowInsets.top, kWindowInsets.leading, kWindowInsets.bottom, kWindowInsets.trailing});
-    auto* scroller = new QScrollArea;
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setWidgetResizable(true);
-    scroller->setWidget(content);
-    pin(this, scroller);
+    pin(this, rowScroller(content));
     // The preview spans the stack's whole width, so the verse wraps inside it
     // rather than running past the box.
     previewBox_->setFixedWidth(windowSize.width() - kWindowInsets.leading - kWindowInsets.trailing);
