@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollArea>
 #include <QWindow>
 #include <QPainter>
 #include <QStyle>
@@ -536,6 +537,18 @@ void followPalette(QWidget* widget, std::function<void()> apply)
 {
     apply();
     new PaletteWatch(widget, std::move(apply));
+}
+
+QScrollArea* rowScroller(QWidget* content)
+{
+    auto* scroller = new QScrollArea;
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(content);
+    for (QWidget* clear : {static_cast<QWidget*>(scroller), scroller->viewport(), content})
+        clear->setAutoFillBackground(false);
+    return scroller;
 }
 
 void centreOnScreen(QWidget* window, const QScreen* screen)

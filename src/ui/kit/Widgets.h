@@ -27,6 +27,7 @@ class QComboBox;
 class QFontMetrics;
 class QLineEdit;
 class QScreen;
+class QScrollArea;
 
 namespace quorvel {
 
@@ -142,6 +143,11 @@ void followPalette(QWidget* widget, std::function<void()> apply);
 // panels), first shrinking the window and its minimum to that area where
 // they are larger; nothing without a screen.
 void centreOnScreen(QWidget* window, const QScreen* screen);
+
+// A frameless area scrolling `content` up and down, never across, the content
+// as wide as the area and what lies behind showing through: for rows that a
+// small screen (large text) cannot hold whole.
+QScrollArea* rowScroller(QWidget* content);
 
 // Builders. An icon button's colours may carry a night value: the symbol
 // follows the appearance.

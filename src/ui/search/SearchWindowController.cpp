@@ -11,6 +11,7 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/SearchWindowOwner.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WrapLayout.h"
 #include "ui/search/PickerActions.h"
 #include "ui/search/PickerMenus.h"
 #include "ui/search/PickerModel.h"
@@ -23,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
@@ -33,6 +35,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QTreeView>
+
+#include <algorithm>
 
 namespace quorvel {
 
@@ -196,13 +200,9 @@ void SearchWindowController::build()
     // On a screen too small for the whole column (large text) the options
     // scroll rather than being cut off.
     QWidget* options = buildOptions();
-    auto* scroller = new QScrollArea;
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setWidgetResizable(true);
+    QScrollArea* scroller = rowScroller(options);
     // Room for the scroll bar beside the column, which it would otherwise cover.
     scroller->setFixedWidth(options->width() + scroller->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-    scroller->setWidget(options);
     root->addWidget(scroller);
     updateScopeLabel();
 }
@@ -220,7 +220,9 @@ constexpr std::uint32_t kSideDark = 0x232322;
 QWidget* SearchWindowController::buildSideBar()
 {
     auto* bar = new ColorView(Theme::dynamic(kSideLight, kSideDark));
-    bar->setFixedWidth(kSideBarWidth);
+    // On a screen too short for every page's button (large text) they
+    // scroll; the bar has room for the buttons beside the scroll bar.
+    bar->setFixedWidth(std::max(kSideBarWidth, SideButton::fixedWidth + bar->style()->pixelMetric(QStyle::PM_ScrollBarExtent)));
     QPointer<SearchWindowController> self(this);
     QList<QWidget*> buttons;
     for (int raw = 0; raw < pageCount; ++raw) {
@@ -233,10 +235,12 @@ QWidget* SearchWindowController::buildSideBar()
         buttons << button;
     }
     auto* column = vstack(buttons, kSideSpacing, StackView::Align::Center);
-    auto* layout = new QVBoxLayout(bar);
+    auto* inner = new QWidget;
+    auto* layout = new QVBoxLayout(inner);
     layout->setContentsMargins(0, kSideTop, 0, 0);
     layout->addWidget(column, 0, Qt::AlignHCenter | Qt::AlignTop);
     layout->addStretch(1);
+    pin(bar, rowScroller(inner));
     return bar;
 }
 
@@ -298,13 +302,15 @@ QWidget* SearchWindowController::buildPicker()
     outline_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     outline_->setFrameShape(QFrame::StyledPanel);
     outline_->header()->setMinimumSectionSize(kMinimumColumn);
-    outline_->header()->setStretchLastSection(true);
+    // The columns are fitted to the list as it resizes.
+    outline_->header()->setStretchLastSection(false);
     outline_->header()->setDefaultAlignment(Qt::AlignCenter);
     outline_->header()->resizeSection(PickerModel::titleColumn, kTitleWidth);
     connect(outline_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) { doubleClick(index); });
     // Return opens a book as a double click does; from the filter, Return or
     // Down moves into the list.
     outline_->installEventFilter(this);
+    outline_->viewport()->installEventFilter(this);
     filter_->installEventFilter(this);
 
     auto* apply = textButton(QString::fromUtf8(kApply), QStringLiteral("checkmark.rectangle.stack.fill"),
@@ -315,7 +321,11 @@ QWidget* SearchWindowController::buildPicker()
         if (self)
             self->hide();
     });
-    auto* buttonRow = hstack({apply, clear, spacer(), dismiss}, 14);
+    // Too narrow for the three (large text), the buttons go onto lines of their own.
+    auto* buttonRow = new QWidget;
+    auto* buttons = new WrapLayout(buttonRow, 14);
+    for (QWidget* button : {static_cast<QWidget*>(apply), static_cast<QWidget*>(clear), static_cast<QWidget*>(dismiss)})
+        buttons->addWidget(button);
 
     auto* column = new QWidget;
     auto* layout = new QVBoxLayout(column);
@@ -330,6 +340,18 @@ QWidget* SearchWindowController::buildPicker()
     layout->addWidget(outline_, 1);
     layout->addWidget(buttonRow);
     return column;
+}
+
+void SearchWindowController::fitColumns(int width)
+{
+    // Both columns stay within the list: the author keeps its share, and on
+    // a narrow list (large text) the two share it.
+    const int author = std::min(kMinimumColumn, width / 2);
+    QHeaderView* header = outline_->header();
+    header->setMinimumSectionSize(author);
+    const int title = std::clamp(width - author, author, kTitleWidth);
+    header->resizeSection(PickerModel::titleColumn, title);
+    header->resizeSection(PickerModel::authorColumn, width - title);
 }
 
 QWidget* SearchWindowController::sectionBox(QWidget* content)
@@ -351,7 +373,7 @@ constexpr std::uint32_t kOptionsLight = 0xEFEFEC;
 constexpr std::uint32_t kOptionsDark = 0x262625;
 constexpr int kOptionsWidth = 460;
 constexpr double kScopeListSize = 15;
-constexpr int kExplainHeight = 90;
+constexpr int kExplainHeight = 56;
 constexpr int kExplainInset = 6;
 constexpr char kSearchIn[] = "البحث في:";
 constexpr char kScopeListTip[] = "اختيار المجال من القائمة";
@@ -612,6 +634,8 @@ void SearchWindowController::enterList()
 
 bool SearchWindowController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == outline_->viewport() && event->type() == QEvent::Resize)
+        fitColumns(static_cast<QResizeEvent*>(event)->size().width());
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);

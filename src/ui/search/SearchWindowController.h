@@ -136,6 +136,8 @@ private:
     QWidget* buildPicker();
     QWidget* buildOptions();
     QWidget* buildPhrases();
+    // Sizes the picker's columns to a list `width` wide.
+    void fitColumns(int width);
     static QWidget* sectionBox(QWidget* content);
     // Shows the form's state in the controls.
     void showForm();

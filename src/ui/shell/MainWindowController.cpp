@@ -21,6 +21,7 @@
 #include "ui/kit/PillView.h"
 #include "ui/kit/RichTextBuilder.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WrapLayout.h"
 #include "ui/reader/Quran.h"
 #include "ui/reader/QuranView.h"
 #include "ui/reader/ReaderView.h"
@@ -261,14 +262,13 @@ QWidget* MainWindowController::buildTopBar()
     pill_->setToolTip(QString::fromUtf8(kPillTip));
     auto* search = hstack({buildModeSwitch(), searchField_, source, pill_}, kSearchSpacing);
 
-    auto* row = new QHBoxLayout(topBar_);
+    // Too narrow for both (large text), the search goes onto a line of its
+    // own below the commands rather than lying over them.
+    auto* row = new WrapLayout(topBar_, kGroupGap, kTopBarHeight);
     const bool rtl = topBar_->layoutDirection() == Qt::RightToLeft || QGuiApplication::isRightToLeft();
     row->setContentsMargins(rtl ? kSearchTrailing : kCommandLeading, 0, rtl ? kCommandLeading : kSearchTrailing, 0);
-    row->setSpacing(kGroupGap);
-    row->addWidget(commands, 0, Qt::AlignVCenter);
-    row->addStretch(1);
-    row->addWidget(search, 0, Qt::AlignVCenter);
-    topBar_->setFixedHeight(kTopBarHeight);
+    row->addWidget(commands);
+    row->addWidget(search);
     return topBar_;
 }
 

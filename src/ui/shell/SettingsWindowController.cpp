@@ -16,7 +16,9 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
+#include <QStyle>
 
 #include <algorithm>
 #include <cmath>
@@ -104,6 +106,12 @@ void SettingsWindowController::show(const std::shared_ptr<Library>&)
         instance() = new SettingsWindowController;
     SettingsWindowController* window = instance();
     centreOnScreen(window, QGuiApplication::primaryScreen());
+    // Rows that must scroll keep their whole width beside the scroll bar.
+    if (const auto* scroller = window->findChild<QScrollArea*>();
+        scroller && scroller->widget() && window->height() < scroller->widget()->sizeHint().height()) {
+        window->resize(window->width() + scroller->style()->pixelMetric(QStyle::PM_ScrollBarExtent), window->height());
+        centreOnScreen(window, QGuiApplication::primaryScreen());
+    }
     window->QWidget::show();
     window->raise();
     window->activateWindow();
@@ -216,7 +224,12 @@ SettingsWindowController::SettingsWindowController()
             hstack({rowLabel("مصدر الكتب:"), sourcePopup()}),
         },
         kStackSpacing);
-    pin(this, stack, {kWindowInsets.top, kWindowInsets.leading, kWindowInsets.bottom, kWindowInsets.trailing});
+    // On a screen too small for every row (large text) the rows scroll
+    // rather than lie over one another; the window opens at their whole
+    // size, so that at its usual size nothing scrolls.
+    auto* content = new QWidget;
+    pin(content, stack, {kWindowInsets.top, kWindowInsets.leading, kWindowInsets.bottom, kWindowInsets.trailing});
+    pin(this, rowScroller(content));
     // The preview spans the stack's whole width, so the verse wraps inside it
     // rather than running past the box.
     previewBox_->setFixedWidth(windowSize.width() - kWindowInsets.leading - kWindowInsets.trailing);
@@ -226,6 +239,7 @@ SettingsWindowController::SettingsWindowController()
         dbLabel_->setToolTip(lib->dbPath());
     }
     load();
+    resize(windowSize.expandedTo(content->sizeHint()));
     connect(&Notifier::shared(), &Notifier::readerSettingsChanged, this, [this] {
         if (!applying_)
             load();
@@ -361,10 +375,13 @@ void SettingsWindowController::updatePreview()
                           .arg(lineHeight)
                           .arg(Theme::ink().name(), QString::fromUtf8(kPreviewText)));
     // At most three lines show; the box grows with the text up to them.
-    const int textHeight = preview_->heightForWidth(previewBox_->width() - 2 * kPreviewInset);
-    previewBox_->setFixedHeight(std::clamp(textHeight, lineHeight, lineHeight * kPreviewLines) + 2 * kPreviewInset);
     previewBox_->setStyleSheet(QStringLiteral("QFrame#previewBox { background: %1; border: 1px solid %2; border-radius: 6px; }")
                                    .arg(Theme::parchment().name(), Theme::gold().name()));
+    // The box's border takes its width from the text too.
+    previewBox_->ensurePolished();
+    const int edge = kPreviewInset + previewBox_->frameWidth();
+    const int textHeight = preview_->heightForWidth(previewBox_->width() - 2 * edge);
+    previewBox_->setFixedHeight(std::clamp(textHeight, lineHeight, lineHeight * kPreviewLines) + 2 * edge);
 }
 
 } // namespace quorvel

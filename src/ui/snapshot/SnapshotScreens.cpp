@@ -13,6 +13,7 @@
 #include "ui/shell/AboutWindow.h"
 #include "ui/shell/MainWindowController.h"
 #include "ui/shell/SettingsWindowController.h"
+#include "ui/snapshot/LayoutAudit.h"
 #include "ui/snapshot/Snapshot.h"
 
 #include <QFileDialog>
@@ -32,7 +33,8 @@ QString rect(const QRect& r)
 }
 
 // One line per window: its frame, its minimum and the screen's free area, in
-// the windows' own units; then its picture.
+// the windows' own units; a line for each view cut or covered in it; then its
+// picture.
 void measure(Run& run, QWidget* window, const QString& name, const QString& phase)
 {
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
@@ -40,6 +42,10 @@ void measure(Run& run, QWidget* window, const QString& name, const QString& phas
     const QSize minimum = window->minimumSize();
     Line() << "window:" << name << phase << rect(window->frameGeometry())
            << QStringLiteral("%1,%2").arg(minimum.width()).arg(minimum.height()) << rect(room);
+    for (const QString& fault : layoutFaults(window))
+        Line() << "fault:" << name << phase << fault;
+    for (const QString& area : scrolledViews(window))
+        Line() << "scrolls:" << name << phase << area;
     run.save(window, QStringLiteral("screen-%1-%2.png").arg(name, phase));
 }
 

@@ -273,6 +273,14 @@ TEST(SnapshotViewsTest, largeTextKeepsEveryWindowAndItsMinimumOnASmallScreen)
         const QStringList windows = run.linesStartingWith(QStringLiteral("window: "));
         // Main, search, Downloads, settings, about, a save panel and an analysis panel, by day and by night.
         EXPECT_EQ(windows.size(), 14) << run.lines.join(u'\n').toStdString();
+        // Nothing a reader needs is cut, squeezed or lying over another view.
+        const QStringList faults = run.linesStartingWith(QStringLiteral("fault: "));
+        EXPECT_TRUE(faults.isEmpty()) << "scale " << scale << ":\n" << faults.join(u'\n').toStdString();
+        // At 150% every window holds its rows without scrolling; only 200% may need it.
+        if (QString::fromLatin1(scale) == QStringLiteral("1.5")) {
+            const QStringList scrolled = run.linesStartingWith(QStringLiteral("scrolls: "));
+            EXPECT_TRUE(scrolled.isEmpty()) << scrolled.join(u'\n').toStdString();
+        }
         for (const QString& line : windows) {
             const QStringList items = line.split(u' ');
             ASSERT_EQ(items.size(), 6) << line.toStdString();
