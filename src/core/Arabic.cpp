@@ -398,8 +398,10 @@ struct Writer {
     // halves of a surrogate pair). The action is written unconditionally and
     // kept only when it is a letter or the first separator of a run. Each
     // unit writes at most one unit, so `len` never passes the input index and
-    // `n` units of output room hold even a block's full-width store.
-    qsizetype unit(qsizetype i)
+    // `n` units of output room hold even a block's full-width store. Always
+    // inlined: called out of line, it takes the writer's address, and the
+    // block loop's copy then lives in memory rather than in registers.
+    __attribute__((always_inline)) qsizetype unit(qsizetype i)
     {
         const char16_t u = in[i];
         const char16_t a = actions[u];

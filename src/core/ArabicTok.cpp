@@ -256,34 +256,48 @@ QString marksOf(const RichLetter& letter)
 }
 
 // The words of `s` exactly as `tokens` gives them, each with its letters
-// carrying their written alef form and marks.
+// carrying their written alef form and marks. A page check reads every page
+// through here: the tests that cost a call (pairs, mark groups, seats) wait
+// behind the range tests that settle the common units inline.
 QList<RichWord> richWords(const QString& s)
 {
     constexpr char16_t kTatweelUnit = 0x0640;
+    constexpr char16_t kFirstHaraka = 0x064B;
+    constexpr char16_t kLastHaraka = 0x0652;
     const auto& alnum = alnumTable();
     QList<RichWord> out;
     QList<RichLetter> letters;
     const auto endWord = [&] {
         if (letters.isEmpty())
             return;
-        QString word;
-        word.reserve(letters.size());
-        for (const RichLetter& l : letters)
-            word.append(QChar(l.norm));
+        QString word(letters.size(), Qt::Uninitialized);
+        char16_t* w = reinterpret_cast<char16_t*>(word.data());
+        for (const RichLetter& l : std::as_const(letters))
+            *w++ = l.norm;
         out.append({rasmWord(word), letters});
         letters.clear();
     };
     const qsizetype n = s.size();
+    const char16_t* in = reinterpret_cast<const char16_t*>(s.constData());
     for (qsizetype i = 0; i < n; ++i) {
-        const char16_t u = s[i].unicode();
-        if (const SurrogatePair pair = surrogatePair(s, i); pair.isPair) {
-            if (pair.alnum) {
-                letters.append({u, 0, 0, 0});
-                letters.append({s[i + 1].unicode(), 0, 0, 0});
+        const char16_t u = in[i];
+        if (u >= kFirstHaraka && u <= kLastHaraka) {
+            if (!letters.isEmpty())
+                letters.last().m1 |= std::uint64_t(1) << (u - kFirstHaraka);
+            continue;
+        }
+        if (QChar::isSurrogate(u)) {
+            if (const SurrogatePair pair = surrogatePair(s, i); pair.isPair) {
+                if (pair.alnum) {
+                    letters.append({u, 0, 0, 0});
+                    letters.append({in[i + 1], 0, 0, 0});
+                } else {
+                    endWord();
+                }
+                ++i;
             } else {
                 endWord();
             }
-            ++i;
             continue;
         }
         if (u == kTatweelUnit)
@@ -300,13 +314,13 @@ QList<RichWord> richWords(const QString& s)
             }
             continue;
         }
-        if (markBit(u)) {
+        if (u > kLastHaraka && markBit(u)) {
             if (!letters.isEmpty())
                 addMark(letters.last(), u);
             continue;
         }
-        const std::optional<char16_t> folded = mapped(u);
-        const char16_t norm = folded.value_or(u);
+        const char16_t folded = foldedUnit(u);
+        const char16_t norm = folded ? folded : u;
         // An alef keeps its written form; the alef of liaison counts as plain.
         if (norm == kAlefUnit)
             letters.append({kAlefUnit, isHamzaAlef(u) ? u : kAlefUnit, 0, 0});

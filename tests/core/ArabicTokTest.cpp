@@ -152,6 +152,11 @@ TEST(ArabicRichWords, wordsEqualTokensOnTheWholeCorpus)
     for (const auto& v : test::quranVerses())
         texts.append(v.text);
     texts += test::bookPages(QStringLiteral("books/003.json"));
+    // Lone halves of a pair separate words as a symbol pair does; a letter
+    // pair stays inside its word.
+    for (const char16_t half : {0xD800, 0xDBFF, 0xDC00, 0xDFFF})
+        texts += {test::units({0x0643, half, 0x0628}), test::units({0x0643, half}), test::units({half, 0x0628})};
+    texts += {test::units({0x0643, 0xD835, 0xDC00, 0x0628}), test::units({0x0643, 0xD83D, 0xDE00, 0x0628})};
     for (const QString& text : texts) {
         const QList<Arabic::RichWord> rich = Arabic::richWords(text);
         const QStringList plain = Arabic::normalize(text, false).split(u' ', Qt::SkipEmptyParts);
