@@ -8,7 +8,7 @@
 // store grows), without and with the text-reuse data, each against one copy
 // into an empty store, and an update that installs the first copy again.
 //
-//   bench_install [--copies N] [--rounds R] [--books B --run-rows S]
+//   bench_install [--copies N] [--rounds R] [--books B --run-rows S] [--reference FILE]
 //
 // --books takes the first B books of the sample as a copy, and --run-rows
 // makes a run of shingles S rows: a model of a larger library in less disk
@@ -23,8 +23,13 @@
 // would weigh that drift on one side of the ratio.
 //
 // The release is written here from samples/ with a key made for the run.
+//
+// The rows the installer stores are compared with the reference list
+// (StoreRows.h): the first copy into an empty store, plain and with the
+// text-reuse data, and the update. A difference fails the run.
 #include "../common/BenchArgs.h"
 #include "../common/SampleStore.h"
+#include "StoreRows.h"
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
 #include "core/ShingleRuns.h"
@@ -48,6 +53,9 @@ namespace {
 
 constexpr int defaultCopies = 10;
 constexpr int defaultRounds = 3;
+// Past this many copies the updated store is too large to compare row by row
+// in reasonable time; the first copy's stores are always compared.
+constexpr int maxCopiesCompared = 10;
 
 // Installs the books of one copy; the seconds it took.
 double installCopy(LocalStore& store, const Dist::Catalog& catalog, std::int64_t release, const QUrl& base,
@@ -278,6 +286,9 @@ int main(int argc, char** argv)
     const QUrl base = QUrl::fromLocalFile(releaseDir);
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
 
+    bench::StoreReference reference(args.text(QStringLiteral("--reference"),
+                                              QStringLiteral(QUORVEL_SOURCE_DIR "/bench/install/reference.tsv")));
+    const QString shape = books > 0 ? QStringLiteral(", %1 books").arg(books) : QString();
     // The last round's stores are the ones that grow.
     std::unique_ptr<LocalStore> store;
     std::unique_ptr<LocalStore> reuseStore;
@@ -291,6 +302,9 @@ int main(int argc, char** argv)
         firstRounds << installBeside(folder, false, catalog, index.release, base, copyIds[0], &store);
         reuseRounds << installBeside(folder, true, catalog, index.release, base, copyIds[0], &reuseStore);
     }
+
+    const int firstDiffer = reference.check(QStringLiteral("first copy") + shape, bench::storeRows(store->db()))
+        + reference.check(QStringLiteral("first copy with text-reuse data") + shape, bench::storeRows(reuseStore->db()));
 
     // The first copy into an empty store of its own, timed alone.
     int references = 0;
@@ -364,7 +378,12 @@ int main(int argc, char** argv)
     reuseStore.reset();
     // An update: the books of the first copy installed again over themselves.
     const double againSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);
+    int updateDiffer = -1; // not compared
+    if (copies <= maxCopiesCompared)
+        updateDiffer = reference.check(QStringLiteral("update of %1 copies").arg(copies) + shape,
+                                       bench::storeRows(store->db()));
     store.reset();
+    reference.save();
     const Line first = medianOf(firstRounds);
     const Line reuse = medianOf(reuseRounds);
 
@@ -429,5 +448,12 @@ int main(int argc, char** argv)
     printGrowth(reuseGrowth, reuseRounds, "store size, with text-reuse data", true);
     std::printf("%-48s %10.2f %12.0f\n", "update: the first copy installed again", againSeconds,
                 double(first.pages) / againSeconds);
+    std::printf("\nstored rows against the reference: first copies %s, update %s\n",
+                firstDiffer == 0 ? "same" : "DIFFER",
+                updateDiffer < 0 ? "not compared" : updateDiffer == 0 ? "same" : "DIFFER");
+    if (reference.failedAny()) {
+        std::fprintf(stderr, "bench_install: stored rows differ from the reference list\n");
+        return 1;
+    }
     return 0;
 }
