@@ -677,3 +677,14 @@ void ReadTransaction::end()
 }
 
 } // namespace quorvel
+
+namespace quorvel {
+
+bool setTriggersEnabled(SQLiteDB& db, bool on)
+{
+    int now = -1;
+    return sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, on ? 1 : 0, &now) == SQLITE_OK
+        && now == (on ? 1 : 0);
+}
+
+} // namespace quorvel
