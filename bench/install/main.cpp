@@ -1,12 +1,14 @@
 // Installing the bundled sample release through the product's installer,
 // beside the same rows (already in their stored form) inserted into the same
 // tables in the same run, with no normalisation, narrator chains, content
-// root or term counting; once as a plain install and once with the
-// text-reuse data on, as scripts/run installs it, each beside its own
-// baseline. Then the installer's pace once the store already holds more
-// copies of the release under spread book ids (it must not slow down as the
-// store grows), without and with the text-reuse data, each against one copy
-// into an empty store, and an update that installs the first copy again.
+// root or term counting, and again with the store's triggers off (the rows
+// alone: the triggers do per-row work the installer is exempt from); once as
+// a plain install and once with the text-reuse data on, as scripts/run
+// installs it, each beside its own baselines. Then the installer's pace once
+// the store already holds more copies of the release under spread book ids
+// (it must not slow down as the store grows), without and with the
+// text-reuse data, each against one copy into an empty store, and an update
+// that installs the first copy again.
 //
 //   bench_install [--copies N] [--rounds R] [--books B --run-rows S] [--reference FILE]
 //
@@ -32,6 +34,7 @@
 #include "StoreRows.h"
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
+#include "core/SQLiteTriggers.h"
 #include "core/ShingleRuns.h"
 #include "distribution/Dist.h"
 #include "distribution/LocalStore.h"
@@ -173,6 +176,10 @@ struct Line {
     double baselineSeconds = 0;
     std::int64_t pages = 0;
     double ratio = 0; // install / baseline, of one round or the median of the rounds'
+    // The same rows inserted with the store's triggers off: the rows alone,
+    // without the per-row work of triggers that exempt the installer.
+    double bareSeconds = 0;
+    double bareRatio = 0;
 };
 
 double median(QList<double> values)
@@ -185,13 +192,15 @@ double median(QList<double> values)
 // Each figure's median over the rounds.
 Line medianOf(const QList<Line>& rounds)
 {
-    QList<double> install, baseline, ratio;
+    QList<double> install, baseline, ratio, bare, bareRatio;
     for (const Line& line : rounds) {
         install << line.installSeconds;
         baseline << line.baselineSeconds;
         ratio << line.ratio;
+        bare << line.bareSeconds;
+        bareRatio << line.bareRatio;
     }
-    return {median(install), median(baseline), rounds.first().pages, median(ratio)};
+    return {median(install), median(baseline), rounds.first().pages, median(ratio), median(bare), median(bareRatio)};
 }
 
 // One copy installed into an empty store, and its rows inserted bare into another.
@@ -234,9 +243,23 @@ Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catal
     }
     const auto narrators = store->db().rows(QStringLiteral("SELECT id, name FROM narrators ORDER BY id"));
     const auto terms = store->db().rows(QStringLiteral("SELECT term, form, rterm, pages FROM page_terms"));
-    auto plain = LocalStore::open(QDir(folder).filePath(reuse ? QStringLiteral("reuse-plain.db") : QStringLiteral("plain.db")));
-    line.baselineSeconds = insertRows(*plain, books, narrators, terms);
+    // Each baseline's store is removed once timed: the disk holds one at a time.
+    const auto baseline = [&](const QString& name, bool triggers) {
+        const QString file = QDir(folder).filePath(name);
+        double seconds = 0;
+        {
+            auto plain = LocalStore::open(file);
+            setTriggersEnabled(plain->db(), triggers);
+            seconds = insertRows(*plain, books, narrators, terms);
+        }
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(file + suffix);
+        return seconds;
+    };
+    line.baselineSeconds = baseline(reuse ? QStringLiteral("reuse-plain.db") : QStringLiteral("plain.db"), true);
     line.ratio = line.installSeconds / line.baselineSeconds;
+    line.bareSeconds = baseline(reuse ? QStringLiteral("reuse-bare.db") : QStringLiteral("bare.db"), false);
+    line.bareRatio = line.installSeconds / line.bareSeconds;
     if (keep)
         *keep = std::move(store);
     return line;
@@ -248,6 +271,9 @@ void printLine(const char* label, const Line& line)
     std::printf("%-48s %10.2f %12.0f\n", "  baseline: insert the same rows", line.baselineSeconds,
                 double(line.pages) / line.baselineSeconds);
     std::printf("%-48s %10.2f\n", "  ratio install / baseline", line.ratio);
+    std::printf("%-48s %10.2f %12.0f\n", "  baseline with the store's triggers off", line.bareSeconds,
+                double(line.pages) / line.bareSeconds);
+    std::printf("%-48s %10.2f\n", "  ratio install / baseline with triggers off", line.bareRatio);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "core/SQLiteDB.h"
+#include "core/SQLiteTriggers.h"
 
 #include <QStringEncoder>
 
@@ -675,10 +676,6 @@ void ReadTransaction::end()
     if (db_.inTransaction() && !db_.exec(QStringLiteral("COMMIT")) && db_.inTransaction())
         db_.exec(QStringLiteral("ROLLBACK"));
 }
-
-} // namespace quorvel
-
-namespace quorvel {
 
 bool setTriggersEnabled(SQLiteDB& db, bool on)
 {
