@@ -492,10 +492,10 @@ void BookWriter::checkPageBounds(const std::optional<QString>& text, const std::
         refuse(kMsgLabelTooLong(book_.title));
 }
 
-// The plain tables first, the full-text tables after (writePageIndex): every
-// insert into `pages` runs under a statement journal (its triggers), and a
-// full-text table already written in the transaction would flush its pending
-// terms at each of them. So does a replaced version's removal.
+// The plain tables first, the full-text tables after (writePageIndex): a
+// full-text table already written in the transaction flushes its pending
+// terms at every statement savepoint, and a statement that fires a trigger
+// opens one (see TriggersOff).
 void BookWriter::writePages()
 {
     auto insertPage = db_.prepare(QStringLiteral(
