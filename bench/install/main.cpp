@@ -1,14 +1,16 @@
 // Installing the bundled sample release through the product's installer,
 // beside the same rows (already in their stored form) inserted into the same
 // tables in the same run, with no normalisation, narrator chains, content
-// root or term counting; once as a plain install and once with the
-// text-reuse data on, as scripts/run installs it, each beside its own
-// baseline. Then the installer's pace once the store already holds more
-// copies of the release under spread book ids (it must not slow down as the
-// store grows), without and with the text-reuse data, each against one copy
-// into an empty store, and an update that installs the first copy again.
+// root or term counting, and again with the store's triggers off (the rows
+// alone: the triggers do per-row work the installer is exempt from); once as
+// a plain install and once with the text-reuse data on, as scripts/run
+// installs it, each beside its own baselines. Then the installer's pace once
+// the store already holds more copies of the release under spread book ids
+// (it must not slow down as the store grows), without and with the
+// text-reuse data, each against one copy into an empty store, and an update
+// that installs the first copy again.
 //
-//   bench_install [--copies N] [--rounds R] [--books B --run-rows S]
+//   bench_install [--copies N] [--rounds R] [--books B --run-rows S] [--reference FILE]
 //
 // --books takes the first B books of the sample as a copy, and --run-rows
 // makes a run of shingles S rows: a model of a larger library in less disk
@@ -23,10 +25,16 @@
 // would weigh that drift on one side of the ratio.
 //
 // The release is written here from samples/ with a key made for the run.
+//
+// The rows the installer stores are compared with the reference list
+// (StoreRows.h): the first copy into an empty store, plain and with the
+// text-reuse data, and the update. A difference fails the run.
 #include "../common/BenchArgs.h"
 #include "../common/SampleStore.h"
+#include "StoreRows.h"
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
+#include "core/SQLiteTriggers.h"
 #include "core/ShingleRuns.h"
 #include "distribution/Dist.h"
 #include "distribution/LocalStore.h"
@@ -48,6 +56,9 @@ namespace {
 
 constexpr int defaultCopies = 10;
 constexpr int defaultRounds = 3;
+// Past this many copies the updated store is too large to compare row by row
+// in reasonable time; the first copy's stores are always compared.
+constexpr int maxCopiesCompared = 10;
 
 // Installs the books of one copy; the seconds it took.
 double installCopy(LocalStore& store, const Dist::Catalog& catalog, std::int64_t release, const QUrl& base,
@@ -165,6 +176,10 @@ struct Line {
     double baselineSeconds = 0;
     std::int64_t pages = 0;
     double ratio = 0; // install / baseline, of one round or the median of the rounds'
+    // The same rows inserted with the store's triggers off: the rows alone,
+    // without the per-row work of triggers that exempt the installer.
+    double bareSeconds = 0;
+    double bareRatio = 0;
 };
 
 double median(QList<double> values)
@@ -177,13 +192,15 @@ double median(QList<double> values)
 // Each figure's median over the rounds.
 Line medianOf(const QList<Line>& rounds)
 {
-    QList<double> install, baseline, ratio;
+    QList<double> install, baseline, ratio, bare, bareRatio;
     for (const Line& line : rounds) {
         install << line.installSeconds;
         baseline << line.baselineSeconds;
         ratio << line.ratio;
+        bare << line.bareSeconds;
+        bareRatio << line.bareRatio;
     }
-    return {median(install), median(baseline), rounds.first().pages, median(ratio)};
+    return {median(install), median(baseline), rounds.first().pages, median(ratio), median(bare), median(bareRatio)};
 }
 
 // One copy installed into an empty store, and its rows inserted bare into another.
@@ -226,9 +243,23 @@ Line installBeside(const QString& folder, bool reuse, const Dist::Catalog& catal
     }
     const auto narrators = store->db().rows(QStringLiteral("SELECT id, name FROM narrators ORDER BY id"));
     const auto terms = store->db().rows(QStringLiteral("SELECT term, form, rterm, pages FROM page_terms"));
-    auto plain = LocalStore::open(QDir(folder).filePath(reuse ? QStringLiteral("reuse-plain.db") : QStringLiteral("plain.db")));
-    line.baselineSeconds = insertRows(*plain, books, narrators, terms);
+    // Each baseline's store is removed once timed: the disk holds one at a time.
+    const auto baseline = [&](const QString& name, bool triggers) {
+        const QString file = QDir(folder).filePath(name);
+        double seconds = 0;
+        {
+            auto plain = LocalStore::open(file);
+            setTriggersEnabled(plain->db(), triggers);
+            seconds = insertRows(*plain, books, narrators, terms);
+        }
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(file + suffix);
+        return seconds;
+    };
+    line.baselineSeconds = baseline(reuse ? QStringLiteral("reuse-plain.db") : QStringLiteral("plain.db"), true);
     line.ratio = line.installSeconds / line.baselineSeconds;
+    line.bareSeconds = baseline(reuse ? QStringLiteral("reuse-bare.db") : QStringLiteral("bare.db"), false);
+    line.bareRatio = line.installSeconds / line.bareSeconds;
     if (keep)
         *keep = std::move(store);
     return line;
@@ -240,6 +271,9 @@ void printLine(const char* label, const Line& line)
     std::printf("%-48s %10.2f %12.0f\n", "  baseline: insert the same rows", line.baselineSeconds,
                 double(line.pages) / line.baselineSeconds);
     std::printf("%-48s %10.2f\n", "  ratio install / baseline", line.ratio);
+    std::printf("%-48s %10.2f %12.0f\n", "  baseline with the store's triggers off", line.bareSeconds,
+                double(line.pages) / line.bareSeconds);
+    std::printf("%-48s %10.2f\n", "  ratio install / baseline with triggers off", line.bareRatio);
 }
 
 } // namespace
@@ -278,6 +312,9 @@ int main(int argc, char** argv)
     const QUrl base = QUrl::fromLocalFile(releaseDir);
     const auto [index, catalog] = Dist::loadCatalog(base, 0);
 
+    bench::StoreReference reference(args.text(QStringLiteral("--reference"),
+                                              QStringLiteral(QUORVEL_SOURCE_DIR "/bench/install/reference.tsv")));
+    const QString shape = books > 0 ? QStringLiteral(", %1 books").arg(books) : QString();
     // The last round's stores are the ones that grow.
     std::unique_ptr<LocalStore> store;
     std::unique_ptr<LocalStore> reuseStore;
@@ -291,6 +328,9 @@ int main(int argc, char** argv)
         firstRounds << installBeside(folder, false, catalog, index.release, base, copyIds[0], &store);
         reuseRounds << installBeside(folder, true, catalog, index.release, base, copyIds[0], &reuseStore);
     }
+
+    const int firstDiffer = reference.check(QStringLiteral("first copy") + shape, bench::storeRows(store->db()))
+        + reference.check(QStringLiteral("first copy with text-reuse data") + shape, bench::storeRows(reuseStore->db()));
 
     // The first copy into an empty store of its own, timed alone.
     int references = 0;
@@ -364,7 +404,12 @@ int main(int argc, char** argv)
     reuseStore.reset();
     // An update: the books of the first copy installed again over themselves.
     const double againSeconds = installCopy(*store, catalog, index.release, base, copyIds[0]);
+    int updateDiffer = -1; // not compared
+    if (copies <= maxCopiesCompared)
+        updateDiffer = reference.check(QStringLiteral("update of %1 copies").arg(copies) + shape,
+                                       bench::storeRows(store->db()));
     store.reset();
+    reference.save();
     const Line first = medianOf(firstRounds);
     const Line reuse = medianOf(reuseRounds);
 
@@ -429,5 +474,12 @@ int main(int argc, char** argv)
     printGrowth(reuseGrowth, reuseRounds, "store size, with text-reuse data", true);
     std::printf("%-48s %10.2f %12.0f\n", "update: the first copy installed again", againSeconds,
                 double(first.pages) / againSeconds);
+    std::printf("\nstored rows against the reference: first copies %s, update %s\n",
+                firstDiffer == 0 ? "same" : "DIFFER",
+                updateDiffer < 0 ? "not compared" : updateDiffer == 0 ? "same" : "DIFFER");
+    if (reference.failedAny()) {
+        std::fprintf(stderr, "bench_install: stored rows differ from the reference list\n");
+        return 1;
+    }
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "core/SQLiteDB.h"
+#include "core/SQLiteTriggers.h"
 
 #include <QStringEncoder>
 
@@ -674,6 +675,13 @@ void ReadTransaction::end()
     // COMMIT keeps what the reads made in the connection's temporary schema.
     if (db_.inTransaction() && !db_.exec(QStringLiteral("COMMIT")) && db_.inTransaction())
         db_.exec(QStringLiteral("ROLLBACK"));
+}
+
+bool setTriggersEnabled(SQLiteDB& db, bool on)
+{
+    int now = -1;
+    return sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, on ? 1 : 0, &now) == SQLITE_OK
+        && now == (on ? 1 : 0);
 }
 
 } // namespace quorvel

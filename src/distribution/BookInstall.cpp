@@ -3,6 +3,7 @@
 #include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
+#include "core/SQLiteTriggers.h"
 #include "core/ShingleRuns.h"
 #include "distribution/LocalStore.h"
 #include "distribution/NarratorWriter.h"
@@ -331,6 +332,25 @@ private:
     std::optional<std::int64_t> run_;       // the run taking the book's lookup copies
 };
 
+// The store's triggers off while the page index's writer is at work, back on
+// however the install ends. Each trigger of the tables written meanwhile
+// either exempts that writer, and so does nothing, or counts the full-text
+// tables' segment writes, which the flush at the commit counts again (the
+// writer's own start has already dropped the index's "found whole" mark).
+// A trigger fired per row opens a statement savepoint, and each savepoint
+// makes the full-text tables flush their pending terms: page by page, that
+// was most of an install's time beyond its rows.
+class TriggersOff {
+public:
+    explicit TriggersOff(SQLiteDB& db) : db_(db) { must(db_, setTriggersEnabled(db_, false)); }
+    ~TriggersOff() { setTriggersEnabled(db_, true); }
+    TriggersOff(const TriggersOff&) = delete;
+    TriggersOff& operator=(const TriggersOff&) = delete;
+
+private:
+    SQLiteDB& db_;
+};
+
 // Replaces every row of one book inside the store's open transaction; each
 // stage throws Abort when the book cannot be stored whole.
 class BookWriter {
@@ -406,6 +426,7 @@ private:
     QList<StoredPage> replaced_;
     Dist::RootBuilder root_;
     std::optional<PageIndex::Writer> pageIndex_;
+    std::optional<TriggersOff> triggersOff_; // while pageIndex_ writes
     QList<Heading> headings_;
 };
 
@@ -471,10 +492,10 @@ void BookWriter::checkPageBounds(const std::optional<QString>& text, const std::
         refuse(kMsgLabelTooLong(book_.title));
 }
 
-// The plain tables first, the full-text tables after (writePageIndex): every
-// insert into `pages` runs under a statement journal (its triggers), and a
-// full-text table already written in the transaction would flush its pending
-// terms at each of them. So does a replaced version's removal.
+// The plain tables first, the full-text tables after (writePageIndex): a
+// full-text table already written in the transaction flushes its pending
+// terms at every statement savepoint, and a statement that fires a trigger
+// opens one (see TriggersOff).
 void BookWriter::writePages()
 {
     auto insertPage = db_.prepare(QStringLiteral(
@@ -485,8 +506,9 @@ void BookWriter::writePages()
     NarratorWriter narrators(db_);
     must(narrators.ready());
     // Made before the first page, so that the pages' own triggers know the
-    // index is being kept.
+    // index is being kept; the triggers are then off until it is done.
     pageIndex_.emplace(db_);
+    triggersOff_.emplace(db_);
 
     Statement::Step pageStep;
     std::int64_t pageCount = 0;
@@ -595,6 +617,7 @@ void BookWriter::writePageIndex()
     must(writtenStep == Statement::Step::Done);
     written.reset();
     must(pageIndex_->finish());
+    triggersOff_.reset();
 }
 
 void BookWriter::writeHeadings()
