@@ -5,6 +5,7 @@
 #include <QAbstractScrollArea>
 #include <QBoxLayout>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QLabel>
@@ -146,8 +147,11 @@ const QWidget* cutBy(const QWidget* view, const QWidget* window)
 
 void viewFaults(const QWidget* view, const QWidget* window, QStringList& faults)
 {
+    // Qt's own file list sizes its columns to the names in whatever folder it
+    // opens and scrolls across them, so only our lists are held to their width.
     if (const auto* list = qobject_cast<const QTreeView*>(view);
-        list && !list->header()->isHidden() && list->header()->length() > list->viewport()->width() + kSlack)
+        list && !qobject_cast<const QFileDialog*>(window) && !list->header()->isHidden()
+        && list->header()->length() > list->viewport()->width() + kSlack)
         faults << QStringLiteral("columns %1 (%2) across in %3: %4")
                       .arg(list->header()->length())
                       .arg(list->header()->sectionSize(0))
