@@ -2,7 +2,7 @@
 // taking the contents opens no row, the analysis panels open from the menu's
 // keys; and the phrase tree asks about the whole words a selection holds.
 
-#include "ui/reader/ReaderTestSupport.h"
+#include "ui/reader/ReaderViewFixture.h"
 
 #include "core/Arabic.h"
 #include "core/Settings.h"
@@ -36,45 +36,9 @@ namespace {
 
 constexpr std::int64_t kMuwatta = 1;
 
-class ReaderKeyboardTest : public ::testing::Test {
+class ReaderKeyboardTest : public test::ReaderViewFixture {
 protected:
-    ReaderKeyboardTest() : prefs({Settings::indicDigitsKey, Settings::nightReadingKey})
-    {
-        AppDelegate::prepareApplication();
-    }
-
-    void TearDown() override
-    {
-        if (const auto p = SmartPopover::current())
-            p->close();
-        QThreadPool::globalInstance()->waitForDone();
-        QCoreApplication::processEvents();
-    }
-
-    std::unique_ptr<ReaderView> reader(std::int64_t book, std::optional<std::int64_t> seq)
-    {
-        return std::make_unique<ReaderView>(sample.lib, *sample.lib->book(book), seq);
-    }
-
-    static void showAt(QWidget& w, int width, int height = 760)
-    {
-        w.resize(width, height);
-        w.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    }
-
-    // Selects [start, start + length) of the page text.
-    static void select(ReaderView& r, int start, int length)
-    {
-        QTextCursor c(r.textView()->document());
-        c.setPosition(start);
-        c.setPosition(start + length, QTextCursor::KeepAnchor);
-        r.textView()->setTextCursor(c);
-    }
-
-    test::PreferenceGuard prefs;
-    ScriptedDialogs dialogs;
-    test::SampleLib sample;
+    ReaderKeyboardTest() : ReaderViewFixture({Settings::indicDigitsKey, Settings::nightReadingKey}) {}
 };
 
 } // namespace

@@ -2,7 +2,7 @@
 
 // The reader over a small library of real pages, shared by its menu and panel tests.
 
-#include "ui/reader/ReaderTestSupport.h"
+#include "ui/reader/ReaderViewFixture.h"
 
 #include "core/Arabic.h"
 #include "core/Characters.h"
@@ -62,44 +62,9 @@ constexpr std::int64_t kMukhtar = 10; // a dictionary: no chains of narrators
 constexpr std::int64_t kQuran = 100;  // no author
 constexpr std::int64_t kBare = 904;
 
-class ReaderMenusTest : public ::testing::Test {
+class ReaderMenusTest : public ReaderViewFixture {
 protected:
-    ReaderMenusTest() : prefs({Settings::indicDigitsKey, Settings::nightReadingKey})
-    {
-        AppDelegate::prepareApplication();
-    }
-
-    void TearDown() override
-    {
-        if (const auto p = SmartPopover::current())
-            p->close();
-        QThreadPool::globalInstance()->waitForDone();
-        QCoreApplication::processEvents();
-    }
-
-    std::unique_ptr<ReaderView> reader(std::int64_t book, std::optional<std::int64_t> seq,
-                                       std::shared_ptr<Library> lib = {})
-    {
-        if (!lib)
-            lib = sample.lib;
-        return std::make_unique<ReaderView>(lib, *lib->book(book), seq);
-    }
-
-    static void showAt(QWidget& w, int width, int height = 760)
-    {
-        w.resize(width, height);
-        w.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
-    }
-
-    // Selects [start, start + length) of the page text.
-    static void select(ReaderView& r, int start, int length)
-    {
-        QTextCursor c(r.textView()->document());
-        c.setPosition(start);
-        c.setPosition(start + length, QTextCursor::KeepAnchor);
-        r.textView()->setTextCursor(c);
-    }
+    ReaderMenusTest() : ReaderViewFixture({Settings::indicDigitsKey, Settings::nightReadingKey}) {}
 
     // The viewport point at the middle of the document range.
     static QPoint pointOf(ReaderView& r, int start, int length)
@@ -115,11 +80,6 @@ protected:
             out << (a->isSeparator() ? QStringLiteral("—") : a->text());
         return out;
     }
-
-    test::PreferenceGuard prefs;
-    ScriptedDialogs dialogs;
-    test::SampleLib sample;
-    QTemporaryDir dir;
 };
 
 inline bool hasLink(const PanelText::Text& text, const QString& target)

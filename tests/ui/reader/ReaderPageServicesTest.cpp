@@ -1,4 +1,4 @@
-#include "ui/reader/ReaderTestSupport.h"
+#include "ui/reader/ReaderViewFixture.h"
 
 #include "core/Arabic.h"
 #include "core/Json.h"
@@ -36,28 +36,12 @@ constexpr std::int64_t kSiffin = 17;
 constexpr std::int64_t kQuran = 100;
 constexpr std::int64_t kBare = 903;
 
-class ReaderPageServicesTest : public ::testing::Test {
+class ReaderPageServicesTest : public test::ReaderViewFixture {
 protected:
     ReaderPageServicesTest()
-        : prefs({Settings::indicDigitsKey, Settings::nightReadingKey, Settings::copyNoTashkeelKey,
-                 Settings::copyNoFootnoteRefsKey})
+        : ReaderViewFixture({Settings::indicDigitsKey, Settings::nightReadingKey, Settings::copyNoTashkeelKey,
+                             Settings::copyNoFootnoteRefsKey})
     {
-        AppDelegate::prepareApplication();
-    }
-
-    std::unique_ptr<ReaderView> reader(std::int64_t book, std::optional<std::int64_t> seq,
-                                       std::shared_ptr<Library> lib = {})
-    {
-        if (!lib)
-            lib = sample.lib;
-        return std::make_unique<ReaderView>(lib, *lib->book(book), seq);
-    }
-
-    static void showAt(QWidget& w, int width, int height = 760)
-    {
-        w.resize(width, height);
-        w.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
     }
 
     // The text of the one alert asked for since the last clear.
@@ -77,11 +61,6 @@ protected:
             seqs << row.integer(0).value_or(-1);
         return seqs;
     }
-
-    test::PreferenceGuard prefs;
-    ScriptedDialogs dialogs;
-    test::SampleLib sample;
-    QTemporaryDir dir;
 };
 
 // Every index of a model under `parent`, depth first.
