@@ -183,6 +183,8 @@ std::vector<Back> buildBacks()
         {U"ي", 0.7},
     };
     std::vector<Back> out;
+    // The feminine nisba after the ان of فعلان (التحتانية, النصرانية).
+    out.push_back({U"انية", 0.9, false, true, true});
     // إذ joined to a noun of time, its hamza on a seat (يومئذ, حينئذ).
     out.push_back({U"ءذ", 0.2});
     // A noun's ة written ت before a pronoun (أمته, مدينتهم), where the same

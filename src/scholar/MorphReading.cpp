@@ -171,6 +171,23 @@ struct Tables
         }
         fileRunningText();
         fileLiaisonNouns();
+        fileAdverbs();
+    }
+
+    // The adverbs of place and time, which the lexicons enter under their
+    // own letters («ت ح ت: تحت نقيض فوق») or file by their weak or doubled
+    // root; a dictionary that leaves one out still has its root listed, so
+    // the words built on it (a nisba in انية) read by it too.
+    void fileAdverbs()
+    {
+        for (const auto& [word, root] :
+             {std::pair{U"فوق", U"فوق"}, {U"تحت", U"تحت"}, {U"عند", U"عند"}, {U"لدن", U"لدن"}, {U"بين", U"بين"},
+              {U"دون", U"دون"}, {U"خلف", U"خلف"}, {U"ورا", U"وري"}, {U"وراء", U"وري"}, {U"ءمام", U"امم"},
+              {U"امام", U"امم"}, {U"قدام", U"قدم"}, {U"حول", U"حول"}, {U"قبل", U"قبل"}, {U"بعد", U"بعد"},
+              {U"وسط", U"وسط"}, {U"حيث", U"حيث"}, {U"حذاء", U"حذو"}, {U"إزاء", U"ازي"}, {U"تلقاء", U"لقي"}}) {
+            filed.emplace(word, Filing{root});
+            listed.try_emplace(root, Weight{kListed, kListed});
+        }
     }
 
     // A noun the dictionary files under a root its bare ا is not part of
@@ -771,6 +788,10 @@ bool suits(const Pattern& p, const Cut& cut)
     if (subject && (front.article || front.preposition || cut.stem.back() == U'ا'))
         return false;
     if (p.needsTa && !back.ta)
+        return false;
+    // The nisba of فعلان keeps the noun's three letters before its ان
+    // (ثمانية is no nisba of ثمّ).
+    if (back.text == U"انية" && cut.stem.size() < 3)
         return false;
     // The passive takes a subject's or an object's suffix, no noun's;
     // مفعى writes its ى as ا only before a pronoun.

@@ -387,6 +387,10 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"a weak letter after form VIII's ت", {{u"بمرتين", u"مرر"}, {u"للمرتين", u"مرر"}}},
         {"a noun's ة written ت before a pronoun",
          {{u"مدينتهم", u"مدن"}, {u"جماعتهم", u"جمع"}, {u"أمته", u"امم"}}},
+        // The lexicons enter the adverbs of place under their own letters
+        // or file them by their weak root, and a nisba in انية keeps them.
+        {"adverbs of place", {{u"تحتها", u"تحت"}, {u"وراءهم", u"وري"}, {u"الفوقانية", u"فوق"}}},
+        {"the nisba of فعلان", {{u"النصرانية", u"نصر"}, {u"الروحانية", u"روح"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
