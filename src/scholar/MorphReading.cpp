@@ -483,11 +483,11 @@ bool doubledBeforeEnding(const std::u32string& letters, bool afterArticle)
 // the other (ليث as لوث), or a middle ا as a weak letter where the books
 // use the root whose hamza it may write (الشام: شام, the شأم). A longer
 // pattern may write one for the other by rule (قيام: قوم, يستطيع: طوع).
-bool readsOtherwise(const Pattern& p, const Fit& f, const std::array<char32_t, 3>& chosen)
+bool readsOtherwise(const Pattern& p, const Fit& f, const std::array<char32_t, 3>& chosen, bool lastTurned)
 {
     if (p.shape != U"123")
         return false;
-    for (std::size_t i = 0; i < chosen.size(); ++i) {
+    for (std::size_t i = 0; i < (lastTurned ? 2 : chosen.size()); ++i) {
         const char32_t written = f.letters[i];
         if ((written == U'و' || written == U'ي') && chosen[i] != written && isWeak(chosen[i]))
             return true;
@@ -570,6 +570,10 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
         return;
     }
     const std::size_t three = 3;
+    // Before ة فعيلة and فاعلة write a last و ي as they write ي (عشيّة,
+    // داعية): the letter tells the twins apart no more than ى does.
+    const bool lastTurned = proto.back && proto.back->ta && (p.shape == U"123" || p.shape == U"1ا23")
+                            && f.letters[2] == U'ي';
     for (std::size_t i = 0; i < three; ++i) {
         const bool dropped = (p.drop == Drop::hollow && i == 1) || (p.drop == Drop::defective && i == 2)
                              || (p.drop == Drop::assimilated && i == 0) || (p.drop == Drop::doubled && i == 2);
@@ -579,7 +583,10 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
             if (before == U'A' && f.opensBelow)
                 before = U'إ';
             const char32_t after = at + 1 < p.shape.size() ? p.shape[at + 1] : 0;
-            places.push_back(optionsOf(f.letters[i], i, three, before, after, p.shape.size() > three));
+            if (i == 2 && lastTurned)
+                places.push_back({{U'و', 0}, {U'ي', 0}});
+            else
+                places.push_back(optionsOf(f.letters[i], i, three, before, after, p.shape.size() > three));
         } else if (p.drop == Drop::hollow) {
             places.push_back({{U'و', 0}, {U'ي', 0.1}});
         } else if (p.drop == Drop::defective) {
@@ -606,7 +613,7 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 // The hollow passive (قيل) reads a written ي as the root's
                 // و: of a root the books hardly use, the letter is likelier
                 // its own (ليث).
-                if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}) || p.shape == U"1ي3")
+                if (readsOtherwise(p, f, {a.letter, b.letter, c.letter}, lastTurned) || p.shape == U"1ي3")
                     cand.score += listingReadOtherwise(root);
                 cand.score += unusedPresentCost(p, root) + jussiveCost(p, root);
                 // A hamza last is the root's last letter (بشئ: ش ي أ); a weak

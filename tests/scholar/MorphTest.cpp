@@ -391,6 +391,8 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         // or file them by their weak root, and a nisba in انية keeps them.
         {"adverbs of place", {{u"تحتها", u"تحت"}, {u"وراءهم", u"وري"}, {u"الفوقانية", u"فوق"}}},
         {"the nisba of فعلان", {{u"النصرانية", u"نصر"}, {u"الروحانية", u"روح"}}},
+        // The letter is the form's: the dictionary's uses decide.
+        {"a last و written ي before ة", {{u"داعية", u"دعو"}, {u"الرعية", u"رعي"}, {u"قضية", u"قضي"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
