@@ -225,6 +225,9 @@ std::unordered_map<std::u32string, std::u32string> buildShortNouns()
     }
     for (const char32_t* end : {U"", U"ا", U"ي", U"ان", U"ين"})
         out.emplace(std::u32string(U"يد") + end, U"يدي");
+    // أخ's feminine writes ت for the fallen و (أخت, أختي, أختان).
+    out.emplace(U"ءخت", U"اخو");
+    out.emplace(U"اخت", U"اخو");
     out.emplace(U"فم", U"فوه");
     // أم, with its hamza written: without it, امه is أمة (a bondwoman).
     out.emplace(U"ءم", U"امم");

@@ -233,6 +233,8 @@ struct Tables
             {U"صلى", U"يصلي", U"صلو"}, {U"رءى", U"يرى", U"راي"}};
         for (const auto& [past, present, root] : verbs) {
             filed.emplace(past, Filing{root, Kind::verb});
+            // Its ى written ي before the subject's suffix (صليت, رأينا).
+            filed.emplace(past.substr(0, past.size() - 1) + U"ي", Filing{root, Kind::verb});
             for (const char32_t person : {U'ي', U'ت', U'ن', kHamza})
                 filed.emplace(person + present.substr(1), Filing{root, Kind::present});
         }
@@ -670,7 +672,9 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
     const Tables& t = tables();
     const Front& front = cut.front;
     const Back& back = cut.back;
-    if (!back.pronoun)
+    // A verb the dictionary files stands before its subject's suffix too.
+    const bool subject = !back.pronoun && back.verbal && !front.article;
+    if (!back.pronoun && !subject)
         return;
     // As it stands or after a conjunction or the article and before a
     // pronoun: a letter more on either side makes another word (مائة is
@@ -702,9 +706,13 @@ void filedReadings(const Cut& cut, std::vector<Candidate>& found)
         std::u32string stem = cut.stem;
         if (!back.text.empty() && stem.back() == U'ت')
             stem.back() = U'ة';
-        for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it)
-            add(it->second.root, front.join ? 0 : kFiled, it->second.kind);
+        for (auto [it, end] = t.filed.equal_range(stem); it != end; ++it) {
+            if (!subject || it->second.kind == Kind::verb)
+                add(it->second.root, front.join ? 0 : kFiled, it->second.kind);
+        }
     }
+    if (subject)
+        return;
     if (Py::hasSuffix(front.text, U"ب") && !front.article && back.text.empty()) {
         if (const auto it = t.liaison.find(cut.stem); it != t.liaison.end())
             add(it->second, kFiled + kShortAfterPreposition, Kind::either);

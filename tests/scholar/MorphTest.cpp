@@ -393,6 +393,8 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"the nisba of فعلان", {{u"النصرانية", u"نصر"}, {u"الروحانية", u"روح"}}},
         // The letter is the form's: the dictionary's uses decide.
         {"a last و written ي before ة", {{u"داعية", u"دعو"}, {u"الرعية", u"رعي"}, {u"قضية", u"قضي"}}},
+        {"a verb the dictionary files, before its subject", {{u"صليتم", u"صلو"}}},
+        {"أخ's feminine", {{u"أختها", u"اخو"}, {u"وأختي", u"اخو"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
