@@ -576,6 +576,9 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
     // داعية): the letter tells the twins apart no more than ى does.
     const bool lastTurned = proto.back && proto.back->ta && (p.shape == U"123" || p.shape == U"1ا23")
                             && f.letters[2] == U'ي';
+    const auto lastAt = p.shape.find(U'3');
+    const bool lastAfterAlef = lastAt != std::u32string::npos && lastAt > 0 && p.shape[lastAt - 1] == U'ا';
+    const bool taAfter = proto.back && proto.back->ta;
     for (std::size_t i = 0; i < three; ++i) {
         const bool dropped = (p.drop == Drop::hollow && i == 1) || (p.drop == Drop::defective && i == 2)
                              || (p.drop == Drop::assimilated && i == 0) || (p.drop == Drop::doubled && i == 2);
@@ -636,6 +639,13 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
                 // writes for either (عليا).
                 if (p.drop == Drop::defective || p.weakLast || f.letters[2] == U'ى' || f.letters[2] == U'ا')
                     cand.score -= weakLetterGain(root, 2, true);
+                // A hamza after the pattern's ا, or an ا before ة, writes
+                // either twin (الرضاء, مرضاة): the ي's where the books use it
+                // and neither the و twin nor a root of that hamza.
+                if (root[2] == U'ي' && (f.letters[2] == kHamza ? lastAfterAlef : f.letters[2] == U'ا' && taAfter)
+                    && usesOf(root) >= kRarelyUsed && usesOf({root[0], root[1], U'و'}) == 0
+                    && usesOf({root[0], root[1], U'ا'}) < kRarelyUsed)
+                    cand.score -= kDefectiveShown;
                 // Only فعال's: in an augmented form's, a weak letter (إعطاء).
                 if (p.shape == U"12ا3" && f.letters[2] == kHamza && root[2] == U'ا' && presentShowsHamza(root))
                     cand.score -= kDefectiveShown;

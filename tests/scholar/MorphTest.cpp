@@ -395,6 +395,8 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"a last و written ي before ة", {{u"داعية", u"دعو"}, {u"الرعية", u"رعي"}, {u"قضية", u"قضي"}}},
         {"a verb the dictionary files, before its subject", {{u"صليتم", u"صلو"}}},
         {"أخ's feminine", {{u"أختها", u"اخو"}, {u"وأختي", u"اخو"}}},
+        // The books use the ي root and never its و twin.
+        {"a hamza after ا for a last ي", {{u"البكاء", u"بكي"}, {u"الشفاء", u"شفي"}, {u"الإخفاء", u"خفي"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
