@@ -90,6 +90,10 @@ constexpr double kWeakAfterFormEightsT = 0.3;
 // What dropping a weak last letter after a written hamza costs more.
 constexpr double kDroppedAfterHamza = 0.1;
 
+// What a noun of two letters and ة costs more read as a root whose weak
+// last letter fell.
+constexpr double kDroppedForTa = 0.3;
+
 // What reading a bare ا after a conjunction as a hamza costs more.
 constexpr double kUnwrittenHamza = 0.3;
 
@@ -879,7 +883,12 @@ void patternReadings(const Cut& cut, std::vector<Candidate>& found)
         // A hollow past before its subject is a verb, كنّا too.
         proto.verbalAffix = back.verbal || front.future || joinedPast || hollowPast >= kHollowBeforeSubject;
         proto.nominalAffix = cut.nominal();
+        // Few nouns of a weak last letter drop it for ة (لغة, كرة), and the
+        // lexicons name each; a فعة of a first و (صلة) or a doubled root
+        // (مدة) is any such verb's.
+        const bool droppedForTa = p.drop == Drop::defective && stem.size() == 2 && back.nominal;
         const double base = front.cost + back.cost - (p.drop == Drop::defective && beforeWaw ? 0.15 : 0)
+                            + (droppedForTa ? kDroppedForTa : 0)
                             + (pluralEnd ? 0.3 : 0) - hollowPast - (nisba ? kNisba : 0)
                             - (bareNisba && p.kind != Kind::present ? kNisba / 2 : 0);
         const std::size_t before = found.size();

@@ -397,6 +397,8 @@ TEST(MorphAnalyze, eachClassOfWordTakesTheRootItsRuleGives)
         {"أخ's feminine", {{u"أختها", u"اخو"}, {u"وأختي", u"اخو"}}},
         // The books use the ي root and never its و twin.
         {"a hamza after ا for a last ي", {{u"البكاء", u"بكي"}, {u"الشفاء", u"شفي"}, {u"الإخفاء", u"خفي"}}},
+        // A root whose weak last letter fell for ة is the lexicons' few (سنة).
+        {"two letters and ة", {{u"علة", u"علل"}, {u"شدة", u"شدد"}, {u"سنة", u"سنه سنو"}}},
         {"clitics around weak stems",
          {{u"وأعطيناهم", u"عطو عطي"}, {u"وليقولوا", u"قول"}, {u"فاستجابوا", u"جوب"},
           {u"سيجعلونه", u"جعل"}, {u"أفتؤمنون", u"امن"}, {u"فتوضؤوا", u"وضا"}, {u"لتقرؤوه", u"قرا"}}},
