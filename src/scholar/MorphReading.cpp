@@ -21,9 +21,6 @@ namespace quorvel::Morph {
 
 namespace {
 
-// A first root letter that form VIII's ت has swallowed (اتّقى, اتّبع).
-constexpr char32_t kMergedT = U'\u0001';
-
 // The weight of a root that the dictionary lists, against one it does not:
 // more than any pattern or restoration costs, so a listed root always wins.
 constexpr double kListed = 1.5;
@@ -383,67 +380,6 @@ std::optional<Fit> fit(const Pattern& p, const std::u32string& stem)
     return f;
 }
 
-struct Option
-{
-    char32_t letter;
-    double cost;
-};
-
-// What a root letter written `c` at place `i` of a root of `n` letters can
-// stand for; `afterAlef` when the pattern sets a long ا just before it.
-std::vector<Option> optionsOf(char32_t c, std::size_t i, std::size_t n, char32_t before, char32_t after,
-                              bool augmented)
-{
-    const bool afterAlef = before == U'ا';
-    const bool first = i == 0;
-    const bool last = i + 1 == n;
-    switch (c) {
-    case kMergedT:
-        return {{U'و', 0.2}, {U'ت', 0.3}, {kHamza, 0.4}, {U'ي', 0.7}};
-    case U'إ':
-    case kHamza:
-        // A hamza after a long ا at the end is often a weak letter's
-        // (سماء, بناء); after the ا of فاعل, a hollow root's (قائل).
-        if (afterAlef && last)
-            return {{U'و', 0.4}, {U'ي', 0.6}, {kHamza, 0.7}};
-        if (afterAlef)
-            return {{kHamza, 0.2}, {U'و', 0.3}, {U'ي', 0.4}};
-        return {{kHamza, 0}};
-    case U'ا':
-        if (first)
-            return {{kHamza, 0.3}};
-        // No root letter is written ا right after the pattern's long vowel.
-        if (before == U'ا' || before == U'و' || before == U'ي')
-            return {};
-        if (last)
-            return {{U'و', 0.2}, {U'ي', 0.35}, {kHamza, 0.9}};
-        return {{U'و', 0.2}, {U'ي', 0.3}, {kHamza, 0.8}};
-    case U'ى':
-        // ى ends every augmented form whatever the root's last letter
-        // (أعطى, اشترى); only a bare فعل tells ي from و (رمى, دعا).
-        if (n != 3 || augmented)
-            return {{U'و', 0.2}, {U'ي', 0.2}};
-        return {{U'ي', 0.2}, {U'و', 0.5}};
-    case U'و':
-        return {{U'و', 0}, {U'ي', first ? 1.0 : 0.8}};
-    case U'ي':
-        // فعلى of a root ending in و writes it ي (دنيا, عليا).
-        if (last && (after == U'ا' || after == U'ى'))
-            return {{U'و', 0.1}, {U'ي', 0.2}};
-        // After the alef of أفعال or the م of مفعال, a first و or hamza is
-        // written ي (إيجاب, إيمان, ميزان) as often as ي itself (أيدي).
-        if (first && before == U'إ')
-            return {{kHamza, 0.1}, {U'و', 0.1}, {U'ي', 0.3}};
-        if (first && before == U'A')
-            return {{U'ي', 0.1}, {kHamza, 0.15}, {U'و', 0.2}};
-        if (first && before == U'م')
-            return {{U'و', 0.1}, {U'ي', 0.2}, {kHamza, 0.3}};
-        return {{U'ي', 0}, {U'و', first ? 1.0 : 0.8}};
-    default:
-        return {{c, 0}};
-    }
-}
-
 struct Candidate
 {
     std::u32string root;
@@ -544,6 +480,33 @@ double jussiveCost(const Pattern& p, const std::u32string& root)
     return presentUses(root) > rival ? -kJussiveShown : kJussive;
 }
 
+// The four-letter root the fit gives, if it can be one.
+void fourLetterRoot(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
+{
+    std::array<char32_t, 4> r = f.letters;
+    // A four-letter root opens with no alef or hamza and holds no weak
+    // letter, unless it repeats its first two (وسوس).
+    const bool repeated = r[0] == r[2] && r[1] == r[3];
+    if (r[0] == U'ا' || r[0] == kHamza)
+        return;
+    for (char32_t c : r) {
+        if (c == U'ا' || c == U'ى' || (!repeated && (c == U'و' || c == U'ي')))
+            return;
+    }
+    double cost = base + p.cost + f.cost - (repeated ? 1.3 : 0);
+    std::u32string root{r[0], r[1], r[2], r[3]};
+    // فعّال of a three-letter root (دينار, دنانير): its middle letter
+    // doubled, not a fourth.
+    if (r[1] == r[2])
+        root = {r[0], r[1], r[3]};
+    proto.root = root;
+    for (char32_t& c : proto.root)
+        if (c == kHamza)
+            c = U'ا';
+    proto.score = cost - listedWeight(proto.root);
+    out.push_back(proto);
+}
+
 // Every root the fit can give, with its score (lower is better).
 void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::vector<Candidate>& out)
 {
@@ -551,28 +514,7 @@ void rootsOf(const Pattern& p, const Fit& f, double base, Candidate proto, std::
     if (p.weakLast && f.letters[2] != U'ي')
         return;
     if (!isTrilateral(p.shape)) {
-        std::array<char32_t, 4> r = f.letters;
-        // A four-letter root opens with no alef or hamza and holds no weak
-        // letter, unless it repeats its first two (وسوس).
-        const bool repeated = r[0] == r[2] && r[1] == r[3];
-        if (r[0] == U'ا' || r[0] == kHamza)
-            return;
-        for (char32_t c : r) {
-            if (c == U'ا' || c == U'ى' || (!repeated && (c == U'و' || c == U'ي')))
-                return;
-        }
-        double cost = base + p.cost + f.cost - (repeated ? 1.3 : 0);
-        std::u32string root{r[0], r[1], r[2], r[3]};
-        // فعّال of a three-letter root (دينار, دنانير): its middle letter
-        // doubled, not a fourth.
-        if (r[1] == r[2])
-            root = {r[0], r[1], r[3]};
-        proto.root = root;
-        for (char32_t& c : proto.root)
-            if (c == kHamza)
-                c = U'ا';
-        proto.score = cost - listedWeight(proto.root);
-        out.push_back(proto);
+        fourLetterRoot(p, f, base, proto, out);
         return;
     }
     const std::size_t three = 3;
