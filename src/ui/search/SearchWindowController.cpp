@@ -15,6 +15,7 @@
 #include "ui/search/PickerActions.h"
 #include "ui/search/PickerMenus.h"
 #include "ui/search/PickerModel.h"
+#include "ui/search/PickerRowDelegate.h"
 #include "ui/search/SideButton.h"
 
 #include <QButtonGroup>
@@ -31,7 +32,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QTreeView>
@@ -102,20 +102,6 @@ const BoxText kBoxTexts[SearchForm::boxCount] = {
     {"يلزم وجود كل العبارات", nullptr},
     {"مرتبة", nullptr},
     {"متقاربة", nullptr},
-};
-
-constexpr int kRowHeight = 28;
-
-// Every row of the picker is as high as the others.
-class RowDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(kRowHeight);
-        return size;
-    }
 };
 
 QString frameKey()
@@ -249,6 +235,7 @@ namespace {
 constexpr int kIndentation = 16;
 constexpr int kTitleWidth = 380;
 constexpr int kMinimumColumn = 120;
+constexpr int kTitleLeast = 200;
 constexpr char kFilterPlaceholder[] = "يمكن البحث بجزء من اسم الكتاب أو المؤلف أو كليهما";
 constexpr char kPeriodTip[] = "كتب فترة: من سنة إلى سنة (بوفاة المؤلف)";
 constexpr char kGearTip[] = "خيارات القائمة";
@@ -292,7 +279,8 @@ QWidget* SearchWindowController::buildPicker()
     model_->onChecked = guarded(&SearchWindowController::updateScopeLabel);
     outline_ = new QTreeView;
     outline_->setModel(model_);
-    outline_->setItemDelegate(new RowDelegate(outline_));
+    rows_ = new PickerRowDelegate(outline_);
+    outline_->setItemDelegate(rows_);
     outline_->setUniformRowHeights(true);
     // Two editions' rows differ at the end of their labels: the middle goes.
     outline_->setTextElideMode(Qt::ElideMiddle);
@@ -344,12 +332,20 @@ QWidget* SearchWindowController::buildPicker()
 
 void SearchWindowController::fitColumns(int width)
 {
-    // Both columns stay within the list: the author keeps its share, and on
-    // a narrow list (large text) the two share it.
-    const int author = std::min(kMinimumColumn, width / 2);
     QHeaderView* header = outline_->header();
-    header->setMinimumSectionSize(author);
-    const int title = std::clamp(width - author, author, kTitleWidth);
+    // Too narrow for a readable title beside the author (large text): the
+    // author goes under the title, which takes the whole row.
+    const bool stacked = width < kTitleLeast + kMinimumColumn;
+    rows_->setStacked(stacked);
+    outline_->setColumnHidden(PickerModel::authorColumn, stacked);
+    if (stacked) {
+        header->setMinimumSectionSize(std::min(kMinimumColumn, width));
+        header->resizeSection(PickerModel::titleColumn, width);
+        return;
+    }
+    // Both columns stay within the list: the author keeps its share.
+    header->setMinimumSectionSize(kMinimumColumn);
+    const int title = std::clamp(width - kMinimumColumn, kTitleLeast, kTitleWidth);
     header->resizeSection(PickerModel::titleColumn, title);
     header->resizeSection(PickerModel::authorColumn, width - title);
 }

@@ -39,6 +39,7 @@ namespace quorvel {
 class Label;
 class Library;
 class PickerModel;
+class PickerRowDelegate;
 class SearchWindowOwner;
 class SideButton;
 
@@ -163,6 +164,7 @@ private:
     QTreeView* outline_ = nullptr;
     QLabel* emptyNote_ = nullptr; // what an empty page would hold
     PickerModel* model_ = nullptr;
+    PickerRowDelegate* rows_ = nullptr;
     std::array<QCheckBox*, SearchForm::boxCount> boxes_{};
     QRadioButton* rbAll_ = nullptr;
     QRadioButton* rbSome_ = nullptr;

@@ -13,9 +13,13 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QToolButton>
 #include <QTreeView>
 #include <QHeaderView>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
 
 #include <algorithm>
 
@@ -24,6 +28,9 @@ namespace quorvel {
 namespace {
 
 constexpr qsizetype kShownText = 30;
+// A row whose text keeps fewer letters than this (or than it has) is no
+// longer read but guessed at.
+constexpr qsizetype kReadableLetters = 10;
 // A pixel of rounding between a measured text and its view is no cut.
 constexpr int kSlack = 1;
 
@@ -145,6 +152,76 @@ const QWidget* cutBy(const QWidget* view, const QWidget* window)
     return window->rect().adjusted(-kSlack, -kSlack, kSlack, kSlack).contains(whole) ? nullptr : window;
 }
 
+qsizetype letters(const QString& text)
+{
+    return std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLetterOrNumber(); });
+}
+
+// The lines a cell's text shows as the styled delegate draws them: each line
+// shortened to the room its check box and symbol leave.
+QStringList shownLines(const QTreeView* list, const QModelIndex& index)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    option.rect = list->visualRect(index);
+    const QVariant font = index.data(Qt::FontRole);
+    option.font = font.isValid() ? font.value<QFont>() : list->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = index.data().toString();
+    const QVariant align = index.data(Qt::TextAlignmentRole);
+    option.displayAlignment = align.isValid() ? Qt::Alignment(align.toInt()) : Qt::AlignLeading | Qt::AlignVCenter;
+    option.decorationAlignment = Qt::AlignCenter;
+    if (index.data(Qt::CheckStateRole).isValid())
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QVariant decoration = index.data(Qt::DecorationRole);
+    if (decoration.isValid()) {
+        option.features |= QStyleOptionViewItem::HasDecoration;
+        const int small = list->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, list);
+        const QSize room = list->iconSize().isValid() ? list->iconSize() : QSize(small, small);
+        if (decoration.typeId() == QMetaType::QIcon)
+            option.decorationSize = decoration.value<QIcon>().actualSize(room);
+        else if (decoration.typeId() == QMetaType::QPixmap)
+            option.decorationSize = decoration.value<QPixmap>().deviceIndependentSize().toSize();
+        else if (decoration.typeId() == QMetaType::QImage)
+            option.decorationSize = decoration.value<QImage>().deviceIndependentSize().toSize();
+        else
+            option.decorationSize = room;
+    }
+    const QStyle* style = list->style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &option, list).width() - 2 * margin;
+    QStringList shown;
+    for (const QString& line : option.text.split(u'\n'))
+        shown << option.fontMetrics.elidedText(line, list->textElideMode(), room);
+    return shown;
+}
+
+// The rows a list shows now, each of its shown columns: a line of text kept
+// to a few letters by a narrow column.
+void rowFaults(const QTreeView* list, const QWidget* window, QStringList& faults)
+{
+    const QAbstractItemModel* model = list->model();
+    if (!model)
+        return;
+    const QPoint top(list->columnViewportPosition(0) + 1, 0);
+    for (QModelIndex row = list->indexAt(top).siblingAtColumn(0); row.isValid(); row = list->indexBelow(row)) {
+        if (!list->viewport()->rect().intersects(list->visualRect(row)))
+            break;
+        for (int column = 0; column < model->columnCount(row.parent()); ++column) {
+            const QModelIndex cell = row.siblingAtColumn(column);
+            if (list->isColumnHidden(column) || !cell.isValid())
+                continue;
+            const QStringList whole = cell.data().toString().split(u'\n');
+            const QStringList shown = shownLines(list, cell);
+            for (qsizetype i = 0; i < whole.size(); ++i)
+                if (letters(shown[i]) < std::min(letters(whole[i]), kReadableLetters))
+                    faults << QStringLiteral("text shortened to «%1» of «%2» in %3")
+                                  .arg(shown[i], whole[i].left(kShownText), describe(list, window));
+        }
+    }
+}
+
 void viewFaults(const QWidget* view, const QWidget* window, QStringList& faults)
 {
     // Qt's own file list sizes its columns to the names in whatever folder it
@@ -157,6 +234,8 @@ void viewFaults(const QWidget* view, const QWidget* window, QStringList& faults)
                       .arg(list->header()->sectionSize(0))
                       .arg(list->viewport()->width())
                       .arg(describe(view, window));
+    if (const auto* list = qobject_cast<const QTreeView*>(view); list && !qobject_cast<const QFileDialog*>(window))
+        rowFaults(list, window, faults);
     // A view that scrolls shows what it holds at any size.
     const QSize least = qobject_cast<const QAbstractScrollArea*>(view) ? QSize() : leastSize(view);
     if (view->width() < least.width() || view->height() < least.height())

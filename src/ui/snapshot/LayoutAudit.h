@@ -3,7 +3,8 @@
 // What a reader would find cut or covered in a shown window: a view given
 // less than its minimum, a view reaching past what holds it, two views of one
 // layout lying over one another, a button or label too narrow for its text, a
-// scrolled column wider than the area that can show it. Large text (a scale
+// scrolled column wider than the area that can show it, a list's row whose
+// text is shortened to a few letters. Large text (a scale
 // factor on a small screen) is where these appear.
 
 #include <QStringList>

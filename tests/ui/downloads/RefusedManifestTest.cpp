@@ -5,6 +5,7 @@
 
 #include "core/Settings.h"
 #include "ui/downloads/UpdateCheck.h"
+#include "support/Wait.h"
 #include "ui/kit/Dialogs.h"
 
 #include <QTest>
@@ -27,8 +28,7 @@ protected:
     {
         dialogs.clear();
         Updater::check(true, [body] { return Updater::decodeManifest(body); });
-        for (int i = 0; i < 500 && dialogs.requests().isEmpty(); ++i)
-            QTest::qWait(10);
+        EXPECT_EVENTUALLY(!dialogs.requests().isEmpty(), 5000);
         return dialogs.requests();
     }
 

@@ -69,13 +69,24 @@ protected:
         QTest::keyClick(field, Qt::Key_Return);
     }
 
-    // Clicks the text view at document position `position`.
-    static void clickAt(QuranView& v, int position)
+    // Where document position `position` is in the text view.
+    static QRect placeOf(QuranView& v, int position)
     {
         QTextCursor cursor(v.textView()->document());
         cursor.setPosition(position);
-        const QRect rect = v.textView()->cursorRect(cursor);
-        QTest::mouseClick(v.textView()->viewport(), Qt::LeftButton, {}, rect.center() + QPoint(-3, 0));
+        return v.textView()->cursorRect(cursor);
+    }
+
+    // Whether document position `position` lies in the text view's shown part.
+    static bool inView(QuranView& v, int position)
+    {
+        return v.textView()->viewport()->rect().contains(placeOf(v, position));
+    }
+
+    // Clicks the text view at document position `position`.
+    static void clickAt(QuranView& v, int position)
+    {
+        QTest::mouseClick(v.textView()->viewport(), Qt::LeftButton, {}, placeOf(v, position).center() + QPoint(-3, 0));
     }
 
     // The PNG of a widget in the build folder, checked for size and content;
@@ -178,7 +189,7 @@ TEST_F(QuranViewTest, verseAndPageFieldsAndHeadingClicks)
     // A click on the heading changes nothing; one on a verse selects it
     // without rendering the sura again.
     v->show(2, 5, false);
-    QTest::qWait(20);
+    ASSERT_EVENTUALLY(inView(*v, 2) && inView(*v, v->renderer().ranges(q->index(2, 3)).first().first + 4), 2000);
     QTextDocument* document = v->textView()->document();
     clickAt(*v, 2);
     EXPECT_EQ(v->position(), std::make_pair(2, 5));
@@ -215,7 +226,7 @@ TEST_F(QuranViewTest, verseSearchFindsWordsInAnyOrderAndClearingReturns)
     ASSERT_TRUE(v->results());
     EXPECT_GE(v->results()->size(), 2);
     const int first = v->results()->first();
-    QTest::qWait(20);
+    ASSERT_EVENTUALLY(inView(*v, v->renderer().ranges(first).first().first + 3), 2000);
     clickAt(*v, v->renderer().ranges(first).first().first + 3);
     EXPECT_FALSE(v->results());
     EXPECT_EQ(v->selected(), first);
@@ -433,7 +444,7 @@ TEST_F(QuranViewTest, thePageCommandsTurnTheMushafPagesOfTheQuranTab)
     for (const bool night : {false, true}) {
         Settings::setNightReading(night);
         Notifier::postReaderSettingsChanged();
-        QTest::qWait(20);
+        EXPECT_EVENTUALLY(QApplication::palette() == Theme::palette(night), 5000);
         EXPECT_TRUE(w.grab().save(QCoreApplication::applicationDirPath()
                                   + (night ? QStringLiteral("/quran-next-page-night.png") : QStringLiteral("/quran-next-page.png"))));
     }
@@ -460,8 +471,10 @@ TEST_F(QuranViewTest, thePageCommandsTurnTheMushafPagesOfTheQuranTab)
     // scroll the text by a line, PageDown by a screen and, at the end of the
     // sura, on to the page after it; PageUp at its start back to the page before.
     quran->show(2, 1, true);
-    QTest::qWait(30);
+    // Its scroll to the verse is posted: it runs before the keys below move the text.
+    QCoreApplication::processEvents();
     QScrollBar* bar = quran->textView()->verticalScrollBar();
+    ASSERT_EVENTUALLY(bar->maximum() > bar->pageStep(), 2000);
     ASSERT_GT(bar->maximum(), bar->pageStep());
     bar->setValue(0);
     quran->searchField()->setFocus();
@@ -478,7 +491,9 @@ TEST_F(QuranViewTest, thePageCommandsTurnTheMushafPagesOfTheQuranTab)
     QTest::keyClick(text, Qt::Key_PageDown);
     EXPECT_EQ(quran->position(), std::make_pair(3, 1));
     EXPECT_EQ(page(), q->ayat[q->index(2, 286)].page.value_or(0) + 1);
-    QTest::qWait(30);
+    // The next sura's posted scroll to its first verse runs, and its text is laid out.
+    QCoreApplication::processEvents();
+    ASSERT_EVENTUALLY(bar->maximum() > bar->pageStep(), 2000);
     bar->setValue(0);
     QTest::keyClick(text, Qt::Key_PageUp);
     EXPECT_EQ(quran->position(), std::make_pair(2, 286));

@@ -537,7 +537,8 @@ TEST_F(ReaderNavigationTest, hitsPictureShowsBothHitColoursAndTheScrollBarMarks)
     ASSERT_GE(r->hitRanges().size(), 5);
     r->nextHit(1);
     r->nextHit(1);
-    QTest::qWait(20);
+    // The hit's glow is on.
+    ASSERT_EVENTUALLY(!r->textView()->extraSelections().isEmpty(), 2000);
     const QImage shot = r->grab().toImage();
     const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/reader-hits.png");
     ASSERT_TRUE(shot.save(file, "PNG"));

@@ -558,7 +558,8 @@ TEST_F(SearchTabViewTest, resultsPictureShowsTheReaderAndMarkedExcerpts)
     auto tab = ranTab(sample.lib, test::wordsQuery(QStringLiteral("رسول الله")));
     tab->resize(1300, 860);
     tab->show();
-    QTest::qWait(SearchTabView::dividerDelayMs * 2);
+    // The split shown, then the reader given its share above the results.
+    ASSERT_EVENTUALLY(tab->currentReader() && tab->currentReader()->isVisible() && tab->table()->isVisible(), 5000);
     tab->placeDivider();
     QCoreApplication::processEvents();
     ASSERT_NE(tab->currentReader(), nullptr);

@@ -11,9 +11,12 @@
 #include "ui/search/PickerActions.h"
 #include "ui/search/PickNode.h"
 #include "ui/search/PickerModel.h"
+#include "ui/search/PickerRowDelegate.h"
 #include "ui/search/SearchWindowController.h"
 #include "ui/search/SideButton.h"
 #include "ui/shell/MainWindowController.h"
+#include "ui/snapshot/LayoutAudit.h"
+#include "support/Wait.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -523,6 +526,47 @@ TEST_F(SearchWindowTest, twinEditionsInASavedScopeReadApart)
         Notifier::postReaderSettingsChanged();
         EXPECT_TRUE(w->grab().save(QCoreApplication::applicationDirPath() +
                                    (night ? QStringLiteral("/scope-twins-night.png") : QStringLiteral("/scope-twins-day.png"))));
+    }
+    Settings::setNightReading(false);
+    Notifier::postReaderSettingsChanged();
+    w->hide();
+}
+
+// A list too narrow for a title beside its author (the room large text
+// leaves) puts the author under the title; given room again, they sit side
+// by side once more.
+TEST_F(SearchWindowTest, aNarrowListPutsTheAuthorUnderAReadableTitle)
+{
+    test::SampleLib sample;
+    REQUIRE_SAMPLE(sample);
+    auto w = window(sample.lib);
+    w->present(WinPage::books);
+    auto shortened = [&] { return layoutFaults(w.get()).filter(QStringLiteral("text shortened")); };
+    auto rowHeight = [&] { return w->outline()->visualRect(w->model()->index(0, 0)).height(); };
+    // The window's usual size: title and author side by side, rows of one line.
+    w->resize(SearchWindowController::windowSize);
+    ASSERT_EVENTUALLY(!w->outline()->isColumnHidden(PickerModel::authorColumn)
+                          && rowHeight() == PickerRowDelegate::rowHeight, 5000);
+    EXPECT_TRUE(shortened().isEmpty()) << shortened().join(u'\n').toStdString();
+
+    // The room text at 200% leaves on a screen of 1600×1000.
+    w->setMinimumSize(0, 0);
+    w->resize(800, 500);
+    ASSERT_EVENTUALLY(w->outline()->isColumnHidden(PickerModel::authorColumn)
+                          && rowHeight() > PickerRowDelegate::rowHeight, 5000);
+    EXPECT_TRUE(shortened().isEmpty()) << shortened().join(u'\n').toStdString();
+    EXPECT_GE(w->outline()->columnWidth(PickerModel::titleColumn), w->outline()->viewport()->width());
+    for (const bool night : {false, true}) {
+        Settings::setNightReading(night);
+        Notifier::postReaderSettingsChanged();
+        for (WinPage page : {WinPage::books, WinPage::authors}) {
+            w->select(page);
+            QCoreApplication::processEvents();
+            EXPECT_TRUE(w->outline()->grab().save(QCoreApplication::applicationDirPath()
+                                                  + QStringLiteral("/narrow-picker-%1-%2.png")
+                                                        .arg(int(page))
+                                                        .arg(night ? QStringLiteral("night") : QStringLiteral("day"))));
+        }
     }
     Settings::setNightReading(false);
     Notifier::postReaderSettingsChanged();

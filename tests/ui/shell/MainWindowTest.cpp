@@ -11,6 +11,7 @@
 #include "support/Wait.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
+#include "ui/kit/TabButton.h"
 #include "ui/kit/PillView.h"
 #include "ui/kit/Widgets.h"
 #include "ui/reader/ReaderTestSupport.h"
@@ -228,6 +229,7 @@ TEST_F(MainWindowTest, tenQuickTabSwitchesWriteTheSessionOnce)
     EXPECT_EQ(stored.count(), 0);
     EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QString());
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored.count() > 0; }, 3000));
+    // That no second write follows the first is shown only by time passing.
     QTest::qWait(100);
     EXPECT_EQ(stored.count(), 1);
 
@@ -563,9 +565,23 @@ TEST_F(MainWindowTest, tabWalksTheBarsFromTheRightLeavesTheResultsAndEveryStopSh
     ASSERT_NE(results, nullptr);
     ReaderView* reader = results->currentReader();
     ASSERT_NE(reader, nullptr);
-    QTest::qWait(SearchTabView::dividerDelayMs * 2);
+    // The tab's button laid out in the strip and the split shown, then the
+    // reader given its share above the results.
+    const auto inWindow = [&](const QWidget* view) {
+        return view->isVisible() && !view->rect().isEmpty() && w.rect().contains(view->mapTo(&w, view->rect().center()));
+    };
+    const auto stripLaidOut = [&] {
+        const QList<TabButton*> tabs = w.tabStrip()->findChildren<TabButton*>();
+        return !tabs.isEmpty() && std::all_of(tabs.begin(), tabs.end(), [&](const TabButton* tab) {
+            return inWindow(tab) && std::all_of(tab->children().begin(), tab->children().end(), [&](const QObject* part) {
+                       const auto* view = qobject_cast<const QWidget*>(part);
+                       return !view || view->isHidden() || inWindow(view);
+                   });
+        });
+    };
+    ASSERT_EVENTUALLY(stripLaidOut() && reader->isVisible() && results->table()->isVisible(), 5000);
     results->placeDivider();
-    QTest::qWait(20);
+    EXPECT_EVENTUALLY(reader->height() > results->table()->height(), 5000);
 
     // The row a stop sits in: a bar, the table, or none (the page text).
     QWidget* const table = results->table();
@@ -644,7 +660,7 @@ TEST_F(MainWindowTest, tabWalksTheBarsFromTheRightLeavesTheResultsAndEveryStopSh
 
     Settings::setNightReading(true);
     Notifier::postReaderSettingsChanged();
-    QTest::qWait(20);
+    EXPECT_EVENTUALLY(QApplication::palette() == Theme::palette(true), 5000);
     checkShown(walk(), "night");
     Settings::setNightReading(false);
     Notifier::postReaderSettingsChanged();
@@ -661,11 +677,10 @@ TEST_F(MainWindowTest, tabReachesTheReadersHeaderToolbarAndContentsFromTheRightS
     w.openBook(1, 2);
     ReaderView* reader = w.activeReader();
     ASSERT_NE(reader, nullptr);
-    QTest::qWait(20);
+    ASSERT_EVENTUALLY(reader->isVisible(), 5000);
     if (reader->outline()->isHidden())
         reader->toggleToc();
-    QTest::qWait(20);
-    ASSERT_TRUE(reader->outline()->isVisible());
+    ASSERT_EVENTUALLY(reader->outline()->isVisible(), 5000);
 
     auto x = [&](QWidget* widget) { return widget->mapTo(&w, QPoint(widget->width() / 2, 0)).x(); };
     QList<HoverButton*> bar = w.topBar()->findChildren<HoverButton*>();
@@ -712,9 +727,9 @@ TEST_F(MainWindowTest, tabReachesTheReadersHeaderToolbarAndContentsFromTheRightS
     for (const bool night : {false, true}) {
         Settings::setNightReading(night);
         Notifier::postReaderSettingsChanged();
-        QTest::qWait(10);
+        EXPECT_EVENTUALLY(QApplication::palette() == Theme::palette(night), 5000);
         header.value(header.size() / 2)->setFocus(Qt::TabFocusReason);
-        QTest::qWait(10);
+        EXPECT_EVENTUALLY(header.value(header.size() / 2)->hasFocus(), 5000);
         EXPECT_TRUE(reader->header()->grab().save(
             QCoreApplication::applicationDirPath()
             + (night ? QStringLiteral("/reader-toolbar-focus-night.png") : QStringLiteral("/reader-toolbar-focus.png"))));
@@ -811,7 +826,7 @@ TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItCha
     collation->close();
     for (const auto& [tab, name] : {std::pair{0, "digits-reader.png"}, std::pair{2, "digits-results.png"}}) {
         w.select(tab);
-        QTest::qWait(50);
+        EXPECT_EVENTUALLY(w.tabs()[tab]->view()->isVisible(), 5000) << name;
         const QImage shot = w.grab().toImage();
         EXPECT_GT(test::colourCount(shot), 8) << name;
         EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name), "PNG"));

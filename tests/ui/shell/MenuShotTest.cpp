@@ -5,6 +5,7 @@
 #include "ui/WindowTestSupport.h"
 
 #include "core/Settings.h"
+#include "support/Wait.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
 #include "ui/reader/ReaderTestSupport.h"
@@ -87,7 +88,10 @@ TEST_F(MenuShotTest, mainWindowWithTheFileMenuAndTheNotesMenuOpen)
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    QTest::qWait(50);
+    // The menu bar laid out with its menus.
+    ASSERT_EVENTUALLY(w.menuBar()->isVisible() && !w.menuBar()->actions().isEmpty()
+                          && !w.menuBar()->actionGeometry(w.menuBar()->actions().first()).isEmpty(),
+                      5000);
 
     // The application menu comes first, on the right.
     QMenuBar* bar = w.menuBar();

@@ -4,8 +4,10 @@
 #include "core/SQLiteDB.h"
 #include "core/Settings.h"
 #include "support/ScopedEnv.h"
+#include "support/Wait.h"
 #include "ui/assistant/AIChatView.h"
 #include "ui/kit/Dialogs.h"
+#include "ui/kit/MarkedScroller.h"
 #include "ui/reader/QuranView.h"
 #include "ui/reader/ReaderTestSupport.h"
 #include "ui/reader/ReaderView.h"
@@ -505,7 +507,8 @@ TEST_F(SessionsTest, tabsComeBackWhereTheyWereAfterQuittingAndStartingAgain)
         ASSERT_EQ(w->tabs().size(), 4);
         ASSERT_TRUE(QTest::qWaitFor([&] { return searchOf(w, 1)->isDone(); }, 20000));
         EXPECT_EQ(searchOf(w, 1)->selectedRow(), 3);
-        QTest::qWait(50);
+        // The book's page laid out, taller than its view.
+        ASSERT_EVENTUALLY(w->activeReader()->isVisible() && w->activeReader()->scroller()->maximum() > 0, 20000);
         w->activeReader()->setScrollFraction(0.5);
         fraction = w->activeReader()->scrollFraction();
         EXPECT_GT(fraction, 0.3);

@@ -17,7 +17,6 @@
 #include "support/Wait.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -75,7 +74,7 @@ TEST_F(StartupTest, validDatabaseShowsTheMainWindowInArabicRightToLeft)
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(w->layoutDirection(), Qt::RightToLeft);
     EXPECT_EQ(w->pill()->text(), QStringLiteral("٣"));
-    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
 
     // The window as the user first sees it, kept beside the test binary.
     const QImage shot = w->grab().toImage();
@@ -279,11 +278,7 @@ TEST_F(StartupTest, narratorsOfOlderChainRulesAreReadAgainWhenTheStoreOpens)
     ASSERT_EQ(app->applicationDidFinishLaunching(), AppDelegate::Outcome::Running);
     auto db = SQLiteDB::open(fixture.path, true);
     ASSERT_TRUE(db);
-    QElapsedTimer waited;
-    waited.start();
-    while ((LocalStore::narratorsOutdated(*db) || dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty())
-           && waited.elapsed() < 20000)
-        QTest::qWait(20);
+    EXPECT_EVENTUALLY(!LocalStore::narratorsOutdated(*db) && !dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(), 20000);
     ASSERT_FALSE(LocalStore::narratorsOutdated(*db));
     EXPECT_FALSE(db->scalarInt(QStringLiteral("SELECT 1 FROM narrators WHERE name LIKE '% نا %'")).has_value());
     EXPECT_GT(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")).value_or(0), 0);
@@ -459,10 +454,7 @@ TEST_F(StartupTest, autosaveRunOpensItsBookAndMovesToTheNextPage)
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->book().id, 479);
     EXPECT_EQ(page->seq(), 17);
-    QElapsedTimer waited;
-    waited.start();
-    while (page->seq() != 23 && waited.elapsed() < 5000)
-        QTest::qWait(20);
+    EXPECT_EVENTUALLY(page->seq() == 23, 5000);
     EXPECT_EQ(page->seq(), 23);
     EXPECT_TRUE(dialogs.requests().isEmpty());
 }
@@ -489,7 +481,7 @@ TEST_F(StartupTest, sampleLibraryOpensInTheMainWindow)
     const auto books = Library::shared()->books().size();
     EXPECT_GT(books, 0);
     EXPECT_EQ(w->pill()->text(), Arabic::num(books));
-    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
 
     // Kept in the build folder for whoever wants to look at the first window.
     const QString file = QCoreApplication::applicationDirPath() + QStringLiteral("/main-window-sample.png");

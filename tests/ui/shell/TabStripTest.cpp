@@ -127,7 +127,12 @@ TEST_F(TabStripTest, fourteenTabsInTheNarrowestWindowKeepReadableTitlesAndScroll
     strip->set(tabs, active);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QTest::qWait(20);
+    const auto whole = [&](int tab) {
+        TabButton* button = buttons(*strip).value(tab);
+        return button && button->visibleRegion().boundingRect() == button->rect();
+    };
+    // Laid out across the window, the active tab scrolled into view.
+    EXPECT_EVENTUALLY(strip->width() == 980 && whole(active), 2000);
     EXPECT_EQ(strip->width(), 980);
 
     const QList<TabButton*> shown = buttons(*strip);
@@ -152,7 +157,7 @@ TEST_F(TabStripTest, fourteenTabsInTheNarrowestWindowKeepReadableTitlesAndScroll
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     strip->set(tabs, 1);
-    QTest::qWait(20);
+    EXPECT_EVENTUALLY(whole(1), 2000);
     const QList<TabButton*> again = buttons(*strip);
     ASSERT_EQ(again[1]->visibleRegion().boundingRect(), again[1]->rect());
     QWidget* viewport = strip->findChild<QScrollArea*>()->viewport();
@@ -162,17 +167,16 @@ TEST_F(TabStripTest, fourteenTabsInTheNarrowestWindowKeepReadableTitlesAndScroll
     again.first()->setFocus(Qt::TabFocusReason);
     for (int i = 0; i < 4 * titles.size() && QApplication::focusWidget() != strip->menuButton(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QTest::qWait(1);
         // The stop Tab reached is in view.
         QWidget* at = QApplication::focusWidget();
         if (at != strip->menuButton()) {
-            EXPECT_TRUE(inView(at)) << i << " " << at->metaObject()->className();
+            EXPECT_EVENTUALLY(inView(at), 2000) << i << " " << at->metaObject()->className();
         }
     }
     ASSERT_EQ(QApplication::focusWidget(), strip->menuButton());
     ASSERT_EVENTUALLY(inView(again[1]), 2000);
     strip->set(tabs, active);
-    QTest::qWait(20);
+    EXPECT_EVENTUALLY(whole(active), 2000);
     std::unique_ptr<QMenu> menu(strip->buildMenu());
     ASSERT_EQ(menu->actions().size(), titles.size());
     EXPECT_TRUE(menu->actions()[active]->isChecked());

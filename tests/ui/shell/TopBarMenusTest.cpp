@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "scholar/PanelText.h"
 #include "support/ScopedEnv.h"
+#include "support/Wait.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
 #include "ui/kit/MenuPages.h"
@@ -184,7 +185,7 @@ TEST_F(TopBarMenusTest, aNoteIsCutAtFiftyCharactersAndTheBookmarkItemFlips)
         Notifier::postReaderSettingsChanged();
         std::unique_ptr<QMenu> shown(w.notesMenu());
         shown->popup(w.mapToGlobal(QPoint(200, 60)));
-        QTest::qWait(50);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(shown.get()));
         const QImage shot = shown->grab().toImage();
         EXPECT_GT(shot.height(), 100);
         EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath()
@@ -453,7 +454,7 @@ TEST_F(TopBarMenusTest, topBarButtonsOpenTheirMenusAndDialogues)
     const auto dismiss = [&] {
         if (QMenu* menu = popped())
             menu->close();
-        QTest::qWait(1);
+        EXPECT_EVENTUALLY(!popped(), 2000);
     };
 
     button(w, QStringLiteral("التعليقات والعلامات"))->click();
