@@ -617,6 +617,8 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
 {
     // A short form is its best-known bearer's even where a namesake's entry
     // opens with it («8067 أبو حنيفة الكوفي»); the index says whom it means.
+    // A son is the one the pages call «ابن X» on at least this many pages.
+    constexpr std::int64_t kPagesCallingTheSonSo = 2;
     const bool shortForm = isShortForm(folded);
     std::optional<AboutName> referred =
         entered && !shortForm ? std::nullopt : CrossReference(lib, folded, dictionaries).entry();
@@ -652,6 +654,13 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
             return std::nullopt;
         }
         chosen = ranked[*meant].entry;
+    } else if (lineage.isEmpty() && !indexed && folded.first() == sonOf() && !ranked.isEmpty()
+               && ranked.first().known < kPagesCallingTheSonSo) {
+        // No page but by chance calls any bearer «ابن X»: the son the books
+        // mean has no entry, and what the dictionary says is of namesakes.
+        if (unentered)
+            *unentered = true;
+        return std::nullopt;
     }
     // The card's author is the man asked for: his entry is the bearer's whose heading is his name.
     if (!lineage.isEmpty() && !(chosen && his(*chosen))) {

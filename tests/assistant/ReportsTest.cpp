@@ -543,6 +543,25 @@ TEST_F(ReportsLibrary, aFormOfNoBearerQuotesNoEntryThatOnlyNamesIt)
         EXPECT_NE(p.pageId, 1) << built.text.toStdString();
 }
 
+// «ابن X» is the son the pages call so: a namesake that no page calls «ابن
+// X» («إسماعيل بن كليب») is not the man the books quote, whose own entry the
+// dictionary lacks; his entry is not quoted as the form's.
+TEST_F(ReportsLibrary, aSonNoPageCallsByTheFormIsNotTheOneItMeans)
+{
+    const auto lib = make(
+        {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
+         "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'السنن', NULL, NULL)"},
+        {{1, 1, 1, QStringLiteral("432 - إسماعيل بن كليب الثقفي الواسطي صدوق من الحادية عشرة ق")},
+         {2, 2, 1, QStringLiteral("وذكره ابن كليب في الثقات وقال كان يخطئ")},
+         {3, 2, 2, QStringLiteral("وصححه ابن كليب في صحيحه من طريق أخرى")}});
+    ASSERT_TRUE(lib);
+    const auto built = Reports::biography(*lib, QStringLiteral("ابن كليب"), std::nullopt);
+    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
+    for (const Passage& p : built.passages)
+        EXPECT_NE(p.pageId, 1) << built.text.toStdString();
+}
+
 // A kunya two men bear means the one the chains name by it alone: his fuller
 // names there share their teachers and students with the kunya's, even where
 // the other man's entry calls him famous by it.
