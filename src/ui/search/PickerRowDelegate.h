@@ -17,7 +17,6 @@ public:
 
     // Whether the second column's text is drawn under the first's; the view
     // hides the second column meanwhile.
-    bool stacked() const { return stacked_; }
     void setStacked(bool stacked);
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;

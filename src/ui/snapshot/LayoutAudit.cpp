@@ -17,9 +17,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QHeaderView>
-#include <QIcon>
-#include <QImage>
-#include <QPixmap>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -157,6 +155,12 @@ qsizetype letters(const QString& text)
     return std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLetterOrNumber(); });
 }
 
+// Qt's own reading of a cell into the option its delegates draw from.
+struct CellOption : QStyledItemDelegate
+{
+    using QStyledItemDelegate::initStyleOption;
+};
+
 // The lines a cell's text shows as the styled delegate draws them: each line
 // shortened to the room its check box and symbol leave.
 QStringList shownLines(const QTreeView* list, const QModelIndex& index)
@@ -164,31 +168,11 @@ QStringList shownLines(const QTreeView* list, const QModelIndex& index)
     QStyleOptionViewItem option;
     option.initFrom(list);
     option.rect = list->visualRect(index);
-    const QVariant font = index.data(Qt::FontRole);
-    option.font = font.isValid() ? font.value<QFont>() : list->font();
-    option.fontMetrics = QFontMetrics(option.font);
-    option.features = QStyleOptionViewItem::HasDisplay;
-    option.text = index.data().toString();
-    const QVariant align = index.data(Qt::TextAlignmentRole);
-    option.displayAlignment = align.isValid() ? Qt::Alignment(align.toInt()) : Qt::AlignLeading | Qt::AlignVCenter;
-    option.decorationAlignment = Qt::AlignCenter;
-    if (index.data(Qt::CheckStateRole).isValid())
-        option.features |= QStyleOptionViewItem::HasCheckIndicator;
-    const QVariant decoration = index.data(Qt::DecorationRole);
-    if (decoration.isValid()) {
-        option.features |= QStyleOptionViewItem::HasDecoration;
-        const int small = list->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, list);
-        const QSize room = list->iconSize().isValid() ? list->iconSize() : QSize(small, small);
-        if (decoration.typeId() == QMetaType::QIcon)
-            option.decorationSize = decoration.value<QIcon>().actualSize(room);
-        else if (decoration.typeId() == QMetaType::QPixmap)
-            option.decorationSize = decoration.value<QPixmap>().deviceIndependentSize().toSize();
-        else if (decoration.typeId() == QMetaType::QImage)
-            option.decorationSize = decoration.value<QImage>().deviceIndependentSize().toSize();
-        else
-            option.decorationSize = room;
-    }
     const QStyle* style = list->style();
+    const int small = style->pixelMetric(QStyle::PM_SmallIconSize, nullptr, list);
+    option.decorationSize = list->iconSize().isValid() ? list->iconSize() : QSize(small, small);
+    option.decorationAlignment = Qt::AlignCenter;
+    CellOption().initStyleOption(&option, index);
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
     const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &option, list).width() - 2 * margin;
     QStringList shown;
