@@ -125,6 +125,18 @@ std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& for
         for (qsizetype b = 0; b < headings.size(); ++b)
             if (std::all_of(added.begin(), added.end(), [&](const QString& w) { return headings[b].contains(w); }))
                 his << b;
+        // A heading whose every word stands in another's («أبو غسان المدني»
+        // beside «مطر بن دينار أبو غسان المدني») is the dictionary filing the
+        // same man again under his kunya: his links go once, to the fuller
+        // heading, not split between the two.
+        const QList<qsizetype> fitting = his;
+        his.removeIf([&](qsizetype b) {
+            return std::any_of(fitting.begin(), fitting.end(), [&](qsizetype c) {
+                return headings[c].size() > headings[b].size()
+                    && std::all_of(headings[b].begin(), headings[b].end(),
+                                   [&](const QString& w) { return headings[c].contains(w); });
+            });
+        });
         // A man of no entry only where the chains give his name and his father's before the form.
         const qsizetype son = words.indexOf(sonOf());
         if (his.isEmpty() && son > 0 && son < at)

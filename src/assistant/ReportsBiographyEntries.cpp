@@ -79,9 +79,9 @@ int standing(const QStringList& words)
         for (qsizetype i = 0; i < words.size(); ++i) {
             if (kin.contains(words[i]))
                 kinAt = i;
-            // «… بن خليفة» is a name, not a title.
+            // «… بن خليفة» and «عبد الجليل» are names, not titles.
             if ((set.contains(words[i]) || set.contains(bare(words[i])) || set.contains(undotted(words[i])))
-                && (i == 0 || !isLineage(words[i - 1]))
+                && (i == 0 || !isOpenEnded(words[i - 1]))
                 && i - kinAt > kKinWords)
                 return true;
         }

@@ -551,7 +551,8 @@ TEST_F(ReportsLibrary, aFormOfNoEntryOfItsOwnQuotesNoOtherMansEntry)
 
 // A kunya two men bear means the one the chains name by it alone: his fuller
 // names there share their teachers and students with the kunya's, even where
-// the other man's entry calls him famous by it.
+// the other man's entry calls him famous by it, and where the dictionary files
+// him again under his kunya and a nisba («300 - أبو غسان المدني عن رجل»).
 TEST_F(ReportsLibrary, aKunyaMeansTheManWhoseChainsItsOwnChainsShare)
 {
     const auto lib = make(
@@ -559,17 +560,20 @@ TEST_F(ReportsLibrary, aKunyaMeansTheManWhoseChainsItsOwnChainsShare)
          "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
          "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'السنن', NULL, NULL)",
          "INSERT INTO narrators(id, name) VALUES(1, 'أبو غسان'), (2, 'سهل بن سعد'), (3, 'مالك'),"
-         "(4, 'أبو غسان مطر بن دينار'), (5, 'سفيان'), (6, 'أبو غسان الأشجعي'), (7, 'أبو هريرة')",
+         "(4, 'أبو غسان مطر بن دينار'), (5, 'سفيان'), (6, 'أبو غسان الأشجعي'), (7, 'أبو هريرة'),"
+         "(8, 'أبو غسان المدني')",
          "INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES"
          "(1, 2, 2, 3), (1, 2, 2, 4), (1, 2, 2, 5), (3, 1, 2, 3), (3, 1, 2, 4), (3, 1, 2, 5),"
-         "(4, 2, 2, 6), (5, 4, 2, 6), (6, 7, 2, 7)"},
+         "(4, 2, 2, 6), (5, 4, 2, 6), (6, 7, 2, 7), (8, 2, 2, 9), (3, 8, 2, 9)"},
         {{1, 1, 1, QStringLiteral("100 - سلمان أبو غسان الأشجعي الكوفي مشهور بكنيته ثقة من الثالثة")},
          {2, 1, 2, QStringLiteral("200 - مطر بن دينار أبو غسان الأعرج المدني ثقة من الخامسة")},
+         {8, 1, 3, QStringLiteral("300 - أبو غسان المدني عن رجل لم يسم")},
          {3, 2, 1, QStringLiteral("حدثنا مالك عن أبي غسان عن سهل بن سعد قال كان الناس يؤمرون")},
          {4, 2, 2, QStringLiteral("وحدثنا مالك عن أبي غسان عن سهل بن سعد أن رسول الله صلى الله عليه وسلم قال")},
          {5, 2, 3, QStringLiteral("حدثنا مالك عن أبي غسان عن سهل بن سعد قال ما كنا نقيل")},
          {6, 2, 4, QStringLiteral("حدثنا سفيان عن أبي غسان مطر بن دينار عن سهل بن سعد قال")},
-         {7, 2, 5, QStringLiteral("حدثنا عن أبي غسان الأشجعي عن أبي هريرة قال")}});
+         {7, 2, 5, QStringLiteral("حدثنا عن أبي غسان الأشجعي عن أبي هريرة قال")},
+         {9, 2, 6, QStringLiteral("حدثنا مالك عن أبي غسان المدني عن سهل بن سعد قال")}});
     ASSERT_TRUE(lib);
     const auto built = Reports::biography(*lib, QStringLiteral("أبو غسان"), std::nullopt);
     ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
@@ -578,20 +582,30 @@ TEST_F(ReportsLibrary, aKunyaMeansTheManWhoseChainsItsOwnChainsShare)
         EXPECT_NE(p.pageId, 1) << built.text.toStdString();
 }
 
-// A dictionary's praise of a man read through a copy's slip of a dot
-// («أحد الحفاط») still ranks him above his namesake.
-TEST_F(ReportsLibrary, aPraiseWordMisspelledByADotStillRanksTheManFamous)
+// A dictionary's praise of a man ranks him above his namesake as the
+// dictionary means it: read through a copy's slip of a dot («أحد الحفاط»),
+// and never read into a name that holds a word of praise («عبد الجليل»).
+TEST_F(ReportsLibrary, aPraiseWordRanksTheManFamousAsTheDictionaryMeansIt)
 {
     const auto lib = make(
         {"INSERT INTO categories(id, name) VALUES(1, 'التراجم والطبقات')",
          "INSERT INTO authors(id, name, death_year) VALUES(1, 'ابن حجر', 852)",
-         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1)"},
+         "INSERT INTO books(id, title, author_id, category_id) VALUES(1, 'تقريب التهذيب', 1, 1), (2, 'السنن', NULL, NULL)"},
         {{1, 1, 1, QStringLiteral("2666 - سهل بن محمد بن عثمان أبو نوفل السجستاني النحوي صدوق من الحادية عشرة")},
-         {2, 1, 2, QStringLiteral("5718 - محمد بن إدريس بن المنذر الحنظلي أبو نوفل الرازي أحد الحفاط من الحادية عشرة")}});
+         {2, 1, 2, QStringLiteral("5718 - محمد بن إدريس بن المنذر الحنظلي أبو نوفل الرازي أحد الحفاط من الحادية عشرة")},
+         {3, 1, 3, QStringLiteral("100 - عبد الجليل بن حميد اليحصبي أبو عقيل البصري صدوق يهم من السابعة")},
+         {4, 1, 4, QStringLiteral("200 - القاسم بن سلام أبو عقيل الرسعني ثقة من الثانية عشرة")},
+         {5, 2, 1, QStringLiteral("حدثنا أبو عقيل الرسعني قال حدثنا المعافى بن سليمان")}});
     ASSERT_TRUE(lib);
-    const auto built = Reports::biography(*lib, QStringLiteral("أبو نوفل"), std::nullopt);
-    ASSERT_FALSE(built.passages.isEmpty()) << built.text.toStdString();
-    EXPECT_EQ(built.passages.first().pageId, 2) << built.text.toStdString();
+    struct Case {
+        const char* form;
+        std::int64_t firstPage;
+    };
+    for (const Case& c : {Case{"أبو نوفل", 2}, Case{"أبو عقيل", 4}}) {
+        const auto built = Reports::biography(*lib, QString::fromUtf8(c.form), std::nullopt);
+        ASSERT_FALSE(built.passages.isEmpty()) << c.form << '\n' << built.text.toStdString();
+        EXPECT_EQ(built.passages.first().pageId, c.firstPage) << c.form << '\n' << built.text.toStdString();
+    }
 }
 
 // A nisba the chains give to a man whose fuller name there («علي بن المغيرة
