@@ -426,7 +426,11 @@ std::unique_ptr<SearchEngine::Vocab> SearchEngine::runVocab(const std::shared_pt
 {
     // Glued-digit lookups are shared while the data is unchanged: a word
     // searched again costs no vocabulary scan.
-    return Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
+    auto vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
+    // On the run's connection its statements are the run's kept ones.
+    if (Prepared* run = kept.get(); run && run->db == db)
+        vocab->borrow([run](const QString& sql) { return run->statement(sql); });
+    return vocab;
 }
 
 // Over the page index when it is ready and agrees with a sample of its

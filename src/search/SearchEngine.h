@@ -195,19 +195,28 @@ public:
         // them): the index may be damaged and the expressions are incomplete.
         bool indexFailed = false;
 
+        // Takes its statements from `lender` (a run's kept statements of the
+        // same connection) instead of compiling its own.
+        void borrow(std::function<Statement*(const QString&)> lender) { lend = std::move(lender); }
+
     private:
         Vocab() = default;
+        // The statement of `sql`, lent or compiled here; nullptr when it cannot be compiled.
+        Statement* compile(const QString& sql);
         // Runs the range statement; false when it stopped before its end.
         bool scanAll(const QString& lo, const QString& hi, const std::function<bool(const QString&)>& visit);
 
         std::shared_ptr<SQLiteDB> db;
-        std::unique_ptr<Statement> st;
+        std::function<Statement*(const QString&)> lend;
+        std::vector<std::unique_ptr<Statement>> owned; // those compiled here
+        Statement* st = nullptr;
         std::shared_ptr<Glued> known;
         bool failed = false;
         bool termTable = false;
         bool forms = false;
         bool hamza = false;
-        std::unique_ptr<Statement> reversedSt, formSt, formRangeSt, markedSt, markedPagesSt;
+        Statement *reversedSt = nullptr, *formSt = nullptr, *formRangeSt = nullptr, *markedSt = nullptr,
+                  *markedPagesSt = nullptr;
     };
 
     using Held = QSet<QString>;
