@@ -201,11 +201,9 @@ private:
 
 SearchEngine::SearchEngine(Library& lib) : lib(lib) {}
 
-SearchEngine::~SearchEngine()
-{
-    if (kept)
-        lib.returnSearchConnection(kept->release());
-}
+// The kept connection is closed, not given back: the library may be gone
+// before the last holder of an engine lets it go.
+SearchEngine::~SearchEngine() = default;
 
 Statement* SearchEngine::statement(const QString& sql)
 {
@@ -442,7 +440,9 @@ SearchEngine::RunParts SearchEngine::runParts(const Plan& plan, const std::share
     const SearchQuery& q = plan.q;
     RunParts chosen;
     chosen.vocab = runVocab(db, generation);
-    const PageIndex::State index = pageChecked ? PageIndex::State() : PageIndex::state(*db);
+    PageIndex::State index;
+    if (Statement* read = pageChecked ? nullptr : statement(QLatin1String(PageIndex::stateQuery)))
+        index = PageIndex::state(*read);
     chosen.indexed = index.ready;
     const bool forms = chosen.indexed && (q.hamza || !(q.inMatn && q.inHawashi)) && formsServe(plan);
     if (chosen.indexed)
