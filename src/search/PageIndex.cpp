@@ -552,22 +552,20 @@ bool createSchema(SQLiteDB& db)
 
 State state(SQLiteDB& db)
 {
-    // A change drops the mark; a writer's row cannot be seen beside one. A
-    // dropped trigger changes the schema version the mark was set under.
-    auto st = db.prepare(QStringLiteral("SELECT (SELECT value FROM meta WHERE key='page_index'), "
-                                        "(SELECT value FROM meta WHERE key='page_index_checked'), "
-                                        "(SELECT schema_version FROM pragma_schema_version)"));
-    if (!st || !st->step())
-        return {};
-    const bool ready = st->text(0) == QString::number(version);
-    const std::optional<QString> mark = st->text(1);
-    const std::optional<std::int64_t> schema = st->integer(2);
-    return {ready, ready && mark && schema && mark->section(u' ', 0, 0) == QString::number(*schema)};
+    auto st = db.prepare(QLatin1String(stateQuery));
+    return st ? state(*st) : State{};
 }
 
-bool ready(SQLiteDB& db)
+State state(Statement& st)
 {
-    return state(db).ready;
+    st.bind({});
+    if (!st.step())
+        return {};
+    const bool ready = st.text(0) == QString::number(version);
+    const std::optional<QString> mark = st.text(1);
+    const std::optional<std::int64_t> schema = st.integer(2);
+    st.bind({});
+    return {ready, ready && mark && schema && mark->section(u' ', 0, 0) == QString::number(*schema)};
 }
 
 struct Writer::State {

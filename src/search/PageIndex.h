@@ -52,8 +52,6 @@ inline constexpr const char* formsTable = "page_forms";
 // left to build(); an empty one is complete at once. False when a statement failed.
 bool createSchema(SQLiteDB& db);
 
-// Whether the index is complete for this version (on any connection).
-bool ready(SQLiteDB& db);
 // What a search reads before it uses the index, in one statement: whether
 // it is complete, and whether sampleAgrees() found it whole and nothing
 // changed since: no row of the index, the full-text tables or the pages, no
@@ -64,6 +62,19 @@ struct State {
     bool whole = false;
 };
 State state(SQLiteDB& db);
+// The same read through `st`, the statement of stateQuery kept compiled by
+// its caller; left reset.
+State state(Statement& st);
+// A change drops the mark; a writer's row cannot be seen beside one. A
+// dropped trigger changes the schema version the mark was set under.
+inline constexpr const char* stateQuery = "SELECT (SELECT value FROM meta WHERE key='page_index'), "
+                                          "(SELECT value FROM meta WHERE key='page_index_checked'), "
+                                          "(SELECT schema_version FROM pragma_schema_version)";
+// Whether the index is complete for this version (on any connection).
+inline bool ready(SQLiteDB& db)
+{
+    return state(db).ready;
+}
 
 // The hamza-keeping form of a text: its normal form without rasm folding,
 // each alef written as أ, إ or آ in the text kept as written.

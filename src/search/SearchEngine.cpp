@@ -14,6 +14,8 @@
 #include <functional>
 #include <limits>
 #include <tuple>
+#include <unordered_map>
+#include <utility>
 
 namespace quorvel {
 
@@ -156,9 +158,57 @@ bool SearchEngine::FtsPart::foundByIndex() const
     return !verify && (pages || table == QLatin1String(PageIndex::formsTable));
 }
 
+// The connection of the last run and the statements compiled on it, by
+// their text. Every statement is reset when handed out and when a run ends,
+// so that none holds the version of the library it last read.
+class SearchEngine::Prepared {
+public:
+    Prepared(std::shared_ptr<SQLiteDB> db, std::int64_t generation) : db(std::move(db)), generation(generation) {}
+
+    Statement* statement(const QString& sql)
+    {
+        auto it = statements.find(sql);
+        if (it == statements.end()) {
+            auto st = db->prepare(sql);
+            if (!st)
+                return nullptr;
+            it = statements.emplace(sql, std::make_unique<Statement>(std::move(*st))).first;
+        }
+        it->second->bind({});
+        return it->second.get();
+    }
+
+    void resetAll()
+    {
+        for (auto& statement : statements)
+            statement.second->bind({});
+    }
+
+    // The connection, its statements finalised first.
+    std::shared_ptr<SQLiteDB> release()
+    {
+        statements.clear();
+        return std::move(db);
+    }
+
+    std::shared_ptr<SQLiteDB> db;
+    const std::int64_t generation; // the data generation the statements were kept under
+
+private:
+    // Declared after db: finalised before the connection closes.
+    std::unordered_map<QString, std::unique_ptr<Statement>> statements;
+};
+
 SearchEngine::SearchEngine(Library& lib) : lib(lib) {}
 
+// The kept connection is closed, not given back: the library may be gone
+// before the last holder of an engine lets it go.
 SearchEngine::~SearchEngine() = default;
+
+Statement* SearchEngine::statement(const QString& sql)
+{
+    return kept ? kept->statement(sql) : nullptr;
+}
 
 QStringList SearchEngine::tooBroad() const
 {
@@ -188,9 +238,10 @@ bool SearchEngine::stopRequested()
 }
 
 // One run's hold on its engine: what the last run left is cleared when it
-// begins, and when it ends, stopped or not, its read transaction is closed,
-// its connection given back (or closed, when a cancel interrupted it) and the
-// final call made.
+// begins, and when it ends, stopped or not, its statements are reset and its
+// read transaction closed, so that the connection and statements kept for
+// the next run pin no version of the library between runs; a connection a
+// cancel interrupted is closed instead of kept. Then the final call is made.
 class SearchEngine::Run {
 public:
     Run(SearchEngine& engine, const Deadline& deadline, const OnBatch& onBatch)
@@ -203,9 +254,19 @@ public:
         engine.indexMismatch = false;
         engine.expired = false;
         engine.deadline = deadline.isSet() ? &deadline : nullptr;
-        db = engine.lib.takeSearchConnection();
-        if (!db || engine.stopRequested())
+        if (engine.stopRequested())
             return;
+        map = PageMap::current(engine.lib.main().path());
+        // Statements kept under other data are given up with their
+        // connection: the library changes seldom, and the pool keeps it.
+        if (engine.kept && (map.dataGeneration < 0 || engine.kept->generation != map.dataGeneration))
+            engine.lib.returnSearchConnection(std::exchange(engine.kept, nullptr)->release());
+        if (!engine.kept)
+            if (auto taken = engine.lib.takeSearchConnection())
+                engine.kept = std::make_unique<Prepared>(std::move(taken), map.dataGeneration);
+        if (!engine.kept || engine.stopRequested())
+            return;
+        db = engine.kept->db;
         {
             std::lock_guard guard(engine.connLock);
             engine.conn = db;
@@ -224,6 +285,9 @@ public:
     {
         if (db && engine.deadline)
             db->setProgressCheck(0, {});
+        // A statement left part-way holds its version past the commit.
+        if (engine.kept)
+            engine.kept->resetAll();
         reading.reset();
         bool interrupted = false;
         {
@@ -232,11 +296,11 @@ public:
             interrupted = engine.connInterrupted;
             engine.connInterrupted = false;
         }
+        db.reset();
         // An interrupted connection may still carry the interruption into
         // its next statement: it is closed rather than kept.
-        if (!interrupted)
-            engine.lib.returnSearchConnection(std::move(db));
-        db.reset();
+        if (interrupted)
+            engine.kept.reset();
         engine.deadline = nullptr;
         onBatch({}, true);
         // Cleared only now: a cancel made before the run started stopped it.
@@ -249,10 +313,12 @@ public:
     // The run's connection, when it may search: it has one and was not
     // stopped before it began.
     const std::shared_ptr<SQLiteDB>* connection() const { return searching ? &db : nullptr; }
+    const PageMap::Current& library() const { return map; }
 
 private:
     SearchEngine& engine;
     const OnBatch& onBatch;
+    PageMap::Current map;
     std::shared_ptr<SQLiteDB> db;
     std::optional<ReadTransaction> reading;
     bool searching = false;
@@ -262,12 +328,12 @@ void SearchEngine::run(const SearchQuery& q, int limit, const OnBatch& onBatch, 
 {
     const Run running(*this, deadline, onBatch);
     if (const auto* db = running.connection())
-        searchAll(q, limit, onBatch, *db);
+        searchAll(q, limit, onBatch, *db, running.library());
 }
 
 // The meaning-based hits, or the page hits; then the titles and the notes.
 void SearchEngine::searchAll(const SearchQuery& q, int limit, const OnBatch& onBatch,
-                             const std::shared_ptr<SQLiteDB>& db)
+                             const std::shared_ptr<SQLiteDB>& db, const PageMap::Current& map)
 {
     Plan plan = SearchEngine::plan(q);
     plan.pageChecked = pageChecked;
@@ -275,7 +341,6 @@ void SearchEngine::searchAll(const SearchQuery& q, int limit, const OnBatch& onB
     if (q.scope)
         scope = QSet<std::int64_t>(q.scope->begin(), q.scope->end());
 
-    const PageMap::Current map = PageMap::current(lib.main().path());
     // A meaning-based query ends here when the shared index is loaded; without
     // it the query's phrases are searched as full text below.
     if (q.semantic && !stopRequested() && searchByMeaning(q, scope, *db, onBatch))
@@ -328,16 +393,27 @@ void SearchEngine::searchPages(const Plan& plan, const std::optional<QSet<std::i
     // one part is the full expression and its rows are the total.
     const bool total = !scope && isFullExpression(plan.q, chosen.parts);
     QSet<std::int64_t> done;
+    std::optional<std::int64_t> rows;
+    // Rows that few are read at once: the first books would read them twice
+    // for a first batch that comes no sooner.
+    if (!scope && map.snapshot && collectRest(plan, chosen, db, map, scope, done, limit, emitter, rows, fewRows)) {
+        if (total)
+            lastMatchTotal = rows;
+        return;
+    }
     const bool rest =
         !map.snapshot || searchFirstBooks(plan, chosen.parts, *db, *map.snapshot, scope, limit, emitter, done);
     if (rest && !stopRequested()) {
-        const std::optional<std::int64_t> rows = collectRest(plan, chosen, db, map, scope, done, limit, emitter);
+        collectRest(plan, chosen, db, map, scope, done, limit, emitter, rows);
         if (total)
             lastMatchTotal = rows;
     } else if (total && !stopRequested()) {
         // The first books held every hit asked for; the total is still counted.
-        lastMatchTotal = db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"),
-                                       {chosen.parts.first().expr});
+        if (Statement* count = statement(QStringLiteral("SELECT COUNT(*) FROM pages_fts WHERE pages_fts MATCH ?"))) {
+            count->bind({chosen.parts.first().expr});
+            if (count->step())
+                lastMatchTotal = count->integer(0);
+        }
         if (stopRequested())
             lastMatchTotal.reset();
     }
@@ -348,7 +424,11 @@ std::unique_ptr<SearchEngine::Vocab> SearchEngine::runVocab(const std::shared_pt
 {
     // Glued-digit lookups are shared while the data is unchanged: a word
     // searched again costs no vocabulary scan.
-    return Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
+    auto vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
+    // On the run's connection its statements are the run's kept ones.
+    if (Prepared* run = kept.get(); run && run->db == db)
+        vocab->borrow([run](const QString& sql) { return run->statement(sql); });
+    return vocab;
 }
 
 // Over the page index when it is ready and agrees with a sample of its
@@ -360,7 +440,9 @@ SearchEngine::RunParts SearchEngine::runParts(const Plan& plan, const std::share
     const SearchQuery& q = plan.q;
     RunParts chosen;
     chosen.vocab = runVocab(db, generation);
-    const PageIndex::State index = pageChecked ? PageIndex::State() : PageIndex::state(*db);
+    PageIndex::State index;
+    if (Statement* read = pageChecked ? nullptr : statement(QLatin1String(PageIndex::stateQuery)))
+        index = PageIndex::state(*read);
     chosen.indexed = index.ready;
     const bool forms = chosen.indexed && (q.hamza || !(q.inMatn && q.inHawashi)) && formsServe(plan);
     if (chosen.indexed)
@@ -393,23 +475,27 @@ void SearchEngine::leaveIndex(RunParts& chosen, const Plan& plan, const std::sha
 }
 
 // The pages the first books left are collected at once, checked and handed
-// over. Returns how many index rows the parts matched, as collectCandidates.
-std::optional<std::int64_t> SearchEngine::collectRest(const Plan& plan, RunParts& chosen,
-                                                      const std::shared_ptr<SQLiteDB>& db, const PageMap::Current& map,
-                                                      const std::optional<QSet<std::int64_t>>& scope,
-                                                      const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter)
+// over; `rows` receives how many index rows the parts matched, as
+// collectCandidates. False, nothing handed over, when the parts match more
+// rows than `cap`.
+bool SearchEngine::collectRest(const Plan& plan, RunParts& chosen, const std::shared_ptr<SQLiteDB>& db,
+                               const PageMap::Current& map, const std::optional<QSet<std::int64_t>>& scope,
+                               const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter,
+                               std::optional<std::int64_t>& rows, std::int64_t cap)
 {
-    std::optional<std::int64_t> rows;
     std::optional<std::vector<IdStretch>> stretches;
     if (scope && map.snapshot)
         stretches = scopeStretches(chosen.parts, *map.snapshot, *scope, done);
-    std::vector<Slice> slices = collectCandidates(chosen.parts, *db, map.snapshot.get(),
-                                                  stretches ? &*stretches : nullptr, scope, done, candidateBuffer, rows);
+    std::optional<std::vector<Slice>> found = collectCandidates(
+        chosen.parts, map.snapshot.get(), stretches ? &*stretches : nullptr, scope, done, candidateBuffer, rows, cap);
+    if (!found)
+        return false;
+    std::vector<Slice> slices = std::move(*found);
     // The stretches are the map's: a page written since it was built may lie
     // outside them, so the whole index is read when the library has changed.
     if (stretches && !stopRequested() && PageMap::current(lib.main().path()).dataGeneration != map.dataGeneration) {
         stretches.reset();
-        slices = collectCandidates(chosen.parts, *db, map.snapshot.get(), nullptr, scope, done, candidateBuffer, rows);
+        slices = *collectCandidates(chosen.parts, map.snapshot.get(), nullptr, scope, done, candidateBuffer, rows);
     }
     const bool overForms = std::any_of(chosen.parts.begin(), chosen.parts.end(), [](const FtsPart& part) {
         return part.table == QLatin1String(PageIndex::formsTable);
@@ -419,12 +505,12 @@ std::optional<std::int64_t> SearchEngine::collectRest(const Plan& plan, RunParts
     if (chosen.indexed && overForms && !rows && !stopRequested()) {
         const bool readable = formsReadable(chosen.parts, *db);
         leaveIndex(chosen, plan, db, map.dataGeneration, !readable && !stopRequested());
-        slices = collectCandidates(chosen.parts, *db, map.snapshot.get(), stretches ? &*stretches : nullptr, scope,
-                                   done, candidateBuffer, rows);
+        slices = *collectCandidates(chosen.parts, map.snapshot.get(), stretches ? &*stretches : nullptr, scope,
+                                    done, candidateBuffer, rows);
     }
     verifyAndEmit(plan, *db, candidateBuffer, slices, limit, emitter);
     candidateBuffer.clear();
-    return rows;
+    return true;
 }
 
 QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::PageScore>& pairs, SQLiteDB& db,
@@ -455,10 +541,13 @@ QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::Pag
 class SearchEngine::CandidateSink {
 public:
     CandidateSink(const Catalog& catalog, const std::optional<QSet<std::int64_t>>& scope,
-                  const QSet<std::int64_t>& done, std::vector<Candidate>& candidates)
-        : catalog(catalog), scope(scope), done(done), candidates(candidates)
+                  const QSet<std::int64_t>& done, std::vector<Candidate>& candidates, std::int64_t cap)
+        : catalog(catalog), scope(scope), done(done), candidates(candidates), cap(cap)
     {
     }
+
+    // Whether more rows were read than the cap: the reading stops there.
+    bool full() const { return matched > cap; }
 
     // The part whose rows come next.
     void readPart(const FtsPart& part)
@@ -487,6 +576,7 @@ private:
     const std::optional<QSet<std::int64_t>>& scope;
     const QSet<std::int64_t>& done;
     std::vector<Candidate>& candidates;
+    const std::int64_t cap;
     std::int64_t lastBid = 0;
     std::int64_t lastOrder = 0;
     bool lastIn = false;
@@ -495,10 +585,9 @@ private:
     bool indexed = false; // foundByIndex of the part being read, not asked row by row
 };
 
-std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
-    const QList<FtsPart>& parts, SQLiteDB& db, const PageMap::Snapshot* map,
-    const std::vector<IdStretch>* stretches, const std::optional<QSet<std::int64_t>>& scope, const QSet<std::int64_t>& done,
-    std::vector<Candidate>& candidates, std::optional<std::int64_t>& rows)
+std::optional<std::vector<SearchEngine::Slice>> SearchEngine::collectCandidates(
+    const QList<FtsPart>& parts, const PageMap::Snapshot* map, const std::vector<IdStretch>* stretches, const std::optional<QSet<std::int64_t>>& scope, const QSet<std::int64_t>& done,
+    std::vector<Candidate>& candidates, std::optional<std::int64_t>& rows, std::int64_t cap)
 {
     bool whole = true;
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
@@ -507,17 +596,19 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
     // room left untouched costs no memory.
     if (map)
         candidates.reserve(map->ids.size());
-    CandidateSink sink(*catalog, scope, done, candidates);
+    CandidateSink sink(*catalog, scope, done, candidates, cap);
     for (const FtsPart& part : parts) {
         sink.readPart(part);
+        if (sink.full())
+            break;
         if (stopRequested()) {
             whole = false;
             break;
         }
-        std::optional<Statement> byRowid;
+        Statement* byRowid = nullptr;
         if (map)
-            byRowid = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + part.matchClause()
-                                 + (stretches ? QStringLiteral(" AND rowid BETWEEN ? AND ?") : QString()));
+            byRowid = statement(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + part.matchClause()
+                                + (stretches ? QStringLiteral(" AND rowid BETWEEN ? AND ?") : QString()));
         if (byRowid) {
             QList<std::int64_t> misses;
             bool read = true;
@@ -528,12 +619,17 @@ std::vector<SearchEngine::Slice> SearchEngine::collectCandidates(
                     if (!(read = readMappedRows(part, *byRowid, {first, last}, *map, sink, misses)))
                         break;
             whole = whole && read;
-            byRowid.reset();
-            addUnmapped(misses, db, sink);
+            byRowid->bind({});
+            addUnmapped(misses, sink);
         } else {
-            const bool read = readJoinedRows(part, db, sink);
+            const bool read = readJoinedRows(part, sink);
             whole = whole && read;
         }
+    }
+    if (sink.full()) {
+        candidates.clear();
+        rows.reset();
+        return std::nullopt;
     }
     rows = whole ? std::optional<std::int64_t>(sink.matched) : std::nullopt;
     return orderCandidates(candidates);
@@ -549,6 +645,8 @@ bool SearchEngine::readMappedRows(const FtsPart& part, Statement& byRowid, const
     Statement::Step step = Statement::Step::Row; // not Done until the statement says so
     while (!cancelled.load() && (step = byRowid.next()) == Statement::Step::Row) {
         ++sink.matched;
+        if (sink.full())
+            break;
         // A rowid is never null.
         const std::int64_t rowid = byRowid.rowid(0);
         if (!part.allows(rowid))
@@ -563,11 +661,11 @@ bool SearchEngine::readMappedRows(const FtsPart& part, Statement& byRowid, const
 
 // Pages added since the map was built: their book and sequence are read
 // from the database.
-void SearchEngine::addUnmapped(const QList<std::int64_t>& misses, SQLiteDB& db, CandidateSink& sink)
+void SearchEngine::addUnmapped(const QList<std::int64_t>& misses, CandidateSink& sink)
 {
     if (misses.isEmpty())
         return;
-    auto page = db.prepare(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"));
+    Statement* page = statement(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"));
     if (!page)
         return;
     for (std::int64_t id : misses) {
@@ -584,20 +682,22 @@ void SearchEngine::addUnmapped(const QList<std::int64_t>& misses, SQLiteDB& db, 
 
 // Without a page map: each row's book comes with it and its sequence is read
 // page by page. False when the statement cannot be made or stopped early.
-bool SearchEngine::readJoinedRows(const FtsPart& part, SQLiteDB& db, CandidateSink& sink)
+bool SearchEngine::readJoinedRows(const FtsPart& part, CandidateSink& sink)
 {
-    auto found = db.prepare((part.table == QLatin1String("pages_fts")
+    Statement* found = statement((part.table == QLatin1String("pages_fts")
                                  ? QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE ")
                                  : QStringLiteral("SELECT %1.rowid, p.book_id FROM %1 JOIN pages p ON p.id = %1.rowid WHERE ")
                                        .arg(part.table))
                             + part.matchClause());
     if (!found)
         return false;
-    auto seqOf = db.prepare(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
+    Statement* seqOf = statement(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
     found->bind(part.matchArgs());
     Statement::Step step = Statement::Step::Row; // not Done until the statement says so
     while (!cancelled.load() && (step = found->next()) == Statement::Step::Row) {
         ++sink.matched;
+        if (sink.full())
+            break;
         const auto pid = found->integer(0);
         const auto bid = found->integer(1);
         if (!pid || !bid || !part.allows(*pid))
@@ -668,15 +768,15 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
     // content_norm split on spaces serves whenever the query needs neither
     // a section of the page nor hamza or marks.
     const bool useNorm = q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel;
-    std::optional<Statement> text;
+    Statement* text = nullptr;
     const auto recheck = [&](const Candidate& c) {
         return c.indexed && (indexMismatch || rechecked < indexRechecks);
     };
     if (std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& c) { return c.verify || recheck(c); }))
         // The index's copy of the normal form: the page row would be read
         // through its stored text first.
-        text = db.prepare(useNorm ? QStringLiteral("SELECT content_norm FROM pages_fts WHERE rowid=?")
-                                  : QStringLiteral("SELECT content FROM pages WHERE id=?"));
+        text = statement(useNorm ? QStringLiteral("SELECT content_norm FROM pages_fts WHERE rowid=?")
+                                 : QStringLiteral("SELECT content FROM pages WHERE id=?"));
     // Every check reads in one transaction, not one per page.
     std::optional<ReadTransaction> reading;
     if (text)

@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -194,19 +195,28 @@ public:
         // them): the index may be damaged and the expressions are incomplete.
         bool indexFailed = false;
 
+        // Takes its statements from `lender` (a run's kept statements of the
+        // same connection) instead of compiling its own.
+        void borrow(std::function<Statement*(const QString&)> lender) { lend = std::move(lender); }
+
     private:
         Vocab() = default;
+        // The statement of `sql`, lent or compiled here; nullptr when it cannot be compiled.
+        Statement* compile(const QString& sql);
         // Runs the range statement; false when it stopped before its end.
         bool scanAll(const QString& lo, const QString& hi, const std::function<bool(const QString&)>& visit);
 
         std::shared_ptr<SQLiteDB> db;
-        std::unique_ptr<Statement> st;
+        std::function<Statement*(const QString&)> lend;
+        std::vector<std::unique_ptr<Statement>> owned; // those compiled here
+        Statement* st = nullptr;
         std::shared_ptr<Glued> known;
         bool failed = false;
         bool termTable = false;
         bool forms = false;
         bool hamza = false;
-        std::unique_ptr<Statement> reversedSt, formSt, formRangeSt, markedSt, markedPagesSt;
+        Statement *reversedSt = nullptr, *formSt = nullptr, *formRangeSt = nullptr, *markedSt = nullptr,
+                  *markedPagesSt = nullptr;
     };
 
     using Held = QSet<QString>;
@@ -389,16 +399,25 @@ private:
     };
 
     class Run;
+    class Prepared;
+    // The run's kept statement of `sql` on its connection, reset and
+    // unbound; nullptr when it cannot be compiled. Valid until the run ends.
+    Statement* statement(const QString& sql);
     // The steps of run(), in order.
-    void searchAll(const SearchQuery& q, int limit, const OnBatch& onBatch, const std::shared_ptr<SQLiteDB>& db);
+    void searchAll(const SearchQuery& q, int limit, const OnBatch& onBatch, const std::shared_ptr<SQLiteDB>& db,
+                   const PageMap::Current& map);
     bool searchByMeaning(const SearchQuery& q, const std::optional<QSet<std::int64_t>>& scope, SQLiteDB& db,
                          const OnBatch& onBatch);
     void searchPages(const Plan& plan, const std::optional<QSet<std::int64_t>>& scope, const PageMap::Current& map,
                      const std::shared_ptr<SQLiteDB>& db, int limit, BatchEmitter& emitter);
-    std::optional<std::int64_t> collectRest(const Plan& plan, RunParts& chosen, const std::shared_ptr<SQLiteDB>& db,
-                                            const PageMap::Current& map,
-                                            const std::optional<QSet<std::int64_t>>& scope,
-                                            const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter);
+    bool collectRest(const Plan& plan, RunParts& chosen, const std::shared_ptr<SQLiteDB>& db,
+                     const PageMap::Current& map, const std::optional<QSet<std::int64_t>>& scope,
+                     const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter, std::optional<std::int64_t>& rows,
+                     std::int64_t cap = std::numeric_limits<std::int64_t>::max());
+    // The most index rows a search may match to be collected at once,
+    // without the first books: reading that many costs about what one more
+    // statement's start does, and a first batch could come little sooner.
+    static constexpr std::int64_t fewRows = 500;
 
     // A vocabulary for the connection that shares the glued terms of the
     // data generation.
@@ -425,12 +444,15 @@ private:
     // The pages of the books in `done` are left out.
     // With `stretches`, the parts are read over those stretches of page ids
     // alone (with a map only).
-    std::vector<Slice> collectCandidates(const QList<FtsPart>& parts, SQLiteDB& db,
-                                        const PageMap::Snapshot* map, const std::vector<IdStretch>* stretches,
-                                        const std::optional<QSet<std::int64_t>>& scope,
-                                        const QSet<std::int64_t>& done,
-                                        std::vector<Candidate>& candidates,
-                                        std::optional<std::int64_t>& rows);
+    // Nothing, the list left empty, when the parts match more than `cap`
+    // rows: the reading stops there.
+    std::optional<std::vector<Slice>> collectCandidates(const QList<FtsPart>& parts, const PageMap::Snapshot* map,
+                                                        const std::vector<IdStretch>* stretches,
+                                                        const std::optional<QSet<std::int64_t>>& scope,
+                                                        const QSet<std::int64_t>& done,
+                                                        std::vector<Candidate>& candidates,
+                                                        std::optional<std::int64_t>& rows,
+                                                        std::int64_t cap = std::numeric_limits<std::int64_t>::max());
     bool readMappedRows(const FtsPart& part, Statement& byRowid, const SQLArgs& bounds, const PageMap::Snapshot& map,
                         CandidateSink& sink, QList<std::int64_t>& misses);
     // A scope of a few books whose pages each keep one stretch of the map:
@@ -443,8 +465,8 @@ private:
                                                                 const PageMap::Snapshot& map,
                                                                 const QSet<std::int64_t>& scope,
                                                                 const QSet<std::int64_t>& done);
-    void addUnmapped(const QList<std::int64_t>& misses, SQLiteDB& db, CandidateSink& sink);
-    bool readJoinedRows(const FtsPart& part, SQLiteDB& db, CandidateSink& sink);
+    void addUnmapped(const QList<std::int64_t>& misses, CandidateSink& sink);
+    bool readJoinedRows(const FtsPart& part, CandidateSink& sink);
     static std::vector<Slice> orderCandidates(std::vector<Candidate>& candidates);
     // Checks the candidates that need it against the plan and hands the
     // passing ones to `emitter` in the order of `slices`, stopping after
@@ -475,7 +497,7 @@ private:
     static bool rangesPay(const QList<FtsPart>& parts);
     static bool pagesLeft(const PageMap::Snapshot& map, const std::optional<QSet<std::int64_t>>& scope,
                           const QSet<std::int64_t>& done);
-    StepRead readStep(const QList<FtsPart>& parts, std::vector<Statement>& statements, const PageMap::Snapshot& map,
+    StepRead readStep(const QList<FtsPart>& parts, const std::vector<Statement*>& statements, const PageMap::Snapshot& map,
                       const BooksStep& step, std::vector<Candidate>& found);
     static std::optional<std::size_t> nextStepSize(const BatchEmitter& emitter, std::int64_t pages,
                                                    std::int64_t pagesDone, std::int64_t booksDone, int ran,
@@ -491,6 +513,10 @@ private:
     mutable std::mutex connLock;              // guards conn against cancel() on another thread
     std::shared_ptr<SQLiteDB> conn;
     bool connInterrupted = false;             // cancel() interrupted conn; guarded by connLock
+    // The connection and statements of the last run, kept for the next one
+    // while the library's data is unchanged: a search compiles nothing it
+    // compiled before.
+    std::unique_ptr<Prepared> kept;
     QStringList tooBroadList;
     std::optional<std::int64_t> lastMatchTotal;
     bool pageChecked = false;

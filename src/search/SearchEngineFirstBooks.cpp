@@ -114,13 +114,13 @@ bool SearchEngine::searchFirstBooks(const Plan& plan, const QList<FtsPart>& part
         return true;
     const std::shared_ptr<const Catalog> catalog = lib.catalog();
     const BooksInOrder books(*catalog, map, scope);
-    std::vector<Statement> statements;
+    std::vector<Statement*> statements;
     for (const FtsPart& part : parts) {
-        auto st = db.prepare(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + part.matchClause()
-                             + QStringLiteral(" AND rowid BETWEEN ? AND ?"));
+        Statement* st = statement(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + part.matchClause()
+                                  + QStringLiteral(" AND rowid BETWEEN ? AND ?"));
         if (!st)
             return true;
-        statements.push_back(std::move(*st));
+        statements.push_back(st);
     }
 
     std::vector<Candidate> found;
@@ -223,13 +223,13 @@ bool SearchEngine::pagesLeft(const PageMap::Snapshot& map, const std::optional<Q
 }
 
 // The step's pages that the parts find, into `found`.
-SearchEngine::StepRead SearchEngine::readStep(const QList<FtsPart>& parts, std::vector<Statement>& statements,
+SearchEngine::StepRead SearchEngine::readStep(const QList<FtsPart>& parts, const std::vector<Statement*>& statements,
                                               const PageMap::Snapshot& map, const BooksStep& step,
                                               std::vector<Candidate>& found)
 {
     for (const BooksStep::Stretch& stretch : step.stretches) {
         for (qsizetype p = 0; p < parts.size(); ++p) {
-            Statement& st = statements[std::size_t(p)];
+            Statement& st = *statements[std::size_t(p)];
             const bool indexed = parts[p].foundByIndex();
             st.bind(parts[p].matchArgs() << map.ids[stretch.first] << map.ids[stretch.last]);
             PageMap::Snapshot::Cursor cursor(map);

@@ -105,13 +105,11 @@ bool SearchEngine::Vocab::open()
     }
     failed = true;
     if (termTable) {
-        auto prepared = db->prepare(
-            QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE term >= ? AND term < ? ORDER BY term"));
-        if (!prepared) {
+        st = compile(QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE term >= ? AND term < ? ORDER BY term"));
+        if (!st) {
             indexFailed = true;
             return false;
         }
-        st = std::make_unique<Statement>(std::move(*prepared));
         failed = false;
         return true;
     }
@@ -121,10 +119,9 @@ bool SearchEngine::Vocab::open()
     db->exec(QStringLiteral("PRAGMA query_only=1"));
     if (!created)
         return false;
-    auto prepared = db->prepare(QStringLiteral("SELECT term FROM temp.quorvel_vocab WHERE term >= ? AND term < ?"));
-    if (!prepared)
+    st = compile(QStringLiteral("SELECT term FROM temp.quorvel_vocab WHERE term >= ? AND term < ?"));
+    if (!st)
         return false;
-    st = std::make_unique<Statement>(std::move(*prepared));
     failed = false;
     return true;
 }
@@ -151,13 +148,18 @@ bool scanStatement(Statement& st, const QString& lo, const QString& hi,
     return !stopped && step == Statement::Step::Done;
 }
 
-std::unique_ptr<Statement> prepared(SQLiteDB& db, const QString& sql)
-{
-    auto st = db.prepare(sql);
-    return st ? std::make_unique<Statement>(std::move(*st)) : nullptr;
-}
-
 } // namespace
+
+Statement* SearchEngine::Vocab::compile(const QString& sql)
+{
+    if (lend)
+        return lend(sql);
+    auto compiled = db->prepare(sql);
+    if (!compiled)
+        return nullptr;
+    owned.push_back(std::make_unique<Statement>(std::move(*compiled)));
+    return owned.back().get();
+}
 
 bool SearchEngine::Vocab::scanAll(const QString& lo, const QString& hi,
                                   const std::function<bool(const QString&)>& visit)
@@ -181,7 +183,7 @@ bool SearchEngine::Vocab::scanReversed(const QString& lo, const QString& hi,
     if (!termTable || !open())
         return false;
     if (!reversedSt)
-        reversedSt = prepared(*db, QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE rterm >= ? AND rterm < ?"));
+        reversedSt = compile(QStringLiteral("SELECT DISTINCT term FROM page_terms WHERE rterm >= ? AND rterm < ?"));
     if (!reversedSt) {
         indexFailed = true;
         return false;
@@ -192,9 +194,9 @@ bool SearchEngine::Vocab::scanReversed(const QString& lo, const QString& hi,
 std::optional<QStringList> SearchEngine::Vocab::formsOf(const Alts& alts, const QList<Arabic::RichLetter>* asked)
 {
     const bool prefixes = alts.kind == Alts::Kind::prefixes;
-    std::unique_ptr<Statement>& st = prefixes ? formRangeSt : formSt;
+    Statement*& st = prefixes ? formRangeSt : formSt;
     if (!st && open())
-        st = prepared(*db, prefixes ? QStringLiteral("SELECT form FROM page_terms WHERE term >= ? AND term < ?")
+        st = compile(prefixes ? QStringLiteral("SELECT form FROM page_terms WHERE term >= ? AND term < ?")
                                     : QStringLiteral("SELECT form FROM page_terms WHERE term = ?"));
     if (!st) {
         formsFailed = indexFailed = true;
@@ -245,7 +247,7 @@ std::optional<QList<std::pair<QString, QString>>> SearchEngine::Vocab::markedFor
         return std::nullopt;
     // One seek per distinct word: a word is marked on many pages alike.
     if (!markedSt)
-        markedSt = prepared(*db, QStringLiteral("SELECT term, form FROM page_marks WHERE (term, form) > (?, ?) "
+        markedSt = compile(QStringLiteral("SELECT term, form FROM page_marks WHERE (term, form) > (?, ?) "
                                                 "AND term < ? ORDER BY term, form LIMIT 1"));
     if (!markedSt) {
         indexFailed = true;
@@ -278,7 +280,7 @@ std::optional<QList<std::pair<QString, QString>>> SearchEngine::Vocab::markedFor
 std::optional<SearchEngine::PageSet> SearchEngine::Vocab::markedPages(const QList<std::pair<QString, QString>>& words)
 {
     if (!markedPagesSt && db)
-        markedPagesSt = prepared(*db, QStringLiteral("SELECT page_id FROM page_marks WHERE term = ? AND form = ?"));
+        markedPagesSt = compile(QStringLiteral("SELECT page_id FROM page_marks WHERE term = ? AND form = ?"));
     if (!markedPagesSt) {
         indexFailed = true;
         return std::nullopt;

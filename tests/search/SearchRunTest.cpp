@@ -167,9 +167,9 @@ TEST(SearchRun, firstBatchLeavesBeforeTheLaterBooksAreRead)
     ASSERT_GT(before.pages.size(), 1000);
     ASSERT_EQ(before.batchSizes.value(0), 200);
 
-    // The steps of the statements on the connection the run takes (the
-    // one handed back last): the later books are still to be read when the
-    // first batch leaves.
+    // The steps of the statements on the connection a new engine's run
+    // takes (the one handed back last): the later books are still to be
+    // read when the first batch leaves.
     std::int64_t steps = 0;
     auto connection = library.lib->newSearchConnection();
     ASSERT_TRUE(connection);
@@ -180,7 +180,8 @@ TEST(SearchRun, firstBatchLeavesBeforeTheLaterBooksAreRead)
     library.lib->returnSearchConnection(std::move(connection));
     std::int64_t atFirstBatch = -1;
     QList<SearchHit> pages;
-    engine.run(q, SearchEngine::defaultLimit, [&](const QList<SearchHit>& hits, bool) {
+    SearchEngine counted(*library.lib);
+    counted.run(q, SearchEngine::defaultLimit, [&](const QList<SearchHit>& hits, bool) {
         if (hits.isEmpty() || hits.first().kind != SearchHit::Kind::page)
             return;
         if (pages.isEmpty()) {

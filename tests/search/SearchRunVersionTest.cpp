@@ -1,7 +1,8 @@
 // A search run reads one version of the library while another connection
-// commits changes between its statements, as an install does.
+// commits changes between its statements, as an install does, and holds none
+// once it has ended.
 
-#include "SearchFixture.h"
+#include "SearchRunHelpers.h"
 
 #include "core/Arabic.h"
 #include "core/SQLiteDB.h"
@@ -70,4 +71,29 @@ TEST(SearchRunVersion, aRunReadsOneVersionWhileChangesCommitBetweenItsStatements
     q.inHawashi = false;
     const RunResult checked = runQuery(engine, q);
     ASSERT_EQ(checked.pages.size(), 1);
+}
+
+TEST(SearchRunVersion, theStatementsAnEngineKeepsHoldNoVersionBetweenRuns)
+{
+    const SearchLibrary fixture = corpusLibrary();
+    ASSERT_TRUE(fixture.lib);
+    SearchEngine engine(*fixture.lib);
+    // Every page of a main-text search checked: the statement reading their
+    // texts stops on the last one it read.
+    engine.setPageCheckedPath(true);
+    SearchQuery q = phrases({"رسول الله"});
+    q.inHawashi = false;
+    const RunResult before = runQuery(engine, q);
+    ASSERT_GT(engine.pagesChecked(), 0);
+
+    addPage(fixture.path, 903, 1, 9999, "قال رسول الله");
+    auto writer = SQLiteDB::open(fixture.path, false);
+    ASSERT_TRUE(writer);
+    // The log is emptied only when no connection still reads an older version.
+    const auto checkpoint = writer->rows(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    ASSERT_EQ(checkpoint.size(), 1);
+    EXPECT_EQ(checkpoint[0].integer(0), 0) << "a connection between runs still reads an old version";
+
+    const RunResult after = runQuery(engine, q);
+    EXPECT_EQ(after.pages.size(), before.pages.size() + 1);
 }
