@@ -243,7 +243,7 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
                 ++i;
             break;
         }
-        if (isNotName(f))
+        if (isNotName(f) || beginsSaying(t[i], words.isEmpty() ? QString() : words.last(), next))
             break;
         words.append(t[i]);
     }

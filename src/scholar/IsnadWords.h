@@ -51,6 +51,11 @@ qsizetype nameWordCount(const QStringList& words);
 bool isLinkVerb(const QString& f);
 bool isNotNameWord(const QString& f);
 bool isNotName(const QString& f);
+// Whether `word` after a name's words (`last` the name's last word so far,
+// empty before the first; `next` the folded word after it) begins the
+// report's sentence: «من» opening a name («من التابعين»), or a preposition
+// after a name («عليا على المنبر», «فلان لرجل من أصحابه»).
+bool beginsSaying(const QString& word, const QString& last, const QString& next);
 bool isProphet(const QString& name);
 
 // Where the next report begins inside a piece of a chain: after the "\ 57 \"
