@@ -43,7 +43,7 @@ bool isToldVerb(const QString& f)
                        u"حدثها", u"حدثهم", u"حدثاه", u"حدثته", u"حدثتها", u"حدثتهم"});
 }
 
-bool isJoint(const QString& f) { return isOneOf(f, {u"قالا", u"قالوا", u"جميعا", u"كلاهما"}); }
+bool isJoint(const QString& f) { return isOneOf(f, {u"قالا", u"قالوا", u"جميعا", u"كلاهما", u"كلهم", u"كلهن"}); }
 
 bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"سالا", u"سالوا"}); }
 
@@ -94,7 +94,7 @@ bool isNotNameWord(const QString& f)
                        // Demonstratives and what the report says of the men («كلهم يحدثونه», «وكانا شهدا»,
                        // «يسأل ابن عباس»): the sentence, never a man's name.
                        u"ذلك", u"ذاك", u"هذه", u"تلك", u"هؤلاء", u"هذان", u"هاتان", u"هذين", u"اولئك", u"بذلك",
-                       u"بتلك", u"بهذه", u"كل", u"كلهم", u"كلهن", u"كانا", u"كانتا", u"كانوا", u"يسال", u"تسال",
+                       u"بتلك", u"بهذه", u"كل", u"كانا", u"كانتا", u"كانوا", u"يسال", u"تسال",
                        u"يسالون", u"يسالان", u"ساله", u"سالها", u"ومن", u"فمن", u"ليس"});
 }
 
