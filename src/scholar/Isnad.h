@@ -107,7 +107,8 @@ QList<Chain> chains(const QString& text);
 
 // The chains as the graph files them: each «أبيه/أبي» is the father of the
 // narrator before it, the father his name gives («سليمان بن بريدة»: بريدة),
-// or else "والد" and his name, never one narrator for every father.
+// or else "والد" and his name, never one narrator for every father; one
+// that opens a route, with no narrator before it, is left out.
 QList<Chain> filedChains(const QString& text);
 // The same of chains that chains() read already, without reading them again.
 QList<Chain> filedChains(QList<Chain> read);

@@ -105,7 +105,8 @@ QStringList withoutKinWord(const QStringList& words, bool afterVerb);
 // Each kin word of a route becomes the relative of the narrator before it:
 // the one his own name gives («سليمان بن بريدة عن أبيه»: بريدة), or else
 // the relation and his name («والد سالم», «جد المقبري»), one narrator per
-// student and never one for every student's relative.
+// student and never one for every student's relative. Kin words that open
+// the route, with no student before them, come off it.
 void nameKin(Chain& route);
 
 } // namespace quorvel::Isnad::detail
