@@ -326,7 +326,11 @@ private:
     {
         if (!isJoint(word(i_)))
             return false;
-        if (only(i_ + 1, {u":", u".", u"\u0648"}))
+        // «كلهم يحدثونه عن أبي هريرة»: all of them tell it from the next one.
+        qsizetype k = i_ + 1;
+        while (!nextLink_.isEmpty() && (isGlue(word(k)) || isOneOf(word(k), {u"يحدثونه", u"يخبرونه", u"يحدثه", u"يخبره"})))
+            ++k;
+        if (only(k, {u":", u".", u"\u0648"}))
             out_.joint = true;
         else
             out_.textBegins = true;
