@@ -453,11 +453,11 @@ private:
     // heard it, and the chain goes on.
     bool modeOfHearing() const
     {
-        if (!isOneOf(word(i_), {u"قراءه", u"قرائه", u"بعضه", u"وبعضه", u"املاه", u"عرضا"}))
+        if (!isOneOf(word(i_), {u"قراءه", u"قرائه", u"بعضه", u"وبعضه", u"املاه", u"املاء", u"عرضا"}))
             return false;
         for (qsizetype k = i_; k < t_.size(); ++k)
             if (t_[k] != u'.' && !isOneOf(word(k), {u"قراءه", u"قرائه", u"عليه", u"علي", u"بعضه", u"وبعضه", u"املاه",
-                                                     u"وانا", u"اسمع", u"عرضا"}))
+                                                     u"املاء", u"وانا", u"اسمع", u"عرضا"}))
                 return false;
         return true;
     }
