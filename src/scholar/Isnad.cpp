@@ -435,16 +435,21 @@ private:
     }
 
     // «أحمد بن صالح قرأت على عبد الله بن نافع»: he heard it from the man
-    // he read it to.
+    // he read it to. «حدثنا فلان وقرأته على فلان»: the compiler heard it
+    // from both, side by side.
     bool readTo()
     {
-        if (word(i_) != u"قرات" || word(i_ + 1) != u"علي")
+        const bool besides = isOneOf(word(i_), {u"قراته", u"وقراته"});
+        if ((word(i_) != u"قرات" && !besides) || word(i_ + 1) != u"علي")
             return false;
         qsizetype k = i_ + 2;
         const QString teacher = nameAt(t_, k, 8);
         if (teacher.isEmpty())
             return false;
-        out_.places.append({teacher});
+        if (besides)
+            out_.beside.append(teacher);
+        else
+            out_.places.append({teacher});
         Rest(t_, k, nextLink_, out_).read();
         return true;
     }
