@@ -243,7 +243,7 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
                 ++i;
             break;
         }
-        if (isNotName(f))
+        if (isNotName(f) || beginsSaying(t[i], words.isEmpty() ? QString() : words.last(), next))
             break;
         words.append(t[i]);
     }
@@ -326,7 +326,11 @@ private:
     {
         if (!isJoint(word(i_)))
             return false;
-        if (only(i_ + 1, {u":", u".", u"\u0648"}))
+        // «كلهم يحدثونه عن أبي هريرة»: all of them tell it from the next one.
+        qsizetype k = i_ + 1;
+        while (!nextLink_.isEmpty() && (isGlue(word(k)) || isOneOf(word(k), {u"يحدثونه", u"يخبرونه", u"يحدثه", u"يخبره"})))
+            ++k;
+        if (only(k, {u":", u".", u"\u0648"}))
             out_.joint = true;
         else
             out_.textBegins = true;
@@ -431,16 +435,21 @@ private:
     }
 
     // «أحمد بن صالح قرأت على عبد الله بن نافع»: he heard it from the man
-    // he read it to.
+    // he read it to. «حدثنا فلان وقرأته على فلان»: the compiler heard it
+    // from both, side by side.
     bool readTo()
     {
-        if (word(i_) != u"قرات" || word(i_ + 1) != u"علي")
+        const bool besides = isOneOf(word(i_), {u"قراته", u"وقراته"});
+        if ((word(i_) != u"قرات" && !besides) || word(i_ + 1) != u"علي")
             return false;
         qsizetype k = i_ + 2;
         const QString teacher = nameAt(t_, k, 8);
         if (teacher.isEmpty())
             return false;
-        out_.places.append({teacher});
+        if (besides)
+            out_.beside.append(teacher);
+        else
+            out_.places.append({teacher});
         Rest(t_, k, nextLink_, out_).read();
         return true;
     }
@@ -449,11 +458,11 @@ private:
     // heard it, and the chain goes on.
     bool modeOfHearing() const
     {
-        if (!isOneOf(word(i_), {u"قراءه", u"قرائه", u"بعضه", u"وبعضه", u"املاه", u"عرضا"}))
+        if (!isOneOf(word(i_), {u"قراءه", u"قرائه", u"بعضه", u"وبعضه", u"املاه", u"املاء", u"عرضا"}))
             return false;
         for (qsizetype k = i_; k < t_.size(); ++k)
             if (t_[k] != u'.' && !isOneOf(word(k), {u"قراءه", u"قرائه", u"عليه", u"علي", u"بعضه", u"وبعضه", u"املاه",
-                                                     u"وانا", u"اسمع", u"عرضا"}))
+                                                     u"املاء", u"وانا", u"اسمع", u"عرضا"}))
                 return false;
         return true;
     }

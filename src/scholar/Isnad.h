@@ -28,7 +28,7 @@ namespace Isnad {
 // The version of the chain rules. A library stores it beside the narrators
 // and edges it read with them, and one stored under another version reads
 // its pages again: raise it whenever chains() reads any page differently.
-inline constexpr int rulesVersion = 6;
+inline constexpr int rulesVersion = 7;
 
 // Names shorter than this many code points are not narrators.
 inline constexpr qsizetype minNameLength = 2;
@@ -107,7 +107,8 @@ QList<Chain> chains(const QString& text);
 
 // The chains as the graph files them: each «أبيه/أبي» is the father of the
 // narrator before it, the father his name gives («سليمان بن بريدة»: بريدة),
-// or else "والد" and his name, never one narrator for every father.
+// or else "والد" and his name, never one narrator for every father; one
+// that opens a route, with no narrator before it, is left out.
 QList<Chain> filedChains(const QString& text);
 // The same of chains that chains() read already, without reading them again.
 QList<Chain> filedChains(QList<Chain> read);

@@ -146,6 +146,11 @@ QStringList withoutKinWord(const QStringList& written, bool afterVerb)
 
 void nameKin(Chain& route)
 {
+    // «قال رجل: حدثني أبي …»: a kin word no student is named before is
+    // nobody's relative that the page tells, and one such narrator for every
+    // page would join many men.
+    while (!route.isEmpty() && std::all_of(route.first().cbegin(), route.first().cend(), isKinWord))
+        route.removeFirst();
     // «عن أبيه وعمه عن جده»: relatives heard together are one man's, and so
     // is the kin word of the place after them.
     QString owner;

@@ -43,7 +43,7 @@ bool isToldVerb(const QString& f)
                        u"حدثها", u"حدثهم", u"حدثاه", u"حدثته", u"حدثتها", u"حدثتهم"});
 }
 
-bool isJoint(const QString& f) { return isOneOf(f, {u"قالا", u"قالوا", u"جميعا", u"كلاهما"}); }
+bool isJoint(const QString& f) { return isOneOf(f, {u"قالا", u"قالوا", u"جميعا", u"كلاهما", u"كلهم", u"كلهن"}); }
 
 bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"سالا", u"سالوا"}); }
 
@@ -86,11 +86,16 @@ bool isNotNameWord(const QString& f)
                        u"مثل", u"بمثل", u"نحوه", u"بنحوه", u"نحو", u"بنحو", u"زاد", u"ايضا", u"في", u"الذي", u"كان",
                        u"قد", u"خطيبا", u"قام", u"وهو", u"وهي", u"الي", u"مع", u"ما", u"لا", u"لم", u"اذا", u"ثم",
                        u"حتي", u"قالتا", u"لما", u"لو", u"كما", u"انما", u"قلت", u"يبلغ", u"يبلغه",
-                       u"روايه", u"عن", u"وعن", u"بما", u"مما", u"عما", u"قرات", u"قراءه", u"قراءتي", u"بعضه", u"عرضا", u"يرويه", u"يروي", u"فيما", u"يقرا",
-                       u"يخطب", u"اتيت", u"املاه", u"سمعته", u"عمن", u"احدهما", u"الاخر", u"ثلاثه", u"اربعه",
+                       u"روايه", u"عن", u"وعن", u"بما", u"مما", u"عما", u"قرات", u"قراته", u"قراءه", u"قراءتي", u"بعضه", u"عرضا", u"يرويه", u"يروي", u"فيما", u"يقرا",
+                       u"يخطب", u"اتيت", u"املاه", u"املاء", u"سمعته", u"عمن", u"احدهما", u"الاخر", u"ثلاثه", u"اربعه",
                        u"خمسه", u"سته", u"سبعه", u"عشره", u"اثنان", u"بالذي", u"بالتي", u"كانت",
                        // The report named («بهذا الحديث», «وحديثه أتم») and particles no name holds.
-                       u"بهذا", u"بهذ", u"الحديث", u"حديثه", u"بحديث", u"بحديثين", u"لولا", u"الا", u"لقد", u"هلا"});
+                       u"بهذا", u"بهذ", u"الحديث", u"حديثه", u"بحديث", u"بحديثين", u"لولا", u"الا", u"لقد", u"هلا",
+                       // Demonstratives and what the report says of the men («كلهم يحدثونه», «وكانا شهدا»,
+                       // «يسأل ابن عباس»): the sentence, never a man's name.
+                       u"ذلك", u"ذاك", u"هذه", u"تلك", u"هؤلاء", u"هذان", u"هاتان", u"هذين", u"اولئك", u"بذلك",
+                       u"بتلك", u"بهذه", u"كل", u"كانا", u"كانتا", u"كانوا", u"يسال", u"تسال",
+                       u"يسالون", u"يسالان", u"ساله", u"سالها", u"ومن", u"فمن", u"ليس"});
 }
 
 // The words above, also with a conjunction in front ("ورفعه", "فحدثني").
@@ -98,6 +103,18 @@ bool isNotName(const QString& f)
 {
     return isNotNameWord(f)
         || ((f.startsWith(u'\u0648') || f.startsWith(u'\u0641')) && f.size() > 2 && isNotNameWord(f.mid(1)));
+}
+
+bool beginsSaying(const QString& word, const QString& last, const QString& next)
+{
+    if (last.isEmpty())
+        return fold(word) == u"من";
+    // «عليا على منبر الكوفة», but «أبو على» and «أبو الحسن على بن محمد»
+    // where an edition writes على for علي; a one-letter word is a split «بن».
+    if (word == u"\u0639\u0644\u0649")
+        return !continuesName(last) && last.size() > 1 && !isLineageWord(next);
+    const QString f = fold(word);
+    return f.startsWith(u'\u0644') && isOneOf(f.mid(1), {u"رجل", u"امراه"});
 }
 
 bool isProphet(const QString& name)

@@ -51,6 +51,11 @@ qsizetype nameWordCount(const QStringList& words);
 bool isLinkVerb(const QString& f);
 bool isNotNameWord(const QString& f);
 bool isNotName(const QString& f);
+// Whether `word` after a name's words (`last` the name's last word so far,
+// empty before the first; `next` the folded word after it) begins the
+// report's sentence: «من» opening a name («من التابعين»), or a preposition
+// after a name («عليا على المنبر», «فلان لرجل من أصحابه»).
+bool beginsSaying(const QString& word, const QString& last, const QString& next);
 bool isProphet(const QString& name);
 
 // Where the next report begins inside a piece of a chain: after the "\ 57 \"
@@ -100,7 +105,8 @@ QStringList withoutKinWord(const QStringList& words, bool afterVerb);
 // Each kin word of a route becomes the relative of the narrator before it:
 // the one his own name gives («سليمان بن بريدة عن أبيه»: بريدة), or else
 // the relation and his name («والد سالم», «جد المقبري»), one narrator per
-// student and never one for every student's relative.
+// student and never one for every student's relative. Kin words that open
+// the route, with no student before them, come off it.
 void nameKin(Chain& route);
 
 } // namespace quorvel::Isnad::detail
