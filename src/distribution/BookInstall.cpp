@@ -8,6 +8,7 @@
 #include "distribution/LocalStore.h"
 #include "distribution/NarratorWriter.h"
 #include "distribution/RawDeflate.h"
+#include "scholar/Isnad.h"
 #include "scholar/TextReuse.h"
 #include "search/PageIndex.h"
 
@@ -21,9 +22,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace quorvel::BookInstall {
@@ -234,6 +237,70 @@ std::shared_ptr<SQLiteDB> openPackage(const Dist::CatBook& book, const QByteArra
     return package;
 }
 
+// Pages read and written a batch at a time. Each page's own work (its
+// normal form, chains, shingles, index rows: most of an install's time
+// beyond its rows) needs nothing but the page, so it runs on a few threads
+// while this thread reads the next batch and writes the one before, in
+// order: the rows and the ids they get are those of a page-by-page install.
+constexpr std::size_t kBatchPages = 256;
+constexpr unsigned kMostWorkers = 4;
+
+// Runs `work(i)` for every i below `n` on up to kMostWorkers threads.
+template <typename Work>
+void eachOnWorkers(std::size_t n, const Work& work)
+{
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMostWorkers);
+    std::atomic<std::size_t> next{0};
+    const auto drain = [&] {
+        for (std::size_t i; (i = next++) < n;)
+            work(i);
+    };
+    std::vector<std::thread> pool;
+    for (std::size_t t = 1; t < std::min(threads, n); ++t)
+        pool.emplace_back(drain);
+    drain();
+    for (std::thread& t : pool)
+        t.join();
+}
+
+// `read` fills a batch (leaving it empty at the end), `work` does one item's
+// own work off this thread, `write` takes a worked batch in order. Whatever
+// throws, the workers are done before the batches go.
+template <typename Item, typename Read, typename Work, typename Write>
+void pipelined(const Read& read, const Work& work, const Write& write)
+{
+    std::vector<Item> batches[2];
+    std::thread worker;
+    struct Join {
+        std::thread& t;
+        ~Join()
+        {
+            if (t.joinable())
+                t.join();
+        }
+    } join{worker};
+    const auto start = [&](std::vector<Item>& batch) {
+        worker = std::thread([&batch, &work] { eachOnWorkers(batch.size(), [&](std::size_t i) { work(batch[i]); }); });
+    };
+    int k = 0;
+    read(batches[k]);
+    if (batches[k].empty())
+        return;
+    start(batches[k]);
+    for (;;) {
+        std::vector<Item>& following = batches[1 - k];
+        following.clear();
+        read(following);
+        worker.join();
+        if (!following.empty())
+            start(following);
+        write(batches[k]);
+        if (following.empty())
+            return;
+        k = 1 - k;
+    }
+}
+
 // A statement that must not fail throws when it did.
 void must(SQLiteDB& db, bool ok)
 {
@@ -381,6 +448,24 @@ private:
         std::optional<std::int64_t> id, pageSeq, parentId, level;
         std::optional<QString> title;
     };
+    // A page as the package gives it, and what the workers make of it.
+    struct PackagePage {
+        std::int64_t id = 0, seq = 0;
+        std::optional<std::int64_t> pageNum;
+        std::optional<QString> vol;
+        QString content;
+        bool hasText = false;
+        QString norm;
+        QList<std::pair<QString, QString>> edges;
+        QList<std::int64_t> shingles;
+    };
+    // A page as stored, with its index rows once the workers made them.
+    struct StoredRows {
+        std::int64_t id = 0;
+        QString content, norm;
+        bool indexed = false; // whether the index takes the page now
+        PageIndex::PageRow row;
+    };
 
     void must(bool ok) const { BookInstall::must(db_, ok); }
     Statement::Step write(Statement& st, const SQLArgs& args) const { return BookInstall::write(db_, st, args); }
@@ -510,33 +595,40 @@ void BookWriter::writePages()
     pageIndex_.emplace(db_);
     triggersOff_.emplace(db_);
 
-    Statement::Step pageStep;
+    Statement::Step pageStep = Statement::Step::Row;
     std::int64_t pageCount = 0;
     std::int64_t firstId = std::numeric_limits<std::int64_t>::max();
     std::int64_t lastId = std::numeric_limits<std::int64_t>::min();
-    while ((pageStep = pages->next()) == Statement::Step::Row) {
-        ++pageCount;
-        const std::int64_t pid = pages->integer(0).value_or(0);
-        const std::optional<QString> text = pages->text(4);
-        const std::optional<QString> vol = pages->text(2);
-        checkPageBounds(text, vol);
-        root_.addPage(*pages, text);
-        const QString content = text.value_or(QString());
-        const QString norm = Arabic::normalize(content, true);
-
-        if (write(*insertPage, {pid, book_.id, vol, pages->integer(3), pages->integer(1).value_or(0),
-                                content, norm})
-            == Statement::Step::Constraint)
-            refuse(kMsgIdConflict(book_.title));
-        firstId = std::min(firstId, pid);
-        lastId = std::max(lastId, pid);
-
-        must(narrators.addPage(content, book_.id, pid));
-
+    const auto read = [&](std::vector<PackagePage>& batch) {
+        while (batch.size() < kBatchPages && pageStep == Statement::Step::Row
+               && (pageStep = pages->next()) == Statement::Step::Row) {
+            const std::optional<QString> text = pages->text(4);
+            root_.addPage(*pages, text);
+            batch.push_back({pages->integer(0).value_or(0), pages->integer(1).value_or(0), pages->integer(3),
+                             pages->text(2), text.value_or(QString()), text.has_value(), {}, {}, {}});
+        }
+    };
+    const auto work = [this](PackagePage& page) {
+        page.norm = Arabic::normalize(page.content, true);
+        page.edges = Isnad::edges(page.content);
         if (reuse_)
-            for (const std::int64_t hash : TextReuse::shingleHashesOfNormalized(norm))
-                shingles.add(hash, pid);
-    }
+            page.shingles = TextReuse::shingleHashesOfNormalized(page.norm);
+    };
+    const auto write = [&](std::vector<PackagePage>& batch) {
+        for (const PackagePage& page : batch) {
+            ++pageCount;
+            checkPageBounds(page.hasText ? std::optional<QString>(page.content) : std::nullopt, page.vol);
+            if (this->write(*insertPage, {page.id, book_.id, page.vol, page.pageNum, page.seq, page.content, page.norm})
+                == Statement::Step::Constraint)
+                refuse(kMsgIdConflict(book_.title));
+            firstId = std::min(firstId, page.id);
+            lastId = std::max(lastId, page.id);
+            must(narrators.addEdges(page.edges, book_.id, page.id));
+            for (const std::int64_t hash : page.shingles)
+                shingles.add(hash, page.id);
+        }
+    };
+    pipelined<PackagePage>(read, work, write);
     shingles.flush();
     // A failure while reading the package is not the end of its pages.
     if (pageStep != Statement::Step::Done && readStoppedByLimit())
@@ -606,14 +698,27 @@ void BookWriter::writePageIndex()
         db_.prepare(QStringLiteral("SELECT id, content, content_norm FROM pages WHERE book_id=? ORDER BY id"));
     must(written.has_value());
     written->bind({book_.id});
-    Statement::Step writtenStep;
-    while ((writtenStep = written->next()) == Statement::Step::Row) {
-        const std::int64_t id = written->integer(0).value_or(0);
-        const QString norm = written->text(2).value_or(QString());
-        if (write(*insertFts, {id, norm, id, book_.id}) == Statement::Step::Constraint)
-            throw Abort{kMsgIdConflict(book_.title)};
-        must(pageIndex_->add(id, written->text(1).value_or(QString()), norm));
-    }
+    Statement::Step writtenStep = Statement::Step::Row;
+    const auto read = [&](std::vector<StoredRows>& batch) {
+        while (batch.size() < kBatchPages && writtenStep == Statement::Step::Row
+               && (writtenStep = written->next()) == Statement::Step::Row) {
+            const std::int64_t id = written->integer(0).value_or(0);
+            batch.push_back({id, written->text(1).value_or(QString()), written->text(2).value_or(QString()),
+                             pageIndex_->keeps(id), {}});
+        }
+    };
+    const auto work = [](StoredRows& page) {
+        if (page.indexed)
+            page.row = PageIndex::pageRow(page.content);
+    };
+    const auto write = [&](std::vector<StoredRows>& batch) {
+        for (const StoredRows& page : batch) {
+            if (this->write(*insertFts, {page.id, page.norm, page.id, book_.id}) == Statement::Step::Constraint)
+                throw Abort{kMsgIdConflict(book_.title)};
+            must(pageIndex_->add(page.id, page.row));
+        }
+    };
+    pipelined<StoredRows>(read, work, write);
     must(writtenStep == Statement::Step::Done);
     written.reset();
     must(pageIndex_->finish());

@@ -35,7 +35,12 @@ public:
     {
         // There are edges only where `hasIsnad` is true, so one call strips
         // the marks and searches for the opener once.
-        for (const auto& [student, teacher] : Isnad::edges(content)) {
+        return addEdges(Isnad::edges(content), bookId, pageId);
+    }
+    // The same with the page's chains read already (Isnad::edges), in page order.
+    bool addEdges(const QList<std::pair<QString, QString>>& edges, std::int64_t bookId, std::int64_t pageId)
+    {
+        for (const auto& [student, teacher] : edges) {
             const auto studentId = idOf(student);
             const auto teacherId = idOf(teacher);
             if (!ok_)

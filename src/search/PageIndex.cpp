@@ -178,10 +178,6 @@ QList<std::pair<Pair, std::int64_t>> PairCounts::changes() const
     return out;
 }
 
-struct PageRow : Columns {
-    QList<Pair> marked; // normal term and written form of each word with marks, distinct on the page
-};
-
 bool carriesMarks(const Arabic::RichWord& word)
 {
     return std::any_of(word.letters.begin(), word.letters.end(),
@@ -213,10 +209,6 @@ QStringList lastWords(const QString& text, int n)
     return words.mid(std::max<qsizetype>(0, words.size() - n));
 }
 
-PageRow pageRow(const QString& content)
-{
-    return {columnsOf(content), markedWords(content)};
-}
 
 std::optional<QString> metaValue(SQLiteDB& db, const QString& key)
 {
@@ -286,9 +278,8 @@ public:
     }
     bool ok() const { return insert && erase && count && drop && mark && unmark; }
 
-    bool add(std::int64_t pid, const QString& content, PairCounts& counts)
+    bool add(std::int64_t pid, const PageRow& row, PairCounts& counts)
     {
-        const PageRow row = pageRow(content);
         counts.count(row, +1);
         bool ok = step(*insert, {pid, row.matn, row.hawashi, row.seam});
         for (const Pair& p : row.marked) {
@@ -333,6 +324,11 @@ private:
 };
 
 } // namespace
+
+PageRow pageRow(const QString& content)
+{
+    return {columnsOf(content), markedWords(content)};
+}
 
 QString formsOf(const QString& text)
 {
@@ -589,11 +585,16 @@ Writer::Writer(SQLiteDB& db) : d(new State{db, 0, std::nullopt, {}, false})
 
 Writer::~Writer() = default;
 
-bool Writer::add(std::int64_t pageId, const QString& content, const QString&)
+bool Writer::keeps(std::int64_t pageId) const
 {
-    if (!d->rows || pageId > d->upTo)
+    return d->rows && pageId <= d->upTo;
+}
+
+bool Writer::add(std::int64_t pageId, const PageRow& row)
+{
+    if (!keeps(pageId))
         return true;
-    return d->rows->ok() && d->rows->add(pageId, content, d->counts);
+    return d->rows->ok() && d->rows->add(pageId, row, d->counts);
 }
 
 bool Writer::remove(std::int64_t pageId, const QString& content)
@@ -970,7 +971,7 @@ Build build(SQLiteDB& db, const Progress& progress, int batchPages, std::optiona
         while ((step = pages->next()) == Statement::Step::Row) {
             ++done;
             last = pages->rowid(0);
-            ok = rows.add(last, pages->text(1).value_or(QString()), counts) && ok;
+            ok = rows.add(last, pageRow(pages->text(1).value_or(QString())), counts) && ok;
         }
         pages.reset();
         // Only a read that reached its end may call the index complete.

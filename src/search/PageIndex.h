@@ -85,6 +85,13 @@ struct Columns {
     QString matn, hawashi, seam;
 };
 Columns columnsOf(const QString& content);
+// A page's rows in the index as its content alone gives them: its columns
+// and its marked words (normal term, written form), each once. Pure: the
+// installer makes them on its worker threads.
+struct PageRow : Columns {
+    QList<std::pair<QString, QString>> marked;
+};
+PageRow pageRow(const QString& content);
 // The rich letters a word of that form carries, as Arabic::richWords gives
 // them without marks.
 QList<Arabic::RichLetter> letters(const QString& form);
@@ -121,8 +128,12 @@ public:
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 
-    // `norm` is the page's content_norm. False when a write failed.
-    bool add(std::int64_t pageId, const QString& content, const QString& norm);
+    // Whether add() writes rows for this page: pages past the build's
+    // progress are left to the build, and so are all when the index has no
+    // tables or no progress yet.
+    bool keeps(std::int64_t pageId) const;
+    // Writes a page's rows, made by pageRow(). False when a write failed.
+    bool add(std::int64_t pageId, const PageRow& row);
     // Takes out a page of the book's earlier version, before its id is added
     // again; its term counts are settled with the new ones by finish().
     bool remove(std::int64_t pageId, const QString& content);

@@ -476,6 +476,54 @@ TEST_F(LocalStoreTest, aBooksShinglesAreWrittenInPageOrder)
               0);
 }
 
+// A book of many pages, read and worked on a batch at a time: each page
+// keeps its own normal form, chains and index row, and the narrators are
+// numbered in the order the pages name them, as page by page.
+TEST_F(LocalStoreTest, aLongBooksPagesKeepTheirOwnRowsAndNameTheirNarratorsInPageOrder)
+{
+    const QStringList names = {QStringLiteral("محمد"), QStringLiteral("أحمد"),   QStringLiteral("علي"),
+                               QStringLiteral("حسن"),  QStringLiteral("عمر"),    QStringLiteral("عثمان"),
+                               QStringLiteral("يحيى"), QStringLiteral("سفيان"),  QStringLiteral("إبراهيم"),
+                               QStringLiteral("موسى"), QStringLiteral("إسماعيل"), QStringLiteral("سليمان")};
+    constexpr int pageCount = 700;
+    QStringList pages;
+    for (int page = 0; page < pageCount; ++page)
+        pages << QStringLiteral("الباب %1 حدثنا %2 بن %3 عن مالك عن نافع عن ابن عمر قال")
+                     .arg(page + 1)
+                     .arg(names[page % names.size()], names[page / names.size() % names.size()]);
+    install(pagesPackage(9, pages));
+
+    QStringList firstNamed;
+    QList<std::pair<QString, QString>> expected;
+    for (int page = 0; page < pageCount; ++page) {
+        const auto edges = Isnad::edges(pages[page]);
+        ASSERT_FALSE(edges.isEmpty()) << page;
+        for (const auto& [student, teacher] : edges) {
+            expected.append({student, teacher});
+            for (const QString& name : {student, teacher})
+                if (!firstNamed.contains(name))
+                    firstNamed << name;
+        }
+        const auto stored = store_->db().rows(
+            QStringLiteral("SELECT content_norm, (SELECT group_concat(rowid) FROM page_forms WHERE page_forms MATCH ?) "
+                           "FROM pages WHERE id=?"),
+            {QStringLiteral("\"%1\"").arg(page + 1), 9001 + page});
+        ASSERT_EQ(stored.size(), 1);
+        EXPECT_EQ(stored.first().str(0), Arabic::normalize(pages[page], true)) << page;
+        EXPECT_EQ(stored.first().str(1), QString::number(9001 + page)) << page;
+    }
+    QStringList numbered;
+    for (const auto& row : store_->db().rows(QStringLiteral("SELECT name FROM narrators ORDER BY id")))
+        numbered << row.str(0).value_or(QString());
+    EXPECT_EQ(numbered, firstNamed);
+    QList<std::pair<QString, QString>> edges;
+    for (const auto& row : store_->db().rows(QStringLiteral(
+             "SELECT s.name, t.name FROM isnad_edges e JOIN narrators s ON s.id=e.student_id "
+             "JOIN narrators t ON t.id=e.teacher_id ORDER BY e.rowid")))
+        edges.append({row.str(0).value_or(QString()), row.str(1).value_or(QString())});
+    EXPECT_EQ(edges, expected);
+}
+
 TEST_F(LocalStoreTest, removeDeletesEveryRowOfTheBookAndNothingElse)
 {
     LocalStore::setWithReuse(true);
