@@ -118,13 +118,16 @@ PageMap::Current PageMap::current(const QString& path)
         map->version = v;
         map->dataGeneration = ++dataGenerations;
     }
+    std::optional<QString> changes;
+    if (map->version && map->version->startsWith(u'c'))
+        changes = map->version->mid(1);
     if (map->snap && !changed)
-        return {map->snap, map->dataGeneration};
+        return {map->snap, map->dataGeneration, changes};
 
     // A map without a snapshot is tried again at every call.
     generations += 1;
     map->snap = build(*map->db, generations);
-    return {map->snap, map->dataGeneration};
+    return {map->snap, map->dataGeneration, changes};
 }
 
 // Reads every page's id, book and sequence, sorted by id, then samples the

@@ -80,6 +80,9 @@ public:
         // not; -1 when the database cannot be opened. Caches derived from
         // the database key on it.
         std::int64_t dataGeneration = -1;
+        // The store's count of changes (changesKey) the generation was
+        // given for; nothing for a store that keeps none.
+        std::optional<QString> changes;
     };
 
     // The current snapshot of the database at `path` (a file name or URI),

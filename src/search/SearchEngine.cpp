@@ -163,7 +163,7 @@ bool SearchEngine::FtsPart::foundByIndex() const
 // so that none holds the version of the library it last read.
 class SearchEngine::Prepared {
 public:
-    Prepared(std::shared_ptr<SQLiteDB> db, std::int64_t generation) : db(std::move(db)), generation(generation) {}
+    Prepared(std::shared_ptr<SQLiteDB> db, PageMap::Current map) : db(std::move(db)), map(std::move(map)) {}
 
     Statement* statement(const QString& sql)
     {
@@ -184,17 +184,59 @@ public:
             statement.second->bind({});
     }
 
+    // Opens the run's read transaction with kept statements and takes its
+    // version at once by a first read: the store's count of changes where it
+    // keeps one, so that the read also tells whether `map` still holds.
+    // True when the transaction is open and the count is the map's.
+    bool begin()
+    {
+        open = false;
+        held = false;
+        Statement* start = db->inTransaction() ? nullptr : statement(QStringLiteral("BEGIN"));
+        if (!start || start->next() != Statement::Step::Done)
+            return false;
+        open = true;
+        Statement* first = map.changes
+            ? statement(QStringLiteral("SELECT value FROM meta WHERE key='%1'").arg(QLatin1String(PageMap::changesKey)))
+            : statement(QStringLiteral("PRAGMA schema_version"));
+        const bool read = first && first->step();
+        held = read && map.changes && map.snapshot && first->text(0) == map.changes;
+        if (first)
+            first->bind({});
+        return held;
+    }
+
+    // Ends the transaction begin() opened; what the reads made in the
+    // connection's temporary schema is kept by the COMMIT.
+    void end()
+    {
+        held = false;
+        if (!std::exchange(open, false) || !db->inTransaction())
+            return;
+        Statement* commit = statement(QStringLiteral("COMMIT"));
+        if ((!commit || commit->next() != Statement::Step::Done) && db->inTransaction())
+            db->exec(QStringLiteral("ROLLBACK"));
+        if (commit)
+            commit->bind({});
+    }
+
     // The connection, its statements finalised first.
     std::shared_ptr<SQLiteDB> release()
     {
+        end();
         statements.clear();
         return std::move(db);
     }
 
     std::shared_ptr<SQLiteDB> db;
-    const std::int64_t generation; // the data generation the statements were kept under
+    // The library as the statements were kept under: its data generation,
+    // snapshot and count of changes.
+    PageMap::Current map;
+    // Whether the open transaction reads the very data `map` was built from.
+    bool held = false;
 
 private:
+    bool open = false; // a transaction begin() opened is not ended yet
     // Declared after db: finalised before the connection closes.
     std::unordered_map<QString, std::unique_ptr<Statement>> statements;
 };
@@ -256,25 +298,36 @@ public:
         engine.deadline = deadline.isSet() ? &deadline : nullptr;
         if (engine.stopRequested())
             return;
-        map = PageMap::current(engine.lib.main().path());
-        // Statements kept under other data are given up with their
-        // connection: the library changes seldom, and the pool keeps it.
-        if (engine.kept && (map.dataGeneration < 0 || engine.kept->generation != map.dataGeneration))
-            engine.lib.returnSearchConnection(std::exchange(engine.kept, nullptr)->release());
-        if (!engine.kept)
-            if (auto taken = engine.lib.takeSearchConnection())
-                engine.kept = std::make_unique<Prepared>(std::move(taken), map.dataGeneration);
-        if (!engine.kept || engine.stopRequested())
-            return;
+        // The kept connection reads the store's count of changes in the
+        // run's own transaction: unchanged, the map it was kept with holds.
+        if (engine.kept && engine.kept->begin()) {
+            map = engine.kept->map;
+        } else {
+            if (engine.kept)
+                engine.kept->end();
+            map = PageMap::current(engine.lib.main().path());
+            // Statements kept under other data are given up with their
+            // connection: the library changes seldom, and the pool keeps it.
+            if (engine.kept && (map.dataGeneration < 0 || engine.kept->map.dataGeneration != map.dataGeneration))
+                engine.lib.returnSearchConnection(std::exchange(engine.kept, nullptr)->release());
+            if (engine.kept)
+                engine.kept->map = map;
+            else if (auto taken = engine.lib.takeSearchConnection())
+                engine.kept = std::make_unique<Prepared>(std::move(taken), map);
+            if (!engine.kept || engine.stopRequested())
+                return;
+            // The run's statements read one version of the library: an
+            // install that commits meanwhile must not leave a total of one
+            // version beside hits, page checks or titles of the next.
+            engine.kept->begin();
+        }
         db = engine.kept->db;
         {
             std::lock_guard guard(engine.connLock);
             engine.conn = db;
         }
-        // The run's statements read one version of the library: an install
-        // that commits meanwhile must not leave a total of one version beside
-        // hits, page checks or titles of the next.
-        reading.emplace(*db);
+        if (engine.stopRequested())
+            return;
         // The deadline interrupts a long statement from inside, as cancel() would.
         if (engine.deadline)
             db->setProgressCheck(deadlineCheckSteps, [&engine] { return engine.stopRequested(); });
@@ -286,9 +339,10 @@ public:
         if (db && engine.deadline)
             db->setProgressCheck(0, {});
         // A statement left part-way holds its version past the commit.
-        if (engine.kept)
+        if (engine.kept) {
             engine.kept->resetAll();
-        reading.reset();
+            engine.kept->end();
+        }
         bool interrupted = false;
         {
             std::lock_guard guard(engine.connLock);
@@ -320,7 +374,6 @@ private:
     const OnBatch& onBatch;
     PageMap::Current map;
     std::shared_ptr<SQLiteDB> db;
-    std::optional<ReadTransaction> reading;
     bool searching = false;
 };
 
@@ -493,7 +546,8 @@ bool SearchEngine::collectRest(const Plan& plan, RunParts& chosen, const std::sh
     std::vector<Slice> slices = std::move(*found);
     // The stretches are the map's: a page written since it was built may lie
     // outside them, so the whole index is read when the library has changed.
-    if (stretches && !stopRequested() && PageMap::current(lib.main().path()).dataGeneration != map.dataGeneration) {
+    if (stretches && !stopRequested() && !(kept && kept->held)
+        && PageMap::current(lib.main().path()).dataGeneration != map.dataGeneration) {
         stretches.reset();
         slices = *collectCandidates(chosen.parts, map.snapshot.get(), nullptr, scope, done, candidateBuffer, rows);
     }
