@@ -328,7 +328,7 @@ private:
             return false;
         // «كلهم يحدثونه عن أبي هريرة»: all of them tell it from the next one.
         qsizetype k = i_ + 1;
-        while (!nextLink_.isEmpty() && (isGlue(word(k)) || isOneOf(word(k), {u"يحدثونه", u"يخبرونه", u"يحدثه", u"يخبره"})))
+        while (!nextLink_.isEmpty() && (isGlue(word(k)) || isToldOn(word(k))))
             ++k;
         if (only(k, {u":", u".", u"\u0648"}))
             out_.joint = true;

@@ -45,6 +45,8 @@ bool isToldVerb(const QString& f)
 
 bool isJoint(const QString& f) { return isOneOf(f, {u"قالا", u"قالوا", u"جميعا", u"كلاهما", u"كلهم", u"كلهن"}); }
 
+bool isToldOn(const QString& f) { return isOneOf(f, {u"يحدثونه", u"يخبرونه", u"يحدثه", u"يخبره"}); }
+
 bool isAsked(const QString& f) { return isOneOf(f, {u"سال", u"سالت", u"سالا", u"سالوا"}); }
 
 // The compiler's remarks and doubts between a narrator and the next link

@@ -44,6 +44,8 @@ bool isWawName(const QString& word);
 bool isGlue(const QString& f);
 bool isToldVerb(const QString& f);
 bool isJoint(const QString& f);
+// «كلهم يحدثونه عن …»: after a joint word, the routes tell it on from the next narrator.
+bool isToldOn(const QString& f);
 bool isAsked(const QString& f);
 bool isAside(const QString& f);
 bool isAsideWord(const QString& word);
