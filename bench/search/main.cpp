@@ -181,18 +181,17 @@ volatile qsizetype checkedWordSink = 0; // written, so the words are made
 // The text a checked part's page check reads, as the run reads it.
 QString checkedText(const SearchQuery& q, const QString& table)
 {
-    return q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel
+    return SearchEngine::checksNormalForm(q)
         ? QStringLiteral("(SELECT content_norm FROM pages_fts WHERE rowid = %1.rowid)").arg(table)
         : QStringLiteral("(SELECT content FROM pages WHERE id = %1.rowid)").arg(table);
 }
 
-// The words the page check makes of a raw page before it compares them: the
-// same call on the same text, so that a checked kind is held against the
-// work its nature needs (a page read from the normal column is compared as
-// it stands).
+// The words the page check makes of a stored page before it compares them
+// (as SearchEngine::evaluate does), so that a checked kind is held against
+// the work its nature needs; the normal form is compared as it stands.
 qsizetype checkedWords(const SearchQuery& q, const QString& text)
 {
-    if (q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel)
+    if (SearchEngine::checksNormalForm(q))
         return text.size();
     const QString section = SearchEngine::sectionText(q, text);
     return q.hamza || q.tashkeel ? Arabic::richWords(section).size() : Arabic::normalize(section, true).size();

@@ -105,12 +105,13 @@ PageMap::Current PageMap::current(const QString& path)
         st->bind({});
         return out;
     };
-    std::optional<QString> v;
+    std::optional<QString> changes;
     if (!map->uncounted)
-        v = ask(map->countQuery, *map->db,
-                QStringLiteral("SELECT value FROM meta WHERE key='%1'").arg(QLatin1String(changesKey)));
-    if (v)
-        v->prepend(u'c');
+        changes = ask(map->countQuery, *map->db,
+                      QStringLiteral("SELECT value FROM meta WHERE key='%1'").arg(QLatin1String(changesKey)));
+    std::optional<QString> v;
+    if (changes)
+        v = u'c' + *changes;
     else if (const auto version = ask(map->versionQuery, *map->db, QStringLiteral("PRAGMA data_version")))
         v = u'v' + *version;
     const bool changed = map->dataGeneration < 0 || v != map->version;
@@ -118,9 +119,6 @@ PageMap::Current PageMap::current(const QString& path)
         map->version = v;
         map->dataGeneration = ++dataGenerations;
     }
-    std::optional<QString> changes;
-    if (map->version && map->version->startsWith(u'c'))
-        changes = map->version->mid(1);
     if (map->snap && !changed)
         return {map->snap, map->dataGeneration, changes};
 

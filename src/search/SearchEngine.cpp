@@ -819,9 +819,7 @@ bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vect
                                  const std::vector<Slice>& slices, int limit, BatchEmitter& emitter)
 {
     const SearchQuery& q = plan.q;
-    // content_norm split on spaces serves whenever the query needs neither
-    // a section of the page nor hamza or marks.
-    const bool useNorm = q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel;
+    const bool useNorm = checksNormalForm(q);
     Statement* text = nullptr;
     const auto recheck = [&](const Candidate& c) {
         return c.indexed && (indexMismatch || rechecked < indexRechecks);

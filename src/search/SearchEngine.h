@@ -268,6 +268,10 @@ public:
     static bool evaluate(const Plan& plan, const QString& text);
     // The part of a stored page text the query searches (main text, footnotes or both).
     static QString sectionText(const SearchQuery& q, const QString& content);
+    // Whether a page check reads the index's normal form of the page
+    // (content_norm split on spaces) instead of its stored text: when the
+    // query needs neither a section of the page nor hamza or marks.
+    static bool checksNormalForm(const SearchQuery& q) { return q.inMatn && q.inHawashi && !q.hamza && !q.tashkeel; }
 
     // ---- snippets -----------------------------------------------------------
 
