@@ -11,6 +11,10 @@
 // that installs the first copy again.
 //
 //   bench_install [--copies N] [--rounds R] [--books B --run-rows S] [--reference FILE]
+//   bench_install --long-pages N
+//
+// --long-pages measures only the peak memory of installing a book of N pages
+// at the page length bound (LongPages.h).
 //
 // --books takes the first B books of the sample as a copy, and --run-rows
 // makes a run of shingles S rows: a model of a larger library in less disk
@@ -31,6 +35,7 @@
 // text-reuse data, and the update. A difference fails the run.
 #include "../common/BenchArgs.h"
 #include "../common/SampleStore.h"
+#include "LongPages.h"
 #include "StoreRows.h"
 #include "core/Json.h"
 #include "core/SQLiteDB.h"
@@ -286,6 +291,8 @@ int main(int argc, char** argv)
     const int rounds = args.number(QStringLiteral("--rounds"), defaultRounds, 1);
     const int books = args.number(QStringLiteral("--books"), 0, 0);
     const int runRows = args.number(QStringLiteral("--run-rows"), 0, 0);
+    if (const int longPages = args.number(QStringLiteral("--long-pages"), 0, 0); longPages > 0)
+        return bench::longPagesPeak(longPages);
     if (runRows > 0)
         ShingleRuns::setRunRows(runRows);
     QTemporaryDir scratch;

@@ -7,10 +7,18 @@
 // first call, which counts the pages of every book, apart), the term branch
 // beside its bare grouped full-text queries, and the
 // server's resident memory after 100 and after --calls calls (it must stay
-// flat).
+// flat). The engine's own time is a new engine's per request, as the tool
+// makes one for each call.
 //
-//   bench_mcp [--calls N] [--quorvel path]
+// --copies N serves N copies of the sample release (kept in --keep's folder
+// for the next run). --vs names another build's quorvel: a second server of
+// it serves a copy of the store indexed by that build (BaselineStore.h), its
+// requests taking turns with the first's, and its search_library latencies
+// are printed beside (a baseline in the same run).
+//
+//   bench_mcp [--calls N] [--quorvel path] [--copies N] [--keep folder] [--vs path]
 
+#include "../common/BaselineStore.h"
 #include "../common/BenchArgs.h"
 #include "../common/SampleStore.h"
 #include "assistant/DataQA.h"
@@ -19,6 +27,7 @@
 #include "search/SearchEngine.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -26,6 +35,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <vector>
 
 using namespace quorvel;
@@ -139,6 +150,35 @@ std::vector<DataQuestion> dataQuestions()
     };
 }
 
+// A tool server started on the store, answering "initialize"; nothing when
+// it did not start or answer, after a line on stderr. `initializeMs` receives
+// the time from its start to that reply.
+std::unique_ptr<QProcess> startServer(const QString& quorvel, const QString& dbPath, double& initializeMs)
+{
+    auto server = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_DB"), dbPath);
+    server->setProcessEnvironment(env);
+    server->setProcessChannelMode(QProcess::SeparateChannels);
+    server->setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer startUp;
+    startUp.start();
+    server->start(quorvel, {QStringLiteral("--mcp")});
+    if (!server->waitForStarted()) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(quorvel));
+        return nullptr;
+    }
+    Pipe pipe(*server);
+    const auto hello = pipe.call(Value{{"jsonrpc", "2.0"}, {"id", 0}, {"method", "initialize"},
+                                       {"params", {{"protocolVersion", "2025-06-18"}}}});
+    initializeMs = startUp.nsecsElapsed() / 1e6;
+    if (!hello) {
+        std::fprintf(stderr, "no reply to initialize from %s\n", qPrintable(quorvel));
+        return nullptr;
+    }
+    return server;
+}
+
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -156,60 +196,82 @@ int main(int argc, char** argv)
     const bench::BenchArgs args(app.arguments());
     const QString quorvel = args.text(QStringLiteral("--quorvel"), bench::defaultQuorvelPath());
     const int calls = args.number(QStringLiteral("--calls"), kDefaultCalls, kEarlyCalls);
+    const int copies = args.number(QStringLiteral("--copies"), 1, 1);
+    const QString baseline = args.text(QStringLiteral("--vs"), QString());
 
     QTemporaryDir dir;
     qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
-    const QString dbPath = dir.filePath(QStringLiteral("library.db"));
-    if (!bench::sampleStore(dbPath, 1))
+    const QString folder = args.text(QStringLiteral("--keep"), dir.path());
+    QDir().mkpath(folder);
+    const QString dbPath = QDir(folder).filePath(QStringLiteral("mcp-%1x.db").arg(copies));
+    if (!bench::sampleStore(dbPath, copies))
         return 1;
 
-    QProcess server;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QUORVEL_DB"), dbPath);
-    server.setProcessEnvironment(env);
-    server.setProcessChannelMode(QProcess::SeparateChannels);
-    server.setStandardErrorFile(QProcess::nullDevice());
-    QElapsedTimer startUp;
-    startUp.start();
-    server.start(quorvel, {QStringLiteral("--mcp")});
-    if (!server.waitForStarted()) {
-        std::fprintf(stderr, "cannot start %s\n", qPrintable(quorvel));
+    double initializeMs = 0;
+    const std::unique_ptr<QProcess> server = startServer(quorvel, dbPath, initializeMs);
+    if (!server)
         return 1;
+    Pipe pipe(*server);
+    std::printf("first initialize reply: %.1f ms after start\n", initializeMs);
+    std::unique_ptr<QProcess> other;
+    if (!baseline.isEmpty()) {
+        double otherMs = 0;
+        const auto otherPath =
+            bench::baselineStore(baseline, dbPath, QDir(folder).filePath(QStringLiteral("mcp-%1x-vs.db").arg(copies)));
+        if (!otherPath || !(other = startServer(baseline, *otherPath, otherMs)))
+            return 1;
+        std::printf("first initialize reply of %s: %.1f ms after start\n", qPrintable(baseline), otherMs);
     }
-    Pipe pipe(server);
-    const auto hello = pipe.call(Value{{"jsonrpc", "2.0"}, {"id", 0}, {"method", "initialize"},
-                                       {"params", {{"protocolVersion", "2025-06-18"}}}});
-    const double initializeMs = startUp.nsecsElapsed() / 1e6;
-    if (!hello) {
-        std::fprintf(stderr, "no reply to initialize\n");
-        return 1;
-    }
-    std::printf("first initialize reply: %.1f ms after start\n\n", initializeMs);
+    std::printf("\n");
 
     std::shared_ptr<Library> lib = Library::open(dbPath);
     if (!lib)
         return 1;
-    std::printf("%-15s %8s %8s %12s %12s %8s\n", "search_library", "p50 ms", "p95 ms", "engine p50", "engine p95",
+    std::printf("%-15s %8s %8s %12s %12s %8s", "search_library", "p50 ms", "p95 ms", "engine p50", "engine p95",
                 "ratio");
+    if (other)
+        std::printf(" %8s %8s", "vs p50", "vs p95");
+    std::printf("\n");
     int id = 1;
+    std::optional<Pipe> otherPipe;
+    if (other)
+        otherPipe.emplace(*other);
     for (const Request& request : requests()) {
         std::vector<double> over;
+        std::vector<double> overOther;
         std::vector<double> engine;
         for (int round = 0; round < kRounds; ++round) {
             QElapsedTimer timer;
-            timer.start();
-            pipe.tool(id++, "search_library", request.arguments);
-            over.push_back(timer.nsecsElapsed() / 1e6);
+            // The two servers take turns going first.
+            auto ask = [&](Pipe& to, std::vector<double>& into) {
+                timer.restart();
+                to.tool(id++, "search_library", request.arguments);
+                into.push_back(timer.nsecsElapsed() / 1e6);
+            };
+            if (otherPipe && round % 2 == 1)
+                ask(*otherPipe, overOther);
+            ask(pipe, over);
+            if (otherPipe && round % 2 == 0)
+                ask(*otherPipe, overOther);
 
-            SearchEngine own(*lib);
             timer.restart();
-            own.run(asQuery(request.arguments), 20, [](const QList<SearchHit>&, bool) {});
+            {
+                SearchEngine own(*lib);
+                own.run(asQuery(request.arguments), 20, [](const QList<SearchHit>&, bool) {});
+            }
             engine.push_back(timer.nsecsElapsed() / 1e6);
         }
         const double p95 = percentile(over, 0.95);
         const double engineP95 = percentile(engine, 0.95);
-        std::printf("%-15s %8.2f %8.2f %12.2f %12.2f %8.2f\n", request.name, percentile(over, 0.5), p95,
+        std::printf("%-15s %8.2f %8.2f %12.2f %12.2f %8.2f", request.name, percentile(over, 0.5), p95,
                     percentile(engine, 0.5), engineP95, engineP95 > 0 ? p95 / engineP95 : 0.0);
+        if (otherPipe)
+            std::printf(" %8.2f %8.2f", percentile(overOther, 0.5), percentile(overOther, 0.95));
+        std::printf("\n");
+    }
+    if (other) {
+        other->closeWriteChannel();
+        other->waitForFinished(kReplyTimeoutMs);
     }
 
     // library_data: the first call of each side counts the pages of every
@@ -304,13 +366,13 @@ int main(int argc, char** argv)
         else
             pipe.tool(id++, "search_library", request.arguments);
         if (n == kEarlyCalls)
-            early = residentKilobytes(server.processId());
+            early = residentKilobytes(server->processId());
     }
-    const long late = residentKilobytes(server.processId());
+    const long late = residentKilobytes(server->processId());
     std::printf("\nresident memory: %ld KiB after %d calls, %ld KiB after %d calls (%+.1f%%)\n", early, kEarlyCalls,
                 late, calls, early > 0 ? 100.0 * double(late - early) / double(early) : 0.0);
 
-    server.closeWriteChannel();
-    server.waitForFinished(kReplyTimeoutMs);
+    server->closeWriteChannel();
+    server->waitForFinished(kReplyTimeoutMs);
     return 0;
 }

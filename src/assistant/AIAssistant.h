@@ -53,10 +53,15 @@ bool isRuling(const QString& question);
 // none occurs), widened to whole words, with "… " / " …" where it cuts.
 QString window(const QString& text, const QStringList& terms, int max);
 
+// Which beginnings of a term the full-text search tries: the stem behind the
+// common clitics, or the beginnings of every form of it a report reads
+// (Arabic::wordHeads: every clitic, the ت form of a final ه, a hamza's seats).
+enum class TermReach { clitics, everyForm };
+
 // The full-text group of each term: its stem (without the article when the
-// term is long enough) behind each clitic, as quoted prefix queries joined by
-// OR. The passes join the groups with AND, then with OR.
-QStringList termGroups(const QStringList& terms);
+// term is long enough) with the beginnings of `reach`, as quoted prefix
+// queries joined by OR. The passes join the groups with AND, then with OR.
+QStringList termGroups(const QStringList& terms, TermReach reach = TermReach::clitics);
 
 // At most `k` passages for the question, numbered from 1, at most `perBook`
 // from one book, only from scope books: the hybrid hits when the shared
@@ -64,7 +69,8 @@ QStringList termGroups(const QStringList& terms);
 // any term, while fewer than `k` pages are found. Nothing when the question
 // has no content words or no search connection opens.
 QList<Passage> retrieve(const Library& lib, const QString& question, int k,
-                        const BookScope& scope = std::nullopt, int perBook = 2);
+                        const BookScope& scope = std::nullopt, int perBook = 2,
+                        TermReach reach = TermReach::clitics);
 
 // ---------------------------------------------------------------------------
 // Extractive sentences

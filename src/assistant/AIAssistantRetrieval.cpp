@@ -21,9 +21,6 @@ constexpr int kMinTermChars = 3;
 // without it, so that the article's clitic forms (بال، وال، لل) reach it.
 constexpr int kArticleStemChars = 5;
 
-// Each search word is also tried behind these clitics; the first is the word alone.
-constexpr std::array<const char16_t*, 9> kPrefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
-
 // The hybrid step: hits asked for, the fusion constant and the lexical pool.
 constexpr int kHybridK = 40;
 constexpr int kHybridRRF = 60;
@@ -40,16 +37,23 @@ const QString footnoteLabel = QStringLiteral("\n[الحاشية]\n");
 
 bool isWindowBreak(QChar c) { return c == u' ' || c == u'\n'; }
 
-// The FTS5 group of one term: the stem behind every clitic, as quoted prefix queries.
-QString termGroup(const QString& term)
+// Each search word is also tried behind these clitics; the first is the word alone.
+constexpr std::array<const char16_t*, 9> kPrefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
+
+// The FTS5 group of one term: the stem's beginnings, as quoted prefix queries.
+QString termGroup(const QString& term, TermReach reach)
 {
     const QString stem = term.size() >= kArticleStemChars && term.startsWith(QStringLiteral("ال"))
         ? term.mid(2)
         : term;
     QStringList alternatives;
-    alternatives.reserve(qsizetype(kPrefixes.size()));
-    for (const char16_t* prefix : kPrefixes)
-        alternatives << SearchEngine::quote(QString::fromUtf16(prefix) + stem) + u'*';
+    if (reach == TermReach::everyForm) {
+        for (const QString& head : Arabic::wordHeads(stem))
+            alternatives << SearchEngine::quote(head) + u'*';
+    } else {
+        for (const char16_t* prefix : kPrefixes)
+            alternatives << SearchEngine::quote(QString::fromUtf16(prefix) + stem) + u'*';
+    }
     return u'(' + alternatives.join(QStringLiteral(" OR ")) + u')';
 }
 
@@ -151,17 +155,17 @@ QString window(const QString& text, const QStringList& words, int max)
     return out;
 }
 
-QStringList termGroups(const QStringList& terms)
+QStringList termGroups(const QStringList& terms, TermReach reach)
 {
     QStringList groups;
     groups.reserve(terms.size());
     for (const QString& term : terms)
-        groups << termGroup(term);
+        groups << termGroup(term, reach);
     return groups;
 }
 
 QList<Passage> retrieve(const Library& lib, const QString& question, int k, const BookScope& scope,
-                        int perBook)
+                        int perBook, TermReach reach)
 {
     const QStringList t = terms(question);
     if (t.isEmpty())
@@ -172,7 +176,7 @@ QList<Passage> retrieve(const Library& lib, const QString& question, int k, cons
     if (!db)
         return {};
 
-    const QStringList groups = termGroups(t);
+    const QStringList groups = termGroups(t, reach);
     const auto inScope = [&](std::int64_t bookId) { return !scope || scope->contains(bookId); };
 
     QList<std::pair<std::int64_t, std::int64_t>> candidates; // (page id, book id) as found

@@ -65,10 +65,19 @@ QStringList keys(const QString& q);
 // The passages whose normalised text holds enough of the keys: all of one or
 // two, else three quarters rounded up; every passage when there are no keys.
 QList<Passage> relevant(const QString& q, const QList<Passage>& passages);
-// As relevant(), a key held only as a word, alone or with its attached
-// letters (Arabic::affixForms), never inside a longer word: a term's meaning
-// is looked up for that word, «القرء» not in «القرءان».
+// The words of a text in normal form as the books write them: a verse's
+// Uthmani spelling read in the plain one («القرءان» as «القران»).
+QStringList wordsAsWritten(const QString& text);
+// As relevant(), a key held only as a word in one of its forms
+// (Arabic::wordForms: clitics, pronouns, one ending), never as the first
+// letters of a longer word: «القرء» not in «القرءان», «الجار» not in «الجارية».
 QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages);
+// The forms in which a sentence names the question's words as its topic:
+// with the article and its clitics (الغيبة، بالغيبة، للغيبة).
+QSet<QString> namedForms(const QString& q);
+// One full-text group a word: every form of it (Arabic::wordForms) as an
+// exact term, so that a count of pages is a count of the pages holding it.
+QStringList wordGroups(const QStringList& words);
 // The passages numbered 1, 2, … in list order.
 QList<Passage> renumber(QList<Passage> passages);
 // Oldest author first (undated last, in their order), renumbered.
@@ -81,8 +90,16 @@ QString who(const Passage& p);
 // "who في «title»", and a verse of the Quran "title (sura: verse)".
 QString whereFrom(const Passage& p, const QString& title);
 // One verbatim quotation of the passage: its best sentence for the question
-// (one holding `containing` when any does), else the window around the keys.
+// (one holding `containing` when any does, else the sentence around the
+// page's own words of it), else the window around the keys; whole words,
+// never ending inside a name or a formula of blessing, «…» where it cuts a
+// sentence.
 QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing = std::nullopt);
+// The stretch [from, to) of a text as a quotation shows it: whole words,
+// grown to finish a name or a formula of blessing (or a broken name left
+// out), «…» at either end where a sentence goes on beyond it; line breaks
+// become spaces.
+QString quotedStretch(const QString& text, qsizetype from, qsizetype to);
 // How many books the ids name, a work in several editions counted once:
 // "كتابين (في ٣ طبعات)" for two works in three books; repeated ids count once.
 QString worksCount(const Library& lib, const QList<std::int64_t>& books, CountedNoun::Case grammaticalCase);
@@ -96,6 +113,13 @@ QList<Passage> onePerWork(const Library& lib, const QString& q, const QList<Pass
 // The title each passage's book shows: with what tells it apart from another
 // book of the passages that shares its title.
 QHash<std::int64_t, QString> shownTitles(const Library& lib, const QList<Passage>& passages);
+// The passages with the lines that are a heading of their page in the
+// book's table of contents, or part of one, cut out, and so is a chapter's
+// heading that runs on into its first hadith's isnad on one line: a
+// chapter's title is nobody's view, nor a book's text of a hadith. Each cut leaves «…» on its
+// own line, so that a quotation running across it says so instead of joining
+// the text around it. A passage of headings alone is left out.
+QList<Passage> withoutHeadings(const Library& lib, const QList<Passage>& passages);
 // A page's text with its footnotes' rule shown as the label "[الحاشية]" on a line of its own.
 QString footnotesLabelled(const QString& content);
 // Two quotations read the same: nearly every word of the shorter is in the

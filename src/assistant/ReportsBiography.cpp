@@ -72,11 +72,24 @@ QString foldedWord(const QString& word)
     return word;
 }
 
+// «عبدالله», as some copies join it, is read «عبد الله»: where the word is
+// so joined, the length of its «عبد»; 0 otherwise.
+qsizetype joinedServant(const QString& word)
+{
+    static const QString servant = QStringLiteral("عبد");
+    return word.size() > servant.size() + 2 && word.startsWith(servant + QStringLiteral("ال")) ? servant.size() : 0;
+}
+
 QStringList foldedTokens(const QString& text)
 {
-    QStringList words = Arabic::tokens(text);
-    for (QString& w : words)
-        w = foldedWord(w);
+    QStringList words;
+    for (const QString& w : Arabic::tokens(text)) {
+        if (const qsizetype servant = joinedServant(w)) {
+            words << w.left(servant) << w.mid(servant);
+            continue;
+        }
+        words << foldedWord(w);
+    }
     return words;
 }
 
@@ -182,10 +195,17 @@ std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, co
     const Arabic::Index idx = Arabic::index(sentence);
     QStringList words = carried;
     QList<qsizetype> at(carried.size(), 0); // each word's first unit in the normal form
+    QSet<qsizetype> splitAt;                // the words read from a joined «عبدال…»
     qsizetype from = 0;
     for (const QString& w : idx.norm.split(u' ')) {
-        words << foldedWord(w);
-        at << from;
+        if (const qsizetype servant = joinedServant(w)) {
+            splitAt.insert(words.size());
+            words << w.left(servant) << w.mid(servant);
+            at << from << from + servant;
+        } else {
+            words << foldedWord(w);
+            at << from;
+        }
         from += w.size() + 1;
     }
     std::optional<NameAt> found;
@@ -206,7 +226,9 @@ std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, co
             continue;
         if (i > 0 && !joined) {
             const QString& before = words[i - 1];
-            if (isLineage(before) || (sonOfAsked && isGivenName(before, reading.given) && !namedAsHim(words, i, reading)))
+            // «ابن عم عبدالرحمن»: a name so joined after a kinsman's word is the kinsman's.
+            if (isLineage(before) || (splitAt.contains(i) && isRelation(before))
+                || (sonOfAsked && isGivenName(before, reading.given) && !namedAsHim(words, i, reading)))
                 continue;
         }
         if (besideAnotherName(words, i, joined, reading))
@@ -230,7 +252,6 @@ std::optional<NameAt> nameIn(const QString& sentence, const Reading& reading, co
 }
 
 bool isBreak(QChar c) { return c == u' ' || c == u'\n'; }
-bool isQuoteTrimmed(QChar c) { return c == u' ' || c == QChar(0x2026) || c == u'\n' || c == u'\r' || c == u'\t'; }
 
 // `from` moved forward to the start of a word, `to` back to the end of one.
 std::pair<qsizetype, qsizetype> atWords(const QString& text, qsizetype from, qsizetype to, qsizetype start,
@@ -294,9 +315,7 @@ std::optional<Quoted> sentenceAbout(const QString& text, const Reading& reading,
 std::optional<AboutName> passageAt(const Library& lib, const Book& book, const Page& page, const QString& content,
                                    const Quoted& q)
 {
-    const QString said = Characters::trim(QStringView(content).sliced(q.start, q.end - q.start), isQuoteTrimmed)
-                             .toString()
-                             .replace(u'\n', u' ');
+    const QString said = quotedStretch(content, q.start, q.end);
     if (said.isEmpty())
         return std::nullopt;
     const auto [a, b] = atWords(content, std::max<qsizetype>(0, q.start - kPassageContext),
@@ -339,15 +358,21 @@ std::optional<AboutName> pageAbout(const Library& lib, const QHash<std::int64_t,
     return passageAt(lib, *book, *page, content, *q);
 }
 
-// The full-text query for the name as a phrase, «بن» also written «ابن»
-// and «أبو» in every case.
+// The full-text query for the name as a phrase, «بن» also written «ابن»,
+// «أبو» in every case and «عبد الله» also joined «عبدالله».
 QString namePhrase(const QStringList& name)
 {
+    static const QString servant = QStringLiteral("عبد");
     QStringList variants{QString()};
-    for (const QString& w : name) {
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QString& w = name[i];
+        const bool joinable = w == servant && i + 1 < name.size();
         const QStringList spellings = w == sonOf()               ? QStringList{w, QStringLiteral("ابن")}
             : w == QStringLiteral("ابو") ? QStringList{w, QStringLiteral("ابي"), QStringLiteral("ابا")}
+            : joinable                   ? QStringList{w + u' ' + name[i + 1], w + name[i + 1]}
                                          : QStringList{w};
+        if (joinable)
+            ++i;
         QStringList grown;
         for (const QString& v : variants) {
             for (const QString& spelling : spellings) {
@@ -627,18 +652,17 @@ void readAsBearer(Reading& reading, const AboutName& entry)
 }
 
 // A dictionary's numbered entry of another man than the bearer's: a
-// namesake's, or one that names him only in its account.
-bool anotherMansEntry(const AboutName& a, const AboutName& bearer, const QSet<std::int64_t>& dictionaries)
+// namesake's, his father's, brother's or son's, or one that names him only
+// in its account. His own entry in another dictionary is his.
+bool anotherMansEntry(const AboutName& a, const AboutName& bearer, const QStringList& form,
+                      const QSet<std::int64_t>& dictionaries)
 {
-    // The words that open an entry and tell one man from another.
-    constexpr qsizetype kHeadingWordsCompared = 4;
     if (!dictionaries.contains(a.passage.bookId) || a.passage.pageId == bearer.passage.pageId)
         return false;
     const QStringList words = foldedTokens(a.sentence);
     if (words.isEmpty() || !isEntryNumber(words.first()))
         return false;
-    const QStringList his = entryName(foldedTokens(bearer.sentence)).mid(0, kHeadingWordsCompared);
-    return entryName(words).mid(0, his.size()) != his;
+    return !sameMan(entryName(words, true), entryName(foldedTokens(bearer.sentence), true), form);
 }
 
 bool isNumberedEntry(const AboutName& a, const QSet<std::int64_t>& dictionaries)
@@ -676,7 +700,7 @@ QList<AboutName> gathered(const Library& lib, const QString& name, const QString
     // A short form's bearer known, another man's entry is none of his.
     const auto withoutOtherMen = [&](QList<AboutName> found) {
         if (shortForm && first)
-            found.removeIf([&](const AboutName& a) { return anotherMansEntry(a, *first, dictionaries); });
+            found.removeIf([&](const AboutName& a) { return anotherMansEntry(a, *first, folded, dictionaries); });
         else if (shortForm)
             found.removeIf([&](const AboutName& a) {
                 return namesHimOnlyInItsAccount(a, folded, dictionaries) || (unentered && dictionaries.contains(a.passage.bookId));
@@ -684,8 +708,9 @@ QList<AboutName> gathered(const Library& lib, const QString& name, const QString
         return found;
     };
     QList<AboutName> inDictionaries;
+    QList<AboutName> hisOtherEntries;
     if (shortForm) {
-        first = firstEntry(lib, folded, dictionaries, false, lineage, &unentered);
+        first = firstEntry(lib, folded, dictionaries, false, lineage, &unentered, &hisOtherEntries);
         if (first)
             readAsBearer(reading, *first);
         inDictionaries = withoutOtherMen(aboutName(lib, name, reading, dictionaries, dictionaries));
@@ -714,6 +739,7 @@ QList<AboutName> gathered(const Library& lib, const QString& name, const QString
         met.insert(first->passage.pageId);
         about << *first;
     }
+    admit(hisOtherEntries);
     admit(inDictionaries);
     if (about.size() < 3)
         admit(withoutOtherMen(aboutName(lib, name, reading, scope, dictionaries)));
@@ -754,23 +780,29 @@ QList<AboutName> distinctQuotations(const Library& lib, const QList<AboutName>& 
     return kept;
 }
 
-// The quotations in order (the first entry, then numbered entries, other
+// The quotations in order (the first entry, then the numbered entries of
+// dictionaries that grade their men, the other numbered entries, other
 // entries and other pages, each by their authors' deaths) and their section.
 std::pair<QList<Passage>, QString> quotedSection(const Library& lib, const QList<AboutName>& kept,
-                                                 const std::optional<AboutName>& referred, bool withCard)
+                                                 const std::optional<AboutName>& referred, bool withCard,
+                                                 const QSet<std::int64_t>& grading)
 {
     QList<Passage> first;
+    QList<Passage> graded;
     QList<Passage> numbered;
     QList<Passage> unnumbered;
     QList<Passage> others;
     QHash<std::int64_t, QString> sentenceOf;
     for (const AboutName& a : kept) {
         const bool isReferred = referred && a.passage.pageId == referred->passage.pageId;
-        (isReferred ? first : a.entry == Entry::numbered ? numbered : a.entry == Entry::unnumbered ? unnumbered : others)
+        // An entry that judges him before one that only lists whom he heard.
+        QList<Passage>& entries = grading.contains(a.passage.bookId) ? graded : numbered;
+        (isReferred ? first : a.entry == Entry::numbered ? entries : a.entry == Entry::unnumbered ? unnumbered : others)
             << a.passage;
         sentenceOf.insert(a.passage.pageId, a.sentence);
     }
-    const QList<Passage> quoted = renumber(first + chrono(numbered) + chrono(unnumbered) + chrono(others));
+    const QList<Passage> quoted =
+        renumber(first + chrono(graded) + chrono(numbered) + chrono(unnumbered) + chrono(others));
     const QHash<std::int64_t, QString> titles = shownTitles(lib, quoted);
     QString section;
     if (!quoted.isEmpty()) {
@@ -816,7 +848,8 @@ Built biography(const Library& lib, const QString& q, const BookScope& scope)
     std::optional<AboutName> first;
     const QList<AboutName> about =
         gathered(lib, name, folded, scope, lineage, chosen ? works.value(chosen->id) : QList<Book>(), first);
-    const auto [quoted, section] = quotedSection(lib, distinctQuotations(lib, about), first, !card.isEmpty());
+    const auto [quoted, section] = quotedSection(lib, distinctQuotations(lib, about), first, !card.isEmpty(),
+                                                 gradingDictionaries(lib, sub(scope, books(lib, tarajimKeys()))));
     return {quoted, card + section, card};
 }
 

@@ -3,6 +3,8 @@
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 namespace quorvel::Reports::BiographyText {
@@ -20,10 +22,11 @@ constexpr std::int64_t kAheadOfNext = 2;
 
 using Counted = QHash<QString, std::int64_t>;
 
-// The form at `at` in the words as the man's own name, not his father's.
+// The form at `at` in the words as the man's own name, not his father's nor
+// a kinsman's or patron's («أخي الزهري»).
 bool formAt(const QStringList& words, qsizetype at, const QStringList& form)
 {
-    return words.mid(at, form.size()) == form && (at == 0 || !isLineage(words[at - 1]));
+    return words.mid(at, form.size()) == form && (at == 0 || !(isLineage(words[at - 1]) || isRelation(words[at - 1])));
 }
 
 qsizetype formIn(const QStringList& words, const QStringList& form)
@@ -85,15 +88,45 @@ std::int64_t total(const Counted& c)
     return n;
 }
 
+// Each heading's group: the first of the headings that are one man's. A
+// dictionary may file him again under his kunya and a nisba («أبو غسان
+// المدني» beside «مطر بن دينار أبو غسان المدني»): a heading whose every
+// word stands in another's, one part of them agreeing, is his too.
+QList<qsizetype> menOf(const QList<QStringList>& headings, const QStringList& form)
+{
+    const auto within = [](const QStringList& x, const QStringList& y) {
+        return std::all_of(x.begin(), x.end(), [&](const QString& w) { return y.contains(w); });
+    };
+    QList<NameParts> parts;
+    for (const QStringList& h : headings)
+        parts << nameParts(h);
+    QList<qsizetype> group(headings.size());
+    for (qsizetype b = 0; b < headings.size(); ++b) {
+        group[b] = b;
+        for (qsizetype c = 0; c < b; ++c) {
+            if (group[c] == c
+                && (oneMan(parts[b], parts[c], 2, form)
+                    || ((within(headings[b], headings[c]) || within(headings[c], headings[b]))
+                        && oneMan(parts[b], parts[c], 1, form)))) {
+                group[b] = c;
+                break;
+            }
+        }
+    }
+    return group;
+}
+
 } // namespace
 
 // Of a short form's bearers (the headings of their entries), the one the
 // chains mean where they name him by the form alone: the bearer whose fuller
 // names in the chains share their teachers and students with the form's.
 // kNoEntry when they plainly mean a man whose fuller name there matches no
-// heading; nothing when the chains are a small part of the form's use or do
-// not plainly point to one man.
-std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& form, const QList<QStringList>& headings)
+// heading; nothing when the chains are a small part of the form's use or
+// point to no one man; not `plain` when they lean to one man but hold too
+// few of the form's links to decide alone. His other headings, one man's
+// with the chosen one, are in `his`.
+std::optional<ChainsMan> chainsBearer(const Library& lib, const QStringList& form, const QList<QStringList>& headings)
 {
     if (form.isEmpty() || headings.isEmpty())
         return std::nullopt;
@@ -112,35 +145,25 @@ std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& for
     const std::int64_t links = total(teachers) + total(students);
     if (links == 0 || links * kChainLinksPerPageDivisor < pagesCount(lib, form))
         return std::nullopt;
+    // One man may head entries in several dictionaries, or twice in one
+    // («أبو غسان المدني» beside «مطر بن دينار أبو غسان المدني»): his
+    // headings are one group, and his links go to it once.
+    const QList<qsizetype> group = menOf(headings, form);
     // The last score is that of men of the chains no heading names.
     QList<std::int64_t> score(headings.size() + 1, 0);
     for (const auto& [id, words] : fuller) {
-        // The words the fuller name adds to the form, lineage aside, all in one heading.
-        const qsizetype at = formIn(words, form);
-        QStringList added = words.mid(0, at) + words.mid(at + form.size());
-        added.removeIf([](const QString& w) { return isLineage(w); });
-        if (added.isEmpty())
-            continue;
-        QList<qsizetype> his;
+        // The fuller name says of him more than the form: a given name, a
+        // father, another kunya or nisba, none of them another man's.
+        const NameParts parts = nameParts(words);
+        QSet<qsizetype> his;
         for (qsizetype b = 0; b < headings.size(); ++b)
-            if (std::all_of(added.begin(), added.end(), [&](const QString& w) { return headings[b].contains(w); }))
-                his << b;
-        // A heading whose every word stands in another's («أبو غسان المدني»
-        // beside «مطر بن دينار أبو غسان المدني») is the dictionary filing the
-        // same man again under his kunya: his links go once, to the fuller
-        // heading, not split between the two.
-        const QList<qsizetype> fitting = his;
-        his.removeIf([&](qsizetype b) {
-            return std::any_of(fitting.begin(), fitting.end(), [&](qsizetype c) {
-                return headings[c].size() > headings[b].size()
-                    && std::all_of(headings[b].begin(), headings[b].end(),
-                                   [&](const QString& w) { return headings[c].contains(w); });
-            });
-        });
+            if (oneMan(parts, nameParts(headings[b]), 1, form))
+                his.insert(group[b]);
         // A man of no entry only where the chains give his name and his father's before the form.
+        const qsizetype at = formIn(words, form);
         const qsizetype son = words.indexOf(sonOf());
         if (his.isEmpty() && son > 0 && son < at)
-            his << headings.size();
+            his.insert(headings.size());
         if (his.isEmpty())
             continue;
         const std::int64_t n =
@@ -148,14 +171,22 @@ std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& for
         for (const qsizetype b : his)
             score[b] += n;
     }
-    const auto best = std::max_element(score.begin(), score.end());
+    const qsizetype best = std::max_element(score.begin(), score.end()) - score.begin();
     std::int64_t next = 0;
-    for (auto it = score.begin(); it != score.end(); ++it)
-        if (it != best)
-            next = std::max(next, *it);
-    if (*best * kSharedLinksDivisor < links || *best <= next * kAheadOfNext)
+    for (qsizetype g = 0; g < score.size(); ++g)
+        if (g != best)
+            next = std::max(next, score[g]);
+    if (score[best] <= next * kAheadOfNext)
         return std::nullopt;
-    return best - score.begin() == headings.size() ? kNoEntry : best - score.begin();
+    // Too few of the form's links for the chains to decide alone: they only lean to him.
+    const bool plain = score[best] * kSharedLinksDivisor >= links;
+    if (best == headings.size())
+        return plain ? std::optional(ChainsMan{kNoEntry, {}, true}) : std::nullopt;
+    ChainsMan man{best, {}, plain};
+    for (qsizetype b = best + 1; b < headings.size(); ++b)
+        if (group[b] == best)
+            man.his << b;
+    return man;
 }
 
 } // namespace quorvel::Reports::BiographyText

@@ -54,7 +54,9 @@ const QSet<QString>& famousWords()
 // How the dictionary ranks the man its entry is of: 0 where it grades him
 // little known or discarded; 2 where it calls him famous, an imam, a
 // prolific or eminent narrator; 0 where it says he is weak; 1 otherwise. Of a
-// form's bearers, the one it calls famous is the one a reader means.
+// form's bearers, the one it calls famous is the one a reader means. A word
+// of fame counts only where it is said of him, never as his name or
+// another's, and before the account of whom he heard and who heard him.
 int standing(const QStringList& words)
 {
     const QSet<QString>& famous = famousWords();
@@ -64,35 +66,86 @@ int standing(const QStringList& words)
     constexpr qsizetype kKinWords = 2;
     // Said of a man however well known: he is not the one meant.
     static const QSet<QString> discarded{QStringLiteral("كذبوه"), QStringLiteral("كذاب"), QStringLiteral("متهم"),
-                                         QStringLiteral("متروك")};
+                                         QStringLiteral("متروك"), QStringLiteral("ذاهب"), QStringLiteral("منكر"),
+                                         QStringLiteral("ترك")};
     // A grade of a man little known, whatever else is said of him («مقبول … مشهور بكنيته»).
     static const QSet<QString> unknown{QStringLiteral("مقبول"), QStringLiteral("مقبوله"), QStringLiteral("مجهول"),
                                        QStringLiteral("مجهوله"), QStringLiteral("مستور"), QStringLiteral("مستوره")};
-    static const QSet<QString> obscure{QStringLiteral("تمييز"), QStringLiteral("ضعيف"), QStringLiteral("لين")};
+    static const QSet<QString> obscure{QStringLiteral("تمييز"), QStringLiteral("ضعيف"), QStringLiteral("لين"),
+                                       QStringLiteral("مضطرب")};
+    // Where the account of others begins: whom he heard, who heard him
+    // («روى عنه»; «روى الكثير» is said of him).
+    static const QSet<QString> account{QStringLiteral("سمع"), QStringLiteral("وسمع"), QStringLiteral("عن"),
+                                       QStringLiteral("عنه"), QStringLiteral("وعنه"), QStringLiteral("حدث")};
+    static const QSet<QString> narrated{QStringLiteral("روي"), QStringLiteral("وروي")};
+    const auto opensAccount = [&](qsizetype i) {
+        return account.contains(words[i])
+            || (narrated.contains(words[i]) && i + 1 < words.size() && account.contains(words[i + 1]));
+    };
     // A copy's slip of a dot: «الحفاط» for «الحفاظ».
     const auto undotted = [](QString w) { return w.replace(QChar(0x0637), QChar(0x0638)); };
     const auto bare = [](const QString& w) {
         return (w.startsWith(u'و') || w.startsWith(u'ف')) && w.size() > 3 ? w.mid(1) : w;
     };
-    const auto holds = [&](const QSet<QString>& set) {
+    // His given name stands first, or after the kunya that heads the entry.
+    qsizetype nameAt = 0;
+    while (nameAt < words.size() && isEntryMark(words[nameAt]))
+        ++nameAt;
+    const qsizetype ismAt = nameAt + 1 < words.size() && isKunya(words[nameAt])
+        ? nameAt + (nameAt + 2 < words.size() && isOpenEnded(words[nameAt + 1]) ? 3 : 2)
+        : nameAt;
+    qsizetype accountAt = nameAt + entryName(words.mid(nameAt)).size();
+    while (accountAt < words.size() && !opensAccount(accountAt))
+        ++accountAt;
+    const auto holds = [&](const QSet<QString>& set, bool saidOfHim) {
         qsizetype kinAt = -kKinWords - 1;
         for (qsizetype i = 0; i < words.size(); ++i) {
             if (kin.contains(words[i]))
                 kinAt = i;
-            // «… بن خليفة» and «عبد الجليل» are names, not titles.
+            if (saidOfHim && (i == nameAt || i == ismAt || i >= accountAt))
+                continue;
+            // «… بن خليفة», «خليفة بن خياط» and «عبد الجليل» are names, not titles.
             if ((set.contains(words[i]) || set.contains(bare(words[i])) || set.contains(undotted(words[i])))
-                && (i == 0 || !isOpenEnded(words[i - 1]))
+                && (i == 0 || !isOpenEnded(words[i - 1])) && (i + 1 >= words.size() || !isLineage(words[i + 1]))
                 && i - kinAt > kKinWords)
                 return true;
         }
         return false;
     };
-    if (holds(discarded) || holds(unknown))
+    if (holds(discarded, false) || holds(unknown, false))
         return 0;
-    if (holds(famous))
+    if (holds(famous, true))
         return 2;
-    return holds(obscure) ? 0 : 1;
+    return holds(obscure, false) ? 0 : 1;
 }
+
+} // namespace
+
+// The dictionaries that grade the men they file: most of their pages hold a
+// grade. Of a man's entries, the one that judges him is the one a reader
+// asks for first; a book of names that lists whom he heard comes after.
+QSet<std::int64_t> gradingDictionaries(const Library& lib, const QSet<std::int64_t>& dictionaries)
+{
+    static const QStringList grades{QStringLiteral("ثقه"), QStringLiteral("صدوق")};
+    QSet<std::int64_t> out;
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return out;
+    for (const std::int64_t id : dictionaries) {
+        const QList<Statement::Row> all =
+            lib.main().rows(QStringLiteral("SELECT count(*) FROM pages WHERE book_id=?"), {id});
+        const QList<Statement::Row> graded = conn->rows(
+            QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ? AND book_id=?"),
+            {grades.join(QStringLiteral(" OR ")), id});
+        const std::int64_t pages = all.isEmpty() ? 0 : all.first().integer(0).value_or(0);
+        const std::int64_t judged = graded.isEmpty() ? 0 : graded.first().integer(0).value_or(0);
+        if (pages > 0 && 2 * judged >= pages)
+            out.insert(id);
+    }
+    return out;
+}
+
+namespace {
 
 // The lines of a text as stretches, line breaks left out.
 QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text)
@@ -352,9 +405,12 @@ QStringList entryName(const QStringList& words, bool withAlternatives)
         QStringLiteral("والد"),  QStringLiteral("اخو"),   QStringLiteral("عن"),
         // Another man's wife, client, companion, kin or neighbour: the form after them is his.
         QStringLiteral("امراه"), QStringLiteral("زوج"),   QStringLiteral("مولي"),  QStringLiteral("صاحب"),
-        QStringLiteral("عم"),    QStringLiteral("اخي"),   QStringLiteral("خال"),   QStringLiteral("جار"),
+        QStringLiteral("عم"),    QStringLiteral("اخي"),   QStringLiteral("اخت"),   QStringLiteral("خال"),   QStringLiteral("جار"),
         QStringLiteral("سبط"),   QStringLiteral("ختن"),   QStringLiteral("امام"),  QStringLiteral("يعرف"),
-        QStringLiteral("ويعرف")};
+        QStringLiteral("ويعرف"),
+        // What he witnessed, where he lived, whom he saw: the account of him has begun.
+        QStringLiteral("شهد"),   QStringLiteral("سكن"),   QStringLiteral("نزل"),   QStringLiteral("راي"),
+        QStringLiteral("ادرك")};
     qsizetype from = 0;
     while (from < words.size() && isEntryMark(words[from]))
         ++from;
@@ -377,9 +433,23 @@ namespace {
 
 // The head of an entry's name, as the library's pages name the man: his
 // first name and his father's («عبد الله بن مسعود»), or a kunya and the
-// nisba after it («أبو حنيفة الكوفي»).
+// nisba after it («أبو حنيفة الكوفي»). A dictionary that heads each entry
+// with a kunya names the man after it («أبو بكر محمد بن مسلم …»): his head
+// is the name, not the kunya namesakes share.
+// The words of the kunya that heads an entry before the man's name; 0 where
+// none does, or the kunya is his name («أبو بكر بن أبي شيبة»).
+qsizetype kunyaHeading(const QStringList& name)
+{
+    if (name.isEmpty() || !isKunya(name[0]))
+        return 0;
+    const qsizetype k = name.size() > 1 && isOpenEnded(name[1]) && !isLineage(name[1]) ? 3 : 2;
+    return k < name.size() && name[k] != sonOf() && !name[k].startsWith(QStringLiteral("ال")) ? k : 0;
+}
+
 QStringList nameHead(const QStringList& name)
 {
+    if (const qsizetype k = kunyaHeading(name))
+        return nameHead(name.mid(k));
     qsizetype i = 0;
     // «عبد الله», «عبيد الله», «أبو حنيفة»: one element of two words.
     const auto element = [&] {
@@ -460,9 +530,12 @@ std::int64_t namedWithKunya(const Library& lib, const QStringList& name, qsizety
         if (w.startsWith(QStringLiteral("ال")) && w != QStringLiteral("الله") && !form.contains(w))
             added.insert(w);
     }
+    // «قيس بن أبي حازم البجلي» names the father by the kunya, not the man.
     std::int64_t pages = 0;
-    for (const QString& a : added)
-        pages += pagesCount(lib, form + a.split(u' '));
+    for (const QString& a : added) {
+        const QStringList named = form + a.split(u' ');
+        pages += std::max<std::int64_t>(0, pagesCount(lib, named) - pagesCount(lib, QStringList{sonOf()} + named));
+    }
     return pages;
 }
 
@@ -552,7 +625,7 @@ QList<Bearer> bearers(const Library& lib, const QStringList& form, const QSet<st
             const std::int64_t named = isKunya(form.first()) ? namedWithKunya(lib, name, at, form) : 0;
             // A son is told from his brothers by the pages that call him «ابن X», not by his standing.
             out << Bearer{*a, sonOfAsked ? 1 : standing(words), named, at == 0, famousAfter(name, at + form.size()),
-                          knownAs(lib, head, form), writtenWords(line, head.size())};
+                          knownAs(lib, head, form), writtenWords(line, kunyaHeading(name) + head.size())};
         }
     }
     std::stable_sort(out.begin(), out.end(), [](const Bearer& a, const Bearer& b) {
@@ -564,7 +637,10 @@ QList<Bearer> bearers(const Library& lib, const QStringList& form, const QSet<st
 
 // The other man the library knows by the form almost as well as the one
 // chosen: named in one line, so that the answer is plainly about one of them.
-QString sharedWith(const QList<Bearer>& ranked, const AboutName& chosen)
+// Only another man filed under the form: not the chosen man's own entry in
+// another dictionary (`his`: the bearers that are he), not a woman, named
+// as his own entry heads him.
+QString sharedWith(const QList<Bearer>& ranked, const AboutName& chosen, const QSet<qsizetype>& his)
 {
     // Another bearer is named when the pages name him by the form at least
     // this share as often as the chosen man.
@@ -574,21 +650,24 @@ QString sharedWith(const QList<Bearer>& ranked, const AboutName& chosen)
     // A kunya's bearers are weighed by the pages that name them by it with their nisbas.
     const bool byKunya = ranked.first().named > 0;
     const auto weight = [&](const Bearer& b) { return byKunya ? b.named : b.known; };
-    // The bearer is the chosen man when the chosen entry's name opens with his head.
-    const QStringList chosenName = entryName(foldedTokens(chosen.sentence));
-    const auto isChosen = [&](const Bearer& b) {
-        return chosenName.mid(0, b.entry.filedAs.size()) == b.entry.filedAs;
+    const auto isChosen = [&](qsizetype b) {
+        const AboutName& e = ranked[b].entry;
+        return his.contains(b) || (e.passage.pageId == chosen.passage.pageId && e.sentence == chosen.sentence);
+    };
+    const auto isWoman = [](const Bearer& b) {
+        const QStringList name = entryName(foldedTokens(b.entry.sentence));
+        return name.contains(QStringLiteral("بنت")) || (!name.isEmpty() && name.first() == QStringLiteral("ام"));
     };
     std::int64_t chosenWeight = weight(ranked.first());
-    for (const Bearer& b : ranked) {
+    for (qsizetype b = 0; b < ranked.size(); ++b) {
         if (isChosen(b)) {
-            chosenWeight = weight(b);
+            chosenWeight = weight(ranked[b]);
             break;
         }
     }
-    for (const Bearer& b : ranked) {
-        if (!isChosen(b) && weight(b) > 0 && weight(b) * kSharedShareOf >= chosenWeight)
-            return b.written;
+    for (qsizetype b = 0; b < ranked.size(); ++b) {
+        if (!isChosen(b) && !isWoman(ranked[b]) && weight(ranked[b]) > 0 && weight(ranked[b]) * kSharedShareOf >= chosenWeight)
+            return ranked[b].written;
     }
     return {};
 }
@@ -603,6 +682,114 @@ bool holdsForm(const AboutName& entry, const QStringList& form)
     return false;
 }
 
+// The man's numbered entry in each other dictionary, under the heading
+// that dictionary gives him: a line that names him and his father (or his
+// name and a nisba) and whose name is his.
+QList<AboutName> entriesElsewhere(const Library& lib, const AboutName& his, const QSet<std::int64_t>& dictionaries,
+                                  const QStringList& form)
+{
+    // The pages of a dictionary read for his entry.
+    constexpr int kPagesReadForHim = 200;
+    const QStringList heading = entryName(foldedTokens(his.sentence), true);
+    const NameParts parts = nameParts(heading);
+    if (parts.ism.isEmpty())
+        return {};
+    const QStringList phrase = !parts.fathers.isEmpty() ? parts.ism + QStringList{sonOf()} + parts.fathers.first()
+        : !parts.nisbas.isEmpty()                        ? parts.ism + QStringList{parts.nisbas.first()}
+                                                         : QStringList();
+    if (phrase.isEmpty())
+        return {};
+    const QHash<std::int64_t, Book> byId = lib.bookById();
+    QList<AboutName> out;
+    for (const std::int64_t d : dictionaries) {
+        if (d == his.passage.bookId)
+            continue;
+        bool found = false;
+        for (const auto& [pageId, bookId] : pagesNaming(lib, phrase, QSet<std::int64_t>{d}, kPagesReadForHim)) {
+            const std::optional<Page> page = lib.page(pageId);
+            if (!page || found)
+                break;
+            const QString content = footnotesLabelled(page->content);
+            for (const auto& [from, to] : linesOf(content)) {
+                const QString line = content.mid(from, to - from);
+                const QStringList words = foldedTokens(line);
+                if (words.isEmpty() || !isEntryNumber(words.first()) || !sameMan(entryName(words, true), heading, form))
+                    continue;
+                const std::optional<Quoted> q = sentenceAbout(line, Reading{phrase, {}, {}, {}});
+                if (!q || q->entry != Entry::numbered)
+                    continue;
+                std::optional<AboutName> a = passageAt(lib, byId.value(bookId), *page, content,
+                                                       Quoted{from + q->start, from + q->end, Entry::numbered});
+                if (a) {
+                    a->filedAs = phrase;
+                    out << *a;
+                    found = true;
+                    break;
+                }
+            }
+        }
+    }
+    return out;
+}
+
+// A name asked for by his given name and a nisba or a father
+// («طاوس اليماني»), where no entry opens with those words together: the
+// numbered entries whose heading is his, when they are one man's, the one
+// of a dictionary that grades its men first.
+std::optional<AboutName> entryByParts(const Library& lib, const QStringList& asked,
+                                      const QSet<std::int64_t>& dictionaries)
+{
+    constexpr int kPagesRead = 200;
+    const NameParts parts = nameParts(asked);
+    if (parts.ism.isEmpty() || (parts.nisbas.isEmpty() && parts.fathers.isEmpty()) || dictionaries.isEmpty())
+        return std::nullopt;
+    const std::shared_ptr<SQLiteDB> conn = lib.newSearchConnection();
+    if (!conn)
+        return std::nullopt;
+    const QStringList other = !parts.nisbas.isEmpty() ? QStringList{parts.nisbas.first()} : parts.fathers.first();
+    QStringList ids;
+    for (const std::int64_t id : dictionaries)
+        ids << QString::number(id);
+    const QString sql = QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE pages_fts MATCH ? AND book_id IN (")
+        + ids.join(u',') + QStringLiteral(") ORDER BY bm25(pages_fts) LIMIT ") + QString::number(kPagesRead);
+    const QHash<std::int64_t, Book> byId = lib.bookById();
+    const QSet<std::int64_t> grading = gradingDictionaries(lib, dictionaries);
+    std::optional<AboutName> found;
+    QStringList foundHeading;
+    for (const Statement::Row& row :
+         conn->rows(sql, {u'(' + namePhrase(parts.ism) + QStringLiteral(") AND (") + namePhrase(other) + u')'})) {
+        const std::optional<Page> page = lib.page(row.integer(0).value_or(0));
+        if (!page)
+            continue;
+        const QString content = footnotesLabelled(page->content);
+        for (const auto& [from, to] : linesOf(content)) {
+            const QString line = content.mid(from, to - from);
+            const QStringList words = foldedTokens(line);
+            if (words.isEmpty() || !isEntryNumber(words.first()))
+                continue;
+            const QStringList heading = entryName(words, true);
+            if (!oneMan(parts, nameParts(heading), 2))
+                continue;
+            // Two men the words fit: the name does not say which is meant.
+            if (found && !sameMan(heading, foundHeading, {}))
+                return std::nullopt;
+            if (found && (found->passage.bookId == page->bookId || !grading.contains(page->bookId)))
+                continue;
+            const std::optional<Quoted> q = sentenceAbout(line, Reading{parts.ism, {}, {}, {}});
+            if (!q || q->entry == Entry::none)
+                continue;
+            std::optional<AboutName> a = passageAt(lib, byId.value(page->bookId), *page, content,
+                                                   Quoted{from + q->start, from + q->end, Entry::numbered});
+            if (a) {
+                a->entry = Entry::numbered;
+                found = a;
+                foundHeading = heading;
+            }
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 // The entry to quote first: the one a dictionary's own index points to from
@@ -613,7 +800,7 @@ bool holdsForm(const AboutName& entry, const QStringList& form)
 
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
                                     const QSet<std::int64_t>& dictionaries, bool entered, const QStringList& lineage,
-                                    bool* unentered)
+                                    bool* unentered, QList<AboutName>* alsoHis)
 {
     // A short form is its best-known bearer's even where a namesake's entry
     // opens with it («8067 أبو حنيفة الكوفي»); the index says whom it means.
@@ -627,8 +814,11 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
     const auto his = [&](const AboutName& a) {
         return lineage.isEmpty() || lineage.mid(0, a.filedAs.size()) == a.filedAs;
     };
-    if (!shortForm)
-        return referred && his(*referred) ? referred : std::nullopt;
+    if (!shortForm) {
+        if (referred && his(*referred))
+            return referred;
+        return entered || !lineage.isEmpty() ? std::nullopt : entryByParts(lib, folded, dictionaries);
+    }
     const QList<Bearer> ranked = bearers(lib, folded, dictionaries);
     std::optional<AboutName> chosen = referred;
     // A kunya's index line is a namesake's as often as not («أبو سعيد الأشج
@@ -647,13 +837,21 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
     QList<QStringList> headings;
     for (const Bearer& b : ranked)
         headings << entryName(foldedTokens(b.entry.sentence), true);
-    if (const std::optional<qsizetype> meant = chainsBearer(lib, folded, headings)) {
-        if (*meant == kNoEntry) {
+    // His other headings, by the chains' account.
+    QSet<qsizetype> hisByChains;
+    std::optional<ChainsMan> meant = chainsBearer(lib, folded, headings);
+    // Chains that only lean to a man choose him among the bearers the dictionaries rank highest.
+    if (meant && !meant->plain && ranked[meant->heading].standing < ranked.first().standing)
+        meant.reset();
+    if (meant) {
+        if (meant->heading == kNoEntry) {
             if (unentered)
                 *unentered = true;
             return std::nullopt;
         }
-        chosen = ranked[*meant].entry;
+        chosen = ranked[meant->heading].entry;
+        hisByChains = QSet<qsizetype>(meant->his.begin(), meant->his.end());
+        hisByChains.insert(meant->heading);
     } else if (lineage.isEmpty() && !indexed && folded.first() == sonOf() && !ranked.isEmpty()
                && ranked.first().known < kPagesCallingTheSonSo) {
         // No page but by chance calls any bearer «ابن X»: the son the books
@@ -673,7 +871,50 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
     }
     if (!chosen || !his(*chosen))
         return std::nullopt;
-    chosen->sharedWith = sharedWith(ranked, *chosen);
+    // His other bearers' entries: the chains' or one man's heading with his.
+    const QStringList heading = entryName(foldedTokens(chosen->sentence), true);
+    // A heading that names him by his kunya and nisba alone («أبو حميد
+    // الساعدي») is completed by another dictionary's heading that holds
+    // them with his name; a bare heading is no proof the other way.
+    const NameParts chosenParts = nameParts(heading);
+    const bool byKunyaAlone = chosenParts.ism.isEmpty() && chosenParts.fathers.isEmpty();
+    const auto completes = [&](const QStringList& other) {
+        return byKunyaAlone && !nameParts(other).ism.isEmpty()
+            && std::all_of(heading.begin(), heading.end(), [&](const QString& w) { return other.contains(w); })
+            && oneMan(chosenParts, nameParts(other), 1, folded);
+    };
+    QSet<qsizetype> hisBearers = hisByChains;
+    for (qsizetype b = 0; b < ranked.size(); ++b)
+        if (sameMan(headings[b], heading, folded) || completes(headings[b]))
+            hisBearers.insert(b);
+    chosen->sharedWith = sharedWith(ranked, *chosen, hisBearers);
+    // His entries in the other dictionaries: one man under his own heading
+    // there; the one that grades him is quoted first.
+    if (alsoHis) {
+        QSet<std::int64_t> books{chosen->passage.bookId};
+        for (qsizetype b = 0; b < ranked.size(); ++b) {
+            const AboutName& e = ranked[b].entry;
+            if (!books.contains(e.passage.bookId) && hisBearers.contains(b)) {
+                books.insert(e.passage.bookId);
+                *alsoHis << e;
+            }
+        }
+        // Where another dictionary files him under a form of his name it is not asked by.
+        for (const AboutName& e : entriesElsewhere(lib, *chosen, dictionaries, folded)) {
+            if (!books.contains(e.passage.bookId)) {
+                books.insert(e.passage.bookId);
+                *alsoHis << e;
+            }
+        }
+        const QSet<std::int64_t> grading = gradingDictionaries(lib, dictionaries);
+        const auto graded = [&](const AboutName& e) { return grading.contains(e.passage.bookId); };
+        const auto judging = std::find_if(alsoHis->begin(), alsoHis->end(), graded);
+        if (!graded(*chosen) && judging != alsoHis->end()) {
+            judging->sharedWith = chosen->sharedWith;
+            std::swap(*chosen, *judging);
+            judging->sharedWith.clear();
+        }
+    }
     return chosen;
 }
 

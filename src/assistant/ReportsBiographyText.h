@@ -99,19 +99,46 @@ bool isShortForm(const QStringList& name);
 // `withAlternatives`, the other readings of his name too («ويقال …»).
 QStringList entryName(const QStringList& words, bool withAlternatives = false);
 
+// A name's parts, as a dictionary heads an entry or a chain names a man; see
+// ReportsBiographyNames.cpp.
+struct NameParts {
+    QStringList ism;               // his given name: «سعيد», «عبد الله»
+    QList<QStringList> fathers;    // his father's, grandfather's … names
+    QList<QStringList> kunyas;     // his own kunyas, not his father's
+    QStringList nisbas;            // his nisbas and epithets with the article
+};
+NameParts nameParts(const QStringList& words);
+// Whether two names may be one man's: nothing disagrees and at least
+// `agreeing` parts agree, the words `besides` (a short form both hold) aside.
+bool oneMan(const NameParts& a, const NameParts& b, int agreeing, const QStringList& besides = {});
+// A word that makes the name after it another man's («أخي الزهري»).
+bool isRelation(const QString& word);
+// Whether two entry headings (their name words) are one man's, who bears the form.
+bool sameMan(const QStringList& a, const QStringList& b, const QStringList& form);
+
+// The dictionaries of the set that grade the men they file.
+QSet<std::int64_t> gradingDictionaries(const Library& lib, const QSet<std::int64_t>& dictionaries);
+
 // Of a short form's bearers (the headings of their entries), the one the
 // chains that name him by the form alone plainly mean; see
 // ReportsBiographyChains.cpp.
 inline constexpr qsizetype kNoEntry = -1;
-std::optional<qsizetype> chainsBearer(const Library& lib, const QStringList& form, const QList<QStringList>& headings);
+struct ChainsMan {
+    qsizetype heading = kNoEntry; // kNoEntry: a man no heading names
+    QList<qsizetype> his{};       // the other headings that are his
+    bool plain = true;            // the chains decide; else they only lean to him
+};
+std::optional<ChainsMan> chainsBearer(const Library& lib, const QStringList& form, const QList<QStringList>& headings);
 
 // The entry to quote first for the name (its words `folded`), searched in
 // the dictionaries; see ReportsBiographyEntries.cpp.
 // With the card author's `lineage`, a short form is his, and an entry filed
 // under another man's name is none.
-// `unentered` is set when the chains mean by the form a man no entry is of.
+// `unentered` is set when the chains mean by the form a man no entry is of;
+// `alsoHis` receives a short form's bearer's entries in the other dictionaries.
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
                                     const QSet<std::int64_t>& dictionaries, bool entered,
-                                    const QStringList& lineage, bool* unentered = nullptr);
+                                    const QStringList& lineage, bool* unentered = nullptr,
+                                    QList<AboutName>* alsoHis = nullptr);
 
 } // namespace quorvel::Reports::BiographyText

@@ -3,10 +3,12 @@
 #include "assistant/Intent.h"
 
 #include "core/Arabic.h"
+#include "core/ArabicPlain.h"
 #include "core/BookTitles.h"
 #include "core/Characters.h"
 #include "core/DistFetch.h"
 #include "core/Library.h"
+#include "scholar/Isnad.h"
 #include "search/SearchEngine.h"
 
 #include <algorithm>
@@ -29,8 +31,6 @@ QString citedLine(const QString& q, const Passage& p, const QHash<std::int64_t, 
     return QStringLiteral("- ") + whereFrom(p, titles.value(p.bookId, p.bookTitle)) + QStringLiteral(": ") + quote(q, p)
         + u'\n';
 }
-
-bool isQuoteTrimmed(QChar c) { return c == u' ' || c == QChar(0x2026) || c == u'\n' || c == u'\r' || c == u'\t'; }
 
 // What the model is asked about each report.
 QString modelQuestion(AIMode mode, const QString& q)
@@ -121,6 +121,11 @@ QList<Passage> relevant(const QString& q, const QList<Passage>& passages)
     });
 }
 
+QStringList wordsAsWritten(const QString& text)
+{
+    return Arabic::tokens(Arabic::plainSpelling(text));
+}
+
 QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages)
 {
     const QStringList k = keys(q);
@@ -128,13 +133,24 @@ QList<Passage> holdingWords(const QString& q, const QList<Passage>& passages)
         return passages;
     QList<std::shared_ptr<const Arabic::FormSet>> forms;
     for (const QString& key : k)
-        forms << Arabic::affixForms(key);
+        forms << Arabic::wordForms(key);
     return holdingMostKeys(passages, k.size(), [&](const Passage& p) {
-        const QStringList words = Arabic::tokens(p.text);
+        const QStringList words = wordsAsWritten(p.text);
         return std::count_if(forms.begin(), forms.end(), [&](const auto& f) {
             return std::any_of(words.begin(), words.end(), [&](const QString& w) { return f->contains(w); });
         });
     });
+}
+
+QSet<QString> namedForms(const QString& q)
+{
+    static const QString article = QStringLiteral("ال");
+    QSet<QString> forms;
+    for (const QString& key : keys(q)) {
+        for (const QString& head : Arabic::heads(key.startsWith(article) ? key : article + key))
+            forms.insert(head);
+    }
+    return forms;
 }
 
 QList<Passage> renumber(QList<Passage> passages)
@@ -180,52 +196,6 @@ QString whereFrom(const Passage& p, const QString& title)
     if (!p.verses.isEmpty())
         return title + QStringLiteral(" (") + p.verses + u')';
     return who(p) + QStringLiteral(" في «") + title + u'»';
-}
-
-QString quote(const QString& q, const Passage& p, const std::optional<QString>& containing)
-{
-    // The window quoted when no sentence of a passage can be picked.
-    constexpr int kQuoteWindowChars = 280;
-    constexpr int kQuoteSentences = 6;
-    QStringList sentences;
-    for (const ExtractedSentence& s : AIAssistant::extractive(q, {p}, kQuoteSentences))
-        sentences << s.text;
-    if (containing && !containing->isEmpty()) {
-        QStringList holding;
-        for (const QString& s : sentences) {
-            if (Arabic::normalize(s).contains(*containing))
-                holding << s;
-        }
-        if (!holding.isEmpty())
-            sentences = holding;
-    } else {
-        // A sentence that holds a key as a word before one that holds it
-        // only inside another word.
-        QList<std::shared_ptr<const Arabic::FormSet>> forms;
-        for (const QString& key : keys(q))
-            forms << Arabic::affixForms(key);
-        const auto asWords = [&](const QString& text) {
-            QStringList held;
-            for (const QString& w : Arabic::tokens(text)) {
-                if (std::any_of(forms.begin(), forms.end(), [&](const auto& f) { return f->contains(w); }))
-                    held << w;
-            }
-            return held;
-        };
-        QStringList holding;
-        for (const QString& s : sentences) {
-            if (!asWords(s).isEmpty())
-                holding << s;
-        }
-        if (!holding.isEmpty())
-            sentences = holding;
-        // No sentence holds them as words: the window around the words themselves.
-        else if (const QStringList held = asWords(p.text); !held.isEmpty())
-            sentences = {AIAssistant::window(p.text, held, kQuoteWindowChars)};
-    }
-    QString s = sentences.isEmpty() ? AIAssistant::window(p.text, keys(q), kQuoteWindowChars) : sentences.first();
-    s = Characters::trim(s, isQuoteTrimmed).toString().replace(u'\n', u' ');
-    return QStringLiteral("«") + s + QStringLiteral("» [") + QString::number(p.n) + u']';
 }
 
 QString worksCount(const Library& lib, const QList<std::int64_t>& books, CountedNoun::Case grammaticalCase)
@@ -328,8 +298,6 @@ QSet<std::int64_t> sub(const BookScope& scope, const QSet<std::int64_t>& ids)
     return out;
 }
 
-// ---- Builders --------------------------------------------------------------------
-
 namespace {
 
 // A heading's words without the number it is filed under.
@@ -341,11 +309,57 @@ QString headingKey(const QString& text)
     return words.join(u' ');
 }
 
-// The passages with the lines that are a heading of their page in the
-// book's table of contents, or part of one, cut out: a chapter's title is
-// nobody's view. Each cut leaves «…» on its own line, so that a quotation
-// running across it says so instead of joining the text around it. A
-// passage of headings alone is left out.
+// How far a chapter heading may run on a line before the isnad it heads.
+constexpr qsizetype kHeadingRunWords = 30;
+
+bool isNumberWord(QStringView word)
+{
+    return std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); })
+        && std::all_of(word.begin(), word.end(), [](QChar c) { return c.isDigit() || c.isPunct(); });
+}
+
+// Where a line opens with a chapter heading that runs on into the isnad of
+// its first hadith («(59) باب الولد للفراش 2004 - حدثنا …»), as an edition
+// without line breaks between them writes it: the offset where the hadith's
+// number begins, or -1. The run is a heading when it opens with a chapter
+// word or is one of the page's headings.
+qsizetype headingRunEnd(const QString& line, const QStringList& headings)
+{
+    QList<std::pair<qsizetype, qsizetype>> words; // [start, end) of each word
+    for (qsizetype i = 0; i < line.size() && words.size() <= kHeadingRunWords;) {
+        while (i < line.size() && line[i].isSpace())
+            ++i;
+        const qsizetype from = i;
+        while (i < line.size() && !line[i].isSpace())
+            ++i;
+        if (i > from)
+            words.append({from, i});
+    }
+    const auto word = [&](qsizetype k) { return QStringView(line).mid(words[k].first, words[k].second - words[k].first); };
+    qsizetype first = 0;
+    while (first < words.size() && isNumberWord(word(first)))
+        ++first;
+    for (qsizetype verb = first + 1; verb < words.size(); ++verb) {
+        if (!Isnad::opensChain(word(verb).toString()))
+            continue;
+        qsizetype end = verb;
+        while (end > first + 1 && (isNumberWord(word(end - 1)) || word(end - 1) == u"-"))
+            --end;
+        const QString run = line.mid(words[first].first, words[end - 1].second - words[first].first);
+        const QString opening = Arabic::normalize(word(first).toString());
+        const QString key = headingKey(run);
+        const bool heading = opening == QStringLiteral("باب") || opening == QStringLiteral("كتاب")
+            || opening == QStringLiteral("ابواب")
+            || (!key.isEmpty() && std::any_of(headings.begin(), headings.end(), [&](const QString& h) { return h == key; }));
+        // The hadith's number tells the heading's last word from a verb of its own («إذا سمعت النداء»).
+        const bool numbered = end < verb;
+        return heading && numbered && end - first >= 2 ? words[end].first : -1;
+    }
+    return -1;
+}
+
+} // namespace
+
 QList<Passage> withoutHeadings(const Library& lib, const QList<Passage>& passages)
 {
     const std::shared_ptr<SQLiteDB> db = lib.newSearchConnection();
@@ -363,10 +377,13 @@ QList<Passage> withoutHeadings(const Library& lib, const QList<Passage>& passage
             const QString key = headingKey(line);
             const bool heading = !key.isEmpty()
                 && std::any_of(headings.begin(), headings.end(), [&](const QString& h) { return h.contains(key); });
+            const qsizetype hadith = heading ? -1 : headingRunEnd(line, headings);
+            if (heading || hadith >= 0) {
+                if (lines.isEmpty() || lines.last() != cut)
+                    lines << cut;
+            }
             if (!heading)
-                lines << line;
-            else if (lines.isEmpty() || lines.last() != cut)
-                lines << cut;
+                lines << line.mid(std::max<qsizetype>(hadith, 0));
         }
         p.text = lines.join(u'\n');
         if (!headingKey(p.text).isEmpty())
@@ -374,6 +391,10 @@ QList<Passage> withoutHeadings(const Library& lib, const QList<Passage>& passage
     }
     return out;
 }
+
+// ---- Builders --------------------------------------------------------------------
+
+namespace {
 
 // The pages the views and history reports read for the passages that hold
 // the question's words as words: more than they quote, since the search also
@@ -404,7 +425,7 @@ Quoted quotedOnce(const Library& lib, const QString& q, const QList<Passage>& fo
 Built views(const Library& lib, const QString& q, const BookScope& scope)
 {
     const QList<Passage> found = chrono(
-        holdingWords(q, withoutHeadings(lib, AIAssistant::retrieve(lib, q, kWordsPool, scope, 1))).mid(0, 12));
+        holdingWords(q, withoutHeadings(lib, AIAssistant::retrieve(lib, q, kWordsPool, scope, 1, AIAssistant::TermReach::everyForm))).mid(0, 12));
     if (found.isEmpty())
         return {};
     const Quoted quoted = quotedOnce(lib, q, found);
@@ -421,7 +442,7 @@ Built views(const Library& lib, const QString& q, const BookScope& scope)
 
 Built history(const Library& lib, const QString& q, const BookScope& scope)
 {
-    const QList<Passage> found = chrono(holdingWords(q, AIAssistant::retrieve(lib, q, kWordsPool, scope, 1)).mid(0, 16));
+    const QList<Passage> found = chrono(holdingWords(q, AIAssistant::retrieve(lib, q, kWordsPool, scope, 1, AIAssistant::TermReach::everyForm)).mid(0, 16));
     if (found.isEmpty())
         return {};
     const Quoted quoted = quotedOnce(lib, q, found);
@@ -444,8 +465,73 @@ Built history(const Library& lib, const QString& q, const BookScope& scope)
     return {quoted.passages, text, QString()};
 }
 
+namespace {
+
+// How often the library holds the term, in every form the report quotes it
+// in: its pages and the works they are in.
+QString occurrences(const Library& lib, const QString& term)
+{
+    const QStringList k = keys(term);
+    const std::shared_ptr<SQLiteDB> db = k.isEmpty() ? nullptr : lib.newSearchConnection();
+    if (!db)
+        return {};
+    const QString match = wordGroups(k).join(QStringLiteral(" AND "));
+    const QList<Statement::Row> rows =
+        db->rows(QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"), {match});
+    if (rows.isEmpty())
+        return {};
+    // The books by id, so that a work's editions count as one work.
+    QList<std::int64_t> found;
+    for (const Statement::Row& row :
+         db->rows(QStringLiteral("SELECT DISTINCT book_id FROM pages_fts WHERE pages_fts MATCH ?"), {match})) {
+        if (const std::optional<std::int64_t> id = row.integer(0))
+            found << *id;
+    }
+    return QStringLiteral("## مواضع الورود\nورد «") + term + QStringLiteral("» في ")
+        + CountedNoun::pages().count(rows[0].integer(0).value_or(0), CountedNoun::Case::genitive) + QStringLiteral(" من ")
+        + worksCount(lib, found, CountedNoun::Case::genitive) + QStringLiteral(" في المكتبة.\n");
+}
+
+} // namespace
+
+namespace {
+
+// The term a question asks about: «ما معنى الغيبة؟» asks about «الغيبة».
+QString termOf(const QString& q)
+{
+    const auto [mode, topic] = Intent::route(q);
+    return mode == AIMode::term && !topic.isEmpty() ? topic : q;
+}
+
+// The passages where the term is the topic first: a sentence holds it with
+// its article (الغيبة، بالغيبة) or opens on it, as a lexicon's entry or a
+// definition does; then those that only hold one of its forms.
+QList<Passage> topicFirst(const QString& term, const QList<Passage>& passages)
+{
+    const QSet<QString> withArticle = namedForms(term);
+    QSet<QString> opening = withArticle;
+    for (const QString& key : keys(term))
+        opening.insert(key);
+    const auto isTopic = [&](const Passage& p) {
+        for (const QString& line : p.text.split(u'\n')) {
+            const QStringList words = Arabic::tokens(line);
+            if (!words.isEmpty() && opening.contains(words.first()))
+                return true;
+            if (std::any_of(words.begin(), words.end(), [&](const QString& w) { return withArticle.contains(w); }))
+                return true;
+        }
+        return false;
+    };
+    QList<Passage> out = passages;
+    std::stable_partition(out.begin(), out.end(), isTopic);
+    return out;
+}
+
+} // namespace
+
 Built term(const Library& lib, const QString& q, const BookScope& scope)
 {
+    const QString word = termOf(q);
     const QSet<std::int64_t> L = sub(scope, books(lib, lexiconKeys()));
     QSet<std::int64_t> all;
     for (const Book& b : lib.books())
@@ -454,10 +540,11 @@ Built term(const Library& lib, const QString& q, const BookScope& scope)
     O.subtract(L);
 
     // Two editions of one work quoting the same words are quoted once.
-    const QList<Passage> A = L.isEmpty()
-        ? QList<Passage>{}
-        : onePerWork(lib, q, holdingWords(q, AIAssistant::retrieve(lib, q, 8, L, 1)).mid(0, 5));
-    const QList<Passage> B = onePerWork(lib, q, holdingWords(q, AIAssistant::retrieve(lib, q, 10, O, 1)).mid(0, 6));
+    const auto found = [&](int k, const QSet<std::int64_t>& books, int kept) {
+        return onePerWork(lib, word, topicFirst(word, holdingWords(word, AIAssistant::retrieve(lib, word, k, books, 1, AIAssistant::TermReach::everyForm))).mid(0, kept));
+    };
+    const QList<Passage> A = L.isEmpty() ? QList<Passage>{} : found(8, L, 5);
+    const QList<Passage> B = found(10, O, 6);
     const QList<Passage> P = renumber(A + B);
     if (P.isEmpty())
         return {};
@@ -467,33 +554,12 @@ Built term(const Library& lib, const QString& q, const BookScope& scope)
     if (!A.isEmpty()) {
         text += QStringLiteral("## في كتب اللغة والمعاجم\n");
         for (qsizetype i = 0; i < A.size(); ++i)
-            text += citedLine(q, P[i], titles);
+            text += citedLine(word, P[i], titles);
     }
     text += QStringLiteral("## في كتب العلم الأخرى\n");
     for (qsizetype i = A.size(); i < P.size(); ++i)
-        text += citedLine(q, P[i], titles);
-
-    const QString t = Arabic::normalize(q);
-    if (!t.isEmpty()) {
-        if (const std::shared_ptr<SQLiteDB> db = lib.newSearchConnection()) {
-            const QList<Statement::Row> rows = db->rows(
-                QStringLiteral("SELECT count(*) FROM pages_fts WHERE pages_fts MATCH ?"), {SearchEngine::quote(t)});
-            if (!rows.isEmpty()) {
-                // The books by id, so that a work's editions count as one work.
-                QList<std::int64_t> found;
-                for (const Statement::Row& row :
-                     db->rows(QStringLiteral("SELECT DISTINCT book_id FROM pages_fts WHERE pages_fts MATCH ?"),
-                              {SearchEngine::quote(t)})) {
-                    if (const std::optional<std::int64_t> id = row.integer(0))
-                        found << *id;
-                }
-                text += QStringLiteral("## مواضع الورود\nورد «") + q + QStringLiteral("» بلفظه في ")
-                    + CountedNoun::pages().count(rows[0].integer(0).value_or(0), CountedNoun::Case::genitive)
-                    + QStringLiteral(" من ") + worksCount(lib, found, CountedNoun::Case::genitive)
-                    + QStringLiteral(" في المكتبة.\n");
-            }
-        }
-    }
+        text += citedLine(word, P[i], titles);
+    text += occurrences(lib, word);
     return {P, text, QString()};
 }
 

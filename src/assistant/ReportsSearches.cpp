@@ -29,8 +29,6 @@ constexpr int kWidestBooks = 25;
 constexpr int kOldestBooks = 8;
 constexpr int kSamples = 4;
 
-constexpr std::array<const char16_t*, 9> kPrefixes{u"", u"ال", u"و", u"وال", u"ب", u"بال", u"ل", u"لل", u"ف"};
-
 // "١٢ كلمة": how many first words takhrij searches, in the user's digits.
 QString firstWords()
 {
@@ -86,6 +84,7 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
 
     const QHash<std::int64_t, Book> byId = lib.bookById();
     const QStringList around = tokens.mid(0, kTakhrijWindowWords);
+    const QString normPhrase = Arabic::normalize(phrase);
     QList<Passage> P;
     for (qsizetype i = 0; i < std::min<qsizetype>(hitBooks.size(), kTakhrijBooks); ++i) {
         const SearchHit& h = first[hitBooks[i].id];
@@ -93,15 +92,20 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
         const auto book = byId.constFind(hitBooks[i].id);
         if (!page || book == byId.cend())
             continue;
-        P.append(Passage::of(lib, *book, *page, AIAssistant::window(footnotesLabelled(page->content), around, kTakhrijWindowChars),
-                             int(P.size()) + 1));
+        Passage p = Passage::of(lib, *book, *page, footnotesLabelled(page->content), int(P.size()) + 1);
+        // The page's own text of the hadith is quoted, not the chapter
+        // heading that repeats its words (and may be all that has them
+        // verbatim): a page of headings alone keeps them.
+        if (const QList<Passage> bare = withoutHeadings(lib, {p}); !bare.isEmpty())
+            p = bare.first();
+        p.text = AIAssistant::window(p.text, around, kTakhrijWindowChars);
+        P.append(p);
     }
 
     QList<std::int64_t> hitIds;
     for (const Book& b : hitBooks)
         hitIds << b.id;
     // A work's editions quoting the phrase alike are listed once.
-    const QString normPhrase = Arabic::normalize(phrase);
     const qsizetype built = P.size();
     QHash<std::int64_t, QList<std::int64_t>> editions;
     P = onePerWork(lib, phrase, P, normPhrase, &editions);
@@ -134,17 +138,12 @@ Built takhrij(Library& lib, const QString& q, const BookScope& scope)
     return {P, text, QString()};
 }
 
-// Each term as a whole word, with its attached letters and endings, one
-// full-text group a term: «الربا» is not the first letters of «رباح».
-static QStringList wholeWordGroups(const QStringList& terms)
+QStringList wordGroups(const QStringList& words)
 {
     QStringList groups;
-    for (const QString& term : terms) {
-        const QString stem = term.startsWith(QStringLiteral("ال")) && Characters::count(term, 5) >= 5 ? term.mid(2) : term;
-        QSet<QString> written = *Arabic::affixForms(stem);
-        for (const char16_t* prefix : kPrefixes)
-            written.insert(QString::fromUtf16(prefix) + stem);
-        QStringList forms(written.begin(), written.end());
+    for (const QString& word : words) {
+        const std::shared_ptr<const Arabic::FormSet> all = Arabic::wordForms(word);
+        QStringList forms(all->cbegin(), all->cend());
         std::sort(forms.begin(), forms.end());
         for (QString& f : forms)
             f = SearchEngine::quote(f);
@@ -162,7 +161,7 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
     if (!conn)
         return {};
 
-    const QStringList groups = wholeWordGroups(terms);
+    const QStringList groups = wordGroups(keys(q));
 
     const QHash<std::int64_t, Book> byId = lib.bookById();
     QList<std::pair<Book, std::int64_t>> L;
@@ -221,7 +220,8 @@ Built sources(const Library& lib, const QString& q, const BookScope& scope)
     QList<Passage> picked;
     for (qsizetype i = 0; i < std::min<qsizetype>(L.size(), kSamples); ++i) {
         // Any of the terms will do, as it did for the books.
-        const QList<Passage> pages = AIAssistant::retrieve(lib, q, kSamplePages, QSet<std::int64_t>{L[i].first.id}, kSamplePages);
+        const QList<Passage> pages = AIAssistant::retrieve(lib, q, kSamplePages, QSet<std::int64_t>{L[i].first.id}, kSamplePages,
+                                                           AIAssistant::TermReach::everyForm);
         const auto held = std::find_if(pages.begin(), pages.end(), [&](const Passage& p) {
             return std::any_of(terms.begin(), terms.end(), [&](const QString& t) { return !holdingWords(t, {p}).isEmpty(); });
         });

@@ -42,7 +42,7 @@ namespace quorvel::Arabic {
 // Version of the normalisation rules. A library database records the version
 // its stored forms were made with, and a store made with another is brought
 // to this one (LocalStore::refreshNormalForm).
-inline constexpr int normVersion = 2;
+inline constexpr int normVersion = 3;
 
 // ---------------------------------------------------------------------------
 // Normal form and tokens
@@ -223,6 +223,15 @@ using FormSet = QSet<QString>;
 // Every accepted affixed form of `w`. Served from a bounded cache of recent
 // words; the set returned stays valid after it leaves the cache.
 std::shared_ptr<const FormSet> affixForms(const QString& w);
+// The forms in which a page holds the word `w` a reader asks about: `w`
+// behind its clitics with a pronoun or one ending of the light-stem table
+// (the ت form of a final ه, a final hamza on ي or و, before an ending); the
+// article takes only the endings of number. A stem under three letters
+// takes no ending of the light-stem table. Cached as affixForms is.
+std::shared_ptr<const FormSet> wordForms(const QString& w);
+// The beginnings of every form of `w` that wordForms accepts: the heads of
+// `w`, of its ت and ا forms and of its hamza's seats, distinct, in that order.
+QStringList wordHeads(const QString& w);
 // Distinct heads of `w` and of its ت and ا variants, in code-point order.
 QStringList affixHeads(const QString& w);
 // `w` first, then its spelling variants, without duplicates.
@@ -311,10 +320,14 @@ bool rawOK(const QList<RichLetter>& q, const QList<RichLetter>& w, bool hamza, b
 
 // The normal form (without rasm folding) of a stored text, with each unit's
 // offset in the stored text. Unlike `normalize`, a trailing space remains.
+// A text with words in the mushaf's spelling also carries the index of their
+// plain spelling, so that a term is found in either.
 struct Index {
     QString norm;
     QList<qsizetype> map; // same length as norm
     QString origin;
+    std::shared_ptr<const Index> plain;                 // of the plain spelling's words, when any
+    QList<std::pair<qsizetype, qsizetype>> plainSource; // per unit of plain->origin: the word's range here
 };
 Index index(const QString& s);
 
@@ -329,7 +342,8 @@ struct Range {
 
 // The stored-text ranges where `term` matches, in text order, not
 // overlapping, each covering whole words and the marks written on their last
-// letter. `term` is in normal form; in the word modes (where several words
+// letter; words in the mushaf's spelling match as written or as their plain
+// spelling. `term` is in normal form; in the word modes (where several words
 // match as a phrase) the stored words are compared rasm-folded, so the term
 // should come from `normalize(_, true)`.
 QList<Range> ranges(const QString& term, const Index& idx, Match mode);

@@ -86,10 +86,38 @@ QStringList affixFormsOf(const QString& w)
     return out;
 }
 
-// The affix cache: recently asked words and their form sets, least recently
+// A cache of form sets: recently asked words and their sets, least recently
 // used first out. It is bounded because a long session or the tool server
 // would otherwise keep thousands of strings for every word ever searched.
-struct AffixCache {
+// A missing set is computed under the lock, so racing callers for one word
+// compute it once.
+class FormCache {
+public:
+    std::shared_ptr<const FormSet> get(const QString& w, QStringList (*compute)(const QString&))
+    {
+        std::lock_guard lock(affixLock);
+        if (const auto it = entries.find(w); it != entries.end()) {
+            recency.splice(recency.begin(), recency, it->position);
+            return it->forms;
+        }
+        const QStringList forms = compute(w);
+        auto set = std::make_shared<const FormSet>(forms.cbegin(), forms.cend());
+        if (entries.size() >= affixCacheCapacity) {
+            entries.remove(recency.back());
+            recency.pop_back();
+        }
+        recency.push_front(w);
+        entries.insert(w, {set, recency.begin()});
+        return set;
+    }
+
+    qsizetype size()
+    {
+        std::lock_guard lock(affixLock);
+        return entries.size();
+    }
+
+private:
     std::mutex affixLock;
     std::list<QString> recency; // most recent first
     struct Entry {
@@ -99,10 +127,92 @@ struct AffixCache {
     QHash<QString, Entry> entries;
 };
 
-AffixCache& affixCache()
+FormCache& affixCache()
 {
-    static AffixCache cache;
+    static FormCache cache;
     return cache;
+}
+
+FormCache& wordFormCache()
+{
+    static FormCache cache;
+    return cache;
+}
+
+const QString article = QStringLiteral(u"ال");
+const QString hamza = QStringLiteral(u"ء");
+
+// The endings of number a word keeps behind the article (المسلمون،
+// الصلاتين); the article takes no pronoun, so الجاريه is no form of جار.
+const QStringList& articleEndings()
+{
+    static const QStringList table = {QString(), QStringLiteral(u"ون"), QStringLiteral(u"ين"),
+                                      QStringLiteral(u"ان"), QStringLiteral(u"ات")};
+    return table;
+}
+
+// The pronouns and, unless `pronounsOnly`, the endings of the light-stem
+// table, once each; the empty ending only when `bare`.
+QStringList wordEndings(bool bare, bool pronounsOnly)
+{
+    QStringList out;
+    for (const QString& e : affixSuffixes()) {
+        if (bare || !e.isEmpty())
+            out.append(e);
+    }
+    if (pronounsOnly)
+        return out;
+    for (const QString& e : stemSuffixes()) {
+        if (!out.contains(e))
+            out.append(e);
+    }
+    return out;
+}
+
+// The bases of a word for the forms a page holds it in: its affix bases,
+// then, for a word ending in a hamza, the hamza on ي and on و, as it sits
+// before an ending (وضوئه، وضوؤه).
+QStringList wordBases(const QString& w)
+{
+    QStringList bases = affixBases(w);
+    if (charCount(w) >= 2 && endsWithCharacters(w, hamza)) {
+        const QString seatless = w.left(w.size() - hamza.size());
+        bases << seatless + QStringLiteral(u"ئ") << seatless + QStringLiteral(u"ؤ");
+    }
+    return bases;
+}
+
+QStringList wordFormsOf(const QString& w)
+{
+    // A stem shorter than this takes no ending of the light-stem table:
+    // دم with one would be half the words of a page.
+    constexpr qsizetype kMinEndingStem = 3;
+    const bool hasArticle = startsWithCharacters(w, article);
+    const bool endings = charCount(hasArticle ? w.mid(article.size()) : w) >= kMinEndingStem;
+    // A word ending in ه takes its endings on the ت form only (غيبها is no
+    // form of غيبه); its ا form (هداه) takes pronouns only.
+    const QStringList bases = wordBases(w);
+    const bool feminine = endsWithCharacters(w, tehMarbutaFolded);
+    const qsizetype ownBases = affixBases(w).size();
+    QStringList out;
+    for (qsizetype b = 0; b < bases.size(); ++b) {
+        const bool word = b == 0;
+        const bool lightEndings = endings && (word ? !feminine : (feminine || b >= ownBases));
+        const QStringList behindArticle = lightEndings ? articleEndings() : QStringList{QString()};
+        const QStringList behindOthers = wordEndings(word, !lightEndings);
+        for (const QString& head : heads(bases[b])) {
+            // A head carries the article when the word or its prefix does (بال، لل).
+            const QString prefix = head.left(head.size() - bases[b].size());
+            const bool withArticle = hasArticle || prefix.contains(article) || prefix.endsWith(QStringLiteral(u"لل"));
+            for (const QString& e : withArticle ? behindArticle : behindOthers) {
+                // Only the word itself stands bare: a lone مدرست or وضوئ is no word.
+                if (!word && e.isEmpty())
+                    continue;
+                out.append(head + e);
+            }
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -256,32 +366,19 @@ QStringList heads(const QString& w)
     return out;
 }
 
-// Served from the cache when the word was asked recently; otherwise computed
-// under the lock, so racing callers for one word compute it once.
 std::shared_ptr<const FormSet> affixForms(const QString& w)
 {
-    AffixCache& cache = affixCache();
-    std::lock_guard lock(cache.affixLock);
-    if (const auto it = cache.entries.find(w); it != cache.entries.end()) {
-        cache.recency.splice(cache.recency.begin(), cache.recency, it->position);
-        return it->forms;
-    }
-    const QStringList forms = affixFormsOf(w);
-    auto set = std::make_shared<const FormSet>(forms.cbegin(), forms.cend());
-    if (cache.entries.size() >= affixCacheCapacity) {
-        cache.entries.remove(cache.recency.back());
-        cache.recency.pop_back();
-    }
-    cache.recency.push_front(w);
-    cache.entries.insert(w, {set, cache.recency.begin()});
-    return set;
+    return affixCache().get(w, affixFormsOf);
 }
 
 qsizetype affixCacheSize()
 {
-    AffixCache& cache = affixCache();
-    std::lock_guard lock(cache.affixLock);
-    return cache.entries.size();
+    return affixCache().size();
+}
+
+std::shared_ptr<const FormSet> wordForms(const QString& w)
+{
+    return wordFormCache().get(w, wordFormsOf);
 }
 
 bool codePointLess(QStringView a, QStringView b)
@@ -319,6 +416,18 @@ QStringList affixHeads(const QString& w)
     }
     std::sort(out.begin(), out.end(),
               [](const QString& a, const QString& b) { return codePointLess(a, b); });
+    return out;
+}
+
+QStringList wordHeads(const QString& w)
+{
+    QStringList out;
+    for (const QString& base : wordBases(w)) {
+        for (const QString& head : heads(base)) {
+            if (!out.contains(head))
+                out.append(head);
+        }
+    }
     return out;
 }
 

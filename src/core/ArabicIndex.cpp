@@ -1,6 +1,9 @@
 #include "core/Arabic.h"
+#include "core/ArabicPlain.h"
 
 #include <unicode/utf16.h>
+
+#include <algorithm>
 
 namespace quorvel::Arabic {
 
@@ -106,10 +109,12 @@ QList<Range> wordRanges(const QString& term, const Index& idx, Match mode)
 
 } // namespace
 
+namespace {
+
 // The normal form without rasm folding, built alongside the offset of every
 // unit's source; it differs from `normalize(s, false)` only in keeping a
 // trailing space.
-Index index(const QString& s)
+Index ownIndex(const QString& s)
 {
     const auto& alnum = alnumTable();
     Index idx;
@@ -164,7 +169,7 @@ Index index(const QString& s)
     return idx;
 }
 
-QList<Range> ranges(const QString& term, const Index& idx, Match mode)
+QList<Range> ownRanges(const QString& term, const Index& idx, Match mode)
 {
     switch (mode) {
     case Match::prefix:
@@ -177,6 +182,42 @@ QList<Range> ranges(const QString& term, const Index& idx, Match mode)
         return wordRanges(term, idx, mode);
     }
     return {};
+}
+
+} // namespace
+
+Index index(const QString& s)
+{
+    Index idx = ownIndex(s);
+    PlainWords words = plainWords(s);
+    if (!words.text.isEmpty()) {
+        idx.plain = std::make_shared<const Index>(ownIndex(words.text));
+        idx.plainSource = std::move(words.source);
+    }
+    return idx;
+}
+
+QList<Range> ranges(const QString& term, const Index& idx, Match mode)
+{
+    QList<Range> out = ownRanges(term, idx, mode);
+    if (!idx.plain)
+        return out;
+    // A match in the plain spelling marks the stored words it was written
+    // from, unless they are marked already.
+    const auto overlaps = [&](const Range& r) {
+        return std::any_of(out.begin(), out.end(), [&](const Range& o) {
+            return r.location < o.location + o.length && o.location < r.location + r.length;
+        });
+    };
+    for (const Range& r : ownRanges(term, *idx.plain, mode)) {
+        const qsizetype start = idx.plainSource[r.location].first;
+        const qsizetype end = idx.plainSource[r.location + r.length - 1].second;
+        const Range stored{start, end - start};
+        if (stored.length > 0 && !overlaps(stored))
+            out.append(stored);
+    }
+    std::sort(out.begin(), out.end(), [](const Range& a, const Range& b) { return a.location < b.location; });
+    return out;
 }
 
 } // namespace quorvel::Arabic

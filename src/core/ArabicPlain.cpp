@@ -5,6 +5,7 @@
 #include <QList>
 #include <QSet>
 #include <QStringList>
+#include <QStringTokenizer>
 
 #include <algorithm>
 #include <optional>
@@ -126,6 +127,34 @@ qsizetype writeOnTatweel(const QString& word, qsizetype i, QString& out, std::op
     return i;
 }
 
+bool isShortVowel(char16_t u)
+{
+    return u == kFatha || u == kDamma || u == kKasra;
+}
+
+// The seat a hamza written on the line inside a word takes after a letter
+// read with a short vowel or none: by the stronger of its own vowel and the
+// letter's (kasra, then damma, then fatha), as أرأيتم، يستهزئون، أئذا. After
+// a long vowel the line is its seat in the plain spelling too (جاءهم).
+std::optional<char16_t> lineHamzaSeat(const QString& out, qsizetype beforeAt, char16_t own)
+{
+    if (beforeAt < 0)
+        return std::nullopt;
+    const char16_t letter = out[beforeAt].unicode();
+    char16_t vowel = 0;
+    for (qsizetype k = beforeAt + 1; k < out.size(); ++k)
+        if (isShortVowel(out[k].unicode()) || out[k].unicode() == kSukun)
+            vowel = out[k].unicode();
+    const bool longVowel = letter == kAlef || letter == kAlefMadda || ((letter == kWaw || letter == kYeh || letter == kAlefMaqsura) && !vowel);
+    if (longVowel || !vowel || (vowel == kSukun && !isShortVowel(own)))
+        return std::nullopt;
+    if (vowel == kKasra || own == kKasra)
+        return kYehHamza;
+    if (vowel == kDamma || own == kDamma)
+        return kWawHamza;
+    return kAlefHamza;
+}
+
 // One word of Uthmani script in the plain spelling; a vocative «يا»/«ها»
 // written joined to the next word comes back as its own word.
 QString plainWord(const QString& word)
@@ -174,12 +203,26 @@ QString plainWord(const QString& word)
             }
             continue;
         }
-        if (u == kHamza && (next == kAlef || (next == kFatha && i + 2 < n && word[i + 2].unicode() == kAlef))) {
+        // Only as the mushaf writes it, vowelled: a book's unvowelled جزءا stays.
+        const qsizetype alefAt = next == kFatha ? i + 2 : -1;
+        const bool hamzaAlef = u == kHamza && alefAt > 0 && alefAt < n && word[alefAt].unicode() == kAlef;
+        if (hamzaAlef && before &&
+            std::none_of(word.begin() + alefAt + 1, word.end(), [](QChar c) { return isLetter(c.unicode()); })) {
+            // A verb's last ā after a hamza is written ى (رءا: رأى، تراءى).
+            out += QChar(lineHamzaSeat(out, beforeAt, kFatha).value_or(kHamza));
+            out += QChar(kFatha);
+            out += QChar(kAlefMaqsura);
+            before = kAlefMaqsura;
+            beforeAt = out.size() - 1;
+            i = alefAt;
+            continue;
+        }
+        if (hamzaAlef) {
             // ءا is the alif with madda (ءامنوا، القرءان).
             out += QChar(kAlefMadda);
             before = kAlefMadda;
             beforeAt = out.size() - 1;
-            i += next == kAlef ? 1 : 2;
+            i += 2;
             continue;
         }
         if (u == kHamzaAbove && before && beforeAt >= 0) {
@@ -204,6 +247,9 @@ QString plainWord(const QString& word)
         char16_t letter = u == kWasla ? kAlef : u;
         if (u == kHamza && !before)
             letter = next == kKasra ? kAlefHamzaBelow : kAlefHamza;
+        const bool medial = std::any_of(word.begin() + i + 1, word.end(), [](QChar c) { return isLetter(c.unicode()); });
+        if (u == kHamza && before && medial)
+            letter = lineHamzaSeat(out, beforeAt, next).value_or(letter);
         // The dotless yeh that is a consonant or follows a kasra is a yeh in
         // the plain spelling (الحيّ، في); the alif-shaped one stays (على، هدى).
         if (u == kAlefMaqsura && ((next >= kFatha && next <= kSukun) || (!out.isEmpty() && out.back().unicode() == kKasra)))
@@ -218,11 +264,12 @@ QString plainWord(const QString& word)
 
 // Where a vocative «يا» or «ها» is written joined to the word after it: the
 // length of the vocative in the word, or 0.
-qsizetype vocativeLength(const QString& word)
+qsizetype vocativeLength(const QString& word, qsizetype from = 0)
 {
-    if (word.size() < 4 || (word[0].unicode() != kYeh && word[0].unicode() != kHeh) || word[1].unicode() != kFatha)
+    if (word.size() < from + 4 || (word[from].unicode() != kYeh && word[from].unicode() != kHeh) ||
+        word[from + 1].unicode() != kFatha)
         return 0;
-    qsizetype i = 2;
+    qsizetype i = from + 2;
     if (word[i].unicode() == kTatweel)
         ++i;
     if (i >= word.size() || word[i].unicode() != kSuperscriptAlef)
@@ -236,9 +283,18 @@ qsizetype vocativeLength(const QString& word)
     // يٰس is a word of two letters; هٰؤلاء and هٰذا keep their ه.
     if (letters < 2)
         return 0;
-    if (word[0].unicode() == kHeh && (i >= word.size() || word[i].unicode() != kAlefHamza))
+    if (word[from].unicode() == kHeh && (i >= word.size() || word[i].unicode() != kAlefHamza))
         return 0;
     return i;
+}
+
+// The length of a conjunction «و» or «ف» with its fatha that opens a joined
+// vocative (ويا قوم), or 0.
+qsizetype conjunctionLength(const QString& word)
+{
+    const bool conjunction = word.size() > 2 && (word[0].unicode() == kWaw || word[0].unicode() == 0x0641) &&
+                             word[1].unicode() == kFatha;
+    return conjunction && vocativeLength(word, 2) > 0 ? 2 : 0;
 }
 
 } // namespace
@@ -247,9 +303,10 @@ QString plainSpelling(const QString& uthmani)
 {
     QStringList words;
     for (const QString& word : uthmani.split(u' ', Qt::SkipEmptyParts)) {
-        const qsizetype vocative = vocativeLength(word);
+        const qsizetype conjunction = conjunctionLength(word);
+        const qsizetype vocative = vocativeLength(word, conjunction);
         if (vocative > 0) {
-            words << QString(word[0]) + QChar(kFatha) + QChar(kAlef);
+            words << word.left(conjunction) + QString(word[conjunction]) + QChar(kFatha) + QChar(kAlef);
             const QString rest = word.mid(vocative);
             // يٰـَٔادم: the hamza opens the word after the vocative.
             words << plainWord(rest);
@@ -260,6 +317,126 @@ QString plainSpelling(const QString& uthmani)
             words << written;
     }
     return words.join(u' ');
+}
+
+bool mushafSpelling(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u == kWasla || u == kSuperscriptAlef || markGroup(u) == MarkGroup::Quranic)
+            return true;
+        // ءَا, the mushaf's آ.
+        if (u == kHamza && i + 2 < text.size() && text[i + 1].unicode() == kFatha && text[i + 2].unicode() == kAlef)
+            return true;
+        if (u == kHamzaAbove) {
+            // Back over the vowel marks to what carries the hamza.
+            qsizetype k = i - 1;
+            while (k >= 0 && markGroup(text[k].unicode()) == MarkGroup::Harakat)
+                --k;
+            if (k >= 0 && text[k].unicode() == kTatweel)
+                return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// A unit of an Arabic word as the plain spelling reads it: a letter, a mark
+// or a tatweel (digits and punctuation stand between words).
+bool wordUnit(char16_t u)
+{
+    return (u >= 0x0621 && u <= 0x065F) || (u >= kSuperscriptAlef && u <= 0x06D3) || (u >= 0x06D6 && u <= 0x06ED) ||
+           (u >= 0x08D3 && u <= 0x08FF);
+}
+
+// Calls `word(start, end)` for each word of the lines of `text` in the
+// mushaf's spelling and `other(start, end)` for what stands between them,
+// then `lineEnd()` after each such line.
+// The plain spelling of one line, word by word, what stands between the
+// words kept.
+QString plainLine(QStringView line)
+{
+    QString plain;
+    for (qsizetype i = 0; i < line.size();) {
+        const bool inWord = wordUnit(line[i].unicode());
+        qsizetype j = i;
+        while (j < line.size() && wordUnit(line[j].unicode()) == inWord)
+            ++j;
+        plain += inWord ? plainSpelling(line.mid(i, j - i).toString()) : line.mid(i, j - i).toString();
+        i = j;
+    }
+    return plain;
+}
+
+// Calls `word(start, end)` for each word of the lines of `text` whose plain
+// spelling differs from the mushaf's in the normal form, `other(start, end)`
+// for what stands between them and `lineEnd(plain)` after each such line
+// with its plain spelling.
+template <typename Word, typename Other, typename LineEnd>
+void mushafWords(const QString& text, Word word, Other other, LineEnd lineEnd)
+{
+    qsizetype lineStart = 0;
+    while (lineStart <= text.size()) {
+        qsizetype stop = text.indexOf(u'\n', lineStart);
+        if (stop < 0)
+            stop = text.size();
+        const QStringView line = QStringView(text).mid(lineStart, stop - lineStart);
+        if (mushafSpelling(line)) {
+            const QString plain = plainLine(line);
+            if (normalize(plain, true) != normalize(line.toString(), true)) {
+                for (qsizetype i = lineStart; i < stop;) {
+                    const bool inWord = wordUnit(text[i].unicode());
+                    qsizetype j = i;
+                    while (j < stop && wordUnit(text[j].unicode()) == inWord)
+                        ++j;
+                    inWord ? word(i, j) : other(i, j);
+                    i = j;
+                }
+                lineEnd(plain);
+            }
+        }
+        lineStart = stop + 1;
+    }
+}
+
+} // namespace
+
+QString plainLines(const QString& text)
+{
+    if (!mushafSpelling(text))
+        return {};
+    QStringList plain;
+    mushafWords(
+        text, [](qsizetype, qsizetype) {}, [](qsizetype, qsizetype) {}, [&](const QString& line) { plain << line; });
+    return plain.join(u'\n');
+}
+
+QString searchedText(const QString& text)
+{
+    const QString plain = plainLines(text);
+    return plain.isEmpty() ? text : text + u'\n' + plain;
+}
+
+PlainWords plainWords(const QString& origin)
+{
+    PlainWords out;
+    if (!mushafSpelling(origin))
+        return out;
+    const auto separate = [&](qsizetype at) {
+        out.text += u' ';
+        out.source.append({at, at});
+    };
+    mushafWords(
+        origin,
+        [&](qsizetype start, qsizetype end) {
+            const QString written = plainSpelling(origin.mid(start, end - start));
+            out.text += written;
+            for (qsizetype k = 0; k < written.size(); ++k)
+                out.source.append({start, end});
+        },
+        [&](qsizetype start, qsizetype) { separate(start); }, [&](const QString&) { separate(origin.size()); });
+    return out;
 }
 
 } // namespace quorvel::Arabic

@@ -360,7 +360,13 @@ QueryWords queryWords(const QString& q, bool rich)
         if (isWild(piece)) {
             if (const auto p = pattern(piece)) {
                 result.words.append(*p);
-                richForms.append({*p, {}});
+                // The letters written before the first wildcard keep their
+                // alef forms and marks, as a whole word's do.
+                qsizetype literal = 0;
+                while (literal < piece.size() && piece[literal] != kStar && piece[literal] != kQuestion)
+                    ++literal;
+                const QList<RichWord> written = rich ? richWords(piece.left(literal)) : QList<RichWord>();
+                richForms.append({*p, written.size() == 1 ? written.first().letters : QList<RichLetter>()});
             }
         } else {
             result.words += tokens(piece);

@@ -64,6 +64,8 @@ QString fileErrorReason(int errorNumber)
         return QStringLiteral("روابط رمزية متداخلة");
     case ENAMETOOLONG:
         return QStringLiteral("المسار أطول من المقبول");
+    case ENOMEM:
+        return QStringLiteral("لا تتسع الذاكرة المتاحة");
     default:
         return QStringLiteral("خطأ في نظام الملفات (") + QString::number(errorNumber) + u')';
     }

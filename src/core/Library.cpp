@@ -305,6 +305,31 @@ void Library::returnSearchConnection(std::shared_ptr<SQLiteDB> db) const
         searchPool_.push_back(std::move(db));
 }
 
+std::unique_ptr<Library::KeptSearch> Library::takeKeptSearch() const
+{
+    std::lock_guard guard(searchPoolMutex_);
+    if (keptSearches_.empty())
+        return nullptr;
+    std::unique_ptr<KeptSearch> kept = std::move(keptSearches_.back());
+    keptSearches_.pop_back();
+    return kept;
+}
+
+void Library::keepSearch(std::unique_ptr<KeptSearch> kept) const
+{
+    if (!kept)
+        return;
+    {
+        std::lock_guard guard(searchPoolMutex_);
+        if (keptSearches_.size() < searchPoolSize) {
+            keptSearches_.push_back(std::move(kept));
+            return;
+        }
+    }
+    // Closed outside the lock: a connection takes its time to close.
+    kept.reset();
+}
+
 // ---- Catalogue ---------------------------------------------------------------
 
 std::shared_ptr<const Catalog> Library::catalog() const

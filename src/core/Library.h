@@ -37,6 +37,10 @@
 namespace quorvel {
 
 // The catalogue as loaded from the library database.
+namespace NotesFileReader {
+class Source;
+}
+
 struct Catalog {
     QList<Book> books;                       // display order; books[i].order == i
     QHash<std::int64_t, Book> bookById;
@@ -114,6 +118,22 @@ public:
 
     // Idle search connections kept at most: one per run that may overlap.
     static constexpr std::size_t searchPoolSize = 4;
+
+    // What a search keeps between runs on a connection of its own: the
+    // connection and the statements compiled on it. The search layer defines
+    // it; the library keeps the idle ones, so that the next search of any
+    // caller finds them, and closes them when it closes.
+    class KeptSearch {
+    public:
+        virtual ~KeptSearch() = default;
+    };
+    // An idle kept search, taken out of the pool so that no other thread can
+    // have it until it is kept again; nothing when none is idle.
+    std::unique_ptr<KeptSearch> takeKeptSearch() const;
+    // Keeps a search for a later run when the pool has room, else closes it.
+    // The caller hands it back as it found it: no statement under way, no
+    // transaction or progress check, not interrupted.
+    void keepSearch(std::unique_ptr<KeptSearch> kept) const;
 
     // ---- Catalogue ----------------------------------------------------------
 
@@ -196,6 +216,10 @@ public:
     // Main text and footnotes of a page text, split at the first run of ten
     // underscores; no footnote part when there is none.
     static std::pair<QString, std::optional<QString>> splitFootnotes(const QString& text);
+    // What a search reads of a page: each section as Arabic::searchedText
+    // gives it (its lines in the mushaf's spelling also in the plain one),
+    // the footnote line between them as stored.
+    static QString searchedContent(const QString& content);
     // The 114 sura names in order (index 0 is sura 1).
     static const QStringList& suras();
 
@@ -245,18 +269,29 @@ public:
 
     QList<Note> notes(std::optional<std::int64_t> book) const;
     std::optional<Note> note(std::int64_t book, std::int64_t seq) const;
-    // False when the change could not be written. Given `opened` (the page's
-    // note when an editor opened on it), what was written to the page
-    // meanwhile is kept: the lines the note gained since then that `text`
-    // lacks are added after it, on lines of their own.
+    // False when the change could not be written, then `why`, when given,
+    // says what failed. Given `opened` (the page's note when an editor
+    // opened on it), what was written to the page meanwhile is kept: the
+    // lines the note gained since then that `text` lacks are added after
+    // it, on lines of their own. The page's note is read and written under
+    // the user database's write lock, taken before the read, so that a
+    // save in another process waits for this one rather than overwrite it;
+    // a page found with more than one row leaves with one.
     bool saveNote(std::int64_t book, std::int64_t seq, const QString& text,
-                  const std::optional<QString>& opened = std::nullopt);
+                  const std::optional<QString>& opened = std::nullopt, SQLFailure* why = nullptr);
     // What saving `text` over `opened` keeps when the page's note is now
     // `current`: `text`, then each line `current` gained over `opened`
     // (counting repeats) that `text` lacks, in its order.
     static QString keepLinesAddedMeanwhile(const QString& text, const QString& opened, const QString& current);
 
+    // The bookmarks of installed books.
     QList<PageStamp> bookmarks() const;
+    // Every bookmark the user data keeps, those set aside too.
+    QList<PageStamp> allBookmarks() const;
+    // Whether no page shows what is kept for (book, seq): the book is not
+    // installed, or the place lies outside its pages. Such notes and
+    // bookmarks are set aside: kept, listed and exported, never opened.
+    bool setAside(std::int64_t book, std::int64_t seq);
     bool isBookmarked(std::int64_t book, std::int64_t seq) const;
     // False when the change could not be written.
     bool toggleBookmark(std::int64_t book, std::int64_t seq);
@@ -300,9 +335,9 @@ public:
         int notes = 0;
         int marks = 0;
         int skipped = 0;
-        // Notes on a book the library does not hold or on a page past its
-        // book's end: written where notes of a removed book wait, and not
-        // among `notes`, since no page shows them.
+        // Notes and bookmarks on a book the library does not hold or on a
+        // page past its book's end: written where those of a removed book
+        // wait, and not among `notes` or `marks`, since no page shows them.
         int aside = 0;
         bool stopped = false; // the counts are those of what was done before the stop
         // Why a write of the import failed; it stopped there, the counts
@@ -315,6 +350,7 @@ public:
         bool cut = false;
         qint64 line = 0;    // where the text ends or goes wrong, from 1
         qint64 entries = 0; // the notes and bookmarks whole before a cut
+        int readError = 0;  // errno's value when the file could not be read on
     };
     // How a long import reports and ends early: `progress(done, total)` now
     // and then with the entries handled so far, on the importing thread;
@@ -326,8 +362,8 @@ public:
         ImportRefusal* refusal = nullptr;
     };
 
-    // The exchange file: every note and every bookmark of a catalogue book,
-    // newest first, as pretty-printed JSON with sorted keys.
+    // The exchange file: every note and every bookmark, those set aside
+    // too, newest first, as pretty-printed JSON with sorted keys.
     std::optional<QByteArray> exportUserNotes() const;
     // Merges an exchange file into the user data; nothing when the data is
     // not such a file (then nothing is written). A byte that is no UTF-8
@@ -342,6 +378,10 @@ public:
     // its only copy in does not hold the file and the merged pages at once.
     std::optional<ImportCounts> importUserNotes(QByteArray data, const ImportControl& control);
     std::optional<ImportCounts> importUserNotes(QByteArray data) { return importUserNotes(std::move(data), ImportControl()); }
+    // The same read from `text` as a stream, a piece at a time: a file is
+    // never held whole, and one that opens no object is refused at its
+    // first bytes.
+    std::optional<ImportCounts> importUserNotes(NotesFileReader::Source& text, const ImportControl& control);
 
 private:
     Library(QString dbPath, std::shared_ptr<SQLiteDB> main, std::shared_ptr<SQLiteDB> user);
@@ -355,8 +395,14 @@ private:
     // fault. True when the statement completed.
     bool writeUser(const QString& sql, const SQLArgs& args);
     bool writeUser(SQLiteDB& db, const QString& sql, const SQLArgs& args);
-    // The page's note as `db` reads it.
+    // The page's note as `db` reads it: its rows merged into one, the
+    // first row's id, text and then each line of the later rows it lacks.
     std::optional<Note> noteOn(SQLiteDB& db, std::int64_t book, std::int64_t seq) const;
+    // Writes `text` (trimmed) as the page's one note over `stored`, the
+    // note read in the same transaction: the first row updated and the
+    // others deleted, or all deleted for an empty text.
+    bool writePageNote(SQLiteDB& db, std::int64_t book, std::int64_t seq, const std::optional<Note>& stored,
+                       const QString& text);
     // Keeps `fault` unless one is kept; true when it was the first.
     bool noteUserFault(SQLFailure fault);
     // The steps of importUserNotes (LibraryNotesFile.cpp).
@@ -375,6 +421,7 @@ private:
 
     mutable std::mutex searchPoolMutex_; // guards only the idle list
     mutable std::vector<std::shared_ptr<SQLiteDB>> searchPool_;
+    mutable std::vector<std::unique_ptr<KeptSearch>> keptSearches_; // idle ones; guarded by searchPoolMutex_
 
     mutable std::mutex catalogMutex_; // guards only the snapshot pointer
     std::optional<std::int64_t> loadedDataVersion_; // of main_, when the catalogue was loaded

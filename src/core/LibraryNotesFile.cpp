@@ -63,7 +63,8 @@ std::optional<QByteArray> Library::exportUserNotes() const
         notesArray.push_back(std::move(entry));
     }
     Json::Value marksArray = Json::Value::array();
-    for (const PageStamp& b : bookmarks())
+    // Those set aside too: the file carries them to where their book is.
+    for (const PageStamp& b : allBookmarks())
         marksArray.push_back({{"book_id", b.bookId}, {"seq", b.seq}, {"ts", b.ts}});
     const Json::Value top = {{"format", kFileFormat},
                              {"version", kFileVersion},
@@ -90,21 +91,20 @@ class Library::NotesMerge {
 public:
     NotesMerge(Library& lib, const ImportControl& control) : lib_(lib), control_(control) {}
 
-    // Reads `owner`'s text, then lets it go.
-    ImportCounts run(QByteArray& owner, const NotesFileReader::Outline& outline)
+    // Reads the text, then lets it go.
+    ImportCounts run(NotesFileReader::Source& text, const NotesFileReader::Outline& outline)
     {
-        const std::string_view file(owner.constData(), std::size_t(owner.size()));
         total_ = outline.notes + outline.marks;
         snapshot_ = lib_.catalog();
         db_ = writer();
         // Reserved whole, which touches no memory until it is filled: a
         // buffer doubling as it grows would hold the old one and the new at
         // once, and keep up to twice what it needs.
-        texts_.reserve(file.size());
+        texts_.reserve(std::size_t(std::max<qint64>(text.size(), 0)));
         pending_.reserve(std::size_t(outline.notes));
         keys_.reserve(std::size_t(outline.notes));
         marks_.reserve(std::size_t(outline.marks));
-        const bool read = NotesFileReader::entries(file, outline, [this](NotesFileReader::Kind kind, const NotesFileReader::Entry& entry) {
+        const bool read = NotesFileReader::entries(text, outline, [this](NotesFileReader::Kind kind, NotesFileReader::Entry& entry) {
             if (stopped())
                 return false;
             if (kind == NotesFileReader::Kind::note)
@@ -113,7 +113,7 @@ public:
                 keepMark(entry);
             return true;
         });
-        owner = QByteArray();
+        text.letGo();
         if (read && !stopped()) {
             slot_ = {}; // the pages are known by their place from here on
             std::stable_sort(pending_.begin(), pending_.end(),
@@ -129,12 +129,17 @@ public:
 private:
     using PageKey = QPair<std::int64_t, std::int64_t>;
     // One note of the file: the page it goes to (its place in keys_) and
-    // where its text lies in texts_.
+    // where its text lies: in texts_, or, for a long one, its place in
+    // ownTexts_.
     struct Pending {
         std::uint32_t page;
         std::uint32_t size;
         std::size_t at;
+        bool own = false;
     };
+    // A text at least this long keeps the buffer the parser gave it rather
+    // than be copied beside it.
+    static constexpr std::size_t ownTextBytes = 64 * 1024;
     // One page merged in memory: the note it was merged into (none when the
     // page had none) and what it became.
     struct Merged {
@@ -151,6 +156,9 @@ private:
     // waits for its writing a moment at most.
     static constexpr int pagesPerGroup = 2'000;
     static constexpr qsizetype notesPerGroup = 2'000;
+    // Times a page edited meanwhile is merged again with no lock held
+    // before it is merged under the write lock.
+    static constexpr int roundsWithoutLock = 3;
 
     bool stopped()
     {
@@ -205,9 +213,9 @@ private:
 
     // Keeps a usable note as its page and its text, the pages in order of
     // first appearance; an unusable one is skipped.
-    void keep(const NotesFileReader::Entry& note)
+    void keep(NotesFileReader::Entry& note)
     {
-        const Json::Value& entry = note.fields;
+        Json::Value& entry = note.fields;
         const auto bookId = integral(entry, "book_id");
         const auto seq = integral(entry, "seq");
         const auto text = Json::strictString(entry, "text");
@@ -222,14 +230,19 @@ private:
             at = slot_.insert(key, std::uint32_t(keys_.size()));
             keys_.push_back(key);
         }
-        const std::string& bytes = entry.find("text")->get_ref<const std::string&>();
+        std::string& bytes = entry.find("text")->get_ref<std::string&>();
+        if (bytes.size() >= ownTextBytes) {
+            pending_.push_back({*at, std::uint32_t(bytes.size()), ownTexts_.size(), true});
+            ownTexts_.push_back(std::move(bytes));
+            return;
+        }
         pending_.push_back({*at, std::uint32_t(bytes.size()), texts_.size()});
         texts_ += bytes;
     }
 
     // Keeps a bookmark's page; one without is passed over here, taking
     // nothing.
-    void keepMark(const NotesFileReader::Entry& entry)
+    void keepMark(NotesFileReader::Entry& entry)
     {
         const auto book = integral(entry.fields, "book_id");
         const auto seq = integral(entry.fields, "seq");
@@ -239,24 +252,25 @@ private:
             advance();
     }
 
-    QString textOf(const Pending& note) const
+    // The note's text; a long one's bytes are let go once read.
+    QString textOf(const Pending& note)
     {
-        return QString::fromUtf8(texts_.data() + note.at, qsizetype(note.size)).trimmed();
+        if (!note.own)
+            return QString::fromUtf8(texts_.data() + note.at, qsizetype(note.size)).trimmed();
+        QString text = QString::fromUtf8(ownTexts_[note.at]).trimmed();
+        std::string().swap(ownTexts_[note.at]);
+        return text;
     }
 
-    // Whether no page shows the notes of this page: its book is not in the
-    // library, or the page lies outside the book's pages.
-    bool aside(std::int64_t book, std::int64_t seq)
+    static bool changed(const Merged& page, const std::optional<Note>& now)
     {
-        if (!snapshot_->bookById.contains(book))
-            return true;
-        const auto [first, last] = lib_.seqRange(book);
-        return seq < first || seq > last;
+        return now.has_value() != page.base.has_value()
+            || (now && (now->id != page.base->id || now->text != page.base->text));
     }
 
     bool mergePages();
     bool mergeInto(Merged& page, const std::optional<Note>& base);
-    void mergeAgain(Merged& page, const std::optional<Note>& now);
+    bool mergeAgain(Merged& page, const std::optional<Note>& now);
     bool writeGroup(std::vector<Merged>& group);
     void addBookmarks();
 
@@ -269,6 +283,7 @@ private:
     std::vector<PageKey> keys_;            // the pages, in order of first appearance
     std::vector<Pending> pending_;
     std::string texts_;                    // the texts of pending_, one after another
+    std::vector<std::string> ownTexts_;    // the long ones
     std::vector<PageKey> marks_;
     ImportCounts counts_;
     qint64 total_ = 0;
@@ -299,6 +314,7 @@ bool Library::NotesMerge::mergePages()
         }
         if (at == pending_.size()) {
             std::string().swap(texts_);
+            std::vector<std::string>().swap(ownTexts_);
             std::vector<Pending>().swap(pending_);
         }
         if (!writeGroup(group))
@@ -312,10 +328,13 @@ bool Library::NotesMerge::mergePages()
 bool Library::NotesMerge::mergeInto(Merged& page, const std::optional<Note>& base)
 {
     NoteMerge merge(base ? base->text : QString());
-    qsizetype most = merge.text().size();
-    for (std::size_t k = page.from; k < page.end; ++k)
-        most += qsizetype(pending_[k].size) + 1; // no more UTF-16 units than UTF-8 bytes
-    merge.reserve(most);
+    // A page gaining one note takes it as it is, with nothing reserved.
+    if (page.end - page.from > 1) {
+        qsizetype most = merge.text().size();
+        for (std::size_t k = page.from; k < page.end; ++k)
+            most += qsizetype(pending_[k].size) + 1; // no more UTF-16 units than UTF-8 bytes
+        merge.reserve(most);
+    }
     for (std::size_t k = page.from; k < page.end; ++k) {
         if (stopped())
             return false;
@@ -335,13 +354,15 @@ bool Library::NotesMerge::mergeInto(Merged& page, const std::optional<Note>& bas
 
 // Merges what the first merge added into the page's note as it is now,
 // which an edit changed since: each added note, taken from the merged text,
-// unless the note now holds it.
-void Library::NotesMerge::mergeAgain(Merged& page, const std::optional<Note>& now)
+// unless the note now holds it. False when stopped.
+bool Library::NotesMerge::mergeAgain(Merged& page, const std::optional<Note>& now)
 {
     NoteMerge merge(now ? now->text : QString());
     qsizetype at = page.base && !page.base->text.isEmpty() ? page.base->text.size() + 1 : 0;
     std::vector<std::uint32_t> added;
     for (const std::uint32_t size : page.addedSizes) {
+        if (stopped())
+            return false;
         const QString note = page.text.mid(at, size);
         at += qsizetype(size) + 1;
         if (merge.contains(note)) {
@@ -354,17 +375,24 @@ void Library::NotesMerge::mergeAgain(Merged& page, const std::optional<Note>& no
     page.base = now;
     page.addedSizes = std::move(added);
     page.text = merge.added() > 0 ? merge.takeText() : QString();
+    return true;
 }
 
-// Writes a merged group in one transaction held against edits; a page whose
-// note changed since it was read is merged again, after the lock is let go,
-// and written with the next round. What a round added counts once its
-// commit succeeded; false when a write failed.
+// Writes a merged group in one transaction under the write lock, taken
+// before each page's note is read; a page whose note changed since it was
+// merged is merged again after the lock is let go and written with the
+// next round, and after a few such rounds merged again under the lock, so
+// that a page edited without pause still ends. What a round added counts
+// once its commit succeeded; false when a write failed or the import was
+// stopped.
 bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
 {
-    while (!group.empty()) {
+    for (int round = 0; !group.empty(); ++round) {
+        if (stopped())
+            return false;
+        const bool underLock = round >= roundsWithoutLock;
         std::vector<Merged> edited;
-        ImportCounts round;
+        ImportCounts done;
         {
             std::lock_guard edit(lib_.noteEditMutex_);
             Transaction transaction(*db_);
@@ -374,28 +402,32 @@ bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
                 return fail(db_->lastFailure());
             for (Merged& page : group) {
                 const std::optional<Note> now = lib_.noteOn(*db_, page.book, page.seq);
-                if (now.has_value() != page.base.has_value() || (now && (now->id != page.base->id || now->text != page.base->text))) {
-                    edited.push_back(std::move(page));
-                    continue;
+                if (changed(page, now)) {
+                    if (!underLock) {
+                        edited.push_back(std::move(page));
+                        continue;
+                    }
+                    if (!mergeAgain(page, now))
+                        return false;
                 }
-                if (page.added() > 0
-                    && !(now ? lib_.writeUser(*db_, QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), {page.text, Library::now(), now->id})
-                             : lib_.writeUser(*db_, QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
-                                              {page.book, page.seq, page.text, Library::now()})))
+                if (page.added() > 0 && !lib_.writePageNote(*db_, page.book, page.seq, now, page.text))
                     return fail(db_->lastFailure());
-                (aside(page.book, page.seq) ? round.aside : round.notes) += page.added();
-                round.skipped += page.skipped;
+                (lib_.setAside(page.book, page.seq) ? done.aside : done.notes) += page.added();
+                done.skipped += page.skipped;
                 page = Merged();
             }
             if (transaction.begun() && !transaction.commit())
                 return fail(transaction.failure());
         }
-        counts_.notes += round.notes;
-        counts_.aside += round.aside;
-        counts_.skipped += round.skipped;
-        Notifier::postUserDataChanged();
+        counts_.notes += done.notes;
+        counts_.aside += done.aside;
+        counts_.skipped += done.skipped;
         for (Merged& page : edited)
-            mergeAgain(page, lib_.noteOn(*db_, page.book, page.seq));
+            if (!mergeAgain(page, lib_.noteOn(*db_, page.book, page.seq)))
+                return false;
+        // Told once the round is over, its edited pages merged again: an
+        // edit the notice brings about comes after what was merged.
+        Notifier::postUserDataChanged();
         group = std::move(edited);
     }
     return true;
@@ -409,6 +441,7 @@ void Library::NotesMerge::addBookmarks()
     for (qsizetype at = 0; at < count && !stopped();) {
         const qsizetype groupStart = at;
         int added = 0;
+        int aside = 0;
         {
             std::lock_guard edit(lib_.noteEditMutex_);
             Transaction transaction(*db_);
@@ -424,7 +457,7 @@ void Library::NotesMerge::addBookmarks()
                     return;
                 }
                 if (db_->changes() > 0)
-                    ++added;
+                    ++(lib_.setAside(mark.first, mark.second) ? aside : added);
             }
             if (transaction.begun() && !transaction.commit()) {
                 fail(transaction.failure());
@@ -432,6 +465,7 @@ void Library::NotesMerge::addBookmarks()
             }
         }
         counts_.marks += added;
+        counts_.aside += aside;
         Notifier::postUserDataChanged();
         // Told outside the lock, so that the report may edit.
         for (qsizetype i = groupStart; i < at; ++i)
@@ -439,21 +473,44 @@ void Library::NotesMerge::addBookmarks()
     }
 }
 
+namespace {
+
+// The caller's bytes, let go once the import has read them.
+class HeldBytes final : public NotesFileReader::Source {
+public:
+    explicit HeldBytes(QByteArray data) : data_(std::move(data)), view_(std::string_view(data_.constData(), std::size_t(data_.size()))) {}
+    bool rewind() override { return view_.rewind(); }
+    qint64 read(char* into, qint64 max) override { return view_.read(into, max); }
+    qint64 size() const override { return view_.size(); }
+    void letGo() override
+    {
+        view_ = NotesFileReader::BytesSource({});
+        data_ = QByteArray();
+    }
+
+private:
+    QByteArray data_;
+    NotesFileReader::BytesSource view_;
+};
+
+} // namespace
+
+std::optional<Library::ImportCounts> Library::importUserNotes(QByteArray data, const ImportControl& control)
+{
+    HeldBytes text(std::move(data));
+    return importUserNotes(text, control);
+}
+
 // Merges notes (by book id, corrected by book title) and bookmarks (by id
 // only). A note whose trimmed text is empty, or is already contained in the
 // page's note, is skipped, so importing the same file twice adds nothing.
-std::optional<Library::ImportCounts> Library::importUserNotes(QByteArray data, const ImportControl& control)
+std::optional<Library::ImportCounts> Library::importUserNotes(NotesFileReader::Source& text, const ImportControl& control)
 {
-    if (std::optional<QByteArray> mended =
-            NotesFileReader::withBadBytesReplaced(std::string_view(data.constData(), std::size_t(data.size()))))
-        data = std::move(*mended);
-    const std::string_view file(data.constData(), std::size_t(data.size()));
     NotesFileReader::Fault fault;
-    const auto outline = NotesFileReader::outline(file, &fault);
+    const auto outline = NotesFileReader::outline(text, &fault);
     if (!outline) {
         if (control.refusal)
-            *control.refusal = {fault.cut, 1 + qint64(std::count(file.begin(), file.begin() + std::min<qint64>(fault.at, qint64(file.size())), '\n')),
-                                fault.entries};
+            *control.refusal = {fault.cut, fault.line, fault.entries, fault.readError};
         return std::nullopt;
     }
     if (outline->members == 0)
@@ -467,7 +524,7 @@ std::optional<Library::ImportCounts> Library::importUserNotes(QByteArray data, c
     if (const auto it = top.find("version"); it != top.end() && it->is_number()
         && it->get<double>() > double(kFileVersion))
         return std::nullopt;
-    return NotesMerge(*this, control).run(data, *outline);
+    return NotesMerge(*this, control).run(text, *outline);
 }
 
 } // namespace quorvel

@@ -1,5 +1,6 @@
 #include "core/Library.h"
 
+#include "core/ArabicPlain.h"
 #include "core/Characters.h"
 #include "core/Numbers.h"
 
@@ -284,6 +285,17 @@ std::pair<QString, std::optional<QString>> Library::splitFootnotes(const QString
     while (rest < text.size() && text.at(rest) == u'_')
         ++rest;
     return {text.left(at).trimmed(), text.mid(rest).trimmed()};
+}
+
+QString Library::searchedContent(const QString& content)
+{
+    if (!Arabic::mushafSpelling(content))
+        return content;
+    const qsizetype at = content.indexOf(footnoteMarker);
+    if (at < 0)
+        return Arabic::searchedText(content);
+    const QString notes = Arabic::plainLines(content.mid(at));
+    return Arabic::searchedText(content.left(at)) + u'\n' + content.mid(at) + (notes.isEmpty() ? QString() : u'\n' + notes);
 }
 
 const QStringList& Library::suras()

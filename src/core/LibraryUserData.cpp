@@ -179,8 +179,19 @@ QList<Note> Library::notes(std::optional<std::int64_t> book) const
             "SELECT id, book_id, seq, text, ts FROM notes ORDER BY ts DESC, id DESC"));
     QList<Note> out;
     out.reserve(rows.size());
-    for (const auto& row : std::as_const(rows))
-        out.append(noteFromRow(row));
+    // A page listed once, however many rows it was left with.
+    QHash<QPair<std::int64_t, std::int64_t>, qsizetype> listed;
+    for (const auto& row : std::as_const(rows)) {
+        const Note note = noteFromRow(row);
+        const QPair<std::int64_t, std::int64_t> page{note.bookId, note.seq};
+        if (const auto at = listed.constFind(page); at != listed.constEnd()) {
+            if (const auto merged = noteOn(*user_, note.bookId, note.seq))
+                out[*at] = *merged;
+            continue;
+        }
+        listed.insert(page, out.size());
+        out.append(note);
+    }
     return out;
 }
 
@@ -192,11 +203,30 @@ std::optional<Note> Library::note(std::int64_t book, std::int64_t seq) const
 std::optional<Note> Library::noteOn(SQLiteDB& db, std::int64_t book, std::int64_t seq) const
 {
     const auto rows = db.rows(QStringLiteral("SELECT id, book_id, seq, text, ts FROM notes "
-                                                 "WHERE book_id=? AND seq=? LIMIT 1"),
-                                  {book, seq});
+                                             "WHERE book_id=? AND seq=? ORDER BY id"),
+                              {book, seq});
     if (rows.isEmpty())
         return std::nullopt;
-    return noteFromRow(rows.first());
+    Note out = noteFromRow(rows.first());
+    for (qsizetype i = 1; i < rows.size(); ++i) {
+        const Note other = noteFromRow(rows[i]);
+        out.text = keepLinesAddedMeanwhile(out.text, QString(), other.text);
+        out.ts = std::max(out.ts, other.ts);
+    }
+    return out;
+}
+
+bool Library::writePageNote(SQLiteDB& db, std::int64_t book, std::int64_t seq, const std::optional<Note>& stored,
+                            const QString& text)
+{
+    if (text.isEmpty())
+        return !stored || writeUser(db, QStringLiteral("DELETE FROM notes WHERE book_id=? AND seq=?"), {book, seq});
+    if (!stored)
+        return writeUser(db, QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
+                         {book, seq, text, now()});
+    return writeUser(db, QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), {text, now(), stored->id})
+        && writeUser(db, QStringLiteral("DELETE FROM notes WHERE book_id=? AND seq=? AND id<>?"),
+                     {book, seq, stored->id});
 }
 
 QString Library::keepLinesAddedMeanwhile(const QString& text, const QString& opened, const QString& current)
@@ -226,29 +256,42 @@ QString Library::keepLinesAddedMeanwhile(const QString& text, const QString& ope
     return out;
 }
 
-bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text, const std::optional<QString>& opened)
+bool Library::saveNote(std::int64_t book, std::int64_t seq, const QString& text, const std::optional<QString>& opened,
+                       SQLFailure* why)
 {
-    bool written = true;
     std::unique_lock edit(noteEditMutex_);
-    const auto existing = note(book, seq);
-    // What the page's note gained since the editor opened on it stays.
-    const QString trimmed = (opened && existing && existing->text != *opened
-                                 ? keepLinesAddedMeanwhile(text, *opened, existing->text)
-                                 : text)
-                                .trimmed();
-    if (existing) {
-        if (trimmed.isEmpty())
-            written = writeUser(QStringLiteral("DELETE FROM notes WHERE id=?"), {existing->id});
-        else
-            written = writeUser(QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"),
-                                {trimmed, now(), existing->id});
-    } else if (!trimmed.isEmpty()) {
-        written = writeUser(QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
-                            {book, seq, trimmed, now()});
+    // The write lock before the read: a save in another process that read
+    // the same note would otherwise write over this one, or insert a second
+    // row beside it.
+    Transaction transaction(*user_);
+    bool written = transaction.begun() || user_->inTransaction();
+    if (written) {
+        const auto existing = noteOn(*user_, book, seq);
+        // What the page's note gained since the editor opened on it stays.
+        const QString trimmed = (opened && existing && existing->text != *opened
+                                     ? keepLinesAddedMeanwhile(text, *opened, existing->text)
+                                     : text)
+                                    .trimmed();
+        written = writePageNote(*user_, book, seq, existing, trimmed);
+    }
+    std::optional<SQLFailure> failure = written ? std::nullopt : user_->lastFailure();
+    if (written && transaction.begun() && !transaction.commit()) {
+        written = false;
+        failure = transaction.failure();
     }
     edit.unlock();
+    if (!written) {
+        const SQLFailure fault = failure.value_or(SQLFailure{});
+        // A refused duplicate is no fault of the database; a lock another
+        // process holds passes.
+        if (fault.kind != SQLFailure::Kind::refused && fault.kind != SQLFailure::Kind::busy && noteUserFault(fault))
+            Notifier::postUserDataUnwritable();
+        if (why)
+            *why = fault;
+        return false;
+    }
     Notifier::postUserDataChanged();
-    return written;
+    return true;
 }
 
 // ---- Bookmarks -------------------------------------------------------------------------
@@ -258,6 +301,23 @@ QList<Library::PageStamp> Library::bookmarks() const
     return stampsInCatalog(user_->rows(QStringLiteral(
                                "SELECT book_id, seq, ts FROM bookmarks ORDER BY ts DESC, rowid DESC")),
                            *catalog());
+}
+
+QList<Library::PageStamp> Library::allBookmarks() const
+{
+    QList<PageStamp> out;
+    for (const auto& row :
+         user_->rows(QStringLiteral("SELECT book_id, seq, ts FROM bookmarks ORDER BY ts DESC, rowid DESC")))
+        out.append({row.integer(0).value_or(0), row.integer(1).value_or(1), row.integer(2).value_or(0)});
+    return out;
+}
+
+bool Library::setAside(std::int64_t book, std::int64_t seq)
+{
+    if (!catalog()->bookById.contains(book))
+        return true;
+    const auto [first, last] = seqRange(book);
+    return seq < first || seq > last;
 }
 
 bool Library::isBookmarked(std::int64_t book, std::int64_t seq) const
@@ -272,9 +332,15 @@ bool Library::isBookmarked(std::int64_t book, std::int64_t seq) const
 bool Library::toggleBookmark(std::int64_t book, std::int64_t seq)
 {
     std::unique_lock edit(noteEditMutex_);
-    const bool written = isBookmarked(book, seq)
-        ? writeUser(QStringLiteral("DELETE FROM bookmarks WHERE book_id=? AND seq=?"), {book, seq})
-        : writeUser(QStringLiteral("INSERT INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"), {book, seq, now()});
+    // Read under the write lock, as a note is: two processes toggling one
+    // page could otherwise both insert.
+    Transaction transaction(*user_);
+    bool written = (transaction.begun() || user_->inTransaction())
+        && (isBookmarked(book, seq)
+                ? writeUser(QStringLiteral("DELETE FROM bookmarks WHERE book_id=? AND seq=?"), {book, seq})
+                : writeUser(QStringLiteral("INSERT INTO bookmarks(book_id, seq, ts) VALUES(?,?,?)"), {book, seq, now()}));
+    if (written && transaction.begun())
+        written = transaction.commit();
     edit.unlock();
     Notifier::postUserDataChanged();
     return written;

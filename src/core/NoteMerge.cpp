@@ -36,10 +36,9 @@ std::size_t NoteMerge::PieceHash::operator()(const PieceKey& k) const noexcept
     return qHashMulti(0, k.first, k.second);
 }
 
-NoteMerge::NoteMerge(QString text) : text_(std::move(text))
-{
-    index();
-}
+// The filter is built when a note is first asked about: a page that only
+// gains notes, one long note say, never needs it.
+NoteMerge::NoteMerge(QString text) : text_(std::move(text)) {}
 
 NoteMerge::~NoteMerge() = default;
 
@@ -49,6 +48,8 @@ bool NoteMerge::contains(const QString& note)
         return note.isEmpty() || shortPieces(note.size()).contains(pieceKey(note, 0, note.size()));
     if (note.size() > text_.size())
         return false;
+    if (bits_.empty())
+        index();
     for (qsizetype at = 0; at + gram <= note.size(); ++at)
         if (!maySee(hashAt(note, at)))
             return false;
@@ -93,11 +94,16 @@ void NoteMerge::append(const QString& note)
 {
     // Appended in place: a copy per note would grow with the page's text.
     const qsizetype before = text_.size();
-    if (!text_.isEmpty())
-        text_ += u'\n';
-    text_ += note;
+    if (text_.isEmpty() && text_.capacity() < note.size()) {
+        text_ = note; // shared, not copied
+    } else {
+        if (!text_.isEmpty())
+            text_ += u'\n';
+        text_ += note;
+    }
     ++added_;
-    index();
+    if (!bits_.empty())
+        index();
     for (qsizetype length = 1; length < gram; ++length) {
         if (!shortPieces_[length])
             continue;

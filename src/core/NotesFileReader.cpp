@@ -4,6 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <istream>
+#include <streambuf>
+
+#include <unistd.h>
 
 namespace quorvel::NotesFileReader {
 
@@ -20,8 +25,8 @@ constexpr int kEntry = 3;
 // hands the entries `known` counted to `take`.
 class Reader final : public Json::Value::json_sax_t {
 public:
-    using Take = std::function<bool(Kind, const Entry&)>;
-    Reader(const Outline* known, const Take* take, std::size_t size = 0) : known_(known), take_(take), size_(size) {}
+    using Take = std::function<bool(Kind, Entry&)>;
+    Reader(const Outline* known, const Take* take) : known_(known), take_(take) {}
 
     Outline found;
     Fault fault;
@@ -37,13 +42,13 @@ public:
     bool start_array(std::size_t) override { return open(false); }
     bool end_object() override { return close(); }
     bool end_array() override { return close(); }
-    // Cut off: the text ran out while its top object was open.
     bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) override
     {
         fault.at = qint64(position);
-        fault.cut = depth_ > 0 && position >= size_;
+        openAtFault = depth_ > 0;
         return false;
     }
+    bool openAtFault = false; // whether the top object was open where it went wrong
 
     bool key(string_t& name) override
     {
@@ -113,7 +118,8 @@ private:
     {
         ++count_;
         ++fault.entries;
-        return !handing_ || (*take_)(*list_, Entry());
+        Entry none;
+        return !handing_ || (*take_)(*list_, none);
     }
 
     bool close()
@@ -135,7 +141,6 @@ private:
 
     const Outline* known_;
     const Take* take_;
-    std::size_t size_;
     int depth_ = 0;
     std::string member_;         // the top object's member being read
     qint64 memberAt_ = -1;       // its place among them
@@ -148,42 +153,181 @@ private:
     const char* field_ = nullptr; // the entry's member being read, when kept
 };
 
+// The text as a stream of valid UTF-8, a piece at a time: a piece ends
+// before a character that it would cut, and a piece that is no valid UTF-8
+// is handed over with U+FFFD for each bad byte. It keeps the newlines of
+// the pieces before the last, to say the line of a byte of the last.
+class Stream final : public std::streambuf {
+public:
+    explicit Stream(Source& source) : source_(source) {}
+
+    bool atEnd() const { return ended_; }
+    qint64 handed() const { return start_ + qint64(piece_.size()); }
+    // The line of byte `at`, from 1, when it lies in the last piece or after.
+    qint64 lineOf(qint64 at) const
+    {
+        const qint64 within = std::clamp<qint64>(at - start_, 0, qint64(piece_.size()));
+        return 1 + linesBefore_ + qint64(std::count(piece_.begin(), piece_.begin() + within, '\n'));
+    }
+
+protected:
+    int_type underflow() override
+    {
+        if (gptr() == egptr() && !fill())
+            return traits_type::eof();
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    static constexpr qint64 kPiece = 1 << 20;
+
+    bool fill()
+    {
+        if (ended_)
+            return false;
+        linesBefore_ += qint64(std::count(piece_.begin(), piece_.end(), '\n'));
+        start_ += qint64(piece_.size());
+        std::string raw = std::move(carried_);
+        carried_.clear();
+        const std::size_t kept = raw.size();
+        raw.resize(kept + std::size_t(kPiece));
+        const qint64 got = source_.read(raw.data() + kept, kPiece);
+        ended_ = got <= 0;
+        raw.resize(kept + std::size_t(std::max<qint64>(got, 0)));
+        if (!ended_)
+            carryCutCharacter(raw);
+        const QByteArrayView view(raw.data(), qsizetype(raw.size()));
+        if (view.isValidUtf8()) {
+            piece_ = std::move(raw);
+        } else {
+            const QByteArray mended = QString::fromUtf8(view).toUtf8();
+            piece_.assign(mended.constData(), std::size_t(mended.size()));
+        }
+        setg(piece_.data(), piece_.data(), piece_.data() + piece_.size());
+        // A piece wholly carried over (a cut character alone) reads on.
+        return !piece_.empty() || (!ended_ && fill());
+    }
+
+    // Moves a character the piece's end cuts to the next piece.
+    void carryCutCharacter(std::string& raw)
+    {
+        for (std::size_t back = 1; back <= 3 && back <= raw.size(); ++back) {
+            const auto c = uchar(raw[raw.size() - back]);
+            if ((c & 0xC0) == 0x80)
+                continue; // a continuation byte: look further back
+            const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            if (length > back) {
+                carried_.assign(raw, raw.size() - back, back);
+                raw.resize(raw.size() - back);
+            }
+            return;
+        }
+    }
+
+    Source& source_;
+    std::string piece_;
+    std::string carried_;
+    qint64 start_ = 0; // of the piece, among the bytes handed over
+    qint64 linesBefore_ = 0;
+    bool ended_ = false;
+};
+
+bool isJsonSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Whether the text's first byte other than white space, after a byte-order
+// mark, is "{" and lies within headBytes; where it stops otherwise.
+bool opensAnObject(Source& source, Fault& fault)
+{
+    std::string head(std::size_t(headBytes), '\0');
+    qint64 got = 0;
+    for (qint64 n = 1; got < headBytes && n > 0; got += std::max<qint64>(n, 0))
+        n = source.read(head.data() + got, headBytes - got);
+    head.resize(std::size_t(got));
+    std::size_t at = head.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    while (at < head.size() && isJsonSpace(head[at]))
+        ++at;
+    if (at < head.size() && head[at] == '{')
+        return source.rewind();
+    fault.at = qint64(at);
+    fault.line = 1 + qint64(std::count(head.begin(), head.begin() + qint64(at), '\n'));
+    fault.readError = source.error();
+    return false;
+}
+
 } // namespace
 
-std::optional<Outline> outline(std::string_view text, Fault* fault)
+bool BytesSource::rewind()
 {
-    Reader reader(nullptr, nullptr, text.size());
-    if (!Json::Value::sax_parse(text.begin(), text.end(), &reader)) {
+    at_ = 0;
+    return true;
+}
+
+qint64 BytesSource::read(char* into, qint64 max)
+{
+    const std::size_t n = std::min(std::size_t(max), text_.size() - at_);
+    std::copy_n(text_.data() + at_, n, into);
+    at_ += n;
+    return qint64(n);
+}
+
+bool FileSource::rewind()
+{
+    at_ = 0;
+    return true;
+}
+
+qint64 FileSource::read(char* into, qint64 max)
+{
+    for (;;) {
+        // No further than its size when opened: a file that grows meanwhile
+        // feeds the import no more.
+        const ssize_t n = ::pread(fd_, into, std::size_t(std::clamp<qint64>(size_ - at_, 0, max)), off_t(at_));
+        if (n >= 0) {
+            at_ += n;
+            return qint64(n);
+        }
+        if (errno != EINTR) {
+            error_ = errno;
+            return -1;
+        }
+    }
+}
+
+std::optional<Outline> outline(Source& text, Fault* fault)
+{
+    Fault found;
+    if (!opensAnObject(text, found)) {
         if (fault)
+            *fault = found;
+        return std::nullopt;
+    }
+    Reader reader(nullptr, nullptr);
+    Stream stream(text);
+    std::istream in(&stream);
+    if (!Json::Value::sax_parse(in, &reader)) {
+        if (fault) {
             *fault = reader.fault;
+            // Cut off: the text ran out while its top object was open.
+            fault->cut = reader.openAtFault && stream.atEnd() && text.error() == 0 && fault->at >= stream.handed();
+            fault->line = stream.lineOf(fault->at);
+            fault->readError = text.error();
+        }
         return std::nullopt;
     }
     return std::move(reader.found);
 }
 
-std::optional<QByteArray> withBadBytesReplaced(std::string_view text)
+bool entries(Source& text, const Outline& outline, const std::function<bool(Kind, Entry&)>& take)
 {
-    if (QByteArrayView(text.data(), qsizetype(text.size())).isValidUtf8())
-        return std::nullopt;
-    // A piece at a time, so that only the copy and one piece are held; a
-    // piece ends before a character's first byte, never within it.
-    constexpr std::size_t kPiece = 1 << 20;
-    QByteArray out;
-    out.reserve(qsizetype(text.size()));
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = std::min(at + kPiece, text.size());
-        for (int back = 0; back < 3 && end < text.size() && end > at + 1 && (uchar(text[end]) & 0xC0) == 0x80; ++back)
-            --end;
-        out += QString::fromUtf8(text.data() + at, qsizetype(end - at)).toUtf8();
-        at = end;
-    }
-    return out;
-}
-
-bool entries(std::string_view text, const Outline& outline, const std::function<bool(Kind, const Entry&)>& take)
-{
+    if (!text.rewind())
+        return false;
     Reader reader(&outline, &take);
-    return Json::Value::sax_parse(text.begin(), text.end(), &reader);
+    Stream stream(text);
+    std::istream in(&stream);
+    return Json::Value::sax_parse(in, &reader);
 }
 
 } // namespace quorvel::NotesFileReader

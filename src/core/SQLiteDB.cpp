@@ -62,6 +62,9 @@ bool holdsStatement(sqlite3* db, const char* tail, const char* end)
 SQLFailure classify(sqlite3* db, int rc)
 {
     const QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    // Said as the system's own shortage, in the reader's words.
+    if ((rc & 0xff) == SQLITE_NOMEM || rc == SQLITE_IOERR_NOMEM)
+        return {SQLFailure::Kind::other, message, ENOMEM};
     switch (rc & 0xff) {
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:

@@ -1,6 +1,7 @@
 #include "distribution/BookInstall.h"
 
 #include "core/Arabic.h"
+#include "core/ArabicPlain.h"
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "core/SQLiteTriggers.h"
@@ -24,9 +25,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quorvel::BookInstall {
@@ -64,6 +70,13 @@ constexpr TitledMessage kMsgLabelTooLong{u"في «", u"» اسم جزء أطول
 constexpr TitledMessage kMsgValueTooLarge{u"في «", u"» نصّ أكبر من الحد المقبول لنصّ واحد."};
 // A book without pages would install as an empty entry of the library.
 constexpr TitledMessage kMsgNoPages{u"حزمة «", u"» بلا صفحات."};
+
+// More than the memory the process may take: a page too long for it, or
+// too many books' worth of other work running beside the install.
+constexpr TitledMessage kMsgOutOfMemory{u"لا تتسع الذاكرة المتاحة لتثبيت «", u"»."};
+// The store's counting of changes could not be switched back on after the
+// book's rows were written; nothing of the book is kept.
+const QString kMsgTriggersOff = QStringLiteral("تعذّر التثبيت: تعذّرت إعادة تشغيل متابعة التغييرات في المكتبة المحلية");
 
 const QString packagePattern = QStringLiteral("qbook-*.sqlite");
 const QString msgTempWrite = QStringLiteral("تعذّرت كتابة الملف المؤقت ");
@@ -145,10 +158,11 @@ QByteArray readBack(int fd, std::int64_t size)
     return bytes;
 }
 
-// Creates the package file at `path` holding `bytes`, with its lock taken
-// before the name appears, so that no other install's clean-up can ever see
-// it unlocked. Returns the open, locked descriptor.
-int createLockedFile(const QString& path, const QByteArray& bytes)
+// Creates the package file at `path` and has `fill` write it, with its lock
+// taken before the name appears, so that no other install's clean-up can
+// ever see it unlocked. Returns the open, locked descriptor. Whatever `fill`
+// throws leaves no file behind.
+int createLockedFile(const QString& path, const std::function<void(int fd)>& fill)
 {
     const QByteArray name = QFile::encodeName(path);
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
@@ -161,15 +175,19 @@ int createLockedFile(const QString& path, const QByteArray& bytes)
         tempWriteFailed(path, errno);
     struct Guard {
         int fd;
+        const QByteArray* named;
         ~Guard()
         {
-            if (fd >= 0)
-                ::close(fd);
+            if (fd < 0)
+                return;
+            if (named)
+                ::unlink(named->constData());
+            ::close(fd);
         }
-    } guard{fd};
+    } guard{fd, unnamed ? nullptr : &name};
     if (::flock(fd, LOCK_EX) != 0)
         tempWriteFailed(path, errno);
-    writeAll(fd, path, bytes);
+    fill(fd);
     if (unnamed) {
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
         if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) != 0)
@@ -179,10 +197,9 @@ int createLockedFile(const QString& path, const QByteArray& bytes)
     return fd;
 }
 
-// The package's bytes as the signed catalogue names them, inflated: fetched
-// to disk as they arrive (a mirror sending more than the declared size fills
-// neither memory nor the disk past it), their size and digest checked, then
-// inflated under the declared size.
+// The package's bytes as the signed catalogue names them: fetched to disk as
+// they arrive (a mirror sending more than the declared size fills neither
+// memory nor the disk past it), their size and digest checked.
 QByteArray fetchPackage(const Dist::CatBook& book, const QUrl& base)
 {
     // However large a size the signed catalogue declares, a package is not
@@ -198,31 +215,38 @@ QByteArray fetchPackage(const Dist::CatBook& book, const QUrl& base)
     // Size first: a wrong length is refused without reading, hashing or inflating.
     if (fetched != book.size)
         throw Dist::DistError(kMsgPackageDigest(book.title));
-    const QByteArray packed = readBack(scratch.fd, fetched);
+    QByteArray packed = readBack(scratch.fd, fetched);
     if (Dist::sha256(packed) != book.sha256)
         throw Dist::DistError(kMsgPackageDigest(book.title));
+    return packed;
+}
 
+// Inflates the package under its declared size into the file open on `fd`,
+// a chunk at a time: the inflated bytes are never held whole.
+void inflateInto(int fd, const QString& path, const Dist::CatBook& book, const QByteArray& packed)
+{
     QString inflateError;
     bool tooLarge = false;
     // A negative declared size must not lift the cap.
-    const auto plain = RawDeflate::inflate(packed, &inflateError, std::max<std::int64_t>(book.usize, 0), &tooLarge);
+    const bool inflated =
+        RawDeflate::inflateInto(packed, [&](QByteArrayView chunk) { writeAll(fd, path, chunk); }, &inflateError,
+                                std::max<std::int64_t>(book.usize, 0), &tooLarge);
     if (tooLarge)
         throw Dist::DistError(kMsgPackageTooLarge(book.title));
-    if (!plain)
+    if (!inflated)
         throw Dist::PlatformError(inflateError);
-    return *plain;
 }
 
-// The inflated package written to its locked temporary file (`temp`) and
-// opened read-only; refused when it is no package of this library.
-std::shared_ptr<SQLiteDB> openPackage(const Dist::CatBook& book, const QByteArray& plain, TemporaryFile& temp)
+// The package inflated into its locked temporary file (`temp`) and opened
+// read-only; refused when it is no package of this library.
+std::shared_ptr<SQLiteDB> openPackage(const Dist::CatBook& book, const QByteArray& packed, TemporaryFile& temp)
 {
     removeLeftoverPackages();
     const QString tempPath = QDir(QDir::tempPath())
                                  .filePath(QStringLiteral("qbook-%1-%2.sqlite")
                                                .arg(book.id)
                                                .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
-    temp.fd = createLockedFile(tempPath, plain);
+    temp.fd = createLockedFile(tempPath, [&](int fd) { inflateInto(fd, tempPath, book, packed); });
     temp.path = tempPath;
 
     auto package = SQLiteDB::open(Library::readOnlyUri(tempPath), true);
@@ -244,33 +268,57 @@ std::shared_ptr<SQLiteDB> openPackage(const Dist::CatBook& book, const QByteArra
 // order: the rows and the ids they get are those of a page-by-page install.
 constexpr std::size_t kBatchPages = 256;
 constexpr unsigned kMostWorkers = 4;
+// A batch closes once it holds this many letters of page text: with two
+// batches in hand, pages at the length bound are worked one at a time and
+// the install holds about what a page-by-page install would.
+constexpr qsizetype kBatchLetters = Dist::maxPageLength / 2;
 
-// Runs `work(i)` for every i below `n` on up to kMostWorkers threads.
+// Runs `work(i)` for every i below `n` on up to kMostWorkers threads. The
+// first exception any of them threw is rethrown here once all are done; the
+// others then take no further item. Threads that cannot be started leave
+// their share to those that were.
 template <typename Work>
 void eachOnWorkers(std::size_t n, const Work& work)
 {
     const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMostWorkers);
     std::atomic<std::size_t> next{0};
-    const auto drain = [&] {
-        for (std::size_t i; (i = next++) < n;)
-            work(i);
+    std::mutex failureLock;
+    std::exception_ptr failure;
+    const auto drain = [&]() noexcept {
+        try {
+            for (std::size_t i; (i = next++) < n;)
+                work(i);
+        } catch (...) {
+            const std::lock_guard guard(failureLock);
+            if (!failure)
+                failure = std::current_exception();
+            next = n;
+        }
     };
     std::vector<std::thread> pool;
-    for (std::size_t t = 1; t < std::min(threads, n); ++t)
-        pool.emplace_back(drain);
+    try {
+        pool.reserve(threads);
+        for (std::size_t t = 1; t < std::min(threads, n); ++t)
+            pool.emplace_back(drain);
+    } catch (const std::exception&) {
+    }
     drain();
     for (std::thread& t : pool)
         t.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 // `read` fills a batch (leaving it empty at the end), `work` does one item's
-// own work off this thread, `write` takes a worked batch in order. Whatever
-// throws, the workers are done before the batches go.
+// own work off this thread, `write` takes a worked batch in order and lets
+// each item's data go. Whatever throws, on any thread, the workers are done
+// before the batches go and the first failure is rethrown here.
 template <typename Item, typename Read, typename Work, typename Write>
 void pipelined(const Read& read, const Work& work, const Write& write)
 {
     std::vector<Item> batches[2];
     std::thread worker;
+    std::exception_ptr workFailure;
     struct Join {
         std::thread& t;
         ~Join()
@@ -279,8 +327,25 @@ void pipelined(const Read& read, const Work& work, const Write& write)
                 t.join();
         }
     } join{worker};
+    const auto workOn = [&work, &workFailure](std::vector<Item>& batch) noexcept {
+        try {
+            eachOnWorkers(batch.size(), [&](std::size_t i) { work(batch[i]); });
+        } catch (...) {
+            workFailure = std::current_exception();
+        }
+    };
     const auto start = [&](std::vector<Item>& batch) {
-        worker = std::thread([&batch, &work] { eachOnWorkers(batch.size(), [&](std::size_t i) { work(batch[i]); }); });
+        try {
+            worker = std::thread(workOn, std::ref(batch));
+        } catch (const std::exception&) {
+            workOn(batch); // no thread to spare: worked here, before the next read
+        }
+    };
+    const auto finish = [&] {
+        if (worker.joinable())
+            worker.join();
+        if (workFailure)
+            std::rethrow_exception(std::exchange(workFailure, nullptr));
     };
     int k = 0;
     read(batches[k]);
@@ -291,14 +356,23 @@ void pipelined(const Read& read, const Work& work, const Write& write)
         std::vector<Item>& following = batches[1 - k];
         following.clear();
         read(following);
-        worker.join();
+        finish();
         if (!following.empty())
             start(following);
         write(batches[k]);
-        if (following.empty())
+        batches[k].clear();
+        if (following.empty()) {
+            finish();
             return;
+        }
         k = 1 - k;
     }
+}
+
+// Whether a batch holding `letters` letters of text and `pages` pages is full.
+bool batchFull(std::size_t pages, qsizetype letters)
+{
+    return pages >= kBatchPages || letters >= kBatchLetters;
 }
 
 // A statement that must not fail throws when it did.
@@ -401,21 +475,34 @@ private:
 
 // The store's triggers off while the page index's writer is at work, back on
 // however the install ends. Each trigger of the tables written meanwhile
-// either exempts that writer, and so does nothing, or counts the full-text
-// tables' segment writes, which the flush at the commit counts again (the
-// writer's own start has already dropped the index's "found whole" mark).
+// exempts that writer, and so does nothing (the writer's own start has
+// already counted the change and dropped the index's "found whole" mark).
 // A trigger fired per row opens a statement savepoint, and each savepoint
 // makes the full-text tables flush their pending terms: page by page, that
 // was most of an install's time beyond its rows.
+// A failure to switch them back on fails the install (run() tries again
+// after a refusal), so that no later write goes uncounted unsaid.
 class TriggersOff {
 public:
     explicit TriggersOff(SQLiteDB& db) : db_(db) { must(db_, setTriggersEnabled(db_, false)); }
-    ~TriggersOff() { setTriggersEnabled(db_, true); }
+    ~TriggersOff()
+    {
+        if (!restored_)
+            setTriggersEnabled(db_, true);
+    }
     TriggersOff(const TriggersOff&) = delete;
     TriggersOff& operator=(const TriggersOff&) = delete;
 
+    void restore()
+    {
+        restored_ = true;
+        if (!setTriggersEnabled(db_, true))
+            throw Abort{kMsgTriggersOff};
+    }
+
 private:
     SQLiteDB& db_;
+    bool restored_ = false;
 };
 
 // Replaces every row of one book inside the store's open transaction; each
@@ -454,7 +541,6 @@ private:
         std::optional<std::int64_t> pageNum;
         std::optional<QString> vol;
         QString content;
-        bool hasText = false;
         QString norm;
         QList<std::pair<QString, QString>> edges;
         QList<std::int64_t> shingles;
@@ -480,9 +566,34 @@ private:
     // as a check before any write would have refused it.
     [[noreturn]] void refuse(const QString& message) const
     {
-        if (Dist::root(package_, book_.id, book_.title) != book_.root)
+        const QString root = Dist::root(package_, book_.id, book_.title);
+        // A package read cut short by memory proves nothing of its content.
+        failIfOutOfMemory(package_);
+        if (root != book_.root)
             throw Abort{kMsgContentRoot(book_.title)};
         throw Abort{message};
+    }
+    // A read of the package or the store refused for memory is said so.
+    void failIfOutOfMemory(SQLiteDB& db) const
+    {
+        const auto failure = db.lastFailure();
+        if (failure && failure->systemError == ENOMEM)
+            throw Abort{kMsgOutOfMemory(book_.title)};
+    }
+    // A text column that gave no text was refused the memory to convert
+    // it: the page must not be taken as empty.
+    void textRead(const Statement& row, int column, const std::optional<QString>& text) const
+    {
+        if (!text && row.holdsText(column))
+            throw Abort{kMsgOutOfMemory(book_.title)};
+    }
+    // A read of the package that stopped before its end, said as its reason.
+    [[noreturn]] void readCutShort() const
+    {
+        if (readStoppedByLimit())
+            throw Abort{kMsgValueTooLarge(book_.title)};
+        failIfOutOfMemory(package_);
+        refuse(LocalStore::installFailure(db_.lastFailure()));
     }
 
     // A value past the package connection's limit stops the read before it
@@ -599,25 +710,33 @@ void BookWriter::writePages()
     std::int64_t pageCount = 0;
     std::int64_t firstId = std::numeric_limits<std::int64_t>::max();
     std::int64_t lastId = std::numeric_limits<std::int64_t>::min();
+    // Each page's length is checked as it is read, before any work on it.
     const auto read = [&](std::vector<PackagePage>& batch) {
-        while (batch.size() < kBatchPages && pageStep == Statement::Step::Row
+        qsizetype letters = 0;
+        while (!batchFull(batch.size(), letters) && pageStep == Statement::Step::Row
                && (pageStep = pages->next()) == Statement::Step::Row) {
             const std::optional<QString> text = pages->text(4);
+            const std::optional<QString> vol = pages->text(2);
+            textRead(*pages, 4, text);
+            textRead(*pages, 2, vol);
+            checkPageBounds(text, vol);
             root_.addPage(*pages, text);
-            batch.push_back({pages->integer(0).value_or(0), pages->integer(1).value_or(0), pages->integer(3),
-                             pages->text(2), text.value_or(QString()), text.has_value(), {}, {}, {}});
+            letters += text ? text->size() : 0;
+            batch.push_back({pages->integer(0).value_or(0), pages->integer(1).value_or(0), pages->integer(3), vol,
+                             text.value_or(QString()), {}, {}, {}});
         }
     };
     const auto work = [this](PackagePage& page) {
-        page.norm = Arabic::normalize(page.content, true);
+        page.norm = Arabic::normalize(Library::searchedContent(page.content), true);
         page.edges = Isnad::edges(page.content);
+        // Shared passages are the words as written, once.
         if (reuse_)
-            page.shingles = TextReuse::shingleHashesOfNormalized(page.norm);
+            page.shingles = TextReuse::shingleHashesOfNormalized(
+                Arabic::mushafSpelling(page.content) ? Arabic::normalize(page.content, true) : page.norm);
     };
     const auto write = [&](std::vector<PackagePage>& batch) {
-        for (const PackagePage& page : batch) {
+        for (PackagePage& page : batch) {
             ++pageCount;
-            checkPageBounds(page.hasText ? std::optional<QString>(page.content) : std::nullopt, page.vol);
             if (this->write(*insertPage, {page.id, book_.id, page.vol, page.pageNum, page.seq, page.content, page.norm})
                 == Statement::Step::Constraint)
                 refuse(kMsgIdConflict(book_.title));
@@ -626,15 +745,14 @@ void BookWriter::writePages()
             must(narrators.addEdges(page.edges, book_.id, page.id));
             for (const std::int64_t hash : page.shingles)
                 shingles.add(hash, page.id);
+            page = {}; // written: its text and work go now, not with the batch
         }
     };
     pipelined<PackagePage>(read, work, write);
     shingles.flush();
     // A failure while reading the package is not the end of its pages.
-    if (pageStep != Statement::Step::Done && readStoppedByLimit())
-        throw Abort{kMsgValueTooLarge(book_.title)};
     if (pageStep != Statement::Step::Done)
-        refuse(LocalStore::installFailure(db_.lastFailure()));
+        readCutShort();
     if (pageCount == 0)
         refuse(kMsgNoPages(book_.title));
     checkIdRange(firstId, lastId);
@@ -672,10 +790,8 @@ void BookWriter::readHeadings()
                               std::move(title)});
         }
         // As with the pages: a read cut short is no end of the headings.
-        if (headingStep != Statement::Step::Done && readStoppedByLimit())
-            throw Abort{kMsgValueTooLarge(book_.title)};
         if (headingStep != Statement::Step::Done)
-            refuse(LocalStore::installFailure(db_.lastFailure()));
+            readCutShort();
     }
     if (root_.finish(book_.id, book_.title) != book_.root)
         throw Abort{kMsgContentRoot(book_.title)};
@@ -700,11 +816,15 @@ void BookWriter::writePageIndex()
     written->bind({book_.id});
     Statement::Step writtenStep = Statement::Step::Row;
     const auto read = [&](std::vector<StoredRows>& batch) {
-        while (batch.size() < kBatchPages && writtenStep == Statement::Step::Row
+        qsizetype letters = 0;
+        while (!batchFull(batch.size(), letters) && writtenStep == Statement::Step::Row
                && (writtenStep = written->next()) == Statement::Step::Row) {
             const std::int64_t id = written->integer(0).value_or(0);
-            batch.push_back({id, written->text(1).value_or(QString()), written->text(2).value_or(QString()),
-                             pageIndex_->keeps(id), {}});
+            const std::optional<QString> content = written->text(1), norm = written->text(2);
+            textRead(*written, 1, content);
+            textRead(*written, 2, norm);
+            batch.push_back({id, content.value_or(QString()), norm.value_or(QString()), pageIndex_->keeps(id), {}});
+            letters += batch.back().content.size();
         }
     };
     const auto work = [](StoredRows& page) {
@@ -712,16 +832,18 @@ void BookWriter::writePageIndex()
             page.row = PageIndex::pageRow(page.content);
     };
     const auto write = [&](std::vector<StoredRows>& batch) {
-        for (const StoredRows& page : batch) {
+        for (StoredRows& page : batch) {
             if (this->write(*insertFts, {page.id, page.norm, page.id, book_.id}) == Statement::Step::Constraint)
                 throw Abort{kMsgIdConflict(book_.title)};
             must(pageIndex_->add(page.id, page.row));
+            page = {};
         }
     };
     pipelined<StoredRows>(read, work, write);
     must(writtenStep == Statement::Step::Done);
     written.reset();
     must(pageIndex_->finish());
+    triggersOff_->restore();
     triggersOff_.reset();
 }
 
@@ -748,12 +870,14 @@ void BookWriter::writeHeadings()
 
 } // namespace
 
-void run(SQLiteDB& store, const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
-         const QUrl& base)
+namespace {
+
+void install(SQLiteDB& store, const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
+             const QUrl& base)
 {
-    const QByteArray plain = fetchPackage(book, base);
     TemporaryFile temp;
-    const auto package = openPackage(book, plain, temp);
+    // The compressed bytes go once inflated: the package is read from its file.
+    const auto package = openPackage(book, fetchPackage(book, base), temp);
 
     // Anything thrown below leaves through the transaction, which rolls back.
     Transaction transaction(store);
@@ -762,10 +886,29 @@ void run(SQLiteDB& store, const Dist::CatBook& book, const Dist::Catalog& catalo
     try {
         BookWriter(store, *package, book).replaceRows(catalog, release);
     } catch (const Abort& abort) {
+        // A refusal's writer switched the triggers on as it went; if it
+        // could not, that is what the reader must hear.
+        if (!setTriggersEnabled(store, true))
+            throw Dist::DistError(kMsgTriggersOff);
         throw Dist::DistError(abort.message);
     }
     if (!transaction.commit())
         throw Dist::DistError(LocalStore::installFailure(transaction.failure()));
+}
+
+} // namespace
+
+void run(SQLiteDB& store, const Dist::CatBook& book, const Dist::Catalog& catalog, std::int64_t release,
+         const QUrl& base)
+{
+    // Memory refused on any thread, by this program or by Qt, ends the
+    // install as a refusal: the transaction has rolled back by now.
+    try {
+        install(store, book, catalog, release, base);
+    } catch (const std::bad_alloc&) {
+        setTriggersEnabled(store, true);
+        throw Dist::DistError(kMsgOutOfMemory(book.title));
+    }
 }
 
 int removeLeftoverPackages()

@@ -1,6 +1,7 @@
 #include "distribution/LocalStore.h"
 
 #include "core/Arabic.h"
+#include "core/Library.h"
 #include "core/Numbers.h"
 #include "core/SQLiteDB.h"
 
@@ -48,11 +49,16 @@ bool LocalStore::normalFormOutdated(SQLiteDB& db)
 std::optional<std::int64_t> LocalStore::refreshFormBatch(std::int64_t after)
 {
     // The rules before the current ones split a word at a hamza or madda
-    // mark; they agree on every other text, so only pages holding one of
-    // those marks can change.
+    // mark and read the mushaf's spelling only as written; they agree on
+    // every other text, so only pages holding one of those marks or the
+    // mushaf's signs (the superscript alef, the wasla, the Quranic annotation
+    // signs, its ءَا) can change.
     auto pages = db_->prepare(QStringLiteral(
         "SELECT id, book_id, content, content_norm FROM pages WHERE id > ? AND (instr(content, char(1619)) > 0 "
-        "OR instr(content, char(1620)) > 0 OR instr(content, char(1621)) > 0) ORDER BY id LIMIT ?"));
+        "OR instr(content, char(1620)) > 0 OR instr(content, char(1621)) > 0 "
+        "OR content GLOB '*[' || char(1648) || '-' || char(1649) || char(1750) || '-' || char(1773) || ']*' "
+        "OR instr(content, char(1569, 1614, 1575)) > 0) "
+        "ORDER BY id LIMIT ?"));
     auto setNorm = db_->prepare(QStringLiteral("UPDATE pages SET content_norm=? WHERE id=?"));
     auto dropRow = db_->prepare(QStringLiteral("DELETE FROM pages_fts WHERE rowid=?"));
     auto addRow = db_->prepare(
@@ -69,7 +75,7 @@ std::optional<std::int64_t> LocalStore::refreshFormBatch(std::int64_t after)
     Statement::Step step;
     while ((step = pages->next()) == Statement::Step::Row) {
         const std::int64_t id = pages->integer(0).value_or(0);
-        const QString norm = Arabic::normalize(pages->text(2).value_or(QString()), true);
+        const QString norm = Arabic::normalize(Library::searchedContent(pages->text(2).value_or(QString())), true);
         last = id;
         ++read;
         if (norm == pages->text(3).value_or(QString()))

@@ -46,6 +46,15 @@ QByteArray compress(const QByteArray& bytes)
 
 std::optional<QByteArray> inflate(const QByteArray& stream, QString* error, qint64 limit, bool* tooLarge)
 {
+    QByteArray out;
+    if (!inflateInto(stream, [&out](QByteArrayView chunk) { out.append(chunk); }, error, limit, tooLarge))
+        return std::nullopt;
+    return out;
+}
+
+bool inflateInto(const QByteArray& stream, const std::function<void(QByteArrayView)>& sink, QString* error,
+                 qint64 limit, bool* tooLarge)
+{
     if (tooLarge)
         *tooLarge = false;
     z_stream zs{};
@@ -53,39 +62,42 @@ std::optional<QByteArray> inflate(const QByteArray& stream, QString* error, qint
     if (rc != Z_OK) {
         if (error)
             *error = msgDamaged;
-        return std::nullopt;
+        return false;
     }
-    QByteArray out;
+    // The stream's state is released however the sink leaves.
+    struct End {
+        z_stream& zs;
+        ~End() { inflateEnd(&zs); }
+    } end{zs};
+    QByteArray chunk(kChunkBytes, Qt::Uninitialized);
+    qint64 total = 0;
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.constData()));
     zs.avail_in = static_cast<uInt>(stream.size());
     while (true) {
-        const qsizetype used = out.size();
-        out.resize(used + kChunkBytes);
-        zs.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+        zs.next_out = reinterpret_cast<Bytef*>(chunk.data());
         zs.avail_out = static_cast<uInt>(kChunkBytes);
         rc = ::inflate(&zs, Z_NO_FLUSH);
-        out.resize(used + kChunkBytes - zs.avail_out);
-        if (limit >= 0 && out.size() > limit) {
+        const qsizetype made = kChunkBytes - zs.avail_out;
+        total += made;
+        if (limit >= 0 && total > limit) {
             if (tooLarge)
                 *tooLarge = true;
             if (error)
                 *error = msgTooLarge;
-            inflateEnd(&zs);
-            return std::nullopt;
+            return false;
         }
+        if (made > 0)
+            sink(QByteArrayView(chunk.constData(), made));
         if (rc == Z_STREAM_END)
-            break;
+            return true;
         // Z_BUF_ERROR with input left means a full output buffer: go on.
         const bool progress = rc == Z_OK || (rc == Z_BUF_ERROR && zs.avail_out == 0);
         if (!progress || (zs.avail_in == 0 && zs.avail_out != 0)) {
             if (error)
                 *error = rc == Z_OK || rc == Z_BUF_ERROR ? msgCutShort : msgDamaged;
-            inflateEnd(&zs);
-            return std::nullopt;
+            return false;
         }
     }
-    inflateEnd(&zs);
-    return out;
 }
 
 } // namespace quorvel::RawDeflate

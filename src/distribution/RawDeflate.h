@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace quorvel::RawDeflate {
@@ -18,5 +19,9 @@ QByteArray compress(const QByteArray& bytes);
 // that many bytes stops the inflation at once and sets *tooLarge.
 std::optional<QByteArray> inflate(const QByteArray& stream, QString* error = nullptr, qint64 limit = -1,
                                   bool* tooLarge = nullptr);
+// The same, handing the inflated bytes to `sink` a chunk at a time instead of
+// holding them; false where inflate() gives nothing. `sink` may throw.
+bool inflateInto(const QByteArray& stream, const std::function<void(QByteArrayView)>& sink, QString* error = nullptr,
+                 qint64 limit = -1, bool* tooLarge = nullptr);
 
 } // namespace quorvel::RawDeflate

@@ -80,8 +80,53 @@ QString before(const PyRegex::Regex& re, const QString& text)
 
 } // namespace
 
+namespace {
+
+// The direction marks an editor may leave inside a word («مح\u200Fمد»): no
+// letters, dropped as the tatweel is.
+constexpr bool isDirectionMark(char16_t u)
+{
+    return u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
+// `text` without its marks where a hamza or madda is written as a mark or a
+// direction mark stands in a word: each carrier becomes the letter it and
+// its seat marks compose to, as the normal form composes them, so that a
+// page's chains do not depend on how its hamza is encoded.
+constexpr qsizetype kMostMarksOnALetter = 8;
+
+QString composedWithoutMarks(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (isTashkeel(u) || Arabic::isSeatMark(u) || isDirectionMark(u))
+            continue;
+        // A letter carries a few marks; a longer run is no writing, and
+        // composing it would cost the square of its length.
+        qsizetype marks = 0;
+        while (i + 1 + marks < text.size() && marks <= kMostMarksOnALetter
+               && Arabic::markGroup(text[i + 1 + marks].unicode()) != Arabic::MarkGroup::None)
+            ++marks;
+        out.append(marks <= kMostMarksOnALetter ? QChar(Arabic::writtenAt(text, i)) : text[i]);
+    }
+    return out;
+}
+
+bool needsComposing(const QString& text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+        return Arabic::isSeatMark(c.unicode()) || isDirectionMark(c.unicode());
+    });
+}
+
+} // namespace
+
 QString stripTashkeel(const QString& text)
 {
+    if (needsComposing(text))
+        return composedWithoutMarks(text);
     QString out(text.size(), Qt::Uninitialized);
     const char16_t* in = reinterpret_cast<const char16_t*>(text.constData());
     char16_t* kept = reinterpret_cast<char16_t*>(out.data());
@@ -100,6 +145,13 @@ bool hasIsnad(const QString& text)
 {
     const QString t = stripTashkeel(text);
     return mayOpenChain(t) && PyRegex::firstMatch(patterns().opener, t).has_value();
+}
+
+bool opensChain(const QString& word)
+{
+    const QString t = stripTashkeel(word);
+    const std::optional<PyRegex::Range> m = PyRegex::firstMatch(patterns().opener, t);
+    return m && m->start == 0 && m->length == t.size();
 }
 
 QString cleanNarrator(const QString& piece)
@@ -945,8 +997,17 @@ QList<Chain> filedChains(const QString& text)
 
 QList<Chain> filedChains(QList<Chain> read)
 {
+    QStringList onPage;
+    QSet<QString> seen;
+    for (const Chain& route : read)
+        for (const Link& place : route)
+            for (const QString& name : place)
+                if (!isKinWord(name) && !seen.contains(name)) {
+                    seen.insert(name);
+                    onPage.append(name);
+                }
     for (Chain& route : read)
-        nameKin(route);
+        nameKin(route, onPage);
     return read;
 }
 

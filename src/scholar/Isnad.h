@@ -28,7 +28,7 @@ namespace Isnad {
 // The version of the chain rules. A library stores it beside the narrators
 // and edges it read with them, and one stored under another version reads
 // its pages again: raise it whenever chains() reads any page differently.
-inline constexpr int rulesVersion = 7;
+inline constexpr int rulesVersion = 8;
 
 // Names shorter than this many code points are not narrators.
 inline constexpr qsizetype minNameLength = 2;
@@ -60,12 +60,18 @@ struct Links
 };
 
 // `text` without the Arabic vowel marks, shadda, sukun, tanwin, tatweel,
-// superscript alef and Quranic annotation signs.
+// superscript alef, Quranic annotation signs and direction marks; a hamza or
+// madda written as a mark is composed with its carrier as the normal form
+// composes it (ا + U+0654: أ).
 QString stripTashkeel(const QString& text);
 
 // Whether a transmission verb that opens a chain occurs in `text` (marks
 // ignored). Cheap: one strip and one search.
 bool hasIsnad(const QString& text);
+
+// Whether `word` is itself a transmission verb that opens a chain (حدثنا,
+// أخبرني, ثنا, سمعت), marks and hamza seats ignored.
+bool opensChain(const QString& word);
 
 // Whether `word` links the narrators of a chain: a transmission verb or its
 // abbreviation (حدثنا, أخبرني, ثنا), عن, or a word of saying between them
@@ -171,6 +177,10 @@ private:
 // `filing`: the library's, when the caller holds one already (it reads every
 // narrator), else read here if the page needs it.
 QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId, const Filing* filing = nullptr);
+
+// The links the library stores for a page, each (student, teacher) once, in
+// the order it stored them, each narrator under the name the graph files.
+QList<std::pair<Narrator, Narrator>> storedLinks(SQLiteDB& db, std::int64_t pageId);
 
 // One narrator's name; nothing when there is no such narrator or the name is
 // null.

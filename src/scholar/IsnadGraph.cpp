@@ -147,6 +147,28 @@ QList<Narrator> narrators(SQLiteDB& db, std::int64_t pageId, const Filing* filin
     return result;
 }
 
+QList<std::pair<Narrator, Narrator>> storedLinks(SQLiteDB& db, std::int64_t pageId)
+{
+    QList<std::pair<Narrator, Narrator>> out;
+    QSet<std::pair<std::int64_t, std::int64_t>> seen;
+    const auto rows = db.rows(QStringLiteral("SELECT s.id, s.name, t.id, t.name FROM isnad_edges e\n"
+                                             "JOIN narrators s ON s.id=e.student_id\n"
+                                             "JOIN narrators t ON t.id=e.teacher_id\n"
+                                             "WHERE e.page_id=? ORDER BY e.rowid"),
+                              {pageId});
+    for (const auto& row : rows) {
+        const std::int64_t student = row.integer(0).value_or(0);
+        const std::int64_t teacher = row.integer(2).value_or(0);
+        if (seen.contains({student, teacher}))
+            continue;
+        seen.insert({student, teacher});
+        const QString studentName = row.str(1).value_or(QString());
+        const QString teacherName = row.str(3).value_or(QString());
+        out.append({Narrator{student, studentName, studentName}, Narrator{teacher, teacherName, teacherName}});
+    }
+    return out;
+}
+
 std::optional<QString> name(SQLiteDB& db, std::int64_t narratorId)
 {
     const auto rows = db.rows(QStringLiteral("SELECT name FROM narrators WHERE id=?"), {narratorId});

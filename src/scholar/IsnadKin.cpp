@@ -71,6 +71,26 @@ QStringList ancestorsOf(const QString& student)
     return out;
 }
 
+// The fuller name the page gives a student its chains name bare: the one
+// name of `onPage` that is his name and a lineage («عمر» of «عمر بن حفص بن
+// غياث»); himself when none or several are.
+QString fullerOnPage(const QString& student, const QStringList& onPage)
+{
+    if (student.contains(u' '))
+        return student;
+    QString found;
+    for (const QString& name : onPage) {
+        const qsizetype space = name.indexOf(u' ');
+        if (space <= 0 || fold(name.left(space)) != fold(student) || ancestorsOf(name).isEmpty()
+            || !isLineageWord(fold(name.section(u' ', 1, 1))))
+            continue;
+        if (!found.isEmpty() && found != name)
+            return student;
+        found = name;
+    }
+    return found.isEmpty() ? student : found;
+}
+
 QString relativeOf(const QString& student, const Relation& relation)
 {
     const QStringList ancestors = ancestorsOf(student);
@@ -117,6 +137,15 @@ QStringList belonging(QStringList words)
     return words;
 }
 
+// A fallback is a relation's word before a narrator's name: within a
+// name's bounds with one word more.
+bool withinNameBounds(const QString& name)
+{
+    constexpr qsizetype longestTitle = 6; // «والدة »
+    return name.size() < maxNameLength + longestTitle
+        && nameWordCount(name.split(u' ', Qt::SkipEmptyParts)) < maxNameWords + 1;
+}
+
 } // namespace
 
 bool isKinWord(const QString& word) { return relationOf(word).kin != Kin::none; }
@@ -144,7 +173,7 @@ QStringList withoutKinWord(const QStringList& written, bool afterVerb)
     return isKinWord(words.first()) ? withoutKinWord(words.sliced(1), afterVerb) : words;
 }
 
-void nameKin(Chain& route)
+void nameKin(Chain& route, const QStringList& onPage)
 {
     // «قال رجل: حدثني أبي …»: a kin word no student is named before is
     // nobody's relative that the page tells, and one such narrator for every
@@ -160,9 +189,19 @@ void nameKin(Chain& route)
             continue;
         const bool relatives =
             route[i].size() > 1 && std::all_of(route[i].cbegin(), route[i].cend(), [](const QString& n) { return isKinWord(n); });
+        bool unnamed = false;
         for (QString& name : route[i])
-            if (const Relation relation = relationOf(name); relation.kin != Kin::none)
-                name = relativeOf(student, relation);
+            if (const Relation relation = relationOf(name); relation.kin != Kin::none) {
+                name = relativeOf(fullerOnPage(student, onPage), relation);
+                unnamed = unnamed || !withinNameBounds(name);
+            }
+        // «عن أبيه عن جده» again and again names each man by all the men
+        // before him: past a name's bounds the page no longer tells who he
+        // is, and the route ends there.
+        if (unnamed) {
+            route.resize(i);
+            return;
+        }
         owner = relatives ? student : QString();
     }
 }

@@ -105,10 +105,12 @@ bool isKinWord(const QString& word);
 QStringList withoutKinWord(const QStringList& words, bool afterVerb);
 
 // Each kin word of a route becomes the relative of the narrator before it:
-// the one his own name gives («سليمان بن بريدة عن أبيه»: بريدة), or else
-// the relation and his name («والد سالم», «جد المقبري»), one narrator per
-// student and never one for every student's relative. Kin words that open
-// the route, with no student before them, come off it.
-void nameKin(Chain& route);
+// the one his own name gives («سليمان بن بريدة عن أبيه»: بريدة), or the
+// name the page gives him in full where it names him bare (`onPage`, every
+// name of the page's chains), or else the relation and his name («والد
+// سالم», «جد المقبري»), one narrator per student and never one for every
+// student's relative. Kin words that open the route, with no student before
+// them, come off it; past a name's bounds the route ends.
+void nameKin(Chain& route, const QStringList& onPage);
 
 } // namespace quorvel::Isnad::detail

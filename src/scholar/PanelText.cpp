@@ -11,7 +11,9 @@
 #include "scholar/Concordance.h"
 #include "scholar/Genealogy.h"
 #include "scholar/Isnad.h"
+#include "scholar/NarratorFullName.h"
 #include "scholar/Morph.h"
+#include "scholar/NameWords.h"
 #include "scholar/TextReuse.h"
 #include "search/SharedMeaningIndex.h"
 
@@ -240,22 +242,18 @@ Run reading(const QString& text)
     return run;
 }
 
-namespace {
-
-// The names the library knows its narrators and authors by alone («عائشة»,
-// «الشافعي»), in normal form: a word that is the whole name of someone.
-QSet<QString> knownNames(SQLiteDB& db)
+std::optional<QString> wordOf(const QString& text)
 {
-    QSet<QString> names;
-    for (const char* sql : {"SELECT name FROM narrators WHERE name NOT LIKE '% %'",
-                            "SELECT name FROM authors WHERE name NOT LIKE '% %'"})
-        for (const auto& row : db.rows(QString::fromLatin1(sql), {}))
-            if (const std::optional<QString> name = row.str(0))
-                names.insert(Arabic::normalize(*name));
-    return names;
+    QString bare = Arabic::stripMarks(text);
+    // A footnote's number glued to the word's end is not part of it.
+    if (const std::optional<QString> stripped = Arabic::stripTrailingDigits(bare))
+        bare = *stripped;
+    const bool letters = std::any_of(bare.begin(), bare.end(), [](QChar c) { return c.isLetter(); });
+    const bool blank = std::any_of(bare.begin(), bare.end(), [](QChar c) { return c.isSpace(); });
+    if (!letters || blank || Arabic::hasDigit(bare))
+        return std::nullopt;
+    return bare;
 }
-
-} // namespace
 
 Text word(Library& lib, const QString& word)
 {
@@ -298,10 +296,11 @@ Text word(Library& lib, const QString& word)
 
     if (const auto shared = SharedMeaningIndex::index()) {
         // Names stand beside the words they are used with, so the index finds
-        // them near; the library's narrators and authors are left out.
-        const QSet<QString> names = knownNames(lib.main());
+        // them near; the library's narrators and authors are left out, and
+        // so are numbers.
+        NameWords names(lib);
         auto near = shared->related(Arabic::normalize(word, true), kRelatedWords * kRelatedPool);
-        std::erase_if(near, [&](const auto& w) { return names.contains(Arabic::normalize(w.word)); });
+        std::erase_if(near, [&](const auto& w) { return wordOf(w.word) != w.word || names.contains(w.word); });
         if (near.size() > size_t(kRelatedWords))
             near.resize(size_t(kRelatedWords));
         if (!near.empty()) {
@@ -426,7 +425,9 @@ Text narrator(Library& lib, std::int64_t narratorId)
     if (links.teachers.isEmpty() && links.students.isEmpty())
         t += text(QString::fromUtf8("لا شيوخ له ولا تلاميذ في أسانيد المكتبة.\n"), Tone::secondary);
     t += text(QStringLiteral("\n"));
-    t += link(QString::fromUtf8("ترجمته في كتب التراجم"), askURL(QString::fromUtf8("من هو ") + name + QString::fromUtf8("؟")));
+    // Asked by the bare name the chains call him, the dictionaries answer with every namesake.
+    t += link(QString::fromUtf8("ترجمته في كتب التراجم"),
+              askURL(QString::fromUtf8("من هو ") + Isnad::fullName(lib.main(), narratorId) + QString::fromUtf8("؟")));
     t += text(QStringLiteral("\n"));
     return t;
 }
@@ -535,16 +536,15 @@ Text collate(Library& lib, std::int64_t pageId, std::int64_t otherBook)
     removed.setAlphaF(kCollateShade);
     QColor added = Theme::emerald();
     added.setAlphaF(kCollateShade);
-    // The words are shown as the reader shows the page, digits included.
     auto only = [&](const QString& words, const QColor& shade, bool strike) {
-        Run run = reading(Arabic::digits(words) + QLatin1Char(' '));
+        Run run = reading(words + QLatin1Char(' '));
         run.background = shade;
         run.strike = strike;
         t += run;
     };
     for (const CollateOp& op : r->ops) {
         if (op.tag == QLatin1String("equal")) {
-            t += reading(Arabic::digits(op.a) + QLatin1Char(' '));
+            t += reading(op.a + QLatin1Char(' '));
         } else if (op.tag == QLatin1String("delete")) {
             only(op.a, removed, true);
         } else if (op.tag == QLatin1String("insert")) {

@@ -83,6 +83,11 @@ Run text(const QString& text, Tone tone = Tone::label, double size = 13);
 Run link(const QString& text, const QString& target);
 Run reading(const QString& text);
 
+// The word a reader means by `text`, as the word panel takes it: without its
+// marks or a footnote's number glued to its end; nothing when what is left is
+// no word (a number, a mark, several words).
+std::optional<QString> wordOf(const QString& text);
+
 // The panels. Each reads the library through its main connection.
 Text word(Library& lib, const QString& word);
 Text isnad(Library& lib, const Page& page);

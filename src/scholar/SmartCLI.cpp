@@ -380,23 +380,23 @@ int editions(Session& s)
 int isnad(Session& s)
 {
     return s.finish(timed([&] {
-        const auto rows = s.db().rows(QStringLiteral("SELECT content FROM pages WHERE id=?"), {*s.integer(0)});
+        const std::int64_t pageId = *s.integer(0);
+        // The page is read first, so that a library whose pages cannot be
+        // read says so instead of printing an empty chain.
+        const auto rows = s.db().rows(QStringLiteral("SELECT content FROM pages WHERE id=?"), {pageId});
         const QString content = rows.isEmpty() ? QString() : rows.first().str(0).value_or(QString());
-        const bool has = Isnad::hasIsnad(content);
-        // The library's filing reads every narrator: once, for the links and the names.
-        std::optional<Isnad::Filing> filing;
-        if (has)
-            filing.emplace(s.db());
-        Json::Value narrators = Json::Value::array();
-        for (const auto& n : Isnad::narrators(s.db(), *s.integer(0), filing ? &*filing : nullptr))
-            narrators.push_back({{"id", n.id}, {"name", Json::utf8(n.name)}});
-        // The page's links as the library files them: «أبيه» is the father
-        // named, and narrators who heard together are each the student.
+        // What the library stores for the page, and nothing for a page it
+        // read no chain on (a takhrij line's «حدثنا» opens none).
+        const auto stored = Isnad::storedLinks(s.db(), pageId);
+        const bool has = !stored.isEmpty();
         Json::Value links = Json::Value::array();
-        if (filing)
-            for (const auto& [student, teacher] : filing->links(content))
-                links.push_back({{"student", Json::utf8(student.name)}, {"student_id", student.id},
-                                 {"teacher", Json::utf8(teacher.name)}, {"teacher_id", teacher.id}});
+        for (const auto& [student, teacher] : stored)
+            links.push_back({{"student", Json::utf8(student.name)}, {"student_id", student.id},
+                             {"teacher", Json::utf8(teacher.name)}, {"teacher_id", teacher.id}});
+        Json::Value narrators = Json::Value::array();
+        if (has)
+            for (const auto& n : Isnad::narrators(s.db(), pageId))
+                narrators.push_back({{"id", n.id}, {"name", Json::utf8(n.name)}});
         return Json::Value{{"has_isnad", has},
                            {"chain", Json::toJson(has ? Isnad::chain(content) : QStringList())},
                            {"links", links},

@@ -41,15 +41,17 @@ namespace PageIndex {
 
 // Bumped when what is stored for a page changes; a store with another
 // version is indexed again.
-inline constexpr int version = 3;
+inline constexpr int version = 4;
 // Words on each side of the footnote line that the seam column repeats: a
 // phrase or NEAR group of at most seamWords + 1 words is found across it.
 inline constexpr int seamWords = 16;
 
 inline constexpr const char* formsTable = "page_forms";
 
-// Creates the tables when missing. A store that holds pages without them is
-// left to build(); an empty one is complete at once. False when a statement failed.
+// Creates the tables when missing, and the triggers that count changes
+// (replacing an earlier build's). A store that holds pages without the
+// tables is left to build(); an empty one is complete at once. False when a
+// statement failed.
 bool createSchema(SQLiteDB& db);
 
 // What a search reads before it uses the index, in one statement: whether
@@ -65,11 +67,17 @@ State state(SQLiteDB& db);
 // The same read through `st`, the statement of stateQuery kept compiled by
 // its caller; left reset.
 State state(Statement& st);
-// A change drops the mark; a writer's row cannot be seen beside one. A
-// dropped trigger changes the schema version the mark was set under.
-inline constexpr const char* stateQuery = "SELECT (SELECT value FROM meta WHERE key='page_index'), "
-                                          "(SELECT value FROM meta WHERE key='page_index_checked'), "
-                                          "(SELECT schema_version FROM pragma_schema_version)";
+// A counted change drops the mark; a writer's row cannot be seen beside
+// one. A dropped trigger changes the schema version the mark was set under,
+// and any write to the forms' full-text table their structure record, which
+// FTS5 rewrites at every change of its segments (read, never watched; only
+// beside a mark, so that damage there meets the search's own statements).
+inline constexpr const char* stateQuery =
+    "SELECT (SELECT value FROM meta WHERE key='page_index'), "
+    "(SELECT value FROM meta WHERE key='page_index_checked'), "
+    "(SELECT schema_version FROM pragma_schema_version), "
+    "CASE WHEN EXISTS (SELECT 1 FROM meta WHERE key='page_index_checked') "
+    "THEN (SELECT hex(block) FROM page_forms_data WHERE id=10) END";
 // Whether the index is complete for this version (on any connection).
 inline bool ready(SQLiteDB& db)
 {
@@ -157,7 +165,8 @@ bool removeBook(SQLiteDB& db, std::int64_t bookId);
 // sampled page's words it lacks. False on a disagreement (damaged rows);
 // true also when the pages or the rows cannot be read, which the statements
 // of a search then meet. For a complete index. False also for a writer's
-// row left in the store, whose writes were not counted. Found whole, and the
+// row left in the store, whose writes were not counted, and for a store
+// without every counting trigger of this build. Found whole, and the
 // full-text table's own check finding its segments sound, the index is
 // marked so and taken as whole at once until anything changes; `marked`,
 // when given, says whether the store holds that mark.

@@ -318,7 +318,7 @@ int normParity(Library& lib, std::int64_t n, std::uint64_t seed, const std::opti
             continue;
         const QString content = st->text(0).value_or(QString());
         const QString stored = st->text(1).value_or(QString());
-        const QString mine = Arabic::normalize(content, true);
+        const QString mine = Arabic::normalize(Library::searchedContent(content), true);
         ++checked;
         if (stored.isEmpty())
             ++emptyNorm;

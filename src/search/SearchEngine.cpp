@@ -1,20 +1,23 @@
+// The run: its hold on the kept connection and read transaction, the choice
+// of the index it reads, and its steps from the page hits to the final call.
+
 #include "search/SearchEngine.h"
 
 #include "core/Library.h"
 #include "core/SQLiteDB.h"
 #include "search/BatchEmitter.h"
-#include "search/NormalWords.h"
 #include "search/PageIndex.h"
 #include "search/PageMap.h"
+#include "search/SearchConnection.h"
 #include "search/SharedMeaningIndex.h"
 
 #include <QHash>
 
 #include <algorithm>
+#include <cassert>
 #include <functional>
 #include <limits>
 #include <tuple>
-#include <unordered_map>
 #include <utility>
 
 namespace quorvel {
@@ -66,70 +69,6 @@ bool sampledOnce(const QString& path, std::int64_t generation, SQLiteDB& db, con
     return true;
 }
 
-// A table-of-contents entry, read once per data generation and shared by
-// every engine of the process. Its title's normal form (its tokens joined
-// by single spaces) lies in the table's one text of all normal forms, so
-// that testing every title reads one block in order.
-struct TitleRow {
-    std::int64_t book = 0;
-    std::int64_t seq = 0;
-    QString raw;
-    qsizetype at = 0;   // where the normal form starts in TitleRows::normals
-    qsizetype size = 0; // its length
-};
-struct TitleRows {
-    std::vector<TitleRow> rows;
-    QString normals;
-    QStringView normal(const TitleRow& row) const { return QStringView(normals).sliced(row.at, row.size); }
-};
-
-struct TitleCache {
-    std::int64_t gen = -1;
-    std::shared_ptr<const TitleRows> rows;
-};
-
-std::mutex& titleLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-TitleCache& titleCache()
-{
-    static TitleCache cache;
-    return cache;
-}
-
-// Every table-of-contents row in table order. `complete` is false when the
-// read stopped early (a cancel interrupts the run's connection, or the
-// database was busy): such rows serve this search but must not be cached.
-std::shared_ptr<const TitleRows> readTitles(SQLiteDB& db, bool& complete)
-{
-    auto rows = std::make_shared<TitleRows>();
-    complete = false;
-    if (auto st = db.prepare(QStringLiteral("SELECT book_id, page_seq, title FROM toc"))) {
-        Statement::Step step;
-        while ((step = st->next()) == Statement::Step::Row) {
-            TitleRow row;
-            row.book = st->integer(0).value_or(0);
-            row.seq = st->integer(1).value_or(0);
-            row.raw = st->text(2).value_or(QString());
-            const QString normal = Arabic::tokens(row.raw).join(u' ');
-            row.at = rows->normals.size();
-            row.size = normal.size();
-            rows->normals += normal;
-            rows->rows.push_back(std::move(row));
-        }
-        complete = step == Statement::Step::Done;
-    }
-    return rows;
-}
-
-bool inScope(const std::optional<QSet<std::int64_t>>& scope, std::int64_t book)
-{
-    return !scope || scope->contains(book);
-}
-
 } // namespace
 
 QString SearchEngine::FtsPart::matchClause() const
@@ -158,93 +97,8 @@ bool SearchEngine::FtsPart::foundByIndex() const
     return !verify && (pages || table == QLatin1String(PageIndex::formsTable));
 }
 
-// The connection of the last run and the statements compiled on it, by
-// their text. Every statement is reset when handed out and when a run ends,
-// so that none holds the version of the library it last read.
-class SearchEngine::Prepared {
-public:
-    Prepared(std::shared_ptr<SQLiteDB> db, PageMap::Current map) : db(std::move(db)), map(std::move(map)) {}
-
-    Statement* statement(const QString& sql)
-    {
-        auto it = statements.find(sql);
-        if (it == statements.end()) {
-            auto st = db->prepare(sql);
-            if (!st)
-                return nullptr;
-            it = statements.emplace(sql, std::make_unique<Statement>(std::move(*st))).first;
-        }
-        it->second->bind({});
-        return it->second.get();
-    }
-
-    void resetAll()
-    {
-        for (auto& statement : statements)
-            statement.second->bind({});
-    }
-
-    // Opens the run's read transaction with kept statements and takes its
-    // version at once by a first read: the store's count of changes where it
-    // keeps one, so that the read also tells whether `map` still holds.
-    // True when the transaction is open and the count is the map's.
-    bool begin()
-    {
-        open = false;
-        held = false;
-        Statement* start = db->inTransaction() ? nullptr : statement(QStringLiteral("BEGIN"));
-        if (!start || start->next() != Statement::Step::Done)
-            return false;
-        open = true;
-        Statement* first = map.changes
-            ? statement(QStringLiteral("SELECT value FROM meta WHERE key='%1'").arg(QLatin1String(PageMap::changesKey)))
-            : statement(QStringLiteral("PRAGMA schema_version"));
-        const bool read = first && first->step();
-        held = read && map.changes && map.snapshot && first->text(0) == map.changes;
-        if (first)
-            first->bind({});
-        return held;
-    }
-
-    // Ends the transaction begin() opened; what the reads made in the
-    // connection's temporary schema is kept by the COMMIT.
-    void end()
-    {
-        held = false;
-        if (!std::exchange(open, false) || !db->inTransaction())
-            return;
-        Statement* commit = statement(QStringLiteral("COMMIT"));
-        if ((!commit || commit->next() != Statement::Step::Done) && db->inTransaction())
-            db->exec(QStringLiteral("ROLLBACK"));
-        if (commit)
-            commit->bind({});
-    }
-
-    // The connection, its statements finalised first.
-    std::shared_ptr<SQLiteDB> release()
-    {
-        end();
-        statements.clear();
-        return std::move(db);
-    }
-
-    std::shared_ptr<SQLiteDB> db;
-    // The library as the statements were kept under: its data generation,
-    // snapshot and count of changes.
-    PageMap::Current map;
-    // Whether the open transaction reads the very data `map` was built from.
-    bool held = false;
-
-private:
-    bool open = false; // a transaction begin() opened is not ended yet
-    // Declared after db: finalised before the connection closes.
-    std::unordered_map<QString, std::unique_ptr<Statement>> statements;
-};
-
 SearchEngine::SearchEngine(Library& lib) : lib(lib) {}
 
-// The kept connection is closed, not given back: the library may be gone
-// before the last holder of an engine lets it go.
 SearchEngine::~SearchEngine() = default;
 
 Statement* SearchEngine::statement(const QString& sql)
@@ -280,10 +134,11 @@ bool SearchEngine::stopRequested()
 }
 
 // One run's hold on its engine: what the last run left is cleared when it
-// begins, and when it ends, stopped or not, its statements are reset and its
-// read transaction closed, so that the connection and statements kept for
-// the next run pin no version of the library between runs; a connection a
-// cancel interrupted is closed instead of kept. Then the final call is made.
+// begins, and a kept connection taken from the library; when it ends,
+// stopped or not, the connection is given back, its statements reset and
+// its read transaction closed, so that it pins no version of the library
+// between runs; a connection a cancel interrupted is closed instead of kept.
+// Then the final call is made.
 class SearchEngine::Run {
 public:
     Run(SearchEngine& engine, const Deadline& deadline, const OnBatch& onBatch)
@@ -298,30 +153,28 @@ public:
         engine.deadline = deadline.isSet() ? &deadline : nullptr;
         if (engine.stopRequested())
             return;
+        // Whichever search last gave it back, any caller's engine.
+        engine.kept = SearchConnection::take(engine.lib);
+        if (!engine.kept)
+            return;
         // The kept connection reads the store's count of changes in the
         // run's own transaction: unchanged, the map it was kept with holds.
-        if (engine.kept && engine.kept->begin()) {
-            map = engine.kept->map;
+        if (engine.kept->begin()) {
+            map = engine.kept->library();
         } else {
-            if (engine.kept)
-                engine.kept->end();
+            engine.kept->end();
             map = PageMap::current(engine.lib.main().path());
-            // Statements kept under other data are given up with their
-            // connection: the library changes seldom, and the pool keeps it.
-            if (engine.kept && (map.dataGeneration < 0 || engine.kept->map.dataGeneration != map.dataGeneration))
-                engine.lib.returnSearchConnection(std::exchange(engine.kept, nullptr)->release());
-            if (engine.kept)
-                engine.kept->map = map;
-            else if (auto taken = engine.lib.takeSearchConnection())
-                engine.kept = std::make_unique<Prepared>(std::move(taken), map);
-            if (!engine.kept || engine.stopRequested())
+            // Statements kept under other data are dropped: the library
+            // changes seldom.
+            engine.kept->keep(map);
+            if (engine.stopRequested())
                 return;
             // The run's statements read one version of the library: an
             // install that commits meanwhile must not leave a total of one
             // version beside hits, page checks or titles of the next.
             engine.kept->begin();
         }
-        db = engine.kept->db;
+        db = engine.kept->connection();
         {
             std::lock_guard guard(engine.connLock);
             engine.conn = db;
@@ -338,11 +191,6 @@ public:
     {
         if (db && engine.deadline)
             db->setProgressCheck(0, {});
-        // A statement left part-way holds its version past the commit.
-        if (engine.kept) {
-            engine.kept->resetAll();
-            engine.kept->end();
-        }
         bool interrupted = false;
         {
             std::lock_guard guard(engine.connLock);
@@ -352,9 +200,13 @@ public:
         }
         db.reset();
         // An interrupted connection may still carry the interruption into
-        // its next statement: it is closed rather than kept.
+        // its next statement: it is closed rather than kept. Given back, its
+        // statements are reset first: one left part-way holds its version
+        // past the commit.
         if (interrupted)
             engine.kept.reset();
+        else
+            SearchConnection::giveBack(engine.lib, std::move(engine.kept));
         engine.deadline = nullptr;
         onBatch({}, true);
         // Cleared only now: a cancel made before the run started stopped it.
@@ -399,7 +251,7 @@ void SearchEngine::searchAll(const SearchQuery& q, int limit, const OnBatch& onB
     if (q.semantic && !stopRequested() && searchByMeaning(q, scope, *db, onBatch))
         return;
     if ((q.inMatn || q.inHawashi) && plan.valid() && !stopRequested()) {
-        BatchEmitter emitter(onBatch, clock, &batchBuffer);
+        BatchEmitter emitter(onBatch, clock, kept ? &kept->batchRoom() : nullptr);
         searchPages(plan, scope, map, db, limit, emitter);
         emitter.flush();
     }
@@ -448,8 +300,15 @@ void SearchEngine::searchPages(const Plan& plan, const std::optional<QSet<std::i
     QSet<std::int64_t> done;
     std::optional<std::int64_t> rows;
     // Rows that few are read at once: the first books would read them twice
-    // for a first batch that comes no sooner.
-    if (!scope && map.snapshot && collectRest(plan, chosen, db, map, scope, done, limit, emitter, rows, fewRows)) {
+    // for a first batch that comes no sooner. Rows the first books leave
+    // alone (as searchFirstBooks decides) are read at once however many: a try
+    // under the cap would start the statement twice, and starting it is
+    // what a prefix's or a root's many terms cost.
+    const bool firstBooks =
+        map.snapshot && map.snapshot->blocked && !chosen.parts.isEmpty() && limit > 0 && rangesPay(chosen.parts);
+    if (!scope && map.snapshot
+        && collectRest(plan, chosen, db, map, scope, done, limit, emitter, rows,
+                       firstBooks ? fewRows : std::numeric_limits<std::int64_t>::max())) {
         if (total)
             lastMatchTotal = rows;
         return;
@@ -479,7 +338,7 @@ std::unique_ptr<SearchEngine::Vocab> SearchEngine::runVocab(const std::shared_pt
     // searched again costs no vocabulary scan.
     auto vocab = Vocab::deferred(db, Vocab::gluedTerms(lib.main().path(), generation));
     // On the run's connection its statements are the run's kept ones.
-    if (Prepared* run = kept.get(); run && run->db == db)
+    if (SearchConnection* run = kept.get(); run && run->connection() == db)
         vocab->borrow([run](const QString& sql) { return run->statement(sql); });
     return vocab;
 }
@@ -536,6 +395,9 @@ bool SearchEngine::collectRest(const Plan& plan, RunParts& chosen, const std::sh
                                const QSet<std::int64_t>& done, int limit, BatchEmitter& emitter,
                                std::optional<std::int64_t>& rows, std::int64_t cap)
 {
+    // Only a run on a kept connection searches, and fills that connection's room.
+    assert(kept);
+    std::vector<Candidate>& candidateBuffer = kept->candidateRoom();
     std::optional<std::vector<IdStretch>> stretches;
     if (scope && map.snapshot)
         stretches = scopeStretches(chosen.parts, *map.snapshot, *scope, done);
@@ -546,7 +408,7 @@ bool SearchEngine::collectRest(const Plan& plan, RunParts& chosen, const std::sh
     std::vector<Slice> slices = std::move(*found);
     // The stretches are the map's: a page written since it was built may lie
     // outside them, so the whole index is read when the library has changed.
-    if (stretches && !stopRequested() && !(kept && kept->held)
+    if (stretches && !stopRequested() && !(kept && kept->holdsLibrary())
         && PageMap::current(lib.main().path()).dataGeneration != map.dataGeneration) {
         stretches.reset();
         slices = *collectCandidates(chosen.parts, map.snapshot.get(), nullptr, scope, done, candidateBuffer, rows);
@@ -586,394 +448,6 @@ QList<SearchHit> SearchEngine::semanticHits(const std::vector<SemanticIndex::Pag
                               double(pair.score)));
     }
     return hits;
-}
-
-// Takes the pages the parts find into the candidate list, when in scope and
-// outside the books done, each with its book's display order. Hits come
-// grouped by book, so the scope test and the catalogue lookup are made once
-// per run of the same book.
-class SearchEngine::CandidateSink {
-public:
-    CandidateSink(const Catalog& catalog, const std::optional<QSet<std::int64_t>>& scope,
-                  const QSet<std::int64_t>& done, std::vector<Candidate>& candidates, std::int64_t cap)
-        : catalog(catalog), scope(scope), done(done), candidates(candidates), cap(cap)
-    {
-    }
-
-    // Whether more rows were read than the cap: the reading stops there.
-    bool full() const { return matched > cap; }
-
-    // The part whose rows come next.
-    void readPart(const FtsPart& part)
-    {
-        verify = part.verify;
-        indexed = part.foundByIndex();
-    }
-
-    void add(std::int64_t pid, std::int64_t bid, std::int64_t seq)
-    {
-        if (!haveLast || bid != lastBid) {
-            haveLast = true;
-            lastBid = bid;
-            lastIn = inScope(scope, bid) && !done.contains(bid);
-            const auto book = catalog.bookById.constFind(bid);
-            lastOrder = book != catalog.bookById.constEnd() ? book->order : std::numeric_limits<std::int64_t>::max();
-        }
-        if (lastIn)
-            candidates.push_back({lastOrder, seq, pid, bid, verify, indexed});
-    }
-
-    std::int64_t matched = 0; // index rows read, in scope or not
-
-private:
-    const Catalog& catalog;
-    const std::optional<QSet<std::int64_t>>& scope;
-    const QSet<std::int64_t>& done;
-    std::vector<Candidate>& candidates;
-    const std::int64_t cap;
-    std::int64_t lastBid = 0;
-    std::int64_t lastOrder = 0;
-    bool lastIn = false;
-    bool haveLast = false;
-    bool verify = false;
-    bool indexed = false; // foundByIndex of the part being read, not asked row by row
-};
-
-std::optional<std::vector<SearchEngine::Slice>> SearchEngine::collectCandidates(
-    const QList<FtsPart>& parts, const PageMap::Snapshot* map, const std::vector<IdStretch>* stretches, const std::optional<QSet<std::int64_t>>& scope, const QSet<std::int64_t>& done,
-    std::vector<Candidate>& candidates, std::optional<std::int64_t>& rows, std::int64_t cap)
-{
-    bool whole = true;
-    const std::shared_ptr<const Catalog> catalog = lib.catalog();
-    candidates.clear();
-    // The parts are disjoint, so no run finds more pages than the map holds;
-    // room left untouched costs no memory.
-    if (map)
-        candidates.reserve(map->ids.size());
-    CandidateSink sink(*catalog, scope, done, candidates, cap);
-    for (const FtsPart& part : parts) {
-        sink.readPart(part);
-        if (sink.full())
-            break;
-        if (stopRequested()) {
-            whole = false;
-            break;
-        }
-        Statement* byRowid = nullptr;
-        if (map)
-            byRowid = statement(QStringLiteral("SELECT rowid FROM %1 WHERE ").arg(part.table) + part.matchClause()
-                                + (stretches ? QStringLiteral(" AND rowid BETWEEN ? AND ?") : QString()));
-        if (byRowid) {
-            QList<std::int64_t> misses;
-            bool read = true;
-            if (!stretches)
-                read = readMappedRows(part, *byRowid, {}, *map, sink, misses);
-            else
-                for (const auto& [first, last] : *stretches)
-                    if (!(read = readMappedRows(part, *byRowid, {first, last}, *map, sink, misses)))
-                        break;
-            whole = whole && read;
-            byRowid->bind({});
-            addUnmapped(misses, sink);
-        } else {
-            const bool read = readJoinedRows(part, sink);
-            whole = whole && read;
-        }
-    }
-    if (sink.full()) {
-        candidates.clear();
-        rows.reset();
-        return std::nullopt;
-    }
-    rows = whole ? std::optional<std::int64_t>(sink.matched) : std::nullopt;
-    return orderCandidates(candidates);
-}
-
-// The part's rows placed by the page map; `misses` receives the rows the map
-// does not place. False when the statement stopped before its end.
-bool SearchEngine::readMappedRows(const FtsPart& part, Statement& byRowid, const SQLArgs& bounds,
-                                  const PageMap::Snapshot& map, CandidateSink& sink, QList<std::int64_t>& misses)
-{
-    byRowid.bind(part.matchArgs() << bounds);
-    PageMap::Snapshot::Cursor cursor(map);
-    Statement::Step step = Statement::Step::Row; // not Done until the statement says so
-    while (!cancelled.load() && (step = byRowid.next()) == Statement::Step::Row) {
-        ++sink.matched;
-        if (sink.full())
-            break;
-        // A rowid is never null.
-        const std::int64_t rowid = byRowid.rowid(0);
-        if (!part.allows(rowid))
-            continue;
-        if (const auto found = cursor.lookup(rowid))
-            sink.add(rowid, found->first, found->second);
-        else
-            misses << rowid;
-    }
-    return step == Statement::Step::Done;
-}
-
-// Pages added since the map was built: their book and sequence are read
-// from the database.
-void SearchEngine::addUnmapped(const QList<std::int64_t>& misses, CandidateSink& sink)
-{
-    if (misses.isEmpty())
-        return;
-    Statement* page = statement(QStringLiteral("SELECT book_id, seq FROM pages WHERE id=?"));
-    if (!page)
-        return;
-    for (std::int64_t id : misses) {
-        if (cancelled.load())
-            break;
-        page->bind({id});
-        if (!page->step())
-            continue;
-        const auto bid = page->integer(0);
-        if (bid)
-            sink.add(id, *bid, page->integer(1).value_or(0));
-    }
-}
-
-// Without a page map: each row's book comes with it and its sequence is read
-// page by page. False when the statement cannot be made or stopped early.
-bool SearchEngine::readJoinedRows(const FtsPart& part, CandidateSink& sink)
-{
-    Statement* found = statement((part.table == QLatin1String("pages_fts")
-                                 ? QStringLiteral("SELECT page_id, book_id FROM pages_fts WHERE ")
-                                 : QStringLiteral("SELECT %1.rowid, p.book_id FROM %1 JOIN pages p ON p.id = %1.rowid WHERE ")
-                                       .arg(part.table))
-                            + part.matchClause());
-    if (!found)
-        return false;
-    Statement* seqOf = statement(QStringLiteral("SELECT seq FROM pages WHERE id=?"));
-    found->bind(part.matchArgs());
-    Statement::Step step = Statement::Step::Row; // not Done until the statement says so
-    while (!cancelled.load() && (step = found->next()) == Statement::Step::Row) {
-        ++sink.matched;
-        if (sink.full())
-            break;
-        const auto pid = found->integer(0);
-        const auto bid = found->integer(1);
-        if (!pid || !bid || !part.allows(*pid))
-            continue;
-        std::int64_t seq = 0;
-        if (seqOf) {
-            seqOf->bind({*pid});
-            if (seqOf->step())
-                seq = seqOf->integer(0).value_or(0);
-        }
-        sink.add(*pid, *bid, seq);
-    }
-    return step == Statement::Step::Done;
-}
-
-// Orders by book order, sequence and page id. Every candidate has its own key
-// (a page id is found by one part only), so any sort gives the stable order.
-// The full-text index returns rowids in ascending order, and an installed
-// page id is its book × 100,000 + sequence, so the list is usually a run of
-// already sorted pages per book: then only the runs are put in order, and
-// the list itself stays as it is. Otherwise the list is sorted in place and
-// is one slice.
-std::vector<SearchEngine::Slice> SearchEngine::orderCandidates(std::vector<Candidate>& candidates)
-{
-    auto less = [](const Candidate& a, const Candidate& b) {
-        if (a.order != b.order)
-            return a.order < b.order;
-        if (a.seq != b.seq)
-            return a.seq < b.seq;
-        return a.pid < b.pid;
-    };
-    auto sortAll = [&] {
-        std::sort(candidates.begin(), candidates.end(), less);
-        return std::vector<Slice>{{0, candidates.size()}};
-    };
-    struct Run {
-        std::int64_t order;
-        Slice slice;
-    };
-    std::vector<Run> runs;
-    QSet<std::int64_t> runBooks;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (i == 0 || candidates[i].bid != candidates[i - 1].bid) {
-            // A book met twice, or a book without a catalogue entry (which
-            // share one order), needs the general sort.
-            if (runBooks.contains(candidates[i].bid)
-                || candidates[i].order == std::numeric_limits<std::int64_t>::max())
-                return sortAll();
-            runBooks.insert(candidates[i].bid);
-            runs.push_back({candidates[i].order, {i, i}});
-        } else if (!less(candidates[i - 1], candidates[i])) {
-            return sortAll();
-        }
-        runs.back().slice.end = i + 1;
-    }
-    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.order < b.order; });
-    std::vector<Slice> slices;
-    slices.reserve(runs.size());
-    for (const Run& r : runs)
-        slices.push_back(r.slice);
-    return slices;
-}
-
-bool SearchEngine::verifyAndEmit(const Plan& plan, SQLiteDB& db, const std::vector<Candidate>& candidates,
-                                 const std::vector<Slice>& slices, int limit, BatchEmitter& emitter)
-{
-    const SearchQuery& q = plan.q;
-    const bool useNorm = checksNormalForm(q);
-    Statement* text = nullptr;
-    const auto recheck = [&](const Candidate& c) {
-        return c.indexed && (indexMismatch || rechecked < indexRechecks);
-    };
-    if (std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& c) { return c.verify || recheck(c); }))
-        // The index's copy of the normal form: the page row would be read
-        // through its stored text first.
-        text = statement(useNorm ? QStringLiteral("SELECT content_norm FROM pages_fts WHERE rowid=?")
-                                 : QStringLiteral("SELECT content FROM pages WHERE id=?"));
-    // Every check reads in one transaction, not one per page.
-    std::optional<ReadTransaction> reading;
-    if (text)
-        reading.emplace(db);
-    emitter.expect(emitter.count()
-                   + int(std::min<std::size_t>(candidates.size(), std::size_t(std::max(limit - emitter.count(), 0)))));
-    if (!text) {
-        // No page to read: the hits go over a stretch at a time, a stop
-        // heard between stretches and after every hand-over.
-        for (const Slice& slice : slices) {
-            for (std::size_t i = slice.begin; i < slice.end;) {
-                if (stopRequested())
-                    return false;
-                if (emitter.count() >= limit)
-                    return true;
-                const std::size_t take =
-                    std::min({slice.end - i, deadlineCheckRows, std::size_t(limit - emitter.count())});
-                i += emitter.addPages(take, [&](std::size_t k) {
-                    const Candidate& c = candidates[i + k];
-                    return std::tuple{c.pid, c.bid, c.seq};
-                });
-            }
-        }
-        return true;
-    }
-    std::size_t seen = 0;
-    for (const Slice& slice : slices) {
-        for (std::size_t i = slice.begin; i < slice.end; ++i) {
-            const Candidate& c = candidates[i];
-            if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
-                return false;
-            if (emitter.count() >= limit)
-                return true;
-            const bool again = recheck(c);
-            if (c.verify || again) {
-                if (!text)
-                    return false;
-                text->bind({c.pid});
-                if (again)
-                    ++rechecked;
-                else
-                    ++lastChecked;
-                if (!text->step())
-                    continue;
-                const QString content = text->text(0).value_or(QString());
-                const bool pass = useNorm ? NormalWords::evaluate(plan, content)
-                                          : evaluate(plan, sectionText(q, content));
-                if (!pass) {
-                    // A page the index calls a match that is none: its rows
-                    // are damaged. It is cleared to be built again, and the
-                    // rest of this run is checked page by page.
-                    if (again && !indexMismatch) {
-                        indexMismatch = true;
-                        PageIndex::distrust(lib.dbPath());
-                    }
-                    continue;
-                }
-            }
-            emitter.addPage(c.pid, c.bid, c.seq);
-        }
-    }
-    return true;
-}
-
-// Tests every table-of-contents title against the plan. The titles are read
-// once per data generation under the lock and shared; the test runs outside
-// it. Hits come in book display order (a book missing from the catalogue
-// counts as order 0), then sequence, table order kept on ties.
-QList<SearchHit> SearchEngine::searchTitles(const Plan& plan, SQLiteDB& db,
-                                            const std::optional<QSet<std::int64_t>>& scope,
-                                            std::int64_t generation)
-{
-    std::shared_ptr<const TitleRows> rows;
-    {
-        std::lock_guard guard(titleLock());
-        TitleCache& cache = titleCache();
-        // Without a generation the database's state is unknown: read afresh.
-        if (generation >= 0 && cache.rows && cache.gen == generation) {
-            rows = cache.rows;
-        } else {
-            bool complete = false;
-            rows = readTitles(db, complete);
-            if (generation >= 0 && complete)
-                cache = TitleCache{generation, rows};
-        }
-    }
-
-    const std::shared_ptr<const Catalog> catalog = lib.catalog();
-    // The passing titles are sorted as small keys and the hits made once at
-    // the end: a hit is many times the size of its key.
-    struct Keyed {
-        std::int64_t order;
-        std::int64_t seq;
-        std::size_t row;
-    };
-    std::vector<Keyed> keys;
-    std::size_t seen = 0;
-    std::int64_t lastBook = 0;
-    std::int64_t lastOrder = 0;
-    bool haveBook = false;
-    for (std::size_t i = 0; i < rows->rows.size(); ++i) {
-        const TitleRow& row = rows->rows[i];
-        if (++seen % deadlineCheckRows == 0 ? stopRequested() : cancelled.load())
-            continue;
-        if (!inScope(scope, row.book))
-            continue;
-        // The cached words carry no hamza or marks; a query comparing them reads the title again.
-        const bool pass = plan.q.hamza || plan.q.tashkeel ? evaluate(plan, row.raw)
-                                                          : NormalWords::evaluate(plan, rows->normal(row));
-        if (!pass)
-            continue;
-        // A book's titles come together: its order is looked up once.
-        if (!haveBook || row.book != lastBook) {
-            const auto book = catalog->bookById.constFind(row.book);
-            lastOrder = book != catalog->bookById.constEnd() ? book->order : 0;
-            lastBook = row.book;
-            haveBook = true;
-        }
-        keys.push_back({lastOrder, row.seq, i});
-    }
-    // The row's place in the table keeps ties in table order.
-    std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.order != b.order)
-            return a.order < b.order;
-        return a.seq != b.seq ? a.seq < b.seq : a.row < b.row;
-    });
-    QList<SearchHit> out;
-    out.reserve(qsizetype(keys.size()));
-    for (const Keyed& k : keys)
-        out.emplaceBack(SearchHit::Kind::title, 0, rows->rows[k.row].book, k.seq);
-    return out;
-}
-
-// Tests every user note, newest first, against the plan; a hit carries the
-// note's whole text as its snippet.
-QList<SearchHit> SearchEngine::searchNotes(const Plan& plan, const std::optional<QSet<std::int64_t>>& scope)
-{
-    QList<SearchHit> out;
-    for (const Note& note : lib.notes(std::nullopt)) {
-        if (!inScope(scope, note.bookId))
-            continue;
-        if (evaluate(plan, note.text))
-            out.emplaceBack(SearchHit::Kind::note, 0, note.bookId, note.seq, note.text);
-    }
-    return out;
 }
 
 } // namespace quorvel

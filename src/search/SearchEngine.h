@@ -8,13 +8,17 @@
 //
 // The static parts (planning, verification, snippets) hold no state and may
 // run on any thread. An engine object runs one query at a time on the
-// calling thread, on a read-only connection of its own so that `cancel()`
-// from another thread can interrupt it without disturbing anything else.
+// calling thread, on a read-only connection it holds alone for the run, so
+// that `cancel()` from another thread can interrupt it without disturbing
+// anything else. The connection and the statements compiled on it come from
+// the library's kept searches (SearchConnection) and go back to them when
+// the run ends: an engine made for one search is as fast as one kept.
 
 #include "core/Arabic.h"
 #include "core/SQLiteDB.h"
 #include "search/Deadline.h"
 #include "search/PageMap.h"
+#include "search/SearchCandidate.h"
 #include "search/SearchHit.h"
 #include "search/SearchQuery.h"
 #include "search/SemanticIndex.h"
@@ -37,6 +41,7 @@ namespace quorvel {
 
 class BatchEmitter;
 class Library;
+class SearchConnection;
 class SQLiteDB;
 class Statement;
 
@@ -364,14 +369,7 @@ public:
                                          const std::function<bool()>& stop);
 
 private:
-    struct Candidate {
-        std::int64_t order;
-        std::int64_t seq;
-        std::int64_t pid;
-        std::int64_t bid;
-        bool verify;
-        bool indexed = false; // found as final by the page index's own rows
-    };
+    using Candidate = SearchCandidate;
 
     // How many pages of each run that the page index alone finds are
     // checked all the same, before any is handed over: damaged rows that
@@ -403,7 +401,6 @@ private:
     };
 
     class Run;
-    class Prepared;
     // The run's kept statement of `sql` on its connection, reset and
     // unbound; nullptr when it cannot be compiled. Valid until the run ends.
     Statement* statement(const QString& sql);
@@ -509,6 +506,10 @@ private:
     // True once the run is cancelled or its deadline has passed; a passed
     // deadline cancels the run and is remembered as a time-out.
     bool stopRequested();
+    static bool inScope(const std::optional<QSet<std::int64_t>>& scope, std::int64_t book)
+    {
+        return !scope || scope->contains(book);
+    }
 
     Library& lib;
     std::atomic<bool> cancelled{false};
@@ -517,10 +518,11 @@ private:
     mutable std::mutex connLock;              // guards conn against cancel() on another thread
     std::shared_ptr<SQLiteDB> conn;
     bool connInterrupted = false;             // cancel() interrupted conn; guarded by connLock
-    // The connection and statements of the last run, kept for the next one
-    // while the library's data is unchanged: a search compiles nothing it
-    // compiled before.
-    std::unique_ptr<Prepared> kept;
+    // The run's kept connection and statements, taken from the library's
+    // pool when it begins and given back when it ends, so that the next run
+    // of any engine finds them: while the library's data is unchanged, a
+    // search compiles nothing a search compiled before.
+    std::unique_ptr<SearchConnection> kept;
     QStringList tooBroadList;
     std::optional<std::int64_t> lastMatchTotal;
     bool pageChecked = false;
@@ -530,12 +532,6 @@ private:
     int rechecked = 0;
     bool indexMismatch = false;
     Clock clock;
-    // Kept between runs so that its room is not allocated and faulted in
-    // again by every run; bounded by the library's page count.
-    std::vector<Candidate> candidateBuffer;
-    // The same for the storage of the batches of page hits: at most one
-    // batch's room (BatchEmitter::maxBatch hits).
-    QList<SearchHit> batchBuffer;
 };
 
 } // namespace quorvel

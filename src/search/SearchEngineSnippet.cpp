@@ -2,6 +2,7 @@
 
 #include "search/SearchEngine.h"
 
+#include "core/ArabicPlain.h"
 #include "core/Characters.h"
 
 #include <algorithm>
@@ -18,10 +19,12 @@ const QString trailEllipsis = QStringLiteral(" …");
 // matches, and the words after them, lie within the first step or two.
 constexpr qsizetype stepUnits = 384;
 
-// Marks stripped, line breaks and the footnote rule made spaces.
-QString cleaned(const QString& content)
+// Marks stripped (but on a page in the mushaf's spelling, whose words are
+// read in the plain spelling by their marks), line breaks and the footnote
+// rule made spaces.
+QString cleaned(const QString& content, bool keepMarks)
 {
-    QString clean = Arabic::stripMarks(content);
+    QString clean = keepMarks ? content : Arabic::stripMarks(content);
     clean.replace(QChar('\n'), QChar(' '));
     clean.replace(footnoteRule, QStringLiteral(" "));
     return clean;
@@ -70,8 +73,8 @@ QList<Arabic::Range> SearchEngine::writtenAsAsked(const Plan& plan, const QStrin
         return ranges;
     SearchQuery q = plan.q;
     q.tashkeel = q.tashkeel && marks;
-    const auto asked = [&](const Arabic::Range& r) {
-        const QList<Arabic::RichWord> rich = Arabic::richWords(text.mid(r.location, r.length));
+    const auto askedIn = [&](const QString& written) {
+        const QList<Arabic::RichWord> rich = Arabic::richWords(written);
         QStringList words;
         words.reserve(rich.size());
         for (const Arabic::RichWord& w : rich)
@@ -81,6 +84,12 @@ QList<Arabic::Range> SearchEngine::writtenAsAsked(const Plan& plan, const QStrin
                 if (!positions(phrase, words, &rich, q).isEmpty())
                     return true;
         return false;
+    };
+    // Words in the mushaf's spelling count as written or as their plain spelling.
+    const bool mushaf = Arabic::mushafSpelling(text);
+    const auto asked = [&](const Arabic::Range& r) {
+        const QString written = text.mid(r.location, r.length);
+        return askedIn(written) || (mushaf && askedIn(Arabic::plainSpelling(written)));
     };
     ranges.removeIf([&](const Arabic::Range& r) { return !asked(r); });
     return ranges;
@@ -108,10 +117,11 @@ SearchEngine::Snippet SearchEngine::snippet(const QString& content, const QList<
     for (const SearchQuery::Term& term : terms)
         span = std::max(span, term.first.count(u' ') + 2);
     QString clean;
+    const bool mushaf = !Arabic::plainLines(content).isEmpty();
     qsizetype read = 0; // units of content cleaned so far
     const auto more = [&] {
         const qsizetype cut = asked || terms.isEmpty() ? content.size() : cutAfter(content, read + stepUnits);
-        clean += cleaned(read == 0 && cut == content.size() ? content : content.mid(read, cut - read));
+        clean += cleaned(read == 0 && cut == content.size() ? content : content.mid(read, cut - read), mushaf);
         read = cut;
         return read >= content.size();
     };

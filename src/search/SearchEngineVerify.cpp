@@ -3,6 +3,7 @@
 
 #include "search/SearchEngine.h"
 
+#include "core/ArabicPlain.h"
 #include "core/Library.h"
 #include "search/NormalWords.h"
 #include "search/PageIndex.h"
@@ -460,13 +461,13 @@ bool SearchEngine::evaluate(const Plan& plan, const QString& text)
 QString SearchEngine::sectionText(const SearchQuery& q, const QString& content)
 {
     if (q.inMatn && q.inHawashi)
-        return content;
+        return Library::searchedContent(content);
     const auto [main, notes] = Library::splitFootnotes(content);
     QStringList taken;
     if (q.inMatn)
-        taken << main;
+        taken << Arabic::searchedText(main);
     if (q.inHawashi && notes)
-        taken << *notes;
+        taken << Arabic::searchedText(*notes);
     return taken.join('\n');
 }
 

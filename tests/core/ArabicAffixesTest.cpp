@@ -71,6 +71,39 @@ TEST(ArabicAffixForms, acceptsThePrefixedAndSuffixedWordsOfTheCorpus)
     EXPECT_FALSE(Arabic::affixForms(u"ه"_qs)->contains(u"تها"_qs));
 }
 
+// The forms in which a page holds a word a reader asks about: one ending of
+// the light-stem table besides the pronouns, never another word that begins
+// with its letters.
+TEST(ArabicWordForms, oneEndingOrPronounBehindTheCliticsAndNoLongerWord)
+{
+    const struct {
+        const char16_t* word;
+        const char16_t* pageWord;
+        bool holds;
+    } rows[] = {
+        {u"صبر", u"صبرت", true},       {u"صبر", u"فصبروا", true},     {u"صبر", u"والصبر", true},
+        {u"صبر", u"صبرا", true},       {u"صبر", u"يصبر", false},      {u"ظلم", u"ظلمتم", true},
+        {u"طلاق", u"طلاقا", true},     {u"نكاح", u"بنكاحها", true},   {u"وضوء", u"وضوءين", true},
+        {u"وضوء", u"وضوئه", true},     {u"وضوء", u"بوضوئه", true},    {u"وضوء", u"وضوئ", false},
+        {u"مسلم", u"المسلمون", true},  {u"مسلم", u"للمسلمين", true},  {u"جار", u"جاري", true},
+        // The article takes no pronoun: these are other words.
+        {u"جار", u"الجاريه", false},   {u"جار", u"بالجاريه", false},  {u"خمر", u"الخمره", false},
+        {u"جار", u"جاريه", false},     {u"ربا", u"رباح", false},      {u"ربا", u"الرباني", false},
+        // A final ه takes its endings as ت, and alone only the pronouns.
+        {u"غيبه", u"غيبته", true},     {u"غيبه", u"الغيبه", true},    {u"غيبه", u"فغيبها", false},
+        {u"غيبه", u"غيبت", false},     {u"سنه", u"سنتين", true},
+        // Under three letters a stem takes no ending of the table.
+        {u"دم", u"دمه", true},         {u"دم", u"دما", false},        {u"الحج", u"بالحج", true},
+        {u"الحج", u"حجه", false},      {u"الحج", u"الحجين", false},
+    };
+    for (const auto& row : rows) {
+        const QString word = QString::fromUtf16(row.word);
+        const QString pageWord = QString::fromUtf16(row.pageWord);
+        EXPECT_EQ(Arabic::wordForms(word)->contains(pageWord), row.holds)
+            << word.toStdString() << " in " << pageWord.toStdString();
+    }
+}
+
 TEST(ArabicAffixForms, cacheServesRepeatsAndStaysBounded)
 {
     const auto first = Arabic::affixForms(u"حديث"_qs);

@@ -136,7 +136,17 @@ TEST(ArabicQueryWords, questionMarksAndWildcardPieces)
     ASSERT_EQ(mixed.rich->size(), 3);
     EXPECT_EQ(mixed.rich->at(0).letters.size(), 6);
     EXPECT_EQ(mixed.rich->at(1).word, u"كت*"_qs);
-    EXPECT_TRUE(mixed.rich->at(1).letters.isEmpty());
+    // The letters before a wildcard are compared as a whole word's are.
+    EXPECT_EQ(mixed.rich->at(1).letters.size(), 2);
+    EXPECT_TRUE(mixed.rich->at(2).letters.isEmpty());
+    const auto seat = [](const QString& prefix, const QString& page) {
+        return Arabic::rawOK(Arabic::queryWords(prefix, true).rich->first().letters,
+                             Arabic::richWords(page).first().letters, true, false);
+    };
+    EXPECT_TRUE(seat(u"أخ*"_qs, u"وأخذ"_qs));
+    EXPECT_FALSE(seat(u"أخ*"_qs, u"إخوة"_qs));
+    EXPECT_FALSE(seat(u"آخ*"_qs, u"أخذ"_qs));
+    EXPECT_TRUE(seat(u"إخ*"_qs, u"إخوة"_qs));
 
     EXPECT_FALSE(Arabic::queryWords(u"كت*"_qs, false).rich.has_value());
     // A question mark inside a word is a wildcard; the Arabic one as well.

@@ -1,10 +1,15 @@
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/NoteMerge.h"
+#include "core/NotesFileReader.h"
+#include "core/Notifier.h"
 #include "support/FixtureLibrary.h"
 #include "support/ScopedEnv.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -93,20 +98,21 @@ TEST_F(NotesFile, exportThenImportIntoAFreshDatabaseReproducesEverything)
             withTitle += n.contains("book") ? 1 : 0;
     }
     EXPECT_EQ(withTitle, 2);
-    EXPECT_EQ(top.at("bookmarks").size(), 2u); // book 42's bookmark is left out
+    EXPECT_EQ(top.at("bookmarks").size(), 3u); // book 42's bookmark too, set aside
 
     auto fresh = openWithUserDb("fresh.db");
     ASSERT_TRUE(fresh);
     const auto counts = fresh->importUserNotes(*bytes);
     ASSERT_TRUE(counts);
     EXPECT_EQ(counts->notes, 2);
-    EXPECT_EQ(counts->aside, 1); // book 42's
+    EXPECT_EQ(counts->aside, 2); // book 42's note and bookmark
     EXPECT_EQ(counts->marks, 2);
     EXPECT_EQ(counts->skipped, 0);
     for (const Note& n : lib->notes(std::nullopt))
         EXPECT_EQ(fresh->note(n.bookId, n.seq).value_or(Note{}).text, n.text);
     EXPECT_TRUE(fresh->isBookmarked(2, 5));
     EXPECT_TRUE(fresh->isBookmarked(1, 1));
+    EXPECT_TRUE(fresh->isBookmarked(42, 3));
 
     // The same file again adds nothing.
     const auto again = fresh->importUserNotes(*bytes);
@@ -331,6 +337,27 @@ TEST_F(NotesFile, notesNoPageShowsAreKeptAsideAndCountedApart)
     EXPECT_EQ(counts->skipped, 1);
     EXPECT_EQ(lib->note(1, last + 1).value_or(Note{}).text, "past the end");
     EXPECT_EQ(lib->note(42, 1).value_or(Note{}).text, "a book not installed");
+
+    // Bookmarks too: counted apart, kept, and carried out by the next export
+    // with the notes set aside.
+    const auto marks = lib->importUserNotes(
+        file(Json::Value::array(), Json::Value::array({{{"book_id", 1}, {"seq", last}}, {{"book_id", 42}, {"seq", 3}}})));
+    ASSERT_TRUE(marks);
+    EXPECT_EQ(marks->marks, 1);
+    EXPECT_EQ(marks->aside, 1);
+    EXPECT_TRUE(lib->setAside(42, 3));
+    EXPECT_TRUE(lib->setAside(1, last + 1));
+    EXPECT_FALSE(lib->setAside(1, last));
+    const auto exported = lib->exportUserNotes();
+    ASSERT_TRUE(exported);
+    const auto fresh = openWithUserDb("fresh.db");
+    const auto back = fresh->importUserNotes(*exported);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->notes, 1);
+    EXPECT_EQ(back->marks, 1);
+    EXPECT_EQ(back->aside, 3);
+    EXPECT_TRUE(fresh->isBookmarked(42, 3));
+    EXPECT_EQ(fresh->note(1, last + 1).value_or(Note{}).text, "past the end");
 }
 
 // Twenty thousand notes on one page (a file of about 1.6 MB) are merged in
@@ -588,4 +615,237 @@ TEST_F(NotesFile, aFullDiskStopsTheImportAndSaysWhy)
     EXPECT_LT(counts->notes + counts->aside, count);
     EXPECT_EQ(counts->notes + counts->aside, noteCount());
     EXPECT_TRUE(lib->userDataFault());
+}
+
+// One page's write alone overflowing the disk (a note larger than the
+// connection's page cache is written out before the commit) stops the
+// import there: nothing of its group is kept or counted, and no later page
+// is written on its own.
+TEST_F(NotesFile, aFullDiskAtOnePagesWriteStopsTheImportThere)
+{
+    Json::Value notes = Json::Value::array();
+    for (int seq = 1; seq <= 40; ++seq)
+        notes.push_back({{"book_id", 1}, {"seq", seq}, {"text", Json::utf8(QStringLiteral(u"فائدة على الصفحة %1").arg(seq))}});
+    notes.push_back({{"book_id", 2}, {"seq", 1}, {"text", std::string(16 << 20, 'x')}});
+    for (int seq = 2; seq <= 40; ++seq)
+        notes.push_back({{"book_id", 2}, {"seq", seq}, {"text", Json::utf8(QStringLiteral(u"فائدة أخرى %1").arg(seq))}});
+    const QByteArray bytes = file(notes);
+    const auto sizeOf = [&](const char* name) { return QFileInfo(dir.filePath(name)).size(); };
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = rlim_t(std::max(sizeOf("user.db"), sizeOf("user.db-wal")) + 4 * 1024 * 1024);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const auto counts = lib->importUserNotes(bytes);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(counts);
+    ASSERT_TRUE(counts->failure);
+    EXPECT_EQ(counts->notes + counts->aside, 0);
+    EXPECT_EQ(noteCount(), 0);
+}
+
+namespace {
+
+// A source that tells how many bytes were asked of it.
+struct CountedSource final : NotesFileReader::Source {
+    NotesFileReader::Source& inner;
+    qint64 bytes = 0;
+    explicit CountedSource(NotesFileReader::Source& source) : inner(source) {}
+    bool rewind() override { return inner.rewind(); }
+    qint64 read(char* into, qint64 max) override
+    {
+        const qint64 n = inner.read(into, max);
+        bytes += std::max<qint64>(n, 0);
+        return n;
+    }
+    qint64 size() const override { return inner.size(); }
+};
+
+} // namespace
+
+// A file is judged by its first bytes and read as a stream: a 4 GiB sparse
+// file is refused at its first bytes, and one that opens as an exchange
+// file and turns to zeros at the first piece that holds them; a file read
+// in pieces imports as the same bytes whole do, a character cut by a
+// piece's end included.
+TEST_F(NotesFile, aFileIsJudgedByItsFirstBytesAndReadAsAStream)
+{
+    constexpr qint64 huge = qint64(4) << 30;
+    for (const QByteArray head : {QByteArray(), QByteArray(R"({"format":"quorvel-notes","version":1,"notes":[)")}) {
+        SCOPED_TRACE(head.constData());
+        QFile sparse(dir.filePath("sparse.json"));
+        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(sparse.write(head), head.size());
+        ASSERT_TRUE(sparse.resize(huge));
+        sparse.close();
+        ASSERT_TRUE(sparse.open(QIODevice::ReadOnly));
+        NotesFileReader::FileSource fromFile(sparse.handle(), huge);
+        CountedSource counted(fromFile);
+        Library::ImportRefusal why;
+        Library::ImportControl control;
+        control.refusal = &why;
+        EXPECT_FALSE(lib->importUserNotes(counted, control));
+        EXPECT_FALSE(why.cut);
+        // Zeros alone at their first bytes; zeros after a head at the first
+        // piece that holds them.
+        EXPECT_LE(counted.bytes, head.isEmpty() ? NotesFileReader::headBytes : qint64(4) << 20);
+    }
+
+    // Notes of several pieces' length, an Arabic letter of each across a
+    // piece's end, come in whole.
+    Json::Value notes = Json::Value::array();
+    const QString letters = QStringLiteral(u"بسم الله ");
+    for (int seq = 1; seq <= 3; ++seq)
+        notes.push_back({{"book_id", 1}, {"seq", seq}, {"text", Json::utf8(QString(letters).repeated((1 << 20) / 7 + seq))}});
+    const QByteArray bytes = file(notes);
+    QFile whole(dir.filePath("whole.json"));
+    ASSERT_TRUE(whole.open(QIODevice::WriteOnly));
+    ASSERT_EQ(whole.write(bytes), bytes.size());
+    whole.close();
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    NotesFileReader::FileSource fromFile(whole.handle(), bytes.size());
+    const auto counts = lib->importUserNotes(fromFile, {});
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, 3);
+    for (int seq = 1; seq <= 3; ++seq)
+        EXPECT_EQ(lib->note(1, seq).value_or(Note{}).text, QString(letters).repeated((1 << 20) / 7 + seq).trimmed()) << seq;
+}
+
+// A page its reader keeps editing while an import merges into it (an edit
+// after each of the import's writes) is merged again a few times, then
+// under the write lock, and the import ends with every line; stopped
+// meanwhile, it ends at once.
+TEST_F(NotesFile, aPageEditedWithoutPauseIsMergedUnderTheLockAndTheImportEnds)
+{
+    const int count = 600;
+    Json::Value notes = Json::Value::array();
+    for (int i = 0; i < count; ++i)
+        notes.push_back({{"book_id", 1}, {"seq", 5}, {"text", Json::utf8(QStringLiteral(u"ملاحظة مستوردة %1").arg(i))}});
+    // Bounded only so that a failing run ends.
+    constexpr int mostEdits = 200;
+    int edits = 0;
+    bool editing = false;
+    std::atomic<bool> stop = false;
+    int stopAt = -1;
+    const auto typeALine = [&] {
+        if (editing || edits >= mostEdits)
+            return;
+        editing = true;
+        const std::optional<Note> before = lib->note(1, 5);
+        const QString line = QStringLiteral("typed %1").arg(edits++);
+        lib->saveNote(1, 5, before ? before->text + u'\n' + line : line, before ? before->text : QString());
+        editing = false;
+        if (edits == stopAt)
+            stop = true;
+    };
+    QObject context;
+    QObject::connect(&Notifier::shared(), &Notifier::userDataChanged, &context, typeALine, Qt::DirectConnection);
+    Library::ImportControl control;
+    control.progress = [&](qint64 done, qint64) {
+        if (done < count)
+            typeALine();
+    };
+    const auto counts = lib->importUserNotes(file(notes), control);
+    ASSERT_TRUE(counts);
+    EXPECT_FALSE(counts->stopped);
+    EXPECT_EQ(counts->notes, count);
+    EXPECT_LT(edits, 10);
+    const QStringList lines = lib->note(1, 5).value_or(Note{}).text.split(u'\n');
+    EXPECT_EQ(lines.size(), count + edits);
+    for (int i = 0; i < edits; ++i)
+        EXPECT_TRUE(lines.contains(QStringLiteral("typed %1").arg(i))) << i;
+    EXPECT_EQ(lib->user().scalarInt(QStringLiteral("SELECT COUNT(*) FROM notes")), 1);
+
+    // Stopped at the second edit: the page keeps what was typed, no more.
+    for (Json::Value& entry : notes)
+        entry["seq"] = 6;
+    edits = 0;
+    stopAt = 2;
+    control.stop = &stop;
+    const std::int64_t page = 5;
+    QObject::disconnect(&Notifier::shared(), nullptr, &context, nullptr);
+    const auto typeOnSix = [&] {
+        if (editing || edits >= mostEdits)
+            return;
+        editing = true;
+        const std::optional<Note> before = lib->note(1, page + 1);
+        const QString line = QStringLiteral("typed %1").arg(edits++);
+        lib->saveNote(1, page + 1, before ? before->text + u'\n' + line : line, before ? before->text : QString());
+        editing = false;
+        if (edits == stopAt)
+            stop = true;
+    };
+    QObject::connect(&Notifier::shared(), &Notifier::userDataChanged, &context, typeOnSix, Qt::DirectConnection);
+    control.progress = [&](qint64 done, qint64) {
+        if (done < count)
+            typeOnSix();
+    };
+    const auto stopped = lib->importUserNotes(file(notes), control);
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(stopped->stopped);
+    EXPECT_EQ(stopped->notes, 0);
+    EXPECT_LE(edits, 3);
+    EXPECT_FALSE(lib->note(1, 6).value_or(Note{}).text.contains(QStringLiteral(u"ملاحظة مستوردة")));
+}
+
+// Saves from two other processes, each reading the page's note and saving
+// a line over it as the note editor does, while this process imports
+// thousands of notes into the same page: no line of any of them is lost,
+// and the page keeps one row.
+TEST_F(NotesFile, savesFromOtherProcessesDuringAnImportLoseNoLineAndLeaveOneRow)
+{
+    const int imported = 3'000;
+    const int saved = 150;
+    Json::Value notes = Json::Value::array();
+    for (int i = 0; i < imported; ++i)
+        notes.push_back({{"book_id", 1}, {"seq", 5}, {"text", Json::utf8(QStringLiteral(u"فائدة مستوردة %1").arg(i))}});
+    std::vector<std::unique_ptr<QProcess>> savers;
+    for (const char* tag : {"first", "second"}) {
+        auto& saver = savers.emplace_back(std::make_unique<QProcess>());
+        saver->start(QString::fromUtf8(QUORVEL_NOTE_SAVER),
+                     {libraryPath, dir.filePath("user.db"), "1", "5", QString::fromLatin1(tag), QString::number(saved)});
+        ASSERT_TRUE(saver->waitForStarted(-1));
+    }
+    for (auto& saver : savers) {
+        while (!saver->canReadLine())
+            ASSERT_TRUE(saver->waitForReadyRead(-1)) << saver->readAllStandardError().toStdString();
+        ASSERT_EQ(saver->readLine().trimmed(), "ready");
+    }
+    // Once the import has read the page's note, the savers begin; it goes
+    // on once their first line is written, so that its writing of the page
+    // meets theirs.
+    bool begun = false;
+    Library::ImportControl control;
+    control.progress = [&](qint64, qint64) {
+        if (begun)
+            return;
+        begun = true;
+        for (auto& saver : savers) {
+            saver->write("g");
+            saver->waitForBytesWritten(-1);
+        }
+        while (!lib->note(1, 5).value_or(Note{}).text.contains(QStringLiteral("first 0")))
+            std::this_thread::yield();
+    };
+    const auto counts = lib->importUserNotes(file(notes), control);
+    for (auto& saver : savers) {
+        ASSERT_TRUE(saver->waitForFinished(-1));
+        EXPECT_EQ(saver->exitCode(), 0) << saver->readAllStandardError().toStdString();
+    }
+    ASSERT_TRUE(begun);
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->notes, imported);
+    EXPECT_EQ(lib->user().scalarInt(QStringLiteral("SELECT COUNT(*) FROM notes WHERE book_id=1 AND seq=5")), 1);
+    const QStringList lines = lib->note(1, 5).value_or(Note{}).text.split(u'\n');
+    const QSet<QString> held(lines.cbegin(), lines.cend());
+    EXPECT_EQ(lines.size(), imported + 2 * saved);
+    int lost = 0;
+    for (int i = 0; i < saved; ++i)
+        for (const char* tag : {"first", "second"})
+            lost += held.contains(QStringLiteral("%1 %2").arg(QLatin1String(tag)).arg(i)) ? 0 : 1;
+    for (int i = 0; i < imported; ++i)
+        lost += held.contains(QStringLiteral(u"فائدة مستوردة %1").arg(i)) ? 0 : 1;
+    EXPECT_EQ(lost, 0);
 }

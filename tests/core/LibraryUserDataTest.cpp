@@ -158,6 +158,44 @@ TEST_F(UserData, notesAreTrimmedUpdatedAndDeleted)
     lib->saveNote(1, 9, " \n ");
     EXPECT_FALSE(lib->note(1, 9));
     EXPECT_EQ(lib->notes(std::nullopt).size(), 2);
+
+    // A page left with two rows (by two processes that both inserted) reads
+    // as one note, line by line, nothing dropped, is listed once, and its
+    // next save leaves one row; emptied, it leaves none.
+    const auto rowsOf = [&](std::int64_t seq) {
+        return lib->user().scalarInt("SELECT COUNT(*) FROM notes WHERE book_id=1 AND seq=?", {seq});
+    };
+    ASSERT_TRUE(lib->user().run("INSERT INTO notes(book_id, seq, text, ts) VALUES(1, 7, 'one\ntwo', 1)"));
+    ASSERT_TRUE(lib->user().run("INSERT INTO notes(book_id, seq, text, ts) VALUES(1, 7, 'two\nthree\none', 2)"));
+    const auto both = lib->note(1, 7);
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->text, "one\ntwo\nthree");
+    EXPECT_EQ(lib->notes(1).size(), 2);
+    EXPECT_EQ(lib->notes(std::nullopt).size(), 3);
+    EXPECT_TRUE(lib->saveNote(1, 7, both->text + "\nfour", both->text));
+    EXPECT_EQ(rowsOf(7), 1);
+    EXPECT_EQ(lib->note(1, 7).value_or(Note{}).text, "one\ntwo\nthree\nfour");
+    ASSERT_TRUE(lib->user().run("INSERT INTO notes(book_id, seq, text, ts) VALUES(1, 7, 'five', 3)"));
+    EXPECT_TRUE(lib->saveNote(1, 7, ""));
+    EXPECT_EQ(rowsOf(7), 0);
+}
+
+// A save that cannot take the write lock (another process holds it past
+// the wait) writes nothing, says why, and leaves the user data usable.
+TEST_F(UserData, aSaveThatCannotTakeTheLockSaysWhyAndChangesNothing)
+{
+    ASSERT_TRUE(lib->saveNote(1, 5, "kept"));
+    const auto other = SQLiteDB::open(dir.filePath("user.db"), false);
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->exec("BEGIN IMMEDIATE"));
+    SQLFailure why;
+    EXPECT_FALSE(lib->saveNote(1, 5, "kept\nmore", QString("kept"), &why));
+    EXPECT_EQ(why.kind, SQLFailure::Kind::busy);
+    ASSERT_TRUE(other->exec("ROLLBACK"));
+    EXPECT_EQ(lib->note(1, 5).value_or(Note{}).text, "kept");
+    EXPECT_FALSE(lib->userDataFault());
+    EXPECT_TRUE(lib->saveNote(1, 5, "kept\nmore", QString("kept")));
+    EXPECT_EQ(lib->note(1, 5).value_or(Note{}).text, "kept\nmore");
 }
 
 TEST_F(UserData, bookmarksToggleAndSkipRemovedBooks)
@@ -173,6 +211,9 @@ TEST_F(UserData, bookmarksToggleAndSkipRemovedBooks)
     lib->toggleBookmark(1, 4);
     EXPECT_FALSE(lib->isBookmarked(1, 4));
     EXPECT_EQ(lib->bookmarks().size(), 1);
+    // The one on a book not installed is kept, and listed among all.
+    EXPECT_EQ(lib->allBookmarks().size(), 2);
+    EXPECT_EQ(lib->allBookmarks().first().bookId, 77);
 }
 
 TEST_F(UserData, historyKeepsTheNewestEntriesEvenWithinOneSecond)

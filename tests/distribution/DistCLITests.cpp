@@ -214,7 +214,7 @@ TEST(DistSampleRelease, verifiesUnderTheBuiltInKeyAndInstalls)
     const DistCLI::Output output{[&](const QString& l) { out.append(l); }, [&](const QString& l) { out.append(l); }};
     const QString sample = QStringLiteral(QUORVEL_SAMPLE_RELEASE);
     EXPECT_EQ(DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--verify-index"), sample}, output), 0);
-    EXPECT_EQ(out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 18 كتابا · موقَّع ومطابق")});
+    EXPECT_EQ(out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 19 كتابا · موقَّع ومطابق")});
 
     out.clear();
     EXPECT_EQ(DistCLI::run({QStringLiteral("quorvel"), QStringLiteral("--dist-install"), sample, QStringLiteral("16,14")},

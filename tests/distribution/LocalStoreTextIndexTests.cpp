@@ -556,10 +556,11 @@ TEST_F(LocalStoreTest, removeDeletesEveryRowOfTheBookAndNothingElse)
     EXPECT_EQ(store_->installed().keys(), QList<std::int64_t>{12});
 }
 
-TEST_F(LocalStoreTest, dedupMergesSpellingsIntoTheLongestAndDropsLoops)
+TEST_F(LocalStoreTest, dedupMergesSpellingsIntoTheMostUsedAndDropsLoops)
 {
     SQLiteDB& db = store_->db();
-    // Ids: 1 أحمد, 2 احمد (same length, read later), 3 محمد, 4 محمـد (tatweel: longer), 5 نافع.
+    // Ids: 1 أحمد, 2 احمد (as often used, same length, read later), 3 محمد (used twice), 4 محمـد
+    // (tatweel: longer, used once), 5 نافع.
     ASSERT_TRUE(db.exec(QStringLiteral(
         "INSERT INTO narrators(id, name) VALUES(1,'أحمد'),(2,'احمد'),(3,'محمد'),(4,'محمـد'),(5,'نافع');"
         "INSERT INTO isnad_edges VALUES(2,5,1,1),(5,3,1,1),(1,2,1,2),(3,4,1,3),(1,5,1,4);")));
@@ -578,9 +579,9 @@ TEST_F(LocalStoreTest, dedupMergesSpellingsIntoTheLongestAndDropsLoops)
     EXPECT_FALSE(db.inTransaction());
 
     EXPECT_TRUE(store_->dedupNarrators());
-    EXPECT_EQ(narratorIds(), (QList<std::int64_t>{1, 4, 5}));
-    // The loops the merge made (1→1 from 1→2, 4→4 from 3→4) are gone.
-    EXPECT_EQ(edgePairs(), (QList<std::pair<std::int64_t, std::int64_t>>{{1, 5}, {5, 4}, {1, 5}}));
+    EXPECT_EQ(narratorIds(), (QList<std::int64_t>{1, 3, 5}));
+    // The loops the merge made (1→1 from 1→2, 3→3 from 3→4) are gone.
+    EXPECT_EQ(edgePairs(), (QList<std::pair<std::int64_t, std::int64_t>>{{1, 5}, {5, 3}, {1, 5}}));
 }
 
 TEST_F(LocalStoreTest, aMergeWorksThroughTheBatchsEdgesNotThroughAllOfTheKeepers)
@@ -630,9 +631,10 @@ TEST_F(LocalStoreTest, aLaterMergeJoinsNewNamesToOlderOnesAndToThoseOfABatchThat
                                        "INSERT INTO isnad_edges VALUES(5,4,3,4),(5,3,3,4);")));
     ASSERT_TRUE(store_->dedupNarrators());
 
-    EXPECT_EQ(narratorIds(), (QList<std::int64_t>{3, 4, 5}));
-    // Every edge now joins the longest spellings; the loop the merge made (2→3) is gone.
-    EXPECT_EQ(edgePairs(), (QList<std::pair<std::int64_t, std::int64_t>>{{3, 4}, {3, 4}, {5, 4}, {5, 3}}));
+    // مالـك (3) is used three times, مالك twice; نافع (1) twice, نافـع once.
+    EXPECT_EQ(narratorIds(), (QList<std::int64_t>{1, 3, 5}));
+    // Every edge now joins the spellings used most; the loop the merge made (2→3) is gone.
+    EXPECT_EQ(edgePairs(), (QList<std::pair<std::int64_t, std::int64_t>>{{3, 1}, {3, 1}, {5, 1}, {5, 3}}));
     // Nothing new since: the next merge leaves everything as it is.
     ASSERT_TRUE(store_->dedupNarrators());
     EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM narrators")), 3);

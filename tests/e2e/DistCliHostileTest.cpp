@@ -454,14 +454,14 @@ TEST(DistCliHostile, theStartScriptCompletesAnInterruptedSampleInstall)
         auto db = quorvel::SQLiteDB::open(libdb, true);
         return db ? db->rows(QStringLiteral("SELECT book_id, ts FROM installed ORDER BY book_id")).size() : -1;
     };
-    EXPECT_EQ(installed(), 16);
+    EXPECT_EQ(installed(), 17);
     const ToolRun completed = runScript();
     EXPECT_EQ(completed.exitCode, 0);
     ASSERT_EQ(completed.out.size(), 2);
     EXPECT_TRUE(completed.out.first().startsWith(QStringLiteral("ثُبّت كتابان"))) << completed.out.first().toStdString();
     // The sample's word model comes with it: the whole store gets its vectors.
     EXPECT_TRUE(completed.out[1].startsWith(QStringLiteral("متّجهات البحث بالمعنى: "))) << completed.out[1].toStdString();
-    EXPECT_EQ(installed(), 18);
+    EXPECT_EQ(installed(), 19);
 
     const ToolRun again = runScript();
     EXPECT_EQ(again.exitCode, 0);

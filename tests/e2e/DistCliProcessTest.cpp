@@ -56,7 +56,7 @@ TEST(DistCliProcess, verifiesTheSampleAndRefusesATamperedCopy)
     const QString libdb = dir.filePath(QStringLiteral("library.db"));
     const ToolRun ok = runTool({QStringLiteral("--verify-index"), sample}, libdb);
     EXPECT_EQ(ok.exitCode, 0) << ok.err.toStdString();
-    EXPECT_EQ(ok.out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 18 كتابا · موقَّع ومطابق")});
+    EXPECT_EQ(ok.out, QStringList{QStringLiteral("صحيح: الإصدار 1 · 19 كتابا · موقَّع ومطابق")});
 
     const QString copy = dir.filePath(QStringLiteral("copy"));
     ASSERT_TRUE(quorvel::test::SampleStore::copyFiles(sample, copy));
@@ -88,13 +88,13 @@ TEST(DistCliProcess, installsTheWholeSampleIntoTheLocalStore)
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     // The summary, then the line of the word model and vectors the sample carries.
     ASSERT_EQ(run.out.size(), 2) << run.out.join(u'\n').toStdString();
-    const auto m = QRegularExpression(QStringLiteral("^ثُبّت 18 كتابا في \\d+\\.\\ds · رواة (\\d+) · حوافّ (\\d+) · بصمات 0$"))
+    const auto m = QRegularExpression(QStringLiteral("^ثُبّت 19 كتابا في \\d+\\.\\ds · رواة (\\d+) · حوافّ (\\d+) · بصمات 0$"))
                        .match(run.out.first());
     ASSERT_TRUE(m.hasMatch()) << run.out.first().toStdString();
 
     auto db = quorvel::SQLiteDB::open(libdb, true);
     ASSERT_TRUE(db);
-    EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM installed")), 18);
+    EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM installed")), 19);
     EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM narrators")), m.captured(1).toLongLong());
     EXPECT_EQ(db->scalarInt(QStringLiteral("SELECT COUNT(*) FROM isnad_edges")), m.captured(2).toLongLong());
 

@@ -53,11 +53,12 @@ struct HandPage
     std::int64_t id = 0;
     QList<QList<QStringList>> chains; // places, each its narrators, each its spellings (keys)
     QSet<QString> also;               // keys
+    bool heldOut = false;             // kept out of tuning, scored apart
 };
 
-QList<HandPage> handPages()
+QList<HandPage> handPages(const QString& name = QStringLiteral("isnad/hand-read.txt"))
 {
-    QFile file(test::dataPath(QStringLiteral("isnad/hand-read.txt")));
+    QFile file(test::dataPath(name));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QList<HandPage> pages;
@@ -67,6 +68,8 @@ QList<HandPage> handPages()
             pages.append(HandPage{line.mid(5).toLongLong(), {}, {}});
         if (pages.isEmpty())
             continue;
+        if (line == u"held out")
+            pages.last().heldOut = true;
         if (line.startsWith(u"chain ")) {
             QList<QStringList> chain;
             for (const QString& place : line.mid(6).split(QStringLiteral(" > ")))
@@ -191,4 +194,27 @@ TEST(IsnadHandRead, pagesReadAsAReaderReadThem)
     }
     std::cout << "read right: " << right << '/' << pages.size() << '\n';
     EXPECT_GE(right, 24);
+}
+
+// More pages, none read by an earlier test, among them the tafsir book's
+// «قوله عز وجل» and pages of narrators who heard together; the held-out
+// third is scored apart.
+TEST(IsnadHandRead, unseenPagesReadAsAReaderReadThem)
+{
+    const QList<HandPage> pages = handPages(QStringLiteral("isnad/unseen-pages.txt"));
+    ASSERT_EQ(pages.size(), 25);
+    int right = 0, heldOut = 0, heldOutRight = 0;
+    for (const HandPage& page : pages) {
+        ASSERT_FALSE(pageText(page.id).isEmpty()) << page.id;
+        const QStringList wrong = misreadings(page);
+        right += wrong.isEmpty();
+        heldOut += page.heldOut;
+        heldOutRight += page.heldOut && wrong.isEmpty();
+        for (const QString& what : wrong)
+            std::cout << page.id << (page.heldOut ? " (held out)" : "") << ": " << what.toStdString() << '\n';
+    }
+    std::cout << "read right: " << right - heldOutRight << '/' << pages.size() - heldOut << " tuned, " << heldOutRight
+              << '/' << heldOut << " held out\n";
+    // The pages read right today may not go wrong; the aim is all but one.
+    EXPECT_GE(right, 13);
 }

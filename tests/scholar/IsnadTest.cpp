@@ -78,7 +78,13 @@ TEST(IsnadText, onlyOpeningVerbsOpenAChainAndMarksAreIgnored)
     const QString voweled = u(u"حَدَّثَنَا مُحَمَّدُ بْنُ بَشَّارٍ قَالَ: الحديث");
     EXPECT_TRUE(Isnad::hasIsnad(voweled));
     EXPECT_EQ(Isnad::chain(voweled), names({u"محمد بن بشار"}));
-    EXPECT_EQ(Isnad::stripTashkeel(u(u"حَدَّثَـنَا ٰ\u06D6ا\u0653")), u(u"حدثنا ا\u0653"));
+    EXPECT_EQ(Isnad::stripTashkeel(u(u"حَدَّثَـنَا ٰ\u06D6ا\u0653")), u(u"حدثنا آ"));
+    // A hamza or madda written as a mark is the letter it composes to, and a
+    // direction mark inside a word splits nothing.
+    for (const char16_t* text : {u"حدثنا مح\u200Fمد عن ا\u0654بي هريرة قال: كذا", u"حدثنا محمد عن أبي هريرة قال: كذا",
+                                 u"حدثنا مح\u202Bمد عن ا\u064E\u0654بي هريرة قال: كذا"})
+        EXPECT_EQ(Isnad::chain(u(text)), names({u"محمد", u"أبو هريرة"})) << qPrintable(u(text));
+    EXPECT_EQ(Isnad::stripTashkeel(u(u"سو\u0654ال ا\u0655سماعيل ي\u0654\u0654س")), u(u"سؤال إسماعيل ئس"));
 
     // عن and أنبأنا link narrators but do not open a chain; the opener needs a
     // boundary after it.
@@ -309,6 +315,13 @@ TEST(IsnadText, kinWordsNameOneManForEachStudent)
          {route({{u"روح"}, {u"عنبسة"}, {u"أم عياش"}})}},
         {"a kin word no student is named before", u"قال رجل من أهله: حدثني أبي عن عامر عن أنس قال: كذا",
          {route({{u"عامر"}, {u"أنس"}})}},
+        {"a student named bare is the man the page names in full",
+         u"حدثنا عمر بن حفص بن غياث حدثنا أبي عن الأعمش قال: كذا. حدثنا عمر حدثنا أبي عن إبراهيم قال: كذا",
+         {route({{u"عمر بن حفص بن غياث"}, {u"حفص بن غياث"}, {u"الأعمش"}}),
+          route({{u"عمر"}, {u"حفص بن غياث"}, {u"إبراهيم"}})}},
+        {"…unless it names two such men", u"حدثنا عمر بن حفص عن الأعمش قال: كذا. حدثنا عمر بن أبي سلمة عن الزهري قال: كذا. حدثنا عمر عن أبيه قال: كذا",
+         {route({{u"عمر بن حفص"}, {u"الأعمش"}}), route({{u"عمر بن أبي سلمة"}, {u"الزهري"}}),
+          route({{u"عمر"}, {u"والد عمر"}})}},
         {"relatives heard together are one man's", u"حدثنا هارون ثنا عبد الله بن إدريس عن أبيه وعمه عن جده قال: كذا",
          {route({{u"هارون"}, {u"عبد الله بن إدريس"}, {u"إدريس", u"عم عبد الله بن إدريس"}, {u"جد عبد الله بن إدريس"}})}},
     });
@@ -672,6 +685,30 @@ TEST(IsnadCorpus, textsWithoutNarrationHaveNoChain)
     EXPECT_FALSE(Isnad::hasIsnad(verse));
 }
 
+// The same books with every hamza and madda seat written as its letter and a
+// combining mark (أ as ا + U+0654) read to the same narrators and links.
+TEST(IsnadCorpus, hamzaSeatsWrittenAsMarksGiveTheSameLinks)
+{
+    const QHash<QChar, QString> decomposed{{u'أ', u(u"ا\u0654")}, {u'إ', u(u"ا\u0655")}, {u'آ', u(u"ا\u0653")},
+                                           {u'ؤ', u(u"و\u0654")}, {u'ئ', u(u"ي\u0654")}};
+    int links = 0;
+    int seats = 0;
+    for (int book : {1, 2, 3, 4, 7}) {
+        for (int seq = 1; !samplePage(book, seq).isEmpty(); ++seq) {
+            const QString text = samplePage(book, seq);
+            QString marked;
+            for (const QChar c : text)
+                marked += decomposed.value(c, QString(c));
+            seats += marked.size() - text.size();
+            const auto expected = Isnad::edges(text);
+            links += expected.size();
+            ASSERT_EQ(Isnad::edges(marked), expected) << book << " " << seq;
+        }
+    }
+    EXPECT_GT(seats, 100000);
+    EXPECT_GT(links, 50000);
+}
+
 // hasIsnad looks for the opener's letters before running the pattern, and
 // strips marks in one pass: on every real page, a Quran verse and texts made
 // around the opener's letters it must answer as the pattern alone does.
@@ -681,11 +718,13 @@ TEST(IsnadCorpus, openerSearchAgreesWithThePatternAlone)
         u(u"(?:حدثنا|حدثني|حدثنى|[اأإ]خبرنا|[اأإ]خبرني|ثنا|سمعت)\\b"));
     const auto referenceStrip = [](const QString& text) {
         QString out;
-        for (const QChar c : text) {
-            const Arabic::MarkGroup group = Arabic::markGroup(c.unicode());
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            const Arabic::MarkGroup group = Arabic::markGroup(c);
+            const bool direction = c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
             if (group != Arabic::MarkGroup::Harakat && group != Arabic::MarkGroup::SuperscriptAlef
-                && group != Arabic::MarkGroup::Quranic && c.unicode() != 0x0640)
-                out.append(c);
+                && group != Arabic::MarkGroup::Quranic && c != 0x0640 && !Arabic::isSeatMark(c) && !direction)
+                out.append(QChar(Arabic::writtenAt(text, i)));
         }
         return out;
     };
@@ -768,6 +807,22 @@ TEST(IsnadText, hostileTextsFinishAndStayBounded)
     ASSERT_EQ(chain.size(), 16000);
     EXPECT_EQ(chain.first(), u(u"محمد بن بشار"));
     EXPECT_EQ(chain.last(), u(u"سفيان"));
+
+    // «عن أبيه عن جده» again and again: each relative is named by the men
+    // before him only while that stays a name, so what a page's links hold
+    // grows with the page, never with its square.
+    const auto linksHeld = [](int repeats) {
+        qsizetype units = 0;
+        const QString text = u(u"حدثنا علي ثنا محمد بن عمرو ") + u(u"عن أبيه عن جده ").repeated(repeats) + u(u"قال: كذا");
+        for (const auto& [student, teacher] : Isnad::edges(text)) {
+            EXPECT_LT(teacher.size(), Isnad::maxNameLength + 8) << qPrintable(teacher.left(80));
+            units += student.size() + teacher.size();
+        }
+        return units;
+    };
+    const qsizetype fewer = linksHeld(500);
+    EXPECT_GT(fewer, 0);
+    EXPECT_LE(linksHeld(5000), 10 * fewer);
 
     // A 200,000-unit page whose one piece is a long run of white space.
     const QString spaced = u(u"حدثنا أ") + QString(200000, QChar(u' ')) + u(u"ب و");

@@ -82,13 +82,21 @@ TEST(Snippet, earliestTermAnchorsWhileRangesKeepTermOrder)
 
 TEST(Snippet, marksLineBreaksAndTheFootnoteRuleAreCleaned)
 {
-    const QString verse = quranVerse(2, 7); // خَتَمَ ٱللَّهُ عَلَىٰ قُلُوبِهِمْ …
-    auto s = SearchEngine::snippet(verse + "\n__________\n(1) حاشية", termsOf({"قلوبهم"}));
-    EXPECT_TRUE(s.text.startsWith(QStringLiteral("ختم ٱلله على قلوبهم"))) << s.text.toStdString();
+    auto s = SearchEngine::snippet(QStringLiteral("خَتَمَ اللَّهُ عَلَى قُلُوبِهِمْ\n__________\n(1) حاشية"),
+                                   termsOf({"قلوبهم"}));
+    EXPECT_TRUE(s.text.startsWith(QStringLiteral("ختم الله على قلوبهم"))) << s.text.toStdString();
     EXPECT_FALSE(s.text.contains(u'\n'));
     EXPECT_FALSE(s.text.contains(u'_'));
     ASSERT_EQ(s.ranges.size(), 1);
     EXPECT_EQ(cut(s.text, s.ranges.first()), QStringLiteral("قلوبهم"));
+
+    // A verse in the mushaf's spelling keeps its marks, by which its words
+    // are found also as a reader types them.
+    const QString verse = quranVerse(2, 2); // ذَٰلِكَ ٱلْكِتَـٰبُ لَا رَيْبَ ۛ فِيهِ …
+    s = SearchEngine::snippet(verse + "\n__________\n(1) حاشية", termsOf({"الكتاب"}));
+    EXPECT_TRUE(s.text.startsWith(verse.section(u' ', 0, 1))) << s.text.toStdString();
+    ASSERT_EQ(s.ranges.size(), 1);
+    EXPECT_EQ(cut(s.text, s.ranges.first()), verse.section(u' ', 1, 1));
 
     // The line breaks and the rule are three spaces: the fourth space back
     // stands among them.

@@ -633,6 +633,12 @@ bool AIChatView::followLink(const QString& href)
     }
     QString rest = href;
     rest.remove(QString::fromLatin1(AnswerRenderer::pageLinkPrefix));
+    // The words the citation quotes follow the page, after a hash.
+    const qsizetype hash = rest.indexOf(u'#');
+    const std::optional<QString> words =
+        hash < 0 ? std::optional<QString>(QString()) : AnswerRenderer::percentDecoded(rest.mid(hash + 1));
+    if (hash >= 0)
+        rest.truncate(hash);
     QList<long long> numbers;
     for (const QString& piece : rest.split(u'/', Qt::SkipEmptyParts)) {
         bool ok = false;
@@ -640,10 +646,10 @@ bool AIChatView::followLink(const QString& href)
         if (ok)
             numbers.append(n);
     }
-    if (numbers.size() != 2)
+    if (numbers.size() != 2 || !words)
         return false;
     if (onOpen)
-        onOpen(numbers[0], numbers[1]);
+        onOpen(numbers[0], numbers[1], *words);
     return true;
 }
 

@@ -66,8 +66,9 @@ public:
     AIChatView(std::shared_ptr<Library> lib, Assistant assistant, QWidget* parent = nullptr);
     ~AIChatView() override;
 
-    // A page link was followed: book id and page sequence.
-    std::function<void(std::int64_t, std::int64_t)> onOpen;
+    // A page link was followed: book id, page sequence and the words the
+    // citation quotes (empty when it names none).
+    std::function<void(std::int64_t, std::int64_t, const QString&)> onOpen;
 
     void focus();
     // Puts the text into the field and asks it, as Return would.

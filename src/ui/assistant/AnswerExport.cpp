@@ -1,6 +1,7 @@
 #include "ui/assistant/AnswerExport.h"
 
 #include "assistant/DataQA.h"
+#include "core/Arabic.h"
 #include "core/AtomicFile.h"
 #include "core/Characters.h"
 #include "core/DateText.h"
@@ -331,7 +332,7 @@ QString html(const AIAnswer& answer, const Render& render, const QDate& today)
     if (answer.tier == 1 || answer.structured)
         for (const QString& line : answer.text.split(QLatin1Char('\n')))
             if (line.startsWith(QLatin1String("## ")))
-                headings.insert(line.mid(3));
+                headings.insert(Arabic::digits(line.mid(3)));
 
     static const PyRegex::Regex quotation = PyRegex::compile(QStringLiteral("«([^»]+)»"));
     for (qsizetype i = 0; i < lines.size(); ++i) {

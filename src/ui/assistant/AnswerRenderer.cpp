@@ -97,6 +97,28 @@ QTextCharFormat link(QTextCharFormat format, const QString& href)
     return format;
 }
 
+// The words a citation of `passage` points at: the quotation «…» that ends
+// just before the citation at `at` in `s`, else the passage's excerpt without
+// the marks of where it was cut.
+QString citedWords(const Passage& passage, const QString& s = {}, qsizetype at = 0)
+{
+    qsizetype end = at - 1;
+    while (end >= 0 && s[end].isSpace())
+        --end;
+    if (end > 0 && s[end] == u'»') {
+        const qsizetype start = s.lastIndexOf(u'«', end);
+        if (start >= 0 && end - start > 1)
+            return s.mid(start + 1, end - start - 1).trimmed();
+    }
+    QString excerpt = passage.text.trimmed();
+    static const QString cut = QStringLiteral("…");
+    if (excerpt.startsWith(cut))
+        excerpt.remove(0, cut.size());
+    if (excerpt.endsWith(cut))
+        excerpt.chop(cut.size());
+    return excerpt.trimmed();
+}
+
 // A decimal integer in ASCII digits with an optional sign; other digits fail.
 std::optional<long long> asciiInteger(QStringView s)
 {
@@ -125,9 +147,11 @@ const PyRegex::Regex& citationPattern()
     return re;
 }
 
+// Everything the answer shows, page quotations included, writes its numbers
+// as the reader writes the page's: the quotation stays verbatim but for them.
 void append(RichTextBuilder& out, const QString& text, const QTextCharFormat& format)
 {
-    out.append(text, format, paragraph());
+    out.append(Arabic::digits(text), format, paragraph());
 }
 
 QString firstCharacters(const QString& text, int n)
@@ -160,7 +184,8 @@ void renderTables(RichTextBuilder& out, const AIAnswer& answer, const Options& o
     for (qsizetype i = 0; i < answer.tables.size(); ++i) {
         const DataTable& table = answer.tables[i];
         if (options.docxMarkers) {
-            append(out, tableMarker.arg(i), noteStyle());
+            // The export finds its marker by the Latin number.
+            out.append(tableMarker.arg(i), noteStyle(), paragraph());
             continue;
         }
         append(out, u'\n' + table.title + u'\n', tableTitleStyle());
@@ -192,27 +217,34 @@ QTextBlockFormat paragraph()
     return format;
 }
 
-QString pageLink(long long bookId, long long seq)
+QString pageLink(long long bookId, long long seq, const QString& words)
 {
-    return QString::fromLatin1(pageLinkPrefix) + QString::number(bookId) + u'/' + QString::number(seq);
+    QString out = QString::fromLatin1(pageLinkPrefix) + QString::number(bookId) + u'/' + QString::number(seq);
+    if (const std::optional<QString> tail = percentEncoded(words); tail && !tail->isEmpty())
+        out += u'#' + *tail;
+    return out;
 }
 
 QString askLink(const QString& question)
 {
+    return QString::fromLatin1(askLinkPrefix) + percentEncoded(question).value_or(QString());
+}
+
+std::optional<QString> percentEncoded(const QString& text)
+{
     static const char hex[] = "0123456789ABCDEF";
-    QString out = QString::fromLatin1(askLinkPrefix);
     QString tail;
-    for (qsizetype i = 0; i < question.size();) {
-        const QChar c = question[i];
+    for (qsizetype i = 0; i < text.size();) {
+        const QChar c = text[i];
         char32_t code = c.unicode();
         qsizetype width = 1;
-        if (c.isHighSurrogate() && i + 1 < question.size() && question[i + 1].isLowSurrogate()) {
-            code = QChar::surrogateToUcs4(c, question[i + 1]);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(c, text[i + 1]);
             width = 2;
         } else if (c.isSurrogate()) {
-            return out;  // a lone surrogate cannot be encoded
+            return std::nullopt; // a lone surrogate cannot be encoded
         }
-        const QString piece = question.mid(i, width);
+        const QString piece = text.mid(i, width);
         if (QChar::isLetter(code) || QChar::isMark(code) || QChar::isNumber(code)) {
             tail += piece;
         } else {
@@ -224,7 +256,7 @@ QString askLink(const QString& question)
         }
         i += width;
     }
-    return out + tail;
+    return tail;
 }
 
 std::optional<QString> percentDecoded(const QString& tail)
@@ -310,7 +342,8 @@ void styledAnswer(RichTextBuilder& out, const QString& text, const AIAnswer& ans
         if (!passage)
             continue;
         write(done, m.whole.start);
-        QTextCharFormat format = link(citationStyle(), pageLink(passage->bookId, passage->seq));
+        QTextCharFormat format =
+            link(citationStyle(), pageLink(passage->bookId, passage->seq, citedWords(*passage, s, m.whole.start)));
         format.setToolTip(passage->citation());
         append(out, u'[' + Arabic::num(passage->n) + u']', format);
         done = m.whole.end();
@@ -434,7 +467,7 @@ void render(RichTextBuilder& out, const AIAnswer& a, const Options& options)
         if (note != p.author)
             shown.bookTitle = BookTitles::label(p.bookTitle, note);
         append(out, u'[' + Arabic::num(p.n) + QStringLiteral("] ") + shown.citation(),
-               link(noteStyle(), pageLink(p.bookId, p.seq)));
+               link(noteStyle(), pageLink(p.bookId, p.seq, citedWords(p))));
         append(out, QStringLiteral("\n"), noteStyle());
     }
 

@@ -42,16 +42,21 @@ void render(RichTextBuilder& out, const AIAnswer& answer, const Options& options
 
 // Appends one piece of answer text in `base`: "#" to "###" lines as
 // headings, «…» marked as quotations, "[n]" naming a passage of the answer
-// as its page link in display digits; any other "[n]" stays as written.
+// as its page link; any other "[n]" stays without a link. Every number shows
+// in display digits, a page's number in a quotation too.
 void styledAnswer(RichTextBuilder& out, const QString& text, const AIAnswer& answer,
                   const QTextCharFormat& base);
 
-// "quorvel://page/<book>/<seq>".
-QString pageLink(long long bookId, long long seq);
-// "quorvel://ask/" and the question with every character but letters, marks
-// and digits (of any script) percent-encoded as UTF-8; the prefix alone when
+// "quorvel://page/<book>/<seq>", then "#" and the words the citation
+// quotes, percent-encoded, when it names any: the reader opens the page at
+// them and marks them.
+QString pageLink(long long bookId, long long seq, const QString& words = {});
+// "quorvel://ask/" and the question percent-encoded; the prefix alone when
 // the text is not valid Unicode.
 QString askLink(const QString& question);
+// The text with every character but letters, marks and digits (of any
+// script) percent-encoded as UTF-8; nothing when it is not valid Unicode.
+std::optional<QString> percentEncoded(const QString& text);
 // The text of a percent-encoded tail; nothing when it is malformed or not
 // UTF-8.
 std::optional<QString> percentDecoded(const QString& tail);

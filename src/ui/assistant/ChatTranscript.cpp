@@ -194,14 +194,15 @@ int live(QTextDocument* document, bool waiting, const QString& streamed)
         out.append(LocalLLM::hasModel() ? txtWaitingModel : txtWaiting, ui(13, QFont::Normal, Theme::secondaryLabel()),
                    para(8, 6));
     else if (!streamed.isEmpty())
-        out.append(streamed, liveText(), para(8, 6));
+        out.append(Arabic::digits(streamed), liveText(), para(8, 6));
     return start;
 }
 
 void livePiece(QTextDocument* document, const QString& piece)
 {
     RichTextBuilder out(document);
-    out.append(piece, liveText(), para(8, 6));
+    // In the digits the finished answer will show.
+    out.append(Arabic::digits(piece), liveText(), para(8, 6));
 }
 
 void removeFrom(QTextDocument* document, int start)

@@ -13,6 +13,7 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -97,6 +98,7 @@ DownloadsWindowController::DownloadsWindowController() : QWidget(nullptr, Qt::Wi
     setWindowTitle(QString::fromUtf8(kTitle));
     resize(kWindowSize);
     setMinimumSize(kMinimumSize);
+    closeOnEscape(this);
     build();
     refresh();
 }

@@ -1,6 +1,7 @@
 #include "ui/kit/Dialogs.h"
 
 #include "core/Theme.h"
+#include "ui/kit/WindowPlacement.h"
 
 #include <QColorDialog>
 #include <QDialog>
@@ -85,6 +86,7 @@ void addAcceptCancel(QBoxLayout& layout, QDialog& dialog, const QString& ok)
 // A dialog's column: its bold title, then the explanation when there is one.
 QVBoxLayout* headedLayout(QDialog& dialog, const QString& title, const QString& info)
 {
+    keepOnScreen(&dialog);
     auto* layout = new QVBoxLayout(&dialog);
     auto* heading = new QLabel(title);
     heading->setFont(Theme::ui(13, QFont::Bold));
@@ -147,6 +149,7 @@ QMessageBox* messageBox(const QString& title, const QString& text, const QString
                         const QPixmap& icon)
 {
     auto* box = new QMessageBox(window);
+    keepOnScreen(box);
     if (!icon.isNull())
         box->setIconPixmap(icon);
     // Texts come from files and servers too: a tag in them is shown, never obeyed.
@@ -260,6 +263,7 @@ std::optional<QString> openFolder(const QString& message, QWidget* window)
 QFileDialog* saveDialog(const QString& message, const QString& suggestedName, const QString& filter, QWidget* window)
 {
     auto* dialog = new QFileDialog(window, message, suggestedName, filter);
+    keepOnScreen(dialog);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setLayoutDirection(Qt::RightToLeft);
     // Labels of our own: the catalogue's are missing on some systems and odd

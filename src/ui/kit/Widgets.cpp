@@ -9,9 +9,7 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QScreen>
 #include <QScrollArea>
-#include <QWindow>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
@@ -549,36 +547,6 @@ QScrollArea* rowScroller(QWidget* content)
     for (QWidget* clear : {static_cast<QWidget*>(scroller), scroller->viewport(), content})
         clear->setAutoFillBackground(false);
     return scroller;
-}
-
-void centreOnScreen(QWidget* window, const QScreen* screen)
-{
-    if (!screen)
-        return;
-    const QRect room = screen->availableGeometry();
-    // Large text (a scale factor) makes a screen small in the window's own
-    // units: the window and its minimum shrink to it, decorations included.
-    // A window not shown yet learns its decorations from its platform window.
-    QSize decorations = window->frameGeometry().size() - window->size();
-    if (decorations.isNull() && window->isWindow()) {
-        (void)window->winId();
-        if (const QWindow* handle = window->windowHandle()) {
-            const QMargins frame = handle->frameMargins();
-            decorations = QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
-        }
-    }
-    const QSize inner = (room.size() - decorations).expandedTo(QSize(1, 1));
-    if (QLayout* layout = window->layout())
-        layout->activate();
-    const QSize minimum = window->minimumSize();
-    if (minimum.width() > inner.width() || minimum.height() > inner.height())
-        window->setMinimumSize(minimum.boundedTo(inner));
-    if (window->width() > inner.width() || window->height() > inner.height())
-        window->resize(window->size().boundedTo(inner));
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(room.center());
-    // An odd pixel of centring may not push the frame past the free area's top left.
-    window->move(std::max(frame.left(), room.left()), std::max(frame.top(), room.top()));
 }
 
 } // namespace quorvel

@@ -26,7 +26,6 @@ class QBoxLayout;
 class QComboBox;
 class QFontMetrics;
 class QLineEdit;
-class QScreen;
 class QScrollArea;
 
 namespace quorvel {
@@ -138,11 +137,6 @@ void unpinAll(QWidget* parent, QWidget* keeper);
 // drawn as they were given (a label's symbol, a status line's tone). The
 // watch ends with the widget.
 void followPalette(QWidget* widget, std::function<void()> apply);
-
-// Moves `window` to the middle of the screen's free area (the area less its
-// panels), first shrinking the window and its minimum to that area where
-// they are larger; nothing without a screen.
-void centreOnScreen(QWidget* window, const QScreen* screen);
 
 // A frameless area scrolling `content` up and down, never across, the content
 // as wide as the area and what lies behind showing through: for rows that a

@@ -86,7 +86,11 @@ constexpr char kPlacesAll[] = "كل كتب المكتبة";
 constexpr char kNoTafsirTitle[] = "لا كتب تفسير مثبتة";
 constexpr char kNoTafsirText[] = "ثبت كتب التفسير من التنزيلات، أو ابحث في كل المكتبة.";
 constexpr char kOpeningNote[] = "لم يُعثر على «%1» في هذه الكتب، فهذه مواضع مطلع الآية «%2»، وهو مطلع %3 أيضا.";
+constexpr char kShorterNote[] = "لم يُعثر على «%1» في هذه الكتب، فهذه مواضع مطلع الآية «%2».";
 constexpr char kListJoin[] = "، ";
+constexpr char kListMore[] = "، وغيرها";
+// The verses named as sharing an opening; a short opening may open dozens.
+constexpr int kSharingNamed = 3;
 constexpr const char* kTafsirCategoryMarks[] = {"تفسير", "التفاسير", "القرآن"};
 constexpr char kQuranTitle[] = "القرآن الكريم";
 constexpr char kMushafSource[] = "Quran.Mushaf";
@@ -690,19 +694,27 @@ QuranView::Places QuranView::places(int index) const
     qsizetype taken = opening;
     while (taken < words.size() && !holders(words.mid(0, taken).join(u' ')).isEmpty())
         ++taken;
-    Places found{words.mid(0, taken).join(u' '), std::nullopt};
-    if (taken == opening)
-        return found;
-    // Books may quote the verse no further than the words it shares.
-    const QString openingWords = words.mid(0, opening).join(u' ');
-    QStringList sharing;
-    for (const int i : holders(openingWords))
-        sharing.append(q_->cite(i));
-    SearchQuery fallback;
-    fallback.andPhrases = {openingWords};
-    fallback.inNotes = false;
-    found.fallback = Fallback{fallback, QString::fromUtf8(kOpeningNote)
-                                            .arg(found.phrase, openingWords, sharing.join(QString::fromUtf8(kListJoin)))};
+    Places found{words.mid(0, taken).join(u' '), {}};
+    // Books may quote the verse no further than a few of its words: each
+    // shorter opening is searched in turn when the longer found nothing, so
+    // the places are those of the longest opening the books quote.
+    for (qsizetype length = taken - 1; length >= shortestOpening; --length) {
+        const QString openingWords = words.mid(0, length).join(u' ');
+        const QList<int> sharing = holders(openingWords);
+        QStringList named;
+        for (qsizetype k = 0; k < sharing.size() && k < kSharingNamed; ++k)
+            named.append(q_->cite(sharing[k]));
+        QString note = sharing.isEmpty()
+            ? QString::fromUtf8(kShorterNote).arg(found.phrase, openingWords)
+            : QString::fromUtf8(kOpeningNote)
+                  .arg(found.phrase, openingWords,
+                       named.join(QString::fromUtf8(kListJoin)) +
+                           (sharing.size() > kSharingNamed ? QString::fromUtf8(kListMore) : QString()));
+        SearchQuery shorter;
+        shorter.andPhrases = {openingWords};
+        shorter.inNotes = false;
+        found.fallbacks.append(Fallback{shorter, note});
+    }
     return found;
 }
 
@@ -742,10 +754,10 @@ void QuranView::searchCited(bool tafsirOnly)
     query.andPhrases = {cited.phrase};
     query.inNotes = false;
     query.scope = scope;
-    if (cited.fallback)
-        cited.fallback->query.scope = scope;
+    for (Fallback& fallback : cited.fallbacks)
+        fallback.query.scope = scope;
     if (onSearch)
-        onSearch(query, cited.fallback);
+        onSearch(query, cited.fallbacks);
 }
 
 // ---- TabContent ---------------------------------------------------------------------

@@ -66,6 +66,9 @@ public:
     // hold them.
     static constexpr int wholeVerseWords = 10;
     static constexpr int leadingWords = 7;
+    // The shortest opening the places fall back to when the books quote
+    // the verse by fewer words than it is searched by.
+    static constexpr int shortestOpening = 4;
     // The selected verse stands this far below the top after a scroll.
     static constexpr int scrollMargin = 120;
 
@@ -74,10 +77,10 @@ public:
 
     // Callbacks for the owner.
     std::function<void(std::int64_t, std::int64_t)> onOpenBook; // book id, page seq
-    // A library search for the owner to open, with the search to run in its
-    // place when it finds nothing.
+    // A library search for the owner to open, with the searches to run in
+    // its place, in turn, while it finds nothing.
     using Fallback = SearchTabView::Fallback;
-    std::function<void(const SearchQuery&, const std::optional<Fallback>&)> onSearch;
+    std::function<void(const SearchQuery&, const QList<Fallback>&)> onSearch;
     std::function<void()> onChange;
 
     // Selects verse `ayah` of `sura` (both clamped), leaves result mode and
@@ -99,12 +102,13 @@ public:
     // plain spelling the books quote it in.
     void searchCited(bool tafsirOnly);
     // The words the places of verse `index` are searched by: the first words
-    // of the verse, lengthened until no other verse holds them. When they
-    // were lengthened, the fallback searches the verse's opening words and
-    // names the verses that share them.
+    // of the verse, lengthened until no other verse holds them. The
+    // fallbacks search ever shorter openings of the verse, down to
+    // shortestOpening words, each saying so and naming the verses that
+    // share it.
     struct Places {
         QString phrase;
-        std::optional<Fallback> fallback;
+        QList<Fallback> fallbacks;
     };
     Places places(int index) const;
     // Shows the first verse on Mushaf page `page` or after it; false when

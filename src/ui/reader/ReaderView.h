@@ -137,6 +137,12 @@ public:
     // past its ends the owner's onHitOverflow decides, else the next or
     // previous page of the book with hits, else a beep.
     void nextHit(int delta);
+    // Marks the words a quotation cites on the page shown as the search's
+    // hits are marked, and scrolls to them: the whole quotation where the
+    // page holds it, else its longest opening run of words the page holds
+    // (an excerpt cut or laid out otherwise). Nothing when the page holds
+    // too little of it to tell where it is.
+    void markCited(const QString& words);
     // The seqs of the book's pages with hits, once the book search has run.
     const std::optional<QList<std::int64_t>>& bookHitSeqs() const { return bookHitSeqs_; }
     // The page's short reference ("ج٢ ص١٥", or "ص١٥" without a volume) and
@@ -204,7 +210,7 @@ public:
     // The panels the keyboard reaches: the word selected, else the word at
     // the text cursor; the page's chains of narrators; its text shared with
     // other books; the phrase tree of the selection. A beep where there is
-    // nothing to show.
+    // nothing to show (a number is no word to analyse).
     void showWordAnalysis();
     void showIsnad();
     void showReuse();
@@ -298,6 +304,8 @@ private:
     void searchInBook();
     void applyBackground();
     void flashCurrentHit();
+    // Scrolls the current hit to the middle of the view, as far as the page allows.
+    void scrollToHit();
     void pageFindConfirmed();
     // Moves to the nearest page with hits past the current one in the
     // direction of delta, or beeps when there is none.

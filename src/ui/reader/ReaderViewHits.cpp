@@ -76,7 +76,22 @@ void ReaderView::updateHitUI(bool)
         scroller_->setValue(0);
         return;
     }
-    const Arabic::Range& current = hitRanges_[hitIndex_];
+    scrollToHit();
+
+    QPointer<ReaderView> self(this);
+    QTimer::singleShot(kFlashDelayMs, this, [self] {
+        if (self)
+            self->flashCurrentHit();
+    });
+}
+
+void ReaderView::scrollToHit()
+{
+    QTextDocument* document = textView_->document();
+    if (!document || hitRanges_.isEmpty())
+        return;
+    ensureLayout(document);
+    const Arabic::Range& current = hitRanges_[std::clamp(hitIndex_, 0, int(hitRanges_.size()) - 1)];
     const QRectF rect = RichText::rangeRect(*document, current.location, current.length);
     // Document positions include the inset, so it is not added again.
     const double clip = textView_->viewport()->height();
@@ -84,11 +99,41 @@ void ReaderView::updateHitUI(bool)
     y = std::min(y, document->size().height() - clip);
     y = std::max(y, 0.0);
     scroller_->setValue(int(std::lround(y)));
+}
 
+void ReaderView::markCited(const QString& words)
+{
+    // Fewer opening words than this say too little of where the quotation is.
+    constexpr qsizetype kLeastCitedWords = 3;
+    const QStringList tokens = Arabic::tokens(words);
+    QTextDocument* document = textView_->document();
+    if (tokens.isEmpty() || !document)
+        return;
+    const Arabic::Index index = Arabic::index(document->toPlainText());
+    auto held = [&](qsizetype count) {
+        return !Arabic::ranges(tokens.mid(0, count).join(u' '), index, Arabic::Match::anywhere).isEmpty();
+    };
+    // A page that holds the first n words holds the first n - 1: the longest
+    // run held is found by halving.
+    qsizetype low = 0;
+    qsizetype high = tokens.size();
+    while (low < high) {
+        const qsizetype middle = (low + high + 1) / 2;
+        if (held(middle))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    if (low < std::min(kLeastCitedWords, tokens.size()))
+        return;
+    hitIndex_ = 0;
+    setHighlight({{tokens.mid(0, low).join(u' '), Arabic::Match::anywhere}});
+    // A reader just opened is laid out at its final width only once its tab
+    // has been arranged: the words are brought into view again then.
     QPointer<ReaderView> self(this);
-    QTimer::singleShot(kFlashDelayMs, this, [self] {
+    QTimer::singleShot(0, this, [self] {
         if (self)
-            self->flashCurrentHit();
+            self->scrollToHit();
     });
 }
 

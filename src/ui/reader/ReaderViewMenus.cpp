@@ -235,7 +235,7 @@ QMenu* ReaderView::smartToolsMenu()
     showKey(tree, phraseTreeShortcut);
     if (!phrase.isEmpty())
         connect(tree, &QAction::triggered, this, phraseTree(phrase));
-    if (!selection.isEmpty() && std::none_of(selection.begin(), selection.end(), isBlank)) {
+    if (!selection.isEmpty() && std::none_of(selection.begin(), selection.end(), isBlank) && PanelText::wordOf(selection)) {
         QAction* word = menu->addAction(QString::fromUtf8(kWordAnalysisOf) + selection + QString::fromUtf8(kCloseQuote));
         connect(word, &QAction::triggered, this, [self] {
             if (self)
@@ -250,6 +250,7 @@ QMenu* ReaderView::notesMenu()
 {
     constexpr char kNoNotes[] = "لا توجد تعليقات في هذا الكتاب";
     constexpr char kNewNote[] = "تعليق جديد على هذه الصفحة";
+    constexpr char kAside[] = " — محفوظ جانبا، بعد آخر صفحات الكتاب";
     constexpr int kNoteCharacters = 60;
     constexpr int kNotesMenuOtherRows = 3; // the separator and the new note
     auto* menu = new QMenu(this);
@@ -263,6 +264,12 @@ QMenu* ReaderView::notesMenu()
                                      QStringLiteral(": ") + PanelText::leftCharacters(note.text, kNoteCharacters),
                                  menu);
         items << item;
+        // A note past the book's pages is set aside: listed, opening nothing.
+        if (lib_->setAside(book_.id, note.seq)) {
+            item->setText(item->text() + QString::fromUtf8(kAside));
+            item->setEnabled(false);
+            continue;
+        }
         const std::int64_t seq = note.seq;
         connect(item, &QAction::triggered, this, [self, seq] {
             if (self)
@@ -314,17 +321,23 @@ void ReaderView::decorateMenu(QMenu* menu, const QPoint& viewportPos)
         const QString bare = Arabic::stripMarks(found->word);
         const std::shared_ptr<Library> lib = lib_;
         const QRect rect = found->rect;
-        auto* analyse = new QAction(QString::fromUtf8(kAnalyseWord) + bare + QString::fromUtf8(kAnalyseWordTail), menu);
-        connect(analyse, &QAction::triggered, this, [self, lib, bare, rect] {
-            if (self)
-                self->showSmart(QString::fromUtf8(kWordTitle), rect, [lib, bare] { return PanelText::word(*lib, bare); });
-        });
+        // A number is searched for, not analysed.
+        if (const std::optional<QString> analysable = PanelText::wordOf(found->word)) {
+            const QString chosen = *analysable;
+            auto* analyse = new QAction(QString::fromUtf8(kAnalyseWord) + chosen + QString::fromUtf8(kAnalyseWordTail), menu);
+            connect(analyse, &QAction::triggered, this, [self, lib, chosen, rect] {
+                if (self)
+                    self->showSmart(QString::fromUtf8(kWordTitle), rect,
+                                    [lib, chosen] { return PanelText::word(*lib, chosen); });
+            });
+            top << analyse;
+        }
         auto* search = new QAction(QString::fromUtf8(kSearchWord) + bare + QString::fromUtf8(kSearchWordTail), menu);
         connect(search, &QAction::triggered, this, [self, bare] {
             if (self)
                 self->handleSmartLink(PanelText::searchURL(bare));
         });
-        top << analyse << search;
+        top << search;
     }
     const QString selection = selectedPhrase();
     if (std::any_of(selection.begin(), selection.end(), isBlank) &&
@@ -481,6 +494,8 @@ void ReaderView::followCollation()
 
 void ReaderView::showWordAnalysis()
 {
+    // The word selected, else the word at the caret; a number (the hadith's,
+    // where the caret stands on a new page) is no word.
     QString chosen = selectedText();
     if (chosen.isEmpty() || std::any_of(chosen.begin(), chosen.end(), isBlank)) {
         QTextCursor at = textView_->textCursor();
@@ -492,13 +507,13 @@ void ReaderView::showWordAnalysis()
         chosen.remove(0, 1);
     while (!chosen.isEmpty() && isWordEdge(chosen.back()))
         chosen.chop(1);
-    if (Characters::count(chosen, kMinWordCharacters) < kMinWordCharacters) {
+    const std::optional<QString> analysed = PanelText::wordOf(chosen);
+    if (Characters::count(chosen, kMinWordCharacters) < kMinWordCharacters || !analysed) {
         Beep::play();
         return;
     }
-    const QString bare = Arabic::stripMarks(chosen);
     const std::shared_ptr<Library> lib = lib_;
-    showSmart(QString::fromUtf8(kWordTitle), std::nullopt, [lib, bare] { return PanelText::word(*lib, bare); });
+    showSmart(QString::fromUtf8(kWordTitle), std::nullopt, [lib, bare = *analysed] { return PanelText::word(*lib, bare); });
 }
 
 void ReaderView::showIsnad()

@@ -10,6 +10,7 @@
 #include "core/Theme.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
+#include "ui/kit/WriteFailure.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -35,6 +36,7 @@ constexpr char kCardSource[] = "المصدر: ";
 constexpr char kCardLicense[] = "الرخصة: ";
 
 constexpr char kNoteTitle[] = "تعليق على الصفحة";
+constexpr char kNoteNotSaved[] = "لم يُحفظ التعليق: %1. نصه باقٍ هنا، فاحفظه ثانية أو ألغِه.";
 
 constexpr char kReportTitle[] = "الإبلاغ عن خطأ";
 constexpr char kReportAsk[] = "\nصِف الخطأ (تصحيف، سقط، ترقيم…)";
@@ -130,15 +132,24 @@ void ReaderView::editNote()
     // The page the editor opened on, whatever the reader shows when it closes.
     const std::int64_t book = book_.id;
     const std::int64_t seq = seq_;
-    const std::optional<Note> note = lib_->note(book, seq);
-    const std::optional<QString> text =
-        Dialogs::prompt(QString::fromUtf8(kNoteTitle), shownTitle() + QString::fromUtf8(kCitationSeparator) + pageRef(), note ? note->text : QString(),
-                        QString::fromUtf8(Dialogs::saveTitle), true);
-    if (!text)
-        return;
-    // Saved over the note the editor opened on, so that what an import
-    // added to the page while the editor was open stays.
-    lib_->saveNote(book, seq, *text, note ? note->text : QString());
+    const QString where = shownTitle() + QString::fromUtf8(kCitationSeparator) + pageRef();
+    std::optional<Note> note = lib_->note(book, seq);
+    QString info = where;
+    QString typed = note ? note->text : QString();
+    for (;;) {
+        const std::optional<QString> text =
+            Dialogs::prompt(QString::fromUtf8(kNoteTitle), info, typed, QString::fromUtf8(Dialogs::saveTitle), true);
+        if (!text)
+            return;
+        // Saved over the note the editor opened on, so that what an import
+        // added to the page while the editor was open stays.
+        SQLFailure why;
+        if (lib_->saveNote(book, seq, *text, note ? note->text : QString(), &why))
+            break;
+        // Not saved: the editor opens again on what was typed, saying why.
+        typed = *text;
+        info = where + u'\n' + QString::fromUtf8(kNoteNotSaved).arg(WriteFailure::reason(why));
+    }
     // The page again, to show the note and the button's new symbol, with no
     // history entry.
     go(seq_, false);

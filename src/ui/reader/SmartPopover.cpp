@@ -1,5 +1,6 @@
 #include "ui/reader/SmartPopover.h"
 
+#include "core/Arabic.h"
 #include "core/Notifier.h"
 #include "core/Theme.h"
 #include "ui/kit/GuiJob.h"
@@ -92,10 +93,13 @@ std::unique_ptr<QTextDocument> SmartPopover::document(const PanelText::Text& tex
         if (run.background.isValid())
             chars.setBackground(run.background);
         chars.setFontStrikeOut(run.strike);
+        // A panel quotes the page as the reader shows it, digits and all; the
+        // links keep the text as stored.
+        const QString shown = Arabic::digits(run.text);
         if (run.link.isEmpty())
-            builder.append(run.text, chars, block);
+            builder.append(shown, chars, block);
         else
-            builder.appendLink(run.text, run.link, chars, block);
+            builder.appendLink(shown, run.link, chars, block);
     }
     std::unique_ptr<QTextDocument> document = builder.take();
     QTextFrameFormat frame = document->rootFrame()->frameFormat();

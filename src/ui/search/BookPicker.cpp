@@ -144,11 +144,17 @@ QList<PickNodePtr> BookPicker::bookNodes(const QList<std::int64_t>& ids, const Q
 
 QList<PickNodePtr> BookPicker::filtered(const QList<std::int64_t>& sortedIds, const QStringList& pieces) const
 {
-    QList<PickNodePtr> out;
-    for (std::int64_t id : sortedIds)
-        if (passes(id, pieces))
-            out << PickNode::book(id);
-    return out;
+    // Books that hold the typed words together, as typed, come first: «نشرة ب»
+    // puts that edition before one that has «ب» elsewhere, so Return opens it.
+    const QString typed = pieces.join(u' ');
+    QList<PickNodePtr> together;
+    QList<PickNodePtr> apart;
+    for (std::int64_t id : sortedIds) {
+        if (!passes(id, pieces))
+            continue;
+        (searchText_.value(id).contains(typed) ? together : apart) << PickNode::book(id);
+    }
+    return together + apart;
 }
 
 const BookPicker::Layout& BookPicker::layout() const

@@ -12,6 +12,7 @@
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WrapLayout.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/search/ResultsModel.h"
 #include "ui/search/BookCellDelegate.h"
@@ -177,6 +178,10 @@ void SearchTabView::build()
     note_->setContentsMargins(kNoteInset, kNoteInset, kNoteInset, kNoteInset);
     note_->hide();
     column->addWidget(note_);
+    // The table takes whatever height the pane has beyond its header and a
+    // row: its own preferred height would hold a short tab taller than it is.
+    table_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+    table_->setMinimumHeight(2 * kRowHeight);
     column->addWidget(table_, 1);
     column->addWidget(buildBar());
     bottom_->setMinimumHeight(resultsMinHeight);
@@ -197,6 +202,10 @@ void SearchTabView::build()
     split_->setStretchFactor(0, 1);
     split_->setStretchFactor(1, 0);
     pin(this, split_);
+    // The panes' least heights follow the tab's height (see eventFilter), so
+    // they must not hold the tab, and the window, taller than the screen.
+    split_->setMinimumHeight(1);
+    installEventFilter(this);
     setFocusProxy(table_);
 }
 
@@ -294,13 +303,16 @@ QWidget* SearchTabView::buildBar()
                                       if (self)
                                           self->saveResults();
                                   });
-    auto* row = hstack({refineButton, refine_, countLabel_, progress_, clearButton, catPopup_, centPopup_, spacer(),
-                        saveField_, saveButton},
-                       kBarSpacing);
+    // Three groups that keep together: too narrow for one line (large text),
+    // the filters and then the name to save under go onto lines of their own.
     auto* bar = new BarView;
     bar->setLine(false);
-    bar->setFixedHeight(kBarHeight);
-    pin(bar, row, {kBarInsetV, kBarInsetH, kBarInsetV, kBarInsetH});
+    bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* row = new WrapLayout(bar, kBarSpacing, kBarHeight - 2 * kBarInsetV);
+    row->setContentsMargins(kBarInsetH, kBarInsetV, kBarInsetH, kBarInsetV);
+    row->addWidget(hstack({refineButton, refine_, countLabel_, progress_, clearButton}, kBarSpacing));
+    row->addWidget(hstack({catPopup_, centPopup_}, kBarSpacing));
+    row->addWidget(hstack({saveField_, saveButton}, kBarSpacing));
     return bar;
 }
 
@@ -438,9 +450,9 @@ void SearchTabView::finish()
 
 bool SearchTabView::runFallback()
 {
-    if (!engine_ || !model_->all().isEmpty() || !fallback)
+    if (!engine_ || !model_->all().isEmpty() || fallbacks.isEmpty())
         return false;
-    const Fallback taken = *std::exchange(fallback, std::nullopt);
+    const Fallback taken = fallbacks.takeFirst();
     query_ = taken.query;
     terms_ = query_.highlightTerms();
     model_->setTerms(terms_);
@@ -456,7 +468,7 @@ bool SearchTabView::runFallback()
 void SearchTabView::cancel()
 {
     // A stopped run has not found nothing: no fallback follows it.
-    fallback.reset();
+    fallbacks.clear();
     if (engine_)
         engine_->cancel();
 }
@@ -793,6 +805,16 @@ void SearchTabView::openInBookTab(int row)
 
 bool SearchTabView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == this && event->type() == QEvent::Resize) {
+        // A tab shorter than the reader and the results at their least (large
+        // text on a small screen) takes what it lacks from both alike, so that
+        // the table's header and the bar under it stay inside it.
+        const int room = height() - split_->handleWidth();
+        const double share = std::clamp(double(room) / (readerMinHeight + resultsMinHeight), 0.0, 1.0);
+        readerHost_->setMinimumHeight(int(readerMinHeight * share));
+        bottom_->setMinimumHeight(int(resultsMinHeight * share));
+        return false;
+    }
     if (watched == table_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         openInBookTab(table_->rowAt(int(mouse->position().y())));

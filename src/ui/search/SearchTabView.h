@@ -94,14 +94,14 @@ public:
 
     // The row to select when the run ends, set by the owner.
     std::optional<int> restoreRow;
-    // A search run in place of the tab's own when that finds nothing, and
-    // the line that says so above the results; set by the owner before the
-    // run ends.
+    // Searches run in place of the tab's own, in turn, while it finds
+    // nothing, each with the line that says so above the results; set by
+    // the owner before the run ends.
     struct Fallback {
         SearchQuery query;
         QString note;
     };
-    std::optional<Fallback> fallback;
+    QList<Fallback> fallbacks;
     // Set by the owner for a tab a session brings back: its run repeats a
     // search already in the records, so it is not recorded again.
     bool restored = false;

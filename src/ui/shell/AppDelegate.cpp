@@ -13,6 +13,7 @@
 #include "ui/kit/IconMaker.h"
 #include "ui/kit/MenuStyle.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WindowPlacement.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/MainMenu.h"
 #include "ui/shell/MainWindowController.h"

@@ -583,6 +583,13 @@ void MainWindowController::openBook(std::int64_t bookId, std::optional<std::int6
     add(wire(reader));
 }
 
+void MainWindowController::openCited(std::int64_t bookId, std::int64_t seq, const QString& words)
+{
+    openBook(bookId, seq);
+    if (ReaderView* reader = activeReader(); reader && reader->book().id == bookId && !words.isEmpty())
+        reader->markCited(words);
+}
+
 ReaderView* MainWindowController::wire(ReaderView* reader)
 {
     if (!reader)
@@ -712,16 +719,16 @@ QuranView* MainWindowController::makeQuran()
         if (self)
             self->openBook(book, seq);
     };
-    view->onSearch = [self](const SearchQuery& query, const std::optional<QuranView::Fallback>& fallback) {
+    view->onSearch = [self](const SearchQuery& query, const QList<QuranView::Fallback>& fallbacks) {
         if (!self)
             return;
         SearchTabView* tab = self->makeSearchTab(query, std::nullopt, std::nullopt);
         if (!tab)
             return;
-        tab->fallback = fallback;
-        // The fallback searches the books the first search did.
-        if (tab->fallback)
-            tab->fallback->query.scope = tab->query().scope;
+        tab->fallbacks = fallbacks;
+        // The fallbacks search the books the first search did.
+        for (QuranView::Fallback& fallback : tab->fallbacks)
+            fallback.query.scope = tab->query().scope;
         self->add(tab);
     };
     view->onChange = [self] {
@@ -830,9 +837,9 @@ AIChatView* MainWindowController::makeAI()
 {
     auto* view = new AIChatView(lib_, assistant ? assistant : AIChatView::libraryAssistant(lib_));
     QPointer<MainWindowController> self(this);
-    view->onOpen = [self](std::int64_t book, std::int64_t seq) {
+    view->onOpen = [self](std::int64_t book, std::int64_t seq, const QString& words) {
         if (self)
-            self->openBook(book, seq);
+            self->openCited(book, seq, words);
     };
     QPointer<AIChatView> guarded(view);
     view->exportLast = [guarded](const QString& name) {

@@ -126,6 +126,9 @@ public:
     // outside the catalogue.
     void openBook(std::int64_t bookId, std::optional<std::int64_t> seq,
                   const QList<SearchQuery::Term>& highlight = {}, const std::optional<SearchQuery>& query = {});
+    // Shows the page a quotation cites, scrolled to the quoted words and
+    // with them marked as a search hit (see ReaderView::markCited).
+    void openCited(std::int64_t bookId, std::int64_t seq, const QString& words);
     // Opens a new search tab: the query run over every book but the ignored
     // ones, or the preset hits shown instead; `restoreRow` is selected once
     // the results are in. A query that asks for nothing opens no tab unless

@@ -4,18 +4,23 @@
 #include "core/CountedNoun.h"
 #include "core/DistFetch.h"
 #include "core/Library.h"
+#include "core/NotesFileReader.h"
 #include "core/WholeFile.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/GuiJob.h"
+#include "ui/kit/WriteFailure.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <cerrno>
+#include <functional>
 
 
 namespace quorvel::NotesImport {
@@ -38,10 +43,6 @@ constexpr char kCutText[] = "ينتهي الملف عند السطر %1 قبل �
 constexpr char kBrokenText[] = "يفسد نصه عند السطر %1.";
 constexpr char kWriteFailedText[] = "توقف الاستيراد عند أول ما تعذر حفظه: %1";
 constexpr char kSavedBefore[] = "حُفظ قبل ذلك: ";
-constexpr char kDiskFull[] = "لا مساحة كافية على القرص";
-constexpr char kReadOnly[] = "ملف بيانات المستخدم لا يقبل الكتابة";
-constexpr char kDamaged[] = "ملف بيانات المستخدم تالف";
-constexpr char kBusy[] = "برنامج آخر يكتب في ملف بيانات المستخدم";
 constexpr char kStoppedTitle[] = "أوقف الاستيراد";
 constexpr char kRunningTitle[] = "استيراد التعليقات جارٍ";
 constexpr char kStopButton[] = "إيقاف الاستيراد";
@@ -67,46 +68,85 @@ void closeRunningQuestion()
             box->reject();
 }
 
+// Runs its task once the dialog it watches is hidden or gone.
+class AfterDialog : public QObject {
+public:
+    AfterDialog(QWidget* dialog, QObject* context, std::function<void()> task)
+        : QObject(context), task_(std::move(task))
+    {
+        dialog->installEventFilter(this);
+        connect(dialog, &QObject::destroyed, this, &AfterDialog::fire);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide)
+            fire();
+        return false;
+    }
+
+private:
+    void fire()
+    {
+        if (!task_)
+            return;
+        // Queued, so that the dialog has finished closing, and another that
+        // replaced it (a second editor) is seen by the next look.
+        QTimer::singleShot(0, parent(), std::move(task_));
+        task_ = nullptr;
+        deleteLater();
+    }
+
+    std::function<void()> task_;
+};
+
+// Says how the import went over `owner`, but never over a dialog the reader
+// has open (a note being written): the message waits until it is closed.
+void tell(QWidget& owner, const Read& outcome)
+{
+    if (QWidget* open = QApplication::activeModalWidget(); open && open != &owner) {
+        new AfterDialog(open, &owner, [guard = QPointer<QWidget>(&owner), outcome] {
+            if (guard)
+                tell(*guard, outcome);
+        });
+        return;
+    }
+    Dialogs::alert(outcome.title, outcome.text, &owner);
+}
+
 } // namespace
 
-Read read(const QString& path)
+namespace {
+
+// Why the file at `path`, as opened, is not read; nothing when it may be.
+std::optional<Read> unfit(const QString& name, WholeFile::Problem problem, int error)
 {
-    const QString name = QFileInfo(path).fileName();
-    WholeFile::Read file = WholeFile::read(path, maxBytes);
-    switch (file.problem) {
+    switch (problem) {
     case WholeFile::Problem::none:
-        break;
+        return std::nullopt;
     case WholeFile::Problem::notRegular:
         return refusal(kCannotImport, QString::fromUtf8(kNotRegular).arg(name));
     case WholeFile::Problem::tooLarge:
         return refusal(kCannotImport, QString::fromUtf8(kTooLarge).arg(name));
     case WholeFile::Problem::cannotOpen:
     case WholeFile::Problem::unreadable:
-        return refusal(kCannotImport, QStringLiteral("«%1»: ").arg(name) + Dist::fileErrorReason(file.error));
+        break;
     }
+    return refusal(kCannotImport, QStringLiteral("«%1»: ").arg(name) + Dist::fileErrorReason(error));
+}
+
+} // namespace
+
+Read read(const QString& path)
+{
+    WholeFile::Read file = WholeFile::read(path, maxBytes);
+    if (std::optional<Read> refused = unfit(QFileInfo(path).fileName(), file.problem, file.error))
+        return *refused;
     return {std::move(file.bytes), QString(), QString()};
 }
 
 namespace {
-
-// Why a write failed, as the user can act on it.
-QString failureReason(const SQLFailure& failure)
-{
-    if (failure.systemError != 0)
-        return Dist::fileErrorReason(failure.systemError);
-    switch (failure.kind) {
-    case SQLFailure::Kind::full:
-        return QString::fromUtf8(kDiskFull);
-    case SQLFailure::Kind::readOnly:
-        return QString::fromUtf8(kReadOnly);
-    case SQLFailure::Kind::damaged:
-        return QString::fromUtf8(kDamaged);
-    case SQLFailure::Kind::busy:
-        return QString::fromUtf8(kBusy);
-    default:
-        return failure.message;
-    }
-}
 
 Read refused(const Library::ImportRefusal& why)
 {
@@ -122,14 +162,20 @@ Read refused(const Library::ImportRefusal& why)
 
 Read run(Library& lib, const QString& path, const Library::ImportControl& control)
 {
-    Read got = read(path);
-    if (!got.bytes)
-        return got;
+    const QString name = QFileInfo(path).fileName();
+    WholeFile::Opened file(path);
+    if (std::optional<Read> refused = unfit(name, file.problem(), file.error()))
+        return *refused;
+    if (file.size() > maxBytes)
+        return *unfit(name, WholeFile::Problem::tooLarge, 0);
     Library::ImportRefusal why;
     Library::ImportControl told = control;
     told.refusal = &why;
-    // Moved in, so that the import lets the file go once it has read it.
-    const std::optional<Library::ImportCounts> counts = lib.importUserNotes(std::move(*got.bytes), told);
+    // Read as a stream, never whole.
+    NotesFileReader::FileSource source(file.fd(), file.size());
+    const std::optional<Library::ImportCounts> counts = lib.importUserNotes(source, told);
+    if (!counts && why.readError != 0)
+        return *unfit(name, WholeFile::Problem::unreadable, why.readError);
     if (!counts)
         return refused(why);
     const QString separator = QString::fromUtf8(CountedNoun::separator);
@@ -141,7 +187,7 @@ Read run(Library& lib, const QString& path, const Library::ImportControl& contro
         text += separator + QString::fromUtf8(kImportedSkipped) + Arabic::num(counts->skipped);
     if (counts->failure)
         return {std::nullopt, QString::fromUtf8(Dialogs::saveFailedTitle),
-                QString::fromUtf8(kWriteFailedText).arg(failureReason(*counts->failure)) + u'\n'
+                QString::fromUtf8(kWriteFailedText).arg(WriteFailure::reason(*counts->failure)) + u'\n'
                     + QString::fromUtf8(kSavedBefore) + text};
     return {std::nullopt, QString::fromUtf8(counts->stopped ? kStoppedTitle : kImportedTitle), text};
 }
@@ -186,7 +232,7 @@ bool start(std::shared_ptr<Library> lib, QWidget* window, const Progress& progre
             closeRunningQuestion();
             if (progress)
                 progress(0, 0);
-            Dialogs::alert(outcome.title, outcome.text, &owner);
+            tell(owner, outcome);
         });
     return true;
 }

@@ -47,7 +47,9 @@ Read run(Library& lib, const QString& path, const Library::ImportControl& contro
 using Progress = std::function<void(qint64 done, qint64 total)>;
 
 // Asks for the file, reads and merges it off the GUI thread, reporting to
-// `progress`, and says how it went, over `window`. Asked again while an
+// `progress`, and says how it went, over `window`, once no dialog of the
+// application is open (a note editor keeps the message waiting until it is
+// closed, so the message never covers it). Asked again while an
 // import runs, offers to stop it instead, and that question goes when the
 // import ends; the window's end stops it too.
 // GUI thread only.

@@ -8,6 +8,7 @@
 #include "core/Theme.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -150,6 +151,7 @@ SettingsWindowController::SettingsWindowController()
     // once the main window is closed.
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(windowSize);
+    closeOnEscape(this);
 
     const QStringList installed = QFontDatabase::families();
     for (const auto& [family, title] : fonts()) {

@@ -15,6 +15,7 @@
 #include "ui/kit/HoverButton.h"
 #include "ui/kit/MenuPages.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WindowPlacement.h"
 #include "ui/reader/ReaderView.h"
 #include "ui/shell/AboutWindow.h"
 #include "ui/shell/TabStrip.h"
@@ -37,6 +38,8 @@ constexpr char kHeaderEnd[] = ")";
 constexpr char kEntryIndent[] = "  ";
 constexpr char kEntryJoin[] = " · ";
 constexpr char kNoteJoin[] = ": ";
+constexpr char kAsideBook[] = "كتاب غير مثبت (رقم %1)";
+constexpr char kAside[] = " — محفوظ جانبا، لا تعرضه صفحة";
 constexpr char kExportNotes[] = "تصدير التعليقات والعلامات…";
 constexpr char kImportNotes[] = "استيراد تعليقات وعلامات…";
 constexpr char kAddBookmark[] = "وضع علامة على هذه الصفحة";
@@ -141,9 +144,22 @@ QMenu* MainWindowController::notesMenu()
 
     const QList<Note> notes = lib_->notes(std::nullopt);
     addHeader(menu, QString::fromUtf8(kNotesHeader) + Arabic::num(notes.size()) + QString::fromUtf8(kHeaderEnd));
+    // An entry that opens its page; one no page shows (its book not
+    // installed, or the place past the book's end) is listed as set aside,
+    // and opens nothing.
+    const auto pageItem = [this, &openPage](const QHash<std::int64_t, QString>& titles, std::int64_t book, std::int64_t seq,
+                                            const QString& rest, QMenu* parent) {
+        const auto title = titles.constFind(book);
+        const QString label = QString::fromUtf8(kEntryIndent)
+            + (title != titles.constEnd() ? *title : QString::fromUtf8(kAsideBook).arg(Arabic::num(book)))
+            + QString::fromUtf8(kEntryJoin) + rest;
+        if (!lib_->setAside(book, seq))
+            return menuItem(label, QString(), openPage(book, seq), parent);
+        QAction* aside = menuItem(label + QString::fromUtf8(kAside), QString(), {}, parent);
+        aside->setEnabled(false);
+        return aside;
+    };
     QList<QAction*> noteItems;
-    // A note of a book no longer in the library leaves its place empty: the
-    // list stays the newest notes, never older ones moved up.
     const QList<Note> shownNotes = notes.mid(0, kNotesShown);
     QList<std::int64_t> notedBooks;
     for (const Note& note : shownNotes)
@@ -151,18 +167,13 @@ QMenu* MainWindowController::notesMenu()
     // Notes on two editions of one work name the edition.
     const QHash<std::int64_t, QString> notedTitles = BookTitles::catalogLabels(*lib_->catalog(), notedBooks);
     for (const Note& note : shownNotes) {
-        const auto book = notedTitles.constFind(note.bookId);
-        if (book == notedTitles.constEnd())
-            continue;
         // The page as the reader names it ("ص٦"), not its place in the book.
         const std::optional<Page> page = lib_->page(note.bookId, note.seq);
         const QString where = PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, note.seq);
-        noteItems << menuItem(QString::fromUtf8(kEntryIndent) + *book + QString::fromUtf8(kEntryJoin) + where
-                                  + QString::fromUtf8(kNoteJoin) + notePrefix(note.text),
-                              QString(), openPage(note.bookId, note.seq), menu);
+        noteItems << pageItem(notedTitles, note.bookId, note.seq, where + QString::fromUtf8(kNoteJoin) + notePrefix(note.text), menu);
     }
     QList<QAction*> markItems;
-    const QList<Library::PageStamp> marks = lib_->bookmarks();
+    const QList<Library::PageStamp> marks = lib_->allBookmarks();
     const QList<Library::PageStamp> shownMarks = marks.mid(0, kBookmarksShown);
     QList<std::int64_t> markedBooks;
     for (const Library::PageStamp& mark : shownMarks)
@@ -171,14 +182,10 @@ QMenu* MainWindowController::notesMenu()
     // catalogue's other edition even when only one of them is marked.
     const QHash<std::int64_t, QString> markedTitles = BookTitles::catalogLabels(*lib_->catalog(), markedBooks);
     for (const Library::PageStamp& mark : shownMarks) {
-        const auto title = markedTitles.constFind(mark.bookId);
-        if (title == markedTitles.constEnd())
-            continue;
         // Named as the notes are, by the printed page, not the place in the book.
         const std::optional<Page> page = lib_->page(mark.bookId, mark.seq);
         const QString where = PanelText::pageLabel(page ? page->vol : std::nullopt, page ? page->num : std::nullopt, mark.seq);
-        markItems << menuItem(QString::fromUtf8(kEntryIndent) + *title + QString::fromUtf8(kEntryJoin) + where, QString(),
-                              openPage(mark.bookId, mark.seq), menu);
+        markItems << pageItem(markedTitles, mark.bookId, mark.seq, where, menu);
     }
     // The two lists share the screen's height left by the menu's other rows;
     // a short list leaves its share to the other.

@@ -5,7 +5,9 @@
     holds the form, or his name and his father's, as a man's own name (not as a father's, not
     beside another man's given name); another man's numbered dictionary entry is never his.
 Forms written "?" (no one man) are left out and listed.
-Usage: measure-short-forms.py QUORVEL LIBRARY_DB short-forms.tsv [held|tuned|all] [-v]"""
+With --book TITLE the entry numbers are those of the dictionary whose title holds TITLE (default
+تقريب), and (1) asks that his entry there be quoted with no other man's entry before it.
+Usage: measure-short-forms.py QUORVEL LIBRARY_DB short-forms.tsv [held|tuned|all] [--book TITLE] [-v]"""
 import json, os, re, subprocess, sys
 from concurrent.futures import ThreadPoolExecutor
 
@@ -66,8 +68,10 @@ def ask(qbin, db, form):
 
 def main():
     qbin, db, tsv = sys.argv[1:4]
-    which = sys.argv[4] if len(sys.argv) > 4 else "all"
+    which = sys.argv[4] if len(sys.argv) > 4 and not sys.argv[4].startswith("-") else "all"
     verbose = "-v" in sys.argv
+    book = sys.argv[sys.argv.index("--book") + 1] if "--book" in sys.argv else None
+    numbered_in = book or "تقريب"
     rows = []
     for line in open(tsv, encoding="utf-8"):
         if line.startswith("#") or not line.strip():
@@ -85,19 +89,26 @@ def main():
             unsettled.append(form)
             continue
         qs = quotations(text)
+        def his(title, q):
+            n = entry_no(q)
+            if n is not None and numbered_in in title:
+                return n in entry.split()
+            if n is not None and book and not alone(q, form) and not any(alone(q, a) for a in names(man)):
+                return False
+            return alone(q, form) or any(alone(q, a) for a in names(man))
         first_ok = None
         if entry != "none":
             with_entry += 1
-            first_ok = bool(qs) and entry_no(qs[0][1]) == entry
+            if book:
+                at = next((i for i, (t, q) in enumerate(qs) if numbered_in in t and entry_no(q) in entry.split()), None)
+                first_ok = at is not None and all(his(t, q) for t, q in qs[:at])
+            else:
+                first_ok = bool(qs) and entry_no(qs[0][1]) == entry
             firsts += first_ok
         good = 0
         bad = []
         for title, q in qs:
-            n = entry_no(q)
-            if n is not None and "تقريب" in title:
-                ok = n == entry
-            else:
-                ok = alone(q, form) or any(alone(q, a) for a in names(man))
+            ok = his(title, q)
             good += ok
             if not ok: bad.append(q[:110])
         about += good; total += len(qs)

@@ -196,15 +196,19 @@ TEST_F(AIChatViewTest, suggestionsAskInAutomaticModeUnlessBusy)
     finish(answerText(QStringLiteral(u"جواب")));
 }
 
-TEST_F(AIChatViewTest, pageLinksNeedExactlyTwoNumbers)
+TEST_F(AIChatViewTest, pageLinksNeedExactlyTwoNumbersAndCarryTheCitedWords)
 {
-    QList<std::pair<std::int64_t, std::int64_t>> opened;
-    view->onOpen = [&](std::int64_t book, std::int64_t seq) { opened.append({book, seq}); };
+    QList<std::tuple<std::int64_t, std::int64_t, QString>> opened;
+    view->onOpen = [&](std::int64_t book, std::int64_t seq, const QString& words) { opened.append({book, seq, words}); };
     EXPECT_FALSE(view->followLink(QStringLiteral("quorvel://page/12")));
     EXPECT_FALSE(view->followLink(QStringLiteral("quorvel://page/12/5/3")));
+    EXPECT_FALSE(view->followLink(QStringLiteral("quorvel://page/12/5#%D8")));
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_TRUE(view->followLink(QStringLiteral("quorvel://page/12/5")));
-    EXPECT_EQ(opened, (QList<std::pair<std::int64_t, std::int64_t>>{{12, 5}}));
+    // Punctuation, brackets and digits of the quotation come back as written.
+    const QString quoted = QStringLiteral(u"قال: «إنما الأعمال بالنيات» (١٢/3)");
+    EXPECT_TRUE(view->followLink(AnswerRenderer::pageLink(12, 6, quoted)));
+    EXPECT_EQ(opened, (QList<std::tuple<std::int64_t, std::int64_t, QString>>{{12, 5, QString()}, {12, 6, quoted}}));
 }
 
 TEST_F(AIChatViewTest, exportMenuWaitsForAnAnswerAndOffersCsvOnlyWithTables)
@@ -293,7 +297,11 @@ TEST_F(AIChatSampleTest, extractiveAnswerCitesPagesThatHoldItsQuotations)
     EXPECT_LT(right, view.width() / 4);
 
     QList<std::pair<std::int64_t, std::int64_t>> opened;
-    view.onOpen = [&](std::int64_t book, std::int64_t seq) { opened.append({book, seq}); };
+    QStringList cited;
+    view.onOpen = [&](std::int64_t book, std::int64_t seq, const QString& words) {
+        opened.append({book, seq});
+        cited.append(words);
+    };
     view.setKind(AIMode::answer);
     view.ask(QStringLiteral(u"ما شروط وجوب الزكاة؟"));
     ASSERT_EVENTUALLY(!view.isBusy(), 60000);
@@ -316,9 +324,15 @@ TEST_F(AIChatSampleTest, extractiveAnswerCitesPagesThatHoldItsQuotations)
     for (const QString& link : pages)
         EXPECT_TRUE(view.followLink(link));
     ASSERT_EQ(opened.size(), pages.size());
-    for (const auto& [book, seq] : opened) {
+    for (qsizetype i = 0; i < opened.size(); ++i) {
+        const auto [book, seq] = opened[i];
         const auto page = sample.lib->page(book, seq);
         ASSERT_TRUE(page.has_value());
+        // Each link names words its page holds, for the reader to mark.
+        const QStringList words = Arabic::tokens(cited[i]);
+        ASSERT_GE(words.size(), 3) << cited[i].toStdString();
+        EXPECT_TRUE(Arabic::tokens(page->content).join(u' ').contains(words.mid(0, 3).join(u' ')))
+            << cited[i].toStdString();
         bool holds = false;
         for (const ExtractedSentence& s : a.extractive)
             holds = holds || page->content.contains(s.text.left(30));

@@ -6,6 +6,8 @@
 #include "core/Arabic.h"
 #include "core/Library.h"
 #include "core/Page.h"
+#include "core/Preferences.h"
+#include "core/Settings.h"
 #include "core/Theme.h"
 #include "ui/assistant/AnswerRenderer.h"
 #include "ui/kit/RichTextBuilder.h"
@@ -94,8 +96,8 @@ TEST_F(AnswerRendererTest, answerWithoutPassagesHasNoCountSourcesOrSuggestions)
     EXPECT_EQ(r.at(QStringLiteral(u"راجعت")), -1);
     EXPECT_EQ(r.at(QStringLiteral(u"المصادر")), -1);
     EXPECT_EQ(r.at(QStringLiteral(u"اسأل أيضا")), -1);
-    // The number names no passage: written as it came, without a link.
-    EXPECT_GE(r.at(QStringLiteral("[1]")), 0);
+    // The number names no passage: shown without a link.
+    EXPECT_GE(r.at(u'[' + Arabic::num(1) + u']'), 0);
     EXPECT_TRUE(r.links().isEmpty());
 }
 
@@ -106,6 +108,10 @@ TEST_F(AnswerRendererTest, modelAnswerGetsTheRulingLineOnlyWithoutTheMuftiWord)
     a.isRuling = true;
     a.text = QStringLiteral(u"تجب الزكاة بالنصاب والحول «لا تجب في مال حتى يحول عليه الحول» [1]. فاسأل مفتيا.");
     Rendered r = render(a);
+    // A citation after a quotation points at the quoted words on its page.
+    const qsizetype quotedCite = r.at(u'[' + Arabic::num(1) + u']');
+    ASSERT_GE(quotedCite, 0);
+    EXPECT_EQ(r.href(quotedCite), AnswerRenderer::pageLink(1, 40, QStringLiteral(u"لا تجب في مال حتى يحول عليه الحول")));
     EXPECT_EQ(r.text.count(QStringLiteral(u"مفت")), 1);
     EXPECT_TRUE(r.text.startsWith(AIMode(AIMode::answer).title()));
     EXPECT_GE(r.at(QStringLiteral(u" · كتبه النموذج المحلي\n")), 0);
@@ -113,10 +119,11 @@ TEST_F(AnswerRendererTest, modelAnswerGetsTheRulingLineOnlyWithoutTheMuftiWord)
     a.text = QStringLiteral(u"تجب الزكاة بالنصاب والحول [1].");
     r = render(a);
     EXPECT_GE(r.at(QStringLiteral(u"\n\nولتطبيق ذلك على حالتك بعينها، الأولى سؤال مفت مؤهل أو جهة إفتاء رسمية.")), 0);
-    // The quotation is marked; the citation is a link with its tooltip.
+    // The quotation is marked; the citation is a link with its tooltip, to
+    // the passage's words where it follows no quotation.
     const qsizetype cite = r.at(u'[' + Arabic::num(1) + u']');
     ASSERT_GE(cite, 0);
-    EXPECT_EQ(r.href(cite), AnswerRenderer::pageLink(1, 40));
+    EXPECT_EQ(r.href(cite), AnswerRenderer::pageLink(1, 40, zakat));
     EXPECT_EQ(r.format(cite).toolTip(), a.passages[0].citation());
     EXPECT_GE(r.at(QStringLiteral(u"\nالمصادر\n")), 0);
 }
@@ -204,7 +211,8 @@ TEST_F(AnswerRendererTest, extractFallbackQuotesThreePassagesWithLinksButNoSourc
     EXPECT_EQ(r.text.count(u'«'), 3);
     EXPECT_EQ(r.at(QStringLiteral(u"المصادر")), -1);
     EXPECT_EQ(r.links().mid(0, 3),
-              (QStringList{AnswerRenderer::pageLink(1, 41), AnswerRenderer::pageLink(1, 42), AnswerRenderer::pageLink(1, 43)}));
+              (QStringList{AnswerRenderer::pageLink(1, 41, zakat.left(260)), AnswerRenderer::pageLink(1, 42, zakat.left(260)),
+                           AnswerRenderer::pageLink(1, 43, zakat.left(260))}));
     // Each quotation is the passage's first 260 characters, without an ellipsis.
     const qsizetype open = r.at(QStringLiteral(u"«"));
     const qsizetype close = r.at(QStringLiteral(u"»"), open);
@@ -225,7 +233,7 @@ TEST_F(AnswerRendererTest, extractsListTheirSourcesAndFollowUps)
     // Only the cited passage is a source.
     const qsizetype line = r.at(u'[' + Arabic::num(2) + QStringLiteral(u"] "), sources);
     ASSERT_GE(line, 0);
-    EXPECT_EQ(r.href(line), AnswerRenderer::pageLink(1, 41));
+    EXPECT_EQ(r.href(line), AnswerRenderer::pageLink(1, 41, zakat));
     EXPECT_EQ(r.at(u'[' + Arabic::num(1) + QStringLiteral(u"] "), sources), -1);
     // Follow-up questions on the topic, each an ask link.
     const QStringList suggestions = Intent::suggestions(AIMode::answer, a.topic);
@@ -249,7 +257,7 @@ TEST_F(AnswerRendererTest, unknownCitationsStayAsWrittenAndHeadingsTakeAtMostThr
     EXPECT_TRUE(r.format(heading + 2).font().bold());
     EXPECT_EQ(r.at(QStringLiteral(u"## الخلاصة")), -1);
     EXPECT_GE(r.at(QStringLiteral(u"\nالخلاصة")), 0);
-    const qsizetype unknown = r.at(QStringLiteral("[7]"));
+    const qsizetype unknown = r.at(u'[' + Arabic::num(7) + u']');
     ASSERT_GE(unknown, 0);
     EXPECT_TRUE(r.href(unknown).isEmpty());
     const qsizetype indic = r.at(QStringLiteral(u"[١]"));
@@ -257,7 +265,7 @@ TEST_F(AnswerRendererTest, unknownCitationsStayAsWrittenAndHeadingsTakeAtMostThr
     EXPECT_TRUE(r.href(indic + 1).isEmpty());
     const qsizetype known = r.at(u'[' + Arabic::num(3) + u']');
     ASSERT_GE(known, 0);
-    EXPECT_EQ(r.href(known), AnswerRenderer::pageLink(5, 9));
+    EXPECT_EQ(r.href(known), AnswerRenderer::pageLink(5, 9, zakat));
     EXPECT_GE(r.at(QStringLiteral(u"\nكل الاقتباسات منقولة حرفيا من صفحاتها")), 0);
 }
 
@@ -331,4 +339,53 @@ TEST_F(AnswerRendererTest, aVerseOfTheQuranIsCitedBySuraAndVerseNotByPage)
               QStringLiteral(u"مالك بن أنس في «الموطأ»"));
     // A book's page stays cited by its page.
     EXPECT_TRUE(passage(1, 1, 40, zakat).citation().endsWith(QStringLiteral(u" · ص") + Arabic::num(40)));
+}
+
+TEST_F(AnswerRendererTest, quotationsOfAPageShowItsNumbersInTheDigitsTheReaderShows)
+{
+    struct RestoreDigits {
+        ~RestoreDigits() { Preferences::standard().remove(QString::fromLatin1(Settings::indicDigitsKey)); }
+    } restore;
+    // A hadith of «سنن أبي داود» as the page stores it, its number in Latin digits.
+    const QString hadith = QStringLiteral(
+        u"3551 حدثنا مؤمل بن الفضل الحراني ثنا محمد بن شعيب أخبرني الأوزاعي عن الزهري عن عروة عن جابر أن النبي صلى "
+        u"الله عليه وسلم قال * من أعمر عمرى فهي له ولعقبه يرثها من يرثه من عقبه");
+    Passage source = passage(1, 4, 935, hadith);
+    source.bookTitle = QStringLiteral(u"سنن أبي داود");
+    source.author = QStringLiteral(u"أبو داود السجستاني");
+    AIAnswer report = answerWith(AIMode::report, {source});
+    report.structured = true;
+    report.text = QStringLiteral(u"## العمرى\nفي «سنن أبي داود»: «") + hadith + QStringLiteral(u"» [1]\nوعدد طرقه 2.");
+    AIAnswer extracts = answerWith(AIMode::answer, {source});
+    extracts.extractive = {{hadith, 1}};
+    const QString stored = report.text;
+    const auto latin = [](const QString& text) {
+        return std::count_if(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
+
+    for (const bool indic : {true, false}) {
+        SCOPED_TRACE(indic);
+        Settings::setIndicDigits(indic);
+        for (const AIAnswer* a : {&report, &extracts}) {
+            const Rendered r = render(*a);
+            // The quotation is the page's text but for its digits, and still cites its page.
+            const qsizetype quote = r.at(u'«' + Arabic::digits(hadith) + QStringLiteral(u"» [") + Arabic::num(1) + u']');
+            ASSERT_GE(quote, 0) << r.text.toStdString();
+            EXPECT_EQ(r.href(r.text.indexOf(u'[', quote) + 1), AnswerRenderer::pageLink(4, 935, hadith));
+            if (indic)
+                EXPECT_EQ(latin(r.text), 0) << r.text.toStdString();
+            else
+                EXPECT_GE(r.at(QStringLiteral(u"«3551 حدثنا مؤمل")), 0);
+        }
+    }
+    // Only the showing changed: the answer keeps the page's own text.
+    EXPECT_EQ(report.text, stored);
+
+    // The picture, for a person to look at.
+    Settings::setIndicDigits(true);
+    QTextBrowser view;
+    view.resize(760, 420);
+    view.setDocument(render(report).doc.release());
+    view.document()->setParent(&view);
+    EXPECT_TRUE(view.grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/answer-quotation-digits.png")));
 }

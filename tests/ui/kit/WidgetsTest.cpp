@@ -2,6 +2,8 @@
 
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/Widgets.h"
+#include "ui/kit/WindowPlacement.h"
+#include "support/Wait.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -124,6 +127,36 @@ TEST_F(WidgetsTest, windowsCentreOnTheScreensFreeAreaAndStayWithoutOne)
     EXPECT_EQ(window.pos(), QPoint(3, 5));
     centreOnScreen(&window, screen);
     EXPECT_EQ(window.frameGeometry().center(), screen->availableGeometry().center());
+}
+
+// Under a window manager a window learns its frame only once it is shown,
+// after it was placed: it is fitted again then, so that its title bar and
+// borders lie inside the free area rather than above the screen's top.
+TEST_F(WidgetsTest, aWindowFramedOnlyOnceShownIsFittedWithItsFrameInsideTheFreeArea)
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect room = screen->availableGeometry();
+    // Placed while its platform window has no frame, as large as the free area.
+    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    window.resize(room.size() + QSize(40, 40));
+    centreOnScreen(&window, screen);
+    EXPECT_EQ(window.geometry(), room);
+    // Then framed and shown: the client area at the top of the free area would
+    // leave the frame's top edge above it.
+    window.setWindowFlags(Qt::Window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QMargins frame = window.windowHandle()->frameMargins();
+    ASSERT_GT(frame.top(), 0) << "the platform reports no frame";
+    ASSERT_EVENTUALLY(room.contains(window.frameGeometry()), 5000)
+        << window.frameGeometry().y() << " " << window.frameGeometry().height();
+    EXPECT_EQ(window.geometry().top() - window.frameGeometry().top(), frame.top());
+    // A later move is the reader's own and is left alone.
+    const QPoint aside(room.right() - 50, room.top() + 20);
+    window.move(aside);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.frameGeometry().topLeft(), aside);
 }
 
 TEST_F(WidgetsTest, labelsShortenTheirTextWithoutLosingIt)

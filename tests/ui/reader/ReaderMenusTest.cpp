@@ -1,5 +1,7 @@
 #include "ReaderMenusFixture.h"
 
+#include "ui/kit/Beep.h"
+
 using namespace quorvel;
 using namespace quorvel::test;
 
@@ -255,6 +257,15 @@ TEST_F(ReaderMenusTest, notesMenuListsTheBooksNotesCutAtSixtyCharacters)
     EXPECT_EQ(r->seq(), 30);
     EXPECT_EQ(r->backHistory().last(), 8);
 
+    // A note past the book's last page is listed as set aside, opening nothing.
+    const std::int64_t past = sample.lib->seqRange(kMuwatta).second + 1;
+    sample.lib->saveNote(kMuwatta, past, QStringLiteral("بعد الآخر"));
+    menu.reset(r->notesMenu());
+    QAction* aside = menu->actions()[2];
+    EXPECT_TRUE(aside->text().endsWith(QStringLiteral(": بعد الآخر — محفوظ جانبا، بعد آخر صفحات الكتاب"))) << aside->text().toStdString();
+    EXPECT_FALSE(aside->isEnabled());
+    sample.lib->saveNote(kMuwatta, past, QString());
+
     // With 305 annotated pages, the reader's and the main window's notes
     // menus keep to the screen's height, every note one click further on.
     for (std::int64_t seq = 100; seq < 403; ++seq)
@@ -353,6 +364,57 @@ TEST_F(ReaderMenusTest, wordUnderTheMouseDropsMarksAndSingleLetters)
     const auto quoted = r->word(pointOf(*r, int(text.indexOf(QStringLiteral("مالك"))) + 1, 1));
     ASSERT_TRUE(quoted);
     EXPECT_EQ(quoted->word, QStringLiteral("مالك"));
+}
+
+// A hadith's number is searched for but never analysed as a word: not from
+// the menu, not by the key with the caret where a new page puts it.
+TEST_F(ReaderMenusTest, aNumberIsNoWordToAnalyse)
+{
+    const struct {
+        const char16_t* text;
+        std::optional<QString> word;
+    } rows[] = {
+        {u"٣١", std::nullopt},
+        {u"3551", std::nullopt},
+        {u"١٢ب", std::nullopt},
+        {u"حدثنا مالك", std::nullopt},
+        {u"الصَّلَاة", QStringLiteral("الصلاة")},
+        {u"كتاب١٢", QStringLiteral("كتاب")},
+        {u"حدثنا", QStringLiteral("حدثنا")},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(PanelText::wordOf(QString::fromUtf16(row.text)), row.word) << QString::fromUtf16(row.text).toStdString();
+
+    REQUIRE_SAMPLE(sample);
+    constexpr std::int64_t kAbuDawud = 4;
+    // «3550 حدثنا موسى بن إسماعيل …»: the page opens on the hadith's number.
+    auto r = reader(kAbuDawud, 935);
+    showAt(*r, 1100);
+    const QString text = r->textView()->toPlainText();
+    const int number = int(text.indexOf(Arabic::digits(QStringLiteral("3550"))));
+    ASSERT_GE(number, 0) << text.toStdString();
+    std::unique_ptr<QMenu> menu(r->textView()->menuFor(pointOf(*r, number + 1, 1)));
+    EXPECT_EQ(titles(*menu).first(), QStringLiteral("بحث عن «") + Arabic::digits(QStringLiteral("3550")) + QStringLiteral("» في المكتبة"));
+    EXPECT_FALSE(titles(*menu).join(u'|').contains(QStringLiteral("تحليل «")));
+
+    if (const auto open = SmartPopover::current())
+        open->close();
+    int beeps = 0;
+    const auto previousBeep = Beep::setHook([&] { ++beeps; });
+    select(*r, number + 1, 0);
+    r->showWordAnalysis(); // what Ctrl+Shift+A does
+    Beep::setHook(previousBeep);
+    EXPECT_EQ(beeps, 1);
+    EXPECT_FALSE(SmartPopover::current() && SmartPopover::current()->isOpen());
+
+    // The word beside it is one.
+    select(*r, int(text.indexOf(QStringLiteral("حدثنا"), number)) + 1, 0);
+    r->showWordAnalysis();
+    const auto shown = SmartPopover::current();
+    ASSERT_TRUE(shown && shown->isOpen());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown->isBuilt(); }, 20000));
+    EXPECT_TRUE(shown->textView()->toPlainText().startsWith(QStringLiteral("«حدثنا»"))) << shown->textView()->toPlainText().toStdString();
+    shown->close();
 }
 
 // ---- In-app links and the pop-up --------------------------------------------------------

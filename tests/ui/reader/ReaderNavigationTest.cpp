@@ -406,12 +406,12 @@ TEST_F(ReaderNavigationTest, aPageTurnedWhileTheCurrentHitGlowsLeavesNoGlowBehin
     // The glow is on when the page turns under it; the old page is deleted,
     // and neither the glow's end nor the next glow may reach back into it.
     r->nextHit(1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !r->textView()->extraSelections().isEmpty(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r->textView()->extraSelections().isEmpty(); }, 20000));
     r->go(9);
     EXPECT_TRUE(r->textView()->extraSelections().isEmpty());
     QTest::qWait(600);
     r->nextHit(1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !r->textView()->extraSelections().isEmpty(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r->textView()->extraSelections().isEmpty(); }, 20000));
     EXPECT_EQ(r->textView()->extraSelections().first().cursor.document(), r->textView()->document());
     r->go(70);
     QTest::qWait(600);

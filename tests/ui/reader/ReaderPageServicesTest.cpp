@@ -350,6 +350,34 @@ TEST_F(ReaderPageServicesTest, aNoteTypedWhileAnImportMergesIntoItsPageKeepsBoth
     EXPECT_TRUE(r->textView()->toPlainText().contains(imported));
 }
 
+// A save that fails (another program holds the user data's write lock)
+// opens the editor again on what was typed, saying why; saved then, the
+// note is what was typed.
+TEST_F(ReaderPageServicesTest, aNoteNotSavedReopensTheEditorOnItsTextSayingWhy)
+{
+    REQUIRE_SAMPLE(sample);
+    auto r = reader(kMuwatta, 8);
+    const auto other = SQLiteDB::open(sample.lib->user().path(), false);
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+    const QString typed = QStringLiteral("يراجع الإسناد");
+    QList<Dialogs::Request> asked;
+    const Dialogs::Responder scripted = Dialogs::setResponder([&](const Dialogs::Request& request) -> std::optional<QString> {
+        asked << request;
+        if (asked.size() == 1)
+            return typed;
+        other->exec(QStringLiteral("ROLLBACK"));
+        return request.initial;
+    });
+    r->editNote();
+    Dialogs::setResponder(scripted);
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[1].initial, typed);
+    EXPECT_EQ(asked[1].text, QStringLiteral("موطأ الإمام مالك · ج١ ص٩\nلم يُحفظ التعليق: برنامج آخر يكتب في ملف بيانات المستخدم. "
+                                            "نصه باقٍ هنا، فاحفظه ثانية أو ألغِه."));
+    EXPECT_EQ(sample.lib->note(kMuwatta, 8).value_or(Note{}).text, typed);
+}
+
 TEST_F(ReaderPageServicesTest, reportsAreStoredAsTypedAndAFailedStoreIsSaid)
 {
     REQUIRE_SAMPLE(sample);

@@ -214,6 +214,18 @@ TEST_F(ReaderMenusTest, wordPanelListsRelatedWordsOfTheSharedIndexUnlessMeaningS
     EXPECT_GE(saidNear.size(), 5);
     for (const QString& shownWord : saidNear)
         EXPECT_FALSE(names.contains(Arabic::normalize(shownWord))) << shownWord.toStdString();
+    // Nor the men a chain names by a longer name («محمد بن بشار», «أحمد بن
+    // حنبل», «الحسن بن الصباح») beside the verb that names them, nor a number.
+    const QString told = PanelText::word(*sample.lib, QStringLiteral("حدثنا")).plain();
+    const qsizetype toldAt = told.indexOf(label);
+    ASSERT_GE(toldAt, 0) << told.toStdString();
+    const QStringList toldNear = told.mid(toldAt + label.size()).trimmed().split(QStringLiteral("، "));
+    EXPECT_GE(toldNear.size(), 3) << told.toStdString();
+    for (const QString& shownWord : toldNear) {
+        EXPECT_FALSE(QStringList({QStringLiteral("بشار"), QStringLiteral("حنبل"), QStringLiteral("الصباح")}).contains(shownWord))
+            << told.toStdString();
+        EXPECT_FALSE(Arabic::hasDigit(shownWord)) << told.toStdString();
+    }
 
     // Meaning search switched off, even by an empty variable: no block at all.
     test::ScopedEnv off("QUORVEL_NO_SMART", QString());
@@ -279,7 +291,7 @@ TEST_F(ReaderMenusTest, collationShowsBothTranscriptionsWordForWordInOrder)
                               .value(0)
                               .str(0)
                               .value_or(QString());
-    EXPECT_EQ(mine, Arabic::digits(Py::split(page.content).join(u' ')) + u' ');
+    EXPECT_EQ(mine, Py::split(page.content).join(u' ') + u' ');
     // Punctuation is no difference, so the other page's own punctuation may
     // be shown as this page writes it: its words come back, in order.
     auto words = [](const QString& text) {
@@ -291,7 +303,7 @@ TEST_F(ReaderMenusTest, collationShowsBothTranscriptionsWordForWordInOrder)
         }
         return out;
     };
-    EXPECT_EQ(words(theirs), words(Arabic::digits(other)));
+    EXPECT_EQ(words(theirs), words(other));
     EXPECT_GT(struck + added, 0) << "the two transcriptions differ on this page";
 
     // A book sharing nothing with the page: the panel says so.
@@ -378,4 +390,44 @@ TEST_F(ReaderMenusTest, phraseTreeListsBooksByTheirAuthorsDeathWithTheLinksBetwe
     const QString longPhrase = QString(70, QChar(u'ب'));
     EXPECT_TRUE(PanelText::genealogy(*lib, longPhrase).plain().startsWith(QStringLiteral("شجرة المسألة: «") +
                                                                       longPhrase.left(60) + QStringLiteral("»\n")));
+}
+
+// The phrase tree quotes the pages that hold the phrase, hadith numbers and
+// all: shown in the reader's digits, whichever the reader prefers.
+TEST_F(ReaderMenusTest, thePhraseTreeShowsThePagesNumbersAsTheReaderDoes)
+{
+    REQUIRE_SAMPLE(sample);
+    constexpr std::int64_t kAbuDawud = 4;
+    const auto latin = [](const QString& text) {
+        return std::count_if(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
+    const QString phrase = QStringLiteral("حدثنا مؤمل بن الفضل");
+    // The pages quoted hold Latin digits as stored.
+    ASSERT_GT(latin(PanelText::genealogy(*sample.lib, phrase).plain()), 0);
+
+    for (const bool indic : {false, true}) {
+        SCOPED_TRACE(indic);
+        Settings::setIndicDigits(indic);
+        auto r = reader(kAbuDawud, 935);
+        showAt(*r, 1100);
+        const QString text = r->textView()->toPlainText();
+        const int at = int(text.indexOf(phrase));
+        ASSERT_GE(at, 0) << text.toStdString();
+        select(*r, at, int(phrase.size()));
+        r->showPhraseTree();
+        const auto shown = SmartPopover::current();
+        ASSERT_TRUE(shown && shown->isOpen());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown->isBuilt(); }, 20000));
+        const QString panel = shown->textView()->toPlainText();
+        EXPECT_TRUE(panel.startsWith(QStringLiteral("شجرة المسألة: «") + phrase)) << panel.toStdString();
+        if (indic) {
+            EXPECT_EQ(latin(panel), 0) << panel.toStdString();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(shown->frame()));
+            EXPECT_TRUE(shown->frame()->grab().save(QCoreApplication::applicationDirPath() +
+                                                    QStringLiteral("/phrase-tree-digits.png")));
+        } else {
+            EXPECT_GT(latin(panel), 0) << panel.toStdString();
+        }
+        shown->close();
+    }
 }

@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 #include "core/Theme.h"
 #include "support/FixtureLibrary.h"
+#include "support/Wait.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/kit/HoverButton.h"
 #include "ui/kit/MarkedScroller.h"
@@ -221,7 +222,7 @@ TEST_F(ReaderViewTest, contentsPaneTakesAQuarterUpToACapAndHidesWithoutContents)
     REQUIRE_SAMPLE(sample);
     auto r = reader(4, 766, sample.lib);
     showAt(*r, 1000);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return r->outline()->width() == 240; }, 2000)) << r->outline()->width();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r->outline()->width() == 240; }, 20000)) << r->outline()->width();
     EXPECT_EQ(r->split()->widget(0), r->outline());
     // The contents pane is on the right of a right-to-left window.
     EXPECT_GT(r->outline()->x(), r->textView()->x());
@@ -245,7 +246,7 @@ TEST_F(ReaderViewTest, contentsPaneTakesAQuarterUpToACapAndHidesWithoutContents)
 
     auto bare = reader(17, 1, sample.lib);
     showAt(*bare, 1000);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bare->outline()->isHidden(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bare->outline()->isHidden(); }, 20000));
     bare->toggleToc();
     EXPECT_TRUE(bare->outline()->isHidden());
     EXPECT_GE(bare->textView()->width(), 990);
@@ -331,7 +332,7 @@ TEST_F(ReaderViewTest, scrollFractionIsZeroOnAShortPageAndFollowsALongOne)
     std::unique_ptr<ReaderView> restored(ReaderView::fromSession(sample.lib, entry));
     ASSERT_TRUE(restored);
     showAt(*restored, 700, 400);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return restored->scrollFraction() > 0.4; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return restored->scrollFraction() > 0.4; }, 20000));
     EXPECT_NEAR(restored->scrollFraction(), 0.5, 0.01);
     Json::Value other = entry;
     other["b"] = 999999;
@@ -392,6 +393,58 @@ TEST_F(ReaderViewTest, openBookReusesTheBookTabAndReplacesMarksAndQuery)
     EXPECT_EQ(Json::strictInt(tab, "b"), 17);
     EXPECT_EQ(Json::strictInt(tab, "s"), 3);
     EXPECT_TRUE(tab["y"].is_number());
+}
+
+// The page a quotation cites opens at the quoted words, marked as a search's
+// current hit, however far down a long dictionary page they stand. A
+// quotation that runs past what the page holds is found by its opening words;
+// one the page holds too little of marks nothing.
+TEST_F(ReaderViewTest, aCitedPageOpensAtTheQuotedWordsMarkedAsTheCurrentHit)
+{
+    REQUIRE_SAMPLE(sample);
+    constexpr std::int64_t kDictionary = 10;
+    constexpr std::int64_t kLongPage = 178;
+    const QString entry = QStringLiteral(u"و العرض أيضا النفس يقال أكرمت عنه عرضي أي صنت عنه نفسي");
+    MainWindowController w(sample.lib);
+    w.resize(1000, 640);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+
+    const struct {
+        QString quoted;
+        QString marked; // empty: nothing marked
+    } cases[] = {
+        {entry, entry},
+        {entry + QStringLiteral(u" وهذا ما لم يكتبه صاحب الكتاب هنا"), entry},
+        {QStringLiteral(u"أكرمت عنه كلاما لم يرد"), QString()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.quoted.toStdString());
+        w.openCited(kDictionary, kLongPage, c.quoted);
+        ReaderView* r = w.activeReader();
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->book().id, kDictionary);
+        EXPECT_EQ(r->seq(), kLongPage);
+        if (c.marked.isEmpty()) {
+            EXPECT_TRUE(r->hitRanges().isEmpty());
+            continue;
+        }
+        ASSERT_EQ(r->hitRanges().size(), 1);
+        QTextDocument* document = r->textView()->document();
+        const Arabic::Range hit = r->hitRanges().first();
+        const QString shown = document->toPlainText().mid(hit.location, hit.length);
+        EXPECT_EQ(Arabic::normalize(shown, true), Arabic::normalize(c.marked, true)) << shown.toStdString();
+        // Marked as the current hit of a search is.
+        QTextCursor cursor(document);
+        cursor.setPosition(int(hit.location + 1));
+        EXPECT_EQ(cursor.charFormat().background().color(), Theme::hitCurrent());
+        // The entry stands far down the page, and the view is brought to it.
+        const QRectF rect = RichText::rangeRect(*document, hit.location, hit.length);
+        const int clip = r->textView()->viewport()->height();
+        EXPECT_GT(rect.top(), 2 * clip) << "the entry is not far down the page";
+        ASSERT_EVENTUALLY(r->scroller()->value() <= rect.top() && rect.bottom() <= r->scroller()->value() + clip, 5000)
+            << "scrolled to " << r->scroller()->value() << ", the words at " << rect.top();
+    }
 }
 
 TEST_F(ReaderViewTest, readerPicturesShowRightToLeftPagesByDayAndByNight)

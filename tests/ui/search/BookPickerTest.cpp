@@ -220,6 +220,14 @@ TEST_F(BookPickerTest, booksOfOneTitleShowWhatTellsThemApartAndOthersTheirTitle)
         {u"تقريب الباكستاني", {QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني")}},
         {u"تقريب 1406", {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ")}},
         {u"تقريب ١٤٠٦", {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ")}},
+        // Both editions hold «ب» (in «الباقي»); the one that holds the typed
+        // words together comes first, whichever it is.
+        {u"نشرة ب",
+         {QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)"),
+          QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)")}},
+        {u"نشرة أ",
+         {QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"),
+          QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)")}},
     };
     QTreeView view;
     view.setModel(&model);

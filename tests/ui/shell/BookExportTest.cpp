@@ -3,6 +3,7 @@
 #include "core/Library.h"
 #include "core/Settings.h"
 #include "support/ScopedEnv.h"
+#include "support/Wait.h"
 #include "ui/kit/Desktop.h"
 #include "ui/kit/Dialogs.h"
 #include "ui/reader/ReaderView.h"
@@ -12,6 +13,7 @@
 #include "ui/shell/ProgressLine.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -447,6 +449,42 @@ TEST_F(BookExportTest, aLongNotesImportShowsItsProgressAndStopsWhenAsked)
         }
     }
     EXPECT_EQ(lib->notes(std::nullopt).size(), notesBefore);
+}
+
+// The import's closing message never covers a note the reader is writing:
+// it waits while the editor is open and comes once it is closed.
+TEST_F(BookExportTest, theNotesImportsClosingMessageWaitsForAnOpenNoteEditor)
+{
+    const QString file = dir.filePath(QStringLiteral("one.json"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(R"({"format":"quorvel-notes","version":1,"bookmarks":[],"notes":[)"
+                R"({"book_id":17,"seq":207,"text":"تعليق جاء من نسخة أخرى"}]})");
+    }
+    ScriptedDialogs dialogs;
+    MainWindowController w(lib);
+    w.resize(1200, 700);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // The note editor, as the reader's note command opens it: over every window.
+    QDialog editor;
+    editor.setWindowModality(Qt::ApplicationModal);
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+
+    dialogs.answer(file);
+    w.importNotes();
+    ProgressLine* line = w.importProgress();
+    ASSERT_TRUE(line->isVisible());
+    // Over once its line has gone and the note is in; the message has not come.
+    ASSERT_EVENTUALLY(!line->isVisible(), 20000);
+    EXPECT_TRUE(lib->note(17, 207).has_value());
+    EXPECT_TRUE(dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty());
+
+    editor.reject();
+    ASSERT_EVENTUALLY(!dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty(), 5000);
+    EXPECT_EQ(dialogs.requestsOf(Dialogs::Kind::Alert)[0].title, QStringLiteral("تم الاستيراد"));
 }
 
 TEST_F(BookExportTest, pageScanOpensAPathOrAnAddress)

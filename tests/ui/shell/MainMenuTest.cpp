@@ -474,7 +474,7 @@ TEST_F(MainMenuTest, keysReadAsThePlatformWritesThemInTheRightToLeftMenu)
     // As the application draws it.
     view->setStyle(nullptr);
     view->popup(QPoint(400, 100));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }, 20000));
     const QImage shot = view->grab().toImage();
     EXPECT_GT(test::colourCount(shot), 4);
     EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath() + QStringLiteral("/view-menu.png"), "PNG"));

@@ -1,6 +1,7 @@
 #include "ui/WindowTestSupport.h"
 
 #include "core/Arabic.h"
+#include "core/Build.h"
 #include "core/BookTitles.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
@@ -18,14 +19,19 @@
 #include "ui/reader/ReaderView.h"
 #include "ui/reader/SmartPopover.h"
 #include "ui/search/ResultsModel.h"
+#include "ui/downloads/DownloadsWindowController.h"
 #include "ui/search/SearchTabView.h"
+#include "ui/search/SearchWindowController.h"
+#include "ui/shell/AboutWindow.h"
 #include "ui/shell/MainWindowController.h"
+#include "ui/shell/SettingsWindowController.h"
 #include "ui/shell/TabStrip.h"
 #include "ui/shell/WelcomeView.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTextBrowser>
@@ -216,7 +222,7 @@ TEST_F(MainWindowTest, tenQuickTabSwitchesWriteTheSessionOnce)
     w.openBook(1, 2);
     w.openBook(2, 2);
     w.openBook(3, 2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.autosavePending(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.autosavePending(); }, 20000));
     fixture.lib->setKV(MainWindowController::sessionKey, QString());
 
     QSignalSpy stored(&w, &MainWindowController::sessionStored);
@@ -228,7 +234,7 @@ TEST_F(MainWindowTest, tenQuickTabSwitchesWriteTheSessionOnce)
     }
     EXPECT_EQ(stored.count(), 0);
     EXPECT_EQ(fixture.lib->kv(MainWindowController::sessionKey), QString());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stored.count() > 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored.count() > 0; }, 20000));
     // That no second write follows the first is shown only by time passing.
     QTest::qWait(100);
     EXPECT_EQ(stored.count(), 1);
@@ -830,5 +836,33 @@ TEST_F(MainWindowTest, everyNumberTheViewsWriteFollowsTheDigitsPreferenceAsItCha
         const QImage shot = w.grab().toImage();
         EXPECT_GT(test::colourCount(shot), 8) << name;
         EXPECT_TRUE(shot.save(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name), "PNG"));
+    }
+}
+
+// Escape closes each window a reader opens beside the main one, pressed in
+// whatever control of it has the focus.
+TEST_F(MainWindowTest, escapeClosesTheSettingsSearchAboutAndDownloadsWindows)
+{
+    ScriptedDialogs dialogs;
+    test::FixtureLib fixture;
+    ASSERT_TRUE(fixture.lib);
+    MainWindowController w(fixture.lib);
+    QTemporaryDir noRelease;
+    DownloadsWindowController::setSource(noRelease.path());
+    SettingsWindowController::show(fixture.lib);
+    w.showSearchWindow();
+    DownloadsWindowController* downloads = DownloadsWindowController::show();
+    const std::unique_ptr<QMessageBox> about(
+        Dialogs::messageBox(QString::fromUtf8(displayName), AboutWindow::text(*fixture.lib, QStringLiteral("1.0"))));
+    about->show();
+    const QList<QWidget*> windows{SettingsWindowController::shared(), w.searchWindow(), downloads, about.get()};
+    for (QWidget* window : windows) {
+        SCOPED_TRACE(window->windowTitle().toStdString());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+        QTest::keyClick(target, Qt::Key_Escape);
+        ASSERT_EVENTUALLY(!window->isVisible(), 5000) << target->metaObject()->className();
     }
 }

@@ -102,7 +102,7 @@ TEST_F(MenuShotTest, mainWindowWithTheFileMenuAndTheNotesMenuOpen)
     QAction* fileItem = bar->actions().at(1);
     bar->setActiveAction(fileItem);
     QMenu* file = fileItem->menu();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(file->isVisible()); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(file->isVisible()); }, 20000));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(file));
     // Opened under its title, right edges together.
     const QRect title = bar->actionGeometry(fileItem).translated(bar->mapToGlobal(QPoint(0, 0)));
@@ -116,7 +116,7 @@ TEST_F(MenuShotTest, mainWindowWithTheFileMenuAndTheNotesMenuOpen)
     EXPECT_LT(rowLeft, fileShot.width() / 3);
     save(withMenu(w, file), "main-menu-file.png");
     file->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(!file->isVisible()); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(!file->isVisible()); }, 20000));
 
     HoverButton* notesButton = nullptr;
     for (HoverButton* b : w.findChildren<HoverButton*>())
@@ -126,7 +126,7 @@ TEST_F(MenuShotTest, mainWindowWithTheFileMenuAndTheNotesMenuOpen)
     QMenu* notes = w.notesMenu();
     notes->setAttribute(Qt::WA_DeleteOnClose);
     notes->popup(notesButton->mapToGlobal(notesButton->rect().bottomRight()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(notes->isVisible()); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(notes->isVisible()); }, 20000));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(notes));
     const QImage notesShot = notes->grab().toImage();
     const QRect header = notes->actionGeometry(notes->actions().first());
@@ -149,7 +149,7 @@ TEST_F(MenuShotTest, aboutWindowOverTheSampleLibrary)
                                            {}, &w, QApplication::windowIcon().pixmap(64));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return box->isVisible(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->isVisible(); }, 20000));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
     EXPECT_EQ(box->layoutDirection(), Qt::RightToLeft);
     const QImage shot = box->grab().toImage();

@@ -550,7 +550,7 @@ TEST_F(SessionsTest, tabsComeBackWhereTheyWereAfterQuittingAndStartingAgain)
     ASSERT_TRUE(last);
     EXPECT_EQ(last->book().id, 10);
     EXPECT_EQ(last->seq(), 10);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(last->scrollFraction() - fraction) < 0.02; }, 2000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(last->scrollFraction() - fraction) < 0.02; }, 20000))
         << last->scrollFraction();
     EXPECT_TRUE(dialogs.requestsOf(Dialogs::Kind::Alert).isEmpty());
 }
