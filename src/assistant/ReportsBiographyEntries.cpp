@@ -8,27 +8,6 @@
 
 namespace quorvel::Reports::BiographyText {
 
-namespace {
-
-// A dictionary's index line names a man in at most this many words, after
-// at most this many nisbas («بن شهاب الزهري محمد بن مسلم»).
-constexpr qsizetype kReferredWordsMax = 6;
-constexpr qsizetype kLeadingNisbasMax = 2;
-
-// A dictionary's numbered entry line that opens with a full name.
-struct EntryLine {
-    std::int64_t bookId = 0;
-    std::int64_t pageId = 0;
-    std::int64_t seq = 0;
-    Quoted at;
-    QStringList words;     // the line's words in normal form, «ابن» read as «بن»
-    QStringList full;      // the full name it opens with
-    bool holdsAsked = false; // it holds every word of the name asked for
-    int described = 0;       // how many of the index line's nisbas and epithets it holds
-    int standing = 1;        // how the dictionary ranks him
-    std::int64_t known = 0;  // pages of the library that name him as the entry does
-};
-
 // Whether the words hold `word`, also with a letter joined to its front
 // («الملقب بالأشتر»).
 bool holdsWord(const QStringList& words, const QString& word)
@@ -40,6 +19,8 @@ bool holdsWord(const QStringList& words, const QString& word)
     });
 }
 
+namespace {
+
 // The words a dictionary calls a man famous, an imam, a prolific or eminent narrator by.
 const QSet<QString>& famousWords()
 {
@@ -50,6 +31,8 @@ const QSet<QString>& famousWords()
         QStringLiteral("الائمه"), QStringLiteral("الحفاظ"), QStringLiteral("خليفه")};
     return famous;
 }
+
+} // namespace
 
 // How the dictionary ranks the man its entry is of: 0 where it grades him
 // little known or discarded; 2 where it calls him famous, an imam, a
@@ -119,8 +102,6 @@ int standing(const QStringList& words)
     return holds(obscure, false) ? 0 : 1;
 }
 
-} // namespace
-
 // The dictionaries that grade the men they file: most of their pages hold a
 // grade. Of a man's entries, the one that judges him is the one a reader
 // asks for first; a book of names that lists whom he heard comes after.
@@ -145,8 +126,6 @@ QSet<std::int64_t> gradingDictionaries(const Library& lib, const QSet<std::int64
     return out;
 }
 
-namespace {
-
 // The lines of a text as stretches, line breaks left out.
 QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text)
 {
@@ -162,214 +141,6 @@ QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text)
     }
     return out;
 }
-
-// Following a dictionary's own cross-reference: its index of nisbas, kunyas
-// and short names files a man under his full name («الأوزاعي عبد الرحمن بن
-// عمرو», «بن سيرين هو محمد»). The entry it points to, read as the entry of
-// the name asked for; of several men of that full name, the one whose entry
-// holds the words asked for, then the one the library names most.
-class CrossReference {
-public:
-    CrossReference(const Library& lib, const QStringList& asked, const QSet<std::int64_t>& dictionaries)
-        : lib_(lib), asked_(asked), dictionaries_(dictionaries), byId_(lib.bookById())
-    {
-    }
-
-    std::optional<AboutName> entry()
-    {
-        if (asked_.isEmpty() || dictionaries_.isEmpty())
-            return std::nullopt;
-        QList<EntryLine> found;
-        indexed(asked_, false, found);
-        // «سفيان الثوري»: the index files him by the nisba alone.
-        if (asked_.size() > 1 && asked_.last().startsWith(QStringLiteral("ال")))
-            indexed({asked_.last()}, true, found);
-        if (found.isEmpty())
-            return std::nullopt;
-        const QList<Book> catalogue = lib_.books();
-        QHash<std::int64_t, qsizetype> order;
-        for (qsizetype i = 0; i < catalogue.size(); ++i)
-            order.insert(catalogue[i].id, i);
-        for (EntryLine& e : found) {
-            e.standing = standing(e.words);
-            e.known = known(e);
-        }
-        const auto best = std::min_element(found.begin(), found.end(), [&](const EntryLine& a, const EntryLine& b) {
-            if (a.holdsAsked != b.holdsAsked)
-                return a.holdsAsked;
-            if (a.described != b.described)
-                return a.described > b.described;
-            if (a.standing != b.standing)
-                return a.standing > b.standing;
-            if (a.known != b.known)
-                return a.known > b.known;
-            if (a.bookId != b.bookId)
-                return order.value(a.bookId) < order.value(b.bookId);
-            return std::make_pair(a.seq, a.at.start) < std::make_pair(b.seq, b.at.start);
-        });
-        const Page page = pages_.value(best->pageId);
-        const QString content = footnotesLabelled(page.content);
-        std::optional<AboutName> a = passageAt(lib_, byId_.value(best->bookId), page, content, best->at);
-        if (a) {
-            a->entry = Entry::numbered;
-            a->filedAs = best->full;
-        }
-        return a;
-    }
-
-private:
-    // The dictionaries' lines that open with `key` and then name a man, and
-    // the entries they point to; with `required`, only entries that hold
-    // every word asked for.
-    void indexed(const QStringList& key, bool required, QList<EntryLine>& found)
-    {
-        for (const auto& [pageId, bookId] : pagesNaming(lib_, key, dictionaries_, kDictionaryPagesRead)) {
-            const std::optional<Page> page = read(pageId);
-            if (!page)
-                continue;
-            const QList<std::pair<qsizetype, qsizetype>> lines = linesOf(page->content);
-            for (qsizetype i = 0; i < lines.size(); ++i) {
-                const auto& [from, to] = lines[i];
-                const QStringList words = foldedTokens(page->content.mid(from, to - from));
-                if (words.size() <= key.size() || words.mid(0, key.size()) != key)
-                    continue;
-                // «بن عمرو بن العاص …» indexes another son of another X; «X عن
-                // مولى لأسماء هو …» names whom X narrated from.
-                if ((key.first() == sonOf() && isLineage(words[key.size()]))
-                    || words.mid(key.size(), kReferredWordsMax).contains(QStringLiteral("عن")))
-                    continue;
-                // A page's first line that goes on from the page before is no index line.
-                if (i == 0 && !carriedInto(lib_, *page).isEmpty())
-                    continue;
-                const QStringList rest = words.mid(key.size());
-                QStringList described;
-                for (const QString& w : rest.mid(0, kReferredWordsMax)) {
-                    if (w.startsWith(QStringLiteral("ال")))
-                        described << w;
-                }
-                for (const QStringList& full : fullNames(rest, key)) {
-                    QList<EntryLine> entries = opening(full, bookId);
-                    for (EntryLine& e : entries) {
-                        e.described = int(std::count_if(described.begin(), described.end(), [&](const QString& w) {
-                            return !full.contains(w) && e.words.contains(w);
-                        }));
-                    }
-                    if (required)
-                        entries.removeIf([](const EntryLine& e) { return !e.holdsAsked; });
-                    if (!entries.isEmpty()) {
-                        found << entries;
-                        break;
-                    }
-                }
-            }
-        }
-    }
-
-    // The full names an index line's words may give, longest first: the
-    // words as they stand or after leading nisbas and epithets, and after
-    // «هو» or «اسمه», cut where a name may end; for «ابن X» a given name
-    // alone («هو عبد الله») is completed by «بن X».
-    QList<QStringList> fullNames(const QStringList& words, const QStringList& key) const
-    {
-        qsizetype nisbas = 0;
-        while (nisbas < words.size() && nisbas < kLeadingNisbasMax && words[nisbas].startsWith(QStringLiteral("ال")))
-            ++nisbas;
-        const auto named = [&](qsizetype from) {
-            const bool pointer = from < words.size()
-                && (words[from] == QStringLiteral("هو") || words[from] == QStringLiteral("اسمه"));
-            return pointer ? from + 1 : from;
-        };
-        // «بن وهب المصري صاحب مالك اسمه عبد الله»: the name after the pointer.
-        qsizetype pointer = 0;
-        while (pointer < std::min(words.size(), kReferredWordsMax) && words[pointer] != QStringLiteral("هو")
-               && words[pointer] != QStringLiteral("اسمه"))
-            ++pointer;
-        QList<qsizetype> starts{named(0), named(nisbas)};
-        if (pointer < std::min(words.size(), kReferredWordsMax))
-            starts << pointer + 1;
-        QList<QStringList> out;
-        for (const qsizetype from : starts) {
-            for (qsizetype n = std::min(kReferredWordsMax, words.size() - from); n >= 1; --n) {
-                QStringList full = words.mid(from, n);
-                if (isOpenEnded(full.last()))
-                    continue;
-                if (key.first() == sonOf() && !full.contains(sonOf()))
-                    full << key;
-                if (full.size() < 2 || (!full.contains(sonOf()) && !isKunya(full.first())) || out.contains(full))
-                    continue;
-                out << full;
-            }
-        }
-        return out;
-    }
-
-    // The numbered entries of the book that open with the full name.
-    QList<EntryLine> opening(const QStringList& full, std::int64_t bookId)
-    {
-        QList<EntryLine> out;
-        const Reading reading{full, {}, {}, {}};
-        for (const auto& [pageId, book] : pagesNaming(lib_, full, QSet<std::int64_t>{bookId}, kDictionaryPagesRead)) {
-            const std::optional<Page> page = read(pageId);
-            if (!page)
-                continue;
-            const QString content = footnotesLabelled(page->content);
-            for (const auto& [from, to] : linesOf(content)) {
-                const QString line = content.mid(from, to - from);
-                const std::optional<Quoted> q = sentenceAbout(line, reading);
-                if (!q || q->entry != Entry::numbered)
-                    continue;
-                EntryLine e;
-                e.bookId = book;
-                e.pageId = pageId;
-                e.seq = page->seq;
-                e.at = {from + q->start, from + q->end, Entry::numbered};
-                e.words = foldedTokens(line);
-                e.full = full;
-                e.holdsAsked = std::all_of(asked_.begin(), asked_.end(), [&](const QString& w) {
-                    return w == sonOf() || holdsWord(e.words, w);
-                });
-                out << e;
-            }
-        }
-        return out;
-    }
-
-    // How many pages name the man as his entry opens: the full name and the
-    // name after it («عبد الله بن عمر بن الخطاب»).
-    std::int64_t known(const EntryLine& e)
-    {
-        qsizetype at = 0;
-        while (at < e.words.size() && e.words.mid(at, e.full.size()) != e.full)
-            ++at;
-        qsizetype end = at + e.full.size();
-        while (end < e.words.size() && (end == at + e.full.size() || isOpenEnded(e.words[end - 1])))
-            ++end;
-        const QStringList phrase = e.words.mid(at, end - at);
-        if (!counted_.contains(phrase.join(u' ')))
-            counted_.insert(phrase.join(u' '), pagesCount(lib_, phrase));
-        return counted_.value(phrase.join(u' '));
-    }
-
-    // A copy: the cache may grow while the page is read.
-    std::optional<Page> read(std::int64_t pageId)
-    {
-        if (const auto it = pages_.constFind(pageId); it != pages_.cend())
-            return *it;
-        const std::optional<Page> page = lib_.page(pageId);
-        if (page)
-            pages_.insert(pageId, *page);
-        return page;
-    }
-
-    const Library& lib_;
-    QStringList asked_;
-    QSet<std::int64_t> dictionaries_;
-    QHash<std::int64_t, Book> byId_;
-    QHash<std::int64_t, Page> pages_;
-    QHash<QString, std::int64_t> counted_;
-};
-
-} // namespace
 
 // A man asked for by a short form alone: a nisba or epithet («البخاري»,
 // «الأشتر»), a kunya without his father («أبو حنيفة») or «ابن X».
@@ -430,6 +201,26 @@ QStringList entryName(const QStringList& words, bool withAlternatives)
 }
 
 namespace {
+
+// A dictionary page's numbered entry lines: where each starts in the page
+// text, the line, and its words in normal form.
+struct NumberedLine {
+    qsizetype from = 0;
+    QString line;
+    QStringList words;
+};
+
+QList<NumberedLine> numberedLines(const QString& content)
+{
+    QList<NumberedLine> out;
+    for (const auto& [from, to] : linesOf(content)) {
+        QString line = content.mid(from, to - from);
+        QStringList words = foldedTokens(line);
+        if (!words.isEmpty() && isEntryNumber(words.first()))
+            out.append(NumberedLine{from, std::move(line), std::move(words)});
+    }
+    return out;
+}
 
 // The head of an entry's name, as the library's pages name the man: his
 // first name and his father's («عبد الله بن مسعود»), or a kunya and the
@@ -588,11 +379,7 @@ QList<Bearer> bearers(const Library& lib, const QStringList& form, const QSet<st
         if (!page || !byId.contains(bookId))
             continue;
         const QString content = footnotesLabelled(page->content);
-        for (const auto& [from, to] : linesOf(content)) {
-            const QString line = content.mid(from, to - from);
-            const QStringList words = foldedTokens(line);
-            if (words.isEmpty() || !isEntryNumber(words.first()))
-                continue;
+        for (const auto& [from, line, words] : numberedLines(content)) {
             const QStringList name = entryName(words, true);
             // The form as his own name («الملقب بالأشتر»); «X بن الأشتر» is
             // the son of another, and «ابن X» his father's son, not a
@@ -710,10 +497,8 @@ QList<AboutName> entriesElsewhere(const Library& lib, const AboutName& his, cons
             if (!page || found)
                 break;
             const QString content = footnotesLabelled(page->content);
-            for (const auto& [from, to] : linesOf(content)) {
-                const QString line = content.mid(from, to - from);
-                const QStringList words = foldedTokens(line);
-                if (words.isEmpty() || !isEntryNumber(words.first()) || !sameMan(entryName(words, true), heading, form))
+            for (const auto& [from, line, words] : numberedLines(content)) {
+                if (!sameMan(entryName(words, true), heading, form))
                     continue;
                 const std::optional<Quoted> q = sentenceAbout(line, Reading{phrase, {}, {}, {}});
                 if (!q || q->entry != Entry::numbered)
@@ -762,11 +547,7 @@ std::optional<AboutName> entryByParts(const Library& lib, const QStringList& ask
         if (!page)
             continue;
         const QString content = footnotesLabelled(page->content);
-        for (const auto& [from, to] : linesOf(content)) {
-            const QString line = content.mid(from, to - from);
-            const QStringList words = foldedTokens(line);
-            if (words.isEmpty() || !isEntryNumber(words.first()))
-                continue;
+        for (const auto& [from, line, words] : numberedLines(content)) {
             const QStringList heading = entryName(words, true);
             if (!oneMan(parts, nameParts(heading), 2))
                 continue;
@@ -790,6 +571,104 @@ std::optional<AboutName> entryByParts(const Library& lib, const QStringList& ask
     return found;
 }
 
+// Of a short form's ranked bearers (their entries' `headings`), the man
+// meant, and the other headings the chains say are his. `referred` is the
+// entry a dictionary's index leads to; `forCard`: the card's author is asked for.
+struct Choice {
+    std::optional<AboutName> chosen;
+    QSet<qsizetype> hisByChains;
+    bool unentered = false; // the man meant has no entry
+};
+
+Choice chooseBearer(const Library& lib, const QStringList& folded, const QList<Bearer>& ranked,
+                    const QList<QStringList>& headings, const std::optional<AboutName>& referred, bool forCard)
+{
+    // A son is the one the pages call «ابن X» on at least this many pages.
+    constexpr std::int64_t kPagesCallingTheSonSo = 2;
+    Choice out{referred, {}};
+    // A kunya's index line is a namesake's as often as not («أبو سعيد الأشج
+    // هو …»): its bearers' standing and the pages that name them by it say
+    // whom it means.
+    const bool indexed = referred && !referred->filedAs.isEmpty() && holdsForm(*referred, folded);
+    if ((isKunya(folded.first()) || !indexed) && !ranked.isEmpty())
+        out.chosen = ranked.first().entry;
+    // An index line leads to one man of the form; the one his own entry calls famous by it is the one meant.
+    if (indexed) {
+        const auto famous = std::find_if(ranked.begin(), ranked.end(), [](const Bearer& b) { return b.famousByIt; });
+        if (famous != ranked.end())
+            out.chosen = famous->entry;
+    }
+    // Where the chains name the form alone, whom they name by it says whom it means.
+    const std::optional<ChainsMan> meant = chainsBearer(lib, folded, headings);
+    // Chains that only lean to a man choose him among the bearers the dictionaries rank highest.
+    if (meant && (meant->plain || ranked[meant->heading].standing >= ranked.first().standing)) {
+        if (meant->heading == kNoEntry)
+            return Choice{std::nullopt, {}, true};
+        out.chosen = ranked[meant->heading].entry;
+        out.hisByChains = QSet<qsizetype>(meant->his.begin(), meant->his.end());
+        out.hisByChains.insert(meant->heading);
+    } else if (!forCard && !indexed && folded.first() == sonOf() && !ranked.isEmpty()
+               && ranked.first().known < kPagesCallingTheSonSo) {
+        // No page but by chance calls any bearer «ابن X»: the son the books
+        // mean has no entry, and what the dictionary says is of namesakes.
+        return Choice{std::nullopt, {}, true};
+    }
+    return out;
+}
+
+// The bearers that are the chosen man: the chains' (`his`), and those whose
+// heading is one man's with his. A heading that names him by his kunya and
+// nisba alone («أبو حميد الساعدي») is completed by another dictionary's
+// heading that holds them with his name; a bare heading is no proof the
+// other way.
+QSet<qsizetype> hisBearers(const QList<QStringList>& headings, const AboutName& chosen, const QStringList& folded,
+                           QSet<qsizetype> his)
+{
+    const QStringList heading = entryName(foldedTokens(chosen.sentence), true);
+    const NameParts chosenParts = nameParts(heading);
+    const bool byKunyaAlone = chosenParts.ism.isEmpty() && chosenParts.fathers.isEmpty();
+    const auto completes = [&](const QStringList& other) {
+        return byKunyaAlone && !nameParts(other).ism.isEmpty()
+            && std::all_of(heading.begin(), heading.end(), [&](const QString& w) { return other.contains(w); })
+            && oneMan(chosenParts, nameParts(other), 1, folded);
+    };
+    for (qsizetype b = 0; b < headings.size(); ++b)
+        if (sameMan(headings[b], heading, folded) || completes(headings[b]))
+            his.insert(b);
+    return his;
+}
+
+// His entries in the other dictionaries: one man under his own heading
+// there. The one that grades him is quoted first, so it takes `chosen`'s place.
+void withHisOtherEntries(const Library& lib, const QList<Bearer>& ranked, const QSet<qsizetype>& his,
+                         const QSet<std::int64_t>& dictionaries, const QStringList& folded, AboutName& chosen,
+                         QList<AboutName>& alsoHis)
+{
+    QSet<std::int64_t> books{chosen.passage.bookId};
+    for (qsizetype b = 0; b < ranked.size(); ++b) {
+        const AboutName& e = ranked[b].entry;
+        if (!books.contains(e.passage.bookId) && his.contains(b)) {
+            books.insert(e.passage.bookId);
+            alsoHis << e;
+        }
+    }
+    // Where another dictionary files him under a form of his name it is not asked by.
+    for (const AboutName& e : entriesElsewhere(lib, chosen, dictionaries, folded)) {
+        if (!books.contains(e.passage.bookId)) {
+            books.insert(e.passage.bookId);
+            alsoHis << e;
+        }
+    }
+    const QSet<std::int64_t> grading = gradingDictionaries(lib, dictionaries);
+    const auto graded = [&](const AboutName& e) { return grading.contains(e.passage.bookId); };
+    const auto judging = std::find_if(alsoHis.begin(), alsoHis.end(), graded);
+    if (!graded(chosen) && judging != alsoHis.end()) {
+        judging->sharedWith = chosen.sharedWith;
+        std::swap(chosen, *judging);
+        judging->sharedWith.clear();
+    }
+}
+
 } // namespace
 
 // The entry to quote first: the one a dictionary's own index points to from
@@ -797,18 +676,15 @@ std::optional<AboutName> entryByParts(const Library& lib, const QStringList& ask
 // name itself); for a short form alone, his best-known bearer's entry when
 // no index line leads to an entry that holds the form. With the card
 // author's `lineage`, an entry filed under another man's name is none.
-
 std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folded,
                                     const QSet<std::int64_t>& dictionaries, bool entered, const QStringList& lineage,
                                     bool* unentered, QList<AboutName>* alsoHis)
 {
     // A short form is its best-known bearer's even where a namesake's entry
     // opens with it («8067 أبو حنيفة الكوفي»); the index says whom it means.
-    // A son is the one the pages call «ابن X» on at least this many pages.
-    constexpr std::int64_t kPagesCallingTheSonSo = 2;
     const bool shortForm = isShortForm(folded);
-    std::optional<AboutName> referred =
-        entered && !shortForm ? std::nullopt : CrossReference(lib, folded, dictionaries).entry();
+    const std::optional<AboutName> referred =
+        entered && !shortForm ? std::nullopt : indexedEntry(lib, folded, dictionaries);
     // The card's author is the man asked for: an index that files the name
     // under another man's full name points to a namesake.
     const auto his = [&](const AboutName& a) {
@@ -820,101 +696,28 @@ std::optional<AboutName> firstEntry(const Library& lib, const QStringList& folde
         return entered || !lineage.isEmpty() ? std::nullopt : entryByParts(lib, folded, dictionaries);
     }
     const QList<Bearer> ranked = bearers(lib, folded, dictionaries);
-    std::optional<AboutName> chosen = referred;
-    // A kunya's index line is a namesake's as often as not («أبو سعيد الأشج
-    // هو …»): its bearers' standing and the pages that name them by it say
-    // whom it means.
-    const bool indexed = referred && !referred->filedAs.isEmpty() && holdsForm(*referred, folded);
-    if ((isKunya(folded.first()) || !indexed) && !ranked.isEmpty())
-        chosen = ranked.first().entry;
-    // An index line leads to one man of the form; the one his own entry calls famous by it is the one meant.
-    if (indexed) {
-        const auto famous = std::find_if(ranked.begin(), ranked.end(), [](const Bearer& b) { return b.famousByIt; });
-        if (famous != ranked.end())
-            chosen = famous->entry;
-    }
-    // Where the chains name the form alone, whom they name by it says whom it means.
     QList<QStringList> headings;
     for (const Bearer& b : ranked)
         headings << entryName(foldedTokens(b.entry.sentence), true);
-    // His other headings, by the chains' account.
-    QSet<qsizetype> hisByChains;
-    std::optional<ChainsMan> meant = chainsBearer(lib, folded, headings);
-    // Chains that only lean to a man choose him among the bearers the dictionaries rank highest.
-    if (meant && !meant->plain && ranked[meant->heading].standing < ranked.first().standing)
-        meant.reset();
-    if (meant) {
-        if (meant->heading == kNoEntry) {
-            if (unentered)
-                *unentered = true;
-            return std::nullopt;
-        }
-        chosen = ranked[meant->heading].entry;
-        hisByChains = QSet<qsizetype>(meant->his.begin(), meant->his.end());
-        hisByChains.insert(meant->heading);
-    } else if (lineage.isEmpty() && !indexed && folded.first() == sonOf() && !ranked.isEmpty()
-               && ranked.first().known < kPagesCallingTheSonSo) {
-        // No page but by chance calls any bearer «ابن X»: the son the books
-        // mean has no entry, and what the dictionary says is of namesakes.
+    const Choice choice = chooseBearer(lib, folded, ranked, headings, referred, !lineage.isEmpty());
+    if (choice.unentered) {
         if (unentered)
             *unentered = true;
         return std::nullopt;
     }
+    std::optional<AboutName> chosen = choice.chosen;
     // The card's author is the man asked for: his entry is the bearer's whose heading is his name.
     if (!lineage.isEmpty() && !(chosen && his(*chosen))) {
-        for (const Bearer& b : ranked) {
-            if (his(b.entry)) {
-                chosen = b.entry;
-                break;
-            }
-        }
+        const auto own = std::find_if(ranked.begin(), ranked.end(), [&](const Bearer& b) { return his(b.entry); });
+        if (own != ranked.end())
+            chosen = own->entry;
     }
     if (!chosen || !his(*chosen))
         return std::nullopt;
-    // His other bearers' entries: the chains' or one man's heading with his.
-    const QStringList heading = entryName(foldedTokens(chosen->sentence), true);
-    // A heading that names him by his kunya and nisba alone («أبو حميد
-    // الساعدي») is completed by another dictionary's heading that holds
-    // them with his name; a bare heading is no proof the other way.
-    const NameParts chosenParts = nameParts(heading);
-    const bool byKunyaAlone = chosenParts.ism.isEmpty() && chosenParts.fathers.isEmpty();
-    const auto completes = [&](const QStringList& other) {
-        return byKunyaAlone && !nameParts(other).ism.isEmpty()
-            && std::all_of(heading.begin(), heading.end(), [&](const QString& w) { return other.contains(w); })
-            && oneMan(chosenParts, nameParts(other), 1, folded);
-    };
-    QSet<qsizetype> hisBearers = hisByChains;
-    for (qsizetype b = 0; b < ranked.size(); ++b)
-        if (sameMan(headings[b], heading, folded) || completes(headings[b]))
-            hisBearers.insert(b);
-    chosen->sharedWith = sharedWith(ranked, *chosen, hisBearers);
-    // His entries in the other dictionaries: one man under his own heading
-    // there; the one that grades him is quoted first.
-    if (alsoHis) {
-        QSet<std::int64_t> books{chosen->passage.bookId};
-        for (qsizetype b = 0; b < ranked.size(); ++b) {
-            const AboutName& e = ranked[b].entry;
-            if (!books.contains(e.passage.bookId) && hisBearers.contains(b)) {
-                books.insert(e.passage.bookId);
-                *alsoHis << e;
-            }
-        }
-        // Where another dictionary files him under a form of his name it is not asked by.
-        for (const AboutName& e : entriesElsewhere(lib, *chosen, dictionaries, folded)) {
-            if (!books.contains(e.passage.bookId)) {
-                books.insert(e.passage.bookId);
-                *alsoHis << e;
-            }
-        }
-        const QSet<std::int64_t> grading = gradingDictionaries(lib, dictionaries);
-        const auto graded = [&](const AboutName& e) { return grading.contains(e.passage.bookId); };
-        const auto judging = std::find_if(alsoHis->begin(), alsoHis->end(), graded);
-        if (!graded(*chosen) && judging != alsoHis->end()) {
-            judging->sharedWith = chosen->sharedWith;
-            std::swap(*chosen, *judging);
-            judging->sharedWith.clear();
-        }
-    }
+    const QSet<qsizetype> hisOwn = hisBearers(headings, *chosen, folded, choice.hisByChains);
+    chosen->sharedWith = sharedWith(ranked, *chosen, hisOwn);
+    if (alsoHis)
+        withHisOtherEntries(lib, ranked, hisOwn, dictionaries, folded, *chosen, *alsoHis);
     return chosen;
 }
 

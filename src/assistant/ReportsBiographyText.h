@@ -116,6 +116,18 @@ bool isRelation(const QString& word);
 // Whether two entry headings (their name words) are one man's, who bears the form.
 bool sameMan(const QStringList& a, const QStringList& b, const QStringList& form);
 
+// The lines of a text as stretches, line breaks left out.
+QList<std::pair<qsizetype, qsizetype>> linesOf(const QString& text);
+// Whether the words hold `word`, also with a letter joined to its front («الملقب بالأشتر»).
+bool holdsWord(const QStringList& words, const QString& word);
+// How the dictionary ranks the man its entry (its folded words) is of: 0
+// little known, discarded or weak, 2 famous, 1 otherwise.
+int standing(const QStringList& words);
+// The entry a dictionary's own index of nisbas, kunyas and short names
+// points to from the name asked for; see ReportsBiographyIndex.cpp.
+std::optional<AboutName> indexedEntry(const Library& lib, const QStringList& asked,
+                                      const QSet<std::int64_t>& dictionaries);
+
 // The dictionaries of the set that grade the men they file.
 QSet<std::int64_t> gradingDictionaries(const Library& lib, const QSet<std::int64_t>& dictionaries);
 

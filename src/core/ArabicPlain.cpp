@@ -155,6 +155,56 @@ std::optional<char16_t> lineHamzaSeat(const QString& out, qsizetype beforeAt, ch
     return kAlefHamza;
 }
 
+// A superscript alef at word[i] (`kept`: one the plain spelling keeps too).
+// Returns whether it turned the waw before it into the alif it stands for.
+bool writeSuperscriptAlef(const QString& word, qsizetype i, bool kept, QString& out, std::optional<char16_t>& before,
+                          qsizetype beforeAt)
+{
+    if (kept) {
+        out += QChar(kSuperscriptAlef);
+    } else if (before == kWaw && beforeAt == out.size() - 1) {
+        // صلوٰة: the waw stands for the alif.
+        out[beforeAt] = QChar(kAlef);
+        return true;
+    } else if (before == kAlefMaqsura) {
+        // At the end of a word the yeh-shaped alif stays (على);
+        // before a suffix it is written as alif (ءاتىٰهم).
+        const bool suffix = std::any_of(word.begin() + i + 1, word.end(), [](QChar c) { return isLetter(c.unicode()); });
+        if (suffix)
+            out[beforeAt] = QChar(kAlef);
+    } else {
+        out += QChar(kAlef);
+    }
+    return false;
+}
+
+// A hamza on the line with a fatha and an alif after it, at word[i]: the
+// alif with madda, or a verb's last ā written ى. Where the read goes on from,
+// or nothing when word[i] is no such hamza. Only as the mushaf writes it,
+// vowelled: a book's unvowelled جزءا stays.
+std::optional<qsizetype> writeHamzaAlef(const QString& word, qsizetype i, QString& out,
+                                        std::optional<char16_t>& before, qsizetype& beforeAt)
+{
+    const qsizetype alefAt = i + 2;
+    if (word[i].unicode() != kHamza || alefAt >= word.size() || word[i + 1].unicode() != kFatha
+        || word[alefAt].unicode() != kAlef)
+        return std::nullopt;
+    if (before && std::none_of(word.begin() + alefAt + 1, word.end(), [](QChar c) { return isLetter(c.unicode()); })) {
+        // A verb's last ā after a hamza is written ى (رءا: رأى، تراءى).
+        out += QChar(lineHamzaSeat(out, beforeAt, kFatha).value_or(kHamza));
+        out += QChar(kFatha);
+        out += QChar(kAlefMaqsura);
+        before = kAlefMaqsura;
+        beforeAt = out.size() - 1;
+        return alefAt;
+    }
+    // ءا is the alif with madda (ءامنوا، القرءان).
+    out += QChar(kAlefMadda);
+    before = kAlefMadda;
+    beforeAt = out.size() - 1;
+    return i + 2;
+}
+
 // One word of Uthmani script in the plain spelling; a vocative «يا»/«ها»
 // written joined to the next word comes back as its own word.
 QString plainWord(const QString& word)
@@ -174,22 +224,7 @@ QString plainWord(const QString& word)
             continue;
         }
         if (u == kSuperscriptAlef) {
-            const int ordinal = alefs++;
-            if (kept.contains(ordinal)) {
-                out += QChar(u);
-            } else if (before == kWaw && beforeAt == out.size() - 1) {
-                // صلوٰة: the waw stands for the alif.
-                out[beforeAt] = QChar(kAlef);
-                wawTurned = true;
-            } else if (before == kAlefMaqsura) {
-                // At the end of a word the yeh-shaped alif stays (على);
-                // before a suffix it is written as alif (ءاتىٰهم).
-                const bool suffix = std::any_of(word.begin() + i + 1, word.end(), [](QChar c) { return isLetter(c.unicode()); });
-                if (suffix)
-                    out[beforeAt] = QChar(kAlef);
-            } else {
-                out += QChar(kAlef);
-            }
+            wawTurned = writeSuperscriptAlef(word, i, kept.contains(alefs++), out, before, beforeAt) || wawTurned;
             continue;
         }
         if (u == kMadda || u == kSmallWaw || (u >= 0x06D6 && u <= 0x06ED && u != kSmallYeh && u != kSmallHighYeh))
@@ -203,26 +238,8 @@ QString plainWord(const QString& word)
             }
             continue;
         }
-        // Only as the mushaf writes it, vowelled: a book's unvowelled جزءا stays.
-        const qsizetype alefAt = next == kFatha ? i + 2 : -1;
-        const bool hamzaAlef = u == kHamza && alefAt > 0 && alefAt < n && word[alefAt].unicode() == kAlef;
-        if (hamzaAlef && before &&
-            std::none_of(word.begin() + alefAt + 1, word.end(), [](QChar c) { return isLetter(c.unicode()); })) {
-            // A verb's last ā after a hamza is written ى (رءا: رأى، تراءى).
-            out += QChar(lineHamzaSeat(out, beforeAt, kFatha).value_or(kHamza));
-            out += QChar(kFatha);
-            out += QChar(kAlefMaqsura);
-            before = kAlefMaqsura;
-            beforeAt = out.size() - 1;
-            i = alefAt;
-            continue;
-        }
-        if (hamzaAlef) {
-            // ءا is the alif with madda (ءامنوا، القرءان).
-            out += QChar(kAlefMadda);
-            before = kAlefMadda;
-            beforeAt = out.size() - 1;
-            i += 2;
+        if (const std::optional<qsizetype> past = writeHamzaAlef(word, i, out, before, beforeAt)) {
+            i = *past;
             continue;
         }
         if (u == kHamzaAbove && before && beforeAt >= 0) {
