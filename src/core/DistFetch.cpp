@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSet>
 #include <QTimer>
 
 #include <sodium.h>
@@ -280,7 +281,51 @@ private:
     std::int64_t stretchStart_ = 0; // of them, at the start of this stretch
 };
 
+
+// The network fetches under way, each on its own thread's loop, so that a
+// quitting application can end them from its own.
+class Transfers {
+public:
+    static Transfers& all()
+    {
+        static Transfers transfers;
+        return transfers;
+    }
+    // Aborted at once, on its own thread, when fetches are refused.
+    void enter(QNetworkReply* reply)
+    {
+        std::lock_guard lock(mutex_);
+        if (refused_)
+            reply->abort();
+        else
+            replies_.insert(reply);
+    }
+    void leave(QNetworkReply* reply)
+    {
+        std::lock_guard lock(mutex_);
+        replies_.remove(reply);
+    }
+    void refuse(bool refused)
+    {
+        std::lock_guard lock(mutex_);
+        refused_ = refused;
+        if (refused)
+            for (QNetworkReply* reply : std::as_const(replies_))
+                QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    }
+
+private:
+    std::mutex mutex_;
+    QSet<QNetworkReply*> replies_;
+    bool refused_ = false;
+};
+
 } // namespace
+
+void abortTransfers(bool abort)
+{
+    Transfers::all().refuse(abort);
+}
 
 std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBytes,
                        const std::function<void(QByteArrayView)>& take)
@@ -304,6 +349,7 @@ std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBy
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     QEventLoop loop;
     QNetworkReply* reply = manager.get(request);
+    Transfers::all().enter(reply);
     // The network thread stops taking bytes while this many wait unread, so
     // a sender faster than the disk does not fill memory either.
     reply->setReadBufferSize(kReadBuffer);
@@ -345,6 +391,7 @@ std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBy
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     watch.stop();
+    Transfers::all().leave(reply);
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();

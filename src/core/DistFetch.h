@@ -109,6 +109,11 @@ QByteArray fetch(const QUrl& base, const QString& name, std::int64_t maxBytes = 
 std::int64_t fetchInto(const QUrl& base, const QString& name, std::int64_t maxBytes,
                        const std::function<void(QByteArrayView)>& take);
 
+// Ends every network fetch under way on any thread, as a time-out ends it,
+// and refuses those started later while `abort` holds: a quitting
+// application waits for no server. Tests pass false to fetch again.
+void abortTransfers(bool abort = true);
+
 // Reads at most `want` bytes of a regular file (no device, pipe or folder,
 // also through a symbolic link), without waiting on any. Throws DistError
 // or PlatformError naming the file as `name`.

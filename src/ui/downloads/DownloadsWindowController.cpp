@@ -3,6 +3,7 @@
 #include "core/Arabic.h"
 #include "core/Characters.h"
 #include "core/CountedNoun.h"
+#include "core/DistFetch.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/SQLiteDB.h"
@@ -105,8 +106,33 @@ DownloadsWindowController::DownloadsWindowController() : QWidget(nullptr, Qt::Wi
 
 DownloadsWindowController::~DownloadsWindowController()
 {
-    // A removal under way stops after its current book.
+    // A run under way stops after its current book; the catalogue's fetch
+    // ends by itself, or at once at the quit.
     cancel();
+    for (Worker& worker : workers_)
+        worker.thread.join();
+}
+
+void DownloadsWindowController::closeForQuit()
+{
+    Dist::abortTransfers();
+    delete sharedWindow().data();
+}
+
+void DownloadsWindowController::startWorker(std::function<void()> work)
+{
+    std::erase_if(workers_, [](Worker& worker) {
+        if (!worker.done->load())
+            return false;
+        worker.thread.join();
+        return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    workers_.push_back({std::thread([work = std::move(work), done] {
+                            work();
+                            done->store(true);
+                        }),
+                        done});
 }
 
 DownloadsWindowController* DownloadsWindowController::shared()
@@ -385,10 +411,8 @@ void DownloadsWindowController::refresh()
         QTimer::singleShot(0, this, [this, fail] { fail(*this, QString::fromUtf8(kNoSource)); });
         return;
     }
-    // A thread of its own, not the pool's: the fetch has no time limit, and
-    // the application waits for the pool's jobs when it quits.
     QPointer<DownloadsWindowController> self(this);
-    std::thread([self, token, url, lastRelease, fail] {
+    startWorker([self, token, url, lastRelease, fail] {
         try {
             auto [index, catalog] = Dist::loadCatalog(url, lastRelease);
             GuiJob::post(self, [token, index = std::move(index), catalog = std::move(catalog)](
@@ -401,7 +425,7 @@ void DownloadsWindowController::refresh()
             const QString reason = Dist::describe(error);
             GuiJob::post(self, [fail, reason](DownloadsWindowController& w) { fail(w, reason); });
         }
-    }).detach();
+    });
 }
 
 void DownloadsWindowController::applyCatalog(const Dist::Index& index, Dist::Catalog catalog)
@@ -545,7 +569,7 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
         indexPages(storePath);
     // The worker's own connection to the store: the window's stays free for
     // its reads while books are written.
-    std::thread([=]() mutable {
+    startWorker([=]() mutable {
         std::unique_ptr<LocalStore> store = LocalStore::open(storePath);
         if (!store) {
             GuiJob::post(self, [completion, storePath](DownloadsWindowController& w) {
@@ -614,7 +638,7 @@ bool DownloadsWindowController::run(const QList<Dist::CatBook>& books, std::func
         // Closed before the window hears of the end, which may reopen the store.
         store.reset();
         GuiJob::post(self, [report, completion](DownloadsWindowController& w) { w.finishRun(report, completion); });
-    }).detach();
+    });
     return true;
 }
 

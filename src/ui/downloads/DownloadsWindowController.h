@@ -21,6 +21,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -48,6 +50,10 @@ public:
     // The one window, created on first use; shown centred and in front.
     static DownloadsWindowController* show();
     static DownloadsWindowController* shared();
+    // At the application's quit: the fetches under way end at once and the
+    // shared window goes, waiting for its workers, so that none runs on
+    // while the application is torn down.
+    static void closeForQuit();
     // At launch, when "distAuto" is on: a new hidden window that installs
     // every book needing it once its catalogue has loaded within 2 s.
     static void autoUpdateIfEnabled();
@@ -143,14 +149,23 @@ private:
     void finishRemoval(int removed, const QStringList& failures, const QList<std::int64_t>& books,
                        const std::optional<QString>& unopenedStore);
     void updateButtons();
+    // Runs `work` on a thread of its own, not the pool's: a fetch may wait on
+    // a slow server for minutes, and the pool's jobs hold up the quit.
+    void startWorker(std::function<void()> work);
 
     std::unique_ptr<LocalStore> store_;
     std::optional<Dist::Catalog> catalog_;
     std::optional<Dist::Index> index_;
     std::shared_ptr<const DownloadsModel::Source> source_;
     bool running_ = false;
-    // Shared with the run's worker, which may outlive the window.
     std::shared_ptr<std::atomic<bool>> cancelFlag_ = std::make_shared<std::atomic<bool>>(false);
+    // The catalogue's and the runs' threads, joined when the window goes: a
+    // thread left running as the process ends meets Qt torn down under it.
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Worker> workers_;
     std::uint64_t refreshToken_ = 0;
     // Whether the status line is the catalogue's, which a removal recounts.
     bool catalogStatusShown_ = false;

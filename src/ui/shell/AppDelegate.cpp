@@ -118,6 +118,7 @@ int AppDelegate::run(int argc, char** argv, Harness harness)
     AppDelegate delegate(QApplication::arguments(), QProcessEnvironment::systemEnvironment());
     delegate.setHarness(std::move(harness));
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &DownloadsWindowController::closeForQuit);
     if (delegate.applicationDidFinishLaunching() == Outcome::Exit)
         return delegate.exitStatus();
     return QApplication::exec();

@@ -1,6 +1,7 @@
 #include "ui/WindowTestSupport.h"
 
 #include "core/Arabic.h"
+#include "core/DistFetch.h"
 #include "core/Notifier.h"
 #include "core/Preferences.h"
 #include "core/Settings.h"
@@ -448,6 +449,28 @@ TEST_F(DownloadsWindowTest, runsInstallRetryRecordTheReleaseAndReport)
     EXPECT_EQ(alerts[0].title, QStringLiteral(u"تعذّر تثبيت بعض الكتب"));
     EXPECT_EQ(alerts[0].text.split(u'\n').size(), DownloadsWindowController::failuresShown);
     EXPECT_TRUE(alerts[0].text.startsWith(books[1].title + QStringLiteral(": ")));
+}
+
+// At the quit, a run whose package waits on a silent server ends at once
+// instead of after the fetch's two minutes of silence, and the window, gone,
+// leaves no thread of its own running as the process ends.
+TEST_F(DownloadsWindowTest, theQuitEndsAFetchThatWaitsOnASilentServer)
+{
+    writeRelease(1);
+    test::LoopbackHttpServer server(releaseDir.path());
+    ASSERT_TRUE(server.isListening());
+    server.stall(QStringLiteral("/b1.qbk"));
+    auto w = window(server.url().toString());
+    QSignalSpy finished(w.get(), &DownloadsWindowController::runFinished);
+    ASSERT_TRUE(w->run(w->catalog()->books));
+    ASSERT_EVENTUALLY(server.requests(QStringLiteral("/b1.qbk")) == 1, 20000);
+    Dist::abortTransfers();
+    const bool ended = finished.wait(20000);
+    Dist::abortTransfers(false);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(w->progressText(), QStringLiteral(u"اكتمل مع خطأ واحد"));
+    EXPECT_FALSE(w->store()->installed().contains(1));
+    w.reset();
 }
 
 TEST_F(DownloadsWindowTest, aRunWhoseWorkerCannotOpenTheStoreSaysItDidNotStart)
