@@ -32,6 +32,7 @@
 //   bench_notesimport [the same benchmark of another build, run beside on the
 //                      same files as the baseline]
 
+#include "../common/PeakMemory.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/NotesFileReader.h"
@@ -187,39 +188,6 @@ QByteArray manyPagesFile(int pages)
         {{"format", "quorvel-notes"}, {"version", 1}, {"notes", std::move(list)}, {"bookmarks", Json::Value::array()}});
 }
 
-// The resident set now, and its peak since the last reset, in KB.
-long long statusKB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-// Starts a new peak from the present resident set.
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-struct Measured {
-    double ms = 0;
-    long long peakKB = 0; // the rise of the resident set at its peak
-};
-template <typename Work>
-Measured measure(Work&& work)
-{
-    resetPeak();
-    const long long before = statusKB("VmRSS:");
-    QElapsedTimer t;
-    t.start();
-    work();
-    return {msSince(t), statusKB("VmHWM:") - before};
-}
-
 constexpr int manyPages = 300'000;
 const QHash<QString, QString> stepNames = {
     {QStringLiteral("bytes"), QStringLiteral("bare read of the file")},
@@ -242,7 +210,7 @@ int oneStep(const QString& step, const QString& path, const QString& store, cons
         return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
     };
     bool ok = true;
-    const Measured m = measure([&] {
+    const bench::Peak m = bench::measurePeak([&] {
         if (step == u"bytes") {
             ok = !readFile().isEmpty();
         } else if (step == u"read") {
@@ -266,7 +234,7 @@ int oneStep(const QString& step, const QString& path, const QString& store, cons
             ok = lib->importUserNotes(readFile()).has_value();
         }
     });
-    std::printf("%.0f %lld\n", m.ms, m.peakKB);
+    std::printf("%.0f %lld\n", m.ms(), m.riseKB);
     return ok ? 0 : 1;
 }
 
