@@ -37,6 +37,7 @@
 #include "core/Library.h"
 #include "core/NotesFileReader.h"
 #include "distribution/LocalStore.h"
+#include "helpers/TwoLetterNotes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -95,28 +96,16 @@ std::optional<Timed> timeImport(const QString& store, const QTemporaryDir& dir, 
     return out;
 }
 
-// Two-letter notes the page holds already, each once inside its one line.
-QByteArray pairsFile(int notes)
+// Two-letter notes on one page; with `held`, after a note of the page that
+// holds each of them already, once inside its one line.
+QByteArray pairsFile(int notes, bool held)
 {
-    QStringList pairs;
+    const QStringList pairs = test::twoLetterNotes(notes);
     Json::Value list = Json::Value::array();
-    for (int i = 0; i < notes; ++i) {
-        const QString pair = QString(QChar(0x4E00 + i / 128)) + QChar(0x5E00 + i % 128);
-        pairs << pair;
+    if (held)
+        list.push_back({{"book_id", 1}, {"seq", 7}, {"text", Json::utf8(pairs.join(u' '))}});
+    for (const QString& pair : pairs)
         list.push_back({{"book_id", 1}, {"seq", 7}, {"text", Json::utf8(pair)}});
-    }
-    const Json::Value page = {{"book_id", 1}, {"seq", 7}, {"text", Json::utf8(pairs.join(u' '))}};
-    list.insert(list.begin(), page);
-    return Json::dumpBytes(
-        {{"format", "quorvel-notes"}, {"version", 1}, {"notes", std::move(list)}, {"bookmarks", Json::Value::array()}});
-}
-
-// Two-letter notes none of which the page holds.
-QByteArray newPairsFile(int notes)
-{
-    Json::Value list = Json::Value::array();
-    for (int i = 0; i < notes; ++i)
-        list.push_back({{"book_id", 1}, {"seq", 7}, {"text", Json::utf8(QString(QChar(0x4E00 + i / 128)) + QChar(0x5E00 + i % 128))}});
     return Json::dumpBytes(
         {{"format", "quorvel-notes"}, {"version", 1}, {"notes", std::move(list)}, {"bookmarks", Json::Value::array()}});
 }
@@ -391,7 +380,7 @@ int main(int argc, char** argv)
         double fewest = 1e300;
         double most = 0;
         for (const int notes : {4'000, 8'000, 16'000, 32'000, 64'000}) {
-            const QByteArray bytes = held ? pairsFile(notes) : newPairsFile(notes);
+            const QByteArray bytes = pairsFile(notes, held);
             QElapsedTimer p;
             p.start();
             if (!Json::parse(bytes))

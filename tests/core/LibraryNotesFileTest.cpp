@@ -3,6 +3,7 @@
 #include "core/NoteMerge.h"
 #include "core/NotesFileReader.h"
 #include "core/Notifier.h"
+#include "helpers/TwoLetterNotes.h"
 #include "support/FixtureLibrary.h"
 #include "support/ScopedEnv.h"
 
@@ -422,10 +423,7 @@ TEST_F(NotesFile, twentyThousandNotesOnOnePageMergeInOrderReportAndStop)
 // answers stay those of a scan, across lines and after appends.
 TEST(NoteMerge, piecesAnswerWithoutScanningTheText)
 {
-    const auto pair = [](int i) { return QString(QChar(0x4E00 + i / 128)) + QChar(0x5E00 + i % 128); };
-    QStringList pairs;
-    for (int i = 0; i < 16'000; ++i)
-        pairs << pair(i);
+    const QStringList pairs = test::twoLetterNotes(16'000);
     NoteMerge shortNotes(pairs.join(u' '));
     for (const QString& note : std::as_const(pairs))
         ASSERT_TRUE(shortNotes.contains(note));
