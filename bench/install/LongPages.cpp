@@ -1,5 +1,6 @@
 #include "LongPages.h"
 
+#include "../common/PeakMemory.h"
 #include "core/Arabic.h"
 #include "core/SQLiteDB.h"
 #include "distribution/Dist.h"
@@ -7,14 +8,10 @@
 #include "distribution/RawDeflate.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <functional>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace quorvel::bench {
 
@@ -33,56 +30,6 @@ QString longPage(int seq)
     while (page.size() + report.size() <= Dist::maxPageLength)
         page += report;
     return page;
-}
-
-long long statusKB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
-struct Peak {
-    double seconds = 0;
-    long long riseKB = -1;
-};
-
-// Runs `work` in a child process; the rise of the child's resident set at
-// its peak over what it held when the work began, and the work's time.
-Peak inChild(const std::function<bool()>& work)
-{
-    int channel[2];
-    if (::pipe(channel) != 0)
-        return {};
-    const pid_t child = ::fork();
-    if (child < 0)
-        return {};
-    if (child == 0) {
-        ::close(channel[0]);
-        QFile clear(QStringLiteral("/proc/self/clear_refs"));
-        if (clear.open(QIODevice::WriteOnly))
-            clear.write("5");
-        clear.close();
-        const long long before = statusKB("VmRSS:");
-        QElapsedTimer timer;
-        timer.start();
-        const bool ok = work();
-        const Peak peak{double(timer.nsecsElapsed()) / 1e9, ok ? statusKB("VmHWM:") - before : -1};
-        [[maybe_unused]] const ssize_t n = ::write(channel[1], &peak, sizeof peak);
-        ::_exit(0);
-    }
-    ::close(channel[1]);
-    Peak peak;
-    if (::read(channel[0], &peak, sizeof peak) != ssize_t(sizeof peak))
-        peak = {};
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return peak;
 }
 
 } // namespace
@@ -159,9 +106,9 @@ int longPagesPeak(int pages)
     std::printf("book of %d pages of %lld letters (%.0f MB of text as held)\n", pages,
                 static_cast<long long>(Dist::maxPageLength), pages * pageMB);
     std::printf("%-48s %10s %12s %10s\n", "operation", "seconds", "peak MB", "per page");
-    std::printf("%-48s %10.2f %12.0f %10.1f\n", "install", install.seconds, install.riseKB / 1024.0,
+    std::printf("%-48s %10.2f %12.0f %10.1f\n", "install", install.seconds(), install.riseKB / 1024.0,
                 install.riseKB / 1024.0 / pages);
-    std::printf("%-48s %10.2f %12.0f %10.1f\n", "  baseline: insert text and form, page by page", bare.seconds,
+    std::printf("%-48s %10.2f %12.0f %10.1f\n", "  baseline: insert text and form, page by page", bare.seconds(),
                 bare.riseKB / 1024.0, bare.riseKB / 1024.0 / pages);
     return install.riseKB < 0 || bare.riseKB < 0 ? 1 : 0;
 }

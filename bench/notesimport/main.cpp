@@ -32,10 +32,12 @@
 //   bench_notesimport [the same benchmark of another build, run beside on the
 //                      same files as the baseline]
 
+#include "../common/PeakMemory.h"
 #include "core/Json.h"
 #include "core/Library.h"
 #include "core/NotesFileReader.h"
 #include "distribution/LocalStore.h"
+#include "helpers/TwoLetterNotes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -94,28 +96,16 @@ std::optional<Timed> timeImport(const QString& store, const QTemporaryDir& dir, 
     return out;
 }
 
-// Two-letter notes the page holds already, each once inside its one line.
-QByteArray pairsFile(int notes)
+// Two-letter notes on one page; with `held`, after a note of the page that
+// holds each of them already, once inside its one line.
+QByteArray pairsFile(int notes, bool held)
 {
-    QStringList pairs;
+    const QStringList pairs = test::twoLetterNotes(notes);
     Json::Value list = Json::Value::array();
-    for (int i = 0; i < notes; ++i) {
-        const QString pair = QString(QChar(0x4E00 + i / 128)) + QChar(0x5E00 + i % 128);
-        pairs << pair;
+    if (held)
+        list.push_back({{"book_id", 1}, {"seq", 7}, {"text", Json::utf8(pairs.join(u' '))}});
+    for (const QString& pair : pairs)
         list.push_back({{"book_id", 1}, {"seq", 7}, {"text", Json::utf8(pair)}});
-    }
-    const Json::Value page = {{"book_id", 1}, {"seq", 7}, {"text", Json::utf8(pairs.join(u' '))}};
-    list.insert(list.begin(), page);
-    return Json::dumpBytes(
-        {{"format", "quorvel-notes"}, {"version", 1}, {"notes", std::move(list)}, {"bookmarks", Json::Value::array()}});
-}
-
-// Two-letter notes none of which the page holds.
-QByteArray newPairsFile(int notes)
-{
-    Json::Value list = Json::Value::array();
-    for (int i = 0; i < notes; ++i)
-        list.push_back({{"book_id", 1}, {"seq", 7}, {"text", Json::utf8(QString(QChar(0x4E00 + i / 128)) + QChar(0x5E00 + i % 128))}});
     return Json::dumpBytes(
         {{"format", "quorvel-notes"}, {"version", 1}, {"notes", std::move(list)}, {"bookmarks", Json::Value::array()}});
 }
@@ -187,39 +177,6 @@ QByteArray manyPagesFile(int pages)
         {{"format", "quorvel-notes"}, {"version", 1}, {"notes", std::move(list)}, {"bookmarks", Json::Value::array()}});
 }
 
-// The resident set now, and its peak since the last reset, in KB.
-long long statusKB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-// Starts a new peak from the present resident set.
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-struct Measured {
-    double ms = 0;
-    long long peakKB = 0; // the rise of the resident set at its peak
-};
-template <typename Work>
-Measured measure(Work&& work)
-{
-    resetPeak();
-    const long long before = statusKB("VmRSS:");
-    QElapsedTimer t;
-    t.start();
-    work();
-    return {msSince(t), statusKB("VmHWM:") - before};
-}
-
 constexpr int manyPages = 300'000;
 const QHash<QString, QString> stepNames = {
     {QStringLiteral("bytes"), QStringLiteral("bare read of the file")},
@@ -242,7 +199,7 @@ int oneStep(const QString& step, const QString& path, const QString& store, cons
         return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
     };
     bool ok = true;
-    const Measured m = measure([&] {
+    const bench::Peak m = bench::measurePeak([&] {
         if (step == u"bytes") {
             ok = !readFile().isEmpty();
         } else if (step == u"read") {
@@ -266,7 +223,7 @@ int oneStep(const QString& step, const QString& path, const QString& store, cons
             ok = lib->importUserNotes(readFile()).has_value();
         }
     });
-    std::printf("%.0f %lld\n", m.ms, m.peakKB);
+    std::printf("%.0f %lld\n", m.ms(), m.riseKB);
     return ok ? 0 : 1;
 }
 
@@ -423,7 +380,7 @@ int main(int argc, char** argv)
         double fewest = 1e300;
         double most = 0;
         for (const int notes : {4'000, 8'000, 16'000, 32'000, 64'000}) {
-            const QByteArray bytes = held ? pairsFile(notes) : newPairsFile(notes);
+            const QByteArray bytes = pairsFile(notes, held);
             QElapsedTimer p;
             p.start();
             if (!Json::parse(bytes))

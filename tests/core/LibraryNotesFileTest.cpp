@@ -3,6 +3,7 @@
 #include "core/NoteMerge.h"
 #include "core/NotesFileReader.h"
 #include "core/Notifier.h"
+#include "helpers/TwoLetterNotes.h"
 #include "support/FixtureLibrary.h"
 #include "support/ScopedEnv.h"
 
@@ -422,10 +423,7 @@ TEST_F(NotesFile, twentyThousandNotesOnOnePageMergeInOrderReportAndStop)
 // answers stay those of a scan, across lines and after appends.
 TEST(NoteMerge, piecesAnswerWithoutScanningTheText)
 {
-    const auto pair = [](int i) { return QString(QChar(0x4E00 + i / 128)) + QChar(0x5E00 + i % 128); };
-    QStringList pairs;
-    for (int i = 0; i < 16'000; ++i)
-        pairs << pair(i);
+    const QStringList pairs = test::twoLetterNotes(16'000);
     NoteMerge shortNotes(pairs.join(u' '));
     for (const QString& note : std::as_const(pairs))
         ASSERT_TRUE(shortNotes.contains(note));
@@ -729,13 +727,14 @@ TEST_F(NotesFile, aPageEditedWithoutPauseIsMergedUnderTheLockAndTheImportEnds)
     bool editing = false;
     std::atomic<bool> stop = false;
     int stopAt = -1;
+    std::int64_t page = 5;
     const auto typeALine = [&] {
         if (editing || edits >= mostEdits)
             return;
         editing = true;
-        const std::optional<Note> before = lib->note(1, 5);
+        const std::optional<Note> before = lib->note(1, page);
         const QString line = QStringLiteral("typed %1").arg(edits++);
-        lib->saveNote(1, 5, before ? before->text + u'\n' + line : line, before ? before->text : QString());
+        lib->saveNote(1, page, before ? before->text + u'\n' + line : line, before ? before->text : QString());
         editing = false;
         if (edits == stopAt)
             stop = true;
@@ -747,7 +746,19 @@ TEST_F(NotesFile, aPageEditedWithoutPauseIsMergedUnderTheLockAndTheImportEnds)
         if (done < count)
             typeALine();
     };
-    const auto counts = lib->importUserNotes(file(notes), control);
+    // Imports the notes into page `seq` while its reader types there, the
+    // import asked to stop at edit `stopAfter` (never when negative).
+    const auto importWhileTyping = [&](std::int64_t seq, int stopAfter) {
+        for (Json::Value& entry : notes)
+            entry["seq"] = seq;
+        page = seq;
+        edits = 0;
+        stopAt = stopAfter;
+        control.stop = stopAfter < 0 ? nullptr : &stop;
+        return lib->importUserNotes(file(notes), control);
+    };
+
+    const auto counts = importWhileTyping(5, -1);
     ASSERT_TRUE(counts);
     EXPECT_FALSE(counts->stopped);
     EXPECT_EQ(counts->notes, count);
@@ -759,30 +770,7 @@ TEST_F(NotesFile, aPageEditedWithoutPauseIsMergedUnderTheLockAndTheImportEnds)
     EXPECT_EQ(lib->user().scalarInt(QStringLiteral("SELECT COUNT(*) FROM notes")), 1);
 
     // Stopped at the second edit: the page keeps what was typed, no more.
-    for (Json::Value& entry : notes)
-        entry["seq"] = 6;
-    edits = 0;
-    stopAt = 2;
-    control.stop = &stop;
-    const std::int64_t page = 5;
-    QObject::disconnect(&Notifier::shared(), nullptr, &context, nullptr);
-    const auto typeOnSix = [&] {
-        if (editing || edits >= mostEdits)
-            return;
-        editing = true;
-        const std::optional<Note> before = lib->note(1, page + 1);
-        const QString line = QStringLiteral("typed %1").arg(edits++);
-        lib->saveNote(1, page + 1, before ? before->text + u'\n' + line : line, before ? before->text : QString());
-        editing = false;
-        if (edits == stopAt)
-            stop = true;
-    };
-    QObject::connect(&Notifier::shared(), &Notifier::userDataChanged, &context, typeOnSix, Qt::DirectConnection);
-    control.progress = [&](qint64 done, qint64) {
-        if (done < count)
-            typeOnSix();
-    };
-    const auto stopped = lib->importUserNotes(file(notes), control);
+    const auto stopped = importWhileTyping(6, 2);
     ASSERT_TRUE(stopped);
     EXPECT_TRUE(stopped->stopped);
     EXPECT_EQ(stopped->notes, 0);

@@ -134,7 +134,16 @@ public:
     bool restore(const Json::Value& entry) override;
 
 private:
+    // The panel, bar by bar; the model, export and microphone controls are
+    // made beside the code that drives them.
     void build();
+    QWidget* buildTopBar();
+    void buildKindPopup();
+    void buildModelControls();
+    void buildTranscript();
+    QWidget* buildBottomBar();
+    void buildExportButton();
+    void buildMicButton();
     void askNow();
     void kindChanged();
     // The status line and the model button for the model and speech engine

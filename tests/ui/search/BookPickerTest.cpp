@@ -205,29 +205,25 @@ TEST_F(BookPickerTest, booksOfOneTitleShowWhatTellsThemApartAndOthersTheirTitle)
     REQUIRE_SAMPLE(sample);
     BookPicker picker(sample.lib);
     PickerModel model(picker);
+    const QString majahA = QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)");
+    const QString majahB = QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)");
+    const QString taqribAwwama = QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ");
+    const QString taqribPakistani = QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني");
     const struct {
         const char16_t* filter;
         QStringList titles;
     } rows[] = {
-        {u"سنن ابن ماجه",
-         {QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"),
-          QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)")}},
-        {u"تقريب التهذيب",
-         {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ"),
-          QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني")}},
+        {u"سنن ابن ماجه", {majahA, majahB}},
+        {u"تقريب التهذيب", {taqribAwwama, taqribPakistani}},
         {u"سنن أبي داود", {QStringLiteral(u"سنن أبي داود")}},
         // An edition is found by its edition label, its year typed in either digits.
-        {u"تقريب الباكستاني", {QStringLiteral(u"تقريب التهذيب — تحقيق أبي الأشبال صغير أحمد شاغف الباكستاني")}},
-        {u"تقريب 1406", {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ")}},
-        {u"تقريب ١٤٠٦", {QStringLiteral(u"تقريب التهذيب — تحقيق محمد عوامة، الطبعة الأولى ١٤٠٦ هـ")}},
+        {u"تقريب الباكستاني", {taqribPakistani}},
+        {u"تقريب 1406", {taqribAwwama}},
+        {u"تقريب ١٤٠٦", {taqribAwwama}},
         // Both editions hold «ب» (in «الباقي»); the one that holds the typed
         // words together comes first, whichever it is.
-        {u"نشرة ب",
-         {QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)"),
-          QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)")}},
-        {u"نشرة أ",
-         {QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة أ)"),
-          QStringLiteral(u"سنن ابن ماجه — تحقيق محمد فؤاد عبد الباقي (نشرة ب)")}},
+        {u"نشرة ب", {majahB, majahA}},
+        {u"نشرة أ", {majahA, majahB}},
     };
     QTreeView view;
     view.setModel(&model);
