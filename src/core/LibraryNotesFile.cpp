@@ -410,7 +410,8 @@ bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
                     if (!mergeAgain(page, now))
                         return false;
                 }
-                if (page.added() > 0 && !lib_.writePageNote(*db_, page.book, page.seq, now, page.text))
+                // Handed over, so that the text is let go once bound.
+                if (page.added() > 0 && !lib_.writePageNote(*db_, page.book, page.seq, now, std::move(page.text)))
                     return fail(db_->lastFailure());
                 (lib_.setAside(page.book, page.seq) ? done.aside : done.notes) += page.added();
                 done.skipped += page.skipped;
