@@ -394,15 +394,16 @@ private:
     // One write to the user database; a failure is kept as the user data's
     // fault. True when the statement completed.
     bool writeUser(const QString& sql, const SQLArgs& args);
-    bool writeUser(SQLiteDB& db, const QString& sql, const SQLArgs& args);
+    bool writeUser(SQLiteDB& db, const QString& sql, SQLArgs args);
     // The page's note as `db` reads it: its rows merged into one, the
     // first row's id, text and then each line of the later rows it lacks.
     std::optional<Note> noteOn(SQLiteDB& db, std::int64_t book, std::int64_t seq) const;
     // Writes `text` (trimmed) as the page's one note over `stored`, the
     // note read in the same transaction: the first row updated and the
-    // others deleted, or all deleted for an empty text.
+    // others deleted, or all deleted for an empty text. A text moved in is
+    // let go once bound, before it is written.
     bool writePageNote(SQLiteDB& db, std::int64_t book, std::int64_t seq, const std::optional<Note>& stored,
-                       const QString& text);
+                       QString text);
     // Keeps `fault` unless one is kept; true when it was the first.
     bool noteUserFault(SQLFailure fault);
     // The steps of importUserNotes (LibraryNotesFile.cpp).

@@ -6,10 +6,12 @@
 
 #include <QHash>
 #include <QSet>
+#include <QStringView>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -44,6 +46,26 @@ std::optional<std::int64_t> integral(const Json::Value& object, const char* key)
             return std::int64_t(d);
     }
     return std::nullopt;
+}
+
+// Whether UTF-8 text holds anything but white space, as QString::trimmed()
+// tells it, decoded a piece at a time: a note of many megabytes is told from
+// a blank one without a UTF-16 copy of it (and a trimmed copy of that). A
+// piece ends before a character, never within it, so each decodes as it
+// would within the whole.
+bool holdsMoreThanSpace(std::string_view utf8)
+{
+    constexpr std::size_t piece = 4096;
+    for (std::size_t at = 0; at < utf8.size();) {
+        std::size_t end = std::min(at + piece, utf8.size());
+        while (end < utf8.size() && (uchar(utf8[end]) & 0xC0) == 0x80)
+            ++end;
+        const QString units = QString::fromUtf8(utf8.data() + at, qsizetype(end - at));
+        if (!QStringView(units).trimmed().isEmpty())
+            return true;
+        at = end;
+    }
+    return false;
 }
 
 } // namespace
@@ -218,8 +240,9 @@ private:
         Json::Value& entry = note.fields;
         const auto bookId = integral(entry, "book_id");
         const auto seq = integral(entry, "seq");
-        const auto text = Json::strictString(entry, "text");
-        if (note.empty || !bookId || !seq || !text || text->trimmed().isEmpty()) {
+        const auto text = entry.find("text");
+        if (note.empty || !bookId || !seq || text == entry.end() || !text->is_string()
+            || !holdsMoreThanSpace(text->get_ref<const std::string&>())) {
             ++counts_.skipped;
             advance();
             return;
@@ -230,7 +253,7 @@ private:
             at = slot_.insert(key, std::uint32_t(keys_.size()));
             keys_.push_back(key);
         }
-        std::string& bytes = entry.find("text")->get_ref<std::string&>();
+        std::string& bytes = text->get_ref<std::string&>();
         if (bytes.size() >= ownTextBytes) {
             pending_.push_back({*at, std::uint32_t(bytes.size()), ownTexts_.size(), true});
             ownTexts_.push_back(std::move(bytes));
@@ -410,7 +433,8 @@ bool Library::NotesMerge::writeGroup(std::vector<Merged>& group)
                     if (!mergeAgain(page, now))
                         return false;
                 }
-                if (page.added() > 0 && !lib_.writePageNote(*db_, page.book, page.seq, now, page.text))
+                // Handed over, so that the text is let go once bound.
+                if (page.added() > 0 && !lib_.writePageNote(*db_, page.book, page.seq, now, std::move(page.text)))
                     return fail(db_->lastFailure());
                 (lib_.setAside(page.book, page.seq) ? done.aside : done.notes) += page.added();
                 done.skipped += page.skipped;

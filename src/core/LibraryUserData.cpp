@@ -75,9 +75,9 @@ bool Library::writeUser(const QString& sql, const SQLArgs& args)
     return writeUser(*user_, sql, args);
 }
 
-bool Library::writeUser(SQLiteDB& db, const QString& sql, const SQLArgs& args)
+bool Library::writeUser(SQLiteDB& db, const QString& sql, SQLArgs args)
 {
-    if (db.run(sql, args))
+    if (db.run(sql, std::move(args)))
         return true;
     // A refused duplicate is no fault of the database.
     const std::optional<SQLFailure> fault = db.lastFailure();
@@ -217,14 +217,18 @@ std::optional<Note> Library::noteOn(SQLiteDB& db, std::int64_t book, std::int64_
 }
 
 bool Library::writePageNote(SQLiteDB& db, std::int64_t book, std::int64_t seq, const std::optional<Note>& stored,
-                            const QString& text)
+                            QString text)
 {
     if (text.isEmpty())
         return !stored || writeUser(db, QStringLiteral("DELETE FROM notes WHERE book_id=? AND seq=?"), {book, seq});
-    if (!stored)
-        return writeUser(db, QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"),
-                         {book, seq, text, now()});
-    return writeUser(db, QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), {text, now(), stored->id})
+    // The text moves into arguments of their own statement: a list braced in
+    // the call would keep a share of it until the call returned.
+    if (!stored) {
+        SQLArgs args{book, seq, std::move(text), now()};
+        return writeUser(db, QStringLiteral("INSERT INTO notes(book_id, seq, text, ts) VALUES(?,?,?,?)"), std::move(args));
+    }
+    SQLArgs args{std::move(text), now(), stored->id};
+    return writeUser(db, QStringLiteral("UPDATE notes SET text=?, ts=? WHERE id=?"), std::move(args))
         && writeUser(db, QStringLiteral("DELETE FROM notes WHERE book_id=? AND seq=? AND id<>?"),
                      {book, seq, stored->id});
 }

@@ -397,12 +397,13 @@ std::optional<std::int64_t> SQLiteDB::scalarInt(const QString& sql, const SQLArg
     return st->integer(0);
 }
 
-bool SQLiteDB::run(const QString& sql, const SQLArgs& args)
+bool SQLiteDB::run(const QString& sql, SQLArgs args)
 {
     auto st = prepare(sql);
     if (!st)
         return false;
     st->bind(args);
+    args = SQLArgs();
     return st->next() == Statement::Step::Done;
 }
 

@@ -33,6 +33,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 struct sqlite3;
@@ -58,6 +59,7 @@ public:
     SQLArg(double value) : value_(value) {}
     SQLArg(float value) : value_(static_cast<double>(value)) {}
     SQLArg(const QString& value) : value_(value) {}
+    SQLArg(QString&& value) : value_(std::move(value)) {}
     SQLArg(const char* value) : value_(QString::fromUtf8(value)) {}
     SQLArg(const std::string& value) : value_(QString::fromStdString(value)) {}
     SQLArg(const QVariant& value);
@@ -187,8 +189,10 @@ public:
     QList<Statement::Row> rows(const QString& sql, const SQLArgs& args = {});
     // Column 0 of the first row as an integer; nothing for no row or NULL.
     std::optional<std::int64_t> scalarInt(const QString& sql, const SQLArgs& args = {});
-    // Steps once; true exactly when the statement completed.
-    bool run(const QString& sql, const SQLArgs& args = {});
+    // Steps once; true exactly when the statement completed. The arguments
+    // are let go once bound, before the step: a text handed over (moved in,
+    // shared with no one) is then held only as SQLite's copy while written.
+    bool run(const QString& sql, SQLArgs args = {});
 
     std::int64_t lastInsertId() const;
     // Rows the last finished INSERT, UPDATE or DELETE changed.

@@ -188,6 +188,23 @@ TEST_F(NotesFile, notesMatchByTitleMergeAndSkip)
     EXPECT_EQ(lib->note(2, 4).value_or(Note{}).text, "padded text");
 }
 
+// White space of every kind, over many kilobytes, makes a blank note; one
+// word after it, however far in, makes a note of that word.
+TEST_F(NotesFile, whiteSpaceAloneIsBlankAtAnyLength)
+{
+    const QString blank = QStringLiteral(u"\u3000\u00A0\u2003\t\v\f\r\n \u2029\u0085").repeated(900);
+    const QString word = QStringLiteral(u"حديث");
+    const auto counts = lib->importUserNotes(file(Json::Value::array({
+        {{"book_id", 1}, {"seq", 20}, {"text", Json::utf8(blank)}},
+        {{"book_id", 1}, {"seq", 21}, {"text", Json::utf8(blank + word + blank)}},
+    })));
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->skipped, 1);
+    EXPECT_EQ(counts->notes + counts->aside, 1);
+    EXPECT_FALSE(lib->note(1, 20));
+    EXPECT_EQ(lib->note(1, 21).value_or(Note{}).text, word);
+}
+
 TEST_F(NotesFile, malformedArraysAndBookmarks)
 {
     // One element that is not an object: no note is imported or counted.
@@ -709,6 +726,43 @@ TEST_F(NotesFile, aFileIsJudgedByItsFirstBytesAndReadAsAStream)
     EXPECT_EQ(counts->notes, 3);
     for (int seq = 1; seq <= 3; ++seq)
         EXPECT_EQ(lib->note(1, seq).value_or(Note{}).text, QString(letters).repeated((1 << 20) / 7 + seq).trimmed()) << seq;
+}
+
+// A note of many megabytes imported from its file is held about twice at
+// most at any moment (the parser's two copies while it is read, its bytes
+// and their UTF-16 while merged, SQLite's copy and its record while
+// written): it is not decoded whole to be told from a blank note, and its
+// merged text is let go once SQLite holds its own copy. Measured in a
+// process of its own, whose peak is the import's.
+TEST_F(NotesFile, aNoteOfManyMegabytesIsHeldAboutTwiceAtMost)
+{
+    // Half as large again as a power of two, where the parser's buffers,
+    // doubling as they grow, hold least beside the text.
+    constexpr qsizetype bytes = qsizetype(48) << 20;
+    constexpr double mostTimesTheFile = 2.6;
+    const QByteArray words = QStringLiteral(u"قال أبو عبد الله في باب المياه والطهارة ").toUtf8();
+    QByteArray text;
+    text.reserve(bytes + words.size());
+    while (text.size() < bytes)
+        text += words;
+    QFile out(dir.filePath("long.json"));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    for (const QByteArray& part : {QByteArray(R"({"format":"quorvel-notes","version":1,"notes":[{"book_id":1,"seq":2,"text":")"),
+                                   text, QByteArray(R"("}],"bookmarks":[]})")})
+        ASSERT_EQ(out.write(part), part.size());
+    out.close();
+
+    QProcess importer;
+    importer.start(QString::fromUtf8(QUORVEL_NOTE_IMPORTER), {libraryPath, dir.filePath("user.db"), out.fileName()});
+    ASSERT_TRUE(importer.waitForFinished(-1));
+    ASSERT_EQ(importer.exitCode(), 0) << importer.readAllStandardError().toStdString();
+    const QList<QByteArray> got = importer.readAllStandardOutput().trimmed().split(' ');
+    ASSERT_EQ(got.size(), 2);
+    EXPECT_EQ(got[0].toInt(), 1);
+    const double peakBytes = got[1].toDouble() * 1024;
+    EXPECT_GT(peakBytes, double(bytes)) << "the peak reads as less than the note itself";
+    EXPECT_LE(peakBytes, mostTimesTheFile * double(out.size()));
+    EXPECT_EQ(lib->note(1, 2).value_or(Note{}).text, QString::fromUtf8(text).trimmed());
 }
 
 // A page its reader keeps editing while an import merges into it (an edit
