@@ -306,7 +306,7 @@ void SearchEngine::searchPages(const Plan& plan, const std::optional<QSet<std::i
     // what a prefix's or a root's many terms cost.
     const bool firstBooks =
         map.snapshot && map.snapshot->blocked && !chosen.parts.isEmpty() && limit > 0 && rangesPay(chosen.parts);
-    if (!scope && map.snapshot
+    if (!scope && map.snapshot && !(firstBooks && positional(chosen.parts))
         && collectRest(plan, chosen, db, map, scope, done, limit, emitter, rows,
                        firstBooks ? fewRows : std::numeric_limits<std::int64_t>::max())) {
         if (total)
@@ -329,6 +329,13 @@ void SearchEngine::searchPages(const Plan& plan, const std::optional<QSet<std::i
         if (stopRequested())
             lastMatchTotal.reset();
     }
+}
+
+bool SearchEngine::positional(const QList<FtsPart>& parts)
+{
+    return std::any_of(parts.begin(), parts.end(), [](const FtsPart& part) {
+        return !part.order.isEmpty() || part.expr.contains(QLatin1String("NEAR(")) || part.expr.contains(u'+');
+    });
 }
 
 std::unique_ptr<SearchEngine::Vocab> SearchEngine::runVocab(const std::shared_ptr<SQLiteDB>& db,

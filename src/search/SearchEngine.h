@@ -419,6 +419,11 @@ private:
     // without the first books: reading that many costs about what one more
     // statement's start does, and a first batch could come little sooner.
     static constexpr std::int64_t fewRows = 500;
+    // Whether the parts' rows are tested by their phrases' positions (an
+    // order or nearness test, a phrase of words). Such a row costs several
+    // plain ones, so a try at collecting few rows at once, when they prove
+    // more, costs more than the statement's second start it saves.
+    static bool positional(const QList<FtsPart>& parts);
 
     // A vocabulary for the connection that shares the glued terms of the
     // data generation.
