@@ -155,6 +155,27 @@ bool isShortForm(const QStringList& name)
     return name.first() == sonOf() && name.size() <= 3;
 }
 
+namespace {
+
+// How many words from `at` say that he was the Prophet's companion («صاحب
+// النبي صلى الله عليه وسلم»), a title of his own after which the other
+// readings of his name may follow; 0 where they do not.
+qsizetype companionOfTheProphet(const QStringList& words, qsizetype at)
+{
+    static const QString companion = QStringLiteral("صاحب");
+    static const QSet<QString> prophet{QStringLiteral("النبي"), QStringLiteral("رسول")};
+    static const QSet<QString> eulogy{QStringLiteral("الله"), QStringLiteral("صلي"), QStringLiteral("عليه"),
+                                      QStringLiteral("وسلم")};
+    if (at + 1 >= words.size() || words[at] != companion || !prophet.contains(words[at + 1]))
+        return 0;
+    qsizetype to = at + 2;
+    while (to < words.size() && eulogy.contains(words[to]))
+        ++to;
+    return to - at;
+}
+
+} // namespace
+
 // The words of a numbered entry that name the man, before what is said of
 // him (his grade, his generation, a remark) or the account of others: whom
 // he heard, who heard him. A man named there is not the entry's.
@@ -191,6 +212,10 @@ QStringList entryName(const QStringList& words, bool withAlternatives)
     for (qsizetype to = from; to < words.size(); ++to) {
         if (words[to] == settledIn) {
             ++to;
+            continue;
+        }
+        if (const qsizetype eulogy = companionOfTheProphet(words, to)) {
+            to += eulogy - 1;
             continue;
         }
         if (said.contains(words[to]) && !(withAlternatives && alternatives.contains(words[to])))
@@ -600,8 +625,10 @@ Choice chooseBearer(const Library& lib, const QStringList& folded, const QList<B
     }
     // Where the chains name the form alone, whom they name by it says whom it means.
     const std::optional<ChainsMan> meant = chainsBearer(lib, folded, headings);
-    // Chains that only lean to a man choose him among the bearers the dictionaries rank highest.
-    if (meant && (meant->plain || ranked[meant->heading].standing >= ranked.first().standing)) {
+    // Chains that only lean to a man choose him over a namesake a dictionary
+    // calls famous (fame elsewhere is not whom these chains name), never a
+    // man it grades discarded or little known over one it does not.
+    if (meant && (meant->plain || ranked[meant->heading].standing >= std::min(ranked.first().standing, 1))) {
         if (meant->heading == kNoEntry)
             return Choice{std::nullopt, {}, true};
         out.chosen = ranked[meant->heading].entry;
@@ -627,9 +654,13 @@ QSet<qsizetype> hisBearers(const QList<QStringList>& headings, const AboutName& 
     const QStringList heading = entryName(foldedTokens(chosen.sentence), true);
     const NameParts chosenParts = nameParts(heading);
     const bool byKunyaAlone = chosenParts.ism.isEmpty() && chosenParts.fathers.isEmpty();
+    // A note on how his name is spelled is no part of it: his kunyas and nisbas are.
+    QStringList named = chosenParts.nisbas;
+    for (const QStringList& k : chosenParts.kunyas)
+        named += k;
     const auto completes = [&](const QStringList& other) {
         return byKunyaAlone && !nameParts(other).ism.isEmpty()
-            && std::all_of(heading.begin(), heading.end(), [&](const QString& w) { return other.contains(w); })
+            && std::all_of(named.begin(), named.end(), [&](const QString& w) { return other.contains(w); })
             && oneMan(chosenParts, nameParts(other), 1, folded);
     };
     for (qsizetype b = 0; b < headings.size(); ++b)

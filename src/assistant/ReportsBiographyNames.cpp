@@ -93,6 +93,9 @@ NameParts nameParts(const QStringList& words)
     bool named = false;
     bool afterFather = false;
     bool spelling = false;
+    // After «ويقال» once his father is named, a father is another reading of
+    // his, not his grandfather («فلان بن عامر ويقال فلان بن زيد»).
+    bool readAgain = false;
     while (at < words.size()) {
         const QString& w = words[at];
         // A spelling note runs to the next kunya, father or nisba.
@@ -115,11 +118,18 @@ NameParts nameParts(const QStringList& words)
                 parts.ism = parts.kunyas.takeLast();
                 named = true;
             }
-            parts.fathers << father;
+            if (readAgain) {
+                // Only his father: that reading's forefathers are none of his own reading's.
+                if (!afterFather)
+                    parts.otherFathers << father;
+            } else {
+                parts.fathers << father;
+            }
             afterFather = true;
             continue;
         }
         if (isAlternative(w)) {
+            readAgain = readAgain || !parts.fathers.isEmpty();
             ++at;
             // Another reading of the name is his too, but not his father.
             afterFather = false;
@@ -173,8 +183,11 @@ bool oneMan(const NameParts& a, const NameParts& b, int agreeing, const QStringL
     }
     // His father, and his forefathers as far as both go, one name leaving
     // some out: «عبد الله بن وهب بن مسلم» is not «عبد الله بن وهب بن زمعة».
+    // A father one name gives as another reading of it agrees with the other's.
     if (!a.fathers.isEmpty() && !b.fathers.isEmpty()) {
-        if (a.fathers.first() != b.fathers.first() || !(within(a.fathers, b.fathers) || within(b.fathers, a.fathers)))
+        const bool sameLine =
+            a.fathers.first() == b.fathers.first() && (within(a.fathers, b.fathers) || within(b.fathers, a.fathers));
+        if (!sameLine && !a.otherFathers.contains(b.fathers.first()) && !b.otherFathers.contains(a.fathers.first()))
             return false;
         ++agree;
     }

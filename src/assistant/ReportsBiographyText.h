@@ -104,6 +104,7 @@ QStringList entryName(const QStringList& words, bool withAlternatives = false);
 struct NameParts {
     QStringList ism;               // his given name: «سعيد», «عبد الله»
     QList<QStringList> fathers;    // his father's, grandfather's … names
+    QList<QStringList> otherFathers; // his father as another reading of his name gives him («ويقال …»)
     QList<QStringList> kunyas;     // his own kunyas, not his father's
     QStringList nisbas;            // his nisbas and epithets with the article
 };

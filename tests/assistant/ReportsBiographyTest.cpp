@@ -111,11 +111,21 @@ TEST_F(ReportsLibrary, aMansEntriesInEveryDictionaryAreHisAndHisKinsAreNot)
 // Each rule that ranks namesakes where the chains do not decide: a grade of
 // a man discarded or little known puts him last, whatever else is said of
 // him; praise counts only where it is said of the man himself, not of his
-// father or brother, and never where the word is a name.
+// father or brother, and never where the word is a name. Chains that only
+// lean to one man choose him over a namesake a dictionary calls famous. His
+// entry in the other dictionary is quoted too, whatever its heading says
+// besides his name: how the name is spelled, that he was a Companion, another
+// reading of his father's name.
 TEST_F(ReportsLibrary, eachRuleThatRanksNamesakesDecidesItsCase)
 {
     const auto lib = make(
-        {dictionaries, twoAuthors, threeBooks},
+        {dictionaries, twoAuthors, threeBooks,
+         "INSERT INTO narrators(id, name) VALUES(1, 'أبو الربيع'), (2, 'حماد'), (3, 'قتيبة'), (4, 'أبو الربيع العتكي')",
+         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+         "INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) SELECT 3, 1, 3, 15 FROM n",
+         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10) "
+         "INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) SELECT 1, 2, 3, 15 FROM n",
+         "INSERT INTO isnad_edges(student_id, teacher_id, book_id, page_id) VALUES(4, 2, 3, 16)"},
         {{1, 2, 1, QStringLiteral("31 أبو إسحاق إبراهيم بن هراسة الكوفي ذاهب الحديث")},
          {2, 2, 2, QStringLiteral("7 أبو إسحاق عمرو بن عبد الله السبيعي رأى عليا سمع البراء")},
          {3, 1, 1, QStringLiteral("100 - سلمان أبو عاصم الكوفي مشهور بكنيته مقبول من الثالثة")},
@@ -124,22 +134,39 @@ TEST_F(ReportsLibrary, eachRuleThatRanksNamesakesDecidesItsCase)
          {6, 1, 4, QStringLiteral("400 - هشام بن عبد الملك أبو الوليد الطيالسي ثقة ثبت من التاسعة")},
          {7, 1, 5, QStringLiteral("500 - خليفة بن غالب الليثي أبو غالب صدوق من السابعة")},
          {8, 1, 6, QStringLiteral("600 - حزور أبو غالب البصري صاحب أبي أمامة صدوق من الخامسة")},
+         {20, 1, 7, QStringLiteral("900 - خالد بن عمرو الأزدي أبو الربيع الكوفي مشهور بكنيته ثقة من الثالثة")},
+         {21, 1, 8, QStringLiteral("1000 - سليمان بن داود العتكي أبو الربيع البصري ثقة من العاشرة")},
+         {22, 1, 9, QStringLiteral("8500 - أبو المليح الهذلي بضم الهاء وفتح الذال المعجمة صحابي مشهور بكنيته قيل اسمه عامر")},
+         {23, 2, 3, QStringLiteral("1600 أبو المليح عامر بن أسامة الهذلي له صحبة")},
+         {24, 1, 10, QStringLiteral("5300 - سالم بن زيد بن قيس الجهني أبو الهيثم صحابي")},
+         {25, 2, 4, QStringLiteral("1100 أبو الهيثم سالم بن عامر صاحب النبي صلى الله عليه وسلم ويقال سالم بن زيد")},
+         {26, 1, 11, QStringLiteral("5400 - نافع بن زيد الليثي أبو عمير صحابي")},
+         {27, 2, 5, QStringLiteral("1200 أبو عمير نافع بن عامر الليثي ويقال نافع بن زيد له صحبة")},
          {10, 3, 1, QStringLiteral("حدثنا أبو إسحاق إبراهيم بن محمد الفزاري")},
          {11, 3, 2, QStringLiteral("عن أبي إسحاق إبراهيم بن سعد")},
          {12, 3, 3, QStringLiteral("عن أبي إسحاق السبيعي عن البراء")},
          {13, 3, 4, QStringLiteral("حدثنا أبو الوليد الطيالسي")},
-         {14, 3, 5, QStringLiteral("حدثنا أبو غالب البصري عن أبي أمامة")}});
+         {14, 3, 5, QStringLiteral("حدثنا أبو غالب البصري عن أبي أمامة")},
+         {15, 3, 6, QStringLiteral("حدثنا قتيبة عن أبي الربيع عن حماد")},
+         {16, 3, 7, QStringLiteral("حدثنا أبو الربيع العتكي عن حماد")}});
     ASSERT_TRUE(lib);
     struct Case {
         const char* form;
         const char* firstEntry;
+        const char* alsoQuoted = nullptr; // his entry in the other dictionary
     };
     for (const Case& c : {Case{"أبو إسحاق", "7 "}, Case{"أبو عاصم", "200 "}, Case{"أبو الوليد", "400 "},
-                          Case{"أبو غالب", "600 "}}) {
+                          Case{"أبو غالب", "600 "}, Case{"أبو الربيع", "1000 "}, Case{"أبو المليح", "8500 ", "1600 "},
+                          Case{"أبو الهيثم", "5300 ", "1100 "}, Case{"أبو عمير", "5400 ", "1200 "}}) {
         const auto built = Reports::biography(*lib, QString::fromUtf8(c.form), std::nullopt);
         const QStringList quoted = quotations(built.text);
         ASSERT_FALSE(quoted.isEmpty()) << c.form << '\n' << built.text.toStdString();
         EXPECT_TRUE(quoted.first().startsWith(QString::fromUtf8(c.firstEntry))) << c.form << '\n' << built.text.toStdString();
+        if (c.alsoQuoted) {
+            EXPECT_TRUE(std::any_of(quoted.begin(), quoted.end(),
+                                    [&](const QString& q) { return q.startsWith(QString::fromUtf8(c.alsoQuoted)); }))
+                << c.form << '\n' << built.text.toStdString();
+        }
     }
 }
 
