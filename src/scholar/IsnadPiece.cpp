@@ -64,13 +64,42 @@ bool isStop(const QString& token) { return !token.isEmpty() && !isArabicLetter(t
 
 namespace {
 
+// «رجل من بني الديل», «بعض أصحابه»: a man not named, whom the words after describe.
+bool isUnnamedMan(const QString& f) { return isOneOf(f, {u"رجل", u"امراه", u"شيخ", u"بعض", u"ناس"}); }
+
+// Where a name's words would end before the first word the text writes in
+// no name: that many words, the token there. None when `words` is negative.
+struct NameEnd
+{
+    qsizetype words = -1;
+    qsizetype token = 0;
+};
+
+// Whether a word with «و» closes a second name: what follows it ends a name
+// («وشعبة قالا», «وعباد عن»).
+bool closesSecondName(const QStringList& t, qsizetype k)
+{
+    if (k + 1 >= t.size() || isStop(t[k + 1]))
+        return true;
+    const QString f = fold(t[k + 1]);
+    return isJoint(f) || isLineageWord(f) || continuesName(t[k + 1]);
+}
+
 // The words of the name that starts at t[i], up to a stop or a word that
 // no name holds; `i` ends past them. A gloss that completes the name ("يعني
 // بن سعيد", "هو ابن مقسم", "هو الإفريقي") stays without its word; any other
 // gloss ("يعني أباه") or remark is dropped up to the next stop or the word
 // where the routes meet.
-QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* commas = nullptr)
+// `end`, when given, learns where the words would end by `names`.
+QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* commas = nullptr,
+                      const PageNames& names = PageNames(), NameEnd* end = nullptr)
 {
+    // A later word, or the name it and a «و» begin, must be one the text writes as a name.
+    const auto goesOn = [&](qsizetype k) {
+        const QString& word = t[k];
+        const bool and_ = word.startsWith(u'\u0648') && word.size() > 2;
+        return names.holds(word) || (and_ && (names.holds(word.mid(1)) || closesSecondName(t, k)));
+    };
     QStringList words;
     for (; i < t.size() && (t[i] == u',' || !isStop(t[i])); ++i) {
         if (t[i] == u',') {
@@ -109,7 +138,7 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
         // «عن أبي عثمان وليس بالنهدي»: which man he is not.
         if (!words.isEmpty()
             && ((f == u"رجل" && next == u"من") || (f == u"وليس" && next.startsWith(u'\u0628'))
-                || (f == u"من" && !isOneOf(fold(words.first()), {u"رجل", u"امراه", u"شيخ", u"بعض", u"ناس"})))) {
+                || (f == u"من" && !isUnnamedMan(fold(words.first()))))) {
             // «إياس بن الحارث وجده من قبل أمه أبو ذباب»: the kin word
             // begins the remark.
             if (words.size() > 1 && words.last().startsWith(u'\u0648') && isKinWord(words.last().mid(1)))
@@ -120,6 +149,9 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
         }
         if (isNotName(f) || beginsSaying(t[i], words.isEmpty() ? QString() : words.last(), next))
             break;
+        if (end && end->words < 0 && !words.isEmpty() && !isUnnamedMan(fold(words.first()))
+            && !isRelation(words.first()) && !goesOn(i))
+            *end = {words.size(), i};
         words.append(t[i]);
     }
     while (!words.isEmpty() && words.last() == u"\u0648")
@@ -430,7 +462,7 @@ void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piec
 QString takeSonsOf(QStringList& words)
 {
     for (qsizetype d = 1; d + 1 < words.size(); ++d)
-        if (isOneOf(fold(words[d]), {u"ابني", u"ابنا"})) {
+        if (isSonsOf(fold(words[d]))) {
             const QString father = words.sliced(d + 1).join(u' ');
             words.resize(d);
             return father;
@@ -455,9 +487,25 @@ bool namesNoOne(QStringList& t)
     return false;
 }
 
+// «قتادة قوله عز وجل», «أم سلمة زوج النبي»: where the report's text begins
+// in a piece anyway, the name ends before the first word the text writes in
+// no name. Where the chain goes on past the piece, or the words are too many
+// for any name, they stand as read («محمد بن سليمان لوين وبعضه قراءة عليه»).
+void shortenToNames(const QStringList& t, QStringList& words, const NameEnd& end, QStringView nextLink, Piece& rest)
+{
+    if (end.words < 0 || end.words >= words.size() || nameWordCount(words) >= maxNameWords)
+        return;
+    Piece shortened;
+    readRest(t, end.token, nextLink, shortened);
+    if (!rest.textBegins && shortened.textBegins)
+        return;
+    words.resize(end.words);
+    rest = shortened;
+}
+
 } // namespace
 
-Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb)
+Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb, const PageNames& names)
 {
     const Patterns& p = patterns();
     Piece out;
@@ -478,7 +526,8 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
 
     qsizetype i = 0;
     QList<qsizetype> commas;
-    QStringList words = nameWords(t, i, &commas);
+    NameEnd end;
+    QStringList words = nameWords(t, i, &commas, names, &end);
     // "عن خالد بن يزيد. وعقيل، عن …": a second narrator after a full stop.
     while (!words.isEmpty() && i + 1 < t.size() && t[i] == u'.' && t[i + 1].startsWith(u'\u0648')
            && t[i + 1].size() > 2) {
@@ -492,6 +541,7 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
 
     Piece rest;
     readRest(t, i, nextLink, rest);
+    shortenToNames(t, words, end, nextLink, rest);
     // A name too long for one man ends at its first comma: what follows
     // describes him ("عبد الرحمن بن سعد، مؤذن رسول الله").
     if (words.size() >= maxNameWords && !rest.tahwil && !rest.joint)
@@ -530,8 +580,13 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
         // with و; a second narrator would be written «ووهب».
         const bool namedAfterKunya = isWawName(word) && name.size() == 2
             && isOneOf(fold(name.first()), {u"ابو", u"ابي", u"ابا", u"ام"});
-        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2 && !namedAfterKunya
-            && (!continuesName(name.last()) || continuesName(word.mid(1)))) {
+        // «حدثنا فلان ثنا أبي ومحمد بن بشر»: my father, whom no name follows.
+        const bool myFather = afterVerb && place.isEmpty() && name.size() == 1 && fold(name.first()) == u"ابي";
+        const bool second = !name.isEmpty() && (!continuesName(name.last()) || continuesName(word.mid(1)) || myFather);
+        // «عن عمه واسع بن حبان»: after a kin word, his name, where the text
+        // names the whole word and not what follows its «و».
+        if (second && word.startsWith(u'\u0648') && word.size() > 2 && !namedAfterKunya
+            && !(isKinWord(name.last()) && names.ownWaw(word))) {
             flush();
             name.append(isWawName(word) ? word : word.mid(1));
             continue;

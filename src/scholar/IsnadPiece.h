@@ -7,6 +7,7 @@
 #include "scholar/Isnad.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -35,6 +36,28 @@ const Patterns& patterns();
 
 inline bool isArabicLetter(char32_t c) { return c >= 0x0621 && c <= 0x064A; }
 
+// The words a text's own chains write as names: either side of «بن», the
+// word after one that carries a name on («أبو», «عبد», «مولى»), and the word
+// after a link word where a name closes after it («عن قتادة، عن», «حدثنا
+// زكريا قال»). A name goes on only with such words, joining and kin words,
+// and by-names with «ال»: any other word is the report's sentence. Built
+// without a text, it holds every word.
+class PageNames {
+public:
+    PageNames() = default;
+    explicit PageNames(const QStringList& tokens);
+    // Whether `word` may stand in a name on this text.
+    bool holds(const QString& word) const;
+    // «واسع بن حبان»: the text names the whole word and not what follows
+    // its «و», which is then no "and".
+    bool ownWaw(const QString& word) const;
+
+private:
+    QSet<QString> named_;  // folded, in a name's later places
+    QSet<QString> opened_; // folded, after a link word with the name closed
+    bool every_ = true;
+};
+
 // What one piece of text between two link words holds.
 struct Piece
 {
@@ -59,6 +82,7 @@ bool isStop(const QString& token);
 QString nameAt(const QStringList& t, qsizetype& i, qsizetype most);
 
 // What one piece between two link words names, and whether the chain goes on past it.
-Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb);
+// `names`: the words the whole text writes as names.
+Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb, const PageNames& names);
 
 } // namespace quorvel::Isnad::detail

@@ -35,6 +35,9 @@ inline QString fold(const QString& word)
 
 inline bool isLineageWord(const QString& folded) { return isOneOf(folded, {u"بن", u"ابن", u"بنت", u"ابنه"}); }
 
+// «عمرو وعاصم ابني سفيان»: the sons of one father, named after both.
+inline bool isSonsOf(const QString& folded) { return isOneOf(folded, {u"ابني", u"ابنا"}); }
+
 inline bool isGloss(const QString& folded) { return isOneOf(folded, {u"يعني", u"يعنيان", u"هو"}); }
 
 
@@ -96,6 +99,9 @@ void joinAndRoute(Chain& earlier, QList<Chain>& routes, bool beside);
 // Whether `word` names a relative of the narrator before it («أبيه», «جده»,
 // «أمه», «أخيه», «حدثني أبي»).
 bool isKinWord(const QString& word);
+// Whether `word` is a kin word or a relation written without a pronoun
+// («عم», «أخت»), which «له» or a name with the ل of belonging follows.
+bool isRelation(const QString& word);
 
 // A name written after a kin word («عن أبيه سعد بن أبي وقاص», «عن عمه أبي
 // سهيل», «حدثني أبي عبد الملك»): the man named, without the kin word. A
