@@ -165,7 +165,7 @@ namespace {
 // never an abbreviation that the report's own words may hold.
 bool restartsChain(QStringView linkWord)
 {
-    const QString f = fold(linkWord.trimmed().toString());
+    const QString f = fold(linkWord.trimmed().toString().remove(u']'));
     return f.startsWith(u"\u062D\u062F\u062B\u0646") // حدثن
         || f.startsWith(u"\u062D\u062F\u062B\u062A\u0646") // حدثتن
         || f.startsWith(u"\u0627\u062E\u0628\u0631\u0646") // اخبرن

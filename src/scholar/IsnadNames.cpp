@@ -16,8 +16,6 @@ bool isLink(const QString& f)
     return bare(f) || ((f.startsWith(u'\u0648') || f.startsWith(u'\u0641')) && bare(f.mid(1)));
 }
 
-bool isByName(const QString& f) { return f.startsWith(u"\u0627\u0644") && f.size() > 3; }
-
 // Whether the name that holds t[k] may close after it: a stop, a link or
 // saying word, a lineage or joining word, a by-name, or a second narrator
 // with «و» follows.

@@ -178,6 +178,14 @@ bool isWeakLink(QStringView linkWord)
     return isOneOf(f, {u"نا", u"انا", u"ثني", u"سمع", u"انبا"});
 }
 
+// A full verb of telling or hearing, not an abbreviation the report's own
+// words may hold.
+bool restartsOrHears(QStringView linkWord)
+{
+    const QString f = fold(linkWord.trimmed().toString().remove(u']'));
+    return !isWeakLink(linkWord) && isLinkVerb(f) && f.size() > 3;
+}
+
 // The tokens after a piece's names, read step by step: each step tells
 // whether it settled what the rest of the piece says.
 class Rest {
@@ -205,7 +213,7 @@ public:
             out_.textBegins = true;
             return;
         }
-        if (toldSomeone() || readTo() || modeOfHearing() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
+        if (toldSomeone() || readTo() || modeOfHearing() || verseExplained() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
             return;
         sayingOnly();
     }
@@ -376,6 +384,15 @@ private:
         return true;
     }
 
+    // «عن ابن أبي نجيح في قوله عز وجل: {…} قال: سمعت مجاهدا»: the verse
+    // the report explains, named between two links of its chain, which goes on.
+    bool verseExplained() const
+    {
+        const qsizetype last = t_.size() - (t_.last() == u':' ? 2 : 1);
+        return word(i_) == u"في" && word(i_ + 1) == u"قوله" && last > i_ + 1 && word(last) == u"قال"
+            && restartsOrHears(nextLink_);
+    }
+
     // «عكرمة يرفع الحديث فيما أرى إلى ابن عباس»: the man he raised it to
     // heard it before him, unless that is the Prophet.
     bool raisedTo()
@@ -539,6 +556,11 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
         i = k;
     }
 
+    // «عن رجل من أهل مصر عن سرق»: a man described, not named, like «عمن حدثه».
+    if (!words.isEmpty() && isUnnamedMan(fold(words.first())) && !words.contains(QStringLiteral(u"يقال"))) {
+        out.unnamed = true;
+        return out;
+    }
     Piece rest;
     readRest(t, i, nextLink, rest);
     shortenToNames(t, words, end, nextLink, rest);

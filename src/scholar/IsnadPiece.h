@@ -21,10 +21,11 @@ struct Patterns
         u"(?:حدثنا|حدثني|حدثنى|حدثناه|حدثنيه|حدثتنا|حدثتني|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]خبرناه|ثنا|سمعت)\\b"));
     // The link words between two narrators, with the white space after them.
     // The full verbs need no boundary in front; عن and the abbreviations,
-    // which end many other words (معن), do.
+    // which end many other words (معن), do. An editor may bracket a verb he
+    // supplied («قال: [حدثنا] أحمد»).
     PyRegex::Regex link = PyRegex::compile(QStringLiteral(
         u"(?:حدثنا|حدثني|حدثنى|حدثناه|حدثنيه|حدثتني|حدثتنا|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]خبرناه|[اأإ]خبرتني|"
-        u"[اأإ]نب[اأ]نا|ثنا|سمعت)\\s+|(?<![\u0621-\u064A])[وف]?عن\\s+|\\b(?:نا|[اأ]نا|ثنى|ثني|[اأ]نبا|سمع)\\s+"));
+        u"[اأإ]نب[اأ]نا|ثنا|سمعت)\\]?\\s+|(?<![\u0621-\u064A])[وف]?عن\\s+|\\b(?:نا|[اأ]نا|ثنى|ثني|[اأ]نبا|سمع)\\s+"));
     PyRegex::Regex honor = PyRegex::compile(QStringLiteral(
         u"رضي\\s+الله\\s+(?:تعالى\\s+)?عنه(?:ما|م|ا)?|رحمه\\s+الله|صلى\\s+الله\\s+عليه\\s+وسلم|عليه\\s+السلام"));
     // The words that begin the report's text inside a narrator piece.

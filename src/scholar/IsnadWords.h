@@ -35,6 +35,9 @@ inline QString fold(const QString& word)
 
 inline bool isLineageWord(const QString& folded) { return isOneOf(folded, {u"بن", u"ابن", u"بنت", u"ابنه"}); }
 
+// A by-name or nisba with «ال» («الأنصاري», «الناقد»), not the article alone.
+inline bool isByName(const QString& folded) { return folded.startsWith(u"\u0627\u0644") && folded.size() > 3; }
+
 // «عمرو وعاصم ابني سفيان»: the sons of one father, named after both.
 inline bool isSonsOf(const QString& folded) { return isOneOf(folded, {u"ابني", u"ابنا"}); }
 
