@@ -101,6 +101,7 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
         return names.holds(word) || (and_ && (names.holds(word.mid(1)) || closesSecondName(t, k)));
     };
     QStringList words;
+    bool told = false; // the words of the report told, or of whom it was told to, came first
     for (; i < t.size() && (t[i] == u',' || !isStop(t[i])); ++i) {
         if (t[i] == u',') {
             if (commas)
@@ -128,8 +129,13 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
         const QString next = i + 1 < t.size() && !isStop(t[i + 1]) ? fold(t[i + 1]) : QString();
         // "قال لي رسول الله", «قال لنا ابن عباس»: to me, to us; «حدثنا
         // بذلك مسلم»: the report told. No part of the name.
-        if (words.isEmpty() && isOneOf(f, {u"لي", u"لنا", u"بذلك", u"بهذا", u"به"}))
+        if (words.isEmpty() && isOneOf(f, {u"لي", u"لنا", u"بذلك", u"بهذا", u"به"})) {
+            told = true;
             continue;
+        }
+        // «أخبرني به عنك»: after them, only a word the text writes as a name names anyone.
+        if (told && words.isEmpty() && !names.holds(t[i]))
+            break;
         // "عبيد الله وهو ابن عمر": a gloss that completes the name.
         if (f == u"وهو" && !words.isEmpty() && isOneOf(next, {u"بن", u"ابن"}))
             continue;
@@ -213,7 +219,7 @@ public:
             out_.textBegins = true;
             return;
         }
-        if (toldSomeone() || readTo() || modeOfHearing() || verseExplained() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
+        if (toldSomeone() || doubtedLink() || readTo() || modeOfHearing() || verseExplained() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
             return;
         sayingOnly();
     }
@@ -380,6 +386,31 @@ private:
         for (qsizetype k = i_; k < t_.size(); ++k)
             if (t_[k] != u'.' && !isOneOf(word(k), {u"قراءه", u"قرائه", u"عليه", u"علي", u"بعضه", u"وبعضه", u"املاه",
                                                      u"املاء", u"وانا", u"اسمع", u"عرضا"}))
+                return false;
+        return true;
+    }
+
+    // «عن عطاء قال هلال لا أعلمه إلا عن أبي سعيد», «عن الزهري قال ابن
+    // عيينة أراه عن عروة»: a narrator doubts the next link, and the chain
+    // goes on through it.
+    bool doubtedLink() const
+    {
+        if (word(i_) != u"قال" || fold(nextLink_.trimmed().toString()) != u"عن")
+            return false;
+        qsizetype end = t_.size();
+        if (t_.last() == u':')
+            --end;
+        qsizetype doubtAt = end - 1;
+        if (end - 3 > i_ && word(end - 3) == u"لا" && word(end - 2) == u"اعلمه" && word(end - 1) == u"الا")
+            doubtAt = end - 3;
+        else if (!isOneOf(word(end - 1), {u"اراه", u"احسبه", u"اظنه"}))
+            return false;
+        // Between them only the one who doubts, named in a few words.
+        constexpr qsizetype mostWords = 5;
+        if (doubtAt <= i_ || doubtAt - i_ - 1 > mostWords + 1)
+            return false;
+        for (qsizetype k = i_ + 1; k < doubtAt; ++k)
+            if (t_[k] != u':' && isStop(t_[k]))
                 return false;
         return true;
     }
