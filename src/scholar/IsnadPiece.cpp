@@ -216,10 +216,12 @@ public:
         if (routeChanges() || routesMeet() || namedSpeaker() || speakerStood())
             return;
         if (starred_) {
+            askedAtTheStart();
             out_.textBegins = true;
             return;
         }
-        if (toldSomeone() || doubtedLink() || readTo() || modeOfHearing() || verseExplained() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
+        if (toldSomeone() || doubtedLink() || readTo() || modeOfHearing() || verseExplained() || unnamedMan()
+            || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne() || toldBeforeHim())
             return;
         sayingOnly();
     }
@@ -325,6 +327,32 @@ private:
         out_.places.append({name});
         Rest(t_, k + 1, nextLink_, out_).read();
         return true;
+    }
+
+    // «عن أبيه أنه قال * سئل أسامة بن زيد وأنا جالس»: the report opens
+    // with the man asked, who gives it.
+    void askedAtTheStart()
+    {
+        qsizetype k = i_;
+        while (k < t_.size() && (t_[k] == u'*' || t_[k] == u':' || isGlue(word(k))))
+            ++k;
+        if (word(k) != u"سئل")
+            return;
+        ++k;
+        const QString asked = nameAt(t_, k, 5);
+        if (!asked.isEmpty() && !isProphet(asked))
+            out_.places.append({asked});
+    }
+
+    // «سمعت عباد بن تميم يحدث أبي عن عمه»: he told another in the
+    // narrator's hearing, and the chain goes on to the one he told it from.
+    bool toldBeforeHim() const
+    {
+        constexpr qsizetype mostWords = 4;
+        if (!isOneOf(word(i_), {u"يحدث", u"يخبر"}) || fold(nextLink_.trimmed().toString()) != u"عن"
+            || t_.size() - i_ - 1 > mostWords)
+            return false;
+        return std::none_of(t_.cbegin() + i_, t_.cend(), isStop);
     }
 
     // "أن امرأة سألت عائشة قالت: …": the one asked gives the report.
