@@ -622,6 +622,16 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
     }
     Piece rest;
     readRest(t, i, nextLink, rest);
+    // «عن غير واحد عن أنس»: neither word, nor what follows the «و», is one
+    // the text writes as a name, and the chain goes on past men it does not name.
+    const auto named = [&](const QString& w) {
+        return names.opensName(w) || (w.startsWith(u'\u0648') && w.size() > 2 && names.opensName(w.mid(1)));
+    };
+    if (words.size() == 2 && words[1].startsWith(u'\u0648') && std::none_of(words.cbegin(), words.cend(), named)
+        && !nextLink.isEmpty() && !rest.textBegins && !rest.tahwil && !rest.joint) {
+        out.unnamed = true;
+        return out;
+    }
     shortenToNames(t, words, end, nextLink, rest);
     // A name too long for one man ends at its first comma: what follows
     // describes him ("عبد الرحمن بن سعد، مؤذن رسول الله").

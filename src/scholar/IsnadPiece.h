@@ -40,21 +40,25 @@ inline bool isArabicLetter(char32_t c) { return c >= 0x0621 && c <= 0x064A; }
 // The words a text's own chains write as names: either side of «بن», the
 // word after one that carries a name on («أبو», «عبد», «مولى»), and the word
 // after a link word where a name closes after it («عن قتادة، عن», «حدثنا
-// زكريا قال»). A name goes on only with such words, joining and kin words,
-// and by-names with «ال»: any other word is the report's sentence. Built
-// without a text, it holds every word.
+// زكريا قال»; not «عن غير واحد»). A name goes on only with such words,
+// joining and kin words, and by-names with «ال»: any other word is the
+// report's sentence. Built without a text, it holds every word.
 class PageNames {
 public:
     PageNames() = default;
     explicit PageNames(const QStringList& tokens);
     // Whether `word` may stand in a name on this text.
     bool holds(const QString& word) const;
+    // Whether the text writes `word` where a name begins or stands whole.
+    bool opensName(const QString& word) const;
     // «واسع بن حبان»: the text names the whole word and not what follows
     // its «و», which is then no "and".
     bool ownWaw(const QString& word) const;
 
 private:
-    QSet<QString> named_;  // folded, in a name's later places
+    void collect(const QStringList& tokens, const QSet<QString>& known);
+
+    QSet<QString> named_;  // folded, beside «بن» or after a joining word
     QSet<QString> opened_; // folded, after a link word with the name closed
     bool every_ = true;
 };
