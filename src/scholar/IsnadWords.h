@@ -84,8 +84,9 @@ bool cutAtHeading(QStringList& tokens);
 enum class AndFrom { no, besides, ownRoute };
 AndFrom andFrom(const QString& s, QStringView linkWord, qsizetype at);
 
-// «وعن فلان عن …» opening a line: a report whose chain names no one before
-// its first narrator («وعن المسافر …» in a report's text names no route).
+// «وعن فلان عن …» or «عن فلان عن …» opening a line: a report whose chain
+// names no one before its first narrator («وعن المسافر …» in a report's
+// text names no route).
 bool opensReportWithAnd(const QString& s, const QList<PyRegex::Range>& links, qsizetype k);
 
 // Two spellings of one narrator: the same words, hamza seats, ibn and bin
