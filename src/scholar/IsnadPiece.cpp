@@ -579,76 +579,27 @@ void shortenToNames(const QStringList& t, QStringList& words, const NameEnd& end
     rest = shortened;
 }
 
-} // namespace
-
-Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb, const PageNames& names)
+// «عن رجل من أهل مصر عن سرق»: a man described, not named, like «عمن
+// حدثه»; «عن غير واحد عن أنس»: neither word, nor what follows its «و», is
+// one the text writes as a name, and the chain goes on past the men it does
+// not name.
+bool namesMenNotNamed(const QStringList& words, const PageNames& names, QStringView nextLink, const Piece& rest)
 {
-    const Patterns& p = patterns();
-    Piece out;
-    if (const qsizetype boundary = reportBoundary(piece, beforeOpener); boundary >= 0) {
-        out.reportEnds = true;
-        piece.truncate(boundary);
-    }
-    if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
-        piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
-    QStringList t = tokens(piece);
-    const bool noOne = namesNoOne(t);
-    if (cutAtHeading(t))
-        out.reportEnds = true;
-    if (noOne) {
-        out.unnamed = true;
-        return out;
-    }
-
-    qsizetype i = 0;
-    QList<qsizetype> commas;
-    NameEnd end;
-    QStringList words = nameWords(t, i, &commas, names, &end);
-    // "عن خالد بن يزيد. وعقيل، عن …": a second narrator after a full stop.
-    while (!words.isEmpty() && i + 1 < t.size() && t[i] == u'.' && t[i + 1].startsWith(u'\u0648')
-           && t[i + 1].size() > 2) {
-        qsizetype k = i + 1;
-        const QStringList more = nameWords(t, k);
-        if (more.isEmpty() || k != t.size())
-            break;
-        words += more;
-        i = k;
-    }
-
-    // «عن رجل من أهل مصر عن سرق»: a man described, not named, like «عمن حدثه».
-    if (!words.isEmpty() && isUnnamedMan(fold(words.first())) && !words.contains(QStringLiteral(u"يقال"))) {
-        out.unnamed = true;
-        return out;
-    }
-    Piece rest;
-    readRest(t, i, nextLink, rest);
-    // «عن غير واحد عن أنس»: neither word, nor what follows the «و», is one
-    // the text writes as a name, and the chain goes on past men it does not name.
+    if (!words.isEmpty() && isUnnamedMan(fold(words.first())) && !words.contains(QStringLiteral(u"يقال")))
+        return true;
     const auto named = [&](const QString& w) {
         return names.opensName(w) || (w.startsWith(u'\u0648') && w.size() > 2 && names.opensName(w.mid(1)));
     };
-    if (words.size() == 2 && words[1].startsWith(u'\u0648') && std::none_of(words.cbegin(), words.cend(), named)
-        && !nextLink.isEmpty() && !rest.textBegins && !rest.tahwil && !rest.joint) {
-        out.unnamed = true;
-        return out;
-    }
-    shortenToNames(t, words, end, nextLink, rest);
-    // A name too long for one man ends at its first comma: what follows
-    // describes him ("عبد الرحمن بن سعد، مؤذن رسول الله").
-    if (words.size() >= maxNameWords && !rest.tahwil && !rest.joint)
-        for (const qsizetype comma : std::as_const(commas))
-            if (comma >= 2 && comma < maxNameWords) {
-                words.resize(comma);
-                break;
-            }
-    // Too many words for names joined by و: the report's text.
-    if (nameWordCount(words) >= maxNameWords && !rest.tahwil && !rest.joint) {
-        out.textBegins = true;
-        return out;
-    }
+    return words.size() == 2 && words[1].startsWith(u'\u0648') && std::none_of(words.cbegin(), words.cend(), named)
+        && !nextLink.isEmpty() && !rest.textBegins && !rest.tahwil && !rest.joint;
+}
+
+// The narrators `words` name at one place: "يحيى بن سعيد ومحمد بن جعفر"
+// are two. `tooLong`: some words are too many for any one name.
+Link namesOf(QStringList words, bool afterVerb, const PageNames& names, bool& tooLong)
+{
     Link place;
     QStringList name;
-    bool tooLong = false;
     const auto flush = [&] {
         // "رجل من بني الديل يقال له بسر بن محجن": the name he is given.
         const qsizetype called = name.indexOf(QStringLiteral(u"يقال"));
@@ -688,6 +639,67 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
     if (!sonsOf.isEmpty())
         for (QString& son : place)
             son += QStringLiteral(u" بن ") + sonsOf;
+    return place;
+}
+
+} // namespace
+
+Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb, const PageNames& names)
+{
+    const Patterns& p = patterns();
+    Piece out;
+    if (const qsizetype boundary = reportBoundary(piece, beforeOpener); boundary >= 0) {
+        out.reportEnds = true;
+        piece.truncate(boundary);
+    }
+    if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
+        piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
+    QStringList t = tokens(piece);
+    const bool noOne = namesNoOne(t);
+    if (cutAtHeading(t))
+        out.reportEnds = true;
+    if (noOne) {
+        out.unnamed = true;
+        return out;
+    }
+
+    qsizetype i = 0;
+    QList<qsizetype> commas;
+    NameEnd end;
+    QStringList words = nameWords(t, i, &commas, names, &end);
+    // "عن خالد بن يزيد. وعقيل، عن …": a second narrator after a full stop.
+    while (!words.isEmpty() && i + 1 < t.size() && t[i] == u'.' && t[i + 1].startsWith(u'\u0648')
+           && t[i + 1].size() > 2) {
+        qsizetype k = i + 1;
+        const QStringList more = nameWords(t, k);
+        if (more.isEmpty() || k != t.size())
+            break;
+        words += more;
+        i = k;
+    }
+
+    Piece rest;
+    readRest(t, i, nextLink, rest);
+    if (namesMenNotNamed(words, names, nextLink, rest)) {
+        out.unnamed = true;
+        return out;
+    }
+    shortenToNames(t, words, end, nextLink, rest);
+    // A name too long for one man ends at its first comma: what follows
+    // describes him ("عبد الرحمن بن سعد، مؤذن رسول الله").
+    if (words.size() >= maxNameWords && !rest.tahwil && !rest.joint)
+        for (const qsizetype comma : std::as_const(commas))
+            if (comma >= 2 && comma < maxNameWords) {
+                words.resize(comma);
+                break;
+            }
+    // Too many words for names joined by و: the report's text.
+    if (nameWordCount(words) >= maxNameWords && !rest.tahwil && !rest.joint) {
+        out.textBegins = true;
+        return out;
+    }
+    bool tooLong = false;
+    const Link place = namesOf(words, afterVerb, names, tooLong);
     // Words too many for a name are the report's text, unless they stand
     // beside narrators who heard together (a long name among several).
     if (tooLong && (place.isEmpty() || !(rest.joint || rest.tahwil))) {
