@@ -165,7 +165,7 @@ namespace {
 // never an abbreviation that the report's own words may hold.
 bool restartsChain(QStringView linkWord)
 {
-    const QString f = fold(linkWord.trimmed().toString());
+    const QString f = fold(linkWord.trimmed().toString().remove(u']'));
     return f.startsWith(u"\u062D\u062F\u062B\u0646") // حدثن
         || f.startsWith(u"\u062D\u062F\u062B\u062A\u0646") // حدثتن
         || f.startsWith(u"\u0627\u062E\u0628\u0631\u0646") // اخبرن
@@ -325,6 +325,7 @@ static QList<Chain> readChains(const QString& text, bool fromPageHead)
         return {};
     const QString s = t.mid(fromPageHead ? std::min(opener->start, carriedOverFrom(t)) : opener->start);
     const QList<PyRegex::Range> linkWords = PyRegex::allMatches(p.link, s);
+    const PageNames names(tokens(PyRegex::sub(p.honor, QStringLiteral(" "), s)));
     const auto linkWord = [&](qsizetype k) {
         return k >= 0 && k < linkWords.size() ? QStringView(s).mid(linkWords[k].start, linkWords[k].length)
                                               : QStringView();
@@ -377,7 +378,7 @@ static QList<Chain> readChains(const QString& text, bool fromPageHead)
         const qsizetype from = k < 0 ? 0 : linkWords[k].end();
         const qsizetype to = k + 1 < linkWords.size() ? linkWords[k + 1].start : s.size();
         const Piece piece = readPiece(s.mid(from, to - from), linkWord(k + 1), restartsChain(linkWord(k + 1)),
-                                      !linkWord(k).trimmed().endsWith(u"\u0639\u0646"));
+                                      !linkWord(k).trimmed().endsWith(u"\u0639\u0646"), names);
         bool besides = andFromHere == AndFrom::besides && !routes.last().isEmpty();
         for (const Link& place : piece.places) {
             if (std::exchange(besides, false)) {

@@ -150,6 +150,8 @@ bool withinNameBounds(const QString& name)
 
 bool isKinWord(const QString& word) { return relationOf(word).kin != Kin::none; }
 
+bool isRelation(const QString& word) { return isKinWord(word) || !kinWordOf(word, QStringLiteral(u"ه")).isEmpty(); }
+
 QStringList withoutKinWord(const QStringList& written, bool afterVerb)
 {
     const QStringList words = belonging(written);

@@ -64,14 +64,44 @@ bool isStop(const QString& token) { return !token.isEmpty() && !isArabicLetter(t
 
 namespace {
 
+// «رجل من بني الديل», «بعض أصحابه»: a man not named, whom the words after describe.
+bool isUnnamedMan(const QString& f) { return isOneOf(f, {u"رجل", u"امراه", u"شيخ", u"بعض", u"ناس"}); }
+
+// Where a name's words would end before the first word the text writes in
+// no name: that many words, the token there. None when `words` is negative.
+struct NameEnd
+{
+    qsizetype words = -1;
+    qsizetype token = 0;
+};
+
+// Whether a word with «و» closes a second name: what follows it ends a name
+// («وشعبة قالا», «وعباد عن»).
+bool closesSecondName(const QStringList& t, qsizetype k)
+{
+    if (k + 1 >= t.size() || isStop(t[k + 1]))
+        return true;
+    const QString f = fold(t[k + 1]);
+    return isJoint(f) || isLineageWord(f) || continuesName(t[k + 1]);
+}
+
 // The words of the name that starts at t[i], up to a stop or a word that
 // no name holds; `i` ends past them. A gloss that completes the name ("يعني
 // بن سعيد", "هو ابن مقسم", "هو الإفريقي") stays without its word; any other
 // gloss ("يعني أباه") or remark is dropped up to the next stop or the word
 // where the routes meet.
-QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* commas = nullptr)
+// `end`, when given, learns where the words would end by `names`.
+QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* commas = nullptr,
+                      const PageNames& names = PageNames(), NameEnd* end = nullptr)
 {
+    // A later word, or the name it and a «و» begin, must be one the text writes as a name.
+    const auto goesOn = [&](qsizetype k) {
+        const QString& word = t[k];
+        const bool and_ = word.startsWith(u'\u0648') && word.size() > 2;
+        return names.holds(word) || (and_ && (names.holds(word.mid(1)) || closesSecondName(t, k)));
+    };
     QStringList words;
+    bool told = false; // the words of the report told, or of whom it was told to, came first
     for (; i < t.size() && (t[i] == u',' || !isStop(t[i])); ++i) {
         if (t[i] == u',') {
             if (commas)
@@ -99,8 +129,13 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
         const QString next = i + 1 < t.size() && !isStop(t[i + 1]) ? fold(t[i + 1]) : QString();
         // "قال لي رسول الله", «قال لنا ابن عباس»: to me, to us; «حدثنا
         // بذلك مسلم»: the report told. No part of the name.
-        if (words.isEmpty() && isOneOf(f, {u"لي", u"لنا", u"بذلك", u"بهذا", u"به"}))
+        if (words.isEmpty() && isOneOf(f, {u"لي", u"لنا", u"بذلك", u"بهذا", u"به"})) {
+            told = true;
             continue;
+        }
+        // «أخبرني به عنك»: after them, only a word the text writes as a name names anyone.
+        if (told && words.isEmpty() && !names.holds(t[i]))
+            break;
         // "عبيد الله وهو ابن عمر": a gloss that completes the name.
         if (f == u"وهو" && !words.isEmpty() && isOneOf(next, {u"بن", u"ابن"}))
             continue;
@@ -109,7 +144,7 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
         // «عن أبي عثمان وليس بالنهدي»: which man he is not.
         if (!words.isEmpty()
             && ((f == u"رجل" && next == u"من") || (f == u"وليس" && next.startsWith(u'\u0628'))
-                || (f == u"من" && !isOneOf(fold(words.first()), {u"رجل", u"امراه", u"شيخ", u"بعض", u"ناس"})))) {
+                || (f == u"من" && !isUnnamedMan(fold(words.first()))))) {
             // «إياس بن الحارث وجده من قبل أمه أبو ذباب»: the kin word
             // begins the remark.
             if (words.size() > 1 && words.last().startsWith(u'\u0648') && isKinWord(words.last().mid(1)))
@@ -120,6 +155,9 @@ QStringList nameWords(const QStringList& t, qsizetype& i, QList<qsizetype>* comm
         }
         if (isNotName(f) || beginsSaying(t[i], words.isEmpty() ? QString() : words.last(), next))
             break;
+        if (end && end->words < 0 && !words.isEmpty() && !isUnnamedMan(fold(words.first()))
+            && !isRelation(words.first()) && !goesOn(i))
+            *end = {words.size(), i};
         words.append(t[i]);
     }
     while (!words.isEmpty() && words.last() == u"\u0648")
@@ -146,6 +184,14 @@ bool isWeakLink(QStringView linkWord)
     return isOneOf(f, {u"نا", u"انا", u"ثني", u"سمع", u"انبا"});
 }
 
+// A full verb of telling or hearing, not an abbreviation the report's own
+// words may hold.
+bool restartsOrHears(QStringView linkWord)
+{
+    const QString f = fold(linkWord.trimmed().toString().remove(u']'));
+    return !isWeakLink(linkWord) && isLinkVerb(f) && f.size() > 3;
+}
+
 // The tokens after a piece's names, read step by step: each step tells
 // whether it settled what the rest of the piece says.
 class Rest {
@@ -170,10 +216,12 @@ public:
         if (routeChanges() || routesMeet() || namedSpeaker() || speakerStood())
             return;
         if (starred_) {
+            askedAtTheStart();
             out_.textBegins = true;
             return;
         }
-        if (toldSomeone() || readTo() || modeOfHearing() || unnamedMan() || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne())
+        if (toldSomeone() || doubtedLink() || readTo() || modeOfHearing() || verseExplained() || unnamedMan()
+            || doubt() || raisedTo() || describesNarrator() || toldBy() || askedOne() || toldBeforeHim())
             return;
         sayingOnly();
     }
@@ -281,6 +329,32 @@ private:
         return true;
     }
 
+    // «عن أبيه أنه قال * سئل أسامة بن زيد وأنا جالس»: the report opens
+    // with the man asked, who gives it.
+    void askedAtTheStart()
+    {
+        qsizetype k = i_;
+        while (k < t_.size() && (t_[k] == u'*' || t_[k] == u':' || isGlue(word(k))))
+            ++k;
+        if (word(k) != u"سئل")
+            return;
+        ++k;
+        const QString asked = nameAt(t_, k, 5);
+        if (!asked.isEmpty() && !isProphet(asked))
+            out_.places.append({asked});
+    }
+
+    // «سمعت عباد بن تميم يحدث أبي عن عمه»: he told another in the
+    // narrator's hearing, and the chain goes on to the one he told it from.
+    bool toldBeforeHim() const
+    {
+        constexpr qsizetype mostWords = 4;
+        if (!isOneOf(word(i_), {u"يحدث", u"يخبر"}) || fold(nextLink_.trimmed().toString()) != u"عن"
+            || t_.size() - i_ - 1 > mostWords)
+            return false;
+        return std::none_of(t_.cbegin() + i_, t_.cend(), isStop);
+    }
+
     // "أن امرأة سألت عائشة قالت: …": the one asked gives the report.
     bool askedOne()
     {
@@ -342,6 +416,40 @@ private:
                                                      u"املاء", u"وانا", u"اسمع", u"عرضا"}))
                 return false;
         return true;
+    }
+
+    // «عن عطاء قال هلال لا أعلمه إلا عن أبي سعيد», «عن الزهري قال ابن
+    // عيينة أراه عن عروة»: a narrator doubts the next link, and the chain
+    // goes on through it.
+    bool doubtedLink() const
+    {
+        if (word(i_) != u"قال" || fold(nextLink_.trimmed().toString()) != u"عن")
+            return false;
+        qsizetype end = t_.size();
+        if (t_.last() == u':')
+            --end;
+        qsizetype doubtAt = end - 1;
+        if (end - 3 > i_ && word(end - 3) == u"لا" && word(end - 2) == u"اعلمه" && word(end - 1) == u"الا")
+            doubtAt = end - 3;
+        else if (!isOneOf(word(end - 1), {u"اراه", u"احسبه", u"اظنه"}))
+            return false;
+        // Between them only the one who doubts, named in a few words.
+        constexpr qsizetype mostWords = 5;
+        if (doubtAt <= i_ || doubtAt - i_ - 1 > mostWords + 1)
+            return false;
+        for (qsizetype k = i_ + 1; k < doubtAt; ++k)
+            if (t_[k] != u':' && isStop(t_[k]))
+                return false;
+        return true;
+    }
+
+    // «عن ابن أبي نجيح في قوله عز وجل: {…} قال: سمعت مجاهدا»: the verse
+    // the report explains, named between two links of its chain, which goes on.
+    bool verseExplained() const
+    {
+        const qsizetype last = t_.size() - (t_.last() == u':' ? 2 : 1);
+        return word(i_) == u"في" && word(i_ + 1) == u"قوله" && last > i_ + 1 && word(last) == u"قال"
+            && restartsOrHears(nextLink_);
     }
 
     // «عكرمة يرفع الحديث فيما أرى إلى ابن عباس»: the man he raised it to
@@ -430,7 +538,7 @@ void readRest(const QStringList& all, qsizetype from, QStringView nextLink, Piec
 QString takeSonsOf(QStringList& words)
 {
     for (qsizetype d = 1; d + 1 < words.size(); ++d)
-        if (isOneOf(fold(words[d]), {u"ابني", u"ابنا"})) {
+        if (isSonsOf(fold(words[d]))) {
             const QString father = words.sliced(d + 1).join(u' ');
             words.resize(d);
             return father;
@@ -455,59 +563,43 @@ bool namesNoOne(QStringList& t)
     return false;
 }
 
-} // namespace
-
-Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb)
+// «قتادة قوله عز وجل», «أم سلمة زوج النبي»: where the report's text begins
+// in a piece anyway, the name ends before the first word the text writes in
+// no name. Where the chain goes on past the piece, or the words are too many
+// for any name, they stand as read («محمد بن سليمان لوين وبعضه قراءة عليه»).
+void shortenToNames(const QStringList& t, QStringList& words, const NameEnd& end, QStringView nextLink, Piece& rest)
 {
-    const Patterns& p = patterns();
-    Piece out;
-    if (const qsizetype boundary = reportBoundary(piece, beforeOpener); boundary >= 0) {
-        out.reportEnds = true;
-        piece.truncate(boundary);
-    }
-    if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
-        piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
-    QStringList t = tokens(piece);
-    const bool noOne = namesNoOne(t);
-    if (cutAtHeading(t))
-        out.reportEnds = true;
-    if (noOne) {
-        out.unnamed = true;
-        return out;
-    }
+    if (end.words < 0 || end.words >= words.size() || nameWordCount(words) >= maxNameWords)
+        return;
+    Piece shortened;
+    readRest(t, end.token, nextLink, shortened);
+    if (!rest.textBegins && shortened.textBegins)
+        return;
+    words.resize(end.words);
+    rest = shortened;
+}
 
-    qsizetype i = 0;
-    QList<qsizetype> commas;
-    QStringList words = nameWords(t, i, &commas);
-    // "عن خالد بن يزيد. وعقيل، عن …": a second narrator after a full stop.
-    while (!words.isEmpty() && i + 1 < t.size() && t[i] == u'.' && t[i + 1].startsWith(u'\u0648')
-           && t[i + 1].size() > 2) {
-        qsizetype k = i + 1;
-        const QStringList more = nameWords(t, k);
-        if (more.isEmpty() || k != t.size())
-            break;
-        words += more;
-        i = k;
-    }
+// «عن رجل من أهل مصر عن سرق»: a man described, not named, like «عمن
+// حدثه»; «عن غير واحد عن أنس»: neither word, nor what follows its «و», is
+// one the text writes as a name, and the chain goes on past the men it does
+// not name.
+bool namesMenNotNamed(const QStringList& words, const PageNames& names, QStringView nextLink, const Piece& rest)
+{
+    if (!words.isEmpty() && isUnnamedMan(fold(words.first())) && !words.contains(QStringLiteral(u"يقال")))
+        return true;
+    const auto named = [&](const QString& w) {
+        return names.opensName(w) || (w.startsWith(u'\u0648') && w.size() > 2 && names.opensName(w.mid(1)));
+    };
+    return words.size() == 2 && words[1].startsWith(u'\u0648') && std::none_of(words.cbegin(), words.cend(), named)
+        && !nextLink.isEmpty() && !rest.textBegins && !rest.tahwil && !rest.joint;
+}
 
-    Piece rest;
-    readRest(t, i, nextLink, rest);
-    // A name too long for one man ends at its first comma: what follows
-    // describes him ("عبد الرحمن بن سعد، مؤذن رسول الله").
-    if (words.size() >= maxNameWords && !rest.tahwil && !rest.joint)
-        for (const qsizetype comma : std::as_const(commas))
-            if (comma >= 2 && comma < maxNameWords) {
-                words.resize(comma);
-                break;
-            }
-    // Too many words for names joined by و: the report's text.
-    if (nameWordCount(words) >= maxNameWords && !rest.tahwil && !rest.joint) {
-        out.textBegins = true;
-        return out;
-    }
+// The narrators `words` name at one place: "يحيى بن سعيد ومحمد بن جعفر"
+// are two. `tooLong`: some words are too many for any one name.
+Link namesOf(QStringList words, bool afterVerb, const PageNames& names, bool& tooLong)
+{
     Link place;
     QStringList name;
-    bool tooLong = false;
     const auto flush = [&] {
         // "رجل من بني الديل يقال له بسر بن محجن": the name he is given.
         const qsizetype called = name.indexOf(QStringLiteral(u"يقال"));
@@ -530,8 +622,13 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
         // with و; a second narrator would be written «ووهب».
         const bool namedAfterKunya = isWawName(word) && name.size() == 2
             && isOneOf(fold(name.first()), {u"ابو", u"ابي", u"ابا", u"ام"});
-        if (!name.isEmpty() && word.startsWith(u'\u0648') && word.size() > 2 && !namedAfterKunya
-            && (!continuesName(name.last()) || continuesName(word.mid(1)))) {
+        // «حدثنا فلان ثنا أبي ومحمد بن بشر»: my father, whom no name follows.
+        const bool myFather = afterVerb && place.isEmpty() && name.size() == 1 && fold(name.first()) == u"ابي";
+        const bool second = !name.isEmpty() && (!continuesName(name.last()) || continuesName(word.mid(1)) || myFather);
+        // «عن عمه واسع بن حبان»: after a kin word, his name, where the text
+        // names the whole word and not what follows its «و».
+        if (second && word.startsWith(u'\u0648') && word.size() > 2 && !namedAfterKunya
+            && !(isKinWord(name.last()) && names.ownWaw(word))) {
             flush();
             name.append(isWawName(word) ? word : word.mid(1));
             continue;
@@ -542,6 +639,67 @@ Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool aft
     if (!sonsOf.isEmpty())
         for (QString& son : place)
             son += QStringLiteral(u" بن ") + sonsOf;
+    return place;
+}
+
+} // namespace
+
+Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb, const PageNames& names)
+{
+    const Patterns& p = patterns();
+    Piece out;
+    if (const qsizetype boundary = reportBoundary(piece, beforeOpener); boundary >= 0) {
+        out.reportEnds = true;
+        piece.truncate(boundary);
+    }
+    if (piece.contains(u"\u0627\u0644\u0644\u0647") || piece.contains(u"\u0639\u0644\u064A\u0647"))
+        piece = PyRegex::sub(p.honor, QStringLiteral(" "), piece);
+    QStringList t = tokens(piece);
+    const bool noOne = namesNoOne(t);
+    if (cutAtHeading(t))
+        out.reportEnds = true;
+    if (noOne) {
+        out.unnamed = true;
+        return out;
+    }
+
+    qsizetype i = 0;
+    QList<qsizetype> commas;
+    NameEnd end;
+    QStringList words = nameWords(t, i, &commas, names, &end);
+    // "عن خالد بن يزيد. وعقيل، عن …": a second narrator after a full stop.
+    while (!words.isEmpty() && i + 1 < t.size() && t[i] == u'.' && t[i + 1].startsWith(u'\u0648')
+           && t[i + 1].size() > 2) {
+        qsizetype k = i + 1;
+        const QStringList more = nameWords(t, k);
+        if (more.isEmpty() || k != t.size())
+            break;
+        words += more;
+        i = k;
+    }
+
+    Piece rest;
+    readRest(t, i, nextLink, rest);
+    if (namesMenNotNamed(words, names, nextLink, rest)) {
+        out.unnamed = true;
+        return out;
+    }
+    shortenToNames(t, words, end, nextLink, rest);
+    // A name too long for one man ends at its first comma: what follows
+    // describes him ("عبد الرحمن بن سعد، مؤذن رسول الله").
+    if (words.size() >= maxNameWords && !rest.tahwil && !rest.joint)
+        for (const qsizetype comma : std::as_const(commas))
+            if (comma >= 2 && comma < maxNameWords) {
+                words.resize(comma);
+                break;
+            }
+    // Too many words for names joined by و: the report's text.
+    if (nameWordCount(words) >= maxNameWords && !rest.tahwil && !rest.joint) {
+        out.textBegins = true;
+        return out;
+    }
+    bool tooLong = false;
+    const Link place = namesOf(words, afterVerb, names, tooLong);
     // Words too many for a name are the report's text, unless they stand
     // beside narrators who heard together (a long name among several).
     if (tooLong && (place.isEmpty() || !(rest.joint || rest.tahwil))) {

@@ -7,6 +7,7 @@
 #include "scholar/Isnad.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -20,10 +21,11 @@ struct Patterns
         u"(?:حدثنا|حدثني|حدثنى|حدثناه|حدثنيه|حدثتنا|حدثتني|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]خبرناه|ثنا|سمعت)\\b"));
     // The link words between two narrators, with the white space after them.
     // The full verbs need no boundary in front; عن and the abbreviations,
-    // which end many other words (معن), do.
+    // which end many other words (معن), do. An editor may bracket a verb he
+    // supplied («قال: [حدثنا] أحمد»).
     PyRegex::Regex link = PyRegex::compile(QStringLiteral(
         u"(?:حدثنا|حدثني|حدثنى|حدثناه|حدثنيه|حدثتني|حدثتنا|[اأإ]خبرنا|[اأإ]خبرني|[اأإ]خبرناه|[اأإ]خبرتني|"
-        u"[اأإ]نب[اأ]نا|ثنا|سمعت)\\s+|(?<![\u0621-\u064A])[وف]?عن\\s+|\\b(?:نا|[اأ]نا|ثنى|ثني|[اأ]نبا|سمع)\\s+"));
+        u"[اأإ]نب[اأ]نا|ثنا|سمعت)\\]?\\s+|(?<![\u0621-\u064A])[وف]?عن\\s+|\\b(?:نا|[اأ]نا|ثنى|ثني|[اأ]نبا|سمع)\\s+"));
     PyRegex::Regex honor = PyRegex::compile(QStringLiteral(
         u"رضي\\s+الله\\s+(?:تعالى\\s+)?عنه(?:ما|م|ا)?|رحمه\\s+الله|صلى\\s+الله\\s+عليه\\s+وسلم|عليه\\s+السلام"));
     // The words that begin the report's text inside a narrator piece.
@@ -34,6 +36,32 @@ struct Patterns
 const Patterns& patterns();
 
 inline bool isArabicLetter(char32_t c) { return c >= 0x0621 && c <= 0x064A; }
+
+// The words a text's own chains write as names: either side of «بن», the
+// word after one that carries a name on («أبو», «عبد», «مولى»), and the word
+// after a link word where a name closes after it («عن قتادة، عن», «حدثنا
+// زكريا قال»; not «عن غير واحد»). A name goes on only with such words,
+// joining and kin words, and by-names with «ال»: any other word is the
+// report's sentence. Built without a text, it holds every word.
+class PageNames {
+public:
+    PageNames() = default;
+    explicit PageNames(const QStringList& tokens);
+    // Whether `word` may stand in a name on this text.
+    bool holds(const QString& word) const;
+    // Whether the text writes `word` where a name begins or stands whole.
+    bool opensName(const QString& word) const;
+    // «واسع بن حبان»: the text names the whole word and not what follows
+    // its «و», which is then no "and".
+    bool ownWaw(const QString& word) const;
+
+private:
+    void collect(const QStringList& tokens, const QSet<QString>& known);
+
+    QSet<QString> named_;  // folded, beside «بن» or after a joining word
+    QSet<QString> opened_; // folded, after a link word with the name closed
+    bool every_ = true;
+};
 
 // What one piece of text between two link words holds.
 struct Piece
@@ -59,6 +87,7 @@ bool isStop(const QString& token);
 QString nameAt(const QStringList& t, qsizetype& i, qsizetype most);
 
 // What one piece between two link words names, and whether the chain goes on past it.
-Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb);
+// `names`: the words the whole text writes as names.
+Piece readPiece(QString piece, QStringView nextLink, bool beforeOpener, bool afterVerb, const PageNames& names);
 
 } // namespace quorvel::Isnad::detail

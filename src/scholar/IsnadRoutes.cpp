@@ -17,10 +17,23 @@ AndFrom andFrom(const QString& s, QStringView linkWord, qsizetype at)
     return j < 0 || s[j] == u'.' || s[j] == u'\n' ? AndFrom::ownRoute : AndFrom::besides;
 }
 
+// Whether the bare «عن» at `at` opens a line, after a report's number at most
+// («12 - عن …», «(3) عن …»).
+static bool opensLine(const QString& s, qsizetype at)
+{
+    qsizetype j = at - 1;
+    while (j >= 0 && s[j] != u'\n' && (s[j].isSpace() || s[j].isDigit() || s[j] == u'-' || s[j] == u'(' || s[j] == u')'))
+        --j;
+    return j < 0 || s[j] == u'\n';
+}
+
 bool opensReportWithAnd(const QString& s, const QList<PyRegex::Range>& links, qsizetype k)
 {
-    if (k < 0 || k + 1 >= links.size()
-        || andFrom(s, QStringView(s).mid(links[k].start, links[k].length), links[k].start) != AndFrom::ownRoute)
+    if (k < 0 || k + 1 >= links.size())
+        return false;
+    const QStringView word = QStringView(s).mid(links[k].start, links[k].length);
+    const bool bare = word.trimmed() == u"\u0639\u0646" && opensLine(s, links[k].start);
+    if (!bare && andFrom(s, word, links[k].start) != AndFrom::ownRoute)
         return false;
     const QString next = fold(QStringView(s).mid(links[k + 1].start, links[k + 1].length).trimmed().toString());
     return next == u"\u0639\u0646" && !QStringView(s).mid(links[k].end(), links[k + 1].start - links[k].end()).contains(u'\n');

@@ -35,6 +35,12 @@ inline QString fold(const QString& word)
 
 inline bool isLineageWord(const QString& folded) { return isOneOf(folded, {u"بن", u"ابن", u"بنت", u"ابنه"}); }
 
+// A by-name or nisba with «ال» («الأنصاري», «الناقد»), not the article alone.
+inline bool isByName(const QString& folded) { return folded.startsWith(u"\u0627\u0644") && folded.size() > 3; }
+
+// «عمرو وعاصم ابني سفيان»: the sons of one father, named after both.
+inline bool isSonsOf(const QString& folded) { return isOneOf(folded, {u"ابني", u"ابنا"}); }
+
 inline bool isGloss(const QString& folded) { return isOneOf(folded, {u"يعني", u"يعنيان", u"هو"}); }
 
 
@@ -78,8 +84,9 @@ bool cutAtHeading(QStringList& tokens);
 enum class AndFrom { no, besides, ownRoute };
 AndFrom andFrom(const QString& s, QStringView linkWord, qsizetype at);
 
-// «وعن فلان عن …» opening a line: a report whose chain names no one before
-// its first narrator («وعن المسافر …» in a report's text names no route).
+// «وعن فلان عن …» or «عن فلان عن …» opening a line: a report whose chain
+// names no one before its first narrator («وعن المسافر …» in a report's
+// text names no route).
 bool opensReportWithAnd(const QString& s, const QList<PyRegex::Range>& links, qsizetype k);
 
 // Two spellings of one narrator: the same words, hamza seats, ibn and bin
@@ -96,6 +103,9 @@ void joinAndRoute(Chain& earlier, QList<Chain>& routes, bool beside);
 // Whether `word` names a relative of the narrator before it («أبيه», «جده»,
 // «أمه», «أخيه», «حدثني أبي»).
 bool isKinWord(const QString& word);
+// Whether `word` is a kin word or a relation written without a pronoun
+// («عم», «أخت»), which «له» or a name with the ل of belonging follows.
+bool isRelation(const QString& word);
 
 // A name written after a kin word («عن أبيه سعد بن أبي وقاص», «عن عمه أبي
 // سهيل», «حدثني أبي عبد الملك»): the man named, without the kin word. A

@@ -216,5 +216,5 @@ TEST(IsnadHandRead, unseenPagesReadAsAReaderReadThem)
     std::cout << "read right: " << right - heldOutRight << '/' << pages.size() - heldOut << " tuned, " << heldOutRight
               << '/' << heldOut << " held out\n";
     // The pages read right today may not go wrong; the aim is all but one.
-    EXPECT_GE(right, 13);
+    EXPECT_GE(right, 19);
 }
