@@ -23,10 +23,15 @@ constexpr std::int64_t kAheadOfNext = 2;
 using Counted = QHash<QString, std::int64_t>;
 
 // The form at `at` in the words as the man's own name, not his father's nor
-// a kinsman's or patron's («أخي الزهري»).
+// a kinsman's or patron's («أخي الزهري»); «ابن X» only as his own father's
+// name («سالم بن عبد الله بن عمر» is the son of the man called «ابن عمر»).
 bool formAt(const QStringList& words, qsizetype at, const QStringList& form)
 {
-    return words.mid(at, form.size()) == form && (at == 0 || !(isLineage(words[at - 1]) || isRelation(words[at - 1])));
+    if (words.mid(at, form.size()) != form)
+        return false;
+    if (form.first() == sonOf() && at != words.indexOf(sonOf()))
+        return false;
+    return at == 0 || !(isLineage(words[at - 1]) || isRelation(words[at - 1]));
 }
 
 qsizetype formIn(const QStringList& words, const QStringList& form)

@@ -429,6 +429,8 @@ TEST(ReportsSample, aShortFormAloneMeansItsBestKnownBearer)
                           Case{u"النخعي", u"إبراهيم بن يزيد بن قيس"},
                           Case{u"ترجمة البخاري", u"محمد بن إسماعيل بن إبراهيم بن المغيرة"},
                           Case{u"من هو ابن مسعود؟", u"عبد الله بن مسعود بن غافل"},
+                          // His sons' names in the chains hold «بن عمر» as their grandfather's.
+                          Case{u"ابن عمر", u"عبد الله بن عمر بن الخطاب"},
                           // A namesake's entry holds the kunya beside his own name.
                           Case{u"أبو هريرة", u"أبو هريرة الدوسي الصحابي"},
                           Case{u"أبو سعيد", u"سعد بن مالك بن سنان"},
