@@ -10,6 +10,7 @@
 
 #include "core/Library.h"
 #include "core/NotesFileReader.h"
+#include "PeakMemory.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -19,22 +20,6 @@
 #include <malloc.h>
 
 using namespace quorvel;
-
-namespace {
-
-// A field of /proc/self/status in KB; -1 when it cannot be read.
-long long statusKB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -50,18 +35,11 @@ int main(int argc, char** argv)
     QFile file(QString::fromLocal8Bit(argv[3]));
     if (!lib || !file.open(QIODevice::ReadOnly))
         return 3;
-    // The peak starts again from the present resident set; where the kernel
-    // cannot, it is the process's own so far, which a fresh one keeps low.
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-    clear.close();
-    const long long before = statusKB("VmRSS:");
     NotesFileReader::FileSource source(file.handle(), file.size());
-    const auto counts = lib->importUserNotes(source, {});
-    const long long peak = statusKB("VmHWM:");
+    std::optional<Library::ImportCounts> counts;
+    const bench::Peak peak = bench::measurePeak([&] { counts = lib->importUserNotes(source, {}); });
     if (!counts || counts->failure)
         return 2;
-    std::printf("%d %lld\n", counts->notes + counts->aside, peak - before);
+    std::printf("%d %lld\n", counts->notes + counts->aside, peak.riseKB);
     return 0;
 }
