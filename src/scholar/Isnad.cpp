@@ -1,5 +1,5 @@
 #include "scholar/Isnad.h"
-#include "scholar/IsnadPiece.h"
+#include "scholar/IsnadSegment.h"
 #include "scholar/IsnadWords.h"
 
 #include "core/Arabic.h"

@@ -1,4 +1,4 @@
-#include "scholar/IsnadPiece.h"
+#include "scholar/IsnadSegment.h"
 #include "scholar/IsnadWords.h"
 
 // Which words a text's own chains write as names.

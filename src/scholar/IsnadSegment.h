@@ -1,6 +1,6 @@
 #pragma once
 
-// The chain reader's patterns and its reading of one piece of text between two
+// The chain reader's patterns and its reading of one segment of text between two
 // link words. Internal to src/scholar/Isnad*.cpp.
 
 #include "core/PyRegex.h"

@@ -1,4 +1,4 @@
-#include "scholar/IsnadPiece.h"
+#include "scholar/IsnadSegment.h"
 #include "scholar/IsnadWords.h"
 
 #include "core/Arabic.h"
