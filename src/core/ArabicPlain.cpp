@@ -386,6 +386,18 @@ QString plainLine(QStringView line)
     return plain;
 }
 
+// The plain spelling of a line in the mushaf's spelling, where it differs
+// from the line in the normal form.
+std::optional<QString> readOtherwise(QStringView line)
+{
+    if (!mushafSpelling(line))
+        return std::nullopt;
+    QString plain = plainLine(line);
+    if (normalize(plain, true) == normalize(line.toString(), true))
+        return std::nullopt;
+    return plain;
+}
+
 // Calls `word(start, end)` for each word of the lines of `text` whose plain
 // spelling differs from the mushaf's in the normal form, `other(start, end)`
 // for what stands between them and `lineEnd(plain)` after each such line
@@ -399,19 +411,16 @@ void mushafWords(const QString& text, Word word, Other other, LineEnd lineEnd)
         if (stop < 0)
             stop = text.size();
         const QStringView line = QStringView(text).mid(lineStart, stop - lineStart);
-        if (mushafSpelling(line)) {
-            const QString plain = plainLine(line);
-            if (normalize(plain, true) != normalize(line.toString(), true)) {
-                for (qsizetype i = lineStart; i < stop;) {
-                    const bool inWord = wordUnit(text[i].unicode());
-                    qsizetype j = i;
-                    while (j < stop && wordUnit(text[j].unicode()) == inWord)
-                        ++j;
-                    inWord ? word(i, j) : other(i, j);
-                    i = j;
-                }
-                lineEnd(plain);
+        if (const std::optional<QString> plain = readOtherwise(line)) {
+            for (qsizetype i = lineStart; i < stop;) {
+                const bool inWord = wordUnit(text[i].unicode());
+                qsizetype j = i;
+                while (j < stop && wordUnit(text[j].unicode()) == inWord)
+                    ++j;
+                inWord ? word(i, j) : other(i, j);
+                i = j;
             }
+            lineEnd(*plain);
         }
         lineStart = stop + 1;
     }
@@ -427,6 +436,16 @@ QString plainLines(const QString& text)
     mushafWords(
         text, [](qsizetype, qsizetype) {}, [](qsizetype, qsizetype) {}, [&](const QString& line) { plain << line; });
     return plain.join(u'\n');
+}
+
+bool hasPlainLines(const QString& text)
+{
+    if (!mushafSpelling(text))
+        return false;
+    for (const QStringView line : QStringView(text).split(u'\n'))
+        if (readOtherwise(line))
+            return true;
+    return false;
 }
 
 QString searchedText(const QString& text)

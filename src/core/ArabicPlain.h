@@ -33,6 +33,10 @@ bool mushafSpelling(QStringView text);
 // empty when there are none.
 QString plainLines(const QString& text);
 
+// Whether plainLines(text) holds anything, found at the first such line
+// without spelling the others.
+bool hasPlainLines(const QString& text);
+
 // What a search reads of a text: the text followed, on lines of their own,
 // by the plain spelling of its lines in the mushaf's spelling, so that a
 // verse is found as readers type it as well as written; any other text

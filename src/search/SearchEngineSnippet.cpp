@@ -117,7 +117,7 @@ SearchEngine::Snippet SearchEngine::snippet(const QString& content, const QList<
     for (const SearchQuery::Term& term : terms)
         span = std::max(span, term.first.count(u' ') + 2);
     QString clean;
-    const bool mushaf = !Arabic::plainLines(content).isEmpty();
+    const bool mushaf = Arabic::hasPlainLines(content);
     qsizetype read = 0; // units of content cleaned so far
     const auto more = [&] {
         const qsizetype cut = asked || terms.isEmpty() ? content.size() : cutAfter(content, read + stepUnits);

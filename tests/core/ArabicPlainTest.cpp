@@ -99,9 +99,14 @@ TEST(ArabicPlain, searchesReadTheMushafSpellingAlsoInThePlainOne)
     const QString book = QStringLiteral(u"قال: جاء جزءا من القرآن\nولا شيء");
     EXPECT_EQ(Arabic::searchedText(book), book);
     EXPECT_EQ(Library::searchedContent(book), book);
+    // A book's own vowelled هٰذا holds a mushaf sign but reads no otherwise.
+    const QString vowelled = QStringLiteral(u"قال هٰذا\nثم ذٰلك");
+    EXPECT_FALSE(Arabic::hasPlainLines(book) || Arabic::hasPlainLines(vowelled));
 
     const QString verse = QStringLiteral(u"2|183|يَـٰٓأَيُّهَا ٱلَّذِينَ ءَامَنُوا۟ كُتِبَ");
     const QString page = QStringLiteral(u"2 سورة البقرة\n") + verse;
+    // Found on the second line, past a first line in the book's spelling.
+    EXPECT_TRUE(Arabic::hasPlainLines(page));
     EXPECT_EQ(Arabic::normalize(Arabic::searchedText(page)),
               QStringLiteral(u"2 سوره البقره 2 183 يايها الذين ءامنوا كتب 2 183 يا ايها الذين امنوا كتب"));
 
